@@ -1,0 +1,38 @@
+# make deps | make | make run | make test | make bench
+BUILD ?= build
+JOBS ?= $(shell nproc)
+PACKAGES = g++ cmake make ccache qt6-base-dev qt6-serialport-dev libsqlite3-dev \
+           libgtest-dev libgmock-dev libbenchmark-dev fonts-noto-cjk poppler-utils
+SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps run test bench clean
+
+all: $(BUILD)/Makefile
+	cmake --build $(BUILD) -j$(JOBS)
+
+$(BUILD)/Makefile: CMakeLists.txt
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -q && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+run: deps all
+	@[ -d $(BUILD)/data ] || $(BUILD)/tarvo-mkdata $(BUILD)/data
+	$(BUILD)/tarvo
+
+test: deps all
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -j$(JOBS) --output-on-failure --timeout 600
+
+bench: deps all
+	cmake --build $(BUILD) --target bench_all -j$(JOBS)
+	@for b in $(BUILD)/bench/*_bench; do [ -x $$b ] && QT_QPA_PLATFORM=offscreen $$b; done
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,71 @@
+#include "platform/Clock.h"
+
+#include "platform/Db.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QList>
+#include <QThread>
+#include <ctime>
+
+namespace platform {
+
+namespace {
+std::function<QDateTime()> g_now;
+std::function<qint64()> g_tick;
+bool g_recordClock = false;
+bool g_refuseClock = false;
+QList<QDateTime> g_clockRequests;
+int g_yieldInTx = 0;
+}  // namespace
+
+QDateTime Now() {
+    if (g_now) return g_now();
+    QDateTime t = QDateTime::currentDateTime();
+    return t.addMSecs(-t.time().msec());
+}
+
+qint64 TickMs() {
+    if (g_tick) return g_tick();
+    static QElapsedTimer timer = [] { QElapsedTimer t; t.start(); return t; }();
+    return timer.elapsed();
+}
+
+bool SetPcClock(const QDateTime& t) {
+    if (g_recordClock) {
+        g_clockRequests << t;
+        return !g_refuseClock;
+    }
+    struct timespec ts;
+    ts.tv_sec = t.toSecsSinceEpoch();
+    ts.tv_nsec = 0;
+    return ::clock_settime(CLOCK_REALTIME, &ts) == 0;
+}
+
+void YieldEvents() {
+    if (openTransactionCount() > 0) ++g_yieldInTx;
+    if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::usleep(500);
+}
+
+int yieldsInTransaction() { return g_yieldInTx; }
+
+namespace testing {
+void setNow(std::function<QDateTime()> f) { g_now = std::move(f); }
+void setTick(std::function<qint64()> f) { g_tick = std::move(f); }
+void recordPcClock(bool refuse) {
+    g_recordClock = true;
+    g_refuseClock = refuse;
+}
+QList<QDateTime> pcClockRequests() { return g_clockRequests; }
+void resetClock() {
+    g_now = nullptr;
+    g_tick = nullptr;
+    g_recordClock = false;
+    g_refuseClock = false;
+    g_clockRequests.clear();
+    g_yieldInTx = 0;
+}
+}  // namespace testing
+
+}  // namespace platform

@@ -1,0 +1,75 @@
+#include "platform/Currency.h"
+
+namespace platform {
+
+int64_t divRound(int64_t num, int64_t den) {
+    if (den < 0) { num = -num; den = -den; }
+    if (num >= 0) return (num + den / 2) / den;
+    return -((-num + den / 2) / den);
+}
+
+std::optional<Currency> Currency::parse(const QString& input) {
+    QString t = input.trimmed();
+    if (t.isEmpty()) return std::nullopt;
+    bool neg = false;
+    if (t.startsWith('-')) { neg = true; t = t.mid(1); }
+    else if (t.startsWith('+')) t = t.mid(1);
+    const int dot = t.indexOf('.');
+    QString ip = dot < 0 ? t : t.left(dot);
+    QString fp = dot < 0 ? QString() : t.mid(dot + 1);
+    if (ip.isEmpty() && fp.isEmpty()) return std::nullopt;
+    for (QChar c : ip) if (!c.isDigit() || c.unicode() > '9') return std::nullopt;
+    for (QChar c : fp) if (!c.isDigit() || c.unicode() > '9') return std::nullopt;
+    if (ip.size() > 14) return std::nullopt;
+    int64_t whole = ip.isEmpty() ? 0 : ip.toLongLong();
+    int64_t frac = 0;
+    int digits = 0;
+    bool roundUp = false;
+    for (int i = 0; i < fp.size(); ++i) {
+        int d = fp[i].unicode() - '0';
+        if (digits < 4) { frac = frac * 10 + d; ++digits; }
+        else if (digits == 4) { roundUp = d >= 5; ++digits; }
+    }
+    while (digits < 4) { frac *= 10; ++digits; }
+    int64_t raw = whole * kScale + frac + (roundUp ? 1 : 0);
+    return fromRaw(neg ? -raw : raw);
+}
+
+int64_t Currency::toFen() const { return divRound(v_, 100); }
+
+Currency Currency::round(int decimals) const {
+    if (decimals >= 4) return *this;
+    if (decimals < 0) decimals = 0;
+    int64_t unit = 1;
+    for (int i = decimals; i < 4; ++i) unit *= 10;
+    return fromRaw(divRound(v_, unit) * unit);
+}
+
+QString Currency::toString2() const {
+    int64_t fen = toFen();
+    const bool neg = fen < 0;
+    if (neg) fen = -fen;
+    return QStringLiteral("%1%2.%3").arg(neg ? "-" : "").arg(fen / 100).arg(fen % 100, 2, 10, QChar('0'));
+}
+
+QString Currency::toPlainString() const {
+    int64_t a = v_ < 0 ? -v_ : v_;
+    QString s = QString::number(a / kScale);
+    int64_t frac = a % kScale;
+    if (frac) {
+        QString f = QStringLiteral("%1").arg(frac, 4, 10, QChar('0'));
+        while (f.endsWith('0')) f.chop(1);
+        s += '.' + f;
+    }
+    return (v_ < 0 ? "-" : "") + s;
+}
+
+Currency Currency::mulDiv(int64_t num, int64_t den) const {
+    __int128 p = static_cast<__int128>(v_) * num;
+    __int128 d = den;
+    if (d < 0) { p = -p; d = -d; }
+    __int128 r = p >= 0 ? (p + d / 2) / d : -((-p + d / 2) / d);
+    return fromRaw(static_cast<int64_t>(r));
+}
+
+}  // namespace platform

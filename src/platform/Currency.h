@@ -1,0 +1,53 @@
+#pragma once
+// Money: a fixed-point amount in yuan with four decimals, held as an integer
+// count of ten-thousandths. Never converted through double.
+#include <QString>
+#include <QVariant>
+#include <cstdint>
+#include <optional>
+
+namespace platform {
+
+class Currency {
+public:
+    static constexpr int64_t kScale = 10000;
+    constexpr Currency() = default;
+    static constexpr Currency fromRaw(int64_t raw) { Currency c; c.v_ = raw; return c; }
+    static constexpr Currency fromYuan(int64_t yuan) { return fromRaw(yuan * kScale); }
+    static constexpr Currency fromFen(int64_t fen) { return fromRaw(fen * 100); }
+    // Parses "12", "-3.5", "0.0125" exactly; more than four decimals round half away from zero.
+    static std::optional<Currency> parse(const QString& text);
+
+    constexpr int64_t raw() const { return v_; }
+    // Rounded to whole fen (hundredths), half away from zero.
+    int64_t toFen() const;
+    Currency roundToFen() const { return fromFen(toFen()); }
+    // Rounded to `decimals` places (0..4), half away from zero.
+    Currency round(int decimals) const;
+    // Text with two decimals, "0.00" form, rounded half away from zero.
+    QString toString2() const;
+    // Text with as many decimals as needed (up to four), as typed back into a field.
+    QString toPlainString() const;
+
+    // Multiply by a ratio num/den, rounding the result to ten-thousandths half away from zero.
+    Currency mulDiv(int64_t num, int64_t den) const;
+
+    constexpr Currency operator+(Currency o) const { return fromRaw(v_ + o.v_); }
+    constexpr Currency operator-(Currency o) const { return fromRaw(v_ - o.v_); }
+    constexpr Currency operator-() const { return fromRaw(-v_); }
+    constexpr Currency operator*(int64_t k) const { return fromRaw(v_ * k); }
+    Currency& operator+=(Currency o) { v_ += o.v_; return *this; }
+    Currency& operator-=(Currency o) { v_ -= o.v_; return *this; }
+    constexpr auto operator<=>(const Currency&) const = default;
+
+    // For binding into SQL: the stored INTEGER form.
+    QVariant toVariant() const { return QVariant::fromValue<qlonglong>(v_); }
+
+private:
+    int64_t v_ = 0;
+};
+
+// Integer division rounding half away from zero.
+int64_t divRound(int64_t num, int64_t den);
+
+}  // namespace platform

@@ -1,0 +1,777 @@
+#include "platform/Db.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+#include <sqlite3.h>
+
+namespace platform {
+
+namespace {
+int g_openTransactions = 0;
+
+QString sqliteText(const unsigned char* p) { return p ? QString::fromUtf8(reinterpret_cast<const char*>(p)) : QString(); }
+
+QString quoteIdent(const QString& s) {
+    QString q = s;
+    q.replace('"', "\"\"");
+    return '"' + q + '"';
+}
+
+int mapError(int rc) {
+    switch (rc & 0xff) {
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT: return kErrNotADatabase;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return kErrExclusive;
+    case SQLITE_CANTOPEN: return kErrFileNotFound;
+    case SQLITE_CONSTRAINT:
+        if (rc == SQLITE_CONSTRAINT_NOTNULL) return kErrRequired;
+        return kErrDuplicateKey;
+    default: return kErrGeneric;
+    }
+}
+
+// Jet functions used in the station's SQL, registered once per connection.
+QVariant argValue(sqlite3_value* v) {
+    switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER: return QVariant::fromValue<qlonglong>(sqlite3_value_int64(v));
+    case SQLITE_FLOAT: return sqlite3_value_double(v);
+    case SQLITE_NULL: return {};
+    default: return sqliteText(sqlite3_value_text(v));
+    }
+}
+void resultText(sqlite3_context* ctx, const QString& s) {
+    QByteArray b = s.toUtf8();
+    sqlite3_result_text(ctx, b.constData(), b.size(), SQLITE_TRANSIENT);
+}
+void fnIsNumeric(sqlite3_context* ctx, int, sqlite3_value** a) {
+    QVariant v = argValue(a[0]);
+    if (v.isNull()) { sqlite3_result_int(ctx, 0); return; }
+    if (v.typeId() != QMetaType::QString) { sqlite3_result_int(ctx, 1); return; }
+    bool ok = false;
+    v.toString().trimmed().toDouble(&ok);
+    sqlite3_result_int(ctx, ok ? 1 : 0);
+}
+void fnLen(sqlite3_context* ctx, int, sqlite3_value** a) {
+    QVariant v = argValue(a[0]);
+    if (v.isNull()) { sqlite3_result_null(ctx); return; }
+    sqlite3_result_int(ctx, v.toString().size());
+}
+void fnLeft(sqlite3_context* ctx, int, sqlite3_value** a) {
+    QVariant v = argValue(a[0]);
+    if (v.isNull()) { sqlite3_result_null(ctx); return; }
+    resultText(ctx, v.toString().left(sqlite3_value_int(a[1])));
+}
+void fnRight(sqlite3_context* ctx, int, sqlite3_value** a) {
+    QVariant v = argValue(a[0]);
+    if (v.isNull()) { sqlite3_result_null(ctx); return; }
+    resultText(ctx, v.toString().right(sqlite3_value_int(a[1])));
+}
+void fnMid(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    QVariant v = argValue(a[0]);
+    if (v.isNull()) { sqlite3_result_null(ctx); return; }
+    int start = sqlite3_value_int(a[1]);
+    int len = n > 2 ? sqlite3_value_int(a[2]) : -1;
+    resultText(ctx, v.toString().mid(start - 1, len));
+}
+void fnDatePart(sqlite3_context* ctx, sqlite3_value* v, int part) {
+    QDateTime t = parseDate(argValue(v));
+    if (!t.isValid()) { sqlite3_result_null(ctx); return; }
+    int r = part == 0 ? t.date().year() : part == 1 ? t.date().month() : t.date().day();
+    sqlite3_result_int(ctx, r);
+}
+void fnYear(sqlite3_context* ctx, int, sqlite3_value** a) { fnDatePart(ctx, a[0], 0); }
+void fnMonth(sqlite3_context* ctx, int, sqlite3_value** a) { fnDatePart(ctx, a[0], 1); }
+void fnDay(sqlite3_context* ctx, int, sqlite3_value** a) { fnDatePart(ctx, a[0], 2); }
+// format(value, pattern): the date patterns and "0.00"-like number patterns the station uses.
+void fnFormat(sqlite3_context* ctx, int, sqlite3_value** a) {
+    QVariant v = argValue(a[0]);
+    if (v.isNull()) { sqlite3_result_null(ctx); return; }
+    QString pat = argValue(a[1]).toString();
+    QString lp = pat.toLower();
+    if (lp.contains('y') || lp.contains('d') || lp.contains('h') || lp.contains('n') || lp.contains('m')) {
+        QDateTime t = parseDate(v);
+        if (!t.isValid()) { resultText(ctx, v.toString()); return; }
+        QString q = lp;
+        q.replace("nn", "mm");
+        // "mm" after hours means minutes in the Jet pattern; months otherwise.
+        QString out;
+        bool afterHour = false;
+        for (int i = 0; i < q.size();) {
+            auto take = [&](const QString& tok) { return q.mid(i, tok.size()) == tok; };
+            if (take("yyyy")) { out += QString::number(t.date().year()); i += 4; }
+            else if (take("yy")) { out += QStringLiteral("%1").arg(t.date().year() % 100, 2, 10, QChar('0')); i += 2; }
+            else if (take("hh")) { out += QStringLiteral("%1").arg(t.time().hour(), 2, 10, QChar('0')); i += 2; afterHour = true; }
+            else if (take("mm")) {
+                int val = afterHour || lp.mid(i, 2) == "nn" ? t.time().minute() : t.date().month();
+                if (pat.mid(i, 2) == "nn" || afterHour) val = t.time().minute();
+                out += QStringLiteral("%1").arg(val, 2, 10, QChar('0')); i += 2;
+            }
+            else if (take("dd")) { out += QStringLiteral("%1").arg(t.date().day(), 2, 10, QChar('0')); i += 2; }
+            else if (take("ss")) { out += QStringLiteral("%1").arg(t.time().second(), 2, 10, QChar('0')); i += 2; }
+            else { out += q[i]; ++i; }
+        }
+        resultText(ctx, out);
+        return;
+    }
+    int dot = pat.indexOf('.');
+    int decimals = dot < 0 ? 0 : pat.size() - dot - 1;
+    resultText(ctx, QString::number(v.toDouble(), 'f', decimals));
+}
+void fnNow(sqlite3_context* ctx, int, sqlite3_value**) {
+    resultText(ctx, dateText(QDateTime::currentDateTime()));
+}
+
+void registerJetFunctions(sqlite3* db) {
+    const int f = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    sqlite3_create_function(db, "isnumeric", 1, f, nullptr, fnIsNumeric, nullptr, nullptr);
+    sqlite3_create_function(db, "len", 1, f, nullptr, fnLen, nullptr, nullptr);
+    sqlite3_create_function(db, "left", 2, f, nullptr, fnLeft, nullptr, nullptr);
+    sqlite3_create_function(db, "right", 2, f, nullptr, fnRight, nullptr, nullptr);
+    sqlite3_create_function(db, "mid", 2, f, nullptr, fnMid, nullptr, nullptr);
+    sqlite3_create_function(db, "mid", 3, f, nullptr, fnMid, nullptr, nullptr);
+    sqlite3_create_function(db, "year", 1, f, nullptr, fnYear, nullptr, nullptr);
+    sqlite3_create_function(db, "month", 1, f, nullptr, fnMonth, nullptr, nullptr);
+    sqlite3_create_function(db, "day", 1, f, nullptr, fnDay, nullptr, nullptr);
+    sqlite3_create_function(db, "format", 2, f, nullptr, fnFormat, nullptr, nullptr);
+    sqlite3_create_function(db, "now", 0, SQLITE_UTF8, nullptr, fnNow, nullptr, nullptr);
+}
+}  // namespace
+
+int openTransactionCount() { return g_openTransactions; }
+
+QString dateText(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+
+QDateTime parseDate(const QVariant& v) {
+    if (v.isNull()) return {};
+    if (v.typeId() == QMetaType::QDateTime) return v.toDateTime();
+    const QString s = v.toString().trimmed();
+    QDateTime t = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (t.isValid()) return t;
+    QDate d = QDate::fromString(s, QStringLiteral("yyyy-MM-dd"));
+    if (d.isValid()) return QDateTime(d, QTime(0, 0));
+    t = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd HH:mm"));
+    if (t.isValid()) return t;
+    return QDateTime::fromString(s, Qt::ISODate);
+}
+
+FieldType fieldTypeOf(const QString& declaredType) {
+    const QString t = declaredType.trimmed().toUpper();
+    if (t.startsWith("BOOL") || t == "BIT" || t == "YESNO") return ftBoolean;
+    if (t == "BYTE" || t == "TINYINT") return ftByte;
+    if (t == "INTEGER" || t == "SMALLINT" || t == "SHORT") return ftInteger;
+    if (t == "LONG" || t == "INT" || t == "BIGINT" || t == "COUNTER" || t == "AUTOINCREMENT") return ftLong;
+    if (t == "CURRENCY" || t == "MONEY") return ftCurrency;
+    if (t == "SINGLE" || t == "FLOAT") return ftSingle;
+    if (t == "DOUBLE" || t == "REAL" || t == "NUMERIC") return ftDouble;
+    if (t.startsWith("DATE") || t == "TIME") return ftDate;
+    if (t == "MEMO" || t == "LONGTEXT") return ftMemo;
+    return ftText;
+}
+
+// ---------------------------------------------------------------- Connection
+
+class Connection {
+public:
+    sqlite3* db = nullptr;
+    QString mainPath;
+    QHash<QString, sqlite3_stmt*> cache;
+    QHash<QString, QString> attached;  // schema -> path
+    int txDepth = 0;
+
+    ~Connection() { closeAll(); }
+    void closeAll() {
+        for (auto* s : std::as_const(cache)) sqlite3_finalize(s);
+        cache.clear();
+        if (db) {
+            if (txDepth > 0) { g_openTransactions -= txDepth; txDepth = 0; }
+            sqlite3_close_v2(db);
+            db = nullptr;
+        }
+    }
+    [[noreturn]] void fail(int rc, const QString& what) const {
+        QString msg = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        throw DbError(mapError(sqlite3_extended_errcode(db) ? sqlite3_extended_errcode(db) : rc),
+                      msg + (what.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(what)));
+    }
+    sqlite3_stmt* prepare(const QString& sql) {
+        if (!db) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+        auto it = cache.find(sql);
+        if (it != cache.end()) {
+            sqlite3_reset(*it);
+            sqlite3_clear_bindings(*it);
+            return *it;
+        }
+        sqlite3_stmt* st = nullptr;
+        QByteArray b = sql.toUtf8();
+        int rc = sqlite3_prepare_v2(db, b.constData(), b.size(), &st, nullptr);
+        if (rc != SQLITE_OK) {
+            int ext = sqlite3_extended_errcode(db);
+            QString msg = QString::fromUtf8(sqlite3_errmsg(db));
+            int num = mapError(ext);
+            if (msg.startsWith("no such table")) num = kErrNoSuchTable;
+            throw DbError(num, msg + QStringLiteral(" [%1]").arg(sql));
+        }
+        if (cache.size() > 200) {
+            for (auto* s : std::as_const(cache)) sqlite3_finalize(s);
+            cache.clear();
+        }
+        cache.insert(sql, st);
+        return st;
+    }
+    void dropCache() {
+        for (auto* s : std::as_const(cache)) sqlite3_finalize(s);
+        cache.clear();
+    }
+    void bind(sqlite3_stmt* st, const Params& params) {
+        const int n = sqlite3_bind_parameter_count(st);
+        if (n != params.size())
+            throw DbError(kErrGeneric, QStringLiteral("参数个数不符: %1/%2 [%3]").arg(params.size()).arg(n)
+                                           .arg(QString::fromUtf8(sqlite3_sql(st))));
+        for (int i = 0; i < n; ++i) {
+            const QVariant& v = params[i].v;
+            int rc;
+            if (v.isNull() || !v.isValid()) rc = sqlite3_bind_null(st, i + 1);
+            else switch (v.typeId()) {
+                case QMetaType::Bool: rc = sqlite3_bind_int(st, i + 1, v.toBool() ? 1 : 0); break;
+                case QMetaType::Int: case QMetaType::UInt: case QMetaType::LongLong: case QMetaType::ULongLong:
+                case QMetaType::Short: case QMetaType::UShort: case QMetaType::UChar: case QMetaType::Char:
+                case QMetaType::Long: case QMetaType::ULong:
+                    rc = sqlite3_bind_int64(st, i + 1, v.toLongLong()); break;
+                case QMetaType::Double: case QMetaType::Float:
+                    rc = sqlite3_bind_double(st, i + 1, v.toDouble()); break;
+                case QMetaType::QDateTime:
+                    { QByteArray b = dateText(v.toDateTime()).toUtf8();
+                      rc = sqlite3_bind_text(st, i + 1, b.constData(), b.size(), SQLITE_TRANSIENT); } break;
+                case QMetaType::QByteArray:
+                    { QByteArray b = v.toByteArray();
+                      rc = sqlite3_bind_blob(st, i + 1, b.constData(), b.size(), SQLITE_TRANSIENT); } break;
+                default:
+                    { QByteArray b = v.toString().toUtf8();
+                      rc = sqlite3_bind_text(st, i + 1, b.constData(), b.size(), SQLITE_TRANSIENT); } break;
+            }
+            if (rc != SQLITE_OK) fail(rc, QStringLiteral("bind"));
+        }
+    }
+    static QVariant column(sqlite3_stmt* st, int i) {
+        switch (sqlite3_column_type(st, i)) {
+        case SQLITE_INTEGER: return QVariant::fromValue<qlonglong>(sqlite3_column_int64(st, i));
+        case SQLITE_FLOAT: return sqlite3_column_double(st, i);
+        case SQLITE_NULL: return {};
+        case SQLITE_BLOB:
+            return QByteArray(static_cast<const char*>(sqlite3_column_blob(st, i)), sqlite3_column_bytes(st, i));
+        default: return sqliteText(sqlite3_column_text(st, i));
+        }
+    }
+    int step(sqlite3_stmt* st) {
+        int rc = sqlite3_step(st);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            int ext = sqlite3_extended_errcode(db);
+            QString msg = QString::fromUtf8(sqlite3_errmsg(db));
+            QString sql = QString::fromUtf8(sqlite3_sql(st));
+            sqlite3_reset(st);
+            throw DbError(mapError(ext), msg + QStringLiteral(" [%1]").arg(sql));
+        }
+        return rc;
+    }
+};
+
+static std::shared_ptr<Connection> openConnection(const QString& path, bool create) {
+    if (!create && !QFileInfo(path).isFile())
+        throw DbError(kErrFileNotFound, QStringLiteral("找不到文件 '%1'").arg(path));
+    auto c = std::make_shared<Connection>();
+    int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    int rc = sqlite3_open_v2(path.toUtf8().constData(), &c->db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        QString msg = c->db ? QString::fromUtf8(sqlite3_errmsg(c->db)) : QStringLiteral("open failed");
+        c->closeAll();
+        throw DbError(mapError(rc), msg + QStringLiteral(" '%1'").arg(path));
+    }
+    c->mainPath = QFileInfo(path).absoluteFilePath();
+    sqlite3_busy_timeout(c->db, 2000);
+    registerJetFunctions(c->db);
+    // Read the header now so a damaged file fails here, not at first use.
+    char* err = nullptr;
+    rc = sqlite3_exec(c->db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; SELECT count(*) FROM sqlite_master;",
+                      nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        QString msg = err ? QString::fromUtf8(err) : QString();
+        sqlite3_free(err);
+        int code = mapError(sqlite3_extended_errcode(c->db));
+        c->closeAll();
+        throw DbError(code, msg + QStringLiteral(" '%1'").arg(path));
+    }
+    return c;
+}
+
+Database Database::open(const QString& path) {
+    Database d;
+    d.conn_ = openConnection(path, false);
+    return d;
+}
+
+Database Database::create(const QString& path) {
+    Database d;
+    d.conn_ = openConnection(path, true);
+    return d;
+}
+
+bool Database::isOpen() const {
+    if (!conn_ || !conn_->db) return false;
+    return schema_ == "main" || conn_->attached.contains(schema_);
+}
+
+void Database::close() {
+    if (!conn_) return;
+    if (schema_ == "main") {
+        conn_->closeAll();
+    } else if (conn_->db && conn_->attached.contains(schema_)) {
+        conn_->dropCache();
+        execute(QStringLiteral("DETACH DATABASE %1").arg(quoteIdent(schema_)));
+        conn_->attached.remove(schema_);
+    }
+    conn_.reset();
+}
+
+QString Database::path() const {
+    if (!conn_) return {};
+    return schema_ == "main" ? conn_->mainPath : conn_->attached.value(schema_);
+}
+
+Database Database::attach(const QString& path, const QString& schemaName) const {
+    if (!isOpen()) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+    if (!QFileInfo(path).isFile()) throw DbError(kErrFileNotFound, QStringLiteral("找不到文件 '%1'").arg(path));
+    if (conn_->attached.contains(schemaName)) {
+        Database again = *this;
+        again.schema_ = schemaName;
+        again.close();
+    }
+    execute(QStringLiteral("ATTACH DATABASE ? AS %1").arg(quoteIdent(schemaName)), {path});
+    Database d;
+    d.conn_ = conn_;
+    d.schema_ = schemaName;
+    conn_->attached.insert(schemaName, QFileInfo(path).absoluteFilePath());
+    try {
+        d.scalar(QStringLiteral("SELECT count(*) FROM %1.sqlite_master").arg(quoteIdent(schemaName)));
+    } catch (...) {
+        d.close();
+        throw;
+    }
+    return d;
+}
+
+int Database::execute(const QString& sql, const Params& params) const {
+    if (!isOpen()) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+    sqlite3_stmt* st = conn_->prepare(sql);
+    conn_->bind(st, params);
+    while (conn_->step(st) == SQLITE_ROW) {}
+    int n = sqlite3_changes(conn_->db);
+    sqlite3_reset(st);
+    // Schema changes invalidate cached statements on other tables' shapes.
+    const QString head = sql.trimmed().left(6).toUpper();
+    if (head == "CREATE" || head.startsWith("DROP") || head == "ALTER " || head.startsWith("ATTACH") || head.startsWith("DETACH"))
+        conn_->dropCache();
+    return n;
+}
+
+bool Database::tryExecute(const QString& sql, const Params& params) const {
+    try { execute(sql, params); return true; } catch (const DbError&) { return false; }
+}
+
+QVariant Database::scalar(const QString& sql, const Params& params) const {
+    if (!isOpen()) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+    sqlite3_stmt* st = conn_->prepare(sql);
+    conn_->bind(st, params);
+    QVariant r;
+    if (conn_->step(st) == SQLITE_ROW && sqlite3_column_count(st) > 0) r = Connection::column(st, 0);
+    sqlite3_reset(st);
+    return r;
+}
+
+Recordset Database::query(const QString& sql, const Params& params) const {
+    if (!isOpen()) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+    sqlite3_stmt* st = conn_->prepare(sql);
+    conn_->bind(st, params);
+    Recordset rs;
+    rs.db_ = *this;
+    rs.open_ = true;
+    const int n = sqlite3_column_count(st);
+    for (int i = 0; i < n; ++i) {
+        rs.cols_ << QString::fromUtf8(sqlite3_column_name(st, i));
+        const char* dt = sqlite3_column_decltype(st, i);
+        rs.declTypes_ << (dt ? QString::fromUtf8(dt) : QString());
+    }
+    while (conn_->step(st) == SQLITE_ROW) {
+        QVariantList row;
+        row.reserve(n);
+        for (int i = 0; i < n; ++i) row << Connection::column(st, i);
+        rs.rows_ << row;
+    }
+    sqlite3_reset(st);
+    rs.pos_ = 0;
+    return rs;
+}
+
+Recordset Database::openTable(const QString& table, const QString& where, const Params& params,
+                              const QString& orderBy) const {
+    if (!isOpen()) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+    const QString actual = actualTableName(table);
+    if (actual.isEmpty()) throw DbError(kErrNoSuchTable, QStringLiteral("找不到表 '%1'").arg(table));
+    Recordset rs;
+    rs.db_ = *this;
+    rs.open_ = true;
+    rs.dynaset_ = true;
+    rs.table_ = qualified(actual);
+    rs.keySql_ = QStringLiteral("SELECT rowid FROM %1").arg(rs.table_);
+    if (!where.isEmpty()) rs.keySql_ += " WHERE " + where;
+    rs.keySql_ += " ORDER BY " + (orderBy.isEmpty() ? QStringLiteral("rowid") : orderBy);
+    rs.keyParams_ = params;
+    for (const ColumnInfo& c : columns(actual)) {
+        rs.cols_ << c.name;
+        rs.declTypes_ << c.declType;
+    }
+    rs.requery();
+    return rs;
+}
+
+qint64 Database::lastInsertRowId() const { return conn_ && conn_->db ? sqlite3_last_insert_rowid(conn_->db) : 0; }
+
+QString Database::qualified(const QString& table) const { return quoteIdent(schema_) + '.' + quoteIdent(table); }
+
+QStringList Database::tableNames() const {
+    QStringList names;
+    Recordset rs = query(QStringLiteral("SELECT name FROM %1.sqlite_master WHERE type IN ('table','view') "
+                                        "AND name NOT LIKE 'sqlite_%' ORDER BY rowid").arg(quoteIdent(schema_)));
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) names << rs.value(0).toString();
+    return names;
+}
+
+QString Database::actualTableName(const QString& name) const {
+    for (const QString& n : tableNames())
+        if (n.compare(name, Qt::CaseInsensitive) == 0) return n;
+    return {};
+}
+
+bool Database::hasTable(const QString& name, bool caseSensitive) const {
+    for (const QString& n : tableNames())
+        if (n.compare(name, caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive) == 0) return true;
+    return false;
+}
+
+QList<ColumnInfo> Database::columns(const QString& table) const {
+    QList<ColumnInfo> out;
+    Recordset rs = query(QStringLiteral("PRAGMA %1.table_info(%2)").arg(quoteIdent(schema_), quoteIdent(table)));
+    static const QRegularExpression sizeRe(QStringLiteral("\\((\\d+)\\)"));
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        ColumnInfo c;
+        c.name = rs.str("name");
+        c.declType = rs.str("type");
+        QString base = c.declType;
+        auto m = sizeRe.match(base);
+        if (m.hasMatch()) {
+            c.size = m.captured(1).toInt();
+            base = base.left(m.capturedStart()).trimmed();
+        }
+        c.type = fieldTypeOf(base);
+        c.notNull = rs.lng("notnull") != 0;
+        c.defaultValue = rs.value("dflt_value");
+        c.primaryKey = rs.lng("pk") != 0;
+        out << c;
+    }
+    return out;
+}
+
+QList<IndexInfo> Database::indexes(const QString& table) const {
+    QList<IndexInfo> out;
+    Recordset rs = query(QStringLiteral("PRAGMA %1.index_list(%2)").arg(quoteIdent(schema_), quoteIdent(table)));
+    QList<QPair<int, IndexInfo>> ordered;
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        IndexInfo ix;
+        ix.name = rs.str("name");
+        ix.unique = rs.lng("unique") != 0;
+        ix.primary = rs.str("origin") == "pk";
+        Recordset cols = query(QStringLiteral("PRAGMA %1.index_info(%2)").arg(quoteIdent(schema_), quoteIdent(ix.name)));
+        for (cols.moveFirst(); !cols.eof(); cols.moveNext()) ix.columns << cols.str("name");
+        ordered << qMakePair(static_cast<int>(rs.lng("seq")), ix);
+    }
+    // index_list lists the newest first; give them in creation order.
+    std::sort(ordered.begin(), ordered.end(), [](auto& a, auto& b) { return a.first > b.first; });
+    for (auto& p : ordered) out << p.second;
+    // A primary key named in CREATE TABLE without an index (INTEGER PRIMARY KEY) still counts.
+    bool hasPk = false;
+    for (auto& ix : out) hasPk = hasPk || ix.primary;
+    if (!hasPk) {
+        IndexInfo pk;
+        for (const ColumnInfo& c : columns(table)) if (c.primaryKey) pk.columns << c.name;
+        if (!pk.columns.isEmpty()) { pk.name = "PrimaryKey"; pk.primary = pk.unique = true; out.prepend(pk); }
+    }
+    return out;
+}
+
+qint64 Database::rowCount(const QString& table) const {
+    // A table of another attached file is counted where SQL finds it.
+    const QString actual = actualTableName(table);
+    return scalar(QStringLiteral("SELECT count(*) FROM %1").arg(actual.isEmpty() ? quoteIdent(table) : qualified(actual))).toLongLong();
+}
+
+void Database::begin() const {
+    if (!isOpen()) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+    execute(conn_->txDepth == 0 ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("SAVEPOINT tx%1").arg(conn_->txDepth));
+    ++conn_->txDepth;
+    ++g_openTransactions;
+}
+
+void Database::commit() const {
+    if (!conn_ || conn_->txDepth == 0) return;
+    --conn_->txDepth;
+    --g_openTransactions;
+    try {
+        execute(conn_->txDepth == 0 ? QStringLiteral("COMMIT") : QStringLiteral("RELEASE tx%1").arg(conn_->txDepth));
+    } catch (...) {
+        ++conn_->txDepth;
+        ++g_openTransactions;
+        throw;
+    }
+}
+
+void Database::rollback() const {
+    if (!conn_ || conn_->txDepth == 0) return;
+    --conn_->txDepth;
+    --g_openTransactions;
+    if (!conn_->db) return;
+    if (conn_->txDepth == 0) {
+        tryExecute(QStringLiteral("ROLLBACK"));
+    } else {
+        tryExecute(QStringLiteral("ROLLBACK TO tx%1").arg(conn_->txDepth));
+        tryExecute(QStringLiteral("RELEASE tx%1").arg(conn_->txDepth));
+    }
+}
+
+bool Database::inTransaction() const { return conn_ && conn_->txDepth > 0; }
+
+void Database::vacuumInto(const QString& target) const {
+    execute(QStringLiteral("VACUUM %1 INTO ?").arg(quoteIdent(schema_)), {target});
+}
+
+bool Database::quickCheck() const {
+    try {
+        Recordset rs = query(QStringLiteral("PRAGMA %1.quick_check").arg(quoteIdent(schema_)));
+        return !rs.empty() && rs.value(0).toString() == "ok";
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
+void Database::backupTo(const QString& target) const {
+    if (!isOpen()) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+    sqlite3* dst = nullptr;
+    int rc = sqlite3_open_v2(target.toUtf8().constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_close_v2(dst);
+        throw DbError(mapError(rc), QStringLiteral("无法写入 '%1'").arg(target));
+    }
+    sqlite3_backup* b = sqlite3_backup_init(dst, "main", conn_->db, schema_.toUtf8().constData());
+    if (!b) {
+        QString msg = QString::fromUtf8(sqlite3_errmsg(dst));
+        sqlite3_close_v2(dst);
+        throw DbError(kErrGeneric, msg);
+    }
+    rc = sqlite3_backup_step(b, -1);
+    sqlite3_backup_finish(b);
+    sqlite3_close_v2(dst);
+    if (rc != SQLITE_DONE) throw DbError(mapError(rc), QStringLiteral("复制数据库失败 '%1'").arg(target));
+}
+
+sqlite3* Database::raw() const { return conn_ ? conn_->db : nullptr; }
+
+// ---------------------------------------------------------------- Transaction
+
+Transaction::Transaction(const Database& db) : db_(db) { db_.begin(); }
+Transaction::~Transaction() {
+    if (!done_) db_.rollback();
+}
+void Transaction::commit() {
+    db_.commit();
+    done_ = true;
+}
+
+// ---------------------------------------------------------------- Recordset
+
+void Recordset::close() {
+    open_ = false;
+    rows_.clear();
+    keys_.clear();
+    current_.clear();
+    loadedPos_ = -2;
+}
+
+// Every move forgets the row read, so a dynaset shows the row as it is now.
+void Recordset::moveFirst() { pos_ = 0; loadedPos_ = -2; }
+void Recordset::moveLast() { pos_ = count() - 1; loadedPos_ = -2; }
+void Recordset::moveNext() { if (pos_ < count()) ++pos_; loadedPos_ = -2; }
+void Recordset::movePrevious() { if (pos_ >= 0) --pos_; loadedPos_ = -2; }
+void Recordset::move(int absolute) { pos_ = absolute; loadedPos_ = -2; }
+
+bool Recordset::findFirst(const std::function<bool(const Recordset&)>& pred) {
+    const int save = pos_;
+    for (pos_ = 0; pos_ < count(); ++pos_) {
+        loadedPos_ = -2;
+        if (pred(*this)) return true;
+    }
+    pos_ = save;
+    loadedPos_ = -2;
+    return false;
+}
+
+bool Recordset::findNext(const std::function<bool(const Recordset&)>& pred) {
+    const int save = pos_;
+    for (++pos_; pos_ < count(); ++pos_) {
+        loadedPos_ = -2;
+        if (pred(*this)) return true;
+    }
+    pos_ = save;
+    loadedPos_ = -2;
+    return false;
+}
+
+bool Recordset::findFirst(const QString& column, const QVariant& value) {
+    const int i = fieldIndex(column);
+    if (i < 0) return false;
+    return findFirst([&](const Recordset& r) {
+        QVariant v = r.value(i);
+        if (v.isNull() || value.isNull()) return v.isNull() && value.isNull();
+        if (v.typeId() == QMetaType::QString || value.typeId() == QMetaType::QString)
+            return v.toString().compare(value.toString(), Qt::CaseInsensitive) == 0;
+        return v.toLongLong() == value.toLongLong() && v.toDouble() == value.toDouble();
+    });
+}
+
+int Recordset::fieldIndex(const QString& name) const {
+    for (int i = 0; i < cols_.size(); ++i)
+        if (cols_[i].compare(name, Qt::CaseInsensitive) == 0) return i;
+    return -1;
+}
+
+FieldType Recordset::fieldType(int i) const {
+    QString d = declTypes_.value(i);
+    int p = d.indexOf('(');
+    if (p >= 0) d = d.left(p);
+    return fieldTypeOf(d);
+}
+
+void Recordset::load() const {
+    if (loadedPos_ == pos_) return;
+    current_.clear();
+    loadedPos_ = pos_;
+    if (pos_ < 0 || pos_ >= count()) return;
+    if (!dynaset_) { current_ = rows_[pos_]; return; }
+    Recordset one = db_.query(QStringLiteral("SELECT * FROM %1 WHERE rowid=?").arg(table_), {keys_[pos_]});
+    if (!one.empty()) current_ = one.rows_[0];
+    else for (int i = 0; i < cols_.size(); ++i) current_ << QVariant();  // deleted since: reads as Null
+}
+
+QVariant Recordset::value(int i) const {
+    if (!open_) throw DbError(kErrClosed, QStringLiteral("记录集未打开"));
+    if (pos_ < 0 || pos_ >= count()) throw DbError(kErrGeneric, QStringLiteral("无当前记录"));
+    if (mode_ != EditMode::None) {
+        for (const auto& p : pending_) if (p.first.compare(cols_.value(i), Qt::CaseInsensitive) == 0) return p.second;
+        if (mode_ == EditMode::Add) return {};
+    }
+    load();
+    return current_.value(i);
+}
+
+QVariant Recordset::value(const QString& name) const {
+    const int i = fieldIndex(name);
+    if (i < 0) throw DbError(kErrGeneric, QStringLiteral("找不到字段 '%1'").arg(name));
+    return value(i);
+}
+
+QString Recordset::str(const QString& name) const {
+    QVariant v = value(name);
+    return v.isNull() ? QString() : v.toString();
+}
+qint64 Recordset::lng(const QString& name) const {
+    QVariant v = value(name);
+    if (v.isNull()) return 0;
+    if (v.typeId() == QMetaType::QString) return v.toString().trimmed().toLongLong();
+    return v.toLongLong();
+}
+double Recordset::dbl(const QString& name) const { return value(name).toDouble(); }
+bool Recordset::boolean(const QString& name) const { return lng(name) != 0; }
+Currency Recordset::cur(const QString& name) const {
+    QVariant v = value(name);
+    if (v.isNull()) return {};
+    if (v.typeId() == QMetaType::QString) return Currency::parse(v.toString()).value_or(Currency());
+    if (v.typeId() == QMetaType::Double) return Currency::fromRaw(static_cast<int64_t>(v.toDouble() >= 0 ? v.toDouble() + 0.5 : v.toDouble() - 0.5));
+    return Currency::fromRaw(v.toLongLong());
+}
+QDateTime Recordset::date(const QString& name) const { return parseDate(value(name)); }
+
+QVariantList Recordset::row() const {
+    QVariantList r;
+    for (int i = 0; i < cols_.size(); ++i) r << value(i);
+    return r;
+}
+
+void Recordset::addNew() {
+    if (!dynaset_) throw DbError(kErrGeneric, QStringLiteral("记录集不能更新"));
+    mode_ = EditMode::Add;
+    pending_.clear();
+}
+void Recordset::edit() {
+    if (!dynaset_) throw DbError(kErrGeneric, QStringLiteral("记录集不能更新"));
+    if (pos_ < 0 || pos_ >= count()) throw DbError(kErrGeneric, QStringLiteral("无当前记录"));
+    mode_ = EditMode::Edit;
+    pending_.clear();
+}
+void Recordset::set(const QString& name, const Param& value) {
+    if (mode_ == EditMode::None) throw DbError(kErrGeneric, QStringLiteral("未调用 AddNew 或 Edit"));
+    const int i = fieldIndex(name);
+    if (i < 0) throw DbError(kErrGeneric, QStringLiteral("找不到字段 '%1'").arg(name));
+    for (auto& p : pending_) if (p.first == cols_[i]) { p.second = value.v; return; }
+    pending_ << qMakePair(cols_[i], value.v);
+}
+void Recordset::update() {
+    if (mode_ == EditMode::None) throw DbError(kErrGeneric, QStringLiteral("未调用 AddNew 或 Edit"));
+    Params params;
+    QStringList names;
+    for (const auto& p : pending_) { names << quoteIdent(p.first); params << Param(p.second); }
+    if (mode_ == EditMode::Add) {
+        QString sql = names.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table_)
+                                      : QStringLiteral("INSERT INTO %1(%2) VALUES(%3)").arg(table_, names.join(','),
+                                            QStringList(QList<QString>(names.size(), "?")).join(','));
+        db_.execute(sql, params);
+        keys_ << db_.lastInsertRowId();
+        // DAO leaves the cursor where it was after AddNew/Update.
+    } else if (!names.isEmpty()) {
+        QStringList sets;
+        for (const QString& n : names) sets << n + "=?";
+        params << Param(keys_[pos_]);
+        db_.execute(QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(table_, sets.join(',')), params);
+    }
+    mode_ = EditMode::None;
+    pending_.clear();
+    loadedPos_ = -2;
+}
+void Recordset::cancelUpdate() {
+    mode_ = EditMode::None;
+    pending_.clear();
+}
+void Recordset::remove() {
+    if (!dynaset_) throw DbError(kErrGeneric, QStringLiteral("记录集不能更新"));
+    if (pos_ < 0 || pos_ >= count()) throw DbError(kErrGeneric, QStringLiteral("无当前记录"));
+    db_.execute(QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(table_), {keys_[pos_]});
+    loadedPos_ = -2;  // the key stays; its row reads as Null, as a deleted DAO row
+}
+void Recordset::requery() {
+    if (!dynaset_) return;
+    keys_.clear();
+    Recordset k = db_.query(keySql_, keyParams_);
+    for (const auto& r : k.rows_) keys_ << r.value(0).toLongLong();
+    pos_ = 0;
+    loadedPos_ = -2;
+}
+
+}  // namespace platform

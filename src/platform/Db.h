@@ -1,0 +1,240 @@
+#pragma once
+// Our layer in place of the Jet engine: SQLite files under the station's file
+// names, one connection for the data directory (other files attached to it),
+// bound statements, DAO-like recordsets, transactions and introspection.
+#include "platform/Currency.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace platform {
+
+// Error numbers the station's procedures tell apart.
+enum DbErrorCode {
+    kErrGeneric = 3000,
+    kErrFileNotFound = 3024,      // the file does not exist
+    kErrNotADatabase = 3343,      // unrecognised or damaged file
+    kErrExclusive = 3356,         // the file is locked by another user of it
+    kErrNoSuchTable = 3078,
+    kErrDuplicateKey = 3022,
+    kErrRequired = 3314,
+    kErrClosed = 3420,            // handle not open
+};
+
+class DbError : public std::runtime_error {
+public:
+    DbError(int number, const QString& text) : std::runtime_error(text.toStdString()), number_(number), text_(text) {}
+    int number() const { return number_; }
+    QString text() const { return text_; }
+private:
+    int number_;
+    QString text_;
+};
+
+// Field types numbered as the station's code expects them.
+enum FieldType { ftBoolean = 1, ftByte = 2, ftInteger = 3, ftLong = 4, ftCurrency = 5, ftSingle = 6,
+                 ftDouble = 7, ftDate = 8, ftText = 10, ftMemo = 12 };
+FieldType fieldTypeOf(const QString& declaredType);
+
+// Date text as stored: "yyyy-MM-dd HH:mm:ss", local time.
+QString dateText(const QDateTime& t);
+QDateTime parseDate(const QVariant& v);
+
+struct ColumnInfo {
+    QString name;
+    QString declType;      // e.g. "TEXT(16)", "CURRENCY", "LONG"
+    FieldType type = ftText;
+    int size = 0;          // text size, 0 when unsized
+    bool notNull = false;
+    QVariant defaultValue; // as written in the schema (SQL literal text), null when none
+    bool primaryKey = false;
+};
+
+struct IndexInfo {
+    QString name;
+    QStringList columns;
+    bool unique = false;
+    bool primary = false;
+};
+
+class Connection;
+class Recordset;
+
+// A value bound into a statement: anything QVariant holds, plus Currency.
+struct Param {
+    QVariant v;
+    Param(const QVariant& x) : v(x) {}
+    Param(const QString& x) : v(x) {}
+    Param(const char* x) : v(QString::fromUtf8(x)) {}
+    Param(int x) : v(x) {}
+    Param(long x) : v(static_cast<qlonglong>(x)) {}
+    Param(long long x) : v(static_cast<qlonglong>(x)) {}
+    Param(unsigned x) : v(static_cast<qlonglong>(x)) {}
+    Param(double x) : v(x) {}
+    Param(bool x) : v(x ? 1 : 0) {}
+    Param(Currency c) : v(c.toVariant()) {}
+    Param(const QDateTime& t) : v(dateText(t)) {}
+    Param(std::nullptr_t) : v() {}
+};
+using Params = QList<Param>;
+
+// A handle on one database file. Handles are values: copies share the open
+// connection. A handle made by attach() names a schema on its parent's
+// connection; unqualified table names in SQL resolve across all attached files.
+class Database {
+public:
+    Database() = default;
+    // Opens an existing file read-write (never creates it). Throws DbError.
+    static Database open(const QString& path);
+    // Creates a new empty file (or opens it when it exists).
+    static Database create(const QString& path);
+
+    bool isOpen() const;
+    explicit operator bool() const { return isOpen(); }
+    // Closing the main handle closes the connection; closing an attached one detaches it.
+    void close();
+    QString path() const;
+    QString schema() const { return schema_; }
+    bool sameConnection(const Database& o) const { return conn_ == o.conn_; }
+
+    Database attach(const QString& path, const QString& schemaName) const;
+
+    // Runs a statement with bound values; returns the number of rows changed.
+    int execute(const QString& sql, const Params& params = {}) const;
+    // Runs a statement and ignores a failure (the engine's "no fail on error" writes).
+    bool tryExecute(const QString& sql, const Params& params = {}) const;
+    // First column of the first row, null when there is none.
+    QVariant scalar(const QString& sql, const Params& params = {}) const;
+    // A read-only snapshot of a query's rows.
+    Recordset query(const QString& sql, const Params& params = {}) const;
+    // An updatable dynaset over one table: keys fixed now, rows read when visited.
+    Recordset openTable(const QString& table, const QString& where = {}, const Params& params = {},
+                        const QString& orderBy = {}) const;
+    qint64 lastInsertRowId() const;
+
+    // Introspection, for this handle's schema.
+    QStringList tableNames() const;                       // in creation order
+    bool hasTable(const QString& name, bool caseSensitive = false) const;
+    QString actualTableName(const QString& name) const;   // stored spelling, "" when absent
+    QList<ColumnInfo> columns(const QString& table) const;
+    QList<IndexInfo> indexes(const QString& table) const;
+    qint64 rowCount(const QString& table) const;
+    // "schema.table" for this handle (quoted), for DDL and cross-file SQL.
+    QString qualified(const QString& table) const;
+
+    // Transactions on the connection (all attached files commit together).
+    void begin() const;
+    void commit() const;
+    void rollback() const;
+    bool inTransaction() const;
+
+    // File-level operations.
+    void vacuumInto(const QString& target) const;   // compaction into a new file
+    bool quickCheck() const;
+    void backupTo(const QString& target) const;     // online copy of this schema
+
+    sqlite3* raw() const;
+
+private:
+    std::shared_ptr<Connection> conn_;
+    QString schema_ = QStringLiteral("main");
+    friend class Recordset;
+};
+
+// RAII transaction: rolls back unless committed.
+class Transaction {
+public:
+    explicit Transaction(const Database& db);
+    ~Transaction();
+    void commit();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+private:
+    Database db_;
+    bool done_ = false;
+};
+
+// Number of transactions open right now on any connection; waits that yield
+// refuse to run while it is not zero.
+int openTransactionCount();
+
+// The recordset the station's procedures walk: a snapshot of a query, or a
+// dynaset over a table whose current row is read from the file at each move.
+class Recordset {
+public:
+    Recordset() = default;
+    bool isOpen() const { return open_; }
+    void close();
+
+    bool eof() const { return pos_ >= count(); }
+    bool bof() const { return pos_ < 0; }
+    bool empty() const { return count() == 0; }
+    int recordCount() const { return count(); }
+    int absolutePosition() const { return pos_; }
+    void moveFirst();
+    void moveLast();
+    void moveNext();
+    void movePrevious();
+    void move(int absolute);
+    // Finds the first row (from the top) for which pred is true; leaves the
+    // cursor there and returns true, or leaves it where it was and returns false.
+    bool findFirst(const std::function<bool(const Recordset&)>& pred);
+    bool findNext(const std::function<bool(const Recordset&)>& pred);
+    bool findFirst(const QString& column, const QVariant& value);
+
+    int fieldCount() const { return cols_.size(); }
+    QString fieldName(int i) const { return cols_.value(i); }
+    int fieldIndex(const QString& name) const;   // case-insensitive, -1 when absent
+    FieldType fieldType(int i) const;
+    QVariant value(int i) const;
+    QVariant value(const QString& name) const;
+    bool isNull(const QString& name) const { return value(name).isNull(); }
+    QString str(const QString& name) const;            // "" for Null
+    qint64 lng(const QString& name) const;             // 0 for Null
+    double dbl(const QString& name) const;
+    bool boolean(const QString& name) const;           // non-zero
+    Currency cur(const QString& name) const;           // stored ten-thousandths
+    QDateTime date(const QString& name) const;
+    QVariantList row() const;
+
+    // Editing (dynasets only): addNew/edit, set, update; remove deletes the current row.
+    void addNew();
+    void edit();
+    void set(const QString& name, const Param& value);
+    void update();
+    void cancelUpdate();
+    void remove();
+    // Re-reads the keys (DAO's Requery).
+    void requery();
+
+private:
+    friend class Database;
+    int count() const { return dynaset_ ? keys_.size() : rows_.size(); }
+    void load() const;
+    Database db_;
+    bool open_ = false;
+    bool dynaset_ = false;
+    QString table_;
+    QString keySql_;
+    Params keyParams_;
+    QStringList cols_;
+    QStringList declTypes_;
+    QList<QVariantList> rows_;   // snapshot rows
+    QList<qint64> keys_;         // dynaset rowids
+    int pos_ = 0;
+    mutable int loadedPos_ = -2;
+    mutable QVariantList current_;
+    enum class EditMode { None, Add, Edit } mode_ = EditMode::None;
+    QList<QPair<QString, QVariant>> pending_;
+};
+
+}  // namespace platform

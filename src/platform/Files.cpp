@@ -1,0 +1,95 @@
+#include "platform/Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+QString resolveCI(const QString& dir, const QString& name) {
+    QDir d(dir);
+    const QString direct = d.filePath(name);
+    if (QFileInfo::exists(direct)) return direct;
+    const QStringList entries = d.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& e : entries)
+        if (e.compare(name, Qt::CaseInsensitive) == 0) return d.filePath(e);
+    return direct;
+}
+
+QString resolvePathCI(const QString& path) {
+    QString p = QDir::fromNativeSeparators(path);
+    if (QFileInfo::exists(p)) return p;
+    const bool abs = p.startsWith('/');
+    const QStringList parts = p.split('/', Qt::SkipEmptyParts);
+    QString cur = abs ? QStringLiteral("/") : QStringLiteral(".");
+    for (int i = 0; i < parts.size(); ++i) {
+        cur = resolveCI(cur, parts[i]);
+    }
+    if (!abs && cur.startsWith("./")) cur = cur.mid(2);
+    return cur;
+}
+
+bool existsCI(const QString& path) { return QFileInfo::exists(resolvePathCI(path)); }
+
+bool removeCI(const QString& path) {
+    const QString p = resolvePathCI(path);
+    return !QFileInfo::exists(p) || QFile::remove(p);
+}
+
+bool syncFile(const QString& path) {
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool syncDir(const QString& dir) {
+    int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return false;
+    ::fsync(fd);
+    ::close(fd);
+    return true;
+}
+
+bool safeReplaceWith(const QString& targetIn, const std::function<bool(const QString&)>& writer, QString* error) {
+    const QString target = resolvePathCI(targetIn);
+    const QFileInfo ti(target);
+    const QString tmp = ti.absolutePath() + "/." + ti.fileName() + ".new";
+    QFile::remove(tmp);
+    if (!writer(tmp) || !QFileInfo::exists(tmp)) {
+        QFile::remove(tmp);
+        if (error && error->isEmpty()) *error = QStringLiteral("无法写入 %1").arg(tmp);
+        return false;
+    }
+    if (!syncFile(tmp)) {
+        QFile::remove(tmp);
+        if (error) *error = QStringLiteral("无法写入 %1").arg(tmp);
+        return false;
+    }
+    // A journal left by the old file would be played back into the new one.
+    QFile::remove(target + "-journal");
+    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData()) != 0) {
+        QFile::remove(tmp);
+        if (error) *error = QStringLiteral("无法替换 %1").arg(target);
+        return false;
+    }
+    syncDir(ti.absolutePath());
+    return true;
+}
+
+bool safeReplace(const QString& source, const QString& target, QString* error) {
+    const QString src = resolvePathCI(source);
+    return safeReplaceWith(target, [&](const QString& tmp) {
+        if (!QFile::copy(src, tmp)) {
+            if (error) *error = QStringLiteral("无法复制 %1").arg(src);
+            return false;
+        }
+        QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        return true;
+    }, error);
+}
+
+}  // namespace platform

@@ -1,0 +1,60 @@
+#pragma once
+// Every message box, input box and file or folder chooser of the station goes
+// through here. In tests a script answers them and records each one shown.
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QWidget;
+class QDialog;
+
+namespace platform {
+
+// Button sets and icons, numbered as the station's code writes them.
+enum MsgButtons { mbOKOnly = 0, mbOKCancel = 1, mbAbortRetryIgnore = 2, mbYesNoCancel = 3, mbYesNo = 4,
+                  mbRetryCancel = 5, mbCritical = 16, mbQuestion = 32, mbExclamation = 48, mbInformation = 64,
+                  mbDefaultButton2 = 256 };
+enum MsgResult { rOK = 1, rCancel = 2, rAbort = 3, rRetry = 4, rIgnore = 5, rYes = 6, rNo = 7 };
+
+// Shows a message box; returns the button pressed (closing the box counts as cancel/no/ok).
+int MsgBox(const QString& text, int buttons = mbOKOnly, const QString& title = QString());
+// Asks for a line of text; `ok` false when cancelled (the result is then "").
+QString InputBox(const QString& prompt, const QString& title, const QString& defaultText = QString(), bool* ok = nullptr);
+// File and folder choosers; "" when cancelled.
+QString OpenFileName(const QString& title, const QString& filter, const QString& dir = QString());
+QString SaveFileName(const QString& title, const QString& filter, const QString& dir = QString());
+QString FolderName(const QString& title, const QString& dir = QString());
+
+// Runs a modal window. Tests may drive it instead of the operator: a handler
+// registered for the window's object name is called once the window is shown.
+int RunModal(QDialog* dialog);
+
+// Parent for boxes: the station's main window once it exists.
+void setPromptParent(QWidget* w);
+
+namespace script {
+enum class Kind { Message, Input, OpenFile, SaveFile, Folder };
+struct Shown {
+    Kind kind;
+    QString text;
+    QString title;
+    int buttons = 0;
+};
+// Turns scripting on: from now on no real box is shown.
+void enable();
+void disable();
+bool enabled();
+// Queues an answer for the next prompt whose text contains `textPart` ("" matches any).
+// For messages `result` is the button (rOK, rYes...); for inputs and choosers `text` is returned
+// (an input answered with cancel when `result` is rCancel).
+void answer(const QString& textPart, int result, const QString& text = QString());
+// Handler for modal windows with this object name; called after the window is shown.
+void onModal(const QString& objectName, std::function<void(QDialog*)> handler);
+const QList<Shown>& shown();
+// Prompts shown that no queued answer matched; a test fails when this is not empty.
+const QList<Shown>& unexpected();
+int pendingAnswers();
+void reset();
+}  // namespace script
+
+}  // namespace platform

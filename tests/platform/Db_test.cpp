@@ -1,0 +1,146 @@
+#include "platform/Currency.h"
+#include "platform/Db.h"
+#include "platform/Files.h"
+#include "platform/Prompts.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+TEST(Currency, ParsesAndRoundsWithoutDouble) {
+    EXPECT_EQ(Currency::parse("12.345").value().raw(), 123450);
+    EXPECT_EQ(Currency::parse("-0.00005").value().raw(), -1);  // half away from zero
+    EXPECT_EQ(Currency::parse("0.12344").value().raw(), 1234);
+    EXPECT_FALSE(Currency::parse("1.2.3"));
+    EXPECT_FALSE(Currency::parse("abc"));
+    EXPECT_FALSE(Currency::parse(""));
+    EXPECT_EQ(Currency::fromRaw(12345).toString2(), "1.23");
+    EXPECT_EQ(Currency::fromRaw(12350).toString2(), "1.24");
+    EXPECT_EQ(Currency::fromRaw(-12350).toString2(), "-1.24");
+    EXPECT_EQ(Currency::fromRaw(-50).toString2(), "-0.01");
+    EXPECT_EQ(Currency::fromRaw(5).toString2(), "0.00");
+    EXPECT_EQ(Currency::fromYuan(3).mulDiv(1, 3).raw(), 10000);
+    EXPECT_EQ(Currency::fromRaw(5).mulDiv(1, 2).raw(), 3);
+    EXPECT_EQ(Currency::fromRaw(-5).mulDiv(1, 2).raw(), -3);
+    EXPECT_EQ(Currency::fromRaw(-12500).toPlainString(), "-1.25");
+}
+
+class DbTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        db = Database::create(dir.filePath("a.mdb"));
+        db.execute("CREATE TABLE user (userid LONG PRIMARY KEY, username TEXT(20), remain CURRENCY NOT NULL DEFAULT 0)");
+        db.execute("INSERT INTO user VALUES(?,?,?)", {1, "张三", Currency::fromYuan(5)});
+        db.execute("INSERT INTO user VALUES(?,?,?)", {2, "O'Brien", Currency::fromYuan(7)});
+    }
+    QTemporaryDir dir;
+    Database db;
+};
+
+TEST_F(DbTest, DynasetReadsTheRowAsItIsNow) {
+    Recordset rs = db.openTable("USER");
+    ASSERT_TRUE(rs.findFirst("userid", 2));
+    EXPECT_EQ(rs.str("username"), "O'Brien");
+    db.execute("UPDATE user SET remain=? WHERE userid=2", {Currency::fromYuan(1)});
+    ASSERT_TRUE(rs.findFirst("userid", 2));
+    EXPECT_EQ(rs.cur("remain"), Currency::fromYuan(1));
+    rs.edit();
+    rs.set("remain", Currency::fromRaw(123));
+    rs.update();
+    EXPECT_EQ(db.scalar("SELECT remain FROM user WHERE userid=2").toLongLong(), 123);
+    rs.addNew();
+    rs.set("userid", 3);
+    rs.update();
+    EXPECT_EQ(rs.recordCount(), 3);
+    EXPECT_EQ(db.scalar("SELECT remain FROM user WHERE userid=3").toLongLong(), 0);
+}
+
+TEST_F(DbTest, SnapshotAndIntrospection) {
+    Recordset rs = db.query("SELECT * FROM user WHERE userid > ? ORDER BY userid", {0});
+    EXPECT_EQ(rs.recordCount(), 2);
+    EXPECT_EQ(rs.fieldType(rs.fieldIndex("remain")), ftCurrency);
+    EXPECT_TRUE(db.hasTable("User"));
+    EXPECT_FALSE(db.hasTable("User", true));
+    auto cols = db.columns("user");
+    ASSERT_EQ(cols.size(), 3);
+    EXPECT_EQ(cols[1].size, 20);
+    EXPECT_EQ(cols[1].type, ftText);
+    auto ix = db.indexes("user");
+    ASSERT_FALSE(ix.isEmpty());
+    EXPECT_TRUE(ix[0].primary);
+    EXPECT_EQ(ix[0].columns, QStringList{"userid"});
+}
+
+TEST_F(DbTest, AttachedFilesCommitAndRollBackTogether) {
+    Database::create(dir.filePath("b.mdb")).close();
+    Database cur = db.attach(dir.filePath("b.mdb"), "phonecur");
+    cur.execute(QString("CREATE TABLE %1 (f_userid LONG)").arg(cur.qualified("Tab_Phone")));
+    {
+        Transaction tx(db);
+        db.execute("INSERT INTO Tab_Phone VALUES(1)");
+        db.execute("UPDATE user SET remain=0");
+        EXPECT_EQ(openTransactionCount(), 1);
+    }
+    EXPECT_EQ(openTransactionCount(), 0);
+    EXPECT_EQ(db.rowCount("Tab_Phone"), 0);
+    EXPECT_EQ(db.scalar("SELECT sum(remain) FROM user").toLongLong(), 120000);
+    EXPECT_TRUE(cur.hasTable("tab_phone"));
+    EXPECT_FALSE(db.hasTable("tab_phone"));
+}
+
+TEST_F(DbTest, JetFunctions) {
+    EXPECT_EQ(db.scalar("SELECT isnumeric('12.5')").toInt(), 1);
+    EXPECT_EQ(db.scalar("SELECT isnumeric('12a')").toInt(), 0);
+    EXPECT_EQ(db.scalar("SELECT format('2026-03-04 05:06:07','yyyy-mm-dd hh:nn:ss')").toString(), "2026-03-04 05:06:07");
+    EXPECT_EQ(db.scalar("SELECT format('2026-03-04 05:06:07','yyyy-mm')").toString(), "2026-03");
+    EXPECT_EQ(db.scalar("SELECT mid('abcdef',2,3)").toString(), "bcd");
+    EXPECT_EQ(db.scalar("SELECT month('2026-03-04 05:06:07')").toInt(), 3);
+}
+
+TEST(DbFiles, DamagedFileIsNotADatabase) {
+    QTemporaryDir dir;
+    QFile f(dir.filePath("x.mdb"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(4096, 'x'));
+    f.close();
+    try {
+        Database::open(dir.filePath("x.mdb"));
+        FAIL() << "opened a damaged file";
+    } catch (const DbError& e) {
+        EXPECT_EQ(e.number(), kErrNotADatabase);
+    }
+    EXPECT_THROW(Database::open(dir.filePath("missing.mdb")), DbError);
+}
+
+TEST(DbFiles, CaseInsensitiveNamesAndSafeReplace) {
+    QTemporaryDir dir;
+    Database db = Database::create(dir.filePath("Switch.mdb"));
+    db.execute("CREATE TABLE t (a LONG)");
+    db.close();
+    EXPECT_EQ(resolveCI(dir.path(), "switch.MDB"), dir.filePath("Switch.mdb"));
+    EXPECT_TRUE(existsCI(dir.path() + "/SWITCH.mdb"));
+    QFile j(dir.filePath("copy.mdb-journal"));
+    ASSERT_TRUE(j.open(QIODevice::WriteOnly));
+    j.write("stale");
+    j.close();
+    ASSERT_TRUE(safeReplace(dir.filePath("switch.mdb"), dir.filePath("copy.mdb")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("copy.mdb-journal")));
+    EXPECT_TRUE(Database::open(dir.filePath("copy.mdb")).hasTable("t"));
+    EXPECT_FALSE(safeReplace(dir.filePath("none.mdb"), dir.filePath("copy.mdb")));
+    EXPECT_TRUE(Database::open(dir.filePath("copy.mdb")).hasTable("t"));
+}
+
+TEST(Prompts, ScriptAnswersAndRecordsUnexpected) {
+    script::reset();
+    script::enable();
+    script::answer("退出", rYes);
+    EXPECT_EQ(MsgBox("要退出系统吗?", mbYesNo, "T"), rYes);
+    EXPECT_EQ(MsgBox("别的", mbYesNo, "T"), rNo);
+    ASSERT_EQ(script::unexpected().size(), 1);
+    EXPECT_EQ(script::unexpected()[0].text, "别的");
+    EXPECT_EQ(script::shown().size(), 2);
+    script::reset();
+    script::disable();
+}

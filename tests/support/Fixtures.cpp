@@ -1,0 +1,52 @@
+#include "support/Fixtures.h"
+
+#include "core/Schema.h"
+#include "platform/AppExit.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+
+#include <QDir>
+
+namespace testsupport {
+
+StationDir::StationDir(int model, bool withData) {
+    if (withData) {
+        QString error;
+        if (!core::schema::WriteFreshDataDir(dataPath(), model, &error))
+            ADD_FAILURE() << "fresh data directory: " << error.toStdString();
+    }
+}
+
+QString StationDir::appPath() const { return root_.path() + "/"; }
+QString StationDir::dataPath() const { return appPath() + "data/"; }
+
+void StationTest::SetUp() {
+    ModDefine::ResetGlobals();
+    platform::testing::resetClock();
+    platform::testing::recordPcClock();
+    platform::testing::throwOnEnd();
+    platform::script::reset();
+    platform::script::enable();
+    dir = std::make_unique<StationDir>(model);
+    ModDefine::AppPath = dir->appPath();
+    ModDefine::DataPath = dir->dataPath();
+    ModDefine::MonSlots.resize(16);
+}
+
+void StationTest::TearDown() {
+    for (const auto& s : platform::script::unexpected())
+        ADD_FAILURE() << "unexpected prompt: " << s.text.toStdString() << " (" << s.title.toStdString() << ")";
+    EXPECT_EQ(platform::yieldsInTransaction(), 0) << "a wait yielded while a transaction was open";
+    ModDefine::ResetGlobals();
+    platform::script::reset();
+    platform::testing::resetClock();
+    platform::testing::clearEndHandler();
+    dir.reset();
+}
+
+void StationTest::openDatabases() {
+    ModDefine::dbSwitch = platform::Database::open(dir->file("switch.mdb"));
+    ModDefine::dbPhoneCur = ModDefine::dbSwitch.attach(dir->file("PhoneCur.mdb"), QStringLiteral("phonecur"));
+}
+
+}  // namespace testsupport

@@ -1,0 +1,38 @@
+#pragma once
+// Shared fixtures: a fresh station data directory in a temporary program
+// directory, scripted prompts, and checks every test gets for free.
+#include "core/ModDefine.h"
+#include "platform/Db.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace testsupport {
+
+// A temporary program directory with "data/" holding a fresh station.
+class StationDir {
+public:
+    explicit StationDir(int model = 0, bool withData = true);
+    QString appPath() const;   // ends with "/"
+    QString dataPath() const;  // appPath + "data/"
+    QString file(const QString& name) const { return dataPath() + name; }
+private:
+    QTemporaryDir root_;
+};
+
+// Base for tests of the station's code: fresh globals and data directory,
+// prompts answered by script, the program's end observed (ProgramEnded thrown),
+// and at the end: no unexpected prompt, no yield inside a transaction.
+class StationTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Opens switch.mdb as dbSwitch with PhoneCur.mdb attached as dbPhoneCur.
+    void openDatabases();
+    std::unique_ptr<StationDir> dir;
+    int model = 0;
+};
+
+}  // namespace testsupport
