@@ -1,0 +1,66 @@
+#include "platform/Comm.h"
+
+#include <QSerialPort>
+#include <QStringList>
+
+namespace platform {
+
+Comm::Comm(QObject* parent) : QObject(parent), port(std::make_unique<QSerialPort>()) {}
+Comm::~Comm() = default;
+
+QString Comm::devicePath() const {
+    if (!device_.trimmed().isEmpty()) return device_.trimmed();
+    return QStringLiteral("/dev/ttyS%1").arg(port_ - 1);
+}
+
+bool Comm::PortOpen() const { return port->isOpen(); }
+
+bool Comm::setPortOpen(bool open) {
+    error_.clear();
+    if (!open) {
+        if (port->isOpen()) port->close();
+        return true;
+    }
+    if (port->isOpen()) port->close();
+    port->setPortName(devicePath());
+    if (!port->open(QIODevice::ReadWrite)) {
+        error_ = port->errorString();
+        return false;
+    }
+    const QStringList p = settings_.split(',');
+    bool ok = false;
+    const int baud = p.value(0).trimmed().toInt(&ok);
+    port->setBaudRate(ok && baud > 0 ? baud : 9600);
+    const QString parity = p.value(1).trimmed().toUpper();
+    port->setParity(parity == "E" ? QSerialPort::EvenParity : parity == "O" ? QSerialPort::OddParity
+                    : parity == "M" ? QSerialPort::MarkParity : parity == "S" ? QSerialPort::SpaceParity
+                    : QSerialPort::NoParity);
+    const int bits = p.value(2).trimmed().toInt();
+    port->setDataBits(bits == 7 ? QSerialPort::Data7 : bits == 6 ? QSerialPort::Data6 : bits == 5 ? QSerialPort::Data5
+                      : QSerialPort::Data8);
+    port->setStopBits(p.value(3).trimmed() == "2" ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    port->setFlowControl(QSerialPort::NoFlowControl);
+    return true;
+}
+
+int Comm::InBufferCount() {
+    if (!port->isOpen()) return 0;
+    port->waitForReadyRead(0);
+    return static_cast<int>(port->bytesAvailable());
+}
+
+int Comm::OutBufferCount() const { return port->isOpen() ? static_cast<int>(port->bytesToWrite()) : 0; }
+
+QByteArray Comm::Input() {
+    if (!port->isOpen()) return {};
+    return port->readAll();
+}
+
+bool Comm::Output(const QByteArray& data) {
+    if (!port->isOpen()) return false;
+    const bool ok = port->write(data) == data.size();
+    port->waitForBytesWritten(50);
+    return ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,105 @@
+#pragma once
+// Our grid in place of the hierarchical flex grid: a QTableWidget with the
+// members the station's grid code drives, so that code reads like its model.
+// Row 0 .. FixedRows-1 are header rows kept as ordinary table rows.
+#include <QColor>
+#include <QTableWidget>
+
+namespace platform {
+
+// Colour literals of the station are &HBBGGRR.
+inline QColor vbColor(quint32 bgr) { return QColor(bgr & 0xff, (bgr >> 8) & 0xff, (bgr >> 16) & 0xff); }
+
+class FlexGrid : public QTableWidget {
+    Q_OBJECT
+public:
+    explicit FlexGrid(QWidget* parent = nullptr);
+
+    int Rows() const { return rowCount(); }
+    void setRows(int n);
+    int Cols() const { return columnCount(); }
+    void setCols(int n);
+    int FixedRows() const { return fixedRows_; }
+    void setFixedRows(int n);
+    int FixedCols() const { return fixedCols_; }
+    void setFixedCols(int n) { fixedCols_ = n; }
+
+    // Current cell and the selection's other corner.
+    int Row() const { return row_; }
+    void setRow(int r);
+    int Col() const { return col_; }
+    void setCol(int c);
+    int RowSel() const { return rowSel_; }
+    void setRowSel(int r);
+    int ColSel() const { return colSel_; }
+    void setColSel(int c);
+    int TopRow() const;
+    void setTopRow(int r);
+
+    QString TextMatrix(int r, int c) const;
+    void setTextMatrix(int r, int c, const QString& text);
+    QString TextArray(int index) const { return TextMatrix(index / qMax(1, Cols()), index % qMax(1, Cols())); }
+    void setTextArray(int index, const QString& t) { setTextMatrix(index / qMax(1, Cols()), index % qMax(1, Cols()), t); }
+    // Text of the current cell.
+    QString Text() const { return TextMatrix(row_, col_); }
+    void setText(const QString& t) { setTextMatrix(row_, col_, t); }
+
+    QColor CellBackColor() const;            // of the current cell
+    void setCellBackColor(const QColor& c);  // of the current cell, or of the selection when FillStyle is 1
+    QColor CellBackColorAt(int r, int c) const;
+    void setCellBackColorAt(int r, int c, const QColor& color);
+    void setRowBackColor(int r, const QColor& color);
+    QColor BackColor() const { return backColor_; }
+    void setBackColor(const QColor& c);
+    int FillStyle() const { return fillStyle_; }
+    void setFillStyle(int s) { fillStyle_ = s; }
+    // 1 left-centre, 4 centre, 7 right-centre.
+    void setCellAlignment(int a);
+    void setColAlignment(int c, int a);
+
+    // Width in twips (15 to a pixel).
+    int ColWidth(int c) const { return columnWidth(c) * 15; }
+    void setColWidth(int c, int twips) { setColumnWidth(c, qMax(0, twips / 15)); }
+    int RowHeight(int r) const { return rowHeight(r) * 15; }
+    void setRowHeight(int r, int twips) { QTableWidget::setRowHeight(r, qMax(0, twips / 15)); }
+    int CellLeft() const;   // twips, current cell relative to the grid
+    int CellTop() const;
+    int CellWidth() const { return ColWidth(col_); }
+    int CellHeight() const { return RowHeight(row_); }
+    int MouseRow() const { return mouseRow_; }
+    int MouseCol() const { return mouseCol_; }
+
+    // "|"-separated titles; a leading "<", ">" or "^" aligns the column;
+    // trailing blanks widen it. Sets Cols and the header row 0.
+    void setFormatString(const QString& fmt);
+    QString FormatString() const { return format_; }
+
+    // A Tab-separated line as a new row (at the end, or before `row`).
+    void AddItem(const QString& line, int row = -1);
+    void RemoveItem(int row);
+    void Clear();   // empties every cell text
+    bool Redraw() const { return redraw_; }
+    void setRedraw(bool on);
+
+    void setCellPicture(const QPixmap& pix);   // current cell
+signals:
+    void cellClickedVb();   // after Row/Col follow a click
+protected:
+    void mousePressEvent(QMouseEvent* e) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
+private:
+    QTableWidgetItem* itemAt_(int r, int c);
+    int fixedRows_ = 1;
+    int fixedCols_ = 0;
+    int row_ = 0, col_ = 0, rowSel_ = 0, colSel_ = 0;
+    int mouseRow_ = -1, mouseCol_ = -1;
+    int fillStyle_ = 0;
+    bool redraw_ = true;
+    QColor backColor_ = Qt::white;
+    QString format_;
+    bool syncing_ = false;
+    QVector<int> colAlign_;
+};
+
+}  // namespace platform
