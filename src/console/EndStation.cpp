@@ -1,4 +1,4 @@
 #include "platform/AppExit.h"
 
 // Placeholder end road until the console's stop sequence is built.
-void EndStation() { platform::EndProgram(0); }
+[[noreturn]] void EndStation() { platform::EndProgram(0); }

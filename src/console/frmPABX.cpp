@@ -69,6 +69,6 @@ void frmPABX::Form_Load() {}
 bool frmPABX::NotExit(int) { return true; }
 
 void frmPABX::CloseApp() {
-    extern void EndStation();
+    extern void EndStation [[noreturn]] ();
     EndStation();
 }
