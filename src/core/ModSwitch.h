@@ -1,0 +1,38 @@
+#pragma once
+// The station databases: opening, the start-up check and compaction, the
+// shared recordsets, table copies, shadow tables and list helpers; and the
+// settings store.
+#include "platform/Db.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace ModSwitch {
+
+// Opens `path` into `db`; on failure asks (engine text + ",要终止程序吗") and
+// keeps asking while it fails; Yes ends the program.
+bool OpenDB(const QString& path, platform::Database& db);
+// Opens (true) or closes (false) both databases and the shared recordsets.
+void OpenAllDB(bool bOpen);
+// Checks, compacts and backs up DataPath + fileName; restores from ".bak".
+void CompactDB(const QString& fileName);
+bool CopyTable(const platform::Database& dbSrc, const QString& srcTable, const platform::Database& dbDst,
+               const QString& dstTable, bool bAppend, const QString& sSelect);
+QString SqlValue(const QString& value, int fieldType);
+// Copies the column definitions and the first index of srcTable (in dbSrc) into a
+// new table dstTable of dbDst. Any error stops the copy silently.
+void CopyTableDef(const platform::Database& dbSrc, const QString& srcTable, const platform::Database& dbDst,
+                  const QString& dstTable);
+void CreatePTable(const QString& name);
+int GetRecordCount(platform::Recordset& rs);
+void GetRsArray(const QString& sql, QStringList& arr, const platform::Database& db, bool bPair);
+QString RsValuesList(platform::Recordset& rs, int kind);
+
+// Settings store (table Variant).
+QString GetVariant(const QString& key, const QString& defaultValue = QString());
+void SetVariant(const QString& key, const QString& value);
+// System parameters into globals; resets link and supervision state; purges old log rows.
+void LoadSysPara();
+void LoadMonRes();
+
+}  // namespace ModSwitch
