@@ -8,6 +8,7 @@ namespace core::schema {
 void CreateStation(const platform::Database& sw, const platform::Database& cur, int model) {
     platform::Transaction tx(sw);
     AddCoreSchema(sw, cur, model);
+    AddWorkerSchema(sw, cur, model);
     params::AddSchema(sw, cur, model);
     pricing::AddSchema(sw, cur, model);
     billing::AddSchema(sw, cur, model);

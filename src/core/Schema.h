@@ -20,6 +20,9 @@ bool WriteFreshDataDir(const QString& dir, int model, QString* error = nullptr);
 // Core's own tables (settings, log, workers, rights).
 void AddCoreSchema(const platform::Database& sw, const platform::Database& cur, int model);
 
+// Workers, rights and the first worker.
+void AddWorkerSchema(const platform::Database& sw, const platform::Database& cur, int model);
+
 }  // namespace core::schema
 
 // Contributions of the other subsystems, each defined in its own folder.
