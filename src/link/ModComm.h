@@ -1,9 +1,18 @@
 #pragma once
 // The link with the switch: frame table and codec, rings, parser, the send and
 // ask primitives, the dispatcher and the link's supervision.
+//
+// Orders travel through the station as upper-case hex text, two digits a byte;
+// they become bytes only when they reach the transmit ring or a USB report.
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QVector>
+#include <array>
+
+namespace platform {
+class Comm;
+}
 
 struct FrameDef {
     QString Code;
@@ -11,25 +20,111 @@ struct FrameDef {
     int SubFlag = 0;   // -1 when the third byte belongs to the code
 };
 
+// The last status frame of one channel or card, as received (checksum included).
+struct StatusFrame {
+    QByteArray Data;
+};
+
+// A send waiting for the switch's acknowledgement 82 03 ss.
+struct AckSlot {
+    int Pending = 0;    // -1 while a send waits
+    int Status = 2;     // 2 until an acknowledgement came, then its status byte
+    quint64 Seq = 0;    // order of taking: the dispatcher serves the oldest first
+};
+
+// An ask waiting for a frame of a given code.
+struct AnswerSlot {
+    QString Code;       // awaited table code or "ANY"; "" when free or served
+    int Flag = 0;
+    QByteArray Data;    // one byte while nothing has arrived
+    quint64 Seq = 0;
+};
+
 namespace ModComm {
 
+// ---- Frame table and hex helpers ----
 extern QVector<FrameDef> FrameTable;
 void InitFrameTable();
-// Row of the frame table whose code starts `data` (at `offset`), -1 when none.
+// True and the row when the two-byte text and the third-byte text start a known frame.
+bool FindFrame(const QString& twoBytes, const QString& thirdByte, int& row);
+// Row of the frame table whose code starts `data` at `offset`, -1 when none.
 int FindFrame(const QByteArray& data, int offset = 0);
-// Normalised hex text, or "" when `text` is not hexadecimal.
-QString CheckHex(const QString& text);
+// Trims, upper-cases and drops blanks in place; false (text cut before the
+// first bad character) when the text is not hexadecimal.
+bool CheckHex(QString& text);
 QString CheckSum(const QString& hex);
 QString ByteToHex(quint8 b);
-QString LongToHex(qint64 value, int bytes);
+// Hex of `value` (32-bit two's complement when negative), padded or cut to `width` digits.
+QString LongToHex(qint64 value, int width);
 QString SpaceHex(const QString& hex);
 QByteArray HexToBytes(const QString& hex);
+QString BytesToHex(const QByteArray& bytes);
 
-// Sends one order; 1 acknowledged, 0 did not wait, 2 no acknowledgement, else the status byte.
+// ---- Rings, parser and transport ----
+inline constexpr int kRingSize = 2048;
+inline constexpr int kRingMask = kRingSize - 1;
+extern std::array<quint8, kRingSize> RxBuf;
+extern int RxRead, RxWrite;
+extern std::array<quint8, kRingSize> TxBuf;
+extern int TxRead, TxWrite;
+
+// Unread bytes of the receive ring, unsent bytes of the transmit ring.
+int RxCount();
+int TxCount();
+// Appends to the receive ring; bytes that do not fit are dropped (never written
+// over unread ones) and traced. Returns the number stored.
+int PutRxBuf(const QByteArray& bytes);
+// Queues an order whole on the transmit ring and traces it; false (nothing
+// queued, traced) when the text is not hex or does not fit whole.
+bool PutTxBuf(const QString& order);
+void ReadComm();
+void ParseFrame();
+void ProcessComm();
+// Empties both rings, forgets a half-matched frame and the USB sequence, and
+// marks the link as not yet heard (g_NoAnswerCount 10). Run by the settings load.
+void ResetLink();
+
+// The serial control the link drives: the console's ComA once it exists.
+void AttachPort(platform::Comm* port);
+platform::Comm& ComA();
+
+// ---- USB collector transport ----
+// True when the write failed. An empty text writes nothing and counts as written.
+bool WriteUSB(const QString& order, bool addSum = false);
+// 0 when a report was read into `report` (64 bytes), else non-zero.
+int ReadUSBPort(QByteArray& report);
+void ReadUSB();
+
+// ---- Send and ask primitives ----
+inline constexpr int kSlotCount = 31;
+inline constexpr int kMaxWaits = 30;
+extern std::array<AckSlot, kSlotCount> AckRing;
+extern int AckIndex;
+extern std::array<AnswerSlot, kSlotCount> AnswerRing;
+extern int AnswerIndex;
+
+// Sends one order; 1 acknowledged (status 00), 0 did not wait, 2 no
+// acknowledgement, 3 status 03, 4 the switch reported a bad checksum (01).
 int SendOrder(const QString& order, bool waitAck = false, int timeoutSec = 4, bool addSum = true);
 // Asks; 2 answer in `answer`, 1 the switch has nothing, 0 time-out.
 int GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec = 5);
-// Polls the port or the collector once and runs the parser twice.
-void ProcessComm();
+
+// ---- Dispatcher ----
+extern std::array<StatusFrame, 16> PortStates;
+extern std::array<StatusFrame, 18> CardStates;
+void DealFrame(const QByteArray& frame, int row);
+void DealRecord(const QByteArray& frame, bool bMonitor);
+void DealDeposit(const QByteArray& frame, quint8 kind);
+// The balance answer "950810..." for a balance in yuan (money in hundredths,
+// sign bit, clamped to the largest magnitude the frame carries).
+QString BalanceAnswer(qint64 cents, quint8 byte3, quint8 byte6);
+
+// ---- Opening and supervising the link ----
+// 1 answered, 2 no answer, 8 error, 9 year not sendable, else the clock order's result.
+int OpenComm(bool syncTime);
+// The clock order "8509..." for `t`, or "" for years outside 1980..2079.
+QString ClockOrder(const QDateTime& t);
+void SetMonitor(bool bOn);
+void CheckTimeLimit(const QDateTime& now);
 
 }  // namespace ModComm
