@@ -1,0 +1,79 @@
+// The parameter tables of a fresh station: the rack, the ports and the rows
+// every view and the transfer expect to find.
+#include "support/Fixtures.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class FreshParams : public testsupport::StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        openDatabases();
+    }
+    qint64 count(const QString& sql) { return dbSwitch.scalar(sql).toLongLong(); }
+};
+
+TEST_F(FreshParams, PortsTrunksAndAccountsExist) {
+    EXPECT_EQ(count("select count(*) from Extension"), 120);
+    EXPECT_EQ(count("select min(Address) from Extension"), 0);
+    EXPECT_EQ(count("select max(Address) from Extension"), 119);
+    EXPECT_EQ(count("select count(*) from Relay"), 16);
+    EXPECT_EQ(count("select min(Address) from Relay"), 1);
+    EXPECT_EQ(count("select count(*) from Account"), 512);
+    EXPECT_EQ(count("select min(address) from Account"), 2048);
+    EXPECT_EQ(count("select max(address) from Account"), 2559);
+    EXPECT_EQ(count("select count(*) from Account where account<>'FFFF'"), 0);
+    EXPECT_EQ(count("select count(*) from PabxTimes"), 8);
+    // Nothing waits for download on a fresh station.
+    for (const char* t : {"Extension", "Relay", "Account", "PabxTimes", "LanHead"})
+        EXPECT_EQ(count(QStringLiteral("select count(*) from %1 where bSet<>0").arg(QLatin1String(t))), 0) << t;
+}
+
+TEST_F(FreshParams, RackYieldsSixteenTrunksAndHundredTwentyExtensions) {
+    EXPECT_EQ(count("select count(*) from MonCard"), 22);
+    // The trunk bound is four trunks a trunk board; the extension bound is
+    // eight ports a subscriber slot above slot 6.
+    EXPECT_EQ(4 * count("select count(cardtype) from moncard where dispcard=1"), 16);
+    EXPECT_EQ((count("select max(cardorder) from MonCard where dispcard=0 or dispcard=11") - 6) * 8, 120);
+    EXPECT_EQ(count("select dispcard from MonCard where cardorder=6"), 8);
+    EXPECT_EQ(count("select count(*) from MonCard where dispcard<>cardtype or dispcard<>defaultcard"), 0);
+}
+
+TEST_F(FreshParams, EveryExtensionHasAFlexibleNumber) {
+    EXPECT_EQ(dbSwitch.scalar("select HeadID from LanHead where HeadType=29").toString(), "E");
+    EXPECT_EQ(count("select HeadLen from LanHead where HeadType=29"), 4);
+    EXPECT_EQ(count("select count(*) from que_txhm"), 120);
+    EXPECT_EQ(dbSwitch.scalar("select txhm from que_txhm where address=7").toString(), "E0007");
+    EXPECT_EQ(dbSwitch.scalar("select txhm from que_txhm where address=119").toString(), "E0119");
+}
+
+TEST_F(FreshParams, ChooserSettingsNameRealColumnsInStep) {
+    const auto setting = [](const char* key) {
+        return dbSwitch.scalar("select value from Variant where varname=?", {key}).toString();
+    };
+    for (auto [field, title, shown, table] :
+         {std::tuple{"ExtField", "ExtTitle", "ExtShowlist", "Extension"},
+          std::tuple{"RelayField", "RelayTitle", "RelayShowList", "Relay"}}) {
+        const QStringList fields = setting(field).split(',');
+        const QStringList titles = setting(title).split(',');
+        ASSERT_EQ(fields.size(), titles.size()) << field;
+        EXPECT_EQ(setting(shown).size(), fields.size() * 3 - 1) << shown;
+        // The whole select list runs against the table.
+        EXPECT_NO_THROW(dbSwitch.query(QStringLiteral("select %1 from %2").arg(fields.join(','), QLatin1String(table))))
+            << table;
+    }
+}
+
+TEST_F(FreshParams, UserTableCarriesMoneyAsCurrency) {
+    dbSwitch.execute("insert into user (userid, username, remain, deposit) values(5, '甲', ?, ?)",
+                     {platform::Currency::parse("12.34").value(), platform::Currency::fromYuan(100)});
+    auto rs = dbSwitch.query("select * from user where userid=5");
+    EXPECT_EQ(rs.cur("remain").toString2(), "12.34");
+    EXPECT_EQ(rs.fieldType(rs.fieldIndex("deposit")), platform::ftCurrency);
+    EXPECT_EQ(rs.fieldCount(), 13);
+    EXPECT_GE(count("select count(*) from monres"), 24);
+}
+
+}  // namespace
