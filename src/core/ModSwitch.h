@@ -10,10 +10,15 @@
 namespace ModSwitch {
 
 // Opens `path` into `db`; on failure asks (engine text + ",要终止程序吗") and
-// keeps asking while it fails; Yes ends the program.
+// keeps asking while it fails; Yes ends the program. The call-record handle
+// `dbPhoneCur` is attached to `dbSwitch`'s connection as "phonecur", so that a
+// record and its charge commit together. The name is matched without regard to case.
 bool OpenDB(const QString& path, platform::Database& db);
 // Opens (true) or closes (false) both databases and the shared recordsets.
 void OpenAllDB(bool bOpen);
+// Opens rsUser, rsFeeRate and rsIPHead on dbSwitch and makes sure the default
+// user 0 exists.
+void OpenSharedRecordsets();
 // Checks, compacts and backs up DataPath + fileName; restores from ".bak".
 void CompactDB(const QString& fileName);
 bool CopyTable(const platform::Database& dbSrc, const QString& srcTable, const platform::Database& dbDst,
@@ -23,7 +28,8 @@ QString SqlValue(const QString& value, int fieldType);
 // new table dstTable of dbDst. Any error stops the copy silently.
 void CopyTableDef(const platform::Database& dbSrc, const QString& srcTable, const platform::Database& dbDst,
                   const QString& dstTable);
-void CreatePTable(const QString& name);
+// (Re)creates the empty shadow table "p" + name in dbSwitch; false when it could not.
+bool CreatePTable(const QString& name);
 int GetRecordCount(platform::Recordset& rs);
 void GetRsArray(const QString& sql, QStringList& arr, const platform::Database& db, bool bPair);
 QString RsValuesList(platform::Recordset& rs, int kind);

@@ -1,0 +1,118 @@
+#include "core/ModSwitch.h"
+#include "platform/AppExit.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QFile>
+#include <QTimer>
+
+using namespace ModSwitch;
+using platform::Database;
+
+class ModSwitchDb : public testsupport::StationTest {};
+
+TEST_F(ModSwitchDb, SettingsStoreKeepsOneRowAndTheTextAsTyped) {
+    openDatabases();
+    EXPECT_EQ(GetVariant("NoSuchKey", "dflt"), "dflt");
+    SetVariant("Key1", "a");
+    SetVariant("Key1", "O'Neil; drop table Variant --");
+    EXPECT_EQ(GetVariant("Key1", "x"), "O'Neil; drop table Variant --");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from variant where varname='Key1'").toInt(), 1);
+    EXPECT_EQ(GetVariant("KEY1"), "O'Neil; drop table Variant --");   // keys compare without case
+    SetVariant("Key1", "");
+    EXPECT_EQ(GetVariant("Key1", "back"), "back");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from variant where varname='Key1'").toInt(), 1);
+    dbSwitch.execute("insert into variant(varname,value) values('NullKey',NULL)");
+    EXPECT_EQ(GetVariant("NullKey", "d"), "d");
+}
+
+TEST_F(ModSwitchDb, OpenAllOpensBothOnOneConnectionWithTheDefaultUser) {
+    dbSwitch.close();
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        sw.execute("delete from user");
+        sw.execute("insert into feerate(zonecode,feerateid,feeratetype) values('010',1,2)");
+        sw.execute("insert into feerate(zonecode,feerateid,feeratetype) values('0755',1,2)");
+    }
+    OpenAllDB(true);
+    ASSERT_TRUE(dbSwitch.isOpen());
+    ASSERT_TRUE(dbPhoneCur.isOpen());
+    EXPECT_TRUE(dbSwitch.sameConnection(dbPhoneCur));
+    EXPECT_EQ(dbPhoneCur.schema(), "phonecur");
+    EXPECT_TRUE(dbPhoneCur.hasTable("Tab_Phone"));
+    ASSERT_TRUE(rsUser.findFirst("userid", 0));
+    EXPECT_EQ(rsUser.str("username"), "默认用户");
+    EXPECT_FALSE(rsUser.str("lastdate").isEmpty());
+    rsFeeRate.moveFirst();
+    EXPECT_EQ(rsFeeRate.str("zonecode"), "0755");
+    EXPECT_TRUE(rsIPHead.isOpen());
+
+    // A second opening finds the user and adds none.
+    OpenAllDB(false);
+    EXPECT_FALSE(dbSwitch.isOpen());
+    EXPECT_FALSE(dbPhoneCur.isOpen());
+    EXPECT_FALSE(rsUser.isOpen());
+    OpenAllDB(true);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from user where userid=0").toInt(), 1);
+    EXPECT_EQ(GetRecordCount(rsUser), 1);
+}
+
+TEST_F(ModSwitchDb, OpenFailureAsksUntilTheFileOpens) {
+    const QString path = dir->file("Late.mdb");
+    platform::script::answer(",要终止程序吗", platform::rNo);
+    // The file appears while the station waits after "No".
+    QTimer::singleShot(0, [&] { Database::create(path).close(); });
+    Database db;
+    EXPECT_FALSE(OpenDB(path, db));
+    EXPECT_TRUE(db.isOpen());
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(platform::script::shown()[0].title, "警告");
+    EXPECT_EQ(platform::script::shown()[0].buttons & 7, platform::mbYesNo);
+}
+
+TEST_F(ModSwitchDb, OpenFailureYesEndsTheProgram) {
+    platform::script::answer(",要终止程序吗", platform::rYes);
+    Database db;
+    EXPECT_THROW(OpenDB(dir->file("missing.mdb"), db), platform::ProgramEnded);
+}
+
+TEST_F(ModSwitchDb, OpenMatchesNamesWithoutCase) {
+    Database db;
+    EXPECT_TRUE(OpenDB(dir->file("SWITCH.MDB"), db));
+    EXPECT_TRUE(db.hasTable("Variant"));
+}
+
+TEST_F(ModSwitchDb, ListHelpers) {
+    openDatabases();
+    dbSwitch.execute("create table h (HeadID TEXT(8), SpringNum TEXT(8), kind INTEGER)");
+    dbSwitch.execute("insert into h values('8',?,1)", {"001"});
+    dbSwitch.execute("insert into h values('9',NULL,2)");
+
+    QStringList arr{"keep"};
+    GetRsArray("select HeadID from h where 1=0", arr, dbSwitch, false);
+    EXPECT_EQ(arr, QStringList({"keep"}));
+    GetRsArray("select HeadID from h order by HeadID", arr, dbSwitch, false);
+    EXPECT_EQ(arr, QStringList({"8", "9"}));
+    GetRsArray("select HeadID,SpringNum from h order by HeadID", arr, dbSwitch, true);
+    EXPECT_EQ(arr, QStringList({"8001", "9"}));
+    GetRsArray("select HeadID,kind from h order by HeadID", arr, dbSwitch, true);
+    EXPECT_EQ(arr, QStringList({"8-1", "9-2"}));
+
+    platform::Recordset none = dbSwitch.query("select HeadID from h where 1=0");
+    EXPECT_EQ(RsValuesList(none, 1), "");
+    EXPECT_EQ(GetRecordCount(none), 0);
+    platform::Recordset rs = dbSwitch.query("select kind from h order by kind");
+    EXPECT_EQ(RsValuesList(rs, 0), "1,2");
+    EXPECT_EQ(RsValuesList(rs, 7), "");
+    dbSwitch.execute("insert into h values(?,NULL,3)", {"it's"});
+    platform::Recordset q = dbSwitch.query("select HeadID from h order by kind");
+    EXPECT_EQ(RsValuesList(q, 1), "'8','9','it''s'");
+    EXPECT_EQ(GetRecordCount(q), 3);
+    EXPECT_EQ(q.absolutePosition(), 0);
+    // The quoted list is safe to use as it stands.
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from h where HeadID in (" + RsValuesList(q, 1) + ")").toInt(), 3);
+    dbSwitch.execute("create table d (t DATETIME)");
+    dbSwitch.execute("insert into d values('2026-03-04 05:06:07')");
+    platform::Recordset dq = dbSwitch.query("select t from d");
+    EXPECT_EQ(RsValuesList(dq, 2), "'2026-03-04 05:06:07'");
+}
