@@ -1,0 +1,122 @@
+#include "console/frmPABX.h"
+#include "core/ModSwitch.h"
+#include "platform/Clock.h"
+#include "support/Fixtures.h"
+
+using namespace ModSwitch;
+
+class Settings : public testsupport::StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        openDatabases();
+    }
+    void TearDown() override {
+        frmPABX::unload();
+        StationTest::TearDown();
+    }
+};
+
+TEST_F(Settings, FreshStationLoadsItsDefaults) {
+    g_NoAnswerCount = 0;
+    for (MonSlot& s : MonSlots) {
+        s.UserID = 7;
+        s.LimitSet = 1;
+        s.ExtAddr = 33;
+        s.Balance = platform::Currency::fromYuan(5);
+    }
+    LoadSysPara();
+    EXPECT_EQ(g_NoAnswerCount, 10);
+    for (const MonSlot& s : MonSlots) {
+        EXPECT_EQ(s.UserID, -1);
+        EXPECT_EQ(s.LimitSet, 0);
+        EXPECT_EQ(s.ExtAddr, 33);   // freeing keeps the rest of the slot
+        EXPECT_EQ(s.Balance, platform::Currency::fromYuan(5));
+    }
+    EXPECT_FALSE(PrnType);
+    EXPECT_EQ(PrnHD, 2);
+    EXPECT_FALSE(SHPrnHD);
+    EXPECT_EQ(FeeType, 0);
+    EXPECT_FALSE(g_MonitorOn);
+    EXPECT_EQ(AppName, "DE Duzariv");
+    EXPECT_EQ(AppCompany, "本公司");
+    EXPECT_EQ(frmPABX::instance().ComA->CommPort(), 1);
+    EXPECT_FALSE(GetVariant("APPTITLE").isEmpty());
+    EXPECT_EQ(GetVariant("CommSet"), "9600,N,8,1");
+    EXPECT_EQ(GetVariant("Limit").split(',').size(), 8);
+    EXPECT_EQ(GetVariant("SelCmd").split(',').size(), 5);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(GetVariant(QStringLiteral("Deposit%1").arg(i)), "0");
+    EXPECT_EQ(GetVariant("SWITCHMODEL"), "0");
+
+    ASSERT_EQ(LanHeadTypeList.size(), 33);
+    EXPECT_EQ(LanHeadTypeList[0], "话务台参数");
+    EXPECT_EQ(LanHeadTypeList[8], "");
+    EXPECT_EQ(LanHeadTypeList[14], "");
+    EXPECT_EQ(LanHeadTypeList[20], "本局1");
+    EXPECT_EQ(LanHeadTypeList[28], "本局9");
+    EXPECT_EQ(LanHeadTypeList[32], "缩位码");
+}
+
+TEST_F(Settings, ValuesOfTheWrongFormReadAsFalseOrZero) {
+    SetVariant("PrnType", "");
+    SetVariant("PrnHD", "abc");
+    SetVariant("SHPrnHD", "maybe");
+    SetVariant("FeeType", "99999");
+    SetVariant("CommPort", "3");
+    SetVariant("BILLMONITORED", "1");
+    SetVariant("AppName", "交换机");
+    PrnType = true;
+    PrnHD = 5;
+    SHPrnHD = true;
+    LoadSysPara();
+    EXPECT_FALSE(PrnType);
+    EXPECT_EQ(PrnHD, 0);
+    EXPECT_FALSE(SHPrnHD);
+    EXPECT_EQ(FeeType, 0);
+    EXPECT_TRUE(g_MonitorOn);
+    EXPECT_EQ(AppName, "交换机");
+    EXPECT_EQ(frmPABX::instance().ComA->CommPort(), 3);
+
+    SetVariant("PrnType", "True");
+    SetVariant("PrnHD", "1");
+    SetVariant("SHPrnHD", "-1");
+    dbSwitch.execute("delete from variant where varname in ('AppName','CommPort')");
+    LoadSysPara();
+    EXPECT_TRUE(PrnType);
+    EXPECT_EQ(PrnHD, 1);
+    EXPECT_TRUE(SHPrnHD);
+    EXPECT_EQ(AppName, "DE Duzariv");
+    EXPECT_EQ(frmPABX::instance().ComA->CommPort(), 1);
+}
+
+TEST_F(Settings, PurgeKeepsTheNinetiethDay) {
+    platform::testing::setNow([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)); });
+    // 2026-12-07 minus 90 days is 2026-09-08.
+    for (const char* d : {"2026-09-07 23:59:59", "2026-09-08 00:00:00", "2026-09-08 18:00:00", "2026-12-01 08:00:00"}) {
+        dbSwitch.execute("insert into tab_oplog values(?,?,?,?)", {d, "0000", "管理员", "x"});
+        dbSwitch.execute("insert into awake(Address,servetime) values(1,?)", {d});
+    }
+    dbSwitch.execute("insert into tab_oplog values(?,?,?,?)", {"2025-01-01 00:00:00", "0000", "管理员", "old"});
+    LoadSysPara();
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from tab_oplog").toInt(), 3);
+    EXPECT_EQ(dbSwitch.scalar("select min(f_date) from tab_oplog").toString(), "2026-09-08 00:00:00");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from awake").toInt(), 3);
+    EXPECT_EQ(dbSwitch.scalar("select min(servetime) from awake").toString(), "2026-09-08 00:00:00");
+}
+
+TEST_F(Settings, MonitorResourcesHaveOneSpareEntry) {
+    const int rows = dbSwitch.scalar("select count(*) from monres").toInt();
+    ASSERT_GT(rows, 0);
+    LoadMonRes();
+    ASSERT_EQ(MonRes.size(), rows + 1);
+    platform::Recordset rs = dbSwitch.query("select * from monres");
+    EXPECT_EQ(MonRes[0].channeltext, rs.str("channeltext"));
+    EXPECT_EQ(MonRes[0].userpicture, rs.lng("userpicture"));
+    EXPECT_EQ(MonRes[rows].channeltext, "");
+    EXPECT_EQ(MonRes[rows].channelpicture, 0);
+
+    dbSwitch.execute("delete from monres");
+    LoadMonRes();
+    ASSERT_EQ(MonRes.size(), 1);
+    EXPECT_EQ(MonRes[0].Usertext, "");
+}
