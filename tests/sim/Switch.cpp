@@ -1,0 +1,709 @@
+#include "sim/Switch.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace sim {
+
+namespace {
+
+const QByteArray kAck = fromHex("820300");
+const QByteArray kStatus01 = fromHex("820301");
+const QByteArray kStatus03 = fromHex("820303");
+const QByteArray kTableEnd = fromHex("810300");
+
+// Orders a healthy switch acknowledges: the ones the station waits for.
+const char* const kAcknowledged[] = {
+    "8003", "8103", "8509", "9207", "950810", "9607", "8D12", "A80E", "A60E",
+    "860B", "8705", "8916", "8B16", "8C08", "8F17", "8F12", "9008", "940A",
+    "A70A", "A910", "A90C", "A507", "9E13",
+};
+
+bool isDepositEvent(const QByteArray& body) {
+    return body.size() == 29 && (quint8(body[28]) == 0x0A || quint8(body[28]) == 0x1A);
+}
+
+int word(const Frame& f, int i) { return f.at(i) * 256 + f.at(i + 1); }
+
+}  // namespace
+
+Switch::Switch(SwitchOptions opt) : opt_(std::move(opt)), rng_(opt_.seed) {
+    if (opt_.probeData.isEmpty()) opt_.probeData = QByteArray(8, char(0));
+}
+
+Switch::~Switch() {
+    stop();
+    for (int fd : {master_, slave_, wakeR_, wakeW_})
+        if (fd >= 0) ::close(fd);
+}
+
+// ---- transport ---------------------------------------------------------------
+
+bool Switch::openPty() {
+    std::lock_guard lk(mu_);
+    if (master_ >= 0) return true;
+    int m = -1, s = -1;
+    char name[256] = {0};
+    if (::openpty(&m, &s, name, nullptr, nullptr) != 0) return false;
+    termios t{};
+    if (::tcgetattr(s, &t) == 0) {
+        ::cfmakeraw(&t);
+        ::tcsetattr(s, TCSANOW, &t);
+    }
+    ::fcntl(m, F_SETFL, ::fcntl(m, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m, F_SETFD, FD_CLOEXEC);
+    ::fcntl(s, F_SETFD, FD_CLOEXEC);
+    int p[2];
+    if (::pipe2(p, O_NONBLOCK | O_CLOEXEC) != 0) {
+        ::close(m);
+        ::close(s);
+        return false;
+    }
+    master_ = m;
+    // Our own slave descriptor stays open so that the master never reads EIO
+    // while the station closes and reopens its port.
+    slave_ = s;
+    wakeR_ = p[0];
+    wakeW_ = p[1];
+    slavePath_ = QString::fromLocal8Bit(name);
+    ptyMode_ = true;
+    return true;
+}
+
+void Switch::start() {
+    if (running_.exchange(true)) return;
+    thread_ = std::thread([this] {
+        while (running_) step(5);
+    });
+}
+
+void Switch::stop() {
+    if (!running_.exchange(false)) return;
+    wake();
+    if (thread_.joinable()) thread_.join();
+}
+
+void Switch::wake() {
+    if (wakeW_ >= 0) {
+        const char c = 1;
+        [[maybe_unused]] auto n = ::write(wakeW_, &c, 1);
+    }
+}
+
+void Switch::pump(int waitMs) { step(waitMs); }
+
+void Switch::step(int waitMs) {
+    if (master_ < 0) return;
+    int timeout = waitMs;
+    {
+        std::lock_guard lk(mu_);
+        if (!outChunks_.empty()) timeout = qMin(timeout, qMax(1, splitGapMs_));
+        if (records_.active() || table_.active()) timeout = qMin(timeout, 5);
+    }
+    pollfd fds[2] = {{master_, POLLIN, 0}, {wakeR_, POLLIN, 0}};
+    ::poll(fds, 2, qMax(0, timeout));
+    QByteArray in;
+    if (fds[0].revents & POLLIN) {
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n > 0) {
+                in.append(buf, int(n));
+                continue;
+            }
+            break;
+        }
+    }
+    if (fds[1].revents & POLLIN) {
+        char buf[64];
+        while (::read(wakeR_, buf, sizeof buf) > 0) {}
+    }
+    std::vector<Frame> seen;
+    std::function<void(const Frame&)> observer;
+    {
+        std::lock_guard lk(mu_);
+        parser_.feed(in);
+        while (auto f = parser_.next()) {
+            handleLocked(*f);
+            seen.push_back(*f);
+        }
+        // Time-driven work: a record that was never answered, an upload due.
+        const auto now = Clock::now();
+        if (opt_.recordRetryMs > 0 && !records_.current.isEmpty()
+            && now - records_.sentAt >= std::chrono::milliseconds(opt_.recordRetryMs)) {
+            emitLocked(records_.current);
+            records_.sentAt = now;
+        }
+        writeDueLocked();
+        observer = observer_;
+    }
+    if (observer)
+        for (const Frame& f : seen) observer(f);
+}
+
+void Switch::feed(const QByteArray& bytes) {
+    std::vector<Frame> seen;
+    std::function<void(const Frame&)> observer;
+    {
+        std::lock_guard lk(mu_);
+        parser_.feed(bytes);
+        while (auto f = parser_.next()) {
+            handleLocked(*f);
+            seen.push_back(*f);
+        }
+        observer = observer_;
+    }
+    if (observer)
+        for (const Frame& f : seen) observer(f);
+}
+
+std::optional<QByteArray> Switch::takeOutgoingFrame() {
+    std::lock_guard lk(mu_);
+    if (outFrames_.empty()) return std::nullopt;
+    QByteArray f = outFrames_.front();
+    outFrames_.pop_front();
+    return f;
+}
+
+void Switch::writeDueLocked() {
+    if (master_ < 0) return;
+    const auto now = Clock::now();
+    while (!outChunks_.empty()) {
+        if (splitMax_ > 0 && now - lastChunk_ < std::chrono::milliseconds(splitGapMs_)) return;
+        QByteArray& chunk = outChunks_.front();
+        const ssize_t n = ::write(master_, chunk.constData(), size_t(chunk.size()));
+        if (n < 0) return;                          // full: try again next step
+        if (n < chunk.size()) {
+            chunk.remove(0, int(n));
+            return;
+        }
+        outChunks_.pop_front();
+        lastChunk_ = now;
+        if (splitMax_ > 0) return;                  // one piece per gap
+    }
+}
+
+// ---- wire faults -------------------------------------------------------------
+
+void Switch::setSplit(int maxChunk, int gapMs) {
+    std::lock_guard lk(mu_);
+    splitMax_ = qMax(0, maxChunk);
+    splitGapMs_ = qMax(0, gapMs);
+}
+
+void Switch::setNoise(double probability, int maxBytes) {
+    std::lock_guard lk(mu_);
+    noiseP_ = probability;
+    noiseMax_ = qMax(1, maxBytes);
+}
+
+void Switch::emitRawLocked(const QByteArray& bytes) {
+    if (!ptyMode_) {
+        outFrames_.push_back(bytes);
+        return;
+    }
+    if (splitMax_ <= 0) {
+        outChunks_.push_back(bytes);
+        return;
+    }
+    std::uniform_int_distribution<int> size(1, splitMax_);
+    for (int at = 0; at < bytes.size();) {
+        const int n = qMin(size(rng_), int(bytes.size()) - at);
+        outChunks_.push_back(bytes.mid(at, n));
+        at += n;
+    }
+}
+
+void Switch::emitLocked(const QByteArray& body, bool garble) {
+    QByteArray wire = withSum(body);
+    if (garble) wire[wire.size() - 1] = char(quint8(wire[wire.size() - 1]) + 1);
+    if (ptyMode_ && noiseP_ > 0) {
+        std::uniform_real_distribution<double> p(0.0, 1.0);
+        if (p(rng_) < noiseP_) {
+            // Noise is drawn from bytes that no frame begins with, so it can
+            // never swallow the frame that follows it.
+            std::uniform_int_distribution<int> count(1, noiseMax_);
+            std::uniform_int_distribution<int> pick(0, 0x7E + (0xFF - 0xAA + 1));
+            QByteArray noise;
+            for (int i = count(rng_); i > 0; --i) {
+                const int v = pick(rng_);
+                noise.append(char(v <= 0x7E ? v : 0xAA + (v - 0x7F)));
+            }
+            wire.prepend(noise);
+        }
+    }
+    emitRawLocked(wire);
+}
+
+// ---- replies -----------------------------------------------------------------
+
+void Switch::setDefaultReply(Reply r) {
+    std::lock_guard lk(mu_);
+    default_ = r;
+}
+
+void Switch::addRule(const QString& hexPrefix, Reply r, int times, int skip) {
+    std::lock_guard lk(mu_);
+    rules_.push_back({hexPrefix.toUpper().remove(QLatin1Char(' ')), r, times, skip});
+}
+
+void Switch::clearRules() {
+    std::lock_guard lk(mu_);
+    rules_.clear();
+}
+
+void Switch::setAnswerProbe(bool on) {
+    std::lock_guard lk(mu_);
+    opt_.answerProbe = on;
+}
+
+void Switch::setAcknowledged(const QString& hexPrefix, bool on) {
+    std::lock_guard lk(mu_);
+    ackOverrides_.insert(ackOverrides_.begin(), {hexPrefix.toUpper().remove(QLatin1Char(' ')), on});
+}
+
+bool Switch::isAcknowledgedLocked(const Frame& f) const {
+    for (const auto& [prefix, on] : ackOverrides_)
+        if (f.startsWith(prefix)) return on;
+    for (const char* p : kAcknowledged)
+        if (f.startsWith(QString::fromLatin1(p))) return true;
+    return false;
+}
+
+Reply Switch::replyFor(const Frame& f) {
+    for (Rule& r : rules_) {
+        if (!f.startsWith(r.prefix)) continue;
+        if (r.skip > 0) {
+            --r.skip;
+            return Reply::Normal;
+        }
+        if (r.times == 0) continue;
+        if (r.times > 0) --r.times;
+        return r.reply;
+    }
+    return default_;
+}
+
+void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
+    lastReply_ = replyFor(f);
+    switch (lastReply_) {
+    case Reply::Normal: emitLocked(answerBody); break;
+    case Reply::Silent: break;
+    case Reply::Status01: emitLocked(kStatus01); break;
+    case Reply::Status03: emitLocked(kStatus03); break;
+    case Reply::BadSum: emitLocked(answerBody, true); break;
+    }
+}
+
+bool Switch::ackLocked(const Frame& f) {
+    replyLocked(f, kAck);
+    // A garbled acknowledgement still means the switch took the order.
+    return lastReply_ == Reply::Normal || lastReply_ == Reply::BadSum;
+}
+
+// ---- what the station sends ----------------------------------------------------
+
+void Switch::handleLocked(const Frame& f) {
+    received_.push_back(f);
+    queue_.push_back(f);
+    cv_.notify_all();
+
+    const QString c = f.code();
+    if (!f.sumOk) {
+        // The switch reports a damaged order; damaged answers are dropped.
+        if (!c.startsWith("8203")) replyLocked(f, kStatus01);
+        return;
+    }
+    if (c.startsWith("8203")) {
+        Stream* s = nullptr;
+        if (!records_.current.isEmpty() && records_.advanceOn.startsWith("8203")
+            && (c == "820302" || c == "820303"))
+            s = &records_;
+        else if (!table_.current.isEmpty() && table_.advanceOn == "820302" && (c == "820302" || c == "820303"))
+            s = &table_;
+        else if (!table_.current.isEmpty() && table_.advanceOn == c)
+            s = &table_;
+        if (!s) return;
+        if (s == &records_) recordAnswers_.push_back(c);
+        if (c == "820303") {
+            if (s != &records_ || opt_.resendRefusedRecords) {
+                emitLocked(s->current);
+                s->sentAt = Clock::now();
+            }
+            return;
+        }
+        // The station waits for our acknowledgement of a deposit event's "820302".
+        if (s == &records_ && c == "820302" && isDepositEvent(s->current)) replyLocked(f, kAck);
+        advanceStreamLocked(*s);
+        return;
+    }
+    if (c == "830300") {
+        if (opt_.answerProbe) replyLocked(f, probeAnswerBody(opt_.probeData));
+        return;
+    }
+    const quint8 code = f.at(0);
+    const bool isRequest =
+        (code == 0x81 && (f.at(2) & 0x80)) || (code == 0x88 && f.size() == 4) ||
+        (code == 0x93 && f.size() == 4) || (code == 0x91 && f.size() == 4) ||
+        (code == 0xA7 && f.size() == 3) || (code == 0xA5 && f.size() == 3) ||
+        (code == 0xA9 && f.size() == 3) || (code == 0x8E && f.size() == 4) ||
+        (code == 0x8D && f.size() == 3) || (code == 0xA8 && f.size() == 3) ||
+        (code == 0xA6 && f.size() == 3);
+    if (isRequest) {
+        serveRequestLocked(f);
+        return;
+    }
+    if (code == 0x96 && f.size() == 7 && f.at(6) != 0) {   // closing order of a record upload
+        table_ = Stream{};
+        return;
+    }
+    if (!isAcknowledgedLocked(f)) return;
+    if (!ackLocked(f)) return;
+    if (c.startsWith("8103")) {
+        const quint8 t = f.at(2);
+        openTable_.clear();
+        openOrdinal_ = 0;
+        if (t == 0x09) openTable_ = tables::LanHead;
+        else if (t == 0x01) openTable_ = tables::CityHead;
+        else if (t == 0x03) openTable_ = tables::PabxFeeRate;
+        else if (t == 0x10) openTable_ = tables::SpringNum;
+        else if (t != 0x00) openTable_ = QStringLiteral("Table%1").arg(t, 2, 16, QLatin1Char('0')).toUpper();
+        if (!openTable_.isEmpty()) tables_[openTable_].clear();
+        return;
+    }
+    if (code == 0x96 && f.size() == 7) {                      // record upload request
+        std::deque<QByteArray> rows(uploadRecords_.begin(), uploadRecords_.end());
+        startStreamLocked(table_, std::move(rows), fromHex("96070000000000"), QStringLiteral("820302"));
+        return;
+    }
+    storeRowLocked(f);
+}
+
+bool Switch::storeRowLocked(const Frame& f) {
+    const QString c = f.code();
+    auto appendOpen = [&](const QString& fallback) {
+        const QString name = openTable_.isEmpty() ? fallback : openTable_;
+        if (name.isEmpty()) return false;
+        Table& t = tables_[name];
+        const int key = openTable_.isEmpty() ? int(t.size()) : openOrdinal_++;
+        t[key] = f.body;
+        return true;
+    };
+    if (c == "860B") return appendOpen({});
+    if (c == "8F17" || c == "8F12") return appendOpen(tables::PabxFeeRate);
+    if (c == "8705") return appendOpen(tables::SpringNum);
+    if (c == "A910" || c == "A90C") { tables_[tables::PabxTimes][f.at(2)] = f.body; return true; }
+    if (c == "940A") { tables_[tables::ExtraHead][word(f, 2)] = f.body; return true; }
+    if (c == "A70A") { tables_[tables::Shrink][f.at(2)] = f.body; return true; }
+    if (c == "9008") { tables_[tables::AddHead][word(f, 2)] = f.body; return true; }
+    if (c == "8916") { tables_[tables::Relay][f.at(2)] = f.body; return true; }
+    if (c == "8B16") { tables_[tables::Extension][f.at(2)] = f.body; return true; }
+    if (c == "8C08") { tables_[tables::Account][word(f, 2)] = f.body; return true; }
+    if (c == "9E13") { tables_[tables::BoardLayout][0] = f.body; return true; }
+    if (c == "8D12") { tables_[tables::Limits][0] = f.body; return true; }
+    if (c == "A80E") { tables_[tables::SelCmd][0] = f.body; return true; }
+    if (c == "A60E") { tables_[tables::IPPuhPara][0] = f.body; return true; }
+    if (c == "A507") {
+        // The station sends a change (01 add, 02 take off); the switch keeps
+        // the deposit itself and reports it as kind 00 with its flags.
+        Table& t = tables_[tables::ExtDeposit];
+        const int addr = f.at(2);
+        QByteArray row = t.count(addr) ? t[addr] : blankRow(tables::ExtDeposit, addr);
+        qint64 real = (qint64(quint8(row[4]) & 0x0F) << 16) | (quint8(row[5]) << 8) | quint8(row[6]);
+        const qint64 change = (qint64(f.at(4)) << 16) | (f.at(5) << 8) | f.at(6);
+        real = f.at(3) == 0x02 ? qMax<qint64>(0, real - change) : qMin<qint64>(0xFFFFF, real + change);
+        row[3] = char(0);
+        row[4] = char((quint8(row[4]) & 0xC0) | ((real >> 16) & 0x0F));
+        row[5] = char((real >> 8) & 0xFF);
+        row[6] = char(real & 0xFF);
+        t[addr] = row;
+        return true;
+    }
+    return false;
+}
+
+QByteArray Switch::blankRow(const QString& table, int key) const {
+    auto make = [](const char* hex) { return fromHex(QString::fromLatin1(hex)); };
+    QByteArray b;
+    if (table == tables::Extension) {
+        b = make("8B16000000000000FFFFFF0000000000FFFFFFFFFFFFFF");
+        b[2] = char(key);
+    } else if (table == tables::Relay) {
+        b = make("8916") + QByteArray(20, char(0));
+        b[2] = char(key);
+        b[7] = char(0xFF);
+        for (int i = 11; i < 22; ++i) b[i] = char(0xFF);
+    } else if (table == tables::Account) {
+        b = make("8C080000FFFF0000");
+        b[2] = char(key >> 8);
+        b[3] = char(key & 0xFF);
+    } else if (table == tables::ExtraHead) {
+        b = make("940A0000FFFFFFFFFFFF");
+        b[2] = char(key >> 8);
+        b[3] = char(key & 0xFF);
+    } else if (table == tables::Shrink) {
+        b = make("A70A00FFFFFFFFFFFFFF");
+        b[2] = char(key);
+    } else if (table == tables::AddHead) {
+        b = make("90080000FFFFFFFF");
+        b[2] = char(key >> 8);
+        b[3] = char(key & 0xFF);
+    } else if (table == tables::ExtDeposit) {
+        b = make("A5070000000000");
+        b[2] = char(key);
+    } else if (table == tables::BoardLayout) {
+        b = make("9E1300") + QByteArray(11, char(0xFF)) + QByteArray(5, char(0));
+    } else if (table == tables::Limits) {
+        b = make("8D12") + QByteArray(16, char(0xFF));
+    } else if (table == tables::SelCmd) {
+        b = make("A80E") + QByteArray(12, char(0xFF));
+    } else if (table == tables::IPPuhPara) {
+        b = make("A60E") + QByteArray(12, char(0));
+    }
+    return b;
+}
+
+void Switch::serveRequestLocked(const Frame& f) {
+    const quint8 code = f.at(0);
+    auto stream = [&](const QString& name) {
+        std::deque<QByteArray> rows;
+        for (const auto& [key, body] : tables_[name]) rows.push_back(body);
+        const Reply r = replyFor(f);
+        if (r == Reply::Silent) return;
+        if (r == Reply::Status01 || r == Reply::Status03) {
+            emitLocked(r == Reply::Status01 ? kStatus01 : kStatus03);
+            return;
+        }
+        startStreamLocked(table_, std::move(rows), kTableEnd, QStringLiteral("820300"));
+    };
+    if (code == 0x81) {
+        switch (f.at(2)) {
+        case 0x89: return stream(tables::LanHead);
+        case 0x81: return stream(tables::CityHead);
+        case 0x83: return stream(tables::PabxFeeRate);
+        case 0x82: return stream(tables::SpringNum);
+        default: return;
+        }
+    }
+    if (code == 0xA9) return stream(tables::PabxTimes);
+
+    QString name;
+    int key = 0;
+    switch (code) {
+    case 0x88:
+        if (f.at(2) == 0x08 || f.at(2) == 0x09) { name = tables::Account; key = word(f, 2); }
+        else if (f.at(3) >= 0xE0) { name = tables::Relay; key = f.at(3); }
+        else { name = tables::Extension; key = f.at(3); }
+        break;
+    case 0x93: name = tables::ExtraHead; key = word(f, 2); break;
+    case 0x91: name = tables::AddHead; key = word(f, 2); break;
+    case 0xA7: name = tables::Shrink; key = f.at(2); break;
+    case 0xA5: name = tables::ExtDeposit; key = f.at(2); break;
+    case 0x8E: name = tables::BoardLayout; break;
+    case 0x8D: name = tables::Limits; break;
+    case 0xA8: name = tables::SelCmd; break;
+    case 0xA6: name = tables::IPPuhPara; break;
+    default: return;
+    }
+    const Table& t = tables_[name];
+    auto it = t.find(key);
+    if (it != t.end()) replyLocked(f, it->second);
+    else if (opt_.blankRowsForMissing) replyLocked(f, blankRow(name, key));
+    else replyLocked(f, kTableEnd);
+}
+
+// ---- streams -------------------------------------------------------------------
+
+void Switch::startStreamLocked(Stream& s, std::deque<QByteArray> rows, const QByteArray& end,
+                               const QString& advanceOn) {
+    s = Stream{};
+    s.left = std::move(rows);
+    s.end = end;
+    s.advanceOn = advanceOn;
+    advanceStreamLocked(s);
+}
+
+void Switch::advanceStreamLocked(Stream& s) {
+    s.current.clear();
+    if (!s.left.empty()) {
+        s.current = s.left.front();
+        s.left.pop_front();
+        s.sentAt = Clock::now();
+        emitLocked(s.current);
+        return;
+    }
+    if (!s.end.isEmpty()) {
+        emitLocked(s.end);
+        s.end.clear();
+    }
+}
+
+// ---- frames on demand -------------------------------------------------------------
+
+void Switch::send(const QByteArray& body) {
+    {
+        std::lock_guard lk(mu_);
+        emitLocked(body);
+        writeDueLocked();
+    }
+    wake();
+}
+
+void Switch::sendRaw(const QByteArray& bytes) {
+    {
+        std::lock_guard lk(mu_);
+        emitRawLocked(bytes);
+        writeDueLocked();
+    }
+    wake();
+}
+
+void Switch::sendGarbled(const QByteArray& body) {
+    {
+        std::lock_guard lk(mu_);
+        emitLocked(body, true);
+        writeDueLocked();
+    }
+    wake();
+}
+
+void Switch::announce() { send(fromHex("830300")); }
+
+void Switch::queueRecord(const QByteArray& body) {
+    {
+        std::lock_guard lk(mu_);
+        records_.advanceOn = QStringLiteral("8203");
+        records_.left.push_back(body);
+        if (records_.current.isEmpty()) advanceStreamLocked(records_);
+        writeDueLocked();
+    }
+    wake();
+}
+
+void Switch::resendRecordInFlight() {
+    {
+        std::lock_guard lk(mu_);
+        if (records_.current.isEmpty()) return;
+        emitLocked(records_.current);
+        records_.sentAt = Clock::now();
+        writeDueLocked();
+    }
+    wake();
+}
+
+int Switch::recordsWaiting() const {
+    std::lock_guard lk(mu_);
+    return int(records_.left.size()) + (records_.current.isEmpty() ? 0 : 1);
+}
+
+void Switch::setUploadRecords(const std::vector<QByteArray>& bodies) {
+    std::lock_guard lk(mu_);
+    uploadRecords_ = bodies;
+}
+
+// ---- tables -------------------------------------------------------------------------
+
+void Switch::setRow(const QString& table, int key, const QByteArray& body) {
+    std::lock_guard lk(mu_);
+    tables_[table][key] = body;
+}
+
+std::optional<QByteArray> Switch::row(const QString& table, int key) const {
+    std::lock_guard lk(mu_);
+    auto t = tables_.find(table);
+    if (t == tables_.end()) return std::nullopt;
+    auto r = t->second.find(key);
+    if (r == t->second.end()) return std::nullopt;
+    return r->second;
+}
+
+Table Switch::table(const QString& name) const {
+    std::lock_guard lk(mu_);
+    auto t = tables_.find(name);
+    return t == tables_.end() ? Table{} : t->second;
+}
+
+void Switch::clearTables() {
+    std::lock_guard lk(mu_);
+    tables_.clear();
+}
+
+// ---- what the station sent ------------------------------------------------------------
+
+std::vector<Frame> Switch::received() const {
+    std::lock_guard lk(mu_);
+    return received_;
+}
+
+std::vector<Frame> Switch::receivedWith(const QString& hexPrefix) const {
+    std::lock_guard lk(mu_);
+    std::vector<Frame> out;
+    for (const Frame& f : received_)
+        if (f.startsWith(hexPrefix)) out.push_back(f);
+    return out;
+}
+
+size_t Switch::receivedCount() const {
+    std::lock_guard lk(mu_);
+    return received_.size();
+}
+
+void Switch::clearReceived() {
+    std::lock_guard lk(mu_);
+    received_.clear();
+    queue_.clear();
+    recordAnswers_.clear();
+}
+
+std::optional<Frame> Switch::takeReceived() {
+    std::lock_guard lk(mu_);
+    if (queue_.empty()) return std::nullopt;
+    Frame f = queue_.front();
+    queue_.pop_front();
+    return f;
+}
+
+std::optional<Frame> Switch::waitFor(const QString& hexPrefix, int timeoutMs,
+                                     const std::function<void()>& idle, size_t from) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        {
+            std::unique_lock lk(mu_);
+            for (size_t i = from; i < received_.size(); ++i)
+                if (received_[i].startsWith(hexPrefix)) return received_[i];
+            if (Clock::now() >= deadline) return std::nullopt;
+            if (!idle && running_) {
+                cv_.wait_until(lk, qMin(deadline, Clock::now() + std::chrono::milliseconds(20)));
+                continue;
+            }
+        }
+        if (idle) {
+            idle();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            step(2);
+        }      // nobody else drives the pty: drive it ourselves
+    }
+}
+
+std::vector<QString> Switch::recordAnswers() const {
+    std::lock_guard lk(mu_);
+    return recordAnswers_;
+}
+
+qint64 Switch::noiseBytesReceived() const {
+    std::lock_guard lk(mu_);
+    return parser_.noiseBytes();
+}
+
+void Switch::setObserver(std::function<void(const Frame&)> fn) {
+    std::lock_guard lk(mu_);
+    observer_ = std::move(fn);
+}
+
+}  // namespace sim

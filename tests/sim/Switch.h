@@ -1,0 +1,245 @@
+#pragma once
+// The switch simulator: plays the exchange at the far end of the station's
+// serial line (a pseudo-terminal) or behind the USB collector.
+//
+// How to use it in a test:
+//
+//     sim::Switch sw;                       // seeded, answers like a healthy switch
+//     ASSERT_TRUE(sw.openPty());            // the station opens sw.slavePath()
+//     setVariant("CommDevice", sw.slavePath());
+//     sw.start();                           // plays on its own thread ...
+//     // ... or call sw.pump() from the test's event loop instead of start().
+//     sw.sendCallRecord(rec);               // unsolicited frames on demand
+//     auto fee = sw.waitFor("950820", 2000, [] { QCoreApplication::processEvents(); });
+//     EXPECT_EQ(sw.receivedWith("820302").size(), 1u);
+//
+// What it does by itself, for every frame the station sends:
+//  - "830300" (probe) is answered with "950B";
+//  - orders are acknowledged with "820300" (or, when a rule says so, not at all,
+//    with "820301"/"820303", or with a garbled checksum); a frame with a bad
+//    sum is answered "820301";
+//  - rows downloaded to it are kept per table ("8103"+code .. rows .. "810300",
+//    or addressed rows) and served to the read requests, a streamed table one
+//    row per "820300" of the station and "810300" at its end;
+//  - call records and deposit events are sent one at a time: the next goes
+//    out when the station answers "820302"; "820303" sends the same one again;
+//  - everything received is recorded, decoded (see Frame::describe).
+// All calls are thread-safe; behaviour is deterministic for a given seed.
+#include "sim/Frames.h"
+
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace sim {
+
+// How the switch replies to a frame of the station.
+enum class Reply {
+    Normal,     // the acknowledgement "820300", or the data asked for
+    Silent,     // nothing at all
+    Status01,   // "820301" (the switch saw a bad checksum) instead
+    Status03,   // "820303" instead
+    BadSum,     // the normal reply with a wrong checksum byte
+};
+
+// A switch table as the simulator stores it: rows keyed by address (or by
+// their position for the streamed tables), each row the frame body without sum.
+using Table = std::map<int, QByteArray>;
+
+// Table names used by the store.
+namespace tables {
+inline const QString LanHead = QStringLiteral("LanHead");          // "810309" .. "860B" rows, read "810389"
+inline const QString CityHead = QStringLiteral("CityHead");        // "810301", read "810381"
+inline const QString PabxFeeRate = QStringLiteral("PabxFeeRate");  // "810303" .. "8F17"/"8F12", read "810383"
+inline const QString SpringNum = QStringLiteral("SpringNum");      // "810310" .. "8705", read "810382"
+inline const QString PabxTimes = QStringLiteral("PabxTimes");      // "A910"/"A90C" keyed by byte 2, read "A903"
+inline const QString ExtraHead = QStringLiteral("ExtraHead");      // "940A" keyed by bytes 2-3, asked "9304"
+inline const QString Shrink = QStringLiteral("Shrink");            // "A70A" keyed by byte 2, asked "A703"
+inline const QString AddHead = QStringLiteral("AddHead");          // "9008" keyed by bytes 2-3, asked "9104"
+inline const QString Relay = QStringLiteral("Relay");              // "8916" keyed by port byte 2, asked "8804 00 E0.."
+inline const QString Extension = QStringLiteral("Extension");      // "8B16" keyed by byte 2, asked "8804 00 ii"
+inline const QString Account = QStringLiteral("Account");          // "8C08" keyed by bytes 2-3, asked "8804 08/09 ii"
+inline const QString ExtDeposit = QStringLiteral("ExtDeposit");    // "A507" keyed by byte 2, asked "A503"
+inline const QString BoardLayout = QStringLiteral("BoardLayout");  // "9E13", asked "8E04"
+inline const QString Limits = QStringLiteral("Limits");            // "8D12", asked "8D0300"
+inline const QString SelCmd = QStringLiteral("SelCmd");            // "A80E", asked "A803"
+inline const QString IPPuhPara = QStringLiteral("IPPuhPara");      // "A60E", asked "A603"
+}  // namespace tables
+
+struct SwitchOptions {
+    unsigned seed = 1;
+    bool answerProbe = true;          // "830300" gets "950B"
+    QByteArray probeData;             // eight data bytes of "950B" (default: zeros)
+    bool resendRefusedRecords = true; // "820303" makes the record go out again
+    int recordRetryMs = 0;            // > 0: an unanswered record goes out again after this
+    bool blankRowsForMissing = true;  // an addressed row never downloaded is served blank,
+                                      // else the request gets "810300"
+};
+
+class Switch {
+public:
+    explicit Switch(SwitchOptions opt = {});
+    ~Switch();
+    Switch(const Switch&) = delete;
+    Switch& operator=(const Switch&) = delete;
+
+    // ---- transport ----
+    // Opens a pseudo-terminal pair in raw mode; the station opens slavePath().
+    bool openPty();
+    QString slavePath() const { return slavePath_; }
+    int masterFd() const { return master_; }
+    // Plays on an own thread until stop() (or destruction).
+    void start();
+    void stop();
+    // One step from the caller's thread: reads what the station wrote (waiting
+    // up to waitMs for it), answers, and writes what is due. Not with start().
+    void pump(int waitMs = 0);
+    // Without a pty (the USB collector): bytes from the station go in here and
+    // whole frames for the station come out of takeOutgoingFrame().
+    void feed(const QByteArray& bytesFromStation);
+    std::optional<QByteArray> takeOutgoingFrame();
+
+    // ---- wire faults (apply to what the switch writes to the pty) ----
+    // Writes are cut into pieces of 1..maxChunk bytes (0 = whole), at least
+    // gapMs apart, so the station's reads see partial frames.
+    void setSplit(int maxChunk, int gapMs = 3);
+    // Before a frame, with this probability, 1..maxBytes bytes that can never
+    // start a frame are written.
+    void setNoise(double probability, int maxBytes = 3);
+
+    // ---- replies ----
+    void setDefaultReply(Reply r);           // for every frame of the station
+    // The next `times` frames whose hex starts with `hexPrefix` (e.g. "940A",
+    // "8509", "810309") get reply `r`, after `skip` such frames were answered
+    // normally; times < 0 = from then on. Rules are tried in the order added.
+    void addRule(const QString& hexPrefix, Reply r, int times = 1, int skip = 0);
+    void clearRules();
+    void setAnswerProbe(bool on);
+    // Which station frames are orders to acknowledge. Default: initialise and
+    // reset, table begin/end, clock, talk limit, balance answer, record upload
+    // request, system parameters and every parameter row.
+    void setAcknowledged(const QString& hexPrefix, bool on);
+
+    // ---- frames on demand (each gets its checksum appended) ----
+    void send(const QByteArray& body);       // any frame
+    void sendHex(const QString& hexBody) { send(fromHex(hexBody)); }
+    void sendRaw(const QByteArray& bytes);   // exactly these bytes
+    void sendGarbled(const QByteArray& body);// with a wrong checksum
+    void announce();                         // "830300"
+    void sendCallRecord(const CallRecord& r) { queueRecord(r.body()); }
+    void sendDeposit(const DepositEvent& d) { queueRecord(d.body()); }
+    void queueRecord(const QByteArray& body);// one at a time, answered "820302"
+    void sendLiveCall(const LiveCall& c) { send(c.body()); }
+    void sendCardState(int card, const std::vector<quint8>& ports) { send(cardStateBody(card, ports)); }
+    void sendPortState(int channel, quint8 state, quint8 calling, quint8 called, quint8 third = 0) {
+        send(portStateBody(channel, state, calling, called, third));
+    }
+    void sendBalanceQuery(int extAddr, const QString& account = {}, quint8 tag6 = 0) {
+        send(balanceQueryBody(extAddr, account, tag6));
+    }
+    void resendRecordInFlight();
+    int recordsWaiting() const;              // queued or in flight, not yet taken
+    // Records the switch holds for the record upload "9607" (sent as "961D",
+    // one per "820302", then a "9607" end frame).
+    void setUploadRecords(const std::vector<QByteArray>& bodies);
+
+    // ---- tables ----
+    void setRow(const QString& table, int key, const QByteArray& body);
+    std::optional<QByteArray> row(const QString& table, int key) const;
+    Table table(const QString& name) const;
+    void clearTables();
+
+    // ---- what the station sent ----
+    std::vector<Frame> received() const;
+    std::vector<Frame> receivedWith(const QString& hexPrefix) const;
+    size_t receivedCount() const;
+    void clearReceived();
+    // Frames taken in arrival order (a queue separate from received()).
+    std::optional<Frame> takeReceived();
+    // Waits for a frame with the prefix at index >= from of received(); calls
+    // idle() between looks (e.g. the station's processEvents, or pump()).
+    std::optional<Frame> waitFor(const QString& hexPrefix, int timeoutMs,
+                                 const std::function<void()>& idle = {}, size_t from = 0);
+    // The station's answers to our records, in order: "820302" or "820303".
+    std::vector<QString> recordAnswers() const;
+    qint64 noiseBytesReceived() const;
+    // Each frame the station sends, as it is parsed (on the switch's thread).
+    void setObserver(std::function<void(const Frame&)> fn);
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Rule { QString prefix; Reply reply; int times; int skip; };
+    struct Stream {                     // rows or records sent one per answer
+        std::deque<QByteArray> left;
+        QByteArray current;             // body in flight, empty when none
+        QByteArray end;                 // sent after the last one (may be empty)
+        QString advanceOn;              // the station's answer that takes `current`
+        Clock::time_point sentAt;
+        bool active() const { return !current.isEmpty() || !left.empty(); }
+    };
+
+    void step(int waitMs);
+    void handleLocked(const Frame& f);
+    Reply replyFor(const Frame& f);
+    void replyLocked(const Frame& f, const QByteArray& answerBody);   // per rules
+    bool ackLocked(const Frame& f);     // true when the order counts as taken
+    void emitLocked(const QByteArray& body, bool garble = false);
+    void emitRawLocked(const QByteArray& bytes);
+    void startStreamLocked(Stream& s, std::deque<QByteArray> rows, const QByteArray& end,
+                           const QString& advanceOn);
+    void advanceStreamLocked(Stream& s);
+    bool storeRowLocked(const Frame& f);
+    void serveRequestLocked(const Frame& f);
+    QByteArray blankRow(const QString& table, int key) const;
+    bool isAcknowledgedLocked(const Frame& f) const;
+    void writeDueLocked();
+    void wake();
+
+    SwitchOptions opt_;
+    mutable std::mutex mu_;
+    std::condition_variable cv_;
+    std::mt19937 rng_;
+
+    int master_ = -1, slave_ = -1, wakeR_ = -1, wakeW_ = -1;
+    QString slavePath_;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    bool ptyMode_ = false;
+
+    FrameParser parser_;
+    std::deque<QByteArray> outChunks_;        // bytes due on the pty
+    std::deque<QByteArray> outFrames_;        // frames due to the collector
+    Clock::time_point lastChunk_{};
+    int splitMax_ = 0, splitGapMs_ = 3;
+    double noiseP_ = 0.0;
+    int noiseMax_ = 3;
+
+    Reply default_ = Reply::Normal;
+    Reply lastReply_ = Reply::Normal;
+    std::vector<Rule> rules_;
+    std::vector<std::pair<QString, bool>> ackOverrides_;
+
+    Stream records_;      // unsolicited call records and deposit events
+    Stream table_;        // a table being read back, or an upload of records
+    std::vector<QByteArray> uploadRecords_;
+    QString openTable_;   // the table opened by "8103"+code
+    int openOrdinal_ = 0;
+    std::map<QString, Table> tables_;
+
+    std::vector<Frame> received_;
+    std::deque<Frame> queue_;
+    std::vector<QString> recordAnswers_;
+    std::function<void(const Frame&)> observer_;
+};
+
+}  // namespace sim
