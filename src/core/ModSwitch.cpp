@@ -9,6 +9,7 @@
 #include "platform/Prompts.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <cmath>
 
@@ -100,6 +101,256 @@ void OpenAllDB(bool bOpen) {
         rsIPHead.close();
         dbSwitch.close();
         dbPhoneCur.close();
+    }
+}
+
+// ------------------------------------------------------------------ check and compaction
+
+namespace {
+
+QString quoteIdent(const QString& s) {
+    QString q = s;
+    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + q + QLatin1Char('"');
+}
+
+bool sameFile(const QString& a, const QString& b) {
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
+}
+
+// True when the station itself has `path` open: it must not be replaced under it.
+bool openByStation(const QString& path) {
+    return (dbSwitch.isOpen() && sameFile(dbSwitch.path(), path)) ||
+           (dbPhoneCur.isOpen() && sameFile(dbPhoneCur.path(), path));
+}
+
+// The copy `bak` against the file `cur`: every table of the copy (but the
+// shadow tables) must be in the file with as many fields; the tables keyed by
+// port or route address must also hold as many rows.
+bool SameStructure(const Database& bak, const Database& cur) {
+    for (const QString& t : bak.tableNames()) {
+        if (t.startsWith(QLatin1Char('p'))) continue;
+        const QString actual = cur.actualTableName(t);
+        if (actual.isEmpty()) return false;
+        if (t.startsWith(QStringLiteral("MSy"))) continue;
+        const QList<platform::ColumnInfo> bc = bak.columns(t);
+        const QList<platform::ColumnInfo> cc = cur.columns(actual);
+        if (bc.size() != cc.size()) return false;
+        if (!cc.isEmpty() && (cc[0].name.compare(QStringLiteral("Router"), Qt::CaseInsensitive) == 0 ||
+                              cc[0].name.compare(QStringLiteral("Address"), Qt::CaseInsensitive) == 0)) {
+            if (bak.rowCount(t) != cur.rowCount(actual)) return false;
+        }
+    }
+    return true;
+}
+
+// Replaces `target` by the copy `bak` when the copy is a sound database.
+bool RestoreFromBak(const QString& bak, const QString& target) {
+    if (!QFileInfo(bak).isFile()) return false;
+    try {
+        Database b = Database::open(bak);
+        const bool ok = b.quickCheck();
+        b.close();
+        if (!ok) return false;
+    } catch (const DbError&) {
+        return false;
+    }
+    return platform::safeReplace(bak, target);
+}
+
+void removeWorkFile(const QString& path) {
+    QFile::remove(path);
+    QFile::remove(path + QStringLiteral("-journal"));
+}
+
+}  // namespace
+
+void CompactDB(const QString& fileName) {
+    const QString f = platform::resolveCI(DataPath, fileName);
+    const QString b = platform::resolveCI(DataPath, QFileInfo(f).fileName() + QStringLiteral(".bak"));
+    const QString tmp = platform::resolveCI(DataPath, QStringLiteral("Tmp.mdb"));
+    if (openByStation(f)) return;
+
+    bool checked = false;   // the file passed its check; only the compaction failed
+    int err = 0;
+    {
+        Database cur, bak;
+        try {
+            if (!QFileInfo(f).isFile())
+                throw DbError(platform::kErrFileNotFound, QStringLiteral("找不到文件 '%1'").arg(f));
+            cur = Database::open(f);
+            if (!cur.quickCheck()) throw DbError(platform::kErrNotADatabase, QStringLiteral("数据库已损坏 '%1'").arg(f));
+            if (QFileInfo(b).isFile()) {
+                // A copy that does not open is simply not compared.
+                try {
+                    bak = Database::open(b);
+                } catch (const DbError&) {
+                    bak = Database();
+                }
+                if (bak.isOpen()) {
+                    const bool same = SameStructure(bak, cur);
+                    bak.close();
+                    if (!same) throw DbError(platform::kErrGeneric, QStringLiteral("数据库结构不符 '%1'").arg(f));
+                }
+            }
+            checked = true;
+            removeWorkFile(tmp);
+            cur.vacuumInto(tmp);
+            cur.close();
+            QString error;
+            if (!platform::safeReplace(tmp, f, &error)) throw DbError(platform::kErrGeneric, error);
+            removeWorkFile(tmp);
+            if (!platform::safeReplace(f, b, &error)) throw DbError(platform::kErrGeneric, error);
+            return;
+        } catch (const DbError& e) {
+            err = e.number();
+        }
+        bak.close();
+        cur.close();
+    }
+    removeWorkFile(tmp);
+    // Another program holds the file: leave it for the next start.
+    if (err == platform::kErrExclusive) return;
+    // A sound file stays as it is when only its compaction failed; the copy is
+    // older than the file and would lose what was stored since.
+    if (checked) return;
+    if (RestoreFromBak(b, f)) return;
+    platform::MsgBox(QStringLiteral("恢复数据库失败!"), platform::mbOKOnly, QStringLiteral("警告"));
+    frmPABX::instance().CloseApp();
+}
+
+// ------------------------------------------------------------------ table copies
+
+namespace {
+
+QString ColumnDefinition(const platform::ColumnInfo& c) {
+    QString d = quoteIdent(c.name);
+    if (!c.declType.isEmpty()) d += QLatin1Char(' ') + c.declType;
+    if (c.notNull) d += QStringLiteral(" NOT NULL");
+    if (!c.defaultValue.isNull()) d += QStringLiteral(" DEFAULT (") + c.defaultValue.toString() + QLatin1Char(')');
+    return d;
+}
+
+}  // namespace
+
+QString ColumnDefinitions(const platform::Database& db, const QString& table) {
+    QStringList defs;
+    for (const platform::ColumnInfo& c : db.columns(table)) defs << ColumnDefinition(c);
+    return defs.join(QStringLiteral(", "));
+}
+
+void CopyTableDef(const Database& dbSrc, const QString& srcTable, const Database& dbDst, const QString& dstTable) {
+    try {
+        const QString src = dbSrc.actualTableName(srcTable);
+        if (src.isEmpty()) return;
+        QString defs = ColumnDefinitions(dbSrc, src);
+        if (defs.isEmpty()) return;
+        const QList<platform::IndexInfo> indexes = dbSrc.indexes(src);
+        // The table's key when it has one, else its first index, becomes the key of the copy.
+        const platform::IndexInfo* key = nullptr;
+        for (const platform::IndexInfo& ix : indexes)
+            if (ix.primary) key = &ix;
+        if (!key && !indexes.isEmpty()) key = &indexes.first();
+        if (key && !key->columns.isEmpty()) {
+            g_ModifyList.clear();
+            QStringList cols;
+            for (const QString& c : key->columns) {
+                g_ModifyList << QStringLiteral("+") + c;
+                cols << quoteIdent(c);
+            }
+            defs += QStringLiteral(", CONSTRAINT PrimaryKey PRIMARY KEY (%1)").arg(cols.join(QStringLiteral(", ")));
+        }
+        dbDst.execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(dbDst.qualified(dstTable), defs));
+    } catch (const DbError&) {
+        // A structure copy stops silently.
+    }
+}
+
+bool CreatePTable(const QString& name) {
+    const QString shadow = QStringLiteral("p") + name;
+    try {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS %1").arg(dbSwitch.qualified(shadow)));
+        CopyTableDef(dbSwitch, name, dbSwitch, shadow);
+        tx.commit();
+        return dbSwitch.hasTable(shadow);
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
+bool CopyTable(const Database& dbSrc, const QString& srcTable, const Database& dbDst, const QString& dstTable,
+               bool bAppend, const QString& sSelect) {
+    try {
+        QString select = sSelect;
+        if (select.isEmpty()) {
+            const QString src = dbSrc.actualTableName(srcTable);
+            select = QStringLiteral("select * from ") + (src.isEmpty() ? quoteIdent(srcTable) : dbSrc.qualified(src));
+        }
+        const bool oneConnection = dbSrc.sameConnection(dbDst);
+        // From another file the rows are read first; nothing is written until they are.
+        Recordset rows;
+        if (!oneConnection) rows = dbSrc.query(select);
+
+        platform::Transaction tx(dbDst);
+        if (!dbDst.hasTable(dstTable)) {
+            CopyTableDef(dbSrc, srcTable, dbDst, dstTable);
+            if (!dbDst.hasTable(dstTable))
+                throw DbError(platform::kErrNoSuchTable, QStringLiteral("找不到表 '%1'").arg(dstTable));
+        }
+        const QString dst = dbDst.qualified(dbDst.actualTableName(dstTable));
+        if (!bAppend) dbDst.execute(QStringLiteral("delete from ") + dst);
+        if (oneConnection) {
+            dbDst.execute(QStringLiteral("insert into %1 %2").arg(dst, select));
+        } else if (!rows.empty()) {
+            QStringList marks;
+            for (int i = 0; i < rows.fieldCount(); ++i) marks << QStringLiteral("?");
+            const QString insert = QStringLiteral("insert into %1 values(%2)").arg(dst, marks.join(QLatin1Char(',')));
+            for (rows.moveFirst(); !rows.eof(); rows.moveNext()) {
+                platform::Params values;
+                for (int i = 0; i < rows.fieldCount(); ++i) values << platform::Param(rows.value(i));
+                dbDst.execute(insert, values);
+            }
+        }
+        tx.commit();
+        return true;
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
+QString SqlValue(const QString& value, int fieldType) {
+    auto quoted = [](QString t) {
+        t.replace(QLatin1Char('\''), QStringLiteral("''"));
+        return QLatin1Char('\'') + t + QLatin1Char('\'');
+    };
+    switch (fieldType) {
+    case platform::ftDate: {
+        if (value.isEmpty()) return QStringLiteral("NULL");
+        const QDateTime t = platform::parseDate(value);
+        return quoted(t.isValid() ? platform::dateText(t) : value);
+    }
+    case platform::ftText:
+    case platform::ftMemo:
+    case platform::ftDouble:
+        return quoted(value);
+    case platform::ftCurrency: {
+        // Money is stored in ten-thousandths of a yuan.
+        if (value.trimmed().isEmpty()) return QStringLiteral("NULL");
+        const auto c = platform::Currency::parse(value.trimmed());
+        return c ? QString::number(c->raw()) : quoted(value);
+    }
+    default: {
+        const QString t = value.trimmed();
+        if (t.isEmpty()) return QStringLiteral("NULL");
+        if (t.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0) return QStringLiteral("1");
+        if (t.compare(QStringLiteral("false"), Qt::CaseInsensitive) == 0) return QStringLiteral("0");
+        bool ok = false;
+        t.toDouble(&ok);
+        // A number stands as it is; anything else cannot leave its literal.
+        return ok ? t : quoted(value);
+    }
     }
 }
 

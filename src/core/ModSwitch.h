@@ -19,11 +19,20 @@ void OpenAllDB(bool bOpen);
 // Opens rsUser, rsFeeRate and rsIPHead on dbSwitch and makes sure the default
 // user 0 exists.
 void OpenSharedRecordsets();
-// Checks, compacts and backs up DataPath + fileName; restores from ".bak".
+// Checks, compacts and backs up DataPath + fileName; restores a damaged or
+// missing file from its ".bak" copy, or says "恢复数据库失败!" and closes the station.
 void CompactDB(const QString& fileName);
+// Copies the rows of srcTable (or of the query sSelect) into dstTable, creating
+// it like srcTable when missing; one transaction: false leaves dbDst as it was.
 bool CopyTable(const platform::Database& dbSrc, const QString& srcTable, const platform::Database& dbDst,
                const QString& dstTable, bool bAppend, const QString& sSelect);
+// The SQL literal of `value` for a column of `fieldType`: dates and texts
+// quoted (a quote inside doubled), money in its stored form, numbers as they
+// stand; anything else quoted, so a value never leaves its literal.
 QString SqlValue(const QString& value, int fieldType);
+// The column definitions of `table` (names, declared types, required flags,
+// defaults), as they stand in CREATE TABLE; for rebuilding a table.
+QString ColumnDefinitions(const platform::Database& db, const QString& table);
 // Copies the column definitions and the first index of srcTable (in dbSrc) into a
 // new table dstTable of dbDst. Any error stops the copy silently.
 void CopyTableDef(const platform::Database& dbSrc, const QString& srcTable, const platform::Database& dbDst,

@@ -1,0 +1,224 @@
+#include "core/ModSwitch.h"
+#include "platform/AppExit.h"
+#include "platform/Files.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace ModSwitch;
+using platform::Database;
+
+namespace {
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+void writeBytes(const QString& path, const QByteArray& b) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(b);
+}
+}  // namespace
+
+// The start-up check and compaction of a data file against its ".bak" copy.
+class CompactDBTest : public testsupport::StationTest {
+protected:
+    QString sw() const { return dir->file("switch.mdb"); }
+    QString bak() const { return dir->file("switch.mdb.bak"); }
+    // Writes the ".bak" as a copy of the current file, changed by `sql`.
+    void makeBak(const QStringList& sql = {}) {
+        QFile::remove(bak());
+        ASSERT_TRUE(QFile::copy(sw(), bak()));
+        Database b = Database::open(bak());
+        for (const QString& s : sql) b.execute(s);
+    }
+    // A row only the current file has: gone after a restore from the copy.
+    void markCurrent() {
+        Database f = Database::open(sw());
+        f.execute("insert into Variant(varname,value) values('Marker',?)", {++marks});
+    }
+    bool currentKept() {
+        Database f = Database::open(platform::resolvePathCI(sw()));
+        return f.scalar("select count(*) from Variant where varname='Marker' and value=?", {QString::number(marks)}).toInt() == 1;
+    }
+    int marks = 0;
+};
+
+TEST_F(CompactDBTest, CompactsAndLeavesAByteIdenticalCopy) {
+    {
+        Database f = Database::open(sw());
+        f.execute("create table junk (x TEXT)");
+        for (int i = 0; i < 300; ++i) f.execute("insert into junk values(?)", {QString(200, 'x')});
+        f.execute("drop table junk");
+    }
+    const qint64 before = QFileInfo(sw()).size();
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_TRUE(currentKept());
+    EXPECT_LT(QFileInfo(sw()).size(), before);
+    ASSERT_TRUE(QFileInfo::exists(bak()));
+    EXPECT_EQ(bytesOf(bak()), bytesOf(sw()));
+    EXPECT_FALSE(platform::existsCI(dir->file("Tmp.mdb")));
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+    // The second start compares against that copy and finds nothing wrong.
+    markCurrent();
+    CompactDB("switch.mdb");
+    EXPECT_TRUE(currentKept());
+    EXPECT_EQ(bytesOf(bak()), bytesOf(sw()));
+}
+
+TEST_F(CompactDBTest, CopyWithAnExtraTableIsRestored) {
+    makeBak({"create table Extra (a INTEGER)"});
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_FALSE(currentKept());
+    EXPECT_TRUE(Database::open(sw()).hasTable("Extra"));
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
+TEST_F(CompactDBTest, ShadowAndSystemTablesAreNotCompared) {
+    makeBak({"create table pExtension (a INTEGER)", "create table MSysObjects (a INTEGER, b INTEGER)"});
+    {
+        Database f = Database::open(sw());
+        f.execute("create table MSysObjects (a INTEGER)");   // same name, other field count
+    }
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_TRUE(currentKept());
+    EXPECT_FALSE(Database::open(sw()).hasTable("pExtension"));
+    EXPECT_EQ(bytesOf(bak()), bytesOf(sw()));   // the copy is refreshed
+}
+
+TEST_F(CompactDBTest, MissingSystemTableStillCounts) {
+    makeBak({"create table MSysACEs (a INTEGER)"});
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_FALSE(currentKept());
+}
+
+TEST_F(CompactDBTest, FieldCountsAlwaysAndRowCountsOfAddressTables) {
+    // Rows differ in a table not keyed by address: kept.
+    makeBak({"insert into Variant(varname,value) values('OnlyInCopy','1')"});
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_TRUE(currentKept());
+
+    // An address table with a row more in the copy: restored.
+    {
+        Database f = Database::open(sw());
+        f.execute("create table Ports (Address INTEGER, x TEXT)");
+        f.execute("insert into Ports values(1,'a')");
+    }
+    makeBak({"insert into Ports values(2,'b')"});
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_FALSE(currentKept());
+    EXPECT_EQ(Database::open(sw()).rowCount("Ports"), 2);
+
+    // A route table ("Router" first) with a row less in the copy: restored too.
+    {
+        Database f = Database::open(sw());
+        f.execute("create table Routes (router INTEGER, y TEXT)");
+        f.execute("insert into Routes values(1,'a')");
+    }
+    makeBak({"delete from Routes"});
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_FALSE(currentKept());
+
+    // A field more in the copy: restored.
+    makeBak({"alter table Ports add column z TEXT"});
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_FALSE(currentKept());
+    EXPECT_EQ(Database::open(sw()).columns("Ports").size(), 3);
+}
+
+TEST_F(CompactDBTest, GoodFileBesideADamagedCopyStartsWithoutAQuestion) {
+    writeBytes(bak(), QByteArray("this is no database at all").repeated(200));
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_TRUE(currentKept());
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+    EXPECT_EQ(bytesOf(bak()), bytesOf(sw()));
+}
+
+TEST_F(CompactDBTest, MissingFileIsRestoredFromItsCopy) {
+    makeBak({"insert into Variant(varname,value) values('FromCopy','1')"});
+    QFile::remove(sw());
+    CompactDB("Switch.mdb");
+    ASSERT_TRUE(platform::existsCI(sw()));
+    EXPECT_EQ(Database::open(platform::resolvePathCI(sw())).scalar("select value from Variant where varname='FromCopy'").toString(), "1");
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
+TEST_F(CompactDBTest, DamagedFileIsRestoredFromItsCopy) {
+    makeBak();
+    const QByteArray good = bytesOf(bak());
+    writeBytes(sw(), QByteArray("garbage").repeated(1000));
+    CompactDB("Switch.mdb");
+    EXPECT_EQ(bytesOf(sw()), good);
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
+TEST_F(CompactDBTest, MissingFileWithoutCopyClosesTheStation) {
+    QFile::remove(sw());
+    platform::script::answer("恢复数据库失败!", platform::rOK);
+    EXPECT_THROW(CompactDB("Switch.mdb"), platform::ProgramEnded);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(platform::script::shown()[0].text, "恢复数据库失败!");
+    EXPECT_EQ(platform::script::shown()[0].title, "警告");
+}
+
+TEST_F(CompactDBTest, DamagedFileAndDamagedCopyCloseTheStationLeavingBoth) {
+    const QByteArray badFile = QByteArray("broken file").repeated(500);
+    const QByteArray badCopy = QByteArray("broken copy").repeated(500);
+    writeBytes(sw(), badFile);
+    writeBytes(bak(), badCopy);
+    platform::script::answer("恢复数据库失败!", platform::rOK);
+    EXPECT_THROW(CompactDB("Switch.mdb"), platform::ProgramEnded);
+    EXPECT_EQ(bytesOf(sw()), badFile);
+    EXPECT_EQ(bytesOf(bak()), badCopy);
+}
+
+TEST_F(CompactDBTest, FileLockedElsewhereIsSkippedSilently) {
+    makeBak({"create table Extra (a INTEGER)"});   // would be restored if checked
+    const QByteArray copy = bytesOf(bak());
+    Database other = Database::open(sw());
+    other.execute("BEGIN EXCLUSIVE");
+    other.execute("insert into Variant(varname,value) values('Locked','1')");
+    CompactDB("Switch.mdb");
+    other.execute("COMMIT");
+    EXPECT_EQ(other.scalar("select count(*) from Variant where varname='Locked'").toInt(), 1);
+    EXPECT_FALSE(other.hasTable("Extra"));
+    EXPECT_EQ(bytesOf(bak()), copy);
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
+TEST_F(CompactDBTest, FailedCompactionKeepsASoundFile) {
+    makeBak();   // an older copy
+    markCurrent();
+    ASSERT_TRUE(QDir().mkpath(dir->file("Tmp.mdb")));   // the work file cannot be written
+    CompactDB("Switch.mdb");
+    EXPECT_TRUE(currentKept());
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
+TEST_F(CompactDBTest, FileOpenInTheStationIsLeftAlone) {
+    openDatabases();
+    const QByteArray before = bytesOf(sw());
+    CompactDB("Switch.mdb");
+    EXPECT_FALSE(QFileInfo::exists(bak()));
+    EXPECT_EQ(bytesOf(sw()), before);
+    EXPECT_TRUE(dbSwitch.hasTable("Variant"));
+}
+
+TEST_F(CompactDBTest, CallRecordFileToo) {
+    CompactDB("PhoneCur.mdb");
+    EXPECT_EQ(bytesOf(dir->file("PhoneCur.mdb.bak")), bytesOf(dir->file("PhoneCur.mdb")));
+    EXPECT_TRUE(Database::open(dir->file("PhoneCur.mdb")).hasTable("Tab_Phone"));
+}
