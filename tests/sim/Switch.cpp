@@ -103,7 +103,7 @@ void Switch::step(int waitMs) {
     {
         std::lock_guard lk(mu_);
         if (!outChunks_.empty()) timeout = qMin(timeout, qMax(1, splitGapMs_));
-        if (records_.active() || table_.active()) timeout = qMin(timeout, 5);
+        if (records_.active() || table_.active() || uploadAt_) timeout = qMin(timeout, 5);
     }
     pollfd fds[2] = {{master_, POLLIN, 0}, {wakeR_, POLLIN, 0}};
     ::poll(fds, 2, qMax(0, timeout));
@@ -132,18 +132,27 @@ void Switch::step(int waitMs) {
             handleLocked(*f);
             seen.push_back(*f);
         }
-        // Time-driven work: a record that was never answered, an upload due.
-        const auto now = Clock::now();
-        if (opt_.recordRetryMs > 0 && !records_.current.isEmpty()
-            && now - records_.sentAt >= std::chrono::milliseconds(opt_.recordRetryMs)) {
-            emitLocked(records_.current);
-            records_.sentAt = now;
-        }
+        timersLocked();
         writeDueLocked();
         observer = observer_;
     }
     if (observer)
         for (const Frame& f : seen) observer(f);
+}
+
+// Time-driven work: a record that was never answered, an upload that is due.
+void Switch::timersLocked() {
+    const auto now = Clock::now();
+    if (opt_.recordRetryMs > 0 && !records_.current.isEmpty()
+        && now - records_.sentAt >= std::chrono::milliseconds(opt_.recordRetryMs)) {
+        emitLocked(records_.current);
+        records_.sentAt = now;
+    }
+    if (uploadAt_ && now >= *uploadAt_) {
+        uploadAt_.reset();
+        std::deque<QByteArray> rows(uploadRecords_.begin(), uploadRecords_.end());
+        startStreamLocked(table_, std::move(rows), fromHex("96070000000000"), QStringLiteral("820302"));
+    }
 }
 
 void Switch::feed(const QByteArray& bytes) {
@@ -156,6 +165,7 @@ void Switch::feed(const QByteArray& bytes) {
             handleLocked(*f);
             seen.push_back(*f);
         }
+        timersLocked();
         observer = observer_;
     }
     if (observer)
@@ -164,6 +174,7 @@ void Switch::feed(const QByteArray& bytes) {
 
 std::optional<QByteArray> Switch::takeOutgoingFrame() {
     std::lock_guard lk(mu_);
+    timersLocked();
     if (outFrames_.empty()) return std::nullopt;
     QByteArray f = outFrames_.front();
     outFrames_.pop_front();
@@ -360,6 +371,7 @@ void Switch::handleLocked(const Frame& f) {
     }
     if (code == 0x96 && f.size() == 7 && f.at(6) != 0) {   // closing order of a record upload
         table_ = Stream{};
+        uploadAt_.reset();
         return;
     }
     if (!isAcknowledgedLocked(f)) return;
@@ -377,8 +389,9 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     if (code == 0x96 && f.size() == 7) {                      // record upload request
-        std::deque<QByteArray> rows(uploadRecords_.begin(), uploadRecords_.end());
-        startStreamLocked(table_, std::move(rows), fromHex("96070000000000"), QStringLiteral("820302"));
+        // The station sets up its wait for the first record only after the
+        // acknowledgement and a few more orders: the switch takes its time too.
+        uploadAt_ = Clock::now() + std::chrono::milliseconds(opt_.uploadStartDelayMs);
         return;
     }
     storeRowLocked(f);

@@ -84,6 +84,7 @@ struct SwitchOptions {
     int recordRetryMs = 0;            // > 0: an unanswered record goes out again after this
     bool blankRowsForMissing = true;  // an addressed row never downloaded is served blank,
                                       // else the request gets "810300"
+    int uploadStartDelayMs = 100;     // the record upload starts this long after its "9607"
 };
 
 class Switch {
@@ -189,6 +190,7 @@ private:
     };
 
     void step(int waitMs);
+    void timersLocked();
     void handleLocked(const Frame& f);
     Reply replyFor(const Frame& f);
     void replyLocked(const Frame& f, const QByteArray& answerBody);   // per rules
@@ -232,6 +234,7 @@ private:
     Stream records_;      // unsolicited call records and deposit events
     Stream table_;        // a table being read back, or an upload of records
     std::vector<QByteArray> uploadRecords_;
+    std::optional<Clock::time_point> uploadAt_;
     QString openTable_;   // the table opened by "8103"+code
     int openOrdinal_ = 0;
     std::map<QString, Table> tables_;

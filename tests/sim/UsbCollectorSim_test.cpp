@@ -1,0 +1,122 @@
+// The collector's 64-byte reports, checked byte by byte.
+#include "sim/UsbCollectorSim.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray report(const QString& hexWithSum) {
+    QByteArray r = sim::fromHex(hexWithSum);
+    r.append(QByteArray(64 - r.size(), char(0)));
+    return r;
+}
+
+QByteArray order(const QString& hexBody) {
+    QByteArray r = sim::withSum(hexBody);
+    r.append(QByteArray(64 - r.size(), char(0)));
+    return r;
+}
+
+// One poll step as the station makes it: the poll report, then a read.
+QByteArray poll(sim::UsbCollectorSim& usb) {
+    EXPECT_TRUE(usb.WritePort2(report("FFFFFFFF")));
+    QByteArray r;
+    EXPECT_TRUE(usb.ReadPort2(r));
+    EXPECT_EQ(r.size(), 64);
+    return r;
+}
+
+TEST(UsbCollector, ReportsCarryASequenceByteAndOneFrame) {
+    sim::UsbCollectorSim usb;
+    EXPECT_EQ(poll(usb), QByteArray(64, char(0))) << "nothing yet: sequence 0, no frame";
+
+    ASSERT_TRUE(usb.WritePort2(order("830300")));
+    const QByteArray r = poll(usb);
+    EXPECT_EQ(quint8(r[0]), 1);
+    EXPECT_EQ(quint8(r[1]), 0x95);
+    EXPECT_EQ(quint8(r[2]), 0x0B);
+    int sum = 0;
+    for (int i = 1; i <= 11; ++i) sum += quint8(r[i]);
+    EXPECT_EQ(quint8(r[12]), sum & 0xFF);
+    EXPECT_EQ(r.mid(13), QByteArray(51, char(0)));
+    EXPECT_EQ(poll(usb), r) << "nothing new: the same report, the same sequence byte";
+    ASSERT_TRUE(usb.WritePort2(order("830300")));
+    EXPECT_EQ(quint8(poll(usb)[0]), 2) << "a new frame, a new sequence byte";
+    EXPECT_EQ(usb.switchSim().receivedWith("830300").size(), 2u);
+
+    QByteArray unpolled;
+    EXPECT_TRUE(usb.ReadPort2(unpolled));
+    EXPECT_EQ(usb.readsWithoutPoll(), 1);
+    usb.failReads(1);
+    EXPECT_TRUE(usb.WritePort2(report("FFFFFFFF")));
+    EXPECT_FALSE(usb.ReadPort2(unpolled));
+    usb.failWrites(1);
+    EXPECT_FALSE(usb.WritePort2(order("830300")));
+    EXPECT_EQ(usb.polls(), 5);
+}
+
+TEST(UsbCollector, NumberAndPointers) {
+    sim::UsbCollectorSim usb;
+    ASSERT_TRUE(usb.WritePort2(order("7F0610123400")));
+    EXPECT_EQ(poll(usb).mid(1, 7), sim::withSum(QStringLiteral("7F0610123400")));
+    ASSERT_TRUE(usb.WritePort2(order("7F0620000000")));
+    EXPECT_EQ(poll(usb).mid(1, 7), sim::withSum(QStringLiteral("7F0620123400")));
+    EXPECT_EQ(usb.number(), 0x1234);
+
+    usb.ignoreOrders(1);
+    ASSERT_TRUE(usb.WritePort2(order("7F0620000000")));
+    EXPECT_EQ(quint8(poll(usb)[0]), 2) << "an ignored order leaves nothing new";
+
+    usb.setPointers(512, 530, 0x1234 * 16 + 5);
+    ASSERT_TRUE(usb.WritePort2(order("7F0604000000")));
+    // 512 = block 0x0020 index 0; 530 = block 0x0021 index 2.
+    EXPECT_EQ(poll(usb).mid(1, 13), sim::withSum(QStringLiteral("7F0C04 002000 002102 123405")));
+}
+
+TEST(UsbCollector, StoreIsReadOneRecordPerAnswerThenEnded) {
+    sim::UsbCollectorSim usb;
+    sim::CallRecord a;
+    a.extAddr = 1;
+    a.start = QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5));
+    sim::CallRecord b = a;
+    b.extAddr = 2;
+    usb.storeRecord(a.body());
+    usb.storeRecord(b.body());
+    EXPECT_EQ(usb.nextFree(), 514);
+
+    ASSERT_TRUE(usb.WritePort2(order("7F0602000000")));       // the new records
+    QByteArray r = poll(usb);
+    EXPECT_EQ(r.mid(1, 30), sim::withSum(a.body()));
+    ASSERT_TRUE(usb.WritePort2(order("820302")));
+    EXPECT_EQ(poll(usb).mid(1, 30), sim::withSum(b.body()));
+    ASSERT_TRUE(usb.WritePort2(order("820303")));             // not stored: again
+    r = poll(usb);
+    EXPECT_EQ(r.mid(1, 30), sim::withSum(b.body()));
+    ASSERT_TRUE(usb.WritePort2(order("820302")));
+    EXPECT_EQ(poll(usb).mid(1, 8), sim::withSum(QStringLiteral("96070000000000")));
+    EXPECT_EQ(usb.firstUnread(), 514);
+    EXPECT_TRUE(usb.switchSim().recordAnswers().empty()) << "the collector's records are its own";
+
+    // Reading everything again from the oldest record (mode 1).
+    ASSERT_TRUE(usb.WritePort2(order("7F0601000000")));
+    EXPECT_EQ(poll(usb).mid(1, 30), sim::withSum(a.body()));
+    ASSERT_TRUE(usb.WritePort2(order("7F0608000000")));       // end of reading
+    ASSERT_TRUE(usb.WritePort2(order("820302")));
+    EXPECT_TRUE(usb.switchSim().receivedWith("820302").size() == 1u) << "passed on to the switch";
+}
+
+TEST(UsbCollector, ShortEraseEmptiesTheStoreAfterTheDelay) {
+    sim::UsbCollectorSim usb;
+    usb.storeRecord(sim::CallRecord{}.body());
+    usb.setEraseDelay(2);
+    ASSERT_TRUE(usb.WritePort2(report("7F0600000085")));      // five bytes and their sum
+    EXPECT_TRUE(usb.shortEraseSeen());
+    const QString full = sim::toHex(sim::withSum(QStringLiteral("7F0C04 002000 002000 002001")));
+    const QString empty = sim::toHex(sim::withSum(QStringLiteral("7F0C04 002001 002001 002001")));
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_TRUE(usb.WritePort2(order("7F0604000000")));
+        EXPECT_EQ(sim::toHex(poll(usb).mid(1, 13)), round < 3 ? full : empty) << round;
+    }
+}
+
+}  // namespace
