@@ -1,0 +1,16 @@
+#pragma once
+// Deposit grades: the dialling grade the switch enforces on a deposit
+// user's extensions and accounts, from the balance and four thresholds.
+#include <QtGlobal>
+
+namespace ModGeneral {
+
+// 2, 3, 6, 8 or 10 for a deposit user (balance mode 0); 0 otherwise.
+quint8 GetDepositGrade(qint64 userId);
+
+// Writes the grade into the user's (0: every user's) extensions and accounts,
+// marks the changed rows pending for download and refreshes the console grid
+// when it shows them. Returns the push result, or bPush when nothing was pushed.
+bool CheckDeposit(qint64 userId, bool bPush, bool bForce);
+
+}  // namespace ModGeneral

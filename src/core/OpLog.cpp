@@ -1,0 +1,40 @@
+#include "core/OpLog.h"
+
+#include "console/frmPABX.h"
+#include "core/ModDefine.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+
+namespace ModGeneral {
+
+void AddOpLog(const QString& text) {
+    try {
+        dbSwitch.tryExecute(QStringLiteral("insert into tab_oplog values(?,?,?,?)"),
+                            {platform::dateText(platform::Now()), WorkerID, WorkerName, text});
+    } catch (...) {
+        // The log never stops the command that writes it.
+    }
+}
+
+bool RightEntryGrants(const QString& entry, int rightNo) {
+    if (entry.isEmpty()) return false;
+    for (const QChar c : entry)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+    bool ok = false;
+    const qlonglong n = entry.toLongLong(&ok);
+    return ok && (n == 0 || n == rightNo);
+}
+
+bool CheckRight(int rightNo, int mode) {
+    for (const QString& entry : WorkerRights)
+        if (RightEntryGrants(entry.trimmed(), rightNo)) return false;
+    const QString text = QStringLiteral("你没有此操作权限");
+    if (mode == kRightStatusBar) {
+        frmPABX::instance().sbrInfo->setPanelText(2, text);
+    } else if (mode == kRightMessage) {
+        platform::MsgBox(text, platform::mbOKOnly, AppName);
+    }
+    return true;
+}
+
+}  // namespace ModGeneral
