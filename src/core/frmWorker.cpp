@@ -169,12 +169,12 @@ frmWorker::frmWorker(QWidget* parent) : QDialog(parent) {
     connect(cboWorkerID->lineEdit(), &QLineEdit::returnPressed, this, [this] { cboWorkGrade->setFocus(); });
     connect(cboWorkerID->lineEdit(), &QLineEdit::textEdited, this, [this] {
         const int before = cboWorkerID->currentIndex();
-        ModGeneral::ComboAutoComplete(cboWorkerID, cmdOK->text() == QLatin1String("增加"), true);
+        ModGeneral::ComboAutoComplete(cboWorkerID, cmdOK->text() == QStringLiteral("增加"), true);
         if (cboWorkerID->currentIndex() >= 0 && cboWorkerID->currentIndex() != before) cboWorkerID_Click();
     });
     connect(cboWorkGrade->lineEdit(), &QLineEdit::returnPressed, this, [this] { txtWorkerName->setFocus(); });
     connect(cboWorkGrade->lineEdit(), &QLineEdit::textEdited, this, [this] {
-        if (cmdOK->text() != QLatin1String("删除")) ModGeneral::ComboAutoComplete(cboWorkGrade, false, true);
+        if (cmdOK->text() != QStringLiteral("删除")) ModGeneral::ComboAutoComplete(cboWorkGrade, false, true);
     });
     connect(txtWorkerName, &QLineEdit::returnPressed, this, [this] {
         cmdOK->setFocus();
@@ -349,13 +349,13 @@ void frmWorker::cmdOK_Click() {
     const QString name = txtWorkerName->text();
     const QString mode = cmdOK->text();
 
-    if (mode == QLatin1String("修改")) {
+    if (mode == QStringLiteral("修改")) {
         if (!workerExists(number)) return say(QStringLiteral("用户不存在"), cboWorkerID);
         dbSwitch.execute(QStringLiteral("update Worker set workgrade=?,rightlist=?,WorkerName=? where WorkerID=?"),
                          {grade, rights, name, number});
         ModGeneral::AddOpLog(QStringLiteral("修改<") + number + QStringLiteral(">权限为") + rights + QStringLiteral(",名称为 ") + name);
         ModGeneral::ClearControls(this);
-    } else if (mode == QLatin1String("增加")) {
+    } else if (mode == QStringLiteral("增加")) {
         if (workerExists(number)) return say(QStringLiteral("此工号已存在"), cboWorkerID);
         // A new worker's first password is his number.
         dbSwitch.execute(QStringLiteral("insert into Worker values(?,?,?,?,?,0)"),
@@ -363,7 +363,7 @@ void frmWorker::cmdOK_Click() {
         cboWorkerID->insertItem(0, number);
         ModGeneral::AddOpLog(QStringLiteral("增加员工 ") + number);
         ModGeneral::ClearControls(this);
-    } else if (mode == QLatin1String("删除")) {
+    } else if (mode == QStringLiteral("删除")) {
         if (!workerExists(number)) return say(QStringLiteral("用户不存在"), cboWorkerID);
         dbSwitch.execute(QStringLiteral("delete From Worker where WorkerID=?"), {number});
         const int at = cboWorkerID->findText(number, Qt::MatchExactly);

@@ -91,7 +91,7 @@ bool choose(const QStringList& options, const QSet<QString>& chosen, const QStri
 }  // namespace
 
 void GetOptionList(const QString& title, QStringList& list) {
-    if (title == QLatin1String("费率类型")) {
+    if (title == QStringLiteral("费率类型")) {
         ModGeneral::SplitStr(SwitchModel == 2 ? QStringLiteral("国际,国内,移动,本地")
                                               : QStringLiteral("国际1,国内1,移动1,本地1,国际2,国内2,移动2,本地2"),
                              list, QStringLiteral(","));
@@ -103,21 +103,21 @@ void GetOptionList(const QString& title, QStringList& list) {
             return;
         }
     }
-    if (title == QLatin1String("字头")) {
+    if (title == QStringLiteral("字头")) {
         readList(QStringLiteral("Select HeadID,HeadType From LanHead"), list, true);
-    } else if (title == QLatin1String("离位转移") || title == QLatin1String("遇忙转移") ||
-               title == QLatin1String("内部热线") || title == QLatin1String("久叫转移")) {
+    } else if (title == QStringLiteral("离位转移") || title == QStringLiteral("遇忙转移") ||
+               title == QStringLiteral("内部热线") || title == QStringLiteral("久叫转移")) {
         readList(QStringLiteral("Select HeadID,SpringNum From Extension ,LanHead where Head=HeadType order by Address"),
                  list, true);
         list << QStringLiteral("转虚拟网") << QStringLiteral("禁止设置") << QStringLiteral("没有设置");
-    } else if (title == QLatin1String("始呼分机1") || title == QLatin1String("始呼分机2") ||
-               title == QLatin1String("群呼分机") || title == QLatin1String("分机号码")) {
+    } else if (title == QStringLiteral("始呼分机1") || title == QStringLiteral("始呼分机2") ||
+               title == QStringLiteral("群呼分机") || title == QStringLiteral("分机号码")) {
         readList(QStringLiteral("Select HeadID,SpringNum,Address From Extension,LanHead where Head=HeadType order by Address"),
                  list, true);
-    } else if (title == QLatin1String("所属用户")) {
+    } else if (title == QStringLiteral("所属用户")) {
         GetUserList(list);
         return;
-    } else if (title == QLatin1String("所属部门")) {
+    } else if (title == QStringLiteral("所属部门")) {
         GetDeptList(list);
         return;
     } else {
@@ -166,7 +166,7 @@ int FindInArray(const QStringList& list, const QString& text) {
 QString ChooseListItems(const QString& current, const QString& title) {
     QStringList options;
     int nLimit = 0;
-    if (title == QLatin1String("群呼分机")) {
+    if (title == QStringLiteral("群呼分机")) {
         platform::Recordset rs = dbSwitch.query(QStringLiteral("Select txhm,Address From que_txhm order by Address"));
         for (rs.moveFirst(); !rs.eof(); rs.moveNext()) options << rs.str(QStringLiteral("txhm"));
         nLimit = 5;  // the group-call cell holds five extensions

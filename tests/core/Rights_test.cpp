@@ -1,0 +1,96 @@
+#include "console/frmPABX.h"
+#include "core/OpLog.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+using namespace platform;
+using ModGeneral::AddOpLog;
+using ModGeneral::CheckRight;
+
+namespace {
+
+class RightsCheck : public testsupport::StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        openDatabases();
+        WorkerID = QStringLiteral("0042");
+        WorkerName = QStringLiteral("张三");
+    }
+    void TearDown() override {
+        frmPABX::unload();
+        StationTest::TearDown();
+    }
+    QString statusText() { return frmPABX::instance().sbrInfo->panelText(2); }
+};
+
+TEST_F(RightsCheck, RightZeroAllowsEverythingAndAHeldRightIsAllowed) {
+    WorkerRights = {QStringLiteral("0")};
+    for (int r : {0, 1, 2, 21, 32}) EXPECT_FALSE(CheckRight(r, 2));
+    WorkerRights = {QStringLiteral("18"), QStringLiteral("17"), QStringLiteral("3")};
+    EXPECT_FALSE(CheckRight(17, 0));
+    EXPECT_FALSE(CheckRight(3, 2));
+    EXPECT_TRUE(statusText().isEmpty());
+    EXPECT_TRUE(script::shown().isEmpty());
+}
+
+TEST_F(RightsCheck, RefusalIsReportedTheWayTheCallerChose) {
+    WorkerRights = {QStringLiteral("18"), QStringLiteral("17")};
+    EXPECT_TRUE(CheckRight(21, 1));
+    EXPECT_TRUE(statusText().isEmpty());
+    EXPECT_TRUE(script::shown().isEmpty());
+
+    EXPECT_TRUE(CheckRight(21, 0));
+    EXPECT_EQ(statusText(), QStringLiteral("你没有此操作权限"));
+    EXPECT_TRUE(script::shown().isEmpty());
+
+    script::answer(QStringLiteral("你没有此操作权限"), rOK);
+    EXPECT_TRUE(CheckRight(0, 2));
+    ASSERT_EQ(script::shown().size(), 1);
+    EXPECT_EQ(script::shown()[0].title, AppName);
+    EXPECT_EQ(script::shown()[0].buttons, int(mbOKOnly));
+    EXPECT_TRUE(CheckRight(5, 7));   // an unknown mode reports nothing
+    EXPECT_EQ(script::shown().size(), 1);
+}
+
+TEST_F(RightsCheck, MalformedRightListsGrantNothing) {
+    const QList<QStringList> lists = {
+        {QStringLiteral("-1")},
+        {QString()},
+        {QStringLiteral("18"), QString(), QStringLiteral("17")},   // "18,,17"
+        {QStringLiteral("5"), QString()},                          // "5,"
+        {QStringLiteral("abc"), QStringLiteral("x0")},
+        {QStringLiteral("0x"), QStringLiteral("-0")},
+        {},
+    };
+    for (const QStringList& l : lists) {
+        WorkerRights = l;
+        EXPECT_TRUE(CheckRight(21, 1)) << l.join(',').toStdString();
+        EXPECT_TRUE(CheckRight(0, 1)) << l.join(',').toStdString();
+    }
+    WorkerRights = {QStringLiteral("18"), QString(), QStringLiteral("17")};
+    EXPECT_FALSE(CheckRight(17, 1));
+    WorkerRights = {QStringLiteral("5"), QString()};
+    EXPECT_FALSE(CheckRight(5, 1));
+}
+
+TEST_F(RightsCheck, LogLineCarriesTimeWorkerAndAnyText) {
+    platform::testing::setNow([] { return QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)); });
+    AddOpLog(QStringLiteral("下载'系统'参数"));
+    Recordset rs = dbSwitch.query(QStringLiteral("select * from tab_oplog"));
+    ASSERT_EQ(rs.recordCount(), 1);
+    EXPECT_EQ(rs.value(0).toString(), QStringLiteral("2026-12-31 23:59:58"));
+    EXPECT_EQ(rs.value(1).toString(), QStringLiteral("0042"));
+    EXPECT_EQ(rs.value(2).toString(), QStringLiteral("张三"));
+    EXPECT_EQ(rs.value(3).toString(), QStringLiteral("下载'系统'参数"));
+}
+
+TEST_F(RightsCheck, LogNeverFailsTowardsItsCaller) {
+    dbSwitch.execute(QStringLiteral("drop table tab_oplog"));
+    EXPECT_NO_THROW(AddOpLog(QStringLiteral("x")));
+    dbSwitch.close();
+    EXPECT_NO_THROW(AddOpLog(QStringLiteral("x")));
+}
+
+}  // namespace
