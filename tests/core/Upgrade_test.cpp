@@ -137,7 +137,7 @@ TEST_F(UpgradeTest, FeeRateWithoutItsKeyIsRebuiltWithIt) {
 TEST_F(UpgradeTest, SecondModelTablesAndRightsOnceOnly) {
     const QString bak = dir->file("switch.mdb.bak");
     ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), bak));
-    dbSwitch.execute("insert into rightlist values(29,'旧名')");
+    dbSwitch.execute("insert or replace into rightlist values(29,'旧名')");
     UpgradeV154();
     EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 120);
     EXPECT_EQ(dbSwitch.scalar("select min(address)||'-'||max(address)||'-'||sum(ChangeValue)||'-'||sum(bSet) from extdeposit").toString(),
