@@ -145,8 +145,7 @@ void Switch::timersLocked() {
     const auto now = Clock::now();
     if (opt_.recordRetryMs > 0 && !records_.current.isEmpty()
         && now - records_.sentAt >= std::chrono::milliseconds(opt_.recordRetryMs)) {
-        emitLocked(records_.current);
-        records_.sentAt = now;
+        emitStreamLocked(records_);
     }
     if (uploadAt_ && now >= *uploadAt_) {
         uploadAt_.reset();
@@ -342,10 +341,7 @@ void Switch::handleLocked(const Frame& f) {
         if (!s) return;
         if (s == &records_) recordAnswers_.push_back(c);
         if (c == "820303") {
-            if (s != &records_ || opt_.resendRefusedRecords) {
-                emitLocked(s->current);
-                s->sentAt = Clock::now();
-            }
+            if (s != &records_ || opt_.resendRefusedRecords) emitStreamLocked(*s);
             return;
         }
         // The station waits for our acknowledgement of a deposit event's "820302".
@@ -541,13 +537,22 @@ void Switch::startStreamLocked(Stream& s, std::deque<QByteArray> rows, const QBy
     advanceStreamLocked(s);
 }
 
+void Switch::emitStreamLocked(Stream& s) {
+    bool garble = false;
+    if (&s == &records_ && garbleRecords_ > 0) {
+        --garbleRecords_;
+        garble = true;
+    }
+    emitLocked(s.current, garble);
+    s.sentAt = Clock::now();
+}
+
 void Switch::advanceStreamLocked(Stream& s) {
     s.current.clear();
     if (!s.left.empty()) {
         s.current = s.left.front();
         s.left.pop_front();
-        s.sentAt = Clock::now();
-        emitLocked(s.current);
+        emitStreamLocked(s);
         return;
     }
     if (!s.end.isEmpty()) {
@@ -598,12 +603,16 @@ void Switch::queueRecord(const QByteArray& body) {
     wake();
 }
 
+void Switch::garbleRecords(int n) {
+    std::lock_guard lk(mu_);
+    garbleRecords_ = qMax(0, n);
+}
+
 void Switch::resendRecordInFlight() {
     {
         std::lock_guard lk(mu_);
         if (records_.current.isEmpty()) return;
-        emitLocked(records_.current);
-        records_.sentAt = Clock::now();
+        emitStreamLocked(records_);
         writeDueLocked();
     }
     wake();
@@ -698,8 +707,10 @@ std::optional<Frame> Switch::waitFor(const QString& hexPrefix, int timeoutMs,
         if (idle) {
             idle();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        } else {
+        } else if (master_ >= 0) {
             step(2);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }      // nobody else drives the pty: drive it ourselves
     }
 }

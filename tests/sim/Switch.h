@@ -139,7 +139,9 @@ public:
     void announce();                         // "830300"
     void sendCallRecord(const CallRecord& r) { queueRecord(r.body()); }
     void sendDeposit(const DepositEvent& d) { queueRecord(d.body()); }
-    void queueRecord(const QByteArray& body);// one at a time, answered "820302"
+    // One at a time: the next goes out when the station answers "820302".
+    // (send(record.body()) sends one at once, outside this queue.)
+    void queueRecord(const QByteArray& body);
     void sendLiveCall(const LiveCall& c) { send(c.body()); }
     void sendCardState(int card, const std::vector<quint8>& ports) { send(cardStateBody(card, ports)); }
     void sendPortState(int channel, quint8 state, quint8 calling, quint8 called, quint8 third = 0) {
@@ -148,6 +150,8 @@ public:
     void sendBalanceQuery(int extAddr, const QString& account = {}, quint8 tag6 = 0) {
         send(balanceQueryBody(extAddr, account, tag6));
     }
+    // The next n times a record goes out (first sending or again), its sum is wrong.
+    void garbleRecords(int n);
     void resendRecordInFlight();
     int recordsWaiting() const;              // queued or in flight, not yet taken
     // Records the switch holds for the record upload "9607" (sent as "961D",
@@ -200,6 +204,7 @@ private:
     void startStreamLocked(Stream& s, std::deque<QByteArray> rows, const QByteArray& end,
                            const QString& advanceOn);
     void advanceStreamLocked(Stream& s);
+    void emitStreamLocked(Stream& s);
     bool storeRowLocked(const Frame& f);
     void serveRequestLocked(const Frame& f);
     QByteArray blankRow(const QString& table, int key) const;
@@ -232,6 +237,7 @@ private:
     std::vector<std::pair<QString, bool>> ackOverrides_;
 
     Stream records_;      // unsolicited call records and deposit events
+    int garbleRecords_ = 0;
     Stream table_;        // a table being read back, or an upload of records
     std::vector<QByteArray> uploadRecords_;
     std::optional<Clock::time_point> uploadAt_;

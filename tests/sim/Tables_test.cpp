@@ -129,3 +129,26 @@ TEST(SwitchTables, RecordUploadStreamsTheStoredRecords) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SwitchRecords, AGarbledRecordIsRefusedAndSentAgainWhole) {
+    sim::Switch sw;
+    sim::CallRecord r;
+    r.extAddr = 9;
+    r.start = QDateTime(QDate(2024, 6, 1), QTime(12, 0, 0));
+    const QString good = sim::toHex(sim::withSum(r.body()));
+    sw.garbleRecords(1);
+    sw.sendCallRecord(r);
+    const QStringList first = said(sw);
+    ASSERT_EQ(first.size(), 1);
+    EXPECT_EQ(first[0].left(58), good.left(58));
+    EXPECT_NE(first[0], good);
+    tell(sw, "820303");
+    EXPECT_EQ(said(sw), QStringList{good});
+    tell(sw, "820302");
+    EXPECT_TRUE(said(sw).isEmpty());
+    EXPECT_EQ(sw.recordsWaiting(), 0);
+}
+
+}  // namespace

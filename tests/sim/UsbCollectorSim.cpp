@@ -55,6 +55,12 @@ bool UsbCollectorSim::WritePort2(const QByteArray& input) {
 void UsbCollectorSim::collectorOrderLocked(const QByteArray& r) {
     const int len = quint8(r[1]);
     Frame f;
+    if (len < 3 || len > 63) {           // no frame fits: keep it as seen, answer nothing
+        f.body = r;
+        f.sumOk = false;
+        orders_.push_back(f);
+        return;
+    }
     f.body = r.left(len);
     f.sum = quint8(r[len]);
     f.sumOk = checksum(f.body) == f.sum;

@@ -71,6 +71,12 @@ TEST(UsbCollector, NumberAndPointers) {
     ASSERT_TRUE(usb.WritePort2(order("7F0604000000")));
     // 512 = block 0x0020 index 0; 530 = block 0x0021 index 2.
     EXPECT_EQ(poll(usb).mid(1, 13), sim::withSum(QStringLiteral("7F0C04 002000 002102 123405")));
+
+    // A length byte that no report can hold is kept as seen and not answered.
+    const QByteArray before = poll(usb);
+    ASSERT_TRUE(usb.WritePort2(report("7FFF04")));
+    EXPECT_EQ(poll(usb), before);
+    EXPECT_FALSE(usb.collectorOrders().back().sumOk);
 }
 
 TEST(UsbCollector, StoreIsReadOneRecordPerAnswerThenEnded) {
