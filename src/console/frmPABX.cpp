@@ -1,5 +1,12 @@
 #include "console/frmPABX.h"
 
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "core/ModUpgrade.h"
+#include "platform/AppExit.h"
+#include "platform/InstanceLock.h"
+#include "platform/Prompts.h"
+
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <memory>
@@ -64,11 +71,47 @@ frmPABX::frmPABX(QWidget* parent) : QWidget(parent) {
     Timer1->setInterval(100);
 }
 
-void frmPABX::Form_Load() {}
+void frmPABX::Form_Load() {
+    if (loaded_) return;
+    loaded_ = true;
+    // TODO(workers): the splash window frmWelcome and its stages.
+    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+    ModSwitch::OpenDB(DataPath + QStringLiteral("Switch.mdb"), dbSwitch);
+    ModUpgrade::UpgradeFeeRateKey();
+    if (SwitchModel == 2) ModUpgrade::UpgradeV154();
+    ModSwitch::OpenDB(DataPath + QStringLiteral("PhoneCur.mdb"), dbPhoneCur);
+    ModSwitch::LoadSysPara();
+    ModSwitch::OpenSharedRecordsets();
+    ModSwitch::LoadMonRes();
+    // Later steps of the load: archive the call records, the board panel and
+    // the navigation tree, picRun's picture, tmrCom, OpenComm and its
+    // question, the splash's end, "84040101" and "960301", tmrSys last.
+}
 
-bool frmPABX::NotExit(int) { return true; }
+bool frmPABX::NotExit(int UnloadMode) {
+    if (UnloadMode < 2) {
+        if (platform::MsgBox(QStringLiteral("要退出系统吗?"), platform::mbYesNo, AppName) == platform::rNo) return true;
+    }
+    // TODO(params): pending grid edits are saved first when g_Modified is set
+    // (SaveSwitchPara with bRefresh False).
+    CloseApp();
+}
 
 void frmPABX::CloseApp() {
-    extern void EndStation [[noreturn]] ();
-    EndStation();
+    // Each step runs whatever the one before it did.
+    // TODO(admin): unload the backup window.
+    // TODO(workers): AddOpLog("退出系统").
+    try {
+        if (dbSwitch.isOpen()) dbSwitch.tryExecute(QStringLiteral("update worker set b_active=0"));
+    } catch (...) {
+    }
+    // TODO(printing): end the page of immediate bills.
+    rsUser.close();
+    rsFeeRate.close();
+    rsIPHead.close();
+    dbPhoneCur.close();
+    dbSwitch.close();
+    platform::ReleaseInstanceLock();
+    platform::EndProgram(0);
 }

@@ -45,4 +45,5 @@ public:
 
 private:
     explicit frmPABX(QWidget* parent = nullptr);
+    bool loaded_ = false;
 };

@@ -1,12 +1,79 @@
 #include "core/Main.h"
 
+#include "core/MDIMain.h"
+#include "core/ModDefine.h"
+#include "link/ModComm.h"
+#include "platform/AppExit.h"
+#include "platform/Db.h"
+#include "platform/Files.h"
+#include "platform/InstanceLock.h"
+#include "platform/Prompts.h"
+
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <memory>
 
 namespace core {
 
+namespace {
+QString g_programDir;
+
+QString ProgramDir() {
+    return g_programDir.isEmpty() ? QCoreApplication::applicationDirPath() : g_programDir;
+}
+
+// The switch model is a setting of the root data directory's station
+// database; a root that cannot be read means the first model.
+int RootSwitchModel(const QString& dataDir) {
+    try {
+        platform::Database root = platform::Database::open(platform::resolveCI(dataDir, QStringLiteral("switch.mdb")));
+        const QVariant v = root.scalar(QStringLiteral("select value from variant where varname=?"), {QStringLiteral("SWITCHMODEL")});
+        root.close();
+        return v.toString().trimmed().toInt();
+    } catch (const platform::DbError&) {
+        return 0;
+    }
+}
+}  // namespace
+
+void SetProgramDir(const QString& dir) { g_programDir = QDir(dir).absolutePath(); }
+
+bool GetDataPath(bool bStartup) {
+    (void)bStartup;
+    SwitchModel = 0;
+    AppPath = ProgramDir();
+    if (!AppPath.endsWith(QLatin1Char('/'))) AppPath += QLatin1Char('/');
+    const QString data = platform::resolveCI(AppPath, QStringLiteral("data"));
+    if (!QFileInfo(data).isDir()) return false;
+    SwitchModel = RootSwitchModel(data);
+    // TODO(admin): for the second model the site chooser
+    // frmSelTerminal::GetDatapath(bStartup) gives the site's directory; until
+    // it lands the root data directory is the site.
+    DataPath = data + QLatin1Char('/');
+    return true;
+}
+
 int Main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    return 0;
+    // A process that hosts the station (the test runner) may have made its application already.
+    std::unique_ptr<QApplication> app;
+    if (!QCoreApplication::instance()) app = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("DE Duzariv"));
+
+    // One station per data directory: a second one ends without a word.
+    if (!platform::AcquireInstanceLock(platform::resolveCI(ProgramDir(), QStringLiteral("data"))))
+        platform::EndProgram(0);
+
+    ModComm::InitFrameTable();
+    MonSlots = QVector<MonSlot>(16);
+
+    if (!GetDataPath(true)) {
+        platform::MsgBox(QStringLiteral("找不到数据库目录"), platform::mbOKOnly, QStringLiteral("错误提示"));
+        platform::EndProgram(0);
+    }
+
+    MDIMain::instance().Show();
+    return QApplication::exec();
 }
 
 }  // namespace core

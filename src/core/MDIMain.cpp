@@ -1,0 +1,77 @@
+#include "core/MDIMain.h"
+
+#include "console/frmPABX.h"
+#include "core/ModDefine.h"
+#include "platform/Prompts.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <memory>
+
+namespace {
+std::unique_ptr<MDIMain> g_frame;
+}
+
+MDIMain& MDIMain::instance() {
+    if (!g_frame) g_frame.reset(new MDIMain);
+    return *g_frame;
+}
+bool MDIMain::exists() { return static_cast<bool>(g_frame); }
+void MDIMain::unload() { g_frame.reset(); }
+
+MDIMain::MDIMain(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("MDIMain"));
+    resize(1024, 720);
+}
+
+MDIMain::~MDIMain() {
+    // The console window has its own lifetime: hand it back before the frame goes.
+    if (frmPABX::exists() && centralWidget() == &frmPABX::instance()) {
+        takeCentralWidget();
+        frmPABX::instance().setParent(nullptr);
+    }
+}
+
+void MDIMain::Show() {
+    if (!loaded_) {
+        loaded_ = true;
+        MDIForm_Load();
+    }
+    show();
+}
+
+void MDIMain::MDIForm_Load() {
+    platform::setPromptParent(this);
+    frmPABX& console = frmPABX::instance();
+    setCentralWidget(&console);
+    console.Form_Load();
+    console.show();
+    // TODO(workers): the login, frmWorker::GetLogin(); when it fails the
+    // program ends without a message.
+    QString caption = AppName;
+    if (SwitchModel == 2) caption += QStringLiteral("<") + TerminalName + QStringLiteral(">");
+    setWindowTitle(caption);
+}
+
+void MDIMain::MDIForm_QueryUnload(bool& Cancel, int UnloadMode) {
+    Cancel = frmPABX::instance().NotExit(UnloadMode);
+}
+
+void MDIMain::MDIForm_Resize() {
+    // Centres the active window of the station in the frame.
+    QWidget* active = QApplication::activeWindow();
+    if (!active || active == this || active->parentWidget() != this) return;
+    active->move(x() + (width() - active->width()) / 2, y() + (height() - active->height()) / 2);
+}
+
+void MDIMain::closeEvent(QCloseEvent* e) {
+    bool cancel = false;
+    MDIForm_QueryUnload(cancel, 0);   // the operator closes the frame
+    if (cancel) e->ignore();
+    else e->accept();
+}
+
+void MDIMain::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    MDIForm_Resize();
+}

@@ -1,0 +1,90 @@
+#include "console/frmPABX.h"
+#include "core/MDIMain.h"
+#include "core/Main.h"
+#include "platform/AppExit.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QDir>
+
+class MainFrame : public testsupport::StationTest {
+protected:
+    void TearDown() override {
+        MDIMain::unload();
+        frmPABX::unload();
+        core::SetProgramDir(QString());
+        StationTest::TearDown();
+    }
+};
+
+TEST_F(MainFrame, DataPathEndsWithASlashAndTheModelComesFromTheRoot) {
+    AppPath.clear();
+    DataPath = "unchanged";
+    SwitchModel = 5;
+    core::SetProgramDir(dir->appPath() + "nowhere");
+    EXPECT_FALSE(core::GetDataPath(true));
+    EXPECT_EQ(DataPath, "unchanged");
+    EXPECT_EQ(SwitchModel, 0);
+
+    // The directory is found whatever its letter case.
+    ASSERT_TRUE(QDir().rename(dir->appPath() + "data", dir->appPath() + "Data"));
+    core::SetProgramDir(dir->appPath());
+    ASSERT_TRUE(core::GetDataPath(true));
+    EXPECT_EQ(AppPath, dir->appPath());
+    EXPECT_EQ(DataPath, dir->appPath() + "Data/");
+    EXPECT_EQ(SwitchModel, 0);
+    {
+        platform::Database root = platform::Database::open(DataPath + "switch.mdb");
+        root.execute("update variant set value='2' where varname='SWITCHMODEL'");
+    }
+    ASSERT_TRUE(core::GetDataPath(false));
+    EXPECT_EQ(SwitchModel, 2);
+}
+
+TEST_F(MainFrame, LoadRunsTheStartUpAndSetsTheCaption) {
+    MDIMain::instance().MDIForm_Load();
+    EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv");
+    EXPECT_TRUE(dbSwitch.isOpen());
+    EXPECT_TRUE(dbPhoneCur.isOpen());
+    EXPECT_TRUE(rsUser.isOpen());
+    EXPECT_EQ(LanHeadTypeList.size(), 33);
+    EXPECT_FALSE(MonRes.isEmpty());
+    EXPECT_TRUE(QFile::exists(dir->file("switch.mdb.bak")));
+    EXPECT_FALSE(frmPABX::instance().tmrSys->isActive());
+}
+
+TEST_F(MainFrame, SecondModelCaptionNamesTheSite) {
+    SwitchModel = 2;
+    TerminalName = "一号站";
+    MDIMain::instance().MDIForm_Load();
+    EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv<一号站>");
+    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 120);
+}
+
+TEST_F(MainFrame, ClosingAsksAndNoKeepsTheStation) {
+    MDIMain::instance().MDIForm_Load();
+    platform::script::answer("要退出系统吗?", platform::rNo);
+    bool cancel = false;
+    MDIMain::instance().MDIForm_QueryUnload(cancel, 0);
+    EXPECT_TRUE(cancel);
+    EXPECT_TRUE(dbSwitch.isOpen());
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(platform::script::shown()[0].title, AppName);
+
+    platform::script::answer("要退出系统吗?", platform::rYes);
+    EXPECT_THROW(MDIMain::instance().MDIForm_QueryUnload(cancel, 1), platform::ProgramEnded);
+    EXPECT_FALSE(dbSwitch.isOpen());
+}
+
+TEST_F(MainFrame, SystemShutdownClosesWithoutAQuestion) {
+    MDIMain::instance().MDIForm_Load();
+    dbSwitch.execute("update worker set b_active=1");
+    bool cancel = true;
+    EXPECT_THROW(MDIMain::instance().MDIForm_QueryUnload(cancel, 2), platform::ProgramEnded);
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+    EXPECT_FALSE(dbSwitch.isOpen());
+    EXPECT_FALSE(dbPhoneCur.isOpen());
+    EXPECT_FALSE(rsUser.isOpen());
+    platform::Database sw = platform::Database::open(dir->file("switch.mdb"));
+    EXPECT_EQ(sw.scalar("select count(*) from worker where b_active<>0").toInt(), 0);
+}

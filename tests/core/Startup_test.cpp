@@ -1,0 +1,125 @@
+// The station started as a process of its own on a program directory.
+#include "platform/Db.h"
+#include "support/Fixtures.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+
+namespace {
+
+struct StationRun {
+    int exitCode = -1;
+    QStringList log;
+    bool loaded() const { return !log.filter(QRegularExpression("^LOADED\t")).isEmpty(); }
+    QStringList prompts() const { return log.filter(QRegularExpression("^(PROMPT|UNEXPECTED)\t")); }
+};
+
+QString runner() { return QStringLiteral(TARVO_BINARY_DIR "/tarvo-testrunner"); }
+
+QStringList readLog(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+StationRun runStation(const testsupport::StationDir& dir, const QStringList& extra = {}, const QString& logName = "run.log") {
+    StationRun r;
+    const QString log = dir.appPath() + logName;
+    QFile::remove(log);
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(runner(), QStringList{dir.appPath(), "--log", log} + extra);
+    EXPECT_TRUE(p.waitForFinished(60000));
+    r.exitCode = p.exitCode();
+    r.log = readLog(log);
+    return r;
+}
+
+}  // namespace
+
+TEST(Startup, FreshStationLoadsAndClosesThroughItsStopRoad) {
+    testsupport::StationDir dir;
+    {
+        platform::Database sw = platform::Database::open(dir.file("switch.mdb"));
+        sw.execute("update worker set b_active=1");
+    }
+    StationRun r = runStation(dir);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.loaded()) << r.log.join('\n').toStdString();
+    EXPECT_TRUE(r.log.contains("LOADED\tDE Duzariv"));
+    EXPECT_TRUE(r.prompts().isEmpty()) << r.prompts().join('\n').toStdString();
+    EXPECT_TRUE(r.log.contains("END\t0"));
+    EXPECT_TRUE(QFile::exists(dir.file("switch.mdb.bak")));
+    EXPECT_TRUE(QFile::exists(dir.file("PhoneCur.mdb.bak")));
+    platform::Database sw = platform::Database::open(dir.file("switch.mdb"));
+    EXPECT_EQ(sw.scalar("select count(*) from worker where b_active<>0").toInt(), 0);
+    EXPECT_EQ(sw.scalar("select count(*) from user where userid=0").toInt(), 1);
+}
+
+TEST(Startup, SecondModelShowsTheSiteInTheCaptionAndUpgrades) {
+    testsupport::StationDir dir(2);
+    StationRun r = runStation(dir);
+    EXPECT_TRUE(r.loaded()) << r.log.join('\n').toStdString();
+    EXPECT_TRUE(r.log.contains("LOADED\tDE Duzariv<>"));
+    platform::Database sw = platform::Database::open(dir.file("switch.mdb"));
+    EXPECT_EQ(sw.rowCount("ExtDeposit"), 120);
+    EXPECT_TRUE(sw.hasTable("Terminal"));
+}
+
+TEST(Startup, NoDataDirectorySaysSoAndEnds) {
+    testsupport::StationDir dir(0, false);
+    StationRun r = runStation(dir, {"--answer", "找不到数据库目录=ok"});
+    EXPECT_FALSE(r.loaded());
+    EXPECT_EQ(r.prompts(), QStringList({"PROMPT\t0\t错误提示\t找不到数据库目录"}));
+    EXPECT_TRUE(r.log.contains("END\t0"));
+}
+
+TEST(Startup, MissingFileWithoutCopyCannotBeRestored) {
+    testsupport::StationDir dir;
+    QFile::remove(dir.file("switch.mdb"));
+    StationRun r = runStation(dir, {"--answer", "恢复数据库失败!=ok"});
+    EXPECT_FALSE(r.loaded());
+    EXPECT_EQ(r.prompts(), QStringList({"PROMPT\t0\t警告\t恢复数据库失败!"}));
+}
+
+TEST(Startup, DamagedFileIsRestoredFromItsCopyAtStart) {
+    testsupport::StationDir dir;
+    ASSERT_TRUE(QFile::copy(dir.file("PhoneCur.mdb"), dir.file("PhoneCur.mdb.bak")));
+    {
+        QFile f(dir.file("PhoneCur.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(4096, '\x55'));
+    }
+    StationRun r = runStation(dir);
+    EXPECT_TRUE(r.loaded());
+    EXPECT_TRUE(r.prompts().isEmpty()) << r.prompts().join('\n').toStdString();
+    EXPECT_TRUE(platform::Database::open(dir.file("PhoneCur.mdb")).hasTable("Tab_Phone"));
+}
+
+TEST(Startup, SecondInstanceEndsSilently) {
+    testsupport::StationDir dir;
+    const QString firstLog = dir.appPath() + "first.log";
+    QProcess first;
+    first.start(runner(), {dir.appPath(), "--log", firstLog, "--stay-ms", "60000"});
+    ASSERT_TRUE(first.waitForStarted());
+    QElapsedTimer t;
+    t.start();
+    while (!readLog(firstLog).contains(QStringLiteral("LOADED\tDE Duzariv")) && t.elapsed() < 30000) QThread::msleep(20);
+    ASSERT_TRUE(readLog(firstLog).contains(QStringLiteral("LOADED\tDE Duzariv")));
+
+    StationRun second = runStation(dir, {}, "second.log");
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_FALSE(second.loaded());
+    EXPECT_TRUE(second.prompts().isEmpty());
+    EXPECT_FALSE(QFile::exists(dir.file("Tmp.mdb")));
+
+    first.kill();
+    first.waitForFinished();
+    // The lock of a station that died is taken over by the next one.
+    StationRun third = runStation(dir, {}, "third.log");
+    EXPECT_TRUE(third.loaded());
+}

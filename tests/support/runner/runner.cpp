@@ -1,0 +1,132 @@
+// Runs the station in a process of its own, for start-up and crash tests.
+//
+//   tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... [--answers FILE]
+//                    [--stay-ms N]
+//
+// PROGRAM_DIR stands in for the executable's directory (its "data" directory
+// is the station's). Prompts are answered by script: each --answer (or each
+// line "TEXT<TAB>RESULT" of --answers) answers the next prompt whose text
+// contains TEXT; RESULT is a button number or ok, cancel, yes, no, retry,
+// ignore, abort. The log lists every prompt shown ("PROMPT", or "UNEXPECTED"
+// when no answer matched: kind, title, text, tab-separated), "LOADED" and the
+// frame's caption once the main frame is up, and "END" with the exit code.
+// After loading, the station is closed through its stop road at once, or
+// after --stay-ms milliseconds.
+#include "console/frmPABX.h"
+#include "core/MDIMain.h"
+#include "core/Main.h"
+#include "platform/AppExit.h"
+#include "platform/Prompts.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTextStream>
+#include <QTimer>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+QString g_logPath;
+
+void writeLog(const QString& line) {
+    if (g_logPath.isEmpty()) {
+        std::fprintf(stdout, "%s\n", line.toUtf8().constData());
+        std::fflush(stdout);
+        return;
+    }
+    QFile f(g_logPath);
+    if (f.open(QIODevice::Append | QIODevice::Text)) {
+        f.write(line.toUtf8() + '\n');
+        f.flush();
+        ::fsync(f.handle());
+    }
+}
+
+int resultOf(const QString& r) {
+    const QString l = r.trimmed().toLower();
+    if (l == "ok") return platform::rOK;
+    if (l == "cancel") return platform::rCancel;
+    if (l == "abort") return platform::rAbort;
+    if (l == "retry") return platform::rRetry;
+    if (l == "ignore") return platform::rIgnore;
+    if (l == "yes") return platform::rYes;
+    if (l == "no") return platform::rNo;
+    return l.toInt();
+}
+
+void addAnswer(const QString& spec, QChar sep) {
+    const int p = spec.lastIndexOf(sep);
+    if (p < 0) return;
+    platform::script::answer(spec.left(p), resultOf(spec.mid(p + 1)));
+}
+
+// Every prompt shown so far, once.
+void flushPrompts() {
+    static int written = 0;
+    const auto& shown = platform::script::shown();
+    const auto& unexpected = platform::script::unexpected();
+    for (; written < shown.size(); ++written) {
+        const auto& s = shown[written];
+        bool isUnexpected = false;
+        for (const auto& u : unexpected)
+            if (u.text == s.text && u.title == s.title) isUnexpected = true;
+        writeLog(QStringLiteral("%1\t%2\t%3\t%4")
+                     .arg(isUnexpected ? "UNEXPECTED" : "PROMPT")
+                     .arg(static_cast<int>(s.kind))
+                     .arg(s.title, s.text));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.isEmpty()) {
+        std::fprintf(stderr, "usage: tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... "
+                             "[--answers FILE] [--stay-ms N]\n");
+        return 2;
+    }
+    platform::script::reset();
+    platform::script::enable();
+    int stayMs = -1;
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
+        else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
+        else if (args[i] == "--stay-ms" && i + 1 < args.size()) stayMs = args[++i].toInt();
+        else if (args[i] == "--answers" && i + 1 < args.size()) {
+            QFile f(args[++i]);
+            if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+                QTextStream in(&f);
+                while (!in.atEnd()) {
+                    const QString line = in.readLine();
+                    if (!line.trimmed().isEmpty()) addAnswer(line, QLatin1Char('\t'));
+                }
+            }
+        }
+    }
+
+    // Every end of the station passes here: the log is completed, then the process ends.
+    platform::testing::setEndHandler([](int code) {
+        flushPrompts();
+        writeLog(QStringLiteral("END\t%1").arg(code));
+        ::_exit(code);
+    });
+
+    // Once the frame is up (the console's load is done), report and close.
+    auto* watch = new QTimer(&app);
+    watch->setInterval(10);
+    QObject::connect(watch, &QTimer::timeout, [watch, stayMs] {
+        if (!MDIMain::exists() || !MDIMain::instance().isVisible()) return;
+        watch->stop();
+        flushPrompts();
+        writeLog(QStringLiteral("LOADED\t%1").arg(MDIMain::instance().windowTitle()));
+        QTimer::singleShot(qMax(0, stayMs), [] { frmPABX::instance().CloseApp(); });
+    });
+    watch->start();
+
+    core::SetProgramDir(args[0]);
+    return core::Main(argc, argv);
+}
