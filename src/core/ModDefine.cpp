@@ -27,6 +27,8 @@ QStringList LanHeadTypeList;
 QStringList g_ModifyList;
 
 QString CurTable = QStringLiteral("MonCard");
+QString CurSQL;
+platform::Params CurSQLParams;
 QString ParaMode;
 bool g_Modified = false;
 qint32 GridSelFirst = 0, GridSelLast = 0;
@@ -72,6 +74,8 @@ void ResetGlobals() {
     LanHeadTypeList.clear();
     g_ModifyList.clear();
     CurTable = QStringLiteral("MonCard");
+    CurSQL.clear();
+    CurSQLParams.clear();
     ParaMode.clear();
     g_Modified = false;
     GridSelFirst = GridSelLast = SelRowFirst = SelRowLast = 0;

@@ -65,6 +65,8 @@ extern QStringList g_ModifyList;
 
 // Current view.
 extern QString CurTable;
+extern QString CurSQL;                  // the query of the table view shown
+extern platform::Params CurSQLParams;   // and the values bound into it
 extern QString ParaMode;
 extern bool g_Modified;
 extern qint32 GridSelFirst, GridSelLast;

@@ -14,11 +14,20 @@ FlexGrid::FlexGrid(QWidget* parent) : QTableWidget(parent) {
     setCols(2);
 }
 
+static Qt::Alignment alignOf(int a) {
+    switch (a) {
+    case 1: case 0: case 2: return Qt::AlignLeft | Qt::AlignVCenter;
+    case 3: case 4: case 5: return Qt::AlignHCenter | Qt::AlignVCenter;
+    default: return Qt::AlignRight | Qt::AlignVCenter;
+    }
+}
+
 QTableWidgetItem* FlexGrid::itemAt_(int r, int c) {
     QTableWidgetItem* it = item(r, c);
     if (!it) {
         it = new QTableWidgetItem;
         if (r < fixedRows_ || c < fixedCols_) it->setBackground(palette().button());
+        else if (c < colAlign_.size()) it->setTextAlignment(alignOf(colAlign_[c]));
         setItem(r, c, it);
     }
     return it;
@@ -118,15 +127,17 @@ void FlexGrid::setBackColor(const QColor& c) {
     setPalette(p);
 }
 
-static Qt::Alignment alignOf(int a) {
-    switch (a) {
-    case 1: case 0: case 2: return Qt::AlignLeft | Qt::AlignVCenter;
-    case 3: case 4: case 5: return Qt::AlignHCenter | Qt::AlignVCenter;
-    default: return Qt::AlignRight | Qt::AlignVCenter;
-    }
-}
 void FlexGrid::setCellAlignment(int a) {
     if (row_ < rowCount() && col_ < columnCount()) itemAt_(row_, col_)->setTextAlignment(alignOf(a));
+}
+void FlexGrid::setCellAlignmentAt(int r, int c, int a) {
+    if (r >= 0 && c >= 0 && r < rowCount() && c < columnCount()) itemAt_(r, c)->setTextAlignment(alignOf(a));
+}
+int FlexGrid::CellAlignmentAt(int r, int c) const {
+    const QTableWidgetItem* it = item(r, c);
+    if (!it) return 0;
+    const auto h = Qt::Alignment(it->textAlignment()) & Qt::AlignHorizontal_Mask;
+    return h == Qt::AlignLeft ? 1 : h == Qt::AlignHCenter ? 4 : h == Qt::AlignRight ? 7 : 0;
 }
 void FlexGrid::setColAlignment(int c, int a) {
     for (int r = fixedRows_; r < rowCount(); ++r) itemAt_(r, c)->setTextAlignment(alignOf(a));
@@ -187,6 +198,14 @@ void FlexGrid::setRedraw(bool on) {
 
 void FlexGrid::setCellPicture(const QPixmap& pix) {
     if (row_ < rowCount() && col_ < columnCount()) itemAt_(row_, col_)->setData(Qt::DecorationRole, pix);
+}
+
+void FlexGrid::setCellPictureAt(int r, int c, const QPixmap& pix) {
+    if (r >= 0 && c >= 0 && r < rowCount() && c < columnCount()) itemAt_(r, c)->setData(Qt::DecorationRole, pix);
+}
+QPixmap FlexGrid::CellPictureAt(int r, int c) const {
+    const QTableWidgetItem* it = item(r, c);
+    return it ? it->data(Qt::DecorationRole).value<QPixmap>() : QPixmap();
 }
 
 void FlexGrid::mousePressEvent(QMouseEvent* e) {

@@ -56,6 +56,8 @@ public:
     // 1 left-centre, 4 centre, 7 right-centre.
     void setCellAlignment(int a);
     void setColAlignment(int c, int a);
+    void setCellAlignmentAt(int r, int c, int a);
+    int CellAlignmentAt(int r, int c) const;   // 1, 4 or 7 as set; 0 when none
 
     // Width in twips (15 to a pixel).
     int ColWidth(int c) const { return columnWidth(c) * 15; }
@@ -82,6 +84,8 @@ public:
     void setRedraw(bool on);
 
     void setCellPicture(const QPixmap& pix);   // current cell
+    void setCellPictureAt(int r, int c, const QPixmap& pix);
+    QPixmap CellPictureAt(int r, int c) const;
 signals:
     void cellClickedVb();   // after Row/Col follow a click
 protected:

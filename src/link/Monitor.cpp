@@ -1,0 +1,124 @@
+#include "link/Monitor.h"
+
+#include "console/frmPABX.h"
+#include "core/ModDefine.h"
+#include "params/BoardPanel.h"
+#include "params/TableViews.h"
+
+namespace ModComm {
+
+QVector<CardRec> CardList(22);
+int SpecPhoneCount = 0;
+QVector<StatusFrame> CardStates(18);
+QVector<StatusFrame> PortStates(16);
+QByteArray PortLamps(169, '\0');
+
+namespace {
+
+quint8 byteAt(const QByteArray& frame, int i) { return i >= 0 && i < frame.size() ? static_cast<quint8>(frame[i]) : 0; }
+
+// Ports of a half board (four lamps): four bytes light lamps 1, 3, 5 and 7.
+quint8 halfMask(const QByteArray& frame, int first) {
+    quint8 m = 0;
+    for (int k = 0; k < 4; ++k)
+        if (byteAt(frame, first + k) != 0) m |= static_cast<quint8>(1u << (2 * k));
+    return m;
+}
+
+void paintIfFitted(int slot, quint32 color, quint8 mask) {
+    if (slot < CardList.size() && CardList[slot].Fitted != 0) ModSwitch::SetCardColor(slot, color, mask);
+}
+
+platform::FlexGrid* monGrid(int index) {
+    frmPABX& f = frmPABX::instance();
+    return index < f.fgMon.size() ? f.fgMon[index] : nullptr;
+}
+
+}  // namespace
+
+void ResetMonitorState() {
+    CardList = QVector<CardRec>(22);
+    SpecPhoneCount = 0;
+    CardStates = QVector<StatusFrame>(18);
+    for (StatusFrame& c : CardStates) c.Data = QByteArray(12, '\0');
+    PortStates = QVector<StatusFrame>(16);
+    for (StatusFrame& p : PortStates) {
+        p.Data = QByteArray(11, '\0');
+        for (int i = 3; i <= 10; ++i) p.Data[i] = char(0xFF);
+        p.ShownState = 24;
+    }
+    PortLamps = QByteArray(169, '\0');
+}
+
+quint8 PortBusyMask(const QByteArray& frame) {
+    quint8 m = 0;
+    for (int k = 0; k < 8; ++k)
+        if (byteAt(frame, 3 + k) != 0) m |= static_cast<quint8>(1u << k);
+    return m;
+}
+
+void ShowCardPorts(int card) {
+    if (card < 0 || card >= CardStates.size() || CardList.size() < 22) return;
+    const QByteArray& f = CardStates[card].Data;
+    const quint8 mask = PortBusyMask(f);
+    if (card <= 14) {
+        paintIfFitted(card + 7, CardList[card + 7].Color, mask);
+    } else if (card == 15 || card == 16) {
+        const int whole = card == 15 ? 2 : 5;
+        const int firstHalf = card == 15 ? 0 : 3;
+        paintIfFitted(whole, CardList[whole].DefColor, mask);
+        paintIfFitted(firstHalf, CardList[firstHalf].DefColor, halfMask(f, 3));
+        paintIfFitted(firstHalf + 1, CardList[firstHalf + 1].DefColor, halfMask(f, 7));
+    } else if (card == 17) {
+        ModSwitch::SetCardColor(6, CardList[6].DefColor, mask);
+    }
+}
+
+void ShowPortList() {
+    platform::FlexGrid* grid = monGrid(0);
+    if (!grid) return;
+    grid->setRedraw(false);
+    for (int ch = 0; ch < PortStates.size() && ch < 16; ++ch) {
+        StatusFrame& s = PortStates[ch];
+        const int state = byteAt(s.Data, 3);
+        if (state == s.ShownState) continue;
+        s.ShownState = state;
+        // The channel's own slot in the list, which is the frame's channel byte.
+        ModSwitch::ShowPortState(ch, state, byteAt(s.Data, 5), byteAt(s.Data, 7), byteAt(s.Data, 9));
+    }
+    grid->setRedraw(true);
+}
+
+void DrawPortCell(int row, int col, int state) {
+    platform::FlexGrid* grid = monGrid(1);
+    if (!grid || state < 0 || state >= MonRes.size()) return;
+    grid->setCellPictureAt(row, col, ModSwitch::MonitorIcon(MonRes[state].userpicture));
+    grid->setTextMatrix(row, col, MonRes[state].Usertext);
+}
+
+void ShowCard(const QByteArray& frame, int card) {
+    if (card < 0 || PortLamps.size() < (card + 1) * 8) return;
+    for (int j = 0; j < 8; ++j) {
+        const char b = static_cast<char>(byteAt(frame, 3 + j));
+        if (b == PortLamps[card * 8 + j]) continue;
+        PortLamps[card * 8 + j] = b;
+        // Column 0 names the board; port j + 1 is in column j + 1.
+        DrawPortCell(card * 2 + 1, j + 1, static_cast<quint8>(b));
+    }
+}
+
+void RefreshMonitor() {
+    if (g_NoAnswerCount > 5) return;   // the switch is silent: keep what is shown
+    if (CurTable == QLatin1String("MonCard")) {
+        for (int card = 0; card < 18; ++card) ShowCardPorts(card);
+        ShowPortList();
+    } else if (CurTable == QLatin1String("PortMonitor")) {
+        platform::FlexGrid* grid = monGrid(1);
+        if (!grid) return;
+        grid->setRedraw(false);
+        for (int card = 0; card < 18 && card < CardStates.size(); ++card) ShowCard(CardStates[card].Data, card);
+        grid->setRedraw(true);
+    }
+}
+
+}  // namespace ModComm

@@ -1,0 +1,267 @@
+#include "params/ShowTable.h"
+
+#include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "params/OptionLists.h"
+#include "params/TableViews.h"
+#include "params/ViewSupport.h"
+
+#include <QHash>
+#include <QSet>
+
+namespace ModGeneral {
+
+namespace {
+
+using params::views::DialText;
+
+// Text of option `code`; a code the list does not hold shows as its number,
+// so an unknown value is visible and never breaks the view.
+QString optionText(const QStringList& list, const QVariant& v) {
+    if (v.isNull()) return {};
+    bool ok = false;
+    const qint64 code = v.toString().trimmed().toLongLong(&ok);
+    if (!ok) return v.toString();
+    if (code >= 0 && code < list.size()) return list[code];
+    return QString::number(code);
+}
+
+QString plainText(const QVariant& v) {
+    if (v.isNull()) return {};
+    if (v.typeId() == QMetaType::Double) return QString::number(v.toDouble(), 'g', 15);
+    return v.toString();
+}
+
+QString moneyText(const platform::Recordset& rs, int field, const QVariant& v) {
+    if (v.isNull()) return {};
+    if (rs.fieldType(field) == platform::ftCurrency && v.typeId() != QMetaType::QString)
+        return platform::Currency::fromRaw(v.toLongLong()).toString2();
+    if (v.typeId() == QMetaType::Double) return platform::Currency::parse(QString::number(v.toDouble(), 'f', 6)).value_or(platform::Currency()).toString2();
+    const auto c = platform::Currency::parse(v.toString());
+    return c ? c->toString2() : v.toString();
+}
+
+QString dateCell(const QVariant& v) {
+    if (v.isNull()) return {};
+    const QDateTime t = platform::parseDate(v);
+    return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : v.toString();
+}
+
+bool isOneOf(const QString& s, std::initializer_list<const char*> names) {
+    for (const char* n : names)
+        if (s == QLatin1String(n)) return true;
+    return false;
+}
+
+// Fixed leading columns of the views that have a key column.
+int fixedColsFor(const QString& view) {
+    static const QSet<QString> keyed = {"Extension", "Relay", "Router1", "Router2", "ExtraHead", "PabxTimes",
+                                        "Account", "User", "Shrink", "ExtDeposit"};
+    return keyed.contains(view) ? 1 : 0;
+}
+
+// Head digits of the extension head types, looked up once per type.
+class HeadCache {
+public:
+    HeadCache() {
+        platform::Recordset rs = dbSwitch.query(QStringLiteral("Select HeadID,Headtype From LanHead where HeadType=29"));
+        type_ = 29;
+        head_ = rs.empty() ? QStringLiteral("E") : rs.str(QStringLiteral("HeadID"));
+    }
+    QString headOf(const QVariant& type) {
+        if (type.isNull()) return QStringLiteral("E");
+        const qint64 t = type.toLongLong();
+        if (t == type_) return head_;
+        platform::Recordset rs =
+            dbSwitch.query(QStringLiteral("Select HeadID,HeadType From LanHead where HeadType=?"), {t});
+        type_ = t;
+        head_ = rs.empty() ? QStringLiteral("E") : rs.str(QStringLiteral("HeadID"));
+        return head_;
+    }
+private:
+    qint64 type_ = -1;
+    QString head_;
+};
+
+// The pending flags of the rows shown, found by the view's key (its first
+// field), so that each grid row gets its own row's flags whatever order the
+// view's query and the flag query return them in.
+void colourPendingRows(platform::FlexGrid& grid, const platform::Recordset& rs, const QStringList& keys) {
+    const QString p = ParaMode == QLatin1String("UpSend") ? QStringLiteral("p") : QString();
+    const QString keyField = params::views::CheckedTable(rs.fieldName(0));
+    QString sql;
+    platform::Params params;
+    bool ext = false;
+    if (CurTable == QLatin1String("Extension")) {
+        sql = QStringLiteral("Select %1,bSet,bSetSpringNum From %2Extension").arg(keyField, p);
+        ext = true;
+    } else if (CurTable == QLatin1String("Router1") || CurTable == QLatin1String("Router2")) {
+        sql = QStringLiteral("Select %1,bSet From %2AddHead where router=?").arg(keyField, p);
+        params << CurTable.right(1).toInt();
+    } else if (isOneOf(CurTable, {"LanHead", "CityHead", "ExtraHead", "PabxFeeRate", "PabxTimes", "User", "Account",
+                                  "Shrink", "ExtDeposit", "Relay"})) {
+        sql = QStringLiteral("Select %1,bSet From %2%3").arg(keyField, p, CurTable);
+    } else {
+        return;
+    }
+    platform::Recordset flags;
+    try {
+        flags = dbSwitch.query(sql, params);
+    } catch (const platform::DbError&) {
+        return;   // a view whose first field is not its table's key has no pending colours
+    }
+    QHash<QString, QPair<bool, bool>> byKey;
+    for (flags.moveFirst(); !flags.eof(); flags.moveNext())
+        byKey.insert(plainText(flags.value(0)),
+                     {flags.value(1).toLongLong() != 0, ext && flags.value(2).toLongLong() != 0});
+    for (int k = 0; k < keys.size(); ++k) {
+        const auto it = byKey.constFind(keys[k]);
+        if (it == byKey.constEnd()) continue;
+        if (ext) {
+            if (it->first) ModSwitch::SetRowColor3(grid, k + 1, kPendingRowColor, false);
+            if (it->second) ModSwitch::SetRowColor3(grid, k + 1, kPendingRowColor, true);
+        } else if (it->first) {
+            ModSwitch::SetRowColor(grid, k + 1, kPendingRowColor);
+        }
+    }
+}
+
+}  // namespace
+
+void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& header, int bAppend, int nHidden,
+               bool bProgress, const platform::Params& params) {
+    (void)bProgress;
+    try {
+        platform::Recordset rs = dbSwitch.query(sql, params);
+        const int records = rs.recordCount();
+        const int cols = qMax(0, rs.fieldCount() - nHidden);
+
+        grid.setRedraw(false);
+        const QString format = header.isEmpty() ? grid.FormatString() : header;
+        int firstRow = 1;
+        if (bAppend == 0) {
+            if (records + 1 > kMaxGridRecords) {
+                grid.setRows(1);
+                StatusText(QStringLiteral("记录数过多"));
+                grid.setRedraw(true);
+                return;
+            }
+            grid.setRowCount(0);   // drops every cell, its text and its colour
+            grid.setFixedRows(1);
+            grid.setFixedCols(fixedColsFor(CurTable));
+            grid.setRows(records > 0 ? records + 1 : 2);
+            grid.setFormatString(format);
+            grid.setCols(cols);
+            const bool chooserView = CurTable == QLatin1String("Extension") || CurTable == QLatin1String("Relay");
+            for (int c = 0; c < cols; ++c) {
+                const QString f = rs.fieldName(c);
+                const bool left = chooserView || isOneOf(f, {"HeadType", "FeeRateType", "F_Memo", "userid", "DayTimes"});
+                grid.setCellAlignmentAt(0, c, left ? 1 : 7);
+            }
+        } else {
+            firstRow = grid.Rows();
+            if (firstRow + records > kMaxGridRecords) {
+                StatusText(QStringLiteral("记录数过多"));
+                grid.setRedraw(true);
+                return;
+            }
+            grid.setRows(firstRow + records);
+        }
+
+        QStringList keys;   // raw key of each row shown, for the pending colours
+        if (records > 0) {
+            keys.reserve(records);
+            for (rs.moveFirst(); !rs.eof(); rs.moveNext()) keys << plainText(rs.value(0));
+            const bool chooserView = CurTable == QLatin1String("Extension") || CurTable == QLatin1String("Relay");
+            for (int c = 0; c < cols && c < grid.Cols(); ++c) {
+                const QString name = rs.fieldName(c).toUpper();
+                if (name == QLatin1String("PAYFLAG")) break;
+                const QString title = grid.TextMatrix(0, c).trimmed();
+                if (title == QLatin1String("市话类别") || title == QLatin1String("本机类别")) g_ModifyList = LanHeadTypeList;
+                else if (title == QLatin1String("通话限时")) ModSwitch::GetOptionList(QStringLiteral("通话类型"), g_ModifyList);
+                else if (title == QLatin1String("所属用户")) ModSwitch::GetUserList(g_ModifyList);
+                else if (title != QLatin1String("分机号码")) ModSwitch::GetOptionList(title, g_ModifyList);
+                const QStringList& list = g_ModifyList;
+                const bool enumerated = list.size() > 1;
+                HeadCache heads;
+
+                int r = firstRow;
+                for (rs.moveFirst(); !rs.eof(); rs.moveNext(), ++r) {
+                    const QVariant v = rs.value(c);
+                    QString text;
+                    if (name == QLatin1String("HEAD")) {
+                        text = heads.headOf(v);
+                    } else if (name == QLatin1String("SPRINGNUM")) {
+                        const int head = rs.fieldIndex(QStringLiteral("Head"));
+                        text = heads.headOf(head >= 0 ? rs.value(head) : QVariant()) + plainText(v);
+                    } else if (name == QLatin1String("GROUPPHONE")) {
+                        QStringList parts;
+                        for (const QString& item : plainText(v).split(','))
+                            if (!item.trimmed().isEmpty()) parts << optionText(list, item.trimmed());
+                        text = parts.join(',');
+                    } else if (isOneOf(name, {"DAYSTART", "NIGHTSTART", "FIRSTGRADE", "SECGRADE", "PWDGRADE",
+                                              "USEGRADE", "DEPOSITGRADE"})) {
+                        text = optionText(list, v);
+                    } else if (name == QLatin1String("EXTADDR")) {
+                        // Under "分机号码" an address is shown as that extension's number.
+                        text = title == QLatin1String("分机号码") ? (v.isNull() ? QString() : params::views::ExtNumberAt(v.toLongLong()))
+                                                               : optionText(list, v);
+                    } else if (name == QLatin1String("ACCOUNTNUM")) {
+                        bool ok = false;
+                        const qint64 n = plainText(v).toLongLong(&ok);
+                        text = ok ? QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0')) : plainText(v);
+                    } else if (isOneOf(name, {"HEADID", "ADDHEAD", "EXTRAHEAD", "RELAYNO", "VNUM", "SHRINKHEAD",
+                                              "FEERATEHEAD"})) {
+                        text = DialText(plainText(v));
+                    } else if (name == QLatin1String("HOLDONTIME")) {
+                        text = v.isNull() ? QString() : SecToHMS(v.toLongLong());
+                    } else if (isOneOf(name, {"PERPRICE", "FIRSTPRICE", "DEPOSIT", "REMAIN", "RENT", "OVERDRAFT",
+                                              "EXTRAFEE", "IPLINKFEE", "BASEFEE", "TOTALFEE", "POUNDAGE", "REALVALUE",
+                                              "CHANGEVALUE"})) {
+                        text = moneyText(rs, c, v);
+                    } else if (isOneOf(name, {"LASTDATE", "CALLINGDATE", "SERVETIME", "CHANGEDATE", "F_DATE"})) {
+                        text = dateCell(v);
+                    } else if (name == QLatin1String("LIMIT")) {
+                        const qint64 bits = v.toLongLong();
+                        QStringList parts;
+                        for (int k = 1; k <= 8; ++k)
+                            if (GetBits(static_cast<quint8>(bits & 0xFF), k, 1) == 1) parts << optionText(list, k - 1);
+                        text = parts.join(',');
+                    } else if (name == QLatin1String("DEPTNAME")) {
+                        text = plainText(v);
+                    } else if (name == QLatin1String("FEERATETYPE")) {
+                        text = SwitchModel == 2 && !v.isNull() ? optionText(list, v.toLongLong() & 3) : optionText(list, v);
+                    } else if (name.contains(QLatin1String("JUMP"))) {
+                        if (v.isNull() || list.isEmpty()) {
+                            text = plainText(v);
+                        } else {
+                            const qint64 code = v.toLongLong();
+                            const qint64 idx = code < 120 ? code : code - 5;
+                            text = idx < 0 ? QString::number(code) : list[qMin<qint64>(idx, list.size() - 1)];
+                        }
+                    } else if (title == QLatin1String("所属用户")) {
+                        text = ModSwitch::UserNameOf(list, v.toLongLong());
+                    } else {
+                        text = enumerated ? optionText(list, v) : plainText(v);
+                    }
+                    grid.setTextMatrix(r, c, text);
+                    if (chooserView) grid.setCellAlignmentAt(r, c, 1);
+                }
+            }
+        }
+
+        if (grid.objectName() == QLatin1String("fgDisp") && bAppend == 0) colourPendingRows(grid, rs, keys);
+        if (CurTable == QLatin1String("PabxTimes")) {
+            grid.setTextMatrix(7, 0, QStringLiteral("周六"));
+            grid.setTextMatrix(8, 0, QStringLiteral("周日"));
+        }
+        grid.setRedraw(true);
+    } catch (const std::exception& e) {
+        grid.setRows(1);
+        grid.setRedraw(true);
+        const auto* db = dynamic_cast<const platform::DbError*>(&e);
+        StatusText(QStringLiteral("载入出错:") + (db ? db->text() : QString::fromLocal8Bit(e.what())));
+    }
+}
+
+}  // namespace ModGeneral
