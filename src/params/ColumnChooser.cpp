@@ -18,7 +18,7 @@ QStringList items(bool bField, bool bExt) {
 
 // Columns too narrow for their contents get a minimum header width.
 int minWidth(const QString& title) {
-    if (title == QLatin1String("群呼分机")) return 20;
+    if (title == QStringLiteral("群呼分机")) return 20;
     for (const char* t : {"等级一", "等级二", "字头", "中继号码", "弹性号码"})
         if (title == QString::fromUtf8(t)) return 8;
     return 0;

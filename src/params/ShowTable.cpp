@@ -2,7 +2,6 @@
 
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "params/OptionLists.h"
 #include "params/TableViews.h"
 #include "params/ViewSupport.h"
 
@@ -14,6 +13,7 @@ namespace ModGeneral {
 namespace {
 
 using params::views::DialText;
+using params::views::StatusText;
 
 // Text of option `code`; a code the list does not hold shows as its number,
 // so an unknown value is visible and never breaks the view.
@@ -43,6 +43,14 @@ QString moneyText(const platform::Recordset& rs, int field, const QVariant& v) {
 
 QString dateCell(const QVariant& v) {
     if (v.isNull()) return {};
+    // Dates are stored in the form they are shown in: no conversion needed.
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString();
+        static const QString shape = QStringLiteral("0000-00-00 00:00:00");
+        bool same = s.size() == shape.size();
+        for (int i = 0; same && i < s.size(); ++i) same = shape[i] == '0' ? s[i].isDigit() : s[i] == shape[i];
+        if (same) return s;
+    }
     const QDateTime t = platform::parseDate(v);
     return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : v.toString();
 }
@@ -177,12 +185,13 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 const QString name = rs.fieldName(c).toUpper();
                 if (name == QLatin1String("PAYFLAG")) break;
                 const QString title = grid.TextMatrix(0, c).trimmed();
-                if (title == QLatin1String("市话类别") || title == QLatin1String("本机类别")) g_ModifyList = LanHeadTypeList;
-                else if (title == QLatin1String("通话限时")) ModSwitch::GetOptionList(QStringLiteral("通话类型"), g_ModifyList);
-                else if (title == QLatin1String("所属用户")) ModSwitch::GetUserList(g_ModifyList);
-                else if (title != QLatin1String("分机号码")) ModSwitch::GetOptionList(title, g_ModifyList);
+                if (title == QStringLiteral("市话类别") || title == QStringLiteral("本机类别")) g_ModifyList = LanHeadTypeList;
+                else if (title == QStringLiteral("通话限时")) params::views::Options(QStringLiteral("通话类型"), g_ModifyList);
+                else if (title == QStringLiteral("所属用户")) params::views::Users(g_ModifyList);
+                else if (title != QStringLiteral("分机号码")) params::views::Options(title, g_ModifyList);
                 const QStringList& list = g_ModifyList;
-                const bool enumerated = list.size() > 1;
+                // Under "分机号码" the cell is a number already, never a code.
+                const bool enumerated = list.size() > 1 && title != QStringLiteral("分机号码");
                 HeadCache heads;
 
                 int r = firstRow;
@@ -204,7 +213,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                         text = optionText(list, v);
                     } else if (name == QLatin1String("EXTADDR")) {
                         // Under "分机号码" an address is shown as that extension's number.
-                        text = title == QLatin1String("分机号码") ? (v.isNull() ? QString() : params::views::ExtNumberAt(v.toLongLong()))
+                        text = title == QStringLiteral("分机号码") ? (v.isNull() ? QString() : params::views::ExtNumberAt(v.toLongLong()))
                                                                : optionText(list, v);
                     } else if (name == QLatin1String("ACCOUNTNUM")) {
                         bool ok = false;
@@ -239,8 +248,8 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                             const qint64 idx = code < 120 ? code : code - 5;
                             text = idx < 0 ? QString::number(code) : list[qMin<qint64>(idx, list.size() - 1)];
                         }
-                    } else if (title == QLatin1String("所属用户")) {
-                        text = ModSwitch::UserNameOf(list, v.toLongLong());
+                    } else if (title == QStringLiteral("所属用户")) {
+                        text = params::views::UserName(list, v.toLongLong());
                     } else {
                         text = enumerated ? optionText(list, v) : plainText(v);
                     }

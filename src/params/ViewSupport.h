@@ -4,6 +4,7 @@
 #include "platform/FlexGrid.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace params::views {
 
@@ -23,4 +24,11 @@ int FlexibleHeadLen();
 // text from elsewhere ever reaches a statement as SQL.
 QString CheckedTable(const QString& name);
 
+}  // namespace params::views
+
+// Stand-ins for the option lists until they are shared (to be removed).
+namespace params::views {
+void Options(const QString& title, QStringList& list);
+void Users(QStringList& list);
+QString UserName(const QStringList& list, qint64 userId);
 }  // namespace params::views

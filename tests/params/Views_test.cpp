@@ -1,0 +1,354 @@
+// The table views of the console grid on a fresh station: what they select,
+// how they decode stored codes, which rows they colour, and their limits.
+#include "console/frmPABX.h"
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "link/MonitorSink.h"
+#include "params/ColumnChooser.h"
+#include "params/ShowTable.h"
+#include "params/TableViews.h"
+#include "support/Fixtures.h"
+
+#include <gtest/gtest.h>
+#include <ostream>
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+using platform::vbColor;
+
+class Views : public testsupport::StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        openDatabases();
+        ModSwitch::LoadSysPara();
+        grid = frmPABX::instance().fgDisp;
+    }
+    void TearDown() override {
+        frmPABX::unload();
+        StationTest::TearDown();
+    }
+    QString status() const { return frmPABX::instance().sbrInfo->panelText(2); }
+    bool pending(int r, int c) const { return grid->CellBackColorAt(r, c) == vbColor(ModGeneral::kPendingRowColor); }
+    int col(const QString& title) const {
+        for (int c = 0; c < grid->Cols(); ++c)
+            if (grid->TextMatrix(0, c) == title) return c;
+        return -1;
+    }
+    platform::FlexGrid* grid = nullptr;
+};
+
+TEST_F(Views, HeadViewDecodesAndColoursTheFlaggedRowWhateverTheTableOrder) {
+    // Stored in an order that differs from the view's.
+    dbSwitch.execute("insert into LanHead values('9',21,3,0,0,0,0)");
+    dbSwitch.execute("insert into LanHead values('B12C',2,4,0,1,2,-1)");
+    dbSwitch.execute("insert into LanHead values('8',20,3,0,0,0,0)");
+    CurTable = "LanHead";
+    ModGeneral::ShowTable(*grid, "Select * From LanHead order by headtype,headid,length(headid)",
+                          ">本机字头     |<本机类别       |>号长             |>延时              |>路由1                |>路由2                     ",
+                          0, 1, true);
+    ASSERT_EQ(grid->Rows(), 5);
+    ASSERT_EQ(grid->Cols(), 6);
+    EXPECT_EQ(grid->TextMatrix(0, 1), "本机类别");
+    EXPECT_EQ(grid->TextMatrix(1, 0), "*12#");
+    EXPECT_EQ(grid->TextMatrix(1, 1), LanHeadTypeList.value(2));
+    EXPECT_EQ(grid->TextMatrix(2, 0), "8");
+    EXPECT_EQ(grid->TextMatrix(2, 1), "本局1");
+    EXPECT_EQ(grid->TextMatrix(3, 1), "本局2");
+    EXPECT_EQ(grid->TextMatrix(4, 0), "E");
+    // Only the flagged head, at the top of the view, waits for download.
+    EXPECT_TRUE(pending(1, 0));
+    EXPECT_TRUE(pending(1, 5));
+    for (int r = 2; r <= 4; ++r) EXPECT_FALSE(pending(r, 0)) << r;
+    // Header alignment: HeadType left, the others right.
+    EXPECT_EQ(grid->CellAlignmentAt(0, 1), 1);
+    EXPECT_EQ(grid->CellAlignmentAt(0, 2), 7);
+}
+
+TEST_F(Views, ExtensionViewShowsTheChosenColumnsDecoded) {
+    dbSwitch.execute("update Extension set \"Limit\"=5, HotJump=119, busyjump=125, leavejump=126, VNum='8B1', userid=3 where Address=2");
+    dbSwitch.execute("insert into user (userid, username) values(3, '张三')");
+    CurTable = "Extension";
+    EXPECT_EQ(ModSwitch::ShowExtGrid(*grid, "Extension", true), 120);
+    ASSERT_EQ(grid->Rows(), 121);
+    EXPECT_EQ(grid->TextMatrix(0, 0), "物理地址");
+    EXPECT_EQ(grid->TextMatrix(3, 0), "2");
+    EXPECT_EQ(grid->TextMatrix(3, 1), "E");
+    EXPECT_EQ(grid->TextMatrix(3, 2), "E0002");
+    EXPECT_EQ(grid->TextMatrix(3, col("通话限时")), "内线,市话");
+    EXPECT_EQ(grid->TextMatrix(3, col("内部热线")), "E0119");
+    EXPECT_EQ(grid->TextMatrix(3, col("遇忙转移")), "转虚拟网");
+    EXPECT_EQ(grid->TextMatrix(3, col("离位转移")), "禁止设置");
+    EXPECT_EQ(grid->TextMatrix(3, col("久叫转移")), "没有设置");
+    EXPECT_EQ(grid->TextMatrix(3, col("虚拟号码")), "8*1");
+    EXPECT_EQ(grid->TextMatrix(3, col("所属用户")), "张三");
+    EXPECT_EQ(grid->TextMatrix(4, col("所属用户")), "默认用户");
+    EXPECT_EQ(grid->TextMatrix(3, col("等级一")), "市话");
+    EXPECT_EQ(grid->TextMatrix(3, col("分机类型")), "普通分机");
+    EXPECT_EQ(grid->TextMatrix(3, col("来电显示")), "OFF");
+    ASSERT_EQ(CurSQLParams.size(), 1);
+    EXPECT_EQ(CurSQLParams[0].v.toInt(), 120);
+}
+
+TEST_F(Views, ExtensionPendingPartsAreColouredSeparately) {
+    dbSwitch.execute("update Extension set bSetSpringNum=1 where Address=3");
+    dbSwitch.execute("update Extension set bset=1 where Address=4");
+    CurTable = "Extension";
+    ModSwitch::ShowExtGrid(*grid, "Extension", true);
+    // Address 3: number part only.
+    EXPECT_TRUE(pending(4, 1));
+    EXPECT_TRUE(pending(4, 2));
+    EXPECT_FALSE(pending(4, 3));
+    // Address 4: the parameters only.
+    EXPECT_FALSE(pending(5, 2));
+    EXPECT_TRUE(pending(5, 3));
+    EXPECT_TRUE(pending(5, grid->Cols() - 1));
+    EXPECT_FALSE(pending(6, 3));
+}
+
+TEST_F(Views, TrunkAndExtensionBoundsFollowTheRack) {
+    CurTable = "Relay";
+    EXPECT_EQ(ModSwitch::ShowRelayGrid(*grid, "Relay", true), 16);
+    EXPECT_EQ(grid->Rows(), 17);
+    // Two trunk boards: trunks 1 to 8.
+    dbSwitch.execute("update MonCard set dispcard=15 where cardorder in (3,4)");
+    EXPECT_EQ(ModSwitch::ShowRelayGrid(*grid, "Relay", true), 8);
+    EXPECT_EQ(grid->Rows(), 9);
+    EXPECT_EQ(grid->TextMatrix(8, 0), "8");
+    // No subscriber board: no extension row.
+    dbSwitch.execute("update MonCard set dispcard=15 where dispcard=0");
+    CurTable = "Extension";
+    EXPECT_EQ(ModSwitch::ShowExtGrid(*grid, "Extension", true), 0);
+    EXPECT_EQ(grid->Rows(), 2);
+    EXPECT_EQ(grid->TextMatrix(1, 0), "");
+    // A special-telephone board in the last slot keeps the full bound.
+    dbSwitch.execute("update MonCard set dispcard=11 where cardorder=21");
+    EXPECT_EQ(ModSwitch::ShowExtGrid(*grid, "Extension", false), 120);
+}
+
+TEST_F(Views, TrunkViewDecodesNumbersAndGroupLists) {
+    dbSwitch.execute("update Relay set Relayno='B5C', groupphone='3,5', daystart=7, dialmodeday=2, bSet=1 where Address=2");
+    CurTable = "Relay";
+    ModSwitch::ShowRelayGrid(*grid, "Relay", true);
+    EXPECT_EQ(grid->TextMatrix(2, col("中继号码")), "*5#");
+    EXPECT_EQ(grid->TextMatrix(2, col("群呼分机")), "E0003,E0005");
+    EXPECT_EQ(grid->TextMatrix(2, col("始呼分机1")), "E0007");
+    EXPECT_EQ(grid->TextMatrix(2, col("转接1")), "群呼");
+    EXPECT_EQ(grid->TextMatrix(1, col("群呼分机")), "");
+    EXPECT_TRUE(pending(2, 1));
+    EXPECT_FALSE(pending(1, 1));
+    // Every header cell of the chooser views is left-aligned.
+    EXPECT_EQ(grid->CellAlignmentAt(0, 0), 1);
+}
+
+TEST_F(Views, UnknownCodesShowTheirNumberAndBadSqlIsReported) {
+    dbSwitch.execute("update Extension set exttype=9, phonetype=200, firstgrade=99 where Address=0");
+    CurTable = "Extension";
+    ModSwitch::ShowExtGrid(*grid, "Extension", true);
+    EXPECT_EQ(grid->TextMatrix(1, col("分机类型")), "9");
+    EXPECT_EQ(grid->TextMatrix(1, col("话机类型")), "200");
+    EXPECT_EQ(grid->TextMatrix(1, col("等级一")), "99");
+
+    CurTable = "LanHead";
+    ModGeneral::ShowTable(*grid, "select * from NoSuchTable", ">a|>b", 0, 0);
+    EXPECT_EQ(grid->Rows(), 1);
+    EXPECT_TRUE(status().startsWith("载入出错:")) << status().toStdString();
+    // A table name that is not a plain name never reaches a statement.
+    EXPECT_THROW(ModSwitch::ShowPabxTimes(*grid, "PabxTimes; drop table user", true), platform::DbError);
+    EXPECT_TRUE(dbSwitch.hasTable("user"));
+}
+
+TEST_F(Views, TwentyThousandRecordsAreNotShown) {
+    dbSwitch.execute("create table big (n INTEGER)");
+    dbSwitch.execute("with recursive c(x) as (select 1 union all select x+1 from c where x<19999) insert into big select x from c");
+    CurTable = "History";
+    ModGeneral::ShowTable(*grid, "select n from big", ">n", 0, 0);
+    EXPECT_EQ(grid->Rows(), 20000);
+    EXPECT_EQ(grid->TextMatrix(19999, 0), "19999");
+    EXPECT_NE(status(), "记录数过多");
+    dbSwitch.execute("insert into big values(20000)");
+    ModGeneral::ShowTable(*grid, "select n from big", ">n", 0, 0);
+    EXPECT_EQ(grid->Rows(), 1);
+    EXPECT_EQ(status(), "记录数过多");
+}
+
+TEST_F(Views, EmptyResultAndEmptyHeader) {
+    CurTable = "Shrink";
+    ModGeneral::ShowTable(*grid, "select * from Shrink", ">物理地址|>缩位字头", 0, 1);
+    EXPECT_EQ(grid->Rows(), 2);
+    EXPECT_EQ(grid->Cols(), 2);
+    EXPECT_FALSE(pending(1, 1));
+    dbSwitch.execute("insert into Shrink values(4, '12B', 1)");
+    ModGeneral::ShowTable(*grid, "select * from Shrink", "", 0, 1);
+    EXPECT_EQ(grid->TextMatrix(0, 1), "缩位字头");
+    EXPECT_EQ(grid->TextMatrix(1, 1), "12*");
+    EXPECT_TRUE(pending(1, 1));
+    EXPECT_FALSE(pending(1, 0));   // the key column is fixed
+}
+
+TEST_F(Views, ExtensionNumberColumnDecodesByAddress) {
+    dbSwitch.execute("create table extdeposithistory (changedate DATETIME, extaddr INTEGER, changevalue CURRENCY NOT NULL DEFAULT 0)");
+    dbSwitch.execute("insert into extdeposithistory values('2026-03-04 05:06:07', 7, ?)", {platform::Currency::parse("-12.5").value()});
+    dbSwitch.execute("insert into extdeposithistory values('2026-03-04 05:06:08', 200, 0)");
+    CurTable = "ExtDepositHistory";
+    // The column before it has an option list of its own.
+    ModGeneral::ShowTable(*grid, "select changedate, extaddr, changevalue from extdeposithistory order by changedate",
+                          "修改日期                |分机号码|修改金额   ", 0, 0);
+    EXPECT_EQ(grid->TextMatrix(1, 0), "2026-03-04 05:06:07");
+    EXPECT_EQ(grid->TextMatrix(1, 1), "E0007");
+    EXPECT_EQ(grid->TextMatrix(2, 1), "****");
+    EXPECT_EQ(grid->TextMatrix(1, 2), "-12.50");
+}
+
+TEST_F(Views, SwitchRatesAndSegmentsByModel) {
+    dbSwitch.execute("insert into PabxFeeRate values('0B1', 6, 13, 60, ?, 60, ?, 0, 0, 10, 1)",
+                     {platform::Currency::parse("0.3").value(), platform::Currency::parse("1.255").value()});
+    CurTable = "PabxFeeRate";
+    EXPECT_EQ(ModSwitch::ShowPabxFeeRate(*grid, "PabxFeeRate", true), 0);
+    ASSERT_EQ(grid->Cols(), 10);
+    EXPECT_EQ(grid->TextMatrix(1, 0), "0*1");
+    EXPECT_EQ(grid->TextMatrix(1, 1), "移动2");
+    EXPECT_EQ(grid->TextMatrix(1, 2), "禁止使用");
+    EXPECT_EQ(grid->TextMatrix(1, 4), "0.30");
+    EXPECT_EQ(grid->TextMatrix(1, 6), "1.26");
+    EXPECT_TRUE(pending(1, 0));
+    SwitchModel = 2;
+    ModSwitch::ShowPabxFeeRate(*grid, "PabxFeeRate", true);
+    EXPECT_EQ(grid->Cols(), 9);
+    EXPECT_EQ(grid->TextMatrix(1, 1), "移动");   // 6 AND 3
+
+    SwitchModel = 0;
+    dbSwitch.execute("update PabxTimes set DayTimes=1, bSet=1 where SegNo=8");
+    CurTable = "PabxTimes";
+    ModSwitch::ShowPabxTimes(*grid, "PabxTimes", true);
+    ASSERT_EQ(grid->Rows(), 9);
+    EXPECT_EQ(grid->Cols(), 12);
+    EXPECT_EQ(grid->TextMatrix(6, 0), "6");
+    EXPECT_EQ(grid->TextMatrix(7, 0), "周六");
+    EXPECT_EQ(grid->TextMatrix(8, 0), "周日");
+    EXPECT_EQ(grid->TextMatrix(8, 1), "时段2");
+    EXPECT_EQ(grid->TextMatrix(1, 1), "空");
+    EXPECT_TRUE(pending(8, 1));
+    EXPECT_FALSE(pending(7, 1));
+    SwitchModel = 2;
+    ModSwitch::ShowPabxTimes(*grid, "PabxTimes", true);
+    EXPECT_EQ(grid->Cols(), 8);
+}
+
+TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
+    dbSwitch.execute("insert into user (userid, username, lastdate, balancemode, deposit, remain, locked, bset) "
+                     "values(4, '乙', '2026-01-31 23:59:59', 1, ?, ?, 1, 1)",
+                     {platform::Currency::fromYuan(100), platform::Currency::parse("-3.456").value()});
+    CurTable = "User";
+    ModGeneral::ShowTable(*grid, "select * from User",
+                          ">用户编号|>用户名称    |>上次结算日期        |>结算方式   |预付押金  |押金余额  |>透支额    |>月租费    |>所属部门   |>打印即时话单|>闭锁",
+                          0, 2, true);
+    ASSERT_EQ(grid->Cols(), 11);
+    EXPECT_EQ(grid->TextMatrix(1, 2), "2026-01-31 23:59:59");
+    EXPECT_EQ(grid->TextMatrix(1, 3), "按月用户");
+    EXPECT_EQ(grid->TextMatrix(1, 4), "100.00");
+    EXPECT_EQ(grid->TextMatrix(1, 5), "-3.46");
+    EXPECT_EQ(grid->TextMatrix(1, 10), "ON");
+    EXPECT_TRUE(pending(1, 1));
+}
+
+TEST_F(Views, NextUserNumberNeverReusesAUser) {
+    // No counter and no user: the first number is 0.
+    EXPECT_EQ(ModSwitch::NextUserCount(), 0);
+    EXPECT_EQ(ModSwitch::GetVariant("UserCount"), "1");
+    // The default user exists and the counter is gone: one above the largest.
+    dbSwitch.execute("insert into user (userid, username) values(0, '默认用户')");
+    dbSwitch.execute("insert into user (userid, username) values(5, '丙')");
+    dbSwitch.execute("delete from Variant where varname='UserCount'");
+    EXPECT_EQ(ModSwitch::NextUserCount(), 6);
+    EXPECT_EQ(ModSwitch::GetVariant("UserCount"), "7");
+    // A counter pointing at an existing user is not taken.
+    ModSwitch::SetVariant("UserCount", "0");
+    EXPECT_EQ(ModSwitch::NextUserCount(), 6);
+    // A free counter is used as it is.
+    ModSwitch::SetVariant("UserCount", "9");
+    EXPECT_EQ(ModSwitch::NextUserCount(), 9);
+    EXPECT_EQ(ModSwitch::GetVariant("UserCount"), "10");
+}
+
+TEST_F(Views, CallRecordsGoInNewestLast) {
+    dbSwitch.execute("insert into user (userid, username) values(2, '丁')");
+    dbSwitch.execute("create table calls (f_userid LONG, f_calladdr INTEGER, f_zh TEXT(4), f_resp TEXT(20), F_Memo TEXT(20), "
+                     "f_date DATETIME, f_long LONG, f_yj CURRENCY, f_phmode BYTE, f_moneny CURRENCY, f_addfee1 CURRENCY, "
+                     "f_addfee2 CURRENCY, f_gatefee CURRENCY, f_linkfee CURRENCY, f_zjaddr INTEGER, f_indjh TEXT(4))");
+    dbSwitch.execute("insert into calls values(2, 5, '12', '01012345678', '北京', '2026-05-01 10:00:00', 3725, 50000, 2, 12000, 0, 0, 0, 0, 1, '')");
+    dbSwitch.execute("insert into calls values(9, 300, '0', '114', '', '2026-05-01 09:00:00', 5, 0, 6, 0, 0, 0, 0, 0, 2, '')");
+    platform::Recordset rs = dbSwitch.query(
+        "select f_userid,f_calladdr,f_zh,f_resp,F_Memo,f_date,f_long,f_yj,f_phmode,"
+        "f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee as SumFee,f_moneny,f_addfee1,f_addfee2,f_gatefee,f_linkfee,"
+        "f_zjaddr,f_indjh from calls order by f_date desc");
+    grid->setRowCount(0);
+    grid->setFormatString("<主叫名称|>主叫分机|^帐号|对方号码         |<地名    |>通话日期            |>通话时长 |>帐户余额|<话单类型|>总话费  |>基本费  |>附加费1|>附加费2|>手续费|>IP接入费|>中继号|>间接局");
+    grid->setRows(2);
+    ModSwitch::ShowBillGrid(rs);
+    ASSERT_EQ(grid->Rows(), 4);
+    // The newest record was read first and pushed down by the older one.
+    EXPECT_EQ(grid->TextMatrix(2, 0), "丁");
+    EXPECT_EQ(grid->TextMatrix(2, 1), "E0005");
+    EXPECT_EQ(grid->TextMatrix(2, 2), "0012");
+    EXPECT_EQ(grid->TextMatrix(2, 6), "1:02:05");
+    EXPECT_EQ(grid->TextMatrix(2, 7), "5.00");
+    EXPECT_EQ(grid->TextMatrix(2, 8), "国内长途");
+    EXPECT_EQ(grid->TextMatrix(2, 9), "1.20");
+    EXPECT_EQ(grid->TextMatrix(1, 0), "默认用户");
+    EXPECT_EQ(grid->TextMatrix(1, 1), "****");
+}
+
+TEST_F(Views, PortNamesAndSupervisionRefresh) {
+    EXPECT_EQ(ModSwitch::PortName(224), "中继1");
+    EXPECT_EQ(ModSwitch::PortName(239), "中继16");
+    EXPECT_EQ(ModSwitch::PortName(130), "130");
+    EXPECT_EQ(ModSwitch::PortName(255), "");
+    EXPECT_EQ(ModSwitch::PortName(11), "E0011");
+
+    struct Recorder : MonitorSink {
+        bool Record(const QByteArray&, bool) override { return false; }
+        void Monitor(const QByteArray&) override {}
+        void UpdateMonitor(int nSlot, platform::Currency c) override { calls << qMakePair(nSlot, c.raw()); }
+        QList<QPair<int, qint64>> calls;
+    };
+    auto rec = std::make_shared<Recorder>();
+    SetMonitorSink(rec);
+    ModSwitch::NewMonitor(3, platform::Currency::parse("7.5").value());
+    SetMonitorSink(nullptr);
+    ASSERT_EQ(rec->calls.size(), 1);
+    EXPECT_EQ(rec->calls[0].first, 3);
+    EXPECT_EQ(rec->calls[0].second, 75000);
+}
+
+TEST_F(Views, ColumnChoiceDrivesHeaderAndSelectList) {
+    QStringList list;
+    ModSwitch::SetVariant("ExtShowlist", "03,00");
+    EXPECT_EQ(ModSwitch::BuildColumnList(list, true, true), "firstgrade,Address");
+    // Padded to its minimum width of eight characters.
+    EXPECT_EQ(ModSwitch::BuildColumnList(list, false, true), QStringLiteral("等级一") + QString(5, ' ') + "|物理地址");
+    EXPECT_EQ(list, QStringList({"等级一", "物理地址"}));
+    ModSwitch::SetVariant("ExtShowlist", "");
+    EXPECT_EQ(ModSwitch::BuildColumnList(list, true, true), "Address");
+
+    // The chooser's choice is kept; a title no list holds is dropped.
+    ModSwitch::SaveColumnChoice({"中继编号", "开关", "群呼分机", "没有这列"}, false, false);
+    EXPECT_EQ(ModSwitch::GetVariant("RelayShowlist"), "00,01,05");
+    EXPECT_EQ(ModSwitch::BuildColumnList(list, false, false), QStringLiteral("中继编号|开关|群呼分机") + QString(16, ' '));
+    QStringList rest = list;
+    ModSwitch::GetColumnChoice(rest, false, false);
+    EXPECT_EQ(rest.size(), 15);
+    EXPECT_FALSE(rest.contains("开关"));
+    EXPECT_EQ(rest.first(), "中继号码");
+
+    // The trunk view follows the stored choice.
+    CurTable = "Relay";
+    ModSwitch::ShowRelayGrid(*grid, "Relay", true);
+    EXPECT_EQ(grid->Cols(), 3);
+    EXPECT_EQ(grid->TextMatrix(0, 2), "群呼分机");
+    EXPECT_EQ(grid->TextMatrix(1, 1), "ON");
+}
+
+}  // namespace
