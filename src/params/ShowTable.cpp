@@ -2,6 +2,8 @@
 
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
+#include "core/frmProgress.h"
+#include "params/OptionLists.h"
 #include "params/TableViews.h"
 #include "params/ViewSupport.h"
 
@@ -138,17 +140,24 @@ void colourPendingRows(platform::FlexGrid& grid, const platform::Recordset& rs, 
 
 void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& header, int bAppend, int nHidden,
                bool bProgress, const platform::Params& params) {
-    (void)bProgress;
+    const auto unloadProgress = [&] {
+        if (bProgress && frmProgress::exists()) frmProgress::unload();
+    };
     try {
         platform::Recordset rs = dbSwitch.query(sql, params);
         const int records = rs.recordCount();
         const int cols = qMax(0, rs.fieldCount() - nHidden);
+        const qint32 cells = cols * records;
+        if (bProgress) frmProgress::instance().LoadProgress(QStringLiteral("正在载入数据..."), false, cells, 1, false);
+        // The bar moves in steps of about half a percent: as seen, and cheap.
+        const qint32 progressStep = qMax(1, cells / 200);
 
         grid.setRedraw(false);
         const QString format = header.isEmpty() ? grid.FormatString() : header;
         int firstRow = 1;
         if (bAppend == 0) {
             if (records + 1 > kMaxGridRecords) {
+                unloadProgress();
                 grid.setRows(1);
                 StatusText(QStringLiteral("记录数过多"));
                 grid.setRedraw(true);
@@ -169,6 +178,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         } else {
             firstRow = grid.Rows();
             if (firstRow + records > kMaxGridRecords) {
+                unloadProgress();
                 StatusText(QStringLiteral("记录数过多"));
                 grid.setRedraw(true);
                 return;
@@ -186,9 +196,9 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 if (name == QLatin1String("PAYFLAG")) break;
                 const QString title = grid.TextMatrix(0, c).trimmed();
                 if (title == QStringLiteral("市话类别") || title == QStringLiteral("本机类别")) g_ModifyList = LanHeadTypeList;
-                else if (title == QStringLiteral("通话限时")) params::views::Options(QStringLiteral("通话类型"), g_ModifyList);
-                else if (title == QStringLiteral("所属用户")) params::views::Users(g_ModifyList);
-                else if (title != QStringLiteral("分机号码")) params::views::Options(title, g_ModifyList);
+                else if (title == QStringLiteral("通话限时")) ModSwitch::GetOptionList(QStringLiteral("通话类型"), g_ModifyList);
+                else if (title == QStringLiteral("所属用户")) ModSwitch::GetUserList(g_ModifyList);
+                else if (title != QStringLiteral("分机号码")) ModSwitch::GetOptionList(title, g_ModifyList);
                 const QStringList& list = g_ModifyList;
                 // Under "分机号码" the cell is a number already, never a code.
                 const bool enumerated = list.size() > 1 && title != QStringLiteral("分机号码");
@@ -196,6 +206,8 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
 
                 int r = firstRow;
                 for (rs.moveFirst(); !rs.eof(); rs.moveNext(), ++r) {
+                    const qint32 done = c * records + (r - firstRow + 1);
+                    if (bProgress && (done % progressStep == 0 || done == cells)) frmProgress::instance().setpValue(done, QString());
                     const QVariant v = rs.value(c);
                     QString text;
                     if (name == QLatin1String("HEAD")) {
@@ -249,7 +261,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                             text = idx < 0 ? QString::number(code) : list[qMin<qint64>(idx, list.size() - 1)];
                         }
                     } else if (title == QStringLiteral("所属用户")) {
-                        text = params::views::UserName(list, v.toLongLong());
+                        text = ModSwitch::UserNameOf(list, v.toLongLong());
                     } else {
                         text = enumerated ? optionText(list, v) : plainText(v);
                     }
@@ -260,12 +272,14 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         }
 
         if (grid.objectName() == QLatin1String("fgDisp") && bAppend == 0) colourPendingRows(grid, rs, keys);
+        unloadProgress();
         if (CurTable == QLatin1String("PabxTimes")) {
             grid.setTextMatrix(7, 0, QStringLiteral("周六"));
             grid.setTextMatrix(8, 0, QStringLiteral("周日"));
         }
         grid.setRedraw(true);
     } catch (const std::exception& e) {
+        unloadProgress();
         grid.setRows(1);
         grid.setRedraw(true);
         const auto* db = dynamic_cast<const platform::DbError*>(&e);

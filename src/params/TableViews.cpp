@@ -7,6 +7,7 @@
 #include "link/MonitorSink.h"
 #include "params/BoardPanel.h"
 #include "params/ColumnChooser.h"
+#include "params/OptionLists.h"
 #include "params/ShowTable.h"
 #include "params/ViewSupport.h"
 
@@ -102,7 +103,7 @@ QString UserNameById(qint64 userId) {
 void ShowBillGrid(platform::Recordset& rs) {
     platform::FlexGrid& grid = params::views::ConsoleGrid();
     QStringList kinds;
-    params::views::Options(QStringLiteral("话单类型"), kinds);
+    GetOptionList(QStringLiteral("话单类型"), kinds);
     const auto text = [&](const char* name) {
         const int i = rs.fieldIndex(QLatin1String(name));
         return i < 0 || rs.value(i).isNull() ? QString() : rs.value(i).toString();

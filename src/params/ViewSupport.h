@@ -26,9 +26,3 @@ QString CheckedTable(const QString& name);
 
 }  // namespace params::views
 
-// Stand-ins for the option lists until they are shared (to be removed).
-namespace params::views {
-void Options(const QString& title, QStringList& list);
-void Users(QStringList& list);
-QString UserName(const QStringList& list, qint64 userId);
-}  // namespace params::views
