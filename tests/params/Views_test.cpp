@@ -3,6 +3,7 @@
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
+#include "core/ModUpgrade.h"
 #include "link/MonitorSink.h"
 #include "params/ColumnChooser.h"
 #include "params/ShowTable.h"
@@ -88,6 +89,8 @@ TEST_F(Views, ExtensionViewShowsTheChosenColumnsDecoded) {
     EXPECT_EQ(grid->TextMatrix(3, col("等级一")), "市话");
     EXPECT_EQ(grid->TextMatrix(3, col("分机类型")), "普通分机");
     EXPECT_EQ(grid->TextMatrix(3, col("来电显示")), "OFF");
+    EXPECT_EQ(CurSQL.left(40), "Select Address,Head,SpringNum,firstgrade");
+    EXPECT_TRUE(CurSQL.endsWith(" From Extension where address<? order by address")) << CurSQL.toStdString();
     ASSERT_EQ(CurSQLParams.size(), 1);
     EXPECT_EQ(CurSQLParams[0].v.toInt(), 120);
 }
@@ -112,6 +115,7 @@ TEST_F(Views, TrunkAndExtensionBoundsFollowTheRack) {
     CurTable = "Relay";
     EXPECT_EQ(ModSwitch::ShowRelayGrid(*grid, "Relay", true), 16);
     EXPECT_EQ(grid->Rows(), 17);
+    EXPECT_TRUE(CurSQL.endsWith(" From Relay where address<=? order by address")) << CurSQL.toStdString();
     // Two trunk boards: trunks 1 to 8.
     dbSwitch.execute("update MonCard set dispcard=15 where cardorder in (3,4)");
     EXPECT_EQ(ModSwitch::ShowRelayGrid(*grid, "Relay", true), 8);
@@ -207,6 +211,7 @@ TEST_F(Views, SwitchRatesAndSegmentsByModel) {
                      {platform::Currency::parse("0.3").value(), platform::Currency::parse("1.255").value()});
     CurTable = "PabxFeeRate";
     EXPECT_EQ(ModSwitch::ShowPabxFeeRate(*grid, "PabxFeeRate", true), 0);
+    EXPECT_EQ(CurSQL, "select * from PabxFeeRate");
     ASSERT_EQ(grid->Cols(), 10);
     EXPECT_EQ(grid->TextMatrix(1, 0), "0*1");
     EXPECT_EQ(grid->TextMatrix(1, 1), "移动2");
@@ -235,6 +240,26 @@ TEST_F(Views, SwitchRatesAndSegmentsByModel) {
     SwitchModel = 2;
     ModSwitch::ShowPabxTimes(*grid, "PabxTimes", true);
     EXPECT_EQ(grid->Cols(), 8);
+}
+
+TEST_F(Views, ExtensionDepositsJoinTheirNumbers) {
+    SwitchModel = 2;
+    ASSERT_EQ(ModUpgrade::CreateTable(dbSwitch, "ExtDeposit", false), 2);
+    dbSwitch.execute("insert into ExtDeposit values(3, '', ?, ?, 1, 0, 1)",
+                     {platform::Currency::parse("-12.34").value(), platform::Currency::fromYuan(50)});
+    dbSwitch.execute("insert into ExtDeposit values(1, '', 0, 0, 0, 1, 0)");
+    CurTable = "ExtDeposit";
+    EXPECT_EQ(ModSwitch::ShowExtDeposit(*grid, "ExtDeposit", true), 0);
+    ASSERT_EQ(grid->Rows(), 3);
+    ASSERT_EQ(grid->Cols(), 6);
+    EXPECT_EQ(grid->TextMatrix(1, 1), "E0001");
+    EXPECT_EQ(grid->TextMatrix(1, 5), "ON");
+    EXPECT_EQ(grid->TextMatrix(2, 0), "3");
+    EXPECT_EQ(grid->TextMatrix(2, 2), "-12.34");
+    EXPECT_EQ(grid->TextMatrix(2, 3), "50.00");
+    EXPECT_EQ(grid->TextMatrix(2, 4), "ON");
+    EXPECT_TRUE(pending(2, 1));
+    EXPECT_FALSE(pending(1, 1));
 }
 
 TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
