@@ -1,6 +1,7 @@
 #include "console/frmPABX.h"
 
 #include "core/ModDefine.h"
+#include "core/OpLog.h"
 #include "core/ModSwitch.h"
 #include "core/ModUpgrade.h"
 #include "platform/AppExit.h"
@@ -101,7 +102,7 @@ bool frmPABX::NotExit(int UnloadMode) {
 void frmPABX::CloseApp() {
     // Each step runs whatever the one before it did.
     // TODO(admin): unload the backup window.
-    // TODO(workers): AddOpLog("退出系统").
+    ModGeneral::AddOpLog(QStringLiteral("退出系统"));
     try {
         if (dbSwitch.isOpen()) dbSwitch.tryExecute(QStringLiteral("update worker set b_active=0"));
     } catch (...) {

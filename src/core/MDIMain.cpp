@@ -2,6 +2,8 @@
 
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
+#include "core/frmWorker.h"
+#include "platform/AppExit.h"
 #include "platform/Prompts.h"
 
 #include <QApplication>
@@ -46,8 +48,8 @@ void MDIMain::MDIForm_Load() {
     setCentralWidget(&console);
     console.Form_Load();
     console.show();
-    // TODO(workers): the login, frmWorker::GetLogin(); when it fails the
-    // program ends without a message.
+    // A cancelled or refused login ends the program without a word.
+    if (!frmWorker::instance().GetLogin()) platform::EndProgram(0);
     QString caption = AppName;
     if (SwitchModel == 2) caption += QStringLiteral("<") + TerminalName + QStringLiteral(">");
     setWindowTitle(caption);

@@ -9,6 +9,10 @@
 
 class MainFrame : public testsupport::StationTest {
 protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        testsupport::scriptLogin();
+    }
     void TearDown() override {
         MDIMain::unload();
         frmPABX::unload();
@@ -44,6 +48,7 @@ TEST_F(MainFrame, DataPathEndsWithASlashAndTheModelComesFromTheRoot) {
 TEST_F(MainFrame, LoadRunsTheStartUpAndSetsTheCaption) {
     MDIMain::instance().MDIForm_Load();
     EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv");
+    EXPECT_EQ(WorkerID, "0000");
     EXPECT_TRUE(dbSwitch.isOpen());
     EXPECT_TRUE(dbPhoneCur.isOpen());
     EXPECT_TRUE(rsUser.isOpen());
@@ -51,6 +56,14 @@ TEST_F(MainFrame, LoadRunsTheStartUpAndSetsTheCaption) {
     EXPECT_FALSE(MonRes.isEmpty());
     EXPECT_TRUE(QFile::exists(dir->file("switch.mdb.bak")));
     EXPECT_FALSE(frmPABX::instance().tmrSys->isActive());
+}
+
+TEST_F(MainFrame, RefusedLoginEndsWithoutAWord) {
+    testsupport::scriptLogin("0000", "wrong");
+    platform::script::answer("密码不正确", platform::rOK);
+    EXPECT_THROW(MDIMain::instance().MDIForm_Load(), platform::ProgramEnded);
+    EXPECT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(WorkerID.isEmpty());
 }
 
 TEST_F(MainFrame, SecondModelCaptionNamesTheSite) {
@@ -87,4 +100,5 @@ TEST_F(MainFrame, SystemShutdownClosesWithoutAQuestion) {
     EXPECT_FALSE(rsUser.isOpen());
     platform::Database sw = platform::Database::open(dir->file("switch.mdb"));
     EXPECT_EQ(sw.scalar("select count(*) from worker where b_active<>0").toInt(), 0);
+    EXPECT_EQ(sw.scalar("select f_memo from tab_oplog order by rowid desc limit 1").toString(), "退出系统");
 }

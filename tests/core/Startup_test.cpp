@@ -70,6 +70,15 @@ TEST(Startup, SecondModelShowsTheSiteInTheCaptionAndUpgrades) {
     EXPECT_TRUE(sw.hasTable("Terminal"));
 }
 
+TEST(Startup, CancelledLoginEndsSilently) {
+    testsupport::StationDir dir;
+    StationRun r = runStation(dir, {"--login-cancel"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_FALSE(r.loaded());
+    EXPECT_TRUE(r.prompts().isEmpty());
+    EXPECT_TRUE(r.log.contains("END\t0"));
+}
+
 TEST(Startup, NoDataDirectorySaysSoAndEnds) {
     testsupport::StationDir dir(0, false);
     StationRun r = runStation(dir, {"--answer", "找不到数据库目录=ok"});

@@ -1,6 +1,7 @@
 #include "support/Fixtures.h"
 
 #include "core/Schema.h"
+#include "core/frmWorker.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
@@ -47,6 +48,16 @@ void StationTest::TearDown() {
 void StationTest::openDatabases() {
     ModDefine::dbSwitch = platform::Database::open(dir->file("switch.mdb"));
     ModDefine::dbPhoneCur = ModDefine::dbSwitch.attach(dir->file("PhoneCur.mdb"), QStringLiteral("phonecur"));
+}
+
+void scriptLogin(const QString& id, const QString& pwd) {
+    platform::script::onModal(QStringLiteral("frmWorker"), [id, pwd](QDialog* d) {
+        auto* w = static_cast<frmWorker*>(d);
+        w->txtUser->setText(id);
+        w->txtPWD->setText(pwd);
+        w->cmdLogin->click();
+        if (w->isVisible()) w->cmdExitProgram->click();
+    });
 }
 
 }  // namespace testsupport

@@ -35,4 +35,8 @@ protected:
     int model = 0;
 };
 
+// Answers the next login window: worker `id` with password `pwd` (a refused
+// login leaves the window, which is then closed through its exit button).
+void scriptLogin(const QString& id = QStringLiteral("0000"), const QString& pwd = QStringLiteral("0000"));
+
 }  // namespace testsupport

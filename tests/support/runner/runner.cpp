@@ -1,7 +1,7 @@
 // Runs the station in a process of its own, for start-up and crash tests.
 //
 //   tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... [--answers FILE]
-//                    [--stay-ms N]
+//                    [--stay-ms N] [--login ID:PWD | --login-cancel]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
 // is the station's). Prompts are answered by script: each --answer (or each
@@ -10,11 +10,13 @@
 // ignore, abort. The log lists every prompt shown ("PROMPT", or "UNEXPECTED"
 // when no answer matched: kind, title, text, tab-separated), "LOADED" and the
 // frame's caption once the main frame is up, and "END" with the exit code.
-// After loading, the station is closed through its stop road at once, or
-// after --stay-ms milliseconds.
+// The login window is answered with worker "0000", password "0000", unless
+// --login names another or --login-cancel closes it. After loading, the
+// station is closed through its stop road at once, or after --stay-ms milliseconds.
 #include "console/frmPABX.h"
 #include "core/MDIMain.h"
 #include "core/Main.h"
+#include "core/frmWorker.h"
 #include "platform/AppExit.h"
 #include "platform/Prompts.h"
 
@@ -92,10 +94,16 @@ int main(int argc, char** argv) {
     platform::script::reset();
     platform::script::enable();
     int stayMs = -1;
+    QString loginId = QStringLiteral("0000"), loginPwd = QStringLiteral("0000");
+    bool loginCancel = false;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
         else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
         else if (args[i] == "--stay-ms" && i + 1 < args.size()) stayMs = args[++i].toInt();
+        else if (args[i] == "--login" && i + 1 < args.size()) {
+            loginId = args[++i].section(QLatin1Char(':'), 0, 0);
+            loginPwd = args[i].section(QLatin1Char(':'), 1);
+        } else if (args[i] == "--login-cancel") loginCancel = true;
         else if (args[i] == "--answers" && i + 1 < args.size()) {
             QFile f(args[++i]);
             if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -107,6 +115,16 @@ int main(int argc, char** argv) {
             }
         }
     }
+
+    platform::script::onModal(QStringLiteral("frmWorker"), [=](QDialog* d) {
+        auto* w = static_cast<frmWorker*>(d);
+        if (!loginCancel) {
+            w->txtUser->setText(loginId);
+            w->txtPWD->setText(loginPwd);
+            w->cmdLogin->click();
+        }
+        if (w->isVisible()) w->cmdExitProgram->click();
+    });
 
     // Every end of the station passes here: the log is completed, then the process ends.
     platform::testing::setEndHandler([](int code) {
