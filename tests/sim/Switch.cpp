@@ -38,7 +38,7 @@ Switch::Switch(SwitchOptions opt) : opt_(std::move(opt)), rng_(opt_.seed) {
 
 Switch::~Switch() {
     stop();
-    for (int fd : {master_, slave_, wakeR_, wakeW_})
+    for (int fd : {master_, wakeR_, wakeW_})
         if (fd >= 0) ::close(fd);
 }
 
@@ -65,9 +65,9 @@ bool Switch::openPty() {
         return false;
     }
     master_ = m;
-    // Our own slave descriptor stays open so that the master never reads EIO
-    // while the station closes and reopens its port.
-    slave_ = s;
+    // Only the station holds the slave open, so the master sees when the line
+    // is closed (the station stopped, or reopens its port).
+    ::close(s);
     wakeR_ = p[0];
     wakeW_ = p[1];
     slavePath_ = QString::fromLocal8Bit(name);
@@ -97,6 +97,26 @@ void Switch::wake() {
 
 void Switch::pump(int waitMs) { step(waitMs); }
 
+bool Switch::stationConnected() const {
+    std::lock_guard lk(mu_);
+    return connected_;
+}
+
+bool Switch::waitConnected(int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!stationConnected()) {
+        if (Clock::now() >= deadline) return false;
+        if (running_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        else step(2);
+    }
+    return true;
+}
+
+qint64 Switch::bytesLost() const {
+    std::lock_guard lk(mu_);
+    return lost_;
+}
+
 void Switch::step(int waitMs) {
     if (master_ < 0) return;
     int timeout = waitMs;
@@ -107,6 +127,9 @@ void Switch::step(int waitMs) {
     }
     pollfd fds[2] = {{master_, POLLIN, 0}, {wakeR_, POLLIN, 0}};
     ::poll(fds, 2, qMax(0, timeout));
+    const bool hangup = (fds[0].revents & POLLHUP) && !(fds[0].revents & POLLIN);
+    if (hangup && !(fds[1].revents & POLLIN))    // a closed line polls at once: do not spin
+        std::this_thread::sleep_for(std::chrono::milliseconds(qBound(0, timeout, 5)));
     QByteArray in;
     if (fds[0].revents & POLLIN) {
         char buf[4096];
@@ -127,6 +150,7 @@ void Switch::step(int waitMs) {
     std::function<void(const Frame&)> observer;
     {
         std::lock_guard lk(mu_);
+        connected_ = !hangup;
         parser_.feed(in);
         while (auto f = parser_.next()) {
             handleLocked(*f);
@@ -143,7 +167,7 @@ void Switch::step(int waitMs) {
 // Time-driven work: a record that was never answered, an upload that is due.
 void Switch::timersLocked() {
     const auto now = Clock::now();
-    if (opt_.recordRetryMs > 0 && !records_.current.isEmpty()
+    if (opt_.recordRetryMs > 0 && !records_.current.isEmpty() && (connected_ || !ptyMode_)
         && now - records_.sentAt >= std::chrono::milliseconds(opt_.recordRetryMs)) {
         emitStreamLocked(records_);
     }
@@ -182,6 +206,13 @@ std::optional<QByteArray> Switch::takeOutgoingFrame() {
 
 void Switch::writeDueLocked() {
     if (master_ < 0) return;
+    if (!connected_) {
+        if (opt_.dropWhileClosed) {
+            for (const QByteArray& c : outChunks_) lost_ += c.size();
+            outChunks_.clear();
+        }
+        return;
+    }
     const auto now = Clock::now();
     while (!outChunks_.empty()) {
         if (splitMax_ > 0 && now - lastChunk_ < std::chrono::milliseconds(splitGapMs_)) return;

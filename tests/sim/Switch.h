@@ -8,6 +8,7 @@
 //     ASSERT_TRUE(sw.openPty());            // the station opens sw.slavePath()
 //     setVariant("CommDevice", sw.slavePath());
 //     sw.start();                           // plays on its own thread ...
+//     sw.waitConnected(5000);               // ... once the station opened the line
 //     // ... or call sw.pump() from the test's event loop instead of start().
 //     sw.sendCallRecord(rec);               // unsolicited frames on demand
 //     auto fee = sw.waitFor("950820", 2000, [] { QCoreApplication::processEvents(); });
@@ -85,6 +86,8 @@ struct SwitchOptions {
     bool blankRowsForMissing = true;  // an addressed row never downloaded is served blank,
                                       // else the request gets "810300"
     int uploadStartDelayMs = 100;     // the record upload starts this long after its "9607"
+    bool dropWhileClosed = false;     // what is due while no station holds the line open is
+                                      // lost, as on a real line (else it waits for the station)
 };
 
 class Switch {
@@ -99,6 +102,11 @@ public:
     bool openPty();
     QString slavePath() const { return slavePath_; }
     int masterFd() const { return master_; }
+    // Whether a station holds the terminal open right now (pty mode), and a
+    // wait for it, driving the pty itself when no thread does.
+    bool stationConnected() const;
+    bool waitConnected(int timeoutMs);
+    qint64 bytesLost() const;
     // Plays on an own thread until stop() (or destruction).
     void start();
     void stop();
@@ -217,11 +225,13 @@ private:
     std::condition_variable cv_;
     std::mt19937 rng_;
 
-    int master_ = -1, slave_ = -1, wakeR_ = -1, wakeW_ = -1;
+    int master_ = -1, wakeR_ = -1, wakeW_ = -1;
     QString slavePath_;
     std::thread thread_;
     std::atomic<bool> running_{false};
     bool ptyMode_ = false;
+    bool connected_ = false;
+    qint64 lost_ = 0;
 
     FrameParser parser_;
     std::deque<QByteArray> outChunks_;        // bytes due on the pty

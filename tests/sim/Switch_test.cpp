@@ -33,7 +33,7 @@ public:
     bool ok() const { return fd_ >= 0; }
     void write(const QByteArray& b) { ASSERT_EQ(::write(fd_, b.constData(), size_t(b.size())), b.size()); }
     // Reads until `n` bytes came or `ms` passed; counts the separate reads.
-    QByteArray read(int n, int ms = 1000) {
+    QByteArray read(int n, int ms = 3000) {
         QByteArray got;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (got.size() < n && std::chrono::steady_clock::now() < end) {
@@ -258,25 +258,58 @@ TEST_F(SwitchOnPty, SplitWritesAndNoiseKeepFramesWhole) {
     sw.setSplit(3, 2);
     sw.setNoise(0.5, 3);
     for (int card = 0; card < 12; ++card) sw.sendCardState(card, {1, 0, 0, 0, 0, 0, 0, quint8(card)});
-    const QByteArray all = line->read(12 * 12 + 1, 3000);   // at least one noise byte
-    QByteArray rest = all + line->read(100, 200);
-    int frames = 0, noise = 0;
-    for (int i = 0; i < rest.size();) {
-        if (quint8(rest[i]) == 0x99 && i + 12 <= rest.size() && quint8(rest[i + 1]) == 0x0B) {
-            const QByteArray f = rest.mid(i, 12);
+    QByteArray rest;
+    int frames = 0, noise = 0, at = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (frames < 12 && std::chrono::steady_clock::now() < end) {
+        rest += line->read(1, 50);
+        while (at < rest.size()) {
+            if (quint8(rest[at]) != 0x99) {
+                ++noise;
+                ++at;
+                continue;
+            }
+            if (at + 12 > rest.size()) break;           // the rest is still on its way
+            const QByteArray f = rest.mid(at, 12);
+            EXPECT_EQ(quint8(f[1]), 0x0B);
             EXPECT_EQ(quint8(f[2]), frames);
             EXPECT_EQ(quint8(f[10]), frames);
             EXPECT_EQ(quint8(f[11]), sum(f, 0, 11));
             ++frames;
-            i += 12;
-        } else {
-            ++noise;
-            ++i;
+            at += 12;
         }
     }
     EXPECT_EQ(frames, 12);
     EXPECT_GT(noise, 0);
     EXPECT_GT(line->reads, 12) << "frames arrive in pieces";
+}
+
+TEST(SwitchLine, OutputWaitsForTheStationOrIsLostAsOnARealLine) {
+    for (bool drop : {false, true}) {
+        sim::SwitchOptions opt;
+        opt.dropWhileClosed = drop;
+        sim::Switch sw(opt);
+        ASSERT_TRUE(sw.openPty());
+        sw.start();
+        sw.announce();                                  // nobody listens yet
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        EXPECT_FALSE(sw.stationConnected());
+        {
+            Line line(sw.slavePath());
+            ASSERT_TRUE(sw.waitConnected(3000));
+            if (drop) {
+                EXPECT_TRUE(line.read(1, 150).isEmpty());
+                EXPECT_EQ(sw.bytesLost(), 4);
+            } else {
+                EXPECT_EQ(line.read(4), bytes({0x83, 0x03, 0x00, 0x86}));
+            }
+            sw.announce();                              // the line is open: always delivered
+            EXPECT_EQ(line.read(4), bytes({0x83, 0x03, 0x00, 0x86}));
+        }
+        for (int i = 0; i < 300 && sw.stationConnected(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_FALSE(sw.stationConnected()) << "the station closed the line";
+    }
 }
 
 TEST(SwitchPump, DrivenFromTheCallersLoopAndReopenedBySerialPort) {
