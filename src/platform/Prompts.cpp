@@ -1,5 +1,7 @@
 #include "platform/Prompts.h"
 
+#include "platform/AppExit.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
@@ -13,6 +15,7 @@ namespace platform {
 
 namespace {
 QPointer<QWidget> g_parent;
+constexpr int kMaxUnexpected = 50;
 
 struct Answer {
     QString textPart;
@@ -41,6 +44,9 @@ bool take(script::Kind kind, const QString& text, const QString& title, int butt
         }
     }
     S().unexpected << script::Shown{kind, text, title, buttons};
+    // A scripted run that keeps meeting boxes nobody expected is caught in a
+    // loop that asks until it is answered (an open failure): end it.
+    if (S().unexpected.size() >= kMaxUnexpected) EndProgram(1);
     return false;
 }
 

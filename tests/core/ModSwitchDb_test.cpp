@@ -1,5 +1,6 @@
 #include "core/ModSwitch.h"
 #include "platform/AppExit.h"
+#include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
 
@@ -115,4 +116,15 @@ TEST_F(ModSwitchDb, ListHelpers) {
     dbSwitch.execute("insert into d values('2026-03-04 05:06:07')");
     platform::Recordset dq = dbSwitch.query("select t from d");
     EXPECT_EQ(RsValuesList(dq, 2), "'2026-03-04 05:06:07'");
+}
+
+TEST_F(ModSwitchDb, UnansweredOpenFailureInAScriptedRunEnds) {
+    platform::testing::setTick([] {
+        static qint64 t = 0;
+        return t += 600;   // every wait is over at once
+    });
+    Database db;
+    EXPECT_THROW(OpenDB(dir->file("never.mdb"), db), platform::ProgramEnded);
+    EXPECT_GE(platform::script::unexpected().size(), 2);
+    platform::script::reset();   // the boxes were the point of this test
 }
