@@ -24,8 +24,19 @@
 //    row per "820300" of the station and "810300" at its end;
 //  - call records and deposit events are sent one at a time: the next goes
 //    out when the station answers "820302"; "820303" sends the same one again;
+//  - a deposit event's "820302" is acknowledged, since the station waits for it;
+//  - the record upload "9607" is acknowledged and answered with the records of
+//    setUploadRecords(), one per "820302", then the end frame "9607";
 //  - everything received is recorded, decoded (see Frame::describe).
-// All calls are thread-safe; behaviour is deterministic for a given seed.
+// Only the orders the station waits for are acknowledged (see setAcknowledged):
+// an acknowledgement of a fire-and-forget order such as "960301" would complete
+// whatever send of the station is pending at that moment.
+// Before the station opens the terminal, and while it reopens it, what is due
+// waits (or is lost with dropWhileClosed). To compare with an earlier state,
+// pass receivedCount() taken before the action as `from` to waitFor().
+// All calls are thread-safe; the observer runs on the simulator's thread and
+// may call back into it. Noise and split sizes come from the seed alone.
+// The USB collector that carries the same switch: sim/UsbCollectorSim.h.
 #include "sim/Frames.h"
 
 #include <QByteArray>
