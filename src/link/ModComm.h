@@ -30,6 +30,7 @@ struct AckSlot {
     int Pending = 0;    // -1 while a send waits
     int Status = 2;     // 2 until an acknowledgement came, then its status byte
     quint64 Seq = 0;    // order of taking: the dispatcher serves the oldest first
+    bool Busy = false;  // owned by a send until it has read the status
 };
 
 // An ask waiting for a frame of a given code.
@@ -38,6 +39,7 @@ struct AnswerSlot {
     int Flag = 0;
     QByteArray Data;    // one byte while nothing has arrived
     quint64 Seq = 0;
+    bool Busy = false;  // owned by an ask until it has taken the answer
 };
 
 namespace ModComm {

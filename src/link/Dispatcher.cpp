@@ -1,0 +1,209 @@
+// What happens to each good frame from the switch: waits are served first,
+// then the frames nobody waits for are handled by their code.
+#include "core/ModDefine.h"
+#include "link/LinkTrace.h"
+#include "link/LinkWindows.h"
+#include "link/ModComm.h"
+#include "link/MonitorSink.h"
+#include "params/DialDigits.h"
+#include "platform/Clock.h"
+#include "platform/Db.h"
+
+#include <stdexcept>
+
+namespace ModComm {
+
+std::array<StatusFrame, 16> PortStates{};
+std::array<StatusFrame, 18> CardStates{};
+
+namespace {
+
+quint8 at(const QByteArray& f, int i) {
+    if (i < 0 || i >= f.size()) throw std::out_of_range("frame too short");
+    return static_cast<quint8>(f[i]);
+}
+
+// The waiting slot taken longest ago that `pick` accepts, -1 when none.
+template <typename Ring, typename Pick>
+int oldest(const Ring& ring, Pick pick) {
+    int best = -1;
+    for (int i = 0; i < kSlotCount; ++i)
+        if (pick(ring[i]) && (best < 0 || ring[i].Seq < ring[best].Seq)) best = i;
+    return best;
+}
+
+bool waiting(const AnswerSlot& s) { return s.Busy && !s.Code.isEmpty(); }
+
+// Two nibble digits of a byte, the filler F left out.
+QString digitsOf(quint8 b) {
+    QString s;
+    for (int n : {b >> 4, b & 0x0F})
+        if (n != 0x0F) s += QString::number(n, 16).toUpper();
+    return s;
+}
+
+void answerBalance(const QByteArray& f) {
+    SendOrder(QStringLiteral("820300"), false, 4, true);
+    const quint8 b4 = at(f, 4), b5 = at(f, 5);
+    platform::Recordset rs;
+    if (b4 < 0xFF || b5 < 0xFF)
+        rs = dbSwitch.query(QStringLiteral("Select * From account where account=?"), {digitsOf(b4) + digitsOf(b5)});
+    else
+        rs = dbSwitch.query(QStringLiteral("Select * From extension where address=?"), {at(f, 2) * 256 + at(f, 3)});
+    const qint64 owner = rs.eof() ? 0 : rs.lng(QStringLiteral("userid"));
+    platform::Currency remain;
+    platform::Recordset u = dbSwitch.query(QStringLiteral("select remain from user where userid=?"), {owner});
+    if (!u.eof()) remain = u.cur(QStringLiteral("remain"));
+    SendOrder(BalanceAnswer(remain.toFen(), at(f, 3), at(f, 6)), true, 4, true);
+}
+
+void linkProbe() {
+    SendOrder(QStringLiteral("820300"), false, 4, true);
+    if (LinkWindows::ProgressShown()) return;
+    const QString clock = ClockOrder(platform::Now());
+    if (!clock.isEmpty()) SendOrder(clock, false, 4, true);
+    SetMonitor(true);
+    SendOrder(QStringLiteral("960301"), false, 4, true);
+}
+
+}  // namespace
+
+QString BalanceAnswer(qint64 cents, quint8 byte3, quint8 byte6) {
+    constexpr qint64 kMax = 0x7FFFFF;   // 7 + 16 bits of magnitude
+    const bool negative = cents < 0;
+    qint64 mag = negative ? -cents : cents;
+    if (mag > kMax) mag = kMax;
+    return QStringLiteral("950810") + ByteToHex(byte3) +
+           ByteToHex(static_cast<quint8>((negative ? 0x80 : 0) | ((mag >> 16) & 0x7F))) +
+           ByteToHex(static_cast<quint8>((mag >> 8) & 0xFF)) + ByteToHex(static_cast<quint8>(mag & 0xFF)) +
+           ByteToHex(byte6);
+}
+
+void DealFrame(const QByteArray& frame, int row) {
+    try {
+        if (at(frame, 0) == 0x82) {
+            const int i = oldest(AckRing, [](const AckSlot& s) { return s.Pending != 0; });
+            if (i >= 0) {
+                AckRing[i].Pending = 0;
+                AckRing[i].Status = at(frame, 2);
+            }
+            return;
+        }
+        const QString code = FrameTable.value(row).Code;
+        const int w = oldest(AnswerRing, [&](const AnswerSlot& s) {
+            return waiting(s) && (s.Code == code || s.Code == QLatin1String("ANY"));
+        });
+        if (w >= 0) {
+            AnswerRing[w].Code.clear();
+            AnswerRing[w].Data = frame;
+            return;
+        }
+        if (code == QLatin1String("810300")) {
+            const int f = oldest(AnswerRing, [](const AnswerSlot& s) { return waiting(s) && s.Flag != 0; });
+            if (f >= 0) {
+                AnswerRing[f].Flag = 0;
+                AnswerRing[f].Code.clear();
+                AnswerRing[f].Data = frame;
+            } else {
+                SendOrder(QStringLiteral("820300"), false, 4, true);
+            }
+        } else if (code == QLatin1String("830300")) {
+            linkProbe();
+        } else if (code == QLatin1String("950B")) {
+            SendOrder(QStringLiteral("820300"), false, 4, true);
+        } else if (code == QLatin1String("961D")) {
+            DealRecord(frame, false);
+        } else if (code == QLatin1String("9607")) {
+            const int f = oldest(AnswerRing, [](const AnswerSlot& s) { return waiting(s) && s.Code == QLatin1String("961D"); });
+            if (f >= 0) {
+                AnswerRing[f].Flag = AnswerRing[f].Flag != 0 ? 0 : -1;
+                AnswerRing[f].Code.clear();
+                AnswerRing[f].Data = frame;
+            } else {
+                SendOrder(QStringLiteral("820300"), false, 4, true);
+            }
+        } else if (code == QLatin1String("970A")) {
+            const int ch = at(frame, 2);
+            if (ch >= static_cast<int>(PortStates.size())) throw std::out_of_range("channel index out of range");
+            PortStates[ch].Data = frame;
+        } else if (code == QLatin1String("990B")) {
+            const int card = at(frame, 2);
+            if (card >= static_cast<int>(CardStates.size())) throw std::out_of_range("card index out of range");
+            CardStates[card].Data = frame;
+        } else if (code == QLatin1String("A011")) {
+            DealRecord(frame, true);
+        } else if (code == QLatin1String("A107")) {
+            answerBalance(frame);
+        }
+    } catch (const std::exception& e) {
+        LinkTrace::Note(QStringLiteral("Handle Error :") + QString::fromUtf8(e.what()));
+    }
+}
+
+void DealRecord(const QByteArray& frame, bool bMonitor) {
+    if (!bMonitor) {
+        const quint8 type = at(frame, 28);
+        if (type == 0x0A || type == 0x1A) {
+            DealDeposit(frame, type == 0x0A ? 0 : 1);
+            return;
+        }
+        CurrentMonitorSink().Record(frame, true);
+        return;
+    }
+    if (g_MonitorOn) CurrentMonitorSink().Monitor(frame);
+}
+
+void DealDeposit(const QByteArray& frame, quint8 kind) {
+    bool stored = false;
+    bool added = false;
+    QDateTime when;
+    platform::Currency amount;
+    try {
+        const QDate today = platform::Now().date();
+        const int month = digitsOf(at(frame, 17)).toInt();
+        const int year = month > today.month() ? today.year() - 1 : today.year();
+        const QDate d(year, month, digitsOf(at(frame, 18)).toInt());
+        const QTime t(digitsOf(at(frame, 19)).toInt(), digitsOf(at(frame, 20)).toInt(), digitsOf(at(frame, 21)).toInt());
+        when = QDateTime(d, t);
+        if (!d.isValid() || !t.isValid()) throw std::invalid_argument("invalid event time");
+        amount = platform::Currency::fromFen(at(frame, 22) * 65536 + at(frame, 23) * 256 + at(frame, 24));
+        const int addr = at(frame, 3);
+        try {
+            added = dbSwitch.execute(QStringLiteral("insert into extdeposithistory (ChangeDate, ExtAddr, ChangeValue, "
+                                                    "WorkerID, ChangeType) values(?,?,?,'',?)"),
+                                     {when, addr, amount, int(kind)}) > 0;
+            stored = true;
+        } catch (const platform::DbError&) {
+            // The switch re-sends an event whose answer it missed: the same
+            // event already stored counts as stored.
+            platform::Recordset rs = dbSwitch.query(
+                QStringLiteral("select ChangeValue, ChangeType from extdeposithistory where ChangeDate=? and ExtAddr=?"),
+                {when, addr});
+            if (rs.eof() || rs.cur(QStringLiteral("ChangeValue")) != amount || rs.lng(QStringLiteral("ChangeType")) != kind)
+                throw;
+            stored = true;
+        }
+    } catch (const std::exception&) {
+        stored = false;
+    }
+    if (stored) {
+        if (added && CurTable == QLatin1String("ExtDepositHistory")) {
+            LinkWindows::AddDepositLine(when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('\t') +
+                                        ModSwitch::ExtNumberOf(static_cast<quint8>(frame[3])) + QLatin1Char('\t') +
+                                        amount.toString2() + QStringLiteral("\t\t") +
+                                        (kind == 0 ? QStringLiteral("累计") : QStringLiteral("扣除")));
+        }
+        RecordErrCount = 0;
+        SendOrder(QStringLiteral("820302"), true, 4, true);
+        return;
+    }
+    ++RecordErrCount;
+    if (RecordErrCount > 2) {
+        SendOrder(QStringLiteral("820302"), false, 4, true);
+        RecordErrCount = 0;
+    } else {
+        SendOrder(QStringLiteral("820303"), false, 4, true);
+    }
+}
+
+}  // namespace ModComm

@@ -1,0 +1,38 @@
+#include "link/LinkWindows.h"
+
+#include "console/frmPABX.h"
+#include "core/frmPicClip.h"
+#include "core/frmWelcome.h"
+#include "platform/Prompts.h"
+
+#include <QApplication>
+#include <QWidget>
+
+namespace LinkWindows {
+
+bool ProgressShown() {
+    for (QWidget* w : QApplication::allWidgets()) {
+        if ((w->objectName() == QLatin1String("frmProgress") ||
+             QLatin1String(w->metaObject()->className()) == QLatin1String("frmProgress")) &&
+            w->isVisible())
+            return true;
+    }
+    return false;
+}
+
+void AddDepositLine(const QString& line) {
+    if (!frmPABX::exists()) return;
+    platform::FlexGrid* g = frmPABX::instance().fgDisp;
+    g->AddItem(line);
+    if (g->Rows() > 2 && g->TextMatrix(1, 0).isEmpty()) g->RemoveItem(1);
+}
+
+void ClockDialog() {
+    const bool splash = frmWelcome::exists();
+    if (splash) frmWelcome::instance().Timer1->stop();
+    frmPicClip& clip = frmPicClip::instance();
+    platform::RunModal(&clip);
+    if (splash && frmWelcome::exists()) frmWelcome::instance().Timer1->start();
+}
+
+}  // namespace LinkWindows

@@ -1,0 +1,159 @@
+// The receive and transmit rings, the serial pump and the frame parser.
+#include "core/ModDefine.h"
+#include "link/LinkTrace.h"
+#include "link/ModComm.h"
+#include "link/CommState.h"
+#include "platform/Clock.h"
+#include "platform/Comm.h"
+
+#include <QPointer>
+
+namespace ModComm {
+
+std::array<quint8, kRingSize> RxBuf{};
+int RxRead = 0, RxWrite = 0;
+std::array<quint8, kRingSize> TxBuf{};
+int TxRead = 0, TxWrite = 0;
+
+CommStateRec CommState;
+
+namespace {
+QPointer<platform::Comm> g_port;
+std::unique_ptr<platform::Comm> g_ownPort;
+
+// Frame families the station never answers when their checksum is wrong:
+// status frames, acknowledgements and the collector's own frames.
+bool silentOnError(quint8 b) {
+    switch (b) {
+    case 0x99: case 0x97: case 0x9C: case 0x9D: case 0x9B: case 0x9A: case 0x98: case 0x82: case 0x7F:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString timeText() { return platform::Now().toString(QStringLiteral("HH:mm:ss")); }
+}  // namespace
+
+void AttachPort(platform::Comm* port) { g_port = port; }
+
+platform::Comm& ComA() {
+    if (g_port) return *g_port;
+    if (!g_ownPort) g_ownPort = std::make_unique<platform::Comm>();
+    return *g_ownPort;
+}
+
+int RxCount() { return (RxWrite - RxRead + kRingSize) & kRingMask; }
+int TxCount() { return (TxWrite - TxRead + kRingSize) & kRingMask; }
+
+int PutRxBuf(const QByteArray& bytes) {
+    // One place always stays empty: equal indexes mean an empty ring.
+    const int room = kRingMask - RxCount();
+    const int n = std::min<int>(room, static_cast<int>(bytes.size()));
+    for (int i = 0; i < n; ++i) {
+        RxBuf[RxWrite] = static_cast<quint8>(bytes[i]);
+        RxWrite = (RxWrite + 1) & kRingMask;
+    }
+    if (n < bytes.size())
+        LinkTrace::Note(timeText() + QStringLiteral(" 接收缓冲区满, 丢弃 %1 字节").arg(bytes.size() - n));
+    return n;
+}
+
+bool PutTxBuf(const QString& order) {
+    QString text = order;
+    if (!CheckHex(text) || text.size() < 2) return false;
+    const QByteArray bytes = HexToBytes(text);
+    if (bytes.size() > kRingMask - TxCount()) {
+        LinkTrace::Note(timeText() + QStringLiteral(" 发送缓冲区满, 命令未发送: ") + SpaceHex(text));
+        return false;
+    }
+    for (char c : bytes) {
+        TxBuf[TxWrite] = static_cast<quint8>(c);
+        TxWrite = (TxWrite + 1) & kRingMask;
+    }
+    LinkTrace::ShowRecord(text, 1);
+    return true;
+}
+
+void ResetLink() {
+    RxRead = RxWrite = TxRead = TxWrite = 0;
+    CommState = CommStateRec{};
+    g_NoAnswerCount = 10;
+}
+
+void ReadComm() {
+    if (g_UseUSB) {
+        ReadUSB();
+        return;
+    }
+    platform::Comm& port = ComA();
+    if (!port.PortOpen()) return;
+    if (port.OutBufferCount() == 0 && TxCount() > 0) {
+        QByteArray out;
+        out.reserve(TxCount());
+        while (TxRead != TxWrite) {
+            out.append(static_cast<char>(TxBuf[TxRead]));
+            TxRead = (TxRead + 1) & kRingMask;
+        }
+        port.Output(out);
+    }
+    if (port.InBufferCount() >= 1) {
+        const QByteArray in = port.Input();
+        if (in.isEmpty()) return;
+        PutRxBuf(in);
+        if (LinkTrace::ShowBuf()) LinkTrace::AddBufLine(timeText() + QStringLiteral("<--") + SpaceHex(BytesToHex(in)));
+    }
+}
+
+void ParseFrame() {
+    if (RxRead == RxWrite) return;
+    if (!CommState.Matched) {
+        for (int tries = RxCount() - 2; tries > 0; --tries) {
+            char head[3] = {static_cast<char>(RxBuf[RxRead]), static_cast<char>(RxBuf[(RxRead + 1) & kRingMask]),
+                            static_cast<char>(RxBuf[(RxRead + 2) & kRingMask])};
+            const int row = FindFrame(QByteArray::fromRawData(head, 3));
+            if (row >= 0) {
+                CommState.Matched = true;
+                CommState.FrameIndex = row;
+                return;
+            }
+            RxRead = (RxRead + 1) & kRingMask;
+        }
+        return;
+    }
+    const int row = CommState.FrameIndex;
+    const int len = FrameTable[row].Len;
+    if (RxCount() < len + 1) return;
+    QByteArray frame(len + 1, '\0');
+    for (int i = 0; i <= len; ++i) {
+        frame[i] = static_cast<char>(RxBuf[RxRead]);
+        RxRead = (RxRead + 1) & kRingMask;
+    }
+    CommState.Matched = false;
+    const QString hex = BytesToHex(frame);
+    const QString body = hex.left(2 * len);
+    if (body != QLatin1String("830300")) g_NoAnswerCount = 0;
+
+    const quint8 first = static_cast<quint8>(frame[0]);
+    const quint8 lenByte = static_cast<quint8>(frame[1]);
+    bool good = hex.mid(2 * len, 2) == CheckSum(body);
+    if (first == 0xA9 && lenByte != (SwitchModel == 2 ? 0x0C : 0x10)) good = false;
+    if (first == 0x8F && lenByte != (SwitchModel == 2 ? 0x12 : 0x17)) good = false;
+    LinkTrace::ShowRecord(hex, good ? 0 : 2);
+    if (!good) {
+        if (FrameTable[row].Code == QLatin1String("961D"))
+            SendOrder(QStringLiteral("820303"), false, 4, true);
+        else if (!silentOnError(first))
+            SendOrder(QStringLiteral("820301"), false, 4, true);
+        return;
+    }
+    DealFrame(frame, row);
+}
+
+void ProcessComm() {
+    ReadComm();
+    ParseFrame();
+    ParseFrame();
+}
+
+}  // namespace ModComm

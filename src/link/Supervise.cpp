@@ -1,0 +1,86 @@
+// Opening the link, the monitor mode of the view shown, and the talk-time cut-off.
+#include "core/ModDefine.h"
+#include "link/LinkWindows.h"
+#include "link/ModComm.h"
+#include "platform/Clock.h"
+#include "platform/Comm.h"
+
+#include <stdexcept>
+
+namespace ModComm {
+
+namespace {
+
+QString setting(const QString& key) {
+    const QVariant v = dbSwitch.scalar(QStringLiteral("select value from Variant where varname=?"), {key});
+    return v.isNull() ? QString() : v.toString();
+}
+
+// Two decimal digits sent as the two hex digits of one byte (23 travels as 0x23).
+QString dec2(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+
+void openSerial() {
+    platform::Comm& port = ComA();
+    if (port.PortOpen()) port.setPortOpen(false);
+    const QString device = setting(QStringLiteral("CommDevice")).trimmed();
+    bool ok = false;
+    const int number = setting(QStringLiteral("CommPort")).trimmed().toInt(&ok);
+    if (device.isEmpty() && (!ok || number < 1)) throw std::runtime_error("CommPort");
+    const QString settings = setting(QStringLiteral("CommSet")).trimmed();
+    bool speedOk = false;
+    settings.section(QLatin1Char(','), 0, 0).trimmed().toInt(&speedOk);
+    if (!speedOk || settings.count(QLatin1Char(',')) != 3) throw std::runtime_error("CommSet");
+    port.setCommPort(ok ? number : 1);
+    port.setSettings(settings);
+    port.setDevice(device);
+    if (!port.setPortOpen(true)) throw std::runtime_error(port.lastError().toStdString());
+}
+
+}  // namespace
+
+QString ClockOrder(const QDateTime& t) {
+    const int yy = t.date().year() - 1980;
+    if (yy < 0 || yy > 99) return QString();
+    return QStringLiteral("8509") + dec2(yy) + dec2(t.date().month()) + dec2(t.date().day()) + dec2(t.time().hour()) +
+           dec2(t.time().minute()) + dec2(t.time().second()) + dec2(t.date().dayOfWeek());
+}
+
+int OpenComm(bool syncTime) {
+    try {
+        platform::YieldEvents();
+        if (!g_UseUSB) openSerial();
+        SendOrder(QStringLiteral("84040000"), false, 4, true);
+        SendOrder(QStringLiteral("960300"), false, 4, true);
+        SendOrder(QStringLiteral("830300"), false, 4, true);
+        QByteArray answer;
+        if (GetOrder(answer, QStringLiteral("950B"), false, QString(), 5) != 2) return 2;
+        if (!syncTime) return 1;
+        LinkWindows::ClockDialog();
+        const QString clock = ClockOrder(platform::Now());
+        if (clock.isEmpty()) return 9;
+        return SendOrder(clock, true, 4, true);
+    } catch (const std::exception&) {
+        return 8;
+    }
+}
+
+void SetMonitor(bool bOn) {
+    QString order = QStringLiteral("84040000");
+    if (bOn && CurTable == QLatin1String("MonCard")) order = QStringLiteral("84040101");
+    else if (bOn && CurTable == QLatin1String("PortMonitor")) order = QStringLiteral("84040100");
+    SendOrder(order, false, 4, true);
+}
+
+void CheckTimeLimit(const QDateTime& now) {
+    for (int i = 0; i < MonSlots.size(); ++i) {
+        MonSlot& s = MonSlots[i];
+        if (s.LimitSet == 0 || (s.EndTime.isValid() && s.EndTime > now)) continue;
+        s.UserID = -1;
+        s.LimitSet = 0;
+        SendOrder(QStringLiteral("920700") + ByteToHex(static_cast<quint8>(s.ExtAddr)) + QStringLiteral("0000") +
+                      ByteToHex(static_cast<quint8>(i)),
+                  false, 4, true);
+    }
+}
+
+}  // namespace ModComm

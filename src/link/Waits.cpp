@@ -1,0 +1,150 @@
+// The send-and-acknowledge and ask-and-answer primitives. Their waits poll the
+// link and yield to window events, so timers, clicks and frame dispatch run
+// (and may nest further waits) while one waits.
+#include "core/ModDefine.h"
+#include "link/ClsACK.h"
+#include "link/ClsGetOrder.h"
+#include "link/CommState.h"
+#include "link/LinkTrace.h"
+#include "link/ModComm.h"
+#include "platform/Clock.h"
+
+namespace ModComm {
+
+std::array<AckSlot, kSlotCount> AckRing{};
+int AckIndex = 0;
+std::array<AnswerSlot, kSlotCount> AnswerRing{};
+int AnswerIndex = 0;
+
+namespace {
+
+// A short pause of the wait loops: about 2 ms of the tick, yielding meanwhile.
+void pause2ms() {
+    const qint64 start = platform::TickMs();
+    do {
+        platform::YieldEvents();
+    } while (platform::TickMs() - start < 2);
+}
+
+bool ackInUse(const AckSlot& s) { return s.Busy; }
+bool answerInUse(const AnswerSlot& s) { return s.Busy; }
+
+// Takes a free slot, starting at the ring's next index; -1 when the ring is full.
+// The slots keep their age, so the dispatcher serves the oldest wait first.
+template <typename Ring, typename InUse>
+int takeSlot(Ring& ring, int& index, InUse inUse) {
+    int busy = 0;
+    for (const auto& s : ring) busy += inUse(s) ? 1 : 0;
+    if (busy >= kMaxWaits) return -1;
+    for (int k = 0; k < kSlotCount; ++k) {
+        const int i = (index + k) % kSlotCount;
+        if (!inUse(ring[i])) {
+            index = (i + 1) % kSlotCount;
+            ring[i].Seq = ++CommState.SlotSeq;
+            ring[i].Busy = true;
+            return i;
+        }
+    }
+    return -1;
+}
+
+void noteRefused(const QString& what, const QString& order) {
+    LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" 等待已满(%1), ").arg(kMaxWaits) +
+                    what + QStringLiteral(": ") + SpaceHex(order));
+}
+
+}  // namespace
+
+int SendOrder(const QString& order, bool waitAck, int timeoutSec, bool addSum) {
+    ClsACK ack;
+    return ack.SendOrder(order, waitAck, timeoutSec, addSum);
+}
+
+int GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec) {
+    ClsGetOrder ask;
+    return ask.GetOrder(answer, expectCode, flag, order, timeoutSec);
+}
+
+int takeAckSlot() { return takeSlot(AckRing, AckIndex, ackInUse); }
+int takeAnswerSlot() { return takeSlot(AnswerRing, AnswerIndex, answerInUse); }
+
+}  // namespace ModComm
+
+using namespace ModComm;
+
+int ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSec, bool addSum) {
+    QString order = orderIn;
+    if (!CheckHex(order) || order.isEmpty()) return 0;
+    if (addSum) order += CheckSum(order);
+    int result = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool wait = waitAck && g_NoAnswerCount <= 6;
+        int slot = -1;
+        if (wait) {
+            // Take the slot before sending, so a full ring refuses the order
+            // instead of sending it with nobody to receive its acknowledgement.
+            slot = takeAckSlot();
+            if (slot < 0) {
+                noteRefused(QStringLiteral("命令未发送"), order);
+                return result;
+            }
+            AckRing[slot].Pending = -1;
+            AckRing[slot].Status = 2;
+        }
+        if (g_UseUSB) {
+            if (WriteUSB(order, false)) {
+                if (slot >= 0) AckRing[slot] = AckSlot{};
+                break;
+            }
+            LinkTrace::ShowRecord(order, 1);
+        } else if (!PutTxBuf(order)) {
+            if (slot >= 0) AckRing[slot] = AckSlot{};
+            break;
+        }
+        if (!wait) break;
+        const qint64 deadline = platform::TickMs() + qint64(timeoutSec) * 1000;
+        while (platform::TickMs() < deadline) {
+            ProcessComm();
+            if (AckRing[slot].Pending == 0) break;
+            pause2ms();
+        }
+        const int status = AckRing[slot].Status;
+        AckRing[slot] = AckSlot{};   // a late acknowledgement cannot complete this slot
+        if (status == 0) {
+            result = 1;
+            break;
+        }
+        // 01 is the switch's report of a bad checksum: a failure, never success.
+        result = status == 3 ? 3 : status == 1 ? 4 : 2;
+    }
+    return result;
+}
+
+int ClsGetOrder::GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order,
+                          int timeoutSec) {
+    const int slot = takeAnswerSlot();
+    if (slot < 0) {
+        noteRefused(QStringLiteral("等待 ") + expectCode, order);
+        return 0;
+    }
+    AnswerSlot& s = AnswerRing[slot];
+    s.Code = expectCode;
+    s.Flag = flag ? -1 : 0;
+    s.Data = QByteArray(1, '\0');
+    if (!order.isEmpty()) ModComm::SendOrder(order, false, 4, true);
+    int result = 0;
+    const qint64 start = platform::TickMs();
+    for (;;) {
+        if (platform::TickMs() - start >= qint64(timeoutSec) * 1000) break;
+        ProcessComm();
+        if (AnswerRing[slot].Data.size() > 1) {
+            result = AnswerRing[slot].Flag != (flag ? -1 : 0) ? 1 : 2;
+            answer = AnswerRing[slot].Data;
+            if (expectCode != QLatin1String("961D")) ModComm::SendOrder(QStringLiteral("820300"), false, 4, true);
+            break;
+        }
+        pause2ms();
+    }
+    AnswerRing[slot] = AnswerSlot{};
+    return result;
+}

@@ -1,0 +1,343 @@
+#include "link/frmSRV.h"
+
+#include "console/frmPABX.h"
+#include "core/ModDefine.h"
+#include "link/LinkTrace.h"
+#include "link/ModComm.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QRandomGenerator>
+#include <QResizeEvent>
+#include <memory>
+
+namespace {
+std::unique_ptr<frmSRV> g_instance;
+constexpr int kTw = 15;   // twips to a pixel
+constexpr int kMaxLines = 5000;
+}  // namespace
+
+frmSRV& frmSRV::instance() {
+    if (!g_instance) g_instance.reset(new frmSRV);
+    return *g_instance;
+}
+bool frmSRV::exists() { return static_cast<bool>(g_instance); }
+void frmSRV::unload() { g_instance.reset(); }
+
+std::function<bool(int, int)>& frmSRV::rightCheck() {
+    static std::function<bool(int, int)> check;
+    return check;
+}
+
+frmSRV::frmSRV(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frmSRV"));
+    setWindowTitle(QStringLiteral("调试窗口"));
+    setMinimumSize(9700 / kTw, 4000 / kTw);
+    marks_[0] = QStringLiteral("<-");
+    marks_[1] = QStringLiteral("->");
+    marks_[2] = QStringLiteral("--");
+
+    lstRec = new QListWidget(this);
+    lstRec->setObjectName(QStringLiteral("lstRec"));
+    lstBuf = new QListWidget(this);
+    lstBuf->setObjectName(QStringLiteral("lstBuf"));
+    fraV = new QFrame(this);
+    fraV->setFrameShape(QFrame::VLine);
+    fraV->setCursor(Qt::SplitHCursor);
+    fraV->installEventFilter(this);
+
+    Frame1 = new QFrame(this);
+    Frame1->setFixedHeight(1300 / kTw);
+    Label1 = new QLabel(QStringLiteral("命令窗口"), Frame1);
+    Label1->setGeometry(8, 4, 80, 20);
+    Label1->installEventFilter(this);
+    cboLst = new QComboBox(Frame1);
+    cboLst->setEditable(true);
+    cboLst->setInsertPolicy(QComboBox::NoInsert);
+    cboLst->setGeometry(90, 2, 300, 24);
+    cboLst->installEventFilter(this);
+    cmdSend = new QPushButton(QStringLiteral("发送"), Frame1);
+    cmdSend->setGeometry(400, 2, 60, 24);
+    cmdReceive = new QPushButton(QStringLiteral("接 收"), Frame1);
+    cmdReceive->setGeometry(465, 2, 60, 24);
+    cmdCopy = new QPushButton(QStringLiteral("复制"), Frame1);
+    cmdCopy->setGeometry(530, 2, 60, 24);
+    cmdClear = new QPushButton(QStringLiteral("清除"), Frame1);
+    cmdClear->setGeometry(400, 30, 60, 24);
+    cmdClose = new QPushButton(QStringLiteral("关闭"), Frame1);
+    cmdClose->setGeometry(465, 30, 60, 24);
+    txtSearch = new QLineEdit(Frame1);
+    txtSearch->setGeometry(90, 30, 230, 24);
+    txtSearch->installEventFilter(this);
+    cmdSearch = new QPushButton(QStringLiteral("查找"), Frame1);
+    cmdSearch->setGeometry(325, 30, 65, 24);
+    chkVerify = new QCheckBox(QStringLiteral("计算校验位"), Frame1);
+    chkVerify->setGeometry(8, 60, 100, 22);
+    Check1 = new QCheckBox(QStringLiteral("锁定"), Frame1);
+    Check1->setGeometry(110, 60, 70, 22);
+    Check2 = new QCheckBox(QStringLiteral("显示在最前面"), Frame1);
+    Check2->setGeometry(185, 60, 120, 22);
+    chkShowBuf = new QCheckBox(QStringLiteral("显示缓冲"), Frame1);
+    chkShowBuf->setGeometry(310, 60, 90, 22);
+    cmdMon = new QPushButton(QStringLiteral("自动演示"), Frame1);
+    cmdMon->setGeometry(530, 30, 80, 24);
+    cmdMon->hide();
+    cmdTest = new QPushButton(QStringLiteral("测试"), Frame1);
+    cmdTest->setGeometry(530, 58, 80, 24);
+    cmdTest->hide();
+    // The filter box stands where the hidden hand-entry box would be.
+    txtFilter = new QLineEdit(Frame1);
+    txtFilter->setGeometry(8, 30, 78, 24);
+    txtFilter->hide();
+
+    connect(cmdSend, &QPushButton::clicked, this, &frmSRV::cmdSend_Click);
+    connect(cmdReceive, &QPushButton::clicked, this, &frmSRV::cmdReceive_Click);
+    connect(cmdCopy, &QPushButton::clicked, this, &frmSRV::cmdCopy_Click);
+    connect(cmdClear, &QPushButton::clicked, this, &frmSRV::cmdClear_Click);
+    connect(cmdClose, &QPushButton::clicked, this, &frmSRV::cmdClose_Click);
+    connect(cmdSearch, &QPushButton::clicked, this, &frmSRV::cmdSearch_Click);
+    connect(cmdMon, &QPushButton::clicked, this, &frmSRV::cmdMon_Click);
+    connect(cmdTest, &QPushButton::clicked, this, &frmSRV::cmdTest_Click);
+    connect(txtFilter, &QLineEdit::textEdited, this, &frmSRV::txtFilter_Change);
+    connect(Check1, &QCheckBox::toggled, this, &frmSRV::Check1_Click);
+    connect(Check2, &QCheckBox::toggled, this, &frmSRV::Check2_Click);
+    connect(lstRec, &QListWidget::itemDoubleClicked, this, &frmSRV::lstRec_DblClick);
+
+    resize(9700 / kTw, 6000 / kTw);
+    lstRec->setGeometry(0, 0, (9700 - 3000) / kTw, 200);
+    layoutLists();
+}
+
+QString frmSRV::ShowRecord(const QString& text, int dir) {
+    const QString spaced = ModComm::SpaceHex(text);
+    if (filterLen_ > 0 && text.left(filterLen_) != txtFilter->text()) return spaced;
+    if (lstRec->count() > kMaxLines) lstRec->clear();
+    lstRec->addItem(platform::Now().toString(QStringLiteral("HH:mm:ss")) + marks_[dir < 0 || dir > 2 ? 0 : dir] + spaced);
+    if (!locked_) lstRec->scrollToItem(lstRec->item(lstRec->count() - 1), QAbstractItemView::PositionAtTop);
+    return spaced;
+}
+
+void frmSRV::cboLst_Enter() {
+    if (cboLst->currentText().trimmed().compare(QLatin1String("CLEAR"), Qt::CaseInsensitive) == 0) {
+        cboLst->clear();
+        cboLst->setEditText(QString());
+        return;
+    }
+    cmdSend_Click();
+}
+
+void frmSRV::cmdSend_Click() {
+    if (rightCheck() && rightCheck()(1, 2)) return;
+    QString text = cboLst->currentText();
+    ModComm::CheckHex(text);
+    cboLst->setEditText(text);
+    int row = 0;
+    if (text.size() < 6 || !ModComm::FindFrame(text.left(4), text.mid(4, 2), row)) {
+        cboLst->setEditText(QString());
+        platform::MsgBox(QStringLiteral("错误的命令"), platform::mbOKOnly, AppName);
+        cboLst->setFocus();
+        return;
+    }
+    ModComm::SendOrder(text, false, 1, chkVerify->isChecked());
+    if (cboLst->findText(text, Qt::MatchExactly) < 0) cboLst->insertItem(0, text);
+    cboLst->setEditText(text);
+}
+
+void frmSRV::cmdReceive_Click() {
+    if (rightCheck() && rightCheck()(1, 2)) return;
+    QString text = cboLst->currentText();
+    if (!ModComm::CheckHex(text)) return;
+    if (chkVerify->isChecked()) text += ModComm::CheckSum(text);
+    ModComm::PutRxBuf(ModComm::HexToBytes(text));
+}
+
+void frmSRV::cmdCopy_Click() {
+    QString all;
+    for (int i = 0; i < lstBuf->count(); ++i) all += QLatin1Char(' ') + lstBuf->item(i)->text();
+    QApplication::clipboard()->setText(all);
+}
+
+void frmSRV::cmdClear_Click() {
+    lstRec->clear();
+    lstBuf->clear();
+}
+
+void frmSRV::cmdClose_Click() { hide(); }
+
+void frmSRV::cmdSearch_Click() {
+    if (txtSearch->text().isEmpty() || lstRec->count() == 0) return;
+    int start = lstRec->currentRow() + 1;
+    if (start >= lstRec->count() || start < 0) start = 0;
+    lstRec->setCurrentRow(start);
+    QString needle = txtSearch->text();
+    if (!ModComm::CheckHex(needle)) return;
+    needle = ModComm::SpaceHex(needle);
+    for (int i = start; i < lstRec->count(); ++i) {
+        if (lstRec->item(i)->text().mid(10, needle.size()) == needle) {
+            Check1->setChecked(true);
+            lstRec->scrollToItem(lstRec->item(i), QAbstractItemView::PositionAtTop);
+            lstRec->setCurrentRow(i);
+            return;
+        }
+    }
+    lstRec->setCurrentRow(-1);
+    lstRec->clearSelection();
+    Check1->setChecked(false);
+}
+
+void frmSRV::txtFilter_Change() {
+    const QString up = txtFilter->text().toUpper();
+    if (up != txtFilter->text()) txtFilter->setText(up);
+    filterLen_ = up.size();
+    txtFilter->setCursorPosition(up.size());
+}
+
+void frmSRV::Check1_Click() { locked_ = Check1->isChecked(); }
+
+void frmSRV::Check2_Click() {
+    const bool visible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, Check2->isChecked());
+    if (visible) show();
+}
+
+void frmSRV::lstRec_DblClick() {
+    QListWidgetItem* it = lstRec->currentItem();
+    if (it) cboLst->setEditText(it->text().mid(10));
+}
+
+void frmSRV::cmdMon_Click() {
+    cmdMon->setText(cmdMon->text() == QLatin1String("自动演示") ? QStringLiteral("停止") : QStringLiteral("自动演示"));
+    QTimer* t = frmPABX::instance().Timer1;
+    if (!demoConnected_) {
+        connect(t, &QTimer::timeout, this, &frmSRV::DemoTick);
+        demoConnected_ = true;
+    }
+    if (t->isActive()) t->stop();
+    else t->start();
+}
+
+void frmSRV::cmdTest_Click() {
+    g_TestMode = g_TestMode ? 0 : -1;
+    cmdTest->setText(g_TestMode ? QStringLiteral("停止") : QStringLiteral("测试"));
+}
+
+void frmSRV::DemoTick() {
+    QRandomGenerator* r = QRandomGenerator::global();
+    const auto inject = [this](QString frame) {
+        if (!chkVerify->isChecked()) frame += ModComm::CheckSum(frame);
+        cboLst->setEditText(frame);
+        cmdReceive_Click();
+    };
+    QString card = QStringLiteral("990B") + ModComm::ByteToHex(static_cast<quint8>(r->bounded(18)));
+    for (int i = 0; i < 8; ++i) card += ModComm::ByteToHex(static_cast<quint8>(r->bounded(64)));
+    inject(card);
+    inject(QStringLiteral("970A0") + QString::number(r->bounded(16), 16).toUpper() +
+           ModComm::ByteToHex(static_cast<quint8>(r->bounded(256))) + QStringLiteral("001100110011"));
+}
+
+void frmSRV::Label1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers mods) {
+    if (!(mods & Qt::ControlModifier) || !(mods & Qt::ShiftModifier)) return;
+    if (button == Qt::LeftButton) {
+        cmdMon->setVisible(!cmdMon->isVisible());
+        cmdTest->setVisible(!cmdTest->isVisible());
+    } else {
+        txtFilter->setVisible(!txtFilter->isVisible());
+        txtFilter->clear();
+        txtFilter_Change();
+    }
+}
+
+bool frmSRV::eventFilter(QObject* o, QEvent* e) {
+    if (o == cboLst && e->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            cboLst_Enter();
+            return true;
+        }
+    } else if (o == txtSearch && e->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            cmdSearch_Click();
+            return true;
+        }
+    } else if (o == txtSearch && e->type() == QEvent::FocusIn) {
+        QTimer::singleShot(0, txtSearch, [this] { txtSearch->selectAll(); });
+    } else if (o == Label1 && e->type() == QEvent::MouseButtonPress) {
+        auto* m = static_cast<QMouseEvent*>(e);
+        Label1_MouseDown(m->button(), m->modifiers());
+    } else if (o == fraV) {
+        auto* m = static_cast<QMouseEvent*>(e);
+        if (e->type() == QEvent::MouseButtonPress && m->button() == Qt::LeftButton) {
+            dragging_ = true;
+            dragStartX_ = m->position().toPoint().x();
+            return true;
+        }
+        if (e->type() == QEvent::MouseMove && dragging_ && (m->buttons() & Qt::LeftButton)) {
+            fraV->move(fraV->x() + m->position().toPoint().x() - dragStartX_, fraV->y());
+            return true;
+        }
+        if (e->type() == QEvent::MouseButtonRelease && dragging_) {
+            dragging_ = false;
+            splitterReleased(fraV->x() * kTw);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(o, e);
+}
+
+void frmSRV::splitterReleased(int leftTwips) {
+    const int w = width() * kTw;
+    leftTwips = std::max(100, std::min(leftTwips, w - 300));
+    fraV->move(leftTwips / kTw, fraV->y());
+    lstRec->resize(std::max(0, leftTwips - 50) / kTw, lstRec->height());
+    lstBuf->setGeometry((leftTwips + 30) / kTw, lstBuf->y(), std::max(0, w - leftTwips - 200) / kTw, lstBuf->height());
+}
+
+void frmSRV::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    layoutLists();
+}
+
+void frmSRV::layoutLists() {
+    if (isMinimized()) return;
+    const int w = std::max(width() * kTw, 9700);
+    const int h = std::max(height() * kTw, 4000);
+    int recW = lstRec->width() * kTw;
+    if (w > recW) recW = w - 700;
+    const int listH = std::max(0, h - Frame1->height() * kTw - 480);
+    lstRec->setGeometry(0, 0, recW / kTw, listH / kTw);
+    fraV->setGeometry(lstRec->geometry().right() + 1, 0, 4, lstRec->height());
+    const int bufW = std::max(0, w - recW - 150);
+    lstBuf->setGeometry(fraV->geometry().right() + 1, 0, bufW / kTw, lstRec->height());
+    Frame1->setGeometry(0, lstRec->geometry().bottom() + 1, width(), Frame1->height());
+}
+
+// ---- what the link writes to the trace ----
+namespace LinkTrace {
+
+void ShowRecord(const QString& text, int dir) {
+    if (!QApplication::instance()) return;
+    frmSRV::instance().ShowRecord(text, dir);
+}
+
+void Note(const QString& line) {
+    if (!QApplication::instance()) return;
+    frmSRV& f = frmSRV::instance();
+    if (f.lstRec->count() > kMaxLines) f.lstRec->clear();
+    f.lstRec->addItem(line);
+}
+
+bool ShowBuf() { return frmSRV::exists() && frmSRV::instance().chkShowBuf->isChecked(); }
+
+void AddBufLine(const QString& line) {
+    frmSRV& f = frmSRV::instance();
+    if (f.lstBuf->count() >= kMaxLines + 1) f.lstBuf->clear();
+    f.lstBuf->addItem(line);
+    if (!f.locked()) f.lstBuf->setCurrentRow(f.lstBuf->count() - 1);
+}
+
+}  // namespace LinkTrace

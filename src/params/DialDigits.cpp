@@ -1,0 +1,174 @@
+#include "params/DialDigits.h"
+
+#include "console/frmPABX.h"
+#include "core/ModDefine.h"
+#include "platform/Db.h"
+#include "platform/FlexGrid.h"
+
+#include <cmath>
+
+namespace ModSwitch {
+
+namespace {
+
+bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+
+qint64 pow10(int n) {
+    qint64 v = 1;
+    for (int i = 0; i < n; ++i) v *= 10;
+    return v;
+}
+
+QString padded(qint64 value, int width) { return QString::number(value).rightJustified(width, QLatin1Char('0')); }
+
+}  // namespace
+
+int GetExtHeadLen() {
+    try {
+        platform::Recordset rs = dbSwitch.query(QStringLiteral("select * from lanhead where headtype=29"));
+        const qint64 len = rs.eof() ? 0 : rs.lng(QStringLiteral("headlen"));
+        return len > 4 || len < 1 ? 4 : static_cast<int>(len);
+    } catch (const platform::DbError&) {
+        return 4;
+    }
+}
+
+QString ExtNumberOf(int address) {
+    try {
+        platform::Recordset rs = dbSwitch.query(QStringLiteral("Select txhm From que_txhm where address=?"), {address});
+        if (!rs.eof()) return rs.str(QStringLiteral("txhm"));
+    } catch (const platform::DbError&) {
+    }
+    return QStringLiteral("****");
+}
+
+QString DialToHex(const QString& s) {
+    QString out;
+    for (QChar c : s) {
+        if (c == QLatin1Char('*')) out += QLatin1Char('B');
+        else if (c == QLatin1Char('#')) out += QLatin1Char('C');
+        else if (c == QLatin1Char('E') || isDigit(c)) out += c;
+    }
+    return out;
+}
+
+QString HexToDial(const QString& s) {
+    QString out;
+    for (QChar c : s) {
+        if (c == QLatin1Char('B')) out += QLatin1Char('*');
+        else if (c == QLatin1Char('C')) out += QLatin1Char('#');
+        else if (c == QLatin1Char('E') || isDigit(c)) out += c;
+    }
+    return out;
+}
+
+bool IsDialStr(const QString& s) {
+    for (QChar c : s)
+        if (!isDigit(c) && c != QLatin1Char('*') && c != QLatin1Char('#') && c != QLatin1Char('E')) return false;
+    return true;
+}
+
+bool IsDigitsStar(const QString& s, bool bDigitsOnly) {
+    if (s.isEmpty()) return false;
+    for (QChar c : s) {
+        if (isDigit(c)) continue;
+        if (!bDigitsOnly && (c == QLatin1Char('*') || c == QLatin1Char('#'))) continue;
+        return false;
+    }
+    return true;
+}
+
+QString PackGroupList(const QString& list) {
+    QString out;
+    for (const QString& item : list.split(QLatin1Char(','))) {
+        const QString t = item.trimmed();
+        if (t.isEmpty()) continue;
+        const int v = t.toInt();
+        out += QString::number(static_cast<quint8>(v), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    }
+    if (out.size() > 10) return out.left(10);
+    return out.leftJustified(10, QLatin1Char('F'));
+}
+
+QString QuoteList(const QByteArray& frame) {
+    QStringList items;
+    for (int i = 11; i <= 15 && i < frame.size(); ++i) {
+        const quint8 b = static_cast<quint8>(frame[i]);
+        if (b < 255) items << QString::number(b);
+    }
+    return QLatin1Char('\'') + items.join(QLatin1Char(',')) + QLatin1Char('\'');
+}
+
+void RenumberExt(int head) {
+    if (head == 29) return;
+    QStringList numbers;
+    {
+        platform::Recordset rs = dbSwitch.query(
+            QStringLiteral("Select SpringNum From Extension where Head=? group by SpringNum"), {head});
+        for (; !rs.eof(); rs.moveNext()) numbers << rs.str(QStringLiteral("SpringNum"));
+    }
+    if (numbers.isEmpty()) return;
+    const int len = numbers.first().size();
+    const int flexLen = GetExtHeadLen();
+    platform::Transaction tx(dbSwitch);
+    for (const QString& n : numbers) {
+        QList<qint64> addresses;
+        platform::Recordset rs = dbSwitch.query(
+            QStringLiteral("Select Address,SpringNum From Extension where Head=? and SpringNum=? order by Address desc"),
+            {head, n});
+        for (; !rs.eof(); rs.moveNext()) addresses << rs.lng(QStringLiteral("Address"));
+        for (int k = 1; k < addresses.size(); ++k) {
+            bool moved = false;
+            for (qint64 c = 0; c < pow10(len); ++c) {
+                const QString cand = padded(c, len);
+                const QVariant used = dbSwitch.scalar(
+                    QStringLiteral("Select Address From Extension where Head=? and SpringNum=?"), {head, cand});
+                if (used.isNull()) {
+                    dbSwitch.execute(QStringLiteral("update Extension set SpringNum=? where Address=?"),
+                                     {cand, addresses[k]});
+                    moved = true;
+                    break;
+                }
+            }
+            if (!moved) {
+                // No number of this head is left: the extension keeps its last
+                // digits under the flexible head.
+                const QString last = n.right(flexLen);
+                dbSwitch.execute(QStringLiteral("update Extension set Head=29, SpringNum=? where Address=?"),
+                                 {padded(last.toLongLong(), flexLen), addresses[k]});
+            }
+        }
+    }
+    tx.commit();
+}
+
+QString CheckSpringCount(const platform::FlexGrid& grid, const QString& head, const QString& num, QString* message) {
+    const int len = num.size();
+    const auto inUse = [&](const QString& cand) {
+        for (int r = 1; r < grid.Rows(); ++r) {
+            const bool selected = r >= GridSelFirst && r <= GridSelLast;
+            const QString number = grid.TextMatrix(r, 2);
+            if (number.right(len) != cand) continue;
+            if (selected || grid.TextMatrix(r, 1) == head) return true;
+        }
+        return false;
+    };
+    for (qint64 c = num.toLongLong(); c < pow10(len); ++c) {
+        const QString cand = padded(c, len);
+        if (!inUse(cand)) return cand;
+    }
+    if (message)
+        *message = QStringLiteral("字头 ") + head + QStringLiteral(" 的弹性号码最大个数为") + QString::number(pow10(len)) +
+                   QStringLiteral("个");
+    return QStringLiteral("E");
+}
+
+QString CheckSpringCount(const QString& head, const QString& num) {
+    frmPABX& f = frmPABX::instance();
+    QString message;
+    const QString r = CheckSpringCount(*f.fgDisp, head, num, &message);
+    if (!message.isEmpty()) f.sbrInfo->setPanelText(2, message);
+    return r;
+}
+
+}  // namespace ModSwitch
