@@ -1,5 +1,6 @@
 // Opening the link, the monitor mode of the view shown, and the talk-time cut-off.
 #include "core/ModDefine.h"
+#include "core/ModSwitch.h"
 #include "link/LinkWindows.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
@@ -11,10 +12,7 @@ namespace ModComm {
 
 namespace {
 
-QString setting(const QString& key) {
-    const QVariant v = dbSwitch.scalar(QStringLiteral("select value from Variant where varname=?"), {key});
-    return v.isNull() ? QString() : v.toString();
-}
+QString setting(const QString& key) { return ModSwitch::GetVariant(key, QString()); }
 
 // Two decimal digits sent as the two hex digits of one byte (23 travels as 0x23).
 QString dec2(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }

@@ -1,0 +1,177 @@
+#include "LinkTestSupport.h"
+
+#include "console/frmPABX.h"
+#include "platform/Prompts.h"
+
+#include <QDialog>
+
+using namespace linktest;
+using namespace ModComm;
+
+namespace {
+
+class DispatcherTest : public LinkTest {
+protected:
+    void SetUp() override {
+        LinkTest::SetUp();
+        openDatabases();
+        dbSwitch.execute("create table if not exists user (userid LONG NOT NULL DEFAULT 0, remain CURRENCY NOT NULL "
+                         "DEFAULT 0, overdraft CURRENCY NOT NULL DEFAULT 0)");
+        dbSwitch.execute("create table if not exists ExtDepositHistory (ChangeDate DATETIME, ExtAddr INTEGER, "
+                         "ChangeValue CURRENCY, WorkerID TEXT(4), ChangeType BYTE, PRIMARY KEY (ChangeDate, ExtAddr))");
+        g_NoAnswerCount = 10;   // answers are sent without waiting
+        platform::testing::setNow([] { return QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0)); });
+    }
+    static void deal(const QString& hexWithoutSum) {
+        const QByteArray f = bytes(withSum(hexWithoutSum));
+        DealFrame(f, FindFrame(f));
+    }
+    void setUser(int userid, const char* remain) {
+        dbSwitch.execute("delete from user where userid=?", {userid});
+        dbSwitch.execute("insert into user (userid, remain) values(?, ?)",
+                         {userid, *platform::Currency::parse(QString::fromLatin1(remain))});
+    }
+    // A deposit event of extension `addr`, 06-14 09:30:15, amount in fen, type byte.
+    static QString deposit(int addr, int fen, int type) {
+        return "961D00" + ByteToHex(addr) + QString("00").repeated(13) + "0614093015" + LongToHex(fen, 6) + "000000" +
+               ByteToHex(type);
+    }
+};
+
+TEST_F(DispatcherTest, AcknowledgementWithNothingPendingIsDropped) {
+    deal("820300");
+    EXPECT_TRUE(takeSent().isEmpty());
+    for (const AckSlot& s : AckRing) EXPECT_EQ(s.Pending, 0);
+}
+
+TEST_F(DispatcherTest, UnansweredEndFrameAndProbeAnswerAreAcknowledged) {
+    deal("9607" + QString("00").repeated(5));
+    deal("950B" + QString("00").repeated(9));
+    EXPECT_EQ(takeSent(), (QStringList{withSum("820300"), withSum("820300")}));
+}
+
+TEST_F(DispatcherTest, BalanceQueryByAccountAnswersWithTheSignBit) {
+    dbSwitch.execute("update Account set account='1234', userid=7 where address=2048");
+    setUser(7, "-1.5");
+    deal("A1070000123499");
+    const QStringList sent = takeSent();
+    ASSERT_EQ(sent.size(), 2);
+    EXPECT_EQ(sent[0], withSum("820300"));
+    EXPECT_EQ(sent[1], withSum("950810" "00" "80" "00" "96" "99"));
+}
+
+TEST_F(DispatcherTest, BalanceQueryByExtensionAndUnknownOwner) {
+    dbSwitch.execute("update Extension set userid=9 where Address=5");
+    setUser(9, "1234.56");
+    deal("A1070005FFFF01");
+    EXPECT_EQ(takeSent().value(1), withSum("950810" "05" "01" "E2" "40" "01"));   // 123456 fen
+    deal("A1070077FFFF02");   // extension 119 has no paying user
+    EXPECT_EQ(takeSent().value(1), withSum("950810" "77" "00" "00" "00" "02"));
+}
+
+TEST_F(DispatcherTest, BalanceBeyondTheFrameIsClampedNotWrapped) {
+    EXPECT_EQ(BalanceAnswer(0x800000, 1, 2), "950810" "01" "7F" "FF" "FF" "02");
+    EXPECT_EQ(BalanceAnswer(-0x1000000, 1, 2), "950810" "01" "FF" "FF" "FF" "02");
+    EXPECT_EQ(BalanceAnswer(-150, 0, 0), "950810" "00" "80" "00" "96" "00");
+}
+
+TEST_F(DispatcherTest, StatusFramesAreKeptAndBadIndexesTraced) {
+    const QString card = "990B03" + QString("01").repeated(8);
+    deal(card);
+    EXPECT_EQ(CardStates[3].Data, bytes(withSum(card)));
+    deal("990B12" + QString("01").repeated(8));
+    for (int i = 0; i < 18; ++i) {
+        if (i == 3) continue;
+        EXPECT_TRUE(CardStates[i].Data.isEmpty());
+    }
+    EXPECT_TRUE(traceLines().last().startsWith("Handle Error :"));
+    deal("970A10" + QString("01").repeated(7));
+    EXPECT_TRUE(traceLines().last().startsWith("Handle Error :"));
+    EXPECT_TRUE(takeSent().isEmpty());
+}
+
+TEST_F(DispatcherTest, LiveCallsReachTheEngineOnlyWhenMonitored) {
+    const QString live = "A011" + QString("01").repeated(15);
+    deal(live);
+    EXPECT_TRUE(sink->monitors.isEmpty());
+    g_MonitorOn = true;
+    deal(live);
+    ASSERT_EQ(sink->monitors.size(), 1);
+    EXPECT_EQ(sink->monitors[0], bytes(withSum(live)));
+    EXPECT_TRUE(takeSent().isEmpty());
+}
+
+TEST_F(DispatcherTest, AnnouncementDuringATransferIsOnlyAcknowledged) {
+    QDialog progress;
+    progress.setObjectName("frmProgress");
+    progress.show();
+    deal("830300");
+    EXPECT_EQ(takeSent(), QStringList{withSum("820300")});
+    progress.hide();
+    CurTable = "PortMonitor";
+    deal("830300");
+    const QStringList sent = takeSent();
+    ASSERT_EQ(sent.size(), 4);
+    EXPECT_EQ(sent[1], withSum("8509" "46" "06" "15" "10" "00" "00" "01"));
+    EXPECT_EQ(sent[2], withSum("84040100"));
+}
+
+TEST_F(DispatcherTest, ClockIsNotSentForYearsTheFrameCannotCarry) {
+    platform::testing::setNow([] { return QDateTime(QDate(2080, 1, 1), QTime(0, 0, 0)); });
+    deal("830300");
+    const QStringList sent = takeSent();
+    ASSERT_EQ(sent.size(), 3);
+    EXPECT_FALSE(sent[1].startsWith("8509"));
+}
+
+TEST_F(DispatcherTest, DepositEventIsStoredAndShown) {
+    CurTable = "ExtDepositHistory";
+    frmPABX::instance().fgDisp->setFormatString("时间|分机|金额|员工|类型");
+    frmPABX::instance().fgDisp->setRows(2);
+    deal(deposit(5, 500, 0x0A));
+    EXPECT_EQ(takeSent(), QStringList{withSum("820302")});
+    platform::Recordset rs = dbSwitch.query("select * from ExtDepositHistory");
+    ASSERT_FALSE(rs.eof());
+    EXPECT_EQ(rs.str("ChangeDate"), "2026-06-14 09:30:15");
+    EXPECT_EQ(rs.lng("ExtAddr"), 5);
+    EXPECT_EQ(rs.cur("ChangeValue"), platform::Currency::fromYuan(5));
+    EXPECT_EQ(rs.lng("ChangeType"), 0);
+    platform::FlexGrid& g = *frmPABX::instance().fgDisp;
+    ASSERT_EQ(g.Rows(), 2);   // the empty first row made way
+    EXPECT_EQ(g.TextMatrix(1, 0), "2026-06-14 09:30:15");
+    EXPECT_EQ(g.TextMatrix(1, 1), "E0005");
+    EXPECT_EQ(g.TextMatrix(1, 2), "5.00");
+    EXPECT_EQ(g.TextMatrix(1, 4), "累计");
+    EXPECT_TRUE(sink->records.isEmpty());
+    frmPABX::unload();
+}
+
+TEST_F(DispatcherTest, ResentDepositCountsAsStored) {
+    deal(deposit(6, 250, 0x1A));
+    deal(deposit(6, 250, 0x1A));
+    EXPECT_EQ(takeSent(), (QStringList{withSum("820302"), withSum("820302")}));
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from ExtDepositHistory").toInt(), 1);
+    EXPECT_EQ(RecordErrCount, 0);
+    // The same key with another amount is a real conflict.
+    deal(deposit(6, 300, 0x1A));
+    EXPECT_EQ(takeSent(), QStringList{withSum("820303")});
+}
+
+TEST_F(DispatcherTest, FailingDepositsAreGivenUpOnTheThird) {
+    dbSwitch.execute("drop table ExtDepositHistory");
+    for (int i = 0; i < 3; ++i) deal(deposit(7, 100, 0x0A));
+    EXPECT_EQ(takeSent(), (QStringList{withSum("820303"), withSum("820303"), withSum("820302")}));
+    EXPECT_EQ(RecordErrCount, 0);
+}
+
+TEST_F(DispatcherTest, EventFromLastYearAndInvalidTimes) {
+    platform::testing::setNow([] { return QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0)); });
+    deal(deposit(8, 100, 0x0A));
+    EXPECT_EQ(dbSwitch.scalar("select ChangeDate from ExtDepositHistory").toString(), "2025-06-14 09:30:15");
+    QString bad = deposit(9, 100, 0x0A);
+    bad.replace(34, 2, "13");   // month 13
+    deal(bad);
+    EXPECT_EQ(takeSent().last(), withSum("820303"));
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+#include "LinkTestSupport.h"
+
+#include "core/ModSwitch.h"
+#include "platform/UsbCollector.h"
+
+using namespace linktest;
+using namespace ModComm;
+
+namespace {
+
+class SuperviseTest : public LinkTest {
+protected:
+    void SetUp() override {
+        LinkTest::SetUp();
+        openDatabases();
+    }
+};
+
+TEST_F(SuperviseTest, ClockOrderLayout) {
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(2024, 5, 6), QTime(14, 7, 9))), "85094405061407" "09" "01");
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(2024, 5, 12), QTime(0, 0, 0))), "85094405120000" "00" "07");
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(1980, 1, 1), QTime(0, 0, 0))).mid(4, 2), "00");
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(2079, 12, 31), QTime(23, 59, 59))).mid(4, 2), "99");
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(1979, 12, 31), QTime(23, 59, 59))), "");
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(2080, 1, 1), QTime(0, 0, 0))), "");
+}
+
+TEST_F(SuperviseTest, MonitorModeFollowsTheView) {
+    CurTable = "LanHead";
+    SetMonitor(true);
+    CurTable = "MonCard";
+    SetMonitor(false);
+    SetMonitor(true);
+    CurTable = "PortMonitor";
+    g_NoAnswerCount = 10;
+    SetMonitor(true);
+    EXPECT_EQ(takeSent(), (QStringList{withSum("84040000"), withSum("84040000"), withSum("84040101"), withSum("84040100")}));
+}
+
+TEST_F(SuperviseTest, ExpiredLimitsAreCutOnce) {
+    const QDateTime now(QDate(2026, 1, 1), QTime(12, 0, 0));
+    MonSlots[3].ExtAddr = 0x15;
+    MonSlots[3].UserID = 4;
+    MonSlots[3].LimitSet = 1;
+    MonSlots[3].EndTime = now;
+    MonSlots[4].ExtAddr = 0x16;
+    MonSlots[4].UserID = 5;
+    MonSlots[4].LimitSet = 0;
+    MonSlots[4].EndTime = now.addSecs(-100);
+    MonSlots[5].ExtAddr = 0x17;
+    MonSlots[5].UserID = 6;
+    MonSlots[5].LimitSet = 1;
+    MonSlots[5].EndTime = now.addSecs(1);
+    g_NoAnswerCount = 10;   // silent: the cut is queued all the same
+    CheckTimeLimit(now);
+    CheckTimeLimit(now);
+    EXPECT_EQ(takeSent(), QStringList{withSum("92070015000003")});
+    EXPECT_EQ(MonSlots[3].UserID, -1);
+    EXPECT_EQ(MonSlots[3].LimitSet, 0);
+    EXPECT_EQ(MonSlots[4].UserID, 5);
+    EXPECT_EQ(MonSlots[5].LimitSet, 1);
+}
+
+TEST_F(SuperviseTest, MissingPortSettingIsAnError) {
+    dbSwitch.execute("delete from Variant where varname='CommPort'");
+    EXPECT_EQ(OpenComm(false), 8);
+    ModSwitch::SetVariant("CommPort", "1");
+    ModSwitch::SetVariant("CommDevice", dir->appPath() + "no-such-tty");
+    EXPECT_EQ(OpenComm(false), 8);
+    EXPECT_TRUE(takeSent().isEmpty());
+}
+
+// A collector that never has anything new.
+class IdleCollector : public platform::UsbCollector {
+public:
+    bool WritePort2(const QByteArray& r) override {
+        writes << r;
+        return true;
+    }
+    bool ReadPort2(QByteArray& r) override {
+        r = QByteArray(64, '\0');
+        return true;
+    }
+    QList<QByteArray> writes;
+};
+
+TEST_F(SuperviseTest, UsbModeReadsNoPortSettingsAndTimesOut) {
+    dbSwitch.execute("delete from Variant where varname in ('CommPort','CommSet')");
+    auto usb = std::make_shared<IdleCollector>();
+    platform::SetUsbCollector(usb);
+    g_UseUSB = true;
+    EXPECT_EQ(OpenComm(false), 2);
+    platform::SetUsbCollector(nullptr);
+    ASSERT_GE(usb->writes.size(), 3);
+    EXPECT_EQ(usb->writes[0].left(5), bytes(withSum("84040000")));
+    EXPECT_EQ(usb->writes[1].left(4), bytes(withSum("960300")));
+    EXPECT_EQ(usb->writes[2].left(4), bytes(withSum("830300")));
+    EXPECT_EQ(usb->writes[0].size(), 64);
+}
+
+}  // namespace

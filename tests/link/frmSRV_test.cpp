@@ -1,0 +1,170 @@
+#include "LinkTestSupport.h"
+
+#include "platform/Prompts.h"
+
+#include <QApplication>
+#include <QClipboard>
+
+using namespace linktest;
+using namespace ModComm;
+
+namespace {
+
+class TraceWindowTest : public LinkTest {
+protected:
+    frmSRV& w() { return frmSRV::instance(); }
+};
+
+TEST_F(TraceWindowTest, LinesCarryTimeMarkAndSpacedHex) {
+    platform::testing::setNow([] { return QDateTime(QDate(2026, 1, 2), QTime(13, 4, 5)); });
+    EXPECT_EQ(w().ShowRecord("830300", 1), "83 03 00 ");
+    w().ShowRecord("8203", 2);
+    EXPECT_EQ(traceLines(), (QStringList{"13:04:05->83 03 00 ", "13:04:05--82 03 "}));
+}
+
+TEST_F(TraceWindowTest, FilterSelectsByLeadingCode) {
+    w().txtFilter->setText("82");
+    w().txtFilter_Change();
+    w().ShowRecord("830300", 0);
+    w().ShowRecord("820300", 0);
+    EXPECT_EQ(traceLines().size(), 1);
+    w().txtFilter->setText("");
+    w().txtFilter_Change();
+    w().ShowRecord("830300", 0);
+    EXPECT_EQ(traceLines().size(), 2);
+    w().txtFilter->setText("96");
+    w().txtFilter_Change();
+    EXPECT_EQ(w().txtFilter->text(), "96");
+}
+
+TEST_F(TraceWindowTest, ListStartsAgainAfterFiveThousandLines) {
+    for (int i = 0; i < 5001; ++i) w().ShowRecord("830300", 0);
+    EXPECT_EQ(w().lstRec->count(), 5001);
+    w().ShowRecord("820300", 0);
+    EXPECT_EQ(w().lstRec->count(), 1);
+    EXPECT_TRUE(traceLines()[0].endsWith("82 03 00 "));
+}
+
+TEST_F(TraceWindowTest, SearchWrapsAndAMissClearsTheLock) {
+    w().ShowRecord("830300", 0);
+    w().ShowRecord("961D00", 0);
+    w().ShowRecord("830300", 1);
+    w().txtSearch->setText("83 03");
+    w().cmdSearch_Click();
+    EXPECT_EQ(w().lstRec->currentRow(), 0);   // from no selection the search starts at line 0
+    EXPECT_TRUE(w().Check1->isChecked());
+    w().cmdSearch_Click();
+    EXPECT_EQ(w().lstRec->currentRow(), 2);
+    w().cmdSearch_Click();
+    EXPECT_EQ(w().lstRec->currentRow(), 0);   // wrapped
+    w().txtSearch->setText("A5");
+    w().cmdSearch_Click();
+    EXPECT_EQ(w().lstRec->currentRow(), -1);
+    EXPECT_FALSE(w().Check1->isChecked());
+    EXPECT_FALSE(w().locked());
+}
+
+TEST_F(TraceWindowTest, SendKeepsHistoryOnceAtTheTop) {
+    g_NoAnswerCount = 10;
+    w().cboLst->setEditText("83 03 00");
+    w().cmdSend_Click();
+    w().cboLst->setEditText("960301");
+    w().cmdSend_Click();
+    w().cboLst->setEditText("830300");
+    w().cmdSend_Click();
+    EXPECT_EQ(w().cboLst->count(), 2);
+    EXPECT_EQ(w().cboLst->itemText(0), "960301");
+    EXPECT_EQ(w().cboLst->itemText(1), "830300");
+    // Without "计算校验位" the text goes out as typed.
+    EXPECT_EQ(takeSentRaw(), "830300960301830300");
+    w().chkVerify->setChecked(true);
+    w().cmdSend_Click();
+    EXPECT_EQ(takeSentRaw(), "83030086");
+}
+
+TEST_F(TraceWindowTest, UnknownOrderIsRefusedWithAMessage) {
+    platform::script::answer("错误的命令", platform::rOK);
+    w().cboLst->setEditText("123456");
+    w().cmdSend_Click();
+    EXPECT_EQ(w().cboLst->currentText(), "");
+    EXPECT_TRUE(takeSent().isEmpty());
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(platform::script::shown()[0].title, AppName);
+}
+
+TEST_F(TraceWindowTest, ClearTextEmptiesTheHistory) {
+    w().cboLst->addItem("830300");
+    w().cboLst->setEditText("clear");
+    w().cboLst_Enter();
+    EXPECT_EQ(w().cboLst->count(), 0);
+    EXPECT_TRUE(takeSent().isEmpty());
+}
+
+TEST_F(TraceWindowTest, InjectedAnnouncementIsAnsweredLikeTheSwitch) {
+    w().chkVerify->setChecked(true);
+    w().cboLst->setEditText("830300");
+    w().cmdReceive_Click();
+    ProcessComm();
+    const QStringList sent = takeSent();
+    ASSERT_FALSE(sent.isEmpty());
+    EXPECT_EQ(sent[0], withSum("820300"));
+    w().cboLst->setEditText("83Z");
+    w().cmdReceive_Click();
+    EXPECT_EQ(RxCount(), 0);
+}
+
+TEST_F(TraceWindowTest, RefusedRightStopsSendAndReceive) {
+    int asked = 0;
+    frmSRV::rightCheck() = [&](int right, int mode) {
+        EXPECT_EQ(right, 1);
+        EXPECT_EQ(mode, 2);
+        ++asked;
+        return true;
+    };
+    w().cboLst->setEditText("830300");
+    w().cmdSend_Click();
+    w().cmdReceive_Click();
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(takeSent().isEmpty());
+    EXPECT_EQ(RxCount(), 0);
+}
+
+TEST_F(TraceWindowTest, CopyBackHiddenControlsAndTestMode) {
+    w().ShowRecord("830300", 0);
+    w().lstRec->setCurrentRow(0);
+    w().lstRec_DblClick();
+    EXPECT_EQ(w().cboLst->currentText(), "83 03 00 ");
+    w().lstBuf->addItem("a");
+    w().lstBuf->addItem("b");
+    w().cmdCopy_Click();
+    EXPECT_EQ(QApplication::clipboard()->text(), " a b");
+
+    EXPECT_FALSE(w().cmdMon->isVisible() || w().cmdMon->isVisibleTo(&w()));
+    w().Label1_MouseDown(Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_FALSE(w().cmdTest->isVisibleTo(&w()));
+    w().Label1_MouseDown(Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(w().cmdTest->isVisibleTo(&w()));
+    EXPECT_TRUE(w().cmdMon->isVisibleTo(&w()));
+    w().Label1_MouseDown(Qt::RightButton, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(w().txtFilter->isVisibleTo(&w()));
+
+    w().cmdTest_Click();
+    EXPECT_NE(g_TestMode, 0);
+    EXPECT_EQ(w().cmdTest->text(), "停止");
+    w().cmdTest_Click();
+    EXPECT_EQ(g_TestMode, 0);
+    EXPECT_EQ(w().cmdTest->text(), "测试");
+}
+
+TEST_F(TraceWindowTest, DemoFramesPassTheReceivePath) {
+    w().DemoTick();
+    for (int i = 0; i < 6; ++i) ProcessComm();
+    int cards = 0, ports = 0;
+    for (const auto& c : CardStates) cards += c.Data.isEmpty() ? 0 : 1;
+    for (const auto& p : PortStates) ports += p.Data.isEmpty() ? 0 : 1;
+    EXPECT_EQ(cards, 1);
+    EXPECT_EQ(ports, 1);
+    EXPECT_TRUE(takeSent().isEmpty());
+}
+
+}  // namespace
