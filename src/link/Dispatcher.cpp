@@ -13,9 +13,6 @@
 
 namespace ModComm {
 
-std::array<StatusFrame, 16> PortStates{};
-std::array<StatusFrame, 18> CardStates{};
-
 namespace {
 
 quint8 at(const QByteArray& f, int i) {
@@ -124,11 +121,11 @@ void DealFrame(const QByteArray& frame, int row) {
             }
         } else if (code == QLatin1String("970A")) {
             const int ch = at(frame, 2);
-            if (ch >= static_cast<int>(PortStates.size())) throw std::out_of_range("channel index out of range");
+            if (ch >= 16 || ch >= PortStates.size()) throw std::out_of_range("channel index out of range");
             PortStates[ch].Data = frame;
         } else if (code == QLatin1String("990B")) {
             const int card = at(frame, 2);
-            if (card >= static_cast<int>(CardStates.size())) throw std::out_of_range("card index out of range");
+            if (card >= 18 || card >= CardStates.size()) throw std::out_of_range("card index out of range");
             CardStates[card].Data = frame;
         } else if (code == QLatin1String("A011")) {
             DealRecord(frame, true);

@@ -10,6 +10,8 @@
 #include <QVector>
 #include <array>
 
+#include "link/Monitor.h"   // StatusFrame, CardStates, PortStates
+
 namespace platform {
 class Comm;
 }
@@ -18,11 +20,6 @@ struct FrameDef {
     QString Code;
     quint8 Len = 0;
     int SubFlag = 0;   // -1 when the third byte belongs to the code
-};
-
-// The last status frame of one channel or card, as received (checksum included).
-struct StatusFrame {
-    QByteArray Data;
 };
 
 // A send waiting for the switch's acknowledgement 82 03 ss.
@@ -112,8 +109,6 @@ int SendOrder(const QString& order, bool waitAck = false, int timeoutSec = 4, bo
 int GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec = 5);
 
 // ---- Dispatcher ----
-extern std::array<StatusFrame, 16> PortStates;
-extern std::array<StatusFrame, 18> CardStates;
 void DealFrame(const QByteArray& frame, int row);
 void DealRecord(const QByteArray& frame, bool bMonitor);
 void DealDeposit(const QByteArray& frame, quint8 kind);

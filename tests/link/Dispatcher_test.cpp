@@ -79,11 +79,10 @@ TEST_F(DispatcherTest, StatusFramesAreKeptAndBadIndexesTraced) {
     const QString card = "990B03" + QString("01").repeated(8);
     deal(card);
     EXPECT_EQ(CardStates[3].Data, bytes(withSum(card)));
+    const QVector<StatusFrame> before = CardStates;
     deal("990B12" + QString("01").repeated(8));
-    for (int i = 0; i < 18; ++i) {
-        if (i == 3) continue;
-        EXPECT_TRUE(CardStates[i].Data.isEmpty());
-    }
+    ASSERT_EQ(CardStates.size(), 18);
+    for (int i = 0; i < 18; ++i) EXPECT_EQ(CardStates[i].Data, before[i].Data);
     EXPECT_TRUE(traceLines().last().startsWith("Handle Error :"));
     deal("970A10" + QString("01").repeated(7));
     EXPECT_TRUE(traceLines().last().startsWith("Handle Error :"));

@@ -98,8 +98,7 @@ protected:
         ModComm::AckRing = {};
         ModComm::AnswerRing = {};
         ModComm::AckIndex = ModComm::AnswerIndex = 0;
-        ModComm::PortStates = {};
-        ModComm::CardStates = {};
+        ModComm::ResetMonitorState();
         g_NoAnswerCount = 0;
         g_UseUSB = false;
         frmSRV::instance().cmdClear_Click();
