@@ -1,0 +1,60 @@
+#pragma once
+// The yearly call-record archives: "PhBill_" + year + ".mdb" in the data
+// directory, one table "Tab_Ph" + month (1..12) per calendar month, each with
+// the columns of the current table Tab_Phone. ArchiveBills moves the current
+// records there and compacts "PhoneCur.mdb".
+#include "platform/Db.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace billing {
+
+// Moves every current call record into the month table of its year file, one
+// month per transaction (copy and delete commit together), then compacts
+// "PhoneCur.mdb" and opens it again as dbPhoneCur. Records stored while the
+// run goes on stay current; a month that fails stays current as a whole.
+void ArchiveBills();
+
+// What the last run did (for the callers that need to know, and for tests).
+struct ArchiveRun {
+    bool ran = false;           // false: refused (a transaction was open, or a run was in progress)
+    qint64 moved = 0;           // records moved into archives
+    int monthsMoved = 0;
+    int monthsFailed = 0;
+    qint64 left = 0;            // records still current after the run
+    bool compacted = false;     // "PhoneCur.mdb" was replaced by its compacted copy
+    QStringList damaged;        // archive files that are not readable databases
+};
+const ArchiveRun& LastArchiveRun();
+
+// "PhBill_2004.mdb".
+QString ArchiveFileName(int year);
+// The year file in DataPath, in the spelling it has on disk when it exists
+// (readers write "Phbill_"/"phbill_"), else in ArchiveFileName's spelling.
+QString ArchivePath(int year);
+// "Tab_Ph3": the month number without a leading zero.
+QString MonthTableName(int month);
+
+// Attaches the existing year file to dbSwitch's connection under `schema`, so
+// that readers can join it with the station's tables; the month tables get
+// their (f_userid, f_date) index when it is missing. An unopened handle when
+// the year has no file; DbError when the file is not a readable database.
+platform::Database AttachArchive(int year, const QString& schema);
+// Creates the (f_userid, f_date) index of every month table of `archive` that lacks it.
+void EnsureArchiveIndexes(const platform::Database& archive);
+
+namespace testing {
+// Points of a run at which a test may act: store a record, fail, or end the process.
+enum class ArchiveStage {
+    MonthCopied,   // inside a month's transaction: rows copied, not yet deleted
+    MonthDone,     // a month committed (or rolled back); before the next one
+    Compacted,     // the work file written and checked, "PhoneCur.mdb" still attached
+    Detached,      // "PhoneCur.mdb" closed, not yet replaced
+    Replaced,      // "PhoneCur.mdb" replaced, not yet opened again
+};
+void setHook(std::function<void(ArchiveStage)> hook);  // null removes it
+}  // namespace testing
+
+}  // namespace billing
