@@ -79,95 +79,199 @@ void addMissingColumns(const QList<platform::ColumnInfo>& curCols, const Databas
     }
 }
 
-// One month in one transaction: the rows listed for it when the run began are
-// copied and exactly those rows deleted. Nothing yields in between, so no
-// record stored by an event can slip into the delete.
-qint64 moveMonth(const Database& cur, const QString& curTable, const QList<platform::ColumnInfo>& curCols,
-                 const Database& arch, int month, const QString& ym) {
+// Where the rows of one month lay when the run began: the rowids run in the
+// order the calls were stored, so a month is usually one narrow rowid range.
+struct MonthSpan {
+    qint64 first = 0;
+    qint64 last = 0;
+    qint64 rows = 0;
+};
+
+// "yyyy-MM-dd..." with a month 1 to 12: the stored date form. A call without
+// such a date has no month to go to and stays current.
+bool monthKeyOf(const unsigned char* d, int n, int* year, int* month) {
+    if (!d || n < 10) return false;
+    auto digit = [&](int i) { return d[i] >= '0' && d[i] <= '9'; };
+    if (!digit(0) || !digit(1) || !digit(2) || !digit(3) || d[4] != '-' || !digit(5) || !digit(6) || d[7] != '-' ||
+        d[8] < '0' || d[8] > '3' || !digit(9))
+        return false;
+    *year = (d[0] - '0') * 1000 + (d[1] - '0') * 100 + (d[2] - '0') * 10 + (d[3] - '0');
+    *month = (d[5] - '0') * 10 + (d[6] - '0');
+    return *year >= 1 && *month >= 1 && *month <= 12;
+}
+// The same test in SQL, for one month: "2026-03-[0-3][0-9]*".
+QString monthPattern(int year, int month) {
+    return QStringLiteral("%1-%2-[0-3][0-9]*").arg(year, 4, 10, QChar('0')).arg(month, 2, 10, QChar('0'));
+}
+
+// One pass over the current table: the months present and their rowid spans.
+QMap<int, QMap<int, MonthSpan>> listMonths(const Database& cur, const QString& curTable) {
+    QMap<int, QMap<int, MonthSpan>> years;
+    const QByteArray sql = QStringLiteral("SELECT rowid, f_date FROM %1").arg(cur.qualified(curTable)).toUtf8();
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(cur.raw(), sql.constData(), sql.size(), &st, nullptr) != SQLITE_OK)
+        throw DbError(platform::kErrGeneric, QString::fromUtf8(sqlite3_errmsg(cur.raw())));
+    int rc;
+    int year = 0, month = 0;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        const unsigned char* d = sqlite3_column_text(st, 1);
+        if (!monthKeyOf(d, sqlite3_column_bytes(st, 1), &year, &month)) continue;
+        const qint64 id = sqlite3_column_int64(st, 0);
+        auto& months = years[year];
+        auto it = months.find(month);
+        if (it == months.end()) {
+            months.insert(month, MonthSpan{id, id, 1});
+        } else {
+            ++it->rows;
+            it->first = std::min(it->first, id);
+            it->last = std::max(it->last, id);
+        }
+    }
+    const QString err = rc == SQLITE_DONE ? QString() : QString::fromUtf8(sqlite3_errmsg(cur.raw()));
+    const int ext = sqlite3_extended_errcode(cur.raw());
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE)
+        throw DbError((ext & 0xff) == SQLITE_CORRUPT || (ext & 0xff) == SQLITE_NOTADB ? platform::kErrNotADatabase
+                                                                                   : platform::kErrGeneric,
+                      err);
+    return years;
+}
+
+QString monthCondition() { return QStringLiteral("rowid BETWEEN ? AND ? AND f_date GLOB ?"); }
+platform::Params monthParams(int year, int month, const MonthSpan& span) {
+    return {span.first, span.last, monthPattern(year, month)};
+}
+
+// Copies one month: the month's rows that lay in its span when the run began.
+// A call stored after the run began has a higher rowid and stays current.
+qint64 copyMonth(const Database& cur, const QString& curTable, const QList<platform::ColumnInfo>& curCols,
+                 const Database& arch, int year, int month, const MonthSpan& span) {
     QStringList names;
     for (const auto& c : curCols) names << quoteIdent(c.name);
     const QString colList = names.join(',');
-    const QString chosen = QStringLiteral("rowid IN (SELECT rid FROM temp.archive_keys WHERE ym=?)");
-
-    Transaction tx(cur);
     QString table = arch.actualTableName(MonthTableName(month));
-    if (table.isEmpty()) {
+    const bool fresh = table.isEmpty();
+    if (fresh) {
         table = MonthTableName(month);
         createMonthTable(cur, curTable, arch, table);
     } else {
         addMissingColumns(curCols, arch, table);
+        ensureIndex(arch, table);
     }
-    const int copied = cur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 WHERE %4")
-                                       .arg(arch.qualified(table), colList, cur.qualified(curTable), chosen),
-                                   {ym});
-    stage(testing::ArchiveStage::MonthCopied);
-    const int deleted = cur.execute(QStringLiteral("DELETE FROM %1 WHERE %2").arg(cur.qualified(curTable), chosen), {ym});
-    if (copied != deleted)
-        throw DbError(platform::kErrGeneric, QStringLiteral("归档 %1: 复制 %2 条, 删除 %3 条").arg(ym).arg(copied).arg(deleted));
-    ensureIndex(arch, table);
-    tx.commit();
+    const int copied = cur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 WHERE %4 ORDER BY rowid")
+                                       .arg(arch.qualified(table), colList, cur.qualified(curTable), monthCondition()),
+                                   monthParams(year, month, span));
+    // A new table gets its index once filled: one sort instead of a tree insert per row.
+    if (fresh) ensureIndex(arch, table);
     return copied;
 }
 
 bool isDamage(const DbError& e) { return e.number() == platform::kErrNotADatabase; }
 
-// Moves the current records year by year. A year whose file cannot be used
-// keeps its records current; the other years go on.
+// Sets a page cache size for the run and puts the old one back: large moves
+// would otherwise spill pages (and sync the journal) half way through a month,
+// and the index sort works in the main file's cache.
+class CacheSize {
+public:
+    CacheSize(const Database& db, const QString& schema, int kib) : db_(db), schema_(quoteIdent(schema)) {
+        old_ = db_.scalar(QStringLiteral("PRAGMA %1.cache_size").arg(schema_));
+        db_.tryExecute(QStringLiteral("PRAGMA %1.cache_size=%2").arg(schema_).arg(-kib));
+    }
+    ~CacheSize() {
+        if (old_.isValid() && db_.isOpen()) db_.tryExecute(QStringLiteral("PRAGMA %1.cache_size=%2").arg(schema_).arg(old_.toLongLong()));
+    }
+private:
+    Database db_;
+    QString schema_;
+    QVariant old_;
+};
+
+// Moves the current records year by year, one transaction per year file:
+// each month is copied under a savepoint of its own (a month that fails is
+// undone alone and stays current), then exactly the rows copied are deleted
+// before the year commits, so copy and delete commit together. Nothing yields
+// inside, so no record stored by an event can slip into the delete. A year
+// whose file cannot be used keeps its records current; the other years go on.
 void moveRecords(const Database& cur, ArchiveRun& run) {
     const QString curTable = cur.actualTableName(kCurrentTable);
     if (curTable.isEmpty()) return;
     const auto curCols = cur.columns(curTable);
+    const auto years = listMonths(cur, curTable);
+    if (years.isEmpty()) return;
+    CacheSize mainCache(cur, QStringLiteral("main"), 32768);
+    CacheSize curCache(cur, cur.schema(), 32768);
+    // The rows freed go with the compaction that follows; overwriting them
+    // first would only write (and journal) the whole table twice.
+    cur.tryExecute(QStringLiteral("PRAGMA %1.secure_delete=OFF").arg(quoteIdent(cur.schema())));
 
-    // The rows to move, listed once: a record stored after this point stays
-    // current even when its month is moved later in the run.
-    cur.execute(QStringLiteral("DROP TABLE IF EXISTS temp.archive_keys"));
-    cur.execute(QStringLiteral("CREATE TEMP TABLE archive_keys (ym TEXT NOT NULL, rid INTEGER NOT NULL, "
-                               "PRIMARY KEY (ym, rid)) WITHOUT ROWID"));
-    struct DropKeys {
-        const Database& db;
-        ~DropKeys() { db.tryExecute(QStringLiteral("DROP TABLE IF EXISTS temp.archive_keys")); }
-    } dropKeys{cur};
-    // Dates are stored "yyyy-MM-dd HH:mm:ss"; a record without a readable
-    // date has no month to go to and stays current.
-    cur.execute(QStringLiteral("INSERT INTO temp.archive_keys SELECT substr(f_date,1,7), rowid FROM %1 "
-                               "WHERE f_date GLOB '[0-9][0-9][0-9][0-9]-[0-1][0-9]*'")
-                    .arg(cur.qualified(curTable)));
-
-    QMap<int, QList<QPair<int, QString>>> years;  // year -> (month, "yyyy-MM")
-    platform::Recordset rs = cur.query(QStringLiteral("SELECT DISTINCT ym FROM temp.archive_keys ORDER BY ym"));
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-        const QString ym = rs.value(0).toString();
-        const int year = ym.left(4).toInt();
-        const int month = ym.mid(5, 2).toInt();
-        if (year < 1 || month < 1 || month > 12) continue;
-        years[year] << qMakePair(month, ym);
-    }
-
-    for (auto it = years.cbegin(); it != years.cend(); ++it) {
-        const QString path = ArchivePath(it.key());
+    // The biggest year last: by then it is usually all that is left, and the
+    // table is emptied at once instead of row by row through its indexes.
+    QMap<int, qint64> yearRows;
+    for (auto y = years.cbegin(); y != years.cend(); ++y)
+        for (const MonthSpan& m : y.value()) yearRows[y.key()] += m.rows;
+    QList<int> order = years.keys();
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return yearRows[a] < yearRows[b]; });
+    for (const int year : order) {
+        const auto& months = years[year];
+        const QString path = ArchivePath(year);
+        const QString fileName = QFileInfo(path).fileName();
         Database arch;
         try {
             if (!QFileInfo::exists(path)) Database::create(path).close();
+            const bool empty = QFileInfo(path).size() == 0;
             arch = cur.attach(path, kArchiveSchema);
+            // Archives are written in large appends and read in long scans.
+            if (empty) arch.execute(QStringLiteral("PRAGMA %1.page_size=16384").arg(quoteIdent(kArchiveSchema)));
             arch.execute(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(quoteIdent(kArchiveSchema)));
             arch.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(quoteIdent(kArchiveSchema)));
+            arch.execute(QStringLiteral("PRAGMA %1.cache_size=-32768").arg(quoteIdent(kArchiveSchema)));
         } catch (const DbError& e) {
             if (arch.isOpen()) arch.close();
-            run.monthsFailed += it.value().size();
-            if (isDamage(e)) run.damaged << QFileInfo(path).fileName();
+            run.monthsFailed += months.size();
+            if (isDamage(e)) run.damaged << fileName;
             continue;
         }
-        for (const auto& [month, ym] : it.value()) {
-            try {
-                run.moved += moveMonth(cur, curTable, curCols, arch, month, ym);
-                ++run.monthsMoved;
-            } catch (const DbError& e) {
-                ++run.monthsFailed;
-                if (isDamage(e) && !run.damaged.contains(QFileInfo(path).fileName()))
-                    run.damaged << QFileInfo(path).fileName();
+        QList<QPair<int, qint64>> copiedMonths;  // month, rows copied
+        qint64 copiedRows = 0;
+        bool damaged = false;
+        try {
+            Transaction yearTx(cur);
+            for (auto m = months.cbegin(); m != months.cend(); ++m) {
+                try {
+                    Transaction monthTx(cur);
+                    const qint64 n = copyMonth(cur, curTable, curCols, arch, year, m.key(), m.value());
+                    stage(testing::ArchiveStage::MonthCopied);
+                    monthTx.commit();
+                    copiedMonths << qMakePair(m.key(), n);
+                    copiedRows += n;
+                } catch (const DbError& e) {
+                    damaged = damaged || isDamage(e);
+                }
+                stage(testing::ArchiveStage::MonthDone);
             }
-            stage(testing::ArchiveStage::MonthDone);
+            // The rows copied lie in the table untouched since; when they are
+            // as many as the table holds they are all it holds.
+            if (copiedRows > 0 && cur.rowCount(curTable) == copiedRows) {
+                cur.execute(QStringLiteral("DELETE FROM %1").arg(cur.qualified(curTable)));
+            } else {
+                for (const auto& [month, n] : copiedMonths) {
+                    const int deleted = cur.execute(
+                        QStringLiteral("DELETE FROM %1 WHERE %2").arg(cur.qualified(curTable), monthCondition()),
+                        monthParams(year, month, months[month]));
+                    if (deleted != n)
+                        throw DbError(platform::kErrGeneric, QStringLiteral("归档 %1-%2: 复制 %3 条, 删除 %4 条")
+                                                                 .arg(year).arg(month).arg(n).arg(deleted));
+                }
+            }
+            yearTx.commit();
+            run.moved += copiedRows;
+            run.monthsMoved += copiedMonths.size();
+            run.monthsFailed += months.size() - copiedMonths.size();
+        } catch (const DbError& e) {
+            damaged = damaged || isDamage(e);
+            run.monthsFailed += months.size();
         }
+        if (damaged) run.damaged << fileName;
         arch.close();
     }
 }
@@ -205,10 +309,7 @@ void compactCurrent(Database& cur, const QString& curPath, ArchiveRun& run) {
 
 void reopenCurrent(const QString& curPath) {
     if (dbPhoneCur.isOpen()) dbPhoneCur.close();
-    try {
-        dbPhoneCur = dbSwitch.isOpen() ? dbSwitch.attach(curPath, QStringLiteral("phonecur")) : Database::open(curPath);
-    } catch (const DbError&) {
-    }
+    ModSwitch::OpenDB(curPath, dbPhoneCur);
 }
 
 }  // namespace
