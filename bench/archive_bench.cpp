@@ -1,11 +1,13 @@
-// Archiving the current call records: a day of 50,000 calls (the nightly run)
-// and a year's worth, 1,000,000 calls (a start-up after a long pause), each
-// into a fresh data directory; the time includes the compaction of "PhoneCur.mdb".
+// Archiving the current call records: a day of 50,000 calls (the nightly run),
+// a year's worth, 1,000,000 calls (a start-up after a long pause), and a day
+// joining a month already archived; the time includes the compaction of
+// "PhoneCur.mdb".
 #include "billing/ArchiveBills.h"
 #include "core/ModDefine.h"
 #include "core/Schema.h"
 #include "platform/Db.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
@@ -37,19 +39,38 @@ void fill(const platform::Database& cur, qint64 n, const QString& start, qint64 
                 {start, spanSecs, n});
 }
 
-void archive(benchmark::State& state, qint64 n, const QString& start, qint64 spanSecs) {
+// A fresh station in `root` with the databases open as the station has them.
+bool openStation(const QTemporaryDir& root, std::string* error) {
+    ModDefine::AppPath = root.path() + "/";
+    ModDefine::DataPath = ModDefine::AppPath + "data/";
+    QString e;
+    if (!core::schema::WriteFreshDataDir(ModDefine::DataPath, 0, &e)) {
+        *error = e.toStdString();
+        return false;
+    }
+    dbSwitch = platform::Database::open(ModDefine::DataPath + "switch.mdb");
+    dbPhoneCur = dbSwitch.attach(ModDefine::DataPath + "PhoneCur.mdb", "phonecur");
+    return true;
+}
+
+void closeStation() {
+    dbPhoneCur.close();
+    dbSwitch.close();
+    dbSwitch = {};
+    dbPhoneCur = {};
+}
+
+// `yearFile`, when given, is copied in first as the year's archive.
+void archive(benchmark::State& state, qint64 n, const QString& start, qint64 spanSecs, const QString& yearFile = {}) {
     for (auto _ : state) {
         state.PauseTiming();
         QTemporaryDir root;
-        ModDefine::AppPath = root.path() + "/";
-        ModDefine::DataPath = ModDefine::AppPath + "data/";
-        QString error;
-        if (!core::schema::WriteFreshDataDir(ModDefine::DataPath, 0, &error)) {
-            state.SkipWithError(error.toStdString().c_str());
+        std::string error;
+        if (!openStation(root, &error)) {
+            state.SkipWithError(error.c_str());
             return;
         }
-        dbSwitch = platform::Database::open(ModDefine::DataPath + "switch.mdb");
-        dbPhoneCur = dbSwitch.attach(ModDefine::DataPath + "PhoneCur.mdb", "phonecur");
+        if (!yearFile.isEmpty()) QFile::copy(yearFile, ModDefine::DataPath + "PhBill_2026.mdb");
         fill(dbPhoneCur, n, start, spanSecs);
         state.ResumeTiming();
 
@@ -57,10 +78,7 @@ void archive(benchmark::State& state, qint64 n, const QString& start, qint64 spa
 
         state.PauseTiming();
         if (billing::LastArchiveRun().moved != n) state.SkipWithError("not every call was archived");
-        dbPhoneCur.close();
-        dbSwitch.close();
-        dbSwitch = {};
-        dbPhoneCur = {};
+        closeStation();
         state.ResumeTiming();
     }
     state.SetItemsProcessed(state.iterations() * n);
@@ -69,9 +87,27 @@ void archive(benchmark::State& state, qint64 n, const QString& start, qint64 spa
 void BM_ArchiveDay(benchmark::State& state) { archive(state, 50000, "2026-03-05 00:00:00", 86400); }
 void BM_ArchiveYear(benchmark::State& state) { archive(state, 1000000, "2026-01-01 00:00:00", 365LL * 86400); }
 
+// The usual night: the 30th of March joins 29 days of March already archived,
+// so the month table and its index are large already.
+void BM_ArchiveDayIntoFullMonth(benchmark::State& state) {
+    QTemporaryDir templ;
+    std::string error;
+    if (!openStation(templ, &error)) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    fill(dbPhoneCur, 29 * 50000, "2026-03-01 00:00:00", 29 * 86400);
+    billing::ArchiveBills();
+    closeStation();
+    const QString yearFile = templ.path() + "/PhBill_2026.mdb";
+    QFile::copy(ModDefine::DataPath + "PhBill_2026.mdb", yearFile);
+    archive(state, 50000, "2026-03-30 00:00:00", 86400, yearFile);
+}
+
 }  // namespace
 
 BENCHMARK(BM_ArchiveDay)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_ArchiveYear)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_ArchiveDayIntoFullMonth)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 BENCHMARK_MAIN();

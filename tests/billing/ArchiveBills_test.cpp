@@ -157,8 +157,15 @@ TEST_F(ArchiveTest, MovesEveryCallIntoTheMonthTableOfItsYearOnce) {
     for (const auto& ix : a.indexes("Tab_Ph3")) indexed = indexed || ix.columns == QStringList({"f_userid", "f_date"});
     EXPECT_TRUE(indexed);
 
-    // A second run finds nothing to move and doubles nothing.
+    // A second run finds nothing to move, doubles nothing and leaves the archives as they were.
+    auto bytes = [&](const QString& name) {
+        QFile f(DataPath + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray before = bytes("PhBill_2005.mdb");
+    a.close();
     ArchiveBills();
+    EXPECT_EQ(bytes("PhBill_2005.mdb"), before);
     EXPECT_EQ(LastArchiveRun().moved, 0);
     const Census c = takeCensus(DataPath);
     EXPECT_EQ(c.count.size(), 5);
