@@ -33,14 +33,17 @@ QString SqlValue(const QString& value, int fieldType);
 // The column definitions of `table` (names, declared types, required flags,
 // defaults), as they stand in CREATE TABLE; for rebuilding a table.
 QString ColumnDefinitions(const platform::Database& db, const QString& table);
-// Copies the column definitions and the first index of srcTable (in dbSrc) into a
-// new table dstTable of dbDst. Any error stops the copy silently.
+// Copies the column definitions of srcTable (in dbSrc) into a new table
+// dstTable of dbDst, with srcTable's key (or, without one, its first index) as
+// the primary key "PrimaryKey". Any error stops the copy silently.
 void CopyTableDef(const platform::Database& dbSrc, const QString& srcTable, const platform::Database& dbDst,
                   const QString& dstTable);
 // (Re)creates the empty shadow table "p" + name in dbSwitch; false when it could not.
 bool CreatePTable(const QString& name);
 int GetRecordCount(platform::Recordset& rs);
 void GetRsArray(const QString& sql, QStringList& arr, const platform::Database& db, bool bPair);
+// The first column of every row, joined by ",", for an SQL IN list: plain
+// (kind 0), as quoted texts (1) or as quoted date texts (2); "" without rows.
 QString RsValuesList(platform::Recordset& rs, int kind);
 
 // Settings store (table Variant).
