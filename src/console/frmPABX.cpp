@@ -1,6 +1,8 @@
 #include "console/frmPABX.h"
 
 #include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "core/frmWelcome.h"
 #include "core/OpLog.h"
 #include "core/ModSwitch.h"
 #include "core/ModUpgrade.h"
@@ -75,27 +77,39 @@ frmPABX::frmPABX(QWidget* parent) : QWidget(parent) {
 void frmPABX::Form_Load() {
     if (loaded_) return;
     loaded_ = true;
-    // TODO(workers): the splash window frmWelcome and its stages.
+    frmWelcome& splash = frmWelcome::instance();
+    splash.show();
+    ModGeneral::Delay(300);
+
+    splash.SetValue(5, QStringLiteral("正在检查系统文件..."));
     ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    splash.SetValue(10, QString());
     ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+    splash.SetValue(15, QString());
     ModSwitch::OpenDB(DataPath + QStringLiteral("Switch.mdb"), dbSwitch);
     ModUpgrade::UpgradeFeeRateKey();
     if (SwitchModel == 2) ModUpgrade::UpgradeV154();
-    ModSwitch::OpenDB(DataPath + QStringLiteral("PhoneCur.mdb"), dbPhoneCur);
+    ModSwitch::OpenDB(DataPath + QStringLiteral("phonecur.mdb"), dbPhoneCur);
+
+    splash.SetValue(20, QStringLiteral("正在初始化系统..."));
     ModSwitch::LoadSysPara();
     ModSwitch::OpenSharedRecordsets();
+    splash.SetValue(25, QString());
     ModSwitch::LoadMonRes();
+
     // Later steps of the load: archive the call records, the board panel and
     // the navigation tree, picRun's picture, tmrCom, OpenComm and its
-    // question, the splash's end, "84040101" and "960301", tmrSys last.
+    // question, "84040101" and "960301", tmrSys last.
+    splash.SetValue(100, QString());
+    frmWelcome::unload();
 }
 
 bool frmPABX::NotExit(int UnloadMode) {
     if (UnloadMode < 2) {
-        if (platform::MsgBox(QStringLiteral("要退出系统吗?"), platform::mbYesNo, AppName) == platform::rNo) return true;
+        if (platform::MsgBox(QStringLiteral("要退出系统吗?"), platform::mbYesNo | platform::mbQuestion, AppName) == platform::rNo) return true;
+        // TODO(params): after "Yes", pending grid edits are saved first when
+        // g_Modified is set (SaveSwitchPara with bRefresh False).
     }
-    // TODO(params): pending grid edits are saved first when g_Modified is set
-    // (SaveSwitchPara with bRefresh False).
     CloseApp();
 }
 

@@ -3,6 +3,7 @@
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
+#include "link/ModComm.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -424,9 +425,9 @@ void SetVariant(const QString& key, const QString& value) {
 }
 
 void LoadSysPara() {
-    // The station waits for the switch's first frame before it waits for acknowledgements.
-    // TODO(link): ModComm::ResetLink() empties the rings here once the link lands.
-    g_NoAnswerCount = 10;
+    // Empty rings; the station waits for the switch's first frame before it
+    // waits for acknowledgements (g_NoAnswerCount 10).
+    ModComm::ResetLink();
     FreeAllSlots();
 
     PrnType = settingBool(GetVariant(QStringLiteral("PrnType"), QString()));

@@ -1,6 +1,7 @@
 #include "console/frmPABX.h"
 #include "core/MDIMain.h"
 #include "core/Main.h"
+#include "core/frmWelcome.h"
 #include "platform/AppExit.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
@@ -56,6 +57,7 @@ TEST_F(MainFrame, LoadRunsTheStartUpAndSetsTheCaption) {
     EXPECT_FALSE(MonRes.isEmpty());
     EXPECT_TRUE(QFile::exists(dir->file("switch.mdb.bak")));
     EXPECT_FALSE(frmPABX::instance().tmrSys->isActive());
+    EXPECT_FALSE(frmWelcome::exists());
 }
 
 TEST_F(MainFrame, RefusedLoginEndsWithoutAWord) {

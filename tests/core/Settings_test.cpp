@@ -1,5 +1,6 @@
 #include "console/frmPABX.h"
 #include "core/ModSwitch.h"
+#include "link/ModComm.h"
 #include "platform/Clock.h"
 #include "support/Fixtures.h"
 
@@ -19,6 +20,8 @@ protected:
 
 TEST_F(Settings, FreshStationLoadsItsDefaults) {
     g_NoAnswerCount = 0;
+    ModComm::PutRxBuf(QByteArray::fromHex("820300"));
+    ModComm::TxWrite = 7;
     for (MonSlot& s : MonSlots) {
         s.UserID = 7;
         s.LimitSet = 1;
@@ -27,6 +30,8 @@ TEST_F(Settings, FreshStationLoadsItsDefaults) {
     }
     LoadSysPara();
     EXPECT_EQ(g_NoAnswerCount, 10);
+    EXPECT_EQ(ModComm::RxCount(), 0);
+    EXPECT_EQ(ModComm::TxCount(), 0);
     for (const MonSlot& s : MonSlots) {
         EXPECT_EQ(s.UserID, -1);
         EXPECT_EQ(s.LimitSet, 0);
