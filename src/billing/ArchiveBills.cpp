@@ -168,6 +168,20 @@ qint64 copyMonth(const Database& cur, const QString& curTable, const QList<platf
 
 bool isDamage(const DbError& e) { return e.number() == platform::kErrNotADatabase; }
 
+// True when a reader holds the file attached on the connection: the year's
+// transaction would then need the file's write lock twice and could only fail
+// after the busy wait, so the year waits for the next run at once.
+bool attachedElsewhere(const Database& cur, const QString& path) {
+    const QString target = QFileInfo(path).canonicalFilePath();
+    if (target.isEmpty()) return false;
+    platform::Recordset rs = cur.query(QStringLiteral("PRAGMA database_list"));
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        const QString file = rs.str("file");
+        if (!file.isEmpty() && QFileInfo(file).canonicalFilePath() == target) return true;
+    }
+    return false;
+}
+
 // Sets a page cache size for the run and puts the old one back: large moves
 // would otherwise spill pages (and sync the journal) half way through a month,
 // and the index sort works in the main file's cache.
@@ -217,6 +231,10 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
         const QString fileName = QFileInfo(path).fileName();
         Database arch;
         try {
+            if (attachedElsewhere(cur, path)) {
+                run.monthsFailed += months.size();
+                continue;
+            }
             if (!QFileInfo::exists(path)) Database::create(path).close();
             const bool empty = QFileInfo(path).size() == 0;
             arch = cur.attach(path, kArchiveSchema);

@@ -41,6 +41,7 @@ QString MonthTableName(int month);
 // that readers can join it with the station's tables; the month tables get
 // their (f_userid, f_date) index when it is missing. An unopened handle when
 // the year has no file; DbError when the file is not a readable database.
+// Close it when done: a year held attached is not archived into until then.
 platform::Database AttachArchive(int year, const QString& schema);
 // Creates the (f_userid, f_date) index of every month table of `archive` that lacks it.
 void EnsureArchiveIndexes(const platform::Database& archive);

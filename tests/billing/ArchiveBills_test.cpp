@@ -492,3 +492,20 @@ TEST_F(ArchiveTest, AKillAtAnyMomentLosesNoCallAndDoublesNone) {
     for (int n : c.count) EXPECT_EQ(n, 1);
     EXPECT_EQ(c.current, 0);
 }
+
+TEST_F(ArchiveTest, AYearAReaderHoldsOpenWaitsForTheNextRun) {
+    call(1, "2026-02-02 10:00:00");
+    ArchiveBills();
+    call(2, "2026-02-03 10:00:00");
+    call(3, "2025-02-03 10:00:00");
+    Database held = billing::AttachArchive(2026, "reader");
+    ASSERT_TRUE(held.isOpen());
+    ArchiveBills();
+    EXPECT_EQ(ids("PhBill_2025.mdb", "Tab_Ph2"), L({3}));
+    EXPECT_EQ(dbSwitch.scalar("SELECT count(*) FROM reader.Tab_Ph2").toInt(), 1);
+    EXPECT_EQ(current(), 1);
+    held.close();
+    ArchiveBills();
+    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph2"), L({1, 2}));
+    EXPECT_EQ(current(), 0);
+}
