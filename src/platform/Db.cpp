@@ -141,6 +141,10 @@ void registerJetFunctions(sqlite3* db) {
 
 int openTransactionCount() { return g_openTransactions; }
 
+namespace {
+quint64 g_recordsetSerial = 0;
+}
+
 QString dateText(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 
 QDateTime parseDate(const QVariant& v) {
@@ -179,7 +183,9 @@ public:
     QHash<QString, sqlite3_stmt*> cache;
     QHash<QString, QString> attached;  // schema -> path
     int txDepth = 0;
+    const quint64 serial = nextSerial();
 
+    static quint64 nextSerial() { static quint64 n = 0; return ++n; }
     ~Connection() { closeAll(); }
     void closeAll() {
         for (auto* s : std::as_const(cache)) sqlite3_finalize(s);
@@ -396,6 +402,7 @@ Recordset Database::query(const QString& sql, const Params& params) const {
     Recordset rs;
     rs.db_ = *this;
     rs.open_ = true;
+    rs.serial_ = ++g_recordsetSerial;
     const int n = sqlite3_column_count(st);
     for (int i = 0; i < n; ++i) {
         rs.cols_ << QString::fromUtf8(sqlite3_column_name(st, i));
@@ -434,6 +441,8 @@ Recordset Database::openTable(const QString& table, const QString& where, const 
     rs.requery();
     return rs;
 }
+
+quint64 Database::connectionSerial() const { return conn_ && conn_->db ? conn_->serial : 0; }
 
 qint64 Database::lastInsertRowId() const { return conn_ && conn_->db ? sqlite3_last_insert_rowid(conn_->db) : 0; }
 
@@ -767,6 +776,7 @@ void Recordset::remove() {
 }
 void Recordset::requery() {
     if (!dynaset_) return;
+    serial_ = ++g_recordsetSerial;
     keys_.clear();
     Recordset k = db_.query(keySql_, keyParams_);
     for (const auto& r : k.rows_) keys_ << r.value(0).toLongLong();

@@ -120,6 +120,8 @@ public:
     Recordset openTable(const QString& table, const QString& where = {}, const Params& params = {},
                         const QString& orderBy = {}) const;
     qint64 lastInsertRowId() const;
+    // Tells connections apart over time (a reopened file gets a new number); 0 when closed.
+    quint64 connectionSerial() const;
 
     // Introspection, for this handle's schema.
     QStringList tableNames() const;                       // in creation order
@@ -215,6 +217,9 @@ public:
     void remove();
     // Re-reads the keys (DAO's Requery).
     void requery();
+    // Changes whenever the recordset is opened anew or requeried (copies share it):
+    // lets a reader that keeps its own copy of the rows notice a reopen. 0 when never opened.
+    quint64 openSerial() const { return open_ ? serial_ : 0; }
 
 private:
     friend class Database;
@@ -231,6 +236,7 @@ private:
     QList<QVariantList> rows_;   // snapshot rows
     QList<qint64> keys_;         // dynaset rowids
     int pos_ = 0;
+    quint64 serial_ = 0;
     mutable int loadedPos_ = -2;
     mutable QVariantList current_;
     enum class EditMode { None, Add, Edit } mode_ = EditMode::None;

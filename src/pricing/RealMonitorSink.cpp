@@ -1,13 +1,14 @@
 #include "link/MonitorSink.h"
+#include "pricing/ClsMonitor.h"
 
-// Until the call-record engine exists: records are not stored.
+// The link's way into the pricing: every frame gets an engine of its own.
 namespace {
-class NoEngine : public MonitorSink {
+class PricingSink : public MonitorSink {
 public:
-    bool Record(const QByteArray&, bool) override { return false; }
-    void Monitor(const QByteArray&) override {}
-    void UpdateMonitor(int, platform::Currency) override {}
+    bool Record(const QByteArray& frame, bool bSendFee) override { return ClsMonitor().Record(frame, bSendFee); }
+    void Monitor(const QByteArray& frame) override { ClsMonitor().Monitor(frame); }
+    void UpdateMonitor(int nSlot, platform::Currency cyBalance) override { ClsMonitor().UpdateMonitor(nSlot, cyBalance); }
 };
 }  // namespace
 
-std::shared_ptr<MonitorSink> MakeRealMonitorSink() { return std::make_shared<NoEngine>(); }
+std::shared_ptr<MonitorSink> MakeRealMonitorSink() { return std::make_shared<PricingSink>(); }

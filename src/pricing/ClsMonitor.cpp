@@ -1,0 +1,800 @@
+#include "pricing/ClsMonitor.h"
+
+#include "console/frmPABX.h"
+#include "core/ModDefine.h"
+#include "link/ModComm.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "pricing/RateCache.h"
+
+#include <QColor>
+#include <QDebug>
+#include <QTime>
+#include <optional>
+
+using platform::Currency;
+
+namespace pricing {
+
+namespace {
+QStringList g_errorLog;
+}
+
+void LogRecordError(const QString& description) {
+    const QString line = QStringLiteral("Record Error:") + description;
+    qWarning().noquote() << line;
+    if (g_errorLog.size() >= 200) g_errorLog.removeFirst();
+    g_errorLog << line;
+}
+
+QStringList RecordErrorLog() { return g_errorLog; }
+void ClearRecordErrorLog() { g_errorLog.clear(); }
+
+}  // namespace pricing
+
+namespace {
+
+constexpr int kSecsPerDay = 86400;
+
+// Names of the call categories 0 to 10, as the bill view shows them.
+const char* const kCallTypeNames[] = {"国际", "国际地区", "国内长途", "省内长途", "移动通讯", "网间",
+                                      "信息台", "市话", "IP电话", "本局", "被叫"};
+
+class FrameError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+quint8 at(const QByteArray& f, int i) { return i < f.size() ? quint8(f[i]) : 0xFF; }
+
+// The digits of a byte, high nibble first, filler nibbles (F) left out.
+QString digitsOf(quint8 b) {
+    static const char kHex[] = "0123456789ABCDEF";
+    QString s;
+    if ((b >> 4) != 0xF) s += QLatin1Char(kHex[b >> 4]);
+    if ((b & 0xF) != 0xF) s += QLatin1Char(kHex[b & 0xF]);
+    return s;
+}
+
+QString digitsOf(const QByteArray& f, int first, int last) {
+    QString s;
+    for (int i = first; i <= last; ++i) s += digitsOf(at(f, i));
+    return s;
+}
+
+// Dial digits as the operator reads them: B is "*", C is "#".
+QString dialText(QString s) {
+    s.replace(QLatin1Char('B'), QLatin1Char('*'));
+    s.replace(QLatin1Char('C'), QLatin1Char('#'));
+    return s;
+}
+
+// A two-digit decimal field of a frame; anything else is a damaged record.
+int decimalField(const QByteArray& f, int i, const char* what) {
+    const QString d = digitsOf(at(f, i));
+    bool ok = false;
+    const int v = d.toInt(&ok);
+    if (d.isEmpty() || !ok || d.contains(QLatin1Char('-')))
+        throw FrameError(QStringLiteral("%1 \"%2\" is not a number").arg(QLatin1String(what), d).toStdString());
+    return v;
+}
+
+// Account digits in their four-character field: "0012" for "12", four blanks for none.
+QString accountText(const QString& digits) {
+    if (digits.isEmpty()) return QStringLiteral("    ");
+    bool allDigits = true;
+    for (QChar c : digits) allDigits = allDigits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    if (allDigits) return digits.rightJustified(4, QLatin1Char('0')).left(4);
+    return digits.leftJustified(4, QLatin1Char(' '), true);
+}
+
+// The start of a call or event from month, day, hour, minute, second (bytes 17 to 21).
+// A month later than this month belongs to last year.
+QDateTime frameDate(const QByteArray& f) {
+    const int month = decimalField(f, 17, "month");
+    const int day = decimalField(f, 18, "day");
+    const int hour = decimalField(f, 19, "hour");
+    const int minute = decimalField(f, 20, "minute");
+    const int second = decimalField(f, 21, "second");
+    const QDate today = platform::Now().date();
+    const int year = month > today.month() ? today.year() - 1 : today.year();
+    const QDate d(year, month, day);
+    const QTime t(hour, minute, second);
+    if (!d.isValid() || !t.isValid())
+        throw FrameError(QStringLiteral("no such date %1-%2-%3 %4:%5:%6")
+                             .arg(year).arg(month).arg(day).arg(hour).arg(minute).arg(second).toStdString());
+    return QDateTime(d, t);
+}
+
+QString hex2(int v) { return ModComm::ByteToHex(quint8(v & 0xFF)); }
+
+int sendOrder(const QString& order, bool wait) { return ModComm::SendOrder(order, wait, 4, true); }
+
+QString extNumberOf(int address) {
+    const QVariant v = dbSwitch.scalar(QStringLiteral("SELECT txhm FROM que_txhm WHERE address=?"), {address});
+    return v.isNull() ? QStringLiteral("****") : v.toString();
+}
+
+QString userNameOf(qint32 userid) {
+    const QVariant v = dbSwitch.scalar(QStringLiteral("SELECT username FROM user WHERE userid=?"), {userid});
+    return v.isNull() ? QStringLiteral("默认用户") : v.toString();
+}
+
+// Runs one of the steps after a call is safely stored; a failure there is
+// reported and does not undo or re-request the stored record.
+template <typename F>
+void afterCommit(const char* what, F&& fn) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        pricing::LogRecordError(QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(e.what())));
+    }
+}
+
+platform::FlexGrid* consoleGrid() {
+    if (!frmPABX::exists()) return nullptr;
+    return frmPABX::instance().fgDisp;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- money and time
+
+qint64 ClsMonitor::RoundHalfEven(qint64 num, qint64 den) {
+    if (den < 0) { num = -num; den = -den; }
+    qint64 q = num / den;
+    qint64 r = num % den;
+    if (r < 0) { r += den; --q; }   // floor division: 0 <= r < den
+    const qint64 twice = 2 * r;
+    if (twice > den || (twice == den && (q & 1))) ++q;
+    return q;
+}
+
+int ClsMonitor::GetDayType(const QDate& d, const DayRule& days) {
+    if (d.dayOfWeek() == 6 && days.saturdaydiscount) return -1;
+    if (d.dayOfWeek() == 7 && days.sundaydiscount) return -1;
+    return days.dates.contains(d.toString(QStringLiteral("MM-dd"))) ? -1 : 0;
+}
+
+int ClsMonitor::GetTimeDiscount(const QTime& t, int dayType, qint32& secsLeft, const QVector<DiscountSeg>& segs) {
+    const qint32 ts = t.msecsSinceStartOfDay() / 1000;
+    for (const DiscountSeg& seg : segs) {
+        const qint32 s = seg.starttime.msecsSinceStartOfDay() / 1000;
+        const qint32 e = seg.endtime.msecsSinceStartOfDay() / 1000;
+        bool holds = false;
+        if (s < e) {
+            if (s <= ts && ts <= e) { holds = true; secsLeft = e - ts + 1; }
+        } else if (ts >= s) {
+            // Runs past midnight to its end on the next day (start = end: the whole day).
+            holds = true;
+            secsLeft = e + kSecsPerDay - ts + 1;
+        } else if (ts <= e) {
+            holds = true;
+            secsLeft = e - ts + 1;
+        }
+        if (holds) return dayType == 0 ? seg.normaldiscount : seg.holidaydiscount;
+    }
+    // A time no segment holds: a full-price minute, then ask again.
+    secsLeft = 60;
+    return 100;
+}
+
+Currency ClsMonitor::CalcFee(const RateRec& rate, const QVector<DiscountSeg>& segs, const DayRule& days,
+                             const QDateTime& start, qint64 duration, Fees& out) {
+    out = Fees{};
+    // A unit of no seconds would never end the call; it counts as one second.
+    const qint64 pertime = qMax(1, rate.pertime);
+    const qint64 firsttime = qMax(0, rate.firsttime);
+
+    // Wall-clock arithmetic: a day and the seconds into it.
+    QDate day = start.date();
+    const qint64 startSod = start.time().msecsSinceStartOfDay() / 1000;
+    qint64 toMidnight = kSecsPerDay - startSod;
+    int dayType = GetDayType(day, days);
+    qint32 secsLeft = 0;
+    int pct = GetTimeDiscount(start.time(), dayType, secsLeft, segs);
+
+    qint64 remaining = duration - firsttime;
+    QDate tDay = day;
+    qint64 tSod = startSod + firsttime;
+    while (tSod >= kSecsPerDay) { tSod -= kSecsPerDay; tDay = tDay.addDays(1); }
+
+    // Talk-time fee in ten-thousandths of a yuan times percent until the end.
+    qint64 feeTimesPct = rate.firstprice.raw() * pct;
+    Currency listFee = rate.firstprice;
+    Currency addFee1 = rate.extrafee;
+    toMidnight -= firsttime;
+
+    while (remaining > 0) {
+        if (tDay != day) {
+            dayType = GetDayType(tDay, days);
+            day = tDay;
+            toMidnight = kSecsPerDay - tSod;
+        }
+        pct = GetTimeDiscount(QTime::fromMSecsSinceStartOfDay(int(tSod * 1000)), dayType, secsLeft, segs);
+        qint64 secs = secsLeft;
+        if (secs > toMidnight) secs = toMidnight;
+        if (secs > remaining) secs = remaining;
+        if (secs < 1) secs = 1;
+        const qint64 units = secs / pertime + (secs % pertime != 0 ? 1 : 0);
+        secs = units * pertime;
+        toMidnight -= secs;
+        feeTimesPct += pct * units * rate.perprice.raw();
+        listFee += rate.perprice * units;
+        addFee1 += rate.extrafee * units;
+        remaining -= secs;
+        tSod += secs;
+        while (tSod >= kSecsPerDay) { tSod -= kSecsPerDay; tDay = tDay.addDays(1); }
+    }
+
+    out.fee = Currency::fromRaw(RoundHalfEven(feeTimesPct, 100));
+    out.addFee1 = addFee1;
+    const Currency b = rate.extradiscount ? out.fee : listFee;
+    out.addFee2 = Currency::fromRaw(RoundHalfEven(b.raw() * rate.extrarate, 100));
+    const Currency b2 = rate.poundagediscount ? out.fee : listFee;
+    out.gateFee = rate.poundage +
+                  Currency::fromRaw(RoundHalfEven((b2 + out.addFee1 + out.addFee2).raw() * rate.poundagerate, 100));
+    return out.total();
+}
+
+QString ClsMonitor::FeeOrder(quint8 extLow, Currency total, quint8 channelByte) {
+    // Hundredths of a yuan, halves to even; three bytes carry 0 to 16777215.
+    qint64 n = RoundHalfEven(total.raw(), 100);
+    n = qBound<qint64>(0, n, 0xFFFFFF);
+    return QStringLiteral("950820") + hex2(extLow) + hex2(int(n >> 16)) + hex2(int(n >> 8)) + hex2(int(n)) +
+           hex2(channelByte);
+}
+
+// ---------------------------------------------------------------- discount schemes
+
+namespace {
+
+QTime schemeTime(const QVariant& v) {
+    QString s = v.toString().trimmed();
+    const int sp = s.lastIndexOf(QLatin1Char(' '));
+    if (sp >= 0) s = s.mid(sp + 1);
+    QTime t = QTime::fromString(s, QStringLiteral("H:m:s"));
+    if (!t.isValid()) t = QTime::fromString(s, QStringLiteral("H:m"));
+    if (!t.isValid()) throw FrameError(QStringLiteral("discount time \"%1\" is not a time").arg(v.toString()).toStdString());
+    return t;
+}
+
+// A holiday as "MM-dd", from "MM-dd" or a full date.
+QString holidayKey(const QString& stored) {
+    const QString d = stored.trimmed().section(QLatin1Char(' '), 0, 0);
+    const QStringList parts = d.split(QLatin1Char('-'));
+    if (parts.size() < 2) return {};
+    bool okM = false, okD = false;
+    const int m = parts[parts.size() - 2].toInt(&okM);
+    const int dd = parts.last().toInt(&okD);
+    if (!okM || !okD) return {};
+    return QStringLiteral("%1-%2").arg(m, 2, 10, QLatin1Char('0')).arg(dd, 2, 10, QLatin1Char('0'));
+}
+
+}  // namespace
+
+DayRule ClsMonitor::LoadDiscount(int discountid, QVector<DiscountSeg>& segs) {
+    DayRule rule;
+    rule.discountid = discountid;
+    segs.clear();
+    const platform::Recordset scheme = dbSwitch.query(
+        QStringLiteral("SELECT saturdaydiscount, sundaydiscount FROM discount WHERE discountid=?"), {discountid});
+    if (!scheme.empty()) {
+        rule.saturdaydiscount = scheme.boolean("saturdaydiscount");
+        rule.sundaydiscount = scheme.boolean("sundaydiscount");
+        platform::Recordset times = dbSwitch.query(
+            QStringLiteral("SELECT starttime, endtime, normaldiscount, holidaydiscount FROM discounttimes "
+                           "WHERE discountid=? ORDER BY position"),
+            {discountid});
+        for (times.moveFirst(); !times.eof(); times.moveNext()) {
+            DiscountSeg seg;
+            seg.starttime = schemeTime(times.value(0));
+            seg.endtime = schemeTime(times.value(1));
+            seg.normaldiscount = int(times.lng("normaldiscount"));
+            seg.holidaydiscount = int(times.lng("holidaydiscount"));
+            segs << seg;
+        }
+        platform::Recordset dates =
+            dbSwitch.query(QStringLiteral("SELECT discountdate FROM discountdate WHERE discountid=?"), {discountid});
+        for (dates.moveFirst(); !dates.eof(); dates.moveNext()) {
+            const QString key = holidayKey(dates.str("discountdate"));
+            if (!key.isEmpty()) rule.dates << key;
+        }
+    }
+    // No segments, or no such scheme at all: full price all day, every day.
+    if (segs.isEmpty()) segs << DiscountSeg{QTime(0, 0, 0), QTime(23, 59, 59), 100, 100};
+    return rule;
+}
+
+// ---------------------------------------------------------------- decoding and routing
+
+MonSlot& ClsMonitor::slot() const {
+    if (MonSlots.size() < 16) MonSlots.resize(16);
+    return MonSlots[m_Slot];
+}
+
+qint32 ClsMonitor::FindUserId(const QString& account, int extAddr) {
+    QVariant v;
+    if (account == QStringLiteral("    "))
+        v = dbSwitch.scalar(QStringLiteral("SELECT userid FROM extension WHERE address=?"), {extAddr});
+    else
+        v = dbSwitch.scalar(QStringLiteral("SELECT userid FROM account WHERE account=?"), {account});
+    return v.isNull() ? 0 : qint32(v.toLongLong());
+}
+
+ClsMonitor::UserRow ClsMonitor::ReadUser(qint32 userid) {
+    UserRow u;
+    u.userid = userid;
+    const platform::Recordset rs = dbSwitch.query(
+        QStringLiteral("SELECT userid, username, remain, overdraft, balancemode, printonce FROM user WHERE userid=?"),
+        {userid});
+    if (rs.empty()) return u;
+    u.found = true;
+    u.username = rs.str("username");
+    u.remain = rs.cur("remain");
+    u.overdraft = rs.cur("overdraft");
+    u.balancemode = int(rs.lng("balancemode"));
+    u.printonce = rs.boolean("printonce");
+    return u;
+}
+
+bool ClsMonitor::ParseRecord(const QByteArray& f) {
+    MonSlot& s = slot();
+    try {
+        m_Called = dialText(digitsOf(f, 5, 14));
+        m_InDigits = digitsOf(at(f, 4));
+        m_RecType = at(f, 28);
+        m_Account = accountText(digitsOf(at(f, 25)) + digitsOf(at(f, 26)));
+        s.ExtAddr = at(f, 2) * 256 + at(f, 3);
+        m_Duration = qint64(decimalField(f, 22, "hours")) * 3600 + decimalField(f, 23, "minutes") * 60 +
+                     decimalField(f, 24, "seconds");
+        s.StartTime = frameDate(f);
+        s.UserID = FindUserId(m_Account, s.ExtAddr);
+        m_UserID = s.UserID;
+        m_User = ReadUser(m_UserID);
+        // A user id without a user row has no balance and is charged nothing.
+        s.Balance = m_User.found ? m_User.remain : Currency();
+        return true;
+    } catch (const std::exception& e) {
+        pricing::LogRecordError(QString::fromUtf8(e.what()));
+        return false;
+    }
+}
+
+void ClsMonitor::GetRoute(bool bForwarded) {
+    m_DispNumber = m_Called;
+    if (!bForwarded) return;
+    const platform::Recordset head = dbSwitch.query(
+        QStringLiteral("SELECT headid, router1, router2 FROM cityhead WHERE len(headid) > 0 AND "
+                       "headid = left(?, len(headid)) ORDER BY len(headid) DESC"),
+        {m_Called});
+    if (head.empty()) return;
+    const bool keepPrefix = head.lng("router1") < 100;
+    const qint64 port = head.lng("router2");
+    const QString prefix = head.str("headid");
+    const QVariant added =
+        dbSwitch.scalar(QStringLiteral("SELECT addhead FROM addhead WHERE router=2 AND portaddr=?"), {port});
+    // No prefix known for that route: the call stays priced and shown as dialled.
+    if (added.isNull()) return;
+    const QString forwarded = added.toString() + (keepPrefix ? m_Called : m_Called.mid(prefix.size()));
+    if (TransferDisplay == 1) m_DispNumber = forwarded;
+    if (TransferCharge == 1) m_Called = forwarded;
+}
+
+bool ClsMonitor::GetFeeRate(RateRec& rate, int rateType, const pricing::IpHeadRow* currentHead) {
+    const pricing::RateCache& cache = pricing::RateCache::current();
+    const RateRec* found = nullptr;
+    QString bad;
+    if (currentHead && m_RecType != 2 && m_RecType != 3) {
+        found = &currentHead->rate;
+        bad = currentHead->badColumn;
+    } else {
+        const pricing::FeeRateRow* row = nullptr;
+        if (m_Called.isEmpty()) {
+            row = cache.findFirstZone(QString());
+        } else {
+            for (int n = m_Called.size(); n >= 1 && !row; --n) row = cache.findZone(m_RecType, rateType, m_Called.left(n));
+        }
+        if (row) m_CallType = row->feeratetype;
+        else row = cache.findDefault(rateType, m_CallType);
+        if (!row) {
+            rate = RateRec{};
+            return false;
+        }
+        found = &row->rate;
+        bad = row->badColumn;
+    }
+    if (!bad.isEmpty()) throw FrameError(QStringLiteral("rate column %1 is empty").arg(bad).toStdString());
+    rate = *found;
+    return rate.perprice == Currency() && rate.firstprice == Currency();
+}
+
+bool ClsMonitor::Classify(MonSlot& s) {
+    if (m_RecType == 2 || m_RecType == 3) {
+        m_CallType = m_RecType == 2 ? 9 : 10;
+        // An inside or incoming call has no IP access fee, whatever the slot held before.
+        s.IsIPCall = 0;
+        const bool free = GetFeeRate(s.Rate, 0, nullptr);
+        s.Days = LoadDiscount(s.Rate.discountid, s.Segs);
+        return free;
+    }
+    const pricing::IpHeadRow* found = pricing::RateCache::current().findIpHead(m_Called);
+    std::optional<pricing::IpHeadRow> head;
+    if (found) {
+        head = *found;
+        m_Called = m_Called.mid(head->iphead.size());
+    }
+    if (m_Called.startsWith(QStringLiteral("00"))) m_CallType = 0;
+    else if (m_Called.startsWith(QStringLiteral("013"))) m_CallType = 4;
+    else if (m_Called.startsWith(QStringLiteral("0"))) m_CallType = 2;
+    else m_CallType = 7;
+    if (!head) {
+        s.IsIPCall = 0;
+        const bool free = GetFeeRate(s.Rate, 0, nullptr);
+        s.Days = LoadDiscount(s.Rate.discountid, s.Segs);
+        return free;
+    }
+    s.IsIPCall = -1;
+    const int t = head->ipfeerate;
+    bool free = GetFeeRate(s.Rate, t, nullptr);
+    s.Days = LoadDiscount(s.Rate.discountid, s.Segs);
+    if (m_CallType != 10) m_CallType = 8;
+    free = GetFeeRate(s.IPRate, t, &*head) && free;
+    s.IPDays = LoadDiscount(s.IPRate.discountid, s.IPSegs);
+    return free;
+}
+
+// ---------------------------------------------------------------- call records
+
+bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
+    QByteArray f = frameIn.left(29);
+    if (f.size() < 29) {
+        pricing::LogRecordError(QStringLiteral("short call record (%1 bytes)").arg(frameIn.size()));
+        f.append(QByteArray(29 - f.size(), char(0xFF)));
+    }
+    bool result = false;
+    m_RecType = at(f, 28);
+    if (m_RecType >= 6 && m_RecType <= 9) {
+        result = RecordAwake(f);
+    } else {
+        m_Channel = at(f, 16);
+        m_Slot = m_Channel & 0x0F;
+        MonSlot& s = slot();
+        try {
+            if (ParseRecord(f)) {
+                s.LimitSet = 0;
+                GetRoute(m_RecType == 16);
+                if (IsDuplicate(s.StartTime, s.ExtAddr) || m_Duration < FeeHDTime) {
+                    result = true;
+                    InsertReject(f);
+                } else {
+                    Classify(s);
+                    m_LinkFee = Currency();
+                    Fees ipFees;
+                    if (m_RecType != 2 && m_RecType != 3 && s.IsIPCall)
+                        m_LinkFee = CalcFee(s.IPRate, s.IPSegs, s.IPDays, s.StartTime, m_Duration, ipFees);
+                    const Currency total = m_LinkFee + CalcFee(s.Rate, s.Segs, s.Days, s.StartTime, m_Duration, m_Fees);
+                    if (SaveRecord(total, bSendFee)) {
+                        result = true;
+                        AfterStore(total, bSendFee);
+                    }
+                }
+            }
+        } catch (const std::exception& e) {
+            pricing::LogRecordError(QString::fromUtf8(e.what()));
+        }
+        s.UserID = -1;
+        s.LimitSet = 0;
+    }
+    Answer(result, bSendFee, f);
+    return result;
+}
+
+bool ClsMonitor::IsDuplicate(const QDateTime& start, int extAddr) {
+    const QString when = platform::dateText(start);
+    const QVariant hit = dbPhoneCur.scalar(
+        QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1").arg(dbPhoneCur.qualified("Tab_Phone")),
+        {extAddr, when});
+    if (!hit.isNull()) return true;
+    // The nightly archive may have moved the call already: look in its month table too.
+    const QString file = platform::resolveCI(DataPath, QStringLiteral("PhBill_%1.mdb").arg(start.date().year()));
+    if (!platform::existsCI(file)) return false;
+    platform::Database archive = platform::Database::open(file);
+    const QString table = QStringLiteral("Tab_Ph%1").arg(start.date().month());
+    bool found = false;
+    if (archive.hasTable(table)) {
+        found = !archive
+                     .scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1")
+                                 .arg(archive.qualified(archive.actualTableName(table))),
+                             {extAddr, when})
+                     .isNull();
+    }
+    archive.close();
+    return found;
+}
+
+bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
+    MonSlot& s = slot();
+    m_Place = s.Rate.summary;
+    // Nobody is charged for the default user or for a user id without a user row.
+    const bool charge = bSendFee && m_User.found && m_UserID != 0;
+    try {
+        platform::Transaction tx(dbSwitch);
+        if (charge) {
+            // The balance as it is now, in the same transaction as the charge.
+            const Currency remain = Currency::fromRaw(
+                dbSwitch.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {m_UserID}).toLongLong());
+            s.Balance = remain - total;
+        } else if (bSendFee) {
+            s.Balance = Currency();
+        }
+        const Currency yj = m_UserID == 0 ? Currency() : s.Balance;
+        dbPhoneCur.execute(
+            QStringLiteral("INSERT INTO %1 (f_calladdr, f_zjaddr, f_date, f_long, f_rectype, f_moneny, f_flag, f_resp, "
+                           "f_zh, f_indjh, f_phmode, f_addfee1, f_addfee2, f_gatefee, f_linkfee, f_memo, f_userid, f_yj) "
+                           "VALUES (?, ?, ?, ?, ?, ?, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                .arg(dbPhoneCur.qualified("Tab_Phone")),
+            {s.ExtAddr, m_Slot + 1, s.StartTime, qlonglong(m_Duration), m_RecType, m_Fees.fee, m_DispNumber, m_Account,
+             m_InDigits, m_CallType, m_Fees.addFee1, m_Fees.addFee2, m_Fees.gateFee, m_LinkFee, m_Place, m_UserID, yj});
+        if (charge)
+            dbSwitch.execute(QStringLiteral("UPDATE user SET remain=? WHERE userid=?"), {s.Balance, m_UserID});
+        tx.commit();
+        return true;
+    } catch (const std::exception& e) {
+        pricing::LogRecordError(QString::fromUtf8(e.what()));
+        return false;
+    }
+}
+
+void ClsMonitor::AfterStore(Currency total, bool bSendFee) {
+    MonSlot& s = slot();
+    const bool charged = bSendFee && m_User.found && m_UserID != 0;
+    const bool depositUser = m_User.found && m_User.balancemode == 0;
+    if (bSendFee) {
+        const quint8 extLow = quint8(s.ExtAddr & 0xFF);
+        const quint8 channel = quint8(m_Channel);
+        afterCommit("fee", [&] { sendOrder(FeeOrder(extLow, total, channel), false); });
+        if (charged && CurTable == QStringLiteral("User")) {
+            afterCommit("user view", [&] {
+                platform::FlexGrid* g = consoleGrid();
+                if (!g) return;
+                for (int r = 1; r < g->Rows(); ++r) {
+                    if (g->TextMatrix(r, 0) == QString::number(m_UserID)) {
+                        g->setRow(r);
+                        if (g->Cols() > 5) g->setTextMatrix(r, 5, s.Balance.toString2());
+                        break;
+                    }
+                }
+            });
+        }
+        if (charged && depositUser) {
+            s.UserID = -1;
+            afterCommit("deposit grade", [&] { pricing::DepositChanged(m_UserID); });
+        }
+    }
+    afterCommit("bill view", [&] { ShowRecord(); });
+    s.LimitSet = 0;
+    s.UserID = -1;
+    if (bSendFee && depositUser) {
+        afterCommit("talk limits", [&] {
+            const UserRow now = ReadUser(m_UserID);
+            if (now.found) SendTimeLimit(now.remain + now.overdraft);
+        });
+    }
+}
+
+void ClsMonitor::InsertReject(const QByteArray& f) {
+    const QString year = QString::number(platform::Now().date().year());
+    const QString when = QStringLiteral("%1-%2-%3 %4:%5:%6")
+                             .arg(year, digitsOf(at(f, 17)), digitsOf(at(f, 18)), digitsOf(at(f, 19)),
+                                  digitsOf(at(f, 20)), digitsOf(at(f, 21)));
+    const QString length =
+        QStringLiteral("%1:%2:%3").arg(digitsOf(at(f, 22)), digitsOf(at(f, 23)), digitsOf(at(f, 24)));
+    dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_calladdr, f_zjaddr, f_date, f_long, f_resp, f_zh) "
+                                      "VALUES (?, ?, ?, ?, ?, ?)")
+                           .arg(dbPhoneCur.qualified("tab_errPh")),
+                       {int(at(f, 3)), m_Slot + 1, when, length, m_Called, m_Account});
+}
+
+void ClsMonitor::Answer(bool result, bool bSendFee, const QByteArray& f) {
+    if (!result) {
+        // A record that was not taken is kept as a reject row, whoever asked.
+        afterCommit("reject row", [&] { InsertReject(f); });
+        if (!bSendFee) return;
+        // Asked again three times in a row at most; then taken, so the switch moves on.
+        if (RecordErrCount < 3) {
+            ++RecordErrCount;
+            afterCommit("answer", [] { sendOrder(QStringLiteral("820303"), false); });
+        } else {
+            RecordErrCount = 0;
+            afterCommit("answer", [] { sendOrder(QStringLiteral("820302"), false); });
+        }
+        return;
+    }
+    if (!bSendFee) return;
+    RecordErrCount = 0;
+    afterCommit("answer", [] { sendOrder(QStringLiteral("820302"), false); });
+}
+
+// ---------------------------------------------------------------- wake-up events
+
+bool ClsMonitor::RecordAwake(const QByteArray& f) {
+    static const char* const kAwakeNames[] = {"设置叫醒", "振铃已接", "振铃未接", "取消叫醒"};
+    int addr = 0;
+    QDateTime t;
+    QString wake;
+    try {
+        addr = at(f, 2) * 256 + at(f, 3);
+        t = frameDate(f);
+        m_RecType = at(f, 28);
+        wake = m_RecType == 6 ? t.toString(QStringLiteral("HH:mm")) : QString();
+        platform::Transaction tx(dbSwitch);
+        const int n = dbSwitch.execute(QStringLiteral("INSERT INTO awake (Address, servetime, servetype) VALUES (?, ?, ?)"),
+                                       {addr, t, m_RecType});
+        if (n == 0) return false;
+        dbSwitch.execute(QStringLiteral("UPDATE extension SET awaketime=? WHERE address=?"), {wake, addr});
+        tx.commit();
+    } catch (const std::exception& e) {
+        pricing::LogRecordError(QString::fromUtf8(e.what()));
+        return false;
+    }
+    afterCommit("wake-up view", [&] {
+        platform::FlexGrid* g = consoleGrid();
+        if (!g) return;
+        if (CurTable == QStringLiteral("Extension")) {
+            int col = -1;
+            for (int c = 0; c < g->Cols(); ++c)
+                if (g->TextMatrix(0, c) == QStringLiteral("叫醒时间")) { col = c; break; }
+            if (col >= 0 && g->Rows() > addr + 1) g->setTextMatrix(addr + 1, col, wake);
+        } else if (CurTable == QStringLiteral("Awake")) {
+            const platform::Recordset rs = dbSwitch.query(
+                QStringLiteral("SELECT flewno, txhm, servetime, servetype FROM awake, que_txhm WHERE "
+                               "que_txhm.address=? AND awake.Address=que_txhm.address AND servetype=? AND servetime=?"),
+                {addr, m_RecType, t});
+            if (rs.empty()) return;
+            const int type = int(rs.lng("servetype"));
+            if (type < 6 || type > 9) return;
+            const QString line = rs.str("flewno") + QLatin1Char('\t') + rs.str("txhm") + QLatin1Char('\t') +
+                                 platform::dateText(rs.date("servetime")) + QLatin1Char('\t') +
+                                 QString::fromUtf8(kAwakeNames[type - 6]);
+            g->AddItem(line, 1);
+            g->setTopRow(g->Rows() - 1);
+        }
+    });
+    return true;
+}
+
+// ---------------------------------------------------------------- bill view
+
+void ClsMonitor::ShowRecord() {
+    if (CurTable != QStringLiteral("Bill")) return;
+    platform::FlexGrid* g = consoleGrid();
+    if (!g) return;
+    const MonSlot& s = slot();
+    const Currency total = m_Fees.total() + m_LinkFee;
+    const QStringList cells = {
+        userNameOf(m_UserID),
+        extNumberOf(s.ExtAddr),
+        m_Account,
+        m_DispNumber,
+        m_Place,
+        s.StartTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+        QStringLiteral("%1:%2:%3")
+            .arg(m_Duration / 3600, 2, 10, QLatin1Char('0'))
+            .arg((m_Duration % 3600) / 60, 2, 10, QLatin1Char('0'))
+            .arg(m_Duration % 60, 2, 10, QLatin1Char('0')),
+        s.Balance.toString2(),
+        m_CallType >= 0 && m_CallType <= 10 ? QString::fromUtf8(kCallTypeNames[m_CallType]) : QString(),
+        total.toString2(),
+        m_Fees.fee.toString2(),
+        m_Fees.addFee1.toString2(),
+        m_Fees.addFee2.toString2(),
+        m_Fees.gateFee.toString2(),
+        m_LinkFee.toString2(),
+        QString::number(m_Slot + 1),
+        m_InDigits,
+    };
+    g->AddItem(cells.join(QLatin1Char('\t')));
+    if (m_User.found && m_User.balancemode == 0 && s.Balance + m_User.overdraft < Currency()) {
+        // Beyond the allowed overdraft: the balance cell turns red.
+        g->setRow(g->Rows() - 1);
+        g->setCol(7);
+        g->setCellBackColorAt(g->Rows() - 1, 7, QColor(255, 0, 0));
+    }
+    if ((g->Rows() >= 3 && g->TextMatrix(1, 0).isEmpty()) || g->Rows() >= 201) g->RemoveItem(1);
+    g->setTopRow(g->Rows() - 1);
+}
+
+// ---------------------------------------------------------------- live calls
+
+void ClsMonitor::Monitor(const QByteArray& f) {
+    if (f.size() < 17) {
+        pricing::LogRecordError(QStringLiteral("short live-call frame (%1 bytes)").arg(f.size()));
+        return;
+    }
+    m_Slot = at(f, 16) & 0x0F;
+    MonSlot& s = slot();
+    const int kind = at(f, 2) >> 6;
+    m_RecType = kind == 1 ? 3 : kind == 2 ? 2 : 0;
+    s.StartTime = platform::Now().addSecs(-1);
+    s.ExtAddr = at(f, 3);
+    // A new call in the slot: a limit sent for the call before it no longer holds.
+    s.LimitSet = 0;
+    m_Account = accountText(digitsOf(at(f, 14)) + digitsOf(at(f, 15)));
+    s.UserID = FindUserId(m_Account, s.ExtAddr);
+    m_UserID = s.UserID;
+    m_User = ReadUser(m_UserID);
+    if (!m_User.found) {
+        // Nobody to supervise: no limit, and the call is not cut.
+        s.TalkSecs = 0;
+        s.UserID = -1;
+        return;
+    }
+    if (m_User.balancemode == 0) s.Balance = m_User.remain + m_User.overdraft;
+    else s.TalkSecs = 65000;
+    m_Called = dialText(m_RecType == 2 ? extNumberOf(at(f, 5)) : digitsOf(f, 4, 13));
+    GetRoute((at(f, 16) & 0x80) != 0);
+    if (m_User.balancemode != 0) return;
+    m_FreeCall = Classify(s);
+    if (m_FreeCall) return;
+    if (s.Balance <= Currency()) {
+        s.LimitSet = 0;
+        s.UserID = -1;
+        // The slot is free before the wait, which lets other frames run.
+        sendOrder(QStringLiteral("920700") + hex2(s.ExtAddr) + QStringLiteral("0000") + hex2(m_Slot), true);
+        return;
+    }
+    SendTimeLimit(s.Balance);
+}
+
+void ClsMonitor::UpdateMonitor(int nSlot, Currency balance) {
+    if (nSlot < 0 || nSlot > 15) return;
+    if (MonSlots.size() < 16) MonSlots.resize(16);
+    m_UserID = MonSlots[nSlot].UserID;
+    if (m_UserID < 0) return;
+    for (MonSlot& s : MonSlots)
+        if (s.UserID == m_UserID) s.Balance = balance;
+    m_Slot = nSlot;
+    SendTimeLimit(balance);
+}
+
+void ClsMonitor::SendTimeLimit(Currency balance) {
+    if (MonSlots.size() < 16) MonSlots.resize(16);
+    const QDateTime now = platform::Now();
+    for (MonSlot& s : MonSlots) {
+        if (s.UserID != m_UserID) continue;
+        s.TalkSecs = qint32(s.StartTime.secsTo(now));
+        // Every running call of the user is weighed against the one amount.
+        s.Balance = balance;
+    }
+    // The longest extension, in seconds, that every running call together can pay for.
+    int lo = 0, hi = 65535, x = 0;
+    for (;;) {
+        x = (lo + hi) / 2;
+        Currency total;
+        Fees scratch;
+        for (const MonSlot& s : MonSlots) {
+            if (s.UserID != m_UserID) continue;
+            const qint64 duration = qint64(s.TalkSecs) + x;
+            if (s.IsIPCall) total += CalcFee(s.IPRate, s.IPSegs, s.IPDays, s.StartTime, duration, scratch);
+            total += CalcFee(s.Rate, s.Segs, s.Days, s.StartTime, duration, scratch);
+            if (total > balance) break;
+        }
+        const bool affordable = total <= balance;
+        if (hi - lo < 2) break;
+        if (affordable) lo = x;
+        else hi = x;
+    }
+    const int limit = qMax(0, x - 1);
+    for (int k = 0; k < MonSlots.size() && k < 16; ++k) {
+        MonSlot& s = MonSlots[k];
+        if (s.UserID != m_UserID) continue;
+        s.LimitSet = -1;
+        s.EndTime = s.StartTime.addSecs(qint64(s.TalkSecs) + limit);
+        if (s.ExtAddr < 0 || s.ExtAddr > 255) {
+            pricing::LogRecordError(QStringLiteral("extension %1 cannot be given a talk limit").arg(s.ExtAddr));
+            continue;
+        }
+        sendOrder(QStringLiteral("920700") + hex2(s.ExtAddr) + hex2(limit >> 8) + hex2(limit) + hex2(k), false);
+    }
+}

@@ -1,0 +1,105 @@
+#pragma once
+// The call-pricing engine. A fresh instance handles one call-record frame, one
+// live-call frame or one balance change, and keeps nothing afterwards: what
+// outlives a frame is in MonSlots and in the databases.
+#include "pricing/PricingRecords.h"
+#include "platform/Currency.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+#include <QVector>
+
+struct MonSlot;
+namespace pricing { struct IpHeadRow; }
+
+class ClsMonitor {
+public:
+    // The operator changed the spendable amount of the user whose call runs in `slot`.
+    void UpdateMonitor(int slot, platform::Currency balance);
+    // A live-call frame "A011" (17 bytes, a checksum after them is ignored).
+    void Monitor(const QByteArray& frame);
+    // A call-record frame "961D" (29 bytes, a checksum after them is ignored).
+    // True when stored, rejected as duplicate or too short, or logged as a wake-up event.
+    bool Record(const QByteArray& frame, bool bSendFee);
+
+    // ---- The pricing steps that need no instance (used by the engine, tested directly).
+
+    // The four parts of a call's fee.
+    struct Fees {
+        platform::Currency fee, addFee1, addFee2, gateFee;
+        platform::Currency total() const { return fee + addFee1 + addFee2 + gateFee; }
+    };
+    // What `duration` seconds from `start` cost under one rate; `start` is wall-clock time.
+    static platform::Currency CalcFee(const RateRec& rate, const QVector<DiscountSeg>& segs, const DayRule& days,
+                                      const QDateTime& start, qint64 duration, Fees& out);
+    // -1 for a discounted day (weekend flag or listed month and day), else 0.
+    static int GetDayType(const QDate& d, const DayRule& days);
+    // Percent charged at time of day `t`; `secsLeft` gets the seconds to the segment's end, both ends counted.
+    static int GetTimeDiscount(const QTime& t, int dayType, qint32& secsLeft, const QVector<DiscountSeg>& segs);
+    // Reads a discount scheme: its segments into `segs`, its day rule as the result.
+    static DayRule LoadDiscount(int discountid, QVector<DiscountSeg>& segs);
+    // The fee frame "950820..." (without checksum) for a stored call.
+    static QString FeeOrder(quint8 extLow, platform::Currency total, quint8 channelByte);
+    // num / den rounded to the nearest integer, halves to the even neighbour.
+    static qint64 RoundHalfEven(qint64 num, qint64 den);
+
+private:
+    struct UserRow {
+        bool found = false;
+        qint32 userid = 0;
+        QString username;
+        platform::Currency remain, overdraft;
+        int balancemode = 0;
+        bool printonce = false;
+    };
+
+    // Frame decoding and routing.
+    bool ParseRecord(const QByteArray& frame);
+    void GetRoute(bool bForwarded);
+    qint32 FindUserId(const QString& account, int extAddr);
+    static UserRow ReadUser(qint32 userid);
+    bool Classify(MonSlot& slot);   // true when the rates charge nothing for talk time
+    bool GetFeeRate(RateRec& rate, int rateType, const pricing::IpHeadRow* currentHead);
+
+    // Storage and answers.
+    bool IsDuplicate(const QDateTime& start, int extAddr);
+    bool SaveRecord(platform::Currency total, bool bSendFee);
+    void AfterStore(platform::Currency total, bool bSendFee);
+    void InsertReject(const QByteArray& frame);
+    bool RecordAwake(const QByteArray& frame);
+    void ShowRecord();
+    void Answer(bool result, bool bSendFee, const QByteArray& frame);
+
+    // Live calls.
+    void SendTimeLimit(platform::Currency balance);
+
+    MonSlot& slot() const;
+
+    int m_Slot = 0;
+    quint8 m_Channel = 0;   // frame byte 16 whole, echoed in the fee frame
+    int m_RecType = 0;
+    int m_CallType = 0;
+    qint64 m_Duration = 0;
+    qint32 m_UserID = 0;
+    Fees m_Fees;
+    platform::Currency m_LinkFee;
+    QString m_DispNumber;
+    QString m_InDigits;
+    QString m_Account = QStringLiteral("    ");
+    QString m_Place;
+    QString m_Called;
+    bool m_FreeCall = false;
+    UserRow m_User;
+};
+
+namespace pricing {
+// Where the engine reports a record it could not handle (the protocol trace,
+// "Record Error:" and the description). Tests may read the lines back.
+void LogRecordError(const QString& description);
+QStringList RecordErrorLog();
+void ClearRecordErrorLog();
+// A deposit user's balance changed: deposit grades are recomputed and sent.
+void DepositChanged(qint32 userid);
+}  // namespace pricing

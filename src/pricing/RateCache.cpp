@@ -1,0 +1,125 @@
+#include "pricing/RateCache.h"
+
+#include "core/ModDefine.h"
+
+namespace pricing {
+
+namespace {
+
+RateCache g_cache;
+bool g_valid = false;
+
+QString zoneKey(const QString& bucket, int id, const QString& zone) {
+    return bucket + QLatin1Char('|') + QString::number(id) + QLatin1Char('|') + zone.toUpper();
+}
+
+// Reads one rate from the current row by column name; a Null in a numeric
+// column is remembered, so that a call priced by this row fails instead of
+// being priced with a made-up value.
+RateRec readRate(const platform::Recordset& rs, QString& bad) {
+    static const char* const kNumeric[] = {"firsttime", "firstprice", "pertime", "perprice", "poundage",
+                                           "poundagerate", "extrafee", "extrarate", "extradiscount",
+                                           "poundagediscount"};
+    for (const char* c : kNumeric)
+        if (rs.isNull(QLatin1String(c))) { bad = QLatin1String(c); break; }
+    RateRec r;
+    r.firsttime = int(rs.lng("firsttime"));
+    r.firstprice = rs.cur("firstprice");
+    r.pertime = int(rs.lng("pertime"));
+    r.perprice = rs.cur("perprice");
+    r.poundage = rs.cur("poundage");
+    r.poundagerate = int(rs.lng("poundagerate"));
+    r.extrafee = rs.cur("extrafee");
+    r.extrarate = int(rs.lng("extrarate"));
+    r.discountid = rs.isNull("discountid") ? 1 : int(rs.lng("discountid"));
+    r.extradiscount = rs.boolean("extradiscount");
+    r.poundagediscount = rs.boolean("poundagediscount");
+    r.summary = rs.str("summary");
+    return r;
+}
+
+}  // namespace
+
+RateCache& RateCache::current() {
+    const quint64 fee = rsFeeRate.openSerial();
+    const quint64 head = rsIPHead.openSerial();
+    const quint64 conn = dbSwitch.connectionSerial();
+    if (!g_valid || fee != g_cache.feeSerial_ || head != g_cache.headSerial_ || conn != g_cache.connSerial_) {
+        g_cache.load();
+        g_cache.feeSerial_ = fee;
+        g_cache.headSerial_ = head;
+        g_cache.connSerial_ = conn;
+        g_valid = true;
+    }
+    return g_cache;
+}
+
+void RateCache::invalidate() { g_valid = false; }
+
+void RateCache::load() {
+    rates_.clear();
+    heads_.clear();
+    byZone_.clear();
+    byDefault_.clear();
+    // Marked not valid until read completely: a failed read is tried again next time.
+    g_valid = false;
+
+    platform::Recordset rs = dbSwitch.query(QStringLiteral(
+        "SELECT *, isnumeric(zonecode) AS zone_is_number FROM feerate ORDER BY zonecode DESC, rowid"));
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        FeeRateRow row;
+        row.zonecode = rs.str("zonecode");
+        row.numeric = rs.boolean("zone_is_number");
+        row.feerateid = int(rs.lng("feerateid"));
+        row.feeratetype = int(rs.lng("feeratetype"));
+        row.rate = readRate(rs, row.badColumn);
+        const int i = rates_.size();
+        rates_ << row;
+        const QString bucket = row.feeratetype < 9 ? QStringLiteral("o") : QString::number(row.feeratetype);
+        const QString key = zoneKey(bucket, row.feerateid, row.zonecode);
+        if (!byZone_.contains(key)) byZone_.insert(key, i);
+        if (!row.numeric) {
+            const QString dkey = QString::number(row.feerateid) + QLatin1Char('|') + QString::number(row.feeratetype);
+            if (!byDefault_.contains(dkey)) byDefault_.insert(dkey, i);
+        }
+    }
+
+    platform::Recordset hs = dbSwitch.query(QStringLiteral("SELECT * FROM iphead ORDER BY rowid"));
+    for (hs.moveFirst(); !hs.eof(); hs.moveNext()) {
+        IpHeadRow h;
+        h.iphead = hs.str("iphead");
+        h.ipfeerate = int(hs.lng("ipfeerate"));
+        h.rate = readRate(hs, h.badColumn);
+        // An empty prefix would make every call an IP call.
+        if (h.iphead.isEmpty()) continue;
+        heads_ << h;
+    }
+}
+
+const FeeRateRow* RateCache::findZone(int recType, int rateType, const QString& zone) const {
+    QString key;
+    if (recType == 3) key = zoneKey(QStringLiteral("10"), 0, zone);
+    else if (recType == 2) key = zoneKey(QStringLiteral("9"), 0, zone);
+    else key = zoneKey(QStringLiteral("o"), rateType, zone);
+    auto it = byZone_.constFind(key);
+    return it == byZone_.constEnd() ? nullptr : &rates_[*it];
+}
+
+const FeeRateRow* RateCache::findFirstZone(const QString& zone) const {
+    for (const FeeRateRow& r : rates_)
+        if (r.zonecode.compare(zone, Qt::CaseInsensitive) == 0) return &r;
+    return nullptr;
+}
+
+const FeeRateRow* RateCache::findDefault(int rateType, int callType) const {
+    auto it = byDefault_.constFind(QString::number(rateType) + QLatin1Char('|') + QString::number(callType));
+    return it == byDefault_.constEnd() ? nullptr : &rates_[*it];
+}
+
+const IpHeadRow* RateCache::findIpHead(const QString& number) const {
+    for (const IpHeadRow& h : heads_)
+        if (number.startsWith(h.iphead, Qt::CaseInsensitive)) return &h;
+    return nullptr;
+}
+
+}  // namespace pricing

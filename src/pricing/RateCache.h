@@ -1,0 +1,58 @@
+#pragma once
+// The pricing's copy of the shared fee-rate and IP-head recordsets. Every call
+// record searches them by prefix, many times over; the rows are read once into
+// memory and read again whenever rsFeeRate or rsIPHead is opened anew (the
+// start, and the tariff windows when they close) or the station database is.
+#include "pricing/PricingRecords.h"
+
+#include <QHash>
+#include <QString>
+#include <QVector>
+
+namespace pricing {
+
+struct FeeRateRow {
+    QString zonecode;
+    bool numeric = false;     // a zone code that is not a number marks its category's default row
+    int feerateid = 0;
+    int feeratetype = 0;
+    RateRec rate;
+    QString badColumn;        // a numeric rate column held Null: the row cannot price
+};
+
+struct IpHeadRow {
+    QString iphead;
+    int ipfeerate = 0;
+    RateRec rate;
+    QString badColumn;
+};
+
+class RateCache {
+public:
+    // The copy for the current recordsets, read again when they were reopened.
+    static RateCache& current();
+    // Forgets the copy; the next use reads the tables again.
+    static void invalidate();
+
+    // Search by zone code: record type 3 and 2 look in the ordinary rates of category
+    // 10 and 9, any other among categories 0 to 8 of rate type `rateType`.
+    const FeeRateRow* findZone(int recType, int rateType, const QString& zone) const;
+    // The first row, in recordset order, with this zone code whatever its category and rate type.
+    const FeeRateRow* findFirstZone(const QString& zone) const;
+    // The default row (zone code not a number) of a category and rate type.
+    const FeeRateRow* findDefault(int rateType, int callType) const;
+    // The first IP access prefix, in table order, that begins `number`.
+    const IpHeadRow* findIpHead(const QString& number) const;
+
+    int feeRateCount() const { return rates_.size(); }
+
+private:
+    void load();
+    QVector<FeeRateRow> rates_;
+    QVector<IpHeadRow> heads_;
+    QHash<QString, int> byZone_;
+    QHash<QString, int> byDefault_;
+    quint64 feeSerial_ = 0, headSerial_ = 0, connSerial_ = 0;
+};
+
+}  // namespace pricing
