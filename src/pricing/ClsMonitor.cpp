@@ -10,6 +10,7 @@
 #include <QColor>
 #include <QDebug>
 #include <QTime>
+#include <algorithm>
 #include <optional>
 
 using platform::Currency;
@@ -240,7 +241,7 @@ Currency ClsMonitor::CalcFee(const RateRec& rate, const QVector<DiscountSeg>& se
 QString ClsMonitor::FeeOrder(quint8 extLow, Currency total, quint8 channelByte) {
     // Hundredths of a yuan, halves to even; three bytes carry 0 to 16777215.
     qint64 n = RoundHalfEven(total.raw(), 100);
-    n = qBound<qint64>(0, n, 0xFFFFFF);
+    n = std::clamp<qint64>(n, 0, 0xFFFFFF);
     return QStringLiteral("950820") + hex2(extLow) + hex2(int(n >> 16)) + hex2(int(n >> 8)) + hex2(int(n)) +
            hex2(channelByte);
 }
@@ -365,8 +366,8 @@ void ClsMonitor::GetRoute(bool bForwarded) {
     m_DispNumber = m_Called;
     if (!bForwarded) return;
     const platform::Recordset head = dbSwitch.query(
-        QStringLiteral("SELECT headid, router1, router2 FROM cityhead WHERE len(headid) > 0 AND "
-                       "headid = left(?, len(headid)) ORDER BY len(headid) DESC"),
+        QStringLiteral("SELECT headid, router1, router2 FROM cityhead WHERE length(headid) > 0 AND "
+                       "headid = substr(?, 1, length(headid)) ORDER BY length(headid) DESC"),
         {m_Called});
     if (head.empty()) return;
     const bool keepPrefix = head.lng("router1") < 100;

@@ -1,0 +1,192 @@
+// The fee of a call under one rate: units, discount segments, day types and rounding.
+#include "pricing/ClsMonitor.h"
+
+#include <gtest/gtest.h>
+
+using platform::Currency;
+
+namespace {
+
+Currency yuan(const char* text) { return *Currency::parse(QString::fromLatin1(text)); }
+
+DiscountSeg seg(const char* from, const char* to, int normal, int holiday) {
+    return DiscountSeg{QTime::fromString(QLatin1String(from), QStringLiteral("HH:mm:ss")),
+                       QTime::fromString(QLatin1String(to), QStringLiteral("HH:mm:ss")), normal, holiday};
+}
+
+// The worked scheme: night and late evening at half price, daytime full (80 on holidays).
+QVector<DiscountSeg> dayNightScheme() {
+    return {seg("00:00:00", "07:59:59", 50, 50), seg("08:00:00", "21:59:59", 100, 80),
+            seg("22:00:00", "23:59:59", 50, 50), seg("00:00:00", "00:00:00", 100, 100)};
+}
+
+QVector<DiscountSeg> fullPrice() { return {seg("00:00:00", "00:00:00", 100, 100)}; }
+
+RateRec minuteRate(const char* first, const char* per, int firsttime = 60, int pertime = 60) {
+    RateRec r;
+    r.firsttime = firsttime;
+    r.firstprice = yuan(first);
+    r.pertime = pertime;
+    r.perprice = yuan(per);
+    return r;
+}
+
+const QDate kMonday(2026, 6, 15);
+
+QDateTime at(const char* hms, QDate d = kMonday) {
+    return QDateTime(d, QTime::fromString(QLatin1String(hms), QStringLiteral("HH:mm:ss")));
+}
+
+}  // namespace
+
+TEST(FeeCalc, WorkedExampleAcrossASegmentEnd) {
+    RateRec r = minuteRate("0.20", "0.10", 180, 60);
+    r.extrafee = yuan("0.05");
+    r.extrarate = 10;
+    r.poundage = yuan("0.50");
+    r.poundagerate = 5;
+    r.poundagediscount = true;
+    ClsMonitor::Fees f;
+    const Currency total = ClsMonitor::CalcFee(r, dayNightScheme(), DayRule{}, at("21:58:30"), 300, f);
+    EXPECT_EQ(f.fee, yuan("0.30"));
+    EXPECT_EQ(f.addFee1, yuan("0.15"));
+    EXPECT_EQ(f.addFee2, yuan("0.04"));
+    EXPECT_EQ(f.gateFee, yuan("0.5245"));
+    EXPECT_EQ(total, yuan("1.0145"));
+}
+
+TEST(FeeCalc, ShortCallsPayTheWholeFirstUnit) {
+    RateRec r = minuteRate("0.20", "0.10", 180, 60);
+    r.extrafee = yuan("0.05");
+    ClsMonitor::Fees f;
+    for (int secs : {0, 1, 179, 180}) {
+        EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), secs, f), yuan("0.25")) << secs;
+        EXPECT_EQ(f.addFee1, yuan("0.05"));
+    }
+    EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 181, f), yuan("0.40"));
+}
+
+TEST(FeeCalc, FurtherUnitsRoundUp) {
+    const RateRec r = minuteRate("0.10", "0.10");
+    ClsMonitor::Fees f;
+    EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 61, f), yuan("0.20"));
+    EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 120, f), yuan("0.20"));
+    EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 121, f), yuan("0.30"));
+}
+
+TEST(FeeCalc, TheUnitStartingBeforeASegmentEndKeepsItsPercent) {
+    // 21:59:30 + 60 s unit at 100 %, then the rest at 50 %.
+    const RateRec r = minuteRate("0", "1.00", 0, 60);
+    ClsMonitor::Fees f;
+    ClsMonitor::CalcFee(r, dayNightScheme(), DayRule{}, at("21:59:30"), 120, f);
+    // Stretch of 30 s (to the end at 21:59:59) charged as one 60 s unit at 100 %,
+    // then the clock stands at 22:00:30: one more unit at 50 %.
+    EXPECT_EQ(f.fee, yuan("1.50"));
+}
+
+TEST(FeeCalc, MidnightStartsANewDayWithItsOwnDayType) {
+    // Sunday is a discounted day: 23:59:00 Saturday (normal) into Sunday (holiday percent).
+    DayRule rule;
+    rule.sundaydiscount = true;
+    const QVector<DiscountSeg> segs = {seg("00:00:00", "00:00:00", 100, 50)};
+    const RateRec r = minuteRate("0", "1.00", 0, 60);
+    ClsMonitor::Fees f;
+    ClsMonitor::CalcFee(r, segs, rule, at("23:59:00", QDate(2026, 6, 20)), 180, f);
+    EXPECT_EQ(f.fee, yuan("2.00"));   // 1.00 + 0.50 + 0.50
+    // The other way round: a Sunday call running into Monday.
+    ClsMonitor::CalcFee(r, segs, rule, at("23:59:00", QDate(2026, 6, 21)), 180, f);
+    EXPECT_EQ(f.fee, yuan("2.50"));   // 0.50 + 1.00 + 1.00
+}
+
+TEST(FeeCalc, StretchCutAtMidnightIsRoundedOnItsOwn) {
+    // 23:59:30 with 60 s units: 30 s to midnight make one unit, the clock moves to 00:00:30.
+    const RateRec r = minuteRate("0", "1.00", 0, 60);
+    ClsMonitor::Fees f;
+    ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("23:59:30"), 90, f);
+    EXPECT_EQ(f.fee, yuan("2.00"));
+}
+
+TEST(FeeCalc, ExtraFeeTwoFollowsTheDiscountFlag) {
+    RateRec r = minuteRate("1.00", "1.00");
+    r.extrarate = 10;
+    const QVector<DiscountSeg> half = {seg("00:00:00", "00:00:00", 50, 50)};
+    ClsMonitor::Fees f;
+    ClsMonitor::CalcFee(r, half, DayRule{}, at("10:00:00"), 60, f);
+    EXPECT_EQ(f.addFee2, yuan("0.10"));
+    r.extradiscount = true;
+    ClsMonitor::CalcFee(r, half, DayRule{}, at("10:00:00"), 60, f);
+    EXPECT_EQ(f.addFee2, yuan("0.05"));
+}
+
+TEST(FeeCalc, BuiltInDefaultRatePricesTenMinuteUnits) {
+    ClsMonitor::Fees f;
+    EXPECT_EQ(ClsMonitor::CalcFee(RateRec{}, fullPrice(), DayRule{}, at("10:00:00"), 601, f), yuan("1.00"));
+    EXPECT_EQ(ClsMonitor::CalcFee(RateRec{}, fullPrice(), DayRule{}, at("10:00:00"), 600, f), yuan("0.50"));
+}
+
+TEST(FeeCalc, ZeroUnitLengthCountsAsOneSecond) {
+    const RateRec r = minuteRate("0", "0.01", 0, 0);
+    ClsMonitor::Fees f;
+    EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 30, f), yuan("0.30"));
+}
+
+TEST(FeeCalc, FractionsRoundToTenThousandthsHalfToEven) {
+    // 0.0001 yuan at 50 %: 0.00005 rounds to 0.0000; 0.0003 at 50 %: 0.00015 rounds to 0.0002.
+    const QVector<DiscountSeg> half = {seg("00:00:00", "00:00:00", 50, 50)};
+    ClsMonitor::Fees f;
+    ClsMonitor::CalcFee(minuteRate("0.0001", "0"), half, DayRule{}, at("10:00:00"), 10, f);
+    EXPECT_EQ(f.fee, Currency());
+    ClsMonitor::CalcFee(minuteRate("0.0003", "0"), half, DayRule{}, at("10:00:00"), 10, f);
+    EXPECT_EQ(f.fee, yuan("0.0002"));
+    EXPECT_EQ(ClsMonitor::RoundHalfEven(25, 10), 2);
+    EXPECT_EQ(ClsMonitor::RoundHalfEven(35, 10), 4);
+    EXPECT_EQ(ClsMonitor::RoundHalfEven(-25, 10), -2);
+    EXPECT_EQ(ClsMonitor::RoundHalfEven(-26, 10), -3);
+}
+
+TEST(Discounts, SegmentsAndSecondsLeft) {
+    const QVector<DiscountSeg> segs = {seg("08:00:00", "21:59:59", 100, 80), seg("22:00:00", "07:59:59", 50, 40)};
+    qint32 left = 0;
+    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(21, 59, 30), 0, left, segs), 100);
+    EXPECT_EQ(left, 30);
+    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(23, 0, 0), 0, left, segs), 50);
+    EXPECT_EQ(left, 32400);
+    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(3, 0, 0), -1, left, segs), 40);
+    EXPECT_EQ(left, 18000);
+    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(8, 0, 0), 0, left, segs), 100);
+    EXPECT_EQ(left, 50400);
+    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(21, 59, 59), -1, left, segs), 80);
+    EXPECT_EQ(left, 1);
+}
+
+TEST(Discounts, TrailingWholeDaySegmentAndUncoveredTimes) {
+    const QVector<DiscountSeg> segs = {seg("08:00:00", "09:00:00", 70, 70), seg("00:00:00", "00:00:00", 90, 90)};
+    qint32 left = 0;
+    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(12, 0, 0), 0, left, segs), 90);
+    EXPECT_EQ(left, 43201);
+    const QVector<DiscountSeg> partial = {seg("08:00:00", "09:00:00", 70, 70)};
+    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(12, 0, 0), 0, left, partial), 100);
+    EXPECT_EQ(left, 60);
+}
+
+TEST(Discounts, DayTypes) {
+    DayRule rule;
+    rule.dates << QStringLiteral("05-01");
+    EXPECT_EQ(ClsMonitor::GetDayType(QDate(2026, 5, 1), rule), -1);
+    EXPECT_EQ(ClsMonitor::GetDayType(QDate(2031, 5, 1), rule), -1);
+    EXPECT_EQ(ClsMonitor::GetDayType(QDate(2026, 5, 2), rule), 0);   // a Saturday, not flagged
+    rule.saturdaydiscount = true;
+    EXPECT_EQ(ClsMonitor::GetDayType(QDate(2026, 5, 2), rule), -1);
+    EXPECT_EQ(ClsMonitor::GetDayType(QDate(2026, 5, 3), rule), 0);   // Sunday, not flagged
+}
+
+TEST(FeeFrame, HundredthsInThreeBytes) {
+    EXPECT_EQ(ClsMonitor::FeeOrder(0x05, yuan("1.2345"), 0x23), QStringLiteral("9508200500007B23"));
+    EXPECT_EQ(ClsMonitor::FeeOrder(0x05, Currency(), 0x03), QStringLiteral("9508200500000003"));
+    EXPECT_EQ(ClsMonitor::FeeOrder(0xFF, yuan("0.125"), 0x00), QStringLiteral("950820FF00000C00"));   // 12.5 -> 12
+    EXPECT_EQ(ClsMonitor::FeeOrder(0xFF, yuan("0.135"), 0x00), QStringLiteral("950820FF00000E00"));   // 13.5 -> 14
+    EXPECT_EQ(ClsMonitor::FeeOrder(0x01, yuan("-3"), 0x00), QStringLiteral("9508200100000000"));
+    EXPECT_EQ(ClsMonitor::FeeOrder(0x01, yuan("999999"), 0x00), QStringLiteral("95082001FFFFFF00"));
+    EXPECT_EQ(ClsMonitor::FeeOrder(0x01, yuan("167772.15"), 0x00), QStringLiteral("95082001FFFFFF00"));
+    EXPECT_EQ(ClsMonitor::FeeOrder(0x01, yuan("655.36"), 0x00), QStringLiteral("9508200101000000"));
+}

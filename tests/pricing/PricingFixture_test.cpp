@@ -1,0 +1,152 @@
+#include "pricing/PricingFixture.h"
+
+#include "link/ModComm.h"
+#include "platform/Clock.h"
+#include "pricing/ClsMonitor.h"
+#include "pricing/RateCache.h"
+
+extern QStringList g_tempSent;
+
+namespace pricingtest {
+
+namespace {
+
+quint8 bcd(int v) { return quint8(((v / 10) << 4) | (v % 10)); }
+
+quint8 nibbleOf(QChar c) {
+    if (c == QLatin1Char('*')) return 0xB;
+    if (c == QLatin1Char('#')) return 0xC;
+    return quint8(QString(c).toInt(nullptr, 16));
+}
+
+// Digits two to a byte, high nibble first, F-filled to `bytes` bytes.
+QByteArray packDigits(const QString& digits, int bytes) {
+    QByteArray out(bytes, char(0xFF));
+    for (int i = 0; i < digits.size() && i < bytes * 2; ++i) {
+        quint8 b = quint8(out[i / 2]);
+        if (i % 2 == 0) b = quint8((nibbleOf(digits[i]) << 4) | (b & 0x0F));
+        else b = quint8((b & 0xF0) | nibbleOf(digits[i]));
+        out[i / 2] = char(b);
+    }
+    return out;
+}
+
+}  // namespace
+
+QByteArray CallRecord::frame() const {
+    QByteArray f(29, char(0));
+    f[0] = char(0x96);
+    f[1] = char(0x1D);
+    f[2] = char(ext >> 8);
+    f[3] = char(ext & 0xFF);
+    f[4] = packDigits(inDigits, 1)[0];
+    f.replace(5, 10, packDigits(called, 10));
+    f[15] = char(0);
+    f[16] = char(channel);
+    f[17] = char(bcd(start.date().month()));
+    f[18] = char(bcd(start.date().day()));
+    f[19] = char(bcd(start.time().hour()));
+    f[20] = char(bcd(start.time().minute()));
+    f[21] = char(bcd(start.time().second()));
+    f[22] = char(bcd(seconds / 3600));
+    f[23] = char(bcd((seconds % 3600) / 60));
+    f[24] = char(bcd(seconds % 60));
+    const QByteArray acc = packDigits(account, 2);
+    f[25] = acc[0];
+    f[26] = acc[1];
+    f[27] = char(0);
+    f[28] = char(type);
+    return f;
+}
+
+QByteArray liveFrame(int ext, const QString& dialled, int slot, int kind, const QString& account, bool forwarded) {
+    QByteArray f(17, char(0));
+    f[0] = char(0xA0);
+    f[1] = char(0x11);
+    f[2] = char(kind << 6);
+    f[3] = char(ext);
+    f.replace(4, 10, packDigits(dialled, 10));
+    const QByteArray acc = packDigits(account, 2);
+    f[14] = acc[0];
+    f[15] = acc[1];
+    f[16] = char((forwarded ? 0x80 : 0) | (slot & 0x0F));
+    return f;
+}
+
+void PricingTest::SetUp() {
+    StationTest::SetUp();
+    openDatabases();
+    now = QDateTime(QDate(2026, 6, 15), QTime(12, 0, 0));   // a Monday
+    platform::testing::setNow([this] { return now; });
+    rsUser = dbSwitch.openTable(QStringLiteral("user"));
+    reopenRates();
+    sent();
+    ModDefine::FreeAllSlots();
+    pricing::ClearRecordErrorLog();
+    addUser(0, "0", 1);
+}
+
+void PricingTest::TearDown() {
+    platform::testing::setNow(nullptr);
+    StationTest::TearDown();
+}
+
+void PricingTest::reopenRates() {
+    rsFeeRate = dbSwitch.query(QStringLiteral("select * from feerate order by zonecode desc"));
+    rsIPHead = dbSwitch.openTable(QStringLiteral("iphead"));
+}
+
+QStringList PricingTest::sent() {
+    const QStringList out = g_tempSent;
+    g_tempSent.clear();
+    return out;
+    QByteArray bytes;
+    while (ModComm::TxRead != ModComm::TxWrite) {
+        bytes.append(char(ModComm::TxBuf[ModComm::TxRead]));
+        ModComm::TxRead = (ModComm::TxRead + 1) & ModComm::kRingMask;
+    }
+    QStringList orders;
+    int i = 0;
+    while (i + 1 < bytes.size()) {
+        const int len = quint8(bytes[i + 1]);
+        if (len < 2 || i + len + 1 > bytes.size()) break;
+        orders << QString::fromLatin1(bytes.mid(i, len).toHex().toUpper());
+        i += len + 1;
+    }
+    return orders;
+}
+
+void PricingTest::addUser(qint32 id, const char* remain, int balancemode, const char* overdraft) {
+    dbSwitch.execute(QStringLiteral("INSERT OR REPLACE INTO user (userid, username, balancemode, remain, overdraft) "
+                                    "VALUES (?, ?, ?, ?, ?)"),
+                     {id, id == 0 ? QStringLiteral("默认用户") : QStringLiteral("用户%1").arg(id), balancemode,
+                      yuan(remain), yuan(overdraft)});
+}
+
+void PricingTest::setExtensionUser(int address, qint32 userid) {
+    dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=? WHERE address=?"), {userid, address});
+}
+
+void PricingTest::addRate(const QString& zone, int type, const char* first, const char* per, int firsttime,
+                          int pertime, int feerateid, const QString& summary, int discountid) {
+    dbSwitch.execute(QStringLiteral("INSERT INTO feerate (zonecode, summary, firsttime, firstprice, pertime, perprice, "
+                                    "discountid, feeratetype, feerateid) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                     {zone, summary.isEmpty() ? zone : summary, firsttime, yuan(first), pertime, yuan(per), discountid,
+                      type, feerateid});
+    reopenRates();
+}
+
+Currency PricingTest::remainOf(qint32 userid) {
+    return Currency::fromRaw(
+        dbSwitch.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {userid}).toLongLong());
+}
+
+qint64 PricingTest::count(const char* table, const QString& where, const platform::Params& params) {
+    return dbSwitch
+        .scalar(QStringLiteral("SELECT count(*) FROM %1%2")
+                    .arg(QLatin1String(table), where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
+                params)
+        .toLongLong();
+}
+
+}  // namespace pricingtest

@@ -1,0 +1,408 @@
+// Call records from frame to stored, charged and answered row.
+#include "pricing/PricingFixture.h"
+
+#include "pricing/ClsMonitor.h"
+
+using namespace pricingtest;
+
+namespace {
+
+struct StoredCall {
+    qint64 ext = -1, trunk = 0, seconds = 0, type = 0, phmode = -1, userid = -1;
+    QString date, resp, account, memo;
+    Currency fee, add1, add2, gate, link, yj;
+};
+
+StoredCall lastCall() {
+    StoredCall c;
+    const platform::Recordset rs = dbPhoneCur.query(
+        QStringLiteral("SELECT * FROM Tab_Phone ORDER BY rowid DESC LIMIT 1"));
+    if (rs.empty()) return c;
+    c.ext = rs.lng("f_calladdr");
+    c.trunk = rs.lng("f_zjaddr");
+    c.date = rs.str("f_date");
+    c.seconds = rs.lng("f_long");
+    c.type = rs.lng("f_rectype");
+    c.phmode = rs.lng("f_phmode");
+    c.userid = rs.lng("f_userid");
+    c.resp = rs.str("f_resp");
+    c.account = rs.str("f_zh");
+    c.memo = rs.str("f_memo");
+    c.fee = rs.cur("f_moneny");
+    c.add1 = rs.cur("f_addfee1");
+    c.add2 = rs.cur("f_addfee2");
+    c.gate = rs.cur("f_gatefee");
+    c.link = rs.cur("f_linkfee");
+    c.yj = rs.cur("f_yj");
+    return c;
+}
+
+class RecordTest : public PricingTest {
+protected:
+    CallRecord call() {
+        CallRecord r;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 30, 0));
+        return r;
+    }
+    bool record(const CallRecord& r, bool bSendFee = true) { return ClsMonitor().Record(r.frame(), bSendFee); }
+};
+
+}  // namespace
+
+TEST_F(RecordTest, LocalCallIsPricedStoredChargedAndAnswered) {
+    addUser(7, "10", 0);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+    CallRecord r = call();
+    r.seconds = 250;   // first unit 180 s, then 70 s = 2 units
+    ASSERT_TRUE(record(r));
+    const StoredCall c = lastCall();
+    EXPECT_EQ(c.ext, 5);
+    EXPECT_EQ(c.trunk, 4);
+    EXPECT_EQ(c.date, QStringLiteral("2026-06-15 10:30:00"));
+    EXPECT_EQ(c.seconds, 250);
+    EXPECT_EQ(c.phmode, 7);
+    EXPECT_EQ(c.resp, QStringLiteral("88001234"));
+    EXPECT_EQ(c.account, QStringLiteral("    "));
+    EXPECT_EQ(c.memo, QStringLiteral("本地"));
+    EXPECT_EQ(c.fee, yuan("0.40"));
+    EXPECT_EQ(c.userid, 7);
+    EXPECT_EQ(c.yj, yuan("9.60"));
+    EXPECT_EQ(remainOf(7), yuan("9.60"));
+    EXPECT_EQ(sent(), (QStringList{QStringLiteral("9508200500002803"), QStringLiteral("820302")}));
+    EXPECT_EQ(count("tab_errPh"), 0);
+    EXPECT_EQ(MonSlots[3].UserID, -1);
+}
+
+TEST_F(RecordTest, ResentRecordIsRejectedAndNotChargedAgain) {
+    addUser(7, "10", 1);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+    ASSERT_TRUE(record(call()));
+    sent();
+    ASSERT_TRUE(record(call()));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_EQ(remainOf(7), yuan("7.00"));   // 125 s: 1.00 + 2 units
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
+}
+
+TEST_F(RecordTest, DuplicateFoundInTheArchiveMonthTable) {
+    addUser(7, "10", 1);
+    setExtensionUser(5, 7);
+    {
+        platform::Database archive = platform::Database::create(dir->file("PhBill_2026.mdb"));
+        archive.execute(QStringLiteral("CREATE TABLE Tab_Ph6 (f_calladdr INTEGER, f_date DATETIME, f_userid LONG)"));
+        archive.execute(QStringLiteral("INSERT INTO Tab_Ph6 VALUES (5, '2026-06-15 10:30:00', 7)"));
+        archive.close();
+    }
+    ASSERT_TRUE(record(call()));
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_EQ(remainOf(7), yuan("10"));
+    CallRecord other = call();
+    other.start = other.start.addSecs(1);
+    ASSERT_TRUE(record(other));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+}
+
+TEST_F(RecordTest, TooShortCallsAreRejected) {
+    FeeHDTime = 10;
+    CallRecord r = call();
+    r.seconds = 9;
+    EXPECT_TRUE(record(r));
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
+    r.seconds = 10;
+    EXPECT_TRUE(record(r));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+}
+
+TEST_F(RecordTest, DefaultUserIsNeverChargedButGetsTheFeeFrame) {
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    ASSERT_TRUE(record(call()));
+    const StoredCall c = lastCall();
+    EXPECT_EQ(c.userid, 0);
+    EXPECT_EQ(c.yj, Currency());
+    EXPECT_EQ(remainOf(0), Currency());
+    EXPECT_EQ(sent(), (QStringList{QStringLiteral("9508200500006403"), QStringLiteral("820302")}));
+}
+
+TEST_F(RecordTest, UserWithoutAUserRowChargesNobody) {
+    addUser(8, "50", 0);
+    setExtensionUser(5, 99);   // no user 99
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    ASSERT_TRUE(record(call()));
+    const StoredCall c = lastCall();
+    EXPECT_EQ(c.userid, 99);
+    EXPECT_EQ(c.yj, Currency());
+    EXPECT_EQ(remainOf(8), yuan("50"));
+    EXPECT_EQ(remainOf(0), Currency());
+    EXPECT_EQ(count("user", QStringLiteral("userid=99")), 0);
+}
+
+TEST_F(RecordTest, AccountOwnerPaysInsteadOfTheExtensionOwner) {
+    addUser(7, "10", 1);
+    addUser(8, "20", 1);
+    setExtensionUser(5, 7);
+    dbSwitch.execute(QStringLiteral("UPDATE account SET account='0012', userid=8 WHERE address=2048"));
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    CallRecord r = call();
+    r.account = QStringLiteral("12");
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().account, QStringLiteral("0012"));
+    EXPECT_EQ(lastCall().userid, 8);
+    EXPECT_EQ(remainOf(8), yuan("19"));
+    EXPECT_EQ(remainOf(7), yuan("10"));
+}
+
+TEST_F(RecordTest, WithoutFeeSendingNothingIsChargedOrAnswered) {
+    addUser(7, "10", 0);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    ASSERT_TRUE(record(call(), false));
+    EXPECT_EQ(lastCall().yj, yuan("10"));
+    EXPECT_EQ(remainOf(7), yuan("10"));
+    EXPECT_TRUE(sent().isEmpty());
+    // A record that fails still leaves its reject row, and still no answer.
+    CallRecord bad = call();
+    bad.start = QDateTime(QDate(2026, 6, 15), QTime(10, 31, 0));
+    QByteArray f = bad.frame();
+    f[18] = char(0x32);   // day 32
+    EXPECT_FALSE(ClsMonitor().Record(f, false));
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_TRUE(sent().isEmpty());
+    EXPECT_EQ(RecordErrCount, 0);
+}
+
+TEST_F(RecordTest, FailingRecordIsAskedForThreeTimesThenTaken) {
+    QByteArray f = call().frame();
+    f[17] = char(0x13);   // month 13
+    QStringList answers;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FALSE(ClsMonitor().Record(f, true));
+        answers << sent();
+    }
+    EXPECT_EQ(answers, (QStringList{QStringLiteral("820303"), QStringLiteral("820303"), QStringLiteral("820303"),
+                                    QStringLiteral("820302")}));
+    EXPECT_EQ(count("tab_errPh"), 4);
+    EXPECT_EQ(RecordErrCount, 0);
+    const platform::Recordset rej = dbPhoneCur.query(QStringLiteral("SELECT * FROM tab_errPh LIMIT 1"));
+    EXPECT_EQ(rej.str("f_date"), QStringLiteral("2026-13-15 10:30:00"));
+    EXPECT_EQ(rej.str("f_long"), QStringLiteral("00:02:05"));
+    EXPECT_EQ(rej.lng("f_zjaddr"), 4);
+    EXPECT_EQ(rej.str("f_resp"), QStringLiteral("88001234"));
+}
+
+TEST_F(RecordTest, StoreFailureRollsBackAndAStoredRecordGetsNoRejectRow) {
+    addUser(7, "10", 1);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    // The call table refuses rows: nothing is stored, nothing charged.
+    dbSwitch.execute(QStringLiteral("CREATE TRIGGER phonecur.refuse BEFORE INSERT ON Tab_Phone "
+                                    "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
+    for (int i = 0; i < 3; ++i) EXPECT_FALSE(record(call()));
+    EXPECT_EQ(remainOf(7), yuan("10"));
+    EXPECT_EQ(RecordErrCount, 3);
+    dbSwitch.execute(QStringLiteral("DROP TRIGGER phonecur.refuse"));
+    sent();
+    // Stored after three failures: taken, no reject row for it, the count starts again.
+    EXPECT_TRUE(record(call()));
+    EXPECT_EQ(count("tab_errPh"), 3);
+    EXPECT_EQ(RecordErrCount, 0);
+    EXPECT_EQ(remainOf(7), yuan("9"));
+    EXPECT_EQ(sent().last(), QStringLiteral("820302"));
+}
+
+TEST_F(RecordTest, ChargeFailureLeavesNoCallRowEither) {
+    addUser(7, "10", 1);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    dbSwitch.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON user "
+                                    "BEGIN SELECT RAISE(ABORT, 'locked'); END"));
+    EXPECT_FALSE(record(call()));
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_EQ(remainOf(7), yuan("10"));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
+}
+
+TEST_F(RecordTest, HugeTotalIsStoredAndClampedInTheFeeFrame) {
+    addUser(7, "10", 1);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "999", "999", 1, 1);
+    CallRecord r = call();
+    r.seconds = 99 * 3600;
+    ASSERT_TRUE(record(r));
+    EXPECT_GT(lastCall().fee, yuan("100000000"));
+    EXPECT_EQ(sent(), (QStringList{QStringLiteral("95082005FFFFFF03"), QStringLiteral("820302")}));
+}
+
+TEST_F(RecordTest, LongestZoneCodeWinsAndSetsTheCategory) {
+    addRate(QStringLiteral("0755"), 2, "1.00", "0");
+    addRate(QStringLiteral("075"), 3, "2.00", "0");
+    CallRecord r = call();
+    r.called = QStringLiteral("075512345678");
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().phmode, 2);
+    EXPECT_EQ(lastCall().fee, yuan("1.00"));
+    r.called = QStringLiteral("07612345678");
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().phmode, 2);   // derived from the leading 0, no zone row
+    EXPECT_EQ(lastCall().fee, yuan("0.50"));   // built-in rate: 125 s in one 600 s unit
+}
+
+TEST_F(RecordTest, CategoryDefaultRowAndBuiltInFallback) {
+    addRate(QStringLiteral("移动"), 4, "0.30", "0.30", 60, 60, 0, QStringLiteral("默认移动"));
+    CallRecord r = call();
+    r.called = QStringLiteral("013912345678");
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().phmode, 4);
+    EXPECT_EQ(lastCall().memo, QStringLiteral("默认移动"));
+    EXPECT_EQ(lastCall().fee, yuan("0.90"));
+    // International: no row at all, the built-in 600 s at 0.50 yuan.
+    r.called = QStringLiteral("0044123");
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().phmode, 0);
+    EXPECT_EQ(lastCall().fee, yuan("0.50"));
+    EXPECT_EQ(lastCall().memo, QString());
+}
+
+TEST_F(RecordTest, InsideAndIncomingCallsUseTheirOwnCategories) {
+    CallRecord r = call();
+    r.type = 2;
+    r.called = QStringLiteral("8001");
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().phmode, 9);
+    EXPECT_EQ(lastCall().fee, Currency());   // the fresh station's free 本局 row
+    addRate(QStringLiteral("8"), 10, "0.10", "0.10");
+    r.type = 3;
+    r.called = QStringLiteral("88001234");
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().phmode, 10);
+    EXPECT_EQ(lastCall().fee, yuan("0.30"));
+}
+
+TEST_F(RecordTest, IpCallPaysTheAccessRateAndItsTypesRates) {
+    dbSwitch.execute(QStringLiteral("INSERT INTO ipfeerate VALUES (1, 'IP一', '')"));
+    dbSwitch.execute(QStringLiteral("INSERT INTO iphead (iphead, summary, ipfeerate, firsttime, firstprice, pertime, "
+                                    "perprice) VALUES ('17909', 'IP', 1, 60, 0.1, 60, 0.1)"));
+    dbSwitch.execute(QStringLiteral("UPDATE iphead SET firstprice=1000, perprice=1000"));   // 0.10 yuan
+    addRate(QStringLiteral("IP国内"), 2, "0.30", "0.30", 60, 60, 1);
+    addRate(QStringLiteral("010"), 2, "0.60", "0.60", 60, 60, 0);   // ordinary rate, not used
+    CallRecord r = call();
+    r.called = QStringLiteral("17909010123456");
+    ASSERT_TRUE(record(r));
+    const StoredCall c = lastCall();
+    EXPECT_EQ(c.phmode, 8);
+    EXPECT_EQ(c.fee, yuan("0.90"));
+    EXPECT_EQ(c.link, yuan("0.30"));
+    EXPECT_EQ(c.resp, QStringLiteral("17909010123456"));
+    EXPECT_EQ(sent().first(), QStringLiteral("9508200500007803"));   // 1.20 yuan
+}
+
+TEST_F(RecordTest, EditedRatesArePricedOnlyOnceTheRecordsetsAreReopened) {
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    ASSERT_TRUE(record(call()));
+    dbSwitch.execute(QStringLiteral("UPDATE feerate SET firstprice=20000 WHERE zonecode='8'"));
+    CallRecord r = call();
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("1.00"));
+    reopenRates();
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("2.00"));
+}
+
+TEST_F(RecordTest, DiscountSchemeIsReadPerCallAndMissingSchemeMeansFullPrice) {
+    addRate(QStringLiteral("8"), 7, "1.00", "0", 60, 60, 0, {}, 2);
+    dbSwitch.execute(QStringLiteral("INSERT INTO discount VALUES (2, '夜间', 0, 0, '')"));
+    dbSwitch.execute(QStringLiteral("INSERT INTO discounttimes VALUES (2, 1, '08:00:00', '21:59:59', 50, 50)"));
+    ASSERT_TRUE(record(call()));
+    EXPECT_EQ(lastCall().fee, yuan("0.50"));
+    dbSwitch.execute(QStringLiteral("INSERT INTO discountdate VALUES (2, '06-15', '')"));
+    dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET holidaydiscount=20"));
+    CallRecord r = call();
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("0.20"));
+    dbSwitch.execute(QStringLiteral("DELETE FROM discount WHERE discountid=2"));
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("1.00"));
+}
+
+TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {
+    dbSwitch.execute(QStringLiteral("INSERT INTO CityHead (HeadID, Router1, Router2) VALUES ('02', 50, 3)"));
+    dbSwitch.execute(QStringLiteral("INSERT INTO CityHead (HeadID, Router1, Router2) VALUES ('021', 150, 4)"));
+    dbSwitch.execute(QStringLiteral("INSERT INTO AddHead (Router, PortAddr, AddHead) VALUES (2, 4, '9')"));
+    addRate(QStringLiteral("9"), 7, "3.00", "0");
+    TransferDisplay = 1;
+    TransferCharge = 1;
+    CallRecord r = call();
+    r.type = 16;
+    r.called = QStringLiteral("02155556666");
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().resp, QStringLiteral("955556666"));   // three-digit prefix dropped (router1 >= 100)
+    EXPECT_EQ(lastCall().fee, yuan("3.00"));
+    // Display only: priced by the number as dialled.
+    TransferCharge = 0;
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().resp, QStringLiteral("955556666"));
+    EXPECT_EQ(lastCall().phmode, 2);
+    // A route without an added prefix: priced and shown by the called number.
+    r.called = QStringLiteral("0201234");
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().resp, QStringLiteral("0201234"));
+}
+
+TEST_F(RecordTest, RecordsOfLastDecemberArriveInJanuary) {
+    now = QDateTime(QDate(2027, 1, 3), QTime(9, 0, 0));
+    CallRecord r = call();
+    r.start = QDateTime(QDate(2026, 12, 31), QTime(23, 0, 0));
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().date, QStringLiteral("2026-12-31 23:00:00"));
+    r.start = QDateTime(QDate(2027, 1, 2), QTime(23, 0, 0));
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().date, QStringLiteral("2027-01-02 23:00:00"));
+}
+
+TEST_F(RecordTest, WakeUpEventsAreLoggedAndBooked) {
+    CallRecord r = call();
+    r.ext = 12;
+    r.type = 6;
+    r.start = QDateTime(QDate(2026, 6, 15), QTime(6, 45, 12));
+    EXPECT_TRUE(record(r));
+    EXPECT_EQ(count("awake", QStringLiteral("Address=12 AND servetype=6 AND servetime='2026-06-15 06:45:12'")), 1);
+    EXPECT_EQ(dbSwitch.scalar(QStringLiteral("SELECT awaketime FROM extension WHERE address=12")).toString(),
+              QStringLiteral("06:45"));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
+    r.type = 9;
+    r.start = r.start.addSecs(60);
+    EXPECT_TRUE(record(r));
+    EXPECT_EQ(dbSwitch.scalar(QStringLiteral("SELECT awaketime FROM extension WHERE address=12")).toString(), QString());
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    // A wake-up event with a damaged time is answered like any failed record.
+    QByteArray f = r.frame();
+    f[19] = char(0x25);
+    EXPECT_FALSE(ClsMonitor().Record(f, true));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
+    EXPECT_EQ(count("awake"), 2);
+}
+
+TEST_F(RecordTest, ImpossibleDigitsAreRejectedNotStored) {
+    QByteArray f = call().frame();
+    f[23] = char(0x1A);   // minutes "1A"
+    EXPECT_FALSE(ClsMonitor().Record(f, true));
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
+    EXPECT_FALSE(pricing::RecordErrorLog().isEmpty());
+}
