@@ -1,0 +1,118 @@
+// The immediate-bill view and the other console views a call or wake-up event updates.
+#include "pricing/PricingFixture.h"
+
+#include "console/frmPABX.h"
+#include "pricing/ClsMonitor.h"
+
+using namespace pricingtest;
+
+namespace {
+
+const char* const kBillHeader =
+    "<主叫名称|>主叫分机|^帐号|对方号码         |<地名    |>通话日期            |>通话时长 |>帐户余额|<话单类型|>总话费  "
+    "|>基本费  |>附加费1|>附加费2|>手续费|>IP接入费|>中继号|>间接局";
+
+class ShowRecordTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        grid = frmPABX::instance().fgDisp;
+        grid->setFormatString(QString::fromUtf8(kBillHeader));
+        grid->setRows(2);   // the header and the empty placeholder row
+        CurTable = QStringLiteral("Bill");
+    }
+    void TearDown() override {
+        frmPABX::unload();
+        PricingTest::TearDown();
+    }
+    bool record(int second, int ext = 5) {
+        CallRecord r;
+        r.ext = ext;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0)).addSecs(second);
+        r.inDigits = QStringLiteral("7");
+        return ClsMonitor().Record(r.frame(), true);
+    }
+    platform::FlexGrid* grid = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ShowRecordTest, StoredCallIsAppendedAndThePlaceholderGoes) {
+    addUser(7, "5.00", 0, "10.00");
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
+    ASSERT_TRUE(record(0));
+    ASSERT_EQ(grid->Rows(), 2);
+    const QStringList expected = {QStringLiteral("用户7"), QStringLiteral("E0005"), QStringLiteral("    "),
+                                  QStringLiteral("88001234"), QStringLiteral("本地"),
+                                  QStringLiteral("2026-06-15 10:00:00"), QStringLiteral("00:02:05"),
+                                  QStringLiteral("3.00"), QStringLiteral("市话"), QStringLiteral("2.00"),
+                                  QStringLiteral("2.00"), QStringLiteral("0.00"), QStringLiteral("0.00"),
+                                  QStringLiteral("0.00"), QStringLiteral("0.00"), QStringLiteral("4"),
+                                  QStringLiteral("7")};
+    for (int c = 0; c < expected.size(); ++c) EXPECT_EQ(grid->TextMatrix(1, c), expected[c]) << "column " << c;
+    EXPECT_NE(grid->CellBackColorAt(1, 7), QColor(255, 0, 0));
+}
+
+TEST_F(ShowRecordTest, BalanceBeyondTheOverdraftTurnsRed) {
+    addUser(7, "5.00", 0, "10.00");
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "20.00", "0");
+    ASSERT_TRUE(record(0));
+    EXPECT_EQ(grid->TextMatrix(grid->Rows() - 1, 7), QStringLiteral("-15.00"));
+    EXPECT_EQ(grid->CellBackColorAt(grid->Rows() - 1, 7), QColor(255, 0, 0));
+    addUser(7, "5.00", 0, "20.00");
+    ASSERT_TRUE(record(60));
+    EXPECT_NE(grid->CellBackColorAt(grid->Rows() - 1, 7), QColor(255, 0, 0));
+}
+
+TEST_F(ShowRecordTest, TheViewKeepsTwoHundredCalls) {
+    grid->setRows(201);
+    for (int r = 1; r < 201; ++r) grid->setTextMatrix(r, 0, QStringLiteral("old%1").arg(r));
+    ASSERT_TRUE(record(0));
+    EXPECT_EQ(grid->Rows(), 201);
+    EXPECT_EQ(grid->TextMatrix(1, 0), QStringLiteral("old2"));
+    EXPECT_EQ(grid->TextMatrix(200, 0), QStringLiteral("默认用户"));
+}
+
+TEST_F(ShowRecordTest, OtherViewsAreLeftAloneAndUserViewShowsTheCharge) {
+    addUser(7, "5.00", 1);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    CurTable = QStringLiteral("User");
+    grid->setRows(3);
+    grid->setCols(6);
+    grid->setTextMatrix(2, 0, QStringLiteral("7"));
+    ASSERT_TRUE(record(0));
+    EXPECT_EQ(grid->TextMatrix(2, 5), QStringLiteral("4.00"));
+    EXPECT_EQ(grid->Rows(), 3);
+}
+
+TEST_F(ShowRecordTest, WakeUpEventsReachTheExtensionAndWakeUpViews) {
+    CurTable = QStringLiteral("Extension");
+    grid->setRows(121);
+    grid->setCols(3);
+    grid->setTextMatrix(0, 2, QStringLiteral("叫醒时间"));
+    CallRecord r;
+    r.ext = 12;
+    r.type = 6;
+    r.start = QDateTime(QDate(2026, 6, 15), QTime(7, 30, 0));
+    ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+    EXPECT_EQ(grid->TextMatrix(13, 2), QStringLiteral("07:30"));
+    // An address beyond the grid's rows changes only the database.
+    r.ext = 300;
+    r.start = r.start.addSecs(60);
+    EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
+
+    CurTable = QStringLiteral("Awake");
+    grid->setRows(2);
+    grid->setCols(4);
+    r.ext = 12;
+    r.type = 7;
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+    ASSERT_EQ(grid->Rows(), 3);
+    EXPECT_EQ(grid->TextMatrix(1, 1), QStringLiteral("E0012"));
+    EXPECT_EQ(grid->TextMatrix(1, 2), QStringLiteral("2026-06-15 07:32:00"));
+    EXPECT_EQ(grid->TextMatrix(1, 3), QStringLiteral("振铃已接"));
+}
