@@ -1,9 +1,12 @@
 #include "pricing/ClsMonitor.h"
 
 #include "console/frmPABX.h"
+#include "core/Deposit.h"
 #include "core/ModDefine.h"
+#include "core/ModGeneral.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
+#include "params/OptionLists.h"
 #include "platform/Files.h"
 #include "pricing/RateCache.h"
 
@@ -36,10 +39,6 @@ void ClearRecordErrorLog() { g_errorLog.clear(); }
 namespace {
 
 constexpr int kSecsPerDay = 86400;
-
-// Names of the call categories 0 to 10, as the bill view shows them.
-const char* const kCallTypeNames[] = {"国际", "国际地区", "国内长途", "省内长途", "移动通讯", "网间",
-                                      "信息台", "市话", "IP电话", "本局", "被叫"};
 
 class FrameError : public std::runtime_error {
 public:
@@ -559,18 +558,13 @@ void ClsMonitor::AfterStore(Currency total, bool bSendFee) {
             afterCommit("user view", [&] {
                 platform::FlexGrid* g = consoleGrid();
                 if (!g) return;
-                for (int r = 1; r < g->Rows(); ++r) {
-                    if (g->TextMatrix(r, 0) == QString::number(m_UserID)) {
-                        g->setRow(r);
-                        if (g->Cols() > 5) g->setTextMatrix(r, 5, s.Balance.toString2());
-                        break;
-                    }
-                }
+                const qint32 row = ModGeneral::FindGridRow(*g, 0, QString::number(m_UserID), 1);
+                if (row > 0 && g->Cols() > 5) g->setTextMatrix(row, 5, s.Balance.toString2());
             });
         }
         if (charged && depositUser) {
             s.UserID = -1;
-            afterCommit("deposit grade", [&] { pricing::DepositChanged(m_UserID); });
+            afterCommit("deposit grade", [&] { ModGeneral::CheckDeposit(m_UserID, true, false); });
         }
     }
     afterCommit("bill view", [&] { ShowRecord(); });
@@ -643,9 +637,7 @@ bool ClsMonitor::RecordAwake(const QByteArray& f) {
         platform::FlexGrid* g = consoleGrid();
         if (!g) return;
         if (CurTable == QStringLiteral("Extension")) {
-            int col = -1;
-            for (int c = 0; c < g->Cols(); ++c)
-                if (g->TextMatrix(0, c) == QStringLiteral("叫醒时间")) { col = c; break; }
+            const int col = ModSwitch::GetColIndex(QStringLiteral("叫醒时间"), *g);
             if (col >= 0 && g->Rows() > addr + 1) g->setTextMatrix(addr + 1, col, wake);
         } else if (CurTable == QStringLiteral("Awake")) {
             const platform::Recordset rs = dbSwitch.query(
@@ -673,6 +665,7 @@ void ClsMonitor::ShowRecord() {
     if (!g) return;
     const MonSlot& s = slot();
     const Currency total = m_Fees.total() + m_LinkFee;
+    ModSwitch::GetOptionList(QStringLiteral("话单类型"), g_ModifyList);
     const QStringList cells = {
         userNameOf(m_UserID),
         extNumberOf(s.ExtAddr),
@@ -685,7 +678,7 @@ void ClsMonitor::ShowRecord() {
             .arg((m_Duration % 3600) / 60, 2, 10, QLatin1Char('0'))
             .arg(m_Duration % 60, 2, 10, QLatin1Char('0')),
         s.Balance.toString2(),
-        m_CallType >= 0 && m_CallType <= 10 ? QString::fromUtf8(kCallTypeNames[m_CallType]) : QString(),
+        g_ModifyList.value(m_CallType),
         total.toString2(),
         m_Fees.fee.toString2(),
         m_Fees.addFee1.toString2(),

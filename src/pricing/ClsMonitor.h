@@ -100,6 +100,4 @@ namespace pricing {
 void LogRecordError(const QString& description);
 QStringList RecordErrorLog();
 void ClearRecordErrorLog();
-// A deposit user's balance changed: deposit grades are recomputed and sent.
-void DepositChanged(qint32 userid);
 }  // namespace pricing

@@ -1,0 +1,150 @@
+// The station's link against the switch simulator over a pseudo-terminal:
+// records priced, stored, charged once and answered.
+#include "pricing/PricingFixture.h"
+
+#include "core/ModSwitch.h"
+#include "link/ModComm.h"
+#include "link/MonitorSink.h"
+#include "platform/Clock.h"
+#include "platform/Comm.h"
+#include "sim/Switch.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+
+using namespace pricingtest;
+
+namespace {
+
+class EndToEndTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        ASSERT_TRUE(sw.openPty());
+        ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
+        sw.start();
+        port = std::make_unique<platform::Comm>();
+        ModComm::InitFrameTable();
+        ModComm::AttachPort(port.get());
+        ModComm::ResetLink();
+        SetMonitorSink(nullptr);
+        poll.setInterval(3);
+        QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
+        poll.start();
+        ASSERT_EQ(ModComm::OpenComm(false), 1);
+        g_NoAnswerCount = 0;
+        sw.clearReceived();
+        addUser(7, "10.00", 0);
+        setExtensionUser(5, 7);
+        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+    }
+    void TearDown() override {
+        poll.stop();
+        sw.stop();
+        if (port->PortOpen()) port->setPortOpen(false);
+        ModComm::AttachPort(nullptr);
+        PricingTest::TearDown();
+    }
+    // Runs the station until the switch has `n` answers to its records.
+    bool runUntilAnswers(size_t n, int timeoutMs = 10000) {
+        QElapsedTimer t;
+        t.start();
+        while (sw.recordAnswers().size() < n && t.elapsed() < timeoutMs) {
+            QCoreApplication::processEvents();
+            QThread::msleep(1);
+        }
+        // Let the last answer's fee frame and answer reach the switch.
+        for (int i = 0; i < 20; ++i) {
+            QCoreApplication::processEvents();
+            QThread::msleep(1);
+        }
+        return sw.recordAnswers().size() >= n;
+    }
+    sim::CallRecord rec(int second, int seconds = 250) {
+        sim::CallRecord r;
+        r.extAddr = 5;
+        r.called = QStringLiteral("88001234");
+        r.channel = 3;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0)).addSecs(second);
+        r.durationSec = seconds;
+        r.type = 1;
+        return r;
+    }
+    sim::Switch sw;
+    std::unique_ptr<platform::Comm> port;
+    QTimer poll;
+};
+
+}  // namespace
+
+TEST_F(EndToEndTest, RecordsArePricedChargedOnceAndAnswered) {
+    sw.sendCallRecord(rec(0));
+    sw.sendCallRecord(rec(60));
+    ASSERT_TRUE(runUntilAnswers(2));
+    EXPECT_EQ(sw.recordAnswers(), (std::vector<QString>{QStringLiteral("820302"), QStringLiteral("820302")}));
+    const auto fees = sw.receivedWith(QStringLiteral("950820"));
+    ASSERT_EQ(fees.size(), 2u);
+    const auto fee = sim::decodeFee(fees[0]);
+    ASSERT_TRUE(fee);
+    EXPECT_EQ(fee->fen, 40);
+    EXPECT_EQ(fee->extLow, 5);
+    EXPECT_EQ(fee->channelByte, 3);
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    EXPECT_EQ(remainOf(7), yuan("9.20"));
+
+    // The switch sends the first record again: rejected, not charged, answered as taken.
+    sw.sendCallRecord(rec(0));
+    ASSERT_TRUE(runUntilAnswers(3));
+    EXPECT_EQ(sw.recordAnswers().back(), QStringLiteral("820302"));
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_EQ(remainOf(7), yuan("9.20"));
+    EXPECT_EQ(sw.receivedWith(QStringLiteral("950820")).size(), 2u);
+}
+
+TEST_F(EndToEndTest, StoreFailureIsAskedAgainThreeTimesThenTaken) {
+    dbSwitch.execute(QStringLiteral("CREATE TRIGGER phonecur.refuse BEFORE INSERT ON Tab_Phone "
+                                    "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
+    sw.sendCallRecord(rec(0));
+    ASSERT_TRUE(runUntilAnswers(4));
+    EXPECT_EQ(sw.recordAnswers(), (std::vector<QString>{QStringLiteral("820303"), QStringLiteral("820303"),
+                                                        QStringLiteral("820303"), QStringLiteral("820302")}));
+    EXPECT_EQ(sw.recordsWaiting(), 0);
+    EXPECT_EQ(count("tab_errPh"), 4);
+    EXPECT_EQ(remainOf(7), yuan("10.00"));
+    EXPECT_TRUE(sw.receivedWith(QStringLiteral("950820")).empty());
+}
+
+TEST_F(EndToEndTest, LiveCallOfADepositUserIsLimitedAndCutWhenItRunsOut) {
+    g_MonitorOn = true;
+    addUser(7, "0.30", 0);
+    sim::LiveCall c;
+    c.extAddr = 5;
+    c.dialled = QStringLiteral("88001234");
+    c.channel = 6;
+    sw.sendLiveCall(c);
+    const auto limit = sw.waitFor(QStringLiteral("9207"), 5000, [] {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    });
+    ASSERT_TRUE(limit);
+    const auto tl = sim::decodeTalkLimit(*limit);
+    ASSERT_TRUE(tl);
+    // 0.30 yuan: the first 180 s unit (0.20) and one more minute; one second talked.
+    EXPECT_EQ(tl->seconds, 238);
+    EXPECT_EQ(tl->slot, 6);
+    EXPECT_EQ(tl->extAddr, 5);
+    // The link's once-a-second check cuts the call when the limit has run out.
+    sw.clearReceived();
+    now = now.addSecs(240);
+    ModComm::CheckTimeLimit(now);
+    const auto cut = sw.waitFor(QStringLiteral("9207"), 5000, [] {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    });
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(sim::decodeTalkLimit(*cut)->seconds, 0);
+    EXPECT_EQ(MonSlots[6].UserID, -1);
+}
