@@ -7,6 +7,7 @@
 #include "link/ModComm.h"
 #include "platform/Clock.h"
 #include "params/OptionLists.h"
+#include "params/TableViews.h"
 #include "platform/Files.h"
 #include "pricing/RateCache.h"
 
@@ -113,11 +114,6 @@ int sendOrder(const QString& order, bool wait) { return ModComm::SendOrder(order
 QString extNumberOf(int address) {
     const QVariant v = dbSwitch.scalar(QStringLiteral("SELECT txhm FROM que_txhm WHERE address=?"), {address});
     return v.isNull() ? QStringLiteral("****") : v.toString();
-}
-
-QString userNameOf(qint32 userid) {
-    const QVariant v = dbSwitch.scalar(QStringLiteral("SELECT username FROM user WHERE userid=?"), {userid});
-    return v.isNull() ? QStringLiteral("默认用户") : v.toString();
 }
 
 // Runs one of the steps after a call is safely stored; a failure there is
@@ -667,7 +663,7 @@ void ClsMonitor::ShowRecord() {
     const Currency total = m_Fees.total() + m_LinkFee;
     ModSwitch::GetOptionList(QStringLiteral("话单类型"), g_ModifyList);
     const QStringList cells = {
-        userNameOf(m_UserID),
+        ModSwitch::UserNameById(m_UserID),
         extNumberOf(s.ExtAddr),
         m_Account,
         m_DispNumber,
