@@ -4,8 +4,10 @@
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
+#include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
+#include "params/DialDigits.h"
 #include "params/OptionLists.h"
 #include "params/TableViews.h"
 #include "platform/Files.h"
@@ -27,7 +29,7 @@ QStringList g_errorLog;
 
 void LogRecordError(const QString& description) {
     const QString line = QStringLiteral("Record Error:") + description;
-    qWarning().noquote() << line;
+    LinkTrace::Note(line);
     if (g_errorLog.size() >= 200) g_errorLog.removeFirst();
     g_errorLog << line;
 }
@@ -49,13 +51,7 @@ public:
 quint8 at(const QByteArray& f, int i) { return i < f.size() ? quint8(f[i]) : 0xFF; }
 
 // The digits of a byte, high nibble first, filler nibbles (F) left out.
-QString digitsOf(quint8 b) {
-    static const char kHex[] = "0123456789ABCDEF";
-    QString s;
-    if ((b >> 4) != 0xF) s += QLatin1Char(kHex[b >> 4]);
-    if ((b & 0xF) != 0xF) s += QLatin1Char(kHex[b & 0xF]);
-    return s;
-}
+QString digitsOf(quint8 b) { return ModGeneral::ByteToDigits(b); }
 
 QString digitsOf(const QByteArray& f, int first, int last) {
     QString s;
@@ -63,12 +59,7 @@ QString digitsOf(const QByteArray& f, int first, int last) {
     return s;
 }
 
-// Dial digits as the operator reads them: B is "*", C is "#".
-QString dialText(QString s) {
-    s.replace(QLatin1Char('B'), QLatin1Char('*'));
-    s.replace(QLatin1Char('C'), QLatin1Char('#'));
-    return s;
-}
+QString dialText(const QString& s) { return ModSwitch::HexToDial(s); }
 
 // A two-digit decimal field of a frame; anything else is a damaged record.
 int decimalField(const QByteArray& f, int i, const char* what) {
@@ -111,10 +102,7 @@ QString hex2(int v) { return ModComm::ByteToHex(quint8(v & 0xFF)); }
 
 int sendOrder(const QString& order, bool wait) { return ModComm::SendOrder(order, wait, 4, true); }
 
-QString extNumberOf(int address) {
-    const QVariant v = dbSwitch.scalar(QStringLiteral("SELECT txhm FROM que_txhm WHERE address=?"), {address});
-    return v.isNull() ? QStringLiteral("****") : v.toString();
-}
+QString extNumberOf(int address) { return ModSwitch::ExtNumberOf(address); }
 
 // Runs one of the steps after a call is safely stored; a failure there is
 // reported and does not undo or re-request the stored record.

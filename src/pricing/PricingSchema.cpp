@@ -57,13 +57,6 @@ void AddSchema(const platform::Database& sw, const platform::Database& cur, int 
     // The default scheme: full price at every time of every day.
     sw.execute("INSERT INTO discount VALUES (1, ?, 0, 0, ?)", {QStringLiteral("默认方案"), QStringLiteral("")});
     sw.execute("INSERT INTO discounttimes VALUES (1, 1, '00:00:00', '00:00:00', 100, 100)");
-    // Calls inside the exchange and incoming calls cost nothing unless the operator says so.
-    sw.execute("INSERT INTO feerate (zonecode, summary, firsttime, firstprice, pertime, perprice, discountid, "
-               "feeratetype, feerateid) VALUES (?, ?, 0, 0, 60, 0, 1, 9, 0)",
-               {QStringLiteral("本局"), QStringLiteral("默认本局")});
-    sw.execute("INSERT INTO feerate (zonecode, summary, firsttime, firstprice, pertime, perprice, discountid, "
-               "feeratetype, feerateid) VALUES (?, ?, 0, 0, 60, 0, 1, 10, 0)",
-               {QStringLiteral("被叫"), QStringLiteral("默认被叫")});
 
     // Priced calls, in the column order the engine inserts by.
     cur.execute(QStringLiteral(

@@ -15,6 +15,7 @@ protected:
         setExtensionUser(5, 7);
         setExtensionUser(6, 7);
         addRate(QStringLiteral("8"), 7, "0", "0.10", 0, 60);
+        addRate(QStringLiteral("本局"), 9, "0", "0", 0, 60);
     }
     void live(int ext, int slot, const QString& dialled = QStringLiteral("88001234"), int kind = 0,
               const QString& account = {}, bool forwarded = false) {

@@ -1,11 +1,10 @@
 #include "pricing/PricingFixture.h"
 
 #include "link/ModComm.h"
+#include "link/frmSRV.h"
 #include "platform/Clock.h"
 #include "pricing/ClsMonitor.h"
 #include "pricing/RateCache.h"
-
-extern QStringList g_tempSent;
 
 namespace pricingtest {
 
@@ -80,7 +79,7 @@ void PricingTest::SetUp() {
     platform::testing::setNow([this] { return now; });
     rsUser = dbSwitch.openTable(QStringLiteral("user"));
     reopenRates();
-    sent();
+    ModComm::ResetLink();
     ModDefine::FreeAllSlots();
     pricing::ClearRecordErrorLog();
     addUser(0, "0", 1);
@@ -88,6 +87,7 @@ void PricingTest::SetUp() {
 
 void PricingTest::TearDown() {
     platform::testing::setNow(nullptr);
+    frmSRV::unload();
     StationTest::TearDown();
 }
 
@@ -97,9 +97,6 @@ void PricingTest::reopenRates() {
 }
 
 QStringList PricingTest::sent() {
-    const QStringList out = g_tempSent;
-    g_tempSent.clear();
-    return out;
     QByteArray bytes;
     while (ModComm::TxRead != ModComm::TxWrite) {
         bytes.append(char(ModComm::TxBuf[ModComm::TxRead]));

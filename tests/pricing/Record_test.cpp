@@ -271,12 +271,13 @@ TEST_F(RecordTest, CategoryDefaultRowAndBuiltInFallback) {
 }
 
 TEST_F(RecordTest, InsideAndIncomingCallsUseTheirOwnCategories) {
+    addRate(QStringLiteral("本局"), 9, "0", "0");
     CallRecord r = call();
     r.type = 2;
     r.called = QStringLiteral("8001");
     ASSERT_TRUE(record(r));
     EXPECT_EQ(lastCall().phmode, 9);
-    EXPECT_EQ(lastCall().fee, Currency());   // the fresh station's free 本局 row
+    EXPECT_EQ(lastCall().fee, Currency());   // the free default row of category 9
     addRate(QStringLiteral("8"), 10, "0.10", "0.10");
     r.type = 3;
     r.called = QStringLiteral("88001234");
