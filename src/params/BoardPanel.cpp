@@ -2,6 +2,7 @@
 
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
+#include "core/frmPicClip.h"
 #include "link/Monitor.h"
 
 #include <QPainter>
@@ -94,18 +95,6 @@ void SetCardColor(int card, quint32 color, quint8 portMask) {
     pic->setPixmap(pm);
 }
 
-QPixmap MonitorIcon(int cell) {
-    // Drawn here: a disc whose hue follows the cell number, so that every
-    // state has a picture of its own.
-    QPixmap pm(16, 16);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor c = QColor::fromHsv((cell * 37) % 360, 200, 220);
-    p.setBrush(c);
-    p.setPen(c.darker(150));
-    p.drawEllipse(2, 2, 12, 12);
-    return pm;
-}
+QPixmap MonitorIcon(int cell) { return frmPicClip::instance().Pc.GraphicCell(cell); }
 
 }  // namespace ModSwitch

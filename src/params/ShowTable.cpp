@@ -3,6 +3,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/frmProgress.h"
+#include "params/DialDigits.h"
 #include "params/OptionLists.h"
 #include "params/TableViews.h"
 #include "params/ViewSupport.h"
@@ -14,7 +15,6 @@ namespace ModGeneral {
 
 namespace {
 
-using params::views::DialText;
 using params::views::StatusText;
 
 // Text of option `code`; a code the list does not hold shows as its number,
@@ -225,7 +225,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                         text = optionText(list, v);
                     } else if (name == QLatin1String("EXTADDR")) {
                         // Under "分机号码" an address is shown as that extension's number.
-                        text = title == QStringLiteral("分机号码") ? (v.isNull() ? QString() : params::views::ExtNumberAt(v.toLongLong()))
+                        text = title == QStringLiteral("分机号码") ? (v.isNull() ? QString() : ModSwitch::ExtNumberOf(static_cast<int>(v.toLongLong())))
                                                                : optionText(list, v);
                     } else if (name == QLatin1String("ACCOUNTNUM")) {
                         bool ok = false;
@@ -233,7 +233,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                         text = ok ? QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0')) : plainText(v);
                     } else if (isOneOf(name, {"HEADID", "ADDHEAD", "EXTRAHEAD", "RELAYNO", "VNUM", "SHRINKHEAD",
                                               "FEERATEHEAD"})) {
-                        text = DialText(plainText(v));
+                        text = ModSwitch::HexToDial(plainText(v));
                     } else if (name == QLatin1String("HOLDONTIME")) {
                         text = v.isNull() ? QString() : SecToHMS(v.toLongLong());
                     } else if (isOneOf(name, {"PERPRICE", "FIRSTPRICE", "DEPOSIT", "REMAIN", "RENT", "OVERDRAFT",

@@ -7,6 +7,7 @@
 #include "link/MonitorSink.h"
 #include "params/BoardPanel.h"
 #include "params/ColumnChooser.h"
+#include "params/DialDigits.h"
 #include "params/OptionLists.h"
 #include "params/ShowTable.h"
 #include "params/ViewSupport.h"
@@ -120,7 +121,7 @@ void ShowBillGrid(platform::Recordset& rs) {
         const QDateTime when = rs.fieldIndex(QStringLiteral("f_date")) < 0 ? QDateTime() : rs.date(QStringLiteral("f_date"));
         const QStringList cells = {
             UserNameById(number("f_userid")),
-            params::views::ExtNumberAt(number("f_calladdr")),
+            ExtNumberOf(static_cast<int>(number("f_calladdr"))),
             QStringLiteral("%1").arg(number("f_zh"), 4, 10, QLatin1Char('0')),
             text("f_resp"),
             text("F_Memo"),
@@ -165,7 +166,7 @@ void SetRowColor3(int row, quint32 color, bool bNumberPart) {
 
 QString PortName(int address) {
     if (address == 255) return {};
-    if (address >= 0 && address < 120) return params::views::ExtNumberAt(address);
+    if (address >= 0 && address < 120) return ExtNumberOf(address);
     if (address >= 224 && address <= 239) return QStringLiteral("中继%1").arg(address - 223);
     return QString::number(address);
 }

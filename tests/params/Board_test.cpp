@@ -3,10 +3,14 @@
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
+#include "core/frmPicClip.h"
+#include "link/ModComm.h"
+#include "link/frmSRV.h"
 #include "link/Monitor.h"
 #include "params/BoardPanel.h"
 #include "params/NavTree.h"
 #include "params/TableViews.h"
+#include "sim/Switch.h"
 #include "support/Fixtures.h"
 
 #include <QAction>
@@ -29,6 +33,9 @@ protected:
         ModComm::ResetMonitorState();
     }
     void TearDown() override {
+        // Windows the link and the icons opened go before the application does.
+        frmSRV::unload();
+        frmPicClip::unload();
         frmPABX::unload();
         StationTest::TearDown();
     }
@@ -150,6 +157,39 @@ TEST_F(Board, PortGridDrawsEachChangedPortInItsColumn) {
     EXPECT_EQ(ports.TextMatrix(1, 0), "1");   // the board's label stays
     EXPECT_EQ(ports.TextMatrix(1, 2), "");     // unchanged port, not drawn
     EXPECT_EQ(static_cast<quint8>(ModComm::PortLamps[7]), 6);
+}
+
+TEST_F(Board, MonitorDrawsTheFramesTheSwitchSends) {
+    ModComm::InitFrameTable();
+    ModComm::ResetLink();
+    ModSwitch::LoadCards();
+    frmPABX& f = frmPABX::instance();
+    f.fgMon[0]->setRows(9);
+    f.fgMon[0]->setCols(10);
+    f.fgMon[1]->setRows(37);
+    f.fgMon[1]->setCols(9);
+    sim::Switch sw;
+    sw.sendCardState(3, {0, 1, 0, 0, 0, 0, 0, 5});
+    sw.sendPortState(5, 5, 3, 224, 255);
+    // Through the station's own parser and dispatcher.
+    while (auto frame = sw.takeOutgoingFrame()) ModComm::PutRxBuf(*frame);
+    for (int i = 0; i < 20; ++i) ModComm::ParseFrame();
+    ASSERT_EQ(g_NoAnswerCount, 0);
+
+    CurTable = "MonCard";
+    ModComm::RefreshMonitor();
+    EXPECT_EQ(lamp(10, 2), vbColor(kRed));
+    EXPECT_EQ(lamp(10, 8), vbColor(kRed));
+    EXPECT_EQ(lamp(10, 3), vbColor(kGreen));
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 6), MonRes[5].channeltext);
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 7), "E0003");
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 8), "中继1");
+
+    CurTable = "PortMonitor";
+    ModComm::RefreshMonitor();
+    EXPECT_EQ(f.fgMon[1]->TextMatrix(7, 2), MonRes[1].Usertext);
+    EXPECT_EQ(f.fgMon[1]->TextMatrix(7, 8), MonRes[5].Usertext);
+    EXPECT_FALSE(f.fgMon[1]->CellPictureAt(7, 8).isNull());
 }
 
 TEST_F(Board, ExtensionNumbersAfterNormalisation) {
