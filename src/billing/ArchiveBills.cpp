@@ -112,20 +112,23 @@ QMap<int, QMap<int, MonthSpan>> listMonths(const Database& cur, const QString& c
     if (sqlite3_prepare_v2(cur.raw(), sql.constData(), sql.size(), &st, nullptr) != SQLITE_OK)
         throw DbError(platform::kErrGeneric, QString::fromUtf8(sqlite3_errmsg(cur.raw())));
     int rc;
-    int year = 0, month = 0;
+    int year = 0, month = 0, lastYear = 0, lastMonth = 0;
+    MonthSpan* span = nullptr;  // the previous row's month: neighbours mostly share it
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         const unsigned char* d = sqlite3_column_text(st, 1);
         if (!monthKeyOf(d, sqlite3_column_bytes(st, 1), &year, &month)) continue;
         const qint64 id = sqlite3_column_int64(st, 0);
-        auto& months = years[year];
-        auto it = months.find(month);
-        if (it == months.end()) {
-            months.insert(month, MonthSpan{id, id, 1});
-        } else {
-            ++it->rows;
-            it->first = std::min(it->first, id);
-            it->last = std::max(it->last, id);
+        if (!span || year != lastYear || month != lastMonth) {
+            auto& months = years[year];
+            auto it = months.find(month);
+            if (it == months.end()) it = months.insert(month, MonthSpan{id, id, 0});
+            span = &it.value();
+            lastYear = year;
+            lastMonth = month;
         }
+        ++span->rows;
+        span->first = std::min(span->first, id);
+        span->last = std::max(span->last, id);
     }
     const QString err = rc == SQLITE_DONE ? QString() : QString::fromUtf8(sqlite3_errmsg(cur.raw()));
     const int ext = sqlite3_extended_errcode(cur.raw());
