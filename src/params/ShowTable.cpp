@@ -9,6 +9,7 @@
 #include "params/ViewSupport.h"
 
 #include <QHash>
+#include <QSignalBlocker>
 #include <QSet>
 
 namespace ModGeneral {
@@ -68,6 +69,35 @@ int fixedColsFor(const QString& view) {
     static const QSet<QString> keyed = {"Extension", "Relay", "Router1", "Router2", "ExtraHead", "PabxTimes",
                                         "Account", "User", "Shrink", "ExtDeposit"};
     return keyed.contains(view) ? 1 : 0;
+}
+
+// How the cells of a column are written, by its field name and title.
+enum class Rule { Head, SpringNum, GroupList, Option, ExtAddr, AccountNum, Dial, Duration, Money, Date, Limit,
+                  FeeRateType, Jump, UserName, Text };
+
+Rule ruleFor(const QString& name, const QString& title, const QStringList& list) {
+    if (name == QLatin1String("HEAD")) return Rule::Head;
+    if (name == QLatin1String("SPRINGNUM")) return Rule::SpringNum;
+    if (name == QLatin1String("GROUPPHONE")) return Rule::GroupList;
+    if (isOneOf(name, {"DAYSTART", "NIGHTSTART"})) return Rule::Option;
+    if (name == QLatin1String("ACCOUNTNUM")) return Rule::AccountNum;
+    if (isOneOf(name, {"HEADID", "ADDHEAD", "EXTRAHEAD", "RELAYNO", "VNUM", "SHRINKHEAD", "FEERATEHEAD"})) return Rule::Dial;
+    if (name == QLatin1String("HOLDONTIME")) return Rule::Duration;
+    if (isOneOf(name, {"PERPRICE", "FIRSTPRICE", "DEPOSIT", "REMAIN", "RENT", "OVERDRAFT", "EXTRAFEE", "IPLINKFEE",
+                       "BASEFEE", "TOTALFEE", "POUNDAGE", "REALVALUE", "CHANGEVALUE"}))
+        return Rule::Money;
+    if (isOneOf(name, {"LASTDATE", "CALLINGDATE", "SERVETIME", "CHANGEDATE", "F_DATE"})) return Rule::Date;
+    // Under "分机号码" an address is shown as that extension's number.
+    if (name == QLatin1String("EXTADDR")) return title == QStringLiteral("分机号码") ? Rule::ExtAddr : Rule::Option;
+    if (name == QLatin1String("LIMIT")) return Rule::Limit;
+    if (isOneOf(name, {"FIRSTGRADE", "SECGRADE", "PWDGRADE", "USEGRADE", "DEPOSITGRADE"})) return Rule::Option;
+    if (name == QLatin1String("DEPTNAME")) return Rule::Text;
+    if (name == QLatin1String("FEERATETYPE")) return Rule::FeeRateType;
+    if (name.contains(QLatin1String("JUMP"))) return Rule::Jump;
+    if (title == QStringLiteral("所属用户")) return Rule::UserName;
+    // Under "分机号码" the cell is a number already, never a code.
+    if (title == QStringLiteral("分机号码")) return Rule::Text;
+    return list.size() > 1 ? Rule::Option : Rule::Text;
 }
 
 // Head digits of the extension head types, looked up once per type.
@@ -188,9 +218,18 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
 
         QStringList keys;   // raw key of each row shown, for the pending colours
         if (records > 0) {
+            // The rows once, then the grid column by column: each column's
+            // rule and option list are settled before its cells are written.
+            QVector<QVariantList> rows;
+            rows.reserve(records);
             keys.reserve(records);
-            for (rs.moveFirst(); !rs.eof(); rs.moveNext()) keys << plainText(rs.value(0));
+            for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+                rows << rs.row();
+                keys << plainText(rows.last().value(0));
+            }
+            const int headField = rs.fieldIndex(QStringLiteral("Head"));
             const bool chooserView = CurTable == QLatin1String("Extension") || CurTable == QLatin1String("Relay");
+            const QSignalBlocker quiet(grid.model());   // cells only change their data here
             for (int c = 0; c < cols && c < grid.Cols(); ++c) {
                 const QString name = rs.fieldName(c).toUpper();
                 if (name == QLatin1String("PAYFLAG")) break;
@@ -200,59 +239,52 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 else if (title == QStringLiteral("所属用户")) ModSwitch::GetUserList(g_ModifyList);
                 else if (title != QStringLiteral("分机号码")) ModSwitch::GetOptionList(title, g_ModifyList);
                 const QStringList& list = g_ModifyList;
-                // Under "分机号码" the cell is a number already, never a code.
-                const bool enumerated = list.size() > 1 && title != QStringLiteral("分机号码");
+                const Rule rule = ruleFor(name, title, list);
                 HeadCache heads;
 
-                int r = firstRow;
-                for (rs.moveFirst(); !rs.eof(); rs.moveNext(), ++r) {
-                    const qint32 done = c * records + (r - firstRow + 1);
+                for (int k = 0; k < records; ++k) {
+                    const qint32 done = c * records + k + 1;
                     if (bProgress && (done % progressStep == 0 || done == cells)) frmProgress::instance().setpValue(done, QString());
-                    const QVariant v = rs.value(c);
+                    const QVariant& v = rows[k].at(c);
                     QString text;
-                    if (name == QLatin1String("HEAD")) {
-                        text = heads.headOf(v);
-                    } else if (name == QLatin1String("SPRINGNUM")) {
-                        const int head = rs.fieldIndex(QStringLiteral("Head"));
-                        text = heads.headOf(head >= 0 ? rs.value(head) : QVariant()) + plainText(v);
-                    } else if (name == QLatin1String("GROUPPHONE")) {
+                    switch (rule) {
+                    case Rule::Head: text = heads.headOf(v); break;
+                    case Rule::SpringNum:
+                        text = heads.headOf(headField >= 0 ? rows[k].at(headField) : QVariant()) + plainText(v);
+                        break;
+                    case Rule::GroupList: {
                         QStringList parts;
                         for (const QString& item : plainText(v).split(','))
                             if (!item.trimmed().isEmpty()) parts << optionText(list, item.trimmed());
                         text = parts.join(',');
-                    } else if (isOneOf(name, {"DAYSTART", "NIGHTSTART", "FIRSTGRADE", "SECGRADE", "PWDGRADE",
-                                              "USEGRADE", "DEPOSITGRADE"})) {
-                        text = optionText(list, v);
-                    } else if (name == QLatin1String("EXTADDR")) {
-                        // Under "分机号码" an address is shown as that extension's number.
-                        text = title == QStringLiteral("分机号码") ? (v.isNull() ? QString() : ModSwitch::ExtNumberOf(static_cast<int>(v.toLongLong())))
-                                                               : optionText(list, v);
-                    } else if (name == QLatin1String("ACCOUNTNUM")) {
+                        break;
+                    }
+                    case Rule::Option: text = optionText(list, v); break;
+                    case Rule::ExtAddr:
+                        text = v.isNull() ? QString() : ModSwitch::ExtNumberOf(static_cast<int>(v.toLongLong()));
+                        break;
+                    case Rule::AccountNum: {
                         bool ok = false;
                         const qint64 n = plainText(v).toLongLong(&ok);
                         text = ok ? QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0')) : plainText(v);
-                    } else if (isOneOf(name, {"HEADID", "ADDHEAD", "EXTRAHEAD", "RELAYNO", "VNUM", "SHRINKHEAD",
-                                              "FEERATEHEAD"})) {
-                        text = ModSwitch::HexToDial(plainText(v));
-                    } else if (name == QLatin1String("HOLDONTIME")) {
-                        text = v.isNull() ? QString() : SecToHMS(v.toLongLong());
-                    } else if (isOneOf(name, {"PERPRICE", "FIRSTPRICE", "DEPOSIT", "REMAIN", "RENT", "OVERDRAFT",
-                                              "EXTRAFEE", "IPLINKFEE", "BASEFEE", "TOTALFEE", "POUNDAGE", "REALVALUE",
-                                              "CHANGEVALUE"})) {
-                        text = moneyText(rs, c, v);
-                    } else if (isOneOf(name, {"LASTDATE", "CALLINGDATE", "SERVETIME", "CHANGEDATE", "F_DATE"})) {
-                        text = dateCell(v);
-                    } else if (name == QLatin1String("LIMIT")) {
+                        break;
+                    }
+                    case Rule::Dial: text = ModSwitch::HexToDial(plainText(v)); break;
+                    case Rule::Duration: text = v.isNull() ? QString() : SecToHMS(v.toLongLong()); break;
+                    case Rule::Money: text = moneyText(rs, c, v); break;
+                    case Rule::Date: text = dateCell(v); break;
+                    case Rule::Limit: {
                         const qint64 bits = v.toLongLong();
                         QStringList parts;
-                        for (int k = 1; k <= 8; ++k)
-                            if (GetBits(static_cast<quint8>(bits & 0xFF), k, 1) == 1) parts << optionText(list, k - 1);
+                        for (int b = 1; b <= 8; ++b)
+                            if (GetBits(static_cast<quint8>(bits & 0xFF), b, 1) == 1) parts << optionText(list, b - 1);
                         text = parts.join(',');
-                    } else if (name == QLatin1String("DEPTNAME")) {
-                        text = plainText(v);
-                    } else if (name == QLatin1String("FEERATETYPE")) {
+                        break;
+                    }
+                    case Rule::FeeRateType:
                         text = SwitchModel == 2 && !v.isNull() ? optionText(list, v.toLongLong() & 3) : optionText(list, v);
-                    } else if (name.contains(QLatin1String("JUMP"))) {
+                        break;
+                    case Rule::Jump:
                         if (v.isNull() || list.isEmpty()) {
                             text = plainText(v);
                         } else {
@@ -260,16 +292,16 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                             const qint64 idx = code < 120 ? code : code - 5;
                             text = idx < 0 ? QString::number(code) : list[qMin<qint64>(idx, list.size() - 1)];
                         }
-                    } else if (title == QStringLiteral("所属用户")) {
-                        text = ModSwitch::UserNameOf(list, v.toLongLong());
-                    } else {
-                        text = enumerated ? optionText(list, v) : plainText(v);
+                        break;
+                    case Rule::UserName: text = ModSwitch::UserNameOf(list, v.toLongLong()); break;
+                    case Rule::Text: text = plainText(v); break;
                     }
-                    grid.setTextMatrix(r, c, text);
-                    if (chooserView) grid.setCellAlignmentAt(r, c, 1);
+                    grid.setTextMatrix(firstRow + k, c, text);
+                    if (chooserView) grid.setCellAlignmentAt(firstRow + k, c, 1);
                 }
             }
         }
+        grid.viewport()->update();
 
         if (grid.objectName() == QLatin1String("fgDisp") && bAppend == 0) colourPendingRows(grid, rs, keys);
         unloadProgress();

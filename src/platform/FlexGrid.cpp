@@ -22,12 +22,38 @@ static Qt::Alignment alignOf(int a) {
     }
 }
 
+namespace {
+// A data cell takes its column's alignment from the format string unless it
+// was aligned on its own; keeping none per cell keeps large grids light.
+class DataItem : public QTableWidgetItem {
+public:
+    DataItem(const FlexGrid* grid, int col) : grid_(grid), col_(col) {}
+    QVariant data(int role) const override {
+        if (role == Qt::TextAlignmentRole) {
+            const QVariant own = QTableWidgetItem::data(role);
+            if (own.isValid()) return own;
+            const int a = grid_->columnAlignment(col_);
+            return a ? QVariant(int(alignOf(a))) : own;
+        }
+        return QTableWidgetItem::data(role);
+    }
+private:
+    const FlexGrid* grid_;
+    int col_;
+};
+}  // namespace
+
+int FlexGrid::columnAlignment(int c) const { return c >= 0 && c < colAlign_.size() ? colAlign_[c] : 0; }
+
 QTableWidgetItem* FlexGrid::itemAt_(int r, int c) {
     QTableWidgetItem* it = item(r, c);
     if (!it) {
-        it = new QTableWidgetItem;
-        if (r < fixedRows_ || c < fixedCols_) it->setBackground(palette().button());
-        else if (c < colAlign_.size()) it->setTextAlignment(alignOf(colAlign_[c]));
+        if (r < fixedRows_ || c < fixedCols_) {
+            it = new QTableWidgetItem;
+            it->setBackground(palette().button());
+        } else {
+            it = new DataItem(this, c);
+        }
         setItem(r, c, it);
     }
     return it;

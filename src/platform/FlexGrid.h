@@ -57,6 +57,7 @@ public:
     void setCellAlignment(int a);
     void setColAlignment(int c, int a);
     void setCellAlignmentAt(int r, int c, int a);
+    int columnAlignment(int c) const;   // of the format string: 1, 4, 7; 0 none
     int CellAlignmentAt(int r, int c) const;   // 1, 4 or 7 as set; 0 when none
 
     // Width in twips (15 to a pixel).
