@@ -192,6 +192,27 @@ TEST_F(Views, EmptyResultAndEmptyHeader) {
     EXPECT_FALSE(pending(1, 0));   // the key column is fixed
 }
 
+TEST_F(Views, RouteViewsColourTheirOwnRouteAndAppendKeepsTheHeader) {
+    dbSwitch.execute("insert into AddHead values(1, 5, '9B', 1)");
+    dbSwitch.execute("insert into AddHead values(2, 5, '8', 0)");
+    dbSwitch.execute("insert into AddHead values(2, 300, '7C', 1)");
+    CurTable = "Router2";
+    const QString header = ">物理地址|>加发字头" + QString(98, ' ');
+    ModGeneral::ShowTable(*grid, "Select PortAddr,AddHead,bSet From AddHead where Router=? order by PortAddr", header, 0,
+                          1, true, {2});
+    ASSERT_EQ(grid->Rows(), 3);
+    EXPECT_EQ(grid->TextMatrix(1, 1), "8");
+    EXPECT_FALSE(pending(1, 1));   // route 1's port 5 waits, not route 2's
+    EXPECT_EQ(grid->TextMatrix(2, 1), "7#");
+    EXPECT_TRUE(pending(2, 1));
+    EXPECT_GT(grid->ColWidth(1), grid->ColWidth(0));
+
+    ModGeneral::ShowTable(*grid, "Select PortAddr,AddHead,bSet From AddHead where Router=1", "", 1, 1);
+    ASSERT_EQ(grid->Rows(), 4);
+    EXPECT_EQ(grid->TextMatrix(0, 1), "加发字头");
+    EXPECT_EQ(grid->TextMatrix(3, 1), "9*");
+}
+
 TEST_F(Views, ExtensionNumberColumnDecodesByAddress) {
     dbSwitch.execute("create table extdeposithistory (changedate DATETIME, extaddr INTEGER, changevalue CURRENCY NOT NULL DEFAULT 0)");
     dbSwitch.execute("insert into extdeposithistory values('2026-03-04 05:06:07', 7, ?)", {platform::Currency::parse("-12.5").value()});
