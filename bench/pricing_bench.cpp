@@ -6,6 +6,7 @@
 #include "link/ModComm.h"
 #include "platform/Db.h"
 #include "pricing/ClsMonitor.h"
+#include "pricing/RateCache.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -96,6 +97,8 @@ public:
         MonSlots.resize(16);
         ModDefine::FreeAllSlots();
         start = QDateTime(QDate::currentDate(), QTime(0, 0, 0)).addDays(-1);
+        // The copy of the rates is read once, as at the station's start.
+        pricing::RateCache::current();
     }
     ~Station() { ModDefine::ResetGlobals(); }
 
@@ -107,7 +110,11 @@ public:
         case 1: called = QStringLiteral("17909010%1").arg(n % 10000, 5, 10, QLatin1Char('0')); break;
         default: called = QStringLiteral("0%1").arg(100 + n * 37 % 8900, 3, 10, QLatin1Char('0')) + QStringLiteral("1234567"); break;
         }
-        return frame(n % 120, called, n % 16, start.addSecs(n), 30 + n % 900);
+        // Wall-clock fields from plain arithmetic: the record's own decoding is what is measured.
+        const int day = n / 86400;
+        const int sod = n % 86400;
+        const QDateTime when(start.date().addDays(day), QTime(sod / 3600, (sod % 3600) / 60, sod % 60), Qt::UTC);
+        return frame(n % 120, called, n % 16, when, 30 + n % 900);
     }
 
     QTemporaryDir dir;

@@ -21,8 +21,8 @@ int g_yieldInTx = 0;
 
 QDateTime Now() {
     if (g_now) return g_now();
-    QDateTime t = QDateTime::currentDateTime();
-    return t.addMSecs(-t.time().msec());
+    // Whole seconds, with one conversion to local time (each one consults the zone files).
+    return QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() / 1000 * 1000);
 }
 
 qint64 TickMs() {

@@ -14,10 +14,13 @@
 #include "pricing/RateCache.h"
 
 #include <QColor>
-#include <QDebug>
+#include <QFile>
+#include <QHash>
 #include <QTime>
 #include <algorithm>
+#include <cstdio>
 #include <optional>
+#include <sys/stat.h>
 
 using platform::Currency;
 
@@ -98,6 +101,16 @@ QDateTime frameDate(const QByteArray& f) {
     return QDateTime(d, t);
 }
 
+// "yyyy-MM-dd HH:mm:ss", as dates are stored.
+QString storedDate(const QDateTime& t) {
+    const QDate d = t.date();
+    const QTime h = t.time();
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(), h.hour(), h.minute(),
+                  h.second());
+    return QString::fromLatin1(buf);
+}
+
 QString hex2(int v) { return ModComm::ByteToHex(quint8(v & 0xFF)); }
 
 int sendOrder(const QString& order, bool wait) { return ModComm::SendOrder(order, wait, 4, true); }
@@ -106,6 +119,29 @@ QString extNumberOf(int address) { return ModSwitch::ExtNumberOf(address); }
 
 // Runs one of the steps after a call is safely stored; a failure there is
 // reported and does not undo or re-request the stored record.
+// The yearly archive of `year` in the data directory, "" when there is none. The
+// directory is searched again only when it changed (a file added, removed or renamed).
+QString archiveFile(int year) {
+    static QString dir;
+    static qint64 stamp = -1;
+    static QHash<int, QString> found;
+    struct stat st {};
+    const qint64 now = ::stat(QFile::encodeName(DataPath).constData(), &st) == 0
+                           ? qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec
+                           : -1;
+    if (dir != DataPath || stamp != now) {
+        dir = DataPath;
+        stamp = now;
+        found.clear();
+    }
+    auto it = found.constFind(year);
+    if (it != found.constEnd()) return *it;
+    QString file = platform::resolveCI(DataPath, QStringLiteral("PhBill_%1.mdb").arg(year));
+    if (!platform::existsCI(file)) file.clear();
+    found.insert(year, file);
+    return file;
+}
+
 template <typename F>
 void afterCommit(const char* what, F&& fn) {
     try {
@@ -137,7 +173,10 @@ qint64 ClsMonitor::RoundHalfEven(qint64 num, qint64 den) {
 int ClsMonitor::GetDayType(const QDate& d, const DayRule& days) {
     if (d.dayOfWeek() == 6 && days.saturdaydiscount) return -1;
     if (d.dayOfWeek() == 7 && days.sundaydiscount) return -1;
-    return days.dates.contains(d.toString(QStringLiteral("MM-dd"))) ? -1 : 0;
+    if (days.dates.isEmpty()) return 0;
+    char key[8];
+    std::snprintf(key, sizeof key, "%02d-%02d", d.month(), d.day());
+    return days.dates.contains(QLatin1String(key)) ? -1 : 0;
 }
 
 int ClsMonitor::GetTimeDiscount(const QTime& t, int dayType, qint32& secsLeft, const QVector<DiscountSeg>& segs) {
@@ -233,13 +272,18 @@ QString ClsMonitor::FeeOrder(quint8 extLow, Currency total, quint8 channelByte) 
 
 namespace {
 
+// A time of day stored as "HH:mm:ss" (or "H:mm", or after a date and a blank).
 QTime schemeTime(const QVariant& v) {
-    QString s = v.toString().trimmed();
-    const int sp = s.lastIndexOf(QLatin1Char(' '));
-    if (sp >= 0) s = s.mid(sp + 1);
-    QTime t = QTime::fromString(s, QStringLiteral("H:m:s"));
-    if (!t.isValid()) t = QTime::fromString(s, QStringLiteral("H:m"));
-    if (!t.isValid()) throw FrameError(QStringLiteral("discount time \"%1\" is not a time").arg(v.toString()).toStdString());
+    QString text = v.toString().trimmed();
+    const int sp = text.lastIndexOf(QLatin1Char(' '));
+    if (sp >= 0) text = text.mid(sp + 1);
+    const QStringList parts = text.split(QLatin1Char(':'));
+    int hms[3] = {0, 0, 0};
+    bool ok = parts.size() == 2 || parts.size() == 3;
+    for (int i = 0; ok && i < parts.size(); ++i) hms[i] = parts[i].toInt(&ok);
+    const QTime t(hms[0], hms[1], hms[2]);
+    if (!ok || !t.isValid())
+        throw FrameError(QStringLiteral("discount time \"%1\" is not a time").arg(v.toString()).toStdString());
     return t;
 }
 
@@ -261,27 +305,22 @@ DayRule ClsMonitor::LoadDiscount(int discountid, QVector<DiscountSeg>& segs) {
     DayRule rule;
     rule.discountid = discountid;
     segs.clear();
-    const platform::Recordset scheme = dbSwitch.query(
+    platform::Recordset scheme = dbSwitch.query(
         QStringLiteral("SELECT saturdaydiscount, sundaydiscount FROM discount WHERE discountid=?"), {discountid});
     if (!scheme.empty()) {
-        rule.saturdaydiscount = scheme.boolean("saturdaydiscount");
-        rule.sundaydiscount = scheme.boolean("sundaydiscount");
+        rule.saturdaydiscount = scheme.value(0).toLongLong() != 0;
+        rule.sundaydiscount = scheme.value(1).toLongLong() != 0;
         platform::Recordset times = dbSwitch.query(
             QStringLiteral("SELECT starttime, endtime, normaldiscount, holidaydiscount FROM discounttimes "
                            "WHERE discountid=? ORDER BY position"),
             {discountid});
-        for (times.moveFirst(); !times.eof(); times.moveNext()) {
-            DiscountSeg seg;
-            seg.starttime = schemeTime(times.value(0));
-            seg.endtime = schemeTime(times.value(1));
-            seg.normaldiscount = int(times.lng("normaldiscount"));
-            seg.holidaydiscount = int(times.lng("holidaydiscount"));
-            segs << seg;
-        }
+        for (times.moveFirst(); !times.eof(); times.moveNext())
+            segs << DiscountSeg{schemeTime(times.value(0)), schemeTime(times.value(1)), times.value(2).toInt(),
+                                times.value(3).toInt()};
         platform::Recordset dates =
             dbSwitch.query(QStringLiteral("SELECT discountdate FROM discountdate WHERE discountid=?"), {discountid});
         for (dates.moveFirst(); !dates.eof(); dates.moveNext()) {
-            const QString key = holidayKey(dates.str("discountdate"));
+            const QString key = holidayKey(dates.value(0).toString());
             if (!key.isEmpty()) rule.dates << key;
         }
     }
@@ -306,19 +345,46 @@ qint32 ClsMonitor::FindUserId(const QString& account, int extAddr) {
     return v.isNull() ? 0 : qint32(v.toLongLong());
 }
 
+ClsMonitor::UserRow ClsMonitor::FindUser(const QString& account, int extAddr) {
+    // The owner of the account, or of the extension when there is no account, with
+    // the owner's user row when there is one; user 0 when nobody owns them.
+    platform::Recordset rs =
+        account == QStringLiteral("    ")
+            ? dbSwitch.query(QStringLiteral("SELECT o.userid, u.userid, u.username, u.remain, u.overdraft, u.balancemode, "
+                                            "u.printonce FROM extension o LEFT JOIN user u ON u.userid = o.userid "
+                                            "WHERE o.address=? LIMIT 1"),
+                             {extAddr})
+            : dbSwitch.query(QStringLiteral("SELECT o.userid, u.userid, u.username, u.remain, u.overdraft, u.balancemode, "
+                                            "u.printonce FROM account o LEFT JOIN user u ON u.userid = o.userid "
+                                            "WHERE o.account=? LIMIT 1"),
+                             {account});
+    if (rs.empty()) return ReadUser(0);
+    const QVariantList row = rs.row();
+    UserRow u;
+    u.userid = qint32(row.value(0).toLongLong());
+    if (row.value(1).isNull()) return u;
+    u.found = true;
+    u.username = row.value(2).toString();
+    u.remain = Currency::fromRaw(row.value(3).toLongLong());
+    u.overdraft = Currency::fromRaw(row.value(4).toLongLong());
+    u.balancemode = row.value(5).toInt();
+    u.printonce = row.value(6).toLongLong() != 0;
+    return u;
+}
+
 ClsMonitor::UserRow ClsMonitor::ReadUser(qint32 userid) {
     UserRow u;
     u.userid = userid;
-    const platform::Recordset rs = dbSwitch.query(
-        QStringLiteral("SELECT userid, username, remain, overdraft, balancemode, printonce FROM user WHERE userid=?"),
-        {userid});
+    platform::Recordset rs = dbSwitch.query(
+        QStringLiteral("SELECT username, remain, overdraft, balancemode, printonce FROM user WHERE userid=?"), {userid});
     if (rs.empty()) return u;
+    const QVariantList row = rs.row();
     u.found = true;
-    u.username = rs.str("username");
-    u.remain = rs.cur("remain");
-    u.overdraft = rs.cur("overdraft");
-    u.balancemode = int(rs.lng("balancemode"));
-    u.printonce = rs.boolean("printonce");
+    u.username = row.value(0).toString();
+    u.remain = Currency::fromRaw(row.value(1).toLongLong());
+    u.overdraft = Currency::fromRaw(row.value(2).toLongLong());
+    u.balancemode = row.value(3).toInt();
+    u.printonce = row.value(4).toLongLong() != 0;
     return u;
 }
 
@@ -333,9 +399,9 @@ bool ClsMonitor::ParseRecord(const QByteArray& f) {
         m_Duration = qint64(decimalField(f, 22, "hours")) * 3600 + decimalField(f, 23, "minutes") * 60 +
                      decimalField(f, 24, "seconds");
         s.StartTime = frameDate(f);
-        s.UserID = FindUserId(m_Account, s.ExtAddr);
+        m_User = FindUser(m_Account, s.ExtAddr);
+        s.UserID = m_User.userid;
         m_UserID = s.UserID;
-        m_User = ReadUser(m_UserID);
         // A user id without a user row has no balance and is charged nothing.
         s.Balance = m_User.found ? m_User.remain : Currency();
         return true;
@@ -377,7 +443,7 @@ bool ClsMonitor::GetFeeRate(RateRec& rate, int rateType, const pricing::IpHeadRo
         if (m_Called.isEmpty()) {
             row = cache.findFirstZone(QString());
         } else {
-            for (int n = m_Called.size(); n >= 1 && !row; --n) row = cache.findZone(m_RecType, rateType, m_Called.left(n));
+            row = cache.findLongestZone(m_RecType, rateType, m_Called);
         }
         if (row) m_CallType = row->feeratetype;
         else row = cache.findDefault(rateType, m_CallType);
@@ -424,7 +490,12 @@ bool ClsMonitor::Classify(MonSlot& s) {
     s.Days = LoadDiscount(s.Rate.discountid, s.Segs);
     if (m_CallType != 10) m_CallType = 8;
     free = GetFeeRate(s.IPRate, t, &*head) && free;
-    s.IPDays = LoadDiscount(s.IPRate.discountid, s.IPSegs);
+    if (s.IPRate.discountid == s.Rate.discountid) {
+        s.IPDays = s.Days;
+        s.IPSegs = s.Segs;
+    } else {
+        s.IPDays = LoadDiscount(s.IPRate.discountid, s.IPSegs);
+    }
     return free;
 }
 
@@ -475,14 +546,14 @@ bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
 }
 
 bool ClsMonitor::IsDuplicate(const QDateTime& start, int extAddr) {
-    const QString when = platform::dateText(start);
+    const QString when = storedDate(start);
     const QVariant hit = dbPhoneCur.scalar(
         QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1").arg(dbPhoneCur.qualified("Tab_Phone")),
         {extAddr, when});
     if (!hit.isNull()) return true;
     // The nightly archive may have moved the call already: look in its month table too.
-    const QString file = platform::resolveCI(DataPath, QStringLiteral("PhBill_%1.mdb").arg(start.date().year()));
-    if (!platform::existsCI(file)) return false;
+    const QString file = archiveFile(start.date().year());
+    if (file.isEmpty()) return false;
     platform::Database archive = platform::Database::open(file);
     const QString table = QStringLiteral("Tab_Ph%1").arg(start.date().month());
     bool found = false;
@@ -503,7 +574,9 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
     // Nobody is charged for the default user or for a user id without a user row.
     const bool charge = bSendFee && m_User.found && m_UserID != 0;
     try {
-        platform::Transaction tx(dbSwitch);
+        // The call row and the charge commit together or not at all.
+        std::optional<platform::Transaction> tx;
+        if (charge) tx.emplace(dbSwitch);
         if (charge) {
             // The balance as it is now, in the same transaction as the charge.
             const Currency remain = Currency::fromRaw(
@@ -518,11 +591,11 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
                            "f_zh, f_indjh, f_phmode, f_addfee1, f_addfee2, f_gatefee, f_linkfee, f_memo, f_userid, f_yj) "
                            "VALUES (?, ?, ?, ?, ?, ?, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                 .arg(dbPhoneCur.qualified("Tab_Phone")),
-            {s.ExtAddr, m_Slot + 1, s.StartTime, qlonglong(m_Duration), m_RecType, m_Fees.fee, m_DispNumber, m_Account,
+            {s.ExtAddr, m_Slot + 1, storedDate(s.StartTime), qlonglong(m_Duration), m_RecType, m_Fees.fee, m_DispNumber, m_Account,
              m_InDigits, m_CallType, m_Fees.addFee1, m_Fees.addFee2, m_Fees.gateFee, m_LinkFee, m_Place, m_UserID, yj});
         if (charge)
             dbSwitch.execute(QStringLiteral("UPDATE user SET remain=? WHERE userid=?"), {s.Balance, m_UserID});
-        tx.commit();
+        if (tx) tx->commit();
         return true;
     } catch (const std::exception& e) {
         pricing::LogRecordError(QString::fromUtf8(e.what()));

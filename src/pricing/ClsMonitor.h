@@ -60,6 +60,7 @@ private:
     void GetRoute(bool bForwarded);
     qint32 FindUserId(const QString& account, int extAddr);
     static UserRow ReadUser(qint32 userid);
+    static UserRow FindUser(const QString& account, int extAddr);
     bool Classify(MonSlot& slot);   // true when the rates charge nothing for talk time
     bool GetFeeRate(RateRec& rate, int rateType, const pricing::IpHeadRow* currentHead);
 

@@ -9,10 +9,6 @@ namespace {
 RateCache g_cache;
 bool g_valid = false;
 
-QString zoneKey(const QString& bucket, int id, const QString& zone) {
-    return bucket + QLatin1Char('|') + QString::number(id) + QLatin1Char('|') + zone.toUpper();
-}
-
 // Reads one rate from the current row by column name; a Null in a numeric
 // column is remembered, so that a call priced by this row fails instead of
 // being priced with a made-up value.
@@ -59,7 +55,7 @@ void RateCache::invalidate() { g_valid = false; }
 void RateCache::load() {
     rates_.clear();
     heads_.clear();
-    byZone_.clear();
+    zonesByBucket_.clear();
     byDefault_.clear();
     // Marked not valid until read completely: a failed read is tried again next time.
     g_valid = false;
@@ -76,8 +72,9 @@ void RateCache::load() {
         const int i = rates_.size();
         rates_ << row;
         const QString bucket = row.feeratetype < 9 ? QStringLiteral("o") : QString::number(row.feeratetype);
-        const QString key = zoneKey(bucket, row.feerateid, row.zonecode);
-        if (!byZone_.contains(key)) byZone_.insert(key, i);
+        QHash<QString, int>& zones = zonesByBucket_[bucket + QLatin1Char('|') + QString::number(row.feerateid)];
+        const QString upper = row.zonecode.toUpper();
+        if (!zones.contains(upper)) zones.insert(upper, i);
         if (!row.numeric) {
             const QString dkey = QString::number(row.feerateid) + QLatin1Char('|') + QString::number(row.feeratetype);
             if (!byDefault_.contains(dkey)) byDefault_.insert(dkey, i);
@@ -96,18 +93,24 @@ void RateCache::load() {
     }
 }
 
-const FeeRateRow* RateCache::findZone(int recType, int rateType, const QString& zone) const {
-    QString key;
-    if (recType == 3) key = zoneKey(QStringLiteral("10"), 0, zone);
-    else if (recType == 2) key = zoneKey(QStringLiteral("9"), 0, zone);
-    else key = zoneKey(QStringLiteral("o"), rateType, zone);
-    auto it = byZone_.constFind(key);
-    return it == byZone_.constEnd() ? nullptr : &rates_[*it];
-}
-
 const FeeRateRow* RateCache::findFirstZone(const QString& zone) const {
     for (const FeeRateRow& r : rates_)
         if (r.zonecode.compare(zone, Qt::CaseInsensitive) == 0) return &r;
+    return nullptr;
+}
+
+const FeeRateRow* RateCache::findLongestZone(int recType, int rateType, const QString& number) const {
+    QString bucket;
+    if (recType == 3) bucket = QStringLiteral("10|0");
+    else if (recType == 2) bucket = QStringLiteral("9|0");
+    else bucket = QStringLiteral("o|") + QString::number(rateType);
+    const auto b = zonesByBucket_.constFind(bucket);
+    if (b == zonesByBucket_.constEnd()) return nullptr;
+    const QString upper = number.toUpper();
+    for (qsizetype n = upper.size(); n >= 1; --n) {
+        const auto it = b->constFind(upper.left(n));
+        if (it != b->constEnd()) return &rates_[*it];
+    }
     return nullptr;
 }
 

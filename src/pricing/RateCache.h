@@ -34,9 +34,9 @@ public:
     // Forgets the copy; the next use reads the tables again.
     static void invalidate();
 
-    // Search by zone code: record type 3 and 2 look in the ordinary rates of category
-    // 10 and 9, any other among categories 0 to 8 of rate type `rateType`.
-    const FeeRateRow* findZone(int recType, int rateType, const QString& zone) const;
+    // The row of the longest prefix of `number` that is a zone code: record types 3 and 2
+    // search the ordinary rates of category 10 and 9, any other categories 0 to 8 of `rateType`.
+    const FeeRateRow* findLongestZone(int recType, int rateType, const QString& number) const;
     // The first row, in recordset order, with this zone code whatever its category and rate type.
     const FeeRateRow* findFirstZone(const QString& zone) const;
     // The default row (zone code not a number) of a category and rate type.
@@ -50,7 +50,8 @@ private:
     void load();
     QVector<FeeRateRow> rates_;
     QVector<IpHeadRow> heads_;
-    QHash<QString, int> byZone_;
+    // Zone codes (upper case) per search bucket ("o|rate type", "9|rate type", "10|rate type").
+    QHash<QString, QHash<QString, int>> zonesByBucket_;
     QHash<QString, int> byDefault_;
     quint64 feeSerial_ = 0, headSerial_ = 0, connSerial_ = 0;
 };
