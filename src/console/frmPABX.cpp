@@ -6,10 +6,15 @@
 #include "core/OpLog.h"
 #include "core/ModSwitch.h"
 #include "core/ModUpgrade.h"
+#include "core/frmPicClip.h"
+#include "core/frmWelcome.h"
+#include "link/ModComm.h"
+#include "link/frmSRV.h"
 #include "platform/AppExit.h"
 #include "platform/InstanceLock.h"
 #include "platform/Prompts.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <memory>
@@ -28,6 +33,7 @@ void frmPABX::unload() { g_instance.reset(); }
 frmPABX::frmPABX(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmPABX"));
     ComA = new platform::Comm(this);
+    ModComm::AttachPort(ComA);
     auto* layout = new QVBoxLayout(this);
     tbrSwitch = new QToolBar(this);
     layout->addWidget(tbrSwitch);
@@ -68,6 +74,8 @@ frmPABX::frmPABX(QWidget* parent) : QWidget(parent) {
     cboModify->hide();
     tmrCom = new QTimer(this);
     tmrCom->setInterval(3);
+    connect(tmrCom, &QTimer::timeout, this, [] { ModComm::ProcessComm(); });
+    picRun->installEventFilter(this);
     tmrSys = new QTimer(this);
     tmrSys->setInterval(1000);
     Timer1 = new QTimer(this);
@@ -98,10 +106,31 @@ void frmPABX::Form_Load() {
     ModSwitch::LoadMonRes();
 
     // Later steps of the load: archive the call records, the board panel and
-    // the navigation tree, picRun's picture, tmrCom, OpenComm and its
-    // question, "84040101" and "960301", tmrSys last.
+    // the navigation tree.
+    picRun->setPixmap(frmPicClip::instance().Pc.GraphicCell(44).scaled(picRun->size(), Qt::KeepAspectRatio));
+    splash.SetValue(80, QStringLiteral("正在与集团电话通讯..."));
+    tmrCom->start();
+    if (ModComm::OpenComm(true) != 1 &&
+        platform::MsgBox(QStringLiteral("与集团电话通讯失败，是否继续?"), platform::mbYesNo, AppName) == platform::rNo)
+        CloseApp();
     splash.SetValue(100, QString());
     frmWelcome::unload();
+    ModComm::SendOrder(QStringLiteral("84040101"), false, 4, true);
+    ModComm::SendOrder(QStringLiteral("960301"), false, 4, true);
+    // Later: tmrSys last.
+}
+
+void frmPABX::picRun_DblClick() {
+    if (ModGeneral::CheckRight(0, 0)) return;
+    frmSRV::instance().showNormal();
+}
+
+bool frmPABX::eventFilter(QObject* o, QEvent* e) {
+    if (o == picRun && e->type() == QEvent::MouseButtonDblClick) {
+        picRun_DblClick();
+        return true;
+    }
+    return QWidget::eventFilter(o, e);
 }
 
 bool frmPABX::NotExit(int UnloadMode) {

@@ -22,6 +22,8 @@ public:
 
     // Runs the whole start-up sequence; returns when it is finished.
     void Form_Load();
+    // Opens the protocol trace window, for workers with right 0.
+    void picRun_DblClick();
     // Asks (for UnloadMode < 2) and closes the station; true keeps it running.
     bool NotExit(int UnloadMode);
     // Closes the station in order and ends the process; never returns.
@@ -42,6 +44,9 @@ public:
     QTimer* tmrSys = nullptr;              // clock timer, 1000 ms
     QTimer* Timer1 = nullptr;              // demo timer, 100 ms
     int ShowEditorFlag = 0;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override;
 
 private:
     explicit frmPABX(QWidget* parent = nullptr);

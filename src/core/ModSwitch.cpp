@@ -1,4 +1,5 @@
 #include "core/ModSwitch.h"
+#include "link/ModComm.h"
 
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"

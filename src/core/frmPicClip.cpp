@@ -11,7 +11,8 @@
 #include <memory>
 
 namespace {
-std::unique_ptr<frmPicClip> g_instance;
+// Not destroyed at exit: a window must not outlive the application object.
+frmPicClip* g_instance = nullptr;
 constexpr int kCell = 40;
 
 // One icon: a telephone handset on a coloured tile; the colour and a small
@@ -64,11 +65,14 @@ QPixmap frmPicClip::BuiltInStrip() {
 }
 
 frmPicClip& frmPicClip::instance() {
-    if (!g_instance) g_instance.reset(new frmPicClip);
+    if (!g_instance) g_instance = new frmPicClip;
     return *g_instance;
 }
-bool frmPicClip::exists() { return static_cast<bool>(g_instance); }
-void frmPicClip::unload() { g_instance.reset(); }
+bool frmPicClip::exists() { return g_instance != nullptr; }
+void frmPicClip::unload() {
+    delete g_instance;
+    g_instance = nullptr;
+}
 
 frmPicClip::frmPicClip(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("frmPicClip"));

@@ -12,16 +12,20 @@
 #include <memory>
 
 namespace {
-std::unique_ptr<frmWelcome> g_instance;
+// Not destroyed at exit: a window must not outlive the application object.
+frmWelcome* g_instance = nullptr;
 constexpr int kTw = 15;   // twips to a pixel
 }
 
 frmWelcome& frmWelcome::instance() {
-    if (!g_instance) g_instance.reset(new frmWelcome);
+    if (!g_instance) g_instance = new frmWelcome;
     return *g_instance;
 }
-bool frmWelcome::exists() { return static_cast<bool>(g_instance); }
-void frmWelcome::unload() { g_instance.reset(); }
+bool frmWelcome::exists() { return g_instance != nullptr; }
+void frmWelcome::unload() {
+    delete g_instance;
+    g_instance = nullptr;
+}
 
 QPixmap frmWelcome::BuiltInPicture() {
     QPixmap pm(480, 300);

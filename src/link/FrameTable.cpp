@@ -70,6 +70,7 @@ void InitFrameTable() {
 }
 
 bool FindFrame(const QString& twoBytes, const QString& thirdByte, int& row) {
+    if (FrameTable.isEmpty()) InitFrameTable();
     const QString two = twoBytes.toUpper();
     const QString full = two + thirdByte.toUpper();
     for (int r = 0; r < FrameTable.size(); ++r) {
@@ -91,7 +92,7 @@ bool FindFrame(const QString& twoBytes, const QString& thirdByte, int& row) {
 // The parser's lookup: the same rules as the text form, without building text.
 int FindFrame(const QByteArray& data, int offset) {
     if (offset < 0 || offset + 1 >= data.size()) return -1;
-    if (!g_lookup.built) return -1;
+    if (!g_lookup.built) InitFrameTable();   // the start-up builds it; a bare test may not have
     const int row = g_lookup.first[static_cast<quint8>(data[offset])][static_cast<quint8>(data[offset + 1])];
     if (row < 0) return -1;
     if (FrameTable[row].SubFlag == 0) return row;

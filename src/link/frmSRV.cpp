@@ -2,6 +2,7 @@
 
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
+#include "core/OpLog.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
@@ -16,20 +17,24 @@
 #include <memory>
 
 namespace {
-std::unique_ptr<frmSRV> g_instance;
+// Not destroyed at exit: a window must not outlive the application object.
+frmSRV* g_instance = nullptr;
 constexpr int kTw = 15;   // twips to a pixel
 constexpr int kMaxLines = 5000;
 }  // namespace
 
 frmSRV& frmSRV::instance() {
-    if (!g_instance) g_instance.reset(new frmSRV);
+    if (!g_instance) g_instance = new frmSRV;
     return *g_instance;
 }
-bool frmSRV::exists() { return static_cast<bool>(g_instance); }
-void frmSRV::unload() { g_instance.reset(); }
+bool frmSRV::exists() { return g_instance != nullptr; }
+void frmSRV::unload() {
+    delete g_instance;
+    g_instance = nullptr;
+}
 
 std::function<bool(int, int)>& frmSRV::rightCheck() {
-    static std::function<bool(int, int)> check;
+    static std::function<bool(int, int)> check = [](int right, int mode) { return ModGeneral::CheckRight(right, mode); };
     return check;
 }
 

@@ -40,8 +40,8 @@ public:
     // One tick of the console's demo timer: random card and channel frames.
     void DemoTick();
 
-    // The rights check of the send and receive commands (the station's CheckRight
-    // with right 1, mode 2: true refuses). Replaceable by the start-up and by tests.
+    // The rights check of the send and receive commands: the station's
+    // CheckRight (true refuses); tests put their own in.
     static std::function<bool(int, int)>& rightCheck();
 
     QListWidget* lstRec = nullptr;

@@ -5,6 +5,7 @@
 #include "platform/AppExit.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
+#include "support/SwitchOnPty.h"
 
 #include <QDir>
 
@@ -13,6 +14,9 @@ protected:
     void SetUp() override {
         StationTest::SetUp();
         testsupport::scriptLogin();
+        // The start-up opens the link: a switch answers it.
+        ASSERT_TRUE(link.attach(dir->file("switch.mdb")));
+        testsupport::scriptClockDialog();
     }
     void TearDown() override {
         MDIMain::unload();
@@ -20,6 +24,7 @@ protected:
         core::SetProgramDir(QString());
         StationTest::TearDown();
     }
+    testsupport::SwitchOnPty link;
 };
 
 TEST_F(MainFrame, DataPathEndsWithASlashAndTheModelComesFromTheRoot) {

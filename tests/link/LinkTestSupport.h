@@ -102,7 +102,7 @@ protected:
         g_NoAnswerCount = 0;
         g_UseUSB = false;
         frmSRV::instance().cmdClear_Click();
-        frmSRV::rightCheck() = nullptr;
+        frmSRV::rightCheck() = [](int, int) { return false; };   // the worker holds every right
         tick = 1000000;
         platform::testing::setTick([this] { return tick += 5; });
         sink = std::make_shared<RecordingSink>();

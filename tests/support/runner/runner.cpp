@@ -13,12 +13,16 @@
 // The login window is answered with worker "0000", password "0000", unless
 // --login names another or --login-cancel closes it. After loading, the
 // station is closed through its stop road at once, or after --stay-ms milliseconds.
+// A switch simulator answers the station's link on a pseudo-terminal (the
+// data directory's "CommDevice" names it) unless --no-switch is given.
 #include "console/frmPABX.h"
 #include "core/MDIMain.h"
 #include "core/Main.h"
 #include "core/frmWorker.h"
 #include "platform/AppExit.h"
+#include "platform/Files.h"
 #include "platform/Prompts.h"
+#include "support/SwitchOnPty.h"
 
 #include <QApplication>
 #include <QFile>
@@ -96,6 +100,7 @@ int main(int argc, char** argv) {
     int stayMs = -1;
     QString loginId = QStringLiteral("0000"), loginPwd = QStringLiteral("0000");
     bool loginCancel = false;
+    bool withSwitch = true;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
         else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
@@ -104,6 +109,7 @@ int main(int argc, char** argv) {
             loginId = args[++i].section(QLatin1Char(':'), 0, 0);
             loginPwd = args[i].section(QLatin1Char(':'), 1);
         } else if (args[i] == "--login-cancel") loginCancel = true;
+        else if (args[i] == "--no-switch") withSwitch = false;
         else if (args[i] == "--answers" && i + 1 < args.size()) {
             QFile f(args[++i]);
             if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -144,6 +150,14 @@ int main(int argc, char** argv) {
         QTimer::singleShot(qMax(0, stayMs), [] { frmPABX::instance().CloseApp(); });
     });
     watch->start();
+
+    testsupport::SwitchOnPty link;
+    if (withSwitch) {
+        const QString data = platform::resolveCI(args[0], QStringLiteral("data"));
+        const QString db = data.isEmpty() ? QString() : platform::resolveCI(data, QStringLiteral("switch.mdb"));
+        if (!db.isEmpty() && QFile::exists(db)) link.attach(db);
+    }
+    testsupport::scriptClockDialog();
 
     core::SetProgramDir(args[0]);
     return core::Main(argc, argv);

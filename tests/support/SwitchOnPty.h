@@ -1,0 +1,29 @@
+#pragma once
+// The switch simulator on a pseudo-terminal, wired to a station's data
+// directory: its "CommDevice" names the terminal, so the station's link opens
+// the simulator. The clock dialog of the start-up is confirmed as it is.
+#include "sim/Switch.h"
+
+#include <QString>
+#include <memory>
+
+namespace testsupport {
+
+class SwitchOnPty {
+public:
+    explicit SwitchOnPty(sim::SwitchOptions opt = {});
+    ~SwitchOnPty();
+    // Opens the terminal, writes "CommDevice" into the database file and
+    // starts the simulator's thread. False when no terminal could be opened.
+    bool attach(const QString& switchMdbPath);
+    sim::Switch& sw() { return *sw_; }
+    QString device() const { return sw_->slavePath(); }
+
+private:
+    std::unique_ptr<sim::Switch> sw_;
+};
+
+// The start-up's clock dialog, answered with "确 定" and the picker untouched.
+void scriptClockDialog();
+
+}  // namespace testsupport
