@@ -7,7 +7,6 @@
 #include "core/ModSwitch.h"
 #include "core/ModUpgrade.h"
 #include "core/frmPicClip.h"
-#include "core/frmWelcome.h"
 #include "link/ModComm.h"
 #include "link/frmSRV.h"
 #include "platform/AppExit.h"
