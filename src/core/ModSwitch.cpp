@@ -1,5 +1,4 @@
 #include "core/ModSwitch.h"
-#include "link/ModComm.h"
 
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
