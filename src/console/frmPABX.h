@@ -1,12 +1,24 @@
 #pragma once
-// The main console window. Its load runs the station's start-up sequence.
+// The main console window. Its load runs the station's start-up sequence; its
+// timers drive the link, the clock, the monitor and the nightly archive; its
+// tree chooses what the grid or the monitor pane shows; and it owns the
+// orderly stop of the station.
+//
+// Positions and sizes in the layout procedures are in twips (15 to a pixel),
+// as the layout rules are written.
 #include "platform/Comm.h"
 #include "platform/FlexGrid.h"
 #include "platform/StatusBar.h"
 
+#include <QAction>
+#include <QActionGroup>
 #include <QComboBox>
+#include <QDateTime>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -19,22 +31,101 @@ public:
     static frmPABX& instance();
     static bool exists();
     static void unload();
+    ~frmPABX() override;
 
+    // ---- start-up and stop ----
     // Runs the whole start-up sequence; returns when it is finished.
     void Form_Load();
-    // Opens the protocol trace window, for workers with right 0.
-    void picRun_DblClick();
+    void Form_Activate();
+    // The console's keys, seen before its controls: F12 and Delete.
+    // True when the key was taken.
+    bool Form_KeyDown(int keyCode, Qt::KeyboardModifiers shift);
     // Asks (for UnloadMode < 2) and closes the station; true keeps it running.
     bool NotExit(int UnloadMode);
     // Closes the station in order and ends the process; never returns.
     [[noreturn]] void CloseApp();
+    // True when an open in-place editor took the command instead.
+    bool InputVisible();
+    void mnuExit_Click();
+    void tbrSwitch_ButtonClick(const QString& key);
+    // Opens the protocol trace window.
+    void picRun_DblClick();
+
+    // ---- timers ----
+    void tmrCom_Timer();
+    void tmrSys_Timer();
+    // The nightly archive: due at the first tick at or after 02:00:00 of a day
+    // whose archive has not run yet, and run only from a tick that is not
+    // nested in a wait, a progress window or another window's event loop.
+    bool ArchiveDue(const QDateTime& now) const;
+    bool TickMayArchive() const;
+    // Runs the archive of the current call records; true when it ran.
+    bool RunArchive();
+    QDateTime LastArchiveRun() const { return m_LastArchive; }
+
+    // ---- navigation tree ----
+    void tvSwitch_Click();
+    // Selects the node of `key` and shows its view.
+    bool ShowView(const QString& key);
+    int TableRight() const { return m_TableRight; }
+
+    // ---- layout (twips) ----
+    void SetInitFace();
+    void SetInitMon();
+    void SetInterFace();
+    void SetMonWidth();
+    void Form_Resize();
+    void fraDiv_MouseDown(Qt::MouseButton button);
+    void fraDiv_MouseMove(Qt::MouseButtons buttons, int x);
+    void fraDiv_MouseUp(Qt::MouseButton button, int x);
+    void fraMon_MouseDown(int index, Qt::MouseButton button);
+    void fraMon_MouseMove(int index, Qt::MouseButtons buttons, int y);
+    void fraMon_MouseUp(int index, Qt::MouseButton button, int y);
+
+    // ---- board legend and monitor grids ----
+    void InitCard();
+    void SetMonFace();
+    void SetPortMonitor();
+
+    // ---- USB collector menu ----
+    void mnuGetUSBID_Click();
+    void mnuSetUsbID_Click();
+    void mnuClearUSB_Click();
+    void mnuReadUSB_Click(int Index);
+    bool ClearUSB();
+    bool CheckUSBID();
+
+    // Geometry of a control in twips, relative to its parent.
+    static int Left(const QWidget* w) { return w->x() * 15; }
+    static int Top(const QWidget* w) { return w->y() * 15; }
+    static int Width(const QWidget* w) { return w->width() * 15; }
+    static int Height(const QWidget* w) { return w->height() * 15; }
+    static void Move(QWidget* w, int left, int top, int width, int height);
 
     platform::Comm* ComA = nullptr;
+    QMenuBar* mnuBar = nullptr;
+    QAction* mnuExit = nullptr;
+    QAction* mnuExtOption = nullptr;
+    QAction* mnuRelayOption = nullptr;
+    QAction* mnuIPPUHPARA = nullptr;
+    QAction* mnuTerminal = nullptr;
+    QAction* mnuChangeTerminal = nullptr;
+    QMenu* mnuUsb = nullptr;
+    QAction* mnuGetUSBID = nullptr;
+    QAction* mnuSetUsbID = nullptr;
+    QAction* mnuClearUSB = nullptr;
+    QVector<QAction*> mnuReadUSB;          // index 1 re-read (shown), 2 read new (hidden); 0 unused
     platform::StatusBar* sbrInfo = nullptr;
     platform::FlexGrid* fgDisp = nullptr;
+    QWidget* picMon = nullptr;             // the monitor pane
     QVector<platform::FlexGrid*> fgMon;   // 0: channel list, 1: port grid
+    QVector<QFrame*> fraMon;               // bars of the monitor pane; 1 drags
+    QFrame* fraDiv = nullptr;              // the vertical splitter
     QVector<QLabel*> picCard;              // board slots 0..21
+    QLabel* lblCard = nullptr;             // slot numbers under the boards
     QWidget* PicMain = nullptr;            // the board panel
+    QToolBar* tbrLegend = nullptr;         // board kinds; one pressed at a time
+    QActionGroup* legendGroup = nullptr;
     QLabel* picRun = nullptr;              // link activity picture
     QTreeWidget* tvSwitch = nullptr;
     QToolBar* tbrSwitch = nullptr;
@@ -44,11 +135,31 @@ public:
     QTimer* tmrSys = nullptr;              // clock timer, 1000 ms
     QTimer* Timer1 = nullptr;              // demo timer, 100 ms
     int ShowEditorFlag = 0;
+    bool EditDone = false;
 
 protected:
     bool eventFilter(QObject* o, QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
 
 private:
     explicit frmPABX(QWidget* parent = nullptr);
+    void buildMenus();
+    // Builds the view of CurTable; false when the key names a window or a group.
+    bool buildView();
+    void showBillList();
+    void showMonCard();
+    void showPortMonitor();
+    void openWindowNode(const QString& key);
+    void restoreMonitorPane();
+    QPixmap icon(int cell) const;
+
     bool loaded_ = false;
+    bool building_ = false;     // a view is being built (the hourglass)
+    int m_TableRight = 0;
+    QString m_LastTable;
+    bool m_Dragging = false;
+    QDateTime m_LastArchive;    // when the archive last ran
+    int dragStart_ = 0;         // pixel position where a splitter drag began
 };

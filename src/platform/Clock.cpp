@@ -17,6 +17,7 @@ bool g_recordClock = false;
 bool g_refuseClock = false;
 QList<QDateTime> g_clockRequests;
 int g_yieldInTx = 0;
+int g_yieldDepth = 0;
 }  // namespace
 
 QDateTime Now() {
@@ -44,9 +45,15 @@ bool SetPcClock(const QDateTime& t) {
 
 void YieldEvents() {
     if (openTransactionCount() > 0) ++g_yieldInTx;
+    ++g_yieldDepth;
+    struct Leave {
+        ~Leave() { --g_yieldDepth; }
+    } leave;
     if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     QThread::usleep(500);
 }
+
+int YieldDepth() { return g_yieldDepth; }
 
 int yieldsInTransaction() { return g_yieldInTx; }
 

@@ -15,6 +15,9 @@ bool SetPcClock(const QDateTime& t);
 
 // Lets pending window events, timers and frame handling run once, with a short sleep.
 void YieldEvents();
+// How many YieldEvents are running now: above 0 in code that a wait's yield
+// reached (a timer tick inside a wait for the switch, a Delay or a long job).
+int YieldDepth();
 // Number of yields that happened while a database transaction was open (a fault).
 int yieldsInTransaction();
 

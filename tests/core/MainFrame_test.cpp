@@ -61,7 +61,7 @@ TEST_F(MainFrame, LoadRunsTheStartUpAndSetsTheCaption) {
     EXPECT_EQ(LanHeadTypeList.size(), 33);
     EXPECT_FALSE(MonRes.isEmpty());
     EXPECT_TRUE(QFile::exists(dir->file("switch.mdb.bak")));
-    EXPECT_FALSE(frmPABX::instance().tmrSys->isActive());
+    EXPECT_TRUE(frmPABX::instance().tmrSys->isActive());
     EXPECT_FALSE(frmWelcome::exists());
 }
 

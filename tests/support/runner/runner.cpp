@@ -14,12 +14,16 @@
 // --login names another or --login-cancel closes it. After loading, the
 // station is closed through its stop road at once, or after --stay-ms milliseconds.
 // A switch simulator answers the station's link on a pseudo-terminal (the
-// data directory's "CommDevice" names it) unless --no-switch is given.
+// data directory's "CommDevice" names it) unless --no-switch is given; then
+// "CommDevice" names a device that does not exist, so that a test never
+// reaches a real serial line. With a switch, the log ends with every frame it
+// received ("SWITCH" and its hex without the checksum), in order.
 #include "console/frmPABX.h"
 #include "core/MDIMain.h"
 #include "core/Main.h"
 #include "core/frmWorker.h"
 #include "platform/AppExit.h"
+#include "platform/Db.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 #include "support/SwitchOnPty.h"
@@ -27,6 +31,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 #include <unistd.h>
@@ -34,6 +39,7 @@
 namespace {
 
 QString g_logPath;
+testsupport::SwitchOnPty* g_link = nullptr;
 
 void writeLog(const QString& line) {
     if (g_logPath.isEmpty()) {
@@ -135,6 +141,11 @@ int main(int argc, char** argv) {
     // Every end of the station passes here: the log is completed, then the process ends.
     platform::testing::setEndHandler([](int code) {
         flushPrompts();
+        if (g_link) {
+            // The switch's thread reads what is still on the line first.
+            QThread::msleep(300);
+            for (const sim::Frame& f : g_link->sw().received()) writeLog(QStringLiteral("SWITCH\t") + f.hex());
+        }
         writeLog(QStringLiteral("END\t%1").arg(code));
         ::_exit(code);
     });
@@ -152,10 +163,21 @@ int main(int argc, char** argv) {
     watch->start();
 
     testsupport::SwitchOnPty link;
-    if (withSwitch) {
-        const QString data = platform::resolveCI(args[0], QStringLiteral("data"));
-        const QString db = data.isEmpty() ? QString() : platform::resolveCI(data, QStringLiteral("switch.mdb"));
-        if (!db.isEmpty() && QFile::exists(db)) link.attach(db);
+    const QString data = platform::resolveCI(args[0], QStringLiteral("data"));
+    const QString db = data.isEmpty() ? QString() : platform::resolveCI(data, QStringLiteral("switch.mdb"));
+    if (!db.isEmpty() && QFile::exists(db)) {
+        if (withSwitch) {
+            if (link.attach(db)) g_link = &link;
+        } else {
+            try {
+                platform::Database sw = platform::Database::open(db);
+                sw.execute(QStringLiteral("delete from Variant where varname='CommDevice'"));
+                sw.execute(QStringLiteral("insert into Variant(varname,value) values('CommDevice',?)"),
+                           {args[0] + QStringLiteral("/no-switch")});
+            } catch (const platform::DbError&) {
+                // A damaged file is the station's to find.
+            }
+        }
     }
     testsupport::scriptClockDialog();
 

@@ -1,0 +1,253 @@
+#include "link/UsbCommands.h"
+
+#include "console/frmPABX.h"
+#include "core/MDIMain.h"
+#include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "core/frmProgress.h"
+#include "link/ModComm.h"
+#include "link/MonitorSink.h"
+#include "platform/AppExit.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Prompts.h"
+
+#include <QFile>
+#include <cmath>
+
+namespace UsbCommands {
+
+namespace {
+
+constexpr int kRecordSize = 30;
+
+void send(const QString& order) { ModComm::SendOrder(order, false, 4, true); }
+
+bool ask(QByteArray& answer, const QString& code) { return ModComm::GetOrder(answer, code, false, QString(), 5) == 2; }
+
+void mainEnabled(bool on) {
+    if (MDIMain::exists()) MDIMain::instance().setEnabled(on);
+    else if (frmPABX::exists()) frmPABX::instance().setEnabled(on);
+}
+
+void notice(const QString& text) { platform::MsgBox(text, platform::mbOKOnly, AppName); }
+
+void closeProgress() {
+    if (frmProgress::exists()) frmProgress::unload();
+}
+
+// A number as the operator typed it: finite, with nothing else around it.
+bool numericAnswer(const QString& text, double* value) {
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v)) return false;
+    *value = v;
+    return true;
+}
+
+}  // namespace
+
+int DecodePointer(const QByteArray& answer, int first) {
+    const auto at = [&](int i) { return i < answer.size() ? static_cast<int>(static_cast<quint8>(answer[i])) : 0; };
+    return (at(first) * 256 + at(first + 1)) * 16 + at(first + 2);
+}
+
+QString BillFilePath() { return platform::resolveCI(AppPath, QStringLiteral("bill.dat")); }
+
+bool CheckUSBID() { return true; }
+
+void GetUsbId() {
+    mainEnabled(false);
+    try {
+        QByteArray answer;
+        send(QStringLiteral("7F0620000000"));
+        if (ask(answer, QStringLiteral("7F06"))) {
+            const int id = (answer.size() > 4 ? static_cast<quint8>(answer[3]) * 256 + static_cast<quint8>(answer[4]) : 0);
+            notice(QStringLiteral("USB编号是 ") + QString::number(id));
+        } else {
+            notice(QStringLiteral("读取USB编号失败"));
+        }
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (...) {
+    }
+    mainEnabled(true);
+}
+
+bool ClearUSB() {
+    bool result = false;
+    try {
+        frmProgress::instance().LoadProgress(QStringLiteral("正在删除USB数据..."), false, 60, 0, true);
+        send(QStringLiteral("7F06000000"));
+        for (int round = 0; round < 6 && !result; ++round) {
+            ModGeneral::Delay(5000);
+            send(QStringLiteral("7F0604000000"));
+            QByteArray answer;
+            if (ask(answer, QStringLiteral("7F0C")) && answer.size() >= 12 && answer.mid(3, 3) == answer.mid(6, 3) &&
+                answer.mid(6, 3) == answer.mid(9, 3))
+                result = true;
+        }
+    } catch (const platform::ProgramEnded&) {
+        closeProgress();
+        throw;
+    } catch (...) {
+    }
+    closeProgress();
+    return result;
+}
+
+void ClearCommand() {
+    if (platform::MsgBox(QStringLiteral("Usb 将丢失所有数据,要清除吗!"),
+                         platform::mbYesNo | platform::mbExclamation | platform::mbDefaultButton2, AppName) != platform::rYes)
+        return;
+    mainEnabled(false);
+    send(QStringLiteral("84040000"));
+    const bool ok = ClearUSB();
+    notice(QStringLiteral("USB清除") + (ok ? QStringLiteral("成功") : QStringLiteral("失败")));
+    mainEnabled(true);
+    ModComm::SetMonitor(true);
+}
+
+void SetUsbId(const QString& caption) {
+    bool given = false;
+    const QString text = platform::InputBox(
+        QStringLiteral("系统将清除USB数据,不清除请按<取消>,否则请输入USB编号(站点编号):"), caption,
+        QString::number(TerminalID), &given);
+    double value = 0;
+    if (!given || text.trimmed().isEmpty() || !numericAnswer(text, &value)) return;
+    QString error;
+    try {
+        mainEnabled(false);
+        send(QStringLiteral("960300"));
+        send(QStringLiteral("84040000"));
+        if (!ClearUSB()) {
+            notice(QStringLiteral("清除USB失败"));
+        } else {
+            // Only the low 16 bits travel, and they are what the collector keeps.
+            const qint64 n = static_cast<qint64>(std::llround(value));
+            const quint16 sent = static_cast<quint16>(n & 0xFFFF);
+            send(QStringLiteral("7F0610") + ModComm::LongToHex(sent, 4) + QStringLiteral("00"));
+            QByteArray answer;
+            if (!ask(answer, QStringLiteral("7F06"))) throw std::runtime_error("");
+            notice(QStringLiteral("USB设置编号为") + QString::number(sent));
+        }
+        ModComm::SetMonitor(true);
+        send(QStringLiteral("960301"));
+        mainEnabled(true);
+        return;
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+    } catch (...) {
+    }
+    mainEnabled(true);
+    notice(QStringLiteral("设置USB编号失败 ") + error);
+    ModComm::SetMonitor(true);
+    send(QStringLiteral("960301"));
+}
+
+void ReadUsb(int mode) {
+    if (!CheckUSBID()) return;
+    send(QStringLiteral("84040000"));
+    QFile file;
+    int expected = 0;
+    int read = 0;
+    bool collecting = false;   // the count is known and records may have been written
+    bool failed = false;
+    try {
+        mainEnabled(false);
+        QByteArray answer;
+        send(QStringLiteral("7F0604000000"));
+        if (!ask(answer, QStringLiteral("7F0C"))) throw std::runtime_error("no pointers");
+        platform::removeCI(BillFilePath());
+        file.setFileName(AppPath + QStringLiteral("bill.dat"));
+        if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) throw std::runtime_error("bill.dat");
+        int p1 = DecodePointer(answer, 3);
+        const int p2 = DecodePointer(answer, 6);
+        const int p3 = DecodePointer(answer, 9);
+        if (g_TestMode) {
+            bool given = false;
+            const QString text =
+                platform::InputBox(QStringLiteral("请输入要上传的起始地址:"), AppName, QStringLiteral("512"), &given);
+            double value = 0;
+            if (!given || text.trimmed().isEmpty() || !numericAnswer(text, &value) || value < 512) {
+                file.close();
+                send(QStringLiteral("7F0608000000"));
+                send(QStringLiteral("960301"));
+                ModComm::SetMonitor(true);
+                mainEnabled(true);
+                return;
+            }
+            p1 = static_cast<int>(std::llround(value));
+        }
+        expected = mode == 2 ? p3 - p2 : p3 - p1;
+        if (expected > 0) frmProgress::instance().LoadProgress(QStringLiteral("读取USB话单"), true, expected, 0, false);
+        if (g_TestMode)
+            send(QStringLiteral("7F06FF") + ModComm::LongToHex(p1 / 16, 4) + ModComm::ByteToHex(static_cast<quint8>(p1 % 16)));
+        else
+            send(QStringLiteral("7F060") + QString::number(mode) + QStringLiteral("000000"));
+        collecting = true;
+        for (int i = 0; i <= expected; ++i) {
+            if (frmProgress::exists() && frmProgress::instance().bStop) break;
+            QByteArray record;
+            if (ModComm::GetOrder(record, QStringLiteral("961D"), false, QString(), 5) != 2) break;
+            if (record.size() < kRecordSize) record.append(QByteArray(kRecordSize - record.size(), '\0'));
+            if (file.write(record.left(kRecordSize)) != kRecordSize) throw std::runtime_error("bill.dat");
+            ++read;
+            send(QStringLiteral("820302"));
+            if (frmProgress::exists()) frmProgress::instance().setpValue(-1, QString());
+        }
+        send(QStringLiteral("7F0608000000"));
+        closeProgress();
+    } catch (const platform::ProgramEnded&) {
+        closeProgress();
+        throw;
+    } catch (...) {
+        failed = true;
+        closeProgress();
+        send(QStringLiteral("7F0608000000"));
+    }
+    if (failed && !collecting) {
+        mainEnabled(true);
+        notice(QStringLiteral("读取USB话单失败"));
+        send(QStringLiteral("960301"));
+        ModComm::SetMonitor(true);
+        if (file.isOpen()) file.close();
+        return;
+    }
+
+    // Every record written is priced, also when the read ended early.
+    try {
+        file.flush();
+        if (read > 0) {
+            frmProgress::instance().LoadProgress(QStringLiteral("正在计算话费..."), false, read - 1, 0, false);
+            ModGeneral::Delay(10);
+        }
+        for (int k = 0; k < read; ++k) {
+            if (frmProgress::exists()) frmProgress::instance().setpValue(-1, QString());
+            if (!file.seek(qint64(k) * kRecordSize)) break;
+            const QByteArray record = file.read(kRecordSize);
+            if (record.size() != kRecordSize) break;
+            CurrentMonitorSink().Record(record, mode == 2);
+            platform::YieldEvents();
+        }
+    } catch (const platform::ProgramEnded&) {
+        closeProgress();
+        throw;
+    } catch (...) {
+        failed = true;
+    }
+    closeProgress();
+    file.close();
+    send(QStringLiteral("960301"));
+    ModComm::SetMonitor(true);
+    if (failed || read < expected)
+        notice(QStringLiteral("读取USB话单未完成:") + QString::number(read) + QStringLiteral("/") +
+               QString::number(qMax(expected, 0)));
+    else
+        notice(QStringLiteral("读取USB话单成功"));
+    mainEnabled(true);
+}
+
+}  // namespace UsbCommands

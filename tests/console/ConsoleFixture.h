@@ -1,0 +1,107 @@
+#pragma once
+// The console loaded in the test's process against the switch simulator on a
+// pseudo-terminal, with scripted prompts and a clock that tests may set.
+#include "console/frmPABX.h"
+#include "core/MDIMain.h"
+#include "core/ModDefine.h"
+#include "core/frmPicClip.h"
+#include "core/frmProgress.h"
+#include "core/frmWelcome.h"
+#include "link/ModComm.h"
+#include "link/MonitorSink.h"
+#include "link/frmSRV.h"
+#include "platform/AppExit.h"
+#include "platform/Clock.h"
+#include "platform/Db.h"
+#include "platform/Prompts.h"
+#include "platform/UsbCollector.h"
+#include "sim/Switch.h"
+#include "sim/UsbCollectorSim.h"
+#include "support/Fixtures.h"
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QThread>
+#include <functional>
+
+namespace consoletest {
+
+// A call-record engine that only remembers what it was given.
+class RecordingSink : public MonitorSink {
+public:
+    bool Record(const QByteArray& frame, bool bLive) override {
+        records << frame;
+        live << bLive;
+        return true;
+    }
+    void Monitor(const QByteArray&) override {}
+    void UpdateMonitor(int, platform::Currency) override {}
+    QList<QByteArray> records;
+    QList<bool> live;
+};
+
+// Runs window events for `ms` milliseconds, or until `done` holds.
+inline bool spin(int ms, const std::function<bool()>& done = {}) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        if (done && done()) return true;
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
+    return done ? done() : true;
+}
+
+class ConsoleTest : public testsupport::StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        ModComm::InitFrameTable();
+        ModComm::ResetLink();
+        // The clock dialog of the start-up is confirmed as it comes.
+        platform::script::onModal(QStringLiteral("frmPicClip"), [](QDialog* d) { d->accept(); });
+    }
+    void TearDown() override {
+        if (frmPABX::exists()) {
+            frmPABX::instance().tmrSys->stop();
+            frmPABX::instance().tmrCom->stop();
+        }
+        MDIMain::unload();
+        frmPABX::unload();
+        frmWelcome::unload();
+        frmProgress::unload();
+        frmSRV::unload();
+        frmPicClip::unload();
+        sw.stop();
+        platform::SetUsbCollector(nullptr);
+        SetMonitorSink(nullptr);
+        StationTest::TearDown();
+    }
+    // A setting written before the station opens its database.
+    void setting(const QString& key, const QString& value) {
+        platform::Database db = platform::Database::open(dir->file("switch.mdb"));
+        db.execute("delete from Variant where varname=?", {key});
+        db.execute("insert into Variant(varname,value) values(?,?)", {key, value});
+    }
+    // The simulated switch on the line the station opens.
+    void connectSwitch() {
+        ASSERT_TRUE(sw.openPty());
+        setting("CommDevice", sw.slavePath());
+        sw.start();
+    }
+    void load() { frmPABX::instance().Form_Load(); }
+    frmPABX& console() { return frmPABX::instance(); }
+    // The frames the switch received, as hex without their checksum.
+    QStringList received() {
+        QStringList out;
+        for (const sim::Frame& f : sw.received()) out << f.hex();
+        return out;
+    }
+    // Lets the line carry what the station wrote.
+    void settle(int ms = 150) { spin(ms); }
+
+    sim::Switch sw;
+};
+
+}  // namespace consoletest

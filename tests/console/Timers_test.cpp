@@ -1,0 +1,139 @@
+// The console's clock tick: the minute probe of a silent switch, the link
+// indicator and the nightly archive of the call records.
+#include "ConsoleFixture.h"
+
+#include "billing/ArchiveBills.h"
+#include "core/ModGeneral.h"
+
+#include <QTimer>
+
+using namespace consoletest;
+
+namespace {
+
+class ClockTick : public ConsoleTest {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        connectSwitch();
+        now = QDateTime(QDate(2026, 6, 15), QTime(1, 0, 0));
+        platform::testing::setNow([this] { return now; });
+        load();
+        // The tests give the ticks themselves.
+        console().tmrSys->stop();
+        console().show();
+        settle();
+        sw.clearReceived();
+    }
+    void tickAt(const QTime& t, int dayOffset = 0) {
+        now = QDateTime(QDate(2026, 6, 15).addDays(dayOffset), t);
+        console().tmrSys_Timer();
+    }
+    int probes() {
+        settle();
+        return int(sw.receivedWith("830300").size());
+    }
+    qint64 current() { return dbPhoneCur.scalar("select count(*) from Tab_Phone").toLongLong(); }
+    void addRecord(const QDateTime& when) {
+        dbPhoneCur.execute("insert into Tab_Phone(f_userid,f_date) values(0,?)", {when});
+    }
+    qint64 archived(int month) {
+        platform::Database a = platform::Database::open(dir->file("PhBill_2026.mdb"));
+        return a.scalar(QString("select count(*) from Tab_Ph%1").arg(month)).toLongLong();
+    }
+    QDateTime now;
+};
+
+TEST_F(ClockTick, ShowsTheTimeAndProbesOnlyAfterSixSilentTicks) {
+    g_NoAnswerCount = 0;
+    tickAt(QTime(10, 0, 0));
+    EXPECT_EQ(console().sbrInfo->panelText(3), "2026-06-15 10:00:00");
+    EXPECT_EQ(probes(), 0);
+    EXPECT_EQ(g_NoAnswerCount, 1);
+    for (int s = 1; s <= 5; ++s) tickAt(QTime(10, 0, s));
+    EXPECT_EQ(g_NoAnswerCount, 6);
+    tickAt(QTime(10, 0, 6));
+    EXPECT_EQ(g_NoAnswerCount, 6);   // stays until the next good frame
+    EXPECT_EQ(probes(), 0);          // not at second 6
+    tickAt(QTime(10, 1, 0));
+    EXPECT_EQ(probes(), 1);
+}
+
+TEST_F(ClockTick, NoProbeWhileTheConsoleIsHiddenOrDisabled) {
+    g_NoAnswerCount = 10;
+    console().hide();
+    tickAt(QTime(10, 2, 0));
+    console().show();
+    console().setEnabled(false);
+    tickAt(QTime(10, 3, 0));
+    console().setEnabled(true);
+    EXPECT_EQ(probes(), 0);
+    g_UsbError = true;
+    tickAt(QTime(10, 4, 0));
+    EXPECT_FALSE(g_UsbError);
+    EXPECT_EQ(probes(), 1);
+}
+
+TEST_F(ClockTick, IndicatorTurnsWhileFramesArrive) {
+    g_NoAnswerCount = 0;
+    tickAt(QTime(10, 0, 1));
+    const QImage a = console().picRun->pixmap().toImage();
+    tickAt(QTime(10, 0, 2));
+    const QImage b = console().picRun->pixmap().toImage();
+    EXPECT_EQ(a, frmPicClip::instance().Pc.GraphicCell(45).toImage());
+    EXPECT_EQ(b, frmPicClip::instance().Pc.GraphicCell(46).toImage());
+    g_NoAnswerCount = 6;
+    tickAt(QTime(10, 0, 3));
+    EXPECT_EQ(console().picRun->pixmap().toImage(), b);   // still after six silent ticks
+}
+
+TEST_F(ClockTick, NightlyArchiveRunsOnceADayFromTheFirstTickAtTwo) {
+    addRecord(QDateTime(QDate(2026, 6, 10), QTime(8, 0, 0)));
+    tickAt(QTime(1, 59, 59));
+    EXPECT_EQ(current(), 1);
+    // The tick of 02:00:00 itself was missed; the next one archives.
+    tickAt(QTime(2, 0, 3));
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(archived(6), 1);
+    addRecord(QDateTime(QDate(2026, 6, 15), QTime(2, 0, 3)));
+    tickAt(QTime(2, 0, 4));
+    tickAt(QTime(23, 59, 59));
+    EXPECT_EQ(current(), 1);
+    tickAt(QTime(2, 0, 0), 1);
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(archived(6), 2);
+}
+
+TEST_F(ClockTick, NightlyArchiveWaitsForATickOutsideAnyWait) {
+    tickAt(QTime(2, 30, 0));   // today's run
+    addRecord(QDateTime(QDate(2026, 6, 15), QTime(12, 0, 0)));
+    // A tick that runs inside a wait does not archive.
+    bool ticked = false;
+    QTimer::singleShot(0, [&] {
+        tickAt(QTime(2, 0, 0), 1);
+        ticked = true;
+    });
+    ModGeneral::Delay(50);
+    ASSERT_TRUE(ticked);
+    EXPECT_EQ(current(), 1);
+    // Nor one while a progress window is up.
+    frmProgress::instance().LoadProgress("x", false, 10, 0, false);
+    tickAt(QTime(2, 0, 1), 1);
+    EXPECT_EQ(current(), 1);
+    frmProgress::unload();
+    tickAt(QTime(2, 0, 2), 1);
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(archived(6), 1);
+}
+
+TEST_F(ClockTick, StartUpArchiveBeforeTwoLeavesTheNightlyRunDue) {
+    EXPECT_TRUE(console().ArchiveDue(QDateTime(QDate(2026, 6, 15), QTime(2, 0, 0))));
+    EXPECT_FALSE(console().ArchiveDue(QDateTime(QDate(2026, 6, 15), QTime(1, 59, 59))));
+    console().RunArchive();   // as a start-up after two would
+    now = QDateTime(QDate(2026, 6, 15), QTime(3, 0, 0));
+    console().RunArchive();
+    EXPECT_FALSE(console().ArchiveDue(QDateTime(QDate(2026, 6, 15), QTime(23, 0, 0))));
+    EXPECT_TRUE(console().ArchiveDue(QDateTime(QDate(2026, 6, 16), QTime(2, 0, 0))));
+}
+
+}  // namespace
