@@ -517,17 +517,34 @@ void frmPABX::CloseApp() {
 
 // ------------------------------------------------------------------ timers
 
-void frmPABX::tmrCom_Timer() { ModComm::ProcessComm(); }
+namespace {
+// A timer's step that fails is given up for this tick only: an exception must
+// not leave an event handler, and the next tick tries again.
+template <typename F>
+void guarded(F&& step) {
+    try {
+        step();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception&) {
+    }
+}
+}  // namespace
+
+void frmPABX::tmrCom_Timer() {
+    guarded([] { ModComm::ProcessComm(); });
+}
 
 void frmPABX::tmrSys_Timer() {
     const QDateTime now = platform::Now();
     sbrInfo->setPanelText(3, now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     if (now.time().second() == 0) {
         g_UsbError = false;
-        if (isEnabled() && isVisible() && g_NoAnswerCount > 5) ModComm::SendOrder(QStringLiteral("830300"), false, 4, true);
+        if (isEnabled() && isVisible() && g_NoAnswerCount > 5)
+            guarded([] { ModComm::SendOrder(QStringLiteral("830300"), false, 4, true); });
     }
-    ModComm::CheckTimeLimit(now);
-    ModComm::RefreshMonitor();
+    guarded([&] { ModComm::CheckTimeLimit(now); });
+    guarded([] { ModComm::RefreshMonitor(); });
     if (ArchiveDue(now) && TickMayArchive()) RunArchive();
     if (g_NoAnswerCount <= 5) {
         ++g_NoAnswerCount;
@@ -550,7 +567,15 @@ bool frmPABX::TickMayArchive() const {
 
 bool frmPABX::RunArchive() {
     const QDateTime started = platform::Now();
-    billing::ArchiveBills();
+    try {
+        billing::ArchiveBills();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception&) {
+        // The records stay current; the next night's run takes them.
+        m_LastArchive = started;
+        return true;
+    }
     if (!billing::LastArchiveRun().ran) return false;
     m_LastArchive = started;
     return true;

@@ -87,6 +87,22 @@ TEST_F(ClockTick, IndicatorTurnsWhileFramesArrive) {
     EXPECT_EQ(console().picRun->pixmap().toImage(), b);   // still after six silent ticks
 }
 
+TEST_F(ClockTick, TalkTimeRunOutIsCutOnTheTick) {
+    MonSlot& slot = MonSlots[3];
+    slot.UserID = 7;
+    slot.ExtAddr = 5;
+    slot.LimitSet = 1;
+    slot.EndTime = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0));
+    tickAt(QTime(9, 59, 59));
+    settle();
+    EXPECT_TRUE(sw.receivedWith("9207").empty());
+    tickAt(QTime(10, 0, 1));
+    tickAt(QTime(10, 0, 2));
+    settle();
+    ASSERT_EQ(sw.receivedWith("9207").size(), 1u);
+    EXPECT_EQ(sw.receivedWith("9207")[0].hex(), "92070005000003");
+}
+
 TEST_F(ClockTick, NightlyArchiveRunsOnceADayFromTheFirstTickAtTwo) {
     addRecord(QDateTime(QDate(2026, 6, 10), QTime(8, 0, 0)));
     tickAt(QTime(1, 59, 59));
