@@ -1,5 +1,6 @@
 #include "pricing/ClsMonitor.h"
 
+#include "billing/ArchiveBills.h"
 #include "console/frmPABX.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
@@ -136,7 +137,7 @@ QString archiveFile(int year) {
     }
     auto it = found.constFind(year);
     if (it != found.constEnd()) return *it;
-    QString file = platform::resolveCI(DataPath, QStringLiteral("PhBill_%1.mdb").arg(year));
+    QString file = billing::ArchivePath(year);
     if (!platform::existsCI(file)) file.clear();
     found.insert(year, file);
     return file;
@@ -555,7 +556,7 @@ bool ClsMonitor::IsDuplicate(const QDateTime& start, int extAddr) {
     const QString file = archiveFile(start.date().year());
     if (file.isEmpty()) return false;
     platform::Database archive = platform::Database::open(file);
-    const QString table = QStringLiteral("Tab_Ph%1").arg(start.date().month());
+    const QString table = billing::MonthTableName(start.date().month());
     bool found = false;
     if (archive.hasTable(table)) {
         found = !archive

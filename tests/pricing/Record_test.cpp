@@ -1,6 +1,7 @@
 // Call records from frame to stored, charged and answered row.
 #include "pricing/PricingFixture.h"
 
+#include "billing/ArchiveBills.h"
 #include "pricing/ClsMonitor.h"
 
 using namespace pricingtest;
@@ -406,4 +407,19 @@ TEST_F(RecordTest, ImpossibleDigitsAreRejectedNotStored) {
     EXPECT_EQ(count("tab_errPh"), 1);
     EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
     EXPECT_FALSE(pricing::RecordErrorLog().isEmpty());
+}
+
+TEST_F(RecordTest, RecordReadAgainAfterTheNightlyArchiveIsNotChargedTwice) {
+    addUser(7, "10", 1);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    ASSERT_TRUE(record(call()));
+    billing::ArchiveBills();
+    ASSERT_TRUE(billing::LastArchiveRun().ran);
+    ASSERT_EQ(count("Tab_Phone"), 0);
+    sent();
+    ASSERT_TRUE(record(call()));
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_EQ(remainOf(7), yuan("9"));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
 }
