@@ -86,7 +86,7 @@ void DealFrame(const QByteArray& frame, int row) {
             }
             return;
         }
-        const QString code = FrameTable.value(row).Code;
+        const QString& code = row >= 0 && row < FrameTable.size() ? FrameTable[row].Code : QString();
         const int w = oldest(AnswerRing, [&](const AnswerSlot& s) {
             return waiting(s) && (s.Code == code || s.Code == QLatin1String("ANY"));
         });

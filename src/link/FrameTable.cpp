@@ -1,6 +1,8 @@
 // The frame table and the hex-text helpers every order is built with.
 #include "link/ModComm.h"
 
+#include <vector>
+
 namespace ModComm {
 
 QVector<FrameDef> FrameTable;
@@ -39,15 +41,18 @@ int pairValue(const QString& s, int i) {
 // Index of the first row for each code byte pair, built with the table.
 struct Lookup {
     std::array<std::array<qint8, 256>, 256> first{};
+    std::vector<std::array<int, 3>> bytes;   // code bytes of each row (third -1 when none)
     bool built = false;
 };
 Lookup g_lookup;
 
 void buildLookup() {
     for (auto& r : g_lookup.first) r.fill(-1);
+    g_lookup.bytes.clear();
     for (int row = 0; row < FrameTable.size(); ++row) {
         const QString& c = FrameTable[row].Code;
         const int b0 = pairValue(c, 0), b1 = pairValue(c, 2);
+        g_lookup.bytes.push_back({b0, b1, c.size() >= 6 ? pairValue(c, 4) : -1});
         if (g_lookup.first[b0][b1] < 0) g_lookup.first[b0][b1] = static_cast<qint8>(row);
     }
     g_lookup.built = true;
@@ -90,21 +95,24 @@ bool FindFrame(const QString& twoBytes, const QString& thirdByte, int& row) {
 }
 
 // The parser's lookup: the same rules as the text form, without building text.
-int FindFrame(const QByteArray& data, int offset) {
-    if (offset < 0 || offset + 1 >= data.size()) return -1;
+int FindFrameStart(quint8 b0, quint8 b1, int b2) {
     if (!g_lookup.built) InitFrameTable();   // the start-up builds it; a bare test may not have
-    const int row = g_lookup.first[static_cast<quint8>(data[offset])][static_cast<quint8>(data[offset + 1])];
+    const int row = g_lookup.first[b0][b1];
     if (row < 0) return -1;
     if (FrameTable[row].SubFlag == 0) return row;
-    if (offset + 2 >= data.size()) return -1;
-    const int sub = static_cast<quint8>(data[offset + 2]);
-    for (int k = row; k < FrameTable.size() && k <= 99; ++k) {
-        const QString& c = FrameTable[k].Code;
-        if (FrameTable[k].SubFlag != 0 && pairValue(c, 0) == static_cast<quint8>(data[offset]) &&
-            pairValue(c, 2) == static_cast<quint8>(data[offset + 1]) && pairValue(c, 4) == sub)
-            return k;
+    if (b2 < 0) return -1;
+    const int last = std::min<int>(static_cast<int>(g_lookup.bytes.size()) - 1, 99);
+    for (int k = row; k <= last; ++k) {
+        const auto& c = g_lookup.bytes[k];
+        if (c[2] == b2 && c[0] == b0 && c[1] == b1) return k;
     }
     return -1;
+}
+
+int FindFrame(const QByteArray& data, int offset) {
+    if (offset < 0 || offset + 1 >= data.size()) return -1;
+    return FindFrameStart(static_cast<quint8>(data[offset]), static_cast<quint8>(data[offset + 1]),
+                          offset + 2 < data.size() ? static_cast<quint8>(data[offset + 2]) : -1);
 }
 
 bool CheckHex(QString& text) {

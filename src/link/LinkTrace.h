@@ -5,6 +5,11 @@
 
 namespace LinkTrace {
 
+// Tracing is on unless switched off (benchmarks of the parser).
+void SetEnabled(bool on);
+// Whether trace lines are kept at all (so callers can skip building their text).
+bool Enabled();
+
 // One trace line: dir 0 received, 1 sent, 2 received with a wrong checksum.
 void ShowRecord(const QString& text, int dir);
 // A line written as it is (handling errors, refused orders, overruns).

@@ -48,6 +48,8 @@ void InitFrameTable();
 bool FindFrame(const QString& twoBytes, const QString& thirdByte, int& row);
 // Row of the frame table whose code starts `data` at `offset`, -1 when none.
 int FindFrame(const QByteArray& data, int offset = 0);
+// The same for three bytes (b2 -1 when the third byte has not arrived).
+int FindFrameStart(quint8 b0, quint8 b1, int b2);
 // Trims, upper-cases and drops blanks in place; false (text cut before the
 // first bad character) when the text is not hexadecimal.
 bool CheckHex(QString& text);

@@ -109,9 +109,7 @@ void ParseFrame() {
     if (RxRead == RxWrite) return;
     if (!CommState.Matched) {
         for (int tries = RxCount() - 2; tries > 0; --tries) {
-            char head[3] = {static_cast<char>(RxBuf[RxRead]), static_cast<char>(RxBuf[(RxRead + 1) & kRingMask]),
-                            static_cast<char>(RxBuf[(RxRead + 2) & kRingMask])};
-            const int row = FindFrame(QByteArray::fromRawData(head, 3));
+            const int row = FindFrameStart(RxBuf[RxRead], RxBuf[(RxRead + 1) & kRingMask], RxBuf[(RxRead + 2) & kRingMask]);
             if (row >= 0) {
                 CommState.Matched = true;
                 CommState.FrameIndex = row;
@@ -125,21 +123,23 @@ void ParseFrame() {
     const int len = FrameTable[row].Len;
     if (RxCount() < len + 1) return;
     QByteArray frame(len + 1, '\0');
+    char* out = frame.data();
+    quint8 sum = 0;
     for (int i = 0; i <= len; ++i) {
-        frame[i] = static_cast<char>(RxBuf[RxRead]);
+        out[i] = static_cast<char>(RxBuf[RxRead]);
+        if (i < len) sum = static_cast<quint8>(sum + RxBuf[RxRead]);
         RxRead = (RxRead + 1) & kRingMask;
     }
     CommState.Matched = false;
-    const QString hex = BytesToHex(frame);
-    const QString body = hex.left(2 * len);
-    if (body != QLatin1String("830300")) g_NoAnswerCount = 0;
+    const quint8 first = static_cast<quint8>(out[0]);
+    const quint8 lenByte = static_cast<quint8>(out[1]);
+    // Any recognised frame but the switch's own announcement ends the silence.
+    if (!(len == 3 && first == 0x83 && lenByte == 0x03 && out[2] == 0)) g_NoAnswerCount = 0;
 
-    const quint8 first = static_cast<quint8>(frame[0]);
-    const quint8 lenByte = static_cast<quint8>(frame[1]);
-    bool good = hex.mid(2 * len, 2) == CheckSum(body);
+    bool good = static_cast<quint8>(out[len]) == sum;
     if (first == 0xA9 && lenByte != (SwitchModel == 2 ? 0x0C : 0x10)) good = false;
     if (first == 0x8F && lenByte != (SwitchModel == 2 ? 0x12 : 0x17)) good = false;
-    LinkTrace::ShowRecord(hex, good ? 0 : 2);
+    if (LinkTrace::Enabled()) LinkTrace::ShowRecord(BytesToHex(frame), good ? 0 : 2);
     if (!good) {
         if (FrameTable[row].Code == QLatin1String("961D"))
             SendOrder(QStringLiteral("820303"), false, 4, true);

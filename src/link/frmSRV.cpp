@@ -324,19 +324,28 @@ void frmSRV::layoutLists() {
 // ---- what the link writes to the trace ----
 namespace LinkTrace {
 
+namespace {
+bool g_enabled = true;
+// The window needs the widget application; without one nothing is traced.
+bool tracing() { return g_enabled && qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+}  // namespace
+
+void SetEnabled(bool on) { g_enabled = on; }
+bool Enabled() { return tracing(); }
+
 void ShowRecord(const QString& text, int dir) {
-    if (!QApplication::instance()) return;
+    if (!tracing()) return;
     frmSRV::instance().ShowRecord(text, dir);
 }
 
 void Note(const QString& line) {
-    if (!QApplication::instance()) return;
+    if (!tracing()) return;
     frmSRV& f = frmSRV::instance();
     if (f.lstRec->count() > kMaxLines) f.lstRec->clear();
     f.lstRec->addItem(line);
 }
 
-bool ShowBuf() { return frmSRV::exists() && frmSRV::instance().chkShowBuf->isChecked(); }
+bool ShowBuf() { return tracing() && frmSRV::exists() && frmSRV::instance().chkShowBuf->isChecked(); }
 
 void AddBufLine(const QString& line) {
     frmSRV& f = frmSRV::instance();
