@@ -118,8 +118,6 @@ int sendOrder(const QString& order, bool wait) { return ModComm::SendOrder(order
 
 QString extNumberOf(int address) { return ModSwitch::ExtNumberOf(address); }
 
-// Runs one of the steps after a call is safely stored; a failure there is
-// reported and does not undo or re-request the stored record.
 // The yearly archive of `year` in the data directory, "" when there is none. The
 // directory is searched again only when it changed (a file added, removed or renamed).
 QString archiveFile(int year) {
@@ -143,6 +141,8 @@ QString archiveFile(int year) {
     return file;
 }
 
+// Runs one of the steps after a call is safely stored; a failure there is
+// reported and does not undo or re-request the stored record.
 template <typename F>
 void afterCommit(const char* what, F&& fn) {
     try {

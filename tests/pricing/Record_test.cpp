@@ -423,3 +423,19 @@ TEST_F(RecordTest, RecordReadAgainAfterTheNightlyArchiveIsNotChargedTwice) {
     EXPECT_EQ(remainOf(7), yuan("9"));
     EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
 }
+
+TEST_F(RecordTest, FailureAfterTheCommitIsReportedAndTheRecordStaysTaken) {
+    addUser(7, "10", 0);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    // The deposit grades cannot be written: the call is stored and charged all the same.
+    dbSwitch.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON extension "
+                                    "BEGIN SELECT RAISE(ABORT, 'grade refused'); END"));
+    EXPECT_TRUE(record(call()));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(count("tab_errPh"), 0);
+    EXPECT_EQ(remainOf(7), yuan("9"));
+    EXPECT_EQ(sent().last(), QStringLiteral("820302"));
+    EXPECT_EQ(RecordErrCount, 0);
+    EXPECT_TRUE(pricing::RecordErrorLog().join(' ').contains(QStringLiteral("grade refused")));
+}
