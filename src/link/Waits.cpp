@@ -49,8 +49,8 @@ int takeSlot(Ring& ring, int& index, InUse inUse) {
 }
 
 void noteRefused(const QString& what, const QString& order) {
-    LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(" 等待已满(%1), ").arg(kMaxWaits) +
-                    what + QStringLiteral(": ") + SpaceHex(order));
+    LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) + QLatin1Char(' ') + what +
+                    QStringLiteral(": ") + SpaceHex(order));
 }
 
 }  // namespace
@@ -75,6 +75,15 @@ using namespace ModComm;
 int ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSec, bool addSum) {
     QString order = orderIn;
     if (!CheckHex(order) || order.isEmpty()) return 0;
+    // The clock order carries the year as two decimal digits from 1980: a year
+    // it cannot carry is refused, whoever built the order.
+    if (order.startsWith(QLatin1String("8509"))) {
+        const QString yy = order.mid(4, 2);
+        if (order.size() != (addSum ? 18 : 20) || yy.size() != 2 || !yy[0].isDigit() || !yy[1].isDigit()) {
+            noteRefused(QStringLiteral("时钟命令无效"), order);
+            return 0;
+        }
+    }
     if (addSum) order += CheckSum(order);
     int result = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -85,7 +94,7 @@ int ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSec, bool
             // instead of sending it with nobody to receive its acknowledgement.
             slot = takeAckSlot();
             if (slot < 0) {
-                noteRefused(QStringLiteral("命令未发送"), order);
+                noteRefused(QStringLiteral("等待已满, 命令未发送"), order);
                 return result;
             }
             AckRing[slot].Pending = -1;
@@ -124,7 +133,7 @@ int ClsGetOrder::GetOrder(QByteArray& answer, const QString& expectCode, bool fl
                           int timeoutSec) {
     const int slot = takeAnswerSlot();
     if (slot < 0) {
-        noteRefused(QStringLiteral("等待 ") + expectCode, order);
+        noteRefused(QStringLiteral("等待已满, 未等待 ") + expectCode, order);
         return 0;
     }
     AnswerSlot& s = AnswerRing[slot];

@@ -21,6 +21,16 @@ TEST_F(WaitsTest, NotHexSendsNothing) {
     EXPECT_TRUE(traceLines().isEmpty());
 }
 
+TEST_F(WaitsTest, ClockOrderWithAYearItCannotCarryIsRefused) {
+    g_NoAnswerCount = 10;
+    EXPECT_EQ(SendOrder("8509" "100101000000" "0103", false, 4, true), 0);   // year 2080 written "100"
+    EXPECT_EQ(SendOrder("8509" "F10101000000" "01", false, 4, true), 0);
+    EXPECT_TRUE(takeSent().isEmpty());
+    EXPECT_TRUE(traceLines().last().contains("时钟命令无效"));
+    EXPECT_EQ(SendOrder("8509" "990101000000" "01", false, 4, true), 0);
+    EXPECT_EQ(takeSent(), QStringList{withSum("8509" "990101000000" "01")});
+}
+
 TEST_F(WaitsTest, StatusThreeThenZeroRetriesAndSucceeds) {
     int n = 0;
     ScriptedSwitch sw([&](const QString&) { return QStringList{++n == 1 ? "820303" : "820300"}; });
