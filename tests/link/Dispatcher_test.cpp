@@ -38,11 +38,6 @@ protected:
     }
 };
 
-TEST_F(DispatcherTest, AcknowledgementWithNothingPendingIsDropped) {
-    deal("820300");
-    EXPECT_TRUE(takeSent().isEmpty());
-    for (const AckSlot& s : AckRing) EXPECT_EQ(s.Pending, 0);
-}
 
 TEST_F(DispatcherTest, UnansweredEndFrameAndProbeAnswerAreAcknowledged) {
     deal("9607" + QString("00").repeated(5));

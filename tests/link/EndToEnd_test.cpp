@@ -222,19 +222,6 @@ TEST_F(EndToEnd, CutOffAndMonitorOrdersReachTheSwitch) {
     EXPECT_TRUE(waitSent("84040101"));
 }
 
-TEST_F(EndToEnd, StatusFramesAndLiveCallsAreKept) {
-    open();
-    g_MonitorOn = true;
-    link.sw().sendCardState(4, {1, 2, 3, 4, 5, 6, 7, 8});
-    link.sw().sendPortState(6, 1, 2, 3);
-    sim::LiveCall c;
-    c.extAddr = 9;
-    c.dialled = "114";
-    link.sw().sendLiveCall(c);
-    EXPECT_TRUE(pumpUntil([&] { return sink->monitors.size() == 1; }));
-    EXPECT_EQ(CardStates[4].Data.mid(3, 8), bytes("0102030405060708"));
-    EXPECT_EQ(static_cast<quint8>(PortStates[6].Data[2]), 6);
-}
 
 class UsbEndToEnd : public LinkTest {
 protected:

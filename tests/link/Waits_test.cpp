@@ -31,26 +31,8 @@ TEST_F(WaitsTest, ClockOrderWithAYearItCannotCarryIsRefused) {
     EXPECT_EQ(takeSent(), QStringList{withSum("8509" "990101000000" "01")});
 }
 
-TEST_F(WaitsTest, StatusThreeThenZeroRetriesAndSucceeds) {
-    int n = 0;
-    ScriptedSwitch sw([&](const QString&) { return QStringList{++n == 1 ? "820303" : "820300"}; });
-    EXPECT_EQ(SendOrder("800300", true, 4, true), 1);
-    EXPECT_EQ(sw.seen, (QStringList{withSum("800300"), withSum("800300")}));
-}
 
-TEST_F(WaitsTest, StatusThreeTwiceGivesThree) {
-    ScriptedSwitch sw([&](const QString&) { return QStringList{"820303"}; });
-    EXPECT_EQ(SendOrder("800300", true, 4, true), 3);
-    EXPECT_EQ(sw.seen.size(), 2);
-}
 
-TEST_F(WaitsTest, BadChecksumReportIsNeverSuccess) {
-    ScriptedSwitch sw([&](const QString&) { return QStringList{"820301"}; });
-    const int r = SendOrder("800300", true, 4, true);
-    EXPECT_NE(r, 1);
-    EXPECT_NE(r, 0);
-    EXPECT_EQ(sw.seen.size(), 2);
-}
 
 TEST_F(WaitsTest, NoAnswerGivesTwoAfterTwoTimeOutsAcrossMidnight) {
     platform::testing::setNow([] { return QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)); });
