@@ -39,7 +39,7 @@ int ReadUSBPort(QByteArray& report) {
     if (!platform::CurrentUsbCollector().ReadPort2(report) || report.size() < kReport) {
         LinkTrace::ShowRecord(QStringLiteral("NA"), 0);
         g_UsbError = true;
-        report.resize(kReport);
+        report = QByteArray(kReport, '\0');
         return 1;
     }
     return 0;

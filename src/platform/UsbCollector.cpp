@@ -18,7 +18,7 @@ public:
     bool WritePort2(const QByteArray& report) override {
         if (!open()) return false;
         QByteArray r = report.left(kReport);
-        r.resize(kReport);
+        r.append(QByteArray(kReport - r.size(), '\0'));   // padded with zeros
         if (::write(fd_, r.constData(), kReport) != kReport) {
             close();
             return false;
