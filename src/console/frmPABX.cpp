@@ -808,7 +808,11 @@ void frmPABX::SetMonWidth() {
 }
 
 void frmPABX::Form_Resize() {
-    if (frmSRV::exists()) frmSRV::instance().showMinimized();
+    {
+        // Minimised, not shown: a hidden trace window stays hidden.
+        frmSRV& srv = frmSRV::instance();
+        srv.setWindowState(srv.windowState() | Qt::WindowMinimized);
+    }
     if (isMinimized()) return;
     // The minimum size of 8000 x 6000 twips is kept by the window itself.
     const int menuH = mnuBar->sizeHint().height();

@@ -181,7 +181,13 @@ TEST_F(ConsoleTest, IdleMonitorGridsAfterStartUp) {
 
 TEST_F(ConsoleTest, SplittersStopAtTheirLimits) {
     frmPABX& f = console();
+    f.show();
     f.resize(900, 700);
+    QCoreApplication::processEvents();
+    // Resizing the console minimises the trace window without showing it.
+    ASSERT_TRUE(frmSRV::exists());
+    EXPECT_FALSE(frmSRV::instance().isVisible());
+    EXPECT_TRUE(frmSRV::instance().windowState() & Qt::WindowMinimized);
     f.fraDiv_MouseDown(Qt::LeftButton);
     f.fraDiv_MouseUp(Qt::LeftButton, -100000);
     EXPECT_EQ(frmPABX::Left(f.fraDiv), 100 / 15 * 15);
