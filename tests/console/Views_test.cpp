@@ -140,9 +140,15 @@ TEST_F(TreeViews, EmptyBillListShowsTheHeaderAndOneEmptyRow) {
 
 TEST_F(TreeViews, F12OpensTheTraceWindowFromAnyControl) {
     QKeyEvent key(QEvent::KeyPress, Qt::Key_F12, Qt::NoModifier);
+    // Only a worker holding every right may see the trace.
+    ModDefine::WorkerRights = QStringList{"5"};
+    QApplication::sendEvent(console().tvSwitch, &key);
+    EXPECT_FALSE(frmSRV::exists() && frmSRV::instance().isVisible());
+    ModDefine::WorkerRights = QStringList{"0"};
     QApplication::sendEvent(console().tvSwitch, &key);
     ASSERT_TRUE(frmSRV::exists());
     EXPECT_TRUE(frmSRV::instance().isVisible());
+    EXPECT_FALSE(frmSRV::instance().windowState() & Qt::WindowMinimized);
 }
 
 TEST_F(TreeViews, NodeTextsCannotBeEdited) {
