@@ -2,6 +2,9 @@
 //
 //   tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... [--answers FILE]
 //                    [--stay-ms N] [--login ID:PWD | --login-cancel]
+//                    [--no-switch | --comm-device PATH] [--clock "yyyy-MM-dd HH:mm:ss"]
+//                    [--kill-in-archive STAGE:N] [--kill-in-nightly-archive STAGE:N]
+//                    [--kill-after-store N]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
 // is the station's). Prompts are answered by script: each --answer (or each
@@ -18,21 +21,36 @@
 // "CommDevice" names a device that does not exist, so that a test never
 // reaches a real serial line. With a switch, the log ends with every frame it
 // received ("SWITCH" and its hex without the checksum), in order.
+// With --comm-device the line is PATH instead: a switch the test plays itself,
+// which outlives the station when the test kills it.
+// With --clock the station's clock stands at that time until it is loaded and
+// runs on from there (so the nightly jobs come a known time after loading);
+// the PC's clock is never set. --kill-in-archive ends the process with SIGKILL
+// (no cleanup, as a power cut) the Nth time (from 1) a run of the call-record
+// archive reaches STAGE: copied, month, compacted, detached or replaced;
+// --kill-in-nightly-archive counts only the runs after loading.
+// --kill-after-store does so at the Nth call record stored, right after the
+// record and its charge committed and before the switch is answered.
+#include "billing/ArchiveBills.h"
 #include "console/frmPABX.h"
 #include "core/MDIMain.h"
 #include "core/Main.h"
 #include "core/frmWorker.h"
+#include "pricing/ClsMonitor.h"
 #include "platform/AppExit.h"
+#include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 #include "support/SwitchOnPty.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTextStream>
 #include <QThread>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -40,6 +58,49 @@ namespace {
 
 QString g_logPath;
 testsupport::SwitchOnPty* g_link = nullptr;
+bool g_loaded = false;
+
+// The station's clock: standing at `start` until loading is done, then running.
+QDateTime g_clockStart;
+QElapsedTimer g_sinceLoaded;
+
+QDateTime stationNow() {
+    if (!g_loaded || !g_sinceLoaded.isValid()) return g_clockStart;
+    return g_clockStart.addMSecs(g_sinceLoaded.elapsed());
+}
+
+// A SIGKILL at the chosen archive stage: the process ends where it stands.
+struct ArchiveKill {
+    QString stage;
+    int nth = 0;
+    bool nightlyOnly = false;
+    int seen = 0;
+};
+ArchiveKill g_archiveKill;
+
+const char* stageName(billing::testing::ArchiveStage s) {
+    using S = billing::testing::ArchiveStage;
+    switch (s) {
+    case S::MonthCopied: return "copied";
+    case S::MonthDone: return "month";
+    case S::Compacted: return "compacted";
+    case S::Detached: return "detached";
+    case S::Replaced: return "replaced";
+    }
+    return "";
+}
+
+void parseArchiveKill(const QString& spec, bool nightlyOnly) {
+    g_archiveKill.stage = spec.section(QLatin1Char(':'), 0, 0);
+    g_archiveKill.nth = qMax(1, spec.section(QLatin1Char(':'), 1, 1).toInt());
+    g_archiveKill.nightlyOnly = nightlyOnly;
+    billing::testing::setHook([](billing::testing::ArchiveStage s) {
+        if (g_archiveKill.nightlyOnly && !g_loaded) return;
+        if (g_archiveKill.stage != QLatin1String(stageName(s))) return;
+        if (++g_archiveKill.seen < g_archiveKill.nth) return;
+        ::kill(::getpid(), SIGKILL);
+    });
+}
 
 void writeLog(const QString& line) {
     if (g_logPath.isEmpty()) {
@@ -107,6 +168,7 @@ int main(int argc, char** argv) {
     QString loginId = QStringLiteral("0000"), loginPwd = QStringLiteral("0000");
     bool loginCancel = false;
     bool withSwitch = true;
+    QString commDevice;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
         else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
@@ -116,6 +178,19 @@ int main(int argc, char** argv) {
             loginPwd = args[i].section(QLatin1Char(':'), 1);
         } else if (args[i] == "--login-cancel") loginCancel = true;
         else if (args[i] == "--no-switch") withSwitch = false;
+        else if (args[i] == "--comm-device" && i + 1 < args.size()) {
+            commDevice = args[++i];
+            withSwitch = false;
+        } else if (args[i] == "--clock" && i + 1 < args.size())
+            g_clockStart = QDateTime::fromString(args[++i], QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        else if (args[i] == "--kill-in-archive" && i + 1 < args.size()) parseArchiveKill(args[++i], false);
+        else if (args[i] == "--kill-in-nightly-archive" && i + 1 < args.size()) parseArchiveKill(args[++i], true);
+        else if (args[i] == "--kill-after-store" && i + 1 < args.size()) {
+            const int nth = args[++i].toInt();
+            pricing::testing::setStoredHook([nth, seen = 0]() mutable {
+                if (++seen >= nth) ::kill(::getpid(), SIGKILL);
+            });
+        }
         else if (args[i] == "--answers" && i + 1 < args.size()) {
             QFile f(args[++i]);
             if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
@@ -126,6 +201,11 @@ int main(int argc, char** argv) {
                 }
             }
         }
+    }
+
+    if (g_clockStart.isValid()) {
+        platform::testing::recordPcClock();
+        platform::testing::setNow(stationNow);
     }
 
     platform::script::onModal(QStringLiteral("frmWorker"), [=](QDialog* d) {
@@ -156,6 +236,8 @@ int main(int argc, char** argv) {
     QObject::connect(watch, &QTimer::timeout, [watch, stayMs] {
         if (!MDIMain::exists() || !MDIMain::instance().isVisible()) return;
         watch->stop();
+        g_sinceLoaded.start();
+        g_loaded = true;
         flushPrompts();
         writeLog(QStringLiteral("LOADED\t%1").arg(MDIMain::instance().windowTitle()));
         QTimer::singleShot(qMax(0, stayMs), [] { frmPABX::instance().CloseApp(); });
@@ -173,7 +255,7 @@ int main(int argc, char** argv) {
                 platform::Database sw = platform::Database::open(db);
                 sw.execute(QStringLiteral("delete from Variant where varname='CommDevice'"));
                 sw.execute(QStringLiteral("insert into Variant(varname,value) values('CommDevice',?)"),
-                           {args[0] + QStringLiteral("/no-switch")});
+                           {commDevice.isEmpty() ? args[0] + QStringLiteral("/no-switch") : commDevice});
             } catch (const platform::DbError&) {
                 // A damaged file is the station's to find.
             }

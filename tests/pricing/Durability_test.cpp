@@ -1,0 +1,235 @@
+// The station process killed (SIGKILL) while the switch streams call records,
+// and during the nightly archive, then started again: every record it answered
+// "820302" is stored exactly once, none is stored or charged twice although the
+// switch sends again whatever was not answered, and the user's balance is the
+// first balance less the fees stored. Kill points come from a logged seed
+// (TARVO_DURABILITY_SEED replays one, TARVO_DURABILITY_KILLS makes more).
+#include "platform/Currency.h"
+#include "platform/Db.h"
+#include "sim/Switch.h"
+#include "support/Fixtures.h"
+#include "support/StationProcess.h"
+
+#include <QThread>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <random>
+
+using platform::Currency;
+using testsupport::StationProcess;
+
+namespace {
+
+Currency yuan(const char* text) { return *Currency::parse(QString::fromLatin1(text)); }
+
+const Currency kInitial = yuan("500.00");
+
+class StreamKillTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        seed = testsupport::durabilitySeed();
+        rng.seed(seed);
+        dir = std::make_unique<testsupport::StationDir>();
+        // A postpaid user 7 owns extension 5; local calls start with 8.
+        platform::Database db = platform::Database::open(dir->file("switch.mdb"));
+        db.execute(QStringLiteral("INSERT OR REPLACE INTO user (userid, username, balancemode, remain, overdraft) "
+                                  "VALUES (?, ?, 1, ?, 0)"),
+                   {7, QStringLiteral("用户7"), kInitial});
+        db.execute(QStringLiteral("UPDATE extension SET userid=? WHERE address=?"), {7, 5});
+        db.execute(QStringLiteral("INSERT INTO feerate (zonecode, summary, firsttime, firstprice, pertime, perprice, "
+                                  "discountid, feeratetype, feerateid) VALUES (?, ?, ?, ?, ?, ?, 1, 7, 0)"),
+                   {QStringLiteral("8"), QStringLiteral("本地"), 180, yuan("0.20"), 60, yuan("0.10")});
+        db.close();
+
+        sim::SwitchOptions opt;
+        opt.seed = seed;
+        // A line with no station on it carries nothing: what the switch sends
+        // then is gone, and it sends the record again once the station is back.
+        opt.dropWhileClosed = true;
+        sw = std::make_unique<sim::Switch>(opt);
+        ASSERT_TRUE(sw->openPty());
+        sw->start();
+        sw->setObserver([this](const sim::Frame& f) {
+            if (f.startsWith(QStringLiteral("950820"))) {
+                if (++fees == killOnFee) station->killNow();
+            } else if (f.startsWith(QStringLiteral("820302"))) {
+                if (++answers == killOnAnswer) station->killNow();
+            }
+        });
+    }
+    void TearDown() override {
+        if (station) station->kill();
+        sw->setObserver({});
+        sw->stop();
+    }
+
+    // Records from the extension of user 7, a minute apart, of seeded lengths.
+    void queueRecords(int n, const QDateTime& first) {
+        for (int i = 0; i < n; ++i) {
+            sim::CallRecord r;
+            r.extAddr = 5;
+            r.called = QStringLiteral("8800%1").arg(1000 + i);
+            r.channel = i % 8;
+            r.start = first.addSecs(60 * i);
+            r.durationSec = std::uniform_int_distribution<int>(20, 900)(rng);
+            r.type = 1;
+            keys << QStringLiteral("5 %1").arg(r.start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            sw->sendCallRecord(r);
+        }
+    }
+
+    // Starts the station and waits until it has resumed the reports; then the
+    // switch sends the record it had in flight again, as a real switch does.
+    void startStation(const QStringList& extra) {
+        station = std::make_unique<StationProcess>(dir->appPath(),
+                                                   QStringList{QStringLiteral("--comm-device"), sw->slavePath(),
+                                                               QStringLiteral("--stay-ms"), QStringLiteral("600000")} +
+                                                       extra);
+        const size_t from = sw->receivedCount();
+        station->start();
+        ASSERT_TRUE(sw->waitFor(QStringLiteral("960301"), 60000, {}, from)) << station->log().join('\n').toStdString();
+        sw->resendRecordInFlight();
+    }
+
+    // After the station died: what it had not read from the line is gone.
+    void drainLine() {
+        QThread::msleep(30);   // the switch sees the line closed
+        const int fd = ::open(sw->slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(fd, 0);
+        ::tcflush(fd, TCIOFLUSH);
+        char buf[512];
+        for (int quiet = 0; quiet < 10;) {
+            if (::read(fd, buf, sizeof buf) > 0) quiet = 0;
+            else {
+                ++quiet;
+                QThread::msleep(2);
+            }
+        }
+        ::close(fd);
+        QThread::msleep(30);
+    }
+
+    size_t acknowledged() const {
+        size_t n = 0;
+        for (const QString& a : sw->recordAnswers()) n += a == QLatin1String("820302");
+        return n;
+    }
+
+    // What a crash may leave: every acknowledged record exactly once, the one
+    // in flight at most once, nothing else, the balance matching the fees.
+    void checkStored(const char* when) {
+        SCOPED_TRACE(when);
+        const auto stored = testsupport::readStoredCalls(dir->dataPath());
+        EXPECT_TRUE(stored.filesNotSound.isEmpty()) << stored.filesNotSound.join(", ").toStdString();
+        const size_t acked = acknowledged();
+        for (int i = 0; i < keys.size(); ++i) {
+            const int n = stored.count.value(keys[i]);
+            if (size_t(i) < acked) EXPECT_EQ(n, 1) << "acknowledged record " << i << " " << keys[i].toStdString();
+            else EXPECT_LE(n, 1) << "record " << i << " " << keys[i].toStdString();
+        }
+        EXPECT_LE(stored.rows, qint64(keys.size()));
+        EXPECT_EQ(stored.count.size(), int(stored.rows)) << "a record stored twice";
+        EXPECT_EQ(testsupport::remainOf(dir->dataPath(), 7), kInitial - stored.feesOf7);
+    }
+
+    // Waits until every record is answered "820302" or the station died.
+    bool waitAllAnsweredOrDead(int timeoutMs) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < timeoutMs) {
+            if (acknowledged() >= size_t(keys.size()) && sw->recordsWaiting() == 0) return true;
+            if (station->waitEnded(5)) return false;
+        }
+        return false;
+    }
+
+    unsigned seed = 0;
+    std::mt19937 rng;
+    std::unique_ptr<testsupport::StationDir> dir;
+    std::unique_ptr<sim::Switch> sw;
+    std::unique_ptr<StationProcess> station;
+    QStringList keys;
+    std::atomic<int> fees{0}, answers{0};
+    std::atomic<int> killOnFee{-1}, killOnAnswer{-1};
+};
+
+const QString kDay = QStringLiteral("2026-06-15 10:00:00");
+
+TEST_F(StreamKillTest, KilledWhileRecordsStreamLosesNoAcknowledgedRecordAndChargesNoneTwice) {
+    const int kills = testsupport::durabilityKills(3);
+    queueRecords(60, QDateTime(QDate(2026, 6, 15), QTime(8, 0, 0)));
+    const QStringList clock{QStringLiteral("--clock"), kDay};
+    for (int k = 0; k < kills; ++k) {
+        startStation(clock);
+        if (HasFatalFailure()) return;
+        // A seeded kill point: the fee frame of a record (stored, not yet
+        // answered), its answer, or a moment while records are being handled.
+        const int mode = std::uniform_int_distribution<int>(0, 2)(rng);
+        const int nth = std::uniform_int_distribution<int>(1, 4)(rng);
+        const int delayMs = std::uniform_int_distribution<int>(0, 120)(rng);
+        std::printf("kill %d: mode %d, record %d, delay %d ms\n", k, mode, nth, delayMs);
+        if (mode == 0) killOnFee = fees + nth;
+        else if (mode == 1) killOnAnswer = answers + nth;
+        else {
+            QThread::msleep(delayMs);
+            station->killNow();
+        }
+        const bool done = waitAllAnsweredOrDead(30000);
+        killOnFee = -1;
+        killOnAnswer = -1;
+        station->kill();
+        drainLine();
+        checkStored("after a kill");
+        if (HasFailure() || done) break;
+    }
+    // Started again, the station takes the rest; then it starts and stops cleanly.
+    startStation(clock);
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(waitAllAnsweredOrDead(30000)) << acknowledged() << " of " << keys.size() << " answered";
+    station->kill();
+    drainLine();
+    checkStored("all answered");
+    const auto stored = testsupport::readStoredCalls(dir->dataPath());
+    EXPECT_EQ(stored.rows, keys.size());
+
+    StationProcess last(dir->appPath(), QStringList{QStringLiteral("--comm-device"), sw->slavePath(),
+                                                    QStringLiteral("--stay-ms"), QStringLiteral("0")} +
+                                            clock);
+    last.start();
+    ASSERT_TRUE(last.waitEnded(60000));
+    EXPECT_TRUE(last.logHas(QStringLiteral("END\t0"))) << last.log().join('\n').toStdString();
+    checkStored("after a clean start");
+    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).currentRows, 0) << "the start-up archive took them all";
+}
+
+TEST_F(StreamKillTest, KilledDuringTheNightlyArchiveLosesNoRecordAndArchivesNoneTwice) {
+    // The clock stands at 01:59:58 until the station is loaded: its archive
+    // runs two seconds later, while records come in, and dies at a seeded stage.
+    static const char* const kStages[] = {"copied", "month", "compacted", "detached", "replaced"};
+    const QString stage = QString::fromLatin1(kStages[std::uniform_int_distribution<int>(0, 4)(rng)]);
+    std::printf("nightly archive killed at stage %s\n", qPrintable(stage));
+    queueRecords(40, QDateTime(QDate(2026, 6, 14), QTime(20, 0, 0)));
+    const QStringList clock{QStringLiteral("--clock"), QStringLiteral("2026-06-15 01:59:58")};
+    startStation(clock + QStringList{QStringLiteral("--kill-in-nightly-archive"), stage + QStringLiteral(":1")});
+    if (HasFatalFailure()) return;
+    // The first records are stored before two o'clock; the rest wait for the archive.
+    ASSERT_TRUE(station->waitEnded(60000)) << "the archive never reached " << stage.toStdString();
+    EXPECT_TRUE(station->killed());
+    drainLine();
+    checkStored("killed in the nightly archive");
+
+    startStation(clock);
+    if (HasFatalFailure()) return;
+    EXPECT_TRUE(waitAllAnsweredOrDead(30000)) << acknowledged() << " of " << keys.size() << " answered";
+    // Past two o'clock the archive of this run has taken what was stored before it.
+    station->kill();
+    drainLine();
+    checkStored("all answered");
+    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, keys.size());
+}
+
+}  // namespace

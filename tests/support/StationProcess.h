@@ -1,0 +1,68 @@
+#pragma once
+// The station as a process that a test may kill at any moment (SIGKILL, as a
+// power cut), and what the test then reads back from its data directory.
+#include "platform/Currency.h"
+#include "platform/Db.h"
+#include "support/Fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <random>
+
+namespace testsupport {
+
+// The seed of a test's random kill points: TARVO_DURABILITY_SEED when set (to
+// replay a failure), else a fresh one. It is printed and kept with the test's
+// result, so a failing run names the seed that replays it.
+unsigned durabilitySeed();
+// How many kills a test makes: TARVO_DURABILITY_KILLS when set, else `dflt`.
+int durabilityKills(int dflt);
+
+// One run of tarvo-testrunner on a program directory, its log in the directory.
+class StationProcess {
+public:
+    StationProcess(QString appPath, QStringList extraArgs);
+    ~StationProcess();
+    void start();
+    qint64 pid() const { return pid_.load(); }
+    // SIGKILL now, callable from any thread; the process ends where it stands.
+    void killNow() const;
+    // SIGKILL and wait until it is gone.
+    void kill();
+    // Waits for the process to end by itself; false when it is still running.
+    bool waitEnded(int timeoutMs);
+    bool running() const { return proc_.state() != QProcess::NotRunning; }
+    // True when the process died by a signal (not through the station's end).
+    bool killed() const;
+    QStringList log() const;
+    bool logHas(const QString& line) const { return log().contains(line); }
+    // Waits for "LOADED" in the log (or for the process to end).
+    bool waitLoaded(int timeoutMs);
+private:
+    QString appPath_, logPath_;
+    QStringList args_;
+    QProcess proc_;
+    std::atomic<qint64> pid_{0};
+};
+
+// Every stored call record of a data directory, in "PhoneCur.mdb" and in the
+// yearly archives, keyed by extension address and start ("5 2026-06-15 10:00:00").
+struct StoredCalls {
+    QMap<QString, int> count;        // key -> how many rows hold it
+    qint64 rows = 0;
+    qint64 currentRows = 0;          // of which still in Tab_Phone
+    platform::Currency feesOf7;      // fees charged to user 7 (all five fee columns)
+    QStringList filesNotSound;       // databases that fail quick_check or do not open
+};
+StoredCalls readStoredCalls(const QString& dataPath);
+platform::Currency remainOf(const QString& dataPath, qint32 userid);
+
+// Copies a directory tree (a prepared data directory into a fresh one).
+bool copyTree(const QString& from, const QString& to);
+
+}  // namespace testsupport
