@@ -41,6 +41,13 @@ void LogRecordError(const QString& description) {
 QStringList RecordErrorLog() { return g_errorLog; }
 void ClearRecordErrorLog() { g_errorLog.clear(); }
 
+namespace {
+std::function<void()> g_storedHook;
+}
+namespace testing {
+void setStoredHook(std::function<void()> hook) { g_storedHook = std::move(hook); }
+}  // namespace testing
+
 }  // namespace pricing
 
 namespace {
@@ -597,11 +604,12 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
         if (charge)
             dbSwitch.execute(QStringLiteral("UPDATE user SET remain=? WHERE userid=?"), {s.Balance, m_UserID});
         if (tx) tx->commit();
-        return true;
     } catch (const std::exception& e) {
         pricing::LogRecordError(QString::fromUtf8(e.what()));
         return false;
     }
+    if (pricing::g_storedHook) pricing::g_storedHook();
+    return true;
 }
 
 void ClsMonitor::AfterStore(Currency total, bool bSendFee) {

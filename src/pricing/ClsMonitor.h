@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 // The call-pricing engine. A fresh instance handles one call-record frame, one
 // live-call frame or one balance change, and keeps nothing afterwards: what
 // outlives a frame is in MonSlots and in the databases.
@@ -101,4 +102,10 @@ namespace pricing {
 void LogRecordError(const QString& description);
 QStringList RecordErrorLog();
 void ClearRecordErrorLog();
+
+namespace testing {
+// Called right after a call record and its charge committed, before anything
+// is answered: where a crash test ends the process.
+void setStoredHook(std::function<void()> hook);   // null removes it
+}  // namespace testing
 }  // namespace pricing

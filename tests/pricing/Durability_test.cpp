@@ -54,9 +54,7 @@ protected:
         ASSERT_TRUE(sw->openPty());
         sw->start();
         sw->setObserver([this](const sim::Frame& f) {
-            if (f.startsWith(QStringLiteral("950820"))) {
-                if (++fees == killOnFee) station->killNow();
-            } else if (f.startsWith(QStringLiteral("820302"))) {
+            if (f.startsWith(QStringLiteral("820302"))) {
                 if (++answers == killOnAnswer) station->killNow();
             }
         });
@@ -153,8 +151,8 @@ protected:
     std::unique_ptr<sim::Switch> sw;
     std::unique_ptr<StationProcess> station;
     QStringList keys;
-    std::atomic<int> fees{0}, answers{0};
-    std::atomic<int> killOnFee{-1}, killOnAnswer{-1};
+    std::atomic<int> answers{0};
+    std::atomic<int> killOnAnswer{-1};
 };
 
 const QString kDay = QStringLiteral("2026-06-15 10:00:00");
@@ -164,22 +162,22 @@ TEST_F(StreamKillTest, KilledWhileRecordsStreamLosesNoAcknowledgedRecordAndCharg
     queueRecords(60, QDateTime(QDate(2026, 6, 15), QTime(8, 0, 0)));
     const QStringList clock{QStringLiteral("--clock"), kDay};
     for (int k = 0; k < kills; ++k) {
-        startStation(clock);
-        if (HasFatalFailure()) return;
-        // A seeded kill point: the fee frame of a record (stored, not yet
-        // answered), its answer, or a moment while records are being handled.
+        // A seeded kill point: right after a record and its charge committed
+        // (not yet answered), when its answer reaches the switch, or at a
+        // moment while records are being handled.
         const int mode = std::uniform_int_distribution<int>(0, 2)(rng);
-        const int nth = std::uniform_int_distribution<int>(1, 4)(rng);
+        const int nth = std::uniform_int_distribution<int>(1, 6)(rng);
         const int delayMs = std::uniform_int_distribution<int>(0, 120)(rng);
         std::printf("kill %d: mode %d, record %d, delay %d ms\n", k, mode, nth, delayMs);
-        if (mode == 0) killOnFee = fees + nth;
-        else if (mode == 1) killOnAnswer = answers + nth;
-        else {
+        startStation(mode == 0 ? clock + QStringList{QStringLiteral("--kill-after-store"), QString::number(nth)}
+                               : clock);
+        if (HasFatalFailure()) return;
+        if (mode == 1) killOnAnswer = answers + nth;
+        else if (mode == 2) {
             QThread::msleep(delayMs);
             station->killNow();
         }
         const bool done = waitAllAnsweredOrDead(30000);
-        killOnFee = -1;
         killOnAnswer = -1;
         station->kill();
         drainLine();
