@@ -67,7 +67,8 @@ protected:
 
     // Records from the extension of user 7, a minute apart, of seeded lengths.
     void queueRecords(int n, const QDateTime& first) {
-        for (int i = 0; i < n; ++i) {
+        for (int k = 0; k < n; ++k) {
+            const int i = int(keys.size());
             sim::CallRecord r;
             r.extAddr = 5;
             r.called = QStringLiteral("8800%1").arg(1000 + i);
@@ -210,13 +211,17 @@ TEST_F(StreamKillTest, KilledDuringTheNightlyArchiveLosesNoRecordAndArchivesNone
     static const char* const kStages[] = {"copied", "month", "compacted", "detached", "replaced"};
     const QString stage = QString::fromLatin1(kStages[std::uniform_int_distribution<int>(0, 4)(rng)]);
     std::printf("nightly archive killed at stage %s\n", qPrintable(stage));
-    queueRecords(40, QDateTime(QDate(2026, 6, 14), QTime(20, 0, 0)));
+    const QDateTime first(QDate(2026, 6, 14), QTime(20, 0, 0));
+    queueRecords(10, first);
     const QStringList clock{QStringLiteral("--clock"), QStringLiteral("2026-06-15 01:59:58")};
     startStation(clock + QStringList{QStringLiteral("--kill-in-nightly-archive"), stage + QStringLiteral(":1")});
     if (HasFatalFailure()) return;
-    // The first records are stored before two o'clock; the rest wait for the archive.
+    // Records keep coming, one every 40 ms, until the archive has killed the
+    // station: some are stored before two o'clock, some arrive while it runs.
+    for (int i = 0; i < 150 && !station->waitEnded(40); ++i) queueRecords(1, first);
     ASSERT_TRUE(station->waitEnded(60000)) << "the archive never reached " << stage.toStdString();
     EXPECT_TRUE(station->killed());
+    std::printf("%zu of %lld records answered when the archive died\n", acknowledged(), qlonglong(keys.size()));
     drainLine();
     checkStored("killed in the nightly archive");
 
