@@ -32,11 +32,7 @@ void stage(testing::ArchiveStage s) {
     if (g_hook) g_hook(s);
 }
 
-QString quoteIdent(const QString& s) {
-    QString q = s;
-    q.replace('"', "\"\"");
-    return '"' + q + '"';
-}
+using platform::quoteIdent;
 
 QString indexName(const QString& table) { return QStringLiteral("ix_%1_user_date").arg(table); }
 

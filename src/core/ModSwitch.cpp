@@ -109,16 +109,8 @@ void OpenAllDB(bool bOpen) {
 
 namespace {
 
-QString quoteIdent(const QString& s) {
-    QString q = s;
-    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
-}
-
-bool sameFile(const QString& a, const QString& b) {
-    const QString ca = QFileInfo(a).canonicalFilePath();
-    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
-}
+using platform::quoteIdent;
+using platform::sameFile;
 
 // True when the station itself has `path` open: it must not be replaced under it.
 bool openByStation(const QString& path) {

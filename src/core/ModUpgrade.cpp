@@ -42,16 +42,8 @@ QString Definition(const QString& name) {
     return {};
 }
 
-QString quoteIdent(const QString& s) {
-    QString q = s;
-    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
-}
-
-bool sameFile(const QString& a, const QString& b) {
-    const QString ca = QFileInfo(a).canonicalFilePath();
-    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
-}
+using platform::quoteIdent;
+using platform::sameFile;
 
 // Deletes a ".bak" copy that no longer matches its database.
 void RemoveBak(const QString& dir, const QString& name) {

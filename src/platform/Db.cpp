@@ -7,16 +7,16 @@
 
 namespace platform {
 
-namespace {
-int g_openTransactions = 0;
-
-QString sqliteText(const unsigned char* p) { return p ? QString::fromUtf8(reinterpret_cast<const char*>(p)) : QString(); }
-
 QString quoteIdent(const QString& s) {
     QString q = s;
     q.replace('"', "\"\"");
     return '"' + q + '"';
 }
+
+namespace {
+int g_openTransactions = 0;
+
+QString sqliteText(const unsigned char* p) { return p ? QString::fromUtf8(reinterpret_cast<const char*>(p)) : QString(); }
 
 int mapError(int rc) {
     switch (rc & 0xff) {

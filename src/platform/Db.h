@@ -45,6 +45,9 @@ enum FieldType { ftBoolean = 1, ftByte = 2, ftInteger = 3, ftLong = 4, ftCurrenc
                  ftDouble = 7, ftDate = 8, ftText = 10, ftMemo = 12 };
 FieldType fieldTypeOf(const QString& declaredType);
 
+// An SQL identifier in double quotes, for names that are not values (tables, columns, schemas).
+QString quoteIdent(const QString& name);
+
 // Date text as stored: "yyyy-MM-dd HH:mm:ss", local time.
 QString dateText(const QDateTime& t);
 QDateTime parseDate(const QVariant& v);

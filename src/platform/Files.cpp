@@ -38,6 +38,11 @@ bool removeCI(const QString& path) {
     return !QFileInfo::exists(p) || QFile::remove(p);
 }
 
+bool sameFile(const QString& a, const QString& b) {
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
+}
+
 bool syncFile(const QString& path) {
     int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
     if (fd < 0) return false;

@@ -24,6 +24,9 @@ bool safeReplace(const QString& source, const QString& target, QString* error = 
 bool safeReplaceWith(const QString& target, const std::function<bool(const QString& tmpPath)>& writer,
                      QString* error = nullptr);
 
+// True when both paths name one existing file.
+bool sameFile(const QString& a, const QString& b);
+
 bool syncFile(const QString& path);
 bool syncDir(const QString& dir);
 
