@@ -5,6 +5,7 @@
 
 #include <QCloseEvent>
 #include <QFont>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <memory>
@@ -19,6 +20,14 @@ frmProgress& frmProgress::instance() {
 }
 bool frmProgress::exists() { return static_cast<bool>(g_instance); }
 void frmProgress::unload() { g_instance.reset(); }
+
+void frmProgress::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_F12 && frmPABX::exists()) {
+        frmPABX::instance().picRun_DblClick();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
 
 frmProgress::frmProgress(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
     setObjectName(QStringLiteral("frmProgress"));

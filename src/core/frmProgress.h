@@ -33,6 +33,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    // F12 opens the protocol trace, as on the console, while a long job runs.
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     explicit frmProgress(QWidget* parent = nullptr);

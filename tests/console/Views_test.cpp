@@ -151,6 +151,16 @@ TEST_F(TreeViews, F12OpensTheTraceWindowFromAnyControl) {
     EXPECT_FALSE(frmSRV::instance().windowState() & Qt::WindowMinimized);
 }
 
+TEST_F(TreeViews, F12InTheProgressWindowOpensTheTrace) {
+    ModDefine::WorkerRights = QStringList{"0"};
+    frmProgress::instance().LoadProgress(QStringLiteral("正在读取..."), true, 10, 0, false);
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_F12, Qt::NoModifier);
+    QApplication::sendEvent(&frmProgress::instance(), &key);
+    frmProgress::unload();
+    ASSERT_TRUE(frmSRV::exists());
+    EXPECT_TRUE(frmSRV::instance().isVisible());
+}
+
 TEST_F(TreeViews, NodeTextsCannotBeEdited) {
     EXPECT_EQ(console().tvSwitch->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
