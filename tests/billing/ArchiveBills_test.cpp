@@ -60,12 +60,8 @@ private:
     QList<platform::ColumnInfo> cols_;
 };
 
-class ArchiveTest : public testsupport::StationTest {
+class ArchiveTest : public testsupport::StationDbTest {
 protected:
-    void SetUp() override {
-        StationTest::SetUp();
-        openDatabases();
-    }
     void TearDown() override {
         billing::testing::setHook(nullptr);
         StationTest::TearDown();

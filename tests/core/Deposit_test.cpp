@@ -18,10 +18,6 @@ protected:
         dbSwitch.execute(QStringLiteral("update extension set userid=0,depositgrade=0,bset=0"));
         dbSwitch.execute(QStringLiteral("update account set userid=0,depositgrade=0,bset=0"));
     }
-    void TearDown() override {
-        frmPABX::unload();
-        StationTest::TearDown();
-    }
     void user(qint64 id, const QString& remain, const QString& overdraft = QStringLiteral("0"), int mode = 0) {
         dbSwitch.execute(QStringLiteral("insert or replace into user(userid,username,remain,overdraft,balancemode) values(?,?,?,?,?)"),
                          {id, QStringLiteral("u%1").arg(id), *Currency::parse(remain), *Currency::parse(overdraft), mode});

@@ -18,10 +18,6 @@ protected:
         WorkerID = QStringLiteral("0042");
         WorkerName = QStringLiteral("张三");
     }
-    void TearDown() override {
-        frmPABX::unload();
-        StationTest::TearDown();
-    }
     QString statusText() { return frmPABX::instance().sbrInfo->panelText(2); }
 };
 

@@ -6,17 +6,7 @@
 
 using namespace ModSwitch;
 
-class Settings : public testsupport::StationTest {
-protected:
-    void SetUp() override {
-        StationTest::SetUp();
-        openDatabases();
-    }
-    void TearDown() override {
-        frmPABX::unload();
-        StationTest::TearDown();
-    }
-};
+class Settings : public testsupport::StationDbTest {};
 
 TEST_F(Settings, FreshStationLoadsItsDefaults) {
     g_NoAnswerCount = 0;

@@ -11,13 +11,7 @@
 using namespace ModUpgrade;
 using platform::Database;
 
-class CreateTableTest : public testsupport::StationTest {
-protected:
-    void SetUp() override {
-        StationTest::SetUp();
-        openDatabases();
-    }
-};
+class CreateTableTest : public testsupport::StationDbTest {};
 
 TEST_F(CreateTableTest, DefinesTheFourTablesExactly) {
     ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
@@ -81,10 +75,6 @@ protected:
     void SetUp() override {
         StationTest::SetUp();
         openDatabases();
-    }
-    void TearDown() override {
-        frmPABX::unload();
-        StationTest::TearDown();
     }
 };
 

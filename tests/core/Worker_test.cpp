@@ -16,12 +16,8 @@ using ModGeneral::UnscramblePassword;
 
 namespace {
 
-class WorkerWindow : public testsupport::StationTest {
+class WorkerWindow : public testsupport::StationDbTest {
 protected:
-    void SetUp() override {
-        StationTest::SetUp();
-        openDatabases();
-    }
     void TearDown() override {
         frmWorker::unload();
         frmChange::unload();

@@ -8,16 +8,8 @@ using namespace platform;
 
 namespace {
 
-class OptionListsTest : public testsupport::StationTest {
+class OptionListsTest : public testsupport::StationDbTest {
 protected:
-    void SetUp() override {
-        StationTest::SetUp();
-        openDatabases();
-    }
-    void TearDown() override {
-        frmChange::unload();
-        StationTest::TearDown();
-    }
     QStringList options(const QString& title) {
         QStringList l{QStringLiteral("stale"), QStringLiteral("stale")};
         GetOptionList(title, l);

@@ -6,12 +6,8 @@
 
 namespace {
 
-class FreshParams : public testsupport::StationTest {
+class FreshParams : public testsupport::StationDbTest {
 protected:
-    void SetUp() override {
-        StationTest::SetUp();
-        openDatabases();
-    }
     qint64 count(const QString& sql) { return dbSwitch.scalar(sql).toLongLong(); }
 };
 

@@ -27,10 +27,6 @@ protected:
         ModSwitch::LoadSysPara();
         grid = frmPABX::instance().fgDisp;
     }
-    void TearDown() override {
-        frmPABX::unload();
-        StationTest::TearDown();
-    }
     QString status() const { return frmPABX::instance().sbrInfo->panelText(2); }
     bool pending(int r, int c) const { return grid->CellBackColorAt(r, c) == vbColor(ModGeneral::kPendingRowColor); }
     int col(const QString& title) const {

@@ -1,6 +1,8 @@
 #include "support/Fixtures.h"
 
+#include "console/frmPABX.h"
 #include "core/Schema.h"
+#include "core/frmChange.h"
 #include "core/frmWorker.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
@@ -35,6 +37,9 @@ void StationTest::SetUp() {
 }
 
 void StationTest::TearDown() {
+    // Windows a test brought up are closed before the globals they show go.
+    frmChange::unload();
+    frmPABX::unload();
     for (const auto& s : platform::script::unexpected())
         ADD_FAILURE() << "unexpected prompt: " << s.text.toStdString() << " (" << s.title.toStdString() << ")";
     EXPECT_EQ(platform::yieldsInTransaction(), 0) << "a wait yielded while a transaction was open";

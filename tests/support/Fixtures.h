@@ -39,4 +39,13 @@ protected:
 // login leaves the window, which is then closed through its exit button).
 void scriptLogin(const QString& id = QStringLiteral("0000"), const QString& pwd = QStringLiteral("0000"));
 
+// A StationTest whose databases are open from the start.
+class StationDbTest : public StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        openDatabases();
+    }
+};
+
 }  // namespace testsupport
