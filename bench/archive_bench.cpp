@@ -109,5 +109,3 @@ void BM_ArchiveDayIntoFullMonth(benchmark::State& state) {
 BENCHMARK(BM_ArchiveDay)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_ArchiveYear)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_ArchiveDayIntoFullMonth)->Unit(benchmark::kMillisecond)->Iterations(3);
-
-BENCHMARK_MAIN();

@@ -63,12 +63,3 @@ void LoadUsersAfterSmallView(benchmark::State& state) {
 BENCHMARK(LoadUsersAfterSmallView)->Arg(10000)->Arg(19999)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -147,12 +147,3 @@ void BM_AnswerCallRecord(benchmark::State& state) {
 BENCHMARK(BM_AnswerCallRecord)->UseManualTime()->Iterations(200)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    g_NoAnswerCount = 10;
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
