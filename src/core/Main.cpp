@@ -2,6 +2,7 @@
 
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
+#include "core/ModSwitch.h"
 #include "link/ModComm.h"
 #include "platform/AppExit.h"
 #include "platform/Db.h"
@@ -71,6 +72,9 @@ int Main(int argc, char** argv) {
         platform::MsgBox(QStringLiteral("找不到数据库目录"), platform::mbOKOnly, QStringLiteral("错误提示"));
         platform::EndProgram(0);
     }
+
+    // Before any database of the directory is opened.
+    ModSwitch::RemoveStaleSuperJournals(DataPath);
 
     MDIMain::instance().Show();
     return QApplication::exec();

@@ -10,6 +10,8 @@
 #include "platform/Prompts.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
 #include <cmath>
@@ -84,11 +86,30 @@ void OpenSharedRecordsets() {
     rsUser = dbSwitch.openTable(QStringLiteral("user"));
     rsFeeRate = dbSwitch.query(QStringLiteral("select * from feerate order by zonecode desc"));
     rsIPHead = dbSwitch.openTable(QStringLiteral("iphead"));
+    // The default user stands for extensions and accounts nobody owns: it is
+    // never charged, so it is created as a user who is not settled (mode 2);
+    // as a deposit user with nothing to spend, every call of theirs would be cut.
     if (!rsUser.findFirst(QStringLiteral("userid"), 0)) {
-        dbSwitch.execute(QStringLiteral("insert into user(userid,username,lastdate) values(0,?,?)"),
+        dbSwitch.execute(QStringLiteral("insert into user(userid,username,lastdate,balancemode) values(0,?,?,2)"),
                          {QStringLiteral("默认用户"), platform::Now()});
         rsUser.requery();
     }
+    SettleDefaultUserOnce();
+}
+
+void SettleDefaultUserOnce() {
+    // A station database made before the default user was created unsettled
+    // holds it as a deposit user with no money at all. That is corrected
+    // once; what an operator sets afterwards stays.
+    const QString marker = QStringLiteral("TarvoDefaultUserSettled");
+    if (!GetVariant(marker, QString()).isEmpty()) return;
+    platform::Transaction tx(dbSwitch);
+    dbSwitch.execute(QStringLiteral("update user set balancemode=2 where userid=0 and balancemode=0 and "
+                                    "deposit=0 and remain=0 and overdraft=0"));
+    dbSwitch.execute(QStringLiteral("delete from variant where varname=?"), {marker});
+    dbSwitch.execute(QStringLiteral("insert into Variant(varname,value) values(?,?)"), {marker, QStringLiteral("1")});
+    tx.commit();
+    if (rsUser.isOpen()) rsUser.requery();
 }
 
 void OpenAllDB(bool bOpen) {
@@ -211,6 +232,41 @@ void CompactDB(const QString& fileName) {
     if (RestoreFromBak(b, f)) return;
     platform::MsgBox(QStringLiteral("恢复数据库失败!"), platform::mbOKOnly, QStringLiteral("警告"));
     frmPABX::instance().CloseApp();
+}
+
+// ------------------------------------------------------------------ stale journals
+
+int RemoveStaleSuperJournals(const QString& dir) {
+    // A commit across the attached files writes a super-journal
+    // ("switch.mdb-mj" and hex digits) that the engine deletes when the commit
+    // ends. A kill leaves it behind; while a hot journal still names it, it
+    // decides how that journal is rolled back and must stay.
+    const QDir d(dir);
+    const QStringList names = d.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    static const QRegularExpression superJournal(QStringLiteral("^.+\\.mdb-mj[0-9a-f]+$"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    QStringList candidates;
+    QList<QByteArray> journals;
+    for (const QString& n : names) {
+        if (superJournal.match(n).hasMatch()) {
+            candidates << n;
+        } else if (n.endsWith(QStringLiteral("-journal"), Qt::CaseInsensitive)) {
+            QFile j(d.filePath(n));
+            if (!j.open(QIODevice::ReadOnly)) return 0;   // a journal we cannot read may name any of them
+            // The name of the super-journal stands at the end of a journal.
+            const qint64 tail = 1 << 20;
+            if (j.size() > tail) j.seek(j.size() - tail);
+            journals << j.readAll();
+        }
+    }
+    int removed = 0;
+    for (const QString& n : candidates) {
+        const QByteArray name = QFile::encodeName(n);
+        bool named = false;
+        for (const QByteArray& j : journals) named = named || j.contains(name);
+        if (!named && QFile::remove(d.filePath(n))) ++removed;
+    }
+    return removed;
 }
 
 // ------------------------------------------------------------------ table copies

@@ -19,9 +19,16 @@ void OpenAllDB(bool bOpen);
 // Opens rsUser, rsFeeRate and rsIPHead on dbSwitch and makes sure the default
 // user 0 exists.
 void OpenSharedRecordsets();
+// Turns a default user 0 left as a deposit user with no money at all (as
+// older station databases hold it) into a user who is not settled; runs once
+// per station database, marked in the settings.
+void SettleDefaultUserOnce();
 // Checks, compacts and backs up DataPath + fileName; restores a damaged or
 // missing file from its ".bak" copy, or says "恢复数据库失败!" and closes the station.
 void CompactDB(const QString& fileName);
+// Deletes the super-journals ("switch.mdb-mj...") in `dir` that no journal
+// there names any more (left by a kill); returns how many went.
+int RemoveStaleSuperJournals(const QString& dir);
 // Copies the rows of srcTable (or of the query sSelect) into dstTable, creating
 // it like srcTable when missing; one transaction: false leaves dbDst as it was.
 bool CopyTable(const platform::Database& dbSrc, const QString& srcTable, const platform::Database& dbDst,

@@ -26,8 +26,11 @@ bool RightEntryGrants(const QString& entry, int rightNo) {
 }
 
 bool CheckRight(int rightNo, int mode) {
-    for (const QString& entry : WorkerRights)
-        if (RightEntryGrants(entry.trimmed(), rightNo)) return false;
+    // A list that starts with an empty entry grants nothing, whatever follows.
+    if (!WorkerRights.isEmpty() && !WorkerRights.first().trimmed().isEmpty()) {
+        for (const QString& entry : WorkerRights)
+            if (RightEntryGrants(entry.trimmed(), rightNo)) return false;
+    }
     const QString text = QStringLiteral("你没有此操作权限");
     if (mode == kRightStatusBar) {
         frmPABX::instance().sbrInfo->setPanelText(2, text);

@@ -73,8 +73,11 @@ void CheckTimeLimit(const QDateTime& now) {
     for (int i = 0; i < MonSlots.size(); ++i) {
         MonSlot& s = MonSlots[i];
         if (s.LimitSet == 0 || (s.EndTime.isValid() && s.EndTime > now)) continue;
+        const bool defaultUser = s.UserID == 0;
         s.UserID = -1;
         s.LimitSet = 0;
+        // A call of the default user is never cut: it pays for nothing.
+        if (defaultUser) continue;
         SendOrder(QStringLiteral("920700") + ByteToHex(static_cast<quint8>(s.ExtAddr)) + QStringLiteral("0000") +
                       ByteToHex(static_cast<quint8>(i)),
                   false, 4, true);

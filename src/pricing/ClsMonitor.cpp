@@ -615,7 +615,7 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
 void ClsMonitor::AfterStore(Currency total, bool bSendFee) {
     MonSlot& s = slot();
     const bool charged = bSendFee && m_User.found && m_UserID != 0;
-    const bool depositUser = m_User.found && m_User.balancemode == 0;
+    const bool depositUser = m_User.found && m_User.balancemode == 0 && m_UserID != 0;
     if (bSendFee) {
         const quint8 extLow = quint8(s.ExtAddr & 0xFF);
         const quint8 channel = quint8(m_Channel);
@@ -784,9 +784,10 @@ void ClsMonitor::Monitor(const QByteArray& f) {
     s.UserID = FindUserId(m_Account, s.ExtAddr);
     m_UserID = s.UserID;
     m_User = ReadUser(m_UserID);
-    if (!m_User.found) {
-        // Nobody to supervise: no limit, and the call is not cut.
-        s.TalkSecs = 0;
+    if (!m_User.found || m_UserID == 0) {
+        // Nobody to supervise: no limit, and the call is not cut. The default
+        // user pays for nothing, whatever its row says.
+        s.TalkSecs = m_User.found ? 65000 : 0;
         s.UserID = -1;
         return;
     }
@@ -811,7 +812,7 @@ void ClsMonitor::UpdateMonitor(int nSlot, Currency balance) {
     if (nSlot < 0 || nSlot > 15) return;
     if (MonSlots.size() < 16) MonSlots.resize(16);
     m_UserID = MonSlots[nSlot].UserID;
-    if (m_UserID < 0) return;
+    if (m_UserID <= 0) return;
     for (MonSlot& s : MonSlots)
         if (s.UserID == m_UserID) s.Balance = balance;
     m_Slot = nSlot;
@@ -819,6 +820,8 @@ void ClsMonitor::UpdateMonitor(int nSlot, Currency balance) {
 }
 
 void ClsMonitor::SendTimeLimit(Currency balance) {
+    // The default user's calls are never limited.
+    if (m_UserID == 0) return;
     if (MonSlots.size() < 16) MonSlots.resize(16);
     const QDateTime now = platform::Now();
     for (MonSlot& s : MonSlots) {

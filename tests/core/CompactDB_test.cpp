@@ -222,3 +222,22 @@ TEST_F(CompactDBTest, CallRecordFileToo) {
     EXPECT_EQ(bytesOf(dir->file("PhoneCur.mdb.bak")), bytesOf(dir->file("PhoneCur.mdb")));
     EXPECT_TRUE(Database::open(dir->file("PhoneCur.mdb")).hasTable("Tab_Phone"));
 }
+
+TEST_F(CompactDBTest, SuperJournalsNoJournalNamesAreRemoved) {
+    const QString stale = dir->file("switch.mdb-mj1A2B3C4D");
+    const QString named = dir->file("Switch.mdb-mj00C0FFEE");
+    writeBytes(stale, "old");
+    writeBytes(named, "live");
+    writeBytes(dir->file("switch.mdb-mjnotes"), "not a super-journal");
+    // A hot journal of the call file still names the second one, by its full path.
+    writeBytes(dir->file("PhoneCur.mdb-journal"),
+               QByteArray(600, '\0') + QFile::encodeName(named) + QByteArray("\0\0\0\x20", 4) + QByteArray(12, '\x7f'));
+    EXPECT_EQ(RemoveStaleSuperJournals(dir->dataPath()), 1);
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(named));
+    EXPECT_TRUE(QFileInfo::exists(dir->file("switch.mdb-mjnotes")));
+    // Once the journal is gone, nothing holds the other one.
+    QFile::remove(dir->file("PhoneCur.mdb-journal"));
+    EXPECT_EQ(RemoveStaleSuperJournals(dir->dataPath()), 1);
+    EXPECT_FALSE(QFileInfo::exists(named));
+}

@@ -58,6 +58,34 @@ TEST_F(ModSwitchDb, OpenAllOpensBothOnOneConnectionWithTheDefaultUser) {
     EXPECT_EQ(GetRecordCount(rsUser), 1);
 }
 
+TEST_F(ModSwitchDb, DefaultUserIsNotSettledAndAnOldDepositDefaultUserIsCorrectedOnce) {
+    OpenAllDB(true);
+    EXPECT_EQ(dbSwitch.scalar("select balancemode from user where userid=0").toInt(), 2);
+    OpenAllDB(false);
+
+    // A station database of an older station: user 0 a deposit user with nothing.
+    auto oldDefaultUser = [this](const char* remain) {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        sw.execute("delete from variant where varname like 'Tarvo%'");
+        sw.execute("update user set balancemode=0, deposit=0, remain=?, overdraft=0 where userid=0",
+                   {*platform::Currency::parse(QString::fromLatin1(remain))});
+    };
+    oldDefaultUser("0");
+    OpenAllDB(true);
+    EXPECT_EQ(dbSwitch.scalar("select balancemode from user where userid=0").toInt(), 2);
+    // The operator makes it a deposit user again: that choice stays.
+    dbSwitch.execute("update user set balancemode=0 where userid=0");
+    OpenAllDB(false);
+    OpenAllDB(true);
+    EXPECT_EQ(dbSwitch.scalar("select balancemode from user where userid=0").toInt(), 0);
+    OpenAllDB(false);
+
+    // Money on it: not the row a new station made, left alone.
+    oldDefaultUser("5");
+    OpenAllDB(true);
+    EXPECT_EQ(dbSwitch.scalar("select balancemode from user where userid=0").toInt(), 0);
+}
+
 TEST_F(ModSwitchDb, OpenFailureAsksUntilTheFileOpens) {
     const QString path = dir->file("Late.mdb");
     platform::script::answer(",要终止程序吗", platform::rNo);

@@ -56,6 +56,7 @@ TEST_F(RightsCheck, MalformedRightListsGrantNothing) {
         {QString()},
         {QStringLiteral("18"), QString(), QStringLiteral("17")},   // "18,,17"
         {QStringLiteral("5"), QString()},                          // "5,"
+        {QString(), QStringLiteral("21"), QStringLiteral("0")},    // ",21,0": an empty first entry
         {QStringLiteral("abc"), QStringLiteral("x0")},
         {QStringLiteral("0x"), QStringLiteral("-0")},
         {},

@@ -235,4 +235,43 @@ TEST_F(StreamKillTest, KilledDuringTheNightlyArchiveLosesNoRecordAndArchivesNone
     EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, keys.size());
 }
 
+TEST_F(StreamKillTest, MonitoredLiveCallOfAnUnassignedExtensionIsNotCut) {
+    {
+        // A data directory of an older station: its default user a deposit
+        // user with nothing; user 8, a deposit user with nothing, owns extension 6.
+        platform::Database db = platform::Database::open(dir->file("switch.mdb"));
+        db.execute(QStringLiteral("INSERT INTO user (userid, username, lastdate) VALUES (0, ?, ?)"),
+                   {QStringLiteral("默认用户"), kDay});
+        db.execute(QStringLiteral("INSERT INTO user (userid, username, balancemode, remain) VALUES (8, ?, 0, 0)"),
+                   {QStringLiteral("用户8")});
+        db.execute(QStringLiteral("UPDATE extension SET userid=8 WHERE address=6"));
+        db.execute(QStringLiteral("DELETE FROM Variant WHERE varname='BILLMONITORED'"));
+        db.execute(QStringLiteral("INSERT INTO Variant (varname, value) VALUES ('BILLMONITORED', '1')"));
+    }
+    startStation({QStringLiteral("--clock"), kDay});
+    if (HasFatalFailure()) return;
+    const size_t from = sw->receivedCount();
+    sim::LiveCall unassigned;
+    unassigned.extAddr = 9;
+    unassigned.dialled = QStringLiteral("88001234");
+    unassigned.channel = 2;
+    sw->sendLiveCall(unassigned);
+    sim::LiveCall owned = unassigned;
+    owned.extAddr = 6;
+    owned.channel = 3;
+    sw->sendLiveCall(owned);
+    // The call of user 8 is cut: the live calls were handled, in order.
+    const auto cut = sw->waitFor(QStringLiteral("9207"), 20000, {}, from);
+    ASSERT_TRUE(cut) << station->log().join('\n').toStdString();
+    QThread::msleep(300);
+    const auto all = sw->received();
+    for (size_t i = from; i < all.size(); ++i) {
+        if (!all[i].startsWith(QStringLiteral("9207"))) continue;
+        const auto limit = sim::decodeTalkLimit(all[i]);
+        ASSERT_TRUE(limit);
+        EXPECT_EQ(limit->extAddr, 6) << "a talk limit for extension " << limit->extAddr;
+        EXPECT_EQ(limit->seconds, 0);
+    }
+}
+
 }  // namespace

@@ -87,6 +87,25 @@ TEST_F(MonitorTest, FreeCallsMonthlyUsersAndUnknownUsersGetNoLimit) {
     EXPECT_EQ(MonSlots[3].LimitSet, 0);
 }
 
+TEST_F(MonitorTest, CallsOfTheDefaultUserAreNeverLimitedOrCut) {
+    // Extension 9 belongs to nobody: its calls are the default user's.
+    live(9, 1);
+    EXPECT_TRUE(sent().isEmpty());
+    EXPECT_EQ(MonSlots[1].UserID, -1);
+    // Even a default user an operator made a deposit user with nothing left.
+    addUser(0, "0", 0);
+    live(9, 2);
+    live(9, 3, QStringLiteral("88001234"), 0, QStringLiteral("2100"));   // an account nobody owns
+    EXPECT_TRUE(sent().isEmpty());
+    EXPECT_EQ(MonSlots[2].LimitSet, 0);
+    // A priced call of theirs recomputes no limits.
+    CallRecord r;
+    r.ext = 9;
+    r.start = now.addSecs(-300);
+    ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+    for (const QString& o : sent()) EXPECT_FALSE(o.startsWith(QStringLiteral("9207"))) << o.toStdString();
+}
+
 TEST_F(MonitorTest, FrameFieldsSlotKindAndAccount) {
     addUser(8, "1.00", 0);
     dbSwitch.execute(QStringLiteral("UPDATE account SET account='0012', userid=8 WHERE address=2050"));

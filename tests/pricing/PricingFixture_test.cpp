@@ -1,5 +1,6 @@
 #include "pricing/PricingFixture.h"
 
+#include "core/ModSwitch.h"
 #include "link/ModComm.h"
 #include "link/frmSRV.h"
 #include "platform/Clock.h"
@@ -82,7 +83,9 @@ void PricingTest::SetUp() {
     ModComm::ResetLink();
     ModDefine::FreeAllSlots();
     pricing::ClearRecordErrorLog();
-    addUser(0, "0", 1);
+    // The default user as the start-up makes it.
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
 }
 
 void PricingTest::TearDown() {
