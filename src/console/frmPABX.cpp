@@ -141,6 +141,7 @@ void frmPABX::unload() {
 }
 
 frmPABX::~frmPABX() {
+    core::UnregisterConsole(this);
     if (qApp) qApp->removeEventFilter(this);
     // The link must not keep a port that goes with the window.
     if (&ModComm::ComA() == ComA) ModComm::AttachPort(nullptr);
@@ -262,6 +263,7 @@ frmPABX::frmPABX(QWidget* parent) : QWidget(parent) {
 
     ModComm::AttachPort(ComA);
     Form_Resize();
+    core::RegisterConsole(this);
 }
 
 void frmPABX::buildMenus() {

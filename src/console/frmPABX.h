@@ -6,6 +6,7 @@
 //
 // Positions and sizes in the layout procedures are in twips (15 to a pixel),
 // as the layout rules are written.
+#include "core/Console.h"
 #include "platform/Comm.h"
 #include "platform/FlexGrid.h"
 #include "platform/StatusBar.h"
@@ -25,7 +26,8 @@
 #include <QVector>
 #include <QWidget>
 
-class frmPABX : public QWidget {
+// The console registers itself as core::Console when it is created.
+class frmPABX : public QWidget, public core::Console {
     Q_OBJECT
 public:
     static frmPABX& instance();
@@ -35,21 +37,21 @@ public:
 
     // ---- start-up and stop ----
     // Runs the whole start-up sequence; returns when it is finished.
-    void Form_Load();
+    void Form_Load() override;
     void Form_Activate();
     // The console's keys, seen before its controls: F12 and Delete.
     // True when the key was taken.
     bool Form_KeyDown(int keyCode, Qt::KeyboardModifiers shift);
     // Asks (for UnloadMode < 2) and closes the station; true keeps it running.
-    bool NotExit(int UnloadMode);
+    bool NotExit(int UnloadMode) override;
     // Closes the station in order and ends the process; never returns.
-    [[noreturn]] void CloseApp();
+    [[noreturn]] void CloseApp() override;
     // True when an open in-place editor took the command instead.
     bool InputVisible();
     void mnuExit_Click();
     void tbrSwitch_ButtonClick(const QString& key);
     // Opens the protocol trace window.
-    void picRun_DblClick();
+    void picRun_DblClick() override;
 
     // ---- timers ----
     void tmrCom_Timer();
@@ -66,7 +68,8 @@ public:
     // ---- navigation tree ----
     void tvSwitch_Click();
     // Selects the node of `key` and shows its view.
-    bool ShowView(const QString& key);
+    bool ShowView(const QString& key) override;
+    QWidget* ConsoleWidget() override { return this; }
     int TableRight() const { return m_TableRight; }
 
     // ---- layout (twips) ----
@@ -115,25 +118,17 @@ public:
     QAction* mnuSetUsbID = nullptr;
     QAction* mnuClearUSB = nullptr;
     QVector<QAction*> mnuReadUSB;          // index 1 re-read (shown), 2 read new (hidden); 0 unused
-    platform::StatusBar* sbrInfo = nullptr;
-    platform::FlexGrid* fgDisp = nullptr;
     QWidget* picMon = nullptr;             // the monitor pane
-    QVector<platform::FlexGrid*> fgMon;   // 0: channel list, 1: port grid
     QVector<QFrame*> fraMon;               // bars of the monitor pane; 1 drags
     QFrame* fraDiv = nullptr;              // the vertical splitter
-    QVector<QLabel*> picCard;              // board slots 0..21
     QLabel* lblCard = nullptr;             // slot numbers under the boards
-    QWidget* PicMain = nullptr;            // the board panel
     QToolBar* tbrLegend = nullptr;         // board kinds; one pressed at a time
     QActionGroup* legendGroup = nullptr;
     QLabel* picRun = nullptr;              // link activity picture
-    QTreeWidget* tvSwitch = nullptr;
-    QToolBar* tbrSwitch = nullptr;
     QLineEdit* txtModify = nullptr;
     QComboBox* cboModify = nullptr;
     QTimer* tmrCom = nullptr;              // link timer, 3 ms
     QTimer* tmrSys = nullptr;              // clock timer, 1000 ms
-    QTimer* Timer1 = nullptr;              // demo timer, 100 ms
     int ShowEditorFlag = 0;
     bool EditDone = false;
 

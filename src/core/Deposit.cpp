@@ -1,6 +1,6 @@
 #include "core/Deposit.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
 #include "params/OptionLists.h"
@@ -34,7 +34,7 @@ bool CheckDeposit(qint64 userId, bool bPush, bool bForce) {
         : dbSwitch.query(QStringLiteral("select userid from user"));
     const bool extView = CurTable == QLatin1String("Extension");
     const bool accView = CurTable == QLatin1String("Account");
-    platform::FlexGrid* grid = (extView || accView) && frmPABX::exists() ? frmPABX::instance().fgDisp : nullptr;
+    platform::FlexGrid* grid = (extView || accView) && core::TheConsole() ? core::TheConsole()->fgDisp : nullptr;
     const int col = grid ? ModSwitch::GetColIndex(QStringLiteral("押金等级"), *grid) : -1;
     if (col >= 0) ModSwitch::GetOptionList(QStringLiteral("押金等级"), g_ModifyList);
 

@@ -1,6 +1,6 @@
 #include "core/MDIMain.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/frmWorker.h"
 #include "platform/AppExit.h"
@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 std::unique_ptr<MDIMain> g_frame;
@@ -28,9 +29,10 @@ MDIMain::MDIMain(QWidget* parent) : QMainWindow(parent) {
 
 MDIMain::~MDIMain() {
     // The console window has its own lifetime: hand it back before the frame goes.
-    if (frmPABX::exists() && centralWidget() == &frmPABX::instance()) {
+    core::Console* c = core::TheConsole();
+    if (c && c->ConsoleWidget() && centralWidget() == c->ConsoleWidget()) {
         takeCentralWidget();
-        frmPABX::instance().setParent(nullptr);
+        c->ConsoleWidget()->setParent(nullptr);
     }
 }
 
@@ -44,10 +46,11 @@ void MDIMain::Show() {
 
 void MDIMain::MDIForm_Load() {
     platform::setPromptParent(this);
-    frmPABX& console = frmPABX::instance();
-    setCentralWidget(&console);
-    console.Form_Load();
-    console.show();
+    core::Console* console = core::MakeConsole();
+    if (!console) throw std::logic_error("the frame was shown with no console to hold");
+    setCentralWidget(console->ConsoleWidget());
+    console->Form_Load();
+    console->ConsoleWidget()->show();
     // A cancelled or refused login ends the program without a word.
     if (!frmWorker::instance().GetLogin()) platform::EndProgram(0);
     QString caption = AppName;
@@ -56,7 +59,8 @@ void MDIMain::MDIForm_Load() {
 }
 
 void MDIMain::MDIForm_QueryUnload(bool& Cancel, int UnloadMode) {
-    Cancel = frmPABX::instance().NotExit(UnloadMode);
+    core::Console* console = core::TheConsole();
+    Cancel = console ? console->NotExit(UnloadMode) : false;
 }
 
 void MDIMain::MDIForm_Resize() {

@@ -1,10 +1,11 @@
 #include "core/ModSwitch.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "link/ModComm.h"
 #include "platform/AppExit.h"
+#include "platform/Comm.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
@@ -231,7 +232,7 @@ void CompactDB(const QString& fileName) {
     if (checked) return;
     if (RestoreFromBak(b, f)) return;
     platform::MsgBox(QStringLiteral("恢复数据库失败!"), platform::mbOKOnly, QStringLiteral("警告"));
-    frmPABX::instance().CloseApp();
+    core::CloseApp();
 }
 
 // ------------------------------------------------------------------ stale journals
@@ -485,7 +486,7 @@ void LoadSysPara() {
     TransferCharge = settingInt(GetVariant(QStringLiteral("TransferCharge"), QStringLiteral("0")));
     FeeHDTime = settingInt(GetVariant(QStringLiteral("FeeHDTime"), QStringLiteral("0")));
     FeeType = settingInt(GetVariant(QStringLiteral("FeeType"), QStringLiteral("0")));
-    frmPABX::instance().ComA->setCommPort(settingInt(GetVariant(QStringLiteral("CommPort"), QStringLiteral("1"))));
+    ModComm::ComA().setCommPort(settingInt(GetVariant(QStringLiteral("CommPort"), QStringLiteral("1"))));
     g_MonitorOn = settingBool(GetVariant(QStringLiteral("BILLMONITORED"), QStringLiteral("0")));
     AppName = GetVariant(QStringLiteral("AppName"), QStringLiteral("DE Duzariv"));
     AppCompany = GetVariant(QStringLiteral("APPCOMPANY"), QStringLiteral("本公司"));

@@ -1,6 +1,6 @@
 #include "core/ModUpgrade.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
 #include "platform/Files.h"
@@ -169,7 +169,7 @@ void UpgradeV154() {
         tx.commit();
     } catch (const DbError& e) {
         platform::MsgBox(e.text() + QStringLiteral("升级V1.5.4失败!"), platform::mbOKOnly, QStringLiteral("警告"));
-        frmPABX::instance().CloseApp();
+        core::CloseApp();
     }
 }
 

@@ -1,6 +1,6 @@
 #include "core/OpLog.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
@@ -33,7 +33,7 @@ bool CheckRight(int rightNo, int mode) {
     }
     const QString text = QStringLiteral("你没有此操作权限");
     if (mode == kRightStatusBar) {
-        frmPABX::instance().sbrInfo->setPanelText(2, text);
+        core::StatusText(2, text);
     } else if (mode == kRightMessage) {
         platform::MsgBox(text, platform::mbOKOnly, AppName);
     }

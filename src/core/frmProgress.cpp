@@ -1,6 +1,6 @@
 #include "core/frmProgress.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModGeneral.h"
 
 #include <QCloseEvent>
@@ -22,8 +22,8 @@ bool frmProgress::exists() { return static_cast<bool>(g_instance); }
 void frmProgress::unload() { g_instance.reset(); }
 
 void frmProgress::keyPressEvent(QKeyEvent* e) {
-    if (e->key() == Qt::Key_F12 && frmPABX::exists()) {
-        frmPABX::instance().picRun_DblClick();
+    if (e->key() == Qt::Key_F12 && core::ConsoleExists()) {
+        core::TheConsole()->picRun_DblClick();
         return;
     }
     QWidget::keyPressEvent(e);
@@ -53,7 +53,7 @@ frmProgress::frmProgress(QWidget* parent) : QWidget(parent, Qt::Tool | Qt::Windo
 
 frmProgress::~frmProgress() {
     // Unloading by the job gives the main window back.
-    if (frmPABX::exists()) frmPABX::instance().window()->setEnabled(true);
+    core::SetConsoleEnabled(true);
 }
 
 void frmProgress::LoadProgress(const QString& prompt, bool bShowStop, qint32 nMax, qint32 nMin, bool bAutoAdd) {
@@ -85,8 +85,7 @@ void frmProgress::setToMax(qint32 nFrom) {
 }
 
 void frmProgress::SetEnabled(bool bEnable) {
-    QWidget* main = frmPABX::instance().window();
-    main->setEnabled(bEnable);
+    core::SetConsoleEnabled(bEnable);
 }
 
 void frmProgress::cmdStop_Click() { bStop = true; }

@@ -1,6 +1,6 @@
 #include "core/frmWorker.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/ModSwitch.h"
@@ -227,7 +227,7 @@ void frmWorker::ShowWorkerManage(const QString& mode) {
 }
 
 void frmWorker::ShowChangePassword() {
-    setWindowTitle(QString(5, QLatin1Char(' ')) + QStringLiteral("修改员工<") + frmPABX::instance().sbrInfo->panelText(5) +
+    setWindowTitle(QString(5, QLatin1Char(' ')) + QStringLiteral("修改员工<") + core::PanelText(5) +
                    QStringLiteral(">的密码"));
     showPanel(fraChangePassword);
     platform::RunModal(this);
@@ -274,8 +274,8 @@ void frmWorker::cmdLogin_Click() {
         dbSwitch.execute(QStringLiteral("update Worker set b_active=1 where WorkerID=?"), {WorkerID});
         tx.commit();
     }
-    frmPABX::instance().sbrInfo->setPanelText(4, WorkerID);
-    frmPABX::instance().sbrInfo->setPanelText(5, WorkerName);
+    core::StatusText(4, WorkerID);
+    core::StatusText(5, WorkerName);
     s_LoginFlag = true;
     ModGeneral::AddOpLog(QStringLiteral("登录系统"));
     finish();

@@ -1,8 +1,9 @@
 #include "link/LinkWindows.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/frmPicClip.h"
 #include "core/frmWelcome.h"
+#include "platform/FlexGrid.h"
 #include "platform/Prompts.h"
 
 #include <QApplication>
@@ -21,8 +22,9 @@ bool ProgressShown() {
 }
 
 void AddDepositLine(const QString& line) {
-    if (!frmPABX::exists()) return;
-    platform::FlexGrid* g = frmPABX::instance().fgDisp;
+    core::Console* c = core::TheConsole();
+    platform::FlexGrid* g = c ? c->fgDisp : nullptr;
+    if (!g) return;
     g->AddItem(line);
     if (g->Rows() > 2 && g->TextMatrix(1, 0).isEmpty()) g->RemoveItem(1);
 }

@@ -1,6 +1,6 @@
 #include "link/Monitor.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "params/BoardPanel.h"
 #include "params/TableViews.h"
@@ -30,8 +30,8 @@ void paintIfFitted(int slot, quint32 color, quint8 mask) {
 }
 
 platform::FlexGrid* monGrid(int index) {
-    frmPABX& f = frmPABX::instance();
-    return index < f.fgMon.size() ? f.fgMon[index] : nullptr;
+    core::Console* c = core::TheConsole();
+    return c && index < c->fgMon.size() ? c->fgMon[index] : nullptr;
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "link/UsbCommands.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -27,7 +27,7 @@ bool ask(QByteArray& answer, const QString& code) { return ModComm::GetOrder(ans
 
 void mainEnabled(bool on) {
     if (MDIMain::exists()) MDIMain::instance().setEnabled(on);
-    else if (frmPABX::exists()) frmPABX::instance().setEnabled(on);
+    else core::SetConsoleEnabled(on);
 }
 
 void notice(const QString& text) { platform::MsgBox(text, platform::mbOKOnly, AppName); }

@@ -1,6 +1,6 @@
 #include "link/frmSRV.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/OpLog.h"
 #include "link/LinkTrace.h"
@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QRandomGenerator>
 #include <QResizeEvent>
+#include <QTimer>
 #include <memory>
 
 namespace {
@@ -216,7 +217,9 @@ void frmSRV::lstRec_DblClick() {
 
 void frmSRV::cmdMon_Click() {
     cmdMon->setText(cmdMon->text() == QLatin1String("自动演示") ? QStringLiteral("停止") : QStringLiteral("自动演示"));
-    QTimer* t = frmPABX::instance().Timer1;
+    core::Console* c = core::TheConsole();
+    QTimer* t = c ? c->Timer1 : nullptr;
+    if (!t) return;
     if (!demoConnected_) {
         connect(t, &QTimer::timeout, this, &frmSRV::DemoTick);
         demoConnected_ = true;

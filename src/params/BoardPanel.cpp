@@ -1,9 +1,10 @@
 #include "params/BoardPanel.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/frmPicClip.h"
 #include "link/Monitor.h"
+#include "platform/FlexGrid.h"
 
 #include <QPainter>
 
@@ -59,7 +60,7 @@ void LoadCards() {
         if (disp == 15) slot.Fitted = 0;
         CardKind(static_cast<int>(rs.lng(QStringLiteral("defaultcard"))), &slot.DefColor, nullptr);
     }
-    if (frmPABX::instance().PicMain) frmPABX::instance().PicMain->update();
+    core::RefreshBoard();
     for (int s = 0; s < 22; ++s) SetCardColor(s, CardList[s].Color, 0);
 }
 
@@ -68,9 +69,9 @@ void LoadCards() {
 QPoint LampCentre(int lamp) { return {px(2 * 72), px((2 * lamp - 1) * 100)}; }
 
 void SetCardColor(int card, quint32 color, quint8 portMask) {
-    frmPABX& f = frmPABX::instance();
-    if (card < 0 || card >= f.picCard.size()) return;
-    QLabel* pic = f.picCard[card];
+    core::Console* c = core::TheConsole();
+    if (!c || card < 0 || card >= c->picCard.size()) return;
+    QLabel* pic = c->picCard[card];
     QPixmap pm(qMax(pic->width(), kSlotWidth), qMax(pic->height(), kSlotHeight));
     pm.fill(platform::vbColor(color));
     QPainter p(&pm);

@@ -1,6 +1,6 @@
 #include "params/DialDigits.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "platform/Db.h"
 #include "platform/FlexGrid.h"
@@ -164,10 +164,16 @@ QString CheckSpringCount(const platform::FlexGrid& grid, const QString& head, co
 }
 
 QString CheckSpringCount(const QString& head, const QString& num) {
-    frmPABX& f = frmPABX::instance();
+    core::Console* c = core::TheConsole();
     QString message;
-    const QString r = CheckSpringCount(*f.fgDisp, head, num, &message);
-    if (!message.isEmpty()) f.sbrInfo->setPanelText(2, message);
+    QString r;
+    if (c && c->fgDisp) {
+        r = CheckSpringCount(*c->fgDisp, head, num, &message);
+    } else {
+        const platform::FlexGrid none;   // no view shown: no number on screen is taken
+        r = CheckSpringCount(none, head, num, &message);
+    }
+    if (!message.isEmpty()) core::StatusText(2, message);
     return r;
 }
 

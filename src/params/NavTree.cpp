@@ -1,13 +1,15 @@
 #include "params/NavTree.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "params/BoardPanel.h"
+#include "platform/FlexGrid.h"
 
 #include <QAction>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSet>
+#include <QToolBar>
 #include <QTreeWidget>
 
 namespace ModSwitch {
@@ -138,14 +140,18 @@ QIcon ToolImage(int index) {
 QString NodeKey(const QTreeWidgetItem* node) { return node ? node->data(0, kKeyRole).toString() : QString(); }
 
 QTreeWidgetItem* FindNode(const QString& key) {
-    QTreeWidget* tv = frmPABX::instance().tvSwitch;
+    core::Console* c = core::TheConsole();
+    QTreeWidget* tv = c ? c->tvSwitch : nullptr;
+    if (!tv) return nullptr;
     for (QTreeWidgetItemIterator it(tv); *it; ++it)
         if (NodeKey(*it) == key) return *it;
     return nullptr;
 }
 
 void BuildNavTree() {
-    QTreeWidget* tv = frmPABX::instance().tvSwitch;
+    core::Console* c = core::TheConsole();
+    QTreeWidget* tv = c ? c->tvSwitch : nullptr;
+    if (!tv) return;
     tv->clear();
     auto* root = new QTreeWidgetItem(tv, QStringList{QStringLiteral("系统导航")});
     root->setData(0, kKeyRole, QStringLiteral("Switch"));
@@ -164,7 +170,9 @@ void BuildNavTree() {
 
 QAction* AddToolButton(const QString& key, const QString& tip, int image, int style) {
     (void)style;
-    QToolBar* bar = frmPABX::instance().tbrSwitch;
+    core::Console* c = core::TheConsole();
+    QToolBar* bar = c ? c->tbrSwitch : nullptr;
+    if (!bar) return nullptr;
     QAction* a = bar->addAction(ToolImage(image), tip);
     a->setObjectName(key);
     a->setData(key);
@@ -174,10 +182,11 @@ QAction* AddToolButton(const QString& key, const QString& tip, int image, int st
 }
 
 void SetToolbar() {
-    frmPABX& f = frmPABX::instance();
-    const QString key = NodeKey(f.tvSwitch->currentItem());
-    f.tbrSwitch->clear();
-    f.tbrSwitch->addSeparator();
+    core::Console* c = core::TheConsole();
+    if (!c || !c->tvSwitch || !c->tbrSwitch) return;
+    const QString key = NodeKey(c->tvSwitch->currentItem());
+    c->tbrSwitch->clear();
+    c->tbrSwitch->addSeparator();
     const bool transfer = transferKeys().contains(key);
     if (transfer || key == QLatin1String("User")) AddToolButton(QStringLiteral("DownLoad"), QStringLiteral("下载"), 1);
     if (transfer) {

@@ -1,6 +1,6 @@
 #include "params/TableViews.h"
 
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/ModSwitch.h"
@@ -172,9 +172,9 @@ QString PortName(int address) {
 }
 
 void ShowPortState(int channel, int state, int port1, int port2, int port3) {
-    frmPABX& f = frmPABX::instance();
-    if (f.fgMon.isEmpty() || channel < 0) return;
-    platform::FlexGrid& grid = *f.fgMon[0];
+    core::Console* c = core::TheConsole();
+    if (!c || c->fgMon.isEmpty() || channel < 0) return;
+    platform::FlexGrid& grid = *c->fgMon[0];
     const int row = channel / 2 + 1;
     const int col = (channel % 2) * 5 + 1;
     if (state >= 0 && state < MonRes.size()) {
@@ -231,9 +231,9 @@ void InitExtNumber() {
             "head not in (select headtype from lanhead where headtype>19 and headtype<30)"));
         tx.commit();
     }
-    frmPABX& f = frmPABX::instance();
-    if (f.fgMon.size() < 2) return;
-    platform::FlexGrid& grid = *f.fgMon[1];
+    core::Console* c = core::TheConsole();
+    if (!c || c->fgMon.size() < 2) return;
+    platform::FlexGrid& grid = *c->fgMon[1];
     platform::Recordset rs = dbSwitch.query(QStringLiteral(
         "SELECT headid || springnum AS TXHM, Address From lanhead, extension WHERE Head=headtype order by address"));
     // Each number goes to its own address's cell: rows 2, 4, ..., 30, columns 1 to 8.

@@ -1,7 +1,7 @@
 #include "pricing/ClsMonitor.h"
 
 #include "billing/ArchiveBills.h"
-#include "console/frmPABX.h"
+#include "core/Console.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -160,8 +160,8 @@ void afterCommit(const char* what, F&& fn) {
 }
 
 platform::FlexGrid* consoleGrid() {
-    if (!frmPABX::exists()) return nullptr;
-    return frmPABX::instance().fgDisp;
+    core::Console* c = core::TheConsole();
+    return c ? c->fgDisp : nullptr;
 }
 
 }  // namespace

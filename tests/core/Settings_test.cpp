@@ -1,7 +1,7 @@
-#include "console/frmPABX.h"
 #include "core/ModSwitch.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
+#include "platform/Comm.h"
 #include "support/Fixtures.h"
 
 using namespace ModSwitch;
@@ -35,7 +35,7 @@ TEST_F(Settings, FreshStationLoadsItsDefaults) {
     EXPECT_FALSE(g_MonitorOn);
     EXPECT_EQ(AppName, "DE Duzariv");
     EXPECT_EQ(AppCompany, "本公司");
-    EXPECT_EQ(frmPABX::instance().ComA->CommPort(), 1);
+    EXPECT_EQ(ModComm::ComA().CommPort(), 1);
     EXPECT_FALSE(GetVariant("APPTITLE").isEmpty());
     EXPECT_EQ(GetVariant("CommSet"), "9600,N,8,1");
     EXPECT_EQ(GetVariant("Limit").split(',').size(), 8);
@@ -70,7 +70,7 @@ TEST_F(Settings, ValuesOfTheWrongFormReadAsFalseOrZero) {
     EXPECT_EQ(FeeType, 0);
     EXPECT_TRUE(g_MonitorOn);
     EXPECT_EQ(AppName, "交换机");
-    EXPECT_EQ(frmPABX::instance().ComA->CommPort(), 3);
+    EXPECT_EQ(ModComm::ComA().CommPort(), 3);
 
     SetVariant("PrnType", "True");
     SetVariant("PrnHD", "1");
@@ -81,7 +81,7 @@ TEST_F(Settings, ValuesOfTheWrongFormReadAsFalseOrZero) {
     EXPECT_EQ(PrnHD, 1);
     EXPECT_TRUE(SHPrnHD);
     EXPECT_EQ(AppName, "DE Duzariv");
-    EXPECT_EQ(frmPABX::instance().ComA->CommPort(), 1);
+    EXPECT_EQ(ModComm::ComA().CommPort(), 1);
 }
 
 TEST_F(Settings, PurgeKeepsTheNinetiethDay) {

@@ -18,6 +18,10 @@ namespace {
 
 class WorkerWindow : public testsupport::StationDbTest {
 protected:
+    void SetUp() override {
+        StationDbTest::SetUp();
+        frmPABX::instance();   // a login writes the worker into the console's status bar
+    }
     void TearDown() override {
         frmWorker::unload();
         frmChange::unload();

@@ -31,6 +31,7 @@ protected:
         ModSwitch::LoadSysPara();
         ModSwitch::LoadMonRes();
         ModComm::ResetMonitorState();
+        frmPABX::instance();   // the rack, the tree and the toolbar are the console's
     }
     void TearDown() override {
         // Windows the link and the icons opened go before the application does.

@@ -156,6 +156,7 @@ void flushPrompts() {
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
+    core::SetConsoleMaker([]() -> core::Console* { return &frmPABX::instance(); });
     const QStringList args = app.arguments().mid(1);
     if (args.isEmpty()) {
         std::fprintf(stderr, "usage: tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... "
