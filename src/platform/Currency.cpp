@@ -8,6 +8,17 @@ int64_t divRound(int64_t num, int64_t den) {
     return -((-num + den / 2) / den);
 }
 
+int64_t divRoundHalfEven(int64_t num, int64_t den) {
+    if (den < 0) { num = -num; den = -den; }
+    int64_t q = num / den;          // truncated towards zero
+    int64_t r = num % den;          // same sign as num
+    if (r < 0) { r = -r; }
+    const int64_t twice = 2 * r;
+    if (twice > den || (twice == den && (q % 2 != 0)))
+        q += num < 0 ? -1 : 1;
+    return q;
+}
+
 std::optional<Currency> Currency::parse(const QString& input) {
     QString t = input.trimmed();
     if (t.isEmpty()) return std::nullopt;
@@ -36,6 +47,8 @@ std::optional<Currency> Currency::parse(const QString& input) {
 }
 
 int64_t Currency::toFen() const { return divRound(v_, 100); }
+
+int64_t Currency::toFenHalfEven() const { return divRoundHalfEven(v_, 100); }
 
 Currency Currency::round(int decimals) const {
     if (decimals >= 4) return *this;

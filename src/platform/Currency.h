@@ -22,6 +22,9 @@ public:
     // Rounded to whole fen (hundredths), half away from zero.
     int64_t toFen() const;
     Currency roundToFen() const { return fromFen(toFen()); }
+    // Rounded to whole fen with halves to the even neighbour (0.005 -> 0,
+    // 0.015 -> 2), as the switch's money fields take them.
+    int64_t toFenHalfEven() const;
     // Rounded to `decimals` places (0..4), half away from zero.
     Currency round(int decimals) const;
     // Text with two decimals, "0.00" form, rounded half away from zero.
@@ -49,5 +52,7 @@ private:
 
 // Integer division rounding half away from zero.
 int64_t divRound(int64_t num, int64_t den);
+// Integer division rounding halves to the even quotient.
+int64_t divRoundHalfEven(int64_t num, int64_t den);
 
 }  // namespace platform

@@ -27,6 +27,21 @@ TEST(Currency, ParsesAndRoundsWithoutDouble) {
     EXPECT_EQ(Currency::fromRaw(-12500).toPlainString(), "-1.25");
 }
 
+TEST(Currency, HalfEvenToFenLeavesShownTextsAlone) {
+    // The switch's money fields: halves go to the even fen, either sign.
+    EXPECT_EQ(Currency::fromRaw(50).toFenHalfEven(), 0);       // 0.005
+    EXPECT_EQ(Currency::fromRaw(150).toFenHalfEven(), 2);      // 0.015
+    EXPECT_EQ(Currency::fromRaw(250).toFenHalfEven(), 2);      // 0.025
+    EXPECT_EQ(Currency::fromRaw(251).toFenHalfEven(), 3);
+    EXPECT_EQ(Currency::fromRaw(-150).toFenHalfEven(), -2);
+    EXPECT_EQ(Currency::fromRaw(-249).toFenHalfEven(), -2);
+    EXPECT_EQ(Currency::fromRaw(30000).toFenHalfEven(), 300);
+    // "0.00" texts keep rounding half away from zero.
+    EXPECT_EQ(Currency::fromRaw(50).toString2(), "0.01");
+    EXPECT_EQ(divRoundHalfEven(7, 2), 4);
+    EXPECT_EQ(divRoundHalfEven(5, -2), -2);
+}
+
 class DbTest : public ::testing::Test {
 protected:
     void SetUp() override {

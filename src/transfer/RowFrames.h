@@ -1,0 +1,90 @@
+#pragma once
+// The order frames that carry the station's parameter tables to the switch,
+// one frame per table row, as upper-case hex text without the checksum (the
+// send appends it). A row that cannot be encoded (a missing value, a text
+// where a number belongs, a value that does not fit its field) throws
+// EncodeError: nothing of it is sent.
+#include "platform/Db.h"
+
+#include <QHash>
+#include <QVector>
+#include <QString>
+#include <QVariant>
+#include <initializer_list>
+#include <stdexcept>
+#include <utility>
+
+namespace transfer {
+
+class EncodeError : public std::runtime_error {
+public:
+    explicit EncodeError(const QString& text) : std::runtime_error(text.toStdString()), text_(text) {}
+    QString text() const { return text_; }
+private:
+    QString text_;
+};
+
+// The values of one row by column name (case-insensitive): the current row of
+// a recordset, or values given directly. Money columns hold the stored form,
+// ten-thousandths of a yuan.
+class RowValues {
+public:
+    RowValues() = default;
+    RowValues(std::initializer_list<std::pair<QString, QVariant>> values);
+    static RowValues of(const platform::Recordset& rs);
+    QVariant value(const QString& column) const;   // Null when absent
+    void set(const QString& column, const QVariant& v) { v_.insert(column.toLower(), v); }
+private:
+    QHash<QString, QVariant> v_;
+};
+
+// What the grades of an account or extension depend on in its owner.
+struct Owner {
+    bool found = false;     // an owner without a user row counts as unlocked, not a deposit user
+    bool locked = false;
+    int balanceMode = 1;    // 0: pays in advance (deposit user)
+};
+// The owner `userId` as the user table holds it now.
+Owner LookupOwner(qint64 userId);
+
+// Table codes of the table-begin frame "8103" + code, and the table end.
+inline constexpr const char* kBeginLanHead = "810309";
+inline constexpr const char* kBeginCityHead = "810301";
+inline constexpr const char* kBeginPabxFeeRate = "810303";
+inline constexpr const char* kBeginSpringNum = "810310";
+inline constexpr const char* kTableEnd = "810300";
+
+// Mode of an account or extension frame: as stored, the owner barred, the rows given back.
+enum DownMode { kModeNormal = 0, kModeLocked = 1, kModeRelease = 2 };
+
+// "860B": HeadID, HeadType, HeadLen, Headdelay, Router1, Router2. A city head
+// carries the ninth bit of its second route in the top bit of the length byte.
+QString HeadRow(const RowValues& r, bool cityHead);
+// "940A": Address, ExtraHead.
+QString ExtraHeadRow(const RowValues& r);
+// "A70A": Address, ShrinkHead.
+QString ShrinkRow(const RowValues& r);
+// "9008": Router, PortAddr, AddHead.
+QString AddHeadRow(const RowValues& r);
+// "9E13": the board kinds of slots 0..21 (15 = empty); slot 6 always carries the tone board.
+QString BoardLayout(const QVector<int>& kinds);
+// "8916": a trunk row.
+QString RelayRow(const RowValues& r);
+// "8705": Head, SpringNum.
+QString SpringNumRow(const RowValues& r);
+// "8F17", or "8F12" for the second switch model.
+QString PabxFeeRateRow(const RowValues& r, int switchModel);
+// "A910", or "A90C" for the second switch model; `ordinal` is the row's place in the download, from 1.
+QString PabxTimesRow(const RowValues& r, int ordinal, int switchModel);
+// "A507": Address, ChangeValue.
+QString ExtDepositRow(const RowValues& r);
+// "8C08": an account; `clearPassword` asks the switch to clear every password sent.
+QString AccountRow(const RowValues& r, int mode, bool clearPassword, const Owner& owner);
+// "8B16": an extension's parameters.
+QString ExtParaRow(const RowValues& r, int mode, bool clearPassword, const Owner& owner);
+// "8D12" from the setting "Limit" (eight numbers 0..65535).
+QString LimitsFrame(const QString& setting);
+// "A80E" from the setting "SelCmd" (three dial strings, two switches 0 or 1).
+QString SelCmdFrame(const QString& setting);
+
+}  // namespace transfer
