@@ -4,6 +4,7 @@
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
 #include "params/OptionLists.h"
+#include "transfer/ModToolbar.h"
 
 namespace ModGeneral {
 
@@ -68,11 +69,9 @@ bool CheckDeposit(qint64 userId, bool bPush, bool bForce) {
                 if (r >= grid->FixedRows() && r < grid->Rows()) grid->setTextMatrix(int(r), col, g_ModifyList[g]);
             }
         }
-        if (push) {
-            // Sending the user's accounts and extensions to the switch at once
-            // belongs to the parameter transfer, which is not here yet: the
-            // changed rows stay pending (bSet) and go with the next download.
-        }
+        // A failed push leaves the rows pending (bSet): they go with the user's
+        // next download, and no further user is pushed in this call.
+        if (push) push = ModToolbar::DownUserPara(uid, 0, 0, 0, 0);
     }
     return push;
 }

@@ -1,0 +1,471 @@
+#include "transfer/ModToolbar.h"
+
+#include "core/Console.h"
+#include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "core/ModSwitch.h"
+#include "core/OpLog.h"
+#include "core/frmDialog.h"
+#include "core/frmProgress.h"
+#include "link/LinkTrace.h"
+#include "link/ModComm.h"
+#include "params/TableViews.h"
+#include "platform/Clock.h"
+#include "platform/FlexGrid.h"
+#include "transfer/RowFrames.h"
+
+#include <functional>
+#include <memory>
+
+namespace ModToolbar {
+
+using platform::Recordset;
+using transfer::RowValues;
+
+namespace {
+
+const QString kLanHead = QStringLiteral("LanHead");
+const QString kCityHead = QStringLiteral("CityHead");
+const QString kExtraHead = QStringLiteral("ExtraHead");
+const QString kShrink = QStringLiteral("Shrink");
+const QString kRouter1 = QStringLiteral("Router1");
+const QString kRouter2 = QStringLiteral("Router2");
+const QString kMonCard = QStringLiteral("MonCard");
+const QString kRelay = QStringLiteral("Relay");
+const QString kExtension = QStringLiteral("Extension");
+const QString kAccount = QStringLiteral("Account");
+const QString kPabxFeeRate = QStringLiteral("PabxFeeRate");
+const QString kPabxTimes = QStringLiteral("PabxTimes");
+const QString kUser = QStringLiteral("User");
+const QString kExtDeposit = QStringLiteral("ExtDeposit");
+
+// The right number that selects the flexible numbers of the extension table.
+constexpr int kSpringNumRight = 5;
+
+bool acked(const QString& frame) { return ModComm::SendOrder(frame, true, 4, true) == 1; }
+
+platform::FlexGrid* consoleGrid() {
+    core::Console* c = core::TheConsole();
+    return c ? c->fgDisp : nullptr;
+}
+
+quint32 bgrOf(const QColor& c) { return quint32(c.red()) | (quint32(c.green()) << 8) | (quint32(c.blue()) << 16); }
+
+// Gives a grid row of the console its normal colour again: the whole row, or
+// for the extension view its parameter cells (numberPart false) or its number cells.
+void clearRow(int row) {
+    if (platform::FlexGrid* g = consoleGrid()) ModSwitch::SetRowColor(*g, row, bgrOf(g->BackColor()));
+}
+void clearRow3(int row, bool numberPart) {
+    if (platform::FlexGrid* g = consoleGrid()) ModSwitch::SetRowColor3(*g, row, bgrOf(g->BackColor()), numberPart);
+}
+
+// The console grid does not draw while rows are sent; it draws again at every exit.
+class RedrawOff {
+public:
+    RedrawOff() {
+        if (platform::FlexGrid* g = consoleGrid()) {
+            grid_ = g;
+            g->setRedraw(false);
+        }
+    }
+    ~RedrawOff() {
+        if (grid_ && consoleGrid() == grid_) grid_->setRedraw(true);
+    }
+private:
+    platform::FlexGrid* grid_ = nullptr;
+};
+
+void progressStep(qint32 value, const QString& text) {
+    if (frmProgress::exists()) frmProgress::instance().setpValue(value, text);
+}
+
+// The owner of an account or extension; one without a user row is sent as an
+// unlocked owner who does not pay in advance, and noted in the trace.
+transfer::Owner ownerOf(const Recordset& rs, const QString& what, qint64 address) {
+    const qint64 uid = rs.lng(QStringLiteral("userid"));
+    const transfer::Owner o = transfer::LookupOwner(uid);
+    if (!o.found)
+        LinkTrace::Note(QStringLiteral("%1 %2 的所属用户 %3 不存在, 按未闭锁的非预付用户下载").arg(what).arg(address).arg(uid));
+    return o;
+}
+
+QString accountText(const QString& code) {
+    const QString t = code.trimmed();
+    bool ok = false;
+    t.toInt(&ok);
+    return ok && t.size() <= 4 ? t.rightJustified(4, QLatin1Char('0')) : t;
+}
+
+}  // namespace
+
+QString OperationName(const QString& table, int rightNo) {
+    if (table == kLanHead) return QStringLiteral("下载本机字头");
+    if (table == kCityHead) return QStringLiteral("下载市话字头");
+    if (table == kExtraHead) return QStringLiteral("下载附加字头");
+    if (table == kShrink) return QStringLiteral("下载缩位字头");
+    if (table == kRouter1 || table == kRouter2) return QStringLiteral("下载加发字头");
+    if (table == kMonCard) return QStringLiteral("下载板极参数");
+    if (table == kRelay) return QStringLiteral("下载中继参数");
+    if (table == kExtension) return rightNo == kSpringNumRight ? QStringLiteral("下载弹性号码") : QStringLiteral("下载分机参数");
+    if (table == kAccount) return QStringLiteral("下载帐号");
+    if (table == kPabxFeeRate) return QStringLiteral("下载费率参数");
+    if (table == kPabxTimes) return QStringLiteral("下载时间段参数");
+    if (table == kUser) return QStringLiteral("下载用户信息");
+    if (table == kExtDeposit) return QStringLiteral("下载分机押金参数");
+    return {};
+}
+
+bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress) {
+    try {
+        const int n = ModSwitch::GetRecordCount(rs);
+        for (int i = 1; i <= n; ++i) {
+            const qint64 address = rs.lng(QStringLiteral("address"));
+            if (showProgress)
+                progressStep(-1, QStringLiteral("下载第%1个帐号 %2").arg(i).arg(accountText(rs.str(QStringLiteral("account")))));
+            const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("帐号"), address) : transfer::Owner{};
+            const QString frame = transfer::AccountRow(RowValues::of(rs), mode, clearPassword, owner);
+            if (!acked(frame)) return false;
+            dbSwitch.execute(QStringLiteral("update account set clearpassword=0, bset=0 where address=?"), {address});
+            if (CurTable == kAccount) {
+                clearRow(int(address - 2047));
+                if (platform::FlexGrid* g = consoleGrid()) {
+                    const qint32 row = ModGeneral::FindGridRow(*g, 0, QString::number(address), qint32(qMax<qint64>(1, address - 2048)));
+                    if (row > 0 && g->Cols() > 6) g->setTextMatrix(row, 6, QStringLiteral("OFF"));
+                }
+            }
+            rs.moveNext();
+        }
+        ModComm::SendOrder(QString::fromLatin1(transfer::kTableEnd), true, 4, true);
+        return true;
+    } catch (const std::exception& e) {
+        LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
+        return false;
+    }
+}
+
+bool DownExtPara(Recordset& rs, int mode, bool clearPassword, bool showProgress) {
+    RedrawOff redraw;
+    const int n = ModSwitch::GetRecordCount(rs);
+    for (int i = 1; i <= n; ++i) {
+        const qint64 address = rs.lng(QStringLiteral("Address"));
+        if (showProgress) progressStep(-1, QStringLiteral("下载分机参数%1").arg(address));
+        const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("分机"), address) : transfer::Owner{};
+        const QString frame = transfer::ExtParaRow(RowValues::of(rs), mode, clearPassword, owner);
+        if (!acked(frame)) return false;
+        dbSwitch.execute(QStringLiteral("update extension set bset=0 where address=?"), {address});
+        if (CurTable == kExtension) clearRow3(int(address + 1), false);
+        rs.moveNext();
+    }
+    return true;
+}
+
+bool DownUserPara(qint64 userId, int mode, int clearPassword, int force, int showProgress) {
+    if (userId == 0 && force == 0) return true;
+    Recordset accounts =
+        dbSwitch.query(QStringLiteral("select * from account where userid=? order by address"), {userId});
+    if (!DownAccount(accounts, mode, clearPassword != 0, showProgress != 0)) return false;
+    Recordset extensions =
+        dbSwitch.query(QStringLiteral("select * from extension where userid=? order by address"), {userId});
+    return DownExtPara(extensions, mode, clearPassword != 0, showProgress != 0);
+}
+
+namespace {
+
+// How one table view goes to the switch.
+struct Branch {
+    QString prompt;                 // of the progress window
+    QString begin;                  // table-begin frame, "" for none
+    bool end = false;               // "810300" after the last row
+    // Builds the frame of the current row (`ordinal` from 1).
+    std::function<QString(const Recordset&, int)> frame;
+    // After the row's acknowledgement: its database update and grid colour.
+    std::function<void(const Recordset&, int)> done;
+};
+
+QVariant col(const Recordset& rs, const char* name) { return rs.value(QString::fromLatin1(name)); }
+
+std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QString& name) {
+    auto b = std::make_unique<Branch>();
+    b->prompt = name + QStringLiteral("表...");
+    b->end = true;
+    const QString& t = table;
+    if (t == kLanHead || t == kCityHead) {
+        const bool city = t == kCityHead;
+        b->begin = QString::fromLatin1(city ? transfer::kBeginCityHead : transfer::kBeginLanHead);
+        b->frame = [city](const Recordset& rs, int) { return transfer::HeadRow(RowValues::of(rs), city); };
+        b->done = [city](const Recordset& rs, int i) {
+            dbSwitch.execute(city ? QStringLiteral("update CityHead set bSet=0 where HeadID=?")
+                                  : QStringLiteral("update LanHead set bSet=0 where HeadID=?"),
+                             {col(rs, "HeadID")});
+            clearRow(i);
+        };
+    } else if (t == kExtraHead) {
+        b->frame = [](const Recordset& rs, int) { return transfer::ExtraHeadRow(RowValues::of(rs)); };
+        b->done = [](const Recordset& rs, int) {
+            dbSwitch.execute(QStringLiteral("update ExtraHead set bSet=0 where Address=?"), {col(rs, "Address")});
+            clearRow(int(rs.lng(QStringLiteral("Address")) + 1));
+        };
+    } else if (t == kShrink) {
+        b->frame = [](const Recordset& rs, int) { return transfer::ShrinkRow(RowValues::of(rs)); };
+        b->done = [](const Recordset& rs, int) {
+            dbSwitch.execute(QStringLiteral("update Shrink set bSet=0 where Address=?"), {col(rs, "Address")});
+            clearRow(int(rs.lng(QStringLiteral("Address")) + 1));
+        };
+    } else if (t == kRouter1 || t == kRouter2) {
+        const int router = t == kRouter1 ? 1 : 2;
+        b->frame = [](const Recordset& rs, int) { return transfer::AddHeadRow(RowValues::of(rs)); };
+        b->done = [router](const Recordset& rs, int) {
+            dbSwitch.execute(QStringLiteral("update AddHead set bSet=0 where Router=? and PortAddr=?"),
+                             {router, col(rs, "PortAddr")});
+            clearRow(int(rs.lng(QStringLiteral("PortAddr")) + 1));
+        };
+    } else if (t == kRelay) {
+        b->prompt = name + QStringLiteral("...");
+        b->end = false;
+        b->frame = [](const Recordset& rs, int) { return transfer::RelayRow(RowValues::of(rs)); };
+        b->done = [](const Recordset& rs, int) {
+            dbSwitch.execute(QStringLiteral("update Relay set bSet=0 where Address=?"), {col(rs, "Address")});
+            clearRow(int(rs.lng(QStringLiteral("Address"))));
+        };
+    } else if (t == kExtension && rightNo == kSpringNumRight) {
+        b->prompt = name;
+        b->begin = QString::fromLatin1(transfer::kBeginSpringNum);
+        b->frame = [](const Recordset& rs, int) {
+            if (!rs.boolean(QStringLiteral("HasHead")))
+                LinkTrace::Note(QStringLiteral("分机 %1 的字头类别 %2 没有本机字头, 弹性号码照样下载")
+                                    .arg(rs.lng(QStringLiteral("Address")))
+                                    .arg(rs.str(QStringLiteral("Head"))));
+            return transfer::SpringNumRow(RowValues::of(rs));
+        };
+        b->done = [](const Recordset& rs, int i) {
+            dbSwitch.execute(QStringLiteral("update Extension set bSetSpringNum=0 where Address=?"), {col(rs, "Address")});
+            clearRow3(i, true);
+        };
+    } else if (t == kPabxFeeRate) {
+        b->prompt = name + QStringLiteral("...");
+        b->begin = QString::fromLatin1(transfer::kBeginPabxFeeRate);
+        b->frame = [](const Recordset& rs, int) { return transfer::PabxFeeRateRow(RowValues::of(rs), SwitchModel); };
+        b->done = [](const Recordset& rs, int i) {
+            dbSwitch.execute(QStringLiteral("update pabxFeeRate set bSet=0 where FeeRateHead=?"), {col(rs, "FeeRateHead")});
+            clearRow(i);
+        };
+    } else if (t == kPabxTimes) {
+        b->prompt = name + QStringLiteral("...");
+        b->frame = [](const Recordset& rs, int i) { return transfer::PabxTimesRow(RowValues::of(rs), i, SwitchModel); };
+        b->done = [](const Recordset& rs, int i) {
+            dbSwitch.execute(QStringLiteral("update pabxtimes set bSet=0 where SegNo=?"), {col(rs, "SegNo")});
+            clearRow(i);
+        };
+    } else if (t == kExtDeposit) {
+        b->frame = [](const Recordset& rs, int) { return transfer::ExtDepositRow(RowValues::of(rs)); };
+        b->done = [](const Recordset& rs, int) {
+            const qint64 address = rs.lng(QStringLiteral("Address"));
+            const platform::Currency change = rs.cur(QStringLiteral("ChangeValue"));
+            {
+                // The change is recorded and used up together: it never goes twice.
+                platform::Transaction tx(dbSwitch);
+                if (change != platform::Currency())
+                    dbSwitch.execute(QStringLiteral("insert into extdeposithistory(ChangeDate,ExtAddr,ChangeValue,WorkerID,"
+                                                    "ChangeType) values(?,?,?,?,2)"),
+                                     {platform::Now(), address, change, WorkerID});
+                dbSwitch.execute(QStringLiteral("update extdeposit set bSet=0,changevalue=0 where address=?"), {address});
+                tx.commit();
+            }
+            if (platform::FlexGrid* g = consoleGrid(); g && address + 1 < g->Rows() && g->Cols() > 2)
+                g->setTextMatrix(int(address + 1), 2, QStringLiteral("0.00"));
+            clearRow(int(address + 1));
+        };
+    } else {
+        return nullptr;
+    }
+    return b;
+}
+
+// Ends a download: the progress window goes, the grid draws, the outcome is shown.
+void finish(const QString& status, const QString& logText = {}) {
+    frmProgress::unload();
+    if (!logText.isNull()) ModGeneral::AddOpLog(logText);
+    core::StatusText(2, status);
+}
+
+bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
+    if (!b.begin.isEmpty() && !acked(b.begin)) return false;
+    for (int i = 1; i <= n; ++i) {
+        const QString frame = b.frame(rs, i);
+        progressStep(i, name + QString::number(i));
+        if (!acked(frame)) return false;
+        b.done(rs, i);
+        rs.moveNext();
+    }
+    if (b.end) ModComm::SendOrder(QString::fromLatin1(transfer::kTableEnd), true, 4, true);
+    return true;
+}
+
+bool sendBoard() {
+    QVector<int> kinds(22, 15);
+    Recordset rs = dbSwitch.query(
+        QStringLiteral("select cardorder,dispcard from MonCard where cardlayer=0 and cardorder>=0 and cardorder<22 order by cardorder"));
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        if (rs.isNull(QStringLiteral("dispcard"))) throw transfer::EncodeError(QStringLiteral("字段 dispcard 无值"));
+        kinds[int(rs.lng(QStringLiteral("cardorder")))] = int(rs.lng(QStringLiteral("dispcard")));
+    }
+    if (!acked(transfer::BoardLayout(kinds))) return false;
+    if (frmProgress::exists()) frmProgress::instance().setToMax(0);
+    return true;
+}
+
+bool sendUsers(Recordset& rs, int n, const QString& name) {
+    for (int i = 1; i <= n; ++i) {
+        progressStep(-1, name + QStringLiteral(">>") + rs.str(QStringLiteral("username")));
+        const int mode = rs.boolean(QStringLiteral("locked")) ? transfer::kModeLocked : transfer::kModeNormal;
+        if (!DownUserPara(rs.lng(QStringLiteral("userid")), mode, 0, 1, 1)) return false;
+        rs.moveNext();
+    }
+    return true;
+}
+
+}  // namespace
+
+void DownLoadPara(Recordset& rs, int rightNo) {
+    if (ModGeneral::CheckRight(rightNo, ModGeneral::kRightStatusBar)) return;
+    RedrawOff redraw;
+    const QString table = CurTable;
+    const QString name = OperationName(table, rightNo);
+    const bool whole = table == kMonCard || table == kUser || table == kAccount || (table == kExtension && rightNo != kSpringNumRight);
+    std::unique_ptr<Branch> branch = whole ? nullptr : branchOf(table, rightNo, name);
+    // A view that has nothing to send sends nothing and reports nothing.
+    if (!whole && !branch) return;
+    try {
+        const int n = ModSwitch::GetRecordCount(rs);
+        QString prompt = branch ? branch->prompt : name;
+        if (table == kMonCard || table == kUser) prompt = name + QStringLiteral("...");
+        frmProgress::instance().LoadProgress(prompt, false, table == kUser ? 700 : n, 0, false);
+        bool ok = false;
+        if (table == kMonCard) ok = sendBoard();
+        else if (table == kUser) ok = sendUsers(rs, n, name);
+        else if (table == kAccount) ok = DownAccount(rs, transfer::kModeNormal, false, true);
+        else if (table == kExtension && rightNo != kSpringNumRight) ok = DownExtPara(rs, transfer::kModeNormal, false, true);
+        else ok = sendRows(rs, n, name, *branch);
+        if (ok) finish(QStringLiteral("下载成功"), name);
+        else finish(QStringLiteral("下载失败"));
+    } catch (const transfer::EncodeError& e) {
+        finish(QStringLiteral("下载错误:") + e.text());
+    } catch (const platform::DbError& e) {
+        finish(QStringLiteral("下载错误:") + e.text());
+    } catch (const std::exception& e) {
+        finish(QStringLiteral("下载错误:") + QString::fromUtf8(e.what()));
+    }
+}
+
+void DownTable(int rightNo) {
+    Recordset rs;
+    int right = rightNo;
+    try {
+        const QString t = CurTable;
+        if (t == kRouter1) {
+            rs = dbSwitch.query(QStringLiteral("select * from AddHead where Router=1 order by PortAddr"));
+        } else if (t == kRouter2) {
+            rs = dbSwitch.query(QStringLiteral("select * from AddHead where Router=2 order by PortAddr limit ?"),
+                                {SwitchModel == 2 ? 256 : 512});
+        } else if (t == kExtension) {
+            QStringList captions = {QString(), QStringLiteral("下载分机参数"), QStringLiteral("下载弹性号码")};
+            const int choice = frmDialog::instance().GetUDLSel(captions);
+            if (choice != 1 && choice != 2) return;
+            platform::FlexGrid* g = consoleGrid();
+            std::unique_ptr<platform::FlexGrid> scratch;
+            if (!g) {
+                scratch = std::make_unique<platform::FlexGrid>();
+                g = scratch.get();
+            }
+            const int bound = ModSwitch::ShowExtGrid(*g, kExtension, false);
+            if (choice == 1) {
+                rs = dbSwitch.query(QStringLiteral("select * from Extension where address<? order by Address"), {bound});
+            } else {
+                // Flexible numbers are positional: every extension row goes, in address order.
+                right = kSpringNumRight;
+                rs = dbSwitch.query(QStringLiteral("select Address,Head,SpringNum,exists(select 1 from LanHead where "
+                                                   "HeadType=Extension.Head) as HasHead from Extension where address<? "
+                                                   "order by Address"),
+                                    {bound});
+            }
+        } else if (t == kExtDeposit) {
+            rs = dbSwitch.query(QStringLiteral("select extdeposit.address as Address,ChangeValue from extdeposit,que_txhm "
+                                               "where extdeposit.address=que_txhm.address order by que_txhm.address"));
+        } else if (t == kRelay) {
+            platform::FlexGrid* g = consoleGrid();
+            std::unique_ptr<platform::FlexGrid> scratch;
+            if (!g) {
+                scratch = std::make_unique<platform::FlexGrid>();
+                g = scratch.get();
+            }
+            rs = dbSwitch.query(QStringLiteral("select * from Relay where address<=? order by Address"),
+                                {ModSwitch::ShowRelayGrid(*g, QStringLiteral("relay"), false)});
+        } else if (t == kLanHead || t == kCityHead) {
+            // In the view's order, so the row whose colour is cleared is the row acknowledged.
+            rs = dbSwitch.query(QStringLiteral("select * from %1 order by headtype,headid,length(headid)").arg(t));
+        } else if (t == kPabxFeeRate) {
+            rs = dbSwitch.query(QStringLiteral("select * from PabxFeeRate order by rowid"));
+        } else if (t == kPabxTimes) {
+            rs = dbSwitch.query(QStringLiteral("select * from PabxTimes order by SegNo"));
+        } else if (t == kExtraHead || t == kShrink || t == kRelay || t == kAccount || t == kUser || t == kMonCard) {
+            rs = dbSwitch.query(QStringLiteral("select * from %1").arg(t));
+        } else {
+            return;
+        }
+    } catch (const platform::DbError& e) {
+        core::StatusText(2, QStringLiteral("下载错误:") + e.text());   // a view that cannot be read sends nothing
+        return;
+    } catch (const std::exception& e) {
+        core::StatusText(2, QStringLiteral("下载错误:") + QString::fromUtf8(e.what()));
+        return;
+    }
+    ModGeneral::Delay(1);
+    DownLoadPara(rs, right);
+}
+
+void mnuDownload_Click(int tableRight) {
+    if (GridSelFirst == 0) {
+        if (GridSelLast == 0) return;
+        GridSelFirst = 1;
+    }
+    platform::FlexGrid* g = consoleGrid();
+    if (!g) return;
+    // The keys of column 0, bound as numbers; a key that is not one is skipped.
+    platform::Params keys;
+    QStringList marks;
+    for (qint32 r = GridSelFirst; r <= GridSelLast && r < g->Rows(); ++r) {
+        bool ok = false;
+        const qint64 k = g->TextMatrix(r, 0).trimmed().toLongLong(&ok);
+        if (!ok) continue;
+        keys << k;
+        marks << QStringLiteral("?");
+    }
+    const QString t = CurTable;
+    QString sql;
+    platform::Params params;
+    if (t == kRouter1 || t == kRouter2) {
+        sql = QStringLiteral("select * from AddHead where Router=? and PortAddr in (%1) order by PortAddr");
+        params << (t == kRouter1 ? 1 : 2);
+    } else if (t == kExtension || t == kAccount || t == kRelay || t == kExtraHead || t == kShrink || t == kExtDeposit) {
+        sql = QStringLiteral("select * from %1 where address in (%2) order by address").arg(t, QStringLiteral("%1"));
+    } else if (t == kUser) {
+        sql = QStringLiteral("select * from User where userid in (%1) order by userid");
+    } else {
+        return;
+    }
+    if (keys.isEmpty()) return;
+    params << keys;
+    Recordset rs;
+    try {
+        rs = dbSwitch.query(sql.arg(marks.join(',')), params);
+    } catch (const std::exception& e) {
+        core::StatusText(2, QStringLiteral("下载错误:") + QString::fromUtf8(e.what()));
+        return;
+    }
+    ModComm::SendOrder(QStringLiteral("960300"), false, 4, true);
+    DownLoadPara(rs, tableRight);
+    ModComm::SendOrder(QStringLiteral("960301"), false, 4, true);
+}
+
+}  // namespace ModToolbar

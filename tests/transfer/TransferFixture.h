@@ -1,0 +1,123 @@
+#pragma once
+// The station's link against the switch simulator on a pseudo-terminal, with
+// a console of the test's own (grid and status bar) registered in place of
+// the main window.
+#include "core/Console.h"
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "core/frmDialog.h"
+#include "core/frmProgress.h"
+#include "link/ModComm.h"
+#include "link/MonitorSink.h"
+#include "platform/AppExit.h"
+#include "platform/Comm.h"
+#include "platform/FlexGrid.h"
+#include "platform/Prompts.h"
+#include "platform/StatusBar.h"
+#include "sim/RowFrames.h"
+#include "sim/Switch.h"
+#include "support/Fixtures.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+namespace transfertest {
+
+class TestConsole : public core::Console {
+public:
+    TestConsole() {
+        fgDisp = new platform::FlexGrid(&window);
+        sbrInfo = new platform::StatusBar(5, &window);
+        core::RegisterConsole(this);
+    }
+    QWidget* ConsoleWidget() override { return &window; }
+    void Form_Load() override {}
+    bool NotExit(int) override { return true; }
+    [[noreturn]] void CloseApp() override { platform::EndProgram(0); }
+    void picRun_DblClick() override {}
+    bool ShowView(const QString&) override { return false; }
+    QWidget window;
+};
+
+class TransferTest : public testsupport::StationDbTest {
+protected:
+    void SetUp() override {
+        StationDbTest::SetUp();
+        WorkerID = QStringLiteral("0000");
+        WorkerName = QStringLiteral("管理员");
+        WorkerRights = QStringList{QStringLiteral("0")};
+        ASSERT_TRUE(sw.openPty());
+        ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
+        sw.start();
+        port = std::make_unique<platform::Comm>();
+        ModComm::InitFrameTable();
+        ModComm::AttachPort(port.get());
+        ModComm::ResetLink();
+        SetMonitorSink(nullptr);
+        poll.setInterval(3);
+        QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
+        poll.start();
+        ASSERT_EQ(ModComm::OpenComm(false), 1);
+        g_NoAnswerCount = 0;
+        settle(100);   // the opening's own answers
+        sw.clearReceived();
+        console = std::make_unique<TestConsole>();
+    }
+    void TearDown() override {
+        frmProgress::unload();
+        frmDialog::unload();
+        console.reset();
+        poll.stop();
+        sw.stop();
+        if (port->PortOpen()) port->setPortOpen(false);
+        ModComm::AttachPort(nullptr);
+        StationDbTest::TearDown();
+    }
+
+    // Everything the switch received since the last clearReceived(), as hex without sums.
+    QStringList sent() {
+        settle();
+        QStringList out;
+        for (const sim::Frame& f : sw.received()) out << f.hex();
+        return out;
+    }
+    // Codes (two bytes, three for table frames) of what was sent, in order.
+    QStringList codes() {
+        QStringList out;
+        for (const QString& h : sent()) out << (h.startsWith("81") || h.startsWith("96") ? h : h.left(4));
+        return out;
+    }
+    void settle(int ms = 60) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            QCoreApplication::processEvents();
+            QThread::msleep(1);
+        }
+    }
+    int pending(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
+    QString status() { return console->sbrInfo->panelText(2); }
+    QStringList opLog() {
+        QStringList out;
+        platform::Recordset rs = dbSwitch.query(QStringLiteral("select * from tab_oplog order by rowid"));
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) out << rs.value(3).toString();
+        return out;
+    }
+    // The operator's choice in the parameters-or-numbers dialog.
+    static void choose(int button) {
+        platform::script::onModal(QStringLiteral("frmDialog"), [button](QDialog* d) {
+            static_cast<frmDialog*>(d)->cmdSet[button]->click();
+        });
+    }
+
+    sim::Switch sw;
+    std::unique_ptr<platform::Comm> port;
+    QTimer poll;
+    std::unique_ptr<TestConsole> console;
+};
+
+}  // namespace transfertest

@@ -1,0 +1,120 @@
+// One user's download and the account and extension downloads under it,
+// against the simulated switch.
+#include "transfer/TransferFixture.h"
+
+#include "core/Deposit.h"
+#include "transfer/ModToolbar.h"
+
+using namespace transfertest;
+
+namespace {
+
+class UserDownload : public TransferTest {
+protected:
+    void SetUp() override {
+        TransferTest::SetUp();
+        user(7, 1);
+        account(2050, "0123", 7, 2, 5);
+        account(2051, "0456", 7, 3, 14);
+        dbSwitch.execute("update extension set userid=7,monitored=1,firstgrade=3,pwdgrade=5,secgrade=4,bset=1 where address=5");
+    }
+    void user(qint64 id, int balancemode, bool locked = false) {
+        dbSwitch.execute("insert into user(userid,username,balancemode,locked) values(?,?,?,?)",
+                         {id, QStringLiteral("用户%1").arg(id), balancemode, locked});
+    }
+    void account(int address, const char* code, qint64 uid, int g1, int g2) {
+        dbSwitch.execute("update account set account=?,userid=?,firstgrade=?,secgrade=?,bset=1,clearpassword=1 where address=?",
+                         {code, uid, g1, g2, address});
+    }
+    std::optional<sim::AccountF> switchAccount(int address) {
+        const auto r = sw.row(sim::tables::Account, address);
+        return r ? sim::decodeAccount(*r) : std::nullopt;
+    }
+    std::optional<sim::ExtParaF> switchExtension(int address) {
+        const auto r = sw.row(sim::tables::Extension, address);
+        return r ? sim::decodeExtPara(*r) : std::nullopt;
+    }
+};
+
+}  // namespace
+
+TEST_F(UserDownload, AccountsThenTheirEndThenExtensions) {
+    EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
+    EXPECT_EQ(codes(), (QStringList{"8C08", "8C08", "810300", "8B16"}));
+    auto a = switchAccount(2050);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->code, "0123");
+    EXPECT_EQ(a->grade1, 2);
+    EXPECT_FALSE(a->keepPassword);   // the stored clear request goes once ...
+    EXPECT_EQ(switchAccount(2051)->grade2, 15);
+    auto e = switchExtension(5);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->grade1, 3);
+    EXPECT_EQ(e->pwdGrade, 5);
+    EXPECT_EQ(e->grade2, 4);
+    EXPECT_EQ(pending("select count(*) from account where bset<>0 or clearpassword<>0"), 0);   // ... and is used up
+    EXPECT_EQ(pending("select count(*) from extension where bset<>0"), 0);
+
+    // Given back: every account free, restricted grades.
+    sw.clearReceived();
+    EXPECT_TRUE(ModToolbar::DownUserPara(7, 2, 0, 0, 0));
+    EXPECT_EQ(sent().first(), "8C080802FFFF8A0A");
+    EXPECT_EQ(switchExtension(5)->grade1, 10);
+
+    // The default user only when forced.
+    sw.clearReceived();
+    EXPECT_TRUE(ModToolbar::DownUserPara(0, 0, 0, 0, 0));
+    EXPECT_TRUE(sent().isEmpty());
+    dbSwitch.execute("update extension set userid=8 where address<>5");   // user 0 keeps one account only
+    dbSwitch.execute("update account set userid=8 where userid=0 and address<>2052");
+    EXPECT_TRUE(ModToolbar::DownUserPara(0, 0, 0, -1, 0));
+    EXPECT_EQ(codes(), (QStringList{"8C08", "810300"}));
+}
+
+TEST_F(UserDownload, ARefusedAccountStopsTheUser) {
+    sw.addRule("8C08", sim::Reply::Status03, 2, 1);   // both attempts of the second account
+    EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
+    EXPECT_EQ(codes(), (QStringList{"8C08", "8C08", "8C08"}));
+    EXPECT_EQ(pending("select bset from account where address=2050"), 0);
+    EXPECT_NE(pending("select bset from account where address=2051"), 0);
+    EXPECT_NE(pending("select bset from extension where address=5"), 0);
+}
+
+TEST_F(UserDownload, DepositOwnersLockedOwnersAndOwnersWithoutARow) {
+    dbSwitch.execute("update extension set depositgrade=8 where address=5");
+    dbSwitch.execute("update account set depositgrade=6 where address=2050");
+    dbSwitch.execute("update user set balancemode=0 where userid=7");
+    EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
+    EXPECT_EQ(switchAccount(2050)->grade1, 6);
+    EXPECT_EQ(switchExtension(5)->grade1, 8);
+    EXPECT_EQ(switchExtension(5)->grade2, 8);
+
+    dbSwitch.execute("update user set locked=1 where userid=7");
+    EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
+    EXPECT_EQ(switchAccount(2050)->grade1, 10);
+    EXPECT_EQ(switchExtension(5)->grade1, 10);
+
+    // Nobody owns the rows any more: as an unlocked owner who pays monthly.
+    dbSwitch.execute("delete from user where userid=7");
+    EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
+    EXPECT_EQ(switchAccount(2050)->grade1, 2);
+    EXPECT_EQ(switchExtension(5)->grade1, 3);
+}
+
+TEST_F(UserDownload, TheDepositCheckSendsAChangedGrade) {
+    dbSwitch.execute("update user set balancemode=0, remain=? where userid=7", {platform::Currency::fromYuan(5)});
+    ModSwitch::SetVariant("Deposit0", "10");
+    ModSwitch::SetVariant("Deposit1", "20");
+    EXPECT_TRUE(ModGeneral::CheckDeposit(7, true, false));
+    EXPECT_EQ(switchExtension(5)->grade1, 3);   // grade 2 lies below the extension's own grade
+    EXPECT_EQ(switchAccount(2050)->grade1, 2);
+    EXPECT_EQ(pending("select count(*) from extension where bset<>0 or depositgrade<>2 and address=5"), 0);
+
+    // The switch refuses the extension: the row stays pending for the next download.
+    sw.clearReceived();
+    sw.addRule("8B16", sim::Reply::Status03, 2);
+    dbSwitch.execute("update user set remain=? where userid=7", {platform::Currency::fromYuan(15)});
+    EXPECT_FALSE(ModGeneral::CheckDeposit(7, true, false));
+    EXPECT_EQ(pending("select depositgrade from extension where address=5"), 3);
+    EXPECT_NE(pending("select bset from extension where address=5"), 0);
+}
