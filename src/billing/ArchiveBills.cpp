@@ -26,6 +26,7 @@ const QString kWorkFile = QStringLiteral("tmp.mdb");
 
 ArchiveRun g_last;
 bool g_running = false;
+int g_holds = 0;
 std::function<void(testing::ArchiveStage)> g_hook;
 
 void stage(testing::ArchiveStage s) {
@@ -339,6 +340,9 @@ QString MonthTableName(int month) { return QStringLiteral("Tab_Ph%1").arg(month)
 
 const ArchiveRun& LastArchiveRun() { return g_last; }
 
+ArchiveHold::ArchiveHold() { ++g_holds; }
+ArchiveHold::~ArchiveHold() { --g_holds; }
+
 void EnsureArchiveIndexes(const Database& archive) {
     for (int m = 1; m <= 12; ++m) {
         const QString table = archive.actualTableName(MonthTableName(m));
@@ -365,6 +369,7 @@ Database AttachArchive(int year, const QString& schema) {
 void ArchiveBills() {
     if (g_running) return;  // a nested call finds the run already under way
     g_last = ArchiveRun();
+    if (g_holds > 0) return;  // a reader spans the files; the next run takes the records
     const QString curPath = platform::resolveCI(ModDefine::DataPath, QStringLiteral("PhoneCur.mdb"));
     if (dbPhoneCur.isOpen() && (dbPhoneCur.inTransaction() || !sqlite3_get_autocommit(dbPhoneCur.raw())))
         return;  // the moves cannot commit on their own now; the next run takes the records

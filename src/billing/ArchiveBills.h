@@ -17,6 +17,17 @@ namespace billing {
 // run goes on stay current; a month that fails stays current as a whole.
 void ArchiveBills();
 
+// While a hold lives, ArchiveBills refuses to run (LastArchiveRun().ran is
+// false): a reader that sums the current table and the archives in several
+// steps, yielding between them, keeps every record in the file it found it in.
+class ArchiveHold {
+public:
+    ArchiveHold();
+    ~ArchiveHold();
+    ArchiveHold(const ArchiveHold&) = delete;
+    ArchiveHold& operator=(const ArchiveHold&) = delete;
+};
+
 // What the last run did (for the callers that need to know, and for tests).
 struct ArchiveRun {
     bool ran = false;           // false: refused (a transaction was open, or a run was in progress)

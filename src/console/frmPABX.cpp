@@ -1,6 +1,7 @@
 #include "console/frmPABX.h"
 
 #include "billing/ArchiveBills.h"
+#include "billing/Settlement.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -334,6 +335,11 @@ void frmPABX::Form_Load() {
 
     ModSwitch::OpenDB(DataPath + QStringLiteral("Switch.mdb"), dbSwitch);
     ModUpgrade::UpgradeFeeRateKey();
+    try {
+        // Data directories from before the settlement table get it here.
+        billing::EnsureBalanceTable(dbSwitch);
+    } catch (const platform::DbError&) {
+    }
     if (SwitchModel != 2) {
         mnuIPPUHPARA->setVisible(false);
         mnuTerminal->setVisible(false);

@@ -1,0 +1,288 @@
+#include "billing/Settlement.h"
+
+#include "billing/ArchiveBills.h"
+#include "core/ModDefine.h"
+#include "platform/Clock.h"
+
+#include <QFileInfo>
+#include <QHash>
+
+using platform::Currency;
+using platform::Database;
+using platform::DbError;
+using platform::Params;
+
+namespace billing {
+
+namespace {
+
+const QString kReadSchema = QStringLiteral("settle_year");
+
+const char* const kFeeColumns[5] = {"f_basefee", "f_addfee1", "f_addfee2", "f_poundage", "f_iplinkfee"};
+const char* const kTypeColumns[10] = {"f_international", "f_worldarea", "f_internal", "f_province", "f_mobile",
+                                      "f_suburb", "f_information", "f_city", "f_ipphone", "f_local"};
+
+// A settlement error that names no database fault: the description is ours.
+struct UserError {
+    QString text;
+};
+
+QString inList(int n) {
+    QStringList marks;
+    for (int i = 0; i < n; ++i) marks << QStringLiteral("?");
+    return marks.join(',');
+}
+
+// Detaches the year read, whatever happens while it is read.
+struct YearGuard {
+    Database db;
+    ~YearGuard() {
+        if (db.isOpen()) db.close();
+    }
+};
+
+// Adds one table's grouped sums of the user and period into `sums` and the detail rows.
+void sumTable(const Database& db, const QString& table, qint64 userId, const QDateTime& start, const QDateTime& end,
+              const QList<int>& categories, int minSeconds, PeriodSums& sums, QHash<QString, int>& index,
+              QList<DetailRow>& details) {
+    QString sql = QStringLiteral(
+                      "SELECT f_calladdr, f_zh, f_phmode, SUM(f_moneny), SUM(f_addfee1), SUM(f_addfee2), "
+                      "SUM(f_gatefee), SUM(f_linkfee) FROM %1 WHERE f_userid=? AND f_date>=? AND f_date<? "
+                      "AND f_phmode IN (%2)")
+                      .arg(db.qualified(table), inList(categories.size()));
+    Params p{userId, start, end};
+    for (int c : categories) p << c;
+    if (minSeconds > 0) {
+        sql += QStringLiteral(" AND f_long>=?");
+        p << minSeconds;
+    }
+    sql += QStringLiteral(" GROUP BY f_calladdr, f_zh, f_phmode");
+    platform::Recordset rs = db.query(sql, p);
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        const int category = static_cast<int>(rs.value(2).toLongLong());
+        if (category < 0 || category > 9) continue;  // incoming calls have no column and are never settled
+        Currency part[5];
+        Currency all;
+        for (int k = 0; k < 5; ++k) {
+            // A money sum is read as the stored ten-thousandths it adds up.
+            part[k] = Currency::fromRaw(rs.value(3 + k).toLongLong());
+            all += part[k];
+        }
+        // Calls without an account carry four blanks in f_zh.
+        const QString zh = rs.value(1).toString();
+        const bool account = !zh.trimmed().isEmpty();
+        const int kind = account ? kKindAccount : kKindExtension;
+        const QString name = account ? zh : QString::number(rs.value(0).toLongLong());
+        const QString key = QString::number(kind) + ':' + name;
+        auto it = index.find(key);
+        if (it == index.end()) {
+            DetailRow row;
+            row.kind = kind;
+            row.name = name;
+            details << row;
+            it = index.insert(key, details.size() - 1);
+        }
+        DetailRow& d = details[it.value()];
+        sums.types[category] += all;
+        d.sums.types[category] += all;
+        for (int k = 0; k < 5; ++k) {
+            sums.fees[k] += part[k];
+            d.sums.fees[k] += part[k];
+        }
+    }
+}
+
+QDateTime toSecond(const QDateTime& t) {
+    return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), t.time().second()));
+}
+
+void writeSums(Params& p, const PeriodSums& s) {
+    for (int k = 0; k < 5; ++k) p << s.fees[k];
+    for (int k = 0; k < 10; ++k) p << s.types[k];
+}
+
+QString columnList() {
+    QStringList cols{"f_userid", "f_name", "f_isuser", "f_starttime", "f_endtime"};
+    for (auto c : kFeeColumns) cols << c;
+    for (auto c : kTypeColumns) cols << c;
+    cols << "f_rent" << "f_kind";
+    return cols.join(',');
+}
+
+// The whole statement in one transaction: the table holds the last complete run.
+void writeBalance(const QList<StatementLine>& lines) {
+    const QString insert = QStringLiteral("INSERT INTO tab_balance (%1) VALUES (%2)").arg(columnList(), inList(22));
+    platform::Transaction tx(dbSwitch);
+    dbSwitch.execute(QStringLiteral("DELETE FROM tab_balance"));
+    for (const StatementLine& l : lines) {
+        Params p{l.userId, l.name, true, l.start, l.end};
+        writeSums(p, l.sums);
+        p << l.rent << static_cast<int>(kKindUser);
+        dbSwitch.execute(insert, p);
+        for (const DetailRow& d : l.details) {
+            Params q{l.userId, d.name, false, l.start, l.end};
+            writeSums(q, d.sums);
+            q << Currency() << d.kind;
+            dbSwitch.execute(insert, q);
+        }
+    }
+    tx.commit();
+}
+
+}  // namespace
+
+bool EnsureBalanceTable(const Database& sw) {
+    if (sw.hasTable(QStringLiteral("tab_balance"))) return false;
+    QStringList cols{"f_userid LONG NOT NULL DEFAULT 0", "f_name TEXT(50) NOT NULL DEFAULT ''",
+                     "f_isuser BOOLEAN NOT NULL DEFAULT 0", "f_starttime DATETIME", "f_endtime DATETIME"};
+    for (auto c : kFeeColumns) cols << QStringLiteral("%1 CURRENCY NOT NULL DEFAULT 0").arg(c);
+    for (auto c : kTypeColumns) cols << QStringLiteral("%1 CURRENCY NOT NULL DEFAULT 0").arg(c);
+    cols << "f_rent CURRENCY NOT NULL DEFAULT 0" << "f_kind BYTE NOT NULL DEFAULT 0";
+    platform::Transaction tx(sw);
+    sw.execute(QStringLiteral("CREATE TABLE %1 (%2, UNIQUE (f_isuser, f_userid, f_name, f_starttime))")
+                   .arg(sw.qualified(QStringLiteral("tab_balance")), cols.join(", ")));
+    sw.execute(QStringLiteral("CREATE INDEX %1 ON tab_balance (f_isuser, f_userid, f_starttime)")
+                   .arg(sw.qualified(QStringLiteral("tab_balance_user"))));
+    tx.commit();
+    return true;
+}
+
+QString BalanceModeName(int mode) {
+    switch (mode) {
+    case 0: return QStringLiteral("押金用户");
+    case 1: return QStringLiteral("按月用户");
+    default: return QStringLiteral("不结算用户");
+    }
+}
+
+QDateTime PayDate(const QDateTime& t, int monthsAhead, int day) {
+    const QDate first = QDate(t.date().year(), t.date().month(), 1).addMonths(monthsAhead);
+    return QDateTime(QDate(first.year(), first.month(), day), QTime(0, 0));
+}
+
+QList<QPair<QDateTime, QDateTime>> MonthlyPeriods(const QDateTime& start, const QDateTime& end, int day, bool force) {
+    QList<QPair<QDateTime, QDateTime>> out;
+    if (day < 1 || day > 28) day = 1;
+    // No period runs into the future: the end goes back to the latest pay date
+    // not after it, so the running period is never settled as if it had ended.
+    QDateTime last = PayDate(end, 0, day);
+    if (last > end) last = PayDate(end, -1, day);
+    QDateTime from = start;
+    QDateTime pay = PayDate(start, start.date().day() >= day ? 1 : 0, day);
+    while (pay <= last || force) {
+        out << qMakePair(from, pay);
+        if (pay > last) break;
+        from = pay;
+        pay = PayDate(pay, 1, day);
+    }
+    return out;
+}
+
+void TotalBill(qint64 userId, const QDateTime& start, const QDateTime& end, const QList<int>& categories,
+               int minSeconds, PeriodSums& sums, QList<DetailRow>& details) {
+    sums = PeriodSums();
+    details.clear();
+    if (categories.isEmpty() || !(start < end)) return;
+    QHash<QString, int> index;
+    // Records not yet archived (a run refused or failed, calls stored since).
+    if (dbPhoneCur.isOpen()) {
+        const QString cur = dbPhoneCur.actualTableName(QStringLiteral("Tab_Phone"));
+        if (!cur.isEmpty()) sumTable(dbPhoneCur, cur, userId, start, end, categories, minSeconds, sums, index, details);
+    }
+    const QDateTime lastMoment = end.addSecs(-1);
+    for (int y = start.date().year(); y <= lastMoment.date().year(); ++y) {
+        const QString path = ArchivePath(y);
+        if (!QFileInfo::exists(path)) continue;
+        if (LastArchiveRun().damaged.contains(QFileInfo(path).fileName(), Qt::CaseInsensitive))
+            throw DbError(platform::kErrNotADatabase, QStringLiteral("话单归档文件已损坏: %1").arg(QFileInfo(path).fileName()));
+        YearGuard year{AttachArchive(y, kReadSchema)};
+        if (!year.db.isOpen()) continue;
+        for (int m = 1; m <= 12; ++m) {
+            const QDateTime monthStart(QDate(y, m, 1), QTime(0, 0));
+            if (monthStart >= end || monthStart.addMonths(1) <= start) continue;
+            const QString table = year.db.actualTableName(MonthTableName(m));
+            if (table.isEmpty()) continue;
+            sumTable(year.db, table, userId, start, end, categories, minSeconds, sums, index, details);
+        }
+    }
+}
+
+SettleResult RunSettlement(const SettleOptions& opt, const std::function<void(int, int, const QString&)>& progress) {
+    SettleResult res;
+    res.started = true;
+    ArchiveBills();
+    // From here to the end no archive run moves a record between the files read.
+    ArchiveHold hold;
+
+    QString sql = QStringLiteral("SELECT userid, username, balancemode, lastdate, rent FROM user");
+    Params p;
+    if (!opt.allUsers) {
+        sql += QStringLiteral(" WHERE userid IN (%1)").arg(inList(opt.users.size()));
+        for (qint64 u : opt.users) p << u;
+    }
+    sql += QStringLiteral(" ORDER BY userid, balancemode");
+    QString who;
+    try {
+        if (!opt.allUsers && opt.users.isEmpty()) {
+            writeBalance({});
+            res.ok = true;
+            return res;
+        }
+        platform::Recordset users = dbSwitch.query(sql, p);
+        const int n = users.recordCount();
+        int i = 0;
+        for (users.moveFirst(); !users.eof(); users.moveNext()) {
+            ++i;
+            who = users.str(QStringLiteral("username"));
+            if (progress) progress(i, n, who);
+            const qint64 uid = users.lng(QStringLiteral("userid"));
+            const int mode = static_cast<int>(users.lng(QStringLiteral("balancemode")));
+            const QDateTime last = users.date(QStringLiteral("lastdate"));
+            if (mode < 0 || mode > 2) throw UserError{QStringLiteral("结算方式错误")};
+            QDateTime start, end;
+            if (opt.index == 3) {
+                start = opt.manualStart;
+                end = opt.manualEnd;
+            } else if (mode == 2) {
+                start = opt.useLast && last.isValid() ? last : opt.manualStart;
+                end = opt.manualEnd;
+            } else {
+                if (!last.isValid()) throw UserError{QStringLiteral("没有上次结算日期")};
+                start = last;
+                end = toSecond(platform::Now());
+            }
+            QList<QPair<QDateTime, QDateTime>> periods;
+            if (mode == 1) periods = MonthlyPeriods(start, end, opt.payDay, opt.force);
+            else periods << qMakePair(start, end);
+            for (const auto& [from, to] : periods) {
+                StatementLine line;
+                line.userId = uid;
+                line.name = who;
+                line.mode = mode;
+                line.start = from;
+                line.end = to;
+                line.rent = users.cur(QStringLiteral("rent"));
+                TotalBill(uid, from, to, opt.categories, opt.minSeconds, line.sums, line.details);
+                res.lines << line;
+            }
+        }
+        who.clear();
+        writeBalance(res.lines);
+        res.ok = true;
+    } catch (const UserError& e) {
+        res.error = QStringLiteral("结算错误:") + who + ' ' + e.text;
+    } catch (const DbError& e) {
+        res.error = QStringLiteral("结算错误:") + who + ' ' + e.text();
+    }
+    if (!res.ok) res.lines.clear();
+    return res;
+}
+
+QString StatementLineText(const StatementLine& line, bool rentShown) {
+    QStringList cells{line.name, platform::dateText(line.start), platform::dateText(line.end), BalanceModeName(line.mode),
+                      line.sums.total().toString2()};
+    if (rentShown) cells << line.rent.toString2();
+    return cells.join('\t');
+}
+
+}  // namespace billing

@@ -1,0 +1,298 @@
+#include "billing/ArchiveBills.h"
+#include "billing/Settlement.h"
+#include "core/ModDefine.h"
+#include "platform/Clock.h"
+#include "platform/Db.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QFile>
+#include <QMap>
+#include <gtest/gtest.h>
+#include <random>
+
+using billing::MonthlyPeriods;
+using billing::RunSettlement;
+using billing::SettleOptions;
+using platform::Currency;
+using platform::Database;
+
+namespace {
+
+QDateTime T(const char* s) { return platform::parseDate(QString::fromLatin1(s)); }
+
+struct Call {
+    qint64 user;
+    int addr;
+    QString zh;   // "    " without an account
+    QDateTime date;
+    int secs;
+    int mode;
+    qint64 fee[5];   // ten-thousandths
+};
+
+// Expected sums of one row of tab_balance, computed from the calls alone.
+struct Expect {
+    qint64 fee[5] = {};
+    qint64 type[10] = {};
+};
+
+class SettlementTest : public testsupport::StationDbTest {
+protected:
+    void SetUp() override {
+        StationDbTest::SetUp();
+        platform::testing::setNow([] { return T("2004-12-06 10:00:00"); });
+    }
+    void addUser(qint64 id, const QString& name, int mode, const QVariant& last, qint64 rentFen = 0) {
+        dbSwitch.execute("INSERT INTO user (userid, username, balancemode, lastdate, rent) VALUES (?,?,?,?,?)",
+                         {id, name, mode, last, Currency::fromFen(rentFen)});
+    }
+    void store(const Call& c) {
+        dbPhoneCur.execute(
+            "INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_addfee1, f_addfee2, "
+            "f_gatefee, f_linkfee, f_userid) VALUES (?,?,?,?,?,?,?,?,?,?,?)",
+            {c.addr, c.date, c.secs, c.fee[0], c.zh, c.mode, c.fee[1], c.fee[2], c.fee[3], c.fee[4], c.user});
+        calls << c;
+    }
+    // Random calls of `users` over [from, to), with accounts, every category and short calls.
+    void generate(const QList<qint64>& users, const QDateTime& from, const QDateTime& to, int n, unsigned seed) {
+        std::mt19937 rng(seed);
+        const qint64 span = from.secsTo(to);
+        platform::Transaction tx(dbPhoneCur);
+        for (int i = 0; i < n; ++i) {
+            Call c;
+            c.user = users[rng() % users.size()];
+            c.addr = static_cast<int>(c.user % 7 + rng() % 3);
+            c.zh = rng() % 4 == 0 ? QStringLiteral("%1").arg(rng() % 3 + 1000) : QStringLiteral("    ");
+            c.date = from.addSecs(static_cast<qint64>(rng() % span));
+            c.secs = static_cast<int>(rng() % 400);
+            c.mode = static_cast<int>(rng() % 11);
+            for (auto& f : c.fee) f = static_cast<qint64>(rng() % 50000);
+            store(c);
+        }
+        tx.commit();
+    }
+    static SettleOptions options(int index = 0) {
+        SettleOptions o;
+        o.index = index;
+        for (int k = 0; k < 10; ++k) o.categories << k;
+        o.payDay = 20;
+        return o;
+    }
+    Expect expect(qint64 user, const QDateTime& s, const QDateTime& e, const SettleOptions& o, int kind = 0,
+                  const QString& name = {}) const {
+        Expect x;
+        for (const Call& c : calls) {
+            if (c.user != user || c.date < s || !(c.date < e) || !o.categories.contains(c.mode)) continue;
+            if (o.minSeconds > 0 && c.secs < o.minSeconds) continue;
+            const bool acc = c.zh.trimmed().size() > 0;
+            if (kind == billing::kKindExtension && (acc || QString::number(c.addr) != name)) continue;
+            if (kind == billing::kKindAccount && (!acc || c.zh != name)) continue;
+            qint64 all = 0;
+            for (int k = 0; k < 5; ++k) {
+                x.fee[k] += c.fee[k];
+                all += c.fee[k];
+            }
+            x.type[c.mode] += all;
+        }
+        return x;
+    }
+    // Every row of tab_balance against the computation from the calls.
+    void checkTable(const SettleOptions& o) {
+        platform::Recordset rs = dbSwitch.query("SELECT * FROM tab_balance");
+        ASSERT_GT(rs.recordCount(), 0);
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+            const bool user = rs.boolean("f_isuser");
+            const int kind = user ? 0 : static_cast<int>(rs.lng("f_kind"));
+            const Expect x = expect(rs.lng("f_userid"), rs.date("f_starttime"), rs.date("f_endtime"), o, kind,
+                                    rs.str("f_name"));
+            SCOPED_TRACE(QString("%1 %2 %3").arg(rs.str("f_name"), rs.str("f_starttime"), rs.str("f_endtime")).toStdString());
+            for (int k = 0; k < 5; ++k) EXPECT_EQ(rs.value(5 + k).toLongLong(), x.fee[k]) << k;
+            for (int k = 0; k < 10; ++k) EXPECT_EQ(rs.value(10 + k).toLongLong(), x.type[k]) << k;
+        }
+        // Every counted call is in exactly one detail row of its user's period.
+        qint64 details = 0, users = 0;
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext())
+            (rs.boolean("f_isuser") ? users : details) += rs.value(5).toLongLong();
+        EXPECT_EQ(details, users);
+    }
+    QList<QStringList> userRows() {
+        QList<QStringList> out;
+        platform::Recordset rs = dbSwitch.query(
+            "SELECT f_userid, f_starttime, f_endtime, f_rent FROM tab_balance WHERE f_isuser<>0 ORDER BY f_userid, f_starttime");
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext())
+            out << QStringList{rs.str("f_userid"), rs.str("f_starttime"), rs.str("f_endtime"), rs.cur("f_rent").toString2()};
+        return out;
+    }
+    QList<Call> calls;
+};
+
+TEST(SettlementPeriods, MonthlyPayPeriods) {
+    using P = QList<QPair<QDateTime, QDateTime>>;
+    // Pay day 20, settled up to 2004-10-20, run on 2004-12-06.
+    EXPECT_EQ(MonthlyPeriods(T("2004-10-20 00:00:00"), T("2004-12-06 10:00:00"), 20, false),
+              (P{{T("2004-10-20 00:00:00"), T("2004-11-20 00:00:00")}}));
+    EXPECT_EQ(MonthlyPeriods(T("2004-10-20 00:00:00"), T("2004-12-06 10:00:00"), 20, true),
+              (P{{T("2004-10-20 00:00:00"), T("2004-11-20 00:00:00")},
+                 {T("2004-11-20 00:00:00"), T("2004-12-20 00:00:00")}}));
+    // Settled up to the 25th: the first period ends on the 20th of the month after.
+    EXPECT_EQ(MonthlyPeriods(T("2004-09-25 08:00:00"), T("2004-12-06 10:00:00"), 20, false),
+              (P{{T("2004-09-25 08:00:00"), T("2004-10-20 00:00:00")},
+                 {T("2004-10-20 00:00:00"), T("2004-11-20 00:00:00")}}));
+    // No pay period has ended: nothing, unless forced; a year's turn.
+    EXPECT_TRUE(MonthlyPeriods(T("2004-11-20 00:00:00"), T("2004-12-06 10:00:00"), 20, false).isEmpty());
+    EXPECT_EQ(MonthlyPeriods(T("2004-12-22 00:00:00"), T("2004-12-30 00:00:00"), 20, true),
+              (P{{T("2004-12-22 00:00:00"), T("2005-01-20 00:00:00")}}));
+    // An end exactly on a pay date closes the period ending there.
+    EXPECT_EQ(MonthlyPeriods(T("2004-10-20 00:00:00"), T("2004-11-20 00:00:00"), 20, false).size(), 1);
+    EXPECT_EQ(billing::BalanceModeName(5), QStringLiteral("不结算用户"));
+}
+
+TEST_F(SettlementTest, SumsEqualTheCallsAcrossArchivesAndYearTurn) {
+    addUser(1, "甲", 0, T("2004-10-20 00:00:00"), 1500);
+    addUser(2, "乙", 1, T("2004-10-20 00:00:00"), 2000);
+    addUser(3, "丙", 2, QVariant(), 0);
+    generate({1, 2, 3}, T("2003-11-01 00:00:00"), T("2005-01-10 00:00:00"), 3000, 7);
+    // Calls exactly at a period's start (counted) and end (not counted).
+    store({1, 3, "    ", T("2004-10-20 00:00:00"), 60, 7, {10000, 0, 0, 0, 0}});
+    store({1, 3, "    ", T("2004-12-06 10:00:00"), 60, 7, {20000, 0, 0, 0, 0}});
+
+    SettleOptions o = options(0);
+    o.manualStart = T("2003-12-15 00:00:00");
+    o.manualEnd = T("2005-01-05 00:00:00");
+    o.minSeconds = 30;
+    o.categories = {0, 2, 4, 7, 8, 9};
+    o.force = true;
+    auto r = RunSettlement(o);
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(dbPhoneCur.rowCount("Tab_Phone"), 0);   // archived first
+    checkTable(o);
+    EXPECT_EQ(userRows(), (QList<QStringList>{
+                              {"1", "2004-10-20 00:00:00", "2004-12-06 10:00:00", "15.00"},
+                              {"2", "2004-10-20 00:00:00", "2004-11-20 00:00:00", "20.00"},
+                              {"2", "2004-11-20 00:00:00", "2004-12-20 00:00:00", "20.00"},
+                              {"3", "2003-12-15 00:00:00", "2005-01-05 00:00:00", "0.00"}}));
+    ASSERT_EQ(r.lines.size(), 4);
+    EXPECT_EQ(billing::StatementLineText(r.lines[1], true).split('\t').mid(0, 4),
+              (QStringList{"乙", "2004-10-20 00:00:00", "2004-11-20 00:00:00", "按月用户"}));
+
+    // Index 3: the dialog's period for every user, cut at pay days for the monthly one.
+    o.index = 3;
+    o.force = false;
+    o.minSeconds = 0;
+    r = RunSettlement(o);
+    ASSERT_TRUE(r.ok);
+    checkTable(o);
+    EXPECT_EQ(userRows().first(), (QStringList{"1", "2003-12-15 00:00:00", "2005-01-05 00:00:00", "15.00"}));
+    EXPECT_EQ(userRows().size(), 1 + 13 + 1);
+}
+
+TEST_F(SettlementTest, RowsOfUsersAndDetails) {
+    addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 1000);
+    addUser(2, "乙", 0, T("2004-11-01 00:00:00"));
+    addUser(4, "丁", 1, T("2004-11-25 00:00:00"));
+    // Two categories of one extension; an account; user 2 on the same extension.
+    store({1, 5, "    ", T("2004-11-02 09:00:00"), 60, 2, {10000, 100, 0, 0, 0}});
+    store({1, 5, "    ", T("2004-11-03 09:00:00"), 60, 7, {2000, 0, 0, 0, 0}});
+    store({1, 5, "0099", T("2004-11-03 10:00:00"), 60, 7, {3000, 0, 0, 0, 0}});
+    store({2, 5, "    ", T("2004-11-04 09:00:00"), 60, 4, {4000, 0, 0, 0, 0}});
+    SettleOptions o = options(0);
+    auto r = RunSettlement(o);
+    ASSERT_TRUE(r.ok);
+    checkTable(o);
+    // The monthly user has no ended pay period: no row at all.
+    EXPECT_EQ(userRows().size(), 2);
+    const auto detail = [](qint64 uid, int kind) {
+        return dbSwitch.query("SELECT f_name, f_internal, f_city, f_mobile FROM tab_balance WHERE f_isuser=0 AND "
+                              "f_userid=? AND f_kind=?", {uid, kind});
+    };
+    auto ext = detail(1, billing::kKindExtension);
+    ASSERT_EQ(ext.recordCount(), 1);
+    EXPECT_EQ(ext.str("f_name"), "5");
+    EXPECT_EQ(ext.cur("f_internal").toString2(), "1.01");
+    EXPECT_EQ(ext.cur("f_city").toString2(), "0.20");
+    auto acc = detail(1, billing::kKindAccount);
+    ASSERT_EQ(acc.recordCount(), 1);
+    EXPECT_EQ(acc.str("f_name"), "0099");
+    EXPECT_EQ(acc.cur("f_city").toString2(), "0.30");
+    auto other = detail(2, billing::kKindExtension);
+    ASSERT_EQ(other.recordCount(), 1);
+    EXPECT_EQ(other.cur("f_mobile").toString2(), "0.40");
+    EXPECT_EQ(other.cur("f_city").toString2(), "0.00");
+
+    // A user without calls still gets a row with its rent; the selection is honoured.
+    o.allUsers = false;
+    o.users = {2, 2, 3};
+    addUser(3, "丙", 0, T("2004-12-01 00:00:00"), 800);
+    r = RunSettlement(o);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(userRows(), (QList<QStringList>{{"2", "2004-11-01 00:00:00", "2004-12-06 10:00:00", "0.00"},
+                                              {"3", "2004-12-01 00:00:00", "2004-12-06 10:00:00", "8.00"}}));
+}
+
+TEST_F(SettlementTest, RecordsLeftCurrentAreCountedOnce) {
+    addUser(1, "甲", 0, T("2004-01-01 00:00:00"));
+    addUser(2, "乙", 0, T("2004-01-01 00:00:00"));
+    generate({1, 2}, T("2004-01-01 00:00:00"), T("2004-12-01 00:00:00"), 600, 11);
+    SettleOptions o = options(0);
+    {
+        // The run is refused: everything stays current and is still summed.
+        billing::ArchiveHold hold;
+        ASSERT_TRUE(RunSettlement(o).ok);
+        EXPECT_FALSE(billing::LastArchiveRun().ran);
+        EXPECT_EQ(dbPhoneCur.rowCount("Tab_Phone"), 600);
+    }
+    checkTable(o);
+    // Half archived, then the year held attached by a reader: the rest stays current.
+    ASSERT_TRUE(RunSettlement(o).ok);
+    generate({1, 2}, T("2004-01-01 00:00:00"), T("2004-12-01 00:00:00"), 300, 12);
+    {
+        Database held = billing::AttachArchive(2004, "reader");
+        ASSERT_TRUE(held.isOpen());
+        // A call stored while the run yields before the second user.
+        const auto r = RunSettlement(o, [&](int i, int, const QString&) {
+            if (i == 2) store({2, 9, "    ", T("2004-06-01 00:00:00"), 10, 3, {7, 0, 0, 0, 0}});
+        });
+        ASSERT_TRUE(r.ok);
+        EXPECT_GT(billing::LastArchiveRun().monthsFailed, 0);
+        held.close();
+    }
+    EXPECT_GT(dbPhoneCur.rowCount("Tab_Phone"), 0);
+    checkTable(o);
+    // Everything archived now: still the same sums.
+    ASSERT_TRUE(RunSettlement(o).ok);
+    EXPECT_EQ(dbPhoneCur.rowCount("Tab_Phone"), 0);
+    checkTable(o);
+}
+
+TEST_F(SettlementTest, ErrorsStopTheRunAndKeepTheTable) {
+    addUser(1, "甲", 0, T("2003-06-01 00:00:00"));
+    store({1, 1, "    ", T("2004-03-01 00:00:00"), 10, 7, {100, 0, 0, 0, 0}});
+    SettleOptions o = options(0);
+    ASSERT_TRUE(RunSettlement(o).ok);
+    const auto before = userRows();
+    ASSERT_EQ(before.size(), 1);
+
+    // A damaged year in the period.
+    {
+        QFile f(DataPath + "PhBill_2003.mdb");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'x'));
+    }
+    auto r = RunSettlement(o);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.error.startsWith(QStringLiteral("结算错误:甲 "))) << r.error.toStdString();
+    EXPECT_EQ(userRows(), before);
+    QFile::remove(DataPath + "PhBill_2003.mdb");
+
+    // A deposit user without a last settlement date; a mode outside 0-2.
+    addUser(2, "乙", 1, QVariant());
+    r = RunSettlement(o);
+    EXPECT_EQ(r.error, QStringLiteral("结算错误:乙 没有上次结算日期"));
+    dbSwitch.execute("UPDATE user SET balancemode=4, lastdate='2004-01-01 00:00:00' WHERE userid=2");
+    r = RunSettlement(o);
+    EXPECT_EQ(r.error, QStringLiteral("结算错误:乙 结算方式错误"));
+    EXPECT_EQ(userRows(), before);
+}
+
+}  // namespace
