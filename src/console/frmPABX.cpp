@@ -2,6 +2,7 @@
 
 #include "billing/ArchiveBills.h"
 #include "billing/Settlement.h"
+#include "billing/frmBalanceBill.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -701,12 +702,17 @@ bool frmPABX::buildView() {
 
 void frmPABX::openWindowNode(const QString& key) {
     ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
-    hide();
     CurTable = m_LastTable;
     if (QTreeWidgetItem* n = ModSwitch::FindNode(CurTable)) {
         tvSwitch->setCurrentItem(n);
         setWindowTitle(n->text(0));
     }
+    if (key == QLatin1String("Balance")) {
+        // The settlement window holds the console disabled until it closes.
+        frmBalanceBill::ShowFromConsole();
+        return;
+    }
+    hide();
     // The tariff and billing windows take the screen and give it back when
     // they close; until they exist, their nodes behave as the group nodes.
     (void)key;

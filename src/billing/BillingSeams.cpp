@@ -1,0 +1,32 @@
+#include "billing/BillingSeams.h"
+
+namespace billing {
+
+namespace {
+testing::Seams g_seams;
+}  // namespace
+
+void SetConsoleEnabled(bool enabled) {
+    if (g_seams.setConsoleEnabled) g_seams.setConsoleEnabled(enabled);
+}
+platform::FlexGrid* ConsoleGrid() { return g_seams.consoleGrid ? g_seams.consoleGrid() : nullptr; }
+void RedrawConsoleView() {
+    if (g_seams.redrawConsoleView) g_seams.redrawConsoleView();
+}
+
+bool PrinterPresent() { return g_seams.printerPresent ? g_seams.printerPresent() : false; }
+void PrintGridSelection(platform::FlexGrid& grid, const QString& title) {
+    if (g_seams.printGrid) g_seams.printGrid(grid, title);
+}
+void PrintReceipt(const ReceiptJob& job) {
+    if (g_seams.printReceipt) g_seams.printReceipt(job);
+}
+void EndPrinterDocument() {
+    if (g_seams.endDocument) g_seams.endDocument();
+}
+
+namespace testing {
+void setSeams(const Seams& s) { g_seams = s; }
+}  // namespace testing
+
+}  // namespace billing

@@ -1,0 +1,73 @@
+#include "billing/Payments.h"
+
+#include "core/Deposit.h"
+#include "core/ModDefine.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+
+using platform::Currency;
+
+namespace billing {
+
+namespace {
+UserDownload g_download;
+}  // namespace
+
+bool PayUser(qint64 userId, Currency pay, Currency due, const QDateTime& end, QString* error) {
+    const Currency d = pay - due;
+    try {
+        platform::Transaction tx(dbSwitch);
+        // Both assignments read the deposit before the payment: the balance
+        // ends equal to the new deposit.
+        const int n = dbSwitch.execute(
+            QStringLiteral("UPDATE user SET deposit=deposit+?, remain=deposit+?, lastdate=?, payed=1 WHERE userid=?"),
+            {d, d, end, userId});
+        if (n != 1) {
+            if (error) *error = QStringLiteral("用户%1不存在").arg(userId);
+            return false;
+        }
+        tx.commit();
+        return true;
+    } catch (const platform::DbError& e) {
+        if (error) *error = e.text();
+        return false;
+    }
+}
+
+void setUserDownload(UserDownload f) { g_download = std::move(f); }
+
+bool DownloadUser(qint64 userId, int mode) {
+    if (g_download) return g_download(userId, mode);
+    return false;
+}
+
+bool AfterPayment(qint64 userId, const QString& name, int action, const QDateTime& end) {
+    if (userId == 0) return false;  // the default user stays, at the switch as in the station
+    if (action == kDeleteUser) {
+        // Only a user whose paid period reaches today is deleted.
+        if (!end.isValid() || end.date() < platform::Now().date()) return false;
+        if (!DownloadUser(userId, 2)) {
+            platform::MsgBox(QStringLiteral("删除用户") + name + QStringLiteral("失败！"), platform::mbOKOnly, AppName);
+            return false;
+        }
+        try {
+            const int grade = ModGeneral::GetDepositGrade(0);
+            platform::Transaction tx(dbSwitch);
+            dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=0, depositgrade=? WHERE userid=?"), {grade, userId});
+            dbSwitch.execute(
+                QStringLiteral("UPDATE account SET account='FFFF', userid=0, depositgrade=? WHERE userid=?"), {grade, userId});
+            dbSwitch.execute(QStringLiteral("DELETE FROM user WHERE userid=?"), {userId});
+            tx.commit();
+            return true;
+        } catch (const platform::DbError& e) {
+            platform::MsgBox(QStringLiteral("删除用户") + name + QStringLiteral("失败！") + e.text(), platform::mbOKOnly,
+                             AppName);
+            return false;
+        }
+    }
+    if (action == kLockUser && !DownloadUser(userId, 1))
+        platform::MsgBox(QStringLiteral("闭锁用户") + name + QStringLiteral("失败"), platform::mbOKOnly, AppName);
+    return false;
+}
+
+}  // namespace billing

@@ -1,0 +1,516 @@
+#include "billing/frmBalanceBill.h"
+
+#include "billing/BillingSeams.h"
+#include "billing/frmPayfor.h"
+#include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "core/ModSwitch.h"
+#include "core/OpLog.h"
+#include "core/frmProgress.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <memory>
+
+using platform::Recordset;
+
+namespace {
+
+std::unique_ptr<frmBalanceBill> g_instance;
+bool g_fromConsole = false;
+
+const QString kDateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+const QString kStoredFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss");
+
+QDateTime storedDate(const QString& text) {
+    QDateTime t = QDateTime::fromString(text.trimmed(), kStoredFormat);
+    if (!t.isValid()) t = platform::parseDate(text);
+    return t;
+}
+
+QString keyOf(const QTreeWidgetItem* it) { return it->data(0, Qt::UserRole).toString(); }
+
+}  // namespace
+
+frmBalanceBill& frmBalanceBill::instance() {
+    if (!g_instance) g_instance.reset(new frmBalanceBill);
+    return *g_instance;
+}
+bool frmBalanceBill::exists() { return static_cast<bool>(g_instance); }
+
+void frmBalanceBill::unload() {
+    if (!g_instance) return;
+    g_instance->Form_Unload();
+    g_instance.reset();
+}
+
+void frmBalanceBill::ShowFromConsole() {
+    frmBalanceBill& f = instance();
+    g_fromConsole = true;
+    billing::SetConsoleEnabled(false);
+    f.show();
+    f.raise();
+    f.activateWindow();
+}
+
+void frmBalanceBill::SettleUser(qint64 userId) {
+    frmBalanceBill& f = instance();
+    if (QTreeWidgetItem* it = f.itemByKey(QStringLiteral("K%1").arg(userId))) it->setCheckState(0, Qt::Checked);
+    f.cmdBalance_Click(1);
+    unload();
+}
+
+frmBalanceBill::frmBalanceBill(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("frmBalanceBill"));
+    setWindowTitle(QStringLiteral("用户结算"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    auto* objBox = new QGroupBox(QStringLiteral("结算对象"), this);
+    auto* objLay = new QVBoxLayout(objBox);
+    auto* optRow = new QHBoxLayout;
+    for (const QString& c : {QStringLiteral("用户"), QStringLiteral("部门")}) {
+        auto* o = new QRadioButton(c, objBox);
+        optRow->addWidget(o);
+        optOBJ << o;
+    }
+    objLay->addLayout(optRow);
+    lvObj = new QTreeWidget(objBox);
+    lvObj->setColumnCount(1);
+    lvObj->setRootIsDecorated(false);
+    lvObj->header()->setSectionsClickable(true);
+    lvObj->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    objLay->addWidget(lvObj);
+
+    auto* typeBox = new QGroupBox(QStringLiteral("话单类型"), this);
+    auto* typeLay = new QGridLayout(typeBox);
+    const QStringList types{"国际长途", "国际地区", "国内长途", "省内长途", "移动通讯", "郊县",
+                            "信息台",   "市话",     "IP电话",   "本机",     "被叫"};
+    for (int i = 0; i < types.size(); ++i) {
+        auto* c = new QCheckBox(types[i], typeBox);
+        c->setChecked(i < 10);
+        c->setEnabled(i < 10);
+        typeLay->addWidget(c, i / 2, i % 2);
+        chkType << c;
+    }
+
+    auto* minBox = new QGroupBox(QStringLiteral("话单最小通话时长"), this);
+    DTPMin = new QTimeEdit(QTime(0, 0), minBox);
+    DTPMin->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    (new QVBoxLayout(minBox))->addWidget(DTPMin);
+
+    auto* timeBox = new QGroupBox(QStringLiteral("时间范围"), this);
+    auto* timeLay = new QGridLayout(timeBox);
+    chkLast = new QCheckBox(QStringLiteral("使用上次结算时间"), timeBox);
+    chkNow = new QCheckBox(QStringLiteral("使用当前时间"), timeBox);
+    DTPStart = new QDateTimeEdit(timeBox);
+    DTPEnd = new QDateTimeEdit(timeBox);
+    for (QDateTimeEdit* d : {DTPStart, DTPEnd}) {
+        d->setDisplayFormat(kDateFormat);
+        d->setCalendarPopup(true);
+    }
+    timeLay->addWidget(chkLast, 0, 0);
+    timeLay->addWidget(chkNow, 0, 1);
+    timeLay->addWidget(new QLabel(QStringLiteral("起始时间"), timeBox), 1, 0);
+    timeLay->addWidget(DTPStart, 1, 1);
+    timeLay->addWidget(new QLabel(QStringLiteral("结束时间"), timeBox), 2, 0);
+    timeLay->addWidget(DTPEnd, 2, 1);
+
+    auto* payBox = new QGroupBox(QStringLiteral("按月用户结算日"), this);
+    auto* payLay = new QHBoxLayout(payBox);
+    txtPayDay = new QLineEdit(payBox);
+    txtPayDay->installEventFilter(this);
+    chkForce = new QCheckBox(QStringLiteral("强制结算"), payBox);
+    payLay->addWidget(txtPayDay);
+    payLay->addWidget(chkForce);
+
+    auto* clBox = new QGroupBox(QStringLiteral("结算后对用户的处理"), this);
+    auto* clLay = new QHBoxLayout(clBox);
+    for (const QString& c : {QStringLiteral("不做处理"), QStringLiteral("闭锁用户"), QStringLiteral("删除用户")}) {
+        auto* o = new QRadioButton(c, clBox);
+        clLay->addWidget(o);
+        optCL << o;
+    }
+
+    auto* feeBox = new QGroupBox(QStringLiteral("显示费用明细"), this);
+    auto* feeLay = new QHBoxLayout(feeBox);
+    chkBillTypeFee = new QCheckBox(QStringLiteral("话单类型"), feeBox);
+    chkDetailFee = new QCheckBox(QStringLiteral("详细费用"), feeBox);
+    chkRent = new QCheckBox(QStringLiteral("月租费"), feeBox);
+    for (QCheckBox* c : {chkBillTypeFee, chkDetailFee, chkRent}) {
+        c->setChecked(true);
+        feeLay->addWidget(c);
+    }
+
+    auto* buttons = new QHBoxLayout;
+    const QStringList captions{"结  算", "结算并付讫", "结算并打印", "查看结算单"};
+    for (int i = 0; i < 4; ++i) {
+        auto* b = new QPushButton(captions[i], this);
+        connect(b, &QPushButton::clicked, this, [this, i] { cmdBalance_Click(i); });
+        buttons->addWidget(b);
+        cmdBalance << b;
+    }
+    cmdClose = new QPushButton(QStringLiteral("关  闭"), this);
+    buttons->addWidget(cmdClose);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(typeBox);
+    right->addWidget(minBox);
+    right->addWidget(timeBox);
+    right->addWidget(payBox);
+    right->addWidget(clBox);
+    right->addWidget(feeBox);
+    auto* top = new QHBoxLayout;
+    top->addWidget(objBox, 1);
+    top->addLayout(right, 2);
+    auto* main = new QVBoxLayout(this);
+    main->addLayout(top);
+    main->addLayout(buttons);
+
+    // Load: the remembered choices, the users listed, the end at now.
+    m_Filling = true;
+    bool okNum = false;
+    int cl = ModSwitch::GetVariant(QStringLiteral("OptCL"), QStringLiteral("0")).trimmed().toInt(&okNum);
+    if (!okNum || cl < 0) cl = 0;
+    optCL[cl % 3]->setChecked(true);
+    optOBJ[0]->setChecked(true);
+    m_Filling = false;
+    optOBJ_Click(0);
+    txtPayDay->setText(ModSwitch::GetVariant(QStringLiteral("txtPayDay"), QString()));
+    txtPayDay_LostFocus();
+    const QDateTime now = platform::Now();
+    m_Start = storedDate(ModSwitch::GetVariant(QStringLiteral("frmPayBT"), QString()));
+    if (!m_Start.isValid()) m_Start = QDateTime(now.date().addDays(-1), QTime(0, 0));
+    m_End = storedDate(ModSwitch::GetVariant(QStringLiteral("frmPayET"), QString()));
+    if (!m_End.isValid()) m_End = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
+    showStart(m_Start);
+    showEnd(m_End);
+    SetUncheckLast();
+    chkNow->setChecked(true);
+    chkNow_Click();
+
+    connect(optOBJ[0], &QRadioButton::clicked, this, [this] { optOBJ_Click(0); });
+    connect(optOBJ[1], &QRadioButton::clicked, this, [this] { optOBJ_Click(1); });
+    connect(chkLast, &QCheckBox::clicked, this, [this] { chkLast_Click(); });
+    connect(chkNow, &QCheckBox::clicked, this, [this] { chkNow_Click(); });
+    connect(DTPStart, &QDateTimeEdit::dateTimeChanged, this, [this](const QDateTime& t) {
+        if (!m_Filling && !chkLast->isChecked()) m_Start = t;
+    });
+    connect(DTPEnd, &QDateTimeEdit::dateTimeChanged, this, [this](const QDateTime& t) {
+        if (!m_Filling && !chkNow->isChecked()) m_End = t;
+    });
+    connect(lvObj, &QTreeWidget::itemChanged, this, [this] {
+        if (!m_Filling) lvObj_ItemCheck();
+    });
+    connect(lvObj->header(), &QHeaderView::sectionClicked, this, [this] { lvObj_ColumnClick(); });
+    connect(txtPayDay, &QLineEdit::editingFinished, this, [this] { txtPayDay_LostFocus(); });
+    connect(cmdClose, &QPushButton::clicked, this, [this] { close(); });
+    resize(760, 560);
+}
+
+frmBalanceBill::~frmBalanceBill() = default;
+
+void frmBalanceBill::showStart(const QDateTime& t) {
+    m_Filling = true;
+    DTPStart->setDateTime(t);
+    m_Filling = false;
+}
+void frmBalanceBill::showEnd(const QDateTime& t) {
+    m_Filling = true;
+    DTPEnd->setDateTime(t);
+    m_Filling = false;
+}
+
+void frmBalanceBill::optOBJ_Click(int index) {
+    m_Obj = index;
+    m_Filling = true;
+    lvObj->clear();
+    lvObj->setHeaderLabels({optOBJ[index]->text()});
+    QList<QTreeWidgetItem*> items;
+    try {
+        if (index == 0) {
+            Recordset rs = dbSwitch.query(QStringLiteral("SELECT userid, username FROM user ORDER BY username"));
+            for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+                auto* it = new QTreeWidgetItem({rs.str(QStringLiteral("username"))});
+                it->setData(0, Qt::UserRole, QStringLiteral("K%1").arg(rs.lng(QStringLiteral("userid"))));
+                items << it;
+            }
+        } else {
+            Recordset rs = dbSwitch.query(QStringLiteral("SELECT deptname FROM user GROUP BY deptname"));
+            for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+                auto* it = new QTreeWidgetItem({rs.str(QStringLiteral("deptname"))});
+                it->setData(0, Qt::UserRole, QStringLiteral("K") + rs.str(QStringLiteral("deptname")));
+                items << it;
+            }
+        }
+    } catch (const platform::DbError&) {
+    }
+    std::stable_sort(items.begin(), items.end(),
+                     [](QTreeWidgetItem* a, QTreeWidgetItem* b) { return a->text(0) < b->text(0); });
+    QList<QPair<QString, QString>> head{{QStringLiteral("全部") + optOBJ[index]->text(), QStringLiteral("ALL")}};
+    if (index == 0)
+        head << qMakePair(QStringLiteral("押金用户"), QStringLiteral("Deposit"))
+             << qMakePair(QStringLiteral("按月用户"), QStringLiteral("Monthly"))
+             << qMakePair(QStringLiteral("不结算用户"), QStringLiteral("Free"));
+    for (int i = head.size() - 1; i >= 0; --i) {
+        auto* it = new QTreeWidgetItem({head[i].first});
+        it->setData(0, Qt::UserRole, head[i].second);
+        items.prepend(it);
+    }
+    for (QTreeWidgetItem* it : items) {
+        it->setFlags(it->flags() | Qt::ItemIsUserCheckable);
+        it->setCheckState(0, Qt::Unchecked);
+    }
+    lvObj->addTopLevelItems(items);
+    m_Filling = false;
+    SetUncheckLast();
+}
+
+QTreeWidgetItem* frmBalanceBill::itemByKey(const QString& key) const {
+    for (int i = 0; i < lvObj->topLevelItemCount(); ++i)
+        if (keyOf(lvObj->topLevelItem(i)) == key) return lvObj->topLevelItem(i);
+    return nullptr;
+}
+
+void frmBalanceBill::removeItem(const QString& key) {
+    if (QTreeWidgetItem* it = itemByKey(key)) delete it;
+}
+
+bool frmBalanceBill::GetSelectObject(QList<qint64>& users, bool& all) {
+    users.clear();
+    all = true;
+    bool every = true;
+    const int n = lvObj->topLevelItemCount();
+    for (int i = 0; i < n; ++i) {
+        QTreeWidgetItem* it = lvObj->topLevelItem(i);
+        if (it->checkState(0) != Qt::Checked) {
+            every = false;
+            continue;
+        }
+        if (i == 0) {
+            users.clear();
+            return true;
+        }
+        Recordset rs;
+        if (m_Obj == 0 && i <= 3) {
+            rs = dbSwitch.query(QStringLiteral("SELECT userid FROM user WHERE balancemode=?"), {i - 1});
+        } else if (m_Obj == 0) {
+            users << keyOf(it).mid(1).toLongLong();
+            continue;
+        } else {
+            rs = dbSwitch.query(QStringLiteral("SELECT userid FROM user WHERE deptname=?"), {keyOf(it).mid(1)});
+        }
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) users << rs.lng(QStringLiteral("userid"));
+    }
+    if (every && n > 0) {
+        users.clear();
+        return true;
+    }
+    all = false;
+    return !users.isEmpty();
+}
+
+QList<int> frmBalanceBill::GetBillType() const {
+    QList<int> out;
+    for (int k = 0; k < 10; ++k)
+        if (chkType[k]->isChecked()) out << k;
+    return out;
+}
+
+void frmBalanceBill::SetUncheckLast() {
+    DTPStart->setEnabled(true);
+    if (chkLast->isChecked()) {
+        chkLast->setChecked(false);
+        showStart(m_Start);
+    }
+    chkLast->setEnabled(false);
+    m_SelUser = -1;
+}
+
+void frmBalanceBill::chkLast_Click() {
+    // The last settlement date belongs to one user: without one, nothing to show.
+    if (chkLast->isChecked() && m_SelUser < 0) {
+        chkLast->setChecked(false);
+        return;
+    }
+    DTPStart->setEnabled(!chkLast->isChecked());
+    if (!chkLast->isChecked()) {
+        showStart(m_Start);
+        return;
+    }
+    try {
+        const QDateTime last = platform::parseDate(
+            dbSwitch.scalar(QStringLiteral("SELECT lastdate FROM user WHERE userid=?"), {m_SelUser}));
+        // An empty last date keeps the start shown.
+        if (last.isValid()) showStart(last);
+    } catch (const platform::DbError&) {
+    }
+}
+
+void frmBalanceBill::chkNow_Click() {
+    DTPEnd->setEnabled(!chkNow->isChecked());
+    if (chkNow->isChecked()) {
+        const QDateTime now = platform::Now();
+        showEnd(QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second())));
+    } else {
+        showEnd(m_End);
+    }
+}
+
+void frmBalanceBill::lvObj_ItemCheck() {
+    SetUncheckLast();
+    if (m_Obj != 0) return;
+    const int n = lvObj->topLevelItemCount();
+    for (int i = 0; i < qMin(4, n); ++i)
+        if (lvObj->topLevelItem(i)->checkState(0) == Qt::Checked) return;
+    QTreeWidgetItem* one = nullptr;
+    for (int i = 4; i < n; ++i) {
+        if (lvObj->topLevelItem(i)->checkState(0) != Qt::Checked) continue;
+        if (one) return;
+        one = lvObj->topLevelItem(i);
+    }
+    if (!one) return;
+    m_SelUser = keyOf(one).mid(1).toLongLong();
+    chkLast->setEnabled(true);
+    chkLast->setChecked(true);
+    chkLast_Click();
+}
+
+void frmBalanceBill::lvObj_ColumnClick() {
+    m_Filling = true;
+    for (int i = 0; i < lvObj->topLevelItemCount(); ++i)
+        lvObj->topLevelItem(i)->setCheckState(0, m_CheckAll ? Qt::Checked : Qt::Unchecked);
+    m_Filling = false;
+    m_CheckAll = !m_CheckAll;
+    lvObj_ItemCheck();
+}
+
+void frmBalanceBill::txtPayDay_LostFocus() {
+    bool ok = false;
+    int day = txtPayDay->text().trimmed().toInt(&ok);
+    if (!ok || day < 1 || day > 28) day = 1;
+    txtPayDay->setText(QString::number(day));
+    try {
+        ModSwitch::SetVariant(QStringLiteral("txtPayDay"), txtPayDay->text());
+    } catch (const platform::DbError&) {
+    }
+}
+
+int frmBalanceBill::PayDay() const {
+    const int d = txtPayDay->text().trimmed().toInt();
+    return d >= 1 && d <= 28 ? d : 1;
+}
+
+int frmBalanceBill::AfterAction() const {
+    for (int i = 0; i < optCL.size(); ++i)
+        if (optCL[i]->isChecked()) return i;
+    return 0;
+}
+
+void frmBalanceBill::cmdBalance_Click(int index) {
+    QList<qint64> users;
+    bool all = true;
+    if (!GetSelectObject(users, all)) {
+        platform::MsgBox(QStringLiteral("请选择要结算的") + optOBJ[m_Obj]->text(), platform::mbOKOnly, AppName);
+        return;
+    }
+    const QList<int> types = GetBillType();
+    if (types.isEmpty()) {
+        platform::MsgBox(QStringLiteral("请选择要结算的话单类型"), platform::mbOKOnly, AppName);
+        return;
+    }
+    if (ModGeneral::CheckRight(22, ModGeneral::kRightMessage)) return;
+
+    billing::SettleOptions o;
+    o.index = index;
+    o.allUsers = all;
+    o.users = users;
+    o.categories = types;
+    o.minSeconds = ModGeneral::TimeToSec(DTPMin->time());
+    o.manualStart = DTPStart->dateTime();
+    o.manualEnd = DTPEnd->dateTime();
+    o.useLast = chkLast->isChecked() && m_SelUser >= 0;
+    o.payDay = PayDay();
+    o.force = chkForce->isChecked();
+
+    const bool silent = m_Silent;
+    bool progress = false;
+    m_Last = billing::RunSettlement(o, [&](int i, int n, const QString& name) {
+        if (!silent) {
+            if (!progress) frmProgress::instance().LoadProgress(QStringLiteral("正在结算用户..."), false, n - 1, 0, false);
+            progress = true;
+            frmProgress::instance().setpValue(i, QStringLiteral("正在结算用户") + name);
+        }
+        ModGeneral::Delay(2);
+    });
+    if (progress) {
+        frmProgress::instance().setToMax(static_cast<qint32>(m_Last.lines.size()));
+        frmProgress::unload();
+    }
+    // The progress window gives the console back when it goes; this window still holds it.
+    if (g_fromConsole && isVisible()) billing::SetConsoleEnabled(false);
+    if (!m_Last.ok) {
+        platform::MsgBox(m_Last.error, platform::mbOKOnly, AppName);
+        return;
+    }
+    frmPayfor& pay = frmPayfor::instance();
+    for (const billing::StatementLine& l : m_Last.lines)
+        pay.fgUser->AddItem(billing::StatementLineText(l, chkRent->isChecked()));
+    if (!silent) pay.ShowMode(index);
+}
+
+bool frmBalanceBill::CheckZHClear(qint64 userId) {
+    if (QTreeWidgetItem* it = itemByKey(QStringLiteral("K%1").arg(userId))) it->setCheckState(0, Qt::Checked);
+    m_Silent = true;
+    optCL[0]->setChecked(true);
+    frmPayfor::instance().Form_Load();
+    cmdBalance_Click(0);
+    m_Silent = false;
+    platform::FlexGrid& g = *frmPayfor::instance().fgUser;
+    if (g.Rows() >= 3) g.RemoveItem(1);
+    for (int r = 1; r < g.Rows(); ++r) {
+        const auto v = platform::Currency::parse(g.TextMatrix(r, 4).trimmed());
+        if (!v || *v != platform::Currency()) return false;
+    }
+    return true;
+}
+
+void frmBalanceBill::Form_Unload() {
+    if (m_Unloaded) return;
+    m_Unloaded = true;
+    try {
+        ModSwitch::SetVariant(QStringLiteral("frmPayBT"), m_Start.toString(kStoredFormat));
+        ModSwitch::SetVariant(QStringLiteral("frmPayET"), m_End.toString(kStoredFormat));
+        ModSwitch::SetVariant(QStringLiteral("OptCL"), QString::number(AfterAction()));
+    } catch (const platform::DbError&) {
+    }
+    if (frmPayfor::exists()) frmPayfor::unload();
+    if (g_fromConsole) {
+        g_fromConsole = false;
+        billing::SetConsoleEnabled(true);
+    }
+}
+
+void frmBalanceBill::closeEvent(QCloseEvent* e) {
+    Form_Unload();
+    e->accept();
+    // The instance goes once the close has been handled.
+    if (g_instance.get() == this) {
+        frmBalanceBill* self = g_instance.release();
+        self->deleteLater();
+    }
+}
+
+bool frmBalanceBill::eventFilter(QObject* o, QEvent* e) {
+    if (o == txtPayDay && e->type() == QEvent::FocusIn)
+        QTimer::singleShot(0, txtPayDay, [this] { txtPayDay->selectAll(); });
+    return QWidget::eventFilter(o, e);
+}

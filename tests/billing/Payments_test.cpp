@@ -1,0 +1,176 @@
+#include "billing/BillingSeams.h"
+#include "billing/Payments.h"
+#include "billing/Settlement.h"
+#include "billing/frmBalanceBill.h"
+#include "billing/frmDetial.h"
+#include "billing/frmPayMoneny.h"
+#include "billing/frmPayed.h"
+#include "billing/frmPayfor.h"
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QDialog>
+#include <gtest/gtest.h>
+
+using platform::Currency;
+namespace script = platform::script;
+
+namespace {
+
+QDateTime T(const char* s) { return platform::parseDate(QString::fromLatin1(s)); }
+
+// One answer of the amount dialog: the text typed (null keeps the offer) and the button.
+struct Answer {
+    QString text;
+    int button;   // 0 确定, 1 取消, 2 全部付清, -1 the close box
+};
+
+class PaymentTest : public testsupport::StationDbTest {
+protected:
+    void SetUp() override {
+        StationDbTest::SetUp();
+        platform::testing::setNow([] { return T("2004-12-06 10:00:00"); });
+        WorkerRights = QStringList{"0"};
+        CurTable = "User";
+        billing::testing::Seams s;
+        s.printerPresent = [] { return true; };
+        s.printReceipt = [this](const billing::ReceiptJob& j) { receipts << j; };
+        s.consoleGrid = [this] { return &console; };
+        billing::testing::setSeams(s);
+        billing::setUserDownload([this](qint64 uid, int mode) {
+            downloads << QStringLiteral("%1:%2").arg(uid).arg(mode);
+            return switchAccepts;
+        });
+        console.setFormatString("用户编号|用户名称|上次结算日期|结算方式|预付押金|押金余额");
+        console.setRows(1);
+        // The amount dialog answers from the queue; every prompt is recorded.
+        script::onModal("frmPayMoneny", [this](QDialog* d) {
+            auto* f = static_cast<frmPayMoneny*>(d);
+            prompts << f->Label1->text() + '|' + f->Text1->text();
+            if (answers.isEmpty()) {
+                d->reject();
+                return;
+            }
+            const Answer a = answers.takeFirst();
+            if (!a.text.isNull()) f->Text1->setText(a.text);
+            if (a.button < 0) d->reject();
+            else f->Command1_Click(a.button);
+            // A refused amount leaves the dialog open: the next answer follows.
+            if (f->isVisible()) f->Command1_Click(1);
+        });
+        // The paid statement pays at once (its rows as they come) and closes.
+        script::onModal("frmPayed", [this](QDialog* d) {
+            auto* f = static_cast<frmPayed*>(d);
+            payRows.clear();
+            for (int r = 1; r < f->fgUser->Rows(); ++r) {
+                QStringList cells;
+                for (int c = 0; c < 7; ++c) cells << f->fgUser->TextMatrix(r, c);
+                payRows << cells;
+            }
+            if (f->fgUser->Rows() > 1) {
+                f->fgUser->setRow(1);
+                f->fgUser->setRowSel(f->fgUser->Rows() - 1);
+            }
+            if (pay) f->cmdPay_Click();
+            f->accept();
+        });
+    }
+    void TearDown() override {
+        frmPayMoneny::unload();
+        frmPayed::unload();
+        frmDetial::unload();
+        frmPayfor::unload();
+        frmBalanceBill::unload();
+        billing::testing::setSeams({});
+        billing::setUserDownload(nullptr);
+        StationDbTest::TearDown();
+    }
+    void addUser(qint64 id, const QString& name, int mode, const QVariant& last, qint64 depositFen, qint64 rentFen = 0) {
+        dbSwitch.execute("INSERT OR REPLACE INTO user (userid, username, balancemode, lastdate, deposit, remain, rent) "
+                         "VALUES (?,?,?,?,?,?,?)",
+                         {id, name, mode, last, Currency::fromFen(depositFen), Currency::fromFen(depositFen),
+                          Currency::fromFen(rentFen)});
+        console.AddItem(QStringLiteral("%1\t%2\t\t\t%3\t%3").arg(id).arg(name, Currency::fromFen(depositFen).toString2()));
+    }
+    void call(qint64 user, int addr, const QString& zh, const char* date, qint64 fen, int mode = 7) {
+        dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_userid) "
+                           "VALUES (?,?,60,?,?,?,?)",
+                           {addr, T(date), Currency::fromFen(fen), zh, mode, user});
+    }
+    QVariantList userRow(qint64 id) {
+        platform::Recordset rs =
+            dbSwitch.query("SELECT deposit, remain, lastdate, payed FROM user WHERE userid=?", {id});
+        if (rs.empty()) return {};
+        return {rs.cur("deposit").toString2(), rs.cur("remain").toString2(), rs.str("lastdate"), rs.lng("payed")};
+    }
+    // Settles the users checked in the window with `index`, as the operator does.
+    void settle(QList<qint64> users, int index) {
+        frmBalanceBill& b = frmBalanceBill::instance();
+        for (qint64 u : users) b.itemByKey(QStringLiteral("K%1").arg(u))->setCheckState(0, Qt::Checked);
+        b.cmdBalance_Click(index);
+    }
+
+    platform::FlexGrid console;
+    QList<billing::ReceiptJob> receipts;
+    QStringList downloads;
+    bool switchAccepts = true;
+    QList<Answer> answers;
+    QStringList prompts;
+    QList<QStringList> payRows;
+    bool pay = true;
+};
+
+TEST_F(PaymentTest, ThreePeriodsPaidAsOneWithTheRentEachTime) {
+    addUser(2, "乙", 1, T("2004-08-20 00:00:00"), 10000, 1000);
+    call(2, 5, "    ", "2004-08-21 10:00:00", 1234);
+    call(2, 5, "    ", "2004-09-30 10:00:00", 500);
+    call(2, 5, "    ", "2004-11-19 23:59:59", 66);
+    frmBalanceBill::instance().txtPayDay->setText("20");
+    frmBalanceBill::instance().chkRent->setChecked(false);
+    answers = {{QString(), 0}};
+    settle({2}, 1);
+    // Due: 12.34 + 5.00 + 0.66 and three times the rent 10.00.
+    ASSERT_EQ(payRows.size(), 1);
+    EXPECT_EQ(payRows[0], (QStringList{"乙", "2004-08-20 00:00:00", "2004-11-20 00:00:00", "100.00", "48.00", "52.00",
+                                       "按月用户"}));
+    EXPECT_EQ(prompts, QStringList{"用户乙的应付款:48.00|-52.00"});
+    // Paid with the offer: the deposit covers the due and is used up; the period's end settled.
+    EXPECT_EQ(userRow(2), (QVariantList{"0.00", "0.00", "2004-11-20 00:00:00", 1}));
+    EXPECT_EQ(console.TextMatrix(1, 4), "0.00");
+    EXPECT_EQ(console.TextMatrix(1, 5), "0.00");
+    EXPECT_EQ(console.TextMatrix(1, 2), "2004-11-20 00:00:00");
+}
+
+TEST_F(PaymentTest, AmountsOverAndUnderTheDueAndPromptsBottomUp) {
+    addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 0);
+    addUser(2, "乙", 0, T("2004-11-01 00:00:00"), 0);
+    addUser(3, "丙", 0, T("2004-11-01 00:00:00"), 5000);
+    call(1, 1, "    ", "2004-11-02 10:00:00", 8000);
+    call(2, 2, "    ", "2004-11-02 10:00:00", 8000);
+    call(3, 3, "    ", "2004-11-02 10:00:00", 8000);
+    // Bottom row first: 100.00 against 80.00; then 50.00 against 80.00; then cancel.
+    answers = {{"100", 0}, {"50.00", 0}, {QString(), 1}};
+    settle({1, 2, 3}, 1);
+    ASSERT_EQ(prompts.size(), 3);
+    EXPECT_TRUE(prompts[0].startsWith("用户丙的应付款:80.00|30.00"));
+    EXPECT_TRUE(prompts[1].startsWith("用户乙的应付款:80.00|80.00"));
+    EXPECT_EQ(userRow(3).mid(0, 2), (QVariantList{"70.00", "70.00"}));
+    EXPECT_EQ(userRow(2).mid(0, 2), (QVariantList{"-30.00", "-30.00"}));
+    EXPECT_EQ(userRow(1), (QVariantList{"0.00", "0.00", "2004-11-01 00:00:00", 0}));
+
+    // Cancel on the second prompt: only the bottom row is paid. The close box cancels too.
+    for (qint64 u : {1, 2, 3}) dbSwitch.execute("UPDATE user SET lastdate='2004-11-01 00:00:00' WHERE userid=?", {u});
+    call(1, 1, "    ", "2004-11-03 10:00:00", 100);
+    answers = {{QString(), 0}, {QString(), -1}};
+    prompts.clear();
+    frmBalanceBill::unload();
+    settle({1, 2, 3}, 1);
+    EXPECT_EQ(prompts.size(), 2);
+    EXPECT_EQ(userRow(3), (QVariantList{"0.00", "0.00", "2004-12-06 10:00:00", 1}));
+    EXPECT_EQ(userRow(2), (QVariantList{"-30.00", "-30.00", "2004-11-01 00:00:00", 1}));
+}
+
+}  // namespace
