@@ -173,4 +173,186 @@ TEST_F(PaymentTest, AmountsOverAndUnderTheDueAndPromptsBottomUp) {
     EXPECT_EQ(userRow(2), (QVariantList{"-30.00", "-30.00", "2004-11-01 00:00:00", 1}));
 }
 
+TEST_F(PaymentTest, PayAllLockDeleteAndTheDefaultUser) {
+    addUser(0, "默认用户", 0, T("2004-11-01 00:00:00"), 0);
+    addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 0);
+    addUser(2, "乙", 0, T("2004-11-01 00:00:00"), 0);
+    dbSwitch.execute("UPDATE extension SET userid=2, depositgrade=5 WHERE address IN (7, 8)");
+    dbSwitch.execute("UPDATE account SET userid=2, account='1234' WHERE address=2050");
+    call(1, 1, "    ", "2004-11-02 10:00:00", 2000);
+    call(2, 7, "    ", "2004-11-02 10:00:00", 3000);
+    frmBalanceBill::instance().optCL[2]->setChecked(true);
+    // Pay all on the first prompt: every row paid with its offer, no further prompt.
+    answers = {{QString(), 2}};
+    settle({0, 1, 2}, 1);
+    EXPECT_EQ(prompts.size(), 1);
+    // User 0 is neither sent nor deleted; the others are freed at the switch, then deleted.
+    EXPECT_EQ(downloads, (QStringList{"2:2", "1:2"}));
+    EXPECT_EQ(userRow(0), (QVariantList{"0.00", "0.00", "2004-12-06 10:00:00", 1}));
+    EXPECT_TRUE(userRow(1).isEmpty());
+    EXPECT_TRUE(userRow(2).isEmpty());
+    EXPECT_EQ(dbSwitch.scalar("SELECT COUNT(*) FROM extension WHERE userid=2").toInt(), 0);
+    EXPECT_EQ(dbSwitch.scalar("SELECT account FROM account WHERE address=2050").toString(), "FFFF");
+    EXPECT_EQ(dbSwitch.scalar("SELECT userid FROM account WHERE address=2050").toInt(), 0);
+    EXPECT_EQ(frmBalanceBill::instance().itemByKey("K1"), nullptr);
+
+    // Refused by the switch: the message, and nothing deleted; lock refused likewise.
+    addUser(3, "丙", 0, T("2004-11-01 00:00:00"), 0);
+    dbSwitch.execute("UPDATE extension SET userid=3 WHERE address=9");
+    switchAccepts = false;
+    downloads.clear();
+    script::answer("删除用户丙失败！", platform::rOK);
+    answers = {{QString(), 0}};
+    frmBalanceBill::unload();
+    frmBalanceBill::instance().optCL[2]->setChecked(true);
+    settle({3}, 1);
+    EXPECT_EQ(downloads, QStringList{"3:2"});
+    EXPECT_EQ(userRow(3)[3], 1);
+    EXPECT_EQ(dbSwitch.scalar("SELECT userid FROM extension WHERE address=9").toInt(), 3);
+    script::answer("闭锁用户丙失败", platform::rOK);
+    answers = {{QString(), 0}};
+    dbSwitch.execute("UPDATE user SET lastdate='2004-11-01 00:00:00' WHERE userid=3");
+    frmBalanceBill::instance().optCL[1]->setChecked(true);
+    settle({}, 1);
+    EXPECT_EQ(downloads, (QStringList{"3:2", "3:1"}));
+    EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+TEST_F(PaymentTest, StatementRowsDetailsAndReceipts) {
+    addUser(4, "丁", 1, T("2004-09-25 00:00:00"), 5000, 200);
+    addUser(5, "戊", 2, QVariant(), 0);
+    call(4, 5, "    ", "2004-09-26 10:00:00", 700, 2);
+    call(4, 5, "    ", "2004-10-21 10:00:00", 300, 7);
+    call(4, 12, "0099", "2004-10-22 10:00:00", 100, 7);
+    call(5, 3, "    ", "2004-10-22 10:00:00", 100, 7);
+    frmBalanceBill& b = frmBalanceBill::instance();
+    b.txtPayDay->setText("20");
+    ModSwitch::SetVariant("PayPrintCount", "3");
+
+    // The statement shown: one row per period, each with its own total; paying
+    // from the user's second row is refused.
+    QStringList totals;
+    script::onModal("frmPayfor", [&](QDialog* d) {
+        auto* f = static_cast<frmPayfor*>(d);
+        for (int r = 1; r < f->fgUser->Rows(); ++r)
+            totals << f->fgUser->TextMatrix(r, 0) + ' ' + f->fgUser->TextMatrix(r, 3) + ' ' + f->fgUser->TextMatrix(r, 4);
+        f->fgUser->setRow(2);
+        f->fgUser->setRowSel(2);
+        f->cmdPay_Click();
+        // The details of the first row: bounded by its own period.
+        f->fgUser->setRow(1);
+        f->fgUser->setRowSel(1);
+        f->fgUser->setCol(0);
+        f->fgUser->setColSel(3);
+        script::onModal("frmDetial", [&](QDialog* dd) {
+            auto* det = static_cast<frmDetial*>(dd);
+            for (int r = 1; r < det->fgDetial->Rows(); ++r)
+                totals << det->fgDetial->TextMatrix(r, 0) + ' ' + det->fgDetial->TextMatrix(r, 3);
+            dd->accept();
+        });
+        f->cmdView_Click();
+        d->accept();
+    });
+    script::answer("结算必须从上次结算日期开始", platform::rOK);
+    b.DTPStart->setDateTime(T("2004-10-01 00:00:00"));
+    b.itemByKey("ALL")->setCheckState(0, Qt::Checked);
+    b.cmdBalance_Click(0);
+    const QString ext5 = "分机:" + dbSwitch.scalar("SELECT txhm FROM que_txhm WHERE address=5").toString();
+    const QString ext3 = "分机:" + dbSwitch.scalar("SELECT txhm FROM que_txhm WHERE address=3").toString();
+    EXPECT_EQ(totals, (QStringList{"丁 7.00 2.00", "丁 4.00 2.00", "戊 1.00 0.00", "用户:丁 7.00", ext5 + " 7.00"}));
+    EXPECT_EQ(script::pendingAnswers(), 0);
+
+    // Details of every row (index 3): accounts as "帐号:".
+    totals.clear();
+    b.cmdBalance_Click(3);
+    EXPECT_EQ(totals, (QStringList{"用户:丁 0.00", "用户:丁 4.00", "帐号:0099 1.00", ext5 + " 3.00", "用户:戊 1.00",
+                                   ext3 + " 1.00"}));
+
+    // Paid: three receipts of the bill, listing the user's two periods.
+    answers = {{"10", 0}, {QString(), 1}};
+    b.txtPayDay_LostFocus();
+    frmBalanceBill::unload();
+    frmBalanceBill::instance().chkType[7]->setChecked(false);
+    settle({4}, 1);
+    ASSERT_EQ(receipts.size(), 3);
+    const billing::ReceiptJob& j = receipts[0];
+    EXPECT_FALSE(j.voucher);
+    EXPECT_EQ(j.caption, "结算单（付讫）");
+    EXPECT_EQ(j.name, "丁");
+    EXPECT_EQ(j.end, "2004-11-20 00:00:00");
+    EXPECT_EQ(j.prepaid.toString2(), "50.00");
+    EXPECT_EQ(j.total.toString2(), "11.00");   // 7.00 of category 2, local calls left out, twice the rent 2.00
+    EXPECT_EQ(j.pay.toString2(), "10.00");
+    EXPECT_EQ(j.balance.toString2(), "49.00");
+    ASSERT_EQ(j.detailRows.size(), 2);
+    EXPECT_EQ(j.detailRows[1].mid(0, 4), (QStringList{"丁", "2004-10-20 00:00:00", "2004-11-20 00:00:00", "2.00"}));
+
+    // No copies: nothing printed.
+    receipts.clear();
+    ModSwitch::SetVariant("PayPrintCount", "0");
+    dbSwitch.execute("UPDATE user SET lastdate='2004-09-25 00:00:00' WHERE userid=4");
+    answers = {{QString(), 0}};
+    frmBalanceBill::unload();
+    settle({4}, 1);
+    EXPECT_TRUE(receipts.isEmpty());
+}
+
+TEST_F(PaymentTest, AFailedPaymentKeepsTheRowAndAUserGoneIsLeftOut) {
+    addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 0);
+    addUser(2, "乙", 0, T("2004-11-01 00:00:00"), 0);
+    addUser(3, "丙", 0, T("2004-11-01 00:00:00"), 0);
+    billing::SettleOptions o;
+    o.categories = {7};
+    ASSERT_TRUE(billing::RunSettlement(o).ok);
+    // User 1 deleted since the run: left out of the payment window. User 2
+    // goes while the window is open: its payment cannot be written.
+    dbSwitch.execute("DELETE FROM user WHERE userid=1");
+    QStringList left;
+    script::onModal("frmPayed", [&](QDialog* d) {
+        auto* f = static_cast<frmPayed*>(d);
+        dbSwitch.execute("DELETE FROM user WHERE userid=2");
+        f->fgUser->setRow(1);
+        f->fgUser->setRowSel(f->fgUser->Rows() - 1);
+        f->cmdPay_Click();
+        for (int r = 1; r < f->fgUser->Rows(); ++r) left << f->fgUser->TextMatrix(r, 0);
+        d->accept();
+    });
+    answers = {{QString(), 0}, {QString(), 0}};
+    script::answer("付款失败:", platform::rOK);
+    frmPayfor::instance().ShowMode(1);
+    EXPECT_EQ(left, QStringList{"乙"});
+    EXPECT_EQ(prompts.size(), 2);
+    EXPECT_EQ(userRow(3)[3], 1);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+TEST_F(PaymentTest, AmountDialogButtons) {
+    frmPayMoneny* seen = nullptr;
+    QString shown;
+    auto run = [&](Currency offer, std::function<void(frmPayMoneny*)> act, Currency* out) {
+        script::onModal("frmPayMoneny", [&, act](QDialog* d) {
+            seen = static_cast<frmPayMoneny*>(d);
+            shown = seen->Text1->text() + (seen->Text1->selectedText() == seen->Text1->text() ? "*" : "");
+            act(seen);
+        });
+        *out = offer;
+        return frmPayMoneny::instance().GetRetCode(*out);
+    };
+    Currency a;
+    EXPECT_EQ(run(Currency::fromFen(1250), [](frmPayMoneny* f) { f->Command1_Click(0); }, &a), 1);
+    EXPECT_EQ(shown, "12.50*");
+    EXPECT_EQ(a.toString2(), "12.50");
+    EXPECT_EQ(run(Currency::fromFen(1250), [](frmPayMoneny* f) { f->Text1->setText("3"); f->Command1_Click(1); }, &a), 2);
+    EXPECT_EQ(run(Currency(), [](frmPayMoneny* f) { f->Text1->setText("7.5"); f->Command1_Click(2); }, &a), 3);
+    EXPECT_EQ(a.toString2(), "7.50");
+    // Letters: neither 确定 nor 全部付清 closes the dialog; the close box cancels.
+    EXPECT_EQ(run(Currency(), [](frmPayMoneny* f) {
+                  f->Text1->setText("abc");
+                  f->Command1_Click(0);
+                  f->Command1_Click(2);
+                  EXPECT_TRUE(f->isVisible());
+                  static_cast<QDialog*>(f)->reject();
+              }, &a), 2);
+}
+
 }  // namespace
