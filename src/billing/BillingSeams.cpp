@@ -1,5 +1,8 @@
 #include "billing/BillingSeams.h"
 
+#include "core/Console.h"
+#include "core/ModDefine.h"
+
 namespace billing {
 
 namespace {
@@ -8,10 +11,16 @@ testing::Seams g_seams;
 
 void SetConsoleEnabled(bool enabled) {
     if (g_seams.setConsoleEnabled) g_seams.setConsoleEnabled(enabled);
+    else core::SetConsoleEnabled(enabled);
 }
-platform::FlexGrid* ConsoleGrid() { return g_seams.consoleGrid ? g_seams.consoleGrid() : nullptr; }
+platform::FlexGrid* ConsoleGrid() {
+    if (g_seams.consoleGrid) return g_seams.consoleGrid();
+    core::Console* c = core::TheConsole();
+    return c ? c->fgDisp : nullptr;
+}
 void RedrawConsoleView() {
     if (g_seams.redrawConsoleView) g_seams.redrawConsoleView();
+    else if (core::Console* c = core::TheConsole()) c->ShowView(CurTable);
 }
 
 bool PrinterPresent() { return g_seams.printerPresent ? g_seams.printerPresent() : false; }
