@@ -1,5 +1,12 @@
 #include "support/Fixtures.h"
 
+#include "billing/BillingSeams.h"
+#include "billing/Payments.h"
+#include "billing/frmBalanceBill.h"
+#include "billing/frmDetial.h"
+#include "billing/frmPayMoneny.h"
+#include "billing/frmPayed.h"
+#include "billing/frmPayfor.h"
 #include "console/frmPABX.h"
 #include "core/Schema.h"
 #include "core/frmChange.h"
@@ -39,6 +46,13 @@ void StationTest::SetUp() {
 void StationTest::TearDown() {
     // Windows a test brought up are closed before the globals they show go.
     frmChange::unload();
+    frmPayMoneny::unload();
+    frmPayed::unload();
+    frmDetial::unload();
+    frmPayfor::unload();
+    frmBalanceBill::unload();
+    billing::testing::setSeams({});
+    billing::setUserDownload(nullptr);
     frmPABX::unload();
     for (const auto& s : platform::script::unexpected())
         ADD_FAILURE() << "unexpected prompt: " << s.text.toStdString() << " (" << s.title.toStdString() << ")";
