@@ -1,0 +1,215 @@
+// Table views downloaded to the simulated switch, read back from the rows the
+// switch kept; failures, refusals and the popup's selected rows.
+#include "transfer/TransferFixture.h"
+
+#include "core/ModUpgrade.h"
+#include "transfer/ModToolbar.h"
+
+using namespace transfertest;
+
+namespace {
+
+class TableDownload : public TransferTest {
+protected:
+    void down(const QString& table, int right = 1) {
+        CurTable = table;
+        sw.clearReceived();
+        console->sbrInfo->setPanelText(2, QString());
+        ModToolbar::DownTable(right);
+    }
+    QByteArray kept(const QString& table, int key) { return sw.row(table, key).value_or(QByteArray()); }
+    int count(const QString& sql) { return dbSwitch.scalar(sql).toInt(); }
+};
+
+}  // namespace
+
+TEST_F(TableDownload, HeadsOpenAndCloseTheirTableInTheViewsOrder) {
+    dbSwitch.execute("insert into LanHead values('123', 20, 4, 0, 1, 2, 1)");
+    dbSwitch.execute("update LanHead set bSet=1");
+    console->fgDisp->setRows(3);
+    console->fgDisp->setCols(6);
+    console->fgDisp->setRowBackColor(2, platform::vbColor(0xFFFF00));
+    down("LanHead");
+    EXPECT_EQ(codes(), (QStringList{"810309", "860B", "860B", "810300"}));
+    EXPECT_EQ(sim::decodeHeadRow(kept(sim::tables::LanHead, 0), false)->head, "123");   // head type 20 before 29
+    EXPECT_EQ(sim::decodeHeadRow(kept(sim::tables::LanHead, 1), false)->head, "E");
+    EXPECT_EQ(count("select count(*) from LanHead where bSet<>0"), 0);
+    EXPECT_EQ(console->fgDisp->CellBackColorAt(2, 1), console->fgDisp->BackColor());
+    EXPECT_EQ(status(), "下载成功");
+    EXPECT_EQ(opLog().last(), "下载本机字头");
+
+    dbSwitch.execute("insert into CityHead values('88', 1, 4, 0, 1, 261, 1)");
+    down("CityHead");
+    EXPECT_EQ(codes(), (QStringList{"810301", "860B", "810300"}));
+    EXPECT_EQ(sim::decodeHeadRow(kept(sim::tables::CityHead, 0), true)->route2, 261);
+
+    // An empty table is opened and closed all the same.
+    dbSwitch.execute("delete from LanHead");
+    down("LanHead");
+    EXPECT_EQ(codes(), (QStringList{"810309", "810300"}));
+    EXPECT_EQ(status(), "下载成功");
+}
+
+TEST_F(TableDownload, ARefusedRowStopsTheTableAndLeavesTheRestPending) {
+    for (int a = 0; a < 5; ++a)
+        dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
+    sw.addRule("940A", sim::Reply::Status03, 2, 2);
+    down("ExtraHead");
+    EXPECT_EQ(codes(), (QStringList{"940A", "940A", "940A", "940A"}));
+    EXPECT_EQ(count("select count(*) from ExtraHead where bSet=0"), 2);
+    EXPECT_EQ(count("select count(*) from ExtraHead where bSet<>0 and Address>=2"), 3);
+    EXPECT_EQ(status(), "下载失败");
+    EXPECT_TRUE(opLog().isEmpty());
+    EXPECT_FALSE(frmProgress::exists());
+    EXPECT_TRUE(console->fgDisp->Redraw());
+
+    // A row that cannot be encoded stops the same way, with the reason.
+    dbSwitch.execute("insert into LanHead values('9', 30, 4, 0, 1, 261, 1)");
+    dbSwitch.execute("insert into LanHead values('8', 31, 4, 0, 1, 2, 1)");
+    dbSwitch.execute("update LanHead set bSet=1");
+    down("LanHead");
+    EXPECT_EQ(codes(), (QStringList{"810309", "860B"}));   // head 'E' went, '9' cannot
+    EXPECT_TRUE(status().startsWith("下载错误:"));
+    EXPECT_TRUE(status().contains("Router2"));
+    EXPECT_EQ(count("select count(*) from LanHead where bSet<>0"), 2);
+    EXPECT_EQ(count("select bSet from LanHead where HeadID='E'"), 0);
+}
+
+TEST_F(TableDownload, EveryOtherTableAsTheSwitchKeepsIt) {
+    dbSwitch.execute("insert into Shrink values(9, '1234', 1)");
+    down("Shrink");
+    EXPECT_EQ(sim::decodeShrink(kept(sim::tables::Shrink, 9))->head, "1234");
+    EXPECT_EQ(codes().last(), "810300");
+
+    dbSwitch.execute("insert into AddHead values(2, 300, '17909', 1)");
+    down("Router2");
+    const auto add = sim::decodeAddHead(kept(sim::tables::AddHead, 0x022C));
+    ASSERT_TRUE(add);
+    EXPECT_EQ(add->portAddr, 300);
+    EXPECT_EQ(count("select bSet from AddHead where PortAddr=300"), 0);
+
+    dbSwitch.execute("update Relay set groupphone='3,5', Relayno='6601', bSet=1 where Address=1");
+    down("Relay", 8);
+    const QStringList relay = codes();
+    EXPECT_FALSE(relay.isEmpty());
+    EXPECT_EQ(relay.filter("8916").size(), relay.size());   // no table frames
+    const auto trunk = sim::decodeRelay(kept(sim::tables::Relay, 224));
+    ASSERT_TRUE(trunk);
+    EXPECT_EQ(trunk->group, (std::vector<int>{3, 5}));
+    EXPECT_EQ(trunk->relayNo, "6601");
+
+    down("MonCard", 4);
+    EXPECT_EQ(codes(), (QStringList{"9E13"}));
+    EXPECT_EQ(sim::decodeBoardLayout(kept(sim::tables::BoardLayout, 0))->kinds[6], 8);
+
+    dbSwitch.execute("insert into PabxFeeRate(FeeRateHead,FeeRateType,feerategrade,FirstPrice,bSet) values('0*1',1,14,?,1)",
+                     {platform::Currency::parse("0.015")->toVariant()});
+    down("PabxFeeRate", 14);
+    EXPECT_EQ(codes(), (QStringList{"810303", "8F17", "810300"}));
+    const auto rate = sim::decodeFeeRate(kept(sim::tables::PabxFeeRate, 0));
+    EXPECT_EQ(rate->head, "0*1");
+    EXPECT_EQ(rate->grade, 15);
+    EXPECT_EQ(rate->firstFen, 2);
+
+    // Segments go with their place in the download, not their number.
+    dbSwitch.execute("delete from PabxTimes where SegNo=1");
+    dbSwitch.execute("update PabxTimes set DayTimes=1, TimeBegin='08:30', TimeEnd='17:45' where SegNo=3");
+    down("PabxTimes", 15);
+    const auto seg = sim::decodeTimes(kept(sim::tables::PabxTimes, 2));
+    ASSERT_TRUE(seg);
+    EXPECT_EQ(seg->begin, "08:30");
+    EXPECT_EQ(seg->end, "17:45");
+    EXPECT_EQ(seg->dayTimes, 1);
+    EXPECT_EQ(codes().size(), 8);
+
+    dbSwitch.execute("delete from account where address>2049");
+    dbSwitch.execute("update account set account='0123', firstgrade=2, secgrade=5 where address=2049");
+    down("Account", 3);
+    EXPECT_EQ(codes(), (QStringList{"8C08", "8C08", "810300"}));
+    EXPECT_EQ(sim::decodeAccount(kept(sim::tables::Account, 2049))->code, "0123");
+    EXPECT_EQ(opLog().last(), "下载帐号");
+}
+
+TEST_F(TableDownload, UsersGoOneByOneWithoutAClosingFrame) {
+    dbSwitch.execute("insert into user(userid,username,balancemode,locked) values(7,'甲',1,1)");
+    dbSwitch.execute("delete from account where address>2048");
+    dbSwitch.execute("update account set userid=7, firstgrade=2 where address=2048");
+    dbSwitch.execute("update extension set userid=7 where address=4");
+    down("User", 7);
+    EXPECT_EQ(codes(), (QStringList{"8C08", "810300", "8B16"}));
+    EXPECT_EQ(sim::decodeAccount(kept(sim::tables::Account, 2048))->grade1, 10);   // locked
+    EXPECT_EQ(status(), "下载成功");
+}
+
+TEST_F(TableDownload, TheExtensionChoice) {
+    choose(0);
+    down("Extension", 6);
+    EXPECT_TRUE(codes().isEmpty());
+    EXPECT_TRUE(status().isEmpty());
+
+    // Flexible numbers are positional: a head without a head row still goes in its place.
+    dbSwitch.execute("update Extension set Head=7, SpringNum='77' where Address=3");
+    dbSwitch.execute("update Extension set bSetSpringNum=1");
+    WorkerRights = QStringList{QStringLiteral("5")};
+    choose(2);
+    down("Extension", 6);
+    const QStringList numbers = codes();
+    ASSERT_GE(numbers.size(), 3);
+    EXPECT_EQ(numbers.first(), "810310");
+    EXPECT_EQ(numbers.last(), "810300");
+    const int bound = numbers.size() - 2;
+    EXPECT_EQ(count("select count(*) from Extension where bSetSpringNum<>0"), 120 - bound);
+    const auto third = sim::decodeSpringNum(kept(sim::tables::SpringNum, 3));
+    EXPECT_EQ(third->head, 7);
+    EXPECT_EQ(third->number, "77");
+    EXPECT_EQ(opLog().last(), "下载弹性号码");
+
+    // The parameters need the extension view's own right.
+    choose(1);
+    down("Extension", 6);
+    EXPECT_TRUE(codes().isEmpty());
+    EXPECT_EQ(status(), "你没有此操作权限");
+    WorkerRights = QStringList{QStringLiteral("6")};
+    choose(1);
+    down("Extension", 6);
+    EXPECT_EQ(codes().size(), bound);
+    EXPECT_EQ(opLog().last(), "下载分机参数");
+}
+
+TEST_F(TableDownload, ExtensionDepositsAreUsedUpOnce) {
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+    dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(1,?,1)", {platform::Currency::parse("-12.34")->toVariant()});
+    dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(2,0,1)");
+    down("ExtDeposit", 31);
+    EXPECT_EQ(sent().mid(0, 2), (QStringList{"A5070102" "0004D2", "A5070201000000"}));
+    EXPECT_EQ(count("select count(*) from extdeposithistory where ExtAddr=1 and ChangeType=2"), 1);
+    EXPECT_EQ(count("select count(*) from extdeposithistory"), 1);   // no change, no history
+    EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
+    down("ExtDeposit", 31);
+    EXPECT_EQ(sent().first(), "A5070101000000");   // the change went once
+}
+
+TEST_F(TableDownload, SelectedRowsByTheirKeys) {
+    dbSwitch.execute("insert into AddHead values(2, 300, '17909', 1)");
+    dbSwitch.execute("insert into AddHead values(2, 301, '17951', 1)");
+    platform::FlexGrid* g = console->fgDisp;
+    g->setCols(2);
+    g->setRows(4);
+    g->setTextMatrix(1, 0, "300");
+    g->setTextMatrix(2, 0, "300) or (1=1");
+    g->setTextMatrix(3, 0, "");
+    CurTable = QStringLiteral("Router2");
+    GridSelFirst = 0;
+    GridSelLast = 3;
+    ModToolbar::mnuDownload_Click(13);
+    EXPECT_EQ(GridSelFirst, 1);
+    EXPECT_EQ(sent(), (QStringList{"960300", "9008022C17909FFF", "810300", "960301"}));
+    EXPECT_EQ(count("select bSet from AddHead where PortAddr=301"), 1);
+
+    // No key left: nothing at all.
+    GridSelFirst = GridSelLast = 3;
+    sw.clearReceived();
+    ModToolbar::mnuDownload_Click(13);
+    EXPECT_TRUE(sent().isEmpty());
+}
