@@ -1,0 +1,210 @@
+#include "transfer/OperationCommands.h"
+
+#include "core/Console.h"
+#include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "core/ModSwitch.h"
+#include "core/OpLog.h"
+#include "link/ModComm.h"
+#include "params/DialDigits.h"
+#include "platform/Clock.h"
+#include "platform/FlexGrid.h"
+#include "platform/Prompts.h"
+#include "transfer/RowFrames.h"
+
+#include <QGuiApplication>
+#include <QLocale>
+
+namespace OperationCommands {
+
+namespace {
+
+// The hourglass over the station for the length of a command.
+class Hourglass {
+public:
+    Hourglass() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~Hourglass() { QGuiApplication::restoreOverrideCursor(); }
+};
+
+void say(const QString& text) { platform::MsgBox(text, platform::mbOKOnly, AppName); }
+bool confirm(const QString& question, int icon) {
+    return platform::MsgBox(question, platform::mbYesNo | icon, AppName) == platform::rYes;
+}
+bool refused(int right) { return ModGeneral::CheckRight(right, ModGeneral::kRightStatusBar); }
+
+void noWait(const char* order) { ModComm::SendOrder(QString::fromLatin1(order), false, 4, true); }
+
+// Initialise and reset: an order the switch must take.
+void switchOrder(int right, const QString& question, const char* order, const QString& logText, const QString& done,
+                 const QString& failed) {
+    if (refused(right)) return;
+    if (!confirm(question, platform::mbExclamation)) return;
+    const int r = ModComm::SendOrder(QString::fromLatin1(order), true, 4, true);
+    if (r == 1) {
+        ModComm::SetMonitor(true);
+        ModGeneral::AddOpLog(logText);
+        say(done);
+    } else if (r == 2 || r == 0) {
+        // Nothing heard at all, or no answer to either attempt.
+        say(QStringLiteral("集团电话没有应答"));
+    } else {
+        say(failed);   // the switch refused the order
+    }
+}
+
+}  // namespace
+
+void mnuConnect_Click() {
+    if (refused(28)) return;
+    Hourglass wait;
+    noWait("960300");
+    noWait("84040000");
+    if (ModComm::OpenComm(false) == 1) {
+        ModComm::SetMonitor(true);
+        ModGeneral::AddOpLog(QStringLiteral("通信握手"));
+        say(QStringLiteral("通信握手成功"));
+    } else {
+        say(QStringLiteral("通信握手失败"));
+    }
+    noWait("960301");
+}
+
+void mnuInit_Click() {
+    switchOrder(26, QStringLiteral("要初始化系统吗"), "800300", QStringLiteral("初始化成功"), QStringLiteral("初始化成功"),
+                QStringLiteral("初始化失败"));
+}
+
+void mnuReset_Click() {
+    switchOrder(27, QStringLiteral("真的要复位系统吗?"), "800301", QStringLiteral("系统复位"), QStringLiteral("系统复位成功"),
+                QStringLiteral("系统复位失败"));
+}
+
+void mnuDownSysTime_Click() {
+    if (refused(21)) return;
+    if (!confirm(QStringLiteral("下载系统时间有可能产生异常话单,要下载吗"), platform::mbQuestion)) return;
+    int r = 0;
+    {
+        Hourglass wait;
+        noWait("84040000");
+        const QDateTime now = platform::Now();
+        const QString order = ModComm::ClockOrder(now);
+        if (order.isEmpty()) {
+            const QString date = QLocale(QLocale::Chinese, QLocale::China).toString(now.date(), QLocale::ShortFormat);
+            say(date + QStringLiteral("日期错误,请输入年份在1980-2079"));
+            return;
+        }
+        r = ModComm::SendOrder(order, true, 4, true);
+    }
+    if (r == 1) {
+        ModGeneral::AddOpLog(QStringLiteral("下载系统时间"));
+        say(QStringLiteral("下载系统时间成功"));
+    } else if (r == 2 || r == 0) {
+        say(QStringLiteral("集团电话没有应答 "));
+    } else {
+        say(QStringLiteral("下载系统时间失败"));
+    }
+}
+
+void mnuCancelMonitor_Click() {
+    core::Console* c = core::TheConsole();
+    if (!c || !c->fgDisp) return;
+    bool ok = false;
+    const int uid = c->fgDisp->TextMatrix(GridSelFirst, 0).trimmed().toInt(&ok);
+    // Free slots carry -1: only a real user number selects calls.
+    if (!ok || uid < 0) return;
+    for (int s = 0; s < MonSlots.size() && s < 16; ++s) {
+        if (MonSlots[s].UserID != uid) continue;
+        ModComm::SendOrder(QStringLiteral("920700") + ModComm::ByteToHex(quint8(MonSlots[s].ExtAddr)) + QStringLiteral("FFFF") +
+                               ModComm::ByteToHex(quint8(s)),
+                           true, 4, true);
+        MonSlots[s].UserID = -1;
+        MonSlots[s].LimitSet = 0;
+    }
+}
+
+void mnuDownPara_Click() {
+    if (refused(21)) return;
+    Hourglass wait;
+    QString limits, selCmd;
+    try {
+        limits = transfer::LimitsFrame(ModSwitch::GetVariant(QStringLiteral("Limit"), QString()));
+        selCmd = transfer::SelCmdFrame(ModSwitch::GetVariant(QStringLiteral("SelCmd"), QString()));
+    } catch (const transfer::EncodeError&) {
+        // Settings the frames cannot carry: nothing goes to the switch.
+        say(QStringLiteral("下载系统参数失败"));
+        return;
+    }
+    noWait("84040000");
+    const bool limitsOk = ModComm::SendOrder(limits, true, 4, true) == 1;
+    const bool selOk = ModComm::SendOrder(selCmd, true, 4, true) == 1;
+    if (limitsOk && selOk) {
+        ModGeneral::AddOpLog(QStringLiteral("下载系统参数"));
+        say(QStringLiteral("下载系统参数成功"));
+    } else if (selOk) {
+        say(QStringLiteral("下载限时参数失败"));
+    } else if (limitsOk) {
+        say(QStringLiteral("下载连选命令失败"));
+    } else {
+        say(QStringLiteral("下载系统参数失败"));
+    }
+}
+
+namespace {
+
+QString digitsOf(const QByteArray& f, int from, int to) {
+    QString s;
+    for (int i = from; i <= to && i < f.size(); ++i) s += ModGeneral::ByteToDigits(quint8(f[i]));
+    return ModSwitch::HexToDial(s);
+}
+
+}  // namespace
+
+void mnuUPSendPara_Click() {
+    if (refused(21)) return;
+    core::SetConsoleEnabled(false);
+    QString message;
+    try {
+        bool limitsRead = false;
+        QByteArray a;
+        if (ModComm::GetOrder(a, QStringLiteral("8D12"), false, QStringLiteral("8D0300"), 5) == 2 && a.size() >= 18) {
+            if (quint8(a[2]) == 0xFF && quint8(a[3]) == 0xFF) {
+                message = QStringLiteral("集团电话没有设置限时参数");
+            } else {
+                QStringList words;
+                for (int k = 0; k < 8; ++k) words << QString::number(quint8(a[2 + 2 * k]) * 256 + quint8(a[3 + 2 * k]));
+                ModSwitch::SetVariant(QStringLiteral("Limit"), words.join(','));
+                limitsRead = true;
+            }
+        }
+        QByteArray b;
+        if (ModComm::GetOrder(b, QStringLiteral("A80E"), false, QStringLiteral("A80300"), 5) == 2 && b.size() >= 14) {
+            if (quint8(b[2]) < 0xFF) {
+                const quint8 flags = quint8(b[13]);
+                ModSwitch::SetVariant(QStringLiteral("SelCmd"),
+                                      QStringList{digitsOf(b, 2, 5), digitsOf(b, 6, 6), digitsOf(b, 7, 12),
+                                                  QString::number((flags >> 7) & 1),
+                                                  QString::number((flags >> 5) & 1)}
+                                          .join(','));
+            } else {
+                message = message.isEmpty() ? QStringLiteral("集团电话没有设置连选命令") : QStringLiteral("集团电话没有设置系统参数");
+            }
+            if (message.isEmpty()) {
+                if (limitsRead) {
+                    message = QStringLiteral("上传系统参数成功");
+                    ModGeneral::AddOpLog(QStringLiteral("上传系统参数"));
+                } else {
+                    message = QStringLiteral("上传限时参数失败");
+                }
+            }
+        } else if (message.isEmpty()) {
+            message = limitsRead ? QStringLiteral("上传连选命令数失败") : QStringLiteral("上传系统参数失败");
+        }
+    } catch (const std::exception&) {
+        core::SetConsoleEnabled(true);
+        return;
+    }
+    say(message);
+    core::SetConsoleEnabled(true);
+}
+
+}  // namespace OperationCommands
