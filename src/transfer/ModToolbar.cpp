@@ -126,7 +126,9 @@ bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress)
             const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("帐号"), address) : transfer::Owner{};
             const QString frame = transfer::AccountRow(RowValues::of(rs), mode, clearPassword, owner);
             if (!acked(frame)) return false;
-            dbSwitch.execute(QStringLiteral("update account set clearpassword=0, bset=0 where address=?"), {address});
+            // A grade changed meanwhile (a call charged during the wait) keeps the row pending.
+            dbSwitch.execute(QStringLiteral("update account set clearpassword=0, bset=0 where address=? and depositgrade=?"),
+                             {address, rs.value(QStringLiteral("depositgrade"))});
             if (CurTable == kAccount) {
                 clearRow(int(address - 2047));
                 if (platform::FlexGrid* g = consoleGrid()) {
@@ -153,7 +155,8 @@ bool DownExtPara(Recordset& rs, int mode, bool clearPassword, bool showProgress)
         const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("分机"), address) : transfer::Owner{};
         const QString frame = transfer::ExtParaRow(RowValues::of(rs), mode, clearPassword, owner);
         if (!acked(frame)) return false;
-        dbSwitch.execute(QStringLiteral("update extension set bset=0 where address=?"), {address});
+        dbSwitch.execute(QStringLiteral("update extension set bset=0 where address=? and depositgrade=?"),
+                         {address, rs.value(QStringLiteral("depositgrade"))});
         if (CurTable == kExtension) clearRow3(int(address + 1), false);
         rs.moveNext();
     }
@@ -172,6 +175,22 @@ bool DownUserPara(qint64 userId, int mode, int clearPassword, int force, int sho
 
 namespace {
 
+// Pending flags of acknowledged rows, cleared together when the table ends
+// (acknowledged or not, or stopped by an error): one durable write for the
+// table instead of one a row. Should the station stop before, the rows are
+// only sent again. A relative change (extension deposits) is written at once.
+struct Cleared {
+    QList<QPair<QString, platform::Params>> updates;
+    void add(const QString& sql, const platform::Params& p) { updates.append({sql, p}); }
+    void write() {
+        if (updates.isEmpty()) return;
+        platform::Transaction tx(dbSwitch);
+        for (const auto& u : updates) dbSwitch.execute(u.first, u.second);
+        tx.commit();
+        updates.clear();
+    }
+};
+
 // How one table view goes to the switch.
 struct Branch {
     QString prompt;                 // of the progress window
@@ -179,8 +198,9 @@ struct Branch {
     bool end = false;               // "810300" after the last row
     // Builds the frame of the current row (`ordinal` from 1).
     std::function<QString(const Recordset&, int)> frame;
-    // After the row's acknowledgement: its database update and grid colour.
-    std::function<void(const Recordset&, int)> done;
+    // After the row's acknowledgement: its database update (into `cleared`,
+    // written when the table ends) and its grid colour.
+    std::function<void(const Recordset&, int, Cleared&)> done;
 };
 
 QVariant col(const Recordset& rs, const char* name) { return rs.value(QString::fromLatin1(name)); }
@@ -194,29 +214,29 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
         const bool city = t == kCityHead;
         b->begin = QString::fromLatin1(city ? transfer::kBeginCityHead : transfer::kBeginLanHead);
         b->frame = [city](const Recordset& rs, int) { return transfer::HeadRow(RowValues::of(rs), city); };
-        b->done = [city](const Recordset& rs, int i) {
-            dbSwitch.execute(city ? QStringLiteral("update CityHead set bSet=0 where HeadID=?")
+        b->done = [city](const Recordset& rs, int i, Cleared& cleared) {
+            cleared.add(city ? QStringLiteral("update CityHead set bSet=0 where HeadID=?")
                                   : QStringLiteral("update LanHead set bSet=0 where HeadID=?"),
                              {col(rs, "HeadID")});
             clearRow(i);
         };
     } else if (t == kExtraHead) {
         b->frame = [](const Recordset& rs, int) { return transfer::ExtraHeadRow(RowValues::of(rs)); };
-        b->done = [](const Recordset& rs, int) {
-            dbSwitch.execute(QStringLiteral("update ExtraHead set bSet=0 where Address=?"), {col(rs, "Address")});
+        b->done = [](const Recordset& rs, int, Cleared& cleared) {
+            cleared.add(QStringLiteral("update ExtraHead set bSet=0 where Address=?"), {col(rs, "Address")});
             clearRow(int(rs.lng(QStringLiteral("Address")) + 1));
         };
     } else if (t == kShrink) {
         b->frame = [](const Recordset& rs, int) { return transfer::ShrinkRow(RowValues::of(rs)); };
-        b->done = [](const Recordset& rs, int) {
-            dbSwitch.execute(QStringLiteral("update Shrink set bSet=0 where Address=?"), {col(rs, "Address")});
+        b->done = [](const Recordset& rs, int, Cleared& cleared) {
+            cleared.add(QStringLiteral("update Shrink set bSet=0 where Address=?"), {col(rs, "Address")});
             clearRow(int(rs.lng(QStringLiteral("Address")) + 1));
         };
     } else if (t == kRouter1 || t == kRouter2) {
         const int router = t == kRouter1 ? 1 : 2;
         b->frame = [](const Recordset& rs, int) { return transfer::AddHeadRow(RowValues::of(rs)); };
-        b->done = [router](const Recordset& rs, int) {
-            dbSwitch.execute(QStringLiteral("update AddHead set bSet=0 where Router=? and PortAddr=?"),
+        b->done = [router](const Recordset& rs, int, Cleared& cleared) {
+            cleared.add(QStringLiteral("update AddHead set bSet=0 where Router=? and PortAddr=?"),
                              {router, col(rs, "PortAddr")});
             clearRow(int(rs.lng(QStringLiteral("PortAddr")) + 1));
         };
@@ -224,8 +244,8 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
         b->prompt = name + QStringLiteral("...");
         b->end = false;
         b->frame = [](const Recordset& rs, int) { return transfer::RelayRow(RowValues::of(rs)); };
-        b->done = [](const Recordset& rs, int) {
-            dbSwitch.execute(QStringLiteral("update Relay set bSet=0 where Address=?"), {col(rs, "Address")});
+        b->done = [](const Recordset& rs, int, Cleared& cleared) {
+            cleared.add(QStringLiteral("update Relay set bSet=0 where Address=?"), {col(rs, "Address")});
             clearRow(int(rs.lng(QStringLiteral("Address"))));
         };
     } else if (t == kExtension && rightNo == kSpringNumRight) {
@@ -238,28 +258,28 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
                                     .arg(rs.str(QStringLiteral("Head"))));
             return transfer::SpringNumRow(RowValues::of(rs));
         };
-        b->done = [](const Recordset& rs, int i) {
-            dbSwitch.execute(QStringLiteral("update Extension set bSetSpringNum=0 where Address=?"), {col(rs, "Address")});
+        b->done = [](const Recordset& rs, int i, Cleared& cleared) {
+            cleared.add(QStringLiteral("update Extension set bSetSpringNum=0 where Address=?"), {col(rs, "Address")});
             clearRow3(i, true);
         };
     } else if (t == kPabxFeeRate) {
         b->prompt = name + QStringLiteral("...");
         b->begin = QString::fromLatin1(transfer::kBeginPabxFeeRate);
         b->frame = [](const Recordset& rs, int) { return transfer::PabxFeeRateRow(RowValues::of(rs), SwitchModel); };
-        b->done = [](const Recordset& rs, int i) {
-            dbSwitch.execute(QStringLiteral("update pabxFeeRate set bSet=0 where FeeRateHead=?"), {col(rs, "FeeRateHead")});
+        b->done = [](const Recordset& rs, int i, Cleared& cleared) {
+            cleared.add(QStringLiteral("update pabxFeeRate set bSet=0 where FeeRateHead=?"), {col(rs, "FeeRateHead")});
             clearRow(i);
         };
     } else if (t == kPabxTimes) {
         b->prompt = name + QStringLiteral("...");
         b->frame = [](const Recordset& rs, int i) { return transfer::PabxTimesRow(RowValues::of(rs), i, SwitchModel); };
-        b->done = [](const Recordset& rs, int i) {
-            dbSwitch.execute(QStringLiteral("update pabxtimes set bSet=0 where SegNo=?"), {col(rs, "SegNo")});
+        b->done = [](const Recordset& rs, int i, Cleared& cleared) {
+            cleared.add(QStringLiteral("update pabxtimes set bSet=0 where SegNo=?"), {col(rs, "SegNo")});
             clearRow(i);
         };
     } else if (t == kExtDeposit) {
         b->frame = [](const Recordset& rs, int) { return transfer::ExtDepositRow(RowValues::of(rs)); };
-        b->done = [](const Recordset& rs, int) {
+        b->done = [](const Recordset& rs, int, Cleared& cleared) {
             const qint64 address = rs.lng(QStringLiteral("Address"));
             const platform::Currency change = rs.cur(QStringLiteral("ChangeValue"));
             {
@@ -291,13 +311,23 @@ void finish(const QString& status, const QString& logText = {}) {
 
 bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
     if (!b.begin.isEmpty() && !acked(b.begin)) return false;
-    for (int i = 1; i <= n; ++i) {
-        const QString frame = b.frame(rs, i);
-        progressStep(i, name + QString::number(i));
-        if (!acked(frame)) return false;
-        b.done(rs, i);
-        rs.moveNext();
+    Cleared cleared;
+    try {
+        for (int i = 1; i <= n; ++i) {
+            const QString frame = b.frame(rs, i);
+            progressStep(i, name + QString::number(i));
+            if (!acked(frame)) {
+                cleared.write();
+                return false;
+            }
+            b.done(rs, i, cleared);
+            rs.moveNext();
+        }
+    } catch (...) {
+        cleared.write();   // the rows acknowledged before the one that failed
+        throw;
     }
+    cleared.write();
     if (b.end) ModComm::SendOrder(QString::fromLatin1(transfer::kTableEnd), true, 4, true);
     return true;
 }

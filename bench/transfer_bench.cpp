@@ -1,0 +1,104 @@
+// A 512-row city-head download against the switch simulator on a pseudo-terminal.
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "core/Schema.h"
+#include "link/LinkTrace.h"
+#include "link/ModComm.h"
+#include "link/MonitorSink.h"
+#include "platform/Comm.h"
+#include "sim/Switch.h"
+#include "transfer/ModToolbar.h"
+
+#include <QTemporaryDir>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+#include <ctime>
+
+namespace {
+
+double threadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+// Rows per second of the whole road (the station, the line and the switch's
+// answer), and the station's own share: the CPU time of the station's thread
+// per row, the waits for the acknowledgement left out.
+void CityHeadDownload(benchmark::State& state) {
+    const int rows = int(state.range(0));
+    QTemporaryDir dir;
+    core::schema::WriteFreshDataDir(dir.path() + "/data", 0);
+    dbSwitch = platform::Database::open(dir.path() + "/data/switch.mdb");
+    WorkerRights = QStringList{QStringLiteral("0")};
+    {
+        platform::Transaction tx(dbSwitch);
+        for (int i = 0; i < rows; ++i)
+            dbSwitch.execute("insert into CityHead values(?, ?, 8, 0, 1, ?, 1)",
+                             {QStringLiteral("%1").arg(10000 + i), i % 30, i % 512});
+        tx.commit();
+    }
+    sim::Switch sw;
+    if (!sw.openPty()) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
+    sw.start();
+    LinkTrace::SetEnabled(false);
+    platform::Comm port;
+    ModComm::InitFrameTable();
+    ModComm::AttachPort(&port);
+    ModComm::ResetLink();
+    SetMonitorSink(nullptr);
+    QTimer poll;
+    poll.setInterval(3);
+    QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
+    poll.start();
+    if (ModComm::OpenComm(false) != 1) {
+        state.SkipWithError("the simulator did not answer");
+        return;
+    }
+    g_NoAnswerCount = 0;
+    CurTable = QStringLiteral("CityHead");
+    double cpu = 0;
+    for (auto _ : state) {
+        const double c0 = threadCpuMs();
+        ModToolbar::DownTable(9);
+        cpu += threadCpuMs() - c0;
+        state.PauseTiming();
+        dbSwitch.execute("update CityHead set bSet=1");
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * rows);
+    state.counters["station_cpu_ms_per_row"] = cpu / double(state.iterations() * rows);
+    poll.stop();
+    sw.stop();
+    port.setPortOpen(false);
+    ModComm::AttachPort(nullptr);
+    LinkTrace::SetEnabled(true);
+    dbSwitch.close();
+}
+BENCHMARK(CityHeadDownload)->Arg(512)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+// For comparison: the flags of 512 rows cleared one durable write a row, as
+// a download that wrote each acknowledgement at once would.
+void CityHeadFlagUpdates(benchmark::State& state) {
+    QTemporaryDir dir;
+    core::schema::WriteFreshDataDir(dir.path() + "/data", 0);
+    dbSwitch = platform::Database::open(dir.path() + "/data/switch.mdb");
+    for (int i = 0; i < 512; ++i)
+        dbSwitch.execute("insert into CityHead values(?, 1, 8, 0, 1, 2, 1)", {QStringLiteral("%1").arg(10000 + i)});
+    for (auto _ : state)
+        for (int i = 0; i < 512; ++i)
+            dbSwitch.execute("update CityHead set bSet=0 where HeadID=?", {QStringLiteral("%1").arg(10000 + i)});
+    state.SetItemsProcessed(state.iterations() * 512);
+    dbSwitch.close();
+}
+BENCHMARK(CityHeadFlagUpdates)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+}  // namespace
