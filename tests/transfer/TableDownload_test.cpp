@@ -63,6 +63,12 @@ TEST_F(TableDownload, ARefusedRowStopsTheTableAndLeavesTheRestPending) {
     EXPECT_FALSE(frmProgress::exists());
     EXPECT_TRUE(console->fgDisp->Redraw());
 
+    // An answer with a bad checksum is no acknowledgement.
+    sw.addRule("940A", sim::Reply::BadSum, 2);
+    down("ExtraHead");
+    EXPECT_EQ(status(), "下载失败");
+    EXPECT_EQ(count("select count(*) from ExtraHead where bSet=0"), 2);
+
     // A row that cannot be encoded stops the same way, with the reason.
     dbSwitch.execute("insert into LanHead values('9', 30, 4, 0, 1, 261, 1)");
     dbSwitch.execute("insert into LanHead values('8', 31, 4, 0, 1, 2, 1)");
@@ -123,11 +129,19 @@ TEST_F(TableDownload, EveryOtherTableAsTheSwitchKeepsIt) {
     EXPECT_EQ(codes().size(), 8);
 
     dbSwitch.execute("delete from account where address>2049");
-    dbSwitch.execute("update account set account='0123', firstgrade=2, secgrade=5 where address=2049");
+    dbSwitch.execute("update account set account='0123', firstgrade=2, secgrade=5, clearpassword=1 where address=2049");
+    platform::FlexGrid* g = console->fgDisp;
+    g->setCols(8);
+    g->setRows(3);
+    g->setTextMatrix(2, 0, "2049");
+    g->setTextMatrix(2, 6, "ON");
+    g->setRowBackColor(2, platform::vbColor(0xFFFF00));
     down("Account", 3);
     EXPECT_EQ(codes(), (QStringList{"8C08", "8C08", "810300"}));
     EXPECT_EQ(sim::decodeAccount(kept(sim::tables::Account, 2049))->code, "0123");
     EXPECT_EQ(opLog().last(), "下载帐号");
+    EXPECT_EQ(g->TextMatrix(2, 6), "OFF");   // the password clear is used up
+    EXPECT_EQ(g->CellBackColorAt(2, 3), g->BackColor());
 }
 
 TEST_F(TableDownload, UsersGoOneByOneWithoutAClosingFrame) {
