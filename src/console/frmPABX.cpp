@@ -3,6 +3,9 @@
 #include "billing/ArchiveBills.h"
 #include "billing/Settlement.h"
 #include "billing/frmBalanceBill.h"
+#include "platform/Printer.h"
+#include "printing/PrintGrid.h"
+#include "printing/frmGridPrn.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -361,6 +364,7 @@ void frmPABX::Form_Load() {
 
     frmWelcome::instance().SetValue(30, QStringLiteral("正在处理话单库..."));
     RunArchive();
+    frmGridPrn::instance();   // the print form, hidden, kept loaded to the end
     frmWelcome::instance().SetValue(35, QString());
     frmWelcome::instance().SetValue(40, QStringLiteral("正在初始化界面..."));
 
@@ -500,6 +504,19 @@ bool frmPABX::NotExit(int UnloadMode) {
     CloseApp();
 }
 
+// The page of immediate bills goes to the printer now; the next one starts
+// at the top of a fresh page.
+void frmPABX::mnuMomentBill_Click() {
+    try {
+        platform::Printer::instance().EndDoc();
+    } catch (...) {
+    }
+    try {
+        ModSwitch::SetVariant(printing::kLocateKey, QString());
+    } catch (...) {
+    }
+}
+
 void frmPABX::CloseApp() {
     // Every step runs whatever the one before it did; nothing goes to the switch.
     try {
@@ -510,6 +527,7 @@ void frmPABX::CloseApp() {
         if (dbSwitch.isOpen()) dbSwitch.tryExecute(QStringLiteral("update worker set b_active=0"));
     } catch (...) {
     }
+    mnuMomentBill_Click();
     try {
         rsUser.close();
         rsFeeRate.close();

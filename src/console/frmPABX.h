@@ -49,6 +49,9 @@ public:
     // True when an open in-place editor took the command instead.
     bool InputVisible();
     void mnuExit_Click();
+    // Ends the printer's open document (the page of immediate bills) and
+    // clears the continuous-form position.
+    void mnuMomentBill_Click();
     void tbrSwitch_ButtonClick(const QString& key);
     // Opens the protocol trace window.
     void picRun_DblClick() override;

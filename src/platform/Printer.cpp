@@ -101,22 +101,35 @@ private:
     }
     // Fonts are sized in twips: the painter's unit is one twip.
     const Metrics& metrics(const QString& name, double size, bool bold) {
+        if (last_ && lastName_ == name && lastSize_ == size && lastBold_ == bold) return *last_;
         const QString key = QStringLiteral("%1|%2|%3").arg(name).arg(size).arg(bold);
         auto it = cache_.find(key);
-        if (it != cache_.end()) return *it;
+        if (it == cache_.end()) it = cache_.insert(key, makeMetrics(name, size, bold));
+        last_ = &*it;
+        lastName_ = name;
+        lastSize_ = size;
+        lastBold_ = bold;
+        return *last_;
+    }
+    Metrics makeMetrics(const QString& name, double size, bool bold) {
         QFont f;
         const QString cjk = cjkFontFamily();
         if (name.isEmpty() || name == kDefaultFont) f.setFamilies({cjk});
         else f.setFamilies({name, cjk});
         f.setPixelSize(qMax(1, qRound(size * 20)));
         f.setBold(bold);
-        return *cache_.insert(key, Metrics{f, QFontMetricsF(f)});
+        return Metrics{f, QFontMetricsF(f)};
     }
     QString pdfDir_;
     QString file_;
     std::unique_ptr<QPrinter> printer_;
     QPainter painter_;
     QHash<QString, Metrics> cache_;
+    // The metrics asked for last; re-pointed after every insertion, which may move entries.
+    const Metrics* last_ = nullptr;
+    QString lastName_;
+    double lastSize_ = 0;
+    bool lastBold_ = false;
 };
 
 }  // namespace

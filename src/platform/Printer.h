@@ -90,6 +90,8 @@ public:
     void KillDoc();
 
     bool documentOpen() const;
+    // The open document failed; only EndDoc or KillDoc clear that.
+    bool failed() const { return !failed_.isEmpty(); }
     int Page() const { return page_; }   // page being drawn, 1 for the first
 
     // Drops any open document and goes back to the defaults (A4, "宋体" 9 pt, pen 1).

@@ -8,10 +8,14 @@
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
+#include "core/ModSwitch.h"
 #include "params/DialDigits.h"
 #include "params/OptionLists.h"
 #include "params/TableViews.h"
 #include "platform/Files.h"
+#include "platform/Printer.h"
+#include "printing/PrintGrid.h"
+#include "printing/frmGridPrn.h"
 #include "pricing/RateCache.h"
 
 #include <QColor>
@@ -634,6 +638,7 @@ void ClsMonitor::AfterStore(Currency total, bool bSendFee) {
         }
     }
     afterCommit("bill view", [&] { ShowRecord(); });
+    if (printing::HasPrinter()) afterCommit("ticket", [&] { PrintRecordTicket(); });
     s.LimitSet = 0;
     s.UserID = -1;
     if (bSendFee && depositUser) {
@@ -725,14 +730,11 @@ bool ClsMonitor::RecordAwake(const QByteArray& f) {
 
 // ---------------------------------------------------------------- bill view
 
-void ClsMonitor::ShowRecord() {
-    if (CurTable != QStringLiteral("Bill")) return;
-    platform::FlexGrid* g = consoleGrid();
-    if (!g) return;
+QStringList ClsMonitor::RecordCells() {
     const MonSlot& s = slot();
     const Currency total = m_Fees.total() + m_LinkFee;
     ModSwitch::GetOptionList(QStringLiteral("话单类型"), g_ModifyList);
-    const QStringList cells = {
+    return {
         ModSwitch::UserNameById(m_UserID),
         extNumberOf(s.ExtAddr),
         m_Account,
@@ -754,7 +756,14 @@ void ClsMonitor::ShowRecord() {
         QString::number(m_Slot + 1),
         m_InDigits,
     };
-    g->AddItem(cells.join(QLatin1Char('\t')));
+}
+
+void ClsMonitor::ShowRecord() {
+    if (CurTable != QStringLiteral("Bill")) return;
+    platform::FlexGrid* g = consoleGrid();
+    if (!g) return;
+    const MonSlot& s = slot();
+    g->AddItem(RecordCells().join(QLatin1Char('\t')));
     if (m_User.found && m_User.balancemode == 0 && s.Balance + m_User.overdraft < Currency()) {
         // Beyond the allowed overdraft: the balance cell turns red.
         g->setRow(g->Rows() - 1);
@@ -763,6 +772,42 @@ void ClsMonitor::ShowRecord() {
     }
     if ((g->Rows() >= 3 && g->TextMatrix(1, 0).isEmpty()) || g->Rows() >= 201) g->RemoveItem(1);
     g->setTopRow(g->Rows() - 1);
+}
+
+// ---------------------------------------------------------------- call ticket
+
+// Runs after the call is stored: whatever the printer does, the record stays
+// taken and answered. The call's own user decides (the shared user cursor is
+// not positioned by the pricing), so a supervised deposit user gets a ticket too.
+bool ClsMonitor::PrintRecordTicket() {
+    try {
+        if (PrnHD == 2) return true;
+        if (m_CallType == 7 && !SHPrnHD) return true;
+        if (PrnHD == 1 && !(m_User.found && m_User.printonce)) return true;
+        frmGridPrn& form = frmGridPrn::instance();
+        if (!form.SetPaperUserDef(!PrnType)) return true;
+        QStringList cells = RecordCells();
+        cells.removeAt(8);   // the ticket has no call-type column
+        cells = cells.mid(0, 14);
+        cells[0] = m_User.found ? m_User.username : ModSwitch::UserNameById(m_UserID);
+        platform::FlexGrid* g = form.MSFlexGrid1;
+        const int n = g->Cols();
+        for (int i = 0; i < cells.size(); ++i) g->setTextArray(n + i, cells[i]);
+        if (!form.Init(g, 0, 13, 1, 1, true, true)) return false;
+        form.PrnGrid();
+        if (!form.PrnError().isEmpty()) throw platform::PrintError(form.PrnError());
+        if (!PrnType) {
+            // A cut sheet goes out now; the next ticket starts a fresh one.
+            platform::Printer::instance().EndDoc();
+            ModSwitch::SetVariant(printing::kLocateKey, QString());
+        }
+        return true;
+    } catch (const std::exception& e) {
+        // A failed document is dropped; a sound continuous form keeps its tickets.
+        if (platform::Printer::instance().failed()) platform::Printer::instance().KillDoc();
+        core::StatusText(2, QString::fromUtf8(e.what()));
+        return false;
+    }
 }
 
 // ---------------------------------------------------------------- live calls

@@ -71,7 +71,9 @@ private:
     void AfterStore(platform::Currency total, bool bSendFee);
     void InsertReject(const QByteArray& frame);
     bool RecordAwake(const QByteArray& frame);
+    QStringList RecordCells();   // the call as a row of the immediate-bill view
     void ShowRecord();
+    bool PrintRecordTicket();
     void Answer(bool result, bool bSendFee, const QByteArray& frame);
 
     // Live calls.

@@ -177,6 +177,13 @@ void PrintGrid(platform::FlexGrid& grid, const QString& title, bool wholeIfSingl
             y0 = 0;
         }
 
+        // Cleared once: nothing else prints while the job runs.
+        bool cleared = false;
+        auto clearLocate = [&] {
+            if (cleared) return;
+            ModSwitch::SetVariant(kLocateKey, QString());
+            cleared = true;
+        };
         auto rule = [&](int y) { p.Line(M - 25, y, M - 25 + T, y); };
         auto cells = [&](int y, int r, bool header) {
             for (const Column& c : cols) {
@@ -195,7 +202,7 @@ void PrintGrid(platform::FlexGrid& grid, const QString& title, bool wholeIfSingl
             bool header = r == rowFirst || (!PrnType && k % R == 0);
             if (PrnType && r != rowFirst && y + H > bottom) {
                 p.NewPage();
-                ModSwitch::SetVariant(kLocateKey, QString());
+                clearLocate();
                 ++forms;
                 y = 0;
                 header = true;
@@ -222,7 +229,7 @@ void PrintGrid(platform::FlexGrid& grid, const QString& title, bool wholeIfSingl
                 PrintCell(25, y + H, foot, 7, W - M - 200, H);
                 if (!last) {
                     p.NewPage();
-                    ModSwitch::SetVariant(kLocateKey, QString());
+                    clearLocate();
                     y = 0;
                 }
             }

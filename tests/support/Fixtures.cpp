@@ -11,6 +11,7 @@
 #include "core/Schema.h"
 #include "core/frmChange.h"
 #include "core/frmWorker.h"
+#include "printing/frmGridPrn.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
@@ -53,6 +54,7 @@ void StationTest::TearDown() {
     frmBalanceBill::unload();
     billing::testing::setSeams({});
     billing::setUserDownload(nullptr);
+    frmGridPrn::unload();
     frmPABX::unload();
     for (const auto& s : platform::script::unexpected())
         ADD_FAILURE() << "unexpected prompt: " << s.text.toStdString() << " (" << s.title.toStdString() << ")";

@@ -1,0 +1,191 @@
+// Call tickets: records from the switch simulator over a pseudo-terminal are
+// priced, stored, answered, and printed as the print settings say.
+#include "pricing/PricingFixture.h"
+
+#include "core/Console.h"
+#include "platform/AppExit.h"
+#include "core/ModSwitch.h"
+#include "link/ModComm.h"
+#include "link/MonitorSink.h"
+#include "platform/Comm.h"
+#include "platform/FlexGrid.h"
+#include "platform/Printer.h"
+#include "platform/StatusBar.h"
+#include "printing/PrintGrid.h"
+#include "printing/frmGridPrn.h"
+#include "sim/Switch.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+using namespace pricingtest;
+using platform::PrintRecord;
+
+namespace {
+
+class StatusConsole : public core::Console {
+public:
+    StatusConsole() {
+        sbrInfo = new platform::StatusBar(6, &window);
+        core::RegisterConsole(this);
+    }
+    ~StatusConsole() override { core::UnregisterConsole(this); }
+    QWidget* ConsoleWidget() override { return &window; }
+    void Form_Load() override {}
+    bool NotExit(int) override { return true; }
+    [[noreturn]] void CloseApp() override { platform::EndProgram(0); }
+    void picRun_DblClick() override {}
+    bool ShowView(const QString&) override { return false; }
+    QWidget window;
+};
+
+QString run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(20000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+class TicketTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        ASSERT_TRUE(sw.openPty());
+        ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
+        sw.start();
+        port = std::make_unique<platform::Comm>();
+        ModComm::InitFrameTable();
+        ModComm::AttachPort(port.get());
+        ModComm::ResetLink();
+        SetMonitorSink(nullptr);
+        poll.setInterval(3);
+        QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
+        poll.start();
+        ASSERT_EQ(ModComm::OpenComm(false), 1);
+        g_NoAnswerCount = 0;
+        addUser(7, "10.00", 0);   // a deposit user
+        setExtensionUser(5, 7);
+        addUser(8, "10.00", 1);
+        setExtensionUser(6, 8);
+        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+        addRate(QStringLiteral("010"), 2, "0.30", "0.30", 60, 60, 0, QStringLiteral("北京"));
+        printing::testing::setHasPrinter(true);
+        printing::testing::setExecutableName(QStringLiteral("tarvo"));
+        PrnHD = 0;
+        SHPrnHD = true;
+        PrnType = false;
+    }
+    void TearDown() override {
+        poll.stop();
+        sw.stop();
+        if (port->PortOpen()) port->setPortOpen(false);
+        ModComm::AttachPort(nullptr);
+        platform::testing::resetPrinter();
+        printing::testing::setHasPrinter(std::nullopt);
+        printing::testing::setExecutableName(QString());
+        PricingTest::TearDown();
+    }
+    // Sends a call and runs the station until the switch has its answer.
+    QString call(int ext, const QString& called, int second) {
+        sim::CallRecord r;
+        r.extAddr = ext;
+        r.called = called;
+        r.channel = 3;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0)).addSecs(second);
+        r.durationSec = 250;
+        r.type = 1;
+        const size_t before = sw.recordAnswers().size();
+        sw.sendCallRecord(r);
+        QElapsedTimer t;
+        t.start();
+        while (sw.recordAnswers().size() <= before && t.elapsed() < 10000) {
+            QCoreApplication::processEvents();
+            QThread::msleep(1);
+        }
+        return sw.recordAnswers().size() > before ? sw.recordAnswers().back() : QString();
+    }
+    sim::Switch sw;
+    std::unique_ptr<platform::Comm> port;
+    QTimer poll;
+};
+
+TEST_F(TicketTest, CutSheetTicketIsAPdfPageCutToTheCall) {
+    QTemporaryDir out;
+    platform::testing::printToPdfDir(out.path());
+    EXPECT_EQ(call(5, QStringLiteral("01062345678"), 0), QStringLiteral("820302"));
+    EXPECT_EQ(call(6, QStringLiteral("88001234"), 60), QStringLiteral("820302"));
+    const QStringList files = platform::testing::printedPdfFiles();
+    ASSERT_EQ(files.size(), 2);
+    const QString info = run(QStringLiteral("pdfinfo"), {files[0]});
+    EXPECT_TRUE(info.contains(QRegularExpression(QStringLiteral("Pages:\\s+1\\n")))) << info.toStdString();
+    // 11,900 twips wide, only as high as the ticket.
+    const QRegularExpressionMatch size = QRegularExpression(QStringLiteral("Page size:\\s+(\\d+) x (\\d+)")).match(info);
+    EXPECT_EQ(size.captured(1), QStringLiteral("595"));
+    EXPECT_LT(size.captured(2).toInt(), 120);
+    const QString text = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), files[0], QStringLiteral("-")});
+    for (const char* field : {"主叫名称", "IP接入费", "用户7", "01062345678", "2026-06-15 10:00:00", "00:04:10", "北京"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(field))) << field << "\n" << text.toStdString();
+    EXPECT_TRUE(run(QStringLiteral("pdftotext"), {files[1], QStringLiteral("-")}).contains(QStringLiteral("用户8")));
+    EXPECT_EQ(ModSwitch::GetVariant(printing::kLocateKey), QString());
+}
+
+TEST_F(TicketTest, SettingsDecideWhoseCallsGetATicket) {
+    platform::PrintRecorder& rec = platform::testing::usePrintRecorder();
+    SHPrnHD = false;   // "市话不打印"
+    EXPECT_EQ(call(5, QStringLiteral("88001234"), 0), QStringLiteral("820302"));
+    EXPECT_EQ(rec.documents, 0);
+    EXPECT_EQ(call(5, QStringLiteral("01062345678"), 60), QStringLiteral("820302"));
+    EXPECT_EQ(rec.documents, 1);
+
+    // Only users marked to print: user 7 (a deposit user, its slot already
+    // released by the charge) is; user 8 is not.
+    PrnHD = 1;
+    dbSwitch.execute(QStringLiteral("UPDATE user SET printonce=1 WHERE userid=7"));
+    EXPECT_EQ(call(6, QStringLiteral("01062345678"), 120), QStringLiteral("820302"));
+    EXPECT_EQ(rec.documents, 1);
+    EXPECT_EQ(call(5, QStringLiteral("01062345678"), 180), QStringLiteral("820302"));
+    EXPECT_EQ(rec.documents, 2);
+
+    PrnHD = 2;
+    EXPECT_EQ(call(5, QStringLiteral("01062345678"), 240), QStringLiteral("820302"));
+    printing::testing::setHasPrinter(false);
+    PrnHD = 0;
+    EXPECT_EQ(call(5, QStringLiteral("01062345678"), 300), QStringLiteral("820302"));
+    EXPECT_EQ(rec.documents, 2);
+    EXPECT_EQ(count("Tab_Phone"), 6);
+}
+
+TEST_F(TicketTest, FailingPrinterNeitherStopsTheAnswerNorTheNextTicket) {
+    StatusConsole console;
+    platform::PrintRecorder& rec = platform::testing::usePrintRecorder();
+    platform::Printer::instance().failAfter(3, QStringLiteral("打印机卡纸"));
+    EXPECT_EQ(call(5, QStringLiteral("01062345678"), 0), QStringLiteral("820302"));
+    EXPECT_EQ(core::PanelText(2), QStringLiteral("打印机卡纸"));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(rec.ended, 0);
+    EXPECT_EQ(call(5, QStringLiteral("01062345678"), 60), QStringLiteral("820302"));
+    EXPECT_EQ(rec.ended, 1);
+
+    // Continuous tickets share one open form, each under the one before.
+    PrnType = true;
+    rec.records.clear();
+    EXPECT_EQ(call(5, QStringLiteral("01062345678"), 120), QStringLiteral("820302"));
+    EXPECT_EQ(call(6, QStringLiteral("01062345678"), 180), QStringLiteral("820302"));
+    EXPECT_EQ(rec.documents, 3);   // the failed one, the cut sheet, the open form
+    EXPECT_EQ(rec.ended, 1);
+    double y7 = -1, y8 = -1;
+    for (const PrintRecord& r : rec.records) {
+        if (r.text == QStringLiteral("用户7")) y7 = r.y;
+        if (r.text == QStringLiteral("用户8")) y8 = r.y;
+    }
+    EXPECT_GT(y7, 0);
+    EXPECT_GT(y8, y7 + 500);
+    EXPECT_EQ(ModSwitch::GetVariant(printing::kLocateKey).toDouble(), y8 + 175 + 100 - 50 + 200);
+}
+
+}  // namespace
