@@ -35,11 +35,13 @@ bool PrinterPresent();
 void PrintGridSelection(platform::FlexGrid& grid, const QString& title);
 // Prints one receipt (bill or vouchers).
 void PrintReceipt(const ReceiptJob& job);
+// The receipt on the print form (what PrintReceipt does in the station).
+void PrintReceiptOnForm(const ReceiptJob& job);
 // Ends the printer's open document (cut sheets, after a payment's receipts).
 void EndPrinterDocument();
 
 namespace testing {
-// Stand-ins for tests and until the neighbours are in place; null removes one.
+// Stand-ins for tests; null keeps the station's own.
 struct Seams {
     std::function<void(bool)> setConsoleEnabled;
     std::function<platform::FlexGrid*()> consoleGrid;

@@ -4,6 +4,7 @@
 #include "core/ModDefine.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
+#include "transfer/ModToolbar.h"
 
 using platform::Currency;
 
@@ -38,7 +39,11 @@ void setUserDownload(UserDownload f) { g_download = std::move(f); }
 
 bool DownloadUser(qint64 userId, int mode) {
     if (g_download) return g_download(userId, mode);
-    return false;
+    try {
+        return ModToolbar::DownUserPara(userId, mode, 0, 0, 0);
+    } catch (const std::exception&) {
+        return false;   // a row that cannot be sent: the switch did not take the user
+    }
 }
 
 bool AfterPayment(qint64 userId, const QString& name, int action, const QDateTime& end) {
