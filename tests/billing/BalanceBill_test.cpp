@@ -1,0 +1,169 @@
+// The settlement window's choices.
+#include "billing/frmBalanceBill.h"
+#include "billing/frmPayfor.h"
+#include "billing/frmPayed.h"
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QDialog>
+#include <gtest/gtest.h>
+
+namespace script = platform::script;
+
+namespace {
+
+QDateTime T(const char* s) { return platform::parseDate(QString::fromLatin1(s)); }
+
+class BalanceBillTest : public testsupport::StationDbTest {
+protected:
+    void SetUp() override {
+        StationDbTest::SetUp();
+        WorkerRights = QStringList{"0"};
+        platform::testing::setNow([] { return T("2004-12-06 10:00:00"); });
+        dbSwitch.execute("INSERT OR REPLACE INTO user (userid, username, balancemode, lastdate, deptname) VALUES "
+                         "(0, '默认用户', 2, NULL, ''), (1, '甲', 0, '2004-11-01 00:00:00', '销售'), "
+                         "(2, '乙', 1, '2004-10-01 00:00:00', '销售'), (3, '丙', 2, '2004-09-09 09:09:09', '财务'), "
+                         "(4, '丁', 0, '2004-11-02 00:00:00', '财务')");
+    }
+    frmBalanceBill& win() { return frmBalanceBill::instance(); }
+    void check(const QString& key, bool on = true) {
+        win().itemByKey(key)->setCheckState(0, on ? Qt::Checked : Qt::Unchecked);
+    }
+    // The users a settlement of the current choice covers (nothing: empty).
+    QList<qint64> chosen() {
+        QList<qint64> users;
+        bool all = false;
+        if (!win().GetSelectObject(users, all)) return {};
+        if (all) return {-1};
+        std::sort(users.begin(), users.end());
+        users.erase(std::unique(users.begin(), users.end()), users.end());
+        return users;
+    }
+};
+
+TEST_F(BalanceBillTest, RememberedChoicesAndTheirDefaults) {
+    EXPECT_EQ(win().windowTitle(), "用户结算");
+    // Nothing stored: yesterday at midnight to now; after-payment action 0; pay day 1.
+    EXPECT_EQ(win().ManualStart(), T("2004-12-05 00:00:00"));
+    EXPECT_EQ(win().DTPEnd->dateTime(), T("2004-12-06 10:00:00"));
+    EXPECT_TRUE(win().optCL[0]->isChecked());
+    EXPECT_EQ(win().txtPayDay->text(), "1");
+    for (const char* day : {"31", "0", "x"}) {
+        win().txtPayDay->setText(day);
+        win().txtPayDay_LostFocus();
+        EXPECT_EQ(win().txtPayDay->text(), "1");
+        EXPECT_EQ(ModSwitch::GetVariant("txtPayDay"), "1");
+    }
+    win().txtPayDay->setText("20");
+    win().txtPayDay_LostFocus();
+    win().optCL[1]->setChecked(true);
+    frmBalanceBill::unload();
+    EXPECT_EQ(ModSwitch::GetVariant("OptCL"), "1");
+    EXPECT_EQ(ModSwitch::GetVariant("frmPayBT"), "2004/12/05 00:00:00");
+    EXPECT_EQ(win().txtPayDay->text(), "20");
+    EXPECT_TRUE(win().optCL[1]->isChecked());
+    frmBalanceBill::unload();
+    ModSwitch::SetVariant("OptCL", "5");
+    EXPECT_TRUE(win().optCL[2]->isChecked());
+    frmBalanceBill::unload();
+    ModSwitch::SetVariant("OptCL", "-1");
+    EXPECT_TRUE(win().optCL[0]->isChecked());
+}
+
+TEST_F(BalanceBillTest, ObjectsUsersGroupsAndDepartments) {
+    // The list: all, the three groups, then the users by name.
+    EXPECT_EQ(win().lvObj->topLevelItem(0)->text(0), "全部用户");
+    EXPECT_EQ(win().lvObj->topLevelItem(2)->text(0), "按月用户");
+    EXPECT_EQ(win().lvObj->topLevelItemCount(), 4 + 5);
+    EXPECT_TRUE(chosen().isEmpty());
+    check("Monthly");
+    check("K3");
+    EXPECT_EQ(chosen(), (QList<qint64>{2, 3}));
+    check("ALL");
+    EXPECT_EQ(chosen(), QList<qint64>{-1});
+    check("ALL", false);
+    // The header checks all, then unchecks all.
+    win().lvObj_ColumnClick();
+    EXPECT_EQ(chosen(), QList<qint64>{-1});
+    win().lvObj_ColumnClick();
+    EXPECT_TRUE(chosen().isEmpty());
+    // Departments: every user of the department.
+    win().optOBJ[1]->setChecked(true);
+    win().optOBJ_Click(1);
+    EXPECT_EQ(win().lvObj->topLevelItem(0)->text(0), "全部部门");
+    check("K财务");
+    EXPECT_EQ(chosen(), (QList<qint64>{3, 4}));
+}
+
+TEST_F(BalanceBillTest, OneUserStartsAtItsLastSettlement) {
+    win().DTPStart->setDateTime(T("2004-11-15 08:00:00"));
+    check("K3");
+    EXPECT_TRUE(win().chkLast->isChecked());
+    EXPECT_EQ(win().DTPStart->dateTime(), T("2004-09-09 09:09:09"));
+    EXPECT_FALSE(win().DTPStart->isEnabled());
+    check("K1");
+    EXPECT_FALSE(win().chkLast->isChecked());
+    EXPECT_FALSE(win().chkLast->isEnabled());
+    EXPECT_EQ(win().DTPStart->dateTime(), T("2004-11-15 08:00:00"));
+    // A user without a last settlement date keeps the start shown.
+    check("K1", false);
+    check("K3", false);
+    check("K0");
+    EXPECT_EQ(win().DTPStart->dateTime(), T("2004-11-15 08:00:00"));
+    // Unchecking "使用当前时间" gives the end chosen by hand back.
+    win().chkNow->setChecked(false);
+    win().chkNow_Click();
+    EXPECT_TRUE(win().DTPEnd->isEnabled());
+}
+
+TEST_F(BalanceBillTest, RefusedRunsAndTheZeroCheck) {
+    script::answer("请选择要结算的用户", platform::rOK);
+    win().cmdBalance_Click(0);
+    check("K1");
+    for (int k = 0; k < 10; ++k) win().chkType[k]->setChecked(false);
+    script::answer("请选择要结算的话单类型", platform::rOK);
+    win().cmdBalance_Click(0);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(dbSwitch.scalar("SELECT COUNT(*) FROM tab_balance").toInt(), 0);
+    for (int k = 0; k < 10; ++k) win().chkType[k]->setChecked(true);
+
+    // Without the right: nothing runs.
+    WorkerRights = QStringList{"5"};
+    script::answer("你没有此操作权限", platform::rOK);
+    win().cmdBalance_Click(0);
+    EXPECT_EQ(dbSwitch.scalar("SELECT COUNT(*) FROM tab_balance").toInt(), 0);
+    WorkerRights = QStringList{"0"};
+
+    // Nothing charged since the last settlement: clear; a call costing something: not.
+    EXPECT_TRUE(win().CheckZHClear(1));
+    dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_userid) "
+                       "VALUES (1, '2004-11-03 10:00:00', 60, 100, '    ', 7, 1)");
+    EXPECT_FALSE(win().CheckZHClear(1));
+}
+
+TEST_F(BalanceBillTest, ModeNamesInThePaymentRows) {
+    QStringList modes;
+    script::onModal("frmPayed", [&](QDialog* d) {
+        auto* f = static_cast<frmPayed*>(d);
+        for (int r = 1; r < f->fgUser->Rows(); ++r) modes << f->fgUser->TextMatrix(r, 6);
+        d->accept();
+    });
+    check("ALL");
+    win().txtPayDay->setText("1");
+    win().chkForce->setChecked(true);
+    script::onModal("frmPayfor", [&](QDialog* d) {
+        dbSwitch.execute("UPDATE user SET balancemode=5 WHERE userid=4");
+        auto* f = static_cast<frmPayfor*>(d);
+        f->fgUser->setRow(1);
+        f->fgUser->setRowSel(f->fgUser->Rows() - 1);
+        f->cmdPay_Click();
+        d->accept();
+    });
+    win().cmdBalance_Click(0);
+    EXPECT_EQ(modes, (QStringList{"不结算用户", "押金用户", "按月用户", "不结算用户", "不结算用户"}));
+}
+
+}  // namespace
