@@ -1,5 +1,6 @@
 #include "platform/Printer.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -29,9 +30,17 @@ class PainterSurface : public PrintSurface {
 public:
     explicit PainterSurface(const QString& pdfDir) : pdfDir_(pdfDir) {}
     ~PainterSurface() override {
-        if (painter_.isActive()) painter_.end();
+        if (!painter_->isActive()) return;
+        if (QCoreApplication::instance()) {
+            painter_->end();
+        } else {
+            // Past the application's end nothing can be drawn any more: a
+            // document still open then is dropped, not half written.
+            (void)painter_.release();
+            (void)printer_.release();
+        }
     }
-    bool isOpen() const override { return painter_.isActive(); }
+    bool isOpen() const override { return painter_->isActive(); }
 
     void begin(int width, int height) override {
         printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -45,14 +54,14 @@ public:
         printer_->setResolution(600);
         printer_->setFullPage(true);
         setPage(width, height);
-        if (!painter_.begin(printer_.get())) {
+        if (!painter_->begin(printer_.get())) {
             printer_.reset();
             throw PrintError(file_.isEmpty() ? QStringLiteral("打印机不能开始打印")
                                              : QStringLiteral("不能写入打印文件 %1").arg(file_));
         }
         if (!file_.isEmpty()) pdfFiles() << file_;
         const double s = printer_->resolution() / 1440.0;
-        painter_.scale(s, s);
+        painter_->scale(s, s);
     }
     void newPage(int width, int height) override {
         setPage(width, height);
@@ -60,23 +69,23 @@ public:
     }
     void text(double x, double y, const QString& t, const QString& font, double size, bool bold) override {
         const Metrics& m = metrics(font, size, bold);
-        painter_.setFont(m.font);
-        painter_.drawText(QPointF(x, y + m.fm.ascent()), t);
+        painter_->setFont(m.font);
+        painter_->drawText(QPointF(x, y + m.fm.ascent()), t);
     }
     void line(double x1, double y1, double x2, double y2, int drawWidth) override {
         QPen pen(Qt::black);
         pen.setWidthF(drawWidth * kTwipsPerPenPixel);
-        painter_.setPen(pen);
-        painter_.drawLine(QPointF(x1, y1), QPointF(x2, y2));
+        painter_->setPen(pen);
+        painter_->drawLine(QPointF(x1, y1), QPointF(x2, y2));
     }
     void end() override {
-        const bool ok = painter_.end();
+        const bool ok = painter_->end();
         printer_.reset();
         if (!ok) throw PrintError(QStringLiteral("打印文档未能送出"));
     }
     void abort() override {
         if (printer_) printer_->abort();
-        if (painter_.isActive()) painter_.end();
+        if (painter_->isActive()) painter_->end();
         printer_.reset();
         if (!file_.isEmpty()) {
             QFile::remove(file_);
@@ -123,7 +132,7 @@ private:
     QString pdfDir_;
     QString file_;
     std::unique_ptr<QPrinter> printer_;
-    QPainter painter_;
+    std::unique_ptr<QPainter> painter_ = std::make_unique<QPainter>();
     QHash<QString, Metrics> cache_;
     // The metrics asked for last; re-pointed after every insertion, which may move entries.
     const Metrics* last_ = nullptr;

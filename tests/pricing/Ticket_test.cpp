@@ -24,7 +24,6 @@
 #include <QTimer>
 
 using namespace pricingtest;
-using platform::PrintRecord;
 
 namespace {
 
@@ -170,22 +169,6 @@ TEST_F(TicketTest, FailingPrinterNeitherStopsTheAnswerNorTheNextTicket) {
     EXPECT_EQ(rec.ended, 0);
     EXPECT_EQ(call(5, QStringLiteral("01062345678"), 60), QStringLiteral("820302"));
     EXPECT_EQ(rec.ended, 1);
-
-    // Continuous tickets share one open form, each under the one before.
-    PrnType = true;
-    rec.records.clear();
-    EXPECT_EQ(call(5, QStringLiteral("01062345678"), 120), QStringLiteral("820302"));
-    EXPECT_EQ(call(6, QStringLiteral("01062345678"), 180), QStringLiteral("820302"));
-    EXPECT_EQ(rec.documents, 3);   // the failed one, the cut sheet, the open form
-    EXPECT_EQ(rec.ended, 1);
-    double y7 = -1, y8 = -1;
-    for (const PrintRecord& r : rec.records) {
-        if (r.text == QStringLiteral("用户7")) y7 = r.y;
-        if (r.text == QStringLiteral("用户8")) y8 = r.y;
-    }
-    EXPECT_GT(y7, 0);
-    EXPECT_GT(y8, y7 + 500);
-    EXPECT_EQ(ModSwitch::GetVariant(printing::kLocateKey).toDouble(), y8 + 175 + 100 - 50 + 200);
 }
 
 }  // namespace
