@@ -47,7 +47,9 @@ QString DialToHex(const QString& s) {
     for (QChar c : s) {
         if (c == QLatin1Char('*')) out += QLatin1Char('B');
         else if (c == QLatin1Char('#')) out += QLatin1Char('C');
-        else if (c == QLatin1Char('E') || isDigit(c)) out += c;
+        // Stored digits are already in the switch's coding ("*" kept as "B",
+        // "#" as "C"): they pass unchanged when a frame builder codes them again.
+        else if (c == QLatin1Char('E') || c == QLatin1Char('B') || c == QLatin1Char('C') || isDigit(c)) out += c;
     }
     return out;
 }

@@ -13,6 +13,10 @@ TEST(DialDigits, CodingBothWays) {
     EXPECT_EQ(DialToHex("*12#"), "B12C");
     EXPECT_EQ(DialToHex("12-3"), "123");
     EXPECT_EQ(DialToHex("E05"), "E05");
+    // A stored text is already coded: coding it again keeps "*" and "#", and
+    // other letters are still dropped.
+    EXPECT_EQ(DialToHex(DialToHex("*12#")), "B12C");
+    EXPECT_EQ(DialToHex("9ABCDF"), "9BC");
     EXPECT_EQ(HexToDial("B12CFF"), "*12#");
     EXPECT_EQ(HexToDial("E0A5"), "E05");
     EXPECT_TRUE(IsDialStr(""));
