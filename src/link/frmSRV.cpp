@@ -142,7 +142,8 @@ void frmSRV::cmdSend_Click() {
     ModComm::CheckHex(text);
     cboLst->setEditText(text);
     int row = 0;
-    if (text.size() < 6 || !ModComm::FindFrame(text.left(4), text.mid(4, 2), row)) {
+    // Looked up as typed: characters 1-4 as the code, 5-6 (if any) as the sub-code.
+    if (text.isEmpty() || !ModComm::FindFrame(text.left(4), text.mid(4, 2), row)) {
         cboLst->setEditText(QString());
         platform::MsgBox(QStringLiteral("错误的命令"), platform::mbOKOnly, AppName);
         cboLst->setFocus();

@@ -92,6 +92,24 @@ TEST_F(TraceWindowTest, UnknownOrderIsRefusedWithAMessage) {
     EXPECT_EQ(platform::script::shown()[0].title, AppName);
 }
 
+TEST_F(TraceWindowTest, ShortOrdersAreLookedUpByWhatIsTyped) {
+    g_NoAnswerCount = 10;
+    // Two bytes whose code needs no third byte: a known frame start, sent as typed.
+    w().cboLst->setEditText("9F03");
+    w().cmdSend_Click();
+    EXPECT_EQ(takeSentRaw(), "9F03");
+    w().chkVerify->setChecked(true);
+    w().cboLst->setEditText("a9 03");
+    w().cmdSend_Click();
+    EXPECT_EQ(takeSentRaw(), "A903AC");
+    // A code that needs its third byte is unknown without it.
+    platform::script::answer("错误的命令", platform::rOK);
+    w().cboLst->setEditText("8203");
+    w().cmdSend_Click();
+    EXPECT_TRUE(takeSentRaw().isEmpty());
+    EXPECT_EQ(platform::script::shown().size(), 1);
+}
+
 TEST_F(TraceWindowTest, ClearTextEmptiesTheHistory) {
     w().cboLst->addItem("830300");
     w().cboLst->setEditText("clear");
