@@ -335,8 +335,7 @@ void frmWorker::cmdOK_Click() {
     if (ModGeneral::CheckEmpty(txtWorkerName)) return;
     const QString number = cboWorkerID->currentText();
     if (!isFourDigitsOrFewer(number)) {
-        // This one box carries the program's own title.
-        MsgBox(QStringLiteral("请输入0000-9999之间的编号"), mbOKOnly, QStringLiteral("Tarvo"));
+        MsgBox(QStringLiteral("请输入0000-9999之间的编号"), mbOKOnly, AppName);
         cboWorkerID->setFocus();
         return;
     }
