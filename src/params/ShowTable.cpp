@@ -186,17 +186,12 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         const QString format = header.isEmpty() ? grid.FormatString() : header;
         int firstRow = 1;
         if (bAppend == 0) {
-            if (records + 1 > kMaxGridRecords) {
-                unloadProgress();
-                grid.setRows(1);
-                StatusText(QStringLiteral("记录数过多"));
-                grid.setRedraw(true);
-                return;
-            }
+            // A view too large to show still gets its own titles over its empty grid.
+            const bool tooMany = records + 1 > kMaxGridRecords;
             grid.setRowCount(0);   // drops every cell, its text and its colour
             grid.setFixedRows(1);
             grid.setFixedCols(fixedColsFor(CurTable));
-            grid.setRows(records > 0 ? records + 1 : 2);
+            grid.setRows(tooMany ? 1 : records > 0 ? records + 1 : 2);
             grid.setFormatString(format);
             grid.setCols(cols);
             const bool chooserView = CurTable == QLatin1String("Extension") || CurTable == QLatin1String("Relay");
@@ -204,6 +199,13 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 const QString f = rs.fieldName(c);
                 const bool left = chooserView || isOneOf(f, {"HeadType", "FeeRateType", "F_Memo", "userid", "DayTimes"});
                 grid.setCellAlignmentAt(0, c, left ? 1 : 7);
+            }
+            if (tooMany) {
+                unloadProgress();
+                grid.setRows(1);
+                StatusText(QStringLiteral("记录数过多"));
+                grid.setRedraw(true);
+                return;
             }
         } else {
             firstRow = grid.Rows();

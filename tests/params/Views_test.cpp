@@ -174,6 +174,24 @@ TEST_F(Views, TwentyThousandRecordsAreNotShown) {
     EXPECT_EQ(status(), "记录数过多");
 }
 
+TEST_F(Views, AViewOverTheLimitShowsItsOwnTitlesOverNoRows) {
+    dbSwitch.execute("insert into Shrink values(4, '12B', 1)");
+    CurTable = "Shrink";
+    ModGeneral::ShowTable(*grid, "select * from Shrink", ">物理地址|>缩位字头", 0, 1);
+    ASSERT_EQ(grid->Rows(), 2);
+    dbSwitch.execute("create table big (n INTEGER, t TEXT, u TEXT)");
+    dbSwitch.execute("with recursive c(x) as (select 1 union all select x+1 from c where x<20000) "
+                     "insert into big select x, 'a', 'b' from c");
+    CurTable = "History";
+    ModGeneral::ShowTable(*grid, "select * from big", ">编号|<名称|<备注", 0, 0);
+    EXPECT_EQ(status(), "记录数过多");
+    EXPECT_EQ(grid->Rows(), 1);
+    ASSERT_EQ(grid->Cols(), 3);
+    EXPECT_EQ(grid->TextMatrix(0, 0), "编号");
+    EXPECT_EQ(grid->TextMatrix(0, 1), "名称");
+    EXPECT_EQ(grid->TextMatrix(0, 2), "备注");
+}
+
 TEST_F(Views, EmptyResultAndEmptyHeader) {
     CurTable = "Shrink";
     ModGeneral::ShowTable(*grid, "select * from Shrink", ">物理地址|>缩位字头", 0, 1);
