@@ -101,6 +101,37 @@ QString UserNameById(qint64 userId) {
     return v.isNull() ? QStringLiteral("默认用户") : v.toString();
 }
 
+QString BillAccountText(const QString& stored) {
+    const QString t = stored.trimmed();
+    if (t.isEmpty()) return QString();
+    bool number = true;
+    for (QChar c : t) number = number && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    return number ? t.rightJustified(4, QLatin1Char('0')) : stored;
+}
+
+QString BillRowText(const BillLine& l, const QStringList& kinds) {
+    const QStringList cells = {
+        UserNameById(l.userId),
+        ExtNumberOf(l.extAddr),
+        BillAccountText(l.account),
+        l.called,
+        l.place,
+        l.start,
+        ModGeneral::SecToHMS(l.seconds),
+        l.balance.toString2(),
+        l.kind >= 0 && l.kind < kinds.size() ? kinds[l.kind] : QString::number(l.kind),
+        l.total.toString2(),
+        l.fee.toString2(),
+        l.addFee1.toString2(),
+        l.addFee2.toString2(),
+        l.gateFee.toString2(),
+        l.linkFee.toString2(),
+        l.trunk,
+        l.inDigits,
+    };
+    return cells.join(QLatin1Char('\t'));
+}
+
 void ShowBillGrid(platform::Recordset& rs) {
     platform::FlexGrid& grid = params::views::ConsoleGrid();
     QStringList kinds;
@@ -110,35 +141,33 @@ void ShowBillGrid(platform::Recordset& rs) {
         return i < 0 || rs.value(i).isNull() ? QString() : rs.value(i).toString();
     };
     const auto money = [&](const char* name) {
-        return rs.fieldIndex(QLatin1String(name)) < 0 ? QString() : rs.cur(QLatin1String(name)).toString2();
+        return rs.fieldIndex(QLatin1String(name)) < 0 ? platform::Currency() : rs.cur(QLatin1String(name));
     };
     const auto number = [&](const char* name) {
         const int i = rs.fieldIndex(QLatin1String(name));
         return i < 0 ? 0 : rs.value(i).toLongLong();
     };
     for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-        const qint64 kind = number("f_phmode");
         const QDateTime when = rs.fieldIndex(QStringLiteral("f_date")) < 0 ? QDateTime() : rs.date(QStringLiteral("f_date"));
-        const QStringList cells = {
-            UserNameById(number("f_userid")),
-            ExtNumberOf(static_cast<int>(number("f_calladdr"))),
-            QStringLiteral("%1").arg(number("f_zh"), 4, 10, QLatin1Char('0')),
-            text("f_resp"),
-            text("F_Memo"),
-            when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : text("f_date"),
-            ModGeneral::SecToHMS(number("f_long")),
-            money("f_yj"),
-            kind >= 0 && kind < kinds.size() ? kinds[kind] : QString::number(kind),
-            money("sumfee"),
-            money("f_moneny"),
-            money("f_addfee1"),
-            money("f_addfee2"),
-            money("f_gatefee"),
-            money("f_linkfee"),
-            text("f_zjaddr"),
-            text("f_indjh"),
-        };
-        grid.AddItem(cells.join('\t'), 1);
+        BillLine l;
+        l.userId = number("f_userid");
+        l.extAddr = static_cast<int>(number("f_calladdr"));
+        l.account = text("f_zh");
+        l.called = text("f_resp");
+        l.place = text("F_Memo");
+        l.start = when.isValid() ? when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : text("f_date");
+        l.seconds = number("f_long");
+        l.balance = money("f_yj");
+        l.kind = number("f_phmode");
+        l.total = money("sumfee");
+        l.fee = money("f_moneny");
+        l.addFee1 = money("f_addfee1");
+        l.addFee2 = money("f_addfee2");
+        l.gateFee = money("f_gatefee");
+        l.linkFee = money("f_linkfee");
+        l.trunk = text("f_zjaddr");
+        l.inDigits = text("f_indjh");
+        grid.AddItem(BillRowText(l, kinds), 1);
     }
 }
 

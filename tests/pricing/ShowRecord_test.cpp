@@ -2,6 +2,7 @@
 #include "pricing/PricingFixture.h"
 
 #include "console/frmPABX.h"
+#include "params/TableViews.h"
 #include "pricing/ClsMonitor.h"
 
 using namespace pricingtest;
@@ -43,15 +44,42 @@ TEST_F(ShowRecordTest, StoredCallIsAppendedAndThePlaceholderGoes) {
     addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
     ASSERT_TRUE(record(0));
     ASSERT_EQ(grid->Rows(), 2);
-    const QStringList expected = {QStringLiteral("用户7"), QStringLiteral("E0005"), QStringLiteral("    "),
+    const QStringList expected = {QStringLiteral("用户7"), QStringLiteral("E0005"), QString(),
                                   QStringLiteral("88001234"), QStringLiteral("本地"),
-                                  QStringLiteral("2026-06-15 10:00:00"), QStringLiteral("00:02:05"),
+                                  QStringLiteral("2026-06-15 10:00:00"), QStringLiteral("0:02:05"),
                                   QStringLiteral("3.00"), QStringLiteral("市话"), QStringLiteral("2.00"),
                                   QStringLiteral("2.00"), QStringLiteral("0.00"), QStringLiteral("0.00"),
                                   QStringLiteral("0.00"), QStringLiteral("0.00"), QStringLiteral("4"),
                                   QStringLiteral("7")};
     for (int c = 0; c < expected.size(); ++c) EXPECT_EQ(grid->TextMatrix(1, c), expected[c]) << "column " << c;
     EXPECT_NE(grid->CellBackColorAt(1, 7), QColor(255, 0, 0));
+}
+
+TEST_F(ShowRecordTest, ACallReadsTheSameLiveAndLoadedWithTheView) {
+    addUser(7, "50.00", 1);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
+    CallRecord r;
+    r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0));
+    r.seconds = 3725;
+    r.inDigits = QStringLiteral("7");
+    ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+    ASSERT_EQ(grid->Rows(), 2);
+    QStringList live;
+    for (int c = 0; c < grid->Cols(); ++c) live << grid->TextMatrix(1, c);
+    EXPECT_EQ(live[2], QString());           // no account: blank
+    EXPECT_EQ(live[6], QStringLiteral("1:02:05"));
+
+    grid->setRows(1);
+    platform::Recordset rs = dbPhoneCur.query(QStringLiteral(
+        "Select f_userid,f_calladdr,f_zh,f_resp,F_Memo,f_date,f_long,f_yj,f_phmode,"
+        "f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee as SumFee,f_moneny,f_addfee1,f_addfee2,f_gatefee,"
+        "f_linkfee,f_zjaddr,f_indjh From Tab_phone"));
+    ModSwitch::ShowBillGrid(rs);
+    ASSERT_EQ(grid->Rows(), 2);
+    QStringList loaded;
+    for (int c = 0; c < grid->Cols(); ++c) loaded << grid->TextMatrix(1, c);
+    EXPECT_EQ(loaded, live);
 }
 
 TEST_F(ShowRecordTest, BalanceBeyondTheOverdraftTurnsRed) {
