@@ -152,17 +152,6 @@ QString archiveFile(int year) {
     return file;
 }
 
-// Runs one of the steps after a call is safely stored; a failure there is
-// reported and does not undo or re-request the stored record.
-template <typename F>
-void afterCommit(const char* what, F&& fn) {
-    try {
-        fn();
-    } catch (const std::exception& e) {
-        pricing::LogRecordError(QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(e.what())));
-    }
-}
-
 platform::FlexGrid* consoleGrid() {
     core::Console* c = core::TheConsole();
     return c ? c->fgDisp : nullptr;
@@ -418,7 +407,7 @@ bool ClsMonitor::ParseRecord(const QByteArray& f) {
         s.Balance = m_User.found ? m_User.remain : Currency();
         return true;
     } catch (const std::exception& e) {
-        pricing::LogRecordError(QString::fromUtf8(e.what()));
+        m_Error = QString::fromUtf8(e.what());
         return false;
     }
 }
@@ -513,10 +502,26 @@ bool ClsMonitor::Classify(MonSlot& s) {
 
 // ---------------------------------------------------------------- call records
 
+void ClsMonitor::TraceError(const QString& description) {
+    if (m_ErrorTraced) return;
+    m_ErrorTraced = true;
+    pricing::LogRecordError(description);
+}
+
+template <typename F>
+void ClsMonitor::afterCommit(const char* what, F&& fn) {
+    try {
+        fn();
+    } catch (const std::exception& e) {
+        TraceError(QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(e.what())));
+    }
+}
+
 bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
+    m_ErrorTraced = false;
     QByteArray f = frameIn.left(29);
     if (f.size() < 29) {
-        pricing::LogRecordError(QStringLiteral("short call record (%1 bytes)").arg(frameIn.size()));
+        TraceError(QStringLiteral("short call record (%1 bytes)").arg(frameIn.size()));
         f.append(QByteArray(29 - f.size(), char(0xFF)));
     }
     bool result = false;
@@ -544,11 +549,15 @@ bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
                     if (SaveRecord(total, bSendFee)) {
                         result = true;
                         AfterStore(total, bSendFee);
+                    } else {
+                        TraceError(m_Error);
                     }
                 }
+            } else {
+                TraceError(m_Error);
             }
         } catch (const std::exception& e) {
-            pricing::LogRecordError(QString::fromUtf8(e.what()));
+            TraceError(QString::fromUtf8(e.what()));
         }
         s.UserID = -1;
         s.LimitSet = 0;
@@ -609,7 +618,7 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
             dbSwitch.execute(QStringLiteral("UPDATE user SET remain=? WHERE userid=?"), {s.Balance, m_UserID});
         if (tx) tx->commit();
     } catch (const std::exception& e) {
-        pricing::LogRecordError(QString::fromUtf8(e.what()));
+        m_Error = QString::fromUtf8(e.what());
         return false;
     }
     if (pricing::g_storedHook) pricing::g_storedHook();
@@ -701,7 +710,7 @@ bool ClsMonitor::RecordAwake(const QByteArray& f) {
         dbSwitch.execute(QStringLiteral("UPDATE extension SET awaketime=? WHERE address=?"), {wake, addr});
         tx.commit();
     } catch (const std::exception& e) {
-        pricing::LogRecordError(QString::fromUtf8(e.what()));
+        TraceError(QString::fromUtf8(e.what()));
         return false;
     }
     afterCommit("wake-up view", [&] {
@@ -734,28 +743,26 @@ QStringList ClsMonitor::RecordCells() {
     const MonSlot& s = slot();
     const Currency total = m_Fees.total() + m_LinkFee;
     ModSwitch::GetOptionList(QStringLiteral("话单类型"), g_ModifyList);
-    return {
-        ModSwitch::UserNameById(m_UserID),
-        extNumberOf(s.ExtAddr),
-        m_Account,
-        m_DispNumber,
-        m_Place,
-        s.StartTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-        QStringLiteral("%1:%2:%3")
-            .arg(m_Duration / 3600, 2, 10, QLatin1Char('0'))
-            .arg((m_Duration % 3600) / 60, 2, 10, QLatin1Char('0'))
-            .arg(m_Duration % 60, 2, 10, QLatin1Char('0')),
-        s.Balance.toString2(),
-        g_ModifyList.value(m_CallType),
-        total.toString2(),
-        m_Fees.fee.toString2(),
-        m_Fees.addFee1.toString2(),
-        m_Fees.addFee2.toString2(),
-        m_Fees.gateFee.toString2(),
-        m_LinkFee.toString2(),
-        QString::number(m_Slot + 1),
-        m_InDigits,
-    };
+    ModSwitch::BillLine l;
+    l.userId = m_UserID;
+    l.extAddr = s.ExtAddr;
+    l.account = m_Account;
+    l.called = m_DispNumber;
+    l.place = m_Place;
+    l.start = s.StartTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    l.seconds = m_Duration;
+    l.balance = s.Balance;
+    l.kind = m_CallType;
+    l.total = total;
+    l.fee = m_Fees.fee;
+    l.addFee1 = m_Fees.addFee1;
+    l.addFee2 = m_Fees.addFee2;
+    l.gateFee = m_Fees.gateFee;
+    l.linkFee = m_LinkFee;
+    l.trunk = QString::number(m_Slot + 1);
+    l.inDigits = m_InDigits;
+    // One formatting for this row and the rows loaded with the view.
+    return ModSwitch::BillRowText(l, g_ModifyList).split(QLatin1Char('\t'));
 }
 
 void ClsMonitor::ShowRecord() {

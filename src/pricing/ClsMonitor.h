@@ -80,6 +80,13 @@ private:
     void SendTimeLimit(platform::Currency balance);
 
     MonSlot& slot() const;
+    // The record's error road: the first failure of a record is written to the
+    // trace ("Record Error:"), later ones of the same record are not.
+    void TraceError(const QString& description);
+    // Runs a step after the record is safely stored; its failure is reported
+    // and undoes nothing.
+    template <typename F>
+    void afterCommit(const char* what, F&& fn);
 
     int m_Slot = 0;
     quint8 m_Channel = 0;   // frame byte 16 whole, echoed in the fee frame
@@ -96,6 +103,8 @@ private:
     QString m_Called;
     bool m_FreeCall = false;
     UserRow m_User;
+    QString m_Error;             // why decoding or storing failed
+    bool m_ErrorTraced = false;
 };
 
 namespace pricing {

@@ -415,6 +415,23 @@ TEST_F(RecordTest, ImpossibleDigitsAreRejectedNotStored) {
     EXPECT_FALSE(pricing::RecordErrorLog().isEmpty());
 }
 
+TEST_F(RecordTest, AFailedRecordWritesOneErrorLine) {
+    pricing::ClearRecordErrorLog();
+    QByteArray f = call().frame();
+    f[23] = char(0x1A);
+    EXPECT_FALSE(ClsMonitor().Record(f, true));
+    EXPECT_EQ(pricing::RecordErrorLog().size(), 1);
+    sent();
+    // Neither the call nor its reject row can be written: still one line.
+    dbPhoneCur.execute(QStringLiteral("DROP TABLE Tab_Phone"));
+    dbPhoneCur.execute(QStringLiteral("DROP TABLE tab_errPh"));
+    pricing::ClearRecordErrorLog();
+    EXPECT_FALSE(record(call()));
+    ASSERT_EQ(pricing::RecordErrorLog().size(), 1);
+    EXPECT_TRUE(pricing::RecordErrorLog()[0].startsWith(QStringLiteral("Record Error:")));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
+}
+
 TEST_F(RecordTest, RecordReadAgainAfterTheNightlyArchiveIsNotChargedTwice) {
     addUser(7, "10", 1);
     setExtensionUser(5, 7);
