@@ -25,6 +25,7 @@ void MDIMain::unload() { g_frame.reset(); }
 MDIMain::MDIMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("MDIMain"));
     resize(1024, 720);
+    caption_ = AppName;
 }
 
 MDIMain::~MDIMain() {
@@ -49,13 +50,26 @@ void MDIMain::MDIForm_Load() {
     core::Console* console = core::MakeConsole();
     if (!console) throw std::logic_error("the frame was shown with no console to hold");
     setCentralWidget(console->ConsoleWidget());
+    connect(console->ConsoleWidget(), &QWidget::windowTitleChanged, this, &MDIMain::showTitle);
     console->Form_Load();
     console->ConsoleWidget()->show();
     // A cancelled or refused login ends the program without a word.
     if (!frmWorker::instance().GetLogin()) platform::EndProgram(0);
     QString caption = AppName;
     if (SwitchModel == 2) caption += QStringLiteral("<") + TerminalName + QStringLiteral(">");
-    setWindowTitle(caption);
+    SetCaption(caption);
+}
+
+void MDIMain::SetCaption(const QString& caption) {
+    caption_ = caption;
+    showTitle();
+}
+
+void MDIMain::showTitle() {
+    const QWidget* child = centralWidget();
+    const QString childCaption = child ? child->windowTitle() : QString();
+    setWindowTitle(childCaption.isEmpty() ? caption_
+                                          : caption_ + QStringLiteral(" - [") + childCaption + QLatin1Char(']'));
 }
 
 void MDIMain::MDIForm_QueryUnload(bool& Cancel, int UnloadMode) {

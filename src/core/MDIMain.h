@@ -14,6 +14,11 @@ public:
     // Loads the frame (console start-up, login, caption) and shows it.
     void Show();
 
+    // The frame's own caption; the title shows it with the console's caption
+    // as a maximised child's caption shows in its frame: "caption - [child]".
+    void SetCaption(const QString& caption);
+    QString Caption() const { return caption_; }
+
     void MDIForm_Load();
     void MDIForm_QueryUnload(bool& Cancel, int UnloadMode);
     void MDIForm_Resize();
@@ -24,5 +29,7 @@ protected:
 
 private:
     explicit MDIMain(QWidget* parent = nullptr);
+    void showTitle();
     bool loaded_ = false;
+    QString caption_;
 };

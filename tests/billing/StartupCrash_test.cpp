@@ -79,7 +79,7 @@ protected:
         again.start();
         ASSERT_TRUE(again.waitEnded(120000));
         const QStringList log = again.log();
-        EXPECT_TRUE(log.contains(QStringLiteral("LOADED\tDE Duzariv")) && log.contains(QStringLiteral("END\t0")))
+        EXPECT_TRUE(log.contains(QStringLiteral("LOADED\tDE Duzariv - [板卡通道状态]")) && log.contains(QStringLiteral("END\t0")))
             << log.join('\n').toStdString();
         checkRecords(d, true, "started again");
     }

@@ -23,7 +23,7 @@ QStringList runStation(const testsupport::StationDir& dir, const QStringList& ex
 TEST(StationProcess, StartsAgainstTheSwitchLogsInAndStopsInOrder) {
     testsupport::StationDir dir;
     const QStringList log = runStation(dir, {"--stay-ms", "500"});
-    ASSERT_TRUE(log.contains("LOADED\tDE Duzariv")) << log.join('\n').toStdString();
+    ASSERT_TRUE(log.contains("LOADED\tDE Duzariv - [板卡通道状态]")) << log.join('\n').toStdString();
     EXPECT_TRUE(log.contains("END\t0"));
     EXPECT_TRUE(log.filter(QRegularExpression("^(PROMPT|UNEXPECTED)\t")).isEmpty()) << log.join('\n').toStdString();
 
@@ -46,7 +46,7 @@ TEST(StationProcess, StartsAgainstTheSwitchLogsInAndStopsInOrder) {
 TEST(StationProcess, WithoutTheSwitchNoEndsBeforeTheLogin) {
     testsupport::StationDir dir;
     const QStringList log = runStation(dir, {"--no-switch", "--answer", "与集团电话通讯失败，是否继续?=no"});
-    EXPECT_FALSE(log.contains("LOADED\tDE Duzariv"));
+    EXPECT_FALSE(log.contains("LOADED\tDE Duzariv - [板卡通道状态]"));
     EXPECT_EQ(log.filter(QRegularExpression("^(PROMPT|UNEXPECTED)\t")),
               QStringList({"PROMPT\t0\tDE Duzariv\t与集团电话通讯失败，是否继续?"}));
     EXPECT_TRUE(log.contains("END\t0"));

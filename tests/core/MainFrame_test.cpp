@@ -53,7 +53,10 @@ TEST_F(MainFrame, DataPathEndsWithASlashAndTheModelComesFromTheRoot) {
 
 TEST_F(MainFrame, LoadRunsTheStartUpAndSetsTheCaption) {
     MDIMain::instance().MDIForm_Load();
-    EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv");
+    // The console's caption shows in the frame's title, as a maximised child's does.
+    EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv - [板卡通道状态]");
+    frmPABX::instance().setWindowTitle("本机字头");
+    EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv - [本机字头]");
     EXPECT_EQ(WorkerID, "0000");
     EXPECT_TRUE(dbSwitch.isOpen());
     EXPECT_TRUE(dbPhoneCur.isOpen());
@@ -77,7 +80,7 @@ TEST_F(MainFrame, SecondModelCaptionNamesTheSite) {
     SwitchModel = 2;
     TerminalName = "一号站";
     MDIMain::instance().MDIForm_Load();
-    EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv<一号站>");
+    EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv<一号站> - [板卡通道状态]");
     EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 120);
 }
 

@@ -50,7 +50,7 @@ TEST(Startup, FreshStationLoadsAndClosesThroughItsStopRoad) {
     StationRun r = runStation(dir);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.loaded()) << r.log.join('\n').toStdString();
-    EXPECT_TRUE(r.log.contains("LOADED\tDE Duzariv"));
+    EXPECT_TRUE(r.log.contains("LOADED\tDE Duzariv - [板卡通道状态]"));
     EXPECT_TRUE(r.prompts().isEmpty()) << r.prompts().join('\n').toStdString();
     EXPECT_TRUE(r.log.contains("END\t0"));
     EXPECT_TRUE(QFile::exists(dir.file("switch.mdb.bak")));
@@ -64,7 +64,7 @@ TEST(Startup, SecondModelShowsTheSiteInTheCaptionAndUpgrades) {
     testsupport::StationDir dir(2);
     StationRun r = runStation(dir);
     EXPECT_TRUE(r.loaded()) << r.log.join('\n').toStdString();
-    EXPECT_TRUE(r.log.contains("LOADED\tDE Duzariv<>"));
+    EXPECT_TRUE(r.log.contains("LOADED\tDE Duzariv<> - [板卡通道状态]"));
     platform::Database sw = platform::Database::open(dir.file("switch.mdb"));
     EXPECT_EQ(sw.rowCount("ExtDeposit"), 120);
     EXPECT_TRUE(sw.hasTable("Terminal"));
@@ -117,8 +117,8 @@ TEST(Startup, SecondInstanceEndsSilently) {
     ASSERT_TRUE(first.waitForStarted());
     QElapsedTimer t;
     t.start();
-    while (!readLog(firstLog).contains(QStringLiteral("LOADED\tDE Duzariv")) && t.elapsed() < 30000) QThread::msleep(20);
-    ASSERT_TRUE(readLog(firstLog).contains(QStringLiteral("LOADED\tDE Duzariv")));
+    while (!readLog(firstLog).contains(QStringLiteral("LOADED\tDE Duzariv - [板卡通道状态]")) && t.elapsed() < 30000) QThread::msleep(20);
+    ASSERT_TRUE(readLog(firstLog).contains(QStringLiteral("LOADED\tDE Duzariv - [板卡通道状态]")));
 
     StationRun second = runStation(dir, {}, "second.log");
     EXPECT_EQ(second.exitCode, 0);
