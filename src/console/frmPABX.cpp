@@ -64,10 +64,6 @@ private:
     std::function<void(QMouseEvent*, int)> handler_;
 };
 
-// The board panel's label row under the 22 slots.
-const QString kSlotCaption = QStringLiteral(
-    "    1   2   3    4   5    6   7   8    9   10  11   12   13  14  15   16  17  18   19  20   21  22 ");
-
 const QString kChannelHeader = QStringLiteral(
     "  |状态              |^主叫          |^被叫          |^第三方          |   |状态              |^主叫          "
     "|^被叫          |^第三方          ");
@@ -219,8 +215,14 @@ frmPABX::frmPABX(QWidget* parent) : QWidget(parent) {
         card->setVisible(i == 0);
         picCard << card;
     }
-    lblCard = new QLabel(PicMain);
+    lblCard = new QWidget(PicMain);
     lblCard->setObjectName(QStringLiteral("lblCard"));
+    for (int i = 0; i < 22; ++i) {
+        auto* n = new QLabel(QString::number(i + 1), lblCard);
+        n->setObjectName(QStringLiteral("lblCardNo%1").arg(i));
+        n->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        lblCardNo << n;
+    }
     tbrLegend = new QToolBar(PicMain);
     tbrLegend->setObjectName(QStringLiteral("tbrLegend"));
     tbrLegend->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -930,12 +932,16 @@ void frmPABX::InitCard() {
         pal.setColor(QPalette::Window, platform::vbColor(0x808080));
         picCard[0]->setPalette(pal);
     }
-    QFont mono = lblCard->font();
-    mono.setFamily(QStringLiteral("Monospace"));
-    mono.setStyleHint(QFont::TypeWriter);
-    lblCard->setFont(mono);
-    lblCard->setText(kSlotCaption);
-    Move(lblCard, 0, 480 + 1785 + 15, 14000, 250);
+    // Each number stands centred under its slot's picture, whatever the font:
+    // placed by the slot's position, not by padding a line of text.
+    const int numberH = qMax(250 / kTw, lblCardNo[0]->sizeHint().height());
+    Move(lblCard, 0, 480 + 1785 + 15, 14000, numberH * kTw);
+    for (int i = 0; i < 22; ++i) {
+        QLabel* n = lblCardNo[i];
+        const int w = qMax(n->sizeHint().width(), 400 / kTw);
+        const int centre = picCard[i]->x() + picCard[i]->width() / 2;
+        n->setGeometry(centre - w / 2 - lblCard->x(), 0, w, numberH);
+    }
     struct Legend {
         const char* caption;
         int image;

@@ -124,7 +124,8 @@ public:
     QWidget* picMon = nullptr;             // the monitor pane
     QVector<QFrame*> fraMon;               // bars of the monitor pane; 1 drags
     QFrame* fraDiv = nullptr;              // the vertical splitter
-    QLabel* lblCard = nullptr;             // slot numbers under the boards
+    QWidget* lblCard = nullptr;            // the row of slot numbers under the boards
+    QVector<QLabel*> lblCardNo;            // numbers 1..22, each centred under its slot
     QToolBar* tbrLegend = nullptr;         // board kinds; one pressed at a time
     QActionGroup* legendGroup = nullptr;
     QLabel* picRun = nullptr;              // link activity picture

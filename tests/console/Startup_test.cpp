@@ -176,7 +176,26 @@ TEST_F(ConsoleTest, IdleMonitorGridsAfterStartUp) {
     for (QAction* a : f.tbrLegend->actions()) tips << a->toolTip();
     EXPECT_TRUE(tips.contains("7号为音令板"));
     EXPECT_EQ(tips.size(), 6);
-    EXPECT_EQ(f.lblCard->text().size(), 99);
+}
+
+TEST_F(ConsoleTest, SlotNumbersStandUnderTheirBoardsWhateverTheFont) {
+    frmPABX& f = console();
+    for (int pointSize : {9, 22}) {
+        QFont font = f.PicMain->font();
+        font.setPointSize(pointSize);
+        f.PicMain->setFont(font);
+        f.InitCard();
+        ASSERT_EQ(f.lblCardNo.size(), 22);
+        for (int i = 0; i < 22; ++i) {
+            const QLabel* n = f.lblCardNo[i];
+            const QRect card = f.picCard[i]->geometry();
+            const QRect number(n->mapTo(f.PicMain, QPoint(0, 0)), n->size());
+            EXPECT_EQ(n->text(), QString::number(i + 1));
+            EXPECT_LE(std::abs(number.center().x() - card.center().x()), 1) << "slot " << i + 1;
+            EXPECT_GE(number.top(), card.bottom()) << "slot " << i + 1;
+            EXPECT_GE(number.width(), n->sizeHint().width()) << "slot " << i + 1;
+        }
+    }
 }
 
 TEST_F(ConsoleTest, SplittersStopAtTheirLimits) {
