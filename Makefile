@@ -2,7 +2,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PACKAGES = g++ cmake make ccache qt6-base-dev qt6-serialport-dev libsqlite3-dev \
-           libgtest-dev libgmock-dev libbenchmark-dev fonts-noto-cjk fonts-wqy-microhei poppler-utils
+           libgtest-dev libgmock-dev libbenchmark-dev fonts-noto-cjk fonts-wqy-microhei poppler-utils \
+           qt6-translations-l10n
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps run test bench clean

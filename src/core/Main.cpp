@@ -60,6 +60,8 @@ int Main(int argc, char** argv) {
     std::unique_ptr<QApplication> app;
     if (!QCoreApplication::instance()) app = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("DE Duzariv"));
+    // Standard buttons and dialogs speak Chinese like the rest of the station.
+    platform::InstallChineseQtTexts();
 
     // One station per data directory: a second one ends without a word.
     if (!platform::AcquireInstanceLock(platform::resolveCI(ProgramDir(), QStringLiteral("data"))))

@@ -6,9 +6,11 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
+#include <QTranslator>
 #include <map>
 
 namespace platform {
@@ -56,6 +58,20 @@ QString defaultTitle(const QString& t) {
 }  // namespace
 
 void setPromptParent(QWidget* w) { g_parent = w; }
+
+bool InstallChineseQtTexts() {
+    static QTranslator* installed = nullptr;
+    if (installed) return true;
+    if (!QCoreApplication::instance()) return false;
+    auto* t = new QTranslator(QCoreApplication::instance());
+    if (!t->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete t;
+        return false;
+    }
+    QCoreApplication::installTranslator(t);
+    installed = t;
+    return true;
+}
 
 int MsgBox(const QString& text, int buttons, const QString& title) {
     const int set = buttons & 7;

@@ -32,6 +32,11 @@ int RunModal(QDialog* dialog);
 // Parent for boxes: the station's main window once it exists.
 void setPromptParent(QWidget* w);
 
+// Loads Qt's own Chinese translation of its standard buttons and dialogs, so
+// that "Yes", "No", "OK", "Cancel" read as a Chinese desktop shows them.
+// Needs the application object; once is enough. False when not found.
+bool InstallChineseQtTexts();
+
 namespace script {
 enum class Kind { Message, Input, OpenFile, SaveFile, Folder };
 struct Shown {
