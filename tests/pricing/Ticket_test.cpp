@@ -127,7 +127,7 @@ TEST_F(TicketTest, CutSheetTicketIsAPdfPageCutToTheCall) {
     EXPECT_EQ(size.captured(1), QStringLiteral("595"));
     EXPECT_LT(size.captured(2).toInt(), 120);
     const QString text = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), files[0], QStringLiteral("-")});
-    for (const char* field : {"主叫名称", "IP接入费", "用户7", "01062345678", "2026-06-15 10:00:00", "00:04:10", "北京"})
+    for (const char* field : {"主叫名称", "IP接入费", "用户7", "01062345678", "2026-06-15 10:00:00", "0:04:10", "北京"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(field))) << field << "\n" << text.toStdString();
     EXPECT_TRUE(run(QStringLiteral("pdftotext"), {files[1], QStringLiteral("-")}).contains(QStringLiteral("用户8")));
     EXPECT_EQ(ModSwitch::GetVariant(printing::kLocateKey), QString());
