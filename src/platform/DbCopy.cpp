@@ -1,0 +1,132 @@
+#include "platform/DbCopy.h"
+
+#include "platform/Clock.h"
+#include "platform/Files.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <sqlite3.h>
+
+namespace platform {
+
+namespace {
+
+std::function<void(int)> g_stepHook;
+
+// The schema of `conn` that has `path` open, "" when none.
+QString schemaHolding(sqlite3* conn, const QString& path) {
+    const QString want = QFileInfo(path).canonicalFilePath();
+    if (!conn || want.isEmpty()) return {};
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(conn, "PRAGMA database_list", -1, &st, nullptr) != SQLITE_OK) return {};
+    QString found;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+        const auto* file = reinterpret_cast<const char*>(sqlite3_column_text(st, 2));
+        if (!name || !file || !*file) continue;
+        if (QFileInfo(QString::fromUtf8(file)).canonicalFilePath() == want) {
+            found = QString::fromUtf8(name);
+            break;
+        }
+    }
+    sqlite3_finalize(st);
+    return found;
+}
+
+bool quickCheckOk(sqlite3* db) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &st, nullptr) != SQLITE_OK) return false;
+    bool ok = sqlite3_step(st) == SQLITE_ROW &&
+              QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) == QLatin1String("ok");
+    sqlite3_finalize(st);
+    return ok;
+}
+
+struct Handle {
+    sqlite3* db = nullptr;
+    ~Handle() {
+        if (db) sqlite3_close_v2(db);
+    }
+};
+
+}  // namespace
+
+bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const Database& station, QString* error,
+                          StepCopyStats* stats, int pagesPerStep) {
+    QString err;
+    StepCopyStats st;
+    const QString source = resolvePathCI(sourceIn);
+    auto fail = [&](const QString& text) {
+        if (err.isEmpty()) err = text;
+        return false;
+    };
+    if (!QFileInfo(source).isFile()) {
+        if (error) *error = QStringLiteral("找不到文件 %1").arg(source);
+        return false;
+    }
+    // A copy of the handle keeps the station's connection alive until the copy ends.
+    const Database held = station;
+    Handle own;
+    sqlite3* src = nullptr;
+    QString schema = held.isOpen() ? schemaHolding(held.raw(), source) : QString();
+    if (!schema.isEmpty()) {
+        src = held.raw();
+    } else {
+        if (sqlite3_open_v2(QFile::encodeName(source).constData(), &own.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            const QString msg = own.db ? QString::fromUtf8(sqlite3_errmsg(own.db)) : QString();
+            if (error) *error = QStringLiteral("无法打开 %1 %2").arg(source, msg);
+            return false;
+        }
+        sqlite3_busy_timeout(own.db, 2000);
+        src = own.db;
+        schema = QStringLiteral("main");
+    }
+    const int step = qMax(1, pagesPerStep);
+    const bool ok = safeReplaceWith(target, [&](const QString& tmp) {
+        QFile::remove(tmp + "-journal");
+        Handle dst;
+        if (sqlite3_open_v2(QFile::encodeName(tmp).constData(), &dst.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                            nullptr) != SQLITE_OK)
+            return fail(QStringLiteral("无法写入 %1").arg(target));
+        sqlite3_backup* b = sqlite3_backup_init(dst.db, "main", src, schema.toUtf8().constData());
+        if (!b) return fail(QString::fromUtf8(sqlite3_errmsg(dst.db)));
+        int rc = SQLITE_OK;
+        for (;;) {
+            QElapsedTimer t;
+            t.start();
+            rc = sqlite3_backup_step(b, step);
+            st.longestStepMs = qMax(st.longestStepMs, t.elapsed());
+            ++st.steps;
+            if (rc == SQLITE_DONE) break;
+            if (rc != SQLITE_OK && rc != SQLITE_BUSY && rc != SQLITE_LOCKED) break;
+            if (g_stepHook) g_stepHook(st.steps);
+            YieldEvents();
+        }
+        st.pages = sqlite3_backup_pagecount(b);
+        sqlite3_backup_finish(b);
+        if (rc != SQLITE_DONE) {
+            const QString msg = QString::fromUtf8(sqlite3_errstr(rc));
+            sqlite3_close_v2(dst.db);
+            dst.db = nullptr;
+            QFile::remove(tmp + "-journal");
+            return fail(QStringLiteral("复制数据库失败 %1: %2").arg(source, msg));
+        }
+        const bool checked = quickCheckOk(dst.db);
+        sqlite3_close_v2(dst.db);
+        dst.db = nullptr;
+        QFile::remove(tmp + "-journal");
+        if (!checked) return fail(QStringLiteral("复制的数据库未通过检查 %1").arg(target));
+        QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+        return true;
+    }, &err);
+    if (stats) *stats = st;
+    if (!ok && error) *error = err.isEmpty() ? QStringLiteral("无法写入 %1").arg(target) : err;
+    return ok;
+}
+
+namespace testing {
+void setStepCopyHook(std::function<void(int)> hook) { g_stepHook = std::move(hook); }
+}  // namespace testing
+
+}  // namespace platform

@@ -1,0 +1,97 @@
+// The step-wise copy of a database file.
+#include "platform/DbCopy.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using namespace platform;
+
+namespace {
+
+class StepCopyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = tmp.path() + "/";
+        src = dir + "PhBill_2004.mdb";
+        Database db = Database::create(src);
+        db.execute("CREATE TABLE Tab_Ph1 (id INTEGER PRIMARY KEY, pad TEXT)");
+        Transaction t(db);
+        for (int i = 1; i <= 4000; ++i) db.execute("INSERT INTO Tab_Ph1 (id, pad) VALUES (?, ?)", {i, QString(200, 'x')});
+        t.commit();
+        db.close();
+    }
+    void TearDown() override { platform::testing::setStepCopyHook(nullptr); }
+    static qint64 rows(const QString& path) {
+        Database d = Database::open(path);
+        return d.scalar("SELECT count(*) FROM Tab_Ph1").toLongLong();
+    }
+    QStringList leftovers() const {
+        QStringList out;
+        for (const QString& f : QDir(dir).entryList(QDir::Files | QDir::Hidden))
+            if (f.contains(".new")) out << f;
+        return out;
+    }
+    QTemporaryDir tmp;
+    QString dir, src;
+};
+
+TEST_F(StepCopyTest, RowsStoredBetweenStepsThroughTheStationConnectionAreCopied) {
+    Database station = Database::create(dir + "switch.mdb");
+    Database year = station.attach(src, "yr");
+    int steps = 0;
+    platform::testing::setStepCopyHook([&](int) {
+        ++steps;
+        year.execute("INSERT INTO Tab_Ph1 (id, pad) VALUES (?, 'late')", {10000 + steps});
+    });
+    StepCopyStats st;
+    QString err;
+    ASSERT_TRUE(CopyDatabaseStepwise(dir + "phbill_2004.MDB", dir + "copy.mdb", station, &err, &st, 16)) << err.toStdString();
+    EXPECT_GT(steps, 3);
+    EXPECT_GT(st.steps, 3);
+    year.close();
+    EXPECT_EQ(rows(dir + "copy.mdb"), 4000 + steps);
+    EXPECT_TRUE(Database::open(dir + "copy.mdb").quickCheck());
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST_F(StepCopyTest, AFileNotOpenIsReadOnItsOwnAndReplacesTheTarget) {
+    QFile old(dir + "copy.mdb");
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("not a database");
+    old.close();
+    QString err;
+    ASSERT_TRUE(CopyDatabaseStepwise(src, dir + "copy.mdb", Database(), &err, nullptr, 8)) << err.toStdString();
+    EXPECT_EQ(rows(dir + "copy.mdb"), 4000);
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST_F(StepCopyTest, FailuresLeaveNothingBehind) {
+    QString err;
+    // A folder that cannot be written (as root, permissions do not hold: a file in place of the folder).
+    const QString ro = dir + "ro/";
+    QDir().mkpath(ro);
+    QFile::setPermissions(ro, QFile::ReadOwner | QFile::ExeOwner);
+    const QString blocked = ::geteuid() == 0 ? src + "/copy.mdb" : ro + "copy.mdb";
+    EXPECT_FALSE(CopyDatabaseStepwise(src, blocked, Database(), &err));
+    EXPECT_FALSE(err.isEmpty());
+    QFile::setPermissions(ro, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_TRUE(QDir(ro).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_EQ(rows(src), 4000);
+    // A missing folder, a missing source, a source that is no database.
+    err.clear();
+    EXPECT_FALSE(CopyDatabaseStepwise(src, dir + "nowhere/copy.mdb", Database(), &err));
+    EXPECT_FALSE(err.isEmpty());
+    EXPECT_FALSE(CopyDatabaseStepwise(dir + "PhBill_1999.mdb", dir + "copy.mdb", Database(), &err));
+    QFile bad(dir + "bad.mdb");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(QByteArray(4096, 'z'));
+    bad.close();
+    EXPECT_FALSE(CopyDatabaseStepwise(dir + "bad.mdb", dir + "copy.mdb", Database(), &err));
+    EXPECT_FALSE(QFile::exists(dir + "copy.mdb"));
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+}  // namespace
