@@ -21,6 +21,7 @@
 #include "link/UsbCommands.h"
 #include "link/frmSRV.h"
 #include "params/BoardPanel.h"
+#include "params/ExtCountView.h"
 #include "params/NavTree.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
@@ -269,55 +270,9 @@ frmPABX::frmPABX(QWidget* parent) : QWidget(parent) {
     Timer1->setInterval(100);
 
     ModComm::AttachPort(ComA);
+    connectCommands();
     Form_Resize();
     core::RegisterConsole(this);
-}
-
-void frmPABX::buildMenus() {
-    mnuBar = new QMenuBar(this);
-    mnuBar->setObjectName(QStringLiteral("mnuBar"));
-    QMenu* system = mnuBar->addMenu(QStringLiteral("系统(&S)"));
-    mnuExit = system->addAction(QStringLiteral("退出系统(&X)"));
-    mnuExit->setObjectName(QStringLiteral("mnuExit"));
-    connect(mnuExit, &QAction::triggered, this, &frmPABX::mnuExit_Click);
-
-    QMenu* param = mnuBar->addMenu(QStringLiteral("参数(&P)"));
-    mnuExtOption = param->addAction(QStringLiteral("分机选项"));
-    mnuExtOption->setObjectName(QStringLiteral("mnuExtOption"));
-    mnuRelayOption = param->addAction(QStringLiteral("中继选项"));
-    mnuRelayOption->setObjectName(QStringLiteral("mnuRelayOption"));
-    mnuIPPUHPARA = param->addAction(QStringLiteral("IP话机参数"));
-    mnuIPPUHPARA->setObjectName(QStringLiteral("mnuIPPUHPARA"));
-    // Windows that later work provides stay disabled until they exist.
-    mnuIPPUHPARA->setEnabled(false);
-
-    QMenu* site = mnuBar->addMenu(QStringLiteral("站点(&T)"));
-    mnuTerminal = site->addAction(QStringLiteral("站点管理"));
-    mnuTerminal->setObjectName(QStringLiteral("mnuTerminal"));
-    mnuTerminal->setEnabled(false);
-    mnuChangeTerminal = site->addAction(QStringLiteral("切换站点"));
-    mnuChangeTerminal->setObjectName(QStringLiteral("mnuChangeTerminal"));
-    mnuChangeTerminal->setEnabled(false);
-
-    mnuUsb = mnuBar->addMenu(QStringLiteral("USB设置"));
-    mnuUsb->setObjectName(QStringLiteral("mnuUsb"));
-    mnuGetUSBID = mnuUsb->addAction(QStringLiteral("查看USB编号"));
-    mnuGetUSBID->setObjectName(QStringLiteral("mnuGetUSBID"));
-    connect(mnuGetUSBID, &QAction::triggered, this, &frmPABX::mnuGetUSBID_Click);
-    mnuSetUsbID = mnuUsb->addAction(QStringLiteral("设置USB编号"));
-    mnuSetUsbID->setObjectName(QStringLiteral("mnuSetUsbID"));
-    connect(mnuSetUsbID, &QAction::triggered, this, &frmPABX::mnuSetUsbID_Click);
-    mnuClearUSB = mnuUsb->addAction(QStringLiteral("清除USB话单"));
-    mnuClearUSB->setObjectName(QStringLiteral("mnuClearUSB"));
-    connect(mnuClearUSB, &QAction::triggered, this, &frmPABX::mnuClearUSB_Click);
-    mnuReadUSB = {nullptr, nullptr, nullptr};
-    mnuReadUSB[1] = mnuUsb->addAction(QStringLiteral("重读USB话单"));
-    mnuReadUSB[1]->setObjectName(QStringLiteral("mnuReadUSB1"));
-    connect(mnuReadUSB[1], &QAction::triggered, this, [this] { mnuReadUSB_Click(1); });
-    mnuReadUSB[2] = mnuUsb->addAction(QStringLiteral("读取USB话单"));
-    mnuReadUSB[2]->setObjectName(QStringLiteral("mnuReadUSB2"));
-    mnuReadUSB[2]->setVisible(false);
-    connect(mnuReadUSB[2], &QAction::triggered, this, [this] { mnuReadUSB_Click(2); });
 }
 
 QPixmap frmPABX::icon(int cell) const { return frmPicClip::instance().Pc.GraphicCell(cell); }
@@ -344,6 +299,10 @@ void frmPABX::Form_Load() {
     try {
         // Data directories from before the settlement table get it here.
         billing::EnsureBalanceTable(dbSwitch);
+    } catch (const platform::DbError&) {
+    }
+    try {
+        params::EnsureExtCountView(dbSwitch);
     } catch (const platform::DbError&) {
     }
     if (SwitchModel != 2) {
@@ -380,6 +339,7 @@ void frmPABX::Form_Load() {
     SetPortMonitor();
     frmWelcome::instance().SetValue(55, QString());
     ModSwitch::SetToolbar();
+    UpdateCommandStates();
 
     CurTable = QStringLiteral("MonCard");
     setWindowTitle(QStringLiteral("板卡通道状态"));
@@ -479,12 +439,6 @@ bool frmPABX::InputVisible() {
 void frmPABX::mnuExit_Click() {
     if (InputVisible()) return;
     tbrSwitch_ButtonClick(QStringLiteral("Exit"));
-}
-
-void frmPABX::tbrSwitch_ButtonClick(const QString& key) {
-    if (key == QLatin1String("Exit")) {
-        if (!NotExit(0)) CloseApp();
-    }
 }
 
 void frmPABX::picRun_DblClick() {
@@ -634,6 +588,7 @@ void frmPABX::tvSwitch_Click() {
         if (buildView()) {
             if (QTreeWidgetItem* n = tvSwitch->currentItem()) setWindowTitle(n->text(0));
             ModSwitch::SetToolbar();
+            UpdateCommandStates();
             mnuExtOption->setEnabled(CurTable == QLatin1String("Extension"));
             mnuRelayOption->setEnabled(CurTable == QLatin1String("Relay"));
             if (CurTable != QLatin1String("MonCard") && CurTable != QLatin1String("PortMonitor")) {

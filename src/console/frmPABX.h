@@ -93,6 +93,30 @@ public:
     void SetMonFace();
     void SetPortMonitor();
 
+    // ---- commands: menu bar, toolbar, grid popups, help, user commands and
+    // ---- board panel (ConsoleCommands.cpp, GridPopup.cpp, UserCommands.cpp)
+    void mnuChangePassword_Click();
+    void mnuWorker_Click(int Index);
+    void mnuReLogin_Click();
+    void mnuAbout_Click();
+    void mnuContent_Click();
+    void mnuExtOption_Click();
+    void mnuRelayOption_Click();
+    void picRun_MouseDown();
+    void sbrInfo_MouseMove(int x);
+    // Enables the toolbar buttons whose commands the station has; after SetToolbar.
+    void UpdateCommandStates();
+    // Right button on the grid at `x` twips from its left, over column `mouseCol`.
+    void fgDisp_MouseDown(int Button, int x, int mouseCol);
+    void mnuViewUser_Click();
+    void mnuInitUser_Click();
+    void mnuBalanceUser_Click();
+    void tbrLegend_ButtonClick(int index);
+    void picCard_MouseDown(int Index);
+    void picCard_Click(int Index);
+    QMenu* popModify = nullptr;
+    QMenu* PopMenuTable = nullptr;
+
     // ---- USB collector menu ----
     void mnuGetUSBID_Click();
     void mnuSetUsbID_Click();
@@ -145,6 +169,10 @@ protected:
 private:
     explicit frmPABX(QWidget* parent = nullptr);
     void buildMenus();
+    void buildPopups();
+    void connectCommands();
+    void popupUserMenu(bool oneRow);
+    int m_LegendButton = 0;
     // Builds the view of CurTable; false when the key names a window or a group.
     bool buildView();
     void showBillList();

@@ -1,4 +1,5 @@
 #include "core/Schema.h"
+#include "params/ExtCountView.h"
 
 #include <QStringList>
 
@@ -126,6 +127,7 @@ void AddSchema(const platform::Database& sw, const platform::Database& cur, int 
     sw.execute("CREATE VIEW que_txhm AS SELECT Extension.Address AS address, "
                "LanHead.HeadID || Extension.SpringNum AS txhm FROM Extension, LanHead "
                "WHERE Extension.Head = LanHead.HeadType");
+    EnsureExtCountView(sw);
 
     // The flexible head: four-digit numbers behind "E".
     sw.execute("INSERT INTO LanHead VALUES('E', 29, 4, 0, 0, 0, 0)");

@@ -1,0 +1,246 @@
+// The grid's popup menus, the user commands and the board panel, on a station
+// loaded against the simulator.
+#include "ConsoleFixture.h"
+
+#include "console/ConsoleCommands.h"
+#include "core/Deposit.h"
+#include "core/ModGeneral.h"
+#include "core/frmChange.h"
+#include "params/BoardPanel.h"
+#include "link/Monitor.h"
+
+#include <QActionGroup>
+#include <QMenu>
+
+using namespace consoletest;
+
+namespace {
+
+class Loaded : public ConsoleTest {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        connectSwitch();
+        load();
+        console().show();
+        settle();
+        WorkerRights = QStringList{"0"};
+        console::SetPopupRunner([this](QMenu* m) {
+            QStringList items;
+            for (QAction* a : m->actions())
+                if (a->isVisible()) items << a->text();
+            popups << m->objectName() + ":" + items.join(',');
+            return nullptr;
+        });
+    }
+    void TearDown() override {
+        console::SetPopupRunner(nullptr);
+        ConsoleTest::TearDown();
+    }
+    QString status() { return console().sbrInfo->panelText(2); }
+    platform::FlexGrid& grid() { return *console().fgDisp; }
+    void select(int row, int col, int rowSel, int colSel) {
+        grid().setRow(row);
+        grid().setCol(col);
+        grid().setRowSel(rowSel);
+        grid().setColSel(colSel);
+        int first = 0, last = 0;   // what the grid's mouse-up keeps
+        ModGeneral::GetGridSel(grid(), false, first, last);
+    }
+    // A right-click on the current cell's right (or left) side.
+    QString rightClick(bool rightSide, int mouseCol = -1) {
+        popups.clear();
+        const int x = rightSide ? grid().CellLeft() + 15 : grid().CellLeft() - 15;
+        console().fgDisp_MouseDown(2, x, mouseCol < 0 ? grid().Col() : mouseCol);
+        return popups.isEmpty() ? QString() : popups.join(';');
+    }
+    QStringList popups;
+};
+
+TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSide) {
+    ASSERT_TRUE(console().ShowView("History"));
+    select(1, 1, 1, 1);
+    EXPECT_EQ(rightClick(true), "");
+
+    ASSERT_TRUE(console().ShowView("LanHead"));
+    ASSERT_GE(grid().Rows(), 2);
+    grid().AddItem("1\t20\t3\t0\t0\t0\t0");
+    select(1, 0, 1, 0);
+    EXPECT_EQ(rightClick(true), "popModify:修改");
+    select(1, 0, 2, 0);
+    EXPECT_EQ(rightClick(true), "");   // 本机字头 on two rows
+    console().fgDisp_MouseDown(1, 0, 0);
+    select(0, 0, 0, 0);
+    EXPECT_EQ(rightClick(true), "");   // the header row
+
+    ASSERT_TRUE(console().ShowView("Relay"));
+    select(1, 1, 1, 2);
+    EXPECT_EQ(rightClick(true), "");   // two cells of two columns
+    select(1, 1, 1, grid().Cols() - 1);
+    EXPECT_EQ(rightClick(true), "PopMenuTable:校验,上传,下载");
+
+    // Extension columns 0 to 2 need right 5 as well.
+    WorkerRights = QStringList{"6"};
+    ASSERT_TRUE(console().ShowView("Extension"));
+    select(1, 4, 1, 4);
+    EXPECT_EQ(rightClick(true, 1), "");
+    EXPECT_EQ(status(), "你没有此操作权限");
+    EXPECT_EQ(rightClick(true, 4), "popModify:修改");
+}
+
+TEST_F(Loaded, UserPopupOffersTheUserCommandsAndPutsTheMenuBack) {
+    dbSwitch.execute("insert into user (userid, username) values (7, '甲'), (8, '乙')");
+    ASSERT_TRUE(console().ShowView("User"));
+    ASSERT_EQ(grid().Rows(), 4);
+    ASSERT_EQ(grid().TextArray(1).trimmed(), "用户名称") << grid().TextArray(1).toStdString() << grid().FixedCols();
+    select(2, 1, 2, 1);
+    EXPECT_EQ(rightClick(false), "PopMenuTable:下载,选择分机帐号,结算,初始化");
+    select(2, 1, 3, 1);
+    EXPECT_EQ(rightClick(false), "PopMenuTable:下载");
+    select(1, 1, 1, 1);
+    EXPECT_EQ(rightClick(true), "");   // the default user's name
+    select(2, 1, 2, 1);
+    EXPECT_EQ(rightClick(true), "popModify:修改");
+    ASSERT_TRUE(console().ShowView("Relay"));
+    select(1, 1, 1, grid().Cols() - 1);
+    EXPECT_EQ(rightClick(true), "PopMenuTable:校验,上传,下载");
+}
+
+TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeft) {
+    dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
+                     "(7, '甲', 100000, -50000, 1, '2026-01-01 00:00:00'), (8, '乙', 0, 0, 1, '2026-01-01 00:00:00')");
+    platform::testing::setNow([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0)); });
+    ASSERT_TRUE(console().ShowView("User"));
+    select(2, 0, 2, 0);
+    platform::script::answer("甲用户还有押金余额,要强制初始化用户吗", platform::rNo);
+    console().mnuInitUser_Click();
+    EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), -50000);
+    const int shown = platform::script::shown().size();
+    select(3, 0, 3, 0);
+    console().mnuInitUser_Click();
+    EXPECT_EQ(platform::script::shown().size(), shown);
+    EXPECT_EQ(dbSwitch.scalar("select lastdate from user where userid=8").toString(), "2026-12-07 09:00:00");
+    EXPECT_EQ(dbSwitch.scalar("select locked from user where userid=8").toInt(), 0);
+    EXPECT_EQ(grid().TextMatrix(3, 10), "OFF");
+    EXPECT_EQ(grid().TextMatrix(3, 2), "2026-12-07 09:00:00");
+}
+
+TEST_F(Loaded, ChooserOffersExtensionsBelowTheBoundAndAnEmptyChoiceReleasesAll) {
+    // Subscriber boards in slots 8 and 9 only: 16 extensions.
+    dbSwitch.execute("update MonCard set dispcard=15 where cardorder>8");
+    dbSwitch.execute("insert into user (userid, username, balancemode) values (7, '甲', 1)");
+    dbSwitch.execute("update Extension set userid=7, depositgrade=9 where Address=3");
+    dbSwitch.execute("update Account set userid=7, account='1234', depositgrade=9 where address=2048");
+    ASSERT_TRUE(console().ShowView("User"));
+    select(2, 0, 2, 0);
+    QStringList offered, had;
+    platform::script::onModal("frmChange", [&](QDialog* d) {
+        auto* c = static_cast<frmChange*>(d);
+        for (int i = 0; i < c->lstShare->count(); ++i) offered << c->lstShare->item(i)->text();
+        for (int i = 0; i < c->lstHave->count(); ++i) had << c->lstHave->item(i)->text();
+        c->cmdShare_Click(0);
+        c->cmdHide_Click(1);
+    });
+    console().mnuViewUser_Click();
+    EXPECT_EQ(had, (QStringList{"Ext:E0003", "Acc:1234"}));
+    EXPECT_EQ(offered.size(), 15);
+    EXPECT_TRUE(offered.contains("Ext:E0015"));
+    EXPECT_FALSE(offered.contains("Ext:E0016"));
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where userid=7").toInt(), 0);
+    EXPECT_EQ(dbSwitch.scalar("select userid from Account where address=2048").toInt(), 0);
+    EXPECT_EQ(dbSwitch.scalar("select depositgrade from Extension where Address=3").toInt(),
+              ModGeneral::GetDepositGrade(0));
+}
+
+TEST_F(ConsoleTest, ExtensionCountViewIsMadeForAnOlderDataDirectory) {
+    {
+        platform::Database db = platform::Database::open(dir->file("switch.mdb"));
+        db.execute("DROP VIEW que_extcount");
+    }
+    connectSwitch();
+    load();
+    EXPECT_EQ(dbSwitch.scalar("select ExtCount from que_extcount").toInt(), 120);
+}
+
+class Board : public Loaded {
+protected:
+    void SetUp() override {
+        Loaded::SetUp();
+        ASSERT_TRUE(console().ShowView("MonCard"));
+        g_Modified = false;
+    }
+    int kind(int slot) {
+        return dbSwitch.scalar("select dispcard from moncard where cardlayer=0 and cardorder=?", {slot}).toInt();
+    }
+    QAction* legend(int n) { return console().legendGroup->actions()[n - 1]; }
+    QString click(int slot) {
+        console().picCard_MouseDown(slot);
+        console().picCard_Click(slot);
+        return status();
+    }
+};
+
+TEST_F(Board, ToneBoardStaysAndBoardsGoFromTheBackAndComeFromTheFront) {
+    EXPECT_EQ(click(6), "音令板必须要设置");
+    EXPECT_EQ(click(1), "请先撤消第 5 块板");
+    EXPECT_EQ(kind(1), 1);
+    for (int s = 21; s >= 8; --s) ASSERT_EQ(click(s), "") << s;
+    EXPECT_EQ(kind(8), 15);
+    EXPECT_TRUE(g_Modified);
+    console().picCard_MouseDown(2);
+    EXPECT_TRUE(legend(6)->isChecked());   // a fitted caller-display slot
+    EXPECT_EQ(click(11), "请先设置第 9 块板");
+    EXPECT_EQ(kind(11), 15);
+    EXPECT_EQ(click(8), "");
+    EXPECT_EQ(kind(8), 0);
+    EXPECT_EQ(ModComm::CardList[8].Color, 0x800000u);
+}
+
+TEST_F(Board, AtMostFourSpecialBoardsNeverBehindAnEmptySlot) {
+    auto phone = [this] {
+        legend(5)->setChecked(true);
+        console().tbrLegend_ButtonClick(5);
+    };
+    phone();
+    for (int s : {7, 8, 9}) ASSERT_EQ(click(s), "") << s;
+    EXPECT_EQ(ModComm::SpecPhoneCount, 3);
+    EXPECT_TRUE(legend(5)->isChecked());
+    EXPECT_EQ(click(10), "");
+    EXPECT_EQ(kind(10), 11);
+    EXPECT_FALSE(legend(5)->isChecked());   // the fourth was the last one allowed
+    phone();
+    legend(5)->setChecked(true);
+    console().picCard_Click(11);
+    EXPECT_EQ(status(), "只能设置四块专用电话板");
+    EXPECT_EQ(kind(11), 0);
+    EXPECT_EQ(ModComm::SpecPhoneCount, 4);
+
+    // Out of slot 8: a subscriber board again, the next slot holding a board.
+    console().tbrLegend_ButtonClick(6);
+    EXPECT_EQ(click(7), "");
+    EXPECT_EQ(kind(7), 0);
+    EXPECT_EQ(ModComm::SpecPhoneCount, 3);
+}
+
+TEST_F(Board, SpecialBoardOutOfTheLastSlotLeavesItSpareAndMarksTheChange) {
+    legend(5)->setChecked(true);
+    console().tbrLegend_ButtonClick(5);
+    EXPECT_EQ(click(21), "");
+    EXPECT_EQ(kind(21), 11);
+    g_Modified = false;
+    console().tbrLegend_ButtonClick(6);
+    EXPECT_EQ(click(21), "");
+    EXPECT_EQ(kind(21), 15);
+    EXPECT_TRUE(g_Modified);
+    // Behind an empty slot no special board goes in, and the count stays.
+    dbSwitch.execute("update moncard set dispcard=15 where cardorder=20");
+    ModSwitch::LoadCards();
+    const int before = ModComm::SpecPhoneCount;
+    legend(5)->setChecked(true);
+    console().picCard_Click(21);
+    EXPECT_EQ(status(), "请从前至后依次设置板卡");
+    EXPECT_EQ(kind(21), 15);
+    EXPECT_EQ(ModComm::SpecPhoneCount, before);
+}
+
+}  // namespace
