@@ -15,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QResizeEvent>
 #include <QTimer>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -47,9 +48,9 @@ frmSRV::frmSRV(QWidget* parent) : QWidget(parent) {
     marks_[1] = QStringLiteral("->");
     marks_[2] = QStringLiteral("--");
 
-    lstRec = new QListWidget(this);
+    lstRec = new TraceList(this);
     lstRec->setObjectName(QStringLiteral("lstRec"));
-    lstBuf = new QListWidget(this);
+    lstBuf = new TraceList(this);
     lstBuf->setObjectName(QStringLiteral("lstBuf"));
     fraV = new QFrame(this);
     fraV->setFrameShape(QFrame::VLine);
@@ -111,7 +112,7 @@ frmSRV::frmSRV(QWidget* parent) : QWidget(parent) {
     connect(txtFilter, &QLineEdit::textEdited, this, &frmSRV::txtFilter_Change);
     connect(Check1, &QCheckBox::toggled, this, &frmSRV::Check1_Click);
     connect(Check2, &QCheckBox::toggled, this, &frmSRV::Check2_Click);
-    connect(lstRec, &QListWidget::itemDoubleClicked, this, &frmSRV::lstRec_DblClick);
+    connect(lstRec, &TraceList::rowDoubleClicked, this, &frmSRV::lstRec_DblClick);
 
     resize(9700 / kTw, 6000 / kTw);
     lstRec->setGeometry(0, 0, (9700 - 3000) / kTw, 200);
@@ -123,7 +124,7 @@ QString frmSRV::ShowRecord(const QString& text, int dir) {
     if (filterLen_ > 0 && text.left(filterLen_) != txtFilter->text()) return spaced;
     if (lstRec->count() > kMaxLines) lstRec->clear();
     lstRec->addItem(platform::Now().toString(QStringLiteral("HH:mm:ss")) + marks_[dir < 0 || dir > 2 ? 0 : dir] + spaced);
-    if (!locked_) lstRec->scrollToItem(lstRec->item(lstRec->count() - 1), QAbstractItemView::PositionAtTop);
+    if (!locked_) lstRec->scrollToTop(lstRec->count() - 1);
     return spaced;
 }
 
@@ -164,7 +165,7 @@ void frmSRV::cmdReceive_Click() {
 
 void frmSRV::cmdCopy_Click() {
     QString all;
-    for (int i = 0; i < lstBuf->count(); ++i) all += QLatin1Char(' ') + lstBuf->item(i)->text();
+    for (const QString& line : lstBuf->lines()) all += QLatin1Char(' ') + line;
     QApplication::clipboard()->setText(all);
 }
 
@@ -184,14 +185,13 @@ void frmSRV::cmdSearch_Click() {
     if (!ModComm::CheckHex(needle)) return;
     needle = ModComm::SpaceHex(needle);
     for (int i = start; i < lstRec->count(); ++i) {
-        if (lstRec->item(i)->text().mid(10, needle.size()) == needle) {
+        if (lstRec->text(i).mid(10, needle.size()) == needle) {
             Check1->setChecked(true);
-            lstRec->scrollToItem(lstRec->item(i), QAbstractItemView::PositionAtTop);
+            lstRec->scrollToTop(i);
             lstRec->setCurrentRow(i);
             return;
         }
     }
-    lstRec->setCurrentRow(-1);
     lstRec->clearSelection();
     Check1->setChecked(false);
 }
@@ -212,8 +212,8 @@ void frmSRV::Check2_Click() {
 }
 
 void frmSRV::lstRec_DblClick() {
-    QListWidgetItem* it = lstRec->currentItem();
-    if (it) cboLst->setEditText(it->text().mid(10));
+    const int row = lstRec->currentRow();
+    if (row >= 0) cboLst->setEditText(lstRec->text(row).mid(10));
 }
 
 void frmSRV::cmdMon_Click() {
@@ -236,16 +236,22 @@ void frmSRV::cmdTest_Click() {
 
 void frmSRV::DemoTick() {
     QRandomGenerator* r = QRandomGenerator::global();
-    const auto inject = [this](QString frame) {
-        if (!chkVerify->isChecked()) frame += ModComm::CheckSum(frame);
+    // The whole number nearest to x times a draw from [0, 1), halves to the even one.
+    const auto nearest = [r](double x) { return static_cast<int>(std::nearbyint(x * r->generateDouble())); };
+    // Written without a checksum: the receive command adds one when "计算校验位" is checked.
+    const auto inject = [this](const QString& frame) {
         cboLst->setEditText(frame);
         cmdReceive_Click();
     };
-    QString card = QStringLiteral("990B") + ModComm::ByteToHex(static_cast<quint8>(r->bounded(18)));
-    for (int i = 0; i < 8; ++i) card += ModComm::ByteToHex(static_cast<quint8>(r->bounded(64)));
-    inject(card);
-    inject(QStringLiteral("970A0") + QString::number(r->bounded(16), 16).toUpper() +
-           ModComm::ByteToHex(static_cast<quint8>(r->bounded(256))) + QStringLiteral("001100110011"));
+    for (int i = 0, n = nearest(2); i <= n; ++i) {
+        QString card = QStringLiteral("990B") + ModComm::ByteToHex(static_cast<quint8>(nearest(17)));
+        for (int k = 0; k < 8; ++k) card += ModComm::ByteToHex(static_cast<quint8>(nearest(63)));
+        inject(card);
+    }
+    for (int j = 0, m = nearest(2); j <= m; ++j) {
+        inject(QStringLiteral("970A0") + QString::number(r->bounded(16), 16).toUpper() +
+               ModComm::ByteToHex(static_cast<quint8>(nearest(63))) + QStringLiteral("001100110011"));
+    }
 }
 
 void frmSRV::Label1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers mods) {
@@ -261,35 +267,34 @@ void frmSRV::Label1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers mods
 }
 
 bool frmSRV::eventFilter(QObject* o, QEvent* e) {
-    if (o == cboLst && e->type() == QEvent::KeyPress) {
-        auto* k = static_cast<QKeyEvent*>(e);
-        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
-            cboLst_Enter();
+    // Every event of the watched controls passes here: each is read as a key or
+    // mouse event only when it is one.
+    const QEvent::Type type = e->type();
+    if ((o == cboLst || o == txtSearch) && type == QEvent::KeyPress) {
+        const auto* k = dynamic_cast<const QKeyEvent*>(e);
+        if (k && (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter)) {
+            if (o == cboLst) cboLst_Enter();
+            else cmdSearch_Click();
             return true;
         }
-    } else if (o == txtSearch && e->type() == QEvent::KeyPress) {
-        auto* k = static_cast<QKeyEvent*>(e);
-        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
-            cmdSearch_Click();
-            return true;
-        }
-    } else if (o == txtSearch && e->type() == QEvent::FocusIn) {
+    } else if (o == txtSearch && type == QEvent::FocusIn) {
         QTimer::singleShot(0, txtSearch, [this] { txtSearch->selectAll(); });
-    } else if (o == Label1 && e->type() == QEvent::MouseButtonPress) {
-        auto* m = static_cast<QMouseEvent*>(e);
-        Label1_MouseDown(m->button(), m->modifiers());
-    } else if (o == fraV) {
-        auto* m = static_cast<QMouseEvent*>(e);
-        if (e->type() == QEvent::MouseButtonPress && m->button() == Qt::LeftButton) {
+    } else if (o == Label1 && type == QEvent::MouseButtonPress) {
+        if (const auto* m = dynamic_cast<const QMouseEvent*>(e)) Label1_MouseDown(m->button(), m->modifiers());
+    } else if (o == fraV &&
+               (type == QEvent::MouseButtonPress || type == QEvent::MouseMove || type == QEvent::MouseButtonRelease)) {
+        const auto* m = dynamic_cast<const QMouseEvent*>(e);
+        if (!m) return QWidget::eventFilter(o, e);
+        if (type == QEvent::MouseButtonPress && m->button() == Qt::LeftButton) {
             dragging_ = true;
             dragStartX_ = m->position().toPoint().x();
             return true;
         }
-        if (e->type() == QEvent::MouseMove && dragging_ && (m->buttons() & Qt::LeftButton)) {
+        if (type == QEvent::MouseMove && dragging_ && (m->buttons() & Qt::LeftButton)) {
             fraV->move(fraV->x() + m->position().toPoint().x() - dragStartX_, fraV->y());
             return true;
         }
-        if (e->type() == QEvent::MouseButtonRelease && dragging_) {
+        if (type == QEvent::MouseButtonRelease && dragging_) {
             dragging_ = false;
             splitterReleased(fraV->x() * kTw);
             return true;
@@ -355,7 +360,10 @@ void AddBufLine(const QString& line) {
     frmSRV& f = frmSRV::instance();
     if (f.lstBuf->count() >= kMaxLines + 1) f.lstBuf->clear();
     f.lstBuf->addItem(line);
-    if (!f.locked()) f.lstBuf->setCurrentRow(f.lstBuf->count() - 1);
+    if (!f.locked()) {
+        f.lstBuf->setCurrentRow(f.lstBuf->count() - 1);
+        f.lstBuf->scrollToTop(f.lstBuf->count() - 1);
+    }
 }
 
 }  // namespace LinkTrace

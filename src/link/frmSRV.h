@@ -6,10 +6,11 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QWidget>
 #include <functional>
+
+#include "link/TraceList.h"
 
 class frmSRV : public QWidget {
     Q_OBJECT
@@ -37,15 +38,16 @@ public:
     void cboLst_Enter();
     // A press on the label: with Ctrl and Shift it reveals or hides the hidden controls.
     void Label1_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers mods);
-    // One tick of the console's demo timer: random card and channel frames.
+    // One tick of the console's demo timer: one to three board status frames
+    // and one to three channel status frames, injected through the receive command.
     void DemoTick();
 
     // The rights check of the send and receive commands: the station's
     // CheckRight (true refuses); tests put their own in.
     static std::function<bool(int, int)>& rightCheck();
 
-    QListWidget* lstRec = nullptr;
-    QListWidget* lstBuf = nullptr;
+    TraceList* lstRec = nullptr;
+    TraceList* lstBuf = nullptr;
     QFrame* fraV = nullptr;
     QFrame* Frame1 = nullptr;
     QComboBox* cboLst = nullptr;

@@ -115,9 +115,7 @@ protected:
     }
     // Lines of the trace list.
     static QStringList traceLines() {
-        QStringList out;
-        for (int i = 0; i < frmSRV::instance().lstRec->count(); ++i) out << frmSRV::instance().lstRec->item(i)->text();
-        return out;
+        return frmSRV::instance().lstRec->lines();
     }
     qint64 tick = 0;
     std::shared_ptr<RecordingSink> sink;
