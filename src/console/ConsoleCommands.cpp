@@ -17,6 +17,8 @@
 #include "params/ColumnChooser.h"
 #include "platform/AppExit.h"
 #include "printing/PrintGrid.h"
+#include "transfer/ModToolbar.h"
+#include "transfer/OperationCommands.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -87,7 +89,7 @@ namespace {
 
 // The toolbar commands this station carries out; the others' buttons stay greyed.
 const QSet<QString>& availableKeys() {
-    static const QSet<QString> keys = {"Find", "Backup", "Restore", "Print", "Help", "Exit"};
+    static const QSet<QString> keys = {"DownLoad", "Find", "Backup", "Restore", "Print", "Help", "Exit"};
     return keys;
 }
 
@@ -182,15 +184,25 @@ void frmPABX::buildMenus() {
     sys->addSeparator();
     mnuExit = addItem(this, sys, "mnuExit", "退出系统", QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { mnuExit_Click(); });
 
-    // The operation commands and the system parameters come with the switch operations.
+    // The operation commands check their own rights; an open editor only commits first.
+    auto gated = [this](void (*command)()) {
+        return [this, command] {
+            if (!InputVisible()) command();
+        };
+    };
     QMenu* op = addMenu(mnuBar, "mnuOPCommand", "操作命令");
-    addItem(this, op, "mnuConnect", "通信握手", QKeySequence(Qt::CTRL | Qt::Key_F7), nullptr);
-    addItem(this, op, "mnuInit", "初 始 化", QKeySequence(Qt::CTRL | Qt::Key_F8), nullptr);
-    addItem(this, op, "mnuReset", "系统复位", QKeySequence(Qt::CTRL | Qt::Key_F9), nullptr);
+    addItem(this, op, "mnuConnect", "通信握手", QKeySequence(Qt::CTRL | Qt::Key_F7),
+            gated(OperationCommands::mnuConnect_Click));
+    addItem(this, op, "mnuInit", "初 始 化", QKeySequence(Qt::CTRL | Qt::Key_F8), gated(OperationCommands::mnuInit_Click));
+    addItem(this, op, "mnuReset", "系统复位", QKeySequence(Qt::CTRL | Qt::Key_F9),
+            gated(OperationCommands::mnuReset_Click));
     op->addSeparator();
-    addItem(this, op, "mnuDownSysTime", "下载时间", QKeySequence(Qt::SHIFT | Qt::Key_F9), nullptr);
-    addItem(this, op, "mnuDownPara", "下载参数", QKeySequence(Qt::SHIFT | Qt::Key_F8), nullptr);
-    addItem(this, op, "mnuUPSendPara", "上传参数", QKeySequence(Qt::SHIFT | Qt::Key_F7), nullptr);
+    addItem(this, op, "mnuDownSysTime", "下载时间", QKeySequence(Qt::SHIFT | Qt::Key_F9),
+            gated(OperationCommands::mnuDownSysTime_Click));
+    addItem(this, op, "mnuDownPara", "下载参数", QKeySequence(Qt::SHIFT | Qt::Key_F8),
+            gated(OperationCommands::mnuDownPara_Click));
+    addItem(this, op, "mnuUPSendPara", "上传参数", QKeySequence(Qt::SHIFT | Qt::Key_F7),
+            gated(OperationCommands::mnuUPSendPara_Click));
 
     mnuUsb = addMenu(mnuBar, "mnuUsb", "USB设置");
     mnuSetUsbID = addItem(this, mnuUsb, "mnuSetUsbID", "设置USB编号", QKeySequence(Qt::SHIFT | Qt::Key_F6),
@@ -221,7 +233,7 @@ void frmPABX::buildMenus() {
     mnuExtOption->setEnabled(false);
     mnuRelayOption->setEnabled(false);
     opt->addSeparator();
-    addItem(this, opt, "mnuMomentBill", "立即打印", QKeySequence(Qt::CTRL | Qt::Key_P), nullptr);
+    addItem(this, opt, "mnuMomentBill", "立即打印", QKeySequence(Qt::CTRL | Qt::Key_P), [this] { mnuMomentBill_Click(); });
 
     QMenu* help = addMenu(mnuBar, "mnuHelp", "  帮  助  ");
     addItem(this, help, "mnuAbout", "关于软件", Qt::Key_F11, [this] { mnuAbout_Click(); });
@@ -264,6 +276,11 @@ void frmPABX::tbrSwitch_ButtonClick(const QString& key) {
     const QString caption = windowTitle();
     const QString view = CurTable;
     const int right = m_TableRight;
+    if (key == QLatin1String("DownLoad")) {
+        // "960300" goes out before any save question, "960301" whatever the outcome.
+        console::RunCommand(*this, true, [&] { ModToolbar::DownTable(right); });
+        return;
+    }
     console::RunCommand(*this, false, [&] {
         if (key == QLatin1String("Find")) {
             frmFind::instance().FindItem(fgDisp);

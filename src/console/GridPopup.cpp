@@ -7,6 +7,8 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
+#include "transfer/ModToolbar.h"
+#include "transfer/OperationCommands.h"
 
 #include <QSet>
 
@@ -38,10 +40,10 @@ void frmPABX::buildPopups() {
     popupItem(this, PopMenuTable, "mnuFind", "查找", false, nullptr);
     popupItem(this, PopMenuTable, "mnuVerify", "校验", true, nullptr);
     popupItem(this, PopMenuTable, "mnuUpSend", "上传", true, nullptr);
-    popupItem(this, PopMenuTable, "mnuDownload", "下载", true, nullptr);
-    popupItem(this, PopMenuTable, "mnuCancelMonitor", "取消监控", false, nullptr);
+    popupItem(this, PopMenuTable, "mnuDownload", "下载", true, [this] { ModToolbar::mnuDownload_Click(m_TableRight); });
+    popupItem(this, PopMenuTable, "mnuCancelMonitor", "取消监控", false, OperationCommands::mnuCancelMonitor_Click);
     popupItem(this, PopMenuTable, "mnuViewUser", "选择分机帐号", false, [this] { mnuViewUser_Click(); });
-    popupItem(this, PopMenuTable, "mnuBalanceUser", "结算", false, nullptr);
+    popupItem(this, PopMenuTable, "mnuBalanceUser", "结算", false, [this] { mnuBalanceUser_Click(); });
     popupItem(this, PopMenuTable, "mnuInitUser", "初始化", false, [this] { mnuInitUser_Click(); });
 }
 

@@ -2,10 +2,12 @@
 // the board panel, where the operator edits the switch's board layout.
 #include "console/frmPABX.h"
 
+#include "billing/frmBalanceBill.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/OpLog.h"
 #include "core/frmChange.h"
+#include "link/ModComm.h"
 #include "link/Monitor.h"
 #include "params/BoardPanel.h"
 #include "platform/Clock.h"
@@ -86,8 +88,28 @@ void frmPABX::mnuInitUser_Click() {
     ModGeneral::CheckDeposit(u.toLongLong(), true, false);
 }
 
-// The settlement of one user comes with the settlement window.
-void frmPABX::mnuBalanceUser_Click() {}
+// The settlement window settles and pays the user with its remembered
+// settings; the console is away meanwhile, and monitoring and the switch's
+// reports come back whatever the settlement did.
+void frmPABX::mnuBalanceUser_Click() {
+    const qint64 uid = fgDisp->TextMatrix(GridSelFirst, 0).trimmed().toLongLong();
+    hide();
+    ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
+    ModComm::SendOrder(QStringLiteral("960300"), false, 4, true);
+    struct Back {
+        frmPABX* c;
+        ~Back() {
+            try {
+                if (frmBalanceBill::exists()) frmBalanceBill::unload();
+                c->show();
+                ModComm::SetMonitor(true);
+                ModComm::SendOrder(QStringLiteral("960301"), false, 4, true);
+            } catch (...) {
+            }
+        }
+    } back{this};
+    frmBalanceBill::SettleUser(uid);
+}
 
 // ------------------------------------------------------------------ board panel
 

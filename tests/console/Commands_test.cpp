@@ -75,10 +75,10 @@ TEST_F(Commands, MenuBarOfTheFirstModelInOrderWithShortcutsAndGates) {
               (QStringList{"修改密码|F7|ve", "-", "数据库管理|F2|vd", "话单库管理|F3|vd", "站点  管理|F4|hd", "-",
                            "员工管理||ve", "-", "重新登录|F6|ve", "更换站点|F5|hd", "-", "退出系统|Ctrl+Q|ve"}));
     EXPECT_EQ(menu("mnuWorkerManager"), (QStringList{"增加员工|Ctrl+A|ve", "删除员工|Ctrl+D|ve", "修改员工|Ctrl+M|ve"}));
-    EXPECT_EQ(menu("mnuOPCommand").size(), 7);
-    EXPECT_EQ(menu("mnuOPCommand")[1].section('|', 0, 1), "初 始 化|Ctrl+F8");
+    EXPECT_EQ(menu("mnuOPCommand"), (QStringList{"通信握手|Ctrl+F7|ve", "初 始 化|Ctrl+F8|ve", "系统复位|Ctrl+F9|ve", "-",
+                                                 "下载时间|Shift+F9|ve", "下载参数|Shift+F8|ve", "上传参数|Shift+F7|ve"}));
     EXPECT_EQ(menu("mnuOption"), (QStringList{"系统参数|F9|vd", "IP公话参数|F8|hd", "-", "分机选项|Ctrl+E|vd",
-                                              "中继选项|Ctrl+R|vd", "-", "立即打印|Ctrl+P|vd"}));
+                                              "中继选项|Ctrl+R|vd", "-", "立即打印|Ctrl+P|ve"}));
     EXPECT_EQ(menu("mnuHelp"), (QStringList{"关于软件|F11|ve", "帮助主题|F1|ve"}));
     // The column choosers follow the view.
     ASSERT_TRUE(console().ShowView("Extension"));
@@ -171,7 +171,7 @@ TEST_F(Commands, ToolbarButtonsReachTheirCommandsAndPrintNeedsTheRight) {
     QStringList keys;
     for (QAction* a : console().tbrSwitch->actions())
         if (!a->isSeparator() && a->isEnabled()) keys << a->data().toString();
-    EXPECT_EQ(keys, (QStringList{"Backup", "Restore", "Find", "Print", "Help", "Exit"}));
+    EXPECT_EQ(keys, (QStringList{"DownLoad", "Backup", "Restore", "Find", "Print", "Help", "Exit"}));
     for (QAction* a : console().tbrSwitch->actions())
         if (a->data().toString() == "Find") a->trigger();
     ASSERT_TRUE(frmFind::exists());

@@ -244,3 +244,51 @@ TEST_F(Board, SpecialBoardOutOfTheLastSlotLeavesItSpareAndMarksTheChange) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Loaded, DownloadIsBracketedAlsoWhenRefused) {
+    WorkerRights = QStringList{"1"};
+    ASSERT_TRUE(console().ShowView("LanHead"));
+    settle();
+    sw.clearReceived();
+    console().tbrSwitch_ButtonClick("DownLoad");
+    settle();
+    const QStringList got = received();
+    ASSERT_GE(got.size(), 2);
+    EXPECT_EQ(got.first(), "960300");
+    EXPECT_EQ(got.last(), "960301");
+    EXPECT_EQ(status(), "你没有此操作权限");
+    // The operation commands wait for an open editor to commit.
+    sw.clearReceived();
+    console().txtModify->show();
+    console().findChild<QAction*>("mnuConnect")->trigger();
+    settle();
+    EXPECT_TRUE(received().isEmpty());
+    console().txtModify->hide();
+}
+
+TEST_F(Loaded, SettlingFromThePopupGivesTheConsoleBack) {
+    dbSwitch.execute("insert into user (userid, username, balancemode, lastdate) values (7, '甲', 0, '2026-11-01 00:00:00')");
+    ASSERT_TRUE(console().ShowView("User"));
+    select(2, 1, 2, 1);
+    console::SetPopupRunner([](QMenu* m) { return m->findChild<QAction*>("mnuBalanceUser"); });
+    bool statement = false;
+    platform::script::onModal("frmPayed", [&](QDialog* d) {
+        statement = true;
+        d->reject();
+    });
+    settle();
+    sw.clearReceived();
+    rightClick(false);
+    settle();
+    EXPECT_TRUE(statement);
+    EXPECT_TRUE(console().isVisible());
+    const QStringList got = received();
+    EXPECT_TRUE(got.contains("84040000"));
+    ASSERT_FALSE(got.isEmpty());
+    EXPECT_EQ(got.last(), "960301");
+    EXPECT_FALSE(console().findChild<QAction*>("mnuBalanceUser")->isVisible());
+}
+
+}  // namespace
