@@ -298,6 +298,11 @@ void Switch::clearRules() {
     rules_.clear();
 }
 
+void Switch::endNextStreamAfter(int rows) {
+    std::lock_guard lk(mu_);
+    streamCut_ = rows;
+}
+
 void Switch::setAnswerProbe(bool on) {
     std::lock_guard lk(mu_);
     opt_.answerProbe = on;
@@ -338,6 +343,12 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
     case Reply::Status01: emitLocked(kStatus01); break;
     case Reply::Status03: emitLocked(kStatus03); break;
     case Reply::BadSum: emitLocked(answerBody, true); break;
+    case Reply::Short: {
+        QByteArray shorter = answerBody.left(answerBody.size() - 1);
+        if (shorter.size() > 1) shorter[1] = char(shorter.size());
+        emitLocked(shorter);
+        break;
+    }
     }
 }
 
@@ -513,6 +524,10 @@ void Switch::serveRequestLocked(const Frame& f) {
     auto stream = [&](const QString& name) {
         std::deque<QByteArray> rows;
         for (const auto& [key, body] : tables_[name]) rows.push_back(body);
+        if (streamCut_ >= 0) {
+            if (rows.size() > size_t(streamCut_)) rows.resize(size_t(streamCut_));
+            streamCut_ = -1;
+        }
         const Reply r = replyFor(f);
         if (r == Reply::Silent) return;
         if (r == Reply::Status01 || r == Reply::Status03) {

@@ -62,6 +62,7 @@ enum class Reply {
     Status01,   // "820301" (the switch saw a bad checksum) instead
     Status03,   // "820303" instead
     BadSum,     // the normal reply with a wrong checksum byte
+    Short,      // the normal reply less its last data byte (length byte to match)
 };
 
 // A switch table as the simulator stores it: rows keyed by address (or by
@@ -144,6 +145,9 @@ public:
     // normally; times < 0 = from then on. Rules are tried in the order added.
     void addRule(const QString& hexPrefix, Reply r, int times = 1, int skip = 0);
     void clearRules();
+    // The next table read as a stream ("810389", "A90300", ...) ends with
+    // "810300" after `rows` rows, whatever the table holds.
+    void endNextStreamAfter(int rows);
     void setAnswerProbe(bool on);
     // Which station frames are orders to acknowledge. Default: initialise and
     // reset, table begin/end, clock, talk limit, balance answer, record upload
@@ -256,6 +260,7 @@ private:
     Reply lastReply_ = Reply::Normal;
     std::vector<Rule> rules_;
     std::vector<std::pair<QString, bool>> ackOverrides_;
+    int streamCut_ = -1;
 
     Stream records_;      // unsolicited call records and deposit events
     int garbleRecords_ = 0;

@@ -1,0 +1,807 @@
+#include "transfer/Upload.h"
+
+#include "core/Console.h"
+#include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "core/ModSwitch.h"
+#include "core/OpLog.h"
+#include "core/frmDialog.h"
+#include "core/frmProgress.h"
+#include "link/ModComm.h"
+#include "link/frmSRV.h"
+#include "params/BoardPanel.h"
+#include "params/DialDigits.h"
+#include "params/OptionLists.h"
+#include "params/ShowTable.h"
+#include "params/TableViews.h"
+#include "platform/FlexGrid.h"
+#include "platform/Prompts.h"
+#include "transfer/frmVerify.h"
+
+#include <QTime>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+namespace ModToolbar {
+
+using platform::Recordset;
+using transfer::UpRecord;
+
+namespace {
+
+platform::FlexGrid* consoleGrid() {
+    core::Console* c = core::TheConsole();
+    return c ? c->fgDisp : nullptr;
+}
+
+// The console grid, or a scratch grid for the views that only count rows.
+struct AnyGrid {
+    platform::FlexGrid* g = consoleGrid();
+    std::unique_ptr<platform::FlexGrid> scratch;
+    platform::FlexGrid& get() {
+        if (!g) {
+            scratch = std::make_unique<platform::FlexGrid>();
+            g = scratch.get();
+        }
+        return *g;
+    }
+};
+
+int extensionRows() {
+    platform::FlexGrid scratch;
+    return ModSwitch::ShowExtGrid(scratch, QStringLiteral("Extension"), false);
+}
+int trunkRows() {
+    platform::FlexGrid scratch;
+    return ModSwitch::ShowRelayGrid(scratch, QStringLiteral("Relay"), false);
+}
+
+void send(const QString& order) { ModComm::SendOrder(order, false, 4, true); }
+QString hex(int b) { return ModComm::ByteToHex(quint8(b)); }
+
+// What is asked of the switch for one table.
+struct Plan {
+    int rows = 0;
+    QString open;                          // sent once before the rows, "" for none
+    std::function<QString(int)> request;   // per row, null for a streamed table
+    QString code;                          // the answer awaited
+    bool flag = false;                     // the switch may end the stream with "810300"
+    bool route = false;
+};
+
+Plan planOf(const QString& t) {
+    Plan p;
+    if (t == QLatin1String("LanHead")) {
+        p = {256, QStringLiteral("810389"), nullptr, QStringLiteral("860B"), true};
+    } else if (t == QLatin1String("CityHead")) {
+        p = {SwitchModel == 1 ? 1024 : SwitchModel == 2 ? 256 : 512, QStringLiteral("810381"), nullptr,
+             QStringLiteral("860B"), true};
+    } else if (t == QLatin1String("PabxFeeRate")) {
+        p = {256, QStringLiteral("810383"), nullptr, SwitchModel == 2 ? QStringLiteral("8F12") : QStringLiteral("8F17"), true};
+    } else if (t == QLatin1String("PabxTimes")) {
+        p = {8, QStringLiteral("A90300"), nullptr, SwitchModel == 2 ? QStringLiteral("A90C") : QStringLiteral("A910"), true};
+    } else if (t == QLatin1String("ExtraHead")) {
+        p = {256, {}, [](int i) { return QStringLiteral("930400") + hex(i); }, QStringLiteral("940A")};
+    } else if (t == QLatin1String("Shrink")) {
+        p = {128, {}, [](int i) { return QStringLiteral("A703") + hex(i % 256); }, QStringLiteral("A70A")};
+    } else if (t == QLatin1String("Account")) {
+        p = {512, {}, [](int i) { return QStringLiteral("88040") + (i < 256 ? "8" : "9") + hex(i % 256); },
+             QStringLiteral("8C08")};
+    } else if (t == QLatin1String("Extension")) {
+        p = {extensionRows(), {}, [](int i) { return QStringLiteral("880400") + hex(i); }, QStringLiteral("8B16")};
+    } else if (t == QLatin1String("ExtDeposit")) {
+        p = {extensionRows(), {}, [](int i) { return QStringLiteral("A503") + hex(i); }, QStringLiteral("A507")};
+    } else if (t == QLatin1String("Relay")) {
+        p = {trunkRows(), {}, [](int i) { return QStringLiteral("880400") + hex(i + 224); }, QStringLiteral("8916")};
+    } else if (t == QLatin1String("Router1")) {
+        p = {256, {}, [](int i) { return QStringLiteral("910400") + hex(i); }, QStringLiteral("9008")};
+        p.route = true;
+    } else if (t == QLatin1String("Router2")) {
+        p = {SwitchModel == 2 ? 256 : 512, {},
+             [](int i) { return QStringLiteral("91040") + QString::number(i / 256 + 1) + hex(i % 256); },
+             QStringLiteral("9008")};
+        p.route = true;
+    }
+    return p;
+}
+
+// Makes the shadow table afresh and fills it, all or nothing.
+void writeShadow(const QString& base, const QVector<UpRecord>& list, int n, const std::function<void()>& more = {}) {
+    platform::Transaction tx(dbSwitch);
+    if (!ModSwitch::CreatePTable(base))
+        throw platform::DbError(0, QStringLiteral("不能建立表 p") + base);
+    for (int i = 0; i < n && i < list.size(); ++i)
+        if (!list[i].table.isEmpty()) list[i].insert();
+    if (more) more();
+    tx.commit();
+}
+
+void dropShadow(const QString& base) {
+    dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS %1").arg(dbSwitch.qualified(QStringLiteral("p") + base)));
+}
+
+// Fills the difference dialog's grid without changing the console's view query.
+class KeepCurSql {
+public:
+    KeepCurSql() : sql_(CurSQL), params_(CurSQLParams) {}
+    ~KeepCurSql() {
+        CurSQL = sql_;
+        CurSQLParams = params_;
+    }
+private:
+    QString sql_;
+    platform::Params params_;
+};
+
+QString errorText(const std::exception& e) {
+    if (auto* d = dynamic_cast<const platform::DbError*>(&e)) return d->text();
+    return QString::fromUtf8(e.what());
+}
+
+}  // namespace
+
+QString UpDisplayName(const QString& t) {
+    if (t == QLatin1String("Account")) return QStringLiteral("帐号");
+    if (t == QLatin1String("LanHead")) return QStringLiteral("本机字头");
+    if (t == QLatin1String("CityHead")) return QStringLiteral("市话字头");
+    if (t == QLatin1String("Router1") || t == QLatin1String("Router2")) return QStringLiteral("加发字头");
+    if (t == QLatin1String("ExtraHead")) return QStringLiteral("附加字头");
+    if (t == QLatin1String("Shrink")) return QStringLiteral("缩位码");
+    if (t == QLatin1String("Relay")) return QStringLiteral("中继参数");
+    if (t == QLatin1String("Extension")) return QStringLiteral("分机参数");
+    if (t == QLatin1String("ExtDeposit")) return QStringLiteral("分机押金参数");
+    return {};
+}
+
+bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt) {
+    list = QVector<UpRecord>(1025);
+    const QString t = CurTable;
+    const Plan p = planOf(t);
+    const bool heads = t == QLatin1String("LanHead") || t == QLatin1String("CityHead");
+    frmProgress::instance().LoadProgress(prompt, false, p.rows, 0, false);
+    if (!p.open.isEmpty()) send(p.open);
+    int n = 0;
+    for (int i = 0; i < p.rows && i < list.size(); ++i) {
+        frmProgress::instance().setpValue(i + 1, prompt + QString::number(i + 1));
+        if (p.request) send(p.request(i));
+        QByteArray answer;
+        const int r = ModComm::GetOrder(answer, p.code, p.flag, QString(), 5);
+        if (r == 1 && p.flag) break;
+        if (r != 2) {
+            frmProgress::unload();
+            return false;
+        }
+        // An extension head whose length the switch does not hold takes the flexible head's.
+        if (heads && answer.size() > 7) {
+            const quint8 type = quint8(answer.at(2)), len = quint8(answer.at(7));
+            if (type >= 20 && type <= 28 && (len == 0 || len > 4)) answer[7] = char(ModSwitch::GetExtHeadLen());
+        }
+        std::optional<UpRecord> rec = transfer::MakeUpRecordSQL(answer, t);
+        if (!rec && !p.route) {
+            frmProgress::unload();
+            return false;
+        }
+        if (rec) list[i] = *rec;
+        n = i + 1;
+    }
+    try {
+        if (p.route) {
+            const int other = t == QLatin1String("Router1") ? 2 : 1;
+            writeShadow(QStringLiteral("AddHead"), list, n, [other] {
+                dbSwitch.execute(QStringLiteral("insert into pAddHead select * from AddHead where Router=?"), {other});
+            });
+        } else if (p.rows > 0) {
+            writeShadow(t, list, n);
+        }
+    } catch (...) {
+        frmProgress::unload();
+        throw;
+    }
+    if (frmProgress::exists()) frmProgress::instance().setToMax(n);
+    frmProgress::unload();
+    return true;
+}
+
+namespace {
+
+// Board layer 0 from the switch's "9E13": two boards a byte from byte 3 on.
+void boardPath(bool verify) {
+    const QString word = verify ? QStringLiteral("校验") : QStringLiteral("上传");
+    send(QStringLiteral("84040000"));
+    send(QStringLiteral("8E040B00"));
+    ParaMode = QStringLiteral("9E");
+    QByteArray f;
+    if (ModComm::GetOrder(f, QStringLiteral("9E13"), false, QString(), 5) != 2 || f.size() < 19) {
+        core::StatusText(2, word + QStringLiteral("失败!"));
+        return;
+    }
+    if (!verify) {
+        platform::Transaction tx(dbSwitch);
+        for (int k = 3; k <= 18; ++k) {
+            const int byte = quint8(f.at(k));
+            dbSwitch.execute(QStringLiteral("update moncard set dispcard=?,portstatus=0 where cardlayer=0 and cardorder=?"),
+                             {byte / 16, 2 * k - 5});
+            dbSwitch.execute(QStringLiteral("update moncard set dispcard=?,portstatus=0 where cardlayer=0 and cardorder=?"),
+                             {byte & 15, 2 * k - 6});
+        }
+        tx.commit();
+        core::StatusText(2, QStringLiteral("上传成功"));
+        g_Modified = true;
+        ModSwitch::LoadCards();
+        return;
+    }
+    core::StatusText(2, QStringLiteral("板块设置完全相同"));
+    QVector<int> kinds;
+    Recordset rs = dbSwitch.query(QStringLiteral("select dispcard from moncard where cardlayer=0 order by cardorder"));
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) kinds << int(rs.lng(QStringLiteral("dispcard")));
+    for (int i = 0; i + 1 < kinds.size() && i / 2 + 3 < f.size(); i += 2) {
+        const QString station = QString::number(kinds[i + 1], 16).toUpper() + QString::number(kinds[i], 16).toUpper();
+        const quint8 byte = quint8(f.at(i / 2 + 3));
+        if (station == ModComm::ByteToHex(byte)) continue;
+        const bool firstAgrees = station.right(1) == QString::number(byte & 15, 16).toUpper();
+        core::StatusText(2, QStringLiteral("第 %1 块板不相同").arg(firstAgrees ? i + 2 : i + 1));
+        return;
+    }
+}
+
+// The switch's rows of the view in `grid` (the console's or the dialog's).
+void showShadow(platform::FlexGrid& grid, const QString& t, bool verify, const QString& header) {
+    if (t.startsWith(QLatin1String("Router"))) {
+        ModGeneral::ShowTable(grid,
+                              verify ? QStringLiteral("Select PortAddr,AddHead,bSet From pAddHead where Router=? order by PortAddr")
+                                     : QStringLiteral("Select PortAddr,AddHead,bSet From pAddHead where Router=? order by PortAddr"),
+                              header, 0, 1, verify, {t.right(1).toInt()});
+    } else if (t == QLatin1String("Relay")) {
+        ModSwitch::ShowRelayGrid(grid, QStringLiteral("pRelay"), true);
+    } else if (t == QLatin1String("Extension")) {
+        ModSwitch::ShowExtGrid(grid, QStringLiteral("pExtension"), true);
+    } else if (t == QLatin1String("ExtDeposit")) {
+        ModSwitch::ShowExtDeposit(grid, QStringLiteral("pExtDeposit"), true);
+    } else if (t == QLatin1String("PabxFeeRate")) {
+        ModSwitch::ShowPabxFeeRate(grid, QStringLiteral("pPabxFeeRate"), true);
+    } else if (t == QLatin1String("PabxTimes")) {
+        ModSwitch::ShowPabxTimes(grid, QStringLiteral("pPabxTimes"), true);
+    } else if (t == QLatin1String("LanHead") || t == QLatin1String("CityHead")) {
+        ModGeneral::ShowTable(grid, QStringLiteral("Select * From p%1 order by headtype ,headid,length(headid)").arg(t),
+                              header, 0, 1);
+    } else {
+        ModGeneral::ShowTable(grid, QStringLiteral("Select * From p%1 order by 1").arg(t), header, 0, 1);
+    }
+}
+
+bool sameRowCounts(const QString& t) {
+    return dbSwitch.scalar(QStringLiteral("select count(*) from p%1").arg(t)).toLongLong() ==
+           dbSwitch.scalar(QStringLiteral("select count(*) from %1").arg(t)).toLongLong();
+}
+
+}  // namespace
+
+void UpLoadOrVerifyTable(bool verify) {
+    if (g_TestMode && frmSRV::exists()) {
+        frmSRV::instance().lstRec->clear();
+        frmSRV::instance().lstBuf->clear();
+    }
+    const QString t = CurTable;
+    const QString word = verify ? QStringLiteral("校验") : QStringLiteral("上传");
+    QString title = word + UpDisplayName(t);
+    if (t == QLatin1String("MonCard")) {
+        boardPath(verify);
+        return;
+    }
+    if (planOf(t).rows == 0 && !t.startsWith(QLatin1String("Router"))) return;
+    if (t == QLatin1String("Extension") && !verify) {
+        QStringList captions = {QString(), QStringLiteral("上传分机参数"), QStringLiteral("上传弹性号码")};
+        const int choice = frmDialog::instance().GetUDLSel(captions);
+        if (choice == 2) {
+            UpSpringNum();
+            return;
+        }
+        if (choice != 1) return;
+        title = QStringLiteral("上传分机参数");
+    }
+    const bool heads = t == QLatin1String("LanHead") || t == QLatin1String("CityHead");
+    try {
+        for (;;) {
+            QVector<UpRecord> list;
+            if (!UpLoadTable(list, title)) {
+                core::StatusText(2, title + QStringLiteral("失败!"));
+                return;
+            }
+            if (verify) {
+                KeepCurSql keep;
+                frmVerify& dlg = frmVerify::instance();
+                const QString header = consoleGrid() ? consoleGrid()->FormatString() : QString();
+                showShadow(*dlg.fgSys, t, true, header);
+                if (t != QLatin1String("PabxFeeRate") && t != QLatin1String("PabxTimes")) dropShadow(transfer::ShadowBase(t));
+                bool differs = false;
+                dlg.GetDifferSet(differs);
+                if (!differs) core::StatusText(2, QStringLiteral("话务台与集团电话参数设置完全一致"));
+                return;
+            }
+            // Test mode reads the heads again and again while they agree in number with the station's.
+            if (heads && g_TestMode && sameRowCounts(t)) {
+                send(QStringLiteral("960301"));
+                ModGeneral::Delay(1);
+                if (g_TestMode) {
+                    send(QStringLiteral("960300"));
+                    continue;
+                }
+            } else if (heads && g_TestMode) {
+                ModGeneral::Delay(1000);
+            }
+            break;
+        }
+        platform::FlexGrid* g = consoleGrid();
+        if (t == QLatin1String("ExtDeposit")) {
+            platform::Transaction tx(dbSwitch);
+            for (int k = extensionRows(); k <= 119; ++k)
+                dbSwitch.execute(QStringLiteral("insert or ignore into pExtDeposit values(?,'',0,0,0,0,0)"), {k});
+            tx.commit();
+        }
+        ParaMode = QStringLiteral("UpSend");
+        if (g) showShadow(*g, t, false, QString());
+        core::StatusText(2, title + QStringLiteral("成功!"));
+    } catch (const std::exception& e) {
+        frmProgress::unload();
+        core::StatusText(2, word + QStringLiteral("错误:") + errorText(e));
+    }
+}
+
+void ToolbarUpLoadOrVerify(bool verify) {
+    send(QStringLiteral("960300"));
+    if (verify) {
+        SelRowFirst = 1;
+        platform::FlexGrid* g = consoleGrid();
+        SelRowLast = g ? g->Rows() - 1 : 0;
+    }
+    UpLoadOrVerifyTable(verify);
+    send(QStringLiteral("960301"));
+}
+
+// ---------------------------------------------------------------- flexible numbers
+
+bool UpSpringNum() {
+    auto fail = [](const QString& why) {
+        frmProgress::unload();
+        core::StatusText(2, QStringLiteral("上传失败") + why);
+        if (platform::FlexGrid* g = consoleGrid()) g->setRedraw(true);
+        return false;
+    };
+    try {
+        CurTable = QStringLiteral("LanHead");
+        QVector<UpRecord> heads;
+        const bool read = UpLoadTable(heads, QStringLiteral("正在校验本机字头..."));
+        CurTable = QStringLiteral("Extension");
+        if (!read) return fail({});
+        const int n = extensionRows();
+        frmProgress::instance().LoadProgress(QStringLiteral("上传弹性号码..."), false, n - 1, 0, false);
+        const qint64 stationHeads =
+            dbSwitch.scalar(QStringLiteral("select count(*) from lanhead where headtype>19 and headtype<30")).toLongLong();
+        const qint64 switchHeads =
+            dbSwitch.scalar(QStringLiteral("select count(*) from planhead where headtype>19 and headtype<30")).toLongLong();
+        if (stationHeads != switchHeads) {
+            platform::MsgBox(QStringLiteral("本机字头校验不一致"), platform::mbOKOnly, AppName);
+            return fail({});
+        }
+        // The station's extension heads as they are before anything is written.
+        QHash<int, int> headLen;
+        {
+            Recordset rs = dbSwitch.query(QStringLiteral("select HeadType,HeadLen from LanHead where HeadType>19 and HeadType<30"));
+            for (rs.moveFirst(); !rs.eof(); rs.moveNext())
+                headLen.insert(int(rs.lng(QStringLiteral("HeadType"))), int(rs.lng(QStringLiteral("HeadLen"))));
+        }
+        struct Number { int head; QString digits; };
+        QVector<std::optional<Number>> numbers(n);
+        send(QStringLiteral("810382"));
+        for (int i = 0; i < n; ++i) {
+            frmProgress::instance().setpValue(i, QStringLiteral("上传弹性号码 ") + QString::number(i + 1));
+            QByteArray f;
+            if (ModComm::GetOrder(f, QStringLiteral("8705"), true, QString(), 5) != 2 || f.size() < 5) {
+                dropShadow(QStringLiteral("LanHead"));
+                return fail({});
+            }
+            int head = quint8(f.at(2));
+            if (!headLen.contains(head)) head = 29;
+            if (!headLen.contains(head)) continue;
+            QString digits = ModGeneral::ByteToDigits(quint8(f.at(3))) + ModGeneral::ByteToDigits(quint8(f.at(4)));
+            const int len = headLen.value(head);
+            if (digits.size() < len) digits = digits.rightJustified(len, QLatin1Char('0'));
+            numbers[i] = Number{head, digits};
+        }
+        // Everything is in: numbers, heads and the refit go together or not at all.
+        {
+            platform::Transaction tx(dbSwitch);
+            for (int i = 0; i < n; ++i) {
+                if (!numbers[i])
+                    throw platform::DbError(0, QStringLiteral("分机 %1 的字头类别在本机字头中不存在").arg(i));
+                dbSwitch.execute(QStringLiteral("update extension set head=?,springnum=?,bsetspringnum=0 where address=?"),
+                                 {numbers[i]->head, numbers[i]->digits, i});
+            }
+            dbSwitch.execute(QStringLiteral("delete from LanHead"));
+            dbSwitch.execute(QStringLiteral("insert into LanHead select * from pLanHead"));
+            dropShadow(QStringLiteral("LanHead"));
+            const int flexLen = ModSwitch::GetExtHeadLen();
+            Recordset distinct =
+                dbSwitch.query(QStringLiteral("Select distinct Head From Extension where head>19 and Head<29"));
+            for (distinct.moveFirst(); !distinct.eof(); distinct.moveNext()) {
+                const qint64 head = distinct.lng(QStringLiteral("Head"));
+                const QVariant len = dbSwitch.scalar(QStringLiteral("select HeadLen from LanHead where HeadType=?"), {head});
+                const bool kept = len.isValid() && !len.isNull();
+                const int L = kept ? len.toInt() : flexLen;
+                Recordset ext = dbSwitch.query(QStringLiteral("Select Address,SpringNum From Extension where Head=?"), {head});
+                for (ext.moveFirst(); !ext.eof(); ext.moveNext()) {
+                    QString num = ext.str(QStringLiteral("SpringNum"));
+                    num = num.size() > L ? num.right(L) : num.rightJustified(L, QLatin1Char('0'));
+                    dbSwitch.execute(QStringLiteral("Update Extension set %1bSetSpringNum=0,SpringNum=? where Address=?")
+                                         .arg(kept ? QString() : QStringLiteral("Head=29,")),
+                                     {num, ext.lng(QStringLiteral("Address"))});
+                }
+            }
+            tx.commit();
+        }
+        if (platform::FlexGrid* g = consoleGrid()) {
+            g->setRedraw(false);
+            const quint32 bg = quint32(g->BackColor().red()) | (quint32(g->BackColor().green()) << 8) |
+                               (quint32(g->BackColor().blue()) << 16);
+            for (int j = 0; j < n && j + 1 < g->Rows(); ++j) ModSwitch::SetRowColor3(*g, j + 1, bg, true);
+            Recordset rs = dbSwitch.query(QStringLiteral("select headid,headid||springnum as extnum from extension,lanhead "
+                                                         "where head=headtype and address<? order by address"),
+                                          {extensionRows()});
+            int r = 1;
+            for (rs.moveFirst(); !rs.eof() && r < g->Rows(); rs.moveNext(), ++r) {
+                if (g->Cols() > 2) {
+                    g->setTextMatrix(r, 1, rs.str(QStringLiteral("headid")));
+                    g->setTextMatrix(r, 2, rs.str(QStringLiteral("extnum")));
+                }
+            }
+            g->setRedraw(true);
+        }
+        frmProgress::unload();
+        core::StatusText(2, QStringLiteral("上传成功"));
+        ModGeneral::AddOpLog(QStringLiteral("上传弹性号码"));
+        return true;
+    } catch (const std::exception& e) {
+        CurTable = QStringLiteral("Extension");
+        return fail(errorText(e));
+    }
+}
+
+// ---------------------------------------------------------------- selected rows
+
+namespace {
+
+// The request of one selected record and the answer it awaits.
+struct RowAsk {
+    QString request;
+    QString code;
+};
+
+RowAsk rowAsk(const QString& t, const Recordset& rs) {
+    auto byteOf = [](qint64 v) {
+        if (v < 0 || v > 255) throw std::out_of_range("地址超出范围");
+        return hex(int(v));
+    };
+    if (t == QLatin1String("Router1") || t == QLatin1String("Router2")) {
+        const qint64 p = rs.lng(QStringLiteral("PortAddr"));
+        const QString page = t == QLatin1String("Router1") ? QStringLiteral("00") : QStringLiteral("0") + QString::number(p / 256 + 1);
+        return {QStringLiteral("9104") + page + hex(int(p % 256)), QStringLiteral("9008")};
+    }
+    const qint64 a = rs.lng(QStringLiteral("address"));
+    if (t == QLatin1String("Extension")) return {QStringLiteral("880400") + byteOf(a), QStringLiteral("8B16")};
+    if (t == QLatin1String("Relay")) return {QStringLiteral("880400") + byteOf(a + 223), QStringLiteral("8916")};
+    if (t == QLatin1String("Account")) return {QStringLiteral("8804") + byteOf(a / 256) + hex(int(a % 256)), QStringLiteral("8C08")};
+    if (t == QLatin1String("ExtraHead")) return {QStringLiteral("930400") + byteOf(a), QStringLiteral("940A")};
+    if (t == QLatin1String("Shrink")) return {QStringLiteral("A703") + byteOf(a), QStringLiteral("A70A")};
+    if (t == QLatin1String("ExtDeposit")) return {QStringLiteral("A503") + byteOf(a), QStringLiteral("A507")};
+    throw std::invalid_argument("没有此表");
+}
+
+// The selected rows of the view shown, by the keys in column 0 bound as
+// numbers; false (nothing to ask) when no key is a number.
+bool selectedRows(qint32 first, qint32 last, Recordset& rs) {
+    platform::FlexGrid* g = consoleGrid();
+    if (!g) return false;
+    platform::Params params;
+    QStringList marks;
+    const QString t = CurTable;
+    QString sql;
+    if (t == QLatin1String("Router1") || t == QLatin1String("Router2")) {
+        sql = QStringLiteral("Select * From AddHead where Router=? and portaddr in (%1) order by portaddr");
+        params << t.right(1).toInt();
+    } else if (t == QLatin1String("Extension") || t == QLatin1String("Account") || t == QLatin1String("Relay") ||
+               t == QLatin1String("ExtraHead") || t == QLatin1String("Shrink") || t == QLatin1String("ExtDeposit")) {
+        sql = QStringLiteral("Select * From %1 where address in (%2) order by address").arg(t, QStringLiteral("%1"));
+    } else {
+        return false;
+    }
+    for (qint32 r = first; r <= last && r < g->Rows(); ++r) {
+        bool ok = false;
+        const qint64 k = g->TextMatrix(r, 0).trimmed().toLongLong(&ok);
+        if (!ok) continue;
+        params << k;
+        marks << QStringLiteral("?");
+    }
+    if (marks.isEmpty()) return false;
+    rs = dbSwitch.query(sql.arg(marks.join(QLatin1Char(','))), params);
+    return true;
+}
+
+bool selection(qint32& first, qint32& last) {
+    first = GridSelFirst;
+    last = GridSelLast;
+    if (first < 1) first = 1;
+    if (last < first) return false;
+    SelRowFirst = first;
+    SelRowLast = last;
+    return true;
+}
+
+}  // namespace
+
+void mnuVerify_Click(int tableRight) {
+    Q_UNUSED(tableRight);
+    qint32 first = 0, last = 0;
+    if (!selection(first, last)) return;
+    Recordset rs;
+    try {
+        if (!selectedRows(first, last, rs)) return;
+    } catch (const std::exception& e) {
+        core::StatusText(2, QStringLiteral("校验错误:") + errorText(e));
+        return;
+    }
+    send(QStringLiteral("960300"));
+    VerifySelected(rs, first, last);
+    send(QStringLiteral("960301"));
+}
+
+void VerifySelected(Recordset& rs, qint32 selFirst, qint32 selLast) {
+    const QString t = CurTable;
+    core::StatusText(2, QStringLiteral("正在校验..."));
+    try {
+        const int count = ModSwitch::GetRecordCount(rs);
+        frmProgress::instance().LoadProgress(QStringLiteral("正在校验..."), false, count, 0, false);
+        ModGeneral::Delay(200);
+        QVector<UpRecord> list;
+        rs.moveFirst();
+        for (int i = 0; i < count && !rs.eof(); ++i, rs.moveNext()) {
+            frmProgress::instance().setpValue(-1, QString());
+            const RowAsk ask = rowAsk(t, rs);
+            send(ask.request);
+            QByteArray answer;
+            const int r = ModComm::GetOrder(answer, ask.code, false, QString(), 5);
+            if (r == 0) {
+                frmProgress::unload();
+                core::StatusText(2, QStringLiteral("校验失败"));
+                return;
+            }
+            if (r == 1) break;
+            if (std::optional<UpRecord> rec = transfer::MakeUpRecordSQL(answer, t)) list << *rec;
+        }
+        const QString base = transfer::ShadowBase(t);
+        writeShadow(base, list, list.size());
+        frmProgress::unload();
+        KeepCurSql keep;
+        frmVerify& dlg = frmVerify::instance();
+        const QString header = consoleGrid() ? consoleGrid()->FormatString() : QString();
+        showShadow(*dlg.fgSys, t, true, header);
+        dropShadow(base);
+        SelRowFirst = selFirst;
+        SelRowLast = selLast;
+        bool differs = false;
+        dlg.GetDifferSet(differs);
+        if (!differs) core::StatusText(2, QStringLiteral("话务台与集团电话参数设置完全一致"));
+    } catch (const std::exception& e) {
+        frmProgress::unload();
+        if (frmVerify::exists()) frmVerify::unload();
+        core::StatusText(2, QStringLiteral("校验错误:") + errorText(e));
+    }
+}
+
+void mnuUpSend_Click(int tableRight) {
+    qint32 first = 0, last = 0;
+    if (!selection(first, last)) return;
+    Recordset rs;
+    try {
+        if (!selectedRows(first, last, rs)) return;
+    } catch (const std::exception& e) {
+        core::StatusText(2, QStringLiteral("上传错误:") + errorText(e));
+        return;
+    }
+    send(QStringLiteral("960300"));
+    UpSendSelected(rs, tableRight, first, last);
+    send(QStringLiteral("960301"));
+}
+
+namespace {
+
+quint8 at(const QByteArray& f, int i) {
+    if (i >= f.size()) throw std::out_of_range("应答帧太短");
+    return quint8(f.at(i));
+}
+
+class Lists {
+public:
+    const QString& entry(const QString& title, int index) {
+        auto it = lists_.find(title);
+        if (it == lists_.end()) {
+            QStringList l;
+            ModSwitch::GetOptionList(title, l);
+            it = lists_.insert(title, l);
+        }
+        if (index < 0 || index >= it->size())
+            throw std::out_of_range(QStringLiteral("%1 的选项 %2 不存在").arg(title).arg(index).toStdString());
+        return (*it)[index];
+    }
+    QString onOff(int bit) { return entry(QStringLiteral("开关"), bit); }
+private:
+    QHash<QString, QStringList> lists_;
+};
+
+QString D(const QByteArray& f, int i) { return ModGeneral::ByteToDigits(at(f, i)); }
+QString dial(const QByteArray& f, int from, int to) {
+    QString s;
+    for (int i = from; i <= to; ++i) s += D(f, i);
+    return ModSwitch::HexToDial(s);
+}
+
+QString jump(Lists& l, quint8 b) {
+    int c = b & 127;
+    if (c >= 120) c -= 5;
+    return l.entry(QStringLiteral("内部热线"), c);
+}
+
+QString extText(Lists& l, const QString& h, const QByteArray& f) {
+    const quint8 b3 = at(f, 3), b4 = at(f, 4), b5 = at(f, 5);
+    auto bit = [](quint8 v, int k) { return (v >> k) & 1; };
+    if (h == QLatin1String("提机方式")) return l.entry(h, bit(b3, 0));
+    if (h == QLatin1String("来电显示")) return l.onOff(bit(b3, 1));
+    if (h == QLatin1String("清密码")) return l.onOff(bit(b3, 2));
+    if (h == QLatin1String("外入禁止")) return l.onOff(bit(b3, 3));
+    if (h == QLatin1String("分机类型")) return l.entry(h, (b3 >> 4) & 3);
+    if (h == QLatin1String("排队开关")) return l.onOff(bit(b3, 6));
+    if (h == QLatin1String("排队标志")) return l.onOff(bit(b3, 7));
+    if (h == QLatin1String("等级一")) return l.entry(QStringLiteral("使用等级"), b4 & 15);
+    if (h == QLatin1String("密码等级")) return l.entry(QStringLiteral("使用等级"), b4 >> 4);
+    if (h == QLatin1String("等级二")) return l.entry(QStringLiteral("使用等级"), (b5 & 15) == 15 ? 14 : (b5 & 15));
+    if (h == QLatin1String("转接返回")) return l.onOff(bit(b5, 4));
+    if (h == QLatin1String("呼入提示")) return l.onOff(bit(b5, 5));
+    if (h == QLatin1String("话机类型")) return l.entry(h, b5 >> 6);
+    if (h == QLatin1String("组号")) return QString::number(at(f, 6));
+    if (h == QLatin1String("通话限时")) {
+        QStringList names;
+        for (int k = 0; k < 8; ++k)
+            if (bit(at(f, 10), k)) names << l.entry(QStringLiteral("通话类型"), k);
+        return names.join(QLatin1Char(','));
+    }
+    if (h == QLatin1String("免打扰")) return l.onOff(bit(at(f, 11), 7));
+    if (h == QLatin1String("离位转移")) return jump(l, at(f, 11));
+    if (h == QLatin1String("遇忙转移")) return jump(l, at(f, 12));
+    if (h == QLatin1String("内部热线")) return jump(l, at(f, 13));
+    if (h == QLatin1String("久叫转移")) return jump(l, at(f, 14));
+    if (h == QLatin1String("虚拟路由")) return D(f, 15);
+    if (h == QLatin1String("虚拟号码")) return dial(f, 16, 19);
+    if (h == QLatin1String("叫醒时间")) {
+        if (at(f, 20) == 255) return QString();
+        return QStringLiteral("%1:%2").arg(D(f, 20).toInt(), 2, 10, QLatin1Char('0')).arg(D(f, 21).toInt(), 2, 10, QLatin1Char('0'));
+    }
+    throw std::logic_error("");   // a column the frame does not carry keeps its text
+}
+
+QString relayText(Lists& l, const QString& h, const QByteArray& f) {
+    const quint8 b3 = at(f, 3), b4 = at(f, 4), b5 = at(f, 5);
+    if (h == QLatin1String("转移开关")) return l.onOff((b3 >> 6) & 1);
+    if (h == QLatin1String("开关")) return l.onOff((b3 >> 7) & 1);
+    if (h == QLatin1String("计费方式")) return l.entry(h, b4 & 3);
+    if (h == QLatin1String("转接1")) return l.entry(h, (b4 >> 2) & 3);
+    if (h == QLatin1String("发码方式")) return l.entry(h, (b4 >> 4) & 3);
+    if (h == QLatin1String("中继类型")) return l.entry(h, (b4 >> 6) & 3);
+    if (h == QLatin1String("直拨遇忙")) return l.entry(h, b5 & 3);
+    if (h == QLatin1String("转接2")) return l.entry(QStringLiteral("转接1"), (b5 >> 2) & 3);
+    if (h == QLatin1String("连选方式")) return l.entry(h, (b5 >> 4) & 3);
+    if (h == QLatin1String("转接遇忙")) return l.entry(h, (b5 >> 6) & 3);
+    if (h == QLatin1String("路由")) return QString::number(at(f, 6));
+    if (h == QLatin1String("间接局")) return D(f, 7);
+    if (h == QLatin1String("组号")) return QString::number(at(f, 8));
+    if (h == QLatin1String("始呼分机1")) return l.entry(h, at(f, 9));
+    if (h == QLatin1String("始呼分机2")) return l.entry(QStringLiteral("始呼分机1"), at(f, 10));
+    if (h == QLatin1String("群呼分机")) {
+        QStringList names;
+        for (int i = 11; i <= 15; ++i)
+            if (at(f, i) < 255) names << l.entry(QStringLiteral("始呼分机1"), at(f, i));
+        return names.join(QLatin1Char(','));
+    }
+    if (h == QLatin1String("中继号码")) return dial(f, 16, 21);
+    throw std::logic_error("");
+}
+
+// Writes the decoded answer into the record's grid row; false when the row is not in the grid.
+bool writeRow(platform::FlexGrid& g, Lists& l, const QString& t, const Recordset& rs, const QByteArray& f) {
+    int row = 0;
+    if (t.startsWith(QLatin1String("Router"))) row = int(rs.lng(QStringLiteral("PortAddr"))) + 1;
+    else {
+        const int a = int(rs.lng(QStringLiteral("address")));
+        row = t == QLatin1String("Relay") ? a : t == QLatin1String("Account") ? a - 2047 : a + 1;
+    }
+    if (row < 1 || row >= g.Rows()) return false;
+    auto set = [&](int c, const QString& text) {
+        if (c < g.Cols()) g.setTextMatrix(row, c, text);
+    };
+    auto byHeader = [&](int from, const std::function<QString(const QString&)>& decode) {
+        for (int c = from; c < g.Cols(); ++c) {
+            try {
+                g.setTextMatrix(row, c, decode(g.TextMatrix(0, c).trimmed()));
+            } catch (const std::logic_error& e) {
+                if (dynamic_cast<const std::out_of_range*>(&e)) throw;
+            }
+        }
+    };
+    if (t == QLatin1String("ExtDeposit")) {
+        const qint64 fen = (at(f, 4) & 15) * 65536 + at(f, 5) * 256 + at(f, 6);
+        set(2, QStringLiteral("0.00"));
+        set(3, platform::Currency::fromFen(fen).toString2());
+        set(4, l.onOff((at(f, 4) >> 6) & 1));
+        set(5, l.onOff((at(f, 4) >> 7) & 1));
+    } else if (t == QLatin1String("Extension")) {
+        byHeader(3, [&](const QString& h) { return extText(l, h, f); });
+    } else if (t == QLatin1String("Relay")) {
+        byHeader(1, [&](const QString& h) { return relayText(l, h, f); });
+    } else if (t.startsWith(QLatin1String("Router"))) {
+        set(1, dial(f, 4, 7));
+    } else if (t == QLatin1String("ExtraHead")) {
+        set(1, dial(f, 4, 9));
+    } else if (t == QLatin1String("Shrink")) {
+        set(1, dial(f, 3, 9));
+    } else if (t == QLatin1String("Account")) {
+        QString code = D(f, 4) + D(f, 5);
+        if (code.isEmpty()) code = QStringLiteral("FFFF");
+        set(1, code);
+        set(2, l.entry(QStringLiteral("使用等级"), at(f, 6) & 15));
+        const int sec = at(f, 7) == 15 ? 14 : at(f, 7);
+        set(3, l.entry(QStringLiteral("使用等级"), sec % 15));
+    }
+    ModSwitch::SetRowColor(g, row, 0xFFFFC0);
+    return true;
+}
+
+}  // namespace
+
+void UpSendSelected(Recordset& rs, int tableRight, qint32 selFirst, qint32 selLast) {
+    if (ModGeneral::CheckRight(tableRight, ModGeneral::kRightStatusBar)) return;
+    const QString t = CurTable;
+    platform::FlexGrid* g = consoleGrid();
+    try {
+        const int count = ModSwitch::GetRecordCount(rs);
+        frmProgress::instance().LoadProgress(QStringLiteral("正在上传..."), false, count, 0, false);
+        ModGeneral::Delay(200);
+        Lists lists;
+        rs.moveFirst();
+        for (int i = 0; i < count && !rs.eof(); ++i, rs.moveNext()) {
+            frmProgress::instance().setpValue(-1, QString());
+            const RowAsk ask = rowAsk(t, rs);
+            send(ask.request);
+            QByteArray answer;
+            const int r = ModComm::GetOrder(answer, ask.code, false, QString(), 5);
+            if (r == 0) {
+                frmProgress::unload();
+                core::StatusText(2, QStringLiteral("上传失败"));
+                return;
+            }
+            if (r == 1) break;
+            g = consoleGrid();
+            if (g) writeRow(*g, lists, t, rs, answer);
+        }
+        g_Modified = true;
+        frmProgress::unload();
+        QString caption;
+        if (core::Console* c = core::TheConsole()) caption = c->ConsoleWidget()->windowTitle();
+        caption.chop(2);
+        ModGeneral::AddOpLog(QStringLiteral("上传%1 %2 至 %3 条记录").arg(caption).arg(selLast).arg(selFirst));
+        core::StatusText(2, QStringLiteral("上传成功"));
+    } catch (const std::exception& e) {
+        frmProgress::unload();
+        core::StatusText(2, QStringLiteral("上传错误:") + errorText(e));
+    }
+}
+
+}  // namespace ModToolbar
