@@ -654,34 +654,34 @@ QString jump(Lists& l, quint8 b) {
 QString extText(Lists& l, const QString& h, const QByteArray& f) {
     const quint8 b3 = at(f, 3), b4 = at(f, 4), b5 = at(f, 5);
     auto bit = [](quint8 v, int k) { return (v >> k) & 1; };
-    if (h == QLatin1String("提机方式")) return l.entry(h, bit(b3, 0));
-    if (h == QLatin1String("来电显示")) return l.onOff(bit(b3, 1));
-    if (h == QLatin1String("清密码")) return l.onOff(bit(b3, 2));
-    if (h == QLatin1String("外入禁止")) return l.onOff(bit(b3, 3));
-    if (h == QLatin1String("分机类型")) return l.entry(h, (b3 >> 4) & 3);
-    if (h == QLatin1String("排队开关")) return l.onOff(bit(b3, 6));
-    if (h == QLatin1String("排队标志")) return l.onOff(bit(b3, 7));
-    if (h == QLatin1String("等级一")) return l.entry(QStringLiteral("使用等级"), b4 & 15);
-    if (h == QLatin1String("密码等级")) return l.entry(QStringLiteral("使用等级"), b4 >> 4);
-    if (h == QLatin1String("等级二")) return l.entry(QStringLiteral("使用等级"), (b5 & 15) == 15 ? 14 : (b5 & 15));
-    if (h == QLatin1String("转接返回")) return l.onOff(bit(b5, 4));
-    if (h == QLatin1String("呼入提示")) return l.onOff(bit(b5, 5));
-    if (h == QLatin1String("话机类型")) return l.entry(h, b5 >> 6);
-    if (h == QLatin1String("组号")) return QString::number(at(f, 6));
-    if (h == QLatin1String("通话限时")) {
+    if (h == QStringLiteral("提机方式")) return l.entry(h, bit(b3, 0));
+    if (h == QStringLiteral("来电显示")) return l.onOff(bit(b3, 1));
+    if (h == QStringLiteral("清密码")) return l.onOff(bit(b3, 2));
+    if (h == QStringLiteral("外入禁止")) return l.onOff(bit(b3, 3));
+    if (h == QStringLiteral("分机类型")) return l.entry(h, (b3 >> 4) & 3);
+    if (h == QStringLiteral("排队开关")) return l.onOff(bit(b3, 6));
+    if (h == QStringLiteral("排队标志")) return l.onOff(bit(b3, 7));
+    if (h == QStringLiteral("等级一")) return l.entry(QStringLiteral("使用等级"), b4 & 15);
+    if (h == QStringLiteral("密码等级")) return l.entry(QStringLiteral("使用等级"), b4 >> 4);
+    if (h == QStringLiteral("等级二")) return l.entry(QStringLiteral("使用等级"), (b5 & 15) == 15 ? 14 : (b5 & 15));
+    if (h == QStringLiteral("转接返回")) return l.onOff(bit(b5, 4));
+    if (h == QStringLiteral("呼入提示")) return l.onOff(bit(b5, 5));
+    if (h == QStringLiteral("话机类型")) return l.entry(h, b5 >> 6);
+    if (h == QStringLiteral("组号")) return QString::number(at(f, 6));
+    if (h == QStringLiteral("通话限时")) {
         QStringList names;
         for (int k = 0; k < 8; ++k)
             if (bit(at(f, 10), k)) names << l.entry(QStringLiteral("通话类型"), k);
         return names.join(QLatin1Char(','));
     }
-    if (h == QLatin1String("免打扰")) return l.onOff(bit(at(f, 11), 7));
-    if (h == QLatin1String("离位转移")) return jump(l, at(f, 11));
-    if (h == QLatin1String("遇忙转移")) return jump(l, at(f, 12));
-    if (h == QLatin1String("内部热线")) return jump(l, at(f, 13));
-    if (h == QLatin1String("久叫转移")) return jump(l, at(f, 14));
-    if (h == QLatin1String("虚拟路由")) return D(f, 15);
-    if (h == QLatin1String("虚拟号码")) return dial(f, 16, 19);
-    if (h == QLatin1String("叫醒时间")) {
+    if (h == QStringLiteral("免打扰")) return l.onOff(bit(at(f, 11), 7));
+    if (h == QStringLiteral("离位转移")) return jump(l, at(f, 11));
+    if (h == QStringLiteral("遇忙转移")) return jump(l, at(f, 12));
+    if (h == QStringLiteral("内部热线")) return jump(l, at(f, 13));
+    if (h == QStringLiteral("久叫转移")) return jump(l, at(f, 14));
+    if (h == QStringLiteral("虚拟路由")) return D(f, 15);
+    if (h == QStringLiteral("虚拟号码")) return dial(f, 16, 19);
+    if (h == QStringLiteral("叫醒时间")) {
         if (at(f, 20) == 255) return QString();
         return QStringLiteral("%1:%2").arg(D(f, 20).toInt(), 2, 10, QLatin1Char('0')).arg(D(f, 21).toInt(), 2, 10, QLatin1Char('0'));
     }
@@ -690,28 +690,28 @@ QString extText(Lists& l, const QString& h, const QByteArray& f) {
 
 QString relayText(Lists& l, const QString& h, const QByteArray& f) {
     const quint8 b3 = at(f, 3), b4 = at(f, 4), b5 = at(f, 5);
-    if (h == QLatin1String("转移开关")) return l.onOff((b3 >> 6) & 1);
-    if (h == QLatin1String("开关")) return l.onOff((b3 >> 7) & 1);
-    if (h == QLatin1String("计费方式")) return l.entry(h, b4 & 3);
-    if (h == QLatin1String("转接1")) return l.entry(h, (b4 >> 2) & 3);
-    if (h == QLatin1String("发码方式")) return l.entry(h, (b4 >> 4) & 3);
-    if (h == QLatin1String("中继类型")) return l.entry(h, (b4 >> 6) & 3);
-    if (h == QLatin1String("直拨遇忙")) return l.entry(h, b5 & 3);
-    if (h == QLatin1String("转接2")) return l.entry(QStringLiteral("转接1"), (b5 >> 2) & 3);
-    if (h == QLatin1String("连选方式")) return l.entry(h, (b5 >> 4) & 3);
-    if (h == QLatin1String("转接遇忙")) return l.entry(h, (b5 >> 6) & 3);
-    if (h == QLatin1String("路由")) return QString::number(at(f, 6));
-    if (h == QLatin1String("间接局")) return D(f, 7);
-    if (h == QLatin1String("组号")) return QString::number(at(f, 8));
-    if (h == QLatin1String("始呼分机1")) return l.entry(h, at(f, 9));
-    if (h == QLatin1String("始呼分机2")) return l.entry(QStringLiteral("始呼分机1"), at(f, 10));
-    if (h == QLatin1String("群呼分机")) {
+    if (h == QStringLiteral("转移开关")) return l.onOff((b3 >> 6) & 1);
+    if (h == QStringLiteral("开关")) return l.onOff((b3 >> 7) & 1);
+    if (h == QStringLiteral("计费方式")) return l.entry(h, b4 & 3);
+    if (h == QStringLiteral("转接1")) return l.entry(h, (b4 >> 2) & 3);
+    if (h == QStringLiteral("发码方式")) return l.entry(h, (b4 >> 4) & 3);
+    if (h == QStringLiteral("中继类型")) return l.entry(h, (b4 >> 6) & 3);
+    if (h == QStringLiteral("直拨遇忙")) return l.entry(h, b5 & 3);
+    if (h == QStringLiteral("转接2")) return l.entry(QStringLiteral("转接1"), (b5 >> 2) & 3);
+    if (h == QStringLiteral("连选方式")) return l.entry(h, (b5 >> 4) & 3);
+    if (h == QStringLiteral("转接遇忙")) return l.entry(h, (b5 >> 6) & 3);
+    if (h == QStringLiteral("路由")) return QString::number(at(f, 6));
+    if (h == QStringLiteral("间接局")) return D(f, 7);
+    if (h == QStringLiteral("组号")) return QString::number(at(f, 8));
+    if (h == QStringLiteral("始呼分机1")) return l.entry(h, at(f, 9));
+    if (h == QStringLiteral("始呼分机2")) return l.entry(QStringLiteral("始呼分机1"), at(f, 10));
+    if (h == QStringLiteral("群呼分机")) {
         QStringList names;
         for (int i = 11; i <= 15; ++i)
             if (at(f, i) < 255) names << l.entry(QStringLiteral("始呼分机1"), at(f, i));
         return names.join(QLatin1Char(','));
     }
-    if (h == QLatin1String("中继号码")) return dial(f, 16, 21);
+    if (h == QStringLiteral("中继号码")) return dial(f, 16, 21);
     throw std::logic_error("");
 }
 

@@ -482,7 +482,7 @@ QByteArray Switch::blankRow(const QString& table, int key) const {
     auto make = [](const char* hex) { return fromHex(QString::fromLatin1(hex)); };
     QByteArray b;
     if (table == tables::Extension) {
-        b = make("8B16000000000000FFFFFF0000000000FFFFFFFFFFFFFF");
+        b = make("8B160000000000FFFFFF0000000000FFFFFFFFFFFFFF");
         b[2] = char(key);
     } else if (table == tables::Relay) {
         b = make("8916") + QByteArray(20, char(0));

@@ -1,0 +1,471 @@
+// Tables read back from the simulated switch: whole tables into shadow
+// tables, verification with the difference dialog, the board layout, the
+// flexible numbers and selected grid rows.
+#include "transfer/TransferFixture.h"
+
+#include "link/LinkTrace.h"
+#include "params/OptionLists.h"
+#include "params/ShowTable.h"
+#include "params/TableViews.h"
+#include "platform/Clock.h"
+#include "transfer/ModToolbar.h"
+#include "transfer/Upload.h"
+#include "transfer/frmVerify.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace transfertest;
+
+namespace {
+
+QByteArray bytes(const char* hex) { return QByteArray::fromHex(QByteArray(hex).replace(' ', "")); }
+
+// The column names the difference dialog shows in red.
+QStringList redNames(frmVerify* v) {
+    QStringList out;
+    for (int r = 1; r < v->fgVerify->Rows(); ++r)
+        if (QTableWidgetItem* i = v->fgVerify->item(r, 0); i && i->foreground().color() == QColor(255, 0, 0))
+            out << v->fgVerify->TextMatrix(r, 0);
+    return out;
+}
+
+class Upload : public TransferTest {
+protected:
+    // The trace window's list lays itself out again at every line: thousands
+    // of rows a table would make the tests slow, not different.
+    void SetUp() override {
+        TransferTest::SetUp();
+        LinkTrace::SetEnabled(false);
+    }
+    void TearDown() override {
+        LinkTrace::SetEnabled(true);
+        platform::testing::setTick(nullptr);
+        frmVerify::unload();
+        TransferTest::TearDown();
+    }
+    // The console grid shows `key` as the navigation tree would.
+    void showView(const QString& key) {
+        CurTable = key;
+        ParaMode.clear();
+        platform::FlexGrid& g = *console->fgDisp;
+        const QString two = QStringLiteral(">物理地址|>字头          ");
+        if (key == "Extension") ModSwitch::ShowExtGrid(g, key, true);
+        else if (key == "Relay") ModSwitch::ShowRelayGrid(g, key, true);
+        else if (key == "PabxFeeRate") ModSwitch::ShowPabxFeeRate(g, key, true);
+        else if (key == "PabxTimes") ModSwitch::ShowPabxTimes(g, key, true);
+        else if (key.startsWith("Router"))
+            ModGeneral::ShowTable(g, "Select PortAddr,AddHead,bSet From AddHead where Router=?", two, 0, 1, true,
+                                  {key.right(1).toInt()});
+        else if (key == "LanHead")
+            ModGeneral::ShowTable(g, "Select * From LanHead order by headtype,headid,length(headid)",
+                                  ">本机字头|<本机类别|>号长|>延时|>路由1|>路由2", 0, 1, true);
+        else if (key == "Account")
+            ModGeneral::ShowTable(g, "select * from Account",
+                                  ">物理地址|>帐号|等级一|等级二|押金等级|闭锁|清密码|所属用户", 0, 1, true);
+        else ModGeneral::ShowTable(g, QStringLiteral("select * from %1").arg(key), two, 0, 1, true);
+    }
+    void down(const QString& key) {
+        CurTable = key;
+        if (key == "Extension") choose(1);
+        ModToolbar::DownTable(1);
+        ASSERT_EQ(status(), "下载成功") << key.toStdString();
+    }
+    void verify(const QString& key) {
+        showView(key);
+        console->sbrInfo->setPanelText(2, QString());
+        ModToolbar::ToolbarUpLoadOrVerify(true);
+    }
+    // Time-outs of the link pass twenty times faster.
+    void fastTimeouts() {
+        auto t = std::make_shared<QElapsedTimer>();
+        t->start();
+        platform::testing::setTick([t] { return t->elapsed() * 20; });
+    }
+    int rows(const QString& table) { return dbSwitch.scalar(QStringLiteral("select count(*) from %1").arg(table)).toInt(); }
+    QString cell(int row, const QString& title) {
+        return console->fgDisp->TextMatrix(row, ModSwitch::GetColIndex(title, *console->fgDisp));
+    }
+    void fillStation() {
+        platform::Transaction tx(dbSwitch);
+        for (int a = 0; a < 256; ++a) {
+            dbSwitch.execute("insert into ExtraHead values(?,?,1)", {a, QString::number(100 + a)});
+            dbSwitch.execute("insert into AddHead values(1,?,?,1)", {a, QString::number(a % 90 + 10)});
+        }
+        for (int a = 0; a < 512; ++a) dbSwitch.execute("insert into AddHead values(2,?,'7',1)", {a});
+        for (int a = 0; a < 128; ++a) dbSwitch.execute("insert into Shrink values(?,?,1)", {a, QString::number(5000 + a)});
+        dbSwitch.execute("insert into LanHead values('8', 20, 3, 0, 1, 2, 1)");
+        dbSwitch.execute("update Account set account='1234', firstgrade=3, secgrade=5 where address=2050");
+        dbSwitch.execute("update Relay set Relayno='88123', groupphone='3,5', Routerno=2 where Address=2");
+        dbSwitch.execute("update Extension set DispCall=1, groupno=4, awaketime='06:30', VNum='123' where Address=3");
+        tx.commit();
+    }
+};
+
+}  // namespace
+
+TEST_F(Upload, DownloadedTablesVerifyWithoutDifference) {
+    fillStation();
+    for (const char* key : {"LanHead", "ExtraHead", "Shrink", "Router1", "Router2", "Account", "Relay"}) {
+        down(key);
+        sw.clearReceived();
+        verify(key);
+        EXPECT_EQ(status(), "话务台与集团电话参数设置完全一致") << key;
+        EXPECT_FALSE(frmVerify::exists());
+        EXPECT_FALSE(dbSwitch.hasTable(QStringLiteral("p") + transfer::ShadowBase(key))) << key;
+        EXPECT_EQ(sent().first(), "960300");
+        EXPECT_EQ(sent().last(), "960301");
+    }
+    // Extensions nobody supervises go down with the grades the download's rules give them.
+    QStringList red;
+    int shown = 0;
+    platform::script::onModal("frmVerify", [&](QDialog* d) {
+        auto* v = static_cast<frmVerify*>(d);
+        ++shown;
+        for (int n = 1; n <= v->fgSys->Rows() - 1; ++n) {
+            v->txtAddr->setText(QString::number(n));
+            v->txtAddr_Validate();
+            red << redNames(v);
+        }
+        v->cmdClose->click();
+    });
+    down("Extension");
+    verify("Extension");
+    EXPECT_EQ(shown, 1);
+    red.removeDuplicates();
+    red.sort();
+    EXPECT_EQ(red, (QStringList{"密码等级", "等级一"}));
+    EXPECT_EQ(status(), "校验完成");
+
+    // The upload view shows the switch's rows; their shadow table stays for the save.
+    showView("Shrink");
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传缩位码成功!");
+    EXPECT_EQ(ParaMode, "UpSend");
+    EXPECT_EQ(rows("pShrink"), 128);
+    EXPECT_EQ(console->fgDisp->TextMatrix(3, 1), "5002");
+    EXPECT_TRUE(core::ConsoleEnabled());
+}
+
+TEST_F(Upload, SwitchFeeRatesAndTimesKeepTheirShadowAndShowPredictedDifferences) {
+    dbSwitch.execute("insert into PabxFeeRate values('12', 1, 3, 60, ?, 6, ?, 0, 0, 0, 1)",
+                     {platform::Currency::fromFen(300), platform::Currency::fromFen(50)});
+    down("PabxFeeRate");
+    verify("PabxFeeRate");
+    EXPECT_EQ(status(), "话务台与集团电话参数设置完全一致");
+    EXPECT_TRUE(dbSwitch.hasTable("pPabxFeeRate"));
+
+    // The segments go down by their place in the table, and come back under it.
+    dbSwitch.execute("update PabxTimes set SegNo=SegNo+10 where SegNo=(select max(SegNo) from PabxTimes)");
+    down("PabxTimes");
+    verify("PabxTimes");
+    EXPECT_EQ(status(), "话务台与集团电话参数设置完全一致");
+    EXPECT_EQ(dbSwitch.scalar("select group_concat(SegNo) from (select SegNo from pPabxTimes order by SegNo)").toString(),
+              "1,2,3,4,5,6,7,8");
+}
+
+TEST_F(Upload, StreamsEndEarlyAndTimeOutsLeaveTheShadowTable) {
+    for (int i = 0; i < 60; ++i)
+        sw.setRow(sim::tables::CityHead, i, bytes("860B01") + QByteArray::fromHex(QString("%1").arg(1000 + i).toLatin1()) +
+                                                bytes("FFFF 04 00 01 02"));
+    sw.endNextStreamAfter(40);
+    CurTable = "CityHead";
+    QVector<transfer::UpRecord> list;
+    ASSERT_TRUE(ModToolbar::UpLoadTable(list, "上传市话字头"));
+    EXPECT_EQ(rows("pCityHead"), 40);
+    EXPECT_EQ(codes().first(), "810381");
+
+    SwitchModel = 1;
+    for (int i = 60; i < 1024; ++i)
+        sw.setRow(sim::tables::CityHead, i, bytes("860B01") + QByteArray::fromHex(QString("%1").arg(1000 + i).toLatin1()) +
+                                                bytes("FFFF 04 00 01 02"));
+    ASSERT_TRUE(ModToolbar::UpLoadTable(list, "上传市话字头"));
+    EXPECT_EQ(rows("pCityHead"), 1024);
+    SwitchModel = 0;
+
+    // A time-out at row 17 leaves the shadow table of the last upload.
+    dbSwitch.execute("create table pExtraHead as select * from ExtraHead");
+    dbSwitch.execute("insert into pExtraHead values(7, '99', 0)");
+    fastTimeouts();
+    sw.clearReceived();
+    sw.addRule("9304", sim::Reply::Silent, 1, 17);
+    CurTable = "ExtraHead";
+    EXPECT_FALSE(ModToolbar::UpLoadTable(list, "上传附加字头"));
+    EXPECT_EQ(rows("pExtraHead"), 1);
+    QStringList asked;
+    for (const QString& h : sent())
+        if (h.startsWith("9304")) asked << h.left(8);
+    EXPECT_EQ(asked.size(), 18);
+    EXPECT_EQ(asked.last(), "93040011");
+    EXPECT_FALSE(frmProgress::exists());
+
+    // So does a frame shorter than its layout, and the command says so.
+    sw.addRule("9304", sim::Reply::Short, 1, 3);
+    showView("ExtraHead");
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传附加字头失败!");
+    EXPECT_EQ(rows("pExtraHead"), 1);
+    EXPECT_EQ(sent().last(), "960301");
+}
+
+TEST_F(Upload, RequestsOfPerRowTables) {
+    auto asked = [&](const QString& prefix) {
+        QStringList out;
+        for (const QString& h : sent())
+            if (h.startsWith(prefix)) out << h.mid(4, 4);
+        return out;
+    };
+    QVector<transfer::UpRecord> list;
+    CurTable = "Relay";
+    sw.clearReceived();
+    ASSERT_TRUE(ModToolbar::UpLoadTable(list, "x"));
+    const QStringList relay = asked("8804");
+    ASSERT_FALSE(relay.isEmpty());
+    EXPECT_EQ(relay.first(), "00E0");
+    EXPECT_EQ(relay.size(), rows("pRelay"));
+
+    dbSwitch.execute("insert into AddHead values(1, 5, '77', 0)");
+    CurTable = "Router2";
+    sw.clearReceived();
+    ASSERT_TRUE(ModToolbar::UpLoadTable(list, "x"));
+    const QStringList route = asked("9104");
+    ASSERT_EQ(route.size(), 512);
+    EXPECT_EQ(route[0], "0100");
+    EXPECT_EQ(route[255], "01FF");
+    EXPECT_EQ(route[256], "0200");
+    EXPECT_EQ(dbSwitch.scalar("select AddHead from pAddHead where Router=1 and PortAddr=5").toString(), "77");
+
+    CurTable = "Account";
+    sw.clearReceived();
+    ASSERT_TRUE(ModToolbar::UpLoadTable(list, "x"));
+    const QStringList acc = asked("8804");
+    ASSERT_EQ(acc.size(), 512);
+    EXPECT_EQ(acc[0], "0800");
+    EXPECT_EQ(acc[511], "09FF");
+
+    // An extension head without a length takes the flexible head's; the flexible head stays as sent.
+    sw.setRow(sim::tables::LanHead, 0, bytes("860B 16 8F FF FF FF 00 00 01 02"));
+    sw.setRow(sim::tables::LanHead, 1, bytes("860B 1D EF FF FF FF 00 00 00 00"));
+    CurTable = "LanHead";
+    ASSERT_TRUE(ModToolbar::UpLoadTable(list, "x"));
+    EXPECT_EQ(dbSwitch.scalar("select HeadLen from pLanHead where HeadType=22").toInt(), 4);
+    EXPECT_EQ(dbSwitch.scalar("select HeadLen from pLanHead where HeadType=29").toInt(), 0);
+}
+
+TEST_F(Upload, DifferenceDialog) {
+    for (int a = 0; a < 256; ++a) dbSwitch.execute("insert into ExtraHead values(?,?,0)", {a, QString::number(100 + a)});
+    down("ExtraHead");
+    sw.setRow(sim::tables::ExtraHead, 3, bytes("940A 0003 55FF FFFF FFFF"));
+    int calls = 0;
+    platform::script::onModal("frmVerify", [&](QDialog* d) {
+        auto* v = static_cast<frmVerify*>(d);
+        ++calls;
+        if (calls == 1) {
+            EXPECT_EQ(v->lblPrompt->text(), "不一致的参数行共有 1行");
+            EXPECT_FALSE(v->cmdNext->isEnabled());
+            EXPECT_EQ(v->fgVerify->TextMatrix(2, 1), "103");
+            EXPECT_EQ(v->fgVerify->TextMatrix(2, 2), "55");
+            EXPECT_EQ(v->fgVerify->item(1, 0)->foreground().color(), v->palette().color(QPalette::WindowText));
+            EXPECT_EQ(v->fgVerify->item(2, 0)->foreground().color(), QColor(255, 0, 0));
+        } else {
+            EXPECT_EQ(v->lblPrompt->text(), "不一致的参数行共有 3行");
+            v->cmdNext->click();
+            v->cmdNext->click();
+            EXPECT_EQ(v->DifferNo(), 3);
+            EXPECT_FALSE(v->cmdNext->isEnabled());
+            EXPECT_EQ(v->fgVerify->TextMatrix(1, 1), "9");
+            v->cmdPriv->click();
+            EXPECT_TRUE(v->cmdNext->isEnabled());
+            v->txtAddr->setText("4");
+            v->txtAddr_Validate();
+            EXPECT_EQ(v->txtAddr->text(), "2");
+            v->txtAddr->setText("1");
+            v->txtAddr_Validate();
+            EXPECT_FALSE(v->cmdPriv->isEnabled());
+        }
+        v->cmdClose->click();
+    });
+    verify("ExtraHead");
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(status(), "校验完成");
+
+    sw.setRow(sim::tables::ExtraHead, 5, bytes("940A 0005 55FF FFFF FFFF"));
+    sw.setRow(sim::tables::ExtraHead, 9, bytes("940A 0009 55FF FFFF FFFF"));
+    platform::script::answer("输入错误，请输入1-3之间的数", platform::rOK);
+    verify("ExtraHead");
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+
+    // A station row the switch does not have.
+    dbSwitch.execute("insert into ExtraHead values(300, '1', 0)");
+    platform::script::answer("集团电话参数缺少物理地址 300", platform::rOK);
+    verify("ExtraHead");
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_FALSE(frmVerify::exists());
+}
+
+TEST_F(Upload, BoardLayout) {
+    QVector<int> kinds;
+    platform::Recordset rs = dbSwitch.query("select dispcard from MonCard where cardlayer=0 order by cardorder");
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) kinds << int(rs.lng("dispcard"));
+    ASSERT_GE(kinds.size(), 12);
+    QByteArray frame = bytes("9E13 00");
+    for (int k = 0; k < 16; ++k) {
+        const int lo = 2 * k < kinds.size() ? kinds[2 * k] : 15, hi = 2 * k + 1 < kinds.size() ? kinds[2 * k + 1] : 15;
+        frame.append(char(hi * 16 + lo));
+    }
+    sw.setRow(sim::tables::BoardLayout, 0, frame);
+    CurTable = "MonCard";
+    ModToolbar::ToolbarUpLoadOrVerify(true);
+    EXPECT_EQ(status(), "板块设置完全相同");
+    EXPECT_EQ(ParaMode, "9E");
+    frame[5] = char(((kinds[5] + 1) % 15) * 16 + kinds[4]);   // the second board of pair 3
+    sw.setRow(sim::tables::BoardLayout, 0, frame);
+    ModToolbar::ToolbarUpLoadOrVerify(true);
+    EXPECT_EQ(status(), "第 6 块板不相同");
+
+    frame[3] = char(0x18);
+    sw.setRow(sim::tables::BoardLayout, 0, frame);
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传成功");
+    EXPECT_EQ(dbSwitch.scalar("select dispcard from MonCard where cardlayer=0 and cardorder=0").toInt(), 8);
+    EXPECT_EQ(dbSwitch.scalar("select dispcard from MonCard where cardlayer=0 and cardorder=1").toInt(), 1);
+    EXPECT_TRUE(g_Modified);
+}
+
+TEST_F(Upload, FlexibleNumbers) {
+    dbSwitch.execute("insert into LanHead values('8', 20, 3, 0, 1, 2, 0)");
+    dbSwitch.execute("update Extension set Head=20, SpringNum='123' where Address in (1, 2)");
+    sw.setRow(sim::tables::LanHead, 0, bytes("860B 14 8F FF FF FF 03 00 01 02"));
+    sw.setRow(sim::tables::LanHead, 1, bytes("860B 1D EF FF FF FF 04 00 00 00"));
+    const int n = ModSwitch::ShowExtGrid(*console->fgDisp, "Extension", true);
+    ASSERT_GT(n, 3);
+    for (int a = 0; a < n; ++a) sw.setRow(sim::tables::SpringNum, a, bytes("8705 1D 12 34"));
+    sw.setRow(sim::tables::SpringNum, 0, bytes("8705 17 45 67"));   // head 23: none in the station
+    sw.setRow(sim::tables::SpringNum, 1, bytes("8705 14 7F FF"));
+    CurTable = "Extension";
+    choose(2);
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传成功");
+    EXPECT_EQ(dbSwitch.scalar("select Head||'/'||SpringNum from Extension where Address=0").toString(), "29/4567");
+    EXPECT_EQ(dbSwitch.scalar("select Head||'/'||SpringNum from Extension where Address=1").toString(), "20/007");
+    EXPECT_EQ(dbSwitch.scalar("select Head||'/'||SpringNum from Extension where Address=2").toString(), "29/1234");
+    EXPECT_EQ(rows("LanHead"), 2);
+    EXPECT_FALSE(dbSwitch.hasTable("pLanHead"));
+    EXPECT_EQ(opLog().last(), "上传弹性号码");
+    EXPECT_EQ(console->fgDisp->TextMatrix(2, 2), "8007");
+
+    // The switch's heads differ in number from the station's: nothing is read or written.
+    dbSwitch.execute("insert into LanHead values('9', 21, 3, 0, 1, 2, 0)");
+    sw.clearReceived();
+    platform::script::answer("本机字头校验不一致", platform::rOK);
+    choose(2);
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传失败");
+    EXPECT_FALSE(codes().contains("810382"));
+    EXPECT_EQ(rows("LanHead"), 3);
+    EXPECT_EQ(dbSwitch.scalar("select SpringNum from Extension where Address=1").toString(), "007");
+}
+
+TEST_F(Upload, SelectedRowsAskExactlyTheirRows) {
+    auto select = [&](const QString& key, int first, int last) {
+        showView(key);
+        GridSelFirst = first;
+        GridSelLast = last;
+        sw.clearReceived();
+    };
+    auto asks = [&](const QString& prefix) {
+        QStringList out;
+        for (const QString& h : sent())
+            if (h.startsWith(prefix)) out << h.left(8);
+        return out;
+    };
+    // The download sends the grades its rules give an extension nobody supervises: they differ.
+    QStringList prompts, red;
+    platform::script::onModal("frmVerify", [&](QDialog* d) {
+        auto* v = static_cast<frmVerify*>(d);
+        prompts << v->lblPrompt->text();
+        red = redNames(v);
+        v->cmdClose->click();
+    });
+    down("Extension");
+    select("Extension", 3, 5);
+    ModToolbar::mnuVerify_Click(6);
+    EXPECT_EQ(asks("8804"), (QStringList{"88040002", "88040003", "88040004"}));
+    EXPECT_EQ(prompts, QStringList{"不一致的参数行共有 3行"});
+    EXPECT_EQ(red, (QStringList{"等级一", "密码等级"}));
+    EXPECT_EQ(GridSelFirst, 3);
+    EXPECT_EQ(GridSelLast, 5);
+    // Rows never downloaded differ from the switch's blank ones.
+    select("Relay", 1, 1);
+    ModToolbar::mnuVerify_Click(8);
+    EXPECT_EQ(asks("8804"), QStringList{"880400E0"});
+    dbSwitch.execute("insert into AddHead values(1, 5, '1', 0)");
+    dbSwitch.execute("insert into AddHead values(2, 5, '1', 0)");
+    select("Router2", 1, 1);
+    ModToolbar::mnuUpSend_Click(13);
+    EXPECT_EQ(asks("9104"), QStringList{"91040105"});
+    select("Router1", 1, 1);
+    ModToolbar::mnuUpSend_Click(13);
+    EXPECT_EQ(asks("9104"), QStringList{"91040005"});
+    select("Account", 1, 1);
+    ModToolbar::mnuVerify_Click(3);
+    EXPECT_EQ(asks("8804"), QStringList{"88040800"});
+
+    // A key that is not a number is skipped; with none left nothing is sent.
+    select("Account", 1, 1);
+    console->fgDisp->setTextMatrix(1, 0, "x");
+    ModToolbar::mnuVerify_Click(3);
+    EXPECT_TRUE(sent().isEmpty());
+}
+
+TEST_F(Upload, SelectedRowsIntoTheGrid) {
+    sw.setRow(sim::tables::Extension, 4, bytes("8B16 04 00 88 08 00 FFFFFF 05 7F 7F FE 7F FF FFFFFFFF FF FF"));
+    showView("Extension");
+    GridSelFirst = GridSelLast = 5;
+    ModToolbar::mnuUpSend_Click(6);
+    EXPECT_EQ(status(), "上传成功");
+    QStringList kinds, hot;
+    ModSwitch::GetOptionList("通话类型", kinds);
+    ModSwitch::GetOptionList("内部热线", hot);
+    if (ModSwitch::GetColIndex("通话限时", *console->fgDisp) >= 0) EXPECT_EQ(cell(5, "通话限时"), kinds[0] + "," + kinds[2]);
+    if (ModSwitch::GetColIndex("内部热线", *console->fgDisp) >= 0) EXPECT_EQ(cell(5, "内部热线"), hot[121]);
+    if (ModSwitch::GetColIndex("叫醒时间", *console->fgDisp) >= 0) EXPECT_EQ(cell(5, "叫醒时间"), "");
+    EXPECT_EQ(console->fgDisp->CellBackColorAt(5, 3), platform::vbColor(0xFFFFC0));
+    EXPECT_TRUE(g_Modified);
+
+    sw.setRow(sim::tables::Account, 2048, bytes("8C08 0800 FFFF 03 0E"));
+    showView("Account");
+    console->window.setWindowTitle("帐号参数");
+    GridSelFirst = 1;
+    GridSelLast = 10;
+    ModToolbar::mnuUpSend_Click(3);
+    EXPECT_EQ(console->fgDisp->TextMatrix(1, 1), "FFFF");
+    QStringList grades;
+    ModSwitch::GetOptionList("使用等级", grades);
+    EXPECT_EQ(console->fgDisp->TextMatrix(1, 3), grades[14]);
+    EXPECT_EQ(opLog().last(), "上传帐号 10 至 1 条记录");
+    EXPECT_EQ(GridSelFirst, 1);
+    EXPECT_EQ(GridSelLast, 10);
+
+    // Silent at the third of five rows: two rows written, no modified mark, the bracket closed.
+    for (int r = 1; r <= 5; ++r) console->fgDisp->setTextMatrix(r, 1, "old");
+    g_Modified = false;
+    fastTimeouts();
+    sw.addRule("8804", sim::Reply::Silent, 1, 2);
+    GridSelFirst = 1;
+    GridSelLast = 5;
+    sw.clearReceived();
+    ModToolbar::mnuUpSend_Click(3);
+    EXPECT_EQ(status(), "上传失败");
+    EXPECT_EQ(console->fgDisp->TextMatrix(2, 1), "FFFF");
+    EXPECT_EQ(console->fgDisp->TextMatrix(3, 1), "old");
+    EXPECT_FALSE(g_Modified);
+    EXPECT_EQ(sent().last(), "960301");
+    sw.addRule("8804", sim::Reply::Silent, 1, 2);
+    ModToolbar::mnuVerify_Click(3);
+    EXPECT_EQ(status(), "校验失败");
+    EXPECT_FALSE(frmVerify::exists());
+}
