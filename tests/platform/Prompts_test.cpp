@@ -25,6 +25,13 @@ QStringList buttonTexts(int buttons) {
         if (!list.isEmpty()) list.last()->click();
     });
     poll.start();
+    // A box whose buttons were never read must not hold the test forever.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        if (QWidget* w = QApplication::activeModalWidget()) w->close();
+    });
+    guard.start(5000);
     platform::MsgBox(QStringLiteral("要退出系统吗?"), buttons, QStringLiteral("DE Duzariv"));
     texts.sort();
     return texts;
