@@ -128,8 +128,9 @@ protected:
         const QPoint p = m->position().toPoint();
         if (o == c_->picRun && t == QEvent::MouseButtonPress) {
             c_->picRun_MouseDown();
-        } else if (o == c_->sbrInfo && t == QEvent::MouseMove) {
-            c_->sbrInfo_MouseMove(p.x());
+        } else if (t == QEvent::MouseMove && (o == c_->sbrInfo || o->parent() == c_->sbrInfo)) {
+            // Over a panel or between panels, in the status bar's own coordinates.
+            c_->sbrInfo_MouseMove(static_cast<QWidget*>(o)->mapTo(c_->sbrInfo, p).x());
         } else if (c_->fgDisp && o == c_->fgDisp->viewport() && t == QEvent::MouseButtonPress &&
                    m->button() == Qt::RightButton) {
             // The right button leaves the current cell where it is: the popup
@@ -253,6 +254,10 @@ void frmPABX::connectCommands() {
     picRun->installEventFilter(events);
     sbrInfo->setMouseTracking(true);
     sbrInfo->installEventFilter(events);
+    for (QLabel* panel : sbrInfo->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        panel->setMouseTracking(true);
+        panel->installEventFilter(events);
+    }
     fgDisp->viewport()->installEventFilter(events);
     for (QLabel* card : picCard) card->installEventFilter(events);
     buildPopups();

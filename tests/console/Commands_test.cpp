@@ -61,7 +61,6 @@ protected:
         return out;
     }
     QString status() { return console().sbrInfo->panelText(2); }
-    QString lastLog() { return dbSwitch.scalar("select * from tab_oplog order by rowid desc limit 1").toString(); }
     QString lastLogText() {
         platform::Recordset rs = dbSwitch.query("select * from tab_oplog order by rowid desc limit 1");
         return rs.eof() ? QString() : rs.value(3).toString();
@@ -191,12 +190,22 @@ TEST_F(Commands, ToolbarButtonsReachTheirCommandsAndPrintNeedsTheRight) {
     EXPECT_TRUE(titled);
     platform::testing::resetPrinter();
     printing::testing::setHasPrinter(std::nullopt);
+
+    // Tooltips: the message panel shows its text, the rest the worker's rights.
+    const auto panels = console().sbrInfo->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    console().sbrInfo->setPanelText(2, "下载成功");
+    WorkerRightNames = QStringList{"字头设置", "分机设置"};
+    console().sbrInfo_MouseMove(panels[1]->x() + 1);
+    EXPECT_EQ(console().sbrInfo->toolTip(), "下载成功");
+    console().sbrInfo_MouseMove(panels[3]->x() + 1);
+    EXPECT_EQ(console().sbrInfo->toolTip(), "字头设置,分机设置");
+    console().picRun_MouseDown();
+    EXPECT_TRUE(console().picRun->toolTip().startsWith(AppName + " Ver1.5.7"));
 }
 
 TEST_F(Commands, ColumnChooserStoresAChoiceAndNothingWhenEmptied) {
     start();
     ASSERT_TRUE(console().ShowView("Relay"));
-    const QString before = ModSwitch::GetVariant("RelayShowlist");
     platform::script::onModal("frmChange", [](QDialog* d) {
         auto* c = static_cast<frmChange*>(d);
         c->cmdShare_Click(0);   // every movable title back
@@ -209,7 +218,6 @@ TEST_F(Commands, ColumnChooserStoresAChoiceAndNothingWhenEmptied) {
     platform::script::onModal("frmChange", [](QDialog* d) { static_cast<frmChange*>(d)->cmdHide_Click(0); });
     console().mnuRelayOption_Click();
     EXPECT_EQ(ModSwitch::GetVariant("RelayShowlist"), "00,01");
-    (void)before;
 }
 
 // ------------------------------------------------------------------ backup and restore
