@@ -19,6 +19,7 @@
 #include "printing/PrintGrid.h"
 #include "transfer/ModToolbar.h"
 #include "transfer/OperationCommands.h"
+#include "transfer/Upload.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -89,7 +90,7 @@ namespace {
 
 // The toolbar commands this station carries out; the others' buttons stay greyed.
 const QSet<QString>& availableKeys() {
-    static const QSet<QString> keys = {"DownLoad", "Find", "Backup", "Restore", "Print", "Help", "Exit"};
+    static const QSet<QString> keys = {"DownLoad", "UpLoad", "Verify", "Find", "Backup", "Restore", "Print", "Help", "Exit"};
     return keys;
 }
 
@@ -284,6 +285,18 @@ void frmPABX::tbrSwitch_ButtonClick(const QString& key) {
     if (key == QLatin1String("DownLoad")) {
         // "960300" goes out before any save question, "960301" whatever the outcome.
         console::RunCommand(*this, true, [&] { ModToolbar::DownTable(right); });
+        return;
+    }
+    if (key == QLatin1String("UpLoad") || key == QLatin1String("Verify")) {
+        const bool verify = key == QLatin1String("Verify");
+        console::RunCommand(*this, true, [&] {
+            if (verify) {
+                // The whole table is compared.
+                SelRowFirst = 1;
+                SelRowLast = fgDisp->Rows() - 1;
+            }
+            ModToolbar::UpLoadOrVerifyTable(verify);
+        });
         return;
     }
     console::RunCommand(*this, false, [&] {

@@ -9,6 +9,7 @@
 #include "core/OpLog.h"
 #include "transfer/ModToolbar.h"
 #include "transfer/OperationCommands.h"
+#include "transfer/Upload.h"
 
 #include <QSet>
 
@@ -38,8 +39,8 @@ void frmPABX::buildPopups() {
     PopMenuTable = new QMenu(QStringLiteral("表弹出菜单"), this);
     PopMenuTable->setObjectName(QStringLiteral("PopMenuTable"));
     popupItem(this, PopMenuTable, "mnuFind", "查找", false, nullptr);
-    popupItem(this, PopMenuTable, "mnuVerify", "校验", true, nullptr);
-    popupItem(this, PopMenuTable, "mnuUpSend", "上传", true, nullptr);
+    popupItem(this, PopMenuTable, "mnuVerify", "校验", true, [this] { ModToolbar::mnuVerify_Click(m_TableRight); });
+    popupItem(this, PopMenuTable, "mnuUpSend", "上传", true, [this] { ModToolbar::mnuUpSend_Click(m_TableRight); });
     popupItem(this, PopMenuTable, "mnuDownload", "下载", true, [this] { ModToolbar::mnuDownload_Click(m_TableRight); });
     popupItem(this, PopMenuTable, "mnuCancelMonitor", "取消监控", false, OperationCommands::mnuCancelMonitor_Click);
     popupItem(this, PopMenuTable, "mnuViewUser", "选择分机帐号", false, [this] { mnuViewUser_Click(); });

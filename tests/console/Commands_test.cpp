@@ -170,7 +170,7 @@ TEST_F(Commands, ToolbarButtonsReachTheirCommandsAndPrintNeedsTheRight) {
     QStringList keys;
     for (QAction* a : console().tbrSwitch->actions())
         if (!a->isSeparator() && a->isEnabled()) keys << a->data().toString();
-    EXPECT_EQ(keys, (QStringList{"DownLoad", "Backup", "Restore", "Find", "Print", "Help", "Exit"}));
+    EXPECT_EQ(keys, (QStringList{"DownLoad", "UpLoad", "Verify", "Backup", "Restore", "Find", "Print", "Help", "Exit"}));
     for (QAction* a : console().tbrSwitch->actions())
         if (a->data().toString() == "Find") a->trigger();
     ASSERT_TRUE(frmFind::exists());

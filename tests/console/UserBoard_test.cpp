@@ -259,6 +259,17 @@ TEST_F(Loaded, DownloadIsBracketedAlsoWhenRefused) {
     EXPECT_EQ(got.first(), "960300");
     EXPECT_EQ(got.last(), "960301");
     EXPECT_EQ(status(), "你没有此操作权限");
+    // Verify compares the whole grid, here its one row.
+    WorkerRights = QStringList{"0"};
+    ASSERT_EQ(grid().Rows(), 2);
+    sw.clearReceived();
+    platform::script::answer("集团电话参数缺少本机字头", platform::rOK);
+    console().tbrSwitch_ButtonClick("Verify");
+    settle();
+    EXPECT_EQ(SelRowFirst, 1);
+    EXPECT_EQ(SelRowLast, 1);
+    EXPECT_EQ(received().first(), "960300");
+    EXPECT_EQ(received().last(), "960301");
     // The operation commands wait for an open editor to commit.
     sw.clearReceived();
     console().txtModify->show();
