@@ -25,6 +25,7 @@
 #include "params/NavTree.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
+#include "pricing/RecordSpool.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -326,6 +327,14 @@ void frmPABX::Form_Load() {
     frmWelcome::instance().SetValue(30, QStringLiteral("正在处理话单库..."));
     RunArchive();
     frmGridPrn::instance();   // the print form, hidden, kept loaded to the end
+    // Calls a former run took while it could not store them are priced now.
+    try {
+        pricing::spool::Replay();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception&) {
+        // They stay in the spool; its retry takes them.
+    }
     frmWelcome::instance().SetValue(35, QString());
     frmWelcome::instance().SetValue(40, QStringLiteral("正在初始化界面..."));
 

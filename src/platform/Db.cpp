@@ -295,7 +295,9 @@ static std::shared_ptr<Connection> openConnection(const QString& path, bool crea
         throw DbError(mapError(rc), msg + QStringLiteral(" '%1'").arg(path));
     }
     c->mainPath = QFileInfo(path).absoluteFilePath();
-    sqlite3_busy_timeout(c->db, 2000);
+    // A file another program holds is waited for a few seconds before a
+    // statement gives up; the call records have their spool beyond that.
+    sqlite3_busy_timeout(c->db, kBusyTimeoutMs);
     registerJetFunctions(c->db);
     // Read the header now so a damaged file fails here, not at first use.
     char* err = nullptr;

@@ -30,6 +30,9 @@ enum DbErrorCode {
     kErrClosed = 3420,            // handle not open
 };
 
+// How long a statement waits for a file another connection holds locked.
+constexpr int kBusyTimeoutMs = 3000;
+
 class DbError : public std::runtime_error {
 public:
     DbError(int number, const QString& text) : std::runtime_error(text.toStdString()), number_(number), text_(text) {}

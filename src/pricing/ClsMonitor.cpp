@@ -17,6 +17,7 @@
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
 #include "pricing/RateCache.h"
+#include "pricing/RecordSpool.h"
 
 #include <QColor>
 #include <QFile>
@@ -408,6 +409,7 @@ bool ClsMonitor::ParseRecord(const QByteArray& f) {
         return true;
     } catch (const std::exception& e) {
         m_Error = QString::fromUtf8(e.what());
+        NoteStoreFailure(e);
         return false;
     }
 }
@@ -517,13 +519,60 @@ void ClsMonitor::afterCommit(const char* what, F&& fn) {
     }
 }
 
-bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
-    m_ErrorTraced = false;
+QByteArray ClsMonitor::RecordFrame(const QByteArray& frameIn) {
     QByteArray f = frameIn.left(29);
     if (f.size() < 29) {
         TraceError(QStringLiteral("short call record (%1 bytes)").arg(frameIn.size()));
         f.append(QByteArray(29 - f.size(), char(0xFF)));
     }
+    return f;
+}
+
+bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
+    m_ErrorTraced = false;
+    const QByteArray f = RecordFrame(frameIn);
+    if (bSendFee && pricing::spool::Waiting()) {
+        // Records wait in the spool: this one joins them, so they are priced in
+        // the order the switch sent them, once storing works again.
+        const bool kept = pricing::spool::Append(f);
+        if (kept && pricing::g_storedHook) pricing::g_storedHook();
+        afterCommit("answer", [kept] { sendOrder(kept ? QStringLiteral("820302") : QStringLiteral("820303"), false); });
+        return kept;
+    }
+    const bool result = Handle(f, bSendFee);
+    Answer(result, bSendFee, f);
+    return result;
+}
+
+bool ClsMonitor::StoreSpooled(const QByteArray& frameIn, const std::function<void()>& markDone) {
+    m_ErrorTraced = false;
+    const QByteArray f = RecordFrame(frameIn);
+    m_Replay = true;
+    m_InStore = markDone;
+    if (Handle(f, true)) return true;
+    if (m_StoreFailed) return false;
+    // It fails by its own content, as it would have on the line: a reject row.
+    try {
+        platform::Transaction tx(dbSwitch);
+        InsertReject(f);
+        markDone();
+        tx.commit();
+        return true;
+    } catch (const std::exception& e) {
+        TraceError(QStringLiteral("reject row: %1").arg(QString::fromUtf8(e.what())));
+        NoteStoreFailure(e);
+        return false;
+    }
+}
+
+void ClsMonitor::NoteStoreFailure(const std::exception& e) {
+    // A row a table refuses is the record's own fault; anything else the
+    // database says means it cannot store now (locked, missing, full, damaged).
+    if (const auto* db = dynamic_cast<const platform::DbError*>(&e))
+        if (db->number() != platform::kErrDuplicateKey && db->number() != platform::kErrRequired) m_StoreFailed = true;
+}
+
+bool ClsMonitor::Handle(const QByteArray& f, bool bSendFee) {
     bool result = false;
     m_RecType = at(f, 28);
     if (m_RecType >= 6 && m_RecType <= 9) {
@@ -537,8 +586,11 @@ bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
                 s.LimitSet = 0;
                 GetRoute(m_RecType == 16);
                 if (IsDuplicate(s.StartTime, s.ExtAddr) || m_Duration < FeeHDTime) {
-                    result = true;
+                    platform::Transaction tx(dbSwitch);
                     InsertReject(f);
+                    if (m_InStore) m_InStore();
+                    tx.commit();
+                    result = true;
                 } else {
                     Classify(s);
                     m_LinkFee = Currency();
@@ -558,11 +610,11 @@ bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
             }
         } catch (const std::exception& e) {
             TraceError(QString::fromUtf8(e.what()));
+            NoteStoreFailure(e);
         }
         s.UserID = -1;
         s.LimitSet = 0;
     }
-    Answer(result, bSendFee, f);
     return result;
 }
 
@@ -596,8 +648,7 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
     const bool charge = bSendFee && m_User.found && m_UserID != 0;
     try {
         // The call row and the charge commit together or not at all.
-        std::optional<platform::Transaction> tx;
-        if (charge) tx.emplace(dbSwitch);
+        platform::Transaction tx(dbSwitch);
         if (charge) {
             // The balance as it is now, in the same transaction as the charge.
             const Currency remain = Currency::fromRaw(
@@ -616,9 +667,11 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
              m_InDigits, m_CallType, m_Fees.addFee1, m_Fees.addFee2, m_Fees.gateFee, m_LinkFee, m_Place, m_UserID, yj});
         if (charge)
             dbSwitch.execute(QStringLiteral("UPDATE user SET remain=? WHERE userid=?"), {s.Balance, m_UserID});
-        if (tx) tx->commit();
+        if (m_InStore) m_InStore();
+        tx.commit();
     } catch (const std::exception& e) {
         m_Error = QString::fromUtf8(e.what());
+        NoteStoreFailure(e);
         return false;
     }
     if (pricing::g_storedHook) pricing::g_storedHook();
@@ -632,7 +685,8 @@ void ClsMonitor::AfterStore(Currency total, bool bSendFee) {
     if (bSendFee) {
         const quint8 extLow = quint8(s.ExtAddr & 0xFF);
         const quint8 channel = quint8(m_Channel);
-        afterCommit("fee", [&] { sendOrder(FeeOrder(extLow, total, channel), false); });
+        // A spooled call's channel carries another call by now: its fee is not sent.
+        if (!m_Replay) afterCommit("fee", [&] { sendOrder(FeeOrder(extLow, total, channel), false); });
         if (charged && CurTable == QStringLiteral("User")) {
             afterCommit("user view", [&] {
                 platform::FlexGrid* g = consoleGrid();
@@ -671,24 +725,48 @@ void ClsMonitor::InsertReject(const QByteArray& f) {
                        {int(at(f, 3)), m_Slot + 1, when, length, m_Called, m_Account});
 }
 
+bool ClsMonitor::KeepReject(const QByteArray& f) {
+    try {
+        InsertReject(f);
+        return true;
+    } catch (const std::exception& e) {
+        TraceError(QStringLiteral("reject row: %1").arg(QString::fromUtf8(e.what())));
+        return false;
+    }
+}
+
 void ClsMonitor::Answer(bool result, bool bSendFee, const QByteArray& f) {
-    if (!result) {
-        // A record that was not taken is kept as a reject row, whoever asked.
-        afterCommit("reject row", [&] { InsertReject(f); });
+    // "820302" tells the switch to forget the record: it is sent only for a
+    // record kept somewhere, stored, as a reject row or in the spool.
+    const auto answer = [this](bool taken) {
+        afterCommit("answer", [taken] { sendOrder(taken ? QStringLiteral("820302") : QStringLiteral("820303"), false); });
+    };
+    if (result) {
         if (!bSendFee) return;
-        // Asked again three times in a row at most; then taken, so the switch moves on.
-        if (RecordErrCount < 3) {
-            ++RecordErrCount;
-            afterCommit("answer", [] { sendOrder(QStringLiteral("820303"), false); });
-        } else {
-            RecordErrCount = 0;
-            afterCommit("answer", [] { sendOrder(QStringLiteral("820302"), false); });
-        }
+        RecordErrCount = 0;
+        answer(true);
         return;
     }
+    if (m_StoreFailed) {
+        // The databases cannot store it now; the record itself is sound.
+        if (!bSendFee) return;
+        const bool kept = pricing::spool::Append(f);
+        if (kept && pricing::g_storedHook) pricing::g_storedHook();
+        answer(kept);
+        return;
+    }
+    // The record fails by its own content: kept as a reject row, whoever asked,
+    // and asked again three times in a row at most, then taken.
+    const bool rejectKept = KeepReject(f);
     if (!bSendFee) return;
-    RecordErrCount = 0;
-    afterCommit("answer", [] { sendOrder(QStringLiteral("820302"), false); });
+    if (RecordErrCount < 3) {
+        ++RecordErrCount;
+        answer(false);
+        return;
+    }
+    const bool kept = rejectKept || pricing::spool::Append(f);
+    if (kept) RecordErrCount = 0;
+    answer(kept);
 }
 
 // ---------------------------------------------------------------- wake-up events
@@ -708,9 +786,11 @@ bool ClsMonitor::RecordAwake(const QByteArray& f) {
                                        {addr, t, m_RecType});
         if (n == 0) return false;
         dbSwitch.execute(QStringLiteral("UPDATE extension SET awaketime=? WHERE address=?"), {wake, addr});
+        if (m_InStore) m_InStore();
         tx.commit();
     } catch (const std::exception& e) {
         TraceError(QString::fromUtf8(e.what()));
+        NoteStoreFailure(e);
         return false;
     }
     afterCommit("wake-up view", [&] {

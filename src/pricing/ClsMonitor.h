@@ -24,6 +24,11 @@ public:
     // A call-record frame "961D" (29 bytes, a checksum after them is ignored).
     // True when stored, rejected as duplicate or too short, or logged as a wake-up event.
     bool Record(const QByteArray& frame, bool bSendFee);
+    // A call record the switch was already told is taken (from the spool):
+    // priced, stored and charged as the switch's own, nothing sent for it;
+    // `markDone` runs in the transaction that keeps it. A record that fails by
+    // its own content is kept as a reject row. False when storing fails.
+    bool StoreSpooled(const QByteArray& frame, const std::function<void()>& markDone);
 
     // ---- The pricing steps that need no instance (used by the engine, tested directly).
 
@@ -65,6 +70,15 @@ private:
     bool Classify(MonSlot& slot);   // true when the rates charge nothing for talk time
     bool GetFeeRate(RateRec& rate, int rateType, const pricing::IpHeadRow* currentHead);
 
+    // The 29 bytes of a record frame, a short one filled up (and traced).
+    QByteArray RecordFrame(const QByteArray& frameIn);
+    // Handling of one record up to its answer; true when taken.
+    bool Handle(const QByteArray& frame, bool bSendFee);
+    // A database refusing to store (not the record's content) marks m_StoreFailed.
+    void NoteStoreFailure(const std::exception& e);
+    // Keeps the record as a reject row; false when it could not be stored.
+    bool KeepReject(const QByteArray& frame);
+
     // Storage and answers.
     bool IsDuplicate(const QDateTime& start, int extAddr);
     bool SaveRecord(platform::Currency total, bool bSendFee);
@@ -105,6 +119,9 @@ private:
     UserRow m_User;
     QString m_Error;             // why decoding or storing failed
     bool m_ErrorTraced = false;
+    bool m_StoreFailed = false;            // a database refused to store, the record itself is fine
+    bool m_Replay = false;                 // a spooled record: the switch hears nothing of it
+    std::function<void()> m_InStore;       // runs inside the transaction that keeps the record
 };
 
 namespace pricing {

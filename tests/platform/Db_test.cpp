@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <chrono>
+#include <thread>
 
 using namespace platform;
 
@@ -158,4 +160,21 @@ TEST(Prompts, ScriptAnswersAndRecordsUnexpected) {
     EXPECT_EQ(script::shown().size(), 2);
     script::reset();
     script::disable();
+}
+
+TEST(DbBusy, AWriteWaitsAFewSecondsForAFileAnotherConnectionHolds) {
+    QTemporaryDir d;
+    const QString path = d.filePath("x.mdb");
+    platform::Database db = platform::Database::create(path);
+    db.execute("create table t (a INTEGER)");
+    platform::Database other = platform::Database::open(path);
+    other.execute("BEGIN");
+    other.scalar("select count(*) from t");   // a read transaction, held
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        other.execute("COMMIT");
+    });
+    EXPECT_NO_THROW(db.execute("insert into t values(1)"));
+    release.join();
+    EXPECT_EQ(db.scalar("select count(*) from t").toInt(), 1);
 }

@@ -10,6 +10,8 @@
 #include "support/Fixtures.h"
 #include "support/StationProcess.h"
 
+#include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <fcntl.h>
 #include <termios.h>
@@ -272,6 +274,70 @@ TEST_F(StreamKillTest, MonitoredLiveCallOfAnUnassignedExtensionIsNotCut) {
         EXPECT_EQ(limit->extAddr, 6) << "a talk limit for extension " << limit->extAddr;
         EXPECT_EQ(limit->seconds, 0);
     }
+}
+
+TEST_F(StreamKillTest, RecordsSentWhileTheCallFileIsLockedAreKeptAndStoredOnceAfterTheLockOrARestart) {
+    const QStringList clock{QStringLiteral("--clock"), kDay};
+    const QString spoolFile = dir->file("CallSpool.dat");
+    auto holdCallFile = [this] {
+        // Another program reads "PhoneCur.mdb" in a transaction it keeps open.
+        auto lock = std::make_unique<platform::Database>(platform::Database::open(dir->file("PhoneCur.mdb")));
+        lock->execute(QStringLiteral("BEGIN"));
+        lock->scalar(QStringLiteral("select count(*) from Tab_Phone"));
+        return lock;
+    };
+    auto waitAcknowledged = [this](size_t n, int timeoutMs) {
+        QElapsedTimer t;
+        t.start();
+        while (acknowledged() < n && t.elapsed() < timeoutMs) QThread::msleep(20);
+        return acknowledged() >= n;
+    };
+
+    startStation(clock);
+    if (HasFatalFailure()) return;
+    auto lock = holdCallFile();
+    queueRecords(5, QDateTime(QDate(2026, 6, 15), QTime(8, 0, 0)));
+    // Each is answered as taken although none can be stored: the spool keeps them.
+    ASSERT_TRUE(waitAcknowledged(5, 40000)) << acknowledged() << " answered";
+    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 0);
+    // Killed while the file is still held, so nothing has been stored.
+    station->kill();
+    drainLine();
+    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 0);
+    lock.reset();
+
+    // The next start prices them; killed after the second is stored, before the spool is gone.
+    {
+        StationProcess dying(dir->appPath(), QStringList{QStringLiteral("--comm-device"), sw->slavePath(),
+                                                         QStringLiteral("--kill-after-store"), QStringLiteral("2")} +
+                                                 clock);
+        dying.start();
+        ASSERT_TRUE(dying.waitEnded(60000));
+        EXPECT_TRUE(dying.killed());
+        drainLine();
+    }
+    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 2);
+    EXPECT_TRUE(QFile::exists(spoolFile));
+    startStation(clock);
+    if (HasFatalFailure()) return;
+    checkStored("after the restart");
+    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 5);
+    EXPECT_FALSE(QFile::exists(spoolFile));
+
+    // Held while the station runs: stored as soon as the file is free again.
+    lock = holdCallFile();
+    queueRecords(3, QDateTime(QDate(2026, 6, 15), QTime(9, 0, 0)));
+    ASSERT_TRUE(waitAcknowledged(8, 40000)) << acknowledged() << " answered";
+    EXPECT_TRUE(QFile::exists(spoolFile));
+    lock.reset();
+    QElapsedTimer t;
+    t.start();
+    while (QFile::exists(spoolFile) && t.elapsed() < 30000) QThread::msleep(50);
+    EXPECT_FALSE(QFile::exists(spoolFile));
+    station->kill();
+    drainLine();
+    checkStored("after the lock ended");
+    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 8);
 }
 
 }  // namespace

@@ -1,0 +1,129 @@
+// Call records the databases cannot store: kept in the spool, answered as
+// taken only once kept, and stored and charged exactly once when storing works.
+#include "pricing/PricingFixture.h"
+
+#include "console/frmPABX.h"
+#include "pricing/ClsMonitor.h"
+#include "pricing/RecordSpool.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace pricingtest;
+namespace spool = pricing::spool;
+
+namespace {
+
+class SpoolTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        addUser(7, "10", 1);
+        setExtensionUser(5, 7);
+        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+    }
+    CallRecord call(int minute) {
+        CallRecord r;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(10, minute, 0));
+        r.seconds = 250;   // 0.40 yuan
+        return r;
+    }
+    bool record(const CallRecord& r) { return ClsMonitor().Record(r.frame(), true); }
+    void moveTable(const char* from, const char* to) {
+        dbSwitch.execute(QStringLiteral("ALTER TABLE phonecur.%1 RENAME TO %2").arg(QLatin1String(from), QLatin1String(to)));
+    }
+    int spooled() { return spool::Read(spool::Path()).frames.size(); }
+};
+
+}  // namespace
+
+TEST_F(SpoolTest, UnstorableRecordIsSpooledThenStoredAndChargedOnce) {
+    frmPABX::instance();
+    moveTable("Tab_Phone", "Tab_Away");
+    EXPECT_FALSE(record(call(0)));
+    // Taken, not asked for again: it is kept in the spool, not as a reject row.
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
+    EXPECT_EQ(spooled(), 1);
+    EXPECT_EQ(count("tab_errPh"), 0);
+    EXPECT_EQ(RecordErrCount, 0);
+    EXPECT_TRUE(frmPABX::instance().sbrInfo->panelText(2).startsWith(QStringLiteral("话单存储失败")));
+    // The next one joins it without a try.
+    record(call(1));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
+    EXPECT_EQ(spooled(), 2);
+
+    EXPECT_EQ(spool::Replay(), 2);   // still nowhere to store
+    EXPECT_EQ(remainOf(7), yuan("10"));
+
+    moveTable("Tab_Away", "Tab_Phone");
+    EXPECT_EQ(spool::Replay(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    EXPECT_EQ(remainOf(7), yuan("9.20"));
+    EXPECT_FALSE(QFile::exists(spool::Path()));
+    // Nothing goes to the switch for them: it was answered long ago.
+    EXPECT_TRUE(sent().isEmpty());
+    EXPECT_EQ(spool::Replay(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    EXPECT_EQ(count("tab_errPh"), 0);
+    EXPECT_FALSE(frmPABX::instance().sbrInfo->panelText(2).startsWith(QStringLiteral("话单存储失败")));
+
+    // Storing works: records are stored at once again.
+    EXPECT_TRUE(record(call(2)));
+    EXPECT_EQ(count("Tab_Phone"), 3);
+    EXPECT_FALSE(QFile::exists(spool::Path()));
+}
+
+TEST_F(SpoolTest, ReplayAfterACrashStoresWhatWasNotStoredAndSkipsTornRecords) {
+    // The first record was stored (with the note) before a crash; the spool still holds all three.
+    ASSERT_TRUE(spool::Append(call(0).frame()));
+    {
+        QFile f(spool::Path());
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(QByteArray(30, '\x55'));   // a record whose sum does not hold
+        f.write("torn");                   // an append cut short
+    }
+    ASSERT_TRUE(spool::Append(call(1).frame()));
+    ASSERT_TRUE(spool::Append(call(2).frame()));
+    const spool::Contents c = spool::Read(spool::Path());
+    ASSERT_TRUE(c.valid);
+    ASSERT_EQ(c.frames.size(), 3);
+    EXPECT_EQ(c.frames[1], call(1).frame());
+    ASSERT_TRUE(ClsMonitor().StoreSpooled(c.frames[0], [&] {
+        dbSwitch.execute(QStringLiteral("insert into Variant(varname,value) values('TarvoSpoolDone',?)"),
+                         {QString::fromLatin1(c.id.toHex()) + QStringLiteral(":1")});
+    }));
+    EXPECT_EQ(remainOf(7), yuan("9.60"));
+    EXPECT_EQ(spool::Replay(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 3);
+    EXPECT_EQ(count("tab_errPh"), 0);
+    EXPECT_EQ(remainOf(7), yuan("8.80"));
+    // A note of an older spool counts nothing of a new one.
+    ASSERT_TRUE(spool::Append(call(3).frame()));
+    EXPECT_EQ(spool::Replay(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 4);
+}
+
+TEST_F(SpoolTest, RecordFailingByItsContentIsAskedAgainAndKeptAsRejectRowOrInTheSpool) {
+    CallRecord bad = call(0);
+    QByteArray f = bad.frame();
+    f[17] = char(0x13);   // month 13
+    moveTable("tab_errPh", "Err_Away");
+    for (int i = 0; i < 4; ++i) ClsMonitor().Record(f, true);
+    // Three times asked again; the fourth is taken only because the spool keeps it.
+    EXPECT_EQ(sent(), (QStringList{QStringLiteral("820303"), QStringLiteral("820303"), QStringLiteral("820303"),
+                                   QStringLiteral("820302")}));
+    EXPECT_EQ(spooled(), 1);
+    moveTable("Err_Away", "tab_errPh");
+    EXPECT_EQ(spool::Replay(), 0);
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_EQ(count("Tab_Phone"), 0);
+}
+
+TEST_F(SpoolTest, RecordKeptNowhereIsAskedForAgain) {
+    moveTable("Tab_Phone", "Tab_Away");
+    ASSERT_TRUE(QDir().mkpath(spool::Path()));   // the spool cannot be written either
+    record(call(0));
+    record(call(0));
+    EXPECT_EQ(sent(), (QStringList{QStringLiteral("820303"), QStringLiteral("820303")}));
+    EXPECT_EQ(remainOf(7), yuan("10"));
+}
