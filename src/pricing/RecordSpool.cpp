@@ -169,31 +169,34 @@ int Replay() {
         ~Done() { running = false; }
     } done;
     const QString path = Path();
-    const Contents c = Read(path);
-    int waiting = c.frames.size();
-    if (c.valid) {
-        if (!dbSwitch.isOpen() || !dbPhoneCur.isOpen()) return waiting;
+    Contents c;
+    for (;;) {
+        c = Read(path);
+        if (!c.valid) break;
+        const auto stillWaiting = [&](int n) {
+            showState(failingText(n));
+            keepRetrying(true);
+            return n;
+        };
+        if (!dbSwitch.isOpen() || !dbPhoneCur.isOpen()) return stillWaiting(c.frames.size());
         int stored = 0;
         try {
             stored = storedOf(c.id);
         } catch (const platform::DbError& e) {
             LogRecordError(e.text());
-            showState(failingText(waiting));
-            keepRetrying(true);
-            return waiting;
+            return stillWaiting(c.frames.size());
         }
         for (int i = stored; i < c.frames.size(); ++i) {
             const int n = i + 1;
-            if (!ClsMonitor().StoreSpooled(c.frames[i], [&] { noteStored(c.id, n); })) {
-                waiting = c.frames.size() - i;
-                showState(failingText(waiting));
-                keepRetrying(true);
-                return waiting;
-            }
+            if (!ClsMonitor().StoreSpooled(c.frames[i], [&] { noteStored(c.id, n); }))
+                return stillWaiting(c.frames.size() - i);
         }
+        // A charge may wait for the switch, and records that arrive meanwhile
+        // join the spool: they are taken before it goes.
+        if (Read(path).frames.size() == c.frames.size()) break;
     }
     // Every record is stored: the spool goes, then its note.
-    if (!QFile::remove(path)) return waiting;
+    if (!QFile::remove(path)) return c.frames.size();
     platform::syncDir(QFileInfo(path).absolutePath());
     keepRetrying(false);
     dbSwitch.tryExecute(QStringLiteral("delete from variant where varname=?"), {kProgressKey});
