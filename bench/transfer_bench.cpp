@@ -7,9 +7,14 @@
 #include "link/MonitorSink.h"
 #include "platform/Comm.h"
 #include "sim/Switch.h"
+#include "core/Console.h"
+#include "platform/FlexGrid.h"
+#include "platform/StatusBar.h"
 #include "transfer/ModToolbar.h"
+#include "transfer/Upload.h"
 
 #include <QTemporaryDir>
+#include <QWidget>
 #include <QTimer>
 #include <benchmark/benchmark.h>
 #include <ctime>
@@ -100,5 +105,84 @@ void CityHeadFlagUpdates(benchmark::State& state) {
     dbSwitch.close();
 }
 BENCHMARK(CityHeadFlagUpdates)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+// The console the upload view is shown in.
+class BenchConsole : public core::Console {
+public:
+    BenchConsole() {
+        fgDisp = new platform::FlexGrid(&window);
+        sbrInfo = new platform::StatusBar(5, &window);
+        core::RegisterConsole(this);
+    }
+    ~BenchConsole() override { core::UnregisterConsole(this); }
+    QWidget* ConsoleWidget() override { return &window; }
+    void Form_Load() override {}
+    bool NotExit(int) override { return true; }
+    [[noreturn]] void CloseApp() override { std::abort(); }
+    void picRun_DblClick() override {}
+    bool ShowView(const QString&) override { return false; }
+    QWidget window;
+};
+
+// 512 city heads read back from the simulator into the shadow table and shown
+// in the upload view: rows per second of the whole road, and the station's
+// own CPU time per row (the waits for the switch left out).
+void CityHeadUpload(benchmark::State& state) {
+    const int rows = int(state.range(0));
+    QTemporaryDir dir;
+    core::schema::WriteFreshDataDir(dir.path() + "/data", 0);
+    dbSwitch = platform::Database::open(dir.path() + "/data/switch.mdb");
+    WorkerRights = QStringList{QStringLiteral("0")};
+    sim::Switch sw;
+    if (!sw.openPty()) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    for (int i = 0; i < rows; ++i) {
+        QByteArray row = QByteArray::fromHex("860B01") + QByteArray::fromHex(QByteArray::number(10000 + i)) +
+                         QByteArray::fromHex("FF0800010" + QByteArray::number(i % 10));
+        sw.setRow(sim::tables::CityHead, i, row);
+    }
+    ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
+    sw.start();
+    LinkTrace::SetEnabled(false);
+    platform::Comm port;
+    ModComm::InitFrameTable();
+    ModComm::AttachPort(&port);
+    ModComm::ResetLink();
+    SetMonitorSink(nullptr);
+    QTimer poll;
+    poll.setInterval(3);
+    QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
+    poll.start();
+    if (ModComm::OpenComm(false) != 1) {
+        state.SkipWithError("the simulator did not answer");
+        return;
+    }
+    g_NoAnswerCount = 0;
+    BenchConsole console;
+    CurTable = QStringLiteral("CityHead");
+    double cpu = 0;
+    for (auto _ : state) {
+        const double c0 = threadCpuMs();
+        ModToolbar::UpLoadOrVerifyTable(false);
+        cpu += threadCpuMs() - c0;
+    }
+    if (dbSwitch.rowCount(QStringLiteral("pCityHead")) != rows || console.fgDisp->Rows() != rows + 1)
+        state.SkipWithError("not every row arrived");
+    state.SetItemsProcessed(state.iterations() * rows);
+    state.counters["station_cpu_ms_per_row"] = cpu / double(state.iterations() * rows);
+    poll.stop();
+    sw.stop();
+    port.setPortOpen(false);
+    ModComm::AttachPort(nullptr);
+    LinkTrace::SetEnabled(true);
+    dbSwitch.close();
+}
+BENCHMARK(CityHeadUpload)->Arg(512)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "transfer/TransferFixture.h"
 
 #include "link/LinkTrace.h"
+#include "core/ModUpgrade.h"
 #include "params/OptionLists.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
@@ -468,4 +469,97 @@ TEST_F(Upload, SelectedRowsIntoTheGrid) {
     ModToolbar::mnuVerify_Click(3);
     EXPECT_EQ(status(), "校验失败");
     EXPECT_FALSE(frmVerify::exists());
+}
+
+TEST_F(Upload, ADatabaseErrorIsReportedAndTheShadowTableKept) {
+    // Two rows of one head: the shadow table's key refuses the second.
+    sw.setRow(sim::tables::LanHead, 0, bytes("860B 14 12 3F FF FF 03 00 01 02"));
+    sw.setRow(sim::tables::LanHead, 1, bytes("860B 15 12 3F FF FF 03 00 01 02"));
+    dbSwitch.execute("create table pLanHead as select * from LanHead");
+    showView("LanHead");
+    sw.clearReceived();
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_TRUE(status().startsWith("上传错误:")) << status().toStdString();
+    EXPECT_EQ(rows("pLanHead"), 1);
+    EXPECT_FALSE(frmProgress::exists());
+    EXPECT_TRUE(core::ConsoleEnabled());
+    EXPECT_EQ(sent().last(), "960301");
+    EXPECT_NE(ParaMode, "UpSend");
+    verify("LanHead");
+    EXPECT_TRUE(status().startsWith("校验错误:"));
+}
+
+TEST_F(Upload, TestModeReadsTheHeadsAgainUntilTheirCountDiffers) {
+    sw.setRow(sim::tables::LanHead, 0, bytes("860B 1D EF FF FF FF 04 00 00 00"));
+    int reads = 0;
+    sw.setObserver([&](const sim::Frame& f) {
+        if (f.startsWith("810389") && ++reads == 3)
+            sw.setRow(sim::tables::LanHead, 1, bytes("860B 14 8F FF FF FF 03 00 01 02"));
+    });
+    g_TestMode = 1;
+    showView("LanHead");
+    sw.clearReceived();
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    g_TestMode = 0;
+    sw.setObserver(nullptr);
+    EXPECT_GE(reads, 3);   // the row added at the third read is in it or in the next
+    QStringList brackets;
+    for (int i = 0; i < reads; ++i) brackets << "960300" << "960301";
+    EXPECT_EQ(codes().filter("96030"), brackets);
+    EXPECT_EQ(status(), "上传本机字头成功!");
+    EXPECT_EQ(console->fgDisp->Rows(), 3);
+    EXPECT_EQ(ParaMode, "UpSend");
+}
+
+TEST_F(Upload, AFlexibleNumberRunThatFailsChangesNothing) {
+    dbSwitch.execute("update LanHead set HeadType=21, HeadID='9' where HeadType=29");
+    dbSwitch.execute("insert into LanHead values('8', 20, 3, 0, 1, 2, 0)");
+    sw.setRow(sim::tables::LanHead, 0, bytes("860B 14 8F FF FF FF 03 00 01 02"));
+    sw.setRow(sim::tables::LanHead, 1, bytes("860B 15 7F FF FF FF 02 00 01 02"));
+    const int n = ModSwitch::ShowExtGrid(*console->fgDisp, "Extension", true);
+    for (int a = 0; a < n; ++a) sw.setRow(sim::tables::SpringNum, a, bytes("8705 14 12 3F"));
+    sw.setRow(sim::tables::SpringNum, 2, bytes("8705 17 45 67"));   // neither its head nor the flexible one
+    const QString before = dbSwitch.scalar("select group_concat(Head||SpringNum) from Extension").toString();
+    CurTable = "Extension";
+    choose(2);
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_TRUE(status().startsWith("上传失败")) << status().toStdString();
+    EXPECT_EQ(dbSwitch.scalar("select group_concat(Head||SpringNum) from Extension").toString(), before);
+    EXPECT_EQ(dbSwitch.scalar("select group_concat(HeadID) from (select HeadID from LanHead order by HeadType)").toString(), "8,9");
+    EXPECT_FALSE(frmProgress::exists());
+    EXPECT_TRUE(opLog().isEmpty());
+}
+
+TEST_F(Upload, DepositsAndTrunkRowsIntoTheGrid) {
+    SwitchModel = 2;
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
+    dbSwitch.execute("insert into ExtDeposit(Address,RealValue) select Address, 0 from Extension where Address<30");
+    sw.setRow(sim::tables::ExtDeposit, 3, bytes("A507 03 00 C1 02 03"));
+    showView("ExtDeposit");
+    ModSwitch::ShowExtDeposit(*console->fgDisp, "ExtDeposit", true);
+    GridSelFirst = GridSelLast = 4;
+    ModToolbar::mnuUpSend_Click(31);
+    EXPECT_EQ(status(), "上传成功");
+    EXPECT_EQ(console->fgDisp->TextMatrix(4, 2), "0.00");
+    EXPECT_EQ(console->fgDisp->TextMatrix(4, 3), "660.51");
+    EXPECT_EQ(console->fgDisp->TextMatrix(4, 4), "ON");
+    EXPECT_EQ(console->fgDisp->TextMatrix(4, 5), "ON");
+
+    // The whole table: a row for every address up to 119.
+    CurTable = "ExtDeposit";
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传分机押金参数成功!");
+    EXPECT_EQ(rows("pExtDeposit"), 120);
+    EXPECT_EQ(dbSwitch.scalar("select RealValue from pExtDeposit where Address=3").toLongLong(),
+              platform::Currency::fromFen(66051).raw());
+    SwitchModel = 0;
+
+    sw.setRow(sim::tables::Relay, 0xE1, bytes("8916 E1 C0 00 00 03 12 00 01 02 FF FF FF FF FF 88 12 FF FF FF FF"));
+    showView("Relay");
+    GridSelFirst = GridSelLast = 2;
+    ModToolbar::mnuUpSend_Click(8);
+    EXPECT_EQ(status(), "上传成功");
+    if (ModSwitch::GetColIndex("群呼分机", *console->fgDisp) >= 0) EXPECT_EQ(cell(2, "群呼分机"), "");
+    if (ModSwitch::GetColIndex("中继号码", *console->fgDisp) >= 0) EXPECT_EQ(cell(2, "中继号码"), "8812");
+    if (ModSwitch::GetColIndex("开关", *console->fgDisp) >= 0) EXPECT_EQ(cell(2, "开关"), "ON");
 }
