@@ -248,9 +248,7 @@ void boardPath(bool verify) {
 // The switch's rows of the view in `grid` (the console's or the dialog's).
 void showShadow(platform::FlexGrid& grid, const QString& t, bool verify, const QString& header) {
     if (t.startsWith(QLatin1String("Router"))) {
-        ModGeneral::ShowTable(grid,
-                              verify ? QStringLiteral("Select PortAddr,AddHead,bSet From pAddHead where Router=? order by PortAddr")
-                                     : QStringLiteral("Select PortAddr,AddHead,bSet From pAddHead where Router=? order by PortAddr"),
+        ModGeneral::ShowTable(grid, QStringLiteral("Select PortAddr,AddHead,bSet From pAddHead where Router=? order by PortAddr"),
                               header, 0, 1, verify, {t.right(1).toInt()});
     } else if (t == QLatin1String("Relay")) {
         ModSwitch::ShowRelayGrid(grid, QStringLiteral("pRelay"), true);
