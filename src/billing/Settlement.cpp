@@ -5,6 +5,8 @@
 #include "platform/Clock.h"
 
 #include <QFileInfo>
+#include <cstring>
+#include <sqlite3.h>
 #include <QHash>
 
 using platform::Currency;
@@ -33,6 +35,115 @@ QString inList(int n) {
     return marks.join(',');
 }
 
+// The lines of each user, by start, and where each line's detail rows are.
+struct LineIndex {
+    QHash<qint64, QVector<int>> byUser;        // line numbers in order of start
+    QVector<QByteArray> start, end;            // stored date texts of each line
+    QVector<QHash<qint64, int>> extensions;    // address -> detail row
+    QVector<QHash<QByteArray, int>> accounts;  // account code -> detail row
+};
+
+DbError sqliteError(sqlite3* db) {
+    const int ext = sqlite3_extended_errcode(db) & 0xff;
+    return DbError(ext == SQLITE_CORRUPT || ext == SQLITE_NOTADB ? platform::kErrNotADatabase : platform::kErrGeneric,
+                   QString::fromUtf8(sqlite3_errmsg(db)));
+}
+
+// Adds one table's calls into the lines whose user and period each call falls
+// in: one pass over the table in stored order, the calls of the chosen
+// categories and length within the run's span.
+void sumTable(const Database& db, const QString& table, const QDateTime& from, const QDateTime& to,
+              const QList<int>& categories, int minSeconds, QList<StatementLine>& lines, LineIndex& ix) {
+    QStringList marks;
+    for (int i = 0; i < categories.size(); ++i) marks << QStringLiteral("?%1").arg(i + 4);
+    QString sql = QStringLiteral("SELECT f_userid, f_date, f_calladdr, f_zh, f_phmode, f_moneny, f_addfee1, f_addfee2, "
+                                 "f_gatefee, f_linkfee FROM ") +
+                  db.qualified(table) + QStringLiteral(" WHERE f_date>=?1 AND f_date<?2 AND f_phmode IN (") +
+                  marks.join(',') + ')';
+    if (minSeconds > 0) sql += QStringLiteral(" AND f_long>=?3");
+    sqlite3* raw = db.raw();
+    const QByteArray text = sql.toUtf8();
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(raw, text.constData(), text.size(), &st, nullptr) != SQLITE_OK) throw sqliteError(raw);
+    const QByteArray f = platform::dateText(from).toUtf8(), t = platform::dateText(to).toUtf8();
+    sqlite3_bind_text(st, 1, f.constData(), f.size(), SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 2, t.constData(), t.size(), SQLITE_TRANSIENT);
+    if (minSeconds > 0) sqlite3_bind_int(st, 3, minSeconds);
+    for (int i = 0; i < categories.size(); ++i) sqlite3_bind_int(st, i + 4, categories[i]);
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        const auto u = ix.byUser.constFind(sqlite3_column_int64(st, 0));
+        if (u == ix.byUser.constEnd()) continue;
+        const char* date = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+        if (!date) continue;
+        // The user's last period starting at or before the call.
+        const QVector<int>& mine = u.value();
+        int line = -1;
+        for (int lo = 0, hi = mine.size() - 1; lo <= hi;) {
+            const int mid = (lo + hi) / 2;
+            if (std::strcmp(ix.start[mine[mid]].constData(), date) <= 0) {
+                line = mine[mid];
+                lo = mid + 1;
+            } else {
+                hi = mid - 1;
+            }
+        }
+        if (line < 0 || std::strcmp(date, ix.end[line].constData()) >= 0) continue;
+        const int category = sqlite3_column_int(st, 4);
+        if (category < 0 || category > 9) continue;  // incoming calls are never settled
+        Currency part[5];
+        Currency all;
+        for (int k = 0; k < 5; ++k) {
+            part[k] = Currency::fromRaw(sqlite3_column_int64(st, 5 + k));
+            all += part[k];
+        }
+        // Calls without an account carry four blanks in f_zh.
+        const char* zh = reinterpret_cast<const char*>(sqlite3_column_text(st, 3));
+        const int zhLen = sqlite3_column_bytes(st, 3);
+        bool account = false;
+        for (int i = 0; zh && i < zhLen; ++i)
+            if (zh[i] != ' ') account = true;
+        StatementLine& l = lines[line];
+        int row;
+        if (account) {
+            const QByteArray code(zh, zhLen);
+            auto it = ix.accounts[line].find(code);
+            if (it == ix.accounts[line].end()) {
+                DetailRow d;
+                d.kind = kKindAccount;
+                d.name = QString::fromUtf8(code);
+                l.details << d;
+                it = ix.accounts[line].insert(code, l.details.size() - 1);
+            }
+            row = it.value();
+        } else {
+            const qint64 addr = sqlite3_column_int64(st, 2);
+            auto it = ix.extensions[line].find(addr);
+            if (it == ix.extensions[line].end()) {
+                DetailRow d;
+                d.kind = kKindExtension;
+                d.name = QString::number(addr);
+                l.details << d;
+                it = ix.extensions[line].insert(addr, l.details.size() - 1);
+            }
+            row = it.value();
+        }
+        DetailRow& d = l.details[row];
+        l.sums.types[category] += all;
+        d.sums.types[category] += all;
+        for (int k = 0; k < 5; ++k) {
+            l.sums.fees[k] += part[k];
+            d.sums.fees[k] += part[k];
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        const DbError e = sqliteError(raw);
+        sqlite3_finalize(st);
+        throw e;
+    }
+    sqlite3_finalize(st);
+}
+
 // Detaches the year read, whatever happens while it is read.
 struct YearGuard {
     Database db;
@@ -40,57 +151,6 @@ struct YearGuard {
         if (db.isOpen()) db.close();
     }
 };
-
-// Adds one table's grouped sums of the user and period into `sums` and the detail rows.
-void sumTable(const Database& db, const QString& table, qint64 userId, const QDateTime& start, const QDateTime& end,
-              const QList<int>& categories, int minSeconds, PeriodSums& sums, QHash<QString, int>& index,
-              QList<DetailRow>& details) {
-    QString sql = QStringLiteral(
-                      "SELECT f_calladdr, f_zh, f_phmode, SUM(f_moneny), SUM(f_addfee1), SUM(f_addfee2), "
-                      "SUM(f_gatefee), SUM(f_linkfee) FROM %1 WHERE f_userid=? AND f_date>=? AND f_date<? "
-                      "AND f_phmode IN (%2)")
-                      .arg(db.qualified(table), inList(categories.size()));
-    Params p{userId, start, end};
-    for (int c : categories) p << c;
-    if (minSeconds > 0) {
-        sql += QStringLiteral(" AND f_long>=?");
-        p << minSeconds;
-    }
-    sql += QStringLiteral(" GROUP BY f_calladdr, f_zh, f_phmode");
-    platform::Recordset rs = db.query(sql, p);
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-        const int category = static_cast<int>(rs.value(2).toLongLong());
-        if (category < 0 || category > 9) continue;  // incoming calls have no column and are never settled
-        Currency part[5];
-        Currency all;
-        for (int k = 0; k < 5; ++k) {
-            // A money sum is read as the stored ten-thousandths it adds up.
-            part[k] = Currency::fromRaw(rs.value(3 + k).toLongLong());
-            all += part[k];
-        }
-        // Calls without an account carry four blanks in f_zh.
-        const QString zh = rs.value(1).toString();
-        const bool account = !zh.trimmed().isEmpty();
-        const int kind = account ? kKindAccount : kKindExtension;
-        const QString name = account ? zh : QString::number(rs.value(0).toLongLong());
-        const QString key = QString::number(kind) + ':' + name;
-        auto it = index.find(key);
-        if (it == index.end()) {
-            DetailRow row;
-            row.kind = kind;
-            row.name = name;
-            details << row;
-            it = index.insert(key, details.size() - 1);
-        }
-        DetailRow& d = details[it.value()];
-        sums.types[category] += all;
-        d.sums.types[category] += all;
-        for (int k = 0; k < 5; ++k) {
-            sums.fees[k] += part[k];
-            d.sums.fees[k] += part[k];
-        }
-    }
-}
 
 QDateTime toSecond(const QDateTime& t) {
     return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), t.time().second()));
@@ -178,38 +238,67 @@ QList<QPair<QDateTime, QDateTime>> MonthlyPeriods(const QDateTime& start, const 
     return out;
 }
 
-void TotalBill(qint64 userId, const QDateTime& start, const QDateTime& end, const QList<int>& categories,
-               int minSeconds, PeriodSums& sums, QList<DetailRow>& details) {
-    sums = PeriodSums();
-    details.clear();
-    if (categories.isEmpty() || !(start < end)) return;
-    QHash<QString, int> index;
-    // Records not yet archived (a run refused or failed, calls stored since).
-    if (dbPhoneCur.isOpen()) {
-        const QString cur = dbPhoneCur.actualTableName(QStringLiteral("Tab_Phone"));
-        if (!cur.isEmpty()) sumTable(dbPhoneCur, cur, userId, start, end, categories, minSeconds, sums, index, details);
+void SumPeriods(QList<StatementLine>& lines, const QList<int>& categories, int minSeconds) {
+    LineIndex index;
+    index.start.resize(lines.size());
+    index.end.resize(lines.size());
+    index.extensions.resize(lines.size());
+    index.accounts.resize(lines.size());
+    QDateTime from, to;
+    for (int i = 0; i < lines.size(); ++i) {
+        StatementLine& l = lines[i];
+        l.sums = PeriodSums();
+        l.details.clear();
+        if (!(l.start < l.end)) continue;
+        index.start[i] = platform::dateText(l.start).toUtf8();
+        index.end[i] = platform::dateText(l.end).toUtf8();
+        index.byUser[l.userId] << i;
+        if (!from.isValid() || l.start < from) from = l.start;
+        if (!to.isValid() || l.end > to) to = l.end;
     }
-    const QDateTime lastMoment = end.addSecs(-1);
-    for (int y = start.date().year(); y <= lastMoment.date().year(); ++y) {
+    if (categories.isEmpty() || !from.isValid()) return;
+    for (QVector<int>& mine : index.byUser)
+        std::sort(mine.begin(), mine.end(), [&](int a, int b) { return index.start[a] < index.start[b]; });
+    const QDateTime lastMoment = to.addSecs(-1);
+    for (int y = from.date().year(); y <= lastMoment.date().year(); ++y) {
         const QString path = ArchivePath(y);
         if (!QFileInfo::exists(path)) continue;
         if (LastArchiveRun().damaged.contains(QFileInfo(path).fileName(), Qt::CaseInsensitive))
             throw DbError(platform::kErrNotADatabase, QStringLiteral("话单归档文件已损坏: %1").arg(QFileInfo(path).fileName()));
-        YearGuard year{AttachArchive(y, kReadSchema)};
+        YearGuard year;
+        try {
+            year.db = AttachArchive(y, kReadSchema);
+        } catch (const DbError& e) {
+            throw DbError(e.number(), QStringLiteral("话单归档文件无法读取: %1 (%2)").arg(QFileInfo(path).fileName(), e.text()));
+        }
         if (!year.db.isOpen()) continue;
         for (int m = 1; m <= 12; ++m) {
             const QDateTime monthStart(QDate(y, m, 1), QTime(0, 0));
-            if (monthStart >= end || monthStart.addMonths(1) <= start) continue;
+            if (monthStart >= to || monthStart.addMonths(1) <= from) continue;
             const QString table = year.db.actualTableName(MonthTableName(m));
-            if (table.isEmpty()) continue;
-            sumTable(year.db, table, userId, start, end, categories, minSeconds, sums, index, details);
+            if (!table.isEmpty()) sumTable(year.db, table, from, to, categories, minSeconds, lines, index);
         }
     }
+    // Records not yet archived (a run refused or failed, calls stored since), last.
+    if (dbPhoneCur.isOpen()) {
+        const QString cur = dbPhoneCur.actualTableName(QStringLiteral("Tab_Phone"));
+        if (!cur.isEmpty()) sumTable(dbPhoneCur, cur, from, to, categories, minSeconds, lines, index);
+    }
+}
+
+void TotalBill(qint64 userId, const QDateTime& start, const QDateTime& end, const QList<int>& categories,
+               int minSeconds, PeriodSums& sums, QList<DetailRow>& details) {
+    QList<StatementLine> one(1);
+    one[0].userId = userId;
+    one[0].start = start;
+    one[0].end = end;
+    SumPeriods(one, categories, minSeconds);
+    sums = one[0].sums;
+    details = one[0].details;
 }
 
 SettleResult RunSettlement(const SettleOptions& opt, const std::function<void(int, int, const QString&)>& progress) {
     SettleResult res;
-    res.started = true;
     ArchiveBills();
     // From here to the end no archive run moves a record between the files read.
     ArchiveHold hold;
@@ -262,11 +351,13 @@ SettleResult RunSettlement(const SettleOptions& opt, const std::function<void(in
                 line.start = from;
                 line.end = to;
                 line.rent = users.cur(QStringLiteral("rent"));
-                TotalBill(uid, from, to, opt.categories, opt.minSeconds, line.sums, line.details);
                 res.lines << line;
             }
         }
         who.clear();
+        // Every period summed at once, without yielding: no record moves or
+        // arrives between the files while they are read.
+        SumPeriods(res.lines, opt.categories, opt.minSeconds);
         writeBalance(res.lines);
         res.ok = true;
     } catch (const UserError& e) {

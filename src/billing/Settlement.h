@@ -70,21 +70,25 @@ struct StatementLine {
 
 struct SettleResult {
     bool ok = false;
-    bool started = false;          // false: refused before anything was read (no right)
     QString error;                 // "结算错误:" + user name + " " + description
     QList<StatementLine> lines;
 };
 
-// Sums one user's calls of [start, end) from Tab_Phone and every yearly
-// archive the period touches; each year is attached, read and detached at
-// once. Throws DbError when a year cannot be read.
+// Sums every line's calls of its own [start, end): one pass over each month
+// table the lines touch and over Tab_Phone (read last), each call added to
+// the line of its user and period; each year attached only while it is read.
+// Fills each line's sums and detail rows. Throws DbError when a year cannot
+// be read. Does not yield.
+void SumPeriods(QList<StatementLine>& lines, const QList<int>& categories, int minSeconds);
+
+// One user's calls of [start, end) (the same sums for a single period).
 void TotalBill(qint64 userId, const QDateTime& start, const QDateTime& end, const QList<int>& categories,
                int minSeconds, PeriodSums& sums, QList<DetailRow>& details);
 
-// Runs a settlement: archives the current records first, then sums every
-// chosen user per period and writes tab_balance in one transaction once all
-// are summed (on an error nothing is written). `progress` is told each user
-// (1-based) before it is summed; the run yields there.
+// Runs a settlement: archives the current records first, then takes every
+// chosen user's periods, sums them all and writes tab_balance in one
+// transaction (on an error nothing is written). `progress` is told each user
+// (1-based) as its periods are taken; the run yields there, never later.
 SettleResult RunSettlement(const SettleOptions& opt, const std::function<void(int, int, const QString&)>& progress = {});
 
 // The statement line text: name, start, end, mode name, total, and the rent when shown.

@@ -281,7 +281,8 @@ TEST_F(SettlementTest, ErrorsStopTheRunAndKeepTheTable) {
     }
     auto r = RunSettlement(o);
     EXPECT_FALSE(r.ok);
-    EXPECT_TRUE(r.error.startsWith(QStringLiteral("结算错误:甲 "))) << r.error.toStdString();
+    EXPECT_TRUE(r.error.startsWith(QStringLiteral("结算错误:"))) << r.error.toStdString();
+    EXPECT_TRUE(r.error.contains(QStringLiteral("PhBill_2003.mdb"))) << r.error.toStdString();
     EXPECT_EQ(userRows(), before);
     QFile::remove(DataPath + "PhBill_2003.mdb");
 
