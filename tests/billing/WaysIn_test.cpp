@@ -74,8 +74,16 @@ TEST_F(SettlementWaysIn, PopupSettlesAndPaysOneUser) {
         static_cast<frmPayed*>(d)->cmdPay_Click();
         d->accept();
     });
+    settle();
+    sw.clearReceived();
     frmBalanceBill::SettleUser(7);
     EXPECT_FALSE(frmBalanceBill::exists());
+    EXPECT_TRUE(core::ConsoleEnabled());
+    settle();
+    const QStringList frames = received();
+    ASSERT_GE(frames.size(), 4);
+    EXPECT_EQ(frames.mid(0, 2), (QStringList{"84040000", "960300"}));
+    EXPECT_EQ(frames.last(), "960301");
     EXPECT_EQ(prompts, QStringList{"用户庚的应付款:12.34"});
     EXPECT_EQ(dbSwitch.scalar("SELECT lastdate FROM user WHERE userid=7").toString(), "2004-12-06 10:00:00");
     EXPECT_EQ(dbSwitch.scalar("SELECT lastdate FROM user WHERE userid=8").toString(), "2004-11-01 00:00:00");
