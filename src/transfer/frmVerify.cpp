@@ -59,7 +59,7 @@ frmVerify::frmVerify(QWidget* parent) : QDialog(parent) {
     cmdPriv = new QPushButton(QStringLiteral("上一个(&B)"), this);
     cmdNext = new QPushButton(QStringLiteral("下一个(&N)"), this);
     cmdClose = new QPushButton(QStringLiteral("关  闭"), this);
-    fgSys->hide();   // the switch's rows are shown through fgVerify
+    fgSys->setMaximumHeight(120);   // the rows that differ, as the switch holds them
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(lblPrompt);
