@@ -7,7 +7,6 @@
 #include "core/ModSwitch.h"
 #include "core/OpLog.h"
 #include "core/frmProgress.h"
-#include "link/ModComm.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 
@@ -64,17 +63,10 @@ void frmBalanceBill::ShowFromConsole() {
 }
 
 void frmBalanceBill::SettleUser(qint64 userId) {
-    // Monitoring off and the switch's reports paused while the user is settled.
-    ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
-    ModComm::SendOrder(QStringLiteral("960300"), false, 4, true);
-    billing::SetConsoleEnabled(false);
     frmBalanceBill& f = instance();
     if (QTreeWidgetItem* it = f.itemByKey(QStringLiteral("K%1").arg(userId))) it->setCheckState(0, Qt::Checked);
     f.cmdBalance_Click(1);
     unload();
-    billing::SetConsoleEnabled(true);
-    ModComm::SetMonitor(true);
-    ModComm::SendOrder(QStringLiteral("960301"), false, 4, true);
 }
 
 frmBalanceBill::frmBalanceBill(QWidget* parent) : QWidget(parent, Qt::Window) {

@@ -25,10 +25,8 @@ public:
 
     // The tree node: the console is disabled until the window unloads.
     static void ShowFromConsole();
-    // The user popup's "结算": with monitoring off and the switch's reports
-    // paused, settles and pays one user with the window's remembered settings
-    // (the window loaded only meanwhile, the console disabled), then turns
-    // them on again.
+    // The user popup's "结算": settles and pays one user with the window's
+    // remembered settings, the window loaded only meanwhile.
     static void SettleUser(qint64 userId);
 
     void optOBJ_Click(int index);

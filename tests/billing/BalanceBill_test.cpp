@@ -1,4 +1,5 @@
 // The settlement window's choices.
+#include "billing/BillingSeams.h"
 #include "billing/frmBalanceBill.h"
 #include "billing/frmPayfor.h"
 #include "billing/frmPayed.h"
@@ -164,6 +165,15 @@ TEST_F(BalanceBillTest, ModeNamesInThePaymentRows) {
     });
     win().cmdBalance_Click(0);
     EXPECT_EQ(modes, (QStringList{"不结算用户", "押金用户", "按月用户", "不结算用户", "不结算用户"}));
+
+    // Settle and print: the whole statement printed, no window shown.
+    QStringList printed;
+    billing::testing::Seams s;
+    s.printGrid = [&](platform::FlexGrid& g, const QString& title) { printed << title + QString::number(g.Rows() - 1); };
+    billing::testing::setSeams(s);
+    dbSwitch.execute("UPDATE user SET balancemode=0 WHERE userid=4");
+    win().cmdBalance_Click(2);
+    EXPECT_EQ(printed, QStringList{"结算单7"});
 }
 
 }  // namespace

@@ -76,9 +76,11 @@ TEST_F(SettlementWaysIn, PopupSettlesAndPaysOneUser) {
     });
     settle();
     sw.clearReceived();
-    frmBalanceBill::SettleUser(7);
+    GridSelFirst = ModGeneral::FindGridRow(*console().fgDisp, 0, "7", 1);
+    ASSERT_GE(GridSelFirst, 1);
+    console().mnuBalanceUser_Click();
     EXPECT_FALSE(frmBalanceBill::exists());
-    EXPECT_TRUE(core::ConsoleEnabled());
+    EXPECT_TRUE(console().isVisible());
     settle();
     const QStringList frames = received();
     ASSERT_GE(frames.size(), 4);
