@@ -51,7 +51,16 @@ void MDIMain::MDIForm_Load() {
     if (!console) throw std::logic_error("the frame was shown with no console to hold");
     setCentralWidget(console->ConsoleWidget());
     connect(console->ConsoleWidget(), &QWidget::windowTitleChanged, this, &MDIMain::showTitle);
-    console->Form_Load();
+    try {
+        console->Form_Load();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception& e) {
+        // No failure of the start-up ends the program unseen.
+        platform::MsgBox(QStringLiteral("系统启动失败:") + QString::fromUtf8(e.what()), platform::mbOKOnly,
+                         QStringLiteral("警告"));
+        platform::EndProgram(1);
+    }
     console->ConsoleWidget()->show();
     // A cancelled or refused login ends the program without a word.
     if (!frmWorker::instance().GetLogin()) platform::EndProgram(0);

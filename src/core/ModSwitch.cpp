@@ -15,7 +15,11 @@
 #include <QRegularExpression>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <QTemporaryDir>
 #include <cmath>
+#include <cstring>
+#include <sqlite3.h>
 
 namespace ModSwitch {
 
@@ -160,18 +164,210 @@ bool SameStructure(const Database& bak, const Database& cur) {
     return true;
 }
 
-// Replaces `target` by the copy `bak` when the copy is a sound database.
-bool RestoreFromBak(const QString& bak, const QString& target) {
+// The tables without which the station cannot run on a file: a file that
+// lacks one counts as damaged (an empty or zero-byte file among them).
+QStringList StationTables(const QString& file) {
+    const QString name = QFileInfo(file).fileName();
+    if (name.compare(QStringLiteral("switch.mdb"), Qt::CaseInsensitive) == 0)
+        return {QStringLiteral("Variant"), QStringLiteral("user"), QStringLiteral("Worker")};
+    if (name.compare(QStringLiteral("PhoneCur.mdb"), Qt::CaseInsensitive) == 0)
+        return {QStringLiteral("Tab_Phone"), QStringLiteral("tab_errPh")};
+    return {};
+}
+
+QString MissingTable(const Database& db, const QString& file) {
+    for (const QString& t : StationTables(file))
+        if (!db.hasTable(t)) return t;
+    return {};
+}
+
+// A copy that passes the check and holds the station's tables.
+bool SoundCopy(const QString& bak) {
     if (!QFileInfo(bak).isFile()) return false;
     try {
         Database b = Database::open(bak);
-        const bool ok = b.quickCheck();
+        const bool ok = b.quickCheck() && MissingTable(b, bak.chopped(4)).isEmpty();
         b.close();
-        if (!ok) return false;
+        return ok;
     } catch (const DbError&) {
         return false;
     }
-    return platform::safeReplace(bak, target);
+}
+
+// Reads the rows of `table` in `schema` that the engine can still read, by
+// rowid: forwards until the first damaged page, then backwards from the end.
+QMap<qint64, QVariantList> ReadableRows(sqlite3* db, const QString& schema, const QString& table, const QStringList& cols) {
+    QMap<qint64, QVariantList> rows;
+    QStringList quoted;
+    for (const QString& c : cols) quoted << quoteIdent(c);
+    for (const char* order : {"ASC", "DESC"}) {
+        const QByteArray sql = QStringLiteral("SELECT rowid, %1 FROM %2.%3 ORDER BY rowid %4")
+                                   .arg(quoted.join(QLatin1Char(',')), quoteIdent(schema), quoteIdent(table),
+                                        QLatin1String(order))
+                                   .toUtf8();
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(st);
+            return rows;
+        }
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            const qint64 id = sqlite3_column_int64(st, 0);
+            if (rows.contains(id)) break;   // met the rows read from the other end
+            QVariantList r;
+            for (int i = 0; i < cols.size(); ++i) {
+                switch (sqlite3_column_type(st, i + 1)) {
+                case SQLITE_INTEGER: r << QVariant::fromValue<qlonglong>(sqlite3_column_int64(st, i + 1)); break;
+                case SQLITE_FLOAT: r << sqlite3_column_double(st, i + 1); break;
+                case SQLITE_NULL: r << QVariant(); break;
+                default:
+                    r << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i + 1)),
+                                           sqlite3_column_bytes(st, i + 1));
+                }
+            }
+            rows.insert(id, r);
+        }
+        sqlite3_finalize(st);
+    }
+    return rows;
+}
+
+// Copies into the restored call file the calls and rejects the damaged one
+// still holds that the copy lacks, in one transaction. The damaged file is
+// only read, on a connection of its own. Returns the calls copied.
+int RecoverRows(const QString& restored, const QString& damaged) {
+    // The damaged file is read in memory, cut to whole pages: a page the file
+    // holds only in part would give rows of zeros and garbage.
+    QString source = damaged;
+    QTemporaryDir work;
+    if (QFileInfo(damaged + QStringLiteral("-journal")).size() > 0 && work.isValid()) {
+        // Its hot journal is rolled back first, on copies: what it undoes was never committed.
+        source = work.filePath(QStringLiteral("r.mdb"));
+        if (QFile::copy(damaged, source) &&
+            QFile::copy(damaged + QStringLiteral("-journal"), source + QStringLiteral("-journal"))) {
+            sqlite3* r = nullptr;
+            if (sqlite3_open_v2(QFile::encodeName(source).constData(), &r, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
+                sqlite3_exec(r, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+            sqlite3_close_v2(r);
+        }
+    }
+    QByteArray image;
+    {
+        QFile f(source);
+        if (!f.open(QIODevice::ReadOnly)) return 0;
+        image = f.readAll();
+    }
+    if (image.size() < 100 || !image.startsWith("SQLite format 3")) return 0;
+    int pageSize = (quint8(image[16]) << 8) | quint8(image[17]);
+    if (pageSize == 1) pageSize = 65536;
+    if (pageSize < 512) return 0;
+    image.truncate(image.size() - image.size() % pageSize);
+    sqlite3* old = nullptr;
+    if (sqlite3_open_v2(":memory:", &old, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(old);
+        return 0;
+    }
+    struct Closer {
+        sqlite3* h;
+        ~Closer() { sqlite3_close_v2(h); }
+    } closer{old};
+    auto* buf = static_cast<unsigned char*>(sqlite3_malloc64(sqlite3_uint64(image.size())));
+    if (!buf) return 0;
+    std::memcpy(buf, image.constData(), size_t(image.size()));
+    if (sqlite3_deserialize(old, "main", buf, image.size(), image.size(),
+                            SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY) != SQLITE_OK)
+        return 0;
+    // A file cut short counts fewer pages than its header says: read what is there.
+    sqlite3_exec(old, "PRAGMA writable_schema=1", nullptr, nullptr, nullptr);
+    auto oldColumns = [old](const QString& table) {
+        QStringList cols;
+        sqlite3_stmt* st = nullptr;
+        const QByteArray sql = QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdent(table)).toUtf8();
+        if (sqlite3_prepare_v2(old, sql.constData(), int(sql.size()), &st, nullptr) == SQLITE_OK)
+            while (sqlite3_step(st) == SQLITE_ROW)
+                cols << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 1))).toLower();
+        sqlite3_finalize(st);
+        return cols;
+    };
+    int calls = 0;
+    try {
+        Database db = Database::open(restored);
+        platform::Transaction tx(db);
+        for (const QString& t : {QStringLiteral("Tab_Phone"), QStringLiteral("tab_errPh")}) {
+            const QString mine = db.actualTableName(t);
+            const QStringList theirs = oldColumns(t);
+            if (mine.isEmpty() || theirs.isEmpty()) continue;
+            QStringList cols;
+            for (const platform::ColumnInfo& c : db.columns(mine))
+                if (theirs.contains(c.name.toLower())) cols << c.name;
+            const bool isCalls = t == QStringLiteral("Tab_Phone");
+            const int addrCol = cols.indexOf(QRegularExpression(QStringLiteral("^f_calladdr$"),
+                                                                QRegularExpression::CaseInsensitiveOption));
+            const int dateCol =
+                cols.indexOf(QRegularExpression(QStringLiteral("^f_date$"), QRegularExpression::CaseInsensitiveOption));
+            // A call is the call stored already when extension and start are equal;
+            // a reject row is the same row when its number is.
+            if (isCalls && (addrCol < 0 || dateCol < 0)) continue;
+            const QMap<qint64, QVariantList> rows = ReadableRows(old, QStringLiteral("main"), t, cols);
+            QStringList quoted, marks;
+            for (const QString& c : cols) {
+                quoted << quoteIdent(c);
+                marks << QStringLiteral("?");
+            }
+            const QString table = db.qualified(mine);
+            for (auto it = rows.constBegin(); it != rows.constEnd(); ++it) {
+                const QVariant present =
+                    isCalls ? db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1").arg(table),
+                                        {it->value(addrCol), it->value(dateCol)})
+                            : db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE rowid=?").arg(table), {it.key()});
+                if (!present.isNull()) continue;
+                platform::Params values;
+                for (const QVariant& v : *it) values << platform::Param(v);
+                if (isCalls) {
+                    db.execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                   .arg(table, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                               values);
+                    ++calls;
+                } else {
+                    // The reject keeps its number.
+                    db.execute(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (?, %3)")
+                                   .arg(table, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                               platform::Params{platform::Param(it.key())} + values);
+                }
+            }
+        }
+        tx.commit();
+        db.close();
+        return calls;
+    } catch (const DbError&) {
+        return 0;
+    }
+}
+
+// Replaces the damaged `target` by its sound copy `bak`, keeping the damaged
+// file aside (with its journal) under a name that says so and when, and
+// recovering what can still be read from it. `kept` and `recovered` report it.
+bool RestoreFromBak(const QString& bak, const QString& target, QString* kept, int* recovered) {
+    if (!SoundCopy(bak)) return false;
+    QString aside;
+    if (QFileInfo(target).isFile()) {
+        const QString stem = target + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        aside = stem;
+        for (int n = 2; QFileInfo::exists(aside); ++n) aside = stem + QStringLiteral("-%1").arg(n);
+        if (!QFile::rename(target, aside)) return false;
+        const QString journal = target + QStringLiteral("-journal");
+        if (QFileInfo::exists(journal)) QFile::rename(journal, aside + QStringLiteral("-journal"));
+        platform::syncDir(QFileInfo(target).absolutePath());
+    }
+    if (!platform::safeReplace(bak, target)) {
+        if (!aside.isEmpty()) {
+            QFile::rename(aside, target);
+            QFile::rename(aside + QStringLiteral("-journal"), target + QStringLiteral("-journal"));
+        }
+        return false;
+    }
+    if (kept) *kept = aside;
+    if (recovered) *recovered = aside.isEmpty() ? 0 : RecoverRows(target, aside);
+    return true;
 }
 
 void removeWorkFile(const QString& path) {
@@ -196,6 +392,9 @@ void CompactDB(const QString& fileName) {
                 throw DbError(platform::kErrFileNotFound, QStringLiteral("找不到文件 '%1'").arg(f));
             cur = Database::open(f);
             if (!cur.quickCheck()) throw DbError(platform::kErrNotADatabase, QStringLiteral("数据库已损坏 '%1'").arg(f));
+            const QString missing = MissingTable(cur, f);
+            if (!missing.isEmpty())
+                throw DbError(platform::kErrNotADatabase, QStringLiteral("数据库缺少表 %1 '%2'").arg(missing, f));
             if (QFileInfo(b).isFile()) {
                 // A copy that does not open is simply not compared.
                 try {
@@ -230,7 +429,19 @@ void CompactDB(const QString& fileName) {
     // A sound file stays as it is when only its compaction failed; the copy is
     // older than the file and would lose what was stored since.
     if (checked) return;
-    if (RestoreFromBak(b, f)) return;
+    const bool existed = QFileInfo(f).isFile();
+    QString kept;
+    int recovered = 0;
+    if (RestoreFromBak(b, f, &kept, &recovered)) {
+        // A missing file is simply replaced; a damaged one is kept and reported.
+        if (!existed) return;
+        QString text = QStringLiteral("数据库文件%1已损坏，已用备份%2恢复。损坏的文件保存为%3。")
+                           .arg(QFileInfo(f).fileName(), QFileInfo(b).fileName(), QDir::toNativeSeparators(kept));
+        if (!StationTables(f).contains(QStringLiteral("Variant")))
+            text += QStringLiteral("从损坏的文件中找回%1张话单。").arg(recovered);
+        platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
+        return;
+    }
     platform::MsgBox(QStringLiteral("恢复数据库失败!"), platform::mbOKOnly, QStringLiteral("警告"));
     core::CloseApp();
 }

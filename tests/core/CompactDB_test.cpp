@@ -1,5 +1,6 @@
 #include "core/ModSwitch.h"
 #include "platform/AppExit.h"
+#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
@@ -27,6 +28,11 @@ void writeBytes(const QString& path, const QByteArray& b) {
 // The start-up check and compaction of a data file against its ".bak" copy.
 class CompactDBTest : public testsupport::StationTest {
 protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        // A damaged file restored from its copy is reported.
+        for (int i = 0; i < 6; ++i) platform::script::answer("已损坏", platform::rOK);
+    }
     QString sw() const { return dir->file("switch.mdb"); }
     QString bak() const { return dir->file("switch.mdb.bak"); }
     // Writes the ".bak" as a copy of the current file, changed by `sql`.
@@ -77,7 +83,8 @@ TEST_F(CompactDBTest, CopyWithAnExtraTableIsRestored) {
     CompactDB("Switch.mdb");
     EXPECT_FALSE(currentKept());
     EXPECT_TRUE(Database::open(sw()).hasTable("Extra"));
-    EXPECT_TRUE(platform::script::shown().isEmpty());
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.startsWith("数据库文件switch.mdb已损坏，已用备份switch.mdb.bak恢复。"));
 }
 
 TEST_F(CompactDBTest, ShadowAndSystemTablesAreNotCompared) {
@@ -159,10 +166,19 @@ TEST_F(CompactDBTest, MissingFileIsRestoredFromItsCopy) {
 TEST_F(CompactDBTest, DamagedFileIsRestoredFromItsCopy) {
     makeBak();
     const QByteArray good = bytesOf(bak());
-    writeBytes(sw(), QByteArray("garbage").repeated(1000));
+    const QByteArray bad = QByteArray("garbage").repeated(1000);
+    writeBytes(sw(), bad);
+    platform::testing::setNow([] { return QDateTime(QDate(2026, 6, 15), QTime(8, 30, 5)); });
     CompactDB("Switch.mdb");
     EXPECT_EQ(bytesOf(sw()), good);
-    EXPECT_TRUE(platform::script::shown().isEmpty());
+    EXPECT_EQ(bytesOf(bak()), good);
+    // The damaged file is kept aside, named for what it is and when.
+    const QString aside = dir->file("switch.mdb.damaged-20260615-083005");
+    EXPECT_EQ(bytesOf(aside), bad);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(platform::script::shown()[0].title, "警告");
+    EXPECT_TRUE(platform::script::shown()[0].text.contains(QDir::toNativeSeparators(aside)));
+    EXPECT_FALSE(platform::script::shown()[0].text.contains("话单"));
 }
 
 TEST_F(CompactDBTest, MissingFileWithoutCopyClosesTheStation) {
@@ -240,4 +256,84 @@ TEST_F(CompactDBTest, SuperJournalsNoJournalNamesAreRemoved) {
     QFile::remove(dir->file("PhoneCur.mdb-journal"));
     EXPECT_EQ(RemoveStaleSuperJournals(dir->dataPath()), 1);
     EXPECT_FALSE(QFileInfo::exists(named));
+}
+
+TEST_F(CompactDBTest, FileWithoutTheStationsTablesCountsAsDamagedAndIsNeverCopiedOverItsCopy) {
+    for (const QByteArray& what : {QByteArray("zero-byte"), QByteArray("no Worker")}) {
+        SCOPED_TRACE(what.constData());
+        makeBak();
+        const QByteArray copy = bytesOf(bak());
+        if (what == "zero-byte") writeBytes(sw(), {});
+        else Database::open(sw()).execute("drop table Worker");
+        const QByteArray broken = bytesOf(sw());
+        CompactDB("Switch.mdb");
+        EXPECT_EQ(bytesOf(sw()), copy);   // restored from the copy
+        EXPECT_EQ(bytesOf(bak()), copy);
+        const QStringList aside = QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"});
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_EQ(bytesOf(dir->file(aside[0])), broken);
+        QFile::remove(dir->file(aside[0]));
+    }
+    // Without a copy: the message, the station closes, the file stays as it was and no copy is made.
+    QFile::remove(bak());
+    writeBytes(sw(), {});
+    platform::script::answer("恢复数据库失败!", platform::rOK);
+    EXPECT_THROW(CompactDB("Switch.mdb"), platform::ProgramEnded);
+    EXPECT_EQ(QFileInfo(sw()).size(), 0);
+    EXPECT_FALSE(QFileInfo::exists(bak()));
+}
+
+TEST_F(CompactDBTest, DamagedCallFileIsKeptAsideAndTheCallsTheCopyLacksAreRecovered) {
+    const QString cur = dir->file("PhoneCur.mdb");
+    auto addCall = [&](const Database& db, int i) {
+        db.execute("insert into Tab_Phone (f_calladdr, f_date, f_long, f_moneny) values (5, ?, 60, ?)",
+                   {QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0')), 2000 + i});
+    };
+    {
+        Database db = Database::open(cur);
+        for (int i = 0; i < 2; ++i) addCall(db, i);
+        db.execute("insert into tab_errPh (f_calladdr, f_date) values (5, 'x')");
+    }
+    ASSERT_TRUE(QFile::copy(cur, dir->file("PhoneCur.mdb.bak")));
+    {
+        // Stored since the copy was made, then the copy gets a table the file lacks.
+        Database db = Database::open(cur);
+        for (int i = 2; i < 5; ++i) addCall(db, i);
+        db.execute("insert into tab_errPh (f_calladdr, f_date) values (6, 'y')");
+        Database::open(dir->file("PhoneCur.mdb.bak")).execute("create table Extra (a INTEGER)");
+    }
+    CompactDB("PhoneCur.mdb");
+    Database db = Database::open(cur);
+    EXPECT_TRUE(db.hasTable("Extra"));
+    EXPECT_EQ(db.rowCount("Tab_Phone"), 5);
+    EXPECT_EQ(db.scalar("select count(distinct f_date) from Tab_Phone").toInt(), 5);
+    EXPECT_EQ(db.scalar("select f_moneny from Tab_Phone where f_date='2026-06-15 08:04:00'").toInt(), 2004);
+    EXPECT_EQ(db.rowCount("tab_errPh"), 2);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.contains("从损坏的文件中找回3张话单。"));
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).size(), 1);
+}
+
+TEST_F(CompactDBTest, TruncatedCallFileGivesBackWhatCanStillBeRead) {
+    const QString cur = dir->file("PhoneCur.mdb");
+    ASSERT_TRUE(QFile::copy(cur, dir->file("PhoneCur.mdb.bak")));
+    {
+        Database db = Database::open(cur);
+        platform::Transaction tx(db);
+        for (int i = 0; i < 2000; ++i)
+            db.execute("insert into Tab_Phone (f_calladdr, f_date, f_resp) values (?, '2026-06-15 09:00:00', ?)",
+                       {i, QString(60, 'x')});
+        tx.commit();
+    }
+    QFile f(cur);
+    ASSERT_TRUE(f.resize(f.size() * 2 / 3));
+    CompactDB("PhoneCur.mdb");
+    Database db = Database::open(cur);
+    EXPECT_TRUE(db.quickCheck());
+    const qint64 n = db.rowCount("Tab_Phone");
+    EXPECT_GT(n, 0);
+    EXPECT_LT(n, 2000);
+    EXPECT_EQ(db.scalar("select count(distinct f_calladdr) from Tab_Phone").toLongLong(), n);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.contains(QStringLiteral("找回%1张话单").arg(n)));
 }

@@ -112,3 +112,12 @@ TEST_F(MainFrame, SystemShutdownClosesWithoutAQuestion) {
     EXPECT_EQ(sw.scalar("select count(*) from worker where b_active<>0").toInt(), 0);
     EXPECT_EQ(sw.scalar("select f_memo from tab_oplog order by rowid desc limit 1").toString(), "退出系统");
 }
+
+TEST_F(MainFrame, AStartUpFailureEndsWithAMessage) {
+    platform::Database::open(dir->file("switch.mdb")).execute("drop table feerate");
+    platform::script::answer("系统启动失败", platform::rOK);
+    EXPECT_THROW(MDIMain::instance().MDIForm_Load(), platform::ProgramEnded);
+    ASSERT_FALSE(platform::script::shown().isEmpty());
+    EXPECT_TRUE(platform::script::shown().back().text.startsWith("系统启动失败:"));
+    EXPECT_EQ(platform::script::shown().back().title, "警告");
+}
