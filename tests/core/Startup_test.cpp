@@ -103,9 +103,12 @@ TEST(Startup, DamagedFileIsRestoredFromItsCopyAtStart) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(QByteArray(4096, '\x55'));
     }
-    StationRun r = runStation(dir);
+    StationRun r = runStation(dir, {"--answer", "已损坏=ok"});
     EXPECT_TRUE(r.loaded());
-    EXPECT_TRUE(r.prompts().isEmpty()) << r.prompts().join('\n').toStdString();
+    // The operator is told; the damaged file stays beside it.
+    ASSERT_EQ(r.prompts().size(), 1) << r.prompts().join('\n').toStdString();
+    EXPECT_TRUE(r.prompts()[0].startsWith("PROMPT\t0\t警告\t数据库文件PhoneCur.mdb已损坏"));
+    EXPECT_EQ(QDir(dir.dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).size(), 1);
     EXPECT_TRUE(platform::Database::open(dir.file("PhoneCur.mdb")).hasTable("Tab_Phone"));
 }
 
