@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "pricing/ClsMonitor.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -118,13 +119,12 @@ bool Append(const QByteArray& frameIn) {
     if (DataPath.isEmpty()) return false;
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
     bool ok = false;
     bool created = false;
     int waiting = 0;
     do {
         struct stat st {};
-        if (::fstat(fd, &st) != 0) break;
+        if (fd < 0 || ::fstat(fd, &st) != 0) break;
         off_t size = st.st_size;
         QByteArray head(kHeader, '\0');
         if (size >= kHeader && ::pread(fd, head.data(), kHeader, 0) != kHeader) break;
@@ -148,11 +148,14 @@ bool Append(const QByteArray& frameIn) {
         waiting = int((end - kHeader) / kEntry) + 1;
         ok = true;
     } while (false);
-    ::close(fd);
+    if (fd >= 0) ::close(fd);
     if (ok && created) ok = platform::syncDir(QFileInfo(path).absolutePath());
     if (ok) {
         keepRetrying(true);
         showState(failingText(waiting));
+    } else {
+        // The switch sends it again; until something can keep it, the operator knows.
+        showState(QStringLiteral("话单存储失败，暂存文件%1也无法写入").arg(QDir::toNativeSeparators(path)));
     }
     return ok;
 }

@@ -120,10 +120,12 @@ TEST_F(SpoolTest, RecordFailingByItsContentIsAskedAgainAndKeptAsRejectRowOrInThe
 }
 
 TEST_F(SpoolTest, RecordKeptNowhereIsAskedForAgain) {
+    frmPABX::instance();
     moveTable("Tab_Phone", "Tab_Away");
     ASSERT_TRUE(QDir().mkpath(spool::Path()));   // the spool cannot be written either
     record(call(0));
     record(call(0));
     EXPECT_EQ(sent(), (QStringList{QStringLiteral("820303"), QStringLiteral("820303")}));
     EXPECT_EQ(remainOf(7), yuan("10"));
+    EXPECT_TRUE(frmPABX::instance().sbrInfo->panelText(2).startsWith(QStringLiteral("话单存储失败")));
 }
