@@ -22,7 +22,9 @@
 #include "link/frmSRV.h"
 #include "params/BoardPanel.h"
 #include "params/ExtCountView.h"
+#include "params/GridEditors.h"
 #include "params/NavTree.h"
+#include "params/SavePara.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
 #include "pricing/RecordSpool.h"
@@ -260,6 +262,7 @@ frmPABX::frmPABX(QWidget* parent) : QWidget(parent) {
     cboModify = new QComboBox(this);
     cboModify->setObjectName(QStringLiteral("cboModify"));
     cboModify->hide();
+    ModSwitch::AttachGridEditors(fgDisp, txtModify, cboModify);
 
     tmrCom = new QTimer(this);
     tmrCom->setInterval(3);
@@ -431,18 +434,9 @@ void frmPABX::closeEvent(QCloseEvent* e) {
 }
 
 bool frmPABX::InputVisible() {
-    if (EditDone) return false;
-    // The in-place editors commit or refuse their edit when they lose the
-    // focus; a command given meanwhile only does that.
-    if (txtModify->isVisible()) {
-        txtModify->clearFocus();
-        return true;
-    }
-    if (cboModify->isVisible()) {
-        cboModify->clearFocus();
-        return true;
-    }
-    return false;
+    // A command given while an in-place editor is open only commits or
+    // refuses that edit.
+    return ModSwitch::EditorInputVisible();
 }
 
 void frmPABX::mnuExit_Click() {
@@ -463,8 +457,7 @@ bool frmPABX::NotExit(int UnloadMode) {
         if (platform::MsgBox(QStringLiteral("要退出系统吗?"), platform::mbYesNo | platform::mbQuestion, AppName) ==
             platform::rNo)
             return true;
-        // Pending grid edits are offered for saving by the grid's own save,
-        // which only exists once the grid can be edited; nothing is pending before.
+        if (g_Modified) ModSwitch::SaveSwitchPara(m_TableRight, false);
     }
     CloseApp();
 }
@@ -590,6 +583,8 @@ void frmPABX::tvSwitch_Click() {
     setCursor(Qt::WaitCursor);
     sbrInfo->setPanelText(2, QString());
     try {
+        // The view being left offers its unsaved edits for saving first.
+        ModSwitch::SaveSwitchPara(m_TableRight, true);
         if (frmFind::exists()) frmFind::unload();
         m_TableRight = 0;
         m_LastTable = CurTable;

@@ -69,11 +69,11 @@ public:
     QDateTime LastArchiveRun() const { return m_LastArchive; }
 
     // ---- navigation tree ----
-    void tvSwitch_Click();
+    void tvSwitch_Click() override;
     // Selects the node of `key` and shows its view.
     bool ShowView(const QString& key) override;
     QWidget* ConsoleWidget() override { return this; }
-    int TableRight() const { return m_TableRight; }
+    int TableRight() const override { return m_TableRight; }
 
     // ---- layout (twips) ----
     void SetInitFace();
@@ -153,12 +153,9 @@ public:
     QToolBar* tbrLegend = nullptr;         // board kinds; one pressed at a time
     QActionGroup* legendGroup = nullptr;
     QLabel* picRun = nullptr;              // link activity picture
-    QLineEdit* txtModify = nullptr;
-    QComboBox* cboModify = nullptr;
     QTimer* tmrCom = nullptr;              // link timer, 3 ms
     QTimer* tmrSys = nullptr;              // clock timer, 1000 ms
     int ShowEditorFlag = 0;
-    bool EditDone = false;
 
 protected:
     bool eventFilter(QObject* o, QEvent* e) override;

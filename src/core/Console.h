@@ -25,7 +25,9 @@
 #include <QVector>
 #include <functional>
 
+class QComboBox;
 class QLabel;
+class QLineEdit;
 class QTimer;
 class QToolBar;
 class QTreeWidget;
@@ -51,6 +53,9 @@ public:
     QWidget* PicMain = nullptr;                // the board panel
     QVector<QLabel*> picCard;                  // board slots 0..21
     QTimer* Timer1 = nullptr;                  // the demo timer of the trace window
+    QLineEdit* txtModify = nullptr;            // the in-place text editor of fgDisp
+    QComboBox* cboModify = nullptr;            // the in-place option editor of fgDisp
+    bool EditDone = false;                     // the open option editor's value was committed
 
     // ---- what the console does for others ----
     // The console's own widget; its window() is the frame it sits in.
@@ -65,6 +70,10 @@ public:
     virtual void picRun_DblClick() = 0;
     // Selects the tree node of `key` and shows its view (CurTable becomes `key`).
     virtual bool ShowView(const QString& key) = 0;
+    // Shows the view of the selected tree node again (after a save or a discard).
+    virtual void tvSwitch_Click() = 0;
+    // The right number that guards the table shown (0 when none).
+    virtual int TableRight() const = 0;
 };
 
 // The console now loaded, or null.

@@ -33,7 +33,10 @@ QString ParaMode;
 bool g_Modified = false;
 qint32 GridSelFirst = 0, GridSelLast = 0;
 qint32 SelRowFirst = 0, SelRowLast = 0;
-int GridMouseRow = 0;
+int GridMouseCol = 0;
+int& GridMouseRow = GridMouseCol;
+int GridSelColFirst = 0, GridSelColLast = 0;
+bool g_Editing = false;
 
 bool PrnType = false;
 int PrnHD = 0;
@@ -79,7 +82,9 @@ void ResetGlobals() {
     ParaMode.clear();
     g_Modified = false;
     GridSelFirst = GridSelLast = SelRowFirst = SelRowLast = 0;
-    GridMouseRow = 0;
+    GridMouseCol = 0;
+    GridSelColFirst = GridSelColLast = 0;
+    g_Editing = false;
     PrnType = false;
     PrnHD = 0;
     SHPrnHD = false;

@@ -71,7 +71,13 @@ extern QString ParaMode;
 extern bool g_Modified;
 extern qint32 GridSelFirst, GridSelLast;
 extern qint32 SelRowFirst, SelRowLast;
-extern int GridMouseRow;
+// The grid column of the cell being edited; the older name GridMouseRow
+// (a column, despite its name) is the same variable.
+extern int GridMouseCol;
+extern int& GridMouseRow;
+extern int GridSelColFirst, GridSelColLast;
+// An in-place editor opened by a double-click and not yet committed.
+extern bool g_Editing;
 
 // System parameters (LoadSysPara).
 extern bool PrnType;

@@ -1,0 +1,128 @@
+#include "params/CellEdit.h"
+
+#include "core/Deposit.h"
+#include "core/ModDefine.h"
+#include "params/EntryRules.h"
+#include "params/OptionLists.h"
+#include "params/ShowTable.h"
+#include "params/TableViews.h"
+#include "params/TransferHooks.h"
+#include "params/ViewSupport.h"
+
+namespace ModSwitch {
+
+namespace {
+
+platform::Currency money(const QString& text) {
+    platform::Currency c;
+    ValText(text, &c);
+    return c;
+}
+
+QString timeText(const QString& text, const QString& format) {
+    const auto t = ParseEntryTime(text);
+    return t ? t->toString(format) : text;
+}
+
+// "name-id": the id behind the last "-" (a name may hold "-" itself).
+bool splitUserItem(const QString& item, QString* name, qint64* id) {
+    const int dash = item.lastIndexOf(QLatin1Char('-'));
+    if (dash < 0) return false;
+    bool ok = false;
+    *id = item.mid(dash + 1).toLongLong(&ok);
+    *name = item.left(dash);
+    return ok;
+}
+
+}  // namespace
+
+QHash<qint64, platform::Currency>& TypedDeposits() {
+    static QHash<qint64, platform::Currency> typed;
+    return typed;
+}
+
+void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
+    g_Editing = false;
+    const int c = GridMouseCol;
+    const QString title = grid.TextMatrix(0, c).trimmed();
+    QStringList grades;
+    QString userName;
+    qint64 userId = 0;
+    if (title == QStringLiteral("所属用户")) {
+        GetOptionList(QStringLiteral("押金等级"), grades);
+        if (!splitUserItem(T, &userName, &userId) ||
+            dbSwitch.scalar(QStringLiteral("select userid from user where userid=?"), {userId}).isNull()) {
+            params::views::StatusText(QStringLiteral("用户不存在"));
+            return;
+        }
+    }
+    const bool redraw = grid.Redraw();
+    grid.setRedraw(false);
+    for (int r = GridSelFirst; r <= GridSelLast; ++r) {
+        if (r < grid.FixedRows() || r >= grid.Rows()) continue;
+        const QString cell = grid.TextMatrix(r, c);
+        bool changed = false;
+        const auto set = [&](const QString& v) {
+            if (cell != v) {
+                grid.setTextMatrix(r, c, v);
+                changed = true;
+            }
+        };
+        if (title == QStringLiteral("弹性号码")) {
+            set(grid.TextMatrix(r, 1) + T);
+        } else if (title == QStringLiteral("叫醒时间")) {
+            set(timeText(T, QStringLiteral("HH:mm")));
+        } else if (title == QStringLiteral("开始时间") || title == QStringLiteral("结束时间")) {
+            const bool seconds = CurTable == QLatin1String("Times") || CurTable == QLatin1String("FeeRate");
+            set(timeText(T, seconds ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm")));
+        } else if (title == QStringLiteral("首次价格") || title == QStringLiteral("单次价格") ||
+                   title == QStringLiteral("手续费") || title == QStringLiteral("附加费") || title == QStringLiteral("月租费")) {
+            set(money(T).toString2());
+        } else if (title == QStringLiteral("所属用户")) {
+            if (cell != userName) {
+                grid.setTextMatrix(r, c, userName);
+                const quint8 grade = ModGeneral::GetDepositGrade(userId);
+                const int gc = GetColIndex(QStringLiteral("押金等级"), grid);
+                if (gc >= 0) grid.setTextMatrix(r, gc, grades.value(grade));
+                dbSwitch.execute(QStringLiteral("update %1 set depositgrade=?,userid=? where address=?")
+                                     .arg(params::views::CheckedTable(CurTable)),
+                                 {grade, userId, grid.TextMatrix(r, 0).toLongLong()});
+            }
+        } else if (title == QStringLiteral("帐号")) {
+            const QString shown = T == QLatin1String("FFFF") ? T : QStringLiteral("%1").arg(T.toLongLong(), 4, 10, QLatin1Char('0'));
+            if (cell != shown) {
+                grid.setTextMatrix(r, 6, QStringLiteral("ON"));
+                grid.setTextMatrix(r, c, shown);
+                const qint64 address = grid.TextMatrix(r, 0).toLongLong();
+                // Pending until the switch acknowledges it: a send that fails
+                // leaves the account for the next download.
+                dbSwitch.execute(QStringLiteral("update account set account=?,clearpassword=1,bset=1 where address=?"),
+                                 {shown, address});
+                SendAccountNow(address);
+            }
+        } else if (title == QStringLiteral("预付押金")) {
+            const platform::Currency add = money(T);
+            if (add != platform::Currency()) {
+                grid.setTextMatrix(r, c, (money(cell) + add).toString2());
+                grid.setTextMatrix(r, 5, (money(grid.TextMatrix(r, 5)) + add).toString2());
+                TypedDeposits()[grid.TextMatrix(r, 0).toLongLong()] += add;
+                changed = true;
+            }
+        } else if (title == QStringLiteral("透支额") || title == QStringLiteral("修改金额")) {
+            if (money(T) != money(cell)) {
+                grid.setTextMatrix(r, c, money(T).toString2());
+                changed = true;
+            }
+        } else {
+            set(T);
+        }
+        if (changed) {
+            if (CurTable == QLatin1String("Extension")) SetRowColor3(grid, r, ModGeneral::kEditedRowColor, c < 3);
+            else SetRowColor(grid, r, ModGeneral::kEditedRowColor);
+            g_Modified = true;
+        }
+    }
+    grid.setRedraw(redraw);
+}
+
+}  // namespace ModSwitch

@@ -1,0 +1,698 @@
+#include "params/SavePara.h"
+
+#include "core/Deposit.h"
+#include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "core/ModSwitch.h"
+#include "core/OpLog.h"
+#include "link/LinkTrace.h"
+#include "params/BoardPanel.h"
+#include "params/CellEdit.h"
+#include "params/DialDigits.h"
+#include "params/EntryRules.h"
+#include "params/OptionLists.h"
+#include "params/ShowTable.h"
+#include "params/TableViews.h"
+#include "params/TransferHooks.h"
+#include "params/ViewSupport.h"
+#include "platform/Prompts.h"
+
+#include <QSet>
+
+namespace ModSwitch {
+
+namespace {
+
+using platform::Currency;
+using platform::DbError;
+using platform::FlexGrid;
+using platform::Params;
+namespace views = params::views;
+
+const QString kExtension = QStringLiteral("Extension");
+
+bool isHeadTable(const QString& t) {
+    return t == QLatin1String("LanHead") || t == QLatin1String("CityHead") || t == QLatin1String("SpecialHead");
+}
+
+bool edited(const FlexGrid& g, int r, int c) {
+    return c < g.Cols() && g.CellBackColorAt(r, c) == platform::vbColor(ModGeneral::kEditedRowColor);
+}
+
+DbError badValue(const QString& text) {
+    return DbError(platform::kErrGeneric, QStringLiteral("类型不匹配: '%1'").arg(text));
+}
+
+// Grid texts as the columns take them; a text that is no number where one is
+// needed stops the save as the engine would.
+qint64 num(const FlexGrid& g, int r, int c) {
+    const QString t = g.TextMatrix(r, c).trimmed();
+    bool ok = false;
+    const qint64 v = t.toLongLong(&ok);
+    if (!ok) throw badValue(t);
+    return v;
+}
+Currency money(const FlexGrid& g, int r, int c) {
+    const QString t = g.TextMatrix(r, c).trimmed();
+    const auto v = IsPlainNumber(t) ? Currency::parse(t) : std::nullopt;
+    if (!v) throw badValue(t);
+    return *v;
+}
+
+QStringList options(const QString& title) {
+    QStringList l;
+    GetOptionList(title, l);
+    return l;
+}
+
+// A number cut to its rightmost `len` digits or left-padded with zeros.
+QString fitNumber(const QString& s, int len) {
+    return s.size() > len ? s.right(len) : s.rightJustified(len, QLatin1Char('0'));
+}
+
+// An extension leaving its head for the flexible one keeps its last digits.
+QString flexibleNumber(const QString& s, int len) {
+    const QString last = s.right(len);
+    bool ok = false;
+    const qint64 v = last.toLongLong(&ok);
+    return ok && v >= 0 ? QString::number(v).rightJustified(len, QLatin1Char('0')) : last;
+}
+
+void moveToFlexible(const QString& where, const Params& params, bool flag) {
+    const int len = GetExtHeadLen();
+    platform::Recordset rs = dbSwitch.query(QStringLiteral("select Address,SpringNum from extension where ") + where, params);
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext())
+        dbSwitch.execute(QStringLiteral("update extension set head=29,springnum=?,bSetSpringNum=? where address=?"),
+                         {flexibleNumber(rs.str(QStringLiteral("SpringNum")), len), flag ? 1 : 0,
+                          rs.lng(QStringLiteral("Address"))});
+}
+
+// The flexible head when the table has none, every extension under it.
+void ensureFlexibleHead() {
+    if (dbSwitch.scalar(QStringLiteral("select count(*) from lanhead")).toLongLong() != 0) return;
+    dbSwitch.execute(QStringLiteral("insert into lanhead values('E',29,4,0,0,0,0)"));
+    platform::Recordset rs = dbSwitch.query(QStringLiteral("select Address,SpringNum from extension"));
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext())
+        dbSwitch.execute(QStringLiteral("update extension set head=29,springnum=? where address=?"),
+                         {flexibleNumber(rs.str(QStringLiteral("SpringNum")), 4), rs.lng(QStringLiteral("Address"))});
+}
+
+quint32 bgr(const QColor& c) { return quint32(c.red()) | quint32(c.green()) << 8 | quint32(c.blue()) << 16; }
+
+void paintSaved(FlexGrid& g, int r) { SetRowColor(g, r, ModGeneral::kPendingRowColor); }
+
+// ---------------------------------------------------------------- simple tables
+
+void saveTwoColumn(FlexGrid& g, const QString& sql, const std::function<Params(int)>& keys) {
+    for (int r = 1; r < g.Rows(); ++r) {
+        if (!edited(g, r, 1)) continue;
+        Params p = {DialToHex(g.TextMatrix(r, 1))};
+        p += keys(r);
+        dbSwitch.execute(sql, p);
+        paintSaved(g, r);
+    }
+}
+
+// The value of a column-chooser column, by its grid title.
+struct ChooserLists {
+    QHash<QString, QStringList> lists;
+    const QStringList& get(const QString& title) {
+        auto it = lists.find(title);
+        if (it == lists.end()) it = lists.insert(title, options(title));
+        return *it;
+    }
+};
+
+QVariant extensionValue(ChooserLists& l, const FlexGrid& g, int r, int c, const QString& title) {
+    const QString cell = g.TextMatrix(r, c);
+    static const QStringList grades = {"等级一", "等级二", "密码等级", "押金等级"};
+    static const QStringList jumps = {"内部热线", "遇忙转移", "久叫转移", "离位转移"};
+    static const QStringList own = {"提机方式", "分机类型", "话机类型"};
+    static const QStringList switches = {"开关", "来电显示", "清密码", "外入禁止", "排队开关", "排队标志",
+                                         "免打扰", "呼入提示", "转接返回", "闭锁", "转移开关"};
+    if (grades.contains(title)) return FindInArray(l.get(QStringLiteral("使用等级")), cell);
+    if (jumps.contains(title)) {
+        const int i = FindInArray(l.get(QStringLiteral("内部热线")), cell);
+        return i > 119 ? i + 5 : i;
+    }
+    if (own.contains(title)) return FindInArray(l.get(title), cell);
+    if (title == QStringLiteral("通话限时")) {
+        const QStringList& kinds = l.get(QStringLiteral("通话类型"));
+        int mask = 0;
+        for (const QString& item : cell.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const int i = kinds.indexOf(item.trimmed());
+            if (i >= 0) mask |= 1 << i;
+        }
+        return mask;
+    }
+    if (title == QStringLiteral("字头")) {
+        for (const QString& item : l.get(QStringLiteral("字头"))) {
+            const int dash = item.lastIndexOf(QLatin1Char('-'));
+            if (dash >= 0 && HexToDial(item.left(dash)) == cell) return item.mid(dash + 1).toLongLong();
+        }
+        throw DbError(platform::kErrGeneric, QStringLiteral("字头不存在: %1").arg(cell));
+    }
+    if (switches.contains(title)) return FindInArray(l.get(QStringLiteral("开关")), cell);
+    if (title == QStringLiteral("虚拟号码")) return DialToHex(cell);
+    if (title == QStringLiteral("所属用户")) {
+        const QVariant id = dbSwitch.scalar(QStringLiteral("select userid from user where username=?"), {cell});
+        return id.isNull() ? 0 : id.toLongLong();
+    }
+    if (title == QStringLiteral("弹性号码")) return cell.mid(g.TextMatrix(r, 1).size());
+    return cell;
+}
+
+QVariant relayValue(ChooserLists& l, const FlexGrid& g, int r, int c, const QString& title) {
+    const QString cell = g.TextMatrix(r, c);
+    static const QStringList own = {"发码方式", "计费方式", "中继类型", "连选方式", "直拨遇忙", "转接遇忙"};
+    if (title == QStringLiteral("始呼分机1") || title == QStringLiteral("始呼分机2"))
+        return FindInArray(l.get(QStringLiteral("始呼分机1")), cell);
+    if (title == QStringLiteral("群呼分机")) {
+        const QStringList& numbers = l.get(QStringLiteral("始呼分机1"));
+        QStringList idx;
+        for (const QString& item : cell.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            idx << QString::number(FindInArray(numbers, item.trimmed()));
+        return idx.join(QLatin1Char(','));
+    }
+    if (own.contains(title)) return FindInArray(l.get(title), cell);
+    if (title == QStringLiteral("转接1") || title == QStringLiteral("转接2")) return FindInArray(l.get(QStringLiteral("转接1")), cell);
+    if (title == QStringLiteral("开关") || title == QStringLiteral("转移开关")) return FindInArray(l.get(QStringLiteral("开关")), cell);
+    if (title == QStringLiteral("中继号码")) return DialToHex(cell);
+    return cell;
+}
+
+// Extension and Relay: the shown columns by the column choice, the key first.
+void saveChooserTable(FlexGrid& g, bool ext) {
+    const QStringList fields = ModGeneral::SplitStr(GetVariant(ext ? QStringLiteral("ExtField") : QStringLiteral("RelayField")), QStringLiteral(","));
+    const QStringList titles = ModGeneral::SplitStr(GetVariant(ext ? QStringLiteral("ExtTitle") : QStringLiteral("RelayTitle")), QStringLiteral(","));
+    const QStringList shown =
+        ModGeneral::SplitStr(GetVariant(ext ? QStringLiteral("ExtShowlist") : QStringLiteral("RelayShowList")), QStringLiteral(","));
+    struct Column { QString field; QString title; int col; };
+    QList<Column> columns;
+    for (int i = 1; i < shown.size(); ++i) {
+        bool ok = false;
+        const int k = shown[i].toInt(&ok);
+        if (!ok || k < 0 || k >= fields.size() || k >= titles.size()) continue;
+        const int c = GetColIndex(titles[k], g);
+        if (c < 0) continue;
+        columns << Column{views::CheckedColumn(fields[k]), titles[k], c};
+    }
+    ChooserLists lists;
+    const QString table = ext ? kExtension : QStringLiteral("Relay");
+    for (int r = 1; r < g.Rows(); ++r) {
+        const bool numberPart = ext && edited(g, r, 1);
+        const bool paramPart = ext ? g.Cols() >= 4 && edited(g, r, 3) : edited(g, r, 1);
+        if (!numberPart && !paramPart) continue;
+        QStringList sets;
+        Params p;
+        for (const Column& col : columns) {
+            sets << col.field + QStringLiteral("=?");
+            p << (ext ? extensionValue(lists, g, r, col.col, col.title) : relayValue(lists, g, r, col.col, col.title));
+        }
+        if (paramPart) sets << QStringLiteral("bSet=1");
+        if (numberPart) sets << QStringLiteral("bSetSpringNum=1");
+        p << num(g, r, 0);
+        dbSwitch.execute(QStringLiteral("update %1 set %2 where Address=?").arg(table, sets.join(QLatin1Char(','))), p);
+        if (ext) {
+            if (paramPart) SetRowColor3(g, r, ModGeneral::kPendingRowColor, false);
+            if (numberPart) SetRowColor3(g, r, ModGeneral::kPendingRowColor, true);
+        } else {
+            paintSaved(g, r);
+        }
+    }
+}
+
+void saveAccount(FlexGrid& g) {
+    const QStringList grades = options(QStringLiteral("押金等级"));
+    for (int r = 1; r < g.Rows(); ++r) {
+        if (!edited(g, r, 1)) continue;
+        const QVariant u = dbSwitch.scalar(QStringLiteral("select userid from user where username=?"), {g.TextMatrix(r, 7)});
+        dbSwitch.execute(QStringLiteral("update account set account=?,firstgrade=?,secgrade=?,locked=?,clearpassword=?,"
+                                        "userid=?,bset=1 where address=?"),
+                         {g.TextMatrix(r, 1), FindInArray(grades, g.TextMatrix(r, 2)), FindInArray(grades, g.TextMatrix(r, 3)),
+                          g.TextMatrix(r, 5) == QLatin1String("ON"), g.TextMatrix(r, 6) == QLatin1String("ON"),
+                          u.isNull() ? 0LL : u.toLongLong(), num(g, r, 0)});
+        paintSaved(g, r);
+    }
+}
+
+void savePabxTimes(FlexGrid& g) {
+    const QStringList kinds = options(QStringLiteral("时段类型"));
+    const bool second = SwitchModel == 2;
+    for (int r = 1; r < g.Rows(); ++r) {
+        if (!edited(g, r, 1)) continue;
+        const QString seg = g.TextMatrix(r, 0).trimmed();
+        bool ok = false;
+        int s = seg.toInt(&ok);
+        if (!ok) s = seg == QStringLiteral("周六") ? 7 : 8;
+        QString sql = QStringLiteral("update pabxtimes set DayTimes=?,timebegin=?,timeend=?,innerpercent1=?,nationpercent1=?,"
+                                     "mobilpercent1=?,lanpercent1=?");
+        Params p = {FindInArray(kinds, g.TextMatrix(r, 1)), g.TextMatrix(r, 2), g.TextMatrix(r, 3), num(g, r, 4), num(g, r, 5),
+                    num(g, r, 6), num(g, r, 7)};
+        if (!second) {
+            sql += QStringLiteral(",innerpercent2=?,nationpercent2=?,mobilpercent2=?,lanpercent2=?");
+            p << num(g, r, 8) << num(g, r, 9) << num(g, r, 10) << num(g, r, 11);
+        }
+        p << s;
+        dbSwitch.execute(sql + QStringLiteral(",bSet=1 where SegNo=?"), p);
+        paintSaved(g, r);
+    }
+}
+
+void savePabxFeeRate(FlexGrid& g) {
+    const QStringList kinds = options(QStringLiteral("费率类型"));
+    const QStringList grades = options(QStringLiteral("费率等级"));
+    const bool second = SwitchModel == 2;
+    QSet<QString> inGrid;
+    for (int r = 1; r < g.Rows(); ++r) inGrid << DialToHex(g.TextMatrix(r, 0));
+    {
+        platform::Transaction tx(dbSwitch);
+        platform::Recordset rs = dbSwitch.query(QStringLiteral("Select FeeRateHead From pabxFeeRate"));
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+            const QString head = rs.str(QStringLiteral("FeeRateHead"));
+            if (!inGrid.contains(head)) dbSwitch.execute(QStringLiteral("delete From pabxFeeRate where FeeRateHead=?"), {head});
+        }
+        tx.commit();
+    }
+    const int o = second ? -1 : 0;   // the second model has no grade column
+    for (int r = 1; r < g.Rows(); ++r) {
+        if (!edited(g, r, 1)) continue;
+        const QString h = DialToHex(g.TextMatrix(r, 0));
+        const int grade = second ? 8 : FindInArray(grades, g.TextMatrix(r, 2));
+        const Params values = {FindInArray(kinds, g.TextMatrix(r, 1)), grade, num(g, r, 3 + o), money(g, r, 4 + o),
+                               num(g, r, 5 + o), money(g, r, 6 + o), money(g, r, 7 + o), money(g, r, 8 + o), num(g, r, 9 + o)};
+        if (dbSwitch.scalar(QStringLiteral("select FeeRateHead from pabxFeeRate where FeeRateHead=?"), {h}).isNull()) {
+            dbSwitch.execute(QStringLiteral("insert into pabxFeeRate (FeeRateHead,FeeRateType,feerategrade,FirstTime,FirstPrice,"
+                                            "PerTime,PerPrice,Poundage,ExtraFee,DiscountPercent,bSet) values(?,?,?,?,?,?,?,?,?,?,1)"),
+                             Params{h} + values);
+        } else {
+            dbSwitch.execute(QStringLiteral("update pabxFeeRate set FeeRateType=?,feerategrade=?,firsttime=?,firstprice=?,"
+                                            "pertime=?,perprice=?,poundage=?,extrafee=?,discountpercent=?,bSet=1 "
+                                            "where FeeRateHead=?"),
+                             values + Params{h});
+        }
+        paintSaved(g, r);
+    }
+}
+
+void saveExtDeposit(FlexGrid& g) {
+    for (int r = 1; r < g.Rows(); ++r) {
+        if (!edited(g, r, 1) && !edited(g, r, 2)) continue;
+        dbSwitch.execute(QStringLiteral("update extdeposit set bset=1,changevalue=? where address=?"), {money(g, r, 2), num(g, r, 0)});
+        paintSaved(g, r);
+    }
+}
+
+// ---------------------------------------------------------------- users
+
+void saveUsers(FlexGrid& g) {
+    const QStringList modes = options(QStringLiteral("结算方式"));
+    const QStringList onOff = options(QStringLiteral("开关"));
+    bool f = true;
+    for (int r = 1; r < g.Rows(); ++r) {
+        if (!edited(g, r, 1)) continue;
+        const qint64 uid = num(g, r, 0);
+        const QString lastdate = g.TextMatrix(r, 2).trimmed();
+        if (!platform::parseDate(lastdate).isValid()) throw badValue(lastdate);
+        const Params common = {g.TextMatrix(r, 1), lastdate, FindInArray(modes, g.TextMatrix(r, 3))};
+        const bool exists = !dbSwitch.scalar(QStringLiteral("select userid from user where userid=?"), {uid}).isNull();
+        if (!exists) {
+            // The switch learns the new user's rows before the station stores it.
+            if (f) f = SendUserPara(uid, 0, false);
+            dbSwitch.execute(QStringLiteral("insert into user (userid,username,lastdate,balancemode,deposit,remain,overdraft,rent,"
+                                            "deptname,printonce,locked,payed,bset) values(?,?,?,?,?,?,?,?,?,?,?,0,1)"),
+                             Params{uid} + common +
+                                 Params{money(g, r, 4), money(g, r, 5), money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
+                                        FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10))});
+        } else {
+            // The stored deposit and balance take the amounts typed, so that a
+            // charge booked since the grid was loaded is not undone.
+            const Currency typed = TypedDeposits().value(uid);
+            dbSwitch.execute(QStringLiteral("update user set username=?,lastdate=?,balancemode=?,deposit=deposit+?,remain=remain+?,"
+                                            "overdraft=?,rent=?,deptname=?,printonce=?,locked=?,bset=? where userid=?"),
+                             common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
+                                             FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
+                                             uid});
+        }
+        TypedDeposits().remove(uid);
+        // A saved user waits for no download: the row takes the grid's colour.
+        SetRowColor(g, r, bgr(g.BackColor()));
+    }
+    // Balances: the deposit grades and the running calls follow.
+    platform::Recordset rs = dbSwitch.query(QStringLiteral("select userid,remain,overdraft from user where bset<>0"));
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        const qint64 uid = rs.lng(QStringLiteral("userid"));
+        if (f) f = ModGeneral::CheckDeposit(uid, f, true);
+        const Currency a = rs.cur(QStringLiteral("remain")) + rs.cur(QStringLiteral("overdraft"));
+        for (int slot = 0; slot < MonSlots.size(); ++slot) {
+            const MonSlot& s = MonSlots[slot];
+            if (s.UserID != uid || !s.LimitSet) continue;
+            if (s.Balance != a) NewMonitor(slot, a);
+            break;
+        }
+        dbSwitch.execute(QStringLiteral("update user set bset=0 where userid=?"), {uid});
+    }
+    if (rsUser.isOpen()) rsUser.requery();
+}
+
+// ---------------------------------------------------------------- heads and boards
+
+struct HeadRow {
+    int row;
+    int type;
+    QString head;   // coded
+};
+
+QList<HeadRow> savedHeads(FlexGrid& g) {
+    QList<HeadRow> rows;
+    for (int r = 1; r < g.Rows(); ++r) {
+        if (!edited(g, r, 1)) continue;
+        const int t = FindInArray(LanHeadTypeList, g.TextMatrix(r, 1));
+        if (t > 19 && t < 30) {
+            bool ok = false;
+            const int len = g.TextMatrix(r, 2).trimmed().toInt(&ok);
+            if (!ok || len < 1 || len > 4) g.setTextMatrix(r, 2, QStringLiteral("4"));
+        }
+        rows << HeadRow{r, t, DialToHex(g.TextMatrix(r, 0))};
+    }
+    return rows;
+}
+
+Params headValues(const FlexGrid& g, int r) { return {num(g, r, 2), num(g, r, 3), num(g, r, 4), num(g, r, 5)}; }
+
+void deleteHeadsNotShown(const FlexGrid& g, const QString& table) {
+    QSet<QString> inGrid;
+    for (int r = 1; r < g.Rows(); ++r) inGrid << DialToHex(g.TextMatrix(r, 0));
+    platform::Recordset rs = dbSwitch.query(QStringLiteral("Select HeadID From %1").arg(table));
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        const QString id = rs.str(QStringLiteral("HeadID"));
+        if (!inGrid.contains(id)) dbSwitch.execute(QStringLiteral("delete From %1 where HeadID=?").arg(table), {id});
+    }
+}
+
+void saveOtherHeads(FlexGrid& g, const QString& table) {
+    const QList<HeadRow> rows = savedHeads(g);
+    {
+        platform::Transaction tx(dbSwitch);
+        for (const HeadRow& h : rows) {
+            const Params v = headValues(g, h.row);
+            if (dbSwitch.scalar(QStringLiteral("select HeadID from %1 where HeadID=?").arg(table), {h.head}).isNull())
+                dbSwitch.execute(QStringLiteral("insert into %1 values(?,?,?,?,?,?,1)").arg(table), Params{h.head, h.type} + v);
+            else
+                dbSwitch.execute(QStringLiteral("update %1 set HeadType=?,HeadLen=?,Headdelay=?,Router1=?,Router2=?,bSet=1 "
+                                                "where HeadID=?").arg(table),
+                                 Params{h.type} + v + Params{h.head});
+        }
+        deleteHeadsNotShown(g, table);
+        tx.commit();
+    }
+    for (const HeadRow& h : rows) paintSaved(g, h.row);
+}
+
+// The extensions of `type` take numbers of `len` digits, in address order;
+// those beyond the head's number space (when `overflow`) go to the flexible head.
+void refitExtensions(int type, int len, bool overflow) {
+    qint64 space = 1;
+    for (int i = 0; i < len; ++i) space *= 10;
+    const int flexLen = GetExtHeadLen();
+    platform::Recordset rs =
+        dbSwitch.query(QStringLiteral("Select Address,SpringNum From Extension where Head=? order by Address"), {type});
+    qint64 k = 0;
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext(), ++k) {
+        const QString s = rs.str(QStringLiteral("SpringNum"));
+        const qint64 a = rs.lng(QStringLiteral("Address"));
+        if (!overflow || k < space)
+            dbSwitch.execute(QStringLiteral("update Extension set bSetSpringNum=1,SpringNum=? where Address=?"), {fitNumber(s, len), a});
+        else
+            dbSwitch.execute(QStringLiteral("update Extension set bSetSpringNum=1,Head=29,SpringNum=? where Address=?"),
+                             {flexibleNumber(s, flexLen), a});
+    }
+    RenumberExt(type);
+}
+
+void saveLanHead(FlexGrid& g) {
+    const QList<HeadRow> rows = savedHeads(g);
+    constexpr int kMoving = 1000;   // extensions on their way to another code
+    {
+        platform::Transaction tx(dbSwitch);
+        QList<QPair<int, int>> renumber;   // code, number length
+        for (const HeadRow& h : rows) {
+            if (h.type <= 19 || h.type >= 30) continue;
+            const Params v = headValues(g, h.row);
+            const int len = static_cast<int>(num(g, h.row, 2));
+            platform::Recordset rs = dbSwitch.query(
+                QStringLiteral("Select HeadID,HeadType,HeadLen From lanhead where headid=? or headtype=?"), {h.head, h.type});
+            if (rs.empty()) {
+                dbSwitch.execute(QStringLiteral("insert into lanhead values(?,?,?,?,?,?,1)"), Params{h.head, h.type} + v);
+                continue;
+            }
+            if (rs.findFirst(QStringLiteral("HeadID"), h.head)) {
+                const int oldType = static_cast<int>(rs.lng(QStringLiteral("HeadType")));
+                const int oldLen = static_cast<int>(rs.lng(QStringLiteral("HeadLen")));
+                dbSwitch.execute(QStringLiteral("update lanhead set HeadType=?,HeadLen=?,Headdelay=?,Router1=?,Router2=?,bSet=1 "
+                                                "where HeadID=?"),
+                                 Params{h.type} + v + Params{h.head});
+                if (oldType != h.type)
+                    dbSwitch.execute(QStringLiteral("Update extension set head=? where head=?"), {kMoving + h.type, oldType});
+                // A new length alone: the numbers are refitted.
+                if (oldLen != len) renumber << qMakePair(h.type, -len);
+            } else {
+                dbSwitch.execute(QStringLiteral("update lanhead set Headid=?,HeadLen=?,Headdelay=?,Router1=?,Router2=?,bSet=1 "
+                                                "where Headtype=?"),
+                                 Params{h.head} + v + Params{h.type});
+                renumber << qMakePair(h.type, len);
+            }
+        }
+        dbSwitch.execute(QStringLiteral("update extension set head=head-? where head>=?"), {kMoving, kMoving});
+        for (const auto& [type, len] : renumber) refitExtensions(type, qAbs(len), len > 0);
+        for (const HeadRow& h : rows) {
+            if (h.type > 19 && h.type < 30) continue;
+            const Params v = headValues(g, h.row);
+            if (dbSwitch.scalar(QStringLiteral("select HeadID from lanhead where headid=?"), {h.head}).isNull())
+                dbSwitch.execute(QStringLiteral("insert into lanhead values(?,?,?,?,?,?,1)"), Params{h.head, h.type} + v);
+            else
+                dbSwitch.execute(QStringLiteral("update lanhead set HeadType=?,HeadLen=?,Headdelay=?,Router1=?,Router2=?,bSet=1 "
+                                                "where HeadID=?"),
+                                 Params{h.type} + v + Params{h.head});
+        }
+        deleteHeadsNotShown(g, QStringLiteral("LanHead"));
+        ensureFlexibleHead();
+        // Extensions whose head is gone keep their last digits under the flexible head.
+        moveToFlexible(QStringLiteral("head<>29 and (head is null or head not in (select headtype from lanhead))"), {}, true);
+        tx.commit();
+    }
+    for (const HeadRow& h : rows) paintSaved(g, h.row);
+}
+
+void saveBoards() {
+    QList<int> special;
+    {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute(QStringLiteral("update moncard set cardtype=dispcard"));
+        const int n = ShowExtGrid(views::ConsoleGrid(), kExtension, false);
+        moveToFlexible(QStringLiteral("address>=?"), {n}, false);
+        platform::Recordset rs = dbSwitch.query(QStringLiteral("select cardorder from moncard where cardtype=11"));
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+            const int c = static_cast<int>(rs.lng(QStringLiteral("cardorder")));
+            special << c;
+            moveToFlexible(QStringLiteral("address>=? and address<?"), {(c - 7) * 8 + 4, (c - 6) * 8}, true);
+        }
+        tx.commit();
+    }
+    // A special-telephone board's last four ports show their new numbers in
+    // the port grid: the board's number row, columns 5 to 8.
+    FlexGrid& ports = views::PortGrid();
+    for (int c : special) {
+        const int row = 2 * (c - 6);
+        platform::Recordset rs = dbSwitch.query(
+            QStringLiteral("select address,txhm from que_txhm where address>=? and address<? order by address"),
+            {(c - 7) * 8 + 4, (c - 6) * 8});
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+            const int col = 5 + static_cast<int>(rs.lng(QStringLiteral("address")) - ((c - 7) * 8 + 4));
+            if (row > 0 && row < ports.Rows() && col < ports.Cols()) ports.setTextMatrix(row, col, rs.str(QStringLiteral("txhm")));
+        }
+    }
+}
+
+// ---------------------------------------------------------------- taking over a table read from the switch
+
+QString tableOfView(const QString& view) {
+    if (view == QLatin1String("Router1") || view == QLatin1String("Router2")) return QStringLiteral("AddHead");
+    return views::CheckedTable(view);
+}
+
+void mergeUpSend() {
+    const QString table = tableOfView(CurTable);
+    const QString shadow = QStringLiteral("p") + table;
+    platform::Transaction tx(dbSwitch);
+    bool copied;
+    if (table == QLatin1String("Relay")) {
+        dbSwitch.execute(QStringLiteral("delete from relay where address<=?"), {ShowRelayGrid(views::ConsoleGrid(), table, false)});
+        copied = CopyTable(dbSwitch, shadow, dbSwitch, table, true, QString());
+    } else if (table == kExtension) {
+        dbSwitch.execute(QStringLiteral("delete from extension where address<?"), {ShowExtGrid(views::ConsoleGrid(), table, false)});
+        copied = CopyTable(dbSwitch, shadow, dbSwitch, table, true, QString());
+    } else {
+        copied = CopyTable(dbSwitch, shadow, dbSwitch, table, false, QString());
+    }
+    if (!copied) throw DbError(platform::kErrGeneric, QStringLiteral("复制表 %1 失败").arg(shadow));
+    dbSwitch.execute(QStringLiteral("drop table if exists ") + platform::quoteIdent(shadow));
+    if (table == QLatin1String("LanHead")) {
+        ensureFlexibleHead();
+        platform::Recordset heads =
+            dbSwitch.query(QStringLiteral("Select distinct Head From Extension where head>19 and Head<29"));
+        for (heads.moveFirst(); !heads.eof(); heads.moveNext()) {
+            const qint64 head = heads.lng(QStringLiteral("Head"));
+            const QVariant len = dbSwitch.scalar(QStringLiteral("Select HeadLen From LanHead where HeadType=?"), {head});
+            if (len.isNull()) {
+                moveToFlexible(QStringLiteral("head=?"), {head}, false);
+                continue;
+            }
+            platform::Recordset ext =
+                dbSwitch.query(QStringLiteral("Select Address,SpringNum From Extension where Head=?"), {head});
+            for (ext.moveFirst(); !ext.eof(); ext.moveNext())
+                dbSwitch.execute(QStringLiteral("Update Extension set bSetSpringNum=0,SpringNum=? where Address=?"),
+                                 {fitNumber(ext.str(QStringLiteral("SpringNum")), len.toInt()), ext.lng(QStringLiteral("Address"))});
+        }
+    }
+    tx.commit();
+}
+
+void logSaved() { ModGeneral::AddOpLog(views::Caption().chopped(qMin(2, views::Caption().size())) + QStringLiteral("保存")); }
+
+// Rows that cannot be saved (an empty first cell, or an empty key of a
+// table keyed by its first column) lose their edited colour.
+void dropEmptyRows(FlexGrid& g) {
+    const bool keyed = isHeadTable(CurTable) || CurTable == QLatin1String("PabxFeeRate");
+    for (int r = 1; r < g.Rows(); ++r) {
+        if (g.TextMatrix(r, 1).isEmpty() || (keyed && g.TextMatrix(r, 0).isEmpty())) {
+            views::StatusText(g.TextMatrix(0, 0).trimmed() + QStringLiteral("项数据不能为空"));
+            SetRowColor(g, r, bgr(g.BackColor()));
+        }
+    }
+}
+
+}  // namespace
+
+bool SaveSwitchPara(int rightNo, bool bRefresh) {
+    if (ModGeneral::CheckRight(rightNo, ModGeneral::kRightSilent)) {
+        ParaMode.clear();
+        g_Modified = false;
+        TypedDeposits().clear();
+        return true;
+    }
+    const bool upSend = ParaMode == QLatin1String("UpSend");
+    const bool boards = CurTable == QLatin1String("MonCard");
+    if (!upSend) {
+        if (!g_Modified) return false;
+        if (platform::MsgBox(QStringLiteral("参数已经改变，要保存参数设置吗?"), platform::mbYesNo | platform::mbQuestion, AppName) ==
+            platform::rNo) {
+            bool result = false;
+            if (boards) {
+                dbSwitch.execute(QStringLiteral("update moncard set dispcard=cardtype"));
+                LoadCards();
+            } else {
+                ParaMode.clear();
+                result = true;
+            }
+            g_Modified = false;
+            TypedDeposits().clear();
+            views::RefreshView();
+            return result;
+        }
+    } else {
+        if (platform::MsgBox(QStringLiteral("要保存上传的参数吗?"), platform::mbYesNo | platform::mbQuestion, AppName) ==
+            platform::rNo) {
+            if (boards) {
+                dbSwitch.execute(QStringLiteral("update moncard set dispcard=cardtype"));
+                LoadCards();
+            } else {
+                platform::Transaction tx(dbSwitch);
+                dbSwitch.execute(QStringLiteral("drop table if exists ") + platform::quoteIdent(QStringLiteral("p") + tableOfView(CurTable)));
+                if (CurTable == QLatin1String("LanHead")) ensureFlexibleHead();
+                tx.commit();
+            }
+            ParaMode.clear();
+            g_Modified = false;
+            views::RefreshView();
+            return true;
+        }
+        if (boards) {
+            dbSwitch.execute(QStringLiteral("update moncard set cardtype=dispcard"));
+            LoadCards();
+            ParaMode.clear();
+            logSaved();
+            g_Modified = false;
+            return true;
+        }
+    }
+
+    FlexGrid& g = views::ConsoleGrid();
+    const bool redraw = g.Redraw();
+    g.setRedraw(false);
+    try {
+        if (upSend) {
+            mergeUpSend();
+            ParaMode.clear();
+            g.setRedraw(redraw);
+            logSaved();
+            g_Modified = false;
+            views::RefreshView();
+            return true;
+        }
+        if (!boards) dropEmptyRows(g);
+        views::StatusText(QStringLiteral("正在保存..."));
+        const QString t = CurTable;
+        if (t == QLatin1String("ExtraHead")) {
+            saveTwoColumn(g, QStringLiteral("update ExtraHead set ExtraHead=?,bSet=1 where Address=?"),
+                          [&](int r) { return Params{num(g, r, 0)}; });
+        } else if (t == QLatin1String("Shrink")) {
+            saveTwoColumn(g, QStringLiteral("update Shrink set ShrinkHead=?,bSet=1 where Address=?"),
+                          [&](int r) { return Params{num(g, r, 0)}; });
+        } else if (t == QLatin1String("Router1") || t == QLatin1String("Router2")) {
+            const int router = t == QLatin1String("Router1") ? 1 : 2;
+            saveTwoColumn(g, QStringLiteral("update AddHead set AddHead=?,bSet=1 where PortAddr=? and Router=?"),
+                          [&](int r) { return Params{num(g, r, 0), router}; });
+        } else if (t == QLatin1String("Relay") || t == kExtension) {
+            saveChooserTable(g, t == kExtension);
+        } else if (t == QLatin1String("Account")) {
+            saveAccount(g);
+        } else if (t == QLatin1String("ExtDeposit")) {
+            saveExtDeposit(g);
+        } else if (t == QLatin1String("PabxTimes")) {
+            savePabxTimes(g);
+        } else if (t == QLatin1String("PabxFeeRate")) {
+            savePabxFeeRate(g);
+        } else if (t == QLatin1String("User")) {
+            saveUsers(g);
+        } else if (t == QLatin1String("LanHead")) {
+            saveLanHead(g);
+        } else if (t == QLatin1String("CityHead") || t == QLatin1String("SpecialHead")) {
+            saveOtherHeads(g, t);
+        } else if (boards) {
+            saveBoards();
+            LoadCards();
+        }
+    } catch (const std::exception& e) {
+        const QString why = dynamic_cast<const DbError*>(&e) ? static_cast<const DbError&>(e).text() : QString::fromUtf8(e.what());
+        g.setRedraw(true);
+        // The rows not written keep their edited colour and stay unsaved.
+        if (!upSend) ParaMode.clear();
+        LinkTrace::Note(QStringLiteral("Save Error:") + why);
+        views::StatusText(QStringLiteral("保存错误") + why);
+        return false;
+    }
+    g.setCol(qMin(1, g.Cols() - 1));
+    g.setRedraw(true);
+    ParaMode.clear();
+    g_Modified = false;
+    TypedDeposits().clear();
+    views::StatusText(QStringLiteral("保存完成"));
+    logSaved();
+    if (bRefresh && isHeadTable(CurTable))
+        ModGeneral::ShowTable(g, QStringLiteral("select * from %1 order by headtype,headid,length(headid)").arg(CurTable), QString(),
+                              0, 1, false);
+    return true;
+}
+
+}  // namespace ModSwitch
