@@ -313,8 +313,8 @@ void saveUsers(FlexGrid& g) {
         if (!edited(g, r, 1)) continue;
         const qint64 uid = num(g, r, 0);
         const QString lastdate = g.TextMatrix(r, 2).trimmed();
-        if (!platform::parseDate(lastdate).isValid()) throw badValue(lastdate);
-        const Params common = {g.TextMatrix(r, 1), lastdate, FindInArray(modes, g.TextMatrix(r, 3))};
+        if (!lastdate.isEmpty() && !platform::parseDate(lastdate).isValid()) throw badValue(lastdate);
+        const Params common = {g.TextMatrix(r, 1), lastdate.isEmpty() ? QVariant() : QVariant(lastdate), FindInArray(modes, g.TextMatrix(r, 3))};
         const bool exists = !dbSwitch.scalar(QStringLiteral("select userid from user where userid=?"), {uid}).isNull();
         if (!exists) {
             // The switch learns the new user's rows before the station stores it.

@@ -1,0 +1,268 @@
+// The console grid written back: rows stored with their pending flags, heads
+// renumbering their extensions, boards moving extensions out of their heads,
+// a save stopped by an error, and rows added and deleted.
+#include "console/frmPABX.h"
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "params/CellEdit.h"
+#include "params/NavTree.h"
+#include "params/OptionLists.h"
+#include "params/RowEdit.h"
+#include "params/SavePara.h"
+#include "params/ShowTable.h"
+#include "params/TableViews.h"
+#include "platform/AppExit.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QLineEdit>
+#include <gtest/gtest.h>
+#include <ostream>
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace {
+
+using platform::vbColor;
+
+const char* kHeadHeader = ">本机字头|<本机类别|>号长|>延时|>路由1|>路由2";
+
+class SaveGrid : public testsupport::StationDbTest {
+protected:
+    void SetUp() override {
+        StationDbTest::SetUp();
+        ModSwitch::LoadSysPara();
+        WorkerRights = {QStringLiteral("0")};
+        ModSwitch::TypedDeposits().clear();
+        g = frmPABX::instance().fgDisp;
+    }
+    void show(const QString& view, const QString& sql, const QString& header, int hidden) {
+        CurTable = view;
+        ModGeneral::ShowTable(*g, sql, header, 0, hidden, false);
+    }
+    void showHeads() { show("LanHead", "select * from LanHead order by headtype,headid", kHeadHeader, 1); }
+    void edit(int col, int first, int last, const QString& value) {
+        GridMouseCol = col;
+        GridSelFirst = first;
+        GridSelLast = last;
+        ModSwitch::SaveCellEdit(*g, value);
+    }
+    int row(int col, const QString& text) const {
+        for (int r = 1; r < g->Rows(); ++r)
+            if (g->TextMatrix(r, col) == text) return r;
+        return -1;
+    }
+    bool save(int right = 0) {
+        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+        return ModSwitch::SaveSwitchPara(right, true);
+    }
+    QVariant one(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p); }
+    QString status() const { return frmPABX::instance().sbrInfo->panelText(2); }
+    bool colour(int r, int c, quint32 bgr) const { return g->CellBackColorAt(r, c) == vbColor(bgr); }
+    platform::FlexGrid* g = nullptr;
+};
+
+TEST_F(SaveGrid, ExtensionSaveWritesTheShownColumnsAndItsTwoFlags) {
+    CurTable = "Extension";
+    ModSwitch::ShowExtGrid(*g, "Extension", true);
+    const int disp = ModSwitch::GetColIndex("来电显示", *g);
+    edit(disp, 1, 1, "ON");
+    edit(2, 2, 2, "0042");
+    frmPABX::instance().setWindowTitle("分机参数");
+    ASSERT_TRUE(save(6));
+    EXPECT_EQ(one("select DispCall||bset||bSetSpringNum from Extension where Address=0").toString(), "110");
+    EXPECT_EQ(one("select SpringNum||bset||bSetSpringNum||Head from Extension where Address=1").toString(), "00420129");
+    EXPECT_TRUE(colour(1, disp, ModGeneral::kPendingRowColor));
+    EXPECT_FALSE(colour(1, 2, ModGeneral::kPendingRowColor));
+    EXPECT_TRUE(colour(2, 2, ModGeneral::kPendingRowColor));
+    EXPECT_FALSE(g_Modified);
+    EXPECT_EQ(status(), "保存完成");
+    EXPECT_EQ(one("select f_memo from tab_oplog order by rowid desc limit 1").toString(), "分机保存");
+    // Nothing left to save: no question.
+    EXPECT_FALSE(ModSwitch::SaveSwitchPara(6, true));
+}
+
+TEST_F(SaveGrid, AnErrorKeepsTheRowsNotWrittenUnsaved) {
+    show("Account", "select * from Account limit 5",
+         ">物理地址|>帐号  |等级一       |等级二       |押金等级     |闭锁  |清密码  |所属用户", 1);
+    edit(5, 1, 5, "ON");
+    g->setTextMatrix(3, 0, "x");
+    EXPECT_FALSE(save(3));
+    EXPECT_EQ(one("select group_concat(locked,'') from (select locked from Account order by address limit 5)").toString(), "11000");
+    for (int r = 1; r <= 5; ++r)
+        EXPECT_TRUE(colour(r, 1, r <= 2 ? ModGeneral::kPendingRowColor : ModGeneral::kEditedRowColor)) << r;
+    EXPECT_TRUE(g_Modified);
+    EXPECT_TRUE(status().startsWith("保存错误")) << status().toStdString();
+}
+
+TEST_F(SaveGrid, AHeadSaveIsOneTransaction) {
+    dbSwitch.execute("insert into LanHead values('8',20,2,0,0,0,0)");
+    showHeads();
+    edit(3, row(0, "8"), row(0, "8"), "20");
+    edit(3, row(0, "E"), row(0, "E"), "30");
+    g->setTextMatrix(row(0, "E"), 4, "x");
+    EXPECT_FALSE(save(10));
+    EXPECT_EQ(one("select Headdelay from LanHead where HeadID='8'").toInt(), 0);
+    EXPECT_TRUE(colour(row(0, "8"), 1, ModGeneral::kEditedRowColor));
+}
+
+TEST_F(SaveGrid, AShorterHeadRefitsItsExtensionsAndNewDigitsRenumberThem) {
+    dbSwitch.execute("insert into LanHead values('8',20,2,0,0,0,0)");
+    for (int a = 0; a < 12; ++a)
+        dbSwitch.execute("update Extension set Head=20, SpringNum=? where Address=?", {QStringLiteral("%1").arg(a, 2, 10, QLatin1Char('0')), a});
+    showHeads();
+    edit(2, row(0, "8"), row(0, "8"), "1");
+    ASSERT_TRUE(save(10));
+    EXPECT_EQ(one("select count(*) from Extension where Head=20").toInt(), 10);
+    EXPECT_EQ(one("select count(distinct SpringNum) from Extension where Head=20 and length(SpringNum)=1").toInt(), 10);
+    EXPECT_EQ(one("select count(*) from Extension where Address<12 and Head=29").toInt(), 2);
+    EXPECT_EQ(one("select count(*) from Extension where Address<12 and bSetSpringNum<>0").toInt(), 12);
+    EXPECT_EQ(g->TextMatrix(1, 0), "8");   // redrawn sorted
+    EXPECT_TRUE(colour(row(0, "8"), 1, ModGeneral::kPendingRowColor) || one("select bSet from LanHead where HeadID='8'").toInt() != 0);
+
+    // New digits for the head of code 20: its extensions follow in address order.
+    dbSwitch.execute("update Extension set bSetSpringNum=0");
+    g_Modified = false;
+    showHeads();
+    edit(0, row(0, "8"), row(0, "8"), "6");
+    ASSERT_TRUE(save(10));
+    EXPECT_EQ(one("select HeadID from LanHead where HeadType=20").toString(), "6");
+    EXPECT_TRUE(one("select HeadID from LanHead where HeadID='8'").isNull());
+    EXPECT_EQ(one("select count(*) from Extension where Head=20 and bSetSpringNum<>0").toInt(), 10);
+}
+
+TEST_F(SaveGrid, ASpecialTelephoneBoardTakesItsLastFourPortsOutOfTheirHead) {
+    dbSwitch.execute("insert into LanHead values('8',20,4,0,0,0,0)");
+    dbSwitch.execute("update Extension set Head=20 where Address between 16 and 27");
+    dbSwitch.execute("update MonCard set dispcard=11 where cardorder=9");
+    CurTable = "MonCard";
+    g_Modified = true;
+    ASSERT_TRUE(save(4));
+    EXPECT_EQ(one("select group_concat(Head||bSetSpringNum,',') from (select * from Extension where Address between 19 and 24 "
+                  "order by Address)").toString(),
+              "200,291,291,291,291,200");
+    EXPECT_EQ(one("select cardtype from MonCard where cardorder=9").toInt(), 11);
+    const platform::FlexGrid& ports = *frmPABX::instance().fgMon[1];
+    for (int c = 5; c <= 8; ++c) EXPECT_EQ(ports.TextMatrix(6, c), QStringLiteral("E%1").arg(15 + c, 4, 10, QLatin1Char('0')));
+}
+
+TEST_F(SaveGrid, UsersKeepChargesBookedMeanwhileAndTheirNamesAsTyped) {
+    dbSwitch.execute("insert into user (userid, username, deposit, remain) values(5, 'old', 300000, 300000)");
+    show("User", "select * from User",
+         ">用户编号|>用户名称|>上次结算日期|>结算方式|预付押金|押金余额|>透支额|>月租费|>所属部门|>打印即时话单|>闭锁", 2);
+    const int r = row(0, "5");
+    edit(4, r, r, "100");
+    edit(1, r, r, "O'BRIEN");
+    // A call is charged while the grid is open.
+    dbSwitch.execute("update user set remain=remain-12345 where userid=5");
+    ASSERT_TRUE(save(7)) << status().toStdString();
+    EXPECT_EQ(one("select username from user where userid=5").toString(), "O'BRIEN");
+    EXPECT_EQ(one("select deposit from user where userid=5").toLongLong(), 1300000);
+    EXPECT_EQ(one("select remain from user where userid=5").toLongLong(), 1287655);
+    EXPECT_EQ(one("select bset from user where userid=5").toInt(), 0);
+    EXPECT_TRUE(colour(r, 1, 0xFFFFFF));
+}
+
+TEST_F(SaveGrid, LeavingAViewOrTheStationOffersTheSaveAndNoKeepsTheDatabase) {
+    ModSwitch::BuildNavTree();
+    frmPABX& f = frmPABX::instance();
+    ASSERT_TRUE(f.ShowView("PabxTimes"));
+    edit(4, 7, 7, "55");
+    EXPECT_EQ(g->TextMatrix(7, 0), "周六");
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rNo);
+    ASSERT_TRUE(f.ShowView("LanHead"));
+    EXPECT_EQ(one("select InnerPercent1 from PabxTimes where SegNo=7").toInt(), 100);
+    EXPECT_EQ(CurTable, "LanHead");
+
+    ASSERT_TRUE(f.ShowView("PabxTimes"));
+    edit(4, 7, 7, "55");
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    ASSERT_TRUE(f.ShowView("LanHead"));
+    EXPECT_EQ(one("select InnerPercent1||bSet from PabxTimes where SegNo=7").toString(), "551");
+
+    ASSERT_TRUE(f.ShowView("PabxTimes"));
+    edit(4, 1, 1, "66");
+    platform::script::answer("要退出系统吗?", platform::rYes);
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rNo);
+    EXPECT_THROW(f.NotExit(0), platform::ProgramEnded);
+    openDatabases();
+    EXPECT_EQ(one("select InnerPercent1 from PabxTimes where SegNo=1").toInt(), 100);
+}
+
+// ---------------------------------------------------------------- adding and deleting rows
+
+TEST_F(SaveGrid, AddedHeadsFollowTheLastRowUpToTheLimit) {
+    dbSwitch.execute("insert into LanHead values('0899',21,4,0,0,0,0)");
+    show("LanHead", "select * from LanHead order by headtype desc", kHeadHeader, 1);
+    ModSwitch::AddParaRecord(10);
+    const int last = g->Rows() - 1;
+    EXPECT_EQ(g->TextMatrix(last, 1), "本地出局");
+    EXPECT_EQ(g->TextMatrix(last, 0), "");   // the proposal stands in the editor
+    EXPECT_EQ(frmPABX::instance().txtModify->text(), "0900");
+    EXPECT_FALSE(frmPABX::instance().txtModify->isHidden());
+    frmPABX::instance().txtModify->hide();
+
+    for (int i = 0; i < 254; ++i) dbSwitch.execute("insert into LanHead values(?,1,4,0,0,0,0)", {QString::number(10000 + i)});
+    showHeads();
+    ASSERT_EQ(g->Rows(), 257);
+    const QString lastKey = g->TextMatrix(256, 0);
+    ModSwitch::AddParaRecord(10);
+    EXPECT_EQ(status(), "本机字头不能超过256个");
+    EXPECT_EQ(g->Rows(), 257);
+    EXPECT_EQ(g->TextMatrix(256, 0), lastKey);
+}
+
+TEST_F(SaveGrid, ANewUserTakesTheCounterAndIsStoredByTheSave) {
+    ModSwitch::SetVariant("UserCount", "5");
+    show("User", "select * from User",
+         ">用户编号|>用户名称|>上次结算日期|>结算方式|预付押金|押金余额|>透支额|>月租费|>所属部门|>打印即时话单|>闭锁", 2);
+    ModSwitch::AddParaRecord(7);
+    const int last = g->Rows() - 1;
+    EXPECT_EQ(g->TextMatrix(last, 0), "5");
+    EXPECT_EQ(GridMouseCol, 1);
+    EXPECT_EQ(ModSwitch::GetVariant("UserCount"), "6");
+    frmPABX::instance().txtModify->hide();
+    edit(1, last, last, "新用户");
+    ASSERT_TRUE(save(7));
+    EXPECT_EQ(one("select username||balancemode||bset from user where userid=5").toString(), "新用户00");
+}
+
+TEST_F(SaveGrid, DeletingTakesExactlyTheSelectedRows) {
+    frmPABX::instance().setWindowTitle("操作历史记录");
+    dbSwitch.execute("delete from tab_oplog");
+    for (int i = 0; i < 2; ++i)
+        dbSwitch.execute("insert into tab_oplog values('2026-12-07 10:00:00','0000','管理员','保存')");
+    show("History", "select * from tab_oplog", ">记录日期|员工编号|员工名称|<操作事件", 0);
+    g->setRow(1);
+    g->setRowSel(1);
+    platform::script::answer("要删除第1条至第1条记录吗?", platform::rYes);
+    ModSwitch::DelParaRecord(24);
+    EXPECT_EQ(one("select count(*) from tab_oplog where f_memo='保存'").toInt(), 1);
+    EXPECT_EQ(one("select f_memo from tab_oplog order by rowid desc limit 1").toString(), "操作历史删除1条记录");
+
+    dbSwitch.execute("insert into LanHead values('6',21,3,0,0,0,0)");
+    dbSwitch.execute("update Extension set Head=21, SpringNum='012' where Address=4");
+    showHeads();
+    g->setRow(1);
+    g->setRowSel(2);
+    platform::script::answer("要删除第1条至第2条记录吗?", platform::rYes);
+    ModSwitch::DelParaRecord(10);
+    EXPECT_EQ(status(), "不能删除字头<E>");
+    EXPECT_EQ(g->Rows(), 2);
+    EXPECT_EQ(g->TextMatrix(1, 0), "E");
+    EXPECT_EQ(one("select Head||SpringNum||bSetSpringNum from Extension where Address=4").toString(), "2900121");
+
+    dbSwitch.execute("insert into user (userid, username) values(0, '默认用户')");
+    show("User", "select * from User", ">用户编号|>用户名称", 2);
+    g->setRow(1);
+    g->setRowSel(1);
+    platform::script::answer("要删除第1条至第1条记录吗?", platform::rYes);
+    ModSwitch::DelParaRecord(7);
+    EXPECT_EQ(status(), "不能删除默认用户");
+
+    // A view without a delete rule deletes nothing and asks nothing.
+    CurTable = "Extension";
+    ModSwitch::DelParaRecord(6);
+}
+
+}  // namespace
