@@ -28,6 +28,7 @@ protected:
         StationDbTest::SetUp();
         ModSwitch::LoadSysPara();
         WorkerRights = {QStringLiteral("0")};
+        frmPABX::instance();   // the status bar is the console's
     }
     // A grid of `header` and rows of tab-separated cells; the edit goes to
     // column `col` of rows first..last.
