@@ -1,16 +1,17 @@
 #include "params/TransferHooks.h"
 
+#include "core/ModDefine.h"
+#include "transfer/ModToolbar.h"
+
 namespace ModSwitch {
 
 bool SendAccountNow(qint64 address) {
-    (void)address;
-    return false;
+    platform::Recordset rs = dbSwitch.query(QStringLiteral("select * from account where address=?"), {address});
+    return ModToolbar::DownAccount(rs, 0, false, false);
 }
 
 bool SendUserPara(qint64 userId, int mode, bool clearPasswords) {
-    (void)mode;
-    (void)clearPasswords;
-    return userId == 0;
+    return ModToolbar::DownUserPara(userId, mode, clearPasswords ? 1 : 0, 0, 0);
 }
 
 }  // namespace ModSwitch

@@ -1,0 +1,117 @@
+// Editing the console grid through its controls: a double click flips an
+// ON/OFF cell or opens an editor over the cell, Enter in the editor commits,
+// a command given meanwhile only runs the editor's check, and the editor
+// stays over its cell while the grid scrolls.
+#include "ConsoleFixture.h"
+
+#include "params/OptionLists.h"
+#include "params/ShowTable.h"
+#include "sim/RowFrames.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QScrollBar>
+
+using namespace consoletest;
+
+namespace {
+
+class GridEditing : public ConsoleTest {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        connectSwitch();
+        load();
+        WorkerRights = {QStringLiteral("0")};
+        console().resize(1000, 700);
+        console().show();
+        settle();
+    }
+    platform::FlexGrid& grid() { return *console().fgDisp; }
+    void mouse(QEvent::Type type, const QPoint& p) {
+        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(grid().viewport(), &e);
+    }
+    void doubleClick(int r, int c) {
+        const QModelIndex ix = grid().model()->index(r, c);
+        grid().scrollTo(ix);
+        const QPoint p = grid().visualRect(ix).center();
+        mouse(QEvent::MouseButtonPress, p);
+        mouse(QEvent::MouseButtonRelease, p);
+        mouse(QEvent::MouseButtonDblClick, p);
+        mouse(QEvent::MouseButtonRelease, p);
+        spin(50);
+    }
+    void enter(QWidget* w) {
+        QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+        spin(20);
+    }
+    QString status() { return console().sbrInfo->panelText(2); }
+    bool edited(int r) { return grid().CellBackColorAt(r, 1) == platform::vbColor(ModGeneral::kEditedRowColor); }
+};
+
+TEST_F(GridEditing, ADoubleClickFlipsAnOnOffCellAndOpensTheTextEditorOverOthers) {
+    ASSERT_TRUE(console().ShowView("Account"));
+    doubleClick(3, 5);
+    EXPECT_EQ(grid().TextMatrix(3, 5), "ON");
+    EXPECT_TRUE(edited(3));
+    EXPECT_FALSE(console().txtModify->isVisible());
+    EXPECT_FALSE(console().cboModify->isVisible());
+    EXPECT_TRUE(g_Modified);
+
+    // A title without options gets the text box, laid over the cell.
+    doubleClick(2, 1);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    const QRect cell = grid().visualRect(grid().model()->index(2, 1));
+    const QPoint at = grid().viewport()->mapTo(&console(), cell.topLeft());
+    EXPECT_EQ(console().txtModify->geometry().left(), at.x());
+    EXPECT_EQ(console().txtModify->geometry().top(), at.y() - 2);
+    EXPECT_EQ(console().txtModify->width(), grid().columnWidth(1));
+
+    // A command given with the editor open only runs its check.
+    console().txtModify->setText("12a");
+    EXPECT_TRUE(console().InputVisible());
+    EXPECT_EQ(status(), "请输入0000-9999之间的数值");
+    EXPECT_TRUE(console().txtModify->isVisible());
+    EXPECT_EQ(console().txtModify->text(), "FFFF");
+    console().txtModify->setText("12");
+    enter(console().txtModify);
+    EXPECT_FALSE(console().txtModify->isVisible());
+    EXPECT_EQ(grid().TextMatrix(2, 1), "0012");
+    // The account reached the switch at once, its password cleared, and waits for nothing.
+    const auto row = sw.row(sim::tables::Account, 2049);
+    ASSERT_TRUE(row);
+    const auto sent = sim::decodeAccount(*row);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(sent->code, "0012");
+    EXPECT_FALSE(sent->keepPassword);
+    EXPECT_EQ(dbSwitch.scalar("select account||bset||clearpassword from Account where address=2049").toString(), "001200");
+    EXPECT_EQ(grid().TextMatrix(2, 6), "OFF");
+    EXPECT_FALSE(edited(2));
+    EXPECT_FALSE(console().InputVisible());
+}
+
+TEST_F(GridEditing, TheEditorStaysOverItsCellWhileTheGridScrolls) {
+    ASSERT_TRUE(console().ShowView("Extension"));
+    const int col = ModSwitch::GetColIndex("组号", grid());
+    ASSERT_GT(col, 0);
+    doubleClick(2, col);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    console().txtModify->setText("9");
+    grid().verticalScrollBar()->setValue(grid().verticalScrollBar()->maximum());
+    spin(20);
+    const QRect cell = grid().visualRect(grid().model()->index(2, col));
+    EXPECT_TRUE(grid().viewport()->rect().contains(cell));
+    EXPECT_EQ(console().txtModify->geometry().top(), grid().viewport()->mapTo(&console(), cell.topLeft()).y() - 2);
+    EXPECT_EQ(console().txtModify->text(), "9");   // what is typed stays
+    enter(console().txtModify);
+    EXPECT_EQ(grid().TextMatrix(2, col), "9");
+    EXPECT_EQ(grid().CellBackColorAt(2, 3), platform::vbColor(ModGeneral::kEditedRowColor));
+    EXPECT_NE(grid().CellBackColorAt(2, 2), platform::vbColor(ModGeneral::kEditedRowColor));
+}
+
+}  // namespace
