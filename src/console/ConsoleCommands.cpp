@@ -15,6 +15,8 @@
 #include "core/frmWorker.h"
 #include "link/ModComm.h"
 #include "params/ColumnChooser.h"
+#include "params/RowEdit.h"
+#include "params/SavePara.h"
 #include "platform/AppExit.h"
 #include "printing/PrintGrid.h"
 #include "transfer/ModToolbar.h"
@@ -90,7 +92,7 @@ namespace {
 
 // The toolbar commands this station carries out; the others' buttons stay greyed.
 const QSet<QString>& availableKeys() {
-    static const QSet<QString> keys = {"DownLoad", "UpLoad", "Verify", "Find", "Backup", "Restore", "Print", "Help", "Exit"};
+    static const QSet<QString> keys = {"DownLoad", "UpLoad", "Verify", "Save", "Add", "Delete", "Find", "Backup", "Restore", "Print", "Help", "Exit"};
     return keys;
 }
 
@@ -284,7 +286,10 @@ void frmPABX::tbrSwitch_ButtonClick(const QString& key) {
     const int right = m_TableRight;
     if (key == QLatin1String("DownLoad")) {
         // "960300" goes out before any save question, "960301" whatever the outcome.
-        console::RunCommand(*this, true, [&] { ModToolbar::DownTable(right); });
+        console::RunCommand(*this, true, [&] {
+            ModSwitch::SaveSwitchPara(right, true);   // the grid's pending edits go first
+            ModToolbar::DownTable(right);
+        });
         return;
     }
     if (key == QLatin1String("UpLoad") || key == QLatin1String("Verify")) {
@@ -300,7 +305,16 @@ void frmPABX::tbrSwitch_ButtonClick(const QString& key) {
         return;
     }
     console::RunCommand(*this, false, [&] {
-        if (key == QLatin1String("Find")) {
+        if (key == QLatin1String("Save")) {
+            ModSwitch::SaveSwitchPara(right, true);
+        } else if (key == QLatin1String("Add")) {
+            // The pending edits are offered first, whatever the answer.
+            ModSwitch::SaveSwitchPara(right, true);
+            ModSwitch::AddParaRecord(right);
+        } else if (key == QLatin1String("Delete")) {
+            ModSwitch::SaveSwitchPara(right, true);
+            ModSwitch::DelParaRecord(right);
+        } else if (key == QLatin1String("Find")) {
             frmFind::instance().FindItem(fgDisp);
         } else if (key == QLatin1String("Backup")) {
             console::TableBackup(view, right, caption);

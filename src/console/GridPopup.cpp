@@ -7,6 +7,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
+#include "params/GridEditors.h"
 #include "transfer/ModToolbar.h"
 #include "transfer/OperationCommands.h"
 #include "transfer/Upload.h"
@@ -34,7 +35,7 @@ QAction* item(QMenu* menu, const char* name) { return menu->findChild<QAction*>(
 void frmPABX::buildPopups() {
     popModify = new QMenu(QStringLiteral("修改"), this);
     popModify->setObjectName(QStringLiteral("popModify"));
-    popupItem(this, popModify, "mnuModifyTable", "修改", true, nullptr);
+    popupItem(this, popModify, "mnuModifyTable", "修改", true, [] { ModSwitch::mnuModifyTable_Click(); });
 
     PopMenuTable = new QMenu(QStringLiteral("表弹出菜单"), this);
     PopMenuTable->setObjectName(QStringLiteral("PopMenuTable"));
