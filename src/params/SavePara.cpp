@@ -123,6 +123,14 @@ struct ChooserLists {
     }
 };
 
+// Any other column: its text, unless the grid shows it through an option
+// list (押金监控 and the like), whose position is then stored.
+QVariant plainOrCode(ChooserLists& l, const QString& title, const QString& cell) {
+    const QStringList& list = l.get(title);
+    if (list.size() > 1) return FindInArray(list, cell);
+    return cell;
+}
+
 QVariant extensionValue(ChooserLists& l, const FlexGrid& g, int r, int c, const QString& title) {
     const QString cell = g.TextMatrix(r, c);
     static const QStringList grades = {"等级一", "等级二", "密码等级", "押金等级"};
@@ -159,7 +167,7 @@ QVariant extensionValue(ChooserLists& l, const FlexGrid& g, int r, int c, const 
         return id.isNull() ? 0 : id.toLongLong();
     }
     if (title == QStringLiteral("弹性号码")) return cell.mid(g.TextMatrix(r, 1).size());
-    return cell;
+    return plainOrCode(l, title, cell);
 }
 
 QVariant relayValue(ChooserLists& l, const FlexGrid& g, int r, int c, const QString& title) {
@@ -178,7 +186,7 @@ QVariant relayValue(ChooserLists& l, const FlexGrid& g, int r, int c, const QStr
     if (title == QStringLiteral("转接1") || title == QStringLiteral("转接2")) return FindInArray(l.get(QStringLiteral("转接1")), cell);
     if (title == QStringLiteral("开关") || title == QStringLiteral("转移开关")) return FindInArray(l.get(QStringLiteral("开关")), cell);
     if (title == QStringLiteral("中继号码")) return DialToHex(cell);
-    return cell;
+    return plainOrCode(l, title, cell);
 }
 
 // Extension and Relay: the shown columns by the column choice, the key first.

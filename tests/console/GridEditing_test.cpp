@@ -4,6 +4,8 @@
 // stays over its cell while the grid scrolls.
 #include "ConsoleFixture.h"
 
+#include "core/frmDialog.h"
+
 #include "params/OptionLists.h"
 #include "params/ShowTable.h"
 #include "sim/RowFrames.h"
@@ -112,6 +114,71 @@ TEST_F(GridEditing, TheEditorStaysOverItsCellWhileTheGridScrolls) {
     EXPECT_EQ(grid().TextMatrix(2, col), "9");
     EXPECT_EQ(grid().CellBackColorAt(2, 3), platform::vbColor(ModGeneral::kEditedRowColor));
     EXPECT_NE(grid().CellBackColorAt(2, 2), platform::vbColor(ModGeneral::kEditedRowColor));
+}
+
+TEST_F(GridEditing, EditsReachTheSwitchThroughTheSaveAndTheDownload) {
+    ASSERT_TRUE(console().ShowView("Extension"));
+    const int group = ModSwitch::GetColIndex("组号", grid());
+    const int disp = ModSwitch::GetColIndex("来电显示", grid());
+    doubleClick(3, group);
+    console().txtModify->setText("9");
+    enter(console().txtModify);
+    doubleClick(3, disp);
+    ASSERT_EQ(grid().TextMatrix(3, disp), "ON");
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    platform::script::onModal("frmDialog", [](QDialog* d) { static_cast<frmDialog*>(d)->cmdSet[1]->click(); });
+    console().tbrSwitch_ButtonClick("DownLoad");
+    settle();
+    const auto ext = sw.row(sim::tables::Extension, 2);
+    ASSERT_TRUE(ext) << status().toStdString();
+    const auto e = sim::decodeExtPara(*ext);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->groupNo, 9);
+    EXPECT_EQ(e->dispCall, 1);
+    EXPECT_EQ(dbSwitch.scalar("select groupno||DispCall||bset from Extension where Address=2").toString(), "910");
+    EXPECT_NE(grid().CellBackColorAt(3, group), platform::vbColor(ModGeneral::kPendingRowColor));
+    EXPECT_NE(grid().CellBackColorAt(3, group), platform::vbColor(ModGeneral::kEditedRowColor));
+
+    ASSERT_TRUE(console().ShowView("Account"));
+    doubleClick(4, 2);
+    ASSERT_TRUE(console().cboModify->isVisible());
+    console().cboModify->setEditText("市话");
+    enter(console().cboModify);
+    EXPECT_EQ(grid().TextMatrix(4, 2), "市话");
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("DownLoad");
+    const auto acc = sw.row(sim::tables::Account, 2051);
+    ASSERT_TRUE(acc);
+    EXPECT_EQ(sim::decodeAccount(*acc)->grade1, 8);
+    EXPECT_EQ(dbSwitch.scalar("select firstgrade||bset from Account where address=2051").toString(), "80");
+    EXPECT_NE(grid().CellBackColorAt(4, 1), platform::vbColor(ModGeneral::kPendingRowColor));
+}
+
+TEST_F(GridEditing, AUserTheSwitchWillNotReleaseStays) {
+    dbSwitch.execute("insert into user (userid, username) values(7, '张三')");
+    dbSwitch.execute("update Account set account='0123', userid=7 where address=2050");
+    ASSERT_TRUE(console().ShowView("User"));
+    int row = -1;
+    for (int r = 1; r < grid().Rows(); ++r)
+        if (grid().TextMatrix(r, 0) == "7") row = r;
+    ASSERT_GT(row, 0);
+    grid().setRow(row);
+    grid().setRowSel(row);
+    sw.addRule("8C08", sim::Reply::Status03, -1);
+    platform::script::answer("要删除第", platform::rYes);
+    console().tbrSwitch_ButtonClick("Delete");
+    EXPECT_EQ(grid().TextMatrix(row, 0), "7");
+    EXPECT_EQ(dbSwitch.scalar("select userid from Account where address=2050").toInt(), 7);
+    EXPECT_FALSE(dbSwitch.scalar("select username from user where userid=7").isNull());
+
+    sw.clearRules();
+    grid().setRow(row);
+    grid().setRowSel(row);
+    platform::script::answer("要删除第", platform::rYes);
+    console().tbrSwitch_ButtonClick("Delete");
+    EXPECT_TRUE(dbSwitch.scalar("select username from user where userid=7").isNull());
+    EXPECT_EQ(dbSwitch.scalar("select account||userid from Account where address=2050").toString(), "FFFF0");
+    EXPECT_EQ(sim::decodeAccount(*sw.row(sim::tables::Account, 2050))->code, "FFFF");
 }
 
 }  // namespace
