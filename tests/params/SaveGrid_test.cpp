@@ -189,6 +189,22 @@ TEST_F(SaveGrid, LeavingAViewOrTheStationOffersTheSaveAndNoKeepsTheDatabase) {
     EXPECT_EQ(one("select InnerPercent1 from PabxTimes where SegNo=1").toInt(), 100);
 }
 
+TEST_F(SaveGrid, ATrunkTableReadFromTheSwitchReplacesTheFittedTrunksOnly) {
+    ModSwitch::BuildNavTree();
+    ASSERT_TRUE(frmPABX::instance().ShowView("Relay"));
+    dbSwitch.execute("insert into Relay (Address, Switch, Relayno) values(20, 1, '77')");
+    ASSERT_TRUE(ModSwitch::CreatePTable("Relay"));
+    for (int a = 1; a <= 3; ++a) dbSwitch.execute("insert into pRelay (Address, Relayno) values(?, '99')", {a});
+    ParaMode = "UpSend";
+    platform::script::answer("要保存上传的参数吗?", platform::rYes);
+    EXPECT_TRUE(ModSwitch::SaveSwitchPara(8, true));
+    EXPECT_EQ(one("select count(*) from Relay where Address<=16").toInt(), 3);
+    EXPECT_EQ(one("select count(*) from Relay where Relayno='99'").toInt(), 3);
+    EXPECT_EQ(one("select Relayno from Relay where Address=20").toString(), "77");
+    EXPECT_FALSE(dbSwitch.hasTable("pRelay"));
+    EXPECT_EQ(ParaMode, "");
+}
+
 // ---------------------------------------------------------------- adding and deleting rows
 
 TEST_F(SaveGrid, AddedHeadsFollowTheLastRowUpToTheLimit) {
