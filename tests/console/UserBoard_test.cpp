@@ -243,10 +243,6 @@ TEST_F(Board, SpecialBoardOutOfTheLastSlotLeavesItSpareAndMarksTheChange) {
     EXPECT_EQ(ModComm::SpecPhoneCount, before);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(Loaded, DownloadIsBracketedAlsoWhenRefused) {
     WorkerRights = QStringList{"1"};
     ASSERT_TRUE(console().ShowView("LanHead"));
