@@ -293,8 +293,7 @@ TEST_F(Loaded, SettlingFromThePopupGivesTheConsoleBack) {
     EXPECT_TRUE(console().isVisible());
     const QStringList got = received();
     EXPECT_TRUE(got.contains("84040000"));
-    ASSERT_FALSE(got.isEmpty());
-    EXPECT_EQ(got.last(), "960301");
+    EXPECT_GT(got.lastIndexOf("960301"), got.lastIndexOf("960300"));
     EXPECT_FALSE(console().findChild<QAction*>("mnuBalanceUser")->isVisible());
 }
 
