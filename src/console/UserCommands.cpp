@@ -89,22 +89,26 @@ void frmPABX::mnuInitUser_Click() {
 }
 
 // The settlement window settles and pays the user with its remembered
-// settings, monitoring off and the switch's reports paused meanwhile; the
-// console is away for that time. Should the settlement fail, monitoring and
-// the reports still come back.
+// settings; the console is away meanwhile, and monitoring and the switch's
+// reports come back whatever the settlement did.
 void frmPABX::mnuBalanceUser_Click() {
     const qint64 uid = fgDisp->TextMatrix(GridSelFirst, 0).trimmed().toLongLong();
     hide();
-    try {
-        frmBalanceBill::SettleUser(uid);
-    } catch (...) {
-        if (frmBalanceBill::exists()) frmBalanceBill::unload();
-        show();
-        ModComm::SetMonitor(true);
-        ModComm::SendOrder(QStringLiteral("960301"), false, 4, true);
-        throw;
-    }
-    show();
+    ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
+    ModComm::SendOrder(QStringLiteral("960300"), false, 4, true);
+    struct Back {
+        frmPABX* c;
+        ~Back() {
+            try {
+                if (frmBalanceBill::exists()) frmBalanceBill::unload();
+                c->show();
+                ModComm::SetMonitor(true);
+                ModComm::SendOrder(QStringLiteral("960301"), false, 4, true);
+            } catch (...) {
+            }
+        }
+    } back{this};
+    frmBalanceBill::SettleUser(uid);
 }
 
 // ------------------------------------------------------------------ board panel
