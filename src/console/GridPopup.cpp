@@ -59,7 +59,7 @@ void frmPABX::fgDisp_MouseDown(int Button, int x, int mouseCol) {
     const int rightNo = CurTable == QLatin1String("Extension") && mouseCol < 3 ? 5 : m_TableRight;
     if (ModGeneral::CheckRight(rightNo, 0)) return;
     const int col = fgDisp->Col();
-    GridMouseRow = col;
+    GridMouseCol = col;
     if (CurTable == QLatin1String("PabxFeeRate") && fgDisp->TextMatrix(1, 1).isEmpty()) return;
     const bool whole = fgDisp->Cols() == colLast - colFirst + 2;
     if (!whole && colFirst != colLast) return;
@@ -90,7 +90,7 @@ void frmPABX::fgDisp_MouseDown(int Button, int x, int mouseCol) {
     } else if (whole) {
         if (tableViews.contains(CurTable)) popup = PopMenuTable;
     } else if (CurTable == QLatin1String("ExtDeposit")) {
-        if (GridMouseRow == 2) popup = popModify;
+        if (GridMouseCol == 2) popup = popModify;
     } else if (!readOnly.contains(title) && col >= fgDisp->FixedCols()) {
         popup = popModify;
     }

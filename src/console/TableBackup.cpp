@@ -5,6 +5,7 @@
 #include "core/ModSwitch.h"
 #include "core/OpLog.h"
 #include "params/DialDigits.h"
+#include "params/SavePara.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 
@@ -149,9 +150,7 @@ void FitExtensionSuffixes(const platform::Database& db) {
 }
 
 namespace {
-void savePending(int tableRight) {
-    (void)tableRight;
-}
+void savePending(int tableRight) { ModSwitch::SaveSwitchPara(tableRight, true); }
 }  // namespace
 
 }  // namespace console

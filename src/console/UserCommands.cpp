@@ -10,6 +10,7 @@
 #include "link/ModComm.h"
 #include "link/Monitor.h"
 #include "params/BoardPanel.h"
+#include "params/SavePara.h"
 #include "platform/Clock.h"
 #include "platform/Currency.h"
 #include "platform/Prompts.h"
@@ -158,6 +159,8 @@ void frmPABX::picCard_Click(int Index) {
     auto& cards = ModComm::CardList;
     if (Index < 0 || Index >= cards.size() || cards.size() < 22) return;
     say(QString());
+    // A board layout read from the switch is taken over first.
+    if (ParaMode == QLatin1String("UpSend")) ModSwitch::SaveSwitchPara(m_TableRight, true);
     if (ModGeneral::CheckRight(m_TableRight, 0)) return;
     if (Index == 6) {
         say(QStringLiteral("音令板必须要设置"));
