@@ -28,6 +28,7 @@
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
 #include "pricing/RecordSpool.h"
+#include "pricing/frmFeeRate.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -693,8 +694,11 @@ void frmPABX::openWindowNode(const QString& key) {
     }
     hide();
     // The tariff and billing windows take the screen and give it back when
-    // they close; until they exist, their nodes behave as the group nodes.
-    (void)key;
+    // they close; those not built yet behave as the group nodes.
+    if (key == QLatin1String("FeeRate")) {
+        pricing::frmFeeRate::ShowFromConsole();
+        return;
+    }
     show();
     ModComm::SetMonitor(true);
 }

@@ -1,0 +1,101 @@
+#include "pricing/TariffEdit.h"
+
+#include <QRegularExpression>
+
+namespace pricing {
+
+bool IsZoneCode(const QString& t) {
+    static const QRegularExpression re(QStringLiteral("^[0-9]{1,16}$"));
+    return re.match(t).hasMatch();
+}
+
+bool IsNumber(const QString& t) {
+    static const QRegularExpression re(QStringLiteral("^[+-]?([0-9]+(\\.[0-9]+)?|\\.[0-9]+)$"));
+    return re.match(t).hasMatch();
+}
+
+platform::Currency LeadingNumber(const QString& t) {
+    static const QRegularExpression re(QStringLiteral("^\\s*([+-]?)([0-9]*)(\\.([0-9]*))?"));
+    const auto m = re.match(t);
+    QString intPart = m.captured(2), frac = m.captured(4);
+    if (intPart.isEmpty() && frac.isEmpty()) return {};
+    // Beyond what any tariff field holds; keeps the parse within range.
+    if (intPart.size() > 12) intPart = QStringLiteral("999999999999");
+    const QString text = m.captured(1) + (intPart.isEmpty() ? QStringLiteral("0") : intPart) +
+                         (frac.isEmpty() ? QString() : QStringLiteral(".") + frac.left(8));
+    return platform::Currency::parse(text).value_or(platform::Currency());
+}
+
+qint64 LeadingWhole(const QString& t) { return LeadingNumber(t).round(0).raw() / platform::Currency::kScale; }
+
+bool WildcardMatch(const QString& pattern, const QString& text) {
+    QString re;
+    for (const QChar c : pattern) {
+        if (c == QLatin1Char('*')) re += QStringLiteral(".*");
+        else if (c == QLatin1Char('?')) re += QLatin1Char('.');
+        else re += QRegularExpression::escape(QString(c));
+    }
+    const QRegularExpression rx(QRegularExpression::anchoredPattern(re),
+                                QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    return rx.match(text).hasMatch();
+}
+
+namespace {
+QString yesNo(bool b) { return b ? QStringLiteral("是") : QStringLiteral("否"); }
+}  // namespace
+
+QString FeeRateRowText(const platform::Recordset& rs) {
+    const QChar tab(9);
+    QStringList cells{rs.str("zonecode"),
+                      rs.str("summary"),
+                      QString::number(rs.lng("firsttime")) + QLatin1Char('s'),
+                      rs.cur("firstprice").toString2(),
+                      QString::number(rs.lng("pertime")) + QLatin1Char('s'),
+                      rs.cur("perprice").toString2(),
+                      rs.cur("extrafee").toString2(),
+                      QString::number(rs.lng("extrarate")) + QLatin1Char('%'),
+                      rs.cur("poundage").toString2(),
+                      QString::number(rs.lng("poundagerate")) + QLatin1Char('%'),
+                      rs.str("discountname"),
+                      yesNo(rs.boolean("extradiscount")),
+                      yesNo(rs.boolean("poundagediscount"))};
+    return cells.join(tab);
+}
+
+GridValue FeeGridValue(const QString& title, const QString& typed) {
+    GridValue v;
+    const QString t = title.trimmed();
+    if (t == QStringLiteral("首次时长") || t == QStringLiteral("每次时长")) {
+        const qint64 low = t == QStringLiteral("每次时长") ? 1 : 0;
+        const qint64 n = qBound<qint64>(low, LeadingWhole(typed), 255);
+        v.display = QString::number(n) + QLatin1Char('s');
+        v.value = platform::Param(static_cast<long long>(n));
+    } else if (t == QStringLiteral("首次价格") || t == QStringLiteral("每次价格") || t == QStringLiteral("附加费1") ||
+               t == QStringLiteral("手续费1")) {
+        platform::Currency c = LeadingNumber(typed);
+        c = qBound(platform::Currency(), c, platform::Currency::fromYuan(999));
+        // The price charged is the price shown.
+        c = c.round(2);
+        v.display = c.toString2();
+        v.value = platform::Param(c);
+    } else if (t == QStringLiteral("附加费2") || t == QStringLiteral("手续费2")) {
+        const platform::Currency c = LeadingNumber(typed);
+        qint64 n = c.round(0).raw() / platform::Currency::kScale;
+        if (c < platform::Currency() || c > platform::Currency::fromYuan(100)) n = 100;
+        v.display = QString::number(n) + QLatin1Char('%');
+        v.value = platform::Param(static_cast<long long>(n));
+    } else {
+        v.display = typed;
+        v.value = platform::Param(typed);
+    }
+    return v;
+}
+
+QString FeeRateColumn(int gridCol) {
+    static const char* const cols[] = {"zonecode", "summary",  "firsttime",    "firstprice",   "pertime",
+                                       "perprice", "extrafee", "extrarate",    "poundage",     "poundagerate",
+                                       "discountid", "extradiscount", "poundagediscount"};
+    return gridCol >= 0 && gridCol < 13 ? QString::fromLatin1(cols[gridCol]) : QString();
+}
+
+}  // namespace pricing

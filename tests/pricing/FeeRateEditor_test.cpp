@@ -1,0 +1,267 @@
+// The ordinary fee-rate window driven through its controls on a fresh station.
+#include "core/ModDefine.h"
+#include "core/frmFeeFind.h"
+#include "platform/Prompts.h"
+#include "pricing/TariffEdit.h"
+#include "pricing/frmFeeRate.h"
+#include "support/Fixtures.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+using pricing::frmFeeRate;
+using platform::script::answer;
+
+namespace {
+
+TEST(TariffInput, RecognisersAndGridValues) {
+    EXPECT_TRUE(pricing::IsZoneCode("0755"));
+    EXPECT_TRUE(pricing::IsZoneCode(QString(16, '9')));
+    EXPECT_FALSE(pricing::IsZoneCode(QString(17, '9')));
+    for (const char* bad : {"", "07a5", "1e3", "+1", " 1", "0x1f", "1,000"}) EXPECT_FALSE(pricing::IsZoneCode(bad)) << bad;
+    EXPECT_TRUE(pricing::IsNumber("-1.5"));
+    EXPECT_FALSE(pricing::IsNumber("国际"));
+    EXPECT_FALSE(pricing::IsNumber("1e3"));
+
+    auto shown = [](const char* title, const char* typed) { return pricing::FeeGridValue(title, typed).display; };
+    EXPECT_EQ(shown("首次时长", "60s"), "60s");
+    EXPECT_EQ(shown("首次时长", "300"), "255s");
+    EXPECT_EQ(shown("首次时长", "-1"), "0s");
+    EXPECT_EQ(shown("首次时长", "秒"), "0s");
+    EXPECT_EQ(shown("每次时长", "0"), "1s");
+    EXPECT_EQ(shown("附加费2", "-5"), "100%");
+    EXPECT_EQ(shown("附加费2", "150"), "100%");
+    EXPECT_EQ(shown("手续费2", "100"), "100%");
+    EXPECT_EQ(shown("首次价格", "2000"), "999.00");
+    EXPECT_EQ(shown("每次价格", "0.555"), "0.56");
+    // The value stored is the value shown, in ten-thousandths.
+    EXPECT_EQ(pricing::FeeGridValue("每次价格", "0.555").value.v.toLongLong(), 5600);
+    EXPECT_EQ(shown("地名", "O'Brien"), "O'Brien");
+}
+
+TEST(TariffInput, FindIsLiteralButForStarAndQuestionMark) {
+    EXPECT_TRUE(pricing::WildcardMatch("07*", "0755"));
+    EXPECT_TRUE(pricing::WildcardMatch("07?5", "0755"));
+    EXPECT_FALSE(pricing::WildcardMatch("07?", "0755"));
+    EXPECT_TRUE(pricing::WildcardMatch("shen*", "ShenZhen"));
+    EXPECT_FALSE(pricing::WildcardMatch("07%", "0755"));
+    EXPECT_FALSE(pricing::WildcardMatch("0_55", "0755"));
+    EXPECT_TRUE(pricing::WildcardMatch("[a]'", "[A]'"));
+    EXPECT_FALSE(pricing::WildcardMatch("07.5", "0755"));
+}
+
+class FeeRateWindow : public testsupport::StationDbTest {
+protected:
+    void SetUp() override {
+        StationDbTest::SetUp();
+        WorkerRights = QStringList{"0"};
+    }
+    void TearDown() override {
+        frmFeeRate::unload();
+        frmFeeFind::unload();
+        StationDbTest::TearDown();
+    }
+    void rate(const QString& zone, int type, const QString& name = QString(), qint64 perprice = 1000) {
+        dbSwitch.execute("insert into feerate(zonecode,summary,feeratetype,feerateid,perprice) values(?,?,?,0,?)",
+                         {zone, name, type, perprice});
+    }
+    frmFeeRate& win() { return frmFeeRate::instance(); }
+    platform::FlexGrid& grid() { return *win().fgFeerate; }
+    void select(int r1, int r2, int col) {
+        grid().setRow(r1);
+        grid().setCol(col);
+        grid().setRowSel(r2);
+        grid().setColSel(col);
+    }
+    void rightClick() {
+        const QRect cell = grid().visualRect(grid().model()->index(grid().Row(), grid().Col()));
+        QMouseEvent e(QEvent::MouseButtonPress, cell.center(), grid().viewport()->mapToGlobal(cell.center()),
+                      Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+        QApplication::sendEvent(grid().viewport(), &e);
+    }
+    void type(const QString& text) {
+        win().txtModify->setText(text);
+        QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(win().txtModify, &e);
+    }
+    QVariant stored(const char* col, const QString& zone, int type) {
+        return dbSwitch.scalar(QStringLiteral("select %1 from feerate where feerateid=0 and zonecode=? and feeratetype=?")
+                                   .arg(col),
+                               {zone, type});
+    }
+};
+
+TEST_F(FeeRateWindow, RightClickOnABlockWritesEveryRowAndZoneColumnsOneAtATime) {
+    for (int i = 1; i <= 8; ++i) rate(QStringLiteral("02%1").arg(i), 2);
+    ASSERT_EQ(win().windowTitle(), "普通费率设置");
+    win().SSTab1->setCurrentIndex(2);
+    ASSERT_EQ(grid().Rows(), 9);
+    select(3, 7, 5);
+    rightClick();
+    ASSERT_TRUE(win().txtModify->isVisible() || !win().txtModify->isHidden());
+    type("0.5");
+    EXPECT_TRUE(win().txtModify->isHidden());
+    for (int r = 1; r <= 8; ++r) {
+        const QString zone = grid().TextMatrix(r, 0);
+        const bool target = r >= 3 && r <= 7;
+        EXPECT_EQ(grid().TextMatrix(r, 5), target ? "0.50" : "0.10") << r;
+        EXPECT_EQ(stored("perprice", zone, 2).toLongLong(), target ? 5000 : 1000) << r;
+    }
+    // A block in the zone column opens no editor.
+    select(3, 7, 0);
+    rightClick();
+    EXPECT_TRUE(win().txtModify->isHidden());
+    // 是 in 附加费折价 for rows 2-4.
+    select(2, 4, 11);
+    rightClick();
+    ASSERT_FALSE(win().cboModify->isHidden());
+    win().cboModify->setEditText("是");
+    win().cboModify_Commit();
+    for (int r = 2; r <= 4; ++r) {
+        EXPECT_EQ(grid().TextMatrix(r, 11), "是");
+        EXPECT_EQ(stored("extradiscount", grid().TextMatrix(r, 0), 2).toInt(), 1);
+    }
+    EXPECT_EQ(stored("extradiscount", grid().TextMatrix(5, 0), 2).toInt(), 0);
+}
+
+TEST_F(FeeRateWindow, ZoneCodesAreCheckedBeforeAnythingIsWritten) {
+    rate("0755", 3, "深圳");
+    rate("010", 2, "北京");
+    win().SSTab1->setCurrentIndex(2);
+    select(1, 1, 0);
+    auto edit = [&](const QString& t) {
+        win().fgFeerate_DblClick();
+        EXPECT_FALSE(win().txtModify->isHidden());
+        type(t);
+    };
+    answer("请输入1-16位地区代号", platform::rOK);
+    edit(QString(17, '1'));
+    EXPECT_FALSE(win().txtModify->isHidden());
+    EXPECT_EQ(win().txtModify->text(), "010");
+    answer("请输入数字", platform::rOK);
+    type("01a");
+    answer("地区代号<0755>已经存在于省内", platform::rOK);
+    type("0755");
+    EXPECT_EQ(stored("summary", "010", 2).toString(), "北京");
+    // Unchanged: no message, no statement.
+    type("010");
+    EXPECT_TRUE(win().txtModify->isHidden());
+    edit(QString(16, '1'));
+    EXPECT_TRUE(win().txtModify->isHidden());
+    EXPECT_EQ(stored("summary", QString(16, '1'), 2).toString(), "北京");
+    EXPECT_TRUE(stored("summary", "010", 2).isNull());
+    // 本局 keeps its own zone codes.
+    win().SSTab1->setCurrentIndex(9);
+    win().cmdFeerate_Click(0);
+    EXPECT_EQ(win().txtModify->text(), "1");
+    type("0755");
+    EXPECT_EQ(stored("feeratetype", "0755", 9).toInt(), 9);
+    EXPECT_TRUE(platform::script::unexpected().isEmpty());
+}
+
+TEST_F(FeeRateWindow, RowOneIsKeptOnlyWhenItIsTheDefaultRow) {
+    rate("市话", 7, "默认");
+    rate("88", 7);
+    rate("77", 7);
+    rate("66", 7);
+    win().SSTab1->setCurrentIndex(7);
+    ASSERT_EQ(grid().TextMatrix(1, 0), "市话");
+    select(1, 1, 0);
+    win().fgFeerate_DblClick();
+    EXPECT_TRUE(win().txtModify->isHidden());
+    select(1, 3, 4);
+    win().cmdFeerate_Click(1);
+    EXPECT_EQ(grid().Rows(), 3);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from feerate where feeratetype=7").toInt(), 2);
+
+    // A fresh station's tab of numeric zones: row 1 is an ordinary rate.
+    rate("0755", 4);
+    rate("0756", 4);
+    rate("0757", 4);
+    win().SSTab1->setCurrentIndex(4);
+    select(1, 1, 0);
+    win().fgFeerate_DblClick();
+    EXPECT_FALSE(win().txtModify->isHidden());
+    type("0758");
+    EXPECT_EQ(stored("feeratetype", "0758", 4).toInt(), 4);
+    select(1, 3, 0);
+    win().cmdFeerate_Click(1);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from feerate where feeratetype=4").toInt(), 0);
+    EXPECT_EQ(grid().Rows(), 2);
+    EXPECT_EQ(grid().TextMatrix(1, 0), "");
+}
+
+TEST_F(FeeRateWindow, AddedRowIsStoredWhenItsZoneCodeIsCommitted) {
+    rate("0755", 2, "深圳", 6000);
+    win().SSTab1->setCurrentIndex(2);
+    win().cmdFeerate_Click(0);
+    ASSERT_EQ(grid().Rows(), 3);
+    EXPECT_EQ(win().txtModify->text(), "0756");
+    EXPECT_EQ(grid().TextMatrix(2, 1), "深圳");
+    type("");
+    EXPECT_TRUE(win().txtModify->isHidden());
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from feerate").toInt(), 1);
+    select(2, 2, 0);
+    win().fgFeerate_DblClick();
+    type("0757");
+    EXPECT_EQ(stored("perprice", "0757", 2).toLongLong(), 6000);
+    EXPECT_EQ(stored("summary", "0757", 2).toString(), "深圳");
+    // An empty tab proposes 1; the copied empty cells read as empty numbers do.
+    win().SSTab1->setCurrentIndex(6);
+    win().cmdFeerate_Click(0);
+    EXPECT_EQ(win().txtModify->text(), "1");
+    type("168");
+    EXPECT_EQ(stored("pertime", "168", 6).toInt(), 1);
+    EXPECT_EQ(grid().TextMatrix(2, 4), "1s");
+    EXPECT_EQ(grid().TextMatrix(2, 10), "默认方案");
+}
+
+TEST_F(FeeRateWindow, FindSwitchesTabAndWraps) {
+    rate("0755", 7, "深圳");
+    rate("0756", 0, "深圳二");
+    rate("020", 2, "广州");
+    auto find = [&](const QString& text) {
+        platform::script::onModal("frmFeeFind", [text](QDialog* d) {
+            auto* f = static_cast<frmFeeFind*>(d);
+            f->txtFind->setText(text);
+            f->cmdFind_Click();
+        });
+        win().cmdFeerate_Click(2);
+    };
+    find("深圳*");
+    EXPECT_EQ(win().SSTab1->currentIndex(), 7);
+    EXPECT_EQ(grid().TextMatrix(grid().Row(), 0), "0755");
+    EXPECT_EQ(grid().ColSel(), 12);
+    find("深圳*");
+    EXPECT_EQ(win().SSTab1->currentIndex(), 0);
+    find("深圳*");
+    EXPECT_EQ(win().SSTab1->currentIndex(), 7);
+    find("0_55");   // literal: no such zone
+    EXPECT_EQ(win().SSTab1->currentIndex(), 7);
+    find("02?");
+    EXPECT_EQ(win().SSTab1->currentIndex(), 2);
+}
+
+TEST_F(FeeRateWindow, NothingIsEditedWithoutTheRight) {
+    rate("020", 2);
+    WorkerRights = QStringList{"16"};
+    win().SSTab1->setCurrentIndex(2);
+    answer("你没有此操作权限", platform::rOK);
+    select(1, 1, 5);
+    win().fgFeerate_DblClick();
+    EXPECT_TRUE(win().txtModify->isHidden());
+    answer("你没有此操作权限", platform::rOK);
+    win().cmdFeerate_Click(1);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from feerate").toInt(), 1);
+}
+
+TEST_F(FeeRateWindow, ClosingReopensTheSharedRates) {
+    const quint64 before = rsFeeRate.openSerial();
+    win().cmdFeerate_Click(4);
+    EXPECT_FALSE(frmFeeRate::exists());
+    EXPECT_NE(rsFeeRate.openSerial(), before);
+    EXPECT_TRUE(rsFeeRate.isOpen());
+}
+
+}  // namespace
