@@ -7,6 +7,7 @@
 #include "link/MonitorSink.h"
 #include "platform/Clock.h"
 #include "platform/Comm.h"
+#include "pricing/frmFeeRate.h"
 #include "sim/RowFrames.h"
 #include "sim/Switch.h"
 
@@ -176,4 +177,37 @@ TEST_F(EndToEndTest, ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnsw
     EXPECT_EQ(sw.recordAnswers().back(), QStringLiteral("820302"));
     EXPECT_EQ(count("account", QStringLiteral("address=2048 and bset<>0 and depositgrade=6")), 1);
     EXPECT_EQ(count("extension", QStringLiteral("address=5 and bset<>0 and depositgrade=6")), 1);
+}
+
+TEST_F(EndToEndTest, AnEditedRateIsChargedOnceTheFeeRateWindowHasClosed) {
+    WorkerRights = QStringList{"0"};
+    sw.sendCallRecord(rec(0));
+    ASSERT_TRUE(runUntilAnswers(1));
+    pricing::frmFeeRate& w = pricing::frmFeeRate::instance();
+    w.SSTab1->setCurrentIndex(7);
+    ASSERT_EQ(w.fgFeerate->TextMatrix(1, 0), "8");
+    w.fgFeerate->setRow(1);
+    w.fgFeerate->setRowSel(1);
+    w.fgFeerate->setCol(3);
+    w.fgFeerate->setColSel(3);
+    w.fgFeerate_MouseDown(2);
+    ASSERT_FALSE(w.txtModify->isHidden());
+    w.txtModify->setText("0.5");
+    w.txtModify_LostFocus();
+    EXPECT_EQ(w.fgFeerate->TextMatrix(1, 3), "0.50");
+
+    // While the window is open the pricing still charges the rates it had.
+    sw.sendCallRecord(rec(300));
+    ASSERT_TRUE(runUntilAnswers(2));
+    auto fees = sw.receivedWith(QStringLiteral("950820"));
+    ASSERT_EQ(fees.size(), 2u);
+    EXPECT_EQ(sim::decodeFee(fees[1])->fen, 40);
+
+    w.cmdFeerate[4]->click();
+    ASSERT_FALSE(pricing::frmFeeRate::exists());
+    sw.sendCallRecord(rec(600));
+    ASSERT_TRUE(runUntilAnswers(3));
+    fees = sw.receivedWith(QStringLiteral("950820"));
+    ASSERT_EQ(fees.size(), 3u);
+    EXPECT_EQ(sim::decodeFee(fees[2])->fen, 70);
 }
