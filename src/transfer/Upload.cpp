@@ -12,6 +12,7 @@
 #include "params/BoardPanel.h"
 #include "params/DialDigits.h"
 #include "params/OptionLists.h"
+#include "params/SavePara.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
 #include "platform/FlexGrid.h"
@@ -538,9 +539,9 @@ bool selection(qint32& first, qint32& last) {
 }  // namespace
 
 void mnuVerify_Click(int tableRight) {
-    Q_UNUSED(tableRight);
     qint32 first = 0, last = 0;
     if (!selection(first, last)) return;
+    ModSwitch::SaveSwitchPara(tableRight, true);   // pending edits are offered for saving first
     Recordset rs;
     try {
         if (!selectedRows(first, last, rs)) return;
@@ -599,6 +600,7 @@ void VerifySelected(Recordset& rs, qint32 selFirst, qint32 selLast) {
 void mnuUpSend_Click(int tableRight) {
     qint32 first = 0, last = 0;
     if (!selection(first, last)) return;
+    ModSwitch::SaveSwitchPara(tableRight, true);
     Recordset rs;
     try {
         if (!selectedRows(first, last, rs)) return;

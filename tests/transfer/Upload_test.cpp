@@ -5,6 +5,7 @@
 
 #include "core/ModUpgrade.h"
 #include "params/OptionLists.h"
+#include "params/SavePara.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
 #include "platform/Clock.h"
@@ -42,6 +43,7 @@ protected:
     void showView(const QString& key) {
         CurTable = key;
         ParaMode.clear();
+        g_Modified = false;   // a view shown afresh holds no edits
         platform::FlexGrid& g = *console->fgDisp;
         const QString two = QStringLiteral(">物理地址|>字头          ");
         if (key == "Extension") ModSwitch::ShowExtGrid(g, key, true);
@@ -139,6 +141,16 @@ TEST_F(Upload, DownloadedTablesVerifyWithoutDifference) {
     EXPECT_EQ(rows("pShrink"), 128);
     EXPECT_EQ(console->fgDisp->TextMatrix(3, 1), "5002");
     EXPECT_TRUE(core::ConsoleEnabled());
+
+    // Saved over the station's table, the switch's rows verify as they are.
+    sw.setRow(sim::tables::Shrink, 2, bytes("A70A 02 77 FF FF FF FF FF FF"));
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    platform::script::answer("要保存上传的参数吗?", platform::rYes);
+    ModSwitch::SaveSwitchPara(11, true);
+    EXPECT_FALSE(dbSwitch.hasTable("pShrink"));
+    EXPECT_EQ(dbSwitch.scalar("select ShrinkHead||'/'||bSet from Shrink where Address=2").toString(), "77/0");
+    verify("Shrink");
+    EXPECT_EQ(status(), "话务台与集团电话参数设置完全一致");
 }
 
 TEST_F(Upload, SwitchFeeRatesAndTimesKeepTheirShadowTablesInBothModels) {
