@@ -28,17 +28,20 @@ platform::Currency LeadingNumber(const QString& t) {
 
 qint64 LeadingWhole(const QString& t) { return LeadingNumber(t).round(0).raw() / platform::Currency::kScale; }
 
-bool WildcardMatch(const QString& pattern, const QString& text) {
+QRegularExpression WildcardPattern(const QString& pattern) {
     QString re;
     for (const QChar c : pattern) {
         if (c == QLatin1Char('*')) re += QStringLiteral(".*");
         else if (c == QLatin1Char('?')) re += QLatin1Char('.');
         else re += QRegularExpression::escape(QString(c));
     }
-    const QRegularExpression rx(QRegularExpression::anchoredPattern(re),
-                                QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    return rx.match(text).hasMatch();
+    QRegularExpression rx(QRegularExpression::anchoredPattern(re),
+                          QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    rx.optimize();
+    return rx;
 }
+
+bool WildcardMatch(const QString& pattern, const QString& text) { return WildcardPattern(pattern).match(text).hasMatch(); }
 
 namespace {
 QString yesNo(bool b) { return b ? QStringLiteral("是") : QStringLiteral("否"); }

@@ -5,6 +5,7 @@
 #include "platform/Currency.h"
 #include "platform/Db.h"
 
+#include <QRegularExpression>
 #include <QString>
 
 namespace pricing {
@@ -23,6 +24,8 @@ qint64 LeadingWhole(const QString& t);
 // A find text as the operator means it: every character literal except "*"
 // (any text) and "?" (one character); letters compare without regard to case.
 bool WildcardMatch(const QString& pattern, const QString& text);
+// The same pattern compiled once, for a search over many rows.
+QRegularExpression WildcardPattern(const QString& pattern);
 
 // The 13 cells of a fee-rate grid row, Tab-separated, from a row of
 // "feerate.*, discountname".

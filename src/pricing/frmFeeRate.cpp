@@ -122,11 +122,14 @@ void frmFeeRate::SSTab1_Click(int t) {
         QStringLiteral("select feerate.*,discountname from feerate,discount where feerate.discountid=discount.discountid "
                        "and feerateid=0 and feeratetype=? order by zonecode desc"),
         {t});
+    QVector<QStringList> rows;
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) rows.push_back(FeeRateRowText(rs).split(QChar(9)));
+    // A category without rates keeps one empty data row.
     fgFeerate->setRows(1);
-    fgFeerate->setRows(2);
+    fgFeerate->setRows(1 + qMax<int>(1, rows.size()));
     for (int c = 0; c < fgFeerate->Cols(); ++c) fgFeerate->setTextMatrix(1, c, QString());
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) fgFeerate->AddItem(FeeRateRowText(rs));
-    if (fgFeerate->Rows() >= 3) fgFeerate->RemoveItem(1);
+    for (int r = 0; r < rows.size(); ++r)
+        for (int c = 0; c < rows[r].size(); ++c) fgFeerate->setTextMatrix(r + 1, c, rows[r][c]);
     fgFeerate->setRedraw(true);
     fgFeerate->setRow(1);
     fgFeerate->setRowSel(1);
@@ -396,12 +399,12 @@ void frmFeeRate::cmdFeerate_Click(int index) {
         m_FindText = frmFeeFind::instance().Find(QStringLiteral("请输入要查找的地区代号或地名:"), m_FindText);
         if (m_FindText.isEmpty()) return;
         const int n = m_FindRows.size();
+        const QRegularExpression rx = WildcardPattern(m_FindText);
         int hit = -1;
         for (int k = 1; k <= n && hit < 0; ++k) {
             const int i = (m_FindPos + k + n) % qMax(1, n);
             if (i < 0 || i >= n) break;
-            if (WildcardMatch(m_FindText, m_FindRows[i].zone) || WildcardMatch(m_FindText, m_FindRows[i].summary))
-                hit = i;
+            if (rx.match(m_FindRows[i].zone).hasMatch() || rx.match(m_FindRows[i].summary).hasMatch()) hit = i;
         }
         if (hit < 0) return;
         m_FindPos = hit;
