@@ -6,6 +6,8 @@
 #include "platform/Printer.h"
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
+#include "admin/Restore.h"
+#include "admin/frmDBManager.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -294,6 +296,8 @@ void frmPABX::Form_Load() {
     mnuRelayOption->setEnabled(false);
 
     splash.SetValue(5, QStringLiteral("正在检查系统文件..."));
+    // A restore that a kill interrupted is finished (or forgotten) before any file is opened.
+    admin::CompleteRestore(DataPath);
     ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
     frmWelcome::instance().SetValue(10, QString());
     ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
@@ -339,6 +343,7 @@ void frmPABX::Form_Load() {
     } catch (const std::exception&) {
         // They stay in the spool; its retry takes them.
     }
+    frmDBManager::instance();  // hidden; its timer runs the timed backup to the end
     frmWelcome::instance().SetValue(35, QString());
     frmWelcome::instance().SetValue(40, QStringLiteral("正在初始化界面..."));
 
@@ -445,6 +450,16 @@ void frmPABX::mnuExit_Click() {
     tbrSwitch_ButtonClick(QStringLiteral("Exit"));
 }
 
+void frmPABX::mnuDbManager_Click() {
+    if (InputVisible()) return;
+    // The console comes back when the window's "关 闭" hides it.
+    window()->hide();
+    frmDBManager& w = frmDBManager::instance();
+    w.show();
+    w.raise();
+    w.activateWindow();
+}
+
 void frmPABX::picRun_DblClick() {
     if (ModGeneral::CheckRight(0, 0)) return;
     frmSRV& srv = frmSRV::instance();
@@ -478,6 +493,7 @@ void frmPABX::mnuMomentBill_Click() {
 
 void frmPABX::CloseApp() {
     // Every step runs whatever the one before it did; nothing goes to the switch.
+    frmDBManager::unload();
     try {
         ModGeneral::AddOpLog(QStringLiteral("退出系统"));
     } catch (...) {

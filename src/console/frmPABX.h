@@ -49,6 +49,7 @@ public:
     // True when an open in-place editor took the command instead.
     bool InputVisible();
     void mnuExit_Click();
+    void mnuDbManager_Click();   // "数据库管理" (F2)
     // Ends the printer's open document (the page of immediate bills) and
     // clears the continuous-form position.
     void mnuMomentBill_Click();

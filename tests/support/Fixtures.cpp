@@ -1,4 +1,6 @@
 #include "support/Fixtures.h"
+#include "admin/frmDBManager.h"
+#include "admin/frmFindDir.h"
 
 #include "billing/BillingSeams.h"
 #include "billing/Payments.h"
@@ -56,6 +58,8 @@ void StationTest::TearDown() {
     billing::setUserDownload(nullptr);
     frmGridPrn::unload();
     frmPABX::unload();
+    frmDBManager::unload();
+    frmFindDir::unload();
     for (const auto& s : platform::script::unexpected())
         ADD_FAILURE() << "unexpected prompt: " << s.text.toStdString() << " (" << s.title.toStdString() << ")";
     EXPECT_EQ(platform::yieldsInTransaction(), 0) << "a wait yielded while a transaction was open";

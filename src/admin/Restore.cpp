@@ -1,0 +1,157 @@
+#include "admin/Restore.h"
+
+#include "platform/Db.h"
+#include "platform/Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+#include <cstdio>
+
+namespace admin {
+
+namespace {
+
+std::function<void(const QString&)> g_hook;
+
+void hook(const QString& point) {
+    if (g_hook) g_hook(point);
+}
+
+QString withSlash(const QString& dir) { return dir.endsWith('/') ? dir : dir + '/'; }
+
+// A stale rollback journal beside a file would be played back into the new
+// file when it is next opened: it goes before the file is replaced.
+void removeJournalOf(const QString& target) {
+    QFile::remove(target + QStringLiteral("-journal"));
+    QFile::remove(target + QStringLiteral("-wal"));
+    QFile::remove(target + QStringLiteral("-shm"));
+}
+
+bool copySynced(const QString& source, const QString& tmp) {
+    QFile::remove(tmp);
+    if (!QFile::copy(source, tmp)) return false;
+    QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    return platform::syncFile(tmp);
+}
+
+void removeTemporaries(const QString& dataDir) {
+    QDir d(dataDir);
+    const QStringList left =
+        d.entryList({QStringLiteral("*") + RestoreTempSuffix(), RestoreJournalName() + QStringLiteral(".new")}, QDir::Files);
+    for (const QString& f : left) QFile::remove(d.filePath(f));
+}
+
+}  // namespace
+
+QString RestoreJournalName() { return QStringLiteral("restore.journal"); }
+QString RestoreTempSuffix() { return QStringLiteral(".restoring"); }
+
+QList<RestorePair> RestorePairs(const QString& folder, const QString& dataDir, bool withSwitch, bool withArchives) {
+    QList<RestorePair> pairs;
+    const QString from = withSlash(folder), to = withSlash(dataDir);
+    if (withSwitch) {
+        const QString src = platform::resolveCI(from, QStringLiteral("Switch.mdb"));
+        if (QFileInfo(src).isFile()) pairs.append({src, platform::resolveCI(to, QStringLiteral("Switch.mdb"))});
+    }
+    if (withArchives) {
+        // QDir's name filters ignore letter case unless told otherwise.
+        const QStringList names = QDir(from).entryList({QStringLiteral("phbill_*.mdb")}, QDir::Files, QDir::Name);
+        for (const QString& f : names) pairs.append({from + f, platform::resolveCI(to, f)});
+    }
+    return pairs;
+}
+
+QString CheckRestoreSource(const QString& path, bool stationDb) {
+    try {
+        platform::Database db = platform::Database::open(path);
+        if (!db.quickCheck()) return QStringLiteral("quick_check");
+        if (stationDb) {
+            for (const char* t : {"Variant", "moncard", "user", "worker"})
+                if (!db.hasTable(QString::fromLatin1(t))) return QString::fromLatin1(t);
+        }
+        db.close();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    }
+    return QString();
+}
+
+bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
+    if (pairs.isEmpty()) return true;
+    const QString dataDir = QFileInfo(pairs.first().target).absolutePath();
+    QStringList temps;
+    auto giveUp = [&](const QString& file) {
+        for (const QString& t : temps) QFile::remove(t);
+        QFile::remove(QDir(dataDir).filePath(RestoreJournalName() + QStringLiteral(".new")));
+        platform::syncDir(dataDir);
+        if (failed) *failed = file;
+        return false;
+    };
+    for (const RestorePair& p : pairs) {
+        const QString tmp = p.target + RestoreTempSuffix();
+        temps << tmp;
+        if (!copySynced(p.source, tmp)) return giveUp(p.source);
+    }
+    if (!platform::syncDir(dataDir)) return giveUp(pairs.first().source);
+    hook(QStringLiteral("copied"));
+
+    // The journal becomes visible whole or not at all: written beside, synced, renamed.
+    const QString journal = QDir(dataDir).filePath(RestoreJournalName());
+    {
+        QFile j(journal + QStringLiteral(".new"));
+        if (!j.open(QIODevice::WriteOnly | QIODevice::Truncate)) return giveUp(journal);
+        QTextStream out(&j);
+        for (const RestorePair& p : pairs)
+            out << QFileInfo(p.target).fileName() + RestoreTempSuffix() << '\t' << QFileInfo(p.target).fileName() << '\n';
+        out.flush();
+        j.close();
+        if (!platform::syncFile(j.fileName()) || !QFile::rename(j.fileName(), journal) || !platform::syncDir(dataDir))
+            return giveUp(journal);
+    }
+    hook(QStringLiteral("journal"));
+    // From here on the restore is decided: what follows is redone at the next opening if it stops.
+    CompleteRestore(dataDir);
+    return true;
+}
+
+bool CompleteRestore(const QString& dataDir) {
+    QDir d(dataDir);
+    const QString journal = d.filePath(RestoreJournalName());
+    bool found = false;
+    QFile j(journal);
+    if (j.exists() && j.open(QIODevice::ReadOnly)) {
+        found = true;
+        const QStringList lines = QString::fromUtf8(j.readAll()).split('\n', Qt::SkipEmptyParts);
+        j.close();
+        int n = 0;
+        for (const QString& line : lines) {
+            const QStringList parts = line.split('\t');
+            if (parts.size() != 2) continue;
+            const QString tmp = d.filePath(parts[0]), target = d.filePath(parts[1]);
+            // A temporary already renamed by an earlier, interrupted completion is simply gone.
+            if (!QFileInfo::exists(tmp)) continue;
+            removeJournalOf(target);
+            ::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData());
+            platform::syncDir(dataDir);
+            hook(QStringLiteral("renamed%1").arg(++n));
+        }
+        QFile::remove(journal);
+        platform::syncDir(dataDir);
+    }
+    QStringList left = d.entryList({QStringLiteral("*") + RestoreTempSuffix(), RestoreJournalName() + QStringLiteral(".new")},
+                                   QDir::Files);
+    if (!left.isEmpty()) {
+        found = true;
+        removeTemporaries(dataDir);
+        platform::syncDir(dataDir);
+    }
+    return found;
+}
+
+namespace testing {
+void setRestoreHook(std::function<void(const QString&)> h) { g_hook = std::move(h); }
+}  // namespace testing
+
+}  // namespace admin

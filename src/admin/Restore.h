@@ -1,0 +1,48 @@
+#pragma once
+// Copying the station's files back from a backup folder so that the data
+// directory ends with every file old or every file restored, whatever moment
+// the power fails: the copies are made under temporary names first, then a
+// journal naming them is written and synced, and only then are they renamed
+// over the station's files. Opening a data directory finishes (or forgets)
+// whatever a killed restore left there.
+#include <QList>
+#include <QString>
+#include <functional>
+
+namespace admin {
+
+struct RestorePair {
+    QString source;   // the file in the backup folder
+    QString target;   // the station's file it replaces
+};
+
+// The files a restore from `folder` into `dataDir` would copy: "Switch.mdb"
+// when `withSwitch`, the "phbill_*.mdb" archives when `withArchives`; names
+// matched without regard to case, "PhoneCur.mdb" never.
+QList<RestorePair> RestorePairs(const QString& folder, const QString& dataDir, bool withSwitch, bool withArchives);
+
+// Empty when `path` is a sound copy of its kind: it opens, passes quick_check
+// and, for the station database, holds the station's tables. Else why not.
+QString CheckRestoreSource(const QString& path, bool stationDb);
+
+// Copies every pair the journalled way. The databases must be closed and
+// nothing may yield meanwhile. False with the failing file in `failed`; every
+// station file is then as before.
+bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed = nullptr);
+
+// Finishes a restore that a kill interrupted after its journal was written, and
+// removes the temporaries of one interrupted before it. Run before any
+// database of `dataDir` is opened. True when anything was found.
+bool CompleteRestore(const QString& dataDir);
+
+// The journal's and the temporaries' names, for tests.
+QString RestoreJournalName();
+QString RestoreTempSuffix();
+
+namespace testing {
+// Called at the named points of ReplaceFiles ("copied", "journal", "renamed<N>");
+// a crash test ends the process there.
+void setRestoreHook(std::function<void(const QString& point)> hook);
+}  // namespace testing
+
+}  // namespace admin

@@ -1,0 +1,449 @@
+#include "admin/frmDBManager.h"
+
+#include "admin/Restore.h"
+#include "admin/frmFindDir.h"
+#include "core/Console.h"
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "core/OpLog.h"
+#include "params/BoardPanel.h"
+#include "platform/Clock.h"
+#include "platform/AppExit.h"
+#include "platform/DbCopy.h"
+#include "platform/Files.h"
+#include "platform/Prompts.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<frmDBManager> g_instance;
+
+QString withSlash(const QString& s) { return s.endsWith('/') ? s : s + '/'; }
+
+bool isDir(const QString& s) { return !s.isEmpty() && QFileInfo(s).isDir(); }
+
+// Keeps what the folder box held when the operator entered it.
+class FocusWatch : public QObject {
+public:
+    FocusWatch(QLineEdit* box, QString* remembered) : QObject(box), box_(box), remembered_(remembered) {}
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (o == box_ && e->type() == QEvent::FocusIn) {
+            *remembered_ = box_->text();
+            box_->selectAll();
+        }
+        return false;
+    }
+
+private:
+    QLineEdit* box_;
+    QString* remembered_;
+};
+
+class Disabled {
+public:
+    explicit Disabled(QWidget* w) : w_(w) { w_->setEnabled(false); }
+    ~Disabled() { w_->setEnabled(true); }
+
+private:
+    QWidget* w_;
+};
+
+}  // namespace
+
+frmDBManager& frmDBManager::instance() {
+    if (!g_instance) {
+        g_instance.reset(new frmDBManager);
+        g_instance->Form_Load();
+    }
+    return *g_instance;
+}
+bool frmDBManager::exists() { return static_cast<bool>(g_instance); }
+
+void frmDBManager::unload() {
+    if (!g_instance) return;
+    g_instance->Timer1->stop();
+    // Only an empty folder goes: rmdir refuses any other.
+    if (!g_instance->stamped_.isEmpty()) QDir().rmdir(g_instance->stamped_);
+    g_instance.reset();
+}
+
+frmDBManager::frmDBManager(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmDBManager"));
+    setWindowTitle(QStringLiteral("数据库管理"));
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    setModal(false);
+    const char* const modes[] = {"手动备份", "定时备份", "恢复"};
+    auto* modeRow = new QHBoxLayout;
+    for (int i = 0; i < 3; ++i) {
+        auto* b = new QRadioButton(QString::fromUtf8(modes[i]), this);
+        b->setObjectName(QStringLiteral("opt%1").arg(i));
+        opt << b;
+        modeRow->addWidget(b);
+        connect(b, &QRadioButton::clicked, this, [this, i] { opt_Click(i); });
+    }
+    tvwDB = new QTreeWidget(this);
+    tvwDB->setHeaderHidden(true);
+    auto* root = new QTreeWidgetItem(tvwDB, {QStringLiteral("数据库")});
+    root->setData(0, Qt::UserRole, QStringLiteral("DB"));
+    for (const auto& [key, caption] : {std::pair{"Switch", "系统设置文件"}, std::pair{"PhoneCur", "话单库文件"}}) {
+        auto* n = new QTreeWidgetItem(root, {QString::fromUtf8(caption)});
+        n->setData(0, Qt::UserRole, QString::fromLatin1(key));
+    }
+    for (QTreeWidgetItemIterator it(tvwDB); *it; ++it) (*it)->setCheckState(0, Qt::Unchecked);
+    tvwDB->expandAll();
+    connect(tvwDB, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* n, int) { tvwDB_NodeCheck(n); });
+
+    txtPath = new QLineEdit(this);
+    txtPath->installEventFilter(new FocusWatch(txtPath, &remembered_));
+    connect(txtPath, &QLineEdit::editingFinished, this, [this] { txtPath_LostFocus(); });
+    cmdSel = new QPushButton(QStringLiteral("..."), this);
+    connect(cmdSel, &QPushButton::clicked, this, [this] { cmdSel_Click(); });
+    cmd << new QPushButton(QStringLiteral("备份"), this) << new QPushButton(QStringLiteral("恢复"), this);
+    connect(cmd[0], &QPushButton::clicked, this, [this] { cmd_Click(0); });
+    connect(cmd[1], &QPushButton::clicked, this, [this] { cmd_Click(1); });
+    cmdExit = new QPushButton(QStringLiteral("关 闭"), this);
+    connect(cmdExit, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
+
+    lblDay = new QLabel(QStringLiteral("每隔     天备份"), this);
+    txtDay = new QLineEdit(this);
+    txtDay->setMaxLength(3);
+    connect(txtDay, &QLineEdit::textEdited, this, [this] { txtDay_KeyUp(); });
+    connect(txtDay, &QLineEdit::editingFinished, this, [this] {
+        if (txtDay->text().trimmed().isEmpty()) txtDay->setText(QStringLiteral("7"));
+    });
+    lblTime = new QLabel(QStringLiteral("备份时间"), this);
+    DTAuto = new QTimeEdit(this);
+    DTAuto->setDisplayFormat(QStringLiteral("HH:mm"));
+    lblLastBackupDay = new QLabel(this);
+    cmdSet = new QPushButton(QStringLiteral("设置"), this);
+    connect(cmdSet, &QPushButton::clicked, this, [this] { cmdSet_Click(); });
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(60000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+
+    auto* v = new QVBoxLayout(this);
+    v->addLayout(modeRow);
+    v->addWidget(tvwDB);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(new QLabel(QStringLiteral("备份恢复路径"), this));
+    pathRow->addWidget(txtPath, 1);
+    pathRow->addWidget(cmdSel);
+    v->addLayout(pathRow);
+    auto* timed = new QGridLayout;
+    timed->addWidget(lblDay, 0, 0);
+    timed->addWidget(txtDay, 0, 1);
+    timed->addWidget(lblTime, 1, 0);
+    timed->addWidget(DTAuto, 1, 1);
+    timed->addWidget(cmdSet, 1, 2);
+    timed->addWidget(lblLastBackupDay, 2, 0, 1, 3);
+    v->addLayout(timed);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmd[0]);
+    buttons->addWidget(cmd[1]);
+    buttons->addWidget(cmdExit);
+    v->addLayout(buttons);
+    resize(420, 380);
+}
+
+QString frmDBManager::defaultFolder() const { return withSlash(DataPath) + QStringLiteral("Backup/"); }
+
+void frmDBManager::Form_Load() {
+    const QString day = ModSwitch::GetVariant(QStringLiteral("IntervalDay"), QStringLiteral("7")).trimmed();
+    bool ok = false;
+    const int n = day.toInt(&ok);
+    txtDay->setText(ok && n >= 0 && n <= 999 ? day : QStringLiteral("7"));
+    QTime at = QTime::fromString(ModSwitch::GetVariant(QStringLiteral("BackupTime"), QStringLiteral("12:00")).trimmed(),
+                                 QStringLiteral("H:mm"));
+    DTAuto->setTime(at.isValid() ? at : QTime(12, 0));
+    lastBackup_ = QDate::fromString(ModSwitch::GetVariant(QStringLiteral("LastBackupDay"), QString()).trimmed().left(10),
+                                    QStringLiteral("yyyy-MM-dd"));
+    if (!lastBackup_.isValid()) lastBackup_ = platform::Now().date();
+
+    QDir().mkpath(defaultFolder());
+    auto folder = [this](const char* key) {
+        const QString f = ModSwitch::GetVariant(QString::fromLatin1(key), QString()).trimmed();
+        return isDir(f) ? withSlash(f) : defaultFolder();
+    };
+    backupPath_ = folder("BackupPath");
+    restorePath_ = folder("RestorePath");
+    autoPath_ = folder("AutoPath");
+
+    int mode = ModSwitch::GetVariant(QStringLiteral("ChkAutoBackup"), QStringLiteral("0")).trimmed().toInt();
+    if (mode < 0 || mode > 2) mode = 0;
+    opt[mode]->setChecked(true);
+    opt_Click(mode);
+    lblLastBackupDay->setText(QStringLiteral("上次备份时间：") + lastBackup_.toString(QStringLiteral("yyyy-MM-dd")));
+    if (mode == 0) {
+        stamped_ = current_ + platform::Now().toString(QStringLiteral("yyyyMMddHHmm")) + '/';
+        txtPath->setText(stamped_);
+    }
+    if (!isDir(txtPath->text())) QDir().mkpath(txtPath->text());
+    tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
+}
+
+void frmDBManager::Form_Activate() {
+    QDir().mkpath(defaultFolder());
+    for (QString* f : {&backupPath_, &restorePath_, &autoPath_})
+        if (!isDir(*f)) *f = defaultFolder();
+    if (!isDir(txtPath->text())) txtPath->setText(defaultFolder());
+}
+
+void frmDBManager::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    Form_Activate();
+}
+
+void frmDBManager::closeEvent(QCloseEvent* e) {
+    // The title bar's close hides the window as "关 闭" does; it stays loaded for its timer.
+    e->ignore();
+    cmdExit_Click();
+}
+
+void frmDBManager::SetMode(bool timed) {
+    for (QWidget* w : {static_cast<QWidget*>(lblDay), static_cast<QWidget*>(lblTime), static_cast<QWidget*>(txtDay),
+                       static_cast<QWidget*>(cmdSet)})
+        w->setEnabled(timed);
+    DTAuto->setVisible(timed);
+    if (timed) Timer1->start();
+    else Timer1->stop();
+    cmd[0]->setEnabled(!timed);
+    cmd[1]->setEnabled(!timed);
+}
+
+void frmDBManager::opt_Click(int index) {
+    if (!opt[index]->isChecked()) opt[index]->setChecked(true);
+    SetMode(index == 1);
+    if (index == 0) {
+        cmd[1]->setEnabled(false);
+        txtPath->setText(backupPath_);
+    } else if (index == 2) {
+        cmd[0]->setEnabled(false);
+        txtPath->setText(restorePath_);
+    } else {
+        txtPath->setText(autoPath_);
+    }
+    current_ = txtPath->text();
+}
+
+void frmDBManager::tvwDB_NodeCheck(QTreeWidgetItem* node) {
+    const Qt::CheckState s = node->checkState(0);
+    for (int i = 0; i < node->childCount(); ++i)
+        if (node->child(i)->checkState(0) != s) node->child(i)->setCheckState(0, s);
+}
+
+void frmDBManager::setModeFolder(const QString& folder) {
+    current_ = folder;
+    if (cmd[0]->isEnabled()) backupPath_ = folder;
+    else if (cmd[1]->isEnabled()) restorePath_ = folder;
+    else autoPath_ = folder;
+}
+
+void frmDBManager::cmdSel_Click() {
+    const QString before = txtPath->text();
+    const QString chosen = frmFindDir::instance().SelectPath(before);
+    if (chosen.isEmpty()) return;
+    txtPath->setText(chosen);
+    if (chosen != before) setModeFolder(chosen);
+}
+
+void frmDBManager::txtPath_LostFocus() {
+    QString text = txtPath->text().trimmed();
+    if (!text.startsWith('/')) {
+        txtPath->setText(current_);
+        return;
+    }
+    if (!isDir(text) && !admin::MakeFolderLevels(text)) return;
+    text = withSlash(text);
+    txtPath->setText(text);
+    if (text != remembered_) {
+        setModeFolder(text);
+        remembered_ = text;
+    }
+}
+
+QList<QTreeWidgetItem*> frmDBManager::checkedFiles() const {
+    QList<QTreeWidgetItem*> out;
+    QTreeWidgetItem* root = tvwDB->topLevelItem(0);
+    for (int i = 0; i < root->childCount(); ++i)
+        if (root->child(i)->checkState(0) == Qt::Checked) out << root->child(i);
+    return out;
+}
+
+// Copies the checked files into `folder`, each a consistent copy taken while the
+// station keeps storing records. False when a copy failed (its file in `failed`)
+// or the operator declined an overwrite (`failed` empty).
+bool frmDBManager::backupInto(const QString& folder, bool ask, QString* failed) {
+    const QString data = withSlash(DataPath);
+    QList<QPair<QString, QString>> pairs;
+    for (QTreeWidgetItem* n : checkedFiles()) {
+        const QString key = n->data(0, Qt::UserRole).toString();
+        if (key == QLatin1String("PhoneCur")) {
+            for (const QString& f : QDir(data).entryList({QStringLiteral("phbill_*.mdb")}, QDir::Files, QDir::Name))
+                pairs.append({data + f, folder + f});
+        } else {
+            pairs.append({platform::resolveCI(data, key + QStringLiteral(".mdb")), folder + key + QStringLiteral(".mdb")});
+        }
+    }
+    for (const auto& [source, target] : pairs) {
+        if (ask && QFileInfo::exists(target) &&
+            platform::MsgBox(target + QStringLiteral("文件已经存在，要覆盖掉吗？"), platform::mbYesNo | platform::mbExclamation,
+                             AppName) != platform::rYes)
+            return false;
+        QString error;
+        if (!platform::CopyDatabaseStepwise(source, target, dbSwitch, &error)) {
+            *failed = QFileInfo(target).fileName();
+            return false;
+        }
+    }
+    return true;
+}
+
+void frmDBManager::cmd_Click(int index) {
+    if (busy_) return;
+    if (ModGeneral::CheckRight(19, 2)) return;
+    busy_ = true;
+    Disabled off(this);
+    try {
+        if (index == 1) {
+            restore();
+        } else {
+            const QString folder = withSlash(txtPath->text().trimmed());
+            if (!isDir(folder)) {
+                platform::MsgBox(txtPath->text() + QStringLiteral("目录不存在"), platform::mbOKOnly, AppName);
+            } else if (!checkedFiles().isEmpty()) {
+                QString failed;
+                if (backupInto(folder, true, &failed)) {
+                    ModGeneral::AddOpLog(QStringLiteral("手动备份"));
+                    platform::MsgBox(QStringLiteral("备份完成"), platform::mbOKOnly, AppName);
+                } else if (!failed.isEmpty()) {
+                    platform::MsgBox(QStringLiteral("备份") + failed + QStringLiteral("失败"), platform::mbOKOnly, AppName);
+                }
+            }
+        }
+    } catch (const platform::ProgramEnded&) {
+        busy_ = false;
+        throw;
+    } catch (...) {
+    }
+    busy_ = false;
+}
+
+void frmDBManager::restore() {
+    const QString folder = withSlash(txtPath->text().trimmed());
+    if (!isDir(folder)) {
+        platform::MsgBox(txtPath->text() + QStringLiteral("目录不存在"), platform::mbOKOnly, AppName);
+        return;
+    }
+    bool withSwitch = false, withArchives = false;
+    for (QTreeWidgetItem* n : checkedFiles()) {
+        if (n->data(0, Qt::UserRole).toString() == QLatin1String("Switch")) withSwitch = true;
+        else withArchives = true;
+    }
+    const QList<admin::RestorePair> pairs = admin::RestorePairs(folder, DataPath, withSwitch, withArchives);
+    // Every source is examined before anything is closed: a damaged one stops the restore here.
+    for (const admin::RestorePair& p : pairs) {
+        const bool station = QFileInfo(p.target).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0;
+        if (!admin::CheckRestoreSource(p.source, station).isEmpty()) {
+            platform::MsgBox(QStringLiteral("恢复失败:") + QFileInfo(p.source).fileName(), platform::mbOKOnly, AppName);
+            return;
+        }
+    }
+    // From closing to reopening nothing yields, so no tick or frame can reach the closed databases.
+    QString failed;
+    bool replaced = true;
+    try {
+        ModSwitch::OpenAllDB(false);
+        replaced = admin::ReplaceFiles(pairs, &failed);
+    } catch (...) {
+        replaced = false;
+    }
+    ModSwitch::OpenAllDB(true);
+    ModSwitch::LoadSysPara();
+    ModSwitch::LoadCards();
+    if (core::Console* c = core::TheConsole()) c->ShowView(CurTable);
+    if (!replaced) {
+        platform::MsgBox(QStringLiteral("恢复失败:") + QFileInfo(failed).fileName(), platform::mbOKOnly, AppName);
+    } else if (!pairs.isEmpty()) {
+        ModGeneral::AddOpLog(QStringLiteral("恢复数据"));
+        platform::MsgBox(QStringLiteral("数据恢复成功"), platform::mbOKOnly, AppName);
+    }
+}
+
+void frmDBManager::cmdExit_Click() {
+    try {
+        ModSwitch::SetVariant(QStringLiteral("BackupPath"), backupPath_);
+        ModSwitch::SetVariant(QStringLiteral("RestorePath"), restorePath_);
+        ModSwitch::SetVariant(QStringLiteral("ChkAutoBackup"), opt[1]->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        ModGeneral::AddOpLog(QStringLiteral("退出数据库管理") +
+                             (opt[1]->isChecked() ? QStringLiteral("定时于") + DTAuto->time().toString(QStringLiteral("HH:mm"))
+                                                  : QStringLiteral("没有定时备份")));
+    } catch (const platform::DbError&) {
+    }
+    hide();
+    if (core::Console* c = core::TheConsole()) {
+        QWidget* w = c->ConsoleWidget()->window();
+        w->show();
+        w->activateWindow();
+    }
+}
+
+void frmDBManager::cmdSet_Click() {
+    if (ModGeneral::CheckRight(19, 2)) return;
+    ModSwitch::SetVariant(QStringLiteral("AutoPath"), autoPath_);
+    ModSwitch::SetVariant(QStringLiteral("ChkAutoBackup"), opt[0]->isChecked() ? QStringLiteral("0") : QStringLiteral("1"));
+    ModSwitch::SetVariant(QStringLiteral("IntervalDay"), txtDay->text());
+    ModSwitch::SetVariant(QStringLiteral("BackupTime"), DTAuto->time().toString(QStringLiteral("HH:mm")));
+    lastBackup_ = platform::Now().date();
+    ModSwitch::SetVariant(QStringLiteral("LastBackupDay"), lastBackup_.toString(QStringLiteral("yyyy-MM-dd")));
+    lblLastBackupDay->setText(QStringLiteral("上次备份时间：") + lastBackup_.toString(QStringLiteral("yyyy-MM-dd")));
+}
+
+void frmDBManager::txtDay_KeyUp() {
+    const QString t = txtDay->text().trimmed();
+    if (t.isEmpty()) return;   // filled with "7" when the box is left
+    bool ok = false;
+    const int n = t.toInt(&ok);
+    if (!ok || n < 0 || n > 999) txtDay->setText(QStringLiteral("7"));
+}
+
+void frmDBManager::Timer1_Timer() {
+    if (!opt[1]->isChecked() || busy_) return;
+    if (!isDir(autoPath_)) {
+        autoPath_ = defaultFolder();
+        QDir().mkpath(autoPath_);
+        txtPath->setText(autoPath_);
+    }
+    const QDateTime now = platform::Now();
+    if (now.toString(QStringLiteral("HH:mm")) != DTAuto->time().toString(QStringLiteral("HH:mm"))) return;
+    const int every = txtDay->text().trimmed().isEmpty() ? 7 : txtDay->text().trimmed().toInt();
+    if (every != 0 && lastBackup_.daysTo(now.date()) % every != 0) return;
+    tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    const QString target = autoPath_ + now.toString(QStringLiteral("yyyyMMddHHmm")) + '/';
+    busy_ = true;
+    bool made = false;
+    try {
+        QString failed;
+        made = QDir().mkpath(target) && backupInto(target, false, &failed);
+    } catch (const platform::ProgramEnded&) {
+        busy_ = false;
+        throw;
+    } catch (...) {
+    }
+    busy_ = false;
+    if (!made) {
+        // The day stays the last one a backup was made, so the next tick tries again.
+        ModGeneral::AddOpLog(QStringLiteral("定时备份失败"));
+        return;
+    }
+    lastBackup_ = now.date();
+    ModSwitch::SetVariant(QStringLiteral("LastBackupDay"), lastBackup_.toString(QStringLiteral("yyyy-MM-dd")));
+    lblLastBackupDay->setText(QStringLiteral("上次备份日期：") + lastBackup_.toString(QStringLiteral("yyyy-MM-dd")));
+}

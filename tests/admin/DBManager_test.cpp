@@ -1,0 +1,240 @@
+#include "admin/Restore.h"
+#include "admin/frmDBManager.h"
+#include "admin/frmFindDir.h"
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "platform/Clock.h"
+#include "platform/Db.h"
+#include "platform/Files.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <stdexcept>
+
+using namespace ModDefine;
+using platform::Database;
+namespace script = platform::script;
+
+namespace {
+
+class DBManagerTest : public testsupport::StationDbTest {
+protected:
+    void SetUp() override {
+        StationDbTest::SetUp();
+        WorkerRights = QStringList{QStringLiteral("0")};
+        archive("PhBill_2025.mdb", 3);
+        archive("phbill_2026.mdb", 5);
+    }
+    void TearDown() override {
+        admin::testing::setRestoreHook(nullptr);
+        StationDbTest::TearDown();
+    }
+    // A year archive with `rows` calls in its first month.
+    void archive(const QString& name, int rows) {
+        Database a = Database::create(DataPath + name);
+        a.execute("create table Tab_Ph1(f_userid integer, f_date text)");
+        for (int i = 0; i < rows; ++i) a.execute("insert into Tab_Ph1 values(?, ?)", {i, "2025-01-01 10:00:00"});
+    }
+    static qint64 rows(const QString& path) {
+        Database a = Database::open(path);
+        return a.scalar("select count(*) from Tab_Ph1").toLongLong();
+    }
+    QString lastLog() { return dbSwitch.scalar("select f_memo from tab_oplog order by rowid desc limit 1").toString(); }
+    frmDBManager& win() { return frmDBManager::instance(); }
+    QString folder(const QString& name) {
+        const QString f = dir->appPath() + name + '/';
+        QDir().mkpath(f);
+        return f;
+    }
+    void backupTo(const QString& f) {
+        win().opt_Click(0);
+        win().txtPath->setText(f);
+        win().cmd_Click(0);
+    }
+};
+
+TEST_F(DBManagerTest, BackupCopiesStationAndArchivesButNeverTheCurrentCalls) {
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    EXPECT_EQ(QDir(f).entryList(QDir::Files, QDir::Name),
+              (QStringList{"PhBill_2025.mdb", "Switch.mdb", "phbill_2026.mdb"}));
+    for (const QString& n : QDir(f).entryList(QDir::Files)) EXPECT_TRUE(Database::open(f + n).quickCheck()) << n.toStdString();
+    EXPECT_EQ(rows(f + "phbill_2026.mdb"), 5);
+    EXPECT_EQ(lastLog(), "手动备份");
+
+    // Only the archives: the station database is left out.
+    const QString g = folder("bk2");
+    win().tvwDB->topLevelItem(0)->child(0)->setCheckState(0, Qt::Unchecked);
+    script::answer("备份完成", platform::rOK);
+    win().txtPath->setText(g);
+    win().cmd_Click(0);
+    EXPECT_EQ(QDir(g).entryList(QDir::Files).size(), 2);
+    EXPECT_FALSE(QFileInfo::exists(g + "Switch.mdb"));
+}
+
+TEST_F(DBManagerTest, OverwriteDeclinedOrFailedCopyEndsWithoutCompletion) {
+    const QString f = folder("bk");
+    QFile(f + "PhBill_2025.mdb").open(QIODevice::WriteOnly);
+    QDir().mkpath(f + "phbill_2026.mdb/keep");   // a target that cannot be replaced
+    script::answer("PhBill_2025.mdb文件已经存在", platform::rYes);
+    script::answer("phbill_2026.mdb文件已经存在", platform::rYes);
+    script::answer("备份phbill_2026.mdb失败", platform::rOK);
+    backupTo(f);
+    EXPECT_EQ(rows(f + "PhBill_2025.mdb"), 3);
+    EXPECT_NE(lastLog(), "手动备份");
+    EXPECT_EQ(script::pendingAnswers(), 0);
+
+    QDir(f + "phbill_2026.mdb").removeRecursively();
+    QFile(f + "PhBill_2025.mdb").open(QIODevice::WriteOnly | QIODevice::Truncate);
+    script::answer("文件已经存在", platform::rYes);
+    script::answer("文件已经存在", platform::rNo);   // the second file: nothing more happens
+    backupTo(f);
+    EXPECT_TRUE(Database::open(f + "Switch.mdb").quickCheck());
+    EXPECT_EQ(QFileInfo(f + "PhBill_2025.mdb").size(), 0);
+    EXPECT_NE(lastLog(), "手动备份");
+}
+
+TEST_F(DBManagerTest, DamagedSourceIsRefusedBeforeAnythingIsClosed) {
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    QFile bad(f + "phbill_2026.mdb");
+    bad.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    bad.write(QByteArray(8192, 'x'));
+    bad.close();
+    win().opt_Click(2);
+    win().txtPath->setText(f);
+    script::answer("恢复失败:phbill_2026.mdb", platform::rOK);
+    win().cmd_Click(1);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_TRUE(dbSwitch.isOpen());
+    EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 5);
+}
+
+TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettings) {
+    const QString f = folder("bk");
+    ModSwitch::SetVariant("AppName", "Before");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    ModSwitch::SetVariant("AppName", "After");
+    AppName = "After";
+    Database(Database::open(DataPath + "PhBill_2025.mdb")).execute("insert into Tab_Ph1 values(9, 'x')");
+    win().opt_Click(2);
+    win().txtPath->setText(f);
+    script::answer("数据恢复成功", platform::rOK);
+    win().cmd_Click(1);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(AppName, "Before");
+    EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
+    EXPECT_EQ(lastLog(), "恢复数据");
+    EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName()}).isEmpty());
+}
+
+// A restore stopped at each point leaves all old files or all restored ones.
+TEST_F(DBManagerTest, InterruptedRestoreIsAllOldOrAllNew) {
+    ModSwitch::OpenAllDB(false);
+    const QString f = folder("bk");
+    const QString arch[2] = {"PhBill_2025.mdb", "phbill_2026.mdb"};
+    for (const QString& a : arch) QFile::copy(DataPath + a, f + a);
+    for (const QString& a : arch) Database(Database::open(f + a)).execute("insert into Tab_Ph1 values(7, 'x')");
+    const QList<admin::RestorePair> pairs = admin::RestorePairs(f, DataPath, false, true);
+    ASSERT_EQ(pairs.size(), 2);
+    struct Case {
+        const char* point;
+        bool restored;
+    } cases[] = {{"copied", false}, {"journal", true}, {"renamed1", true}, {"renamed2", true}};
+    qint64 old[2] = {3, 5};
+    for (const Case& c : cases) {
+        admin::testing::setRestoreHook([&](const QString& p) {
+            if (p == c.point) throw std::runtime_error("killed");
+        });
+        EXPECT_THROW(admin::ReplaceFiles(pairs), std::runtime_error) << c.point;
+        admin::testing::setRestoreHook(nullptr);
+        admin::CompleteRestore(DataPath);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(rows(DataPath + arch[i]), c.restored ? old[i] + 1 : old[i]) << c.point;
+            EXPECT_TRUE(Database::open(DataPath + arch[i]).quickCheck());
+            if (c.restored) old[i] += 1, Database(Database::open(f + arch[i])).execute("insert into Tab_Ph1 values(8, 'y')");
+        }
+        EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName() + "*"}).isEmpty())
+            << c.point;
+    }
+    ModSwitch::OpenAllDB(true);
+}
+
+TEST_F(DBManagerTest, TimedBackupFollowsTheIntervalAndKeepsTheDayOnFailure) {
+    QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 30));
+    platform::testing::setNow([&] { return now; });
+    ModSwitch::SetVariant("ChkAutoBackup", "1");
+    ModSwitch::SetVariant("IntervalDay", "3");
+    ModSwitch::SetVariant("LastBackupDay", "2026-03-03");   // 7 days ago
+    const QString autoPath = folder("auto");
+    ModSwitch::SetVariant("AutoPath", autoPath);
+    EXPECT_TRUE(win().Timer1->isActive());
+    win().Timer1_Timer();
+    EXPECT_TRUE(QDir(autoPath).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+
+    ModSwitch::SetVariant("LastBackupDay", "2026-03-04");   // 6 days ago
+    frmDBManager::unload();
+    win().Timer1_Timer();
+    const QString made = autoPath + "202603101200/";
+    EXPECT_EQ(QDir(made).entryList(QDir::Files).size(), 3);
+    EXPECT_FALSE(QFileInfo::exists(made + "PhoneCur.mdb"));
+    EXPECT_EQ(ModSwitch::GetVariant("LastBackupDay"), "2026-03-10");
+    EXPECT_TRUE(win().lblLastBackupDay->text().startsWith("上次备份日期："));
+
+    // A folder that cannot be made: logged, and the day of the last backup kept.
+    ModSwitch::SetVariant("LastBackupDay", "2026-03-04");
+    frmDBManager::unload();
+    now = now.addSecs(-3600 * 24 * 3);   // 2026-03-07, 3 days after the last backup
+    QFile(autoPath + "202603071200").open(QIODevice::WriteOnly);
+    win().Timer1_Timer();
+    EXPECT_EQ(lastLog(), "定时备份失败");
+    EXPECT_EQ(ModSwitch::GetVariant("LastBackupDay"), "2026-03-04");
+}
+
+TEST_F(DBManagerTest, DefaultsStampedFolderAndClosing) {
+    platform::testing::setNow([] { return QDateTime(QDate(2026, 5, 1), QTime(8, 30)); });
+    EXPECT_EQ(win().DTAuto->time(), QTime(12, 0));
+    EXPECT_EQ(win().txtDay->text(), "7");
+    EXPECT_EQ(win().lblLastBackupDay->text(), "上次备份时间：2026-05-01");
+    EXPECT_FALSE(win().Timer1->isActive());
+    const QString stamped = DataPath + "Backup/202605010830/";
+    EXPECT_EQ(win().txtPath->text(), stamped);
+    EXPECT_TRUE(QFileInfo(stamped).isDir());
+    win().opt_Click(2);
+    win().cmdExit_Click();
+    EXPECT_EQ(ModSwitch::GetVariant("ChkAutoBackup"), "0");
+    EXPECT_EQ(lastLog(), "退出数据库管理没有定时备份");
+    frmDBManager::unload();
+    EXPECT_FALSE(QFileInfo::exists(stamped));
+
+    // A typed relative folder falls back; an absolute one is made level by level.
+    win().txtPath->setText("relative/dir");
+    win().txtPath_LostFocus();
+    EXPECT_EQ(win().txtPath->text(), DataPath + "Backup/");
+    const QString deep = dir->appPath() + "x/y/z";
+    win().txtPath->setText(deep);
+    win().txtPath_LostFocus();
+    EXPECT_EQ(win().txtPath->text(), deep + "/");
+    EXPECT_EQ(win().backupPath(), deep + "/");
+}
+
+TEST_F(DBManagerTest, FolderChooserRefusesARelativeFolder) {
+    script::onModal("frmFindDir", [](QDialog*) {
+        frmFindDir& d = frmFindDir::instance();
+        d.txtDir->setText("data/backup");
+        d.cmdOK_Click();   // refused, the window stays
+        d.txtDir->setText(DataPath);
+        d.cmdOK_Click();
+    });
+    script::answer("错误的驱动符", platform::rOK);
+    EXPECT_EQ(frmFindDir::instance().SelectPath("/no/such/folder"), DataPath);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+}  // namespace
