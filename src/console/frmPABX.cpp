@@ -3,6 +3,7 @@
 #include "billing/ArchiveBills.h"
 #include "billing/Settlement.h"
 #include "billing/frmBalanceBill.h"
+#include "billing/frmQueryBill.h"
 #include "platform/Printer.h"
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
@@ -709,6 +710,11 @@ void frmPABX::openWindowNode(const QString& key) {
         return;
     }
     hide();
+    if (key == QLatin1String("Query")) {
+        // The query dialog shows the console again when it unloads.
+        frmQueryBill::ShowFromConsole();
+        return;
+    }
     // The tariff and billing windows take the screen and give it back when
     // they close; those not built yet behave as the group nodes.
     if (key == QLatin1String("FeeRate")) {

@@ -9,6 +9,8 @@
 #include "billing/frmPayMoneny.h"
 #include "billing/frmPayed.h"
 #include "billing/frmPayfor.h"
+#include "billing/frmQueryBill.h"
+#include "billing/frmRecord.h"
 #include "console/frmPABX.h"
 #include "core/Schema.h"
 #include "core/frmChange.h"
@@ -53,6 +55,8 @@ void StationTest::TearDown() {
     frmPayed::unload();
     frmDetial::unload();
     frmPayfor::unload();
+    frmRecord::unload();
+    frmQueryBill::unload();
     frmBalanceBill::unload();
     billing::testing::setSeams({});
     billing::setUserDownload(nullptr);

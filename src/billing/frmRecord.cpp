@@ -1,0 +1,476 @@
+#include "billing/frmRecord.h"
+
+#include "billing/ArchiveBills.h"
+#include "billing/frmQueryBill.h"
+#include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+#include "printing/PrintGrid.h"
+
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <memory>
+
+using platform::Currency;
+using platform::Database;
+using platform::DbError;
+using platform::Recordset;
+
+namespace {
+
+std::unique_ptr<frmRecord> g_instance;
+std::function<void(int)> g_yieldHook;
+qint64 g_yieldEveryMs = 20;
+
+const QString kRecordHeader = QStringLiteral(
+    "<主叫名称    |>主叫分机    |帐号|对方号码                |>通话日期               |>通话时长  |>总话费        "
+    "|<话单类型   |<地名          |>帐户余额  |>基本费    |>附加费1   |>附加费2   |>手续费  |>IP接入费  |>中继号|>间接局号");
+const QString kCollectTail = QStringLiteral(
+    "名称|>总话费   |国际长途|国际地区|国内长途|省内长途|移动通讯|网间电话|信息台 |市话    |IP电话  |本局电话|被叫电话"
+    "|基本费   |附加费1  |附加费2 |手续费  |IP接入费");
+const QString kYearSchema = QStringLiteral("query_year");
+
+// The record columns read, in this order.
+const QString kColumns = QStringLiteral(
+    "f_calladdr, f_zjaddr, f_date, f_long, f_moneny, f_resp, f_zh, f_indjh, f_phmode, f_addfee1, f_addfee2, "
+    "f_gatefee, f_linkfee, f_memo, f_userid, f_yj");
+enum { cAddr, cTrunk, cDate, cLong, cBase, cResp, cZh, cIndjh, cMode, cAdd1, cAdd2, cGate, cLink, cMemo, cUser, cYj };
+
+Currency money(const QVariant& v) {
+    if (v.isNull()) return {};
+    if (v.typeId() == QMetaType::QString) return Currency::parse(v.toString()).value_or(Currency());
+    return Currency::fromRaw(v.toLongLong());
+}
+
+// The number a cell text stands for, for numeric sorts (not a number: 0).
+qint64 numericKey(const QString& text) {
+    const auto c = Currency::parse(text.trimmed());
+    return c ? c->raw() : 0;
+}
+
+// Hours, minutes and seconds, each at least two digits.
+QString hms(qint64 s) {
+    return QStringLiteral("%1:%2:%3")
+        .arg(s / 3600, 2, 10, QLatin1Char('0'))
+        .arg((s % 3600) / 60, 2, 10, QLatin1Char('0'))
+        .arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The month a "Tab_Ph<n>" table holds, 0 when the name says none.
+int monthOf(const QString& table) {
+    bool ok = false;
+    const int m = table.mid(6).toInt(&ok);
+    return ok && m >= 1 && m <= 12 ? m : 0;
+}
+
+}  // namespace
+
+namespace billing::testing {
+void setQueryYieldHook(std::function<void(int)> hook) {
+    g_yieldHook = std::move(hook);
+    g_yieldEveryMs = g_yieldHook ? 0 : 20;
+}
+}  // namespace billing::testing
+
+frmRecord& frmRecord::instance() {
+    if (!g_instance) g_instance.reset(new frmRecord);
+    return *g_instance;
+}
+bool frmRecord::exists() { return static_cast<bool>(g_instance); }
+void frmRecord::unload() {
+    if (!g_instance) return;
+    if (g_instance->m_Running) {
+        // The walk is on the stack: it ends at its next check and closes the window.
+        g_instance->m_StopRequested = true;
+        g_instance->cmdClose->setText(QStringLiteral("关闭"));
+        return;
+    }
+    g_instance.reset();
+    if (frmQueryBill::exists()) frmQueryBill::instance().setEnabled(true);
+}
+
+frmRecord::frmRecord(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("frmRecord"));
+    setWindowTitle(QStringLiteral("话单记录"));
+    fgRecord = new platform::FlexGrid(this);
+    fgCollect = new platform::FlexGrid(this);
+    lblInfo = new QLabel(this);
+    auto* FraCmd = new QHBoxLayout;
+    cmdClose = new QPushButton(QStringLiteral("关闭"), this);
+    for (const QString& c : {QStringLiteral("打印话单"), QStringLiteral("打印汇总")}) {
+        auto* b = new QPushButton(c, this);
+        b->setEnabled(false);
+        FraCmd->addWidget(b);
+        cmdPrint << b;
+    }
+    FraCmd->addStretch();
+    FraCmd->addWidget(cmdClose);
+    auto* lay = new QVBoxLayout(this);
+    lay->addWidget(fgRecord, 3);
+    lay->addWidget(lblInfo);
+    lay->addWidget(fgCollect, 1);
+    lay->addLayout(FraCmd);
+    setMinimumSize(9100 / 15, 6500 / 15);
+    resize(900, 600);
+
+    connect(cmdClose, &QPushButton::clicked, this, [this] { cmdClose_Click(); });
+    connect(cmdPrint[0], &QPushButton::clicked, this, [this] { cmdPrint_Click(0); });
+    connect(cmdPrint[1], &QPushButton::clicked, this, [this] { cmdPrint_Click(1); });
+    connect(fgRecord, &platform::FlexGrid::cellClickedVb, this, [this] {
+        if (fgRecord->MouseRow() == 0) fgRecord_Click(fgRecord->MouseCol());
+    });
+    connect(fgCollect, &platform::FlexGrid::cellClickedVb, this, [this] {
+        if (fgCollect->MouseRow() == 0) fgCollect_Click(fgCollect->MouseCol());
+    });
+}
+
+frmRecord::~frmRecord() = default;
+
+int frmRecord::RecordRows() const {
+    const int n = fgRecord->Rows() - fgRecord->FixedRows();
+    return m_EmptyRow ? n - 1 : n;
+}
+
+int frmRecord::ShowBill(const billing::BillCondition& cond, int sortColumn, const QString& kindCaption,
+                        const QStringList& objects) {
+    if (m_Running) return 0;
+    m_Cond = cond;
+    m_Sort = sortColumn;
+    m_Caption = kindCaption;
+    m_Full = false;
+    m_StopRequested = false;
+    m_Closing = false;
+    m_FilesRead.clear();
+
+    fgRecord->setRedraw(false);
+    fgRecord->Clear();
+    fgRecord->setRows(2);
+    fgRecord->setFixedRows(1);
+    fgRecord->setFormatString(kRecordHeader);
+    m_EmptyRow = true;
+    fgCollect->Clear();
+    fgCollect->setRows(2);
+    fgCollect->setFixedRows(1);
+    fgCollect->setFormatString(QStringLiteral("<查询") + kindCaption + kCollectTail);
+    QStringList zeros;
+    for (int c = 1; c < 18; ++c) zeros << QStringLiteral("0.00");
+    for (const QString& o : objects) fgCollect->AddItem(o + '\t' + zeros.join('\t'));
+    if (fgCollect->Rows() > 2) fgCollect->RemoveItem(1);
+
+    m_Users.clear();
+    m_Extensions.clear();
+    try {
+        Recordset u = dbSwitch.query(QStringLiteral("SELECT userid, username FROM user"));
+        for (u.moveFirst(); !u.eof(); u.moveNext()) m_Users.insert(u.value(0).toLongLong(), u.value(1).toString());
+        Recordset x = dbSwitch.query(QStringLiteral("SELECT address, txhm FROM que_txhm"));
+        for (x.moveFirst(); !x.eof(); x.moveNext()) {
+            const qint64 a = x.value(0).toLongLong();
+            if (!m_Extensions.contains(a)) m_Extensions.insert(a, x.value(1).toString());
+        }
+        BuildObjectFilter(objects);
+    } catch (const DbError& e) {
+        m_Sums.clear();
+        platform::MsgBox(QStringLiteral("查询错误:") + e.text(), platform::mbOKOnly, ModDefine::AppName);
+    }
+
+    show();
+    raise();
+    ModGeneral::Delay(1);
+    QueryBills();
+    return 0;
+}
+
+void frmRecord::BuildObjectFilter(const QStringList& objects) {
+    m_Sums = QVector<SummaryRow>(objects.size());
+    m_KeyRows.clear();
+    m_DeletedRows.clear();
+    const int kind = m_Cond.objectKind;
+    for (int r = 0; r < objects.size(); ++r) {
+        const QString& name = objects[r];
+        if (name == QStringLiteral("已删除") + m_Caption) {
+            m_Sums[r].deleted = true;
+            m_DeletedRows << r;
+            break;
+        }
+        QString sql;
+        platform::Params p;
+        if (name == QStringLiteral("押金用户")) sql = QStringLiteral("SELECT userid FROM user WHERE balancemode=0");
+        else if (name == QStringLiteral("不结算用户")) sql = QStringLiteral("SELECT userid FROM user WHERE balancemode=2");
+        else if (name == QStringLiteral("按月用户")) sql = QStringLiteral("SELECT userid FROM user WHERE balancemode=1");
+        else if (name == QStringLiteral("全部用户") || name == QStringLiteral("全部部门"))
+            sql = QStringLiteral("SELECT userid FROM user");
+        else if (name == QStringLiteral("全部分机")) sql = QStringLiteral("SELECT address FROM que_txhm");
+        else if (name == QStringLiteral("全部帐号")) sql = QStringLiteral("SELECT account FROM account WHERE userid<>0");
+        else {
+            p << name;
+            switch (kind) {
+            case billing::kObjUsers: sql = QStringLiteral("SELECT userid FROM user WHERE username=?"); break;
+            case billing::kObjDepartments: sql = QStringLiteral("SELECT userid FROM user WHERE deptname=?"); break;
+            case billing::kObjAccounts: sql = QStringLiteral("SELECT account FROM account WHERE account=?"); break;
+            default: sql = QStringLiteral("SELECT address FROM que_txhm WHERE txhm=?"); break;
+            }
+        }
+        Recordset rs = dbSwitch.query(sql, p);
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+            const QVariant v = rs.value(0);
+            const QString key = kind == billing::kObjAccounts ? v.toString() : QString::number(v.toLongLong());
+            if (m_Sums[r].keys.contains(key)) continue;
+            m_Sums[r].keys.insert(key);
+            m_KeyRows[key] << r;
+        }
+    }
+}
+
+void frmRecord::QueryBills() {
+    m_Running = true;
+    cmdClose->setText(QStringLiteral("停止"));
+    for (QPushButton* b : cmdPrint) b->setEnabled(false);
+    lblInfo->setText(QStringLiteral("正在查询...,按<停止>按钮终止查询"));
+    fgCollect->setEnabled(false);
+    // No archive run moves a record between the files while the walk reads them.
+    billing::ArchiveHold hold;
+    m_Params.clear();
+    m_Where = m_Cond.where(m_Params, dbSwitch.qualified(QStringLiteral("user")));
+    const QDate first(m_Cond.start.date().year(), m_Cond.start.date().month(), 1);
+    const QDate last(m_Cond.end.date().year(), m_Cond.end.date().month(), 1);
+    try {
+        bool go = true;
+        if (dbPhoneCur.isOpen()) {
+            m_FilesRead << QFileInfo(dbPhoneCur.path()).fileName();
+            for (const QString& t : dbPhoneCur.tableNames())
+                if (go && t.startsWith(QLatin1String("Tab_Ph"))) go = readTable(dbPhoneCur, t);
+        }
+        for (int y = m_Cond.end.date().year(); go && y >= m_Cond.start.date().year(); --y) {
+            const QString path = billing::ArchivePath(y);
+            if (!QFileInfo::exists(path)) continue;
+            Database year;
+            try {
+                year = billing::AttachArchive(y, kYearSchema);
+            } catch (const DbError&) {
+                platform::MsgBox(QFileInfo(path).fileName() + QStringLiteral("无法打开"), platform::mbOKOnly,
+                                 ModDefine::AppName);
+                continue;
+            }
+            if (!year.isOpen()) continue;
+            m_FilesRead << QFileInfo(path).fileName();
+            try {
+                for (const QString& t : year.tableNames()) {
+                    if (!go || !t.startsWith(QLatin1String("Tab_Ph"))) continue;
+                    // A month outside the period holds nothing the condition selects.
+                    const int m = monthOf(t);
+                    if (m == 0 || QDate(y, m, 1) < first || QDate(y, m, 1) > last) continue;
+                    go = readTable(year, t);
+                }
+            } catch (...) {
+                year.close();
+                throw;
+            }
+            year.close();
+        }
+    } catch (const DbError& e) {
+        fgRecord->setRedraw(true);
+        platform::MsgBox(QStringLiteral("查询错误:") + e.text(), platform::mbOKOnly, ModDefine::AppName);
+    }
+    ended();
+}
+
+bool frmRecord::readTable(const Database& db, const QString& table) {
+    if (RecordRows() >= kMaxRows) {
+        m_Full = true;
+        return false;
+    }
+    platform::Params p = m_Params;
+    p << kMaxRows - RecordRows();
+    Recordset rs = db.query(QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT ?").arg(kColumns, db.qualified(table), m_Where), p);
+    cmdClose->setEnabled(cmdClose->text() == QStringLiteral("停止"));
+    const int kind = m_Cond.objectKind;
+    int n = 0;
+    QElapsedTimer sinceYield;
+    sinceYield.start();
+    fgRecord->setRedraw(false);
+    auto stopped = [this] { return cmdClose->text() == QStringLiteral("关闭") || m_StopRequested; };
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        const QVariantList v = rs.row();
+        const qint64 uid = v[cUser].toLongLong();
+        const qint64 addr = v[cAddr].toLongLong();
+        const int mode = v[cMode].toInt();
+        const Currency fees[5] = {money(v[cBase]), money(v[cAdd1]), money(v[cAdd2]), money(v[cGate]), money(v[cLink])};
+        const Currency total = fees[0] + fees[1] + fees[2] + fees[3] + fees[4];
+        const auto user = m_Users.constFind(uid);
+        const QStringList cells{user != m_Users.cend() ? *user : QStringLiteral("已删除用户"),
+                                m_Extensions.value(addr),
+                                v[cZh].toString(),
+                                v[cResp].toString(),
+                                platform::dateText(platform::parseDate(v[cDate])),
+                                hms(v[cLong].toLongLong()),
+                                total.toString2(),
+                                billing::CallTypeName(mode),
+                                v[cMemo].toString(),
+                                money(v[cYj]).toString2(),
+                                fees[0].toString2(),
+                                fees[1].toString2(),
+                                fees[2].toString2(),
+                                fees[3].toString2(),
+                                fees[4].toString2(),
+                                QString::number(v[cTrunk].toLongLong()),
+                                v[cIndjh].toString()};
+        fgRecord->AddItem(cells.join('\t'));
+        ++n;
+        // The sums take exactly the rows shown.
+        const QString key = kind == billing::kObjAccounts ? v[cZh].toString()
+                            : kind == billing::kObjExtensions ? QString::number(addr)
+                                                              : QString::number(uid);
+        auto add = [&](int r) {
+            SummaryRow& s = m_Sums[r];
+            s.total += total;
+            if (mode >= 0 && mode <= 10) s.types[mode] += total;
+            for (int f = 0; f < 5; ++f) s.fees[f] += fees[f];
+        };
+        for (int r : m_KeyRows.value(key)) add(r);
+        if (!m_DeletedRows.isEmpty() && user == m_Users.cend())
+            for (int r : m_DeletedRows) add(r);
+        if (m_EmptyRow) {
+            fgRecord->RemoveItem(1);
+            m_EmptyRow = false;
+        }
+        if (RecordRows() >= kMaxRows) {
+            m_Full = true;
+            break;
+        }
+        if (stopped()) break;
+        if (fgRecord->Rows() % 100 == 1 && sinceYield.elapsed() >= g_yieldEveryMs) {
+            fgRecord->setRedraw(true);
+            lblInfo->setText(QStringLiteral("正在查询话单,现已查询到 %1条记录,按<停止>按钮终止查询").arg(RecordRows()));
+            if (g_yieldHook) g_yieldHook(RecordRows());
+            platform::YieldEvents();
+            fgRecord->setRedraw(false);
+            sinceYield.restart();
+            if (stopped()) break;
+        }
+    }
+    rs.close();
+    fgRecord->setRedraw(true);
+    if (n > 0) {
+        cmdClose->setEnabled(false);
+        lblInfo->setText(QStringLiteral("正在进行信息汇总... "));
+        writeSums();
+    }
+    if (stopped() || m_Full) return false;
+    return true;
+}
+
+void frmRecord::writeSums() {
+    for (int r = 0; r < m_Sums.size() && r + 1 < fgCollect->Rows(); ++r) {
+        const SummaryRow& s = m_Sums[r];
+        fgCollect->setTextMatrix(r + 1, 1, s.total.toString2());
+        for (int t = 0; t < 11; ++t) fgCollect->setTextMatrix(r + 1, t + 2, s.types[t].toString2());
+        for (int f = 0; f < 5; ++f) fgCollect->setTextMatrix(r + 1, f + 13, s.fees[f].toString2());
+    }
+}
+
+void frmRecord::ended() {
+    fgCollect->setEnabled(true);
+    cmdClose->setText(QStringLiteral("关闭"));
+    cmdClose->setEnabled(true);
+    for (QPushButton* b : cmdPrint) b->setEnabled(true);
+    lblInfo->setText(QStringLiteral("查询完毕,共查询到 %1 条记录").arg(RecordRows()));
+    fgRecord->setRedraw(true);
+    const int col = m_Sort >= 0 && m_Sort < fgRecord->Cols() ? m_Sort : 0;
+    sortGrid(*fgRecord, col, col == 1 || col == 6, true);
+    m_Running = false;
+    if (m_StopRequested) {
+        cmdClose_Click();
+    } else if (m_Full) {
+        platform::MsgBox(QStringLiteral("查询记录已到最大值"), platform::mbOKOnly, ModDefine::AppName);
+    }
+}
+
+void frmRecord::sortGrid(platform::FlexGrid& grid, int col, bool numeric, bool ascending) {
+    const int first = m_EmptyRow && &grid == fgRecord ? 2 : grid.FixedRows();
+    const int rows = grid.Rows();
+    const int cols = grid.Cols();
+    if (rows - first < 2 || col < 0 || col >= cols) return;
+    QVector<QStringList> data(rows - first);
+    for (int r = first; r < rows; ++r) {
+        QStringList& line = data[r - first];
+        line.reserve(cols);
+        for (int c = 0; c < cols; ++c) line << grid.TextMatrix(r, c);
+    }
+    QVector<int> order(data.size());
+    for (int i = 0; i < order.size(); ++i) order[i] = i;
+    if (numeric) {
+        QVector<qint64> keys(data.size());
+        for (int i = 0; i < data.size(); ++i) keys[i] = numericKey(data[i][col]);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            return ascending ? keys[a] < keys[b] : keys[b] < keys[a];
+        });
+    } else {
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            const int c = QString::compare(data[a][col], data[b][col], Qt::CaseSensitive);
+            return ascending ? c < 0 : c > 0;
+        });
+    }
+    const bool redraw = grid.Redraw();
+    grid.setRedraw(false);
+    for (int i = 0; i < order.size(); ++i) {
+        const QStringList& line = data[order[i]];
+        for (int c = 0; c < cols; ++c) grid.setTextMatrix(first + i, c, line[c]);
+    }
+    grid.setRedraw(redraw);
+}
+
+void frmRecord::cmdClose_Click() {
+    if (cmdClose->text() == QStringLiteral("停止")) {
+        cmdClose->setText(QStringLiteral("关闭"));
+        cmdClose->setEnabled(false);
+        return;
+    }
+    if (m_Running) return;
+    m_Closing = true;
+    hide();
+    m_Closing = false;
+    if (frmQueryBill::exists()) frmQueryBill::instance().setEnabled(true);
+}
+
+void frmRecord::cmdPrint_Click(int index) {
+    if (index == 0) {
+        if (fgRecord->MouseRow() == fgRecord->Row() && fgRecord->MouseCol() == fgRecord->Col()) return;
+        printing::PrintGrid(*fgRecord, QStringLiteral("打印查询话单"), false);
+    } else {
+        printing::PrintGrid(*fgCollect, QStringLiteral("打印查询话单汇总"), true);
+    }
+}
+
+void frmRecord::fgCollect_Click(int col) {
+    if (m_Running || col < 0) return;
+    m_CollectDir = 1 - m_CollectDir;
+    fgCollect->setCol(col);
+    sortGrid(*fgCollect, col, true, m_CollectDir == 1);
+}
+
+void frmRecord::fgRecord_Click(int col) {
+    if (m_Running || col < 0) return;
+    m_RecordDir = 1 - m_RecordDir;
+    fgRecord->setCol(col);
+    const bool numeric = col == 6 || (col >= 9 && col <= 15);
+    sortGrid(*fgRecord, col, numeric, m_RecordDir == 1);
+}
+
+void frmRecord::closeEvent(QCloseEvent* e) {
+    if (!m_Closing) {
+        // From the title bar: a running query stops and the window closes when it has.
+        m_StopRequested = true;
+        cmdClose->setText(QStringLiteral("关闭"));
+        if (m_Running) {
+            e->ignore();
+            return;
+        }
+    }
+    e->accept();
+    if (frmQueryBill::exists()) frmQueryBill::instance().setEnabled(true);
+}

@@ -1,0 +1,371 @@
+// The bill query: the dialog's choices, the walk over the current file and the
+// yearly archives, the sums, the sorts and the ways to stop.
+#include "billing/ArchiveBills.h"
+#include "billing/frmQueryBill.h"
+#include "billing/frmRecord.h"
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QFile>
+#include <QMap>
+#include <gtest/gtest.h>
+
+namespace script = platform::script;
+using platform::Currency;
+
+namespace {
+
+QDateTime T(const QString& s) { return platform::parseDate(s); }
+
+struct Call {
+    qint64 user = 1;
+    int addr = 1;
+    QString date;
+    int secs = 60;
+    int mode = 7;
+    QString resp = QStringLiteral("88001234");
+    QString zh = QStringLiteral("    ");
+    qint64 fee[5] = {1000, 0, 0, 0, 0};   // ten-thousandths: base, add1, add2, gate, link
+};
+
+class BillQueryTest : public testsupport::StationDbTest {
+protected:
+    void SetUp() override {
+        StationDbTest::SetUp();
+        WorkerRights = QStringList{"0"};
+        now = T("2005-02-01 10:00:00");
+        platform::testing::setNow([this] { return now; });
+        dbSwitch.execute("INSERT OR REPLACE INTO user (userid, username, balancemode, lastdate, deptname) VALUES "
+                         "(0, '默认用户', 2, NULL, ''), (1, '甲', 0, '2004-11-01 00:00:00', '销售'), "
+                         "(2, 'O''Neil', 1, NULL, '销售'), (3, '丙', 2, '2004-06-01 00:00:00', '财务'), "
+                         "(4, '丁', 0, NULL, '空部门')");
+        dbSwitch.execute("UPDATE account SET account='1234', userid=1 WHERE address=2048");
+        dbSwitch.execute("UPDATE account SET account='5678', userid=3 WHERE address=2049");
+    }
+    void TearDown() override {
+        billing::testing::setQueryYieldHook(nullptr);
+        frmRecord::unload();
+        frmQueryBill::unload();
+        StationTest::TearDown();
+    }
+    void add(const Call& c) {
+        dbPhoneCur.execute(
+            "INSERT INTO Tab_Phone (f_calladdr, f_zjaddr, f_date, f_long, f_moneny, f_resp, f_zh, f_indjh, f_phmode, "
+            "f_addfee1, f_addfee2, f_gatefee, f_linkfee, f_memo, f_userid, f_yj) VALUES (?,1,?,?,?,?,?,'',?,?,?,?,?,'',?,0)",
+            {c.addr, c.date, c.secs, Currency::fromRaw(c.fee[0]), c.resp, c.zh, c.mode, Currency::fromRaw(c.fee[1]),
+             Currency::fromRaw(c.fee[2]), Currency::fromRaw(c.fee[3]), Currency::fromRaw(c.fee[4]), c.user});
+    }
+    Call call(qint64 user, const QString& date, int mode = 7) {
+        Call c;
+        c.user = user;
+        c.addr = static_cast<int>(user);
+        c.date = date;
+        c.mode = mode;
+        return c;
+    }
+    frmQueryBill& dlg() { return frmQueryBill::instance(); }
+    frmRecord& rec() { return frmRecord::instance(); }
+    void tick(const QString& text, bool on = true) {
+        QTreeWidgetItem* it = dlg().itemByText(text);
+        ASSERT_NE(it, nullptr) << text.toStdString();
+        it->setCheckState(0, on ? Qt::Checked : Qt::Unchecked);
+    }
+    void period(const QString& from, const QString& to) {
+        dlg().chkNow->setChecked(false);
+        dlg().chkNow_Click();
+        dlg().DTPStart->setDateTime(T(from));
+        dlg().DTPEnd->setDateTime(T(to));
+    }
+    // Runs the query; the record rows' column `col`, sorted.
+    QStringList query(int col = 4) {
+        dlg().cmdQuery_Click();
+        return column(col);
+    }
+    QStringList column(int col) {
+        QStringList out;
+        if (!frmRecord::exists()) return out;
+        for (int r = 1; r < rec().fgRecord->Rows(); ++r)
+            if (!rec().fgRecord->TextMatrix(r, 4).isEmpty()) out << rec().fgRecord->TextMatrix(r, col);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    QString sum(int row, int col) { return rec().fgCollect->TextMatrix(row, col); }
+    QDateTime now;
+};
+
+TEST_F(BillQueryTest, ObjectChoicesSelectTheirRecords) {
+    for (qint64 u : {1, 2, 3, 9}) add(call(u, QStringLiteral("2005-01-1%1 08:00:00").arg(u)));
+    Call acct = call(1, "2005-01-20 08:00:00");
+    acct.zh = "1234";
+    add(acct);
+    Call acct3 = call(3, "2005-01-21 08:00:00");
+    acct3.zh = "5678";
+    add(acct3);
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+
+    // Nothing ticked: the kind's caption in the message; the dialog stays as it was.
+    script::answer("请选择要查询的用户", platform::rOK);
+    EXPECT_TRUE(query().isEmpty());
+    EXPECT_TRUE(dlg().isEnabled());
+
+    // One user, then one more: only account-less calls (包括帐号 is ticked and hidden for users).
+    tick("甲");
+    EXPECT_EQ(query(0), QStringList({"甲", "甲"}));
+    frmRecord::instance().cmdClose_Click();
+    EXPECT_TRUE(dlg().isEnabled());
+    tick("O'Neil");
+    EXPECT_EQ(query(0), QStringList({"O'Neil", "甲", "甲"}));
+    // 已删除用户 alone with an empty user table selects every record.
+    tick("甲", false);
+    tick("O'Neil", false);
+    dbSwitch.execute("DELETE FROM user");
+    tick("已删除用户");
+    EXPECT_EQ(query(0).size(), 6);
+    EXPECT_EQ(sum(1, 1), "0.60");
+}
+
+TEST_F(BillQueryTest, DepartmentsAccountsAndExtensions) {
+    for (qint64 u : {1, 2, 3, 9}) add(call(u, QStringLiteral("2005-01-1%1 08:00:00").arg(u)));
+    Call acct = call(1, "2005-01-20 08:00:00");
+    acct.zh = "1234";
+    add(acct);
+    Call acct3 = call(3, "2005-01-21 08:00:00");
+    acct3.zh = "5678";
+    add(acct3);
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    dlg().optOBJ[1]->setChecked(true);
+    dlg().optOBJ_Click(1);
+    tick("空部门");
+    dbSwitch.execute("DELETE FROM user WHERE userid=4");   // its only user gone since the list was made
+    script::answer("请选择要查询的部门", platform::rOK);
+    EXPECT_TRUE(query().isEmpty());
+    tick("销售");
+    EXPECT_EQ(query(0), QStringList({"O'Neil", "甲", "甲"}));
+    EXPECT_EQ(sum(1, 0), "空部门");
+    EXPECT_EQ(sum(1, 1), "0.00");
+    EXPECT_EQ(sum(2, 1), "0.30");
+    rec().cmdClose_Click();
+
+    // Accounts: 全部帐号 first ends the walk; every account call counts.
+    dlg().optOBJ[2]->setChecked(true);
+    dlg().optOBJ_Click(2);
+    EXPECT_FALSE(dlg().chkAccount->isVisibleTo(&dlg()));
+    tick("5678");
+    EXPECT_EQ(query(2), QStringList({"5678"}));
+    rec().cmdClose_Click();
+    tick("全部帐号");
+    EXPECT_EQ(query(2), QStringList({"1234", "5678"}));
+    rec().cmdClose_Click();
+
+    // Extensions: account calls only with 包括帐号.
+    dlg().optOBJ[3]->setChecked(true);
+    dlg().optOBJ_Click(3);
+    EXPECT_TRUE(dlg().chkAccount->isVisibleTo(&dlg()));
+    EXPECT_FALSE(dlg().chkAccount->isChecked());
+    tick("E0001");
+    EXPECT_EQ(query(2), QStringList({"    "}));
+    rec().cmdClose_Click();
+    dlg().chkAccount->setChecked(true);
+    EXPECT_EQ(query(2), QStringList({"    ", "1234"}));
+    EXPECT_EQ(column(1), QStringList({"E0001", "E0001"}));
+}
+
+TEST_F(BillQueryTest, CategoriesDurationsCalledNumberAndChecks) {
+    Call a = call(1, "2005-01-10 08:00:00", 2);
+    a.secs = 299;
+    a.resp = "12345";
+    add(a);
+    Call b = call(1, "2005-01-11 08:00:00", 10);
+    b.secs = 300;
+    b.resp = "123";
+    add(b);
+    Call c = call(1, "2005-01-12 08:00:00", 7);
+    c.secs = 4000;
+    c.resp = "99123";
+    add(c);
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    tick("全部用户");
+    dlg().optCall[2]->setChecked(true);
+    dlg().optCall_Click(2);
+    EXPECT_EQ(query(7), QStringList({"被叫电话"}));
+    rec().cmdClose_Click();
+    for (QCheckBox* k : dlg().chkType) k->setChecked(false);   // none ticked: every category
+    EXPECT_EQ(query().size(), 3);
+    rec().cmdClose_Click();
+    // A 00:00:00 maximum with a 5-minute minimum: only the lower bound.
+    dlg().DTPMin->setTime(QTime(0, 5, 0));
+    EXPECT_EQ(query(5), QStringList({"00:05:00", "01:06:40"}));
+    rec().cmdClose_Click();
+    dlg().DTPMax->setTime(QTime(0, 4, 0));
+    script::answer("通话时长最小值不能大于最大值", platform::rOK);
+    EXPECT_EQ(query().size(), 2);   // the last result stays
+    dlg().DTPMin->setTime(QTime(0, 0, 0));
+    dlg().DTPMax->setTime(QTime(0, 0, 0));
+    // Letters in the called number: the message and the last character gone; then a prefix.
+    dlg().txtCalled->setText("12a");
+    script::answer("只能输入数字", platform::rOK);
+    dlg().txtCalled_KeyUp();
+    EXPECT_EQ(dlg().txtCalled->text(), "12");
+    EXPECT_EQ(query(3), QStringList({"123", "12345"}));
+    rec().cmdClose_Click();
+    // The period's checks, in order.
+    dlg().DTPEnd->setDateTime(T("2005-02-02 00:00:00"));
+    script::answer("结束时间不能大于当前时间", platform::rOK);
+    dlg().cmdQuery_Click();
+    dlg().DTPEnd->setDateTime(T("2004-01-01 00:00:00"));
+    script::answer("开始时间不能大于结束时间", platform::rOK);
+    dlg().cmdQuery_Click();
+    EXPECT_TRUE(dlg().isEnabled());
+}
+
+TEST_F(BillQueryTest, TheLastSettlementStartsThePeriodOfOneUser) {
+    dlg().DTPStart->setDateTime(T("2005-01-05 00:00:00"));
+    tick("甲");
+    EXPECT_TRUE(dlg().chkLast->isChecked());
+    EXPECT_EQ(dlg().DTPStart->dateTime(), T("2004-11-01 00:00:00"));
+    tick("丙");
+    EXPECT_FALSE(dlg().chkLast->isChecked());
+    EXPECT_FALSE(dlg().chkLast->isEnabled());
+    EXPECT_EQ(dlg().DTPStart->dateTime(), T("2005-01-05 00:00:00"));
+    // A user never settled keeps the start.
+    tick("丙", false);
+    tick("甲", false);
+    tick("O'Neil");
+    EXPECT_EQ(dlg().DTPStart->dateTime(), T("2005-01-05 00:00:00"));
+    // The manual period is remembered, the one from chkNow is not.
+    frmQueryBill::unload();
+    EXPECT_EQ(ModSwitch::GetVariant("QueryBT"), "2005/01/05 00:00:00");
+    EXPECT_EQ(dlg().DTPStart->dateTime(), T("2005-01-05 00:00:00"));
+    EXPECT_EQ(dlg().DTPEnd->dateTime(), now);
+}
+
+TEST_F(BillQueryTest, TheWalkReadsTheCurrentFileThenTheYearsDownAndSumsWhatItShows) {
+    // 2003 and 2005 archived, 2004 missing; one more current.
+    add(call(1, "2003-12-05 08:00:00", 0));
+    add(call(2, "2005-01-05 08:00:00", 4));
+    billing::ArchiveBills();
+    ASSERT_EQ(dbPhoneCur.rowCount("Tab_Phone"), 0);
+    Call late = call(1, "2005-01-31 09:00:00", 8);
+    late.fee[1] = 1;       // 0.0001 more: the sums are exact, the cells rounded
+    late.fee[3] = 2500;
+    add(late);
+    period("2003-12-01 00:00:00", "2005-01-31 23:59:59");
+    tick("全部用户");
+    tick("已删除用户");
+    dlg().optSort[6]->setChecked(true);
+    dlg().optSort_Click(6);
+    EXPECT_EQ(query().size(), 3);
+    EXPECT_EQ(rec().FilesRead(), QStringList({"PhoneCur.mdb", billing::ArchiveFileName(2005), billing::ArchiveFileName(2003)}));
+    EXPECT_EQ(rec().lblInfo->text(), "查询完毕,共查询到 3 条记录");
+    // Sorted by the total fee, numeric.
+    EXPECT_EQ(rec().fgRecord->TextMatrix(3, 6), "0.35");
+    EXPECT_EQ(sum(1, 0), "全部用户");
+    EXPECT_EQ(sum(1, 1), "0.55");   // 0.10 + 0.10 + 0.3501
+    EXPECT_EQ(sum(1, 2), "0.10");
+    EXPECT_EQ(sum(1, 6), "0.10");
+    EXPECT_EQ(sum(1, 10), "0.35");
+    EXPECT_EQ(sum(1, 14), "0.00");
+    EXPECT_EQ(sum(1, 13), "0.30");
+    EXPECT_EQ(sum(1, 16), "0.25");
+    EXPECT_EQ(sum(2, 0), "已删除用户");
+    EXPECT_EQ(sum(2, 1), "0.00");
+    EXPECT_TRUE(rec().cmdPrint[0]->isEnabled());
+
+    // The walk left no year attached: the nightly run archives into 2005 again.
+    rec().cmdClose_Click();
+    billing::ArchiveBills();
+    EXPECT_TRUE(billing::LastArchiveRun().ran);
+    EXPECT_EQ(billing::LastArchiveRun().moved, 1);
+
+    // An unreadable year file: its name and 无法打开; the rest still read.
+    QFile bad(billing::ArchivePath(2003));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    bad.write(QByteArray(4096, 'x'));
+    bad.close();
+    script::answer(billing::ArchiveFileName(2003) + "无法打开", platform::rOK);
+    EXPECT_EQ(query().size(), 2);
+    EXPECT_EQ(rec().cmdClose->text(), "关闭");
+}
+
+TEST_F(BillQueryTest, StopDuringATableAndCloseFromTheTitleBar) {
+    platform::Transaction t(dbPhoneCur);
+    for (int i = 0; i < 450; ++i) add(call(1 + i % 3, QStringLiteral("2005-01-10 08:%1:%2").arg(i / 60, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0'))));
+    t.commit();
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    tick("全部用户");
+    int yields = 0;
+    billing::testing::setQueryYieldHook([&](int rows) {
+        if (++yields == 2) {
+            EXPECT_EQ(rows, 200);
+            rec().cmdClose_Click();   // 停止
+            EXPECT_FALSE(rec().cmdClose->isEnabled());
+        }
+    });
+    query();
+    EXPECT_EQ(rec().RecordRows(), 200);
+    EXPECT_EQ(rec().lblInfo->text(), "查询完毕,共查询到 200 条记录");
+    EXPECT_EQ(sum(1, 1), "20.00");
+    EXPECT_TRUE(rec().isVisible());
+    rec().cmdClose_Click();
+
+    // Closed from the title bar while reading: refused, then the window closes itself.
+    yields = 0;
+    billing::testing::setQueryYieldHook([&](int) {
+        if (++yields == 1) {
+            EXPECT_FALSE(rec().close());
+            EXPECT_TRUE(rec().isVisible());
+        }
+    });
+    dlg().cmdQuery_Click();
+    EXPECT_FALSE(rec().isVisible());
+    EXPECT_EQ(rec().RecordRows(), 100);
+    EXPECT_TRUE(dlg().isEnabled());
+}
+
+TEST_F(BillQueryTest, HeaderClicksSortBothGridsAlternately) {
+    for (int i = 0; i < 3; ++i) {
+        Call c = call(1 + i, QStringLiteral("2005-01-1%1 08:00:00").arg(i));
+        c.fee[0] = (i == 1 ? 100000 : 20000 + i);
+        c.secs = (i == 2 ? 9 : 100 + i);
+        add(c);
+    }
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    tick("甲");
+    tick("O'Neil");
+    tick("丙");
+    query();
+    auto col = [&](platform::FlexGrid* g, int c) {
+        QStringList out;
+        for (int r = 1; r < g->Rows(); ++r) out << g->TextMatrix(r, c);
+        return out;
+    };
+    // Sorted by extension at the end (numeric); header clicks: ascending, then descending.
+    rec().fgRecord_Click(6);
+    EXPECT_EQ(col(rec().fgRecord, 6), QStringList({"2.00", "2.00", "10.00"}));
+    rec().fgRecord_Click(6);
+    EXPECT_EQ(col(rec().fgRecord, 6), QStringList({"10.00", "2.00", "2.00"}));
+    rec().fgRecord_Click(5);   // duration as text
+    EXPECT_EQ(col(rec().fgRecord, 5), QStringList({"00:00:09", "00:01:40", "00:01:41"}));
+    rec().fgCollect_Click(1);
+    EXPECT_EQ(col(rec().fgCollect, 1), QStringList({"2.00", "2.00", "10.00"}));
+    rec().fgCollect_Click(1);
+    EXPECT_EQ(col(rec().fgCollect, 0), QStringList({"O'Neil", "丙", "甲"}));
+}
+
+TEST_F(BillQueryTest, TheGridHoldsAtMostItsLimit) {
+    // 100,001 matches: 100,000 rows and the message.
+    dbPhoneCur.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<100001) "
+                       "INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_userid) "
+                       "SELECT 1, '2005-01-10 08:00:00', 1, 100, '    ', 7, 1 FROM n");
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    tick("甲");
+    script::answer("查询记录已到最大值", platform::rOK);
+    dlg().cmdQuery_Click();
+    EXPECT_EQ(rec().RecordRows(), frmRecord::kMaxRows);
+    EXPECT_EQ(sum(1, 1), "1000.00");
+}
+
+}  // namespace
