@@ -175,6 +175,8 @@ int frmRecord::ShowBill(const billing::BillCondition& cond, int sortColumn, cons
         BuildObjectFilter(objects);
     } catch (const DbError& e) {
         m_Sums.clear();
+        m_KeyRows.clear();
+        m_DeletedRows.clear();
         platform::MsgBox(QStringLiteral("查询错误:") + e.text(), platform::mbOKOnly, ModDefine::AppName);
     }
 

@@ -1,6 +1,7 @@
 // The console's menu bar and toolbar: captions, shortcuts, visibility and the
 // handlers behind them; the help; the tooltips of the trace icon and the
 // status bar. Items whose windows the station does not have yet stay disabled.
+#include "billing/frmBillManage.h"
 #include "console/ConsoleCommands.h"
 
 #include "console/TableBackup.h"
@@ -167,9 +168,9 @@ void frmPABX::buildMenus() {
     QMenu* sys = addMenu(mnuBar, "mnuSysManager", "系统管理");
     addItem(this, sys, "mnuChangePassword", "修改密码", Qt::Key_F7, [this] { mnuChangePassword_Click(); });
     sys->addSeparator();
-    // Call-record archive management and the sites are windows of their own to come.
+    // The sites are windows of their own to come.
     addItem(this, sys, "mnuDbManager", "数据库管理", Qt::Key_F2, [this] { mnuDbManager_Click(); });
-    addItem(this, sys, "mnuBillManage", "话单库管理", Qt::Key_F3, nullptr);
+    addItem(this, sys, "mnuBillManage", "话单库管理", Qt::Key_F3, [] { frmBillManage::ShowModal(); });
     mnuTerminal = addItem(this, sys, "mnuTerminal", "站点  管理", Qt::Key_F4, nullptr);
     sys->addSeparator();
     QMenu* workers = sys->addMenu(QStringLiteral("员工管理"));

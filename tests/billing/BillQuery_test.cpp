@@ -6,10 +6,14 @@
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
 #include "platform/Clock.h"
+#include "platform/Printer.h"
 #include "platform/Prompts.h"
+#include "printing/PrintGrid.h"
 #include "support/Fixtures.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QMap>
 #include <gtest/gtest.h>
 
@@ -353,6 +357,25 @@ TEST_F(BillQueryTest, HeaderClicksSortBothGridsAlternately) {
     EXPECT_EQ(col(rec().fgCollect, 1), QStringList({"2.00", "2.00", "10.00"}));
     rec().fgCollect_Click(1);
     EXPECT_EQ(col(rec().fgCollect, 0), QStringList({"O'Neil", "丙", "甲"}));
+
+    // The summary on paper: a PDF that reads back.
+    QTemporaryDir out;
+    printing::testing::setHasPrinter(true);
+    platform::testing::printToPdfDir(out.path());
+    script::answer("列宽太大", platform::rYes);   // 18 columns: smaller type
+    rec().cmdPrint[1]->click();
+    const QStringList files = platform::testing::printedPdfFiles();
+    platform::testing::resetPrinter();
+    printing::testing::setHasPrinter(std::nullopt);
+    ASSERT_EQ(files.size(), 1);
+    QProcess p;
+    p.start("pdftotext", {"-layout", files[0], "-"});
+    p.waitForFinished(20000);
+    const QString text = QString::fromUtf8(p.readAllStandardOutput());
+    EXPECT_TRUE(text.contains("打印查询话单汇总"));
+    EXPECT_TRUE(text.contains("查询用户名称"));
+    EXPECT_TRUE(text.contains("O'Neil")) << text.toStdString();
+    EXPECT_TRUE(text.contains("10.00"));
 }
 
 TEST_F(BillQueryTest, TheGridHoldsAtMostItsLimit) {

@@ -3,9 +3,13 @@
 #include "console/ConsoleFixture.h"
 
 #include "billing/ArchiveBills.h"
+#include "billing/frmBillManage.h"
 #include "billing/frmQueryBill.h"
 #include "billing/frmRecord.h"
 #include "core/Console.h"
+#include "platform/Prompts.h"
+
+#include <QAction>
 #include "sim/Switch.h"
 
 using namespace consoletest;
@@ -75,6 +79,25 @@ TEST_F(QueryWaysIn, TreeNodeQueriesWhatTheStationPricedAndArchived) {
     q.cmdClose->click();
     EXPECT_FALSE(frmQueryBill::exists());
     EXPECT_TRUE(core::TheConsole()->ConsoleWidget()->isVisible());
+}
+
+TEST_F(QueryWaysIn, F3OpensTheArchiveWindowModally) {
+    connectSwitch();
+    load();
+    settle();
+    QAction* a = console().findChild<QAction*>(QStringLiteral("mnuBillManage"));
+    ASSERT_NE(a, nullptr);
+    EXPECT_TRUE(a->isEnabled());
+    EXPECT_EQ(a->shortcut(), QKeySequence(Qt::Key_F3));
+    QString title;
+    platform::script::onModal("frmBillManage", [&](QDialog* d) {
+        title = d->windowTitle();
+        EXPECT_TRUE(d->isModal());
+        d->reject();
+    });
+    a->trigger();
+    EXPECT_EQ(title, "话单库管理");
+    EXPECT_FALSE(frmBillManage::exists());
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST_F(Commands, MenuBarOfTheFirstModelInOrderWithShortcutsAndGates) {
     start();
     EXPECT_EQ(topMenus(), (QStringList{"系统管理", "操作命令", "  选  项  ", "  帮  助  "}));
     EXPECT_EQ(menu("mnuSysManager"),
-              (QStringList{"修改密码|F7|ve", "-", "数据库管理|F2|ve", "话单库管理|F3|vd", "站点  管理|F4|hd", "-",
+              (QStringList{"修改密码|F7|ve", "-", "数据库管理|F2|ve", "话单库管理|F3|ve", "站点  管理|F4|hd", "-",
                            "员工管理||ve", "-", "重新登录|F6|ve", "更换站点|F5|hd", "-", "退出系统|Ctrl+Q|ve"}));
     EXPECT_EQ(menu("mnuWorkerManager"), (QStringList{"增加员工|Ctrl+A|ve", "删除员工|Ctrl+D|ve", "修改员工|Ctrl+M|ve"}));
     EXPECT_EQ(menu("mnuOPCommand"), (QStringList{"通信握手|Ctrl+F7|ve", "初 始 化|Ctrl+F8|ve", "系统复位|Ctrl+F9|ve", "-",

@@ -1,0 +1,180 @@
+// The archive window: what it lists, backs up, deletes and prunes; and the
+// export of a month into JianKong.
+#include "billing/ArchiveBills.h"
+#include "billing/ConvertToJianKong.h"
+#include "billing/frmBillManage.h"
+#include "core/ModDefine.h"
+#include "core/frmProgress.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace script = platform::script;
+using platform::Currency;
+using platform::Database;
+
+namespace {
+
+class BillManageTest : public testsupport::StationDbTest {
+protected:
+    void SetUp() override {
+        StationDbTest::SetUp();
+        WorkerRights = QStringList{"0"};
+        platform::testing::setNow([] { return QDateTime(QDate(2005, 3, 15), QTime(10, 0)); });
+        for (const char* d : {"2003-05-02 08:00:00", "2004-02-03 08:00:00", "2004-07-04 08:00:00",
+                              "2004-07-05 08:00:00", "2005-01-06 08:00:00", "2005-03-07 08:00:00"})
+            dbPhoneCur.execute("INSERT INTO Tab_Phone (f_date, f_userid, f_zh) VALUES (?, 1, '    ')", {QString(d)});
+        billing::ArchiveBills();
+        Database::create(DataPath + "PhBill_2002.mdb").close();   // a past year without months
+    }
+    void TearDown() override {
+        frmBillManage::unload();
+        StationTest::TearDown();
+    }
+    frmBillManage& win() { return frmBillManage::instance(); }
+    QStringList keys() {
+        QStringList out;
+        for (int i = 0; i < win().tvwBill->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* y = win().tvwBill->topLevelItem(i);
+            QStringList months;
+            for (int j = 0; j < y->childCount(); ++j) months << y->child(j)->text(0);
+            out << y->text(0) + ':' + months.join(',');
+        }
+        return out;
+    }
+    void tick(const QString& key) { win().node(key)->setCheckState(0, Qt::Checked); }
+    QStringList log() {
+        QStringList out;
+        platform::Recordset rs = dbSwitch.query("SELECT f_memo FROM tab_oplog ORDER BY rowid");
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) out << rs.str("f_memo");
+        return out;
+    }
+    bool exists(int year) { return platform::existsCI(DataPath + billing::ArchiveFileName(year)); }
+};
+
+TEST_F(BillManageTest, ListsPastMonthsPrunesEmptyPastYearsAndDeletes) {
+    EXPECT_EQ(win().windowTitle(), "话单库管理");
+    EXPECT_EQ(keys(), QStringList({"2003:05", "2004:02,07", "2005:01"}));
+    EXPECT_FALSE(exists(2002));
+    EXPECT_TRUE(win().node("K2004-07"));
+
+    // A year ticks its months; No deletes nothing.
+    tick("K2004");
+    EXPECT_EQ(win().node("K2004-02")->checkState(0), Qt::Checked);
+    script::answer("您确信要删除选定的话单?", platform::rNo);
+    win().cmdOK_Click(0);
+    EXPECT_EQ(keys().size(), 3);
+    // Every month of a past year: the tables, then the file.
+    script::answer("您确信要删除选定的话单?", platform::rYes);
+    win().cmdOK_Click(0);
+    EXPECT_EQ(keys(), QStringList({"2003:05", "2005:01"}));
+    EXPECT_FALSE(exists(2004));
+    EXPECT_EQ(log(), QStringList({"删话单:2004-02", "删话单:2004-07"}));
+    // This year's last past month: the year leaves the list, the file stays with the month running now.
+    tick("K2005-01");
+    script::answer("您确信要删除选定的话单?", platform::rYes);
+    win().cmdOK_Click(0);
+    EXPECT_EQ(keys(), QStringList({"2003:05"}));
+    EXPECT_TRUE(exists(2005));
+    EXPECT_EQ(Database::open(billing::ArchivePath(2005)).tableNames().filter("Tab_Ph"), QStringList({"Tab_Ph3"}));
+}
+
+TEST_F(BillManageTest, BackupCopiesEachTickedYearOnceAndReportsAFailure) {
+    tick("K2004-02");
+    tick("K2004-07");
+    tick("K2003-05");
+    win().cmdOK_Click(2);
+    const QStringList copies = QDir(DataPath + "Backup").entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(copies, QStringList({"20050315100000PhBill_2003.mdb", "20050315100000PhBill_2004.mdb"}));
+    {
+        Database c = Database::open(DataPath + "Backup/20050315100000PhBill_2004.mdb");
+        EXPECT_TRUE(c.quickCheck());
+        EXPECT_EQ(c.rowCount("Tab_Ph7"), 2);
+    }
+    EXPECT_EQ(log(), QStringList({"备份话单:2003-05", "备份话单:2004-02"}));
+    EXPECT_EQ(win().node("K2004-07")->checkState(0), Qt::Unchecked);
+
+    // A copy that cannot be put in place: the message, no log line, no temporary left.
+    platform::testing::setNow([] { return QDateTime(QDate(2005, 3, 15), QTime(11, 0)); });
+    QDir().mkpath(DataPath + "Backup/20050315110000PhBill_2004.mdb/x");
+    tick("K2004-02");
+    script::answer("备份" + billing::ArchiveFileName(2004) + "失败", platform::rOK);
+    win().cmdOK_Click(2);
+    EXPECT_EQ(log().size(), 2);
+    EXPECT_EQ(QDir(DataPath + "Backup").entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+TEST_F(BillManageTest, ADamagedArchiveIsReportedAndKeptAndRightsGuardTheCommands) {
+    QFile bad(DataPath + "PhBill_2001.mdb");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(QByteArray(4096, 'x'));
+    bad.close();
+    script::answer("PhBill_2001.mdb无法打开", platform::rOK);
+    EXPECT_EQ(keys().size(), 3);
+    EXPECT_TRUE(exists(2001));
+
+    WorkerRights = QStringList{"5"};
+    tick("K2003-05");
+    script::answer("你没有此操作权限", platform::rOK);
+    win().cmdOK_Click(0);
+    EXPECT_TRUE(exists(2003));
+    win().cmdOK_Click(1);   // 关闭 needs no right
+    EXPECT_FALSE(win().isVisible());
+}
+
+TEST_F(BillManageTest, ExportNumbersNewestFirstWithoutTheBaseFee) {
+    dbSwitch.execute("INSERT OR REPLACE INTO user (userid, username) VALUES (1, 'O''Neil')");
+    Database src = Database::open(billing::ArchivePath(2004));
+    src.execute("UPDATE Tab_Ph7 SET f_long=3725, f_calladdr=5, f_zjaddr=3, f_resp='0123', f_memo='北京', "
+                "f_moneny=?, f_addfee1=?, f_addfee2=?, f_gatefee=?, f_linkfee=?",
+                {Currency::fromYuan(1), Currency::fromRaw(1000), Currency::fromRaw(2000), Currency::fromRaw(3000),
+                 Currency::fromRaw(4000)});
+    Database dst = Database::create(dir->file("export.mdb"));
+    billing::ConvertToJianKong(src, dst, "Tab_Ph7");
+    platform::Recordset rs = dst.query("SELECT * FROM JianKong ORDER BY Number");
+    ASSERT_EQ(rs.recordCount(), 2);
+    rs.moveFirst();
+    EXPECT_EQ(rs.lng("Number"), 1);
+    EXPECT_EQ(rs.str("PhoneDate"), "2004-07-05");   // the newest call first
+    EXPECT_EQ(rs.str("BeginTime"), "08:00:00");
+    EXPECT_EQ(rs.str("CostTime"), "01:02:05");
+    EXPECT_EQ(rs.str("Calling"), "E0005");
+    EXPECT_EQ(rs.str("Unit"), "O'Neil");
+    EXPECT_EQ(rs.str("Called"), "0123");
+    EXPECT_EQ(rs.str("CalledArea"), "北京");
+    EXPECT_EQ(rs.str("JinE"), "1");
+    EXPECT_EQ(rs.str("Pay"), "1");
+    EXPECT_EQ(rs.str("ServiceFee"), "0.3");
+    EXPECT_EQ(rs.str("AddtionFee"), "0.3");
+    EXPECT_EQ(rs.lng("YaJin"), 0);
+    EXPECT_EQ(rs.str("ZHMiMa"), "");
+    EXPECT_EQ(rs.lng("ZhongJiNum"), 3);
+
+    // After 250 the numbers go on at 251; Stop keeps what was written.
+    dst.execute("UPDATE JianKong SET Number=Number+248");   // 249, 250
+    src.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<300) "
+                "INSERT INTO Tab_Ph7 (f_date, f_userid, f_zh) SELECT '2004-07-20 08:00:00', 1, '    ' FROM n");
+    QTimer stop;   // Stop once the first hundred rows are in
+    stop.setInterval(0);
+    QObject::connect(&stop, &QTimer::timeout, [&] {
+        if (frmProgress::exists() && dst.rowCount("JianKong") > 2) {
+            frmProgress::instance().cmdStop_Click();
+            stop.stop();
+        }
+    });
+    stop.start();
+    billing::ConvertToJianKong(src, dst, "Tab_Ph7");
+    EXPECT_EQ(dst.scalar("SELECT min(Number) FROM JianKong WHERE Number>250").toLongLong(), 251);
+    const qint64 written = dst.rowCount("JianKong") - 2;
+    EXPECT_EQ(written, 100);
+    EXPECT_EQ(dst.scalar("SELECT max(Number) FROM JianKong").toLongLong(), 250 + written);
+    EXPECT_FALSE(frmProgress::exists());
+}
+
+}  // namespace
