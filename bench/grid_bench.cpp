@@ -52,7 +52,7 @@ void LoadUsersAfterSmallView(benchmark::State& state) {
     platform::FlexGrid& grid = *frmPABX::instance().fgDisp;
     for (auto _ : state) {
         state.PauseTiming();
-        grid.setRowCount(2);
+        grid.setRows(2);
         state.ResumeTiming();
         ModGeneral::ShowTable(grid, "select * from User", kUserHeader, 0, 2, true);
         benchmark::DoNotOptimize(grid.Rows());

@@ -476,7 +476,7 @@ bool frmPABX::NotExit(int UnloadMode) {
             return true;
         if (g_Modified) ModSwitch::SaveSwitchPara(m_TableRight, false);
     }
-    CloseApp();
+    frmPABX::CloseApp();
 }
 
 // The page of immediate bills goes to the printer now; the next one starts

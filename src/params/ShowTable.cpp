@@ -9,7 +9,6 @@
 #include "params/ViewSupport.h"
 
 #include <QHash>
-#include <QSignalBlocker>
 #include <QSet>
 
 namespace ModGeneral {
@@ -188,7 +187,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         if (bAppend == 0) {
             // A view too large to show still gets its own titles over its empty grid.
             const bool tooMany = records + 1 > kMaxGridRecords;
-            grid.setRowCount(0);   // drops every cell, its text and its colour
+            grid.setRows(0);   // drops every cell, its text and its colour
             grid.setFixedRows(1);
             grid.setFixedCols(fixedColsFor(CurTable));
             grid.setRows(tooMany ? 1 : records > 0 ? records + 1 : 2);
@@ -231,7 +230,6 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
             }
             const int headField = rs.fieldIndex(QStringLiteral("Head"));
             const bool chooserView = CurTable == QLatin1String("Extension") || CurTable == QLatin1String("Relay");
-            const QSignalBlocker quiet(grid.model());   // cells only change their data here
             for (int c = 0; c < cols && c < grid.Cols(); ++c) {
                 const QString name = rs.fieldName(c).toUpper();
                 if (name == QLatin1String("PAYFLAG")) break;
@@ -303,7 +301,6 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 }
             }
         }
-        grid.viewport()->update();
 
         if (grid.objectName() == QLatin1String("fgDisp") && bAppend == 0) colourPendingRows(grid, rs, keys);
         unloadProgress();

@@ -1,11 +1,277 @@
 #include "platform/FlexGrid.h"
 
+#include <QAbstractTableModel>
+#include <QHash>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QPixmap>
+#include <climits>
+#include <functional>
+#include <memory>
+#include <vector>
 
 namespace platform {
 
-FlexGrid::FlexGrid(QWidget* parent) : QTableWidget(parent) {
+namespace {
+
+Qt::Alignment alignOf(int a) {
+    switch (a) {
+    case 1: case 0: case 2: return Qt::AlignLeft | Qt::AlignVCenter;
+    case 3: case 4: case 5: return Qt::AlignHCenter | Qt::AlignVCenter;
+    default: return Qt::AlignRight | Qt::AlignVCenter;
+    }
+}
+
+// The three alignments the grid draws: 1 left, 4 centre, 7 right.
+int normAlign(int a) { return a <= 2 ? 1 : a <= 5 ? 4 : 7; }
+
+// What a cell may have beside its text; kept only for cells that have it.
+struct CellLook {
+    QColor back;     // invalid: none of its own
+    int align = 0;   // 0: none of its own
+    QPixmap picture;
+    bool empty() const { return !back.isValid() && align == 0 && picture.isNull(); }
+};
+
+// One row: its cells' texts one after another in one string, and where each
+// ends. Cells past the last end are empty. Looks travel with their row.
+struct GridRow {
+    QString text;
+    std::vector<quint32> ends;
+    std::unique_ptr<QHash<int, CellLook>> looks;
+
+    QString cell(int c) const {
+        if (c < 0 || c >= int(ends.size())) return {};
+        const quint32 b = c == 0 ? 0 : ends[c - 1];
+        return text.mid(b, ends[c] - b);
+    }
+    void setCell(int c, const QString& t, int cols) {
+        if (c >= int(ends.size())) {
+            if (t.isEmpty()) return;
+            if (ends.capacity() < size_t(cols)) ends.reserve(cols);
+            ends.resize(c + 1, quint32(text.size()));
+        }
+        const quint32 b = c == 0 ? 0 : ends[c - 1];
+        const quint32 len = ends[c] - b;
+        const qsizetype delta = t.size() - qsizetype(len);
+        if (c == int(ends.size()) - 1) {
+            text.truncate(b);
+            text.append(t);
+        } else {
+            text.replace(b, len, t);
+        }
+        if (delta != 0)
+            for (size_t k = c; k < ends.size(); ++k) ends[k] = quint32(qsizetype(ends[k]) + delta);
+    }
+    // Drops the cells from column `cols` on.
+    void truncate(int cols) {
+        if (int(ends.size()) > cols) {
+            text.truncate(cols == 0 ? 0 : ends[cols - 1]);
+            ends.resize(cols);
+        }
+        if (looks) {
+            for (auto it = looks->begin(); it != looks->end();) it = it.key() >= cols ? looks->erase(it) : std::next(it);
+            if (looks->isEmpty()) looks.reset();
+        }
+    }
+    const CellLook* look(int c) const {
+        if (!looks) return nullptr;
+        auto it = looks->constFind(c);
+        return it == looks->cend() ? nullptr : &*it;
+    }
+    CellLook& lookFor(int c) {
+        if (!looks) looks = std::make_unique<QHash<int, CellLook>>();
+        return (*looks)[c];
+    }
+};
+
+}  // namespace
+
+// The grid's cells. The view knows `shown_` rows; while the grid is frozen
+// (Redraw False) rows appended at the end wait beyond that count and cell
+// changes are only noted, both told to the view when the grid thaws.
+class FlexGridModel : public QAbstractTableModel {
+public:
+    explicit FlexGridModel(FlexGrid* grid) : QAbstractTableModel(grid), grid_(grid) {}
+
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : shown_; }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : cols_; }
+    Qt::ItemFlags flags(const QModelIndex& ix) const override {
+        return ix.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+
+    QVariant data(const QModelIndex& ix, int role) const override {
+        if (!ix.isValid() || ix.row() >= int(rows_.size())) return {};
+        const int r = ix.row(), c = ix.column();
+        const GridRow& row = rows_[r];
+        switch (role) {
+        case Qt::DisplayRole:
+            return row.cell(c);
+        case Qt::TextAlignmentRole: {
+            const int a = alignment(r, c);
+            return a ? QVariant(int(alignOf(a))) : QVariant();
+        }
+        case Qt::BackgroundRole: {
+            const CellLook* l = row.look(c);
+            if (l && l->back.isValid()) return QBrush(l->back);
+            if (isFixed(r, c)) return grid_->palette().button();
+            return {};
+        }
+        case Qt::DecorationRole: {
+            const CellLook* l = row.look(c);
+            return l && !l->picture.isNull() ? QVariant(l->picture) : QVariant();
+        }
+        default:
+            return {};
+        }
+    }
+
+    bool isFixed(int r, int c) const { return r < grid_->fixedRows_ || c < grid_->fixedCols_; }
+    int alignment(int r, int c) const {
+        const CellLook* l = rows_[r].look(c);
+        if (l && l->align) return l->align;
+        return isFixed(r, c) ? 0 : grid_->columnAlignment(c);
+    }
+
+    int rows() const { return int(rows_.size()); }
+    int cols() const { return cols_; }
+    const GridRow& row(int r) const { return rows_[r]; }
+
+    // ---- shape: told to the view at once (pending appends first) ----
+    void setRows(int n) {
+        flush();
+        const int cur = rows();
+        if (n > cur) {
+            beginInsertRows({}, cur, n - 1);
+            rows_.resize(n);
+            shown_ = n;
+            endInsertRows();
+        } else if (n < cur) {
+            beginRemoveRows({}, n, cur - 1);
+            rows_.erase(rows_.begin() + n, rows_.end());
+            shown_ = n;
+            endRemoveRows();
+        }
+    }
+    void setCols(int n) {
+        flush();
+        if (n > cols_) {
+            beginInsertColumns({}, cols_, n - 1);
+            cols_ = n;
+            endInsertColumns();
+        } else if (n < cols_) {
+            beginRemoveColumns({}, n, cols_ - 1);
+            cols_ = n;
+            for (GridRow& r : rows_) r.truncate(n);
+            endRemoveColumns();
+        }
+    }
+    // A row of `cells` before row `at` (at rows(): at the end).
+    void insertRow(int at, GridRow&& row) {
+        if (frozen_ && at == rows()) {
+            rows_.push_back(std::move(row));   // told at the thaw, with the others
+            return;
+        }
+        flush();
+        beginInsertRows({}, at, at);
+        rows_.insert(rows_.begin() + at, std::move(row));
+        shown_ = rows();
+        endInsertRows();
+    }
+    void removeRow(int r) {
+        flush();
+        beginRemoveRows({}, r, r);
+        rows_.erase(rows_.begin() + r);
+        shown_ = rows();
+        endRemoveRows();
+    }
+
+    // ---- cells ----
+    void setText(int r, int c, const QString& t) {
+        GridRow& row = rows_[r];
+        if (c >= int(row.ends.size()) && t.isEmpty()) return;
+        row.setCell(c, t, cols_);
+        changed(r, c);
+    }
+    void setLook(int r, int c, const std::function<void(CellLook&)>& f) {
+        CellLook& l = rows_[r].lookFor(c);
+        f(l);
+        if (l.empty()) {
+            rows_[r].looks->remove(c);
+            if (rows_[r].looks->isEmpty()) rows_[r].looks.reset();
+        }
+        changed(r, c);
+    }
+    void clearTexts() {
+        for (GridRow& r : rows_) {
+            r.text.clear();
+            r.ends.clear();
+        }
+        if (rows() > 0) changedRows(0, rows() - 1);
+    }
+    void clearAlign(int c, int fromRow) {
+        for (int r = fromRow; r < rows(); ++r)
+            if (rows_[r].look(c)) setLook(r, c, [](CellLook& l) { l.align = 0; });
+    }
+    void changedRows(int top, int bottom) {
+        if (frozen_) {
+            dirtyTop_ = qMin(dirtyTop_, top);
+            dirtyBottom_ = qMax(dirtyBottom_, bottom);
+        } else if (cols_ > 0 && top < shown_) {
+            emit dataChanged(index(top, 0), index(qMin(bottom, shown_ - 1), cols_ - 1));
+        }
+    }
+
+    // ---- Redraw ----
+    void freeze() { frozen_ = true; }
+    void thaw() {
+        if (!frozen_) return;
+        const int top = dirtyTop_, bottom = qMin(dirtyBottom_, shown_ - 1);
+        const int appendedFrom = shown_;
+        frozen_ = false;
+        dirtyTop_ = INT_MAX;
+        dirtyBottom_ = -1;
+        // A long fill grows its strings step by step; give the slack back.
+        for (int r = qMax(0, top); r <= qMin(bottom, rows() - 1); ++r) squeeze(rows_[r]);
+        for (int r = appendedFrom; r < rows(); ++r) squeeze(rows_[r]);
+        flush();
+        if (cols_ > 0 && top <= bottom) emit dataChanged(index(top, 0), index(bottom, cols_ - 1));
+    }
+    // Tells the view of rows appended while frozen.
+    void flush() {
+        if (shown_ >= rows()) return;
+        beginInsertRows({}, shown_, rows() - 1);
+        shown_ = rows();
+        endInsertRows();
+    }
+
+private:
+    void changed(int r, int c) {
+        if (frozen_) {
+            if (r < shown_) {
+                dirtyTop_ = qMin(dirtyTop_, r);
+                dirtyBottom_ = qMax(dirtyBottom_, r);
+            }
+        } else if (r < shown_) {
+            const QModelIndex ix = index(r, c);
+            emit dataChanged(ix, ix);
+        }
+    }
+    static void squeeze(GridRow& row) {
+        if (row.text.capacity() > row.text.size() + 8) row.text.squeeze();
+    }
+
+    FlexGrid* grid_;
+    std::vector<GridRow> rows_;
+    int shown_ = 0;
+    int cols_ = 0;
+    bool frozen_ = false;
+    int dirtyTop_ = INT_MAX, dirtyBottom_ = -1;
+};
+
+FlexGrid::FlexGrid(QWidget* parent) : QTableView(parent) {
+    model_ = new FlexGridModel(this);
+    setModel(model_);
     horizontalHeader()->hide();
     verticalHeader()->hide();
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -14,125 +280,106 @@ FlexGrid::FlexGrid(QWidget* parent) : QTableWidget(parent) {
     setCols(2);
 }
 
-static Qt::Alignment alignOf(int a) {
-    switch (a) {
-    case 1: case 0: case 2: return Qt::AlignLeft | Qt::AlignVCenter;
-    case 3: case 4: case 5: return Qt::AlignHCenter | Qt::AlignVCenter;
-    default: return Qt::AlignRight | Qt::AlignVCenter;
-    }
-}
+FlexGrid::~FlexGrid() = default;
 
-namespace {
-// A data cell takes its column's alignment from the format string unless it
-// was aligned on its own; keeping none per cell keeps large grids light.
-class DataItem : public QTableWidgetItem {
-public:
-    DataItem(const FlexGrid* grid, int col) : grid_(grid), col_(col) {}
-    QVariant data(int role) const override {
-        if (role == Qt::TextAlignmentRole) {
-            const QVariant own = QTableWidgetItem::data(role);
-            if (own.isValid()) return own;
-            const int a = grid_->columnAlignment(col_);
-            return a ? QVariant(int(alignOf(a))) : own;
-        }
-        return QTableWidgetItem::data(role);
-    }
-private:
-    const FlexGrid* grid_;
-    int col_;
-};
-}  // namespace
+int FlexGrid::Rows() const { return model_->rows(); }
+int FlexGrid::Cols() const { return model_->cols(); }
 
 int FlexGrid::columnAlignment(int c) const { return c >= 0 && c < colAlign_.size() ? colAlign_[c] : 0; }
 
-QTableWidgetItem* FlexGrid::itemAt_(int r, int c) {
-    QTableWidgetItem* it = item(r, c);
-    if (!it) {
-        if (r < fixedRows_ || c < fixedCols_) {
-            it = new QTableWidgetItem;
-            it->setBackground(palette().button());
-        } else {
-            it = new DataItem(this, c);
-        }
-        setItem(r, c, it);
-    }
-    return it;
+void FlexGrid::clampCurrent() {
+    row_ = qMin(row_, qMax(0, Rows() - 1));
+    rowSel_ = qMin(rowSel_, qMax(0, Rows() - 1));
+    col_ = qMin(col_, qMax(0, Cols() - 1));
+    colSel_ = qMin(colSel_, qMax(0, Cols() - 1));
 }
 
 void FlexGrid::setRows(int n) {
-    setRowCount(qMax(0, n));
-    row_ = qMin(row_, qMax(0, n - 1));
-    rowSel_ = qMin(rowSel_, qMax(0, n - 1));
+    model_->setRows(qMax(0, n));
+    clampCurrent();
 }
 void FlexGrid::setCols(int n) {
-    setColumnCount(qMax(0, n));
-    col_ = qMin(col_, qMax(0, n - 1));
-    colSel_ = qMin(colSel_, qMax(0, n - 1));
+    model_->setCols(qMax(0, n));
+    clampCurrent();
 }
-void FlexGrid::setFixedRows(int n) { fixedRows_ = qMax(0, n); }
+void FlexGrid::setFixedRows(int n) {
+    fixedRows_ = qMax(0, n);
+    model_->changedRows(0, qMax(0, Rows() - 1));
+}
+void FlexGrid::setFixedCols(int n) {
+    fixedCols_ = qMax(0, n);
+    model_->changedRows(0, qMax(0, Rows() - 1));
+}
+
+void FlexGrid::setCurrentCell(int r, int c) {
+    model_->flush();
+    selectionModel()->setCurrentIndex(model_->index(r, c), QItemSelectionModel::ClearAndSelect);
+}
+
+void FlexGrid::selectRange(int r1, int c1, int r2, int c2) {
+    model_->flush();
+    selectionModel()->select(QItemSelection(model_->index(r1, c1), model_->index(r2, c2)),
+                             QItemSelectionModel::ClearAndSelect);
+}
 
 void FlexGrid::setRow(int r) {
     row_ = r;
     rowSel_ = r;
-    if (!syncing_ && r >= 0 && r < rowCount() && col_ >= 0 && col_ < columnCount()) {
+    if (!syncing_ && inGrid(r, col_)) {
         syncing_ = true;
-        setCurrentCell(r, col_, QItemSelectionModel::ClearAndSelect);
+        setCurrentCell(r, col_);
         syncing_ = false;
     }
 }
 void FlexGrid::setCol(int c) {
     col_ = c;
     colSel_ = c;
-    if (!syncing_ && row_ >= 0 && row_ < rowCount() && c >= 0 && c < columnCount()) {
+    if (!syncing_ && inGrid(row_, c)) {
         syncing_ = true;
-        setCurrentCell(row_, c, QItemSelectionModel::ClearAndSelect);
+        setCurrentCell(row_, c);
         syncing_ = false;
     }
 }
 void FlexGrid::setRowSel(int r) {
     rowSel_ = r;
-    if (!syncing_ && r >= 0 && r < rowCount()) {
+    if (!syncing_ && r >= 0 && r < Rows() && inGrid(row_, qMax(col_, colSel_))) {
         syncing_ = true;
-        clearSelection();
-        setRangeSelected(QTableWidgetSelectionRange(qMin(row_, r), qMin(col_, colSel_), qMax(row_, r), qMax(col_, colSel_)), true);
+        selectRange(qMin(row_, r), qMin(col_, colSel_), qMax(row_, r), qMax(col_, colSel_));
         syncing_ = false;
     }
 }
 void FlexGrid::setColSel(int c) {
     colSel_ = c;
-    if (!syncing_ && c >= 0 && c < columnCount()) {
+    if (!syncing_ && c >= 0 && c < Cols() && inGrid(qMax(row_, rowSel_), col_)) {
         syncing_ = true;
-        clearSelection();
-        setRangeSelected(QTableWidgetSelectionRange(qMin(row_, rowSel_), qMin(col_, c), qMax(row_, rowSel_), qMax(col_, c)), true);
+        selectRange(qMin(row_, rowSel_), qMin(col_, c), qMax(row_, rowSel_), qMax(col_, c));
         syncing_ = false;
     }
 }
 
 int FlexGrid::TopRow() const {
-    int r = rowAt(0);
+    const int r = rowAt(0);
     return r < 0 ? fixedRows_ : qMax(r, fixedRows_);
 }
 void FlexGrid::setTopRow(int r) {
-    if (r >= 0 && r < rowCount()) scrollToItem(const_cast<FlexGrid*>(this)->itemAt_(r, 0), QAbstractItemView::PositionAtTop);
+    if (r < 0 || r >= Rows()) return;
+    model_->flush();
+    scrollTo(model_->index(r, 0), QAbstractItemView::PositionAtTop);
 }
 
-QString FlexGrid::TextMatrix(int r, int c) const {
-    const QTableWidgetItem* it = item(r, c);
-    return it ? it->text() : QString();
-}
+QString FlexGrid::TextMatrix(int r, int c) const { return inGrid(r, c) ? model_->row(r).cell(c) : QString(); }
 void FlexGrid::setTextMatrix(int r, int c, const QString& text) {
-    if (r < 0 || c < 0 || r >= rowCount() || c >= columnCount()) return;
-    itemAt_(r, c)->setText(text);
+    if (inGrid(r, c)) model_->setText(r, c, text);
 }
 
 QColor FlexGrid::CellBackColorAt(int r, int c) const {
-    const QTableWidgetItem* it = item(r, c);
-    if (!it || it->background().style() == Qt::NoBrush) return backColor_;
-    return it->background().color();
+    if (!inGrid(r, c)) return backColor_;
+    const CellLook* l = model_->row(r).look(c);
+    if (l && l->back.isValid()) return l->back;
+    return model_->isFixed(r, c) ? palette().button().color() : backColor_;
 }
 void FlexGrid::setCellBackColorAt(int r, int c, const QColor& color) {
-    if (r < 0 || c < 0 || r >= rowCount() || c >= columnCount()) return;
-    itemAt_(r, c)->setBackground(color);
+    if (inGrid(r, c)) model_->setLook(r, c, [&](CellLook& l) { l.back = color; });
 }
 QColor FlexGrid::CellBackColor() const { return CellBackColorAt(row_, col_); }
 void FlexGrid::setCellBackColor(const QColor& color) {
@@ -144,7 +391,7 @@ void FlexGrid::setCellBackColor(const QColor& color) {
     }
 }
 void FlexGrid::setRowBackColor(int r, const QColor& color) {
-    for (int c = fixedCols_; c < columnCount(); ++c) setCellBackColorAt(r, c, color);
+    for (int c = fixedCols_; c < Cols(); ++c) setCellBackColorAt(r, c, color);
 }
 void FlexGrid::setBackColor(const QColor& c) {
     backColor_ = c;
@@ -153,31 +400,40 @@ void FlexGrid::setBackColor(const QColor& c) {
     setPalette(p);
 }
 
-void FlexGrid::setCellAlignment(int a) {
-    if (row_ < rowCount() && col_ < columnCount()) itemAt_(row_, col_)->setTextAlignment(alignOf(a));
-}
+void FlexGrid::setCellAlignment(int a) { setCellAlignmentAt(row_, col_, a); }
 void FlexGrid::setCellAlignmentAt(int r, int c, int a) {
-    if (r >= 0 && c >= 0 && r < rowCount() && c < columnCount()) itemAt_(r, c)->setTextAlignment(alignOf(a));
+    const int h = normAlign(a);
+    if (inGrid(r, c)) model_->setLook(r, c, [h](CellLook& l) { l.align = h; });
 }
-int FlexGrid::CellAlignmentAt(int r, int c) const {
-    const QTableWidgetItem* it = item(r, c);
-    if (!it) return 0;
-    const auto h = Qt::Alignment(it->textAlignment()) & Qt::AlignHorizontal_Mask;
-    return h == Qt::AlignLeft ? 1 : h == Qt::AlignHCenter ? 4 : h == Qt::AlignRight ? 7 : 0;
-}
+int FlexGrid::CellAlignmentAt(int r, int c) const { return inGrid(r, c) ? model_->alignment(r, c) : 0; }
 void FlexGrid::setColAlignment(int c, int a) {
-    for (int r = fixedRows_; r < rowCount(); ++r) itemAt_(r, c)->setTextAlignment(alignOf(a));
+    if (c < 0 || c >= Cols()) return;
+    colAlign_.resize(qMax(int(colAlign_.size()), c + 1));
+    colAlign_[c] = normAlign(a);
+    // The data cells of the column take it, whatever they had of their own.
+    model_->clearAlign(c, fixedRows_);
+    model_->changedRows(fixedRows_, Rows() - 1);
+}
+
+void FlexGrid::setColWidth(int c, int twips) { setColumnWidth(c, qMax(0, twips / 15)); }
+void FlexGrid::setRowHeight(int r, int twips) {
+    model_->flush();
+    QTableView::setRowHeight(r, qMax(0, twips / 15));
 }
 
 int FlexGrid::CellLeft() const { return columnViewportPosition(col_) * 15; }
-int FlexGrid::CellTop() const { return rowViewportPosition(row_) * 15; }
+int FlexGrid::CellTop() const {
+    model_->flush();
+    return rowViewportPosition(row_) * 15;
+}
 
 void FlexGrid::setFormatString(const QString& fmt) {
     format_ = fmt;
     const QStringList titles = fmt.split('|');
     setCols(titles.size());
-    if (rowCount() < fixedRows_) setRows(fixedRows_);
+    if (Rows() < fixedRows_) setRows(fixedRows_);
     const QFontMetrics fm(font());
+    colAlign_.resize(qMax(int(colAlign_.size()), int(titles.size())));
     for (int c = 0; c < titles.size(); ++c) {
         QString t = titles[c];
         int align = 1;
@@ -185,79 +441,86 @@ void FlexGrid::setFormatString(const QString& fmt) {
         else if (t.startsWith('>')) { align = 7; t = t.mid(1); }
         else if (t.startsWith('^')) { align = 4; t = t.mid(1); }
         const int width = fm.horizontalAdvance(t) + 12;
-        const QString title = t.trimmed();
         if (fixedRows_ > 0) {
-            itemAt_(0, c)->setText(title);
-            itemAt_(0, c)->setTextAlignment(Qt::AlignCenter);
+            setTextMatrix(0, c, t.trimmed());
+            setCellAlignmentAt(0, c, 4);
         }
         setColumnWidth(c, qMax(width, 24));
-        colAlign_.resize(qMax(int(colAlign_.size()), c + 1));
         colAlign_[c] = align;
     }
+    model_->changedRows(fixedRows_, Rows() - 1);
 }
 
 void FlexGrid::AddItem(const QString& line, int row) {
-    const int r = row < 0 || row > rowCount() ? rowCount() : row;
-    insertRow(r);
-    const QStringList cells = line.split('\t');
-    for (int c = 0; c < cells.size() && c < columnCount(); ++c) {
-        QTableWidgetItem* it = itemAt_(r, c);
-        it->setText(cells[c]);
-        if (c < colAlign_.size()) it->setTextAlignment(alignOf(colAlign_[c]));
+    const int r = row < 0 || row > Rows() ? Rows() : row;
+    // The line's cells straight into the row's one string, without the tabs.
+    GridRow g;
+    const int cols = Cols();
+    g.ends.reserve(qMin<qsizetype>(cols, line.count(QLatin1Char('\t')) + 1));
+    g.text.reserve(line.size());
+    qsizetype from = 0;
+    for (int c = 0; c < cols; ++c) {
+        qsizetype tab = line.indexOf(QLatin1Char('\t'), from);
+        const qsizetype to = tab < 0 ? line.size() : tab;
+        g.text.append(QStringView(line).mid(from, to - from));
+        g.ends.push_back(quint32(g.text.size()));
+        if (tab < 0) break;
+        from = tab + 1;
     }
+    model_->insertRow(r, std::move(g));
 }
 
 void FlexGrid::RemoveItem(int row) {
-    if (row >= 0 && row < rowCount()) removeRow(row);
+    if (row >= 0 && row < Rows()) {
+        model_->removeRow(row);
+        clampCurrent();
+    }
 }
 
-void FlexGrid::Clear() {
-    for (int r = 0; r < rowCount(); ++r)
-        for (int c = 0; c < columnCount(); ++c)
-            if (QTableWidgetItem* it = item(r, c)) it->setText(QString());
-}
+void FlexGrid::Clear() { model_->clearTexts(); }
 
 void FlexGrid::setRedraw(bool on) {
+    if (on == redraw_) return;
     redraw_ = on;
+    if (on) model_->thaw();
+    else model_->freeze();
     setUpdatesEnabled(on);
 }
 
-void FlexGrid::setCellPicture(const QPixmap& pix) {
-    if (row_ < rowCount() && col_ < columnCount()) itemAt_(row_, col_)->setData(Qt::DecorationRole, pix);
-}
-
+void FlexGrid::setCellPicture(const QPixmap& pix) { setCellPictureAt(row_, col_, pix); }
 void FlexGrid::setCellPictureAt(int r, int c, const QPixmap& pix) {
-    if (r >= 0 && c >= 0 && r < rowCount() && c < columnCount()) itemAt_(r, c)->setData(Qt::DecorationRole, pix);
+    if (inGrid(r, c)) model_->setLook(r, c, [&](CellLook& l) { l.picture = pix; });
 }
 QPixmap FlexGrid::CellPictureAt(int r, int c) const {
-    const QTableWidgetItem* it = item(r, c);
-    return it ? it->data(Qt::DecorationRole).value<QPixmap>() : QPixmap();
+    if (!inGrid(r, c)) return {};
+    const CellLook* l = model_->row(r).look(c);
+    return l ? l->picture : QPixmap();
 }
 
 void FlexGrid::mousePressEvent(QMouseEvent* e) {
     const QModelIndex ix = indexAt(e->position().toPoint());
     mouseRow_ = ix.isValid() ? ix.row() : -1;
     mouseCol_ = ix.isValid() ? ix.column() : -1;
-    QTableWidget::mousePressEvent(e);
+    QTableView::mousePressEvent(e);
     emit cellClickedVb();
 }
 
 void FlexGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
-    QTableWidget::currentChanged(current, previous);
+    QTableView::currentChanged(current, previous);
     if (syncing_ || !current.isValid()) return;
     row_ = rowSel_ = current.row();
     col_ = colSel_ = current.column();
 }
 
 void FlexGrid::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
-    QTableWidget::selectionChanged(selected, deselected);
+    QTableView::selectionChanged(selected, deselected);
     if (syncing_) return;
-    const auto ranges = selectedRanges();
-    if (ranges.isEmpty()) return;
-    const auto& r = ranges.first();
+    const QItemSelection sel = selectionModel()->selection();
+    if (sel.isEmpty()) return;
+    const QItemSelectionRange& r = sel.first();
     // The current cell is one corner; the other corner is the selection end.
-    rowSel_ = (row_ == r.topRow()) ? r.bottomRow() : r.topRow();
-    colSel_ = (col_ == r.leftColumn()) ? r.rightColumn() : r.leftColumn();
+    rowSel_ = (row_ == r.top()) ? r.bottom() : r.top();
+    colSel_ = (col_ == r.left()) ? r.right() : r.left();
 }
 
 }  // namespace platform

@@ -1,28 +1,38 @@
 #pragma once
-// Our grid in place of the hierarchical flex grid: a QTableWidget with the
-// members the station's grid code drives, so that code reads like its model.
-// Row 0 .. FixedRows-1 are header rows kept as ordinary table rows.
+// Our grid in place of the hierarchical flex grid: a QTableView over a table
+// model of our own, with the members the station's grid code drives, so that
+// code reads like its model. Row 0 .. FixedRows-1 (and columns before
+// FixedCols) are header cells kept as ordinary rows, drawn in the button colour.
+//
+// Cell texts are kept per row in one string, colours, alignments and pictures
+// only for the cells that have them, so a grid of 100,000 rows stays light.
+// While Redraw is False the grid neither paints nor tells its view about each
+// cell: rows appended then reach the view in one step, and the changed cells
+// in one repaint, when Redraw becomes True again.
 #include <QColor>
-#include <QTableWidget>
+#include <QTableView>
 
 namespace platform {
 
 // Colour literals of the station are &HBBGGRR.
 inline QColor vbColor(quint32 bgr) { return QColor(bgr & 0xff, (bgr >> 8) & 0xff, (bgr >> 16) & 0xff); }
 
-class FlexGrid : public QTableWidget {
+class FlexGridModel;
+
+class FlexGrid : public QTableView {
     Q_OBJECT
 public:
     explicit FlexGrid(QWidget* parent = nullptr);
+    ~FlexGrid() override;
 
-    int Rows() const { return rowCount(); }
+    int Rows() const;
     void setRows(int n);
-    int Cols() const { return columnCount(); }
+    int Cols() const;
     void setCols(int n);
     int FixedRows() const { return fixedRows_; }
     void setFixedRows(int n);
     int FixedCols() const { return fixedCols_; }
-    void setFixedCols(int n) { fixedCols_ = n; }
+    void setFixedCols(int n);
 
     // Current cell and the selection's other corner.
     int Row() const { return row_; }
@@ -36,6 +46,7 @@ public:
     int TopRow() const;
     void setTopRow(int r);
 
+    // A cell outside the grid reads empty and takes no text.
     QString TextMatrix(int r, int c) const;
     void setTextMatrix(int r, int c, const QString& text);
     QString TextArray(int index) const { return TextMatrix(index / qMax(1, Cols()), index % qMax(1, Cols())); }
@@ -58,13 +69,14 @@ public:
     void setColAlignment(int c, int a);
     void setCellAlignmentAt(int r, int c, int a);
     int columnAlignment(int c) const;   // of the format string: 1, 4, 7; 0 none
-    int CellAlignmentAt(int r, int c) const;   // 1, 4 or 7 as set; 0 when none
+    // 1, 4 or 7: the cell's own, else (a data cell) its column's; 0 when none.
+    int CellAlignmentAt(int r, int c) const;
 
     // Width in twips (15 to a pixel).
     int ColWidth(int c) const { return columnWidth(c) * 15; }
-    void setColWidth(int c, int twips) { setColumnWidth(c, qMax(0, twips / 15)); }
+    void setColWidth(int c, int twips);
     int RowHeight(int r) const { return rowHeight(r) * 15; }
-    void setRowHeight(int r, int twips) { QTableWidget::setRowHeight(r, qMax(0, twips / 15)); }
+    void setRowHeight(int r, int twips);
     int CellLeft() const;   // twips, current cell relative to the grid
     int CellTop() const;
     int CellWidth() const { return ColWidth(col_); }
@@ -94,7 +106,13 @@ protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 private:
-    QTableWidgetItem* itemAt_(int r, int c);
+    friend class FlexGridModel;
+    bool inGrid(int r, int c) const { return r >= 0 && c >= 0 && r < Rows() && c < Cols(); }
+    void selectRange(int r1, int c1, int r2, int c2);
+    void setCurrentCell(int r, int c);
+    void clampCurrent();
+
+    FlexGridModel* model_ = nullptr;
     int fixedRows_ = 1;
     int fixedCols_ = 0;
     int row_ = 0, col_ = 0, rowSel_ = 0, colSel_ = 0;

@@ -344,7 +344,7 @@ TEST_F(Views, CallRecordsGoInNewestLast) {
         "select f_userid,f_calladdr,f_zh,f_resp,F_Memo,f_date,f_long,f_yj,f_phmode,"
         "f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee as SumFee,f_moneny,f_addfee1,f_addfee2,f_gatefee,f_linkfee,"
         "f_zjaddr,f_indjh from calls order by f_date desc");
-    grid->setRowCount(0);
+    grid->setRows(0);
     grid->setFormatString("<主叫名称|>主叫分机|^帐号|对方号码         |<地名    |>通话日期            |>通话时长 |>帐户余额|<话单类型|>总话费  |>基本费  |>附加费1|>附加费2|>手续费|>IP接入费|>中继号|>间接局");
     grid->setRows(2);
     ModSwitch::ShowBillGrid(rs);
