@@ -1,0 +1,189 @@
+// What the grid's own model changes: fills with Redraw off, looks that travel
+// with their rows, reads past the last row, and the header rows.
+#include "platform/FlexGrid.h"
+
+#include <QAbstractItemModel>
+#include <QPixmap>
+#include <gtest/gtest.h>
+
+namespace {
+
+using platform::FlexGrid;
+using platform::vbColor;
+
+QVariant viewData(const FlexGrid& g, int r, int c, int role) {
+    return g.model()->data(g.model()->index(r, c), role);
+}
+
+// The signals the grid's model sent its view.
+struct ViewLog {
+    explicit ViewLog(QAbstractItemModel* m) {
+        QObject::connect(m, &QAbstractItemModel::rowsInserted, [this](const QModelIndex&, int first, int last) {
+            inserted.push_back({first, last});
+        });
+        QObject::connect(m, &QAbstractItemModel::dataChanged, [this](const QModelIndex& tl, const QModelIndex& br) {
+            changed.push_back({tl.row(), br.row()});
+        });
+        QObject::connect(m, &QAbstractItemModel::modelReset, [this] { ++resets; });
+    }
+    std::vector<std::pair<int, int>> inserted, changed;
+    int resets = 0;
+};
+
+QString line(int r, int cols) {
+    QStringList cells;
+    for (int c = 0; c < cols; ++c) cells << QStringLiteral("%1-%2").arg(r).arg(c);
+    return cells.join('\t');
+}
+
+TEST(FlexGridModel, AHundredThousandRowFillWithRedrawOffReachesTheViewInOneStep) {
+    FlexGrid g;
+    g.setFormatString(QStringLiteral("<a|>b|c|d|e|f|g|h|i|j|k|l|m|n|o|p|^q"));
+    g.setRows(1);
+    ViewLog log(g.model());
+    auto& inserted = log.inserted;
+    auto& changed = log.changed;
+
+    g.setRedraw(false);
+    EXPECT_FALSE(g.updatesEnabled());
+    for (int r = 1; r <= 100000; ++r) g.AddItem(line(r, 17));
+    g.setTextMatrix(5, 3, QStringLiteral("改"));
+    g.setCellBackColorAt(6, 2, vbColor(0xFFFFC0));
+    EXPECT_EQ(g.Rows(), 100001);
+    EXPECT_EQ(g.TextMatrix(100000, 16), QStringLiteral("100000-16"));
+    EXPECT_EQ(inserted.size(), 0u);
+    EXPECT_EQ(changed.size(), 0u);
+    EXPECT_EQ(g.model()->rowCount(), 1);   // the view is told nothing yet
+
+    g.setRedraw(true);
+    EXPECT_TRUE(g.updatesEnabled());
+    ASSERT_EQ(inserted.size(), 1u);
+    EXPECT_EQ(inserted[0], std::make_pair(1, 100000));
+    EXPECT_EQ(log.resets, 0);
+    EXPECT_LE(changed.size(), 1u);
+    EXPECT_EQ(g.model()->rowCount(), 100001);
+    EXPECT_EQ(viewData(g, 5, 3, Qt::DisplayRole).toString(), QStringLiteral("改"));
+    EXPECT_EQ(viewData(g, 5, 4, Qt::DisplayRole).toString(), QStringLiteral("5-4"));
+    EXPECT_EQ(viewData(g, 77777, 1, Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
+    EXPECT_EQ(viewData(g, 77777, 16, Qt::TextAlignmentRole).toInt(), int(Qt::AlignHCenter | Qt::AlignVCenter));
+    EXPECT_EQ(g.CellBackColorAt(6, 2), vbColor(0xFFFFC0));
+
+    // Cells of existing rows rewritten with Redraw off come back as one change.
+    changed.clear();
+    g.setRedraw(false);
+    for (int r = 1; r <= 1000; ++r) g.setTextMatrix(r, 0, QStringLiteral("x"));
+    EXPECT_EQ(changed.size(), 0u);
+    g.setRedraw(true);
+    ASSERT_EQ(changed.size(), 1u);
+    EXPECT_EQ(changed[0], std::make_pair(1, 1000));
+    EXPECT_EQ(g.TextMatrix(1000, 0), QStringLiteral("x"));
+    EXPECT_EQ(g.TextMatrix(1000, 1), QStringLiteral("1000-1"));
+}
+
+TEST(FlexGridModel, LooksMoveWithTheirRowsWhenRowsBeforeThemGoOrCome) {
+    FlexGrid g;
+    g.setFormatString(QStringLiteral("a|b|c"));
+    g.setRows(1);
+    for (int r = 1; r <= 5; ++r) g.AddItem(line(r, 3));
+    const QColor edited = vbColor(0xFFFFC0), pending = vbColor(0xFFFF00);
+    g.setRowBackColor(3, edited);
+    g.setCellBackColorAt(4, 1, pending);
+    g.setCellAlignmentAt(4, 2, 4);
+    QPixmap pic(4, 4);
+    pic.fill(Qt::red);
+    g.setCellPictureAt(5, 0, pic);
+
+    g.RemoveItem(1);
+    EXPECT_EQ(g.TextMatrix(2, 0), QStringLiteral("3-0"));
+    EXPECT_EQ(g.CellBackColorAt(2, 0), edited);
+    EXPECT_EQ(g.CellBackColorAt(2, 2), edited);
+    EXPECT_EQ(g.CellBackColorAt(3, 0), g.BackColor());
+    EXPECT_EQ(g.CellBackColorAt(3, 1), pending);
+    EXPECT_EQ(g.CellAlignmentAt(3, 2), 4);
+    EXPECT_FALSE(g.CellPictureAt(4, 0).isNull());
+    EXPECT_TRUE(g.CellPictureAt(5, 0).isNull());
+    EXPECT_EQ(viewData(g, 2, 1, Qt::BackgroundRole).value<QBrush>().color(), edited);
+
+    // A row inserted before them, while the grid is frozen, moves them back.
+    g.setRedraw(false);
+    g.AddItem(QStringLiteral("new\tn\tn"), 1);
+    g.AddItem(line(9, 3));   // and one at the end, told at the thaw
+    g.setRedraw(true);
+    EXPECT_EQ(g.Rows(), 7);
+    EXPECT_EQ(g.model()->rowCount(), 7);
+    EXPECT_EQ(g.TextMatrix(1, 0), QStringLiteral("new"));
+    EXPECT_EQ(g.CellBackColorAt(3, 1), edited);
+    EXPECT_EQ(g.CellBackColorAt(4, 1), pending);
+    EXPECT_EQ(g.CellAlignmentAt(4, 2), 4);
+    EXPECT_EQ(g.CellAlignmentAt(4, 1), 1);   // the column's own
+    EXPECT_FALSE(g.CellPictureAt(5, 0).isNull());
+    EXPECT_EQ(g.TextMatrix(6, 2), QStringLiteral("9-2"));
+    EXPECT_EQ(g.CellBackColorAt(6, 1), g.BackColor());
+}
+
+TEST(FlexGridModel, TextArrayPastTheLastRowReadsEmptyAndWritesNothing) {
+    FlexGrid g;
+    g.setCols(4);
+    g.setRows(3);
+    g.setTextArray(11, QStringLiteral("last"));
+    EXPECT_EQ(g.TextMatrix(2, 3), QStringLiteral("last"));
+    EXPECT_EQ(g.TextArray(11), QStringLiteral("last"));
+    EXPECT_EQ(g.TextArray(12), QString());
+    EXPECT_EQ(g.TextArray(400000), QString());
+    g.setTextArray(12, QStringLiteral("beyond"));
+    g.setTextArray(-1, QStringLiteral("before"));
+    EXPECT_EQ(g.Rows(), 3);
+    EXPECT_EQ(g.TextArray(12), QString());
+    EXPECT_EQ(g.TextMatrix(0, 0), QString());
+    // Cells written out of order keep their neighbours.
+    g.setTextMatrix(1, 2, QStringLiteral("c"));
+    g.setTextMatrix(1, 0, QStringLiteral("aaa"));
+    g.setTextMatrix(1, 1, QStringLiteral("b"));
+    g.setTextMatrix(1, 0, QString());
+    EXPECT_EQ(g.TextArray(4), QString());
+    EXPECT_EQ(g.TextArray(5), QStringLiteral("b"));
+    EXPECT_EQ(g.TextArray(6), QStringLiteral("c"));
+    EXPECT_EQ(g.TextArray(7), QString());
+}
+
+TEST(FlexGridModel, FixedHeaderRowsAfterRowsShrink) {
+    FlexGrid g;
+    g.setFormatString(QStringLiteral(">编号|<名称|^金额"));
+    g.setRows(1);
+    for (int r = 1; r <= 4; ++r) g.AddItem(line(r, 3));
+    g.setRowBackColor(2, vbColor(0xFFFF00));
+    const QColor button = g.palette().button().color();
+
+    g.setRows(1);
+    EXPECT_EQ(g.model()->rowCount(), 1);
+    EXPECT_EQ(g.TextMatrix(0, 0), QStringLiteral("编号"));
+    EXPECT_EQ(g.TextMatrix(0, 2), QStringLiteral("金额"));
+    EXPECT_EQ(g.CellAlignmentAt(0, 1), 4);
+    EXPECT_EQ(g.CellBackColorAt(0, 1), button);
+    EXPECT_EQ(viewData(g, 0, 1, Qt::BackgroundRole).value<QBrush>().color(), button);
+
+    // Rows grown again are empty, in the grid's colour, aligned by their column.
+    g.setRows(3);
+    EXPECT_EQ(g.TextMatrix(2, 0), QString());
+    EXPECT_EQ(g.CellBackColorAt(2, 0), g.BackColor());
+    EXPECT_FALSE(viewData(g, 2, 0, Qt::BackgroundRole).isValid());
+    EXPECT_EQ(g.CellAlignmentAt(2, 0), 7);
+    EXPECT_EQ(g.TextMatrix(0, 1), QStringLiteral("名称"));
+
+    // Emptied to nothing, the first row is a header row again, without text.
+    g.setRows(0);
+    g.setRows(2);
+    EXPECT_EQ(g.TextMatrix(0, 0), QString());
+    EXPECT_EQ(g.CellBackColorAt(0, 0), button);
+    EXPECT_EQ(g.CellBackColorAt(1, 0), g.BackColor());
+
+    // Fewer columns drop the cells beyond; more bring them back empty.
+    g.setTextMatrix(1, 2, QStringLiteral("z"));
+    g.setCellBackColorAt(1, 2, vbColor(0xFFFFC0));
+    g.setCols(2);
+    g.setCols(3);
+    EXPECT_EQ(g.TextMatrix(1, 2), QString());
+    EXPECT_EQ(g.CellBackColorAt(1, 2), g.BackColor());
+}
+
+}  // namespace
