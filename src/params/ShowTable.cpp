@@ -34,9 +34,9 @@ QString plainText(const QVariant& v) {
     return v.toString();
 }
 
-QString moneyText(const platform::Recordset& rs, int field, const QVariant& v) {
+QString moneyText(bool currencyField, const QVariant& v) {
     if (v.isNull()) return {};
-    if (rs.fieldType(field) == platform::ftCurrency && v.typeId() != QMetaType::QString)
+    if (currencyField && v.typeId() != QMetaType::QString)
         return platform::Currency::fromRaw(v.toLongLong()).toString2();
     if (v.typeId() == QMetaType::Double) return platform::Currency::parse(QString::number(v.toDouble(), 'f', 6)).value_or(platform::Currency()).toString2();
     const auto c = platform::Currency::parse(v.toString());
@@ -150,6 +150,7 @@ void colourPendingRows(platform::FlexGrid& grid, const platform::Recordset& rs, 
         return;   // a view whose first field is not its table's key has no pending colours
     }
     QHash<QString, QPair<bool, bool>> byKey;
+    byKey.reserve(flags.recordCount());
     for (flags.moveFirst(); !flags.eof(); flags.moveNext())
         byKey.insert(plainText(flags.value(0)),
                      {flags.value(1).toLongLong() != 0, ext && flags.value(2).toLongLong() != 0});
@@ -240,6 +241,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 else if (title != QStringLiteral("分机号码")) ModSwitch::GetOptionList(title, g_ModifyList);
                 const QStringList& list = g_ModifyList;
                 const Rule rule = ruleFor(name, title, list);
+                const bool currencyField = rule == Rule::Money && rs.fieldType(c) == platform::ftCurrency;
                 HeadCache heads;
 
                 for (int k = 0; k < records; ++k) {
@@ -271,7 +273,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                     }
                     case Rule::Dial: text = ModSwitch::HexToDial(plainText(v)); break;
                     case Rule::Duration: text = v.isNull() ? QString() : SecToHMS(v.toLongLong()); break;
-                    case Rule::Money: text = moneyText(rs, c, v); break;
+                    case Rule::Money: text = moneyText(currencyField, v); break;
                     case Rule::Date: text = dateCell(v); break;
                     case Rule::Limit: {
                         const qint64 bits = v.toLongLong();

@@ -62,7 +62,14 @@ QString Currency::toString2() const {
     int64_t fen = toFen();
     const bool neg = fen < 0;
     if (neg) fen = -fen;
-    return QStringLiteral("%1%2.%3").arg(neg ? "-" : "").arg(fen / 100).arg(fen % 100, 2, 10, QChar('0'));
+    // Built by hand: a view of many money columns writes this for every cell.
+    QString s = QString::number(fen / 100);
+    if (neg) s.prepend(QLatin1Char('-'));
+    const int cents = int(fen % 100);
+    s.append(QLatin1Char('.'));
+    s.append(QLatin1Char(char('0' + cents / 10)));
+    s.append(QLatin1Char(char('0' + cents % 10)));
+    return s;
 }
 
 QString Currency::toPlainString() const {

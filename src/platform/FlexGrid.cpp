@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <algorithm>
 #include <climits>
 #include <functional>
 #include <memory>
@@ -50,11 +51,19 @@ struct GridRow {
             if (t.isEmpty()) return;
             if (ends.capacity() < size_t(cols)) ends.reserve(cols);
             ends.resize(c + 1, quint32(text.size()));
+            // A row's first text: room for a row of short cells in one block,
+            // rather than sharing the caller's string and growing step by step.
+            if (text.capacity() == 0) text.reserve(qMax<qsizetype>(t.size(), 6) * qMax(cols - c, 1));
         }
         const quint32 b = c == 0 ? 0 : ends[c - 1];
         const quint32 len = ends[c] - b;
         const qsizetype delta = t.size() - qsizetype(len);
-        if (c == int(ends.size()) - 1) {
+        if (len == 0 && b == quint32(text.size())) {
+            // The usual case of a fill: the last cell so far.
+            const qsizetype at = text.size();
+            text.resize(at + t.size());
+            std::copy_n(t.constData(), t.size(), text.data() + at);
+        } else if (c == int(ends.size()) - 1) {
             text.truncate(b);
             text.append(t);
         } else {
@@ -453,19 +462,27 @@ void FlexGrid::setFormatString(const QString& fmt) {
 
 void FlexGrid::AddItem(const QString& line, int row) {
     const int r = row < 0 || row > Rows() ? Rows() : row;
-    // The line's cells straight into the row's one string, without the tabs.
+    // The line's cells straight into the row's one string, without the tabs,
+    // in one pass over the line.
     GridRow g;
     const int cols = Cols();
-    g.ends.reserve(qMin<qsizetype>(cols, line.count(QLatin1Char('\t')) + 1));
-    g.text.reserve(line.size());
-    qsizetype from = 0;
-    for (int c = 0; c < cols; ++c) {
-        qsizetype tab = line.indexOf(QLatin1Char('\t'), from);
-        const qsizetype to = tab < 0 ? line.size() : tab;
-        g.text.append(QStringView(line).mid(from, to - from));
-        g.ends.push_back(quint32(g.text.size()));
-        if (tab < 0) break;
-        from = tab + 1;
+    if (cols > 0 && !line.isEmpty()) {
+        g.ends.reserve(cols);
+        g.text.resize(line.size());
+        const QChar* in = line.constData();
+        const QChar* const end = in + line.size();
+        QChar* out = g.text.data();
+        QChar* const first = out;
+        for (; in != end; ++in) {
+            if (*in == QLatin1Char('\t')) {
+                g.ends.push_back(quint32(out - first));
+                if (int(g.ends.size()) == cols) break;   // cells past the last column are dropped
+            } else {
+                *out++ = *in;
+            }
+        }
+        if (int(g.ends.size()) < cols) g.ends.push_back(quint32(out - first));
+        g.text.truncate(out - first);
     }
     model_->insertRow(r, std::move(g));
 }
