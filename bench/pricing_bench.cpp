@@ -2,13 +2,17 @@
 // commit, the full road with one durable commit per record, and a bulk read of
 // 2,049 records committed in batches.
 #include "BenchStation.h"
+#include "core/Console.h"
 #include "link/ModComm.h"
+#include "platform/FlexGrid.h"
 #include "pricing/ClsMonitor.h"
 
 #include <QApplication>
+#include <QWidget>
 #include <benchmark/benchmark.h>
 #include <algorithm>
 #include <chrono>
+#include <sqlite3.h>
 #include <vector>
 
 using platform::Currency;
@@ -57,6 +61,88 @@ void BM_RecordDurable(benchmark::State& state) {
     state.counters["records/s"] = benchmark::Counter(double(n), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_RecordDurable)->Unit(benchmark::kMicrosecond)->Iterations(300);
+
+// A console of the benchmark's own showing the live bill view: 200 rows of 17
+// columns, on screen.
+class BillConsole : public core::Console {
+public:
+    BillConsole() {
+        window.resize(1000, 600);
+        fgDisp = new platform::FlexGrid(&window);
+        fgDisp->resize(1000, 600);
+        fgDisp->setFormatString(QStringLiteral(
+            "<主叫名称|>主叫分机|^帐号|对方号码         |<地名    |>通话日期            |>通话时长 |>帐户余额|<话单类型|>总话费  "
+            "|>基本费  |>附加费1|>附加费2|>手续费|>IP接入费|>中继号|>间接局"));
+        fgDisp->setRows(1);
+        for (int i = 0; i < 200; ++i)
+            fgDisp->AddItem(QStringLiteral("u1\t801\t\t88000001\t本地\t2026-12-07 10:11:12\t00:01:00\t10.00\t市话\t0.10"
+                                           "\t0.10\t0.00\t0.00\t0.00\t0.00\t1\t"));
+        window.show();
+        core::RegisterConsole(this);
+    }
+    QWidget* ConsoleWidget() override { return &window; }
+    void Form_Load() override {}
+    bool NotExit(int) override { return true; }
+    [[noreturn]] void CloseApp() override { std::abort(); }
+    void picRun_DblClick() override {}
+    bool ShowView(const QString&) override { return false; }
+    QWidget window;
+};
+
+double percentile(std::vector<double> v, int p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, v.size() * p / 100)];
+}
+
+// The record road of a live call with the bill view shown: how long the
+// durable commit takes (from SQLite's commit to the record being safe), and
+// how long everything after it takes (the bill view's row, the fee frame and
+// the answer queued, each frame also written to the protocol trace's list),
+// in wall time and in the thread's own CPU time. Arg 0 runs the same road
+// with no console: the difference is the bill view's share.
+void BM_RecordRoadShown(benchmark::State& state) {
+    Station st;
+    std::unique_ptr<BillConsole> console;
+    if (state.range(0) == 1) console = std::make_unique<BillConsole>();
+    CurTable = QStringLiteral("Bill");
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point commitStart, stored;
+    sqlite3_commit_hook(dbSwitch.raw(), [](void* at) -> int {
+        *static_cast<Clock::time_point*>(at) = Clock::now();
+        return 0;
+    }, &commitStart);
+    std::vector<double> commitUs, afterUs, afterCpuUs;
+    timespec storedCpu{};
+    pricing::testing::setStoredHook([&stored, &storedCpu] {
+        stored = Clock::now();
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &storedCpu);
+    });
+    int n = 0;
+    for (auto _ : state) {
+        const QByteArray f = st.next(n++);
+        const bool ok = ClsMonitor().Record(f, true);
+        const Clock::time_point end = Clock::now();
+        timespec endCpu{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &endCpu);
+        afterCpuUs.push_back((endCpu.tv_sec - storedCpu.tv_sec) * 1e6 + (endCpu.tv_nsec - storedCpu.tv_nsec) / 1e3);
+        if (!ok) state.SkipWithError("record not stored");
+        commitUs.push_back(std::chrono::duration<double, std::micro>(stored - commitStart).count());
+        afterUs.push_back(std::chrono::duration<double, std::micro>(end - stored).count());
+        state.PauseTiming();
+        drainLink();
+        QApplication::processEvents();   // the paints the station's loop does between records
+        state.ResumeTiming();
+    }
+    pricing::testing::setStoredHook(nullptr);
+    sqlite3_commit_hook(dbSwitch.raw(), nullptr, nullptr);
+    state.counters["commit_median_us"] = percentile(commitUs, 50);
+    state.counters["commit_p99_us"] = percentile(commitUs, 99);
+    state.counters["after_median_us"] = percentile(afterUs, 50);
+    state.counters["after_p99_us"] = percentile(afterUs, 99);
+    state.counters["after_cpu_median_us"] = percentile(afterCpuUs, 50);
+}
+BENCHMARK(BM_RecordRoadShown)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond)->Iterations(300);
 
 // A bulk read: 2,049 records already safe in "Bill.dat", priced and stored
 // without answers, committed 256 at a time.
