@@ -29,9 +29,10 @@ int normAlign(int a) { return a <= 2 ? 1 : a <= 5 ? 4 : 7; }
 // What a cell may have beside its text; kept only for cells that have it.
 struct CellLook {
     QColor back;     // invalid: none of its own
+    QColor fore;     // invalid: none of its own
     int align = 0;   // 0: none of its own
     QPixmap picture;
-    bool empty() const { return !back.isValid() && align == 0 && picture.isNull(); }
+    bool empty() const { return !back.isValid() && !fore.isValid() && align == 0 && picture.isNull(); }
 };
 
 // One row: its cells' texts one after another in one string, and where each
@@ -125,6 +126,10 @@ public:
             if (l && l->back.isValid()) return QBrush(l->back);
             if (isFixed(r, c)) return grid_->palette().button();
             return {};
+        }
+        case Qt::ForegroundRole: {
+            const CellLook* l = row.look(c);
+            return l && l->fore.isValid() ? QVariant(QBrush(l->fore)) : QVariant();
         }
         case Qt::DecorationRole: {
             const CellLook* l = row.look(c);
@@ -389,6 +394,13 @@ QColor FlexGrid::CellBackColorAt(int r, int c) const {
 }
 void FlexGrid::setCellBackColorAt(int r, int c, const QColor& color) {
     if (inGrid(r, c)) model_->setLook(r, c, [&](CellLook& l) { l.back = color; });
+}
+QColor FlexGrid::CellForeColorAt(int r, int c) const {
+    const CellLook* l = inGrid(r, c) ? model_->row(r).look(c) : nullptr;
+    return l && l->fore.isValid() ? l->fore : palette().color(QPalette::Text);
+}
+void FlexGrid::setCellForeColorAt(int r, int c, const QColor& color) {
+    if (inGrid(r, c)) model_->setLook(r, c, [&](CellLook& l) { l.fore = color; });
 }
 QColor FlexGrid::CellBackColor() const { return CellBackColorAt(row_, col_); }
 void FlexGrid::setCellBackColor(const QColor& color) {

@@ -60,6 +60,10 @@ public:
     QColor CellBackColorAt(int r, int c) const;
     void setCellBackColorAt(int r, int c, const QColor& color);
     void setRowBackColor(int r, const QColor& color);
+    // Text colour; a cell without its own is drawn in the grid's text colour.
+    QColor CellForeColorAt(int r, int c) const;
+    void setCellForeColorAt(int r, int c, const QColor& color);
+    void setCellForeColor(const QColor& c) { setCellForeColorAt(row_, col_, c); }
     QColor BackColor() const { return backColor_; }
     void setBackColor(const QColor& c);
     int FillStyle() const { return fillStyle_; }

@@ -163,8 +163,7 @@ void frmVerify::SetToDisp() {
         const QString sw = fgSys->TextMatrix(differNo_, k - 1);
         fgVerify->setTextMatrix(k, 1, station);
         fgVerify->setTextMatrix(k, 2, sw);
-        if (QTableWidgetItem* item = fgVerify->item(k, 0))
-            item->setForeground(!found || station != sw ? kRed : normal);
+        fgVerify->setCellForeColorAt(k, 0, !found || station != sw ? kRed : normal);
     }
 }
 

@@ -27,7 +27,7 @@ QByteArray bytes(const char* hex) { return QByteArray::fromHex(QByteArray(hex).r
 QStringList redNames(frmVerify* v) {
     QStringList out;
     for (int r = 1; r < v->fgVerify->Rows(); ++r)
-        if (QTableWidgetItem* i = v->fgVerify->item(r, 0); i && i->foreground().color() == QColor(255, 0, 0))
+        if (v->fgVerify->CellForeColorAt(r, 0) == QColor(255, 0, 0))
             out << v->fgVerify->TextMatrix(r, 0);
     return out;
 }
@@ -283,8 +283,8 @@ TEST_F(Upload, DifferenceDialog) {
             EXPECT_FALSE(v->cmdNext->isEnabled());
             EXPECT_EQ(v->fgVerify->TextMatrix(2, 1), "103");
             EXPECT_EQ(v->fgVerify->TextMatrix(2, 2), "55");
-            EXPECT_EQ(v->fgVerify->item(1, 0)->foreground().color(), v->palette().color(QPalette::WindowText));
-            EXPECT_EQ(v->fgVerify->item(2, 0)->foreground().color(), QColor(255, 0, 0));
+            EXPECT_EQ(v->fgVerify->CellForeColorAt(1, 0), v->palette().color(QPalette::WindowText));
+            EXPECT_EQ(v->fgVerify->CellForeColorAt(2, 0), QColor(255, 0, 0));
         } else {
             EXPECT_EQ(v->lblPrompt->text(), "不一致的参数行共有 3行");
             v->cmdNext->click();
