@@ -278,7 +278,8 @@ void frmPABX::tbrSwitch_ButtonClick(const QString& key) {
     if (InputVisible()) return;
     sbrInfo->setPanelText(2, QString());
     if (key == QLatin1String("Exit")) {
-        if (!NotExit(0)) CloseApp();
+        // Unloading the console asks whether to end; the answer Yes ends the program there.
+        NotExit(0);
         return;
     }
     if (!availableKeys().contains(key)) return;

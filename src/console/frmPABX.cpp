@@ -477,6 +477,9 @@ bool frmPABX::NotExit(int UnloadMode) {
         if (g_Modified) ModSwitch::SaveSwitchPara(m_TableRight, false);
     }
     frmPABX::CloseApp();
+    // Only reached where the end of the program is observed instead of
+    // carried out (tests): the exit goes on.
+    return false;
 }
 
 // The page of immediate bills goes to the printer now; the next one starts
