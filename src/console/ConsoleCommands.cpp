@@ -1,6 +1,7 @@
 // The console's menu bar and toolbar: captions, shortcuts, visibility and the
 // handlers behind them; the help; the tooltips of the trace icon and the
 // status bar. Items whose windows the station does not have yet stay disabled.
+#include "admin/frmSysSet.h"
 #include "billing/frmBillManage.h"
 #include "console/ConsoleCommands.h"
 
@@ -228,7 +229,9 @@ void frmPABX::buildMenus() {
     verifyUsb->setVisible(false);
 
     QMenu* opt = addMenu(mnuBar, "mnuOption", "  选  项  ");
-    addItem(this, opt, "mnuSysPara", "系统参数", Qt::Key_F9, nullptr);
+    addItem(this, opt, "mnuSysPara", "系统参数", Qt::Key_F9, [this] {
+        if (!InputVisible()) frmSysSet::ShowModal();
+    });
     mnuIPPUHPARA = addItem(this, opt, "mnuIPPUHPARA", "IP公话参数", Qt::Key_F8, nullptr);
     opt->addSeparator();
     mnuExtOption = addItem(this, opt, "mnuExtOption", "分机选项", QKeySequence(Qt::CTRL | Qt::Key_E),

@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <cstring>
 #include "platform/Clock.h"
 
 #include "platform/Db.h"
@@ -32,15 +34,18 @@ qint64 TickMs() {
     return timer.elapsed();
 }
 
-bool SetPcClock(const QDateTime& t) {
+bool SetPcClock(const QDateTime& t, QString* error) {
     if (g_recordClock) {
         g_clockRequests << t;
+        if (g_refuseClock && error) *error = QString::fromLocal8Bit(::strerror(EPERM));
         return !g_refuseClock;
     }
     struct timespec ts;
     ts.tv_sec = t.toSecsSinceEpoch();
     ts.tv_nsec = 0;
-    return ::clock_settime(CLOCK_REALTIME, &ts) == 0;
+    if (::clock_settime(CLOCK_REALTIME, &ts) == 0) return true;
+    if (error) *error = QString::fromLocal8Bit(::strerror(errno));
+    return false;
 }
 
 void YieldEvents() {

@@ -10,8 +10,8 @@ QDateTime Now();
 // Milliseconds from an arbitrary start; keeps counting across midnight.
 qint64 TickMs();
 
-// Sets the PC's date and time. False when refused (no privilege).
-bool SetPcClock(const QDateTime& t);
+// Sets the PC's date and time. False when refused (no privilege), with why in `error`.
+bool SetPcClock(const QDateTime& t, QString* error = nullptr);
 
 // Lets pending window events, timers and frame handling run once, with a short sleep.
 void YieldEvents();

@@ -76,7 +76,7 @@ TEST_F(Commands, MenuBarOfTheFirstModelInOrderWithShortcutsAndGates) {
     EXPECT_EQ(menu("mnuWorkerManager"), (QStringList{"增加员工|Ctrl+A|ve", "删除员工|Ctrl+D|ve", "修改员工|Ctrl+M|ve"}));
     EXPECT_EQ(menu("mnuOPCommand"), (QStringList{"通信握手|Ctrl+F7|ve", "初 始 化|Ctrl+F8|ve", "系统复位|Ctrl+F9|ve", "-",
                                                  "下载时间|Shift+F9|ve", "下载参数|Shift+F8|ve", "上传参数|Shift+F7|ve"}));
-    EXPECT_EQ(menu("mnuOption"), (QStringList{"系统参数|F9|vd", "IP公话参数|F8|hd", "-", "分机选项|Ctrl+E|vd",
+    EXPECT_EQ(menu("mnuOption"), (QStringList{"系统参数|F9|ve", "IP公话参数|F8|hd", "-", "分机选项|Ctrl+E|vd",
                                               "中继选项|Ctrl+R|vd", "-", "立即打印|Ctrl+P|ve"}));
     EXPECT_EQ(menu("mnuHelp"), (QStringList{"关于软件|F11|ve", "帮助主题|F1|ve"}));
     // The column choosers follow the view.

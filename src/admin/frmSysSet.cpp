@@ -1,0 +1,540 @@
+#include "admin/frmSysSet.h"
+
+#include "core/Console.h"
+#include "core/Deposit.h"
+#include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "core/ModSwitch.h"
+#include "core/OpLog.h"
+#include "link/ModComm.h"
+#include "params/DialDigits.h"
+#include "platform/AppExit.h"
+#include "platform/Clock.h"
+#include "platform/Comm.h"
+#include "platform/Currency.h"
+#include "platform/Prompts.h"
+#include "transfer/OperationCommands.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <memory>
+
+namespace {
+
+std::unique_ptr<frmSysSet> g_instance;
+
+void say(const QString& text) { platform::MsgBox(text, platform::mbOKOnly, AppName); }
+
+platform::Currency money(const QString& text) { return platform::Currency::parse(text.trimmed()).value_or(platform::Currency()); }
+
+QString boolText(bool b) { return b ? QStringLiteral("True") : QStringLiteral("False"); }
+
+// The leading number of a text ("12abc" gives 12); false when there is none.
+bool leadingNumber(const QString& text, qint64* value) {
+    const QString t = text.trimmed();
+    int i = 0;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
+    const int start = i;
+    while (i < t.size() && t[i].isDigit() && i - start < 12) ++i;
+    if (i == start) return false;
+    *value = t.left(i).toLongLong();
+    return true;
+}
+
+int checkedIndex(const QVector<QRadioButton*>& group) {
+    for (int i = 0; i < group.size(); ++i)
+        if (group[i]->isChecked()) return i;
+    return 0;
+}
+
+void check(const QVector<QRadioButton*>& group, int index) {
+    if (index < 0 || index >= group.size()) index = 0;
+    group[index]->setChecked(true);
+}
+
+// The port the serial control can take: a known speed, parity letter, 5 to 8 data bits, 1, 1.5 or 2 stop bits.
+bool portSettingsUsable(const QStringList& p) {
+    bool ok = false;
+    const int speed = p.value(0).trimmed().toInt(&ok);
+    const int bits = p.value(2).trimmed().toInt();
+    const QString stop = p.value(3).trimmed();
+    return ok && speed > 0 && QStringLiteral("EONMS").contains(p.value(1).trimmed().left(1).toUpper()) &&
+           !p.value(1).trimmed().isEmpty() && bits >= 5 && bits <= 8 &&
+           (stop == QLatin1String("1") || stop == QLatin1String("1.5") || stop == QLatin1String("2"));
+}
+
+}  // namespace
+
+frmSysSet& frmSysSet::instance() {
+    if (!g_instance) {
+        g_instance.reset(new frmSysSet);
+        g_instance->Form_Load();
+    }
+    return *g_instance;
+}
+bool frmSysSet::exists() { return static_cast<bool>(g_instance); }
+void frmSysSet::unload() { g_instance.reset(); }
+
+void frmSysSet::ShowModal() {
+    platform::RunModal(&instance());
+    unload();
+}
+
+frmSysSet::frmSysSet(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmSysSet"));
+    setWindowTitle(QStringLiteral("系统参数设置窗口"));
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    auto* grid = new QGridLayout(this);
+
+    chkUsb = new QCheckBox(QStringLiteral("使用USB端口"), this);
+    connect(chkUsb, &QCheckBox::clicked, this, [this] { chkUsb_Click(); });
+    FraCom = new QGroupBox(this);
+    auto* com = new QFormLayout(FraCom);
+    const char* const comLabels[] = {"通讯  端口", "波  特  率", "奇偶校验位", "数  据  位", "停  止  位"};
+    for (int i = 0; i < 5; ++i) {
+        auto* c = new QComboBox(FraCom);
+        c->setEditable(true);
+        cboComset << c;
+        com->addRow(QString::fromUtf8(comLabels[i]), c);
+    }
+    cmdTestPort = new QPushButton(QStringLiteral("自动检测"), FraCom);
+    connect(cmdTestPort, &QPushButton::clicked, this, [this] { cmdTestPort_Click(); });
+    com->addRow(cmdTestPort);
+    auto* left = new QVBoxLayout;
+    left->addWidget(chkUsb);
+    left->addWidget(FraCom);
+    grid->addLayout(left, 0, 0);
+
+    auto* times = new QGroupBox(QStringLiteral("通话限时参数设置"), this);
+    auto* tf = new QFormLayout(times);
+    const char* const timeLabels[] = {"内 线  限 时(秒)", "国际长途限时(秒)", "国内长途限时(秒)", "网 间  限 时(秒)",
+                                      "市 话  限 时(秒)", "信息台 限 时(秒)", "移 动  限 时(秒)", "呼 入  限 时(秒)"};
+    for (int i = 0; i < 8; ++i) {
+        auto* e = new QLineEdit(times);
+        e->setMaxLength(5);
+        e->installEventFilter(this);
+        txtTime << e;
+        tf->addRow(QString::fromUtf8(timeLabels[i]), e);
+    }
+    grid->addWidget(times, 0, 1);
+
+    auto* sel = new QGroupBox(QStringLiteral("连选命令设置"), this);
+    auto* sf = new QFormLayout(sel);
+    const char* const selLabels[] = {"转移命令起始符", "转移命令结束符", "清除 转移 命令"};
+    const int selLengths[] = {8, 2, 12};
+    for (int i = 0; i < 3; ++i) {
+        auto* e = new QLineEdit(sel);
+        e->setMaxLength(selLengths[i]);
+        e->installEventFilter(this);
+        txtSelect << e;
+        sf->addRow(QString::fromUtf8(selLabels[i]), e);
+    }
+    const char* const cboLabels[] = {"连  选  开  关", "清除 转移 选择"};
+    for (int i = 0; i < 2; ++i) {
+        auto* c = new QComboBox(sel);
+        c->addItems({QStringLiteral("关"), QStringLiteral("开")});
+        cboSel << c;
+        sf->addRow(QString::fromUtf8(cboLabels[i]), c);
+    }
+    grid->addWidget(sel, 0, 2);
+
+    auto* dep = new QGroupBox(QStringLiteral("拨打电话最低押金(元)"), this);
+    auto* df = new QFormLayout(dep);
+    const char* const depLabels[] = {"国际长途", "国内长途", "郊    县", "市    话"};
+    for (int i = 0; i < 4; ++i) {
+        auto* e = new QLineEdit(dep);
+        e->setMaxLength(12);
+        e->installEventFilter(this);
+        txtDeposit << e;
+        df->addRow(QString::fromUtf8(depLabels[i]), e);
+    }
+    grid->addWidget(dep, 1, 0);
+
+    auto* fee = new QGroupBox(QStringLiteral("话费参数:对于小于分的数"), this);
+    auto* ff = new QVBoxLayout(fee);
+    for (const char* t : {"四舍五入", "进位到分", "不进位"}) {
+        optFee << new QRadioButton(QString::fromUtf8(t), fee);
+        ff->addWidget(optFee.last());
+    }
+    grid->addWidget(fee, 1, 1);
+
+    auto* bill = new QGroupBox(QStringLiteral("即时话单参数"), this);
+    auto* bf = new QVBoxLayout(bill);
+    chkMonitor = new QCheckBox(QStringLiteral("即时掐断"), bill);
+    bf->addWidget(chkMonitor);
+    auto* printGroup = new QWidget(bill);
+    auto* pf = new QHBoxLayout(printGroup);
+    for (const char* t : {"全部用户", "选中用户", "不打印"}) {
+        optPrint << new QRadioButton(QString::fromUtf8(t), printGroup);
+        pf->addWidget(optPrint.last());
+    }
+    bf->addWidget(printGroup);
+    chkCity = new QCheckBox(QStringLiteral("市话不打印"), bill);
+    chkPage = new QCheckBox(QStringLiteral("链式打印机"), bill);
+    bf->addWidget(chkCity);
+    bf->addWidget(chkPage);
+    auto* hold = new QHBoxLayout;
+    txtMinHoldonTime = new QLineEdit(bill);
+    txtMinHoldonTime->setMaxLength(4);
+    txtMinHoldonTime->installEventFilter(this);
+    hold->addWidget(new QLabel(QStringLiteral("保存最短通话时长"), bill));
+    hold->addWidget(txtMinHoldonTime);
+    hold->addWidget(new QLabel(QStringLiteral("秒话单"), bill));
+    bf->addLayout(hold);
+    grid->addWidget(bill, 1, 2);
+
+    auto* transfer = new QGroupBox(QStringLiteral("转发话单参数"), this);
+    auto* trf = new QHBoxLayout(transfer);
+    auto* disp = new QGroupBox(QStringLiteral("显示方式"), transfer);
+    auto* dl = new QVBoxLayout(disp);
+    for (const char* t : {"原号码", "转发号码"}) {
+        optDisp << new QRadioButton(QString::fromUtf8(t), disp);
+        dl->addWidget(optDisp.last());
+    }
+    auto* charge = new QGroupBox(QStringLiteral("计费方式"), transfer);
+    auto* cl = new QVBoxLayout(charge);
+    for (const char* t : {"原号码 ", "转发号码 "}) {
+        OptCharge << new QRadioButton(QString::fromUtf8(t), charge);
+        cl->addWidget(OptCharge.last());
+    }
+    trf->addWidget(disp);
+    trf->addWidget(charge);
+    grid->addWidget(transfer, 2, 0, 1, 2);
+
+    auto* clock = new QGroupBox(QStringLiteral("系统时间"), this);
+    auto* ckl = new QVBoxLayout(clock);
+    DTSysTime = new QDateTimeEdit(clock);
+    DTSysTime->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    ckl->addWidget(DTSysTime);
+    // Only the operator's own change sets the clock, not the window filling the picker.
+    connect(DTSysTime, &QDateTimeEdit::dateTimeChanged, this, [this] {
+        if (!loading_) DTSysTime_Change();
+    });
+    grid->addWidget(clock, 2, 2);
+
+    auto* buttons = new QHBoxLayout;
+    cmdSave = new QPushButton(QStringLiteral("保 存"), this);
+    connect(cmdSave, &QPushButton::clicked, this, [this] { cmdSave_Click(); });
+    buttons->addWidget(cmdSave);
+    cmd = {new QPushButton(QStringLiteral("下载参数"), this), new QPushButton(QStringLiteral(" 上传参数"), this),
+           new QPushButton(QStringLiteral("下载时间"), this)};
+    for (int i : {2, 0, 1}) {
+        buttons->addWidget(cmd[i]);
+        connect(cmd[i], &QPushButton::clicked, this, [this, i] { cmd_Click(i); });
+    }
+    cmdExit = new QPushButton(QStringLiteral("关 闭"), this);
+    connect(cmdExit, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
+    buttons->addWidget(cmdExit);
+    grid->addLayout(buttons, 3, 0, 1, 3);
+    for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
+}
+
+void frmSysSet::Form_Load() {
+    ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
+    for (int i = 1; i <= 8; ++i) cboComset[0]->addItem(QStringLiteral("Com%1").arg(i));
+    cboComset[1]->addItems({"1200", "2400", "9600", "14400", "19200", "28800", "38400", "56000"});
+    cboComset[2]->addItems({"E -偶校验", "O -奇校验", "N -无", "M -标记", "S -空格"});
+    cboComset[3]->addItems({"4", "5", "6", "7", "8"});
+    cboComset[4]->addItems({"1", "1.5", "2"});
+    GetSysPara();
+}
+
+void frmSysSet::showPort(int port, const QString& settings) {
+    const QStringList p = ModGeneral::SplitStr(settings, QStringLiteral(","));
+    for (int i = 1; i <= 4; ++i) cboComset[i]->setEditText(p.value(i - 1));
+    cboComset[0]->setCurrentIndex(port - 1);
+}
+
+void frmSysSet::GetSysPara() {
+    loading_ = true;
+    for (int i = 0; i < 4; ++i) {
+        const platform::Currency v =
+            money(ModSwitch::GetVariant(QStringLiteral("Deposit%1").arg(i), QStringLiteral("0")));
+        txtDeposit[i]->setText(v.toString2());
+    }
+    showPort(ModComm::ComA().CommPort(), ModComm::ComA().Settings());
+    const QStringList limits = ModGeneral::SplitStr(ModSwitch::GetVariant(QStringLiteral("Limit")), QStringLiteral(","));
+    for (int i = 0; i < 8; ++i) txtTime[i]->setText(limits.value(i));
+    DTSysTime->setDateTime(platform::Now());
+    const QStringList sel = ModGeneral::SplitStr(ModSwitch::GetVariant(QStringLiteral("SelCmd")), QStringLiteral(","));
+    for (int i = 0; i < 3; ++i) txtSelect[i]->setText(sel.value(i));
+    cboSel[0]->setCurrentIndex(sel.value(3).toInt() == 1 ? 1 : 0);
+    cboSel[1]->setCurrentIndex(sel.value(4).toInt() == 1 ? 1 : 0);
+    txtMinHoldonTime->setText(ModSwitch::GetVariant(QStringLiteral("FeeHDTime"), QStringLiteral("0")));
+    check(optFee, ModSwitch::GetVariant(QStringLiteral("FeeType"), QStringLiteral("0")).trimmed().toInt());
+    check(optPrint, PrnHD);
+    chkCity->setChecked(!SHPrnHD);
+    chkPage->setChecked(PrnType);
+    check(optDisp, TransferDisplay);
+    check(OptCharge, TransferCharge);
+    chkMonitor->setChecked(ModSwitch::GetVariant(QStringLiteral("BILLMONITORED"), QStringLiteral("0")).trimmed().toInt() != 0);
+    chkUsb->setChecked(ModSwitch::GetVariant(QStringLiteral("CHKUSEUSB"), QStringLiteral("0")).trimmed().toInt() != 0);
+    loading_ = false;
+    if (chkUsb->isChecked()) chkUsb_Click();
+    FraCom->setEnabled(!chkUsb->isChecked());
+}
+
+bool frmSysSet::eventFilter(QObject* o, QEvent* e) {
+    auto* box = qobject_cast<QLineEdit*>(o);
+    if (!box || (e->type() != QEvent::FocusIn && e->type() != QEvent::FocusOut)) return QDialog::eventFilter(o, e);
+    if (e->type() == QEvent::FocusIn) {
+        QTimer::singleShot(0, box, [box] { box->selectAll(); });
+        if (txtDeposit.contains(box)) depositBefore_ = box->text();
+        if (txtSelect.contains(box)) selectBefore_ = box->text();
+        return false;
+    }
+    bool ok = true;
+    if (txtTime.contains(box)) ok = txtTime_LostFocus(txtTime.indexOf(box));
+    else if (txtSelect.contains(box)) ok = txtSelect_LostFocus(txtSelect.indexOf(box));
+    else if (box == txtMinHoldonTime) ok = txtMinHoldonTime_LostFocus();
+    else if (txtDeposit.contains(box)) txtDeposit_LostFocus(txtDeposit.indexOf(box));
+    if (!ok) QTimer::singleShot(0, box, [box] { box->setFocus(); });
+    return false;
+}
+
+bool frmSysSet::txtTime_LostFocus(int i) {
+    qint64 v = 0;
+    if (!leadingNumber(txtTime[i]->text(), &v)) v = 0;
+    txtTime[i]->setText(QString::number(v));
+    if (v < 0 || v > 65535) {
+        say(QStringLiteral("请输入0-65535之间的数值"));
+        return false;
+    }
+    return true;
+}
+
+bool frmSysSet::txtSelect_LostFocus(int i) {
+    const QString t = txtSelect[i]->text();
+    if (t.isEmpty() || !ModSwitch::IsDialStr(t)) {
+        say(QStringLiteral("请输入0-9,*,#之中组合的数据"));
+        txtSelect[i]->setText(selectBefore_);
+        return false;
+    }
+    return true;
+}
+
+bool frmSysSet::txtMinHoldonTime_LostFocus() {
+    bool ok = false;
+    txtMinHoldonTime->text().trimmed().toDouble(&ok);
+    if (!ok) {
+        say(QStringLiteral("请输入数值"));
+        return false;
+    }
+    return true;
+}
+
+void frmSysSet::txtDeposit_LostFocus(int i) {
+    const platform::Currency before = money(depositBefore_);
+    platform::Currency v = money(txtDeposit[i]->text());
+    txtDeposit[i]->setText(v.toString2());
+    if (v != before) depositChanged_ = true;
+}
+
+// Every field is checked before the save touches anything; "" when all are sound.
+QString frmSysSet::checkFields() const {
+    for (QLineEdit* t : txtTime) {
+        bool ok = false;
+        const int v = t->text().trimmed().toInt(&ok);
+        if (!ok || v < 0 || v > 65535) return QStringLiteral("请输入0-65535之间的数值");
+    }
+    for (QLineEdit* t : txtSelect)
+        if (!ModSwitch::IsDialStr(t->text())) return QStringLiteral("请输入0-9,*,#之中组合的数据");
+    bool ok = false;
+    const double hold = txtMinHoldonTime->text().trimmed().toDouble(&ok);
+    if (!ok) return QStringLiteral("请输入数值");
+    if (hold < -32768 || hold > 32767) return QStringLiteral("溢出");
+    QStringList p{cboComset[1]->currentText(), cboComset[2]->currentText().left(1), cboComset[3]->currentText(),
+                  cboComset[4]->currentText()};
+    if (cboComset[0]->currentIndex() < 0 || !portSettingsUsable(p)) return QStringLiteral("无效的端口设置");
+    return QString();
+}
+
+void frmSysSet::cmdSave_Click() {
+    if (ModGeneral::CheckRight(21, 2)) return;
+    const QString bad = checkFields();
+    if (!bad.isEmpty()) {
+        say(bad);
+        return;
+    }
+    setEnabled(false);
+    platform::Comm& port = ModComm::ComA();
+    const int oldPort = port.CommPort();
+    const QString oldSettings = port.Settings();
+    const bool wasOpen = port.PortOpen();
+    try {
+        QStringList limits;
+        for (QLineEdit* t : txtTime) limits << QString::number(t->text().trimmed().toInt());
+        port.setPortOpen(false);
+        port.setCommPort(cboComset[0]->currentIndex() + 1);
+        port.setSettings(cboComset[1]->currentText().trimmed() + ',' + cboComset[2]->currentText().trimmed().left(1) + ',' +
+                         cboComset[3]->currentText().trimmed() + ',' + cboComset[4]->currentText().trimmed());
+        if (!g_UseUSB && !port.setPortOpen(true)) {
+            const QString why = port.lastError();
+            // The port that worked before comes back as it was.
+            port.setCommPort(oldPort);
+            port.setSettings(oldSettings);
+            if (wasOpen) port.setPortOpen(true);
+            setEnabled(true);
+            say(why.isEmpty() ? QStringLiteral("无法打开端口") : why);
+            return;
+        }
+        FeeType = checkedIndex(optFee);
+        FeeHDTime = int(txtMinHoldonTime->text().trimmed().toDouble());
+        PrnHD = checkedIndex(optPrint);
+        SHPrnHD = !chkCity->isChecked();
+        PrnType = chkPage->isChecked();
+        g_MonitorOn = chkMonitor->isChecked();
+        TransferDisplay = optDisp[0]->isChecked() ? 0 : 1;
+        TransferCharge = OptCharge[0]->isChecked() ? 0 : 1;
+        ModSwitch::SetVariant(QStringLiteral("CommPort"), QString::number(port.CommPort()));
+        ModSwitch::SetVariant(QStringLiteral("CommSet"), port.Settings());
+        ModSwitch::SetVariant(QStringLiteral("SelCmd"), QStringList{txtSelect[0]->text(), txtSelect[1]->text(), txtSelect[2]->text(),
+                                                                    QString::number(cboSel[0]->currentIndex()),
+                                                                    QString::number(cboSel[1]->currentIndex())}
+                                                            .join(','));
+        ModSwitch::SetVariant(QStringLiteral("Limit"), limits.join(','));
+        ModSwitch::SetVariant(QStringLiteral("TransferDisplay"), QString::number(TransferDisplay));
+        ModSwitch::SetVariant(QStringLiteral("TransferCharge"), QString::number(TransferCharge));
+        ModSwitch::SetVariant(QStringLiteral("FeeHDTime"), QString::number(FeeHDTime));
+        ModSwitch::SetVariant(QStringLiteral("FeeType"), QString::number(FeeType));
+        ModSwitch::SetVariant(QStringLiteral("PrnHD"), QString::number(PrnHD));
+        ModSwitch::SetVariant(QStringLiteral("SHPrnHD"), boolText(SHPrnHD));
+        ModSwitch::SetVariant(QStringLiteral("PrnType"), boolText(PrnType));
+        ModSwitch::SetVariant(QStringLiteral("CHKUSEUSB"), chkUsb->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        ModSwitch::SetVariant(QStringLiteral("BILLMONITORED"), chkMonitor->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        if (depositChanged_) {
+            for (int i = 0; i < 4; ++i)
+                ModSwitch::SetVariant(QStringLiteral("Deposit%1").arg(i), money(txtDeposit[i]->text()).toString2());
+            depositChanged_ = false;
+            ModGeneral::CheckDeposit(0, true, false);
+        }
+        ModGeneral::AddOpLog(QStringLiteral("保存系统参数"));
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception& e) {
+        port.setPortOpen(false);
+        port.setCommPort(ModSwitch::GetVariant(QStringLiteral("CommPort"), QStringLiteral("1")).toInt());
+        port.setSettings(ModSwitch::GetVariant(QStringLiteral("CommSet"), QStringLiteral("9600,N,8,1")));
+        setEnabled(true);
+        say(QString::fromUtf8(e.what()));
+        return;
+    }
+    setEnabled(true);
+}
+
+void frmSysSet::chkUsb_Click() {
+    g_UseUSB = chkUsb->isChecked();
+    ModSwitch::SetVariant(QStringLiteral("CHKUSEUSB"), g_UseUSB ? QStringLiteral("1") : QStringLiteral("0"));
+    if (core::Console* c = core::TheConsole())
+        if (QAction* usb = c->ConsoleWidget()->findChild<QAction*>(QStringLiteral("mnuUsb"))) usb->setVisible(g_UseUSB);
+    FraCom->setEnabled(!g_UseUSB);
+    if (!g_UseUSB && !ModComm::ComA().PortOpen()) ModComm::ComA().setPortOpen(true);
+}
+
+void frmSysSet::DTSysTime_Change() {
+    QString why;
+    if (!platform::SetPcClock(DTSysTime->dateTime(), &why))
+        say(QStringLiteral("设置系统时间失败:") + why);
+}
+
+void frmSysSet::cmdTestPort_Click() {
+    setEnabled(false);
+    platform::Comm& port = ModComm::ComA();
+    // A device named in the settings is the only place the switch can be.
+    const bool fixedDevice = !port.Device().trimmed().isEmpty();
+    port.setSettings(QStringLiteral("9600,N,8,1"));
+    int found = 0;
+    const int last = fixedDevice ? 1 : cboComset[0]->count();
+    for (int n = 1; n <= last && !found; ++n) {
+        port.setPortOpen(false);
+        if (!fixedDevice) {
+            cboComset[0]->setCurrentIndex(n - 1);
+            port.setCommPort(n);
+        }
+        if (!port.setPortOpen(true)) continue;
+        ModComm::SendOrder(QStringLiteral("830300"), true, 4, true);
+        QByteArray answer;
+        if (ModComm::GetOrder(answer, QStringLiteral("ANY"), false, QString(), 5) == 2) found = fixedDevice ? port.CommPort() : n;
+    }
+    if (found) {
+        showPort(port.CommPort(), QStringLiteral("9600,N,8,1"));
+        cboComset[2]->setCurrentIndex(2);
+        if (!fixedDevice) ModSwitch::SetVariant(QStringLiteral("CommPort"), QString::number(found));
+        ModSwitch::SetVariant(QStringLiteral("CommSet"), port.Settings());
+    } else {
+        port.setPortOpen(false);
+        port.setCommPort(ModSwitch::GetVariant(QStringLiteral("CommPort"), QStringLiteral("1")).toInt());
+        port.setSettings(ModSwitch::GetVariant(QStringLiteral("CommSet"), QStringLiteral("9600,N,8,1")));
+        showPort(port.CommPort(), port.Settings());
+        say(QStringLiteral("检测失败，请确认集团电话是否已开机!"));
+    }
+    setEnabled(true);
+}
+
+void frmSysSet::cmd_Click(int index) {
+    if (ModGeneral::CheckRight(21, 2)) return;
+    setEnabled(false);
+    try {
+        if (index == 0) {
+            OperationCommands::mnuDownPara_Click();
+        } else if (index == 2) {
+            OperationCommands::mnuDownSysTime_Click();
+        } else {
+            QString message;
+            bool limitsRead = false;
+            QByteArray a;
+            if (ModComm::GetOrder(a, QStringLiteral("8D12"), false, QStringLiteral("8D0300"), 5) == 2 && a.size() >= 18) {
+                if (quint8(a[2]) == 0xFF && quint8(a[3]) == 0xFF) {
+                    message = QStringLiteral("集团电话没有设置限时参数");
+                } else {
+                    for (int i = 0; i < 8; ++i) txtTime[i]->setText(QString::number(quint8(a[2 + 2 * i]) * 256 + quint8(a[3 + 2 * i])));
+                    limitsRead = true;
+                }
+            }
+            QByteArray b;
+            if (ModComm::GetOrder(b, QStringLiteral("A80E"), false, QStringLiteral("A80300"), 5) == 2 && b.size() >= 14) {
+                if (quint8(b[2]) == 0xFF) {
+                    message = message.isEmpty() ? QStringLiteral("集团电话没有设置连选命令") : QStringLiteral("集团电话没有设置系统参数");
+                } else {
+                    auto dial = [&b](int from, int to) {
+                        QString s;
+                        for (int i = from; i <= to; ++i) s += ModComm::ByteToHex(quint8(b[i]));
+                        return ModSwitch::HexToDial(s);
+                    };
+                    txtSelect[0]->setText(dial(2, 5));
+                    txtSelect[1]->setText(dial(6, 6));
+                    txtSelect[2]->setText(dial(7, 12));
+                    cboSel[0]->setCurrentIndex(ModGeneral::GetBits(quint8(b[13]), 8, 1));
+                    cboSel[1]->setCurrentIndex(ModGeneral::GetBits(quint8(b[13]), 6, 1));
+                }
+                if (message.isEmpty()) {
+                    if (limitsRead) {
+                        message = QStringLiteral("上传系统参数成功");
+                        ModGeneral::AddOpLog(QStringLiteral("上传系统参数"));
+                    } else {
+                        message = QStringLiteral("上传限时参数失败");
+                    }
+                }
+            } else if (message.isEmpty()) {
+                message = limitsRead ? QStringLiteral("上传连选命令数失败") : QStringLiteral("上传系统参数失败");
+            }
+            say(message);
+        }
+    } catch (const platform::ProgramEnded&) {
+        setEnabled(true);
+        throw;
+    } catch (...) {
+    }
+    setEnabled(true);
+}
+
+void frmSysSet::cmdExit_Click() {
+    ModComm::SetMonitor(true);
+    hide();
+}
