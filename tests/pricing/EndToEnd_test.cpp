@@ -10,6 +10,7 @@
 #include "pricing/frmFeeRate.h"
 #include "sim/RowFrames.h"
 #include "sim/Switch.h"
+#include "support/StationLink.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -24,29 +25,14 @@ class EndToEndTest : public PricingTest {
 protected:
     void SetUp() override {
         PricingTest::SetUp();
-        ASSERT_TRUE(sw.openPty());
-        ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
-        sw.start();
-        port = std::make_unique<platform::Comm>();
-        ModComm::InitFrameTable();
-        ModComm::AttachPort(port.get());
-        ModComm::ResetLink();
-        SetMonitorSink(nullptr);
-        poll.setInterval(3);
-        QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
-        poll.start();
-        ASSERT_EQ(ModComm::OpenComm(false), 1);
-        g_NoAnswerCount = 0;
+        ASSERT_TRUE(link.open(sw));
         sw.clearReceived();
         addUser(7, "10.00", 0);
         setExtensionUser(5, 7);
         addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
     }
     void TearDown() override {
-        poll.stop();
-        sw.stop();
-        if (port->PortOpen()) port->setPortOpen(false);
-        ModComm::AttachPort(nullptr);
+        link.close();
         PricingTest::TearDown();
     }
     // Runs the station until the switch has `n` answers to its records.
@@ -75,8 +61,7 @@ protected:
         return r;
     }
     sim::Switch sw;
-    std::unique_ptr<platform::Comm> port;
-    QTimer poll;
+    testsupport::StationLink link;
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
 #include "sim/Switch.h"
+#include "support/StationLink.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -54,19 +55,7 @@ class TicketTest : public PricingTest {
 protected:
     void SetUp() override {
         PricingTest::SetUp();
-        ASSERT_TRUE(sw.openPty());
-        ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
-        sw.start();
-        port = std::make_unique<platform::Comm>();
-        ModComm::InitFrameTable();
-        ModComm::AttachPort(port.get());
-        ModComm::ResetLink();
-        SetMonitorSink(nullptr);
-        poll.setInterval(3);
-        QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
-        poll.start();
-        ASSERT_EQ(ModComm::OpenComm(false), 1);
-        g_NoAnswerCount = 0;
+        ASSERT_TRUE(link.open(sw));
         addUser(7, "10.00", 0);   // a deposit user
         setExtensionUser(5, 7);
         addUser(8, "10.00", 1);
@@ -80,10 +69,7 @@ protected:
         PrnType = false;
     }
     void TearDown() override {
-        poll.stop();
-        sw.stop();
-        if (port->PortOpen()) port->setPortOpen(false);
-        ModComm::AttachPort(nullptr);
+        link.close();
         platform::testing::resetPrinter();
         printing::testing::setHasPrinter(std::nullopt);
         printing::testing::setExecutableName(QString());
@@ -109,8 +95,7 @@ protected:
         return sw.recordAnswers().size() > before ? sw.recordAnswers().back() : QString();
     }
     sim::Switch sw;
-    std::unique_ptr<platform::Comm> port;
-    QTimer poll;
+    testsupport::StationLink link;
 };
 
 TEST_F(TicketTest, CutSheetTicketIsAPdfPageCutToTheCall) {

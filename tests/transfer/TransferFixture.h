@@ -16,6 +16,7 @@
 #include "platform/StatusBar.h"
 #include "sim/RowFrames.h"
 #include "sim/Switch.h"
+#include "support/StationLink.h"
 #include "support/Fixtures.h"
 
 #include <QCoreApplication>
@@ -50,19 +51,7 @@ protected:
         WorkerID = QStringLiteral("0000");
         WorkerName = QStringLiteral("管理员");
         WorkerRights = QStringList{QStringLiteral("0")};
-        ASSERT_TRUE(sw.openPty());
-        ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
-        sw.start();
-        port = std::make_unique<platform::Comm>();
-        ModComm::InitFrameTable();
-        ModComm::AttachPort(port.get());
-        ModComm::ResetLink();
-        SetMonitorSink(nullptr);
-        poll.setInterval(3);
-        QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
-        poll.start();
-        ASSERT_EQ(ModComm::OpenComm(false), 1);
-        g_NoAnswerCount = 0;
+        ASSERT_TRUE(link.open(sw));
         settle(100);   // the opening's own answers
         sw.clearReceived();
         console = std::make_unique<TestConsole>();
@@ -71,10 +60,7 @@ protected:
         frmProgress::unload();
         frmDialog::unload();
         console.reset();
-        poll.stop();
-        sw.stop();
-        if (port->PortOpen()) port->setPortOpen(false);
-        ModComm::AttachPort(nullptr);
+        link.close();
         StationDbTest::TearDown();
     }
 
@@ -115,8 +101,7 @@ protected:
     }
 
     sim::Switch sw;
-    std::unique_ptr<platform::Comm> port;
-    QTimer poll;
+    testsupport::StationLink link;
     std::unique_ptr<TestConsole> console;
 };
 
