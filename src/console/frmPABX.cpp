@@ -31,6 +31,7 @@
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
 #include "pricing/RecordSpool.h"
+#include "pricing/frmDiscount.h"
 #include "pricing/frmFeeRate.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
@@ -722,6 +723,10 @@ void frmPABX::openWindowNode(const QString& key) {
     // they close; those not built yet behave as the group nodes.
     if (key == QLatin1String("FeeRate")) {
         pricing::frmFeeRate::ShowFromConsole();
+        return;
+    }
+    if (key == QLatin1String("Discount")) {
+        pricing::frmDiscount::ShowFromConsole();
         return;
     }
     show();
