@@ -1,6 +1,7 @@
 // The discount scheme window driven through its controls on a fresh station.
 #include "core/ModDefine.h"
 #include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
 #include "pricing/frmDiscount.h"
 #include "support/Fixtures.h"
 
@@ -143,6 +144,12 @@ TEST_F(DiscountWindow, DatesAndSegmentsAreStoredInTheirForms) {
     EXPECT_EQ(stored("select discountdate from discountdate where discountid=? order by rowid", 2),
               QStringList({"05-01", "10-01"}));
     EXPECT_FALSE(win().Modified());
+    // What the pricing reads of it.
+    QVector<DiscountSeg> segs;
+    const DayRule rule = ClsMonitor::LoadDiscount(2, segs);
+    EXPECT_EQ(ClsMonitor::GetDayType(QDate(2026, 10, 1), rule), -1);
+    qint32 left = 0;
+    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(3, 0), 0, left, segs), 50);
 
     // Forward segments end with the default one; saving again adds nothing and asks nothing.
     key(win().fgTimes, Qt::Key_Delete);
