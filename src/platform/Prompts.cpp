@@ -151,8 +151,15 @@ static QString chooser(script::Kind kind, const QString& title, const std::funct
 QString OpenFileName(const QString& title, const QString& filter, const QString& dir) {
     return chooser(script::Kind::OpenFile, title, [&] { return QFileDialog::getOpenFileName(g_parent, title, dir, filter); });
 }
-QString SaveFileName(const QString& title, const QString& filter, const QString& dir) {
-    return chooser(script::Kind::SaveFile, title, [&] { return QFileDialog::getSaveFileName(g_parent, title, dir, filter); });
+QString SaveFileName(const QString& title, const QString& filter, const QString& dir, bool confirmOverwrite) {
+    return chooser(script::Kind::SaveFile, title, [&] {
+        QFileDialog d(g_parent, title, dir, filter);
+        d.setAcceptMode(QFileDialog::AcceptSave);
+        d.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
+        // Above a topmost window that asks for it, like the message boxes.
+        d.setWindowFlag(Qt::WindowStaysOnTopHint);
+        return d.exec() == QDialog::Accepted && !d.selectedFiles().isEmpty() ? d.selectedFiles().constFirst() : QString();
+    });
 }
 QString FolderName(const QString& title, const QString& dir) {
     return chooser(script::Kind::Folder, title, [&] { return QFileDialog::getExistingDirectory(g_parent, title, dir); });

@@ -22,7 +22,10 @@ int MsgBox(const QString& text, int buttons = mbOKOnly, const QString& title = Q
 QString InputBox(const QString& prompt, const QString& title, const QString& defaultText = QString(), bool* ok = nullptr);
 // File and folder choosers; "" when cancelled.
 QString OpenFileName(const QString& title, const QString& filter, const QString& dir = QString());
-QString SaveFileName(const QString& title, const QString& filter, const QString& dir = QString());
+// A chooser that may name an existing file; with `confirmOverwrite` false it
+// does not ask about replacing one (for targets that are appended to).
+QString SaveFileName(const QString& title, const QString& filter, const QString& dir = QString(),
+                     bool confirmOverwrite = true);
 QString FolderName(const QString& title, const QString& dir = QString());
 
 // Runs a modal window. Tests may drive it instead of the operator: a handler
