@@ -23,6 +23,7 @@
 #include "printing/PrintGrid.h"
 #include "transfer/ModToolbar.h"
 #include "transfer/OperationCommands.h"
+#include "transfer/frmIPPuhPara.h"
 #include "transfer/Upload.h"
 
 #include <QApplication>
@@ -232,7 +233,7 @@ void frmPABX::buildMenus() {
     addItem(this, opt, "mnuSysPara", "系统参数", Qt::Key_F9, [this] {
         if (!InputVisible()) frmSysSet::ShowModal();
     });
-    mnuIPPUHPARA = addItem(this, opt, "mnuIPPUHPARA", "IP公话参数", Qt::Key_F8, nullptr);
+    mnuIPPUHPARA = addItem(this, opt, "mnuIPPUHPARA", "IP公话参数", Qt::Key_F8, [this] { mnuIPPUHPARA_Click(); });
     opt->addSeparator();
     mnuExtOption = addItem(this, opt, "mnuExtOption", "分机选项", QKeySequence(Qt::CTRL | Qt::Key_E),
                            [this] { mnuExtOption_Click(); });
@@ -247,6 +248,13 @@ void frmPABX::buildMenus() {
     addItem(this, help, "mnuAbout", "关于软件", Qt::Key_F11, [this] { mnuAbout_Click(); });
     addItem(this, help, "mnuContent", "帮助主题", Qt::Key_F1, [this] { mnuContent_Click(); });
     (void)none;
+}
+
+void frmPABX::mnuIPPUHPARA_Click() {
+    // The window takes the screen and shows the console again when it closes.
+    ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
+    hide();
+    frmIPPuhPara::ShowFromConsole();
 }
 
 void frmPABX::connectCommands() {

@@ -1,0 +1,91 @@
+#include "transfer/IPPuhPara.h"
+
+#include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "link/ModComm.h"
+#include "platform/Clock.h"
+#include "platform/Db.h"
+#include "pricing/ClsMonitor.h"
+
+#include <QFile>
+#include <stdexcept>
+
+namespace IPPuhPara {
+
+namespace {
+
+quint8 at(const QByteArray& f, int i) { return static_cast<quint8>(f.at(i)); }
+
+platform::Currency amountAt(const QByteArray& f, int i) { return platform::Currency::fromFen(at(f, i) * 256 + at(f, i + 1)); }
+
+QString amountHex(platform::Currency c) { return ModComm::LongToHex(c.toFenHalfEven(), 4); }
+
+// Two decimal digits in one byte, as the switch writes a day or an hour; -1
+// when the byte holds no such number (a digit A to E, or nothing but F).
+int decimalOf(quint8 b) {
+    bool ok = false;
+    const int v = ModGeneral::ByteToDigits(b).toInt(&ok, 10);
+    return ok ? v : -1;
+}
+
+}  // namespace
+
+QString ParaOrder(const Params& p) {
+    quint8 flags = 0;
+    if (p.autoDeduct) flags |= 0x80;
+    if (p.noDeductOverdrawn) flags |= 0x40;
+    if (p.mayOverdraw) flags |= 0x20;
+    return QStringLiteral("A60E") + amountHex(p.deposit[0]) + ModComm::ByteToHex(quint8(p.grade[0])) +
+           amountHex(p.deposit[1]) + ModComm::ByteToHex(quint8(p.grade[1])) +
+           QStringLiteral("%1%2").arg(p.day, 2, 10, QLatin1Char('0')).arg(p.hour, 2, 10, QLatin1Char('0')) +
+           amountHex(p.rent) + ModComm::ByteToHex(flags) + ModComm::ByteToHex(quint8(p.shortSecs));
+}
+
+std::optional<Params> DecodeAnswer(const QByteArray& f) {
+    if (f.size() < 14 || at(f, 0) != 0xA6 || at(f, 1) != 0x0E) return std::nullopt;
+    Params p;
+    p.day = decimalOf(at(f, 8));
+    p.hour = decimalOf(at(f, 9));
+    if (!QDate::isValid(2004, 1, p.day) || p.hour < 0 || p.hour > 23)
+        return std::nullopt;
+    p.deposit[0] = amountAt(f, 2);
+    p.grade[0] = at(f, 4) % 14;
+    p.deposit[1] = amountAt(f, 5);
+    p.grade[1] = at(f, 7) % 14;
+    p.rent = amountAt(f, 10);
+    p.autoDeduct = ModGeneral::GetBits(at(f, 12), 8, 1) != 0;
+    p.noDeductOverdrawn = ModGeneral::GetBits(at(f, 12), 7, 1) != 0;
+    p.mayOverdraw = ModGeneral::GetBits(at(f, 12), 6, 1) != 0;
+    p.shortSecs = at(f, 13);
+    return p;
+}
+
+QString RecordUploadOrder(const QDate& start, const QDate& end) {
+    return QStringLiteral("9607") + start.toString(QStringLiteral("MMdd")) + end.toString(QStringLiteral("MMdd")) +
+           QStringLiteral("00");
+}
+
+void PriceRecords(QFile& file, int count, const std::function<void()>& advance) {
+    bool unreadable = false;
+    for (int i = 0; i < count && !unreadable;) {
+        {
+            platform::Transaction batch(dbSwitch);
+            for (int k = 0; k < kPriceBatch && i < count; ++k, ++i) {
+                if (advance) advance();
+                QByteArray record;
+                if (file.seek(qint64(i) * kRecordSize)) record = file.read(kRecordSize);
+                if (record.size() != kRecordSize) {
+                    unreadable = true;
+                    break;
+                }
+                ClsMonitor().Record(record, false);
+            }
+            // What was priced before an unreadable record stays priced.
+            batch.commit();
+        }
+        platform::YieldEvents();
+    }
+    if (unreadable) throw std::runtime_error("Bill.dat");
+}
+
+}  // namespace IPPuhPara

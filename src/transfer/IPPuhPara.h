@@ -1,0 +1,60 @@
+#pragma once
+// The IP payphone parameters of the second switch model as they travel: the
+// parameter frame "A60E" (the switch's answer and the station's order share
+// one layout), the record upload request "9607", and the pricing of the
+// records an upload left in "Bill.dat".
+#include "platform/Currency.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QFile;
+
+namespace IPPuhPara {
+
+struct Params {
+    platform::Currency deposit[2];   // 0.00 .. 655.35
+    int grade[2] = {13, 13};         // dialling grade index, 0 .. 14
+    int day = 1;                     // deduction day of month
+    int hour = 0;                    // deduction hour
+    platform::Currency rent;         // 0.00 .. 655.35
+    bool autoDeduct = false;         // flag 0x80
+    bool noDeductOverdrawn = false;  // flag 0x40
+    bool mayOverdraw = false;        // flag 0x20
+    int shortSecs = 3;               // 0 .. 255
+};
+
+// The request for the switch's parameters.
+inline constexpr const char* kReadOrder = "A60300";
+// Ends a record upload at the switch.
+inline constexpr const char* kCloseUpload = "96070001010101";
+// Records a switch uploads at most: passes 0 to 2048.
+inline constexpr int kMaxRecords = 2049;
+// A record of "Bill.dat": one whole "961D" frame with its checksum.
+inline constexpr int kRecordSize = 30;
+// Records priced in one transaction before pending events may run.
+inline constexpr int kPriceBatch = 256;
+
+// The order "A60E..." without its checksum. The values must lie in their ranges.
+QString ParaOrder(const Params& p);
+
+// The switch's "A60E" answer (code byte first), decoded whole: none when the
+// frame is too short, is no "A60E", or its day and hour make no date in
+// January 2004 (day 00, an hour above 23, unset digits).
+std::optional<Params> DecodeAnswer(const QByteArray& frame);
+
+// "9607" + start "MMdd" + end "MMdd" + "00": the years do not travel.
+QString RecordUploadOrder(const QDate& start, const QDate& end);
+
+// Prices the first `count` records of the open record file, each with a fresh
+// engine that neither answers nor sends a fee. A few hundred records commit
+// together; pending events run only between these transactions. `advance`
+// runs once per record. Throws std::runtime_error when a record cannot be
+// read and platform::DbError when a batch cannot be committed; the batches
+// before it stay stored.
+void PriceRecords(QFile& file, int count, const std::function<void()>& advance = {});
+
+}  // namespace IPPuhPara

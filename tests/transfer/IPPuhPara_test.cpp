@@ -1,0 +1,333 @@
+// The IP payphone parameters of the second switch model: the frames, and the
+// window reached from the console's menu against the simulator on a pseudo-terminal.
+#include "console/ConsoleFixture.h"
+
+#include "core/ModSwitch.h"
+#include "link/ModComm.h"
+#include "transfer/IPPuhPara.h"
+#include "transfer/frmIPPuhPara.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDateTimeEdit>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+using namespace consoletest;
+using platform::Currency;
+
+namespace {
+
+QByteArray bytes(const char* hex) { return QByteArray::fromHex(hex); }
+
+TEST(IPPuhFrames, ParameterFrameBothWaysAndTheUploadRequest) {
+    IPPuhPara::Params p;
+    p.deposit[0] = Currency::fromYuan(100);
+    p.grade[0] = 2;
+    p.deposit[1] = Currency::fromYuan(50);
+    p.grade[1] = 8;
+    p.day = 1;
+    p.hour = 0;
+    p.rent = Currency::fromYuan(5);
+    p.autoDeduct = true;
+    p.shortSecs = 3;
+    const QString order = IPPuhPara::ParaOrder(p);
+    EXPECT_EQ(order, "A60E271002138808010001F48003");
+    EXPECT_EQ(ModComm::CheckSum(order), "09");
+
+    QByteArray answer = bytes("A60E2710101388080123" "01F4E0FF09");
+    auto back = IPPuhPara::DecodeAnswer(answer);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->deposit[0], Currency::fromYuan(100));
+    EXPECT_EQ(back->grade[0], 2);   // 16 modulo 14
+    EXPECT_EQ(back->deposit[1], Currency::fromYuan(50));
+    EXPECT_EQ(back->day, 1);
+    EXPECT_EQ(back->hour, 23);
+    EXPECT_TRUE(back->autoDeduct && back->noDeductOverdrawn && back->mayOverdraw);
+    EXPECT_EQ(back->shortSecs, 255);
+    answer[8] = char(0x31);
+    EXPECT_EQ(IPPuhPara::DecodeAnswer(answer)->day, 31);
+    // No date: day 00, hour 24, unset digits; and a frame cut short.
+    for (const char* bad : {"A60E27100213880800000001F48003", "A60E27100213880801240001F48003",
+                            "A60E271002138808FF000001F48003", "A60E2710021388080100"})
+        EXPECT_FALSE(IPPuhPara::DecodeAnswer(bytes(bad))) << bad;
+
+    EXPECT_EQ(IPPuhPara::RecordUploadOrder(QDate(2025, 12, 15), QDate(2026, 1, 14)), "96071215011400");
+}
+
+class IPPuh : public ConsoleTest {
+protected:
+    void SetUp() override {
+        model = 2;
+        ConsoleTest::SetUp();
+        SwitchModel = 2;
+        platform::testing::setNow([] { return QDateTime(QDate(2026, 6, 20), QTime(12, 0, 0)); });
+        connectSwitch();
+        load();
+        console().show();
+        settle();
+        WorkerRights = QStringList{"0"};
+        sw.clearReceived();
+        console().findChild<QAction*>("mnuIPPUHPARA")->trigger();
+        ASSERT_TRUE(frmIPPuhPara::exists());
+    }
+    void TearDown() override {
+        frmIPPuhPara::unload();
+        ConsoleTest::TearDown();
+    }
+    frmIPPuhPara& w() { return frmIPPuhPara::instance(); }
+    QString lastMessage() {
+        const auto& s = platform::script::shown();
+        return s.isEmpty() ? QString() : s.last().text;
+    }
+    void ok(const char* text) { platform::script::answer(QString::fromUtf8(text), platform::rOK); }
+    // The example's values typed into the window.
+    void typeExample() {
+        w().txtDeposit[0]->setText("100");
+        w().cboGrade[0]->setCurrentIndex(2);
+        w().txtDeposit[1]->setText("50");
+        w().cboGrade[1]->setCurrentIndex(8);
+        w().dtDeduct->setDateTime(QDateTime(QDate(2004, 2, 1), QTime(0, 0)));
+        w().txtRent->setText("5");
+        w().chkMode->setChecked(true);
+        w().chkDeposit->setChecked(false);
+        w().chkOverdraft->setChecked(false);
+        w().txtShort->setText("3");
+    }
+    QString variant(const char* key) { return ModSwitch::GetVariant(QString::fromLatin1(key), "<none>"); }
+    qint64 rows(const char* table) {
+        return dbPhoneCur.scalar(QStringLiteral("select count(*) from %1").arg(dbPhoneCur.qualified(table))).toLongLong();
+    }
+    QByteArray billDat() {
+        QFile f(AppPath + "Bill.dat");
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+    }
+    std::vector<QByteArray> records(int n) {
+        std::vector<QByteArray> out;
+        for (int i = 0; i < n; ++i) {
+            sim::CallRecord r;
+            r.extAddr = 5;
+            r.called = "88001234";
+            r.channel = 3;
+            r.start = QDateTime(QDate(2026, 6, 10), QTime(9, i, 0));
+            r.durationSec = 65;
+            out.push_back(r.body());
+        }
+        return out;
+    }
+    size_t countOf(const char* hexPrefix) { return sw.receivedWith(hexPrefix).size(); }
+};
+
+TEST_F(IPPuh, MenuHidesTheConsoleAndClosingShowsItAgain) {
+    EXPECT_TRUE(w().isVisible());
+    EXPECT_FALSE(w().isModal());
+    EXPECT_FALSE(console().isVisible());
+    ASSERT_TRUE(spin(2000, [&] { return !received().isEmpty(); }));
+    EXPECT_EQ(received().value(0), "84040000");
+    // Nothing was stored yet: the defaults, and no unsaved edits.
+    EXPECT_EQ(w().txtDeposit[0]->text(), "0.00");
+    EXPECT_EQ(w().cboGrade[1]->currentText(), "禁止使用");
+    EXPECT_EQ(w().txtShort->text(), "3");
+    EXPECT_EQ(w().dtDeduct->date(), QDate(2004, 2, 1));
+    EXPECT_EQ(w().DTPEnd->date(), QDate(2026, 6, 19));
+    EXPECT_EQ(w().DTPStart->date(), QDate(2026, 5, 19));
+    EXPECT_FALSE(w().cmdSave->isEnabled());
+
+    w().cmdCancel->click();
+    EXPECT_FALSE(frmIPPuhPara::exists());
+    EXPECT_TRUE(console().isVisible());
+}
+
+TEST_F(IPPuh, ExampleIsSavedAndDownloadedAsItsFrame) {
+    typeExample();
+    EXPECT_TRUE(w().cmdSave->isEnabled());
+    w().cmdSave->click();
+    EXPECT_FALSE(w().cmdSave->isEnabled());
+    EXPECT_EQ(variant("IPPUHDEPOSIT0"), "100");
+    EXPECT_EQ(variant("IPPUHGRADE1"), "8");
+    EXPECT_EQ(variant("IPPUHMODE"), "1");
+    EXPECT_EQ(variant("IPPUHOVERDRAFT"), "0");
+    EXPECT_EQ(variant("IPPUHDEDUCT"), "2004-02-01 00:00:00");
+
+    ok("下载IP公话参数成功");
+    w().cmdDown->click();
+    EXPECT_EQ(lastMessage(), "下载IP公话参数成功");
+    const auto sent = sw.receivedWith("A60E");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].wire(), bytes("A60E271002138808010001F4800309"));
+    EXPECT_TRUE(w().isEnabled());
+}
+
+TEST_F(IPPuh, SaveRulesAndTheEmptyGradeEntry) {
+    typeExample();
+    w().txtDeposit[0]->setText("5.00");
+    w().txtDeposit[1]->setText("10.00");
+    ok("等级一押金不能小于等级二押金");
+    EXPECT_FALSE(w().SavePara());
+    EXPECT_EQ(variant("IPPUHDEPOSIT0"), "<none>");
+
+    w().txtDeposit[0]->setText("10.00");
+    w().cboGrade[0]->setCurrentIndex(2);   // 国际长途
+    w().cboGrade[1]->setCurrentIndex(0);   // 话务台, the higher grade
+    ok("等级一不能小于等级二");
+    EXPECT_FALSE(w().SavePara());
+    EXPECT_EQ(variant("IPPUHGRADE0"), "<none>");
+
+    // Equal deposits and grades are accepted; the empty entry is index 14.
+    w().txtDeposit[1]->setText("10.00");
+    w().cboGrade[0]->setCurrentIndex(14);
+    w().cboGrade[1]->setCurrentIndex(14);
+    EXPECT_TRUE(w().SavePara());
+    EXPECT_EQ(variant("IPPUHGRADE1"), "14");
+    w().LoadPara();
+    EXPECT_EQ(w().cboGrade[1]->currentText(), "话务台");
+}
+
+TEST_F(IPPuh, BadFieldsAreRefusedBeforeAnyFrame) {
+    w().txtDeposit[0]->setText("abc");
+    EXPECT_TRUE(w().txtDeposit_LostFocus(0));
+    EXPECT_EQ(w().txtDeposit[0]->text(), "0.00");
+    w().txtRent->setText("700");
+    ok("请输入0-655.35之间的数值");
+    EXPECT_FALSE(w().txtRent_LostFocus());
+    EXPECT_EQ(w().txtRent->text(), "700.00");
+    w().txtShort->setText("12.50秒");
+    w().txtShort_LostFocus();
+    EXPECT_EQ(w().txtShort->text(), "12.5");
+
+    // Each fault alone, each with its message and nothing sent.
+    const struct {
+        std::function<void()> spoil;
+        const char* message;
+    } faults[] = {
+        {[&] { w().txtRent->setText("655.36"); }, "请输入0-655.35之间的数值"},
+        {[&] { w().cboGrade[0]->setEditText(""); }, "请选择可拨打等级"},
+        {[&] { w().txtShort->setText("256"); }, "此项数据只能是0-255之间的数"},
+        {[&] { w().txtShort->setText("-1"); }, "此项数据只能是0-255之间的数"},
+    };
+    for (const auto& f : faults) {
+        typeExample();
+        ASSERT_TRUE(w().SavePara());
+        f.spoil();
+        platform::script::answer("参数已改变", platform::rYes);
+        ok(f.message);
+        w().cmdDown->click();
+        EXPECT_EQ(lastMessage(), QString::fromUtf8(f.message));
+        EXPECT_TRUE(w().cmdSave->isEnabled());
+        EXPECT_TRUE(w().isEnabled());
+    }
+    settle();
+    EXPECT_EQ(countOf("A60E"), 0u);
+    EXPECT_EQ(variant("IPPUHRENT"), "5");
+}
+
+TEST_F(IPPuh, NoToTheQuestionSendsTheStoredValues) {
+    typeExample();
+    ASSERT_TRUE(w().SavePara());
+    w().txtDeposit[0]->setText("200.00");
+    platform::script::answer("参数已改变", platform::rNo);
+    ok("下载IP公话参数成功");
+    w().cmdDown->click();
+    // The question alone carries the program's own title (the box's default), not AppName.
+    EXPECT_TRUE(platform::script::shown().value(0).title.isEmpty());
+    EXPECT_EQ(w().txtDeposit[0]->text(), "100");
+    ASSERT_EQ(countOf("A60E"), 1u);
+    EXPECT_EQ(sw.receivedWith("A60E")[0].hex(), "A60E271002138808010001F48003");
+}
+
+TEST_F(IPPuh, ReadTakesTheWholeAnswerOrNothing) {
+    sw.setRow(sim::tables::IPPuhPara, 0, bytes("A60E3A98101388083103" "0064402A"));
+    ok("上传IP公话参数成功");
+    w().cmdUpsend->click();
+    EXPECT_EQ(countOf("A60300"), 1u);
+    EXPECT_EQ(w().txtDeposit[0]->text(), "150.00");
+    EXPECT_EQ(w().cboGrade[0]->currentText(), "国际长途");
+    EXPECT_EQ(w().dtDeduct->time().hour(), 3);
+    EXPECT_EQ(w().dtDeduct->date().day(), 28);   // day 31 shown as the last day every month has
+    EXPECT_EQ(w().txtRent->text(), "1.00");
+    EXPECT_TRUE(w().chkDeposit->isChecked());
+    EXPECT_FALSE(w().chkMode->isChecked());
+    EXPECT_EQ(w().txtShort->text(), "42");
+    EXPECT_TRUE(w().cmdSave->isEnabled());
+    EXPECT_EQ(variant("IPPUHDEPOSIT0"), "<none>");   // nothing stored until saved
+
+    w().LoadPara();
+    sw.setRow(sim::tables::IPPuhPara, 0, bytes("A60E3A98101388080003" "0064402A"));
+    ok("上传IP公话参数失败");
+    w().cmdUpsend->click();
+    EXPECT_EQ(lastMessage(), "上传IP公话参数失败");
+    EXPECT_EQ(w().txtDeposit[0]->text(), "0.00");
+    EXPECT_EQ(w().cboGrade[0]->currentText(), "禁止使用");
+    EXPECT_FALSE(w().cmdSave->isEnabled());
+    EXPECT_TRUE(w().isEnabled());
+}
+
+TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossTwoUploads) {
+    sw.setUploadRecords(records(5));
+    w().DTPStart->setDate(QDate(2025, 12, 15));
+    w().DTPEnd->setDate(QDate(2026, 1, 14));
+    for (int round = 0; round < 2; ++round) {
+        ok("读取话单成功");
+        w().cmdUpBill->click();
+        EXPECT_EQ(lastMessage(), "读取话单成功");
+        settle();
+        EXPECT_EQ(billDat().size(), 150);
+        EXPECT_EQ(rows("Tab_Phone"), 5);
+        EXPECT_EQ(rows("tab_errPh"), 5 * round);
+    }
+    EXPECT_EQ(sw.receivedWith("96071215011400").size(), 2u);
+    EXPECT_EQ(countOf("96070001010101"), 2u);
+    EXPECT_EQ(countOf("820302"), 10u);
+    EXPECT_EQ(countOf("950820"), 0u);   // uploaded records carry no fee order
+    EXPECT_EQ(billDat().left(29), records(1)[0]);
+    EXPECT_TRUE(console().window()->isEnabled());
+    EXPECT_FALSE(frmProgress::exists());
+    EXPECT_TRUE(w().cmdUpBill->isEnabled());
+}
+
+TEST_F(IPPuh, StopAfterTwoRecordsPricesThoseAndEndsTheUpload) {
+    sw.setUploadRecords(records(5));
+    bool commandsWhileBusy = true;
+    bool closedWhileBusy = true;
+    frmProgress& progress = frmProgress::instance();
+    QObject::connect(progress.pbrSwitch, &QProgressBar::valueChanged, [&](int v) {
+        if (progress.lblPrompt->text() != "读取话单..." || v != progress.pbrSwitch->minimum() + 2) return;
+        commandsWhileBusy = w().cmdUpBill->isEnabled() || w().cmdDown->isEnabled() || w().cmdUpsend->isEnabled();
+        closedWhileBusy = w().close();
+        progress.cmdStop->click();
+    });
+    ok("读取话单成功");
+    w().cmdUpBill->click();
+    EXPECT_FALSE(commandsWhileBusy);
+    EXPECT_FALSE(closedWhileBusy);
+    settle(300);
+    EXPECT_EQ(billDat().size(), 60);
+    EXPECT_EQ(rows("Tab_Phone"), 2);
+    EXPECT_EQ(countOf("96070001010101"), 1u);
+    // The record that came with the stop is not answered: no third one arrives.
+    EXPECT_EQ(countOf("820302"), 1u);
+    EXPECT_EQ(rows("tab_errPh"), 0);
+}
+
+TEST_F(IPPuh, UnansweredRequestLeavesTheRecordFileAlone) {
+    QFile old(AppPath + "Bill.dat");
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(30, 'x'));
+    old.close();
+    settle();
+    sw.clearReceived();
+    sw.addRule("9607", sim::Reply::Silent, -1);
+    ok("上传话单失败");
+    w().cmdUpBill->click();
+    EXPECT_EQ(lastMessage(), "上传话单失败");
+    EXPECT_EQ(billDat(), QByteArray(30, 'x'));
+    settle();
+    EXPECT_EQ(countOf("84040000"), 0u);
+    EXPECT_EQ(countOf("96070001010101"), 0u);
+}
+
+}  // namespace
