@@ -28,6 +28,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
@@ -207,6 +208,9 @@ frmIPPuhPara::frmIPPuhPara() : QWidget(nullptr, Qt::Window) {
         d->setDisplayFormat(QStringLiteral("MM-dd"));
         d->setCalendarPopup(true);
     }
+    // The calendars name months and weekdays in Chinese.
+    for (QDateTimeEdit* d : {dtDeduct, static_cast<QDateTimeEdit*>(DTPStart), static_cast<QDateTimeEdit*>(DTPEnd)})
+        d->setLocale(QLocale(QLocale::Chinese, QLocale::China));
     cmdUpBill = new QPushButton(QStringLiteral("上传话单"), Frame3);
     cmdUpBill->setObjectName(QStringLiteral("cmdUpBill"));
     connect(cmdUpBill, &QPushButton::clicked, this, [this] { cmdUpBill_Click(); });

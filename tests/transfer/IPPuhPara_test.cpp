@@ -320,6 +320,14 @@ TEST_F(IPPuh, UnansweredRequestLeavesTheRecordFileAlone) {
     old.close();
     settle();
     sw.clearReceived();
+    // Without right 30 (上传话单) nothing happens but the refusal.
+    WorkerRights = QStringList{"29"};
+    ok("你没有此操作权限");
+    w().cmdUpBill->click();
+    EXPECT_EQ(lastMessage(), "你没有此操作权限");
+    settle();
+    EXPECT_EQ(countOf("9607"), 0u);
+    WorkerRights = QStringList{"30"};
     sw.addRule("9607", sim::Reply::Silent, -1);
     ok("上传话单失败");
     w().cmdUpBill->click();
