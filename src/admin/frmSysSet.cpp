@@ -458,9 +458,12 @@ void frmSysSet::cmdTestPort_Click() {
             port.setCommPort(n);
         }
         if (!port.setPortOpen(true)) continue;
-        ModComm::SendOrder(QStringLiteral("830300"), true, 4, true);
+        // The wait for any frame is in place before the probe goes out: the
+        // switch answers at once, and an answer arriving while the probe still
+        // waited for its acknowledgement would find nobody waiting for it.
         QByteArray answer;
-        if (ModComm::GetOrder(answer, QStringLiteral("ANY"), false, QString(), 5) == 2) found = fixedDevice ? port.CommPort() : n;
+        if (ModComm::GetOrder(answer, QStringLiteral("ANY"), false, QStringLiteral("830300"), 5) == 2)
+            found = fixedDevice ? port.CommPort() : n;
     }
     if (found) {
         showPort(port.CommPort(), QStringLiteral("9600,N,8,1"));

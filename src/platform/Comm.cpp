@@ -1,15 +1,21 @@
 #include "platform/Comm.h"
 
+#include <QMap>
 #include <QSerialPort>
 #include <QStringList>
 
 namespace platform {
+
+namespace {
+QMap<int, QString> g_portMap;
+}  // namespace
 
 Comm::Comm(QObject* parent) : QObject(parent), port(std::make_unique<QSerialPort>()) {}
 Comm::~Comm() = default;
 
 QString Comm::devicePath() const {
     if (!device_.trimmed().isEmpty()) return device_.trimmed();
+    if (!g_portMap.isEmpty()) return g_portMap.value(port_, QStringLiteral("/nonexistent/com%1").arg(port_));
     return QStringLiteral("/dev/ttyS%1").arg(port_ - 1);
 }
 
@@ -62,5 +68,13 @@ bool Comm::Output(const QByteArray& data) {
     port->waitForBytesWritten(50);
     return ok;
 }
+
+namespace testing {
+void mapPort(int n, const QString& device) {
+    if (device.isEmpty()) g_portMap.remove(n);
+    else g_portMap.insert(n, device);
+}
+void clearPortMap() { g_portMap.clear(); }
+}  // namespace testing
 
 }  // namespace platform

@@ -45,4 +45,12 @@ private:
     QString error_;
 };
 
+namespace testing {
+// Puts `device` where port `n` would be (an empty device forgets it). While any
+// port is mapped, a port number the map does not name has no device at all, so
+// a test never reaches a real serial line.
+void mapPort(int n, const QString& device);
+void clearPortMap();
+}  // namespace testing
+
 }  // namespace platform
