@@ -4,7 +4,7 @@
 //                    [--stay-ms N] [--login ID:PWD | --login-cancel]
 //                    [--no-switch | --comm-device PATH] [--clock "yyyy-MM-dd HH:mm:ss"]
 //                    [--kill-in-archive STAGE:N] [--kill-in-nightly-archive STAGE:N]
-//                    [--kill-after-store N]
+//                    [--kill-after-store N] [--restore-from FOLDER [--kill-in-restore POINT]]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
 // is the station's). Prompts are answered by script: each --answer (or each
@@ -31,6 +31,13 @@
 // --kill-in-nightly-archive counts only the runs after loading.
 // --kill-after-store does so at the Nth call record stored, right after the
 // record and its charge committed and before the switch is answered.
+// --restore-from runs, once loaded, the database window's restore of every
+// file from FOLDER (answer its "数据恢复成功" with --answer); --kill-in-restore
+// ends the process with SIGKILL when that restore reaches POINT: copied (the
+// temporaries written), journal (the journal written), renamed<N> (the Nth
+// file renamed into place).
+#include "admin/Restore.h"
+#include "admin/frmDBManager.h"
 #include "billing/ArchiveBills.h"
 #include "console/frmPABX.h"
 #include "core/MDIMain.h"
@@ -169,7 +176,7 @@ int main(int argc, char** argv) {
     QString loginId = QStringLiteral("0000"), loginPwd = QStringLiteral("0000");
     bool loginCancel = false;
     bool withSwitch = true;
-    QString commDevice;
+    QString commDevice, restoreFrom;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
         else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
@@ -190,6 +197,13 @@ int main(int argc, char** argv) {
             const int nth = args[++i].toInt();
             pricing::testing::setStoredHook([nth, seen = 0]() mutable {
                 if (++seen >= nth) ::kill(::getpid(), SIGKILL);
+            });
+        }
+        else if (args[i] == "--restore-from" && i + 1 < args.size()) restoreFrom = args[++i];
+        else if (args[i] == "--kill-in-restore" && i + 1 < args.size()) {
+            const QString point = args[++i];
+            admin::testing::setRestoreHook([point](const QString& p) {
+                if (p == point) ::kill(::getpid(), SIGKILL);
             });
         }
         else if (args[i] == "--answers" && i + 1 < args.size()) {
@@ -234,13 +248,23 @@ int main(int argc, char** argv) {
     // Once the frame is up (the console's load is done), report and close.
     auto* watch = new QTimer(&app);
     watch->setInterval(10);
-    QObject::connect(watch, &QTimer::timeout, [watch, stayMs] {
+    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom] {
         if (!MDIMain::exists() || !MDIMain::instance().isVisible()) return;
         watch->stop();
         g_sinceLoaded.start();
         g_loaded = true;
         flushPrompts();
         writeLog(QStringLiteral("LOADED\t%1").arg(MDIMain::instance().windowTitle()));
+        if (!restoreFrom.isEmpty()) {
+            // As the operator does it: restore mode, the folder, every file checked, "恢复".
+            frmDBManager& w = frmDBManager::instance();
+            w.opt_Click(2);
+            w.txtPath->setText(restoreFrom);
+            w.tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
+            w.cmd_Click(1);
+            flushPrompts();
+            writeLog(QStringLiteral("RESTORED"));
+        }
         QTimer::singleShot(qMax(0, stayMs), [] { frmPABX::instance().CloseApp(); });
     });
     watch->start();

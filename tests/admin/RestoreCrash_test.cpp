@@ -1,0 +1,148 @@
+// The station process killed (SIGKILL, as a power cut) in the middle of a
+// restore of "Switch.mdb" and five year archives: after the copies, after the
+// journal, between two renames and after the last. Started again, every
+// station file is the old one or every one is the restored one, each passes
+// quick_check, and nothing of the restore is left in the data directory. Which
+// rename is interrupted comes from a logged seed (TARVO_DURABILITY_SEED).
+#include "admin/Restore.h"
+#include "platform/Db.h"
+#include "sim/Switch.h"
+#include "support/Fixtures.h"
+#include "support/StationProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <random>
+
+using testsupport::StationProcess;
+
+namespace {
+
+// The restored copies carry this user version; the station's own files 0.
+constexpr int kRestoredMark = 7;
+
+class RestoreCrashTest : public ::testing::Test {
+protected:
+    // A station that has archived calls of 2021 to 2025 into five year files,
+    // and a backup folder of its files, marked, beside it.
+    static void SetUpTestSuite() {
+        templateDir = new testsupport::StationDir();
+        {
+            platform::Database cur = platform::Database::open(templateDir->file("PhoneCur.mdb"));
+            cur.execute(QStringLiteral(
+                            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i+1 < 2000) "
+                            "INSERT INTO Tab_Phone (f_calladdr, f_zjaddr, f_date, f_long, f_rectype, f_moneny, f_flag, "
+                            "f_resp, f_zh, f_userid) "
+                            "SELECT i % 120, 1 + i % 16, strftime('%Y-%m-%d %H:%M:%S', '2021-01-01 00:00:00', '+' || "
+                            "(i * 78840) || ' seconds'), 30 + i % 600, 1, 1000 + i % 5000, 1, '8800' || (1000 + i), "
+                            "'    ', 0 FROM n"));
+        }
+        sim::Switch sw;
+        ASSERT_TRUE(sw.openPty());
+        sw.start();
+        StationProcess archive(templateDir->appPath(), args(sw, {}));
+        archive.start();
+        ASSERT_TRUE(archive.waitEnded(120000));
+        sw.stop();
+        const QStringList years = QDir(templateDir->dataPath()).entryList({"phbill_*.mdb"}, QDir::Files);
+        ASSERT_EQ(years.size(), 5) << archive.log().join('\n').toStdString();
+
+        backup = templateDir->appPath() + "bk/";
+        QDir().mkpath(backup);
+        for (const QString& f : years + QStringList{"switch.mdb"}) {
+            const QString to = backup + (f == "switch.mdb" ? QStringLiteral("Switch.mdb") : f);
+            ASSERT_TRUE(QFile::copy(templateDir->file(f), to));
+            platform::Database(platform::Database::open(to)).execute(QStringLiteral("PRAGMA user_version=%1").arg(kRestoredMark));
+        }
+    }
+    static void TearDownTestSuite() {
+        delete templateDir;
+        templateDir = nullptr;
+    }
+
+    void SetUp() override {
+        seed = testsupport::durabilitySeed();
+        rng.seed(seed);
+        ASSERT_TRUE(sw.openPty());
+        sw.start();
+    }
+    void TearDown() override { sw.stop(); }
+
+    static QStringList args(const sim::Switch& s, const QStringList& extra) {
+        return QStringList{"--comm-device", s.slavePath(), "--clock", "2026-06-15 10:00:00", "--stay-ms", "0",
+                           "--answer", "数据恢复成功=ok"} +
+               extra;
+    }
+
+    // The mark of each station file: all equal, every file sound, nothing of the restore left.
+    int markOfAll(const testsupport::StationDir& d) {
+        const QStringList files = QDir(d.dataPath()).entryList({"phbill_*.mdb", "switch.mdb"}, QDir::Files);
+        EXPECT_EQ(files.size(), 6) << files.join(", ").toStdString();
+        QList<int> marks;
+        for (const QString& f : files) {
+            platform::Database db = platform::Database::open(d.file(f));
+            EXPECT_TRUE(db.quickCheck()) << f.toStdString();
+            marks << db.scalar("PRAGMA user_version").toInt();
+        }
+        for (int m : marks) EXPECT_EQ(m, marks.value(0)) << "old and restored files mixed: " << files.join(", ").toStdString();
+        EXPECT_TRUE(QDir(d.dataPath())
+                        .entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName() + "*"}, QDir::Files)
+                        .isEmpty());
+        return marks.value(0, -1);
+    }
+
+    // Started again, the station loads and closes cleanly; the mark it leaves.
+    int restartAndCheck(const testsupport::StationDir& d) {
+        StationProcess again(d.appPath(), args(sw, {}));
+        again.start();
+        EXPECT_TRUE(again.waitEnded(120000));
+        const QStringList log = again.log();
+        EXPECT_TRUE(log.contains("END\t0") && !log.join('\n').contains("UNEXPECTED")) << log.join('\n').toStdString();
+        return markOfAll(d);
+    }
+
+    std::unique_ptr<testsupport::StationDir> freshCopy() {
+        auto d = std::make_unique<testsupport::StationDir>(0, false);
+        EXPECT_TRUE(testsupport::copyTree(templateDir->dataPath(), d->dataPath()));
+        return d;
+    }
+
+    static testsupport::StationDir* templateDir;
+    static QString backup;
+    sim::Switch sw;
+    unsigned seed = 0;
+    std::mt19937 rng;
+};
+
+testsupport::StationDir* RestoreCrashTest::templateDir = nullptr;
+QString RestoreCrashTest::backup;
+
+TEST_F(RestoreCrashTest, KilledAnywhereInARestoreLeavesEveryFileOldOrEveryFileRestored) {
+    {
+        auto d = freshCopy();
+        StationProcess run(d->appPath(), args(sw, {"--restore-from", backup}));
+        run.start();
+        ASSERT_TRUE(run.waitEnded(120000));
+        const QString log = run.log().join('\n');
+        EXPECT_TRUE(log.contains("数据恢复成功") && log.contains("END\t0") && !log.contains("UNEXPECTED")) << log.toStdString();
+        EXPECT_EQ(markOfAll(*d), kRestoredMark) << "an undisturbed restore";
+    }
+    const int between = std::uniform_int_distribution<int>(1, 5)(rng);
+    const struct {
+        QString point;
+        int mark;
+    } kills[] = {{"copied", 0}, {"journal", kRestoredMark}, {QStringLiteral("renamed%1").arg(between), kRestoredMark},
+                 {"renamed6", kRestoredMark}};
+    for (const auto& k : kills) {
+        SCOPED_TRACE(k.point.toStdString());
+        auto d = freshCopy();
+        StationProcess run(d->appPath(), args(sw, {"--restore-from", backup, "--kill-in-restore", k.point}));
+        run.start();
+        ASSERT_TRUE(run.waitEnded(120000));
+        EXPECT_TRUE(run.killed()) << "the restore never reached " << k.point.toStdString() << "\n"
+                                  << run.log().join('\n').toStdString();
+        EXPECT_EQ(restartAndCheck(*d), k.mark);
+    }
+}
+
+}  // namespace
