@@ -170,10 +170,9 @@ void frmPABX::buildMenus() {
     QMenu* sys = addMenu(mnuBar, "mnuSysManager", "系统管理");
     addItem(this, sys, "mnuChangePassword", "修改密码", Qt::Key_F7, [this] { mnuChangePassword_Click(); });
     sys->addSeparator();
-    // The sites are windows of their own to come.
     addItem(this, sys, "mnuDbManager", "数据库管理", Qt::Key_F2, [this] { mnuDbManager_Click(); });
     addItem(this, sys, "mnuBillManage", "话单库管理", Qt::Key_F3, [] { frmBillManage::ShowModal(); });
-    mnuTerminal = addItem(this, sys, "mnuTerminal", "站点  管理", Qt::Key_F4, nullptr);
+    mnuTerminal = addItem(this, sys, "mnuTerminal", "站点  管理", Qt::Key_F4, [this] { mnuTerminal_Click(); });
     sys->addSeparator();
     QMenu* workers = sys->addMenu(QStringLiteral("员工管理"));
     workers->setObjectName(QStringLiteral("mnuWorkerManager"));

@@ -51,6 +51,7 @@ public:
     void mnuExit_Click();
     void mnuDbManager_Click();   // "数据库管理" (F2)
     void mnuIPPUHPARA_Click();   // "IP公话参数" (F8, second switch model)
+    void mnuTerminal_Click();    // "站点  管理" (F4), second switch model
     // Ends the printer's open document (the page of immediate bills) and
     // clears the continuous-form position.
     void mnuMomentBill_Click();

@@ -1,0 +1,58 @@
+#pragma once
+// The sites of the second switch model: one data directory each, directly
+// under the root data directory, listed in the root station database's table
+// `Terminal`. What the site window and the site chooser share: where the list
+// is read, which names a site may take, and the creation, renaming and
+// deletion of a site's directory, none of which ever touches a directory that
+// is not a site's own.
+#include "platform/Db.h"
+
+#include <QString>
+
+namespace admin {
+
+// The root data directory ("data" under the program directory), with a trailing "/".
+QString RootDataDir();
+// The root station database's file.
+QString RootStationFile();
+
+// The connection through which `Terminal` is read and written: `dbSwitch`
+// while the root site is in use (one connection for one file), else a
+// connection of the caller's own, which it closes when done (`own` true).
+platform::Database TerminalDatabase(bool* own);
+
+// The name of the site in use, "默认" for the root directory.
+bool IsSiteInUse(const QString& name);
+
+// Why `name` cannot be a site's name, "" when it can: empty, longer than 40
+// characters, only dots, a character a directory name cannot carry, or "默认"
+// give "请输入站点名称(除<默认>外)"; "Backup" and the name of a directory that
+// exists under the root data directory (letter case aside) give name +
+// "站点已存在". `ownDir` is the directory the site already has (its stored
+// name), which its own new name may match.
+QString SiteNameRefusal(const QString& name, const QString& ownDir = QString());
+// True for a character the site editor lets through: ".", digits, Latin
+// letters and characters beyond ASCII (Chinese), nothing that separates paths.
+bool SiteNameChar(QChar c);
+
+// Copies the root data directory's database `fileName` into `folder`, step
+// by step (through `station` when it has the file open), replacing what is there.
+bool CopyFileTo(const QString& folder, const QString& fileName, const platform::Database& station, QString* error);
+
+// Creates the directory of a new site: the root "Switch.mdb" copied step by
+// step as it stands, and a "PhoneCur.mdb" copied the same way with its call
+// records (`Tab_Phone`, `tab_errPh`) removed, so that nothing the root site
+// billed is billed again there. A directory that exists already is never
+// used. False with a description when anything failed; what was made is gone.
+bool AddSiteDirectory(const QString& name, const platform::Database& terminalDb, QString* error);
+
+// Renames a site's directory; the new name must not exist yet.
+bool RenameSiteDirectory(const QString& oldName, const QString& newName, QString* error);
+
+// Deletes `path` with everything below it, when it is a direct child of the
+// root data directory other than the site in use ("." and ".." never);
+// symbolic links are removed, never followed. A directory that does not
+// exist gives true with `existed` false. On failure the deletion stops there.
+bool DeleteSiteDirectory(const QString& path, QString* error, bool* existed = nullptr);
+
+}  // namespace admin

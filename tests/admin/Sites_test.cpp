@@ -1,0 +1,224 @@
+// The site window of the second switch model: the list, the names a site may
+// take, and the directories made, renamed and deleted with the rows.
+#include "admin/Sites.h"
+#include "admin/frmTerminal.h"
+#include "core/ModUpgrade.h"
+#include "platform/Prompts.h"
+#include "support/Fixtures.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+
+namespace {
+
+class Sites : public testsupport::StationDbTest {
+protected:
+    void SetUp() override {
+        model = 2;
+        StationDbTest::SetUp();
+        SwitchModel = 2;
+        TerminalName = QStringLiteral("默认");
+        ASSERT_EQ(ModUpgrade::CreateTable(dbSwitch, "Terminal", false), 2);
+        WorkerRights = QStringList{"0"};
+    }
+    void TearDown() override {
+        frmTerminal::SetPopupRunner(nullptr);
+        if (frmTerminal::exists() && win().Modified()) platform::script::answer("你已修改了数据,要保存吗", platform::rNo);
+        frmTerminal::unload();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        StationDbTest::TearDown();
+    }
+    void site(int id, const QString& name, bool withDir = true, const QString& remark = {}) {
+        dbSwitch.execute("insert into terminal(pointid,pointname,summary) values(?,?,?)", {id, name, remark});
+        if (withDir) QDir().mkpath(dir->file(name));
+    }
+    frmTerminal& win() { return frmTerminal::instance(); }
+    platform::FlexGrid& grid() { return *win().fgPoint; }
+    QStringList column(int c) {
+        QStringList out;
+        for (int r = 1; r < grid().Rows(); ++r) out << grid().TextMatrix(r, c);
+        return out;
+    }
+    void edit(int row, int col, const QString& text) {
+        grid().setRow(row);
+        grid().setRowSel(row);
+        grid().setCol(col);
+        grid().setColSel(col);
+        win().StartEdit();
+        ASSERT_TRUE(win().EditorVisible());
+        win().txtModify->setText(text);
+        win().txtModify_LostFocus();
+    }
+    void press(const QString& key) { win().tbrPoint_ButtonClick(key); }
+    bool hasDir(const QString& name) { return QFileInfo(dir->file(name)).isDir(); }
+    qint64 count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toLongLong(); }
+};
+
+TEST_F(Sites, ListDropsSitesWithoutDirectoryAndAddProposesTheNextNumber) {
+    site(1, "北区");
+    site(2, "b");
+    site(5, "c");
+    site(7, "gone", false);
+    EXPECT_EQ(column(0), (QStringList{"1", "2", "5"}));
+    EXPECT_EQ(column(1), (QStringList{"北区", "b", "c"}));
+    EXPECT_EQ(count("select count(*) from terminal where pointid=7"), 0);
+    press("Add");
+    EXPECT_EQ(grid().TextMatrix(4, 0), "6");
+    EXPECT_EQ(grid().TextMatrix(4, 5), "年月话费");
+    EXPECT_TRUE(win().EditorVisible());
+    EXPECT_EQ(win().EditCol(), 1);
+}
+
+TEST_F(Sites, NewSiteGetsTheRootStationAndNoCallRecords) {
+    dbPhoneCur.execute("insert into Tab_Phone(f_calladdr,f_date) values(5,'2026-06-01 10:00:00')");
+    dbPhoneCur.execute("insert into tab_errPh(f_calladdr) values(5)");
+    EXPECT_EQ(grid().Rows(), 2);
+    press("Add");
+    EXPECT_EQ(grid().Rows(), 2);   // the empty row became the new site
+    EXPECT_EQ(grid().TextMatrix(1, 0), "1");
+    win().txtModify->setText("一号站");
+    win().txtModify_LostFocus();
+    EXPECT_TRUE(win().RowModified(1));
+    press("Save");
+    ASSERT_TRUE(hasDir("一号站"));
+    EXPECT_FALSE(win().RowModified(1));
+    EXPECT_FALSE(win().Modified());
+    EXPECT_EQ(count("select count(*) from terminal where pointid=1 and pointname=? and feedetail=?", {"一号站", "年月话费"}), 1);
+    platform::Database sw = platform::Database::open(dir->file("一号站/Switch.mdb"));
+    EXPECT_EQ(sw.scalar("select count(*) from worker").toInt(), 1);
+    platform::Database cur = platform::Database::open(dir->file("一号站/PhoneCur.mdb"));
+    EXPECT_EQ(cur.scalar("select count(*) from Tab_Phone").toInt(), 0);
+    EXPECT_EQ(cur.scalar("select count(*) from tab_errPh").toInt(), 0);
+    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from Tab_Phone").toInt(), 1);   // the root keeps its own
+    // Nothing of the work is left beside the sites.
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({".site-*"}, QDir::AllEntries | QDir::Hidden).size(), 0);
+}
+
+TEST_F(Sites, NamesThatAreNoSiteAreRefused) {
+    site(1, "a");
+    QDir().mkpath(dir->file("Backup"));
+    QDir().mkpath(dir->file("Old"));
+    press("Add");
+    // Asked again, the editor stays open.
+    for (const QString& bad : QStringList{"", ".", "..", "默认", "a/b", "a b"}) {
+        platform::script::answer("请输入站点名称(除<默认>外)", platform::rOK);
+        win().txtModify->setText(bad);
+        win().txtModify_LostFocus();
+        EXPECT_TRUE(win().EditorVisible()) << bad.toStdString();
+    }
+    // Taken: the editor closes, the row keeps no name.
+    const QList<QPair<QString, QString>> taken = {
+        {"backup", "backup站点已存在"}, {"old", "old站点已存在"}, {"A", "数据库中已存在此站点A"}};
+    for (const auto& [name, message] : taken) {
+        platform::script::answer(message, platform::rOK);
+        if (!win().EditorVisible()) win().StartEdit();
+        win().txtModify->setText(name);
+        win().txtModify_LostFocus();
+        EXPECT_FALSE(win().EditorVisible()) << name.toStdString();
+        EXPECT_EQ(grid().TextMatrix(2, 1), "");
+    }
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    // Typed "-" and blanks go nowhere; Chinese does.
+    win().StartEdit();
+    for (const QString& ch : QStringList{"z", "-", " ", "9", "/", "站"}) {
+        QKeyEvent k(QEvent::KeyPress, 0, Qt::NoModifier, ch);
+        QCoreApplication::sendEvent(win().txtModify, &k);
+    }
+    EXPECT_EQ(win().txtModify->text(), "z9站");
+    win().txtModify->clear();   // an unnamed row goes with the window unasked
+}
+
+TEST_F(Sites, RenamingAnotherSitesNameIsRefusedAndARenameMovesTheDirectoryKeepingTheRemark) {
+    site(1, "a", true, "备注一");
+    site(2, "b");
+    QFile f(dir->file("a/PhBill_2026.mdb"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    // Another grid row's unsaved name is taken too.
+    edit(2, 1, "c");
+    platform::script::answer("C站点已存在", platform::rOK);
+    edit(1, 1, "C");
+    EXPECT_EQ(grid().TextMatrix(1, 1), "a");
+    edit(1, 1, "d");
+    press("Save");
+    EXPECT_FALSE(hasDir("a"));
+    EXPECT_TRUE(QFile::exists(dir->file("d/PhBill_2026.mdb")));
+    EXPECT_TRUE(hasDir("c"));
+    frmTerminal::unload();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(column(8).value(0), "备注一");
+    edit(1, 3, "5551234");
+    press("Save");
+    EXPECT_EQ(count("select count(*) from terminal where pointid=1 and pointname='d' and telephone='5551234' and "
+                    "summary=?",
+                    {"备注一"}),
+              1);
+}
+
+TEST_F(Sites, DeletingSparesTheSiteInUseAndOnlyEverDeletesASitesOwnDirectory) {
+    site(1, "a");
+    site(2, "b");
+    site(3, "c");
+    TerminalName = "b";
+    DataPath = dir->file("b/");
+    grid().setRow(1);
+    grid().setRowSel(3);
+    platform::script::answer("真的要删除第1条到第3条共3条记录吗?", platform::rYes);
+    press("Delete");
+    EXPECT_EQ(column(1), QStringList{"b"});
+    EXPECT_FALSE(hasDir("a"));
+    EXPECT_FALSE(hasDir("c"));
+    EXPECT_TRUE(hasDir("b"));
+    EXPECT_EQ(count("select count(*) from terminal"), 1);
+    // Nothing but a direct child of the data directory, never the one in use.
+    QString error;
+    for (const QString& p : {dir->dataPath(), dir->file(".."), dir->file("."), dir->file("b"), dir->appPath()})
+        EXPECT_FALSE(admin::DeleteSiteDirectory(p, &error)) << p.toStdString();
+    EXPECT_TRUE(QFile::exists(dir->file("switch.mdb")));
+}
+
+TEST_F(Sites, AFailedCreateOrRenameIsReportedAndTheRowStaysUnsaved) {
+    site(1, "a");
+    press("Add");
+    win().txtModify->setText("new");
+    win().txtModify_LostFocus();
+    edit(1, 1, "a2");
+    // Meanwhile a directory of that name appears, and "a" is removed by hand.
+    QDir().mkpath(dir->file("new"));
+    QDir(dir->file("a")).removeRecursively();
+    platform::script::answer("操作错误,找不到站点目录", platform::rOK);
+    press("Save");
+    EXPECT_TRUE(win().RowModified(1));
+    EXPECT_EQ(count("select count(*) from terminal where pointname='a'"), 1);
+    grid().setTextMatrix(1, 1, "a");   // back to the stored name: the row is saved as it stands
+    platform::script::answer("操作错误,new站点已存在", platform::rOK);
+    press("Save");
+    EXPECT_FALSE(win().RowModified(1));
+    EXPECT_TRUE(win().RowModified(2));
+    EXPECT_EQ(count("select count(*) from terminal"), 1);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+}
+
+TEST_F(Sites, ClosingWithUnsavedEditsAsksOnceAndNoDiscardsThem) {
+    site(1, "a");
+    edit(1, 2, "张三");
+    platform::script::answer("你已修改了数据,要保存吗", platform::rNo);
+    frmTerminal::unload();
+    EXPECT_FALSE(frmTerminal::exists());
+    EXPECT_EQ(count("select count(*) from terminal where ownername is not null and ownername<>''"), 0);
+    // The fee column is not edited; a right click there offers the fee report, elsewhere the edit.
+    QStringList popped;
+    frmTerminal::SetPopupRunner([&](QMenu* m) { popped << m->objectName(); });
+    win().fgPoint_MouseDown(2, 1, 5);
+    win().fgPoint_MouseDown(2, 1, 0);
+    win().fgPoint_MouseDown(2, 1, 3);
+    EXPECT_EQ(popped, (QStringList{"popFee", "popModify"}));
+    grid().setCol(5);
+    win().StartEdit();
+    EXPECT_FALSE(win().EditorVisible());
+}
+
+}  // namespace
