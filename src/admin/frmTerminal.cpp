@@ -1,6 +1,7 @@
 #include "admin/frmTerminal.h"
 
 #include "admin/Sites.h"
+#include "billing/frmFeeDetail.h"
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -88,8 +89,6 @@ frmTerminal::frmTerminal() : QWidget(nullptr, Qt::Window) {
     mnuFeeDetail = popFee->addAction(QStringLiteral("查看年月话费"));
     mnuFeeDetail->setObjectName(QStringLiteral("mnuFeeDetail"));
     connect(mnuFeeDetail, &QAction::triggered, this, [this] { mnuFeeDetail_Click(); });
-    // The site fee report is a window of its own still to come.
-    mnuFeeDetail->setEnabled(false);
 
     fgPoint->installEventFilter(this);
     fgPoint->viewport()->installEventFilter(this);
@@ -236,7 +235,11 @@ void frmTerminal::popup(QMenu* menu) {
 void frmTerminal::mnuModify_Click() { StartEdit(); }
 
 void frmTerminal::mnuFeeDetail_Click() {
-    if (fgPoint->TextMatrix(fgPoint->Row(), 0).isEmpty() || !mnuFeeDetail->isEnabled()) return;
+    const QString id = fgPoint->TextMatrix(fgPoint->Row(), 0);
+    if (id.isEmpty()) return;
+    // The archives are in the directory of the name stored, whatever the grid shows unsaved.
+    const QVariant stored = storedName(id);
+    billing::frmFeeDetail::ShowDetail(stored.isNull() ? fgPoint->TextMatrix(fgPoint->Row(), 1) : stored.toString());
 }
 
 void frmTerminal::txtModify_LostFocus() {

@@ -2,6 +2,7 @@
 // take, and the directories made, renamed and deleted with the rows.
 #include "admin/Sites.h"
 #include "admin/frmTerminal.h"
+#include "billing/frmFeeDetail.h"
 #include "core/ModUpgrade.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
@@ -28,6 +29,7 @@ protected:
         frmTerminal::SetPopupRunner(nullptr);
         if (frmTerminal::exists() && win().Modified()) platform::script::answer("你已修改了数据,要保存吗", platform::rNo);
         frmTerminal::unload();
+        billing::frmFeeDetail::unload();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         StationDbTest::TearDown();
     }
@@ -219,6 +221,14 @@ TEST_F(Sites, ClosingWithUnsavedEditsAsksOnceAndNoDiscardsThem) {
     grid().setCol(5);
     win().StartEdit();
     EXPECT_FALSE(win().EditorVisible());
+    // A double click there opens the site's fee report, which holds the site window meanwhile.
+    win().fgPoint_DblClick();
+    ASSERT_TRUE(billing::frmFeeDetail::exists());
+    EXPECT_TRUE(billing::frmFeeDetail::instance().isVisible());
+    EXPECT_EQ(QDir(billing::frmFeeDetail::instance().SiteDirectory()).dirName(), "a");
+    EXPECT_FALSE(win().isEnabled());
+    billing::frmFeeDetail::instance().close();
+    EXPECT_TRUE(win().isEnabled());
 }
 
 }  // namespace
