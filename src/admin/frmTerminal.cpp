@@ -558,4 +558,6 @@ void frmTerminal::closeEvent(QCloseEvent* e) {
         }
     }
     if (g_instance == this) g_instance = nullptr;
+    // Until it is deleted the closed window is no site window for anyone looking one up.
+    setObjectName(QString());
 }
