@@ -35,6 +35,7 @@ qint32 GridSelFirst = 0, GridSelLast = 0;
 qint32 SelRowFirst = 0, SelRowLast = 0;
 int GridMouseCol = 0;
 int& GridMouseRow = GridMouseCol;
+int& GridEditCol = GridMouseCol;
 int GridSelColFirst = 0, GridSelColLast = 0;
 bool g_Editing = false;
 

@@ -71,10 +71,12 @@ extern QString ParaMode;
 extern bool g_Modified;
 extern qint32 GridSelFirst, GridSelLast;
 extern qint32 SelRowFirst, SelRowLast;
-// The grid column of the cell being edited; the older name GridMouseRow
-// (a column, despite its name) is the same variable.
+// The grid column of the cell being edited in place; the older name
+// GridMouseRow (a column, despite its name) and the tariff editors' name
+// GridEditCol are the same variable: one in-place edit runs at a time.
 extern int GridMouseCol;
 extern int& GridMouseRow;
+extern int& GridEditCol;
 extern int GridSelColFirst, GridSelColLast;
 // An in-place editor opened by a double-click and not yet committed.
 extern bool g_Editing;

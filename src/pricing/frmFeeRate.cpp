@@ -95,7 +95,7 @@ frmFeeRate::frmFeeRate() : QWidget(nullptr, Qt::Window) {
     fgFeerate->installEventFilter(this);
     fgFeerate->viewport()->installEventFilter(this);
     connect(fgFeerate, &platform::FlexGrid::cellClickedVb, this, [this] {
-        if (!EditorVisible()) m_EditCol = fgFeerate->Col();
+        if (!EditorVisible()) GridEditCol = fgFeerate->Col();
     });
     connect(SSTab1, &QTabBar::currentChanged, this, [this](int t) { SSTab1_Click(t); });
 
@@ -164,7 +164,7 @@ void frmFeeRate::fgFeerate_DblClick() {
 
 void frmFeeRate::fgFeerate_MouseDown(int button) {
     if (EditorVisible()) return;
-    m_EditCol = fgFeerate->Col();
+    GridEditCol = fgFeerate->Col();
     // A right click on a block of rows in one value column edits them all at
     // once; the zone code and place name are edited one row at a time.
     if (button == 2 && fgFeerate->Col() == fgFeerate->ColSel() &&
@@ -194,11 +194,11 @@ void frmFeeRate::setFieldEnter(QWidget* editor) {
     ModGeneral::GetGridSel(*fgFeerate, false, c1, c2);
     if (GridSelFirst < 1) GridSelFirst = 1;
     if (GridSelLast < GridSelFirst) GridSelLast = GridSelFirst;
-    m_EditCol = fgFeerate->Col();
-    const QRect cell = fgFeerate->visualRect(fgFeerate->model()->index(GridSelFirst, m_EditCol));
+    GridEditCol = fgFeerate->Col();
+    const QRect cell = fgFeerate->visualRect(fgFeerate->model()->index(GridSelFirst, GridEditCol));
     const QPoint at = fgFeerate->viewport()->mapTo(this, cell.topLeft());
     editor->setGeometry(at.x(), at.y(), qMax(cell.width(), 40), qMax(cell.height(), editor->sizeHint().height()));
-    const QString text = fgFeerate->TextMatrix(GridSelFirst, m_EditCol);
+    const QString text = fgFeerate->TextMatrix(GridSelFirst, GridEditCol);
     if (editor == txtModify) {
         txtModify->setText(text);
     } else {
@@ -217,7 +217,7 @@ void frmFeeRate::txtModify_LostFocus() {
     if (txtModify->isHidden() || m_Committing) return;
     m_Committing = true;
     try {
-        if (m_EditCol == 0) zoneCommit();
+        if (GridEditCol == 0) zoneCommit();
         else setFieldValue(txtModify, txtModify->text());
     } catch (const platform::DbError& e) {
         // The statement was refused: the grid keeps what is stored.
@@ -235,7 +235,7 @@ void frmFeeRate::cboModify_Commit() {
     const int ix = cboModify->findText(text);
     if (text.isEmpty() || ix < 0) {
         // Only the list's items can be stored.
-        cboModify->setEditText(fgFeerate->TextMatrix(GridSelFirst, m_EditCol));
+        cboModify->setEditText(fgFeerate->TextMatrix(GridSelFirst, GridEditCol));
         cboModify->setFocus();
     } else {
         cboModify->setCurrentIndex(ix);
@@ -251,7 +251,7 @@ void frmFeeRate::cboModify_Commit() {
 }
 
 void frmFeeRate::setFieldValue(QWidget* editor, const QString& text) {
-    const int col = m_EditCol;
+    const int col = GridEditCol;
     GridValue v;
     if (editor == cboModify) {
         v.display = text;
@@ -285,7 +285,7 @@ void frmFeeRate::refuseZone(const QString& message, int r) {
 void frmFeeRate::zoneCommit() {
     const int r = GridSelFirst;
     QString t = txtModify->text();
-    if (t.isEmpty()) t = fgFeerate->TextMatrix(r, m_EditCol);
+    if (t.isEmpty()) t = fgFeerate->TextMatrix(r, GridEditCol);
     if (t.isEmpty()) {
         // A row just added keeps waiting for its zone code; nothing is stored yet.
         txtModify->hide();
@@ -302,7 +302,7 @@ void frmFeeRate::zoneCommit() {
                                                     "and zonecode=?"),
                                      {t});
     if (!found.isNull()) {
-        if (fgFeerate->TextMatrix(r, m_EditCol) == t) {
+        if (fgFeerate->TextMatrix(r, GridEditCol) == t) {
             txtModify->hide();
             return;
         }
@@ -365,7 +365,7 @@ void frmFeeRate::cmdFeerate_Click(int index) {
         fgFeerate->setCol(0);
         fgFeerate->setColSel(0);
         fgFeerate->setTopRow(r);
-        m_EditCol = 0;
+        GridEditCol = 0;
         setFieldEnter(txtModify);
         if (!txtModify->isHidden()) {
             txtModify->setText(ModGeneral::NextNumStr(fgFeerate->TextMatrix(above, 0)));

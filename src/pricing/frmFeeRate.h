@@ -39,7 +39,6 @@ public:
     void txtModify_LostFocus();
     void cboModify_Commit();
     bool EditorVisible() const;
-    int EditCol() const { return m_EditCol; }
 
     QTabBar* SSTab1 = nullptr;
     platform::FlexGrid* fgFeerate = nullptr;
@@ -64,7 +63,6 @@ private:
     void loadFindList();
     void Form_Unload();
 
-    int m_EditCol = 0;
     QString m_FindText;
     struct FindRow {
         QString zone, summary;
