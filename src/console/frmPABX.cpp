@@ -33,6 +33,7 @@
 #include "pricing/RecordSpool.h"
 #include "pricing/frmDiscount.h"
 #include "pricing/frmFeeRate.h"
+#include "pricing/frmIP.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -727,6 +728,10 @@ void frmPABX::openWindowNode(const QString& key) {
     }
     if (key == QLatin1String("Discount")) {
         pricing::frmDiscount::ShowFromConsole();
+        return;
+    }
+    if (key == QLatin1String("IP")) {
+        pricing::frmIP::ShowFromConsole();
         return;
     }
     show();

@@ -101,4 +101,29 @@ QString FeeRateColumn(int gridCol) {
     return gridCol >= 0 && gridCol < 13 ? QString::fromLatin1(cols[gridCol]) : QString();
 }
 
+QString IPLinkText(int index, const QString& typed) {
+    switch (index) {
+    case 0:
+    case 2:
+        return QString::number(qMax<qint64>(index == 2 ? 1 : 0, LeadingWhole(typed))) + QLatin1Char('s');
+    case 5:
+    case 7: {
+        const platform::Currency c = LeadingNumber(typed);
+        if (c < platform::Currency() || c > platform::Currency::fromYuan(100)) return QStringLiteral("0%");
+        return QString::number(c.round(0).raw() / platform::Currency::kScale) + QLatin1Char('%');
+    }
+    default: {
+        const QString t = typed.trimmed();
+        if (!IsNumber(t)) return QStringLiteral("0.00");
+        return LeadingNumber(t).round(2).toString2();
+    }
+    }
+}
+
+platform::Param IPLinkValue(int index, const QString& text) {
+    const QString shown = IPLinkText(index, text);
+    if (index == 0 || index == 2 || index == 5 || index == 7) return platform::Param(static_cast<long long>(LeadingWhole(shown)));
+    return platform::Param(LeadingNumber(shown));
+}
+
 }  // namespace pricing

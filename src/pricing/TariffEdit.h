@@ -44,4 +44,13 @@ GridValue FeeGridValue(const QString& title, const QString& typed);
 // The table column under each of the 13 grid columns.
 QString FeeRateColumn(int gridCol);
 
+// The eight access-fee fields of an IP head (first time, first price, time and
+// price of each further unit, extra fee 1 and 2, service fee 1 and 2): the
+// text a field shows once it is left, and the value stored from it. Times are
+// whole seconds followed by "s" (a further unit at least 1), percents whole
+// numbers followed by "%" (outside 0 to 100 they become 0), money "0.00" (a
+// text that is not a number becomes "0.00"): the price charged is the price shown.
+QString IPLinkText(int index, const QString& typed);
+platform::Param IPLinkValue(int index, const QString& text);
+
 }  // namespace pricing

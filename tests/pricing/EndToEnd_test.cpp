@@ -8,6 +8,7 @@
 #include "platform/Clock.h"
 #include "platform/Comm.h"
 #include "pricing/frmFeeRate.h"
+#include "pricing/frmIP.h"
 #include "sim/RowFrames.h"
 #include "sim/Switch.h"
 #include "support/StationLink.h"
@@ -195,4 +196,41 @@ TEST_F(EndToEndTest, AnEditedRateIsChargedOnceTheFeeRateWindowHasClosed) {
     fees = sw.receivedWith(QStringLiteral("950820"));
     ASSERT_EQ(fees.size(), 3u);
     EXPECT_EQ(sim::decodeFee(fees[2])->fen, 70);
+}
+
+TEST_F(EndToEndTest, AnEditedIPHeadIsChargedOnceTheIPWindowHasClosed) {
+    WorkerRights = QStringList{"0"};
+    dbSwitch.execute(QStringLiteral("insert into ipfeerate values(1,'IP一','')"));
+    dbSwitch.execute(QStringLiteral("insert into iphead(iphead,summary,ipfeerate,firsttime,firstprice,pertime,perprice) "
+                                    "values('17909','',1,60,1000,60,1000)"));
+    addRate(QStringLiteral("IP市话"), 7, "0.20", "0.10", 180, 60, 1);
+    auto ipCall = [&](int second) {
+        sim::CallRecord r = rec(second);
+        r.called = QStringLiteral("1790988001234");
+        return r;
+    };
+    // The access rate as the pricing has it: 0.40 for the call and 0.50 to get in.
+    sw.sendCallRecord(ipCall(0));
+    ASSERT_TRUE(runUntilAnswers(1));
+    pricing::frmIP& w = pricing::frmIP::instance();
+    ASSERT_EQ(w.ShownHead(), "17909");
+    w.txtLink[1]->setText("0.5");
+    w.cmdIPHead[1]->click();
+    EXPECT_FALSE(w.HeadModified());
+
+    // While the window is open the pricing still charges the rate it had.
+    sw.sendCallRecord(ipCall(300));
+    ASSERT_TRUE(runUntilAnswers(2));
+    auto fees = sw.receivedWith(QStringLiteral("950820"));
+    ASSERT_EQ(fees.size(), 2u);
+    EXPECT_EQ(sim::decodeFee(fees[0])->fen, 90);
+    EXPECT_EQ(sim::decodeFee(fees[1])->fen, 90);
+
+    w.cmdFeerate[4]->click();
+    ASSERT_FALSE(pricing::frmIP::exists());
+    sw.sendCallRecord(ipCall(600));
+    ASSERT_TRUE(runUntilAnswers(3));
+    fees = sw.receivedWith(QStringLiteral("950820"));
+    ASSERT_EQ(fees.size(), 3u);
+    EXPECT_EQ(sim::decodeFee(fees[2])->fen, 130);
 }
