@@ -2,8 +2,14 @@
 #include "console/ConsoleFixture.h"
 
 #include "admin/frmDBManager.h"
+#include "admin/frmSysSet.h"
+#include "platform/DbCopy.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QMouseEvent>
 
 using namespace consoletest;
 
@@ -39,6 +45,105 @@ TEST_F(AdminWaysIn, BackupWindowLivesHiddenFromStartUpAndF2ShowsIt) {
 
     EXPECT_THROW(console().CloseApp(), platform::ProgramEnded);
     EXPECT_FALSE(frmDBManager::exists());
+}
+
+TEST_F(AdminWaysIn, F9OpensTheSettingsButNotOverAnOpenEditorAndTheUsbBoxShowsTheUsbMenu) {
+    load();
+    WorkerRights = QStringList{"0"};
+    console().resize(1000, 700);
+    console().show();
+    settle();
+    int opened = 0;
+    platform::script::onModal("frmSysSet", [&](QDialog* d) {
+        ++opened;
+        static_cast<frmSysSet*>(d)->cmdExit_Click();
+    });
+    ASSERT_TRUE(console().ShowView("Account"));
+    platform::FlexGrid& grid = *console().fgDisp;
+    const QPoint p = grid.visualRect(grid.model()->index(2, 1)).center();
+    for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                           QEvent::MouseButtonRelease}) {
+        QMouseEvent e(t, p, grid.viewport()->mapToGlobal(p), Qt::LeftButton,
+                      t == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(grid.viewport(), &e);
+    }
+    settle(50);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    console().txtModify->setText("12a");
+    item("mnuSysPara")->trigger();
+    EXPECT_EQ(opened, 0);
+    EXPECT_TRUE(console().txtModify->isVisible());
+
+    console().txtModify->hide();
+    EXPECT_EQ(item("mnuSysPara")->shortcut(), QKeySequence(Qt::Key_F9));
+    item("mnuSysPara")->trigger();
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(frmSysSet::exists());
+
+    // The USB box acts at once on the console's "USB设置" menu.
+    QAction* usbMenu = console().mnuUsb->menuAction();
+    frmSysSet& w = frmSysSet::instance();
+    w.chkUsb->setChecked(true);
+    w.chkUsb_Click();
+    EXPECT_TRUE(usbMenu->isVisible());
+    EXPECT_FALSE(w.FraCom->isEnabled());
+    w.chkUsb->setChecked(false);
+    w.chkUsb_Click();
+    EXPECT_FALSE(usbMenu->isVisible());
+    EXPECT_TRUE(ModComm::ComA().PortOpen());
+    frmSysSet::unload();
+}
+
+// Backups taken while the switch streams call records into the running station.
+TEST_F(AdminWaysIn, BackupsWhileRecordsAreStoredAreSoundAndLeaveTheCurrentCallsOut) {
+    load();
+    WorkerRights = QStringList{"0"};
+    settle();
+    // Files of several copy steps each, so that records arrive between the steps.
+    {
+        platform::Transaction tx(dbSwitch);
+        for (int i = 0; i < 20000; ++i)
+            dbSwitch.execute("insert into tab_oplog(f_memo) values(?)", {QString(200, QChar('a' + i % 26))});
+        tx.commit();
+        platform::Database a = platform::Database::create(DataPath + "PhBill_2025.mdb");
+        a.execute("create table Tab_Ph1(f_userid integer, f_resp text)");
+        a.execute("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i+1 < 30000) "
+                  "INSERT INTO Tab_Ph1 SELECT i, printf('%0200d', i) FROM n");
+    }
+    const qint64 before = dbPhoneCur.rowCount("Tab_Phone");
+    for (int i = 0; i < 400; ++i) {
+        sim::CallRecord r;
+        r.extAddr = 5;
+        r.called = QStringLiteral("8800%1").arg(1000 + i);
+        r.channel = i % 8;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 0)).addSecs(60 * i);
+        r.durationSec = 60;
+        r.type = 1;
+        sw.sendCallRecord(r);
+    }
+    spin(3000, [&] { return dbPhoneCur.rowCount("Tab_Phone") > before; });
+    QList<qint64> storedAtStep;
+    platform::testing::setStepCopyHook([&](int) { storedAtStep << dbPhoneCur.rowCount("Tab_Phone"); });
+    frmDBManager& w = frmDBManager::instance();
+    const QString folder = dir->appPath() + "bk/";
+    QDir().mkpath(folder);
+    for (int k = 0; k < 2; ++k) {
+        w.opt_Click(0);
+        w.txtPath->setText(folder + QString::number(k));
+        QDir().mkpath(w.txtPath->text());
+        w.tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        platform::script::answer("备份完成", platform::rOK);
+        w.cmd_Click(0);
+        const QString made = folder + QString::number(k) + '/';
+        EXPECT_EQ(QDir(made).entryList(QDir::Files, QDir::Name), (QStringList{"PhBill_2025.mdb", "Switch.mdb"}));
+        for (const QString& f : QDir(made).entryList(QDir::Files))
+            EXPECT_TRUE(platform::Database::open(made + f).quickCheck()) << f.toStdString();
+    }
+    platform::testing::setStepCopyHook(nullptr);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    ASSERT_GE(storedAtStep.size(), 4);
+    EXPECT_GT(storedAtStep.last(), storedAtStep.first()) << "no record was stored while the copies ran";
+    spin(20000, [&] { return sw.recordsWaiting() == 0; });
 }
 
 }  // namespace
