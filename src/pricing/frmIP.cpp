@@ -93,7 +93,7 @@ frmIP::frmIP() : QWidget(nullptr, Qt::Window) {
     setObjectName(QStringLiteral("frmIP"));
     setWindowTitle(QStringLiteral("IP费率及字头设置"));
     setMinimumSize(11500 / 15, 8800 / 15);
-    resize(12300 / 15, 8800 / 15);
+    resize(12300 / 15, 9600 / 15);
 
     auto* lay = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
@@ -104,6 +104,9 @@ frmIP::frmIP() : QWidget(nullptr, Qt::Window) {
     lay->addLayout(top);
     buildFeeFrame();
     lay->addWidget(fraFeerate, 1);
+    lay->addWidget(cmdFeerate[4], 0, Qt::AlignRight);
+    // The rate types and heads keep their height; the grid takes the rest.
+    for (QTreeWidget* t : {tvwIP, tvwIPHead}) t->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 
     txtModify = new QLineEdit(this);
     txtModify->hide();
@@ -161,7 +164,6 @@ void frmIP::buildTypeFrame() {
     g->addWidget(cmdIPType[0], 4, 0);
     g->addWidget(cmdIPType[2], 5, 0);
     g->addWidget(cmdIPType[1], 6, 0);
-    g->setRowStretch(7, 1);
     h->addWidget(Frame1);
 }
 
@@ -208,9 +210,9 @@ void frmIP::buildHeadFrame() {
     chkExtra = new QCheckBox(QStringLiteral("附加费折价"), fraIPHeadSet);
     chkPoundage = new QCheckBox(QStringLiteral("手续费折价"), fraIPHeadSet);
     chkShowIPHeadOnly = new QCheckBox(QStringLiteral("只显示IP字头"), fraIPHeadSet);
-    g->addWidget(chkExtra, 6, 0, 1, 2);
-    g->addWidget(chkPoundage, 6, 2, 1, 2);
-    g->addWidget(chkShowIPHeadOnly, 7, 0, 1, 2);
+    auto* checks = new QHBoxLayout;
+    for (QCheckBox* c : {chkExtra, chkPoundage, chkShowIPHeadOnly}) checks->addWidget(c);
+    g->addLayout(checks, 6, 0, 1, 4);
     auto* buttons = new QHBoxLayout;
     cmdIPHead.resize(3);
     const char* caps[] = {"增加", "保存", "删除"};
@@ -219,7 +221,7 @@ void frmIP::buildHeadFrame() {
         connect(cmdIPHead[i], &QPushButton::clicked, this, [this, i] { cmdIPHead_Click(i); });
         buttons->addWidget(cmdIPHead[i]);
     }
-    g->addLayout(buttons, 8, 0, 1, 4);
+    g->addLayout(buttons, 7, 0, 1, 4);
     h->addWidget(fraIPHeadSet, 5);
 
     // Every edit of the shown head marks it, to be saved when it is left.
@@ -261,7 +263,6 @@ void frmIP::buildFeeFrame() {
     bottom->addWidget(FraCmd);
     bottom->addStretch();
     v->addLayout(bottom);
-    static_cast<QVBoxLayout*>(layout())->addWidget(cmdFeerate[4], 0, Qt::AlignRight);
 
     fgFeerate->installEventFilter(this);
     fgFeerate->viewport()->installEventFilter(this);
