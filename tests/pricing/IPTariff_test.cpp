@@ -258,6 +258,13 @@ TEST_F(IPWindow, LeavingAHeadSavesEveryEditAndRenamesInPlace) {
     answer("17911 IP字头已存在", platform::rOK);
     win().cmdIPHead[0]->click();
     EXPECT_EQ(count("iphead"), 2);
+    // Closing with an edit that cannot be saved keeps the window and the edit.
+    win().txtIPHead->clear();
+    answer("请输入IP字头", platform::rOK);
+    frmIP::unload();
+    ASSERT_TRUE(frmIP::exists());
+    EXPECT_TRUE(win().HeadModified());
+    win().txtIPHead->setText("17911");
 }
 
 TEST_F(IPWindow, RefusedRightKeepsTheEditAndDeletingTheLastHeadShowsTheRoot) {
