@@ -28,30 +28,44 @@ QString ProgramDir() {
 // database; a root that cannot be read means the first model.
 int RootSwitchModel(const QString& dataDir) {
     try {
-        platform::Database root = platform::Database::open(platform::resolveCI(dataDir, QStringLiteral("switch.mdb")));
+        const QString file = platform::resolveCI(dataDir, QStringLiteral("switch.mdb"));
+        // While the root site is in use its one connection reads it.
+        const bool inUse = dbSwitch.isOpen() && platform::sameFile(dbSwitch.path(), file);
+        platform::Database root = inUse ? dbSwitch : platform::Database::open(file);
         const QVariant v = root.scalar(QStringLiteral("select value from variant where varname=?"), {QStringLiteral("SWITCHMODEL")});
-        root.close();
+        if (!inUse) root.close();
         return v.toString().trimmed().toInt();
     } catch (const platform::DbError&) {
         return 0;
     }
 }
+
+SiteChooser g_siteChooser;
 }  // namespace
+
+void SetSiteChooser(SiteChooser chooser) { g_siteChooser = std::move(chooser); }
 
 void SetProgramDir(const QString& dir) { g_programDir = QDir(dir).absolutePath(); }
 
-bool GetDataPath(bool bStartup) {
-    (void)bStartup;
+bool GetDataPath(bool bStartup, bool* cancelled) {
+    if (cancelled) *cancelled = false;
     SwitchModel = 0;
     AppPath = ProgramDir();
     if (!AppPath.endsWith(QLatin1Char('/'))) AppPath += QLatin1Char('/');
     const QString data = platform::resolveCI(AppPath, QStringLiteral("data"));
     if (!QFileInfo(data).isDir()) return false;
     SwitchModel = RootSwitchModel(data);
-    // TODO(admin): for the second model the site chooser
-    // frmSelTerminal::GetDatapath(bStartup) gives the site's directory; until
-    // it lands the root data directory is the site.
-    DataPath = data + QLatin1Char('/');
+    if (bStartup) {
+        // The root data directory is the site until one is chosen.
+        TerminalName = QStringLiteral("默认");
+        TerminalID = 0;
+    }
+    if (SwitchModel == 2 && g_siteChooser) {
+        const QString chosen = g_siteChooser(bStartup, cancelled);
+        DataPath = chosen.isEmpty() ? data + QLatin1Char('/') : chosen;
+    } else {
+        DataPath = data + QLatin1Char('/');
+    }
     return true;
 }
 

@@ -29,6 +29,8 @@
 // (no cleanup, as a power cut) the Nth time (from 1) a run of the call-record
 // archive reaches STAGE: copied, month, compacted, detached or replaced;
 // --kill-in-nightly-archive counts only the runs after loading.
+// With the second switch model the site chooser is answered with the site
+// NAME of --site ("默认" when none is given) and its confirmation with Yes.
 // --kill-after-store does so at the Nth call record stored, right after the
 // record and its charge committed and before the switch is answered.
 // --restore-from runs, once loaded, the database window's restore of every
@@ -38,6 +40,7 @@
 // file renamed into place).
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
+#include "admin/frmSelTerminal.h"
 #include "billing/ArchiveBills.h"
 #include "console/frmPABX.h"
 #include "core/MDIMain.h"
@@ -177,6 +180,7 @@ int main(int argc, char** argv) {
     bool loginCancel = false;
     bool withSwitch = true;
     QString commDevice, restoreFrom;
+    QString siteName = QStringLiteral("默认");
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
         else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
@@ -186,6 +190,7 @@ int main(int argc, char** argv) {
             loginPwd = args[i].section(QLatin1Char(':'), 1);
         } else if (args[i] == "--login-cancel") loginCancel = true;
         else if (args[i] == "--no-switch") withSwitch = false;
+        else if (args[i] == "--site" && i + 1 < args.size()) siteName = args[++i];
         else if (args[i] == "--comm-device" && i + 1 < args.size()) {
             commDevice = args[++i];
             withSwitch = false;
@@ -231,6 +236,15 @@ int main(int argc, char** argv) {
             w->cmdLogin->click();
         }
         if (w->isVisible()) w->cmdExitProgram->click();
+    });
+
+    admin::RegisterSiteChooser();
+    platform::script::onModal(QStringLiteral("frmSelTerminal"), [siteName](QDialog* d) {
+        auto* w = static_cast<frmSelTerminal*>(d);
+        const QList<QTreeWidgetItem*> found = w->lvwPoint->findItems(siteName, Qt::MatchExactly);
+        if (!found.isEmpty()) w->lvwPoint->setCurrentItem(found.first());
+        platform::script::answer(QStringLiteral("真的要选择<"), platform::rYes);
+        w->cmdSelect->click();
     });
 
     // Every end of the station passes here: the log is completed, then the process ends.
