@@ -64,7 +64,7 @@ TEST(Startup, SecondModelShowsTheSiteInTheCaptionAndUpgrades) {
     testsupport::StationDir dir(2);
     StationRun r = runStation(dir);
     EXPECT_TRUE(r.loaded()) << r.log.join('\n').toStdString();
-    EXPECT_TRUE(r.log.contains("LOADED\tDE Duzariv<> - [板卡通道状态]"));
+    EXPECT_TRUE(r.log.contains("LOADED\tDE Duzariv<默认> - [板卡通道状态]"));
     platform::Database sw = platform::Database::open(dir.file("switch.mdb"));
     EXPECT_EQ(sw.rowCount("ExtDeposit"), 120);
     EXPECT_TRUE(sw.hasTable("Terminal"));
