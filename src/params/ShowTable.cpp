@@ -8,7 +8,9 @@
 #include "params/TableViews.h"
 #include "params/ViewSupport.h"
 
+#include <QElapsedTimer>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 
 namespace ModGeneral {
@@ -16,6 +18,9 @@ namespace ModGeneral {
 namespace {
 
 using params::views::StatusText;
+
+// How often the progress bar of a load is redrawn at most.
+constexpr qint64 kProgressIntervalMs = 50;
 
 // Text of option `code`; a code the list does not hold shows as its number,
 // so an unknown value is visible and never breaks the view.
@@ -43,18 +48,56 @@ QString moneyText(bool currencyField, const QVariant& v) {
     return c ? c->toString2() : v.toString();
 }
 
+// Dates are stored in the form they are shown in: no conversion needed.
+bool shownAsStored(const QString& s) {
+    static const QString shape = QStringLiteral("0000-00-00 00:00:00");
+    bool same = s.size() == shape.size();
+    for (int i = 0; same && i < s.size(); ++i) same = shape[i] == '0' ? s[i].isDigit() : s[i] == shape[i];
+    return same;
+}
+
 QString dateCell(const QVariant& v) {
     if (v.isNull()) return {};
-    // Dates are stored in the form they are shown in: no conversion needed.
     if (v.typeId() == QMetaType::QString) {
         const QString s = v.toString();
-        static const QString shape = QStringLiteral("0000-00-00 00:00:00");
-        bool same = s.size() == shape.size();
-        for (int i = 0; same && i < s.size(); ++i) same = shape[i] == '0' ? s[i].isDigit() : s[i] == shape[i];
-        if (same) return s;
+        if (shownAsStored(s)) return s;
     }
     const QDateTime t = platform::parseDate(v);
     return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : v.toString();
+}
+
+// The same texts read straight from the stored cells; the kinds a view holds
+// by the thousand take a short way, any other goes through its value.
+using platform::RawRecords;
+
+QString plainCell(const RawRecords& rs, int r, int c) {
+    switch (rs.kind(r, c)) {
+    case RawRecords::Null: return {};
+    case RawRecords::Integer: return QString::number(rs.integer(r, c));
+    case RawRecords::Float: return QString::number(rs.real(r, c), 'g', 15);
+    case RawRecords::Text: return rs.text(r, c);
+    case RawRecords::Blob: break;
+    }
+    return plainText(rs.value(r, c));
+}
+
+QString optionCell(const QStringList& list, const RawRecords& rs, int r, int c) {
+    if (rs.kind(r, c) != RawRecords::Integer) return optionText(list, rs.value(r, c));
+    const qint64 code = rs.integer(r, c);
+    return code >= 0 && code < list.size() ? list[code] : QString::number(code);
+}
+
+QString moneyCell(bool currencyField, const RawRecords& rs, int r, int c) {
+    if (rs.kind(r, c) == RawRecords::Null) return {};
+    if (currencyField && rs.kind(r, c) == RawRecords::Integer)
+        return platform::Currency::fromRaw(rs.integer(r, c)).toString2();
+    return moneyText(currencyField, rs.value(r, c));
+}
+
+QString dateCell(const RawRecords& rs, int r, int c) {
+    if (rs.kind(r, c) != RawRecords::Text) return dateCell(rs.value(r, c));
+    QString s = rs.text(r, c);
+    return shownAsStored(s) ? s : dateCell(QVariant(std::move(s)));
 }
 
 bool isOneOf(const QString& s, std::initializer_list<const char*> names) {
@@ -122,27 +165,93 @@ private:
     QString head_;
 };
 
+// Whether field `c` of the view is column `column` of the station's table `table`.
+bool readsColumn(const RawRecords& rs, int c, const QString& table, const QString& column) {
+    return rs.originSchema(c) == QLatin1String("main") &&
+           rs.originTable(c).compare(table, Qt::CaseInsensitive) == 0 &&
+           rs.originField(c).compare(column, Qt::CaseInsensitive) == 0;
+}
+
+// The view's own fields holding the flags of `table`, when its rows carry them:
+// its key field is the table's key column, unique in the table, and the query
+// names the table once (so key and flags come from the same row of it): each
+// row shown has the flags the table keeps under its key. Empty when not.
+QVector<int> ownFlagFields(const QString& sql, const RawRecords& rs, const QString& table, const QString& keyField,
+                           const QStringList& flagColumns) {
+    if (!readsColumn(rs, 0, table, keyField)) return {};
+    const QRegularExpression named(QStringLiteral("\\b%1\\b").arg(QRegularExpression::escape(table)),
+                                   QRegularExpression::CaseInsensitiveOption);
+    if (sql.count(named) != 1) return {};
+    QVector<int> fields;
+    for (const QString& flag : flagColumns) {
+        int found = -1;
+        for (int c = 1; c < rs.fieldCount() && found < 0; ++c)
+            if (readsColumn(rs, c, table, flag)) found = c;
+        if (found < 0) return {};
+        fields << found;
+    }
+    for (const platform::IndexInfo& ix : dbSwitch.indexes(table))
+        if (ix.unique && ix.columns.size() == 1 && ix.columns[0].compare(keyField, Qt::CaseInsensitive) == 0)
+            return fields;
+    return {};
+}
+
+bool flagSet(const RawRecords& rs, int r, int c) {
+    return rs.kind(r, c) == RawRecords::Integer ? rs.integer(r, c) != 0 : rs.value(r, c).toLongLong() != 0;
+}
+
 // The pending flags of the rows shown, found by the view's key (its first
 // field), so that each grid row gets its own row's flags whatever order the
-// view's query and the flag query return them in.
-void colourPendingRows(platform::FlexGrid& grid, const platform::Recordset& rs, const QStringList& keys) {
+// view's query and the flag query return them in. A view that reads the
+// flags of its own table's rows has them at hand and needs no second query.
+void colourPendingRows(platform::FlexGrid& grid, const QString& viewSql, const RawRecords& rs) {
     const QString p = ParaMode == QLatin1String("UpSend") ? QStringLiteral("p") : QString();
     const QString keyField = params::views::CheckedTable(rs.fieldName(0));
-    QString sql;
+    QString table;
     platform::Params params;
     bool ext = false;
     if (CurTable == QLatin1String("Extension")) {
-        sql = QStringLiteral("Select %1,bSet,bSetSpringNum From %2Extension").arg(keyField, p);
+        table = p + QStringLiteral("Extension");
         ext = true;
     } else if (CurTable == QLatin1String("Router1") || CurTable == QLatin1String("Router2")) {
-        sql = QStringLiteral("Select %1,bSet From %2AddHead where router=?").arg(keyField, p);
+        table = p + QStringLiteral("AddHead");
         params << CurTable.right(1).toInt();
     } else if (isOneOf(CurTable, {"LanHead", "CityHead", "ExtraHead", "PabxFeeRate", "PabxTimes", "User", "Account",
                                   "Shrink", "ExtDeposit", "Relay"})) {
-        sql = QStringLiteral("Select %1,bSet From %2%3").arg(keyField, p, CurTable);
+        table = p + CurTable;
     } else {
         return;
     }
+    const int records = rs.recordCount();
+    if (records == 0) return;
+    const auto colour = [&](int k, bool set, bool springSet) {
+        if (ext) {
+            if (set) ModSwitch::SetRowColor3(grid, k + 1, kPendingRowColor, false);
+            if (springSet) ModSwitch::SetRowColor3(grid, k + 1, kPendingRowColor, true);
+        } else if (set) {
+            ModSwitch::SetRowColor(grid, k + 1, kPendingRowColor);
+        }
+    };
+
+    // A route's flags are those of its own route only: always asked for.
+    if (params.isEmpty()) {
+        QStringList flagColumns = {QStringLiteral("bSet")};
+        if (ext) flagColumns << QStringLiteral("bSetSpringNum");
+        QVector<int> own;
+        try {
+            own = ownFlagFields(viewSql, rs, table, keyField, flagColumns);
+        } catch (const platform::DbError&) {
+            // Asked for below, as for any other view.
+        }
+        if (!own.isEmpty()) {
+            for (int k = 0; k < records; ++k) colour(k, flagSet(rs, k, own[0]), ext && flagSet(rs, k, own[1]));
+            return;
+        }
+    }
+
+    const QString sql = ext ? QStringLiteral("Select %1,bSet,bSetSpringNum From %2").arg(keyField, table)
+                      : params.isEmpty() ? QStringLiteral("Select %1,bSet From %2").arg(keyField, table)
+                                         : QStringLiteral("Select %1,bSet From %2 where router=?").arg(keyField, table);
     platform::Recordset flags;
     try {
         flags = dbSwitch.query(sql, params);
@@ -154,15 +263,9 @@ void colourPendingRows(platform::FlexGrid& grid, const platform::Recordset& rs, 
     for (flags.moveFirst(); !flags.eof(); flags.moveNext())
         byKey.insert(plainText(flags.value(0)),
                      {flags.value(1).toLongLong() != 0, ext && flags.value(2).toLongLong() != 0});
-    for (int k = 0; k < keys.size(); ++k) {
-        const auto it = byKey.constFind(keys[k]);
-        if (it == byKey.constEnd()) continue;
-        if (ext) {
-            if (it->first) ModSwitch::SetRowColor3(grid, k + 1, kPendingRowColor, false);
-            if (it->second) ModSwitch::SetRowColor3(grid, k + 1, kPendingRowColor, true);
-        } else if (it->first) {
-            ModSwitch::SetRowColor(grid, k + 1, kPendingRowColor);
-        }
+    for (int k = 0; k < records; ++k) {
+        const auto it = byKey.constFind(plainCell(rs, k, 0));
+        if (it != byKey.constEnd()) colour(k, it->first, it->second);
     }
 }
 
@@ -174,13 +277,20 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         if (bProgress && frmProgress::exists()) frmProgress::unload();
     };
     try {
-        platform::Recordset rs = dbSwitch.query(sql, params);
+        const RawRecords rs = dbSwitch.queryRaw(sql, params);
         const int records = rs.recordCount();
         const int cols = qMax(0, rs.fieldCount() - nHidden);
         const qint32 cells = cols * records;
         if (bProgress) frmProgress::instance().LoadProgress(QStringLiteral("正在载入数据..."), false, cells, 1, false);
-        // The bar moves in steps of about half a percent: as seen, and cheap.
-        const qint32 progressStep = qMax(1, cells / 200);
+        // The bar is redrawn a few times a second: each redraw is a paint of
+        // the window, and a load of a tenth of a second needs none between.
+        QElapsedTimer sinceProgress;
+        sinceProgress.start();
+        const auto progress = [&](qint32 done) {
+            if (!bProgress || (done != cells && sinceProgress.elapsed() < kProgressIntervalMs)) return;
+            frmProgress::instance().setpValue(done, QString());
+            sinceProgress.restart();
+        };
 
         grid.setRedraw(false);
         const QString format = header.isEmpty() ? grid.FormatString() : header;
@@ -218,17 +328,9 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
             grid.setRows(firstRow + records);
         }
 
-        QStringList keys;   // raw key of each row shown, for the pending colours
         if (records > 0) {
-            // The rows once, then the grid column by column: each column's
-            // rule and option list are settled before its cells are written.
-            QVector<QVariantList> rows;
-            rows.reserve(records);
-            keys.reserve(records);
-            for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-                rows << rs.row();
-                keys << plainText(rows.last().value(0));
-            }
+            // The grid column by column: each column's rule and option list
+            // are settled before its cells are written.
             const int headField = rs.fieldIndex(QStringLiteral("Head"));
             const bool chooserView = CurTable == QLatin1String("Extension") || CurTable == QLatin1String("Relay");
             for (int c = 0; c < cols && c < grid.Cols(); ++c) {
@@ -246,47 +348,56 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
 
                 for (int k = 0; k < records; ++k) {
                     const qint32 done = c * records + k + 1;
-                    if (bProgress && (done % progressStep == 0 || done == cells)) frmProgress::instance().setpValue(done, QString());
-                    const QVariant& v = rows[k].at(c);
+                    if ((done & 255) == 0 || done == cells) progress(done);
                     QString text;
                     switch (rule) {
-                    case Rule::Head: text = heads.headOf(v); break;
+                    case Rule::Head: text = heads.headOf(rs.value(k, c)); break;
                     case Rule::SpringNum:
-                        text = heads.headOf(headField >= 0 ? rows[k].at(headField) : QVariant()) + plainText(v);
+                        text = heads.headOf(headField >= 0 ? rs.value(k, headField) : QVariant()) + plainCell(rs, k, c);
                         break;
                     case Rule::GroupList: {
                         QStringList parts;
-                        for (const QString& item : plainText(v).split(','))
+                        for (const QString& item : plainCell(rs, k, c).split(','))
                             if (!item.trimmed().isEmpty()) parts << optionText(list, item.trimmed());
                         text = parts.join(',');
                         break;
                     }
-                    case Rule::Option: text = optionText(list, v); break;
-                    case Rule::ExtAddr:
+                    case Rule::Option: text = optionCell(list, rs, k, c); break;
+                    case Rule::ExtAddr: {
+                        const QVariant v = rs.value(k, c);
                         text = v.isNull() ? QString() : ModSwitch::ExtNumberOf(static_cast<int>(v.toLongLong()));
                         break;
+                    }
                     case Rule::AccountNum: {
                         bool ok = false;
-                        const qint64 n = plainText(v).toLongLong(&ok);
-                        text = ok ? QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0')) : plainText(v);
+                        const QString plain = plainCell(rs, k, c);
+                        const qint64 n = plain.toLongLong(&ok);
+                        text = ok ? QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0')) : plain;
                         break;
                     }
-                    case Rule::Dial: text = ModSwitch::HexToDial(plainText(v)); break;
-                    case Rule::Duration: text = v.isNull() ? QString() : SecToHMS(v.toLongLong()); break;
-                    case Rule::Money: text = moneyText(currencyField, v); break;
-                    case Rule::Date: text = dateCell(v); break;
+                    case Rule::Dial: text = ModSwitch::HexToDial(plainCell(rs, k, c)); break;
+                    case Rule::Duration: {
+                        const QVariant v = rs.value(k, c);
+                        text = v.isNull() ? QString() : SecToHMS(v.toLongLong());
+                        break;
+                    }
+                    case Rule::Money: text = moneyCell(currencyField, rs, k, c); break;
+                    case Rule::Date: text = dateCell(rs, k, c); break;
                     case Rule::Limit: {
-                        const qint64 bits = v.toLongLong();
+                        const qint64 bits = rs.value(k, c).toLongLong();
                         QStringList parts;
                         for (int b = 1; b <= 8; ++b)
                             if (GetBits(static_cast<quint8>(bits & 0xFF), b, 1) == 1) parts << optionText(list, b - 1);
                         text = parts.join(',');
                         break;
                     }
-                    case Rule::FeeRateType:
+                    case Rule::FeeRateType: {
+                        const QVariant v = rs.value(k, c);
                         text = SwitchModel == 2 && !v.isNull() ? optionText(list, v.toLongLong() & 3) : optionText(list, v);
                         break;
-                    case Rule::Jump:
+                    }
+                    case Rule::Jump: {
+                        const QVariant v = rs.value(k, c);
                         if (v.isNull() || list.isEmpty()) {
                             text = plainText(v);
                         } else {
@@ -295,8 +406,9 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                             text = idx < 0 ? QString::number(code) : list[qMin<qint64>(idx, list.size() - 1)];
                         }
                         break;
-                    case Rule::UserName: text = ModSwitch::UserNameOf(list, v.toLongLong()); break;
-                    case Rule::Text: text = plainText(v); break;
+                    }
+                    case Rule::UserName: text = ModSwitch::UserNameOf(list, rs.value(k, c).toLongLong()); break;
+                    case Rule::Text: text = plainCell(rs, k, c); break;
                     }
                     grid.setTextMatrix(firstRow + k, c, text);
                     if (chooserView) grid.setCellAlignmentAt(firstRow + k, c, 1);
@@ -304,7 +416,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
             }
         }
 
-        if (grid.objectName() == QLatin1String("fgDisp") && bAppend == 0) colourPendingRows(grid, rs, keys);
+        if (grid.objectName() == QLatin1String("fgDisp") && bAppend == 0) colourPendingRows(grid, sql, rs);
         unloadProgress();
         if (CurTable == QLatin1String("PabxTimes")) {
             grid.setTextMatrix(7, 0, QStringLiteral("周六"));

@@ -62,14 +62,20 @@ QString Currency::toString2() const {
     int64_t fen = toFen();
     const bool neg = fen < 0;
     if (neg) fen = -fen;
-    // Built by hand: a view of many money columns writes this for every cell.
-    QString s = QString::number(fen / 100);
-    if (neg) s.prepend(QLatin1Char('-'));
-    const int cents = int(fen % 100);
-    s.append(QLatin1Char('.'));
-    s.append(QLatin1Char(char('0' + cents / 10)));
-    s.append(QLatin1Char(char('0' + cents % 10)));
-    return s;
+    // Built by hand, backwards in one buffer: a view of many money columns
+    // writes this for every cell.
+    char buf[24];
+    char* p = buf + sizeof buf;
+    *--p = char('0' + fen % 10);
+    *--p = char('0' + fen / 10 % 10);
+    *--p = '.';
+    int64_t yuan = fen / 100;
+    do {
+        *--p = char('0' + yuan % 10);
+        yuan /= 10;
+    } while (yuan > 0);
+    if (neg) *--p = '-';
+    return QString::fromLatin1(p, buf + sizeof buf - p);
 }
 
 QString Currency::toPlainString() const {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -74,6 +75,7 @@ struct IndexInfo {
 
 class Connection;
 class Recordset;
+class RawRecords;
 
 // A value bound into a statement: anything QVariant holds, plus Currency.
 struct Param {
@@ -122,6 +124,8 @@ public:
     QVariant scalar(const QString& sql, const Params& params = {}) const;
     // A read-only snapshot of a query's rows.
     Recordset query(const QString& sql, const Params& params = {}) const;
+    // The same rows kept as SQLite returns them, for readers of every cell.
+    RawRecords queryRaw(const QString& sql, const Params& params = {}) const;
     // An updatable dynaset over one table: keys fixed now, rows read when visited.
     Recordset openTable(const QString& table, const QString& where = {}, const Params& params = {},
                         const QString& orderBy = {}) const;
@@ -247,6 +251,58 @@ private:
     mutable QVariantList current_;
     enum class EditMode { None, Add, Edit } mode_ = EditMode::None;
     QList<QPair<QString, QVariant>> pending_;
+};
+
+// A query's rows as SQLite returns them: numbers kept as numbers and texts as
+// UTF-8 in one buffer, without an object per cell. For loaders that turn
+// thousands of cells into text once; value() gives what a Recordset would.
+class RawRecords {
+public:
+    enum Kind : quint8 { Null, Integer, Float, Text, Blob };
+
+    int recordCount() const { return fields_ ? int(cells_.size() / size_t(fields_)) : 0; }
+    int fieldCount() const { return fields_; }
+    QString fieldName(int c) const { return names_.value(c); }
+    int fieldIndex(const QString& name) const;   // case-insensitive, -1 when absent
+    FieldType fieldType(int c) const;
+    // Where a field is read from: the schema, table and column of the file;
+    // "" for a field computed by the query.
+    QString originSchema(int c) const { return origins_.value(c).schema; }
+    QString originTable(int c) const { return origins_.value(c).table; }
+    QString originField(int c) const { return origins_.value(c).column; }
+
+    Kind kind(int r, int c) const { return cell(r, c).kind; }
+    qint64 integer(int r, int c) const { return cell(r, c).i; }          // of an Integer cell
+    double real(int r, int c) const { return cell(r, c).d; }             // of a Float cell
+    QByteArrayView bytes(int r, int c) const {                           // of a Text or Blob cell
+        const Cell& x = cell(r, c);
+        return QByteArrayView(data_.constData() + x.s.at, x.s.size);
+    }
+    QString text(int r, int c) const { return QString::fromUtf8(bytes(r, c)); }   // of a Text cell
+    QVariant value(int r, int c) const;
+
+private:
+    friend class Database;
+    struct Cell {
+        union {
+            qint64 i;
+            double d;
+            struct {
+                quint32 at, size;
+            } s;
+        };
+        Kind kind;
+    };
+    struct Origin {
+        QString schema, table, column;
+    };
+    const Cell& cell(int r, int c) const { return cells_[size_t(r) * size_t(fields_) + size_t(c)]; }
+    int fields_ = 0;
+    QStringList names_;
+    QStringList declTypes_;
+    QList<Origin> origins_;
+    std::vector<Cell> cells_;
+    QByteArray data_;
 };
 
 }  // namespace platform
