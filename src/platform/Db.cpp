@@ -460,8 +460,7 @@ RawRecords Database::queryRaw(const QString& sql, const Params& params) const {
                 c.kind = RawRecords::Blob;
                 const char* p = static_cast<const char*>(sqlite3_column_blob(st, i));
                 c.s.size = quint32(p ? sqlite3_column_bytes(st, i) : 0);
-                c.s.at = quint32(rs.data_.size());
-                rs.data_.append(p, c.s.size);
+                c.s.at = rs.keep(p, c.s.size);
                 break;
             }
             default: {
@@ -469,8 +468,7 @@ RawRecords Database::queryRaw(const QString& sql, const Params& params) const {
                 c.kind = RawRecords::Text;
                 const char* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
                 c.s.size = quint32(p ? qstrnlen(p, size_t(sqlite3_column_bytes(st, i))) : 0);
-                c.s.at = quint32(rs.data_.size());
-                rs.data_.append(p, c.s.size);
+                c.s.at = rs.keep(p, c.s.size);
                 break;
             }
             }

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -297,6 +298,15 @@ private:
         QString schema, table, column;
     };
     const Cell& cell(int r, int c) const { return cells_[size_t(r) * size_t(fields_) + size_t(c)]; }
+    // Copies `size` bytes to the end of the buffer; returns where they start.
+    quint32 keep(const char* p, quint32 size) {
+        const qsizetype at = data_.size();
+        if (size > 0) {
+            data_.resize(at + size);
+            std::memcpy(data_.data() + at, p, size);
+        }
+        return quint32(at);
+    }
     int fields_ = 0;
     QStringList names_;
     QStringList declTypes_;
