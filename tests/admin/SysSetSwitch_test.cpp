@@ -32,10 +32,10 @@ protected:
         silent.setDefaultReply(sim::Reply::Silent);
         ASSERT_TRUE(silent.openPty());
         silent.start();
-        // The link's time-outs pass twenty times faster; the simulator answers in real time.
+        // The link's time-outs pass ten times faster; the simulator answers in real time.
         auto t = std::make_shared<QElapsedTimer>();
         t->start();
-        platform::testing::setTick([t] { return t->elapsed() * 20; });
+        platform::testing::setTick([t] { return t->elapsed() * 10; });
     }
     void TearDown() override {
         frmSysSet::unload();
