@@ -179,11 +179,11 @@ void BM_RestoreStationAndFiveYears(benchmark::State& state) {
         w.cmd_Click(1);
         if (platform::script::pendingAnswers() != 0) return state.SkipWithError("the restore did not succeed");
     }
-    // Of which the examination of the six sources, made before anything is closed.
+    // Of which the examination of the six sources, side by side before anything is closed
+    // (the window's events go on meanwhile).
     QElapsedTimer t;
     t.start();
-    for (const admin::RestorePair& p : admin::RestorePairs(s.backup, ModDefine::DataPath, true, true))
-        admin::CheckRestoreSource(p.source, p.target.endsWith("switch.mdb", Qt::CaseInsensitive));
+    admin::CheckRestoreSources(admin::RestorePairs(s.backup, ModDefine::DataPath, true, true));
     state.counters["checks_ms"] = double(t.elapsed());
     state.counters["files"] = 1 + kYears;
     state.counters["total_MB"] =

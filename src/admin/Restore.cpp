@@ -7,7 +7,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <sqlite3.h>
+#include <thread>
+#include <vector>
 
 namespace admin {
 
@@ -64,18 +69,61 @@ QList<RestorePair> RestorePairs(const QString& folder, const QString& dataDir, b
 }
 
 QString CheckRestoreSource(const QString& path, bool stationDb) {
-    try {
-        platform::Database db = platform::Database::open(path);
-        if (!db.quickCheck()) return QStringLiteral("quick_check");
-        if (stationDb) {
-            for (const char* t : {"Variant", "moncard", "user", "worker"})
-                if (!db.hasTable(QString::fromLatin1(t))) return QString::fromLatin1(t);
-        }
-        db.close();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
+    // A connection of its own, read-only: the backup folder is never written,
+    // and the check may run on any thread.
+    sqlite3* db = nullptr;
+    struct Close {
+        sqlite3*& db;
+        ~Close() { sqlite3_close_v2(db); }
+    } close{db};
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("open");
+    QStringList rows;
+    auto each = [&](const char* sql) {
+        rows.clear();
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) return false;
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+            rows << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+        return rc == SQLITE_DONE;
+    };
+    if (!each("PRAGMA quick_check") || rows != QStringList{QStringLiteral("ok")}) return QStringLiteral("quick_check");
+    if (stationDb) {
+        if (!each("SELECT lower(name) FROM sqlite_master WHERE type='table'")) return QString::fromUtf8(sqlite3_errmsg(db));
+        for (const char* t : {"variant", "moncard", "user", "worker"})
+            if (!rows.contains(QString::fromLatin1(t))) return QString::fromLatin1(t);
     }
     return QString();
+}
+
+QStringList CheckRestoreSources(const QList<RestorePair>& pairs, const std::function<void()>& idle) {
+    QStringList why;
+    for (int i = 0; i < pairs.size(); ++i) why << QString();
+    std::atomic<int> left{int(pairs.size())};
+    std::vector<std::thread> checks;
+    // Every check ends before this returns, even when the idle work throws.
+    struct Join {
+        std::vector<std::thread>& t;
+        ~Join() {
+            for (auto& x : t) x.join();
+        }
+    } join{checks};
+    for (int i = 0; i < pairs.size(); ++i) {
+        const bool station =
+            QFileInfo(pairs[i].target).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0;
+        const QString source = pairs[i].source;
+        checks.emplace_back([&why, &left, i, source, station] {
+            why[i] = CheckRestoreSource(source, station);
+            --left;
+        });
+    }
+    while (left > 0) {
+        if (idle) idle();
+        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return why;
 }
 
 bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {

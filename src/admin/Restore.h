@@ -7,6 +7,7 @@
 // whatever a killed restore left there.
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace admin {
@@ -24,6 +25,10 @@ QList<RestorePair> RestorePairs(const QString& folder, const QString& dataDir, b
 // Empty when `path` is a sound copy of its kind: it opens, passes quick_check
 // and, for the station database, holds the station's tables. Else why not.
 QString CheckRestoreSource(const QString& path, bool stationDb);
+// CheckRestoreSource of every pair's source ("Switch.mdb" as the station
+// database), side by side; `idle` runs meanwhile (the window's events). The
+// answers in the pairs' order.
+QStringList CheckRestoreSources(const QList<RestorePair>& pairs, const std::function<void()>& idle = {});
 
 // Copies every pair the journalled way. The databases must be closed and
 // nothing may yield meanwhile. False with the failing file in `failed`; every

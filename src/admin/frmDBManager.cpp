@@ -348,11 +348,12 @@ void frmDBManager::restore() {
         else withArchives = true;
     }
     const QList<admin::RestorePair> pairs = admin::RestorePairs(folder, DataPath, withSwitch, withArchives);
-    // Every source is examined before anything is closed: a damaged one stops the restore here.
-    for (const admin::RestorePair& p : pairs) {
-        const bool station = QFileInfo(p.target).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0;
-        if (!admin::CheckRestoreSource(p.source, station).isEmpty()) {
-            platform::MsgBox(QStringLiteral("恢复失败:") + QFileInfo(p.source).fileName(), platform::mbOKOnly, AppName);
+    // Every source is examined before anything is closed, all at once and with
+    // the station working meanwhile: a damaged one stops the restore here.
+    const QStringList why = admin::CheckRestoreSources(pairs, [] { platform::YieldEvents(); });
+    for (int i = 0; i < pairs.size(); ++i) {
+        if (!why[i].isEmpty()) {
+            platform::MsgBox(QStringLiteral("恢复失败:") + QFileInfo(pairs[i].source).fileName(), platform::mbOKOnly, AppName);
             return;
         }
     }
