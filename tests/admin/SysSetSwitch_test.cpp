@@ -114,6 +114,28 @@ TEST_F(SysSetOnSwitch, ANamedDeviceIsTheOnlyOneProbed) {
     EXPECT_TRUE(silent.received().empty());
 }
 
+TEST_F(SysSetOnSwitch, ASaveOnAPortThatWillNotOpenKeepsThePortThatWorked) {
+    portsOnly();
+    platform::testing::mapPort(2, sw.slavePath());
+    ModSwitch::SetVariant("CommPort", "2");
+    ModComm::ComA().setCommPort(2);
+    ASSERT_TRUE(ModComm::ComA().setPortOpen(true));
+    const QString limit = key("Limit");
+    win().cboComset[0]->setCurrentIndex(2);   // Com3: nothing there
+    win().txtTime[0]->setText("5");
+    script::answer("", platform::rOK);
+    win().cmdSave_Click();
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_FALSE(lastMessage().isEmpty());
+    EXPECT_EQ(key("CommPort"), "2");
+    EXPECT_EQ(key("Limit"), limit);
+    ASSERT_TRUE(ModComm::ComA().PortOpen());
+    EXPECT_EQ(ModComm::ComA().devicePath(), sw.slavePath());
+    QByteArray answer;
+    EXPECT_EQ(ModComm::GetOrder(answer, "950B", false, "830300", 5), 2) << "the line the switch is on is not back";
+    EXPECT_TRUE(win().isEnabled());
+}
+
 TEST_F(SysSetOnSwitch, ReadingTheSwitchGivesOneMessageForEachOutcome) {
     enum Got { Read, NotSet, NoAnswer };
     const QByteArray limits = sim::fromHex("8D12012C000000000000000000000000FFFF");
