@@ -186,7 +186,8 @@ void frmPABX::buildMenus() {
     }
     sys->addSeparator();
     addItem(this, sys, "mnuReLogin", "重新登录", Qt::Key_F6, [this] { mnuReLogin_Click(); });
-    mnuChangeTerminal = addItem(this, sys, "mnuChangeTerminal", "更换站点", Qt::Key_F5, nullptr);
+    mnuChangeTerminal =
+        addItem(this, sys, "mnuChangeTerminal", "更换站点", Qt::Key_F5, [this] { mnuChangeTerminal_Click(); });
     sys->addSeparator();
     mnuExit = addItem(this, sys, "mnuExit", "退出系统", QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { mnuExit_Click(); });
 

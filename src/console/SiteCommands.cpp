@@ -1,18 +1,128 @@
 // The sites of the second switch model as the console reaches them: the site
 // window (F4) and the change of site (F5).
+#include "admin/Restore.h"
+#include "admin/frmDBManager.h"
 #include "admin/frmTerminal.h"
+#include "billing/Settlement.h"
 #include "console/frmPABX.h"
+#include "core/MDIMain.h"
+#include "core/Main.h"
 #include "core/ModDefine.h"
+#include "core/ModGeneral.h"
+#include "core/ModSwitch.h"
+#include "core/ModUpgrade.h"
 #include "core/OpLog.h"
 #include "link/ModComm.h"
+#include "params/BoardPanel.h"
+#include "params/ExtCountView.h"
+#include "platform/AppExit.h"
+#include "platform/Prompts.h"
+#include "pricing/RecordSpool.h"
+
+namespace {
+
+void send(const char* order) { ModComm::SendOrder(QLatin1String(order), false, 4, true); }
+
+// The care a data directory gets at start-up, for the site of DataPath: an
+// interrupted restore finished, both files checked and compacted (or restored
+// from their copies), opened, and the tables added since created. Nothing
+// here yields. False with the reason, everything closed again.
+bool OpenSite(QString* failure, QString* notice) {
+    admin::CompleteRestore(DataPath);
+    ModSwitch::RemoveStaleSuperJournals(DataPath);
+    if (!ModSwitch::TryCompactDB(QStringLiteral("Switch.mdb"), failure, notice) ||
+        !ModSwitch::TryCompactDB(QStringLiteral("PhoneCur.mdb"), failure, notice) || !ModSwitch::TryOpenAllDB(failure))
+        return false;
+    if (frmPABX::UpgradeStationDb(failure)) return true;
+    ModSwitch::OpenAllDB(false);
+    return false;
+}
+
+}  // namespace
+
+bool frmPABX::UpgradeStationDb(QString* failure) {
+    ModUpgrade::UpgradeFeeRateKey();
+    try {
+        // Data directories from before the settlement table get it here.
+        billing::EnsureBalanceTable(dbSwitch);
+    } catch (const platform::DbError&) {
+    }
+    try {
+        params::EnsureExtCountView(dbSwitch);
+    } catch (const platform::DbError&) {
+    }
+    if (SwitchModel != 2) return true;
+    if (!failure) {
+        ModUpgrade::UpgradeV154();
+        return true;
+    }
+    return ModUpgrade::TryUpgradeV154(failure);
+}
 
 void frmPABX::mnuTerminal_Click() {
     if (SwitchModel != 2 || ModGeneral::CheckRight(32, ModGeneral::kRightStatusBar)) return;
-    ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
+    send("84040000");
     // Made before the console goes: a site list that cannot be read leaves it where it is.
     frmTerminal& w = frmTerminal::instance();
     window()->hide();
     w.show();
     w.raise();
     w.activateWindow();
+}
+
+void frmPABX::mnuChangeTerminal_Click() {
+    if (SwitchModel != 2 || InputVisible()) return;
+    const QString oldPath = DataPath, oldName = TerminalName;
+    const int oldId = TerminalID;
+    // The choice comes first: a cancel finds nothing paused, unloaded or closed.
+    bool cancelled = false;
+    const bool found = core::GetDataPath(false, &cancelled);
+    const QString newPath = DataPath, newName = TerminalName;
+    const int newId = TerminalID;
+    DataPath = oldPath;
+    TerminalName = oldName;
+    TerminalID = oldId;
+    if (!found || cancelled) return;
+
+    send("960300");
+    send("84040000");
+    frmDBManager::unload();
+    ModGeneral::Delay(200);
+
+    // From closing to reopening nothing yields, so no tick or frame finds the databases closed.
+    ModSwitch::OpenAllDB(false);
+    DataPath = newPath;
+    TerminalName = newName;
+    TerminalID = newId;
+    QString failure, notice;
+    const bool changed = OpenSite(&failure, &notice);
+    if (!changed) {
+        DataPath = oldPath;
+        TerminalName = oldName;
+        TerminalID = oldId;
+        QString again;
+        if (!OpenSite(&again, &notice)) {
+            // The site that was open a moment ago fails too: as at start-up.
+            ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+            ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+            ModSwitch::OpenAllDB(true);
+        }
+    }
+    ModSwitch::LoadSysPara();
+    // Calls a former run of this site spooled while it could not store them.
+    try {
+        pricing::spool::Replay();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception&) {
+    }
+    ModSwitch::LoadCards();
+    tvSwitch_Click();
+    frmDBManager::instance();   // hidden; its timer backs up the site now open
+    if (MDIMain::exists())
+        MDIMain::instance().SetCaption(AppName + (SwitchModel == 2 ? QStringLiteral("<") + TerminalName + QStringLiteral(">")
+                                                                   : QString()));
+    send("960301");
+    if (!notice.isEmpty()) platform::MsgBox(notice, platform::mbOKOnly, QStringLiteral("警告"));
+    if (!changed) platform::MsgBox(QStringLiteral("更换站点失败:") + failure, platform::mbOKOnly, AppName);
 }

@@ -307,24 +307,14 @@ void frmPABX::Form_Load() {
     frmWelcome::instance().SetValue(15, QString());
 
     ModSwitch::OpenDB(DataPath + QStringLiteral("Switch.mdb"), dbSwitch);
-    ModUpgrade::UpgradeFeeRateKey();
-    try {
-        // Data directories from before the settlement table get it here.
-        billing::EnsureBalanceTable(dbSwitch);
-    } catch (const platform::DbError&) {
-    }
-    try {
-        params::EnsureExtCountView(dbSwitch);
-    } catch (const platform::DbError&) {
-    }
     if (SwitchModel != 2) {
         mnuIPPUHPARA->setVisible(false);
         mnuTerminal->setVisible(false);
         mnuChangeTerminal->setVisible(false);
         mnuUsb->menuAction()->setVisible(false);
-    } else {
-        ModUpgrade::UpgradeV154();
     }
+    // At start-up a failed upgrade ends the station.
+    UpgradeStationDb(nullptr);
     // Opened here once: the archive below reopens it itself when it compacts.
     ModSwitch::OpenDB(DataPath + QStringLiteral("phonecur.mdb"), dbPhoneCur);
 

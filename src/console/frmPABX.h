@@ -52,6 +52,14 @@ public:
     void mnuDbManager_Click();   // "数据库管理" (F2)
     void mnuIPPUHPARA_Click();   // "IP公话参数" (F8, second switch model)
     void mnuTerminal_Click();    // "站点  管理" (F4), second switch model
+    // "更换站点" (F5), second switch model: the site chosen first, then its
+    // databases checked, opened and brought up to date in place of the
+    // current ones; a site that cannot be opened gives the previous one back.
+    void mnuChangeTerminal_Click();
+    // Brings the open station database up to what this station expects (the
+    // tables later versions added). Without `failure` a failed upgrade of the
+    // second model ends the station, as at start-up; with it, false and why.
+    static bool UpgradeStationDb(QString* failure);
     // Ends the printer's open document (the page of immediate bills) and
     // clears the continuous-form position.
     void mnuMomentBill_Click();

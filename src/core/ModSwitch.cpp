@@ -117,6 +117,22 @@ void SettleDefaultUserOnce() {
     if (rsUser.isOpen()) rsUser.requery();
 }
 
+bool TryOpenAllDB(QString* failure) {
+    try {
+        const QString sw = platform::resolvePathCI(DataPath + QStringLiteral("switch.mdb"));
+        const QString cur = platform::resolvePathCI(DataPath + QStringLiteral("PhoneCur.mdb"));
+        if (dbSwitch.isOpen()) dbSwitch.close();
+        dbSwitch = Database::open(sw);
+        dbPhoneCur = dbSwitch.attach(cur, kPhoneCurSchema);
+        OpenSharedRecordsets();
+        return true;
+    } catch (const DbError& e) {
+        if (failure) *failure = e.text();
+        OpenAllDB(false);
+        return false;
+    }
+}
+
 void OpenAllDB(bool bOpen) {
     if (bOpen) {
         OpenDB(DataPath + QStringLiteral("switch.mdb"), dbSwitch);
@@ -378,13 +394,21 @@ void removeWorkFile(const QString& path) {
 }  // namespace
 
 void CompactDB(const QString& fileName) {
+    QString failure;
+    if (TryCompactDB(fileName, &failure, nullptr)) return;
+    platform::MsgBox(QStringLiteral("恢复数据库失败!"), platform::mbOKOnly, QStringLiteral("警告"));
+    core::CloseApp();
+}
+
+bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
     const QString f = platform::resolveCI(DataPath, fileName);
     const QString b = platform::resolveCI(DataPath, QFileInfo(f).fileName() + QStringLiteral(".bak"));
     const QString tmp = platform::resolveCI(DataPath, QStringLiteral("Tmp.mdb"));
-    if (openByStation(f)) return;
+    if (openByStation(f)) return true;
 
     bool checked = false;   // the file passed its check; only the compaction failed
     int err = 0;
+    QString why;
     {
         Database cur, bak;
         try {
@@ -416,34 +440,36 @@ void CompactDB(const QString& fileName) {
             if (!platform::safeReplace(tmp, f, &error)) throw DbError(platform::kErrGeneric, error);
             removeWorkFile(tmp);
             if (!platform::safeReplace(f, b, &error)) throw DbError(platform::kErrGeneric, error);
-            return;
+            return true;
         } catch (const DbError& e) {
             err = e.number();
+            why = e.text();
         }
         bak.close();
         cur.close();
     }
     removeWorkFile(tmp);
     // Another program holds the file: leave it for the next start.
-    if (err == platform::kErrExclusive) return;
+    if (err == platform::kErrExclusive) return true;
     // A sound file stays as it is when only its compaction failed; the copy is
     // older than the file and would lose what was stored since.
-    if (checked) return;
+    if (checked) return true;
     const bool existed = QFileInfo(f).isFile();
     QString kept;
     int recovered = 0;
     if (RestoreFromBak(b, f, &kept, &recovered)) {
         // A missing file is simply replaced; a damaged one is kept and reported.
-        if (!existed) return;
+        if (!existed) return true;
         QString text = QStringLiteral("数据库文件%1已损坏，已用备份%2恢复。损坏的文件保存为%3。")
                            .arg(QFileInfo(f).fileName(), QFileInfo(b).fileName(), QDir::toNativeSeparators(kept));
         if (!StationTables(f).contains(QStringLiteral("Variant")))
             text += QStringLiteral("从损坏的文件中找回%1张话单。").arg(recovered);
-        platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
-        return;
+        if (notice) *notice = text;
+        else platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
+        return true;
     }
-    platform::MsgBox(QStringLiteral("恢复数据库失败!"), platform::mbOKOnly, QStringLiteral("警告"));
-    core::CloseApp();
+    if (failure) *failure = why.isEmpty() ? QStringLiteral("恢复数据库失败!") : why;
+    return false;
 }
 
 // ------------------------------------------------------------------ stale journals

@@ -16,6 +16,9 @@ namespace ModSwitch {
 bool OpenDB(const QString& path, platform::Database& db);
 // Opens (true) or closes (false) both databases and the shared recordsets.
 void OpenAllDB(bool bOpen);
+// Opens both databases of DataPath and the shared recordsets without asking:
+// false with the engine's text, everything closed again.
+bool TryOpenAllDB(QString* failure);
 // Opens rsUser, rsFeeRate and rsIPHead on dbSwitch and makes sure the default
 // user 0 exists.
 void OpenSharedRecordsets();
@@ -26,6 +29,11 @@ void SettleDefaultUserOnce();
 // Checks, compacts and backs up DataPath + fileName; restores a damaged or
 // missing file from its ".bak" copy, or says "恢复数据库失败!" and closes the station.
 void CompactDB(const QString& fileName);
+// The same check and compaction, which reports instead of closing the station:
+// false with the reason when the file is damaged or missing and no sound copy
+// restores it. A notice of a restore from the copy goes to `notice` when
+// given, else into a message box.
+bool TryCompactDB(const QString& fileName, QString* failure, QString* notice);
 // Deletes the super-journals ("switch.mdb-mj...") in `dir` that no journal
 // there names any more (left by a kill); returns how many went.
 int RemoveStaleSuperJournals(const QString& dir);

@@ -122,6 +122,13 @@ void UpgradeFeeRateKey() {
 }
 
 void UpgradeV154() {
+    QString failure;
+    if (TryUpgradeV154(&failure)) return;
+    platform::MsgBox(failure + QStringLiteral("升级V1.5.4失败!"), platform::mbOKOnly, QStringLiteral("警告"));
+    core::CloseApp();
+}
+
+bool TryUpgradeV154(QString* failure) {
     try {
         // An empty right list is a valid value of every text column of our
         // files: Worker.RightList needs no change.
@@ -167,9 +174,10 @@ void UpgradeV154() {
                                             "where not exists (select 1 from rightlist where rightid=?)"),
                              {r.first, r.second, r.first});
         tx.commit();
+        return true;
     } catch (const DbError& e) {
-        platform::MsgBox(e.text() + QStringLiteral("升级V1.5.4失败!"), platform::mbOKOnly, QStringLiteral("警告"));
-        core::CloseApp();
+        if (failure) *failure = e.text();
+        return false;
     }
 }
 

@@ -21,5 +21,7 @@ void UpgradeFeeRateKey();
 // The second switch model's tables and rights. On failure: the engine's text
 // and "升级V1.5.4失败!" (title "警告"), then the station closes.
 void UpgradeV154();
+// The same upgrade, which reports instead: false with the engine's text.
+bool TryUpgradeV154(QString* failure);
 
 }  // namespace ModUpgrade

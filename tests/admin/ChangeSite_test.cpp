@@ -1,0 +1,163 @@
+// The change of site (更换站点, F5) on a console loaded against the simulator.
+#include "console/ConsoleFixture.h"
+
+#include "admin/Sites.h"
+#include "admin/frmDBManager.h"
+#include "admin/frmSelTerminal.h"
+#include "core/Main.h"
+#include "link/Monitor.h"
+#include "params/BoardPanel.h"
+#include "platform/Files.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+
+using namespace consoletest;
+
+namespace {
+
+class ChangeSite : public ConsoleTest {
+protected:
+    void SetUp() override {
+        model = 2;
+        ConsoleTest::SetUp();
+        SwitchModel = 2;
+        TerminalName = QStringLiteral("默认");
+        admin::RegisterSiteChooser();
+        core::SetProgramDir(dir->appPath());
+        connectSwitch();
+        load();
+        console().show();
+        settle();
+        WorkerRights = QStringList{"0"};
+        MDIMain::instance().SetCaption(AppName + "<默认>");
+    }
+    void TearDown() override {
+        core::SetSiteChooser(nullptr);
+        core::SetProgramDir(QString());
+        ConsoleTest::TearDown();
+    }
+    // A site made as the site window makes it, with settings of its own.
+    QString makeSite(int id, const QString& name) {
+        QString error;
+        EXPECT_TRUE(admin::AddSiteDirectory(name, dbSwitch, &error)) << error.toStdString();
+        dbSwitch.execute("insert into terminal(pointid,pointname) values(?,?)", {id, name});
+        return dir->file(name + "/");
+    }
+    static void put(const QString& file, const QString& key, const QString& value) {
+        platform::Database db = platform::Database::open(file);
+        db.execute("delete from Variant where varname=?", {key});
+        db.execute("insert into Variant(varname,value) values(?,?)", {key, value});
+    }
+    // Presses F5 and answers the chooser with `name` (empty: cancel).
+    void changeTo(const QString& name) {
+        platform::script::onModal("frmSelTerminal", [name](QDialog* d) {
+            auto* w = static_cast<frmSelTerminal*>(d);
+            if (name.isEmpty()) return w->cmdCancel->click();
+            w->lvwPoint->setCurrentItem(w->lvwPoint->findItems(name, Qt::MatchExactly).value(0));
+            platform::script::answer("真的要选择<" + name + ">吗", platform::rYes);
+            w->cmdSelect->click();
+        });
+        sw.clearReceived();
+        console().findChild<QAction*>("mnuChangeTerminal")->trigger();
+        settle();
+    }
+};
+
+TEST_F(ChangeSite, TheChosenSitesSettingsBoardsViewAndBackupsTakeOver) {
+    const QString site = makeSite(4, "东区");
+    put(site + "Switch.mdb", "AppName", "东区台");
+    put(site + "Switch.mdb", "ChkAutoBackup", "1");
+    put(site + "Switch.mdb", "BackupTime", "03:15");
+    put(site + "Switch.mdb", "LastBackupDay", "2026-06-01");
+    put(site + "Switch.mdb", "IntervalDay", "1");
+    int kind = 0;
+    {
+        platform::Database db = platform::Database::open(site + "Switch.mdb");
+        kind = db.scalar("select max(dispcard) from moncard").toInt();
+        db.execute("update moncard set dispcard=? where cardlayer=(select min(cardlayer) from moncard) and "
+                   "cardorder=(select min(cardorder) from moncard)",
+                   {kind});
+        db.execute("insert into user(userid,username) values(7,?)", {QStringLiteral("东区用户")});
+    }
+    ASSERT_TRUE(console().ShowView("User"));
+    settle();   // the view's monitor order is on the line before the change begins
+    const frmDBManager* before = &frmDBManager::instance();
+
+    changeTo("东区");
+    EXPECT_EQ(DataPath, site);
+    EXPECT_EQ(TerminalName, "东区");
+    EXPECT_EQ(TerminalID, 4);
+    EXPECT_EQ(QFileInfo(dbSwitch.path()).absolutePath() + "/", site);
+    EXPECT_EQ(MDIMain::instance().Caption(), "东区台<东区>");
+    QString name;
+    quint32 colour = 0;
+    ASSERT_TRUE(ModSwitch::CardKind(kind, &colour, &name));
+    EXPECT_EQ(ModComm::CardList.value(0).KindName, name);
+    QStringList users;
+    for (int r = 1; r < console().fgDisp->Rows(); ++r) users << console().fgDisp->TextMatrix(r, 1);
+    EXPECT_TRUE(users.contains("东区用户")) << users.join(',').toStdString();
+    EXPECT_EQ(received().first(), "960300");
+    EXPECT_EQ(received().value(1), "84040000");
+    EXPECT_EQ(received().last(), "960301");
+
+    // The backup window is loaded anew and backs up the site now open.
+    ASSERT_TRUE(frmDBManager::exists());
+    EXPECT_NE(&frmDBManager::instance(), before);
+    EXPECT_EQ(frmDBManager::instance().autoPath(), site + "Backup/");
+    platform::testing::setNow([] { return QDateTime(QDate(2026, 6, 2), QTime(3, 15, 20)); });
+    frmDBManager::instance().Timer1_Timer();
+    EXPECT_TRUE(QFile::exists(site + "Backup/202606020315/Switch.mdb")) << QDir(site + "Backup").entryList().join(',').toStdString();
+}
+
+TEST_F(ChangeSite, CancelChangesNothingAndSendsNothing) {
+    makeSite(4, "东区");
+    const quint64 connection = dbSwitch.connectionSerial();
+    const frmDBManager* backups = &frmDBManager::instance();
+    changeTo(QString());
+    EXPECT_EQ(DataPath, dir->dataPath());
+    EXPECT_EQ(TerminalName, "默认");
+    EXPECT_EQ(dbSwitch.connectionSerial(), connection);
+    EXPECT_EQ(&frmDBManager::instance(), backups);
+    EXPECT_TRUE(received().isEmpty()) << received().join(' ').toStdString();
+}
+
+TEST_F(ChangeSite, ASiteThatCannotBeOpenedGivesThePreviousSiteBack) {
+    const QString site = makeSite(4, "坏站");
+    QFile f(site + "Switch.mdb");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QByteArray(4096, 'x'));
+    f.close();
+    platform::script::answer("更换站点失败:", platform::rOK);
+    changeTo("坏站");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(DataPath, dir->dataPath());
+    EXPECT_EQ(TerminalName, "默认");
+    EXPECT_EQ(TerminalID, 0);
+    EXPECT_EQ(MDIMain::instance().Caption(), AppName + "<默认>");
+    ASSERT_TRUE(dbSwitch.isOpen());
+    EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
+    EXPECT_TRUE(rsUser.isOpen());
+    EXPECT_TRUE(frmDBManager::exists());
+    EXPECT_EQ(received().last(), "960301");
+}
+
+TEST_F(ChangeSite, ASiteMadeBeforeATableExistedGetsIt) {
+    const QString site = makeSite(4, "旧站");
+    {
+        platform::Database db = platform::Database::open(site + "Switch.mdb");
+        db.execute("drop table ExtDeposit");
+        db.execute("drop table tab_balance");
+    }
+    changeTo("旧站");
+    ASSERT_EQ(DataPath, site);
+    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 120);
+    EXPECT_TRUE(dbSwitch.hasTable("tab_balance"));
+    // Back to the root, which was checked and opened again.
+    changeTo("默认");
+    EXPECT_EQ(DataPath, dir->dataPath());
+    EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
+}
+
+}  // namespace
