@@ -52,7 +52,6 @@ frmSelTerminal::frmSelTerminal(bool bStartup) {
     lay->addLayout(buttons);
     connect(cmdSelect, &QPushButton::clicked, this, [this] { cmdSelect_Click(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
-    connect(lvwPoint, &QTreeWidget::itemDoubleClicked, this, [this] { cmdSelect_Click(); });
 
     // At start-up there is no site to go back to.
     cmdCancel->setEnabled(!bStartup);

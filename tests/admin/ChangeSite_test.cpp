@@ -1,10 +1,14 @@
-// The change of site (更换站点, F5) on a console loaded against the simulator.
+// The sites from the console of the second model, loaded against the
+// simulator: the site window (F4) and the change of site (更换站点, F5).
 #include "console/ConsoleFixture.h"
 
+#include "admin/Restore.h"
 #include "admin/Sites.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmSelTerminal.h"
+#include "admin/frmTerminal.h"
 #include "core/Main.h"
+#include "core/ModSwitch.h"
 #include "link/Monitor.h"
 #include "params/BoardPanel.h"
 #include "platform/Files.h"
@@ -34,6 +38,7 @@ protected:
         MDIMain::instance().SetCaption(AppName + "<默认>");
     }
     void TearDown() override {
+        frmTerminal::unload();
         core::SetSiteChooser(nullptr);
         core::SetProgramDir(QString());
         ConsoleTest::TearDown();
@@ -64,6 +69,28 @@ protected:
         settle();
     }
 };
+
+TEST_F(ChangeSite, F4NeedsRight32AndTheSiteWindowGivesTheConsoleBack) {
+    WorkerRights = QStringList{"5"};
+    sw.clearReceived();
+    QAction* f4 = console().findChild<QAction*>("mnuTerminal");
+    f4->trigger();
+    settle();
+    EXPECT_FALSE(frmTerminal::exists());
+    EXPECT_TRUE(console().window()->isVisible());
+    EXPECT_EQ(console().sbrInfo->panelText(2), "你没有此操作权限");
+    EXPECT_TRUE(received().isEmpty());
+    WorkerRights = QStringList{"32"};
+    f4->trigger();
+    settle();
+    ASSERT_TRUE(frmTerminal::exists());
+    EXPECT_TRUE(frmTerminal::instance().isVisible());
+    EXPECT_FALSE(console().window()->isVisible());
+    EXPECT_TRUE(received().contains("84040000"));
+    frmTerminal::instance().tbrPoint_ButtonClick("Exit");
+    EXPECT_FALSE(frmTerminal::exists());
+    EXPECT_TRUE(console().window()->isVisible());
+}
 
 TEST_F(ChangeSite, TheChosenSitesSettingsBoardsViewAndBackupsTakeOver) {
     const QString site = makeSite(4, "东区");
@@ -143,15 +170,25 @@ TEST_F(ChangeSite, ASiteThatCannotBeOpenedGivesThePreviousSiteBack) {
     EXPECT_EQ(received().last(), "960301");
 }
 
-TEST_F(ChangeSite, ASiteMadeBeforeATableExistedGetsIt) {
+TEST_F(ChangeSite, AnInterruptedRestoreIsFinishedAndTablesAddedSinceAreMade) {
     const QString site = makeSite(4, "旧站");
     {
         platform::Database db = platform::Database::open(site + "Switch.mdb");
         db.execute("drop table ExtDeposit");
         db.execute("drop table tab_balance");
     }
+    // A restore into the site was killed after its journal: the change finishes it first.
+    const QString restored = site + "Switch.mdb" + admin::RestoreTempSuffix();
+    ASSERT_TRUE(QFile::copy(site + "Switch.mdb", restored));
+    put(restored, "RestoredMark", "1");
+    QFile journal(site + admin::RestoreJournalName());
+    ASSERT_TRUE(journal.open(QIODevice::WriteOnly));
+    journal.write(("Switch.mdb" + admin::RestoreTempSuffix() + "\tSwitch.mdb\n").toUtf8());
+    journal.close();
     changeTo("旧站");
     ASSERT_EQ(DataPath, site);
+    EXPECT_EQ(ModSwitch::GetVariant("RestoredMark"), "1");
+    EXPECT_FALSE(QFile::exists(restored));
     EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 120);
     EXPECT_TRUE(dbSwitch.hasTable("tab_balance"));
     // Back to the root, which was checked and opened again.
