@@ -21,6 +21,10 @@
 
 namespace {
 
+// A change of site under way: its 200 ms wait lets menu events in, which
+// must not start a second change nor open the site window on closing databases.
+bool g_changing = false;
+
 void send(const char* order) { ModComm::SendOrder(QLatin1String(order), false, 4, true); }
 
 // The care a data directory gets at start-up, for the site of DataPath: an
@@ -60,7 +64,7 @@ bool frmPABX::UpgradeStationDb(QString* failure) {
 }
 
 void frmPABX::mnuTerminal_Click() {
-    if (SwitchModel != 2 || ModGeneral::CheckRight(32, ModGeneral::kRightStatusBar)) return;
+    if (SwitchModel != 2 || g_changing || ModGeneral::CheckRight(32, ModGeneral::kRightStatusBar)) return;
     send("84040000");
     // Made before the console goes: a site list that cannot be read leaves it where it is.
     frmTerminal& w = frmTerminal::instance();
@@ -71,7 +75,7 @@ void frmPABX::mnuTerminal_Click() {
 }
 
 void frmPABX::mnuChangeTerminal_Click() {
-    if (SwitchModel != 2 || InputVisible()) return;
+    if (SwitchModel != 2 || g_changing || InputVisible()) return;
     const QString oldPath = DataPath, oldName = TerminalName;
     const int oldId = TerminalID;
     // The choice comes first: a cancel finds nothing paused, unloaded or closed.
@@ -84,6 +88,10 @@ void frmPABX::mnuChangeTerminal_Click() {
     TerminalID = oldId;
     if (!found || cancelled) return;
 
+    g_changing = true;
+    struct Done {
+        ~Done() { g_changing = false; }
+    } done;
     send("960300");
     send("84040000");
     frmDBManager::unload();
