@@ -14,11 +14,14 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <limits>
 #include <memory>
+#include <numeric>
 
 using platform::Currency;
 using platform::Database;
 using platform::DbError;
+using platform::RawRecords;
 using platform::Recordset;
 
 namespace {
@@ -46,6 +49,85 @@ Currency money(const QVariant& v) {
     if (v.typeId() == QMetaType::QString) return Currency::parse(v.toString()).value_or(Currency());
     return Currency::fromRaw(v.toLongLong());
 }
+
+// The values of a record's cells as a Recordset's values convert them; the
+// kinds the records hold take a short way.
+qint64 lng(const RawRecords& rs, int r, int c) {
+    switch (rs.kind(r, c)) {
+    case RawRecords::Integer: return rs.integer(r, c);
+    case RawRecords::Null: return 0;
+    default: return rs.value(r, c).toLongLong();
+    }
+}
+QString str(const RawRecords& rs, int r, int c) {
+    switch (rs.kind(r, c)) {
+    case RawRecords::Text: return rs.text(r, c);
+    case RawRecords::Integer: return QString::number(rs.integer(r, c));
+    case RawRecords::Null: return {};
+    default: return rs.value(r, c).toString();
+    }
+}
+Currency money(const RawRecords& rs, int r, int c) {
+    switch (rs.kind(r, c)) {
+    case RawRecords::Integer: return Currency::fromRaw(rs.integer(r, c));
+    case RawRecords::Null: return {};
+    default: return money(rs.value(r, c));
+    }
+}
+
+// A call's date as shown: the stored text when it is a sound date and time
+// of a day without a change of the clock (where reading it as local time and
+// writing it back gives it unchanged), otherwise read and written.
+class CallDates {
+public:
+    QString text(const RawRecords& rs, int r, int c) {
+        if (rs.kind(r, c) == RawRecords::Text) {
+            const QByteArrayView b = rs.bytes(r, c);
+            int f[6];
+            if (b.size() == 19 && fields(b, f) && f[0] >= 1900 && f[0] <= 2999 && QDate::isValid(f[0], f[1], f[2]) &&
+                f[3] < 24 && f[4] < 60 && f[5] < 60 && steadyDay(QDate(f[0], f[1], f[2])))
+                return QString::fromLatin1(b.data(), b.size());
+        }
+        return platform::dateText(platform::parseDate(rs.value(r, c)));
+    }
+
+private:
+    // "yyyy-MM-dd HH:mm:ss" into its six numbers.
+    static bool fields(QByteArrayView b, int* f) {
+        static const char shape[] = "0000-00-00 00:00:00";
+        int n = 0, k = 0;
+        for (int i = 0; i < 19; ++i) {
+            const char ch = b[i];
+            if (shape[i] == '0') {
+                if (ch < '0' || ch > '9') return false;
+                n = n * 10 + (ch - '0');
+            } else {
+                if (ch != shape[i]) return false;
+                f[k++] = n;
+                n = 0;
+            }
+        }
+        f[k] = n;
+        return true;
+    }
+    // Whether local time runs evenly through the day: no step in or out of summer time.
+    bool steadyDay(QDate d) {
+        const qint64 j = d.toJulianDay();
+        if (j == lastDay_) return lastSteady_;
+        auto it = days_.constFind(j);
+        if (it == days_.cend()) {
+            const QDateTime a(d, QTime(0, 0, 0)), b(d, QTime(23, 59, 59));
+            it = days_.insert(j, a.isValid() && b.isValid() && a.offsetFromUtc() == b.offsetFromUtc() &&
+                                     a.secsTo(b) == 86399);
+        }
+        lastDay_ = j;
+        lastSteady_ = *it;
+        return lastSteady_;
+    }
+    QHash<qint64, bool> days_;
+    qint64 lastDay_ = std::numeric_limits<qint64>::min();
+    bool lastSteady_ = false;
+};
 
 // The number a cell text stands for, for numeric sorts (not a number: 0).
 qint64 numericKey(const QString& text) {
@@ -288,7 +370,8 @@ bool frmRecord::readTable(const Database& db, const QString& table) {
     }
     platform::Params p = m_Params;
     p << kMaxRows - RecordRows();
-    Recordset rs = db.query(QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT ?").arg(kColumns, db.qualified(table), m_Where), p);
+    const RawRecords rs =
+        db.queryRaw(QStringLiteral("SELECT %1 FROM %2 WHERE %3 LIMIT ?").arg(kColumns, db.qualified(table), m_Where), p);
     cmdClose->setEnabled(cmdClose->text() == QStringLiteral("停止"));
     const int kind = m_Cond.objectKind;
     int n = 0;
@@ -296,44 +379,60 @@ bool frmRecord::readTable(const Database& db, const QString& table) {
     sinceYield.start();
     fgRecord->setRedraw(false);
     auto stopped = [this] { return cmdClose->text() == QStringLiteral("关闭") || m_StopRequested; };
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-        const QVariantList v = rs.row();
-        const qint64 uid = v[cUser].toLongLong();
-        const qint64 addr = v[cAddr].toLongLong();
-        const int mode = v[cMode].toInt();
-        const Currency fees[5] = {money(v[cBase]), money(v[cAdd1]), money(v[cAdd2]), money(v[cGate]), money(v[cLink])};
+    CallDates dates;
+    // The summary rows of each user or extension, looked up once.
+    QHash<qint64, QVector<int>> rowsOfNumber;
+    const QString deletedUser = QStringLiteral("已删除用户");
+    QString line;
+    const int records = rs.recordCount();
+    for (int k = 0; k < records; ++k) {
+        const qint64 uid = lng(rs, k, cUser);
+        const qint64 addr = lng(rs, k, cAddr);
+        const int mode = rs.kind(k, cMode) == RawRecords::Integer ? int(rs.integer(k, cMode)) : rs.value(k, cMode).toInt();
+        const Currency fees[5] = {money(rs, k, cBase), money(rs, k, cAdd1), money(rs, k, cAdd2), money(rs, k, cGate),
+                                  money(rs, k, cLink)};
         const Currency total = fees[0] + fees[1] + fees[2] + fees[3] + fees[4];
         const auto user = m_Users.constFind(uid);
-        const QStringList cells{user != m_Users.cend() ? *user : QStringLiteral("已删除用户"),
-                                m_Extensions.value(addr),
-                                v[cZh].toString(),
-                                v[cResp].toString(),
-                                platform::dateText(platform::parseDate(v[cDate])),
-                                hms(v[cLong].toLongLong()),
-                                total.toString2(),
-                                billing::CallTypeName(mode),
-                                v[cMemo].toString(),
-                                money(v[cYj]).toString2(),
-                                fees[0].toString2(),
-                                fees[1].toString2(),
-                                fees[2].toString2(),
-                                fees[3].toString2(),
-                                fees[4].toString2(),
-                                QString::number(v[cTrunk].toLongLong()),
-                                v[cIndjh].toString()};
-        fgRecord->AddItem(cells.join('\t'));
+        const QString zh = str(rs, k, cZh);
+        line.clear();
+        const auto cell = [&line](const QString& t) {
+            line += t;
+            line += QLatin1Char('\t');
+        };
+        cell(user != m_Users.cend() ? *user : deletedUser);
+        cell(m_Extensions.value(addr));
+        cell(zh);
+        cell(str(rs, k, cResp));
+        cell(dates.text(rs, k, cDate));
+        cell(hms(lng(rs, k, cLong)));
+        cell(total.toString2());
+        cell(billing::CallTypeName(mode));
+        cell(str(rs, k, cMemo));
+        cell(money(rs, k, cYj).toString2());
+        for (const Currency& fee : fees) cell(fee.toString2());
+        cell(QString::number(lng(rs, k, cTrunk)));
+        line += str(rs, k, cIndjh);
+        fgRecord->AddItem(line);
         ++n;
         // The sums take exactly the rows shown.
-        const QString key = kind == billing::kObjAccounts ? v[cZh].toString()
-                            : kind == billing::kObjExtensions ? QString::number(addr)
-                                                              : QString::number(uid);
+        const QVector<int>* sumRows = nullptr;
+        if (kind == billing::kObjAccounts) {
+            static const QVector<int> none;
+            const auto it = m_KeyRows.constFind(zh);
+            sumRows = it == m_KeyRows.cend() ? &none : &*it;
+        } else {
+            const qint64 number = kind == billing::kObjExtensions ? addr : uid;
+            auto it = rowsOfNumber.constFind(number);
+            if (it == rowsOfNumber.cend()) it = rowsOfNumber.insert(number, m_KeyRows.value(QString::number(number)));
+            sumRows = &*it;
+        }
         auto add = [&](int r) {
             SummaryRow& s = m_Sums[r];
             s.total += total;
             if (mode >= 0 && mode <= 10) s.types[mode] += total;
             for (int f = 0; f < 5; ++f) s.fees[f] += fees[f];
         };
-        for (int r : m_KeyRows.value(key)) add(r);
+        for (int r : *sumRows) add(r);
         if (!m_DeletedRows.isEmpty() && user == m_Users.cend())
             for (int r : m_DeletedRows) add(r);
         if (m_EmptyRow) {
@@ -355,7 +454,6 @@ bool frmRecord::readTable(const Database& db, const QString& table) {
             if (stopped()) break;
         }
     }
-    rs.close();
     fgRecord->setRedraw(true);
     if (n > 0) {
         cmdClose->setEnabled(false);
@@ -397,32 +495,25 @@ void frmRecord::sortGrid(platform::FlexGrid& grid, int col, bool numeric, bool a
     const int rows = grid.Rows();
     const int cols = grid.Cols();
     if (rows - first < 2 || col < 0 || col >= cols) return;
-    QVector<QStringList> data(rows - first);
-    for (int r = first; r < rows; ++r) {
-        QStringList& line = data[r - first];
-        line.reserve(cols);
-        for (int c = 0; c < cols; ++c) line << grid.TextMatrix(r, c);
-    }
-    QVector<int> order(data.size());
-    for (int i = 0; i < order.size(); ++i) order[i] = i;
+    // The order is found on the sort column alone; the rows' texts then move
+    // in one step (their colours stay where they are).
+    QVector<int> order(rows - first);
+    std::iota(order.begin(), order.end(), 0);
     if (numeric) {
-        QVector<qint64> keys(data.size());
-        for (int i = 0; i < data.size(); ++i) keys[i] = numericKey(data[i][col]);
+        QVector<qint64> keys(order.size());
+        for (int i = 0; i < order.size(); ++i) keys[i] = numericKey(grid.cellView(first + i, col).toString());
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
             return ascending ? keys[a] < keys[b] : keys[b] < keys[a];
         });
     } else {
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            const int c = QString::compare(data[a][col], data[b][col], Qt::CaseSensitive);
+            const int c = grid.cellView(first + a, col).compare(grid.cellView(first + b, col), Qt::CaseSensitive);
             return ascending ? c < 0 : c > 0;
         });
     }
     const bool redraw = grid.Redraw();
     grid.setRedraw(false);
-    for (int i = 0; i < order.size(); ++i) {
-        const QStringList& line = data[order[i]];
-        for (int c = 0; c < cols; ++c) grid.setTextMatrix(first + i, c, line[c]);
-    }
+    grid.reorderRowTexts(first, order);
     grid.setRedraw(redraw);
 }
 

@@ -42,10 +42,11 @@ struct GridRow {
     std::vector<quint32> ends;
     std::unique_ptr<QHash<int, CellLook>> looks;
 
-    QString cell(int c) const {
+    QString cell(int c) const { return cellView(c).toString(); }
+    QStringView cellView(int c) const {
         if (c < 0 || c >= int(ends.size())) return {};
         const quint32 b = c == 0 ? 0 : ends[c - 1];
-        return text.mid(b, ends[c] - b);
+        return QStringView(text).mid(b, ends[c] - b);
     }
     void setCell(int c, const QString& t, int cols) {
         if (c >= int(ends.size())) {
@@ -216,6 +217,21 @@ public:
         }
         changed(r, c);
     }
+    // Texts (and where their cells end) move; looks stay with the row number.
+    void reorderTexts(int first, const QVector<int>& order) {
+        std::vector<QString> texts(order.size());
+        std::vector<std::vector<quint32>> ends(order.size());
+        for (int i = 0; i < order.size(); ++i) {
+            GridRow& from = rows_[first + order[i]];
+            texts[i] = std::move(from.text);
+            ends[i] = std::move(from.ends);
+        }
+        for (int i = 0; i < order.size(); ++i) {
+            rows_[first + i].text = std::move(texts[i]);
+            rows_[first + i].ends = std::move(ends[i]);
+        }
+        if (!order.isEmpty()) changedRows(first, first + int(order.size()) - 1);
+    }
     void clearTexts() {
         for (GridRow& r : rows_) {
             r.text.clear();
@@ -384,6 +400,19 @@ void FlexGrid::setTopRow(int r) {
 QString FlexGrid::TextMatrix(int r, int c) const { return inGrid(r, c) ? model_->row(r).cell(c) : QString(); }
 void FlexGrid::setTextMatrix(int r, int c, const QString& text) {
     if (inGrid(r, c)) model_->setText(r, c, text);
+}
+
+QStringView FlexGrid::cellView(int r, int c) const { return inGrid(r, c) ? model_->row(r).cellView(c) : QStringView(); }
+
+void FlexGrid::reorderRowTexts(int first, const QVector<int>& order) {
+    // Only a permutation of rows inside the grid is taken.
+    if (first < 0 || first + order.size() > Rows()) return;
+    std::vector<bool> seen(order.size(), false);
+    for (int i : order) {
+        if (i < 0 || i >= order.size() || seen[i]) return;
+        seen[i] = true;
+    }
+    model_->reorderTexts(first, order);
 }
 
 QColor FlexGrid::CellBackColorAt(int r, int c) const {

@@ -51,6 +51,12 @@ public:
     void setTextMatrix(int r, int c, const QString& text);
     QString TextArray(int index) const { return TextMatrix(index / qMax(1, Cols()), index % qMax(1, Cols())); }
     void setTextArray(int index, const QString& t) { setTextMatrix(index / qMax(1, Cols()), index % qMax(1, Cols()), t); }
+    // A cell's text without a copy, for reading many cells (a sort's keys);
+    // valid until the grid changes.
+    QStringView cellView(int r, int c) const;
+    // Row first + i takes the texts row first + order[i] had, for every i;
+    // colours, alignments and pictures stay with their row numbers.
+    void reorderRowTexts(int first, const QVector<int>& order);
     // Text of the current cell.
     QString Text() const { return TextMatrix(row_, col_); }
     void setText(const QString& t) { setTextMatrix(row_, col_, t); }

@@ -329,6 +329,32 @@ TEST_F(BillQueryTest, StopDuringATableAndCloseFromTheTitleBar) {
     EXPECT_TRUE(dlg().isEnabled());
 }
 
+TEST_F(BillQueryTest, StoredDatesAreShownAsReadInLocalTime) {
+    // A zone that steps into summer time at 02:00 on 2004-03-28.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    for (const char* d : {"2004-03-28 02:30:00", "2004-03-28 12:00:00", "2004-03-05T08:00:00", "2004-03-06", "2004-02-30 08:00:00"}) {
+        Call c = call(2, QString::fromLatin1(d));
+        c.resp = QString::fromLatin1(d);
+        add(c);
+    }
+    period("2004-01-01 00:00:00", "2004-12-31 23:59:59");
+    tick("O'Neil");
+    query();
+    QMap<QString, QString> shown;   // stored date -> the date shown
+    for (int r = 1; r < rec().fgRecord->Rows(); ++r) shown[rec().fgRecord->TextMatrix(r, 3)] = rec().fgRecord->TextMatrix(r, 4);
+    if (zone.isNull()) qunsetenv("TZ");
+    else qputenv("TZ", zone);
+    tzset();
+    EXPECT_EQ(shown.value("2004-03-28 12:00:00"), "2004-03-28 12:00:00");
+    ASSERT_EQ(shown.size(), 5);
+    EXPECT_NE(shown.value("2004-03-28 02:30:00"), "2004-03-28 02:30:00");   // no such local time
+    EXPECT_EQ(shown.value("2004-03-05T08:00:00"), "2004-03-05 08:00:00");
+    EXPECT_EQ(shown.value("2004-03-06"), "2004-03-06 00:00:00");
+    EXPECT_EQ(shown.value("2004-02-30 08:00:00"), "");
+}
+
 TEST_F(BillQueryTest, HeaderClicksSortBothGridsAlternately) {
     for (int i = 0; i < 3; ++i) {
         Call c = call(1 + i, QStringLiteral("2005-01-1%1 08:00:00").arg(i));

@@ -206,6 +206,25 @@ TEST_F(Views, EmptyResultAndEmptyHeader) {
     EXPECT_FALSE(pending(1, 0));   // the key column is fixed
 }
 
+TEST_F(Views, PendingColoursFollowEachRowsKeyWhateverFlagTheViewReads) {
+    for (int u = 1; u <= 3; ++u)
+        dbSwitch.execute("insert into user (userid, username, bset) values(?, ?, ?)", {u, QString("用户%1").arg(u), u == 2});
+    CurTable = "User";
+    // The flag beside each user is the next user's: the colour is still the row's own.
+    ModGeneral::ShowTable(*grid, "select u.userid, u.username, v.bset from User u, User v where v.userid = u.userid + 1 "
+                          "order by u.userid", ">编号|>名称", 0, 1);
+    ASSERT_EQ(grid->Rows(), 3);
+    EXPECT_FALSE(pending(1, 1));
+    EXPECT_TRUE(pending(2, 1));
+    // The view's own flags, in an order of its own.
+    ModGeneral::ShowTable(*grid, "select userid, username, bset from User order by username desc", ">编号|>名称", 0, 1);
+    ASSERT_EQ(grid->Rows(), 4);
+    EXPECT_EQ(grid->TextMatrix(2, 0), "2");
+    EXPECT_TRUE(pending(2, 1));
+    EXPECT_FALSE(pending(1, 1));
+    EXPECT_FALSE(pending(3, 1));
+}
+
 TEST_F(Views, RouteViewsColourTheirOwnRouteAndAppendKeepsTheHeader) {
     dbSwitch.execute("insert into AddHead values(1, 5, '9B', 1)");
     dbSwitch.execute("insert into AddHead values(2, 5, '8', 0)");

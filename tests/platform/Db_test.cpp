@@ -90,6 +90,37 @@ TEST_F(DbTest, SnapshotAndIntrospection) {
     EXPECT_EQ(ix[0].columns, QStringList{"userid"});
 }
 
+TEST_F(DbTest, RawRowsGiveTheSnapshotsValuesAndWhereEachFieldComesFrom) {
+    db.execute("INSERT INTO user VALUES(3, NULL, 2.5)");
+    db.execute("INSERT INTO user VALUES(4, CAST(X'61006263' AS TEXT), X'0102')");
+    const QString sql = "SELECT userid, username, remain, userid * 2 AS twice, u.username AS alias "
+                        "FROM user u WHERE userid >= ? ORDER BY userid";
+    const RawRecords raw = db.queryRaw(sql, {1});
+    Recordset rs = db.query(sql, {1});
+    ASSERT_EQ(raw.recordCount(), 4);
+    ASSERT_EQ(raw.fieldCount(), 5);
+    for (int r = 0; r < 4; ++r, rs.moveNext())
+        for (int c = 0; c < 5; ++c) {
+            EXPECT_EQ(raw.value(r, c), rs.value(c)) << r << "," << c;
+            EXPECT_EQ(raw.value(r, c).typeId(), rs.value(c).typeId()) << r << "," << c;
+        }
+    EXPECT_EQ(raw.kind(2, 1), RawRecords::Null);
+    EXPECT_EQ(raw.kind(2, 2), RawRecords::Float);
+    EXPECT_EQ(raw.text(3, 1), "a");   // a text ends at its first NUL
+    EXPECT_EQ(raw.kind(3, 2), RawRecords::Blob);
+    EXPECT_EQ(raw.bytes(3, 2).size(), 2);
+    EXPECT_EQ(raw.text(0, 1), "张三");
+    EXPECT_EQ(raw.fieldType(2), ftCurrency);
+    EXPECT_EQ(raw.fieldIndex("TWICE"), 3);
+    // Table columns name their file, table and column, under an alias too; expressions name none.
+    EXPECT_EQ(raw.originSchema(0), "main");
+    EXPECT_EQ(raw.originTable(0), "user");
+    EXPECT_EQ(raw.originField(4), "username");
+    EXPECT_EQ(raw.fieldName(4), "alias");
+    EXPECT_EQ(raw.originTable(3), QString());
+    EXPECT_EQ(db.queryRaw("SELECT * FROM user WHERE userid < 0").recordCount(), 0);
+}
+
 TEST_F(DbTest, AttachedFilesCommitAndRollBackTogether) {
     Database::create(dir.filePath("b.mdb")).close();
     Database cur = db.attach(dir.filePath("b.mdb"), "phonecur");

@@ -146,6 +146,32 @@ TEST(FlexGridModel, TextArrayPastTheLastRowReadsEmptyAndWritesNothing) {
     EXPECT_EQ(g.TextArray(7), QString());
 }
 
+TEST(FlexGridModel, RowTextsReorderedInOneStepLeaveTheLooksInPlace) {
+    FlexGrid g;
+    g.setFormatString(QStringLiteral("a|b|c"));
+    g.setRows(1);
+    for (int r = 1; r <= 4; ++r) g.AddItem(line(r, 3));
+    g.setTextMatrix(4, 2, QString());
+    g.setCellBackColorAt(2, 1, vbColor(0xFFFF00));
+    ViewLog log(g.model());
+    g.reorderRowTexts(1, {3, 0, 2, 1});
+    const QStringList want[] = {{"4-0", "4-1", ""}, {"1-0", "1-1", "1-2"}, {"3-0", "3-1", "3-2"}, {"2-0", "2-1", "2-2"}};
+    for (int r = 1; r <= 4; ++r)
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(g.TextMatrix(r, c), want[r - 1][c]) << r << "," << c;
+    EXPECT_EQ(g.cellView(3, 1), QStringLiteral("3-1"));
+    EXPECT_EQ(g.CellBackColorAt(2, 1), vbColor(0xFFFF00));
+    EXPECT_EQ(g.CellBackColorAt(4, 1), g.BackColor());
+    ASSERT_EQ(log.changed.size(), 1u);
+    EXPECT_EQ(log.changed[0], std::make_pair(1, 4));
+    // An order that is not one of the rows there leaves them as they are.
+    g.reorderRowTexts(1, {0, 0, 1, 2});
+    g.reorderRowTexts(2, {0, 1, 2, 3});
+    g.reorderRowTexts(1, {0, 4, 1, 2});
+    EXPECT_EQ(g.TextMatrix(1, 0), QStringLiteral("4-0"));
+    EXPECT_EQ(g.TextMatrix(2, 0), QStringLiteral("1-0"));
+    EXPECT_EQ(g.cellView(9, 0), QStringView());
+}
+
 TEST(FlexGridModel, FixedHeaderRowsAfterRowsShrink) {
     FlexGrid g;
     g.setFormatString(QStringLiteral(">编号|<名称|^金额"));
