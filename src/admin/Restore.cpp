@@ -178,6 +178,13 @@ bool CompleteRestore(const QString& dataDir) {
             const QStringList parts = line.split('\t');
             if (parts.size() != 2) continue;
             const QString tmp = d.filePath(parts[0]), target = d.filePath(parts[1]);
+            // The safety copy the start-up keeps of a file describes the file
+            // replaced: compared with the restored one it would take that for
+            // damaged and put the replaced file back. It goes first, so a kill
+            // after the rename cannot leave it.
+            const QString bak = platform::resolveCI(dataDir, parts[1] + QStringLiteral(".bak"));
+            if (QFile::remove(bak)) platform::syncDir(dataDir);
+            QFile::remove(bak + QStringLiteral("-journal"));
             // A temporary already renamed by an earlier, interrupted completion is simply gone.
             if (!QFileInfo::exists(tmp)) continue;
             removeJournalOf(target);
@@ -196,6 +203,19 @@ bool CompleteRestore(const QString& dataDir) {
         platform::syncDir(dataDir);
     }
     return found;
+}
+
+bool RenewSafetyCopy(const platform::Database& db) {
+    const QFileInfo file(db.path());
+    return platform::safeReplaceWith(platform::resolveCI(file.absolutePath(), file.fileName() + QStringLiteral(".bak")),
+                                     [&db](const QString& tmp) {
+                                         try {
+                                             db.backupTo(tmp);
+                                             return platform::Database::open(tmp).quickCheck();
+                                         } catch (const platform::DbError&) {
+                                             return false;
+                                         }
+                                     });
 }
 
 namespace testing {

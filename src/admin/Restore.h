@@ -5,6 +5,8 @@
 // journal naming them is written and synced, and only then are they renamed
 // over the station's files. Opening a data directory finishes (or forgets)
 // whatever a killed restore left there.
+#include "platform/Db.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -39,6 +41,11 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed = nullptr);
 // removes the temporaries of one interrupted before it. Run before any
 // database of `dataDir` is opened. True when anything was found.
 bool CompleteRestore(const QString& dataDir);
+
+// Writes the safety copy ".bak" the start-up keeps beside the open database
+// `db` afresh from it, after a restore replaced the file it described. False
+// (the copy as it was) when the copy cannot be made.
+bool RenewSafetyCopy(const platform::Database& db);
 
 // The journal's and the temporaries' names, for tests.
 QString RestoreJournalName();

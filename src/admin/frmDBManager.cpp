@@ -5,6 +5,7 @@
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
+#include "core/ModUpgrade.h"
 #include "core/OpLog.h"
 #include "params/BoardPanel.h"
 #include "platform/Clock.h"
@@ -367,6 +368,19 @@ void frmDBManager::restore() {
         replaced = false;
     }
     ModSwitch::OpenAllDB(true);
+    bool stationRestored = false;
+    for (const admin::RestorePair& p : pairs)
+        stationRestored = stationRestored ||
+                          QFileInfo(p.target).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0;
+    if (replaced && stationRestored) {
+        // A backup made by an older station lacks what this one added since:
+        // it is brought up to date as at start-up (the shared recordsets read
+        // again after it), and its safety copy is taken afresh, so the next
+        // start finds the two alike instead of putting the replaced file back.
+        ModUpgrade::UpgradeStationDb();
+        ModSwitch::OpenSharedRecordsets();
+        admin::RenewSafetyCopy(dbSwitch);
+    }
     ModSwitch::LoadSysPara();
     ModSwitch::LoadCards();
     if (core::Console* c = core::TheConsole()) c->ShowView(CurTable);

@@ -3,7 +3,6 @@
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmTerminal.h"
-#include "billing/Settlement.h"
 #include "console/frmPABX.h"
 #include "core/MDIMain.h"
 #include "core/Main.h"
@@ -14,7 +13,6 @@
 #include "core/OpLog.h"
 #include "link/ModComm.h"
 #include "params/BoardPanel.h"
-#include "params/ExtCountView.h"
 #include "platform/AppExit.h"
 #include "platform/Prompts.h"
 #include "pricing/RecordSpool.h"
@@ -37,31 +35,12 @@ bool OpenSite(QString* failure, QString* notice) {
     if (!ModSwitch::TryCompactDB(QStringLiteral("Switch.mdb"), failure, notice) ||
         !ModSwitch::TryCompactDB(QStringLiteral("PhoneCur.mdb"), failure, notice) || !ModSwitch::TryOpenAllDB(failure))
         return false;
-    if (frmPABX::UpgradeStationDb(failure)) return true;
+    if (ModUpgrade::UpgradeStationDb(failure)) return true;
     ModSwitch::OpenAllDB(false);
     return false;
 }
 
 }  // namespace
-
-bool frmPABX::UpgradeStationDb(QString* failure) {
-    ModUpgrade::UpgradeFeeRateKey();
-    try {
-        // Data directories from before the settlement table get it here.
-        billing::EnsureBalanceTable(dbSwitch);
-    } catch (const platform::DbError&) {
-    }
-    try {
-        params::EnsureExtCountView(dbSwitch);
-    } catch (const platform::DbError&) {
-    }
-    if (SwitchModel != 2) return true;
-    if (!failure) {
-        ModUpgrade::UpgradeV154();
-        return true;
-    }
-    return ModUpgrade::TryUpgradeV154(failure);
-}
 
 void frmPABX::mnuTerminal_Click() {
     if (SwitchModel != 2 || g_changing || ModGeneral::CheckRight(32, ModGeneral::kRightStatusBar)) return;

@@ -1,7 +1,6 @@
 #include "console/frmPABX.h"
 
 #include "billing/ArchiveBills.h"
-#include "billing/Settlement.h"
 #include "billing/frmBalanceBill.h"
 #include "billing/frmQueryBill.h"
 #include "platform/Printer.h"
@@ -24,7 +23,6 @@
 #include "link/UsbCommands.h"
 #include "link/frmSRV.h"
 #include "params/BoardPanel.h"
-#include "params/ExtCountView.h"
 #include "params/GridEditors.h"
 #include "params/NavTree.h"
 #include "params/SavePara.h"
@@ -314,7 +312,7 @@ void frmPABX::Form_Load() {
         mnuUsb->menuAction()->setVisible(false);
     }
     // At start-up a failed upgrade ends the station.
-    UpgradeStationDb(nullptr);
+    ModUpgrade::UpgradeStationDb();
     // Opened here once: the archive below reopens it itself when it compacts.
     ModSwitch::OpenDB(DataPath + QStringLiteral("phonecur.mdb"), dbPhoneCur);
 

@@ -56,10 +56,6 @@ public:
     // databases checked, opened and brought up to date in place of the
     // current ones; a site that cannot be opened gives the previous one back.
     void mnuChangeTerminal_Click();
-    // Brings the open station database up to what this station expects (the
-    // tables later versions added). Without `failure` a failed upgrade of the
-    // second model ends the station, as at start-up; with it, false and why.
-    static bool UpgradeStationDb(QString* failure);
     // Ends the printer's open document (the page of immediate bills) and
     // clears the continuous-form position.
     void mnuMomentBill_Click();

@@ -3,6 +3,8 @@
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
+#include "billing/Settlement.h"
+#include "params/ExtCountView.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 
@@ -179,6 +181,25 @@ bool TryUpgradeV154(QString* failure) {
         if (failure) *failure = e.text();
         return false;
     }
+}
+
+bool UpgradeStationDb(QString* failure) {
+    UpgradeFeeRateKey();
+    try {
+        // Data directories from before the settlement table get it here.
+        billing::EnsureBalanceTable(dbSwitch);
+    } catch (const DbError&) {
+    }
+    try {
+        params::EnsureExtCountView(dbSwitch);
+    } catch (const DbError&) {
+    }
+    if (SwitchModel != 2) return true;
+    if (!failure) {
+        UpgradeV154();
+        return true;
+    }
+    return TryUpgradeV154(failure);
 }
 
 }  // namespace ModUpgrade

@@ -24,4 +24,12 @@ void UpgradeV154();
 // The same upgrade, which reports instead: false with the engine's text.
 bool TryUpgradeV154(QString* failure);
 
+// Everything the start-up does to the open station database dbSwitch before
+// anything reads it: UpgradeFeeRateKey, the tables and views later versions
+// added (created when missing), and UpgradeV154 for the second switch model.
+// A site opened by a change of site and a restored file made by an older
+// station go through it too. Without `failure` a failed upgrade of the second
+// model ends the station, as at start-up; with it, false and why.
+bool UpgradeStationDb(QString* failure = nullptr);
+
 }  // namespace ModUpgrade

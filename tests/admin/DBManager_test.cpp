@@ -3,6 +3,9 @@
 #include "admin/frmFindDir.h"
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
+#include "core/ModUpgrade.h"
+#include "link/Monitor.h"
+#include "params/BoardPanel.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
@@ -115,13 +118,17 @@ TEST_F(DBManagerTest, DamagedSourceIsRefusedBeforeAnythingIsClosed) {
     EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 5);
 }
 
-TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettings) {
+TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettingsAndBoards) {
     const QString f = folder("bk");
     ModSwitch::SetVariant("AppName", "Before");
+    dbSwitch.execute("update moncard set dispcard=11 where cardorder=9");   // a special telephone in slot 9
     script::answer("备份完成", platform::rOK);
     backupTo(f);
     ModSwitch::SetVariant("AppName", "After");
     AppName = "After";
+    dbSwitch.execute("update moncard set dispcard=15 where cardorder=9");
+    ModSwitch::LoadCards();
+    ASSERT_EQ(ModComm::CardList[9].KindName, "空余板");
     Database(Database::open(DataPath + "PhBill_2025.mdb")).execute("insert into Tab_Ph1 values(9, 'x')");
     win().opt_Click(2);
     win().txtPath->setText(f);
@@ -129,9 +136,51 @@ TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettings) {
     win().cmd_Click(1);
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(AppName, "Before");
+    EXPECT_EQ(ModComm::CardList[9].KindName, "专用电话");
+    EXPECT_EQ(ModComm::SpecPhoneCount, 1);
     EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
     EXPECT_EQ(lastLog(), "恢复数据");
     EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName()}).isEmpty());
+}
+
+// A backup made before the station gained a table is a sound file: the restore
+// brings it up to date, and the next start, also after a kill past the rename,
+// neither takes it for damaged nor puts the replaced file back.
+TEST_F(DBManagerTest, RestoredFileFromAnOlderStationSurvivesTheNextStart) {
+    const QString f = folder("bk");
+    ModSwitch::SetVariant("AppName", "Before");
+    ModSwitch::OpenAllDB(false);
+    QFile::copy(DataPath + "switch.mdb", f + "Switch.mdb");
+    Database(Database::open(f + "Switch.mdb")).execute("drop table tab_balance");
+    for (const bool killed : {true, false}) {
+        ModSwitch::OpenAllDB(true);
+        ModUpgrade::UpgradeStationDb();   // the present file has every table...
+        ModSwitch::SetVariant("AppName", "After");
+        ModSwitch::OpenAllDB(false);
+        ModSwitch::CompactDB("Switch.mdb");   // ...and so has its safety copy
+        if (killed) {
+            admin::testing::setRestoreHook([](const QString& p) {
+                if (p == "renamed1") throw std::runtime_error("killed");
+            });
+            EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, false)), std::runtime_error);
+            admin::testing::setRestoreHook(nullptr);
+        } else {
+            ModSwitch::OpenAllDB(true);
+            win().opt_Click(2);
+            win().txtPath->setText(f);
+            script::answer("数据恢复成功", platform::rOK);
+            win().cmd_Click(1);
+            EXPECT_TRUE(dbSwitch.hasTable("tab_balance"));
+            EXPECT_TRUE(Database::open(DataPath + "switch.mdb.bak").hasTable("tab_balance"));
+            ModSwitch::OpenAllDB(false);
+        }
+        admin::CompleteRestore(DataPath);   // the next start
+        ModSwitch::CompactDB("Switch.mdb");
+        EXPECT_EQ(Database::open(DataPath + "switch.mdb").scalar("select value from variant where varname='AppName'").toString(),
+                  "Before")
+            << killed;
+    }
+    ModSwitch::OpenAllDB(true);
 }
 
 // A restore stopped at each point leaves all old files or all restored ones.
