@@ -329,10 +329,16 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         }
 
         if (records > 0) {
-            // The grid column by column: each column's rule and option list
-            // are settled before its cells are written.
-            const int headField = rs.fieldIndex(QStringLiteral("Head"));
-            const bool chooserView = CurTable == QLatin1String("Extension") || CurTable == QLatin1String("Relay");
+            // Each column's rule and option list are settled first, column
+            // after column; then the grid is written row by row, each row's
+            // texts in one step.
+            struct Column {
+                Rule rule;
+                QStringList list;
+                bool currencyField;
+                HeadCache heads;
+            };
+            std::vector<Column> columns;
             for (int c = 0; c < cols && c < grid.Cols(); ++c) {
                 const QString name = rs.fieldName(c).toUpper();
                 if (name == QLatin1String("PAYFLAG")) break;
@@ -341,78 +347,81 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 else if (title == QStringLiteral("通话限时")) ModSwitch::GetOptionList(QStringLiteral("通话类型"), g_ModifyList);
                 else if (title == QStringLiteral("所属用户")) ModSwitch::GetUserList(g_ModifyList);
                 else if (title != QStringLiteral("分机号码")) ModSwitch::GetOptionList(title, g_ModifyList);
-                const QStringList& list = g_ModifyList;
-                const Rule rule = ruleFor(name, title, list);
-                const bool currencyField = rule == Rule::Money && rs.fieldType(c) == platform::ftCurrency;
-                HeadCache heads;
-
-                for (int k = 0; k < records; ++k) {
-                    const qint32 done = c * records + k + 1;
-                    if ((done & 255) == 0 || done == cells) progress(done);
-                    QString text;
-                    switch (rule) {
-                    case Rule::Head: text = heads.headOf(rs.value(k, c)); break;
+                const Rule rule = ruleFor(name, title, g_ModifyList);
+                columns.push_back({rule, g_ModifyList, rule == Rule::Money && rs.fieldType(c) == platform::ftCurrency, HeadCache()});
+            }
+            const int headField = rs.fieldIndex(QStringLiteral("Head"));
+            const bool chooserView = CurTable == QLatin1String("Extension") || CurTable == QLatin1String("Relay");
+            const int n = int(columns.size());
+            std::vector<QString> texts(n);
+            for (int k = 0; k < records; ++k) {
+                if ((k & 63) == 0 || k == records - 1) progress(qMin(cells, (k + 1) * cols));
+                for (int c = 0; c < n; ++c) {
+                    Column& col = columns[c];
+                    switch (col.rule) {
+                    case Rule::Head: texts[c] = col.heads.headOf(rs.value(k, c)); break;
                     case Rule::SpringNum:
-                        text = heads.headOf(headField >= 0 ? rs.value(k, headField) : QVariant()) + plainCell(rs, k, c);
+                        texts[c] = col.heads.headOf(headField >= 0 ? rs.value(k, headField) : QVariant()) + plainCell(rs, k, c);
                         break;
                     case Rule::GroupList: {
                         QStringList parts;
                         for (const QString& item : plainCell(rs, k, c).split(','))
-                            if (!item.trimmed().isEmpty()) parts << optionText(list, item.trimmed());
-                        text = parts.join(',');
+                            if (!item.trimmed().isEmpty()) parts << optionText(col.list, item.trimmed());
+                        texts[c] = parts.join(',');
                         break;
                     }
-                    case Rule::Option: text = optionCell(list, rs, k, c); break;
+                    case Rule::Option: texts[c] = optionCell(col.list, rs, k, c); break;
                     case Rule::ExtAddr: {
                         const QVariant v = rs.value(k, c);
-                        text = v.isNull() ? QString() : ModSwitch::ExtNumberOf(static_cast<int>(v.toLongLong()));
+                        texts[c] = v.isNull() ? QString() : ModSwitch::ExtNumberOf(static_cast<int>(v.toLongLong()));
                         break;
                     }
                     case Rule::AccountNum: {
                         bool ok = false;
                         const QString plain = plainCell(rs, k, c);
-                        const qint64 n = plain.toLongLong(&ok);
-                        text = ok ? QStringLiteral("%1").arg(n, 4, 10, QLatin1Char('0')) : plain;
+                        const qint64 number = plain.toLongLong(&ok);
+                        texts[c] = ok ? QStringLiteral("%1").arg(number, 4, 10, QLatin1Char('0')) : plain;
                         break;
                     }
-                    case Rule::Dial: text = ModSwitch::HexToDial(plainCell(rs, k, c)); break;
+                    case Rule::Dial: texts[c] = ModSwitch::HexToDial(plainCell(rs, k, c)); break;
                     case Rule::Duration: {
                         const QVariant v = rs.value(k, c);
-                        text = v.isNull() ? QString() : SecToHMS(v.toLongLong());
+                        texts[c] = v.isNull() ? QString() : SecToHMS(v.toLongLong());
                         break;
                     }
-                    case Rule::Money: text = moneyCell(currencyField, rs, k, c); break;
-                    case Rule::Date: text = dateCell(rs, k, c); break;
+                    case Rule::Money: texts[c] = moneyCell(col.currencyField, rs, k, c); break;
+                    case Rule::Date: texts[c] = dateCell(rs, k, c); break;
                     case Rule::Limit: {
                         const qint64 bits = rs.value(k, c).toLongLong();
                         QStringList parts;
                         for (int b = 1; b <= 8; ++b)
-                            if (GetBits(static_cast<quint8>(bits & 0xFF), b, 1) == 1) parts << optionText(list, b - 1);
-                        text = parts.join(',');
+                            if (GetBits(static_cast<quint8>(bits & 0xFF), b, 1) == 1) parts << optionText(col.list, b - 1);
+                        texts[c] = parts.join(',');
                         break;
                     }
                     case Rule::FeeRateType: {
                         const QVariant v = rs.value(k, c);
-                        text = SwitchModel == 2 && !v.isNull() ? optionText(list, v.toLongLong() & 3) : optionText(list, v);
+                        texts[c] = SwitchModel == 2 && !v.isNull() ? optionText(col.list, v.toLongLong() & 3) : optionText(col.list, v);
                         break;
                     }
                     case Rule::Jump: {
                         const QVariant v = rs.value(k, c);
-                        if (v.isNull() || list.isEmpty()) {
-                            text = plainText(v);
+                        if (v.isNull() || col.list.isEmpty()) {
+                            texts[c] = plainText(v);
                         } else {
                             const qint64 code = v.toLongLong();
                             const qint64 idx = code < 120 ? code : code - 5;
-                            text = idx < 0 ? QString::number(code) : list[qMin<qint64>(idx, list.size() - 1)];
+                            texts[c] = idx < 0 ? QString::number(code) : col.list[qMin<qint64>(idx, col.list.size() - 1)];
                         }
                         break;
                     }
-                    case Rule::UserName: text = ModSwitch::UserNameOf(list, rs.value(k, c).toLongLong()); break;
-                    case Rule::Text: text = plainCell(rs, k, c); break;
+                    case Rule::UserName: texts[c] = ModSwitch::UserNameOf(col.list, rs.value(k, c).toLongLong()); break;
+                    case Rule::Text: texts[c] = plainCell(rs, k, c); break;
                     }
-                    grid.setTextMatrix(firstRow + k, c, text);
-                    if (chooserView) grid.setCellAlignmentAt(firstRow + k, c, 1);
                 }
+                grid.setRowTexts(firstRow + k, texts.data(), n);
+                if (chooserView)
+                    for (int c = 0; c < n; ++c) grid.setCellAlignmentAt(firstRow + k, c, 1);
             }
         }
 

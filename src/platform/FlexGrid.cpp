@@ -217,6 +217,28 @@ public:
         }
         changed(r, c);
     }
+    // A row without cells past n gets its text built once, at its size.
+    void setRowTexts(int r, const QString* texts, int n) {
+        GridRow& row = rows_[r];
+        if (int(row.ends.size()) > n) {
+            for (int c = 0; c < n; ++c) row.setCell(c, texts[c], cols_);
+        } else {
+            qsizetype size = 0;
+            for (int c = 0; c < n; ++c) size += texts[c].size();
+            QString text(size, Qt::Uninitialized);
+            std::vector<quint32> ends(n);
+            QChar* out = text.data();
+            for (int c = 0; c < n; ++c) {
+                out = std::copy_n(texts[c].constData(), texts[c].size(), out);
+                ends[c] = quint32(out - text.constData());
+            }
+            // Trailing empty cells are kept as none, as cell by cell.
+            while (!ends.empty() && (ends.size() == 1 ? 0 : ends[ends.size() - 2]) == ends.back()) ends.pop_back();
+            row.text = std::move(text);
+            row.ends = std::move(ends);
+        }
+        changedRows(r, r);
+    }
     // Texts (and where their cells end) move; looks stay with the row number.
     void reorderTexts(int first, const QVector<int>& order) {
         std::vector<QString> texts(order.size());
@@ -403,6 +425,11 @@ void FlexGrid::setTextMatrix(int r, int c, const QString& text) {
 }
 
 QStringView FlexGrid::cellView(int r, int c) const { return inGrid(r, c) ? model_->row(r).cellView(c) : QStringView(); }
+
+void FlexGrid::setRowTexts(int r, const QString* texts, int n) {
+    if (r < 0 || r >= Rows() || n <= 0) return;
+    model_->setRowTexts(r, texts, qMin(n, Cols()));
+}
 
 void FlexGrid::reorderRowTexts(int first, const QVector<int>& order) {
     // Only a permutation of rows inside the grid is taken.

@@ -51,6 +51,9 @@ public:
     void setTextMatrix(int r, int c, const QString& text);
     QString TextArray(int index) const { return TextMatrix(index / qMax(1, Cols()), index % qMax(1, Cols())); }
     void setTextArray(int index, const QString& t) { setTextMatrix(index / qMax(1, Cols()), index % qMax(1, Cols()), t); }
+    // Cells 0 .. n-1 of row r take texts[0 .. n-1] (the row's later cells
+    // keep theirs): a loader's whole row in one step.
+    void setRowTexts(int r, const QString* texts, int n);
     // A cell's text without a copy, for reading many cells (a sort's keys);
     // valid until the grid changes.
     QStringView cellView(int r, int c) const;
