@@ -4,9 +4,16 @@
 // the find's pattern and the text of one fee-rate grid row.
 #include "platform/Currency.h"
 #include "platform/Db.h"
+#include "platform/FlexGrid.h"
 
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QString>
+#include <QTabBar>
+#include <QVector>
+#include <QWidget>
 
 namespace pricing {
 
@@ -52,5 +59,88 @@ QString FeeRateColumn(int gridCol);
 // text that is not a number becomes "0.00"): the price charged is the price shown.
 QString IPLinkText(int index, const QString& typed);
 platform::Param IPLinkValue(int index, const QString& text);
+
+// The in-place editing of a fee-rate grid, shared by the ordinary rates and the
+// IP rates: a text editor for the zone code, place name and values, a list for
+// the discount and the two yes/no columns, every change stored once the editor
+// is left. A window derives from it and says where its rates are (which rate
+// id, which category, where a zone code must be unique).
+class FeeRateGridForm : public QWidget {
+public:
+    // Grid handlers (button 1 left, 2 right).
+    void fgFeerate_DblClick();
+    void fgFeerate_MouseDown(int button);
+    void fgFeerate_KeyDown(int key);
+    // The editors.
+    void setFieldEnter(QWidget* editor);
+    void txtModify_LostFocus();
+    void cboModify_Commit();
+    bool EditorVisible() const;
+
+    QTabBar* SSTab1 = nullptr;
+    platform::FlexGrid* fgFeerate = nullptr;
+    QLineEdit* txtModify = nullptr;
+    QComboBox* cboModify = nullptr;
+    QVector<QPushButton*> cmdFeerate;   // 增加 删除 查找 打印 关闭
+
+protected:
+    // `right` is the operator right every change asks for.
+    explicit FeeRateGridForm(int right);
+    bool eventFilter(QObject* o, QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+    // The grid with the 13 columns of `format`, on `parent`.
+    void makeGrid(QWidget* parent, const QString& format);
+    // The two editors, and the grid's mouse and keys routed to them.
+    void makeEditors();
+    // A pending edit is committed as leaving its editor does.
+    void commitPending();
+    // Rows of "feerate.*, discountname" into the grid, one empty row at least.
+    void showRows(platform::Recordset& rs);
+    // The rate of `zone` as stored into row `r` of the grid; the zone code
+    // alone when the query finds none.
+    void showStoredRow(int r, platform::Recordset& rs, const QString& zone);
+    // A new rate from row `r`'s cells under `zone`; `summary` is its place name.
+    void insertRate(int r, const QString& zone, const QString& summary, int type, qint32 feerateId);
+    bool rowOneProtected() const;
+    void GetSelectArr(bool bDiscount);
+    // The display text and stored value of what was typed or chosen.
+    GridValue editedValue(QWidget* editor, const QString& text) const;
+    void refuseZone(const QString& message, int r);
+    // A zone code typed into row GridSelFirst: checked, refused where it
+    // already stands, else stored by storeZone.
+    void zoneCommit();
+    // 增加: a copy of the last row, waiting for its zone code.
+    void addRow();
+    // 查找: the next rate whose zone code or place name matches what the
+    // operator asks for, its tab shown and its row selected.
+    void findNext();
+    // The rates of the find list from "zonecode, summary, feeratetype".
+    void readFindRows(platform::Recordset& rs);
+
+    // The rest differs between the ordinary and the IP rates.
+    virtual bool gridEditable() const { return true; }
+    virtual void setFieldValue(QWidget* editor, const QString& text) = 0;
+    // The category a zone code already stands in where it must be unique; null if none.
+    virtual QVariant zoneOwner(const QString& zone) const = 0;
+    virtual QString categoryName(int type) const = 0;
+    // A new zone code for row `r`: a new rate for a row not yet stored, else
+    // the row's rate renamed; the editor is closed.
+    virtual void storeZone(int r, const QString& zone) = 0;
+    // After a refused statement: the grid shows what is stored again.
+    virtual void reloadAfterFailure(bool fromText) = 0;
+
+    QString m_FindText;
+    struct FindRow {
+        QString zone, summary;
+        int type;
+    };
+    QVector<FindRow> m_FindRows;
+    int m_FindPos = -1;
+    bool m_Committing = false;
+
+private:
+    int m_Right;
+};
 
 }  // namespace pricing

@@ -4,7 +4,6 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
-#include "core/frmFeeFind.h"
 #include "platform/Prompts.h"
 #include "pricing/TariffEdit.h"
 #include "printing/PrintGrid.h"
@@ -14,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -89,7 +87,7 @@ bool frmIP::SelectNode(QTreeWidget* tree, const QString& key) {
 
 // ------------------------------------------------------------------ building
 
-frmIP::frmIP() : QWidget(nullptr, Qt::Window) {
+frmIP::frmIP() : FeeRateGridForm(kRight) {
     setObjectName(QStringLiteral("frmIP"));
     setWindowTitle(QStringLiteral("IP费率及字头设置"));
     setMinimumSize(11500 / 15, 8800 / 15);
@@ -108,17 +106,7 @@ frmIP::frmIP() : QWidget(nullptr, Qt::Window) {
     // The rate types and heads keep their height; the grid takes the rest.
     for (QTreeWidget* t : {tvwIP, tvwIPHead}) t->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 
-    txtModify = new QLineEdit(this);
-    txtModify->hide();
-    txtModify->installEventFilter(this);
-    cboModify = new QComboBox(this);
-    cboModify->setEditable(true);
-    cboModify->setInsertPolicy(QComboBox::NoInsert);
-    cboModify->hide();
-    cboModify->installEventFilter(this);
-    connect(cboModify, &QComboBox::activated, this, [this](int) { cboModify_Commit(); });
-    connect(cboModify->lineEdit(), &QLineEdit::textEdited, this,
-            [this](const QString&) { ModGeneral::ComboAutoComplete(cboModify, false, true); });
+    makeEditors();
 
     // Loading: the first rate type, tab 国际, the schemes, the first head.
     RefreshIPFeerate();
@@ -241,11 +229,7 @@ void frmIP::buildFeeFrame() {
     SSTab1 = new QTabBar(fraFeerate);
     for (const QString& c : TabCaptions()) SSTab1->addTab(c);
     v->addWidget(SSTab1);
-    fgFeerate = new platform::FlexGrid(fraFeerate);
-    fgFeerate->setObjectName(QStringLiteral("fgFeerate"));
-    fgFeerate->setFixedRows(1);
-    fgFeerate->setFormatString(kFormat);
-    fgFeerate->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    makeGrid(fraFeerate, kFormat);
     v->addWidget(fgFeerate, 1);
 
     auto* bottom = new QHBoxLayout;
@@ -264,11 +248,6 @@ void frmIP::buildFeeFrame() {
     bottom->addStretch();
     v->addLayout(bottom);
 
-    fgFeerate->installEventFilter(this);
-    fgFeerate->viewport()->installEventFilter(this);
-    connect(fgFeerate, &platform::FlexGrid::cellClickedVb, this, [this] {
-        if (!EditorVisible()) GridEditCol = fgFeerate->Col();
-    });
     connect(SSTab1, &QTabBar::currentChanged, this, [this](int) { SSTab1_Click(); });
 }
 
@@ -332,8 +311,7 @@ void frmIP::tvwIP_Click() {
         tvwIP->setCurrentItem(n);
     }
     // A cell edit in progress belongs to the type shown so far.
-    if (!txtModify->isHidden()) txtModify_LostFocus();
-    if (!cboModify->isHidden()) cboModify_Commit();
+    commitPending();
     const QString key = keyOf(n);
     if (key == kTypeRoot) {
         fraFeerate->setEnabled(false);
@@ -444,47 +422,25 @@ void frmIP::cmdIPType_Click(int index) {
 
 // ------------------------------------------------------------------ the fee-rate grid
 
-bool frmIP::EditorVisible() const { return !txtModify->isHidden() || !cboModify->isHidden(); }
-
-bool frmIP::rowOneProtected() const {
-    // A category's default row (IP国际 ...) lists first and is kept; a tab
-    // without one has a rate like any other in row 1.
-    const QString zone = fgFeerate->TextMatrix(1, 0);
-    return !zone.isEmpty() && !IsNumber(zone);
-}
+bool frmIP::gridEditable() const { return fraFeerate->isEnabled(); }
 
 void frmIP::SSTab1_Click() {
     // A cell edit in progress belongs to the tab shown so far.
-    if (!txtModify->isHidden()) txtModify_LostFocus();
-    if (!cboModify->isHidden()) cboModify_Commit();
+    commitPending();
     txtModify->hide();
     cboModify->hide();
     m_Tab = SSTab1->currentIndex();
-    fgFeerate->setRedraw(false);
     platform::Recordset rs = dbSwitch.query(
         QStringLiteral("select feerate.*,discountname from feerate,discount where feerate.discountid=discount.discountid "
                        "and feerateid=? and feeratetype=? order by zonecode desc"),
         {m_IPFeeRateID, m_Tab});
-    QVector<QStringList> rows;
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) rows.push_back(FeeRateRowText(rs).split(QChar(9)));
-    // A tab without rates keeps one empty data row.
-    fgFeerate->setRows(1);
-    fgFeerate->setRows(1 + qMax<int>(1, rows.size()));
-    for (int c = 0; c < fgFeerate->Cols(); ++c) fgFeerate->setTextMatrix(1, c, QString());
-    for (int r = 0; r < rows.size(); ++r)
-        for (int c = 0; c < rows[r].size(); ++c) fgFeerate->setTextMatrix(r + 1, c, rows[r][c]);
-    fgFeerate->setRedraw(true);
-    fgFeerate->setRow(1);
-    fgFeerate->setRowSel(1);
+    showRows(rs);
 }
 
 void frmIP::loadFindList() {
-    m_FindRows.clear();
-    m_FindPos = -1;
     platform::Recordset rs = dbSwitch.query(
         QStringLiteral("select zonecode,summary,feeratetype from feerate where feerateid=?"), {m_IPFeeRateID});
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext())
-        m_FindRows.push_back({rs.str("zonecode"), rs.str("summary"), static_cast<int>(rs.lng("feeratetype"))});
+    readFindRows(rs);
     // By category, then numeric zone order (a zone code that is not a number counts as 0).
     std::stable_sort(m_FindRows.begin(), m_FindRows.end(), [](const FindRow& a, const FindRow& b) {
         if (a.type != b.type) return a.type < b.type;
@@ -492,118 +448,16 @@ void frmIP::loadFindList() {
     });
 }
 
-void frmIP::fgFeerate_DblClick() {
-    if (EditorVisible() || !fraFeerate->isEnabled()) return;
-    const int col = fgFeerate->Col();
-    if (fgFeerate->Row() < 1) return;
-    if (col < 10) {
-        if (col <= 1 && fgFeerate->Row() == 1 && rowOneProtected()) return;
-        setFieldEnter(txtModify);
-    } else {
-        GetSelectArr(col == 10);
-        setFieldEnter(cboModify);
-    }
-}
-
-void frmIP::fgFeerate_MouseDown(int button) {
-    if (EditorVisible()) return;
-    GridEditCol = fgFeerate->Col();
-    // A right click on a block of rows in one value column edits them all at
-    // once; the zone code and place name are edited one row at a time.
-    if (button == 2 && fgFeerate->Col() == fgFeerate->ColSel() &&
-        (fgFeerate->Col() >= 2 || fgFeerate->Row() == fgFeerate->RowSel()))
-        fgFeerate_DblClick();
-}
-
-void frmIP::fgFeerate_KeyDown(int key) {
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) fgFeerate_MouseDown(2);
-}
-
-void frmIP::GetSelectArr(bool bDiscount) {
-    cboModify->clear();
-    if (bDiscount) {
-        platform::Recordset rs =
-            dbSwitch.query(QStringLiteral("select discountid,discountname from discount order by discountid"));
-        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) cboModify->addItem(rs.str("discountname"), rs.lng("discountid"));
-    } else {
-        cboModify->addItem(QStringLiteral("否"), 0);
-        cboModify->addItem(QStringLiteral("是"), 1);
-    }
-}
-
-void frmIP::setFieldEnter(QWidget* editor) {
-    if (ModGeneral::CheckRight(kRight, ModGeneral::kRightMessage)) return;
-    int c1 = 0, c2 = 0;
-    ModGeneral::GetGridSel(*fgFeerate, false, c1, c2);
-    if (GridSelFirst < 1) GridSelFirst = 1;
-    if (GridSelLast < GridSelFirst) GridSelLast = GridSelFirst;
-    GridEditCol = fgFeerate->Col();
-    const QRect cell = fgFeerate->visualRect(fgFeerate->model()->index(GridSelFirst, GridEditCol));
-    const QPoint at = fgFeerate->viewport()->mapTo(this, cell.topLeft());
-    editor->setGeometry(at.x(), at.y(), qMax(cell.width(), 40), qMax(cell.height(), editor->sizeHint().height()));
-    const QString text = fgFeerate->TextMatrix(GridSelFirst, GridEditCol);
-    if (editor == txtModify) {
-        txtModify->setText(text);
-    } else {
-        cboModify->setCurrentIndex(cboModify->findText(text));
-        cboModify->setEditText(text);
-    }
-    editor->show();
-    editor->raise();
-    editor->setFocus();
-    if (editor == txtModify) ModGeneral::SelectAllText(txtModify);
-}
-
-void frmIP::txtModify_LostFocus() {
-    if (txtModify->isHidden() || m_Committing) return;
-    m_Committing = true;
-    try {
-        if (GridEditCol == 0) zoneCommit();
-        else setFieldValue(txtModify, txtModify->text());
-    } catch (const platform::DbError& e) {
-        // The statement was refused: the grid shows what is stored.
-        txtModify->hide();
-        say(QStringLiteral("保存失败: ") + e.text());
-        m_Committing = false;
-        SSTab1_Click();
-        loadFindList();
-    }
+void frmIP::reloadAfterFailure(bool fromText) {
     m_Committing = false;
-}
-
-void frmIP::cboModify_Commit() {
-    if (cboModify->isHidden() || m_Committing) return;
-    m_Committing = true;
-    const QString text = cboModify->currentText();
-    const int ix = cboModify->findText(text);
-    if (text.isEmpty() || ix < 0) {
-        // Only the list's items can be stored.
-        cboModify->setEditText(fgFeerate->TextMatrix(GridSelFirst, GridEditCol));
-        cboModify->setFocus();
-    } else {
-        cboModify->setCurrentIndex(ix);
-        try {
-            setFieldValue(cboModify, text);
-        } catch (const platform::DbError& e) {
-            cboModify->hide();
-            say(QStringLiteral("保存失败: ") + e.text());
-            m_Committing = false;
-            SSTab1_Click();
-        }
-    }
-    m_Committing = false;
+    SSTab1_Click();
+    if (fromText) loadFindList();
 }
 
 void frmIP::setFieldValue(QWidget* editor, const QString& text) {
     const int col = GridEditCol;
-    GridValue v;
-    if (editor == cboModify) {
-        v.display = text;
-        v.value = platform::Param(cboModify->currentData().toLongLong());
-    } else {
-        // Prices are stored as shown, rounded to 0.01.
-        v = FeeGridValue(fgFeerate->TextMatrix(0, col), text);
-    }
+    // Prices are stored as shown, rounded to 0.01.
+    const GridValue v = editedValue(editor, text);
     // A zone code stands once within a rate type: the update needs no category.
     const QString sql = QStringLiteral("update feerate set ") + FeeRateColumn(col) +
                         QStringLiteral("=? where feerateid=? and zonecode=?");
@@ -621,40 +475,13 @@ void frmIP::setFieldValue(QWidget* editor, const QString& text) {
     if (col == 1) loadFindList();
 }
 
-void frmIP::refuseZone(const QString& message, int r) {
-    say(message);
-    txtModify->setText(fgFeerate->TextMatrix(r, 0));
-    txtModify->setFocus();
-    ModGeneral::SelectAllText(txtModify);
+QVariant frmIP::zoneOwner(const QString& zone) const {
+    // A zone code stands once within a rate type, whatever its category.
+    return dbSwitch.scalar(QStringLiteral("select feeratetype from feerate where feerateid=? and zonecode=?"),
+                           {m_IPFeeRateID, zone});
 }
 
-void frmIP::zoneCommit() {
-    const int r = GridSelFirst;
-    QString t = txtModify->text();
-    if (t.isEmpty()) t = fgFeerate->TextMatrix(r, GridEditCol);
-    if (t.isEmpty()) {
-        // A row just added keeps waiting for its zone code; nothing is stored yet.
-        txtModify->hide();
-        return;
-    }
-    if (t.size() > 16) return refuseZone(QStringLiteral("请输入1-16位地区代号"), r);
-    if (!IsZoneCode(t)) return refuseZone(QStringLiteral("请输入数字"), r);
-    const QVariant found = dbSwitch.scalar(
-        QStringLiteral("select feeratetype from feerate where feerateid=? and zonecode=?"), {m_IPFeeRateID, t});
-    if (!found.isNull()) {
-        if (fgFeerate->TextMatrix(r, GridEditCol) == t) {
-            txtModify->hide();
-            return;
-        }
-        return refuseZone(QStringLiteral("地区代号<") + t + QStringLiteral(">已经存在于") +
-                              TabCaptions().value(found.toInt(), QString::number(found.toInt())),
-                          r);
-    }
-    if (fgFeerate->TextMatrix(r, 0).isEmpty()) insertRow(r, t);
-    else renameZone(r, t);
-    txtModify->hide();
-    loadFindList();
-}
+QString frmIP::categoryName(int type) const { return TabCaptions().value(type, QString::number(type)); }
 
 // The place name of an ordinary rate of the same zone, null when there is none.
 static QVariant ordinaryPlaceName(const QString& zone) {
@@ -678,20 +505,17 @@ void frmIP::renameZone(int r, const QString& zone) {
     showStoredRow(r, zone);
 }
 
-void frmIP::insertRow(int r, const QString& zone) {
-    auto cell = [&](int c) { return fgFeerate->TextMatrix(r, c); };
-    const QVariant name = ordinaryPlaceName(zone);
-    const QVariant did =
-        dbSwitch.scalar(QStringLiteral("select discountid from discount where discountname=?"), {cell(10)});
-    auto num = [&](int c) { return FeeGridValue(fgFeerate->TextMatrix(0, c), cell(c)).value; };
-    dbSwitch.execute(
-        QStringLiteral("insert into feerate(zonecode,summary,firsttime,firstprice,pertime,perprice,extrafee,extrarate,"
-                       "poundage,poundagerate,discountid,extradiscount,poundagediscount,feeratetype,feerateid) "
-                       "values(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
-        {zone, name.isNull() ? cell(1) : name.toString(), num(2), num(3), num(4), num(5), num(6), num(7), num(8),
-         num(9), did.isNull() ? 1 : did.toInt(), cell(11) == QStringLiteral("是") ? 1 : 0,
-         cell(12) == QStringLiteral("是") ? 1 : 0, m_Tab, m_IPFeeRateID});
-    showStoredRow(r, zone);
+void frmIP::storeZone(int r, const QString& zone) {
+    if (fgFeerate->TextMatrix(r, 0).isEmpty()) {
+        // The zone takes the place name the ordinary rates give it.
+        const QVariant name = ordinaryPlaceName(zone);
+        insertRate(r, zone, name.isNull() ? fgFeerate->TextMatrix(r, 1) : name.toString(), m_Tab, m_IPFeeRateID);
+        showStoredRow(r, zone);
+    } else {
+        renameZone(r, zone);
+    }
+    txtModify->hide();
+    loadFindList();
 }
 
 void frmIP::showStoredRow(int r, const QString& zone) {
@@ -699,12 +523,7 @@ void frmIP::showStoredRow(int r, const QString& zone) {
         QStringLiteral("select feerate.*,discountname from feerate,discount where feerate.discountid=discount.discountid "
                        "and feerateid=? and zonecode=?"),
         {m_IPFeeRateID, zone});
-    if (rs.eof()) {
-        fgFeerate->setTextMatrix(r, 0, zone);
-        return;
-    }
-    const QStringList cells = FeeRateRowText(rs).split(QChar(9));
-    for (int c = 0; c < cells.size(); ++c) fgFeerate->setTextMatrix(r, c, cells[c]);
+    FeeRateGridForm::showStoredRow(r, rs, zone);
 }
 
 // ------------------------------------------------------------------ grid commands
@@ -718,27 +537,10 @@ void frmIP::cmdFeerate_Click(int index) {
     if (ModGeneral::CheckRight(kRight, ModGeneral::kRightMessage)) return;
     int c1 = 0, c2 = 0;
     switch (index) {
-    case 0: {   // 增加: a copy of the last row, waiting for its zone code
+    case 0:   // 增加: a copy of the last row, waiting for its zone code
         if (EditorVisible()) return;
-        const int above = fgFeerate->Rows() - 1;
-        fgFeerate->setRedraw(false);
-        fgFeerate->AddItem(QString());
-        const int r = fgFeerate->Rows() - 1;
-        for (int c = 1; c < 13; ++c) fgFeerate->setTextMatrix(r, c, fgFeerate->TextMatrix(above, c));
-        fgFeerate->setRedraw(true);
-        fgFeerate->setRow(r);
-        fgFeerate->setRowSel(r);
-        fgFeerate->setCol(0);
-        fgFeerate->setColSel(0);
-        fgFeerate->setTopRow(r);
-        GridEditCol = 0;
-        setFieldEnter(txtModify);
-        if (!txtModify->isHidden()) {
-            txtModify->setText(ModGeneral::NextNumStr(fgFeerate->TextMatrix(above, 0)));
-            ModGeneral::SelectAllText(txtModify);
-        }
+        addRow();
         break;
-    }
     case 1: {   // 删除 the selected rows, the default row kept
         txtModify->hide();
         cboModify->hide();
@@ -770,34 +572,9 @@ void frmIP::cmdFeerate_Click(int index) {
         loadFindList();
         break;
     }
-    case 2: {   // 查找 a zone code or place name of this rate type
-        m_FindText = frmFeeFind::instance().Find(QStringLiteral("请输入要查找的地区代号或地名:"), m_FindText);
-        if (m_FindText.isEmpty()) return;
-        const int n = m_FindRows.size();
-        if (n == 0) return;
-        const QRegularExpression rx = WildcardPattern(m_FindText);
-        int hit = -1;
-        for (int k = 1; k <= n && hit < 0; ++k) {
-            const int i = ((m_FindPos + k) % n + n) % n;
-            if (rx.match(m_FindRows[i].zone).hasMatch() || rx.match(m_FindRows[i].summary).hasMatch()) hit = i;
-        }
-        if (hit < 0) return;
-        m_FindPos = hit;
-        const FindRow f = m_FindRows[hit];
-        if (f.type != SSTab1->currentIndex() && f.type >= 0 && f.type < SSTab1->count()) SSTab1->setCurrentIndex(f.type);
-        fgFeerate->setRedraw(false);
-        for (int r = 1; r < fgFeerate->Rows(); ++r) {
-            if (fgFeerate->TextMatrix(r, 0) != f.zone) continue;
-            fgFeerate->setTopRow(r);
-            fgFeerate->setRow(r);
-            fgFeerate->setCol(0);
-            fgFeerate->setRowSel(r);
-            fgFeerate->setColSel(fgFeerate->Cols() - 1);
-            break;
-        }
-        fgFeerate->setRedraw(true);
+    case 2:   // 查找 a zone code or place name of this rate type
+        findNext();
         break;
-    }
     case 3: {   // 打印
         const QTreeWidgetItem* n = tvwIP->currentItem();
         const QString type = n && keyOf(n) == QStringLiteral("K%1").arg(m_IPFeeRateID) ? n->text(0) : txtIPFeerate[0]->text();
@@ -1029,38 +806,9 @@ void frmIP::writeHead(bool isNew, const QString& oldHead) {
 // ------------------------------------------------------------------ events
 
 bool frmIP::eventFilter(QObject* o, QEvent* e) {
-    if (o == fgFeerate->viewport()) {
-        if (e->type() == QEvent::MouseButtonPress) {
-            auto* me = static_cast<QMouseEvent*>(e);
-            if (EditorVisible()) return true;
-            if (me->button() == Qt::RightButton) {
-                // The selection stays as it is: a right click edits it.
-                fgFeerate_MouseDown(2);
-                return true;
-            }
-        } else if (e->type() == QEvent::MouseButtonDblClick) {
-            fgFeerate_DblClick();
-            return true;
-        }
-    } else if (o == fgFeerate && e->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(e)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            fgFeerate_KeyDown(key);
-            return true;
-        }
-    } else if (o == txtModify) {
-        if (e->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent*>(e)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-                txtModify_LostFocus();
-                return true;
-            }
-        } else if (e->type() == QEvent::FocusOut) {
-            txtModify_LostFocus();
-        }
-    } else if (o == cboModify && e->type() == QEvent::FocusOut) {
-        if (!cboModify->view()->isVisible()) cboModify_Commit();
-    } else if (auto* edit = qobject_cast<QLineEdit*>(o)) {
+    // The grid and its editors are the shared editing's; the head fields are this window's.
+    auto* edit = qobject_cast<QLineEdit*>(o);
+    if (edit && edit != txtModify) {
         const int link = txtLink.indexOf(edit);
         if (e->type() == QEvent::FocusIn) {
             ModGeneral::SelectAllText(edit);
@@ -1075,13 +823,7 @@ bool frmIP::eventFilter(QObject* o, QEvent* e) {
                 return true;
         }
     }
-    return QWidget::eventFilter(o, e);
-}
-
-void frmIP::resizeEvent(QResizeEvent* e) {
-    QWidget::resizeEvent(e);
-    txtModify->hide();
-    cboModify->hide();
+    return FeeRateGridForm::eventFilter(o, e);
 }
 
 void frmIP::Form_Unload() {
@@ -1097,8 +839,7 @@ void frmIP::Form_Unload() {
 
 void frmIP::closeEvent(QCloseEvent* e) {
     // A pending cell edit is committed as leaving the editor does.
-    if (!txtModify->isHidden()) txtModify_LostFocus();
-    if (!cboModify->isHidden()) cboModify_Commit();
+    commitPending();
     // A pending head edit is saved; input it cannot save keeps the window open.
     if (m_IPHeadModified && saveHead(false) == SaveResult::BadInput) {
         e->ignore();

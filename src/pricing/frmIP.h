@@ -5,7 +5,7 @@
 // access fee. Closing it saves a pending head edit and reopens rsFeeRate and
 // rsIPHead, so the pricing charges the edited tariffs from then on, and gives
 // the screen back to the console.
-#include "platform/FlexGrid.h"
+#include "pricing/TariffEdit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,7 +20,7 @@
 
 namespace pricing {
 
-class frmIP : public QWidget {
+class frmIP : public FeeRateGridForm {
     Q_OBJECT
 public:
     static frmIP& instance();
@@ -45,13 +45,6 @@ public:
     // ---- the fee-rate grid ----
     void SSTab1_Click();
     void cmdFeerate_Click(int index);   // 0 增加, 1 删除, 2 查找, 3 打印, 4 关闭
-    void fgFeerate_DblClick();
-    void fgFeerate_MouseDown(int button);
-    void fgFeerate_KeyDown(int key);
-    void setFieldEnter(QWidget* editor);
-    void txtModify_LostFocus();
-    void cboModify_Commit();
-    bool EditorVisible() const;
 
     // ---- IP heads ----
     void tvwIPHead_Click();
@@ -83,17 +76,17 @@ public:
     QVector<QPushButton*> cmdIPHead;    // 0 增加, 1 保存, 2 删除
 
     QGroupBox* fraFeerate = nullptr;
-    QTabBar* SSTab1 = nullptr;
-    platform::FlexGrid* fgFeerate = nullptr;
-    QWidget* FraCmd = nullptr;
-    QVector<QPushButton*> cmdFeerate;   // 增加 删除 查找 打印 (in FraCmd), 关闭
-    QLineEdit* txtModify = nullptr;
-    QComboBox* cboModify = nullptr;
+    QWidget* FraCmd = nullptr;   // 增加 删除 查找 打印 of cmdFeerate; 关闭 sits on the window
 
 protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* o, QEvent* e) override;
-    void resizeEvent(QResizeEvent* e) override;
+    bool gridEditable() const override;
+    void setFieldValue(QWidget* editor, const QString& text) override;
+    QVariant zoneOwner(const QString& zone) const override;
+    QString categoryName(int type) const override;
+    void storeZone(int r, const QString& zone) override;
+    void reloadAfterFailure(bool fromText) override;
 
 private:
     frmIP();
@@ -102,12 +95,6 @@ private:
     void buildFeeFrame();
 
     // Grid editing.
-    bool rowOneProtected() const;
-    void GetSelectArr(bool bDiscount);
-    void setFieldValue(QWidget* editor, const QString& text);
-    void zoneCommit();
-    void refuseZone(const QString& message, int r);
-    void insertRow(int r, const QString& zone);
     void renameZone(int r, const QString& zone);
     void showStoredRow(int r, const QString& zone);
     void loadFindList();
@@ -125,14 +112,6 @@ private:
 
     qint32 m_IPFeeRateID = -1;
     int m_Tab = 0;   // the category the grid shows
-    QString m_FindText;
-    struct FindRow {
-        QString zone, summary;
-        int type;
-    };
-    QVector<FindRow> m_FindRows;   // rates of the current type by category, then numeric zone
-    int m_FindPos = -1;
-    bool m_Committing = false;
 
     QString m_IPHead;
     bool m_IPHeadModified = false;
