@@ -103,6 +103,15 @@ GridValue FeeGridValue(const QString& title, const QString& typed) {
     return v;
 }
 
+bool CommitsEditor(const QEvent* e, bool& eat) {
+    eat = false;
+    if (e->type() == QEvent::FocusOut) return true;
+    if (e->type() != QEvent::KeyPress) return false;
+    const int key = static_cast<const QKeyEvent*>(e)->key();
+    eat = key == Qt::Key_Return || key == Qt::Key_Enter;
+    return eat;
+}
+
 QString FeeRateColumn(int gridCol) {
     static const char* const cols[] = {"zonecode", "summary",  "firsttime",    "firstprice",   "pertime",
                                        "perprice", "extrafee", "extrarate",    "poundage",     "poundagerate",
@@ -386,6 +395,25 @@ void FeeRateGridForm::addRow() {
     }
 }
 
+int FeeRateGridForm::rowsToDelete() {
+    txtModify->hide();
+    cboModify->hide();
+    int c1 = 0, c2 = 0;
+    ModGeneral::GetGridSel(*fgFeerate, false, c1, c2);
+    if (GridSelFirst < 1) GridSelFirst = 1;
+    if (GridSelFirst == 1 && rowOneProtected()) GridSelFirst = 2;
+    return qMin<int>(GridSelLast, fgFeerate->Rows() - 1);
+}
+
+void FeeRateGridForm::dropRow(int r) {
+    if (fgFeerate->Rows() > 2) {
+        fgFeerate->RemoveItem(r);
+    } else {
+        // The tab keeps one data row; it no longer shows a stored rate.
+        for (int c = 0; c < fgFeerate->Cols(); ++c) fgFeerate->setTextMatrix(r, c, QString());
+    }
+}
+
 void FeeRateGridForm::findNext() {
     m_FindText = frmFeeFind::instance().Find(QStringLiteral("请输入要查找的地区代号或地名:"), m_FindText);
     if (m_FindText.isEmpty()) return;
@@ -436,14 +464,10 @@ bool FeeRateGridForm::eventFilter(QObject* o, QEvent* e) {
             return true;
         }
     } else if (o == txtModify) {
-        if (e->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent*>(e)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-                txtModify_LostFocus();
-                return true;
-            }
-        } else if (e->type() == QEvent::FocusOut) {
+        bool eat = false;
+        if (CommitsEditor(e, eat)) {
             txtModify_LostFocus();
+            if (eat) return true;
         }
     } else if (o == cboModify && e->type() == QEvent::FocusOut) {
         if (!cboModify->view()->isVisible()) cboModify_Commit();

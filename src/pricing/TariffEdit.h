@@ -48,6 +48,10 @@ struct GridValue {
 // percents); any other title keeps the text as typed.
 GridValue FeeGridValue(const QString& title, const QString& typed);
 
+// Whether an event on an in-place text editor commits its text: Return or
+// Enter (`eat`: the key goes no further) or the focus leaving it.
+bool CommitsEditor(const QEvent* e, bool& eat);
+
 // The table column under each of the 13 grid columns.
 QString FeeRateColumn(int gridCol);
 
@@ -112,6 +116,11 @@ protected:
     void zoneCommit();
     // 增加: a copy of the last row, waiting for its zone code.
     void addRow();
+    // 删除: the editors closed and the selected rows from GridSelFirst, the
+    // default row kept; the last row to delete.
+    int rowsToDelete();
+    // A deleted rate's row leaves the grid; the last data row stays, emptied.
+    void dropRow(int r);
     // 查找: the next rate whose zone code or place name matches what the
     // operator asks for, its tab shown and its row selected.
     void findNext();

@@ -6,6 +6,7 @@
 #include "core/OpLog.h"
 #include "platform/Db.h"
 #include "platform/Prompts.h"
+#include "pricing/TariffEdit.h"
 
 #include <QCloseEvent>
 #include <QDate>
@@ -602,16 +603,10 @@ bool frmDiscount::eventFilter(QObject* o, QEvent* e) {
             }
         }
     }
-    if (o == txtModify) {
-        if (e->type() == QEvent::KeyPress) {
-            const int key = static_cast<QKeyEvent*>(e)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-                txtModify_LostFocus();
-                return true;
-            }
-        } else if (e->type() == QEvent::FocusOut) {
-            txtModify_LostFocus();
-        }
+    bool eat = false;
+    if (o == txtModify && CommitsEditor(e, eat)) {
+        txtModify_LostFocus();
+        if (eat) return true;
     }
     return QWidget::eventFilter(o, e);
 }

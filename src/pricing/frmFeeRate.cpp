@@ -155,29 +155,18 @@ void frmFeeRate::cmdFeerate_Click(int index) {
         return;
     }
     if (ModGeneral::CheckRight(kRight, ModGeneral::kRightMessage)) return;
-    int c1 = 0, c2 = 0;
     switch (index) {
     case 0:   // 增加: a copy of the last row, waiting for its zone code
         addRow();
         break;
     case 1: {   // 删除
-        txtModify->hide();
-        cboModify->hide();
-        ModGeneral::GetGridSel(*fgFeerate, false, c1, c2);
-        if (GridSelFirst < 1) GridSelFirst = 1;
-        if (GridSelFirst == 1 && rowOneProtected()) GridSelFirst = 2;
-        for (int r = qMin<int>(GridSelLast, fgFeerate->Rows() - 1); r >= GridSelFirst; --r) {
+        for (int r = rowsToDelete(); r >= GridSelFirst; --r) {
             const QString zone = fgFeerate->TextMatrix(r, 0);
             if (!zone.isEmpty())
                 dbSwitch.execute(
                     QStringLiteral("delete from feerate where feerateid=0 and zonecode=? and feeratetype=?"),
                     {zone, tab()});
-            if (fgFeerate->Rows() > 2) {
-                fgFeerate->RemoveItem(r);
-            } else {
-                // The tab keeps one data row; it no longer shows a stored rate.
-                for (int c = 0; c < fgFeerate->Cols(); ++c) fgFeerate->setTextMatrix(r, c, QString());
-            }
+            dropRow(r);
         }
         loadFindList();
         break;

@@ -535,19 +535,13 @@ void frmIP::cmdFeerate_Click(int index) {
     }
     if (index < 0 || index > 4 || m_IPFeeRateID <= 0) return;
     if (ModGeneral::CheckRight(kRight, ModGeneral::kRightMessage)) return;
-    int c1 = 0, c2 = 0;
     switch (index) {
     case 0:   // 增加: a copy of the last row, waiting for its zone code
         if (EditorVisible()) return;
         addRow();
         break;
     case 1: {   // 删除 the selected rows, the default row kept
-        txtModify->hide();
-        cboModify->hide();
-        ModGeneral::GetGridSel(*fgFeerate, false, c1, c2);
-        if (GridSelFirst < 1) GridSelFirst = 1;
-        if (GridSelFirst == 1 && rowOneProtected()) GridSelFirst = 2;
-        const int last = qMin<int>(GridSelLast, fgFeerate->Rows() - 1);
+        const int last = rowsToDelete();
         try {
             platform::Transaction tx(dbSwitch);
             for (int r = last; r >= GridSelFirst; --r) {
@@ -561,14 +555,7 @@ void frmIP::cmdFeerate_Click(int index) {
             say(QStringLiteral("删除失败: ") + e.text());
             return;
         }
-        for (int r = last; r >= GridSelFirst; --r) {
-            if (fgFeerate->Rows() > 2) {
-                fgFeerate->RemoveItem(r);
-            } else {
-                // The tab keeps one data row; it no longer shows a stored rate.
-                for (int c = 0; c < fgFeerate->Cols(); ++c) fgFeerate->setTextMatrix(r, c, QString());
-            }
-        }
+        for (int r = last; r >= GridSelFirst; --r) dropRow(r);
         loadFindList();
         break;
     }
