@@ -110,7 +110,7 @@ TEST(StationProcess, TruncatedCallFileIsRestoredWithTheCallsItStillHoldsOrLeftAs
         testsupport::StationDir dir;
         makeSwitchCopy(dir);
         const QString cur = dir.file("PhoneCur.mdb");
-        if (withCopy) ASSERT_TRUE(QFile::copy(cur, cur + ".bak"));
+        if (withCopy) { ASSERT_TRUE(QFile::copy(cur, cur + ".bak")); }
         {
             platform::Database db = platform::Database::open(cur);
             platform::Transaction tx(db);
