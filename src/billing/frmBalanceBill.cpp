@@ -14,7 +14,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QScreen>
 #include <QTimer>
@@ -27,17 +26,6 @@ namespace {
 
 std::unique_ptr<frmBalanceBill> g_instance;
 bool g_fromConsole = false;
-
-const QString kDateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-const QString kStoredFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss");
-
-QDateTime storedDate(const QString& text) {
-    QDateTime t = QDateTime::fromString(text.trimmed(), kStoredFormat);
-    if (!t.isValid()) t = platform::parseDate(text);
-    return t;
-}
-
-QString keyOf(const QTreeWidgetItem* it) { return it->data(0, Qt::UserRole).toString(); }
 
 }  // namespace
 
@@ -69,26 +57,12 @@ void frmBalanceBill::SettleUser(qint64 userId) {
     unload();
 }
 
-frmBalanceBill::frmBalanceBill(QWidget* parent) : QWidget(parent, Qt::Window) {
+frmBalanceBill::frmBalanceBill(QWidget* parent) : ObjectPickerWindow(parent, false) {
     setObjectName(QStringLiteral("frmBalanceBill"));
     setWindowTitle(QStringLiteral("用户结算"));
     setAttribute(Qt::WA_DeleteOnClose, false);
 
-    auto* objBox = new QGroupBox(QStringLiteral("结算对象"), this);
-    auto* objLay = new QVBoxLayout(objBox);
-    auto* optRow = new QHBoxLayout;
-    for (const QString& c : {QStringLiteral("用户"), QStringLiteral("部门")}) {
-        auto* o = new QRadioButton(c, objBox);
-        optRow->addWidget(o);
-        optOBJ << o;
-    }
-    objLay->addLayout(optRow);
-    lvObj = new QTreeWidget(objBox);
-    lvObj->setColumnCount(1);
-    lvObj->setRootIsDecorated(false);
-    lvObj->header()->setSectionsClickable(true);
-    lvObj->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    objLay->addWidget(lvObj);
+    QGroupBox* objBox = makeObjectBox(QStringLiteral("结算对象"), {QStringLiteral("用户"), QStringLiteral("部门")});
 
     auto* typeBox = new QGroupBox(QStringLiteral("话单类型"), this);
     auto* typeLay = new QGridLayout(typeBox);
@@ -109,14 +83,7 @@ frmBalanceBill::frmBalanceBill(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     auto* timeBox = new QGroupBox(QStringLiteral("时间范围"), this);
     auto* timeLay = new QGridLayout(timeBox);
-    chkLast = new QCheckBox(QStringLiteral("使用上次结算时间"), timeBox);
-    chkNow = new QCheckBox(QStringLiteral("使用当前时间"), timeBox);
-    DTPStart = new QDateTimeEdit(timeBox);
-    DTPEnd = new QDateTimeEdit(timeBox);
-    for (QDateTimeEdit* d : {DTPStart, DTPEnd}) {
-        d->setDisplayFormat(kDateFormat);
-        d->setCalendarPopup(true);
-    }
+    makePeriod(timeBox);
     timeLay->addWidget(chkLast, 0, 0);
     timeLay->addWidget(chkNow, 0, 1);
     timeLay->addWidget(new QLabel(QStringLiteral("起始时间"), timeBox), 1, 0);
@@ -187,9 +154,9 @@ frmBalanceBill::frmBalanceBill(QWidget* parent) : QWidget(parent, Qt::Window) {
     txtPayDay->setText(ModSwitch::GetVariant(QStringLiteral("txtPayDay"), QString()));
     txtPayDay_LostFocus();
     const QDateTime now = platform::Now();
-    m_Start = storedDate(ModSwitch::GetVariant(QStringLiteral("frmPayBT"), QString()));
+    m_Start = billing::StoredPeriodDate(ModSwitch::GetVariant(QStringLiteral("frmPayBT"), QString()));
     if (!m_Start.isValid()) m_Start = QDateTime(now.date().addDays(-1), QTime(0, 0));
-    m_End = storedDate(ModSwitch::GetVariant(QStringLiteral("frmPayET"), QString()));
+    m_End = billing::StoredPeriodDate(ModSwitch::GetVariant(QStringLiteral("frmPayET"), QString()));
     if (!m_End.isValid()) m_End = QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
     showStart(m_Start);
     showEnd(m_End);
@@ -199,18 +166,7 @@ frmBalanceBill::frmBalanceBill(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     connect(optOBJ[0], &QRadioButton::clicked, this, [this] { optOBJ_Click(0); });
     connect(optOBJ[1], &QRadioButton::clicked, this, [this] { optOBJ_Click(1); });
-    connect(chkLast, &QCheckBox::clicked, this, [this] { chkLast_Click(); });
-    connect(chkNow, &QCheckBox::clicked, this, [this] { chkNow_Click(); });
-    connect(DTPStart, &QDateTimeEdit::dateTimeChanged, this, [this](const QDateTime& t) {
-        if (!m_Filling && !chkLast->isChecked()) m_Start = t;
-    });
-    connect(DTPEnd, &QDateTimeEdit::dateTimeChanged, this, [this](const QDateTime& t) {
-        if (!m_Filling && !chkNow->isChecked()) m_End = t;
-    });
-    connect(lvObj, &QTreeWidget::itemChanged, this, [this] {
-        if (!m_Filling) lvObj_ItemCheck();
-    });
-    connect(lvObj->header(), &QHeaderView::sectionClicked, this, [this] { lvObj_ColumnClick(); });
+    connectPicker();
     connect(txtPayDay, &QLineEdit::editingFinished, this, [this] { txtPayDay_LostFocus(); });
     connect(cmdClose, &QPushButton::clicked, this, [this] { close(); });
     resize(760, 560);
@@ -218,66 +174,30 @@ frmBalanceBill::frmBalanceBill(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 frmBalanceBill::~frmBalanceBill() = default;
 
-void frmBalanceBill::showStart(const QDateTime& t) {
-    m_Filling = true;
-    DTPStart->setDateTime(t);
-    m_Filling = false;
-}
-void frmBalanceBill::showEnd(const QDateTime& t) {
-    m_Filling = true;
-    DTPEnd->setDateTime(t);
-    m_Filling = false;
-}
-
 void frmBalanceBill::optOBJ_Click(int index) {
-    m_Obj = index;
-    m_Filling = true;
-    lvObj->clear();
-    lvObj->setHeaderLabels({optOBJ[index]->text()});
-    QList<QTreeWidgetItem*> items;
-    try {
-        if (index == 0) {
-            Recordset rs = dbSwitch.query(QStringLiteral("SELECT userid, username FROM user ORDER BY username"));
-            for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-                auto* it = new QTreeWidgetItem({rs.str(QStringLiteral("username"))});
-                it->setData(0, Qt::UserRole, QStringLiteral("K%1").arg(rs.lng(QStringLiteral("userid"))));
-                items << it;
+    listObjects(
+        index,
+        [index](QList<QTreeWidgetItem*>& items) {
+            try {
+                if (index == 0) {
+                    Recordset rs = dbSwitch.query(QStringLiteral("SELECT userid, username FROM user ORDER BY username"));
+                    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+                        auto* it = new QTreeWidgetItem({rs.str(QStringLiteral("username"))});
+                        it->setData(0, Qt::UserRole, QStringLiteral("K%1").arg(rs.lng(QStringLiteral("userid"))));
+                        items << it;
+                    }
+                } else {
+                    Recordset rs = dbSwitch.query(QStringLiteral("SELECT deptname FROM user GROUP BY deptname"));
+                    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+                        auto* it = new QTreeWidgetItem({rs.str(QStringLiteral("deptname"))});
+                        it->setData(0, Qt::UserRole, QStringLiteral("K") + rs.str(QStringLiteral("deptname")));
+                        items << it;
+                    }
+                }
+            } catch (const platform::DbError&) {
             }
-        } else {
-            Recordset rs = dbSwitch.query(QStringLiteral("SELECT deptname FROM user GROUP BY deptname"));
-            for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-                auto* it = new QTreeWidgetItem({rs.str(QStringLiteral("deptname"))});
-                it->setData(0, Qt::UserRole, QStringLiteral("K") + rs.str(QStringLiteral("deptname")));
-                items << it;
-            }
-        }
-    } catch (const platform::DbError&) {
-    }
-    std::stable_sort(items.begin(), items.end(),
-                     [](QTreeWidgetItem* a, QTreeWidgetItem* b) { return a->text(0) < b->text(0); });
-    QList<QPair<QString, QString>> head{{QStringLiteral("全部") + optOBJ[index]->text(), QStringLiteral("ALL")}};
-    if (index == 0)
-        head << qMakePair(QStringLiteral("押金用户"), QStringLiteral("Deposit"))
-             << qMakePair(QStringLiteral("按月用户"), QStringLiteral("Monthly"))
-             << qMakePair(QStringLiteral("不结算用户"), QStringLiteral("Free"));
-    for (int i = head.size() - 1; i >= 0; --i) {
-        auto* it = new QTreeWidgetItem({head[i].first});
-        it->setData(0, Qt::UserRole, head[i].second);
-        items.prepend(it);
-    }
-    for (QTreeWidgetItem* it : items) {
-        it->setFlags(it->flags() | Qt::ItemIsUserCheckable);
-        it->setCheckState(0, Qt::Unchecked);
-    }
-    lvObj->addTopLevelItems(items);
-    m_Filling = false;
-    SetUncheckLast();
-}
-
-QTreeWidgetItem* frmBalanceBill::itemByKey(const QString& key) const {
-    for (int i = 0; i < lvObj->topLevelItemCount(); ++i)
-        if (keyOf(lvObj->topLevelItem(i)) == key) return lvObj->topLevelItem(i);
-    return nullptr;
+        },
+        false);
 }
 
 void frmBalanceBill::removeItem(const QString& key) {
@@ -303,10 +223,10 @@ bool frmBalanceBill::GetSelectObject(QList<qint64>& users, bool& all) {
         if (m_Obj == 0 && i <= 3) {
             rs = dbSwitch.query(QStringLiteral("SELECT userid FROM user WHERE balancemode=?"), {i - 1});
         } else if (m_Obj == 0) {
-            users << keyOf(it).mid(1).toLongLong();
+            users << billing::PickerKey(it).mid(1).toLongLong();
             continue;
         } else {
-            rs = dbSwitch.query(QStringLiteral("SELECT userid FROM user WHERE deptname=?"), {keyOf(it).mid(1)});
+            rs = dbSwitch.query(QStringLiteral("SELECT userid FROM user WHERE deptname=?"), {billing::PickerKey(it).mid(1)});
         }
         for (rs.moveFirst(); !rs.eof(); rs.moveNext()) users << rs.lng(QStringLiteral("userid"));
     }
@@ -323,74 +243,6 @@ QList<int> frmBalanceBill::GetBillType() const {
     for (int k = 0; k < 10; ++k)
         if (chkType[k]->isChecked()) out << k;
     return out;
-}
-
-void frmBalanceBill::SetUncheckLast() {
-    DTPStart->setEnabled(true);
-    if (chkLast->isChecked()) {
-        chkLast->setChecked(false);
-        showStart(m_Start);
-    }
-    chkLast->setEnabled(false);
-    m_SelUser = -1;
-}
-
-void frmBalanceBill::chkLast_Click() {
-    // The last settlement date belongs to one user: without one, nothing to show.
-    if (chkLast->isChecked() && m_SelUser < 0) {
-        chkLast->setChecked(false);
-        return;
-    }
-    DTPStart->setEnabled(!chkLast->isChecked());
-    if (!chkLast->isChecked()) {
-        showStart(m_Start);
-        return;
-    }
-    try {
-        const QDateTime last = platform::parseDate(
-            dbSwitch.scalar(QStringLiteral("SELECT lastdate FROM user WHERE userid=?"), {m_SelUser}));
-        // An empty last date keeps the start shown.
-        if (last.isValid()) showStart(last);
-    } catch (const platform::DbError&) {
-    }
-}
-
-void frmBalanceBill::chkNow_Click() {
-    DTPEnd->setEnabled(!chkNow->isChecked());
-    if (chkNow->isChecked()) {
-        const QDateTime now = platform::Now();
-        showEnd(QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second())));
-    } else {
-        showEnd(m_End);
-    }
-}
-
-void frmBalanceBill::lvObj_ItemCheck() {
-    SetUncheckLast();
-    if (m_Obj != 0) return;
-    const int n = lvObj->topLevelItemCount();
-    for (int i = 0; i < qMin(4, n); ++i)
-        if (lvObj->topLevelItem(i)->checkState(0) == Qt::Checked) return;
-    QTreeWidgetItem* one = nullptr;
-    for (int i = 4; i < n; ++i) {
-        if (lvObj->topLevelItem(i)->checkState(0) != Qt::Checked) continue;
-        if (one) return;
-        one = lvObj->topLevelItem(i);
-    }
-    if (!one) return;
-    m_SelUser = keyOf(one).mid(1).toLongLong();
-    chkLast->setEnabled(true);
-    chkLast->setChecked(true);
-    chkLast_Click();
-}
-
-void frmBalanceBill::lvObj_ColumnClick() {
-    m_Filling = true;
-    for (int i = 0; i < lvObj->topLevelItemCount(); ++i)
-        lvObj->topLevelItem(i)->setCheckState(0, m_CheckAll ? Qt::Checked : Qt::Unchecked);
-    m_Filling = false;
-    m_CheckAll = !m_CheckAll;
-    lvObj_ItemCheck();
 }
 
 void frmBalanceBill::txtPayDay_LostFocus() {
@@ -487,8 +339,8 @@ void frmBalanceBill::Form_Unload() {
     if (m_Unloaded) return;
     m_Unloaded = true;
     try {
-        ModSwitch::SetVariant(QStringLiteral("frmPayBT"), m_Start.toString(kStoredFormat));
-        ModSwitch::SetVariant(QStringLiteral("frmPayET"), m_End.toString(kStoredFormat));
+        ModSwitch::SetVariant(QStringLiteral("frmPayBT"), m_Start.toString(billing::kPeriodStoredFormat));
+        ModSwitch::SetVariant(QStringLiteral("frmPayET"), m_End.toString(billing::kPeriodStoredFormat));
         ModSwitch::SetVariant(QStringLiteral("OptCL"), QString::number(AfterAction()));
     } catch (const platform::DbError&) {
     }

@@ -3,6 +3,7 @@
 // groups by settlement kind), the call categories, the shortest call counted,
 // the period, the monthly users' pay day, the action after payment and the
 // statement's columns. Its four buttons run the settlement engine.
+#include "billing/ObjectPicker.h"
 #include "billing/Settlement.h"
 
 #include <QCheckBox>
@@ -15,7 +16,7 @@
 #include <QVector>
 #include <QWidget>
 
-class frmBalanceBill : public QWidget {
+class frmBalanceBill : public billing::ObjectPickerWindow {
     Q_OBJECT
 public:
     static frmBalanceBill& instance();
@@ -34,17 +35,11 @@ public:
     // False when nothing is checked.
     bool GetSelectObject(QList<qint64>& users, bool& all);
     QList<int> GetBillType() const;
-    void SetUncheckLast();
-    void chkLast_Click();
-    void chkNow_Click();
-    void lvObj_ItemCheck();
-    void lvObj_ColumnClick();
     void txtPayDay_LostFocus();
     void cmdBalance_Click(int index);
     // Settles one user silently; true when every statement row totals zero.
     bool CheckZHClear(qint64 userId);
 
-    QTreeWidgetItem* itemByKey(const QString& key) const;
     void removeItem(const QString& key);
     int PayDay() const;
     int AfterAction() const;   // the checked optCL
@@ -52,19 +47,11 @@ public:
     bool DetailShown() const { return chkDetailFee->isChecked(); }
     bool TypesShown() const { return chkBillTypeFee->isChecked(); }
     qint64 SelectedUser() const { return m_SelUser; }
-    QDateTime ManualStart() const { return m_Start; }
-    QDateTime ManualEnd() const { return m_End; }
     // The last run's result (its lines and error).
     const billing::SettleResult& LastRun() const { return m_Last; }
 
-    QVector<QRadioButton*> optOBJ;
-    QTreeWidget* lvObj = nullptr;
     QVector<QCheckBox*> chkType;
     QTimeEdit* DTPMin = nullptr;
-    QCheckBox* chkLast = nullptr;
-    QCheckBox* chkNow = nullptr;
-    QDateTimeEdit* DTPStart = nullptr;
-    QDateTimeEdit* DTPEnd = nullptr;
     QLineEdit* txtPayDay = nullptr;
     QCheckBox* chkForce = nullptr;
     QVector<QRadioButton*> optCL;
@@ -83,15 +70,8 @@ protected:
 private:
     explicit frmBalanceBill(QWidget* parent = nullptr);
     void Form_Unload();
-    void showStart(const QDateTime& t);
-    void showEnd(const QDateTime& t);
 
-    int m_Obj = 0;
-    qint64 m_SelUser = -1;
-    QDateTime m_Start, m_End;
-    bool m_CheckAll = true;   // the list's tag: the next header click checks all
     bool m_Silent = false;
-    bool m_Filling = false;
     bool m_Unloaded = false;
     billing::SettleResult m_Last;
 };

@@ -13,10 +13,8 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QVBoxLayout>
-#include <algorithm>
 #include <memory>
 
 using platform::Recordset;
@@ -25,20 +23,9 @@ namespace {
 
 std::unique_ptr<frmQueryBill> g_instance;
 
-const QString kDateFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-const QString kStoredFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss");
-
-QDateTime storedDate(const QString& text) {
-    QDateTime t = QDateTime::fromString(text.trimmed(), kStoredFormat);
-    if (!t.isValid()) t = platform::parseDate(text);
-    return t;
-}
-
 QDateTime toSecond(const QDateTime& t) {
     return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), t.time().second()));
 }
-
-QString keyOf(const QTreeWidgetItem* it) { return it->data(0, Qt::UserRole).toString(); }
 
 void giveConsoleBack() {
     if (core::Console* c = core::TheConsole()) {
@@ -75,27 +62,14 @@ void frmQueryBill::ShowFromConsole() {
     f.activateWindow();
 }
 
-frmQueryBill::frmQueryBill(QWidget* parent) : QWidget(parent, Qt::Window) {
+frmQueryBill::frmQueryBill(QWidget* parent) : ObjectPickerWindow(parent, true) {
     setObjectName(QStringLiteral("frmQueryBill"));
     setWindowTitle(QStringLiteral("话单查询"));
 
-    auto* objBox = new QGroupBox(QStringLiteral("查询对象"), this);
-    auto* objLay = new QVBoxLayout(objBox);
-    auto* optRow = new QHBoxLayout;
-    for (const char* c : {"用户", "部门", "帐号", "分机"}) {
-        auto* o = new QRadioButton(QString::fromUtf8(c), objBox);
-        optRow->addWidget(o);
-        optOBJ << o;
-    }
-    objLay->addLayout(optRow);
-    lvObj = new QTreeWidget(objBox);
-    lvObj->setColumnCount(1);
-    lvObj->setRootIsDecorated(false);
-    lvObj->header()->setSectionsClickable(true);
-    lvObj->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    objLay->addWidget(lvObj);
+    QGroupBox* objBox = makeObjectBox(QStringLiteral("查询对象"), {QStringLiteral("用户"), QStringLiteral("部门"),
+                                                                QStringLiteral("帐号"), QStringLiteral("分机")});
     chkAccount = new QCheckBox(QStringLiteral("包括帐号"), objBox);
-    objLay->addWidget(chkAccount);
+    objBox->layout()->addWidget(chkAccount);
 
     auto* callBox = new QGroupBox(QStringLiteral("话单选择"), this);
     auto* callLay = new QHBoxLayout(callBox);
@@ -117,14 +91,7 @@ frmQueryBill::frmQueryBill(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     auto* timeBox = new QGroupBox(QStringLiteral("时间范围"), this);
     auto* timeLay = new QGridLayout(timeBox);
-    chkLast = new QCheckBox(QStringLiteral("使用上次结算时间"), timeBox);
-    chkNow = new QCheckBox(QStringLiteral("使用当前时间"), timeBox);
-    DTPStart = new QDateTimeEdit(timeBox);
-    DTPEnd = new QDateTimeEdit(timeBox);
-    for (QDateTimeEdit* d : {DTPStart, DTPEnd}) {
-        d->setDisplayFormat(kDateFormat);
-        d->setCalendarPopup(true);
-    }
+    makePeriod(timeBox);
     timeLay->addWidget(new QLabel(QStringLiteral("起始时间"), timeBox), 0, 0);
     timeLay->addWidget(DTPStart, 0, 1);
     timeLay->addWidget(chkLast, 0, 2);
@@ -186,9 +153,9 @@ frmQueryBill::frmQueryBill(QWidget* parent) : QWidget(parent, Qt::Window) {
     optOBJ[0]->setChecked(true);
     optOBJ_Click(0);
     const QDateTime now = toSecond(platform::Now());
-    m_Start = storedDate(ModSwitch::GetVariant(QStringLiteral("QueryBT"), QString()));
+    m_Start = billing::StoredPeriodDate(ModSwitch::GetVariant(QStringLiteral("QueryBT"), QString()));
     if (!m_Start.isValid()) m_Start = QDateTime(now.date().addDays(-1), QTime(0, 0));
-    m_End = storedDate(ModSwitch::GetVariant(QStringLiteral("QueryET"), QString()));
+    m_End = billing::StoredPeriodDate(ModSwitch::GetVariant(QStringLiteral("QueryET"), QString()));
     if (!m_End.isValid()) m_End = now;
     showStart(m_Start);
     showEnd(m_End);
@@ -197,18 +164,7 @@ frmQueryBill::frmQueryBill(QWidget* parent) : QWidget(parent, Qt::Window) {
 
     for (int k = 0; k < 4; ++k) connect(optOBJ[k], &QRadioButton::clicked, this, [this, k] { optOBJ_Click(k); });
     for (int k = 0; k < 3; ++k) connect(optCall[k], &QRadioButton::clicked, this, [this, k] { optCall_Click(k); });
-    connect(chkLast, &QCheckBox::clicked, this, [this] { chkLast_Click(); });
-    connect(chkNow, &QCheckBox::clicked, this, [this] { chkNow_Click(); });
-    connect(DTPStart, &QDateTimeEdit::dateTimeChanged, this, [this](const QDateTime& t) {
-        if (!m_Filling && !chkLast->isChecked()) m_Start = t;
-    });
-    connect(DTPEnd, &QDateTimeEdit::dateTimeChanged, this, [this](const QDateTime& t) {
-        if (!m_Filling && !chkNow->isChecked()) m_End = t;
-    });
-    connect(lvObj, &QTreeWidget::itemChanged, this, [this] {
-        if (!m_Filling) lvObj_ItemCheck();
-    });
-    connect(lvObj->header(), &QHeaderView::sectionClicked, this, [this] { lvObj_ColumnClick(); });
+    connectPicker();
     connect(txtCalled, &QLineEdit::textEdited, this, [this] { txtCalled_KeyUp(); });
     connect(cmdQuery, &QPushButton::clicked, this, [this] { cmdQuery_Click(); });
     connect(cmdClose, &QPushButton::clicked, this, [] { unload(); });
@@ -217,148 +173,40 @@ frmQueryBill::frmQueryBill(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 frmQueryBill::~frmQueryBill() = default;
 
-void frmQueryBill::showStart(const QDateTime& t) {
-    m_Filling = true;
-    DTPStart->setDateTime(t);
-    m_Filling = false;
-}
-void frmQueryBill::showEnd(const QDateTime& t) {
-    m_Filling = true;
-    DTPEnd->setDateTime(t);
-    m_Filling = false;
-}
-
 void frmQueryBill::optOBJ_Click(int k) {
-    m_Obj = k;
     m_CheckAll = true;
     chkAccount->setVisible(k == billing::kObjExtensions);
     chkAccount->setChecked(k != billing::kObjExtensions);
-    m_Filling = true;
-    lvObj->clear();
-    const QString cap = optOBJ[k]->text();
-    lvObj->setHeaderLabels({cap});
-    QList<QTreeWidgetItem*> items;
-    try {
-        static const char* const sql[4] = {
-            "SELECT userid, username FROM user ORDER BY username",
-            "SELECT deptname, deptname FROM user GROUP BY deptname",
-            "SELECT address, account FROM account WHERE account<>'FFFF' ORDER BY account",
-            "SELECT address, txhm FROM que_txhm"};
-        Recordset rs = dbSwitch.query(QString::fromLatin1(sql[k]));
-        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-            auto* it = new QTreeWidgetItem({rs.value(1).toString()});
-            it->setData(0, Qt::UserRole, QStringLiteral("K") + rs.value(0).toString());
-            items << it;
-        }
-    } catch (const platform::DbError& e) {
-        platform::MsgBox(QStringLiteral("查询错误:") + e.text(), platform::mbOKOnly, ModDefine::AppName);
-    }
-    std::stable_sort(items.begin(), items.end(),
-                     [](QTreeWidgetItem* a, QTreeWidgetItem* b) { return a->text(0) < b->text(0); });
-    QList<QPair<QString, QString>> head{{QStringLiteral("全部") + cap, QStringLiteral("ALL")}};
-    if (k == billing::kObjUsers)
-        head << qMakePair(QStringLiteral("押金用户"), QStringLiteral("Deposit"))
-             << qMakePair(QStringLiteral("按月用户"), QStringLiteral("Monthly"))
-             << qMakePair(QStringLiteral("不结算用户"), QStringLiteral("Free"));
-    for (int i = head.size() - 1; i >= 0; --i) {
-        auto* it = new QTreeWidgetItem({head[i].first});
-        it->setData(0, Qt::UserRole, head[i].second);
-        items.prepend(it);
-    }
-    auto* del = new QTreeWidgetItem({QStringLiteral("已删除") + cap});
-    del->setData(0, Qt::UserRole, QStringLiteral("Delete"));
-    items << del;
-    for (QTreeWidgetItem* it : items) {
-        it->setFlags(it->flags() | Qt::ItemIsUserCheckable);
-        it->setCheckState(0, Qt::Unchecked);
-    }
-    lvObj->addTopLevelItems(items);
-    m_Filling = false;
-    SetUncheckLast();
+    listObjects(
+        k,
+        [k](QList<QTreeWidgetItem*>& items) {
+            try {
+                static const char* const sql[4] = {
+                    "SELECT userid, username FROM user ORDER BY username",
+                    "SELECT deptname, deptname FROM user GROUP BY deptname",
+                    "SELECT address, account FROM account WHERE account<>'FFFF' ORDER BY account",
+                    "SELECT address, txhm FROM que_txhm"};
+                Recordset rs = dbSwitch.query(QString::fromLatin1(sql[k]));
+                for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+                    auto* it = new QTreeWidgetItem({rs.value(1).toString()});
+                    it->setData(0, Qt::UserRole, QStringLiteral("K") + rs.value(0).toString());
+                    items << it;
+                }
+            } catch (const platform::DbError& e) {
+                platform::MsgBox(QStringLiteral("查询错误:") + e.text(), platform::mbOKOnly, ModDefine::AppName);
+            }
+        },
+        true);
 }
 
 void frmQueryBill::optCall_Click(int k) {
     for (int i = 0; i < 11; ++i) chkType[i]->setChecked(k == 0 || (k == 1 ? i < 10 : i == 10));
 }
 
-QTreeWidgetItem* frmQueryBill::itemByKey(const QString& key) const {
-    for (int i = 0; i < lvObj->topLevelItemCount(); ++i)
-        if (keyOf(lvObj->topLevelItem(i)) == key) return lvObj->topLevelItem(i);
-    return nullptr;
-}
-
 QTreeWidgetItem* frmQueryBill::itemByText(const QString& text) const {
     for (int i = 0; i < lvObj->topLevelItemCount(); ++i)
         if (lvObj->topLevelItem(i)->text(0) == text) return lvObj->topLevelItem(i);
     return nullptr;
-}
-
-void frmQueryBill::SetUncheckLast() {
-    DTPStart->setEnabled(true);
-    if (chkLast->isChecked()) {
-        chkLast->setChecked(false);
-        showStart(m_Start);
-    }
-    chkLast->setEnabled(false);
-    m_SelUser = -1;
-}
-
-void frmQueryBill::lvObj_ItemCheck() {
-    SetUncheckLast();
-    if (m_Obj != billing::kObjUsers) return;
-    const int n = lvObj->topLevelItemCount();
-    for (int i = 0; i < qMin(4, n); ++i)
-        if (lvObj->topLevelItem(i)->checkState(0) == Qt::Checked) return;
-    QTreeWidgetItem* one = nullptr;
-    for (int i = 4; i < n; ++i) {
-        if (lvObj->topLevelItem(i)->checkState(0) != Qt::Checked) continue;
-        if (one) return;
-        one = lvObj->topLevelItem(i);
-    }
-    if (!one) return;
-    m_SelUser = keyOf(one) == QLatin1String("Delete") ? 0 : keyOf(one).mid(1).toLongLong();
-    chkLast->setEnabled(true);
-    chkLast->setChecked(true);
-    chkLast_Click();
-}
-
-void frmQueryBill::lvObj_ColumnClick() {
-    m_Filling = true;
-    for (int i = 0; i < lvObj->topLevelItemCount(); ++i)
-        lvObj->topLevelItem(i)->setCheckState(0, m_CheckAll ? Qt::Checked : Qt::Unchecked);
-    m_Filling = false;
-    m_CheckAll = !m_CheckAll;
-    lvObj_ItemCheck();
-}
-
-void frmQueryBill::chkLast_Click() {
-    if (chkLast->isChecked() && m_SelUser < 0) {
-        chkLast->setChecked(false);
-        return;
-    }
-    DTPStart->setEnabled(!chkLast->isChecked());
-    if (!chkLast->isChecked()) {
-        showStart(m_Start);
-        return;
-    }
-    m_Start = DTPStart->dateTime();
-    try {
-        const QDateTime last = platform::parseDate(
-            dbSwitch.scalar(QStringLiteral("SELECT lastdate FROM user WHERE userid=?"), {m_SelUser}));
-        // A user never settled keeps the start shown.
-        if (last.isValid()) showStart(last);
-    } catch (const platform::DbError&) {
-    }
-}
-
-void frmQueryBill::chkNow_Click() {
-    DTPEnd->setEnabled(!chkNow->isChecked());
-    if (chkNow->isChecked()) {
-        m_End = DTPEnd->dateTime();
-        showEnd(toSecond(platform::Now()));
-    } else {
-        showEnd(m_End);
-    }
 }
 
 void frmQueryBill::txtCalled_KeyUp() {
@@ -385,7 +233,7 @@ bool frmQueryBill::GetSelectObject(billing::BillCondition& cond) {
         QTreeWidgetItem* it = lvObj->topLevelItem(i);
         if (it->checkState(0) != Qt::Checked) continue;
         const QString text = it->text(0);
-        const QString key = keyOf(it);
+        const QString key = billing::PickerKey(it);
         if (key == QLatin1String("ALL")) {
             if (m_Obj == billing::kObjAccounts) cond.everyAccount = true;
             else cond.everyObject = true;
@@ -460,8 +308,8 @@ void frmQueryBill::Form_Unload() {
     if (m_Unloaded) return;
     m_Unloaded = true;
     try {
-        ModSwitch::SetVariant(QStringLiteral("QueryBT"), m_Start.toString(kStoredFormat));
-        ModSwitch::SetVariant(QStringLiteral("QueryET"), m_End.toString(kStoredFormat));
+        ModSwitch::SetVariant(QStringLiteral("QueryBT"), m_Start.toString(billing::kPeriodStoredFormat));
+        ModSwitch::SetVariant(QStringLiteral("QueryET"), m_End.toString(billing::kPeriodStoredFormat));
     } catch (const platform::DbError&) {
     }
     hide();

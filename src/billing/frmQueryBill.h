@@ -4,6 +4,7 @@
 // prefix, whether account calls count and how the result is sorted. It hands
 // the condition to the result window frmRecord.
 #include "billing/BillQuery.h"
+#include "billing/ObjectPicker.h"
 
 #include <QCheckBox>
 #include <QDateTimeEdit>
@@ -15,7 +16,7 @@
 #include <QVector>
 #include <QWidget>
 
-class frmQueryBill : public QWidget {
+class frmQueryBill : public billing::ObjectPickerWindow {
     Q_OBJECT
 public:
     static frmQueryBill& instance();
@@ -28,33 +29,19 @@ public:
     void optOBJ_Click(int k);
     void optCall_Click(int k);
     void optSort_Click(int k) { m_Sort = k; }
-    void lvObj_ItemCheck();
-    void lvObj_ColumnClick();
-    void chkLast_Click();
-    void chkNow_Click();
     void txtCalled_KeyUp();
-    void SetUncheckLast();
     // The object part of the condition from the ticked items; false when nothing usable is ticked.
     bool GetSelectObject(billing::BillCondition& cond);
     QList<int> GetBillType() const;
     void cmdQuery_Click();
 
-    QTreeWidgetItem* itemByKey(const QString& key) const;
     QTreeWidgetItem* itemByText(const QString& text) const;
     int ObjectKind() const { return m_Obj; }
     int SortKey() const { return m_Sort; }
-    QDateTime ManualStart() const { return m_Start; }
-    QDateTime ManualEnd() const { return m_End; }
 
-    QVector<QRadioButton*> optOBJ;
-    QTreeWidget* lvObj = nullptr;
     QCheckBox* chkAccount = nullptr;
     QVector<QRadioButton*> optCall;
     QVector<QCheckBox*> chkType;
-    QDateTimeEdit* DTPStart = nullptr;
-    QDateTimeEdit* DTPEnd = nullptr;
-    QCheckBox* chkLast = nullptr;
-    QCheckBox* chkNow = nullptr;
     QTimeEdit* DTPMin = nullptr;
     QTimeEdit* DTPMax = nullptr;
     QLineEdit* txtCalled = nullptr;
@@ -70,15 +57,8 @@ protected:
 
 private:
     explicit frmQueryBill(QWidget* parent = nullptr);
-    void showStart(const QDateTime& t);
-    void showEnd(const QDateTime& t);
     void Form_Unload();
 
-    int m_Obj = 0;
     int m_Sort = 1;
-    qint64 m_SelUser = -1;
-    QDateTime m_Start, m_End;
-    bool m_Filling = false;
-    bool m_CheckAll = true;
     bool m_Unloaded = false;
 };
