@@ -27,6 +27,34 @@ double threadCpuMs() {
     return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
 }
 
+// The station's link to the simulator on a pseudo-terminal, polled as the
+// console's timer would; rows are put into the simulator before connect().
+struct SimLink {
+    sim::Switch sw;
+    platform::Comm port;
+    QTimer poll;
+    bool connect() {
+        ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
+        sw.start();
+        LinkTrace::SetEnabled(false);
+        ModComm::InitFrameTable();
+        ModComm::AttachPort(&port);
+        ModComm::ResetLink();
+        SetMonitorSink(nullptr);
+        poll.setInterval(3);
+        QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
+        poll.start();
+        return ModComm::OpenComm(false) == 1;
+    }
+    void disconnect() {
+        poll.stop();
+        sw.stop();
+        port.setPortOpen(false);
+        ModComm::AttachPort(nullptr);
+        LinkTrace::SetEnabled(true);
+    }
+};
+
 // Rows per second of the whole road (the station, the line and the switch's
 // answer), and the station's own share: the CPU time of the station's thread
 // per row, the waits for the acknowledgement left out.
@@ -43,24 +71,13 @@ void CityHeadDownload(benchmark::State& state) {
                              {QStringLiteral("%1").arg(10000 + i), i % 30, i % 512});
         tx.commit();
     }
-    sim::Switch sw;
+    SimLink link;
+    sim::Switch& sw = link.sw;
     if (!sw.openPty()) {
         state.SkipWithError("no pseudo-terminal");
         return;
     }
-    ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
-    sw.start();
-    LinkTrace::SetEnabled(false);
-    platform::Comm port;
-    ModComm::InitFrameTable();
-    ModComm::AttachPort(&port);
-    ModComm::ResetLink();
-    SetMonitorSink(nullptr);
-    QTimer poll;
-    poll.setInterval(3);
-    QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
-    poll.start();
-    if (ModComm::OpenComm(false) != 1) {
+    if (!link.connect()) {
         state.SkipWithError("the simulator did not answer");
         return;
     }
@@ -77,11 +94,7 @@ void CityHeadDownload(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * rows);
     state.counters["station_cpu_ms_per_row"] = cpu / double(state.iterations() * rows);
-    poll.stop();
-    sw.stop();
-    port.setPortOpen(false);
-    ModComm::AttachPort(nullptr);
-    LinkTrace::SetEnabled(true);
+    link.disconnect();
     dbSwitch.close();
 }
 BENCHMARK(CityHeadDownload)->Arg(512)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
@@ -137,7 +150,8 @@ void CityHeadUpload(benchmark::State& state) {
     core::schema::WriteFreshDataDir(dir.path() + "/data", 0);
     dbSwitch = platform::Database::open(dir.path() + "/data/switch.mdb");
     WorkerRights = QStringList{QStringLiteral("0")};
-    sim::Switch sw;
+    SimLink link;
+    sim::Switch& sw = link.sw;
     if (!sw.openPty()) {
         state.SkipWithError("no pseudo-terminal");
         return;
@@ -147,19 +161,7 @@ void CityHeadUpload(benchmark::State& state) {
                          QByteArray::fromHex("FF0800010" + QByteArray::number(i % 10));
         sw.setRow(sim::tables::CityHead, i, row);
     }
-    ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
-    sw.start();
-    LinkTrace::SetEnabled(false);
-    platform::Comm port;
-    ModComm::InitFrameTable();
-    ModComm::AttachPort(&port);
-    ModComm::ResetLink();
-    SetMonitorSink(nullptr);
-    QTimer poll;
-    poll.setInterval(3);
-    QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
-    poll.start();
-    if (ModComm::OpenComm(false) != 1) {
+    if (!link.connect()) {
         state.SkipWithError("the simulator did not answer");
         return;
     }
@@ -176,11 +178,7 @@ void CityHeadUpload(benchmark::State& state) {
         state.SkipWithError("not every row arrived");
     state.SetItemsProcessed(state.iterations() * rows);
     state.counters["station_cpu_ms_per_row"] = cpu / double(state.iterations() * rows);
-    poll.stop();
-    sw.stop();
-    port.setPortOpen(false);
-    ModComm::AttachPort(nullptr);
-    LinkTrace::SetEnabled(true);
+    link.disconnect();
     dbSwitch.close();
 }
 BENCHMARK(CityHeadUpload)->Arg(512)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();

@@ -682,23 +682,33 @@ void frmIP::txtLink_LostFocus(int index) {
     if (shown != txtLink[index]->text()) txtLink[index]->setText(shown);
 }
 
-frmIP::SaveResult frmIP::addHead() {
-    if (ModGeneral::CheckRight(kRight, ModGeneral::kRightMessage)) return SaveResult::Refused;
-    const QString head = txtIPHead->text();
-    if (head.isEmpty()) {
+// A head needs its text and a rate type before it is written.
+bool frmIP::headFieldsGiven() {
+    if (txtIPHead->text().isEmpty()) {
         say(QStringLiteral("请输入IP字头"));
         txtIPHead->setFocus();
-        return SaveResult::BadInput;
+        return false;
     }
     if (cboIPType->currentIndex() < 0) {
         say(QStringLiteral("请选择IP费率类型"));
         cboIPType->setFocus();
-        return SaveResult::BadInput;
+        return false;
     }
+    return true;
+}
+
+frmIP::SaveResult frmIP::headTaken(const QString& head) {
+    say(head + QStringLiteral(" IP字头已存在"));
+    txtIPHead->setFocus();
+    return SaveResult::BadInput;
+}
+
+frmIP::SaveResult frmIP::addHead() {
+    if (ModGeneral::CheckRight(kRight, ModGeneral::kRightMessage)) return SaveResult::Refused;
+    const QString head = txtIPHead->text();
+    if (!headFieldsGiven()) return SaveResult::BadInput;
     if (!dbSwitch.scalar(QStringLiteral("select iphead from iphead where iphead=?"), {head}).isNull()) {
-        say(head + QStringLiteral(" IP字头已存在"));
-        txtIPHead->setFocus();
-        return SaveResult::BadInput;
+        return headTaken(head);
     }
     try {
         writeHead(true, QString());
@@ -722,16 +732,7 @@ frmIP::SaveResult frmIP::saveHead(bool showAfter) {
     }
     if (ModGeneral::CheckRight(kRight, ModGeneral::kRightMessage)) return SaveResult::Refused;
     const QString head = txtIPHead->text();
-    if (head.isEmpty()) {
-        say(QStringLiteral("请输入IP字头"));
-        txtIPHead->setFocus();
-        return SaveResult::BadInput;
-    }
-    if (cboIPType->currentIndex() < 0) {
-        say(QStringLiteral("请选择IP费率类型"));
-        cboIPType->setFocus();
-        return SaveResult::BadInput;
-    }
+    if (!headFieldsGiven()) return SaveResult::BadInput;
     const bool exists = !dbSwitch.scalar(QStringLiteral("select iphead from iphead where iphead=?"), {head}).isNull();
     if (!exists && m_IPHead.isEmpty()) {
         // The root has no head to give the new text to ("增加" adds one).
@@ -739,9 +740,7 @@ frmIP::SaveResult frmIP::saveHead(bool showAfter) {
         return SaveResult::Saved;
     }
     if (exists && head != m_IPHead) {
-        say(head + QStringLiteral(" IP字头已存在"));
-        txtIPHead->setFocus();
-        return SaveResult::BadInput;
+        return headTaken(head);
     }
     const QString old = m_IPHead;
     try {

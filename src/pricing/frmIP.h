@@ -104,6 +104,8 @@ private:
     // Saves the fields as the head shown (m_IPHead), as "保存" does.
     SaveResult saveHead(bool showAfter);
     SaveResult addHead();
+    bool headFieldsGiven();
+    SaveResult headTaken(const QString& head);
     void writeHead(bool isNew, const QString& oldHead);
     void markModified();
     void fillDiscountList();

@@ -526,6 +526,32 @@ bool selectedRows(qint32 first, qint32 last, Recordset& rs) {
     return true;
 }
 
+// Asks the switch for each selected row in turn and hands every answer on.
+// False when a row goes unanswered: the progress window is then gone and the
+// status bar says so.
+bool askSelectedRows(Recordset& rs, const QString& t, const QString& progress, const QString& failed,
+                     const std::function<void(const QByteArray&)>& answered) {
+    const int count = ModSwitch::GetRecordCount(rs);
+    frmProgress::instance().LoadProgress(progress, false, count, 0, false);
+    ModGeneral::Delay(200);
+    rs.moveFirst();
+    for (int i = 0; i < count && !rs.eof(); ++i, rs.moveNext()) {
+        frmProgress::instance().setpValue(-1, QString());
+        const RowAsk ask = rowAsk(t, rs);
+        send(ask.request);
+        QByteArray answer;
+        const int r = ModComm::GetOrder(answer, ask.code, false, QString(), 5);
+        if (r == 0) {
+            frmProgress::unload();
+            core::StatusText(2, failed);
+            return false;
+        }
+        if (r == 1) break;
+        answered(answer);
+    }
+    return true;
+}
+
 bool selection(qint32& first, qint32& last) {
     first = GridSelFirst;
     last = GridSelLast;
@@ -558,25 +584,13 @@ void VerifySelected(Recordset& rs, qint32 selFirst, qint32 selLast) {
     const QString t = CurTable;
     core::StatusText(2, QStringLiteral("正在校验..."));
     try {
-        const int count = ModSwitch::GetRecordCount(rs);
-        frmProgress::instance().LoadProgress(QStringLiteral("正在校验..."), false, count, 0, false);
-        ModGeneral::Delay(200);
         QVector<UpRecord> list;
-        rs.moveFirst();
-        for (int i = 0; i < count && !rs.eof(); ++i, rs.moveNext()) {
-            frmProgress::instance().setpValue(-1, QString());
-            const RowAsk ask = rowAsk(t, rs);
-            send(ask.request);
-            QByteArray answer;
-            const int r = ModComm::GetOrder(answer, ask.code, false, QString(), 5);
-            if (r == 0) {
-                frmProgress::unload();
-                core::StatusText(2, QStringLiteral("校验失败"));
-                return;
-            }
-            if (r == 1) break;
-            if (std::optional<UpRecord> rec = transfer::MakeUpRecordSQL(answer, t)) list << *rec;
-        }
+        const bool answered = askSelectedRows(rs, t, QStringLiteral("正在校验..."), QStringLiteral("校验失败"),
+                                              [&](const QByteArray& answer) {
+                                                  if (std::optional<UpRecord> rec = transfer::MakeUpRecordSQL(answer, t))
+                                                      list << *rec;
+                                              });
+        if (!answered) return;
         const QString base = transfer::ShadowBase(t);
         writeShadow(base, list, list.size());
         frmProgress::unload();
@@ -771,26 +785,13 @@ void UpSendSelected(Recordset& rs, int tableRight, qint32 selFirst, qint32 selLa
     const QString t = CurTable;
     platform::FlexGrid* g = consoleGrid();
     try {
-        const int count = ModSwitch::GetRecordCount(rs);
-        frmProgress::instance().LoadProgress(QStringLiteral("正在上传..."), false, count, 0, false);
-        ModGeneral::Delay(200);
         Lists lists;
-        rs.moveFirst();
-        for (int i = 0; i < count && !rs.eof(); ++i, rs.moveNext()) {
-            frmProgress::instance().setpValue(-1, QString());
-            const RowAsk ask = rowAsk(t, rs);
-            send(ask.request);
-            QByteArray answer;
-            const int r = ModComm::GetOrder(answer, ask.code, false, QString(), 5);
-            if (r == 0) {
-                frmProgress::unload();
-                core::StatusText(2, QStringLiteral("上传失败"));
-                return;
-            }
-            if (r == 1) break;
-            g = consoleGrid();
-            if (g) writeRow(*g, lists, t, rs, answer);
-        }
+        const bool answered = askSelectedRows(rs, t, QStringLiteral("正在上传..."), QStringLiteral("上传失败"),
+                                              [&](const QByteArray& answer) {
+                                                  g = consoleGrid();
+                                                  if (g) writeRow(*g, lists, t, rs, answer);
+                                              });
+        if (!answered) return;
         g_Modified = true;
         frmProgress::unload();
         QString caption;
