@@ -9,6 +9,7 @@
 #include "core/frmProgress.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
+#include "params/SavePara.h"
 #include "params/TableViews.h"
 #include "platform/Clock.h"
 #include "platform/FlexGrid.h"
@@ -459,6 +460,9 @@ void mnuDownload_Click(int tableRight) {
         if (GridSelLast == 0) return;
         GridSelFirst = 1;
     }
+    // The rows go as stored: pending edits are offered for saving first, or
+    // the download would clear their colour and the save would lose them.
+    ModSwitch::SaveSwitchPara(tableRight, true);
     platform::FlexGrid* g = consoleGrid();
     if (!g) return;
     // The keys of column 0, bound as numbers; a key that is not one is skipped.

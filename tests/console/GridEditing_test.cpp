@@ -4,6 +4,8 @@
 // stays over its cell while the grid scrolls.
 #include "ConsoleFixture.h"
 
+#include "console/ConsoleCommands.h"
+
 #include "core/frmDialog.h"
 
 #include "params/OptionLists.h"
@@ -13,6 +15,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
 
@@ -152,6 +155,37 @@ TEST_F(GridEditing, EditsReachTheSwitchThroughTheSaveAndTheDownload) {
     EXPECT_EQ(sim::decodeAccount(*acc)->grade1, 8);
     EXPECT_EQ(dbSwitch.scalar("select firstgrade||bset from Account where address=2051").toString(), "80");
     EXPECT_NE(grid().CellBackColorAt(4, 1), platform::vbColor(ModGeneral::kPendingRowColor));
+}
+
+TEST_F(GridEditing, ThePopupDownloadOfARowSavesItsEditFirst) {
+    dbSwitch.execute("insert into ExtraHead(Address,ExtraHead) values (0,'111'),(1,'222'),(2,'333')");
+    ASSERT_TRUE(console().ShowView("ExtraHead"));
+    ASSERT_GE(grid().Rows(), 3);
+    doubleClick(2, 1);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    console().txtModify->setText("555");
+    enter(console().txtModify);
+    ASSERT_TRUE(edited(2));
+    // A right click on the row's header cell offers the table menu; 下载 is chosen.
+    console::SetPopupRunner([](QMenu* m) {
+        for (QAction* a : m->actions())
+            if (a->isVisible() && a->text() == QStringLiteral("下载")) return a;
+        return static_cast<QAction*>(nullptr);
+    });
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    const QPoint p = grid().visualRect(grid().model()->index(2, 0)).center();
+    QMouseEvent press(QEvent::MouseButtonPress, p, grid().viewport()->mapToGlobal(p), Qt::RightButton, Qt::RightButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(grid().viewport(), &press);
+    console::SetPopupRunner(nullptr);
+    settle();
+    EXPECT_EQ(status(), "下载成功");
+    const auto row = sw.row(sim::tables::ExtraHead, 1);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(sim::decodeExtraHead(*row)->head, "555");
+    EXPECT_EQ(dbSwitch.scalar("select ExtraHead||bSet from ExtraHead where Address=1").toString(), "5550");
+    EXPECT_FALSE(edited(2));
+    EXPECT_FALSE(g_Modified);
 }
 
 TEST_F(GridEditing, AUserTheSwitchWillNotReleaseStays) {
