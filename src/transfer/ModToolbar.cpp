@@ -421,8 +421,10 @@ void DownTable(int rightNo) {
                                     {bound});
             }
         } else if (t == kExtDeposit) {
-            rs = dbSwitch.query(QStringLiteral("select extdeposit.address as Address,ChangeValue from extdeposit,que_txhm "
-                                               "where extdeposit.address=que_txhm.address order by que_txhm.address"));
+            // The extensions that have a dialable number, each once: an extension
+            // under two heads of its class is two rows of que_txhm.
+            rs = dbSwitch.query(QStringLiteral("select address as Address,ChangeValue from extdeposit "
+                                               "where address in (select address from que_txhm) order by address"));
         } else if (t == kRelay) {
             platform::FlexGrid* g = consoleGrid();
             std::unique_ptr<platform::FlexGrid> scratch;

@@ -87,21 +87,19 @@ int field(const RowValues& r, const QString& col, int bits) {
     return int(inRange(number(r, col), 0, (1 << bits) - 1, col));
 }
 
-// Money in fen, halves to the even fen.
-qint64 fenOf(const RowValues& r, const QString& col) {
+Currency moneyOf(const RowValues& r, const QString& col) {
     const QVariant v = required(r, col);
-    Currency c;
     if (v.typeId() == QMetaType::QString) {
         const auto p = Currency::parse(v.toString());
         if (!p) fail(col, QStringLiteral("不是金额"));
-        c = *p;
-    } else if (v.typeId() == QMetaType::Double) {
-        fail(col, QStringLiteral("不是金额"));
-    } else {
-        c = Currency::fromRaw(v.toLongLong());
+        return *p;
     }
-    return c.toFenHalfEven();
+    if (v.typeId() == QMetaType::Double) fail(col, QStringLiteral("不是金额"));
+    return Currency::fromRaw(v.toLongLong());
 }
+
+// Money in fen, halves to the even fen.
+qint64 fenOf(const RowValues& r, const QString& col) { return moneyOf(r, col).toFenHalfEven(); }
 
 QString money16(const RowValues& r, const QString& col) {
     const qint64 fen = inRange(fenOf(r, col), 0, 0xFFFF, col);
@@ -238,9 +236,13 @@ QString PabxTimesRow(const RowValues& r, int ordinal, int switchModel) {
 }
 
 QString ExtDepositRow(const RowValues& r) {
-    const qint64 fen = fenOf(r, QStringLiteral("ChangeValue"));
+    // The kind follows the stored change, not its rounding: a decrease of less
+    // than half a fen is still a decrease.
+    const Currency change = moneyOf(r, QStringLiteral("ChangeValue"));
+    const bool decrease = change < Currency();
+    const qint64 fen = change.toFenHalfEven();
     const qint64 magnitude = inRange(fen < 0 ? -fen : fen, 0, 0xFFFFFF, QStringLiteral("ChangeValue"));
-    return QStringLiteral("A507") + hexByte(r, QStringLiteral("Address")) + (fen < 0 ? QStringLiteral("02") : QStringLiteral("01")) +
+    return QStringLiteral("A507") + hexByte(r, QStringLiteral("Address")) + (decrease ? QStringLiteral("02") : QStringLiteral("01")) +
            ModComm::LongToHex(magnitude, 6);
 }
 

@@ -124,6 +124,7 @@ TEST(RowFrames, MoneyRoundsHalvesToEven) {
 
     EXPECT_EQ(ExtDepositRow({{"Address", 9}, {"ChangeValue", money("-12.34")}}), "A5070902" "0004D2");
     EXPECT_EQ(ExtDepositRow({{"Address", 9}, {"ChangeValue", money("0")}}), "A5070901000000");
+    EXPECT_EQ(ExtDepositRow({{"Address", 9}, {"ChangeValue", money("-0.004")}}), "A5070902000000");
 }
 
 TEST(RowFrames, TimeSegments) {

@@ -204,6 +204,19 @@ TEST_F(TableDownload, ExtensionDepositsAreUsedUpOnce) {
     EXPECT_EQ(sent().first(), "A5070101000000");   // the change went once
 }
 
+TEST_F(TableDownload, AnExtensionUnderTwoHeadsOfItsClassGetsItsChangeOnce) {
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+    dbSwitch.execute("insert into LanHead values('6', 20, 4, 0, 0, 0, 0), ('7', 20, 4, 0, 0, 0, 0)");
+    dbSwitch.execute("update Extension set Head=20 where Address=7");
+    dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(7,?,1)", {platform::Currency::parse("1.00")->toVariant()});
+    down("ExtDeposit", 31);
+    EXPECT_EQ(status(), "下载成功");
+    EXPECT_EQ(sent().filter("A50707"), QStringList{"A5070701000064"});
+    EXPECT_EQ(count("select count(*) from extdeposithistory where ExtAddr=7"), 1);
+    EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
+}
+
 TEST_F(TableDownload, SelectedRowsByTheirKeys) {
     dbSwitch.execute("insert into AddHead values(2, 300, '17909', 1)");
     dbSwitch.execute("insert into AddHead values(2, 301, '17951', 1)");
