@@ -13,6 +13,7 @@
 #include "core/OpLog.h"
 #include "link/ModComm.h"
 #include "params/BoardPanel.h"
+#include "params/SavePara.h"
 #include "platform/AppExit.h"
 #include "platform/Prompts.h"
 #include "pricing/RecordSpool.h"
@@ -66,6 +67,12 @@ void frmPABX::mnuChangeTerminal_Click() {
     TerminalName = oldName;
     TerminalID = oldId;
     if (!found || cancelled) return;
+    // Unsaved edits belong to the site open now: offered for saving into it
+    // before anything closes. A save that fails keeps them, and the site.
+    if (g_Modified || ParaMode == QLatin1String("UpSend")) {
+        ModSwitch::SaveSwitchPara(m_TableRight, false);
+        if (g_Modified || ParaMode == QLatin1String("UpSend")) return;
+    }
 
     g_changing = true;
     struct Done {

@@ -14,6 +14,9 @@
 #include "platform/Files.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QDir>
 #include <QFile>
 
@@ -32,6 +35,7 @@ protected:
         core::SetProgramDir(dir->appPath());
         connectSwitch();
         load();
+        console().resize(1000, 700);
         console().show();
         settle();
         WorkerRights = QStringList{"0"};
@@ -67,6 +71,29 @@ protected:
         sw.clearReceived();
         console().findChild<QAction*>("mnuChangeTerminal")->trigger();
         settle();
+    }
+    // Types `text` into cell (r, c) of the console grid through its editor.
+    void type(int r, int c, const QString& text) {
+        platform::FlexGrid& g = *console().fgDisp;
+        const QPoint p = g.visualRect(g.model()->index(r, c)).center();
+        for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
+                               QEvent::MouseButtonRelease}) {
+            QMouseEvent e(t, p, g.viewport()->mapToGlobal(p), Qt::LeftButton,
+                          t == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(g.viewport(), &e);
+        }
+        settle(50);
+        QWidget* editor = console().txtModify;
+        if (console().cboModify->isVisible()) {
+            editor = console().cboModify;
+            console().cboModify->setEditText(text);
+        } else {
+            ASSERT_TRUE(editor->isVisible());
+            console().txtModify->setText(text);
+        }
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(editor, &enter);
+        settle(30);
     }
 };
 
@@ -148,6 +175,38 @@ TEST_F(ChangeSite, CancelChangesNothingAndSendsNothing) {
     EXPECT_EQ(dbSwitch.connectionSerial(), connection);
     EXPECT_EQ(&frmDBManager::instance(), backups);
     EXPECT_TRUE(received().isEmpty()) << received().join(' ').toStdString();
+}
+
+TEST_F(ChangeSite, AnEditIsSavedIntoItsOwnSiteBeforeTheChangeAndACancelKeepsIt) {
+    const QString site = makeSite(4, "东区");
+    ASSERT_TRUE(console().ShowView("LanHead"));
+    ASSERT_EQ(console().fgDisp->TextMatrix(1, 0), "E");
+    type(1, 3, "5");
+    ASSERT_TRUE(g_Modified);
+
+    // A cancelled choice asks nothing and leaves the edit where it was.
+    changeTo(QString());
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+    EXPECT_TRUE(g_Modified);
+    EXPECT_EQ(console().fgDisp->TextMatrix(1, 3), "5");
+
+    // The question comes while the site the edit belongs to is still open.
+    QString askedIn;
+    platform::script::onModal("frmSelTerminal", [](QDialog* d) {
+        auto* w = static_cast<frmSelTerminal*>(d);
+        w->lvwPoint->setCurrentItem(w->lvwPoint->findItems("东区", Qt::MatchExactly).value(0));
+        platform::script::answer("真的要选择<东区>吗", platform::rYes);
+        w->cmdSelect->click();
+    });
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console().findChild<QAction*>("mnuChangeTerminal")->trigger();
+    settle();
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    ASSERT_EQ(DataPath, site);
+    EXPECT_FALSE(g_Modified);
+    EXPECT_EQ(dbSwitch.scalar("select Headdelay||bSet from LanHead where HeadID='E'").toString(), "00");
+    platform::Database root = platform::Database::open(dir->file("switch.mdb"));
+    EXPECT_EQ(root.scalar("select Headdelay||bSet from LanHead where HeadID='E'").toString(), "51");
 }
 
 TEST_F(ChangeSite, ASiteThatCannotBeOpenedGivesThePreviousSiteBack) {
