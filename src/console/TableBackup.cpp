@@ -104,6 +104,10 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                 dbSwitch.execute(QStringLiteral("insert into %1 (%2) select %2 from %3")
                                      .arg(target, cols, backup.qualified(stored)));
                 if (view == QLatin1String("Extension")) FitExtensionSuffixes(dbSwitch);
+                // A table read from the switch and not yet taken over is given
+                // up: the restored table is the one the view shows from now on.
+                if (ParaMode == QLatin1String("UpSend"))
+                    dbSwitch.execute(QStringLiteral("drop table if exists ") + platform::quoteIdent(QStringLiteral("p") + table));
                 tx.commit();
             }
         } catch (...) {
@@ -120,6 +124,7 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
         return;
     }
     g_Modified = false;
+    ParaMode.clear();
     showRestored(view);
     ModGeneral::AddOpLog(logPrefix(caption) + QStringLiteral("恢复"));
     status(QStringLiteral("恢复成功"));

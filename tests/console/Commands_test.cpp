@@ -315,6 +315,28 @@ TEST_F(Backup, RestoredExtensionsFitTheirSuffixesAndAFailureLeavesTheTable) {
     EXPECT_EQ(dbSwitch.rowCount("Extension"), 120);
 }
 
+TEST_F(Backup, ARestoreInTheUploadViewShowsTheRestoredTableAndNothingTakesItBack) {
+    dbSwitch.execute("insert into ExtraHead(Address,ExtraHead) values (0,'111')");
+    backup("ExtraHead");
+    dbSwitch.execute("update ExtraHead set ExtraHead='222', bSet=1 where Address=0");
+    console().tbrSwitch_ButtonClick("DownLoad");
+    ASSERT_EQ(status(), "下载成功");
+    console().tbrSwitch_ButtonClick("UpLoad");
+    ASSERT_EQ(ParaMode, "UpSend");
+    ASSERT_EQ(console().fgDisp->TextMatrix(1, 1), "222");
+
+    platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Restore");
+    EXPECT_EQ(status(), "恢复成功");
+    EXPECT_EQ(console().fgDisp->TextMatrix(1, 1), "111");
+    EXPECT_TRUE(ParaMode.isEmpty());
+    // Leaving the view asks nothing and keeps the restored table.
+    ASSERT_TRUE(console().ShowView("Relay"));
+    ASSERT_TRUE(console().ShowView("ExtraHead"));
+    EXPECT_EQ(dbSwitch.scalar("select ExtraHead from ExtraHead where Address=0").toString(), "111");
+    EXPECT_EQ(console().fgDisp->TextMatrix(1, 1), "111");
+}
+
 TEST_F(Backup, QuotesInUserNamesSurviveBothWays) {
     dbSwitch.execute("insert into user (userid, username) values (5, ?)", {"O'Neil"});
     backup("User");
