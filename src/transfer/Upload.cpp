@@ -343,6 +343,8 @@ void UpLoadOrVerifyTable(bool verify) {
         core::StatusText(2, title + QStringLiteral("成功!"));
     } catch (const std::exception& e) {
         frmProgress::unload();
+        // A dialog loaded for this table would greet the next verify with its columns.
+        if (frmVerify::exists()) frmVerify::unload();
         core::StatusText(2, word + QStringLiteral("错误:") + errorText(e));
     }
 }

@@ -8,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -77,14 +78,24 @@ frmVerify::frmVerify(QWidget* parent) : QDialog(parent) {
     connect(cmdNext, &QPushButton::clicked, this, [this] { cmdNext_Click(); });
     connect(cmdPriv, &QPushButton::clicked, this, [this] { cmdPriv_Click(); });
     connect(cmdClose, &QPushButton::clicked, this, [this] { cmdClose_Click(); });
-    connect(txtAddr, &QLineEdit::returnPressed, this, [this] { txtAddr_Validate(); });
     txtAddr->installEventFilter(this);
 }
 
 bool frmVerify::eventFilter(QObject* o, QEvent* e) {
     if (o == txtAddr) {
-        if (e->type() == QEvent::FocusIn) ModGeneral::SelectAllText(txtAddr);
-        else if (e->type() == QEvent::FocusOut && isVisible() && !closing_) txtAddr_Validate();
+        if (e->type() == QEvent::FocusIn) {
+            ModGeneral::SelectAllText(txtAddr);
+        } else if (e->type() == QEvent::FocusOut && isVisible() && !closing_ && !validating_) {
+            txtAddr_Validate();
+        } else if (e->type() == QEvent::KeyPress) {
+            // Enter takes the typed number and ends there: the dialog's
+            // default button must not move on from it.
+            const int key = static_cast<QKeyEvent*>(e)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                txtAddr_Validate();
+                return true;
+            }
+        }
     }
     return QDialog::eventFilter(o, e);
 }
@@ -184,6 +195,14 @@ void frmVerify::cmdPriv_Click() {
 }
 
 void frmVerify::txtAddr_Validate() {
+    // The refusal's message box takes the focus from the box: that is no
+    // second leaving to check.
+    if (validating_) return;
+    validating_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{validating_};
     bool ok = false;
     const double v = txtAddr->text().trimmed().toDouble(&ok);
     const int n = differences();

@@ -58,4 +58,5 @@ private:
 
     int differNo_ = 1;
     bool closing_ = false;
+    bool validating_ = false;
 };

@@ -13,6 +13,8 @@
 #include "transfer/Upload.h"
 #include "transfer/frmVerify.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -320,6 +322,58 @@ TEST_F(Upload, DifferenceDialog) {
     verify("ExtraHead");
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_FALSE(frmVerify::exists());
+}
+
+TEST_F(Upload, EnterInTheDifferenceDialogGoesToTheTypedDifferenceOnly) {
+    for (int a = 0; a < 256; ++a) dbSwitch.execute("insert into ExtraHead values(?,?,0)", {a, QString::number(100 + a)});
+    down("ExtraHead");
+    for (int a : {3, 5, 9}) sw.setRow(sim::tables::ExtraHead, a, bytes(QByteArray("940A 000") + QByteArray::number(a) + " 55FF FFFF FFFF"));
+    QList<int> seen;
+    int messages = -1;
+    platform::script::onModal("frmVerify", [&](QDialog* d) {
+        auto* v = static_cast<frmVerify*>(d);
+        d->activateWindow();
+        const auto typeAndEnter = [&](const QString& text) {
+            v->txtAddr->setFocus();
+            v->txtAddr->selectAll();
+            for (QChar c : text) {
+                QKeyEvent k(QEvent::KeyPress, Qt::Key_0 + (c.unicode() - '0'), Qt::NoModifier, QString(c));
+                QApplication::sendEvent(v->txtAddr, &k);
+            }
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(v->txtAddr, &enter);
+            QKeyEvent up(QEvent::KeyRelease, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(v->txtAddr, &up);
+            settle(20);
+            seen << v->DifferNo();
+        };
+        typeAndEnter("2");
+        EXPECT_EQ(v->fgVerify->TextMatrix(1, 1), "5");
+        typeAndEnter("3");
+        const int before = platform::script::shown().size();
+        typeAndEnter("4");
+        messages = platform::script::shown().size() - before;
+        EXPECT_EQ(v->txtAddr->text(), "3");
+        v->cmdClose->click();
+    });
+    platform::script::answer("输入错误，请输入1-3之间的数", platform::rOK);
+    verify("ExtraHead");
+    EXPECT_EQ(seen, (QList<int>{2, 3, 3}));
+    EXPECT_EQ(messages, 1);
+}
+
+TEST_F(Upload, AVerifyStoppedByADatabaseErrorLeavesNoDialogBehind) {
+    down("Relay");
+    showView("Relay");
+    // A row elsewhere that refers to the switch's copy of trunk 1 keeps the
+    // copy from being dropped once it has been shown.
+    dbSwitch.execute("create table holder(a integer references pRelay(Address))");
+    dbSwitch.execute("insert into holder values(1)");
+    dbSwitch.execute("PRAGMA foreign_keys=ON");
+    ModToolbar::ToolbarUpLoadOrVerify(true);
+    dbSwitch.execute("PRAGMA foreign_keys=OFF");
+    EXPECT_TRUE(status().startsWith("校验错误:")) << status().toStdString();
     EXPECT_FALSE(frmVerify::exists());
 }
 
