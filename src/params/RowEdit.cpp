@@ -159,6 +159,16 @@ void DelParaRecord(int rightNo) {
     FlexGrid& g = views::ConsoleGrid();
     ModGeneral::GetGridSel(g, false, GridSelColFirst, GridSelColLast);
     if (GridSelFirst < 1) return;
+    // The flexible head holds every extension no other head takes: it is
+    // refused before the question, so no answer seems to delete it.
+    if (CurTable == QLatin1String("LanHead")) {
+        for (int i = GridSelFirst; i <= GridSelLast && i < g.Rows(); ++i) {
+            if (g.TextMatrix(i, 0).isEmpty() || LanHeadTypeList.indexOf(g.TextMatrix(i, 1)) != 29) continue;
+            views::StatusText(QStringLiteral("不能删除字头<E>"));
+            platform::MsgBox(QStringLiteral("不能删除字头<E>"), platform::mbOKOnly | platform::mbExclamation, AppName);
+            return;
+        }
+    }
     if (platform::MsgBox(QStringLiteral("要删除第%1条至第%2条记录吗?").arg(GridSelFirst).arg(GridSelLast),
                          platform::mbYesNo | platform::mbExclamation, AppName) == platform::rNo)
         return;

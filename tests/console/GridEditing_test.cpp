@@ -188,6 +188,22 @@ TEST_F(GridEditing, ThePopupDownloadOfARowSavesItsEditFirst) {
     EXPECT_FALSE(g_Modified);
 }
 
+TEST_F(GridEditing, TheFlexibleHeadIsRefusedBeforeTheQuestion) {
+    dbSwitch.execute("insert into LanHead values('8', 20, 4, 0, 0, 0, 0)");
+    ASSERT_TRUE(console().ShowView("LanHead"));
+    ASSERT_EQ(grid().TextMatrix(2, 0), "E");
+    const QPoint p = grid().visualRect(grid().model()->index(2, 0)).center();
+    mouse(QEvent::MouseButtonPress, p);
+    mouse(QEvent::MouseButtonRelease, p);
+    platform::script::answer("不能删除字头<E>", platform::rOK);
+    console().tbrSwitch_ButtonClick("Delete");
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(platform::script::shown().first().text, "不能删除字头<E>");
+    EXPECT_EQ(status(), "不能删除字头<E>");
+    EXPECT_EQ(grid().TextMatrix(2, 0), "E");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from LanHead where HeadID='E'").toInt(), 1);
+}
+
 TEST_F(GridEditing, AUserTheSwitchWillNotReleaseStays) {
     dbSwitch.execute("insert into user (userid, username) values(7, '张三')");
     dbSwitch.execute("update Account set account='0123', userid=7 where address=2050");
