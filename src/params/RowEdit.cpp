@@ -159,11 +159,16 @@ void DelParaRecord(int rightNo) {
     FlexGrid& g = views::ConsoleGrid();
     ModGeneral::GetGridSel(g, false, GridSelColFirst, GridSelColLast);
     if (GridSelFirst < 1) return;
-    // The flexible head holds every extension no other head takes: it is
-    // refused before the question, so no answer seems to delete it.
+    // The flexible head holds every extension no other head takes. A
+    // selection of nothing else is refused before the question, so no answer
+    // seems to delete it; among other heads it stays while they go.
     if (CurTable == QLatin1String("LanHead")) {
+        bool flexible = false, other = false;
         for (int i = GridSelFirst; i <= GridSelLast && i < g.Rows(); ++i) {
-            if (g.TextMatrix(i, 0).isEmpty() || LanHeadTypeList.indexOf(g.TextMatrix(i, 1)) != 29) continue;
+            if (g.TextMatrix(i, 0).isEmpty()) continue;
+            (LanHeadTypeList.indexOf(g.TextMatrix(i, 1)) == 29 ? flexible : other) = true;
+        }
+        if (flexible && !other) {
             views::StatusText(QStringLiteral("不能删除字头<E>"));
             platform::MsgBox(QStringLiteral("不能删除字头<E>"), platform::mbOKOnly | platform::mbExclamation, AppName);
             return;
