@@ -192,8 +192,8 @@ bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt) {
             writeShadow(QStringLiteral("AddHead"), list, n, [other] {
                 dbSwitch.execute(QStringLiteral("insert into pAddHead select * from AddHead where Router=?"), {other});
             });
-        } else if (p.rows > 0) {
-            writeShadow(t, list, n);
+        } else if (!p.code.isEmpty()) {
+            writeShadow(t, list, n);   // empty when the view has no rows to read
         }
     } catch (...) {
         frmProgress::unload();
@@ -288,7 +288,7 @@ void UpLoadOrVerifyTable(bool verify) {
         boardPath(verify);
         return;
     }
-    if (planOf(t).rows == 0 && !t.startsWith(QLatin1String("Router"))) return;
+    if (planOf(t).code.isEmpty()) return;   // a view the switch holds no table for
     if (t == QLatin1String("Extension") && !verify) {
         QStringList captions = {QString(), QStringLiteral("上传分机参数"), QStringLiteral("上传弹性号码")};
         const int choice = frmDialog::instance().GetUDLSel(captions);

@@ -377,6 +377,17 @@ TEST_F(Upload, AVerifyStoppedByADatabaseErrorLeavesNoDialogBehind) {
     EXPECT_FALSE(frmVerify::exists());
 }
 
+TEST_F(Upload, AViewWithoutRowsToReadShowsItsEmptyTable) {
+    dbSwitch.execute("update MonCard set dispcard=15 where dispcard=1");   // no trunk board
+    showView("Relay");
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传中继参数成功!");
+    EXPECT_EQ(ParaMode, "UpSend");
+    EXPECT_EQ(rows("pRelay"), 0);
+    EXPECT_EQ(console->fgDisp->Rows(), 2);
+    EXPECT_TRUE(console->fgDisp->TextMatrix(1, 0).isEmpty());
+}
+
 TEST_F(Upload, BoardLayout) {
     QVector<int> kinds;
     platform::Recordset rs = dbSwitch.query("select dispcard from MonCard where cardlayer=0 order by cardorder");
