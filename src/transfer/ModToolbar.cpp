@@ -133,8 +133,11 @@ bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress)
             if (CurTable == kAccount) {
                 clearRow(int(address - 2047));
                 if (platform::FlexGrid* g = consoleGrid()) {
-                    const qint32 row = ModGeneral::FindGridRow(*g, 0, QString::number(address), qint32(qMax<qint64>(1, address - 2048)));
-                    if (row > 0 && g->Cols() > 6) g->setTextMatrix(row, 6, QStringLiteral("OFF"));
+                    // Found without moving the grid's current row: the operator's place stays.
+                    const QString key = QString::number(address);
+                    qint32 row = qint32(qMax<qint64>(1, address - 2048));
+                    while (row < g->Rows() && g->TextMatrix(row, 0) != key) ++row;
+                    if (row < g->Rows() && g->Cols() > 6) g->setTextMatrix(row, 6, QStringLiteral("OFF"));
                 }
             }
             rs.moveNext();

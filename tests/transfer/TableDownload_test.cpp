@@ -136,7 +136,9 @@ TEST_F(TableDownload, EveryOtherTableAsTheSwitchKeepsIt) {
     g->setTextMatrix(2, 0, "2049");
     g->setTextMatrix(2, 6, "ON");
     g->setRowBackColor(2, platform::vbColor(0xFFFF00));
+    g->setRow(1);
     down("Account", 3);
+    EXPECT_EQ(g->Row(), 1);   // the operator's place in the grid stays
     EXPECT_EQ(codes(), (QStringList{"8C08", "8C08", "810300"}));
     EXPECT_EQ(sim::decodeAccount(kept(sim::tables::Account, 2049))->code, "0123");
     EXPECT_EQ(opLog().last(), "下载帐号");
