@@ -90,7 +90,9 @@ protected:
             }
             break;
         case QEvent::MouseButtonRelease:
-            if (onGrid) QTimer::singleShot(0, grid_, [] { guarded(fgDisp_MouseUp); });
+            // The right button moves no selection; what its popup said stays.
+            if (onGrid && static_cast<QMouseEvent*>(e)->button() != Qt::RightButton)
+                QTimer::singleShot(0, grid_, [] { guarded(fgDisp_MouseUp); });
             break;
         case QEvent::KeyPress: {
             const int key = static_cast<QKeyEvent*>(e)->key();

@@ -10,6 +10,8 @@
 #include "link/Monitor.h"
 
 #include <QActionGroup>
+#include <QApplication>
+#include <QMouseEvent>
 #include <QMenu>
 
 using namespace consoletest;
@@ -86,6 +88,22 @@ TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSide) {
     EXPECT_EQ(rightClick(true, 1), "");
     EXPECT_EQ(status(), "你没有此操作权限");
     EXPECT_EQ(rightClick(true, 4), "popModify:修改");
+}
+
+TEST_F(Loaded, ARefusedRightClickKeepsItsWordInTheStatusBar) {
+    WorkerRights = QStringList{"6"};
+    ASSERT_TRUE(console().ShowView("Extension"));
+    console().resize(1000, 700);
+    select(2, 1, 2, 1);
+    const QPoint p = grid().visualRect(grid().model()->index(2, 1)).center();
+    for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent e(t, p, grid().viewport()->mapToGlobal(p), Qt::RightButton,
+                      t == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(grid().viewport(), &e);
+    }
+    spin(50);
+    EXPECT_TRUE(popups.isEmpty());
+    EXPECT_EQ(status(), "你没有此操作权限");
 }
 
 TEST_F(Loaded, UserPopupOffersTheUserCommandsAndPutsTheMenuBack) {
