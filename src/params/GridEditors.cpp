@@ -112,12 +112,15 @@ protected:
             break;
         }
         case QEvent::FocusIn:
-            if (o == txt_) guarded(txtModify_GotFocus);
+            // Coming back from another window is no new entry into the editor.
+            if (o == txt_ && static_cast<QFocusEvent*>(e)->reason() != Qt::ActiveWindowFocusReason)
+                guarded(txtModify_GotFocus);
             break;
         case QEvent::FocusOut: {
-            // A list popping up, or a box of the check itself, is no leaving.
+            // A list popping up, a box of the check itself, or the operator
+            // turning to another window is no leaving: what is half typed stays.
             const auto reason = static_cast<QFocusEvent*>(e)->reason();
-            if (reason == Qt::PopupFocusReason || g_checking) break;
+            if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason || g_checking) break;
             if (o == txt_) QTimer::singleShot(0, txt_, [] { guarded(txtModify_LostFocus); });
             else if (o == cbo_) QTimer::singleShot(0, cbo_, [] { guarded(cboModify_LostFocus); });
             break;

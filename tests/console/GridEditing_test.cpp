@@ -13,6 +13,7 @@
 #include "sim/RowFrames.h"
 
 #include <QApplication>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -98,6 +99,31 @@ TEST_F(GridEditing, ADoubleClickFlipsAnOnOffCellAndOpensTheTextEditorOverOthers)
     EXPECT_EQ(grid().TextMatrix(2, 6), "OFF");
     EXPECT_FALSE(edited(2));
     EXPECT_FALSE(console().InputVisible());
+}
+
+TEST_F(GridEditing, LeavingTheStationForAnotherWindowCommitsNothing) {
+    ASSERT_TRUE(console().ShowView("Extension"));
+    const int group = ModSwitch::GetColIndex("组号", grid());
+    ASSERT_GT(group, 0);
+    const QString before = grid().TextMatrix(2, group);
+    console().activateWindow();
+    doubleClick(2, group);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    console().txtModify->setFocus();
+    spin(20);
+    console().txtModify->setText("1");   // half typed
+    // Another application takes the keyboard: the station's window is no longer active.
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(console().txtModify, &out);
+    spin(50);
+    EXPECT_TRUE(console().txtModify->isVisible());
+    EXPECT_EQ(console().txtModify->text(), "1");
+    EXPECT_EQ(grid().TextMatrix(2, group), before);
+    EXPECT_FALSE(edited(2));
+    // Back again, the operator finishes the entry.
+    console().txtModify->setText("12");
+    enter(console().txtModify);
+    EXPECT_EQ(grid().TextMatrix(2, group), "12");
 }
 
 TEST_F(GridEditing, TheEditorStaysOverItsCellWhileTheGridScrolls) {
