@@ -94,6 +94,7 @@ TEST_F(PrintGridTest, WideSelectionShrinksTheFontAndTheColumns) {
             ruleSeen = true;
             EXPECT_EQ(r.x2 - r.x, 11674);
         }
+    EXPECT_TRUE(ruleSeen);
 }
 
 TEST_F(PrintGridTest, QuestionsNameTheGridsOwnIndicesAndNoPrintsNothing) {

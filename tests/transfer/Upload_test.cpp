@@ -512,9 +512,12 @@ TEST_F(Upload, SelectedRowsIntoTheGrid) {
     QStringList kinds, hot;
     ModSwitch::GetOptionList("通话类型", kinds);
     ModSwitch::GetOptionList("内部热线", hot);
-    if (ModSwitch::GetColIndex("通话限时", *console->fgDisp) >= 0) { EXPECT_EQ(cell(5, "通话限时"), kinds[0] + "," + kinds[2]); }
-    if (ModSwitch::GetColIndex("内部热线", *console->fgDisp) >= 0) { EXPECT_EQ(cell(5, "内部热线"), hot[121]); }
-    if (ModSwitch::GetColIndex("叫醒时间", *console->fgDisp) >= 0) { EXPECT_EQ(cell(5, "叫醒时间"), ""); }
+    ASSERT_GE(ModSwitch::GetColIndex("通话限时", *console->fgDisp), 0);
+    EXPECT_EQ(cell(5, "通话限时"), kinds[0] + "," + kinds[2]);
+    ASSERT_GE(ModSwitch::GetColIndex("内部热线", *console->fgDisp), 0);
+    EXPECT_EQ(cell(5, "内部热线"), hot[121]);
+    ASSERT_GE(ModSwitch::GetColIndex("叫醒时间", *console->fgDisp), 0);
+    EXPECT_EQ(cell(5, "叫醒时间"), "");
     EXPECT_EQ(console->fgDisp->CellBackColorAt(5, 3), platform::vbColor(0xFFFFC0));
     EXPECT_TRUE(g_Modified);
 
@@ -640,7 +643,10 @@ TEST_F(Upload, DepositsAndTrunkRowsIntoTheGrid) {
     GridSelFirst = GridSelLast = 2;
     ModToolbar::mnuUpSend_Click(8);
     EXPECT_EQ(status(), "上传成功");
-    if (ModSwitch::GetColIndex("群呼分机", *console->fgDisp) >= 0) { EXPECT_EQ(cell(2, "群呼分机"), ""); }
-    if (ModSwitch::GetColIndex("中继号码", *console->fgDisp) >= 0) { EXPECT_EQ(cell(2, "中继号码"), "8812"); }
-    if (ModSwitch::GetColIndex("开关", *console->fgDisp) >= 0) { EXPECT_EQ(cell(2, "开关"), "ON"); }
+    ASSERT_GE(ModSwitch::GetColIndex("群呼分机", *console->fgDisp), 0);
+    EXPECT_EQ(cell(2, "群呼分机"), "");
+    ASSERT_GE(ModSwitch::GetColIndex("中继号码", *console->fgDisp), 0);
+    EXPECT_EQ(cell(2, "中继号码"), "8812");
+    ASSERT_GE(ModSwitch::GetColIndex("开关", *console->fgDisp), 0);
+    EXPECT_EQ(cell(2, "开关"), "ON");
 }
