@@ -85,8 +85,8 @@ void frmPABX::fgDisp_MouseDown(int Button, int x, int mouseCol) {
             popupUserMenu(oneRow);
             return;
         }
-        // The default user in row 1 keeps its name.
-        if (oneRow && GridSelFirst != 1) popup = popModify;
+        // The default user (id 0) keeps its name, wherever its row stands.
+        if (oneRow && fgDisp->TextMatrix(GridSelFirst, 0).trimmed() != QLatin1String("0")) popup = popModify;
     } else if (whole) {
         if (tableViews.contains(CurTable)) popup = PopMenuTable;
     } else if (CurTable == QLatin1String("ExtDeposit")) {

@@ -15,6 +15,8 @@
 #include "platform/Currency.h"
 #include "platform/Prompts.h"
 
+#include <QHash>
+
 namespace {
 
 constexpr quint32 kSpare = 0x808080;
@@ -52,6 +54,16 @@ void frmPABX::mnuViewUser_Click() {
     // Released, re-assigned and graded together: a failure leaves every
     // extension and account with its previous owner.
     platform::Transaction tx(dbSwitch);
+    // The grades as they were, of every row that may change owner: a row
+    // whose grade changes waits for its download, or the switch keeps the old one.
+    QHash<qint64, qint64> extGrades, accGrades;
+    const auto grades = [uid](const QString& table, QHash<qint64, qint64>& out) {
+        platform::Recordset rs = dbSwitch.query(
+            QStringLiteral("select address,depositgrade from %1 where userid=0 or userid=?").arg(table), {uid});
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) out.insert(rs.lng(QStringLiteral("address")), rs.lng(QStringLiteral("depositgrade")));
+    };
+    grades(QStringLiteral("extension"), extGrades);
+    grades(QStringLiteral("account"), accGrades);
     const int g0 = ModGeneral::GetDepositGrade(0);
     dbSwitch.execute(QStringLiteral("update extension set userid=0,depositgrade=? where userid=?"), {g0, uid});
     dbSwitch.execute(QStringLiteral("update account set userid=0,depositgrade=? where userid=?"), {g0, uid});
@@ -68,6 +80,13 @@ void frmPABX::mnuViewUser_Click() {
     const int g = ModGeneral::GetDepositGrade(uid);
     dbSwitch.execute(QStringLiteral("update extension set depositgrade=? where userid=?"), {g, uid});
     dbSwitch.execute(QStringLiteral("update account set depositgrade=? where userid=?"), {g, uid});
+    const auto markChanged = [](const QString& table, const QHash<qint64, qint64>& before) {
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            dbSwitch.execute(QStringLiteral("update %1 set bSet=1 where address=? and depositgrade<>?").arg(table),
+                             {it.key(), it.value()});
+    };
+    markChanged(QStringLiteral("extension"), extGrades);
+    markChanged(QStringLiteral("account"), accGrades);
     tx.commit();
 }
 

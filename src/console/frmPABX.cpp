@@ -108,7 +108,7 @@ const TableView kTableViews[] = {
     {"Account", 3, "select * from Account",
      ">物理地址|>帐号  |等级一       |等级二       |押金等级     |闭锁  |清密码  |所属用户                                 ", 1,
      true},
-    {"User", 7, "select * from User",
+    {"User", 7, "select * from User order by userid",
      ">用户编号|>用户名称    |>上次结算日期        |>结算方式   |预付押金  |押金余额  |>透支额    |>月租费    |>所属部门   "
      "|>打印即时话单|>闭锁",
      2, true},
@@ -825,6 +825,17 @@ void frmPABX::SetMonWidth() {
     Move(PicMain, Left(PicMain), Top(PicMain), w, Height(PicMain));
     Move(fgMon[0], Left(fgMon[0]), Top(fgMon[0]), w, Height(fgMon[0]));
     for (QFrame* bar : fraMon) Move(bar, Left(bar), Top(bar), w, 15);
+    placeLegend();
+}
+
+// The legend stands at its place when the pane is wide enough, else further
+// left, above the boards; in a pane narrower than itself its last buttons are
+// behind its extension button. Every kind of board can be picked.
+void frmPABX::placeLegend() {
+    if (!tbrLegend || !PicMain) return;
+    const QSize hint = tbrLegend->sizeHint();
+    const int w = qMin(hint.width(), PicMain->width());
+    tbrLegend->setGeometry(qMax(0, qMin(9000 / kTw, PicMain->width() - w)), 0, w, hint.height());
 }
 
 void frmPABX::Form_Resize() {
@@ -950,8 +961,7 @@ void frmPABX::InitCard() {
         a->setData(QString::fromUtf8(l.key));
         legendGroup->addAction(a);
     }
-    tbrLegend->adjustSize();
-    tbrLegend->move(9000 / kTw, 0);
+    placeLegend();
 }
 
 void frmPABX::SetMonFace() {

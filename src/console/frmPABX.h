@@ -87,6 +87,7 @@ public:
     void SetInitMon();
     void SetInterFace();
     void SetMonWidth();
+    void placeLegend();
     void Form_Resize();
     void fraDiv_MouseDown(Qt::MouseButton button);
     void fraDiv_MouseMove(Qt::MouseButtons buttons, int x);

@@ -49,6 +49,9 @@ void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
     QString userName;
     qint64 userId = 0;
     if (title == QStringLiteral("所属用户")) {
+        // Confirmed without a choice, the editor still holds the owner's name
+        // (which may itself look like "name-id"): nothing changes.
+        if (T == grid.TextMatrix(GridSelFirst, c)) return;
         GetOptionList(QStringLiteral("押金等级"), grades);
         if (!splitUserItem(T, &userName, &userId) ||
             dbSwitch.scalar(QStringLiteral("select userid from user where userid=?"), {userId}).isNull()) {
@@ -79,14 +82,18 @@ void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
                    title == QStringLiteral("手续费") || title == QStringLiteral("附加费") || title == QStringLiteral("月租费")) {
             set(money(T).toString2());
         } else if (title == QStringLiteral("所属用户")) {
-            if (cell != userName) {
+            // Two users may share a name: the owner is told by its id.
+            const qint64 address = grid.TextMatrix(r, 0).toLongLong();
+            const QVariant owner = dbSwitch.scalar(
+                QStringLiteral("select userid from %1 where address=?").arg(params::views::CheckedTable(CurTable)), {address});
+            if (cell != userName || owner.isNull() || owner.toLongLong() != userId) {
                 grid.setTextMatrix(r, c, userName);
                 const quint8 grade = ModGeneral::GetDepositGrade(userId);
                 const int gc = GetColIndex(QStringLiteral("押金等级"), grid);
                 if (gc >= 0) grid.setTextMatrix(r, gc, grades.value(grade));
                 dbSwitch.execute(QStringLiteral("update %1 set depositgrade=?,userid=? where address=?")
                                      .arg(params::views::CheckedTable(CurTable)),
-                                 {grade, userId, grid.TextMatrix(r, 0).toLongLong()});
+                                 {grade, userId, address});
             }
         } else if (title == QStringLiteral("帐号")) {
             const QString shown = T == QLatin1String("FFFF") ? T : QStringLiteral("%1").arg(T.toLongLong(), 4, 10, QLatin1Char('0'));

@@ -157,6 +157,12 @@ EntryResult CheckTextEntry(const platform::FlexGrid& grid, const QString& typed)
         t = grid.TextMatrix(GridSelFirst, 0);
     }
     if (t.isEmpty()) {
+        // A row without its key is not saved, and the save then deletes the
+        // stored row no row shows any more: a key once given is never emptied
+        // (a row goes by deleting it). A new row's empty key may stay empty.
+        static const QStringList keys = {"本机字头", "市话字头", "费率字头"};
+        if (keys.contains(name) && col == 0 && !grid.TextMatrix(GridSelFirst, col).isEmpty())
+            return refuse(QStringLiteral("此项数据不能为空"));
         if (emptyAllowed().contains(name)) return accept(t);
         return refuse(QStringLiteral("此项数据不能为空"));
     }
@@ -229,6 +235,8 @@ EntryResult CheckTextEntry(const platform::FlexGrid& grid, const QString& typed)
         if (v < 0 || v > 9999) return refuse(QStringLiteral("请输入0-9999之间的数值"));
         // The grid shows accounts with four digits: 12 and 0012 are one account.
         const QString shown = QStringLiteral("%1").arg(v, 4, 10, QLatin1Char('0'));
+        // One account given to several rows would be there twice.
+        if (GridSelLast > GridSelFirst) return refuse(QStringLiteral("帐号已存在，请重新输入"));
         if (FindPrefixConflict(grid, shown, true, 1, GridSelFirst) >= 0) return refuse(QStringLiteral("帐号已存在，请重新输入"));
         return accept(t);
     }
@@ -258,6 +266,7 @@ EntryResult CheckTextEntry(const platform::FlexGrid& grid, const QString& typed)
     }
     if (name == QStringLiteral("用户名称")) {
         if (t.size() > 20) return refuse(QStringLiteral("名称太长,最长为20个字的名称"));
+        if (GridSelLast > GridSelFirst) return refuse(QStringLiteral("用户名称已存在"));
         for (int r = 1; r < grid.Rows(); ++r)
             if (r != GridSelFirst && grid.TextMatrix(r, 1) == t) return refuse(QStringLiteral("用户名称已存在"));
         return accept(t);

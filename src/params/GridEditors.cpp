@@ -62,7 +62,10 @@ void place(QWidget* editor) {
 void refuseText(QLineEdit* txt, const QString& message) {
     if (!message.isEmpty()) views::StatusText(message);
     GridSelLast = GridSelFirst;
-    txt->setText(views::ConsoleGrid().TextMatrix(GridSelFirst, GridMouseCol));
+    // A deposit is typed as the amount to add: after a refusal nothing is
+    // added yet (the cell's deposit, committed, would be added to itself).
+    if (title(GridMouseCol) == QStringLiteral("预付押金")) txt->setText(QStringLiteral("0.00"));
+    else txt->setText(views::ConsoleGrid().TextMatrix(GridSelFirst, GridMouseCol));
     txt->setFocus();
 }
 

@@ -151,8 +151,9 @@ void GetUserList(QStringList& list) {
 
 QString UserNameOf(const QStringList& list, qint64 userId) {
     const QString id = QString::number(userId);
+    // "name-id": a name may hold "-" itself, the id follows the last one.
     for (const QString& item : list) {
-        const int dash = item.indexOf(QLatin1Char('-'));
+        const int dash = item.lastIndexOf(QLatin1Char('-'));
         if (dash >= 0 && item.mid(dash + 1) == id) return item.left(dash);
     }
     return QStringLiteral("默认用户");

@@ -162,10 +162,6 @@ QVariant extensionValue(ChooserLists& l, const FlexGrid& g, int r, int c, const 
     }
     if (switches.contains(title)) return FindInArray(l.get(QStringLiteral("开关")), cell);
     if (title == QStringLiteral("虚拟号码")) return DialToHex(cell);
-    if (title == QStringLiteral("所属用户")) {
-        const QVariant id = dbSwitch.scalar(QStringLiteral("select userid from user where username=?"), {cell});
-        return id.isNull() ? 0 : id.toLongLong();
-    }
     if (title == QStringLiteral("弹性号码")) return cell.mid(g.TextMatrix(r, 1).size());
     return plainOrCode(l, title, cell);
 }
@@ -214,6 +210,9 @@ void saveChooserTable(FlexGrid& g, bool ext) {
         QStringList sets;
         Params p;
         for (const Column& col : columns) {
+            // The owner is stored by its commit, under the user's id: a name
+            // tells no user (two may share one), so the save leaves it.
+            if (col.title == QStringLiteral("所属用户")) continue;
             sets << col.field + QStringLiteral("=?");
             p << (ext ? extensionValue(lists, g, r, col.col, col.title) : relayValue(lists, g, r, col.col, col.title));
         }
@@ -234,12 +233,11 @@ void saveAccount(FlexGrid& g) {
     const QStringList grades = options(QStringLiteral("押金等级"));
     for (int r = 1; r < g.Rows(); ++r) {
         if (!edited(g, r, 1)) continue;
-        const QVariant u = dbSwitch.scalar(QStringLiteral("select userid from user where username=?"), {g.TextMatrix(r, 7)});
+        // The owner keeps the user id its commit stored (the grid shows only a name).
         dbSwitch.execute(QStringLiteral("update account set account=?,firstgrade=?,secgrade=?,locked=?,clearpassword=?,"
-                                        "userid=?,bset=1 where address=?"),
+                                        "bset=1 where address=?"),
                          {g.TextMatrix(r, 1), FindInArray(grades, g.TextMatrix(r, 2)), FindInArray(grades, g.TextMatrix(r, 3)),
-                          g.TextMatrix(r, 5) == QLatin1String("ON"), g.TextMatrix(r, 6) == QLatin1String("ON"),
-                          u.isNull() ? 0LL : u.toLongLong(), num(g, r, 0)});
+                          g.TextMatrix(r, 5) == QLatin1String("ON"), g.TextMatrix(r, 6) == QLatin1String("ON"), num(g, r, 0)});
         paintSaved(g, r);
     }
 }

@@ -582,12 +582,51 @@ QPixmap FlexGrid::CellPictureAt(int r, int c) const {
     return l ? l->picture : QPixmap();
 }
 
+// Rows anchor..r, from the first column after the fixed ones to the last,
+// the current cell in the row clicked first.
+void FlexGrid::selectWholeRows(int anchor, int r) {
+    const int first = qMin(fixedCols_, Cols() - 1);
+    if (first < 0 || !inGrid(anchor, first) || !inGrid(r, first)) return;
+    setCurrentCell(anchor, first);
+    selectRange(qMin(anchor, r), first, qMax(anchor, r), Cols() - 1);
+}
+
 void FlexGrid::mousePressEvent(QMouseEvent* e) {
     const QModelIndex ix = indexAt(e->position().toPoint());
     mouseRow_ = ix.isValid() ? ix.row() : -1;
     mouseCol_ = ix.isValid() ? ix.column() : -1;
+    rowAnchor_ = -1;
+    // The fixed columns are the row headers: a click there takes the whole
+    // row, with Shift every row from the current one.
+    if (e->button() == Qt::LeftButton && ix.isValid() && ix.column() < fixedCols_ && ix.row() >= fixedRows_ &&
+        fixedCols_ < Cols()) {
+        setFocus(Qt::MouseFocusReason);
+        rowAnchor_ = (e->modifiers() & Qt::ShiftModifier) && row_ >= fixedRows_ ? row_ : ix.row();
+        selectWholeRows(rowAnchor_, ix.row());
+        emit cellClickedVb();
+        return;
+    }
     QTableView::mousePressEvent(e);
     emit cellClickedVb();
+}
+
+void FlexGrid::mouseMoveEvent(QMouseEvent* e) {
+    if (rowAnchor_ < 0 || !(e->buttons() & Qt::LeftButton)) {
+        QTableView::mouseMoveEvent(e);
+        return;
+    }
+    // Dragged down the row headers: the rows passed over, whole.
+    int r = rowAt(e->position().toPoint().y());
+    if (r < 0) r = e->position().toPoint().y() < 0 ? TopRow() : Rows() - 1;
+    selectWholeRows(rowAnchor_, qMax(r, fixedRows_));
+}
+
+void FlexGrid::mouseReleaseEvent(QMouseEvent* e) {
+    if (rowAnchor_ >= 0 && e->button() == Qt::LeftButton) {
+        rowAnchor_ = -1;
+        return;
+    }
+    QTableView::mouseReleaseEvent(e);
 }
 
 void FlexGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {

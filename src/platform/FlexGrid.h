@@ -116,6 +116,8 @@ signals:
     void cellClickedVb();   // after Row/Col follow a click
 protected:
     void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 private:
@@ -124,6 +126,7 @@ private:
     void selectRange(int r1, int c1, int r2, int c2);
     void setCurrentCell(int r, int c);
     void clampCurrent();
+    void selectWholeRows(int anchor, int r);
 
     FlexGridModel* model_ = nullptr;
     int fixedRows_ = 1;
@@ -135,6 +138,7 @@ private:
     QColor backColor_ = Qt::white;
     QString format_;
     bool syncing_ = false;
+    int rowAnchor_ = -1;   // a press on a fixed column selects whole rows from here
     QVector<int> colAlign_;
 };
 

@@ -257,4 +257,130 @@ TEST_F(GridEditing, AUserTheSwitchWillNotReleaseStays) {
     EXPECT_EQ(sim::decodeAccount(*sw.row(sim::tables::Account, 2050))->code, "FFFF");
 }
 
+TEST_F(GridEditing, AnOwnerIsToldByItsIdWhateverItsNameHolds) {
+    dbSwitch.execute("insert into user (userid, username, balancemode) values (2, '乙', 1), (5, '财务-2', 1), "
+                     "(6, '王', 1), (7, '王', 1)");
+    dbSwitch.execute("update Account set userid=5 where address=2050");
+    dbSwitch.execute("update Account set userid=7 where address=2051");
+    dbSwitch.execute("update Extension set userid=7 where Address=3");
+    ASSERT_TRUE(console().ShowView("Account"));
+    EXPECT_EQ(grid().TextMatrix(3, 7), "财务-2");
+    EXPECT_EQ(grid().TextMatrix(4, 7), "王");
+
+    // The owner's editor confirmed as it opened changes nothing.
+    doubleClick(3, 7);
+    ASSERT_TRUE(console().cboModify->isVisible());
+    enter(console().cboModify);
+    EXPECT_FALSE(console().cboModify->isVisible());
+    EXPECT_NE(status(), "用户不存在");
+    EXPECT_EQ(dbSwitch.scalar("select userid from Account where address=2050").toInt(), 5);
+    EXPECT_EQ(grid().TextMatrix(3, 7), "财务-2");
+
+    // 闭锁 switched on both rows and saved: each keeps its own owner.
+    doubleClick(3, 5);
+    doubleClick(4, 5);
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Save");
+    EXPECT_EQ(status(), "保存完成");
+    EXPECT_EQ(dbSwitch.scalar("select userid||locked from Account where address=2050").toString(), "51");
+    EXPECT_EQ(dbSwitch.scalar("select userid||locked from Account where address=2051").toString(), "71");
+
+    // The other user of the same name is chosen by its item.
+    doubleClick(4, 7);
+    console().cboModify->setEditText("王-6");
+    enter(console().cboModify);
+    EXPECT_EQ(dbSwitch.scalar("select userid from Account where address=2051").toInt(), 6);
+
+    ASSERT_TRUE(console().ShowView("Extension"));
+    const int owner = ModSwitch::GetColIndex("所属用户", grid());
+    const int disp = ModSwitch::GetColIndex("来电显示", grid());
+    ASSERT_GT(owner, 0);
+    EXPECT_EQ(grid().TextMatrix(4, owner), "王");
+    doubleClick(4, disp);
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Save");
+    EXPECT_EQ(dbSwitch.scalar("select userid||bset from Extension where Address=3").toString(), "71");
+}
+
+TEST_F(GridEditing, ARefusedDepositStartsAgainAtNothingAdded) {
+    dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (7, '甲', 0, 500000, 500000)");
+    ASSERT_TRUE(console().ShowView("User"));
+    ASSERT_EQ(grid().TextMatrix(2, 0), "7");
+    ASSERT_EQ(grid().TextMatrix(2, 4), "50.00");
+    doubleClick(2, 4);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    console().txtModify->setText("abc");
+    enter(console().txtModify);
+    EXPECT_EQ(status(), "请输入最大为1亿的数值");
+    EXPECT_EQ(console().txtModify->text(), "0.00");
+    enter(console().txtModify);   // the second Enter adds nothing
+    EXPECT_EQ(grid().TextMatrix(2, 4), "50.00");
+    EXPECT_EQ(grid().TextMatrix(2, 5), "50.00");
+    EXPECT_FALSE(g_Modified);
+}
+
+TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
+    ASSERT_TRUE(console().ShowView("Account"));
+    // Rows 2 to 4 of the account column, then Enter on the grid.
+    grid().setRow(2);
+    grid().setCol(1);
+    grid().setRowSel(4);
+    grid().setFocus();
+    enter(&grid());
+    ASSERT_TRUE(console().txtModify->isVisible());
+    sw.clearReceived();
+    console().txtModify->setText("1234");
+    enter(console().txtModify);
+    EXPECT_EQ(status(), "帐号已存在，请重新输入");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where account='1234'").toInt(), 0);
+    for (int r = 2; r <= 4; ++r) EXPECT_EQ(grid().TextMatrix(r, 1), "FFFF");
+    // The editor stays over the first row alone, with its value back.
+    EXPECT_EQ(GridSelLast, GridSelFirst);
+    enter(console().txtModify);
+    EXPECT_FALSE(console().txtModify->isVisible());
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where account='1234'").toInt(), 0);
+
+    dbSwitch.execute("insert into user (userid, username) values (7, '甲'), (8, '乙')");
+    ASSERT_TRUE(console().ShowView("User"));
+    grid().setRow(2);
+    grid().setCol(1);
+    grid().setRowSel(3);
+    enter(&grid());
+    ASSERT_TRUE(console().txtModify->isVisible());
+    console().txtModify->setText("王五");
+    enter(console().txtModify);
+    EXPECT_EQ(status(), "用户名称已存在");
+    EXPECT_EQ(grid().TextMatrix(2, 1), "甲");
+    EXPECT_EQ(grid().TextMatrix(3, 1), "乙");
+}
+
+TEST_F(GridEditing, AStoredHeadKeepsItsKeyAndTheSaveDeletesNothing) {
+    // A stored head of extensions and one of calls out.
+    dbSwitch.execute("insert into LanHead values('8', 21, 3, 0, 0, 0, 0), ('9', 12, 8, 0, 0, 0, 0)");
+    dbSwitch.execute("update Extension set Head=21, SpringNum='0'||substr('00'||Address,-2) where Address<5");
+    ASSERT_TRUE(console().ShowView("LanHead"));
+    int row = -1;
+    for (int r = 1; r < grid().Rows(); ++r)
+        if (grid().TextMatrix(r, 0) == "8") row = r;
+    ASSERT_GT(row, 0);
+    doubleClick(row, 0);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    console().txtModify->setText("");
+    enter(console().txtModify);
+    EXPECT_EQ(status(), "此项数据不能为空");
+    EXPECT_EQ(grid().TextMatrix(row, 0), "8");
+    EXPECT_EQ(console().txtModify->text(), "8");
+    enter(console().txtModify);
+    // Another change of the row saves, and the head and its extensions stay.
+    doubleClick(row, 3);
+    console().txtModify->setText("5");
+    enter(console().txtModify);
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Save");
+    EXPECT_EQ(status(), "保存完成");
+    EXPECT_EQ(dbSwitch.scalar("select HeadType||HeadLen||Headdelay from LanHead where HeadID='8'").toString(), "2135");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where Head=21").toInt(), 5);
+    EXPECT_EQ(dbSwitch.scalar("select SpringNum from Extension where Address=4").toString(), "004");
+}
+
 }  // namespace

@@ -8,6 +8,9 @@
 #include "core/frmChange.h"
 #include "params/BoardPanel.h"
 #include "link/Monitor.h"
+#include "core/frmDialog.h"
+#include "params/ShowTable.h"
+#include "sim/RowFrames.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -55,6 +58,27 @@ protected:
         const int x = rightSide ? grid().CellLeft() + 15 : grid().CellLeft() - 15;
         console().fgDisp_MouseDown(2, x, mouseCol < 0 ? grid().Col() : mouseCol);
         return popups.isEmpty() ? QString() : popups.join(';');
+    }
+    // The operator's own mouse on the grid: button `b` at cell (r, c), a
+    // press and its release, or a press, a drag to row `toRow` and a release.
+    void mouse(QEvent::Type type, const QPoint& p, Qt::MouseButton b, Qt::MouseButtons held,
+               Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), b, held, mods);
+        QApplication::sendEvent(grid().viewport(), &e);
+    }
+    QPoint at(int r, int c) { return grid().visualRect(grid().model()->index(r, c)).center(); }
+    void click(int r, int c, Qt::MouseButton b = Qt::LeftButton, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        popups.clear();
+        mouse(QEvent::MouseButtonPress, at(r, c), b, b, mods);
+        mouse(QEvent::MouseButtonRelease, at(r, c), b, Qt::NoButton, mods);
+        spin(20);
+    }
+    void drag(int r, int c, int toRow) {
+        mouse(QEvent::MouseButtonPress, at(r, c), Qt::LeftButton, Qt::LeftButton);
+        mouse(QEvent::MouseMove, at((r + toRow) / 2, c), Qt::NoButton, Qt::LeftButton);
+        mouse(QEvent::MouseMove, at(toRow, c), Qt::NoButton, Qt::LeftButton);
+        mouse(QEvent::MouseButtonRelease, at(toRow, c), Qt::LeftButton, Qt::NoButton);
+        spin(20);
     }
     QStringList popups;
 };
@@ -124,6 +148,61 @@ TEST_F(Loaded, UserPopupOffersTheUserCommandsAndPutsTheMenuBack) {
     EXPECT_EQ(rightClick(true), "PopMenuTable:校验,上传,下载");
 }
 
+TEST_F(Loaded, ARowHeaderClickOrDragTakesWholeRowsAndOpensTheirPopup) {
+    ASSERT_TRUE(console().ShowView("Extension"));
+    ASSERT_EQ(grid().FixedCols(), 1);
+    click(3, 0);
+    EXPECT_EQ(GridSelFirst, 3);
+    EXPECT_EQ(GridSelLast, 3);
+    EXPECT_EQ(GridSelColFirst, 1);
+    EXPECT_EQ(GridSelColLast, grid().Cols() - 1);
+    click(3, 0, Qt::RightButton);
+    EXPECT_EQ(popups.join(';'), "PopMenuTable:校验,上传,下载");
+
+    drag(2, 0, 6);
+    EXPECT_EQ(GridSelFirst, 2);
+    EXPECT_EQ(GridSelLast, 6);
+    EXPECT_EQ(GridSelColLast - GridSelColFirst + 2, grid().Cols());
+    click(9, 0, Qt::LeftButton, Qt::ShiftModifier);
+    EXPECT_EQ(GridSelFirst, 2);
+    EXPECT_EQ(GridSelLast, 9);
+    click(4, 0, Qt::RightButton);
+    EXPECT_EQ(popups.join(';'), "PopMenuTable:校验,上传,下载");
+    EXPECT_EQ(status(), QStringLiteral("共%1条记录，选中8条记录  当前光标：行 2 列　1").arg(grid().Rows() - 1));
+
+    // The user popup by the same gesture; a click in a cell still takes the cell.
+    dbSwitch.execute("insert into user (userid, username) values (7, '甲')");
+    ASSERT_TRUE(console().ShowView("User"));
+    click(2, 0);
+    click(2, 0, Qt::RightButton);
+    EXPECT_EQ(popups.join(';'), "PopMenuTable:下载,选择分机帐号,结算,初始化");
+    click(2, 3);
+    EXPECT_EQ(GridSelColFirst, 3);
+    EXPECT_EQ(GridSelColLast, 3);
+}
+
+TEST_F(Loaded, TheDefaultUserIsToldByItsIdAndListedFirst) {
+    // The default user stored after the others.
+    dbSwitch.execute("insert into user (userid, username) values (9, '丙'), (7, '甲')");
+    dbSwitch.execute("create temp table u0 as select * from user where userid=0");
+    dbSwitch.execute("delete from user where userid=0");
+    dbSwitch.execute("insert into user select * from u0");
+    ASSERT_TRUE(console().ShowView("User"));
+    EXPECT_EQ(grid().TextMatrix(1, 0), "0");
+    EXPECT_EQ(grid().TextMatrix(2, 0), "7");
+    EXPECT_EQ(grid().TextMatrix(3, 0), "9");
+
+    // Shown in another order, its name still has no 修改.
+    ModGeneral::ShowTable(grid(), "select * from User order by userid desc", QString(), 0, 2, false);
+    ASSERT_EQ(grid().TextMatrix(3, 0), "0");
+    click(3, 1);
+    click(3, 1, Qt::RightButton);
+    EXPECT_EQ(popups.join(';'), "");
+    click(1, 1);
+    click(1, 1, Qt::RightButton);
+    EXPECT_EQ(popups.join(';'), "popModify:修改");
+}
+
 TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeft) {
     dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
                      "(7, '甲', 100000, -50000, 1, '2026-01-01 00:00:00'), (8, '乙', 0, 0, 1, '2026-01-01 00:00:00')");
@@ -168,6 +247,41 @@ TEST_F(Loaded, ChooserOffersExtensionsBelowTheBoundAndAnEmptyChoiceReleasesAll) 
     EXPECT_EQ(dbSwitch.scalar("select userid from Account where address=2048").toInt(), 0);
     EXPECT_EQ(dbSwitch.scalar("select depositgrade from Extension where Address=3").toInt(),
               ModGeneral::GetDepositGrade(0));
+}
+
+TEST_F(Loaded, GradesChangedByTheChooserAreDownloaded) {
+    // A deposit user in debt: its rows take the lowest grade.
+    dbSwitch.execute("insert into user (userid, username, balancemode, remain) values (7, '甲', 0, -10000)");
+    dbSwitch.execute("update Extension set bSet=0, bSetSpringNum=0");
+    dbSwitch.execute("update Account set bset=0, account='1234' where address=2048");
+    dbSwitch.execute("update Extension set userid=7, depositgrade=2 where Address=4");
+    const int g0 = ModGeneral::GetDepositGrade(0);
+    ASSERT_NE(ModGeneral::GetDepositGrade(7), g0);
+    ASSERT_TRUE(console().ShowView("User"));
+    select(2, 0, 2, 0);
+    // E0003 and account 1234 come to the user, E0004 goes back to the default user.
+    platform::script::onModal("frmChange", [&](QDialog* d) {
+        auto* c = static_cast<frmChange*>(d);
+        c->lstHave->clear();
+        c->lstHave->addItems({"Ext:E0003", "Acc:1234"});
+        c->cmdHide_Click(1);
+    });
+    console().mnuViewUser_Click();
+    EXPECT_EQ(dbSwitch.scalar("select userid||depositgrade||bSet from Extension where Address=3").toString(),
+              QStringLiteral("7%1").arg(ModGeneral::GetDepositGrade(7)) + "1");
+    EXPECT_EQ(dbSwitch.scalar("select userid||depositgrade||bSet from Extension where Address=4").toString(),
+              QStringLiteral("0%1").arg(g0) + "1");
+    EXPECT_EQ(dbSwitch.scalar("select bset from Account where address=2048").toInt(), 1);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where bSet<>0").toInt(), 2);
+
+    // The download of the extensions takes them to the switch.
+    ASSERT_TRUE(console().ShowView("Extension"));
+    platform::script::onModal("frmDialog", [](QDialog* d) { static_cast<frmDialog*>(d)->cmdSet[1]->click(); });
+    console().tbrSwitch_ButtonClick("DownLoad");
+    settle();
+    EXPECT_TRUE(sw.row(sim::tables::Extension, 3));
+    EXPECT_TRUE(sw.row(sim::tables::Extension, 4));
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where bSet<>0").toInt(), 0);
 }
 
 TEST_F(ConsoleTest, ExtensionCountViewIsMadeForAnOlderDataDirectory) {

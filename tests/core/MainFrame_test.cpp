@@ -7,7 +7,10 @@
 #include "support/Fixtures.h"
 #include "support/SwitchOnPty.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QDir>
+#include <QToolBar>
 
 class MainFrame : public testsupport::StationTest {
 protected:
@@ -120,4 +123,31 @@ TEST_F(MainFrame, AStartUpFailureEndsWithAMessage) {
     ASSERT_FALSE(platform::script::shown().isEmpty());
     EXPECT_TRUE(platform::script::shown().back().text.startsWith("系统启动失败:"));
     EXPECT_EQ(platform::script::shown().back().title, "警告");
+}
+
+// At the size the window opens at, every board kind of the legend can be
+// clicked: the special telephone board and the spare slot as well.
+TEST_F(MainFrame, EveryLegendButtonCanBeClickedAtTheOpeningSize) {
+    MDIMain::instance().MDIForm_Load();
+    MDIMain::instance().show();
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    ASSERT_EQ(MDIMain::instance().size(), QSize(1024, 720));
+    frmPABX& c = frmPABX::instance();
+    const QRect pane(c.PicMain->mapTo(&MDIMain::instance(), QPoint(0, 0)), c.PicMain->size());
+    const QList<QAction*> buttons = c.tbrLegend->actions();
+    ASSERT_EQ(buttons.size(), 6);
+    for (QAction* a : buttons) {
+        QWidget* w = c.tbrLegend->widgetForAction(a);
+        ASSERT_TRUE(w && w->isVisible()) << a->text().toStdString();
+        const QRect at(w->mapTo(&MDIMain::instance(), QPoint(0, 0)), w->size());
+        EXPECT_TRUE(pane.contains(at) && MDIMain::instance().rect().contains(at)) << a->text().toStdString();
+        const QPoint centre = w->rect().center();
+        QMouseEvent press(QEvent::MouseButtonPress, centre, w->mapToGlobal(centre), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, centre, w->mapToGlobal(centre), Qt::LeftButton, Qt::NoButton,
+                            Qt::NoModifier);
+        QApplication::sendEvent(w, &press);
+        QApplication::sendEvent(w, &release);
+        EXPECT_TRUE(a->isChecked()) << a->text().toStdString();
+    }
 }

@@ -60,7 +60,10 @@ TEST_F(EditRules, HeadsClashByPrefixInTheLocalTableAndOnlyExactlyInTheFeeRates) 
     EXPECT_EQ(refused("8"), "本机字头有重复：8=86");
     EXPECT_EQ(refused("7"), "accepted:7");   // its own old value
     EXPECT_EQ(refused("123456789"), "请输入E,*,或1-8位的数值");
-    EXPECT_EQ(refused(""), "accepted:");
+    EXPECT_EQ(refused(""), "此项数据不能为空");   // a key once given is not emptied
+    g.AddItem("\t本局3\t2\t10\t0\t0");
+    edit(0, 4);
+    EXPECT_EQ(refused(""), "accepted:");   // a new row's key may stay empty
     // The flexible head's row keeps its digits, whatever is typed: lower-case e included.
     platform::script::answer("不能修改本机字头", platform::rOK);
     edit(0, 3);
