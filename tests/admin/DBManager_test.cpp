@@ -102,20 +102,33 @@ TEST_F(DBManagerTest, OverwriteDeclinedOrFailedCopyEndsWithoutCompletion) {
 }
 
 TEST_F(DBManagerTest, DamagedSourceIsRefusedBeforeAnythingIsClosed) {
-    const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
-    QFile bad(f + "phbill_2026.mdb");
-    bad.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    bad.write(QByteArray(8192, 'x'));
-    bad.close();
-    win().opt_Click(2);
-    win().txtPath->setText(f);
-    script::answer("恢复失败:phbill_2026.mdb", platform::rOK);
-    win().cmd_Click(1);
-    EXPECT_EQ(script::pendingAnswers(), 0);
-    EXPECT_TRUE(dbSwitch.isOpen());
-    EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 5);
+    // Bytes that are no database, and a sound-looking file that reads well
+    // but holds a page nothing uses (only quick_check tells).
+    for (const bool orphan : {false, true}) {
+        SCOPED_TRACE(orphan ? "orphan page" : "garbage");
+        const QString f = folder(orphan ? "bk2" : "bk");
+        script::answer("备份完成", platform::rOK);
+        backupTo(f);
+        // A call stored since: a restore would take it away.
+        Database::open(DataPath + "phbill_2026.mdb").execute("insert into Tab_Ph1 values(9, '2026-06-15 10:00:00')");
+        if (orphan) {
+            testsupport::addOrphanPage(f + "phbill_2026.mdb");
+            EXPECT_EQ(rows(f + "phbill_2026.mdb"), 6);   // it still reads
+        } else {
+            QFile bad(f + "phbill_2026.mdb");
+            bad.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            bad.write(QByteArray(8192, 'x'));
+            bad.close();
+        }
+        win().opt_Click(2);
+        win().txtPath->setText(f);
+        script::answer("恢复失败:phbill_2026.mdb", platform::rOK);
+        win().cmd_Click(1);
+        EXPECT_EQ(script::pendingAnswers(), 0);
+        EXPECT_TRUE(dbSwitch.isOpen());
+        EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), orphan ? 7 : 6);
+        EXPECT_TRUE(Database::open(DataPath + "phbill_2026.mdb").quickCheck());
+    }
 }
 
 TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettingsAndBoards) {

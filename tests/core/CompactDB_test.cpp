@@ -201,6 +201,19 @@ TEST_F(CompactDBTest, DamagedFileAndDamagedCopyCloseTheStationLeavingBoth) {
     EXPECT_EQ(bytesOf(bak()), badCopy);
 }
 
+TEST_F(CompactDBTest, CopyThatReadsWellButFailsItsCheckIsNeverRestored) {
+    makeBak();
+    testsupport::addOrphanPage(bak());
+    EXPECT_EQ(Database::open(bak()).rowCount("Worker"), 1);
+    const QByteArray copy = bytesOf(bak());
+    Database::open(sw()).execute("drop table Worker");
+    const QByteArray broken = bytesOf(sw());
+    platform::script::answer("恢复数据库失败!", platform::rOK);
+    EXPECT_THROW(CompactDB("Switch.mdb"), platform::ProgramEnded);
+    EXPECT_EQ(bytesOf(sw()), broken);
+    EXPECT_EQ(bytesOf(bak()), copy);
+}
+
 TEST_F(CompactDBTest, FileLockedElsewhereIsSkippedSilently) {
     makeBak({"create table Extra (a INTEGER)"});   // would be restored if checked
     const QByteArray copy = bytesOf(bak());

@@ -68,6 +68,31 @@ TEST_F(StepCopyTest, AFileNotOpenIsReadOnItsOwnAndReplacesTheTarget) {
     EXPECT_TRUE(leftovers().isEmpty());
 }
 
+TEST_F(StepCopyTest, AStepThatFindsTheSourceLockedIsTriedAgain) {
+    // Another program takes the file for itself between two steps and keeps
+    // it past the copy's patience; it lets go after the step that met it.
+    Database other = Database::open(src);
+    bool holding = false, released = false;
+    platform::testing::setStepCopyHook([&](int step) {
+        if (step == 2) {
+            other.execute("BEGIN EXCLUSIVE");
+            other.execute("INSERT INTO Tab_Ph1 (id, pad) VALUES (9001, 'other')");
+            holding = true;
+        } else if (holding && !released) {
+            other.execute("COMMIT");
+            released = true;
+        }
+    });
+    StepCopyStats st;
+    QString err;
+    ASSERT_TRUE(CopyDatabaseStepwise(src, dir + "copy.mdb", Database(), &err, &st, 16)) << err.toStdString();
+    EXPECT_TRUE(released);
+    EXPECT_GE(st.longestStepMs, 1000) << "no step waited for the lock";
+    EXPECT_EQ(rows(dir + "copy.mdb"), 4001);
+    EXPECT_TRUE(Database::open(dir + "copy.mdb").quickCheck());
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
 TEST_F(StepCopyTest, FailuresLeaveNothingBehind) {
     QString err;
     // A folder that cannot be written (as root, permissions do not hold: a file in place of the folder).

@@ -21,6 +21,7 @@
 #include "platform/Prompts.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace testsupport {
 
@@ -77,6 +78,23 @@ void StationTest::TearDown() {
 void StationTest::openDatabases() {
     ModDefine::dbSwitch = platform::Database::open(dir->file("switch.mdb"));
     ModDefine::dbPhoneCur = ModDefine::dbSwitch.attach(dir->file("PhoneCur.mdb"), QStringLiteral("phonecur"));
+}
+
+void addOrphanPage(const QString& path) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    QByteArray head = f.read(100);
+    ASSERT_EQ(head.size(), 100);
+    int pageSize = (quint8(head[16]) << 8) | quint8(head[17]);
+    if (pageSize == 1) pageSize = 65536;
+    const quint32 pages = quint32(f.size() / pageSize) + 1;
+    ASSERT_TRUE(f.resize(qint64(pages) * pageSize));
+    // The page count in the header, trusted while its change counter agrees.
+    const char count[4] = {char(pages >> 24), char(pages >> 16), char(pages >> 8), char(pages)};
+    ASSERT_TRUE(f.seek(28));
+    ASSERT_EQ(f.write(count, 4), 4);
+    ASSERT_TRUE(f.seek(92));
+    ASSERT_EQ(f.write(head.mid(24, 4)), 4);
 }
 
 void scriptLogin(const QString& id, const QString& pwd) {

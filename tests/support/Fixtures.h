@@ -39,6 +39,11 @@ protected:
 // login leaves the window, which is then closed through its exit button).
 void scriptLogin(const QString& id = QStringLiteral("0000"), const QString& pwd = QStringLiteral("0000"));
 
+// Makes the database file at `path` one page longer without giving that page
+// to any table or to the free list: the file opens and reads as before, and
+// only quick_check finds the page that is never used.
+void addOrphanPage(const QString& path);
+
 // A StationTest whose databases are open from the start.
 class StationDbTest : public StationTest {
 protected:

@@ -122,6 +122,16 @@ TEST(RowFrames, MoneyRoundsHalvesToEven) {
     r.set("ExtraFee", QVariant());
     EXPECT_THROW(PabxFeeRateRow(r, 0), EncodeError);
 
+    // Whole-number columns round halves to even too, given as a number or as text.
+    r.set("ExtraFee", money("655.35"));
+    for (const auto& [given, byte] : {std::pair{"50.5", "32"}, {"51.5", "34"}, {"50.6", "33"}, {"49.4", "31"}}) {
+        SCOPED_TRACE(given);
+        r.set("DiscountPercent", QString::fromLatin1(given).toDouble());
+        EXPECT_EQ(bytes(PabxFeeRateRow(r, 0), 18, 1), byte);
+        r.set("DiscountPercent", QString::fromLatin1(given));
+        EXPECT_EQ(bytes(PabxFeeRateRow(r, 0), 18, 1), byte);
+    }
+
     EXPECT_EQ(ExtDepositRow({{"Address", 9}, {"ChangeValue", money("-12.34")}}), "A5070902" "0004D2");
     EXPECT_EQ(ExtDepositRow({{"Address", 9}, {"ChangeValue", money("0")}}), "A5070901000000");
     EXPECT_EQ(ExtDepositRow({{"Address", 9}, {"ChangeValue", money("-0.004")}}), "A5070902000000");
