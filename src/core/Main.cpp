@@ -77,9 +77,18 @@ int Main(int argc, char** argv) {
     // Standard buttons and dialogs speak Chinese like the rest of the station.
     platform::InstallChineseQtTexts();
 
-    // One station per data directory: a second one ends without a word.
-    if (!platform::AcquireInstanceLock(platform::resolveCI(ProgramDir(), QStringLiteral("data"))))
+    // One station per data directory: a second one ends without a word; a
+    // directory where the lock cannot even be written is named, with the cause.
+    const QString dataDir = platform::resolveCI(ProgramDir(), QStringLiteral("data"));
+    QString cannotWrite;
+    if (!platform::AcquireInstanceLock(dataDir, &cannotWrite)) {
+        if (!cannotWrite.isEmpty()) {
+            platform::MsgBox(QStringLiteral("无法在数据目录%1中写入文件：%2").arg(QDir::toNativeSeparators(dataDir), cannotWrite),
+                             platform::mbOKOnly, QStringLiteral("错误提示"));
+            platform::EndProgram(1);
+        }
         platform::EndProgram(0);
+    }
 
     ModComm::InitFrameTable();
     MonSlots = QVector<MonSlot>(16);

@@ -8,6 +8,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QThread>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -134,4 +136,28 @@ TEST(Startup, SecondInstanceEndsSilently) {
     // The lock of a station that died is taken over by the next one.
     StationRun third = runStation(dir, {}, "third.log");
     EXPECT_TRUE(third.loaded());
+}
+
+TEST(Startup, DataDirectoryThatCannotBeWrittenIsNamedWithItsCause) {
+    // The disk takes no more bytes from this process (as a full one takes none):
+    // the lock file cannot be written, and that is no other station running.
+    testsupport::StationDir dir;
+    QProcess p;
+    p.setChildProcessModifier([] {
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_FSIZE, &none);
+        ::signal(SIGXFSZ, SIG_IGN);
+    });
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.start(runner(), {dir.appPath(), "--no-switch", "--answer", "无法在数据目录=ok"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QStringList log = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(log.filter(QRegularExpression("^LOADED\t")).isEmpty());
+    const QStringList prompts = log.filter(QRegularExpression("^(PROMPT|UNEXPECTED)\t"));
+    ASSERT_EQ(prompts.size(), 1) << log.join('\n').toStdString();
+    EXPECT_TRUE(prompts[0].startsWith("PROMPT\t0\t错误提示\t无法在数据目录")) << prompts[0].toStdString();
+    EXPECT_TRUE(prompts[0].contains(QDir::toNativeSeparators(QDir(dir.dataPath()).absolutePath()))) << prompts[0].toStdString();
+    EXPECT_TRUE(prompts[0].endsWith("文件大小超出限制")) << prompts[0].toStdString();
+    EXPECT_FALSE(QFile::exists(dir.file("tarvo.lock")));
 }
