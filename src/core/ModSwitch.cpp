@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QSet>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
@@ -29,6 +30,9 @@ using platform::Recordset;
 
 namespace {
 const QString kPhoneCurSchema = QStringLiteral("phonecur");
+// The call file's log of charges, and the setting that numbers the station file's safety copies.
+const QString kChargeLog = QStringLiteral("tab_chargelog");
+const QString kCopyGeneration = QStringLiteral("TarvoCopyGeneration");
 
 // Names of the local prefix kinds, by kind number.
 const char* const kLanHeadTypes =
@@ -100,6 +104,40 @@ void OpenSharedRecordsets() {
         rsUser.requery();
     }
     SettleDefaultUserOnce();
+    if (dbPhoneCur.isOpen()) PrepareChargeLog();
+}
+
+void CreateChargeLog(const Database& cur) {
+    cur.execute(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (f_gen INTEGER NOT NULL DEFAULT 0, "
+                               "f_userid LONG NOT NULL DEFAULT 0, f_amount CURRENCY NOT NULL DEFAULT 0, "
+                               "f_balance CURRENCY NOT NULL DEFAULT 0, f_calladdr INTEGER NOT NULL DEFAULT 0, "
+                               "f_date DATETIME)")
+                    .arg(cur.qualified(kChargeLog)));
+}
+
+void PrepareChargeLog() {
+    const QString table = dbPhoneCur.qualified(kChargeLog);
+    CreateChargeLog(dbPhoneCur);
+    // Charges older than the copy in place are in it: they are never needed again.
+    const QString bak = platform::resolvePathCI(dbSwitch.path() + QStringLiteral(".bak"));
+    if (!QFileInfo(bak).isFile()) return;
+    try {
+        Database copy = Database::open(bak);
+        const qint64 generation =
+            copy.scalar(QStringLiteral("SELECT value FROM Variant WHERE varname=?"), {kCopyGeneration}).toLongLong();
+        copy.close();
+        if (generation > 0) dbPhoneCur.execute(QStringLiteral("DELETE FROM %1 WHERE f_gen<?").arg(table), {generation});
+    } catch (const DbError&) {
+        // A copy that cannot be read keeps every charge.
+    }
+}
+
+void LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date) {
+    dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_gen, f_userid, f_amount, f_balance, f_calladdr, f_date) "
+                                      "VALUES (coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0), "
+                                      "?, ?, ?, ?, ?)")
+                           .arg(dbPhoneCur.qualified(kChargeLog), dbSwitch.qualified(QStringLiteral("Variant"))),
+                       {kCopyGeneration, userid, amount, balance, ext, date});
 }
 
 void SettleDefaultUserOnce() {
@@ -212,8 +250,10 @@ bool SoundCopy(const QString& bak) {
 
 // Reads the rows of `table` in `schema` that the engine can still read, by
 // rowid: forwards until the first damaged page, then backwards from the end.
-QMap<qint64, QVariantList> ReadableRows(sqlite3* db, const QString& schema, const QString& table, const QStringList& cols) {
+QMap<qint64, QVariantList> ReadableRows(sqlite3* db, const QString& schema, const QString& table, const QStringList& cols,
+                                        bool* complete = nullptr) {
     QMap<qint64, QVariantList> rows;
+    if (complete) *complete = false;
     QStringList quoted;
     for (const QString& c : cols) quoted << quoteIdent(c);
     for (const char* order : {"ASC", "DESC"}) {
@@ -226,7 +266,8 @@ QMap<qint64, QVariantList> ReadableRows(sqlite3* db, const QString& schema, cons
             sqlite3_finalize(st);
             return rows;
         }
-        while (sqlite3_step(st) == SQLITE_ROW) {
+        int rc;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
             const qint64 id = sqlite3_column_int64(st, 0);
             if (rows.contains(id)) break;   // met the rows read from the other end
             QVariantList r;
@@ -243,74 +284,95 @@ QMap<qint64, QVariantList> ReadableRows(sqlite3* db, const QString& schema, cons
             rows.insert(id, r);
         }
         sqlite3_finalize(st);
+        if (rc == SQLITE_DONE && *order == 'A') {
+            // Read to the end without a fault: every row.
+            if (complete) *complete = true;
+            break;
+        }
     }
     return rows;
 }
 
-// Copies into the restored call file the calls and rejects the damaged one
-// still holds that the copy lacks, in one transaction. The damaged file is
-// only read, on a connection of its own. Returns the calls copied.
-int RecoverRows(const QString& restored, const QString& damaged) {
-    // The damaged file is read in memory, cut to whole pages: a page the file
-    // holds only in part would give rows of zeros and garbage.
-    QString source = damaged;
-    QTemporaryDir work;
-    if (QFileInfo(damaged + QStringLiteral("-journal")).size() > 0 && work.isValid()) {
-        // Its hot journal is rolled back first, on copies: what it undoes was never committed.
-        source = work.filePath(QStringLiteral("r.mdb"));
-        if (QFile::copy(damaged, source) &&
-            QFile::copy(damaged + QStringLiteral("-journal"), source + QStringLiteral("-journal"))) {
-            sqlite3* r = nullptr;
-            if (sqlite3_open_v2(QFile::encodeName(source).constData(), &r, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
-                sqlite3_exec(r, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-            sqlite3_close_v2(r);
+// A damaged database file read in memory, on a connection of its own, for
+// what can still be read from it; the file itself is never written.
+struct DamagedImage {
+    sqlite3* db = nullptr;
+    DamagedImage() = default;
+    DamagedImage(const DamagedImage&) = delete;
+    DamagedImage& operator=(const DamagedImage&) = delete;
+    ~DamagedImage() { sqlite3_close_v2(db); }
+    explicit operator bool() const { return db != nullptr; }
+
+    explicit DamagedImage(const QString& damaged) {
+        // Cut to whole pages: a page the file holds only in part would give
+        // rows of zeros and garbage.
+        QString source = damaged;
+        QTemporaryDir work;
+        if (QFileInfo(damaged + QStringLiteral("-journal")).size() > 0 && work.isValid()) {
+            // Its hot journal is rolled back first, on copies: what it undoes was never committed.
+            source = work.filePath(QStringLiteral("r.mdb"));
+            if (QFile::copy(damaged, source) &&
+                QFile::copy(damaged + QStringLiteral("-journal"), source + QStringLiteral("-journal"))) {
+                sqlite3* r = nullptr;
+                if (sqlite3_open_v2(QFile::encodeName(source).constData(), &r, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
+                    sqlite3_exec(r, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+                sqlite3_close_v2(r);
+            }
         }
+        QByteArray image;
+        {
+            QFile f(source);
+            if (!f.open(QIODevice::ReadOnly)) return;
+            image = f.readAll();
+        }
+        if (image.size() < 100 || !image.startsWith("SQLite format 3")) return;
+        int pageSize = (quint8(image[16]) << 8) | quint8(image[17]);
+        if (pageSize == 1) pageSize = 65536;
+        if (pageSize < 512) return;
+        image.truncate(image.size() - image.size() % pageSize);
+        sqlite3* old = nullptr;
+        if (sqlite3_open_v2(":memory:", &old, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+            sqlite3_close_v2(old);
+            return;
+        }
+        auto* buf = static_cast<unsigned char*>(sqlite3_malloc64(sqlite3_uint64(image.size())));
+        if (buf) std::memcpy(buf, image.constData(), size_t(image.size()));
+        // The engine owns the buffer from here, even when it refuses it.
+        if (!buf || sqlite3_deserialize(old, "main", buf, image.size(), image.size(),
+                                        SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
+            sqlite3_close_v2(old);
+            return;
+        }
+        // A file cut short counts fewer pages than its header says: read what is there.
+        sqlite3_exec(old, "PRAGMA writable_schema=1", nullptr, nullptr, nullptr);
+        db = old;
     }
-    QByteArray image;
-    {
-        QFile f(source);
-        if (!f.open(QIODevice::ReadOnly)) return 0;
-        image = f.readAll();
-    }
-    if (image.size() < 100 || !image.startsWith("SQLite format 3")) return 0;
-    int pageSize = (quint8(image[16]) << 8) | quint8(image[17]);
-    if (pageSize == 1) pageSize = 65536;
-    if (pageSize < 512) return 0;
-    image.truncate(image.size() - image.size() % pageSize);
-    sqlite3* old = nullptr;
-    if (sqlite3_open_v2(":memory:", &old, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        sqlite3_close_v2(old);
-        return 0;
-    }
-    struct Closer {
-        sqlite3* h;
-        ~Closer() { sqlite3_close_v2(h); }
-    } closer{old};
-    auto* buf = static_cast<unsigned char*>(sqlite3_malloc64(sqlite3_uint64(image.size())));
-    if (!buf) return 0;
-    std::memcpy(buf, image.constData(), size_t(image.size()));
-    if (sqlite3_deserialize(old, "main", buf, image.size(), image.size(),
-                            SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY) != SQLITE_OK)
-        return 0;
-    // A file cut short counts fewer pages than its header says: read what is there.
-    sqlite3_exec(old, "PRAGMA writable_schema=1", nullptr, nullptr, nullptr);
-    auto oldColumns = [old](const QString& table) {
+
+    // The columns of `table`, lower case; none when it cannot be read.
+    QStringList columns(const QString& table) const {
         QStringList cols;
         sqlite3_stmt* st = nullptr;
         const QByteArray sql = QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdent(table)).toUtf8();
-        if (sqlite3_prepare_v2(old, sql.constData(), int(sql.size()), &st, nullptr) == SQLITE_OK)
+        if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr) == SQLITE_OK)
             while (sqlite3_step(st) == SQLITE_ROW)
                 cols << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 1))).toLower();
         sqlite3_finalize(st);
         return cols;
-    };
+    }
+};
+
+// Copies into the restored call file the calls and rejects the damaged one
+// still holds that the copy lacks, in one transaction. Returns the calls copied.
+int RecoverRows(const QString& restored, const QString& damaged) {
+    const DamagedImage old(damaged);
+    if (!old) return 0;
     int calls = 0;
     try {
         Database db = Database::open(restored);
         platform::Transaction tx(db);
         for (const QString& t : {QStringLiteral("Tab_Phone"), QStringLiteral("tab_errPh")}) {
             const QString mine = db.actualTableName(t);
-            const QStringList theirs = oldColumns(t);
+            const QStringList theirs = old.columns(t);
             if (mine.isEmpty() || theirs.isEmpty()) continue;
             QStringList cols;
             for (const platform::ColumnInfo& c : db.columns(mine))
@@ -323,7 +385,7 @@ int RecoverRows(const QString& restored, const QString& damaged) {
             // A call is the call stored already when extension and start are equal;
             // a reject row is the same row when its number is.
             if (isCalls && (addrCol < 0 || dateCol < 0)) continue;
-            const QMap<qint64, QVariantList> rows = ReadableRows(old, QStringLiteral("main"), t, cols);
+            const QMap<qint64, QVariantList> rows = ReadableRows(old.db, QStringLiteral("main"), t, cols);
             QStringList quoted, marks;
             for (const QString& c : cols) {
                 quoted << quoteIdent(c);
@@ -359,10 +421,135 @@ int RecoverRows(const QString& restored, const QString& damaged) {
     }
 }
 
+// What became of the balances when the station file was restored from its copy.
+struct BalanceRecovery {
+    int usersKept = 0;                 // user rows taken over from the damaged file
+    int charges = 0;                   // charges logged since the copy, applied again
+    platform::Currency charged;
+    bool callFileRead = false;         // the charge log could be read
+    bool allUsersRead = false;         // every user row of the damaged file was read
+    QStringList lost;                  // "用户7 张三：50.00", what the operator enters again
+};
+
+// The number of the safety copy a station file is (0 for a file made before copies were numbered).
+qint64 CopyGenerationOf(const Database& db) {
+    return db.scalar(QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(db.qualified(QStringLiteral("Variant"))),
+                     {kCopyGeneration})
+        .toLongLong();
+}
+
+// Keeps the money right in the station file `restored`, just put back from
+// its copy: the balances of the user rows the damaged file still gives are
+// kept; every other user is charged again, once, for the calls logged in the
+// call file `callFile` since the copy. A change of a balance between two of
+// those calls that no charge explains (a payment) cannot be made again: it is
+// listed, with the balance of a user the copy does not know.
+BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged, const QString& callFile) {
+    BalanceRecovery out;
+    try {
+        Database db = Database::open(restored);
+        const QString userTable = db.qualified(db.actualTableName(QStringLiteral("user")));
+        QStringList mine;
+        for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user")))) mine << c.name;
+
+        QMap<qint64, QVariantList> users;
+        QStringList cols;
+        if (!damaged.isEmpty()) {
+            const DamagedImage old(damaged);
+            if (old) {
+                const QStringList theirs = old.columns(QStringLiteral("user"));
+                for (const QString& c : mine)
+                    if (theirs.contains(c.toLower())) cols << c;
+                if (cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive))
+                    users = ReadableRows(old.db, QStringLiteral("main"), QStringLiteral("user"), cols, &out.allUsersRead);
+                else
+                    cols.clear();
+            }
+        }
+        const int idCol = cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+
+        // The charges logged since the copy, in the order they were made.
+        const qint64 generation = CopyGenerationOf(db);
+        QMap<qint64, QVariantList> charges;
+        if (QFileInfo(callFile).isFile()) {
+            const DamagedImage calls(callFile);
+            if (calls && !calls.columns(kChargeLog).isEmpty()) {
+                out.callFileRead = true;
+                charges = ReadableRows(calls.db, QStringLiteral("main"), kChargeLog,
+                                       {QStringLiteral("f_gen"), QStringLiteral("f_userid"), QStringLiteral("f_amount"),
+                                        QStringLiteral("f_balance")});
+            }
+        }
+
+        platform::Transaction tx(db);
+        QSet<qint64> kept;
+        if (idCol >= 0) {
+            QStringList quoted, marks;
+            for (const QString& c : cols) {
+                quoted << quoteIdent(c);
+                marks << QStringLiteral("?");
+            }
+            const QString upsert = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
+                                       .arg(userTable, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+            for (const QVariantList& row : std::as_const(users)) {
+                platform::Params values;
+                for (const QVariant& v : row) values << platform::Param(v);
+                db.execute(upsert, values);
+                kept.insert(row.value(idCol).toLongLong());
+            }
+        }
+        out.usersKept = int(kept.size());
+
+        struct Trail {
+            platform::Currency applied, expected, unexplained, last;
+            int count = 0;
+            bool started = false;
+        };
+        QMap<qint64, Trail> trails;
+        for (const QVariantList& c : std::as_const(charges)) {
+            if (c.value(0).toLongLong() < generation) continue;
+            const qint64 user = c.value(1).toLongLong();
+            if (kept.contains(user)) continue;   // its balance holds the charge already
+            const auto amount = platform::Currency::fromRaw(c.value(2).toLongLong());
+            const auto after = platform::Currency::fromRaw(c.value(3).toLongLong());
+            Trail& t = trails[user];
+            if (!t.started) {
+                t.started = true;
+                t.expected = platform::Currency::fromRaw(
+                    db.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(userTable), {user}).toLongLong());
+            }
+            t.unexplained += after + amount - t.expected;
+            t.expected = after;
+            t.last = after;
+            t.applied += amount;
+            ++t.count;
+        }
+        for (auto it = trails.constBegin(); it != trails.constEnd(); ++it) {
+            const QVariant name =
+                db.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(userTable), {it.key()});
+            if (name.isNull()) {
+                // A user made since the copy: made again by the operator, with this balance.
+                out.lost << QStringLiteral("用户%1：余额%2（备份中没有此用户）").arg(it.key()).arg(it->last.toString2());
+                continue;
+            }
+            db.execute(QStringLiteral("UPDATE %1 SET remain=remain-? WHERE userid=?").arg(userTable), {it->applied, it.key()});
+            out.charges += it->count;
+            out.charged += it->applied;
+            if (it->unexplained != platform::Currency())
+                out.lost << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(name.toString(), it->unexplained.toString2());
+        }
+        tx.commit();
+        db.close();
+    } catch (const DbError&) {
+        // What could not be written stays as the copy has it; the box says what the copy is.
+    }
+    return out;
+}
+
 // Replaces the damaged `target` by its sound copy `bak`, keeping the damaged
-// file aside (with its journal) under a name that says so and when, and
-// recovering what can still be read from it. `kept` and `recovered` report it.
-bool RestoreFromBak(const QString& bak, const QString& target, QString* kept, int* recovered) {
+// file aside (with its journal) under a name that says so and when; `kept`
+// names it ("" when there was no file).
+bool RestoreFromBak(const QString& bak, const QString& target, QString* kept) {
     if (!SoundCopy(bak)) return false;
     QString aside;
     if (QFileInfo(target).isFile()) {
@@ -382,7 +569,6 @@ bool RestoreFromBak(const QString& bak, const QString& target, QString* kept, in
         return false;
     }
     if (kept) *kept = aside;
-    if (recovered) *recovered = aside.isEmpty() ? 0 : RecoverRows(target, aside);
     return true;
 }
 
@@ -401,7 +587,7 @@ void CompactDB(const QString& fileName) {
 }
 
 bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
-    const QString f = platform::resolveCI(DataPath, fileName);
+    QString f = platform::resolveCI(DataPath, fileName);
     const QString b = platform::resolveCI(DataPath, QFileInfo(f).fileName() + QStringLiteral(".bak"));
     const QString tmp = platform::resolveCI(DataPath, QStringLiteral("Tmp.mdb"));
     if (openByStation(f)) return true;
@@ -433,6 +619,16 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
                 }
             }
             checked = true;
+            if (StationTables(f).contains(QStringLiteral("Variant"))) {
+                // The copy about to be taken gets the next number: the charges
+                // logged from now on come after it.
+                platform::Transaction tx(cur);
+                const qint64 next = CopyGenerationOf(cur) + 1;
+                cur.execute(QStringLiteral("DELETE FROM Variant WHERE varname=?"), {kCopyGeneration});
+                cur.execute(QStringLiteral("INSERT INTO Variant(varname,value) VALUES(?,?)"),
+                            {kCopyGeneration, QString::number(next)});
+                tx.commit();
+            }
             removeWorkFile(tmp);
             cur.vacuumInto(tmp);
             cur.close();
@@ -455,16 +651,34 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
     // older than the file and would lose what was stored since.
     if (checked) return true;
     const bool existed = QFileInfo(f).isFile();
+    // A missing file comes back under the name its copy spells it with.
+    if (!existed && QFileInfo(b).isFile()) f = b.chopped(4);
+    const QDateTime copyTime = QFileInfo(b).lastModified();
     QString kept;
-    int recovered = 0;
-    if (RestoreFromBak(b, f, &kept, &recovered)) {
-        // A missing file is simply replaced; a damaged one is kept and reported.
-        if (!existed) return true;
-        QString text = QStringLiteral("数据库文件%1已损坏，已用备份%2恢复。损坏的文件保存为%3。")
-                           .arg(QFileInfo(f).fileName(), QFileInfo(b).fileName(), QDir::toNativeSeparators(kept));
-        if (!StationTables(f).contains(QStringLiteral("Variant")))
-            text += QStringLiteral("从损坏的文件中找回%1张话单。").arg(recovered);
-        if (notice) *notice = text;
+    if (RestoreFromBak(b, f, &kept)) {
+        const QString name = QFileInfo(f).fileName();
+        QString text = existed ? QStringLiteral("数据库文件%1已损坏，") : QStringLiteral("数据库文件%1不存在，");
+        text = text.arg(name) + QStringLiteral("已用备份%1恢复（备份时间%2）。")
+                                    .arg(QFileInfo(b).fileName(), copyTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        if (!kept.isEmpty()) text += QStringLiteral("损坏的文件保存为%1。").arg(QDir::toNativeSeparators(kept));
+        if (StationTables(f).contains(QStringLiteral("Variant"))) {
+            const BalanceRecovery r =
+                RecoverBalances(f, kept, platform::resolveCI(DataPath, QStringLiteral("PhoneCur.mdb")));
+            if (r.usersKept > 0) text += QStringLiteral("\n从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
+            if (r.charges > 0)
+                text += QStringLiteral("\n重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
+            if (!r.callFileRead && !r.allUsersRead)
+                text += QStringLiteral("\n话单文件无法读取，备份之后的话费未能重新计入。");
+            if (!r.lost.isEmpty())
+                text += QStringLiteral("\n以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
+            if (!r.allUsersRead)
+                text += QStringLiteral("\n备份之后的其他缴费和押金变动无法得知，请核对用户余额。");
+        } else if (!kept.isEmpty()) {
+            text += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(f, kept));
+        } else {
+            text += QStringLiteral("备份之后存储的话单无法找回。");
+        }
+        if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
         else platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
         return true;
     }

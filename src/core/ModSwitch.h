@@ -26,13 +26,27 @@ void OpenSharedRecordsets();
 // older station databases hold it) into a user who is not settled; runs once
 // per station database, marked in the settings.
 void SettleDefaultUserOnce();
+// The charges of call records, kept beside the calls in the call-record file
+// with the number of the station file's safety copy they came after, so a
+// station file restored from that copy can be charged again for them. Made
+// when missing; rows older than the safety copy now in place are dropped.
+void PrepareChargeLog();
+// Creates that log in the call-record database `cur` when it has none.
+void CreateChargeLog(const platform::Database& cur);
+// Notes a charge of `amount` to `userid` (balance `balance` after it) for the
+// call of extension `ext` started `date`; in the caller's transaction.
+void LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date);
 // Checks, compacts and backs up DataPath + fileName; restores a damaged or
 // missing file from its ".bak" copy, or says "恢复数据库失败!" and closes the station.
+// A restore is reported in a "警告" box: the file, the time of the copy and
+// what was recovered; for the station file the balances are kept right (the
+// damaged file's user rows where they can be read, else the copy less the
+// charges logged since it), and what cannot be recovered is listed by user.
 void CompactDB(const QString& fileName);
 // The same check and compaction, which reports instead of closing the station:
 // false with the reason when the file is damaged or missing and no sound copy
-// restores it. A notice of a restore from the copy goes to `notice` when
-// given, else into a message box.
+// restores it. A notice of a restore from the copy is added to `notice` when
+// given, else shown in a message box.
 bool TryCompactDB(const QString& fileName, QString* failure, QString* notice);
 // Deletes the super-journals ("switch.mdb-mj...") in `dir` that no journal
 // there names any more (left by a kill); returns how many went.

@@ -665,8 +665,11 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
                 .arg(dbPhoneCur.qualified("Tab_Phone")),
             {s.ExtAddr, m_Slot + 1, storedDate(s.StartTime), qlonglong(m_Duration), m_RecType, m_Fees.fee, m_DispNumber, m_Account,
              m_InDigits, m_CallType, m_Fees.addFee1, m_Fees.addFee2, m_Fees.gateFee, m_LinkFee, m_Place, m_UserID, yj});
-        if (charge)
+        if (charge) {
             dbSwitch.execute(QStringLiteral("UPDATE user SET remain=? WHERE userid=?"), {s.Balance, m_UserID});
+            // Kept beside the call, so a station file restored from its copy can be charged again.
+            ModSwitch::LogCharge(m_UserID, total, s.Balance, s.ExtAddr, storedDate(s.StartTime));
+        }
         if (m_InStore) m_InStore();
         tx.commit();
     } catch (const std::exception& e) {

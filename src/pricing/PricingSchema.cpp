@@ -1,3 +1,4 @@
+#include "core/ModSwitch.h"
 #include "core/Schema.h"
 
 namespace pricing {
@@ -69,6 +70,7 @@ void AddSchema(const platform::Database& sw, const platform::Database& cur, int 
         "f_yj CURRENCY NOT NULL DEFAULT 0)").arg(cur.qualified("Tab_Phone")));
     cur.execute(QStringLiteral("CREATE INDEX %1 ON Tab_Phone (f_calladdr, f_date)").arg(cur.qualified("Tab_Phone_call")));
     cur.execute(QStringLiteral("CREATE INDEX %1 ON Tab_Phone (f_userid, f_date)").arg(cur.qualified("Tab_Phone_user")));
+    ModSwitch::CreateChargeLog(cur);
     // Rejected records keep the frame's fields as text: a rejected date may be no date at all.
     cur.execute(QStringLiteral(
         "CREATE TABLE %1 (f_FlewNO INTEGER PRIMARY KEY, f_calladdr INTEGER NOT NULL DEFAULT 0, "

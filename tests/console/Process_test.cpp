@@ -94,7 +94,7 @@ TEST(StationProcess, StationDatabaseWithoutItsTablesIsRestoredFromItsCopyAndKept
                                              "与集团电话通讯失败，是否继续?=no"});
     const QStringList prompts = promptsOf(log);
     ASSERT_EQ(prompts.size(), 2) << log.join('\n').toStdString();
-    EXPECT_TRUE(prompts[0].startsWith("PROMPT\t0\t警告\t数据库文件switch.mdb已损坏，已用备份switch.mdb.bak恢复。"));
+    EXPECT_TRUE(prompts[0].startsWith("PROMPT\t0\t警告\t数据库文件switch.mdb已损坏，已用备份switch.mdb.bak恢复（备份时间"));
     EXPECT_TRUE(log.contains("END\t0"));
     EXPECT_EQ(bytesOf(dir.file("switch.mdb.bak")), copy);
     const QStringList aside = QDir(dir.dataPath()).entryList({"switch.mdb.damaged-*"});

@@ -84,7 +84,7 @@ TEST_F(CompactDBTest, CopyWithAnExtraTableIsRestored) {
     EXPECT_FALSE(currentKept());
     EXPECT_TRUE(Database::open(sw()).hasTable("Extra"));
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown()[0].text.startsWith("数据库文件switch.mdb已损坏，已用备份switch.mdb.bak恢复。"));
+    EXPECT_TRUE(platform::script::shown()[0].text.startsWith("数据库文件switch.mdb已损坏，已用备份switch.mdb.bak恢复（备份时间"));
 }
 
 TEST_F(CompactDBTest, ShadowAndSystemTablesAreNotCompared) {
@@ -154,13 +154,36 @@ TEST_F(CompactDBTest, GoodFileBesideADamagedCopyStartsWithoutAQuestion) {
     EXPECT_EQ(bytesOf(bak()), bytesOf(sw()));
 }
 
-TEST_F(CompactDBTest, MissingFileIsRestoredFromItsCopy) {
+TEST_F(CompactDBTest, MissingFileIsRestoredFromItsCopyAndSaidSo) {
     makeBak({"insert into Variant(varname,value) values('FromCopy','1')"});
+    const QDateTime copied(QDate(2026, 6, 14), QTime(7, 45, 9));
+    {
+        QFile f(bak());
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(copied, QFileDevice::FileModificationTime));
+    }
     QFile::remove(sw());
+    platform::script::answer("不存在", platform::rOK);
     CompactDB("Switch.mdb");
     ASSERT_TRUE(platform::existsCI(sw()));
     EXPECT_EQ(Database::open(platform::resolvePathCI(sw())).scalar("select value from Variant where varname='FromCopy'").toString(), "1");
-    EXPECT_TRUE(platform::script::shown().isEmpty());
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(platform::script::shown()[0].title, "警告");
+    EXPECT_TRUE(platform::script::shown()[0].text.startsWith(
+        "数据库文件switch.mdb不存在，已用备份switch.mdb.bak恢复（备份时间2026-06-14 07:45:09）。"))
+        << platform::script::shown()[0].text.toStdString();
+
+    // The call file: what was stored since its copy is gone, and the box says so.
+    const QString cur = dir->file("PhoneCur.mdb");
+    ASSERT_TRUE(QFile::copy(cur, cur + ".bak"));
+    QFile::remove(cur);
+    platform::script::answer("不存在", platform::rOK);
+    CompactDB("PhoneCur.mdb");
+    EXPECT_TRUE(Database::open(cur).hasTable("Tab_Phone"));
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_TRUE(platform::script::shown()[1].text.startsWith("数据库文件PhoneCur.mdb不存在，已用备份PhoneCur.mdb.bak恢复（备份时间"));
+    EXPECT_TRUE(platform::script::shown()[1].text.endsWith("备份之后存储的话单无法找回。"))
+        << platform::script::shown()[1].text.toStdString();
 }
 
 TEST_F(CompactDBTest, DamagedFileIsRestoredFromItsCopy) {

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -111,6 +112,21 @@ TEST(Startup, DamagedFileIsRestoredFromItsCopyAtStart) {
     ASSERT_EQ(r.prompts().size(), 1) << r.prompts().join('\n').toStdString();
     EXPECT_TRUE(r.prompts()[0].startsWith("PROMPT\t0\t警告\t数据库文件PhoneCur.mdb已损坏"));
     EXPECT_EQ(QDir(dir.dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).size(), 1);
+    EXPECT_TRUE(platform::Database::open(dir.file("PhoneCur.mdb")).hasTable("Tab_Phone"));
+}
+
+TEST(Startup, MissingCallFileIsRestoredFromItsCopyWithAWord) {
+    // Deleted while the station was down, its copy of the last start beside it.
+    testsupport::StationDir dir;
+    ASSERT_TRUE(runStation(dir).loaded());
+    const QString copied =
+        QFileInfo(dir.file("PhoneCur.mdb.bak")).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    ASSERT_TRUE(QFile::remove(dir.file("PhoneCur.mdb")));
+    StationRun r = runStation(dir, {"--answer", "不存在=ok"}, "second.log");
+    EXPECT_TRUE(r.loaded()) << r.log.join('\n').toStdString();
+    EXPECT_EQ(r.prompts(), QStringList({QStringLiteral("PROMPT\t0\t警告\t数据库文件PhoneCur.mdb不存在，已用备份PhoneCur.mdb.bak"
+                                                      "恢复（备份时间%1）。备份之后存储的话单无法找回。")
+                                            .arg(copied)}));
     EXPECT_TRUE(platform::Database::open(dir.file("PhoneCur.mdb")).hasTable("Tab_Phone"));
 }
 

@@ -207,6 +207,45 @@ TEST_F(StreamKillTest, KilledWhileRecordsStreamLosesNoAcknowledgedRecordAndCharg
     EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).currentRows, 0) << "the start-up archive took them all";
 }
 
+TEST_F(StreamKillTest, StationFileRestoredFromItsCopyKeepsTheFeesStoredSinceIt) {
+    // Power cut after a run of answered records, the station file damaged; the
+    // next start puts back the copy of the run's start and charges again, once,
+    // what was stored since, or keeps the balances the damaged file still holds.
+    const QStringList clock{QStringLiteral("--clock"), kDay};
+    const QDateTime first(QDate(2026, 6, 15), QTime(8, 0, 0));
+    for (const bool onlySettings : {true, false}) {
+        SCOPED_TRACE(onlySettings ? "settings table dropped" : "garbage");
+        queueRecords(20, first);
+        startStation(clock);
+        if (HasFatalFailure()) return;
+        ASSERT_TRUE(waitAllAnsweredOrDead(30000)) << acknowledged() << " of " << keys.size() << " answered";
+        station->kill();
+        drainLine();
+        checkStored("before the damage");
+        const QString file = dir->file("switch.mdb");
+        if (onlySettings) {
+            platform::Database(platform::Database::open(file)).execute(QStringLiteral("DROP TABLE Variant"));
+        } else {
+            QFile f(file);
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            f.write(QByteArray(int(f.size()), '\x5a'));
+        }
+        startStation(clock + QStringList{QStringLiteral("--answer"), QStringLiteral("已用备份switch.mdb.bak恢复=ok")});
+        if (HasFatalFailure()) return;
+        ASSERT_TRUE(station->waitLoaded(60000));
+        station->kill();
+        drainLine();
+        const QString log = station->log().join('\n');
+        EXPECT_TRUE(log.contains(QStringLiteral("PROMPT\t0\t警告\t数据库文件switch.mdb已损坏，已用备份switch.mdb.bak恢复")))
+            << log.toStdString();
+        EXPECT_TRUE(log.contains(onlySettings ? QStringLiteral("从损坏的文件中找回2个用户的余额。")
+                                              : QStringLiteral("重新计入备份之后的20笔话费")))
+            << log.toStdString();
+        EXPECT_FALSE(log.contains(QStringLiteral("UNEXPECTED"))) << log.toStdString();
+        checkStored("restored");
+    }
+}
+
 TEST_F(StreamKillTest, KilledDuringTheNightlyArchiveLosesNoRecordAndArchivesNoneTwice) {
     // The clock stands at 01:59:58 until the station is loaded: its archive
     // runs two seconds later, while records come in, and dies at a seeded stage.

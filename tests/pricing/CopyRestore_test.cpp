@@ -1,0 +1,170 @@
+// The station file restored from its safety copy after calls were charged:
+// whatever the damage, every user's balance ends as it stood before it, or,
+// where the damaged file no longer gives it, as the copy less the fees stored
+// since; what cannot be recovered is listed by user and amount.
+#include "pricing/PricingFixture.h"
+
+#include "core/ModSwitch.h"
+#include "pricing/ClsMonitor.h"
+#include "platform/Prompts.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+using namespace pricingtest;
+using platform::Database;
+
+namespace {
+
+enum class Damage { Missing, ZeroBytes, Garbage, FirstPageLost, CutBeforeUsers, UserPageLost, VariantDropped, OtherStructure };
+
+const char* nameOf(Damage d) {
+    switch (d) {
+    case Damage::Missing: return "missing";
+    case Damage::ZeroBytes: return "zero bytes";
+    case Damage::Garbage: return "garbage";
+    case Damage::FirstPageLost: return "first page lost";
+    case Damage::CutBeforeUsers: return "cut short before the users";
+    case Damage::UserPageLost: return "user page lost";
+    case Damage::VariantDropped: return "Variant dropped";
+    case Damage::OtherStructure: return "a table changed";
+    }
+    return "";
+}
+
+// Whether the damaged file still gives its user rows.
+bool usersReadable(Damage d) { return d == Damage::VariantDropped || d == Damage::OtherStructure; }
+
+class CopyRestoreTest : public PricingTest, public ::testing::WithParamInterface<Damage> {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        addUser(7, "100.00", 1);
+        setExtensionUser(5, 7);
+        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+        restart();
+    }
+    // Closed and started again: both files checked, compacted and copied.
+    void restart() {
+        ModSwitch::OpenAllDB(false);
+        ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+        ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        reopenRates();
+    }
+    void call(int ext, int minute) {
+        CallRecord r;
+        r.ext = ext;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
+        r.seconds = 100 + 37 * minute;
+        ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+    }
+    Currency storedFees(qint32 userid) {
+        return Currency::fromRaw(
+            dbPhoneCur
+                .scalar(QStringLiteral("SELECT sum(f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee) FROM %1 WHERE f_userid=?")
+                            .arg(dbPhoneCur.qualified("Tab_Phone")),
+                        {userid})
+                .toLongLong());
+    }
+    void damage(Damage d) {
+        const QString sw = dir->file("switch.mdb");
+        Database db = Database::open(sw);
+        const int pageSize = db.scalar("PRAGMA page_size").toInt();
+        const int userPage = db.scalar("SELECT rootpage FROM sqlite_master WHERE name='user'").toInt();
+        QFile f(sw);
+        switch (d) {
+        case Damage::Missing: db.close(); ASSERT_TRUE(QFile::remove(sw)); break;
+        case Damage::ZeroBytes: db.close(); ASSERT_TRUE(f.resize(0)); break;
+        case Damage::Garbage:
+            db.close();
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            f.write(QByteArray(int(f.size()), '\x5a'));
+            break;
+        case Damage::FirstPageLost:
+        case Damage::UserPageLost:
+            db.close();
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(f.seek(d == Damage::FirstPageLost ? 0 : qint64(userPage - 1) * pageSize));
+            f.write(QByteArray(pageSize, '\x5a'));
+            break;
+        case Damage::CutBeforeUsers: db.close(); ASSERT_TRUE(f.resize(qint64(userPage - 1) * pageSize)); break;
+        case Damage::VariantDropped: db.execute("DROP TABLE Variant"); break;
+        case Damage::OtherStructure: db.execute("ALTER TABLE Extension ADD COLUMN spare INTEGER"); break;
+        }
+    }
+    Currency balanceAfterRestore(qint32 userid) {
+        Database db = Database::open(dir->file("switch.mdb"));
+        return Currency::fromRaw(db.scalar("SELECT remain FROM user WHERE userid=?", {userid}).toLongLong());
+    }
+};
+
+TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
+    const Damage kind = GetParam();
+    const Currency opening = remainOf(7);
+    call(5, 1);
+    call(5, 2);
+    call(5, 3);
+    // A payment between two calls, and a user made since the copy who calls too.
+    dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {yuan("50.00")});
+    call(5, 4);
+    addUser(9, "20.00", 1);
+    setExtensionUser(6, 9);
+    call(6, 5);
+    call(5, 6);
+    const Currency fees7 = storedFees(7), fees9 = storedFees(9);
+    ASSERT_GT(fees7, Currency());
+    ASSERT_GT(fees9, Currency());
+    ASSERT_EQ(remainOf(7), opening - fees7 + yuan("50.00"));
+    ModSwitch::OpenAllDB(false);
+
+    damage(kind);
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown()[0].text;
+    EXPECT_EQ(platform::script::shown()[0].title, "警告");
+    const QString copyTime = QFileInfo(dir->file("switch.mdb.bak")).lastModified().toString("yyyy-MM-dd HH:mm:ss");
+    EXPECT_TRUE(text.startsWith(QStringLiteral("数据库文件switch.mdb%1，已用备份switch.mdb.bak恢复（备份时间%2）。")
+                                    .arg(kind == Damage::Missing ? "不存在" : "已损坏", copyTime)))
+        << text.toStdString();
+
+    if (usersReadable(kind)) {
+        EXPECT_EQ(balanceAfterRestore(7), opening - fees7 + yuan("50.00"));
+        EXPECT_EQ(balanceAfterRestore(9), yuan("20.00") - fees9);
+        EXPECT_TRUE(text.contains("从损坏的文件中找回3个用户的余额。")) << text.toStdString();
+        EXPECT_FALSE(text.contains("重新计入")) << text.toStdString();
+        EXPECT_FALSE(text.contains("无法找回")) << text.toStdString();
+    } else {
+        // The copy less the fees stored since it, each once; the payment and
+        // the new user are for the operator to enter again.
+        EXPECT_EQ(balanceAfterRestore(7), opening - fees7);
+        EXPECT_TRUE(text.contains(QStringLiteral("重新计入备份之后的5笔话费，共%1元。").arg(fees7.toString2())))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("以下金额无法找回，请重新录入：\n用户7 用户7：50.00\n"
+                                                 "用户9：余额%1（备份中没有此用户）")
+                                      .arg((yuan("20.00") - fees9).toString2())))
+            << text.toStdString();
+    }
+
+    // Started again on the restored file, the charges are not applied a second time.
+    platform::script::reset();
+    platform::script::enable();
+    const Currency restored = balanceAfterRestore(7);
+    restart();
+    EXPECT_EQ(remainOf(7), restored);
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryDamage, CopyRestoreTest,
+                         ::testing::Values(Damage::Missing, Damage::ZeroBytes, Damage::Garbage, Damage::FirstPageLost,
+                                           Damage::CutBeforeUsers, Damage::UserPageLost, Damage::VariantDropped,
+                                           Damage::OtherStructure),
+                         [](const ::testing::TestParamInfo<Damage>& i) {
+                             QString n = QString::fromLatin1(nameOf(i.param));
+                             n.remove(' ');
+                             return n.toStdString();
+                         });
+
+}  // namespace
