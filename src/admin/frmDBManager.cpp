@@ -379,7 +379,8 @@ void frmDBManager::restore() {
         // start finds the two alike instead of putting the replaced file back.
         ModUpgrade::UpgradeStationDb();
         ModSwitch::OpenSharedRecordsets();
-        admin::RenewSafetyCopy(dbSwitch);
+        ModSwitch::NumberSafetyCopy();
+        if (admin::RenewSafetyCopy(dbSwitch)) ModSwitch::PrepareChargeLog();
     }
     ModSwitch::LoadSysPara();
     ModSwitch::LoadCards();

@@ -33,6 +33,7 @@ const QString kPhoneCurSchema = QStringLiteral("phonecur");
 // The call file's log of charges, and the setting that numbers the station file's safety copies.
 const QString kChargeLog = QStringLiteral("tab_chargelog");
 const QString kCopyGeneration = QStringLiteral("TarvoCopyGeneration");
+qint64 CopyGenerationOf(const Database& db);
 
 // Names of the local prefix kinds, by kind number.
 const char* const kLanHeadTypes =
@@ -130,6 +131,15 @@ void PrepareChargeLog() {
     } catch (const DbError&) {
         // A copy that cannot be read keeps every charge.
     }
+}
+
+void NumberSafetyCopy() {
+    const QVariant logged = dbPhoneCur.scalar(QStringLiteral("SELECT max(f_gen) FROM %1").arg(dbPhoneCur.qualified(kChargeLog)));
+    platform::Transaction tx(dbSwitch);
+    const qint64 next = qMax(CopyGenerationOf(dbSwitch), logged.toLongLong()) + 1;
+    dbSwitch.execute(QStringLiteral("DELETE FROM variant WHERE varname=?"), {kCopyGeneration});
+    dbSwitch.execute(QStringLiteral("INSERT INTO Variant(varname,value) VALUES(?,?)"), {kCopyGeneration, QString::number(next)});
+    tx.commit();
 }
 
 void LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date) {
@@ -438,6 +448,24 @@ qint64 CopyGenerationOf(const Database& db) {
         .toLongLong();
 }
 
+// The highest copy number in the charge log of the call file `callFile`; 0
+// when it has none or cannot be read.
+qint64 LoggedGeneration(const QString& callFile) {
+    if (!QFileInfo(callFile).isFile()) return 0;
+    sqlite3* db = nullptr;
+    qint64 highest = 0;
+    if (sqlite3_open_v2(QFile::encodeName(callFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        const QByteArray sql = QStringLiteral("SELECT max(f_gen) FROM %1").arg(quoteIdent(kChargeLog)).toUtf8();
+        if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            highest = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close_v2(db);
+    return highest;
+}
+
 // Keeps the money right in the station file `restored`, just put back from
 // its copy: the balances of the user rows the damaged file still gives are
 // kept; every other user is charged again, once, for the calls logged in the
@@ -621,9 +649,13 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
             checked = true;
             if (StationTables(f).contains(QStringLiteral("Variant"))) {
                 // The copy about to be taken gets the next number: the charges
-                // logged from now on come after it.
+                // logged from now on come after it. A file put back from a
+                // backup may carry a lower number than charges logged before
+                // it: the next number passes theirs, so they are never taken
+                // for charges made since this copy.
+                const qint64 logged = LoggedGeneration(platform::resolveCI(DataPath, QStringLiteral("PhoneCur.mdb")));
                 platform::Transaction tx(cur);
-                const qint64 next = CopyGenerationOf(cur) + 1;
+                const qint64 next = qMax(CopyGenerationOf(cur), logged) + 1;
                 cur.execute(QStringLiteral("DELETE FROM Variant WHERE varname=?"), {kCopyGeneration});
                 cur.execute(QStringLiteral("INSERT INTO Variant(varname,value) VALUES(?,?)"),
                             {kCopyGeneration, QString::number(next)});

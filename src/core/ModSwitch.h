@@ -31,6 +31,11 @@ void SettleDefaultUserOnce();
 // station file restored from that copy can be charged again for them. Made
 // when missing; rows older than the safety copy now in place are dropped.
 void PrepareChargeLog();
+// Gives the open station file the next safety copy number, above every charge
+// logged, before its safety copy is taken anew while the station runs (after a
+// restore from a backup): charges logged for the file it replaced are then
+// never taken for charges made since that copy.
+void NumberSafetyCopy();
 // Creates that log in the call-record database `cur` when it has none.
 void CreateChargeLog(const platform::Database& cur);
 // Notes a charge of `amount` to `userid` (balance `balance` after it) for the

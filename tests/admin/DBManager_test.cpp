@@ -156,6 +156,36 @@ TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettingsAndBoards) {
     EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName()}).isEmpty());
 }
 
+// The charges logged for the station file a restore replaced belong to it:
+// should the restored file be damaged and put back from its fresh safety
+// copy, they are never charged to the backup's balances.
+TEST_F(DBManagerTest, ChargesLoggedBeforeARestoreAreNotChargedToTheRestoredFile) {
+    const QString f = folder("bk");
+    dbSwitch.execute("insert into user (userid, username, balancemode, remain) values (7, '用户7', 1, ?)",
+                     {platform::Currency::fromYuan(100)});
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute("update user set remain=remain-? where userid=7", {platform::Currency::fromYuan(5)});
+        ModSwitch::LogCharge(7, platform::Currency::fromYuan(5), platform::Currency::fromYuan(95), 5, "2026-06-15 09:00:00");
+        tx.commit();
+    }
+    win().opt_Click(2);
+    win().txtPath->setText(f);
+    script::answer("数据恢复成功", platform::rOK);
+    win().cmd_Click(1);
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    ModSwitch::OpenAllDB(false);
+    QFile::remove(DataPath + "switch.mdb");
+    script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    ModSwitch::CompactDB("Switch.mdb");
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(Database::open(DataPath + "switch.mdb").scalar("select remain from user where userid=7").toLongLong(),
+              platform::Currency::fromYuan(100).raw());
+    ModSwitch::OpenAllDB(true);
+}
+
 // A backup made before the station gained a table is a sound file: the restore
 // brings it up to date, and the next start, also after a kill past the rename,
 // neither takes it for damaged nor puts the replaced file back.

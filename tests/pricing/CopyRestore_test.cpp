@@ -35,7 +35,7 @@ const char* nameOf(Damage d) {
 // Whether the damaged file still gives its user rows.
 bool usersReadable(Damage d) { return d == Damage::VariantDropped || d == Damage::OtherStructure; }
 
-class CopyRestoreTest : public PricingTest, public ::testing::WithParamInterface<Damage> {
+class CopyRestoreBase : public PricingTest {
 protected:
     void SetUp() override {
         PricingTest::SetUp();
@@ -100,6 +100,8 @@ protected:
     }
 };
 
+class CopyRestoreTest : public CopyRestoreBase, public ::testing::WithParamInterface<Damage> {};
+
 TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
     const Damage kind = GetParam();
     const Currency opening = remainOf(7);
@@ -155,6 +157,39 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
     restart();
     EXPECT_EQ(remainOf(7), restored);
     EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
+TEST_F(CopyRestoreBase, ChargesLoggedForAFileSincePutBackFromABackupAreNeverChargedAgain) {
+    // The station file as a backup made now holds it, put back later by the operator.
+    ModSwitch::OpenAllDB(false);
+    const QString backup = dir->appPath() + "Switch.mdb";
+    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), backup));
+    restart();
+    call(5, 1);
+    restart();
+    call(5, 2);
+    ModSwitch::OpenAllDB(false);
+    QFile::remove(dir->file("switch.mdb"));
+    ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
+    restart();
+    const Currency opening = remainOf(7), before = storedFees(7);
+    call(5, 3);
+    call(5, 4);
+    const Currency since = storedFees(7) - before;
+    ASSERT_GT(since, Currency());
+    ModSwitch::OpenAllDB(false);
+
+    QFile f(dir->file("switch.mdb"));
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    f.write(QByteArray(int(f.size()), '\x5a'));
+    f.close();
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    EXPECT_EQ(balanceAfterRestore(7), opening - since);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.contains(
+        QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2())))
+        << platform::script::shown()[0].text.toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDamage, CopyRestoreTest,
