@@ -137,6 +137,8 @@ bool AddSiteDirectory(const QString& name, const platform::Database& terminalDb,
             platform::Transaction tx(c);
             c.execute(QStringLiteral("delete from Tab_Phone"));
             c.execute(QStringLiteral("delete from tab_errPh"));
+            // The charges logged with the root's calls are the root's.
+            if (c.hasTable(QStringLiteral("tab_chargelog"))) c.execute(QStringLiteral("delete from tab_chargelog"));
             tx.commit();
         }
         c.execute(QStringLiteral("VACUUM"));

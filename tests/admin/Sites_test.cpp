@@ -3,6 +3,7 @@
 #include "admin/Sites.h"
 #include "admin/frmTerminal.h"
 #include "billing/frmFeeDetail.h"
+#include "core/ModSwitch.h"
 #include "core/ModUpgrade.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
@@ -77,6 +78,7 @@ TEST_F(Sites, ListDropsSitesWithoutDirectoryAndAddProposesTheNextNumber) {
 TEST_F(Sites, NewSiteGetsTheRootStationAndNoCallRecords) {
     dbPhoneCur.execute("insert into Tab_Phone(f_calladdr,f_date) values(5,'2026-06-01 10:00:00')");
     dbPhoneCur.execute("insert into tab_errPh(f_calladdr) values(5)");
+    ModSwitch::LogCharge(7, platform::Currency::fromYuan(1), platform::Currency(), 5, "2026-06-01 10:00:00");
     EXPECT_EQ(grid().Rows(), 2);
     press("Add");
     EXPECT_EQ(grid().Rows(), 2);   // the empty row became the new site
@@ -94,6 +96,7 @@ TEST_F(Sites, NewSiteGetsTheRootStationAndNoCallRecords) {
     platform::Database cur = platform::Database::open(dir->file("一号站/PhoneCur.mdb"));
     EXPECT_EQ(cur.scalar("select count(*) from Tab_Phone").toInt(), 0);
     EXPECT_EQ(cur.scalar("select count(*) from tab_errPh").toInt(), 0);
+    EXPECT_EQ(cur.scalar("select count(*) from tab_chargelog").toInt(), 0);   // the root's charges are the root's
     EXPECT_EQ(dbPhoneCur.scalar("select count(*) from Tab_Phone").toInt(), 1);   // the root keeps its own
     // Nothing of the work is left beside the sites.
     EXPECT_EQ(QDir(dir->dataPath()).entryList({".site-*"}, QDir::AllEntries | QDir::Hidden).size(), 0);
