@@ -30,6 +30,7 @@ struct ScriptState {
     QList<script::Shown> shown;
     QList<script::Shown> unexpected;
     std::map<QString, std::function<void(QDialog*)>> modal;
+    std::function<void(const QString&)> whileShown;
 };
 ScriptState& S() {
     static ScriptState s;
@@ -39,6 +40,10 @@ ScriptState& S() {
 // Finds and removes the first queued answer that matches; false when none.
 bool take(script::Kind kind, const QString& text, const QString& title, int buttons, Answer* out) {
     S().shown << script::Shown{kind, text, title, buttons};
+    if (S().whileShown) {
+        const auto hook = S().whileShown;   // it may show a box itself
+        hook(text);
+    }
     for (int i = 0; i < S().answers.size(); ++i) {
         if (S().answers[i].textPart.isEmpty() || text.contains(S().answers[i].textPart)) {
             *out = S().answers.takeAt(i);
@@ -188,6 +193,7 @@ void disable() { S().enabled = false; }
 bool enabled() { return S().enabled; }
 void answer(const QString& textPart, int result, const QString& text) { S().answers << Answer{textPart, result, text}; }
 void onModal(const QString& objectName, std::function<void(QDialog*)> handler) { S().modal[objectName] = std::move(handler); }
+void whileShown(std::function<void(const QString&)> hook) { S().whileShown = std::move(hook); }
 const QList<Shown>& shown() { return S().shown; }
 const QList<Shown>& unexpected() { return S().unexpected; }
 int pendingAnswers() { return S().answers.size(); }

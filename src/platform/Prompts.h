@@ -58,6 +58,10 @@ bool enabled();
 void answer(const QString& textPart, int result, const QString& text = QString());
 // Handler for modal windows with this object name; called after the window is shown.
 void onModal(const QString& objectName, std::function<void(QDialog*)> handler);
+// Runs `hook` with the text of every scripted prompt while it stands, before
+// it is answered: what a real box does to the windows behind it (taking the
+// focus) can be played there.
+void whileShown(std::function<void(const QString&)> hook);
 const QList<Shown>& shown();
 // Prompts shown that no queued answer matched; a test fails when this is not empty.
 const QList<Shown>& unexpected();
