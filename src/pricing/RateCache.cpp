@@ -8,6 +8,7 @@ namespace {
 
 RateCache g_cache;
 bool g_valid = false;
+int g_holds = 0;   // tariff windows open
 
 // Reads one rate from the current row by column name; a Null in a numeric
 // column is remembered, so that a call priced by this row fails instead of
@@ -40,7 +41,9 @@ RateCache& RateCache::current() {
     const quint64 fee = rsFeeRate.openSerial();
     const quint64 head = rsIPHead.openSerial();
     const quint64 conn = dbSwitch.connectionSerial();
-    if (!g_valid || fee != g_cache.feeSerial_ || head != g_cache.headSerial_ || conn != g_cache.connSerial_) {
+    // Another database is another set of tariffs, held or not.
+    const bool reopened = fee != g_cache.feeSerial_ || head != g_cache.headSerial_;
+    if (!g_valid || conn != g_cache.connSerial_ || (reopened && g_holds == 0)) {
         g_cache.load();
         g_cache.feeSerial_ = fee;
         g_cache.headSerial_ = head;
@@ -51,6 +54,27 @@ RateCache& RateCache::current() {
 }
 
 void RateCache::invalidate() { g_valid = false; }
+
+void RateCache::holdWhileEditing() {
+    if (g_holds++ > 0) return;
+    try {
+        current();
+    } catch (const platform::DbError&) {
+        // Not readable now: the first call priced reads it.
+    }
+}
+
+void RateCache::releaseAfterEditing() {
+    if (g_holds > 0) --g_holds;
+}
+
+void RateCache::schemeDeleted(int discountid) {
+    if (!g_valid) return;
+    for (FeeRateRow& r : g_cache.rates_)
+        if (r.rate.discountid == discountid) r.rate.discountid = 1;
+    for (IpHeadRow& h : g_cache.heads_)
+        if (h.rate.discountid == discountid) h.rate.discountid = 1;
+}
 
 void RateCache::load() {
     rates_.clear();

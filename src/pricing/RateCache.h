@@ -3,6 +3,9 @@
 // record searches them by prefix, many times over; the rows are read once into
 // memory and read again whenever rsFeeRate or rsIPHead is opened anew (the
 // start, and the tariff windows when they close) or the station database is.
+// While a tariff window is open the copy stays as the tariffs stood when it
+// opened: its edits are written at once, row by row, and a call priced in the
+// middle of them would be charged from a half-edited tariff.
 #include "pricing/PricingRecords.h"
 
 #include <QHash>
@@ -33,6 +36,13 @@ public:
     static RateCache& current();
     // Forgets the copy; the next use reads the tables again.
     static void invalidate();
+    // A tariff window opens: the copy is made current now and kept until the
+    // last such window has closed (and reopened the recordsets).
+    static void holdWhileEditing();
+    static void releaseAfterEditing();
+    // A discount scheme was deleted and its rates moved to scheme 1: a copy
+    // kept for an open window follows, it would otherwise name no scheme.
+    static void schemeDeleted(int discountid);
 
     // The row of the longest prefix of `number` that is a zone code: record types 3 and 2
     // search the ordinary rates of category 10 and 9, any other categories 0 to 8 of `rateType`.

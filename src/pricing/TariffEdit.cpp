@@ -5,11 +5,13 @@
 #include "core/OpLog.h"
 #include "core/frmFeeFind.h"
 #include "platform/Prompts.h"
+#include "pricing/RateCache.h"
 
 #include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QRegularExpression>
+#include <QSignalBlocker>
 
 namespace pricing {
 
@@ -150,7 +152,18 @@ namespace {
 void say(const QString& text) { platform::MsgBox(text, platform::mbOKOnly, AppName); }
 }  // namespace
 
-FeeRateGridForm::FeeRateGridForm(int right) : QWidget(nullptr, Qt::Window), m_Right(right) {}
+FeeRateGridForm::FeeRateGridForm(int right) : QWidget(nullptr, Qt::Window), m_Right(right) {
+    RateCache::holdWhileEditing();
+    m_HoldsRates = true;
+}
+
+FeeRateGridForm::~FeeRateGridForm() { releaseRates(); }
+
+void FeeRateGridForm::releaseRates() {
+    if (!m_HoldsRates) return;
+    m_HoldsRates = false;
+    RateCache::releaseAfterEditing();
+}
 
 void FeeRateGridForm::makeGrid(QWidget* parent, const QString& format) {
     fgFeerate = new platform::FlexGrid(parent);
@@ -185,6 +198,20 @@ bool FeeRateGridForm::EditorVisible() const { return !txtModify->isHidden() || !
 void FeeRateGridForm::commitPending() {
     if (!txtModify->isHidden()) txtModify_LostFocus();
     if (!cboModify->isHidden()) cboModify_Commit();
+}
+
+bool FeeRateGridForm::leaveTab() {
+    commitPending();
+    if (!EditorVisible()) return true;
+    const QSignalBlocker quiet(SSTab1);
+    SSTab1->setCurrentIndex(m_Tab);
+    return false;
+}
+
+void FeeRateGridForm::placeEditor(QWidget* editor) {
+    const QRect cell = fgFeerate->visualRect(fgFeerate->model()->index(GridSelFirst, GridEditCol));
+    const QPoint at = fgFeerate->viewport()->mapTo(this, cell.topLeft());
+    editor->setGeometry(at.x(), at.y(), qMax(cell.width(), 40), qMax(cell.height(), editor->sizeHint().height()));
 }
 
 bool FeeRateGridForm::rowOneProtected() const {
@@ -284,9 +311,7 @@ void FeeRateGridForm::setFieldEnter(QWidget* editor) {
     if (GridSelFirst < 1) GridSelFirst = 1;
     if (GridSelLast < GridSelFirst) GridSelLast = GridSelFirst;
     GridEditCol = fgFeerate->Col();
-    const QRect cell = fgFeerate->visualRect(fgFeerate->model()->index(GridSelFirst, GridEditCol));
-    const QPoint at = fgFeerate->viewport()->mapTo(this, cell.topLeft());
-    editor->setGeometry(at.x(), at.y(), qMax(cell.width(), 40), qMax(cell.height(), editor->sizeHint().height()));
+    placeEditor(editor);
     const QString text = fgFeerate->TextMatrix(GridSelFirst, GridEditCol);
     if (editor == txtModify) {
         txtModify->setText(text);
@@ -415,6 +440,9 @@ void FeeRateGridForm::dropRow(int r) {
 }
 
 void FeeRateGridForm::findNext() {
+    // The find may show another tab: an open edit is settled first.
+    commitPending();
+    if (EditorVisible()) return;
     m_FindText = frmFeeFind::instance().Find(QStringLiteral("请输入要查找的地区代号或地名:"), m_FindText);
     if (m_FindText.isEmpty()) return;
     const int n = m_FindRows.size();
@@ -477,8 +505,11 @@ bool FeeRateGridForm::eventFilter(QObject* o, QEvent* e) {
 
 void FeeRateGridForm::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
-    txtModify->hide();
-    cboModify->hide();
+    // The cell moves with the grid: an open edit is committed as leaving it
+    // does; a refused one stays open over its cell.
+    commitPending();
+    if (!txtModify->isHidden()) placeEditor(txtModify);
+    if (!cboModify->isHidden()) placeEditor(cboModify);
 }
 
 }  // namespace pricing

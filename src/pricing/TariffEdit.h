@@ -88,8 +88,13 @@ public:
     QVector<QPushButton*> cmdFeerate;   // 增加 删除 查找 打印 关闭
 
 protected:
-    // `right` is the operator right every change asks for.
+    // `right` is the operator right every change asks for. From here until the
+    // window has closed, calls are priced from the tariffs as they stand now.
     explicit FeeRateGridForm(int right);
+    ~FeeRateGridForm() override;
+    // The window has closed and reopened the recordsets the pricing reads:
+    // calls are priced from the edited tariffs from now on.
+    void releaseRates();
     bool eventFilter(QObject* o, QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 
@@ -99,6 +104,11 @@ protected:
     void makeEditors();
     // A pending edit is committed as leaving its editor does.
     void commitPending();
+    // The operator chose another tab: an open edit is committed first, on the
+    // tab it was made on. A refused value keeps its editor, and the tab stays.
+    bool leaveTab();
+    // The editor laid over the cell it edits (GridSelFirst, GridEditCol).
+    void placeEditor(QWidget* editor);
     // Rows of "feerate.*, discountname" into the grid, one empty row at least.
     void showRows(platform::Recordset& rs);
     // The rate of `zone` as stored into row `r` of the grid; the zone code
@@ -139,6 +149,7 @@ protected:
     // After a refused statement: the grid shows what is stored again.
     virtual void reloadAfterFailure(bool fromText) = 0;
 
+    int m_Tab = 0;   // the category the grid shows
     QString m_FindText;
     struct FindRow {
         QString zone, summary;
@@ -150,6 +161,7 @@ protected:
 
 private:
     int m_Right;
+    bool m_HoldsRates = false;
 };
 
 }  // namespace pricing

@@ -6,6 +6,7 @@
 #include "core/OpLog.h"
 #include "platform/Db.h"
 #include "platform/Prompts.h"
+#include "pricing/RateCache.h"
 #include "pricing/TariffEdit.h"
 
 #include <QCloseEvent>
@@ -341,12 +342,15 @@ bool frmDiscount::save(int index) {
     const QString name = txtDiscount->text();
     const QString summary = txtSummary->text();
     // New fee rates find their scheme by name: two schemes never share one.
+    // The default scheme's save never writes its name, so whatever its name
+    // box holds cannot clash.
+    const bool writesName = index == 0 || m_DiscountID != 1;
     const QVariant clash =
         index == 0 ? dbSwitch.scalar(QStringLiteral("select count(*) from discount where discountname=?"), {name})
                    : dbSwitch.scalar(
                          QStringLiteral("select count(*) from discount where discountname=? and discountid<>?"),
                          {name, m_DiscountID});
-    if (clash.toInt() > 0) {
+    if (writesName && clash.toInt() > 0) {
         say(name + QStringLiteral(" 折价名称已存在"));
         txtDiscount->setFocus();
         return refused();
@@ -473,6 +477,7 @@ void frmDiscount::cmdDelete_Click() {
         // The pricing's copy of the rates still names the deleted scheme.
         rsFeeRate = dbSwitch.query(QStringLiteral("select * from feerate order by zonecode desc"));
         rsIPHead = dbSwitch.openTable(QStringLiteral("iphead"));
+        RateCache::schemeDeleted(id);
     }
     m_Modified = false;
     QTreeWidgetItem* next = node(QStringLiteral("K%1").arg(id - 1));

@@ -72,13 +72,16 @@ frmFeeRate::frmFeeRate() : FeeRateGridForm(kRight) {
     lay->addLayout(cmdRow);
 
     makeEditors();
-    connect(SSTab1, &QTabBar::currentChanged, this, [this](int t) { SSTab1_Click(t); });
+    connect(SSTab1, &QTabBar::currentChanged, this, [this](int t) {
+        if (leaveTab()) SSTab1_Click(t);
+    });
 
     loadFindList();
     SSTab1_Click(0);
 }
 
 void frmFeeRate::SSTab1_Click(int t) {
+    m_Tab = t;
     txtModify->hide();
     cboModify->hide();
     fgFeerate->setCol(0);
@@ -109,14 +112,20 @@ void frmFeeRate::setFieldValue(QWidget* editor, const QString& text) {
     const QString sql = QStringLiteral("update feerate set ") + FeeRateColumn(col) +
                         QStringLiteral("=? where feerateid=0 and feeratetype=? and zonecode=?");
     // The zone code is one row's own; every other value goes to every target row.
-    const int last = col == 0 ? GridSelFirst : GridSelLast;
-    for (int r = GridSelFirst; r <= last && r < fgFeerate->Rows(); ++r) {
-        const QString zone = fgFeerate->TextMatrix(r, 0);
-        if (!zone.isEmpty()) dbSwitch.execute(sql, {v.value, tab(), zone});
-        fgFeerate->setTextMatrix(r, col, v.display);
+    const int last = qMin<int>(col == 0 ? GridSelFirst : GridSelLast, fgFeerate->Rows() - 1);
+    {
+        // All the rows or none.
+        platform::Transaction tx(dbSwitch);
+        for (int r = GridSelFirst; r <= last; ++r) {
+            const QString zone = fgFeerate->TextMatrix(r, 0);
+            if (!zone.isEmpty()) dbSwitch.execute(sql, {v.value, tab(), zone});
+        }
+        tx.commit();
     }
+    for (int r = GridSelFirst; r <= last; ++r) fgFeerate->setTextMatrix(r, col, v.display);
     editor->hide();
-    if (col == 0) loadFindList();
+    // The find searches zone codes and place names.
+    if (col <= 1) loadFindList();
 }
 
 QVariant frmFeeRate::zoneOwner(const QString& zone) const {
@@ -160,14 +169,22 @@ void frmFeeRate::cmdFeerate_Click(int index) {
         addRow();
         break;
     case 1: {   // 删除
-        for (int r = rowsToDelete(); r >= GridSelFirst; --r) {
-            const QString zone = fgFeerate->TextMatrix(r, 0);
-            if (!zone.isEmpty())
-                dbSwitch.execute(
-                    QStringLiteral("delete from feerate where feerateid=0 and zonecode=? and feeratetype=?"),
-                    {zone, tab()});
-            dropRow(r);
+        const int last = rowsToDelete();
+        try {
+            platform::Transaction tx(dbSwitch);
+            for (int r = last; r >= GridSelFirst; --r) {
+                const QString zone = fgFeerate->TextMatrix(r, 0);
+                if (!zone.isEmpty())
+                    dbSwitch.execute(
+                        QStringLiteral("delete from feerate where feerateid=0 and zonecode=? and feeratetype=?"),
+                        {zone, tab()});
+            }
+            tx.commit();
+        } catch (const platform::DbError& e) {
+            platform::MsgBox(QStringLiteral("删除失败: ") + e.text(), platform::mbOKOnly, AppName);
+            return;
         }
+        for (int r = last; r >= GridSelFirst; --r) dropRow(r);
         loadFindList();
         break;
     }
@@ -201,6 +218,7 @@ void frmFeeRate::closeEvent(QCloseEvent* e) {
         Form_Unload();
     } catch (const platform::DbError&) {
     }
+    releaseRates();
     e->accept();
     if (g_instance == this) g_instance = nullptr;
     deleteLater();

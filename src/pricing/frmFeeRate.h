@@ -35,7 +35,7 @@ protected:
 
 private:
     frmFeeRate();
-    int tab() const { return SSTab1->currentIndex(); }
+    int tab() const { return m_Tab; }
     void loadFindList();
     void Form_Unload();
 };

@@ -248,7 +248,9 @@ void frmIP::buildFeeFrame() {
     bottom->addStretch();
     v->addLayout(bottom);
 
-    connect(SSTab1, &QTabBar::currentChanged, this, [this](int) { SSTab1_Click(); });
+    connect(SSTab1, &QTabBar::currentChanged, this, [this](int) {
+        if (leaveTab()) SSTab1_Click();
+    });
 }
 
 void frmIP::fillDiscountList() {
@@ -835,6 +837,7 @@ void frmIP::closeEvent(QCloseEvent* e) {
         Form_Unload();
     } catch (const platform::DbError&) {
     }
+    releaseRates();
     e->accept();
     if (g_instance == this) g_instance = nullptr;
     deleteLater();

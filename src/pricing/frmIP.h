@@ -113,7 +113,6 @@ private:
     void Form_Unload();
 
     qint32 m_IPFeeRateID = -1;
-    int m_Tab = 0;   // the category the grid shows
 
     QString m_IPHead;
     bool m_IPHeadModified = false;

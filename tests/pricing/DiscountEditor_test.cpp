@@ -241,4 +241,16 @@ TEST_F(DiscountWindow, DeletingAUsedSchemeMovesItsRatesAndHeadsToSchemeOne) {
     EXPECT_FALSE(win().cmdDelete->isEnabled());
 }
 
+TEST_F(DiscountWindow, TheDefaultSchemeSavesWhateverItsNameBoxHolds) {
+    scheme(2, "周末");
+    ASSERT_EQ(win().DiscountID(), 1);
+    // Its name is never written, so another scheme's name in the box is no clash.
+    win().txtDiscount->setText("周末");
+    edit(win().fgTimes, 1, 4, "80");
+    win().cmdSave[1]->click();
+    EXPECT_EQ(times(1), QStringList({"00:00:00 00:00:00 100 80"}));
+    EXPECT_EQ(dbSwitch.scalar("select discountname from discount where discountid=1").toString(), "默认方案");
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
 }  // namespace

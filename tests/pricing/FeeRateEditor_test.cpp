@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTest>
 
 using pricing::frmFeeRate;
 using platform::script::answer;
@@ -67,6 +68,7 @@ protected:
                          {zone, name, type, perprice});
     }
     frmFeeRate& win() { return frmFeeRate::instance(); }
+    QString find;   // what the find prompt is answered with
     platform::FlexGrid& grid() { return *win().fgFeerate; }
     void select(int r1, int r2, int col) {
         grid().setRow(r1);
@@ -254,6 +256,93 @@ TEST_F(FeeRateWindow, NothingIsEditedWithoutTheRight) {
     answer("你没有此操作权限", platform::rOK);
     win().cmdFeerate_Click(1);
     EXPECT_EQ(dbSwitch.scalar("select count(*) from feerate").toInt(), 1);
+}
+
+// The operator's own gestures with an editor open: a click on another tab, the
+// window resized, 查找; every one settles the edit before it moves anything.
+TEST_F(FeeRateWindow, AnOpenEditIsSettledBeforeTheTabTheSizeOrTheFindMoveOn) {
+    rate("020", 2, "广州");
+    rate("0755", 3);
+    rate("0769", 3);
+    win().show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&win()));
+    auto clickTab = [&](int t) { QTest::mouseClick(win().SSTab1, Qt::LeftButton, {}, win().SSTab1->tabRect(t).center()); };
+    auto openEditor = [&](int r, int c) {
+        const QRect cell = grid().visualRect(grid().model()->index(r, c));
+        QTest::mouseClick(grid().viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(grid().viewport(), Qt::LeftButton, {}, cell.center());
+        ASSERT_FALSE(win().txtModify->isHidden());
+    };
+    clickTab(3);
+    ASSERT_EQ(grid().TextMatrix(1, 0), "0769");
+    openEditor(2, 1);
+    win().txtModify->setText("深圳");
+    clickTab(2);
+    EXPECT_EQ(stored("summary", "0755", 3).toString(), "深圳");
+    EXPECT_EQ(win().SSTab1->currentIndex(), 2);
+    EXPECT_EQ(grid().TextMatrix(1, 1), "广州");
+
+    // A value the rule refuses keeps its editor and the tab.
+    openEditor(1, 0);
+    QTest::keyClicks(win().txtModify, "0755");
+    answer("地区代号<0755>已经存在于省内", platform::rOK);
+    clickTab(7);
+    EXPECT_EQ(win().SSTab1->currentIndex(), 2);
+    EXPECT_FALSE(win().txtModify->isHidden());
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    QTest::keyClick(win().txtModify, Qt::Key_Return);
+    EXPECT_TRUE(win().txtModify->isHidden());
+
+    openEditor(1, 5);
+    QTest::keyClicks(win().txtModify, "0.7");
+    win().resize(win().width() + 120, win().height() + 60);
+    EXPECT_TRUE(win().txtModify->isHidden());
+    EXPECT_EQ(stored("perprice", "020", 2).toLongLong(), 7000);
+    EXPECT_EQ(grid().TextMatrix(1, 5), "0.70");
+
+    // The place name typed a moment ago is found, and so is one still in its editor.
+    platform::script::onModal("frmFeeFind", [this](QDialog* d) {
+        auto* f = static_cast<frmFeeFind*>(d);
+        f->txtFind->setText(find);
+        f->cmdFind_Click();
+    });
+    find = "深圳";
+    QTest::mouseClick(win().cmdFeerate[2], Qt::LeftButton);
+    EXPECT_EQ(win().SSTab1->currentIndex(), 3);
+    EXPECT_EQ(grid().TextMatrix(grid().Row(), 0), "0755");
+    openEditor(1, 1);
+    win().txtModify->setText("东莞");
+    find = "东莞";
+    QTest::mouseClick(win().cmdFeerate[2], Qt::LeftButton);
+    EXPECT_EQ(stored("summary", "0769", 3).toString(), "东莞");
+    EXPECT_EQ(grid().TextMatrix(grid().Row(), 0), "0769");
+    EXPECT_EQ(grid().ColSel(), 12);
+    EXPECT_TRUE(platform::script::unexpected().isEmpty());
+}
+
+TEST_F(FeeRateWindow, ABlockOfRowsIsWrittenWholeOrNotAtAll) {
+    for (const char* zone : {"021", "022", "023"}) rate(zone, 2);
+    dbSwitch.execute("create trigger refuse before update on feerate when new.zonecode='023' "
+                     "begin select raise(abort,'refused'); end");
+    win().SSTab1->setCurrentIndex(2);
+    ASSERT_EQ(grid().TextMatrix(1, 0), "023");
+    select(1, 3, 5);
+    rightClick();
+    answer("保存失败", platform::rOK);
+    type("0.9");
+    for (const char* zone : {"021", "022", "023"}) EXPECT_EQ(stored("perprice", zone, 2).toLongLong(), 1000) << zone;
+    for (int r = 1; r <= 3; ++r) EXPECT_EQ(grid().TextMatrix(r, 5), "0.10") << r;
+
+    // Deleting them goes the same way.
+    dbSwitch.execute("drop trigger refuse");
+    dbSwitch.execute("create trigger refuse before delete on feerate when old.zonecode='021' "
+                     "begin select raise(abort,'refused'); end");
+    select(1, 3, 0);
+    answer("删除失败", platform::rOK);
+    win().cmdFeerate_Click(1);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from feerate").toInt(), 3);
+    EXPECT_EQ(grid().Rows(), 4);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
 }
 
 TEST_F(FeeRateWindow, ClosingReopensTheSharedRates) {
