@@ -91,6 +91,9 @@ public:
         rsIPHead = dbSwitch.openTable(QStringLiteral("iphead"));
         MonSlots.resize(16);
         ModDefine::FreeAllSlots();
+        // The ticket settings a fresh station loads ("不打印"): what is measured is
+        // the pricing, not the print service.
+        PrnHD = dbSwitch.scalar(QStringLiteral("select value from Variant where varname='PrnHD'")).toInt();
         start = QDateTime(QDate::currentDate(), QTime(0, 0, 0)).addDays(-1);
         // The copy of the rates is read once, as at the station's start.
         pricing::RateCache::current();

@@ -110,6 +110,8 @@ void PrintReceiptOnForm(const ReceiptJob& job) {
         // payment go into one document and would otherwise print over each other.
         platform::Printer& p = platform::Printer::instance();
         if (!PrnType && p.documentOpen()) p.NewPage();
+        // The receipt's paper is the receipt's own: the next job finds the printer as it was.
+        const platform::KeepPaper keep;
         if (job.voucher) printVouchers(job);
         else printBill(job);
     } catch (const std::exception&) {

@@ -267,6 +267,12 @@ void Printer::setPaperSize(int size) {
     paperSize_ = size;
 }
 
+void Printer::setPaper(const Paper& paper) {
+    paperSize_ = paper.size;
+    width_ = paper.width;
+    height_ = paper.height;
+}
+
 void Printer::setFontName(const QString& name) { fontName_ = name.isEmpty() ? kDefaultFont : name; }
 
 // The device has no type smaller than one point.

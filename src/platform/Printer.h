@@ -57,6 +57,12 @@ public:
     void setHeight(int twips);
     int PaperSize() const { return paperSize_; }
     void setPaperSize(int size);
+    // The paper as a whole (size and lengths), to be put back as it was.
+    struct Paper {
+        int size = PaperA4, width = kA4WidthTwips, height = kA4HeightTwips;
+    };
+    Paper paper() const { return {paperSize_, width_, height_}; }
+    void setPaper(const Paper& paper);
 
     QString FontName() const { return fontName_; }
     void setFontName(const QString& name);
@@ -119,6 +125,21 @@ private:
     int failIn_ = -1;
     QString failText_;
     std::unique_ptr<PrintSurface> surface_;
+};
+
+// Held by a print job that sets the paper it needs (a ticket cut to its
+// call, a narrow voucher): when the job ends, however it ends, the printer's
+// paper is put back as the job found it, so the next job of another kind
+// prints on the paper it expects.
+class KeepPaper {
+public:
+    KeepPaper() : saved_(Printer::instance().paper()) {}
+    ~KeepPaper() { Printer::instance().setPaper(saved_); }
+    KeepPaper(const KeepPaper&) = delete;
+    KeepPaper& operator=(const KeepPaper&) = delete;
+
+private:
+    Printer::Paper saved_;
 };
 
 // What a printer draws on. Lengths in twips, fonts as name, points and bold.

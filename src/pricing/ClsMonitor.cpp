@@ -704,7 +704,7 @@ void ClsMonitor::AfterStore(Currency total, bool bSendFee) {
         }
     }
     afterCommit("bill view", [&] { ShowRecord(); });
-    if (printing::HasPrinter()) afterCommit("ticket", [&] { PrintRecordTicket(); });
+    afterCommit("ticket", [&] { PrintRecordTicket(); });
     s.LimitSet = 0;
     s.UserID = -1;
     if (bSendFee && depositUser) {
@@ -874,6 +874,11 @@ bool ClsMonitor::PrintRecordTicket() {
         if (PrnHD == 2) return true;
         if (m_CallType == 7 && !SHPrnHD) return true;
         if (PrnHD == 1 && !(m_User.found && m_User.printonce)) return true;
+        // Asking the system for its printers is a call to the print service:
+        // made only for a ticket that is due. No printer: no ticket, no message.
+        if (!printing::HasPrinter()) return true;
+        // The ticket's paper is the ticket's own: the next job finds the printer as it was.
+        const platform::KeepPaper keep;
         frmGridPrn& form = frmGridPrn::instance();
         if (!form.SetPaperUserDef(!PrnType)) return true;
         QStringList cells = RecordCells();

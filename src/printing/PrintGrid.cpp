@@ -20,6 +20,7 @@ namespace printing {
 namespace {
 
 std::optional<bool> g_hasPrinter;
+int g_printerChecks = 0;
 
 // A whole number as the print code stores it: halves go to the even neighbour.
 int cint(double v) {
@@ -63,12 +64,17 @@ struct Column {
 }  // namespace
 
 bool HasPrinter() {
+    ++g_printerChecks;
     if (g_hasPrinter) return *g_hasPrinter;
     return !QPrinterInfo::availablePrinterNames().isEmpty();
 }
 
 namespace testing {
-void setHasPrinter(std::optional<bool> has) { g_hasPrinter = has; }
+void setHasPrinter(std::optional<bool> has) {
+    g_hasPrinter = has;
+    g_printerChecks = 0;
+}
+int printerChecks() { return g_printerChecks; }
 }  // namespace testing
 
 bool IsNumericText(const QString& text) {

@@ -31,6 +31,8 @@ bool IsNumericText(const QString& text);
 namespace testing {
 // Overrides the printer check (nullopt: ask the system).
 void setHasPrinter(std::optional<bool> has);
+// How many times the printer check was made since the last override.
+int printerChecks();
 }  // namespace testing
 
 }  // namespace printing

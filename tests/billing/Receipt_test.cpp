@@ -102,4 +102,28 @@ TEST_F(ReceiptTest, TheBillReadsBackFromPdfAndNoCopiesPrintNothing) {
     EXPECT_EQ(ModSwitch::GetVariant("PayPrintCount"), "0");
 }
 
+TEST_F(ReceiptTest, AGridAfterVouchersPrintsOnThePaperItFoundUnshrunk) {
+    QTemporaryDir pdfs;
+    platform::testing::printToPdfDir(pdfs.path());
+    voucher = true;
+    settle();
+    ASSERT_EQ(platform::testing::printedPdfFiles().size(), 1);
+    // 9,025 twips of columns: wider than a voucher, narrower than the sheet.
+    platform::FlexGrid g;
+    fill(g, "<名称|<金额|<备注", 3);
+    for (int c = 0; c < 3; ++c) g.setColWidth(c, 3000);
+    platform::script::answer("真的要打印", platform::rYes);
+    printing::PrintGrid(g, "结算明细", true);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    const QStringList files = platform::testing::printedPdfFiles();
+    ASSERT_EQ(files.size(), 2);
+    QProcess info;
+    info.start("pdfinfo", {files[1]});
+    info.waitForFinished(20000);
+    EXPECT_TRUE(QString::fromUtf8(info.readAllStandardOutput()).contains("(A4)"));
+    const QString text = pdfText(files[1]);
+    EXPECT_TRUE(text.contains("结算明细")) << text.toStdString();
+    EXPECT_TRUE(text.contains("r3c2"));
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 #include "platform/FlexGrid.h"
 #include "platform/Printer.h"
 #include "platform/StatusBar.h"
+#include "platform/Prompts.h"
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
 #include "sim/Switch.h"
@@ -118,6 +119,28 @@ TEST_F(TicketTest, CutSheetTicketIsAPdfPageCutToTheCall) {
     EXPECT_EQ(ModSwitch::GetVariant(printing::kLocateKey), QString());
 }
 
+TEST_F(TicketTest, AGridAfterATicketPrintsOnThePaperItFound) {
+    QTemporaryDir out;
+    platform::testing::printToPdfDir(out.path());
+    EXPECT_EQ(call(5, QStringLiteral("01062345678"), 0), QStringLiteral("820302"));
+    platform::FlexGrid g;
+    g.setFormatString(QStringLiteral("<地区代号|<地名|>每次价格"));
+    g.setRows(3);
+    g.setTextMatrix(1, 0, QStringLiteral("010"));
+    g.setTextMatrix(1, 1, QStringLiteral("北京"));
+    g.setTextMatrix(2, 0, QStringLiteral("0755"));
+    g.setTextMatrix(2, 1, QStringLiteral("深圳"));
+    platform::script::answer(QStringLiteral("真的要打印"), platform::rYes);
+    printing::PrintGrid(g, QStringLiteral("普通费率/国内参数"), true);
+    EXPECT_TRUE(platform::script::unexpected().isEmpty());
+    const QStringList files = platform::testing::printedPdfFiles();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_TRUE(run(QStringLiteral("pdfinfo"), {files[1]}).contains(QStringLiteral("(A4)")));
+    const QString text = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), files[1], QStringLiteral("-")});
+    for (const char* field : {"普通费率/国内参数", "地区代号", "0755", "深圳"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(field))) << field << "\n" << text.toStdString();
+}
+
 TEST_F(TicketTest, SettingsDecideWhoseCallsGetATicket) {
     platform::PrintRecorder& rec = platform::testing::usePrintRecorder();
     SHPrnHD = false;   // "市话不打印"
@@ -135,13 +158,20 @@ TEST_F(TicketTest, SettingsDecideWhoseCallsGetATicket) {
     EXPECT_EQ(call(5, QStringLiteral("01062345678"), 180), QStringLiteral("820302"));
     EXPECT_EQ(rec.documents, 2);
 
+    // No ticket due: the system is not asked for its printers.
     PrnHD = 2;
+    printing::testing::setHasPrinter(true);
     EXPECT_EQ(call(5, QStringLiteral("01062345678"), 240), QStringLiteral("820302"));
+    PrnHD = 0;
+    SHPrnHD = false;
+    EXPECT_EQ(call(5, QStringLiteral("88001234"), 270), QStringLiteral("820302"));
+    EXPECT_EQ(printing::testing::printerChecks(), 0);
+    SHPrnHD = true;
     printing::testing::setHasPrinter(false);
     PrnHD = 0;
     EXPECT_EQ(call(5, QStringLiteral("01062345678"), 300), QStringLiteral("820302"));
     EXPECT_EQ(rec.documents, 2);
-    EXPECT_EQ(count("Tab_Phone"), 6);
+    EXPECT_EQ(count("Tab_Phone"), 7);
 }
 
 TEST_F(TicketTest, FailingPrinterNeitherStopsTheAnswerNorTheNextTicket) {
