@@ -11,39 +11,6 @@
 
 using namespace platform;
 
-TEST(Currency, ParsesAndRoundsWithoutDouble) {
-    EXPECT_EQ(Currency::parse("12.345").value().raw(), 123450);
-    EXPECT_EQ(Currency::parse("-0.00005").value().raw(), -1);  // half away from zero
-    EXPECT_EQ(Currency::parse("0.12344").value().raw(), 1234);
-    EXPECT_FALSE(Currency::parse("1.2.3"));
-    EXPECT_FALSE(Currency::parse("abc"));
-    EXPECT_FALSE(Currency::parse(""));
-    EXPECT_EQ(Currency::fromRaw(12345).toString2(), "1.23");
-    EXPECT_EQ(Currency::fromRaw(12350).toString2(), "1.24");
-    EXPECT_EQ(Currency::fromRaw(-12350).toString2(), "-1.24");
-    EXPECT_EQ(Currency::fromRaw(-50).toString2(), "-0.01");
-    EXPECT_EQ(Currency::fromRaw(5).toString2(), "0.00");
-    EXPECT_EQ(Currency::fromYuan(3).mulDiv(1, 3).raw(), 10000);
-    EXPECT_EQ(Currency::fromRaw(5).mulDiv(1, 2).raw(), 3);
-    EXPECT_EQ(Currency::fromRaw(-5).mulDiv(1, 2).raw(), -3);
-    EXPECT_EQ(Currency::fromRaw(-12500).toPlainString(), "-1.25");
-}
-
-TEST(Currency, HalfEvenToFenLeavesShownTextsAlone) {
-    // The switch's money fields: halves go to the even fen, either sign.
-    EXPECT_EQ(Currency::fromRaw(50).toFenHalfEven(), 0);       // 0.005
-    EXPECT_EQ(Currency::fromRaw(150).toFenHalfEven(), 2);      // 0.015
-    EXPECT_EQ(Currency::fromRaw(250).toFenHalfEven(), 2);      // 0.025
-    EXPECT_EQ(Currency::fromRaw(251).toFenHalfEven(), 3);
-    EXPECT_EQ(Currency::fromRaw(-150).toFenHalfEven(), -2);
-    EXPECT_EQ(Currency::fromRaw(-249).toFenHalfEven(), -2);
-    EXPECT_EQ(Currency::fromRaw(30000).toFenHalfEven(), 300);
-    // "0.00" texts keep rounding half away from zero.
-    EXPECT_EQ(Currency::fromRaw(50).toString2(), "0.01");
-    EXPECT_EQ(divRoundHalfEven(7, 2), 4);
-    EXPECT_EQ(divRoundHalfEven(5, -2), -2);
-}
-
 class DbTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -1,0 +1,106 @@
+#include "platform/Currency.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+
+TEST(Currency, ParsesAndRoundsWithoutDouble) {
+    EXPECT_EQ(Currency::parse("12.345").value().raw(), 123450);
+    EXPECT_EQ(Currency::parse("-0.00005").value().raw(), -1);  // half away from zero
+    EXPECT_EQ(Currency::parse("0.12344").value().raw(), 1234);
+    EXPECT_FALSE(Currency::parse("1.2.3"));
+    EXPECT_FALSE(Currency::parse("abc"));
+    EXPECT_FALSE(Currency::parse(""));
+    EXPECT_EQ(Currency::fromRaw(12345).toString2(), "1.23");
+    EXPECT_EQ(Currency::fromRaw(12350).toString2(), "1.24");
+    EXPECT_EQ(Currency::fromRaw(-12350).toString2(), "-1.24");
+    EXPECT_EQ(Currency::fromRaw(-50).toString2(), "-0.01");
+    EXPECT_EQ(Currency::fromRaw(5).toString2(), "0.00");
+    EXPECT_EQ(Currency::fromYuan(3).mulDiv(1, 3).raw(), 10000);
+    EXPECT_EQ(Currency::fromRaw(5).mulDiv(1, 2).raw(), 3);
+    EXPECT_EQ(Currency::fromRaw(-5).mulDiv(1, 2).raw(), -3);
+    EXPECT_EQ(Currency::fromRaw(-12500).toPlainString(), "-1.25");
+}
+
+TEST(Currency, HalfEvenToFenLeavesShownTextsAlone) {
+    // The switch's money fields: halves go to the even fen, either sign.
+    EXPECT_EQ(Currency::fromRaw(50).toFenHalfEven(), 0);       // 0.005
+    EXPECT_EQ(Currency::fromRaw(150).toFenHalfEven(), 2);      // 0.015
+    EXPECT_EQ(Currency::fromRaw(250).toFenHalfEven(), 2);      // 0.025
+    EXPECT_EQ(Currency::fromRaw(251).toFenHalfEven(), 3);
+    EXPECT_EQ(Currency::fromRaw(-150).toFenHalfEven(), -2);
+    EXPECT_EQ(Currency::fromRaw(-249).toFenHalfEven(), -2);
+    EXPECT_EQ(Currency::fromRaw(30000).toFenHalfEven(), 300);
+    // "0.00" texts keep rounding half away from zero.
+    EXPECT_EQ(Currency::fromRaw(50).toString2(), "0.01");
+    EXPECT_EQ(divRoundHalfEven(7, 2), 4);
+    EXPECT_EQ(divRoundHalfEven(5, -2), -2);
+}
+
+TEST(Currency, MulDivRoundsNegativeHalvesAwayFromZero) {
+    EXPECT_EQ(Currency::fromRaw(-15).mulDiv(1, 10).raw(), -2);   // -1.5 ten-thousandths
+    EXPECT_EQ(Currency::fromRaw(-25).mulDiv(1, 10).raw(), -3);   // not to the even -2
+    EXPECT_EQ(Currency::fromRaw(-14).mulDiv(1, 10).raw(), -1);
+    EXPECT_EQ(Currency::fromRaw(-16).mulDiv(1, 10).raw(), -2);
+    EXPECT_EQ(Currency::fromRaw(25).mulDiv(1, 10).raw(), 3);
+    // A negative ratio from either side rounds like its positive mirror.
+    EXPECT_EQ(Currency::fromRaw(5).mulDiv(1, -2).raw(), -3);
+    EXPECT_EQ(Currency::fromRaw(5).mulDiv(-1, 2).raw(), -3);
+    EXPECT_EQ(Currency::fromRaw(-5).mulDiv(-1, 2).raw(), 3);
+    EXPECT_EQ(Currency::fromRaw(-5).mulDiv(1, -2).raw(), 3);
+    // The product does not overflow before the division.
+    EXPECT_EQ(Currency::fromYuan(-90000000000000).mulDiv(3, 3), Currency::fromYuan(-90000000000000));
+    EXPECT_EQ(Currency::fromRaw(-5).mulDiv(INT64_C(3000000000000000000), INT64_C(2000000000000000000)).raw(), -8);
+}
+
+TEST(Currency, RoundToDecimalsHalfAwayFromZero) {
+    const Currency c = Currency::fromRaw(12345);   // 1.2345
+    EXPECT_EQ(c.round(4), c);
+    EXPECT_EQ(c.round(3).raw(), 12350);
+    EXPECT_EQ(c.round(2).raw(), 12300);
+    EXPECT_EQ(c.round(1).raw(), 12000);
+    EXPECT_EQ(c.round(0).raw(), 10000);
+    EXPECT_EQ(Currency::fromRaw(12350).round(2).raw(), 12400);
+    EXPECT_EQ(Currency::fromRaw(-12350).round(2).raw(), -12400);
+    EXPECT_EQ(Currency::fromRaw(-12349).round(2).raw(), -12300);
+    EXPECT_EQ(Currency::fromRaw(5000).round(0).raw(), 10000);
+    EXPECT_EQ(Currency::fromRaw(-5000).round(0).raw(), -10000);
+    EXPECT_EQ(Currency::fromRaw(-4999).round(0).raw(), 0);
+    EXPECT_EQ(Currency::fromRaw(25000).round(0).raw(), 30000);   // not to the even 2
+    // Out of range: more places keep the value, fewer than none are whole yuan.
+    EXPECT_EQ(c.round(6), c);
+    EXPECT_EQ(c.round(-2).raw(), 10000);
+}
+
+TEST(Currency, ParseTakesAtMostFourteenWholeDigits) {
+    EXPECT_EQ(Currency::parse("99999999999999").value(), Currency::fromYuan(99999999999999));
+    EXPECT_EQ(Currency::parse("-99999999999999.9999").value().raw(), -999999999999999999);
+    EXPECT_EQ(Currency::parse("99999999999999.99995").value().raw(), 1000000000000000000);
+    EXPECT_FALSE(Currency::parse("100000000000000"));
+    EXPECT_FALSE(Currency::parse("-100000000000000"));
+    // The limit counts digits written, leading zeros too.
+    EXPECT_FALSE(Currency::parse("000000000000001"));
+    EXPECT_EQ(Currency::parse("00000000000001").value(), Currency::fromYuan(1));
+    // Decimals are not counted: the fifth rounds, the rest are dropped.
+    EXPECT_EQ(Currency::parse("1.000049999999999999").value().raw(), 10000);
+    EXPECT_EQ(Currency::parse(" +.5 ").value().raw(), 5000);
+    EXPECT_EQ(Currency::parse("7.").value(), Currency::fromYuan(7));
+    EXPECT_FALSE(Currency::parse("."));
+    EXPECT_FALSE(Currency::parse("1e3"));
+    EXPECT_FALSE(Currency::parse(QStringLiteral("１２")));   // full-width digits
+}
+
+TEST(Currency, PlainTextDropsTrailingZeros) {
+    EXPECT_EQ(Currency::fromRaw(0).toPlainString(), "0");
+    EXPECT_EQ(Currency::fromYuan(120).toPlainString(), "120");
+    EXPECT_EQ(Currency::fromRaw(12000).toPlainString(), "1.2");
+    EXPECT_EQ(Currency::fromRaw(12300).toPlainString(), "1.23");
+    EXPECT_EQ(Currency::fromRaw(10010).toPlainString(), "1.001");
+    EXPECT_EQ(Currency::fromRaw(10).toPlainString(), "0.001");
+    EXPECT_EQ(Currency::fromRaw(1).toPlainString(), "0.0001");
+    EXPECT_EQ(Currency::fromRaw(-5000).toPlainString(), "-0.5");
+    EXPECT_EQ(Currency::fromRaw(-1000000).toPlainString(), "-100");
+    // What it writes parses back to the same amount.
+    for (int64_t raw : {INT64_C(0), INT64_C(7), INT64_C(-12000), INT64_C(999999999999999999)})
+        EXPECT_EQ(Currency::parse(Currency::fromRaw(raw).toPlainString()).value().raw(), raw) << raw;
+}
