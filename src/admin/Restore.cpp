@@ -10,7 +10,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <sqlite3.h>
 #include <thread>
 #include <vector>
 
@@ -71,31 +70,28 @@ QList<RestorePair> RestorePairs(const QString& folder, const QString& dataDir, b
 QString CheckRestoreSource(const QString& path, bool stationDb) {
     // A connection of its own, read-only: the backup folder is never written,
     // and the check may run on any thread.
-    sqlite3* db = nullptr;
-    struct Close {
-        sqlite3*& db;
-        ~Close() { sqlite3_close_v2(db); }
-    } close{db};
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-        return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("open");
-    QStringList rows;
-    auto each = [&](const char* sql) {
-        rows.clear();
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) return false;
-        int rc;
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW)
-            rows << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-        sqlite3_finalize(st);
-        return rc == SQLITE_DONE;
-    };
-    if (!each("PRAGMA quick_check") || rows != QStringList{QStringLiteral("ok")}) return QStringLiteral("quick_check");
-    if (stationDb) {
-        if (!each("SELECT lower(name) FROM sqlite_master WHERE type='table'")) return QString::fromUtf8(sqlite3_errmsg(db));
-        for (const char* t : {"variant", "moncard", "user", "worker"})
-            if (!rows.contains(QString::fromLatin1(t))) return QString::fromLatin1(t);
+    try {
+        const platform::Database db = platform::Database::openReadOnly(path);
+        QStringList rows;
+        auto each = [&](const QString& sql) {
+            rows.clear();
+            for (platform::RowReader r = db.rows(sql); r.next();) rows << r.text(0);
+        };
+        try {
+            each(QStringLiteral("PRAGMA quick_check"));
+        } catch (const platform::DbError&) {
+            return QStringLiteral("quick_check");
+        }
+        if (rows != QStringList{QStringLiteral("ok")}) return QStringLiteral("quick_check");
+        if (stationDb) {
+            each(QStringLiteral("SELECT lower(name) FROM sqlite_master WHERE type='table'"));
+            for (const char* t : {"variant", "moncard", "user", "worker"})
+                if (!rows.contains(QString::fromLatin1(t))) return QString::fromLatin1(t);
+        }
+        return QString();
+    } catch (const platform::DbError& e) {
+        return e.text();
     }
-    return QString();
 }
 
 QStringList CheckRestoreSources(const QList<RestorePair>& pairs, const std::function<void()>& idle) {

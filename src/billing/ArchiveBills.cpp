@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <sqlite3.h>
 
 using platform::Database;
 using platform::DbError;
@@ -86,8 +85,9 @@ struct MonthSpan {
 
 // "yyyy-MM-dd..." with a month 1 to 12: the stored date form. A call without
 // such a date has no month to go to and stays current.
-bool monthKeyOf(const unsigned char* d, int n, int* year, int* month) {
-    if (!d || n < 10) return false;
+bool monthKeyOf(QByteArrayView text, int* year, int* month) {
+    const auto* d = reinterpret_cast<const unsigned char*>(text.data());
+    if (!d || text.size() < 10) return false;
     auto digit = [&](int i) { return d[i] >= '0' && d[i] <= '9'; };
     if (!digit(0) || !digit(1) || !digit(2) || !digit(3) || d[4] != '-' || !digit(5) || !digit(6) || d[7] != '-' ||
         d[8] < '0' || d[8] > '3' || !digit(9))
@@ -104,17 +104,12 @@ QString monthPattern(int year, int month) {
 // One pass over the current table: the months present and their rowid spans.
 QMap<int, QMap<int, MonthSpan>> listMonths(const Database& cur, const QString& curTable) {
     QMap<int, QMap<int, MonthSpan>> years;
-    const QByteArray sql = QStringLiteral("SELECT rowid, f_date FROM %1").arg(cur.qualified(curTable)).toUtf8();
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(cur.raw(), sql.constData(), sql.size(), &st, nullptr) != SQLITE_OK)
-        throw DbError(platform::kErrGeneric, QString::fromUtf8(sqlite3_errmsg(cur.raw())));
-    int rc;
     int year = 0, month = 0, lastYear = 0, lastMonth = 0;
     MonthSpan* span = nullptr;  // the previous row's month: neighbours mostly share it
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        const unsigned char* d = sqlite3_column_text(st, 1);
-        if (!monthKeyOf(d, sqlite3_column_bytes(st, 1), &year, &month)) continue;
-        const qint64 id = sqlite3_column_int64(st, 0);
+    for (platform::RowReader r = cur.rows(QStringLiteral("SELECT rowid, f_date FROM %1").arg(cur.qualified(curTable)));
+         r.next();) {
+        if (!monthKeyOf(r.bytes(1), &year, &month)) continue;
+        const qint64 id = r.integer(0);
         if (!span || year != lastYear || month != lastMonth) {
             auto& months = years[year];
             auto it = months.find(month);
@@ -127,13 +122,6 @@ QMap<int, QMap<int, MonthSpan>> listMonths(const Database& cur, const QString& c
         span->first = std::min(span->first, id);
         span->last = std::max(span->last, id);
     }
-    const QString err = rc == SQLITE_DONE ? QString() : QString::fromUtf8(sqlite3_errmsg(cur.raw()));
-    const int ext = sqlite3_extended_errcode(cur.raw());
-    sqlite3_finalize(st);
-    if (rc != SQLITE_DONE)
-        throw DbError((ext & 0xff) == SQLITE_CORRUPT || (ext & 0xff) == SQLITE_NOTADB ? platform::kErrNotADatabase
-                                                                                   : platform::kErrGeneric,
-                      err);
     return years;
 }
 
@@ -371,7 +359,7 @@ void ArchiveBills() {
     g_last = ArchiveRun();
     if (g_holds > 0) return;  // a reader spans the files; the next run takes the records
     const QString curPath = platform::resolveCI(ModDefine::DataPath, QStringLiteral("PhoneCur.mdb"));
-    if (dbPhoneCur.isOpen() && (dbPhoneCur.inTransaction() || !sqlite3_get_autocommit(dbPhoneCur.raw())))
+    if (dbPhoneCur.isOpen() && (dbPhoneCur.inTransaction() || !dbPhoneCur.autocommit()))
         return;  // the moves cannot commit on their own now; the next run takes the records
     g_running = true;
     struct Done {

@@ -5,9 +5,8 @@
 #include "platform/Clock.h"
 
 #include <QFileInfo>
-#include <cstring>
-#include <sqlite3.h>
 #include <QHash>
+#include <cstring>
 
 using platform::Currency;
 using platform::Database;
@@ -43,12 +42,6 @@ struct LineIndex {
     QVector<QHash<QByteArray, int>> accounts;  // account code -> detail row
 };
 
-DbError sqliteError(sqlite3* db) {
-    const int ext = sqlite3_extended_errcode(db) & 0xff;
-    return DbError(ext == SQLITE_CORRUPT || ext == SQLITE_NOTADB ? platform::kErrNotADatabase : platform::kErrGeneric,
-                   QString::fromUtf8(sqlite3_errmsg(db)));
-}
-
 // Adds one table's calls into the lines whose user and period each call falls
 // in: one pass over the table in stored order, the calls of the chosen
 // categories and length within the run's span.
@@ -61,20 +54,14 @@ void sumTable(const Database& db, const QString& table, const QDateTime& from, c
                   db.qualified(table) + QStringLiteral(" WHERE f_date>=?1 AND f_date<?2 AND f_phmode IN (") +
                   marks.join(',') + ')';
     if (minSeconds > 0) sql += QStringLiteral(" AND f_long>=?3");
-    sqlite3* raw = db.raw();
-    const QByteArray text = sql.toUtf8();
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(raw, text.constData(), text.size(), &st, nullptr) != SQLITE_OK) throw sqliteError(raw);
-    const QByteArray f = platform::dateText(from).toUtf8(), t = platform::dateText(to).toUtf8();
-    sqlite3_bind_text(st, 1, f.constData(), f.size(), SQLITE_TRANSIENT);
-    sqlite3_bind_text(st, 2, t.constData(), t.size(), SQLITE_TRANSIENT);
-    if (minSeconds > 0) sqlite3_bind_int(st, 3, minSeconds);
-    for (int i = 0; i < categories.size(); ++i) sqlite3_bind_int(st, i + 4, categories[i]);
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        const auto u = ix.byUser.constFind(sqlite3_column_int64(st, 0));
+    // ?3 is bound even where the text leaves it out: the numbers of the
+    // categories follow it.
+    Params params{from, to, minSeconds};
+    for (const int c : categories) params << c;
+    for (platform::RowReader r = db.rows(sql, params); r.next();) {
+        const auto u = ix.byUser.constFind(r.integer(0));
         if (u == ix.byUser.constEnd()) continue;
-        const char* date = reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+        const char* date = r.cstr(1);
         if (!date) continue;
         // The user's last period starting at or before the call.
         const QVector<int>& mine = u.value();
@@ -89,24 +76,23 @@ void sumTable(const Database& db, const QString& table, const QDateTime& from, c
             }
         }
         if (line < 0 || std::strcmp(date, ix.end[line].constData()) >= 0) continue;
-        const int category = sqlite3_column_int(st, 4);
+        const int category = int(r.integer(4));
         if (category < 0 || category > 9) continue;  // incoming calls are never settled
         Currency part[5];
         Currency all;
         for (int k = 0; k < 5; ++k) {
-            part[k] = Currency::fromRaw(sqlite3_column_int64(st, 5 + k));
+            part[k] = r.cur(5 + k);
             all += part[k];
         }
         // Calls without an account carry four blanks in f_zh.
-        const char* zh = reinterpret_cast<const char*>(sqlite3_column_text(st, 3));
-        const int zhLen = sqlite3_column_bytes(st, 3);
+        const QByteArrayView zh = r.bytes(3);
         bool account = false;
-        for (int i = 0; zh && i < zhLen; ++i)
-            if (zh[i] != ' ') account = true;
+        for (const char ch : zh)
+            if (ch != ' ') account = true;
         StatementLine& l = lines[line];
         int row;
         if (account) {
-            const QByteArray code(zh, zhLen);
+            const QByteArray code = zh.toByteArray();
             auto it = ix.accounts[line].find(code);
             if (it == ix.accounts[line].end()) {
                 DetailRow d;
@@ -117,7 +103,7 @@ void sumTable(const Database& db, const QString& table, const QDateTime& from, c
             }
             row = it.value();
         } else {
-            const qint64 addr = sqlite3_column_int64(st, 2);
+            const qint64 addr = r.integer(2);
             auto it = ix.extensions[line].find(addr);
             if (it == ix.extensions[line].end()) {
                 DetailRow d;
@@ -136,12 +122,6 @@ void sumTable(const Database& db, const QString& table, const QDateTime& from, c
             d.sums.fees[k] += part[k];
         }
     }
-    if (rc != SQLITE_DONE) {
-        const DbError e = sqliteError(raw);
-        sqlite3_finalize(st);
-        throw e;
-    }
-    sqlite3_finalize(st);
 }
 
 // Detaches the year read, whatever happens while it is read.

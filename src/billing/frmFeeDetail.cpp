@@ -19,7 +19,6 @@
 #include <QMouseEvent>
 #include <QRegularExpression>
 #include <memory>
-#include <sqlite3.h>
 
 using platform::Currency;
 using platform::Database;
@@ -56,7 +55,7 @@ QString siteDirectory(const QString& siteName) {
 // station's connection is free the file is attached to it, so that the site
 // in use keeps one connection for each of its files.
 Database openArchive(const QString& path, const QString& schema) {
-    if (dbSwitch.isOpen() && !dbSwitch.inTransaction() && sqlite3_get_autocommit(dbSwitch.raw()))
+    if (dbSwitch.isOpen() && !dbSwitch.inTransaction() && dbSwitch.autocommit())
         return dbSwitch.attach(path, schema);
     return Database::open(path);
 }

@@ -20,7 +20,6 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstring>
-#include <sqlite3.h>
 
 namespace ModSwitch {
 
@@ -258,46 +257,40 @@ bool SoundCopy(const QString& bak) {
     }
 }
 
-// Reads the rows of `table` in `schema` that the engine can still read, by
-// rowid: forwards until the first damaged page, then backwards from the end.
-QMap<qint64, QVariantList> ReadableRows(sqlite3* db, const QString& schema, const QString& table, const QStringList& cols,
+// Reads the rows of `table` that the engine can still read, by rowid:
+// forwards until the first damaged page, then backwards from the end.
+QMap<qint64, QVariantList> ReadableRows(const Database& db, const QString& table, const QStringList& cols,
                                         bool* complete = nullptr) {
     QMap<qint64, QVariantList> rows;
     if (complete) *complete = false;
     QStringList quoted;
     for (const QString& c : cols) quoted << quoteIdent(c);
     for (const char* order : {"ASC", "DESC"}) {
-        const QByteArray sql = QStringLiteral("SELECT rowid, %1 FROM %2.%3 ORDER BY rowid %4")
-                                   .arg(quoted.join(QLatin1Char(',')), quoteIdent(schema), quoteIdent(table),
-                                        QLatin1String(order))
-                                   .toUtf8();
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(st);
-            return rows;
-        }
-        int rc;
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-            const qint64 id = sqlite3_column_int64(st, 0);
-            if (rows.contains(id)) break;   // met the rows read from the other end
-            QVariantList r;
-            for (int i = 0; i < cols.size(); ++i) {
-                switch (sqlite3_column_type(st, i + 1)) {
-                case SQLITE_INTEGER: r << QVariant::fromValue<qlonglong>(sqlite3_column_int64(st, i + 1)); break;
-                case SQLITE_FLOAT: r << sqlite3_column_double(st, i + 1); break;
-                case SQLITE_NULL: r << QVariant(); break;
-                default:
-                    r << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, i + 1)),
-                                           sqlite3_column_bytes(st, i + 1));
+        try {
+            for (platform::RowReader st = db.rows(QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid %3")
+                                                      .arg(quoted.join(QLatin1Char(',')), db.qualified(table),
+                                                           QLatin1String(order)));
+                 st.next();) {
+                const qint64 id = st.integer(0);
+                if (rows.contains(id)) break;   // met the rows read from the other end
+                QVariantList r;
+                for (int i = 1; i <= cols.size(); ++i) {
+                    switch (st.kind(i)) {
+                    case platform::RawRecords::Integer: r << QVariant::fromValue<qlonglong>(st.integer(i)); break;
+                    case platform::RawRecords::Float: r << st.real(i); break;
+                    case platform::RawRecords::Null: r << QVariant(); break;
+                    default: r << st.text(i);
+                    }
                 }
+                rows.insert(id, r);
             }
-            rows.insert(id, r);
-        }
-        sqlite3_finalize(st);
-        if (rc == SQLITE_DONE && *order == 'A') {
-            // Read to the end without a fault: every row.
-            if (complete) *complete = true;
-            break;
+            if (*order == 'A') {
+                // Read to the end without a fault: every row.
+                if (complete) *complete = true;
+                break;
+            }
+        } catch (const DbError&) {
+            // A damaged page ends this direction; the other may still read past it.
         }
     }
     return rows;
@@ -306,12 +299,8 @@ QMap<qint64, QVariantList> ReadableRows(sqlite3* db, const QString& schema, cons
 // A damaged database file read in memory, on a connection of its own, for
 // what can still be read from it; the file itself is never written.
 struct DamagedImage {
-    sqlite3* db = nullptr;
-    DamagedImage() = default;
-    DamagedImage(const DamagedImage&) = delete;
-    DamagedImage& operator=(const DamagedImage&) = delete;
-    ~DamagedImage() { sqlite3_close_v2(db); }
-    explicit operator bool() const { return db != nullptr; }
+    Database db;
+    explicit operator bool() const { return db.isOpen(); }
 
     explicit DamagedImage(const QString& damaged) {
         // Cut to whole pages: a page the file holds only in part would give
@@ -323,10 +312,11 @@ struct DamagedImage {
             source = work.filePath(QStringLiteral("r.mdb"));
             if (QFile::copy(damaged, source) &&
                 QFile::copy(damaged + QStringLiteral("-journal"), source + QStringLiteral("-journal"))) {
-                sqlite3* r = nullptr;
-                if (sqlite3_open_v2(QFile::encodeName(source).constData(), &r, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
-                    sqlite3_exec(r, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-                sqlite3_close_v2(r);
+                try {
+                    Database::open(source).close();
+                } catch (const DbError&) {
+                    // What the journal could not give back, the pages read below still hold.
+                }
             }
         }
         QByteArray image;
@@ -340,33 +330,20 @@ struct DamagedImage {
         if (pageSize == 1) pageSize = 65536;
         if (pageSize < 512) return;
         image.truncate(image.size() - image.size() % pageSize);
-        sqlite3* old = nullptr;
-        if (sqlite3_open_v2(":memory:", &old, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-            sqlite3_close_v2(old);
-            return;
+        try {
+            db = Database::openImage(image);
+        } catch (const DbError&) {
         }
-        auto* buf = static_cast<unsigned char*>(sqlite3_malloc64(sqlite3_uint64(image.size())));
-        if (buf) std::memcpy(buf, image.constData(), size_t(image.size()));
-        // The engine owns the buffer from here, even when it refuses it.
-        if (!buf || sqlite3_deserialize(old, "main", buf, image.size(), image.size(),
-                                        SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY) != SQLITE_OK) {
-            sqlite3_close_v2(old);
-            return;
-        }
-        // A file cut short counts fewer pages than its header says: read what is there.
-        sqlite3_exec(old, "PRAGMA writable_schema=1", nullptr, nullptr, nullptr);
-        db = old;
     }
 
     // The columns of `table`, lower case; none when it cannot be read.
     QStringList columns(const QString& table) const {
         QStringList cols;
-        sqlite3_stmt* st = nullptr;
-        const QByteArray sql = QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdent(table)).toUtf8();
-        if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr) == SQLITE_OK)
-            while (sqlite3_step(st) == SQLITE_ROW)
-                cols << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 1))).toLower();
-        sqlite3_finalize(st);
+        try {
+            for (platform::RowReader r = db.rows(QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdent(table))); r.next();)
+                cols << r.text(1).toLower();
+        } catch (const DbError&) {
+        }
         return cols;
     }
 };
@@ -395,7 +372,7 @@ int RecoverRows(const QString& restored, const QString& damaged) {
             // A call is the call stored already when extension and start are equal;
             // a reject row is the same row when its number is.
             if (isCalls && (addrCol < 0 || dateCol < 0)) continue;
-            const QMap<qint64, QVariantList> rows = ReadableRows(old.db, QStringLiteral("main"), t, cols);
+            const QMap<qint64, QVariantList> rows = ReadableRows(old.db, t, cols);
             QStringList quoted, marks;
             for (const QString& c : cols) {
                 quoted << quoteIdent(c);
@@ -452,18 +429,12 @@ qint64 CopyGenerationOf(const Database& db) {
 // when it has none or cannot be read.
 qint64 LoggedGeneration(const QString& callFile) {
     if (!QFileInfo(callFile).isFile()) return 0;
-    sqlite3* db = nullptr;
-    qint64 highest = 0;
-    if (sqlite3_open_v2(QFile::encodeName(callFile).constData(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* st = nullptr;
-        const QByteArray sql = QStringLiteral("SELECT max(f_gen) FROM %1").arg(quoteIdent(kChargeLog)).toUtf8();
-        if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr) == SQLITE_OK &&
-            sqlite3_step(st) == SQLITE_ROW)
-            highest = sqlite3_column_int64(st, 0);
-        sqlite3_finalize(st);
+    try {
+        const Database db = Database::openReadOnly(callFile);
+        return db.scalar(QStringLiteral("SELECT max(f_gen) FROM %1").arg(quoteIdent(kChargeLog))).toLongLong();
+    } catch (const DbError&) {
+        return 0;
     }
-    sqlite3_close_v2(db);
-    return highest;
 }
 
 // Keeps the money right in the station file `restored`, just put back from
@@ -489,7 +460,7 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
                 for (const QString& c : mine)
                     if (theirs.contains(c.toLower())) cols << c;
                 if (cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive))
-                    users = ReadableRows(old.db, QStringLiteral("main"), QStringLiteral("user"), cols, &out.allUsersRead);
+                    users = ReadableRows(old.db, QStringLiteral("user"), cols, &out.allUsersRead);
                 else
                     cols.clear();
             }
@@ -503,7 +474,7 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
             const DamagedImage calls(callFile);
             if (calls && !calls.columns(kChargeLog).isEmpty()) {
                 out.callFileRead = true;
-                charges = ReadableRows(calls.db, QStringLiteral("main"), kChargeLog,
+                charges = ReadableRows(calls.db, kChargeLog,
                                        {QStringLiteral("f_gen"), QStringLiteral("f_userid"), QStringLiteral("f_amount"),
                                         QStringLiteral("f_balance")});
             }

@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
+#include <atomic>
+#include <cstring>
 #include <sqlite3.h>
 
 namespace platform {
@@ -185,7 +187,8 @@ public:
     int txDepth = 0;
     const quint64 serial = nextSerial();
 
-    static quint64 nextSerial() { static quint64 n = 0; return ++n; }
+    // Read-only connections may open on other threads.
+    static quint64 nextSerial() { static std::atomic<quint64> n{0}; return ++n; }
     ~Connection() { closeAll(); }
     void closeAll() {
         for (auto* s : std::as_const(cache)) sqlite3_finalize(s);
@@ -209,21 +212,28 @@ public:
             sqlite3_clear_bindings(*it);
             return *it;
         }
+        sqlite3_stmt* st = prepareOwn(sql);
+        if (cache.size() > 200) {
+            for (auto* s : std::as_const(cache)) sqlite3_finalize(s);
+            cache.clear();
+        }
+        cache.insert(sql, st);
+        return st;
+    }
+    // A statement of the caller's own, not kept in the cache.
+    sqlite3_stmt* prepareOwn(const QString& sql) const {
+        if (!db) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
         sqlite3_stmt* st = nullptr;
         QByteArray b = sql.toUtf8();
         int rc = sqlite3_prepare_v2(db, b.constData(), b.size(), &st, nullptr);
         if (rc != SQLITE_OK) {
+            sqlite3_finalize(st);
             int ext = sqlite3_extended_errcode(db);
             QString msg = QString::fromUtf8(sqlite3_errmsg(db));
             int num = mapError(ext);
             if (msg.startsWith("no such table")) num = kErrNoSuchTable;
             throw DbError(num, msg + QStringLiteral(" [%1]").arg(sql));
         }
-        if (cache.size() > 200) {
-            for (auto* s : std::as_const(cache)) sqlite3_finalize(s);
-            cache.clear();
-        }
-        cache.insert(sql, st);
         return st;
     }
     void dropCache() {
@@ -270,9 +280,10 @@ public:
         default: return sqliteText(sqlite3_column_text(st, i));
         }
     }
-    int step(sqlite3_stmt* st) {
+    static int step(sqlite3_stmt* st) {
         int rc = sqlite3_step(st);
         if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            sqlite3* db = sqlite3_db_handle(st);
             int ext = sqlite3_extended_errcode(db);
             QString msg = QString::fromUtf8(sqlite3_errmsg(db));
             QString sql = QString::fromUtf8(sqlite3_sql(st));
@@ -283,14 +294,17 @@ public:
     }
 };
 
-static std::shared_ptr<Connection> openConnection(const QString& path, bool create) {
-    if (!create && !QFileInfo(path).isFile())
+enum class OpenMode { Existing, Create, ReadOnly };
+
+static std::shared_ptr<Connection> openConnection(const QString& path, OpenMode mode) {
+    if (mode != OpenMode::Create && !QFileInfo(path).isFile())
         throw DbError(kErrFileNotFound, QStringLiteral("找不到文件 '%1'").arg(path));
     auto c = std::make_shared<Connection>();
     // A connection serves one thread at a time (the station's main thread), so
     // it goes without SQLite's lock around every call: a view of 20,000 rows
     // reads a quarter of a million cells, each with a lock and an unlock.
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+    int flags = SQLITE_OPEN_NOMUTEX | (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                (mode == OpenMode::Create ? SQLITE_OPEN_CREATE : 0);
     int rc = sqlite3_open_v2(path.toUtf8().constData(), &c->db, flags, nullptr);
     if (rc != SQLITE_OK) {
         QString msg = c->db ? QString::fromUtf8(sqlite3_errmsg(c->db)) : QStringLiteral("open failed");
@@ -304,7 +318,10 @@ static std::shared_ptr<Connection> openConnection(const QString& path, bool crea
     registerJetFunctions(c->db);
     // Read the header now so a damaged file fails here, not at first use.
     char* err = nullptr;
-    rc = sqlite3_exec(c->db, "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; SELECT count(*) FROM sqlite_master;",
+    rc = sqlite3_exec(c->db,
+                      mode == OpenMode::ReadOnly
+                          ? "SELECT count(*) FROM sqlite_master;"
+                          : "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; SELECT count(*) FROM sqlite_master;",
                       nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
         QString msg = err ? QString::fromUtf8(err) : QString();
@@ -318,13 +335,41 @@ static std::shared_ptr<Connection> openConnection(const QString& path, bool crea
 
 Database Database::open(const QString& path) {
     Database d;
-    d.conn_ = openConnection(path, false);
+    d.conn_ = openConnection(path, OpenMode::Existing);
     return d;
 }
 
 Database Database::create(const QString& path) {
     Database d;
-    d.conn_ = openConnection(path, true);
+    d.conn_ = openConnection(path, OpenMode::Create);
+    return d;
+}
+
+Database Database::openReadOnly(const QString& path) {
+    Database d;
+    d.conn_ = openConnection(path, OpenMode::ReadOnly);
+    return d;
+}
+
+Database Database::openImage(const QByteArray& image) {
+    auto c = std::make_shared<Connection>();
+    int rc = sqlite3_open_v2(":memory:", &c->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        c->closeAll();
+        throw DbError(mapError(rc), QString::fromUtf8(sqlite3_errstr(rc)));
+    }
+    // SQLite owns the copy from here, and frees it with the connection.
+    auto* buf = static_cast<unsigned char*>(sqlite3_malloc64(sqlite3_uint64(image.size())));
+    if (!buf && !image.isEmpty()) throw DbError(kErrGeneric, QString::fromUtf8(sqlite3_errstr(SQLITE_NOMEM)));
+    if (buf) std::memcpy(buf, image.constData(), size_t(image.size()));
+    rc = sqlite3_deserialize(c->db, "main", buf, image.size(), image.size(),
+                             SQLITE_DESERIALIZE_FREEONCLOSE | SQLITE_DESERIALIZE_READONLY);
+    if (rc != SQLITE_OK) throw DbError(mapError(rc), QString::fromUtf8(sqlite3_errmsg(c->db)));
+    registerJetFunctions(c->db);
+    // A file cut short counts fewer pages than its header says: read what is there.
+    sqlite3_exec(c->db, "PRAGMA writable_schema=1", nullptr, nullptr, nullptr);
+    Database d;
+    d.conn_ = std::move(c);
     return d;
 }
 
@@ -477,6 +522,65 @@ RawRecords Database::queryRaw(const QString& sql, const Params& params) const {
     sqlite3_reset(st);
     return rs;
 }
+
+RowReader Database::rows(const QString& sql, const Params& params) const {
+    if (!isOpen()) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+    RowReader r(conn_, conn_->prepareOwn(sql));
+    conn_->bind(r.st_, params);
+    return r;
+}
+
+RowReader::RowReader(RowReader&& o) noexcept
+    : conn_(std::move(o.conn_)), st_(std::exchange(o.st_, nullptr)), done_(o.done_) {}
+
+RowReader& RowReader::operator=(RowReader&& o) noexcept {
+    if (this != &o) {
+        sqlite3_finalize(st_);
+        conn_ = std::move(o.conn_);
+        st_ = std::exchange(o.st_, nullptr);
+        done_ = o.done_;
+    }
+    return *this;
+}
+
+RowReader::~RowReader() { sqlite3_finalize(st_); }
+
+bool RowReader::next() {
+    if (!st_ || done_) return false;
+    done_ = true;   // also when the step throws
+    done_ = Connection::step(st_) != SQLITE_ROW;
+    return !done_;
+}
+
+int RowReader::fieldCount() const { return st_ ? sqlite3_column_count(st_) : 0; }
+
+QString RowReader::fieldName(int c) const {
+    const char* p = st_ ? sqlite3_column_name(st_, c) : nullptr;
+    return p ? QString::fromUtf8(p) : QString();
+}
+
+RawRecords::Kind RowReader::kind(int c) const {
+    switch (sqlite3_column_type(st_, c)) {
+    case SQLITE_INTEGER: return RawRecords::Integer;
+    case SQLITE_FLOAT: return RawRecords::Float;
+    case SQLITE_NULL: return RawRecords::Null;
+    case SQLITE_BLOB: return RawRecords::Blob;
+    default: return RawRecords::Text;
+    }
+}
+
+qint64 RowReader::integer(int c) const { return sqlite3_column_int64(st_, c); }
+
+double RowReader::real(int c) const { return sqlite3_column_double(st_, c); }
+
+QByteArrayView RowReader::bytes(int c) const {
+    // The pointer first, then its length: asking for text may convert the cell.
+    // A blob's text is its bytes as they are.
+    const char* p = reinterpret_cast<const char*>(sqlite3_column_text(st_, c));
+    return p ? QByteArrayView(p, sqlite3_column_bytes(st_, c)) : QByteArrayView();
+}
+
+const char* RowReader::cstr(int c) const { return reinterpret_cast<const char*>(sqlite3_column_text(st_, c)); }
 
 int RawRecords::fieldIndex(const QString& name) const {
     for (int i = 0; i < names_.size(); ++i)
@@ -640,6 +744,8 @@ void Database::rollback() const {
 }
 
 bool Database::inTransaction() const { return conn_ && conn_->txDepth > 0; }
+
+bool Database::autocommit() const { return !conn_ || !conn_->db || sqlite3_get_autocommit(conn_->db) != 0; }
 
 void Database::vacuumInto(const QString& target) const {
     execute(QStringLiteral("VACUUM %1 INTO ?").arg(quoteIdent(schema_)), {target});

@@ -77,6 +77,7 @@ struct IndexInfo {
 class Connection;
 class Recordset;
 class RawRecords;
+class RowReader;
 
 // A value bound into a statement: anything QVariant holds, plus Currency.
 struct Param {
@@ -106,6 +107,12 @@ public:
     static Database open(const QString& path);
     // Creates a new empty file (or opens it when it exists).
     static Database create(const QString& path);
+    // Opens an existing file that is never written, not even its journal
+    // settings: a connection of its own, which may serve another thread.
+    static Database openReadOnly(const QString& path);
+    // A file's bytes as a read-only database in memory, its schema read
+    // leniently: for reading what a damaged file still holds.
+    static Database openImage(const QByteArray& image);
 
     bool isOpen() const;
     explicit operator bool() const { return isOpen(); }
@@ -127,6 +134,8 @@ public:
     Recordset query(const QString& sql, const Params& params = {}) const;
     // The same rows kept as SQLite returns them, for readers of every cell.
     RawRecords queryRaw(const QString& sql, const Params& params = {}) const;
+    // The rows one at a time, for readers that walk many and keep few.
+    RowReader rows(const QString& sql, const Params& params = {}) const;
     // An updatable dynaset over one table: keys fixed now, rows read when visited.
     Recordset openTable(const QString& table, const QString& where = {}, const Params& params = {},
                         const QString& orderBy = {}) const;
@@ -149,6 +158,9 @@ public:
     void commit() const;
     void rollback() const;
     bool inTransaction() const;
+    // True when no transaction at all is open on the connection: neither one
+    // of ours nor one an SQL text began.
+    bool autocommit() const;
 
     // File-level operations.
     void vacuumInto(const QString& target) const;   // compaction into a new file
@@ -313,6 +325,46 @@ private:
     QList<Origin> origins_;
     std::vector<Cell> cells_;
     QByteArray data_;
+};
+
+// A query read one row at a time: the current row's cells are read in place
+// through typed getters, without a value object per cell. The statement is the
+// reader's own, never shared with another statement of the same text, and is
+// finished when the reader goes, however the walk ends. A failing step throws
+// DbError with this layer's error numbers and the statement's SQL.
+//
+//     for (RowReader r = db.rows(sql, {from, to}); r.next();) use(r.integer(0), r.text(1));
+class RowReader {
+public:
+    RowReader(RowReader&& o) noexcept;
+    RowReader& operator=(RowReader&& o) noexcept;
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+    ~RowReader();
+
+    // Steps to the next row; false once past the last one.
+    bool next();
+
+    int fieldCount() const;
+    QString fieldName(int c) const;
+    RawRecords::Kind kind(int c) const;
+    bool isNull(int c) const { return kind(c) == RawRecords::Null; }
+    qint64 integer(int c) const;          // as SQLite converts the cell; 0 for Null
+    double real(int c) const;
+    Currency cur(int c) const { return Currency::fromRaw(integer(c)); }   // stored ten-thousandths
+    // The bytes of a text (UTF-8) or blob cell, empty for Null; a number reads
+    // as its text. Valid until the next step.
+    QByteArrayView bytes(int c) const;
+    // The text ending in NUL, nullptr for Null. Valid until the next step.
+    const char* cstr(int c) const;
+    QString text(int c) const { return QString::fromUtf8(bytes(c)); }   // "" for Null
+
+private:
+    friend class Database;
+    RowReader(std::shared_ptr<Connection> conn, sqlite3_stmt* st) : conn_(std::move(conn)), st_(st) {}
+    std::shared_ptr<Connection> conn_;
+    sqlite3_stmt* st_ = nullptr;
+    bool done_ = false;   // past the last row: a further step would start the query again
 };
 
 }  // namespace platform

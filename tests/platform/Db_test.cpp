@@ -88,6 +88,96 @@ TEST_F(DbTest, RawRowsGiveTheSnapshotsValuesAndWhereEachFieldComesFrom) {
     EXPECT_EQ(db.queryRaw("SELECT * FROM user WHERE userid < 0").recordCount(), 0);
 }
 
+TEST_F(DbTest, RowReaderWalksTypedCellsInPlace) {
+    db.execute("INSERT INTO user VALUES(3, NULL, 2.5)");
+    db.execute("INSERT INTO user VALUES(4, CAST(X'61006263' AS TEXT), X'0102')");
+    RowReader r = db.rows("SELECT userid, username, remain FROM user WHERE userid >= ?1 AND userid <> ?2 ORDER BY userid",
+                          {1, 2});
+    ASSERT_EQ(r.fieldCount(), 3);
+    EXPECT_EQ(r.fieldName(1), "username");
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.integer(0), 1);
+    EXPECT_EQ(r.text(1), "张三");
+    EXPECT_STREQ(r.cstr(1), "张三");
+    EXPECT_EQ(r.cur(2), Currency::fromYuan(5));
+    EXPECT_EQ(r.kind(2), RawRecords::Integer);
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.integer(0), 3);
+    EXPECT_TRUE(r.isNull(1));
+    EXPECT_EQ(r.cstr(1), nullptr);
+    EXPECT_TRUE(r.bytes(1).isEmpty());
+    EXPECT_EQ(r.kind(2), RawRecords::Float);
+    EXPECT_EQ(r.real(2), 2.5);
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.bytes(1), QByteArrayView("a\0bc", 4));   // all of a text, past a NUL
+    EXPECT_EQ(r.kind(2), RawRecords::Blob);
+    EXPECT_EQ(r.bytes(2), QByteArrayView("\x01\x02", 2));
+    EXPECT_FALSE(r.next());
+    EXPECT_FALSE(r.next());
+}
+
+TEST_F(DbTest, RowReaderFailsAsEveryStatementAndLetsGoOfItsStatement) {
+    try {
+        db.rows("SELECT * FROM missing");
+        FAIL() << "prepared a read of a missing table";
+    } catch (const DbError& e) {
+        EXPECT_EQ(e.number(), kErrNoSuchTable);
+    }
+    try {
+        for (RowReader r = db.rows("SELECT abs(-9223372036854775807 - userid) FROM user ORDER BY userid"); r.next();) {}
+        FAIL() << "stepped past an overflow";
+    } catch (const DbError& e) {
+        EXPECT_EQ(e.number(), kErrGeneric);
+        EXPECT_TRUE(e.text().contains("[SELECT abs(")) << e.text().toStdString();   // the SQL it ran
+    }
+    EXPECT_THROW(db.rows("SELECT * FROM user WHERE userid=?", {}), DbError);
+    // A walk left by an exception half way holds no statement: the table can go at once.
+    try {
+        for (RowReader r = db.rows("SELECT userid FROM user"); r.next();) throw 1;
+    } catch (int) {
+    }
+    // The same text read inside a walk is a statement of its own.
+    int pairs = 0;
+    for (RowReader a = db.rows("SELECT userid FROM user"); a.next();)
+        for (RowReader b = db.rows("SELECT userid FROM user"); b.next();) ++pairs;
+    EXPECT_EQ(pairs, 4);
+    EXPECT_NO_THROW(db.execute("DROP TABLE user"));
+}
+
+TEST_F(DbTest, AutocommitSeesATransactionBegunInSqlText) {
+    EXPECT_TRUE(db.autocommit());
+    db.execute("BEGIN");
+    EXPECT_FALSE(db.inTransaction());
+    EXPECT_FALSE(db.autocommit());
+    db.execute("COMMIT");
+    EXPECT_TRUE(db.autocommit());
+    {
+        Transaction tx(db);
+        EXPECT_FALSE(db.autocommit());
+    }
+    EXPECT_TRUE(Database().autocommit());
+}
+
+TEST_F(DbTest, ReadOnlyAndInMemoryCopiesAreNeverWritten) {
+    db.close();
+    const QString path = dir.filePath("a.mdb");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray before = f.readAll();
+    f.close();
+    for (Database copy : {Database::openReadOnly(path), Database::openImage(before)}) {
+        EXPECT_EQ(copy.scalar("SELECT username FROM user WHERE userid=2").toString(), "O'Brien");
+        EXPECT_THROW(copy.execute("DELETE FROM user"), DbError);
+        EXPECT_EQ(copy.rowCount("user"), 2);
+        copy.close();
+    }
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), before);
+    EXPECT_FALSE(QFile::exists(path + "-journal"));
+    EXPECT_THROW(Database::openReadOnly(dir.filePath("missing.mdb")), DbError);
+    EXPECT_THROW(Database::openImage(QByteArray(4096, 'x')).rows("SELECT * FROM user"), DbError);
+}
+
 TEST_F(DbTest, AttachedFilesCommitAndRollBackTogether) {
     Database::create(dir.filePath("b.mdb")).close();
     Database cur = db.attach(dir.filePath("b.mdb"), "phonecur");
