@@ -162,16 +162,6 @@ platform::FlexGrid* consoleGrid() {
 
 // ---------------------------------------------------------------- money and time
 
-qint64 ClsMonitor::RoundHalfEven(qint64 num, qint64 den) {
-    if (den < 0) { num = -num; den = -den; }
-    qint64 q = num / den;
-    qint64 r = num % den;
-    if (r < 0) { r += den; --q; }   // floor division: 0 <= r < den
-    const qint64 twice = 2 * r;
-    if (twice > den || (twice == den && (q & 1))) ++q;
-    return q;
-}
-
 int ClsMonitor::GetDayType(const QDate& d, const DayRule& days) {
     if (d.dayOfWeek() == 6 && days.saturdaydiscount) return -1;
     if (d.dayOfWeek() == 7 && days.sundaydiscount) return -1;
@@ -252,19 +242,19 @@ Currency ClsMonitor::CalcFee(const RateRec& rate, const QVector<DiscountSeg>& se
         while (tSod >= kSecsPerDay) { tSod -= kSecsPerDay; tDay = tDay.addDays(1); }
     }
 
-    out.fee = Currency::fromRaw(RoundHalfEven(feeTimesPct, 100));
+    out.fee = Currency::fromRaw(platform::divRoundHalfEven(feeTimesPct, 100));
     out.addFee1 = addFee1;
     const Currency b = rate.extradiscount ? out.fee : listFee;
-    out.addFee2 = Currency::fromRaw(RoundHalfEven(b.raw() * rate.extrarate, 100));
+    out.addFee2 = Currency::fromRaw(platform::divRoundHalfEven(b.raw() * rate.extrarate, 100));
     const Currency b2 = rate.poundagediscount ? out.fee : listFee;
-    out.gateFee = rate.poundage +
-                  Currency::fromRaw(RoundHalfEven((b2 + out.addFee1 + out.addFee2).raw() * rate.poundagerate, 100));
+    out.gateFee = rate.poundage + Currency::fromRaw(platform::divRoundHalfEven(
+                                      (b2 + out.addFee1 + out.addFee2).raw() * rate.poundagerate, 100));
     return out.total();
 }
 
 QString ClsMonitor::FeeOrder(quint8 extLow, Currency total, quint8 channelByte) {
     // Hundredths of a yuan, halves to even; three bytes carry 0 to 16777215.
-    qint64 n = RoundHalfEven(total.raw(), 100);
+    qint64 n = total.toFenHalfEven();
     n = std::clamp<qint64>(n, 0, 0xFFFFFF);
     return QStringLiteral("950820") + hex2(extLow) + hex2(int(n >> 16)) + hex2(int(n >> 8)) + hex2(int(n)) +
            hex2(channelByte);

@@ -48,8 +48,6 @@ public:
     static DayRule LoadDiscount(int discountid, QVector<DiscountSeg>& segs);
     // The fee frame "950820..." (without checksum) for a stored call.
     static QString FeeOrder(quint8 extLow, platform::Currency total, quint8 channelByte);
-    // num / den rounded to the nearest integer, halves to the even neighbour.
-    static qint64 RoundHalfEven(qint64 num, qint64 den);
 
 private:
     struct UserRow {

@@ -138,10 +138,10 @@ TEST(FeeCalc, FractionsRoundToTenThousandthsHalfToEven) {
     EXPECT_EQ(f.fee, Currency());
     ClsMonitor::CalcFee(minuteRate("0.0003", "0"), half, DayRule{}, at("10:00:00"), 10, f);
     EXPECT_EQ(f.fee, yuan("0.0002"));
-    EXPECT_EQ(ClsMonitor::RoundHalfEven(25, 10), 2);
-    EXPECT_EQ(ClsMonitor::RoundHalfEven(35, 10), 4);
-    EXPECT_EQ(ClsMonitor::RoundHalfEven(-25, 10), -2);
-    EXPECT_EQ(ClsMonitor::RoundHalfEven(-26, 10), -3);
+    EXPECT_EQ(platform::divRoundHalfEven(25, 10), 2);
+    EXPECT_EQ(platform::divRoundHalfEven(35, 10), 4);
+    EXPECT_EQ(platform::divRoundHalfEven(-25, 10), -2);
+    EXPECT_EQ(platform::divRoundHalfEven(-26, 10), -3);
 }
 
 TEST(Discounts, SegmentsAndSecondsLeft) {
