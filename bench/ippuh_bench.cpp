@@ -1,9 +1,10 @@
 // The pricing step of the IP payphones' record upload: 2,049 records, the
-// most one upload takes, read back from "Bill.dat" and priced in batches.
+// most one upload takes, read back from "Bill.dat" and priced in batches,
+// each with the note that it is stored.
 #include "BenchStation.h"
+#include "pricing/BillFile.h"
 #include "transfer/IPPuhPara.h"
 
-#include <QFile>
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -20,20 +21,19 @@ QByteArray withSum(const QByteArray& f) {
 
 void BM_IPPuhUploadPricing2049(benchmark::State& state) {
     Station st;
-    QFile file(st.dir.path() + QStringLiteral("/Bill.dat"));
+    ModDefine::AppPath = st.dir.path() + QStringLiteral("/");
     int base = 0;
     for (auto _ : state) {
         state.PauseTiming();
         // Fresh records each round: a record priced before is only a duplicate.
-        if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) state.SkipWithError("Bill.dat");
-        for (int i = 0; i < IPPuhPara::kMaxRecords; ++i) file.write(withSum(st.next(base + i)));
-        file.flush();
+        pricing::billfile::Writer file;
+        int waiting = 0;
+        if (!file.start(false, &waiting)) state.SkipWithError("Bill.dat");
+        for (int i = 0; i < IPPuhPara::kMaxRecords; ++i) file.append(withSum(st.next(base + i)));
+        file.close();
         base += IPPuhPara::kMaxRecords;
         state.ResumeTiming();
-        IPPuhPara::PriceRecords(file, IPPuhPara::kMaxRecords);
-        state.PauseTiming();
-        file.close();
-        state.ResumeTiming();
+        if (pricing::billfile::Price() != 0) state.SkipWithError("records wait");
     }
     state.SetItemsProcessed(state.iterations() * IPPuhPara::kMaxRecords);
     state.counters["stored"] =

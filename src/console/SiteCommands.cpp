@@ -16,6 +16,7 @@
 #include "params/SavePara.h"
 #include "platform/AppExit.h"
 #include "platform/Prompts.h"
+#include "pricing/BillFile.h"
 #include "pricing/RecordSpool.h"
 
 namespace {
@@ -42,6 +43,19 @@ bool OpenSite(QString* failure, QString* notice) {
 }
 
 }  // namespace
+
+void frmPABX::PriceWaitingBills() {
+    // Records an upload or a collector read answered but could not store.
+    int waiting = 0;
+    try {
+        waiting = pricing::billfile::Price();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception&) {
+        waiting = pricing::billfile::Waiting();
+    }
+    if (waiting > 0) core::StatusText(2, pricing::billfile::WaitingText(waiting));
+}
 
 void frmPABX::mnuTerminal_Click() {
     if (SwitchModel != 2 || g_changing || ModGeneral::CheckRight(32, ModGeneral::kRightStatusBar)) return;
@@ -110,6 +124,7 @@ void frmPABX::mnuChangeTerminal_Click() {
         throw;
     } catch (const std::exception&) {
     }
+    PriceWaitingBills();
     ModSwitch::LoadCards();
     tvSwitch_Click();
     frmDBManager::instance();   // hidden; its timer backs up the site now open

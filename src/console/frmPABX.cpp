@@ -28,6 +28,7 @@
 #include "params/SavePara.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
+#include "pricing/BillFile.h"
 #include "pricing/RecordSpool.h"
 #include "pricing/frmDiscount.h"
 #include "pricing/frmFeeRate.h"
@@ -334,6 +335,7 @@ void frmPABX::Form_Load() {
     } catch (const std::exception&) {
         // They stay in the spool; its retry takes them.
     }
+    PriceWaitingBills();
     frmDBManager::instance();  // hidden; its timer runs the timed backup to the end
     frmWelcome::instance().SetValue(35, QString());
     frmWelcome::instance().SetValue(40, QStringLiteral("正在初始化界面..."));

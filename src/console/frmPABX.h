@@ -176,6 +176,9 @@ private:
     void buildMenus();
     void buildPopups();
     void connectCommands();
+    // Prices the records an upload or a collector read left waiting in
+    // "Bill.dat" when their site is open; the status bar says how many still wait.
+    void PriceWaitingBills();
     void popupUserMenu(bool oneRow);
     int m_LegendButton = 0;
     // Builds the view of CurTable; false when the key names a window or a group.

@@ -6,20 +6,17 @@
 #include "core/ModGeneral.h"
 #include "core/frmProgress.h"
 #include "link/ModComm.h"
-#include "link/MonitorSink.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
+#include "pricing/BillFile.h"
 
-#include <QFile>
 #include <cmath>
 
 namespace UsbCommands {
 
 namespace {
-
-constexpr int kRecordSize = 30;
 
 void send(const QString& order) { ModComm::SendOrder(order, false, 4, true); }
 
@@ -52,7 +49,7 @@ int DecodePointer(const QByteArray& answer, int first) {
     return (at(first) * 256 + at(first + 1)) * 16 + at(first + 2);
 }
 
-QString BillFilePath() { return platform::resolveCI(AppPath, QStringLiteral("bill.dat")); }
+QString BillFilePath() { return pricing::billfile::Path(); }
 
 bool CheckUSBID() { return true; }
 
@@ -149,8 +146,15 @@ void SetUsbId(const QString& caption) {
 
 void ReadUsb(int mode) {
     if (!CheckUSBID()) return;
+    // Records of an earlier read that could not be stored yet are stored
+    // first: a new read replaces their file only when none waits.
+    int waiting = pricing::billfile::Price();
+    if (waiting > 0) {
+        notice(QStringLiteral("读取USB话单失败:") + pricing::billfile::WaitingText(waiting));
+        return;
+    }
     send(QStringLiteral("84040000"));
-    QFile file;
+    pricing::billfile::Writer file;
     int expected = 0;
     int read = 0;
     bool collecting = false;   // the count is known and records may have been written
@@ -160,9 +164,8 @@ void ReadUsb(int mode) {
         QByteArray answer;
         send(QStringLiteral("7F0604000000"));
         if (!ask(answer, QStringLiteral("7F0C"))) throw std::runtime_error("no pointers");
-        platform::removeCI(BillFilePath());
-        file.setFileName(AppPath + QStringLiteral("bill.dat"));
-        if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) throw std::runtime_error("bill.dat");
+        // Read in mode 2, the new records are charged as live ones.
+        if (!file.start(mode == 2, &waiting, QStringLiteral("bill.dat"))) throw std::runtime_error("bill.dat");
         int p1 = DecodePointer(answer, 3);
         const int p2 = DecodePointer(answer, 6);
         const int p3 = DecodePointer(answer, 9);
@@ -173,6 +176,7 @@ void ReadUsb(int mode) {
             double value = 0;
             if (!given || text.trimmed().isEmpty() || !numericAnswer(text, &value) || value < 512) {
                 file.close();
+                pricing::billfile::Price();   // an empty file waits for nothing
                 send(QStringLiteral("7F0608000000"));
                 send(QStringLiteral("960301"));
                 ModComm::SetMonitor(true);
@@ -192,8 +196,8 @@ void ReadUsb(int mode) {
             if (frmProgress::exists() && frmProgress::instance().bStop) break;
             QByteArray record;
             if (ModComm::GetOrder(record, QStringLiteral("961D"), false, QString(), 5) != 2) break;
-            if (record.size() < kRecordSize) record.append(QByteArray(kRecordSize - record.size(), '\0'));
-            if (file.write(record.left(kRecordSize)) != kRecordSize) throw std::runtime_error("bill.dat");
+            // On the disk before the collector hears that it may forget the record.
+            if (!file.append(record)) throw std::runtime_error("bill.dat");
             ++read;
             send(QStringLiteral("820302"));
             if (frmProgress::exists()) frmProgress::instance().setpValue(-1, QString());
@@ -208,41 +212,38 @@ void ReadUsb(int mode) {
         closeProgress();
         send(QStringLiteral("7F0608000000"));
     }
+    file.close();
     if (failed && !collecting) {
         mainEnabled(true);
         notice(QStringLiteral("读取USB话单失败"));
         send(QStringLiteral("960301"));
         ModComm::SetMonitor(true);
-        if (file.isOpen()) file.close();
         return;
     }
 
-    // Every record written is priced, also when the read ended early.
+    // Every record written is priced, also when the read ended early; the
+    // priced ones are neither answered again nor sent a fee order.
+    waiting = 0;
     try {
-        file.flush();
         if (read > 0) {
             frmProgress::instance().LoadProgress(QStringLiteral("正在计算话费..."), false, read - 1, 0, false);
             ModGeneral::Delay(10);
         }
-        for (int k = 0; k < read; ++k) {
+        waiting = pricing::billfile::Price([] {
             if (frmProgress::exists()) frmProgress::instance().setpValue(-1, QString());
-            if (!file.seek(qint64(k) * kRecordSize)) break;
-            const QByteArray record = file.read(kRecordSize);
-            if (record.size() != kRecordSize) break;
-            CurrentMonitorSink().Record(record, mode == 2);
-            platform::YieldEvents();
-        }
+        });
     } catch (const platform::ProgramEnded&) {
         closeProgress();
         throw;
     } catch (...) {
-        failed = true;
+        waiting = pricing::billfile::Waiting();
     }
     closeProgress();
-    file.close();
     send(QStringLiteral("960301"));
     ModComm::SetMonitor(true);
-    if (failed || read < expected)
+    if (waiting > 0)
+        notice(QStringLiteral("读取USB话单失败:") + pricing::billfile::WaitingText(waiting));
+    else if (failed || read < expected)
         notice(QStringLiteral("读取USB话单未完成:") + QString::number(read) + QStringLiteral("/") +
                QString::number(qMax(expected, 0)));
     else

@@ -534,12 +534,12 @@ bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
     return result;
 }
 
-bool ClsMonitor::StoreSpooled(const QByteArray& frameIn, const std::function<void()>& markDone) {
+bool ClsMonitor::StoreSpooled(const QByteArray& frameIn, const std::function<void()>& markDone, bool charge) {
     m_ErrorTraced = false;
     const QByteArray f = RecordFrame(frameIn);
     m_Replay = true;
     m_InStore = markDone;
-    if (Handle(f, true)) return true;
+    if (Handle(f, charge)) return true;
     if (m_StoreFailed) return false;
     // It fails by its own content, as it would have on the line: a reject row.
     try {

@@ -24,11 +24,12 @@ public:
     // A call-record frame "961D" (29 bytes, a checksum after them is ignored).
     // True when stored, rejected as duplicate or too short, or logged as a wake-up event.
     bool Record(const QByteArray& frame, bool bSendFee);
-    // A call record the switch was already told is taken (from the spool):
-    // priced, stored and charged as the switch's own, nothing sent for it;
-    // `markDone` runs in the transaction that keeps it. A record that fails by
-    // its own content is kept as a reject row. False when storing fails.
-    bool StoreSpooled(const QByteArray& frame, const std::function<void()>& markDone);
+    // A call record the switch was already told is taken (from the spool or
+    // "Bill.dat"): priced, stored and charged (unless `charge` is false) as the
+    // switch's own, nothing sent for it; `markDone` runs in the transaction
+    // that keeps it. A record that fails by its own content is kept as a
+    // reject row. False when storing fails.
+    bool StoreSpooled(const QByteArray& frame, const std::function<void()>& markDone, bool charge = true);
 
     // ---- The pricing steps that need no instance (used by the engine, tested directly).
 

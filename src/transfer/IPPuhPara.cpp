@@ -1,14 +1,7 @@
 #include "transfer/IPPuhPara.h"
 
-#include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "link/ModComm.h"
-#include "platform/Clock.h"
-#include "platform/Db.h"
-#include "pricing/ClsMonitor.h"
-
-#include <QFile>
-#include <stdexcept>
 
 namespace IPPuhPara {
 
@@ -63,29 +56,6 @@ std::optional<Params> DecodeAnswer(const QByteArray& f) {
 QString RecordUploadOrder(const QDate& start, const QDate& end) {
     return QStringLiteral("9607") + start.toString(QStringLiteral("MMdd")) + end.toString(QStringLiteral("MMdd")) +
            QStringLiteral("00");
-}
-
-void PriceRecords(QFile& file, int count, const std::function<void()>& advance) {
-    bool unreadable = false;
-    for (int i = 0; i < count && !unreadable;) {
-        {
-            platform::Transaction batch(dbSwitch);
-            for (int k = 0; k < kPriceBatch && i < count; ++k, ++i) {
-                if (advance) advance();
-                QByteArray record;
-                if (file.seek(qint64(i) * kRecordSize)) record = file.read(kRecordSize);
-                if (record.size() != kRecordSize) {
-                    unreadable = true;
-                    break;
-                }
-                ClsMonitor().Record(record, false);
-            }
-            // What was priced before an unreadable record stays priced.
-            batch.commit();
-        }
-        platform::YieldEvents();
-    }
-    if (unreadable) throw std::runtime_error("Bill.dat");
 }
 
 }  // namespace IPPuhPara

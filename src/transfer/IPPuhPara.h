@@ -1,17 +1,13 @@
 #pragma once
 // The IP payphone parameters of the second switch model as they travel: the
 // parameter frame "A60E" (the switch's answer and the station's order share
-// one layout), the record upload request "9607", and the pricing of the
-// records an upload left in "Bill.dat".
+// one layout) and the record upload request "9607".
 #include "platform/Currency.h"
 
 #include <QByteArray>
 #include <QDate>
 #include <QString>
-#include <functional>
 #include <optional>
-
-class QFile;
 
 namespace IPPuhPara {
 
@@ -35,8 +31,6 @@ inline constexpr const char* kCloseUpload = "96070001010101";
 inline constexpr int kMaxRecords = 2049;
 // A record of "Bill.dat": one whole "961D" frame with its checksum.
 inline constexpr int kRecordSize = 30;
-// Records priced in one transaction before pending events may run.
-inline constexpr int kPriceBatch = 256;
 
 // The order "A60E..." without its checksum. The values must lie in their ranges.
 QString ParaOrder(const Params& p);
@@ -48,13 +42,5 @@ std::optional<Params> DecodeAnswer(const QByteArray& frame);
 
 // "9607" + start "MMdd" + end "MMdd" + "00": the years do not travel.
 QString RecordUploadOrder(const QDate& start, const QDate& end);
-
-// Prices the first `count` records of the open record file, each with a fresh
-// engine that neither answers nor sends a fee. A few hundred records commit
-// together; pending events run only between these transactions. `advance`
-// runs once per record. Throws std::runtime_error when a record cannot be
-// read and platform::DbError when a batch cannot be committed; the batches
-// before it stay stored.
-void PriceRecords(QFile& file, int count, const std::function<void()>& advance = {});
 
 }  // namespace IPPuhPara

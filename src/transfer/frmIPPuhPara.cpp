@@ -14,6 +14,7 @@
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
+#include "pricing/BillFile.h"
 #include "transfer/IPPuhPara.h"
 
 #include <QCheckBox>
@@ -502,27 +503,31 @@ void frmIPPuhPara::cmdUpBill_Click() {
 }
 
 void frmIPPuhPara::recordUpload() {
+    // Records of an earlier upload that could not be stored yet are stored
+    // first: the new upload replaces their file only when none waits.
+    int waiting = pricing::billfile::Price();
+    if (waiting > 0) {
+        say(QStringLiteral("上传话单失败:") + pricing::billfile::WaitingText(waiting));
+        return;
+    }
     const QString request = IPPuhPara::RecordUploadOrder(DTPStart->date(), DTPEnd->date());
     if (ModComm::SendOrder(request, true, 2, true) != 1) {
         say(QStringLiteral("上传话单失败"));
         return;
     }
     send(QStringLiteral("84040000"));
-    QFile file;
+    pricing::billfile::Writer file;
+    int n = 0;
     try {
         mainEnabled(false);
-        platform::removeCI(AppPath + QStringLiteral("Bill.dat"));
-        file.setFileName(AppPath + QStringLiteral("Bill.dat"));
-        if (!file.open(QIODevice::ReadWrite | QIODevice::Truncate)) throw std::runtime_error("Bill.dat");
+        if (!file.start(false, &waiting)) throw std::runtime_error("Bill.dat");
         frmProgress::instance().LoadProgress(QStringLiteral("读取话单..."), true, IPPuhPara::kMaxRecords - 1, 0, false);
-        int n = 0;
         for (int pass = 0; pass < IPPuhPara::kMaxRecords; ++pass) {
             if (frmProgress::exists() && frmProgress::instance().bStop) break;
             QByteArray record;
             if (ModComm::GetOrder(record, QStringLiteral("961D"), false, QString(), 5) != 2) break;
-            record = record.left(IPPuhPara::kRecordSize);
-            if (record.size() < IPPuhPara::kRecordSize) record.append(QByteArray(IPPuhPara::kRecordSize - record.size(), '\0'));
-            if (file.write(record) != IPPuhPara::kRecordSize) throw std::runtime_error("Bill.dat");
+            // On the disk before the switch hears that it may forget the record.
+            if (!file.append(record)) throw std::runtime_error("Bill.dat");
             ++n;
             if (frmProgress::exists()) frmProgress::instance().setpValue(-1, QString());
             // The record that ends the upload (Stop, or the last one taken) is
@@ -533,33 +538,42 @@ void frmIPPuhPara::recordUpload() {
             if (last) break;
             send(QStringLiteral("820302"));
         }
-        if (!file.flush()) throw std::runtime_error("Bill.dat");
+        file.close();
         frmProgress::unload();
         send(QString::fromLatin1(IPPuhPara::kCloseUpload));
 
         frmProgress::instance().LoadProgress(QStringLiteral("正在计算话费..."), false, n - 1, 0, false);
         ModGeneral::Delay(10);
-        IPPuhPara::PriceRecords(file, n, [] {
+        waiting = pricing::billfile::Price([] {
             if (frmProgress::exists()) frmProgress::instance().setpValue(-1, QString());
         });
         frmProgress::unload();
-        file.close();
         send(QStringLiteral("960301"));
         ModComm::SetMonitor(true);
-        say(QStringLiteral("读取话单成功"));
+        // Records that could not be stored wait in the file; the operator knows how many.
+        if (waiting > 0) say(QStringLiteral("读取话单失败:") + pricing::billfile::WaitingText(waiting));
+        else say(QStringLiteral("读取话单成功"));
         mainEnabled(true);
     } catch (const platform::ProgramEnded&) {
         frmProgress::unload();
         mainEnabled(true);
         throw;
     } catch (const std::exception&) {
+        file.close();
         frmProgress::unload();
         send(QString::fromLatin1(IPPuhPara::kCloseUpload));
         mainEnabled(true);
-        say(QStringLiteral("读取话单失败"));
+        // What was answered before the failure is on the disk: it is priced now, or waits.
+        waiting = 0;
+        try {
+            waiting = pricing::billfile::Price();
+        } catch (const std::exception&) {
+            waiting = pricing::billfile::Waiting();
+        }
+        say(QStringLiteral("读取话单失败") +
+            (waiting > 0 ? QStringLiteral(":") + pricing::billfile::WaitingText(waiting) : QString()));
         send(QStringLiteral("960301"));
         ModComm::SetMonitor(true);
-        if (file.isOpen()) file.close();
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include "core/ModSwitch.h"
 #include "link/UsbCommands.h"
+#include "pricing/RateCache.h"
 #include "sim/UsbCollectorSim.h"
 
 #include <QFile>
@@ -16,13 +17,21 @@ protected:
     void SetUp() override {
         ConsoleTest::SetUp();
         openDatabases();
+        // User 7, who pays after, owns extension 5; a call starting with 8 costs 0.20.
+        dbSwitch.execute("insert or replace into user (userid, username, balancemode, remain, overdraft) "
+                         "values (7, '用户7', 1, ?, 0)",
+                         {platform::Currency::fromYuan(100)});
+        dbSwitch.execute("update extension set userid=7 where address=5");
+        dbSwitch.execute("insert into feerate (zonecode, summary, firsttime, firstprice, pertime, perprice, discountid, "
+                         "feeratetype, feerateid) values ('8', '本地', 180, ?, 60, ?, 1, 7, 0)",
+                         {platform::Currency::fromFen(20), platform::Currency::fromFen(10)});
         ModSwitch::LoadSysPara();
+        ModSwitch::OpenSharedRecordsets();
+        pricing::RateCache::invalidate();
         g_UseUSB = true;
         g_NoAnswerCount = 0;
         usb = std::make_shared<sim::UsbCollectorSim>();
         platform::SetUsbCollector(usb);
-        sink = std::make_shared<RecordingSink>();
-        SetMonitorSink(sink);
         // Waits run on a tick that moves 5 ms a look.
         platform::testing::setTick([this] { return tick += 5; });
     }
@@ -38,12 +47,15 @@ protected:
         QFile f(UsbCommands::BillFilePath());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
     }
+    qint64 stored() { return dbPhoneCur.scalar("select count(*) from " + dbPhoneCur.qualified("Tab_Phone")).toLongLong(); }
+    platform::Currency remain() {
+        return platform::Currency::fromRaw(dbSwitch.scalar("select remain from user where userid=7").toLongLong());
+    }
     QString lastMessage() {
         const auto& s = platform::script::shown();
         return s.isEmpty() ? QString() : s.last().text;
     }
     std::shared_ptr<sim::UsbCollectorSim> usb;
-    std::shared_ptr<RecordingSink> sink;
     qint64 tick = 1000000;
 };
 
@@ -54,12 +66,9 @@ TEST_F(UsbMenu, ReadStoresEveryRecordInBillDatAndPricesThem) {
     EXPECT_EQ(lastMessage(), "读取USB话单成功");
     const QByteArray file = billDat();
     ASSERT_EQ(file.size(), 90);
-    ASSERT_EQ(sink->records.size(), 3);
-    for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(file.mid(30 * k, 29), record(k)) << k;
-        EXPECT_EQ(sink->records[k], file.mid(30 * k, 30));
-        EXPECT_FALSE(sink->live[k]);   // a re-read is priced without answers to the switch
-    }
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(file.mid(30 * k, 29), record(k)) << k;
+    EXPECT_EQ(stored(), 3);
+    EXPECT_EQ(remain(), platform::Currency::fromYuan(100));   // a re-read charges nobody
     EXPECT_TRUE(console().isEnabled());
     EXPECT_FALSE(frmProgress::exists());
 }
@@ -71,8 +80,11 @@ TEST_F(UsbMenu, ReadThatEndsEarlySaysSoAndPricesWhatCame) {
     console().mnuReadUSB_Click(2);
     EXPECT_EQ(lastMessage(), "读取USB话单未完成:3/5");
     EXPECT_EQ(billDat().size(), 90);
-    ASSERT_EQ(sink->records.size(), 3);
-    EXPECT_TRUE(sink->live[0]);   // the new records are answered and charged as live ones
+    EXPECT_EQ(stored(), 3);
+    // The new records are charged as live ones; answered to the collector as
+    // they came, never again to the switch, whose record in flight it would take.
+    EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(60));
+    EXPECT_EQ(usb->switchSim().receivedWith("820302").size(), 0u);
     EXPECT_TRUE(console().isEnabled());
 }
 
@@ -82,7 +94,7 @@ TEST_F(UsbMenu, NoPointerAnswerFailsWithoutPricing) {
     platform::script::answer("读取USB话单失败", platform::rOK);
     console().mnuReadUSB_Click(1);
     EXPECT_EQ(lastMessage(), "读取USB话单失败");
-    EXPECT_TRUE(sink->records.isEmpty());
+    EXPECT_EQ(stored(), 0);
     EXPECT_TRUE(console().isEnabled());
     // The read was ended at the collector.
     bool ended = false;
@@ -101,7 +113,42 @@ TEST_F(UsbMenu, EmptyStoreLeavesAnEmptyBillDatWithoutProgressWindow) {
     EXPECT_EQ(billDat().size(), 0);
     EXPECT_FALSE(QFile::exists(AppPath + "Bill.dat"));
     EXPECT_TRUE(QFile::exists(AppPath + "bill.dat"));
-    EXPECT_TRUE(sink->records.isEmpty());
+    EXPECT_EQ(stored(), 0);
+}
+
+TEST_F(UsbMenu, RecordsReadWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce) {
+    for (int i = 0; i < 4; ++i) usb->storeRecord(record(i));
+    {
+        // Another program reads "PhoneCur.mdb" in a transaction it keeps open.
+        platform::Database lock = platform::Database::open(dir->file("PhoneCur.mdb"));
+        lock.execute("BEGIN");
+        lock.scalar("select count(*) from Tab_Phone");
+        platform::script::answer("读取USB话单失败", platform::rOK);
+        console().mnuReadUSB_Click(1);
+        EXPECT_EQ(lastMessage(), "读取USB话单失败:4张话单尚未存入数据库，保留在Bill.dat中，可存储时再存入");
+        EXPECT_EQ(stored(), 0);
+        // The operator erases the collector: the records live on in "Bill.dat" alone.
+        platform::script::answer("要清除吗", platform::rYes);
+        platform::script::answer("USB清除", platform::rOK);
+        console().mnuClearUSB_Click();
+        ASSERT_EQ(usb->oldest(), usb->nextFree());
+        // Still held: the next read is refused before it asks the collector anything.
+        const size_t orders = usb->collectorOrders().size();
+        platform::script::answer("读取USB话单失败:4张", platform::rOK);
+        console().mnuReadUSB_Click(1);
+        EXPECT_EQ(usb->collectorOrders().size(), orders);
+        EXPECT_EQ(billDat().size(), 120);
+        lock.execute("ROLLBACK");
+    }
+    // Free again: the waiting records are stored before the next read replaces their file.
+    usb->storeRecord(record(7));
+    platform::script::answer("读取USB话单成功", platform::rOK);
+    console().mnuReadUSB_Click(1);
+    EXPECT_EQ(lastMessage(), "读取USB话单成功");
+    EXPECT_EQ(stored(), 5);
+    EXPECT_EQ(billDat().size(), 30);
+    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from " + dbPhoneCur.qualified("tab_errPh")).toLongLong(), 0);
+    EXPECT_FALSE(QFile::exists(AppPath + "BillWait.dat"));
 }
 
 TEST_F(UsbMenu, NumberIsShownAndSetToItsLowSixteenBits) {

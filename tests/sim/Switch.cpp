@@ -1,5 +1,7 @@
 #include "sim/Switch.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -388,6 +390,11 @@ void Switch::handleLocked(const Frame& f) {
         }
         // The station waits for our acknowledgement of a deposit event's "820302".
         if (s == &records_ && c == "820302" && isDepositEvent(s->current)) replyLocked(f, kAck);
+        // An uploaded record the station took is gone from the switch.
+        if (s == &table_ && c == "820302" && table_.advanceOn == "820302" && uploadForgets_) {
+            auto it = std::find(uploadRecords_.begin(), uploadRecords_.end(), s->current);
+            if (it != uploadRecords_.end()) uploadRecords_.erase(it);
+        }
         advanceStreamLocked(*s);
         return;
     }
@@ -672,6 +679,16 @@ int Switch::recordsWaiting() const {
 void Switch::setUploadRecords(const std::vector<QByteArray>& bodies) {
     std::lock_guard lk(mu_);
     uploadRecords_ = bodies;
+}
+
+void Switch::setUploadForgetsAnswered(bool on) {
+    std::lock_guard lk(mu_);
+    uploadForgets_ = on;
+}
+
+std::vector<QByteArray> Switch::uploadRecords() const {
+    std::lock_guard lk(mu_);
+    return uploadRecords_;
 }
 
 // ---- tables -------------------------------------------------------------------------

@@ -26,7 +26,8 @@
 //    out when the station answers "820302"; "820303" sends the same one again;
 //  - a deposit event's "820302" is acknowledged, since the station waits for it;
 //  - the record upload "9607" is acknowledged and answered with the records of
-//    setUploadRecords(), one per "820302", then the end frame "9607";
+//    setUploadRecords(), one per "820302", then the end frame "9607" (the
+//    records answered are kept for the next upload unless told otherwise);
 //  - everything received is recorded, decoded (see Frame::describe).
 // Only the orders the station waits for are acknowledged (see setAcknowledged):
 // an acknowledgement of a fire-and-forget order such as "960301" would complete
@@ -180,6 +181,10 @@ public:
     // Records the switch holds for the record upload "9607" (sent as "961D",
     // one per "820302", then a "9607" end frame).
     void setUploadRecords(const std::vector<QByteArray>& bodies);
+    // With `on`, an uploaded record answered "820302" is forgotten, as a real
+    // switch does: the next upload no longer has it.
+    void setUploadForgetsAnswered(bool on);
+    std::vector<QByteArray> uploadRecords() const;
 
     // ---- tables ----
     void setRow(const QString& table, int key, const QByteArray& body);
@@ -266,6 +271,7 @@ private:
     int garbleRecords_ = 0;
     Stream table_;        // a table being read back, or an upload of records
     std::vector<QByteArray> uploadRecords_;
+    bool uploadForgets_ = false;
     std::optional<Clock::time_point> uploadAt_;
     QString openTable_;   // the table opened by "8103"+code
     int openOrdinal_ = 0;

@@ -289,6 +289,40 @@ TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossTwoUploads) {
     EXPECT_TRUE(w().cmdUpBill->isEnabled());
 }
 
+TEST_F(IPPuh, RecordsUploadedWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce) {
+    // The switch forgets each record it hears "820302" for.
+    sw.setUploadRecords(records(5));
+    sw.setUploadForgetsAnswered(true);
+    {
+        // Another program reads "PhoneCur.mdb" in a transaction it keeps open.
+        platform::Database lock = platform::Database::open(dir->file("PhoneCur.mdb"));
+        lock.execute("BEGIN");
+        lock.scalar("select count(*) from Tab_Phone");
+        ok("读取话单失败");
+        w().cmdUpBill->click();
+        EXPECT_EQ(lastMessage(), "读取话单失败:5张话单尚未存入数据库，保留在Bill.dat中，可存储时再存入");
+        settle();
+        EXPECT_EQ(countOf("820302"), 5u);
+        EXPECT_TRUE(sw.uploadRecords().empty());
+        EXPECT_EQ(rows("Tab_Phone"), 0);
+        // Still held: the next upload is refused before it asks the switch.
+        ok("上传话单失败:5张");
+        w().cmdUpBill->click();
+        settle();
+        EXPECT_EQ(countOf("9607"), 2u);   // the first request and its closing order only
+        EXPECT_EQ(billDat().size(), 150);
+        lock.execute("ROLLBACK");
+    }
+    // Free again: the waiting records are stored before the next upload replaces their file.
+    ok("读取话单成功");
+    w().cmdUpBill->click();
+    EXPECT_EQ(lastMessage(), "读取话单成功");
+    EXPECT_EQ(rows("Tab_Phone"), 5);
+    EXPECT_EQ(rows("tab_errPh"), 0);
+    EXPECT_EQ(billDat().size(), 0);
+    EXPECT_FALSE(QFile::exists(AppPath + "BillWait.dat"));
+}
+
 TEST_F(IPPuh, StopAfterTwoRecordsPricesThoseAndEndsTheUpload) {
     sw.setUploadRecords(records(5));
     bool commandsWhileBusy = true;

@@ -5,6 +5,7 @@
 //                    [--no-switch | --comm-device PATH] [--clock "yyyy-MM-dd HH:mm:ss"]
 //                    [--kill-in-archive STAGE:N] [--kill-in-nightly-archive STAGE:N]
 //                    [--kill-after-store N] [--restore-from FOLDER [--kill-in-restore POINT]]
+//                    [--record-upload]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
 // is the station's). Prompts are answered by script: each --answer (or each
@@ -38,6 +39,8 @@
 // ends the process with SIGKILL when that restore reaches POINT: copied (the
 // temporaries written), journal (the journal written), renamed<N> (the Nth
 // file renamed into place).
+// --record-upload runs, once loaded, the IP payphone window's record upload
+// ("上传话单", its default dates) and logs "UPLOADED" when it is over.
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmSelTerminal.h"
@@ -53,6 +56,7 @@
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 #include "support/SwitchOnPty.h"
+#include "transfer/frmIPPuhPara.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -180,6 +184,7 @@ int main(int argc, char** argv) {
     bool loginCancel = false;
     bool withSwitch = true;
     QString commDevice, restoreFrom;
+    bool recordUpload = false;
     QString siteName = QStringLiteral("默认");
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
@@ -205,6 +210,7 @@ int main(int argc, char** argv) {
             });
         }
         else if (args[i] == "--restore-from" && i + 1 < args.size()) restoreFrom = args[++i];
+        else if (args[i] == "--record-upload") recordUpload = true;
         else if (args[i] == "--kill-in-restore" && i + 1 < args.size()) {
             const QString point = args[++i];
             admin::testing::setRestoreHook([point](const QString& p) {
@@ -262,7 +268,7 @@ int main(int argc, char** argv) {
     // Once the frame is up (the console's load is done), report and close.
     auto* watch = new QTimer(&app);
     watch->setInterval(10);
-    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom] {
+    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload] {
         if (!MDIMain::exists() || !MDIMain::instance().isVisible()) return;
         watch->stop();
         g_sinceLoaded.start();
@@ -278,6 +284,16 @@ int main(int argc, char** argv) {
             w.cmd_Click(1);
             flushPrompts();
             writeLog(QStringLiteral("RESTORED"));
+        }
+        if (recordUpload) {
+            // As the operator does it: the menu item, then "上传话单".
+            frmPABX::instance().mnuIPPUHPARA_Click();
+            if (frmIPPuhPara::exists()) {
+                frmIPPuhPara::instance().cmdUpBill->click();
+                frmIPPuhPara::unload();
+            }
+            flushPrompts();
+            writeLog(QStringLiteral("UPLOADED"));
         }
         QTimer::singleShot(qMax(0, stayMs), [] { frmPABX::instance().CloseApp(); });
     });
