@@ -96,6 +96,9 @@ void frmPABX::mnuChangeTerminal_Click() {
     send("84040000");
     frmDBManager::unload();
     ModGeneral::Delay(200);
+    // What the line brought before the pause is handled in the site it came
+    // for, and its answers are out, before the reload empties the rings.
+    ModComm::DrainLink();
 
     // From closing to reopening nothing yields, so no tick or frame finds the databases closed.
     ModSwitch::OpenAllDB(false);

@@ -5,4 +5,7 @@
 class ClsACK {
 public:
     int SendOrder(const QString& order, bool waitAck, int timeoutSec, bool addSum);
+    // Sends made when no acknowledgement comes: an order the switch may have
+    // taken although its acknowledgement was lost is sent once only.
+    int attempts = 2;
 };

@@ -107,6 +107,15 @@ extern int AnswerIndex;
 // Sends one order; 1 acknowledged (status 00), 0 did not wait, 2 no
 // acknowledgement, 3 status 03, 4 the switch reported a bad checksum (01).
 int SendOrder(const QString& order, bool waitAck = false, int timeoutSec = 4, bool addSum = true);
+// The same, waiting for the acknowledgement, but never sent a second time:
+// for an order that must not be taken twice (a relative change).
+int SendOrderOnce(const QString& order, int timeoutSec = 4, bool addSum = true);
+// Handles every frame the line has brought and sends every order waiting to
+// go, yielding meanwhile, until nothing received waits to be handled and
+// nothing waits to be sent (false when that takes longer than `limitMs`).
+// Made before the databases close while the link stays open, since the reload
+// after them empties the rings.
+bool DrainLink(int limitMs = 3000);
 // Asks; 2 answer in `answer`, 1 the switch has nothing, 0 time-out.
 int GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec = 5);
 

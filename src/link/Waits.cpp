@@ -8,6 +8,7 @@
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
+#include "platform/Comm.h"
 
 namespace ModComm {
 
@@ -60,6 +61,26 @@ int SendOrder(const QString& order, bool waitAck, int timeoutSec, bool addSum) {
     return ack.SendOrder(order, waitAck, timeoutSec, addSum);
 }
 
+int SendOrderOnce(const QString& order, int timeoutSec, bool addSum) {
+    ClsACK ack;
+    ack.attempts = 1;
+    return ack.SendOrder(order, true, timeoutSec, addSum);
+}
+
+bool DrainLink(int limitMs) {
+    const qint64 deadline = platform::TickMs() + limitMs;
+    for (;;) {
+        ProcessComm();
+        const bool sent = TxCount() == 0 && (g_UseUSB || !ComA().PortOpen() || ComA().OutBufferCount() == 0);
+        if (RxRead == RxWrite && !CommState.Matched && sent) return true;
+        if (platform::TickMs() >= deadline) {
+            LinkTrace::Note(QStringLiteral("线路未能在关闭数据库前处理完, 余下的数据由交换机重发"));
+            return false;
+        }
+        pause2ms();
+    }
+}
+
 int GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec) {
     ClsGetOrder ask;
     return ask.GetOrder(answer, expectCode, flag, order, timeoutSec);
@@ -86,7 +107,7 @@ int ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSec, bool
     }
     if (addSum) order += CheckSum(order);
     int result = 0;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         const bool wait = waitAck && g_NoAnswerCount <= 6;
         int slot = -1;
         if (wait) {

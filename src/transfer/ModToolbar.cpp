@@ -13,6 +13,7 @@
 #include "params/TableViews.h"
 #include "platform/Clock.h"
 #include "platform/FlexGrid.h"
+#include "transfer/DepositChange.h"
 #include "transfer/RowFrames.h"
 
 #include <functional>
@@ -202,6 +203,8 @@ struct Branch {
     bool end = false;               // "810300" after the last row
     // Builds the frame of the current row (`ordinal` from 1).
     std::function<QString(const Recordset&, int)> frame;
+    // Sends it: true once the switch has it. None: sent as any order, acknowledged.
+    std::function<bool(const Recordset&, const QString&)> send;
     // After the row's acknowledgement: its database update (into `cleared`,
     // written when the table ends) and its grid colour.
     std::function<void(const Recordset&, int, Cleared&)> done;
@@ -283,6 +286,10 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
         };
     } else if (t == kExtDeposit) {
         b->frame = [](const Recordset& rs, int) { return transfer::ExtDepositRow(RowValues::of(rs)); };
+        // A change the switch took is never sent again, also when its acknowledgement was lost.
+        b->send = [](const Recordset& rs, const QString& frame) {
+            return transfer::SendDepositChange(int(rs.lng(QStringLiteral("Address"))), frame);
+        };
         b->done = [](const Recordset& rs, int, Cleared& cleared) {
             const qint64 address = rs.lng(QStringLiteral("Address"));
             const platform::Currency change = rs.cur(QStringLiteral("ChangeValue"));
@@ -320,7 +327,7 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
         for (int i = 1; i <= n; ++i) {
             const QString frame = b.frame(rs, i);
             progressStep(i, name + QString::number(i));
-            if (!acked(frame)) {
+            if (!(b.send ? b.send(rs, frame) : acked(frame))) {
                 cleared.write();
                 return false;
             }

@@ -12,6 +12,10 @@
 #include "link/Monitor.h"
 #include "params/BoardPanel.h"
 #include "platform/Files.h"
+#include "support/StationProcess.h"
+
+#include <atomic>
+#include <memory>
 
 #include <QAction>
 #include <QApplication>
@@ -19,6 +23,7 @@
 #include <QMouseEvent>
 #include <QDir>
 #include <QFile>
+#include <QTreeWidget>
 
 using namespace consoletest;
 
@@ -254,6 +259,71 @@ TEST_F(ChangeSite, AnInterruptedRestoreIsFinishedAndTablesAddedSinceAreMade) {
     changeTo("默认");
     EXPECT_EQ(DataPath, dir->dataPath());
     EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
+}
+
+// Records keep coming while the station changes its site and restores its
+// station file: every one is answered, and stored once, in the site that was
+// open when it was handled (the switch here does not pause its reports).
+TEST_F(ChangeSite, RecordsStreamingThroughChangesOfSiteAndARestoreAreEachStoredOnce) {
+    const QString north = makeSite(1, "北站");
+    const QString backup = dir->appPath() + "bk/";
+    QDir().mkpath(backup);
+    platform::script::answer("备份完成", platform::rOK);
+    frmDBManager::instance().opt_Click(0);
+    frmDBManager::instance().txtPath->setText(backup);
+    frmDBManager::instance().tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    frmDBManager::instance().cmd_Click(0);
+
+    QStringList keys;
+    // Counted on the switch's thread, which may outlive an early end of the test.
+    const auto answers = std::make_shared<std::atomic<int>>(0);
+    sw.setObserver([answers](const sim::Frame& f) {
+        if (f.startsWith(QStringLiteral("820302"))) ++*answers;
+    });
+    std::atomic<int>& answered = *answers;
+    const auto queue = [&](int n) {
+        for (int k = 0; k < n; ++k) {
+            const int i = int(keys.size());
+            sim::CallRecord r;
+            r.extAddr = 5;
+            r.called = QStringLiteral("8800%1").arg(3000 + i);
+            r.channel = i % 8;
+            r.start = QDateTime(QDate(2026, 6, 15), QTime(8, 0, 0)).addSecs(60 * i);
+            r.durationSec = 65;
+            keys << QStringLiteral("5 %1").arg(r.start.toString("yyyy-MM-dd HH:mm:ss"));
+            sw.sendCallRecord(r);
+        }
+    };
+    // Each change (and the restore) comes while records stream in.
+    const auto streaming = [&] {
+        const int before = answered;
+        queue(40);
+        ASSERT_TRUE(spin(20000, [&] { return answered >= before + 3; })) << answered;
+    };
+    for (int round = 0; round < 4; ++round) {
+        streaming();
+        if (HasFatalFailure()) return;
+        changeTo(round % 2 == 0 ? "北站" : "默认");
+    }
+    streaming();
+    if (HasFatalFailure()) return;
+    frmDBManager::instance().opt_Click(2);
+    frmDBManager::instance().txtPath->setText(backup);
+    frmDBManager::instance().tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    platform::script::answer("数据恢复成功", platform::rOK);
+    frmDBManager::instance().cmd_Click(1);
+
+    EXPECT_TRUE(spin(30000, [this] { return sw.recordsWaiting() == 0; }))
+        << sw.recordsWaiting() << " records the switch still waits to hand over";
+    settle();
+    sw.setObserver({});
+    EXPECT_EQ(answered, keys.size());
+    const auto here = testsupport::readStoredCalls(dir->dataPath());
+    const auto there = testsupport::readStoredCalls(north);
+    EXPECT_GT(there.rows, 0);
+    EXPECT_GT(here.rows, 0);
+    for (const QString& k : keys) EXPECT_EQ(here.count.value(k) + there.count.value(k), 1) << k.toStdString();
+    EXPECT_EQ(here.rows + there.rows, keys.size());
 }
 
 }  // namespace

@@ -342,6 +342,7 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
     switch (lastReply_) {
     case Reply::Normal: emitLocked(answerBody); break;
     case Reply::Silent: break;
+    case Reply::LostAck: break;
     case Reply::Status01: emitLocked(kStatus01); break;
     case Reply::Status03: emitLocked(kStatus03); break;
     case Reply::BadSum: emitLocked(answerBody, true); break;
@@ -356,8 +357,8 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
 
 bool Switch::ackLocked(const Frame& f) {
     replyLocked(f, kAck);
-    // A garbled acknowledgement still means the switch took the order.
-    return lastReply_ == Reply::Normal || lastReply_ == Reply::BadSum;
+    // A garbled or lost acknowledgement still means the switch took the order.
+    return lastReply_ == Reply::Normal || lastReply_ == Reply::BadSum || lastReply_ == Reply::LostAck;
 }
 
 // ---- what the station sends ----------------------------------------------------

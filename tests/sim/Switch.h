@@ -64,6 +64,7 @@ enum class Reply {
     Status03,   // "820303" instead
     BadSum,     // the normal reply with a wrong checksum byte
     Short,      // the normal reply less its last data byte (length byte to match)
+    LostAck,    // an order is taken, but its acknowledgement is lost on the line
 };
 
 // A switch table as the simulator stores it: rows keyed by address (or by

@@ -5,6 +5,8 @@
 #include "core/ModUpgrade.h"
 #include "transfer/ModToolbar.h"
 
+#include <QRegularExpression>
+
 using namespace transfertest;
 
 namespace {
@@ -198,7 +200,7 @@ TEST_F(TableDownload, ExtensionDepositsAreUsedUpOnce) {
     dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(1,?,1)", {platform::Currency::parse("-12.34")->toVariant()});
     dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(2,0,1)");
     down("ExtDeposit", 31);
-    EXPECT_EQ(sent().mid(0, 2), (QStringList{"A5070102" "0004D2", "A5070201000000"}));
+    EXPECT_EQ(sent().filter(QRegularExpression("^A507")), (QStringList{"A5070102" "0004D2", "A5070201000000"}));
     EXPECT_EQ(count("select count(*) from extdeposithistory where ExtAddr=1 and ChangeType=2"), 1);
     EXPECT_EQ(count("select count(*) from extdeposithistory"), 1);   // no change, no history
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
@@ -217,6 +219,50 @@ TEST_F(TableDownload, AnExtensionUnderTwoHeadsOfItsClassGetsItsChangeOnce) {
     EXPECT_EQ(sent().filter("A50707"), QStringList{"A5070701000064"});
     EXPECT_EQ(count("select count(*) from extdeposithistory where ExtAddr=7"), 1);
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
+}
+
+TEST_F(TableDownload, ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice) {
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+    sw.setRow(sim::tables::ExtDeposit, 1, QByteArray::fromHex("A5070100002710"));   // 100.00 at the switch
+    const auto atSwitch = [this] { return sim::decodeExtDeposit(kept(sim::tables::ExtDeposit, 1))->fen; };
+    const auto change = [this](const char* yuan) {
+        dbSwitch.execute("delete from ExtDeposit");
+        dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(1,?,1)",
+                         {platform::Currency::parse(yuan)->toVariant()});
+    };
+    const auto changesSent = [this] { return sent().filter(QRegularExpression("^A507")).size(); };
+
+    // Taken, its acknowledgement lost: the switch is asked, and it is not sent again.
+    change("1.00");
+    sw.addRule("A507", sim::Reply::LostAck, 1);
+    down("ExtDeposit", 31);
+    EXPECT_EQ(atSwitch(), 10100);
+    EXPECT_EQ(changesSent(), 1);
+    EXPECT_EQ(status(), "下载成功");
+    EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
+    EXPECT_EQ(count("select count(*) from extdeposithistory"), 1);
+
+    // Not heard at all: the deposit is unchanged, so it goes again.
+    change("-2.00");
+    sw.addRule("A507", sim::Reply::Silent, 1);
+    down("ExtDeposit", 31);
+    EXPECT_EQ(atSwitch(), 9900);
+    EXPECT_EQ(changesSent(), 2);
+    EXPECT_EQ(status(), "下载成功");
+
+    // The switch stops answering after the change: it cannot say, so the
+    // change is not sent again, stays pending, and the operator is told.
+    change("0.50");
+    sw.addRule("A507", sim::Reply::LostAck, 1);
+    sw.addRule("A503", sim::Reply::Silent, 1, 1);
+    platform::script::answer("无法查明是否已生效", platform::rOK);
+    down("ExtDeposit", 31);
+    EXPECT_EQ(atSwitch(), 9950);
+    EXPECT_EQ(changesSent(), 1);
+    EXPECT_EQ(status(), "下载失败");
+    EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 and ChangeValue<>0"), 1);
+    EXPECT_EQ(count("select count(*) from extdeposithistory"), 2);
 }
 
 TEST_F(TableDownload, SelectedRowsByTheirKeys) {

@@ -1,0 +1,71 @@
+#include "transfer/DepositChange.h"
+
+#include "core/ModDefine.h"
+#include "link/LinkTrace.h"
+#include "link/ModComm.h"
+#include "platform/Db.h"
+#include "platform/Prompts.h"
+
+namespace transfer {
+
+namespace {
+
+quint8 at(const QByteArray& f, int i) { return i < f.size() ? quint8(f[i]) : 0; }
+
+// The change a frame "A507" + address + kind + six hex digits carries, in fen.
+qint64 changeOf(const QString& frame) {
+    const qint64 magnitude = frame.mid(8, 6).toLongLong(nullptr, 16);
+    return frame.mid(6, 2) == QLatin1String("02") ? -magnitude : magnitude;
+}
+
+void tellOperator(int address, qint64 change) {
+    QString number = QString::number(address);
+    try {
+        const QVariant txhm = dbSwitch.scalar(QStringLiteral("select txhm from que_txhm where address=?"), {address});
+        if (!txhm.isNull() && !txhm.toString().trimmed().isEmpty()) number = txhm.toString().trimmed();
+    } catch (const platform::DbError&) {
+    }
+    const QString text = QStringLiteral("交换机没有确认分机%1的押金改变%2，也无法查明是否已生效。该改变未再发送，仍待下载；"
+                                        "请先上传分机押金核实交换机上的押金。")
+                             .arg(number, platform::Currency::fromFen(change).toString2());
+    LinkTrace::Note(text);
+    platform::MsgBox(text, platform::mbOKOnly | platform::mbExclamation, AppName);
+}
+
+}  // namespace
+
+std::optional<qint64> AskDeposit(int address) {
+    QByteArray answer;
+    if (ModComm::GetOrder(answer, QStringLiteral("A507"), false, QStringLiteral("A503") + ModComm::ByteToHex(quint8(address)),
+                          5) != 2)
+        return std::nullopt;
+    // Kind 0 (bits 1-2 of byte 3) is the deposit itself, not a change.
+    if (answer.size() < 7 || at(answer, 2) != quint8(address) || (at(answer, 3) & 0x03) != 0) return std::nullopt;
+    return qint64(at(answer, 4) % 16) * 65536 + at(answer, 5) * 256 + at(answer, 6);
+}
+
+bool SendDepositChange(int address, const QString& frame) {
+    const qint64 change = changeOf(frame);
+    // Nothing to take twice: sent as any row.
+    if (change == 0) return ModComm::SendOrder(frame, true, 4, true) == 1;
+    const std::optional<qint64> before = AskDeposit(address);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int result = ModComm::SendOrderOnce(frame, 4, true);
+        if (result == 1) return true;
+        // Refused, or the switch saw a damaged frame: it did not take it.
+        if (result == 3 || result == 4) continue;
+        // No acknowledgement: the switch may have taken it all the same.
+        const std::optional<qint64> after = before ? AskDeposit(address) : std::nullopt;
+        if (!after || (*after != *before && *after != *before + change)) {
+            tellOperator(address, change);
+            return false;
+        }
+        if (*after == *before + change) {
+            LinkTrace::Note(QStringLiteral("分机%1的押金改变已被交换机接受, 确认丢失").arg(address));
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace transfer
