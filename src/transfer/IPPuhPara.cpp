@@ -3,6 +3,8 @@
 #include "core/ModGeneral.h"
 #include "link/ModComm.h"
 
+#include <QRegularExpression>
+
 namespace IPPuhPara {
 
 namespace {
@@ -21,7 +23,52 @@ int decimalOf(quint8 b) {
     return ok ? v : -1;
 }
 
+int gradeOf(quint8 b) { return b < kGrades ? b : -1; }
+
 }  // namespace
+
+std::optional<QString> LeadingNumber(const QString& text) {
+    static const QRegularExpression re(QStringLiteral("^\\s*([+-]?)(\\d*)(?:\\.(\\d*))?(?:[eE]([+-]?\\d+))?"));
+    const QRegularExpressionMatch m = re.match(text);
+    QString digits = m.captured(2) + m.captured(3);
+    long long point = m.captured(2).size();   // digits before the decimal point
+    int zeros = 0;
+    while (zeros < digits.size() && digits.at(zeros) == QLatin1Char('0')) ++zeros;
+    if (zeros == digits.size()) return QStringLiteral("0");
+    digits.remove(0, zeros);
+    point -= zeros;
+    if (!m.captured(4).isEmpty()) {
+        bool ok = false;
+        const long long e = m.captured(4).toLongLong(&ok);
+        if (!ok) {
+            if (m.captured(4).startsWith(QLatin1Char('-'))) return QStringLiteral("0");
+            return std::nullopt;
+        }
+        point += e;
+    }
+    // Far beyond any field's range either way.
+    if (point > 40) return std::nullopt;
+    if (point < -40) return QStringLiteral("0");
+    QString whole, fraction;
+    if (point >= digits.size()) {
+        whole = digits + QString(int(point) - digits.size(), QLatin1Char('0'));
+    } else if (point <= 0) {
+        whole = QStringLiteral("0");
+        fraction = QString(int(-point), QLatin1Char('0')) + digits;
+    } else {
+        whole = digits.left(int(point));
+        fraction = digits.mid(int(point));
+    }
+    while (fraction.endsWith(QLatin1Char('0'))) fraction.chop(1);
+    QString out = m.captured(1) + whole;
+    if (!fraction.isEmpty()) out += QLatin1Char('.') + fraction;
+    return out;
+}
+
+std::optional<platform::Currency> AmountOf(const QString& text) {
+    const std::optional<QString> n = LeadingNumber(text);
+    return n ? platform::Currency::parse(*n) : std::nullopt;
+}
 
 QString ParaOrder(const Params& p) {
     quint8 flags = 0;
@@ -42,9 +89,9 @@ std::optional<Params> DecodeAnswer(const QByteArray& f) {
     if (!QDate::isValid(2004, 1, p.day) || p.hour < 0 || p.hour > 23)
         return std::nullopt;
     p.deposit[0] = amountAt(f, 2);
-    p.grade[0] = at(f, 4) % 14;
+    p.grade[0] = gradeOf(at(f, 4));
     p.deposit[1] = amountAt(f, 5);
-    p.grade[1] = at(f, 7) % 14;
+    p.grade[1] = gradeOf(at(f, 7));
     p.rent = amountAt(f, 10);
     p.autoDeduct = ModGeneral::GetBits(at(f, 12), 8, 1) != 0;
     p.noDeductOverdrawn = ModGeneral::GetBits(at(f, 12), 7, 1) != 0;

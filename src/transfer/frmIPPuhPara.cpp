@@ -31,7 +31,6 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
@@ -67,29 +66,29 @@ void mainEnabled(bool on) {
     else core::SetConsoleEnabled(on);
 }
 
-// The leading number of a text as the operator typed it ("12.5元" gives
-// "12.5"); "0" when it does not begin with one.
-QString leadingNumber(const QString& text) {
-    static const QRegularExpression re(QStringLiteral("^\\s*([+-]?(\\d+\\.?\\d*|\\.\\d+))"));
-    const QRegularExpressionMatch m = re.match(text);
-    return m.hasMatch() ? m.captured(1) : QStringLiteral("0");
-}
-
 // The amount of a deposit or rent field; none when it is too large to hold.
-std::optional<Currency> amountOf(const QString& text) { return Currency::parse(leadingNumber(text)); }
+std::optional<Currency> amountOf(const QString& text) { return IPPuhPara::AmountOf(text); }
 
 bool amountInRange(const std::optional<Currency>& v) {
     return v && v->roundToFen() >= Currency() && v->roundToFen() <= kMaxAmount;
 }
 
-// The shortest talk time as the switch takes it: whole seconds, halves to the even neighbour.
-double shortSeconds(const QString& text) { return std::nearbyint(leadingNumber(text).toDouble()); }
+// The shortest talk time as the switch takes it: whole seconds, halves to the
+// even neighbour; none when the text's number is too large to write out.
+std::optional<double> shortSeconds(const QString& text) {
+    const std::optional<QString> n = IPPuhPara::LeadingNumber(text);
+    if (!n) return std::nullopt;
+    return std::nearbyint(n->toDouble());
+}
 
+// A stored grade that names none (the empty entries of the list, 14 and 15,
+// as an earlier save could store them) shows as unset rather than as the top
+// grades its remainder would select.
 int storedGrade(const QString& key) {
     bool ok = false;
     const int g = ModSwitch::GetVariant(key, QStringLiteral("13")).trimmed().toInt(&ok);
     if (!ok) return 13;
-    return ((g % 14) + 14) % 14;
+    return g >= 0 && g < IPPuhPara::kGrades ? g : -1;
 }
 
 QDateTime storedDeduct() {
@@ -265,10 +264,12 @@ void frmIPPuhPara::LoadPara() {
 int frmIPPuhPara::GradeIndex(int index) const {
     const QComboBox* c = cboGrade.value(index);
     if (!c) return -1;
-    const int current = c->currentIndex();
-    if (current >= 0 && c->itemText(current) == c->currentText()) return current;
+    // The list's empty entries after "禁止使用" name no grade.
     if (c->currentText().isEmpty()) return -1;
-    return c->findText(c->currentText(), Qt::MatchExactly);
+    const int current = c->currentIndex();
+    const int g = current >= 0 && c->itemText(current) == c->currentText() ? current
+                                                                            : c->findText(c->currentText(), Qt::MatchExactly);
+    return g < IPPuhPara::kGrades ? g : -1;
 }
 
 QWidget* frmIPPuhPara::fieldFault(QString* message) const {
@@ -284,8 +285,8 @@ QWidget* frmIPPuhPara::fieldFault(QString* message) const {
             return cboGrade[i];
         }
     }
-    const double secs = shortSeconds(txtShort->text());
-    if (secs < 0 || secs > 255) {
+    const std::optional<double> secs = shortSeconds(txtShort->text());
+    if (!secs || *secs < 0 || *secs > 255) {
         *message = QStringLiteral("此项数据只能是0-255之间的数");
         return txtShort;
     }
@@ -373,7 +374,9 @@ bool frmIPPuhPara::txtRent_LostFocus() {
 }
 
 void frmIPPuhPara::txtShort_LostFocus() {
-    txtShort->setText(QString::number(leadingNumber(txtShort->text()).toDouble(), 'g', 15));
+    // A number too large to write out stays as typed; the save refuses it.
+    if (const std::optional<QString> n = IPPuhPara::LeadingNumber(txtShort->text()))
+        txtShort->setText(QString::number(n->toDouble(), 'g', 15));
 }
 
 void frmIPPuhPara::dtDeduct_Change() {
@@ -475,7 +478,7 @@ void frmIPPuhPara::cmdDown_Click() {
             p.autoDeduct = chkMode->isChecked();
             p.noDeductOverdrawn = chkDeposit->isChecked();
             p.mayOverdraw = chkOverdraft->isChecked();
-            p.shortSecs = int(shortSeconds(txtShort->text()));
+            p.shortSecs = int(*shortSeconds(txtShort->text()));
             const bool acked = ModComm::SendOrder(IPPuhPara::ParaOrder(p), true, 4, true) == 1;
             say(acked ? QStringLiteral("下载IP公话参数成功") : QStringLiteral("下载IP公话参数失败"));
         }

@@ -19,6 +19,7 @@
 
 using namespace consoletest;
 using platform::Currency;
+namespace script = platform::script;
 
 namespace {
 
@@ -43,7 +44,8 @@ TEST(IPPuhFrames, ParameterFrameBothWaysAndTheUploadRequest) {
     auto back = IPPuhPara::DecodeAnswer(answer);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->deposit[0], Currency::fromYuan(100));
-    EXPECT_EQ(back->grade[0], 2);   // 16 modulo 14
+    EXPECT_EQ(back->grade[0], -1);   // 16 names no grade
+    EXPECT_EQ(back->grade[1], 8);
     EXPECT_EQ(back->deposit[1], Currency::fromYuan(50));
     EXPECT_EQ(back->day, 1);
     EXPECT_EQ(back->hour, 23);
@@ -57,6 +59,11 @@ TEST(IPPuhFrames, ParameterFrameBothWaysAndTheUploadRequest) {
         EXPECT_FALSE(IPPuhPara::DecodeAnswer(bytes(bad))) << bad;
 
     EXPECT_EQ(IPPuhPara::RecordUploadOrder(QDate(2025, 12, 15), QDate(2026, 1, 14)), "96071215011400");
+
+    const std::pair<const char*, const char*> numbers[] = {
+        {"abc", "0"}, {" 12.50秒", "12.5"}, {"1e2", "100"}, {"-1.5e-1", "-0.15"}, {".5e1x", "5"}, {"007.0", "7"}, {"3e", "3"}};
+    for (const auto& [text, value] : numbers) EXPECT_EQ(IPPuhPara::LeadingNumber(text).value_or("none"), value) << text;
+    EXPECT_FALSE(IPPuhPara::LeadingNumber("1e99"));
 }
 
 class IPPuh : public ConsoleTest {
@@ -177,14 +184,74 @@ TEST_F(IPPuh, SaveRulesAndTheEmptyGradeEntry) {
     EXPECT_FALSE(w().SavePara());
     EXPECT_EQ(variant("IPPUHGRADE0"), "<none>");
 
-    // Equal deposits and grades are accepted; the empty entry is index 14.
+    // Equal deposits and grades are accepted.
     w().txtDeposit[1]->setText("10.00");
-    w().cboGrade[0]->setCurrentIndex(14);
-    w().cboGrade[1]->setCurrentIndex(14);
+    w().cboGrade[0]->setCurrentIndex(8);
+    w().cboGrade[1]->setCurrentIndex(8);
     EXPECT_TRUE(w().SavePara());
-    EXPECT_EQ(variant("IPPUHGRADE1"), "14");
+    EXPECT_EQ(variant("IPPUHGRADE1"), "8");
+
+    // The two empty entries after "禁止使用" name no grade: neither is stored,
+    // and one stored by an earlier save shows as unset, not as the top grades.
+    for (int empty : {14, 15}) {
+        w().cboGrade[1]->setCurrentIndex(empty);
+        ok("请选择可拨打等级");
+        EXPECT_FALSE(w().SavePara()) << empty;
+    }
+    EXPECT_EQ(variant("IPPUHGRADE1"), "8");
+    ModSwitch::SetVariant("IPPUHGRADE1", "14");
+    ModSwitch::SetVariant("IPPUHGRADE0", "15");
     w().LoadPara();
-    EXPECT_EQ(w().cboGrade[1]->currentText(), "话务台");
+    EXPECT_EQ(w().cboGrade[1]->currentText(), "");
+    EXPECT_EQ(w().cboGrade[0]->currentText(), "");
+    EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+TEST_F(IPPuh, ExponentsReadOneWayInTheFieldTheSaveAndTheFrame) {
+    typeExample();
+    w().txtDeposit[0]->setText("1e2");
+    EXPECT_TRUE(w().txtDeposit_LostFocus(0));
+    EXPECT_EQ(w().txtDeposit[0]->text(), "100.00");
+    w().txtShort->setText("0.3e1秒");
+    w().txtShort_LostFocus();
+    EXPECT_EQ(w().txtShort->text(), "3");
+    w().txtRent->setText("7e3");
+    ok("请输入0-655.35之间的数值");
+    EXPECT_FALSE(w().txtRent_LostFocus());
+    EXPECT_EQ(w().txtRent->text(), "7000.00");
+
+    // Fields never left: the save stores them as typed, the frame carries their values.
+    w().txtDeposit[1]->setText("5E+1");
+    w().txtRent->setText("500e-2");
+    w().txtShort->setText("3e0");
+    ASSERT_TRUE(w().SavePara());
+    EXPECT_EQ(variant("IPPUHDEPOSIT1"), "5E+1");
+    ok("下载IP公话参数成功");
+    w().cmdDown->click();
+    ASSERT_EQ(countOf("A60E"), 1u);
+    EXPECT_EQ(sw.receivedWith("A60E")[0].hex(), "A60E271002138808010001F48003");
+    for (const char* big : {"1e400", "9e99"}) {
+        w().txtShort->setText(big);
+        ok("此项数据只能是0-255之间的数");
+        EXPECT_FALSE(w().SavePara()) << big;
+    }
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+}
+
+TEST_F(IPPuh, AGradeByteNamingNoGradeReadsAsUnset) {
+    typeExample();
+    ASSERT_TRUE(w().SavePara());
+    sw.setRow(sim::tables::IPPuhPara, 0, bytes("A60E27100E13880F0100" "01F48003"));
+    ok("上传IP公话参数成功");
+    w().cmdUpsend->click();
+    EXPECT_EQ(w().cboGrade[0]->currentText(), "");
+    EXPECT_EQ(w().cboGrade[1]->currentText(), "");
+    platform::script::answer("参数已改变", platform::rYes);
+    ok("请选择可拨打等级");
+    w().cmdDown->click();
+    settle();
+    EXPECT_EQ(countOf("A60E"), 0u);
+    EXPECT_EQ(variant("IPPUHGRADE0"), "2");
 }
 
 TEST_F(IPPuh, BadFieldsAreRefusedBeforeAnyFrame) {
@@ -240,7 +307,7 @@ TEST_F(IPPuh, NoToTheQuestionSendsTheStoredValues) {
 }
 
 TEST_F(IPPuh, ReadTakesTheWholeAnswerOrNothing) {
-    sw.setRow(sim::tables::IPPuhPara, 0, bytes("A60E3A98101388083103" "0064402A"));
+    sw.setRow(sim::tables::IPPuhPara, 0, bytes("A60E3A98021388083103" "0064402A"));
     ok("上传IP公话参数成功");
     w().cmdUpsend->click();
     EXPECT_EQ(countOf("A60300"), 1u);
