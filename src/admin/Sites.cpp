@@ -101,6 +101,11 @@ QString SiteNameRefusal(const QString& name, const QString& ownDir) {
     return {};
 }
 
+bool IsSiteRow(const QString& name) {
+    return !name.isEmpty() && SiteNameRefusal(name, name).isEmpty() &&
+           QFileInfo(platform::resolveCI(RootDataDir(), name)).isDir();
+}
+
 bool CopyFileTo(const QString& folder, const QString& fileName, const platform::Database& station, QString* error) {
     return platform::CopyDatabaseStepwise(platform::resolveCI(RootDataDir(), fileName), folder + QLatin1Char('/') + fileName,
                                           station, error);
@@ -157,7 +162,7 @@ bool RenameSiteDirectory(const QString& oldName, const QString& newName, QString
     const QString root = RootDataDir();
     const QString from = platform::resolveCI(root, oldName);
     const QString to = root + newName;
-    if (!QFileInfo(from).isDir()) {
+    if (!SiteNameRefusal(oldName, oldName).isEmpty() || !QFileInfo(from).isDir()) {
         if (error) *error = QStringLiteral("找不到站点目录 %1").arg(QDir::toNativeSeparators(root + oldName));
         return false;
     }

@@ -31,6 +31,10 @@ bool IsSiteInUse(const QString& name);
 // "站点已存在". `ownDir` is the directory the site already has (its stored
 // name), which its own new name may match.
 QString SiteNameRefusal(const QString& name, const QString& ownDir = QString());
+// A row of `Terminal` that is a site: its name is one a site may take (so
+// never ".", ".." or "Backup", which foreign data may hold) and its directory
+// exists. The site window and the chooser list only these.
+bool IsSiteRow(const QString& name);
 // True for a character the site editor lets through: ".", digits, Latin
 // letters and characters beyond ASCII (Chinese), nothing that separates paths.
 bool SiteNameChar(QChar c);

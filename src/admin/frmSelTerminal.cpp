@@ -33,6 +33,7 @@ frmSelTerminal::frmSelTerminal(bool bStartup) {
     setObjectName(QStringLiteral("frmSelTerminal"));
     setWindowTitle(QStringLiteral("站点选择窗口"));
     setModal(true);
+    setWindowFlag(Qt::WindowStaysOnTopHint);
     resize(5000 / 15, 3600 / 15);
     auto* lay = new QHBoxLayout(this);
     lvwPoint = new QTreeWidget(this);
@@ -69,8 +70,10 @@ void frmSelTerminal::Form_Load() {
         platform::Recordset rs = db.query(QStringLiteral("select pointid,pointname from terminal"));
         for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
             const QString name = rs.str(QStringLiteral("pointname"));
-            // A site whose directory is missing is not offered.
-            if (name.isEmpty() || !QFileInfo(platform::resolveCI(admin::RootDataDir(), name)).isDir()) continue;
+            // A site whose directory is missing is not offered, nor a row
+            // whose name no site may take ("..", which would make the
+            // program's directory the data path).
+            if (!admin::IsSiteRow(name)) continue;
             auto* item = new QTreeWidgetItem(lvwPoint, {name});
             item->setData(0, Qt::UserRole, QStringLiteral("K") + QString::number(rs.lng(QStringLiteral("pointid"))));
         }

@@ -22,7 +22,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QTimer>
+#include <QKeyEvent>
 #include <QVBoxLayout>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -45,6 +47,46 @@ bool leadingNumber(const QString& text, qint64* value) {
     if (i == start) return false;
     *value = t.left(i).toLongLong();
     return true;
+}
+
+// A deposit field takes at most this many typed characters; the amount it
+// shows ("100.00") may be longer.
+constexpr int kDepositTyped = 5;
+
+// The transfer-command texts, when a field is left and when the window saves:
+// dial characters only; empty is allowed (a fresh station has no command, and
+// the switch is then sent fillers).
+bool transferCommandOk(const QString& text) { return ModSwitch::IsDialStr(text); }
+
+const QString kNotANumber = QStringLiteral("请输入数值");
+
+// The shortest stored talk time: a finite whole number ("nan", "inf" and
+// "2.5" are none), "" when it is one; `range` also wants it within a 16-bit
+// integer. `value` gets it.
+QString holdTimeFault(const QString& text, bool range, int* value = nullptr) {
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v != std::floor(v)) return kNotANumber;
+    if (range && (v < -32768 || v > 32767)) return QStringLiteral("溢出");
+    if (value) *value = int(v);
+    return QString();
+}
+
+// The port as the operator knows it: the device named in the settings, or "Com" and its number.
+QString portName(const platform::Comm& port) {
+    const QString device = port.Device().trimmed();
+    return device.isEmpty() ? QStringLiteral("Com%1").arg(port.CommPort()) : device;
+}
+
+// After a detection or a save that failed, the port the settings name is
+// opened again, so that records keep arriving; what became of it is told.
+QString reopenStoredPort(platform::Comm& port) {
+    port.setPortOpen(false);
+    port.setCommPort(ModSwitch::GetVariant(QStringLiteral("CommPort"), QStringLiteral("1")).toInt());
+    port.setSettings(ModSwitch::GetVariant(QStringLiteral("CommSet"), QStringLiteral("9600,N,8,1")));
+    if (g_UseUSB) return QString();
+    if (port.setPortOpen(true)) return QStringLiteral("\n已重新打开端口") + portName(port);
+    return QStringLiteral("\n端口") + portName(port) + QStringLiteral("无法打开");
 }
 
 int checkedIndex(const QVector<QRadioButton*>& group) {
@@ -149,7 +191,6 @@ frmSysSet::frmSysSet(QWidget* parent) : QDialog(parent) {
     const char* const depLabels[] = {"国际长途", "国内长途", "郊    县", "市    话"};
     for (int i = 0; i < 4; ++i) {
         auto* e = new QLineEdit(dep);
-        e->setMaxLength(12);
         e->installEventFilter(this);
         txtDeposit << e;
         df->addRow(QString::fromUtf8(depLabels[i]), e);
@@ -282,6 +323,12 @@ void frmSysSet::GetSysPara() {
 
 bool frmSysSet::eventFilter(QObject* o, QEvent* e) {
     auto* box = qobject_cast<QLineEdit*>(o);
+    if (box && e->type() == QEvent::KeyPress && txtDeposit.contains(box)) {
+        const QString typed = static_cast<QKeyEvent*>(e)->text();
+        if (!typed.isEmpty() && typed.at(0).isPrint() &&
+            box->text().size() - box->selectedText().size() + typed.size() > kDepositTyped)
+            return true;
+    }
     if (!box || (e->type() != QEvent::FocusIn && e->type() != QEvent::FocusOut)) return QDialog::eventFilter(o, e);
     if (e->type() == QEvent::FocusIn) {
         QTimer::singleShot(0, box, [box] { box->selectAll(); });
@@ -310,8 +357,7 @@ bool frmSysSet::txtTime_LostFocus(int i) {
 }
 
 bool frmSysSet::txtSelect_LostFocus(int i) {
-    const QString t = txtSelect[i]->text();
-    if (t.isEmpty() || !ModSwitch::IsDialStr(t)) {
+    if (!transferCommandOk(txtSelect[i]->text())) {
         say(QStringLiteral("请输入0-9,*,#之中组合的数据"));
         txtSelect[i]->setText(selectBefore_);
         return false;
@@ -320,10 +366,8 @@ bool frmSysSet::txtSelect_LostFocus(int i) {
 }
 
 bool frmSysSet::txtMinHoldonTime_LostFocus() {
-    bool ok = false;
-    txtMinHoldonTime->text().trimmed().toDouble(&ok);
-    if (!ok) {
-        say(QStringLiteral("请输入数值"));
+    if (!holdTimeFault(txtMinHoldonTime->text(), false).isEmpty()) {
+        say(kNotANumber);
         return false;
     }
     return true;
@@ -344,11 +388,9 @@ QString frmSysSet::checkFields() const {
         if (!ok || v < 0 || v > 65535) return QStringLiteral("请输入0-65535之间的数值");
     }
     for (QLineEdit* t : txtSelect)
-        if (!ModSwitch::IsDialStr(t->text())) return QStringLiteral("请输入0-9,*,#之中组合的数据");
-    bool ok = false;
-    const double hold = txtMinHoldonTime->text().trimmed().toDouble(&ok);
-    if (!ok) return QStringLiteral("请输入数值");
-    if (hold < -32768 || hold > 32767) return QStringLiteral("溢出");
+        if (!transferCommandOk(t->text())) return QStringLiteral("请输入0-9,*,#之中组合的数据");
+    const QString hold = holdTimeFault(txtMinHoldonTime->text(), true);
+    if (!hold.isEmpty()) return hold;
     QStringList p{cboComset[1]->currentText(), cboComset[2]->currentText().left(1), cboComset[3]->currentText(),
                   cboComset[4]->currentText()};
     if (cboComset[0]->currentIndex() < 0 || !portSettingsUsable(p)) return QStringLiteral("无效的端口设置");
@@ -385,7 +427,7 @@ void frmSysSet::cmdSave_Click() {
             return;
         }
         FeeType = checkedIndex(optFee);
-        FeeHDTime = int(txtMinHoldonTime->text().trimmed().toDouble());
+        holdTimeFault(txtMinHoldonTime->text(), true, &FeeHDTime);
         PrnHD = checkedIndex(optPrint);
         SHPrnHD = !chkCity->isChecked();
         PrnType = chkPage->isChecked();
@@ -418,11 +460,14 @@ void frmSysSet::cmdSave_Click() {
     } catch (const platform::ProgramEnded&) {
         throw;
     } catch (const std::exception& e) {
-        port.setPortOpen(false);
-        port.setCommPort(ModSwitch::GetVariant(QStringLiteral("CommPort"), QStringLiteral("1")).toInt());
-        port.setSettings(ModSwitch::GetVariant(QStringLiteral("CommSet"), QStringLiteral("9600,N,8,1")));
+        QString why = QString::fromUtf8(e.what());
+        try {
+            why += reopenStoredPort(port);
+        } catch (const platform::DbError&) {
+            // The settings cannot be read either: the port stays closed.
+        }
         setEnabled(true);
-        say(QString::fromUtf8(e.what()));
+        say(why);
         return;
     }
     setEnabled(true);
@@ -471,11 +516,9 @@ void frmSysSet::cmdTestPort_Click() {
         if (!fixedDevice) ModSwitch::SetVariant(QStringLiteral("CommPort"), QString::number(found));
         ModSwitch::SetVariant(QStringLiteral("CommSet"), port.Settings());
     } else {
-        port.setPortOpen(false);
-        port.setCommPort(ModSwitch::GetVariant(QStringLiteral("CommPort"), QStringLiteral("1")).toInt());
-        port.setSettings(ModSwitch::GetVariant(QStringLiteral("CommSet"), QStringLiteral("9600,N,8,1")));
+        const QString reopened = reopenStoredPort(port);
         showPort(port.CommPort(), port.Settings());
-        say(QStringLiteral("检测失败，请确认集团电话是否已开机!"));
+        say(QStringLiteral("检测失败，请确认集团电话是否已开机!") + reopened);
     }
     setEnabled(true);
 }

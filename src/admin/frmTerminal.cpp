@@ -117,13 +117,14 @@ void frmTerminal::Form_Load() {
     QList<QStringList> rows;
     for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
         const QString name = rs.str(QStringLiteral("pointname"));
-        const QString dir = platform::resolveCI(admin::RootDataDir(), name);
-        if (!name.isEmpty() && QFileInfo(dir).isDir()) {
+        if (admin::IsSiteRow(name)) {
             QStringList cells;
             for (int c = 0; c < 9; ++c) cells << rs.str(QLatin1String(kColumns[c]));
             rows << cells;
         } else {
-            // A site whose directory is gone (removed by hand) is no site any more.
+            // A site whose directory is gone (removed by hand) is no site any
+            // more, nor is a row whose name no site may take (".", "..",
+            // "Backup" from foreign data): its row goes, no directory is touched.
             db_.execute(QStringLiteral("delete from terminal where pointid=?"), {rs.lng(QStringLiteral("pointid"))});
         }
     }
@@ -443,7 +444,13 @@ void frmTerminal::Delete() {
         if (!stored.isNull()) {
             if (!name.isEmpty()) {
                 QString error;
-                if (!admin::DeleteSiteDirectory(admin::RootDataDir() + name, &error)) throw ActionError(error);
+                if (!admin::DeleteSiteDirectory(admin::RootDataDir() + name, &error)) {
+                    // The deletion stops here: the rows above this one stay too.
+                    QStringList left;
+                    for (int k = first; k <= r; ++k)
+                        if (!fgPoint->TextMatrix(k, 1).isEmpty()) left << fgPoint->TextMatrix(k, 1);
+                    throw ActionError(error + QStringLiteral("\n以下站点未删除:") + left.join(QLatin1Char(',')));
+                }
             }
             db_.execute(QStringLiteral("delete from terminal where pointid=?"), {id.toInt()});
         }

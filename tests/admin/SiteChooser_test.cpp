@@ -81,6 +81,26 @@ TEST_F(SiteChooser, OffersTheRootAndTheSitesWithADirectoryAndSetsTheChosenOne) {
     EXPECT_EQ(TerminalID, 3);
 }
 
+// Foreign rows named as no site may be ("." and ".." lead out of the data
+// directory, "Backup" is the station's own folder) are not offered; the
+// chooser stays over other windows.
+TEST_F(SiteChooser, OffersNoRowWhoseNameNoSiteMayTakeAndStaysOnTop) {
+    site(1, ".", false);
+    site(2, "..", false);
+    site(3, "Backup", true);
+    site(4, "西区", true);
+    QStringList listed;
+    bool onTop = false;
+    platform::script::answer("真的要选择<默认>吗", platform::rYes);
+    choose(true, [&](frmSelTerminal* w) {
+        listed = rows(w);
+        onTop = w->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+        w->cmdSelect->click();
+    });
+    EXPECT_EQ(listed, (QStringList{"默认", "西区"}));
+    EXPECT_TRUE(onTop);
+}
+
 TEST_F(SiteChooser, AtStartUpOnlyConfirmingLeavesAtRunTimeCancelChangesNothing) {
     site(3, "东区", true);
     platform::script::answer("真的要选择<默认>吗", platform::rYes);

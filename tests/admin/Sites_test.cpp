@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -183,6 +185,47 @@ TEST_F(Sites, DeletingSparesTheSiteInUseAndOnlyEverDeletesASitesOwnDirectory) {
     for (const QString& p : {dir->dataPath(), dir->file(".."), dir->file("."), dir->file("b"), dir->appPath()})
         EXPECT_FALSE(admin::DeleteSiteDirectory(p, &error)) << p.toStdString();
     EXPECT_TRUE(QFile::exists(dir->file("switch.mdb")));
+}
+
+TEST_F(Sites, RowsNamedAsNoSiteMayBeAreDroppedWithoutTouchingADirectory) {
+    site(1, "a");
+    site(2, ".");
+    site(3, "..");
+    site(4, "Backup");
+    EXPECT_EQ(column(1), QStringList{"a"});
+    EXPECT_EQ(count("select count(*) from terminal"), 1);
+    EXPECT_TRUE(hasDir("Backup"));
+    EXPECT_TRUE(QFile::exists(dir->file("switch.mdb")));
+    // The next site takes a number no dropped row holds.
+    press("Add");
+    win().txtModify->setText("n");
+    win().txtModify_LostFocus();
+    press("Save");
+    EXPECT_EQ(count("select count(*) from terminal where pointid=2 and pointname='n'"), 1);
+    EXPECT_TRUE(hasDir("n"));
+}
+
+TEST_F(Sites, ADeletionThatStopsNamesTheSitesItLeft) {
+    site(1, "a");
+    site(2, "b");
+    site(3, "c");
+    // A file whose name is no text cannot be removed by its listed name, even by root.
+    const QByteArray bad = QFile::encodeName(dir->file("c/")) + "\xff\xfe";
+    const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    grid().setRow(1);
+    grid().setRowSel(3);
+    platform::script::answer("真的要删除第1条到第3条共3条记录吗?", platform::rYes);
+    platform::script::answer("操作错误,", platform::rOK);
+    press("Delete");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    const QString shown = platform::script::shown().last().text;
+    EXPECT_TRUE(shown.endsWith("\n以下站点未删除:a,b,c")) << shown.toStdString();
+    EXPECT_EQ(column(1), (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(count("select count(*) from terminal"), 3);
+    EXPECT_TRUE(hasDir("a"));
+    ::unlink(bad.constData());
 }
 
 TEST_F(Sites, AFailedCreateOrRenameIsReportedAndTheRowStaysUnsaved) {

@@ -76,22 +76,32 @@ TEST_F(SysSetOnSwitch, DetectionFindsTheSwitchBehindASilentPortAndKeepsTheStored
     EXPECT_TRUE(win().isEnabled());
     EXPECT_TRUE(script::shown().isEmpty());
 
-    // The switch gone quiet: every port is tried, the stored port comes back closed.
-    ModSwitch::SetVariant("CommPort", "3");
+    // The switch gone quiet: every port is tried, the stored port comes back
+    // open, so that its records still arrive, and the message says so.
     ModSwitch::SetVariant("CommSet", "19200,E,7,2");
     sw.setAnswerProbe(false);
     script::answer("检测失败，请确认集团电话是否已开机!", platform::rOK);
     win().cmdTestPort_Click();
     EXPECT_EQ(script::pendingAnswers(), 0);
-    EXPECT_EQ(key("CommPort"), "3");
+    EXPECT_TRUE(lastMessage().endsWith("\n已重新打开端口Com2")) << lastMessage().toStdString();
+    EXPECT_EQ(key("CommPort"), "2");
     EXPECT_EQ(key("CommSet"), "19200,E,7,2");
-    EXPECT_EQ(ModComm::ComA().CommPort(), 3);
     EXPECT_EQ(ModComm::ComA().Settings(), "19200,E,7,2");
-    EXPECT_FALSE(ModComm::ComA().PortOpen());
-    EXPECT_EQ(win().cboComset[0]->currentText(), "Com3");
+    ASSERT_TRUE(ModComm::ComA().PortOpen());
+    EXPECT_EQ(ModComm::ComA().devicePath(), sw.slavePath());
+    EXPECT_EQ(win().cboComset[0]->currentText(), "Com2");
     EXPECT_EQ(win().cboComset[1]->currentText(), "19200");
     EXPECT_EQ(win().cboComset[4]->currentText(), "2");
     EXPECT_TRUE(win().isEnabled());
+
+    // A stored port that will not open stays closed, and that is said too.
+    ModSwitch::SetVariant("CommPort", "3");
+    script::answer("检测失败，请确认集团电话是否已开机!", platform::rOK);
+    win().cmdTestPort_Click();
+    EXPECT_TRUE(lastMessage().endsWith("\n端口Com3无法打开")) << lastMessage().toStdString();
+    EXPECT_EQ(ModComm::ComA().CommPort(), 3);
+    EXPECT_FALSE(ModComm::ComA().PortOpen());
+    EXPECT_EQ(win().cboComset[0]->currentText(), "Com3");
 }
 
 TEST_F(SysSetOnSwitch, ANamedDeviceIsTheOnlyOneProbed) {
@@ -110,8 +120,29 @@ TEST_F(SysSetOnSwitch, ANamedDeviceIsTheOnlyOneProbed) {
     win().cmdTestPort_Click();
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(key("CommPort"), "5");
-    EXPECT_FALSE(ModComm::ComA().PortOpen());
+    EXPECT_TRUE(lastMessage().endsWith("\n已重新打开端口" + sw.slavePath()));
+    EXPECT_TRUE(ModComm::ComA().PortOpen());
     EXPECT_TRUE(silent.received().empty());
+}
+
+TEST_F(SysSetOnSwitch, ASaveThatCannotWriteItsSettingsReopensTheStoredPort) {
+    portsOnly();
+    platform::testing::mapPort(2, sw.slavePath());
+    ModSwitch::SetVariant("CommPort", "2");
+    ModComm::ComA().setCommPort(2);
+    ASSERT_TRUE(ModComm::ComA().setPortOpen(true));
+    win().cboComset[0]->setCurrentIndex(1);
+    dbSwitch.execute("CREATE TRIGGER no_limit BEFORE INSERT ON Variant WHEN new.varname='Limit' "
+                     "BEGIN SELECT RAISE(ABORT, '磁盘已满'); END");
+    script::answer("磁盘已满", platform::rOK);
+    win().cmdSave_Click();
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_TRUE(lastMessage().endsWith("\n已重新打开端口Com2")) << lastMessage().toStdString();
+    ASSERT_TRUE(ModComm::ComA().PortOpen());
+    EXPECT_EQ(ModComm::ComA().devicePath(), sw.slavePath());
+    QByteArray answer;
+    EXPECT_EQ(ModComm::GetOrder(answer, "950B", false, "830300", 5), 2) << "the line the switch is on is not back";
+    EXPECT_TRUE(win().isEnabled());
 }
 
 TEST_F(SysSetOnSwitch, ASaveOnAPortThatWillNotOpenKeepsThePortThatWorked) {

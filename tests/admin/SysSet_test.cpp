@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFocusEvent>
+#include <QTest>
 
 using namespace ModDefine;
 namespace script = platform::script;
@@ -84,10 +85,12 @@ TEST_F(SysSetTest, FieldChecks) {
     EXPECT_FALSE(win().txtTime_LostFocus(1));
 
     const QString before = win().txtSelect[2]->text();
-    win().txtSelect[2]->setText("");
+    win().txtSelect[2]->setText("12a");
     script::answer("请输入0-9,*,#之中组合的数据", platform::rOK);
     EXPECT_FALSE(win().txtSelect_LostFocus(2));
     EXPECT_EQ(win().txtSelect[2]->text(), before);
+    win().txtSelect[2]->setText("");
+    EXPECT_TRUE(win().txtSelect_LostFocus(2));
 
     // The same amount typed again is no change; another amount is.
     QLineEdit* d = win().txtDeposit[0];
@@ -105,6 +108,80 @@ TEST_F(SysSetTest, FieldChecks) {
     EXPECT_TRUE(win().depositChanged());
     EXPECT_EQ(d->text(), "0.00");
     EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+// A fresh station has no transfer command: entering its field and leaving
+// it, or closing the window from it, is no fault.
+TEST_F(SysSetTest, EmptyTransferCommandsLetTheFocusGoAndTheWindowClose) {
+    ModSwitch::SetVariant("SelCmd", ",,,0,0");
+    frmSysSet& w = win();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::mouseClick(w.txtSelect[0], Qt::LeftButton);
+    ASSERT_TRUE(w.txtSelect[0]->hasFocus());
+    QTest::mouseClick(w.txtSelect[1], Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.txtSelect[1]->hasFocus());
+
+    // A letter is refused and the text the field had when entered comes back, focus kept.
+    QTest::keyClicks(w.txtSelect[1], "*#9");   // two characters at most
+    QTest::mouseClick(w.txtSelect[2], Qt::LeftButton);
+    QTest::keyClicks(w.txtSelect[2], "9x");
+    script::answer("请输入0-9,*,#之中组合的数据", platform::rOK);
+    QTest::mouseClick(w.txtSelect[0], Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.txtSelect[2]->text(), "");
+    EXPECT_TRUE(w.txtSelect[2]->hasFocus());
+    EXPECT_EQ(script::pendingAnswers(), 0);
+
+    // The save takes the empty fields the field check lets go.
+    w.cmdSave_Click();
+    EXPECT_EQ(key("SelCmd"), ",*#,,0,0");
+    QTest::mouseClick(w.cmdExit, Qt::LeftButton);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(script::shown().size(), 1);
+}
+
+TEST_F(SysSetTest, TheShortestTalkTimeIsAFiniteWholeNumber) {
+    const QString stored = key("FeeHDTime");
+    for (const char* bad : {"nan", "inf", "-inf", "2.5", "abc"}) {
+        win().txtMinHoldonTime->setText(bad);
+        script::answer("请输入数值", platform::rOK);
+        EXPECT_FALSE(win().txtMinHoldonTime_LostFocus()) << bad;
+        script::answer("请输入数值", platform::rOK);
+        win().cmdSave_Click();
+        EXPECT_EQ(key("FeeHDTime"), stored) << bad;
+    }
+    win().txtMinHoldonTime->setText("1e1");
+    EXPECT_TRUE(win().txtMinHoldonTime_LostFocus());
+    win().cmdSave_Click();
+    EXPECT_EQ(key("FeeHDTime"), "10");
+    EXPECT_EQ(FeeHDTime, 10);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+TEST_F(SysSetTest, ADepositFieldTakesFiveTypedCharactersAndShowsLongerAmounts) {
+    ModSwitch::SetVariant("Deposit0", "12345.5");
+    frmSysSet& w = win();
+    EXPECT_EQ(w.txtDeposit[0]->text(), "12345.50");
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QLineEdit* d = w.txtDeposit[1];
+    QTest::mouseClick(d, Qt::LeftButton);
+    d->selectAll();
+    QTest::keyClicks(d, "1234567");
+    EXPECT_EQ(d->text(), "12345");
+    QTest::keyClick(d, Qt::Key_Backspace);
+    QTest::keyClicks(d, ".5");
+    EXPECT_EQ(d->text(), "1234.");
+    QTest::mouseClick(w.txtDeposit[0], Qt::LeftButton);
+    EXPECT_EQ(d->text(), "1234.00");
+    // A longer amount shown is kept, and shortened by the keys that remove text.
+    QTest::keyClick(w.txtDeposit[0], Qt::Key_End);
+    QTest::keyClick(w.txtDeposit[0], Qt::Key_Backspace);
+    EXPECT_EQ(w.txtDeposit[0]->text(), "12345.5");
 }
 
 TEST_F(SysSetTest, PickerSetsTheClockAtOnceAndARefusalIsReportedOnce) {
