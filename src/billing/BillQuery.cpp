@@ -23,6 +23,11 @@ QString likePrefix(const QString& prefix) {
     return out + '%';
 }
 
+// Whether a call was made with an account, by the rule the settlement charges
+// it by: an account field of blanks, empty or NULL is a call of the extension.
+const QString kWithAccount = QStringLiteral(" AND ifnull(rtrim(f_zh,' '),'')<>''");
+const QString kWithoutAccount = QStringLiteral(" AND ifnull(rtrim(f_zh,' '),'')=''");
+
 }  // namespace
 
 QString ObjectKeyColumn(int kind) {
@@ -43,10 +48,8 @@ QString BillCondition::where(platform::Params& p, const QString& userTable) cons
     QString w = QStringLiteral("f_date<=? AND f_date>=?");
     p << end << start;
     const QString deletedPart = QStringLiteral("f_userid NOT IN (SELECT userid FROM %1)").arg(userTable);
-    const QString accountPart = QStringLiteral(" AND f_zh<>?");
     if (everyAccount) {
-        w += accountPart;
-        p << kNoAccount;
+        w += kWithAccount;
     } else if (!everyObject) {
         if (!ids.isEmpty()) {
             w += QStringLiteral(" AND (%1 IN (%2)").arg(ObjectKeyColumn(objectKind), marks(ids.size()));
@@ -56,10 +59,7 @@ QString BillCondition::where(platform::Params& p, const QString& userTable) cons
         } else if (deleted) {
             w += QStringLiteral(" AND ") + deletedPart;
         }
-        if (objectKind == kObjAccounts) {
-            w += accountPart;
-            p << kNoAccount;
-        }
+        if (objectKind == kObjAccounts) w += kWithAccount;
     }
     if (!categories.isEmpty()) {
         w += QStringLiteral(" AND f_phmode IN (%1)").arg(marks(categories.size()));
@@ -77,10 +77,7 @@ QString BillCondition::where(platform::Params& p, const QString& userTable) cons
         w += QStringLiteral(" AND f_long<=?");
         p << maxSeconds;
     }
-    if (!accountCalls) {
-        w += QStringLiteral(" AND f_zh=?");
-        p << kNoAccount;
-    }
+    if (!accountCalls) w += kWithoutAccount;
     return w;
 }
 

@@ -38,7 +38,8 @@ QString ObjectKeyColumn(int kind);
 // The name of a call category 0..10 ("国际长途" .. "被叫电话"), "" outside.
 QString CallTypeName(int phmode);
 
-// The account text of calls made without an account.
+// The account text of calls made without an account (stored calls may also
+// hold an empty or NULL one: the same).
 inline const QString kNoAccount = QStringLiteral("    ");
 
 }  // namespace billing

@@ -46,11 +46,13 @@ bool DownloadUser(qint64 userId, int mode) {
     }
 }
 
+bool PaidPeriodReachesToday(const QDateTime& end) { return end.isValid() && end.date() >= platform::Now().date(); }
+
 bool AfterPayment(qint64 userId, const QString& name, int action, const QDateTime& end) {
     if (userId == 0) return false;  // the default user stays, at the switch as in the station
     if (action == kDeleteUser) {
         // Only a user whose paid period reaches today is deleted.
-        if (!end.isValid() || end.date() < platform::Now().date()) return false;
+        if (!PaidPeriodReachesToday(end)) return false;
         if (!DownloadUser(userId, 2)) {
             platform::MsgBox(QStringLiteral("删除用户") + name + QStringLiteral("失败！"), platform::mbOKOnly, AppName);
             return false;

@@ -26,6 +26,10 @@ using UserDownload = std::function<bool(qint64 userId, int mode)>;
 void setUserDownload(UserDownload f);   // null: the station's own download
 bool DownloadUser(qint64 userId, int mode);
 
+// Whether a paid period ending at `end` reaches today, the condition for
+// deleting its user after the payment.
+bool PaidPeriodReachesToday(const QDateTime& end);
+
 // The action after a payment of `userId` whose paid period ends at `end`.
 // Lock: the switch is told; its refusal shows "闭锁用户" + name + "失败".
 // Delete (only when the period paid reaches today): the switch frees the user

@@ -2,6 +2,7 @@
 
 #include "billing/ArchiveBills.h"
 #include "core/ModDefine.h"
+#include "platform/GridText.h"
 #include "platform/Clock.h"
 
 #include <QFileInfo>
@@ -84,7 +85,7 @@ void sumTable(const Database& db, const QString& table, const QDateTime& from, c
             part[k] = r.cur(5 + k);
             all += part[k];
         }
-        // Calls without an account carry four blanks in f_zh.
+        // Calls without an account carry blanks in f_zh, or nothing at all.
         const QByteArrayView zh = r.bytes(3);
         bool account = false;
         for (const char ch : zh)
@@ -353,7 +354,7 @@ QString StatementLineText(const StatementLine& line, bool rentShown) {
     QStringList cells{line.name, platform::dateText(line.start), platform::dateText(line.end), BalanceModeName(line.mode),
                       line.sums.total().toString2()};
     if (rentShown) cells << line.rent.toString2();
-    return cells.join('\t');
+    return platform::GridLine(cells);
 }
 
 }  // namespace billing

@@ -245,10 +245,20 @@ QList<int> frmBalanceBill::GetBillType() const {
     return out;
 }
 
+namespace {
+// The integer value of a typed day: its leading digits ("12.7" and "12日"
+// give 12); 0 when it does not begin with any.
+int dayValue(const QString& text) {
+    const QString t = text.trimmed();
+    int i = 0;
+    while (i < t.size() && i < 9 && t.at(i) >= QLatin1Char('0') && t.at(i) <= QLatin1Char('9')) ++i;
+    return t.left(i).toInt();
+}
+}  // namespace
+
 void frmBalanceBill::txtPayDay_LostFocus() {
-    bool ok = false;
-    int day = txtPayDay->text().trimmed().toInt(&ok);
-    if (!ok || day < 1 || day > 28) day = 1;
+    int day = dayValue(txtPayDay->text());
+    if (day < 1 || day > 28) day = 1;
     txtPayDay->setText(QString::number(day));
     try {
         ModSwitch::SetVariant(QStringLiteral("txtPayDay"), txtPayDay->text());
@@ -257,7 +267,7 @@ void frmBalanceBill::txtPayDay_LostFocus() {
 }
 
 int frmBalanceBill::PayDay() const {
-    const int d = txtPayDay->text().trimmed().toInt();
+    const int d = dayValue(txtPayDay->text());
     return d >= 1 && d <= 28 ? d : 1;
 }
 

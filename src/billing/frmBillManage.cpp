@@ -123,11 +123,18 @@ void frmBillManage::RefreshList() {
             unreadable << f;
         }
         db.close();
+        // Month tables are matched whatever the case of their names ("TAB_PH3"
+        // in a restored or foreign file); one the tree cannot list ("Tab_PhX")
+        // keeps its file from being pruned as empty.
+        bool unlisted = false;
         for (const QString& t : tables) {
-            if (!t.startsWith(QLatin1String("Tab_Ph"))) continue;
+            if (!t.startsWith(QLatin1String("Tab_Ph"), Qt::CaseInsensitive)) continue;
             bool ok = false;
             const int m = t.mid(6).toInt(&ok);
-            if (!ok) continue;
+            if (!ok) {
+                unlisted = true;
+                continue;
+            }
             const QString month = QStringLiteral("%1").arg(m, 2, 10, QLatin1Char('0'));
             if (year == thisYear && month == thisMonth) continue;
             auto* c = new QTreeWidgetItem(y, {month});
@@ -136,7 +143,7 @@ void frmBillManage::RefreshList() {
             c->setCheckState(0, Qt::Unchecked);
         }
         if (y->childCount() == 0) {
-            if (year != thisYear && !unreadable.contains(f)) platform::removeCI(DataPath + f);
+            if (year != thisYear && !unlisted && !unreadable.contains(f)) platform::removeCI(DataPath + f);
             delete y;
             continue;
         }

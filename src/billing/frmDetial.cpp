@@ -4,6 +4,7 @@
 #include "billing/Settlement.h"
 #include "billing/frmBalanceBill.h"
 #include "core/ModDefine.h"
+#include "platform/GridText.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -93,8 +94,8 @@ void frmDetial::AddDetial(qint64 userId, const QDateTime& start, const QDateTime
             total += parts[k];
         }
         const QString name = billing::DetailName(static_cast<int>(rs.lng(QStringLiteral("f_kind"))), rs.str(QStringLiteral("f_name")));
-        fgDetial->AddItem(QStringList{name, fgDetial->TextMatrix(last, 1), fgDetial->TextMatrix(last, 2), total.toString2()}
-                              .join('\t'));
+        fgDetial->AddItem(
+            platform::GridLine({name, fgDetial->TextMatrix(last, 1), fgDetial->TextMatrix(last, 2), total.toString2()}));
         const int r = fgDetial->Rows() - 1;
         if (m_Rent) fgDetial->setTextMatrix(r, 4, rs.cur(QStringLiteral("f_rent")).toString2());
         if (m_Detail)

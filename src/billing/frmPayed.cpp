@@ -9,6 +9,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/ModSwitch.h"
+#include "platform/GridText.h"
 #include "platform/Prompts.h"
 
 #include <QHBoxLayout>
@@ -143,6 +144,7 @@ void frmPayed::txtnRep_LostFocus() {
 void frmPayed::cmdPay_Click() {
     int c1 = 0, c2 = 0;
     ModGeneral::GetGridSel(*fgUser, !isVisible(), c1, c2);
+    m_NotDeleted.clear();
     bool ask = true;
     for (int row = GridSelLast; row >= GridSelFirst; --row) {
         if (row < 1 || row >= fgUser->Rows()) continue;
@@ -175,6 +177,9 @@ void frmPayed::cmdPay_Click() {
     }
     if (CurTable == QLatin1String("User") || CurTable == QLatin1String("Account") || CurTable == QLatin1String("Extension"))
         billing::RedrawConsoleView();
+    if (!m_NotDeleted.isEmpty())
+        platform::MsgBox(QStringLiteral("下列用户的结算期未到今天,付款后未删除:") + m_NotDeleted.join(QLatin1Char(',')),
+                         platform::mbOKOnly, AppName);
     fgUser->setRow(1);
     fgUser_SelChange();
 }
@@ -213,6 +218,8 @@ bool frmPayed::PayMoneny(int row, Currency pay, Currency due, const QDateTime& e
     if (frmPayfor::exists()) frmPayfor::instance().RemoveUserRows(uid);
     setEnabled(false);
     const int action = frmBalanceBill::exists() ? frmBalanceBill::instance().AfterAction() : billing::kNoAction;
+    // A user still in a period not yet paid for stays; the operator is told once the payments end.
+    if (action == billing::kDeleteUser && uid != 0 && !billing::PaidPeriodReachesToday(end)) m_NotDeleted << name;
     if (billing::AfterPayment(uid, name, action, end) && frmBalanceBill::exists())
         frmBalanceBill::instance().removeItem(QStringLiteral("K%1").arg(uid));
     setEnabled(true);
@@ -239,9 +246,8 @@ void frmPayed::AddDetial(qint64 userId, const QDateTime& start, const QDateTime&
             parts[k] = Currency::fromRaw(rs.value(5 + k).toLongLong());
             total += parts[k];
         }
-        fgDetial->AddItem(QStringList{rs.str(QStringLiteral("f_name")), platform::dateText(rs.date(QStringLiteral("f_starttime"))),
-                                      platform::dateText(rs.date(QStringLiteral("f_endtime"))), total.toString2()}
-                              .join('\t'));
+        fgDetial->AddItem(platform::GridLine({rs.str(QStringLiteral("f_name")), platform::dateText(rs.date(QStringLiteral("f_starttime"))),
+                                      platform::dateText(rs.date(QStringLiteral("f_endtime"))), total.toString2()}));
         const int r = fgDetial->Rows() - 1;
         if (m_Rent) fgDetial->setTextMatrix(r, 4, rs.cur(QStringLiteral("f_rent")).toString2());
         if (m_Detail)

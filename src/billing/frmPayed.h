@@ -58,5 +58,7 @@ private:
     void resetDetail();
     bool m_Rent = true, m_Detail = true, m_Types = true;
     bool m_Printer = false;
+    // Users a payment left in place though 删除用户 was chosen: their paid period ends before today.
+    QStringList m_NotDeleted;
     QList<qint64> m_RowUser;   // the user of fgUser row r at r - 1
 };

@@ -7,6 +7,7 @@
 #include "billing/frmPayed.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
+#include "platform/GridText.h"
 #include "platform/Prompts.h"
 
 #include <QHBoxLayout>
@@ -99,7 +100,7 @@ void frmPayfor::ShowMode(int mode) {
             for (const Currency& c : parts) cells << c.toString2();
         if (types)
             for (int k = 0; k < 10; ++k) cells << Currency::fromRaw(rs.value(10 + k).toLongLong()).toString2();
-        fgUser->AddItem(cells.join('\t'));
+        fgUser->AddItem(platform::GridLine(cells));
         m_RowUser << rs.lng(QStringLiteral("f_userid"));
     }
     if (fgUser->Rows() > 2) {
@@ -159,11 +160,10 @@ void frmPayfor::cmdPay_Click() {
             if (!found) continue;   // a user deleted since the run is left out
             rent = u.cur(QStringLiteral("rent"));
             const Currency deposit = u.cur(QStringLiteral("deposit"));
-            pay.AddUserRow(uid, QStringList{fgUser->TextMatrix(r, 0), fgUser->TextMatrix(r, 1), fgUser->TextMatrix(r, 2),
-                                            deposit.toString2(), (rent + fee).toString2(),
-                                            (deposit - fee - rent).toString2(),
-                                            billing::BalanceModeName(static_cast<int>(u.lng(QStringLiteral("balancemode"))))}
-                                    .join('\t'));
+            pay.AddUserRow(uid, platform::GridLine(
+                                    {fgUser->TextMatrix(r, 0), fgUser->TextMatrix(r, 1), fgUser->TextMatrix(r, 2),
+                                     deposit.toString2(), (rent + fee).toString2(), (deposit - fee - rent).toString2(),
+                                     billing::BalanceModeName(static_cast<int>(u.lng(QStringLiteral("balancemode"))))}));
         } else if (found) {
             // A further period of the same user.
             const int p = pay.fgUser->Rows() - 1;
@@ -194,7 +194,7 @@ void frmPayfor::cmdView_Click() {
         if (fgUser->TextMatrix(r, 0).isEmpty()) continue;
         QStringList cells;
         for (int c = 0; c < fgUser->Cols(); ++c) cells << fgUser->TextMatrix(r, c);
-        d.fgDetial->AddItem(QStringLiteral("用户:") + cells.join('\t'));
+        d.fgDetial->AddItem(QStringLiteral("用户:") + platform::GridLine(cells));
         d.AddDetial(RowUser(r), platform::parseDate(fgUser->TextMatrix(r, 1)), platform::parseDate(fgUser->TextMatrix(r, 2)));
     }
     if (d.fgDetial->Rows() > 2) d.fgDetial->RemoveItem(1);

@@ -4,6 +4,7 @@
 #include "billing/frmQueryBill.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
+#include "platform/GridText.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "printing/PrintGrid.h"
@@ -241,7 +242,7 @@ int frmRecord::ShowBill(const billing::BillCondition& cond, int sortColumn, cons
     fgCollect->setFormatString(QStringLiteral("<查询") + kindCaption + kCollectTail);
     QStringList zeros;
     for (int c = 1; c < 18; ++c) zeros << QStringLiteral("0.00");
-    for (const QString& o : objects) fgCollect->AddItem(o + '\t' + zeros.join('\t'));
+    for (const QString& o : objects) fgCollect->AddItem(platform::GridCell(o) + '\t' + zeros.join('\t'));
     if (fgCollect->Rows() > 2) fgCollect->RemoveItem(1);
 
     m_Users.clear();
@@ -396,7 +397,7 @@ bool frmRecord::readTable(const Database& db, const QString& table) {
         const QString zh = str(rs, k, cZh);
         line.clear();
         const auto cell = [&line](const QString& t) {
-            line += t;
+            line += platform::GridCell(t);
             line += QLatin1Char('\t');
         };
         cell(user != m_Users.cend() ? *user : deletedUser);
@@ -411,7 +412,7 @@ bool frmRecord::readTable(const Database& db, const QString& table) {
         cell(money(rs, k, cYj).toString2());
         for (const Currency& fee : fees) cell(fee.toString2());
         cell(QString::number(lng(rs, k, cTrunk)));
-        line += str(rs, k, cIndjh);
+        line += platform::GridCell(str(rs, k, cIndjh));
         fgRecord->AddItem(line);
         ++n;
         // The sums take exactly the rows shown.

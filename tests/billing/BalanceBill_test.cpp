@@ -58,6 +58,13 @@ TEST_F(BalanceBillTest, RememberedChoicesAndTheirDefaults) {
         EXPECT_EQ(win().txtPayDay->text(), "1");
         EXPECT_EQ(ModSwitch::GetVariant("txtPayDay"), "1");
     }
+    // The integer value of the text counts.
+    for (const auto& [typed, day] : {std::pair{"12.7", "12"}, {"20abc", "20"}, {" 7日", "7"}, {"28.9", "28"}, {"29", "1"}}) {
+        win().txtPayDay->setText(typed);
+        win().txtPayDay_LostFocus();
+        EXPECT_EQ(win().txtPayDay->text(), day) << typed;
+        EXPECT_EQ(ModSwitch::GetVariant("txtPayDay"), day) << typed;
+    }
     win().txtPayDay->setText("20");
     win().txtPayDay_LostFocus();
     win().optCL[1]->setChecked(true);

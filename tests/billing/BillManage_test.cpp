@@ -85,6 +85,27 @@ TEST_F(BillManageTest, ListsPastMonthsPrunesEmptyPastYearsAndDeletes) {
     EXPECT_EQ(Database::open(billing::ArchivePath(2005)).tableNames().filter("Tab_Ph"), QStringList({"Tab_Ph3"}));
 }
 
+TEST_F(BillManageTest, MonthTablesOfAnyCaseAreListedAndAFileWithAnUnlistedOneIsKept) {
+    {
+        Database f = Database::create(DataPath + "PhBill_2001.mdb");
+        f.execute("CREATE TABLE TAB_PH3 (f_date TEXT, f_userid INTEGER)");
+        f.execute("INSERT INTO TAB_PH3 VALUES ('2001-03-02 08:00:00', 1)");
+        Database g = Database::create(DataPath + "PhBill_2000.mdb");
+        g.execute("CREATE TABLE tab_phX (f_date TEXT, f_userid INTEGER)");
+    }
+    EXPECT_EQ(keys(), QStringList({"2001:03", "2003:05", "2004:02,07", "2005:01"}));
+    EXPECT_TRUE(exists(2000));
+    EXPECT_TRUE(exists(2001));
+
+    tick("K2001-03");
+    script::answer("您确信要删除选定的话单?", platform::rYes);
+    win().cmdOK_Click(0);
+    EXPECT_FALSE(exists(2001));
+    EXPECT_TRUE(exists(2000));
+    EXPECT_EQ(log(), QStringList({"删话单:2001-03"}));
+    EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
 TEST_F(BillManageTest, BackupCopiesEachTickedYearOnceAndReportsAFailure) {
     tick("K2004-02");
     tick("K2004-07");

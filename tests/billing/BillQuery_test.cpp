@@ -177,6 +177,50 @@ TEST_F(BillQueryTest, DepartmentsAccountsAndExtensions) {
     EXPECT_EQ(column(1), QStringList({"E0001", "E0001"}));
 }
 
+// The settlement charges a call whose account field is blank, empty or NULL
+// to its extension: the query counts it the same way.
+TEST_F(BillQueryTest, CallsWithAnEmptyOrMissingAccountAreExtensionCalls) {
+    add(call(1, "2005-01-11 08:00:00"));
+    Call empty = call(1, "2005-01-12 08:00:00");
+    empty.zh = "";
+    add(empty);
+    add(call(1, "2005-01-13 08:00:00"));
+    dbPhoneCur.execute("UPDATE Tab_Phone SET f_zh=NULL WHERE f_date='2005-01-13 08:00:00'");
+    Call acct = call(1, "2005-01-14 08:00:00");
+    acct.zh = "1234";
+    add(acct);
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    dlg().optOBJ[3]->setChecked(true);
+    dlg().optOBJ_Click(3);
+    tick("E0001");
+    EXPECT_EQ(query(4), QStringList({"2005-01-11 08:00:00", "2005-01-12 08:00:00", "2005-01-13 08:00:00"}));
+    EXPECT_EQ(sum(1, 1), "0.30");
+    rec().cmdClose_Click();
+    dlg().optOBJ[2]->setChecked(true);
+    dlg().optOBJ_Click(2);
+    tick("全部帐号");
+    EXPECT_EQ(query(4), QStringList({"2005-01-14 08:00:00"}));
+    EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+TEST_F(BillQueryTest, ATabInsideAStoredTextStaysInItsCell) {
+    add(call(1, "2005-01-11 08:00:00"));
+    dbPhoneCur.execute("UPDATE Tab_Phone SET f_memo=?, f_indjh=?, f_yj=?",
+                       {QStringLiteral("北\t京"), QStringLiteral("9\t9"), Currency::fromYuan(2)});
+    dbSwitch.execute("UPDATE user SET username=? WHERE userid=1", {QStringLiteral("甲\t乙")});
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    tick("甲\t乙");
+    ASSERT_EQ(query(4).size(), 1);
+    platform::FlexGrid& g = *rec().fgRecord;
+    EXPECT_EQ(g.TextMatrix(1, 0), "甲 乙");
+    EXPECT_EQ(g.TextMatrix(1, 4), "2005-01-11 08:00:00");
+    EXPECT_EQ(g.TextMatrix(1, 8), "北 京");
+    EXPECT_EQ(g.TextMatrix(1, 9), "2.00");
+    EXPECT_EQ(g.TextMatrix(1, g.Cols() - 1), "9 9");
+    EXPECT_EQ(sum(1, 0), "甲 乙");
+    EXPECT_EQ(sum(1, 1), "0.10");
+}
+
 TEST_F(BillQueryTest, CategoriesDurationsCalledNumberAndChecks) {
     Call a = call(1, "2005-01-10 08:00:00", 2);
     a.secs = 299;

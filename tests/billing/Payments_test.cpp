@@ -218,6 +218,23 @@ TEST_F(PaymentTest, PayAllLockDeleteAndTheDefaultUser) {
     EXPECT_EQ(script::pendingAnswers(), 0);
 }
 
+TEST_F(PaymentTest, AMonthlyUserWhosePeriodRunsOnIsKeptAndTheOperatorTold) {
+    addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 0);
+    addUser(2, "乙", 1, T("2004-08-20 00:00:00"), 10000, 1000);
+    call(1, 1, "    ", "2004-11-02 10:00:00", 2000);
+    call(2, 5, "    ", "2004-09-30 10:00:00", 500);
+    frmBalanceBill::instance().txtPayDay->setText("20");
+    frmBalanceBill::instance().optCL[2]->setChecked(true);
+    answers = {{QString(), 2}};
+    script::answer("下列用户的结算期未到今天,付款后未删除:乙", platform::rOK);
+    settle({1, 2}, 1);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(downloads, QStringList{"1:2"});
+    EXPECT_TRUE(userRow(1).isEmpty());
+    EXPECT_EQ(userRow(2)[2], "2004-11-20 00:00:00");
+    EXPECT_NE(frmBalanceBill::instance().itemByKey("K2"), nullptr);
+}
+
 TEST_F(PaymentTest, StatementRowsDetailsAndReceipts) {
     addUser(4, "丁", 1, T("2004-09-25 00:00:00"), 5000, 200);
     addUser(5, "戊", 2, QVariant(), 0);
