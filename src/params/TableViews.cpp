@@ -46,8 +46,12 @@ int ShowExtGrid(platform::FlexGrid& grid, const QString& table, bool fill) {
 
 int ShowExtDeposit(platform::FlexGrid& grid, const QString& table, bool) {
     const QString t = CheckedTable(table);
-    CurSQL = QStringLiteral("select %1.address as Address,txhm as ExtNum,ChangeValue,RealValue,bOverDraft,bMonitor,bSet "
-                            "from %1,que_txhm where %1.address=que_txhm.address order by que_txhm.address")
+    // One row per extension that has a dialable number. An extension under two
+    // heads of its class has two numbers: the lowest is shown, so that no
+    // extension is listed twice and every row after it stays in its place.
+    CurSQL = QStringLiteral("select %1.address as Address,(select min(txhm) from que_txhm where que_txhm.address=%1.address) "
+                            "as ExtNum,ChangeValue,RealValue,bOverDraft,bMonitor,bSet from %1 "
+                            "where %1.address in (select address from que_txhm) order by %1.address")
                  .arg(t);
     CurSQLParams.clear();
     ModGeneral::ShowTable(grid, CurSQL,

@@ -62,6 +62,14 @@ void clearRow3(int row, bool numberPart) {
     if (platform::FlexGrid* g = consoleGrid()) ModSwitch::SetRowColor3(*g, row, bgrOf(g->BackColor()), numberPart);
 }
 
+// The data row of the console grid whose first column holds `key`, 0 when none does.
+int rowOfKey(const platform::FlexGrid& g, qint64 key) {
+    const QString text = QString::number(key);
+    for (int r = 1; r < g.Rows(); ++r)
+        if (g.TextMatrix(r, 0).trimmed() == text) return r;
+    return 0;
+}
+
 // The console grid does not draw while rows are sent; it draws again at every exit.
 class RedrawOff {
 public:
@@ -303,9 +311,13 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
                 dbSwitch.execute(QStringLiteral("update extdeposit set bSet=0,changevalue=0 where address=?"), {address});
                 tx.commit();
             }
-            if (platform::FlexGrid* g = consoleGrid(); g && address + 1 < g->Rows() && g->Cols() > 2)
-                g->setTextMatrix(int(address + 1), 2, QStringLiteral("0.00"));
-            clearRow(int(address + 1));
+            // The view lists only extensions with a dialable number: its rows
+            // are found by their address, not by their place.
+            if (platform::FlexGrid* g = consoleGrid()) {
+                const int row = rowOfKey(*g, address);
+                if (row > 0 && g->Cols() > 2) g->setTextMatrix(row, 2, QStringLiteral("0.00"));
+                if (row > 0) clearRow(row);
+            }
         };
     } else {
         return nullptr;

@@ -738,6 +738,12 @@ bool writeRow(platform::FlexGrid& g, Lists& l, const QString& t, const Recordset
     else {
         const int a = int(rs.lng(QStringLiteral("address")));
         row = t == QLatin1String("Relay") ? a : t == QLatin1String("Account") ? a - 2047 : a + 1;
+        if (t == QLatin1String("ExtDeposit")) {
+            // Only extensions with a dialable number are listed: found by address.
+            row = 0;
+            for (int r = 1; r < g.Rows() && row == 0; ++r)
+                if (g.TextMatrix(r, 0).trimmed() == QString::number(a)) row = r;
+        }
     }
     if (row < 1 || row >= g.Rows()) return false;
     auto set = [&](int c, const QString& text) {

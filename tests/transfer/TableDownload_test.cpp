@@ -3,7 +3,9 @@
 #include "transfer/TransferFixture.h"
 
 #include "core/ModUpgrade.h"
+#include "params/TableViews.h"
 #include "transfer/ModToolbar.h"
+#include "transfer/Upload.h"
 
 #include <QRegularExpression>
 
@@ -263,6 +265,51 @@ TEST_F(TableDownload, ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice)
     EXPECT_EQ(status(), "下载失败");
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 and ChangeValue<>0"), 1);
     EXPECT_EQ(count("select count(*) from extdeposithistory"), 2);
+}
+
+TEST_F(TableDownload, TheDepositViewListsEachExtensionOnceAndTheDownloadFindsItsRows) {
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+    dbSwitch.execute("insert into ExtDeposit(Address) select Address from Extension where Address<12");
+    // Extension 7 under two heads of its class; extension 3's class has no head, so it is not listed.
+    dbSwitch.execute("insert into LanHead values('7', 20, 4, 0, 0, 0, 0), ('6', 20, 4, 0, 0, 0, 0)");
+    dbSwitch.execute("update Extension set Head=20 where Address=7");
+    dbSwitch.execute("update Extension set Head=25 where Address=3");
+    dbSwitch.execute("update ExtDeposit set ChangeValue=?, bSet=1 where Address in (4,7)",
+                     {platform::Currency::parse("1.00")->toVariant()});
+    platform::FlexGrid& g = *console->fgDisp;
+    g.setObjectName("fgDisp");   // the console's grid: pending rows coloured
+    CurTable = QStringLiteral("ExtDeposit");
+    ModSwitch::ShowExtDeposit(g, CurTable, true);
+    QStringList listed;
+    for (int r = 1; r < g.Rows(); ++r) listed << g.TextMatrix(r, 0) + ":" + g.TextMatrix(r, 1);
+    EXPECT_EQ(listed, (QStringList{"0:E0000", "1:E0001", "2:E0002", "4:E0004", "5:E0005", "6:E0006", "7:60007",
+                                   "8:E0008", "9:E0009", "10:E0010", "11:E0011"}));
+    const auto rowOf = [&](const QString& address) {
+        for (int i = 0; i < listed.size(); ++i)
+            if (listed[i].startsWith(address + ":")) return i + 1;
+        return -1;
+    };
+    ASSERT_NE(g.CellBackColorAt(rowOf("4"), 2), g.BackColor());
+    ASSERT_NE(g.CellBackColorAt(rowOf("7"), 2), g.BackColor());
+
+    down("ExtDeposit", 31);
+    EXPECT_EQ(status(), "下载成功");
+    for (int r = 1; r < g.Rows(); ++r) {
+        EXPECT_EQ(g.TextMatrix(r, 2), "0.00") << listed[r - 1].toStdString();
+        EXPECT_EQ(g.CellBackColorAt(r, 2), g.BackColor()) << listed[r - 1].toStdString();
+    }
+    EXPECT_EQ(g.TextMatrix(rowOf("7"), 0), "7");
+
+    // Reading one row back writes it into that extension's row.
+    SwitchModel = 2;
+    sw.setRow(sim::tables::ExtDeposit, 8, QByteArray::fromHex("A5070800C10203"));
+    g.setTextMatrix(rowOf("9"), 3, "9.99");
+    GridSelFirst = GridSelLast = rowOf("8");
+    ModToolbar::mnuUpSend_Click(31);
+    EXPECT_EQ(g.TextMatrix(rowOf("8"), 3), "660.51");
+    EXPECT_EQ(g.TextMatrix(rowOf("9"), 3), "9.99");
+    SwitchModel = 0;
 }
 
 TEST_F(TableDownload, SelectedRowsByTheirKeys) {
