@@ -43,9 +43,11 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QThread>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -425,6 +427,30 @@ bool frmPABX::eventFilter(QObject* o, QEvent* e) {
 void frmPABX::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     if (loaded_ && tmrSys->isActive()) Form_Activate();
+}
+
+// A window of the station that took the screen (the settings window, the
+// settlement) may have switched the monitor reports off and closed without
+// switching them on again: when the console is active again its view's
+// monitor mode comes back. Only a mode left wrong is sent, and a message box
+// (which leaves the mode as its command set it) does not count.
+void frmPABX::changeEvent(QEvent* e) {
+    QWidget::changeEvent(e);
+    if (e->type() != QEvent::ActivationChange) return;
+    if (!isActiveWindow()) {
+        QWidget* to = QApplication::activeWindow();
+        leftForWindow_ = to && to != window() && !qobject_cast<QMessageBox*>(to);
+        return;
+    }
+    if (!std::exchange(leftForWindow_, false)) return;
+    if (!loaded_ || !tmrSys->isActive() || ModComm::MonitorModeOfView()) return;
+    try {
+        Form_Activate();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception&) {
+        // The next activation tries again.
+    }
 }
 
 void frmPABX::closeEvent(QCloseEvent* e) {

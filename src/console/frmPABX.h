@@ -169,6 +169,7 @@ protected:
     bool eventFilter(QObject* o, QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
 private:
@@ -191,6 +192,7 @@ private:
     QPixmap icon(int cell) const;
 
     bool loaded_ = false;
+    bool leftForWindow_ = false;   // another window of the station took the activation
     bool building_ = false;     // a view is being built (the hourglass)
     int m_TableRight = 0;
     QString m_LastTable;

@@ -10,6 +10,7 @@ struct CommStateRec {
     quint8 LastUsbSeq = 0;     // sequence byte of the last collector report taken
     qint64 LastUsbWrite = -1000;  // tick of the last report written
     quint64 SlotSeq = 0;       // age stamp of the wait slots
+    char MonitorOrder[9] = {}; // the last monitor-mode order sent, "" before any
 };
 
 extern CommStateRec CommState;

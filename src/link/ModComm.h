@@ -133,6 +133,9 @@ int OpenComm(bool syncTime);
 // The clock order "8509..." for `t`, or "" for years outside 1980..2079.
 QString ClockOrder(const QDateTime& t);
 void SetMonitor(bool bOn);
+// True when the last monitor-mode order sent is the one SetMonitor(true)
+// would send for the current view (also before any was sent).
+bool MonitorModeOfView();
 void CheckTimeLimit(const QDateTime& now);
 
 }  // namespace ModComm

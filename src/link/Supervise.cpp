@@ -1,6 +1,7 @@
 // Opening the link, the monitor mode of the view shown, and the talk-time cut-off.
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
+#include "link/CommState.h"
 #include "link/LinkWindows.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
@@ -62,11 +63,19 @@ int OpenComm(bool syncTime) {
     }
 }
 
-void SetMonitor(bool bOn) {
-    QString order = QStringLiteral("84040000");
-    if (bOn && CurTable == QLatin1String("MonCard")) order = QStringLiteral("84040101");
-    else if (bOn && CurTable == QLatin1String("PortMonitor")) order = QStringLiteral("84040100");
-    SendOrder(order, false, 4, true);
+namespace {
+QString monitorOrder(bool bOn) {
+    if (bOn && CurTable == QLatin1String("MonCard")) return QStringLiteral("84040101");
+    if (bOn && CurTable == QLatin1String("PortMonitor")) return QStringLiteral("84040100");
+    return QStringLiteral("84040000");
+}
+}  // namespace
+
+void SetMonitor(bool bOn) { SendOrder(monitorOrder(bOn), false, 4, true); }
+
+bool MonitorModeOfView() {
+    const QLatin1String last(CommState.MonitorOrder);
+    return last.isEmpty() || last == monitorOrder(true);
 }
 
 void CheckTimeLimit(const QDateTime& now) {

@@ -105,6 +105,8 @@ int ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSec, bool
             return 0;
         }
     }
+    if (order.startsWith(QLatin1String("8404")) && order.size() >= 8)
+        qstrncpy(CommState.MonitorOrder, order.left(8).toLatin1().constData(), sizeof CommState.MonitorOrder);
     if (addSum) order += CheckSum(order);
     int result = 0;
     for (int attempt = 0; attempt < attempts; ++attempt) {

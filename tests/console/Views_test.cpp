@@ -1,11 +1,15 @@
 // The navigation tree's views on a station loaded against the simulator.
 #include "ConsoleFixture.h"
 
+#include "admin/frmSysSet.h"
 #include "core/ModGeneral.h"
 #include "params/NavTree.h"
+#include "sim/Frames.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QRegularExpression>
 #include <QTreeWidgetItemIterator>
 
 using namespace consoletest;
@@ -80,6 +84,39 @@ TEST_F(TreeViews, MonitorViewsSendTheirMonitorOrders) {
     ASSERT_TRUE(console().ShowView("Account"));
     ASSERT_TRUE(spin(2000, [&] { return received().size() >= 3; }));
     EXPECT_EQ(received(), QStringList({"84040100", "84040101", "84040000"}));
+}
+
+TEST_F(TreeViews, TheMonitorComesBackWhenTheConsoleIsActiveAgainAfterTheSettingsWindow) {
+    WorkerRights = QStringList{"0"};
+    sw.setRow(sim::tables::Limits, 0, sim::fromHex("8D12012C000000000000000000000000FFFF"));
+    sw.setRow(sim::tables::SelCmd, 0, sim::fromHex("A80E12345FFFBC1FFFFFFFFFFFA0"));
+    ASSERT_TRUE(console().ShowView("MonCard"));
+    console().activateWindow();
+    ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
+    settle();
+    sw.clearReceived();
+    const auto monitor = [&] { return received().filter(QRegularExpression("^8404")); };
+    // The switch's settings read in the settings window, which is then closed by its title bar.
+    platform::script::onModal("frmSysSet", [](QDialog* d) {
+        platform::script::answer("上传系统参数成功", platform::rOK);
+        static_cast<frmSysSet*>(d)->cmd[1]->click();
+        d->close();
+    });
+    console().findChild<QAction*>("mnuSysPara")->trigger();
+    console().activateWindow();   // as the window system gives the activation back
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    ASSERT_TRUE(spin(3000, [&] { return monitor().size() >= 2; })) << monitor().join(' ').toStdString();
+    EXPECT_EQ(monitor(), QStringList({"84040000", "84040101"}));
+
+    // Active again with the mode as its view wants it: nothing more is sent.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(spin(2000, [&] { return other.isActiveWindow(); }));
+    console().activateWindow();
+    ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
+    settle();
+    EXPECT_EQ(monitor().size(), 2);
 }
 
 TEST_F(TreeViews, WindowAndGroupNodesKeepThePreviousView) {
