@@ -209,7 +209,17 @@ namespace {
 // Board layer 0 from the switch's "9E13": two boards a byte from byte 3 on.
 void boardPath(bool verify) {
     const QString word = verify ? QStringLiteral("校验") : QStringLiteral("上传");
+    // The board view's reports are off while the layout is read, and on again
+    // however the reading ends: they drive the monitor and the link picture.
     send(QStringLiteral("84040000"));
+    struct MonitorBack {
+        ~MonitorBack() {
+            try {
+                ModComm::SetMonitor(true);
+            } catch (const std::exception&) {
+            }
+        }
+    } monitorBack;
     send(QStringLiteral("8E040B00"));
     ParaMode = QStringLiteral("9E");
     QByteArray f;

@@ -14,6 +14,7 @@
 #include "transfer/frmVerify.h"
 
 #include <QApplication>
+#include <QRegularExpression>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -420,8 +421,12 @@ TEST_F(Upload, BoardLayout) {
 
     frame[3] = char(0x18);
     sw.setRow(sim::tables::BoardLayout, 0, frame);
+    sent();   // what the verifications sent has arrived
+    sw.clearReceived();
     ModToolbar::ToolbarUpLoadOrVerify(false);
     EXPECT_EQ(status(), "上传成功");
+    // The board view's reports are on again afterwards.
+    EXPECT_EQ(sent().filter(QRegularExpression("^8404")), QStringList({"84040000", "84040101"}));
     EXPECT_EQ(dbSwitch.scalar("select dispcard from MonCard where cardlayer=0 and cardorder=0").toInt(), 8);
     EXPECT_EQ(dbSwitch.scalar("select dispcard from MonCard where cardlayer=0 and cardorder=1").toInt(), 1);
     EXPECT_TRUE(g_Modified);
