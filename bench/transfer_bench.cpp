@@ -47,7 +47,7 @@ struct SimLink {
         poll.setInterval(3);
         QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
         poll.start();
-        return ModComm::OpenComm(false) == 1;
+        return ModComm::OpenComm(false) == ModComm::LinkOpened;
     }
     void disconnect() {
         poll.stop();

@@ -507,7 +507,7 @@ void frmSysSet::cmdTestPort_Click() {
         // switch answers at once, and an answer arriving while the probe still
         // waited for its acknowledgement would find nobody waiting for it.
         QByteArray answer;
-        if (ModComm::GetOrder(answer, QStringLiteral("ANY"), false, QStringLiteral("830300"), 5) == 2)
+        if (ModComm::GetOrder(answer, QStringLiteral("ANY"), false, QStringLiteral("830300"), 5) == ModComm::GotAnswer)
             found = fixedDevice ? port.CommPort() : n;
     }
     if (found) {
@@ -535,7 +535,8 @@ void frmSysSet::cmd_Click(int index) {
             QString message;
             bool limitsRead = false;
             QByteArray a;
-            if (ModComm::GetOrder(a, QStringLiteral("8D12"), false, QStringLiteral("8D0300"), 5) == 2 && a.size() >= 18) {
+            if (ModComm::GetOrder(a, QStringLiteral("8D12"), false, QStringLiteral("8D0300"), 5) == ModComm::GotAnswer &&
+                a.size() >= 18) {
                 if (quint8(a[2]) == 0xFF && quint8(a[3]) == 0xFF) {
                     message = QStringLiteral("集团电话没有设置限时参数");
                 } else {
@@ -544,7 +545,8 @@ void frmSysSet::cmd_Click(int index) {
                 }
             }
             QByteArray b;
-            if (ModComm::GetOrder(b, QStringLiteral("A80E"), false, QStringLiteral("A80300"), 5) == 2 && b.size() >= 14) {
+            if (ModComm::GetOrder(b, QStringLiteral("A80E"), false, QStringLiteral("A80300"), 5) == ModComm::GotAnswer &&
+                b.size() >= 14) {
                 if (quint8(b[2]) == 0xFF) {
                     message = message.isEmpty() ? QStringLiteral("集团电话没有设置连选命令") : QStringLiteral("集团电话没有设置系统参数");
                 } else {

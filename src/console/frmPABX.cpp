@@ -368,7 +368,7 @@ void frmPABX::Form_Load() {
 
     tmrCom->start();
     frmWelcome::instance().Timer1->start();
-    if (ModComm::OpenComm(true) != 1) {
+    if (ModComm::OpenComm(true) != ModComm::LinkOpened) {
         if (frmWelcome::exists()) {
             frmWelcome::instance().SetValue(100, QString());
             frmWelcome::instance().Timer1->stop();

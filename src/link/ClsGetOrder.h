@@ -3,7 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include "link/LinkResults.h"
+
 class ClsGetOrder {
 public:
-    int GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec);
+    ModComm::AskResult GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order,
+                                int timeoutSec);
 };

@@ -10,6 +10,7 @@
 #include <QVector>
 #include <array>
 
+#include "link/LinkResults.h"
 #include "link/Monitor.h"   // StatusFrame, CardStates, PortStates
 
 namespace platform {
@@ -104,20 +105,19 @@ extern int AckIndex;
 extern std::array<AnswerSlot, kSlotCount> AnswerRing;
 extern int AnswerIndex;
 
-// Sends one order; 1 acknowledged (status 00), 0 did not wait, 2 no
-// acknowledgement, 3 status 03, 4 the switch reported a bad checksum (01).
-int SendOrder(const QString& order, bool waitAck = false, int timeoutSec = 4, bool addSum = true);
+// Sends one order, waiting for the acknowledgement when asked (two attempts).
+SendResult SendOrder(const QString& order, bool waitAck = false, int timeoutSec = 4, bool addSum = true);
 // The same, waiting for the acknowledgement, but never sent a second time:
 // for an order that must not be taken twice (a relative change).
-int SendOrderOnce(const QString& order, int timeoutSec = 4, bool addSum = true);
+SendResult SendOrderOnce(const QString& order, int timeoutSec = 4, bool addSum = true);
 // Handles every frame the line has brought and sends every order waiting to
 // go, yielding meanwhile, until nothing received waits to be handled and
 // nothing waits to be sent (false when that takes longer than `limitMs`).
 // Made before the databases close while the link stays open, since the reload
 // after them empties the rings.
 bool DrainLink(int limitMs = 3000);
-// Asks; 2 answer in `answer`, 1 the switch has nothing, 0 time-out.
-int GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec = 5);
+// Asks: sends `order` when not empty, then waits for a frame of `expectCode`.
+AskResult GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec = 5);
 
 // ---- Dispatcher ----
 void DealFrame(const QByteArray& frame, int row);
@@ -128,8 +128,9 @@ void DealDeposit(const QByteArray& frame, quint8 kind);
 QString BalanceAnswer(qint64 cents, quint8 byte3, quint8 byte6);
 
 // ---- Opening and supervising the link ----
-// 1 answered, 2 no answer, 8 error, 9 year not sendable, else the clock order's result.
-int OpenComm(bool syncTime);
+// With the clock asked, the result is the clock order's SendResult taken as an
+// OpenResult (Acknowledged is LinkOpened, NoAcknowledgement SwitchSilent).
+OpenResult OpenComm(bool syncTime);
 // The clock order "8509..." for `t`, or "" for years outside 1980..2079.
 QString ClockOrder(const QDateTime& t);
 void SetMonitor(bool bOn);

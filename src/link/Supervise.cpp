@@ -44,7 +44,7 @@ QString ClockOrder(const QDateTime& t) {
            dec2(t.time().minute()) + dec2(t.time().second()) + dec2(t.date().dayOfWeek());
 }
 
-int OpenComm(bool syncTime) {
+OpenResult OpenComm(bool syncTime) {
     try {
         platform::YieldEvents();
         if (!g_UseUSB) openSerial();
@@ -52,14 +52,14 @@ int OpenComm(bool syncTime) {
         SendOrder(QStringLiteral("960300"), false, 4, true);
         SendOrder(QStringLiteral("830300"), false, 4, true);
         QByteArray answer;
-        if (GetOrder(answer, QStringLiteral("950B"), false, QString(), 5) != 2) return 2;
-        if (!syncTime) return 1;
+        if (GetOrder(answer, QStringLiteral("950B"), false, QString(), 5) != GotAnswer) return SwitchSilent;
+        if (!syncTime) return LinkOpened;
         LinkWindows::ClockDialog();
         const QString clock = ClockOrder(platform::Now());
-        if (clock.isEmpty()) return 9;
-        return SendOrder(clock, true, 4, true);
+        if (clock.isEmpty()) return YearUnsendable;
+        return static_cast<OpenResult>(SendOrder(clock, true, 4, true));
     } catch (const std::exception&) {
-        return 8;
+        return OpenFailed;
     }
 }
 

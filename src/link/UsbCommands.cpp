@@ -20,7 +20,9 @@ namespace {
 
 void send(const QString& order) { ModComm::SendOrder(order, false, 4, true); }
 
-bool ask(QByteArray& answer, const QString& code) { return ModComm::GetOrder(answer, code, false, QString(), 5) == 2; }
+bool ask(QByteArray& answer, const QString& code) {
+    return ModComm::GetOrder(answer, code, false, QString(), 5) == ModComm::GotAnswer;
+}
 
 void mainEnabled(bool on) {
     if (MDIMain::exists()) MDIMain::instance().setEnabled(on);
@@ -195,7 +197,7 @@ void ReadUsb(int mode) {
         for (int i = 0; i <= expected; ++i) {
             if (frmProgress::exists() && frmProgress::instance().bStop) break;
             QByteArray record;
-            if (ModComm::GetOrder(record, QStringLiteral("961D"), false, QString(), 5) != 2) break;
+            if (ModComm::GetOrder(record, QStringLiteral("961D"), false, QString(), 5) != ModComm::GotAnswer) break;
             // On the disk before the collector hears that it may forget the record.
             if (!file.append(record)) throw std::runtime_error("bill.dat");
             ++read;

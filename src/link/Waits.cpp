@@ -56,12 +56,12 @@ void noteRefused(const QString& what, const QString& order) {
 
 }  // namespace
 
-int SendOrder(const QString& order, bool waitAck, int timeoutSec, bool addSum) {
+SendResult SendOrder(const QString& order, bool waitAck, int timeoutSec, bool addSum) {
     ClsACK ack;
     return ack.SendOrder(order, waitAck, timeoutSec, addSum);
 }
 
-int SendOrderOnce(const QString& order, int timeoutSec, bool addSum) {
+SendResult SendOrderOnce(const QString& order, int timeoutSec, bool addSum) {
     ClsACK ack;
     ack.attempts = 1;
     return ack.SendOrder(order, true, timeoutSec, addSum);
@@ -81,7 +81,7 @@ bool DrainLink(int limitMs) {
     }
 }
 
-int GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec) {
+AskResult GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec) {
     ClsGetOrder ask;
     return ask.GetOrder(answer, expectCode, flag, order, timeoutSec);
 }
@@ -93,22 +93,22 @@ int takeAnswerSlot() { return takeSlot(AnswerRing, AnswerIndex, answerInUse); }
 
 using namespace ModComm;
 
-int ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSec, bool addSum) {
+SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSec, bool addSum) {
     QString order = orderIn;
-    if (!CheckHex(order) || order.isEmpty()) return 0;
+    if (!CheckHex(order) || order.isEmpty()) return NotWaited;
     // The clock order carries the year as two decimal digits from 1980: a year
     // it cannot carry is refused, whoever built the order.
     if (order.startsWith(QLatin1String("8509"))) {
         const QString yy = order.mid(4, 2);
         if (order.size() != (addSum ? 18 : 20) || yy.size() != 2 || !yy[0].isDigit() || !yy[1].isDigit()) {
             noteRefused(QStringLiteral("时钟命令无效"), order);
-            return 0;
+            return NotWaited;
         }
     }
     if (order.startsWith(QLatin1String("8404")) && order.size() >= 8)
         qstrncpy(CommState.MonitorOrder, order.left(8).toLatin1().constData(), sizeof CommState.MonitorOrder);
     if (addSum) order += CheckSum(order);
-    int result = 0;
+    SendResult result = NotWaited;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const bool wait = waitAck && g_NoAnswerCount <= 6;
         int slot = -1;
@@ -143,34 +143,34 @@ int ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSec, bool
         const int status = AckRing[slot].Status;
         AckRing[slot] = AckSlot{};   // a late acknowledgement cannot complete this slot
         if (status == 0) {
-            result = 1;
+            result = Acknowledged;
             break;
         }
         // 01 is the switch's report of a bad checksum: a failure, never success.
-        result = status == 3 ? 3 : status == 1 ? 4 : 2;
+        result = status == 3 ? SwitchRefused : status == 1 ? SwitchBadSum : NoAcknowledgement;
     }
     return result;
 }
 
-int ClsGetOrder::GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order,
+AskResult ClsGetOrder::GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order,
                           int timeoutSec) {
     const int slot = takeAnswerSlot();
     if (slot < 0) {
         noteRefused(QStringLiteral("等待已满, 未等待 ") + expectCode, order);
-        return 0;
+        return AskTimedOut;
     }
     AnswerSlot& s = AnswerRing[slot];
     s.Code = expectCode;
     s.Flag = flag ? -1 : 0;
     s.Data = QByteArray(1, '\0');
     if (!order.isEmpty()) ModComm::SendOrder(order, false, 4, true);
-    int result = 0;
+    AskResult result = AskTimedOut;
     const qint64 start = platform::TickMs();
     for (;;) {
         if (platform::TickMs() - start >= qint64(timeoutSec) * 1000) break;
         ProcessComm();
         if (AnswerRing[slot].Data.size() > 1) {
-            result = AnswerRing[slot].Flag != (flag ? -1 : 0) ? 1 : 2;
+            result = AnswerRing[slot].Flag != (flag ? -1 : 0) ? NothingMore : GotAnswer;
             answer = AnswerRing[slot].Data;
             if (expectCode != QLatin1String("961D")) ModComm::SendOrder(QStringLiteral("820300"), false, 4, true);
             break;

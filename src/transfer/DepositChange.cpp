@@ -37,7 +37,7 @@ void tellOperator(int address, qint64 change) {
 std::optional<qint64> AskDeposit(int address) {
     QByteArray answer;
     if (ModComm::GetOrder(answer, QStringLiteral("A507"), false, QStringLiteral("A503") + ModComm::ByteToHex(quint8(address)),
-                          5) != 2)
+                          5) != ModComm::GotAnswer)
         return std::nullopt;
     // Kind 0 (bits 1-2 of byte 3) is the deposit itself, not a change.
     if (answer.size() < 7 || at(answer, 2) != quint8(address) || (at(answer, 3) & 0x03) != 0) return std::nullopt;
@@ -47,13 +47,13 @@ std::optional<qint64> AskDeposit(int address) {
 bool SendDepositChange(int address, const QString& frame) {
     const qint64 change = changeOf(frame);
     // Nothing to take twice: sent as any row.
-    if (change == 0) return ModComm::SendOrder(frame, true, 4, true) == 1;
+    if (change == 0) return ModComm::SendOrder(frame, true, 4, true) == ModComm::Acknowledged;
     const std::optional<qint64> before = AskDeposit(address);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int result = ModComm::SendOrderOnce(frame, 4, true);
-        if (result == 1) return true;
+        const ModComm::SendResult result = ModComm::SendOrderOnce(frame, 4, true);
+        if (result == ModComm::Acknowledged) return true;
         // Refused, or the switch saw a damaged frame: it did not take it.
-        if (result == 3 || result == 4) continue;
+        if (result == ModComm::SwitchRefused || result == ModComm::SwitchBadSum) continue;
         // No acknowledgement: the switch may have taken it all the same.
         const std::optional<qint64> after = before ? AskDeposit(address) : std::nullopt;
         if (!after || (*after != *before && *after != *before + change)) {

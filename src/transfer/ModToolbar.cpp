@@ -44,7 +44,7 @@ const QString kExtDeposit = QStringLiteral("ExtDeposit");
 // The right number that selects the flexible numbers of the extension table.
 constexpr int kSpringNumRight = 5;
 
-bool acked(const QString& frame) { return ModComm::SendOrder(frame, true, 4, true) == 1; }
+bool acked(const QString& frame) { return ModComm::SendOrder(frame, true, 4, true) == ModComm::Acknowledged; }
 
 platform::FlexGrid* consoleGrid() {
     core::Console* c = core::TheConsole();

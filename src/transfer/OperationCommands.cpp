@@ -39,12 +39,12 @@ void switchOrder(int right, const QString& question, const char* order, const QS
                  const QString& failed) {
     if (refused(right)) return;
     if (!confirm(question, platform::mbExclamation)) return;
-    const int r = ModComm::SendOrder(QString::fromLatin1(order), true, 4, true);
-    if (r == 1) {
+    const ModComm::SendResult r = ModComm::SendOrder(QString::fromLatin1(order), true, 4, true);
+    if (r == ModComm::Acknowledged) {
         ModComm::SetMonitor(true);
         ModGeneral::AddOpLog(logText);
         say(done);
-    } else if (r == 2 || r == 0) {
+    } else if (r == ModComm::NoAcknowledgement || r == ModComm::NotWaited) {
         // Nothing heard at all, or no answer to either attempt.
         say(QStringLiteral("集团电话没有应答"));
     } else {
@@ -59,7 +59,7 @@ void mnuConnect_Click() {
     Hourglass wait;
     noWait("960300");
     noWait("84040000");
-    if (ModComm::OpenComm(false) == 1) {
+    if (ModComm::OpenComm(false) == ModComm::LinkOpened) {
         ModComm::SetMonitor(true);
         ModGeneral::AddOpLog(QStringLiteral("通信握手"));
         say(QStringLiteral("通信握手成功"));
@@ -82,7 +82,7 @@ void mnuReset_Click() {
 void mnuDownSysTime_Click() {
     if (refused(21)) return;
     if (!confirm(QStringLiteral("下载系统时间有可能产生异常话单,要下载吗"), platform::mbQuestion)) return;
-    int r = 0;
+    ModComm::SendResult r = ModComm::NotWaited;
     {
         Hourglass wait;
         noWait("84040000");
@@ -95,10 +95,10 @@ void mnuDownSysTime_Click() {
         }
         r = ModComm::SendOrder(order, true, 4, true);
     }
-    if (r == 1) {
+    if (r == ModComm::Acknowledged) {
         ModGeneral::AddOpLog(QStringLiteral("下载系统时间"));
         say(QStringLiteral("下载系统时间成功"));
-    } else if (r == 2 || r == 0) {
+    } else if (r == ModComm::NoAcknowledgement || r == ModComm::NotWaited) {
         say(QStringLiteral("集团电话没有应答 "));
     } else {
         say(QStringLiteral("下载系统时间失败"));
@@ -135,8 +135,8 @@ void mnuDownPara_Click() {
         return;
     }
     noWait("84040000");
-    const bool limitsOk = ModComm::SendOrder(limits, true, 4, true) == 1;
-    const bool selOk = ModComm::SendOrder(selCmd, true, 4, true) == 1;
+    const bool limitsOk = ModComm::SendOrder(limits, true, 4, true) == ModComm::Acknowledged;
+    const bool selOk = ModComm::SendOrder(selCmd, true, 4, true) == ModComm::Acknowledged;
     if (limitsOk && selOk) {
         ModGeneral::AddOpLog(QStringLiteral("下载系统参数"));
         say(QStringLiteral("下载系统参数成功"));
@@ -166,7 +166,8 @@ void mnuUPSendPara_Click() {
     try {
         bool limitsRead = false;
         QByteArray a;
-        if (ModComm::GetOrder(a, QStringLiteral("8D12"), false, QStringLiteral("8D0300"), 5) == 2 && a.size() >= 18) {
+        if (ModComm::GetOrder(a, QStringLiteral("8D12"), false, QStringLiteral("8D0300"), 5) == ModComm::GotAnswer &&
+            a.size() >= 18) {
             if (quint8(a[2]) == 0xFF && quint8(a[3]) == 0xFF) {
                 message = QStringLiteral("集团电话没有设置限时参数");
             } else {
@@ -177,7 +178,8 @@ void mnuUPSendPara_Click() {
             }
         }
         QByteArray b;
-        if (ModComm::GetOrder(b, QStringLiteral("A80E"), false, QStringLiteral("A80300"), 5) == 2 && b.size() >= 14) {
+        if (ModComm::GetOrder(b, QStringLiteral("A80E"), false, QStringLiteral("A80300"), 5) == ModComm::GotAnswer &&
+            b.size() >= 14) {
             if (quint8(b[2]) < 0xFF) {
                 const quint8 flags = quint8(b[13]);
                 ModSwitch::SetVariant(QStringLiteral("SelCmd"),

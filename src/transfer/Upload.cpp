@@ -167,9 +167,9 @@ bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt) {
         frmProgress::instance().setpValue(i + 1, prompt + QString::number(i + 1));
         if (p.request) send(p.request(i));
         QByteArray answer;
-        const int r = ModComm::GetOrder(answer, p.code, p.flag, QString(), 5);
-        if (r == 1 && p.flag) break;
-        if (r != 2) {
+        const ModComm::AskResult r = ModComm::GetOrder(answer, p.code, p.flag, QString(), 5);
+        if (r == ModComm::NothingMore && p.flag) break;
+        if (r != ModComm::GotAnswer) {
             frmProgress::unload();
             return false;
         }
@@ -223,7 +223,7 @@ void boardPath(bool verify) {
     send(QStringLiteral("8E040B00"));
     ParaMode = QStringLiteral("9E");
     QByteArray f;
-    if (ModComm::GetOrder(f, QStringLiteral("9E13"), false, QString(), 5) != 2 || f.size() < 19) {
+    if (ModComm::GetOrder(f, QStringLiteral("9E13"), false, QString(), 5) != ModComm::GotAnswer || f.size() < 19) {
         core::StatusText(2, word + QStringLiteral("失败!"));
         return;
     }
@@ -408,7 +408,8 @@ bool UpSpringNum() {
         for (int i = 0; i < n; ++i) {
             frmProgress::instance().setpValue(i, QStringLiteral("上传弹性号码 ") + QString::number(i + 1));
             QByteArray f;
-            if (ModComm::GetOrder(f, QStringLiteral("8705"), true, QString(), 5) != 2 || f.size() < 5) {
+            if (ModComm::GetOrder(f, QStringLiteral("8705"), true, QString(), 5) != ModComm::GotAnswer ||
+                f.size() < 5) {
                 dropShadow(QStringLiteral("LanHead"));
                 return fail({});
             }
@@ -552,13 +553,13 @@ bool askSelectedRows(Recordset& rs, const QString& t, const QString& progress, c
         const RowAsk ask = rowAsk(t, rs);
         send(ask.request);
         QByteArray answer;
-        const int r = ModComm::GetOrder(answer, ask.code, false, QString(), 5);
-        if (r == 0) {
+        const ModComm::AskResult r = ModComm::GetOrder(answer, ask.code, false, QString(), 5);
+        if (r == ModComm::AskTimedOut) {
             frmProgress::unload();
             core::StatusText(2, failed);
             return false;
         }
-        if (r == 1) break;
+        if (r == ModComm::NothingMore) break;
         answered(answer);
     }
     return true;

@@ -418,7 +418,7 @@ void frmIPPuhPara::cmdUpsend_Click() {
         std::optional<IPPuhPara::Params> p;
         // Taken over only when the whole answer makes sense: a bad day or
         // hour leaves every field as it was.
-        if (ModComm::GetOrder(answer, QStringLiteral("A60E"), false, QString(), 5) == 2)
+        if (ModComm::GetOrder(answer, QStringLiteral("A60E"), false, QString(), 5) == ModComm::GotAnswer)
             p = IPPuhPara::DecodeAnswer(answer);
         if (p) {
             txtDeposit[0]->setText(p->deposit[0].toString2());
@@ -479,7 +479,7 @@ void frmIPPuhPara::cmdDown_Click() {
             p.noDeductOverdrawn = chkDeposit->isChecked();
             p.mayOverdraw = chkOverdraft->isChecked();
             p.shortSecs = int(*shortSeconds(txtShort->text()));
-            const bool acked = ModComm::SendOrder(IPPuhPara::ParaOrder(p), true, 4, true) == 1;
+            const bool acked = ModComm::SendOrder(IPPuhPara::ParaOrder(p), true, 4, true) == ModComm::Acknowledged;
             say(acked ? QStringLiteral("下载IP公话参数成功") : QStringLiteral("下载IP公话参数失败"));
         }
     } catch (const platform::ProgramEnded&) {
@@ -514,7 +514,7 @@ void frmIPPuhPara::recordUpload() {
         return;
     }
     const QString request = IPPuhPara::RecordUploadOrder(DTPStart->date(), DTPEnd->date());
-    if (ModComm::SendOrder(request, true, 2, true) != 1) {
+    if (ModComm::SendOrder(request, true, 2, true) != ModComm::Acknowledged) {
         say(QStringLiteral("上传话单失败"));
         return;
     }
@@ -528,7 +528,7 @@ void frmIPPuhPara::recordUpload() {
         for (int pass = 0; pass < IPPuhPara::kMaxRecords; ++pass) {
             if (frmProgress::exists() && frmProgress::instance().bStop) break;
             QByteArray record;
-            if (ModComm::GetOrder(record, QStringLiteral("961D"), false, QString(), 5) != 2) break;
+            if (ModComm::GetOrder(record, QStringLiteral("961D"), false, QString(), 5) != ModComm::GotAnswer) break;
             // On the disk before the switch hears that it may forget the record.
             if (!file.append(record)) throw std::runtime_error("Bill.dat");
             ++n;

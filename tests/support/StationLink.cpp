@@ -20,7 +20,7 @@ bool StationLink::open(sim::Switch& sw) {
     poll_.setInterval(3);
     QObject::connect(&poll_, &QTimer::timeout, [] { ModComm::ProcessComm(); });
     poll_.start();
-    if (ModComm::OpenComm(false) != 1) return false;
+    if (ModComm::OpenComm(false) != ModComm::LinkOpened) return false;
     ModDefine::g_NoAnswerCount = 0;
     return true;
 }
