@@ -2,6 +2,7 @@
 // The views of the parameter tables that need more than the generic loader,
 // the row colouring of the console grid, the call-record view and the small
 // lookups these use.
+#include "params/BillLine.h"
 #include "platform/Currency.h"
 #include "platform/Db.h"
 #include "platform/FlexGrid.h"
@@ -22,22 +23,6 @@ int ShowPabxFeeRate(platform::FlexGrid& grid, const QString& table, bool flag);
 // The switch's own time segments, columns by switch model. Returns 0.
 int ShowPabxTimes(platform::FlexGrid& grid, const QString& table, bool flag);
 
-// One call as the bill view lists it. The records loaded with the view and the
-// calls added as they are priced are written through the same formatting.
-struct BillLine {
-    qint64 userId = 0;
-    int extAddr = 0;
-    QString account;            // as stored: four characters, blanks for none
-    QString called;
-    QString place;
-    QString start;              // "yyyy-MM-dd HH:mm:ss"
-    qint64 seconds = 0;
-    platform::Currency balance;
-    qint64 kind = 0;            // call category, an index into the 话单类型 options
-    platform::Currency total, fee, addFee1, addFee2, gateFee, linkFee;
-    QString trunk;
-    QString inDigits;
-};
 // The 17 tab-separated cells of the bill view; `kinds` is the 话单类型 option list.
 QString BillRowText(const BillLine& line, const QStringList& kinds);
 // The account cell: blank for none, a number as four digits ("0012"), other text as it is.

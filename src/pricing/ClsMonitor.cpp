@@ -1,7 +1,6 @@
 #include "pricing/ClsMonitor.h"
 
 #include "billing/ArchiveBills.h"
-#include "core/Console.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -10,16 +9,11 @@
 #include "platform/Clock.h"
 #include "core/ModSwitch.h"
 #include "params/DialDigits.h"
-#include "params/OptionLists.h"
-#include "params/TableViews.h"
 #include "platform/Files.h"
-#include "platform/Printer.h"
-#include "printing/PrintGrid.h"
-#include "printing/frmGridPrn.h"
 #include "pricing/RateCache.h"
 #include "pricing/RecordSpool.h"
+#include "pricing/RecordViews.h"
 
-#include <QColor>
 #include <QFile>
 #include <QHash>
 #include <QTime>
@@ -151,11 +145,6 @@ QString archiveFile(int year) {
     if (!platform::existsCI(file)) file.clear();
     found.insert(year, file);
     return file;
-}
-
-platform::FlexGrid* consoleGrid() {
-    core::Console* c = core::TheConsole();
-    return c ? c->fgDisp : nullptr;
 }
 
 }  // namespace
@@ -680,14 +669,7 @@ void ClsMonitor::AfterStore(Currency total, bool bSendFee) {
         const quint8 channel = quint8(m_Channel);
         // A spooled call's channel carries another call by now: its fee is not sent.
         if (!m_Replay) afterCommit("fee", [&] { sendOrder(FeeOrder(extLow, total, channel), false); });
-        if (charged && CurTable == QStringLiteral("User")) {
-            afterCommit("user view", [&] {
-                platform::FlexGrid* g = consoleGrid();
-                if (!g) return;
-                const qint32 row = ModGeneral::FindGridRow(*g, 0, QString::number(m_UserID), 1);
-                if (row > 0 && g->Cols() > 5) g->setTextMatrix(row, 5, s.Balance.toString2());
-            });
-        }
+        if (charged) afterCommit("user view", [&] { pricing::ShowUserBalance(m_UserID, s.Balance); });
         if (charged && depositUser) {
             s.UserID = -1;
             afterCommit("deposit grade", [&] { ModGeneral::CheckDeposit(m_UserID, true, false); });
@@ -765,7 +747,6 @@ void ClsMonitor::Answer(bool result, bool bSendFee, const QByteArray& f) {
 // ---------------------------------------------------------------- wake-up events
 
 bool ClsMonitor::RecordAwake(const QByteArray& f) {
-    static const char* const kAwakeNames[] = {"设置叫醒", "振铃已接", "振铃未接", "取消叫醒"};
     int addr = 0;
     QDateTime t;
     QString wake;
@@ -786,36 +767,14 @@ bool ClsMonitor::RecordAwake(const QByteArray& f) {
         NoteStoreFailure(e);
         return false;
     }
-    afterCommit("wake-up view", [&] {
-        platform::FlexGrid* g = consoleGrid();
-        if (!g) return;
-        if (CurTable == QStringLiteral("Extension")) {
-            const int col = ModSwitch::GetColIndex(QStringLiteral("叫醒时间"), *g);
-            if (col >= 0 && g->Rows() > addr + 1) g->setTextMatrix(addr + 1, col, wake);
-        } else if (CurTable == QStringLiteral("Awake")) {
-            const platform::Recordset rs = dbSwitch.query(
-                QStringLiteral("SELECT flewno, txhm, servetime, servetype FROM awake, que_txhm WHERE "
-                               "que_txhm.address=? AND awake.Address=que_txhm.address AND servetype=? AND servetime=?"),
-                {addr, m_RecType, t});
-            if (rs.empty()) return;
-            const int type = int(rs.lng("servetype"));
-            if (type < 6 || type > 9) return;
-            const QString line = rs.str("flewno") + QLatin1Char('\t') + rs.str("txhm") + QLatin1Char('\t') +
-                                 platform::dateText(rs.date("servetime")) + QLatin1Char('\t') +
-                                 QString::fromUtf8(kAwakeNames[type - 6]);
-            g->AddItem(line, 1);
-            g->setTopRow(g->Rows() - 1);
-        }
-    });
+    afterCommit("wake-up view", [&] { pricing::ShowWakeUpEvent(addr, m_RecType, t, wake); });
     return true;
 }
 
 // ---------------------------------------------------------------- bill view
 
-QStringList ClsMonitor::RecordCells() {
+ModSwitch::BillLine ClsMonitor::StoredLine() const {
     const MonSlot& s = slot();
-    const Currency total = m_Fees.total() + m_LinkFee;
-    ModSwitch::GetOptionList(QStringLiteral("话单类型"), g_ModifyList);
     ModSwitch::BillLine l;
     l.userId = m_UserID;
     l.extAddr = s.ExtAddr;
@@ -826,7 +785,7 @@ QStringList ClsMonitor::RecordCells() {
     l.seconds = m_Duration;
     l.balance = s.Balance;
     l.kind = m_CallType;
-    l.total = total;
+    l.total = m_Fees.total() + m_LinkFee;
     l.fee = m_Fees.fee;
     l.addFee1 = m_Fees.addFee1;
     l.addFee2 = m_Fees.addFee2;
@@ -834,24 +793,14 @@ QStringList ClsMonitor::RecordCells() {
     l.linkFee = m_LinkFee;
     l.trunk = QString::number(m_Slot + 1);
     l.inDigits = m_InDigits;
-    // One formatting for this row and the rows loaded with the view.
-    return ModSwitch::BillRowText(l, g_ModifyList).split(QLatin1Char('\t'));
+    return l;
 }
 
 void ClsMonitor::ShowRecord() {
-    if (CurTable != QStringLiteral("Bill")) return;
-    platform::FlexGrid* g = consoleGrid();
-    if (!g) return;
     const MonSlot& s = slot();
-    g->AddItem(RecordCells().join(QLatin1Char('\t')));
-    if (m_User.found && m_User.balancemode == 0 && s.Balance + m_User.overdraft < Currency()) {
-        // Beyond the allowed overdraft: the balance cell turns red.
-        g->setRow(g->Rows() - 1);
-        g->setCol(7);
-        g->setCellBackColorAt(g->Rows() - 1, 7, QColor(255, 0, 0));
-    }
-    if ((g->Rows() >= 3 && g->TextMatrix(1, 0).isEmpty()) || g->Rows() >= 201) g->RemoveItem(1);
-    g->setTopRow(g->Rows() - 1);
+    // Beyond the allowed overdraft: the balance cell turns red.
+    const bool overdrawn = m_User.found && m_User.balancemode == 0 && s.Balance + m_User.overdraft < Currency();
+    pricing::ShowStoredCall(StoredLine(), overdrawn);
 }
 
 // ---------------------------------------------------------------- call ticket
@@ -860,39 +809,10 @@ void ClsMonitor::ShowRecord() {
 // taken and answered. The call's own user decides (the shared user cursor is
 // not positioned by the pricing), so a supervised deposit user gets a ticket too.
 bool ClsMonitor::PrintRecordTicket() {
-    try {
-        if (PrnHD == 2) return true;
-        if (m_CallType == 7 && !SHPrnHD) return true;
-        if (PrnHD == 1 && !(m_User.found && m_User.printonce)) return true;
-        // Asking the system for its printers is a call to the print service:
-        // made only for a ticket that is due. No printer: no ticket, no message.
-        if (!printing::HasPrinter()) return true;
-        // The ticket's paper is the ticket's own: the next job finds the printer as it was.
-        const platform::KeepPaper keep;
-        frmGridPrn& form = frmGridPrn::instance();
-        if (!form.SetPaperUserDef(!PrnType)) return true;
-        QStringList cells = RecordCells();
-        cells.removeAt(8);   // the ticket has no call-type column
-        cells = cells.mid(0, 14);
-        cells[0] = m_User.found ? m_User.username : ModSwitch::UserNameById(m_UserID);
-        platform::FlexGrid* g = form.MSFlexGrid1;
-        const int n = g->Cols();
-        for (int i = 0; i < cells.size(); ++i) g->setTextArray(n + i, cells[i]);
-        if (!form.Init(g, 0, 13, 1, 1, true, true)) return false;
-        form.PrnGrid();
-        if (!form.PrnError().isEmpty()) throw platform::PrintError(form.PrnError());
-        if (!PrnType) {
-            // A cut sheet goes out now; the next ticket starts a fresh one.
-            platform::Printer::instance().EndDoc();
-            ModSwitch::SetVariant(printing::kLocateKey, QString());
-        }
-        return true;
-    } catch (const std::exception& e) {
-        // A failed document is dropped; a sound continuous form keeps its tickets.
-        if (platform::Printer::instance().failed()) platform::Printer::instance().KillDoc();
-        core::StatusText(2, QString::fromUtf8(e.what()));
-        return false;
-    }
+    if (PrnHD == 2) return true;
+    if (m_CallType == 7 && !SHPrnHD) return true;
+    if (PrnHD == 1 && !(m_User.found && m_User.printonce)) return true;
+    return pricing::PrintCallTicket(StoredLine(), m_User.found ? std::optional<QString>(m_User.username) : std::nullopt);
 }
 
 // ---------------------------------------------------------------- live calls

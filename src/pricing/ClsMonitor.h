@@ -3,6 +3,7 @@
 // The call-pricing engine. A fresh instance handles one call-record frame, one
 // live-call frame or one balance change, and keeps nothing afterwards: what
 // outlives a frame is in MonSlots and in the databases.
+#include "params/BillLine.h"
 #include "pricing/PricingRecords.h"
 #include "platform/Currency.h"
 
@@ -84,7 +85,7 @@ private:
     void AfterStore(platform::Currency total, bool bSendFee);
     void InsertReject(const QByteArray& frame);
     bool RecordAwake(const QByteArray& frame);
-    QStringList RecordCells();   // the call as a row of the immediate-bill view
+    ModSwitch::BillLine StoredLine() const;   // the call as the bill view and the ticket list it
     void ShowRecord();
     bool PrintRecordTicket();
     void Answer(bool result, bool bSendFee, const QByteArray& frame);
