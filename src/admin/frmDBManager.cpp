@@ -7,6 +7,7 @@
 #include "core/ModSwitch.h"
 #include "core/ModUpgrade.h"
 #include "core/OpLog.h"
+#include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "params/BoardPanel.h"
 #include "platform/Clock.h"
@@ -361,7 +362,7 @@ void frmDBManager::restore() {
     }
     // The switch's reports pause, and what the line brought before is handled
     // and answered in the files it came for, before the reload empties the rings.
-    ModComm::SendOrder(QStringLiteral("960300"), false, 4, true);
+    ModComm::SendOrder(FrameCode::kPauseReports, false, 4, true);
     ModComm::DrainLink();
     // From closing to reopening nothing yields, so no tick or frame can reach the closed databases.
     QString failed;
@@ -388,7 +389,7 @@ void frmDBManager::restore() {
         if (admin::RenewSafetyCopy(dbSwitch)) ModSwitch::PrepareChargeLog();
     }
     ModSwitch::LoadSysPara();
-    ModComm::SendOrder(QStringLiteral("960301"), false, 4, true);
+    ModComm::SendOrder(FrameCode::kResumeReports, false, 4, true);
     ModSwitch::LoadCards();
     if (core::Console* c = core::TheConsole()) c->ShowView(CurTable);
     if (!replaced) {

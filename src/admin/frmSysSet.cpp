@@ -6,6 +6,7 @@
 #include "core/ModGeneral.h"
 #include "core/ModSwitch.h"
 #include "core/OpLog.h"
+#include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "params/DialDigits.h"
 #include "platform/AppExit.h"
@@ -277,7 +278,7 @@ frmSysSet::frmSysSet(QWidget* parent) : QDialog(parent) {
 }
 
 void frmSysSet::Form_Load() {
-    ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
+    ModComm::SendOrder(FrameCode::kMonitorOff, false, 4, true);
     for (int i = 1; i <= 8; ++i) cboComset[0]->addItem(QStringLiteral("Com%1").arg(i));
     cboComset[1]->addItems({"1200", "2400", "9600", "14400", "19200", "28800", "38400", "56000"});
     cboComset[2]->addItems({"E -偶校验", "O -奇校验", "N -无", "M -标记", "S -空格"});
@@ -507,7 +508,7 @@ void frmSysSet::cmdTestPort_Click() {
         // switch answers at once, and an answer arriving while the probe still
         // waited for its acknowledgement would find nobody waiting for it.
         QByteArray answer;
-        if (ModComm::GetOrder(answer, QStringLiteral("ANY"), false, QStringLiteral("830300"), 5) == ModComm::GotAnswer)
+        if (ModComm::GetOrder(answer, FrameCode::kAnyCode, false, FrameCode::kLinkProbe, 5) == ModComm::GotAnswer)
             found = fixedDevice ? port.CommPort() : n;
     }
     if (found) {
@@ -535,7 +536,7 @@ void frmSysSet::cmd_Click(int index) {
             QString message;
             bool limitsRead = false;
             QByteArray a;
-            if (ModComm::GetOrder(a, QStringLiteral("8D12"), false, QStringLiteral("8D0300"), 5) == ModComm::GotAnswer &&
+            if (ModComm::GetOrder(a, FrameCode::kLimitPara, false, FrameCode::kReadLimit, 5) == ModComm::GotAnswer &&
                 a.size() >= 18) {
                 if (quint8(a[2]) == 0xFF && quint8(a[3]) == 0xFF) {
                     message = QStringLiteral("集团电话没有设置限时参数");
@@ -545,7 +546,7 @@ void frmSysSet::cmd_Click(int index) {
                 }
             }
             QByteArray b;
-            if (ModComm::GetOrder(b, QStringLiteral("A80E"), false, QStringLiteral("A80300"), 5) == ModComm::GotAnswer &&
+            if (ModComm::GetOrder(b, FrameCode::kSelCmdPara, false, FrameCode::kReadSelCmd, 5) == ModComm::GotAnswer &&
                 b.size() >= 14) {
                 if (quint8(b[2]) == 0xFF) {
                     message = message.isEmpty() ? QStringLiteral("集团电话没有设置连选命令") : QStringLiteral("集团电话没有设置系统参数");

@@ -15,6 +15,7 @@
 #include "core/frmFind.h"
 #include "core/frmProgress.h"
 #include "core/frmWorker.h"
+#include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "params/ColumnChooser.h"
 #include "params/RowEdit.h"
@@ -41,9 +42,9 @@ std::function<QAction*(QMenu*)>& popupRunner() {
     return runner;
 }
 
-void sendNoWait(const char* order) {
+void sendNoWait(QLatin1StringView order) {
     try {
-        ModComm::SendOrder(QLatin1String(order), false, 4, true);
+        ModComm::SendOrder(order, false, 4, true);
     } catch (const platform::ProgramEnded&) {
         throw;
     } catch (const std::exception&) {
@@ -56,18 +57,18 @@ void sendNoWait(const char* order) {
 void RunCommand(frmPABX& c, bool bracket, const std::function<void()>& body) {
     const bool visible = c.isVisible();
     const bool enabled = core::ConsoleEnabled();
-    if (bracket) sendNoWait("960300");
+    if (bracket) sendNoWait(FrameCode::kPauseReports);
     QString error;
     try {
         body();
     } catch (const platform::ProgramEnded&) {
-        if (bracket) sendNoWait("960301");
+        if (bracket) sendNoWait(FrameCode::kResumeReports);
         throw;
     } catch (const std::exception& e) {
         error = QString::fromUtf8(e.what());
         if (error.isEmpty()) error = QStringLiteral("未知错误");
     }
-    if (bracket) sendNoWait("960301");
+    if (bracket) sendNoWait(FrameCode::kResumeReports);
     if (error.isNull()) return;
     c.unsetCursor();
     while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
@@ -252,7 +253,7 @@ void frmPABX::buildMenus() {
 
 void frmPABX::mnuIPPUHPARA_Click() {
     // The window takes the screen and shows the console again when it closes.
-    ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
+    ModComm::SendOrder(FrameCode::kMonitorOff, false, 4, true);
     hide();
     frmIPPuhPara::ShowFromConsole();
 }

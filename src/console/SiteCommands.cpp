@@ -11,6 +11,7 @@
 #include "core/ModSwitch.h"
 #include "core/ModUpgrade.h"
 #include "core/OpLog.h"
+#include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "params/BoardPanel.h"
 #include "params/SavePara.h"
@@ -25,7 +26,7 @@ namespace {
 // must not start a second change nor open the site window on closing databases.
 bool g_changing = false;
 
-void send(const char* order) { ModComm::SendOrder(QLatin1String(order), false, 4, true); }
+void send(QLatin1StringView order) { ModComm::SendOrder(order, false, 4, true); }
 
 // The care a data directory gets at start-up, for the site of DataPath: an
 // interrupted restore finished, both files checked and compacted (or restored
@@ -59,7 +60,7 @@ void frmPABX::PriceWaitingBills() {
 
 void frmPABX::mnuTerminal_Click() {
     if (SwitchModel != 2 || g_changing || ModGeneral::CheckRight(32, ModGeneral::kRightStatusBar)) return;
-    send("84040000");
+    send(FrameCode::kMonitorOff);
     // Made before the console goes: a site list that cannot be read leaves it where it is.
     frmTerminal& w = frmTerminal::instance();
     window()->hide();
@@ -92,8 +93,8 @@ void frmPABX::mnuChangeTerminal_Click() {
     struct Done {
         ~Done() { g_changing = false; }
     } done;
-    send("960300");
-    send("84040000");
+    send(FrameCode::kPauseReports);
+    send(FrameCode::kMonitorOff);
     frmDBManager::unload();
     ModGeneral::Delay(200);
     // What the line brought before the pause is handled in the site it came
@@ -134,7 +135,7 @@ void frmPABX::mnuChangeTerminal_Click() {
     if (MDIMain::exists())
         MDIMain::instance().SetCaption(AppName + (SwitchModel == 2 ? QStringLiteral("<") + TerminalName + QStringLiteral(">")
                                                                    : QString()));
-    send("960301");
+    send(FrameCode::kResumeReports);
     if (!notice.isEmpty()) platform::MsgBox(notice, platform::mbOKOnly, QStringLiteral("警告"));
     if (!changed) platform::MsgBox(QStringLiteral("更换站点失败:") + failure, platform::mbOKOnly, AppName);
 }

@@ -7,6 +7,7 @@
 #include "core/ModDefine.h"
 #include "core/OpLog.h"
 #include "core/frmChange.h"
+#include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "link/Monitor.h"
 #include "params/BoardPanel.h"
@@ -114,8 +115,8 @@ void frmPABX::mnuInitUser_Click() {
 void frmPABX::mnuBalanceUser_Click() {
     const qint64 uid = fgDisp->TextMatrix(GridSelFirst, 0).trimmed().toLongLong();
     hide();
-    ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
-    ModComm::SendOrder(QStringLiteral("960300"), false, 4, true);
+    ModComm::SendOrder(FrameCode::kMonitorOff, false, 4, true);
+    ModComm::SendOrder(FrameCode::kPauseReports, false, 4, true);
     struct Back {
         frmPABX* c;
         ~Back() {
@@ -123,7 +124,7 @@ void frmPABX::mnuBalanceUser_Click() {
                 if (frmBalanceBill::exists()) frmBalanceBill::unload();
                 c->show();
                 ModComm::SetMonitor(true);
-                ModComm::SendOrder(QStringLiteral("960301"), false, 4, true);
+                ModComm::SendOrder(FrameCode::kResumeReports, false, 4, true);
             } catch (...) {
             }
         }

@@ -3,6 +3,7 @@
 #include "billing/ArchiveBills.h"
 #include "billing/frmBalanceBill.h"
 #include "billing/frmQueryBill.h"
+#include "link/FrameCodes.h"
 #include "platform/Printer.h"
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
@@ -385,8 +386,8 @@ void frmPABX::Form_Load() {
     ModSwitch::SetVariant(QStringLiteral("TarvoLocateY"), QString());
     frmWelcome::unload();
 
-    ModComm::SendOrder(QStringLiteral("84040101"), false, 4, true);
-    ModComm::SendOrder(QStringLiteral("960301"), false, 4, true);
+    ModComm::SendOrder(FrameCode::kMonitorCards, false, 4, true);
+    ModComm::SendOrder(FrameCode::kResumeReports, false, 4, true);
     tmrSys->start();
 }
 
@@ -565,7 +566,7 @@ void frmPABX::tmrSys_Timer() {
     if (now.time().second() == 0) {
         g_UsbError = false;
         if (isEnabled() && isVisible() && g_NoAnswerCount > 5)
-            guarded([] { ModComm::SendOrder(QStringLiteral("830300"), false, 4, true); });
+            guarded([] { ModComm::SendOrder(FrameCode::kLinkProbe, false, 4, true); });
     }
     guarded([&] { ModComm::CheckTimeLimit(now); });
     guarded([] { ModComm::RefreshMonitor(); });
@@ -719,7 +720,7 @@ bool frmPABX::buildView() {
 }
 
 void frmPABX::openWindowNode(const QString& key) {
-    ModComm::SendOrder(QStringLiteral("84040000"), false, 4, true);
+    ModComm::SendOrder(FrameCode::kMonitorOff, false, 4, true);
     CurTable = m_LastTable;
     if (QTreeWidgetItem* n = ModSwitch::FindNode(CurTable)) {
         tvSwitch->setCurrentItem(n);

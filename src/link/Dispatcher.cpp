@@ -1,6 +1,7 @@
 // What happens to each good frame from the switch: waits are served first,
 // then the frames nobody waits for are handled by their code.
 #include "core/ModDefine.h"
+#include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/LinkWindows.h"
 #include "link/ModComm.h"
@@ -40,7 +41,7 @@ QString digitsOf(quint8 b) {
 }
 
 void answerBalance(const QByteArray& f) {
-    SendOrder(QStringLiteral("820300"), false, 4, true);
+    SendOrder(FrameCode::kAck, false, 4, true);
     const quint8 b4 = at(f, 4), b5 = at(f, 5);
     platform::Recordset rs;
     if (b4 < 0xFF || b5 < 0xFF)
@@ -55,12 +56,52 @@ void answerBalance(const QByteArray& f) {
 }
 
 void linkProbe() {
-    SendOrder(QStringLiteral("820300"), false, 4, true);
+    SendOrder(FrameCode::kAck, false, 4, true);
     if (LinkWindows::ProgressShown()) return;
     const QString clock = ClockOrder(platform::Now());
     if (!clock.isEmpty()) SendOrder(clock, false, 4, true);
     SetMonitor(true);
-    SendOrder(QStringLiteral("960301"), false, 4, true);
+    SendOrder(FrameCode::kResumeReports, false, 4, true);
+}
+
+// "810300" nobody asked for by code: the rows of a flagged ask are over, so
+// that ask ends; without one the frame is only acknowledged.
+void tableEnd(const QByteArray& frame) {
+    const int f = oldest(AnswerRing, [](const AnswerSlot& s) { return waiting(s) && s.Flag != 0; });
+    if (f < 0) {
+        SendOrder(FrameCode::kAck, false, 4, true);
+        return;
+    }
+    AnswerRing[f].Flag = 0;
+    AnswerRing[f].Code.clear();
+    AnswerRing[f].Data = frame;
+}
+
+// "9607": the record stream is over, so the ask for its next record ends with
+// its flag turned; without one the frame is only acknowledged.
+void recordEnd(const QByteArray& frame) {
+    const int f =
+        oldest(AnswerRing, [](const AnswerSlot& s) { return waiting(s) && s.Code == FrameCode::kCallRecord; });
+    if (f < 0) {
+        SendOrder(FrameCode::kAck, false, 4, true);
+        return;
+    }
+    AnswerRing[f].Flag = AnswerRing[f].Flag != 0 ? 0 : -1;
+    AnswerRing[f].Code.clear();
+    AnswerRing[f].Data = frame;
+}
+
+// The last state report of a channel and of a card, kept for the monitor views.
+void portState(const QByteArray& frame) {
+    const int ch = at(frame, 2);
+    if (ch >= 16 || ch >= PortStates.size()) throw std::out_of_range("channel index out of range");
+    PortStates[ch].Data = frame;
+}
+
+void cardState(const QByteArray& frame) {
+    const int card = at(frame, 2);
+    if (card >= 18 || card >= CardStates.size()) throw std::out_of_range("card index out of range");
+    CardStates[card].Data = frame;
 }
 
 }  // namespace
@@ -70,7 +111,7 @@ QString BalanceAnswer(qint64 cents, quint8 byte3, quint8 byte6) {
     const bool negative = cents < 0;
     qint64 mag = negative ? -cents : cents;
     if (mag > kMax) mag = kMax;
-    return QStringLiteral("950810") + ByteToHex(byte3) +
+    return FrameCode::kBalanceAnswer + ByteToHex(byte3) +
            ByteToHex(static_cast<quint8>((negative ? 0x80 : 0) | ((mag >> 16) & 0x7F))) +
            ByteToHex(static_cast<quint8>((mag >> 8) & 0xFF)) + ByteToHex(static_cast<quint8>(mag & 0xFF)) +
            ByteToHex(byte6);
@@ -88,50 +129,22 @@ void DealFrame(const QByteArray& frame, int row) {
         }
         const QString& code = row >= 0 && row < FrameTable.size() ? FrameTable[row].Code : QString();
         const int w = oldest(AnswerRing, [&](const AnswerSlot& s) {
-            return waiting(s) && (s.Code == code || s.Code == QLatin1String("ANY"));
+            return waiting(s) && (s.Code == code || s.Code == FrameCode::kAnyCode);
         });
         if (w >= 0) {
             AnswerRing[w].Code.clear();
             AnswerRing[w].Data = frame;
             return;
         }
-        if (code == QLatin1String("810300")) {
-            const int f = oldest(AnswerRing, [](const AnswerSlot& s) { return waiting(s) && s.Flag != 0; });
-            if (f >= 0) {
-                AnswerRing[f].Flag = 0;
-                AnswerRing[f].Code.clear();
-                AnswerRing[f].Data = frame;
-            } else {
-                SendOrder(QStringLiteral("820300"), false, 4, true);
-            }
-        } else if (code == QLatin1String("830300")) {
-            linkProbe();
-        } else if (code == QLatin1String("950B")) {
-            SendOrder(QStringLiteral("820300"), false, 4, true);
-        } else if (code == QLatin1String("961D")) {
-            DealRecord(frame, false);
-        } else if (code == QLatin1String("9607")) {
-            const int f = oldest(AnswerRing, [](const AnswerSlot& s) { return waiting(s) && s.Code == QLatin1String("961D"); });
-            if (f >= 0) {
-                AnswerRing[f].Flag = AnswerRing[f].Flag != 0 ? 0 : -1;
-                AnswerRing[f].Code.clear();
-                AnswerRing[f].Data = frame;
-            } else {
-                SendOrder(QStringLiteral("820300"), false, 4, true);
-            }
-        } else if (code == QLatin1String("970A")) {
-            const int ch = at(frame, 2);
-            if (ch >= 16 || ch >= PortStates.size()) throw std::out_of_range("channel index out of range");
-            PortStates[ch].Data = frame;
-        } else if (code == QLatin1String("990B")) {
-            const int card = at(frame, 2);
-            if (card >= 18 || card >= CardStates.size()) throw std::out_of_range("card index out of range");
-            CardStates[card].Data = frame;
-        } else if (code == QLatin1String("A011")) {
-            DealRecord(frame, true);
-        } else if (code == QLatin1String("A107")) {
-            answerBalance(frame);
-        }
+        if (code == FrameCode::kTableEnd) tableEnd(frame);
+        else if (code == FrameCode::kLinkProbe) linkProbe();
+        else if (code == FrameCode::kProbeAnswer) SendOrder(FrameCode::kAck, false, 4, true);
+        else if (code == FrameCode::kCallRecord) DealRecord(frame, false);
+        else if (code == FrameCode::kRecordEnd) recordEnd(frame);
+        else if (code == FrameCode::kPortState) portState(frame);
+        else if (code == FrameCode::kCardState) cardState(frame);
+        else if (code == FrameCode::kMonitorRecord) DealRecord(frame, true);
+        else if (code == FrameCode::kBalanceQuery) answerBalance(frame);
     } catch (const std::exception& e) {
         LinkTrace::Note(QStringLiteral("Handle Error :") + QString::fromUtf8(e.what()));
     }
@@ -191,15 +204,15 @@ void DealDeposit(const QByteArray& frame, quint8 kind) {
                                         (kind == 0 ? QStringLiteral("累计") : QStringLiteral("扣除")));
         }
         RecordErrCount = 0;
-        SendOrder(QStringLiteral("820302"), true, 4, true);
+        SendOrder(FrameCode::kAckStored, true, 4, true);
         return;
     }
     ++RecordErrCount;
     if (RecordErrCount > 2) {
-        SendOrder(QStringLiteral("820302"), false, 4, true);
+        SendOrder(FrameCode::kAckStored, false, 4, true);
         RecordErrCount = 0;
     } else {
-        SendOrder(QStringLiteral("820303"), false, 4, true);
+        SendOrder(FrameCode::kAckResend, false, 4, true);
     }
 }
 

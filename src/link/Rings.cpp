@@ -1,5 +1,6 @@
 // The receive and transmit rings, the serial pump and the frame parser.
 #include "core/ModDefine.h"
+#include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "link/CommState.h"
@@ -141,10 +142,10 @@ void ParseFrame() {
     if (first == 0x8F && lenByte != (SwitchModel == 2 ? 0x12 : 0x17)) good = false;
     if (LinkTrace::Enabled()) LinkTrace::ShowRecord(BytesToHex(frame), good ? 0 : 2);
     if (!good) {
-        if (FrameTable[row].Code == QLatin1String("961D"))
-            SendOrder(QStringLiteral("820303"), false, 4, true);
+        if (FrameTable[row].Code == FrameCode::kCallRecord)
+            SendOrder(FrameCode::kAckResend, false, 4, true);
         else if (!silentOnError(first))
-            SendOrder(QStringLiteral("820301"), false, 4, true);
+            SendOrder(FrameCode::kAckBadSum, false, 4, true);
         return;
     }
     DealFrame(frame, row);

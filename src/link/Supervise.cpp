@@ -2,6 +2,7 @@
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
 #include "link/CommState.h"
+#include "link/FrameCodes.h"
 #include "link/LinkWindows.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
@@ -40,7 +41,7 @@ void openSerial() {
 QString ClockOrder(const QDateTime& t) {
     const int yy = t.date().year() - 1980;
     if (yy < 0 || yy > 99) return QString();
-    return QStringLiteral("8509") + dec2(yy) + dec2(t.date().month()) + dec2(t.date().day()) + dec2(t.time().hour()) +
+    return FrameCode::kSetClock + dec2(yy) + dec2(t.date().month()) + dec2(t.date().day()) + dec2(t.time().hour()) +
            dec2(t.time().minute()) + dec2(t.time().second()) + dec2(t.date().dayOfWeek());
 }
 
@@ -48,11 +49,11 @@ OpenResult OpenComm(bool syncTime) {
     try {
         platform::YieldEvents();
         if (!g_UseUSB) openSerial();
-        SendOrder(QStringLiteral("84040000"), false, 4, true);
-        SendOrder(QStringLiteral("960300"), false, 4, true);
-        SendOrder(QStringLiteral("830300"), false, 4, true);
+        SendOrder(FrameCode::kMonitorOff, false, 4, true);
+        SendOrder(FrameCode::kPauseReports, false, 4, true);
+        SendOrder(FrameCode::kLinkProbe, false, 4, true);
         QByteArray answer;
-        if (GetOrder(answer, QStringLiteral("950B"), false, QString(), 5) != GotAnswer) return SwitchSilent;
+        if (GetOrder(answer, FrameCode::kProbeAnswer, false, QString(), 5) != GotAnswer) return SwitchSilent;
         if (!syncTime) return LinkOpened;
         LinkWindows::ClockDialog();
         const QString clock = ClockOrder(platform::Now());
@@ -65,9 +66,9 @@ OpenResult OpenComm(bool syncTime) {
 
 namespace {
 QString monitorOrder(bool bOn) {
-    if (bOn && CurTable == QLatin1String("MonCard")) return QStringLiteral("84040101");
-    if (bOn && CurTable == QLatin1String("PortMonitor")) return QStringLiteral("84040100");
-    return QStringLiteral("84040000");
+    if (bOn && CurTable == QLatin1String("MonCard")) return FrameCode::kMonitorCards;
+    if (bOn && CurTable == QLatin1String("PortMonitor")) return FrameCode::kMonitorPorts;
+    return FrameCode::kMonitorOff;
 }
 }  // namespace
 
@@ -87,7 +88,7 @@ void CheckTimeLimit(const QDateTime& now) {
         s.LimitSet = 0;
         // A call of the default user is never cut: it pays for nothing.
         if (defaultUser) continue;
-        SendOrder(QStringLiteral("920700") + ByteToHex(static_cast<quint8>(s.ExtAddr)) + QStringLiteral("0000") +
+        SendOrder(FrameCode::kTalkLimit + ByteToHex(static_cast<quint8>(s.ExtAddr)) + QStringLiteral("0000") +
                       ByteToHex(static_cast<quint8>(i)),
                   false, 4, true);
     }

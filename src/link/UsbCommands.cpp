@@ -1,3 +1,4 @@
+#include "link/FrameCodes.h"
 #include "link/UsbCommands.h"
 
 #include "core/Console.h"
@@ -59,8 +60,8 @@ void GetUsbId() {
     mainEnabled(false);
     try {
         QByteArray answer;
-        send(QStringLiteral("7F0620000000"));
-        if (ask(answer, QStringLiteral("7F06"))) {
+        send(FrameCode::kUsbGetId);
+        if (ask(answer, FrameCode::kUsbCmd)) {
             const int id = (answer.size() > 4 ? static_cast<quint8>(answer[3]) * 256 + static_cast<quint8>(answer[4]) : 0);
             notice(QStringLiteral("USB编号是 ") + QString::number(id));
         } else {
@@ -77,12 +78,12 @@ bool ClearUSB() {
     bool result = false;
     try {
         frmProgress::instance().LoadProgress(QStringLiteral("正在删除USB数据..."), false, 60, 0, true);
-        send(QStringLiteral("7F06000000"));
+        send(FrameCode::kUsbClear);
         for (int round = 0; round < 6 && !result; ++round) {
             ModGeneral::Delay(5000);
-            send(QStringLiteral("7F0604000000"));
+            send(FrameCode::kUsbGetPointers);
             QByteArray answer;
-            if (ask(answer, QStringLiteral("7F0C")) && answer.size() >= 12 && answer.mid(3, 3) == answer.mid(6, 3) &&
+            if (ask(answer, FrameCode::kUsbPointers) && answer.size() >= 12 && answer.mid(3, 3) == answer.mid(6, 3) &&
                 answer.mid(6, 3) == answer.mid(9, 3))
                 result = true;
         }
@@ -100,7 +101,7 @@ void ClearCommand() {
                          platform::mbYesNo | platform::mbExclamation | platform::mbDefaultButton2, AppName) != platform::rYes)
         return;
     mainEnabled(false);
-    send(QStringLiteral("84040000"));
+    send(FrameCode::kMonitorOff);
     const bool ok = ClearUSB();
     notice(QStringLiteral("USB清除") + (ok ? QStringLiteral("成功") : QStringLiteral("失败")));
     mainEnabled(true);
@@ -117,21 +118,21 @@ void SetUsbId(const QString& caption) {
     QString error;
     try {
         mainEnabled(false);
-        send(QStringLiteral("960300"));
-        send(QStringLiteral("84040000"));
+        send(FrameCode::kPauseReports);
+        send(FrameCode::kMonitorOff);
         if (!ClearUSB()) {
             notice(QStringLiteral("清除USB失败"));
         } else {
             // Only the low 16 bits travel, and they are what the collector keeps.
             const qint64 n = static_cast<qint64>(std::llround(value));
             const quint16 sent = static_cast<quint16>(n & 0xFFFF);
-            send(QStringLiteral("7F0610") + ModComm::LongToHex(sent, 4) + QStringLiteral("00"));
+            send(FrameCode::kUsbSetId + ModComm::LongToHex(sent, 4) + QStringLiteral("00"));
             QByteArray answer;
-            if (!ask(answer, QStringLiteral("7F06"))) throw std::runtime_error("");
+            if (!ask(answer, FrameCode::kUsbCmd)) throw std::runtime_error("");
             notice(QStringLiteral("USB设置编号为") + QString::number(sent));
         }
         ModComm::SetMonitor(true);
-        send(QStringLiteral("960301"));
+        send(FrameCode::kResumeReports);
         mainEnabled(true);
         return;
     } catch (const platform::ProgramEnded&) {
@@ -143,7 +144,7 @@ void SetUsbId(const QString& caption) {
     mainEnabled(true);
     notice(QStringLiteral("设置USB编号失败 ") + error);
     ModComm::SetMonitor(true);
-    send(QStringLiteral("960301"));
+    send(FrameCode::kResumeReports);
 }
 
 void ReadUsb(int mode) {
@@ -155,7 +156,7 @@ void ReadUsb(int mode) {
         notice(QStringLiteral("读取USB话单失败:") + pricing::billfile::WaitingText(waiting));
         return;
     }
-    send(QStringLiteral("84040000"));
+    send(FrameCode::kMonitorOff);
     pricing::billfile::Writer file;
     int expected = 0;
     int read = 0;
@@ -164,8 +165,8 @@ void ReadUsb(int mode) {
     try {
         mainEnabled(false);
         QByteArray answer;
-        send(QStringLiteral("7F0604000000"));
-        if (!ask(answer, QStringLiteral("7F0C"))) throw std::runtime_error("no pointers");
+        send(FrameCode::kUsbGetPointers);
+        if (!ask(answer, FrameCode::kUsbPointers)) throw std::runtime_error("no pointers");
         // Read in mode 2, the new records are charged as live ones.
         if (!file.start(mode == 2, &waiting, QStringLiteral("bill.dat"))) throw std::runtime_error("bill.dat");
         int p1 = DecodePointer(answer, 3);
@@ -179,8 +180,8 @@ void ReadUsb(int mode) {
             if (!given || text.trimmed().isEmpty() || !numericAnswer(text, &value) || value < 512) {
                 file.close();
                 pricing::billfile::Price();   // an empty file waits for nothing
-                send(QStringLiteral("7F0608000000"));
-                send(QStringLiteral("960301"));
+                send(FrameCode::kUsbReadEnd);
+                send(FrameCode::kResumeReports);
                 ModComm::SetMonitor(true);
                 mainEnabled(true);
                 return;
@@ -190,21 +191,22 @@ void ReadUsb(int mode) {
         expected = mode == 2 ? p3 - p2 : p3 - p1;
         if (expected > 0) frmProgress::instance().LoadProgress(QStringLiteral("读取USB话单"), true, expected, 0, false);
         if (g_TestMode)
-            send(QStringLiteral("7F06FF") + ModComm::LongToHex(p1 / 16, 4) + ModComm::ByteToHex(static_cast<quint8>(p1 % 16)));
+            send(FrameCode::kUsbReadFrom + ModComm::LongToHex(p1 / 16, 4) +
+                 ModComm::ByteToHex(static_cast<quint8>(p1 % 16)));
         else
-            send(QStringLiteral("7F060") + QString::number(mode) + QStringLiteral("000000"));
+            send(FrameCode::kUsbReadStart + QString::number(mode) + QStringLiteral("000000"));
         collecting = true;
         for (int i = 0; i <= expected; ++i) {
             if (frmProgress::exists() && frmProgress::instance().bStop) break;
             QByteArray record;
-            if (ModComm::GetOrder(record, QStringLiteral("961D"), false, QString(), 5) != ModComm::GotAnswer) break;
+            if (ModComm::GetOrder(record, FrameCode::kCallRecord, false, QString(), 5) != ModComm::GotAnswer) break;
             // On the disk before the collector hears that it may forget the record.
             if (!file.append(record)) throw std::runtime_error("bill.dat");
             ++read;
-            send(QStringLiteral("820302"));
+            send(FrameCode::kAckStored);
             if (frmProgress::exists()) frmProgress::instance().setpValue(-1, QString());
         }
-        send(QStringLiteral("7F0608000000"));
+        send(FrameCode::kUsbReadEnd);
         closeProgress();
     } catch (const platform::ProgramEnded&) {
         closeProgress();
@@ -212,13 +214,13 @@ void ReadUsb(int mode) {
     } catch (...) {
         failed = true;
         closeProgress();
-        send(QStringLiteral("7F0608000000"));
+        send(FrameCode::kUsbReadEnd);
     }
     file.close();
     if (failed && !collecting) {
         mainEnabled(true);
         notice(QStringLiteral("读取USB话单失败"));
-        send(QStringLiteral("960301"));
+        send(FrameCode::kResumeReports);
         ModComm::SetMonitor(true);
         return;
     }
@@ -241,7 +243,7 @@ void ReadUsb(int mode) {
         waiting = pricing::billfile::Waiting();
     }
     closeProgress();
-    send(QStringLiteral("960301"));
+    send(FrameCode::kResumeReports);
     ModComm::SetMonitor(true);
     if (waiting > 0)
         notice(QStringLiteral("读取USB话单失败:") + pricing::billfile::WaitingText(waiting));

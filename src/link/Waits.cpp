@@ -5,6 +5,7 @@
 #include "link/ClsACK.h"
 #include "link/ClsGetOrder.h"
 #include "link/CommState.h"
+#include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
@@ -98,14 +99,14 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
     if (!CheckHex(order) || order.isEmpty()) return NotWaited;
     // The clock order carries the year as two decimal digits from 1980: a year
     // it cannot carry is refused, whoever built the order.
-    if (order.startsWith(QLatin1String("8509"))) {
+    if (order.startsWith(FrameCode::kSetClock)) {
         const QString yy = order.mid(4, 2);
         if (order.size() != (addSum ? 18 : 20) || yy.size() != 2 || !yy[0].isDigit() || !yy[1].isDigit()) {
             noteRefused(QStringLiteral("时钟命令无效"), order);
             return NotWaited;
         }
     }
-    if (order.startsWith(QLatin1String("8404")) && order.size() >= 8)
+    if (order.startsWith(FrameCode::kMonitorMode) && order.size() >= 8)
         qstrncpy(CommState.MonitorOrder, order.left(8).toLatin1().constData(), sizeof CommState.MonitorOrder);
     if (addSum) order += CheckSum(order);
     SendResult result = NotWaited;
@@ -172,7 +173,7 @@ AskResult ClsGetOrder::GetOrder(QByteArray& answer, const QString& expectCode, b
         if (AnswerRing[slot].Data.size() > 1) {
             result = AnswerRing[slot].Flag != (flag ? -1 : 0) ? NothingMore : GotAnswer;
             answer = AnswerRing[slot].Data;
-            if (expectCode != QLatin1String("961D")) ModComm::SendOrder(QStringLiteral("820300"), false, 4, true);
+            if (expectCode != FrameCode::kCallRecord) ModComm::SendOrder(FrameCode::kAck, false, 4, true);
             break;
         }
         pause2ms();

@@ -1,3 +1,4 @@
+#include "link/FrameCodes.h"
 #include "link/frmSRV.h"
 
 #include "core/Console.h"
@@ -244,12 +245,12 @@ void frmSRV::DemoTick() {
         cmdReceive_Click();
     };
     for (int i = 0, n = nearest(2); i <= n; ++i) {
-        QString card = QStringLiteral("990B") + ModComm::ByteToHex(static_cast<quint8>(nearest(17)));
+        QString card = FrameCode::kCardState + ModComm::ByteToHex(static_cast<quint8>(nearest(17)));
         for (int k = 0; k < 8; ++k) card += ModComm::ByteToHex(static_cast<quint8>(nearest(63)));
         inject(card);
     }
     for (int j = 0, m = nearest(2); j <= m; ++j) {
-        inject(QStringLiteral("970A0") + QString::number(r->bounded(16), 16).toUpper() +
+        inject(FrameCode::kPortState + QStringLiteral("0") + QString::number(r->bounded(16), 16).toUpper() +
                ModComm::ByteToHex(static_cast<quint8>(nearest(63))) + QStringLiteral("001100110011"));
     }
 }

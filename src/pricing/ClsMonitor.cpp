@@ -1,3 +1,4 @@
+#include "link/FrameCodes.h"
 #include "pricing/ClsMonitor.h"
 
 #include "billing/ArchiveBills.h"
@@ -245,7 +246,7 @@ QString ClsMonitor::FeeOrder(quint8 extLow, Currency total, quint8 channelByte) 
     // Hundredths of a yuan, halves to even; three bytes carry 0 to 16777215.
     qint64 n = total.toFenHalfEven();
     n = std::clamp<qint64>(n, 0, 0xFFFFFF);
-    return QStringLiteral("950820") + hex2(extLow) + hex2(int(n >> 16)) + hex2(int(n >> 8)) + hex2(int(n)) +
+    return FrameCode::kCallFee + hex2(extLow) + hex2(int(n >> 16)) + hex2(int(n >> 8)) + hex2(int(n)) +
            hex2(channelByte);
 }
 
@@ -515,7 +516,7 @@ bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
         // the order the switch sent them, once storing works again.
         const bool kept = pricing::spool::Append(f);
         if (kept && pricing::g_storedHook) pricing::g_storedHook();
-        afterCommit("answer", [kept] { sendOrder(kept ? QStringLiteral("820302") : QStringLiteral("820303"), false); });
+        afterCommit("answer", [kept] { sendOrder(kept ? FrameCode::kAckStored : FrameCode::kAckResend, false); });
         return kept;
     }
     const bool result = Handle(f, bSendFee);
@@ -714,7 +715,7 @@ void ClsMonitor::Answer(bool result, bool bSendFee, const QByteArray& f) {
     // "820302" tells the switch to forget the record: it is sent only for a
     // record kept somewhere, stored, as a reject row or in the spool.
     const auto answer = [this](bool taken) {
-        afterCommit("answer", [taken] { sendOrder(taken ? QStringLiteral("820302") : QStringLiteral("820303"), false); });
+        afterCommit("answer", [taken] { sendOrder(taken ? FrameCode::kAckStored : FrameCode::kAckResend, false); });
     };
     if (result) {
         if (!bSendFee) return;
@@ -852,7 +853,7 @@ void ClsMonitor::Monitor(const QByteArray& f) {
         s.LimitSet = 0;
         s.UserID = -1;
         // The slot is free before the wait, which lets other frames run.
-        sendOrder(QStringLiteral("920700") + hex2(s.ExtAddr) + QStringLiteral("0000") + hex2(m_Slot), true);
+        sendOrder(FrameCode::kTalkLimit + hex2(s.ExtAddr) + QStringLiteral("0000") + hex2(m_Slot), true);
         return;
     }
     SendTimeLimit(s.Balance);
@@ -908,6 +909,6 @@ void ClsMonitor::SendTimeLimit(Currency balance) {
             pricing::LogRecordError(QStringLiteral("extension %1 cannot be given a talk limit").arg(s.ExtAddr));
             continue;
         }
-        sendOrder(QStringLiteral("920700") + hex2(s.ExtAddr) + hex2(limit >> 8) + hex2(limit) + hex2(k), false);
+        sendOrder(FrameCode::kTalkLimit + hex2(s.ExtAddr) + hex2(limit >> 8) + hex2(limit) + hex2(k), false);
     }
 }

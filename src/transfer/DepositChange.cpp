@@ -1,3 +1,4 @@
+#include "link/FrameCodes.h"
 #include "transfer/DepositChange.h"
 
 #include "core/ModDefine.h"
@@ -36,7 +37,7 @@ void tellOperator(int address, qint64 change) {
 
 std::optional<qint64> AskDeposit(int address) {
     QByteArray answer;
-    if (ModComm::GetOrder(answer, QStringLiteral("A507"), false, QStringLiteral("A503") + ModComm::ByteToHex(quint8(address)),
+    if (ModComm::GetOrder(answer, FrameCode::kExtDepositRow, false, FrameCode::kReadDeposit + ModComm::ByteToHex(quint8(address)),
                           5) != ModComm::GotAnswer)
         return std::nullopt;
     // Kind 0 (bits 1-2 of byte 3) is the deposit itself, not a change.

@@ -1,3 +1,4 @@
+#include "link/FrameCodes.h"
 #include "transfer/IPPuhPara.h"
 
 #include "core/ModGeneral.h"
@@ -75,7 +76,7 @@ QString ParaOrder(const Params& p) {
     if (p.autoDeduct) flags |= 0x80;
     if (p.noDeductOverdrawn) flags |= 0x40;
     if (p.mayOverdraw) flags |= 0x20;
-    return QStringLiteral("A60E") + amountHex(p.deposit[0]) + ModComm::ByteToHex(quint8(p.grade[0])) +
+    return FrameCode::kIPPuhPara + amountHex(p.deposit[0]) + ModComm::ByteToHex(quint8(p.grade[0])) +
            amountHex(p.deposit[1]) + ModComm::ByteToHex(quint8(p.grade[1])) +
            QStringLiteral("%1%2").arg(p.day, 2, 10, QLatin1Char('0')).arg(p.hour, 2, 10, QLatin1Char('0')) +
            amountHex(p.rent) + ModComm::ByteToHex(flags) + ModComm::ByteToHex(quint8(p.shortSecs));
@@ -101,7 +102,7 @@ std::optional<Params> DecodeAnswer(const QByteArray& f) {
 }
 
 QString RecordUploadOrder(const QDate& start, const QDate& end) {
-    return QStringLiteral("9607") + start.toString(QStringLiteral("MMdd")) + end.toString(QStringLiteral("MMdd")) +
+    return FrameCode::kRecordUpload + start.toString(QStringLiteral("MMdd")) + end.toString(QStringLiteral("MMdd")) +
            QStringLiteral("00");
 }
 

@@ -23,10 +23,6 @@ struct Params {
     int shortSecs = 3;               // 0 .. 255
 };
 
-// The request for the switch's parameters.
-inline constexpr const char* kReadOrder = "A60300";
-// Ends a record upload at the switch.
-inline constexpr const char* kCloseUpload = "96070001010101";
 // Records a switch uploads at most: passes 0 to 2048.
 inline constexpr int kMaxRecords = 2049;
 // A record of "Bill.dat": one whole "961D" frame with its checksum.

@@ -1,3 +1,4 @@
+#include "link/FrameCodes.h"
 #include "transfer/ModToolbar.h"
 
 #include "core/Console.h"
@@ -151,7 +152,7 @@ bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress)
             }
             rs.moveNext();
         }
-        ModComm::SendOrder(QString::fromLatin1(transfer::kTableEnd), true, 4, true);
+        ModComm::SendOrder(FrameCode::kTableEnd, true, 4, true);
         return true;
     } catch (const std::exception& e) {
         LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
@@ -227,7 +228,7 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
     const QString& t = table;
     if (t == kLanHead || t == kCityHead) {
         const bool city = t == kCityHead;
-        b->begin = QString::fromLatin1(city ? transfer::kBeginCityHead : transfer::kBeginLanHead);
+        b->begin = city ? FrameCode::kBeginCityHead : FrameCode::kBeginLanHead;
         b->frame = [city](const Recordset& rs, int) { return transfer::HeadRow(RowValues::of(rs), city); };
         b->done = [city](const Recordset& rs, int i, Cleared& cleared) {
             cleared.add(city ? QStringLiteral("update CityHead set bSet=0 where HeadID=?")
@@ -265,7 +266,7 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
         };
     } else if (t == kExtension && rightNo == kSpringNumRight) {
         b->prompt = name;
-        b->begin = QString::fromLatin1(transfer::kBeginSpringNum);
+        b->begin = FrameCode::kBeginSpringNum;
         b->frame = [](const Recordset& rs, int) {
             if (!rs.boolean(QStringLiteral("HasHead")))
                 LinkTrace::Note(QStringLiteral("分机 %1 的字头类别 %2 没有本机字头, 弹性号码照样下载")
@@ -279,7 +280,7 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
         };
     } else if (t == kPabxFeeRate) {
         b->prompt = name + QStringLiteral("...");
-        b->begin = QString::fromLatin1(transfer::kBeginPabxFeeRate);
+        b->begin = FrameCode::kBeginPabxFeeRate;
         b->frame = [](const Recordset& rs, int) { return transfer::PabxFeeRateRow(RowValues::of(rs), SwitchModel); };
         b->done = [](const Recordset& rs, int i, Cleared& cleared) {
             cleared.add(QStringLiteral("update pabxFeeRate set bSet=0 where FeeRateHead=?"), {col(rs, "FeeRateHead")});
@@ -351,7 +352,7 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
         throw;
     }
     cleared.write();
-    if (b.end) ModComm::SendOrder(QString::fromLatin1(transfer::kTableEnd), true, 4, true);
+    if (b.end) ModComm::SendOrder(FrameCode::kTableEnd, true, 4, true);
     return true;
 }
 
@@ -521,9 +522,9 @@ void mnuDownload_Click(int tableRight) {
         core::StatusText(2, QStringLiteral("下载错误:") + QString::fromUtf8(e.what()));
         return;
     }
-    ModComm::SendOrder(QStringLiteral("960300"), false, 4, true);
+    ModComm::SendOrder(FrameCode::kPauseReports, false, 4, true);
     DownLoadPara(rs, tableRight);
-    ModComm::SendOrder(QStringLiteral("960301"), false, 4, true);
+    ModComm::SendOrder(FrameCode::kResumeReports, false, 4, true);
 }
 
 }  // namespace ModToolbar

@@ -1,3 +1,4 @@
+#include "link/FrameCodes.h"
 #include "transfer/OperationCommands.h"
 
 #include "core/Console.h"
@@ -32,14 +33,14 @@ bool confirm(const QString& question, int icon) {
 }
 bool refused(int right) { return ModGeneral::CheckRight(right, ModGeneral::kRightStatusBar); }
 
-void noWait(const char* order) { ModComm::SendOrder(QString::fromLatin1(order), false, 4, true); }
+void noWait(QLatin1StringView order) { ModComm::SendOrder(order, false, 4, true); }
 
 // Initialise and reset: an order the switch must take.
-void switchOrder(int right, const QString& question, const char* order, const QString& logText, const QString& done,
+void switchOrder(int right, const QString& question, QLatin1StringView order, const QString& logText, const QString& done,
                  const QString& failed) {
     if (refused(right)) return;
     if (!confirm(question, platform::mbExclamation)) return;
-    const ModComm::SendResult r = ModComm::SendOrder(QString::fromLatin1(order), true, 4, true);
+    const ModComm::SendResult r = ModComm::SendOrder(order, true, 4, true);
     if (r == ModComm::Acknowledged) {
         ModComm::SetMonitor(true);
         ModGeneral::AddOpLog(logText);
@@ -57,8 +58,8 @@ void switchOrder(int right, const QString& question, const char* order, const QS
 void mnuConnect_Click() {
     if (refused(28)) return;
     Hourglass wait;
-    noWait("960300");
-    noWait("84040000");
+    noWait(FrameCode::kPauseReports);
+    noWait(FrameCode::kMonitorOff);
     if (ModComm::OpenComm(false) == ModComm::LinkOpened) {
         ModComm::SetMonitor(true);
         ModGeneral::AddOpLog(QStringLiteral("通信握手"));
@@ -66,16 +67,16 @@ void mnuConnect_Click() {
     } else {
         say(QStringLiteral("通信握手失败"));
     }
-    noWait("960301");
+    noWait(FrameCode::kResumeReports);
 }
 
 void mnuInit_Click() {
-    switchOrder(26, QStringLiteral("要初始化系统吗"), "800300", QStringLiteral("初始化成功"), QStringLiteral("初始化成功"),
+    switchOrder(26, QStringLiteral("要初始化系统吗"), FrameCode::kSysInit, QStringLiteral("初始化成功"), QStringLiteral("初始化成功"),
                 QStringLiteral("初始化失败"));
 }
 
 void mnuReset_Click() {
-    switchOrder(27, QStringLiteral("真的要复位系统吗?"), "800301", QStringLiteral("系统复位"), QStringLiteral("系统复位成功"),
+    switchOrder(27, QStringLiteral("真的要复位系统吗?"), FrameCode::kSysReset, QStringLiteral("系统复位"), QStringLiteral("系统复位成功"),
                 QStringLiteral("系统复位失败"));
 }
 
@@ -85,7 +86,7 @@ void mnuDownSysTime_Click() {
     ModComm::SendResult r = ModComm::NotWaited;
     {
         Hourglass wait;
-        noWait("84040000");
+        noWait(FrameCode::kMonitorOff);
         const QDateTime now = platform::Now();
         const QString order = ModComm::ClockOrder(now);
         if (order.isEmpty()) {
@@ -114,7 +115,7 @@ void mnuCancelMonitor_Click() {
     if (!ok || uid < 0) return;
     for (int s = 0; s < MonSlots.size() && s < 16; ++s) {
         if (MonSlots[s].UserID != uid) continue;
-        ModComm::SendOrder(QStringLiteral("920700") + ModComm::ByteToHex(quint8(MonSlots[s].ExtAddr)) + QStringLiteral("FFFF") +
+        ModComm::SendOrder(FrameCode::kTalkLimit + ModComm::ByteToHex(quint8(MonSlots[s].ExtAddr)) + QStringLiteral("FFFF") +
                                ModComm::ByteToHex(quint8(s)),
                            true, 4, true);
         MonSlots[s].UserID = -1;
@@ -134,7 +135,7 @@ void mnuDownPara_Click() {
         say(QStringLiteral("下载系统参数失败"));
         return;
     }
-    noWait("84040000");
+    noWait(FrameCode::kMonitorOff);
     const bool limitsOk = ModComm::SendOrder(limits, true, 4, true) == ModComm::Acknowledged;
     const bool selOk = ModComm::SendOrder(selCmd, true, 4, true) == ModComm::Acknowledged;
     if (limitsOk && selOk) {
@@ -166,7 +167,7 @@ void mnuUPSendPara_Click() {
     try {
         bool limitsRead = false;
         QByteArray a;
-        if (ModComm::GetOrder(a, QStringLiteral("8D12"), false, QStringLiteral("8D0300"), 5) == ModComm::GotAnswer &&
+        if (ModComm::GetOrder(a, FrameCode::kLimitPara, false, FrameCode::kReadLimit, 5) == ModComm::GotAnswer &&
             a.size() >= 18) {
             if (quint8(a[2]) == 0xFF && quint8(a[3]) == 0xFF) {
                 message = QStringLiteral("集团电话没有设置限时参数");
@@ -178,7 +179,7 @@ void mnuUPSendPara_Click() {
             }
         }
         QByteArray b;
-        if (ModComm::GetOrder(b, QStringLiteral("A80E"), false, QStringLiteral("A80300"), 5) == ModComm::GotAnswer &&
+        if (ModComm::GetOrder(b, FrameCode::kSelCmdPara, false, FrameCode::kReadSelCmd, 5) == ModComm::GotAnswer &&
             b.size() >= 14) {
             if (quint8(b[2]) < 0xFF) {
                 const quint8 flags = quint8(b[13]);

@@ -1,3 +1,4 @@
+#include "link/FrameCodes.h"
 #include "transfer/RowFrames.h"
 
 #include "core/ModDefine.h"
@@ -139,7 +140,7 @@ int sendGrade(int g) { return g == 14 ? 15 : g; }
 }  // namespace
 
 QString HeadRow(const RowValues& r, bool cityHead) {
-    QString f = QStringLiteral("860B") + hexByte(r, QStringLiteral("HeadType")) + digits(r, QStringLiteral("HeadID"), 8);
+    QString f = FrameCode::kHeadRow + hexByte(r, QStringLiteral("HeadType")) + digits(r, QStringLiteral("HeadID"), 8);
     const qint64 len = number(r, QStringLiteral("HeadLen"));
     const qint64 route2 = number(r, QStringLiteral("Router2"));
     if (cityHead) {
@@ -154,22 +155,23 @@ QString HeadRow(const RowValues& r, bool cityHead) {
 }
 
 QString ExtraHeadRow(const RowValues& r) {
-    return QStringLiteral("940A00") + hexByte(r, QStringLiteral("Address")) + digits(r, QStringLiteral("ExtraHead"), 12);
+    return FrameCode::kExtraHeadRowOrder + hexByte(r, QStringLiteral("Address")) +
+           digits(r, QStringLiteral("ExtraHead"), 12);
 }
 
 QString ShrinkRow(const RowValues& r) {
-    return QStringLiteral("A70A") + hexByte(r, QStringLiteral("Address")) + digits(r, QStringLiteral("ShrinkHead"), 14);
+    return FrameCode::kShrinkRow + hexByte(r, QStringLiteral("Address")) + digits(r, QStringLiteral("ShrinkHead"), 14);
 }
 
 QString AddHeadRow(const RowValues& r) {
     const qint64 router = inRange(number(r, QStringLiteral("Router")), 1, 2, QStringLiteral("Router"));
     const qint64 port = inRange(number(r, QStringLiteral("PortAddr")), 0, 511, QStringLiteral("PortAddr"));
-    return QStringLiteral("9008") + hexByte(router - 1 + port / 256, QStringLiteral("PortAddr")) +
+    return FrameCode::kAddHeadRow + hexByte(router - 1 + port / 256, QStringLiteral("PortAddr")) +
            ModComm::ByteToHex(quint8(port % 256)) + digits(r, QStringLiteral("AddHead"), 8);
 }
 
 QString BoardLayout(const QVector<int>& kinds) {
-    QString f = QStringLiteral("9E1300");
+    QString f = FrameCode::kBoardLayoutRow;
     for (int slot = 0; slot < 22; slot += 2) {
         auto kind = [&](int s) {
             const int k = s < kinds.size() ? kinds[s] : 15;
@@ -183,7 +185,7 @@ QString BoardLayout(const QVector<int>& kinds) {
 
 QString RelayRow(const RowValues& r) {
     const qint64 addr = number(r, QStringLiteral("Address"));
-    QString f = QStringLiteral("8916") + hexByte(addr + 223, QStringLiteral("Address"));
+    QString f = FrameCode::kRelayRow + hexByte(addr + 223, QStringLiteral("Address"));
     f += ModComm::ByteToHex(quint8(field(r, QStringLiteral("callingSwitch"), 1) * 64 + field(r, QStringLiteral("Switch"), 1) * 128));
     f += ModComm::ByteToHex(quint8(field(r, QStringLiteral("countmode"), 2) + field(r, QStringLiteral("dialmodeday"), 2) * 4 +
                                    field(r, QStringLiteral("sendcode"), 2) * 16 + field(r, QStringLiteral("Relaytype"), 2) * 64));
@@ -204,12 +206,12 @@ QString RelayRow(const RowValues& r) {
 }
 
 QString SpringNumRow(const RowValues& r) {
-    return QStringLiteral("8705") + hexByte(r, QStringLiteral("Head")) + digits(r, QStringLiteral("SpringNum"), 4);
+    return FrameCode::kSpringNumRow + hexByte(r, QStringLiteral("Head")) + digits(r, QStringLiteral("SpringNum"), 4);
 }
 
 QString PabxFeeRateRow(const RowValues& r, int switchModel) {
     const bool second = switchModel == 2;
-    QString f = second ? QStringLiteral("8F12") : QStringLiteral("8F17");
+    QString f = second ? FrameCode::kPabxFeeRateRow2 : FrameCode::kPabxFeeRateRow;
     f += digits(r, QStringLiteral("FeeRateHead"), second ? 8 : 16, true);
     f += hexByte(r, QStringLiteral("FeeRateType"));
     if (!second) f += hexByte(sendGrade(byteOf(r, QStringLiteral("feerategrade"))), QStringLiteral("feerategrade"));
@@ -221,7 +223,7 @@ QString PabxFeeRateRow(const RowValues& r, int switchModel) {
 
 QString PabxTimesRow(const RowValues& r, int ordinal, int switchModel) {
     const bool second = switchModel == 2;
-    QString f = second ? QStringLiteral("A90C") : QStringLiteral("A910");
+    QString f = second ? FrameCode::kPabxTimesRow2 : FrameCode::kPabxTimesRow;
     f += hexByte(ordinal, QStringLiteral("SegNo"));
     f += bcdTime(required(r, QStringLiteral("TimeBegin")).toString(), QStringLiteral("TimeBegin"));
     f += bcdTime(required(r, QStringLiteral("TimeEnd")).toString(), QStringLiteral("TimeEnd"));
@@ -242,13 +244,13 @@ QString ExtDepositRow(const RowValues& r) {
     const bool decrease = change < Currency();
     const qint64 fen = change.toFenHalfEven();
     const qint64 magnitude = inRange(fen < 0 ? -fen : fen, 0, 0xFFFFFF, QStringLiteral("ChangeValue"));
-    return QStringLiteral("A507") + hexByte(r, QStringLiteral("Address")) + (decrease ? QStringLiteral("02") : QStringLiteral("01")) +
+    return FrameCode::kExtDepositRow + hexByte(r, QStringLiteral("Address")) + (decrease ? QStringLiteral("02") : QStringLiteral("01")) +
            ModComm::LongToHex(magnitude, 6);
 }
 
 QString AccountRow(const RowValues& r, int mode, bool clearPassword, const Owner& owner) {
     const qint64 address = inRange(number(r, QStringLiteral("address")), 0, 2559, QStringLiteral("address"));
-    QString f = QStringLiteral("8C08") + ModComm::LongToHex(address, 4);
+    QString f = FrameCode::kAccountRow + ModComm::LongToHex(address, 4);
     if (mode == kModeRelease) {
         f += QStringLiteral("FFFF");
     } else {
@@ -278,7 +280,7 @@ QString AccountRow(const RowValues& r, int mode, bool clearPassword, const Owner
 }
 
 QString ExtParaRow(const RowValues& r, int mode, bool clearPassword, const Owner& owner) {
-    QString f = QStringLiteral("8B16") + hexByte(r, QStringLiteral("Address"));
+    QString f = FrameCode::kExtParaRow + hexByte(r, QStringLiteral("Address"));
     const int pwd = clearPassword ? 1 : field(r, QStringLiteral("ClsPWD"), 1);
     f += ModComm::ByteToHex(quint8(field(r, QStringLiteral("raisemode"), 1) + field(r, QStringLiteral("DispCall"), 1) * 2 +
                                    pwd * 4 + field(r, QStringLiteral("NoCall"), 1) * 8 + field(r, QStringLiteral("exttype"), 2) * 16 +
@@ -324,7 +326,7 @@ namespace {
 QString LimitsFrame(const QString& setting) {
     const QStringList items = setting.split(QLatin1Char(','));
     if (items.size() < 8) failSetting(QStringLiteral("Limit"));
-    QString f = QStringLiteral("8D12");
+    QString f = FrameCode::kLimitPara;
     for (int k = 0; k < 8; ++k) {
         bool ok = false;
         const qint64 v = items[k].trimmed().toLongLong(&ok);
@@ -343,7 +345,7 @@ QString SelCmdFrame(const QString& setting) {
         if (t != QLatin1String("0") && t != QLatin1String("1")) failSetting(QStringLiteral("SelCmd"));
         if (t == QLatin1String("1")) flags += k == 3 ? 128 : 32;
     }
-    return QStringLiteral("A80E") + ModGeneral::PadF(ModSwitch::DialToHex(items[0]), 8) +
+    return FrameCode::kSelCmdPara + ModGeneral::PadF(ModSwitch::DialToHex(items[0]), 8) +
            ModGeneral::PadF(ModSwitch::DialToHex(items[1]), 2) + ModGeneral::PadF(ModSwitch::DialToHex(items[2]), 12) +
            ModComm::ByteToHex(quint8(flags));
 }

@@ -47,13 +47,6 @@ struct Owner {
 // The owner `userId` as the user table holds it now.
 Owner LookupOwner(qint64 userId);
 
-// Table codes of the table-begin frame "8103" + code, and the table end.
-inline constexpr const char* kBeginLanHead = "810309";
-inline constexpr const char* kBeginCityHead = "810301";
-inline constexpr const char* kBeginPabxFeeRate = "810303";
-inline constexpr const char* kBeginSpringNum = "810310";
-inline constexpr const char* kTableEnd = "810300";
-
 // Mode of an account or extension frame: as stored, the owner barred, the rows given back.
 enum DownMode { kModeNormal = 0, kModeLocked = 1, kModeRelease = 2 };
 

@@ -1,3 +1,4 @@
+#include "link/FrameCodes.h"
 #include "transfer/Upload.h"
 
 #include "core/Console.h"
@@ -74,34 +75,40 @@ struct Plan {
 Plan planOf(const QString& t) {
     Plan p;
     if (t == QLatin1String("LanHead")) {
-        p = {256, QStringLiteral("810389"), nullptr, QStringLiteral("860B"), true};
+        p = {256, FrameCode::kReadLanHead, nullptr, FrameCode::kHeadRow, true};
     } else if (t == QLatin1String("CityHead")) {
-        p = {SwitchModel == 1 ? 1024 : SwitchModel == 2 ? 256 : 512, QStringLiteral("810381"), nullptr,
-             QStringLiteral("860B"), true};
+        p = {SwitchModel == 1 ? 1024 : SwitchModel == 2 ? 256 : 512, FrameCode::kReadCityHead, nullptr,
+             FrameCode::kHeadRow, true};
     } else if (t == QLatin1String("PabxFeeRate")) {
-        p = {256, QStringLiteral("810383"), nullptr, SwitchModel == 2 ? QStringLiteral("8F12") : QStringLiteral("8F17"), true};
+        p = {256, FrameCode::kReadPabxFeeRate, nullptr,
+             SwitchModel == 2 ? FrameCode::kPabxFeeRateRow2 : FrameCode::kPabxFeeRateRow, true};
     } else if (t == QLatin1String("PabxTimes")) {
-        p = {8, QStringLiteral("A90300"), nullptr, SwitchModel == 2 ? QStringLiteral("A90C") : QStringLiteral("A910"), true};
+        p = {8, FrameCode::kReadPabxTimes, nullptr,
+             SwitchModel == 2 ? FrameCode::kPabxTimesRow2 : FrameCode::kPabxTimesRow, true};
     } else if (t == QLatin1String("ExtraHead")) {
-        p = {256, {}, [](int i) { return QStringLiteral("930400") + hex(i); }, QStringLiteral("940A")};
+        p = {256, {}, [](int i) { return FrameCode::kReadExtraHead + hex(i); }, FrameCode::kExtraHeadRow};
     } else if (t == QLatin1String("Shrink")) {
-        p = {128, {}, [](int i) { return QStringLiteral("A703") + hex(i % 256); }, QStringLiteral("A70A")};
+        p = {128, {}, [](int i) { return FrameCode::kReadShrink + hex(i % 256); }, FrameCode::kShrinkRow};
     } else if (t == QLatin1String("Account")) {
-        p = {512, {}, [](int i) { return QStringLiteral("88040") + (i < 256 ? "8" : "9") + hex(i % 256); },
-             QStringLiteral("8C08")};
+        p = {512, {},
+             [](int i) { return FrameCode::kReadRow + QStringLiteral("0") + (i < 256 ? "8" : "9") + hex(i % 256); },
+             FrameCode::kAccountRow};
     } else if (t == QLatin1String("Extension")) {
-        p = {extensionRows(), {}, [](int i) { return QStringLiteral("880400") + hex(i); }, QStringLiteral("8B16")};
+        p = {extensionRows(), {}, [](int i) { return FrameCode::kReadExtRow + hex(i); }, FrameCode::kExtParaRow};
     } else if (t == QLatin1String("ExtDeposit")) {
-        p = {extensionRows(), {}, [](int i) { return QStringLiteral("A503") + hex(i); }, QStringLiteral("A507")};
+        p = {extensionRows(), {}, [](int i) { return FrameCode::kReadDeposit + hex(i); }, FrameCode::kExtDepositRow};
     } else if (t == QLatin1String("Relay")) {
-        p = {trunkRows(), {}, [](int i) { return QStringLiteral("880400") + hex(i + 224); }, QStringLiteral("8916")};
+        p = {trunkRows(), {}, [](int i) { return FrameCode::kReadExtRow + hex(i + 224); }, FrameCode::kRelayRow};
     } else if (t == QLatin1String("Router1")) {
-        p = {256, {}, [](int i) { return QStringLiteral("910400") + hex(i); }, QStringLiteral("9008")};
+        p = {256, {}, [](int i) { return FrameCode::kReadAddHead + QStringLiteral("00") + hex(i); },
+             FrameCode::kAddHeadRow};
         p.route = true;
     } else if (t == QLatin1String("Router2")) {
         p = {SwitchModel == 2 ? 256 : 512, {},
-             [](int i) { return QStringLiteral("91040") + QString::number(i / 256 + 1) + hex(i % 256); },
-             QStringLiteral("9008")};
+             [](int i) {
+                 return FrameCode::kReadAddHead + QStringLiteral("0") + QString::number(i / 256 + 1) + hex(i % 256);
+             },
+             FrameCode::kAddHeadRow};
         p.route = true;
     }
     return p;
@@ -211,7 +218,7 @@ void boardPath(bool verify) {
     const QString word = verify ? QStringLiteral("校验") : QStringLiteral("上传");
     // The board view's reports are off while the layout is read, and on again
     // however the reading ends: they drive the monitor and the link picture.
-    send(QStringLiteral("84040000"));
+    send(FrameCode::kMonitorOff);
     struct MonitorBack {
         ~MonitorBack() {
             try {
@@ -220,10 +227,10 @@ void boardPath(bool verify) {
             }
         }
     } monitorBack;
-    send(QStringLiteral("8E040B00"));
+    send(FrameCode::kReadBoardLayout);
     ParaMode = QStringLiteral("9E");
     QByteArray f;
-    if (ModComm::GetOrder(f, QStringLiteral("9E13"), false, QString(), 5) != ModComm::GotAnswer || f.size() < 19) {
+    if (ModComm::GetOrder(f, FrameCode::kBoardLayout, false, QString(), 5) != ModComm::GotAnswer || f.size() < 19) {
         core::StatusText(2, word + QStringLiteral("失败!"));
         return;
     }
@@ -330,10 +337,10 @@ void UpLoadOrVerifyTable(bool verify) {
             }
             // Test mode reads the heads again and again while they agree in number with the station's.
             if (heads && g_TestMode && sameRowCounts(t)) {
-                send(QStringLiteral("960301"));
+                send(FrameCode::kResumeReports);
                 ModGeneral::Delay(1);
                 if (g_TestMode) {
-                    send(QStringLiteral("960300"));
+                    send(FrameCode::kPauseReports);
                     continue;
                 }
             } else if (heads && g_TestMode) {
@@ -360,14 +367,14 @@ void UpLoadOrVerifyTable(bool verify) {
 }
 
 void ToolbarUpLoadOrVerify(bool verify) {
-    send(QStringLiteral("960300"));
+    send(FrameCode::kPauseReports);
     if (verify) {
         SelRowFirst = 1;
         platform::FlexGrid* g = consoleGrid();
         SelRowLast = g ? g->Rows() - 1 : 0;
     }
     UpLoadOrVerifyTable(verify);
-    send(QStringLiteral("960301"));
+    send(FrameCode::kResumeReports);
 }
 
 // ---------------------------------------------------------------- flexible numbers
@@ -404,11 +411,11 @@ bool UpSpringNum() {
         }
         struct Number { int head; QString digits; };
         QVector<std::optional<Number>> numbers(n);
-        send(QStringLiteral("810382"));
+        send(FrameCode::kReadSpringNum);
         for (int i = 0; i < n; ++i) {
             frmProgress::instance().setpValue(i, QStringLiteral("上传弹性号码 ") + QString::number(i + 1));
             QByteArray f;
-            if (ModComm::GetOrder(f, QStringLiteral("8705"), true, QString(), 5) != ModComm::GotAnswer ||
+            if (ModComm::GetOrder(f, FrameCode::kSpringNumRow, true, QString(), 5) != ModComm::GotAnswer ||
                 f.size() < 5) {
                 dropShadow(QStringLiteral("LanHead"));
                 return fail({});
@@ -497,15 +504,15 @@ RowAsk rowAsk(const QString& t, const Recordset& rs) {
     if (t == QLatin1String("Router1") || t == QLatin1String("Router2")) {
         const qint64 p = rs.lng(QStringLiteral("PortAddr"));
         const QString page = t == QLatin1String("Router1") ? QStringLiteral("00") : QStringLiteral("0") + QString::number(p / 256 + 1);
-        return {QStringLiteral("9104") + page + hex(int(p % 256)), QStringLiteral("9008")};
+        return {FrameCode::kReadAddHead + page + hex(int(p % 256)), FrameCode::kAddHeadRow};
     }
     const qint64 a = rs.lng(QStringLiteral("address"));
-    if (t == QLatin1String("Extension")) return {QStringLiteral("880400") + byteOf(a), QStringLiteral("8B16")};
-    if (t == QLatin1String("Relay")) return {QStringLiteral("880400") + byteOf(a + 223), QStringLiteral("8916")};
-    if (t == QLatin1String("Account")) return {QStringLiteral("8804") + byteOf(a / 256) + hex(int(a % 256)), QStringLiteral("8C08")};
-    if (t == QLatin1String("ExtraHead")) return {QStringLiteral("930400") + byteOf(a), QStringLiteral("940A")};
-    if (t == QLatin1String("Shrink")) return {QStringLiteral("A703") + byteOf(a), QStringLiteral("A70A")};
-    if (t == QLatin1String("ExtDeposit")) return {QStringLiteral("A503") + byteOf(a), QStringLiteral("A507")};
+    if (t == QLatin1String("Extension")) return {FrameCode::kReadExtRow + byteOf(a), FrameCode::kExtParaRow};
+    if (t == QLatin1String("Relay")) return {FrameCode::kReadExtRow + byteOf(a + 223), FrameCode::kRelayRow};
+    if (t == QLatin1String("Account")) return {FrameCode::kReadRow + byteOf(a / 256) + hex(int(a % 256)), FrameCode::kAccountRow};
+    if (t == QLatin1String("ExtraHead")) return {FrameCode::kReadExtraHead + byteOf(a), FrameCode::kExtraHeadRow};
+    if (t == QLatin1String("Shrink")) return {FrameCode::kReadShrink + byteOf(a), FrameCode::kShrinkRow};
+    if (t == QLatin1String("ExtDeposit")) return {FrameCode::kReadDeposit + byteOf(a), FrameCode::kExtDepositRow};
     throw std::invalid_argument("没有此表");
 }
 
@@ -588,9 +595,9 @@ void mnuVerify_Click(int tableRight) {
         core::StatusText(2, QStringLiteral("校验错误:") + errorText(e));
         return;
     }
-    send(QStringLiteral("960300"));
+    send(FrameCode::kPauseReports);
     VerifySelected(rs, first, last);
-    send(QStringLiteral("960301"));
+    send(FrameCode::kResumeReports);
 }
 
 void VerifySelected(Recordset& rs, qint32 selFirst, qint32 selLast) {
@@ -635,9 +642,9 @@ void mnuUpSend_Click(int tableRight) {
         core::StatusText(2, QStringLiteral("上传错误:") + errorText(e));
         return;
     }
-    send(QStringLiteral("960300"));
+    send(FrameCode::kPauseReports);
     UpSendSelected(rs, tableRight, first, last);
-    send(QStringLiteral("960301"));
+    send(FrameCode::kResumeReports);
 }
 
 namespace {

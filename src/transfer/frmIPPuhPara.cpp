@@ -1,3 +1,4 @@
+#include "link/FrameCodes.h"
 #include "transfer/frmIPPuhPara.h"
 
 #include "core/Console.h"
@@ -413,12 +414,12 @@ void frmIPPuhPara::cmdUpsend_Click() {
     setBusy(true);
     setEnabled(false);
     try {
-        send(QString::fromLatin1(IPPuhPara::kReadOrder));
+        send(FrameCode::kReadIPPuhPara);
         QByteArray answer;
         std::optional<IPPuhPara::Params> p;
         // Taken over only when the whole answer makes sense: a bad day or
         // hour leaves every field as it was.
-        if (ModComm::GetOrder(answer, QStringLiteral("A60E"), false, QString(), 5) == ModComm::GotAnswer)
+        if (ModComm::GetOrder(answer, FrameCode::kIPPuhPara, false, QString(), 5) == ModComm::GotAnswer)
             p = IPPuhPara::DecodeAnswer(answer);
         if (p) {
             txtDeposit[0]->setText(p->deposit[0].toString2());
@@ -518,7 +519,7 @@ void frmIPPuhPara::recordUpload() {
         say(QStringLiteral("上传话单失败"));
         return;
     }
-    send(QStringLiteral("84040000"));
+    send(FrameCode::kMonitorOff);
     pricing::billfile::Writer file;
     int n = 0;
     try {
@@ -528,7 +529,7 @@ void frmIPPuhPara::recordUpload() {
         for (int pass = 0; pass < IPPuhPara::kMaxRecords; ++pass) {
             if (frmProgress::exists() && frmProgress::instance().bStop) break;
             QByteArray record;
-            if (ModComm::GetOrder(record, QStringLiteral("961D"), false, QString(), 5) != ModComm::GotAnswer) break;
+            if (ModComm::GetOrder(record, FrameCode::kCallRecord, false, QString(), 5) != ModComm::GotAnswer) break;
             // On the disk before the switch hears that it may forget the record.
             if (!file.append(record)) throw std::runtime_error("Bill.dat");
             ++n;
@@ -539,11 +540,11 @@ void frmIPPuhPara::recordUpload() {
             // would then price as a new call.
             const bool last = pass == IPPuhPara::kMaxRecords - 1 || (frmProgress::exists() && frmProgress::instance().bStop);
             if (last) break;
-            send(QStringLiteral("820302"));
+            send(FrameCode::kAckStored);
         }
         file.close();
         frmProgress::unload();
-        send(QString::fromLatin1(IPPuhPara::kCloseUpload));
+        send(FrameCode::kCloseUpload);
 
         frmProgress::instance().LoadProgress(QStringLiteral("正在计算话费..."), false, n - 1, 0, false);
         ModGeneral::Delay(10);
@@ -551,7 +552,7 @@ void frmIPPuhPara::recordUpload() {
             if (frmProgress::exists()) frmProgress::instance().setpValue(-1, QString());
         });
         frmProgress::unload();
-        send(QStringLiteral("960301"));
+        send(FrameCode::kResumeReports);
         ModComm::SetMonitor(true);
         // Records that could not be stored wait in the file; the operator knows how many.
         if (waiting > 0) say(QStringLiteral("读取话单失败:") + pricing::billfile::WaitingText(waiting));
@@ -564,7 +565,7 @@ void frmIPPuhPara::recordUpload() {
     } catch (const std::exception&) {
         file.close();
         frmProgress::unload();
-        send(QString::fromLatin1(IPPuhPara::kCloseUpload));
+        send(FrameCode::kCloseUpload);
         mainEnabled(true);
         // What was answered before the failure is on the disk: it is priced now, or waits.
         waiting = 0;
@@ -575,7 +576,7 @@ void frmIPPuhPara::recordUpload() {
         }
         say(QStringLiteral("读取话单失败") +
             (waiting > 0 ? QStringLiteral(":") + pricing::billfile::WaitingText(waiting) : QString()));
-        send(QStringLiteral("960301"));
+        send(FrameCode::kResumeReports);
         ModComm::SetMonitor(true);
     }
 }
