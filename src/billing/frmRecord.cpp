@@ -328,7 +328,7 @@ void frmRecord::QueryBills() {
         if (dbPhoneCur.isOpen()) {
             m_FilesRead << QFileInfo(dbPhoneCur.path()).fileName();
             for (const QString& t : dbPhoneCur.tableNames())
-                if (go && t.startsWith(QLatin1String("Tab_Ph"))) go = readTable(dbPhoneCur, t);
+                if (go && t.startsWith(QLatin1String("Tab_Ph"), Qt::CaseInsensitive)) go = readTable(dbPhoneCur, t);
         }
         for (int y = m_Cond.end.date().year(); go && y >= m_Cond.start.date().year(); --y) {
             const QString path = billing::ArchivePath(y);
@@ -345,7 +345,7 @@ void frmRecord::QueryBills() {
             m_FilesRead << QFileInfo(path).fileName();
             try {
                 for (const QString& t : year.tableNames()) {
-                    if (!go || !t.startsWith(QLatin1String("Tab_Ph"))) continue;
+                    if (!go || !t.startsWith(QLatin1String("Tab_Ph"), Qt::CaseInsensitive)) continue;
                     // A month outside the period holds nothing the condition selects.
                     const int m = monthOf(t);
                     if (m == 0 || QDate(y, m, 1) < first || QDate(y, m, 1) > last) continue;
