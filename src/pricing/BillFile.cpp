@@ -50,21 +50,6 @@ Mark readMark() {
     return m;
 }
 
-bool writeFileSynced(const QString& path, const QByteArray& content) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    qint64 done = 0;
-    bool ok = true;
-    while (ok && done < content.size()) {
-        const ssize_t n = ::write(fd, content.constData() + done, size_t(content.size() - done));
-        ok = n > 0;
-        done += n > 0 ? n : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
 void removeMark() {
     QFile::remove(markPath());
     platform::syncDir(AppPath);
@@ -202,7 +187,11 @@ bool Writer::start(bool charge, int* waiting, const QString& name) {
     const QByteArray mark = kMagic + '\n' + QByteArray::number(id, 16) + '\n' + (charge ? "1" : "0") + '\n' +
                             siteOf(DataPath).toUtf8() + '\n';
     // The mark is on the disk before the first record is answered.
-    if (::fsync(fd_) != 0 || !writeFileSynced(AppPath + kMarkName, mark) || !platform::syncDir(AppPath)) {
+    if (::fsync(fd_) != 0 || !platform::safeReplaceWith(AppPath + kMarkName,
+                                   [&](const QString& tmp) {
+                                       QFile f(tmp);
+                                       return f.open(QIODevice::WriteOnly) && f.write(mark) == mark.size();
+                                   }) || !platform::syncDir(AppPath)) {
         close();
         return false;
     }

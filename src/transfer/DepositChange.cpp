@@ -6,6 +6,7 @@
 #include "link/ModComm.h"
 #include "platform/Db.h"
 #include "platform/Prompts.h"
+#include "transfer/UpRecords.h"
 
 namespace transfer {
 
@@ -42,7 +43,7 @@ std::optional<qint64> AskDeposit(int address) {
         return std::nullopt;
     // Kind 0 (bits 1-2 of byte 3) is the deposit itself, not a change.
     if (answer.size() < 7 || at(answer, 2) != quint8(address) || (at(answer, 3) & 0x03) != 0) return std::nullopt;
-    return qint64(at(answer, 4) % 16) * 65536 + at(answer, 5) * 256 + at(answer, 6);
+    return DepositFen(answer);
 }
 
 bool SendDepositChange(int address, const QString& frame) {

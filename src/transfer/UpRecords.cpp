@@ -50,6 +50,11 @@ QString UpRecord::sql() const {
 
 void UpRecord::insert() const { dbSwitch.execute(sql(), values); }
 
+qint64 DepositFen(const QByteArray& f) {
+    const auto byte = [&](int i) { return i < f.size() ? qint64(quint8(f[i])) : 0; };
+    return (byte(4) & 15) * 65536 + byte(5) * 256 + byte(6);
+}
+
 QString ShadowBase(const QString& table) {
     return table.startsWith(QLatin1String("Router")) ? QStringLiteral("AddHead") : table;
 }
@@ -157,7 +162,7 @@ std::optional<UpRecord> MakeUpRecordSQL(const QByteArray& f, const QString& T) {
         const int address = b(f, 2);
         auto number = stationRow(QStringLiteral("select txhm from que_txhm where address=?"), {address});
         if (!number) return std::nullopt;
-        const Currency amount = Currency::fromFen((b(f, 4) % 16) * 65536 + b(f, 5) * 256 + b(f, 6));
+        const Currency amount = Currency::fromFen(DepositFen(f));
         const int kind = bits(b(f, 3), 1, 2);
         Currency change, real = amount;
         if (kind != 0) {

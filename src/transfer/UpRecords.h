@@ -27,6 +27,10 @@ struct UpRecord {
 // deposit change, the station's deposit row).
 std::optional<UpRecord> MakeUpRecordSQL(const QByteArray& frame, const QString& table);
 
+// The amount of an extension deposit row ("A507" answer, code byte first), in
+// fen: twenty bits, the low four of byte 4 first, then bytes 5 and 6.
+qint64 DepositFen(const QByteArray& frame);
+
 // The shadow table a view's rows go to: "AddHead" for both route views.
 QString ShadowBase(const QString& table);
 

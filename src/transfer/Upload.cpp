@@ -777,7 +777,7 @@ bool writeRow(platform::FlexGrid& g, Lists& l, const QString& t, const Recordset
         }
     };
     if (t == QLatin1String("ExtDeposit")) {
-        const qint64 fen = (at(f, 4) & 15) * 65536 + at(f, 5) * 256 + at(f, 6);
+        const qint64 fen = transfer::DepositFen(f);
         set(2, QStringLiteral("0.00"));
         set(3, platform::Currency::fromFen(fen).toString2());
         set(4, l.onOff((at(f, 4) >> 6) & 1));
