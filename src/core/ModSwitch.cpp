@@ -134,11 +134,7 @@ void PrepareChargeLog() {
 
 void NumberSafetyCopy() {
     const QVariant logged = dbPhoneCur.scalar(QStringLiteral("SELECT max(f_gen) FROM %1").arg(dbPhoneCur.qualified(kChargeLog)));
-    platform::Transaction tx(dbSwitch);
-    const qint64 next = qMax(CopyGenerationOf(dbSwitch), logged.toLongLong()) + 1;
-    dbSwitch.execute(QStringLiteral("DELETE FROM variant WHERE varname=?"), {kCopyGeneration});
-    dbSwitch.execute(QStringLiteral("INSERT INTO Variant(varname,value) VALUES(?,?)"), {kCopyGeneration, QString::number(next)});
-    tx.commit();
+    SetVariant(kCopyGeneration, QString::number(qMax(CopyGenerationOf(dbSwitch), logged.toLongLong()) + 1));
 }
 
 void LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date) {

@@ -1,6 +1,7 @@
 #include "pricing/BillFile.h"
 
 #include "core/ModDefine.h"
+#include "core/ModSwitch.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
@@ -67,16 +68,13 @@ bool openSiteIs(const Mark& m) {
 int recordsIn(const QString& path) { return int(QFileInfo(path).size() / kRecord); }
 
 int storedOf(const QByteArray& id) {
-    const QString v =
-        dbSwitch.scalar(QStringLiteral("select value from variant where varname=?"), {kProgressKey}).toString();
+    const QString v = ModSwitch::GetVariant(kProgressKey);
     if (v.section(QLatin1Char(':'), 0, 0).toLatin1() != id) return 0;
     return v.section(QLatin1Char(':'), 1, 1).toInt();
 }
 
 void noteStored(const QByteArray& id, int n) {
-    dbSwitch.execute(QStringLiteral("delete from variant where varname=?"), {kProgressKey});
-    dbSwitch.execute(QStringLiteral("insert into Variant(varname,value) values(?,?)"),
-                     {kProgressKey, QString::fromLatin1(id) + QLatin1Char(':') + QString::number(n)});
+    ModSwitch::SetVariant(kProgressKey, QString::fromLatin1(id) + QLatin1Char(':') + QString::number(n));
 }
 
 }  // namespace
