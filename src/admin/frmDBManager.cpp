@@ -2,6 +2,7 @@
 
 #include "admin/Restore.h"
 #include "admin/frmFindDir.h"
+#include "core/ChargeLog.h"
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
@@ -367,17 +368,29 @@ void frmDBManager::restore() {
     // From closing to reopening nothing yields, so no tick or frame can reach the closed databases.
     QString failed;
     bool replaced = true;
-    try {
-        ModSwitch::OpenAllDB(false);
-        replaced = admin::ReplaceFiles(pairs, &failed);
-    } catch (...) {
-        replaced = false;
-    }
-    ModSwitch::OpenAllDB(true);
     bool stationRestored = false;
     for (const admin::RestorePair& p : pairs)
         stationRestored = stationRestored ||
                           QFileInfo(p.target).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0;
+    QStringList recovered;
+    try {
+        ModSwitch::OpenAllDB(false);
+        replaced = admin::ReplaceFiles(pairs, &failed);
+        // The calls logged since the backup are charged to its balances, once,
+        // before anything reads them.
+        if (replaced && stationRestored) {
+            try {
+                recovered = ModSwitch::RecoverRestoredStationFile(
+                    platform::resolveCI(DataPath, QStringLiteral("Switch.mdb")),
+                    platform::resolveCI(DataPath, QStringLiteral("PhoneCur.mdb")));
+            } catch (const platform::DbError& e) {
+                recovered << QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(e.text());
+            }
+        }
+    } catch (...) {
+        replaced = false;
+    }
+    ModSwitch::OpenAllDB(true);
     if (replaced && stationRestored) {
         // A backup made by an older station lacks what this one added since:
         // it is brought up to date as at start-up (the shared recordsets read
@@ -396,7 +409,9 @@ void frmDBManager::restore() {
         platform::MsgBox(QStringLiteral("恢复失败:") + QFileInfo(failed).fileName(), platform::mbOKOnly, AppName);
     } else if (!pairs.isEmpty()) {
         ModGeneral::AddOpLog(QStringLiteral("恢复数据"));
-        platform::MsgBox(QStringLiteral("数据恢复成功"), platform::mbOKOnly, AppName);
+        platform::MsgBox(QStringLiteral("数据恢复成功") +
+                             (recovered.isEmpty() ? QString() : QStringLiteral("\n") + recovered.join(QLatin1Char('\n'))),
+                         platform::mbOKOnly, AppName);
     }
 }
 

@@ -37,6 +37,8 @@ void AddCoreSchema(const platform::Database& sw, const platform::Database& cur, 
         {"BILLMONITORED", "0"},
         {"AppName", "DE Duzariv"},
         {"APPCOMPANY", "本公司"},
+        // The last entry of the call file's charge log applied to the balances.
+        {"TarvoChargeApplied", "0"},
     };
     for (const auto& kv : settings)
         sw.execute("INSERT INTO Variant(varname, value) VALUES(?, ?)", {kv.first, kv.second});

@@ -1,5 +1,7 @@
 #include "core/ModSwitch.h"
 
+#include "core/ChargeLog.h"
+
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -29,10 +31,6 @@ using platform::Recordset;
 
 namespace {
 const QString kPhoneCurSchema = QStringLiteral("phonecur");
-// The call file's log of charges, and the setting that numbers the station file's safety copies.
-const QString kChargeLog = QStringLiteral("tab_chargelog");
-const QString kCopyGeneration = QStringLiteral("TarvoCopyGeneration");
-qint64 CopyGenerationOf(const Database& db);
 
 // Names of the local prefix kinds, by kind number.
 const char* const kLanHeadTypes =
@@ -61,6 +59,15 @@ int settingInt(const QString& text) {
     if (r < -32768 || r > 32767) return 0;
     return static_cast<int>(r);
 }
+// The station's two files keep write-ahead logs: a call and its charge
+// entry commit with one sync of the call file. A file another program holds
+// stays as it is; it only commits more slowly.
+void useLogOn(const Database& db) {
+    try {
+        db.useWriteAheadLog();
+    } catch (const DbError&) {
+    }
+}
 }  // namespace
 
 // ------------------------------------------------------------------ opening
@@ -78,6 +85,7 @@ bool OpenDB(const QString& path, Database& db) {
             } else {
                 db = Database::open(file);
             }
+            useLogOn(db);
             return result;
         } catch (const DbError& e) {
             result = false;
@@ -107,44 +115,6 @@ void OpenSharedRecordsets() {
     if (dbPhoneCur.isOpen()) PrepareChargeLog();
 }
 
-void CreateChargeLog(const Database& cur) {
-    cur.execute(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (f_gen INTEGER NOT NULL DEFAULT 0, "
-                               "f_userid LONG NOT NULL DEFAULT 0, f_amount CURRENCY NOT NULL DEFAULT 0, "
-                               "f_balance CURRENCY NOT NULL DEFAULT 0, f_calladdr INTEGER NOT NULL DEFAULT 0, "
-                               "f_date DATETIME)")
-                    .arg(cur.qualified(kChargeLog)));
-}
-
-void PrepareChargeLog() {
-    const QString table = dbPhoneCur.qualified(kChargeLog);
-    CreateChargeLog(dbPhoneCur);
-    // Charges older than the copy in place are in it: they are never needed again.
-    const QString bak = platform::resolvePathCI(dbSwitch.path() + QStringLiteral(".bak"));
-    if (!QFileInfo(bak).isFile()) return;
-    try {
-        Database copy = Database::open(bak);
-        const qint64 generation =
-            copy.scalar(QStringLiteral("SELECT value FROM Variant WHERE varname=?"), {kCopyGeneration}).toLongLong();
-        copy.close();
-        if (generation > 0) dbPhoneCur.execute(QStringLiteral("DELETE FROM %1 WHERE f_gen<?").arg(table), {generation});
-    } catch (const DbError&) {
-        // A copy that cannot be read keeps every charge.
-    }
-}
-
-void NumberSafetyCopy() {
-    const QVariant logged = dbPhoneCur.scalar(QStringLiteral("SELECT max(f_gen) FROM %1").arg(dbPhoneCur.qualified(kChargeLog)));
-    SetVariant(kCopyGeneration, QString::number(qMax(CopyGenerationOf(dbSwitch), logged.toLongLong()) + 1));
-}
-
-void LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date) {
-    dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_gen, f_userid, f_amount, f_balance, f_calladdr, f_date) "
-                                      "VALUES (coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0), "
-                                      "?, ?, ?, ?, ?)")
-                           .arg(dbPhoneCur.qualified(kChargeLog), dbSwitch.qualified(QStringLiteral("Variant"))),
-                       {kCopyGeneration, userid, amount, balance, ext, date});
-}
-
 void SettleDefaultUserOnce() {
     // A station database made before the default user was created unsettled
     // holds it as a deposit user with no money at all. That is corrected
@@ -166,7 +136,9 @@ bool TryOpenAllDB(QString* failure) {
         const QString cur = platform::resolvePathCI(DataPath + QStringLiteral("PhoneCur.mdb"));
         if (dbSwitch.isOpen()) dbSwitch.close();
         dbSwitch = Database::open(sw);
+        useLogOn(dbSwitch);
         dbPhoneCur = dbSwitch.attach(cur, kPhoneCurSchema);
+        useLogOn(dbPhoneCur);
         OpenSharedRecordsets();
         return true;
     } catch (const DbError& e) {
@@ -303,15 +275,20 @@ struct DamagedImage {
         // rows of zeros and garbage.
         QString source = damaged;
         QTemporaryDir work;
-        if (QFileInfo(damaged + QStringLiteral("-journal")).size() > 0 && work.isValid()) {
-            // Its hot journal is rolled back first, on copies: what it undoes was never committed.
+        const bool hotJournal = QFileInfo(damaged + QStringLiteral("-journal")).size() > 0;
+        const bool log = QFileInfo(damaged + QStringLiteral("-wal")).size() > 0;
+        if ((hotJournal || log) && work.isValid()) {
+            // Its hot journal is rolled back first, or its write-ahead log
+            // brought into it, on copies: the file itself is never written.
             source = work.filePath(QStringLiteral("r.mdb"));
-            if (QFile::copy(damaged, source) &&
-                QFile::copy(damaged + QStringLiteral("-journal"), source + QStringLiteral("-journal"))) {
+            const QString side = hotJournal ? QStringLiteral("-journal") : QStringLiteral("-wal");
+            if (QFile::copy(damaged, source) && QFile::copy(damaged + side, source + side)) {
                 try {
-                    Database::open(source).close();
+                    Database r = Database::open(source);
+                    if (log) r.tryExecute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+                    r.close();
                 } catch (const DbError&) {
-                    // What the journal could not give back, the pages read below still hold.
+                    // What could not be brought back, the pages read below still hold.
                 }
             }
         }
@@ -326,6 +303,9 @@ struct DamagedImage {
         if (pageSize == 1) pageSize = 65536;
         if (pageSize < 512) return;
         image.truncate(image.size() - image.size() % pageSize);
+        // Read in memory, a file that kept a write-ahead log reads as one that never did.
+        if (quint8(image[18]) == 2) image[18] = 1;
+        if (quint8(image[19]) == 2) image[19] = 1;
         try {
             db = Database::openImage(image);
         } catch (const DbError&) {
@@ -353,7 +333,7 @@ int RecoverRows(const QString& restored, const QString& damaged) {
     try {
         Database db = Database::open(restored);
         platform::Transaction tx(db);
-        for (const QString& t : {QStringLiteral("Tab_Phone"), QStringLiteral("tab_errPh")}) {
+        for (const QString& t : {QStringLiteral("Tab_Phone"), QStringLiteral("tab_errPh"), kChargeLog}) {
             const QString mine = db.actualTableName(t);
             const QStringList theirs = old.columns(t);
             if (mine.isEmpty() || theirs.isEmpty()) continue;
@@ -361,6 +341,11 @@ int RecoverRows(const QString& restored, const QString& damaged) {
             for (const platform::ColumnInfo& c : db.columns(mine))
                 if (theirs.contains(c.name.toLower())) cols << c.name;
             const bool isCalls = t == QStringLiteral("Tab_Phone");
+            // A logged charge is the same entry when its number is.
+            const bool isLog = t == kChargeLog;
+            const int seqCol =
+                cols.indexOf(QRegularExpression(QStringLiteral("^f_seq$"), QRegularExpression::CaseInsensitiveOption));
+            if (isLog && seqCol < 0) continue;
             const int addrCol = cols.indexOf(QRegularExpression(QStringLiteral("^f_calladdr$"),
                                                                 QRegularExpression::CaseInsensitiveOption));
             const int dateCol =
@@ -379,15 +364,16 @@ int RecoverRows(const QString& restored, const QString& damaged) {
                 const QVariant present =
                     isCalls ? db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1").arg(table),
                                         {it->value(addrCol), it->value(dateCol)})
+                    : isLog ? db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_seq=?").arg(table), {it->value(seqCol)})
                             : db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE rowid=?").arg(table), {it.key()});
                 if (!present.isNull()) continue;
                 platform::Params values;
                 for (const QVariant& v : *it) values << platform::Param(v);
-                if (isCalls) {
+                if (isCalls || isLog) {
                     db.execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                    .arg(table, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
                                values);
-                    ++calls;
+                    if (isCalls) ++calls;
                 } else {
                     // The reject keeps its number.
                     db.execute(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (?, %3)")
@@ -412,14 +398,9 @@ struct BalanceRecovery {
     bool callFileRead = false;         // the charge log could be read
     bool allUsersRead = false;         // every user row of the damaged file was read
     QStringList lost;                  // "用户7 张三：50.00", what the operator enters again
+    QStringList deleted;               // "用户7 张三": deleted since the copy, deleted again
+    bool gap = false;                  // charges since the copy are no longer all logged
 };
-
-// The number of the safety copy a station file is (0 for a file made before copies were numbered).
-qint64 CopyGenerationOf(const Database& db) {
-    return db.scalar(QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(db.qualified(QStringLiteral("Variant"))),
-                     {kCopyGeneration})
-        .toLongLong();
-}
 
 // The highest copy number in the charge log of the call file `callFile`; 0
 // when it has none or cannot be read.
@@ -433,12 +414,43 @@ qint64 LoggedGeneration(const QString& callFile) {
     }
 }
 
+// The charge log of the call file `callFile`, as far as it can be read.
+QList<LogEntry> ReadLog(const QString& callFile, bool* read) {
+    QList<LogEntry> out;
+    *read = false;
+    if (!QFileInfo(callFile).isFile()) return out;
+    const DamagedImage calls(callFile);
+    if (!calls) return out;
+    const QStringList cols = calls.columns(kChargeLog);
+    if (cols.isEmpty()) return out;
+    *read = true;
+    const bool numbered = cols.contains(QStringLiteral("f_seq"));
+    const bool kinds = cols.contains(QStringLiteral("f_kind"));
+    QStringList wanted{QStringLiteral("f_gen"), QStringLiteral("f_userid"), QStringLiteral("f_amount"),
+                       QStringLiteral("f_balance")};
+    if (numbered) wanted << QStringLiteral("f_seq");
+    if (kinds) wanted << QStringLiteral("f_kind");
+    const QMap<qint64, QVariantList> rows = ReadableRows(calls.db, kChargeLog, wanted);
+    for (auto it = rows.constBegin(); it != rows.constEnd(); ++it) {
+        LogEntry e;
+        e.gen = it->value(0).toLongLong();
+        e.userid = it->value(1).toLongLong();
+        e.amount = platform::Currency::fromRaw(it->value(2).toLongLong());
+        e.balance = platform::Currency::fromRaw(it->value(3).toLongLong());
+        e.seq = numbered ? it->value(4).toLongLong() : it.key();
+        e.kind = kinds ? it->value(numbered ? 5 : 4).toInt() : 0;
+        out << e;
+    }
+    std::sort(out.begin(), out.end(), [](const LogEntry& a, const LogEntry& b) { return a.seq < b.seq; });
+    return out;
+}
+
 // Keeps the money right in the station file `restored`, just put back from
-// its copy: the balances of the user rows the damaged file still gives are
-// kept; every other user is charged again, once, for the calls logged in the
-// call file `callFile` since the copy. A change of a balance between two of
-// those calls that no charge explains (a payment) cannot be made again: it is
-// listed, with the balance of a user the copy does not know.
+// its copy: the user rows the damaged file still gives are taken over, with
+// the charges logged past the mark that file had reached; every other user is
+// brought from the copy up to the log. Users the damaged file no longer holds,
+// when all of its users could be read, were deleted since the copy: deleted
+// again. What no log explains (a payment) is listed.
 BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged, const QString& callFile) {
     BalanceRecovery out;
     try {
@@ -447,8 +459,13 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
         QStringList mine;
         for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user")))) mine << c.name;
 
+        const QList<LogEntry> log = ReadLog(callFile, &out.callFileRead);
+        qint64 lastLogged = 0;
+        for (const LogEntry& e : log) lastLogged = qMax(lastLogged, e.seq);
+
         QMap<qint64, QVariantList> users;
         QStringList cols;
+        qint64 damagedMark = -1;
         if (!damaged.isEmpty()) {
             const DamagedImage old(damaged);
             if (old) {
@@ -459,81 +476,64 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
                     users = ReadableRows(old.db, QStringLiteral("user"), cols, &out.allUsersRead);
                 else
                     cols.clear();
+                try {
+                    damagedMark = AppliedMark(old.db);
+                } catch (const DbError&) {
+                    damagedMark = -1;
+                }
             }
         }
         const int idCol = cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+        const qint64 copyMark = MarkOfCopy(db, log);
 
-        // The charges logged since the copy, in the order they were made.
-        const qint64 generation = CopyGenerationOf(db);
-        QMap<qint64, QVariantList> charges;
-        if (QFileInfo(callFile).isFile()) {
-            const DamagedImage calls(callFile);
-            if (calls && !calls.columns(kChargeLog).isEmpty()) {
-                out.callFileRead = true;
-                charges = ReadableRows(calls.db, kChargeLog,
-                                       {QStringLiteral("f_gen"), QStringLiteral("f_userid"), QStringLiteral("f_amount"),
-                                        QStringLiteral("f_balance")});
+        QMap<qint64, qint64> baseFor;
+        {
+            platform::Transaction tx(db);
+            if (idCol >= 0) {
+                QStringList quoted, marks;
+                for (const QString& c : cols) {
+                    quoted << quoteIdent(c);
+                    marks << QStringLiteral("?");
+                }
+                const QString upsert = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
+                                           .arg(userTable, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+                // A damaged file whose mark cannot be read is taken to hold every logged charge.
+                const qint64 base = damagedMark >= 0 ? damagedMark : qMax(lastLogged, copyMark);
+                for (const QVariantList& row : std::as_const(users)) {
+                    platform::Params values;
+                    for (const QVariant& v : row) values << platform::Param(v);
+                    db.execute(upsert, values);
+                    baseFor.insert(row.value(idCol).toLongLong(), base);
+                }
+                if (out.allUsersRead) {
+                    // Every user the damaged file held is known: one the copy
+                    // has beside them was deleted since.
+                    QList<QPair<qint64, QString>> gone;
+                    for (platform::RowReader r = db.rows(QStringLiteral("SELECT userid, username FROM %1 WHERE userid<>0")
+                                                             .arg(userTable));
+                         r.next();)
+                        if (!baseFor.contains(r.integer(0))) gone << qMakePair(r.integer(0), r.text(1));
+                    for (const auto& g : gone) {
+                        db.execute(QStringLiteral("UPDATE %1 SET userid=0 WHERE userid=?")
+                                       .arg(db.qualified(db.actualTableName(QStringLiteral("extension")))),
+                                   {g.first});
+                        db.execute(QStringLiteral("UPDATE %1 SET account='FFFF', userid=0 WHERE userid=?")
+                                       .arg(db.qualified(db.actualTableName(QStringLiteral("account")))),
+                                   {g.first});
+                        db.execute(QStringLiteral("DELETE FROM %1 WHERE userid=?").arg(userTable), {g.first});
+                        out.deleted << QStringLiteral("用户%1 %2").arg(g.first).arg(g.second);
+                    }
+                }
             }
+            tx.commit();
         }
-
-        platform::Transaction tx(db);
-        QSet<qint64> kept;
-        if (idCol >= 0) {
-            QStringList quoted, marks;
-            for (const QString& c : cols) {
-                quoted << quoteIdent(c);
-                marks << QStringLiteral("?");
-            }
-            const QString upsert = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
-                                       .arg(userTable, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-            for (const QVariantList& row : std::as_const(users)) {
-                platform::Params values;
-                for (const QVariant& v : row) values << platform::Param(v);
-                db.execute(upsert, values);
-                kept.insert(row.value(idCol).toLongLong());
-            }
-        }
-        out.usersKept = int(kept.size());
-
-        struct Trail {
-            platform::Currency applied, expected, unexplained, last;
-            int count = 0;
-            bool started = false;
-        };
-        QMap<qint64, Trail> trails;
-        for (const QVariantList& c : std::as_const(charges)) {
-            if (c.value(0).toLongLong() < generation) continue;
-            const qint64 user = c.value(1).toLongLong();
-            if (kept.contains(user)) continue;   // its balance holds the charge already
-            const auto amount = platform::Currency::fromRaw(c.value(2).toLongLong());
-            const auto after = platform::Currency::fromRaw(c.value(3).toLongLong());
-            Trail& t = trails[user];
-            if (!t.started) {
-                t.started = true;
-                t.expected = platform::Currency::fromRaw(
-                    db.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(userTable), {user}).toLongLong());
-            }
-            t.unexplained += after + amount - t.expected;
-            t.expected = after;
-            t.last = after;
-            t.applied += amount;
-            ++t.count;
-        }
-        for (auto it = trails.constBegin(); it != trails.constEnd(); ++it) {
-            const QVariant name =
-                db.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(userTable), {it.key()});
-            if (name.isNull()) {
-                // A user made since the copy: made again by the operator, with this balance.
-                out.lost << QStringLiteral("用户%1：余额%2（备份中没有此用户）").arg(it.key()).arg(it->last.toString2());
-                continue;
-            }
-            db.execute(QStringLiteral("UPDATE %1 SET remain=remain-? WHERE userid=?").arg(userTable), {it->applied, it.key()});
-            out.charges += it->count;
-            out.charged += it->applied;
-            if (it->unexplained != platform::Currency())
-                out.lost << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(name.toString(), it->unexplained.toString2());
-        }
-        tx.commit();
+        out.usersKept = int(users.size());
+        const LogRecovery r = RecoverFromLog(db, log, baseFor, copyMark);
+        out.charges = r.charges;
+        out.charged = r.charged;
+        out.deleted += r.deleted;
+        out.lost = r.lost;
+        out.gap = r.gap;
         db.close();
     } catch (const DbError&) {
         // What could not be written stays as the copy has it; the box says what the copy is.
@@ -541,35 +541,104 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
     return out;
 }
 
-// Replaces the damaged `target` by its sound copy `bak`, keeping the damaged
-// file aside (with its journal) under a name that says so and when; `kept`
-// names it ("" when there was no file).
-bool RestoreFromBak(const QString& bak, const QString& target, QString* kept) {
-    if (!SoundCopy(bak)) return false;
-    QString aside;
-    if (QFileInfo(target).isFile()) {
-        const QString stem = target + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        aside = stem;
-        for (int n = 2; QFileInfo::exists(aside); ++n) aside = stem + QStringLiteral("-%1").arg(n);
-        if (!QFile::rename(target, aside)) return false;
-        const QString journal = target + QStringLiteral("-journal");
-        if (QFileInfo::exists(journal)) QFile::rename(journal, aside + QStringLiteral("-journal"));
-        platform::syncDir(QFileInfo(target).absolutePath());
-    }
-    if (!platform::safeReplace(bak, target)) {
-        if (!aside.isEmpty()) {
-            QFile::rename(aside, target);
-            QFile::rename(aside + QStringLiteral("-journal"), target + QStringLiteral("-journal"));
-        }
-        return false;
-    }
-    if (kept) *kept = aside;
-    return true;
-}
+const QStringList kSideFiles{QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")};
 
 void removeWorkFile(const QString& path) {
     QFile::remove(path);
-    QFile::remove(path + QStringLiteral("-journal"));
+    for (const QString& side : kSideFiles) QFile::remove(path + side);
+}
+
+// A restore from a safety copy under way: written, synced, before the damaged
+// file is moved aside, and taken away only once the recovered file is in
+// place and the operator has been told. A start that finds it completes the
+// restore before it checks the file or takes a new safety copy.
+struct PendingRestore {
+    QString aside;       // where the damaged file was put ("" when there was none)
+    QString copyTime;    // when the copy was taken
+    bool existed = false;
+};
+
+QString pendingPath(const QString& target) { return target + QStringLiteral(".pending-restore"); }
+
+bool writePending(const QString& target, const PendingRestore& p) {
+    const QByteArray text = "TARVORESTORE\n" + QFileInfo(p.aside).fileName().toUtf8() + '\n' + p.copyTime.toUtf8() + '\n' +
+                            (p.existed ? "1" : "0") + '\n';
+    return platform::safeReplaceWith(pendingPath(target), [&](const QString& tmp) {
+        QFile f(tmp);
+        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+    });
+}
+
+bool readPending(const QString& target, PendingRestore* p) {
+    QFile f(pendingPath(target));
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    if (lines.size() < 4 || lines[0] != "TARVORESTORE") return false;
+    const QString dir = QFileInfo(target).absolutePath() + QLatin1Char('/');
+    p->aside = lines[1].isEmpty() ? QString() : dir + QString::fromUtf8(lines[1]);
+    p->copyTime = QString::fromUtf8(lines[2]);
+    p->existed = lines[3] == "1";
+    return true;
+}
+
+bool moveWithSides(const QString& from, const QString& to) {
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) return false;
+    for (const QString& side : kSideFiles)
+        if (QFileInfo::exists(from + side)) QFile::rename(from + side, to + side);
+    return true;
+}
+
+// The restore of `target` from `bak` that `p` describes, from wherever a
+// power cut left it: the damaged file aside, the copy brought up to date
+// beside the target and renamed over it once its recovery has committed, the
+// box's text in `text`. Run again, it does the same again.
+bool CompleteRestoreFromBak(const QString& bak, const QString& target, const PendingRestore& p, QString* text) {
+    const QString dir = QFileInfo(target).absolutePath();
+    if (!p.aside.isEmpty() && !QFileInfo::exists(p.aside) && QFileInfo::exists(target)) {
+        if (!moveWithSides(target, p.aside)) return false;
+    } else {
+        // A copy a former attempt put in place is made anew.
+        removeWorkFile(target);
+    }
+    platform::syncDir(dir);
+    const QString work = target + QStringLiteral(".recovered");
+    removeWorkFile(work);
+    if (!platform::safeReplace(bak, work)) {
+        removeWorkFile(work);
+        return false;
+    }
+    const QString name = QFileInfo(target).fileName();
+    QString t = p.existed ? QStringLiteral("数据库文件%1已损坏，") : QStringLiteral("数据库文件%1不存在，");
+    t = t.arg(name) + QStringLiteral("已用备份%1恢复（备份时间%2）。").arg(QFileInfo(bak).fileName(), p.copyTime);
+    const QString aside = QFileInfo::exists(p.aside) ? p.aside : QString();
+    if (!aside.isEmpty()) t += QStringLiteral("损坏的文件保存为%1。").arg(QDir::toNativeSeparators(aside));
+    if (StationTables(target).contains(QStringLiteral("Variant"))) {
+        const BalanceRecovery r = RecoverBalances(work, aside, platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")));
+        if (r.usersKept > 0) t += QStringLiteral("\n从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
+        if (r.charges > 0)
+            t += QStringLiteral("\n重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
+        if (!r.callFileRead && !r.allUsersRead)
+            t += QStringLiteral("\n话单文件无法读取，备份之后的话费未能重新计入。");
+        if (r.gap) t += QStringLiteral("\n备份之后的部分话费记录已不存在，未能全部重新计入。");
+        if (!r.deleted.isEmpty())
+            t += QStringLiteral("\n以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
+        if (!r.lost.isEmpty())
+            t += QStringLiteral("\n以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
+        if (!r.allUsersRead || r.gap || !r.callFileRead)
+            t += QStringLiteral("\n备份之后的其他缴费和押金变动无法得知，请核对用户余额。");
+    } else if (!aside.isEmpty()) {
+        t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
+    } else {
+        t += QStringLiteral("备份之后存储的话单无法找回。");
+    }
+    // The recovered file goes in whole: a power cut before this line leaves
+    // the mark, and the next start does it all again.
+    if (!platform::syncFile(work)) return false;
+    for (const QString& side : kSideFiles) QFile::remove(target + side);
+    if (!moveWithSides(work, target)) return false;
+    platform::syncDir(dir);
+    *text = t;
+    return true;
 }
 
 }  // namespace
@@ -581,11 +650,40 @@ void CompactDB(const QString& fileName) {
     core::CloseApp();
 }
 
+namespace {
+
+// The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
+bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice) {
+    QString text;
+    if (!CompleteRestoreFromBak(b, f, p, &text)) {
+        if (failure) *failure = QStringLiteral("恢复数据库失败!");
+        return false;
+    }
+    if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
+    else platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
+    QFile::remove(pendingPath(f));
+    platform::syncDir(QFileInfo(f).absolutePath());
+    return true;
+}
+
+}  // namespace
+
 bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
     QString f = platform::resolveCI(DataPath, fileName);
     const QString b = platform::resolveCI(DataPath, QFileInfo(f).fileName() + QStringLiteral(".bak"));
     const QString tmp = platform::resolveCI(DataPath, QStringLiteral("Tmp.mdb"));
     if (openByStation(f)) return true;
+
+    {
+        // A restore a power cut interrupted is completed first, from the copy it began with.
+        const QString pendingFor = platform::resolveCI(DataPath, QFileInfo(f).fileName() + QStringLiteral(".pending-restore"));
+        PendingRestore p;
+        if (QFileInfo(pendingFor).isFile()) {
+            const QString target = pendingFor.chopped(QStringLiteral(".pending-restore").size());
+            if (readPending(target, &p) && SoundCopy(b)) return FinishRestore(b, target, p, failure, notice);
+            QFile::remove(pendingFor);   // cut short while it was written: nothing was moved yet
+        }
+    }
 
     bool checked = false;   // the file passed its check; only the compaction failed
     int err = 0;
@@ -646,43 +744,48 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
     removeWorkFile(tmp);
     // Another program holds the file: leave it for the next start.
     if (err == platform::kErrExclusive) return true;
-    // A sound file stays as it is when only its compaction failed; the copy is
-    // older than the file and would lose what was stored since.
-    if (checked) return true;
-    const bool existed = QFileInfo(f).isFile();
-    // A missing file comes back under the name its copy spells it with.
-    if (!existed && QFileInfo(b).isFile()) f = b.chopped(4);
-    const QDateTime copyTime = QFileInfo(b).lastModified();
-    QString kept;
-    if (RestoreFromBak(b, f, &kept)) {
+    if (checked) {
+        // A sound file stays as it is when only its compaction or its copy
+        // failed (a full disk); the copy is older than the file and would lose
+        // what was stored since: the operator hears how old it is.
         const QString name = QFileInfo(f).fileName();
-        QString text = existed ? QStringLiteral("数据库文件%1已损坏，") : QStringLiteral("数据库文件%1不存在，");
-        text = text.arg(name) + QStringLiteral("已用备份%1恢复（备份时间%2）。")
-                                    .arg(QFileInfo(b).fileName(), copyTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-        if (!kept.isEmpty()) text += QStringLiteral("损坏的文件保存为%1。").arg(QDir::toNativeSeparators(kept));
-        if (StationTables(f).contains(QStringLiteral("Variant"))) {
-            const BalanceRecovery r =
-                RecoverBalances(f, kept, platform::resolveCI(DataPath, QStringLiteral("PhoneCur.mdb")));
-            if (r.usersKept > 0) text += QStringLiteral("\n从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
-            if (r.charges > 0)
-                text += QStringLiteral("\n重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
-            if (!r.callFileRead && !r.allUsersRead)
-                text += QStringLiteral("\n话单文件无法读取，备份之后的话费未能重新计入。");
-            if (!r.lost.isEmpty())
-                text += QStringLiteral("\n以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
-            if (!r.allUsersRead)
-                text += QStringLiteral("\n备份之后的其他缴费和押金变动无法得知，请核对用户余额。");
-        } else if (!kept.isEmpty()) {
-            text += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(f, kept));
-        } else {
-            text += QStringLiteral("备份之后存储的话单无法找回。");
-        }
+        const QString text =
+            QFileInfo(b).isFile()
+                ? QStringLiteral("数据库文件%1的安全备份未能更新（%2），现有备份是%3的，请尽快检查磁盘空间。")
+                      .arg(name, why, QFileInfo(b).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                : QStringLiteral("数据库文件%1的安全备份未能建立（%2），请尽快检查磁盘空间。").arg(name, why);
         if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
         else platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
         return true;
     }
+    const bool existed = QFileInfo(f).isFile();
+    // A missing file comes back under the name its copy spells it with.
+    if (!existed && QFileInfo(b).isFile()) f = b.chopped(4);
+    if (SoundCopy(b)) {
+        PendingRestore p;
+        p.existed = existed;
+        p.copyTime = QFileInfo(b).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        if (existed) {
+            const QString stem = f + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+            p.aside = stem;
+            for (int n = 2; QFileInfo::exists(p.aside); ++n) p.aside = stem + QStringLiteral("-%1").arg(n);
+        }
+        if (writePending(f, p) && platform::syncDir(QFileInfo(f).absolutePath()))
+            return FinishRestore(b, f, p, failure, notice);
+        QFile::remove(pendingPath(f));
+    }
     if (failure) *failure = why.isEmpty() ? QStringLiteral("恢复数据库失败!") : why;
     return false;
+}
+
+QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile) {
+    bool read = false;
+    const QList<LogEntry> log = ReadLog(callFile, &read);
+    const Database db = Database::open(stationFile);
+    QStringList lines = RecoveryLines(RecoverFromLog(db, log, {}, MarkOfCopy(db, log)));
+    if (!read && QFileInfo(callFile).isFile())
+        lines << QStringLiteral("话单文件无法读取，备份之后的话费未能重新计入，请核对用户余额。");
+    return lines;
 }
 
 // ------------------------------------------------------------------ stale journals

@@ -26,21 +26,19 @@ void OpenSharedRecordsets();
 // older station databases hold it) into a user who is not settled; runs once
 // per station database, marked in the settings.
 void SettleDefaultUserOnce();
-// The charges of call records, kept beside the calls in the call-record file
-// with the number of the station file's safety copy they came after, so a
-// station file restored from that copy can be charged again for them. Made
-// when missing; rows older than the safety copy now in place are dropped.
+// The journal of money (core/ChargeLog.h): the charge log made or brought
+// to its numbered form when missing, the open station file brought up to it,
+// and entries the safety copy and every backup of the last year hold let go.
 void PrepareChargeLog();
-// Gives the open station file the next safety copy number, above every charge
-// logged, before its safety copy is taken anew while the station runs (after a
-// restore from a backup): charges logged for the file it replaced are then
-// never taken for charges made since that copy.
+// Gives the open station file the next safety copy number before its safety
+// copy is taken anew while the station runs (after a restore from a backup).
 void NumberSafetyCopy();
 // Creates that log in the call-record database `cur` when it has none.
 void CreateChargeLog(const platform::Database& cur);
-// Notes a charge of `amount` to `userid` (balance `balance` after it) for the
-// call of extension `ext` started `date`; in the caller's transaction.
-void LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date);
+// Logs a charge of `amount` to `userid` (balance `balance` after it) for the
+// call of extension `ext` started `date`, in the caller's transaction on the
+// call file; the balance follows once it commits. Returns the entry's number.
+qint64 LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date);
 // Checks, compacts and backs up DataPath + fileName; restores a damaged or
 // missing file from its ".bak" copy, or says "恢复数据库失败!" and closes the station.
 // A restore is reported in a "警告" box: the file, the time of the copy and

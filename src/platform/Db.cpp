@@ -185,6 +185,9 @@ public:
     QHash<QString, sqlite3_stmt*> cache;
     QHash<QString, QString> attached;  // schema -> path
     int txDepth = 0;
+    // Work that must wait until the outermost transaction has committed (it
+    // may yield, or read what the commit made durable); dropped on rollback.
+    std::vector<std::function<void()>> afterCommit;
     const quint64 serial = nextSerial();
 
     // Read-only connections may open on other threads.
@@ -195,6 +198,7 @@ public:
         cache.clear();
         if (db) {
             if (txDepth > 0) { g_openTransactions -= txDepth; txDepth = 0; }
+            afterCommit.clear();
             sqlite3_close_v2(db);
             db = nullptr;
         }
@@ -321,7 +325,7 @@ static std::shared_ptr<Connection> openConnection(const QString& path, OpenMode 
     rc = sqlite3_exec(c->db,
                       mode == OpenMode::ReadOnly
                           ? "SELECT count(*) FROM sqlite_master;"
-                          : "PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL; SELECT count(*) FROM sqlite_master;",
+                          : "PRAGMA synchronous=FULL; SELECT count(*) FROM sqlite_master;",
                       nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
         QString msg = err ? QString::fromUtf8(err) : QString();
@@ -728,6 +732,27 @@ void Database::commit() const {
         ++g_openTransactions;
         throw;
     }
+    if (conn_->txDepth == 0) runAfterCommit(conn_);
+}
+
+void Database::runAfterCommit(const std::shared_ptr<Connection>& conn) {
+    // Each piece may begin and commit transactions of its own, whose work
+    // joins the queue behind it; one that throws leaves the rest queued for
+    // the next commit instead of losing them.
+    const std::shared_ptr<Connection> keep = conn;
+    while (!keep->afterCommit.empty() && keep->txDepth == 0) {
+        std::function<void()> fn = std::move(keep->afterCommit.front());
+        keep->afterCommit.erase(keep->afterCommit.begin());
+        fn();
+    }
+}
+
+void Database::afterCommit(std::function<void()> fn) const {
+    if (!conn_ || conn_->txDepth == 0) {
+        fn();
+        return;
+    }
+    conn_->afterCommit.push_back(std::move(fn));
 }
 
 void Database::rollback() const {
@@ -736,6 +761,8 @@ void Database::rollback() const {
     --g_openTransactions;
     if (!conn_->db) return;
     if (conn_->txDepth == 0) {
+        // What was to follow the commit follows nothing now.
+        conn_->afterCommit.clear();
         tryExecute(QStringLiteral("ROLLBACK"));
     } else {
         tryExecute(QStringLiteral("ROLLBACK TO tx%1").arg(conn_->txDepth));
@@ -747,8 +774,33 @@ bool Database::inTransaction() const { return conn_ && conn_->txDepth > 0; }
 
 bool Database::autocommit() const { return !conn_ || !conn_->db || sqlite3_get_autocommit(conn_->db) != 0; }
 
+void Database::useWriteAheadLog(bool durableCommits) const {
+    const QString s = quoteIdent(schema_);
+    const QVariant mode = scalar(QStringLiteral("PRAGMA %1.journal_mode=WAL").arg(s));
+    if (mode.toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
+        throw DbError(kErrGeneric, QStringLiteral("无法设置日志模式 '%1'").arg(path()));
+    execute(QStringLiteral("PRAGMA %1.synchronous=%2").arg(s, durableCommits ? QStringLiteral("FULL") : QStringLiteral("NORMAL")));
+}
+
+void Database::setDurableCommits(bool durable) const {
+    execute(QStringLiteral("PRAGMA %1.synchronous=%2")
+                .arg(quoteIdent(schema_), durable ? QStringLiteral("FULL") : QStringLiteral("NORMAL")));
+}
+
+namespace {
+// A copy stands alone: it is put back in rollback-journal mode, so that it
+// needs no write-ahead log beside it and opens from read-only media.
+void standAlone(const QString& target) {
+    sqlite3* dst = nullptr;
+    if (sqlite3_open_v2(target.toUtf8().constData(), &dst, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
+        sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(dst);
+}
+}  // namespace
+
 void Database::vacuumInto(const QString& target) const {
     execute(QStringLiteral("VACUUM %1 INTO ?").arg(quoteIdent(schema_)), {target});
+    standAlone(target);
 }
 
 bool Database::quickCheck() const {
@@ -776,6 +828,7 @@ void Database::backupTo(const QString& target) const {
     }
     rc = sqlite3_backup_step(b, -1);
     sqlite3_backup_finish(b);
+    if (rc == SQLITE_DONE) sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
     sqlite3_close_v2(dst);
     if (rc != SQLITE_DONE) throw DbError(mapError(rc), QStringLiteral("复制数据库失败 '%1'").arg(target));
 }

@@ -153,14 +153,25 @@ public:
     // "schema.table" for this handle (quoted), for DDL and cross-file SQL.
     QString qualified(const QString& table) const;
 
-    // Transactions on the connection (all attached files commit together).
+    // Transactions on the connection. Files in rollback-journal mode commit
+    // together; a file that keeps a write-ahead log commits on its own.
     void begin() const;
     void commit() const;
     void rollback() const;
     bool inTransaction() const;
+    // Runs `fn` once the connection's outermost transaction has committed (at
+    // once when none is open); a rollback of that transaction drops it. For
+    // work that may yield or that must only follow what is durably kept.
+    void afterCommit(std::function<void()> fn) const;
     // True when no transaction at all is open on the connection: neither one
     // of ours nor one an SQL text began.
     bool autocommit() const;
+
+    // This schema's file keeps a write-ahead log: a commit that touches one
+    // file syncs once. `durableCommits` false lets a commit reach the disk
+    // with the next synced one instead (a power cut may undo it, never tear it).
+    void useWriteAheadLog(bool durableCommits = true) const;
+    void setDurableCommits(bool durable) const;
 
     // File-level operations.
     void vacuumInto(const QString& target) const;   // compaction into a new file
@@ -170,6 +181,7 @@ public:
     sqlite3* raw() const;
 
 private:
+    static void runAfterCommit(const std::shared_ptr<Connection>& conn);
     std::shared_ptr<Connection> conn_;
     QString schema_ = QStringLiteral("main");
     friend class Recordset;

@@ -76,6 +76,8 @@ bool safeReplaceWith(const QString& targetIn, const std::function<bool(const QSt
     }
     // A journal left by the old file would be played back into the new one.
     QFile::remove(target + "-journal");
+    QFile::remove(target + "-wal");
+    QFile::remove(target + "-shm");
     if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData()) != 0) {
         QFile::remove(tmp);
         if (error) *error = QStringLiteral("无法替换 %1").arg(target);

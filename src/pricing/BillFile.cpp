@@ -1,5 +1,6 @@
 #include "pricing/BillFile.h"
 
+#include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
 #include "platform/Clock.h"
@@ -68,13 +69,13 @@ bool openSiteIs(const Mark& m) {
 int recordsIn(const QString& path) { return int(QFileInfo(path).size() / kRecord); }
 
 int storedOf(const QByteArray& id) {
-    const QString v = ModSwitch::GetVariant(kProgressKey);
+    const QString v = ModSwitch::CallFileNote(kProgressKey);
     if (v.section(QLatin1Char(':'), 0, 0).toLatin1() != id) return 0;
     return v.section(QLatin1Char(':'), 1, 1).toInt();
 }
 
 void noteStored(const QByteArray& id, int n) {
-    ModSwitch::SetVariant(kProgressKey, QString::fromLatin1(id) + QLatin1Char(':') + QString::number(n));
+    ModSwitch::SetCallFileNote(kProgressKey, QString::fromLatin1(id) + QLatin1Char(':') + QString::number(n));
 }
 
 }  // namespace
@@ -161,7 +162,7 @@ int Price(const std::function<void()>& advance) {
     if (committed < total) return total - committed;
     // Every record is stored: the mark goes, then the note.
     removeMark();
-    dbSwitch.tryExecute(QStringLiteral("delete from variant where varname=?"), {kProgressKey});
+    ModSwitch::RemoveCallFileNote(kProgressKey);
     return 0;
 }
 

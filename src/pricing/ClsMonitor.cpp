@@ -8,7 +8,9 @@
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
+#include "core/ChargeLog.h"
 #include "core/ModSwitch.h"
+#include "platform/AppExit.h"
 #include "params/DialDigits.h"
 #include "platform/Files.h"
 #include "pricing/RateCache.h"
@@ -314,6 +316,7 @@ DayRule ClsMonitor::LoadDiscount(int discountid, QVector<DiscountSeg>& segs) {
 // ---------------------------------------------------------------- decoding and routing
 
 MonSlot& ClsMonitor::slot() const {
+    if (m_SlotCopy) return *m_SlotCopy;
     if (MonSlots.size() < 16) MonSlots.resize(16);
     return MonSlots[m_Slot];
 }
@@ -490,13 +493,27 @@ void ClsMonitor::TraceError(const QString& description) {
     pricing::LogRecordError(description);
 }
 
-template <typename F>
-void ClsMonitor::afterCommit(const char* what, F&& fn) {
-    try {
-        fn();
-    } catch (const std::exception& e) {
-        TraceError(QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(e.what())));
+void ClsMonitor::afterCommit(const char* what, std::function<void(ClsMonitor&)> fn) {
+    auto run = [what](ClsMonitor& m, const std::function<void(ClsMonitor&)>& step) {
+        try {
+            step(m);
+        } catch (const platform::ProgramEnded&) {
+            throw;
+        } catch (const std::exception& e) {
+            m.TraceError(QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromUtf8(e.what())));
+        }
+    };
+    if (!dbSwitch.isOpen() || !dbSwitch.inTransaction()) {
+        run(*this, fn);
+        return;
     }
+    // Inside a caller's transaction (a batch of records) nothing is kept
+    // yet, and the step may wait for the switch: it runs once the outermost
+    // transaction commits, on a copy of this record's state and its channel's
+    // as they are now (the next record of the batch may use the same channel).
+    auto self = std::make_shared<ClsMonitor>(*this);
+    if (!self->m_SlotCopy) self->m_SlotCopy = std::make_shared<MonSlot>(slot());
+    dbSwitch.afterCommit([self, run, fn] { run(*self, fn); });
 }
 
 QByteArray ClsMonitor::RecordFrame(const QByteArray& frameIn) {
@@ -516,7 +533,7 @@ bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
         // the order the switch sent them, once storing works again.
         const bool kept = pricing::spool::Append(f);
         if (kept && pricing::g_storedHook) pricing::g_storedHook();
-        afterCommit("answer", [kept] { sendOrder(kept ? FrameCode::kAckStored : FrameCode::kAckResend, false); });
+        afterCommit("answer", [kept](ClsMonitor&) { sendOrder(kept ? FrameCode::kAckStored : FrameCode::kAckResend, false); });
         return kept;
     }
     const bool result = Handle(f, bSendFee);
@@ -627,13 +644,15 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
     // Nobody is charged for the default user or for a user id without a user row.
     const bool charge = bSendFee && m_User.found && m_UserID != 0;
     try {
-        // The call row and the charge commit together or not at all.
+        // The call row and its charge entry commit together in the call file,
+        // or not at all; the balance follows from the entry once it is kept.
         platform::Transaction tx(dbSwitch);
         if (charge) {
-            // The balance as it is now, in the same transaction as the charge.
+            // The balance as it is now: what the station file holds, less the
+            // charges logged that it has not applied yet.
             const Currency remain = Currency::fromRaw(
                 dbSwitch.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {m_UserID}).toLongLong());
-            s.Balance = remain - total;
+            s.Balance = remain - ModSwitch::UnappliedCharges(m_UserID) - total;
         } else if (bSendFee) {
             s.Balance = Currency();
         }
@@ -645,11 +664,7 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
                 .arg(dbPhoneCur.qualified("Tab_Phone")),
             {s.ExtAddr, m_Slot + 1, storedDate(s.StartTime), qlonglong(m_Duration), m_RecType, m_Fees.fee, m_DispNumber, m_Account,
              m_InDigits, m_CallType, m_Fees.addFee1, m_Fees.addFee2, m_Fees.gateFee, m_LinkFee, m_Place, m_UserID, yj});
-        if (charge) {
-            dbSwitch.execute(QStringLiteral("UPDATE user SET remain=? WHERE userid=?"), {s.Balance, m_UserID});
-            // Kept beside the call, so a station file restored from its copy can be charged again.
-            ModSwitch::LogCharge(m_UserID, total, s.Balance, s.ExtAddr, storedDate(s.StartTime));
-        }
+        if (charge) ModSwitch::LogCharge(m_UserID, total, s.Balance, s.ExtAddr, storedDate(s.StartTime));
         if (m_InStore) m_InStore();
         tx.commit();
     } catch (const std::exception& e) {
@@ -665,25 +680,26 @@ void ClsMonitor::AfterStore(Currency total, bool bSendFee) {
     MonSlot& s = slot();
     const bool charged = bSendFee && m_User.found && m_UserID != 0;
     const bool depositUser = m_User.found && m_User.balancemode == 0 && m_UserID != 0;
-    if (bSendFee) {
-        const quint8 extLow = quint8(s.ExtAddr & 0xFF);
-        const quint8 channel = quint8(m_Channel);
-        // A spooled call's channel carries another call by now: its fee is not sent.
-        if (!m_Replay) afterCommit("fee", [&] { sendOrder(FeeOrder(extLow, total, channel), false); });
-        if (charged) afterCommit("user view", [&] { pricing::ShowUserBalance(m_UserID, s.Balance); });
-        if (charged && depositUser) {
-            s.UserID = -1;
-            afterCommit("deposit grade", [&] { ModGeneral::CheckDeposit(m_UserID, true, false); });
-        }
-    }
-    afterCommit("bill view", [&] { ShowRecord(); });
-    afterCommit("ticket", [&] { PrintRecordTicket(); });
+    const quint8 extLow = quint8(s.ExtAddr & 0xFF);
+    const quint8 channel = quint8(m_Channel);
+    // The call is over: its channel no longer counts among the user's live calls.
     s.LimitSet = 0;
     s.UserID = -1;
+    if (bSendFee) {
+        // A spooled call's channel carries another call by now: its fee is not sent.
+        if (!m_Replay)
+            afterCommit("fee", [extLow, total, channel](ClsMonitor&) { sendOrder(FeeOrder(extLow, total, channel), false); });
+        if (charged)
+            afterCommit("user view", [](ClsMonitor& m) { pricing::ShowUserBalance(m.m_UserID, m.slot().Balance); });
+        if (charged && depositUser)
+            afterCommit("deposit grade", [](ClsMonitor& m) { ModGeneral::CheckDeposit(m.m_UserID, true, false); });
+    }
+    afterCommit("bill view", [](ClsMonitor& m) { m.ShowRecord(); });
+    afterCommit("ticket", [](ClsMonitor& m) { m.PrintRecordTicket(); });
     if (bSendFee && depositUser) {
-        afterCommit("talk limits", [&] {
-            const UserRow now = ReadUser(m_UserID);
-            if (now.found) SendTimeLimit(now.remain + now.overdraft);
+        afterCommit("talk limits", [](ClsMonitor& m) {
+            const UserRow now = ReadUser(m.m_UserID);
+            if (now.found) m.SendTimeLimit(now.remain + now.overdraft);
         });
     }
 }
@@ -715,7 +731,7 @@ void ClsMonitor::Answer(bool result, bool bSendFee, const QByteArray& f) {
     // "820302" tells the switch to forget the record: it is sent only for a
     // record kept somewhere, stored, as a reject row or in the spool.
     const auto answer = [this](bool taken) {
-        afterCommit("answer", [taken] { sendOrder(taken ? FrameCode::kAckStored : FrameCode::kAckResend, false); });
+        afterCommit("answer", [taken](ClsMonitor&) { sendOrder(taken ? FrameCode::kAckStored : FrameCode::kAckResend, false); });
     };
     if (result) {
         if (!bSendFee) return;
@@ -768,7 +784,8 @@ bool ClsMonitor::RecordAwake(const QByteArray& f) {
         NoteStoreFailure(e);
         return false;
     }
-    afterCommit("wake-up view", [&] { pricing::ShowWakeUpEvent(addr, m_RecType, t, wake); });
+    const int type = m_RecType;
+    afterCommit("wake-up view", [addr, type, t, wake](ClsMonitor&) { pricing::ShowWakeUpEvent(addr, type, t, wake); });
     return true;
 }
 

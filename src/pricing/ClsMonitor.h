@@ -1,5 +1,6 @@
 #pragma once
 #include <functional>
+#include <memory>
 // The call-pricing engine. A fresh instance handles one call-record frame, one
 // live-call frame or one balance change, and keeps nothing afterwards: what
 // outlives a frame is in MonSlots and in the databases.
@@ -99,8 +100,7 @@ private:
     void TraceError(const QString& description);
     // Runs a step after the record is safely stored; its failure is reported
     // and undoes nothing.
-    template <typename F>
-    void afterCommit(const char* what, F&& fn);
+    void afterCommit(const char* what, std::function<void(ClsMonitor&)> fn);
 
     int m_Slot = 0;
     quint8 m_Channel = 0;   // frame byte 16 whole, echoed in the fee frame
@@ -122,6 +122,7 @@ private:
     bool m_StoreFailed = false;            // a database refused to store, the record itself is fine
     bool m_Replay = false;                 // a spooled record: the switch hears nothing of it
     std::function<void()> m_InStore;       // runs inside the transaction that keeps the record
+    std::shared_ptr<MonSlot> m_SlotCopy;   // the channel as it was, for a step run after a batch commits
 };
 
 namespace pricing {

@@ -1,5 +1,6 @@
 #include "pricing/RecordSpool.h"
 
+#include "core/ChargeLog.h"
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "platform/Db.h"
@@ -77,16 +78,13 @@ bool writeAll(int fd, const QByteArray& b, off_t at) {
 
 // How many records of the spool `id` the databases already hold.
 int storedOf(const QByteArray& id) {
-    const QString v =
-        dbSwitch.scalar(QStringLiteral("select value from variant where varname=?"), {kProgressKey}).toString();
+    const QString v = ModSwitch::CallFileNote(kProgressKey);
     if (v.section(QLatin1Char(':'), 0, 0).toLatin1() != id.toHex()) return 0;
     return v.section(QLatin1Char(':'), 1, 1).toInt();
 }
 
 void noteStored(const QByteArray& id, int n) {
-    dbSwitch.execute(QStringLiteral("delete from variant where varname=?"), {kProgressKey});
-    dbSwitch.execute(QStringLiteral("insert into Variant(varname,value) values(?,?)"),
-                     {kProgressKey, QString::fromLatin1(id.toHex()) + QLatin1Char(':') + QString::number(n)});
+    ModSwitch::SetCallFileNote(kProgressKey, QString::fromLatin1(id.toHex()) + QLatin1Char(':') + QString::number(n));
 }
 
 }  // namespace
@@ -202,7 +200,7 @@ int Replay() {
     if (!QFile::remove(path)) return c.frames.size();
     platform::syncDir(QFileInfo(path).absolutePath());
     keepRetrying(false);
-    dbSwitch.tryExecute(QStringLiteral("delete from variant where varname=?"), {kProgressKey});
+    ModSwitch::RemoveCallFileNote(kProgressKey);
     if (c.valid && !c.frames.isEmpty())
         showState(QStringLiteral("暂存的%1张话单已存入数据库").arg(c.frames.size()));
     return 0;

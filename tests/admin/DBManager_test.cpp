@@ -156,10 +156,10 @@ TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettingsAndBoards) {
     EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName()}).isEmpty());
 }
 
-// The charges logged for the station file a restore replaced belong to it:
-// should the restored file be damaged and put back from its fresh safety
-// copy, they are never charged to the backup's balances.
-TEST_F(DBManagerTest, ChargesLoggedBeforeARestoreAreNotChargedToTheRestoredFile) {
+// The calls stored since a backup are charged to its balances when it is put
+// back, once: should the restored file be damaged and put back from its
+// fresh safety copy, they are not charged a second time.
+TEST_F(DBManagerTest, CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack) {
     const QString f = folder("bk");
     dbSwitch.execute("insert into user (userid, username, balancemode, remain) values (7, '用户7', 1, ?)",
                      {platform::Currency::fromYuan(100)});
@@ -167,22 +167,25 @@ TEST_F(DBManagerTest, ChargesLoggedBeforeARestoreAreNotChargedToTheRestoredFile)
     backupTo(f);
     {
         platform::Transaction tx(dbSwitch);
-        dbSwitch.execute("update user set remain=remain-? where userid=7", {platform::Currency::fromYuan(5)});
         ModSwitch::LogCharge(7, platform::Currency::fromYuan(5), platform::Currency::fromYuan(95), 5, "2026-06-15 09:00:00");
         tx.commit();
     }
+    EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), platform::Currency::fromYuan(95).raw());
     win().opt_Click(2);
     win().txtPath->setText(f);
     script::answer("数据恢复成功", platform::rOK);
     win().cmd_Click(1);
     ASSERT_EQ(script::pendingAnswers(), 0);
+    EXPECT_TRUE(script::shown().last().text.contains("重新计入备份之后的1笔话费，共5.00元。"))
+        << script::shown().last().text.toStdString();
+    EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), platform::Currency::fromYuan(95).raw());
     ModSwitch::OpenAllDB(false);
     QFile::remove(DataPath + "switch.mdb");
     script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
     ModSwitch::CompactDB("Switch.mdb");
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(Database::open(DataPath + "switch.mdb").scalar("select remain from user where userid=7").toLongLong(),
-              platform::Currency::fromYuan(100).raw());
+              platform::Currency::fromYuan(95).raw());
     ModSwitch::OpenAllDB(true);
 }
 

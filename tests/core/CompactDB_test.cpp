@@ -251,13 +251,17 @@ TEST_F(CompactDBTest, FileLockedElsewhereIsSkippedSilently) {
     EXPECT_TRUE(platform::script::shown().isEmpty());
 }
 
-TEST_F(CompactDBTest, FailedCompactionKeepsASoundFile) {
+TEST_F(CompactDBTest, FailedCompactionKeepsASoundFileAndSaysHowOldItsCopyIs) {
     makeBak();   // an older copy
+    const QDateTime copied = QFileInfo(bak()).lastModified();
     markCurrent();
     ASSERT_TRUE(QDir().mkpath(dir->file("Tmp.mdb")));   // the work file cannot be written
+    platform::script::answer("安全备份未能更新", platform::rOK);
     CompactDB("Switch.mdb");
     EXPECT_TRUE(currentKept());
-    EXPECT_TRUE(platform::script::shown().isEmpty());
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.contains(copied.toString("yyyy-MM-dd HH:mm:ss")))
+        << platform::script::shown()[0].text.toStdString();
 }
 
 TEST_F(CompactDBTest, FileOpenInTheStationIsLeftAlone) {

@@ -159,12 +159,13 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
     EXPECT_TRUE(platform::script::shown().isEmpty());
 }
 
-TEST_F(CopyRestoreBase, ChargesLoggedForAFileSincePutBackFromABackupAreNeverChargedAgain) {
+TEST_F(CopyRestoreBase, CallsLoggedSinceABackupArePutBackAreChargedToItOnce) {
     // The station file as a backup made now holds it, put back later by the operator.
     ModSwitch::OpenAllDB(false);
     const QString backup = dir->appPath() + "Switch.mdb";
     ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), backup));
     restart();
+    const Currency atBackup = remainOf(7), beforeAll = storedFees(7);
     call(5, 1);
     restart();
     call(5, 2);
@@ -172,7 +173,11 @@ TEST_F(CopyRestoreBase, ChargesLoggedForAFileSincePutBackFromABackupAreNeverChar
     QFile::remove(dir->file("switch.mdb"));
     ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
     restart();
+    // The two calls stored since the backup are charged to it at the start, once.
     const Currency opening = remainOf(7), before = storedFees(7);
+    EXPECT_EQ(opening, atBackup - (before - beforeAll));
+    restart();
+    EXPECT_EQ(remainOf(7), opening);
     call(5, 3);
     call(5, 4);
     const Currency since = storedFees(7) - before;

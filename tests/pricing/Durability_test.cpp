@@ -320,9 +320,9 @@ TEST_F(StreamKillTest, RecordsSentWhileTheCallFileIsLockedAreKeptAndStoredOnceAf
     const QStringList clock{QStringLiteral("--clock"), kDay};
     const QString spoolFile = dir->file("CallSpool.dat");
     auto holdCallFile = [this] {
-        // Another program reads "PhoneCur.mdb" in a transaction it keeps open.
+        // Another program writes "PhoneCur.mdb" in a transaction it keeps open.
         auto lock = std::make_unique<platform::Database>(platform::Database::open(dir->file("PhoneCur.mdb")));
-        lock->execute(QStringLiteral("BEGIN"));
+        lock->execute(QStringLiteral("BEGIN IMMEDIATE"));
         lock->scalar(QStringLiteral("select count(*) from Tab_Phone"));
         return lock;
     };

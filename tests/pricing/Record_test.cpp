@@ -1,4 +1,5 @@
 // Call records from frame to stored, charged and answered row.
+#include "core/ChargeLog.h"
 #include "pricing/PricingFixture.h"
 
 #include "billing/ArchiveBills.h"
@@ -222,16 +223,28 @@ TEST_F(RecordTest, StoreFailureRollsBackAndAStoredRecordGetsNoRejectRow) {
     EXPECT_EQ(sent().last(), QStringLiteral("820302"));
 }
 
-TEST_F(RecordTest, ChargeFailureLeavesNoCallRowEither) {
+// The call and its logged charge are what keeps a record: a station file that
+// cannot take the charge now takes it later, and the calls priced meanwhile
+// count it.
+TEST_F(RecordTest, AChargeTheStationFileRefusesIsKeptInTheLogAndFollowsLater) {
     addUser(7, "10", 1);
     setExtensionUser(5, 7);
     addRate(QStringLiteral("8"), 7, "1.00", "0");
     dbSwitch.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON user "
                                     "BEGIN SELECT RAISE(ABORT, 'locked'); END"));
-    EXPECT_FALSE(record(call()));
-    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_TRUE(record(call()));
+    EXPECT_EQ(count("Tab_Phone"), 1);
     EXPECT_EQ(remainOf(7), yuan("10"));
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
+    EXPECT_EQ(sent().last(), QStringLiteral("820302"));
+    CallRecord second = call();
+    second.start = second.start.addSecs(600);
+    EXPECT_TRUE(record(second));
+    EXPECT_EQ(lastCall().yj, yuan("8"));   // both charges counted
+    dbSwitch.execute(QStringLiteral("DROP TRIGGER refuse"));
+    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 2);
+    EXPECT_EQ(remainOf(7), yuan("8"));
+    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 0);
+    EXPECT_EQ(remainOf(7), yuan("8"));
 }
 
 TEST_F(RecordTest, HugeTotalIsStoredAndClampedInTheFeeFrame) {

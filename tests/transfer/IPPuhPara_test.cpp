@@ -361,9 +361,9 @@ TEST_F(IPPuh, RecordsUploadedWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOn
     sw.setUploadRecords(records(5));
     sw.setUploadForgetsAnswered(true);
     {
-        // Another program reads "PhoneCur.mdb" in a transaction it keeps open.
+        // Another program writes "PhoneCur.mdb" in a transaction it keeps open.
         platform::Database lock = platform::Database::open(dir->file("PhoneCur.mdb"));
-        lock.execute("BEGIN");
+        lock.execute("BEGIN IMMEDIATE");
         lock.scalar("select count(*) from Tab_Phone");
         ok("读取话单失败");
         w().cmdUpBill->click();

@@ -1,0 +1,343 @@
+#include "core/ChargeLog.h"
+
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+
+#include <QFileInfo>
+
+namespace ModSwitch {
+
+using platform::Currency;
+using platform::Database;
+using platform::DbError;
+
+const QString kChargeLog = QStringLiteral("tab_chargelog");
+const QString kChargeMark = QStringLiteral("TarvoChargeApplied");
+const QString kCopyGeneration = QStringLiteral("TarvoCopyGeneration");
+
+namespace {
+
+// Entries older than the safety copy's mark and older than this are let go:
+// a backup older than that is put back without them, and its box says so.
+constexpr int kKeepDays = 400;
+
+QString variantOf(const Database& db) { return db.qualified(db.actualTableName(QStringLiteral("Variant"))); }
+
+void setMark(const Database& sw, qint64 mark) {
+    const QString t = variantOf(sw);
+    sw.execute(QStringLiteral("DELETE FROM %1 WHERE varname=?").arg(t), {kChargeMark});
+    sw.execute(QStringLiteral("INSERT INTO %1 (varname, value) VALUES (?, ?)").arg(t), {kChargeMark, QString::number(mark)});
+}
+
+QString logTable() { return dbPhoneCur.qualified(kChargeLog); }
+
+// The last entry logged in the open call file (0 when none).
+qint64 lastLogged() { return dbPhoneCur.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(logTable())).toLongLong(); }
+
+}  // namespace
+
+qint64 AppliedMark(const Database& sw) {
+    const QVariant v = sw.scalar(QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(variantOf(sw)), {kChargeMark});
+    if (v.isNull()) return -1;
+    bool ok = false;
+    const qint64 n = v.toString().trimmed().toLongLong(&ok);
+    return ok && n >= 0 ? n : -1;
+}
+
+qint64 CopyGenerationOf(const Database& db) {
+    return db.scalar(QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(variantOf(db)), {kCopyGeneration})
+        .toLongLong();
+}
+
+void CreateChargeLog(const Database& cur) {
+    const QString actual = cur.actualTableName(kChargeLog);
+    const QString columns = QStringLiteral(
+        "(f_seq INTEGER PRIMARY KEY, f_gen INTEGER NOT NULL DEFAULT 0, f_kind INTEGER NOT NULL DEFAULT 0, "
+        "f_userid LONG NOT NULL DEFAULT 0, f_amount CURRENCY NOT NULL DEFAULT 0, "
+        "f_balance CURRENCY NOT NULL DEFAULT 0, f_calladdr INTEGER NOT NULL DEFAULT 0, f_date DATETIME)");
+    // Notes on how far a file of records is stored commit with the records.
+    if (cur.actualTableName(QStringLiteral("tab_notes")).isEmpty())
+        cur.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)")
+                        .arg(cur.qualified(QStringLiteral("tab_notes"))));
+    if (actual.isEmpty()) {
+        cur.execute(QStringLiteral("CREATE TABLE %1 %2").arg(cur.qualified(kChargeLog), columns));
+        return;
+    }
+    bool numbered = false;
+    for (const platform::ColumnInfo& c : cur.columns(actual))
+        numbered = numbered || c.name.compare(QStringLiteral("f_seq"), Qt::CaseInsensitive) == 0;
+    if (numbered) return;
+    // A log written before its entries were numbered: numbered in the order
+    // they were made (the row numbers a compaction may change are fixed now).
+    const QString old = QStringLiteral("tab_chargelog_unnumbered");
+    platform::Transaction tx(cur);
+    cur.execute(QStringLiteral("ALTER TABLE %1 RENAME TO %2").arg(cur.qualified(actual), platform::quoteIdent(old)));
+    cur.execute(QStringLiteral("CREATE TABLE %1 %2").arg(cur.qualified(kChargeLog), columns));
+    cur.execute(QStringLiteral("INSERT INTO %1 (f_seq, f_gen, f_userid, f_amount, f_balance, f_calladdr, f_date) "
+                               "SELECT rowid, f_gen, f_userid, f_amount, f_balance, f_calladdr, f_date FROM %2 ORDER BY rowid")
+                    .arg(cur.qualified(kChargeLog), cur.qualified(old)));
+    cur.execute(QStringLiteral("DROP TABLE %1").arg(cur.qualified(old)));
+    tx.commit();
+}
+
+namespace {
+const QString kNotes = QStringLiteral("tab_notes");
+QString notesTable() { return dbPhoneCur.qualified(kNotes); }
+}  // namespace
+
+QString CallFileNote(const QString& key) {
+    if (dbPhoneCur.actualTableName(kNotes).isEmpty()) {
+        // Kept in the station file before it moved beside the calls.
+        return dbSwitch.scalar(QStringLiteral("SELECT value FROM Variant WHERE varname=?"), {key}).toString();
+    }
+    const QVariant v = dbPhoneCur.scalar(QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(notesTable()), {key});
+    if (!v.isNull()) return v.toString();
+    return dbSwitch.scalar(QStringLiteral("SELECT value FROM Variant WHERE varname=?"), {key}).toString();
+}
+
+void SetCallFileNote(const QString& key, const QString& value) {
+    dbPhoneCur.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (varname, value) VALUES (?, ?)").arg(notesTable()),
+                       {key, value});
+}
+
+void RemoveCallFileNote(const QString& key) {
+    if (!dbPhoneCur.actualTableName(kNotes).isEmpty())
+        dbPhoneCur.tryExecute(QStringLiteral("DELETE FROM %1 WHERE varname=?").arg(notesTable()), {key});
+    dbSwitch.tryExecute(QStringLiteral("DELETE FROM Variant WHERE varname=?"), {key});
+}
+
+void PrepareChargeLog() {
+    CreateChargeLog(dbPhoneCur);
+    // A station file that has no mark yet kept every logged charge in the
+    // same commit as the call: all of them are applied.
+    if (AppliedMark(dbSwitch) < 0) {
+        platform::Transaction tx(dbSwitch);
+        setMark(dbSwitch, lastLogged());
+        tx.commit();
+    }
+    ApplyLoggedCharges();
+    // What the safety copy holds already is let go once it is old; the rest
+    // stays for the copy and for backups to be brought up to date.
+    const QString bak = platform::resolvePathCI(dbSwitch.path() + QStringLiteral(".bak"));
+    if (!QFileInfo(bak).isFile()) return;
+    try {
+        qint64 copyMark = -1;
+        {
+            const Database copy = Database::openReadOnly(bak);
+            copyMark = AppliedMark(copy);
+        }
+        copyMark = qMin(copyMark, AppliedMark(dbSwitch));
+        if (copyMark > 0) {
+            const QString before =
+                platform::Now().addDays(-kKeepDays).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            dbPhoneCur.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(logTable()),
+                               {copyMark, before});
+        }
+    } catch (const DbError&) {
+        // A copy that cannot be read keeps every entry.
+    }
+}
+
+void NumberSafetyCopy() {
+    const QVariant logged = dbPhoneCur.scalar(QStringLiteral("SELECT max(f_gen) FROM %1").arg(logTable()));
+    SetVariant(kCopyGeneration, QString::number(qMax(CopyGenerationOf(dbSwitch), logged.toLongLong()) + 1));
+}
+
+namespace {
+// The balance follows at once, once the entry is kept. A station file that
+// cannot take it now (locked, full) takes it at the next entry or opening:
+// the entry is kept, and the balances read meanwhile count it.
+void applyAfterCommit() {
+    dbSwitch.afterCommit([] {
+        try {
+            ApplyLoggedCharges();
+        } catch (const DbError&) {
+        }
+    });
+}
+
+qint64 logEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
+    // Numbers never go back, not even below a mark a station file reached
+    // with entries a call file put back from its copy no longer holds.
+    const QString sql = QStringLiteral(
+        "INSERT INTO %1 (f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, f_calladdr, f_date) VALUES ("
+        "max(coalesce((SELECT max(f_seq) FROM %1), 0), "
+        "coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0)) + 1, "
+        "coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0), ?, ?, ?, ?, ?, ?)")
+                            .arg(logTable(), variantOf(dbSwitch));
+    dbPhoneCur.execute(sql, {kChargeMark, kCopyGeneration, int(kind), userid, amount, balance, ext, date});
+    return dbPhoneCur.lastInsertRowId();
+}
+}  // namespace
+
+qint64 LogCharge(qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
+    const qint64 seq = logEntry(LogKind::Charge, userid, amount, balance, ext, date);
+    applyAfterCommit();
+    return seq;
+}
+
+void LogUserDeleted(qint64 userid, Currency balance) {
+    logEntry(LogKind::UserDeleted, userid, Currency(), balance, 0, platform::Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    applyAfterCommit();
+}
+
+Currency UnappliedCharges(qint64 userid) {
+    const qint64 mark = AppliedMark(dbSwitch);
+    if (lastLogged() <= mark) return Currency();
+    return Currency::fromRaw(
+        dbPhoneCur
+            .scalar(QStringLiteral("SELECT coalesce(sum(f_amount), 0) FROM %1 WHERE f_seq>? AND f_userid=? AND f_kind=0")
+                        .arg(logTable()),
+                    {mark, userid})
+            .toLongLong());
+}
+
+int ApplyLoggedCharges() {
+    if (!dbSwitch.isOpen() || !dbPhoneCur.isOpen()) return 0;
+    qint64 mark = AppliedMark(dbSwitch);
+    if (mark < 0 || lastLogged() <= mark) return 0;
+    if (dbSwitch.inTransaction() || !dbSwitch.autocommit()) {
+        // Inside a transaction the entries are not kept yet: after it.
+        applyAfterCommit();
+        return 0;
+    }
+    // The mark moves with the balances, so this commit need not reach the
+    // disk before the next one does: a power cut undoes both, and the next
+    // opening applies the entries again.
+    dbSwitch.setDurableCommits(false);
+    struct Durable {
+        ~Durable() {
+            if (dbSwitch.isOpen()) dbSwitch.setDurableCommits(true);
+        }
+    } durable;
+    int n = 0;
+    platform::Transaction tx(dbSwitch);
+    for (platform::RowReader r = dbPhoneCur.rows(
+             QStringLiteral("SELECT f_seq, f_kind, f_userid, f_amount FROM %1 WHERE f_seq>? ORDER BY f_seq").arg(logTable()),
+             {mark});
+         r.next();) {
+        const qint64 user = r.integer(2);
+        if (r.integer(1) == int(LogKind::Charge))
+            dbSwitch.execute(QStringLiteral("UPDATE user SET remain=remain-? WHERE userid=?"),
+                             {Currency::fromRaw(r.integer(3)), user});
+        mark = r.integer(0);
+        ++n;
+    }
+    setMark(dbSwitch, mark);
+    tx.commit();
+    return n;
+}
+
+qint64 MarkOfCopy(const Database& sw, const QList<LogEntry>& log) {
+    const qint64 own = AppliedMark(sw);
+    if (own >= 0) return own;
+    const qint64 generation = CopyGenerationOf(sw);
+    qint64 mark = 0;
+    for (const LogEntry& e : log)
+        if (e.gen < generation) mark = qMax(mark, e.seq);
+    return mark;
+}
+
+LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const QMap<qint64, qint64>& baseFor,
+                           qint64 fileMark) {
+    LogRecovery out;
+    const QString users = sw.qualified(sw.actualTableName(QStringLiteral("user")));
+    auto nameOf = [&](qint64 user) {
+        return sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(users), {user});
+    };
+    struct Trail {
+        Currency applied, expected, unexplained, last;
+        int count = 0;
+        bool started = false;
+        bool gone = false;
+    };
+    QMap<qint64, Trail> trails;
+    qint64 last = fileMark, first = -1;
+    platform::Transaction tx(sw);
+    for (const LogEntry& e : log) {
+        last = qMax(last, e.seq);
+        if (e.seq <= fileMark) continue;
+        if (first < 0 || e.seq < first) first = e.seq;
+        if (e.seq <= baseFor.value(e.userid, fileMark)) continue;
+        Trail& t = trails[e.userid];
+        if (e.kind == int(LogKind::UserDeleted)) {
+            const QVariant name = nameOf(e.userid);
+            if (!name.isNull() && e.userid != 0) {
+                // Deleted since the copy: deleted again, as the operator did.
+                const QString ext = sw.qualified(sw.actualTableName(QStringLiteral("extension")));
+                const QString acc = sw.qualified(sw.actualTableName(QStringLiteral("account")));
+                sw.execute(QStringLiteral("UPDATE %1 SET userid=0 WHERE userid=?").arg(ext), {e.userid});
+                sw.execute(QStringLiteral("UPDATE %1 SET account='FFFF', userid=0 WHERE userid=?").arg(acc), {e.userid});
+                sw.execute(QStringLiteral("DELETE FROM %1 WHERE userid=?").arg(users), {e.userid});
+                out.deleted << QStringLiteral("用户%1 %2").arg(e.userid).arg(name.toString());
+            }
+            t = Trail();
+            t.gone = true;
+            continue;
+        }
+        if (e.kind != int(LogKind::Charge)) continue;
+        if (!t.started) {
+            t.started = true;
+            t.expected = Currency::fromRaw(
+                sw.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(users), {e.userid}).toLongLong());
+        }
+        t.unexplained += e.balance + e.amount - t.expected;
+        t.expected = e.balance;
+        t.last = e.balance;
+        t.applied += e.amount;
+        ++t.count;
+    }
+    // Entries past the file's mark that are no longer logged cannot be applied.
+    out.gap = first > fileMark + 1 || (first < 0 && !log.isEmpty() && last > fileMark && false);
+    for (auto it = trails.constBegin(); it != trails.constEnd(); ++it) {
+        if (it->count == 0) continue;
+        const QVariant name = nameOf(it.key());
+        if (name.isNull()) {
+            if (!it->gone)
+                out.lost << QStringLiteral("用户%1：余额%2（备份中没有此用户）").arg(it.key()).arg(it->last.toString2());
+            continue;
+        }
+        sw.execute(QStringLiteral("UPDATE %1 SET remain=remain-? WHERE userid=?").arg(users), {it->applied, it.key()});
+        out.charges += it->count;
+        out.charged += it->applied;
+        // A user whose row came from the newer file holds what was paid there.
+        if (it->unexplained != Currency() && !baseFor.contains(it.key()))
+            out.lost << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(name.toString(), it->unexplained.toString2());
+    }
+    if (last != AppliedMark(sw)) setMark(sw, last);
+    tx.commit();
+    return out;
+}
+
+QList<LogEntry> OpenLog() {
+    QList<LogEntry> out;
+    for (platform::RowReader r = dbPhoneCur.rows(
+             QStringLiteral("SELECT f_seq, f_gen, f_kind, f_userid, f_amount, f_balance FROM %1 ORDER BY f_seq").arg(logTable()));
+         r.next();) {
+        LogEntry e;
+        e.seq = r.integer(0);
+        e.gen = r.integer(1);
+        e.kind = int(r.integer(2));
+        e.userid = r.integer(3);
+        e.amount = Currency::fromRaw(r.integer(4));
+        e.balance = Currency::fromRaw(r.integer(5));
+        out << e;
+    }
+    return out;
+}
+
+QStringList RecoveryLines(const LogRecovery& r) {
+    QStringList lines;
+    if (r.charges > 0)
+        lines << QStringLiteral("重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
+    if (r.gap) lines << QStringLiteral("备份之后的部分话费记录已不存在，未能全部重新计入，请核对用户余额。");
+    if (!r.deleted.isEmpty())
+        lines << QStringLiteral("以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
+    if (!r.lost.isEmpty())
+        lines << QStringLiteral("以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
+    return lines;
+}
+
+}  // namespace ModSwitch

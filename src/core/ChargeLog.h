@@ -1,0 +1,95 @@
+#pragma once
+// The journal of money. A call's row in the call file ("PhoneCur.mdb") and its
+// numbered entry in the charge log "tab_chargelog" commit together: that
+// commit is what keeps a record. The station file ("switch.mdb") then applies
+// the logged charges to the users' balances in a transaction of its own that
+// also moves its mark, "TarvoChargeApplied", to the last entry it applied. A
+// station file is brought up to the log by the one routine here, at every
+// opening, after a restore from a safety copy or a backup and after a change
+// of site: a crash between the two commits and a station file put back from
+// an old copy are then the same case.
+#include "platform/Currency.h"
+#include "platform/Db.h"
+
+#include <QList>
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+namespace ModSwitch {
+
+// The log's table in the call file, and the station file's settings keys:
+// the mark of the last applied entry and the number of its safety copy.
+extern const QString kChargeLog;
+extern const QString kChargeMark;
+extern const QString kCopyGeneration;
+
+// Kinds of log entries.
+enum class LogKind { Charge = 0, UserDeleted = 1 };
+
+// The mark of station file `sw`: -1 when the file has none (made before the
+// log was numbered).
+qint64 AppliedMark(const platform::Database& sw);
+// The number of the safety copy a station file is (0 before copies were numbered).
+qint64 CopyGenerationOf(const platform::Database& db);
+
+// A user's charges that are logged but not yet applied to their balance by
+// the open station file (none, but between the two commits).
+platform::Currency UnappliedCharges(qint64 userid);
+// Notes that `userid` was deleted, with the balance they had, in the
+// caller's transaction: a station file put back from an older copy loses them again.
+void LogUserDeleted(qint64 userid, platform::Currency balance);
+
+// Applies to the open station file every logged entry past its mark, once, in
+// one transaction that moves the mark (after the outermost transaction on the
+// connection, when one is open). Returns how many entries it applied.
+int ApplyLoggedCharges();
+
+// Notes kept in the call file, so that they commit with the records they
+// count (how far a spool or "Bill.dat" is stored); in the caller's transaction.
+QString CallFileNote(const QString& key);
+void SetCallFileNote(const QString& key, const QString& value);
+void RemoveCallFileNote(const QString& key);
+
+// One entry of the log, as a recovery reads it.
+struct LogEntry {
+    qint64 seq = 0;
+    qint64 gen = 0;
+    int kind = 0;
+    qint64 userid = 0;
+    platform::Currency amount, balance;
+};
+
+// What a recovery of a station file from the log did and could not do.
+struct LogRecovery {
+    int charges = 0;                // charges applied
+    platform::Currency charged;
+    QStringList deleted;            // "用户7 张三", deleted again
+    QStringList lost;               // "用户7 张三：50.00", what the operator enters again
+    bool gap = false;               // entries the file needed are no longer logged
+};
+
+// The mark a station file put back from a copy stands at: its own, or for a
+// file made before the log was numbered, the last entry logged before that copy.
+qint64 MarkOfCopy(const platform::Database& sw, const QList<LogEntry>& log);
+
+// Brings station file `sw` (on a connection of its own, or the station's own
+// after a restore from a backup) up to `log`, in one transaction: every entry
+// past `fileMark`, or past `baseFor[user]` for a user whose row came from a
+// newer file that held its charges to that mark. A change of a balance
+// between two logged charges that no charge explains (a payment since the
+// copy) is listed as lost. The mark ends at the last entry logged.
+LogRecovery RecoverFromLog(const platform::Database& sw, const QList<LogEntry>& log,
+                           const QMap<qint64, qint64>& baseFor, qint64 fileMark);
+
+// The open call file's log.
+QList<LogEntry> OpenLog();
+// Brings the station file `stationFile`, just put back from a backup and not
+// open, up to the log of the call file `callFile`; the lines its box adds
+// (none when nothing was needed). Throws DbError when it cannot be written.
+QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile);
+// What a recovery did and could not do, as the operator reads it.
+QStringList RecoveryLines(const LogRecovery& r);
+
+}  // namespace ModSwitch
