@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <optional>
 
 using platform::Database;
 using platform::DbError;
@@ -205,6 +206,28 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
     // The rows freed go with the compaction that follows; overwriting them
     // first would only write (and journal) the whole table twice.
     cur.tryExecute(QStringLiteral("PRAGMA %1.secure_delete=OFF").arg(quoteIdent(cur.schema())));
+    // A copy and its delete commit together only while both files keep a
+    // rollback journal: a call file that keeps a write-ahead log commits on
+    // its own. It is switched for the move and back after it; where another
+    // connection keeps it from switching, the copy commits before the delete,
+    // and a call a kill leaves in both is not copied again.
+    const QString curSchema = quoteIdent(cur.schema());
+    const QString modeBefore = cur.scalar(QStringLiteral("PRAGMA %1.journal_mode").arg(curSchema)).toString().toLower();
+    bool atomic = modeBefore != QLatin1String("wal");
+    if (!atomic) {
+        try {
+            atomic = cur.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(curSchema)).toString().toLower() ==
+                     QLatin1String("delete");
+        } catch (const DbError&) {
+        }
+    }
+    struct ModeBack {
+        const Database& cur;
+        QString schema, mode;
+        ~ModeBack() {
+            if (mode == QLatin1String("wal")) cur.tryExecute(QStringLiteral("PRAGMA %1.journal_mode=WAL").arg(schema));
+        }
+    } modeBack{cur, curSchema, modeBefore};
 
     // The biggest year last: by then it is usually all that is left, and the
     // table is emptied at once instead of row by row through its indexes.
@@ -241,7 +264,7 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
         qint64 copiedRows = 0;
         bool damaged = false;
         try {
-            Transaction yearTx(cur);
+            std::optional<Transaction> yearTx(std::in_place, cur);
             for (auto m = months.cbegin(); m != months.cend(); ++m) {
                 try {
                     Transaction monthTx(cur);
@@ -254,6 +277,12 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
                     damaged = damaged || isDamage(e);
                 }
                 stage(testing::ArchiveStage::MonthDone);
+            }
+            if (!atomic) {
+                // The year file first: a kill now leaves the calls in both files.
+                yearTx->commit();
+                yearTx.reset();
+                yearTx.emplace(cur);
             }
             // The rows copied lie in the table untouched since; when they are
             // as many as the table holds they are all it holds.
@@ -269,7 +298,7 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
                                                                  .arg(year).arg(month).arg(n).arg(deleted));
                 }
             }
-            yearTx.commit();
+            yearTx->commit();
             run.moved += copiedRows;
             run.monthsMoved += copiedMonths.size();
             run.monthsFailed += months.size() - copiedMonths.size();

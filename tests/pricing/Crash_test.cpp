@@ -2,6 +2,7 @@
 // answered "820302" is stored once and charged once, and nothing is charged twice.
 #include "pricing/PricingFixture.h"
 
+#include "core/ChargeLog.h"
 #include "link/ModComm.h"
 #include "pricing/ClsMonitor.h"
 #include "pricing/RateCache.h"
@@ -31,6 +32,8 @@ protected:
     // reported on `fd` once it was answered "820302".
     [[noreturn]] void child(const QList<QByteArray>& frames, int first, int fd) {
         openDatabases();
+        // A start brings the balances up to the charges logged before the kill.
+        ModSwitch::ApplyLoggedCharges();
         rsUser = dbSwitch.openTable(QStringLiteral("user"));
         reopenRates();
         pricing::RateCache::invalidate();
@@ -119,6 +122,7 @@ TEST_F(CrashTest, KilledAtRandomMomentsNothingAnsweredIsLostOrChargedTwice) {
     EXPECT_GT(kills, 0);
 
     openDatabases();
+    ModSwitch::ApplyLoggedCharges();
     EXPECT_EQ(count("Tab_Phone"), frames.size());
     EXPECT_EQ(dbPhoneCur.scalar(QStringLiteral("SELECT count(DISTINCT f_date) FROM Tab_Phone")).toLongLong(),
               frames.size());
