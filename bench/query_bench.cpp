@@ -68,7 +68,7 @@ void BM_OneUsersYear(benchmark::State& state) {
     billing::BillCondition c = year();
     c.ids << 42;
     for (auto _ : state) {
-        frmRecord::instance().ShowBill(c, 1, QStringLiteral("用户"), {QStringLiteral("用户42")});
+        frmRecord::instance().ShowBill(c, 1, QStringLiteral("用户"), {{QStringLiteral("用户42"), QStringLiteral("K42")}});
         state.counters["rows"] = frmRecord::instance().RecordRows();
     }
 }
@@ -78,8 +78,8 @@ void BM_AllUsersCapped(benchmark::State& state) {
     if (!station().ok) return state.SkipWithError(station().error.c_str());
     billing::BillCondition c = year();
     c.everyObject = true;
-    QStringList names;
-    for (int u = 1; u <= 500; ++u) names << QStringLiteral("用户%1").arg(u);
+    QList<billing::QueryObject> names;
+    for (int u = 1; u <= 500; ++u) names << billing::QueryObject{QStringLiteral("用户%1").arg(u), QStringLiteral("K%1").arg(u)};
     for (auto _ : state) {
         platform::script::answer(QStringLiteral("查询记录已到最大值"), platform::rOK);
         frmRecord::instance().ShowBill(c, 4, QStringLiteral("用户"), names);
@@ -95,7 +95,7 @@ void BM_SortFullGrid(benchmark::State& state) {
         billing::BillCondition c = year();
         c.everyObject = true;
         platform::script::answer(QStringLiteral("查询记录已到最大值"), platform::rOK);
-        r.ShowBill(c, 4, QStringLiteral("用户"), {QStringLiteral("全部用户")});
+        r.ShowBill(c, 4, QStringLiteral("用户"), {{QStringLiteral("全部用户"), QStringLiteral("ALL")}});
     }
     const int col = static_cast<int>(state.range(0));
     for (auto _ : state) r.fgRecord_Click(col);

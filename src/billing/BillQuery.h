@@ -33,6 +33,14 @@ struct BillCondition {
     QString where(platform::Params& params, const QString& userTable) const;
 };
 
+// One ticked item of the query dialog: the text it is listed with and its key
+// in the list ("ALL", "Deposit", "Monthly", "Free", "Delete" or "K" and the
+// object's id), which says what it stands for whatever its text.
+struct QueryObject {
+    QString text;
+    QString key;
+};
+
 // The record column that identifies an object of the kind: f_userid, f_zh or f_calladdr.
 QString ObjectKeyColumn(int kind);
 // The name of a call category 0..10 ("国际长途" .. "被叫电话"), "" outside.

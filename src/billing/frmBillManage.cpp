@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHash>
 #include <QVBoxLayout>
 #include <memory>
 
@@ -24,6 +25,20 @@ std::unique_ptr<frmBillManage> g_instance;
 const QString kSchema = QStringLiteral("manage_year");
 
 QString keyOf(const QTreeWidgetItem* it) { return it->data(0, Qt::UserRole).toString(); }
+// A month node's tables in the archive, as they are spelled there.
+constexpr int kTablesRole = Qt::UserRole + 1;
+
+// The month 1..12 a table of an archive holds by its name ("Tab_Ph" and the
+// month's number, in any case, "Tab_Ph3" or "Tab_Ph03"); 0 for any other table.
+int monthOfTable(const QString& table) {
+    if (!table.startsWith(QLatin1String("Tab_Ph"), Qt::CaseInsensitive)) return 0;
+    const QString digits = table.mid(6);
+    if (digits.isEmpty() || digits.size() > 2) return 0;
+    for (QChar ch : digits)
+        if (ch < QLatin1Char('0') || ch > QLatin1Char('9')) return 0;
+    const int m = digits.toInt();
+    return m >= 1 && m <= 12 ? m : 0;
+}
 
 // The archive files of the data directory, in listing order.
 QStringList archiveFiles() {
@@ -124,26 +139,30 @@ void frmBillManage::RefreshList() {
         }
         db.close();
         // Month tables are matched whatever the case of their names ("TAB_PH3"
-        // in a restored or foreign file); one the tree cannot list ("Tab_PhX")
-        // keeps its file from being pruned as empty.
-        bool unlisted = false;
+        // in a restored or foreign file) and the zeros before the number
+        // ("Tab_Ph03"): one node per month, which stands for all its tables.
+        // In the order of the tables' definitions.
+        QList<int> order;
+        QHash<int, QStringList> months;
         for (const QString& t : tables) {
-            if (!t.startsWith(QLatin1String("Tab_Ph"), Qt::CaseInsensitive)) continue;
-            bool ok = false;
-            const int m = t.mid(6).toInt(&ok);
-            if (!ok) {
-                unlisted = true;
-                continue;
-            }
+            const int m = monthOfTable(t);
+            if (m == 0) continue;
+            if (!months.contains(m)) order << m;
+            months[m] << t;
+        }
+        for (int m : order) {
             const QString month = QStringLiteral("%1").arg(m, 2, 10, QLatin1Char('0'));
             if (year == thisYear && month == thisMonth) continue;
             auto* c = new QTreeWidgetItem(y, {month});
             c->setData(0, Qt::UserRole, QStringLiteral("K") + year + '-' + month);
+            c->setData(0, kTablesRole, months.value(m));
             c->setFlags(c->flags() | Qt::ItemIsUserCheckable);
             c->setCheckState(0, Qt::Unchecked);
         }
         if (y->childCount() == 0) {
-            if (year != thisYear && !unlisted && !unreadable.contains(f)) platform::removeCI(DataPath + f);
+            // Only a file without any table is pruned: a table the tree does
+            // not list (another program's, "Tab_Ph13") may still hold calls.
+            if (year != thisYear && tables.isEmpty() && !unreadable.contains(f)) platform::removeCI(DataPath + f);
             delete y;
             continue;
         }
@@ -224,8 +243,10 @@ void frmBillManage::remove() {
                 throw DbError(platform::kErrFileNotFound, QStringLiteral("找不到文件 ") + billing::ArchiveFileName(y->text(0).toInt()));
             try {
                 for (QTreeWidgetItem* m : ticked) {
-                    const QString table = db.actualTableName(billing::MonthTableName(m->text(0).toInt()));
-                    if (!table.isEmpty()) db.execute(QStringLiteral("DROP TABLE %1").arg(db.qualified(table)));
+                    for (const QString& listed : m->data(0, kTablesRole).toStringList()) {
+                        const QString table = db.actualTableName(listed);
+                        if (!table.isEmpty()) db.execute(QStringLiteral("DROP TABLE %1").arg(db.qualified(table)));
+                    }
                     ModGeneral::AddOpLog(QStringLiteral("删话单:") + keyOf(m).mid(1));
                 }
             } catch (...) {

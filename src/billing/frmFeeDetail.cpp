@@ -7,6 +7,7 @@
 #include "core/ModUpgrade.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
+#include "platform/GridText.h"
 #include "platform/Prompts.h"
 
 #include <QAction>
@@ -207,8 +208,9 @@ void frmFeeDetail::fill(const QString& siteName) {
                             .arg(db.qualified(table)));
                     const Currency amount = Currency::fromRaw(sum.isNull() ? 0 : sum.toLongLong());
                     yearSum += amount;
-                    rows << year + QLatin1Char('-') + QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0')) +
-                                QLatin1Char('\t') + (sum.isNull() ? QString() : amount.toString2());
+                    rows << platform::GridLine(
+                        {year + QLatin1Char('-') + QStringLiteral("%1").arg(month, 2, 10, QLatin1Char('0')),
+                         sum.isNull() ? QString() : amount.toString2()});
                 }
             } catch (const DbError& e) {
                 // The year is left out of the report, and the operator told so.
@@ -216,12 +218,12 @@ void frmFeeDetail::fill(const QString& siteName) {
                 continue;
             }
             for (const QString& r : rows) fgDetail->AddItem(r);
-            fgDetail->AddItem(year + QStringLiteral("年小计:\t") + yearSum.toString2());
+            fgDetail->AddItem(platform::GridLine({year + QStringLiteral("年小计:"), yearSum.toString2()}));
             total += yearSum;
         }
         if (fgDetail->Rows() >= 3) {
             fgDetail->RemoveItem(1);
-            fgDetail->AddItem(siteName + QStringLiteral("总计:\t") + total.toString2());
+            fgDetail->AddItem(platform::GridLine({siteName + QStringLiteral("总计:"), total.toString2()}));
         }
     }
     fgDetail->setRedraw(true);

@@ -297,9 +297,11 @@ void frmQueryBill::cmdQuery_Click() {
     cond.end = end;
     cond.calledPrefix = txtCalled->text();
     cond.accountCalls = chkAccount->isChecked();
-    QStringList objects;
-    for (int i = 0; i < lvObj->topLevelItemCount(); ++i)
-        if (lvObj->topLevelItem(i)->checkState(0) == Qt::Checked) objects << lvObj->topLevelItem(i)->text(0);
+    QList<billing::QueryObject> objects;
+    for (int i = 0; i < lvObj->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* it = lvObj->topLevelItem(i);
+        if (it->checkState(0) == Qt::Checked) objects << billing::QueryObject{it->text(0), billing::PickerKey(it)};
+    }
     setEnabled(false);
     frmRecord::instance().ShowBill(cond, m_Sort, cap, objects);
 }

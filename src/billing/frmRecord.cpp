@@ -220,7 +220,7 @@ int frmRecord::RecordRows() const {
 }
 
 int frmRecord::ShowBill(const billing::BillCondition& cond, int sortColumn, const QString& kindCaption,
-                        const QStringList& objects) {
+                        const QList<billing::QueryObject>& objects) {
     if (m_Running) return 0;
     m_Cond = cond;
     m_Sort = sortColumn;
@@ -242,7 +242,8 @@ int frmRecord::ShowBill(const billing::BillCondition& cond, int sortColumn, cons
     fgCollect->setFormatString(QStringLiteral("<查询") + kindCaption + kCollectTail);
     QStringList zeros;
     for (int c = 1; c < 18; ++c) zeros << QStringLiteral("0.00");
-    for (const QString& o : objects) fgCollect->AddItem(platform::GridCell(o) + '\t' + zeros.join('\t'));
+    for (const billing::QueryObject& o : objects)
+        fgCollect->AddItem(platform::GridCell(o.text) + '\t' + zeros.join('\t'));
     if (fgCollect->Rows() > 2) fgCollect->RemoveItem(1);
 
     m_Users.clear();
@@ -270,43 +271,53 @@ int frmRecord::ShowBill(const billing::BillCondition& cond, int sortColumn, cons
     return 0;
 }
 
-void frmRecord::BuildObjectFilter(const QStringList& objects) {
+void frmRecord::BuildObjectFilter(const QList<billing::QueryObject>& objects) {
     m_Sums = QVector<SummaryRow>(objects.size());
     m_KeyRows.clear();
     m_DeletedRows.clear();
     const int kind = m_Cond.objectKind;
+    auto addKey = [this](int r, const QString& key) {
+        if (m_Sums[r].keys.contains(key)) return;
+        m_Sums[r].keys.insert(key);
+        m_KeyRows[key] << r;
+    };
+    // Each row stands for what its item's key says, whatever the item's text:
+    // two users of one name are two rows, a user named like a group is a user.
     for (int r = 0; r < objects.size(); ++r) {
-        const QString& name = objects[r];
-        if (name == QStringLiteral("已删除") + m_Caption) {
+        const QString& key = objects[r].key;
+        if (key == QLatin1String("Delete")) {
             m_Sums[r].deleted = true;
             m_DeletedRows << r;
             break;
         }
         QString sql;
         platform::Params p;
-        if (name == QStringLiteral("押金用户")) sql = QStringLiteral("SELECT userid FROM user WHERE balancemode=0");
-        else if (name == QStringLiteral("不结算用户")) sql = QStringLiteral("SELECT userid FROM user WHERE balancemode=2");
-        else if (name == QStringLiteral("按月用户")) sql = QStringLiteral("SELECT userid FROM user WHERE balancemode=1");
-        else if (name == QStringLiteral("全部用户") || name == QStringLiteral("全部部门"))
-            sql = QStringLiteral("SELECT userid FROM user");
-        else if (name == QStringLiteral("全部分机")) sql = QStringLiteral("SELECT address FROM que_txhm");
-        else if (name == QStringLiteral("全部帐号")) sql = QStringLiteral("SELECT account FROM account WHERE userid<>0");
-        else {
-            p << name;
+        if (key == QLatin1String("Deposit") || key == QLatin1String("Monthly") || key == QLatin1String("Free")) {
+            sql = QStringLiteral("SELECT userid FROM user WHERE balancemode=?");
+            p << (key == QLatin1String("Deposit") ? 0 : key == QLatin1String("Monthly") ? 1 : 2);
+        } else if (key == QLatin1String("ALL")) {
             switch (kind) {
-            case billing::kObjUsers: sql = QStringLiteral("SELECT userid FROM user WHERE username=?"); break;
-            case billing::kObjDepartments: sql = QStringLiteral("SELECT userid FROM user WHERE deptname=?"); break;
-            case billing::kObjAccounts: sql = QStringLiteral("SELECT account FROM account WHERE account=?"); break;
-            default: sql = QStringLiteral("SELECT address FROM que_txhm WHERE txhm=?"); break;
+            case billing::kObjAccounts: sql = QStringLiteral("SELECT account FROM account WHERE userid<>0"); break;
+            case billing::kObjExtensions: sql = QStringLiteral("SELECT address FROM que_txhm"); break;
+            default: sql = QStringLiteral("SELECT userid FROM user"); break;
+            }
+        } else if (key.startsWith(QLatin1Char('K'))) {
+            const QString id = key.mid(1);
+            switch (kind) {
+            case billing::kObjDepartments:
+                sql = QStringLiteral("SELECT userid FROM user WHERE deptname=?");
+                p << id;
+                break;
+            // An account's calls carry its number, the item's text.
+            case billing::kObjAccounts: addKey(r, objects[r].text); break;
+            default: addKey(r, QString::number(id.toLongLong())); break;
             }
         }
+        if (sql.isEmpty()) continue;
         Recordset rs = dbSwitch.query(sql, p);
         for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
             const QVariant v = rs.value(0);
-            const QString key = kind == billing::kObjAccounts ? v.toString() : QString::number(v.toLongLong());
-            if (m_Sums[r].keys.contains(key)) continue;
-            m_Sums[r].keys.insert(key);
-            m_KeyRows[key] << r;
+            addKey(r, kind == billing::kObjAccounts ? v.toString() : QString::number(v.toLongLong()));
         }
     }
 }

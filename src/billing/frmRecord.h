@@ -26,10 +26,10 @@ public:
     static constexpr int kMaxRows = 100000;
 
     // Runs the query (the whole walk) and returns when it has ended; the window
-    // stays open for sorting and printing. `objects` are the texts of the
-    // dialog's ticked items in list order, `kindCaption` the kind's caption.
+    // stays open for sorting and printing. `objects` are the dialog's ticked
+    // items in list order, `kindCaption` the kind's caption.
     int ShowBill(const billing::BillCondition& cond, int sortColumn, const QString& kindCaption,
-                 const QStringList& objects);
+                 const QList<billing::QueryObject>& objects);
 
     void cmdClose_Click();
     void cmdPrint_Click(int index);
@@ -59,7 +59,7 @@ private:
         bool deleted = false;
         platform::Currency total, fees[5], types[11];
     };
-    void BuildObjectFilter(const QStringList& objects);
+    void BuildObjectFilter(const QList<billing::QueryObject>& objects);
     void QueryBills();
     // Reads one table's matching rows into the grid and the sums; false ends the walk.
     bool readTable(const platform::Database& db, const QString& table);

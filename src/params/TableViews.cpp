@@ -11,6 +11,7 @@
 #include "params/OptionLists.h"
 #include "params/ShowTable.h"
 #include "params/ViewSupport.h"
+#include "platform/GridText.h"
 
 namespace ModSwitch {
 
@@ -133,7 +134,7 @@ QString BillRowText(const BillLine& l, const QStringList& kinds) {
         l.trunk,
         l.inDigits,
     };
-    return cells.join(QLatin1Char('\t'));
+    return platform::GridLine(cells);
 }
 
 void ShowBillGrid(platform::Recordset& rs) {

@@ -354,7 +354,8 @@ public:
     RowReader& operator=(const RowReader&) = delete;
     ~RowReader();
 
-    // Steps to the next row; false once past the last one.
+    // Steps to the next row; false once past the last one. A step that threw
+    // ends the walk: every further step is false (the query is never started over).
     bool next();
 
     int fieldCount() const;

@@ -56,12 +56,16 @@ RateCache& RateCache::current() {
 void RateCache::invalidate() { g_valid = false; }
 
 void RateCache::holdWhileEditing() {
-    if (g_holds++ > 0) return;
-    try {
-        current();
-    } catch (const platform::DbError&) {
-        // Not readable now: the first call priced reads it.
+    // The first window brings the copy up to date before it holds it: a window
+    // closed since the last call priced has reopened the recordsets with its edits.
+    if (g_holds == 0) {
+        try {
+            current();
+        } catch (const platform::DbError&) {
+            // Not readable now: the first call priced reads it.
+        }
     }
+    ++g_holds;
 }
 
 void RateCache::releaseAfterEditing() {

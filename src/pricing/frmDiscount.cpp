@@ -5,6 +5,7 @@
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
 #include "platform/Db.h"
+#include "platform/GridText.h"
 #include "platform/Prompts.h"
 #include "pricing/RateCache.h"
 #include "pricing/TariffEdit.h"
@@ -273,7 +274,7 @@ void frmDiscount::showScheme() {
     platform::Recordset dates = dbSwitch.query(
         QStringLiteral("select discountdate,summary from discountdate where discountid=? order by rowid"), {m_DiscountID});
     for (dates.moveFirst(); !dates.eof(); dates.moveNext())
-        fgDate->AddItem(dateShown(dates.str("discountdate")) + kTab + dates.str("summary"));
+        fgDate->AddItem(platform::GridLine({dateShown(dates.str("discountdate")), dates.str("summary")}));
     fgDate->AddItem(QString());
     fgDate->setRedraw(true);
 
@@ -284,9 +285,9 @@ void frmDiscount::showScheme() {
                        "where discountid=? order by position"),
         {m_DiscountID});
     for (times.moveFirst(); !times.eof(); times.moveNext())
-        fgTimes->AddItem(times.str("position") + kTab + timeShown(times.str("starttime")) + kTab +
-                         timeShown(times.str("endtime")) + kTab + QString::number(times.lng("normaldiscount")) + kTab +
-                         QString::number(times.lng("holidaydiscount")));
+        fgTimes->AddItem(platform::GridLine({times.str("position"), timeShown(times.str("starttime")),
+                                             timeShown(times.str("endtime")), QString::number(times.lng("normaldiscount")),
+                                             QString::number(times.lng("holidaydiscount"))}));
     // Every list ends with the segment that catches the rest of the day.
     fgTimes->AddItem(defaultSegmentLine());
     fgTimes->setRedraw(true);

@@ -106,6 +106,34 @@ TEST_F(BillManageTest, MonthTablesOfAnyCaseAreListedAndAFileWithAnUnlistedOneIsK
     EXPECT_EQ(script::pendingAnswers(), 0);
 }
 
+// A year file is pruned only when it holds no table at all; a month is one
+// node whatever the zeros before its number, and months run from 1 to 12.
+TEST_F(BillManageTest, OnlyAFileWithoutTablesIsPrunedAndEachMonthIsOneNode) {
+    {
+        Database f = Database::create(DataPath + "PhBill_2000.mdb");
+        f.execute("CREATE TABLE calls (f_date TEXT, f_userid INTEGER)");
+        f.execute("INSERT INTO calls VALUES ('2000-05-02 08:00:00', 1)");
+        Database g = Database::create(DataPath + "PhBill_2001.mdb");
+        for (const char* t : {"Tab_Ph3", "Tab_Ph03", "Tab_Ph13"}) {
+            g.execute(QStringLiteral("CREATE TABLE %1 (f_date TEXT, f_userid INTEGER)").arg(t));
+            g.execute(QStringLiteral("INSERT INTO %1 VALUES ('2001-03-02 08:00:00', 1)").arg(t));
+        }
+    }
+    EXPECT_EQ(keys(), QStringList({"2001:03", "2003:05", "2004:02,07", "2005:01"}));
+    EXPECT_TRUE(exists(2000));
+
+    // Month 03 goes with both its tables; the file keeps the table it does not list.
+    tick("K2001-03");
+    script::answer("您确信要删除选定的话单?", platform::rYes);
+    win().cmdOK_Click(0);
+    EXPECT_EQ(keys(), QStringList({"2003:05", "2004:02,07", "2005:01"}));
+    ASSERT_TRUE(exists(2001));
+    EXPECT_EQ(Database::open(billing::ArchivePath(2001)).tableNames(), QStringList({"Tab_Ph13"}));
+    EXPECT_TRUE(exists(2000));
+    EXPECT_EQ(Database::open(billing::ArchivePath(2000)).rowCount("calls"), 1);
+    EXPECT_EQ(log(), QStringList({"删话单:2001-03"}));
+}
+
 TEST_F(BillManageTest, BackupCopiesEachTickedYearOnceAndReportsAFailure) {
     tick("K2004-02");
     tick("K2004-07");

@@ -221,6 +221,36 @@ TEST_F(BillQueryTest, ATabInsideAStoredTextStaysInItsCell) {
     EXPECT_EQ(sum(1, 1), "0.10");
 }
 
+// A summary row sums the object its item stands for, not whatever else bears its text.
+TEST_F(BillQueryTest, EachSummaryRowSumsTheObjectItsItemStandsFor) {
+    dbSwitch.execute("INSERT INTO user (userid, username, balancemode, deptname) VALUES "
+                     "(5, 'A', 2, ''), (6, 'A', 2, ''), (7, '已删除用户', 2, ''), (8, '押金用户', 2, '')");
+    const qint64 fees[] = {123800, 50000, 3000, 7000};
+    for (int u = 5; u <= 8; ++u) {
+        Call c = call(u, QStringLiteral("2005-01-1%1 08:00:00").arg(u));
+        c.fee[0] = fees[u - 5];
+        add(c);
+    }
+    add(call(1, "2005-01-20 08:00:00"));
+    add(call(9, "2005-01-21 08:00:00"));   // a user no longer in the table
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    for (const char* key : {"K5", "K6", "K7", "K8", "K1"}) {
+        QTreeWidgetItem* it = dlg().itemByKey(QString::fromLatin1(key));
+        ASSERT_NE(it, nullptr) << key;
+        it->setCheckState(0, Qt::Checked);
+    }
+    dlg().cmdQuery->click();
+    ASSERT_TRUE(frmRecord::exists());
+    EXPECT_EQ(column(0), QStringList({"A", "A", "已删除用户", "押金用户", "甲"}));
+    QMap<QString, QStringList> sums;
+    for (int r = 1; r < rec().fgCollect->Rows(); ++r) sums[sum(r, 0)] << sum(r, 1);
+    sums["A"].sort();
+    EXPECT_EQ(sums["A"], QStringList({"12.38", "5.00"}));
+    EXPECT_EQ(sums["已删除用户"], QStringList({"0.30"}));
+    EXPECT_EQ(sums["押金用户"], QStringList({"0.70"}));
+    EXPECT_EQ(sums["甲"], QStringList({"0.10"}));
+}
+
 TEST_F(BillQueryTest, CategoriesDurationsCalledNumberAndChecks) {
     Call a = call(1, "2005-01-10 08:00:00", 2);
     a.secs = 299;

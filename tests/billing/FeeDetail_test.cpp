@@ -87,6 +87,13 @@ TEST_F(FeeDetailTest, MonthsNewestFirstWithSubtotalsAndTotalInCurrency) {
     EXPECT_TRUE(terminal.isEnabled());
 }
 
+TEST_F(FeeDetailTest, ATabInTheSiteNameStaysInItsCell) {
+    const QString name = QStringLiteral("东\t区");
+    month(site(name) + "PhBill_2005.mdb", 3, {{10000, 0, 0, 0, 0}});
+    frmFeeDetail::ShowDetail(name);
+    EXPECT_EQ(rows(), QStringList({"2005-03|1.00", "2005年小计:|1.00", "东 区总计:|1.00"}));
+}
+
 TEST_F(FeeDetailTest, NoDirectoryOrNoPlainNameGivesAnEmptyReportWithoutMenu) {
     month(dir->file("PhBill_2005.mdb"), 1, {{10000, 0, 0, 0, 0}});
     site("空站");

@@ -144,6 +144,19 @@ TEST_F(DbTest, RowReaderFailsAsEveryStatementAndLetsGoOfItsStatement) {
     EXPECT_NO_THROW(db.execute("DROP TABLE user"));
 }
 
+// A step that failed ends the walk: stepped again, the reader neither starts
+// the query over nor steps on past the failure; it reports its end.
+TEST_F(DbTest, RowReaderSteppedAgainAfterAFailedStepIsAtItsEnd) {
+    RowReader r = db.rows("SELECT userid, abs(-9223372036854775806 - userid) FROM user ORDER BY userid");
+    ASSERT_TRUE(r.next());
+    EXPECT_EQ(r.integer(0), 1);
+    EXPECT_THROW(r.next(), DbError);   // userid 2 overflows
+    EXPECT_FALSE(r.next());
+    EXPECT_FALSE(r.next());
+    // The statement was let go of in its failure: the table can go while the reader lives.
+    EXPECT_NO_THROW(db.execute("DROP TABLE user"));
+}
+
 TEST_F(DbTest, AutocommitSeesATransactionBegunInSqlText) {
     EXPECT_TRUE(db.autocommit());
     db.execute("BEGIN");

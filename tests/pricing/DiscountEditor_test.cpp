@@ -178,6 +178,18 @@ TEST_F(DiscountWindow, DatesAndSegmentsAreStoredInTheirForms) {
     EXPECT_TRUE(win().Modified());
 }
 
+TEST_F(DiscountWindow, ATabInAStoredTextStaysInItsCell) {
+    scheme(2, "周末");
+    dbSwitch.execute("insert into discountdate values(2, '05-01', ?)", {QStringLiteral("劳\t动节")});
+    dbSwitch.execute("insert into discounttimes values(2, 1, ?, '06:00:00', 50, 80)", {QStringLiteral("2\t2:00")});
+    click("K2");
+    EXPECT_EQ(win().fgDate->TextMatrix(1, 0), "5-1");
+    EXPECT_EQ(win().fgDate->TextMatrix(1, 1), "劳 动节");
+    EXPECT_EQ(win().fgTimes->TextMatrix(1, 1), "2 2:00");
+    EXPECT_EQ(win().fgTimes->TextMatrix(1, 2), "6:00:00");
+    EXPECT_EQ(win().fgTimes->TextMatrix(1, 4), "80");
+}
+
 TEST_F(DiscountWindow, EveryChangeIsOfferedForSavingBeforeTheSchemeIsLeft) {
     scheme(2, "周末");
     click("K2");

@@ -305,3 +305,49 @@ TEST_F(EndToEndTest, CallsWhileATariffWindowIsOpenAreChargedFromTheTariffsItOpen
     ASSERT_TRUE(runUntilAnswers(6));
     EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_phmode=8")), 1);
 }
+
+// A tariff window opened after another one closed with edits, before any call
+// came: the calls are charged from the edited tariffs, round after round. And
+// while a window is open its copy holds, also when the other tariff window
+// closes in the meantime and reopens the shared rates.
+TEST_F(EndToEndTest, ATariffWindowHoldsTheTariffsAsTheyStoodWhenItOpened) {
+    WorkerRights = QStringList{"0"};
+    // The fee charged for a call placed now, the n-th call of the test.
+    auto charged = [&](size_t n) -> long long {
+        sw.sendCallRecord(rec(int(n) * 300));
+        if (!runUntilAnswers(n + 1)) return -1;
+        const auto fees = sw.receivedWith(QStringLiteral("950820"));
+        return n < fees.size() ? sim::decodeFee(fees[n])->fen : -1;
+    };
+    // 首次价格 of the local zone "8", typed and entered in the fee-rate window.
+    auto editFirstPrice = [](pricing::frmFeeRate& w, const QString& text) {
+        w.SSTab1->setCurrentIndex(7);
+        ASSERT_EQ(w.fgFeerate->TextMatrix(1, 0), "8");
+        w.fgFeerate->setRow(1);
+        w.fgFeerate->setCol(3);
+        w.fgFeerate_DblClick();
+        w.txtModify->setText(text);
+        QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.txtModify, &e);
+    };
+    EXPECT_EQ(charged(0), 40);
+
+    // Edited and closed, then opened again before a call: the edit is charged.
+    editFirstPrice(pricing::frmFeeRate::instance(), QStringLiteral("0.9"));
+    pricing::frmFeeRate::instance().cmdFeerate[4]->click();
+    pricing::frmFeeRate& again = pricing::frmFeeRate::instance();
+    EXPECT_EQ(charged(1), 110);
+    // Edited there too and closed; the IP window opened next.
+    editFirstPrice(again, QStringLiteral("0.5"));
+    again.cmdFeerate[4]->click();
+    pricing::frmIP& ip = pricing::frmIP::instance();
+    EXPECT_EQ(charged(2), 70);
+
+    // With the IP window open, the fee-rate window edits and closes: the
+    // shared rates are reopened, the IP window's copy stays.
+    editFirstPrice(pricing::frmFeeRate::instance(), QStringLiteral("0.9"));
+    pricing::frmFeeRate::instance().cmdFeerate[4]->click();
+    EXPECT_EQ(charged(3), 70);
+    ip.cmdFeerate[4]->click();
+    EXPECT_EQ(charged(4), 110);
+}

@@ -82,6 +82,35 @@ TEST_F(ShowRecordTest, ACallReadsTheSameLiveAndLoadedWithTheView) {
     EXPECT_EQ(loaded, live);
 }
 
+TEST_F(ShowRecordTest, ATabInAStoredTextStaysInItsCellLiveAndLoaded) {
+    addUser(7, "50.00", 1);
+    dbSwitch.execute(QStringLiteral("UPDATE user SET username=? WHERE userid=7"), {QStringLiteral("用\t户")});
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本\t地"));
+    ASSERT_TRUE(record(0));
+    ASSERT_EQ(grid->Rows(), 2);
+    auto row = [&] {
+        QStringList cells;
+        for (int c = 0; c < grid->Cols(); ++c) cells << grid->TextMatrix(1, c);
+        return cells;
+    };
+    const QStringList live = row();
+    EXPECT_EQ(live[0], QStringLiteral("用 户"));
+    EXPECT_EQ(live[1], QStringLiteral("E0005"));
+    EXPECT_EQ(live[4], QStringLiteral("本 地"));
+    EXPECT_EQ(live[5], QStringLiteral("2026-06-15 10:00:00"));
+    EXPECT_EQ(live.last(), QStringLiteral("7"));
+
+    grid->setRows(1);
+    platform::Recordset rs = dbPhoneCur.query(QStringLiteral(
+        "Select f_userid,f_calladdr,f_zh,f_resp,F_Memo,f_date,f_long,f_yj,f_phmode,"
+        "f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee as SumFee,f_moneny,f_addfee1,f_addfee2,f_gatefee,"
+        "f_linkfee,f_zjaddr,f_indjh From Tab_phone"));
+    ModSwitch::ShowBillGrid(rs);
+    ASSERT_EQ(grid->Rows(), 2);
+    EXPECT_EQ(row(), live);
+}
+
 TEST_F(ShowRecordTest, BalanceBeyondTheOverdraftTurnsRed) {
     addUser(7, "5.00", 0, "10.00");
     setExtensionUser(5, 7);
