@@ -345,6 +345,9 @@ SettleResult RunSettlement(const SettleOptions& opt, const std::function<void(in
         res.error = QStringLiteral("结算错误:") + who + ' ' + e.text;
     } catch (const DbError& e) {
         res.error = QStringLiteral("结算错误:") + who + ' ' + e.text();
+    } catch (const platform::MoneyOverflow& e) {
+        // Sums of stored amounts beyond what money holds: told, never wrapped.
+        res.error = QStringLiteral("结算错误:") + who + ' ' + QString::fromUtf8(e.what());
     }
     if (!res.ok) res.lines.clear();
     return res;

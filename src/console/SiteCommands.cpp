@@ -14,6 +14,7 @@
 #include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "params/BoardPanel.h"
+#include "params/CellEdit.h"
 #include "params/SavePara.h"
 #include "platform/AppExit.h"
 #include "platform/Prompts.h"
@@ -103,6 +104,8 @@ void frmPABX::mnuChangeTerminal_Click() {
 
     // From closing to reopening nothing yields, so no tick or frame finds the databases closed.
     ModSwitch::OpenAllDB(false);
+    // Amounts typed for the users of the site left are no deposits of the next.
+    ModSwitch::DropTypedDeposits();
     DataPath = newPath;
     TerminalName = newName;
     TerminalID = newId;

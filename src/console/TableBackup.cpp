@@ -4,6 +4,7 @@
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
 #include "core/OpLog.h"
+#include "params/CellEdit.h"
 #include "params/DialDigits.h"
 #include "params/SavePara.h"
 #include "platform/Files.h"
@@ -123,7 +124,8 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
         platform::MsgBox(QStringLiteral("没有备份数据"), platform::mbOKOnly, AppName);
         return;
     }
-    g_Modified = false;
+    // The grid's edits, and the amounts typed into it, go with the table restored.
+    ModSwitch::DropGridEdits();
     ParaMode.clear();
     showRestored(view);
     ModGeneral::AddOpLog(logPrefix(caption) + QStringLiteral("恢复"));

@@ -11,12 +11,15 @@
 #include "link/ModComm.h"
 #include "link/Monitor.h"
 #include "params/BoardPanel.h"
+#include "params/CellEdit.h"
 #include "params/SavePara.h"
+#include "params/TransferHooks.h"
 #include "platform/Clock.h"
 #include "platform/Currency.h"
 #include "platform/Prompts.h"
 
 #include <QHash>
+#include <QSet>
 
 namespace {
 
@@ -55,16 +58,12 @@ void frmPABX::mnuViewUser_Click() {
     // Released, re-assigned and graded together: a failure leaves every
     // extension and account with its previous owner.
     platform::Transaction tx(dbSwitch);
-    // The grades as they were, of every row that may change owner: a row
-    // whose grade changes waits for its download, or the switch keeps the old one.
-    QHash<qint64, qint64> extGrades, accGrades;
-    const auto grades = [uid](const QString& table, QHash<qint64, qint64>& out) {
-        platform::Recordset rs = dbSwitch.query(
-            QStringLiteral("select address,depositgrade from %1 where userid=0 or userid=?").arg(table), {uid});
-        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) out.insert(rs.lng(QStringLiteral("address")), rs.lng(QStringLiteral("depositgrade")));
-    };
-    grades(QStringLiteral("extension"), extGrades);
-    grades(QStringLiteral("account"), accGrades);
+    // What the switch holds of every row that may change owner: a row whose
+    // grade or frame changes (an owner locked, or paying in advance) waits
+    // for its download, or the switch keeps the old one.
+    const QList<qint64> owners = {0, uid};
+    const QHash<qint64, QString> extBefore = ModSwitch::OwnedRowStates(QStringLiteral("Extension"), owners);
+    const QHash<qint64, QString> accBefore = ModSwitch::OwnedRowStates(QStringLiteral("Account"), owners);
     const int g0 = ModGeneral::GetDepositGrade(0);
     dbSwitch.execute(QStringLiteral("update extension set userid=0,depositgrade=? where userid=?"), {g0, uid});
     dbSwitch.execute(QStringLiteral("update account set userid=0,depositgrade=? where userid=?"), {g0, uid});
@@ -81,13 +80,18 @@ void frmPABX::mnuViewUser_Click() {
     const int g = ModGeneral::GetDepositGrade(uid);
     dbSwitch.execute(QStringLiteral("update extension set depositgrade=? where userid=?"), {g, uid});
     dbSwitch.execute(QStringLiteral("update account set depositgrade=? where userid=?"), {g, uid});
-    const auto markChanged = [](const QString& table, const QHash<qint64, qint64>& before) {
+    const auto markChanged = [&owners](const QString& table, const QHash<qint64, QString>& before) {
+        const QHash<qint64, QString> after = ModSwitch::OwnedRowStates(table, owners);
+        QSet<qint64> changed;
         for (auto it = before.cbegin(); it != before.cend(); ++it)
-            dbSwitch.execute(QStringLiteral("update %1 set bSet=1 where address=? and depositgrade<>?").arg(table),
-                             {it.key(), it.value()});
+            if (!after.contains(it.key()) || after.value(it.key()) != it.value()) changed << it.key();
+        for (auto it = after.cbegin(); it != after.cend(); ++it)
+            if (!before.contains(it.key())) changed << it.key();
+        for (qint64 address : changed)
+            dbSwitch.execute(QStringLiteral("update %1 set bSet=1 where address=?").arg(table), {address});
     };
-    markChanged(QStringLiteral("extension"), extGrades);
-    markChanged(QStringLiteral("account"), accGrades);
+    markChanged(QStringLiteral("Extension"), extBefore);
+    markChanged(QStringLiteral("Account"), accBefore);
     tx.commit();
 }
 
@@ -106,6 +110,9 @@ void frmPABX::mnuInitUser_Click() {
     fgDisp->setTextMatrix(r, 10, QStringLiteral("OFF"));
     fgDisp->setTextMatrix(r, 4, QStringLiteral("0.00"));
     fgDisp->setTextMatrix(r, 5, QStringLiteral("0.00"));
+    // An amount typed into the row before and not saved would come back with
+    // the save: the deposit starts again from nothing.
+    ModSwitch::DropTypedDeposit(u.toLongLong());
     ModGeneral::CheckDeposit(u.toLongLong(), true, false);
 }
 

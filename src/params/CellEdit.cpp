@@ -36,10 +36,23 @@ bool splitUserItem(const QString& item, QString* name, qint64* id) {
 
 }  // namespace
 
-QHash<qint64, platform::Currency>& TypedDeposits() {
+namespace {
+QHash<qint64, platform::Currency>& typedDeposits() {
     static QHash<qint64, platform::Currency> typed;
     return typed;
 }
+}  // namespace
+
+const QHash<qint64, platform::Currency>& TypedDeposits() { return typedDeposits(); }
+
+void DropGridEdits() {
+    g_Modified = false;
+    typedDeposits().clear();
+}
+
+void DropTypedDeposits() { typedDeposits().clear(); }
+
+void DropTypedDeposit(qint64 userId) { typedDeposits().remove(userId); }
 
 void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
     g_Editing = false;
@@ -91,9 +104,23 @@ void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
                 const quint8 grade = ModGeneral::GetDepositGrade(userId);
                 const int gc = GetColIndex(QStringLiteral("押金等级"), grid);
                 if (gc >= 0) grid.setTextMatrix(r, gc, grades.value(grade));
-                dbSwitch.execute(QStringLiteral("update %1 set depositgrade=?,userid=? where address=?")
-                                     .arg(params::views::CheckedTable(CurTable)),
+                const QString table = params::views::CheckedTable(CurTable);
+                // The owner's grade, lock and way of paying reach the switch in
+                // the row's frame: a row that changes waits for its download.
+                platform::Transaction tx(dbSwitch);
+                const QString before = SwitchRowState(table, address);
+                dbSwitch.execute(QStringLiteral("update %1 set depositgrade=?,userid=? where address=?").arg(table),
                                  {grade, userId, address});
+                const bool pending = SwitchRowState(table, address) != before;
+                if (pending) dbSwitch.execute(QStringLiteral("update %1 set bset=1 where address=?").arg(table), {address});
+                tx.commit();
+                // Edits of the row not saved yet keep their colour: the save writes them.
+                const bool ext = CurTable == QLatin1String("Extension");
+                const int part = ext ? qMin(3, grid.Cols() - 1) : qMin(1, grid.Cols() - 1);
+                if (pending && grid.CellBackColorAt(r, part) != platform::vbColor(ModGeneral::kEditedRowColor)) {
+                    if (ext) SetRowColor3(grid, r, ModGeneral::kPendingRowColor, false);
+                    else SetRowColor(grid, r, ModGeneral::kPendingRowColor);
+                }
             }
         } else if (title == QStringLiteral("帐号")) {
             const QString shown = T == QLatin1String("FFFF") ? T : QStringLiteral("%1").arg(T.toLongLong(), 4, 10, QLatin1Char('0'));
@@ -108,11 +135,15 @@ void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
                 SendAccountNow(address);
             }
         } else if (title == QStringLiteral("预付押金")) {
-            const platform::Currency add = money(T);
+            // To the fen: what is stored is what the cell shows.
+            const platform::Currency add = money(T).roundToFen();
             if (add != platform::Currency()) {
-                grid.setTextMatrix(r, c, (money(cell) + add).toString2());
-                grid.setTextMatrix(r, 5, (money(grid.TextMatrix(r, 5)) + add).toString2());
-                TypedDeposits()[grid.TextMatrix(r, 0).toLongLong()] += add;
+                const platform::Currency deposit = money(cell) + add;
+                const platform::Currency balance = money(grid.TextMatrix(r, 5)) + add;
+                platform::Currency& typed = typedDeposits()[grid.TextMatrix(r, 0).toLongLong()];
+                typed = typed + add;
+                grid.setTextMatrix(r, c, deposit.toString2());
+                grid.setTextMatrix(r, 5, balance.toString2());
                 changed = true;
             }
         } else if (title == QStringLiteral("透支额") || title == QStringLiteral("修改金额")) {

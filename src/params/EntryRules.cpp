@@ -90,6 +90,33 @@ EntryResult flexibleNumber(const platform::FlexGrid& grid, int col, QString t) {
     return accept(t);
 }
 
+// A value a column holds once (an account, a user's name) typed over
+// several selected rows would stand in each of them.
+EntryResult severalRows(const QString& name) {
+    return refuse(name + QStringLiteral("不能重复，只能输入到一行中"));
+}
+
+// 预付押金 takes the amount to add, to the fen (the grid shows no less), and
+// neither the amount nor the deposit and balance it makes may leave the
+// range the station keeps money in.
+EntryResult depositAmount(const platform::FlexGrid& grid, int col, const QString& t) {
+    const platform::Currency limit = platform::Currency::fromYuan(100000000);
+    const auto v = plainMoney(t);
+    if (!v || *v > limit) return refuse(QStringLiteral("请输入最大为1亿的数值"));
+    if (*v < -limit) return refuse(QStringLiteral("请输入-1亿至1亿之间的数值"));
+    const platform::Currency add = v->roundToFen();
+    for (int r = GridSelFirst; r <= GridSelLast; ++r) {
+        if (r < grid.FixedRows() || r >= grid.Rows()) continue;
+        for (int c : {col, 5}) {
+            platform::Currency now;
+            ValText(grid.TextMatrix(r, c), &now);
+            if (now > limit - add || now < -limit - add)
+                return refuse(QStringLiteral("金额超出范围，预付押金和押金余额须在-1亿至1亿之间"));
+        }
+    }
+    return accept(add.toPlainString());
+}
+
 }  // namespace
 
 bool IsPlainNumber(const QString& s) {
@@ -235,8 +262,7 @@ EntryResult CheckTextEntry(const platform::FlexGrid& grid, const QString& typed)
         if (v < 0 || v > 9999) return refuse(QStringLiteral("请输入0-9999之间的数值"));
         // The grid shows accounts with four digits: 12 and 0012 are one account.
         const QString shown = QStringLiteral("%1").arg(v, 4, 10, QLatin1Char('0'));
-        // One account given to several rows would be there twice.
-        if (GridSelLast > GridSelFirst) return refuse(QStringLiteral("帐号已存在，请重新输入"));
+        if (GridSelLast > GridSelFirst) return severalRows(name);
         if (FindPrefixConflict(grid, shown, true, 1, GridSelFirst) >= 0) return refuse(QStringLiteral("帐号已存在，请重新输入"));
         return accept(t);
     }
@@ -259,14 +285,10 @@ EntryResult CheckTextEntry(const platform::FlexGrid& grid, const QString& typed)
             return refuse(QStringLiteral("请输入-9999.00 至9999.00之间的数值"));
         return accept(v->toPlainString());
     }
-    if (name == QStringLiteral("预付押金")) {
-        const auto v = plainMoney(t);
-        if (!v || *v > platform::Currency::fromYuan(100000000)) return refuse(QStringLiteral("请输入最大为1亿的数值"));
-        return accept(t);
-    }
+    if (name == QStringLiteral("预付押金")) return depositAmount(grid, col, t);
     if (name == QStringLiteral("用户名称")) {
         if (t.size() > 20) return refuse(QStringLiteral("名称太长,最长为20个字的名称"));
-        if (GridSelLast > GridSelFirst) return refuse(QStringLiteral("用户名称已存在"));
+        if (GridSelLast > GridSelFirst) return severalRows(name);
         for (int r = 1; r < grid.Rows(); ++r)
             if (r != GridSelFirst && grid.TextMatrix(r, 1) == t) return refuse(QStringLiteral("用户名称已存在"));
         return accept(t);

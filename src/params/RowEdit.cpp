@@ -4,6 +4,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
+#include "params/CellEdit.h"
 #include "params/DialDigits.h"
 #include "params/GridEditors.h"
 #include "params/OptionLists.h"
@@ -207,6 +208,7 @@ void DelParaRecord(int rightNo) {
                                  {grade, number});
                 dbSwitch.execute(QStringLiteral("delete from user where userid=?"), {number});
                 tx.commit();
+                DropTypedDeposit(number);   // goes with its row
             } else {
                 platform::Transaction tx(dbSwitch);
                 if (table == QLatin1String("LanHead")) {

@@ -340,7 +340,7 @@ void saveUsers(FlexGrid& g) {
                                              FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
                                              uid});
         }
-        TypedDeposits().remove(uid);
+        DropTypedDeposit(uid);
         // A saved user waits for no download: the row takes the grid's colour.
         SetRowColor(g, r, bgr(g.BackColor()));
     }
@@ -583,8 +583,7 @@ void dropEmptyRows(FlexGrid& g) {
 bool SaveSwitchPara(int rightNo, bool bRefresh) {
     if (ModGeneral::CheckRight(rightNo, ModGeneral::kRightSilent)) {
         ParaMode.clear();
-        g_Modified = false;
-        TypedDeposits().clear();
+        DropGridEdits();
         return true;
     }
     const bool upSend = ParaMode == QLatin1String("UpSend");
@@ -601,8 +600,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
                 ParaMode.clear();
                 result = true;
             }
-            g_Modified = false;
-            TypedDeposits().clear();
+            DropGridEdits();
             views::RefreshView();
             return result;
         }
@@ -691,8 +689,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
     g.setCol(qMin(1, g.Cols() - 1));
     g.setRedraw(true);
     ParaMode.clear();
-    g_Modified = false;
-    TypedDeposits().clear();
+    DropGridEdits();
     views::StatusText(QStringLiteral("保存完成"));
     logSaved();
     if (bRefresh && isHeadTable(CurTable))

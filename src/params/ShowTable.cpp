@@ -1,8 +1,10 @@
 #include "params/ShowTable.h"
 
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/frmProgress.h"
+#include "params/CellEdit.h"
 #include "params/DialDigits.h"
 #include "params/OptionLists.h"
 #include "params/TableViews.h"
@@ -298,6 +300,11 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         if (bAppend == 0) {
             // A view too large to show still gets its own titles over its empty grid.
             const bool tooMany = records + 1 > kMaxGridRecords;
+            // Amounts typed under 预付押金 live in the console grid that shows
+            // them: a view loaded anew shows what is stored, and no save may
+            // add them later.
+            if (core::Console* console = core::TheConsole(); console && console->fgDisp == &grid)
+                ModSwitch::DropTypedDeposits();
             grid.setRows(0);   // drops every cell, its text and its colour
             grid.setFixedRows(1);
             grid.setFixedCols(fixedColsFor(CurTable));

@@ -2,8 +2,40 @@
 
 #include "core/ModDefine.h"
 #include "transfer/ModToolbar.h"
+#include "transfer/RowFrames.h"
 
 namespace ModSwitch {
+
+namespace {
+
+// The states of the rows of `rs`, by address; owners are read once each.
+QHash<qint64, QString> statesOf(const QString& table, platform::Recordset& rs) {
+    const bool account = table.compare(QLatin1String("Account"), Qt::CaseInsensitive) == 0;
+    QHash<qint64, transfer::Owner> owners;
+    QHash<qint64, QString> states;
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        const qint64 address = rs.lng(QStringLiteral("address"));
+        const qint64 uid = rs.lng(QStringLiteral("userid"));
+        if (!owners.contains(uid)) owners.insert(uid, transfer::LookupOwner(uid));
+        const transfer::RowValues row = transfer::RowValues::of(rs);
+        QString frame;
+        try {
+            frame = account ? transfer::AccountRow(row, transfer::kModeNormal, false, owners.value(uid))
+                            : transfer::ExtParaRow(row, transfer::kModeNormal, false, owners.value(uid));
+        } catch (const transfer::EncodeError&) {
+            frame = QStringLiteral("?");   // a row that cannot be sent as it stands
+        }
+        states.insert(address, frame + QLatin1Char('/') + rs.value(QStringLiteral("depositgrade")).toString());
+    }
+    return states;
+}
+
+QString rowTable(const QString& table) {
+    return table.compare(QLatin1String("Account"), Qt::CaseInsensitive) == 0 ? QStringLiteral("account")
+                                                                              : QStringLiteral("extension");
+}
+
+}  // namespace
 
 bool SendAccountNow(qint64 address) {
     platform::Recordset rs = dbSwitch.query(QStringLiteral("select * from account where address=?"), {address});
@@ -12,6 +44,22 @@ bool SendAccountNow(qint64 address) {
 
 bool SendUserPara(qint64 userId, int mode, bool clearPasswords) {
     return ModToolbar::DownUserPara(userId, mode, clearPasswords ? 1 : 0, 0, 0);
+}
+
+QString SwitchRowState(const QString& table, qint64 address) {
+    platform::Recordset rs =
+        dbSwitch.query(QStringLiteral("select * from %1 where address=?").arg(rowTable(table)), {address});
+    return statesOf(table, rs).value(address);
+}
+
+QHash<qint64, QString> OwnedRowStates(const QString& table, const QList<qint64>& owners) {
+    QHash<qint64, QString> states;
+    for (qint64 uid : owners) {
+        platform::Recordset rs =
+            dbSwitch.query(QStringLiteral("select * from %1 where userid=?").arg(rowTable(table)), {uid});
+        states.insert(statesOf(table, rs));
+    }
+    return states;
 }
 
 }  // namespace ModSwitch

@@ -1,6 +1,9 @@
 #pragma once
 // The sends to the switch that editing and saving make at once, in the
 // parameter transfer's terms.
+#include <QHash>
+#include <QList>
+#include <QString>
 #include <QtGlobal>
 
 namespace ModSwitch {
@@ -11,5 +14,14 @@ bool SendAccountNow(qint64 address);
 // One user's accounts and extensions sent to the switch (mode 0 as they
 // stand, 2 released); true when the switch took them.
 bool SendUserPara(qint64 userId, int mode, bool clearPasswords);
+
+// What the switch is to hold of the stored row of `table` ("Extension" or
+// "Account") at `address`: the frame the download would send, as the row and
+// its owner stand now, with the row's deposit grade; "" for a row that is not
+// there. A row whose state changes (a change of owner, of the owner's lock or
+// way of paying, of grade) waits for its download.
+QString SwitchRowState(const QString& table, qint64 address);
+// The same for every row of `table` owned by one of `owners`, by address.
+QHash<qint64, QString> OwnedRowStates(const QString& table, const QList<qint64>& owners);
 
 }  // namespace ModSwitch

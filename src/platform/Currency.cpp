@@ -2,6 +2,10 @@
 
 namespace platform {
 
+MoneyOverflow::MoneyOverflow() : std::overflow_error("金额超出范围") {}
+
+void Currency::overflow() { throw MoneyOverflow(); }
+
 int64_t divRound(int64_t num, int64_t den) {
     if (den < 0) { num = -num; den = -den; }
     if (num >= 0) return (num + den / 2) / den;
@@ -95,6 +99,7 @@ Currency Currency::mulDiv(int64_t num, int64_t den) const {
     __int128 d = den;
     if (d < 0) { p = -p; d = -d; }
     __int128 r = p >= 0 ? (p + d / 2) / d : -((-p + d / 2) / d);
+    if (r > INT64_MAX || r < INT64_MIN) overflow();
     return fromRaw(static_cast<int64_t>(r));
 }
 

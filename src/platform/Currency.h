@@ -5,16 +5,25 @@
 #include <QVariant>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 
 namespace platform {
+
+// An amount the arithmetic cannot hold: a sum, difference or product out of
+// range is this error, never a wrapped amount. what() is the operator's text
+// (UTF-8, "金额超出范围").
+class MoneyOverflow : public std::overflow_error {
+public:
+    MoneyOverflow();
+};
 
 class Currency {
 public:
     static constexpr int64_t kScale = 10000;
     constexpr Currency() = default;
     static constexpr Currency fromRaw(int64_t raw) { Currency c; c.v_ = raw; return c; }
-    static constexpr Currency fromYuan(int64_t yuan) { return fromRaw(yuan * kScale); }
-    static constexpr Currency fromFen(int64_t fen) { return fromRaw(fen * 100); }
+    static constexpr Currency fromYuan(int64_t yuan) { return fromRaw(mul(yuan, kScale)); }
+    static constexpr Currency fromFen(int64_t fen) { return fromRaw(mul(fen, 100)); }
     // Parses "12", "-3.5", "0.0125" exactly; more than four decimals round half away from zero.
     static std::optional<Currency> parse(const QString& text);
 
@@ -32,21 +41,40 @@ public:
     // Text with as many decimals as needed (up to four), as typed back into a field.
     QString toPlainString() const;
 
-    // Multiply by a ratio num/den, rounding the result to ten-thousandths half away from zero.
+    // Multiply by a ratio num/den, rounding the result to ten-thousandths half
+    // away from zero; MoneyOverflow when the result is out of range.
     Currency mulDiv(int64_t num, int64_t den) const;
 
-    constexpr Currency operator+(Currency o) const { return fromRaw(v_ + o.v_); }
-    constexpr Currency operator-(Currency o) const { return fromRaw(v_ - o.v_); }
-    constexpr Currency operator-() const { return fromRaw(-v_); }
-    constexpr Currency operator*(int64_t k) const { return fromRaw(v_ * k); }
-    Currency& operator+=(Currency o) { v_ += o.v_; return *this; }
-    Currency& operator-=(Currency o) { v_ -= o.v_; return *this; }
+    // Checked: a result out of range throws MoneyOverflow.
+    constexpr Currency operator+(Currency o) const { return fromRaw(add(v_, o.v_)); }
+    constexpr Currency operator-(Currency o) const { return fromRaw(sub(v_, o.v_)); }
+    constexpr Currency operator-() const { return fromRaw(sub(0, v_)); }
+    constexpr Currency operator*(int64_t k) const { return fromRaw(mul(v_, k)); }
+    constexpr Currency& operator+=(Currency o) { v_ = add(v_, o.v_); return *this; }
+    constexpr Currency& operator-=(Currency o) { v_ = sub(v_, o.v_); return *this; }
     constexpr auto operator<=>(const Currency&) const = default;
 
     // For binding into SQL: the stored INTEGER form.
     QVariant toVariant() const { return QVariant::fromValue<qlonglong>(v_); }
 
 private:
+    [[noreturn]] static void overflow();
+    static constexpr int64_t add(int64_t a, int64_t b) {
+        int64_t r = 0;
+        if (__builtin_add_overflow(a, b, &r)) overflow();
+        return r;
+    }
+    static constexpr int64_t sub(int64_t a, int64_t b) {
+        int64_t r = 0;
+        if (__builtin_sub_overflow(a, b, &r)) overflow();
+        return r;
+    }
+    static constexpr int64_t mul(int64_t a, int64_t b) {
+        int64_t r = 0;
+        if (__builtin_mul_overflow(a, b, &r)) overflow();
+        return r;
+    }
+
     int64_t v_ = 0;
 };
 

@@ -6,6 +6,7 @@
 
 #include "console/ConsoleCommands.h"
 
+#include "core/Deposit.h"
 #include "core/frmDialog.h"
 
 #include "params/OptionLists.h"
@@ -319,6 +320,93 @@ TEST_F(GridEditing, ARefusedDepositStartsAgainAtNothingAdded) {
     EXPECT_FALSE(g_Modified);
 }
 
+TEST_F(GridEditing, ATypedDepositGoesWithTheEditsARestoreOrAnInitialiseDrops) {
+    dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (7, '甲', 1, 500000, 500000)");
+    ASSERT_TRUE(console().ShowView("User"));
+    ASSERT_EQ(grid().TextMatrix(2, 0), "7");
+    platform::script::answer("要备份数据库吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Backup");
+    ASSERT_EQ(status(), "备份成功");
+    const auto type = [&](int col, const QString& text) {
+        doubleClick(2, col);
+        ASSERT_TRUE(console().txtModify->isVisible());
+        console().txtModify->setText(text);
+        enter(console().txtModify);
+    };
+    const auto saveRent = [&](const QString& rent) {
+        type(7, rent);
+        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+        console().tbrSwitch_ButtonClick("Save");
+        EXPECT_EQ(status(), "保存完成");
+    };
+    const auto stored = [] { return dbSwitch.scalar("select deposit||'/'||remain from user where userid=7").toString(); };
+
+    type(4, "100");
+    EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
+    platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Restore");
+    EXPECT_EQ(status(), "恢复成功");
+    EXPECT_EQ(grid().TextMatrix(2, 4), "50.00");
+    saveRent("5");
+    EXPECT_EQ(grid().TextMatrix(2, 4), "50.00");
+    EXPECT_EQ(stored(), "500000/500000");
+
+    // Typed again, then the user popup's 初始化 on the row's header.
+    type(4, "100");
+    EXPECT_EQ(grid().TextMatrix(2, 5), "150.00");
+    console::SetPopupRunner([](QMenu* m) {
+        for (QAction* a : m->actions())
+            if (a->isVisible() && a->text() == QStringLiteral("初始化")) return a;
+        return static_cast<QAction*>(nullptr);
+    });
+    const QPoint name = grid().visualRect(grid().model()->index(2, 1)).center();
+    mouse(QEvent::MouseButtonPress, name);
+    mouse(QEvent::MouseButtonRelease, name);
+    spin(20);
+    platform::script::answer("甲用户还有押金余额,要强制初始化用户吗", platform::rYes);
+    const QPoint header = grid().visualRect(grid().model()->index(2, 0)).center();
+    QMouseEvent press(QEvent::MouseButtonPress, header, grid().viewport()->mapToGlobal(header), Qt::RightButton,
+                      Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(grid().viewport(), &press);
+    console::SetPopupRunner(nullptr);
+    settle();
+    EXPECT_EQ(grid().TextMatrix(2, 4), "0.00");
+    ASSERT_EQ(stored(), "0/0");
+    saveRent("6");
+    EXPECT_EQ(grid().TextMatrix(2, 4), "0.00");
+    EXPECT_EQ(stored(), "0/0");
+}
+
+TEST_F(GridEditing, AnOwnerChosenInTheGridWaitsForItsDownload) {
+    // A locked owner changes the grades its rows are sent with, not their grade.
+    dbSwitch.execute("insert into user (userid, username, balancemode, locked) values (7, '甲', 1, 1)");
+    dbSwitch.execute("update Extension set bSet=0, bSetSpringNum=0");
+    dbSwitch.execute("update Account set bset=0");
+    ASSERT_EQ(ModGeneral::GetDepositGrade(7), ModGeneral::GetDepositGrade(0));
+    ASSERT_TRUE(console().ShowView("Extension"));
+    const int owner = ModSwitch::GetColIndex("所属用户", grid());
+    ASSERT_GT(owner, 3);
+    doubleClick(4, owner);
+    ASSERT_TRUE(console().cboModify->isVisible());
+    console().cboModify->setEditText("甲-7");
+    enter(console().cboModify);
+    EXPECT_EQ(dbSwitch.scalar("select userid||bSet from Extension where Address=3").toString(), "71");
+    EXPECT_EQ(grid().CellBackColorAt(4, owner), platform::vbColor(ModGeneral::kPendingRowColor));
+    EXPECT_NE(grid().CellBackColorAt(4, 2), platform::vbColor(ModGeneral::kPendingRowColor));
+    EXPECT_FALSE(g_Modified);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where bSet<>0").toInt(), 1);
+
+    ASSERT_TRUE(console().ShowView("Account"));
+    doubleClick(3, 7);
+    ASSERT_TRUE(console().cboModify->isVisible());
+    console().cboModify->setEditText("甲-7");
+    enter(console().cboModify);
+    EXPECT_EQ(dbSwitch.scalar("select userid||bset from Account where address=?", {grid().TextMatrix(3, 0).toLongLong()})
+                  .toString(),
+              "71");
+    EXPECT_EQ(grid().CellBackColorAt(3, 1), platform::vbColor(ModGeneral::kPendingRowColor));
+}
+
 TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
     ASSERT_TRUE(console().ShowView("Account"));
     // Rows 2 to 4 of the account column, then Enter on the grid.
@@ -331,7 +419,7 @@ TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
     sw.clearReceived();
     console().txtModify->setText("1234");
     enter(console().txtModify);
-    EXPECT_EQ(status(), "帐号已存在，请重新输入");
+    EXPECT_EQ(status(), "帐号不能重复，只能输入到一行中");
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where account='1234'").toInt(), 0);
     for (int r = 2; r <= 4; ++r) EXPECT_EQ(grid().TextMatrix(r, 1), "FFFF");
     // The editor stays over the first row alone, with its value back.
@@ -339,6 +427,20 @@ TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
     enter(console().txtModify);
     EXPECT_FALSE(console().txtModify->isVisible());
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where account='1234'").toInt(), 0);
+
+    // Two rows are several rows too.
+    grid().setRow(5);
+    grid().setCol(1);
+    grid().setRowSel(6);
+    enter(&grid());
+    ASSERT_TRUE(console().txtModify->isVisible());
+    ASSERT_EQ(GridSelLast, GridSelFirst + 1);
+    console().txtModify->setText("4321");
+    enter(console().txtModify);
+    EXPECT_EQ(status(), "帐号不能重复，只能输入到一行中");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where account='4321'").toInt(), 0);
+    EXPECT_EQ(grid().TextMatrix(6, 1), "FFFF");
+    enter(console().txtModify);
 
     dbSwitch.execute("insert into user (userid, username) values (7, '甲'), (8, '乙')");
     ASSERT_TRUE(console().ShowView("User"));
@@ -349,7 +451,7 @@ TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
     ASSERT_TRUE(console().txtModify->isVisible());
     console().txtModify->setText("王五");
     enter(console().txtModify);
-    EXPECT_EQ(status(), "用户名称已存在");
+    EXPECT_EQ(status(), "用户名称不能重复，只能输入到一行中");
     EXPECT_EQ(grid().TextMatrix(2, 1), "甲");
     EXPECT_EQ(grid().TextMatrix(3, 1), "乙");
 }

@@ -284,6 +284,28 @@ TEST_F(Loaded, GradesChangedByTheChooserAreDownloaded) {
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where bSet<>0").toInt(), 0);
 }
 
+TEST_F(Loaded, TheChooserMarksEveryRowWhoseFrameChangesWithItsOwner) {
+    // A locked user who does not pay in advance: the grade stays, the frame does not.
+    dbSwitch.execute("insert into user (userid, username, balancemode, locked) values (7, '甲', 1, 1)");
+    dbSwitch.execute("update Extension set bSet=0, bSetSpringNum=0");
+    dbSwitch.execute("update Account set bset=0");
+    dbSwitch.execute("update Account set account='1234' where address=2048");
+    ASSERT_EQ(ModGeneral::GetDepositGrade(7), ModGeneral::GetDepositGrade(0));
+    ASSERT_TRUE(console().ShowView("User"));
+    select(2, 0, 2, 0);
+    platform::script::onModal("frmChange", [&](QDialog* d) {
+        auto* c = static_cast<frmChange*>(d);
+        c->lstHave->clear();
+        c->lstHave->addItems({"Ext:E0003", "Acc:1234"});
+        c->cmdHide_Click(1);
+    });
+    console().mnuViewUser_Click();
+    EXPECT_EQ(dbSwitch.scalar("select userid||bSet from Extension where Address=3").toString(), "71");
+    EXPECT_EQ(dbSwitch.scalar("select userid||bset from Account where address=2048").toString(), "71");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where bSet<>0").toInt(), 1);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where bset<>0").toInt(), 1);
+}
+
 TEST_F(ConsoleTest, ExtensionCountViewIsMadeForAnOlderDataDirectory) {
     {
         platform::Database db = platform::Database::open(dir->file("switch.mdb"));

@@ -246,3 +246,31 @@ TEST_F(EditRules, AnOwnerIsWrittenAtOnceAndAUserGoneMeanwhileChangesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EditRules, ADepositIsTypedToTheFenAndKeepsWithinTheRangeOfMoney) {
+    CurTable = "User";
+    grid("用户编号|用户名称|上次结算日期|结算方式|预付押金|押金余额", {"1\t甲\t\t押金用户\t50.00\t20.00",
+                                                             "2\t乙\t\t押金用户\t99999990.00\t0.00"});
+    edit(4, 1);
+    EXPECT_EQ(refused("-99999999999999"), "请输入-1亿至1亿之间的数值");
+    EXPECT_EQ(refused("100000000.01"), "请输入最大为1亿的数值");
+    EXPECT_EQ(refused("-100000000"), "accepted:-100000000");
+    // What the cells would hold is bounded as well: entries never add up beyond it.
+    edit(4, 1, 2);
+    EXPECT_EQ(refused("10.01"), "金额超出范围，预付押金和押金余额须在-1亿至1亿之间");
+    EXPECT_EQ(refused("10"), "accepted:10");
+    // Less than a fen is rounded to the fen, as the cell shows it.
+    edit(4, 1);
+    EXPECT_EQ(refused("12.345"), "accepted:12.35");
+    EXPECT_EQ(refused("0.004"), "accepted:0");
+    ModSwitch::DropTypedDeposits();
+    ModSwitch::SaveCellEdit(g, "12.345");
+    ModSwitch::SaveCellEdit(g, "0.004");
+    EXPECT_EQ(g.TextMatrix(1, 4), "62.35");
+    EXPECT_EQ(g.TextMatrix(1, 5), "32.35");
+    EXPECT_EQ(ModSwitch::TypedDeposits().value(1), platform::Currency::parse("12.35").value());
+}
+
+}  // namespace

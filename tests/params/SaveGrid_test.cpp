@@ -33,7 +33,7 @@ protected:
         StationDbTest::SetUp();
         ModSwitch::LoadSysPara();
         WorkerRights = {QStringLiteral("0")};
-        ModSwitch::TypedDeposits().clear();
+        ModSwitch::DropTypedDeposits();
         g = frmPABX::instance().fgDisp;
     }
     void show(const QString& view, const QString& sql, const QString& header, int hidden) {
@@ -161,6 +161,24 @@ TEST_F(SaveGrid, UsersKeepChargesBookedMeanwhileAndTheirNamesAsTyped) {
     EXPECT_EQ(one("select remain from user where userid=5").toLongLong(), 1287655);
     EXPECT_EQ(one("select bset from user where userid=5").toInt(), 0);
     EXPECT_TRUE(colour(r, 1, 0xFFFFFF));
+}
+
+TEST_F(SaveGrid, AViewLoadedAgainAfterAFailedSaveForgetsTheDepositsTyped) {
+    ModSwitch::BuildNavTree();
+    frmPABX& f = frmPABX::instance();
+    dbSwitch.execute("insert into user (userid, username, deposit, remain) values(5, 'a', 0, 0), (6, 'b', 300000, 300000)");
+    ASSERT_TRUE(f.ShowView("User"));
+    const int r5 = row(0, "5"), r6 = row(0, "6");
+    ASSERT_TRUE(r5 > 0 && r5 < r6);
+    edit(4, r6, r6, "100");
+    edit(1, r5, r5, "c");
+    g->setTextMatrix(r5, 2, "x");   // the save stops at this row, before the deposit's
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    ASSERT_TRUE(f.ShowView("User"));
+    EXPECT_EQ(g->TextMatrix(r6, 4), "30.00");
+    edit(1, r6, r6, "d");
+    ASSERT_TRUE(save(7)) << status().toStdString();
+    EXPECT_EQ(one("select username||deposit||'/'||remain from user where userid=6").toString(), "d300000/300000");
 }
 
 TEST_F(SaveGrid, LeavingAViewOrTheStationOffersTheSaveAndNoKeepsTheDatabase) {

@@ -104,3 +104,23 @@ TEST(Currency, PlainTextDropsTrailingZeros) {
     for (int64_t raw : {INT64_C(0), INT64_C(7), INT64_C(-12000), INT64_C(999999999999999999)})
         EXPECT_EQ(Currency::parse(Currency::fromRaw(raw).toPlainString()).value().raw(), raw) << raw;
 }
+
+TEST(Currency, ArithmeticOutOfRangeIsAnErrorNeverAWrap) {
+    const Currency big = Currency::parse("-99999999999999").value();
+    Currency sum;
+    EXPECT_THROW(for (int i = 0; i < 10; ++i) sum += big, MoneyOverflow);
+    EXPECT_LT(sum, Currency());   // the sums made before stay as they were
+    const Currency top = Currency::fromRaw(INT64_MAX);
+    EXPECT_THROW(top + Currency::fromRaw(1), MoneyOverflow);
+    EXPECT_THROW(Currency::fromRaw(INT64_MIN) - Currency::fromRaw(1), MoneyOverflow);
+    EXPECT_THROW(-Currency::fromRaw(INT64_MIN), MoneyOverflow);
+    EXPECT_THROW(big * 100, MoneyOverflow);
+    EXPECT_THROW(Currency::fromYuan(INT64_MAX / 1000), MoneyOverflow);
+    EXPECT_THROW(top.mulDiv(3, 2), MoneyOverflow);
+    EXPECT_EQ(QString::fromUtf8(MoneyOverflow().what()), "金额超出范围");
+    // Realistic amounts are untouched: a year of calls of a large exchange.
+    Currency year;
+    for (int i = 0; i < 100000; ++i) year += Currency::parse("123.4567").value();
+    EXPECT_EQ(year.toString2(), "12345670.00");
+    EXPECT_EQ((Currency::fromYuan(100000000) * 1000 - Currency::fromFen(1)).toString2(), "99999999999.99");
+}
