@@ -1,5 +1,6 @@
 #include "billing/Payments.h"
 
+#include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "platform/Clock.h"
@@ -63,7 +64,11 @@ bool AfterPayment(qint64 userId, const QString& name, int action, const QDateTim
             dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=0, depositgrade=? WHERE userid=?"), {grade, userId});
             dbSwitch.execute(
                 QStringLiteral("UPDATE account SET account='FFFF', userid=0, depositgrade=? WHERE userid=?"), {grade, userId});
+            const auto balance = platform::Currency::fromRaw(
+                dbSwitch.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {userId}).toLongLong());
             dbSwitch.execute(QStringLiteral("DELETE FROM user WHERE userid=?"), {userId});
+            // Logged beside the calls: a station file put back from an older copy loses the user again.
+            ModSwitch::LogUserDeleted(userId, balance);
             tx.commit();
             return true;
         } catch (const platform::DbError& e) {

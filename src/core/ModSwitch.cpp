@@ -560,6 +560,11 @@ struct PendingRestore {
 
 QString pendingPath(const QString& target) { return target + QStringLiteral(".pending-restore"); }
 
+std::function<void(const QString&)> g_restoreStep;
+void restoreStep(const QString& step) {
+    if (g_restoreStep) g_restoreStep(step);
+}
+
 bool writePending(const QString& target, const PendingRestore& p) {
     const QByteArray text = "TARVORESTORE\n" + QFileInfo(p.aside).fileName().toUtf8() + '\n' + p.copyTime.toUtf8() + '\n' +
                             (p.existed ? "1" : "0") + '\n';
@@ -601,12 +606,14 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
         removeWorkFile(target);
     }
     platform::syncDir(dir);
+    restoreStep(QStringLiteral("moved"));
     const QString work = target + QStringLiteral(".recovered");
     removeWorkFile(work);
     if (!platform::safeReplace(bak, work)) {
         removeWorkFile(work);
         return false;
     }
+    restoreStep(QStringLiteral("copied"));
     const QString name = QFileInfo(target).fileName();
     QString t = p.existed ? QStringLiteral("数据库文件%1已损坏，") : QStringLiteral("数据库文件%1不存在，");
     t = t.arg(name) + QStringLiteral("已用备份%1恢复（备份时间%2）。").arg(QFileInfo(bak).fileName(), p.copyTime);
@@ -634,9 +641,11 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
     // The recovered file goes in whole: a power cut before this line leaves
     // the mark, and the next start does it all again.
     if (!platform::syncFile(work)) return false;
+    restoreStep(QStringLiteral("recovered"));
     for (const QString& side : kSideFiles) QFile::remove(target + side);
     if (!moveWithSides(work, target)) return false;
     platform::syncDir(dir);
+    restoreStep(QStringLiteral("renamed"));
     *text = t;
     return true;
 }
@@ -770,8 +779,10 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
             p.aside = stem;
             for (int n = 2; QFileInfo::exists(p.aside); ++n) p.aside = stem + QStringLiteral("-%1").arg(n);
         }
-        if (writePending(f, p) && platform::syncDir(QFileInfo(f).absolutePath()))
+        if (writePending(f, p) && platform::syncDir(QFileInfo(f).absolutePath())) {
+            restoreStep(QStringLiteral("marked"));
             return FinishRestore(b, f, p, failure, notice);
+        }
         QFile::remove(pendingPath(f));
     }
     if (failure) *failure = why.isEmpty() ? QStringLiteral("恢复数据库失败!") : why;
@@ -1072,5 +1083,9 @@ void LoadMonRes() {
         MonRes[i].Usertext = rs.str(QStringLiteral("Usertext"));
     }
 }
+
+namespace testing {
+void setRestoreStepHook(std::function<void(const QString&)> hook) { g_restoreStep = std::move(hook); }
+}  // namespace testing
 
 }  // namespace ModSwitch

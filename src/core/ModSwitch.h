@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace ModSwitch {
 
@@ -84,5 +85,11 @@ void SetVariant(const QString& key, const QString& value);
 // System parameters into globals; resets link and supervision state; purges old log rows.
 void LoadSysPara();
 void LoadMonRes();
+
+namespace testing {
+// Called at the steps of a restore from a safety copy ("marked", "moved",
+// "copied", "recovered", "renamed"); a crash test ends the process there.
+void setRestoreStepHook(std::function<void(const QString& step)> hook);
+}  // namespace testing
 
 }  // namespace ModSwitch

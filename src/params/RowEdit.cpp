@@ -1,5 +1,6 @@
 #include "params/RowEdit.h"
 
+#include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -206,7 +207,11 @@ void DelParaRecord(int rightNo) {
                 dbSwitch.execute(QStringLiteral("update extension set userid=0,depositgrade=? where userid=?"), {grade, number});
                 dbSwitch.execute(QStringLiteral("update account set account='FFFF',userid=0,depositgrade=? where userid=?"),
                                  {grade, number});
+                const auto left = platform::Currency::fromRaw(
+                    dbSwitch.scalar(QStringLiteral("select remain from user where userid=?"), {number}).toLongLong());
                 dbSwitch.execute(QStringLiteral("delete from user where userid=?"), {number});
+                // Logged beside the calls: a station file put back from an older copy loses the user again.
+                ModSwitch::LogUserDeleted(number, left);
                 tx.commit();
                 DropTypedDeposit(number);   // goes with its row
             } else {

@@ -4,12 +4,17 @@
 // since; what cannot be recovered is listed by user and amount.
 #include "pricing/PricingFixture.h"
 
+#include "billing/Payments.h"
+#include "core/ChargeLog.h"
 #include "core/ModSwitch.h"
-#include "pricing/ClsMonitor.h"
+#include "platform/Clock.h"
 #include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <stdexcept>
 
 using namespace pricingtest;
 using platform::Database;
@@ -195,6 +200,74 @@ TEST_F(CopyRestoreBase, CallsLoggedSinceABackupArePutBackAreChargedToItOnce) {
     EXPECT_TRUE(platform::script::shown()[0].text.contains(
         QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2())))
         << platform::script::shown()[0].text.toStdString();
+}
+
+// A power cut at any step of a restore from the safety copy: the next start
+// completes it from the copy it began with, says so, and charges the calls
+// logged since the copy once; the log that needs them stays.
+TEST_F(CopyRestoreBase, APowerCutAtAnyStepOfARestoreIsCompletedAtTheNextStart) {
+    int minute = 0;
+    for (const char* step : {"marked", "moved", "copied", "recovered", "renamed"}) {
+        SCOPED_TRACE(step);
+        restart();
+        const Currency opening = remainOf(7), before = storedFees(7);
+        call(5, ++minute);
+        call(5, ++minute);
+        const Currency since = storedFees(7) - before;
+        ModSwitch::OpenAllDB(false);
+        damage(Damage::Garbage);
+        ModSwitch::testing::setRestoreStepHook([step](const QString& at) {
+            if (at == QLatin1String(step)) throw std::runtime_error("power cut");
+        });
+        EXPECT_THROW(ModSwitch::CompactDB(QStringLiteral("Switch.mdb")), std::runtime_error);
+        ModSwitch::testing::setRestoreStepHook(nullptr);
+        platform::script::reset();
+        platform::script::enable();
+        platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+        ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+        ASSERT_EQ(platform::script::shown().size(), 1);
+        EXPECT_TRUE(platform::script::shown()[0].text.contains(
+            QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2())))
+            << platform::script::shown()[0].text.toStdString();
+        EXPECT_EQ(balanceAfterRestore(7), opening - since);
+        EXPECT_TRUE(QDir(dir->dataPath()).entryList({"*.pending-restore", "*.recovered"}).isEmpty());
+        // Opened, the restored file is not charged a second time.
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        EXPECT_EQ(remainOf(7), opening - since);
+        EXPECT_GE(dbPhoneCur.scalar("SELECT count(*) FROM tab_chargelog").toInt(), 2);
+    }
+}
+
+// A user deleted since the copy does not come back with their balance: deleted
+// again and named, whether the damaged file still gives its users or not.
+TEST_F(CopyRestoreBase, AUserDeletedSinceTheCopyIsDeletedAgainAndNamed) {
+    for (const Damage kind : {Damage::VariantDropped, Damage::Garbage}) {
+        SCOPED_TRACE(nameOf(kind));
+        restart();
+        addUser(8, "2995.61", 1);
+        setExtensionUser(6, 8);
+        restart();   // the copy knows user 8
+        billing::setUserDownload([](qint64, int) { return true; });
+        EXPECT_TRUE(billing::AfterPayment(8, QStringLiteral("用户8"), billing::kDeleteUser, platform::Now()));
+        billing::setUserDownload(nullptr);
+        ASSERT_EQ(remainOf(8), Currency());
+        ModSwitch::OpenAllDB(false);
+        damage(kind);
+        platform::script::reset();
+        platform::script::enable();
+        platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+        ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+        ASSERT_EQ(platform::script::shown().size(), 1);
+        const QString text = platform::script::shown()[0].text;
+        EXPECT_TRUE(text.contains(QStringLiteral("以下用户在备份之后已删除，已再次删除：\n用户8 用户8"))) << text.toStdString();
+        Database db = Database::open(dir->file("switch.mdb"));
+        EXPECT_TRUE(db.scalar("SELECT username FROM user WHERE userid=8").isNull());
+        EXPECT_EQ(db.scalar("SELECT userid FROM extension WHERE address=6").toInt(), 0);
+        db.close();
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDamage, CopyRestoreTest,
