@@ -182,11 +182,21 @@ TEST_F(BillFileTest, RecordsOfASiteThatIsNotOpenWaitForItOrGoWhereTheOperatorSay
     EXPECT_FALSE(QFile::exists(app("Bill.dat")));
     EXPECT_EQ(count("Tab_Phone"), 0);
 
-    // Yes: priced into the open site, charged to nobody there.
+    // Yes: priced into the open site, charged to nobody there; what the other
+    // site, still on the disk, stored already is not stored again.
     foreign();
+    ASSERT_TRUE(QDir().mkpath(AppPath + QStringLiteral("data/分部")));
+    {
+        platform::Database other = platform::Database::create(AppPath + QStringLiteral("data/分部/Switch.mdb"));
+        other.execute(QStringLiteral("create table variant (varname text, value text)"));
+        other.execute(QStringLiteral("insert into variant values ('TarvoBillDone', ?)"),
+                      {QString::fromLatin1(bytesOf("BillWait.dat").split('\n')[1]) + QStringLiteral(":2")});
+        other.close();
+    }
     platform::script::answer(QStringLiteral("站点“分部”"), platform::rYes);
     EXPECT_EQ(billfile::BeforeRead(), 0);
-    EXPECT_EQ(count("Tab_Phone"), 3);
+    EXPECT_TRUE(platform::script::shown().last().text.contains(QStringLiteral("该站点现在没有打开")));
+    EXPECT_EQ(count("Tab_Phone"), 1);
     EXPECT_EQ(remainOf(7), yuan("10"));
     EXPECT_FALSE(QFile::exists(app("BillWait.dat")));
 }
