@@ -89,7 +89,7 @@ TEST_F(BillFileTest, EveryRecordIsStoredOnceWhateverFailsBetweenThemAndTheFileWa
     dropTrigger("no4");
 
     // The note that the fifth is stored cannot be written: the fifth is not stored either.
-    failWhen("note5", "main.variant", "NEW.varname = 'TarvoBillDone' AND NEW.value LIKE '%:5'");
+    failWhen("note5", "phonecur.tab_notes", "NEW.varname = 'TarvoBillDone' AND NEW.value LIKE '%:5'");
     EXPECT_EQ(billfile::Price(), 2);
     EXPECT_EQ(count("Tab_Phone"), 4);
     EXPECT_TRUE(QFile::exists(app("BillWait.dat")));
@@ -187,9 +187,9 @@ TEST_F(BillFileTest, RecordsOfASiteThatIsNotOpenWaitForItOrGoWhereTheOperatorSay
     foreign();
     ASSERT_TRUE(QDir().mkpath(AppPath + QStringLiteral("data/分部")));
     {
-        platform::Database other = platform::Database::create(AppPath + QStringLiteral("data/分部/Switch.mdb"));
-        other.execute(QStringLiteral("create table variant (varname text, value text)"));
-        other.execute(QStringLiteral("insert into variant values ('TarvoBillDone', ?)"),
+        platform::Database other = platform::Database::create(AppPath + QStringLiteral("data/分部/PhoneCur.mdb"));
+        other.execute(QStringLiteral("create table tab_notes (varname text primary key, value text)"));
+        other.execute(QStringLiteral("insert into tab_notes values ('TarvoBillDone', ?)"),
                       {QString::fromLatin1(bytesOf("BillWait.dat").split('\n')[1]) + QStringLiteral(":2")});
         other.close();
     }
