@@ -49,14 +49,17 @@ bool OpenSite(QString* failure, QString* notice) {
 void frmPABX::PriceWaitingBills() {
     // Records an upload or a collector read answered but could not store.
     int waiting = 0;
+    pricing::billfile::Report report;
     try {
-        waiting = pricing::billfile::Price();
+        waiting = pricing::billfile::Price({}, &report);
     } catch (const platform::ProgramEnded&) {
         throw;
     } catch (const std::exception&) {
         waiting = pricing::billfile::Waiting();
     }
     if (waiting > 0) core::StatusText(2, pricing::billfile::WaitingText(waiting));
+    const QString damaged = pricing::billfile::DamageText(report);
+    if (!damaged.isEmpty()) platform::MsgBox(damaged, platform::mbOKOnly | platform::mbExclamation, AppName);
 }
 
 void frmPABX::mnuTerminal_Click() {

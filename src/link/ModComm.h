@@ -119,6 +119,27 @@ bool DrainLink(int limitMs = 3000);
 // Asks: sends `order` when not empty, then waits for a frame of `expectCode`.
 AskResult GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec = 5);
 
+// A wait for the frames of one code over a whole stream (the records of an
+// upload), set before the order that starts the stream and kept between two
+// asks: a frame that comes right after the order's acknowledgement, or while
+// the one before is being kept, is the stream's and never goes the
+// dispatcher's own road.
+class StreamAsk {
+public:
+    explicit StreamAsk(const QString& expectCode);
+    ~StreamAsk();
+    StreamAsk(const StreamAsk&) = delete;
+    StreamAsk& operator=(const StreamAsk&) = delete;
+    // The stream's next frame, as GetOrder with flag False and no order.
+    AskResult next(QByteArray& answer, int timeoutSec = 5);
+    // The stream is over: frames of the code go the dispatcher's road again.
+    void close();
+private:
+    void arm();
+    QString code_;
+    int slot_ = -1;
+};
+
 // ---- Dispatcher ----
 void DealFrame(const QByteArray& frame, int row);
 void DealRecord(const QByteArray& frame, bool bMonitor);

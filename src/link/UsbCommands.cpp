@@ -151,13 +151,14 @@ void ReadUsb(int mode) {
     if (!CheckUSBID()) return;
     // Records of an earlier read that could not be stored yet are stored
     // first: a new read replaces their file only when none waits.
-    int waiting = pricing::billfile::Price();
+    int waiting = pricing::billfile::BeforeRead();
     if (waiting > 0) {
         notice(QStringLiteral("读取USB话单失败:") + pricing::billfile::WaitingText(waiting));
         return;
     }
     send(FrameCode::kMonitorOff);
     pricing::billfile::Writer file;
+    pricing::billfile::Report report;
     int expected = 0;
     int read = 0;
     bool collecting = false;   // the count is known and records may have been written
@@ -235,7 +236,7 @@ void ReadUsb(int mode) {
         }
         waiting = pricing::billfile::Price([] {
             if (frmProgress::exists()) frmProgress::instance().setpValue(-1, QString());
-        });
+        }, &report);
     } catch (const platform::ProgramEnded&) {
         closeProgress();
         throw;
@@ -249,7 +250,10 @@ void ReadUsb(int mode) {
         notice(QStringLiteral("读取USB话单失败:") + pricing::billfile::WaitingText(waiting));
     else if (failed || read < expected)
         notice(QStringLiteral("读取USB话单未完成:") + QString::number(read) + QStringLiteral("/") +
-               QString::number(qMax(expected, 0)));
+               QString::number(qMax(expected, 0)) +
+               (report.rejected > 0 ? QStringLiteral("，") + pricing::billfile::RejectText(report) : QString()));
+    else if (report.rejected > 0)
+        notice(QStringLiteral("读取USB话单成功，") + pricing::billfile::RejectText(report));
     else
         notice(QStringLiteral("读取USB话单成功"));
     mainEnabled(true);

@@ -181,3 +181,45 @@ AskResult ClsGetOrder::GetOrder(QByteArray& answer, const QString& expectCode, b
     AnswerRing[slot] = AnswerSlot{};
     return result;
 }
+
+namespace ModComm {
+
+StreamAsk::StreamAsk(const QString& expectCode) : code_(expectCode) {
+    slot_ = takeAnswerSlot();
+    if (slot_ < 0) noteRefused(QStringLiteral("等待已满, 未等待 ") + expectCode, QString());
+    else arm();
+}
+
+StreamAsk::~StreamAsk() { close(); }
+
+void StreamAsk::close() {
+    if (slot_ >= 0) AnswerRing[slot_] = AnswerSlot{};
+    slot_ = -1;
+}
+
+void StreamAsk::arm() {
+    AnswerSlot& s = AnswerRing[slot_];
+    s.Code = code_;
+    s.Flag = 0;
+    s.Data = QByteArray(1, '\0');
+}
+
+AskResult StreamAsk::next(QByteArray& answer, int timeoutSec) {
+    if (slot_ < 0) return GetOrder(answer, code_, false, QString(), timeoutSec);   // no slot was free
+    const qint64 start = platform::TickMs();
+    for (;;) {
+        if (AnswerRing[slot_].Data.size() > 1) {
+            const AskResult result = AnswerRing[slot_].Flag != 0 ? NothingMore : GotAnswer;
+            answer = AnswerRing[slot_].Data;
+            // Waiting again at once, before anything can yield.
+            arm();
+            if (code_ != FrameCode::kCallRecord) SendOrder(FrameCode::kAck, false, 4, true);
+            return result;
+        }
+        if (platform::TickMs() - start >= qint64(timeoutSec) * 1000) return AskTimedOut;
+        ProcessComm();
+        if (AnswerRing[slot_].Data.size() <= 1) pause2ms();
+    }
+}
+
+}  // namespace ModComm

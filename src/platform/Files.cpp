@@ -43,20 +43,35 @@ bool sameFile(const QString& a, const QString& b) {
     return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
 }
 
+namespace {
+std::function<void(const QString&)> g_syncHook;
+
+bool synced(const QString& path) {
+    if (g_syncHook) g_syncHook(path);
+    return true;
+}
+}  // namespace
+
+namespace testing {
+void setSyncHook(std::function<void(const QString&)> hook) { g_syncHook = std::move(hook); }
+}  // namespace testing
+
 bool syncFile(const QString& path) {
     int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
     if (fd < 0) return false;
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
-    return ok;
+    return ok && synced(path);
 }
+
+bool syncData(int fd, const QString& path) { return ::fdatasync(fd) == 0 && synced(path); }
 
 bool syncDir(const QString& dir) {
     int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY);
     if (fd < 0) return false;
     ::fsync(fd);
     ::close(fd);
-    return true;
+    return synced(dir);
 }
 
 bool safeReplaceWith(const QString& targetIn, const std::function<bool(const QString&)>& writer, QString* error) {

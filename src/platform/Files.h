@@ -29,5 +29,15 @@ bool sameFile(const QString& a, const QString& b);
 
 bool syncFile(const QString& path);
 bool syncDir(const QString& dir);
+// Syncs the data of a file the caller holds open as `fd` (its name `path`):
+// true once what was written to it is on the disk.
+bool syncData(int fd, const QString& path);
+
+namespace testing {
+// Called after every sync of the file layer that succeeded, with the path
+// synced: a test sees what was on the disk before whatever it records next.
+// Null removes it.
+void setSyncHook(std::function<void(const QString& path)> hook);
+}  // namespace testing
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
+#include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
 #include <QFile>
@@ -23,19 +24,24 @@ constexpr int kRecord = 30;
 constexpr int kBatch = 256;
 const QByteArray kMagic("TARVOBILL");
 const QString kMarkName = QStringLiteral("BillWait.dat");
+// The mark once every record of the file is stored.
+const QString kDoneName = QStringLiteral("BillDone.dat");
 // The settings row of the open site naming the file and how many of its
 // records are stored; written in the transaction that stores each record.
 const QString kProgressKey = QStringLiteral("TarvoBillDone");
 
+// Lines: magic, file id, charge flag, the site's directory, the site's name.
 struct Mark {
     bool present = false;
     bool valid = false;
     QByteArray id;
     bool charge = false;
     QString site;
+    QString siteName;
 };
 
 QString markPath() { return platform::resolveCI(AppPath, kMarkName); }
+QString donePath() { return platform::resolveCI(AppPath, kDoneName); }
 
 Mark readMark() {
     Mark m;
@@ -44,17 +50,22 @@ Mark readMark() {
     m.present = true;
     if (!f.open(QIODevice::ReadOnly)) return m;
     const QList<QByteArray> lines = f.readAll().split('\n');
-    if (lines.size() < 4 || lines[0] != kMagic || lines[1].isEmpty()) return m;
+    if (lines.size() < 4 || lines[0] != kMagic || lines[1].isEmpty() || lines[3].isEmpty()) return m;
     m.id = lines[1];
     m.charge = lines[2] == "1";
     m.site = QString::fromUtf8(lines[3]);
+    m.siteName = QString::fromUtf8(lines.value(4));
     m.valid = true;
     return m;
 }
 
-void removeMark() {
-    QFile::remove(markPath());
-    platform::syncDir(AppPath);
+bool writeMark(const Mark& m) {
+    const QByteArray text = kMagic + '\n' + m.id + '\n' + (m.charge ? "1" : "0") + '\n' + m.site.toUtf8() + '\n' +
+                            m.siteName.toUtf8() + '\n';
+    return platform::safeReplaceWith(AppPath + kMarkName, [&](const QString& tmp) {
+        QFile f(tmp);
+        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+    }) && platform::syncDir(AppPath);
 }
 
 QString siteOf(const QString& dir) {
@@ -62,9 +73,30 @@ QString siteOf(const QString& dir) {
     return c.isEmpty() ? QFileInfo(dir).absoluteFilePath() : c;
 }
 
+// The open site as a mark names it.
+Mark openSiteMark(bool charge) {
+    Mark m;
+    m.present = m.valid = true;
+    m.id = QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+    m.charge = charge;
+    m.site = siteOf(DataPath);
+    m.siteName = TerminalName;
+    return m;
+}
+
 bool openSiteIs(const Mark& m) {
     return !DataPath.isEmpty() && dbSwitch.isOpen() && dbPhoneCur.isOpen() && siteOf(DataPath) == m.site;
 }
+
+// The name the operator knows a site by: the one it had when the records were
+// read, else its directory's ("默认" for the root data directory).
+QString siteNameOf(const Mark& m) {
+    if (!m.siteName.isEmpty()) return m.siteName;
+    if (siteOf(platform::resolveCI(AppPath, QStringLiteral("data"))) == m.site) return QStringLiteral("默认");
+    return QFileInfo(m.site).fileName();
+}
+
+QString openSiteName() { return TerminalName.isEmpty() ? QStringLiteral("默认") : TerminalName; }
 
 int recordsIn(const QString& path) { return int(QFileInfo(path).size() / kRecord); }
 
@@ -78,6 +110,75 @@ void noteStored(const QByteArray& id, int n) {
     ModSwitch::SetCallFileNote(kProgressKey, QString::fromLatin1(id) + QLatin1Char(':') + QString::number(n));
 }
 
+// How many records of the file the site of `m` (not open now) has stored,
+// when its files can still be read: the note beside its calls, or where a
+// station of before kept it, in its station file.
+int storedInSite(const Mark& m) {
+    const std::pair<const char*, const char*> places[] = {{"PhoneCur.mdb", "tab_notes"}, {"Switch.mdb", "variant"}};
+    for (const auto& [name, table] : places) {
+        const QString file = platform::resolveCI(m.site, QString::fromLatin1(name));
+        if (!QFileInfo::exists(file)) continue;
+        try {
+            platform::Database db = platform::Database::openReadOnly(file);
+            const QString actual = db.actualTableName(QString::fromLatin1(table));
+            const QString v = actual.isEmpty() ? QString()
+                                               : db.scalar(QStringLiteral("select value from %1 where varname=?")
+                                                               .arg(platform::quoteIdent(actual)),
+                                                           {kProgressKey})
+                                                     .toString();
+            db.close();
+            if (v.section(QLatin1Char(':'), 0, 0).toLatin1() == m.id) return v.section(QLatin1Char(':'), 1, 1).toInt();
+        } catch (const std::exception&) {
+        }
+    }
+    return 0;
+}
+
+// A record as the switch sent it: its code, its length and its checksum agree.
+bool sound(const QByteArray& r) {
+    if (r.size() != kRecord || quint8(r[0]) != 0x96 || quint8(r[1]) != 0x1D) return false;
+    quint8 sum = 0;
+    for (int i = 0; i < kRecord - 1; ++i) sum = quint8(sum + quint8(r[i]));
+    return sum == quint8(r[kRecord - 1]);
+}
+
+// A free name beside the file: "Bill-20260620-120000.dat" (and "-2", "-3"...).
+QString asideName(const QString& stem) {
+    const QString stamp = platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int k = 1;; ++k) {
+        const QString name = stem + QLatin1Char('-') + stamp + (k > 1 ? QStringLiteral("-%1").arg(k) : QString()) +
+                             QStringLiteral(".dat");
+        if (!QFileInfo::exists(platform::resolveCI(AppPath, name))) return name;
+    }
+}
+
+// The mark goes to its done name: nothing waits, and the file beside it is
+// known to be stored.
+void markAllStored() {
+    const QString from = markPath();
+    QFile::remove(donePath());
+    if (!QFile::rename(from, AppPath + kDoneName)) QFile::remove(from);
+    platform::syncDir(AppPath);
+}
+
+// A file with records beside a missing or damaged mark: nobody can say which
+// of them are stored, so a copy is kept aside for the operator and what can
+// be read is priced into the open site (uncharged; a record stored before
+// becomes a duplicate's reject row).
+bool takeDamaged(const QString& path, Report* report) {
+    const QString copy = asideName(QStringLiteral("Bill"));
+    if (!QFile::copy(path, AppPath + copy) || !platform::syncFile(AppPath + copy)) return false;
+    if (QFileInfo::exists(markPath())) QFile::rename(markPath(), AppPath + asideName(QStringLiteral("BillWait")));
+    if (!writeMark(openSiteMark(false))) return false;
+    QFile::remove(donePath());
+    platform::syncDir(AppPath);
+    if (report) {
+        report->damagedCopy = copy;
+        report->damagedRecords = recordsIn(path);
+    }
+    return true;
+}
+
 }  // namespace
 
 QString Path() {
@@ -86,7 +187,28 @@ QString Path() {
 }
 
 QString WaitingText(int n) {
+    const Mark m = readMark();
+    if (m.valid && !openSiteIs(m))
+        return QStringLiteral("%1张站点“%2”的话单尚未存入数据库，保留在Bill.dat中，打开该站点后再存入")
+            .arg(n)
+            .arg(siteNameOf(m));
     return QStringLiteral("%1张话单尚未存入数据库，保留在Bill.dat中，可存储时再存入").arg(n);
+}
+
+QString DamageText(const Report& r) {
+    if (!r.damagedCopy.isEmpty())
+        return QStringLiteral("Bill.dat的标记文件BillWait.dat丢失或损坏，无法确定其中%1张话单是否已存入数据库。"
+                              "Bill.dat已另存为%2，其中的话单存入当前站点“%3”，不扣费，已存过的记为错误话单。")
+            .arg(r.damagedRecords)
+            .arg(r.damagedCopy, openSiteName());
+    if (!r.setAside.isEmpty())
+        return QStringLiteral("Bill.dat已另存为%1，其中的话单没有存入数据库。").arg(r.setAside);
+    return QString();
+}
+
+QString RejectText(const Report& r) {
+    if (r.rejected == 0) return QString();
+    return QStringLiteral("%1张话单数据校验错误，已存为错误话单").arg(r.rejected);
 }
 
 int Waiting() {
@@ -103,20 +225,24 @@ int Waiting() {
     return qMax(0, total - stored);
 }
 
-int Price(const std::function<void()>& advance) {
+int Price(const std::function<void()>& advance, Report* report) {
     static bool running = false;
     if (running) return Waiting();
-    const Mark m = readMark();
-    if (!m.present) return 0;
-    if (!m.valid) {
-        // Cut short while it was written, before any record was answered.
-        removeMark();
-        return 0;
-    }
     const QString path = Path();
     const int total = recordsIn(path);
+    Mark m = readMark();
+    if (!m.valid) {
+        // A mark cut short while it was written has no record answered beside it.
+        if (total == 0) {
+            if (m.present) QFile::remove(markPath());
+            return 0;
+        }
+        if (!m.present && QFileInfo::exists(donePath())) return 0;
+        if (!takeDamaged(path, report)) return total;
+        m = readMark();
+    }
     if (total == 0) {
-        removeMark();
+        markAllStored();
         return 0;
     }
     if (!openSiteIs(m)) return total;
@@ -136,6 +262,7 @@ int Price(const std::function<void()>& advance) {
     bool failed = false;
     while (committed < total && !failed) {
         int i = committed;
+        int rejected = 0;
         try {
             platform::Transaction batch(dbSwitch);
             for (int k = 0; k < kBatch && i < total; ++k) {
@@ -143,16 +270,24 @@ int Price(const std::function<void()>& advance) {
                 QByteArray record;
                 if (file.seek(qint64(i) * kRecord)) record = file.read(kRecord);
                 const int n = i + 1;
-                if (record.size() != kRecord ||
-                    !ClsMonitor().StoreSpooled(record, [&] { noteStored(m.id, n); }, m.charge)) {
+                const auto note = [&] { noteStored(m.id, n); };
+                if (record.size() != kRecord) {
                     failed = true;
                     break;
                 }
+                // Bytes changed on the disk would price the call for somebody else.
+                const bool bad = !sound(record);
+                if (bad ? !ClsMonitor().StoreReject(record, note) : !ClsMonitor().StoreSpooled(record, note, m.charge)) {
+                    failed = true;
+                    break;
+                }
+                if (bad) ++rejected;
                 ++i;
             }
             // What was stored before a failing record stays stored.
             batch.commit();
             committed = i;
+            if (report) report->rejected += rejected;
         } catch (const std::exception& e) {
             LogRecordError(QString::fromUtf8(e.what()));
             failed = true;
@@ -160,10 +295,56 @@ int Price(const std::function<void()>& advance) {
         platform::YieldEvents();
     }
     if (committed < total) return total - committed;
-    // Every record is stored: the mark goes, then the note.
-    removeMark();
+    // Every record is stored: the mark says so, then the note goes.
+    markAllStored();
     ModSwitch::RemoveCallFileNote(kProgressKey);
     return 0;
+}
+
+int BeforeRead() {
+    Report r;
+    int waiting = Price({}, &r);
+    const Mark m = readMark();
+    if (waiting > 0 && m.valid && !openSiteIs(m) && !DataPath.isEmpty() && dbSwitch.isOpen()) {
+        // The site they were read for is not open (perhaps deleted or moved
+        // since): only the operator can say where they belong.
+        const bool gone = !QFileInfo(m.site).isDir();
+        const QString aside = asideName(QStringLiteral("Bill"));
+        const int answer = platform::MsgBox(
+            QStringLiteral("Bill.dat中有%1张话单是为站点“%2”读取的，尚未存入数据库，%3。\n\n"
+                           "选“是”：把这些话单存入当前站点“%4”(不扣费)；\n"
+                           "选“否”：把Bill.dat另存为%5，话单不存入数据库；\n"
+                           "选“取消”：保留这些话单，暂不读取。")
+                .arg(waiting)
+                .arg(siteNameOf(m), gone ? QStringLiteral("该站点已不存在") : QStringLiteral("该站点现在没有打开"),
+                     openSiteName(), aside),
+            platform::mbYesNoCancel | platform::mbQuestion | platform::mbDefaultButton2, AppName);
+        if (answer == platform::rYes) {
+            Mark here = openSiteMark(false);
+            here.id = m.id;
+            // What the other site stored already is not stored here again.
+            const int done = storedInSite(m);
+            try {
+                noteStored(here.id, done);
+                if (writeMark(here)) waiting = Price({}, &r);
+            } catch (const platform::DbError& e) {
+                LogRecordError(e.text());
+            }
+        } else if (answer == platform::rNo) {
+            const QString file = Path();
+            if (QFile::rename(file, AppPath + aside)) {
+                QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + aside.mid(4));
+                platform::syncDir(AppPath);
+                r.setAside = aside;
+                waiting = 0;
+            }
+        }
+    }
+    // What the earlier file came to is told now, apart from the read's own.
+    QString told = DamageText(r);
+    if (r.rejected > 0) told += (told.isEmpty() ? QStringLiteral("Bill.dat中") : QString()) + RejectText(r) + QStringLiteral("。");
+    if (!told.isEmpty()) platform::MsgBox(told, platform::mbOKOnly | platform::mbExclamation, AppName);
+    return waiting;
 }
 
 Writer::~Writer() { close(); }
@@ -179,21 +360,16 @@ bool Writer::start(bool charge, int* waiting, const QString& name) {
         return false;
     }
     platform::removeCI(AppPath + QStringLiteral("Bill.dat"));
-    const QString path = AppPath + name;
-    fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    path_ = AppPath + name;
+    fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) return false;
-    const quint64 id = QRandomGenerator::system()->generate64();
-    const QByteArray mark = kMagic + '\n' + QByteArray::number(id, 16) + '\n' + (charge ? "1" : "0") + '\n' +
-                            siteOf(DataPath).toUtf8() + '\n';
     // The mark is on the disk before the first record is answered.
-    if (::fsync(fd_) != 0 || !platform::safeReplaceWith(AppPath + kMarkName,
-                                   [&](const QString& tmp) {
-                                       QFile f(tmp);
-                                       return f.open(QIODevice::WriteOnly) && f.write(mark) == mark.size();
-                                   }) || !platform::syncDir(AppPath)) {
+    if (!platform::syncData(fd_, path_) || !writeMark(openSiteMark(charge))) {
         close();
         return false;
     }
+    QFile::remove(donePath());
+    platform::syncDir(AppPath);
     return true;
 }
 
@@ -208,7 +384,7 @@ bool Writer::append(const QByteArray& frameIn) {
         if (n <= 0) return false;
         done += n;
     }
-    if (::fdatasync(fd_) != 0) return false;
+    if (!platform::syncData(fd_, path_)) return false;
     ++count_;
     return true;
 }

@@ -549,6 +549,11 @@ bool ClsMonitor::StoreSpooled(const QByteArray& frameIn, const std::function<voi
     if (Handle(f, charge)) return true;
     if (m_StoreFailed) return false;
     // It fails by its own content, as it would have on the line: a reject row.
+    return StoreReject(f, markDone);
+}
+
+bool ClsMonitor::StoreReject(const QByteArray& frameIn, const std::function<void()>& markDone) {
+    const QByteArray f = RecordFrame(frameIn);
     try {
         platform::Transaction tx(dbSwitch);
         InsertReject(f);

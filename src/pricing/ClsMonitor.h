@@ -32,6 +32,9 @@ public:
     // that keeps it. A record that fails by its own content is kept as a
     // reject row. False when storing fails.
     bool StoreSpooled(const QByteArray& frame, const std::function<void()>& markDone, bool charge = true);
+    // Keeps a taken record that cannot be priced (damaged on the disk) as a
+    // reject row, `markDone` in its transaction. False when storing fails.
+    bool StoreReject(const QByteArray& frame, const std::function<void()>& markDone);
 
     // ---- The pricing steps that need no instance (used by the engine, tested directly).
 

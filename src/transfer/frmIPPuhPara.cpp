@@ -509,18 +509,22 @@ void frmIPPuhPara::cmdUpBill_Click() {
 void frmIPPuhPara::recordUpload() {
     // Records of an earlier upload that could not be stored yet are stored
     // first: the new upload replaces their file only when none waits.
-    int waiting = pricing::billfile::Price();
+    int waiting = pricing::billfile::BeforeRead();
     if (waiting > 0) {
         say(QStringLiteral("上传话单失败:") + pricing::billfile::WaitingText(waiting));
         return;
     }
     const QString request = IPPuhPara::RecordUploadOrder(DTPStart->date(), DTPEnd->date());
+    // The switch starts sending as soon as it acknowledges the request: its
+    // records are waited for from before the request goes.
+    ModComm::StreamAsk records(FrameCode::kCallRecord);
     if (ModComm::SendOrder(request, true, 2, true) != ModComm::Acknowledged) {
         say(QStringLiteral("上传话单失败"));
         return;
     }
     send(FrameCode::kMonitorOff);
     pricing::billfile::Writer file;
+    pricing::billfile::Report report;
     int n = 0;
     try {
         mainEnabled(false);
@@ -529,7 +533,7 @@ void frmIPPuhPara::recordUpload() {
         for (int pass = 0; pass < IPPuhPara::kMaxRecords; ++pass) {
             if (frmProgress::exists() && frmProgress::instance().bStop) break;
             QByteArray record;
-            if (ModComm::GetOrder(record, FrameCode::kCallRecord, false, QString(), 5) != ModComm::GotAnswer) break;
+            if (records.next(record, 5) != ModComm::GotAnswer) break;
             // On the disk before the switch hears that it may forget the record.
             if (!file.append(record)) throw std::runtime_error("Bill.dat");
             ++n;
@@ -542,6 +546,7 @@ void frmIPPuhPara::recordUpload() {
             if (last) break;
             send(FrameCode::kAckStored);
         }
+        records.close();
         file.close();
         frmProgress::unload();
         send(FrameCode::kCloseUpload);
@@ -550,12 +555,13 @@ void frmIPPuhPara::recordUpload() {
         ModGeneral::Delay(10);
         waiting = pricing::billfile::Price([] {
             if (frmProgress::exists()) frmProgress::instance().setpValue(-1, QString());
-        });
+        }, &report);
         frmProgress::unload();
         send(FrameCode::kResumeReports);
         ModComm::SetMonitor(true);
         // Records that could not be stored wait in the file; the operator knows how many.
         if (waiting > 0) say(QStringLiteral("读取话单失败:") + pricing::billfile::WaitingText(waiting));
+        else if (report.rejected > 0) say(QStringLiteral("读取话单成功，") + pricing::billfile::RejectText(report));
         else say(QStringLiteral("读取话单成功"));
         mainEnabled(true);
     } catch (const platform::ProgramEnded&) {
@@ -563,6 +569,7 @@ void frmIPPuhPara::recordUpload() {
         mainEnabled(true);
         throw;
     } catch (const std::exception&) {
+        records.close();
         file.close();
         frmProgress::unload();
         send(FrameCode::kCloseUpload);
@@ -570,12 +577,14 @@ void frmIPPuhPara::recordUpload() {
         // What was answered before the failure is on the disk: it is priced now, or waits.
         waiting = 0;
         try {
-            waiting = pricing::billfile::Price();
+            waiting = pricing::billfile::Price({}, &report);
         } catch (const std::exception&) {
             waiting = pricing::billfile::Waiting();
         }
         say(QStringLiteral("读取话单失败") +
-            (waiting > 0 ? QStringLiteral(":") + pricing::billfile::WaitingText(waiting) : QString()));
+            (waiting > 0 ? QStringLiteral(":") + pricing::billfile::WaitingText(waiting)
+                         : report.rejected > 0 ? QStringLiteral(":") + pricing::billfile::RejectText(report)
+                                               : QString()));
         send(FrameCode::kResumeReports);
         ModComm::SetMonitor(true);
     }

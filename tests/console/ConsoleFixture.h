@@ -90,6 +90,14 @@ protected:
         setting("CommDevice", sw.slavePath());
         sw.start();
     }
+    // How many orders beginning with `hex` the station has sent so far, as its
+    // trace lists each the moment it goes (the switch hears them later).
+    int tracedSends(const QString& hex) {
+        const QString spaced = QStringLiteral("->") + ModComm::SpaceHex(hex);
+        int n = 0;
+        for (const QString& line : frmSRV::instance().lstRec->lines()) n += line.contains(spaced) ? 1 : 0;
+        return n;
+    }
     void load() { frmPABX::instance().Form_Load(); }
     frmPABX& console() { return frmPABX::instance(); }
     // The frames the switch received, as hex without their checksum.

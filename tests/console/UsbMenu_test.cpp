@@ -3,10 +3,12 @@
 
 #include "core/ModSwitch.h"
 #include "link/UsbCommands.h"
+#include "platform/Files.h"
 #include "pricing/RateCache.h"
 #include "sim/UsbCollectorSim.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 using namespace consoletest;
 
@@ -73,6 +75,27 @@ TEST_F(UsbMenu, ReadStoresEveryRecordInBillDatAndPricesThem) {
     EXPECT_FALSE(frmProgress::exists());
 }
 
+TEST_F(UsbMenu, EachRecordIsOnTheDiskBeforeTheCollectorHearsItsAnswer) {
+    for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
+    // bill.dat's size at each of its syncs, and the answers sent before it.
+    std::vector<std::pair<qint64, int>> syncs;
+    platform::testing::setSyncHook([&](const QString& path) {
+        if (QFileInfo(path).fileName().compare("bill.dat", Qt::CaseInsensitive) == 0)
+            syncs.push_back({QFileInfo(path).size(), tracedSends("820302")});
+    });
+    platform::script::answer("读取USB话单成功", platform::rOK);
+    console().mnuReadUSB_Click(1);
+    platform::testing::setSyncHook(nullptr);
+    EXPECT_EQ(lastMessage(), "读取USB话单成功");
+    ASSERT_EQ(syncs.size(), 4u);
+    for (int k = 0; k <= 3; ++k) {
+        EXPECT_EQ(syncs[k].first, 30 * k) << k;
+        EXPECT_EQ(syncs[k].second, std::max(0, k - 1)) << k;
+    }
+    EXPECT_EQ(tracedSends("820302"), 3);
+    EXPECT_EQ(stored(), 3);
+}
+
 TEST_F(UsbMenu, ReadThatEndsEarlySaysSoAndPricesWhatCame) {
     for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
     usb->setPointers(512, 512, 517);   // five announced, three there
@@ -107,6 +130,8 @@ TEST_F(UsbMenu, EmptyStoreLeavesAnEmptyBillDatWithoutProgressWindow) {
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write(QByteArray(60, 'x'));
     old.close();
+    // A file beside no mark is nobody's known to be stored: copied aside, said so.
+    platform::script::answer("BillWait.dat丢失或损坏", platform::rOK);
     platform::script::answer("读取USB话单成功", platform::rOK);
     console().mnuReadUSB_Click(1);
     EXPECT_EQ(lastMessage(), "读取USB话单成功");

@@ -4,6 +4,7 @@
 
 #include "core/ModSwitch.h"
 #include "link/ModComm.h"
+#include "platform/Files.h"
 #include "transfer/IPPuhPara.h"
 #include "transfer/frmIPPuhPara.h"
 
@@ -13,6 +14,7 @@
 #include <QDateEdit>
 #include <QDateTimeEdit>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -356,6 +358,41 @@ TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossTwoUploads) {
     EXPECT_TRUE(w().cmdUpBill->isEnabled());
 }
 
+TEST_F(IPPuh, EachUploadedRecordIsOnTheDiskBeforeItIsAnsweredTheFirstToo) {
+    sw.setUploadRecords(records(5));
+    // Bill.dat's size at each of its syncs, and the answers sent before it.
+    std::vector<std::pair<qint64, int>> syncs;
+    platform::testing::setSyncHook([&](const QString& path) {
+        if (QFileInfo(path).fileName() != "Bill.dat") return;
+        syncs.push_back({QFileInfo(path).size(), tracedSends("820302")});
+        // A slow disk: the switch's first record, sent right after it
+        // acknowledged the request, comes while the new file is synced.
+        if (syncs.size() == 1) spin(400);
+    });
+    ok("读取话单成功");
+    w().cmdUpBill->click();
+    platform::testing::setSyncHook(nullptr);
+    EXPECT_EQ(lastMessage(), "读取话单成功");
+    settle();
+    // None was priced as a live call: no fee order, and all five are in the file.
+    EXPECT_EQ(countOf("950820"), 0u);
+    const QByteArray file = billDat();
+    ASSERT_EQ(file.size(), 150);
+    ASSERT_EQ(syncs.size(), 6u);
+    for (int k = 0; k <= 5; ++k) {
+        EXPECT_EQ(syncs[k].first, 30 * k) << k;
+        EXPECT_EQ(syncs[k].second, std::max(0, k - 1)) << k;
+    }
+    EXPECT_EQ(tracedSends("820302"), 5);
+    // Each record kept whole, its checksum last.
+    for (int k = 0; k < 5; ++k) {
+        quint8 sum = 0;
+        for (int i = 0; i < 29; ++i) sum = quint8(sum + quint8(file[30 * k + i]));
+        EXPECT_EQ(quint8(file[30 * k + 29]), sum) << k;
+    }
+    EXPECT_EQ(rows("Tab_Phone"), 5);
+}
+
 TEST_F(IPPuh, RecordsUploadedWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce) {
     // The switch forgets each record it hears "820302" for.
     sw.setUploadRecords(records(5));
@@ -430,6 +467,8 @@ TEST_F(IPPuh, UnansweredRequestLeavesTheRecordFileAlone) {
     EXPECT_EQ(countOf("9607"), 0u);
     WorkerRights = QStringList{"30"};
     sw.addRule("9607", sim::Reply::Silent, -1);
+    // A file beside no mark is nobody's known to be stored: copied aside, said so.
+    ok("BillWait.dat丢失或损坏");
     ok("上传话单失败");
     w().cmdUpBill->click();
     EXPECT_EQ(lastMessage(), "上传话单失败");

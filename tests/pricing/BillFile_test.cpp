@@ -1,0 +1,204 @@
+// "Bill.dat" and its mark: every record in it stored once, into the site it
+// was read for, whatever fails between records, whatever happened to the mark,
+// and a record damaged on the disk kept as a reject row.
+#include "pricing/PricingFixture.h"
+
+#include "platform/Clock.h"
+#include "platform/Prompts.h"
+#include "pricing/BillFile.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace pricingtest;
+namespace billfile = pricing::billfile;
+
+namespace {
+
+class BillFileTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        TerminalName = QStringLiteral("默认");
+        addUser(7, "10", 1);
+        setExtensionUser(5, 7);
+        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+        platform::script::enable();
+        platform::script::reset();
+    }
+    void TearDown() override {
+        EXPECT_TRUE(platform::script::unexpected().isEmpty())
+            << platform::script::unexpected().value(0).text.toStdString();
+        platform::script::reset();
+        PricingTest::TearDown();
+    }
+    // Record k as the switch sends it: the 29 bytes and their checksum.
+    QByteArray record(int k) {
+        CallRecord r;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(10, k, 0));
+        r.seconds = 250;   // 0.40 yuan
+        QByteArray f = r.frame();
+        quint8 sum = 0;
+        for (char c : f) sum = quint8(sum + quint8(c));
+        return f.append(char(sum));
+    }
+    void writeBill(int from, int n, bool charge = false) {
+        billfile::Writer w;
+        int waiting = -1;
+        ASSERT_TRUE(w.start(charge, &waiting));
+        for (int k = from; k < from + n; ++k) ASSERT_TRUE(w.append(record(k)));
+    }
+    QString app(const QString& name) { return AppPath + name; }
+    QByteArray bytesOf(const QString& name) {
+        QFile f(app(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+    }
+    void writeFile(const QString& name, const QByteArray& bytes) {
+        QFile f(app(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    // Makes storing fail while `sql`'s trigger stands: a run-time error of the database.
+    void failWhen(const char* name, const char* on, const char* when) {
+        dbSwitch.execute(QStringLiteral("CREATE TEMP TRIGGER %1 BEFORE INSERT ON %2 WHEN %3 BEGIN "
+                                        "SELECT abs(-9223372036854775807 - 1 + (random() & 0)); END")
+                             .arg(QLatin1String(name), QLatin1String(on), QLatin1String(when)));
+    }
+    void dropTrigger(const char* name) { dbSwitch.execute(QStringLiteral("DROP TRIGGER temp.%1").arg(QLatin1String(name))); }
+    QStringList asideFiles(const char* stem) {
+        return QDir(AppPath).entryList({QString::fromLatin1(stem) + QStringLiteral("-*.dat")}, QDir::Files, QDir::Name);
+    }
+};
+
+TEST_F(BillFileTest, EveryRecordIsStoredOnceWhateverFailsBetweenThemAndTheFileWaitsTillThen) {
+    writeBill(0, 6);
+    // The fourth record cannot be stored: three are, three wait.
+    failWhen("no4", "phonecur.Tab_Phone", "NEW.f_date LIKE '%10:03:00%'");
+    EXPECT_EQ(billfile::Price(), 3);
+    EXPECT_EQ(count("Tab_Phone"), 3);
+    EXPECT_EQ(billfile::Waiting(), 3);
+    EXPECT_TRUE(QFile::exists(app("BillWait.dat")));
+    // The next read may not replace what waits.
+    {
+        billfile::Writer w;
+        int waiting = 0;
+        EXPECT_FALSE(w.start(false, &waiting));
+        EXPECT_EQ(waiting, 3);
+    }
+    EXPECT_EQ(bytesOf("Bill.dat").size(), 180);
+    dropTrigger("no4");
+
+    // The note that the fifth is stored cannot be written: the fifth is not stored either.
+    failWhen("note5", "phonecur.tab_notes", "NEW.varname = 'TarvoBillDone' AND NEW.value LIKE '%:5'");
+    EXPECT_EQ(billfile::Price(), 2);
+    EXPECT_EQ(count("Tab_Phone"), 4);
+    EXPECT_TRUE(QFile::exists(app("BillWait.dat")));
+    dropTrigger("note5");
+
+    EXPECT_EQ(billfile::Price(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 6);
+    EXPECT_EQ(count("tab_errPh"), 0);
+    EXPECT_FALSE(QFile::exists(app("BillWait.dat")));
+    EXPECT_EQ(billfile::Price(), 0);
+    EXPECT_EQ(count("Tab_Phone") + count("tab_errPh"), 6);
+}
+
+TEST_F(BillFileTest, RecordDamagedOnTheDiskIsKeptAsARejectRowAndCounted) {
+    writeBill(0, 3);
+    QByteArray file = bytesOf("Bill.dat");
+    ASSERT_EQ(file.size(), 90);
+    EXPECT_EQ(file.mid(30, 30), record(1));   // the checksum is kept with the record
+    file[30 + 3] = char(6);                    // extension 5 reads as 6
+    writeFile("Bill.dat", file);
+    billfile::Report report;
+    EXPECT_EQ(billfile::Price({}, &report), 0);
+    EXPECT_EQ(report.rejected, 1);
+    EXPECT_EQ(billfile::RejectText(report), QStringLiteral("1张话单数据校验错误，已存为错误话单"));
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_calladdr=6")), 0);
+    EXPECT_EQ(count("tab_errPh"), 1);
+}
+
+TEST_F(BillFileTest, FileBesideADamagedEmptyOrMissingMarkIsCopiedAsideAndPriced) {
+    const std::pair<const char*, QByteArray> marks[] = {
+        {"damaged", QByteArray("TARVO\x01\x02")}, {"empty", QByteArray()}, {"missing", QByteArray("-")}};
+    int from = 0;
+    for (const auto& [what, mark] : marks) {
+        SCOPED_TRACE(what);
+        const QStringList before = asideFiles("Bill");
+        writeBill(from, 2, true);
+        if (mark == "-") QFile::remove(app("BillWait.dat"));
+        else writeFile("BillWait.dat", mark);
+        platform::script::answer(QStringLiteral("BillWait.dat丢失或损坏"), platform::rOK);
+        EXPECT_EQ(billfile::BeforeRead(), 0);
+        const QString told = platform::script::shown().value(platform::script::shown().size() - 1).text;
+        QStringList aside = asideFiles("Bill");
+        for (const QString& old : before) aside.removeOne(old);
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_TRUE(told.contains(QStringLiteral("2张"))) << told.toStdString();
+        EXPECT_TRUE(told.contains(aside[0])) << told.toStdString();
+        EXPECT_EQ(bytesOf(aside[0]), bytesOf("Bill.dat"));
+        EXPECT_EQ(count("Tab_Phone"), from + 2);
+        from += 2;
+    }
+    // Nobody knows whether they were charged: they are not charged again.
+    EXPECT_EQ(remainOf(7), yuan("10"));
+    // A file whose records are all stored is no damage: replaced without a word.
+    EXPECT_EQ(billfile::BeforeRead(), 0);
+    writeBill(from, 1);
+    EXPECT_EQ(asideFiles("Bill").size(), 3u);
+}
+
+TEST_F(BillFileTest, RecordsOfASiteThatIsNotOpenWaitForItOrGoWhereTheOperatorSays) {
+    const auto foreign = [&] {
+        writeBill(0, 3, true);
+        QList<QByteArray> lines = bytesOf("BillWait.dat").split('\n');
+        ASSERT_GE(lines.size(), 5);
+        lines[3] = (AppPath + QStringLiteral("data/分部")).toUtf8();
+        lines[4] = QStringLiteral("分部").toUtf8();
+        writeFile("BillWait.dat", lines.join('\n'));
+    };
+    foreign();
+    // Never priced into the open site unasked.
+    EXPECT_EQ(billfile::Price(), 3);
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_TRUE(billfile::WaitingText(3).contains(QStringLiteral("分部")));
+
+    // Cancel: they keep waiting, and the read does not start.
+    platform::script::answer(QStringLiteral("站点“分部”"), platform::rCancel);
+    EXPECT_EQ(billfile::BeforeRead(), 3);
+    EXPECT_TRUE(platform::script::shown().last().text.contains(QStringLiteral("该站点已不存在")));
+    EXPECT_EQ(bytesOf("Bill.dat").size(), 90);
+
+    // No: the file and its mark are set aside under a name the operator is told.
+    platform::script::answer(QStringLiteral("站点“分部”"), platform::rNo);
+    platform::script::answer(QStringLiteral("没有存入数据库"), platform::rOK);
+    EXPECT_EQ(billfile::BeforeRead(), 0);
+    const QStringList aside = asideFiles("Bill");
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_TRUE(platform::script::shown().last().text.contains(aside[0]));
+    EXPECT_EQ(bytesOf(aside[0]).size(), 90);
+    EXPECT_EQ(asideFiles("BillWait").size(), 1);
+    EXPECT_FALSE(QFile::exists(app("Bill.dat")));
+    EXPECT_EQ(count("Tab_Phone"), 0);
+
+    // Yes: priced into the open site, charged to nobody there; what the other
+    // site, still on the disk, stored already is not stored again.
+    foreign();
+    ASSERT_TRUE(QDir().mkpath(AppPath + QStringLiteral("data/分部")));
+    {
+        platform::Database other = platform::Database::create(AppPath + QStringLiteral("data/分部/PhoneCur.mdb"));
+        other.execute(QStringLiteral("create table tab_notes (varname text primary key, value text)"));
+        other.execute(QStringLiteral("insert into tab_notes values ('TarvoBillDone', ?)"),
+                      {QString::fromLatin1(bytesOf("BillWait.dat").split('\n')[1]) + QStringLiteral(":2")});
+        other.close();
+    }
+    platform::script::answer(QStringLiteral("站点“分部”"), platform::rYes);
+    EXPECT_EQ(billfile::BeforeRead(), 0);
+    EXPECT_TRUE(platform::script::shown().last().text.contains(QStringLiteral("该站点现在没有打开")));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(remainOf(7), yuan("10"));
+    EXPECT_FALSE(QFile::exists(app("BillWait.dat")));
+}
+
+}  // namespace
