@@ -3,6 +3,7 @@
 // discount scheme with segments and holidays, an IP head, and users on every
 // extension; and distinct call-record frames over them.
 #include "core/ModDefine.h"
+#include "core/ModSwitch.h"
 #include "core/Schema.h"
 #include "platform/Db.h"
 #include "pricing/RateCache.h"
@@ -86,9 +87,9 @@ public:
             dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=? WHERE address=?"), {u, u - 1});
         }
         tx.commit();
-        rsUser = dbSwitch.openTable(QStringLiteral("user"));
-        rsFeeRate = dbSwitch.query(QStringLiteral("select * from feerate order by zonecode desc"));
-        rsIPHead = dbSwitch.openTable(QStringLiteral("iphead"));
+        // Opened again as the station opens its files: write-ahead logs, the charge log ready.
+        QString failure;
+        if (!ModSwitch::TryOpenAllDB(&failure)) qFatal("%s", qPrintable(failure));
         MonSlots.resize(16);
         ModDefine::FreeAllSlots();
         // The ticket settings a fresh station loads ("不打印"): what is measured is

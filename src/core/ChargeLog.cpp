@@ -27,6 +27,8 @@ QString variantOf(const Database& db) { return db.qualified(db.actualTableName(Q
 
 void setMark(const Database& sw, qint64 mark) {
     const QString t = variantOf(sw);
+    if (sw.execute(QStringLiteral("UPDATE %1 SET value=? WHERE varname=?").arg(t), {QString::number(mark), kChargeMark}) == 1)
+        return;
     sw.execute(QStringLiteral("DELETE FROM %1 WHERE varname=?").arg(t), {kChargeMark});
     sw.execute(QStringLiteral("INSERT INTO %1 (varname, value) VALUES (?, ?)").arg(t), {kChargeMark, QString::number(mark)});
 }
