@@ -3,12 +3,15 @@
 
 #include "core/ModSwitch.h"
 #include "link/UsbCommands.h"
+#include "platform/Clock.h"
+#include "platform/Db.h"
 #include "platform/Files.h"
 #include "pricing/RateCache.h"
 #include "sim/UsbCollectorSim.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
 
 using namespace consoletest;
 
@@ -109,6 +112,28 @@ TEST_F(UsbMenu, ReadThatEndsEarlySaysSoAndPricesWhatCame) {
     EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(60));
     EXPECT_EQ(usb->switchSim().receivedWith("820302").size(), 0u);
     EXPECT_TRUE(console().isEnabled());
+}
+
+// Records charged from the collector are priced in batches: the deposit
+// grade a charge changes goes to the switch, and waits for its answer, only
+// once the batch holding the charge has committed.
+TEST_F(UsbMenu, ADepositGradeChangedByAChargedReadIsSentAfterItsBatchCommits) {
+    dbSwitch.execute("update user set balancemode=0 where userid=7");
+    for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
+    usb->setPointers(512, 512, 515);
+    std::atomic<int> openWhenSent{-1};
+    usb->switchSim().setObserver([&](const sim::Frame& f) {
+        if (f.at(0) == 0x8B && f.at(1) == 0x16) openWhenSent = platform::openTransactionCount();
+    });
+    platform::script::answer("读取USB话单成功", platform::rOK);
+    console().mnuReadUSB_Click(2);
+    usb->switchSim().setObserver(nullptr);
+    EXPECT_EQ(openWhenSent, 0);
+    EXPECT_EQ(lastMessage(), "读取USB话单成功");
+    EXPECT_EQ(stored(), 3);
+    EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(60));
+    EXPECT_FALSE(usb->switchSim().receivedWith("8B16").empty());
+    EXPECT_EQ(platform::yieldsInTransaction(), 0);
 }
 
 TEST_F(UsbMenu, NoPointerAnswerFailsWithoutPricing) {
