@@ -200,8 +200,10 @@ private:
     bool done_ = false;
 };
 
-// Number of transactions open right now on any connection; waits that yield
-// refuse to run while it is not zero.
+// Number of transactions open right now on any connection. A wait that yields
+// while it is not zero is counted (platform::yieldsInTransaction), and the
+// tests fail the test that caused it; the work that may wait is queued with
+// Database::afterCommit instead.
 int openTransactionCount();
 
 // The recordset the station's procedures walk: a snapshot of a query, or a
