@@ -124,6 +124,10 @@ void DealFrame(const QByteArray& frame, int row) {
             if (i >= 0) {
                 AckRing[i].Pending = 0;
                 AckRing[i].Status = at(frame, 2);
+            } else {
+                // Late, or sent twice: it belongs to no order now waiting.
+                LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) +
+                                QStringLiteral(" 无人等待的确认: ") + SpaceHex(BytesToHex(frame)));
             }
             return;
         }
