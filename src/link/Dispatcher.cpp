@@ -213,6 +213,10 @@ void DealDeposit(const QByteArray& frame, quint8 kind) {
     }
     ++RecordErrCount;
     if (RecordErrCount > 2) {
+        // Given up so that the switch stops sending it: the deposit it
+        // changed stands, only its history row is missing.
+        LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) +
+                        QStringLiteral(" 押金事件未能写入押金历史, 已放弃: ") + SpaceHex(BytesToHex(frame)));
         SendOrder(FrameCode::kAckStored, false, 4, true);
         RecordErrCount = 0;
     } else {
