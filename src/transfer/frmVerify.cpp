@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -234,10 +236,11 @@ void frmVerify::changeEvent(QEvent* e) {
     QDialog::changeEvent(e);
     if (e->type() != QEvent::ActivationChange || isActiveWindow() || !isVisible() || closing_) return;
     // Another window of the station taking the activation ends the dialog
-    // (without "校验完成"); its own message boxes do not.
+    // (without "校验完成"); a box (message, input, file choice) does not.
     QTimer::singleShot(0, this, [this] {
         QWidget* to = QApplication::activeWindow();
-        if (!isVisible() || closing_ || isActiveWindow() || !to || qobject_cast<QMessageBox*>(to) || isAncestorOf(to)) return;
+        const bool box = qobject_cast<QMessageBox*>(to) || qobject_cast<QInputDialog*>(to) || qobject_cast<QFileDialog*>(to);
+        if (!isVisible() || closing_ || isActiveWindow() || !to || box || isAncestorOf(to)) return;
         closing_ = true;
         done(QDialog::Rejected);
     });
