@@ -232,7 +232,12 @@ void frmPABX::buildMenus() {
 
     QMenu* opt = addMenu(mnuBar, "mnuOption", "  选  项  ");
     addItem(this, opt, "mnuSysPara", "系统参数", Qt::Key_F9, [this] {
-        if (!InputVisible()) frmSysSet::ShowModal();
+        if (InputVisible()) return;
+        frmSysSet::ShowModal();
+        // However the window was closed (Esc, its close box, "关 闭"), the
+        // reports it switched off come back with the view's monitor mode, not
+        // only when the window system hands the console the activation again.
+        if (!ModComm::MonitorModeOfView()) Form_Activate();
     });
     mnuIPPUHPARA = addItem(this, opt, "mnuIPPUHPARA", "IP公话参数", Qt::Key_F8, [this] { mnuIPPUHPARA_Click(); });
     opt->addSeparator();

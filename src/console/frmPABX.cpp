@@ -263,6 +263,8 @@ frmPABX::frmPABX(QWidget* parent) : QWidget(parent) {
     sbrInfo = new platform::StatusBar(5, this);
     sbrInfo->setObjectName(QStringLiteral("sbrInfo"));
     sbrInfo->setSizeGripEnabled(false);
+    // The clock keeps all its digits in the narrowest window the console allows.
+    sbrInfo->fitPanelTo(3, QStringLiteral("0000-00-00 00:00:00"));
 
     txtModify = new QLineEdit(this);
     txtModify->setObjectName(QStringLiteral("txtModify"));
@@ -455,6 +457,12 @@ void frmPABX::changeEvent(QEvent* e) {
 }
 
 void frmPABX::closeEvent(QCloseEvent* e) {
+    // As 退出: a cell typed and not yet confirmed is checked (and kept or
+    // refused) first, and the window stays.
+    if (InputVisible()) {
+        e->ignore();
+        return;
+    }
     if (NotExit(0)) e->ignore();
     else e->accept();
 }

@@ -124,6 +124,10 @@ void DealFrame(const QByteArray& frame, int row) {
             if (i >= 0) {
                 AckRing[i].Pending = 0;
                 AckRing[i].Status = at(frame, 2);
+            } else {
+                // Late, or sent twice: it belongs to no order now waiting.
+                LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) +
+                                QStringLiteral(" 无人等待的确认: ") + SpaceHex(BytesToHex(frame)));
             }
             return;
         }
@@ -209,6 +213,10 @@ void DealDeposit(const QByteArray& frame, quint8 kind) {
     }
     ++RecordErrCount;
     if (RecordErrCount > 2) {
+        // Given up so that the switch stops sending it: the deposit it
+        // changed stands, only its history row is missing.
+        LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) +
+                        QStringLiteral(" 押金事件未能写入押金历史, 已放弃: ") + SpaceHex(BytesToHex(frame)));
         SendOrder(FrameCode::kAckStored, false, 4, true);
         RecordErrCount = 0;
     } else {

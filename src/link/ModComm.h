@@ -82,6 +82,11 @@ bool PutTxBuf(const QString& order);
 void ReadComm();
 void ParseFrame();
 void ProcessComm();
+// Reads what the line has brought by now and handles every whole frame of it
+// (ProcessComm handles at most one a call). Run before a wait takes its slot,
+// so that a frame that came for no wait, such as an acknowledgement sent
+// twice, is not taken for the new one.
+void HandleArrived();
 // Empties both rings, forgets a half-matched frame and the USB sequence, and
 // marks the link as not yet heard (g_NoAnswerCount 10). Run by the settings load.
 void ResetLink();

@@ -157,4 +157,19 @@ void ProcessComm() {
     ParseFrame();
 }
 
+void HandleArrived() {
+    // The collector gives one frame a poll: it is polled until it has nothing new.
+    for (int polls = 0; polls < 16; ++polls) {
+        const int written = RxWrite;
+        ReadComm();
+        for (int guard = 0; guard < kRingSize; ++guard) {
+            const int read = RxRead;
+            const bool matched = CommState.Matched;
+            ParseFrame();
+            if (RxRead == read && CommState.Matched == matched) break;   // only part of a frame is left
+        }
+        if (RxWrite == written) return;
+    }
+}
+
 }  // namespace ModComm

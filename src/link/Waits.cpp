@@ -50,6 +50,27 @@ int takeSlot(Ring& ring, int& index, InUse inUse) {
     return -1;
 }
 
+// After a time-out, before the order goes again: the line is let go quiet
+// (nothing received for a moment), what comes meanwhile is handled, so that
+// a late acknowledgement of the attempt that timed out finds no wait and
+// cannot complete the next one. Returns the milliseconds it took.
+qint64 letLineGoQuiet(qint64 limitMs) {
+    constexpr qint64 kQuietMs = 500;
+    const qint64 start = platform::TickMs();
+    qint64 lastHeard = start;
+    int written = RxWrite;
+    for (;;) {
+        HandleArrived();
+        const qint64 now = platform::TickMs();
+        if (RxWrite != written) {
+            written = RxWrite;
+            lastHeard = now;
+        }
+        if (now - lastHeard >= qMin(kQuietMs, limitMs) || now - start >= limitMs) return now - start;
+        pause2ms();
+    }
+}
+
 void noteRefused(const QString& what, const QString& order) {
     LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) + QLatin1Char(' ') + what +
                     QStringLiteral(": ") + SpaceHex(order));
@@ -110,10 +131,16 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
         qstrncpy(CommState.MonitorOrder, order.left(8).toLatin1().constData(), sizeof CommState.MonitorOrder);
     if (addSum) order += CheckSum(order);
     SendResult result = NotWaited;
+    // The time the quiet line took after a time-out is taken from the next
+    // attempt's wait: a send that is never acknowledged still ends after
+    // its attempts' time-outs.
+    qint64 quietMs = 0;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const bool wait = waitAck && g_NoAnswerCount <= 6;
         int slot = -1;
         if (wait) {
+            // What came before this send answers none of it.
+            HandleArrived();
             // Take the slot before sending, so a full ring refuses the order
             // instead of sending it with nobody to receive its acknowledgement.
             slot = takeAckSlot();
@@ -135,13 +162,14 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
             break;
         }
         if (!wait) break;
-        const qint64 deadline = platform::TickMs() + qint64(timeoutSec) * 1000;
+        const qint64 deadline = platform::TickMs() + qint64(timeoutSec) * 1000 - quietMs;
         while (platform::TickMs() < deadline) {
             ProcessComm();
             if (AckRing[slot].Pending == 0) break;
             pause2ms();
         }
         const int status = AckRing[slot].Status;
+        const bool heard = AckRing[slot].Pending == 0;
         AckRing[slot] = AckSlot{};   // a late acknowledgement cannot complete this slot
         if (status == 0) {
             result = Acknowledged;
@@ -149,6 +177,8 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
         }
         // 01 is the switch's report of a bad checksum: a failure, never success.
         result = status == 3 ? SwitchRefused : status == 1 ? SwitchBadSum : NoAcknowledgement;
+        quietMs = 0;
+        if (!heard && attempt + 1 < attempts) quietMs = letLineGoQuiet(qint64(timeoutSec) * 1000 / 2);
     }
     return result;
 }

@@ -163,7 +163,10 @@ void ShowEditor(QWidget* editor) {
     editor->setVisible(true);
     views::EditDone() = false;
     editor->setFocus();
-    if (auto* txt = qobject_cast<QLineEdit*>(editor); txt && txt->hasFocus()) txtModify_GotFocus();
+    // A new entry: what it shows is typed over. Selected now, also when the
+    // window is not active yet (a box has just closed): the focus that comes
+    // with the activation later is no new entry and selects nothing.
+    if (qobject_cast<QLineEdit*>(editor)) txtModify_GotFocus();
 }
 
 void ShowModifyCtrl(int) {

@@ -22,6 +22,14 @@ public:
         if (panel >= 1 && panel <= labels_.size()) labels_[panel - 1]->setText(t);
     }
     int panelCount() const { return labels_.size(); }
+    // Keeps a panel at least as wide as `sample` needs, whatever the window's width.
+    void fitPanelTo(int panel, const QString& sample) {
+        if (panel < 1 || panel > labels_.size()) return;
+        QLabel* l = labels_[panel - 1];
+        const QMargins m = l->contentsMargins();
+        l->setMinimumWidth(qMax(60, l->fontMetrics().horizontalAdvance(sample) + m.left() + m.right() + 2 * l->margin() +
+                                        2 * l->frameWidth() + 4));
+    }
 private:
     QVector<QLabel*> labels_;
 };

@@ -10,10 +10,12 @@
 #include "core/frmProgress.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
+#include "params/DialDigits.h"
 #include "params/SavePara.h"
 #include "params/TableViews.h"
 #include "platform/Clock.h"
 #include "platform/FlexGrid.h"
+#include "platform/Prompts.h"
 #include "transfer/DepositChange.h"
 #include "transfer/RowFrames.h"
 
@@ -221,6 +223,15 @@ struct Branch {
 
 QVariant col(const Recordset& rs, const char* name) { return rs.value(QString::fromLatin1(name)); }
 
+// A deposit change the switch took whose history row could not be written.
+void historyRefused(qint64 address, const platform::Currency& change, const QDateTime& when, const QString& why) {
+    const QString text = QStringLiteral("分机%1的押金改变%2已下载到交换机，但押金历史记录(%3)未能写入：%4")
+                             .arg(ModSwitch::ExtNumberOf(int(address)), change.toString2(),
+                                  when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), why);
+    LinkTrace::Note(text);
+    platform::MsgBox(text, platform::mbOKOnly | platform::mbExclamation, AppName);
+}
+
 std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QString& name) {
     auto b = std::make_unique<Branch>();
     b->prompt = name + QStringLiteral("表...");
@@ -302,15 +313,24 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
         b->done = [](const Recordset& rs, int, Cleared& cleared) {
             const qint64 address = rs.lng(QStringLiteral("Address"));
             const platform::Currency change = rs.cur(QStringLiteral("ChangeValue"));
-            {
-                // The change is recorded and used up together: it never goes twice.
+            const QDateTime when = platform::Now();
+            const QString used = QStringLiteral("update extdeposit set bSet=0,changevalue=0 where address=?");
+            try {
+                // The change is recorded and used up together.
                 platform::Transaction tx(dbSwitch);
                 if (change != platform::Currency())
                     dbSwitch.execute(QStringLiteral("insert into extdeposithistory(ChangeDate,ExtAddr,ChangeValue,WorkerID,"
                                                     "ChangeType) values(?,?,?,?,2)"),
-                                     {platform::Now(), address, change, WorkerID});
-                dbSwitch.execute(QStringLiteral("update extdeposit set bSet=0,changevalue=0 where address=?"), {address});
+                                     {when, address, change, WorkerID});
+                dbSwitch.execute(used, {address});
                 tx.commit();
+            } catch (const platform::DbError& e) {
+                // The switch has taken the change: it is used up whatever
+                // becomes of its history row (the history keeps one row per
+                // extension and second, so a second change of the same second
+                // is refused), or every later download would add it again.
+                dbSwitch.execute(used, {address});
+                historyRefused(address, change, when, e.text());
             }
             // The view lists only extensions with a dialable number: its rows
             // are found by their address, not by their place.

@@ -337,9 +337,11 @@ void UpLoadOrVerifyTable(bool verify) {
             }
             // Test mode reads the heads again and again while they agree in number with the station's.
             if (heads && g_TestMode && sameRowCounts(t)) {
-                send(FrameCode::kResumeReports);
                 ModGeneral::Delay(1);
+                // Test mode switched off meanwhile: these rows are shown and
+                // the toolbar's "960301" ends the exchange, once.
                 if (g_TestMode) {
+                    send(FrameCode::kResumeReports);
                     send(FrameCode::kPauseReports);
                     continue;
                 }

@@ -6,13 +6,19 @@
 #include "platform/FlexGrid.h"
 #include "platform/Prompts.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <cmath>
 
 namespace {
 
@@ -211,7 +217,8 @@ void frmVerify::txtAddr_Validate() {
         txtAddr->setText(QString::number(differNo_));
         return;
     }
-    differNo_ = qBound(1, int(std::lround(v)), n);
+    // Rounded as the number of a whole difference is: a half to the even neighbour.
+    differNo_ = qBound(1, int(std::nearbyint(v)), n);
     cmdPriv->setEnabled(differNo_ != 1);
     cmdNext->setEnabled(differNo_ != n);
     SetToDisp();
@@ -223,6 +230,20 @@ void frmVerify::cmdClose_Click() {
     fgVerify->Clear();
     core::StatusText(2, QStringLiteral("校验完成"));
     accept();
+}
+
+void frmVerify::changeEvent(QEvent* e) {
+    QDialog::changeEvent(e);
+    if (e->type() != QEvent::ActivationChange || isActiveWindow() || !isVisible() || closing_) return;
+    // Another window of the station taking the activation ends the dialog
+    // (without "校验完成"); a box (message, input, file choice) does not.
+    QTimer::singleShot(0, this, [this] {
+        QWidget* to = QApplication::activeWindow();
+        const bool box = qobject_cast<QMessageBox*>(to) || qobject_cast<QInputDialog*>(to) || qobject_cast<QFileDialog*>(to);
+        if (!isVisible() || closing_ || isActiveWindow() || !to || box || isAncestorOf(to)) return;
+        closing_ = true;
+        done(QDialog::Rejected);
+    });
 }
 
 void frmVerify::closeEvent(QCloseEvent* e) {

@@ -47,6 +47,7 @@ public:
     ~frmVerify() override;
 
 protected:
+    void changeEvent(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void reject() override {}   // Esc does not close it either
     bool eventFilter(QObject* o, QEvent* e) override;

@@ -13,7 +13,9 @@
 #include "params/ShowTable.h"
 #include "sim/RowFrames.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -483,6 +485,63 @@ TEST_F(GridEditing, AStoredHeadKeepsItsKeyAndTheSaveDeletesNothing) {
     EXPECT_EQ(dbSwitch.scalar("select HeadType||HeadLen||Headdelay from LanHead where HeadID='8'").toString(), "2135");
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where Head=21").toInt(), 5);
     EXPECT_EQ(dbSwitch.scalar("select SpringNum from Extension where Address=4").toString(), "004");
+}
+
+}  // namespace
+
+namespace {
+
+QAction* toolbarButton(frmPABX& c, const QString& key) {
+    for (QAction* a : c.tbrSwitch->actions())
+        if (a->data().toString() == key) return a;
+    return nullptr;
+}
+
+TEST_F(GridEditing, TheAddedRowsKeyIsTypedOverAfterTheSaveQuestionsBox) {
+    ASSERT_TRUE(console().ShowView("LanHead"));
+    console().activateWindow();
+    ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
+    doubleClick(1, 3);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    console().txtModify->setText("7");
+    enter(console().txtModify);
+    ASSERT_TRUE(g_Modified);
+    // The question's box has the activation while it stands; the console gets it back after.
+    QWidget box;
+    platform::script::whileShown([&](const QString&) {
+        box.show();
+        box.activateWindow();
+        spin(1000, [&] { return box.isActiveWindow(); });
+    });
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    QAction* add = toolbarButton(console(), "Add");
+    ASSERT_NE(add, nullptr);
+    add->trigger();
+    platform::script::whileShown(nullptr);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    box.hide();
+    console().activateWindow();
+    ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
+    QKeyEvent five(QEvent::KeyPress, Qt::Key_5, Qt::NoModifier, "5");
+    QApplication::sendEvent(console().txtModify, &five);
+    EXPECT_EQ(console().txtModify->text(), "5");
+}
+
+TEST_F(GridEditing, TheCloseBoxChecksATypedCellFirstAsExitDoes) {
+    ASSERT_TRUE(console().ShowView("Account"));
+    doubleClick(2, 1);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    console().txtModify->setText("34");   // typed, not confirmed
+    platform::script::answer("要退出系统吗?", platform::rNo);
+    QCloseEvent close;
+    QApplication::sendEvent(&console(), &close);
+    EXPECT_FALSE(close.isAccepted());
+    EXPECT_EQ(platform::script::pendingAnswers(), 1);   // not asked yet: the cell came first
+    platform::script::reset();
+    EXPECT_FALSE(console().txtModify->isVisible());
+    EXPECT_EQ(grid().TextMatrix(2, 1), "0034");
+    EXPECT_TRUE(console().isVisible());
 }
 
 }  // namespace

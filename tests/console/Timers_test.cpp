@@ -5,6 +5,7 @@
 #include "billing/ArchiveBills.h"
 #include "core/ModGeneral.h"
 
+#include <QLabel>
 #include <QTimer>
 
 using namespace consoletest;
@@ -57,6 +58,18 @@ TEST_F(ClockTick, ShowsTheTimeAndProbesOnlyAfterSixSilentTicks) {
     EXPECT_EQ(probes(), 0);          // not at second 6
     tickAt(QTime(10, 1, 0));
     EXPECT_EQ(probes(), 1);
+}
+
+TEST_F(ClockTick, TheClockKeepsAllItsDigitsInASmallWindow) {
+    console().resize(1024, 720);
+    settle();
+    tickAt(QTime(20, 58, 48));
+    settle();
+    QLabel* clock = nullptr;
+    for (QLabel* l : console().sbrInfo->findChildren<QLabel*>())
+        if (l->text() == "2026-06-15 20:58:48") clock = l;
+    ASSERT_NE(clock, nullptr);
+    EXPECT_GE(clock->contentsRect().width(), clock->fontMetrics().horizontalAdvance(clock->text()));
 }
 
 TEST_F(ClockTick, NoProbeWhileTheConsoleIsHiddenOrDisabled) {

@@ -119,6 +119,26 @@ TEST_F(TreeViews, TheMonitorComesBackWhenTheConsoleIsActiveAgainAfterTheSettings
     EXPECT_EQ(monitor().size(), 2);
 }
 
+TEST_F(TreeViews, TheMonitorComesBackWhenTheSettingsWindowIsLeftByEsc) {
+    WorkerRights = QStringList{"0"};
+    ASSERT_TRUE(console().ShowView("MonCard"));
+    console().activateWindow();
+    ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
+    settle();
+    sw.clearReceived();
+    const auto monitor = [&] { return received().filter(QRegularExpression("^8404")); };
+    platform::script::onModal("frmSysSet", [](QDialog* d) {
+        d->activateWindow();
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(d, &esc);
+    });
+    console().findChild<QAction*>("mnuSysPara")->trigger();
+    EXPECT_FALSE(frmSysSet::exists());
+    // Nobody clicks the console: the view's mode comes back all the same.
+    ASSERT_TRUE(spin(3000, [&] { return monitor().size() >= 2; })) << monitor().join(' ').toStdString();
+    EXPECT_EQ(monitor(), QStringList({"84040000", "84040101"}));
+}
+
 TEST_F(TreeViews, WindowAndGroupNodesKeepThePreviousView) {
     ASSERT_TRUE(console().ShowView("CityHead"));
     // "Balance" and "Query" open the settlement and query windows, which hold the console until they close (tests/billing);

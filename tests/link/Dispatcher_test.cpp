@@ -156,6 +156,7 @@ TEST_F(DispatcherTest, FailingDepositsAreGivenUpOnTheThird) {
     for (int i = 0; i < 3; ++i) deal(deposit(7, 100, 0x0A));
     EXPECT_EQ(takeSent(), (QStringList{withSum("820303"), withSum("820303"), withSum("820302")}));
     EXPECT_EQ(RecordErrCount, 0);
+    EXPECT_EQ(traceLines().filter("押金事件未能写入押金历史, 已放弃: 96 1D").size(), 1);
 }
 
 TEST_F(DispatcherTest, EventFromLastYearAndInvalidTimes) {

@@ -44,8 +44,9 @@ TEST_F(ParserTest, UnknownStatusSlidesByteByByte) {
     receive("8203058A" + withSum("820300"));
     for (int i = 0; i < 8; ++i) ParseFrame();
     EXPECT_EQ(RxCount(), 0);
-    EXPECT_TRUE(takeSent().isEmpty());          // an acknowledgement with nobody pending is dropped
-    EXPECT_EQ(traceLines().size(), 1);
+    EXPECT_TRUE(takeSent().isEmpty());          // an acknowledgement with nobody pending is dropped ...
+    ASSERT_EQ(traceLines().size(), 2);
+    EXPECT_TRUE(traceLines()[1].contains("无人等待的确认: 82 03 00 85"));   // ... and noted
 }
 
 TEST_F(ParserTest, FewerThanThreeBytesNeverSearch) {

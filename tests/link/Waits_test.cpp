@@ -68,6 +68,44 @@ TEST_F(WaitsTest, AcknowledgementCompletesTheOlderOfTwoNestedSends) {
     EXPECT_EQ(sw.seen, (QStringList{withSum("800300"), withSum("800301"), withSum("800301")}));
 }
 
+TEST_F(WaitsTest, AnAcknowledgementSentTwiceOrLateCompletesNoLaterSend) {
+    const auto spares = [] { return frmSRV::instance().lstRec->lines().filter("无人等待的确认: 82 03 00 85").size(); };
+    {
+        // Both copies come in one read; the next order is never acknowledged.
+        ScriptedSwitch sw([&](const QString& f) {
+            if (f == withSum("800300")) return QStringList{"820300", "820300"};
+            return QStringList{};
+        });
+        EXPECT_EQ(SendOrder("800300", true, 4, true), 1);
+        EXPECT_EQ(SendOrder("800301", true, 4, true), 2);
+        EXPECT_EQ(spares(), 1);
+    }
+    {
+        // The first attempt's acknowledgement comes 200 ms after its wait; the resend's at once.
+        const qint64 start = tick;
+        bool lateSent = false;
+        QTimer late;
+        late.setInterval(0);
+        QObject::connect(&late, &QTimer::timeout, [&] {
+            if (!lateSent && tick - start >= 4200) {
+                lateSent = true;
+                receive(withSum("820300"));
+            }
+        });
+        late.start();
+        int sends = 0;
+        ScriptedSwitch sw([&](const QString& f) {
+            if (f == withSum("800300") && ++sends == 2) return QStringList{"820300"};
+            return QStringList{};
+        });
+        EXPECT_EQ(SendOrder("800300", true, 4, true), 1);
+        EXPECT_TRUE(lateSent);
+        EXPECT_EQ(SendOrder("800301", true, 4, true), 2);
+        EXPECT_EQ(spares(), 2);
+        EXPECT_EQ(sw.seen, (QStringList{withSum("800300"), withSum("800300"), withSum("800301"), withSum("800301")}));
+    }
+}
+
 TEST_F(WaitsTest, CallRecordDuringAWaitIsDispatchedInsideIt) {
     const QString rec = "961D" + QString("44").repeated(26) + "01";
     ScriptedSwitch sw([&](const QString& f) {

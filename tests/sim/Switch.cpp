@@ -125,7 +125,7 @@ void Switch::step(int waitMs) {
     {
         std::lock_guard lk(mu_);
         if (!outChunks_.empty()) timeout = qMin(timeout, qMax(1, splitGapMs_));
-        if (records_.active() || table_.active() || uploadAt_) timeout = qMin(timeout, 5);
+        if (records_.active() || table_.active() || uploadAt_ || !late_.empty()) timeout = qMin(timeout, 5);
     }
     pollfd fds[2] = {{master_, POLLIN, 0}, {wakeR_, POLLIN, 0}};
     ::poll(fds, 2, qMax(0, timeout));
@@ -169,6 +169,10 @@ void Switch::step(int waitMs) {
 // Time-driven work: a record that was never answered, an upload that is due.
 void Switch::timersLocked() {
     const auto now = Clock::now();
+    while (!late_.empty() && now >= late_.front().first) {
+        emitLocked(late_.front().second);
+        late_.pop_front();
+    }
     if (opt_.recordRetryMs > 0 && !records_.current.isEmpty() && (connected_ || !ptyMode_)
         && now - records_.sentAt >= std::chrono::milliseconds(opt_.recordRetryMs)) {
         emitStreamLocked(records_);
@@ -305,6 +309,11 @@ void Switch::endNextStreamAfter(int rows) {
     streamCut_ = rows;
 }
 
+void Switch::setLateReplyMs(int ms) {
+    std::lock_guard lk(mu_);
+    lateMs_ = qMax(0, ms);
+}
+
 void Switch::setAnswerProbe(bool on) {
     std::lock_guard lk(mu_);
     opt_.answerProbe = on;
@@ -343,6 +352,13 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
     case Reply::Normal: emitLocked(answerBody); break;
     case Reply::Silent: break;
     case Reply::LostAck: break;
+    case Reply::Doubled: {
+        // One write: the station finds both in the same read.
+        const QByteArray wire = withSum(answerBody);
+        emitRawLocked(wire + wire);
+        break;
+    }
+    case Reply::Late: late_.emplace_back(Clock::now() + std::chrono::milliseconds(lateMs_), answerBody); break;
     case Reply::Status01: emitLocked(kStatus01); break;
     case Reply::Status03: emitLocked(kStatus03); break;
     case Reply::BadSum: emitLocked(answerBody, true); break;
@@ -358,7 +374,8 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
 bool Switch::ackLocked(const Frame& f) {
     replyLocked(f, kAck);
     // A garbled or lost acknowledgement still means the switch took the order.
-    return lastReply_ == Reply::Normal || lastReply_ == Reply::BadSum || lastReply_ == Reply::LostAck;
+    return lastReply_ == Reply::Normal || lastReply_ == Reply::BadSum || lastReply_ == Reply::LostAck ||
+           lastReply_ == Reply::Doubled || lastReply_ == Reply::Late;
 }
 
 // ---- what the station sends ----------------------------------------------------

@@ -17,8 +17,8 @@
 // What it does by itself, for every frame the station sends:
 //  - "830300" (probe) is answered with "950B";
 //  - orders are acknowledged with "820300" (or, when a rule says so, not at all,
-//    with "820301"/"820303", or with a garbled checksum); a frame with a bad
-//    sum is answered "820301";
+//    with "820301"/"820303", with a garbled checksum, twice, or late); a frame
+//    with a bad sum is answered "820301";
 //  - rows downloaded to it are kept per table ("8103"+code .. rows .. "810300",
 //    or addressed rows) and served to the read requests, a streamed table one
 //    row per "820300" of the station and "810300" at its end;
@@ -65,6 +65,8 @@ enum class Reply {
     BadSum,     // the normal reply with a wrong checksum byte
     Short,      // the normal reply less its last data byte (length byte to match)
     LostAck,    // an order is taken, but its acknowledgement is lost on the line
+    Doubled,    // the normal reply written twice, back to back
+    Late,       // the normal reply, written setLateReplyMs() after the frame came
 };
 
 // A switch table as the simulator stores it: rows keyed by address (or by
@@ -151,6 +153,8 @@ public:
     // "810300" after `rows` rows, whatever the table holds.
     void endNextStreamAfter(int rows);
     void setAnswerProbe(bool on);
+    // How long a Late reply is held back (default 4200 ms: just after the station's 4 s wait).
+    void setLateReplyMs(int ms);
     // Which station frames are orders to acknowledge. Default: initialise and
     // reset, table begin/end, clock, talk limit, balance answer, record upload
     // request, system parameters and every parameter row.
@@ -264,6 +268,8 @@ private:
 
     Reply default_ = Reply::Normal;
     Reply lastReply_ = Reply::Normal;
+    int lateMs_ = 4200;
+    std::deque<std::pair<Clock::time_point, QByteArray>> late_;   // Late replies, due in order
     std::vector<Rule> rules_;
     std::vector<std::pair<QString, bool>> ackOverrides_;
     int streamCut_ = -1;

@@ -11,7 +11,7 @@
 //   deposit ext=5 fen=500 [deducted]
 //   live ext=5 called=0101234 ch=2 [kind=1]
 //   card N s1 .. s8   port CH STATE CALLING CALLED [THIRD]   balance EXT [ACCOUNT]
-//   reply normal|silent|01|03|badsum [PREFIX [TIMES]]
+//   reply normal|silent|01|03|badsum|double|late [PREFIX [TIMES]]
 #include "sim/Switch.h"
 
 #include <QDateTime>
@@ -43,6 +43,8 @@ sim::Reply replyOf(const QString& w) {
     if (w == "01") return sim::Reply::Status01;
     if (w == "03") return sim::Reply::Status03;
     if (w == "badsum") return sim::Reply::BadSum;
+    if (w == "double") return sim::Reply::Doubled;
+    if (w == "late") return sim::Reply::Late;
     return sim::Reply::Normal;
 }
 

@@ -3,7 +3,10 @@
 #include "transfer/TransferFixture.h"
 
 #include "core/ModUpgrade.h"
+#include "link/TraceList.h"
+#include "link/frmSRV.h"
 #include "params/TableViews.h"
+#include "platform/Clock.h"
 #include "transfer/ModToolbar.h"
 #include "transfer/Upload.h"
 
@@ -83,6 +86,22 @@ TEST_F(TableDownload, ARefusedRowStopsTheTableAndLeavesTheRestPending) {
     EXPECT_TRUE(status().contains("Router2"));
     EXPECT_EQ(count("select count(*) from LanHead where bSet<>0"), 2);
     EXPECT_EQ(count("select bSet from LanHead where HeadID='E'"), 0);
+}
+
+TEST_F(TableDownload, ALateAcknowledgementAcknowledgesNoOtherRow) {
+    for (int a = 0; a < 4; ++a) dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
+    frmSRV::instance().lstRec->clear();
+    // Row 1's acknowledgement comes just after the wait; the switch does not take row 2.
+    sw.addRule("940A0001", sim::Reply::Late, 1);
+    sw.addRule("940A0002", sim::Reply::Silent, 1);
+    sw.addRule("940A0002", sim::Reply::Status03, 1);
+    down("ExtraHead");
+    EXPECT_EQ(status(), "下载失败");
+    EXPECT_EQ(dbSwitch.scalar("select group_concat(Address) from (select Address from ExtraHead where bSet<>0 order by Address)")
+                  .toString(),
+              "2,3");
+    EXPECT_EQ(frmSRV::instance().lstRec->lines().filter("无人等待的确认: 82 03 00").size(), 1);
+    EXPECT_EQ(codes(), QStringList(5, "940A"));   // rows 0, 1 twice, 2 twice
 }
 
 TEST_F(TableDownload, EveryOtherTableAsTheSwitchKeepsIt) {
@@ -265,6 +284,48 @@ TEST_F(TableDownload, ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice)
     EXPECT_EQ(status(), "下载失败");
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 and ChangeValue<>0"), 1);
     EXPECT_EQ(count("select count(*) from extdeposithistory"), 2);
+}
+
+TEST_F(TableDownload, AChangeTheSwitchTookIsUsedUpWhenItsHistoryRowIsRefused) {
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
+    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+    sw.setRow(sim::tables::ExtDeposit, 1, QByteArray::fromHex("A5070100002710"));   // 100.00 at the switch
+    const auto atSwitch = [this] { return sim::decodeExtDeposit(kept(sim::tables::ExtDeposit, 1))->fen; };
+    const QDateTime second(QDate(2026, 3, 4), QTime(10, 20, 30));
+    platform::testing::setNow([second] { return second; });
+    const auto change = [this] {
+        dbSwitch.execute("update ExtDeposit set ChangeValue=?, bSet=1 where Address=1",
+                         {platform::Currency::parse("1.00")->toVariant()});
+    };
+    dbSwitch.execute("insert into ExtDeposit(Address) values(1)");
+
+    // Two changes of one extension within one second: the second has no history row of its own.
+    change();
+    down("ExtDeposit", 31);
+    change();
+    platform::script::answer("押金历史记录(2026-03-04 10:20:30)未能写入", platform::rOK);
+    down("ExtDeposit", 31);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(status(), "下载成功");
+    EXPECT_EQ(atSwitch(), 10200);
+    EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
+    EXPECT_EQ(count("select count(*) from extdeposithistory"), 1);
+
+    // The next download sends no change: the switch keeps what it took.
+    down("ExtDeposit", 31);
+    EXPECT_EQ(sent().filter(QRegularExpression("^A507")), QStringList{"A5070101000000"});
+    EXPECT_EQ(atSwitch(), 10200);
+
+    // The same when the switch's own deposit event of that second holds the key.
+    platform::testing::setNow([second] { return second.addSecs(5); });
+    dbSwitch.execute("insert into extdeposithistory values(?,1,5,'',0)", {second.addSecs(5)});
+    change();
+    platform::script::answer("未能写入", platform::rOK);
+    down("ExtDeposit", 31);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(atSwitch(), 10300);
+    EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
+    platform::testing::setNow(nullptr);
 }
 
 TEST_F(TableDownload, TheDepositViewListsEachExtensionOnceAndTheDownloadFindsItsRows) {

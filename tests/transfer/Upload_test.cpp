@@ -4,6 +4,8 @@
 #include "transfer/TransferFixture.h"
 
 #include "core/ModUpgrade.h"
+#include "link/TraceList.h"
+#include "link/frmSRV.h"
 #include "params/OptionLists.h"
 #include "params/SavePara.h"
 #include "params/ShowTable.h"
@@ -14,6 +16,8 @@
 #include "transfer/frmVerify.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QRegularExpression>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -374,6 +378,44 @@ TEST_F(Upload, EnterInTheDifferenceDialogGoesToTheTypedDifferenceOnly) {
     EXPECT_EQ(messages, 1);
 }
 
+TEST_F(Upload, TheDifferenceDialogTakesAHalfToTheEvenNumberAndEndsWhenAnotherWindowIsActive) {
+    for (int a = 0; a < 256; ++a) dbSwitch.execute("insert into ExtraHead values(?,?,0)", {a, QString::number(100 + a)});
+    down("ExtraHead");
+    for (int a : {3, 5, 9}) sw.setRow(sim::tables::ExtraHead, a, bytes(QByteArray("940A 000") + QByteArray::number(a) + " 55FF FFFF FFFF"));
+    QList<int> seen;
+    bool openAfter = true;
+    platform::script::onModal("frmVerify", [&](QDialog* d) {
+        auto* v = static_cast<frmVerify*>(d);
+        d->activateWindow();
+        settle(20);
+        for (const char* typed : {"2.5", "1.5"}) {
+            v->txtAddr->setFocus();
+            v->txtAddr->selectAll();
+            for (QChar c : QString::fromLatin1(typed)) {
+                QKeyEvent k(QEvent::KeyPress, c == '.' ? Qt::Key_Period : Qt::Key_0 + (c.unicode() - '0'), Qt::NoModifier, QString(c));
+                QApplication::sendEvent(v->txtAddr, &k);
+            }
+            QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(v->txtAddr, &enter);
+            settle(20);
+            seen << v->DifferNo();
+        }
+        // A window of the station opened over it (as a timer's window would be) takes the activation.
+        QWidget other;
+        other.setWindowModality(Qt::ApplicationModal);
+        other.show();
+        other.activateWindow();
+        settle(100);
+        openAfter = v->isVisible();
+        if (openAfter) v->cmdClose->click();
+    });
+    verify("ExtraHead");
+    EXPECT_EQ(seen, (QList<int>{2, 2}));
+    EXPECT_FALSE(openAfter);
+    EXPECT_NE(status(), "校验完成");
+    EXPECT_FALSE(frmVerify::exists());
+}
+
 TEST_F(Upload, AVerifyStoppedByADatabaseErrorLeavesNoDialogBehind) {
     down("Relay");
     showView("Relay");
@@ -607,6 +649,38 @@ TEST_F(Upload, TestModeReadsTheHeadsAgainUntilTheirCountDiffers) {
     EXPECT_EQ(codes().filter("96030"), brackets);
     EXPECT_EQ(status(), "上传本机字头成功!");
     EXPECT_EQ(console->fgDisp->Rows(), 3);
+    EXPECT_EQ(ParaMode, "UpSend");
+}
+
+TEST_F(Upload, TestModeStoppedAsTheReportsResumeClosesTheExchangeOnce) {
+    sw.setRow(sim::tables::LanHead, 0, bytes("860B 1D EF FF FF FF 04 00 00 00"));
+    frmSRV& srv = frmSRV::instance();
+    srv.cmdTest->click();
+    ASSERT_TRUE(g_TestMode);
+    showView("LanHead");
+    sw.clearReceived();
+    srv.lstRec->clear();
+    // The operator stops test mode just after a pass resumed the switch's reports.
+    QElapsedTimer real;
+    real.start();
+    bool stopped = false;
+    platform::testing::setTick([&] {
+        if (!stopped && g_TestMode && !srv.lstRec->lines().filter("96 03 01").isEmpty()) {
+            stopped = true;
+            QTimer::singleShot(0, srv.cmdTest, [&srv] { srv.cmdTest->click(); });
+        }
+        return 5000000 + real.elapsed();
+    });
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    platform::testing::setTick(nullptr);
+    EXPECT_TRUE(stopped);
+    EXPECT_FALSE(g_TestMode);
+    g_TestMode = 0;
+    const QStringList brackets = codes().filter("96030");
+    ASSERT_GE(brackets.size(), 2);
+    for (int i = 0; i < brackets.size(); ++i) EXPECT_EQ(brackets[i], i % 2 ? "960301" : "960300") << i;
+    EXPECT_EQ(brackets.size() % 2, 0);
+    EXPECT_EQ(status(), "上传本机字头成功!");
     EXPECT_EQ(ParaMode, "UpSend");
 }
 
