@@ -135,8 +135,22 @@ StoredCalls readStoredCalls(const QString& dataPath) {
 platform::Currency remainOf(const QString& dataPath, qint32 userid) {
     platform::Database db = platform::Database::open(platform::resolveCI(dataPath, QStringLiteral("switch.mdb")));
     const auto v = db.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {userid});
+    const qint64 mark = db.scalar(QStringLiteral("SELECT value FROM Variant WHERE varname='TarvoChargeApplied'")).toLongLong();
     db.close();
-    return platform::Currency::fromRaw(v.toLongLong());
+    // A kill between a call's commit and its balance's leaves the charge in
+    // the log only: the next start applies it, so it counts already.
+    qint64 pending = 0;
+    const QString cur = platform::resolveCI(dataPath, QStringLiteral("PhoneCur.mdb"));
+    if (QFileInfo(cur).isFile()) {
+        platform::Database calls = platform::Database::open(cur);
+        if (calls.hasTable(QStringLiteral("tab_chargelog")))
+            pending = calls.scalar(QStringLiteral("SELECT coalesce(sum(f_amount), 0) FROM tab_chargelog "
+                                                  "WHERE f_seq>? AND f_userid=? AND f_kind=0"),
+                                   {mark, userid})
+                          .toLongLong();
+        calls.close();
+    }
+    return platform::Currency::fromRaw(v.toLongLong() - pending);
 }
 
 bool copyTree(const QString& from, const QString& to) {

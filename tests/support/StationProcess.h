@@ -60,6 +60,8 @@ struct StoredCalls {
     QStringList filesNotSound;       // databases that fail quick_check or do not open
 };
 StoredCalls readStoredCalls(const QString& dataPath);
+// A user's balance as the station holds it once it starts on `dataPath`: the
+// station file's, less the charges logged past its mark.
 platform::Currency remainOf(const QString& dataPath, qint32 userid);
 
 // Copies a directory tree (a prepared data directory into a fresh one).
