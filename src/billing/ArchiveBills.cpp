@@ -50,6 +50,28 @@ void ensureIndex(const Database& arch, const QString& table) {
                      .arg(quoteIdent(arch.schema()), quoteIdent(indexName(table)), quoteIdent(table)));
 }
 
+// A call is the call stored already when its extension and start are equal,
+// as the duplicate check of the call-record engine has it.
+bool hasCallKey(const Database& db, const QString& table) {
+    const auto cols = db.columns(table);
+    return hasColumn(cols, "f_calladdr") && hasColumn(cols, "f_date");
+}
+
+// The index that finds a call of a month table by that key. Made when a move
+// or a clean-up first asks a month table for calls it may hold already; a
+// table the run creates holds none, and gets it on its next use.
+void ensureKeyIndex(const Database& arch, const QString& table) {
+    arch.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1.%2 ON %3 (f_calladdr, f_date)")
+                     .arg(quoteIdent(arch.schema()), quoteIdent(QStringLiteral("ix_%1_calladdr_date").arg(table)),
+                          quoteIdent(table)));
+}
+
+// True for a row of the current table `curTable` whose call the month table holds.
+QString inMonthTable(const Database& arch, const QString& table, const QString& curTable) {
+    return QStringLiteral("EXISTS (SELECT 1 FROM %1 AS a WHERE a.f_calladdr=%2.f_calladdr AND a.f_date=%2.f_date)")
+        .arg(arch.qualified(table), quoteIdent(curTable));
+}
+
 // A month table takes the current table's own definition (columns, types,
 // defaults, NOT NULL and key), whatever columns the pricing gives it.
 void createMonthTable(const Database& cur, const QString& curTable, const Database& arch, const QString& table) {
@@ -131,10 +153,19 @@ platform::Params monthParams(int year, int month, const MonthSpan& span) {
     return {span.first, span.last, monthPattern(year, month)};
 }
 
-// Copies one month: the month's rows that lay in its span when the run began.
-// A call stored after the run began has a higher rowid and stays current.
-qint64 copyMonth(const Database& cur, const QString& curTable, const QList<platform::ColumnInfo>& curCols,
-                 const Database& arch, int year, int month, const MonthSpan& span) {
+// What the copy of one month did: the calls copied, and those of the span the
+// month table held already (a call file put back from a copy made before an
+// earlier run holds calls that run moved).
+struct MonthCopy {
+    qint64 copied = 0;
+    qint64 archived = 0;
+};
+
+// Copies one month: the month's rows that lay in its span when the run began,
+// but for those whose call the month table holds already. A call stored after
+// the run began has a higher rowid and stays current.
+MonthCopy copyMonth(const Database& cur, const QString& curTable, const QList<platform::ColumnInfo>& curCols,
+                    const Database& arch, int year, int month, const MonthSpan& span) {
     QStringList names;
     for (const auto& c : curCols) names << quoteIdent(c.name);
     const QString colList = names.join(',');
@@ -147,12 +178,19 @@ qint64 copyMonth(const Database& cur, const QString& curTable, const QList<platf
         addMissingColumns(curCols, arch, table);
         ensureIndex(arch, table);
     }
-    const int copied = cur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 WHERE %4 ORDER BY rowid")
-                                       .arg(arch.qualified(table), colList, cur.qualified(curTable), monthCondition()),
-                                   monthParams(year, month, span));
+    const bool check = !fresh && hasCallKey(arch, table) && hasCallKey(cur, curTable);
+    if (check) ensureKeyIndex(arch, table);
+    MonthCopy done;
+    done.copied = cur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 WHERE %4%5 ORDER BY rowid")
+                                  .arg(arch.qualified(table), colList, cur.qualified(curTable), monthCondition(),
+                                       check ? " AND NOT " + inMonthTable(arch, table, curTable) : QString()),
+                              monthParams(year, month, span));
+    if (check)
+        done.archived = cur.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE %2").arg(cur.qualified(curTable), monthCondition()),
+                                   monthParams(year, month, span)).toLongLong() - done.copied;
     // A new table gets its index once filled: one sort instead of a tree insert per row.
     if (fresh) ensureIndex(arch, table);
-    return copied;
+    return done;
 }
 
 bool isDamage(const DbError& e) { return e.number() == platform::kErrNotADatabase; }
@@ -191,10 +229,11 @@ private:
 
 // Moves the current records year by year, one transaction per year file:
 // each month is copied under a savepoint of its own (a month that fails is
-// undone alone and stays current), then exactly the rows copied are deleted
-// before the year commits, so copy and delete commit together. Nothing yields
-// inside, so no record stored by an event can slip into the delete. A year
-// whose file cannot be used keeps its records current; the other years go on.
+// undone alone and stays current), then exactly the rows copied, and those
+// whose call the month table held already, are deleted before the year
+// commits, so copy and delete commit together. Nothing yields inside, so no
+// record stored by an event can slip into the delete. A year whose file
+// cannot be used keeps its records current; the other years go on.
 void moveRecords(const Database& cur, ArchiveRun& run) {
     const QString curTable = cur.actualTableName(kCurrentTable);
     if (curTable.isEmpty()) return;
@@ -260,19 +299,20 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
             if (isDamage(e)) run.damaged << fileName;
             continue;
         }
-        QList<QPair<int, qint64>> copiedMonths;  // month, rows copied
-        qint64 copiedRows = 0;
+        QList<QPair<int, qint64>> copiedMonths;  // month, rows leaving the current table
+        qint64 copiedRows = 0, archivedRows = 0;
         bool damaged = false;
         try {
             std::optional<Transaction> yearTx(std::in_place, cur);
             for (auto m = months.cbegin(); m != months.cend(); ++m) {
                 try {
                     Transaction monthTx(cur);
-                    const qint64 n = copyMonth(cur, curTable, curCols, arch, year, m.key(), m.value());
+                    const MonthCopy n = copyMonth(cur, curTable, curCols, arch, year, m.key(), m.value());
                     stage(testing::ArchiveStage::MonthCopied);
                     monthTx.commit();
-                    copiedMonths << qMakePair(m.key(), n);
-                    copiedRows += n;
+                    copiedMonths << qMakePair(m.key(), n.copied + n.archived);
+                    copiedRows += n.copied;
+                    archivedRows += n.archived;
                 } catch (const DbError& e) {
                     damaged = damaged || isDamage(e);
                 }
@@ -284,9 +324,10 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
                 yearTx.reset();
                 yearTx.emplace(cur);
             }
-            // The rows copied lie in the table untouched since; when they are
+            // The rows leaving lie in the table untouched since; when they are
             // as many as the table holds they are all it holds.
-            if (copiedRows > 0 && cur.rowCount(curTable) == copiedRows) {
+            const qint64 leaving = copiedRows + archivedRows;
+            if (leaving > 0 && cur.rowCount(curTable) == leaving) {
                 cur.execute(QStringLiteral("DELETE FROM %1").arg(cur.qualified(curTable)));
             } else {
                 for (const auto& [month, n] : copiedMonths) {
@@ -294,12 +335,13 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
                         QStringLiteral("DELETE FROM %1 WHERE %2").arg(cur.qualified(curTable), monthCondition()),
                         monthParams(year, month, months[month]));
                     if (deleted != n)
-                        throw DbError(platform::kErrGeneric, QStringLiteral("归档 %1-%2: 复制 %3 条, 删除 %4 条")
+                        throw DbError(platform::kErrGeneric, QStringLiteral("归档 %1-%2: 移出 %3 条, 删除 %4 条")
                                                                  .arg(year).arg(month).arg(n).arg(deleted));
                 }
             }
             yearTx->commit();
             run.moved += copiedRows;
+            run.alreadyArchived += archivedRows;
             run.monthsMoved += copiedMonths.size();
             run.monthsFailed += months.size() - copiedMonths.size();
         } catch (const DbError& e) {
@@ -410,10 +452,50 @@ void ArchiveBills() {
         if (!t.isEmpty()) g_last.left = dbPhoneCur.rowCount(t);
     } catch (const DbError&) {
     }
+    if (g_last.alreadyArchived > 0)
+        platform::MsgBox(QStringLiteral("话单归档：%1张话单已转存到年度归档文件。\n"
+                                        "另有%2张话单早已在年度归档文件中，这次没有再转存，只从当前话单库删除，不会重复计费。")
+                             .arg(g_last.moved)
+                             .arg(g_last.alreadyArchived),
+                         platform::mbInformation, ModDefine::AppName);
     if (!g_last.damaged.isEmpty())
         platform::MsgBox(QStringLiteral("话单归档文件已损坏: %1\n这些年份的话单仍保留在当前话单库中.")
                              .arg(g_last.damaged.join(", ")),
                          platform::mbExclamation, ModDefine::AppName);
+}
+
+int DropArchivedRows(const Database& cur) {
+    int dropped = 0;
+    try {
+        const QString curTable = cur.actualTableName(kCurrentTable);
+        if (curTable.isEmpty() || !hasCallKey(cur, curTable)) return 0;
+        const auto years = listMonths(cur, curTable);
+        for (auto y = years.cbegin(); y != years.cend(); ++y) {
+            const QString path = ArchivePath(y.key());
+            if (!QFileInfo::exists(path) || attachedElsewhere(cur, path)) continue;
+            Database arch;
+            try {
+                arch = cur.attach(path, kArchiveSchema);
+                Transaction tx(cur);
+                int n = 0;
+                for (auto m = y.value().cbegin(); m != y.value().cend(); ++m) {
+                    const QString table = arch.actualTableName(MonthTableName(m.key()));
+                    if (table.isEmpty() || !hasCallKey(arch, table)) continue;
+                    ensureKeyIndex(arch, table);
+                    n += cur.execute(QStringLiteral("DELETE FROM %1 WHERE %2 AND %3")
+                                         .arg(cur.qualified(curTable), monthCondition(), inMonthTable(arch, table, curTable)),
+                                     monthParams(y.key(), m.key(), m.value()));
+                }
+                tx.commit();
+                dropped += n;
+            } catch (const DbError&) {
+                // A year file that cannot be read keeps its calls current; the archive skips them later.
+            }
+            if (arch.isOpen()) arch.close();
+        }
+    } catch (const DbError&) {
+    }
+    return dropped;
 }
 
 namespace testing {

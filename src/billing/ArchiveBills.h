@@ -14,8 +14,17 @@ namespace billing {
 // Moves every current call record into the month table of its year file, one
 // month per transaction (copy and delete commit together), then compacts
 // "PhoneCur.mdb" and opens it again as dbPhoneCur. Records stored while the
-// run goes on stay current; a month that fails stays current as a whole.
+// run goes on stay current; a month that fails stays current as a whole. A
+// call its month table holds already (same f_calladdr and f_date) is not
+// copied again, only deleted from the current table, and a box says how many.
 void ArchiveBills();
+
+// Deletes from the call file `cur` (Tab_Phone) the calls that the month
+// tables of their year files hold already (same extension f_calladdr and
+// start f_date), and returns how many. For a call file put back from a copy
+// made before an archive run: the calls that run moved are not billed twice.
+// A year file that cannot be read keeps its calls. Not inside a transaction.
+int DropArchivedRows(const platform::Database& cur);
 
 // While a hold lives, ArchiveBills refuses to run (LastArchiveRun().ran is
 // false): a reader that sums the current table and the archives in several
@@ -32,6 +41,7 @@ public:
 struct ArchiveRun {
     bool ran = false;           // false: refused (a transaction was open, or a run was in progress)
     qint64 moved = 0;           // records moved into archives
+    qint64 alreadyArchived = 0; // records their month table held already: deleted, not copied again
     int monthsMoved = 0;
     int monthsFailed = 0;
     qint64 left = 0;            // records still current after the run

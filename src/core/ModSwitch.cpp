@@ -1,5 +1,6 @@
 #include "core/ModSwitch.h"
 
+#include "billing/ArchiveBills.h"
 #include "core/ChargeLog.h"
 
 #include "core/Console.h"
@@ -633,10 +634,16 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             t += QStringLiteral("\n以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
         if (!r.allUsersRead || r.gap || !r.callFileRead)
             t += QStringLiteral("\n备份之后的其他缴费和押金变动无法得知，请核对用户余额。");
-    } else if (!aside.isEmpty()) {
-        t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
     } else {
-        t += QStringLiteral("备份之后存储的话单无法找回。");
+        if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
+        else t += QStringLiteral("备份之后存储的话单无法找回。");
+        // The copy may predate an archive run: its calls already in the year files are not billed twice.
+        int archived = 0;
+        try {
+            archived = billing::DropArchivedRows(Database::open(work));
+        } catch (const DbError&) {
+        }
+        if (archived > 0) t += QStringLiteral("\n备份中有%1张话单早已转存到年度归档文件，已从话单库删除。").arg(archived);
     }
     // The recovered file goes in whole: a power cut before this line leaves
     // the mark, and the next start does it all again.

@@ -76,8 +76,8 @@ void resetClock() {
     g_recordClock = false;
     g_refuseClock = false;
     g_clockRequests.clear();
-    g_yieldInTx = 0;
 }
+void resetYieldsInTransaction() { g_yieldInTx = 0; }
 }  // namespace testing
 
 }  // namespace platform

@@ -28,6 +28,8 @@ void setTick(std::function<qint64()> f);            // null restores the real ti
 void recordPcClock(bool refuse = false);
 QList<QDateTime> pcClockRequests();
 void resetClock();
+// Starts the count of yields inside a transaction again from 0 (each test's start).
+void resetYieldsInTransaction();
 }  // namespace testing
 
 }  // namespace platform

@@ -158,6 +158,7 @@ TEST(SiteChooserProcess, TheStationStartsOnTheChosenSiteAndNamesItInTheCaption) 
     QFile f(log);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly | QIODevice::Text));
     const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    testsupport::expectNoYieldInTransaction(lines);
     EXPECT_TRUE(lines.contains("LOADED\t东区台<东区> - [板卡通道状态]")) << lines.join('\n').toStdString();
     EXPECT_TRUE(lines.contains("PROMPT\t0\t操作提示\t真的要选择<东区>吗"));
     // The site's own files were checked and kept; the root's were not touched.

@@ -20,7 +20,9 @@ QStringList runStation(const testsupport::StationDir& dir, const QStringList& ex
     EXPECT_TRUE(p.waitForFinished(60000));
     QFile f(log);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
-    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    testsupport::expectNoYieldInTransaction(lines);
+    return lines;
 }
 
 TEST(StationProcess, StartsAgainstTheSwitchLogsInAndStopsInOrder) {

@@ -39,6 +39,7 @@ StationRun runStation(const testsupport::StationDir& dir, const QStringList& ext
     EXPECT_TRUE(p.waitForFinished(60000));
     r.exitCode = p.exitCode();
     r.log = readLog(log);
+    testsupport::expectNoYieldInTransaction(r.log);
     return r;
 }
 

@@ -1,9 +1,12 @@
+#include "platform/Clock.h"
 #include "platform/Currency.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <chrono>
@@ -278,4 +281,32 @@ TEST(DbBusy, AWriteWaitsAFewSecondsForAFileAnotherConnectionHolds) {
     EXPECT_NO_THROW(db.execute("insert into t values(1)"));
     release.join();
     EXPECT_EQ(db.scalar("select count(*) from t").toInt(), 1);
+}
+
+// A yield while a transaction is open is counted, and the test during which
+// it happened fails, whatever its fixture: the child run below leaves its
+// yield counted and must fail naming the count.
+TEST_F(DbTest, AYieldInsideATransactionFailsTheTest) {
+    const bool child = qEnvironmentVariableIsSet("TARVO_YIELD_CHILD");
+    {
+        Transaction tx(db);
+        YieldEvents();
+        tx.commit();
+    }
+    YieldEvents();
+    EXPECT_EQ(yieldsInTransaction(), 1);
+    if (child) return;   // left counted
+    platform::testing::resetYieldsInTransaction();
+
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TARVO_YIELD_CHILD", "1");
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=DbTest.AYieldInsideATransactionFailsTheTest"});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QString out = QString::fromUtf8(p.readAll());
+    EXPECT_NE(p.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("yieldsInTransaction() = 1")) << out.toStdString();
+    EXPECT_TRUE(out.contains("[  FAILED  ] DbTest.AYieldInsideATransactionFailsTheTest")) << out.toStdString();
 }

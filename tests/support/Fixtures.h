@@ -24,7 +24,8 @@ private:
 
 // Base for tests of the station's code: fresh globals and data directory,
 // prompts answered by script, the program's end observed (ProgramEnded thrown),
-// and at the end: no unexpected prompt, no yield inside a transaction.
+// and at the end: no unexpected prompt. (A yield inside a transaction fails
+// any test, whatever its fixture: see gtest_main.cpp.)
 class StationTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -38,6 +39,10 @@ protected:
 // Answers the next login window: worker `id` with password `pwd` (a refused
 // login leaves the window, which is then closed through its exit button).
 void scriptLogin(const QString& id = QStringLiteral("0000"), const QString& pwd = QStringLiteral("0000"));
+
+// Fails the running test when the log of a station run by tarvo-testrunner
+// says a wait yielded while a transaction was open ("YIELDS_IN_TRANSACTION").
+void expectNoYieldInTransaction(const QStringList& runLog);
 
 // Makes the database file at `path` one page longer without giving that page
 // to any table or to the free list: the file opens and reads as before, and

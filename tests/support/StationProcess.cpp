@@ -40,6 +40,7 @@ StationProcess::~StationProcess() {
 
 void StationProcess::start() {
     QFile::remove(logPath_);
+    yieldsChecked_ = false;
     proc_.start(QStringLiteral(TARVO_BINARY_DIR "/tarvo-testrunner"),
                 QStringList{appPath_, QStringLiteral("--log"), logPath_} + args_);
     if (proc_.waitForStarted(10000)) pid_ = proc_.processId();
@@ -57,10 +58,18 @@ void StationProcess::kill() {
 }
 
 bool StationProcess::waitEnded(int timeoutMs) {
-    if (!running()) return true;
-    const bool ended = proc_.waitForFinished(timeoutMs);
-    if (ended) pid_ = 0;
+    const bool ended = !running() || proc_.waitForFinished(timeoutMs);
+    if (ended) {
+        pid_ = 0;
+        checkYields();
+    }
     return ended;
+}
+
+void StationProcess::checkYields() {
+    if (yieldsChecked_) return;
+    yieldsChecked_ = true;
+    expectNoYieldInTransaction(log());
 }
 
 bool StationProcess::killed() const { return proc_.exitStatus() == QProcess::CrashExit; }

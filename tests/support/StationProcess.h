@@ -35,6 +35,7 @@ public:
     // SIGKILL and wait until it is gone.
     void kill();
     // Waits for the process to end by itself; false when it is still running.
+    // A station that yielded inside a transaction fails the test here.
     bool waitEnded(int timeoutMs);
     bool running() const { return proc_.state() != QProcess::NotRunning; }
     // True when the process died by a signal (not through the station's end).
@@ -44,7 +45,9 @@ public:
     // Waits for "LOADED" in the log (or for the process to end).
     bool waitLoaded(int timeoutMs);
 private:
+    void checkYields();
     QString appPath_, logPath_;
+    bool yieldsChecked_ = false;
     QStringList args_;
     QProcess proc_;
     std::atomic<qint64> pid_{0};

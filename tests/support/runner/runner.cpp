@@ -13,7 +13,8 @@
 // contains TEXT; RESULT is a button number or ok, cancel, yes, no, retry,
 // ignore, abort. The log lists every prompt shown ("PROMPT", or "UNEXPECTED"
 // when no answer matched: kind, title, text, tab-separated), "LOADED" and the
-// frame's caption once the main frame is up, and "END" with the exit code.
+// frame's caption once the main frame is up, "YIELDS_IN_TRANSACTION" with the
+// count when a wait yielded while a transaction was open, and "END" with the exit code.
 // The login window is answered with worker "0000", password "0000", unless
 // --login names another or --login-cancel closes it. After loading, the
 // station is closed through its stop road at once, or after --stay-ms milliseconds.
@@ -261,6 +262,9 @@ int main(int argc, char** argv) {
             QThread::msleep(300);
             for (const sim::Frame& f : g_link->sw().received()) writeLog(QStringLiteral("SWITCH\t") + f.hex());
         }
+        // A wait that yielded inside a transaction fails the test that ran the station.
+        if (platform::yieldsInTransaction() > 0)
+            writeLog(QStringLiteral("YIELDS_IN_TRANSACTION\t%1").arg(platform::yieldsInTransaction()));
         writeLog(QStringLiteral("END\t%1").arg(code));
         ::_exit(code);
     });
