@@ -23,7 +23,8 @@ namespace {
 // a backup older than that is put back without them, and its box says so.
 constexpr int kKeepDays = 400;
 
-QString variantOf(const Database& db) { return db.qualified(db.actualTableName(QStringLiteral("Variant"))); }
+// SQL finds a table whatever the case of its name.
+QString variantOf(const Database& db) { return db.qualified(QStringLiteral("Variant")); }
 
 void setMark(const Database& sw, qint64 mark) {
     const QString t = variantOf(sw);

@@ -3,18 +3,57 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <fcntl.h>
+#include <ctime>
+#include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
+
+namespace {
+// The names in a folder, listed again only when the folder has changed since:
+// a file looked for on every call record (the spool, most of the time absent)
+// would otherwise list the data directory each time.
+QStringList entriesOf(const QDir& d) {
+    struct Listing {
+        qint64 changedNs = 0;
+        QStringList entries;
+    };
+    static std::mutex lock;
+    static QHash<QString, Listing> cache;
+    const QString key = d.absolutePath();
+    struct stat st {};
+    const bool known = ::stat(QFile::encodeName(key).constData(), &st) == 0;
+    const qint64 changedNs = qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    if (known) {
+        std::lock_guard<std::mutex> g(lock);
+        const auto it = cache.constFind(key);
+        if (it != cache.constEnd() && it->changedNs == changedNs) return it->entries;
+    }
+    const QStringList entries = d.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    // A folder changed within the clock's resolution may change again unseen: not kept.
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (known && qint64(now.tv_sec) - qint64(st.st_mtim.tv_sec) > 1) {
+        std::lock_guard<std::mutex> g(lock);
+        if (cache.size() > 64) cache.clear();
+        cache.insert(key, Listing{changedNs, entries});
+    }
+    return entries;
+}
+}  // namespace
 
 QString resolveCI(const QString& dir, const QString& name) {
     QDir d(dir);
     const QString direct = d.filePath(name);
     if (QFileInfo::exists(direct)) return direct;
-    const QStringList entries = d.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& e : entries)
-        if (e.compare(name, Qt::CaseInsensitive) == 0) return d.filePath(e);
+    for (const QString& e : entriesOf(d))
+        if (e.compare(name, Qt::CaseInsensitive) == 0) {
+            const QString found = d.filePath(e);
+            if (QFileInfo::exists(found)) return found;
+        }
     return direct;
 }
 
