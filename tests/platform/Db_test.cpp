@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -309,4 +310,35 @@ TEST_F(DbTest, AYieldInsideATransactionFailsTheTest) {
     EXPECT_NE(p.exitCode(), 0) << out.toStdString();
     EXPECT_TRUE(out.contains("yieldsInTransaction() = 1")) << out.toStdString();
     EXPECT_TRUE(out.contains("[  FAILED  ] DbTest.AYieldInsideATransactionFailsTheTest")) << out.toStdString();
+}
+
+// A file that keeps a write-ahead log holds its latest commits beside it until
+// a checkpoint: its online copy and its compaction still hold them, stand
+// alone (rollback-journal mode, no log beside them), and a file replaced the
+// safe way never has a stale log of the old one played into it.
+TEST_F(DbTest, CopiesOfAFileWithAWriteAheadLogHoldItsLatestCommitsAndStandAlone) {
+    db.useWriteAheadLog();
+    db.execute("UPDATE user SET remain=? WHERE userid=1", {Currency::fromYuan(3)});
+    ASSERT_GT(QFileInfo(dir.filePath("a.mdb-wal")).size(), 0);   // not checkpointed yet
+    db.backupTo(dir.filePath("copy.mdb"));
+    db.vacuumInto(dir.filePath("compact.mdb"));
+    for (const char* name : {"copy.mdb", "compact.mdb"}) {
+        SCOPED_TRACE(name);
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray head = f.read(20);
+        EXPECT_EQ(int(head[18]), 1);   // rollback journal
+        EXPECT_EQ(int(head[19]), 1);
+        f.close();
+        EXPECT_FALSE(QFile::exists(dir.filePath(name) + "-wal"));
+        const Database c = Database::openReadOnly(dir.filePath(name));
+        EXPECT_EQ(c.scalar("SELECT remain FROM user WHERE userid=1").toLongLong(), Currency::fromYuan(3).raw());
+    }
+    // A log left beside a target is not played into the file put in its place.
+    ASSERT_TRUE(QFile::copy(dir.filePath("a.mdb-wal"), dir.filePath("copy.mdb-wal")));
+    ASSERT_TRUE(safeReplace(dir.filePath("compact.mdb"), dir.filePath("copy.mdb")));
+    EXPECT_FALSE(QFile::exists(dir.filePath("copy.mdb-wal")));
+    const Database c = Database::open(dir.filePath("copy.mdb"));
+    EXPECT_TRUE(c.quickCheck());
+    EXPECT_EQ(c.scalar("SELECT remain FROM user WHERE userid=1").toLongLong(), Currency::fromYuan(3).raw());
 }
