@@ -17,6 +17,9 @@ namespace {
 
 const QString kDefaultSite = QStringLiteral("默认");
 const QString kAskName = QStringLiteral("请输入站点名称(除<默认>外)");
+// The endings of the files the station keeps in a data directory: databases,
+// their copies and journals, spools and marks, work files and the lock.
+const char* const kWorkFileEndings[] = {".mdb", ".bak", ".dat", ".lock", ".journal", ".tmp"};
 
 QString canonicalDir(const QString& path) {
     const QString c = QFileInfo(path).canonicalFilePath();
@@ -82,6 +85,8 @@ bool SiteNameChar(QChar c) {
 }
 
 QString SiteNameRefusal(const QString& name, const QString& ownDir) {
+    // A site keeps the name it has, whatever the rule for new names says.
+    if (!name.isEmpty() && name == ownDir) return {};
     if (name.isEmpty() || name.size() > 40 || name == kDefaultSite) return kAskName;
     bool onlyDots = true;
     for (const QChar c : name) {
@@ -89,6 +94,10 @@ QString SiteNameRefusal(const QString& name, const QString& ownDir) {
         if (c != QLatin1Char('.')) onlyDots = false;
     }
     if (onlyDots) return kAskName;
+    // The station's own files beside the sites ("Tmp.mdb", "CallSpool.dat",
+    // "switch.mdb.bak", "tarvo.lock"...) are no site's name, even before they exist.
+    for (const char* ext : kWorkFileEndings)
+        if (name.endsWith(QLatin1String(ext), Qt::CaseInsensitive)) return kAskName;
     const QString taken = name + QStringLiteral("站点已存在");
     if (name.compare(QStringLiteral("Backup"), Qt::CaseInsensitive) == 0) return taken;
     const QStringList entries =
@@ -102,8 +111,15 @@ QString SiteNameRefusal(const QString& name, const QString& ownDir) {
 }
 
 bool IsSiteRow(const QString& name) {
-    return !name.isEmpty() && SiteNameRefusal(name, name).isEmpty() &&
-           QFileInfo(platform::resolveCI(RootDataDir(), name)).isDir();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.compare(QStringLiteral("Backup"), Qt::CaseInsensitive) == 0)
+        return false;
+    const QString dir = platform::resolveCI(RootDataDir(), name);
+    if (!QFileInfo(dir).isDir()) return false;
+    // Below the data directory, wherever the name's parts or links lead.
+    const QString root = canonicalDir(RootDataDir());
+    const QString site = canonicalDir(dir);
+    return !root.isEmpty() && site.startsWith(root + QLatin1Char('/'));
 }
 
 bool CopyFileTo(const QString& folder, const QString& fileName, const platform::Database& station, QString* error) {
@@ -162,7 +178,7 @@ bool RenameSiteDirectory(const QString& oldName, const QString& newName, QString
     const QString root = RootDataDir();
     const QString from = platform::resolveCI(root, oldName);
     const QString to = root + newName;
-    if (!SiteNameRefusal(oldName, oldName).isEmpty() || !QFileInfo(from).isDir()) {
+    if (!IsSiteRow(oldName) || oldName.contains(QLatin1Char('/'))) {
         if (error) *error = QStringLiteral("找不到站点目录 %1").arg(QDir::toNativeSeparators(root + oldName));
         return false;
     }
@@ -178,8 +194,8 @@ bool RenameSiteDirectory(const QString& oldName, const QString& newName, QString
     return true;
 }
 
-bool DeleteSiteDirectory(const QString& pathIn, QString* error, bool* existed) {
-    if (existed) *existed = false;
+bool MoveSiteDirectoryAside(const QString& pathIn, QString* aside, QString* error) {
+    aside->clear();
     QString path = QDir::fromNativeSeparators(pathIn);
     while (path.endsWith(QLatin1Char('/')) && path.size() > 1) path.chop(1);
     const QString name = QFileInfo(path).fileName();
@@ -189,17 +205,50 @@ bool DeleteSiteDirectory(const QString& pathIn, QString* error, bool* existed) {
     };
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) return refuse();
     // Only a direct child of the root data directory, named as it is written.
+    const QString root = RootDataDir();
     const QString parent = canonicalDir(QFileInfo(path).absolutePath());
-    if (parent.isEmpty() || parent != canonicalDir(RootDataDir())) return refuse();
-    const QString actual = platform::resolveCI(RootDataDir(), name);
+    if (parent.isEmpty() || parent != canonicalDir(root)) return refuse();
+    const QString actual = platform::resolveCI(root, name);
     const QFileInfo fi(actual);
     if (!fi.exists() && !fi.isSymLink()) return true;
-    if (existed) *existed = true;
     if (!isLink(fi)) {
         const QString c = canonicalDir(actual);
         if (c.isEmpty() || c == canonicalDir(DataPath)) return refuse();
     }
-    return removeTree(actual, error);
+    // One rename takes the whole site away: its directory is either there as
+    // it was or gone from under its name, never half emptied.
+    QString target = root + QStringLiteral(".site-") + name + QStringLiteral(".del");
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n)
+        target = root + QStringLiteral(".site-%1.del%2").arg(name).arg(n);
+    if (std::rename(QFile::encodeName(actual).constData(), QFile::encodeName(target).constData()) != 0) {
+        if (error) *error = QStringLiteral("无法删除目录 %1 %2").arg(QDir::toNativeSeparators(actual), systemText());
+        return false;
+    }
+    platform::syncDir(root);
+    *aside = target;
+    return true;
+}
+
+bool PutSiteDirectoryBack(const QString& aside, const QString& path) {
+    if (aside.isEmpty()) return true;
+    QString to = QDir::fromNativeSeparators(path);
+    while (to.endsWith(QLatin1Char('/')) && to.size() > 1) to.chop(1);
+    if (QFileInfo::exists(to)) return false;
+    const bool ok = std::rename(QFile::encodeName(aside).constData(), QFile::encodeName(to).constData()) == 0;
+    if (ok) platform::syncDir(RootDataDir());
+    return ok;
+}
+
+bool RemoveSiteDirectoryAside(const QString& aside, QString* error) {
+    return aside.isEmpty() || removeTree(aside, error);
+}
+
+bool DeleteSiteDirectory(const QString& pathIn, QString* error, bool* existed) {
+    if (existed) *existed = false;
+    QString aside;
+    if (!MoveSiteDirectoryAside(pathIn, &aside, error)) return false;
+    if (existed) *existed = !aside.isEmpty();
+    return RemoveSiteDirectoryAside(aside, error);
 }
 
 }  // namespace admin

@@ -24,16 +24,19 @@ platform::Database TerminalDatabase(bool* own);
 // The name of the site in use, "默认" for the root directory.
 bool IsSiteInUse(const QString& name);
 
-// Why `name` cannot be a site's name, "" when it can: empty, longer than 40
-// characters, only dots, a character a directory name cannot carry, or "默认"
-// give "请输入站点名称(除<默认>外)"; "Backup" and the name of a directory that
-// exists under the root data directory (letter case aside) give name +
-// "站点已存在". `ownDir` is the directory the site already has (its stored
-// name), which its own new name may match.
+// Why `name` cannot be a site's new name, "" when it can: empty, longer than
+// 40 characters, only dots, a character a directory name cannot carry, "默认"
+// or the ending of one of the station's own files (".mdb", ".bak", ".dat",
+// ".lock"...) give "请输入站点名称(除<默认>外)"; "Backup" and the name of a
+// directory that exists under the root data directory (letter case aside)
+// give name + "站点已存在". `ownDir` is the directory the site already has
+// (its stored name): kept as it is, it is never refused, and its own new name
+// may match it.
 QString SiteNameRefusal(const QString& name, const QString& ownDir = QString());
-// A row of `Terminal` that is a site: its name is one a site may take (so
-// never ".", ".." or "Backup", which foreign data may hold) and its directory
-// exists. The site window and the chooser list only these.
+// A row of `Terminal` that is a site: its directory exists below the root
+// data directory and its name is not ".", ".." or "Backup" (which foreign data
+// may hold). The rule for new names is not asked of a site that has its name
+// already. The site window and the chooser list only these.
 bool IsSiteRow(const QString& name);
 // True for a character the site editor lets through: ".", digits, Latin
 // letters and characters beyond ASCII (Chinese), nothing that separates paths.
@@ -53,10 +56,18 @@ bool AddSiteDirectory(const QString& name, const platform::Database& terminalDb,
 // Renames a site's directory; the new name must not exist yet.
 bool RenameSiteDirectory(const QString& oldName, const QString& newName, QString* error);
 
-// Deletes `path` with everything below it, when it is a direct child of the
-// root data directory other than the site in use ("." and ".." never);
-// symbolic links are removed, never followed. A directory that does not
-// exist gives true with `existed` false. On failure the deletion stops there.
+// A site's deletion in two steps. First `path`, when it is a direct child of
+// the root data directory other than the site in use ("." and ".." never), is
+// renamed in one step to a name no site can take, given in `aside` ("" when
+// there was no such directory); on failure nothing was touched. Then what was
+// moved aside is removed with everything below it, symbolic links removed,
+// never followed; on failure the removal stops there and the rest stays aside.
+bool MoveSiteDirectoryAside(const QString& path, QString* aside, QString* error);
+bool RemoveSiteDirectoryAside(const QString& aside, QString* error);
+// Gives a directory moved aside its site's name again (the site's row could
+// not be deleted); false when that name is taken meanwhile.
+bool PutSiteDirectoryBack(const QString& aside, const QString& path);
+// Both steps. A directory that does not exist gives true with `existed` false.
 bool DeleteSiteDirectory(const QString& path, QString* error, bool* existed = nullptr);
 
 }  // namespace admin

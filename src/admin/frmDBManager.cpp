@@ -59,6 +59,28 @@ private:
     QWidget* w_;
 };
 
+// Runs a window event's handler. A database failure it lets out (a full disk,
+// a station file another program holds) ends it here rather than in the
+// window system: `what` and the cause are shown, or, for the timer that
+// nobody watches, written to the operation log when that can be.
+template <class F>
+void guardedEvent(const QString& what, bool tell, F handler) {
+    try {
+        handler();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const platform::DbError& e) {
+        if (tell) {
+            platform::MsgBox(what + e.text(), platform::mbOKOnly, AppName);
+            return;
+        }
+        try {
+            ModGeneral::AddOpLog(what);
+        } catch (const platform::DbError&) {
+        }
+    }
+}
+
 }  // namespace
 
 frmDBManager& frmDBManager::instance() {
@@ -127,10 +149,12 @@ frmDBManager::frmDBManager(QWidget* parent) : QDialog(parent) {
     DTAuto->setDisplayFormat(QStringLiteral("HH:mm"));
     lblLastBackupDay = new QLabel(this);
     cmdSet = new QPushButton(QStringLiteral("设置"), this);
-    connect(cmdSet, &QPushButton::clicked, this, [this] { cmdSet_Click(); });
+    connect(cmdSet, &QPushButton::clicked, this,
+            [this] { guardedEvent(QStringLiteral("保存定时备份设置失败:"), true, [this] { cmdSet_Click(); }); });
     Timer1 = new QTimer(this);
     Timer1->setInterval(60000);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { guardedEvent(QStringLiteral("定时备份失败"), false, [this] { Timer1_Timer(); }); });
 
     auto* v = new QVBoxLayout(this);
     v->addLayout(modeRow);
@@ -435,12 +459,15 @@ void frmDBManager::cmdExit_Click() {
 
 void frmDBManager::cmdSet_Click() {
     if (ModGeneral::CheckRight(19, 2)) return;
-    ModSwitch::SetVariant(QStringLiteral("AutoPath"), autoPath_);
-    ModSwitch::SetVariant(QStringLiteral("ChkAutoBackup"), opt[0]->isChecked() ? QStringLiteral("0") : QStringLiteral("1"));
-    ModSwitch::SetVariant(QStringLiteral("IntervalDay"), txtDay->text());
-    ModSwitch::SetVariant(QStringLiteral("BackupTime"), DTAuto->time().toString(QStringLiteral("HH:mm")));
-    lastBackup_ = platform::Now().date();
-    ModSwitch::SetVariant(QStringLiteral("LastBackupDay"), lastBackup_.toString(QStringLiteral("yyyy-MM-dd")));
+    // All of the timed backup's settings are stored, or none; the window
+    // counts from the new day only once it is stored.
+    const QDate today = platform::Now().date();
+    ModSwitch::SetVariants({{QStringLiteral("AutoPath"), autoPath_},
+                            {QStringLiteral("ChkAutoBackup"), opt[0]->isChecked() ? QStringLiteral("0") : QStringLiteral("1")},
+                            {QStringLiteral("IntervalDay"), txtDay->text()},
+                            {QStringLiteral("BackupTime"), DTAuto->time().toString(QStringLiteral("HH:mm"))},
+                            {QStringLiteral("LastBackupDay"), today.toString(QStringLiteral("yyyy-MM-dd"))}});
+    lastBackup_ = today;
     lblLastBackupDay->setText(QStringLiteral("上次备份时间：") + lastBackup_.toString(QStringLiteral("yyyy-MM-dd")));
 }
 
@@ -481,7 +508,7 @@ void frmDBManager::Timer1_Timer() {
         ModGeneral::AddOpLog(QStringLiteral("定时备份失败"));
         return;
     }
+    ModSwitch::SetVariant(QStringLiteral("LastBackupDay"), now.date().toString(QStringLiteral("yyyy-MM-dd")));
     lastBackup_ = now.date();
-    ModSwitch::SetVariant(QStringLiteral("LastBackupDay"), lastBackup_.toString(QStringLiteral("yyyy-MM-dd")));
     lblLastBackupDay->setText(QStringLiteral("上次备份日期：") + lastBackup_.toString(QStringLiteral("yyyy-MM-dd")));
 }

@@ -24,8 +24,14 @@
 #include <QLabel>
 #include <QTimer>
 #include <QKeyEvent>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMouseEvent>
 #include <QVBoxLayout>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -81,10 +87,19 @@ QString portName(const platform::Comm& port) {
 
 // After a detection or a save that failed, the port the settings name is
 // opened again, so that records keep arriving; what became of it is told.
+// Settings that cannot be read leave the port closed.
 QString reopenStoredPort(platform::Comm& port) {
+    QString number, settings;
+    try {
+        number = ModSwitch::GetVariant(QStringLiteral("CommPort"), QStringLiteral("1"));
+        settings = ModSwitch::GetVariant(QStringLiteral("CommSet"), QStringLiteral("9600,N,8,1"));
+    } catch (const platform::DbError&) {
+        port.setPortOpen(false);
+        return g_UseUSB ? QString() : QStringLiteral("\n端口") + portName(port) + QStringLiteral("已关闭");
+    }
     port.setPortOpen(false);
-    port.setCommPort(ModSwitch::GetVariant(QStringLiteral("CommPort"), QStringLiteral("1")).toInt());
-    port.setSettings(ModSwitch::GetVariant(QStringLiteral("CommSet"), QStringLiteral("9600,N,8,1")));
+    port.setCommPort(number.toInt());
+    port.setSettings(settings);
     if (g_UseUSB) return QString();
     if (port.setPortOpen(true)) return QStringLiteral("\n已重新打开端口") + portName(port);
     return QStringLiteral("\n端口") + portName(port) + QStringLiteral("无法打开");
@@ -193,6 +208,7 @@ frmSysSet::frmSysSet(QWidget* parent) : QDialog(parent) {
     for (int i = 0; i < 4; ++i) {
         auto* e = new QLineEdit(dep);
         e->installEventFilter(this);
+        e->setAcceptDrops(false);   // a dropped text would pass the typed limit
         txtDeposit << e;
         df->addRow(QString::fromUtf8(depLabels[i]), e);
     }
@@ -324,11 +340,36 @@ void frmSysSet::GetSysPara() {
 
 bool frmSysSet::eventFilter(QObject* o, QEvent* e) {
     auto* box = qobject_cast<QLineEdit*>(o);
-    if (box && e->type() == QEvent::KeyPress && txtDeposit.contains(box)) {
-        const QString typed = static_cast<QKeyEvent*>(e)->text();
-        if (!typed.isEmpty() && typed.at(0).isPrint() &&
-            box->text().size() - box->selectedText().size() + typed.size() > kDepositTyped)
+    if (box && txtDeposit.contains(box)) {
+        // Typed or pasted, a deposit field takes no more than its typed characters.
+        if (e->type() == QEvent::KeyPress) {
+            auto* k = static_cast<QKeyEvent*>(e);
+            if (k->matches(QKeySequence::Paste)) {
+                depositPaste(box, QGuiApplication::clipboard()->text());
+                return true;
+            }
+            const QString typed = k->text();
+            if (!typed.isEmpty() && typed.at(0).isPrint() &&
+                box->text().size() - box->selectedText().size() + typed.size() > kDepositTyped)
+                return true;
+        } else if (e->type() == QEvent::ContextMenu) {
+            QMenu* menu = box->createStandardContextMenu();
+            const QString pasteKey = QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText);
+            for (QAction* a : menu->actions()) {
+                // The standard menu's paste, named in newer Qt, known by its shortcut in older.
+                if (a->objectName() != QLatin1String("edit-paste") && a->text().section(QLatin1Char('\t'), 1) != pasteKey)
+                    continue;
+                disconnect(a, &QAction::triggered, nullptr, nullptr);
+                connect(a, &QAction::triggered, box, [this, box] { depositPaste(box, QGuiApplication::clipboard()->text()); });
+            }
+            menu->exec(static_cast<QContextMenuEvent*>(e)->globalPos());
+            delete menu;
             return true;
+        } else if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::MiddleButton &&
+                   QGuiApplication::clipboard()->supportsSelection()) {
+            depositPaste(box, QGuiApplication::clipboard()->text(QClipboard::Selection));
+            return true;
+        }
     }
     if (!box || (e->type() != QEvent::FocusIn && e->type() != QEvent::FocusOut)) return QDialog::eventFilter(o, e);
     if (e->type() == QEvent::FocusIn) {
@@ -344,6 +385,13 @@ bool frmSysSet::eventFilter(QObject* o, QEvent* e) {
     else if (txtDeposit.contains(box)) txtDeposit_LostFocus(txtDeposit.indexOf(box));
     if (!ok) QTimer::singleShot(0, box, [box] { box->setFocus(); });
     return false;
+}
+
+void frmSysSet::depositPaste(QLineEdit* box, const QString& text) {
+    const int room = kDepositTyped - int(box->text().size() - box->selectedText().size());
+    const QString line = text.section(QLatin1Char('\n'), 0, 0).remove(QLatin1Char('\r'));
+    if (room <= 0 || line.isEmpty()) return;
+    box->insert(line.left(room));
 }
 
 bool frmSysSet::txtTime_LostFocus(int i) {
@@ -399,6 +447,10 @@ QString frmSysSet::checkFields() const {
 }
 
 void frmSysSet::cmdSave_Click() {
+    guarded(QStringLiteral("保存系统参数失败:"), true, [this] { save(); });
+}
+
+void frmSysSet::save() {
     if (ModGeneral::CheckRight(21, 2)) return;
     const QString bad = checkFields();
     if (!bad.isEmpty()) {
@@ -410,77 +462,107 @@ void frmSysSet::cmdSave_Click() {
     const int oldPort = port.CommPort();
     const QString oldSettings = port.Settings();
     const bool wasOpen = port.PortOpen();
-    try {
-        QStringList limits;
-        for (QLineEdit* t : txtTime) limits << QString::number(t->text().trimmed().toInt());
-        port.setPortOpen(false);
-        port.setCommPort(cboComset[0]->currentIndex() + 1);
-        port.setSettings(cboComset[1]->currentText().trimmed() + ',' + cboComset[2]->currentText().trimmed().left(1) + ',' +
-                         cboComset[3]->currentText().trimmed() + ',' + cboComset[4]->currentText().trimmed());
-        if (!g_UseUSB && !port.setPortOpen(true)) {
-            const QString why = port.lastError();
-            // The port that worked before comes back as it was.
-            port.setCommPort(oldPort);
-            port.setSettings(oldSettings);
-            if (wasOpen) port.setPortOpen(true);
-            setEnabled(true);
-            say(why.isEmpty() ? QStringLiteral("无法打开端口") : why);
-            return;
-        }
-        FeeType = checkedIndex(optFee);
-        holdTimeFault(txtMinHoldonTime->text(), true, &FeeHDTime);
-        PrnHD = checkedIndex(optPrint);
-        SHPrnHD = !chkCity->isChecked();
-        PrnType = chkPage->isChecked();
-        g_MonitorOn = chkMonitor->isChecked();
-        TransferDisplay = optDisp[0]->isChecked() ? 0 : 1;
-        TransferCharge = OptCharge[0]->isChecked() ? 0 : 1;
-        ModSwitch::SetVariant(QStringLiteral("CommPort"), QString::number(port.CommPort()));
-        ModSwitch::SetVariant(QStringLiteral("CommSet"), port.Settings());
-        ModSwitch::SetVariant(QStringLiteral("SelCmd"), QStringList{txtSelect[0]->text(), txtSelect[1]->text(), txtSelect[2]->text(),
-                                                                    QString::number(cboSel[0]->currentIndex()),
-                                                                    QString::number(cboSel[1]->currentIndex())}
-                                                            .join(','));
-        ModSwitch::SetVariant(QStringLiteral("Limit"), limits.join(','));
-        ModSwitch::SetVariant(QStringLiteral("TransferDisplay"), QString::number(TransferDisplay));
-        ModSwitch::SetVariant(QStringLiteral("TransferCharge"), QString::number(TransferCharge));
-        ModSwitch::SetVariant(QStringLiteral("FeeHDTime"), QString::number(FeeHDTime));
-        ModSwitch::SetVariant(QStringLiteral("FeeType"), QString::number(FeeType));
-        ModSwitch::SetVariant(QStringLiteral("PrnHD"), QString::number(PrnHD));
-        ModSwitch::SetVariant(QStringLiteral("SHPrnHD"), boolText(SHPrnHD));
-        ModSwitch::SetVariant(QStringLiteral("PrnType"), boolText(PrnType));
-        ModSwitch::SetVariant(QStringLiteral("CHKUSEUSB"), chkUsb->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
-        ModSwitch::SetVariant(QStringLiteral("BILLMONITORED"), chkMonitor->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
-        if (depositChanged_) {
-            for (int i = 0; i < 4; ++i)
-                ModSwitch::SetVariant(QStringLiteral("Deposit%1").arg(i), money(txtDeposit[i]->text()).toString2());
-            depositChanged_ = false;
-            ModGeneral::CheckDeposit(0, true, false);
-        }
-        ModGeneral::AddOpLog(QStringLiteral("保存系统参数"));
-    } catch (const platform::ProgramEnded&) {
-        throw;
-    } catch (const std::exception& e) {
-        QString why = QString::fromUtf8(e.what());
-        try {
-            why += reopenStoredPort(port);
-        } catch (const platform::DbError&) {
-            // The settings cannot be read either: the port stays closed.
-        }
+    QStringList limits;
+    for (QLineEdit* t : txtTime) limits << QString::number(t->text().trimmed().toInt());
+    port.setPortOpen(false);
+    port.setCommPort(cboComset[0]->currentIndex() + 1);
+    port.setSettings(cboComset[1]->currentText().trimmed() + ',' + cboComset[2]->currentText().trimmed().left(1) + ',' +
+                     cboComset[3]->currentText().trimmed() + ',' + cboComset[4]->currentText().trimmed());
+    if (!g_UseUSB && !port.setPortOpen(true)) {
+        const QString why = port.lastError();
+        // The port that worked before comes back as it was.
+        port.setCommPort(oldPort);
+        port.setSettings(oldSettings);
+        if (wasOpen) port.setPortOpen(true);
         setEnabled(true);
-        say(why);
+        say(why.isEmpty() ? QStringLiteral("无法打开端口") : why);
         return;
     }
+    const int feeType = checkedIndex(optFee);
+    int holdTime = FeeHDTime;
+    holdTimeFault(txtMinHoldonTime->text(), true, &holdTime);
+    const int prnHD = checkedIndex(optPrint);
+    const bool shPrnHD = !chkCity->isChecked();
+    const bool prnType = chkPage->isChecked();
+    const bool monitorOn = chkMonitor->isChecked();
+    const int transferDisplay = optDisp[0]->isChecked() ? 0 : 1;
+    const int transferCharge = OptCharge[0]->isChecked() ? 0 : 1;
+    QList<QPair<QString, QString>> keys{
+        {QStringLiteral("CommPort"), QString::number(port.CommPort())},
+        {QStringLiteral("CommSet"), port.Settings()},
+        {QStringLiteral("SelCmd"), QStringList{txtSelect[0]->text(), txtSelect[1]->text(), txtSelect[2]->text(),
+                                               QString::number(cboSel[0]->currentIndex()),
+                                               QString::number(cboSel[1]->currentIndex())}
+                                       .join(',')},
+        {QStringLiteral("Limit"), limits.join(',')},
+        {QStringLiteral("TransferDisplay"), QString::number(transferDisplay)},
+        {QStringLiteral("TransferCharge"), QString::number(transferCharge)},
+        {QStringLiteral("FeeHDTime"), QString::number(holdTime)},
+        {QStringLiteral("FeeType"), QString::number(feeType)},
+        {QStringLiteral("PrnHD"), QString::number(prnHD)},
+        {QStringLiteral("SHPrnHD"), boolText(shPrnHD)},
+        {QStringLiteral("PrnType"), boolText(prnType)},
+        {QStringLiteral("CHKUSEUSB"), chkUsb->isChecked() ? QStringLiteral("1") : QStringLiteral("0")},
+        {QStringLiteral("BILLMONITORED"), monitorOn ? QStringLiteral("1") : QStringLiteral("0")}};
+    const bool deposits = depositChanged_;
+    if (deposits)
+        for (int i = 0; i < 4; ++i) keys.append({QStringLiteral("Deposit%1").arg(i), money(txtDeposit[i]->text()).toString2()});
+    // All the keys are stored or none; the station works by the new values
+    // only once they are stored, so that it never charges by a setting the
+    // next start would not find.
+    ModSwitch::SetVariants(keys);
+    FeeType = feeType;
+    FeeHDTime = holdTime;
+    PrnHD = prnHD;
+    SHPrnHD = shPrnHD;
+    PrnType = prnType;
+    g_MonitorOn = monitorOn;
+    TransferDisplay = transferDisplay;
+    TransferCharge = transferCharge;
+    if (deposits) {
+        depositChanged_ = false;
+        ModGeneral::CheckDeposit(0, true, false);
+    }
+    ModGeneral::AddOpLog(QStringLiteral("保存系统参数"));
     setEnabled(true);
 }
 
+bool frmSysSet::guarded(const QString& what, bool portAtStake, const std::function<void()>& handler) {
+    try {
+        handler();
+        return true;
+    } catch (const platform::ProgramEnded&) {
+        setEnabled(true);
+        throw;
+    } catch (const std::exception& e) {
+        // A database that cannot be read or written (full, locked by another
+        // program) ends the command here, never in the window system: the
+        // window works again, and the operator learns what failed and, when
+        // the command had the port in hand, where the port is now.
+        QString why = what + QString::fromUtf8(e.what());
+        if (portAtStake) why += reopenStoredPort(ModComm::ComA());
+        setEnabled(true);
+        say(why);
+    }
+    return false;
+}
+
 void frmSysSet::chkUsb_Click() {
-    g_UseUSB = chkUsb->isChecked();
-    ModSwitch::SetVariant(QStringLiteral("CHKUSEUSB"), g_UseUSB ? QStringLiteral("1") : QStringLiteral("0"));
-    if (core::Console* c = core::TheConsole())
-        if (QAction* usb = c->ConsoleWidget()->findChild<QAction*>(QStringLiteral("mnuUsb"))) usb->setVisible(g_UseUSB);
-    FraCom->setEnabled(!g_UseUSB);
-    if (!g_UseUSB && !ModComm::ComA().PortOpen()) ModComm::ComA().setPortOpen(true);
+    guarded(QStringLiteral("保存端口选择失败:"), false, [this] {
+        const bool usb = chkUsb->isChecked();
+        try {
+            ModSwitch::SetVariant(QStringLiteral("CHKUSEUSB"), usb ? QStringLiteral("1") : QStringLiteral("0"));
+        } catch (const platform::DbError&) {
+            // Not stored, not taken: the box shows the choice in force.
+            chkUsb->setChecked(g_UseUSB);
+            throw;
+        }
+        g_UseUSB = usb;
+        if (core::Console* c = core::TheConsole())
+            if (QAction* a = c->ConsoleWidget()->findChild<QAction*>(QStringLiteral("mnuUsb"))) a->setVisible(g_UseUSB);
+        FraCom->setEnabled(!g_UseUSB);
+        if (!g_UseUSB && !ModComm::ComA().PortOpen()) ModComm::ComA().setPortOpen(true);
+    });
 }
 
 void frmSysSet::DTSysTime_Change() {
@@ -490,6 +572,12 @@ void frmSysSet::DTSysTime_Change() {
 }
 
 void frmSysSet::cmdTestPort_Click() {
+    // The port fields show where the port is after a detection that failed.
+    if (!guarded(QStringLiteral("自动检测失败:"), true, [this] { detectPort(); }))
+        showPort(ModComm::ComA().CommPort(), ModComm::ComA().Settings());
+}
+
+void frmSysSet::detectPort() {
     setEnabled(false);
     platform::Comm& port = ModComm::ComA();
     // A device named in the settings is the only place the switch can be.
@@ -525,6 +613,10 @@ void frmSysSet::cmdTestPort_Click() {
 }
 
 void frmSysSet::cmd_Click(int index) {
+    guarded(QString(), false, [this, index] { switchCommand(index); });
+}
+
+void frmSysSet::switchCommand(int index) {
     if (ModGeneral::CheckRight(21, 2)) return;
     setEnabled(false);
     try {
@@ -584,6 +676,6 @@ void frmSysSet::cmd_Click(int index) {
 }
 
 void frmSysSet::cmdExit_Click() {
-    ModComm::SetMonitor(true);
+    guarded(QString(), false, [] { ModComm::SetMonitor(true); });
     hide();
 }

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVector>
+#include <functional>
 
 class frmSysSet : public QDialog {
     Q_OBJECT
@@ -61,7 +62,16 @@ protected:
 private:
     explicit frmSysSet(QWidget* parent = nullptr);
     void Form_Load();
+    void save();
+    void detectPort();
+    void switchCommand(int index);
+    // Runs an event's handler; a failure it lets out ends it with the window
+    // enabled, the port reopened as stored when `portAtStake`, and a message
+    // beginning with `what`; false then.
+    bool guarded(const QString& what, bool portAtStake, const std::function<void()>& handler);
     void showPort(int port, const QString& settings);
+    // Puts as much of a pasted text into a deposit field as its typed limit leaves room for.
+    void depositPaste(QLineEdit* box, const QString& text);
     QString checkFields() const;
 
     bool depositChanged_ = false;

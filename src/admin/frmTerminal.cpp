@@ -123,8 +123,9 @@ void frmTerminal::Form_Load() {
             rows << cells;
         } else {
             // A site whose directory is gone (removed by hand) is no site any
-            // more, nor is a row whose name no site may take (".", "..",
-            // "Backup" from foreign data): its row goes, no directory is touched.
+            // more, nor is a row naming ".", "..", "Backup" or a place outside
+            // the data directory (foreign data): its row goes, no directory is
+            // touched. A name the rule for new names would refuse is still a site.
             db_.execute(QStringLiteral("delete from terminal where pointid=?"), {rs.lng(QStringLiteral("pointid"))});
         }
     }
@@ -435,27 +436,46 @@ void frmTerminal::Delete() {
     const int first = GridSelFirst, last = GridSelLast;
     const QString question = QStringLiteral("真的要删除第%1条到第%2条共%3条记录吗?").arg(first).arg(last).arg(last - first + 1);
     if (platform::MsgBox(question, platform::mbYesNo | platform::mbExclamation, AppName) != platform::rYes) return;
+    QStringList partly, leftovers;
     for (int r = last; r >= first; --r) {
         const QString id = fgPoint->TextMatrix(r, 0);
         const QVariant stored = storedName(id);
         const QString name = stored.isNull() ? fgPoint->TextMatrix(r, 1) : stored.toString();
         // The site in use stays, without a word.
         if (!name.isEmpty() && admin::IsSiteInUse(name)) continue;
+        // The deletion stops at a site that could not go: it and the rows above it stay.
+        auto stopped = [&](const QString& error) {
+            QStringList left;
+            for (int k = first; k <= r; ++k)
+                if (!fgPoint->TextMatrix(k, 1).isEmpty()) left << fgPoint->TextMatrix(k, 1);
+            QString text = error + QStringLiteral("\n以下站点未删除:") + left.join(QLatin1Char(','));
+            if (!partly.isEmpty())
+                text += QStringLiteral("\n以下站点已删除,其目录未能清除:") + partly.join(QLatin1Char(',')) + QLatin1Char('\n') +
+                        leftovers.join(QLatin1Char('\n'));
+            return ActionError(text);
+        };
         if (!stored.isNull()) {
-            if (!name.isEmpty()) {
-                QString error;
-                if (!admin::DeleteSiteDirectory(admin::RootDataDir() + name, &error)) {
-                    // The deletion stops here: the rows above this one stay too.
-                    QStringList left;
-                    for (int k = first; k <= r; ++k)
-                        if (!fgPoint->TextMatrix(k, 1).isEmpty()) left << fgPoint->TextMatrix(k, 1);
-                    throw ActionError(error + QStringLiteral("\n以下站点未删除:") + left.join(QLatin1Char(',')));
-                }
+            // The site's directory leaves its name in one step before anything
+            // in it is removed, so a site is either whole or gone.
+            QString aside, error;
+            const QString path = admin::RootDataDir() + name;
+            if (!name.isEmpty() && !admin::MoveSiteDirectoryAside(path, &aside, &error)) throw stopped(error);
+            try {
+                db_.execute(QStringLiteral("delete from terminal where pointid=?"), {id.toInt()});
+            } catch (const platform::DbError& e) {
+                admin::PutSiteDirectoryBack(aside, path);
+                throw stopped(e.text());
             }
-            db_.execute(QStringLiteral("delete from terminal where pointid=?"), {id.toInt()});
+            if (!admin::RemoveSiteDirectoryAside(aside, &error)) {
+                partly << name;
+                leftovers << error;
+            }
         }
         removeGridRow(r);
     }
+    if (!partly.isEmpty())
+        throw ActionError(QStringLiteral("以下站点已删除,其目录未能清除:") + partly.join(QLatin1Char(',')) + QLatin1Char('\n') +
+                          leftovers.join(QLatin1Char('\n')));
 }
 
 // ------------------------------------------------------------------ directories

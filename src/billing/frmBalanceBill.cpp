@@ -15,9 +15,11 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cmath>
 #include <memory>
 
 using platform::Recordset;
@@ -246,13 +248,16 @@ QList<int> frmBalanceBill::GetBillType() const {
 }
 
 namespace {
-// The integer value of a typed day: its leading digits ("12.7" and "12日"
-// give 12); 0 when it does not begin with any.
+// The integer value of a typed day: the number the text begins with, sign,
+// fraction and exponent included ("+5" gives 5, "12.7" and "12日" 12,
+// "2.9e1" 29), its fraction dropped; 0 when it begins with none, and 0 too
+// for a number beyond any day, so that the range check refuses it.
 int dayValue(const QString& text) {
-    const QString t = text.trimmed();
-    int i = 0;
-    while (i < t.size() && i < 9 && t.at(i) >= QLatin1Char('0') && t.at(i) <= QLatin1Char('9')) ++i;
-    return t.left(i).toInt();
+    static const QRegularExpression number(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?"));
+    const QRegularExpressionMatch m = number.match(text.trimmed());
+    if (!m.hasMatch()) return 0;
+    const double v = m.captured(0).toDouble();
+    return std::isfinite(v) && std::fabs(v) < 1000 ? int(v) : 0;
 }
 }  // namespace
 

@@ -77,13 +77,20 @@ int Main(int argc, char** argv) {
     // Standard buttons and dialogs speak Chinese like the rest of the station.
     platform::InstallChineseQtTexts();
 
-    // One station per data directory: a second one ends without a word; a
-    // directory where the lock cannot even be written is named, with the cause.
+    // One station per data directory: a second one on this computer ends
+    // without a word; a directory where the lock cannot even be written is
+    // named, with the cause, and a lock whose holder cannot be judged from
+    // here is named with its holder and file.
     const QString dataDir = platform::resolveCI(ProgramDir(), QStringLiteral("data"));
-    QString cannotWrite;
-    if (!platform::AcquireInstanceLock(dataDir, &cannotWrite)) {
+    QString cannotWrite, holder;
+    if (!platform::AcquireInstanceLock(dataDir, &cannotWrite, &holder)) {
         if (!cannotWrite.isEmpty()) {
             platform::MsgBox(QStringLiteral("无法在数据目录%1中写入文件：%2").arg(QDir::toNativeSeparators(dataDir), cannotWrite),
+                             platform::mbOKOnly, QStringLiteral("错误提示"));
+            platform::EndProgram(1);
+        }
+        if (!holder.isEmpty()) {
+            platform::MsgBox(holder + QStringLiteral("。\n如果该程序已不在运行(例如数据目录是从另一台电脑复制来的)，请删除此锁文件后重新启动。"),
                              platform::mbOKOnly, QStringLiteral("错误提示"));
             platform::EndProgram(1);
         }

@@ -1044,6 +1044,12 @@ void SetVariant(const QString& key, const QString& value) {
     tx.commit();
 }
 
+void SetVariants(const QList<QPair<QString, QString>>& values) {
+    platform::Transaction tx(dbSwitch);
+    for (const auto& [key, value] : values) SetVariant(key, value);
+    tx.commit();
+}
+
 void LoadSysPara() {
     // Empty rings; the station waits for the switch's first frame before it
     // waits for acknowledgements (g_NoAnswerCount 10).

@@ -5,6 +5,7 @@
 #include "platform/Db.h"
 
 #include <QString>
+#include <QPair>
 #include <QStringList>
 #include <functional>
 
@@ -82,6 +83,8 @@ QString RsValuesList(platform::Recordset& rs, int kind);
 // Settings store (table Variant).
 QString GetVariant(const QString& key, const QString& defaultValue = QString());
 void SetVariant(const QString& key, const QString& value);
+// Several keys in one transaction: all of them are stored, or none (it throws).
+void SetVariants(const QList<QPair<QString, QString>>& values);
 // System parameters into globals; resets link and supervision state; purges old log rows.
 void LoadSysPara();
 void LoadMonRes();

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSysInfo>
 #include <QLockFile>
 #include <cerrno>
@@ -15,15 +16,10 @@ namespace platform {
 namespace {
 std::unique_ptr<QLockFile> g_lock;
 
-// True when the lock is held by a process that is still running on this machine.
-bool heldByLiveProcess(const QLockFile& lock) {
-    qint64 pid = 0;
-    QString host, app;
-    if (!lock.getLockInfo(&pid, &host, &app) || pid <= 0) return false;
-    if (!host.isEmpty() && host != QSysInfo::machineHostName()) return true;   // another machine's: not ours to judge
-    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
-}
+// The computer this station runs on, as lock files name it.
+bool thisComputer(const QString& host) { return host.isEmpty() || host == QSysInfo::machineHostName(); }
 
+bool processAlive(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
 QString causeText(int error) {
     switch (error) {
     case ENOSPC:
@@ -53,25 +49,39 @@ QString writeFailure(const QString& dir) {
 }
 }  // namespace
 
-bool AcquireInstanceLock(const QString& dir, QString* cannotWrite) {
+bool AcquireInstanceLock(const QString& dir, QString* cannotWrite, QString* holder) {
     if (cannotWrite) cannotWrite->clear();
+    if (holder) holder->clear();
     if (!QDir(dir).exists()) return true;
-    auto lock = std::make_unique<QLockFile>(QDir(dir).filePath(QStringLiteral("tarvo.lock")));
+    const QString path = QDir(dir).filePath(QStringLiteral("tarvo.lock"));
+    auto lock = std::make_unique<QLockFile>(path);
     lock->setStaleLockTime(0);  // a lock of a dead process is taken over, a live one never
     if (lock->tryLock(0)) {
         g_lock = std::move(lock);
         return true;
     }
-    // Another station holding the lock ends this one silently; a lock that
-    // could not be written (or a dead station's that could not be taken
-    // over) is a disk the station cannot work on, and says so.
-    if (lock->error() == QLockFile::LockFailedError && heldByLiveProcess(*lock)) return false;
-    QString why = writeFailure(dir);
-    if (why.isEmpty()) {
-        if (lock->error() == QLockFile::LockFailedError) return false;
-        why = QStringLiteral("无法建立锁文件");
+    // Only a station running on this computer ends this one silently. A lock
+    // written on another computer (a data folder copied from a station that
+    // was running) cannot be judged from here: its holder and file are named.
+    // A lock that could not be written is a disk the station cannot work on.
+    qint64 pid = 0;
+    QString host, app;
+    const bool known = lock->error() == QLockFile::LockFailedError && lock->getLockInfo(&pid, &host, &app) && pid > 0;
+    if (known && thisComputer(host) && processAlive(pid)) return false;
+    const QString why = writeFailure(dir);
+    if (!why.isEmpty() || lock->error() != QLockFile::LockFailedError) {
+        if (cannotWrite) *cannotWrite = why.isEmpty() ? QStringLiteral("无法建立锁文件") : why;
+        return false;
     }
-    if (cannotWrite) *cannotWrite = why;
+    if (holder) {
+        const QString file = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+        *holder = known ? QStringLiteral("数据目录已被计算机%1上的程序%2(进程%3)锁定，锁文件：%4")
+                              .arg(host.isEmpty() ? QSysInfo::machineHostName() : host,
+                                   app.isEmpty() ? QStringLiteral("?") : app)
+                              .arg(pid)
+                              .arg(file)
+                        : QStringLiteral("数据目录已被锁定，锁文件无法识别：%1").arg(file);
+    }
     return false;
 }
 

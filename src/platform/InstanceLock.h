@@ -4,9 +4,12 @@
 
 namespace platform {
 // True when this process now holds the lock of `dir` (or `dir` does not exist,
-// so there is nothing to guard). False when it does not: `cannotWrite` stays
-// empty when another running station holds the lock, and otherwise says why
-// the lock file could not be written (a full or read-only disk, no right to write).
-bool AcquireInstanceLock(const QString& dir, QString* cannotWrite = nullptr);
+// so there is nothing to guard). False when it does not: both texts stay
+// empty when a station running on this computer holds the lock;
+// `cannotWrite` says why the lock file could not be written (a full or
+// read-only disk, no right to write); `holder` names the holder of a lock
+// this computer cannot judge (written on another computer, or unreadable)
+// and the lock file.
+bool AcquireInstanceLock(const QString& dir, QString* cannotWrite = nullptr, QString* holder = nullptr);
 void ReleaseInstanceLock();
 }  // namespace platform

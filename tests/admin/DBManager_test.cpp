@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTest>
 #include <stdexcept>
 
 using namespace ModDefine;
@@ -333,3 +334,26 @@ TEST_F(DBManagerTest, FolderChooserRefusesARelativeFolder) {
 }
 
 }  // namespace
+
+TEST_F(DBManagerTest, TimedBackupSettingsThatCannotBeStoredAreToldAndNothingChanges) {
+    ModSwitch::SetVariant("IntervalDay", "7");
+    ModSwitch::SetVariant("LastBackupDay", "2026-03-03");
+    frmDBManager& w = win();
+    w.show();
+    w.opt_Click(1);
+    const QString shown = w.lblLastBackupDay->text();
+    w.txtDay->setText("3");
+    // Another program holds the station file for its own writing.
+    Database other = Database::open(dbSwitch.path());
+    other.execute("BEGIN IMMEDIATE");
+    platform::script::answer("保存定时备份设置失败:", platform::rOK);
+    QTest::mouseClick(w.cmdSet, Qt::LeftButton);
+    other.execute("ROLLBACK");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(ModSwitch::GetVariant("IntervalDay"), "7");
+    EXPECT_EQ(ModSwitch::GetVariant("LastBackupDay"), "2026-03-03");
+    EXPECT_EQ(w.lblLastBackupDay->text(), shown);
+    QTest::mouseClick(w.cmdSet, Qt::LeftButton);
+    EXPECT_EQ(ModSwitch::GetVariant("IntervalDay"), "3");
+    w.hide();
+}

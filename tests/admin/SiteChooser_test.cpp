@@ -89,6 +89,7 @@ TEST_F(SiteChooser, OffersNoRowWhoseNameNoSiteMayTakeAndStaysOnTop) {
     site(2, "..", false);
     site(3, "Backup", true);
     site(4, "西区", true);
+    site(5, "分部 A-1", true);   // named before the rule for new names: a site all the same
     QStringList listed;
     bool onTop = false;
     platform::script::answer("真的要选择<默认>吗", platform::rYes);
@@ -97,7 +98,7 @@ TEST_F(SiteChooser, OffersNoRowWhoseNameNoSiteMayTakeAndStaysOnTop) {
         onTop = w->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
         w->cmdSelect->click();
     });
-    EXPECT_EQ(listed, (QStringList{"默认", "西区"}));
+    EXPECT_EQ(listed, (QStringList{"默认", "西区", "分部 A-1"}));
     EXPECT_TRUE(onTop);
 }
 

@@ -13,6 +13,7 @@
 #include "support/StationLink.h"
 
 #include <QElapsedTimer>
+#include <QTest>
 
 using namespace ModDefine;
 namespace script = platform::script;
@@ -143,6 +144,37 @@ TEST_F(SysSetOnSwitch, ASaveThatCannotWriteItsSettingsReopensTheStoredPort) {
     QByteArray answer;
     EXPECT_EQ(ModComm::GetOrder(answer, "950B", false, "830300", 5), 2) << "the line the switch is on is not back";
     EXPECT_TRUE(win().isEnabled());
+}
+
+TEST_F(SysSetOnSwitch, ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBack) {
+    portsOnly();
+    platform::testing::mapPort(2, sw.slavePath());
+    ModSwitch::SetVariant("CommPort", "2");
+    ModSwitch::SetVariant("CommSet", "2400,N,8,1");
+    frmSysSet& w = win();
+    w.show();
+    // Another program holds the station file for its own writing.
+    platform::Database other = platform::Database::open(dbSwitch.path());
+    other.execute("BEGIN IMMEDIATE");
+    script::answer("自动检测失败:", platform::rOK);
+    QTest::mouseClick(w.cmdTestPort, Qt::LeftButton);
+    other.execute("ROLLBACK");
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_TRUE(lastMessage().endsWith("\n已重新打开端口Com2")) << lastMessage().toStdString();
+    EXPECT_TRUE(w.isEnabled());
+    EXPECT_EQ(key("CommSet"), "2400,N,8,1");
+    ASSERT_TRUE(ModComm::ComA().PortOpen());
+    EXPECT_EQ(ModComm::ComA().Settings(), "2400,N,8,1");
+    EXPECT_EQ(w.cboComset[1]->currentText(), "2400");
+    // The box that writes at once fails the same way, and the choice in force stays.
+    other.execute("BEGIN IMMEDIATE");
+    script::answer("保存端口选择失败:", platform::rOK);
+    QTest::mouseClick(w.chkUsb, Qt::LeftButton);
+    other.execute("ROLLBACK");
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_FALSE(w.chkUsb->isChecked());
+    EXPECT_FALSE(g_UseUSB);
+    EXPECT_EQ(key("CHKUSEUSB"), "0");
 }
 
 TEST_F(SysSetOnSwitch, ASaveOnAPortThatWillNotOpenKeepsThePortThatWorked) {

@@ -7,7 +7,13 @@
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTimer>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QFocusEvent>
 #include <QTest>
 
@@ -182,6 +188,69 @@ TEST_F(SysSetTest, ADepositFieldTakesFiveTypedCharactersAndShowsLongerAmounts) {
     QTest::keyClick(w.txtDeposit[0], Qt::Key_End);
     QTest::keyClick(w.txtDeposit[0], Qt::Key_Backspace);
     EXPECT_EQ(w.txtDeposit[0]->text(), "12345.5");
+}
+
+TEST_F(SysSetTest, APasteIntoADepositFieldIsHeldToItsTypedLimit) {
+    frmSysSet& w = win();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QLineEdit* d = w.txtDeposit[2];
+    QTest::mouseClick(d, Qt::LeftButton);
+    d->selectAll();
+    QGuiApplication::clipboard()->setText("123456789012");
+    QTest::keyClick(d, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(d->text(), "12345");
+    // Into what is left of a field: only what fits.
+    d->setSelection(1, 3);
+    QTest::keyClick(d, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(d->text(), "11235");
+    QTest::keyClick(d, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(d->text(), "11235");
+    // The paste of the field's own menu too.
+    d->setSelection(0, 4);
+    bool pasted = false;
+    QTimer::singleShot(100, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        for (QAction* a : menu->actions())
+            if (a->text().endsWith(QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText))) {
+                a->trigger();
+                pasted = true;
+            }
+        menu->close();
+    });
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(2, 2), d->mapToGlobal(QPoint(2, 2)));
+    QCoreApplication::sendEvent(d, &menuKey);
+    QTest::qWait(300);
+    EXPECT_TRUE(pasted);
+    EXPECT_EQ(d->text(), "12345");
+}
+
+TEST_F(SysSetTest, ASaveThatFailsPartwayStoresNothingAndPutsNothingInForce) {
+    const QString limit = key("Limit");
+    const QString hold = key("FeeHDTime");
+    const int holdInForce = FeeHDTime;
+    frmSysSet& w = win();
+    w.show();
+    w.txtTime[0]->setText("7");
+    w.txtMinHoldonTime->setText("30");
+    // The disk fills up after the first keys went.
+    dbSwitch.execute("CREATE TRIGGER full_disk BEFORE INSERT ON Variant WHEN new.varname='PrnHD' "
+                     "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
+    script::answer("保存系统参数失败:database or disk is full", platform::rOK);
+    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(key("FeeHDTime"), hold);
+    EXPECT_EQ(key("Limit"), limit);
+    EXPECT_EQ(FeeHDTime, holdInForce);
+    EXPECT_TRUE(w.isEnabled());
+    // Room again: all of it is stored and in force.
+    dbSwitch.execute("DROP TRIGGER full_disk");
+    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    EXPECT_EQ(key("FeeHDTime"), "30");
+    EXPECT_EQ(FeeHDTime, 30);
+    EXPECT_TRUE(key("Limit").startsWith("7,"));
 }
 
 TEST_F(SysSetTest, PickerSetsTheClockAtOnceAndARefusalIsReportedOnce) {

@@ -59,7 +59,8 @@ TEST_F(BalanceBillTest, RememberedChoicesAndTheirDefaults) {
         EXPECT_EQ(ModSwitch::GetVariant("txtPayDay"), "1");
     }
     // The integer value of the text counts.
-    for (const auto& [typed, day] : {std::pair{"12.7", "12"}, {"20abc", "20"}, {" 7日", "7"}, {"28.9", "28"}, {"29", "1"}}) {
+    for (const auto& [typed, day] : {std::pair{"12.7", "12"}, {"20abc", "20"}, {" 7日", "7"}, {"28.9", "28"}, {"29", "1"},
+                                     {"+5", "5"}, {"2.9e1", "1"}, {"0.5e1", "5"}, {"-3", "1"}}) {
         win().txtPayDay->setText(typed);
         win().txtPayDay_LostFocus();
         EXPECT_EQ(win().txtPayDay->text(), day) << typed;

@@ -178,3 +178,25 @@ TEST(Startup, DataDirectoryThatCannotBeWrittenIsNamedWithItsCause) {
     EXPECT_TRUE(prompts[0].endsWith("文件大小超出限制")) << prompts[0].toStdString();
     EXPECT_FALSE(QFile::exists(dir.file("tarvo.lock")));
 }
+
+TEST(Startup, ALockFromAnotherComputerIsNamedWithItsHolderAndFile) {
+    // A data folder copied from a station that was running on another PC.
+    testsupport::StationDir dir;
+    {
+        QFile lock(dir.file("tarvo.lock"));
+        ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+        lock.write("4242\nDE Duzariv\nfront-desk-pc\n");
+    }
+    StationRun r = runStation(dir, {"--answer", "锁文件=ok"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(r.loaded());
+    ASSERT_EQ(r.prompts().size(), 1) << r.log.join('\n').toStdString();
+    EXPECT_TRUE(r.prompts()[0].startsWith("PROMPT\t0\t错误提示\t")) << r.prompts()[0].toStdString();
+    EXPECT_TRUE(r.prompts()[0].contains("front-desk-pc")) << r.prompts()[0].toStdString();
+    EXPECT_TRUE(r.prompts()[0].contains("4242"));
+    EXPECT_TRUE(r.prompts()[0].contains(QDir::toNativeSeparators(QFileInfo(dir.file("tarvo.lock")).absoluteFilePath())));
+    // The lock is left as it was for the operator to judge.
+    QFile lock(dir.file("tarvo.lock"));
+    ASSERT_TRUE(lock.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(lock.readAll().startsWith("4242\n"));
+}
