@@ -5,7 +5,8 @@
 //                    [--no-switch | --comm-device PATH] [--clock "yyyy-MM-dd HH:mm:ss"]
 //                    [--kill-in-archive STAGE:N] [--kill-in-nightly-archive STAGE:N]
 //                    [--kill-after-store N] [--restore-from FOLDER [--kill-in-restore POINT]]
-//                    [--record-upload]
+//                    [--record-upload] [--kill-in-copy-restore STEP[:N]]
+//                    [--pay USER:PAY:DUE]... [--delete-user USER]... [--backup-to FOLDER]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
 // is the station's). Prompts are answered by script: each --answer (or each
@@ -42,13 +43,25 @@
 // file renamed into place).
 // --record-upload runs, once loaded, the IP payphone window's record upload
 // ("上传话单", its default dates) and logs "UPLOADED" when it is over.
+// --kill-in-copy-restore ends the process with SIGKILL the Nth time (from 1)
+// a restore from a safety copy reaches STEP: marked, moved, copied,
+// recovered or renamed.
+// Once loaded (after --restore-from), each --pay settles USER with PAY
+// against DUE as the settlement window writes it, then logs "PAID", USER and
+// 1 (or 0 when refused); each --delete-user deletes USER as the settlement
+// window's delete after a payment does (the switch's part taken as done) and
+// logs "DELETED", USER and 1 or 0; --backup-to then backs the station file
+// ("Switch") up into FOLDER through the database window and logs "BACKEDUP".
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmSelTerminal.h"
 #include "billing/ArchiveBills.h"
+#include "billing/Payments.h"
 #include "console/frmPABX.h"
 #include "core/MDIMain.h"
 #include "core/Main.h"
+#include "core/ModDefine.h"
+#include "core/ModSwitch.h"
 #include "core/frmWorker.h"
 #include "pricing/ClsMonitor.h"
 #include "platform/AppExit.h"
@@ -187,6 +200,8 @@ int main(int argc, char** argv) {
     QString commDevice, restoreFrom;
     bool recordUpload = false;
     QString siteName = QStringLiteral("默认");
+    QStringList pays, deletes;
+    QString backupTo;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
         else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
@@ -212,6 +227,16 @@ int main(int argc, char** argv) {
         }
         else if (args[i] == "--restore-from" && i + 1 < args.size()) restoreFrom = args[++i];
         else if (args[i] == "--record-upload") recordUpload = true;
+        else if (args[i] == "--pay" && i + 1 < args.size()) pays << args[++i];
+        else if (args[i] == "--delete-user" && i + 1 < args.size()) deletes << args[++i];
+        else if (args[i] == "--backup-to" && i + 1 < args.size()) backupTo = args[++i];
+        else if (args[i] == "--kill-in-copy-restore" && i + 1 < args.size()) {
+            const QString step = args[++i].section(QLatin1Char(':'), 0, 0);
+            const int nth = qMax(1, args[i].section(QLatin1Char(':'), 1, 1).toInt());
+            ModSwitch::testing::setRestoreStepHook([step, nth, seen = 0](const QString& s) mutable {
+                if (s == step && ++seen >= nth) ::kill(::getpid(), SIGKILL);
+            });
+        }
         else if (args[i] == "--kill-in-restore" && i + 1 < args.size()) {
             const QString point = args[++i];
             admin::testing::setRestoreHook([point](const QString& p) {
@@ -272,7 +297,7 @@ int main(int argc, char** argv) {
     // Once the frame is up (the console's load is done), report and close.
     auto* watch = new QTimer(&app);
     watch->setInterval(10);
-    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload] {
+    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload, pays, deletes, backupTo] {
         if (!MDIMain::exists() || !MDIMain::instance().isVisible()) return;
         watch->stop();
         g_sinceLoaded.start();
@@ -288,6 +313,41 @@ int main(int argc, char** argv) {
             w.cmd_Click(1);
             flushPrompts();
             writeLog(QStringLiteral("RESTORED"));
+        }
+        for (const QString& p : pays) {
+            QString error;
+            const bool ok = billing::PayUser(p.section(QLatin1Char(':'), 0, 0).toLongLong(),
+                                             *platform::Currency::parse(p.section(QLatin1Char(':'), 1, 1)),
+                                             *platform::Currency::parse(p.section(QLatin1Char(':'), 2, 2)),
+                                             platform::Now(), &error);
+            flushPrompts();
+            writeLog(QStringLiteral("PAID\t%1\t%2").arg(p.section(QLatin1Char(':'), 0, 0)).arg(ok ? 1 : 0));
+        }
+        if (!deletes.isEmpty()) {
+            billing::setUserDownload([](qint64, int) { return true; });
+            for (const QString& u : deletes) {
+                const qint64 id = u.toLongLong();
+                const QString name =
+                    dbSwitch.scalar(QStringLiteral("SELECT username FROM user WHERE userid=?"), {id}).toString();
+                const bool ok = billing::AfterPayment(id, name, billing::kDeleteUser, platform::Now());
+                flushPrompts();
+                writeLog(QStringLiteral("DELETED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
+            }
+            billing::setUserDownload({});
+        }
+        if (!backupTo.isEmpty()) {
+            // As the operator does it: backup mode, the folder, only the station file, "备份".
+            frmDBManager& w = frmDBManager::instance();
+            w.opt_Click(0);
+            w.txtPath->setText(backupTo);
+            QTreeWidgetItem* root = w.tvwDB->topLevelItem(0);
+            for (int i = 0; i < root->childCount(); ++i)
+                root->child(i)->setCheckState(0, root->child(i)->data(0, Qt::UserRole).toString() == QLatin1String("Switch")
+                                                      ? Qt::Checked
+                                                      : Qt::Unchecked);
+            w.cmd_Click(0);
+            flushPrompts();
+            writeLog(QStringLiteral("BACKEDUP"));
         }
         if (recordUpload) {
             // As the operator does it: the menu item, then "上传话单".
