@@ -1,9 +1,8 @@
 #include "core/Deposit.h"
 
-#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModSwitch.h"
-#include "params/OptionLists.h"
+#include "core/RecordDisplay.h"
 #include "transfer/ModToolbar.h"
 
 namespace ModGeneral {
@@ -33,12 +32,6 @@ bool CheckDeposit(qint64 userId, bool bPush, bool bForce) {
     platform::Recordset users = userId != 0
         ? dbSwitch.query(QStringLiteral("select userid from user where userid=?"), {userId})
         : dbSwitch.query(QStringLiteral("select userid from user"));
-    const bool extView = CurTable == QLatin1String("Extension");
-    const bool accView = CurTable == QLatin1String("Account");
-    platform::FlexGrid* grid = (extView || accView) && core::TheConsole() ? core::TheConsole()->fgDisp : nullptr;
-    const int col = grid ? ModSwitch::GetColIndex(QStringLiteral("押金等级"), *grid) : -1;
-    if (col >= 0) ModSwitch::GetOptionList(QStringLiteral("押金等级"), g_ModifyList);
-
     bool push = bPush;
     for (users.moveFirst(); !users.eof(); users.moveNext()) {
         const qint64 uid = users.lng(QStringLiteral("userid"));
@@ -57,18 +50,7 @@ bool CheckDeposit(qint64 userId, bool bPush, bool bForce) {
         }
         if (extRows > 0) changed = true;
         if (accRows == 0 && !changed) continue;
-        if (col >= 0 && g < g_ModifyList.size()) {
-            const bool ext = extView;
-            platform::Recordset rows = dbSwitch.query(
-                ext ? QStringLiteral("select address from extension where userid=?")
-                    : QStringLiteral("select address from account where userid=?"),
-                {uid});
-            for (rows.moveFirst(); !rows.eof(); rows.moveNext()) {
-                const qint64 a = rows.lng(QStringLiteral("address"));
-                const qint64 r = ext ? a + 1 : a - 2047;
-                if (r >= grid->FixedRows() && r < grid->Rows()) grid->setTextMatrix(int(r), col, g_ModifyList[g]);
-            }
-        }
+        core::CurrentRecordDisplay().ShowDepositGrade(uid, g);
         // A failed push leaves the rows pending (bSet): they go with the user's
         // next download, and no further user is pushed in this call.
         if (push) push = ModToolbar::DownUserPara(uid, 0, 0, 0, 0);

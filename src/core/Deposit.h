@@ -9,8 +9,9 @@ namespace ModGeneral {
 quint8 GetDepositGrade(qint64 userId);
 
 // Writes the grade into the user's (0: every user's) extensions and accounts,
-// marks the changed rows pending for download and refreshes the console grid
-// when it shows them. Returns the push result, or bPush when nothing was pushed.
+// marks the changed rows pending for download and shows the changed users'
+// grades through the record display (the view listing the rows, when shown).
+// Returns the push result, or bPush when nothing was pushed.
 bool CheckDeposit(qint64 userId, bool bPush, bool bForce);
 
 }  // namespace ModGeneral

@@ -5,7 +5,7 @@
 
 #include "core/Console.h"
 #include "core/ModDefine.h"
-#include "core/ModGeneral.h"
+#include "core/ModGeneralText.h"
 #include "link/ModComm.h"
 #include "platform/AppExit.h"
 #include "platform/Comm.h"

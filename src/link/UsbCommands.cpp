@@ -4,7 +4,7 @@
 #include "core/Console.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
-#include "core/ModGeneral.h"
+#include "core/ModGeneralText.h"
 #include "core/frmProgress.h"
 #include "link/ModComm.h"
 #include "platform/AppExit.h"

@@ -4,7 +4,8 @@
 #include "billing/ArchiveBills.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
-#include "core/ModGeneral.h"
+#include "core/ModGeneralText.h"
+#include "core/RecordDisplay.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
@@ -15,7 +16,6 @@
 #include "platform/Files.h"
 #include "pricing/RateCache.h"
 #include "pricing/RecordSpool.h"
-#include "pricing/RecordViews.h"
 
 #include <QFile>
 #include <QHash>
@@ -695,7 +695,7 @@ void ClsMonitor::AfterStore(Currency total, bool bSendFee) {
         if (!m_Replay)
             afterCommit("fee", [extLow, total, channel](ClsMonitor&) { sendOrder(FeeOrder(extLow, total, channel), false); });
         if (charged)
-            afterCommit("user view", [](ClsMonitor& m) { pricing::ShowUserBalance(m.m_UserID, m.slot().Balance); });
+            afterCommit("user view", [](ClsMonitor& m) { core::CurrentRecordDisplay().ShowUserBalance(m.m_UserID, m.slot().Balance); });
         if (charged && depositUser)
             afterCommit("deposit grade", [](ClsMonitor& m) { ModGeneral::CheckDeposit(m.m_UserID, true, false); });
     }
@@ -790,7 +790,7 @@ bool ClsMonitor::RecordAwake(const QByteArray& f) {
         return false;
     }
     const int type = m_RecType;
-    afterCommit("wake-up view", [addr, type, t, wake](ClsMonitor&) { pricing::ShowWakeUpEvent(addr, type, t, wake); });
+    afterCommit("wake-up view", [addr, type, t, wake](ClsMonitor&) { core::CurrentRecordDisplay().ShowWakeUpEvent(addr, type, t, wake); });
     return true;
 }
 
@@ -823,7 +823,7 @@ void ClsMonitor::ShowRecord() {
     const MonSlot& s = slot();
     // Beyond the allowed overdraft: the balance cell turns red.
     const bool overdrawn = m_User.found && m_User.balancemode == 0 && s.Balance + m_User.overdraft < Currency();
-    pricing::ShowStoredCall(StoredLine(), overdrawn);
+    core::CurrentRecordDisplay().ShowStoredCall(StoredLine(), overdrawn);
 }
 
 // ---------------------------------------------------------------- call ticket
@@ -835,7 +835,7 @@ bool ClsMonitor::PrintRecordTicket() {
     if (PrnHD == 2) return true;
     if (m_CallType == 7 && !SHPrnHD) return true;
     if (PrnHD == 1 && !(m_User.found && m_User.printonce)) return true;
-    return pricing::PrintCallTicket(StoredLine(), m_User.found ? std::optional<QString>(m_User.username) : std::nullopt);
+    return core::CurrentRecordDisplay().PrintCallTicket(StoredLine(), m_User.found ? std::optional<QString>(m_User.username) : std::nullopt);
 }
 
 // ---------------------------------------------------------------- live calls

@@ -1,4 +1,7 @@
-#include "pricing/RecordViews.h"
+// What the pricing engine and the deposit grading show of their work in the
+// station's windows, in one place: the console through its interface in
+// src/core, the ticket through the printing subsystem.
+#include "core/RecordDisplay.h"
 
 #include "core/Console.h"
 #include "core/ModDefine.h"
@@ -29,9 +32,18 @@ QStringList billCells(const ModSwitch::BillLine& call) {
     return ModSwitch::BillRowText(call, g_ModifyList).split(QLatin1Char('\t'));
 }
 
+class WindowDisplay : public core::RecordDisplay {
+public:
+    void ShowUserBalance(qint64 userId, platform::Currency balance) override;
+    void ShowStoredCall(const ModSwitch::BillLine& call, bool overdrawn) override;
+    bool PrintCallTicket(const ModSwitch::BillLine& call, const std::optional<QString>& userName) override;
+    void ShowWakeUpEvent(int address, int type, const QDateTime& at, const QString& wake) override;
+    void ShowDepositGrade(qint64 userId, quint8 grade) override;
+};
+
 }  // namespace
 
-void ShowUserBalance(qint64 userId, platform::Currency balance) {
+void WindowDisplay::ShowUserBalance(qint64 userId, platform::Currency balance) {
     if (CurTable != QStringLiteral("User")) return;
     platform::FlexGrid* g = consoleGrid();
     if (!g) return;
@@ -39,7 +51,7 @@ void ShowUserBalance(qint64 userId, platform::Currency balance) {
     if (row > 0 && g->Cols() > 5) g->setTextMatrix(row, 5, balance.toString2());
 }
 
-void ShowStoredCall(const ModSwitch::BillLine& call, bool overdrawn) {
+void WindowDisplay::ShowStoredCall(const ModSwitch::BillLine& call, bool overdrawn) {
     if (CurTable != QStringLiteral("Bill")) return;
     platform::FlexGrid* g = consoleGrid();
     if (!g) return;
@@ -54,7 +66,7 @@ void ShowStoredCall(const ModSwitch::BillLine& call, bool overdrawn) {
 }
 
 // Whatever the printer does, the record stays taken and answered.
-bool PrintCallTicket(const ModSwitch::BillLine& call, const std::optional<QString>& userName) {
+bool WindowDisplay::PrintCallTicket(const ModSwitch::BillLine& call, const std::optional<QString>& userName) {
     try {
         // Asking the system for its printers is a call to the print service:
         // made only for a ticket that is due. No printer: no ticket, no message.
@@ -87,7 +99,7 @@ bool PrintCallTicket(const ModSwitch::BillLine& call, const std::optional<QStrin
     }
 }
 
-void ShowWakeUpEvent(int address, int type, const QDateTime& at, const QString& wake) {
+void WindowDisplay::ShowWakeUpEvent(int address, int type, const QDateTime& at, const QString& wake) {
     static const char* const kAwakeNames[] = {"设置叫醒", "振铃已接", "振铃未接", "取消叫醒"};
     platform::FlexGrid* g = consoleGrid();
     if (!g) return;
@@ -110,4 +122,30 @@ void ShowWakeUpEvent(int address, int type, const QDateTime& at, const QString& 
     }
 }
 
+// The grade's rows are the extensions (row address + 1) or the accounts (row
+// address - 2047) of the user, on the view that lists them.
+void WindowDisplay::ShowDepositGrade(qint64 userId, quint8 grade) {
+    const bool ext = CurTable == QLatin1String("Extension");
+    if (!ext && CurTable != QLatin1String("Account")) return;
+    platform::FlexGrid* g = consoleGrid();
+    if (!g) return;
+    const int col = ModSwitch::GetColIndex(QStringLiteral("押金等级"), *g);
+    if (col < 0) return;
+    ModSwitch::GetOptionList(QStringLiteral("押金等级"), g_ModifyList);
+    if (grade >= g_ModifyList.size()) return;
+    platform::Recordset rows = dbSwitch.query(
+        ext ? QStringLiteral("select address from extension where userid=?")
+            : QStringLiteral("select address from account where userid=?"),
+        {userId});
+    for (rows.moveFirst(); !rows.eof(); rows.moveNext()) {
+        const qint64 a = rows.lng(QStringLiteral("address"));
+        const qint64 r = ext ? a + 1 : a - 2047;
+        if (r >= g->FixedRows() && r < g->Rows()) g->setTextMatrix(int(r), col, g_ModifyList[grade]);
+    }
+}
+
 }  // namespace pricing
+
+std::shared_ptr<core::RecordDisplay> core::MakeWindowRecordDisplay() {
+    return std::make_shared<pricing::WindowDisplay>();
+}

@@ -2,7 +2,7 @@
 #include "transfer/RowFrames.h"
 
 #include "core/ModDefine.h"
-#include "core/ModGeneral.h"
+#include "core/ModGeneralText.h"
 #include "link/ModComm.h"
 #include "params/DialDigits.h"
 

@@ -2,6 +2,7 @@
 #include "pricing/PricingFixture.h"
 
 #include "console/frmPABX.h"
+#include "core/RecordDisplay.h"
 #include "params/TableViews.h"
 #include "pricing/ClsMonitor.h"
 
@@ -172,4 +173,60 @@ TEST_F(ShowRecordTest, WakeUpEventsReachTheExtensionAndWakeUpViews) {
     EXPECT_EQ(grid->TextMatrix(1, 1), QStringLiteral("E0012"));
     EXPECT_EQ(grid->TextMatrix(1, 2), QStringLiteral("2026-06-15 07:32:00"));
     EXPECT_EQ(grid->TextMatrix(1, 3), QStringLiteral("振铃已接"));
+}
+
+namespace {
+
+// Takes what the engine shows instead of the windows.
+class RecordingDisplay : public core::RecordDisplay {
+public:
+    QStringList calls;
+    void ShowUserBalance(qint64 userId, platform::Currency balance) override {
+        calls << QStringLiteral("balance %1 %2").arg(userId).arg(balance.toString2());
+    }
+    void ShowStoredCall(const ModSwitch::BillLine& call, bool overdrawn) override {
+        calls << QStringLiteral("call %1 %2").arg(call.userId).arg(overdrawn);
+    }
+    bool PrintCallTicket(const ModSwitch::BillLine& call, const std::optional<QString>& userName) override {
+        calls << QStringLiteral("ticket %1 %2").arg(call.userId).arg(userName.value_or(QStringLiteral("?")));
+        return true;
+    }
+    void ShowWakeUpEvent(int address, int type, const QDateTime&, const QString& wake) override {
+        calls << QStringLiteral("wake %1 %2 %3").arg(address).arg(type).arg(wake);
+    }
+    void ShowDepositGrade(qint64 userId, quint8 grade) override {
+        calls << QStringLiteral("grade %1 %2").arg(userId).arg(grade);
+    }
+};
+
+}  // namespace
+
+// The engine reaches the windows only through the display set: with another
+// one in place, the console's grid is left alone and the display gets every step.
+TEST_F(ShowRecordTest, TheEngineShowsItsWorkThroughTheDisplaySet) {
+    auto shown = std::make_shared<RecordingDisplay>();
+    core::SetRecordDisplay(shown);
+    const int prnHD = PrnHD;
+    const bool localTickets = SHPrnHD;
+    PrnHD = 0;   // a ticket for every call, local ones too
+    SHPrnHD = true;
+    addUser(7, "5.00", 0, "10.00");
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
+    const bool stored = record(0);
+    CallRecord r;
+    r.ext = 12;
+    r.type = 6;
+    r.start = QDateTime(QDate(2026, 6, 15), QTime(7, 30, 0));
+    const bool wake = ClsMonitor().Record(r.frame(), true);
+    PrnHD = prnHD;
+    SHPrnHD = localTickets;
+    core::SetRecordDisplay(nullptr);
+    ASSERT_TRUE(stored);
+    ASSERT_TRUE(wake);
+    EXPECT_EQ(shown->calls, (QStringList{QStringLiteral("balance 7 3.00"), QStringLiteral("grade 7 10"),
+                                         QStringLiteral("call 7 0"), QStringLiteral("ticket 7 用户7"),
+                                         QStringLiteral("wake 12 6 07:30")}));
+    EXPECT_EQ(grid->Rows(), 2);
+    EXPECT_TRUE(grid->TextMatrix(1, 0).isEmpty());
 }
