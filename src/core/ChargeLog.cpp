@@ -1,7 +1,7 @@
 #include "core/ChargeLog.h"
 
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 

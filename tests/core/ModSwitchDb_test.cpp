@@ -1,4 +1,6 @@
-#include "core/ModSwitch.h"
+#include "core/StationFiles.h"
+#include "core/RowLists.h"
+#include "core/Settings.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"

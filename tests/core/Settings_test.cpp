@@ -1,4 +1,4 @@
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
 #include "platform/Comm.h"

@@ -1,4 +1,4 @@
-#include "core/ModSwitch.h"
+#include "core/TableCopy.h"
 #include "support/Fixtures.h"
 
 #include <QTemporaryDir>
