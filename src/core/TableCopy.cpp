@@ -1,7 +1,6 @@
 #include "core/TableCopy.h"
 
 #include "core/ModDefine.h"
-#include "platform/Clock.h"
 
 namespace ModSwitch {
 
@@ -105,40 +104,6 @@ bool CopyTable(const Database& dbSrc, const QString& srcTable, const Database& d
         return true;
     } catch (const DbError&) {
         return false;
-    }
-}
-
-QString SqlValue(const QString& value, int fieldType) {
-    auto quoted = [](QString t) {
-        t.replace(QLatin1Char('\''), QStringLiteral("''"));
-        return QLatin1Char('\'') + t + QLatin1Char('\'');
-    };
-    switch (fieldType) {
-    case platform::ftDate: {
-        if (value.isEmpty()) return QStringLiteral("NULL");
-        const QDateTime t = platform::parseDate(value);
-        return quoted(t.isValid() ? platform::dateText(t) : value);
-    }
-    case platform::ftText:
-    case platform::ftMemo:
-    case platform::ftDouble:
-        return quoted(value);
-    case platform::ftCurrency: {
-        // Money is stored in ten-thousandths of a yuan.
-        if (value.trimmed().isEmpty()) return QStringLiteral("NULL");
-        const auto c = platform::Currency::parse(value.trimmed());
-        return c ? QString::number(c->raw()) : quoted(value);
-    }
-    default: {
-        const QString t = value.trimmed();
-        if (t.isEmpty()) return QStringLiteral("NULL");
-        if (t.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0) return QStringLiteral("1");
-        if (t.compare(QStringLiteral("false"), Qt::CaseInsensitive) == 0) return QStringLiteral("0");
-        bool ok = false;
-        t.toDouble(&ok);
-        // A number stands as it is; anything else cannot leave its literal.
-        return ok ? t : quoted(value);
-    }
     }
 }
 

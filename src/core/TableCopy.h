@@ -11,10 +11,6 @@ namespace ModSwitch {
 // it like srcTable when missing; one transaction: false leaves dbDst as it was.
 bool CopyTable(const platform::Database& dbSrc, const QString& srcTable, const platform::Database& dbDst,
                const QString& dstTable, bool bAppend, const QString& sSelect);
-// The SQL literal of `value` for a column of `fieldType`: dates and texts
-// quoted (a quote inside doubled), money in its stored form, numbers as they
-// stand; anything else quoted, so a value never leaves its literal.
-QString SqlValue(const QString& value, int fieldType);
 // The column definitions of `table` (names, declared types, required flags,
 // defaults), as they stand in CREATE TABLE; for rebuilding a table.
 QString ColumnDefinitions(const platform::Database& db, const QString& table);

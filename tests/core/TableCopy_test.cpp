@@ -106,16 +106,3 @@ TEST_F(TableCopy, ShadowTableIsMadeEmptyAgain) {
     EXPECT_EQ(count(dbSwitch, "psrc"), 0);
     EXPECT_FALSE(CreatePTable("nosuch"));
 }
-
-TEST(SqlValue, LiteralsThatNeverLeaveTheirQuotes) {
-    EXPECT_EQ(SqlValue("2026-01-02 03:04:05", platform::ftDate), "'2026-01-02 03:04:05'");
-    EXPECT_EQ(SqlValue("2026-01-02", platform::ftDate), "'2026-01-02 00:00:00'");
-    EXPECT_EQ(SqlValue("abc", platform::ftText), "'abc'");
-    EXPECT_EQ(SqlValue("it's", platform::ftText), "'it''s'");
-    EXPECT_EQ(SqlValue("1.5", platform::ftDouble), "'1.5'");
-    EXPECT_EQ(SqlValue("42", platform::ftLong), "42");
-    EXPECT_EQ(SqlValue("True", platform::ftBoolean), "1");
-    EXPECT_EQ(SqlValue("1.25", platform::ftCurrency), "12500");
-    EXPECT_EQ(SqlValue("", platform::ftInteger), "NULL");
-    EXPECT_EQ(SqlValue("1;drop table x", platform::ftInteger), "'1;drop table x'");
-}
