@@ -4,6 +4,7 @@
 #include "core/Console.h"
 #include "core/CopyRecovery.h"
 #include "core/ModDefine.h"
+#include "core/Settings.h"
 #include "core/StationFiles.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
@@ -132,9 +133,7 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
                 const qint64 logged = LoggedGeneration(platform::resolveCI(DataPath, QStringLiteral("PhoneCur.mdb")));
                 platform::Transaction tx(cur);
                 const qint64 next = qMax(CopyGenerationOf(cur), logged) + 1;
-                cur.execute(QStringLiteral("DELETE FROM Variant WHERE varname=?"), {kCopyGeneration});
-                cur.execute(QStringLiteral("INSERT INTO Variant(varname,value) VALUES(?,?)"),
-                            {kCopyGeneration, QString::number(next)});
+                SetVariant(cur, kCopyGeneration, QString::number(next));
                 tx.commit();
             }
             removeWorkFile(tmp);

@@ -44,24 +44,38 @@ int settingInt(const QString& text) {
 }
 }  // namespace
 
-QString GetVariant(const QString& key, const QString& defaultValue) {
-    const QVariant v = dbSwitch.scalar(QStringLiteral("select value from variant where varname=?"), {key});
+const QString kSettingsTable = QStringLiteral("Variant");
+
+QString GetVariant(const platform::Database& db, const QString& key, const QString& defaultValue, const QString& table) {
+    const QVariant v = db.scalar(QStringLiteral("select value from %1 where varname=?").arg(db.qualified(table)), {key});
     if (v.isNull() || v.toString().isEmpty()) return defaultValue;
     return v.toString();
 }
 
-void SetVariant(const QString& key, const QString& value) {
-    platform::Transaction tx(dbSwitch);
-    dbSwitch.execute(QStringLiteral("delete from variant where varname=?"), {key});
-    dbSwitch.execute(QStringLiteral("insert into Variant(varname,value) values(?,?)"), {key, value});
+void SetVariant(const platform::Database& db, const QString& key, const QString& value, const QString& table) {
+    // A table without a unique key may hold a key twice (older files): all of them go.
+    const QString t = db.qualified(table);
+    platform::Transaction tx(db);
+    db.execute(QStringLiteral("delete from %1 where varname=?").arg(t), {key});
+    db.execute(QStringLiteral("insert into %1(varname,value) values(?,?)").arg(t), {key, value});
     tx.commit();
 }
 
-void SetVariants(const QList<QPair<QString, QString>>& values) {
-    platform::Transaction tx(dbSwitch);
-    for (const auto& [key, value] : values) SetVariant(key, value);
+void SetVariants(const platform::Database& db, const QList<QPair<QString, QString>>& values, const QString& table) {
+    platform::Transaction tx(db);
+    for (const auto& [key, value] : values) SetVariant(db, key, value, table);
     tx.commit();
 }
+
+void RemoveVariant(const platform::Database& db, const QString& key, const QString& table) {
+    db.execute(QStringLiteral("delete from %1 where varname=?").arg(db.qualified(table)), {key});
+}
+
+QString GetVariant(const QString& key, const QString& defaultValue) { return GetVariant(dbSwitch, key, defaultValue); }
+
+void SetVariant(const QString& key, const QString& value) { SetVariant(dbSwitch, key, value); }
+
+void SetVariants(const QList<QPair<QString, QString>>& values) { SetVariants(dbSwitch, values); }
 
 void LoadSysPara() {
     // Empty rings; the station waits for the switch's first frame before it

@@ -82,8 +82,7 @@ void SettleDefaultUserOnce() {
     platform::Transaction tx(dbSwitch);
     dbSwitch.execute(QStringLiteral("update user set balancemode=2 where userid=0 and balancemode=0 and "
                                     "deposit=0 and remain=0 and overdraft=0"));
-    dbSwitch.execute(QStringLiteral("delete from variant where varname=?"), {marker});
-    dbSwitch.execute(QStringLiteral("insert into Variant(varname,value) values(?,?)"), {marker, QStringLiteral("1")});
+    SetVariant(marker, QStringLiteral("1"));
     tx.commit();
     if (rsUser.isOpen()) rsUser.requery();
 }
