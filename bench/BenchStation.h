@@ -3,7 +3,7 @@
 // discount scheme with segments and holidays, an IP head, and users on every
 // extension; and distinct call-record frames over them.
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/StationFiles.h"
 #include "core/Schema.h"
 #include "platform/Db.h"
 #include "pricing/RateCache.h"

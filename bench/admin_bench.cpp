@@ -5,7 +5,7 @@
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/StationFiles.h"
 #include "core/Schema.h"
 #include "platform/DbCopy.h"
 #include "platform/Prompts.h"

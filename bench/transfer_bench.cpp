@@ -1,6 +1,6 @@
 // A 512-row city-head download against the switch simulator on a pseudo-terminal.
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "core/Schema.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"

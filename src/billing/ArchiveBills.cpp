@@ -1,7 +1,7 @@
 #include "billing/ArchiveBills.h"
 
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/StationFiles.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 

@@ -4,7 +4,7 @@
 #include "billing/frmPayfor.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "core/OpLog.h"
 #include "core/frmProgress.h"
 #include "platform/Clock.h"

@@ -8,7 +8,7 @@
 #include "billing/frmPayfor.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/GridText.h"
 #include "platform/Prompts.h"
 

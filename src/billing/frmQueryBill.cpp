@@ -4,7 +4,7 @@
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "core/OpLog.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"

@@ -2,7 +2,7 @@
 
 #include "core/Console.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/TableCopy.h"
 #include "core/OpLog.h"
 #include "params/CellEdit.h"
 #include "params/DialDigits.h"

@@ -1,7 +1,7 @@
 #include "core/ChargeLog.h"
 
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
@@ -87,28 +87,31 @@ void CreateChargeLog(const Database& cur) {
 
 namespace {
 const QString kNotes = QStringLiteral("tab_notes");
-QString notesTable() { return dbPhoneCur.qualified(kNotes); }
 }  // namespace
 
 QString CallFileNote(const QString& key) {
-    if (dbPhoneCur.actualTableName(kNotes).isEmpty()) {
-        // Kept in the station file before it moved beside the calls.
-        return dbSwitch.scalar(QStringLiteral("SELECT value FROM Variant WHERE varname=?"), {key}).toString();
+    if (!dbPhoneCur.actualTableName(kNotes).isEmpty()) {
+        const QString v = GetVariant(dbPhoneCur, key, QString(), kNotes);
+        if (!v.isEmpty()) return v;
     }
-    const QVariant v = dbPhoneCur.scalar(QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(notesTable()), {key});
-    if (!v.isNull()) return v.toString();
-    return dbSwitch.scalar(QStringLiteral("SELECT value FROM Variant WHERE varname=?"), {key}).toString();
+    // Kept in the station file before it moved beside the calls.
+    return GetVariant(dbSwitch, key);
 }
 
-void SetCallFileNote(const QString& key, const QString& value) {
-    dbPhoneCur.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (varname, value) VALUES (?, ?)").arg(notesTable()),
-                       {key, value});
-}
+void SetCallFileNote(const QString& key, const QString& value) { SetVariant(dbPhoneCur, key, value, kNotes); }
 
 void RemoveCallFileNote(const QString& key) {
-    if (!dbPhoneCur.actualTableName(kNotes).isEmpty())
-        dbPhoneCur.tryExecute(QStringLiteral("DELETE FROM %1 WHERE varname=?").arg(notesTable()), {key});
-    dbSwitch.tryExecute(QStringLiteral("DELETE FROM Variant WHERE varname=?"), {key});
+    // A note left behind names a file that is gone: no other file is read by it.
+    if (!dbPhoneCur.actualTableName(kNotes).isEmpty()) {
+        try {
+            RemoveVariant(dbPhoneCur, key, kNotes);
+        } catch (const DbError&) {
+        }
+    }
+    try {
+        RemoveVariant(dbSwitch, key);
+    } catch (const DbError&) {
+    }
 }
 
 void PrepareChargeLog() {

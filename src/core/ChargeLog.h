@@ -28,6 +28,20 @@ extern const QString kCopyGeneration;
 // Kinds of log entries.
 enum class LogKind { Charge = 0, UserDeleted = 1 };
 
+// The journal of money: the charge log made or brought to its numbered form
+// when missing, the open station file brought up to it, and entries the
+// safety copy and every backup of the last year hold let go.
+void PrepareChargeLog();
+// Gives the open station file the next safety copy number before its safety
+// copy is taken anew while the station runs (after a restore from a backup).
+void NumberSafetyCopy();
+// Creates that log in the call-record database `cur` when it has none.
+void CreateChargeLog(const platform::Database& cur);
+// Logs a charge of `amount` to `userid` (balance `balance` after it) for the
+// call of extension `ext` started `date`, in the caller's transaction on the
+// call file; the balance follows once it commits. Returns the entry's number.
+qint64 LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date);
+
 // The mark of station file `sw`: -1 when the file has none (made before the
 // log was numbered).
 qint64 AppliedMark(const platform::Database& sw);

@@ -1,4 +1,5 @@
 #include "core/Schema.h"
+#include "core/Settings.h"
 
 #include <QPair>
 #include <QStringList>
@@ -40,8 +41,7 @@ void AddCoreSchema(const platform::Database& sw, const platform::Database& cur, 
         // The last entry of the call file's charge log applied to the balances.
         {"TarvoChargeApplied", "0"},
     };
-    for (const auto& kv : settings)
-        sw.execute("INSERT INTO Variant(varname, value) VALUES(?, ?)", {kv.first, kv.second});
+    ModSwitch::SetVariants(sw, settings);
 }
 
 }  // namespace core::schema

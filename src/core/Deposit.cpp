@@ -1,7 +1,7 @@
 #include "core/Deposit.h"
 
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "core/RecordDisplay.h"
 #include "transfer/ModToolbar.h"
 

@@ -2,7 +2,7 @@
 
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/SafetyCopies.h"
 #include "link/ModComm.h"
 #include "platform/AppExit.h"
 #include "platform/Db.h"

@@ -2,7 +2,7 @@
 
 #include "core/Console.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/TableCopy.h"
 #include "billing/Settlement.h"
 #include "params/ExtCountView.h"
 #include "platform/Files.h"

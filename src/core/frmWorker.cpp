@@ -3,7 +3,7 @@
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/RowLists.h"
 #include "core/OpLog.h"
 #include "core/Password.h"
 #include "core/frmChange.h"

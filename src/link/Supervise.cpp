@@ -1,6 +1,6 @@
 // Opening the link, the monitor mode of the view shown, and the talk-time cut-off.
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/CommState.h"
 #include "link/FrameCodes.h"
 #include "link/LinkWindows.h"

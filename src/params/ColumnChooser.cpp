@@ -1,6 +1,6 @@
 #include "params/ColumnChooser.h"
 
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 
 namespace ModSwitch {
 

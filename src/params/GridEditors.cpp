@@ -2,7 +2,6 @@
 
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
 #include "core/OpLog.h"
 #include "params/CellEdit.h"
 #include "params/DialDigits.h"

@@ -2,7 +2,7 @@
 
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/RowLists.h"
 #include "core/frmChange.h"
 
 #include <QSet>

@@ -1,4 +1,5 @@
 #include "core/Schema.h"
+#include "core/Settings.h"
 #include "params/ExtCountView.h"
 
 #include <QStringList>
@@ -160,7 +161,7 @@ void AddSchema(const platform::Database& sw, const platform::Database& cur, int 
         {QStringLiteral("RelayTitle"), QString::fromUtf8(kRelayTitles)},
         {QStringLiteral("RelayShowlist"), allShown(kRelayFields)},
     };
-    for (const auto& kv : settings) sw.execute("INSERT INTO Variant VALUES(?, ?)", {kv.first, kv.second});
+    ModSwitch::SetVariants(sw, settings);
 }
 
 }  // namespace params

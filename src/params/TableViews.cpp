@@ -3,7 +3,7 @@
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/MonitorSink.h"
 #include "params/BoardPanel.h"
 #include "params/ColumnChooser.h"

@@ -2,7 +2,6 @@
 
 #include "core/ChargeLog.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"

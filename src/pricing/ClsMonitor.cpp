@@ -10,7 +10,6 @@
 #include "link/ModComm.h"
 #include "platform/Clock.h"
 #include "core/ChargeLog.h"
-#include "core/ModSwitch.h"
 #include "platform/AppExit.h"
 #include "params/DialDigits.h"
 #include "platform/Files.h"

@@ -1,4 +1,4 @@
-#include "core/ModSwitch.h"
+#include "core/ChargeLog.h"
 #include "core/Schema.h"
 
 namespace pricing {

@@ -6,7 +6,7 @@
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "params/OptionLists.h"
 #include "params/TableViews.h"
 #include "platform/FlexGrid.h"

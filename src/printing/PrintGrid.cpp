@@ -2,7 +2,7 @@
 
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/Clock.h"
 #include "platform/FlexGrid.h"
 #include "platform/Printer.h"

@@ -1,7 +1,7 @@
 #include "printing/frmGridPrn.h"
 
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/Printer.h"
 #include "printing/PrintGrid.h"
 

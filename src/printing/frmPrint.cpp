@@ -1,7 +1,7 @@
 #include "printing/frmPrint.h"
 
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "printing/PrintGrid.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/RowLists.h"
 #include "core/OpLog.h"
 #include "core/frmDialog.h"
 #include "core/frmProgress.h"

@@ -5,7 +5,7 @@
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "core/OpLog.h"
 #include "core/frmProgress.h"
 #include "link/ModComm.h"

@@ -8,7 +8,7 @@
 #include "admin/frmSelTerminal.h"
 #include "admin/frmTerminal.h"
 #include "core/Main.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/Monitor.h"
 #include "params/BoardPanel.h"
 #include "platform/Files.h"

@@ -3,7 +3,7 @@
 #include "admin/Sites.h"
 #include "admin/frmTerminal.h"
 #include "billing/frmFeeDetail.h"
-#include "core/ModSwitch.h"
+#include "core/ChargeLog.h"
 #include "core/ModUpgrade.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"

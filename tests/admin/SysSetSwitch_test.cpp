@@ -3,7 +3,7 @@
 // download buttons and the monitor orders.
 #include "admin/frmSysSet.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
 #include "platform/Comm.h"

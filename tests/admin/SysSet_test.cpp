@@ -1,6 +1,6 @@
 #include "admin/frmSysSet.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
 #include "platform/Comm.h"

@@ -1,7 +1,7 @@
 #include "billing/ArchiveBills.h"
 #include "billing/Settlement.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/SafetyCopies.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"

@@ -4,7 +4,7 @@
 #include "billing/frmPayfor.h"
 #include "billing/frmPayed.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"

@@ -4,7 +4,7 @@
 #include "billing/frmQueryBill.h"
 #include "billing/frmRecord.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Printer.h"
 #include "platform/Prompts.h"

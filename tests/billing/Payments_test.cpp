@@ -7,7 +7,7 @@
 #include "billing/frmPayed.h"
 #include "billing/frmPayfor.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"

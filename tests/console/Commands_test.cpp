@@ -5,7 +5,7 @@
 #include "console/ConsoleCommands.h"
 #include "console/TableBackup.h"
 #include "console/frmHelp.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "core/frmChange.h"
 #include "core/frmFind.h"
 #include "core/Password.h"

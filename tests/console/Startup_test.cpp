@@ -1,7 +1,7 @@
 // The console's start-up and stop against the switch simulator, in process.
 #include "ConsoleFixture.h"
 
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "params/NavTree.h"
 
 #include <QRegularExpression>

@@ -1,7 +1,8 @@
 // The USB collector commands of the console against the simulated collector.
 #include "ConsoleFixture.h"
 
-#include "core/ModSwitch.h"
+#include "core/StationFiles.h"
+#include "core/Settings.h"
 #include "link/UsbCommands.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"

@@ -1,4 +1,4 @@
-#include "core/ModSwitch.h"
+#include "core/SafetyCopies.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"

@@ -1,6 +1,6 @@
 #include "console/frmPABX.h"
 #include "core/Deposit.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "support/Fixtures.h"
 
 using namespace ModGeneral;

@@ -1,4 +1,4 @@
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
 #include "platform/Comm.h"
@@ -114,4 +114,23 @@ TEST_F(Settings, MonitorResourcesHaveOneSpareEntry) {
     LoadMonRes();
     ASSERT_EQ(MonRes.size(), 1);
     EXPECT_EQ(MonRes[0].Usertext, "");
+}
+
+TEST_F(Settings, TheStoreServesAnyConnectionAndStoresSeveralKeysWholeOrNotAtAll) {
+    // The call file's notes have the settings' shape and live apart from them.
+    const QString notes = "tab_notes";
+    SetVariants(dbPhoneCur, {{"a", "1"}, {"b", "2"}}, notes);
+    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "", notes), "1");
+    EXPECT_EQ(GetVariant(dbPhoneCur, "c", "none", notes), "none");
+    EXPECT_EQ(GetVariant("a", "not here"), "not here");
+
+    dbPhoneCur.execute("CREATE TRIGGER phonecur.refuse BEFORE INSERT ON tab_notes WHEN new.varname='bad' "
+                       "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    EXPECT_THROW(SetVariants(dbPhoneCur, {{"a", "9"}, {"bad", "x"}}, notes), platform::DbError);
+    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "", notes), "1");
+    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from phonecur.tab_notes").toInt(), 2);
+
+    RemoveVariant(dbPhoneCur, "a", notes);
+    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "gone", notes), "gone");
+    EXPECT_EQ(GetVariant(dbPhoneCur, "b", "", notes), "2");
 }

@@ -1,4 +1,4 @@
-#include "core/ModSwitch.h"
+#include "core/TableCopy.h"
 #include "support/Fixtures.h"
 
 #include <QTemporaryDir>
@@ -105,17 +105,4 @@ TEST_F(TableCopy, ShadowTableIsMadeEmptyAgain) {
     ASSERT_TRUE(CreatePTable("src"));
     EXPECT_EQ(count(dbSwitch, "psrc"), 0);
     EXPECT_FALSE(CreatePTable("nosuch"));
-}
-
-TEST(SqlValue, LiteralsThatNeverLeaveTheirQuotes) {
-    EXPECT_EQ(SqlValue("2026-01-02 03:04:05", platform::ftDate), "'2026-01-02 03:04:05'");
-    EXPECT_EQ(SqlValue("2026-01-02", platform::ftDate), "'2026-01-02 00:00:00'");
-    EXPECT_EQ(SqlValue("abc", platform::ftText), "'abc'");
-    EXPECT_EQ(SqlValue("it's", platform::ftText), "'it''s'");
-    EXPECT_EQ(SqlValue("1.5", platform::ftDouble), "'1.5'");
-    EXPECT_EQ(SqlValue("42", platform::ftLong), "42");
-    EXPECT_EQ(SqlValue("True", platform::ftBoolean), "1");
-    EXPECT_EQ(SqlValue("1.25", platform::ftCurrency), "12500");
-    EXPECT_EQ(SqlValue("", platform::ftInteger), "NULL");
-    EXPECT_EQ(SqlValue("1;drop table x", platform::ftInteger), "'1;drop table x'");
 }

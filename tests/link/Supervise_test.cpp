@@ -1,6 +1,6 @@
 #include "LinkTestSupport.h"
 
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/UsbCollector.h"
 
 using namespace linktest;

@@ -2,7 +2,7 @@
 // frames, the extension numbers of the port grid, and the tree and toolbar.
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "core/frmPicClip.h"
 #include "link/ModComm.h"
 #include "link/frmSRV.h"

@@ -3,7 +3,7 @@
 // committed value is written into every selected row.
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "params/CellEdit.h"
 #include "params/EntryRules.h"
 #include "params/ShowTable.h"

@@ -3,7 +3,8 @@
 // a save stopped by an error, and rows added and deleted.
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/TableCopy.h"
+#include "core/Settings.h"
 #include "params/CellEdit.h"
 #include "params/NavTree.h"
 #include "params/OptionLists.h"

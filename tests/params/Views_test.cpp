@@ -2,7 +2,7 @@
 // how they decode stored codes, which rows they colour, and their limits.
 #include "console/frmPABX.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "core/ModUpgrade.h"
 #include "link/MonitorSink.h"
 #include "params/ColumnChooser.h"

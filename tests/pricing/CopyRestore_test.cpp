@@ -6,7 +6,9 @@
 
 #include "billing/Payments.h"
 #include "core/ChargeLog.h"
-#include "core/ModSwitch.h"
+#include "core/StationFiles.h"
+#include "core/SafetyCopies.h"
+#include "core/CopyRecovery.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"

@@ -2,7 +2,7 @@
 // records priced, stored, charged once and answered.
 #include "pricing/PricingFixture.h"
 
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/ModComm.h"
 #include "link/MonitorSink.h"
 #include "platform/Clock.h"

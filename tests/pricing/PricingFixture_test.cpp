@@ -1,6 +1,6 @@
 #include "pricing/PricingFixture.h"
 
-#include "core/ModSwitch.h"
+#include "core/StationFiles.h"
 #include "link/ModComm.h"
 #include "link/frmSRV.h"
 #include "platform/Clock.h"

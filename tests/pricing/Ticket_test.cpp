@@ -4,7 +4,7 @@
 
 #include "core/Console.h"
 #include "platform/AppExit.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/ModComm.h"
 #include "link/MonitorSink.h"
 #include "platform/Comm.h"

@@ -1,7 +1,7 @@
 // The console and the printer: continuous tickets collect on one open form,
 // which the station's exit sends out.
 #include "console/ConsoleFixture.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/Printer.h"
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"

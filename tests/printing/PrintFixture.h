@@ -1,7 +1,7 @@
 #pragma once
 // A station with its databases open, a printer that records (or writes PDF
 // files), a fixed clock and worker "0000".
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "platform/Clock.h"
 #include "platform/FlexGrid.h"
 #include "platform/Printer.h"

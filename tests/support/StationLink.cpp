@@ -1,7 +1,7 @@
 #include "support/StationLink.h"
 
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/ModComm.h"
 #include "link/MonitorSink.h"
 

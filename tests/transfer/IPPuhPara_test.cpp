@@ -2,7 +2,7 @@
 // window reached from the console's menu against the simulator on a pseudo-terminal.
 #include "console/ConsoleFixture.h"
 
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "link/ModComm.h"
 #include "platform/Files.h"
 #include "transfer/IPPuhPara.h"

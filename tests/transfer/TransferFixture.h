@@ -4,7 +4,7 @@
 // the main window.
 #include "core/Console.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/Settings.h"
 #include "core/frmDialog.h"
 #include "core/frmProgress.h"
 #include "link/ModComm.h"

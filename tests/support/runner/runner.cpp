@@ -61,7 +61,7 @@
 #include "core/MDIMain.h"
 #include "core/Main.h"
 #include "core/ModDefine.h"
-#include "core/ModSwitch.h"
+#include "core/CopyRecovery.h"
 #include "core/frmWorker.h"
 #include "pricing/ClsMonitor.h"
 #include "platform/AppExit.h"

@@ -1,0 +1,485 @@
+#include "core/CopyRecovery.h"
+
+#include "billing/ArchiveBills.h"
+#include "core/ChargeLog.h"
+#include "core/StationFiles.h"
+#include "platform/Db.h"
+#include "platform/Files.h"
+#include "platform/Prompts.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+namespace ModSwitch {
+
+using platform::Database;
+using platform::DbError;
+using platform::quoteIdent;
+
+namespace {
+
+// Reads the rows of `table` that the engine can still read, by rowid:
+// forwards until the first damaged page, then backwards from the end.
+QMap<qint64, QVariantList> ReadableRows(const Database& db, const QString& table, const QStringList& cols,
+                                        bool* complete = nullptr) {
+    QMap<qint64, QVariantList> rows;
+    if (complete) *complete = false;
+    QStringList quoted;
+    for (const QString& c : cols) quoted << quoteIdent(c);
+    for (const char* order : {"ASC", "DESC"}) {
+        try {
+            for (platform::RowReader st = db.rows(QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid %3")
+                                                      .arg(quoted.join(QLatin1Char(',')), db.qualified(table),
+                                                           QLatin1String(order)));
+                 st.next();) {
+                const qint64 id = st.integer(0);
+                if (rows.contains(id)) break;   // met the rows read from the other end
+                QVariantList r;
+                for (int i = 1; i <= cols.size(); ++i) {
+                    switch (st.kind(i)) {
+                    case platform::RawRecords::Integer: r << QVariant::fromValue<qlonglong>(st.integer(i)); break;
+                    case platform::RawRecords::Float: r << st.real(i); break;
+                    case platform::RawRecords::Null: r << QVariant(); break;
+                    default: r << st.text(i);
+                    }
+                }
+                rows.insert(id, r);
+            }
+            if (*order == 'A') {
+                // Read to the end without a fault: every row.
+                if (complete) *complete = true;
+                break;
+            }
+        } catch (const DbError&) {
+            // A damaged page ends this direction; the other may still read past it.
+        }
+    }
+    return rows;
+}
+
+// A damaged database file read in memory, on a connection of its own, for
+// what can still be read from it; the file itself is never written.
+struct DamagedImage {
+    Database db;
+    explicit operator bool() const { return db.isOpen(); }
+
+    explicit DamagedImage(const QString& damaged) {
+        // Cut to whole pages: a page the file holds only in part would give
+        // rows of zeros and garbage.
+        QString source = damaged;
+        QTemporaryDir work;
+        const bool hotJournal = QFileInfo(damaged + QStringLiteral("-journal")).size() > 0;
+        const bool log = QFileInfo(damaged + QStringLiteral("-wal")).size() > 0;
+        if ((hotJournal || log) && work.isValid()) {
+            // Its hot journal is rolled back first, or its write-ahead log
+            // brought into it, on copies: the file itself is never written.
+            source = work.filePath(QStringLiteral("r.mdb"));
+            const QString side = hotJournal ? QStringLiteral("-journal") : QStringLiteral("-wal");
+            if (QFile::copy(damaged, source) && QFile::copy(damaged + side, source + side)) {
+                try {
+                    Database r = Database::open(source);
+                    if (log) r.tryExecute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+                    r.close();
+                } catch (const DbError&) {
+                    // What could not be brought back, the pages read below still hold.
+                }
+            }
+        }
+        QByteArray image;
+        {
+            QFile f(source);
+            if (!f.open(QIODevice::ReadOnly)) return;
+            image = f.readAll();
+        }
+        if (image.size() < 100 || !image.startsWith("SQLite format 3")) return;
+        int pageSize = (quint8(image[16]) << 8) | quint8(image[17]);
+        if (pageSize == 1) pageSize = 65536;
+        if (pageSize < 512) return;
+        image.truncate(image.size() - image.size() % pageSize);
+        // Read in memory, a file that kept a write-ahead log reads as one that never did.
+        if (quint8(image[18]) == 2) image[18] = 1;
+        if (quint8(image[19]) == 2) image[19] = 1;
+        try {
+            db = Database::openImage(image);
+        } catch (const DbError&) {
+        }
+    }
+
+    // The columns of `table`, lower case; none when it cannot be read.
+    QStringList columns(const QString& table) const {
+        QStringList cols;
+        try {
+            for (platform::RowReader r = db.rows(QStringLiteral("PRAGMA table_info(%1)").arg(quoteIdent(table))); r.next();)
+                cols << r.text(1).toLower();
+        } catch (const DbError&) {
+        }
+        return cols;
+    }
+};
+
+// Copies into the restored call file the calls and rejects the damaged one
+// still holds that the copy lacks, in one transaction. Returns the calls copied.
+int RecoverRows(const QString& restored, const QString& damaged) {
+    const DamagedImage old(damaged);
+    if (!old) return 0;
+    int calls = 0;
+    try {
+        Database db = Database::open(restored);
+        platform::Transaction tx(db);
+        for (const QString& t : {QStringLiteral("Tab_Phone"), QStringLiteral("tab_errPh"), kChargeLog}) {
+            const QString mine = db.actualTableName(t);
+            const QStringList theirs = old.columns(t);
+            if (mine.isEmpty() || theirs.isEmpty()) continue;
+            QStringList cols;
+            for (const platform::ColumnInfo& c : db.columns(mine))
+                if (theirs.contains(c.name.toLower())) cols << c.name;
+            const bool isCalls = t == QStringLiteral("Tab_Phone");
+            // A logged charge is the same entry when its number is.
+            const bool isLog = t == kChargeLog;
+            const int seqCol =
+                cols.indexOf(QRegularExpression(QStringLiteral("^f_seq$"), QRegularExpression::CaseInsensitiveOption));
+            if (isLog && seqCol < 0) continue;
+            const int addrCol = cols.indexOf(QRegularExpression(QStringLiteral("^f_calladdr$"),
+                                                                QRegularExpression::CaseInsensitiveOption));
+            const int dateCol =
+                cols.indexOf(QRegularExpression(QStringLiteral("^f_date$"), QRegularExpression::CaseInsensitiveOption));
+            // A call is the call stored already when extension and start are equal;
+            // a reject row is the same row when its number is.
+            if (isCalls && (addrCol < 0 || dateCol < 0)) continue;
+            const QMap<qint64, QVariantList> rows = ReadableRows(old.db, t, cols);
+            QStringList quoted, marks;
+            for (const QString& c : cols) {
+                quoted << quoteIdent(c);
+                marks << QStringLiteral("?");
+            }
+            const QString table = db.qualified(mine);
+            for (auto it = rows.constBegin(); it != rows.constEnd(); ++it) {
+                const QVariant present =
+                    isCalls ? db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1").arg(table),
+                                        {it->value(addrCol), it->value(dateCol)})
+                    : isLog ? db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_seq=?").arg(table), {it->value(seqCol)})
+                            : db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE rowid=?").arg(table), {it.key()});
+                if (!present.isNull()) continue;
+                platform::Params values;
+                for (const QVariant& v : *it) values << platform::Param(v);
+                if (isCalls || isLog) {
+                    db.execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                   .arg(table, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                               values);
+                    if (isCalls) ++calls;
+                } else {
+                    // The reject keeps its number.
+                    db.execute(QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (?, %3)")
+                                   .arg(table, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                               platform::Params{platform::Param(it.key())} + values);
+                }
+            }
+        }
+        tx.commit();
+        db.close();
+        return calls;
+    } catch (const DbError&) {
+        return 0;
+    }
+}
+
+// What became of the balances when the station file was restored from its copy.
+struct BalanceRecovery {
+    int usersKept = 0;                 // user rows taken over from the damaged file
+    int charges = 0;                   // charges logged since the copy, applied again
+    platform::Currency charged;
+    bool callFileRead = false;         // the charge log could be read
+    bool allUsersRead = false;         // every user row of the damaged file was read
+    QStringList lost;                  // "用户7 张三：50.00", what the operator enters again
+    QStringList deleted;               // "用户7 张三": deleted since the copy, deleted again
+    bool gap = false;                  // charges since the copy are no longer all logged
+};
+
+}  // namespace
+
+// The highest copy number in the charge log of the call file `callFile`; 0
+// when it has none or cannot be read.
+qint64 LoggedGeneration(const QString& callFile) {
+    if (!QFileInfo(callFile).isFile()) return 0;
+    try {
+        const Database db = Database::openReadOnly(callFile);
+        return db.scalar(QStringLiteral("SELECT max(f_gen) FROM %1").arg(quoteIdent(kChargeLog))).toLongLong();
+    } catch (const DbError&) {
+        return 0;
+    }
+}
+
+namespace {
+
+// The charge log of the call file `callFile`, as far as it can be read.
+QList<LogEntry> ReadLog(const QString& callFile, bool* read) {
+    QList<LogEntry> out;
+    *read = false;
+    if (!QFileInfo(callFile).isFile()) return out;
+    const DamagedImage calls(callFile);
+    if (!calls) return out;
+    const QStringList cols = calls.columns(kChargeLog);
+    if (cols.isEmpty()) return out;
+    *read = true;
+    const bool numbered = cols.contains(QStringLiteral("f_seq"));
+    const bool kinds = cols.contains(QStringLiteral("f_kind"));
+    QStringList wanted{QStringLiteral("f_gen"), QStringLiteral("f_userid"), QStringLiteral("f_amount"),
+                       QStringLiteral("f_balance")};
+    if (numbered) wanted << QStringLiteral("f_seq");
+    if (kinds) wanted << QStringLiteral("f_kind");
+    const QMap<qint64, QVariantList> rows = ReadableRows(calls.db, kChargeLog, wanted);
+    for (auto it = rows.constBegin(); it != rows.constEnd(); ++it) {
+        LogEntry e;
+        e.gen = it->value(0).toLongLong();
+        e.userid = it->value(1).toLongLong();
+        e.amount = platform::Currency::fromRaw(it->value(2).toLongLong());
+        e.balance = platform::Currency::fromRaw(it->value(3).toLongLong());
+        e.seq = numbered ? it->value(4).toLongLong() : it.key();
+        e.kind = kinds ? it->value(numbered ? 5 : 4).toInt() : 0;
+        out << e;
+    }
+    std::sort(out.begin(), out.end(), [](const LogEntry& a, const LogEntry& b) { return a.seq < b.seq; });
+    return out;
+}
+
+// Keeps the money right in the station file `restored`, just put back from
+// its copy: the user rows the damaged file still gives are taken over, with
+// the charges logged past the mark that file had reached; every other user is
+// brought from the copy up to the log. Users the damaged file no longer holds,
+// when all of its users could be read, were deleted since the copy: deleted
+// again. What no log explains (a payment) is listed.
+BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged, const QString& callFile) {
+    BalanceRecovery out;
+    try {
+        Database db = Database::open(restored);
+        const QString userTable = db.qualified(db.actualTableName(QStringLiteral("user")));
+        QStringList mine;
+        for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user")))) mine << c.name;
+
+        const QList<LogEntry> log = ReadLog(callFile, &out.callFileRead);
+        qint64 lastLogged = 0;
+        for (const LogEntry& e : log) lastLogged = qMax(lastLogged, e.seq);
+
+        QMap<qint64, QVariantList> users;
+        QStringList cols;
+        qint64 damagedMark = -1;
+        if (!damaged.isEmpty()) {
+            const DamagedImage old(damaged);
+            if (old) {
+                const QStringList theirs = old.columns(QStringLiteral("user"));
+                for (const QString& c : mine)
+                    if (theirs.contains(c.toLower())) cols << c;
+                if (cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive))
+                    users = ReadableRows(old.db, QStringLiteral("user"), cols, &out.allUsersRead);
+                else
+                    cols.clear();
+                try {
+                    damagedMark = AppliedMark(old.db);
+                } catch (const DbError&) {
+                    damagedMark = -1;
+                }
+            }
+        }
+        const int idCol = cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+        const qint64 copyMark = MarkOfCopy(db, log);
+
+        QMap<qint64, qint64> baseFor;
+        {
+            platform::Transaction tx(db);
+            if (idCol >= 0) {
+                QStringList quoted, marks;
+                for (const QString& c : cols) {
+                    quoted << quoteIdent(c);
+                    marks << QStringLiteral("?");
+                }
+                const QString upsert = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
+                                           .arg(userTable, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+                // A damaged file whose mark cannot be read is taken to hold every logged charge.
+                const qint64 base = damagedMark >= 0 ? damagedMark : qMax(lastLogged, copyMark);
+                for (const QVariantList& row : std::as_const(users)) {
+                    platform::Params values;
+                    for (const QVariant& v : row) values << platform::Param(v);
+                    db.execute(upsert, values);
+                    baseFor.insert(row.value(idCol).toLongLong(), base);
+                }
+                if (out.allUsersRead) {
+                    // Every user the damaged file held is known: one the copy
+                    // has beside them was deleted since.
+                    QList<QPair<qint64, QString>> gone;
+                    for (platform::RowReader r = db.rows(QStringLiteral("SELECT userid, username FROM %1 WHERE userid<>0")
+                                                             .arg(userTable));
+                         r.next();)
+                        if (!baseFor.contains(r.integer(0))) gone << qMakePair(r.integer(0), r.text(1));
+                    for (const auto& g : gone) {
+                        db.execute(QStringLiteral("UPDATE %1 SET userid=0 WHERE userid=?")
+                                       .arg(db.qualified(db.actualTableName(QStringLiteral("extension")))),
+                                   {g.first});
+                        db.execute(QStringLiteral("UPDATE %1 SET account='FFFF', userid=0 WHERE userid=?")
+                                       .arg(db.qualified(db.actualTableName(QStringLiteral("account")))),
+                                   {g.first});
+                        db.execute(QStringLiteral("DELETE FROM %1 WHERE userid=?").arg(userTable), {g.first});
+                        out.deleted << QStringLiteral("用户%1 %2").arg(g.first).arg(g.second);
+                    }
+                }
+            }
+            tx.commit();
+        }
+        out.usersKept = int(users.size());
+        const LogRecovery r = RecoverFromLog(db, log, baseFor, copyMark);
+        out.charges = r.charges;
+        out.charged = r.charged;
+        out.deleted += r.deleted;
+        out.lost = r.lost;
+        out.gap = r.gap;
+        db.close();
+    } catch (const DbError&) {
+        // What could not be written stays as the copy has it; the box says what the copy is.
+    }
+    return out;
+}
+
+const QStringList kSideFiles{QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")};
+
+bool moveWithSides(const QString& from, const QString& to) {
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) return false;
+    for (const QString& side : kSideFiles)
+        if (QFileInfo::exists(from + side)) QFile::rename(from + side, to + side);
+    return true;
+}
+
+std::function<void(const QString&)> g_restoreStep;
+
+}  // namespace
+
+void removeWorkFile(const QString& path) {
+    QFile::remove(path);
+    for (const QString& side : kSideFiles) QFile::remove(path + side);
+}
+
+QString pendingPath(const QString& target) { return target + QStringLiteral(".pending-restore"); }
+
+void restoreStep(const QString& step) {
+    if (g_restoreStep) g_restoreStep(step);
+}
+
+bool writePending(const QString& target, const PendingRestore& p) {
+    const QByteArray text = "TARVORESTORE\n" + QFileInfo(p.aside).fileName().toUtf8() + '\n' + p.copyTime.toUtf8() + '\n' +
+                            (p.existed ? "1" : "0") + '\n';
+    return platform::safeReplaceWith(pendingPath(target), [&](const QString& tmp) {
+        QFile f(tmp);
+        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+    });
+}
+
+bool readPending(const QString& target, PendingRestore* p) {
+    QFile f(pendingPath(target));
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    if (lines.size() < 4 || lines[0] != "TARVORESTORE") return false;
+    const QString dir = QFileInfo(target).absolutePath() + QLatin1Char('/');
+    p->aside = lines[1].isEmpty() ? QString() : dir + QString::fromUtf8(lines[1]);
+    p->copyTime = QString::fromUtf8(lines[2]);
+    p->existed = lines[3] == "1";
+    return true;
+}
+
+namespace {
+
+// The restore of `target` from `bak` that `p` describes, from wherever a
+// power cut left it: the damaged file aside, the copy brought up to date
+// beside the target and renamed over it once its recovery has committed, the
+// box's text in `text`. Run again, it does the same again.
+bool CompleteRestoreFromBak(const QString& bak, const QString& target, const PendingRestore& p, QString* text) {
+    const QString dir = QFileInfo(target).absolutePath();
+    if (!p.aside.isEmpty() && !QFileInfo::exists(p.aside) && QFileInfo::exists(target)) {
+        if (!moveWithSides(target, p.aside)) return false;
+    } else {
+        // A copy a former attempt put in place is made anew.
+        removeWorkFile(target);
+    }
+    platform::syncDir(dir);
+    restoreStep(QStringLiteral("moved"));
+    const QString work = target + QStringLiteral(".recovered");
+    removeWorkFile(work);
+    if (!platform::safeReplace(bak, work)) {
+        removeWorkFile(work);
+        return false;
+    }
+    restoreStep(QStringLiteral("copied"));
+    const QString name = QFileInfo(target).fileName();
+    QString t = p.existed ? QStringLiteral("数据库文件%1已损坏，") : QStringLiteral("数据库文件%1不存在，");
+    t = t.arg(name) + QStringLiteral("已用备份%1恢复（备份时间%2）。").arg(QFileInfo(bak).fileName(), p.copyTime);
+    const QString aside = QFileInfo::exists(p.aside) ? p.aside : QString();
+    if (!aside.isEmpty()) t += QStringLiteral("损坏的文件保存为%1。").arg(QDir::toNativeSeparators(aside));
+    if (StationTables(target).contains(QStringLiteral("Variant"))) {
+        const BalanceRecovery r = RecoverBalances(work, aside, platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")));
+        if (r.usersKept > 0) t += QStringLiteral("\n从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
+        if (r.charges > 0)
+            t += QStringLiteral("\n重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
+        if (!r.callFileRead && !r.allUsersRead)
+            t += QStringLiteral("\n话单文件无法读取，备份之后的话费未能重新计入。");
+        if (r.gap) t += QStringLiteral("\n备份之后的部分话费记录已不存在，未能全部重新计入。");
+        if (!r.deleted.isEmpty())
+            t += QStringLiteral("\n以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
+        if (!r.lost.isEmpty())
+            t += QStringLiteral("\n以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
+        if (!r.allUsersRead || r.gap || !r.callFileRead)
+            t += QStringLiteral("\n备份之后的其他缴费和押金变动无法得知，请核对用户余额。");
+    } else {
+        if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
+        else t += QStringLiteral("备份之后存储的话单无法找回。");
+        // The copy may predate an archive run: its calls already in the year files are not billed twice.
+        int archived = 0;
+        try {
+            archived = billing::DropArchivedRows(Database::open(work));
+        } catch (const DbError&) {
+        }
+        if (archived > 0) t += QStringLiteral("\n备份中有%1张话单早已转存到年度归档文件，已从话单库删除。").arg(archived);
+    }
+    // The recovered file goes in whole: a power cut before this line leaves
+    // the mark, and the next start does it all again.
+    if (!platform::syncFile(work)) return false;
+    restoreStep(QStringLiteral("recovered"));
+    for (const QString& side : kSideFiles) QFile::remove(target + side);
+    if (!moveWithSides(work, target)) return false;
+    platform::syncDir(dir);
+    restoreStep(QStringLiteral("renamed"));
+    *text = t;
+    return true;
+}
+
+}  // namespace
+
+// The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
+bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice) {
+    QString text;
+    if (!CompleteRestoreFromBak(b, f, p, &text)) {
+        if (failure) *failure = QStringLiteral("恢复数据库失败!");
+        return false;
+    }
+    if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
+    else platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
+    QFile::remove(pendingPath(f));
+    platform::syncDir(QFileInfo(f).absolutePath());
+    return true;
+}
+
+QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile) {
+    bool read = false;
+    const QList<LogEntry> log = ReadLog(callFile, &read);
+    const Database db = Database::open(stationFile);
+    QStringList lines = RecoveryLines(RecoverFromLog(db, log, {}, MarkOfCopy(db, log)));
+    if (!read && QFileInfo(callFile).isFile())
+        lines << QStringLiteral("话单文件无法读取，备份之后的话费未能重新计入，请核对用户余额。");
+    return lines;
+}
+
+namespace testing {
+void setRestoreStepHook(std::function<void(const QString&)> hook) { g_restoreStep = std::move(hook); }
+}  // namespace testing
+
+}  // namespace ModSwitch

@@ -1,0 +1,41 @@
+#pragma once
+// Putting a damaged or missing station file back from its safety copy ("*.bak"):
+// what the damaged file can still give (calls, rejects, user rows) is taken
+// over, the balances are brought up to the charge log, and a mark beside the
+// file lets a restore a power cut interrupted be completed at the next start.
+#include <QString>
+#include <functional>
+
+namespace ModSwitch {
+
+// A restore from a safety copy under way: written, synced, before the damaged
+// file is moved aside, and taken away only once the recovered file is in
+// place and the operator has been told. A start that finds it completes the
+// restore before it checks the file or takes a new safety copy.
+struct PendingRestore {
+    QString aside;       // where the damaged file was put ("" when there was none)
+    QString copyTime;    // when the copy was taken
+    bool existed = false;
+};
+
+// The mark of a restore of `target` under way, its path, writing and reading it.
+QString pendingPath(const QString& target);
+bool writePending(const QString& target, const PendingRestore& p);
+bool readPending(const QString& target, PendingRestore* p);
+// The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
+bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice);
+// A step of a restore reached (for the crash tests).
+void restoreStep(const QString& step);
+// Removes a work file with its journal and write-ahead log.
+void removeWorkFile(const QString& path);
+// The highest copy number in the charge log of the call file `callFile`; 0
+// when it has none or cannot be read.
+qint64 LoggedGeneration(const QString& callFile);
+
+namespace testing {
+// Called at the steps of a restore from a safety copy ("marked", "moved",
+// "copied", "recovered", "renamed"); a crash test ends the process there.
+void setRestoreStepHook(std::function<void(const QString& step)> hook);
+}  // namespace testing
+
+}  // namespace ModSwitch

@@ -1,0 +1,133 @@
+#include "core/StationFiles.h"
+
+#include "core/ChargeLog.h"
+#include "core/ModDefine.h"
+#include "core/ModGeneralText.h"
+#include "core/Settings.h"
+#include "platform/AppExit.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Prompts.h"
+
+#include <QFileInfo>
+
+namespace ModSwitch {
+
+using platform::Database;
+using platform::DbError;
+
+namespace {
+const QString kPhoneCurSchema = QStringLiteral("phonecur");
+
+// The station's two files keep write-ahead logs: a call and its charge
+// entry commit with one sync of the call file. A file another program holds
+// stays as it is; it only commits more slowly.
+void useLogOn(const Database& db) {
+    try {
+        db.useWriteAheadLog();
+    } catch (const DbError&) {
+    }
+}
+}  // namespace
+
+bool OpenDB(const QString& path, Database& db) {
+    const bool attachToSwitch = &db == &dbPhoneCur;
+    bool result = true;
+    for (;;) {
+        try {
+            const QString file = platform::resolvePathCI(path);
+            if (db.isOpen()) db.close();
+            if (attachToSwitch) {
+                if (!dbSwitch.isOpen()) throw DbError(platform::kErrClosed, QStringLiteral("数据库未打开"));
+                db = dbSwitch.attach(file, kPhoneCurSchema);
+            } else {
+                db = Database::open(file);
+            }
+            useLogOn(db);
+            return result;
+        } catch (const DbError& e) {
+            result = false;
+            db = Database();
+            const int answer = platform::MsgBox(e.text() + QStringLiteral(",要终止程序吗"), platform::mbYesNo,
+                                                QStringLiteral("警告"));
+            if (answer == platform::rYes) platform::EndProgram(0);
+            // Nothing may go on without its database: wait and try again.
+            ModGeneral::Delay(1000);
+        }
+    }
+}
+
+void OpenSharedRecordsets() {
+    rsUser = dbSwitch.openTable(QStringLiteral("user"));
+    rsFeeRate = dbSwitch.query(QStringLiteral("select * from feerate order by zonecode desc"));
+    rsIPHead = dbSwitch.openTable(QStringLiteral("iphead"));
+    // The default user stands for extensions and accounts nobody owns: it is
+    // never charged, so it is created as a user who is not settled (mode 2);
+    // as a deposit user with nothing to spend, every call of theirs would be cut.
+    if (!rsUser.findFirst(QStringLiteral("userid"), 0)) {
+        dbSwitch.execute(QStringLiteral("insert into user(userid,username,lastdate,balancemode) values(0,?,?,2)"),
+                         {QStringLiteral("默认用户"), platform::Now()});
+        rsUser.requery();
+    }
+    SettleDefaultUserOnce();
+    if (dbPhoneCur.isOpen()) PrepareChargeLog();
+}
+
+void SettleDefaultUserOnce() {
+    // A station database made before the default user was created unsettled
+    // holds it as a deposit user with no money at all. That is corrected
+    // once; what an operator sets afterwards stays.
+    const QString marker = QStringLiteral("TarvoDefaultUserSettled");
+    if (!GetVariant(marker, QString()).isEmpty()) return;
+    platform::Transaction tx(dbSwitch);
+    dbSwitch.execute(QStringLiteral("update user set balancemode=2 where userid=0 and balancemode=0 and "
+                                    "deposit=0 and remain=0 and overdraft=0"));
+    SetVariant(marker, QStringLiteral("1"));
+    tx.commit();
+    if (rsUser.isOpen()) rsUser.requery();
+}
+
+bool TryOpenAllDB(QString* failure) {
+    try {
+        const QString sw = platform::resolvePathCI(DataPath + QStringLiteral("switch.mdb"));
+        const QString cur = platform::resolvePathCI(DataPath + QStringLiteral("PhoneCur.mdb"));
+        if (dbSwitch.isOpen()) dbSwitch.close();
+        dbSwitch = Database::open(sw);
+        useLogOn(dbSwitch);
+        dbPhoneCur = dbSwitch.attach(cur, kPhoneCurSchema);
+        useLogOn(dbPhoneCur);
+        OpenSharedRecordsets();
+        return true;
+    } catch (const DbError& e) {
+        if (failure) *failure = e.text();
+        OpenAllDB(false);
+        return false;
+    }
+}
+
+void OpenAllDB(bool bOpen) {
+    if (bOpen) {
+        OpenDB(DataPath + QStringLiteral("switch.mdb"), dbSwitch);
+        OpenDB(DataPath + QStringLiteral("PhoneCur.mdb"), dbPhoneCur);
+        OpenSharedRecordsets();
+    } else {
+        rsUser.close();
+        rsFeeRate.close();
+        rsIPHead.close();
+        dbSwitch.close();
+        dbPhoneCur.close();
+    }
+}
+
+// The tables without which the station cannot run on a file: a file that
+// lacks one counts as damaged (an empty or zero-byte file among them).
+QStringList StationTables(const QString& file) {
+    const QString name = QFileInfo(file).fileName();
+    if (name.compare(QStringLiteral("switch.mdb"), Qt::CaseInsensitive) == 0)
+        return {QStringLiteral("Variant"), QStringLiteral("user"), QStringLiteral("Worker")};
+    if (name.compare(QStringLiteral("PhoneCur.mdb"), Qt::CaseInsensitive) == 0)
+        return {QStringLiteral("Tab_Phone"), QStringLiteral("tab_errPh")};
+    return {};
+}
+
+}  // namespace ModSwitch

@@ -1,0 +1,32 @@
+#pragma once
+// The station's two files, "switch.mdb" and "PhoneCur.mdb": opening them and
+// the recordsets every window shares.
+#include "platform/Db.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace ModSwitch {
+
+// Opens `path` into `db`; on failure asks (engine text + ",要终止程序吗") and
+// keeps asking while it fails; Yes ends the program. The call-record handle
+// `dbPhoneCur` is attached to `dbSwitch`'s connection as "phonecur", so that a
+// record and its charge commit together. The name is matched without regard to case.
+bool OpenDB(const QString& path, platform::Database& db);
+// Opens (true) or closes (false) both databases and the shared recordsets.
+void OpenAllDB(bool bOpen);
+// Opens both databases of DataPath and the shared recordsets without asking:
+// false with the engine's text, everything closed again.
+bool TryOpenAllDB(QString* failure);
+// Opens rsUser, rsFeeRate and rsIPHead on dbSwitch and makes sure the default
+// user 0 exists.
+void OpenSharedRecordsets();
+// Turns a default user 0 left as a deposit user with no money at all (as
+// older station databases hold it) into a user who is not settled; runs once
+// per station database, marked in the settings.
+void SettleDefaultUserOnce();
+// The tables without which the station cannot run on a file: a file that
+// lacks one counts as damaged (an empty or zero-byte file among them).
+QStringList StationTables(const QString& file);
+
+}  // namespace ModSwitch
