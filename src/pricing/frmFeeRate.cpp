@@ -5,6 +5,7 @@
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 #include "pricing/TariffEdit.h"
 #include "printing/PrintGrid.h"
 
@@ -50,8 +51,8 @@ void frmFeeRate::ShowFromConsole() {
 frmFeeRate::frmFeeRate() : FeeRateGridForm(kRight) {
     setObjectName(QStringLiteral("frmFeeRate"));
     setWindowTitle(QStringLiteral("普通费率设置"));
-    resize(12300 / 15, 8800 / 15);
-    setMinimumSize(10000 / 15, 7000 / 15);
+    resize(platform::px(12300), platform::px(8800));
+    setMinimumSize(platform::px(10000), platform::px(7000));
 
     auto* lay = new QVBoxLayout(this);
     SSTab1 = new QTabBar(this);

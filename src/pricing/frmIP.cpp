@@ -5,6 +5,7 @@
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 #include "pricing/TariffEdit.h"
 #include "printing/PrintGrid.h"
 
@@ -90,8 +91,8 @@ bool frmIP::SelectNode(QTreeWidget* tree, const QString& key) {
 frmIP::frmIP() : FeeRateGridForm(kRight) {
     setObjectName(QStringLiteral("frmIP"));
     setWindowTitle(QStringLiteral("IP费率及字头设置"));
-    setMinimumSize(11500 / 15, 8800 / 15);
-    resize(12300 / 15, 9600 / 15);
+    setMinimumSize(platform::px(11500), platform::px(8800));
+    resize(platform::px(12300), platform::px(9600));
 
     auto* lay = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
