@@ -4,6 +4,7 @@
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
 #include "core/frmFeeFind.h"
+#include "platform/GridText.h"
 #include "platform/Prompts.h"
 #include "pricing/RateCache.h"
 
@@ -59,8 +60,7 @@ QString yesNo(bool b) { return b ? QStringLiteral("是") : QStringLiteral("否")
 }  // namespace
 
 QString FeeRateRowText(const platform::Recordset& rs) {
-    const QChar tab(9);
-    QStringList cells{rs.str("zonecode"),
+    const QStringList cells{rs.str("zonecode"),
                       rs.str("summary"),
                       QString::number(rs.lng("firsttime")) + QLatin1Char('s'),
                       rs.cur("firstprice").toString2(),
@@ -73,7 +73,7 @@ QString FeeRateRowText(const platform::Recordset& rs) {
                       rs.str("discountname"),
                       yesNo(rs.boolean("extradiscount")),
                       yesNo(rs.boolean("poundagediscount"))};
-    return cells.join(tab);
+    return platform::GridLine(cells);
 }
 
 GridValue FeeGridValue(const QString& title, const QString& typed) {

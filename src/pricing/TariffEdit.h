@@ -34,8 +34,8 @@ bool WildcardMatch(const QString& pattern, const QString& text);
 // The same pattern compiled once, for a search over many rows.
 QRegularExpression WildcardPattern(const QString& pattern);
 
-// The 13 cells of a fee-rate grid row, Tab-separated, from a row of
-// "feerate.*, discountname".
+// The 13 cells of a fee-rate grid row as one grid line (platform::GridLine),
+// from a row of "feerate.*, discountname".
 QString FeeRateRowText(const platform::Recordset& rs);
 
 // How a value typed into a fee-rate grid column is kept: the display text
