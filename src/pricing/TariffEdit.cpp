@@ -430,6 +430,23 @@ int FeeRateGridForm::rowsToDelete() {
     return qMin<int>(GridSelLast, fgFeerate->Rows() - 1);
 }
 
+bool FeeRateGridForm::deleteSelectedRows() {
+    const int last = rowsToDelete();
+    try {
+        platform::Transaction tx(dbSwitch);
+        for (int r = last; r >= GridSelFirst; --r) {
+            const QString zone = fgFeerate->TextMatrix(r, 0);
+            if (!zone.isEmpty()) deleteRate(zone);
+        }
+        tx.commit();
+    } catch (const platform::DbError& e) {
+        say(QStringLiteral("删除失败: ") + e.text());
+        return false;
+    }
+    for (int r = last; r >= GridSelFirst; --r) dropRow(r);
+    return true;
+}
+
 void FeeRateGridForm::dropRow(int r) {
     if (fgFeerate->Rows() > 2) {
         fgFeerate->RemoveItem(r);

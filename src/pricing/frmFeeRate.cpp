@@ -107,6 +107,11 @@ void frmFeeRate::loadFindList() {
 
 void frmFeeRate::reloadAfterFailure(bool) { SSTab1_Click(tab()); }
 
+void frmFeeRate::deleteRate(const QString& zone) {
+    dbSwitch.execute(QStringLiteral("delete from feerate where feerateid=0 and zonecode=? and feeratetype=?"),
+                     {zone, tab()});
+}
+
 void frmFeeRate::setFieldValue(QWidget* editor, const QString& text) {
     const int col = GridEditCol;
     const GridValue v = editedValue(editor, text);
@@ -169,26 +174,9 @@ void frmFeeRate::cmdFeerate_Click(int index) {
     case 0:   // 增加: a copy of the last row, waiting for its zone code
         addRow();
         break;
-    case 1: {   // 删除
-        const int last = rowsToDelete();
-        try {
-            platform::Transaction tx(dbSwitch);
-            for (int r = last; r >= GridSelFirst; --r) {
-                const QString zone = fgFeerate->TextMatrix(r, 0);
-                if (!zone.isEmpty())
-                    dbSwitch.execute(
-                        QStringLiteral("delete from feerate where feerateid=0 and zonecode=? and feeratetype=?"),
-                        {zone, tab()});
-            }
-            tx.commit();
-        } catch (const platform::DbError& e) {
-            platform::MsgBox(QStringLiteral("删除失败: ") + e.text(), platform::mbOKOnly, AppName);
-            return;
-        }
-        for (int r = last; r >= GridSelFirst; --r) dropRow(r);
-        loadFindList();
+    case 1:   // 删除
+        if (deleteSelectedRows()) loadFindList();
         break;
-    }
     case 2:   // 查找
         findNext();
         break;

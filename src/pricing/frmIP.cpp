@@ -457,6 +457,10 @@ void frmIP::reloadAfterFailure(bool fromText) {
     if (fromText) loadFindList();
 }
 
+void frmIP::deleteRate(const QString& zone) {
+    dbSwitch.execute(QStringLiteral("delete from feerate where feerateid=? and zonecode=?"), {m_IPFeeRateID, zone});
+}
+
 void frmIP::setFieldValue(QWidget* editor, const QString& text) {
     const int col = GridEditCol;
     // Prices are stored as shown, rounded to 0.01.
@@ -543,25 +547,9 @@ void frmIP::cmdFeerate_Click(int index) {
         if (EditorVisible()) return;
         addRow();
         break;
-    case 1: {   // 删除 the selected rows, the default row kept
-        const int last = rowsToDelete();
-        try {
-            platform::Transaction tx(dbSwitch);
-            for (int r = last; r >= GridSelFirst; --r) {
-                const QString zone = fgFeerate->TextMatrix(r, 0);
-                if (!zone.isEmpty())
-                    dbSwitch.execute(QStringLiteral("delete from feerate where feerateid=? and zonecode=?"),
-                                     {m_IPFeeRateID, zone});
-            }
-            tx.commit();
-        } catch (const platform::DbError& e) {
-            say(QStringLiteral("删除失败: ") + e.text());
-            return;
-        }
-        for (int r = last; r >= GridSelFirst; --r) dropRow(r);
-        loadFindList();
+    case 1:   // 删除 the selected rows, the default row kept
+        if (deleteSelectedRows()) loadFindList();
         break;
-    }
     case 2:   // 查找 a zone code or place name of this rate type
         findNext();
         break;
