@@ -1,4 +1,4 @@
-# make deps | make | make run | make test | make bench
+# make deps | make | make run | make test | make test-fast | make bench
 BUILD ?= build
 JOBS ?= $(shell nproc)
 PACKAGES = g++ cmake make ccache qt6-base-dev qt6-serialport-dev libsqlite3-dev \
@@ -6,7 +6,7 @@ PACKAGES = g++ cmake make ccache qt6-base-dev qt6-serialport-dev libsqlite3-dev 
            qt6-translations-l10n
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps run test bench clean
+.PHONY: all deps run test test-fast bench clean
 
 all: $(BUILD)/Makefile
 	cmake --build $(BUILD) -j$(JOBS)
@@ -30,6 +30,10 @@ run: deps all
 
 test: deps all
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -j$(JOBS) --output-on-failure --timeout 600
+
+# The tests labelled fast: all but the soak, the kills and the whole consoles on the simulator.
+test-fast: deps all
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -j$(JOBS) -L fast --output-on-failure --timeout 600
 
 bench: deps all
 	cmake --build $(BUILD) --target bench_all -j$(JOBS)

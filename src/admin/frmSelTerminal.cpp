@@ -5,6 +5,7 @@
 #include "core/ModDefine.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -34,7 +35,7 @@ frmSelTerminal::frmSelTerminal(bool bStartup) {
     setWindowTitle(QStringLiteral("站点选择窗口"));
     setModal(true);
     setWindowFlag(Qt::WindowStaysOnTopHint);
-    resize(5000 / 15, 3600 / 15);
+    resize(platform::px(5000), platform::px(3600));
     auto* lay = new QHBoxLayout(this);
     lvwPoint = new QTreeWidget(this);
     lvwPoint->setObjectName(QStringLiteral("lvwPoint"));
@@ -89,8 +90,8 @@ void frmSelTerminal::Form_Load() {
 void frmSelTerminal::SetColumnHeaderWidth() {
     const int rows = lvwPoint->topLevelItemCount();
     const int rowHeight = rows ? lvwPoint->visualItemRect(lvwPoint->topLevelItem(0)).height() : 0;
-    const bool scrolls = rowHeight * rows + 200 / 15 > lvwPoint->height();
-    lvwPoint->setColumnWidth(0, qMax(20, lvwPoint->width() - (scrolls ? 350 : 100) / 15));
+    const bool scrolls = rowHeight * rows + platform::px(200) > lvwPoint->height();
+    lvwPoint->setColumnWidth(0, qMax(20, lvwPoint->width() - platform::px(scrolls ? 350 : 100)));
 }
 
 void frmSelTerminal::resizeEvent(QResizeEvent* e) {

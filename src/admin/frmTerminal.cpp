@@ -10,6 +10,7 @@
 #include "platform/AppExit.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 #include "printing/PrintGrid.h"
 
 #include <QCloseEvent>
@@ -59,11 +60,11 @@ frmTerminal::frmTerminal() : QWidget(nullptr, Qt::Window) {
     setObjectName(QStringLiteral("frmTerminal"));
     setWindowTitle(QStringLiteral("站点管理"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setMinimumSize(9000 / 15, 6000 / 15);
-    resize(9600 / 15, 6600 / 15);
+    setMinimumSize(platform::px(9000), platform::px(6000));
+    resize(platform::px(9600), platform::px(6600));
 
     auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(100 / 15, 0, 100 / 15, 100 / 15);
+    lay->setContentsMargins(platform::px(100), 0, platform::px(100), platform::px(100));
     tbrPoint = new QToolBar(this);
     tbrPoint->setObjectName(QStringLiteral("tbrPoint"));
     tbrPoint->setIconSize(QSize(20, 20));

@@ -4,6 +4,7 @@
 #include "billing/BillingSeams.h"
 
 #include "core/ModDefine.h"
+#include "platform/GridText.h"
 #include "platform/Printer.h"
 #include "printing/frmGridPrn.h"
 
@@ -29,7 +30,7 @@ std::unique_ptr<platform::FlexGrid> detailGrid(const ReceiptJob& job) {
     QString format;
     for (int c = 0; c < job.detailHeader.size(); ++c) format += (c ? "|" : "") + job.detailHeader[c];
     g->setFormatString(format);
-    for (const QStringList& row : job.detailRows) g->AddItem(row.join('\t'));
+    for (const QStringList& row : job.detailRows) g->AddItem(platform::GridLine(row));
     if (g->Rows() == 1) g->AddItem(QString());
     setFontSize(g.get(), 7);
     return g;

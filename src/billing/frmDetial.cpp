@@ -5,6 +5,7 @@
 #include "billing/frmBalanceBill.h"
 #include "core/ModDefine.h"
 #include "platform/GridText.h"
+#include "platform/Twips.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -72,7 +73,7 @@ frmDetial::frmDetial(QWidget* parent) : QDialog(parent) {
     auto* v = new QVBoxLayout(this);
     v->addWidget(fgDetial, 1);
     v->addWidget(FraCmd);
-    setMinimumSize(9600 / 15, 6500 / 15);
+    setMinimumSize(platform::px(9600), platform::px(6500));
     connect(cmdPrint, &QPushButton::clicked, this, [this] { cmdPrint_Click(); });
     connect(cmdExit, &QPushButton::clicked, this, [this] { accept(); });
 }

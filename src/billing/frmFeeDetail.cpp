@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 #include "platform/GridText.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 
 #include <QAction>
 #include <QApplication>
@@ -134,7 +135,8 @@ void frmFeeDetail::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
     if (isMinimized()) return;
     // 150 twips from the left and top, 450 and 650 twips less than the window.
-    fgDetail->setGeometry(10, 10, qMax(0, width() - 30), qMax(0, height() - 43));
+    fgDetail->setGeometry(platform::px(150), platform::px(150), qMax(0, width() - platform::px(450)),
+                          qMax(0, height() - platform::px(650)));
 }
 
 void frmFeeDetail::closeEvent(QCloseEvent* e) {

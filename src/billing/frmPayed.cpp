@@ -11,6 +11,7 @@
 #include "core/Settings.h"
 #include "platform/GridText.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -87,7 +88,7 @@ frmPayed::frmPayed(QWidget* parent) : QDialog(parent) {
     v->addWidget(fgUser, 1);
     v->addWidget(fgDetial, 1);
     v->addWidget(FraCmd);
-    setMinimumSize(9500 / 15, 6500 / 15);
+    setMinimumSize(platform::px(9500), platform::px(6500));
 
     txtnRep->setText(ModSwitch::GetVariant(QStringLiteral("PayPrintCount"), QStringLiteral("0")));
     m_Printer = billing::PrinterPresent();

@@ -9,6 +9,7 @@
 #include "core/ModGeneral.h"
 #include "platform/GridText.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 
 #include <QHBoxLayout>
 #include <QVBoxLayout>
@@ -49,7 +50,7 @@ frmPayfor::frmPayfor(QWidget* parent) : QDialog(parent) {
     auto* v = new QVBoxLayout(this);
     v->addWidget(fgUser, 1);
     v->addWidget(FraCmd);
-    setMinimumSize(9500 / 15, 6500 / 15);
+    setMinimumSize(platform::px(9500), platform::px(6500));
     connect(cmdPay, &QPushButton::clicked, this, [this] { cmdPay_Click(); });
     connect(cmdView, &QPushButton::clicked, this, [this] { cmdView_Click(); });
     connect(cmdPrint, &QPushButton::clicked, this, [this] { cmdPrint_Click(); });

@@ -7,6 +7,7 @@
 #include "platform/GridText.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 #include "printing/PrintGrid.h"
 
 #include <QCloseEvent>
@@ -198,7 +199,7 @@ frmRecord::frmRecord(QWidget* parent) : QWidget(parent, Qt::Window) {
     lay->addWidget(lblInfo);
     lay->addWidget(fgCollect, 1);
     lay->addLayout(FraCmd);
-    setMinimumSize(9100 / 15, 6500 / 15);
+    setMinimumSize(platform::px(9100), platform::px(6500));
     resize(900, 600);
 
     connect(cmdClose, &QPushButton::clicked, this, [this] { cmdClose_Click(); });

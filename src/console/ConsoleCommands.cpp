@@ -21,6 +21,7 @@
 #include "params/RowEdit.h"
 #include "params/SavePara.h"
 #include "platform/AppExit.h"
+#include "platform/Twips.h"
 #include "printing/PrintGrid.h"
 #include "transfer/ModToolbar.h"
 #include "transfer/OperationCommands.h"
@@ -100,7 +101,7 @@ const QSet<QString>& availableKeys() {
     return keys;
 }
 
-// One menu item; without a handler it stays disabled (its window comes later).
+// One menu item; without a handler it stays disabled.
 QAction* addItem(frmPABX* owner, QMenu* menu, const char* name, const char* caption, const QKeySequence& key,
                  std::function<void()> handler) {
     QAction* a = menu->addAction(QString::fromUtf8(caption));
@@ -143,7 +144,7 @@ protected:
             // The right button leaves the current cell where it is: the popup
             // rules read the current cell, not the one under the pointer.
             const int col = c_->fgDisp->columnAt(p.x());
-            console::RunCommand(*c_, false, [&] { c_->fgDisp_MouseDown(2, p.x() * 15, col); });
+            console::RunCommand(*c_, false, [&] { c_->fgDisp_MouseDown(2, platform::twips(p.x()), col); });
             return true;
         } else if (auto* w = qobject_cast<QLabel*>(o)) {
             const int index = c_->picCard.indexOf(w);

@@ -24,7 +24,7 @@ QAction* popupItem(frmPABX* owner, QMenu* menu, const char* name, const char* ca
     if (handler)
         QObject::connect(a, &QAction::triggered, owner, [owner, handler] { console::RunCommand(*owner, false, handler); });
     else
-        a->setEnabled(false);   // its command comes with later work
+        a->setEnabled(false);   // listed for its place, no command of its own
     return a;
 }
 

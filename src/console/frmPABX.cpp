@@ -747,8 +747,8 @@ void frmPABX::openWindowNode(const QString& key) {
         frmQueryBill::ShowFromConsole();
         return;
     }
-    // The tariff and billing windows take the screen and give it back when
-    // they close; those not built yet behave as the group nodes.
+    // The tariff windows take the screen and give it back when they close;
+    // any other key is a group node, and the console shows again.
     if (key == QLatin1String("FeeRate")) {
         pricing::frmFeeRate::ShowFromConsole();
         return;

@@ -10,6 +10,7 @@
 #include "platform/Comm.h"
 #include "platform/FlexGrid.h"
 #include "platform/StatusBar.h"
+#include "platform/Twips.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -134,10 +135,10 @@ public:
     bool CheckUSBID();
 
     // Geometry of a control in twips, relative to its parent.
-    static int Left(const QWidget* w) { return w->x() * 15; }
-    static int Top(const QWidget* w) { return w->y() * 15; }
-    static int Width(const QWidget* w) { return w->width() * 15; }
-    static int Height(const QWidget* w) { return w->height() * 15; }
+    static int Left(const QWidget* w) { return platform::twips(w->x()); }
+    static int Top(const QWidget* w) { return platform::twips(w->y()); }
+    static int Width(const QWidget* w) { return platform::twips(w->width()); }
+    static int Height(const QWidget* w) { return platform::twips(w->height()); }
     static void Move(QWidget* w, int left, int top, int width, int height);
 
     platform::Comm* ComA = nullptr;

@@ -1,13 +1,15 @@
 #include "core/frmDialog.h"
 
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 
 #include <memory>
 
 namespace {
 std::unique_ptr<frmDialog> g_instance;
-constexpr int kTwipsPerPixel = 15;
 }  // namespace
+
+using platform::px;
 
 frmDialog& frmDialog::instance() {
     if (!g_instance) g_instance.reset(new frmDialog);
@@ -23,7 +25,7 @@ frmDialog::frmDialog(QWidget* parent) : QDialog(parent) {
         auto* b = new QPushButton(this);
         b->setObjectName(QStringLiteral("cmdSet%1").arg(i));
         b->setAutoDefault(false);
-        b->setGeometry(330 / kTwipsPerPixel, 0, 1500 / kTwipsPerPixel, 465 / kTwipsPerPixel);
+        b->setGeometry(px(330), 0, px(1500), px(465));
         b->setVisible(false);
         connect(b, &QPushButton::clicked, this, [this, i] { cmdSet_Click(i); });
         cmdSet << b;
@@ -36,9 +38,9 @@ int frmDialog::GetUDLSel(QStringList& captions, bool) {
     captions[0] = QStringLiteral("  取  消");
     if (n > 5) n = 5;
     HeightTwips = (n + 2) * 800;
-    setFixedSize((330 * 2 + 1500) / kTwipsPerPixel, HeightTwips / kTwipsPerPixel);
+    setFixedSize(px(330 * 2 + 1500), px(HeightTwips));
     for (int i = 0; i <= n; ++i) {
-        cmdSet[i]->move(330 / kTwipsPerPixel, ((n - i) * 800 + 300) / kTwipsPerPixel);
+        cmdSet[i]->move(px(330), px((n - i) * 800 + 300));
         cmdSet[i]->setText(captions[i]);
         cmdSet[i]->setVisible(true);
     }

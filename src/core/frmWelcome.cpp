@@ -3,6 +3,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "platform/Clock.h"
+#include "platform/Twips.h"
 
 #include <QApplication>
 #include <QFile>
@@ -14,8 +15,9 @@
 namespace {
 // Not destroyed at exit: a window must not outlive the application object.
 frmWelcome* g_instance = nullptr;
-constexpr int kTw = 15;   // twips to a pixel
 }
+
+using platform::px;
 
 frmWelcome& frmWelcome::instance() {
     if (!g_instance) g_instance = new frmWelcome;
@@ -97,12 +99,12 @@ void frmWelcome::Timer1_Timer() { pbr->setValue(pbr->value() + 2); }
 void frmWelcome::layoutWindow() {
     const QSize picSize = pic->pixmap().size();
     pic->setGeometry(0, 0, picSize.width(), picSize.height());
-    const int fraH = 600 / kTw;
+    const int fraH = px(600);
     const int w = picSize.width();
-    const int frameW = w - 50 / kTw;
-    fra->setGeometry(0, picSize.height() - 50 / kTw, frameW, fraH);
+    const int frameW = w - px(50);
+    fra->setGeometry(0, picSize.height() - px(50), frameW, fraH);
     lblPrompt->setGeometry(4, 2, frameW, fraH / 2 - 2);
-    pbr->setGeometry(4, fraH / 2, frameW - 90 / kTw, fraH / 2 - 4);
+    pbr->setGeometry(4, fraH / 2, frameW - px(90), fraH / 2 - 4);
     pic->raise();
     setFixedSize(w, fraH + picSize.height());
     if (QScreen* s = QGuiApplication::primaryScreen()) {

@@ -8,6 +8,7 @@
 #include "link/ModComm.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -22,9 +23,11 @@
 namespace {
 // Not destroyed at exit: a window must not outlive the application object.
 frmSRV* g_instance = nullptr;
-constexpr int kTw = 15;   // twips to a pixel
 constexpr int kMaxLines = 5000;
 }  // namespace
+
+using platform::px;
+using platform::twips;
 
 frmSRV& frmSRV::instance() {
     if (!g_instance) g_instance = new frmSRV;
@@ -44,7 +47,7 @@ std::function<bool(int, int)>& frmSRV::rightCheck() {
 frmSRV::frmSRV(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmSRV"));
     setWindowTitle(QStringLiteral("调试窗口"));
-    setMinimumSize(9700 / kTw, 4000 / kTw);
+    setMinimumSize(px(9700), px(4000));
     marks_[0] = QStringLiteral("<-");
     marks_[1] = QStringLiteral("->");
     marks_[2] = QStringLiteral("--");
@@ -59,7 +62,7 @@ frmSRV::frmSRV(QWidget* parent) : QWidget(parent) {
     fraV->installEventFilter(this);
 
     Frame1 = new QFrame(this);
-    Frame1->setFixedHeight(1300 / kTw);
+    Frame1->setFixedHeight(px(1300));
     Label1 = new QLabel(QStringLiteral("命令窗口"), Frame1);
     Label1->setGeometry(8, 4, 80, 20);
     Label1->installEventFilter(this);
@@ -115,8 +118,8 @@ frmSRV::frmSRV(QWidget* parent) : QWidget(parent) {
     connect(Check2, &QCheckBox::toggled, this, &frmSRV::Check2_Click);
     connect(lstRec, &TraceList::rowDoubleClicked, this, &frmSRV::lstRec_DblClick);
 
-    resize(9700 / kTw, 6000 / kTw);
-    lstRec->setGeometry(0, 0, (9700 - 3000) / kTw, 200);
+    resize(px(9700), px(6000));
+    lstRec->setGeometry(0, 0, px(9700 - 3000), 200);
     layoutLists();
 }
 
@@ -297,7 +300,7 @@ bool frmSRV::eventFilter(QObject* o, QEvent* e) {
         }
         if (type == QEvent::MouseButtonRelease && dragging_) {
             dragging_ = false;
-            splitterReleased(fraV->x() * kTw);
+            splitterReleased(twips(fraV->x()));
             return true;
         }
     }
@@ -305,11 +308,11 @@ bool frmSRV::eventFilter(QObject* o, QEvent* e) {
 }
 
 void frmSRV::splitterReleased(int leftTwips) {
-    const int w = width() * kTw;
+    const int w = twips(width());
     leftTwips = std::max(100, std::min(leftTwips, w - 300));
-    fraV->move(leftTwips / kTw, fraV->y());
-    lstRec->resize(std::max(0, leftTwips - 50) / kTw, lstRec->height());
-    lstBuf->setGeometry((leftTwips + 30) / kTw, lstBuf->y(), std::max(0, w - leftTwips - 200) / kTw, lstBuf->height());
+    fraV->move(px(leftTwips), fraV->y());
+    lstRec->resize(px(std::max(0, leftTwips - 50)), lstRec->height());
+    lstBuf->setGeometry(px(leftTwips + 30), lstBuf->y(), px(std::max(0, w - leftTwips - 200)), lstBuf->height());
 }
 
 void frmSRV::resizeEvent(QResizeEvent* e) {
@@ -319,15 +322,15 @@ void frmSRV::resizeEvent(QResizeEvent* e) {
 
 void frmSRV::layoutLists() {
     if (isMinimized()) return;
-    const int w = std::max(width() * kTw, 9700);
-    const int h = std::max(height() * kTw, 4000);
-    int recW = lstRec->width() * kTw;
+    const int w = std::max(twips(width()), 9700);
+    const int h = std::max(twips(height()), 4000);
+    int recW = twips(lstRec->width());
     if (w > recW) recW = w - 700;
-    const int listH = std::max(0, h - Frame1->height() * kTw - 480);
-    lstRec->setGeometry(0, 0, recW / kTw, listH / kTw);
+    const int listH = std::max(0, h - twips(Frame1->height()) - 480);
+    lstRec->setGeometry(0, 0, px(recW), px(listH));
     fraV->setGeometry(lstRec->geometry().right() + 1, 0, 4, lstRec->height());
     const int bufW = std::max(0, w - recW - 150);
-    lstBuf->setGeometry(fraV->geometry().right() + 1, 0, bufW / kTw, lstRec->height());
+    lstBuf->setGeometry(fraV->geometry().right() + 1, 0, px(bufW), lstRec->height());
     Frame1->setGeometry(0, lstRec->geometry().bottom() + 1, width(), Frame1->height());
 }
 

@@ -5,6 +5,7 @@
 #include "core/frmPicClip.h"
 #include "link/Monitor.h"
 #include "platform/FlexGrid.h"
+#include "platform/Twips.h"
 
 #include <QPainter>
 
@@ -17,8 +18,7 @@ constexpr quint32 kFreeLamp = 0x00FF00;
 constexpr quint32 kBusyLamp = 0x0000FF;
 constexpr quint32 kSpecPhoneColor = 0x00FFFF;
 
-// Twips to pixels (15 to a pixel).
-constexpr int px(int twips) { return twips / 15; }
+using platform::px;
 
 // The slot picture as designed: 300 x 1785 twips.
 constexpr int kSlotWidth = px(300);

@@ -11,6 +11,7 @@
 #include "params/ViewSupport.h"
 #include "platform/AppExit.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -47,14 +48,14 @@ bool defaultUserCell(const FlexGrid& g, int col) {
     return CurTable == QLatin1String("User") && col <= 1 && g.TextMatrix(GridSelFirst, 0).trimmed() == QLatin1String("0");
 }
 
-// Places `editor` over cell (GridSelFirst, GridMouseCol), 30 twips (2 pixels) above its top.
+// Places `editor` over cell (GridSelFirst, GridMouseCol), 30 twips above its top.
 void place(QWidget* editor) {
     FlexGrid& g = views::ConsoleGrid();
     if (!editor || GridSelFirst < 0 || GridSelFirst >= g.Rows() || GridMouseCol < 0 || GridMouseCol >= g.Cols()) return;
     const QRect cell = g.visualRect(g.model()->index(GridSelFirst, GridMouseCol));
     QWidget* parent = editor->parentWidget();
     const QPoint at = parent ? g.viewport()->mapTo(parent, cell.topLeft()) : cell.topLeft();
-    editor->setGeometry(at.x(), at.y() - 2, g.columnWidth(GridMouseCol), editor->height());
+    editor->setGeometry(at.x(), at.y() - platform::px(30), g.columnWidth(GridMouseCol), editor->height());
     editor->raise();
 }
 

@@ -14,6 +14,7 @@
 #include "params/TransferHooks.h"
 #include "params/ViewSupport.h"
 #include "platform/Clock.h"
+#include "platform/GridText.h"
 #include "platform/Prompts.h"
 
 namespace ModSwitch {
@@ -127,7 +128,7 @@ void AddParaRecord(int rightNo) {
                 }
             }
         }
-        g.AddItem(newRow(g, CurTable).join(QLatin1Char('\t')));
+        g.AddItem(platform::GridLine(newRow(g, CurTable)));
         const int e = user ? 1 : 0;
         const int last = g.Rows() - 1;
         static const QStringList leftTitles = {"本机类别", "市话类别", "费率类型", "费率等级"};

@@ -492,16 +492,16 @@ void FlexGrid::setColAlignment(int c, int a) {
     model_->changedRows(fixedRows_, Rows() - 1);
 }
 
-void FlexGrid::setColWidth(int c, int twips) { setColumnWidth(c, qMax(0, twips / 15)); }
+void FlexGrid::setColWidth(int c, int twips) { setColumnWidth(c, qMax(0, px(twips))); }
 void FlexGrid::setRowHeight(int r, int twips) {
     model_->flush();
-    QTableView::setRowHeight(r, qMax(0, twips / 15));
+    QTableView::setRowHeight(r, qMax(0, px(twips)));
 }
 
-int FlexGrid::CellLeft() const { return columnViewportPosition(col_) * 15; }
+int FlexGrid::CellLeft() const { return twips(columnViewportPosition(col_)); }
 int FlexGrid::CellTop() const {
     model_->flush();
-    return rowViewportPosition(row_) * 15;
+    return twips(rowViewportPosition(row_));
 }
 
 void FlexGrid::setFormatString(const QString& fmt) {

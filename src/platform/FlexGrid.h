@@ -9,6 +9,8 @@
 // While Redraw is False the grid neither paints nor tells its view about each
 // cell: rows appended then reach the view in one step, and the changed cells
 // in one repaint, when Redraw becomes True again.
+#include "platform/Twips.h"
+
 #include <QColor>
 #include <QTableView>
 
@@ -85,10 +87,10 @@ public:
     // 1, 4 or 7: the cell's own, else (a data cell) its column's; 0 when none.
     int CellAlignmentAt(int r, int c) const;
 
-    // Width in twips (15 to a pixel).
-    int ColWidth(int c) const { return columnWidth(c) * 15; }
+    // Width in twips.
+    int ColWidth(int c) const { return twips(columnWidth(c)); }
     void setColWidth(int c, int twips);
-    int RowHeight(int r) const { return rowHeight(r) * 15; }
+    int RowHeight(int r) const { return twips(rowHeight(r)); }
     void setRowHeight(int r, int twips);
     int CellLeft() const;   // twips, current cell relative to the grid
     int CellTop() const;

@@ -10,6 +10,7 @@
 #include "params/OptionLists.h"
 #include "params/TableViews.h"
 #include "platform/FlexGrid.h"
+#include "platform/GridText.h"
 #include "platform/Printer.h"
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
@@ -55,7 +56,7 @@ void WindowDisplay::ShowStoredCall(const ModSwitch::BillLine& call, bool overdra
     if (CurTable != QStringLiteral("Bill")) return;
     platform::FlexGrid* g = consoleGrid();
     if (!g) return;
-    g->AddItem(billCells(call).join(QLatin1Char('\t')));
+    g->AddItem(platform::GridLine(billCells(call)));
     if (overdrawn) {
         g->setRow(g->Rows() - 1);
         g->setCol(7);
@@ -114,10 +115,9 @@ void WindowDisplay::ShowWakeUpEvent(int address, int type, const QDateTime& at, 
         if (rs.empty()) return;
         const int shown = int(rs.lng("servetype"));
         if (shown < 6 || shown > 9) return;
-        const QString line = rs.str("flewno") + QLatin1Char('\t') + rs.str("txhm") + QLatin1Char('\t') +
-                             platform::dateText(rs.date("servetime")) + QLatin1Char('\t') +
-                             QString::fromUtf8(kAwakeNames[shown - 6]);
-        g->AddItem(line, 1);
+        g->AddItem(platform::GridLine({rs.str("flewno"), rs.str("txhm"), platform::dateText(rs.date("servetime")),
+                                       QString::fromUtf8(kAwakeNames[shown - 6])}),
+                   1);
         g->setTopRow(g->Rows() - 1);
     }
 }

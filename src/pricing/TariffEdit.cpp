@@ -4,6 +4,7 @@
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
 #include "core/frmFeeFind.h"
+#include "platform/GridText.h"
 #include "platform/Prompts.h"
 #include "pricing/RateCache.h"
 
@@ -59,8 +60,7 @@ QString yesNo(bool b) { return b ? QStringLiteral("是") : QStringLiteral("否")
 }  // namespace
 
 QString FeeRateRowText(const platform::Recordset& rs) {
-    const QChar tab(9);
-    QStringList cells{rs.str("zonecode"),
+    const QStringList cells{rs.str("zonecode"),
                       rs.str("summary"),
                       QString::number(rs.lng("firsttime")) + QLatin1Char('s'),
                       rs.cur("firstprice").toString2(),
@@ -73,7 +73,7 @@ QString FeeRateRowText(const platform::Recordset& rs) {
                       rs.str("discountname"),
                       yesNo(rs.boolean("extradiscount")),
                       yesNo(rs.boolean("poundagediscount"))};
-    return cells.join(tab);
+    return platform::GridLine(cells);
 }
 
 GridValue FeeGridValue(const QString& title, const QString& typed) {
@@ -428,6 +428,23 @@ int FeeRateGridForm::rowsToDelete() {
     if (GridSelFirst < 1) GridSelFirst = 1;
     if (GridSelFirst == 1 && rowOneProtected()) GridSelFirst = 2;
     return qMin<int>(GridSelLast, fgFeerate->Rows() - 1);
+}
+
+bool FeeRateGridForm::deleteSelectedRows() {
+    const int last = rowsToDelete();
+    try {
+        platform::Transaction tx(dbSwitch);
+        for (int r = last; r >= GridSelFirst; --r) {
+            const QString zone = fgFeerate->TextMatrix(r, 0);
+            if (!zone.isEmpty()) deleteRate(zone);
+        }
+        tx.commit();
+    } catch (const platform::DbError& e) {
+        say(QStringLiteral("删除失败: ") + e.text());
+        return false;
+    }
+    for (int r = last; r >= GridSelFirst; --r) dropRow(r);
+    return true;
 }
 
 void FeeRateGridForm::dropRow(int r) {

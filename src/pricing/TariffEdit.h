@@ -34,8 +34,8 @@ bool WildcardMatch(const QString& pattern, const QString& text);
 // The same pattern compiled once, for a search over many rows.
 QRegularExpression WildcardPattern(const QString& pattern);
 
-// The 13 cells of a fee-rate grid row, Tab-separated, from a row of
-// "feerate.*, discountname".
+// The 13 cells of a fee-rate grid row as one grid line (platform::GridLine),
+// from a row of "feerate.*, discountname".
 QString FeeRateRowText(const platform::Recordset& rs);
 
 // How a value typed into a fee-rate grid column is kept: the display text
@@ -126,11 +126,11 @@ protected:
     void zoneCommit();
     // 增加: a copy of the last row, waiting for its zone code.
     void addRow();
-    // 删除: the editors closed and the selected rows from GridSelFirst, the
-    // default row kept; the last row to delete.
-    int rowsToDelete();
-    // A deleted rate's row leaves the grid; the last data row stays, emptied.
-    void dropRow(int r);
+    // 删除: the editors closed, then the rates of the selected rows from
+    // GridSelFirst, the default row kept, leave the store in one transaction
+    // and their rows the grid. A refused statement is told and changes
+    // nothing; false then.
+    bool deleteSelectedRows();
     // 查找: the next rate whose zone code or place name matches what the
     // operator asks for, its tab shown and its row selected.
     void findNext();
@@ -148,6 +148,8 @@ protected:
     virtual void storeZone(int r, const QString& zone) = 0;
     // After a refused statement: the grid shows what is stored again.
     virtual void reloadAfterFailure(bool fromText) = 0;
+    // The stored rate of `zone` in the category shown goes.
+    virtual void deleteRate(const QString& zone) = 0;
 
     int m_Tab = 0;   // the category the grid shows
     QString m_FindText;
@@ -160,6 +162,11 @@ protected:
     bool m_Committing = false;
 
 private:
+    // The last selected row to delete.
+    int rowsToDelete();
+    // A deleted rate's row leaves the grid; the last data row stays, emptied.
+    void dropRow(int r);
+
     int m_Right;
     bool m_HoldsRates = false;
 };

@@ -7,6 +7,7 @@
 #include "platform/Db.h"
 #include "platform/GridText.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 #include "pricing/RateCache.h"
 #include "pricing/TariffEdit.h"
 
@@ -133,8 +134,8 @@ void frmDiscount::ShowFromConsole() {
 frmDiscount::frmDiscount() : QWidget(nullptr, Qt::Window) {
     setObjectName(QStringLiteral("frmDiscount"));
     setWindowTitle(QStringLiteral("折价设置窗口"));
-    resize(9800 / 15, 6800 / 15);
-    setMinimumSize(9800 / 15, 6800 / 15);
+    resize(platform::px(9800), platform::px(6800));
+    setMinimumSize(platform::px(9800), platform::px(6800));
 
     auto* lay = new QHBoxLayout(this);
     tvwDiscount = new QTreeWidget(this);

@@ -5,6 +5,7 @@
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 #include "pricing/TariffEdit.h"
 #include "printing/PrintGrid.h"
 
@@ -50,8 +51,8 @@ void frmFeeRate::ShowFromConsole() {
 frmFeeRate::frmFeeRate() : FeeRateGridForm(kRight) {
     setObjectName(QStringLiteral("frmFeeRate"));
     setWindowTitle(QStringLiteral("普通费率设置"));
-    resize(12300 / 15, 8800 / 15);
-    setMinimumSize(10000 / 15, 7000 / 15);
+    resize(platform::px(12300), platform::px(8800));
+    setMinimumSize(platform::px(10000), platform::px(7000));
 
     auto* lay = new QVBoxLayout(this);
     SSTab1 = new QTabBar(this);
@@ -105,6 +106,11 @@ void frmFeeRate::loadFindList() {
 // ------------------------------------------------------------------ commits
 
 void frmFeeRate::reloadAfterFailure(bool) { SSTab1_Click(tab()); }
+
+void frmFeeRate::deleteRate(const QString& zone) {
+    dbSwitch.execute(QStringLiteral("delete from feerate where feerateid=0 and zonecode=? and feeratetype=?"),
+                     {zone, tab()});
+}
 
 void frmFeeRate::setFieldValue(QWidget* editor, const QString& text) {
     const int col = GridEditCol;
@@ -168,26 +174,9 @@ void frmFeeRate::cmdFeerate_Click(int index) {
     case 0:   // 增加: a copy of the last row, waiting for its zone code
         addRow();
         break;
-    case 1: {   // 删除
-        const int last = rowsToDelete();
-        try {
-            platform::Transaction tx(dbSwitch);
-            for (int r = last; r >= GridSelFirst; --r) {
-                const QString zone = fgFeerate->TextMatrix(r, 0);
-                if (!zone.isEmpty())
-                    dbSwitch.execute(
-                        QStringLiteral("delete from feerate where feerateid=0 and zonecode=? and feeratetype=?"),
-                        {zone, tab()});
-            }
-            tx.commit();
-        } catch (const platform::DbError& e) {
-            platform::MsgBox(QStringLiteral("删除失败: ") + e.text(), platform::mbOKOnly, AppName);
-            return;
-        }
-        for (int r = last; r >= GridSelFirst; --r) dropRow(r);
-        loadFindList();
+    case 1:   // 删除
+        if (deleteSelectedRows()) loadFindList();
         break;
-    }
     case 2:   // 查找
         findNext();
         break;

@@ -32,6 +32,7 @@ protected:
     QString categoryName(int type) const override;
     void storeZone(int r, const QString& zone) override;
     void reloadAfterFailure(bool fromText) override;
+    void deleteRate(const QString& zone) override;
 
 private:
     frmFeeRate();

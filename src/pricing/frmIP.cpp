@@ -5,6 +5,7 @@
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
 #include "platform/Prompts.h"
+#include "platform/Twips.h"
 #include "pricing/TariffEdit.h"
 #include "printing/PrintGrid.h"
 
@@ -90,8 +91,8 @@ bool frmIP::SelectNode(QTreeWidget* tree, const QString& key) {
 frmIP::frmIP() : FeeRateGridForm(kRight) {
     setObjectName(QStringLiteral("frmIP"));
     setWindowTitle(QStringLiteral("IP费率及字头设置"));
-    setMinimumSize(11500 / 15, 8800 / 15);
-    resize(12300 / 15, 9600 / 15);
+    setMinimumSize(platform::px(11500), platform::px(8800));
+    resize(platform::px(12300), platform::px(9600));
 
     auto* lay = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
@@ -456,6 +457,10 @@ void frmIP::reloadAfterFailure(bool fromText) {
     if (fromText) loadFindList();
 }
 
+void frmIP::deleteRate(const QString& zone) {
+    dbSwitch.execute(QStringLiteral("delete from feerate where feerateid=? and zonecode=?"), {m_IPFeeRateID, zone});
+}
+
 void frmIP::setFieldValue(QWidget* editor, const QString& text) {
     const int col = GridEditCol;
     // Prices are stored as shown, rounded to 0.01.
@@ -542,25 +547,9 @@ void frmIP::cmdFeerate_Click(int index) {
         if (EditorVisible()) return;
         addRow();
         break;
-    case 1: {   // 删除 the selected rows, the default row kept
-        const int last = rowsToDelete();
-        try {
-            platform::Transaction tx(dbSwitch);
-            for (int r = last; r >= GridSelFirst; --r) {
-                const QString zone = fgFeerate->TextMatrix(r, 0);
-                if (!zone.isEmpty())
-                    dbSwitch.execute(QStringLiteral("delete from feerate where feerateid=? and zonecode=?"),
-                                     {m_IPFeeRateID, zone});
-            }
-            tx.commit();
-        } catch (const platform::DbError& e) {
-            say(QStringLiteral("删除失败: ") + e.text());
-            return;
-        }
-        for (int r = last; r >= GridSelFirst; --r) dropRow(r);
-        loadFindList();
+    case 1:   // 删除 the selected rows, the default row kept
+        if (deleteSelectedRows()) loadFindList();
         break;
-    }
     case 2:   // 查找 a zone code or place name of this rate type
         findNext();
         break;

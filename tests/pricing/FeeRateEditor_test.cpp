@@ -345,6 +345,16 @@ TEST_F(FeeRateWindow, ABlockOfRowsIsWrittenWholeOrNotAtAll) {
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
 }
 
+TEST_F(FeeRateWindow, ATabInAStoredPlaceNameStaysInItsCell) {
+    rate("0755", 2, "深\t圳", 6000);
+    win().SSTab1->setCurrentIndex(2);
+    ASSERT_EQ(grid().Rows(), 2);
+    EXPECT_EQ(grid().TextMatrix(1, 0), "0755");
+    EXPECT_EQ(grid().TextMatrix(1, 1), "深 圳");
+    EXPECT_EQ(grid().TextMatrix(1, 5), "0.60");
+    EXPECT_EQ(grid().TextMatrix(1, 12), "否");
+}
+
 TEST_F(FeeRateWindow, ClosingReopensTheSharedRates) {
     const quint64 before = rsFeeRate.openSerial();
     win().cmdFeerate_Click(4);

@@ -175,6 +175,22 @@ TEST_F(ShowRecordTest, WakeUpEventsReachTheExtensionAndWakeUpViews) {
     EXPECT_EQ(grid->TextMatrix(1, 3), QStringLiteral("振铃已接"));
 }
 
+TEST_F(ShowRecordTest, ATabInAStoredNumberStaysInItsWakeUpCell) {
+    dbSwitch.execute(QStringLiteral("UPDATE Extension SET SpringNum=? WHERE Address=12"), {QStringLiteral("00\t12")});
+    CurTable = QStringLiteral("Awake");
+    grid->setRows(2);
+    grid->setCols(4);
+    CallRecord r;
+    r.ext = 12;
+    r.type = 7;
+    r.start = QDateTime(QDate(2026, 6, 15), QTime(7, 30, 0));
+    ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+    ASSERT_EQ(grid->Rows(), 3);
+    EXPECT_EQ(grid->TextMatrix(1, 1), QStringLiteral("E00 12"));
+    EXPECT_EQ(grid->TextMatrix(1, 2), QStringLiteral("2026-06-15 07:30:00"));
+    EXPECT_EQ(grid->TextMatrix(1, 3), QStringLiteral("振铃已接"));
+}
+
 namespace {
 
 // Takes what the engine shows instead of the windows.
