@@ -7,12 +7,18 @@ namespace ModComm {
 
 namespace {
 
-// The bytes of a code's hex text; empty when it is not hex (an ask for any frame).
-QByteArray codeBytes(QLatin1StringView code) {
-    if (code.size() < 2 || code.size() % 2 != 0) return {};
-    for (char c : code)
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) return {};
-    return QByteArray::fromHex(QByteArray(code.data(), code.size()));
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// Byte k of a code's hex text, -1 past its end or where it is no hex (an ask for any frame).
+int codeByte(QLatin1StringView code, int k) {
+    if (2 * k + 1 >= code.size()) return -1;
+    const int hi = hexDigit(code[2 * k].toLatin1()), lo = hexDigit(code[2 * k + 1].toLatin1());
+    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
 }
 
 }  // namespace
@@ -66,13 +72,15 @@ QDateTime FrameReader::dateTime(int first, const QDate& today) const {
 }
 
 bool FrameReader::is(QLatin1StringView code) const {
-    const QByteArray c = codeBytes(code);
-    return !c.isEmpty() && f_.startsWith(c);
+    const int n = int(code.size()) / 2;
+    if (n == 0 || code.size() % 2 != 0 || f_.size() < n) return false;
+    for (int k = 0; k < n; ++k)
+        if (codeByte(code, k) != quint8(f_[k])) return false;
+    return true;
 }
 
 bool FrameReader::sameKind(QLatin1StringView code) const {
-    const QByteArray c = codeBytes(code);
-    return !c.isEmpty() && !f_.isEmpty() && f_[0] == c[0];
+    return !f_.isEmpty() && codeByte(code, 0) == quint8(f_[0]);
 }
 
 }  // namespace ModComm
