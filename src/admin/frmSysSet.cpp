@@ -15,6 +15,7 @@
 #include "platform/Currency.h"
 #include "platform/Prompts.h"
 #include "transfer/OperationCommands.h"
+#include "transfer/RowFrames.h"
 
 #include <QAction>
 #include <QEvent>
@@ -625,46 +626,15 @@ void frmSysSet::switchCommand(int index) {
         } else if (index == 2) {
             OperationCommands::mnuDownSysTime_Click();
         } else {
-            QString message;
-            bool limitsRead = false;
-            QByteArray a;
-            if (ModComm::GetOrder(a, FrameCode::kLimitPara, false, FrameCode::kReadLimit, 5) == ModComm::GotAnswer &&
-                a.size() >= 18) {
-                if (quint8(a[2]) == 0xFF && quint8(a[3]) == 0xFF) {
-                    message = QStringLiteral("集团电话没有设置限时参数");
-                } else {
-                    for (int i = 0; i < 8; ++i) txtTime[i]->setText(QString::number(quint8(a[2 + 2 * i]) * 256 + quint8(a[3 + 2 * i])));
-                    limitsRead = true;
-                }
+            const transfer::SystemParams p = transfer::ReadSystemParams();
+            if (p.limits == transfer::SystemParams::Read)
+                for (int i = 0; i < 8; ++i) txtTime[i]->setText(QString::number(p.limit[i]));
+            if (p.selCmd == transfer::SystemParams::Read) {
+                for (int i = 0; i < 3; ++i) txtSelect[i]->setText(p.selDial[i]);
+                for (int i = 0; i < 2; ++i) cboSel[i]->setCurrentIndex(p.selSwitch[i]);
             }
-            QByteArray b;
-            if (ModComm::GetOrder(b, FrameCode::kSelCmdPara, false, FrameCode::kReadSelCmd, 5) == ModComm::GotAnswer &&
-                b.size() >= 14) {
-                if (quint8(b[2]) == 0xFF) {
-                    message = message.isEmpty() ? QStringLiteral("集团电话没有设置连选命令") : QStringLiteral("集团电话没有设置系统参数");
-                } else {
-                    auto dial = [&b](int from, int to) {
-                        QString s;
-                        for (int i = from; i <= to; ++i) s += ModComm::ByteToHex(quint8(b[i]));
-                        return ModSwitch::HexToDial(s);
-                    };
-                    txtSelect[0]->setText(dial(2, 5));
-                    txtSelect[1]->setText(dial(6, 6));
-                    txtSelect[2]->setText(dial(7, 12));
-                    cboSel[0]->setCurrentIndex(ModGeneral::GetBits(quint8(b[13]), 8, 1));
-                    cboSel[1]->setCurrentIndex(ModGeneral::GetBits(quint8(b[13]), 6, 1));
-                }
-                if (message.isEmpty()) {
-                    if (limitsRead) {
-                        message = QStringLiteral("上传系统参数成功");
-                        ModGeneral::AddOpLog(QStringLiteral("上传系统参数"));
-                    } else {
-                        message = QStringLiteral("上传限时参数失败");
-                    }
-                }
-            } else if (message.isEmpty()) {
-                message = limitsRead ? QStringLiteral("上传连选命令数失败") : QStringLiteral("上传系统参数失败");
-            }
+            if (p.complete()) ModGeneral::AddOpLog(QStringLiteral("上传系统参数"));
+            const QString message = p.message();
             say(message);
         }
     } catch (const platform::ProgramEnded&) {

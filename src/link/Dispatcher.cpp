@@ -2,6 +2,7 @@
 // then the frames nobody waits for are handled by their code.
 #include "core/ModDefine.h"
 #include "link/FrameCodes.h"
+#include "link/FrameReader.h"
 #include "link/LinkTrace.h"
 #include "link/LinkWindows.h"
 #include "link/ModComm.h"
@@ -16,11 +17,6 @@ namespace ModComm {
 
 namespace {
 
-quint8 at(const QByteArray& f, int i) {
-    if (i < 0 || i >= f.size()) throw std::out_of_range("frame too short");
-    return static_cast<quint8>(f[i]);
-}
-
 // The waiting slot taken longest ago that `pick` accepts, -1 when none.
 template <typename Ring, typename Pick>
 int oldest(const Ring& ring, Pick pick) {
@@ -32,27 +28,19 @@ int oldest(const Ring& ring, Pick pick) {
 
 bool waiting(const AnswerSlot& s) { return s.Busy && !s.Code.isEmpty(); }
 
-// Two nibble digits of a byte, the filler F left out.
-QString digitsOf(quint8 b) {
-    QString s;
-    for (int n : {b >> 4, b & 0x0F})
-        if (n != 0x0F) s += QString::number(n, 16).toUpper();
-    return s;
-}
-
-void answerBalance(const QByteArray& f) {
+void answerBalance(const QByteArray& frame) {
     SendOrder(FrameCode::kAck, false, 4, true);
-    const quint8 b4 = at(f, 4), b5 = at(f, 5);
+    const FrameReader f(frame);
     platform::Recordset rs;
-    if (b4 < 0xFF || b5 < 0xFF)
-        rs = dbSwitch.query(QStringLiteral("Select * From account where account=?"), {digitsOf(b4) + digitsOf(b5)});
+    if (f.byte(4) < 0xFF || f.byte(5) < 0xFF)
+        rs = dbSwitch.query(QStringLiteral("Select * From account where account=?"), {f.digits(4, 5)});
     else
-        rs = dbSwitch.query(QStringLiteral("Select * From extension where address=?"), {at(f, 2) * 256 + at(f, 3)});
+        rs = dbSwitch.query(QStringLiteral("Select * From extension where address=?"), {f.word(2)});
     const qint64 owner = rs.eof() ? 0 : rs.lng(QStringLiteral("userid"));
     platform::Currency remain;
     platform::Recordset u = dbSwitch.query(QStringLiteral("select remain from user where userid=?"), {owner});
     if (!u.eof()) remain = u.cur(QStringLiteral("remain"));
-    SendOrder(BalanceAnswer(remain.toFen(), at(f, 3), at(f, 6)), true, 4, true);
+    SendOrder(BalanceAnswer(remain.toFen(), f.byte(3), f.byte(6)), true, 4, true);
 }
 
 void linkProbe() {
@@ -93,13 +81,13 @@ void recordEnd(const QByteArray& frame) {
 
 // The last state report of a channel and of a card, kept for the monitor views.
 void portState(const QByteArray& frame) {
-    const int ch = at(frame, 2);
+    const int ch = FrameReader(frame).byte(2);
     if (ch >= 16 || ch >= PortStates.size()) throw std::out_of_range("channel index out of range");
     PortStates[ch].Data = frame;
 }
 
 void cardState(const QByteArray& frame) {
-    const int card = at(frame, 2);
+    const int card = FrameReader(frame).byte(2);
     if (card >= 18 || card >= CardStates.size()) throw std::out_of_range("card index out of range");
     CardStates[card].Data = frame;
 }
@@ -119,11 +107,12 @@ QString BalanceAnswer(qint64 cents, quint8 byte3, quint8 byte6) {
 
 void DealFrame(const QByteArray& frame, int row) {
     try {
-        if (at(frame, 0) == 0x82) {
+        const FrameReader f(frame);
+        if (f.sameKind(FrameCode::kAck)) {
             const int i = oldest(AckRing, [](const AckSlot& s) { return s.Pending != 0; });
             if (i >= 0) {
                 AckRing[i].Pending = 0;
-                AckRing[i].Status = at(frame, 2);
+                AckRing[i].Status = f.byte(2);
             } else {
                 // Late, or sent twice: it belongs to no order now waiting.
                 LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) +
@@ -156,7 +145,7 @@ void DealFrame(const QByteArray& frame, int row) {
 
 void DealRecord(const QByteArray& frame, bool bMonitor) {
     if (!bMonitor) {
-        const quint8 type = at(frame, 28);
+        const quint8 type = FrameReader(frame).byte(28);
         if (type == 0x0A || type == 0x1A) {
             DealDeposit(frame, type == 0x0A ? 0 : 1);
             return;
@@ -173,15 +162,10 @@ void DealDeposit(const QByteArray& frame, quint8 kind) {
     QDateTime when;
     platform::Currency amount;
     try {
-        const QDate today = platform::Now().date();
-        const int month = digitsOf(at(frame, 17)).toInt();
-        const int year = month > today.month() ? today.year() - 1 : today.year();
-        const QDate d(year, month, digitsOf(at(frame, 18)).toInt());
-        const QTime t(digitsOf(at(frame, 19)).toInt(), digitsOf(at(frame, 20)).toInt(), digitsOf(at(frame, 21)).toInt());
-        when = QDateTime(d, t);
-        if (!d.isValid() || !t.isValid()) throw std::invalid_argument("invalid event time");
-        amount = platform::Currency::fromFen(at(frame, 22) * 65536 + at(frame, 23) * 256 + at(frame, 24));
-        const int addr = at(frame, 3);
+        const FrameReader f(frame);
+        when = f.dateTime(17, platform::Now().date());
+        amount = platform::Currency::fromFen(f.amount(22));
+        const int addr = f.byte(3);
         try {
             added = dbSwitch.execute(QStringLiteral("insert into extdeposithistory (ChangeDate, ExtAddr, ChangeValue, "
                                                     "WorkerID, ChangeType) values(?,?,?,'',?)"),
@@ -203,7 +187,7 @@ void DealDeposit(const QByteArray& frame, quint8 kind) {
     if (stored) {
         if (added && CurTable == QLatin1String("ExtDepositHistory")) {
             LinkWindows::AddDepositLine(when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('\t') +
-                                        ModSwitch::ExtNumberOf(static_cast<quint8>(frame[3])) + QLatin1Char('\t') +
+                                        ModSwitch::ExtNumberOf(FrameReader(frame).byte(3)) + QLatin1Char('\t') +
                                         amount.toString2() + QStringLiteral("\t\t") +
                                         (kind == 0 ? QStringLiteral("累计") : QStringLiteral("扣除")));
         }

@@ -2,6 +2,7 @@
 
 #include "core/Console.h"
 #include "core/ModDefine.h"
+#include "link/FrameReader.h"
 #include "params/BoardPanel.h"
 #include "params/TableViews.h"
 
@@ -15,13 +16,15 @@ QByteArray PortLamps(169, '\0');
 
 namespace {
 
-quint8 byteAt(const QByteArray& frame, int i) { return i >= 0 && i < frame.size() ? static_cast<quint8>(frame[i]) : 0; }
+// A kept state report ("970A", "990B") as far as it came: the bytes it lacks read as 0, idle.
+FrameReader stateReport(const QByteArray& frame) { return FrameReader(FrameReader::Padded(frame, 12, 0)); }
 
 // Ports of a half board (four lamps): four bytes light lamps 1, 3, 5 and 7.
 quint8 halfMask(const QByteArray& frame, int first) {
+    const FrameReader f = stateReport(frame);
     quint8 m = 0;
     for (int k = 0; k < 4; ++k)
-        if (byteAt(frame, first + k) != 0) m |= static_cast<quint8>(1u << (2 * k));
+        if (f.byte(first + k) != 0) m |= static_cast<quint8>(1u << (2 * k));
     return m;
 }
 
@@ -51,9 +54,10 @@ void ResetMonitorState() {
 }
 
 quint8 PortBusyMask(const QByteArray& frame) {
+    const FrameReader f = stateReport(frame);
     quint8 m = 0;
     for (int k = 0; k < 8; ++k)
-        if (byteAt(frame, 3 + k) != 0) m |= static_cast<quint8>(1u << k);
+        if (f.byte(3 + k) != 0) m |= static_cast<quint8>(1u << k);
     return m;
 }
 
@@ -80,11 +84,12 @@ void ShowPortList() {
     grid->setRedraw(false);
     for (int ch = 0; ch < PortStates.size() && ch < 16; ++ch) {
         StatusFrame& s = PortStates[ch];
-        const int state = byteAt(s.Data, 3);
+        const FrameReader f = stateReport(s.Data);
+        const int state = f.byte(3);
         if (state == s.ShownState) continue;
         s.ShownState = state;
         // The channel's own slot in the list, which is the frame's channel byte.
-        ModSwitch::ShowPortState(ch, state, byteAt(s.Data, 5), byteAt(s.Data, 7), byteAt(s.Data, 9));
+        ModSwitch::ShowPortState(ch, state, f.byte(5), f.byte(7), f.byte(9));
     }
     grid->setRedraw(true);
 }
@@ -98,8 +103,9 @@ void DrawPortCell(int row, int col, int state) {
 
 void ShowCard(const QByteArray& frame, int card) {
     if (card < 0 || PortLamps.size() < (card + 1) * 8) return;
+    const FrameReader f = stateReport(frame);
     for (int j = 0; j < 8; ++j) {
-        const char b = static_cast<char>(byteAt(frame, 3 + j));
+        const char b = static_cast<char>(f.byte(3 + j));
         if (b == PortLamps[card * 8 + j]) continue;
         PortLamps[card * 8 + j] = b;
         // Column 0 names the board; port j + 1 is in column j + 1.

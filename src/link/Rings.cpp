@@ -1,6 +1,7 @@
 // The receive and transmit rings, the serial pump and the frame parser.
 #include "core/ModDefine.h"
 #include "link/FrameCodes.h"
+#include "link/FrameReader.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "link/CommState.h"
@@ -132,19 +133,21 @@ void ParseFrame() {
         RxRead = (RxRead + 1) & kRingMask;
     }
     CommState.Matched = false;
-    const quint8 first = static_cast<quint8>(out[0]);
-    const quint8 lenByte = static_cast<quint8>(out[1]);
+    const FrameReader f(frame);
     // Any recognised frame but the switch's own announcement ends the silence.
-    if (!(len == 3 && first == 0x83 && lenByte == 0x03 && out[2] == 0)) g_NoAnswerCount = 0;
+    if (!f.is(FrameCode::kLinkProbe)) g_NoAnswerCount = 0;
 
-    bool good = static_cast<quint8>(out[len]) == sum;
-    if (first == 0xA9 && lenByte != (SwitchModel == 2 ? 0x0C : 0x10)) good = false;
-    if (first == 0x8F && lenByte != (SwitchModel == 2 ? 0x12 : 0x17)) good = false;
+    bool good = f.byte(len) == sum;
+    // The time bands and fee rates of the other switch model are not ours.
+    const QLatin1StringView times = SwitchModel == 2 ? FrameCode::kPabxTimesRow2 : FrameCode::kPabxTimesRow;
+    const QLatin1StringView rates = SwitchModel == 2 ? FrameCode::kPabxFeeRateRow2 : FrameCode::kPabxFeeRateRow;
+    if (f.sameKind(times) && !f.is(times)) good = false;
+    if (f.sameKind(rates) && !f.is(rates)) good = false;
     if (LinkTrace::Enabled()) LinkTrace::ShowRecord(BytesToHex(frame), good ? 0 : 2);
     if (!good) {
         if (FrameTable[row].Code == FrameCode::kCallRecord)
             SendOrder(FrameCode::kAckResend, false, 4, true);
-        else if (!silentOnError(first))
+        else if (!silentOnError(f.byte(0)))
             SendOrder(FrameCode::kAckBadSum, false, 4, true);
         return;
     }

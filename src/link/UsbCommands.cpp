@@ -1,4 +1,3 @@
-#include "link/FrameCodes.h"
 #include "link/UsbCommands.h"
 
 #include "core/Console.h"
@@ -6,6 +5,8 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
 #include "core/frmProgress.h"
+#include "link/FrameCodes.h"
+#include "link/FrameReader.h"
 #include "link/ModComm.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
@@ -48,8 +49,9 @@ bool numericAnswer(const QString& text, double* value) {
 }  // namespace
 
 int DecodePointer(const QByteArray& answer, int first) {
-    const auto at = [&](int i) { return i < answer.size() ? static_cast<int>(static_cast<quint8>(answer[i])) : 0; };
-    return (at(first) * 256 + at(first + 1)) * 16 + at(first + 2);
+    // The bytes a short answer lacks count as 0.
+    const ModComm::FrameReader f(ModComm::FrameReader::Padded(answer, first + 3, 0));
+    return f.word(first) * 16 + f.byte(first + 2);
 }
 
 QString BillFilePath() { return pricing::billfile::Path(); }
@@ -62,7 +64,7 @@ void GetUsbId() {
         QByteArray answer;
         send(FrameCode::kUsbGetId);
         if (ask(answer, FrameCode::kUsbCmd)) {
-            const int id = (answer.size() > 4 ? static_cast<quint8>(answer[3]) * 256 + static_cast<quint8>(answer[4]) : 0);
+            const int id = answer.size() > 4 ? ModComm::FrameReader(answer).word(3) : 0;
             notice(QStringLiteral("USB编号是 ") + QString::number(id));
         } else {
             notice(QStringLiteral("读取USB编号失败"));

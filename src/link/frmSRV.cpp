@@ -1,9 +1,9 @@
-#include "link/FrameCodes.h"
 #include "link/frmSRV.h"
 
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/OpLog.h"
+#include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"

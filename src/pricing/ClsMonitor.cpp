@@ -1,4 +1,3 @@
-#include "link/FrameCodes.h"
 #include "pricing/ClsMonitor.h"
 
 #include "billing/ArchiveBills.h"
@@ -6,6 +5,8 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
 #include "core/RecordDisplay.h"
+#include "link/FrameCodes.h"
+#include "link/FrameReader.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
@@ -60,29 +61,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-quint8 at(const QByteArray& f, int i) { return i < f.size() ? quint8(f[i]) : 0xFF; }
-
-// The digits of a byte, high nibble first, filler nibbles (F) left out.
-QString digitsOf(quint8 b) { return ModGeneral::ByteToDigits(b); }
-
-QString digitsOf(const QByteArray& f, int first, int last) {
-    QString s;
-    for (int i = first; i <= last; ++i) s += digitsOf(at(f, i));
-    return s;
-}
-
-QString dialText(const QString& s) { return ModSwitch::HexToDial(s); }
-
-// A two-digit decimal field of a frame; anything else is a damaged record.
-int decimalField(const QByteArray& f, int i, const char* what) {
-    const QString d = digitsOf(at(f, i));
-    bool ok = false;
-    const int v = d.toInt(&ok);
-    if (d.isEmpty() || !ok || d.contains(QLatin1Char('-')))
-        throw FrameError(QStringLiteral("%1 \"%2\" is not a number").arg(QLatin1String(what), d).toStdString());
-    return v;
-}
-
 // Account digits in their four-character field: "0012" for "12", four blanks for none.
 QString accountText(const QString& digits) {
     if (digits.isEmpty()) return QStringLiteral("    ");
@@ -92,23 +70,8 @@ QString accountText(const QString& digits) {
     return digits.leftJustified(4, QLatin1Char(' '), true);
 }
 
-// The start of a call or event from month, day, hour, minute, second (bytes 17 to 21).
-// A month later than this month belongs to last year.
-QDateTime frameDate(const QByteArray& f) {
-    const int month = decimalField(f, 17, "month");
-    const int day = decimalField(f, 18, "day");
-    const int hour = decimalField(f, 19, "hour");
-    const int minute = decimalField(f, 20, "minute");
-    const int second = decimalField(f, 21, "second");
-    const QDate today = platform::Now().date();
-    const int year = month > today.month() ? today.year() - 1 : today.year();
-    const QDate d(year, month, day);
-    const QTime t(hour, minute, second);
-    if (!d.isValid() || !t.isValid())
-        throw FrameError(QStringLiteral("no such date %1-%2-%3 %4:%5:%6")
-                             .arg(year).arg(month).arg(day).arg(hour).arg(minute).arg(second).toStdString());
-    return QDateTime(d, t);
-}
+// The start of a call or event (bytes 17 to 21).
+QDateTime frameDate(const ModComm::FrameReader& f) { return f.dateTime(17, platform::Now().date()); }
 
 // "yyyy-MM-dd HH:mm:ss", as dates are stored.
 QString storedDate(const QDateTime& t) {
@@ -372,16 +335,16 @@ ClsMonitor::UserRow ClsMonitor::ReadUser(qint32 userid) {
     return u;
 }
 
-bool ClsMonitor::ParseRecord(const QByteArray& f) {
+bool ClsMonitor::ParseRecord(const QByteArray& frame) {
     MonSlot& s = slot();
     try {
-        m_Called = dialText(digitsOf(f, 5, 14));
-        m_InDigits = digitsOf(at(f, 4));
-        m_RecType = at(f, 28);
-        m_Account = accountText(digitsOf(at(f, 25)) + digitsOf(at(f, 26)));
-        s.ExtAddr = at(f, 2) * 256 + at(f, 3);
-        m_Duration = qint64(decimalField(f, 22, "hours")) * 3600 + decimalField(f, 23, "minutes") * 60 +
-                     decimalField(f, 24, "seconds");
+        const ModComm::FrameReader f(frame);
+        m_Called = f.dial(5, 14);
+        m_InDigits = f.digits(4);
+        m_RecType = f.byte(28);
+        m_Account = accountText(f.digits(25, 26));
+        s.ExtAddr = f.word(2);
+        m_Duration = qint64(f.decimal(22, "hours")) * 3600 + f.decimal(23, "minutes") * 60 + f.decimal(24, "seconds");
         s.StartTime = frameDate(f);
         m_User = FindUser(m_Account, s.ExtAddr);
         s.UserID = m_User.userid;
@@ -516,12 +479,10 @@ void ClsMonitor::afterCommit(const char* what, std::function<void(ClsMonitor&)> 
 }
 
 QByteArray ClsMonitor::RecordFrame(const QByteArray& frameIn) {
-    QByteArray f = frameIn.left(29);
-    if (f.size() < 29) {
-        TraceError(QStringLiteral("short call record (%1 bytes)").arg(frameIn.size()));
-        f.append(QByteArray(29 - f.size(), char(0xFF)));
-    }
-    return f;
+    // A short record is priced as far as it goes: the bytes it lacks read as
+    // the filler F, so that it ends as a reject row rather than nowhere.
+    if (frameIn.size() < 29) TraceError(QStringLiteral("short call record (%1 bytes)").arg(frameIn.size()));
+    return ModComm::FrameReader::Padded(frameIn, 29, 0xFF);
 }
 
 bool ClsMonitor::Record(const QByteArray& frameIn, bool bSendFee) {
@@ -575,11 +536,12 @@ void ClsMonitor::NoteStoreFailure(const std::exception& e) {
 
 bool ClsMonitor::Handle(const QByteArray& f, bool bSendFee) {
     bool result = false;
-    m_RecType = at(f, 28);
+    const ModComm::FrameReader record(f);
+    m_RecType = record.byte(28);
     if (m_RecType >= 6 && m_RecType <= 9) {
         result = RecordAwake(f);
     } else {
-        m_Channel = at(f, 16);
+        m_Channel = record.byte(16);
         m_Slot = m_Channel & 0x0F;
         MonSlot& s = slot();
         try {
@@ -708,17 +670,17 @@ void ClsMonitor::AfterStore(Currency total, bool bSendFee) {
     }
 }
 
-void ClsMonitor::InsertReject(const QByteArray& f) {
+void ClsMonitor::InsertReject(const QByteArray& frame) {
+    // A reject keeps the digits as the switch sent them, whatever they are.
+    const ModComm::FrameReader f(frame);
     const QString year = QString::number(platform::Now().date().year());
     const QString when = QStringLiteral("%1-%2-%3 %4:%5:%6")
-                             .arg(year, digitsOf(at(f, 17)), digitsOf(at(f, 18)), digitsOf(at(f, 19)),
-                                  digitsOf(at(f, 20)), digitsOf(at(f, 21)));
-    const QString length =
-        QStringLiteral("%1:%2:%3").arg(digitsOf(at(f, 22)), digitsOf(at(f, 23)), digitsOf(at(f, 24)));
+                             .arg(year, f.digits(17), f.digits(18), f.digits(19), f.digits(20), f.digits(21));
+    const QString length = QStringLiteral("%1:%2:%3").arg(f.digits(22), f.digits(23), f.digits(24));
     dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_calladdr, f_zjaddr, f_date, f_long, f_resp, f_zh) "
                                       "VALUES (?, ?, ?, ?, ?, ?)")
                            .arg(dbPhoneCur.qualified("tab_errPh")),
-                       {int(at(f, 3)), m_Slot + 1, when, length, m_Called, m_Account});
+                       {int(f.byte(3)), m_Slot + 1, when, length, m_Called, m_Account});
 }
 
 bool ClsMonitor::KeepReject(const QByteArray& f) {
@@ -767,14 +729,15 @@ void ClsMonitor::Answer(bool result, bool bSendFee, const QByteArray& f) {
 
 // ---------------------------------------------------------------- wake-up events
 
-bool ClsMonitor::RecordAwake(const QByteArray& f) {
+bool ClsMonitor::RecordAwake(const QByteArray& frame) {
     int addr = 0;
     QDateTime t;
     QString wake;
     try {
-        addr = at(f, 2) * 256 + at(f, 3);
+        const ModComm::FrameReader f(frame);
+        addr = f.word(2);
         t = frameDate(f);
-        m_RecType = at(f, 28);
+        m_RecType = f.byte(28);
         wake = m_RecType == 6 ? t.toString(QStringLiteral("HH:mm")) : QString();
         platform::Transaction tx(dbSwitch);
         const int n = dbSwitch.execute(QStringLiteral("INSERT INTO awake (Address, servetime, servetype) VALUES (?, ?, ?)"),
@@ -839,20 +802,21 @@ bool ClsMonitor::PrintRecordTicket() {
 
 // ---------------------------------------------------------------- live calls
 
-void ClsMonitor::Monitor(const QByteArray& f) {
-    if (f.size() < 17) {
-        pricing::LogRecordError(QStringLiteral("short live-call frame (%1 bytes)").arg(f.size()));
+void ClsMonitor::Monitor(const QByteArray& frame) {
+    if (frame.size() < 17) {
+        pricing::LogRecordError(QStringLiteral("short live-call frame (%1 bytes)").arg(frame.size()));
         return;
     }
-    m_Slot = at(f, 16) & 0x0F;
+    const ModComm::FrameReader f(frame);
+    m_Slot = f.byte(16) & 0x0F;
     MonSlot& s = slot();
-    const int kind = at(f, 2) >> 6;
+    const int kind = f.byte(2) >> 6;
     m_RecType = kind == 1 ? 3 : kind == 2 ? 2 : 0;
     s.StartTime = platform::Now().addSecs(-1);
-    s.ExtAddr = at(f, 3);
+    s.ExtAddr = f.byte(3);
     // A new call in the slot: a limit sent for the call before it no longer holds.
     s.LimitSet = 0;
-    m_Account = accountText(digitsOf(at(f, 14)) + digitsOf(at(f, 15)));
+    m_Account = accountText(f.digits(14, 15));
     s.UserID = FindUserId(m_Account, s.ExtAddr);
     m_UserID = s.UserID;
     m_User = ReadUser(m_UserID);
@@ -865,8 +829,8 @@ void ClsMonitor::Monitor(const QByteArray& f) {
     }
     if (m_User.balancemode == 0) s.Balance = m_User.remain + m_User.overdraft;
     else s.TalkSecs = 65000;
-    m_Called = dialText(m_RecType == 2 ? extNumberOf(at(f, 5)) : digitsOf(f, 4, 13));
-    GetRoute((at(f, 16) & 0x80) != 0);
+    m_Called = m_RecType == 2 ? ModSwitch::HexToDial(extNumberOf(f.byte(5))) : f.dial(4, 13);
+    GetRoute((f.byte(16) & 0x80) != 0);
     if (m_User.balancemode != 0) return;
     m_FreeCall = Classify(s);
     if (m_FreeCall) return;

@@ -1,7 +1,8 @@
-#include "link/FrameCodes.h"
 #include "transfer/DepositChange.h"
 
 #include "core/ModDefine.h"
+#include "link/FrameCodes.h"
+#include "link/FrameReader.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Db.h"
@@ -11,14 +12,6 @@
 namespace transfer {
 
 namespace {
-
-quint8 at(const QByteArray& f, int i) { return i < f.size() ? quint8(f[i]) : 0; }
-
-// The change a frame "A507" + address + kind + six hex digits carries, in fen.
-qint64 changeOf(const QString& frame) {
-    const qint64 magnitude = frame.mid(8, 6).toLongLong(nullptr, 16);
-    return frame.mid(6, 2) == QLatin1String("02") ? -magnitude : magnitude;
-}
 
 void tellOperator(int address, qint64 change) {
     QString number = QString::number(address);
@@ -41,13 +34,15 @@ std::optional<qint64> AskDeposit(int address) {
     if (ModComm::GetOrder(answer, FrameCode::kExtDepositRow, false, FrameCode::kReadDeposit + ModComm::ByteToHex(quint8(address)),
                           5) != ModComm::GotAnswer)
         return std::nullopt;
-    // Kind 0 (bits 1-2 of byte 3) is the deposit itself, not a change.
-    if (answer.size() < 7 || at(answer, 2) != quint8(address) || (at(answer, 3) & 0x03) != 0) return std::nullopt;
+    // Kind 0 (bits 1-2 of byte 3) is the deposit itself, not a change. A
+    // shorter answer says nothing.
+    if (answer.size() < 7) return std::nullopt;
+    const ModComm::FrameReader f(answer);
+    if (f.byte(2) != quint8(address) || (f.byte(3) & 0x03) != 0) return std::nullopt;
     return DepositFen(answer);
 }
 
-bool SendDepositChange(int address, const QString& frame) {
-    const qint64 change = changeOf(frame);
+bool SendDepositChange(int address, const QString& frame, qint64 change) {
     // Nothing to take twice: sent as any row.
     if (change == 0) return ModComm::SendOrder(frame, true, 4, true) == ModComm::Acknowledged;
     const std::optional<qint64> before = AskDeposit(address);

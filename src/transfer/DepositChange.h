@@ -14,9 +14,9 @@ namespace transfer {
 // when it gives no answer of kind 0.
 std::optional<qint64> AskDeposit(int address);
 
-// Sends the change frame (without checksum) of the extension at `address`:
-// true once the switch has it, false when it has not or cannot say (then the
-// operator was told, and the row stays pending).
-bool SendDepositChange(int address, const QString& frame);
+// Sends the change frame (without checksum) of the extension at `address`,
+// which carries `change` fen: true once the switch has it, false when it has
+// not or cannot say (then the operator was told, and the row stays pending).
+bool SendDepositChange(int address, const QString& frame, qint64 change);
 
 }  // namespace transfer

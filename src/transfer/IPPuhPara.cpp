@@ -1,7 +1,8 @@
-#include "link/FrameCodes.h"
 #include "transfer/IPPuhPara.h"
 
 #include "core/ModGeneral.h"
+#include "link/FrameCodes.h"
+#include "link/FrameReader.h"
 #include "link/ModComm.h"
 
 #include <QRegularExpression>
@@ -10,19 +11,9 @@ namespace IPPuhPara {
 
 namespace {
 
-quint8 at(const QByteArray& f, int i) { return static_cast<quint8>(f.at(i)); }
-
-platform::Currency amountAt(const QByteArray& f, int i) { return platform::Currency::fromFen(at(f, i) * 256 + at(f, i + 1)); }
+platform::Currency amountAt(const ModComm::FrameReader& f, int i) { return platform::Currency::fromFen(f.word(i)); }
 
 QString amountHex(platform::Currency c) { return ModComm::LongToHex(c.toFenHalfEven(), 4); }
-
-// Two decimal digits in one byte, as the switch writes a day or an hour; -1
-// when the byte holds no such number (a digit A to E, or nothing but F).
-int decimalOf(quint8 b) {
-    bool ok = false;
-    const int v = ModGeneral::ByteToDigits(b).toInt(&ok, 10);
-    return ok ? v : -1;
-}
 
 int gradeOf(quint8 b) { return b < kGrades ? b : -1; }
 
@@ -82,22 +73,28 @@ QString ParaOrder(const Params& p) {
            amountHex(p.rent) + ModComm::ByteToHex(flags) + ModComm::ByteToHex(quint8(p.shortSecs));
 }
 
-std::optional<Params> DecodeAnswer(const QByteArray& f) {
-    if (f.size() < 14 || at(f, 0) != 0xA6 || at(f, 1) != 0x0E) return std::nullopt;
+std::optional<Params> DecodeAnswer(const QByteArray& frame) {
+    const ModComm::FrameReader f(frame);
     Params p;
-    p.day = decimalOf(at(f, 8));
-    p.hour = decimalOf(at(f, 9));
-    if (!QDate::isValid(2004, 1, p.day) || p.hour < 0 || p.hour > 23)
+    try {
+        if (!f.is(FrameCode::kIPPuhPara)) return std::nullopt;
+        // The day and hour are two decimal digits each, as the switch writes them.
+        p.day = f.decimal(8, "day");
+        p.hour = f.decimal(9, "hour");
+        if (!QDate::isValid(2004, 1, p.day) || p.hour > 23) return std::nullopt;
+        p.deposit[0] = amountAt(f, 2);
+        p.grade[0] = gradeOf(f.byte(4));
+        p.deposit[1] = amountAt(f, 5);
+        p.grade[1] = gradeOf(f.byte(7));
+        p.rent = amountAt(f, 10);
+        p.autoDeduct = ModGeneral::GetBits(f.byte(12), 8, 1) != 0;
+        p.noDeductOverdrawn = ModGeneral::GetBits(f.byte(12), 7, 1) != 0;
+        p.mayOverdraw = ModGeneral::GetBits(f.byte(12), 6, 1) != 0;
+        p.shortSecs = f.byte(13);
+    } catch (const ModComm::FrameError&) {
+        // Too short, or a day or hour that is no number.
         return std::nullopt;
-    p.deposit[0] = amountAt(f, 2);
-    p.grade[0] = gradeOf(at(f, 4));
-    p.deposit[1] = amountAt(f, 5);
-    p.grade[1] = gradeOf(at(f, 7));
-    p.rent = amountAt(f, 10);
-    p.autoDeduct = ModGeneral::GetBits(at(f, 12), 8, 1) != 0;
-    p.noDeductOverdrawn = ModGeneral::GetBits(at(f, 12), 7, 1) != 0;
-    p.mayOverdraw = ModGeneral::GetBits(at(f, 12), 6, 1) != 0;
-    p.shortSecs = at(f, 13);
+    }
     return p;
 }
 

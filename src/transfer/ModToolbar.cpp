@@ -1,4 +1,3 @@
-#include "link/FrameCodes.h"
 #include "transfer/ModToolbar.h"
 
 #include "core/Console.h"
@@ -8,6 +7,7 @@
 #include "core/OpLog.h"
 #include "core/frmDialog.h"
 #include "core/frmProgress.h"
+#include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "params/DialDigits.h"
@@ -308,7 +308,9 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
         b->frame = [](const Recordset& rs, int) { return transfer::ExtDepositRow(RowValues::of(rs)); };
         // A change the switch took is never sent again, also when its acknowledgement was lost.
         b->send = [](const Recordset& rs, const QString& frame) {
-            return transfer::SendDepositChange(int(rs.lng(QStringLiteral("Address"))), frame);
+            // The frame carries the change in whole fen, rounded as it was built.
+            return transfer::SendDepositChange(int(rs.lng(QStringLiteral("Address"))), frame,
+                                               rs.cur(QStringLiteral("ChangeValue")).toFenHalfEven());
         };
         b->done = [](const Recordset& rs, int, Cleared& cleared) {
             const qint64 address = rs.lng(QStringLiteral("Address"));

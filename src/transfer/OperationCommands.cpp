@@ -1,4 +1,3 @@
-#include "link/FrameCodes.h"
 #include "transfer/OperationCommands.h"
 
 #include "core/Console.h"
@@ -6,6 +5,7 @@
 #include "core/ModGeneral.h"
 #include "core/Settings.h"
 #include "core/OpLog.h"
+#include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "params/DialDigits.h"
 #include "platform/Clock.h"
@@ -150,58 +150,16 @@ void mnuDownPara_Click() {
     }
 }
 
-namespace {
-
-QString digitsOf(const QByteArray& f, int from, int to) {
-    QString s;
-    for (int i = from; i <= to && i < f.size(); ++i) s += ModGeneral::ByteToDigits(quint8(f[i]));
-    return ModSwitch::HexToDial(s);
-}
-
-}  // namespace
-
 void mnuUPSendPara_Click() {
     if (refused(21)) return;
     core::SetConsoleEnabled(false);
     QString message;
     try {
-        bool limitsRead = false;
-        QByteArray a;
-        if (ModComm::GetOrder(a, FrameCode::kLimitPara, false, FrameCode::kReadLimit, 5) == ModComm::GotAnswer &&
-            a.size() >= 18) {
-            if (quint8(a[2]) == 0xFF && quint8(a[3]) == 0xFF) {
-                message = QStringLiteral("集团电话没有设置限时参数");
-            } else {
-                QStringList words;
-                for (int k = 0; k < 8; ++k) words << QString::number(quint8(a[2 + 2 * k]) * 256 + quint8(a[3 + 2 * k]));
-                ModSwitch::SetVariant(QStringLiteral("Limit"), words.join(','));
-                limitsRead = true;
-            }
-        }
-        QByteArray b;
-        if (ModComm::GetOrder(b, FrameCode::kSelCmdPara, false, FrameCode::kReadSelCmd, 5) == ModComm::GotAnswer &&
-            b.size() >= 14) {
-            if (quint8(b[2]) < 0xFF) {
-                const quint8 flags = quint8(b[13]);
-                ModSwitch::SetVariant(QStringLiteral("SelCmd"),
-                                      QStringList{digitsOf(b, 2, 5), digitsOf(b, 6, 6), digitsOf(b, 7, 12),
-                                                  QString::number((flags >> 7) & 1),
-                                                  QString::number((flags >> 5) & 1)}
-                                          .join(','));
-            } else {
-                message = message.isEmpty() ? QStringLiteral("集团电话没有设置连选命令") : QStringLiteral("集团电话没有设置系统参数");
-            }
-            if (message.isEmpty()) {
-                if (limitsRead) {
-                    message = QStringLiteral("上传系统参数成功");
-                    ModGeneral::AddOpLog(QStringLiteral("上传系统参数"));
-                } else {
-                    message = QStringLiteral("上传限时参数失败");
-                }
-            }
-        } else if (message.isEmpty()) {
-            message = limitsRead ? QStringLiteral("上传连选命令数失败") : QStringLiteral("上传系统参数失败");
-        }
+        const transfer::SystemParams p = transfer::ReadSystemParams();
+        if (p.limits == transfer::SystemParams::Read) ModSwitch::SetVariant(QStringLiteral("Limit"), p.limitSetting());
+        if (p.selCmd == transfer::SystemParams::Read) ModSwitch::SetVariant(QStringLiteral("SelCmd"), p.selCmdSetting());
+        if (p.complete()) ModGeneral::AddOpLog(QStringLiteral("上传系统参数"));
+        message = p.message();
     } catch (const std::exception&) {
         core::SetConsoleEnabled(true);
         return;

@@ -1,8 +1,9 @@
-#include "link/FrameCodes.h"
 #include "transfer/RowFrames.h"
 
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
+#include "link/FrameCodes.h"
+#include "link/FrameReader.h"
 #include "link/ModComm.h"
 #include "params/DialDigits.h"
 
@@ -348,6 +349,69 @@ QString SelCmdFrame(const QString& setting) {
     return FrameCode::kSelCmdPara + ModGeneral::PadF(ModSwitch::DialToHex(items[0]), 8) +
            ModGeneral::PadF(ModSwitch::DialToHex(items[1]), 2) + ModGeneral::PadF(ModSwitch::DialToHex(items[2]), 12) +
            ModComm::ByteToHex(quint8(flags));
+}
+
+QString SystemParams::limitSetting() const {
+    QStringList words;
+    for (int v : limit) words << QString::number(v);
+    return words.join(QLatin1Char(','));
+}
+
+QString SystemParams::selCmdSetting() const {
+    return QStringList{selDial[0], selDial[1], selDial[2], QString::number(selSwitch[0]), QString::number(selSwitch[1])}
+        .join(QLatin1Char(','));
+}
+
+QString SystemParams::message() const {
+    QString m;
+    if (limits == NotSet) m = QStringLiteral("集团电话没有设置限时参数");
+    if (selCmd != NoAnswer) {
+        if (selCmd == NotSet) m = m.isEmpty() ? QStringLiteral("集团电话没有设置连选命令") : QStringLiteral("集团电话没有设置系统参数");
+        if (m.isEmpty()) m = limits == Read ? QStringLiteral("上传系统参数成功") : QStringLiteral("上传限时参数失败");
+    } else if (m.isEmpty()) {
+        m = limits == Read ? QStringLiteral("上传连选命令数失败") : QStringLiteral("上传系统参数失败");
+    }
+    return m;
+}
+
+SystemParams ReadSystemParams() {
+    SystemParams p;
+    QByteArray answer;
+    if (ModComm::GetOrder(answer, FrameCode::kLimitPara, false, FrameCode::kReadLimit, 5) == ModComm::GotAnswer) {
+        try {
+            const ModComm::FrameReader f(answer);
+            f.byte(17);   // the whole frame is there before anything is taken from it
+            // The first limit unset (FFFF): the switch has none.
+            if (f.byte(2) == 0xFF && f.byte(3) == 0xFF) {
+                p.limits = SystemParams::NotSet;
+            } else {
+                for (int k = 0; k < 8; ++k) p.limit[k] = f.word(2 + 2 * k);
+                p.limits = SystemParams::Read;
+            }
+        } catch (const ModComm::FrameError&) {
+            p.limits = SystemParams::NoAnswer;
+        }
+    }
+    answer.clear();
+    if (ModComm::GetOrder(answer, FrameCode::kSelCmdPara, false, FrameCode::kReadSelCmd, 5) == ModComm::GotAnswer) {
+        try {
+            const ModComm::FrameReader f(answer);
+            f.byte(13);   // the whole frame is there before anything is taken from it
+            if (f.byte(2) == 0xFF) {
+                p.selCmd = SystemParams::NotSet;
+            } else {
+                p.selDial[0] = f.dial(2, 5);
+                p.selDial[1] = f.dial(6, 6);
+                p.selDial[2] = f.dial(7, 12);
+                p.selSwitch[0] = (f.byte(13) >> 7) & 1;
+                p.selSwitch[1] = (f.byte(13) >> 5) & 1;
+                p.selCmd = SystemParams::Read;
+            }
+        } catch (const ModComm::FrameError&) {
+            p.selCmd = SystemParams::NoAnswer;
+        }
+    }
+    return p;
 }
 
 }  // namespace transfer

@@ -80,4 +80,26 @@ QString LimitsFrame(const QString& setting);
 // "A80E" from the setting "SelCmd" (three dial strings, two switches 0 or 1).
 QString SelCmdFrame(const QString& setting);
 
+// The system parameters as the switch holds them: its call limits (asked
+// "8D0300", answered "8D12") and its selection codes (asked "A80300",
+// answered "A80E").
+struct SystemParams {
+    enum State { NoAnswer, NotSet, Read };
+    State limits = NoAnswer;
+    int limit[8] = {};          // 0..65535 each
+    State selCmd = NoAnswer;
+    QString selDial[3];         // the three dial strings
+    int selSwitch[2] = {0, 0};  // the two switches, 0 or 1
+    // Both were read.
+    bool complete() const { return limits == Read && selCmd == Read; }
+    // The settings "Limit" and "SelCmd" as they are stored.
+    QString limitSetting() const;
+    QString selCmdSetting() const;
+    // What the operator is told of the read.
+    QString message() const;
+};
+// Asks the switch for both, the limits first, each answer awaited 5 seconds.
+// A short answer counts as none.
+SystemParams ReadSystemParams();
+
 }  // namespace transfer

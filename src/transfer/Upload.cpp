@@ -1,4 +1,3 @@
-#include "link/FrameCodes.h"
 #include "transfer/Upload.h"
 
 #include "core/Console.h"
@@ -9,6 +8,8 @@
 #include "core/OpLog.h"
 #include "core/frmDialog.h"
 #include "core/frmProgress.h"
+#include "link/FrameCodes.h"
+#include "link/FrameReader.h"
 #include "link/ModComm.h"
 #include "link/frmSRV.h"
 #include "params/BoardPanel.h"
@@ -238,7 +239,7 @@ void boardPath(bool verify) {
     if (!verify) {
         platform::Transaction tx(dbSwitch);
         for (int k = 3; k <= 18; ++k) {
-            const int byte = quint8(f.at(k));
+            const int byte = ModComm::FrameReader(f).byte(k);
             dbSwitch.execute(QStringLiteral("update moncard set dispcard=?,portstatus=0 where cardlayer=0 and cardorder=?"),
                              {byte / 16, 2 * k - 5});
             dbSwitch.execute(QStringLiteral("update moncard set dispcard=?,portstatus=0 where cardlayer=0 and cardorder=?"),
@@ -256,7 +257,7 @@ void boardPath(bool verify) {
     for (rs.moveFirst(); !rs.eof(); rs.moveNext()) kinds << int(rs.lng(QStringLiteral("dispcard")));
     for (int i = 0; i + 1 < kinds.size() && i / 2 + 3 < f.size(); i += 2) {
         const QString station = QString::number(kinds[i + 1], 16).toUpper() + QString::number(kinds[i], 16).toUpper();
-        const quint8 byte = quint8(f.at(i / 2 + 3));
+        const quint8 byte = ModComm::FrameReader(f).byte(i / 2 + 3);
         if (station == ModComm::ByteToHex(byte)) continue;
         const bool firstAgrees = station.right(1) == QString::number(byte & 15, 16).toUpper();
         core::StatusText(2, QStringLiteral("第 %1 块板不相同").arg(firstAgrees ? i + 2 : i + 1));
@@ -423,10 +424,11 @@ bool UpSpringNum() {
                 dropShadow(QStringLiteral("LanHead"));
                 return fail({});
             }
-            int head = quint8(f.at(2));
+            const ModComm::FrameReader row(f);
+            int head = row.byte(2);
             if (!headLen.contains(head)) head = 29;
             if (!headLen.contains(head)) continue;
-            QString digits = ModGeneral::ByteToDigits(quint8(f.at(3))) + ModGeneral::ByteToDigits(quint8(f.at(4)));
+            QString digits = row.digits(3, 4);
             const int len = headLen.value(head);
             if (digits.size() < len) digits = digits.rightJustified(len, QLatin1Char('0'));
             numbers[i] = Number{head, digits};
@@ -652,11 +654,6 @@ void mnuUpSend_Click(int tableRight) {
 
 namespace {
 
-quint8 at(const QByteArray& f, int i) {
-    if (i >= f.size()) throw std::out_of_range("应答帧太短");
-    return quint8(f.at(i));
-}
-
 class Lists {
 public:
     const QString& entry(const QString& title, int index) {
@@ -675,21 +672,14 @@ private:
     QHash<QString, QStringList> lists_;
 };
 
-QString D(const QByteArray& f, int i) { return ModGeneral::ByteToDigits(at(f, i)); }
-QString dial(const QByteArray& f, int from, int to) {
-    QString s;
-    for (int i = from; i <= to; ++i) s += D(f, i);
-    return ModSwitch::HexToDial(s);
-}
-
 QString jump(Lists& l, quint8 b) {
     int c = b & 127;
     if (c >= 120) c -= 5;
     return l.entry(QStringLiteral("内部热线"), c);
 }
 
-QString extText(Lists& l, const QString& h, const QByteArray& f) {
-    const quint8 b3 = at(f, 3), b4 = at(f, 4), b5 = at(f, 5);
+QString extText(Lists& l, const QString& h, const ModComm::FrameReader& f) {
+    const quint8 b3 = f.byte(3), b4 = f.byte(4), b5 = f.byte(5);
     auto bit = [](quint8 v, int k) { return (v >> k) & 1; };
     if (h == QStringLiteral("提机方式")) return l.entry(h, bit(b3, 0));
     if (h == QStringLiteral("来电显示")) return l.onOff(bit(b3, 1));
@@ -704,29 +694,29 @@ QString extText(Lists& l, const QString& h, const QByteArray& f) {
     if (h == QStringLiteral("转接返回")) return l.onOff(bit(b5, 4));
     if (h == QStringLiteral("呼入提示")) return l.onOff(bit(b5, 5));
     if (h == QStringLiteral("话机类型")) return l.entry(h, b5 >> 6);
-    if (h == QStringLiteral("组号")) return QString::number(at(f, 6));
+    if (h == QStringLiteral("组号")) return QString::number(f.byte(6));
     if (h == QStringLiteral("通话限时")) {
         QStringList names;
         for (int k = 0; k < 8; ++k)
-            if (bit(at(f, 10), k)) names << l.entry(QStringLiteral("通话类型"), k);
+            if (bit(f.byte(10), k)) names << l.entry(QStringLiteral("通话类型"), k);
         return names.join(QLatin1Char(','));
     }
-    if (h == QStringLiteral("免打扰")) return l.onOff(bit(at(f, 11), 7));
-    if (h == QStringLiteral("离位转移")) return jump(l, at(f, 11));
-    if (h == QStringLiteral("遇忙转移")) return jump(l, at(f, 12));
-    if (h == QStringLiteral("内部热线")) return jump(l, at(f, 13));
-    if (h == QStringLiteral("久叫转移")) return jump(l, at(f, 14));
-    if (h == QStringLiteral("虚拟路由")) return D(f, 15);
-    if (h == QStringLiteral("虚拟号码")) return dial(f, 16, 19);
+    if (h == QStringLiteral("免打扰")) return l.onOff(bit(f.byte(11), 7));
+    if (h == QStringLiteral("离位转移")) return jump(l, f.byte(11));
+    if (h == QStringLiteral("遇忙转移")) return jump(l, f.byte(12));
+    if (h == QStringLiteral("内部热线")) return jump(l, f.byte(13));
+    if (h == QStringLiteral("久叫转移")) return jump(l, f.byte(14));
+    if (h == QStringLiteral("虚拟路由")) return f.digits(15);
+    if (h == QStringLiteral("虚拟号码")) return f.dial(16, 19);
     if (h == QStringLiteral("叫醒时间")) {
-        if (at(f, 20) == 255) return QString();
-        return QStringLiteral("%1:%2").arg(D(f, 20).toInt(), 2, 10, QLatin1Char('0')).arg(D(f, 21).toInt(), 2, 10, QLatin1Char('0'));
+        if (f.byte(20) == 255) return QString();
+        return QStringLiteral("%1:%2").arg(f.digits(20).toInt(), 2, 10, QLatin1Char('0')).arg(f.digits(21).toInt(), 2, 10, QLatin1Char('0'));
     }
     throw std::logic_error("");   // a column the frame does not carry keeps its text
 }
 
-QString relayText(Lists& l, const QString& h, const QByteArray& f) {
-    const quint8 b3 = at(f, 3), b4 = at(f, 4), b5 = at(f, 5);
+QString relayText(Lists& l, const QString& h, const ModComm::FrameReader& f) {
+    const quint8 b3 = f.byte(3), b4 = f.byte(4), b5 = f.byte(5);
     if (h == QStringLiteral("转移开关")) return l.onOff((b3 >> 6) & 1);
     if (h == QStringLiteral("开关")) return l.onOff((b3 >> 7) & 1);
     if (h == QStringLiteral("计费方式")) return l.entry(h, b4 & 3);
@@ -737,23 +727,24 @@ QString relayText(Lists& l, const QString& h, const QByteArray& f) {
     if (h == QStringLiteral("转接2")) return l.entry(QStringLiteral("转接1"), (b5 >> 2) & 3);
     if (h == QStringLiteral("连选方式")) return l.entry(h, (b5 >> 4) & 3);
     if (h == QStringLiteral("转接遇忙")) return l.entry(h, (b5 >> 6) & 3);
-    if (h == QStringLiteral("路由")) return QString::number(at(f, 6));
-    if (h == QStringLiteral("间接局")) return D(f, 7);
-    if (h == QStringLiteral("组号")) return QString::number(at(f, 8));
-    if (h == QStringLiteral("始呼分机1")) return l.entry(h, at(f, 9));
-    if (h == QStringLiteral("始呼分机2")) return l.entry(QStringLiteral("始呼分机1"), at(f, 10));
+    if (h == QStringLiteral("路由")) return QString::number(f.byte(6));
+    if (h == QStringLiteral("间接局")) return f.digits(7);
+    if (h == QStringLiteral("组号")) return QString::number(f.byte(8));
+    if (h == QStringLiteral("始呼分机1")) return l.entry(h, f.byte(9));
+    if (h == QStringLiteral("始呼分机2")) return l.entry(QStringLiteral("始呼分机1"), f.byte(10));
     if (h == QStringLiteral("群呼分机")) {
         QStringList names;
         for (int i = 11; i <= 15; ++i)
-            if (at(f, i) < 255) names << l.entry(QStringLiteral("始呼分机1"), at(f, i));
+            if (f.byte(i) < 255) names << l.entry(QStringLiteral("始呼分机1"), f.byte(i));
         return names.join(QLatin1Char(','));
     }
-    if (h == QStringLiteral("中继号码")) return dial(f, 16, 21);
+    if (h == QStringLiteral("中继号码")) return f.dial(16, 21);
     throw std::logic_error("");
 }
 
 // Writes the decoded answer into the record's grid row; false when the row is not in the grid.
-bool writeRow(platform::FlexGrid& g, Lists& l, const QString& t, const Recordset& rs, const QByteArray& f) {
+bool writeRow(platform::FlexGrid& g, Lists& l, const QString& t, const Recordset& rs, const QByteArray& frame) {
+    const ModComm::FrameReader f(frame);
     int row = 0;
     if (t.startsWith(QLatin1String("Router"))) row = int(rs.lng(QStringLiteral("PortAddr"))) + 1;
     else {
@@ -780,27 +771,27 @@ bool writeRow(platform::FlexGrid& g, Lists& l, const QString& t, const Recordset
         }
     };
     if (t == QLatin1String("ExtDeposit")) {
-        const qint64 fen = transfer::DepositFen(f);
+        const qint64 fen = transfer::DepositFen(frame);
         set(2, QStringLiteral("0.00"));
         set(3, platform::Currency::fromFen(fen).toString2());
-        set(4, l.onOff((at(f, 4) >> 6) & 1));
-        set(5, l.onOff((at(f, 4) >> 7) & 1));
+        set(4, l.onOff((f.byte(4) >> 6) & 1));
+        set(5, l.onOff((f.byte(4) >> 7) & 1));
     } else if (t == QLatin1String("Extension")) {
         byHeader(3, [&](const QString& h) { return extText(l, h, f); });
     } else if (t == QLatin1String("Relay")) {
         byHeader(1, [&](const QString& h) { return relayText(l, h, f); });
     } else if (t.startsWith(QLatin1String("Router"))) {
-        set(1, dial(f, 4, 7));
+        set(1, f.dial(4, 7));
     } else if (t == QLatin1String("ExtraHead")) {
-        set(1, dial(f, 4, 9));
+        set(1, f.dial(4, 9));
     } else if (t == QLatin1String("Shrink")) {
-        set(1, dial(f, 3, 9));
+        set(1, f.dial(3, 9));
     } else if (t == QLatin1String("Account")) {
-        QString code = D(f, 4) + D(f, 5);
+        QString code = f.digits(4) + f.digits(5);
         if (code.isEmpty()) code = QStringLiteral("FFFF");
         set(1, code);
-        set(2, l.entry(QStringLiteral("使用等级"), at(f, 6) & 15));
-        const int sec = at(f, 7) == 15 ? 14 : at(f, 7);
+        set(2, l.entry(QStringLiteral("使用等级"), f.byte(6) & 15));
+        const int sec = f.byte(7) == 15 ? 14 : f.byte(7);
         set(3, l.entry(QStringLiteral("使用等级"), sec % 15));
     }
     ModSwitch::SetRowColor(g, row, 0xFFFFC0);

@@ -1,4 +1,3 @@
-#include "link/FrameCodes.h"
 #include "transfer/frmIPPuhPara.h"
 
 #include "core/Console.h"
@@ -8,6 +7,7 @@
 #include "core/Settings.h"
 #include "core/OpLog.h"
 #include "core/frmProgress.h"
+#include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "params/OptionLists.h"
 #include "platform/AppExit.h"
