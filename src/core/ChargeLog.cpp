@@ -155,10 +155,12 @@ namespace {
 // The balance follows at once, once the entry is kept. A station file that
 // cannot take it now (locked, full) takes it at the next entry or opening:
 // the entry is kept, and the balances read meanwhile count it.
+int applyPending(bool known);
+
 void applyAfterCommit() {
     dbSwitch.afterCommit([] {
         try {
-            ApplyLoggedCharges();
+            applyPending(true);
         } catch (const DbError&) {
         }
     });
@@ -200,26 +202,38 @@ Currency UnappliedCharges(qint64 userid) {
             .toLongLong());
 }
 
-int ApplyLoggedCharges() {
+namespace {
+// Applies the entries past the mark in one transaction of the station file
+// that moves the mark. `known`: the caller has just kept an entry, so the
+// check before the transaction is left out (it is made again inside it).
+int applyPending(bool known) {
     if (!dbSwitch.isOpen() || !dbPhoneCur.isOpen()) return 0;
-    qint64 mark = AppliedMark(dbSwitch);
-    if (mark < 0 || lastLogged() <= mark) return 0;
+    const auto pending = [] {
+        const qint64 mark = AppliedMark(dbSwitch);
+        return mark >= 0 && lastLogged() > mark;
+    };
     if (dbSwitch.inTransaction() || !dbSwitch.autocommit()) {
         // Inside a transaction the entries are not kept yet: after it.
-        applyAfterCommit();
+        if (pending()) applyAfterCommit();
         return 0;
     }
+    // Nothing to apply waits for no lock another program holds on the file.
+    if (!known && !pending()) return 0;
     // The mark moves with the balances, so this commit need not reach the
     // disk before the next one does: a power cut undoes both, and the next
     // opening applies the entries again.
+    // (SQLite changes it only outside a transaction.)
     dbSwitch.setDurableCommits(false);
     struct Durable {
         ~Durable() {
             if (dbSwitch.isOpen()) dbSwitch.setDurableCommits(true);
         }
     } durable;
-    const qint64 last = lastLogged();
     platform::Transaction tx(dbSwitch);
+    // Read inside the transaction: what it applies is what it saw.
+    const qint64 mark = AppliedMark(dbSwitch);
+    const qint64 last = lastLogged();
+    if (mark < 0 || last <= mark) return 0;
     // Each user's charges past the mark, summed, in one statement.
     dbSwitch.execute(QStringLiteral("UPDATE user SET remain=remain-(SELECT coalesce(sum(f_amount), 0) FROM %1 "
                                     "WHERE f_seq>?1 AND f_seq<=?2 AND f_kind=0 AND f_userid=user.userid) "
@@ -233,6 +247,9 @@ int ApplyLoggedCharges() {
     tx.commit();
     return n;
 }
+}  // namespace
+
+int ApplyLoggedCharges() { return applyPending(false); }
 
 qint64 MarkOfCopy(const Database& sw, const QList<LogEntry>& log) {
     const qint64 own = AppliedMark(sw);
