@@ -26,10 +26,26 @@ constexpr int kKeepDays = 400;
 // SQL finds a table whatever the case of its name.
 QString variantOf(const Database& db) { return db.qualified(QStringLiteral("Variant")); }
 
+// The text of a statement every record runs, for the schema it names: made
+// again only when that schema is another one (each thread keeps its own).
+class SchemaSql {
+public:
+    explicit SchemaSql(const char* pattern) : pattern_(QString::fromLatin1(pattern)) {}
+    const QString& text(const Database& db, const QString& table) {
+        if (schema_ != db.schema() || sql_.isEmpty()) {
+            schema_ = db.schema();
+            sql_ = pattern_.arg(db.qualified(table));
+        }
+        return sql_;
+    }
+private:
+    QString pattern_, schema_, sql_;
+};
+
 void setMark(const Database& sw, qint64 mark) {
+    thread_local SchemaSql update("UPDATE %1 SET value=? WHERE varname=?");
+    if (sw.execute(update.text(sw, QStringLiteral("Variant")), {QString::number(mark), kChargeMark}) == 1) return;
     const QString t = variantOf(sw);
-    if (sw.execute(QStringLiteral("UPDATE %1 SET value=? WHERE varname=?").arg(t), {QString::number(mark), kChargeMark}) == 1)
-        return;
     sw.execute(QStringLiteral("DELETE FROM %1 WHERE varname=?").arg(t), {kChargeMark});
     sw.execute(QStringLiteral("INSERT INTO %1 (varname, value) VALUES (?, ?)").arg(t), {kChargeMark, QString::number(mark)});
 }
@@ -37,12 +53,16 @@ void setMark(const Database& sw, qint64 mark) {
 QString logTable() { return dbPhoneCur.qualified(kChargeLog); }
 
 // The last entry logged in the open call file (0 when none).
-qint64 lastLogged() { return dbPhoneCur.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(logTable())).toLongLong(); }
+qint64 lastLogged() {
+    thread_local SchemaSql last("SELECT max(f_seq) FROM %1");
+    return dbPhoneCur.scalar(last.text(dbPhoneCur, kChargeLog)).toLongLong();
+}
 
 }  // namespace
 
 qint64 AppliedMark(const Database& sw) {
-    const QVariant v = sw.scalar(QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(variantOf(sw)), {kChargeMark});
+    thread_local SchemaSql mark("SELECT value FROM %1 WHERE varname=?");
+    const QVariant v = sw.scalar(mark.text(sw, QStringLiteral("Variant")), {kChargeMark});
     if (v.isNull()) return -1;
     bool ok = false;
     const qint64 n = v.toString().trimmed().toLongLong(&ok);
@@ -155,10 +175,12 @@ namespace {
 // The balance follows at once, once the entry is kept. A station file that
 // cannot take it now (locked, full) takes it at the next entry or opening:
 // the entry is kept, and the balances read meanwhile count it.
+int applyPending(bool known);
+
 void applyAfterCommit() {
     dbSwitch.afterCommit([] {
         try {
-            ApplyLoggedCharges();
+            applyPending(true);
         } catch (const DbError&) {
         }
     });
@@ -200,39 +222,57 @@ Currency UnappliedCharges(qint64 userid) {
             .toLongLong());
 }
 
-int ApplyLoggedCharges() {
+namespace {
+// Applies the entries past the mark in one transaction of the station file
+// that moves the mark. `known`: the caller has just kept an entry, so the
+// check before the transaction is left out (it is made again inside it).
+int applyPending(bool known) {
     if (!dbSwitch.isOpen() || !dbPhoneCur.isOpen()) return 0;
-    qint64 mark = AppliedMark(dbSwitch);
-    if (mark < 0 || lastLogged() <= mark) return 0;
+    const auto pending = [] {
+        const qint64 mark = AppliedMark(dbSwitch);
+        return mark >= 0 && lastLogged() > mark;
+    };
     if (dbSwitch.inTransaction() || !dbSwitch.autocommit()) {
         // Inside a transaction the entries are not kept yet: after it.
-        applyAfterCommit();
+        if (pending()) applyAfterCommit();
         return 0;
     }
+    // Nothing to apply waits for no lock another program holds on the file.
+    if (!known && !pending()) return 0;
     // The mark moves with the balances, so this commit need not reach the
     // disk before the next one does: a power cut undoes both, and the next
-    // opening applies the entries again.
+    // opening applies the entries again. (SQLite takes that setting only
+    // outside a transaction.)
     dbSwitch.setDurableCommits(false);
     struct Durable {
         ~Durable() {
             if (dbSwitch.isOpen()) dbSwitch.setDurableCommits(true);
         }
     } durable;
-    const qint64 last = lastLogged();
     platform::Transaction tx(dbSwitch);
-    // Each user's charges past the mark, summed, in one statement.
-    dbSwitch.execute(QStringLiteral("UPDATE user SET remain=remain-(SELECT coalesce(sum(f_amount), 0) FROM %1 "
-                                    "WHERE f_seq>?1 AND f_seq<=?2 AND f_kind=0 AND f_userid=user.userid) "
-                                    "WHERE userid IN (SELECT f_userid FROM %1 WHERE f_seq>?1 AND f_seq<=?2 AND f_kind=0)")
-                         .arg(logTable()),
-                     {mark, last});
-    const int n = dbPhoneCur.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE f_seq>? AND f_seq<=?").arg(logTable()),
-                                    {mark, last})
-                      .toInt();
+    // Read inside the transaction: what it applies is what it saw.
+    const qint64 mark = AppliedMark(dbSwitch);
+    const qint64 last = lastLogged();
+    if (mark < 0 || last <= mark) return 0;
+    // Each user's charges past the mark, summed: one update per user (a
+    // record's apply has one entry).
+    QMap<qint64, Currency> charged;
+    int n = 0;
+    thread_local SchemaSql pendingEntries("SELECT f_kind, f_userid, f_amount FROM %1 WHERE f_seq>? AND f_seq<=?");
+    platform::Recordset e = dbPhoneCur.query(pendingEntries.text(dbPhoneCur, kChargeLog), {mark, last});
+    for (e.moveFirst(); !e.eof(); e.moveNext(), ++n) {
+        if (e.lng(QStringLiteral("f_kind")) == int(LogKind::Charge))
+            charged[e.lng(QStringLiteral("f_userid"))] += e.cur(QStringLiteral("f_amount"));
+    }
+    for (auto it = charged.constBegin(); it != charged.constEnd(); ++it)
+        dbSwitch.execute(QStringLiteral("UPDATE user SET remain=remain-? WHERE userid=?"), {it.value(), it.key()});
     setMark(dbSwitch, last);
     tx.commit();
     return n;
 }
+}  // namespace
+
+int ApplyLoggedCharges() { return applyPending(false); }
 
 qint64 MarkOfCopy(const Database& sw, const QList<LogEntry>& log) {
     const qint64 own = AppliedMark(sw);

@@ -10,9 +10,20 @@
 namespace platform {
 
 QString quoteIdent(const QString& s) {
-    QString q = s;
-    q.replace('"', "\"\"");
-    return '"' + q + '"';
+    // Names are quoted for every statement the record road runs: the plain
+    // case is built in one allocation.
+    QString q;
+    q.reserve(s.size() + 2);
+    q += QLatin1Char('"');
+    if (s.contains(QLatin1Char('"'))) {
+        QString doubled = s;
+        doubled.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        q += doubled;
+    } else {
+        q += s;
+    }
+    q += QLatin1Char('"');
+    return q;
 }
 
 namespace {
@@ -429,8 +440,10 @@ int Database::execute(const QString& sql, const Params& params) const {
     int n = sqlite3_changes(conn_->db);
     sqlite3_reset(st);
     // Schema changes invalidate cached statements on other tables' shapes.
-    const QString head = sql.trimmed().left(6).toUpper();
-    if (head == "CREATE" || head.startsWith("DROP") || head == "ALTER " || head.startsWith("ATTACH") || head.startsWith("DETACH"))
+    const QStringView head = QStringView(sql).trimmed();
+    const auto starts = [head](QLatin1StringView word) { return head.startsWith(word, Qt::CaseInsensitive); };
+    if (starts(QLatin1StringView("CREATE")) || starts(QLatin1StringView("DROP")) || starts(QLatin1StringView("ALTER ")) ||
+        starts(QLatin1StringView("ATTACH")) || starts(QLatin1StringView("DETACH")))
         conn_->dropCache();
     return n;
 }
@@ -636,7 +649,12 @@ quint64 Database::connectionSerial() const { return conn_ && conn_->db ? conn_->
 
 qint64 Database::lastInsertRowId() const { return conn_ && conn_->db ? sqlite3_last_insert_rowid(conn_->db) : 0; }
 
-QString Database::qualified(const QString& table) const { return quoteIdent(schema_) + '.' + quoteIdent(table); }
+QString Database::qualified(const QString& table) const {
+    QString q = quoteIdent(schema_);
+    q += QLatin1Char('.');
+    q += quoteIdent(table);
+    return q;
+}
 
 QStringList Database::tableNames() const {
     QStringList names;

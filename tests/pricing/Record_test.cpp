@@ -247,6 +247,32 @@ TEST_F(RecordTest, AChargeTheStationFileRefusesIsKeptInTheLogAndFollowsLater) {
     EXPECT_EQ(remainOf(7), yuan("8"));
 }
 
+// Entries of several users waiting together each reach their own user's
+// balance, once.
+TEST_F(RecordTest, ChargesOfSeveralUsersWaitingTogetherEachReachTheirOwnBalance) {
+    addUser(7, "10", 1);
+    addUser(8, "10", 1);
+    setExtensionUser(5, 7);
+    setExtensionUser(6, 8);
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    dbSwitch.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON user "
+                                    "BEGIN SELECT RAISE(ABORT, 'locked'); END"));
+    CallRecord r = call();
+    EXPECT_TRUE(record(r));
+    r.ext = 6;
+    r.start = r.start.addSecs(600);
+    EXPECT_TRUE(record(r));
+    r.ext = 5;
+    r.start = r.start.addSecs(600);
+    EXPECT_TRUE(record(r));
+    dbSwitch.execute(QStringLiteral("DROP TRIGGER refuse"));
+    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 3);
+    EXPECT_EQ(remainOf(7), yuan("8"));
+    EXPECT_EQ(remainOf(8), yuan("9"));
+    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 0);
+    EXPECT_EQ(remainOf(7), yuan("8"));
+}
+
 TEST_F(RecordTest, HugeTotalIsStoredAndClampedInTheFeeFrame) {
     addUser(7, "10", 1);
     setExtensionUser(5, 7);
