@@ -10,6 +10,7 @@
 #include "params/DialDigits.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
+#include "platform/GridText.h"
 
 #include <stdexcept>
 
@@ -186,10 +187,10 @@ void DealDeposit(const QByteArray& frame, quint8 kind) {
     }
     if (stored) {
         if (added && CurTable == QLatin1String("ExtDepositHistory")) {
-            LinkWindows::AddDepositLine(when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('\t') +
-                                        ModSwitch::ExtNumberOf(FrameReader(frame).byte(3)) + QLatin1Char('\t') +
-                                        amount.toString2() + QStringLiteral("\t\t") +
-                                        (kind == 0 ? QStringLiteral("累计") : QStringLiteral("扣除")));
+            LinkWindows::AddDepositLine(platform::GridLine({when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                                            ModSwitch::ExtNumberOf(FrameReader(frame).byte(3)),
+                                                            amount.toString2(), QString(),
+                                                            kind == 0 ? QStringLiteral("累计") : QStringLiteral("扣除")}));
         }
         RecordErrCount = 0;
         SendOrder(FrameCode::kAckStored, true, 4, true);
