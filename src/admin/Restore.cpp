@@ -219,10 +219,10 @@ bool CompleteRestore(const QString& dataDir) {
             const QString bak = platform::resolveCI(dataDir, parts[1] + QStringLiteral(".bak"));
             if (QFile::remove(bak)) platform::syncDir(dataDir);
             QFile::remove(bak + QStringLiteral("-journal"));
+            station = station || isStationFile(parts[1]);
             // A temporary already renamed by an earlier, interrupted completion is simply gone.
             if (!QFileInfo::exists(tmp)) continue;
             if (isStationFile(parts[1])) {
-                station = true;
                 notice = putBackStationFile(tmp, target, dataDir);
             } else {
                 removeJournalOf(target);
