@@ -1,5 +1,6 @@
 #include "admin/Restore.h"
 
+#include "core/ChargeLog.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 
@@ -45,6 +46,41 @@ void removeTemporaries(const QString& dataDir) {
     const QStringList left =
         d.entryList({QStringLiteral("*") + RestoreTempSuffix(), RestoreJournalName() + QStringLiteral(".new")}, QDir::Files);
     for (const QString& f : left) QFile::remove(d.filePath(f));
+}
+
+QString noticePath(const QString& dataDir) { return QDir(dataDir).filePath(QStringLiteral("restore.notice")); }
+
+bool isStationFile(const QString& name) { return name.compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0; }
+
+// Puts the station file restored in `tmp` in place of `target`, brought up to
+// the charge log of the call file beside it first. The recovery works on a
+// copy and `tmp` stays as the backup had it until the journal goes: a kill
+// anywhere in here redoes it from the same file and the same log, and finds
+// the same lines for the box.
+QStringList putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir) {
+    const QString work = target + QStringLiteral(".recovering");
+    removeJournalOf(work);
+    QFile::remove(work);
+    QStringList lines;
+    bool recovered = false;
+    if (QFile::copy(tmp, work)) {
+        try {
+            lines = ModSwitch::RecoverRestoredStationFile(work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")));
+            recovered = platform::syncFile(work);
+        } catch (const platform::DbError& e) {
+            lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(e.text())};
+        }
+    }
+    if (!recovered && lines.isEmpty()) lines << QStringLiteral("备份之后的话费未能重新计入，请核对用户余额。");
+    hook(QStringLiteral("recovered"));
+    removeJournalOf(target);
+    if (!recovered) {
+        // The backup goes in as it is; the opening applies the calls logged past its mark.
+        removeJournalOf(work);
+        QFile::remove(work);
+    }
+    ::rename(QFile::encodeName(recovered ? work : tmp).constData(), QFile::encodeName(target).constData());
+    return lines;
 }
 
 }  // namespace
@@ -170,6 +206,8 @@ bool CompleteRestore(const QString& dataDir) {
         const QStringList lines = QString::fromUtf8(j.readAll()).split('\n', Qt::SkipEmptyParts);
         j.close();
         int n = 0;
+        bool station = false;
+        QStringList notice;
         for (const QString& line : lines) {
             const QStringList parts = line.split('\t');
             if (parts.size() != 2) continue;
@@ -181,12 +219,26 @@ bool CompleteRestore(const QString& dataDir) {
             const QString bak = platform::resolveCI(dataDir, parts[1] + QStringLiteral(".bak"));
             if (QFile::remove(bak)) platform::syncDir(dataDir);
             QFile::remove(bak + QStringLiteral("-journal"));
+            station = station || isStationFile(parts[1]);
             // A temporary already renamed by an earlier, interrupted completion is simply gone.
             if (!QFileInfo::exists(tmp)) continue;
-            removeJournalOf(target);
-            ::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData());
+            if (isStationFile(parts[1])) {
+                notice = putBackStationFile(tmp, target, dataDir);
+            } else {
+                removeJournalOf(target);
+                ::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData());
+            }
             platform::syncDir(dataDir);
             hook(QStringLiteral("renamed%1").arg(++n));
+        }
+        // What the recovery found is told once the station can show it; kept
+        // before the journal goes, so that no kill loses it.
+        if (station) {
+            const QByteArray text = notice.join(QLatin1Char('\n')).toUtf8();
+            platform::safeReplaceWith(noticePath(dataDir), [&](const QString& tmp) {
+                QFile f(tmp);
+                return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+            });
         }
         QFile::remove(journal);
         platform::syncDir(dataDir);
@@ -199,6 +251,17 @@ bool CompleteRestore(const QString& dataDir) {
         platform::syncDir(dataDir);
     }
     return found;
+}
+
+bool RestoreNotice(const QString& dataDir, QStringList* lines) {
+    QFile f(noticePath(dataDir));
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    if (lines) *lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return true;
+}
+
+void ForgetRestoreNotice(const QString& dataDir) {
+    if (QFile::remove(noticePath(dataDir))) platform::syncDir(dataDir);
 }
 
 bool RenewSafetyCopy(const platform::Database& db) {

@@ -42,6 +42,13 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed = nullptr);
 // database of `dataDir` is opened. True when anything was found.
 bool CompleteRestore(const QString& dataDir);
 
+// A restore that put the station file back brings it up to the charge log
+// before it goes in, and keeps what its box says beyond "数据恢复成功" until
+// the operator has seen it. True, with those lines, while it is kept.
+bool RestoreNotice(const QString& dataDir, QStringList* lines);
+// The box was shown: the notice goes.
+void ForgetRestoreNotice(const QString& dataDir);
+
 // Writes the safety copy ".bak" the start-up keeps beside the open database
 // `db` afresh from it, after a restore replaced the file it described. False
 // (the copy as it was) when the copy cannot be made.
@@ -52,7 +59,8 @@ QString RestoreJournalName();
 QString RestoreTempSuffix();
 
 namespace testing {
-// Called at the named points of ReplaceFiles ("copied", "journal", "renamed<N>");
+// Called at the named points of ReplaceFiles ("copied", "journal", "renamed<N>";
+// "recovered" once the station file is brought up to the charge log);
 // a crash test ends the process there.
 void setRestoreHook(std::function<void(const QString& point)> hook);
 }  // namespace testing

@@ -397,21 +397,11 @@ void frmDBManager::restore() {
     for (const admin::RestorePair& p : pairs)
         stationRestored = stationRestored ||
                           QFileInfo(p.target).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0;
-    QStringList recovered;
     try {
         ModSwitch::OpenAllDB(false);
-        replaced = admin::ReplaceFiles(pairs, &failed);
         // The calls logged since the backup are charged to its balances, once,
-        // before anything reads them.
-        if (replaced && stationRestored) {
-            try {
-                recovered = ModSwitch::RecoverRestoredStationFile(
-                    platform::resolveCI(DataPath, QStringLiteral("Switch.mdb")),
-                    platform::resolveCI(DataPath, QStringLiteral("PhoneCur.mdb")));
-            } catch (const platform::DbError& e) {
-                recovered << QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(e.text());
-            }
-        }
+        // before the file goes in; the box tells what could not be recovered.
+        replaced = admin::ReplaceFiles(pairs, &failed);
     } catch (...) {
         replaced = false;
     }
@@ -434,9 +424,12 @@ void frmDBManager::restore() {
         platform::MsgBox(QStringLiteral("恢复失败:") + QFileInfo(failed).fileName(), platform::mbOKOnly, AppName);
     } else if (!pairs.isEmpty()) {
         ModGeneral::AddOpLog(QStringLiteral("恢复数据"));
+        QStringList recovered;
+        admin::RestoreNotice(DataPath, &recovered);
         platform::MsgBox(QStringLiteral("数据恢复成功") +
                              (recovered.isEmpty() ? QString() : QStringLiteral("\n") + recovered.join(QLatin1Char('\n'))),
                          platform::mbOKOnly, AppName);
+        admin::ForgetRestoreNotice(DataPath);
     }
 }
 

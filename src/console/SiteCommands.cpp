@@ -31,12 +31,11 @@ bool g_changing = false;
 
 void send(QLatin1StringView order) { ModComm::SendOrder(order, false, 4, true); }
 
-// The care a data directory gets at start-up, for the site of DataPath: an
-// interrupted restore finished, both files checked and compacted (or restored
-// from their copies), opened, and the tables added since created. Nothing
-// here yields. False with the reason, everything closed again.
+// The care a data directory gets at start-up, for the site of DataPath: both
+// files checked and compacted (or restored from their copies), opened, and the
+// tables added since created. Nothing here yields. False with the reason,
+// everything closed again.
 bool OpenSite(QString* failure, QString* notice) {
-    admin::CompleteRestore(DataPath);
     ModSwitch::RemoveStaleSuperJournals(DataPath);
     if (!ModSwitch::TryCompactDB(QStringLiteral("Switch.mdb"), failure, notice) ||
         !ModSwitch::TryCompactDB(QStringLiteral("PhoneCur.mdb"), failure, notice) || !ModSwitch::TryOpenAllDB(failure))
@@ -47,6 +46,33 @@ bool OpenSite(QString* failure, QString* notice) {
 }
 
 }  // namespace
+
+void frmPABX::BringSiteUpToDate(const std::function<void()>& open, const std::function<void()>& priced) {
+    // A restore that a kill interrupted is finished (or forgotten) before any
+    // file is opened; a station file it puts back is brought up to the charge log on the way.
+    admin::CompleteRestore(DataPath);
+    open();
+    // Calls a former run of this site took while it could not store them are priced now.
+    try {
+        pricing::spool::Replay();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception&) {
+        // They stay in the spool; its retry takes them.
+    }
+    PriceWaitingBills();
+    if (priced) priced();
+    frmDBManager::instance();   // hidden; its timer backs up the site now open
+    // A restore of the station file whose box a kill kept from the operator:
+    // what it could not recover is told now, and only then forgotten.
+    QStringList recovered;
+    if (admin::RestoreNotice(DataPath, &recovered)) {
+        platform::MsgBox(QStringLiteral("数据恢复成功") +
+                             (recovered.isEmpty() ? QString() : QStringLiteral("\n") + recovered.join(QLatin1Char('\n'))),
+                         platform::mbOKOnly, AppName);
+        admin::ForgetRestoreNotice(DataPath);
+    }
+}
 
 void frmPABX::PriceWaitingBills() {
     // Records an upload or a collector read answered but could not store.
@@ -115,31 +141,31 @@ void frmPABX::mnuChangeTerminal_Click() {
     TerminalName = newName;
     TerminalID = newId;
     QString failure, notice;
-    const bool changed = OpenSite(&failure, &notice);
-    if (!changed) {
-        DataPath = oldPath;
-        TerminalName = oldName;
-        TerminalID = oldId;
-        QString again;
-        if (!OpenSite(&again, &notice)) {
-            // The site that was open a moment ago fails too: as at start-up.
-            ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-            ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
-            ModSwitch::OpenAllDB(true);
-        }
-    }
-    ModSwitch::LoadSysPara();
-    // Calls a former run of this site spooled while it could not store them.
-    try {
-        pricing::spool::Replay();
-    } catch (const platform::ProgramEnded&) {
-        throw;
-    } catch (const std::exception&) {
-    }
-    PriceWaitingBills();
-    ModSwitch::LoadCards();
-    tvSwitch_Click();
-    frmDBManager::instance();   // hidden; its timer backs up the site now open
+    bool changed = false;
+    BringSiteUpToDate(
+        [&] {
+            changed = OpenSite(&failure, &notice);
+            if (!changed) {
+                // Back to the site that was open a moment ago: nothing of a restore waits there.
+                DataPath = oldPath;
+                TerminalName = oldName;
+                TerminalID = oldId;
+                QString again;
+                if (!OpenSite(&again, &notice)) {
+                    // The site that was open a moment ago fails too: as at start-up.
+                    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+                    ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+                    ModSwitch::OpenAllDB(true);
+                }
+            }
+            ModSwitch::LoadSysPara();
+        },
+        // The boards and the view of the site come once its waiting calls are
+        // stored, so that the view shows the balances they charged.
+        [this] {
+            ModSwitch::LoadCards();
+            tvSwitch_Click();
+        });
     if (MDIMain::exists())
         MDIMain::instance().SetCaption(AppName + (SwitchModel == 2 ? QStringLiteral("<") + TerminalName + QStringLiteral(">")
                                                                    : QString()));

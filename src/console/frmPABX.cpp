@@ -7,7 +7,6 @@
 #include "platform/Printer.h"
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
-#include "admin/Restore.h"
 #include "admin/frmDBManager.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
@@ -31,8 +30,6 @@
 #include "params/SavePara.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
-#include "pricing/BillFile.h"
-#include "pricing/RecordSpool.h"
 #include "pricing/frmDiscount.h"
 #include "pricing/frmFeeRate.h"
 #include "pricing/frmIP.h"
@@ -305,45 +302,41 @@ void frmPABX::Form_Load() {
     mnuRelayOption->setEnabled(false);
 
     splash.SetValue(5, QStringLiteral("正在检查系统文件..."));
-    // A restore that a kill interrupted is finished (or forgotten) before any file is opened.
-    admin::CompleteRestore(DataPath);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-    frmWelcome::instance().SetValue(10, QString());
-    ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
-    frmWelcome::instance().SetValue(15, QString());
+    // The start-up's opening: a file that fails its check and has no sound
+    // copy, or a failed upgrade, ends the station here (a change of site goes
+    // back to the site it left instead). Start-up alone archives the call
+    // file, before the waiting calls are stored, so that they land in the
+    // call file the archive leaves; the boards and views come later, with the face.
+    BringSiteUpToDate(
+        [this] {
+            ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+            frmWelcome::instance().SetValue(10, QString());
+            ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+            frmWelcome::instance().SetValue(15, QString());
 
-    ModSwitch::OpenDB(DataPath + QStringLiteral("Switch.mdb"), dbSwitch);
-    if (SwitchModel != 2) {
-        mnuIPPUHPARA->setVisible(false);
-        mnuTerminal->setVisible(false);
-        mnuChangeTerminal->setVisible(false);
-        mnuUsb->menuAction()->setVisible(false);
-    }
-    // At start-up a failed upgrade ends the station.
-    ModUpgrade::UpgradeStationDb();
-    // Opened here once: the archive below reopens it itself when it compacts.
-    ModSwitch::OpenDB(DataPath + QStringLiteral("phonecur.mdb"), dbPhoneCur);
+            ModSwitch::OpenDB(DataPath + QStringLiteral("Switch.mdb"), dbSwitch);
+            if (SwitchModel != 2) {
+                mnuIPPUHPARA->setVisible(false);
+                mnuTerminal->setVisible(false);
+                mnuChangeTerminal->setVisible(false);
+                mnuUsb->menuAction()->setVisible(false);
+            }
+            ModUpgrade::UpgradeStationDb();
+            // Opened here once: the archive below reopens it itself when it compacts.
+            ModSwitch::OpenDB(DataPath + QStringLiteral("phonecur.mdb"), dbPhoneCur);
 
-    frmWelcome::instance().SetValue(20, QStringLiteral("正在初始化系统..."));
-    ModSwitch::LoadSysPara();
-    // The shared recordsets, and the default user 0 before anything reads users.
-    ModSwitch::OpenSharedRecordsets();
-    frmWelcome::instance().SetValue(25, QString());
-    ModSwitch::LoadMonRes();
+            frmWelcome::instance().SetValue(20, QStringLiteral("正在初始化系统..."));
+            ModSwitch::LoadSysPara();
+            // The shared recordsets, and the default user 0 before anything reads users.
+            ModSwitch::OpenSharedRecordsets();
+            frmWelcome::instance().SetValue(25, QString());
+            ModSwitch::LoadMonRes();
 
-    frmWelcome::instance().SetValue(30, QStringLiteral("正在处理话单库..."));
-    RunArchive();
-    frmGridPrn::instance();   // the print form, hidden, kept loaded to the end
-    // Calls a former run took while it could not store them are priced now.
-    try {
-        pricing::spool::Replay();
-    } catch (const platform::ProgramEnded&) {
-        throw;
-    } catch (const std::exception&) {
-        // They stay in the spool; its retry takes them.
-    }
-    PriceWaitingBills();
-    frmDBManager::instance();  // hidden; its timer runs the timed backup to the end
+            frmWelcome::instance().SetValue(30, QStringLiteral("正在处理话单库..."));
+            RunArchive();
+            frmGridPrn::instance();   // the print form, hidden, kept loaded to the end
+        },
+        {});
     frmWelcome::instance().SetValue(35, QString());
     frmWelcome::instance().SetValue(40, QStringLiteral("正在初始化界面..."));
 

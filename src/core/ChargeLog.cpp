@@ -211,6 +211,11 @@ void LogUserDeleted(qint64 userid, Currency balance) {
     applyAfterCommit();
 }
 
+void LogUserAdded(qint64 userid, Currency balance) {
+    logEntry(LogKind::UserAdded, userid, Currency(), balance, 0, platform::Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    applyAfterCommit();
+}
+
 Currency UnappliedCharges(qint64 userid) {
     const qint64 mark = AppliedMark(dbSwitch);
     if (lastLogged() <= mark) return Currency();
@@ -296,6 +301,7 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
         int count = 0;
         bool started = false;
         bool gone = false;
+        bool added = false;   // added since the copy, with the balance it started with in `last`
     };
     QMap<qint64, Trail> trails;
     qint64 last = fileMark, first = -1;
@@ -321,6 +327,12 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
             t.gone = true;
             continue;
         }
+        if (e.kind == int(LogKind::UserAdded)) {
+            t = Trail();
+            t.added = true;
+            t.last = e.balance;
+            continue;
+        }
         if (e.kind != int(LogKind::Charge)) continue;
         if (!t.started) {
             t.started = true;
@@ -336,13 +348,17 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
     // Entries past the file's mark that are no longer logged cannot be applied.
     out.gap = first > fileMark + 1 || (first < 0 && !log.isEmpty() && last > fileMark && false);
     for (auto it = trails.constBegin(); it != trails.constEnd(); ++it) {
-        if (it->count == 0) continue;
+        if (it->count == 0 && !it->added) continue;
         const QVariant name = nameOf(it.key());
         if (name.isNull()) {
-            if (!it->gone)
+            // Added since the copy and never charged: only its addition tells of it.
+            if (it->count == 0)
+                out.lost << QStringLiteral("用户%1：余额%2（备份之后新增，备份中没有此用户）").arg(it.key()).arg(it->last.toString2());
+            else if (!it->gone)
                 out.lost << QStringLiteral("用户%1：余额%2（备份中没有此用户）").arg(it.key()).arg(it->last.toString2());
             continue;
         }
+        if (it->count == 0) continue;
         sw.execute(QStringLiteral("UPDATE %1 SET remain=remain-? WHERE userid=?").arg(users), {it->applied, it.key()});
         out.charges += it->count;
         out.charged += it->applied;

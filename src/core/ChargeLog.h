@@ -26,7 +26,9 @@ extern const QString kChargeMark;
 extern const QString kCopyGeneration;
 
 // Kinds of log entries.
-enum class LogKind { Charge = 0, UserDeleted = 1 };
+// A reader skips kinds it does not know, so an older station still reads a
+// log a newer one wrote.
+enum class LogKind { Charge = 0, UserDeleted = 1, UserAdded = 2 };
 
 // The journal of money: the charge log made or brought to its numbered form
 // when missing, the open station file brought up to it, and entries the
@@ -54,6 +56,10 @@ platform::Currency UnappliedCharges(qint64 userid);
 // Notes that `userid` was deleted, with the balance they had, in the
 // caller's transaction: a station file put back from an older copy loses them again.
 void LogUserDeleted(qint64 userid, platform::Currency balance);
+// Notes that `userid` was added, with the balance it starts with, in the
+// caller's transaction: a station file put back from an older copy lacks the
+// user, and its recovery names them.
+void LogUserAdded(qint64 userid, platform::Currency balance);
 
 // Applies to the open station file every logged entry past its mark, once, in
 // one transaction that moves the mark (after the outermost transaction on the
@@ -81,6 +87,7 @@ struct LogRecovery {
     platform::Currency charged;
     QStringList deleted;            // "用户7 张三", deleted again
     QStringList lost;               // "用户7 张三：50.00", what the operator enters again
+                                    // (or "用户7：..." for a user the file lacks)
     bool gap = false;               // entries the file needed are no longer logged
 };
 

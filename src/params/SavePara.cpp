@@ -1,5 +1,6 @@
 #include "params/SavePara.h"
 
+#include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -326,11 +327,16 @@ void saveUsers(FlexGrid& g) {
         if (!exists) {
             // The switch learns the new user's rows before the station stores it.
             if (f) f = SendUserPara(uid, 0, false);
+            const Currency remain = money(g, r, 5);
+            platform::Transaction tx(dbSwitch);
             dbSwitch.execute(QStringLiteral("insert into user (userid,username,lastdate,balancemode,deposit,remain,overdraft,rent,"
                                             "deptname,printonce,locked,payed,bset) values(?,?,?,?,?,?,?,?,?,?,?,0,1)"),
                              Params{uid} + common +
-                                 Params{money(g, r, 4), money(g, r, 5), money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
+                                 Params{money(g, r, 4), remain, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
                                         FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10))});
+            // Logged beside the calls: a station file put back from an older copy names the user it lacks.
+            ModSwitch::LogUserAdded(uid, remain);
+            tx.commit();
         } else {
             // The stored deposit and balance take the amounts typed, so that a
             // charge booked since the grid was loaded is not undone.

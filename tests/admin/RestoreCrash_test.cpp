@@ -5,6 +5,8 @@
 // quick_check, and nothing of the restore is left in the data directory. Which
 // rename is interrupted comes from a logged seed (TARVO_DURABILITY_SEED).
 #include "admin/Restore.h"
+#include "core/ChargeLog.h"
+#include "platform/Currency.h"
 #include "platform/Db.h"
 #include "support/Fixtures.h"
 #include "support/StationProcess.h"
@@ -13,6 +15,7 @@
 #include <QFile>
 #include <random>
 
+using platform::Currency;
 using testsupport::StationProcess;
 
 namespace {
@@ -135,6 +138,56 @@ TEST_F(RestoreCrashTest, KilledAnywhereInARestoreLeavesEveryFileOldOrEveryFileRe
                                   << run.log().join('\n').toStdString();
         EXPECT_EQ(restartAndCheck(*d), k.mark);
     }
+}
+
+// A restore of the station file killed once its journal was written, and
+// again inside the completion at the next start: the start after completes
+// it and tells, as the restore's own box does, what the backup could not
+// give back: a payment made since and a user added since.
+TEST(RestoreCompletion, AKilledRestoreIsToldWithWhatItCouldNotRecoverAtTheNextStart) {
+    testsupport::StationDir d;
+    auto run = [&](const QStringList& extra) {
+        auto p = std::make_unique<StationProcess>(
+            d.appPath(), QStringList{"--no-switch", "--answer", "与集团电话通讯失败=yes", "--clock", "2026-06-15 10:00:00",
+                                     "--stay-ms", "0", "--answer", "数据恢复成功=ok"} +
+                             extra);
+        p->start();
+        EXPECT_TRUE(p->waitEnded(120000));
+        return p;
+    };
+    run({});   // the station's files as it keeps them
+    const QString backup = d.appPath() + "bk/";
+    QDir().mkpath(backup);
+    {
+        platform::Database sw = platform::Database::open(d.file("switch.mdb"));
+        sw.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (7, '张三', 1, ?, ?)",
+                   {Currency::fromYuan(100), Currency::fromYuan(100)});
+        sw.close();
+    }
+    ASSERT_TRUE(QFile::copy(d.file("switch.mdb"), backup + "Switch.mdb"));
+    {
+        // Since the backup: user 7 pays 50.00 and makes a call of 1.00; user 8 is added with 30.00.
+        platform::Database sw = platform::Database::open(d.file("switch.mdb"));
+        platform::Database cur = platform::Database::open(d.file("PhoneCur.mdb"));
+        const qint64 mark = ModSwitch::AppliedMark(sw);
+        cur.execute("INSERT INTO tab_chargelog (f_seq, f_kind, f_userid, f_amount, f_balance) VALUES (?, 2, 8, 0, ?)",
+                    {mark + 1, Currency::fromYuan(30)});
+        cur.execute("INSERT INTO tab_chargelog (f_seq, f_kind, f_userid, f_amount, f_balance) VALUES (?, 0, 7, ?, ?)",
+                    {mark + 2, Currency::fromYuan(1), Currency::fromYuan(149)});
+        sw.execute("UPDATE user SET remain=? WHERE userid=7", {Currency::fromYuan(149)});
+        sw.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (8, '李四', 1, ?, ?)",
+                   {Currency::fromYuan(30), Currency::fromYuan(30)});
+        sw.execute("UPDATE Variant SET value=? WHERE varname=?", {QString::number(mark + 2), ModSwitch::kChargeMark});
+    }
+    EXPECT_TRUE(run({"--restore-from", backup, "--kill-in-restore", "journal"})->killed());
+    EXPECT_TRUE(run({"--kill-in-restore", "recovered"})->killed());
+    const QString log = run({})->log().join('\n');
+    EXPECT_TRUE(log.contains("数据恢复成功") && log.contains("用户7 张三：50.00") &&
+                log.contains("用户8：余额30.00（备份之后新增，备份中没有此用户）") && log.contains("END\t0"))
+        << log.toStdString();
+    EXPECT_EQ(testsupport::remainOf(d.dataPath(), 7), Currency::fromYuan(99));
+    // Told once.
+    EXPECT_FALSE(run({})->log().join('\n').contains("数据恢复成功"));
 }
 
 }  // namespace

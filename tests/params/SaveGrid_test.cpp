@@ -2,6 +2,7 @@
 // renumbering their extensions, boards moving extensions out of their heads,
 // a save stopped by an error, and rows added and deleted.
 #include "console/frmPABX.h"
+#include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/TableCopy.h"
 #include "core/Settings.h"
@@ -260,6 +261,23 @@ TEST_F(SaveGrid, ANewUserTakesTheCounterAndIsStoredByTheSave) {
     edit(1, last, last, "新用户");
     ASSERT_TRUE(save(7));
     EXPECT_EQ(one("select username||balancemode||bset from user where userid=5").toString(), "新用户00");
+}
+
+TEST_F(SaveGrid, AUserAddedSinceABackupIsNamedWhenTheBackupIsPutBack) {
+    ModSwitch::PrepareChargeLog();
+    const QString backup = dir->file("backup.mdb");
+    dbSwitch.backupTo(backup);
+    show("User", "select * from User",
+         ">用户编号|>用户名称|>上次结算日期|>结算方式|预付押金|押金余额|>透支额|>月租费|>所属部门|>打印即时话单|>闭锁", 2);
+    ModSwitch::AddParaRecord(7);
+    const int last = g->Rows() - 1;
+    const QString id = g->TextMatrix(last, 0);
+    frmPABX::instance().txtModify->hide();
+    edit(1, last, last, "新用户");
+    edit(4, last, last, "30");
+    ASSERT_TRUE(save(7));
+    const QStringList lines = ModSwitch::RecoverRestoredStationFile(backup, dir->file("PhoneCur.mdb"));
+    EXPECT_TRUE(lines.join('\n').contains("用户" + id + "：余额30.00（备份之后新增，备份中没有此用户）")) << lines.join('\n').toStdString();
 }
 
 TEST_F(SaveGrid, DeletingTakesExactlyTheSelectedRows) {

@@ -7,6 +7,7 @@
 //                    [--kill-after-store N] [--restore-from FOLDER [--kill-in-restore POINT]]
 //                    [--record-upload] [--kill-in-copy-restore STEP[:N]]
 //                    [--pay USER:PAY:DUE]... [--delete-user USER]... [--backup-to FOLDER]
+//                    [--add-user NAME:AMOUNT:EXT]...
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
 // is the station's). Prompts are answered by script: each --answer (or each
@@ -52,6 +53,10 @@
 // window's delete after a payment does (the switch's part taken as done) and
 // logs "DELETED", USER and 1 or 0; --backup-to then backs the station file
 // ("Switch") up into FOLDER through the database window and logs "BACKEDUP".
+// Each --add-user (before the payments) adds a user in the user view as the
+// operator does: the added row named NAME, paying monthly, AMOUNT typed as its
+// deposit, saved; it then owns extension EXT and "ADDED", its number and 1 (or
+// 0 when the save failed) are logged.
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmSelTerminal.h"
@@ -64,6 +69,9 @@
 #include "core/CopyRecovery.h"
 #include "core/frmWorker.h"
 #include "pricing/ClsMonitor.h"
+#include "params/CellEdit.h"
+#include "params/RowEdit.h"
+#include "params/SavePara.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
@@ -200,7 +208,7 @@ int main(int argc, char** argv) {
     QString commDevice, restoreFrom;
     bool recordUpload = false;
     QString siteName = QStringLiteral("默认");
-    QStringList pays, deletes;
+    QStringList pays, deletes, adds;
     QString backupTo;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
@@ -229,6 +237,7 @@ int main(int argc, char** argv) {
         else if (args[i] == "--record-upload") recordUpload = true;
         else if (args[i] == "--pay" && i + 1 < args.size()) pays << args[++i];
         else if (args[i] == "--delete-user" && i + 1 < args.size()) deletes << args[++i];
+        else if (args[i] == "--add-user" && i + 1 < args.size()) adds << args[++i];
         else if (args[i] == "--backup-to" && i + 1 < args.size()) backupTo = args[++i];
         else if (args[i] == "--kill-in-copy-restore" && i + 1 < args.size()) {
             const QString step = args[++i].section(QLatin1Char(':'), 0, 0);
@@ -297,7 +306,7 @@ int main(int argc, char** argv) {
     // Once the frame is up (the console's load is done), report and close.
     auto* watch = new QTimer(&app);
     watch->setInterval(10);
-    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload, pays, deletes, backupTo] {
+    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload, pays, deletes, adds, backupTo] {
         if (!MDIMain::exists() || !MDIMain::instance().isVisible()) return;
         watch->stop();
         g_sinceLoaded.start();
@@ -313,6 +322,30 @@ int main(int argc, char** argv) {
             w.cmd_Click(1);
             flushPrompts();
             writeLog(QStringLiteral("RESTORED"));
+        }
+        for (const QString& a : adds) {
+            // As the operator does it: the user view, 添加, the cells typed, 保存.
+            frmPABX& f = frmPABX::instance();
+            f.ShowView(QStringLiteral("User"));
+            ModSwitch::AddParaRecord(7);
+            platform::FlexGrid& g = *f.fgDisp;
+            const int row = g.Rows() - 1;
+            const qint64 id = g.TextMatrix(row, 0).toLongLong();
+            f.txtModify->hide();
+            for (const auto& [col, text] : {std::pair{1, a.section(QLatin1Char(':'), 0, 0)}, std::pair{3, QStringLiteral("按月用户")},
+                                            std::pair{4, a.section(QLatin1Char(':'), 1, 1)}}) {
+                GridMouseCol = col;
+                GridSelFirst = GridSelLast = row;
+                ModSwitch::SaveCellEdit(g, text);
+            }
+            platform::script::answer(QStringLiteral("参数已经改变"), platform::rYes);
+            const bool ok = ModSwitch::SaveSwitchPara(7, true) &&
+                            !dbSwitch.scalar(QStringLiteral("SELECT userid FROM user WHERE userid=?"), {id}).isNull();
+            if (ok)
+                dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=? WHERE address=?"),
+                                 {id, a.section(QLatin1Char(':'), 2, 2).toLongLong()});
+            flushPrompts();
+            writeLog(QStringLiteral("ADDED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
         }
         for (const QString& p : pays) {
             QString error;
