@@ -13,6 +13,7 @@ set(slow_admin
   DBManagerTest.RestoredFileFromAnOlderStationSurvivesTheNextStart
   DBManagerTest.TimedBackupSettingsThatCannotBeStoredAreToldAndNothingChanges
   RestoreCrashTest.*
+  */RestoreCompletion.*
   SiteChooserProcess.*
   SysSetOnSwitch.ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBack
   SysSetOnSwitch.DetectionFindsTheSwitchBehindASilentPortAndKeepsTheStoredPortWhenNoneAnswers

@@ -141,10 +141,13 @@ TEST_F(RestoreCrashTest, KilledAnywhereInARestoreLeavesEveryFileOldOrEveryFileRe
 }
 
 // A restore of the station file killed once its journal was written, and
-// again inside the completion at the next start: the start after completes
-// it and tells, as the restore's own box does, what the backup could not
-// give back: a payment made since and a user added since.
-TEST(RestoreCompletion, AKilledRestoreIsToldWithWhatItCouldNotRecoverAtTheNextStart) {
+// again inside the completion at the next start (once recovered, once put in
+// place): the start after completes it and tells, as the restore's own box
+// does, what the backup could not give back: a payment made since and a user
+// added since.
+class RestoreCompletion : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RestoreCompletion, AKilledRestoreIsToldWithWhatItCouldNotRecoverAtTheNextStart) {
     testsupport::StationDir d;
     auto run = [&](const QStringList& extra) {
         auto p = std::make_unique<StationProcess>(
@@ -180,7 +183,7 @@ TEST(RestoreCompletion, AKilledRestoreIsToldWithWhatItCouldNotRecoverAtTheNextSt
         sw.execute("UPDATE Variant SET value=? WHERE varname=?", {QString::number(mark + 2), ModSwitch::kChargeMark});
     }
     EXPECT_TRUE(run({"--restore-from", backup, "--kill-in-restore", "journal"})->killed());
-    EXPECT_TRUE(run({"--kill-in-restore", "recovered"})->killed());
+    EXPECT_TRUE(run({"--kill-in-restore", GetParam()})->killed());
     const QString log = run({})->log().join('\n');
     EXPECT_TRUE(log.contains("数据恢复成功") && log.contains("用户7 张三：50.00") &&
                 log.contains("用户8：余额30.00（备份之后新增，备份中没有此用户）") && log.contains("END\t0"))
@@ -189,5 +192,7 @@ TEST(RestoreCompletion, AKilledRestoreIsToldWithWhatItCouldNotRecoverAtTheNextSt
     // Told once.
     EXPECT_FALSE(run({})->log().join('\n').contains("数据恢复成功"));
 }
+
+INSTANTIATE_TEST_SUITE_P(SecondKill, RestoreCompletion, ::testing::Values("recovered", "renamed1"));
 
 }  // namespace
