@@ -5,34 +5,13 @@
 
 namespace ModComm {
 
-namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-// Byte k of a code's hex text, -1 past its end or where it is no hex (an ask for any frame).
-int codeByte(QLatin1StringView code, int k) {
-    if (2 * k + 1 >= code.size()) return -1;
-    const int hi = hexDigit(code[2 * k].toLatin1()), lo = hexDigit(code[2 * k + 1].toLatin1());
-    return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
-}
-
-}  // namespace
-
 QByteArray FrameReader::Padded(const QByteArray& frame, int size, quint8 filler) {
     QByteArray f = frame.left(size);
     if (f.size() < size) f.append(QByteArray(size - f.size(), char(filler)));
     return f;
 }
 
-quint8 FrameReader::byte(int i) const {
-    if (i < 0 || i >= f_.size()) throw FrameError(QStringLiteral("应答帧太短"));
-    return quint8(f_[i]);
-}
+void FrameReader::tooShort() { throw FrameError(QStringLiteral("应答帧太短")); }
 
 int FrameReader::word(int i) const { return byte(i) * 256 + byte(i + 1); }
 
@@ -69,18 +48,6 @@ QDateTime FrameReader::dateTime(int first, const QDate& today) const {
         throw FrameError(QStringLiteral("no such date %1-%2-%3 %4:%5:%6")
                              .arg(year).arg(month).arg(day).arg(hour).arg(minute).arg(second));
     return QDateTime(d, t);
-}
-
-bool FrameReader::is(QLatin1StringView code) const {
-    const int n = int(code.size()) / 2;
-    if (n == 0 || code.size() % 2 != 0 || f_.size() < n) return false;
-    for (int k = 0; k < n; ++k)
-        if (codeByte(code, k) != quint8(f_[k])) return false;
-    return true;
-}
-
-bool FrameReader::sameKind(QLatin1StringView code) const {
-    return !f_.isEmpty() && codeByte(code, 0) == quint8(f_[0]);
 }
 
 }  // namespace ModComm

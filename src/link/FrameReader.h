@@ -6,6 +6,7 @@
 // traces such a frame and drops it. A caller that means to take a short frame
 // all the same fills it to its length first (`Padded`) and reads that.
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDate>
 #include <QDateTime>
 #include <QLatin1StringView>
@@ -24,15 +25,20 @@ private:
 
 class FrameReader {
 public:
+    // Reads `frame` where it is: the frame outlives the reader.
     explicit FrameReader(const QByteArray& frame) : f_(frame) {}
+    // Keeps a frame made for the reading (a padded one).
+    explicit FrameReader(QByteArray&& frame) : own_(std::move(frame)), f_(own_) {}
 
     // `frame` cut to `size` bytes, or filled up to it with `filler`.
     static QByteArray Padded(const QByteArray& frame, int size, quint8 filler);
 
-    const QByteArray& bytes() const { return f_; }
     int size() const { return int(f_.size()); }
 
-    quint8 byte(int i) const;
+    quint8 byte(int i) const {
+        if (i < 0 || i >= f_.size()) tooShort();
+        return quint8(f_.constData()[i]);
+    }
     // Two bytes from `i`, high first.
     int word(int i) const;
     // Three bytes from `i`, high first: an amount in fen.
@@ -51,12 +57,33 @@ public:
 
     // The frame carries `code` (its hex text: code byte, length byte, and a
     // third byte for a six-digit code).
-    bool is(QLatin1StringView code) const;
+    bool is(QLatin1StringView code) const {
+        const int n = int(code.size()) / 2;
+        if (n == 0 || code.size() % 2 != 0 || f_.size() < n) return false;
+        for (int k = 0; k < n; ++k)
+            if (codeByte(code, k) != quint8(f_.constData()[k])) return false;
+        return true;
+    }
     // The frame's code byte is that of `code`, whatever its length byte.
-    bool sameKind(QLatin1StringView code) const;
+    bool sameKind(QLatin1StringView code) const { return !f_.isEmpty() && codeByte(code, 0) == quint8(f_.constData()[0]); }
 
 private:
-    QByteArray f_;
+    // Every frame the line takes is compared with codes: kept inline and
+    // without conversions, so that the parser keeps its pace.
+    static constexpr int nibble(char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    }
+    // Byte k of a code's hex text, -1 past its end or where it is no hex (an ask for any frame).
+    static int codeByte(QLatin1StringView code, int k) {
+        if (2 * k + 1 >= code.size()) return -1;
+        const int hi = nibble(code.data()[2 * k]), lo = nibble(code.data()[2 * k + 1]);
+        return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
+    }
+    [[noreturn]] static void tooShort();
+
+    // Copies of a reader share `own_`'s bytes, so the view stays good in each.
+    QByteArray own_;
+    QByteArrayView f_;
 };
 
 }  // namespace ModComm
