@@ -14,6 +14,7 @@
 #include "sim/Switch.h"
 #include "support/Fixtures.h"
 #include "support/StationProcess.h"
+#include "support/SwitchOnPty.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -237,22 +238,7 @@ protected:
     }
 
     // After the station died: what it had not read from the line is gone.
-    void drainLine() {
-        QThread::msleep(30);
-        const int fd = ::open(sw->slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        ASSERT_GE(fd, 0);
-        ::tcflush(fd, TCIOFLUSH);
-        char buf[512];
-        for (int quiet = 0; quiet < 10;) {
-            if (::read(fd, buf, sizeof buf) > 0) quiet = 0;
-            else {
-                ++quiet;
-                QThread::msleep(2);
-            }
-        }
-        ::close(fd);
-        QThread::msleep(30);
-    }
+    void drainLine() { ASSERT_TRUE(testsupport::drainLine(sw->slavePath())); }
 
     bool waitLogged(const QString& prefix, int timeoutMs) {
         QElapsedTimer t;

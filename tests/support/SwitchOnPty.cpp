@@ -5,6 +5,10 @@
 #include "platform/Prompts.h"
 
 #include <QDialog>
+#include <QThread>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -28,6 +32,24 @@ bool SwitchOnPty::attach(const QString& switchMdbPath) {
 void scriptClockDialog() {
     platform::script::onModal(QStringLiteral("frmPicClip"),
                               [](QDialog* d) { static_cast<frmPicClip*>(d)->Command1_Click(); });
+}
+
+bool drainLine(const QString& slavePath) {
+    QThread::msleep(30);   // the switch sees the line closed
+    const int fd = ::open(slavePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    ::tcflush(fd, TCIOFLUSH);
+    char buf[512];
+    for (int quiet = 0; quiet < 10;) {
+        if (::read(fd, buf, sizeof buf) > 0) quiet = 0;
+        else {
+            ++quiet;
+            QThread::msleep(2);
+        }
+    }
+    ::close(fd);
+    QThread::msleep(30);
+    return true;
 }
 
 }  // namespace testsupport

@@ -26,4 +26,8 @@ private:
 // The start-up's clock dialog, answered with "确 定" and the picker untouched.
 void scriptClockDialog();
 
+// After the station died: what it had not read from the terminal `slavePath`
+// is dropped, until the line has been quiet a while. False when it cannot be opened.
+bool drainLine(const QString& slavePath);
+
 }  // namespace testsupport
