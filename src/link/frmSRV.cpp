@@ -1,5 +1,7 @@
 #include "link/frmSRV.h"
 
+#include "platform/Db.h"
+
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/OpLog.h"
@@ -357,6 +359,12 @@ void Note(const QString& line) {
     if (f.lstRec->count() > kMaxLines) f.lstRec->clear();
     f.lstRec->addItem(line);
 }
+
+namespace {
+// The full text of a failure an operator is shown in Chinese (the SQL a
+// refused statement ran) goes to the trace.
+[[maybe_unused]] const bool g_errorsTraced = (platform::SetErrorTracer([](const QString& t) { Note(QStringLiteral("错误: ") + t); }), true);
+}  // namespace
 
 bool ShowBuf() { return tracing() && frmSRV::exists() && frmSRV::instance().chkShowBuf->isChecked(); }
 

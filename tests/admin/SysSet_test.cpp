@@ -238,7 +238,7 @@ TEST_F(SysSetTest, ASaveThatFailsPartwayStoresNothingAndPutsNothingInForce) {
     // The disk fills up after the first keys went.
     dbSwitch.execute("CREATE TRIGGER full_disk BEFORE INSERT ON Variant WHEN new.varname='PrnHD' "
                      "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
-    script::answer("保存系统参数失败:database or disk is full", platform::rOK);
+    script::answer("保存系统参数失败:磁盘已满，无法写入数据库", platform::rOK);
     QTest::mouseClick(w.cmdSave, Qt::LeftButton);
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(key("FeeHDTime"), hold);
