@@ -31,6 +31,7 @@ set(slow_console
   ClockTick.*
   Commands.*
   ConsoleTest.*
+  FrameEditing.*
   GridEditing.*
   Loaded.*
   SecondModel.*
