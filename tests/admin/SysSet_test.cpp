@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QInputMethodEvent>
 #include <QTimer>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -225,6 +226,27 @@ TEST_F(SysSetTest, APasteIntoADepositFieldIsHeldToItsTypedLimit) {
     QTest::qWait(300);
     EXPECT_TRUE(pasted);
     EXPECT_EQ(d->text(), "12345");
+}
+
+TEST_F(SysSetTest, AnInputMethodsCommitIntoADepositFieldIsHeldToItsTypedLimit) {
+    frmSysSet& w = win();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QLineEdit* d = w.txtDeposit[3];
+    QTest::mouseClick(d, Qt::LeftButton);
+    d->selectAll();
+    QInputMethodEvent commit;
+    commit.setCommitString("99999999");
+    QApplication::sendEvent(d, &commit);
+    EXPECT_EQ(d->text(), "99999");
+    QInputMethodEvent more;
+    more.setCommitString("9");
+    QApplication::sendEvent(d, &more);
+    EXPECT_EQ(d->text(), "99999");
+    QTest::mouseClick(w.txtDeposit[0], Qt::LeftButton);
+    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    EXPECT_EQ(key("Deposit3"), "99999.00");
 }
 
 TEST_F(SysSetTest, ASaveThatFailsPartwayStoresNothingAndPutsNothingInForce) {
