@@ -386,6 +386,53 @@ TEST_F(GridEditing, ATypedDepositGoesWithTheEditsARestoreOrAnInitialiseDrops) {
     EXPECT_EQ(stored(), "0/0");
 }
 
+TEST_F(GridEditing, AnUnlockOrALockTheSwitchDidNotTakeLeavesTheUsersRowsPending) {
+    dbSwitch.execute("insert into user (userid, username, balancemode, locked) values (7, '甲', 1, 1)");
+    dbSwitch.execute("update Extension set userid=7, depositgrade=? where Address=3", {ModGeneral::GetDepositGrade(7)});
+    dbSwitch.execute("update Account set userid=7, depositgrade=? where address=2049", {ModGeneral::GetDepositGrade(7)});
+    const auto pending = [] {
+        return dbSwitch.scalar("select group_concat(bSet) from (select bSet from Extension where Address=3 "
+                               "union all select bset from Account where address=2049)").toString();
+    };
+    const auto clearMarks = [] {
+        dbSwitch.execute("update Extension set bSet=0, bSetSpringNum=0");
+        dbSwitch.execute("update Account set bset=0");
+    };
+    clearMarks();
+    ASSERT_TRUE(console().ShowView("User"));
+    ASSERT_EQ(grid().TextMatrix(2, 0), "7");
+    sw.setDefaultReply(sim::Reply::Status03);   // the switch takes no row
+
+    // 初始化 unlocks the user: the rows' frames change.
+    console::SetPopupRunner([](QMenu* m) {
+        for (QAction* a : m->actions())
+            if (a->isVisible() && a->text() == QStringLiteral("初始化")) return a;
+        return static_cast<QAction*>(nullptr);
+    });
+    const QPoint name = grid().visualRect(grid().model()->index(2, 1)).center();
+    mouse(QEvent::MouseButtonPress, name);
+    mouse(QEvent::MouseButtonRelease, name);
+    spin(20);
+    const QPoint header = grid().visualRect(grid().model()->index(2, 0)).center();
+    QMouseEvent press(QEvent::MouseButtonPress, header, grid().viewport()->mapToGlobal(header), Qt::RightButton,
+                      Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(grid().viewport(), &press);
+    console::SetPopupRunner(nullptr);
+    settle();
+    ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 0);
+    EXPECT_EQ(pending(), "1,1");
+
+    // 闭锁 switched on and saved: the rows wait again for the switch.
+    clearMarks();
+    doubleClick(2, 10);
+    ASSERT_EQ(grid().TextMatrix(2, 10), "ON");
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Save");
+    ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 1);
+    EXPECT_EQ(pending(), "1,1");
+    sw.setDefaultReply(sim::Reply::Normal);
+}
+
 TEST_F(GridEditing, AnOwnerChosenInTheGridWaitsForItsDownload) {
     // A locked owner changes the grades its rows are sent with, not their grade.
     dbSwitch.execute("insert into user (userid, username, balancemode, locked) values (7, '甲', 1, 1)");
