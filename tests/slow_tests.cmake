@@ -16,6 +16,7 @@ set(slow_admin
   */RestoreCompletion.*
   SiteChooserProcess.*
   SysSetOnSwitch.ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBack
+  SysSetOnSwitch.ASaveRefusedByALockGivesBackThePortInUseAndSaysWhyInChinese
   SysSetOnSwitch.DetectionFindsTheSwitchBehindASilentPortAndKeepsTheStoredPortWhenNoneAnswers
   SysSetOnSwitch.ReadingTheSwitchGivesOneMessageForEachOutcome
 )
