@@ -430,7 +430,24 @@ TEST_F(GridEditing, AnUnlockOrALockTheSwitchDidNotTakeLeavesTheUsersRowsPending)
     console().tbrSwitch_ButtonClick("Save");
     ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 1);
     EXPECT_EQ(pending(), "1,1");
+
+    // A switch that takes the rows: 初始化 pushes them, and nothing stays pending.
     sw.setDefaultReply(sim::Reply::Normal);
+    console::SetPopupRunner([](QMenu* m) {
+        for (QAction* a : m->actions())
+            if (a->isVisible() && a->text() == QStringLiteral("初始化")) return a;
+        return static_cast<QAction*>(nullptr);
+    });
+    mouse(QEvent::MouseButtonPress, name);
+    mouse(QEvent::MouseButtonRelease, name);
+    spin(20);
+    QMouseEvent again(QEvent::MouseButtonPress, header, grid().viewport()->mapToGlobal(header), Qt::RightButton,
+                      Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(grid().viewport(), &again);
+    console::SetPopupRunner(nullptr);
+    settle();
+    ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 0);
+    EXPECT_EQ(pending(), "0,0");
 }
 
 TEST_F(GridEditing, AnOwnerChosenInTheGridWaitsForItsDownload) {
