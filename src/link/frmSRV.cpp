@@ -13,6 +13,7 @@
 #include "platform/Twips.h"
 
 #include <QApplication>
+#include <QThread>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -363,7 +364,16 @@ void Note(const QString& line) {
 namespace {
 // The full text of a failure an operator is shown in Chinese (the SQL a
 // refused statement ran) goes to the trace.
-[[maybe_unused]] const bool g_errorsTraced = (platform::SetErrorTracer([](const QString& t) { Note(QStringLiteral("错误: ") + t); }), true);
+// A failure met on a worker thread (the check of a backup's files) is traced
+// by the window's own thread.
+[[maybe_unused]] const bool g_errorsTraced = (platform::SetErrorTracer([](const QString& t) {
+                                                  const QString line = QStringLiteral("错误: ") + t;
+                                                  QCoreApplication* app = QCoreApplication::instance();
+                                                  if (!app) return;
+                                                  if (QThread::currentThread() == app->thread()) Note(line);
+                                                  else QMetaObject::invokeMethod(app, [line] { Note(line); }, Qt::QueuedConnection);
+                                              }),
+                                              true);
 }  // namespace
 
 bool ShowBuf() { return tracing() && frmSRV::exists() && frmSRV::instance().chkShowBuf->isChecked(); }
