@@ -11,6 +11,10 @@ struct CommStateRec {
     qint64 LastUsbWrite = -1000;  // tick of the last report written
     quint64 SlotSeq = 0;       // age stamp of the wait slots
     char MonitorOrder[9] = {}; // the last monitor-mode order sent, "" before any
+    qint64 RxHeard = 0;        // bytes put on the receive ring since the link was reset
+    qint64 FrameHeardAt = -1;  // RxHeard at the last byte of the frame being dispatched,
+                               // -1 when it came from elsewhere than the ring
+    int Dispatching = 0;       // frames being dispatched (nested by their waits)
 };
 
 extern CommStateRec CommState;

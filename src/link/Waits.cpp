@@ -139,8 +139,12 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
         const bool wait = waitAck && g_NoAnswerCount <= 6;
         int slot = -1;
         if (wait) {
-            // What came before this send answers none of it.
-            HandleArrived();
+            // What came before this send answers none of it: a wait the
+            // station starts handles it first. A wait started while a frame
+            // is handled does not, so that frame's answer goes before the
+            // answers of the frames queued behind it; an acknowledgement
+            // among those is known by where it lies on the line.
+            if (CommState.Dispatching == 0) HandleArrived();
             // Take the slot before sending, so a full ring refuses the order
             // instead of sending it with nobody to receive its acknowledgement.
             slot = takeAckSlot();
@@ -150,6 +154,7 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
             }
             AckRing[slot].Pending = -1;
             AckRing[slot].Status = 2;
+            AckRing[slot].SentAt = CommState.RxHeard;
         }
         if (g_UseUSB) {
             if (WriteUSB(order, false)) {
@@ -170,6 +175,7 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
         }
         const int status = AckRing[slot].Status;
         const bool heard = AckRing[slot].Pending == 0;
+        heardAt = heard ? AckRing[slot].HeardAt : -1;
         AckRing[slot] = AckSlot{};   // a late acknowledgement cannot complete this slot
         if (status == 0) {
             result = Acknowledged;
@@ -232,6 +238,16 @@ void StreamAsk::arm() {
     s.Code = code_;
     s.Flag = 0;
     s.Data = QByteArray(1, '\0');
+    s.HeardAt = -1;
+}
+
+bool StreamAsk::takeArrivedBefore(QByteArray& answer, qint64 heardAt) {
+    if (slot_ < 0 || AnswerRing[slot_].Data.size() <= 1) return false;
+    const qint64 at = AnswerRing[slot_].HeardAt;
+    if (heardAt < 0 || at < 0 || at >= heardAt) return false;
+    answer = AnswerRing[slot_].Data;
+    arm();
+    return true;
 }
 
 AskResult StreamAsk::next(QByteArray& answer, int timeoutSec) {

@@ -309,6 +309,11 @@ void Switch::endNextStreamAfter(int rows) {
     streamCut_ = rows;
 }
 
+void Switch::setUploadWithAck(bool on) {
+    std::lock_guard lk(mu_);
+    opt_.uploadWithAck = on;
+}
+
 void Switch::setLateReplyMs(int ms) {
     std::lock_guard lk(mu_);
     lateMs_ = qMax(0, ms);
@@ -452,6 +457,17 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     if (code == 0x96 && f.size() == 7) {                      // record upload request
+        if (opt_.uploadWithAck) {
+            const size_t before = outChunks_.size();
+            std::deque<QByteArray> rows(uploadRecords_.begin(), uploadRecords_.end());
+            startStreamLocked(table_, std::move(rows), fromHex("96070000000000"), QStringLiteral("820302"));
+            // The acknowledgement and the first record leave in one write.
+            if (ptyMode_ && splitMax_ <= 0 && before > 0 && outChunks_.size() == before + 1) {
+                outChunks_[before - 1] += outChunks_[before];
+                outChunks_.pop_back();
+            }
+            return;
+        }
         // The station sets up its wait for the first record only after the
         // acknowledgement and a few more orders: the switch takes its time too.
         uploadAt_ = Clock::now() + std::chrono::milliseconds(opt_.uploadStartDelayMs);

@@ -102,6 +102,8 @@ struct SwitchOptions {
     bool blankRowsForMissing = true;  // an addressed row never downloaded is served blank,
                                       // else the request gets "810300"
     int uploadStartDelayMs = 100;     // the record upload starts this long after its "9607"
+    bool uploadWithAck = false;       // the first uploaded record goes out in one write
+                                      // with the request's acknowledgement
     bool dropWhileClosed = false;     // what is due while no station holds the line open is
                                       // lost, as on a real line (else it waits for the station)
 };
@@ -189,6 +191,8 @@ public:
     // With `on`, an uploaded record answered "820302" is forgotten, as a real
     // switch does: the next upload no longer has it.
     void setUploadForgetsAnswered(bool on);
+    // With `on`, the first uploaded record goes in one write with the request's acknowledgement.
+    void setUploadWithAck(bool on);
     std::vector<QByteArray> uploadRecords() const;
 
     // ---- tables ----
