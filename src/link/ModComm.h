@@ -152,6 +152,18 @@ private:
     int slot_ = -1;
 };
 
+// Rows of a download, one after another, each waiting for its acknowledgement
+// (4 s an attempt, checksum appended). The frames carry no sequence number, so
+// a late or doubled acknowledgement of one row could complete the next: before
+// each row after the first, the line is let be quiet a while after the last
+// acknowledgement, and what comes meanwhile answers no row. The while is short
+// (a few milliseconds a row); after the first row, and for good once the
+// switch is heard to send its acknowledgements twice, it is as long as an echo
+// may come late.
+SendResult SendInTurn(const QString& order);
+inline constexpr int kInTurnQuietMs = 5;
+inline constexpr int kEchoWindowMs = 150;
+
 // ---- Dispatcher ----
 void DealFrame(const QByteArray& frame, int row);
 void DealRecord(const QByteArray& frame, bool bMonitor);

@@ -89,6 +89,26 @@ SendResult SendOrderOnce(const QString& order, int timeoutSec, bool addSum) {
     return ack.SendOrder(order, true, timeoutSec, addSum);
 }
 
+SendResult SendInTurn(const QString& order) {
+    constexpr qint64 kIdleMs = 1000;   // a pause this long ends a run of rows
+    const qint64 start = platform::TickMs();
+    if (CommState.InTurnDone < 0 || start - CommState.InTurnDone >= kIdleMs) CommState.InTurnRows = 0;
+    if (CommState.InTurnRows > 0 && CommState.LastAckTick >= 0) {
+        const qint64 quiet = CommState.DoubledAcks || CommState.InTurnRows == 1 ? kEchoWindowMs : kInTurnQuietMs;
+        // Bounded, so that a line that keeps acknowledging cannot hold the rows forever.
+        for (;;) {
+            HandleArrived();
+            const qint64 now = platform::TickMs();
+            if (now - CommState.LastAckTick >= quiet || now - start >= 3 * kEchoWindowMs) break;
+            pause2ms();
+        }
+    }
+    const SendResult r = SendOrder(order, true, 4, true);
+    CommState.InTurnDone = platform::TickMs();
+    ++CommState.InTurnRows;
+    return r;
+}
+
 bool DrainLink(int limitMs) {
     const qint64 deadline = platform::TickMs() + limitMs;
     for (;;) {

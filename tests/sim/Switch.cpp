@@ -126,6 +126,10 @@ void Switch::step(int waitMs) {
         std::lock_guard lk(mu_);
         if (!outChunks_.empty()) timeout = qMin(timeout, qMax(1, splitGapMs_));
         if (records_.active() || table_.active() || uploadAt_ || !late_.empty()) timeout = qMin(timeout, 5);
+        if (!late_.empty()) {
+            const auto due = std::chrono::duration_cast<std::chrono::milliseconds>(late_.front().first - Clock::now());
+            timeout = qMin(timeout, int(qMax<qint64>(1, due.count())));
+        }
     }
     pollfd fds[2] = {{master_, POLLIN, 0}, {wakeR_, POLLIN, 0}};
     ::poll(fds, 2, qMax(0, timeout));
@@ -309,6 +313,20 @@ void Switch::endNextStreamAfter(int rows) {
     streamCut_ = rows;
 }
 
+void Switch::setEchoedAcks(int lateMs, int repeatMinMs, int repeatMaxMs) {
+    std::lock_guard lk(mu_);
+    echoLateMs_ = lateMs;
+    echoMinMs_ = qMax(0, repeatMinMs);
+    echoMaxMs_ = qMax(echoMinMs_, repeatMaxMs);
+}
+
+// Held-back replies go out in the order they fall due.
+void Switch::dueLocked(Clock::time_point at, const QByteArray& body) {
+    auto it = late_.end();
+    while (it != late_.begin() && std::prev(it)->first > at) --it;
+    late_.insert(it, {at, body});
+}
+
 void Switch::setUploadWithAck(bool on) {
     std::lock_guard lk(mu_);
     opt_.uploadWithAck = on;
@@ -353,6 +371,19 @@ Reply Switch::replyFor(const Frame& f) {
 
 void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
     lastReply_ = replyFor(f);
+    if (echoLateMs_ >= 0 && answerBody == kAck) {
+        const QByteArray body = lastReply_ == Reply::Status01 ? kStatus01
+                                : lastReply_ == Reply::Status03 ? kStatus03
+                                : lastReply_ == Reply::Normal   ? kAck
+                                                                : QByteArray();
+        if (!body.isEmpty()) {
+            std::uniform_int_distribution<int> gap(echoMinMs_, echoMaxMs_);
+            const auto first = Clock::now() + std::chrono::milliseconds(echoLateMs_);
+            dueLocked(first, body);
+            dueLocked(first + std::chrono::milliseconds(gap(rng_)), body);
+            return;
+        }
+    }
     switch (lastReply_) {
     case Reply::Normal: emitLocked(answerBody); break;
     case Reply::Silent: break;
@@ -363,7 +394,7 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
         emitRawLocked(wire + wire);
         break;
     }
-    case Reply::Late: late_.emplace_back(Clock::now() + std::chrono::milliseconds(lateMs_), answerBody); break;
+    case Reply::Late: dueLocked(Clock::now() + std::chrono::milliseconds(lateMs_), answerBody); break;
     case Reply::Status01: emitLocked(kStatus01); break;
     case Reply::Status03: emitLocked(kStatus03); break;
     case Reply::BadSum: emitLocked(answerBody, true); break;

@@ -157,6 +157,10 @@ public:
     void setAnswerProbe(bool on);
     // How long a Late reply is held back (default 4200 ms: just after the station's 4 s wait).
     void setLateReplyMs(int ms);
+    // Every acknowledgement of an order (a refusal too) is written `lateMs`
+    // after the order came and once more `repeatMinMs`..`repeatMaxMs` after
+    // that (drawn from the seed); lateMs < 0 writes them as usual again.
+    void setEchoedAcks(int lateMs, int repeatMinMs, int repeatMaxMs);
     // Which station frames are orders to acknowledge. Default: initialise and
     // reset, table begin/end, clock, talk limit, balance answer, record upload
     // request, system parameters and every parameter row.
@@ -273,6 +277,8 @@ private:
     Reply default_ = Reply::Normal;
     Reply lastReply_ = Reply::Normal;
     int lateMs_ = 4200;
+    int echoLateMs_ = -1, echoMinMs_ = 0, echoMaxMs_ = 0;   // setEchoedAcks
+    void dueLocked(Clock::time_point at, const QByteArray& body);
     std::deque<std::pair<Clock::time_point, QByteArray>> late_;   // Late replies, due in order
     std::vector<Rule> rules_;
     std::vector<std::pair<QString, bool>> ackOverrides_;
