@@ -97,7 +97,9 @@ SendResult SendInTurn(const QString& order) {
         const qint64 quiet = CommState.DoubledAcks || CommState.InTurnRows == 1 ? kEchoWindowMs : kInTurnQuietMs;
         // Bounded, so that a line that keeps acknowledging cannot hold the rows forever.
         for (;;) {
-            HandleArrived();
+            // Rows sent while a frame is handled leave what came behind it to the parser's turn.
+            if (CommState.Dispatching == 0) HandleArrived();
+            else ProcessComm();
             const qint64 now = platform::TickMs();
             if (now - CommState.LastAckTick >= quiet || now - start >= 3 * kEchoWindowMs) break;
             pause2ms();
