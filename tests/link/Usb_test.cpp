@@ -47,7 +47,7 @@ protected:
         LinkTest::SetUp();
         usb = std::make_shared<QueuedCollector>();
         platform::SetUsbCollector(usb);
-        g_UseUSB = true;
+        ModComm::ChooseTransport(true);
     }
     void TearDown() override {
         platform::SetUsbCollector(nullptr);
