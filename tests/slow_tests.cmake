@@ -59,10 +59,9 @@ set(slow_platform
 set(slow_pricing
   DiscountWayIn.*
   EndToEndTest.ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer
-  FeeRateWayIn.*
-  IPWayIn.*
   MoneySoakTest.*
   StreamKillTest.*
+  TariffWayIn/*
   UploadKillTest.*
 )
 set(slow_printing
