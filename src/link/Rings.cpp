@@ -6,8 +6,8 @@
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "link/CommState.h"
-#include "platform/Clock.h"
 #include "link/Transport.h"
+#include "platform/Clock.h"
 
 namespace ModComm {
 
