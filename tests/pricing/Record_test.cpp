@@ -487,6 +487,46 @@ TEST_F(RecordTest, RecordReadAgainAfterTheNightlyArchiveIsNotChargedTwice) {
     EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
 }
 
+// The duplicate check keeps the year file open between records: what later
+// archive runs add to it (a month table made after the file was opened, the
+// calls of a month that had its table) is found all the same, and a file put
+// back in its place is read instead.
+TEST_F(RecordTest, TheDuplicateCheckSeesWhatLaterArchiveRunsWrote) {
+    addUser(7, "10", 1);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    CallRecord may = call();
+    may.start = may.start.addMonths(-1);
+    ASSERT_TRUE(record(may));
+    billing::ArchiveBills();
+    ASSERT_EQ(billing::LastArchiveRun().moved, 1);
+    CallRecord june = call();
+    ASSERT_TRUE(record(june));   // read with the year file open, its June table not made yet
+    ASSERT_EQ(count("Tab_Phone"), 1);
+    billing::ArchiveBills();
+    ASSERT_EQ(billing::LastArchiveRun().moved, 1);
+    CallRecord mayLater = may;
+    mayLater.start = may.start.addSecs(60);
+    ASSERT_TRUE(record(mayLater));
+    billing::ArchiveBills();
+    ASSERT_EQ(billing::LastArchiveRun().moved, 1);
+    for (const CallRecord& again : {june, may, mayLater}) ASSERT_TRUE(record(again));
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_EQ(count("tab_errPh"), 3);
+    EXPECT_EQ(remainOf(7), yuan("7"));
+
+    // The year file put back from before the runs: the calls it lacks are calls again.
+    const QString year = dir->file("PhBill_2026.mdb");
+    ASSERT_TRUE(QFile::remove(year));
+    {
+        platform::Database empty = platform::Database::create(year + ".new");
+        empty.execute(QStringLiteral("CREATE TABLE Tab_Ph6 (f_calladdr INTEGER, f_date DATETIME, f_userid LONG)"));
+    }
+    ASSERT_TRUE(QFile::rename(year + ".new", year));
+    ASSERT_TRUE(record(june));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+}
+
 TEST_F(RecordTest, FailureAfterTheCommitIsReportedAndTheRecordStaysTaken) {
     addUser(7, "10", 0);
     setExtensionUser(5, 7);
