@@ -358,6 +358,15 @@ DayRule ClsMonitor::LoadDiscount(int discountid, QVector<DiscountSeg>& segs) {
     return rule;
 }
 
+DayRule ClsMonitor::HeldDiscount(int discountid, QVector<DiscountSeg>& segs) {
+    const pricing::DiscountScheme& d = pricing::RateCache::current().discount(discountid);
+    if (!d.error.isEmpty()) throw FrameError(d.error.toStdString());
+    segs = d.segs;
+    DayRule rule = d.days;
+    rule.discountid = discountid;
+    return rule;
+}
+
 // ---------------------------------------------------------------- decoding and routing
 
 MonSlot& ClsMonitor::slot() const {
@@ -496,7 +505,7 @@ bool ClsMonitor::Classify(MonSlot& s) {
         // An inside or incoming call has no IP access fee, whatever the slot held before.
         s.IsIPCall = 0;
         const bool free = GetFeeRate(s.Rate, 0, nullptr);
-        s.Days = LoadDiscount(s.Rate.discountid, s.Segs);
+        s.Days = HeldDiscount(s.Rate.discountid, s.Segs);
         return free;
     }
     const pricing::IpHeadRow* found = pricing::RateCache::current().findIpHead(m_Called);
@@ -512,20 +521,20 @@ bool ClsMonitor::Classify(MonSlot& s) {
     if (!head) {
         s.IsIPCall = 0;
         const bool free = GetFeeRate(s.Rate, 0, nullptr);
-        s.Days = LoadDiscount(s.Rate.discountid, s.Segs);
+        s.Days = HeldDiscount(s.Rate.discountid, s.Segs);
         return free;
     }
     s.IsIPCall = -1;
     const int t = head->ipfeerate;
     bool free = GetFeeRate(s.Rate, t, nullptr);
-    s.Days = LoadDiscount(s.Rate.discountid, s.Segs);
+    s.Days = HeldDiscount(s.Rate.discountid, s.Segs);
     if (m_CallType != 10) m_CallType = 8;
     free = GetFeeRate(s.IPRate, t, &*head) && free;
     if (s.IPRate.discountid == s.Rate.discountid) {
         s.IPDays = s.Days;
         s.IPSegs = s.Segs;
     } else {
-        s.IPDays = LoadDiscount(s.IPRate.discountid, s.IPSegs);
+        s.IPDays = HeldDiscount(s.IPRate.discountid, s.IPSegs);
     }
     return free;
 }

@@ -3,6 +3,7 @@
 #include "pricing/PricingFixture.h"
 
 #include "billing/ArchiveBills.h"
+#include "pricing/RateCache.h"
 #include "pricing/ClsMonitor.h"
 
 using namespace pricingtest;
@@ -381,6 +382,41 @@ TEST_F(RecordTest, DiscountSchemeIsReadPerCallAndMissingSchemeMeansFullPrice) {
     r.start = r.start.addSecs(60);
     ASSERT_TRUE(record(r));
     EXPECT_EQ(lastCall().fee, yuan("1.00"));
+}
+
+// The schemes are held in memory with the tariffs: while a tariff window
+// holds them, a scheme saved meanwhile prices nothing until it lets go.
+TEST_F(RecordTest, ATariffWindowHoldsTheDiscountSchemesAsTheyStood) {
+    addRate(QStringLiteral("8"), 7, "1.00", "0", 60, 60, 0, {}, 2);
+    dbSwitch.execute(QStringLiteral("INSERT INTO discount VALUES (2, '夜间', 0, 0, '')"));
+    dbSwitch.execute(QStringLiteral("INSERT INTO discounttimes VALUES (2, 1, '08:00:00', '21:59:59', 50, 50)"));
+    CallRecord r = call();
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("0.50"));
+    pricing::RateCache::holdWhileEditing();
+    {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET normaldiscount=30 WHERE discountid=2"));
+        tx.commit();
+    }
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("0.50"));
+    pricing::RateCache::releaseAfterEditing();
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("0.30"));
+    // A save undone is not priced from.
+    {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET normaldiscount=10 WHERE discountid=2"));
+        r.start = r.start.addSecs(60);
+        ASSERT_TRUE(record(r));
+        EXPECT_EQ(lastCall().fee, yuan("0.10"));
+    }
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("0.30"));
 }
 
 TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {
