@@ -223,11 +223,13 @@ TEST_F(SettlementTest, RowsOfUsersAndDetails) {
     // A user without calls still gets a row with its rent; the selection is honoured.
     o.allUsers = false;
     o.users = {2, 2, 3};
-    addUser(3, "丙", 0, T("2004-12-01 00:00:00"), 800);
+    addUser(3, "丙\"\\\t'", 0, T("2004-12-01 00:00:00"), 800);
     r = RunSettlement(o);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(userRows(), (QList<QStringList>{{"2", "2004-11-01 00:00:00", "2004-12-06 10:00:00", "0.00"},
                                               {"3", "2004-12-01 00:00:00", "2004-12-06 10:00:00", "8.00"}}));
+    // The name as stored, quotes, backslash and tab included.
+    EXPECT_EQ(dbSwitch.scalar("SELECT f_name FROM tab_balance WHERE f_isuser=1 AND f_userid=3").toString(), "丙\"\\\t'");
 }
 
 TEST_F(SettlementTest, RecordsLeftCurrentAreCountedOnce) {
