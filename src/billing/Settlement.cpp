@@ -7,7 +7,6 @@
 
 #include <QFileInfo>
 #include <QHash>
-#include <cstdio>
 #include <cstring>
 
 using platform::Currency;
@@ -138,78 +137,58 @@ QDateTime toSecond(const QDateTime& t) {
     return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), t.time().second()));
 }
 
-// The statement's rows go to the database as one bound JSON text, an array
-// of rows in the order of columnNames(): one statement for the whole run,
-// not one per user and detail row. Numbers are written whole (money as its
-// ten-thousandths), texts escaped.
-void jsonText(QByteArray& out, const QString& text) {
-    out += '"';
-    for (const char c : text.toUtf8()) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
+void writeSums(Params& p, const PeriodSums& s) {
+    for (int k = 0; k < 5; ++k) p << s.fees[k];
+    for (int k = 0; k < 10; ++k) p << s.types[k];
 }
 
-void jsonRow(QByteArray& out, qint64 userId, const QString& name, bool isUser, const QDateTime& start,
-             const QDateTime& end, const PeriodSums& s, Currency rent, int kind) {
-    out += out.isEmpty() ? "[[" : ",[";
-    out += QByteArray::number(userId);
-    out += ',';
-    jsonText(out, name);
-    out += isUser ? ",1," : ",0,";
-    jsonText(out, platform::dateText(start));
-    out += ',';
-    jsonText(out, platform::dateText(end));
-    for (int k = 0; k < 5; ++k) {
-        out += ',';
-        out += QByteArray::number(static_cast<qint64>(s.fees[k].raw()));
-    }
-    for (int k = 0; k < 10; ++k) {
-        out += ',';
-        out += QByteArray::number(static_cast<qint64>(s.types[k].raw()));
-    }
-    out += ',';
-    out += QByteArray::number(static_cast<qint64>(rent.raw()));
-    out += ',';
-    out += QByteArray::number(kind);
-    out += ']';
-}
-
-QStringList columnNames() {
+QString columnList() {
     QStringList cols{"f_userid", "f_name", "f_isuser", "f_starttime", "f_endtime"};
     for (auto c : kFeeColumns) cols << c;
     for (auto c : kTypeColumns) cols << c;
     cols << "f_rent" << "f_kind";
-    return cols;
+    return cols.join(',');
 }
 
-// The whole statement in one transaction: the table holds the last complete run.
+// The whole statement in one transaction: the table holds the last complete
+// run. Rows go in a few hundred at a time, each of their values bound: a
+// few statements for the run, not one for every user and detail row.
 void writeBalance(const QList<StatementLine>& lines) {
-    const QStringList cols = columnNames();
-    QStringList values;
-    for (int i = 0; i < cols.size(); ++i) values << QStringLiteral("json_extract(value, '$[%1]')").arg(i);
-    QByteArray rows;
-    for (const StatementLine& l : lines) {
-        jsonRow(rows, l.userId, l.name, true, l.start, l.end, l.sums, l.rent, kKindUser);
-        for (const DetailRow& d : l.details) jsonRow(rows, l.userId, d.name, false, l.start, l.end, d.sums, Currency(), d.kind);
-    }
-    rows += rows.isEmpty() ? "[]" : "]";
+    constexpr int kColumns = 22;
+    constexpr int kRowsAtOnce = 400;
+    const QString row = QLatin1Char('(') + inList(kColumns) + QLatin1Char(')');
+    auto insert = [&](int rows) {
+        QStringList all;
+        all.reserve(rows);
+        for (int i = 0; i < rows; ++i) all << row;
+        return QStringLiteral("INSERT INTO tab_balance (%1) VALUES %2").arg(columnList(), all.join(','));
+    };
+    const QString full = insert(kRowsAtOnce);
     platform::Transaction tx(dbSwitch);
     dbSwitch.execute(QStringLiteral("DELETE FROM tab_balance"));
-    if (!lines.isEmpty())
-        dbSwitch.execute(QStringLiteral("INSERT INTO tab_balance (%1) SELECT %2 FROM json_each(?) ORDER BY key")
-                             .arg(cols.join(','), values.join(',')),
-                         {QString::fromUtf8(rows)});
+    Params p;
+    int waiting = 0;
+    auto flush = [&](bool last) {
+        if (waiting == 0 || (!last && waiting < kRowsAtOnce)) return;
+        dbSwitch.execute(waiting == kRowsAtOnce ? full : insert(waiting), p);
+        p.clear();
+        waiting = 0;
+    };
+    for (const StatementLine& l : lines) {
+        p << l.userId << l.name << true << l.start << l.end;
+        writeSums(p, l.sums);
+        p << l.rent << static_cast<int>(kKindUser);
+        ++waiting;
+        flush(false);
+        for (const DetailRow& d : l.details) {
+            p << l.userId << d.name << false << l.start << l.end;
+            writeSums(p, d.sums);
+            p << Currency() << d.kind;
+            ++waiting;
+            flush(false);
+        }
+    }
+    flush(true);
     tx.commit();
 }
 
