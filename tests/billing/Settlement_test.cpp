@@ -235,7 +235,11 @@ TEST_F(SettlementTest, RowsOfUsersAndDetails) {
 // The statement table is written some hundreds of rows at a time: every row
 // of a run larger than that is there, each with its own values.
 TEST_F(SettlementTest, ALargeStatementKeepsEveryRow) {
-    for (int u = 1; u <= 450; ++u) addUser(u, QStringLiteral("用户%1").arg(u), 0, T("2004-11-01 00:00:00"), u);
+    {
+        platform::Transaction tx(dbSwitch);
+        for (int u = 1; u <= 450; ++u) addUser(u, QStringLiteral("用户%1").arg(u), 0, T("2004-11-01 00:00:00"), u);
+        tx.commit();
+    }
     store({7, 5, "    ", T("2004-11-02 09:00:00"), 60, 2, {10000, 0, 0, 0, 0}});
     store({7, 5, "0099", T("2004-11-02 10:00:00"), 60, 2, {20000, 0, 0, 0, 0}});
     ASSERT_TRUE(RunSettlement(options(0)).ok);
