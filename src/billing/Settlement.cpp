@@ -115,11 +115,13 @@ void sumTable(const Database& db, const QString& table, const QDateTime& from, c
     for (int i = 0; i < categories.size(); ++i) marks << QStringLiteral("?%1").arg(i + 4);
     QString sql = QStringLiteral("SELECT f_userid, f_date, f_calladdr, f_zh, f_phmode, f_moneny, f_addfee1, f_addfee2, "
                                  "f_gatefee, f_linkfee FROM ") +
-                  db.qualified(table) + QStringLiteral(" WHERE f_date>=?1 AND f_date<?2 AND f_phmode IN (") +
+                  db.qualified(table) + QStringLiteral(" WHERE +f_date>=?1 AND +f_date<?2 AND f_phmode IN (") +
                   marks.join(',') + ')';
     if (minSeconds > 0) sql += QStringLiteral(" AND f_long>=?3");
     // ?3 is bound even where the text leaves it out: the numbers of the
-    // categories follow it.
+    // categories follow it. The dates compare as the texts they are stored
+    // as: without the column's affinity, the bound bounds are not tried as
+    // numbers again for every call read (the whole table is read anyway).
     Params params{from, to, minSeconds};
     for (const int c : categories) params << c;
     for (platform::RowReader r = db.rows(sql, params); r.next();) {
