@@ -221,10 +221,10 @@ MonthCopy copyMonth(const Database& cur, const QString& curTable, const QList<pl
                                        check ? " AND NOT " + inMonthTable(arch, table, curTable) : QString()),
                               monthParams(year, month, span));
     if (check)
-        done.rejected = rejectDiffering(cur, curTable, curCols, arch, table, monthParams(year, month, span), monthCondition());
-    if (check)
         done.archived = cur.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE %2").arg(cur.qualified(curTable), monthCondition()),
                                    monthParams(year, month, span)).toLongLong() - done.copied;
+    if (done.archived > 0)
+        done.rejected = rejectDiffering(cur, curTable, curCols, arch, table, monthParams(year, month, span), monthCondition());
     // A new table gets its indexes once filled: one sort instead of a tree insert per row.
     if (fresh) {
         ensureIndex(arch, table);
