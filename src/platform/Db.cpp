@@ -199,6 +199,11 @@ public:
     // What watchWrites counts: the tables (as UTF-8, compared without case) and the count.
     std::vector<QByteArray> watched;
     quint64 watchedWrites = 0;
+    bool watchedUndone = false;   // a watched table was written in the open transaction
+    // A rollback counts only when it may undo a watched write.
+    void noteRollback() {
+        if (watchedUndone) ++watchedWrites;
+    }
     // Work that must wait until the outermost transaction has committed (it
     // may yield, or read what the commit made durable); dropped on rollback.
     std::vector<std::function<void()>> afterCommit;
@@ -671,11 +676,12 @@ void Database::watchWrites(const QStringList& tables) const {
             for (const QByteArray& w : conn->watched)
                 if (sqlite3_stricmp(w.constData(), table) == 0) {
                     ++conn->watchedWrites;
+                    conn->watchedUndone = true;
                     return;
                 }
         },
         c);
-    sqlite3_rollback_hook(c->db, [](void* at) { ++static_cast<Connection*>(at)->watchedWrites; }, c);
+    sqlite3_rollback_hook(c->db, [](void* at) { static_cast<Connection*>(at)->noteRollback(); }, c);
 }
 
 quint64 Database::watchedWrites() const { return conn_ && conn_->db ? conn_->watchedWrites : 0; }
@@ -783,7 +789,10 @@ void Database::commit() const {
         ++g_openTransactions;
         throw;
     }
-    if (conn_->txDepth == 0) runAfterCommit(conn_);
+    if (conn_->txDepth == 0) {
+        conn_->watchedUndone = false;
+        runAfterCommit(conn_);
+    }
 }
 
 void Database::runAfterCommit(const std::shared_ptr<Connection>& conn) {
@@ -812,7 +821,8 @@ void Database::rollback() const {
     --g_openTransactions;
     if (!conn_->db) return;
     // A savepoint undone tells no hook: what a copy read since may be gone.
-    ++conn_->watchedWrites;
+    conn_->noteRollback();
+    if (conn_->txDepth == 0) conn_->watchedUndone = false;
     if (conn_->txDepth == 0) {
         // What was to follow the commit follows nothing now.
         conn_->afterCommit.clear();
