@@ -16,6 +16,7 @@ set(slow_admin
   */RestoreCompletion.*
   SiteChooserProcess.*
   SysSetOnSwitch.ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBack
+  SysSetOnSwitch.ASaveRefusedByALockGivesBackThePortInUseAndSaysWhyInChinese
   SysSetOnSwitch.DetectionFindsTheSwitchBehindASilentPortAndKeepsTheStoredPortWhenNoneAnswers
   SysSetOnSwitch.ReadingTheSwitchGivesOneMessageForEachOutcome
 )
@@ -31,6 +32,7 @@ set(slow_console
   ClockTick.*
   Commands.*
   ConsoleTest.*
+  FrameEditing.*
   GridEditing.*
   Loaded.*
   SecondModel.*
@@ -71,6 +73,7 @@ set(slow_transfer
   Operations.ReadBackMessages
   TableDownload.ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice
   TableDownload.ALateAcknowledgementAcknowledgesNoOtherRow
+  TableDownload.ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice
   TableDownload.ARefusedRowStopsTheTableAndLeavesTheRestPending
   Upload.DifferenceDialog
   Upload.DownloadedTablesVerifyWithoutDifference

@@ -341,11 +341,18 @@ void saveUsers(FlexGrid& g) {
             // The stored deposit and balance take the amounts typed, so that a
             // charge booked since the grid was loaded is not undone.
             const Currency typed = TypedDeposits().value(uid);
+            // A lock or a way of paying changes the frames of the user's rows:
+            // each row that changes waits for its download, whether or not the
+            // push after the save reaches the switch.
+            const OwnedRowsBefore before({uid});
+            platform::Transaction tx(dbSwitch);
             dbSwitch.execute(QStringLiteral("update user set username=?,lastdate=?,balancemode=?,deposit=deposit+?,remain=remain+?,"
                                             "overdraft=?,rent=?,deptname=?,printonce=?,locked=?,bset=? where userid=?"),
                              common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
                                              FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
                                              uid});
+            before.MarkChanged();
+            tx.commit();
         }
         DropTypedDeposit(uid);
         // A saved user waits for no download: the row takes the grid's colour.
@@ -685,7 +692,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
             LoadCards();
         }
     } catch (const std::exception& e) {
-        const QString why = dynamic_cast<const DbError*>(&e) ? static_cast<const DbError&>(e).text() : QString::fromUtf8(e.what());
+        const QString why = platform::OperatorText(e);
         g.setRedraw(true);
         // The rows not written keep their edited colour and stay unsaved.
         if (!upSend) ParaMode.clear();
