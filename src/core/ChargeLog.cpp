@@ -1,11 +1,17 @@
 #include "core/ChargeLog.h"
 
+#include "billing/ArchiveBills.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
+#include "platform/Prompts.h"
+
 #include <QFileInfo>
+#include <QUuid>
+
+#include <atomic>
 
 namespace ModSwitch {
 
@@ -19,8 +25,15 @@ const QString kChargeMark = QStringLiteral("TarvoChargeApplied");
 const QString kCopyGeneration = QStringLiteral("TarvoCopyGeneration");
 const QString kLedgerMirror = QStringLiteral("tab_chargemirror");
 const QString kCallMirror = QStringLiteral("tab_callmirror");
+const QString kStationId = QStringLiteral("TarvoStationId");
 
 namespace {
+
+// The station file that does not belong with the open call file, by its
+// connection: nothing of the log is applied to it nor given to it.
+std::atomic<quint64> g_foreign{0};
+
+bool foreignStationFile() { return g_foreign != 0 && g_foreign == dbSwitch.connectionSerial(); }
 
 // Entries older than the safety copy's mark and older than this are let go:
 // a backup older than that is put back without them, and its box says so.
@@ -217,15 +230,18 @@ void mergeMirror() {
     const QString calls = ensureMirror(dbSwitch, true);
     platform::Transaction tx(dbSwitch);
     const QString lacking = QStringLiteral("NOT EXISTS (SELECT 1 FROM %1 l WHERE l.f_seq=m.f_seq)").arg(logTable());
+    int callsBack = 0;
     if (!calls.isEmpty()) {
         const QString phone = dbPhoneCur.qualified(QStringLiteral("Tab_Phone"));
-        dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 m WHERE %4 AND NOT EXISTS "
+        callsBack = dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 m WHERE %4 AND NOT EXISTS "
                                           "(SELECT 1 FROM %1 p WHERE p.f_calladdr=m.f_calladdr AND p.f_date=m.f_date)")
                                .arg(phone, calls, dbSwitch.qualified(kCallMirror), lacking));
     }
     dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 m WHERE %4")
                            .arg(logTable(), kEntryColumns, dbSwitch.qualified(kLedgerMirror), lacking));
     tx.commit();
+    // A call given back that the yearly archive holds already is not billed twice.
+    if (callsBack > 0) billing::DropArchivedRows(dbPhoneCur);
 }
 
 // The last entry the call file's safety copy holds: the station file need
@@ -243,8 +259,32 @@ qint64 lastInCallCopy() {
 }
 }  // namespace
 
+namespace {
+// The two files of one station know each other: the first opening gives
+// both the same name. A station file of another station is told as such.
+bool sameStation() {
+    const QString mine = GetVariant(dbSwitch, kStationId);
+    const QString theirs = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+    if (!mine.isEmpty() && !theirs.isEmpty()) return mine == theirs;
+    const QString id = !mine.isEmpty() ? mine : !theirs.isEmpty() ? theirs : QUuid::createUuid().toString(QUuid::WithoutBraces);
+    platform::Transaction tx(dbSwitch);
+    if (mine.isEmpty()) SetVariant(dbSwitch, kStationId, id);
+    if (theirs.isEmpty()) SetVariant(dbPhoneCur, kStationId, id, kNotes);
+    tx.commit();
+    return true;
+}
+}  // namespace
+
 void PrepareChargeLog() {
     CreateChargeLog(dbPhoneCur);
+    g_foreign = 0;
+    if (!sameStation()) {
+        g_foreign = dbSwitch.connectionSerial();
+        platform::MsgBox(QStringLiteral("数据库文件%1和话单文件%2不属于同一个话务台，话费未计入%1中的用户余额。")
+                             .arg(QFileInfo(dbSwitch.path()).fileName(), QFileInfo(dbPhoneCur.path()).fileName()),
+                         platform::mbOKOnly, QStringLiteral("警告"));
+        return;
+    }
     mergeMirror();
     // A station file that has no mark yet kept every logged charge in the
     // same commit as the call: all of them are applied.
@@ -326,6 +366,7 @@ qint64 logEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, 
 // logged past its mark, keeps a copy of each (and of the calls they charged)
 // and moves the mark. Returns how many it applied.
 int applyHere() {
+    if (foreignStationFile()) return 0;
     const qint64 mark = AppliedMark(dbSwitch);
     const qint64 last = lastLogged();
     if (mark < 0 || last <= mark) return 0;
@@ -365,7 +406,8 @@ void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance
     const QString date = nowText();
     const Params values{seq, gen, int(kind), userid, amount, balance, 0, date};
     const QString insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
-    if (dbPhoneCur.isOpen()) dbPhoneCur.execute(insert.arg(logTable(), kEntryColumns), values);
+    // A station file of another station keeps its own movements: the log is not theirs.
+    if (dbPhoneCur.isOpen() && !foreignStationFile()) dbPhoneCur.execute(insert.arg(logTable(), kEntryColumns), values);
     dbSwitch.execute(insert.arg(dbSwitch.qualified(kLedgerMirror), kEntryColumns), values);
     setMark(dbSwitch, seq);
 }
@@ -386,8 +428,30 @@ QMap<qint64, Held> balancesNow(qint64 userid) {
 
 qint64 LogCharge(qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
     const qint64 seq = logEntry(LogKind::Charge, userid, amount, balance, ext, date);
+    // The balance, its copy of the entry and the mark follow in the same
+    // commit. A station file that refuses them now takes them after it.
+    try {
+        if (AppliedMark(dbSwitch) >= 0) {
+            platform::Transaction step(dbSwitch);
+            applyHere();
+            step.commit();
+            return seq;
+        }
+    } catch (const DbError&) {
+    }
     applyAfterCommit();
     return seq;
+}
+
+RecordCommit::RecordCommit() : outermost_(dbSwitch.isOpen() && dbSwitch.autocommit()) {
+    if (outermost_) dbSwitch.setDurableCommits(false);
+}
+
+RecordCommit::~RecordCommit() {
+    try {
+        if (outermost_ && dbSwitch.isOpen()) dbSwitch.setDurableCommits(true);
+    } catch (const DbError&) {
+    }
 }
 
 void MoveBalances(const std::function<void()>& write, qint64 userid) {
@@ -483,8 +547,32 @@ qint64 MarkOfCopy(const Database& sw, const QList<LogEntry>& log) {
     return mark;
 }
 
+QMap<qint64, qint64> HeldByUnmarkedCopy(const Database& sw, const QList<LogEntry>& log, qint64 fileMark) {
+    QMap<qint64, qint64> held;
+    if (AppliedMark(sw) >= 0) return held;
+    QMap<qint64, Currency> remain;
+    const QString users = sw.qualified(sw.actualTableName(QStringLiteral("user")));
+    for (platform::RowReader r = sw.rows(QStringLiteral("SELECT userid, remain FROM %1").arg(users)); r.next();)
+        remain.insert(r.integer(0), Currency::fromRaw(r.integer(1)));
+    QSet<qint64> decided;
+    for (const LogEntry& e : log) {
+        if (e.seq <= fileMark || decided.contains(e.userid) || !remain.contains(e.userid)) continue;
+        const bool charge = e.kind == int(LogKind::Charge);
+        if (!charge && e.kind != int(LogKind::Balance)) continue;
+        const Currency before = charge ? e.balance + e.amount : e.balance - e.amount;
+        // The copy stands where its balance equals the one the entries give.
+        if (remain[e.userid] == before) {
+            decided.insert(e.userid);
+        } else if (remain[e.userid] == e.balance) {
+            held.insert(e.userid, e.seq);
+            decided.insert(e.userid);
+        }
+    }
+    return held;
+}
+
 LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const QMap<qint64, qint64>& baseFor,
-                           qint64 fileMark, qint64 knownLast) {
+                           qint64 fileMark, qint64 knownLast, const QMap<qint64, qint64>& heldFor) {
     LogRecovery out;
     const QString users = sw.qualified(sw.actualTableName(QStringLiteral("user")));
     auto nameOf = [&](qint64 user) {
@@ -505,7 +593,7 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
         last = qMax(last, e.seq);
         if (e.seq <= fileMark) continue;
         numbers.insert(e.seq);
-        if (e.seq <= baseFor.value(e.userid, fileMark)) continue;
+        if (e.seq <= qMax(baseFor.value(e.userid, fileMark), heldFor.value(e.userid, fileMark))) continue;
         Trail& t = trails[e.userid];
         if (e.kind == int(LogKind::UserDeleted)) {
             const QVariant name = nameOf(e.userid);

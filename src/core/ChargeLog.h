@@ -26,6 +26,9 @@ namespace ModSwitch {
 extern const QString kChargeLog;
 extern const QString kChargeMark;
 extern const QString kCopyGeneration;
+// The name both files of one station carry (the station file's settings, the
+// call file's notes).
+extern const QString kStationId;
 
 // The station file's copy of every entry it applied, and of the calls they
 // charged: what a call file put back from an older copy gets back.
@@ -49,9 +52,25 @@ void PrepareChargeLog();
 void NumberSafetyCopy();
 // Creates that log in the call-record database `cur` when it has none.
 void CreateChargeLog(const platform::Database& cur);
+// Held around a record's transaction, before it begins: the station file's
+// part of the commit (the balance, the copy of the entry, the mark) is not
+// synced on its own. The call file's entry, synced, is what keeps the charge:
+// a power cut that undoes the station file's part leaves the entry past the
+// mark, and the next opening applies it.
+class RecordCommit {
+public:
+    RecordCommit();
+    ~RecordCommit();
+    RecordCommit(const RecordCommit&) = delete;
+    RecordCommit& operator=(const RecordCommit&) = delete;
+private:
+    bool outermost_;
+};
+
 // Logs a charge of `amount` to `userid` (balance `balance` after it) for the
 // call of extension `ext` started `date`, in the caller's transaction on the
-// call file; the balance follows once it commits. Returns the entry's number.
+// call file; the balance follows in the same transaction, or once it commits
+// when the station file refuses it now. Returns the entry's number.
 qint64 LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date);
 
 // The mark of station file `sw`: -1 when the file has none (made before the
@@ -127,8 +146,16 @@ qint64 MarkOfCopy(const platform::Database& sw, const QList<LogEntry>& log);
 // copy) is listed as lost. The mark ends at the last entry logged.
 // `knownLast`: the last number another file is known to have reached (the
 // station file it replaces); a number up to it the log lacks is a gap.
+// `heldFor`: for a user, the last entry the file is known to hold beyond its mark.
 LogRecovery RecoverFromLog(const platform::Database& sw, const QList<LogEntry>& log,
-                           const QMap<qint64, qint64>& baseFor, qint64 fileMark, qint64 knownLast = -1);
+                           const QMap<qint64, qint64>& baseFor, qint64 fileMark, qint64 knownLast = -1,
+                           const QMap<qint64, qint64>& heldFor = {});
+// A station file of the previous version kept no mark, and its place in the
+// log is only guessed from its copy number: for each user, the entry past
+// `fileMark` after which the entries give the balance the file holds (none
+// when it holds the balance before the first). A backup taken in the middle
+// of a session is then brought up by the entries it does not hold.
+QMap<qint64, qint64> HeldByUnmarkedCopy(const platform::Database& sw, const QList<LogEntry>& log, qint64 fileMark);
 
 // The open call file's log.
 QList<LogEntry> OpenLog();

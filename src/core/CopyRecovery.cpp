@@ -2,6 +2,7 @@
 
 #include "billing/ArchiveBills.h"
 #include "core/ChargeLog.h"
+#include "core/Settings.h"
 #include "core/StationFiles.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
@@ -355,7 +356,9 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
         LogRecovery r;
         {
             platform::Transaction tx(db);
-            r = RecoverFromLog(db, log, baseFor, copyMark, damagedMark);
+            QMap<qint64, qint64> held = HeldByUnmarkedCopy(db, log, copyMark);
+            for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) held.remove(it.key());
+            r = RecoverFromLog(db, log, baseFor, copyMark, damagedMark, held);
             KeepInMirror(db, out.mirror);
             tx.commit();
         }
@@ -525,10 +528,22 @@ QStringList RecoverRestoredStationFile(const QString& stationFile, const QString
         }
     }
     const Database db = Database::open(stationFile);
+    // A station file of another station is not brought up to this call file's log.
+    try {
+        const QString mine = GetVariant(db, kStationId);
+        const Database cur = Database::openReadOnly(callFile);
+        const QString theirs = cur.actualTableName(QStringLiteral("tab_notes")).isEmpty()
+                                   ? QString()
+                                   : GetVariant(cur, kStationId, QString(), QStringLiteral("tab_notes"));
+        if (!mine.isEmpty() && !theirs.isEmpty() && mine != theirs)
+            return {QStringLiteral("备份的数据库文件属于另一个话务台，话单文件中的话费未计入其中的用户余额。")};
+    } catch (const DbError&) {
+    }
     LogRecovery r;
     {
         platform::Transaction tx(db);
-        r = RecoverFromLog(db, log, {}, MarkOfCopy(db, log), knownLast);
+        const qint64 copyMark = MarkOfCopy(db, log);
+        r = RecoverFromLog(db, log, {}, copyMark, knownLast, HeldByUnmarkedCopy(db, log, copyMark));
         // What only the replaced file kept goes to the call file at the next opening.
         KeepInMirror(db, mirror);
         if (r.gap && replacedRead) {

@@ -298,4 +298,46 @@ TEST_F(LedgerTest, AnUnmarkedStationFileRestoredFromItsStartUpCopyChargesEachCal
     EXPECT_EQ(remainOf(7), opening - a - b);
 }
 
+// A station file of another station copied in is told as such, and this call
+// file's charges are not applied to its users.
+TEST_F(LedgerTest, AStationFileOfAnotherStationIsToldAndNotCharged) {
+    const QString other = backupNow();
+    const Currency theirs = remainOf(7);
+    call(1);
+    call(2);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(other);
+        sw.execute("UPDATE Variant SET value='another-station' WHERE varname=?", {ModSwitch::kStationId});
+    }
+    for (const char* side : {"-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    QFile::remove(dir->file("switch.mdb"));
+    ASSERT_TRUE(QFile::copy(other, dir->file("switch.mdb")));
+    platform::script::answer("不属于同一个话务台", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), theirs);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    call(3);
+    EXPECT_EQ(remainOf(7), theirs);
+}
+
+// A backup the previous version took in the middle of a session (no mark, the
+// session's copy number) is brought up by the entries it does not hold: the
+// session's earlier calls are not charged again.
+TEST_F(LedgerTest, APreviousVersionsBackupFromTheMiddleOfASessionIsNotChargedTwice) {
+    const Currency opening = remainOf(7);
+    const Currency a = call(1);
+    const QString backup = backupNow();
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(backup);
+        sw.execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kChargeMark});
+        sw.execute("DROP TABLE IF EXISTS tab_chargemirror");
+    }
+    openDatabases();
+    const Currency b = call(2);
+    const QStringList lines = putBack(backup);
+    EXPECT_EQ(remainOf(7), opening - a - b) << lines.join('\n').toStdString();
+}
+
 }  // namespace
