@@ -182,6 +182,25 @@ TEST_F(LedgerTest, APaymentSinceABackupIsBroughtBackWhenTheBackupIsPutBack) {
         << lines.join('\n').toStdString();
 }
 
+// A payment whose entry the call file lost (killed between the two files'
+// commits): the station file's copy gives it back, at the opening and to a
+// backup put back.
+TEST_F(LedgerTest, APaymentWhoseEntryTheCallFileLostIsGivenBackByTheStationFile) {
+    const QString backup = backupNow();
+    ASSERT_TRUE(billing::PayUser(7, yuan("30.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
+    const Currency paid = remainOf(7);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        ASSERT_GT(cur.execute("DELETE FROM tab_chargelog WHERE f_kind IN (3, 4)"), 0);
+    }
+    restart();
+    EXPECT_EQ(remainOf(7), paid);
+    EXPECT_GT(count("tab_chargelog", "f_kind IN (3, 4)"), 0);
+    const QStringList lines = putBack(backup);
+    EXPECT_EQ(remainOf(7), paid) << lines.join('\n').toStdString();
+}
+
 // The call file came back from its copy before the backup is put back: the
 // station file replaced gives the entries the log lacks. Without them (its
 // copy of the log gone too), every number up to its mark is a gap, and each
