@@ -16,6 +16,7 @@ set(slow_admin
   */RestoreCompletion.*
   SiteChooserProcess.*
   SysSetOnSwitch.ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBack
+  SysSetOnSwitch.ASaveRefusedByALockGivesBackThePortInUseAndSaysWhyInChinese
   SysSetOnSwitch.DetectionFindsTheSwitchBehindASilentPortAndKeepsTheStoredPortWhenNoneAnswers
   SysSetOnSwitch.ReadingTheSwitchGivesOneMessageForEachOutcome
 )
@@ -31,6 +32,7 @@ set(slow_console
   ClockTick.*
   Commands.*
   ConsoleTest.*
+  FrameEditing.*
   GridEditing.*
   Loaded.*
   SecondModel.*

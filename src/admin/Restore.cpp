@@ -69,7 +69,7 @@ QStringList putBackStationFile(const QString& tmp, const QString& target, const 
                                                          target);
             recovered = platform::syncFile(work);
         } catch (const platform::DbError& e) {
-            lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(e.text())};
+            lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(platform::OperatorText(e))};
         }
     }
     if (!recovered && lines.isEmpty()) lines << QStringLiteral("备份之后的话费未能重新计入，请核对用户余额。");
@@ -127,7 +127,7 @@ QString CheckRestoreSource(const QString& path, bool stationDb) {
         }
         return QString();
     } catch (const platform::DbError& e) {
-        return e.text();
+        return platform::OperatorText(e);
     }
 }
 

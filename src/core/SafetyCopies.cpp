@@ -148,7 +148,7 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
             return true;
         } catch (const DbError& e) {
             err = e.number();
-            why = e.text();
+            why = platform::OperatorText(e);
         }
         bak.close();
         cur.close();

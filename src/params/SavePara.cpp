@@ -345,6 +345,11 @@ void saveUsers(FlexGrid& g) {
             // charge booked since the grid was loaded is not undone.
             // The deposit typed is an entry of the journal.
             const Currency typed = TypedDeposits().value(uid);
+            // A lock or a way of paying changes the frames of the user's rows:
+            // each row that changes waits for its download, whether or not the
+            // push after the save reaches the switch.
+            const OwnedRowsBefore before({uid});
+            platform::Transaction tx(dbSwitch);
             ModSwitch::MoveBalances(
                 [&] {
                     dbSwitch.execute(
@@ -355,6 +360,8 @@ void saveUsers(FlexGrid& g) {
                                         uid});
                 },
                 uid);
+            before.MarkChanged();
+            tx.commit();
         }
         DropTypedDeposit(uid);
         // A saved user waits for no download: the row takes the grid's colour.
@@ -694,7 +701,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
             LoadCards();
         }
     } catch (const std::exception& e) {
-        const QString why = dynamic_cast<const DbError*>(&e) ? static_cast<const DbError&>(e).text() : QString::fromUtf8(e.what());
+        const QString why = platform::OperatorText(e);
         g.setRedraw(true);
         // The rows not written keep their edited colour and stay unsaved.
         if (!upSend) ParaMode.clear();
