@@ -3,8 +3,9 @@
 #include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
+#include "core/Notices.h"
 #include "platform/Clock.h"
-#include "platform/Prompts.h"
+#include "platform/MsgCodes.h"
 #include "transfer/ModToolbar.h"
 
 using platform::Currency;
@@ -60,7 +61,7 @@ bool AfterPayment(qint64 userId, const QString& name, int action, const QDateTim
         // Only a user whose paid period reaches today is deleted.
         if (!PaidPeriodReachesToday(end)) return false;
         if (!DownloadUser(userId, 2)) {
-            platform::MsgBox(QStringLiteral("删除用户") + name + QStringLiteral("失败！"), platform::mbOKOnly, AppName);
+            core::Notify(QStringLiteral("删除用户") + name + QStringLiteral("失败！"), platform::mbOKOnly, AppName);
             return false;
         }
         try {
@@ -78,13 +79,13 @@ bool AfterPayment(qint64 userId, const QString& name, int action, const QDateTim
                 userId);
             return true;
         } catch (const platform::DbError& e) {
-            platform::MsgBox(QStringLiteral("删除用户") + name + QStringLiteral("失败！") + platform::OperatorText(e), platform::mbOKOnly,
+            core::Notify(QStringLiteral("删除用户") + name + QStringLiteral("失败！") + platform::OperatorText(e), platform::mbOKOnly,
                              AppName);
             return false;
         }
     }
     if (action == kLockUser && !DownloadUser(userId, 1))
-        platform::MsgBox(QStringLiteral("闭锁用户") + name + QStringLiteral("失败"), platform::mbOKOnly, AppName);
+        core::Notify(QStringLiteral("闭锁用户") + name + QStringLiteral("失败"), platform::mbOKOnly, AppName);
     return false;
 }
 

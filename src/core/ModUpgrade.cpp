@@ -1,12 +1,12 @@
 #include "core/ModUpgrade.h"
 
-#include "core/Console.h"
 #include "core/ModDefine.h"
+#include "core/Notices.h"
 #include "core/TableCopy.h"
 #include "billing/Settlement.h"
 #include "params/ExtCountView.h"
 #include "platform/Files.h"
-#include "platform/Prompts.h"
+#include "platform/MsgCodes.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -126,8 +126,8 @@ void UpgradeFeeRateKey() {
 void UpgradeV154() {
     QString failure;
     if (TryUpgradeV154(&failure)) return;
-    platform::MsgBox(failure + QStringLiteral("升级V1.5.4失败!"), platform::mbOKOnly, QStringLiteral("警告"));
-    core::CloseApp();
+    core::Notify(failure + QStringLiteral("升级V1.5.4失败!"), platform::mbOKOnly, QStringLiteral("警告"));
+    core::EndStation();
 }
 
 bool TryUpgradeV154(QString* failure) {

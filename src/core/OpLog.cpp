@@ -1,9 +1,9 @@
 #include "core/OpLog.h"
 
-#include "core/Console.h"
 #include "core/ModDefine.h"
+#include "core/Notices.h"
 #include "platform/Clock.h"
-#include "platform/Prompts.h"
+#include "platform/MsgCodes.h"
 
 namespace ModGeneral {
 
@@ -33,9 +33,9 @@ bool CheckRight(int rightNo, int mode) {
     }
     const QString text = QStringLiteral("你没有此操作权限");
     if (mode == kRightStatusBar) {
-        core::StatusText(2, text);
+        core::NotifyStatus(2, text);
     } else if (mode == kRightMessage) {
-        platform::MsgBox(text, platform::mbOKOnly, AppName);
+        core::Notify(text, platform::mbOKOnly, AppName);
     }
     return true;
 }

@@ -1,9 +1,8 @@
 #include "link/UsbCommands.h"
 
-#include "core/Console.h"
-#include "core/MDIMain.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
+#include "core/Notices.h"
 #include "core/frmProgress.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"
@@ -26,12 +25,9 @@ bool ask(QByteArray& answer, const QString& code) {
     return ModComm::GetOrder(answer, code, false, QString(), 5) == ModComm::GotAnswer;
 }
 
-void mainEnabled(bool on) {
-    if (MDIMain::exists()) MDIMain::instance().setEnabled(on);
-    else core::SetConsoleEnabled(on);
-}
+void mainEnabled(bool on) { core::HoldStation(!on); }
 
-void notice(const QString& text) { platform::MsgBox(text, platform::mbOKOnly, AppName); }
+void notice(const QString& text) { core::Notify(text, platform::mbOKOnly, AppName); }
 
 void closeProgress() {
     if (frmProgress::exists()) frmProgress::unload();
@@ -99,7 +95,7 @@ bool ClearUSB() {
 }
 
 void ClearCommand() {
-    if (platform::MsgBox(QStringLiteral("Usb 将丢失所有数据,要清除吗!"),
+    if (core::Notify(QStringLiteral("Usb 将丢失所有数据,要清除吗!"),
                          platform::mbYesNo | platform::mbExclamation | platform::mbDefaultButton2, AppName) != platform::rYes)
         return;
     mainEnabled(false);

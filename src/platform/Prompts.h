@@ -1,6 +1,8 @@
 #pragma once
 // Every message box, input box and file or folder chooser of the station goes
 // through here. In tests a script answers them and records each one shown.
+#include "platform/MsgCodes.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -9,12 +11,6 @@ class QWidget;
 class QDialog;
 
 namespace platform {
-
-// Button sets and icons, numbered as the station's code writes them.
-enum MsgButtons { mbOKOnly = 0, mbOKCancel = 1, mbAbortRetryIgnore = 2, mbYesNoCancel = 3, mbYesNo = 4,
-                  mbRetryCancel = 5, mbCritical = 16, mbQuestion = 32, mbExclamation = 48, mbInformation = 64,
-                  mbDefaultButton2 = 256 };
-enum MsgResult { rOK = 1, rCancel = 2, rAbort = 3, rRetry = 4, rIgnore = 5, rYes = 6, rNo = 7 };
 
 // Shows a message box; returns the button pressed (closing the box counts as cancel/no/ok).
 int MsgBox(const QString& text, int buttons = mbOKOnly, const QString& title = QString());

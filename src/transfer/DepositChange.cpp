@@ -1,12 +1,13 @@
 #include "transfer/DepositChange.h"
 
 #include "core/ModDefine.h"
+#include "core/Notices.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Db.h"
-#include "platform/Prompts.h"
+#include "platform/MsgCodes.h"
 #include "transfer/UpRecords.h"
 
 namespace transfer {
@@ -24,7 +25,7 @@ void tellOperator(int address, qint64 change) {
                                         "请先上传分机押金核实交换机上的押金。")
                              .arg(number, platform::Currency::fromFen(change).toString2());
     LinkTrace::Note(text);
-    platform::MsgBox(text, platform::mbOKOnly | platform::mbExclamation, AppName);
+    core::Notify(text, platform::mbOKOnly | platform::mbExclamation, AppName);
 }
 
 }  // namespace

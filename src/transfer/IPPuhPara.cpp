@@ -1,6 +1,6 @@
 #include "transfer/IPPuhPara.h"
 
-#include "core/ModGeneral.h"
+#include "core/ModGeneralText.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"
 #include "link/ModComm.h"

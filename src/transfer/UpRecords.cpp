@@ -1,7 +1,7 @@
 #include "transfer/UpRecords.h"
 
 #include "core/ModDefine.h"
-#include "core/ModGeneral.h"
+#include "core/ModGeneralText.h"
 #include "link/FrameReader.h"
 #include "platform/Currency.h"
 

@@ -2,7 +2,7 @@
 
 #include "core/Console.h"
 #include "core/ModDefine.h"
-#include "core/ModGeneral.h"
+#include "core/ModGeneralText.h"
 #include "core/TableCopy.h"
 #include "core/RowLists.h"
 #include "core/OpLog.h"

@@ -1,9 +1,9 @@
 #include "transfer/frmIPPuhPara.h"
 
 #include "core/Console.h"
-#include "core/MDIMain.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
+#include "core/Notices.h"
 #include "core/Settings.h"
 #include "core/OpLog.h"
 #include "core/frmProgress.h"
@@ -63,10 +63,7 @@ void send(const QString& order) {
     }
 }
 
-void mainEnabled(bool on) {
-    if (MDIMain::exists()) MDIMain::instance().setEnabled(on);
-    else core::SetConsoleEnabled(on);
-}
+void mainEnabled(bool on) { core::HoldStation(!on); }
 
 // The amount of a deposit or rent field; none when it is too large to hold.
 std::optional<Currency> amountOf(const QString& text) { return IPPuhPara::AmountOf(text); }
