@@ -1,6 +1,6 @@
 // Every benchmark runs with a widget application (offscreen), as the station does.
 #include "BenchCleanup.h"
-#include "core/WindowNotices.h"
+#include "console/StationWindows.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    core::UseWindowNotices();
+    console::UseStationWindows();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

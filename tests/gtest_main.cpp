@@ -1,8 +1,8 @@
 // Every test executable runs with a QApplication (offscreen), so windows,
 // timers and event loops work as in the station.
+#include "console/StationWindows.h"
 #include "console/frmPABX.h"
 #include "core/Console.h"
-#include "core/WindowNotices.h"
 #include "platform/Clock.h"
 
 #include <QApplication>
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // The frame makes the station's own console, as in the station.
     core::SetConsoleMaker([]() -> core::Console* { return &frmPABX::instance(); });
-    core::UseWindowNotices();
+    console::UseStationWindows();
     ::testing::InitGoogleTest(&argc, argv);
     // Appended after the printer, so its end comes first and the printer reports the failure.
     ::testing::UnitTest::GetInstance()->listeners().Append(new YieldInTransactionCheck);

@@ -3,8 +3,8 @@
 // their recoveries) tells the operator something: a message box, a status
 // line, the station's window held while a long exchange runs. The engine
 // includes no window; the windows register the notices that show these
-// (core::UseWindowNotices in core/WindowNotices.h, done by src/app and by
-// the test mains), so every box still goes through platform::MsgBox and the
+// (core::UseWindowNotices in core/WindowNotices.h, through
+// console::UseStationWindows, done by src/app and by the test mains), so every box still goes through platform::MsgBox and the
 // tests' scripted prompts see it.
 //
 //   core::Notify(text, platform::mbOKOnly, AppName);     // a box, its answer

@@ -2,13 +2,16 @@
 // What the call-record engine and the deposit grading show of their work. They
 // hold pricing and storage only and call these after their rows committed; a
 // failure here undoes nothing. The windows' implementation (the console's views
-// and the call ticket) is made by the pricing subsystem and is the one used
-// unless another was set; tests may put a recording double in its place.
+// and the call ticket) is made by the pricing subsystem, registered by the
+// windows (console/StationWindows), and is the one used unless another was
+// set; tests may put a recording double in its place. With none registered
+// nothing is shown.
 #include "params/BillLine.h"
 #include "platform/Currency.h"
 
 #include <QDateTime>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -38,7 +41,10 @@ public:
 RecordDisplay& CurrentRecordDisplay();
 // Replaces the display (tests); null puts the windows' one back.
 void SetRecordDisplay(std::shared_ptr<RecordDisplay> display);
-// Made by the pricing subsystem (the console's views and the call ticket).
+// How the windows make theirs, made at first use.
+void SetWindowRecordDisplayMaker(std::function<std::shared_ptr<RecordDisplay>()> maker);
+// The windows' one (the console's views and the call ticket), in the pricing
+// subsystem's windows (pricing/RecordViews.cpp).
 std::shared_ptr<RecordDisplay> MakeWindowRecordDisplay();
 
 }  // namespace core

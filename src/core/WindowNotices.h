@@ -4,7 +4,7 @@
 // console interface, the station held through the main frame.
 namespace core {
 
-// Registers the windows' notices; the program and the test mains call it once.
+// Registers the windows' notices (console::UseStationWindows calls it).
 void UseWindowNotices();
 
 }  // namespace core

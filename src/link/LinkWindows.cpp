@@ -1,40 +1,21 @@
 #include "link/LinkWindows.h"
 
-#include "core/Console.h"
-#include "core/frmPicClip.h"
-#include "core/frmWelcome.h"
-#include "platform/FlexGrid.h"
-#include "platform/Prompts.h"
-
-#include <QApplication>
-#include <QWidget>
-
 namespace LinkWindows {
 
-bool ProgressShown() {
-    for (QWidget* w : QApplication::allWidgets()) {
-        if ((w->objectName() == QLatin1String("frmProgress") ||
-             QLatin1String(w->metaObject()->className()) == QLatin1String("frmProgress")) &&
-            w->isVisible())
-            return true;
-    }
-    return false;
-}
+namespace {
+Windows* g_windows = nullptr;
+}  // namespace
+
+void SetWindows(Windows* w) { g_windows = w; }
+
+bool ProgressShown() { return g_windows && g_windows->ProgressShown(); }
 
 void AddDepositLine(const QString& line) {
-    core::Console* c = core::TheConsole();
-    platform::FlexGrid* g = c ? c->fgDisp : nullptr;
-    if (!g) return;
-    g->AddItem(line);
-    if (g->Rows() > 2 && g->TextMatrix(1, 0).isEmpty()) g->RemoveItem(1);
+    if (g_windows) g_windows->AddDepositLine(line);
 }
 
 void ClockDialog() {
-    const bool splash = frmWelcome::exists();
-    if (splash) frmWelcome::instance().Timer1->stop();
-    frmPicClip& clip = frmPicClip::instance();
-    platform::RunModal(&clip);
-    if (splash && frmWelcome::exists()) frmWelcome::instance().Timer1->start();
+    if (g_windows) g_windows->ClockDialog();
 }
 
 }  // namespace LinkWindows

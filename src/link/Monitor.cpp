@@ -8,12 +8,6 @@
 
 namespace ModComm {
 
-QVector<CardRec> CardList(22);
-int SpecPhoneCount = 0;
-QVector<StatusFrame> CardStates(18);
-QVector<StatusFrame> PortStates(16);
-QByteArray PortLamps(169, '\0');
-
 namespace {
 
 // A kept state report ("970A", "990B") as far as it came: the bytes it lacks read as 0, idle.

@@ -341,51 +341,45 @@ void frmSRV::layoutLists() {
 namespace LinkTrace {
 
 namespace {
-bool g_enabled = true;
-// The window needs the widget application; without one nothing is traced.
-bool tracing() { return g_enabled && qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
-}  // namespace
 
-void SetEnabled(bool on) { g_enabled = on; }
-bool Enabled() { return tracing(); }
-
-void ShowRecord(const QString& text, int dir) {
-    if (!tracing()) return;
-    frmSRV::instance().ShowRecord(text, dir);
-}
-
-void Note(const QString& line) {
-    if (!tracing()) return;
-    frmSRV& f = frmSRV::instance();
-    if (f.lstRec->count() > kMaxLines) f.lstRec->clear();
-    f.lstRec->addItem(line);
-}
-
-namespace {
-// The full text of a failure an operator is shown in Chinese (the SQL a
-// refused statement ran) goes to the trace.
-// A failure met on a worker thread (the check of a backup's files) is traced
-// by the window's own thread.
-[[maybe_unused]] const bool g_errorsTraced = (platform::SetErrorTracer([](const QString& t) {
-                                                  const QString line = QStringLiteral("错误: ") + t;
-                                                  QCoreApplication* app = QCoreApplication::instance();
-                                                  if (!app) return;
-                                                  if (QThread::currentThread() == app->thread()) Note(line);
-                                                  else QMetaObject::invokeMethod(app, [line] { Note(line); }, Qt::QueuedConnection);
-                                              }),
-                                              true);
-}  // namespace
-
-bool ShowBuf() { return tracing() && frmSRV::exists() && frmSRV::instance().chkShowBuf->isChecked(); }
-
-void AddBufLine(const QString& line) {
-    frmSRV& f = frmSRV::instance();
-    if (f.lstBuf->count() >= kMaxLines + 1) f.lstBuf->clear();
-    f.lstBuf->addItem(line);
-    if (!f.locked()) {
-        f.lstBuf->setCurrentRow(f.lstBuf->count() - 1);
-        f.lstBuf->scrollToTop(f.lstBuf->count() - 1);
+class TraceWindow final : public Window {
+public:
+    // The window needs the widget application; without one nothing is traced.
+    bool Ready() override { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+    void ShowRecord(const QString& text, int dir) override { frmSRV::instance().ShowRecord(text, dir); }
+    void Note(const QString& line) override {
+        frmSRV& f = frmSRV::instance();
+        if (f.lstRec->count() > kMaxLines) f.lstRec->clear();
+        f.lstRec->addItem(line);
     }
+    bool ShowBuf() override { return frmSRV::exists() && frmSRV::instance().chkShowBuf->isChecked(); }
+    void AddBufLine(const QString& line) override {
+        frmSRV& f = frmSRV::instance();
+        if (f.lstBuf->count() >= kMaxLines + 1) f.lstBuf->clear();
+        f.lstBuf->addItem(line);
+        if (!f.locked()) {
+            f.lstBuf->setCurrentRow(f.lstBuf->count() - 1);
+            f.lstBuf->scrollToTop(f.lstBuf->count() - 1);
+        }
+    }
+};
+
+}  // namespace
+
+void UseTraceWindow() {
+    static TraceWindow window;
+    SetWindow(&window);
+    // The full text of a failure an operator is shown in Chinese (the SQL a
+    // refused statement ran) goes to the trace.
+    // A failure met on a worker thread (the check of a backup's files) is traced
+    // by the window's own thread.
+    platform::SetErrorTracer([](const QString& t) {
+        const QString line = QStringLiteral("错误: ") + t;
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) return;
+        if (QThread::currentThread() == app->thread()) Note(line);
+        else QMetaObject::invokeMethod(app, [line] { Note(line); }, Qt::QueuedConnection);
+    });
 }
 
 }  // namespace LinkTrace

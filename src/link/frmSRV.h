@@ -85,3 +85,9 @@ private:
     int dragStartX_ = 0;
     bool demoConnected_ = false;
 };
+
+namespace LinkTrace {
+// Makes this window the link's trace (link/LinkTrace.h) and the trace of the
+// databases' failures; the program and the test mains call it once.
+void UseTraceWindow();
+}  // namespace LinkTrace

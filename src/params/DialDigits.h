@@ -4,10 +4,6 @@
 #include <QByteArray>
 #include <QString>
 
-namespace platform {
-class FlexGrid;
-}
-
 namespace ModSwitch {
 
 // Digit count of the flexible head's numbers (1 to 4; 4 when out of range or missing).
@@ -25,11 +21,4 @@ QString QuoteList(const QByteArray& frame);
 // Gives every extension of `head` that shares a flexible number with another a
 // free one, or moves it to the flexible head when its head has none left.
 void RenumberExt(int head);
-// A free flexible number of num's length under `head`, judged on the extension
-// grid (column 1 head, column 2 number; selected rows GridSelFirst..GridSelLast);
-// "E" with the count message in `message` when every number is taken.
-QString CheckSpringCount(const platform::FlexGrid& grid, const QString& head, const QString& num, QString* message);
-// The same on the console grid, the message going to its status bar.
-QString CheckSpringCount(const QString& head, const QString& num);
-
 }  // namespace ModSwitch

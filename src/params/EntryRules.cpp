@@ -3,6 +3,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
 #include "params/DialDigits.h"
+#include "params/SpringCount.h"
 #include "params/OptionLists.h"
 #include "platform/Prompts.h"
 

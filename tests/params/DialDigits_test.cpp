@@ -1,5 +1,6 @@
 #include "core/ModDefine.h"
 #include "params/DialDigits.h"
+#include "params/SpringCount.h"
 #include "platform/FlexGrid.h"
 #include "support/Fixtures.h"
 

@@ -66,11 +66,11 @@
 #include "admin/frmSelTerminal.h"
 #include "billing/ArchiveBills.h"
 #include "billing/Payments.h"
+#include "console/StationWindows.h"
 #include "console/frmPABX.h"
 #include "core/MDIMain.h"
 #include "core/Main.h"
 #include "core/ModDefine.h"
-#include "core/WindowNotices.h"
 #include "core/CopyRecovery.h"
 #include "core/frmWorker.h"
 #include "pricing/ClsMonitor.h"
@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     core::SetConsoleMaker([]() -> core::Console* { return &frmPABX::instance(); });
-    core::UseWindowNotices();
+    console::UseStationWindows();
     const QStringList args = app.arguments().mid(1);
     if (args.isEmpty()) {
         std::fprintf(stderr, "usage: tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... "
