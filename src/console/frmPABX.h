@@ -197,7 +197,6 @@ private:
     void showMonCard();
     void showPortMonitor();
     void openWindowNode(const QString& key);
-    void restoreMonitorPane();
     QPixmap icon(int cell) const;
 
     bool loaded_ = false;

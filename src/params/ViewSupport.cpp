@@ -21,7 +21,6 @@ core::Console& console() {
 }  // namespace
 
 void StatusText(const QString& text) { core::StatusText(2, text); }
-QString StatusTextNow() { return core::PanelText(2); }
 
 platform::FlexGrid& ConsoleGrid() {
     core::Console* c = core::MakeConsole();

@@ -15,7 +15,6 @@ namespace params::views {
 
 // Text into panel 2 of the console's status bar.
 void StatusText(const QString& text);
-QString StatusTextNow();
 // The console grid.
 platform::FlexGrid& ConsoleGrid();
 // The port-monitor grid fgMon(1).

@@ -975,7 +975,6 @@ void Recordset::close() {
 void Recordset::moveFirst() { pos_ = 0; loadedPos_ = -2; }
 void Recordset::moveLast() { pos_ = count() - 1; loadedPos_ = -2; }
 void Recordset::moveNext() { if (pos_ < count()) ++pos_; loadedPos_ = -2; }
-void Recordset::movePrevious() { if (pos_ >= 0) --pos_; loadedPos_ = -2; }
 void Recordset::move(int absolute) { pos_ = absolute; loadedPos_ = -2; }
 
 bool Recordset::findFirst(const std::function<bool(const Recordset&)>& pred) {
@@ -1119,10 +1118,6 @@ void Recordset::update() {
     mode_ = EditMode::None;
     pending_.clear();
     loadedPos_ = -2;
-}
-void Recordset::cancelUpdate() {
-    mode_ = EditMode::None;
-    pending_.clear();
 }
 void Recordset::remove() {
     if (!dynaset_) throw DbError(kErrGeneric, QStringLiteral("记录集不能更新"));

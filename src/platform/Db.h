@@ -237,7 +237,6 @@ public:
     void moveFirst();
     void moveLast();
     void moveNext();
-    void movePrevious();
     void move(int absolute);
     // Finds the first row (from the top) for which pred is true; leaves the
     // cursor there and returns true, or leaves it where it was and returns false.
@@ -265,7 +264,6 @@ public:
     void edit();
     void set(const QString& name, const Param& value);
     void update();
-    void cancelUpdate();
     void remove();
     // Re-reads the keys (DAO's Requery).
     void requery();

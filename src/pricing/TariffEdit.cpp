@@ -58,7 +58,6 @@ QRegularExpression WildcardPattern(const QString& pattern) {
     return rx;
 }
 
-bool WildcardMatch(const QString& pattern, const QString& text) { return WildcardPattern(pattern).match(text).hasMatch(); }
 
 namespace {
 QString yesNo(bool b) { return b ? QStringLiteral("是") : QStringLiteral("否"); }

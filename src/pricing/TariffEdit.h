@@ -32,10 +32,9 @@ platform::Currency TariffPrice(const QString& typed);
 // The leading number rounded to a whole number (halves away from zero).
 qint64 LeadingWhole(const QString& t);
 
-// A find text as the operator means it: every character literal except "*"
-// (any text) and "?" (one character); letters compare without regard to case.
-bool WildcardMatch(const QString& pattern, const QString& text);
-// The same pattern compiled once, for a search over many rows.
+// A find text as the operator means it, compiled once for a search over many
+// rows: every character literal except "*" (any text) and "?" (one
+// character); letters compare without regard to case.
 QRegularExpression WildcardPattern(const QString& pattern);
 
 // The 13 cells of a fee-rate grid row as one grid line (platform::GridLine),

@@ -85,7 +85,6 @@ private:
     void showScheme();
     bool save(int index);
     void openEditor(platform::FlexGrid* grid);
-    void appendDefaultSegment();
     void gridKey(platform::FlexGrid* grid, int key);
 
     int m_DiscountID = 0;

@@ -42,14 +42,17 @@ TEST(TariffInput, RecognisersAndGridValues) {
 }
 
 TEST(TariffInput, FindIsLiteralButForStarAndQuestionMark) {
-    EXPECT_TRUE(pricing::WildcardMatch("07*", "0755"));
-    EXPECT_TRUE(pricing::WildcardMatch("07?5", "0755"));
-    EXPECT_FALSE(pricing::WildcardMatch("07?", "0755"));
-    EXPECT_TRUE(pricing::WildcardMatch("shen*", "ShenZhen"));
-    EXPECT_FALSE(pricing::WildcardMatch("07%", "0755"));
-    EXPECT_FALSE(pricing::WildcardMatch("0_55", "0755"));
-    EXPECT_TRUE(pricing::WildcardMatch("[a]'", "[A]'"));
-    EXPECT_FALSE(pricing::WildcardMatch("07.5", "0755"));
+    const auto WildcardMatch = [](const QString& pattern, const QString& text) {
+        return pricing::WildcardPattern(pattern).match(text).hasMatch();
+    };
+    EXPECT_TRUE(WildcardMatch("07*", "0755"));
+    EXPECT_TRUE(WildcardMatch("07?5", "0755"));
+    EXPECT_FALSE(WildcardMatch("07?", "0755"));
+    EXPECT_TRUE(WildcardMatch("shen*", "ShenZhen"));
+    EXPECT_FALSE(WildcardMatch("07%", "0755"));
+    EXPECT_FALSE(WildcardMatch("0_55", "0755"));
+    EXPECT_TRUE(WildcardMatch("[a]'", "[A]'"));
+    EXPECT_FALSE(WildcardMatch("07.5", "0755"));
 }
 
 class FeeRateWindow : public testsupport::StationDbTest {
