@@ -41,11 +41,16 @@ bool copySynced(const QString& source, const QString& tmp) {
     return platform::syncFile(tmp);
 }
 
+// The temporaries of a restore: the copies, and a journal not yet in place.
+QStringList temporariesIn(const QDir& d) {
+    return d.entryList({QStringLiteral("*") + RestoreTempSuffix(), RestoreJournalName() + QStringLiteral(".new"),
+                        QLatin1Char('.') + RestoreJournalName() + QStringLiteral(".new")},
+                       QDir::Files | QDir::Hidden);
+}
+
 void removeTemporaries(const QString& dataDir) {
     QDir d(dataDir);
-    const QStringList left =
-        d.entryList({QStringLiteral("*") + RestoreTempSuffix(), RestoreJournalName() + QStringLiteral(".new")}, QDir::Files);
-    for (const QString& f : left) QFile::remove(d.filePath(f));
+    for (const QString& f : temporariesIn(d)) QFile::remove(d.filePath(f));
 }
 
 QString noticePath(const QString& dataDir) { return QDir(dataDir).filePath(QStringLiteral("restore.notice")); }
@@ -56,22 +61,23 @@ bool isStationFile(const QString& name) { return name.compare(QStringLiteral("Sw
 // the charge log of the call file beside it first. The recovery works on a
 // copy and `tmp` stays as the backup had it until the journal goes: a kill
 // anywhere in here redoes it from the same file and the same log, and finds
-// the same lines for the box.
-QStringList putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir) {
+// the same lines for the box. False, with the cause, when the file could not
+// be renamed into place: the target is then as it was.
+bool putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir, QStringList* lines,
+                        QString* why) {
     const QString work = target + QStringLiteral(".recovering");
     removeJournalOf(work);
     QFile::remove(work);
-    QStringList lines;
     bool recovered = false;
     if (QFile::copy(tmp, work)) {
         try {
-            lines = ModSwitch::RecoverRestoredStationFile(work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")));
+            *lines = ModSwitch::RecoverRestoredStationFile(work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")));
             recovered = platform::syncFile(work);
         } catch (const platform::DbError& e) {
-            lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(e.text())};
+            *lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(e.text())};
         }
     }
-    if (!recovered && lines.isEmpty()) lines << QStringLiteral("备份之后的话费未能重新计入，请核对用户余额。");
+    if (!recovered && lines->isEmpty()) *lines << QStringLiteral("备份之后的话费未能重新计入，请核对用户余额。");
     hook(QStringLiteral("recovered"));
     removeJournalOf(target);
     if (!recovered) {
@@ -79,8 +85,7 @@ QStringList putBackStationFile(const QString& tmp, const QString& target, const 
         removeJournalOf(work);
         QFile::remove(work);
     }
-    ::rename(QFile::encodeName(recovered ? work : tmp).constData(), QFile::encodeName(target).constData());
-    return lines;
+    return platform::renameFile(recovered ? work : tmp, target, why);
 }
 
 }  // namespace
@@ -107,7 +112,7 @@ QString CheckRestoreSource(const QString& path, bool stationDb) {
     // A connection of its own, read-only: the backup folder is never written,
     // and the check may run on any thread.
     try {
-        const platform::Database db = platform::Database::openReadOnly(path);
+        const platform::Database db = platform::Database::openSnapshot(path);
         QStringList rows;
         auto each = [&](const QString& sql) {
             rows.clear();
@@ -160,13 +165,15 @@ QStringList CheckRestoreSources(const QList<RestorePair>& pairs, const std::func
 
 bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     if (pairs.isEmpty()) return true;
+    platform::clearFileError();
     const QString dataDir = QFileInfo(pairs.first().target).absolutePath();
     QStringList temps;
     auto giveUp = [&](const QString& file) {
+        const QString cause = platform::lastFileError();
         for (const QString& t : temps) QFile::remove(t);
         QFile::remove(QDir(dataDir).filePath(RestoreJournalName() + QStringLiteral(".new")));
         platform::syncDir(dataDir);
-        if (failed) *failed = file;
+        if (failed) *failed = QFileInfo(file).fileName() + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
         return false;
     };
     for (const RestorePair& p : pairs) {
@@ -180,23 +187,25 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     // The journal becomes visible whole or not at all: written beside, synced, renamed.
     const QString journal = QDir(dataDir).filePath(RestoreJournalName());
     {
-        QFile j(journal + QStringLiteral(".new"));
-        if (!j.open(QIODevice::WriteOnly | QIODevice::Truncate)) return giveUp(journal);
-        QTextStream out(&j);
+        QByteArray text;
         for (const RestorePair& p : pairs)
-            out << QFileInfo(p.target).fileName() + RestoreTempSuffix() << '\t' << QFileInfo(p.target).fileName() << '\n';
-        out.flush();
-        j.close();
-        if (!platform::syncFile(j.fileName()) || !QFile::rename(j.fileName(), journal) || !platform::syncDir(dataDir))
-            return giveUp(journal);
+            text += (QFileInfo(p.target).fileName() + RestoreTempSuffix() + QLatin1Char('\t') + QFileInfo(p.target).fileName() +
+                     QLatin1Char('\n'))
+                        .toUtf8();
+        if (!platform::writeFileDurably(journal, text)) return giveUp(journal);
     }
     hook(QStringLiteral("journal"));
     // From here on the restore is decided: what follows is redone at the next opening if it stops.
-    CompleteRestore(dataDir);
+    QString notPut;
+    CompleteRestore(dataDir, &notPut);
+    if (!notPut.isEmpty()) {
+        if (failed) *failed = notPut;
+        return false;
+    }
     return true;
 }
 
-bool CompleteRestore(const QString& dataDir) {
+bool CompleteRestore(const QString& dataDir, QString* failed) {
     QDir d(dataDir);
     const QString journal = d.filePath(RestoreJournalName());
     bool found = false;
@@ -222,29 +231,45 @@ bool CompleteRestore(const QString& dataDir) {
             station = station || isStationFile(parts[1]);
             // A temporary already renamed by an earlier, interrupted completion is simply gone.
             if (!QFileInfo::exists(tmp)) continue;
+            QString why;
+            bool renamed = false;
             if (isStationFile(parts[1])) {
-                notice = putBackStationFile(tmp, target, dataDir);
+                renamed = putBackStationFile(tmp, target, dataDir, &notice, &why);
             } else {
                 removeJournalOf(target);
-                ::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData());
+                renamed = platform::renameFile(tmp, target, &why);
+            }
+            if (!renamed) {
+                if (failed) {
+                    *failed = parts[1] + QStringLiteral("（") + why + QStringLiteral("）");
+                    // Asked from the window with nothing replaced yet: the
+                    // restore is given up whole, every file as it was.
+                    if (n == 0) {
+                        QFile::remove(journal);
+                        QFile::remove(target + QStringLiteral(".recovering"));
+                        removeTemporaries(dataDir);
+                        platform::syncDir(dataDir);
+                    }
+                }
+                // Otherwise the journal stays: the files it names are put in
+                // place at the next opening, and nothing is told as restored now.
+                return true;
             }
             platform::syncDir(dataDir);
             hook(QStringLiteral("renamed%1").arg(++n));
         }
         // What the recovery found is told once the station can show it; kept
         // before the journal goes, so that no kill loses it.
-        if (station) {
-            const QByteArray text = notice.join(QLatin1Char('\n')).toUtf8();
-            platform::safeReplaceWith(noticePath(dataDir), [&](const QString& tmp) {
-                QFile f(tmp);
-                return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
-            });
+        if (station && !platform::writeFileDurably(noticePath(dataDir), notice.join(QLatin1Char('\n')).toUtf8())) {
+            // Untold, the lines would be lost with the journal: it stays, and
+            // the next opening recovers and tells them again.
+            if (failed) *failed = QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）");
+            return true;
         }
         QFile::remove(journal);
         platform::syncDir(dataDir);
     }
-    QStringList left = d.entryList({QStringLiteral("*") + RestoreTempSuffix(), RestoreJournalName() + QStringLiteral(".new")},
-                                   QDir::Files);
+    const QStringList left = temporariesIn(d);
     if (!left.isEmpty()) {
         found = true;
         removeTemporaries(dataDir);

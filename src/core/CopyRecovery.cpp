@@ -61,51 +61,171 @@ QMap<qint64, QVariantList> ReadableRows(const Database& db, const QString& table
     return rows;
 }
 
+// Money a row of this station can hold: a balance or an amount past a hundred
+// million yuan is no value the station wrote, but bytes of another page.
+constexpr qint64 kMoneyReach = 100000000LL * 10000;
+
+bool IsInteger(const QVariant& v) { return v.typeId() == QMetaType::LongLong; }
+
+// A row read from a damaged image is taken only when it has the shape of a
+// row of its table: an integer key, each value of the kind its field holds,
+// no empty required field, money within reach. Rows of another table read
+// through a damaged page fail it.
+bool HasShape(const QVariantList& row, const QList<platform::ColumnInfo>& fields, int keyCol) {
+    if (row.size() != fields.size() || keyCol < 0 || !IsInteger(row.value(keyCol)) || row.value(keyCol).toLongLong() < 0)
+        return false;
+    for (int i = 0; i < row.size(); ++i) {
+        const QVariant& v = row[i];
+        const platform::ColumnInfo& f = fields[i];
+        if (v.isNull()) {
+            if (f.notNull) return false;
+            continue;
+        }
+        switch (f.type) {
+        case platform::ftCurrency:
+            if (!IsInteger(v) || qAbs(v.toLongLong()) > kMoneyReach) return false;
+            break;
+        case platform::ftBoolean:
+        case platform::ftByte:
+        case platform::ftInteger:
+        case platform::ftLong:
+            if (!IsInteger(v)) return false;
+            break;
+        case platform::ftSingle:
+        case platform::ftDouble:
+            if (v.typeId() == QMetaType::QString) return false;
+            break;
+        case platform::ftText:
+        case platform::ftMemo:
+            if (v.typeId() != QMetaType::QString) return false;
+            break;
+        default: break;
+        }
+    }
+    return true;
+}
+
+// The page size a database header gives, 0 when it gives none.
+int PageSizeOf(const QByteArray& header) {
+    if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3\0", 16))) return 0;
+    int size = (quint8(header[16]) << 8) | quint8(header[17]);
+    if (size == 1) size = 65536;
+    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0 ? size : 0;
+}
+
+// The page size a write-ahead log's header gives, 0 when it gives none.
+int PageSizeOfLog(const QString& log) {
+    QFile f(log);
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray h = f.read(32);
+    if (h.size() < 32) return 0;
+    const quint32 magic = (quint32(quint8(h[0])) << 24) | (quint32(quint8(h[1])) << 16) | (quint32(quint8(h[2])) << 8) | quint8(h[3]);
+    if (magic != 0x377f0682 && magic != 0x377f0683) return 0;
+    const int size = int((quint32(quint8(h[8])) << 24) | (quint32(quint8(h[9])) << 16) | (quint32(quint8(h[10])) << 8) | quint8(h[11]));
+    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0 ? size : 0;
+}
+
+QByteArray HeadOf(const QString& path, int bytes) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.read(bytes) : QByteArray();
+}
+
 // A damaged database file read in memory, on a connection of its own, for
-// what can still be read from it; the file itself is never written.
+// what can still be read from it; the file itself is never written. A header
+// that is zeroed or garbled is written anew in the image from the sound copy
+// `reference` of the same file, the page size taken from the write-ahead log
+// or that copy; a first page whose table list cannot be read is taken from
+// the copy too (the tables keep the pages they were made on).
 struct DamagedImage {
     Database db;
     explicit operator bool() const { return db.isOpen(); }
 
-    explicit DamagedImage(const QString& damaged) {
+    DamagedImage(const QString& damaged, const QString& reference = QString()) {
+        QByteArray image;
+        {
+            QFile f(damaged);
+            if (!f.open(QIODevice::ReadOnly)) return;
+            image = f.readAll();
+        }
+        const bool log = QFileInfo(damaged + QStringLiteral("-wal")).size() > 0;
+        const bool hotJournal = QFileInfo(damaged + QStringLiteral("-journal")).size() > 0;
+        const QByteArray refHead = reference.isEmpty() ? QByteArray() : HeadOf(reference, 65536);
+        int pageSize = PageSizeOf(image);
+        QByteArray firstPage;   // the copy's first page, should the image's not read
+        if (!pageSize) {
+            pageSize = log ? PageSizeOfLog(damaged + QStringLiteral("-wal")) : 0;
+            if (!pageSize) pageSize = PageSizeOf(refHead);
+            if (!pageSize || image.size() < pageSize) return;
+            QByteArray head = PageSizeOf(refHead) ? refHead.left(100) : QByteArray();
+            if (head.isEmpty()) {
+                // No copy to take it from: the header of a plain file of this page size.
+                head = QByteArray(100, '\0');
+                head.replace(0, 16, QByteArray("SQLite format 3\0", 16));
+                head[18] = 1;
+                head[19] = 1;
+                head[21] = 64;
+                head[22] = 32;
+                head[23] = 32;
+                head[27] = 1;
+                head[43] = 1;   // schema cookie
+                head[47] = 4;   // schema format
+                head[59] = 1;   // UTF-8
+            }
+            head[16] = char((pageSize >> 8) & 0xff);
+            head[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
+            // The page count is taken from the image's size, not from the header.
+            for (int i = 0; i < 4; ++i) head[92 + i] = char(~head[24 + i]);
+            image.replace(0, 100, head);
+        }
+        if (PageSizeOf(refHead) == pageSize && refHead.size() >= pageSize) {
+            firstPage = refHead.left(pageSize);
+            firstPage.replace(0, 100, image.left(100));
+        }
         // Cut to whole pages: a page the file holds only in part would give
         // rows of zeros and garbage.
-        QString source = damaged;
-        QTemporaryDir work;
-        const bool hotJournal = QFileInfo(damaged + QStringLiteral("-journal")).size() > 0;
-        const bool log = QFileInfo(damaged + QStringLiteral("-wal")).size() > 0;
-        if ((hotJournal || log) && work.isValid()) {
+        image.truncate(image.size() - image.size() % pageSize);
+        if ((hotJournal || log) && !image.isEmpty()) {
             // Its hot journal is rolled back first, or its write-ahead log
             // brought into it, on copies: the file itself is never written.
-            source = work.filePath(QStringLiteral("r.mdb"));
+            QTemporaryDir work;
+            const QString source = work.filePath(QStringLiteral("r.mdb"));
             const QString side = hotJournal ? QStringLiteral("-journal") : QStringLiteral("-wal");
-            if (QFile::copy(damaged, source) && QFile::copy(damaged + side, source + side)) {
+            QByteArray mode = image;
+            if (!hotJournal) mode[18] = mode[19] = 2;
+            QFile out(source);
+            if (work.isValid() && out.open(QIODevice::WriteOnly) && out.write(mode) == mode.size() && (out.close(), true) &&
+                QFile::copy(damaged + side, source + side)) {
                 try {
                     Database r = Database::open(source);
                     if (log) r.tryExecute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
                     r.close();
+                    QFile in(source);
+                    if (in.open(QIODevice::ReadOnly)) {
+                        const QByteArray played = in.readAll();
+                        if (PageSizeOf(played) == pageSize) image = played;
+                    }
                 } catch (const DbError&) {
                     // What could not be brought back, the pages read below still hold.
                 }
             }
+            image.truncate(image.size() - image.size() % pageSize);
         }
-        QByteArray image;
-        {
-            QFile f(source);
-            if (!f.open(QIODevice::ReadOnly)) return;
-            image = f.readAll();
-        }
-        if (image.size() < 100 || !image.startsWith("SQLite format 3")) return;
-        int pageSize = (quint8(image[16]) << 8) | quint8(image[17]);
-        if (pageSize == 1) pageSize = 65536;
-        if (pageSize < 512) return;
-        image.truncate(image.size() - image.size() % pageSize);
+        if (image.isEmpty()) return;
         // Read in memory, a file that kept a write-ahead log reads as one that never did.
         if (quint8(image[18]) == 2) image[18] = 1;
         if (quint8(image[19]) == 2) image[19] = 1;
         try {
             db = Database::openImage(image);
+            db.scalar(QStringLiteral("SELECT count(*) FROM sqlite_master"));
         } catch (const DbError&) {
+            db = Database();
+            if (firstPage.isEmpty()) return;
+            image.replace(0, pageSize, firstPage);
+            try {
+                db = Database::openImage(image);
+            } catch (const DbError&) {
+                db = Database();
+            }
         }
     }
 
@@ -124,7 +244,7 @@ struct DamagedImage {
 // Copies into the restored call file the calls and rejects the damaged one
 // still holds that the copy lacks, in one transaction. Returns the calls copied.
 int RecoverRows(const QString& restored, const QString& damaged) {
-    const DamagedImage old(damaged);
+    const DamagedImage old(damaged, restored);
     if (!old) return 0;
     int calls = 0;
     try {
@@ -197,6 +317,9 @@ struct BalanceRecovery {
     QStringList lost;                  // "用户7 张三：50.00", what the operator enters again
     QStringList deleted;               // "用户7 张三": deleted since the copy, deleted again
     bool gap = false;                  // charges since the copy are no longer all logged
+    bool logComplete = false;          // the charge log read whole
+    int rowsRefused = 0;               // rows of the damaged file that had no user's shape
+    QString failed;                    // why the balances could not be brought up to date
 };
 
 }  // namespace
@@ -216,11 +339,16 @@ qint64 LoggedGeneration(const QString& callFile) {
 namespace {
 
 // The charge log of the call file `callFile`, as far as it can be read.
-QList<LogEntry> ReadLog(const QString& callFile, bool* read) {
+// `complete` false when part of it could not be read (a damaged page, or
+// entries whose values are no amounts: those are left out and counted).
+QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nullptr, int* rejected = nullptr) {
     QList<LogEntry> out;
     *read = false;
+    if (complete) *complete = false;
+    if (rejected) *rejected = 0;
     if (!QFileInfo(callFile).isFile()) return out;
-    const DamagedImage calls(callFile);
+    const DamagedImage calls(callFile, platform::resolveCI(QFileInfo(callFile).absolutePath(),
+                                                           QFileInfo(callFile).fileName() + QStringLiteral(".bak")));
     if (!calls) return out;
     const QStringList cols = calls.columns(kChargeLog);
     if (cols.isEmpty()) return out;
@@ -231,8 +359,16 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read) {
                        QStringLiteral("f_balance")};
     if (numbered) wanted << QStringLiteral("f_seq");
     if (kinds) wanted << QStringLiteral("f_kind");
-    const QMap<qint64, QVariantList> rows = ReadableRows(calls.db, kChargeLog, wanted);
+    bool whole = false;
+    const QMap<qint64, QVariantList> rows = ReadableRows(calls.db, kChargeLog, wanted, &whole);
+    int bad = 0;
     for (auto it = rows.constBegin(); it != rows.constEnd(); ++it) {
+        bool shaped = true;
+        for (const QVariant& v : *it) shaped = shaped && IsInteger(v);
+        if (!shaped || qAbs(it->value(2).toLongLong()) > kMoneyReach || qAbs(it->value(3).toLongLong()) > kMoneyReach) {
+            ++bad;
+            continue;
+        }
         LogEntry e;
         e.gen = it->value(0).toLongLong();
         e.userid = it->value(1).toLongLong();
@@ -243,6 +379,8 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read) {
         out << e;
     }
     std::sort(out.begin(), out.end(), [](const LogEntry& a, const LogEntry& b) { return a.seq < b.seq; });
+    if (complete) *complete = whole && bad == 0;
+    if (rejected) *rejected = bad;
     return out;
 }
 
@@ -257,10 +395,8 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
     try {
         Database db = Database::open(restored);
         const QString userTable = db.qualified(db.actualTableName(QStringLiteral("user")));
-        QStringList mine;
-        for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user")))) mine << c.name;
 
-        const QList<LogEntry> log = ReadLog(callFile, &out.callFileRead);
+        const QList<LogEntry> log = ReadLog(callFile, &out.callFileRead, &out.logComplete);
         qint64 lastLogged = 0;
         for (const LogEntry& e : log) lastLogged = qMax(lastLogged, e.seq);
 
@@ -268,15 +404,33 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
         QStringList cols;
         qint64 damagedMark = -1;
         if (!damaged.isEmpty()) {
-            const DamagedImage old(damaged);
+            const DamagedImage old(damaged, restored);
             if (old) {
                 const QStringList theirs = old.columns(QStringLiteral("user"));
-                for (const QString& c : mine)
-                    if (theirs.contains(c.toLower())) cols << c;
-                if (cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive))
+                QList<platform::ColumnInfo> fields;
+                for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user"))))
+                    if (theirs.contains(c.name.toLower())) {
+                        cols << c.name;
+                        fields << c;
+                    }
+                if (cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive)) {
                     users = ReadableRows(old.db, QStringLiteral("user"), cols, &out.allUsersRead);
-                else
+                    // Rows that are no user's (another table read through a
+                    // damaged page) replace nothing, and leave the set incomplete.
+                    const int key = cols.indexOf(
+                        QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+                    for (auto it = users.begin(); it != users.end();) {
+                        if (HasShape(*it, fields, key)) {
+                            ++it;
+                        } else {
+                            ++out.rowsRefused;
+                            it = users.erase(it);
+                        }
+                    }
+                    if (out.rowsRefused > 0) out.allUsersRead = false;
+                } else {
                     cols.clear();
+                }
                 try {
                     damagedMark = AppliedMark(old.db);
                 } catch (const DbError&) {
@@ -336,8 +490,9 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
         out.lost = r.lost;
         out.gap = r.gap;
         db.close();
-    } catch (const DbError&) {
-        // What could not be written stays as the copy has it; the box says what the copy is.
+    } catch (const DbError& e) {
+        // What could not be written stays as the copy has it; the box says so.
+        out.failed = e.text();
     }
     return out;
 }
@@ -345,7 +500,7 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
 const QStringList kSideFiles{QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")};
 
 bool moveWithSides(const QString& from, const QString& to) {
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) return false;
+    if (!platform::renameFile(from, to)) return false;
     for (const QString& side : kSideFiles)
         if (QFileInfo::exists(from + side)) QFile::rename(from + side, to + side);
     return true;
@@ -366,25 +521,27 @@ void restoreStep(const QString& step) {
     if (g_restoreStep) g_restoreStep(step);
 }
 
-bool writePending(const QString& target, const PendingRestore& p) {
+bool writePending(const QString& target, const PendingRestore& p, QString* error) {
     const QByteArray text = "TARVORESTORE\n" + QFileInfo(p.aside).fileName().toUtf8() + '\n' + p.copyTime.toUtf8() + '\n' +
-                            (p.existed ? "1" : "0") + '\n';
-    return platform::safeReplaceWith(pendingPath(target), [&](const QString& tmp) {
-        QFile f(tmp);
-        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
-    });
+                            (p.existed ? "1" : "0") + "\nEND\n";
+    return platform::writeFileDurably(pendingPath(target), text, error);
 }
 
-bool readPending(const QString& target, PendingRestore* p) {
-    QFile f(pendingPath(target));
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QList<QByteArray> lines = f.readAll().split('\n');
-    if (lines.size() < 4 || lines[0] != "TARVORESTORE") return false;
+platform::ReadState readPending(const QString& target, PendingRestore* p) {
+    QByteArray text;
+    const platform::ReadState state = platform::readFileStrictly(pendingPath(target), &text);
+    if (state != platform::ReadState::Read) return state;
+    const QList<QByteArray> lines = text.split('\n');
+    // Whole, or not read at all: the last line closes it (a mark of the
+    // former form ends after its fourth line).
+    const bool whole = (lines.size() >= 6 && lines[4] == "END") || (lines.size() == 5 && lines[4].isEmpty());
+    if (!whole || lines[0] != "TARVORESTORE" || (lines[3] != "1" && lines[3] != "0") || lines[1].contains('/'))
+        return platform::ReadState::Unreadable;
     const QString dir = QFileInfo(target).absolutePath() + QLatin1Char('/');
     p->aside = lines[1].isEmpty() ? QString() : dir + QString::fromUtf8(lines[1]);
     p->copyTime = QString::fromUtf8(lines[2]);
     p->existed = lines[3] == "1";
-    return true;
+    return platform::ReadState::Read;
 }
 
 namespace {
@@ -427,7 +584,13 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             t += QStringLiteral("\n以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
         if (!r.lost.isEmpty())
             t += QStringLiteral("\n以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
-        if (!r.allUsersRead || r.gap || !r.callFileRead)
+        if (r.rowsRefused > 0)
+            t += QStringLiteral("\n损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
+        if (r.callFileRead && !r.logComplete)
+            t += QStringLiteral("\n话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
+        if (!r.failed.isEmpty())
+            t += QStringLiteral("\n用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);
+        else if (!r.allUsersRead || r.gap || !r.callFileRead || !r.logComplete)
             t += QStringLiteral("\n备份之后的其他缴费和押金变动无法得知，请核对用户余额。");
     } else {
         if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
@@ -457,24 +620,29 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
 // The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
 bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice) {
     QString text;
+    platform::clearFileError();
     if (!CompleteRestoreFromBak(b, f, p, &text)) {
-        if (failure) *failure = QStringLiteral("恢复数据库失败!");
+        // The mark stays: the next start takes the restore up where it stopped.
+        const QString cause = platform::lastFileError();
+        if (failure)
+            *failure = QStringLiteral("恢复数据库失败!") + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
         return false;
     }
     if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
     else platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
-    QFile::remove(pendingPath(f));
-    platform::syncDir(QFileInfo(f).absolutePath());
+    if (QFile::remove(pendingPath(f))) platform::syncDir(QFileInfo(f).absolutePath());
     return true;
 }
 
 QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile) {
-    bool read = false;
-    const QList<LogEntry> log = ReadLog(callFile, &read);
+    bool read = false, complete = false;
+    const QList<LogEntry> log = ReadLog(callFile, &read, &complete);
     const Database db = Database::open(stationFile);
     QStringList lines = RecoveryLines(RecoverFromLog(db, log, {}, MarkOfCopy(db, log)));
     if (!read && QFileInfo(callFile).isFile())
         lines << QStringLiteral("话单文件无法读取，备份之后的话费未能重新计入，请核对用户余额。");
+    else if (read && !complete)
+        lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入，请核对用户余额。");
     return lines;
 }
 

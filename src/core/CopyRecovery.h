@@ -3,6 +3,8 @@
 // what the damaged file can still give (calls, rejects, user rows) is taken
 // over, the balances are brought up to the charge log, and a mark beside the
 // file lets a restore a power cut interrupted be completed at the next start.
+#include "platform/Files.h"
+
 #include <QString>
 #include <functional>
 
@@ -20,8 +22,10 @@ struct PendingRestore {
 
 // The mark of a restore of `target` under way, its path, writing and reading it.
 QString pendingPath(const QString& target);
-bool writePending(const QString& target, const PendingRestore& p);
-bool readPending(const QString& target, PendingRestore* p);
+// The mark is written durably (false, with the cause, when it could not be)
+// and read strictly: a mark that exists but does not read whole is Unreadable.
+bool writePending(const QString& target, const PendingRestore& p, QString* error = nullptr);
+platform::ReadState readPending(const QString& target, PendingRestore* p);
 // The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
 bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice);
 // A step of a restore reached (for the crash tests).

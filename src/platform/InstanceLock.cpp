@@ -1,5 +1,7 @@
 #include "platform/InstanceLock.h"
 
+#include "platform/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,32 +22,20 @@ std::unique_ptr<QLockFile> g_lock;
 bool thisComputer(const QString& host) { return host.isEmpty() || host == QSysInfo::machineHostName(); }
 
 bool processAlive(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
-QString causeText(int error) {
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT: return QStringLiteral("磁盘已满");
-    case EROFS: return QStringLiteral("磁盘为只读");
-    case EACCES:
-    case EPERM: return QStringLiteral("没有写入权限");
-    case EFBIG: return QStringLiteral("文件大小超出限制");
-    case EIO: return QStringLiteral("磁盘读写错误");
-    default: return QStringLiteral("系统错误%1").arg(error);
-    }
-}
 
 // Why a file of `dir` cannot be written, found by writing one and syncing it;
 // "" when that works.
 QString writeFailure(const QString& dir) {
     const QByteArray probe = QFile::encodeName(QDir(dir).filePath(QStringLiteral(".tarvo-write-%1").arg(::getpid())));
     const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return causeText(errno);
+    if (fd < 0) return describeErrno(errno);
     const QByteArray block(4096, '\0');
     int error = 0;
     if (::write(fd, block.constData(), size_t(block.size())) != block.size()) error = errno ? errno : ENOSPC;
     else if (::fsync(fd) != 0) error = errno;
     ::close(fd);
     ::unlink(probe.constData());
-    return error ? causeText(error) : QString();
+    return error ? describeErrno(error) : QString();
 }
 }  // namespace
 
