@@ -105,6 +105,41 @@ bool HasShape(const QVariantList& row, const QList<platform::ColumnInfo>& fields
     return true;
 }
 
+// The index of `table` on its key field alone, "" when it has none.
+QString KeyIndex(const Database& db, const QString& table, const QString& key) {
+    try {
+        QStringList names;
+        for (platform::RowReader r = db.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' AND "
+                                                            "lower(tbl_name)=lower(?)"),
+                                             {table});
+             r.next();)
+            names << r.text(0);
+        for (const QString& n : names) {
+            QStringList cols;
+            for (platform::RowReader r = db.rows(QStringLiteral("PRAGMA index_info(%1)").arg(quoteIdent(n))); r.next();)
+                cols << r.text(2);
+            if (cols.size() == 1 && cols[0].compare(key, Qt::CaseInsensitive) == 0) return n;
+        }
+    } catch (const DbError&) {
+    }
+    return {};
+}
+
+// Whether the key index, where it can be read, places `keyValue` at `rowid`:
+// a table page read in place of another holds rows the index does not know.
+bool IndexAgrees(const Database& db, const QString& index, const QString& table, const QString& key,
+                 const QVariant& keyValue, qint64 rowid) {
+    if (index.isEmpty()) return true;
+    try {
+        const QVariant at = db.scalar(QStringLiteral("SELECT rowid FROM %1 INDEXED BY %2 WHERE %3=?")
+                                          .arg(quoteIdent(table), quoteIdent(index), quoteIdent(key)),
+                                      {keyValue});
+        return !at.isNull() && at.toLongLong() == rowid;
+    } catch (const DbError&) {
+        return true;   // an index that does not read says nothing against the row
+    }
+}
+
 // The page size a database header gives, 0 when it gives none.
 int PageSizeOf(const QByteArray& header) {
     if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3\0", 16))) return 0;
@@ -419,8 +454,10 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
                     // damaged page) replace nothing, and leave the set incomplete.
                     const int key = cols.indexOf(
                         QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+                    const QString keyIndex = KeyIndex(old.db, QStringLiteral("user"), QStringLiteral("userid"));
                     for (auto it = users.begin(); it != users.end();) {
-                        if (HasShape(*it, fields, key)) {
+                        if (HasShape(*it, fields, key) && IndexAgrees(old.db, keyIndex, QStringLiteral("user"),
+                                                                      QStringLiteral("userid"), it->value(key), it.key())) {
                             ++it;
                         } else {
                             ++out.rowsRefused;
@@ -428,6 +465,12 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
                         }
                     }
                     if (out.rowsRefused > 0) out.allUsersRead = false;
+                    // Mostly rows of another kind: the table's pages are not
+                    // its own, and the few that pass are chance.
+                    if (out.rowsRefused > users.size()) {
+                        out.rowsRefused += int(users.size());
+                        users.clear();
+                    }
                 } else {
                     cols.clear();
                 }
