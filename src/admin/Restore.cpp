@@ -241,7 +241,7 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
             }
             if (!renamed) {
                 if (failed) {
-                    *failed = parts[1] + QStringLiteral("（") + why + QStringLiteral("）");
+                    *failed = parts[1] + QStringLiteral("（") + platform::lastFileError() + QStringLiteral("）");
                     // Asked from the window with nothing replaced yet: the
                     // restore is given up whole, every file as it was.
                     if (n == 0) {
