@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <memory>
 #include <unistd.h>
 
@@ -39,9 +40,21 @@ QString writeFailure(const QString& dir) {
 }
 }  // namespace
 
-bool AcquireInstanceLock(const QString& dir, QString* cannotWrite, QString* holder) {
+// Whether a process holds the lock file at `path`: a running station keeps a
+// lock on it for as long as it runs.
+bool heldByAProcess(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;   // cannot be judged: taken as held
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (free) ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return !free;
+}
+
+bool AcquireInstanceLock(const QString& dir, QString* cannotWrite, QString* holder, bool* unheld) {
     if (cannotWrite) cannotWrite->clear();
     if (holder) holder->clear();
+    if (unheld) *unheld = false;
     if (!QDir(dir).exists()) return true;
     const QString path = QDir(dir).filePath(QStringLiteral("tarvo.lock"));
     auto lock = std::make_unique<QLockFile>(path);
@@ -70,9 +83,22 @@ bool AcquireInstanceLock(const QString& dir, QString* cannotWrite, QString* hold
                                    app.isEmpty() ? QStringLiteral("?") : app)
                               .arg(pid)
                               .arg(file)
-                        : QStringLiteral("数据目录已被锁定，锁文件无法识别：%1").arg(file);
+                        : QStringLiteral("数据目录的锁文件内容无法识别（空的或已损坏）：%1").arg(file);
     }
+    // A lock whose content says nothing, which no process holds, is left by
+    // a station that ended without removing it: it may be taken over.
+    if (!known && unheld) *unheld = !heldByAProcess(path);
     return false;
+}
+
+bool TakeOverInstanceLock(const QString& dir) {
+    const QString path = QDir(dir).filePath(QStringLiteral("tarvo.lock"));
+    if (heldByAProcess(path) || !QFile::remove(path)) return false;
+    auto lock = std::make_unique<QLockFile>(path);
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0)) return false;
+    g_lock = std::move(lock);
+    return true;
 }
 
 void ReleaseInstanceLock() { g_lock.reset(); }
