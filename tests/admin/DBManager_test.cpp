@@ -196,11 +196,20 @@ TEST_F(DBManagerTest, BackupsStandAloneAndAFailedStepLeavesEveryFileAsItWas) {
     platform::testing::setFaultHook([](const QString& op, const QString& path) {
         return op == "rename" && QFileInfo(path).fileName().compare("switch.mdb", Qt::CaseInsensitive) == 0 ? EROFS : 0;
     });
+    // The recovered station file is on the disk before it would be renamed in.
+    QStringList synced;
+    bool syncedFirst = false;
+    platform::testing::setSyncHook([&](const QString& p) { synced << QFileInfo(p).fileName().toLower(); });
+    admin::testing::setRestoreHook([&](const QString& point) {
+        if (point == "recovered") syncedFirst = synced.contains("switch.mdb.recovering");
+    });
     win().opt_Click(2);
     win().txtPath->setText(f);
     script::answer("磁盘为只读", platform::rOK);
     win().cmd_Click(1);
     platform::testing::setFaultHook(nullptr);
+    platform::testing::setSyncHook(nullptr);
+    EXPECT_TRUE(syncedFirst);
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(ModSwitch::GetVariant("Marker"), "since");
     EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName(), "*.recovering"},
