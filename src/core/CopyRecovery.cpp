@@ -185,7 +185,12 @@ struct DamagedImage {
         const bool log = QFileInfo(damaged + QStringLiteral("-wal")).size() > 0;
         const bool hotJournal = QFileInfo(damaged + QStringLiteral("-journal")).size() > 0;
         const QByteArray refHead = reference.isEmpty() ? QByteArray() : HeadOf(reference, 65536);
-        int pageSize = PageSizeOf(image);
+        // A header is taken as it stands only when every field the engine
+        // checks on opening holds a value it accepts.
+        const bool soundHeader = PageSizeOf(image) && quint8(image[21]) == 64 && quint8(image[22]) == 32 &&
+                                 quint8(image[23]) == 32 && (image[18] == 1 || image[18] == 2) &&
+                                 (image[19] == 1 || image[19] == 2);
+        int pageSize = soundHeader ? PageSizeOf(image) : 0;
         QByteArray firstPage;   // the copy's first page, should the image's not read
         if (!pageSize) {
             pageSize = log ? PageSizeOfLog(damaged + QStringLiteral("-wal")) : 0;

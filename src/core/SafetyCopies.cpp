@@ -73,14 +73,15 @@ QString MissingTable(const Database& db, const QString& file) {
     return {};
 }
 
-// A copy that passes the check and holds the station's tables. A copy that
+// A copy that passes the full check and holds the station's tables. A copy that
 // cannot be read for another reason than damage (a full disk, a lock, no
 // permission) is not known to be bad: its cause goes to `trouble`.
 bool SoundCopy(const QString& bak, QString* trouble = nullptr) {
     if (!QFileInfo(bak).isFile()) return false;
     try {
+        // The full check: a copy put back must not carry damage the quick one misses.
         Database b = Database::openSnapshot(bak);
-        const bool ok = b.quickCheck() && MissingTable(b, bak.chopped(4)).isEmpty();
+        const bool ok = b.integrityCheck() && MissingTable(b, bak.chopped(4)).isEmpty();
         b.close();
         return ok;
     } catch (const DbError& e) {
@@ -181,8 +182,8 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
                 } else if (const QString missing = MissingTable(cur, f); !missing.isEmpty()) {
                     found = Found::Damaged;
                     why = QStringLiteral("数据库缺少表 %1 '%2'").arg(missing, f);
-                } else if (QFileInfo(b).isFile()) {
-                    // A copy that does not open is simply not compared.
+                } else if (SoundCopy(b)) {
+                    // A copy that is itself damaged is no measure of the file: it is not compared.
                     Database bak;
                     try {
                         bak = Database::openSnapshot(b);
