@@ -9,7 +9,9 @@
 // The seed is printed; TARVO_DAMAGE_SEED replays one, TARVO_DAMAGE_ROUNDS runs more.
 #include "pricing/PricingFixture.h"
 
+#include "admin/Restore.h"
 #include "billing/Payments.h"
+#include "platform/DbCopy.h"
 #include "core/SafetyCopies.h"
 #include "core/StationFiles.h"
 #include "platform/Clock.h"
@@ -162,7 +164,13 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     // The station's life: calls, users added and deleted, starts between them.
     int minute = 0;
     QSet<qint64> deleted;
+    const int backupAt = std::uniform_int_distribution<int>(0, 11)(rng);
+    const QString backupDir = dir->appPath() + "bk/";
+    QDir().mkpath(backupDir);
     for (int step = 0; step < 12; ++step) {
+        // A backup through the database window, taken while the station works.
+        if (step == backupAt)
+            ASSERT_TRUE(platform::CopyDatabaseStepwise(file("switch.mdb"), backupDir + "Switch.mdb", dbSwitch));
         const int user = std::uniform_int_distribution<int>(1, 5)(rng);
         if (user == 5 && !balances().contains(5)) {
             addUser(5, "50.00", 1);
@@ -260,6 +268,19 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     ASSERT_TRUE(start(&quiet));
     EXPECT_TRUE(quiet.isEmpty()) << quiet.toStdString();
     EXPECT_EQ(balances(), now);
+
+    // The database window's road: the backup put back, brought up to the
+    // journal, each call still stored once.
+    ModSwitch::OpenAllDB(false);
+    QString failed;
+    ASSERT_TRUE(admin::ReplaceFiles(admin::RestorePairs(backupDir, dir->dataPath(), true, false), &failed))
+        << failed.toStdString();
+    QStringList lines;
+    admin::RestoreNotice(dir->dataPath(), &lines);
+    admin::ForgetRestoreNotice(dir->dataPath());
+    ASSERT_TRUE(start(&said));
+    int again = 0;
+    EXPECT_EQ(storedCalls(&again).size(), again) << "a call stored twice";
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeded, DamageSoak, ::testing::Range(0, rounds()));
