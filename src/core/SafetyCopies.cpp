@@ -250,14 +250,19 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
     }
     removeWorkFile(tmp);
     if (found == Found::Sound) {
+        // What to look at follows the cause: the space of the disk, or the
+        // rights on the data directory and its files.
+        const QString what = why.contains(QStringLiteral("只读")) || why.contains(QStringLiteral("权限"))
+                                 ? QStringLiteral("数据目录及其文件的写入权限")
+                                 : QStringLiteral("磁盘空间");
         // A sound file stays as it is when only its compaction or its copy
         // failed (a full disk); the copy is older than the file and would lose
         // what was stored since: the operator hears how old it is.
         const QString text =
             QFileInfo(b).isFile()
-                ? QStringLiteral("数据库文件%1的安全备份未能更新（%2），现有备份是%3的，请尽快检查磁盘空间。")
-                      .arg(name, why, QFileInfo(b).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
-                : QStringLiteral("数据库文件%1的安全备份未能建立（%2），请尽快检查磁盘空间。").arg(name, why);
+                ? QStringLiteral("数据库文件%1的安全备份未能更新（%2），现有备份是%3的，请尽快检查%4。")
+                      .arg(name, why, QFileInfo(b).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), what)
+                : QStringLiteral("数据库文件%1的安全备份未能建立（%2），请尽快检查%3。").arg(name, why, what);
         if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
         else platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
         return true;

@@ -389,6 +389,22 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
     EXPECT_TRUE(text.contains("话单文件的计费记录只能部分读取")) << text.toStdString();
 }
 
+// A recovery of the balances that fails inside the restore is said, with its
+// cause, not passed over as a clean restore.
+TEST_F(CopyRestoreBase, ABalanceRecoveryThatFailsIsSaid) {
+    call(5, 1);
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file("switch.mdb.bak"))
+        .execute("CREATE TRIGGER refuse BEFORE INSERT ON user BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    damage(Damage::VariantDropped);
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown()[0].text;
+    EXPECT_TRUE(text.contains("用户余额未能按备份之后的话费更新（")) << text.toStdString();
+    EXPECT_TRUE(text.contains("请核对用户余额")) << text.toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryDamage, CopyRestoreTest,
                          ::testing::Values(Damage::Missing, Damage::ZeroBytes, Damage::Garbage, Damage::FirstPageLost,
                                            Damage::CutBeforeUsers, Damage::UserPageLost, Damage::VariantDropped,
