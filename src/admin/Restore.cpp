@@ -71,7 +71,8 @@ bool putBackStationFile(const QString& tmp, const QString& target, const QString
     bool recovered = false;
     if (QFile::copy(tmp, work)) {
         try {
-            *lines = ModSwitch::RecoverRestoredStationFile(work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")));
+            *lines = ModSwitch::RecoverRestoredStationFile(work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")),
+                                                         target);
             recovered = platform::syncFile(work);
         } catch (const platform::DbError& e) {
             *lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(e.text())};

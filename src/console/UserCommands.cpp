@@ -3,6 +3,7 @@
 #include "console/frmPABX.h"
 
 #include "billing/frmBalanceBill.h"
+#include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/OpLog.h"
@@ -104,8 +105,14 @@ void frmPABX::mnuInitUser_Click() {
                          platform::mbYesNo, AppName) != platform::rYes)
         return;
     const QString now = platform::dateText(platform::Now());
-    dbSwitch.execute(QStringLiteral("update user set lastdate=?,locked=0,deposit=0,remain=0 where userid=?"),
-                     {now, u.toLongLong()});
+    // The charges still waiting are applied first, and the balance given up
+    // is an entry of the journal.
+    ModSwitch::MoveBalances(
+        [&] {
+            dbSwitch.execute(QStringLiteral("update user set lastdate=?,locked=0,deposit=0,remain=0 where userid=?"),
+                             {now, u.toLongLong()});
+        },
+        u.toLongLong());
     fgDisp->setTextMatrix(r, 2, now);
     fgDisp->setTextMatrix(r, 10, QStringLiteral("OFF"));
     fgDisp->setTextMatrix(r, 4, QStringLiteral("0.00"));

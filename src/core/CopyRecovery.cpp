@@ -2,6 +2,7 @@
 
 #include "billing/ArchiveBills.h"
 #include "core/ChargeLog.h"
+#include "core/Settings.h"
 #include "core/StationFiles.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
@@ -360,6 +361,9 @@ struct BalanceRecovery {
     bool logComplete = false;          // the charge log read whole
     int rowsRefused = 0;               // rows of the damaged file that had no user's shape
     QString failed;                    // why the balances could not be brought up to date
+    int moves = 0;                     // payments and deposits since the copy, applied again
+    qint64 gapFrom = 0, gapTo = 0;
+    QList<LogEntry> mirror;            // the entries the damaged file kept of what it applied
 };
 
 }  // namespace
@@ -436,7 +440,7 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
         Database db = Database::open(restored);
         const QString userTable = db.qualified(db.actualTableName(QStringLiteral("user")));
 
-        const QList<LogEntry> log = ReadLog(callFile, &out.callFileRead, &out.logComplete);
+        QList<LogEntry> log = ReadLog(callFile, &out.callFileRead, &out.logComplete);
         qint64 lastLogged = 0;
         for (const LogEntry& e : log) lastLogged = qMax(lastLogged, e.seq);
 
@@ -484,9 +488,29 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
                 } catch (const DbError&) {
                     damagedMark = -1;
                 }
+                // What it applied that the call file lacks.
+                const QStringList kept = old.columns(kLedgerMirror);
+                if (!kept.isEmpty()) {
+                    const QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
+                                           QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
+                    QList<LogEntry> mirror;
+                    for (const QVariantList& row : ReadableRows(old.db, kLedgerMirror, want)) {
+                        LogEntry e;
+                        e.seq = row.value(0).toLongLong();
+                        e.gen = row.value(1).toLongLong();
+                        e.kind = row.value(2).toInt();
+                        e.userid = row.value(3).toLongLong();
+                        e.amount = platform::Currency::fromRaw(row.value(4).toLongLong());
+                        e.balance = platform::Currency::fromRaw(row.value(5).toLongLong());
+                        mirror << e;
+                    }
+                    out.mirror = mirror;
+                }
             }
         }
         const int idCol = cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+        log = MergedLog(log, out.mirror);
+        for (const LogEntry& e : log) lastLogged = qMax(lastLogged, e.seq);
         const qint64 copyMark = MarkOfCopy(db, log);
 
         QMap<qint64, qint64> baseFor;
@@ -531,8 +555,19 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
             tx.commit();
         }
         out.usersKept = int(users.size());
-        const LogRecovery r = RecoverFromLog(db, log, baseFor, copyMark);
+        LogRecovery r;
+        {
+            platform::Transaction tx(db);
+            QMap<qint64, qint64> held = HeldByUnmarkedCopy(db, log, copyMark);
+            for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) held.remove(it.key());
+            r = RecoverFromLog(db, log, baseFor, copyMark, damagedMark, held);
+            KeepInMirror(db, out.mirror);
+            tx.commit();
+        }
         out.charges = r.charges;
+        out.moves = r.moves;
+        out.gapFrom = r.gapFrom;
+        out.gapTo = r.gapTo;
         out.charged = r.charged;
         out.deleted += r.deleted;
         out.lost = r.lost;
@@ -623,23 +658,24 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
     if (StationTables(target).contains(QStringLiteral("Variant"))) {
         const BalanceRecovery r = RecoverBalances(work, aside, platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")));
         if (r.usersKept > 0) t += QStringLiteral("\n从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
-        if (r.charges > 0)
-            t += QStringLiteral("\n重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
+        LogRecovery lines;
+        lines.charges = r.charges;
+        lines.charged = r.charged;
+        lines.moves = r.moves;
+        lines.gap = r.gap;
+        lines.gapFrom = r.gapFrom;
+        lines.gapTo = r.gapTo;
+        lines.deleted = r.deleted;
+        lines.lost = r.lost;
+        for (const QString& l : RecoveryLines(lines)) t += QLatin1Char('\n') + l;
         if (!r.callFileRead && !r.allUsersRead)
-            t += QStringLiteral("\n话单文件无法读取，备份之后的话费未能重新计入。");
-        if (r.gap) t += QStringLiteral("\n备份之后的部分话费记录已不存在，未能全部重新计入。");
-        if (!r.deleted.isEmpty())
-            t += QStringLiteral("\n以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
-        if (!r.lost.isEmpty())
-            t += QStringLiteral("\n以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
+            t += QStringLiteral("\n话单文件和损坏的文件都无法完整读取，备份之后的话费、缴费和押金变动无法全部找回。");
         if (r.rowsRefused > 0)
             t += QStringLiteral("\n损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
         if (r.callFileRead && !r.logComplete)
             t += QStringLiteral("\n话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
         if (!r.failed.isEmpty())
             t += QStringLiteral("\n用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);
-        else if (!r.allUsersRead || r.gap || !r.callFileRead || !r.logComplete)
-            t += QStringLiteral("\n备份之后的其他缴费和押金变动无法得知，请核对用户余额。");
     } else {
         if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
         else t += QStringLiteral("备份之后存储的话单无法找回。");
@@ -682,15 +718,73 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
     return true;
 }
 
-QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile) {
+QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile, const QString& replaced) {
     bool read = false, complete = false;
-    const QList<LogEntry> log = ReadLog(callFile, &read, &complete);
+    QList<LogEntry> log = ReadLog(callFile, &read, &complete);
+    // The station file replaced knows how far the journal went, what it
+    // applied that the call file lacks, and the balances it held.
+    qint64 knownLast = -1;
+    QList<LogEntry> mirror;
+    QMap<qint64, QPair<QString, platform::Currency>> held;
+    bool replacedRead = false;
+    if (!replaced.isEmpty() && QFileInfo(replaced).isFile()) {
+        const DamagedImage old(replaced, stationFile);
+        if (old) {
+            try {
+                knownLast = AppliedMark(old.db);
+                mirror = MirrorOf(old.db);
+                log = MergedLog(log, mirror);
+                for (platform::RowReader r = old.db.rows(QStringLiteral("SELECT userid, username, remain FROM user")); r.next();)
+                    held.insert(r.integer(0), qMakePair(r.text(1), platform::Currency::fromRaw(r.integer(2))));
+                replacedRead = true;
+            } catch (const DbError&) {
+            }
+        }
+    }
     const Database db = Database::open(stationFile);
-    QStringList lines = RecoveryLines(RecoverFromLog(db, log, {}, MarkOfCopy(db, log)));
-    if (!read && QFileInfo(callFile).isFile())
-        lines << QStringLiteral("话单文件无法读取，备份之后的话费未能重新计入，请核对用户余额。");
-    else if (read && !complete)
-        lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入，请核对用户余额。");
+    // A station file of another station is not brought up to this call file's log.
+    try {
+        const QString mine = GetVariant(db, kStationId);
+        const Database cur = Database::openReadOnly(callFile);
+        const QString theirs = cur.actualTableName(QStringLiteral("tab_notes")).isEmpty()
+                                   ? QString()
+                                   : GetVariant(cur, kStationId, QString(), QStringLiteral("tab_notes"));
+        if (!mine.isEmpty() && !theirs.isEmpty() && mine != theirs)
+            return {QStringLiteral("备份的数据库文件属于另一个话务台，话单文件中的话费未计入其中的用户余额。")};
+    } catch (const DbError&) {
+    }
+    LogRecovery r;
+    {
+        platform::Transaction tx(db);
+        const qint64 copyMark = MarkOfCopy(db, log);
+        r = RecoverFromLog(db, log, {}, copyMark, knownLast, HeldByUnmarkedCopy(db, log, copyMark));
+        // What only the replaced file kept goes to the call file at the next opening.
+        KeepInMirror(db, mirror);
+        if (r.gap && replacedRead) {
+            // Entries are missing: what the balances lack is named, user by user.
+            const QString users = db.qualified(db.actualTableName(QStringLiteral("user")));
+            for (auto it = held.constBegin(); it != held.constEnd(); ++it) {
+                const QVariant now = db.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(users), {it.key()});
+                if (now.isNull()) {
+                    r.missing << QStringLiteral("用户%1 %2：余额%3（恢复后没有此用户）")
+                                     .arg(it.key())
+                                     .arg(it->first, it->second.toString2());
+                    continue;
+                }
+                const platform::Currency diff = it->second - platform::Currency::fromRaw(now.toLongLong());
+                if (diff != platform::Currency())
+                    r.missing << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(it->first, diff.toString2());
+            }
+        }
+        tx.commit();
+    }
+    QStringList lines = RecoveryLines(r);
+    if (!read && QFileInfo(callFile).isFile()) {
+        lines << (replacedRead ? QStringLiteral("话单文件无法读取，备份之后的话费只能从被替换的系统数据库找回。")
+                               : QStringLiteral("话单文件和被替换的系统数据库都无法读取，备份之后的话费、缴费和押金变动都无法找回。"));
+    } else if (read && !complete) {
+        lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
+    }
     return lines;
 }
 

@@ -45,6 +45,8 @@ Shape CompareStructure(const Database& bak, const Database& cur) {
     bool older = false;
     for (const QString& t : bak.tableNames()) {
         if (t.startsWith(QLatin1Char('p'))) continue;
+        // The journal's copy is made when first needed: a file without it is no other structure.
+        if (t.compare(kLedgerMirror, Qt::CaseInsensitive) == 0 || t.compare(kCallMirror, Qt::CaseInsensitive) == 0) continue;
         const QString actual = cur.actualTableName(t);
         if (actual.isEmpty()) return Shape::Differs;
         if (t.startsWith(QStringLiteral("MSy"))) continue;

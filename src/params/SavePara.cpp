@@ -328,24 +328,33 @@ void saveUsers(FlexGrid& g) {
             // The switch learns the new user's rows before the station stores it.
             if (f) f = SendUserPara(uid, 0, false);
             const Currency remain = money(g, r, 5);
-            platform::Transaction tx(dbSwitch);
-            dbSwitch.execute(QStringLiteral("insert into user (userid,username,lastdate,balancemode,deposit,remain,overdraft,rent,"
-                                            "deptname,printonce,locked,payed,bset) values(?,?,?,?,?,?,?,?,?,?,?,0,1)"),
-                             Params{uid} + common +
-                                 Params{money(g, r, 4), remain, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
-                                        FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10))});
-            // Logged beside the calls: a station file put back from an older copy names the user it lacks.
-            ModSwitch::LogUserAdded(uid, remain);
-            tx.commit();
+            // An entry of the journal with the balance it starts with: a
+            // station file put back from an older copy names the user it lacks.
+            ModSwitch::MoveBalances(
+                [&] {
+                    dbSwitch.execute(
+                        QStringLiteral("insert into user (userid,username,lastdate,balancemode,deposit,remain,overdraft,rent,"
+                                       "deptname,printonce,locked,payed,bset) values(?,?,?,?,?,?,?,?,?,?,?,0,1)"),
+                        Params{uid} + common +
+                            Params{money(g, r, 4), remain, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
+                                   FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10))});
+                },
+                uid);
         } else {
             // The stored deposit and balance take the amounts typed, so that a
             // charge booked since the grid was loaded is not undone.
+            // The deposit typed is an entry of the journal.
             const Currency typed = TypedDeposits().value(uid);
-            dbSwitch.execute(QStringLiteral("update user set username=?,lastdate=?,balancemode=?,deposit=deposit+?,remain=remain+?,"
-                                            "overdraft=?,rent=?,deptname=?,printonce=?,locked=?,bset=? where userid=?"),
-                             common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
-                                             FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
-                                             uid});
+            ModSwitch::MoveBalances(
+                [&] {
+                    dbSwitch.execute(
+                        QStringLiteral("update user set username=?,lastdate=?,balancemode=?,deposit=deposit+?,remain=remain+?,"
+                                       "overdraft=?,rent=?,deptname=?,printonce=?,locked=?,bset=? where userid=?"),
+                        common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
+                                        FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
+                                        uid});
+                },
+                uid);
         }
         DropTypedDeposit(uid);
         // A saved user waits for no download: the row takes the grid's colour.
