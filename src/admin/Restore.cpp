@@ -1,6 +1,7 @@
 #include "admin/Restore.h"
 
 #include "core/ChargeLog.h"
+#include "core/CopyRecovery.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 
@@ -18,11 +19,8 @@ namespace admin {
 
 namespace {
 
-std::function<void(const QString&)> g_hook;
-
-void hook(const QString& point) {
-    if (g_hook) g_hook(point);
-}
+// The steps go to the one hook of the restore roads.
+void hook(const QString& point) { ModSwitch::restoreStep(point); }
 
 QString withSlash(const QString& dir) { return dir.endsWith('/') ? dir : dir + '/'; }
 
@@ -65,28 +63,18 @@ bool isStationFile(const QString& name) { return name.compare(QStringLiteral("Sw
 // be renamed into place: the target is then as it was.
 bool putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir, QStringList* lines,
                         QString* why) {
-    const QString work = target + QStringLiteral(".recovering");
-    removeJournalOf(work);
-    QFile::remove(work);
-    bool recovered = false;
-    if (QFile::copy(tmp, work)) {
+    const bool put = ModSwitch::PutBack(tmp, target, target + QStringLiteral(".recovering"), [&](const QString& work) {
         try {
             *lines = ModSwitch::RecoverRestoredStationFile(work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")),
                                                          target);
-            recovered = platform::syncFile(work);
+            return true;
         } catch (const platform::DbError& e) {
+            // The backup goes in as it is; the opening applies the calls logged past its mark.
             *lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(e.text())};
+            return false;
         }
-    }
-    if (!recovered && lines->isEmpty()) *lines << QStringLiteral("备份之后的话费未能重新计入，请核对用户余额。");
-    hook(QStringLiteral("recovered"));
-    removeJournalOf(target);
-    if (!recovered) {
-        // The backup goes in as it is; the opening applies the calls logged past its mark.
-        removeJournalOf(work);
-        QFile::remove(work);
-    }
-    return platform::renameFile(recovered ? work : tmp, target, why);
+    }, why);
+    return put;
 }
 
 }  // namespace
@@ -304,7 +292,7 @@ bool RenewSafetyCopy(const platform::Database& db) {
 }
 
 namespace testing {
-void setRestoreHook(std::function<void(const QString&)> h) { g_hook = std::move(h); }
+void setRestoreHook(std::function<void(const QString&)> h) { ModSwitch::testing::setRestoreStepHook(std::move(h)); }
 }  // namespace testing
 
 }  // namespace admin

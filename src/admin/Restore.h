@@ -62,9 +62,9 @@ QString RestoreJournalName();
 QString RestoreTempSuffix();
 
 namespace testing {
-// Called at the named points of ReplaceFiles ("copied", "journal", "renamed<N>";
-// "recovered" once the station file is brought up to the charge log);
-// a crash test ends the process there.
+// The restore roads' one hook (see ModSwitch::testing::setRestoreStepHook):
+// ReplaceFiles reports "copied", "journal", the station file's "copied" and
+// "recovered", and "renamed<N>"; a crash test ends the process there.
 void setRestoreHook(std::function<void(const QString& point)> hook);
 }  // namespace testing
 

@@ -593,6 +593,38 @@ std::function<void(const QString&)> g_restoreStep;
 
 }  // namespace
 
+bool PutBack(const QString& source, const QString& target, const QString& work,
+             const std::function<bool(const QString& work)>& recover, QString* error) {
+    const QString dir = QFileInfo(target).absolutePath();
+    auto fail = [&] {
+        if (error) *error = platform::lastFileError();
+        removeWorkFile(work);
+        return false;
+    };
+    removeWorkFile(work);
+    if (!platform::safeReplace(source, work)) return fail();
+    restoreStep(QStringLiteral("copied"));
+    bool recovered = false;
+    try {
+        recovered = !recover || recover(work);
+    } catch (const DbError&) {
+        recovered = false;
+    }
+    if (!recovered) {
+        // What the recovery left half done is not put in: the source goes in as it is.
+        removeWorkFile(work);
+        if (!platform::safeReplace(source, work)) return fail();
+    } else if (!platform::syncFile(work)) {
+        return fail();
+    }
+    restoreStep(QStringLiteral("recovered"));
+    // A journal or log the replaced file left would be played into the new one.
+    for (const QString& side : kSideFiles) QFile::remove(target + side);
+    if (!moveWithSides(work, target)) return fail();
+    platform::syncDir(dir);
+    return true;
+}
+
 void removeWorkFile(const QString& path) {
     QFile::remove(path);
     for (const QString& side : kSideFiles) QFile::remove(path + side);
@@ -643,57 +675,50 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
     }
     platform::syncDir(dir);
     restoreStep(QStringLiteral("moved"));
-    const QString work = target + QStringLiteral(".recovered");
-    removeWorkFile(work);
-    if (!platform::safeReplace(bak, work)) {
-        removeWorkFile(work);
-        return false;
-    }
-    restoreStep(QStringLiteral("copied"));
     const QString name = QFileInfo(target).fileName();
-    QString t = p.existed ? QStringLiteral("数据库文件%1已损坏，") : QStringLiteral("数据库文件%1不存在，");
-    t = t.arg(name) + QStringLiteral("已用备份%1恢复（备份时间%2）。").arg(QFileInfo(bak).fileName(), p.copyTime);
-    const QString aside = QFileInfo::exists(p.aside) ? p.aside : QString();
-    if (!aside.isEmpty()) t += QStringLiteral("损坏的文件保存为%1。").arg(QDir::toNativeSeparators(aside));
-    if (StationTables(target).contains(QStringLiteral("Variant"))) {
-        const BalanceRecovery r = RecoverBalances(work, aside, platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")));
-        if (r.usersKept > 0) t += QStringLiteral("\n从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
-        LogRecovery lines;
-        lines.charges = r.charges;
-        lines.charged = r.charged;
-        lines.moves = r.moves;
-        lines.gap = r.gap;
-        lines.gapFrom = r.gapFrom;
-        lines.gapTo = r.gapTo;
-        lines.deleted = r.deleted;
-        lines.lost = r.lost;
-        for (const QString& l : RecoveryLines(lines)) t += QLatin1Char('\n') + l;
-        if (!r.callFileRead && !r.allUsersRead)
-            t += QStringLiteral("\n话单文件和损坏的文件都无法完整读取，备份之后的话费、缴费和押金变动无法全部找回。");
-        if (r.rowsRefused > 0)
-            t += QStringLiteral("\n损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
-        if (r.callFileRead && !r.logComplete)
-            t += QStringLiteral("\n话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
-        if (!r.failed.isEmpty())
-            t += QStringLiteral("\n用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);
-    } else {
-        if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
-        else t += QStringLiteral("备份之后存储的话单无法找回。");
-        // The copy may predate an archive run: its calls already in the year files are not billed twice.
-        int archived = 0;
-        try {
-            archived = billing::DropArchivedRows(Database::open(work));
-        } catch (const DbError&) {
+    // The copy is brought up to date beside the target and goes in whole: a
+    // power cut before its rename leaves the mark, and the next start does it all again.
+    QString t;
+    const bool put = PutBack(bak, target, target + QStringLiteral(".recovered"), [&](const QString& work) {
+        t = p.existed ? QStringLiteral("数据库文件%1已损坏，") : QStringLiteral("数据库文件%1不存在，");
+        t = t.arg(name) + QStringLiteral("已用备份%1恢复（备份时间%2）。").arg(QFileInfo(bak).fileName(), p.copyTime);
+        const QString aside = QFileInfo::exists(p.aside) ? p.aside : QString();
+        if (!aside.isEmpty()) t += QStringLiteral("损坏的文件保存为%1。").arg(QDir::toNativeSeparators(aside));
+        if (StationTables(target).contains(QStringLiteral("Variant"))) {
+            const BalanceRecovery r = RecoverBalances(work, aside, platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")));
+            if (r.usersKept > 0) t += QStringLiteral("\n从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
+            LogRecovery lines;
+            lines.charges = r.charges;
+            lines.charged = r.charged;
+            lines.moves = r.moves;
+            lines.gap = r.gap;
+            lines.gapFrom = r.gapFrom;
+            lines.gapTo = r.gapTo;
+            lines.deleted = r.deleted;
+            lines.lost = r.lost;
+            for (const QString& l : RecoveryLines(lines)) t += QLatin1Char('\n') + l;
+            if (!r.callFileRead && !r.allUsersRead)
+                t += QStringLiteral("\n话单文件和损坏的文件都无法完整读取，备份之后的话费、缴费和押金变动无法全部找回。");
+            if (r.rowsRefused > 0)
+                t += QStringLiteral("\n损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
+            if (r.callFileRead && !r.logComplete)
+                t += QStringLiteral("\n话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
+            if (!r.failed.isEmpty())
+                t += QStringLiteral("\n用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);
+        } else {
+            if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
+            else t += QStringLiteral("备份之后存储的话单无法找回。");
+            // The copy may predate an archive run: its calls already in the year files are not billed twice.
+            int archived = 0;
+            try {
+                archived = billing::DropArchivedRows(Database::open(work));
+            } catch (const DbError&) {
+            }
+            if (archived > 0) t += QStringLiteral("\n备份中有%1张话单早已转存到年度归档文件，已从话单库删除。").arg(archived);
         }
-        if (archived > 0) t += QStringLiteral("\n备份中有%1张话单早已转存到年度归档文件，已从话单库删除。").arg(archived);
-    }
-    // The recovered file goes in whole: a power cut before this line leaves
-    // the mark, and the next start does it all again.
-    if (!platform::syncFile(work)) return false;
-    restoreStep(QStringLiteral("recovered"));
-    for (const QString& side : kSideFiles) QFile::remove(target + side);
-    if (!moveWithSides(work, target)) return false;
-    platform::syncDir(dir);
+        return true;
+    });
+    if (!put) return false;
     restoreStep(QStringLiteral("renamed"));
     *text = t;
     return true;
