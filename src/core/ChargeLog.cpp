@@ -3,6 +3,7 @@
 #include "billing/ArchiveBills.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
+#include "core/StationFiles.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
@@ -599,11 +600,7 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
             const QVariant name = nameOf(e.userid);
             if (!name.isNull() && e.userid != 0) {
                 // Deleted since the copy: deleted again, as the operator did.
-                const QString ext = sw.qualified(sw.actualTableName(QStringLiteral("extension")));
-                const QString acc = sw.qualified(sw.actualTableName(QStringLiteral("account")));
-                sw.execute(QStringLiteral("UPDATE %1 SET userid=0 WHERE userid=?").arg(ext), {e.userid});
-                sw.execute(QStringLiteral("UPDATE %1 SET account='FFFF', userid=0 WHERE userid=?").arg(acc), {e.userid});
-                sw.execute(QStringLiteral("DELETE FROM %1 WHERE userid=?").arg(users), {e.userid});
+                DeleteUserRows(sw, e.userid);
                 out.deleted << QStringLiteral("用户%1 %2").arg(e.userid).arg(name.toString());
             }
             t = Trail();

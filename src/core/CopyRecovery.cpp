@@ -73,8 +73,8 @@ bool IsInteger(const QVariant& v) { return v.typeId() == QMetaType::LongLong; }
 // no empty required field, money within reach. Rows of another table read
 // through a damaged page fail it.
 bool HasShape(const QVariantList& row, const QList<platform::ColumnInfo>& fields, int keyCol) {
-    if (row.size() != fields.size() || keyCol < 0 || !IsInteger(row.value(keyCol)) || row.value(keyCol).toLongLong() < 0)
-        return false;
+    if (row.size() != fields.size()) return false;
+    if (keyCol >= 0 && (!IsInteger(row.value(keyCol)) || row.value(keyCol).toLongLong() < 0)) return false;
     for (int i = 0; i < row.size(); ++i) {
         const QVariant& v = row[i];
         const platform::ColumnInfo& f = fields[i];
@@ -296,8 +296,12 @@ int RecoverRows(const QString& restored, const QString& damaged) {
             const QStringList theirs = old.columns(t);
             if (mine.isEmpty() || theirs.isEmpty()) continue;
             QStringList cols;
+            QList<platform::ColumnInfo> fields;
             for (const platform::ColumnInfo& c : db.columns(mine))
-                if (theirs.contains(c.name.toLower())) cols << c.name;
+                if (theirs.contains(c.name.toLower())) {
+                    cols << c.name;
+                    fields << c;
+                }
             const bool isCalls = t == QStringLiteral("Tab_Phone");
             // A logged charge is the same entry when its number is.
             const bool isLog = t == kChargeLog;
@@ -325,6 +329,11 @@ int RecoverRows(const QString& restored, const QString& damaged) {
                     : isLog ? db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_seq=?").arg(table), {it->value(seqCol)})
                             : db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE rowid=?").arg(table), {it.key()});
                 if (!present.isNull()) continue;
+                // A row that is no row of this table (a damaged page) is not taken.
+                const int key = isCalls ? addrCol : isLog ? seqCol : -1;
+                if (!HasShape(*it, fields, key) ||
+                    (isCalls && !platform::parseDate(it->value(dateCol)).isValid()))
+                    continue;
                 platform::Params values;
                 for (const QVariant& v : *it) values << platform::Param(v);
                 if (isCalls || isLog) {
@@ -541,13 +550,7 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
                          r.next();)
                         if (!baseFor.contains(r.integer(0))) gone << qMakePair(r.integer(0), r.text(1));
                     for (const auto& g : gone) {
-                        db.execute(QStringLiteral("UPDATE %1 SET userid=0 WHERE userid=?")
-                                       .arg(db.qualified(db.actualTableName(QStringLiteral("extension")))),
-                                   {g.first});
-                        db.execute(QStringLiteral("UPDATE %1 SET account='FFFF', userid=0 WHERE userid=?")
-                                       .arg(db.qualified(db.actualTableName(QStringLiteral("account")))),
-                                   {g.first});
-                        db.execute(QStringLiteral("DELETE FROM %1 WHERE userid=?").arg(userTable), {g.first});
+                        DeleteUserRows(db, g.first);
                         out.deleted << QStringLiteral("用户%1 %2").arg(g.first).arg(g.second);
                     }
                 }

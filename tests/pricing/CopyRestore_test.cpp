@@ -7,6 +7,7 @@
 #include "billing/Payments.h"
 #include "platform/Files.h"
 #include "core/ChargeLog.h"
+#include "core/Deposit.h"
 #include "core/StationFiles.h"
 #include "core/SafetyCopies.h"
 #include "core/CopyRecovery.h"
@@ -312,6 +313,7 @@ TEST_F(CopyRestoreBase, RowsOfAnotherTableAreNeverTakenForUsers) {
 TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesHeld) {
     addUser(8, "30.00", 1);
     setExtensionUser(6, 8);
+    dbSwitch.execute("UPDATE extension SET depositgrade=9 WHERE address=6");   // user 8's grade
     restart();   // both copies know user 8
     call(5, 1);
     call(5, 2);
@@ -338,8 +340,12 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
     ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
     EXPECT_TRUE(syncedFirst);
     {
+        // Deleted as the user view deletes: the extension back with the default user's grade.
         Database db = Database::open(dir->file("switch.mdb"));
         EXPECT_TRUE(db.scalar("SELECT username FROM user WHERE userid=8").isNull());
+        EXPECT_EQ(db.scalar("SELECT userid FROM extension WHERE address=6").toInt(), 0);
+        EXPECT_EQ(db.scalar("SELECT depositgrade FROM extension WHERE address=6").toInt(), ModGeneral::GetDepositGrade(db, 0));
+        EXPECT_NE(db.scalar("SELECT depositgrade FROM extension WHERE address=6").toInt(), 9);
     }
 
     // The call file now: a table gone, its log entries to be carried over.
