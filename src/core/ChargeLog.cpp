@@ -749,6 +749,9 @@ QStringList RecoveryLines(const LogRecovery& r) {
         lines << QStringLiteral("以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
     if (!r.missing.isEmpty())
         lines << QStringLiteral("以下用户的余额与恢复前不同，差额无法找回：\n") + r.missing.join(QLatin1Char('\n'));
+    if (r.rowsRefused > 0) lines << QStringLiteral("损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
+    if (r.logPartial) lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
+    if (!r.failed.isEmpty()) lines << QStringLiteral("用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);
     return lines;
 }
 

@@ -699,15 +699,12 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             lines.gapTo = r.gapTo;
             lines.deleted = r.deleted;
             lines.lost = r.lost;
+            lines.rowsRefused = r.rowsRefused;
+            lines.logPartial = r.callFileRead && !r.logComplete;
+            lines.failed = r.failed;
             for (const QString& l : RecoveryLines(lines)) t += QLatin1Char('\n') + l;
             if (!r.callFileRead && !r.allUsersRead)
                 t += QStringLiteral("\n话单文件和损坏的文件都无法完整读取，备份之后的话费、缴费和押金变动无法全部找回。");
-            if (r.rowsRefused > 0)
-                t += QStringLiteral("\n损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
-            if (r.callFileRead && !r.logComplete)
-                t += QStringLiteral("\n话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
-            if (!r.failed.isEmpty())
-                t += QStringLiteral("\n用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);
         } else {
             if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
             else t += QStringLiteral("备份之后存储的话单无法找回。");
@@ -806,12 +803,11 @@ QStringList RecoverRestoredStationFile(const QString& stationFile, const QString
         }
         tx.commit();
     }
+    r.logPartial = read && !complete;
     QStringList lines = RecoveryLines(r);
     if (!read && QFileInfo(callFile).isFile()) {
         lines << (replacedRead ? QStringLiteral("话单文件无法读取，备份之后的话费只能从被替换的系统数据库找回。")
                                : QStringLiteral("话单文件和被替换的系统数据库都无法读取，备份之后的话费、缴费和押金变动都无法找回。"));
-    } else if (read && !complete) {
-        lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
     }
     return lines;
 }
