@@ -72,6 +72,7 @@ set(slow_transfer
   Operations.ReadBackMessages
   TableDownload.ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice
   TableDownload.ALateAcknowledgementAcknowledgesNoOtherRow
+  TableDownload.ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice
   TableDownload.ARefusedRowStopsTheTableAndLeavesTheRestPending
   Upload.DifferenceDialog
   Upload.DownloadedTablesVerifyWithoutDifference

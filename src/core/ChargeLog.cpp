@@ -75,6 +75,9 @@ qint64 lastLogged() {
     return dbPhoneCur.scalar(last.text(dbPhoneCur, kChargeLog)).toLongLong();
 }
 
+// A call file open with its log: the entries go to it.
+bool logOpen() { return dbPhoneCur.isOpen() && !dbPhoneCur.actualTableName(kChargeLog).isEmpty(); }
+
 const QString kEntryColumns =
     QStringLiteral("f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, f_calladdr, f_date");
 
@@ -138,7 +141,7 @@ void mirrorApplied(qint64 first, qint64 last) {
 // The highest number any of the two files gave an entry.
 qint64 lastNumbered() {
     qint64 n = qMax<qint64>(AppliedMark(dbSwitch), 0);
-    if (dbPhoneCur.isOpen()) n = qMax(n, lastLogged());
+    if (logOpen()) n = qMax(n, lastLogged());
     if (!dbSwitch.actualTableName(kLedgerMirror).isEmpty())
         n = qMax(n, dbSwitch.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(dbSwitch.qualified(kLedgerMirror)))
                         .toLongLong());
@@ -408,7 +411,7 @@ void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance
     const Params values{seq, gen, int(kind), userid, amount, balance, 0, date};
     const QString insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     // A station file of another station keeps its own movements: the log is not theirs.
-    if (dbPhoneCur.isOpen() && !foreignStationFile()) dbPhoneCur.execute(insert.arg(logTable(), kEntryColumns), values);
+    if (!foreignStationFile() && logOpen()) dbPhoneCur.execute(insert.arg(logTable(), kEntryColumns), values);
     dbSwitch.execute(insert.arg(dbSwitch.qualified(kLedgerMirror), kEntryColumns), values);
     setMark(dbSwitch, seq);
 }
@@ -457,7 +460,7 @@ RecordCommit::~RecordCommit() {
 
 void MoveBalances(const std::function<void()>& write, qint64 userid) {
     platform::Transaction tx(dbSwitch);
-    if (dbPhoneCur.isOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
+    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
     const QMap<qint64, Held> before = balancesNow(userid);
     write();
     const QMap<qint64, Held> after = balancesNow(userid);
@@ -479,12 +482,12 @@ void MoveBalances(const std::function<void()>& write, qint64 userid) {
 }
 
 void LogUserDeleted(qint64 userid, Currency balance) {
-    if (dbPhoneCur.isOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
+    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
     stationEntry(LogKind::UserDeleted, userid, Currency(), balance);
 }
 
 void LogUserAdded(qint64 userid, Currency balance) {
-    if (dbPhoneCur.isOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
+    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
     stationEntry(LogKind::UserAdded, userid, Currency(), balance);
 }
 

@@ -800,6 +800,23 @@ QStringList RecoverRestoredStationFile(const QString& stationFile, const QString
                 if (diff != platform::Currency())
                     r.missing << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(it->first, diff.toString2());
             }
+            // Users the replaced file no longer held were deleted in the entries that are gone.
+            for (platform::RowReader u = db.rows(QStringLiteral("SELECT userid, username, remain FROM %1 WHERE userid<>0").arg(users));
+                 u.next();)
+                if (!held.contains(u.integer(0)))
+                    r.missing << QStringLiteral("用户%1 %2：余额%3（恢复前已没有此用户）")
+                                     .arg(u.integer(0))
+                                     .arg(u.text(1), platform::Currency::fromRaw(u.integer(2)).toString2());
+            // A user named here is named once.
+            QStringList lost;
+            for (const QString& l : std::as_const(r.lost)) {
+                const QString who = l.section(QRegularExpression(QStringLiteral("[ ：]")), 0, 0);
+                bool named = false;
+                for (const QString& m : std::as_const(r.missing))
+                    named = named || m.section(QRegularExpression(QStringLiteral("[ ：]")), 0, 0) == who;
+                if (!named) lost << l;
+            }
+            r.lost = lost;
         }
         tx.commit();
     }

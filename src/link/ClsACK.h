@@ -10,4 +10,6 @@ public:
     // Sends made when no acknowledgement comes: an order the switch may have
     // taken although its acknowledgement was lost is sent once only.
     int attempts = 2;
+    // Where on the line the acknowledgement that ended the send lay, -1 unknown.
+    qint64 heardAt = -1;
 };

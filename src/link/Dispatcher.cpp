@@ -1,16 +1,17 @@
 // What happens to each good frame from the switch: waits are served first,
 // then the frames nobody waits for are handled by their code.
+#include "core/Deposit.h"
 #include "core/ModDefine.h"
+#include "link/CommState.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"
 #include "link/LinkTrace.h"
 #include "link/LinkWindows.h"
 #include "link/ModComm.h"
 #include "link/MonitorSink.h"
-#include "params/DialDigits.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
-#include "platform/GridText.h"
+#include "pricing/ClsMonitor.h"
 
 #include <stdexcept>
 
@@ -107,13 +108,33 @@ QString BalanceAnswer(qint64 cents, quint8 byte3, quint8 byte6) {
 }
 
 void DealFrame(const QByteArray& frame, int row) {
+    // Where the frame ended on the line; a frame handed in from elsewhere has no place there.
+    const qint64 heardAt = CommState.FrameHeardAt;
+    CommState.FrameHeardAt = -1;
+    // While a frame is handled, its own answers go first: the waits it starts
+    // leave what arrived behind it to the parser, in its turn.
+    struct Depth {
+        Depth() { ++CommState.Dispatching; }
+        ~Depth() { --CommState.Dispatching; }
+    } depth;
     try {
         const FrameReader f(frame);
         if (f.sameKind(FrameCode::kAck)) {
-            const int i = oldest(AckRing, [](const AckSlot& s) { return s.Pending != 0; });
+            // An acknowledgement heard before an order went cannot be that order's.
+            const int i = oldest(AckRing, [heardAt](const AckSlot& s) {
+                return s.Pending != 0 && (heardAt < 0 || s.SentAt < 0 || heardAt > s.SentAt);
+            });
+            const qint64 now = platform::TickMs();
+            // One that follows a claimed one closely is most likely its echo:
+            // the switch sends acknowledgements twice.
+            if (i < 0 && CommState.ClaimedAckTick >= 0 && now - CommState.ClaimedAckTick <= kEchoWindowMs)
+                CommState.DoubledAcks = true;
+            CommState.LastAckTick = now;
             if (i >= 0) {
+                CommState.ClaimedAckTick = now;
                 AckRing[i].Pending = 0;
                 AckRing[i].Status = f.byte(2);
+                AckRing[i].HeardAt = heardAt;
             } else {
                 // Late, or sent twice: it belongs to no order now waiting.
                 LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) +
@@ -128,6 +149,7 @@ void DealFrame(const QByteArray& frame, int row) {
         if (w >= 0) {
             AnswerRing[w].Code.clear();
             AnswerRing[w].Data = frame;
+            AnswerRing[w].HeardAt = heardAt;
             return;
         }
         if (code == FrameCode::kTableEnd) tableEnd(frame);
@@ -160,38 +182,17 @@ void DealRecord(const QByteArray& frame, bool bMonitor) {
 void DealDeposit(const QByteArray& frame, quint8 kind) {
     bool stored = false;
     bool added = false;
-    QDateTime when;
-    platform::Currency amount;
+    ModGeneral::DepositEvent e;
     try {
-        const FrameReader f(frame);
-        when = f.dateTime(17, platform::Now().date());
-        amount = platform::Currency::fromFen(f.amount(22));
-        const int addr = f.byte(3);
-        try {
-            added = dbSwitch.execute(QStringLiteral("insert into extdeposithistory (ChangeDate, ExtAddr, ChangeValue, "
-                                                    "WorkerID, ChangeType) values(?,?,?,'',?)"),
-                                     {when, addr, amount, int(kind)}) > 0;
-            stored = true;
-        } catch (const platform::DbError&) {
-            // The switch re-sends an event whose answer it missed: the same
-            // event already stored counts as stored.
-            platform::Recordset rs = dbSwitch.query(
-                QStringLiteral("select ChangeValue, ChangeType from extdeposithistory where ChangeDate=? and ExtAddr=?"),
-                {when, addr});
-            if (rs.eof() || rs.cur(QStringLiteral("ChangeValue")) != amount || rs.lng(QStringLiteral("ChangeType")) != kind)
-                throw;
-            stored = true;
-        }
+        e = ModGeneral::ReadDepositEvent(frame);
+        e.kind = kind;
+        added = ModGeneral::StoreDepositEvent(e);
+        stored = true;
     } catch (const std::exception&) {
         stored = false;
     }
     if (stored) {
-        if (added && CurTable == QLatin1String("ExtDepositHistory")) {
-            LinkWindows::AddDepositLine(platform::GridLine({when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                                                            ModSwitch::ExtNumberOf(FrameReader(frame).byte(3)),
-                                                            amount.toString2(), QString(),
-                                                            kind == 0 ? QStringLiteral("累计") : QStringLiteral("扣除")}));
-        }
+        if (added) ModGeneral::ShowDepositEvent(e);
         RecordErrCount = 0;
         SendOrder(FrameCode::kAckStored, true, 4, true);
         return;
@@ -199,9 +200,11 @@ void DealDeposit(const QByteArray& frame, quint8 kind) {
     ++RecordErrCount;
     if (RecordErrCount > 2) {
         // Given up so that the switch stops sending it: the deposit it
-        // changed stands, only its history row is missing.
-        LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) +
-                        QStringLiteral(" 押金事件未能写入押金历史, 已放弃: ") + SpaceHex(BytesToHex(frame)));
+        // changed stands, only its history row is missing. The frame stays
+        // in the record error log, and the event as a reject row among the
+        // records the station could not take.
+        pricing::LogRecordError(QStringLiteral("押金事件未能写入押金历史, 已放弃: ") + SpaceHex(BytesToHex(frame)));
+        ClsMonitor().StoreReject(frame, [] {});
         SendOrder(FrameCode::kAckStored, false, 4, true);
         RecordErrCount = 0;
     } else {

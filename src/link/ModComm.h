@@ -29,6 +29,9 @@ struct AckSlot {
     int Status = 2;     // 2 until an acknowledgement came, then its status byte
     quint64 Seq = 0;    // order of taking: the dispatcher serves the oldest first
     bool Busy = false;  // owned by a send until it has read the status
+    qint64 SentAt = -1; // bytes received when the order went: an acknowledgement
+                        // heard by then is not this order's
+    qint64 HeardAt = -1;// where on the line its acknowledgement ended, -1 unknown
 };
 
 // An ask waiting for a frame of a given code.
@@ -36,6 +39,7 @@ struct AnswerSlot {
     QString Code;       // awaited table code or "ANY"; "" when free or served
     int Flag = 0;
     QByteArray Data;    // one byte while nothing has arrived
+    qint64 HeardAt = -1;// where on the line the answer ended, -1 unknown
     quint64 Seq = 0;
     bool Busy = false;  // owned by an ask until it has taken the answer
 };
@@ -137,6 +141,9 @@ public:
     StreamAsk& operator=(const StreamAsk&) = delete;
     // The stream's next frame, as GetOrder with flag False and no order.
     AskResult next(QByteArray& answer, int timeoutSec = 5);
+    // The frame taken so far that ended on the line before `heardAt` (where
+    // another frame ended), without waiting: false when none has.
+    bool takeArrivedBefore(QByteArray& answer, qint64 heardAt);
     // The stream is over: frames of the code go the dispatcher's road again.
     void close();
 private:
@@ -144,6 +151,18 @@ private:
     QString code_;
     int slot_ = -1;
 };
+
+// Rows of a download, one after another, each waiting for its acknowledgement
+// (4 s an attempt, checksum appended). The frames carry no sequence number, so
+// a late or doubled acknowledgement of one row could complete the next: before
+// each row after the first, the line is let be quiet a while after the last
+// acknowledgement, and what comes meanwhile answers no row. The while is short
+// (a few milliseconds a row); after the first row, and for good once the
+// switch is heard to send its acknowledgements twice, it is as long as an echo
+// may come late.
+SendResult SendInTurn(const QString& order);
+inline constexpr int kInTurnQuietMs = 5;
+inline constexpr int kEchoWindowMs = 150;
 
 // ---- Dispatcher ----
 void DealFrame(const QByteArray& frame, int row);

@@ -56,6 +56,7 @@ int PutRxBuf(const QByteArray& bytes) {
         RxBuf[RxWrite] = static_cast<quint8>(bytes[i]);
         RxWrite = (RxWrite + 1) & kRingMask;
     }
+    CommState.RxHeard += n;
     if (n < bytes.size())
         LinkTrace::Note(timeText() + QStringLiteral(" 接收缓冲区满, 丢弃 %1 字节").arg(bytes.size() - n));
     return n;
@@ -151,6 +152,7 @@ void ParseFrame() {
             SendOrder(FrameCode::kAckBadSum, false, 4, true);
         return;
     }
+    CommState.FrameHeardAt = CommState.RxHeard - RxCount();
     DealFrame(frame, row);
 }
 

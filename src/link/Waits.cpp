@@ -89,6 +89,28 @@ SendResult SendOrderOnce(const QString& order, int timeoutSec, bool addSum) {
     return ack.SendOrder(order, true, timeoutSec, addSum);
 }
 
+SendResult SendInTurn(const QString& order) {
+    constexpr qint64 kIdleMs = 1000;   // a pause this long ends a run of rows
+    const qint64 start = platform::TickMs();
+    if (CommState.InTurnDone < 0 || start - CommState.InTurnDone >= kIdleMs) CommState.InTurnRows = 0;
+    if (CommState.InTurnRows > 0 && CommState.LastAckTick >= 0) {
+        const qint64 quiet = CommState.DoubledAcks || CommState.InTurnRows == 1 ? kEchoWindowMs : kInTurnQuietMs;
+        // Bounded, so that a line that keeps acknowledging cannot hold the rows forever.
+        for (;;) {
+            // Rows sent while a frame is handled leave what came behind it to the parser's turn.
+            if (CommState.Dispatching == 0) HandleArrived();
+            else ProcessComm();
+            const qint64 now = platform::TickMs();
+            if (now - CommState.LastAckTick >= quiet || now - start >= 3 * kEchoWindowMs) break;
+            pause2ms();
+        }
+    }
+    const SendResult r = SendOrder(order, true, 4, true);
+    CommState.InTurnDone = platform::TickMs();
+    ++CommState.InTurnRows;
+    return r;
+}
+
 bool DrainLink(int limitMs) {
     const qint64 deadline = platform::TickMs() + limitMs;
     for (;;) {
@@ -139,8 +161,12 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
         const bool wait = waitAck && g_NoAnswerCount <= 6;
         int slot = -1;
         if (wait) {
-            // What came before this send answers none of it.
-            HandleArrived();
+            // What came before this send answers none of it: a wait the
+            // station starts handles it first. A wait started while a frame
+            // is handled does not, so that frame's answer goes before the
+            // answers of the frames queued behind it; an acknowledgement
+            // among those is known by where it lies on the line.
+            if (CommState.Dispatching == 0) HandleArrived();
             // Take the slot before sending, so a full ring refuses the order
             // instead of sending it with nobody to receive its acknowledgement.
             slot = takeAckSlot();
@@ -150,6 +176,7 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
             }
             AckRing[slot].Pending = -1;
             AckRing[slot].Status = 2;
+            AckRing[slot].SentAt = CommState.RxHeard;
         }
         if (g_UseUSB) {
             if (WriteUSB(order, false)) {
@@ -170,6 +197,7 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
         }
         const int status = AckRing[slot].Status;
         const bool heard = AckRing[slot].Pending == 0;
+        heardAt = heard ? AckRing[slot].HeardAt : -1;
         AckRing[slot] = AckSlot{};   // a late acknowledgement cannot complete this slot
         if (status == 0) {
             result = Acknowledged;
@@ -232,6 +260,16 @@ void StreamAsk::arm() {
     s.Code = code_;
     s.Flag = 0;
     s.Data = QByteArray(1, '\0');
+    s.HeardAt = -1;
+}
+
+bool StreamAsk::takeArrivedBefore(QByteArray& answer, qint64 heardAt) {
+    if (slot_ < 0 || AnswerRing[slot_].Data.size() <= 1) return false;
+    const qint64 at = AnswerRing[slot_].HeardAt;
+    if (heardAt < 0 || at < 0 || at >= heardAt) return false;
+    answer = AnswerRing[slot_].Data;
+    arm();
+    return true;
 }
 
 AskResult StreamAsk::next(QByteArray& answer, int timeoutSec) {

@@ -1,6 +1,7 @@
 #include "pricing/BillFile.h"
 
 #include "core/ChargeLog.h"
+#include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
@@ -95,7 +96,11 @@ QString siteNameOf(const Mark& m) {
 
 QString openSiteName() { return TerminalName.isEmpty() ? QStringLiteral("默认") : TerminalName; }
 
-int recordsIn(const QString& path) { return int(QFileInfo(path).size() / kRecord); }
+// Only a file holds records: a directory or a device under the name holds none.
+int recordsIn(const QString& path) {
+    const QFileInfo info(path);
+    return info.isFile() ? int(info.size() / kRecord) : 0;
+}
 
 int storedOf(const QByteArray& id) {
     const QString v = ModSwitch::CallFileNote(kProgressKey);
@@ -174,6 +179,30 @@ bool takeDamaged(const QString& path, Report* report) {
         report->damagedRecords = recordsIn(path);
     }
     return true;
+}
+
+// A deposit event among the records is no call: it goes to the deposit
+// history, as it does when the switch sends it live, with no answer. One the
+// history cannot take by its own content (no valid time, another event under
+// its time and extension) is kept as a reject row, its frame in the record
+// error log. False when the database cannot store now.
+bool keepDeposit(const QByteArray& record, const std::function<void()>& note) {
+    try {
+        const ModGeneral::DepositEvent e = ModGeneral::ReadDepositEvent(record);
+        const bool added = ModGeneral::StoreDepositEvent(e);
+        note();
+        if (added) dbSwitch.afterCommit([e] { ModGeneral::ShowDepositEvent(e); });
+        return true;
+    } catch (const platform::DbError& e) {
+        // A station without the history (another switch model) keeps the event aside too.
+        if (e.number() != platform::kErrDuplicateKey && !dbSwitch.actualTableName(QStringLiteral("ExtDepositHistory")).isEmpty()) {
+            LogRecordError(e.text());
+            return false;
+        }
+    } catch (const std::exception&) {
+    }
+    LogRecordError(QStringLiteral("押金事件未能写入押金历史: ") + QString::fromLatin1(record.toHex(' ').toUpper()));
+    return ClsMonitor().StoreReject(record, note);
 }
 
 }  // namespace
@@ -274,7 +303,10 @@ int Price(const std::function<void()>& advance, Report* report) {
                 }
                 // Bytes changed on the disk would price the call for somebody else.
                 const bool bad = !sound(record);
-                if (bad ? !ClsMonitor().StoreReject(record, note) : !ClsMonitor().StoreSpooled(record, note, m.charge)) {
+                const bool kept = bad                                ? ClsMonitor().StoreReject(record, note)
+                                  : ModGeneral::IsDepositEvent(record) ? keepDeposit(record, note)
+                                                                       : ClsMonitor().StoreSpooled(record, note, m.charge);
+                if (!kept) {
                     failed = true;
                     break;
                 }
@@ -356,7 +388,10 @@ bool Writer::start(bool charge, int* waiting, const QString& name) {
         *waiting = Waiting();
         return false;
     }
+    // Something under the name that cannot be replaced (a directory) would
+    // leave the records written beside it where no pricing looks.
     platform::removeCI(AppPath + QStringLiteral("Bill.dat"));
+    if (QFileInfo::exists(platform::resolveCI(AppPath, QStringLiteral("Bill.dat")))) return false;
     path_ = AppPath + name;
     fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0) return false;

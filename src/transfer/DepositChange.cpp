@@ -44,7 +44,7 @@ std::optional<qint64> AskDeposit(int address) {
 
 bool SendDepositChange(int address, const QString& frame, qint64 change) {
     // Nothing to take twice: sent as any row.
-    if (change == 0) return ModComm::SendOrder(frame, true, 4, true) == ModComm::Acknowledged;
+    if (change == 0) return ModComm::SendInTurn(frame) == ModComm::Acknowledged;
     const std::optional<qint64> before = AskDeposit(address);
     for (int attempt = 0; attempt < 2; ++attempt) {
         const ModComm::SendResult result = ModComm::SendOrderOnce(frame, 4, true);

@@ -47,7 +47,9 @@ const QString kExtDeposit = QStringLiteral("ExtDeposit");
 // The right number that selects the flexible numbers of the extension table.
 constexpr int kSpringNumRight = 5;
 
-bool acked(const QString& frame) { return ModComm::SendOrder(frame, true, 4, true) == ModComm::Acknowledged; }
+// Every frame of a download goes in turn: an acknowledgement that comes late
+// or twice completes no later row (see SendInTurn).
+bool acked(const QString& frame) { return ModComm::SendInTurn(frame) == ModComm::Acknowledged; }
 
 platform::FlexGrid* consoleGrid() {
     core::Console* c = core::TheConsole();
@@ -154,7 +156,7 @@ bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress)
             }
             rs.moveNext();
         }
-        ModComm::SendOrder(FrameCode::kTableEnd, true, 4, true);
+        ModComm::SendInTurn(FrameCode::kTableEnd);
         return true;
     } catch (const std::exception& e) {
         LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
@@ -374,7 +376,7 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
         throw;
     }
     cleared.write();
-    if (b.end) ModComm::SendOrder(FrameCode::kTableEnd, true, 4, true);
+    if (b.end) ModComm::SendInTurn(FrameCode::kTableEnd);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "core/Settings.h"
 #include "core/OpLog.h"
 #include "core/frmProgress.h"
+#include "link/ClsACK.h"
 #include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "params/OptionLists.h"
@@ -515,13 +516,24 @@ void frmIPPuhPara::recordUpload() {
         return;
     }
     const QString request = IPPuhPara::RecordUploadOrder(DTPStart->date(), DTPEnd->date());
+    // The switch's own reports pause while it uploads: a record it sent live
+    // meanwhile would be taken for an uploaded one and never charged.
+    send(FrameCode::kPauseReports);
     // The switch starts sending as soon as it acknowledges the request: its
     // records are waited for from before the request goes.
     ModComm::StreamAsk records(FrameCode::kCallRecord);
-    if (ModComm::SendOrder(request, true, 2, true) != ModComm::Acknowledged) {
+    ClsACK ack;
+    if (ack.SendOrder(request, true, 2, true) != ModComm::Acknowledged) {
+        records.close();
+        send(FrameCode::kResumeReports);
         say(QStringLiteral("上传话单失败"));
         return;
     }
+    // The switch takes the pause before the request and sends its records
+    // after the acknowledgement: a record that came before it was sent live.
+    // It goes the live road, answered and charged there.
+    QByteArray early;
+    if (records.takeArrivedBefore(early, ack.heardAt)) ModComm::DealRecord(early, false);
     send(FrameCode::kMonitorOff);
     pricing::billfile::Writer file;
     pricing::billfile::Report report;

@@ -2,6 +2,7 @@
 #include "ConsoleFixture.h"
 
 #include "core/StationFiles.h"
+#include "core/ModUpgrade.h"
 #include "core/Settings.h"
 #include "link/UsbCommands.h"
 #include "platform/Clock.h"
@@ -113,6 +114,28 @@ TEST_F(UsbMenu, ReadThatEndsEarlySaysSoAndPricesWhatCame) {
     EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(60));
     EXPECT_EQ(usb->switchSim().receivedWith("820302").size(), 0u);
     EXPECT_TRUE(console().isEnabled());
+}
+
+TEST_F(UsbMenu, ADepositEventAmongTheRecordsGoesToTheDepositHistoryAndIsNeitherBilledNorCharged) {
+    ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false);
+    sim::DepositEvent d;
+    d.extAddr = 5;
+    d.when = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 30));
+    d.fen = 500;
+    usb->storeRecord(record(0));
+    usb->storeRecord(d.body());
+    usb->storeRecord(record(1));
+    usb->setPointers(512, 512, 515);
+    platform::script::answer("读取USB话单成功", platform::rOK);
+    console().mnuReadUSB_Click(2);   // the charged read
+    EXPECT_EQ(lastMessage(), "读取USB话单成功");
+    EXPECT_EQ(billDat().size(), 90);
+    EXPECT_EQ(stored(), 2);
+    EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(40));
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from ExtDepositHistory where ExtAddr=5 and ChangeType=0 and "
+                              "ChangeDate='2026-06-15 10:00:30'")
+                  .toInt(),
+              1);
 }
 
 // Records charged from the collector are priced in batches: the deposit

@@ -2,6 +2,7 @@
 
 #include "console/frmPABX.h"
 #include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
 
 #include <QDialog>
 
@@ -157,6 +158,35 @@ TEST_F(DispatcherTest, FailingDepositsAreGivenUpOnTheThird) {
     EXPECT_EQ(takeSent(), (QStringList{withSum("820303"), withSum("820303"), withSum("820302")}));
     EXPECT_EQ(RecordErrCount, 0);
     EXPECT_EQ(traceLines().filter("押金事件未能写入押金历史, 已放弃: 96 1D").size(), 1);
+    // What was given up stays: its frame in the record error log, the event as a reject row.
+    EXPECT_EQ(pricing::RecordErrorLog().filter("押金事件未能写入押金历史, 已放弃: 96 1D 00 07").size(), 1);
+    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from " + dbPhoneCur.qualified("tab_errPh") + " where f_calladdr=7").toInt(),
+              1);
+}
+
+TEST_F(DispatcherTest, TheFrameHandledIsAnsweredBeforeTheFramesQueuedBehindIt) {
+    g_NoAnswerCount = 0;   // the deposit's answer waits for its acknowledgement
+    {
+        ScriptedSwitch sw([](const QString& f) { return f.startsWith("820302") ? QStringList{"820300"} : QStringList{}; });
+        // A deposit event, then at once a call record with a wrong sum.
+        QString bad = withSum(deposit(3, 100, 0x01));
+        bad.replace(bad.size() - 2, 2, bad.endsWith("00") ? "01" : "00");
+        receive(withSum(deposit(5, 500, 0x0A)) + bad);
+        ProcessComm();
+        ProcessComm();
+        sw.pass();
+        EXPECT_EQ(sw.seen, (QStringList{withSum("820302"), withSum("820303")}));
+        EXPECT_EQ(dbSwitch.scalar("select count(*) from ExtDepositHistory").toInt(), 1);
+    }
+
+    // An acknowledgement that was on the line behind the event belongs to an
+    // earlier order: the answer's wait does not take it for its own.
+    ScriptedSwitch refusing([](const QString& f) { return f.startsWith("820302") ? QStringList{"820303"} : QStringList{}; });
+    receive(withSum(deposit(6, 500, 0x0A)) + withSum("820300"));
+    ProcessComm();
+    refusing.pass();
+    EXPECT_EQ(refusing.seen, (QStringList{withSum("820302"), withSum("820302")}));   // refused: sent again
+    EXPECT_EQ(traceLines().filter("无人等待的确认: 82 03 00").size(), 1);
 }
 
 TEST_F(DispatcherTest, EventFromLastYearAndInvalidTimes) {

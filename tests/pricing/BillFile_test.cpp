@@ -3,9 +3,11 @@
 // and a record damaged on the disk kept as a reject row.
 #include "pricing/PricingFixture.h"
 
+#include "core/ModUpgrade.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "pricing/BillFile.h"
+#include "pricing/ClsMonitor.h"
 
 #include <QDir>
 #include <QFile>
@@ -117,6 +119,69 @@ TEST_F(BillFileTest, RecordDamagedOnTheDiskIsKeptAsARejectRowAndCounted) {
     EXPECT_EQ(count("Tab_Phone"), 2);
     EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_calladdr=6")), 0);
     EXPECT_EQ(count("tab_errPh"), 1);
+}
+
+TEST_F(BillFileTest, DepositEventsAmongTheRecordsGoToTheDepositHistoryAndAreNeverPriced) {
+    // A deposit event of extension 5 at 10:01, its amount bytes 00 02 05: 5.17 yuan accumulated.
+    const auto event = [this](int seconds) {
+        CallRecord r;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 1, 0));
+        r.seconds = seconds;
+        r.type = 0x0A;
+        QByteArray f = r.frame();
+        quint8 sum = 0;
+        for (char c : f) sum = quint8(sum + quint8(c));
+        return f.append(char(sum));
+    };
+    ASSERT_EQ(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 2);
+    {
+        billfile::Writer w;
+        int waiting = -1;
+        ASSERT_TRUE(w.start(true, &waiting));   // a read whose records are charged
+        ASSERT_TRUE(w.append(record(0)));
+        ASSERT_TRUE(w.append(event(125)));
+        ASSERT_TRUE(w.append(record(2)));
+    }
+    EXPECT_EQ(billfile::Price(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    EXPECT_EQ(count("tab_errPh"), 0);
+    EXPECT_EQ(remainOf(7), yuan("9.20"));   // the two calls only
+    platform::Recordset rs = dbSwitch.query("select * from ExtDepositHistory");
+    ASSERT_FALSE(rs.eof());
+    EXPECT_EQ(rs.str("ChangeDate"), "2026-06-15 10:01:00");
+    EXPECT_EQ(rs.lng("ExtAddr"), 5);
+    EXPECT_EQ(rs.cur("ChangeValue"), yuan("5.17"));
+    EXPECT_EQ(rs.lng("ChangeType"), 0);
+    EXPECT_TRUE(sent().isEmpty());   // nothing is answered for a stored record
+
+    // The same event read again adds nothing; another one under its time and
+    // extension is kept as a reject row, its frame in the record error log.
+    pricing::ClearRecordErrorLog();
+    {
+        billfile::Writer w;
+        int waiting = -1;
+        ASSERT_TRUE(w.start(true, &waiting));
+        ASSERT_TRUE(w.append(event(125)));
+        ASSERT_TRUE(w.append(event(130)));
+    }
+    EXPECT_EQ(billfile::Price(), 0);
+    EXPECT_EQ(count("ExtDepositHistory"), 1);
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_EQ(pricing::RecordErrorLog().filter("96 1D 00 05").size(), 1);
+    EXPECT_EQ(remainOf(7), yuan("9.20"));
+}
+
+TEST_F(BillFileTest, SomethingUnderTheNameThatIsNoFileHoldsNoRecordsAndTakesNoRead) {
+    ASSERT_TRUE(QDir(AppPath).mkdir("Bill.dat"));
+    EXPECT_EQ(billfile::Waiting(), 0);
+    EXPECT_EQ(billfile::Price(), 0);
+    EXPECT_EQ(billfile::BeforeRead(), 0);
+    billfile::Writer w;
+    int waiting = -1;
+    EXPECT_FALSE(w.start(false, &waiting, QStringLiteral("bill.dat")));
+    EXPECT_EQ(waiting, 0);
+    EXPECT_FALSE(QFile::exists(app("bill.dat")));
 }
 
 TEST_F(BillFileTest, FileBesideADamagedEmptyOrMissingMarkIsCopiedAsideAndPriced) {

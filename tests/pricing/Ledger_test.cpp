@@ -182,6 +182,25 @@ TEST_F(LedgerTest, APaymentSinceABackupIsBroughtBackWhenTheBackupIsPutBack) {
         << lines.join('\n').toStdString();
 }
 
+// A payment whose entry the call file lost (killed between the two files'
+// commits): the station file's copy gives it back, at the opening and to a
+// backup put back.
+TEST_F(LedgerTest, APaymentWhoseEntryTheCallFileLostIsGivenBackByTheStationFile) {
+    const QString backup = backupNow();
+    ASSERT_TRUE(billing::PayUser(7, yuan("30.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
+    const Currency paid = remainOf(7);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        ASSERT_GT(cur.execute("DELETE FROM tab_chargelog WHERE f_kind IN (3, 4)"), 0);
+    }
+    restart();
+    EXPECT_EQ(remainOf(7), paid);
+    EXPECT_GT(count("tab_chargelog", "f_kind IN (3, 4)"), 0);
+    const QStringList lines = putBack(backup);
+    EXPECT_EQ(remainOf(7), paid) << lines.join('\n').toStdString();
+}
+
 // The call file came back from its copy before the backup is put back: the
 // station file replaced gives the entries the log lacks. Without them (its
 // copy of the log gone too), every number up to its mark is a gap, and each
@@ -196,21 +215,26 @@ TEST_F(LedgerTest, ABackupPutBackWhenTheLogLacksEntriesNamesEachUsersDifference)
     EXPECT_EQ(remainOf(7), now) << lines.join('\n').toStdString();
     EXPECT_TRUE(lines.join('\n').contains(QStringLiteral("共%1元").arg((a + b).toString2()))) << lines.join('\n').toStdString();
 
-    // Again, with the station file's copy of the log lost as well.
+    // Again, with the station file's copy of the log lost as well, and a
+    // user deleted in the entries lost.
+    ModSwitch::MoveBalances([] { dbSwitch.execute("INSERT INTO user (userid, username, remain) VALUES (8, '乙', 250000)"); });
     const QString second = backupNow();
     const Currency c = call(3);
-    const qint64 lastKnown = ModSwitch::AppliedMark(dbSwitch);
+    const qint64 firstLost = ModSwitch::AppliedMark(dbSwitch);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("DELETE FROM user WHERE userid=8"); }, 8);
     ModSwitch::OpenAllDB(false);
     {
         Database sw = Database::open(dir->file("switch.mdb"));
         sw.execute("DELETE FROM tab_chargemirror");
         Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DELETE FROM tab_chargelog WHERE f_seq=?", {lastKnown});
+        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>=?", {firstLost});
     }
     openDatabases();
     lines = putBack(second);
     const QString text = lines.join('\n');
-    EXPECT_TRUE(text.contains(QStringLiteral("以下用户的余额与恢复前不同，差额无法找回：\n用户7 用户7：-%1").arg(c.toString2())))
+    EXPECT_TRUE(text.contains(QStringLiteral("以下用户的余额与恢复前不同，差额无法找回：\n用户7 用户7：-%1\n"
+                                             "用户8 乙：余额25.00（恢复前已没有此用户）")
+                                  .arg(c.toString2())))
         << text.toStdString();
     EXPECT_FALSE(text.contains("请核对")) << text.toStdString();
 }

@@ -126,6 +126,10 @@ void Switch::step(int waitMs) {
         std::lock_guard lk(mu_);
         if (!outChunks_.empty()) timeout = qMin(timeout, qMax(1, splitGapMs_));
         if (records_.active() || table_.active() || uploadAt_ || !late_.empty()) timeout = qMin(timeout, 5);
+        if (!late_.empty()) {
+            const auto due = std::chrono::duration_cast<std::chrono::milliseconds>(late_.front().first - Clock::now());
+            timeout = qMin(timeout, int(qMax<qint64>(1, due.count())));
+        }
     }
     pollfd fds[2] = {{master_, POLLIN, 0}, {wakeR_, POLLIN, 0}};
     ::poll(fds, 2, qMax(0, timeout));
@@ -309,6 +313,25 @@ void Switch::endNextStreamAfter(int rows) {
     streamCut_ = rows;
 }
 
+void Switch::setEchoedAcks(int lateMs, int repeatMinMs, int repeatMaxMs) {
+    std::lock_guard lk(mu_);
+    echoLateMs_ = lateMs;
+    echoMinMs_ = qMax(0, repeatMinMs);
+    echoMaxMs_ = qMax(echoMinMs_, repeatMaxMs);
+}
+
+// Held-back replies go out in the order they fall due.
+void Switch::dueLocked(Clock::time_point at, const QByteArray& body) {
+    auto it = late_.end();
+    while (it != late_.begin() && std::prev(it)->first > at) --it;
+    late_.insert(it, {at, body});
+}
+
+void Switch::setUploadWithAck(bool on) {
+    std::lock_guard lk(mu_);
+    opt_.uploadWithAck = on;
+}
+
 void Switch::setLateReplyMs(int ms) {
     std::lock_guard lk(mu_);
     lateMs_ = qMax(0, ms);
@@ -348,6 +371,19 @@ Reply Switch::replyFor(const Frame& f) {
 
 void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
     lastReply_ = replyFor(f);
+    if (echoLateMs_ >= 0 && answerBody == kAck) {
+        const QByteArray body = lastReply_ == Reply::Status01 ? kStatus01
+                                : lastReply_ == Reply::Status03 ? kStatus03
+                                : lastReply_ == Reply::Normal   ? kAck
+                                                                : QByteArray();
+        if (!body.isEmpty()) {
+            std::uniform_int_distribution<int> gap(echoMinMs_, echoMaxMs_);
+            const auto first = Clock::now() + std::chrono::milliseconds(echoLateMs_);
+            dueLocked(first, body);
+            dueLocked(first + std::chrono::milliseconds(gap(rng_)), body);
+            return;
+        }
+    }
     switch (lastReply_) {
     case Reply::Normal: emitLocked(answerBody); break;
     case Reply::Silent: break;
@@ -358,7 +394,7 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
         emitRawLocked(wire + wire);
         break;
     }
-    case Reply::Late: late_.emplace_back(Clock::now() + std::chrono::milliseconds(lateMs_), answerBody); break;
+    case Reply::Late: dueLocked(Clock::now() + std::chrono::milliseconds(lateMs_), answerBody); break;
     case Reply::Status01: emitLocked(kStatus01); break;
     case Reply::Status03: emitLocked(kStatus03); break;
     case Reply::BadSum: emitLocked(answerBody, true); break;
@@ -452,6 +488,17 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     if (code == 0x96 && f.size() == 7) {                      // record upload request
+        if (opt_.uploadWithAck) {
+            const size_t before = outChunks_.size();
+            std::deque<QByteArray> rows(uploadRecords_.begin(), uploadRecords_.end());
+            startStreamLocked(table_, std::move(rows), fromHex("96070000000000"), QStringLiteral("820302"));
+            // The acknowledgement and the first record leave in one write.
+            if (ptyMode_ && splitMax_ <= 0 && before > 0 && outChunks_.size() == before + 1) {
+                outChunks_[before - 1] += outChunks_[before];
+                outChunks_.pop_back();
+            }
+            return;
+        }
         // The station sets up its wait for the first record only after the
         // acknowledgement and a few more orders: the switch takes its time too.
         uploadAt_ = Clock::now() + std::chrono::milliseconds(opt_.uploadStartDelayMs);

@@ -102,6 +102,8 @@ struct SwitchOptions {
     bool blankRowsForMissing = true;  // an addressed row never downloaded is served blank,
                                       // else the request gets "810300"
     int uploadStartDelayMs = 100;     // the record upload starts this long after its "9607"
+    bool uploadWithAck = false;       // the first uploaded record goes out in one write
+                                      // with the request's acknowledgement
     bool dropWhileClosed = false;     // what is due while no station holds the line open is
                                       // lost, as on a real line (else it waits for the station)
 };
@@ -155,6 +157,10 @@ public:
     void setAnswerProbe(bool on);
     // How long a Late reply is held back (default 4200 ms: just after the station's 4 s wait).
     void setLateReplyMs(int ms);
+    // Every acknowledgement of an order (a refusal too) is written `lateMs`
+    // after the order came and once more `repeatMinMs`..`repeatMaxMs` after
+    // that (drawn from the seed); lateMs < 0 writes them as usual again.
+    void setEchoedAcks(int lateMs, int repeatMinMs, int repeatMaxMs);
     // Which station frames are orders to acknowledge. Default: initialise and
     // reset, table begin/end, clock, talk limit, balance answer, record upload
     // request, system parameters and every parameter row.
@@ -189,6 +195,8 @@ public:
     // With `on`, an uploaded record answered "820302" is forgotten, as a real
     // switch does: the next upload no longer has it.
     void setUploadForgetsAnswered(bool on);
+    // With `on`, the first uploaded record goes in one write with the request's acknowledgement.
+    void setUploadWithAck(bool on);
     std::vector<QByteArray> uploadRecords() const;
 
     // ---- tables ----
@@ -269,6 +277,8 @@ private:
     Reply default_ = Reply::Normal;
     Reply lastReply_ = Reply::Normal;
     int lateMs_ = 4200;
+    int echoLateMs_ = -1, echoMinMs_ = 0, echoMaxMs_ = 0;   // setEchoedAcks
+    void dueLocked(Clock::time_point at, const QByteArray& body);
     std::deque<std::pair<Clock::time_point, QByteArray>> late_;   // Late replies, due in order
     std::vector<Rule> rules_;
     std::vector<std::pair<QString, bool>> ackOverrides_;

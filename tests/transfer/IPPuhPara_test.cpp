@@ -358,6 +358,57 @@ TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossTwoUploads) {
     EXPECT_TRUE(w().cmdUpBill->isEnabled());
 }
 
+TEST_F(IPPuh, TheFirstRecordInOneWriteWithTheAcknowledgementIsAnUploadedOne) {
+    sw.setUploadRecords(records(3));
+    sw.setUploadWithAck(true);
+    ok("读取话单成功");
+    w().cmdUpBill->click();
+    EXPECT_EQ(lastMessage(), "读取话单成功");
+    settle();
+    EXPECT_EQ(countOf("950820"), 0u);
+    ASSERT_EQ(billDat().size(), 90);
+    EXPECT_EQ(billDat().left(29), records(1)[0]);
+    EXPECT_EQ(rows("Tab_Phone"), 3);
+}
+
+TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLive) {
+    sw.setUploadRecords(records(3));
+    // A call the switch sends live as the station pauses its reports: it is
+    // on the line before the request's acknowledgement.
+    sim::CallRecord live;
+    live.extAddr = 5;
+    live.called = "88009999";
+    live.channel = 4;
+    live.start = QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0));
+    live.durationSec = 65;
+    sw.setLateReplyMs(50);
+    sw.addRule("9607", sim::Reply::Late, 1);
+    std::atomic<bool> sent{false};
+    sw.setObserver([&](const sim::Frame& f) {
+        if (f.startsWith("960300") && !sent.exchange(true)) sw.sendCallRecord(live);
+    });
+    ok("读取话单成功");
+    w().cmdUpBill->click();
+    EXPECT_EQ(lastMessage(), "读取话单成功");
+    settle(200);
+    sw.setObserver(nullptr);
+    EXPECT_TRUE(sent);
+    // Only the uploaded records are in the file; the live one was answered and charged on its own road.
+    EXPECT_EQ(billDat().size(), 90);
+    EXPECT_EQ(rows("Tab_Phone"), 4);
+    EXPECT_EQ(sw.recordAnswers(), std::vector<QString>{"820302"});
+    EXPECT_EQ(countOf("950820"), 1u);
+    // Reports pause before the request and resume after the closing order.
+    QStringList order;
+    for (const sim::Frame& f : sw.received())
+        if (f.startsWith("9603") || f.startsWith("9607")) order << f.hex();
+    ASSERT_GE(order.size(), 4);
+    EXPECT_EQ(order.first(), "960300");
+    EXPECT_TRUE(order[1].startsWith("9607") && order[1].endsWith("00")) << order[1].toStdString();
+    EXPECT_EQ(order.last(), "960301");
+    EXPECT_EQ(order[order.size() - 2], "96070001010101");
+}
+
 TEST_F(IPPuh, EachUploadedRecordIsOnTheDiskBeforeItIsAnsweredTheFirstToo) {
     sw.setUploadRecords(records(5));
     // Bill.dat's size at each of its syncs, and the answers sent before it.
@@ -476,6 +527,9 @@ TEST_F(IPPuh, UnansweredRequestLeavesTheRecordFileAlone) {
     settle();
     EXPECT_EQ(countOf("84040000"), 0u);
     EXPECT_EQ(countOf("96070001010101"), 0u);
+    // The reports paused for the request go on again.
+    EXPECT_EQ(countOf("960300"), 1u);
+    EXPECT_EQ(countOf("960301"), 1u);
 }
 
 }  // namespace

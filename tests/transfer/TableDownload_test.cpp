@@ -3,6 +3,7 @@
 #include "transfer/TransferFixture.h"
 
 #include "core/ModUpgrade.h"
+#include "link/CommState.h"
 #include "link/TraceList.h"
 #include "link/frmSRV.h"
 #include "params/TableViews.h"
@@ -102,6 +103,43 @@ TEST_F(TableDownload, ALateAcknowledgementAcknowledgesNoOtherRow) {
               "2,3");
     EXPECT_EQ(frmSRV::instance().lstRec->lines().filter("无人等待的确认: 82 03 00").size(), 1);
     EXPECT_EQ(codes(), QStringList(5, "940A"));   // rows 0, 1 twice, 2 twice
+}
+
+TEST_F(TableDownload, ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice) {
+    for (int a = 0; a < 5; ++a) dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
+    const auto pendingOf = [this](const char* table) {
+        return dbSwitch.scalar(QStringLiteral("select group_concat(Address) from (select Address from %1 "
+                                              "where bSet<>0 order by Address)").arg(QLatin1String(table)))
+            .toString();
+    };
+    // Each acknowledgement 30 ms after its row and again this far behind it.
+    const std::pair<int, int> spacings[] = {{15, 15}, {30, 30}, {50, 50}, {15, 50}};
+    for (const auto& [lo, hi] : spacings) {
+        SCOPED_TRACE(QStringLiteral("%1-%2 ms").arg(lo).arg(hi).toStdString());
+        // Each spacing met afresh, as by a station that has not downloaded yet.
+        ModComm::CommState.DoubledAcks = false;
+        ModComm::CommState.InTurnDone = -1;
+        sw.clearRules();
+        sw.setEchoedAcks(30, lo, hi);
+        sw.addRule("940A0002", sim::Reply::Status03, -1);
+        dbSwitch.execute("update ExtraHead set bSet=1");
+        down("ExtraHead");
+        EXPECT_EQ(status(), "下载失败");
+        EXPECT_EQ(pendingOf("ExtraHead"), "2,3,4");
+        settle(200);
+
+        ModComm::CommState.DoubledAcks = false;
+        ModComm::CommState.InTurnDone = -1;
+        sw.addRule("8B1602", sim::Reply::Status03, -1);
+        dbSwitch.execute("update Extension set bSet=0");
+        dbSwitch.execute("update Extension set bSet=1 where Address<5");
+        choose(1);
+        down("Extension", 6);
+        EXPECT_EQ(status(), "下载失败");
+        EXPECT_EQ(pendingOf("Extension"), "2,3,4");
+        settle(200);
+    }
+    sw.setEchoedAcks(-1, 0, 0);
 }
 
 TEST_F(TableDownload, EveryOtherTableAsTheSwitchKeepsIt) {
