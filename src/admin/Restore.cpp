@@ -198,11 +198,17 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
     QDir d(dataDir);
     const QString journal = d.filePath(RestoreJournalName());
     bool found = false;
-    QFile j(journal);
-    if (j.exists() && j.open(QIODevice::ReadOnly)) {
+    QByteArray text;
+    const platform::ReadState state = platform::readFileStrictly(journal, &text);
+    if (state == platform::ReadState::Unreadable) {
+        // A journal that cannot be read may name files already renamed: the
+        // restore's temporaries stay with it until it can be.
+        if (failed) *failed = RestoreJournalName() + QStringLiteral("（无法读取）");
+        return true;
+    }
+    if (state == platform::ReadState::Read) {
         found = true;
-        const QStringList lines = QString::fromUtf8(j.readAll()).split('\n', Qt::SkipEmptyParts);
-        j.close();
+        const QStringList lines = QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
         int n = 0;
         bool station = false;
         QStringList notice;
@@ -268,9 +274,16 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
 }
 
 bool RestoreNotice(const QString& dataDir, QStringList* lines) {
-    QFile f(noticePath(dataDir));
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    if (lines) *lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QByteArray text;
+    switch (platform::readFileStrictly(noticePath(dataDir), &text)) {
+    case platform::ReadState::Missing: return false;
+    case platform::ReadState::Unreadable:
+        // Kept but unreadable: the operator hears that there was something to tell.
+        if (lines) *lines = QStringList{QStringLiteral("恢复时记下的说明文件restore.notice无法读取，请核对用户余额。")};
+        return true;
+    case platform::ReadState::Read: break;
+    }
+    if (lines) *lines = QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return true;
 }
 
