@@ -17,6 +17,7 @@ set(slow_admin
   */RestoreCompletion.*
   SiteChooserProcess.*
   SysSetOnSwitch.ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBack
+  SysSetOnSwitch.ASaveRefusedByALockGivesBackThePortInUseAndSaysWhyInChinese
   SysSetOnSwitch.DetectionFindsTheSwitchBehindASilentPortAndKeepsTheStoredPortWhenNoneAnswers
   SysSetOnSwitch.ReadingTheSwitchGivesOneMessageForEachOutcome
 )
@@ -32,6 +33,7 @@ set(slow_console
   ClockTick.*
   Commands.*
   ConsoleTest.*
+  FrameEditing.*
   GridEditing.*
   Loaded.*
   SecondModel.*

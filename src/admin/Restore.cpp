@@ -70,7 +70,7 @@ bool putBackStationFile(const QString& tmp, const QString& target, const QString
             return true;
         } catch (const platform::DbError& e) {
             // The backup goes in as it is; the opening applies the calls logged past its mark.
-            *lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(e.text())};
+            *lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(platform::OperatorText(e))};
             return false;
         }
     }, why);
@@ -120,7 +120,7 @@ QString CheckRestoreSource(const QString& path, bool stationDb) {
         }
         return QString();
     } catch (const platform::DbError& e) {
-        return e.text();
+        return platform::OperatorText(e);
     }
 }
 

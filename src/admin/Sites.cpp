@@ -168,7 +168,7 @@ bool AddSiteDirectory(const QString& name, const platform::Database& terminalDb,
         c.execute(QStringLiteral("VACUUM"));
         c.close();
     } catch (const platform::DbError& e) {
-        return abandon(e.text());
+        return abandon(platform::OperatorText(e));
     }
     platform::syncDir(work);
     if (QFileInfo::exists(target) || std::rename(QFile::encodeName(work).constData(), QFile::encodeName(target).constData()) != 0)

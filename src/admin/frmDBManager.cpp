@@ -72,7 +72,7 @@ void guardedEvent(const QString& what, bool tell, F handler) {
         throw;
     } catch (const platform::DbError& e) {
         if (tell) {
-            platform::MsgBox(what + e.text(), platform::mbOKOnly, AppName);
+            platform::MsgBox(what + platform::OperatorText(e), platform::mbOKOnly, AppName);
             return;
         }
         try {
@@ -138,9 +138,21 @@ frmDBManager::frmDBManager(QWidget* parent) : QDialog(parent) {
     cmdExit = new QPushButton(QStringLiteral("关 闭"), this);
     connect(cmdExit, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
 
-    lblDay = new QLabel(QStringLiteral("每隔     天备份"), this);
-    txtDay = new QLineEdit(this);
+    // The interval box stands inside its caption, where the blanks of
+    // "每隔     天备份" are: the caption reads as one sentence around it.
+    lblDay = new QLabel(this);
+    lblDay->setAccessibleName(QStringLiteral("每隔     天备份"));
+    txtDay = new QLineEdit(lblDay);
     txtDay->setMaxLength(3);
+    txtDay->setFixedWidth(txtDay->fontMetrics().horizontalAdvance(QStringLiteral("9999")) + 12);
+    {
+        auto* sentence = new QHBoxLayout(lblDay);
+        sentence->setContentsMargins(0, 0, 0, 0);
+        sentence->addWidget(new QLabel(QStringLiteral("每隔"), lblDay));
+        sentence->addWidget(txtDay);
+        sentence->addWidget(new QLabel(QStringLiteral("天备份"), lblDay));
+        sentence->addStretch();
+    }
     connect(txtDay, &QLineEdit::textEdited, this, [this] { txtDay_KeyUp(); });
     connect(txtDay, &QLineEdit::editingFinished, this, [this] {
         if (txtDay->text().trimmed().isEmpty()) txtDay->setText(QStringLiteral("7"));
@@ -166,8 +178,7 @@ frmDBManager::frmDBManager(QWidget* parent) : QDialog(parent) {
     pathRow->addWidget(cmdSel);
     v->addLayout(pathRow);
     auto* timed = new QGridLayout;
-    timed->addWidget(lblDay, 0, 0);
-    timed->addWidget(txtDay, 0, 1);
+    timed->addWidget(lblDay, 0, 0, 1, 3);
     timed->addWidget(lblTime, 1, 0);
     timed->addWidget(DTAuto, 1, 1);
     timed->addWidget(cmdSet, 1, 2);

@@ -55,16 +55,28 @@ frmFindDir::frmFindDir(QWidget* parent) : QDialog(parent) {
     v->addLayout(h);
     resize(360, 320);
     connect(Dir1, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* it) {
-        Dir1_Change(QDir(txtDir->text()).absoluteFilePath(it->text()));
+        Dir1_Change(QDir(listed_).absoluteFilePath(it->text()));
     });
+    connect(txtDir, &QLineEdit::textEdited, this, [this](const QString& t) { txtDir_Change(t); });
     connect(cmdOK, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
     connect(cmdCancel, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
 }
 
 void frmFindDir::listFolders(const QString& folder) {
+    listed_ = folder;
     Dir1->clear();
     Dir1->addItem(QStringLiteral(".."));
     Dir1->addItems(QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name));
+}
+
+void frmFindDir::txtDir_Change(const QString& text) {
+    // The list follows what is typed as soon as it names a place: a folder
+    // shows its folders, a file those beside it.
+    const QString t = text.trimmed();
+    if (!t.startsWith('/')) return;
+    const QFileInfo f(t);
+    if (f.isDir()) listFolders(QDir::cleanPath(t));
+    else if (f.isFile()) listFolders(f.absolutePath());
 }
 
 void frmFindDir::Dir1_Change(const QString& folder) {

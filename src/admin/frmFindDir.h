@@ -17,6 +17,10 @@ public:
     QString SelectPath(QString start);
 
     void Dir1_Change(const QString& folder);
+    // The operator typed in txtDir: the list moves to the place it names.
+    void txtDir_Change(const QString& text);
+    // The folder the list shows.
+    QString ListedFolder() const { return listed_; }
     void cmdOK_Click();
     void cmdCancel_Click();
 
@@ -30,6 +34,7 @@ private:
     explicit frmFindDir(QWidget* parent = nullptr);
     void listFolders(const QString& folder);
     QString result_;
+    QString listed_;
 };
 
 namespace admin {

@@ -14,6 +14,7 @@
 #include "platform/Comm.h"
 #include "platform/Currency.h"
 #include "platform/Prompts.h"
+#include "platform/TypedLimit.h"
 #include "transfer/OperationCommands.h"
 #include "transfer/RowFrames.h"
 
@@ -86,17 +87,30 @@ QString portName(const platform::Comm& port) {
     return device.isEmpty() ? QStringLiteral("Com%1").arg(port.CommPort()) : device;
 }
 
+// The port as a command found it: number, settings, open or not.
+struct PortInUse {
+    int number = 0;
+    QString settings;
+    bool open = false;
+};
+
 // After a detection or a save that failed, the port the settings name is
 // opened again, so that records keep arriving; what became of it is told.
-// Settings that cannot be read leave the port closed.
-QString reopenStoredPort(platform::Comm& port) {
+// Settings that cannot be read (a database locked by another program) give
+// back the port that was in use when the command began.
+QString reopenStoredPort(platform::Comm& port, const PortInUse& before) {
     QString number, settings;
     try {
         number = ModSwitch::GetVariant(QStringLiteral("CommPort"), QStringLiteral("1"));
         settings = ModSwitch::GetVariant(QStringLiteral("CommSet"), QStringLiteral("9600,N,8,1"));
     } catch (const platform::DbError&) {
         port.setPortOpen(false);
-        return g_UseUSB ? QString() : QStringLiteral("\n端口") + portName(port) + QStringLiteral("已关闭");
+        port.setCommPort(before.number);
+        port.setSettings(before.settings);
+        if (g_UseUSB) return QString();
+        if (!before.open) return QStringLiteral("\n端口") + portName(port) + QStringLiteral("已关闭");
+        if (port.setPortOpen(true)) return QStringLiteral("\n已重新打开端口") + portName(port);
+        return QStringLiteral("\n端口") + portName(port) + QStringLiteral("无法打开");
     }
     port.setPortOpen(false);
     port.setCommPort(number.toInt());
@@ -209,7 +223,7 @@ frmSysSet::frmSysSet(QWidget* parent) : QDialog(parent) {
     for (int i = 0; i < 4; ++i) {
         auto* e = new QLineEdit(dep);
         e->installEventFilter(this);
-        e->setAcceptDrops(false);   // a dropped text would pass the typed limit
+        platform::LimitTyped(e, kDepositTyped);   // typed, pasted or committed by an input method
         txtDeposit << e;
         df->addRow(QString::fromUtf8(depLabels[i]), e);
     }
@@ -341,37 +355,6 @@ void frmSysSet::GetSysPara() {
 
 bool frmSysSet::eventFilter(QObject* o, QEvent* e) {
     auto* box = qobject_cast<QLineEdit*>(o);
-    if (box && txtDeposit.contains(box)) {
-        // Typed or pasted, a deposit field takes no more than its typed characters.
-        if (e->type() == QEvent::KeyPress) {
-            auto* k = static_cast<QKeyEvent*>(e);
-            if (k->matches(QKeySequence::Paste)) {
-                depositPaste(box, QGuiApplication::clipboard()->text());
-                return true;
-            }
-            const QString typed = k->text();
-            if (!typed.isEmpty() && typed.at(0).isPrint() &&
-                box->text().size() - box->selectedText().size() + typed.size() > kDepositTyped)
-                return true;
-        } else if (e->type() == QEvent::ContextMenu) {
-            QMenu* menu = box->createStandardContextMenu();
-            const QString pasteKey = QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText);
-            for (QAction* a : menu->actions()) {
-                // The standard menu's paste, named in newer Qt, known by its shortcut in older.
-                if (a->objectName() != QLatin1String("edit-paste") && a->text().section(QLatin1Char('\t'), 1) != pasteKey)
-                    continue;
-                disconnect(a, &QAction::triggered, nullptr, nullptr);
-                connect(a, &QAction::triggered, box, [this, box] { depositPaste(box, QGuiApplication::clipboard()->text()); });
-            }
-            menu->exec(static_cast<QContextMenuEvent*>(e)->globalPos());
-            delete menu;
-            return true;
-        } else if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::MiddleButton &&
-                   QGuiApplication::clipboard()->supportsSelection()) {
-            depositPaste(box, QGuiApplication::clipboard()->text(QClipboard::Selection));
-            return true;
-        }
-    }
     if (!box || (e->type() != QEvent::FocusIn && e->type() != QEvent::FocusOut)) return QDialog::eventFilter(o, e);
     if (e->type() == QEvent::FocusIn) {
         QTimer::singleShot(0, box, [box] { box->selectAll(); });
@@ -386,13 +369,6 @@ bool frmSysSet::eventFilter(QObject* o, QEvent* e) {
     else if (txtDeposit.contains(box)) txtDeposit_LostFocus(txtDeposit.indexOf(box));
     if (!ok) QTimer::singleShot(0, box, [box] { box->setFocus(); });
     return false;
-}
-
-void frmSysSet::depositPaste(QLineEdit* box, const QString& text) {
-    const int room = kDepositTyped - int(box->text().size() - box->selectedText().size());
-    const QString line = text.section(QLatin1Char('\n'), 0, 0).remove(QLatin1Char('\r'));
-    if (room <= 0 || line.isEmpty()) return;
-    box->insert(line.left(room));
 }
 
 bool frmSysSet::txtTime_LostFocus(int i) {
@@ -529,6 +505,8 @@ void frmSysSet::save() {
 }
 
 bool frmSysSet::guarded(const QString& what, bool portAtStake, const std::function<void()>& handler) {
+    const platform::Comm& inUse = ModComm::ComA();
+    const PortInUse before{inUse.CommPort(), inUse.Settings(), inUse.PortOpen()};
     try {
         handler();
         return true;
@@ -540,8 +518,8 @@ bool frmSysSet::guarded(const QString& what, bool portAtStake, const std::functi
         // program) ends the command here, never in the window system: the
         // window works again, and the operator learns what failed and, when
         // the command had the port in hand, where the port is now.
-        QString why = what + QString::fromUtf8(e.what());
-        if (portAtStake) why += reopenStoredPort(ModComm::ComA());
+        QString why = what + platform::OperatorText(e);
+        if (portAtStake) why += reopenStoredPort(ModComm::ComA(), before);
         setEnabled(true);
         say(why);
     }
@@ -581,6 +559,7 @@ void frmSysSet::cmdTestPort_Click() {
 void frmSysSet::detectPort() {
     setEnabled(false);
     platform::Comm& port = ModComm::ComA();
+    const PortInUse before{port.CommPort(), port.Settings(), port.PortOpen()};
     // A device named in the settings is the only place the switch can be.
     const bool fixedDevice = !port.Device().trimmed().isEmpty();
     port.setSettings(QStringLiteral("9600,N,8,1"));
@@ -606,7 +585,7 @@ void frmSysSet::detectPort() {
         if (!fixedDevice) ModSwitch::SetVariant(QStringLiteral("CommPort"), QString::number(found));
         ModSwitch::SetVariant(QStringLiteral("CommSet"), port.Settings());
     } else {
-        const QString reopened = reopenStoredPort(port);
+        const QString reopened = reopenStoredPort(port, before);
         showPort(port.CommPort(), port.Settings());
         say(QStringLiteral("检测失败，请确认集团电话是否已开机!") + reopened);
     }

@@ -70,8 +70,6 @@ private:
     // beginning with `what`; false then.
     bool guarded(const QString& what, bool portAtStake, const std::function<void()>& handler);
     void showPort(int port, const QString& settings);
-    // Puts as much of a pasted text into a deposit field as its typed limit leaves room for.
-    void depositPaste(QLineEdit* box, const QString& text);
     QString checkFields() const;
 
     bool depositChanged_ = false;

@@ -326,9 +326,9 @@ void frmTerminal::tbrPoint_ButtonClick(const QString& key) {
     } catch (const ActionError& e) {
         say(QStringLiteral("操作错误,") + e.text);
     } catch (const platform::DbError& e) {
-        say(QStringLiteral("操作错误,") + e.text());
+        say(QStringLiteral("操作错误,") + platform::OperatorText(e));
     } catch (const std::exception& e) {
-        say(QStringLiteral("操作错误,") + QString::fromUtf8(e.what()));
+        say(QStringLiteral("操作错误,") + platform::OperatorText(e));
     }
     core::SetConsoleEnabled(true);
 }
@@ -465,7 +465,7 @@ void frmTerminal::Delete() {
                 db_.execute(QStringLiteral("delete from terminal where pointid=?"), {id.toInt()});
             } catch (const platform::DbError& e) {
                 admin::PutSiteDirectoryBack(aside, path);
-                throw stopped(e.text());
+                throw stopped(platform::OperatorText(e));
             }
             if (!admin::RemoveSiteDirectoryAside(aside, &error)) {
                 partly << name;
@@ -573,7 +573,7 @@ void frmTerminal::closeEvent(QCloseEvent* e) {
         } catch (const ActionError& ex) {
             say(QStringLiteral("操作错误,") + ex.text);
         } catch (const platform::DbError& ex) {
-            say(QStringLiteral("操作错误,") + ex.text());
+            say(QStringLiteral("操作错误,") + platform::OperatorText(ex));
         }
     }
     if (ownDb_) db_.close();

@@ -37,7 +37,7 @@ bool PayUser(qint64 userId, Currency pay, Currency due, const QDateTime& end, QS
         }
         return true;
     } catch (const platform::DbError& e) {
-        if (error) *error = e.text();
+        if (error) *error = platform::OperatorText(e);
         return false;
     }
 }
@@ -70,7 +70,7 @@ bool AfterPayment(qint64 userId, const QString& name, int action, const QDateTim
             ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, userId); }, userId);
             return true;
         } catch (const platform::DbError& e) {
-            platform::MsgBox(QStringLiteral("删除用户") + name + QStringLiteral("失败！") + e.text(), platform::mbOKOnly,
+            platform::MsgBox(QStringLiteral("删除用户") + name + QStringLiteral("失败！") + platform::OperatorText(e), platform::mbOKOnly,
                              AppName);
             return false;
         }

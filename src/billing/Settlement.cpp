@@ -250,7 +250,7 @@ void SumPeriods(QList<StatementLine>& lines, const QList<int>& categories, int m
         try {
             year.db = AttachArchive(y, kReadSchema);
         } catch (const DbError& e) {
-            throw DbError(e.number(), QStringLiteral("话单归档文件无法读取: %1 (%2)").arg(QFileInfo(path).fileName(), e.text()));
+            throw DbError(e.number(), QStringLiteral("话单归档文件无法读取: %1 (%2)").arg(QFileInfo(path).fileName(), platform::OperatorText(e)));
         }
         if (!year.db.isOpen()) continue;
         for (int m = 1; m <= 12; ++m) {
@@ -344,10 +344,10 @@ SettleResult RunSettlement(const SettleOptions& opt, const std::function<void(in
     } catch (const UserError& e) {
         res.error = QStringLiteral("结算错误:") + who + ' ' + e.text;
     } catch (const DbError& e) {
-        res.error = QStringLiteral("结算错误:") + who + ' ' + e.text();
+        res.error = QStringLiteral("结算错误:") + who + ' ' + platform::OperatorText(e);
     } catch (const platform::MoneyOverflow& e) {
         // Sums of stored amounts beyond what money holds: told, never wrapped.
-        res.error = QStringLiteral("结算错误:") + who + ' ' + QString::fromUtf8(e.what());
+        res.error = QStringLiteral("结算错误:") + who + ' ' + platform::OperatorText(e);
     }
     if (!res.ok) res.lines.clear();
     return res;

@@ -256,7 +256,7 @@ void frmBillManage::remove() {
             db.close();
         }
     } catch (const DbError& e) {
-        platform::MsgBox(e.text(), platform::mbOKOnly, ModDefine::AppName);
+        platform::MsgBox(platform::OperatorText(e), platform::mbOKOnly, ModDefine::AppName);
         return;
     }
     RefreshList();

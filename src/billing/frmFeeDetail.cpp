@@ -216,7 +216,7 @@ void frmFeeDetail::fill(const QString& siteName) {
                 }
             } catch (const DbError& e) {
                 // The year is left out of the report, and the operator told so.
-                unreadable << it.value() + QStringLiteral(": ") + e.text();
+                unreadable << it.value() + QStringLiteral(": ") + platform::OperatorText(e);
                 continue;
             }
             for (const QString& r : rows) fgDetail->AddItem(r);
@@ -266,7 +266,7 @@ void frmFeeDetail::mnuImport_Click() {
     try {
         dst = created ? Database::create(target) : Database::open(target);
     } catch (const DbError& e) {
-        report(QStringLiteral("无法打开导出文件") + target + QStringLiteral(":\n") + e.text());
+        report(QStringLiteral("无法打开导出文件") + target + QStringLiteral(":\n") + platform::OperatorText(e));
         return;
     }
     CloseOnExit closeTarget{dst};
@@ -309,7 +309,7 @@ void frmFeeDetail::mnuImport_Click() {
             }
             ConvertToJianKong(src, dst, MonthTableName(m.mid(5).toInt()));
         } catch (const DbError& e) {
-            report(QStringLiteral("导出") + m + QStringLiteral("话单失败:\n") + e.text());
+            report(QStringLiteral("导出") + m + QStringLiteral("话单失败:\n") + platform::OperatorText(e));
             return;
         }
     }

@@ -1,5 +1,7 @@
 #include "billing/frmPayMoneny.h"
 
+#include "core/ModDefine.h"
+#include "core/ModGeneralText.h"
 #include "platform/Prompts.h"
 
 #include <QHBoxLayout>
@@ -63,7 +65,10 @@ void frmPayMoneny::Command1_Click(int index) {
     }
     // Accepting and paying all both pay with the amount: it must be a number.
     const auto v = platform::Currency::parse(Text1->text().trimmed());
-    if (!v) {
+    if (!v || !ModGeneral::WithinMoneyLimit(*v)) {
+        // A number beyond the range the station keeps money in is told; a text
+        // that is no number is refused without a word.
+        if (v) platform::MsgBox(ModGeneral::MoneyRangeText(), platform::mbOKOnly, AppName);
         Text1->selectAll();
         Text1->setFocus();
         return;

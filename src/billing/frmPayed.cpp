@@ -8,7 +8,9 @@
 #include "billing/frmPayfor.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
+#include "core/ModGeneralText.h"
 #include "core/Settings.h"
+#include "params/CellEdit.h"
 #include "platform/GridText.h"
 #include "platform/Prompts.h"
 #include "platform/Twips.h"
@@ -185,12 +187,30 @@ void frmPayed::cmdPay_Click() {
     fgUser_SelChange();
 }
 
+bool frmPayed::PaymentWithinRange(qint64 uid, Currency pay, Currency due) {
+    // The deposit the payment makes (the balance takes the same amount) stays
+    // in the range the station keeps money in.
+    try {
+        const Currency deposit =
+            Currency::fromRaw(dbSwitch.scalar(QStringLiteral("SELECT deposit FROM user WHERE userid=?"), {uid}).toLongLong());
+        return ModGeneral::WithinMoneyLimit(pay) && ModGeneral::WithinMoneyLimit(deposit + pay - due);
+    } catch (const platform::MoneyOverflow&) {
+        return false;
+    } catch (const platform::DbError&) {
+        return true;   // the payment's own write tells what the database refuses
+    }
+}
+
 bool frmPayed::PayMoneny(int row, Currency pay, Currency due, const QDateTime& end) {
     const qint64 uid = RowUser(row);
     const QString name = fgUser->TextMatrix(row, 0);
     if (uid < 0 || name.isEmpty()) return false;
     // The money first: nothing leaves the grids, and nothing prints, unless it is written.
     QString error;
+    if (!PaymentWithinRange(uid, pay, due)) {
+        platform::MsgBox(ModGeneral::MoneyResultRangeText(), platform::mbOKOnly, AppName);
+        return false;
+    }
     if (!billing::PayUser(uid, pay, due, end, &error)) {
         platform::MsgBox(QStringLiteral("付款失败:") + error, platform::mbOKOnly, AppName);
         return false;
@@ -221,8 +241,12 @@ bool frmPayed::PayMoneny(int row, Currency pay, Currency due, const QDateTime& e
     const int action = frmBalanceBill::exists() ? frmBalanceBill::instance().AfterAction() : billing::kNoAction;
     // A user still in a period not yet paid for stays; the operator is told once the payments end.
     if (action == billing::kDeleteUser && uid != 0 && !billing::PaidPeriodReachesToday(end)) m_NotDeleted << name;
-    if (billing::AfterPayment(uid, name, action, end) && frmBalanceBill::exists())
-        frmBalanceBill::instance().removeItem(QStringLiteral("K%1").arg(uid));
+    if (billing::AfterPayment(uid, name, action, end)) {
+        if (frmBalanceBill::exists()) frmBalanceBill::instance().removeItem(QStringLiteral("K%1").arg(uid));
+        // The deleted user's unsaved edits go with it: the save the redraw asks for stores it no more.
+        if (platform::FlexGrid* g = billing::ConsoleGrid()) ModSwitch::DropUserRow(*g, uid);
+        else ModSwitch::DropTypedDeposit(uid);
+    }
     setEnabled(true);
     return true;
 }

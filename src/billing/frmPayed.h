@@ -28,6 +28,9 @@ public:
     // "付款失败:" and keeps the row), then the receipts, the rows leave both
     // grids and the after-settlement action runs. True when the row was paid.
     bool PayMoneny(int row, platform::Currency pay, platform::Currency due, const QDateTime& end);
+    // Whether paying `pay` against `due` keeps the user's deposit and the
+    // amount itself within the range the station keeps money in.
+    static bool PaymentWithinRange(qint64 uid, platform::Currency pay, platform::Currency due);
     void fgUser_SelChange();
     // Appends the user's statement rows within [start, end] to fgDetial.
     void AddDetial(qint64 userId, const QDateTime& start, const QDateTime& end);

@@ -193,7 +193,7 @@ void frmQueryBill::optOBJ_Click(int k) {
                     items << it;
                 }
             } catch (const platform::DbError& e) {
-                platform::MsgBox(QStringLiteral("查询错误:") + e.text(), platform::mbOKOnly, ModDefine::AppName);
+                platform::MsgBox(QStringLiteral("查询错误:") + platform::OperatorText(e), platform::mbOKOnly, ModDefine::AppName);
             }
         },
         true);
@@ -284,7 +284,7 @@ void frmQueryBill::cmdQuery_Click() {
     try {
         selected = GetSelectObject(cond);
     } catch (const platform::DbError& e) {
-        return say(QStringLiteral("查询错误:") + e.text());
+        return say(QStringLiteral("查询错误:") + platform::OperatorText(e));
     }
     const QString cap = optOBJ[m_Obj]->text();
     if (!selected) return say(QStringLiteral("请选择要查询的") + cap);

@@ -262,7 +262,7 @@ int frmRecord::ShowBill(const billing::BillCondition& cond, int sortColumn, cons
         m_Sums.clear();
         m_KeyRows.clear();
         m_DeletedRows.clear();
-        platform::MsgBox(QStringLiteral("查询错误:") + e.text(), platform::mbOKOnly, ModDefine::AppName);
+        platform::MsgBox(QStringLiteral("查询错误:") + platform::OperatorText(e), platform::mbOKOnly, ModDefine::AppName);
     }
 
     show();
@@ -371,7 +371,7 @@ void frmRecord::QueryBills() {
         }
     } catch (const DbError& e) {
         fgRecord->setRedraw(true);
-        platform::MsgBox(QStringLiteral("查询错误:") + e.text(), platform::mbOKOnly, ModDefine::AppName);
+        platform::MsgBox(QStringLiteral("查询错误:") + platform::OperatorText(e), platform::mbOKOnly, ModDefine::AppName);
     }
     ended();
 }

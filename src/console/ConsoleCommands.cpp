@@ -66,7 +66,7 @@ void RunCommand(frmPABX& c, bool bracket, const std::function<void()>& body) {
         if (bracket) sendNoWait(FrameCode::kResumeReports);
         throw;
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = platform::OperatorText(e);
         if (error.isEmpty()) error = QStringLiteral("未知错误");
     }
     if (bracket) sendNoWait(FrameCode::kResumeReports);

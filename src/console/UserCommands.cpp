@@ -62,9 +62,7 @@ void frmPABX::mnuViewUser_Click() {
     // What the switch holds of every row that may change owner: a row whose
     // grade or frame changes (an owner locked, or paying in advance) waits
     // for its download, or the switch keeps the old one.
-    const QList<qint64> owners = {0, uid};
-    const QHash<qint64, QString> extBefore = ModSwitch::OwnedRowStates(QStringLiteral("Extension"), owners);
-    const QHash<qint64, QString> accBefore = ModSwitch::OwnedRowStates(QStringLiteral("Account"), owners);
+    const ModSwitch::OwnedRowsBefore before({0, uid});
     const int g0 = ModGeneral::GetDepositGrade(0);
     dbSwitch.execute(QStringLiteral("update extension set userid=0,depositgrade=? where userid=?"), {g0, uid});
     dbSwitch.execute(QStringLiteral("update account set userid=0,depositgrade=? where userid=?"), {g0, uid});
@@ -81,18 +79,7 @@ void frmPABX::mnuViewUser_Click() {
     const int g = ModGeneral::GetDepositGrade(uid);
     dbSwitch.execute(QStringLiteral("update extension set depositgrade=? where userid=?"), {g, uid});
     dbSwitch.execute(QStringLiteral("update account set depositgrade=? where userid=?"), {g, uid});
-    const auto markChanged = [&owners](const QString& table, const QHash<qint64, QString>& before) {
-        const QHash<qint64, QString> after = ModSwitch::OwnedRowStates(table, owners);
-        QSet<qint64> changed;
-        for (auto it = before.cbegin(); it != before.cend(); ++it)
-            if (!after.contains(it.key()) || after.value(it.key()) != it.value()) changed << it.key();
-        for (auto it = after.cbegin(); it != after.cend(); ++it)
-            if (!before.contains(it.key())) changed << it.key();
-        for (qint64 address : changed)
-            dbSwitch.execute(QStringLiteral("update %1 set bSet=1 where address=?").arg(table), {address});
-    };
-    markChanged(QStringLiteral("Extension"), extBefore);
-    markChanged(QStringLiteral("Account"), accBefore);
+    before.MarkChanged();
     tx.commit();
 }
 
@@ -106,13 +93,20 @@ void frmPABX::mnuInitUser_Click() {
         return;
     const QString now = platform::dateText(platform::Now());
     // The charges still waiting are applied first, and the balance given up
-    // is an entry of the journal.
-    ModSwitch::MoveBalances(
-        [&] {
-            dbSwitch.execute(QStringLiteral("update user set lastdate=?,locked=0,deposit=0,remain=0 where userid=?"),
-                             {now, u.toLongLong()});
-        },
-        u.toLongLong());
+    // is an entry of the journal. Unlocked, the user's rows go to the switch
+    // with new frames: each one that changes waits for its download until the
+    // push below takes it.
+    int moved = 0;
+    {
+        const ModSwitch::OwnedRowsBefore before({u.toLongLong()});
+        ModSwitch::MoveBalances(
+            [&] {
+                dbSwitch.execute(QStringLiteral("update user set lastdate=?,locked=0,deposit=0,remain=0 where userid=?"),
+                                 {now, u.toLongLong()});
+                moved = before.MarkChanged();
+            },
+            u.toLongLong());
+    }
     fgDisp->setTextMatrix(r, 2, now);
     fgDisp->setTextMatrix(r, 10, QStringLiteral("OFF"));
     fgDisp->setTextMatrix(r, 4, QStringLiteral("0.00"));
@@ -120,7 +114,7 @@ void frmPABX::mnuInitUser_Click() {
     // An amount typed into the row before and not saved would come back with
     // the save: the deposit starts again from nothing.
     ModSwitch::DropTypedDeposit(u.toLongLong());
-    ModGeneral::CheckDeposit(u.toLongLong(), true, false);
+    ModGeneral::CheckDeposit(u.toLongLong(), true, moved > 0);
 }
 
 // The settlement window settles and pays the user with its remembered

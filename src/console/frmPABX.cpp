@@ -453,11 +453,7 @@ void frmPABX::changeEvent(QEvent* e) {
 
 void frmPABX::closeEvent(QCloseEvent* e) {
     // As 退出: a cell typed and not yet confirmed is checked (and kept or
-    // refused) first, and the window stays.
-    if (InputVisible()) {
-        e->ignore();
-        return;
-    }
+    // refused) first, and the window stays (NotExit).
     if (NotExit(0)) e->ignore();
     else e->accept();
 }
@@ -493,6 +489,10 @@ void frmPABX::picRun_DblClick() {
 
 bool frmPABX::NotExit(int UnloadMode) {
     if (UnloadMode < 2) {
+        // Whichever window the operator closes (this one or the frame it sits
+        // in), a cell typed and not yet confirmed is checked first, and the
+        // station stays.
+        if (InputVisible()) return true;
         if (platform::MsgBox(QStringLiteral("要退出系统吗?"), platform::mbYesNo | platform::mbQuestion, AppName) ==
             platform::rNo)
             return true;

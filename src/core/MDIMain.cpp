@@ -57,7 +57,7 @@ void MDIMain::MDIForm_Load() {
         throw;
     } catch (const std::exception& e) {
         // No failure of the start-up ends the program unseen.
-        platform::MsgBox(QStringLiteral("系统启动失败:") + QString::fromUtf8(e.what()), platform::mbOKOnly,
+        platform::MsgBox(QStringLiteral("系统启动失败:") + platform::OperatorText(e), platform::mbOKOnly,
                          QStringLiteral("警告"));
         platform::EndProgram(1);
     }

@@ -131,4 +131,7 @@ QTime StrToTime(qint32 seconds) {
     return QTime(r / 3600, (r % 3600) / 60, r % 60);
 }
 
+QString MoneyRangeText() { return QStringLiteral("请输入-1亿至1亿之间的数值"); }
+QString MoneyResultRangeText() { return QStringLiteral("金额超出范围，预付押金和押金余额须在-1亿至1亿之间"); }
+
 }  // namespace ModGeneral

@@ -3,6 +3,8 @@
 // alive, bit fields, delimited texts, switch digit texts and time conversions.
 // Code below the windows (the engine, the link) includes this header only;
 // the helpers for text boxes, combo boxes and the grid are in ModGeneral.h.
+#include "platform/Currency.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -32,5 +34,14 @@ QString SecToHMS(qint64 seconds);
 qint32 TimeToSec(const QDateTime& t);
 qint32 TimeToSec(const QTime& t);
 QTime StrToTime(qint32 seconds);
+
+// The range an amount the operator types, and what it makes of a deposit or a
+// balance, must lie in: -1亿 to 1亿 yuan.
+inline constexpr platform::Currency kMoneyLimit = platform::Currency::fromYuan(100000000);
+inline bool WithinMoneyLimit(platform::Currency c) { return c <= kMoneyLimit && c >= -kMoneyLimit; }
+// The refusals of an amount typed outside it, and of one that would take a
+// deposit or a balance outside it.
+QString MoneyRangeText();
+QString MoneyResultRangeText();
 
 }  // namespace ModGeneral

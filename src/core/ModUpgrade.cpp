@@ -178,7 +178,7 @@ bool TryUpgradeV154(QString* failure) {
         tx.commit();
         return true;
     } catch (const DbError& e) {
-        if (failure) *failure = e.text();
+        if (failure) *failure = platform::OperatorText(e);
         return false;
     }
 }

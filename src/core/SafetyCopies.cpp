@@ -207,7 +207,7 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
             if (e.number() == platform::kErrExclusive) found = Found::Locked;
             else if (platform::meansDamage(e)) found = Found::Damaged;
             else found = Found::Trouble;
-            why = found == Found::Damaged ? e.text() : platform::troubleCause(e);
+            why = found == Found::Damaged ? platform::OperatorText(e) : platform::troubleCause(e);
         }
         if (found != Found::Sound) cur.close();
         // Another program holds the file: leave it for the next start.
@@ -243,7 +243,7 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
                 // The engine found damage the check did not: the file is damaged.
                 if (platform::meansDamage(e)) {
                     found = Found::Damaged;
-                    why = e.text();
+                    why = platform::OperatorText(e);
                 } else {
                     why = platform::troubleCause(e);
                 }

@@ -50,7 +50,7 @@ bool OpenDB(const QString& path, Database& db) {
         } catch (const DbError& e) {
             result = false;
             db = Database();
-            const int answer = platform::MsgBox(e.text() + QStringLiteral(",要终止程序吗"), platform::mbYesNo,
+            const int answer = platform::MsgBox(platform::OperatorText(e) + QStringLiteral(",要终止程序吗"), platform::mbYesNo,
                                                 QStringLiteral("警告"));
             if (answer == platform::rYes) platform::EndProgram(0);
             // Nothing may go on without its database: wait and try again.
@@ -101,7 +101,7 @@ bool TryOpenAllDB(QString* failure) {
         OpenSharedRecordsets();
         return true;
     } catch (const DbError& e) {
-        if (failure) *failure = e.text();
+        if (failure) *failure = platform::OperatorText(e);
         OpenAllDB(false);
         return false;
     }

@@ -140,7 +140,7 @@ void SetUsbId(const QString& caption) {
     } catch (const platform::ProgramEnded&) {
         throw;
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = platform::OperatorText(e);
     } catch (...) {
     }
     mainEnabled(true);

@@ -1,5 +1,7 @@
 #include "link/frmSRV.h"
 
+#include "platform/Db.h"
+
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/OpLog.h"
@@ -11,6 +13,7 @@
 #include "platform/Twips.h"
 
 #include <QApplication>
+#include <QThread>
 #include <QClipboard>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -357,6 +360,21 @@ void Note(const QString& line) {
     if (f.lstRec->count() > kMaxLines) f.lstRec->clear();
     f.lstRec->addItem(line);
 }
+
+namespace {
+// The full text of a failure an operator is shown in Chinese (the SQL a
+// refused statement ran) goes to the trace.
+// A failure met on a worker thread (the check of a backup's files) is traced
+// by the window's own thread.
+[[maybe_unused]] const bool g_errorsTraced = (platform::SetErrorTracer([](const QString& t) {
+                                                  const QString line = QStringLiteral("错误: ") + t;
+                                                  QCoreApplication* app = QCoreApplication::instance();
+                                                  if (!app) return;
+                                                  if (QThread::currentThread() == app->thread()) Note(line);
+                                                  else QMetaObject::invokeMethod(app, [line] { Note(line); }, Qt::QueuedConnection);
+                                              }),
+                                              true);
+}  // namespace
 
 bool ShowBuf() { return tracing() && frmSRV::exists() && frmSRV::instance().chkShowBuf->isChecked(); }
 

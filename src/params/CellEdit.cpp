@@ -2,6 +2,7 @@
 
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
+#include "core/ModGeneral.h"
 #include "params/EntryRules.h"
 #include "params/OptionLists.h"
 #include "params/ShowTable.h"
@@ -12,6 +13,8 @@
 namespace ModSwitch {
 
 namespace {
+
+quint32 bgr(const QColor& c) { return quint32(c.red()) | quint32(c.green()) << 8 | quint32(c.blue()) << 16; }
 
 platform::Currency money(const QString& text) {
     platform::Currency c;
@@ -53,6 +56,26 @@ void DropGridEdits() {
 void DropTypedDeposits() { typedDeposits().clear(); }
 
 void DropTypedDeposit(qint64 userId) { typedDeposits().remove(userId); }
+
+bool GridHoldsEdits(const platform::FlexGrid& g) {
+    for (int r = 1; r < g.Rows(); ++r)
+        if (g.CellBackColorAt(r, qMin(1, g.Cols() - 1)) == platform::vbColor(ModGeneral::kEditedRowColor)) return true;
+    return false;
+}
+
+void DropUserRow(platform::FlexGrid& g, qint64 userId) {
+    DropTypedDeposit(userId);
+    if (CurTable != QLatin1String("User")) return;
+    const int r = ModGeneral::FindGridRow(g, 0, QString::number(userId), 1);
+    if (r < 1) return;
+    if (g.Rows() >= 3) {
+        g.RemoveItem(r);
+    } else {
+        for (int c = 0; c < g.Cols(); ++c) g.setTextMatrix(r, c, QString());
+        SetRowColor(g, r, bgr(g.BackColor()));
+    }
+    g_Modified = GridHoldsEdits(g);
+}
 
 void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
     g_Editing = false;

@@ -28,5 +28,11 @@ void DropGridEdits();
 void DropTypedDeposits();
 // One user's typed amount, when that user's deposit starts again (initialised).
 void DropTypedDeposit(qint64 userId);
+// A user deleted outside the grid (a settlement's after-payment choice): when
+// the user view shows it, its row leaves the grid with its unsaved edits and
+// typed amount, so that no later save stores the user again.
+void DropUserRow(platform::FlexGrid& grid, qint64 userId);
+// Whether a row of the grid still holds an unsaved edit.
+bool GridHoldsEdits(const platform::FlexGrid& grid);
 
 }  // namespace ModSwitch

@@ -1,6 +1,7 @@
 #include "params/EntryRules.h"
 
 #include "core/ModDefine.h"
+#include "core/ModGeneralText.h"
 #include "params/DialDigits.h"
 #include "params/OptionLists.h"
 #include "platform/Prompts.h"
@@ -100,10 +101,10 @@ EntryResult severalRows(const QString& name) {
 // neither the amount nor the deposit and balance it makes may leave the
 // range the station keeps money in.
 EntryResult depositAmount(const platform::FlexGrid& grid, int col, const QString& t) {
-    const platform::Currency limit = platform::Currency::fromYuan(100000000);
+    const platform::Currency limit = ModGeneral::kMoneyLimit;
     const auto v = plainMoney(t);
     if (!v || *v > limit) return refuse(QStringLiteral("请输入最大为1亿的数值"));
-    if (*v < -limit) return refuse(QStringLiteral("请输入-1亿至1亿之间的数值"));
+    if (*v < -limit) return refuse(ModGeneral::MoneyRangeText());
     const platform::Currency add = v->roundToFen();
     for (int r = GridSelFirst; r <= GridSelLast; ++r) {
         if (r < grid.FixedRows() || r >= grid.Rows()) continue;
@@ -111,7 +112,7 @@ EntryResult depositAmount(const platform::FlexGrid& grid, int col, const QString
             platform::Currency now;
             ValText(grid.TextMatrix(r, c), &now);
             if (now > limit - add || now < -limit - add)
-                return refuse(QStringLiteral("金额超出范围，预付押金和押金余额须在-1亿至1亿之间"));
+                return refuse(ModGeneral::MoneyResultRangeText());
         }
     }
     return accept(add.toPlainString());

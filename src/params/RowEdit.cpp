@@ -151,8 +151,7 @@ void AddParaRecord(int rightNo) {
         if (!user) g.setTextMatrix(added, 0, QString());
     } catch (const std::exception& ex) {
         g.setRedraw(true);
-        const auto* db = dynamic_cast<const platform::DbError*>(&ex);
-        views::StatusText(QStringLiteral("添加错误:") + (db ? db->text() : QString::fromUtf8(ex.what())));
+        views::StatusText(QStringLiteral("添加错误:") + platform::OperatorText(ex));
     }
 }
 
@@ -261,13 +260,10 @@ void DelParaRecord(int rightNo) {
         }
     } catch (const std::exception& ex) {
         g.setRedraw(true);
-        const auto* db = dynamic_cast<const platform::DbError*>(&ex);
-        views::StatusText(QStringLiteral("删除错误:") + (db ? db->text() : QString::fromUtf8(ex.what())));
+        views::StatusText(QStringLiteral("删除错误:") + platform::OperatorText(ex));
         return;
     }
-    g_Modified = false;
-    for (int r = 1; r < g.Rows() && !g_Modified; ++r)
-        g_Modified = g.CellBackColorAt(r, qMin(1, g.Cols() - 1)) == platform::vbColor(ModGeneral::kEditedRowColor);
+    g_Modified = GridHoldsEdits(g);
     g.setRedraw(true);
     ModGeneral::AddOpLog(views::Caption().chopped(qMin(2, views::Caption().size())) + QStringLiteral("删除%1条记录").arg(deleted));
     if (g.MouseRow() >= 0 && g.MouseRow() < g.Rows()) g.setRow(g.MouseRow());

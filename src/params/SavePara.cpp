@@ -345,6 +345,10 @@ void saveUsers(FlexGrid& g) {
             // charge booked since the grid was loaded is not undone.
             // The deposit typed is an entry of the journal.
             const Currency typed = TypedDeposits().value(uid);
+            // A lock or a way of paying changes the frames of the user's rows:
+            // each row that changes waits for its download, whether or not the
+            // push after the save reaches the switch.
+            const OwnedRowsBefore before({uid});
             ModSwitch::MoveBalances(
                 [&] {
                     dbSwitch.execute(
@@ -353,6 +357,7 @@ void saveUsers(FlexGrid& g) {
                         common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
                                         FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
                                         uid});
+                    before.MarkChanged();
                 },
                 uid);
         }
@@ -694,7 +699,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
             LoadCards();
         }
     } catch (const std::exception& e) {
-        const QString why = dynamic_cast<const DbError*>(&e) ? static_cast<const DbError&>(e).text() : QString::fromUtf8(e.what());
+        const QString why = platform::OperatorText(e);
         g.setRedraw(true);
         // The rows not written keep their edited colour and stay unsaved.
         if (!upSend) ParaMode.clear();

@@ -443,8 +443,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         unloadProgress();
         grid.setRows(1);
         grid.setRedraw(true);
-        const auto* db = dynamic_cast<const platform::DbError*>(&e);
-        StatusText(QStringLiteral("载入出错:") + (db ? db->text() : QString::fromLocal8Bit(e.what())));
+        StatusText(QStringLiteral("载入出错:") + platform::OperatorText(e));
     }
 }
 

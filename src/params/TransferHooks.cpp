@@ -4,6 +4,8 @@
 #include "transfer/ModToolbar.h"
 #include "transfer/RowFrames.h"
 
+#include <QSet>
+
 namespace ModSwitch {
 
 namespace {
@@ -60,6 +62,28 @@ QHash<qint64, QString> OwnedRowStates(const QString& table, const QList<qint64>&
         states.insert(statesOf(table, rs));
     }
     return states;
+}
+
+OwnedRowsBefore::OwnedRowsBefore(const QList<qint64>& owners)
+    : owners_(owners),
+      ext_(OwnedRowStates(QStringLiteral("Extension"), owners)),
+      acc_(OwnedRowStates(QStringLiteral("Account"), owners)) {}
+
+int OwnedRowsBefore::MarkChanged() const {
+    int marked = 0;
+    const auto mark = [&](const QString& table, const QHash<qint64, QString>& before) {
+        const QHash<qint64, QString> after = OwnedRowStates(table, owners_);
+        QSet<qint64> changed;
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            if (!after.contains(it.key()) || after.value(it.key()) != it.value()) changed << it.key();
+        for (auto it = after.cbegin(); it != after.cend(); ++it)
+            if (!before.contains(it.key())) changed << it.key();
+        for (qint64 address : changed)
+            marked += dbSwitch.execute(QStringLiteral("update %1 set bSet=1 where address=?").arg(rowTable(table)), {address});
+    };
+    mark(QStringLiteral("Extension"), ext_);
+    mark(QStringLiteral("Account"), acc_);
+    return marked;
 }
 
 }  // namespace ModSwitch

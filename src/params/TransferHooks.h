@@ -24,4 +24,19 @@ QString SwitchRowState(const QString& table, qint64 address);
 // The same for every row of `table` owned by one of `owners`, by address.
 QHash<qint64, QString> OwnedRowStates(const QString& table, const QList<qint64>& owners);
 
+// The extension and account rows of some owners as the switch is to hold
+// them, taken before a change to those owners (lock, way of paying, deposit)
+// or to who owns the rows. MarkChanged then marks every row whose state the
+// change moved as waiting for its download (bSet), and returns how many: the
+// switch learns of it with the next download, or at once when pushed.
+class OwnedRowsBefore {
+public:
+    explicit OwnedRowsBefore(const QList<qint64>& owners);
+    int MarkChanged() const;
+
+private:
+    QList<qint64> owners_;
+    QHash<qint64, QString> ext_, acc_;
+};
+
 }  // namespace ModSwitch

@@ -30,7 +30,13 @@ bool Comm::setPortOpen(bool open) {
     if (port->isOpen()) port->close();
     port->setPortName(devicePath());
     if (!port->open(QIODevice::ReadWrite)) {
-        error_ = port->errorString();
+        // The operator reads why in Chinese; the serial layer's own words are English.
+        switch (port->error()) {
+        case QSerialPort::DeviceNotFoundError: error_ = QStringLiteral("找不到端口%1").arg(devicePath()); break;
+        case QSerialPort::PermissionError: error_ = QStringLiteral("端口%1已被其他程序占用或无权使用").arg(devicePath()); break;
+        case QSerialPort::OpenError: error_ = QStringLiteral("端口%1已经打开").arg(devicePath()); break;
+        default: error_ = QStringLiteral("无法打开端口%1").arg(devicePath()); break;
+        }
         return false;
     }
     const QStringList p = settings_.split(',');

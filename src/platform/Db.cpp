@@ -161,6 +161,58 @@ void registerJetFunctions(sqlite3* db) {
 int openTransactionCount() { return g_openTransactions; }
 
 namespace {
+std::function<void(const QString&)> g_errorTracer;
+
+bool holdsChinese(const QString& t) {
+    for (const QChar c : t)
+        if (c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF) return true;
+    return false;
+}
+
+QString dbSentence(const DbError& e) {
+    // The station's own texts are sentences already, some followed by the
+    // statement they stopped (" [...]"); the engine's are English.
+    const QString t = e.text();
+    const qsizetype sql = t.indexOf(QStringLiteral(" ["));
+    const QString head = sql >= 0 ? t.left(sql) : t;
+    if (holdsChinese(head)) return head;
+    const QString low = head.toLower();
+    if (low.contains(QLatin1String("full"))) return QStringLiteral("磁盘已满，无法写入数据库");
+    if (low.contains(QLatin1String("readonly")) || low.contains(QLatin1String("read-only")))
+        return QStringLiteral("数据库文件只读，无法写入");
+    if (low.contains(QLatin1String("i/o"))) return QStringLiteral("读写数据库文件时出错");
+    if (low.contains(QLatin1String("unique")) || low.contains(QLatin1String("primary key")))
+        return QStringLiteral("要写入的记录已经存在");
+    if (low.contains(QLatin1String("not null"))) return QStringLiteral("记录缺少必须填写的内容");
+    switch (e.number()) {
+    case kErrExclusive: return QStringLiteral("数据库正被其他程序使用，请稍后再试");
+    case kErrNotADatabase: return QStringLiteral("数据库文件已损坏或不是数据库文件");
+    case kErrFileNotFound: return QStringLiteral("无法打开数据库文件");
+    case kErrNoSuchTable: return QStringLiteral("数据库中缺少所需的表");
+    case kErrClosed: return QStringLiteral("数据库未打开");
+    default: return QStringLiteral("数据库操作失败");
+    }
+}
+}  // namespace
+
+void SetErrorTracer(std::function<void(const QString&)> tracer) { g_errorTracer = std::move(tracer); }
+
+QString OperatorText(const std::exception& e) {
+    QString sentence;
+    QString detail = QString::fromUtf8(e.what());
+    if (const auto* db = dynamic_cast<const DbError*>(&e)) {
+        detail = db->text();
+        sentence = dbSentence(*db);
+    } else if (dynamic_cast<const MoneyOverflow*>(&e)) {
+        sentence = QStringLiteral("金额超出范围");
+    } else {
+        sentence = holdsChinese(detail) ? detail : QStringLiteral("操作失败");
+    }
+    if (g_errorTracer && detail != sentence) g_errorTracer(detail);
+    return sentence;
+}
+
+namespace {
 quint64 g_recordsetSerial = 0;
 }
 
@@ -869,7 +921,7 @@ QString troubleCause(const DbError& e) {
     case kErrDiskIO: return QStringLiteral("磁盘读写错误");
     case kErrExclusive: return QStringLiteral("文件被其他程序占用");
     case kErrFileNotFound: return QStringLiteral("文件无法打开");
-    default: return e.text();
+    default: return OperatorText(e);
     }
 }
 

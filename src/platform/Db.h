@@ -53,6 +53,14 @@ private:
 inline bool meansDamage(const DbError& e) { return e.number() == kErrNotADatabase; }
 // What the operator is told of an error that is not damage ("磁盘已满").
 QString troubleCause(const DbError& e);
+// What an operator is shown of a failure: a Chinese sentence that names the
+// cause (a database locked by another program, a key that exists, a full
+// disk...) and never the engine's own text or the SQL it ran. The full text
+// goes to the error tracer (the protocol trace window) when one is set.
+// Failures of other kinds give their own text when it is Chinese, else a
+// plain sentence.
+QString OperatorText(const std::exception& e);
+void SetErrorTracer(std::function<void(const QString&)> tracer);
 
 // Field types numbered as the station's code expects them.
 enum FieldType { ftBoolean = 1, ftByte = 2, ftInteger = 3, ftLong = 4, ftCurrency = 5, ftSingle = 6,

@@ -79,7 +79,8 @@ bool WindowDisplay::PrintCallTicket(const ModSwitch::BillLine& call, const std::
         QStringList cells = billCells(call);
         cells.removeAt(8);   // the ticket has no call-type column
         cells = cells.mid(0, 14);
-        cells[0] = userName ? *userName : ModSwitch::UserNameById(call.userId);
+        // A tab in a stored name shows as a blank, as in every other cell.
+        cells[0] = platform::GridCell(userName ? *userName : ModSwitch::UserNameById(call.userId));
         platform::FlexGrid* g = form.MSFlexGrid1;
         const int n = g->Cols();
         for (int i = 0; i < cells.size(); ++i) g->setTextArray(n + i, cells[i]);
@@ -95,7 +96,7 @@ bool WindowDisplay::PrintCallTicket(const ModSwitch::BillLine& call, const std::
     } catch (const std::exception& e) {
         // A failed document is dropped; a sound continuous form keeps its tickets.
         if (platform::Printer::instance().failed()) platform::Printer::instance().KillDoc();
-        core::StatusText(2, QString::fromUtf8(e.what()));
+        core::StatusText(2, platform::OperatorText(e));
         return false;
     }
 }

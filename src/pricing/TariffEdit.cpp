@@ -38,6 +38,11 @@ platform::Currency LeadingNumber(const QString& t) {
     return platform::Currency::parse(text).value_or(platform::Currency());
 }
 
+platform::Currency TariffPrice(const QString& typed) {
+    // The price charged is the price shown.
+    return qBound(platform::Currency(), LeadingNumber(typed), kTariffPriceLimit).round(2);
+}
+
 qint64 LeadingWhole(const QString& t) { return LeadingNumber(t).round(0).raw() / platform::Currency::kScale; }
 
 QRegularExpression WildcardPattern(const QString& pattern) {
@@ -86,10 +91,7 @@ GridValue FeeGridValue(const QString& title, const QString& typed) {
         v.value = platform::Param(static_cast<long long>(n));
     } else if (t == QStringLiteral("首次价格") || t == QStringLiteral("每次价格") || t == QStringLiteral("附加费1") ||
                t == QStringLiteral("手续费1")) {
-        platform::Currency c = LeadingNumber(typed);
-        c = qBound(platform::Currency(), c, platform::Currency::fromYuan(999));
-        // The price charged is the price shown.
-        c = c.round(2);
+        const platform::Currency c = TariffPrice(typed);
         v.display = c.toString2();
         v.value = platform::Param(c);
     } else if (t == QStringLiteral("附加费2") || t == QStringLiteral("手续费2")) {
@@ -135,7 +137,7 @@ QString IPLinkText(int index, const QString& typed) {
     default: {
         const QString t = typed.trimmed();
         if (!IsNumber(t)) return QStringLiteral("0.00");
-        return LeadingNumber(t).round(2).toString2();
+        return TariffPrice(t).toString2();
     }
     }
 }
@@ -334,7 +336,7 @@ void FeeRateGridForm::txtModify_LostFocus() {
     } catch (const platform::DbError& e) {
         // The statement was refused: the grid shows what is stored.
         txtModify->hide();
-        say(QStringLiteral("保存失败: ") + e.text());
+        say(QStringLiteral("保存失败: ") + platform::OperatorText(e));
         reloadAfterFailure(true);
     }
     m_Committing = false;
@@ -355,7 +357,7 @@ void FeeRateGridForm::cboModify_Commit() {
             setFieldValue(cboModify, text);
         } catch (const platform::DbError& e) {
             cboModify->hide();
-            say(QStringLiteral("保存失败: ") + e.text());
+            say(QStringLiteral("保存失败: ") + platform::OperatorText(e));
             reloadAfterFailure(false);
         }
     }
@@ -440,7 +442,7 @@ bool FeeRateGridForm::deleteSelectedRows() {
         }
         tx.commit();
     } catch (const platform::DbError& e) {
-        say(QStringLiteral("删除失败: ") + e.text());
+        say(QStringLiteral("删除失败: ") + platform::OperatorText(e));
         return false;
     }
     for (int r = last; r >= GridSelFirst; --r) dropRow(r);
@@ -489,7 +491,7 @@ void FeeRateGridForm::findNext() {
 }
 
 bool FeeRateGridForm::eventFilter(QObject* o, QEvent* e) {
-    if (o == fgFeerate->viewport()) {
+    if (fgFeerate && o == fgFeerate->viewport()) {
         if (e->type() == QEvent::MouseButtonPress) {
             auto* me = static_cast<QMouseEvent*>(e);
             if (EditorVisible()) return true;

@@ -25,6 +25,10 @@ bool IsNumber(const QString& t);
 // The number a text begins with, as the editors read "60s" or "0.5元":
 // blanks skipped, sign, digits, one decimal point; no number reads 0.
 platform::Currency LeadingNumber(const QString& t);
+// A price or fee of a tariff (a rate's or an IP head's), from what was typed:
+// its leading number within 0 to kTariffPriceLimit, to the fen.
+inline constexpr platform::Currency kTariffPriceLimit = platform::Currency::fromYuan(999);
+platform::Currency TariffPrice(const QString& typed);
 // The leading number rounded to a whole number (halves away from zero).
 qint64 LeadingWhole(const QString& t);
 
@@ -59,8 +63,9 @@ QString FeeRateColumn(int gridCol);
 // price of each further unit, extra fee 1 and 2, service fee 1 and 2): the
 // text a field shows once it is left, and the value stored from it. Times are
 // whole seconds followed by "s" (a further unit at least 1), percents whole
-// numbers followed by "%" (outside 0 to 100 they become 0), money "0.00" (a
-// text that is not a number becomes "0.00"): the price charged is the price shown.
+// numbers followed by "%" (outside 0 to 100 they become 0), money "0.00"
+// within the bound of the rates' price columns (a text that is not a number
+// becomes "0.00"): the price charged is the price shown.
 QString IPLinkText(int index, const QString& typed);
 platform::Param IPLinkValue(int index, const QString& text);
 

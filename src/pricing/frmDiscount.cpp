@@ -422,7 +422,7 @@ bool frmDiscount::save(int index) {
         tx.commit();
     } catch (const platform::DbError& e) {
         // Rolled back: the scheme is as it was, the window keeps the changes.
-        say(QStringLiteral("保存失败: ") + e.text());
+        say(QStringLiteral("保存失败: ") + platform::OperatorText(e));
         return refused();
     }
 
@@ -472,7 +472,7 @@ void frmDiscount::cmdDelete_Click() {
         dbSwitch.execute(QStringLiteral("delete from discount where discountid=?"), {id});
         tx.commit();
     } catch (const platform::DbError& e) {
-        say(QStringLiteral("删除失败: ") + e.text());
+        say(QStringLiteral("删除失败: ") + platform::OperatorText(e));
         return;
     }
     if (used) {

@@ -5,6 +5,7 @@
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
 #include "platform/Prompts.h"
+#include "platform/TypedLimit.h"
 #include "platform/Twips.h"
 #include "pricing/TariffEdit.h"
 #include "printing/PrintGrid.h"
@@ -193,6 +194,8 @@ void frmIP::buildHeadFrame() {
         label(linkLabels[i], 2 + i / 2, (i % 2) * 2);
         txtLink[i] = new QLineEdit(QString::fromUtf8(linkStart[i]), fraIPHeadSet);
         txtLink[i]->installEventFilter(this);
+        // An access-fee field takes at most four typed characters, however they come.
+        platform::LimitTyped(txtLink[i], kLinkTyped);
         g->addWidget(txtLink[i], 2 + i / 2, (i % 2) * 2 + 1);
         connect(txtLink[i], &QLineEdit::textChanged, this, [this] { markModified(); });
     }
@@ -416,7 +419,7 @@ void frmIP::cmdIPType_Click(int index) {
             txtIPFeerate[0]->setFocus();
         }
     } catch (const platform::DbError& e) {
-        say(QStringLiteral("保存失败: ") + e.text());
+        say(QStringLiteral("保存失败: ") + platform::OperatorText(e));
         RefreshIPFeerate();
         if (!SelectNode(tvwIP, QStringLiteral("K%1").arg(m_IPFeeRateID))) selectFirstChild(tvwIP);
         tvwIP_Click();
@@ -646,7 +649,7 @@ void frmIP::cmdIPHead_Click(int index) {
         try {
             dbSwitch.execute(QStringLiteral("delete from iphead where iphead=?"), {m_IPHead});
         } catch (const platform::DbError& e) {
-            say(QStringLiteral("删除失败: ") + e.text());
+            say(QStringLiteral("删除失败: ") + platform::OperatorText(e));
             return;
         }
         QTreeWidgetItem* root = tvwIPHead->topLevelItem(0);
@@ -704,7 +707,7 @@ frmIP::SaveResult frmIP::addHead() {
     try {
         writeHead(true, QString());
     } catch (const platform::DbError& e) {
-        say(QStringLiteral("保存失败: ") + e.text());
+        say(QStringLiteral("保存失败: ") + platform::OperatorText(e));
         return SaveResult::BadInput;
     }
     addNode(tvwIPHead, tvwIPHead->topLevelItem(0), QStringLiteral("K") + head, head);
@@ -737,7 +740,7 @@ frmIP::SaveResult frmIP::saveHead(bool showAfter) {
     try {
         writeHead(false, old);
     } catch (const platform::DbError& e) {
-        say(QStringLiteral("保存失败: ") + e.text());
+        say(QStringLiteral("保存失败: ") + platform::OperatorText(e));
         return SaveResult::BadInput;
     }
     m_IPHeadModified = false;
@@ -791,13 +794,6 @@ bool frmIP::eventFilter(QObject* o, QEvent* e) {
             ModGeneral::SelectAllText(edit);
         } else if (link >= 0 && e->type() == QEvent::FocusOut) {
             txtLink_LostFocus(link);
-        } else if (link >= 0 && e->type() == QEvent::KeyPress) {
-            // An access-fee field takes at most four typed characters.
-            auto* ke = static_cast<QKeyEvent*>(e);
-            const QString typed = ke->text();
-            if (!typed.isEmpty() && typed.at(0).isPrint() &&
-                edit->text().size() - edit->selectedText().size() + typed.size() > kLinkTyped)
-                return true;
         }
     }
     return FeeRateGridForm::eventFilter(o, e);

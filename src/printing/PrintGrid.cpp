@@ -247,7 +247,7 @@ void PrintGrid(platform::FlexGrid& grid, const QString& title, bool wholeIfSingl
             p.KillDoc();
         } catch (...) {
         }
-        platform::MsgBox(QStringLiteral("打印出错:") + QString::fromUtf8(e.what()), platform::mbOKOnly, AppName);
+        platform::MsgBox(QStringLiteral("打印出错:") + platform::OperatorText(e), platform::mbOKOnly, AppName);
     }
 }
 

@@ -334,7 +334,7 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
                 // extension and second, so a second change of the same second
                 // is refused), or every later download would add it again.
                 dbSwitch.execute(used, {address});
-                historyRefused(address, change, when, e.text());
+                historyRefused(address, change, when, platform::OperatorText(e));
             }
             // The view lists only extensions with a dialable number: its rows
             // are found by their address, not by their place.
@@ -428,11 +428,11 @@ void DownLoadPara(Recordset& rs, int rightNo) {
         if (ok) finish(QStringLiteral("下载成功"), name);
         else finish(QStringLiteral("下载失败"));
     } catch (const transfer::EncodeError& e) {
-        finish(QStringLiteral("下载错误:") + e.text());
+        finish(QStringLiteral("下载错误:") + platform::OperatorText(e));
     } catch (const platform::DbError& e) {
-        finish(QStringLiteral("下载错误:") + e.text());
+        finish(QStringLiteral("下载错误:") + platform::OperatorText(e));
     } catch (const std::exception& e) {
-        finish(QStringLiteral("下载错误:") + QString::fromUtf8(e.what()));
+        finish(QStringLiteral("下载错误:") + platform::OperatorText(e));
     }
 }
 
@@ -494,10 +494,10 @@ void DownTable(int rightNo) {
             return;
         }
     } catch (const platform::DbError& e) {
-        core::StatusText(2, QStringLiteral("下载错误:") + e.text());   // a view that cannot be read sends nothing
+        core::StatusText(2, QStringLiteral("下载错误:") + platform::OperatorText(e));   // a view that cannot be read sends nothing
         return;
     } catch (const std::exception& e) {
-        core::StatusText(2, QStringLiteral("下载错误:") + QString::fromUtf8(e.what()));
+        core::StatusText(2, QStringLiteral("下载错误:") + platform::OperatorText(e));
         return;
     }
     ModGeneral::Delay(1);
@@ -543,7 +543,7 @@ void mnuDownload_Click(int tableRight) {
     try {
         rs = dbSwitch.query(sql.arg(marks.join(',')), params);
     } catch (const std::exception& e) {
-        core::StatusText(2, QStringLiteral("下载错误:") + QString::fromUtf8(e.what()));
+        core::StatusText(2, QStringLiteral("下载错误:") + platform::OperatorText(e));
         return;
     }
     ModComm::SendOrder(FrameCode::kPauseReports, false, 4, true);

@@ -146,7 +146,7 @@ private:
 
 QString errorText(const std::exception& e) {
     if (auto* d = dynamic_cast<const platform::DbError*>(&e)) return d->text();
-    return QString::fromUtf8(e.what());
+    return platform::OperatorText(e);
 }
 
 }  // namespace

@@ -338,7 +338,7 @@ void frmIPPuhPara::cmdSave_Click() {
     try {
         SavePara();
     } catch (const platform::DbError& e) {
-        say(e.text());
+        say(platform::OperatorText(e));
     }
 }
 

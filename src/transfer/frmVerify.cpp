@@ -212,7 +212,8 @@ void frmVerify::txtAddr_Validate() {
     bool ok = false;
     const double v = txtAddr->text().trimmed().toDouble(&ok);
     const int n = differences();
-    if (!ok || v < 1 || v > n) {
+    // "nan" and "inf" read as numbers but name no difference.
+    if (!ok || !std::isfinite(v) || v < 1 || v > n) {
         platform::MsgBox(QStringLiteral("输入错误，请输入1-%1之间的数").arg(n), platform::mbOKOnly, AppName);
         txtAddr->setText(QString::number(differNo_));
         return;

@@ -8,6 +8,7 @@
 #include "admin/frmSelTerminal.h"
 #include "admin/frmTerminal.h"
 #include "core/Main.h"
+#include "core/ModGeneral.h"
 #include "core/Settings.h"
 #include "link/Monitor.h"
 #include "params/BoardPanel.h"
@@ -214,6 +215,38 @@ TEST_F(ChangeSite, AnEditIsSavedIntoItsOwnSiteBeforeTheChangeAndACancelKeepsIt) 
     EXPECT_EQ(dbSwitch.scalar("select Headdelay||bSet from LanHead where HeadID='E'").toString(), "00");
     platform::Database root = platform::Database::open(dir->file("switch.mdb"));
     EXPECT_EQ(root.scalar("select Headdelay||bSet from LanHead where HeadID='E'").toString(), "51");
+}
+
+TEST_F(ChangeSite, AnAmountTypedUnderADepositStaysWithTheSiteItWasTypedIn) {
+    const QString site = makeSite(4, "东区");
+    dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(7,'甲',0,500000,500000)");
+    {
+        platform::Database db = platform::Database::open(site + "Switch.mdb");
+        db.execute("insert into user(userid,username,balancemode,deposit,remain) values(7,'东区甲',0,500000,500000)");
+    }
+    ASSERT_TRUE(console().ShowView("User"));
+    const int row = ModGeneral::FindGridRow(*console().fgDisp, 0, "7", 1);
+    ASSERT_GE(row, 1);
+    type(row, 4, "100");
+    ASSERT_EQ(console().fgDisp->TextMatrix(row, 4), "150.00");
+
+    // The change saves the amount into the site it was typed in...
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    changeTo("东区");
+    ASSERT_EQ(DataPath, site);
+    // ...and a save in the next site adds it to nobody there.
+    ASSERT_TRUE(console().ShowView("User"));
+    const int there = ModGeneral::FindGridRow(*console().fgDisp, 0, "7", 1);
+    ASSERT_GE(there, 1);
+    type(there, 7, "5");
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Save");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(dbSwitch.scalar("select deposit||'/'||remain||'/'||rent from user where userid=7").toString(),
+              "500000/500000/50000");
+    EXPECT_EQ(dbSwitch.scalar("select sum(deposit) from user").toLongLong(), 500000);
+    platform::Database root = platform::Database::open(dir->file("switch.mdb"));
+    EXPECT_EQ(root.scalar("select deposit||'/'||remain from user where userid=7").toString(), "1500000/1500000");
 }
 
 TEST_F(ChangeSite, ASiteThatCannotBeOpenedGivesThePreviousSiteBack) {

@@ -15,6 +15,7 @@
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
 
+#include <QLabel>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -416,6 +417,51 @@ TEST_F(DBManagerTest, FolderChooserRefusesARelativeFolder) {
     script::answer("错误的驱动符", platform::rOK);
     EXPECT_EQ(frmFindDir::instance().SelectPath("/no/such/folder"), DataPath);
     EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+TEST_F(DBManagerTest, TypingAPathMovesTheFolderChoosersList) {
+    const QString base = dir->appPath() + "pick";
+    ASSERT_TRUE(QDir().mkpath(base + "/inner"));
+    QFile(base + "/inner/note.txt").open(QIODevice::WriteOnly);
+    QStringList listed;
+    script::onModal("frmFindDir", [&](QDialog*) {
+        frmFindDir& d = frmFindDir::instance();
+        const auto items = [&] {
+            QStringList out;
+            for (int i = 0; i < d.Dir1->count(); ++i) out << d.Dir1->item(i)->text();
+            return out;
+        };
+        d.txtDir->setFocus();
+        d.txtDir->selectAll();
+        QTest::keyClicks(d.txtDir, base);
+        listed << items().join(',');
+        QTest::keyClicks(d.txtDir, "/inner/note.txt");   // a file: the folders beside it
+        listed << d.ListedFolder();
+        QTest::keyClicks(d.txtDir, "x");                 // names nothing: the list stays
+        listed << d.ListedFolder();
+        d.cmdCancel_Click();
+    });
+    EXPECT_EQ(frmFindDir::instance().SelectPath(DataPath), QString());
+    EXPECT_EQ(listed, (QStringList{"..,inner", base + "/inner", base + "/inner"}));
+}
+
+TEST_F(DBManagerTest, TheIntervalBoxStandsInsideItsCaption) {
+    frmDBManager& w = win();
+    w.show();
+    QTest::qWait(20);
+    QLabel* before = nullptr;
+    QLabel* after = nullptr;
+    for (QLabel* l : w.lblDay->findChildren<QLabel*>()) {
+        if (l->text() == "每隔") before = l;
+        if (l->text() == "天备份") after = l;
+    }
+    ASSERT_TRUE(before && after);
+    EXPECT_TRUE(w.lblDay->text().isEmpty());
+    const QRect box = w.txtDay->geometry();
+    EXPECT_EQ(w.txtDay->parentWidget(), w.lblDay);
+    EXPECT_LE(before->geometry().right(), box.left());
+    EXPECT_LE(box.right(), after->geometry().left());
+    EXPECT_GE(box.width(), w.txtDay->fontMetrics().horizontalAdvance("999"));
 }
 
 }  // namespace

@@ -276,6 +276,30 @@ TEST_F(Sites, ADeletionThatStopsPartwayLeavesEachSiteWholeOrGone) {
 
 }
 
+TEST_F(Sites, ASiteWhoseRowCannotBeDeletedKeepsItsDirectoryUnderItsName) {
+    site(4, "d");
+    site(5, "e");
+    QFile::copy(dir->file("switch.mdb"), dir->file("e/Switch.mdb"));
+    ASSERT_EQ(column(1), (QStringList{"d", "e"}));
+    dbSwitch.execute("CREATE TRIGGER keep_e BEFORE DELETE ON terminal WHEN old.pointname='e' "
+                     "BEGIN SELECT RAISE(ABORT, '站点记录被保护'); END");
+    grid().setRow(1);
+    grid().setRowSel(2);
+    platform::script::answer("真的要删除第1条到第2条共2条记录吗?", platform::rYes);
+    platform::script::answer("操作错误,", platform::rOK);
+    press("Delete");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    const QString shown = platform::script::shown().last().text;
+    EXPECT_TRUE(shown.endsWith("\n以下站点未删除:d,e")) << shown.toStdString();
+    EXPECT_FALSE(shown.contains("RAISE") || shown.contains("terminal")) << shown.toStdString();
+    // Each site whole: its row, and its directory back under its name with its files.
+    EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
+    EXPECT_FALSE(QFileInfo::exists(dir->file(".site-e.del")));
+    EXPECT_TRUE(hasDir("d"));
+    EXPECT_EQ(count("select count(*) from terminal"), 2);
+    EXPECT_EQ(column(1), (QStringList{"d", "e"}));
+}
+
 TEST_F(Sites, ASiteWhoseDirectoryCannotLeaveItsNameIsNamedAsNotDeleted) {
     site(4, "d");
     site(5, "e");

@@ -126,6 +126,34 @@ TEST_F(SysSetOnSwitch, ANamedDeviceIsTheOnlyOneProbed) {
     EXPECT_TRUE(silent.received().empty());
 }
 
+TEST_F(SysSetOnSwitch, ASaveRefusedByALockGivesBackThePortInUseAndSaysWhyInChinese) {
+    portsOnly();
+    platform::testing::mapPort(2, sw.slavePath());
+    ModSwitch::SetVariant("CommPort", "2");
+    ModComm::ComA().setCommPort(2);
+    ASSERT_TRUE(ModComm::ComA().setPortOpen(true));
+    win().cboComset[0]->setCurrentIndex(1);
+    // Another program holds the station file: neither writes nor reads get through.
+    platform::Database other = platform::Database::open(dir->file("switch.mdb"));
+    other.execute("PRAGMA locking_mode=EXCLUSIVE");
+    other.execute("BEGIN EXCLUSIVE");
+    other.execute("update Variant set value=value where varname='CommPort'");
+    QStringList traced;
+    platform::SetErrorTracer([&](const QString& t) { traced << t; });
+    script::answer("保存系统参数失败:数据库正被其他程序使用，请稍后再试", platform::rOK);
+    win().cmdSave_Click();
+    platform::SetErrorTracer(nullptr);
+    other.execute("COMMIT");
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    const QString shown = lastMessage();
+    EXPECT_TRUE(shown.endsWith("\n已重新打开端口Com2")) << shown.toStdString();
+    EXPECT_FALSE(shown.contains("locked") || shown.contains("Variant")) << shown.toStdString();
+    ASSERT_FALSE(traced.isEmpty());
+    EXPECT_TRUE(traced.join(QLatin1Char('\n')).contains("locked"));   // the engine's own text, for the trace only
+    ASSERT_TRUE(ModComm::ComA().PortOpen());
+    EXPECT_EQ(ModComm::ComA().devicePath(), sw.slavePath());
+}
+
 TEST_F(SysSetOnSwitch, ASaveThatCannotWriteItsSettingsReopensTheStoredPort) {
     portsOnly();
     platform::testing::mapPort(2, sw.slavePath());

@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QInputMethodEvent>
 #include <QTimer>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -227,6 +228,27 @@ TEST_F(SysSetTest, APasteIntoADepositFieldIsHeldToItsTypedLimit) {
     EXPECT_EQ(d->text(), "12345");
 }
 
+TEST_F(SysSetTest, AnInputMethodsCommitIntoADepositFieldIsHeldToItsTypedLimit) {
+    frmSysSet& w = win();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QLineEdit* d = w.txtDeposit[3];
+    QTest::mouseClick(d, Qt::LeftButton);
+    d->selectAll();
+    QInputMethodEvent commit;
+    commit.setCommitString("99999999");
+    QApplication::sendEvent(d, &commit);
+    EXPECT_EQ(d->text(), "99999");
+    QInputMethodEvent more;
+    more.setCommitString("9");
+    QApplication::sendEvent(d, &more);
+    EXPECT_EQ(d->text(), "99999");
+    QTest::mouseClick(w.txtDeposit[0], Qt::LeftButton);
+    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    EXPECT_EQ(key("Deposit3"), "99999.00");
+}
+
 TEST_F(SysSetTest, ASaveThatFailsPartwayStoresNothingAndPutsNothingInForce) {
     const QString limit = key("Limit");
     const QString hold = key("FeeHDTime");
@@ -238,7 +260,7 @@ TEST_F(SysSetTest, ASaveThatFailsPartwayStoresNothingAndPutsNothingInForce) {
     // The disk fills up after the first keys went.
     dbSwitch.execute("CREATE TRIGGER full_disk BEFORE INSERT ON Variant WHEN new.varname='PrnHD' "
                      "BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END");
-    script::answer("保存系统参数失败:database or disk is full", platform::rOK);
+    script::answer("保存系统参数失败:磁盘已满，无法写入数据库", platform::rOK);
     QTest::mouseClick(w.cmdSave, Qt::LeftButton);
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(key("FeeHDTime"), hold);

@@ -343,6 +343,27 @@ TEST_F(PaymentTest, AFailedPaymentKeepsTheRowAndAUserGoneIsLeftOut) {
     EXPECT_EQ(script::pendingAnswers(), 0);
 }
 
+TEST_F(PaymentTest, NoPaymentTakesAnAmountOrADepositOutOfTheRangeOfMoney) {
+    addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 0);
+    addUser(2, "乙", 0, T("2004-11-01 00:00:00"), 9999999000LL);   // 99,999,990.00
+    call(1, 1, "    ", "2004-11-02 10:00:00", 8000);
+    call(2, 2, "    ", "2004-11-02 10:00:00", 8000);
+    // 乙 first (bottom up): 100.00 against 80.00 would take the deposit past 1亿.
+    // 甲: an amount past 1亿 is refused in the dialog, then one within it is paid.
+    script::answer("金额超出范围，预付押金和押金余额须在-1亿至1亿之间", platform::rOK);
+    script::answer("请输入-1亿至1亿之间的数值", platform::rOK);
+    answers = {{"100", 0}, {"99999999999999", 0}};
+    settle({1, 2}, 1);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(userRow(2), (QVariantList{"99999990.00", "99999990.00", "2004-11-01 00:00:00", 0}));
+    EXPECT_EQ(userRow(1), (QVariantList{"0.00", "0.00", "2004-11-01 00:00:00", 0}));
+    // The rule holds for every user: no stored deposit or balance lies outside the range.
+    EXPECT_EQ(dbSwitch.scalar("SELECT count(*) FROM user WHERE abs(deposit)>? OR abs(remain)>?",
+                              {Currency::fromYuan(100000000), Currency::fromYuan(100000000)})
+                  .toInt(),
+              0);
+}
+
 TEST_F(PaymentTest, AmountDialogButtons) {
     frmPayMoneny* seen = nullptr;
     QString shown;

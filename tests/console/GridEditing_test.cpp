@@ -6,7 +6,14 @@
 
 #include "console/ConsoleCommands.h"
 
+#include "billing/frmBalanceBill.h"
+#include "billing/frmPayMoneny.h"
+#include "billing/frmPayed.h"
+#include "billing/frmPayfor.h"
 #include "core/Deposit.h"
+#include "core/MDIMain.h"
+#include "core/ModGeneral.h"
+#include "core/Settings.h"
 #include "core/frmDialog.h"
 
 #include "params/OptionLists.h"
@@ -379,6 +386,70 @@ TEST_F(GridEditing, ATypedDepositGoesWithTheEditsARestoreOrAnInitialiseDrops) {
     EXPECT_EQ(stored(), "0/0");
 }
 
+TEST_F(GridEditing, AnUnlockOrALockTheSwitchDidNotTakeLeavesTheUsersRowsPending) {
+    dbSwitch.execute("insert into user (userid, username, balancemode, locked) values (7, '甲', 1, 1)");
+    dbSwitch.execute("update Extension set userid=7, depositgrade=? where Address=3", {ModGeneral::GetDepositGrade(7)});
+    dbSwitch.execute("update Account set userid=7, depositgrade=? where address=2049", {ModGeneral::GetDepositGrade(7)});
+    const auto pending = [] {
+        return dbSwitch.scalar("select group_concat(bSet) from (select bSet from Extension where Address=3 "
+                               "union all select bset from Account where address=2049)").toString();
+    };
+    const auto clearMarks = [] {
+        dbSwitch.execute("update Extension set bSet=0, bSetSpringNum=0");
+        dbSwitch.execute("update Account set bset=0");
+    };
+    clearMarks();
+    ASSERT_TRUE(console().ShowView("User"));
+    ASSERT_EQ(grid().TextMatrix(2, 0), "7");
+    sw.setDefaultReply(sim::Reply::Status03);   // the switch takes no row
+
+    // 初始化 unlocks the user: the rows' frames change.
+    console::SetPopupRunner([](QMenu* m) {
+        for (QAction* a : m->actions())
+            if (a->isVisible() && a->text() == QStringLiteral("初始化")) return a;
+        return static_cast<QAction*>(nullptr);
+    });
+    const QPoint name = grid().visualRect(grid().model()->index(2, 1)).center();
+    mouse(QEvent::MouseButtonPress, name);
+    mouse(QEvent::MouseButtonRelease, name);
+    spin(20);
+    const QPoint header = grid().visualRect(grid().model()->index(2, 0)).center();
+    QMouseEvent press(QEvent::MouseButtonPress, header, grid().viewport()->mapToGlobal(header), Qt::RightButton,
+                      Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(grid().viewport(), &press);
+    console::SetPopupRunner(nullptr);
+    settle();
+    ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 0);
+    EXPECT_EQ(pending(), "1,1");
+
+    // 闭锁 switched on and saved: the rows wait again for the switch.
+    clearMarks();
+    doubleClick(2, 10);
+    ASSERT_EQ(grid().TextMatrix(2, 10), "ON");
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Save");
+    ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 1);
+    EXPECT_EQ(pending(), "1,1");
+
+    // A switch that takes the rows: 初始化 pushes them, and nothing stays pending.
+    sw.setDefaultReply(sim::Reply::Normal);
+    console::SetPopupRunner([](QMenu* m) {
+        for (QAction* a : m->actions())
+            if (a->isVisible() && a->text() == QStringLiteral("初始化")) return a;
+        return static_cast<QAction*>(nullptr);
+    });
+    mouse(QEvent::MouseButtonPress, name);
+    mouse(QEvent::MouseButtonRelease, name);
+    spin(20);
+    QMouseEvent again(QEvent::MouseButtonPress, header, grid().viewport()->mapToGlobal(header), Qt::RightButton,
+                      Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(grid().viewport(), &again);
+    console::SetPopupRunner(nullptr);
+    settle();
+    ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 0);
+    EXPECT_EQ(pending(), "0,0");
+}
+
 TEST_F(GridEditing, AnOwnerChosenInTheGridWaitsForItsDownload) {
     // A locked owner changes the grades its rows are sent with, not their grade.
     dbSwitch.execute("insert into user (userid, username, balancemode, locked) values (7, '甲', 1, 1)");
@@ -542,6 +613,94 @@ TEST_F(GridEditing, TheCloseBoxChecksATypedCellFirstAsExitDoes) {
     EXPECT_FALSE(console().txtModify->isVisible());
     EXPECT_EQ(grid().TextMatrix(2, 1), "0034");
     EXPECT_TRUE(console().isVisible());
+}
+
+// The console as the station shows it: inside the frame, loaded by the frame.
+class FrameEditing : public GridEditing {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        connectSwitch();
+        testsupport::scriptLogin();
+        MDIMain::instance().Show();
+        WorkerRights = {QStringLiteral("0")};
+        settle();
+    }
+};
+
+TEST_F(FrameEditing, TheFramesCloseBoxChecksATypedCellFirst) {
+    ASSERT_EQ(MDIMain::instance().centralWidget(), &console());
+    ASSERT_TRUE(console().ShowView("Account"));
+    doubleClick(2, 1);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    console().txtModify->setText("34");   // typed, not confirmed
+    platform::script::answer("要退出系统吗?", platform::rNo);
+    QCloseEvent close;
+    QApplication::sendEvent(&MDIMain::instance(), &close);
+    EXPECT_FALSE(close.isAccepted());
+    EXPECT_EQ(platform::script::pendingAnswers(), 1);   // not asked yet: the cell came first
+    platform::script::reset();
+    EXPECT_FALSE(console().txtModify->isVisible());
+    EXPECT_EQ(grid().TextMatrix(2, 1), "0034");
+    EXPECT_TRUE(MDIMain::instance().isVisible());
+}
+
+TEST_F(GridEditing, AUserTheSettlementDeletesStaysDeletedWithItsTypedEdits) {
+    platform::testing::setNow([] { return QDateTime(QDate(2004, 12, 6), QTime(10, 0)); });
+    dbSwitch.execute("insert into user (userid, username, balancemode, lastdate, deposit, remain) "
+                     "values (7, '甲', 0, '2004-11-01 00:00:00', 500000, 500000)");
+    dbSwitch.execute("update Extension set userid=7 where Address=3");
+    dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_userid) "
+                       "VALUES (3, '2004-11-05 10:00:00', 60, 123400, '    ', 7, 7)");
+    ModSwitch::SetVariant("OptCL", "2");   // after the payment: 删除用户
+    ASSERT_TRUE(console().ShowView("User"));
+    ASSERT_EQ(grid().TextMatrix(2, 0), "7");
+    // Unsaved edits on the row: an amount typed under 预付押金 and a rent.
+    for (const auto& [col, text] : {std::pair{4, "100"}, std::pair{7, "5"}}) {
+        doubleClick(2, col);
+        ASSERT_TRUE(console().txtModify->isVisible());
+        console().txtModify->setText(text);
+        enter(console().txtModify);
+    }
+    ASSERT_EQ(grid().TextMatrix(2, 4), "150.00");
+    ASSERT_TRUE(g_Modified);
+
+    platform::script::onModal("frmPayMoneny", [](QDialog* d) { static_cast<frmPayMoneny*>(d)->Command1_Click(0); });
+    platform::script::onModal("frmPayed", [](QDialog* d) {
+        static_cast<frmPayed*>(d)->cmdPay_Click();
+        d->accept();
+    });
+    // Whatever the redraw asks, 是 keeps nothing of the deleted user.
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console::SetPopupRunner([](QMenu* m) {
+        for (QAction* a : m->actions())
+            if (a->isVisible() && a->text() == QStringLiteral("结算")) return a;
+        return static_cast<QAction*>(nullptr);
+    });
+    const QPoint name = grid().visualRect(grid().model()->index(2, 1)).center();
+    mouse(QEvent::MouseButtonPress, name);
+    mouse(QEvent::MouseButtonRelease, name);
+    spin(20);
+    const QPoint header = grid().visualRect(grid().model()->index(2, 0)).center();
+    QMouseEvent press(QEvent::MouseButtonPress, header, grid().viewport()->mapToGlobal(header), Qt::RightButton,
+                      Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(grid().viewport(), &press);
+    console::SetPopupRunner(nullptr);
+    settle();
+    frmPayed::unload();
+    frmPayfor::unload();
+    frmBalanceBill::unload();
+    platform::script::reset();
+
+    EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=7").isNull());
+    EXPECT_EQ(dbSwitch.scalar("select userid from Extension where Address=3").toInt(), 0);
+    EXPECT_EQ(ModGeneral::FindGridRow(grid(), 0, "7", 1), -1);
+    // A later save stores no user either.
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Save");
+    platform::script::reset();
+    EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=7").isNull());
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from user").toInt(), 1);
 }
 
 }  // namespace

@@ -120,6 +120,30 @@ TEST_F(DbTest, RowReaderWalksTypedCellsInPlace) {
     EXPECT_FALSE(r.next());
 }
 
+TEST_F(DbTest, AnOperatorIsToldAFailureInChineseAndTheTraceGetsTheStatement) {
+    QStringList traced;
+    platform::SetErrorTracer([&](const QString& t) { traced << t; });
+    db.execute("CREATE TABLE once (k INTEGER PRIMARY KEY, v TEXT NOT NULL)");
+    db.execute("INSERT INTO once VALUES (1, 'a')");
+    const auto told = [&](const char* sql) {
+        try {
+            db.execute(QString::fromLatin1(sql));
+        } catch (const std::exception& e) {
+            return platform::OperatorText(e);
+        }
+        return QString();
+    };
+    EXPECT_EQ(told("INSERT INTO once VALUES (1, 'b')"), "要写入的记录已经存在");
+    EXPECT_EQ(told("INSERT INTO once VALUES (2, NULL)"), "记录缺少必须填写的内容");
+    EXPECT_EQ(told("SELECT * FROM nowhere"), "数据库中缺少所需的表");
+    platform::SetErrorTracer(nullptr);
+    ASSERT_EQ(traced.size(), 3);
+    EXPECT_TRUE(traced[0].contains("UNIQUE") && traced[0].contains("INSERT INTO once")) << traced[0].toStdString();
+    // The station's own sentences stand, less any statement after them; anything else is said plainly.
+    EXPECT_EQ(platform::OperatorText(DbError(kErrGeneric, "磁盘已满 [insert into Variant]")), "磁盘已满");
+    EXPECT_EQ(platform::OperatorText(std::runtime_error("bad_alloc")), "操作失败");
+}
+
 TEST_F(DbTest, RowReaderFailsAsEveryStatementAndLetsGoOfItsStatement) {
     try {
         db.rows("SELECT * FROM missing");

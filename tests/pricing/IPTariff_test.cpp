@@ -9,6 +9,10 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QTest>
+#include <QGuiApplication>
+#include <QClipboard>
+#include <QInputMethodEvent>
 
 using pricing::frmIP;
 using platform::script::answer;
@@ -265,6 +269,42 @@ TEST_F(IPWindow, LeavingAHeadSavesEveryEditAndRenamesInPlace) {
     ASSERT_TRUE(frmIP::exists());
     EXPECT_TRUE(win().HeadModified());
     win().txtIPHead->setText("17911");
+}
+
+TEST_F(IPWindow, AccessPricesStayWithinTheRatesBoundHoweverTheyComeIn) {
+    type(1, "甲");
+    head("17909", 1);
+    win().show();
+    ASSERT_EQ(win().ShownHead(), "17909");
+    // Typed: a sign makes no credit.
+    QLineEdit* first = win().txtLink[1];
+    first->setFocus();
+    first->selectAll();
+    QTest::keyClicks(first, "-5");
+    win().txtLink_LostFocus(1);
+    EXPECT_EQ(first->text(), "0.00");
+    // Pasted: no more than the field's four characters, and no more than a rate's price.
+    QLineEdit* per = win().txtLink[3];
+    per->setFocus();
+    per->selectAll();
+    QGuiApplication::clipboard()->setText("999999999999");
+    QTest::keyClick(per, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(per->text(), "9999");
+    win().txtLink_LostFocus(3);
+    EXPECT_EQ(per->text(), "999.00");
+    // Committed by an input method: held to the same four characters.
+    QLineEdit* extra = win().txtLink[4];
+    extra->setFocus();
+    extra->selectAll();
+    QInputMethodEvent commit;
+    commit.setCommitString("12345678");
+    QApplication::sendEvent(extra, &commit);
+    EXPECT_EQ(extra->text(), "1234");
+    win().cmdIPHead[1]->click();
+    platform::Recordset rs = dbSwitch.query("select * from iphead where iphead='17909'");
+    EXPECT_EQ(rs.cur("firstprice"), platform::Currency());
+    EXPECT_EQ(rs.cur("perprice"), pricing::kTariffPriceLimit);
+    EXPECT_EQ(rs.cur("extrafee"), pricing::kTariffPriceLimit);
 }
 
 TEST_F(IPWindow, RefusedRightKeepsTheEditAndDeletingTheLastHeadShowsTheRoot) {

@@ -5,6 +5,8 @@
 #include "core/RecordDisplay.h"
 #include "params/TableViews.h"
 #include "pricing/ClsMonitor.h"
+#include "printing/PrintGrid.h"
+#include "platform/Printer.h"
 #include "link/FrameCodes.h"
 
 #include <QRegularExpression>
@@ -113,6 +115,26 @@ TEST_F(ShowRecordTest, ATabInAStoredTextStaysInItsCellLiveAndLoaded) {
     ModSwitch::ShowBillGrid(rs);
     ASSERT_EQ(grid->Rows(), 2);
     EXPECT_EQ(row(), live);
+}
+
+TEST_F(ShowRecordTest, ATabInTheUsersNameStaysInItsCellOnTheTicket) {
+    printing::testing::setHasPrinter(true);
+    platform::PrintRecorder& paper = platform::testing::usePrintRecorder();
+    ModSwitch::BillLine call;
+    call.userId = 7;
+    call.extAddr = 5;
+    call.called = QStringLiteral("88001234");
+    call.start = QStringLiteral("2026-06-15 10:00:00");
+    call.seconds = 60;
+    const auto display = core::MakeWindowRecordDisplay();
+    EXPECT_TRUE(display->PrintCallTicket(call, QStringLiteral("用\t户")));
+    QStringList texts;
+    for (const platform::PrintRecord& r : paper.records)
+        if (r.kind == platform::PrintRecord::Text) texts << r.text;
+    printing::testing::setHasPrinter(std::nullopt);
+    platform::testing::resetPrinter();
+    EXPECT_TRUE(texts.contains(QStringLiteral("用 户"))) << texts.join('|').toStdString();
+    for (const QString& t : texts) EXPECT_FALSE(t.contains(QLatin1Char('\t'))) << t.toStdString();
 }
 
 TEST_F(ShowRecordTest, BalanceBeyondTheOverdraftTurnsRed) {

@@ -305,6 +305,10 @@ TEST_F(Upload, DifferenceDialog) {
             v->txtAddr->setText("4");
             v->txtAddr_Validate();
             EXPECT_EQ(v->txtAddr->text(), "2");
+            v->txtAddr->setText("nan");   // reads as a number, names no difference
+            v->txtAddr_Validate();
+            EXPECT_EQ(v->txtAddr->text(), "2");
+            EXPECT_EQ(v->DifferNo(), 2);
             v->txtAddr->setText("1");
             v->txtAddr_Validate();
             EXPECT_FALSE(v->cmdPriv->isEnabled());
@@ -317,6 +321,7 @@ TEST_F(Upload, DifferenceDialog) {
 
     sw.setRow(sim::tables::ExtraHead, 5, bytes("940A 0005 55FF FFFF FFFF"));
     sw.setRow(sim::tables::ExtraHead, 9, bytes("940A 0009 55FF FFFF FFFF"));
+    platform::script::answer("输入错误，请输入1-3之间的数", platform::rOK);
     platform::script::answer("输入错误，请输入1-3之间的数", platform::rOK);
     verify("ExtraHead");
     EXPECT_EQ(calls, 2);
