@@ -2,6 +2,7 @@
 // A station for the benchmarks of the record road: 20,000 zone codes, a
 // discount scheme with segments and holidays, an IP head, and users on every
 // extension; and distinct call-record frames over them.
+#include "billing/ArchiveBills.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
 #include "core/Schema.h"
@@ -9,11 +10,38 @@
 #include "pricing/RateCache.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <vector>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace benchstation {
 
 using platform::Currency;
+
+// The median of `n` fdatasync calls of a small file rewritten in `dir`: what
+// one sync costs on the disk the station's files are on.
+inline double medianSyncUs(const QString& dir, int n) {
+    const QByteArray path = QFile::encodeName(dir + QStringLiteral("/sync-probe.dat"));
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return 0;
+    std::vector<double> us;
+    char block[512] = {};
+    for (int i = 0; i < n; ++i) {
+        block[0] = char(i);
+        if (::pwrite(fd, block, sizeof block, 0) != ssize_t(sizeof block)) break;
+        const auto t0 = std::chrono::steady_clock::now();
+        ::fdatasync(fd);
+        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+    }
+    ::close(fd);
+    ::unlink(path.constData());
+    std::sort(us.begin(), us.end());
+    return us.empty() ? 0 : us[us.size() / 2];
+}
 
 inline quint8 bcd(int v) { return quint8(((v / 10) << 4) | (v % 10)); }
 
@@ -114,6 +142,38 @@ public:
         const int sod = n % 86400;
         const QDateTime when(start.date().addDays(day), QTime(sod / 3600, (sod % 3600) / 60, sod % 60), Qt::UTC);
         return frame(n % 120, called, n % 16, when, 30 + n % 900);
+    }
+
+    // This year's archive as the station has it once its nightly run went:
+    // `calls` calls of the month the records fall in, on other extensions,
+    // moved by the archive itself. Kind 1: the month archived on two nights
+    // (the second run gives an older month table its key index); kind 2: the
+    // first day after the month's first archive. Kind 0 leaves the station
+    // without an archive. False when the run did not move them.
+    bool archive(int kind, int calls = 50000) {
+        if (kind == 0) return true;
+        auto fill = [&](int first, int n) {
+            platform::Transaction tx(dbPhoneCur);
+            for (int i = first; i < first + n; ++i) {
+                const QDateTime when = start.addSecs(qint64(i) * 86399 / calls);
+                dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_calladdr, f_zjaddr, f_date, f_long, f_moneny, f_resp, "
+                                                  "f_zh, f_indjh, f_phmode, f_memo, f_userid) "
+                                                  "VALUES (?, 1, ?, 60, 1000, '88000001', '    ', '', 7, '市话', 0)")
+                                       .arg(dbPhoneCur.qualified("Tab_Phone")),
+                                   {200 + i % 300, when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
+            }
+            tx.commit();
+        };
+        const int first = kind == 1 ? calls / 2 : calls;
+        fill(0, first);
+        billing::ArchiveBills();
+        qint64 moved = billing::LastArchiveRun().moved;
+        if (kind == 1) {
+            fill(first, calls - first);
+            billing::ArchiveBills();
+            moved += billing::LastArchiveRun().moved;
+        }
+        return moved == calls;
     }
 
     QTemporaryDir dir;

@@ -1,4 +1,6 @@
 // Every benchmark runs with a widget application (offscreen), as the station does.
+#include "BenchCleanup.h"
+
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
@@ -8,5 +10,6 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    benchcleanup::run();
     return 0;
 }

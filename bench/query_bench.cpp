@@ -2,6 +2,7 @@
 // 5,000 current ones: one user's year, all users capped at the grid's limit
 // with 500 summary rows, the sorts of the full grid, and the step-wise copy
 // of the year file (MB/s and the longest step).
+#include "BenchCleanup.h"
 #include "billing/ArchiveBills.h"
 #include "billing/frmRecord.h"
 #include "core/ModDefine.h"
@@ -51,8 +52,17 @@ struct Station {
     }
 };
 
+// Made at first use; the window and the station go while the application
+// still lives (a window deleted after it crashes the program at exit).
 Station& station() {
-    static std::unique_ptr<Station> s(new Station);
+    static std::unique_ptr<Station> s;
+    if (!s) {
+        s = std::make_unique<Station>();
+        benchcleanup::atEnd([] {
+            frmRecord::unload();
+            s.reset();
+        });
+    }
     return *s;
 }
 

@@ -57,9 +57,10 @@ bool hasCallKey(const Database& db, const QString& table) {
     return hasColumn(cols, "f_calladdr") && hasColumn(cols, "f_date");
 }
 
-// The index that finds a call of a month table by that key. Made when a move
-// or a clean-up first asks a month table for calls it may hold already; a
-// table the run creates holds none, and gets it on its next use.
+// The index that finds a call of a month table by that key: the call-record
+// engine's duplicate check asks the month table of every record, so a table
+// gets it when the run creates it, and an older one when a move or a
+// clean-up first asks it for calls it may hold already.
 void ensureKeyIndex(const Database& arch, const QString& table) {
     arch.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1.%2 ON %3 (f_calladdr, f_date)")
                      .arg(quoteIdent(arch.schema()), quoteIdent(QStringLiteral("ix_%1_calladdr_date").arg(table)),
@@ -70,6 +71,39 @@ void ensureKeyIndex(const Database& arch, const QString& table) {
 QString inMonthTable(const Database& arch, const QString& table, const QString& curTable) {
     return QStringLiteral("EXISTS (SELECT 1 FROM %1 AS a WHERE a.f_calladdr=%2.f_calladdr AND a.f_date=%2.f_date)")
         .arg(arch.qualified(table), quoteIdent(curTable));
+}
+
+// Rows of the current table `curTable`, in one month's span, whose call the
+// month table holds under the same key but with other content (another
+// length, fee or number): a call the switch sent twice with different
+// contents, or a file put back that differs. The current one is not the
+// archived call and is not dropped unseen: it goes to the reject rows, as
+// the engine keeps a duplicate it refuses. Returns how many.
+qint64 rejectDiffering(const Database& cur, const QString& curTable, const QList<platform::ColumnInfo>& curCols,
+                       const Database& arch, const QString& table, const platform::Params& span,
+                       const QString& spanCondition) {
+    const auto archCols = arch.columns(table);
+    QStringList same;
+    for (const auto& c : curCols)
+        if (hasColumn(archCols, c.name))
+            same << QStringLiteral("a.%1 IS %2.%1").arg(quoteIdent(c.name), quoteIdent(curTable));
+    const QString differing =
+        QStringLiteral("%1 AND %2 AND NOT EXISTS (SELECT 1 FROM %3 AS a WHERE %4)")
+            .arg(spanCondition, inMonthTable(arch, table, curTable), arch.qualified(table), same.join(QStringLiteral(" AND ")));
+    const qint64 n =
+        cur.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE %2").arg(cur.qualified(curTable), differing), span).toLongLong();
+    if (n == 0) return 0;
+    const QString rejects = cur.actualTableName(QStringLiteral("tab_errPh"));
+    if (rejects.isEmpty()) throw DbError(platform::kErrNoSuchTable, QStringLiteral("找不到表 tab_errPh"));
+    // The reject row's length is the frame's "hh:mm:ss".
+    const QString length = QStringLiteral("printf('%02d:%02d:%02d', f_long / 3600, f_long % 3600 / 60, f_long % 60)");
+    cur.execute(QStringLiteral("INSERT INTO ") + cur.qualified(rejects) +
+                    QStringLiteral(" (f_calladdr, f_zjaddr, f_date, f_long, f_resp, f_zh) SELECT f_calladdr, f_zjaddr, "
+                                   "f_date, ") +
+                    length + QStringLiteral(", f_resp, f_zh FROM ") + cur.qualified(curTable) + QStringLiteral(" WHERE ") +
+                    differing + QStringLiteral(" ORDER BY rowid"),
+                span);
+    return n;
 }
 
 // A month table takes the current table's own definition (columns, types,
@@ -158,7 +192,8 @@ platform::Params monthParams(int year, int month, const MonthSpan& span) {
 // earlier run holds calls that run moved).
 struct MonthCopy {
     qint64 copied = 0;
-    qint64 archived = 0;
+    qint64 archived = 0;    // leaving without a copy, the rejected among them
+    qint64 rejected = 0;    // held under the same key with other content: kept as reject rows
 };
 
 // Copies one month: the month's rows that lay in its span when the run began,
@@ -188,8 +223,13 @@ MonthCopy copyMonth(const Database& cur, const QString& curTable, const QList<pl
     if (check)
         done.archived = cur.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE %2").arg(cur.qualified(curTable), monthCondition()),
                                    monthParams(year, month, span)).toLongLong() - done.copied;
-    // A new table gets its index once filled: one sort instead of a tree insert per row.
-    if (fresh) ensureIndex(arch, table);
+    if (done.archived > 0)
+        done.rejected = rejectDiffering(cur, curTable, curCols, arch, table, monthParams(year, month, span), monthCondition());
+    // A new table gets its indexes once filled: one sort instead of a tree insert per row.
+    if (fresh) {
+        ensureIndex(arch, table);
+        if (hasCallKey(arch, table)) ensureKeyIndex(arch, table);
+    }
     return done;
 }
 
@@ -300,7 +340,7 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
             continue;
         }
         QList<QPair<int, qint64>> copiedMonths;  // month, rows leaving the current table
-        qint64 copiedRows = 0, archivedRows = 0;
+        qint64 copiedRows = 0, archivedRows = 0, rejectedRows = 0;
         bool damaged = false;
         try {
             std::optional<Transaction> yearTx(std::in_place, cur);
@@ -313,6 +353,7 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
                     copiedMonths << qMakePair(m.key(), n.copied + n.archived);
                     copiedRows += n.copied;
                     archivedRows += n.archived;
+                    rejectedRows += n.rejected;
                 } catch (const DbError& e) {
                     damaged = damaged || isDamage(e);
                 }
@@ -342,6 +383,7 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
             yearTx->commit();
             run.moved += copiedRows;
             run.alreadyArchived += archivedRows;
+            run.rejected += rejectedRows;
             run.monthsMoved += copiedMonths.size();
             run.monthsFailed += months.size() - copiedMonths.size();
         } catch (const DbError& e) {
@@ -456,7 +498,10 @@ void ArchiveBills() {
         platform::MsgBox(QStringLiteral("话单归档：%1张话单已转存到年度归档文件。\n"
                                         "另有%2张话单早已在年度归档文件中，这次没有再转存，只从当前话单库删除，不会重复计费。")
                              .arg(g_last.moved)
-                             .arg(g_last.alreadyArchived),
+                             .arg(g_last.alreadyArchived) +
+                             (g_last.rejected > 0
+                                  ? QStringLiteral("\n其中%1张与归档文件中的同一话单内容不同，已转入错误话单。").arg(g_last.rejected)
+                                  : QString()),
                          platform::mbInformation, ModDefine::AppName);
     if (!g_last.damaged.isEmpty())
         platform::MsgBox(QStringLiteral("话单归档文件已损坏: %1\n这些年份的话单仍保留在当前话单库中.")
@@ -469,6 +514,7 @@ int DropArchivedRows(const Database& cur) {
     try {
         const QString curTable = cur.actualTableName(kCurrentTable);
         if (curTable.isEmpty() || !hasCallKey(cur, curTable)) return 0;
+        const auto curCols = cur.columns(curTable);
         const auto years = listMonths(cur, curTable);
         for (auto y = years.cbegin(); y != years.cend(); ++y) {
             const QString path = ArchivePath(y.key());
@@ -482,6 +528,8 @@ int DropArchivedRows(const Database& cur) {
                     const QString table = arch.actualTableName(MonthTableName(m.key()));
                     if (table.isEmpty() || !hasCallKey(arch, table)) continue;
                     ensureKeyIndex(arch, table);
+                    rejectDiffering(cur, curTable, curCols, arch, table, monthParams(y.key(), m.key(), m.value()),
+                                    monthCondition());
                     n += cur.execute(QStringLiteral("DELETE FROM %1 WHERE %2 AND %3")
                                          .arg(cur.qualified(curTable), monthCondition(), inMonthTable(arch, table, curTable)),
                                      monthParams(y.key(), m.key(), m.value()));

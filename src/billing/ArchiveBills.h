@@ -16,7 +16,8 @@ namespace billing {
 // "PhoneCur.mdb" and opens it again as dbPhoneCur. Records stored while the
 // run goes on stay current; a month that fails stays current as a whole. A
 // call its month table holds already (same f_calladdr and f_date) is not
-// copied again, only deleted from the current table, and a box says how many.
+// copied again, only deleted from the current table, and a box says how many;
+// one held there with other content leaves as a reject row (tab_errPh).
 void ArchiveBills();
 
 // Deletes from the call file `cur` (Tab_Phone) the calls that the month
@@ -42,6 +43,7 @@ struct ArchiveRun {
     bool ran = false;           // false: refused (a transaction was open, or a run was in progress)
     qint64 moved = 0;           // records moved into archives
     qint64 alreadyArchived = 0; // records their month table held already: deleted, not copied again
+    qint64 rejected = 0;        // of those, held there with other content: kept as reject rows
     int monthsMoved = 0;
     int monthsFailed = 0;
     qint64 left = 0;            // records still current after the run

@@ -7,6 +7,11 @@
 
 #include <QFileInfo>
 #include <QHash>
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <thread>
+#include <vector>
 #include <cstring>
 
 using platform::Currency;
@@ -35,28 +40,88 @@ QString inList(int n) {
     return marks.join(',');
 }
 
-// The lines of each user, by start, and where each line's detail rows are.
+// The lines of each user, by start.
 struct LineIndex {
     QHash<qint64, QVector<int>> byUser;        // line numbers in order of start
     QVector<QByteArray> start, end;            // stored date texts of each line
-    QVector<QHash<qint64, int>> extensions;    // address -> detail row
-    QVector<QHash<QByteArray, int>> accounts;  // account code -> detail row
 };
+
+// What one table's calls add to the lines: per line its sums and its detail
+// rows in the order their first call was read, found again by extension
+// address or account code.
+struct LineSums {
+    PeriodSums sums;
+    QList<DetailRow> details;
+    QHash<qint64, int> extensions;      // address -> detail row
+    QHash<QByteArray, int> accounts;    // account code -> detail row
+};
+using TableSums = QVector<LineSums>;   // by line number
+
+// The detail row of a call in `l`, added on its first call.
+DetailRow& detailOf(LineSums& l, bool account, const QByteArray& code, qint64 addr) {
+    int row;
+    if (account) {
+        auto it = l.accounts.find(code);
+        if (it == l.accounts.end()) {
+            DetailRow d;
+            d.kind = kKindAccount;
+            d.name = QString::fromUtf8(code);
+            l.details << d;
+            it = l.accounts.insert(code, l.details.size() - 1);
+        }
+        row = it.value();
+    } else {
+        auto it = l.extensions.find(addr);
+        if (it == l.extensions.end()) {
+            DetailRow d;
+            d.kind = kKindExtension;
+            d.name = QString::number(addr);
+            l.details << d;
+            it = l.extensions.insert(addr, l.details.size() - 1);
+        }
+        row = it.value();
+    }
+    return l.details[row];
+}
+
+void addSums(PeriodSums& into, const PeriodSums& s) {
+    for (int k = 0; k < 11; ++k) into.types[k] += s.types[k];
+    for (int k = 0; k < 5; ++k) into.fees[k] += s.fees[k];
+}
+
+// Adds what one table added to the totals, as if its calls had been read
+// after those of the tables merged before: detail rows new to a line
+// follow the line's others.
+void mergeSums(TableSums& into, const TableSums& part) {
+    for (int i = 0; i < part.size(); ++i) {
+        const LineSums& p = part[i];
+        if (p.details.isEmpty()) continue;
+        LineSums& l = into[i];
+        addSums(l.sums, p.sums);
+        for (const DetailRow& d : p.details) {
+            const bool account = d.kind == kKindAccount;
+            DetailRow& mine = detailOf(l, account, account ? d.name.toUtf8() : QByteArray(), account ? 0 : d.name.toLongLong());
+            addSums(mine.sums, d.sums);
+        }
+    }
+}
 
 // Adds one table's calls into the lines whose user and period each call falls
 // in: one pass over the table in stored order, the calls of the chosen
 // categories and length within the run's span.
 void sumTable(const Database& db, const QString& table, const QDateTime& from, const QDateTime& to,
-              const QList<int>& categories, int minSeconds, QList<StatementLine>& lines, LineIndex& ix) {
+              const QList<int>& categories, int minSeconds, const LineIndex& ix, TableSums& out) {
     QStringList marks;
     for (int i = 0; i < categories.size(); ++i) marks << QStringLiteral("?%1").arg(i + 4);
     QString sql = QStringLiteral("SELECT f_userid, f_date, f_calladdr, f_zh, f_phmode, f_moneny, f_addfee1, f_addfee2, "
                                  "f_gatefee, f_linkfee FROM ") +
-                  db.qualified(table) + QStringLiteral(" WHERE f_date>=?1 AND f_date<?2 AND f_phmode IN (") +
+                  db.qualified(table) + QStringLiteral(" WHERE +f_date>=?1 AND +f_date<?2 AND f_phmode IN (") +
                   marks.join(',') + ')';
     if (minSeconds > 0) sql += QStringLiteral(" AND f_long>=?3");
     // ?3 is bound even where the text leaves it out: the numbers of the
-    // categories follow it.
+    // categories follow it. The dates compare as the texts they are stored
+    // as: without the column's affinity, the bound bounds are not tried as
+    // numbers again for every call read (the whole table is read anyway).
     Params params{from, to, minSeconds};
     for (const int c : categories) params << c;
     for (platform::RowReader r = db.rows(sql, params); r.next();) {
@@ -90,32 +155,8 @@ void sumTable(const Database& db, const QString& table, const QDateTime& from, c
         bool account = false;
         for (const char ch : zh)
             if (ch != ' ') account = true;
-        StatementLine& l = lines[line];
-        int row;
-        if (account) {
-            const QByteArray code = zh.toByteArray();
-            auto it = ix.accounts[line].find(code);
-            if (it == ix.accounts[line].end()) {
-                DetailRow d;
-                d.kind = kKindAccount;
-                d.name = QString::fromUtf8(code);
-                l.details << d;
-                it = ix.accounts[line].insert(code, l.details.size() - 1);
-            }
-            row = it.value();
-        } else {
-            const qint64 addr = r.integer(2);
-            auto it = ix.extensions[line].find(addr);
-            if (it == ix.extensions[line].end()) {
-                DetailRow d;
-                d.kind = kKindExtension;
-                d.name = QString::number(addr);
-                l.details << d;
-                it = ix.extensions[line].insert(addr, l.details.size() - 1);
-            }
-            row = it.value();
-        }
-        DetailRow& d = l.details[row];
+        LineSums& l = out[line];
+        DetailRow& d = detailOf(l, account, account ? zh.toByteArray() : QByteArray(), account ? 0 : r.integer(2));
         l.sums.types[category] += all;
         d.sums.types[category] += all;
         for (int k = 0; k < 5; ++k) {
@@ -123,6 +164,39 @@ void sumTable(const Database& db, const QString& table, const QDateTime& from, c
             d.sums.fees[k] += part[k];
         }
     }
+}
+
+// The month tables of the year files are read side by side, each on a
+// connection of its own that only reads, and their sums merged in the
+// order of the months: the same sums and detail rows as one pass after the
+// other. The files are attached on the station's connection meanwhile (the
+// archive holds off), so none is moved or replaced under the readers.
+struct MonthRead {
+    QString path, table;
+    TableSums sums;
+    std::exception_ptr failure;
+};
+
+void sumMonths(QList<MonthRead>& months, const QDateTime& from, const QDateTime& to, const QList<int>& categories,
+               int minSeconds, const LineIndex& ix, int lineCount) {
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (int i; (i = next.fetch_add(1)) < months.size();) {
+            MonthRead& m = months[i];
+            try {
+                m.sums.resize(lineCount);
+                Database db = Database::openReadOnly(m.path);
+                sumTable(db, m.table, from, to, categories, minSeconds, ix, m.sums);
+            } catch (...) {
+                m.failure = std::current_exception();
+            }
+        }
+    };
+    const int helpers = std::min<int>(int(months.size()) - 1, std::max(1, int(std::thread::hardware_concurrency())) - 1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < std::min(helpers, 3); ++t) threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads) t.join();
 }
 
 // Detaches the year read, whatever happens while it is read.
@@ -150,23 +224,45 @@ QString columnList() {
     return cols.join(',');
 }
 
-// The whole statement in one transaction: the table holds the last complete run.
+// The whole statement in one transaction: the table holds the last complete
+// run. Rows go in a few hundred at a time, each of their values bound: a
+// few statements for the run, not one for every user and detail row.
 void writeBalance(const QList<StatementLine>& lines) {
-    const QString insert = QStringLiteral("INSERT INTO tab_balance (%1) VALUES (%2)").arg(columnList(), inList(22));
+    constexpr int kColumns = 22;
+    constexpr int kRowsAtOnce = 400;
+    const QString row = QLatin1Char('(') + inList(kColumns) + QLatin1Char(')');
+    auto insert = [&](int rows) {
+        QStringList all;
+        all.reserve(rows);
+        for (int i = 0; i < rows; ++i) all << row;
+        return QStringLiteral("INSERT INTO tab_balance (%1) VALUES %2").arg(columnList(), all.join(','));
+    };
+    const QString full = insert(kRowsAtOnce);
     platform::Transaction tx(dbSwitch);
     dbSwitch.execute(QStringLiteral("DELETE FROM tab_balance"));
+    Params p;
+    int waiting = 0;
+    auto flush = [&](bool last) {
+        if (waiting == 0 || (!last && waiting < kRowsAtOnce)) return;
+        dbSwitch.execute(waiting == kRowsAtOnce ? full : insert(waiting), p);
+        p.clear();
+        waiting = 0;
+    };
     for (const StatementLine& l : lines) {
-        Params p{l.userId, l.name, true, l.start, l.end};
+        p << l.userId << l.name << true << l.start << l.end;
         writeSums(p, l.sums);
         p << l.rent << static_cast<int>(kKindUser);
-        dbSwitch.execute(insert, p);
+        ++waiting;
+        flush(false);
         for (const DetailRow& d : l.details) {
-            Params q{l.userId, d.name, false, l.start, l.end};
-            writeSums(q, d.sums);
-            q << Currency() << d.kind;
-            dbSwitch.execute(insert, q);
+            p << l.userId << d.name << false << l.start << l.end;
+            writeSums(p, d.sums);
+            p << Currency() << d.kind;
+            ++waiting;
+            flush(false);
         }
     }
+    flush(true);
     tx.commit();
 }
 
@@ -223,8 +319,6 @@ void SumPeriods(QList<StatementLine>& lines, const QList<int>& categories, int m
     LineIndex index;
     index.start.resize(lines.size());
     index.end.resize(lines.size());
-    index.extensions.resize(lines.size());
-    index.accounts.resize(lines.size());
     QDateTime from, to;
     for (int i = 0; i < lines.size(); ++i) {
         StatementLine& l = lines[i];
@@ -240,6 +334,7 @@ void SumPeriods(QList<StatementLine>& lines, const QList<int>& categories, int m
     if (categories.isEmpty() || !from.isValid()) return;
     for (QVector<int>& mine : index.byUser)
         std::sort(mine.begin(), mine.end(), [&](int a, int b) { return index.start[a] < index.start[b]; });
+    TableSums total(lines.size());
     const QDateTime lastMoment = to.addSecs(-1);
     for (int y = from.date().year(); y <= lastMoment.date().year(); ++y) {
         const QString path = ArchivePath(y);
@@ -253,17 +348,40 @@ void SumPeriods(QList<StatementLine>& lines, const QList<int>& categories, int m
             throw DbError(e.number(), QStringLiteral("话单归档文件无法读取: %1 (%2)").arg(QFileInfo(path).fileName(), platform::OperatorText(e)));
         }
         if (!year.db.isOpen()) continue;
+        QList<MonthRead> months;
         for (int m = 1; m <= 12; ++m) {
             const QDateTime monthStart(QDate(y, m, 1), QTime(0, 0));
             if (monthStart >= to || monthStart.addMonths(1) <= from) continue;
             const QString table = year.db.actualTableName(MonthTableName(m));
-            if (!table.isEmpty()) sumTable(year.db, table, from, to, categories, minSeconds, lines, index);
+            if (!table.isEmpty()) months << MonthRead{year.db.path(), table, {}, {}};
+        }
+        if (dbSwitch.autocommit()) {
+            sumMonths(months, from, to, categories, minSeconds, index, lines.size());
+        } else {
+            // Inside a transaction the year's new indexes are not committed yet:
+            // another connection would wait for them, so the station's reads them.
+            for (MonthRead& m : months) {
+                m.sums.resize(lines.size());
+                sumTable(year.db, m.table, from, to, categories, minSeconds, index, m.sums);
+            }
+        }
+        for (const MonthRead& m : months) {
+            if (m.failure) std::rethrow_exception(m.failure);
+            mergeSums(total, m.sums);
         }
     }
     // Records not yet archived (a run refused or failed, calls stored since), last.
     if (dbPhoneCur.isOpen()) {
         const QString cur = dbPhoneCur.actualTableName(QStringLiteral("Tab_Phone"));
-        if (!cur.isEmpty()) sumTable(dbPhoneCur, cur, from, to, categories, minSeconds, lines, index);
+        if (!cur.isEmpty()) {
+            TableSums current(lines.size());
+            sumTable(dbPhoneCur, cur, from, to, categories, minSeconds, index, current);
+            mergeSums(total, current);
+        }
+    }
+    for (int i = 0; i < lines.size(); ++i) {
+        lines[i].sums = total[i].sums;
+        lines[i].details = total[i].details;
     }
 }
 

@@ -92,20 +92,22 @@ void frmPABX::mnuInitUser_Click() {
                          platform::mbYesNo, AppName) != platform::rYes)
         return;
     const QString now = platform::dateText(platform::Now());
+    // Unlocked, the user's rows go to the switch with new frames: each one
+    // that changes waits for its download until the push below takes it.
     // The charges still waiting are applied first, and the balance given up
-    // is an entry of the journal. Unlocked, the user's rows go to the switch
-    // with new frames: each one that changes waits for its download until the
-    // push below takes it.
+    // is an entry of the journal.
     int moved = 0;
     {
         const ModSwitch::OwnedRowsBefore before({u.toLongLong()});
+        platform::Transaction tx(dbSwitch);
         ModSwitch::MoveBalances(
             [&] {
                 dbSwitch.execute(QStringLiteral("update user set lastdate=?,locked=0,deposit=0,remain=0 where userid=?"),
                                  {now, u.toLongLong()});
-                moved = before.MarkChanged();
             },
             u.toLongLong());
+        moved = before.MarkChanged();
+        tx.commit();
     }
     fgDisp->setTextMatrix(r, 2, now);
     fgDisp->setTextMatrix(r, 10, QStringLiteral("OFF"));

@@ -349,6 +349,7 @@ void saveUsers(FlexGrid& g) {
             // each row that changes waits for its download, whether or not the
             // push after the save reaches the switch.
             const OwnedRowsBefore before({uid});
+            platform::Transaction tx(dbSwitch);
             ModSwitch::MoveBalances(
                 [&] {
                     dbSwitch.execute(
@@ -357,9 +358,10 @@ void saveUsers(FlexGrid& g) {
                         common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
                                         FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
                                         uid});
-                    before.MarkChanged();
                 },
                 uid);
+            before.MarkChanged();
+            tx.commit();
         }
         DropTypedDeposit(uid);
         // A saved user waits for no download: the row takes the grid's colour.

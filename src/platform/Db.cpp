@@ -254,6 +254,14 @@ public:
     QHash<QString, sqlite3_stmt*> cache;
     QHash<QString, QString> attached;  // schema -> path
     int txDepth = 0;
+    // What watchWrites counts: the tables (as UTF-8, compared without case) and the count.
+    std::vector<QByteArray> watched;
+    quint64 watchedWrites = 0;
+    bool watchedUndone = false;   // a watched table was written in the open transaction
+    // A rollback counts only when it may undo a watched write.
+    void noteRollback() {
+        if (watchedUndone) ++watchedWrites;
+    }
     // Work that must wait until the outermost transaction has committed (it
     // may yield, or read what the commit made durable); dropped on rollback.
     std::vector<std::function<void()>> afterCommit;
@@ -719,6 +727,37 @@ Recordset Database::openTable(const QString& table, const QString& where, const 
 
 quint64 Database::connectionSerial() const { return conn_ && conn_->db ? conn_->serial : 0; }
 
+void Database::watchWrites(const QStringList& tables) const {
+    if (!conn_ || !conn_->db) return;
+    bool added = false;
+    for (const QString& t : tables) {
+        const QByteArray name = t.toUtf8();
+        bool known = false;
+        for (const QByteArray& w : conn_->watched) known = known || sqlite3_stricmp(w.constData(), name.constData()) == 0;
+        if (!known) {
+            conn_->watched.push_back(name);
+            added = true;
+        }
+    }
+    if (!added) return;
+    Connection* c = conn_.get();
+    sqlite3_update_hook(
+        c->db,
+        [](void* at, int, const char*, const char* table, sqlite3_int64) {
+            auto* conn = static_cast<Connection*>(at);
+            for (const QByteArray& w : conn->watched)
+                if (sqlite3_stricmp(w.constData(), table) == 0) {
+                    ++conn->watchedWrites;
+                    conn->watchedUndone = true;
+                    return;
+                }
+        },
+        c);
+    sqlite3_rollback_hook(c->db, [](void* at) { static_cast<Connection*>(at)->noteRollback(); }, c);
+}
+
+quint64 Database::watchedWrites() const { return conn_ && conn_->db ? conn_->watchedWrites : 0; }
+
 qint64 Database::lastInsertRowId() const { return conn_ && conn_->db ? sqlite3_last_insert_rowid(conn_->db) : 0; }
 
 QString Database::qualified(const QString& table) const {
@@ -822,7 +861,10 @@ void Database::commit() const {
         ++g_openTransactions;
         throw;
     }
-    if (conn_->txDepth == 0) runAfterCommit(conn_);
+    if (conn_->txDepth == 0) {
+        conn_->watchedUndone = false;
+        runAfterCommit(conn_);
+    }
 }
 
 void Database::runAfterCommit(const std::shared_ptr<Connection>& conn) {
@@ -850,6 +892,9 @@ void Database::rollback() const {
     --conn_->txDepth;
     --g_openTransactions;
     if (!conn_->db) return;
+    // A savepoint undone tells no hook: what a copy read since may be gone.
+    conn_->noteRollback();
+    if (conn_->txDepth == 0) conn_->watchedUndone = false;
     if (conn_->txDepth == 0) {
         // What was to follow the commit follows nothing now.
         conn_->afterCommit.clear();

@@ -163,6 +163,12 @@ public:
     qint64 lastInsertRowId() const;
     // Tells connections apart over time (a reopened file gets a new number); 0 when closed.
     quint64 connectionSerial() const;
+    // Counts, on this connection, the rows written to the tables named (any
+    // schema) and every rollback, so that a copy of them held in memory
+    // knows when to read them again. A table emptied by a DELETE without a
+    // WHERE is not counted (SQLite drops its rows without telling).
+    void watchWrites(const QStringList& tables) const;
+    quint64 watchedWrites() const;
 
     // Introspection, for this handle's schema.
     QStringList tableNames() const;                       // in creation order

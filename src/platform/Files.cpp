@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <ctime>
@@ -24,6 +25,17 @@ QStringList entriesOf(const QDir& d) {
     };
     static std::mutex lock;
     static QHash<QString, Listing> cache;
+    // A folder's time of change is taken from the kernel's coarse clock and may
+    // lag the real time by a tick: a listing is kept only when the folder had
+    // not changed for some ticks before it was looked at, so that any later
+    // change shows as a later time. Ten milliseconds at least.
+    static const qint64 settleNs = [] {
+        timespec res {};
+        ::clock_getres(CLOCK_REALTIME_COARSE, &res);
+        return std::max<qint64>(10000000, 3 * (qint64(res.tv_sec) * 1000000000LL + res.tv_nsec));
+    }();
+    timespec before {};
+    ::clock_gettime(CLOCK_REALTIME, &before);
     const QString key = d.absolutePath();
     struct stat st {};
     const bool known = ::stat(QFile::encodeName(key).constData(), &st) == 0;
@@ -34,10 +46,8 @@ QStringList entriesOf(const QDir& d) {
         if (it != cache.constEnd() && it->changedNs == changedNs) return it->entries;
     }
     const QStringList entries = d.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    // A folder changed within the clock's resolution may change again unseen: not kept.
-    timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    if (known && qint64(now.tv_sec) - qint64(st.st_mtim.tv_sec) > 1) {
+    const qint64 lookedNs = qint64(before.tv_sec) * 1000000000LL + before.tv_nsec;
+    if (known && lookedNs - changedNs > settleNs) {
         std::lock_guard<std::mutex> g(lock);
         if (cache.size() > 64) cache.clear();
         cache.insert(key, Listing{changedNs, entries});

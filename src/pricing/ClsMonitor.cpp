@@ -89,19 +89,23 @@ int sendOrder(const QString& order, bool wait) { return ModComm::SendOrder(order
 
 QString extNumberOf(int address) { return ModSwitch::ExtNumberOf(address); }
 
+// When the data directory last changed (a file added, removed or renamed), -1 when unknown.
+qint64 dataDirStamp() {
+    struct stat st {};
+    return ::stat(QFile::encodeName(DataPath).constData(), &st) == 0
+               ? qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec
+               : -1;
+}
+
 // The yearly archive of `year` in the data directory, "" when there is none. The
 // directory is searched again only when it changed (a file added, removed or renamed).
-QString archiveFile(int year) {
+QString archiveFile(int year, qint64 stamp) {
     static QString dir;
-    static qint64 stamp = -1;
+    static qint64 seen = -1;
     static QHash<int, QString> found;
-    struct stat st {};
-    const qint64 now = ::stat(QFile::encodeName(DataPath).constData(), &st) == 0
-                           ? qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec
-                           : -1;
-    if (dir != DataPath || stamp != now) {
+    if (dir != DataPath || seen != stamp) {
         dir = DataPath;
-        stamp = now;
+        seen = stamp;
         found.clear();
     }
     auto it = found.constFind(year);
@@ -110,6 +114,85 @@ QString archiveFile(int year) {
     if (!platform::existsCI(file)) file.clear();
     found.insert(year, file);
     return file;
+}
+
+// A year file the duplicate check reads, kept open from one record to the
+// next: opening it parses the schema of twelve month tables and their
+// indexes, several times what the look-up itself costs. It holds no lock
+// between look-ups, so the nightly archive writes to the file as before, and
+// what it writes is read at the next look-up. Opened again when the data
+// directory changed, the file is another one (put back, removed) or the
+// station's files were opened anew; a month without its table asks the
+// file whether its tables changed, as an archive run may have made it.
+struct YearReader {
+    QString dir;
+    qint64 stamp = -1;
+    quint64 conn = 0;
+    QString file;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    platform::Database db;
+    qint64 schemaVersion = -1;
+    QString lookup[13];   // per month; empty when the file has no such table
+
+    void readTables() {
+        schemaVersion = db.scalar(QStringLiteral("PRAGMA schema_version")).toLongLong();
+        for (int m = 1; m <= 12; ++m) {
+            const QString table = db.actualTableName(billing::MonthTableName(m));
+            lookup[m] = table.isEmpty() ? QString()
+                                        : QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1")
+                                              .arg(db.qualified(table));
+        }
+    }
+};
+
+bool sameFile(const YearReader& r) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(r.file).constData(), &st) == 0 && st.st_dev == r.dev && st.st_ino == r.ino;
+}
+
+bool archivedAlready(int year, int month, int extAddr, const QString& when) {
+    static QHash<int, std::shared_ptr<YearReader>> readers;
+    const qint64 stamp = dataDirStamp();
+    const quint64 conn = dbSwitch.connectionSerial();
+    std::shared_ptr<YearReader>& r = readers[year];
+    if (!r || r->dir != DataPath || r->stamp != stamp || r->conn != conn || stamp == -1 ||
+        (!r->file.isEmpty() && !sameFile(*r))) {
+        r.reset();
+        // Calls of another year come seldom (the night of the new year): one reader each.
+        if (readers.size() > 4) {
+            readers.clear();
+            return archivedAlready(year, month, extAddr, when);
+        }
+        auto fresh = std::make_shared<YearReader>();
+        fresh->dir = DataPath;
+        fresh->stamp = stamp;
+        fresh->conn = conn;
+        fresh->file = archiveFile(year, stamp);
+        if (!fresh->file.isEmpty()) {
+            struct stat st {};
+            if (::stat(QFile::encodeName(fresh->file).constData(), &st) == 0) {
+                fresh->dev = st.st_dev;
+                fresh->ino = st.st_ino;
+            }
+            fresh->db = platform::Database::open(fresh->file);
+            fresh->readTables();
+        }
+        r = std::move(fresh);
+    }
+    if (r->file.isEmpty()) return false;
+    try {
+        if (r->lookup[month].isEmpty()) {
+            if (r->db.scalar(QStringLiteral("PRAGMA schema_version")).toLongLong() == r->schemaVersion) return false;
+            r->readTables();
+            if (r->lookup[month].isEmpty()) return false;
+        }
+        return !r->db.scalar(r->lookup[month], {extAddr, when}).isNull();
+    } catch (const platform::DbError&) {
+        // Opened afresh at the next record.
+        readers.remove(year);
+        throw;
+    }
 }
 
 }  // namespace
@@ -275,6 +358,15 @@ DayRule ClsMonitor::LoadDiscount(int discountid, QVector<DiscountSeg>& segs) {
     return rule;
 }
 
+DayRule ClsMonitor::HeldDiscount(int discountid, QVector<DiscountSeg>& segs) {
+    const pricing::DiscountScheme& d = pricing::RateCache::current().discount(discountid);
+    if (!d.error.isEmpty()) throw FrameError(d.error.toStdString());
+    segs = d.segs;
+    DayRule rule = d.days;
+    rule.discountid = discountid;
+    return rule;
+}
+
 // ---------------------------------------------------------------- decoding and routing
 
 MonSlot& ClsMonitor::slot() const {
@@ -413,7 +505,7 @@ bool ClsMonitor::Classify(MonSlot& s) {
         // An inside or incoming call has no IP access fee, whatever the slot held before.
         s.IsIPCall = 0;
         const bool free = GetFeeRate(s.Rate, 0, nullptr);
-        s.Days = LoadDiscount(s.Rate.discountid, s.Segs);
+        s.Days = HeldDiscount(s.Rate.discountid, s.Segs);
         return free;
     }
     const pricing::IpHeadRow* found = pricing::RateCache::current().findIpHead(m_Called);
@@ -429,20 +521,20 @@ bool ClsMonitor::Classify(MonSlot& s) {
     if (!head) {
         s.IsIPCall = 0;
         const bool free = GetFeeRate(s.Rate, 0, nullptr);
-        s.Days = LoadDiscount(s.Rate.discountid, s.Segs);
+        s.Days = HeldDiscount(s.Rate.discountid, s.Segs);
         return free;
     }
     s.IsIPCall = -1;
     const int t = head->ipfeerate;
     bool free = GetFeeRate(s.Rate, t, nullptr);
-    s.Days = LoadDiscount(s.Rate.discountid, s.Segs);
+    s.Days = HeldDiscount(s.Rate.discountid, s.Segs);
     if (m_CallType != 10) m_CallType = 8;
     free = GetFeeRate(s.IPRate, t, &*head) && free;
     if (s.IPRate.discountid == s.Rate.discountid) {
         s.IPDays = s.Days;
         s.IPSegs = s.Segs;
     } else {
-        s.IPDays = LoadDiscount(s.IPRate.discountid, s.IPSegs);
+        s.IPDays = HeldDiscount(s.IPRate.discountid, s.IPSegs);
     }
     return free;
 }
@@ -588,20 +680,7 @@ bool ClsMonitor::IsDuplicate(const QDateTime& start, int extAddr) {
         {extAddr, when});
     if (!hit.isNull()) return true;
     // The nightly archive may have moved the call already: look in its month table too.
-    const QString file = archiveFile(start.date().year());
-    if (file.isEmpty()) return false;
-    platform::Database archive = platform::Database::open(file);
-    const QString table = billing::MonthTableName(start.date().month());
-    bool found = false;
-    if (archive.hasTable(table)) {
-        found = !archive
-                     .scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1")
-                                 .arg(archive.qualified(archive.actualTableName(table))),
-                             {extAddr, when})
-                     .isNull();
-    }
-    archive.close();
-    return found;
+    return archivedAlready(start.date().year(), start.date().month(), extAddr, when);
 }
 
 bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {

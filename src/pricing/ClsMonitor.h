@@ -52,6 +52,8 @@ public:
     static int GetTimeDiscount(const QTime& t, int dayType, qint32& secsLeft, const QVector<DiscountSeg>& segs);
     // Reads a discount scheme: its segments into `segs`, its day rule as the result.
     static DayRule LoadDiscount(int discountid, QVector<DiscountSeg>& segs);
+    // The same from the copy the pricing holds with the tariffs (RateCache).
+    static DayRule HeldDiscount(int discountid, QVector<DiscountSeg>& segs);
     // The fee frame "950820..." (without checksum) for a stored call.
     static QString FeeOrder(quint8 extLow, platform::Currency total, quint8 channelByte);
 

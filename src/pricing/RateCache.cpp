@@ -1,6 +1,7 @@
 #include "pricing/RateCache.h"
 
 #include "core/ModDefine.h"
+#include "pricing/ClsMonitor.h"
 
 namespace pricing {
 
@@ -48,6 +49,10 @@ RateCache& RateCache::current() {
         g_cache.feeSerial_ = fee;
         g_cache.headSerial_ = head;
         g_cache.connSerial_ = conn;
+        g_valid = true;
+    } else if (g_holds == 0 && dbSwitch.watchedWrites() != g_cache.discountWrites_) {
+        g_valid = false;
+        g_cache.loadDiscounts();
         g_valid = true;
     }
     return g_cache;
@@ -109,6 +114,8 @@ void RateCache::load() {
         }
     }
 
+    loadDiscounts();
+
     platform::Recordset hs = dbSwitch.query(QStringLiteral("SELECT * FROM iphead ORDER BY rowid"));
     for (hs.moveFirst(); !hs.eof(); hs.moveNext()) {
         IpHeadRow h;
@@ -119,6 +126,34 @@ void RateCache::load() {
         if (h.iphead.isEmpty()) continue;
         heads_ << h;
     }
+}
+
+void RateCache::loadDiscounts() {
+    discounts_.clear();
+    dbSwitch.watchWrites({QStringLiteral("discount"), QStringLiteral("discounttimes"), QStringLiteral("discountdate")});
+    const quint64 writes = dbSwitch.watchedWrites();
+    platform::Recordset ids = dbSwitch.query(QStringLiteral("SELECT DISTINCT discountid FROM discount"));
+    for (ids.moveFirst(); !ids.eof(); ids.moveNext()) {
+        const int id = int(ids.lng("discountid"));
+        DiscountScheme d;
+        try {
+            d.days = ClsMonitor::LoadDiscount(id, d.segs);
+        } catch (const platform::DbError&) {
+            throw;
+        } catch (const std::exception& e) {
+            // Only a call priced by this scheme fails, as it would reading the scheme itself.
+            d.error = QString::fromUtf8(e.what());
+        }
+        discounts_.insert(id, d);
+    }
+    fullPrice_ = DiscountScheme{};
+    fullPrice_.segs << DiscountSeg{QTime(0, 0, 0), QTime(23, 59, 59), 100, 100};
+    discountWrites_ = writes;
+}
+
+const DiscountScheme& RateCache::discount(int discountid) const {
+    const auto it = discounts_.constFind(discountid);
+    return it == discounts_.constEnd() ? fullPrice_ : *it;
 }
 
 const FeeRateRow* RateCache::findFirstZone(const QString& zone) const {

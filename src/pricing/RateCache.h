@@ -1,8 +1,10 @@
 #pragma once
-// The pricing's copy of the shared fee-rate and IP-head recordsets. Every call
-// record searches them by prefix, many times over; the rows are read once into
-// memory and read again whenever rsFeeRate or rsIPHead is opened anew (the
-// start, and the tariff windows when they close) or the station database is.
+// The pricing's copy of the shared fee-rate and IP-head recordsets and of the
+// discount schemes. Every call record searches them by prefix, many times
+// over; the rows are read once into memory and read again whenever rsFeeRate
+// or rsIPHead is opened anew (the start, and the tariff windows when they
+// close) or the station database is; the schemes also once a row of theirs
+// has been written (the discount window saves a scheme in one transaction).
 // While a tariff window is open the copy stays as the tariffs stood when it
 // opened: its edits are written at once, row by row, and a call priced in the
 // middle of them would be charged from a half-edited tariff.
@@ -21,6 +23,14 @@ struct FeeRateRow {
     int feeratetype = 0;
     RateRec rate;
     QString badColumn;        // a numeric rate column held Null: the row cannot price
+};
+
+// A discount scheme as the pricing reads it: its day rule and its segments,
+// or why it cannot price (a segment time that is no time).
+struct DiscountScheme {
+    DayRule days;
+    QVector<DiscountSeg> segs;
+    QString error;
 };
 
 struct IpHeadRow {
@@ -54,10 +64,17 @@ public:
     // The first IP access prefix, in table order, that begins `number`.
     const IpHeadRow* findIpHead(const QString& number) const;
 
+    // The discount scheme `discountid`; one that does not exist prices at full price all day.
+    const DiscountScheme& discount(int discountid) const;
+
     int feeRateCount() const { return rates_.size(); }
 
 private:
     void load();
+    void loadDiscounts();
+    QHash<int, DiscountScheme> discounts_;
+    DiscountScheme fullPrice_;
+    quint64 discountWrites_ = 0;
     QVector<FeeRateRow> rates_;
     QVector<IpHeadRow> heads_;
     // Zone codes (upper case) per search bucket ("o|rate type", "9|rate type", "10|rate type").

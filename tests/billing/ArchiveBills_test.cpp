@@ -559,6 +559,51 @@ TEST_F(ArchiveTest, ACallItsMonthTableHoldsIsNotCopiedAgain) {
     EXPECT_EQ(billing::DropArchivedRows(dbPhoneCur), 0);
 }
 
+// A call put back under an archived call's key but with other content is not
+// that call: it leaves the current table as a reject row, neither dropped
+// unseen nor archived twice under one key, by the run and by the clean-up
+// after a restore alike. A month table the run makes has the key index the
+// duplicate check of every record looks up by.
+TEST_F(ArchiveTest, ACallUnderAnArchivedKeyWithOtherContentBecomesARejectRow) {
+    auto put = [](const char* date, qint64 id, int secs) {
+        dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_userid, f_long, f_resp) VALUES (5,?,?,?,'88')",
+                           {date, id, secs});
+    };
+    put("2026-03-10 08:00:00", 1, 60);
+    put("2026-03-11 08:00:00", 2, 60);
+    ArchiveBills();
+    ASSERT_EQ(LastArchiveRun().moved, 2);
+    Database arch = Database::open(platform::resolveCI(DataPath, "PhBill_2026.mdb"));
+    bool keyed = false;
+    for (const auto& ix : arch.indexes("Tab_Ph3")) keyed = keyed || ix.columns == QStringList{"f_calladdr", "f_date"};
+    EXPECT_TRUE(keyed);
+    arch.close();
+
+    put("2026-03-10 08:00:00", 1, 60);     // the same call again
+    put("2026-03-11 08:00:00", 2, 3725);   // same extension and start, another length
+    platform::script::answer("另有2张话单早已在年度归档文件中", platform::rOK);
+    ArchiveBills();
+    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph3"), L({1, 2}));
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(LastArchiveRun().alreadyArchived, 2);
+    EXPECT_EQ(LastArchiveRun().rejected, 1);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.contains("其中1张与归档文件中的同一话单内容不同"));
+    platform::Recordset rs = dbPhoneCur.query("SELECT f_calladdr, f_date, f_long, f_resp FROM tab_errPh");
+    ASSERT_EQ(rs.recordCount(), 1);
+    EXPECT_EQ(rs.lng("f_calladdr"), 5);
+    EXPECT_EQ(rs.str("f_date"), "2026-03-11 08:00:00");
+    EXPECT_EQ(rs.str("f_long"), "01:02:05");
+    EXPECT_EQ(rs.str("f_resp"), "88");
+
+    put("2026-03-11 08:00:00", 2, 61);
+    put("2026-03-10 08:00:00", 1, 60);
+    EXPECT_EQ(billing::DropArchivedRows(dbPhoneCur), 2);
+    EXPECT_EQ(current(), 0);
+    EXPECT_EQ(dbPhoneCur.rowCount("tab_errPh"), 2);
+    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph3"), L({1, 2}));
+}
+
 namespace {
 
 // The start-up road of a station whose call file is lost after its archive:

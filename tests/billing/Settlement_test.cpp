@@ -223,11 +223,31 @@ TEST_F(SettlementTest, RowsOfUsersAndDetails) {
     // A user without calls still gets a row with its rent; the selection is honoured.
     o.allUsers = false;
     o.users = {2, 2, 3};
-    addUser(3, "丙", 0, T("2004-12-01 00:00:00"), 800);
+    addUser(3, "丙\"\\\t'", 0, T("2004-12-01 00:00:00"), 800);
     r = RunSettlement(o);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(userRows(), (QList<QStringList>{{"2", "2004-11-01 00:00:00", "2004-12-06 10:00:00", "0.00"},
                                               {"3", "2004-12-01 00:00:00", "2004-12-06 10:00:00", "8.00"}}));
+    // The name as stored, quotes, backslash and tab included.
+    EXPECT_EQ(dbSwitch.scalar("SELECT f_name FROM tab_balance WHERE f_isuser=1 AND f_userid=3").toString(), "丙\"\\\t'");
+}
+
+// The statement table is written some hundreds of rows at a time: every row
+// of a run larger than that is there, each with its own values.
+TEST_F(SettlementTest, ALargeStatementKeepsEveryRow) {
+    {
+        platform::Transaction tx(dbSwitch);
+        for (int u = 1; u <= 450; ++u) addUser(u, QStringLiteral("用户%1").arg(u), 0, T("2004-11-01 00:00:00"), u);
+        tx.commit();
+    }
+    store({7, 5, "    ", T("2004-11-02 09:00:00"), 60, 2, {10000, 0, 0, 0, 0}});
+    store({7, 5, "0099", T("2004-11-02 10:00:00"), 60, 2, {20000, 0, 0, 0, 0}});
+    ASSERT_TRUE(RunSettlement(options(0)).ok);
+    EXPECT_EQ(dbSwitch.scalar("SELECT count(*) FROM tab_balance WHERE f_isuser=1").toInt(), 450);
+    EXPECT_EQ(dbSwitch.scalar("SELECT count(*) FROM tab_balance").toInt(), 452);
+    EXPECT_EQ(dbSwitch.scalar("SELECT count(*) FROM tab_balance WHERE f_isuser=1 AND f_rent=f_userid * 100 AND "
+                              "f_name='用户' || f_userid").toInt(), 450);
+    EXPECT_EQ(dbSwitch.scalar("SELECT f_internal FROM tab_balance WHERE f_isuser=0 AND f_name='0099'").toLongLong(), 20000);
 }
 
 TEST_F(SettlementTest, RecordsLeftCurrentAreCountedOnce) {

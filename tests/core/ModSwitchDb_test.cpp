@@ -1,4 +1,5 @@
 #include "core/StationFiles.h"
+#include "billing/ArchiveBills.h"
 #include "core/RowLists.h"
 #include "core/Settings.h"
 #include "platform/AppExit.h"
@@ -146,4 +147,27 @@ TEST_F(ModSwitchDb, UnansweredOpenFailureInAScriptedRunEnds) {
     EXPECT_THROW(OpenDB(dir->file("never.mdb"), db), platform::ProgramEnded);
     EXPECT_GE(platform::script::unexpected().size(), 2);
     platform::script::reset();   // the boxes were the point of this test
+}
+
+// A call and its charge entry commit with one sync only while the call file
+// keeps its write-ahead log: every road that opens it (the start, an opening
+// after a failure, the archive's reopening after its compaction) leaves it so.
+TEST_F(ModSwitchDb, TheStationFilesAreOpenedWithTheirWriteAheadLogs) {
+    auto modes = [] {
+        return QStringList{dbSwitch.scalar("PRAGMA main.journal_mode").toString().toLower(),
+                           dbPhoneCur.scalar("PRAGMA phonecur.journal_mode").toString().toLower()};
+    };
+    const QStringList wal{"wal", "wal"};
+    dbSwitch.close();
+    QString failure;
+    ASSERT_TRUE(TryOpenAllDB(&failure)) << failure.toStdString();
+    EXPECT_EQ(modes(), wal);
+    OpenAllDB(false);
+    OpenAllDB(true);
+    EXPECT_EQ(modes(), wal);
+    dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date) VALUES (1, '2026-03-01 10:00:00')");
+    billing::ArchiveBills();
+    ASSERT_TRUE(billing::LastArchiveRun().compacted);
+    EXPECT_EQ(modes(), wal);
+    EXPECT_TRUE(QFile::exists(dir->file("PhoneCur.mdb-wal")));
 }

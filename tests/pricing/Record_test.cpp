@@ -3,6 +3,7 @@
 #include "pricing/PricingFixture.h"
 
 #include "billing/ArchiveBills.h"
+#include "pricing/RateCache.h"
 #include "pricing/ClsMonitor.h"
 
 using namespace pricingtest;
@@ -383,6 +384,41 @@ TEST_F(RecordTest, DiscountSchemeIsReadPerCallAndMissingSchemeMeansFullPrice) {
     EXPECT_EQ(lastCall().fee, yuan("1.00"));
 }
 
+// The schemes are held in memory with the tariffs: while a tariff window
+// holds them, a scheme saved meanwhile prices nothing until it lets go.
+TEST_F(RecordTest, ATariffWindowHoldsTheDiscountSchemesAsTheyStood) {
+    addRate(QStringLiteral("8"), 7, "1.00", "0", 60, 60, 0, {}, 2);
+    dbSwitch.execute(QStringLiteral("INSERT INTO discount VALUES (2, '夜间', 0, 0, '')"));
+    dbSwitch.execute(QStringLiteral("INSERT INTO discounttimes VALUES (2, 1, '08:00:00', '21:59:59', 50, 50)"));
+    CallRecord r = call();
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("0.50"));
+    pricing::RateCache::holdWhileEditing();
+    {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET normaldiscount=30 WHERE discountid=2"));
+        tx.commit();
+    }
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("0.50"));
+    pricing::RateCache::releaseAfterEditing();
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("0.30"));
+    // A save undone is not priced from.
+    {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET normaldiscount=10 WHERE discountid=2"));
+        r.start = r.start.addSecs(60);
+        ASSERT_TRUE(record(r));
+        EXPECT_EQ(lastCall().fee, yuan("0.10"));
+    }
+    r.start = r.start.addSecs(60);
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().fee, yuan("0.30"));
+}
+
 TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {
     dbSwitch.execute(QStringLiteral("INSERT INTO CityHead (HeadID, Router1, Router2) VALUES ('02', 50, 3)"));
     dbSwitch.execute(QStringLiteral("INSERT INTO CityHead (HeadID, Router1, Router2) VALUES ('021', 150, 4)"));
@@ -485,6 +521,46 @@ TEST_F(RecordTest, RecordReadAgainAfterTheNightlyArchiveIsNotChargedTwice) {
     EXPECT_EQ(count("Tab_Phone"), 0);
     EXPECT_EQ(remainOf(7), yuan("9"));
     EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
+}
+
+// The duplicate check keeps the year file open between records: what later
+// archive runs add to it (a month table made after the file was opened, the
+// calls of a month that had its table) is found all the same, and a file put
+// back in its place is read instead.
+TEST_F(RecordTest, TheDuplicateCheckSeesWhatLaterArchiveRunsWrote) {
+    addUser(7, "10", 1);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    CallRecord may = call();
+    may.start = may.start.addMonths(-1);
+    ASSERT_TRUE(record(may));
+    billing::ArchiveBills();
+    ASSERT_EQ(billing::LastArchiveRun().moved, 1);
+    CallRecord june = call();
+    ASSERT_TRUE(record(june));   // read with the year file open, its June table not made yet
+    ASSERT_EQ(count("Tab_Phone"), 1);
+    billing::ArchiveBills();
+    ASSERT_EQ(billing::LastArchiveRun().moved, 1);
+    CallRecord mayLater = may;
+    mayLater.start = may.start.addSecs(60);
+    ASSERT_TRUE(record(mayLater));
+    billing::ArchiveBills();
+    ASSERT_EQ(billing::LastArchiveRun().moved, 1);
+    for (const CallRecord& again : {june, may, mayLater}) ASSERT_TRUE(record(again));
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_EQ(count("tab_errPh"), 3);
+    EXPECT_EQ(remainOf(7), yuan("7"));
+
+    // The year file put back from before the runs: the calls it lacks are calls again.
+    const QString year = dir->file("PhBill_2026.mdb");
+    ASSERT_TRUE(QFile::remove(year));
+    {
+        platform::Database empty = platform::Database::create(year + ".new");
+        empty.execute(QStringLiteral("CREATE TABLE Tab_Ph6 (f_calladdr INTEGER, f_date DATETIME, f_userid LONG)"));
+    }
+    ASSERT_TRUE(QFile::rename(year + ".new", year));
+    ASSERT_TRUE(record(june));
+    EXPECT_EQ(count("Tab_Phone"), 1);
 }
 
 TEST_F(RecordTest, FailureAfterTheCommitIsReportedAndTheRecordStaysTaken) {
