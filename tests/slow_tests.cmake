@@ -8,6 +8,7 @@
 set(slow_admin
   AdminWaysIn.*
   ChangeSite.*
+  DBManagerTest.BackupsStandAloneAndAFailedStepLeavesEveryFileAsItWas
   DBManagerTest.CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack
   DBManagerTest.RestoreBringsBackEveryFileAndReloadsSettingsAndBoards
   DBManagerTest.RestoredFileFromAnOlderStationSurvivesTheNextStart
