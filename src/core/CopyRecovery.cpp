@@ -2,11 +2,12 @@
 
 #include "billing/ArchiveBills.h"
 #include "core/ChargeLog.h"
+#include "core/Notices.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
-#include "platform/Prompts.h"
+#include "platform/MsgCodes.h"
 
 #include <QDir>
 #include <QFile>
@@ -738,7 +739,7 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
         return false;
     }
     if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
-    else platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
+    else core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
     if (QFile::remove(pendingPath(f))) platform::syncDir(QFileInfo(f).absolutePath());
     return true;
 }

@@ -1,15 +1,15 @@
 #include "core/SafetyCopies.h"
 
 #include "core/ChargeLog.h"
-#include "core/Console.h"
 #include "core/CopyRecovery.h"
 #include "core/ModDefine.h"
+#include "core/Notices.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
-#include "platform/Prompts.h"
+#include "platform/MsgCodes.h"
 
 #include <QDir>
 #include <QFile>
@@ -107,8 +107,8 @@ void CompactDB(const QString& fileName) {
     QString failure;
     if (TryCompactDB(fileName, &failure, nullptr)) return;
     // Trouble is told by its cause; only damage without a sound copy is the restore's failure.
-    platform::MsgBox(g_trouble ? failure : QStringLiteral("恢复数据库失败!"), platform::mbOKOnly, QStringLiteral("警告"));
-    core::CloseApp();
+    core::Notify(g_trouble ? failure : QStringLiteral("恢复数据库失败!"), platform::mbOKOnly, QStringLiteral("警告"));
+    core::EndStation();
 }
 
 bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
@@ -266,7 +266,7 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
                       .arg(name, why, QFileInfo(b).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), what)
                 : QStringLiteral("数据库文件%1的安全备份未能建立（%2），请尽快检查%3。").arg(name, why, what);
         if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
-        else platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
+        else core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
         return true;
     }
     const bool existed = QFileInfo(f).isFile();

@@ -5,11 +5,12 @@
 #include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
+#include "core/Notices.h"
 #include "core/Settings.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
-#include "platform/Prompts.h"
+#include "platform/MsgCodes.h"
 
 #include <QFileInfo>
 
@@ -50,7 +51,7 @@ bool OpenDB(const QString& path, Database& db) {
         } catch (const DbError& e) {
             result = false;
             db = Database();
-            const int answer = platform::MsgBox(platform::OperatorText(e) + QStringLiteral(",要终止程序吗"), platform::mbYesNo,
+            const int answer = core::Notify(platform::OperatorText(e) + QStringLiteral(",要终止程序吗"), platform::mbYesNo,
                                                 QStringLiteral("警告"));
             if (answer == platform::rYes) platform::EndProgram(0);
             // Nothing may go on without its database: wait and try again.

@@ -3,10 +3,11 @@
 #include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
+#include "core/Notices.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
-#include "platform/Prompts.h"
+#include "platform/MsgCodes.h"
 #include "pricing/ClsMonitor.h"
 
 #include <QFile>
@@ -339,7 +340,7 @@ int BeforeRead() {
         // since): only the operator can say where they belong.
         const bool gone = !QFileInfo(m.site).isDir();
         const QString aside = asideName(QStringLiteral("Bill"));
-        const int answer = platform::MsgBox(
+        const int answer = core::Notify(
             QStringLiteral("Bill.dat中有%1张话单是为站点“%2”读取的，尚未存入数据库，%3。\n\n"
                            "选“是”：把这些话单存入当前站点“%4”(不扣费)；\n"
                            "选“否”：把Bill.dat另存为%5，话单不存入数据库；\n"
@@ -372,7 +373,7 @@ int BeforeRead() {
     // What the earlier file came to is told now, apart from the read's own.
     QString told = DamageText(r);
     if (r.rejected > 0) told += (told.isEmpty() ? QStringLiteral("Bill.dat中") : QString()) + RejectText(r) + QStringLiteral("。");
-    if (!told.isEmpty()) platform::MsgBox(told, platform::mbOKOnly | platform::mbExclamation, AppName);
+    if (!told.isEmpty()) core::Notify(told, platform::mbOKOnly | platform::mbExclamation, AppName);
     return waiting;
 }
 

@@ -1,8 +1,8 @@
 #include "pricing/RecordSpool.h"
 
 #include "core/ChargeLog.h"
-#include "core/Console.h"
 #include "core/ModDefine.h"
+#include "core/Notices.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "pricing/ClsMonitor.h"
@@ -38,7 +38,7 @@ quint8 sumOf(const QByteArray& frame) {
     return quint8(s & 0xFF);
 }
 
-void showState(const QString& text) { core::StatusText(2, text); }
+void showState(const QString& text) { core::NotifyStatus(2, text); }
 
 QString failingText(int waiting) {
     return QStringLiteral("话单存储失败，%1张话单已暂存，可存储时自动补存").arg(waiting);
