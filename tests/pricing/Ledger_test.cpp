@@ -151,6 +151,47 @@ TEST_F(LedgerTest, ARecordSentAgainAfterTheCallFileCameBackFromItsCopyIsChargedO
     EXPECT_EQ(remainOf(7), opening - fee - next);
 }
 
+// No answered record is lost with the call file: the calls that charge no
+// one (the default user's, records uploaded from a payphone, stored in a
+// batch) are kept by the station file as the charged ones are, and come back
+// once each when the call file is put back from its copy or is gone.
+TEST_F(LedgerTest, CallsThatChargeNoOneComeBackWhenTheCallFileIsPutBackOrLost) {
+    for (const bool lost : {false, true}) {
+        SCOPED_TRACE(lost ? "call file lost" : "call file put back from its copy");
+        const int day = lost ? 16 : 15;
+        const Currency opening = remainOf(7);
+        auto record = [&](int ext, int minute) {
+            CallRecord r;
+            r.ext = ext;
+            r.start = QDateTime(QDate(2026, 6, day), QTime(11, minute, 0));
+            r.seconds = 90 + minute;
+            return r.frame();
+        };
+        EXPECT_TRUE(ClsMonitor().Record(record(6, 1), true));   // the default user
+        const Currency fee = call(day == 15 ? 20 : 21);   // on the 15th
+        {
+            platform::Transaction batch(dbSwitch);   // a payphone's upload
+            for (int m = 2; m < 5; ++m) EXPECT_TRUE(ClsMonitor().StoreSpooled(record(5, m), [] {}, false));
+            batch.commit();
+        }
+        const qint64 calls = count("Tab_Phone");
+        if (lost) {
+            ModSwitch::OpenAllDB(false);
+            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("PhoneCur.mdb") + side);
+        } else {
+            callFileFromItsCopy();
+        }
+        platform::script::answer("PhoneCur.mdb", platform::rOK);
+        restart();
+        EXPECT_EQ(count("Tab_Phone"), calls);
+        EXPECT_EQ(count("Tab_Phone", "f_date LIKE ?", {QStringLiteral("2026-06-%1%").arg(day)}), day == 15 ? 5 : 4);
+        EXPECT_EQ(remainOf(7), opening - fee);
+        restart();   // given back once
+        EXPECT_EQ(count("Tab_Phone"), calls);
+        EXPECT_EQ(remainOf(7), opening - fee);
+    }
+}
+
 // The same without the station file's copy of the entries (a station file of
 // the previous version): the numbers go on past its mark all the same.
 TEST_F(LedgerTest, EntriesAfterTheCallFileCameBackFromAnOlderCopyAreNumberedPastTheMark) {
