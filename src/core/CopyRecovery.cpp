@@ -507,6 +507,10 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
 QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile, const QString& replaced) {
     bool read = false;
     QList<LogEntry> log = ReadLog(callFile, &read);
+    // Entries a damaged page of the log lost that the call file's safety copy
+    // still holds (the station file no longer keeps those).
+    bool copyRead = false;
+    log = MergedLog(log, ReadLog(platform::resolvePathCI(callFile + QStringLiteral(".bak")), &copyRead));
     // The station file replaced knows how far the journal went, what it
     // applied that the call file lacks, and the balances it held.
     qint64 knownLast = -1;
