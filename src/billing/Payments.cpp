@@ -3,6 +3,7 @@
 #include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
+#include "core/StationFiles.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "transfer/ModToolbar.h"
@@ -64,18 +65,9 @@ bool AfterPayment(qint64 userId, const QString& name, int action, const QDateTim
             return false;
         }
         try {
-            const int grade = ModGeneral::GetDepositGrade(0);
             // An entry of the journal, kept in both files with the deletion: a
             // station file put back from an older copy loses the user again.
-            ModSwitch::MoveBalances(
-                [&] {
-                    dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=0, depositgrade=? WHERE userid=?"),
-                                     {grade, userId});
-                    dbSwitch.execute(QStringLiteral("UPDATE account SET account='FFFF', userid=0, depositgrade=? WHERE userid=?"),
-                                     {grade, userId});
-                    dbSwitch.execute(QStringLiteral("DELETE FROM user WHERE userid=?"), {userId});
-                },
-                userId);
+            ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, userId); }, userId);
             return true;
         } catch (const platform::DbError& e) {
             platform::MsgBox(QStringLiteral("删除用户") + name + QStringLiteral("失败！") + platform::OperatorText(e), platform::mbOKOnly,

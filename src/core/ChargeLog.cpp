@@ -3,6 +3,7 @@
 #include "billing/ArchiveBills.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
+#include "core/StationFiles.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
@@ -642,11 +643,7 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
             const QVariant name = nameOf(e.userid);
             if (!name.isNull() && e.userid != 0) {
                 // Deleted since the copy: deleted again, as the operator did.
-                const QString ext = sw.qualified(sw.actualTableName(QStringLiteral("extension")));
-                const QString acc = sw.qualified(sw.actualTableName(QStringLiteral("account")));
-                sw.execute(QStringLiteral("UPDATE %1 SET userid=0 WHERE userid=?").arg(ext), {e.userid});
-                sw.execute(QStringLiteral("UPDATE %1 SET account='FFFF', userid=0 WHERE userid=?").arg(acc), {e.userid});
-                sw.execute(QStringLiteral("DELETE FROM %1 WHERE userid=?").arg(users), {e.userid});
+                DeleteUserRows(sw, e.userid);
                 out.deleted << QStringLiteral("用户%1 %2").arg(e.userid).arg(name.toString());
             }
             t = Trail();
@@ -795,6 +792,9 @@ QStringList RecoveryLines(const LogRecovery& r) {
         lines << QStringLiteral("以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
     if (!r.missing.isEmpty())
         lines << QStringLiteral("以下用户的余额与恢复前不同，差额无法找回：\n") + r.missing.join(QLatin1Char('\n'));
+    if (r.rowsRefused > 0) lines << QStringLiteral("损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
+    if (r.logPartial) lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
+    if (!r.failed.isEmpty()) lines << QStringLiteral("用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);
     return lines;
 }
 

@@ -141,6 +141,9 @@ struct LogRecovery {
     bool gap = false;               // entries the file needed are no longer logged
     qint64 gapFrom = 0, gapTo = 0;  // the first number missing, the last known
     QStringList missing;            // "用户7 张三：...", a difference no entry explains, by user
+    bool logPartial = false;        // part of the log could not be read
+    int rowsRefused = 0;            // rows of a damaged file that were no users' rows
+    QString failed;                 // why the balances could not be brought up to date
 };
 
 // The mark a station file put back from a copy stands at: its own, or for a
