@@ -68,6 +68,29 @@ protected:
     }
     QString status() { return console().sbrInfo->panelText(2); }
     bool edited(int r) { return grid().CellBackColorAt(r, 1) == platform::vbColor(ModGeneral::kEditedRowColor); }
+    // The next popup chooses its visible command `text`.
+    static void choose(const QString& text) {
+        console::SetPopupRunner([text](QMenu* m) {
+            for (QAction* a : m->actions())
+                if (a->isVisible() && a->text() == text) return a;
+            return static_cast<QAction*>(nullptr);
+        });
+    }
+    // A left click on row `r`'s name, then a right click on its header cell, which opens the row's popup.
+    void popupOnRow(int r) {
+        const QPoint name = grid().visualRect(grid().model()->index(r, 1)).center();
+        mouse(QEvent::MouseButtonPress, name);
+        mouse(QEvent::MouseButtonRelease, name);
+        spin(20);
+        rightClickHeader(r);
+    }
+    void rightClickHeader(int r) {
+        const QPoint p = grid().visualRect(grid().model()->index(r, 0)).center();
+        QMouseEvent press(QEvent::MouseButtonPress, p, grid().viewport()->mapToGlobal(p), Qt::RightButton,
+                          Qt::RightButton, Qt::NoModifier);
+        QApplication::sendEvent(grid().viewport(), &press);
+        console::SetPopupRunner(nullptr);
+    }
 };
 
 TEST_F(GridEditing, ADoubleClickFlipsAnOnOffCellAndOpensTheTextEditorOverOthers) {
@@ -203,17 +226,9 @@ TEST_F(GridEditing, ThePopupDownloadOfARowSavesItsEditFirst) {
     enter(console().txtModify);
     ASSERT_TRUE(edited(2));
     // A right click on the row's header cell offers the table menu; 下载 is chosen.
-    console::SetPopupRunner([](QMenu* m) {
-        for (QAction* a : m->actions())
-            if (a->isVisible() && a->text() == QStringLiteral("下载")) return a;
-        return static_cast<QAction*>(nullptr);
-    });
+    choose(QStringLiteral("下载"));
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    const QPoint p = grid().visualRect(grid().model()->index(2, 0)).center();
-    QMouseEvent press(QEvent::MouseButtonPress, p, grid().viewport()->mapToGlobal(p), Qt::RightButton, Qt::RightButton,
-                      Qt::NoModifier);
-    QApplication::sendEvent(grid().viewport(), &press);
-    console::SetPopupRunner(nullptr);
+    rightClickHeader(2);
     settle();
     EXPECT_EQ(status(), "下载成功");
     const auto row = sw.row(sim::tables::ExtraHead, 1);
@@ -363,21 +378,9 @@ TEST_F(GridEditing, ATypedDepositGoesWithTheEditsARestoreOrAnInitialiseDrops) {
     // Typed again, then the user popup's 初始化 on the row's header.
     type(4, "100");
     EXPECT_EQ(grid().TextMatrix(2, 5), "150.00");
-    console::SetPopupRunner([](QMenu* m) {
-        for (QAction* a : m->actions())
-            if (a->isVisible() && a->text() == QStringLiteral("初始化")) return a;
-        return static_cast<QAction*>(nullptr);
-    });
-    const QPoint name = grid().visualRect(grid().model()->index(2, 1)).center();
-    mouse(QEvent::MouseButtonPress, name);
-    mouse(QEvent::MouseButtonRelease, name);
-    spin(20);
+    choose(QStringLiteral("初始化"));
     platform::script::answer("甲用户还有押金余额,要强制初始化用户吗", platform::rYes);
-    const QPoint header = grid().visualRect(grid().model()->index(2, 0)).center();
-    QMouseEvent press(QEvent::MouseButtonPress, header, grid().viewport()->mapToGlobal(header), Qt::RightButton,
-                      Qt::RightButton, Qt::NoModifier);
-    QApplication::sendEvent(grid().viewport(), &press);
-    console::SetPopupRunner(nullptr);
+    popupOnRow(2);
     settle();
     EXPECT_EQ(grid().TextMatrix(2, 4), "0.00");
     ASSERT_EQ(stored(), "0/0");
@@ -404,20 +407,8 @@ TEST_F(GridEditing, AnUnlockOrALockTheSwitchDidNotTakeLeavesTheUsersRowsPending)
     sw.setDefaultReply(sim::Reply::Status03);   // the switch takes no row
 
     // 初始化 unlocks the user: the rows' frames change.
-    console::SetPopupRunner([](QMenu* m) {
-        for (QAction* a : m->actions())
-            if (a->isVisible() && a->text() == QStringLiteral("初始化")) return a;
-        return static_cast<QAction*>(nullptr);
-    });
-    const QPoint name = grid().visualRect(grid().model()->index(2, 1)).center();
-    mouse(QEvent::MouseButtonPress, name);
-    mouse(QEvent::MouseButtonRelease, name);
-    spin(20);
-    const QPoint header = grid().visualRect(grid().model()->index(2, 0)).center();
-    QMouseEvent press(QEvent::MouseButtonPress, header, grid().viewport()->mapToGlobal(header), Qt::RightButton,
-                      Qt::RightButton, Qt::NoModifier);
-    QApplication::sendEvent(grid().viewport(), &press);
-    console::SetPopupRunner(nullptr);
+    choose(QStringLiteral("初始化"));
+    popupOnRow(2);
     settle();
     ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 0);
     EXPECT_EQ(pending(), "1,1");
@@ -433,18 +424,8 @@ TEST_F(GridEditing, AnUnlockOrALockTheSwitchDidNotTakeLeavesTheUsersRowsPending)
 
     // A switch that takes the rows: 初始化 pushes them, and nothing stays pending.
     sw.setDefaultReply(sim::Reply::Normal);
-    console::SetPopupRunner([](QMenu* m) {
-        for (QAction* a : m->actions())
-            if (a->isVisible() && a->text() == QStringLiteral("初始化")) return a;
-        return static_cast<QAction*>(nullptr);
-    });
-    mouse(QEvent::MouseButtonPress, name);
-    mouse(QEvent::MouseButtonRelease, name);
-    spin(20);
-    QMouseEvent again(QEvent::MouseButtonPress, header, grid().viewport()->mapToGlobal(header), Qt::RightButton,
-                      Qt::RightButton, Qt::NoModifier);
-    QApplication::sendEvent(grid().viewport(), &again);
-    console::SetPopupRunner(nullptr);
+    choose(QStringLiteral("初始化"));
+    popupOnRow(2);
     settle();
     ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 0);
     EXPECT_EQ(pending(), "0,0");
@@ -672,20 +653,8 @@ TEST_F(GridEditing, AUserTheSettlementDeletesStaysDeletedWithItsTypedEdits) {
     });
     // Whatever the redraw asks, 是 keeps nothing of the deleted user.
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    console::SetPopupRunner([](QMenu* m) {
-        for (QAction* a : m->actions())
-            if (a->isVisible() && a->text() == QStringLiteral("结算")) return a;
-        return static_cast<QAction*>(nullptr);
-    });
-    const QPoint name = grid().visualRect(grid().model()->index(2, 1)).center();
-    mouse(QEvent::MouseButtonPress, name);
-    mouse(QEvent::MouseButtonRelease, name);
-    spin(20);
-    const QPoint header = grid().visualRect(grid().model()->index(2, 0)).center();
-    QMouseEvent press(QEvent::MouseButtonPress, header, grid().viewport()->mapToGlobal(header), Qt::RightButton,
-                      Qt::RightButton, Qt::NoModifier);
-    QApplication::sendEvent(grid().viewport(), &press);
-    console::SetPopupRunner(nullptr);
+    choose(QStringLiteral("结算"));
+    popupOnRow(2);
     settle();
     frmPayed::unload();
     frmPayfor::unload();
