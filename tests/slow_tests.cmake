@@ -8,6 +8,7 @@
 set(slow_admin
   AdminWaysIn.*
   ChangeSite.*
+  DBManagerTest.BackupsStandAloneAndAFailedStepLeavesEveryFileAsItWas
   DBManagerTest.CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack
   DBManagerTest.RestoreBringsBackEveryFileAndReloadsSettingsAndBoards
   DBManagerTest.RestoredFileFromAnOlderStationSurvivesTheNextStart
@@ -59,10 +60,9 @@ set(slow_platform
 set(slow_pricing
   DiscountWayIn.*
   EndToEndTest.ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer
-  FeeRateWayIn.*
-  IPWayIn.*
   MoneySoakTest.*
   StreamKillTest.*
+  TariffWayIn/*
   UploadKillTest.*
 )
 set(slow_printing

@@ -1,6 +1,7 @@
 #include "admin/Restore.h"
 
 #include "core/ChargeLog.h"
+#include "core/CopyRecovery.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 
@@ -18,11 +19,8 @@ namespace admin {
 
 namespace {
 
-std::function<void(const QString&)> g_hook;
-
-void hook(const QString& point) {
-    if (g_hook) g_hook(point);
-}
+// The steps go to the one hook of the restore roads.
+void hook(const QString& point) { ModSwitch::restoreStep(point); }
 
 QString withSlash(const QString& dir) { return dir.endsWith('/') ? dir : dir + '/'; }
 
@@ -41,11 +39,16 @@ bool copySynced(const QString& source, const QString& tmp) {
     return platform::syncFile(tmp);
 }
 
+// The temporaries of a restore: the copies, and a journal not yet in place.
+QStringList temporariesIn(const QDir& d) {
+    return d.entryList({QStringLiteral("*") + RestoreTempSuffix(), RestoreJournalName() + QStringLiteral(".new"),
+                        QLatin1Char('.') + RestoreJournalName() + QStringLiteral(".new")},
+                       QDir::Files | QDir::Hidden);
+}
+
 void removeTemporaries(const QString& dataDir) {
     QDir d(dataDir);
-    const QStringList left =
-        d.entryList({QStringLiteral("*") + RestoreTempSuffix(), RestoreJournalName() + QStringLiteral(".new")}, QDir::Files);
-    for (const QString& f : left) QFile::remove(d.filePath(f));
+    for (const QString& f : temporariesIn(d)) QFile::remove(d.filePath(f));
 }
 
 QString noticePath(const QString& dataDir) { return QDir(dataDir).filePath(QStringLiteral("restore.notice")); }
@@ -56,31 +59,22 @@ bool isStationFile(const QString& name) { return name.compare(QStringLiteral("Sw
 // the charge log of the call file beside it first. The recovery works on a
 // copy and `tmp` stays as the backup had it until the journal goes: a kill
 // anywhere in here redoes it from the same file and the same log, and finds
-// the same lines for the box.
-QStringList putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir) {
-    const QString work = target + QStringLiteral(".recovering");
-    removeJournalOf(work);
-    QFile::remove(work);
-    QStringList lines;
-    bool recovered = false;
-    if (QFile::copy(tmp, work)) {
+// the same lines for the box. False, with the cause, when the file could not
+// be renamed into place: the target is then as it was.
+bool putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir, QStringList* lines,
+                        QString* why) {
+    const bool put = ModSwitch::PutBack(tmp, target, target + QStringLiteral(".recovering"), [&](const QString& work) {
         try {
-            lines = ModSwitch::RecoverRestoredStationFile(work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")));
-            recovered = platform::syncFile(work);
+            *lines = ModSwitch::RecoverRestoredStationFile(work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")),
+                                                         target);
+            return true;
         } catch (const platform::DbError& e) {
-            lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(platform::OperatorText(e))};
+            // The backup goes in as it is; the opening applies the calls logged past its mark.
+            *lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(platform::OperatorText(e))};
+            return false;
         }
-    }
-    if (!recovered && lines.isEmpty()) lines << QStringLiteral("备份之后的话费未能重新计入，请核对用户余额。");
-    hook(QStringLiteral("recovered"));
-    removeJournalOf(target);
-    if (!recovered) {
-        // The backup goes in as it is; the opening applies the calls logged past its mark.
-        removeJournalOf(work);
-        QFile::remove(work);
-    }
-    ::rename(QFile::encodeName(recovered ? work : tmp).constData(), QFile::encodeName(target).constData());
-    return lines;
+    }, why);
+    return put;
 }
 
 }  // namespace
@@ -107,7 +101,7 @@ QString CheckRestoreSource(const QString& path, bool stationDb) {
     // A connection of its own, read-only: the backup folder is never written,
     // and the check may run on any thread.
     try {
-        const platform::Database db = platform::Database::openReadOnly(path);
+        const platform::Database db = platform::Database::openSnapshot(path);
         QStringList rows;
         auto each = [&](const QString& sql) {
             rows.clear();
@@ -160,13 +154,15 @@ QStringList CheckRestoreSources(const QList<RestorePair>& pairs, const std::func
 
 bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     if (pairs.isEmpty()) return true;
+    platform::clearFileError();
     const QString dataDir = QFileInfo(pairs.first().target).absolutePath();
     QStringList temps;
     auto giveUp = [&](const QString& file) {
+        const QString cause = platform::lastFileError();
         for (const QString& t : temps) QFile::remove(t);
         QFile::remove(QDir(dataDir).filePath(RestoreJournalName() + QStringLiteral(".new")));
         platform::syncDir(dataDir);
-        if (failed) *failed = file;
+        if (failed) *failed = QFileInfo(file).fileName() + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
         return false;
     };
     for (const RestorePair& p : pairs) {
@@ -180,31 +176,39 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     // The journal becomes visible whole or not at all: written beside, synced, renamed.
     const QString journal = QDir(dataDir).filePath(RestoreJournalName());
     {
-        QFile j(journal + QStringLiteral(".new"));
-        if (!j.open(QIODevice::WriteOnly | QIODevice::Truncate)) return giveUp(journal);
-        QTextStream out(&j);
+        QByteArray text;
         for (const RestorePair& p : pairs)
-            out << QFileInfo(p.target).fileName() + RestoreTempSuffix() << '\t' << QFileInfo(p.target).fileName() << '\n';
-        out.flush();
-        j.close();
-        if (!platform::syncFile(j.fileName()) || !QFile::rename(j.fileName(), journal) || !platform::syncDir(dataDir))
-            return giveUp(journal);
+            text += (QFileInfo(p.target).fileName() + RestoreTempSuffix() + QLatin1Char('\t') + QFileInfo(p.target).fileName() +
+                     QLatin1Char('\n'))
+                        .toUtf8();
+        if (!platform::writeFileDurably(journal, text)) return giveUp(journal);
     }
     hook(QStringLiteral("journal"));
     // From here on the restore is decided: what follows is redone at the next opening if it stops.
-    CompleteRestore(dataDir);
+    QString notPut;
+    CompleteRestore(dataDir, &notPut);
+    if (!notPut.isEmpty()) {
+        if (failed) *failed = notPut;
+        return false;
+    }
     return true;
 }
 
-bool CompleteRestore(const QString& dataDir) {
+bool CompleteRestore(const QString& dataDir, QString* failed) {
     QDir d(dataDir);
     const QString journal = d.filePath(RestoreJournalName());
     bool found = false;
-    QFile j(journal);
-    if (j.exists() && j.open(QIODevice::ReadOnly)) {
+    QByteArray text;
+    const platform::ReadState state = platform::readFileStrictly(journal, &text);
+    if (state == platform::ReadState::Unreadable) {
+        // A journal that cannot be read may name files already renamed: the
+        // restore's temporaries stay with it until it can be.
+        if (failed) *failed = RestoreJournalName() + QStringLiteral("（无法读取）");
+        return true;
+    }
+    if (state == platform::ReadState::Read) {
         found = true;
-        const QStringList lines = QString::fromUtf8(j.readAll()).split('\n', Qt::SkipEmptyParts);
-        j.close();
+        const QStringList lines = QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
         int n = 0;
         bool station = false;
         QStringList notice;
@@ -222,29 +226,45 @@ bool CompleteRestore(const QString& dataDir) {
             station = station || isStationFile(parts[1]);
             // A temporary already renamed by an earlier, interrupted completion is simply gone.
             if (!QFileInfo::exists(tmp)) continue;
+            QString why;
+            bool renamed = false;
             if (isStationFile(parts[1])) {
-                notice = putBackStationFile(tmp, target, dataDir);
+                renamed = putBackStationFile(tmp, target, dataDir, &notice, &why);
             } else {
                 removeJournalOf(target);
-                ::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData());
+                renamed = platform::renameFile(tmp, target, &why);
+            }
+            if (!renamed) {
+                if (failed) {
+                    *failed = parts[1] + QStringLiteral("（") + platform::lastFileError() + QStringLiteral("）");
+                    // Asked from the window with nothing replaced yet: the
+                    // restore is given up whole, every file as it was.
+                    if (n == 0) {
+                        QFile::remove(journal);
+                        QFile::remove(target + QStringLiteral(".recovering"));
+                        removeTemporaries(dataDir);
+                        platform::syncDir(dataDir);
+                    }
+                }
+                // Otherwise the journal stays: the files it names are put in
+                // place at the next opening, and nothing is told as restored now.
+                return true;
             }
             platform::syncDir(dataDir);
             hook(QStringLiteral("renamed%1").arg(++n));
         }
         // What the recovery found is told once the station can show it; kept
         // before the journal goes, so that no kill loses it.
-        if (station) {
-            const QByteArray text = notice.join(QLatin1Char('\n')).toUtf8();
-            platform::safeReplaceWith(noticePath(dataDir), [&](const QString& tmp) {
-                QFile f(tmp);
-                return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
-            });
+        if (station && !platform::writeFileDurably(noticePath(dataDir), notice.join(QLatin1Char('\n')).toUtf8())) {
+            // Untold, the lines would be lost with the journal: it stays, and
+            // the next opening recovers and tells them again.
+            if (failed) *failed = QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）");
+            return true;
         }
         QFile::remove(journal);
         platform::syncDir(dataDir);
     }
-    QStringList left = d.entryList({QStringLiteral("*") + RestoreTempSuffix(), RestoreJournalName() + QStringLiteral(".new")},
-                                   QDir::Files);
+    const QStringList left = temporariesIn(d);
     if (!left.isEmpty()) {
         found = true;
         removeTemporaries(dataDir);
@@ -254,9 +274,16 @@ bool CompleteRestore(const QString& dataDir) {
 }
 
 bool RestoreNotice(const QString& dataDir, QStringList* lines) {
-    QFile f(noticePath(dataDir));
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    if (lines) *lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QByteArray text;
+    switch (platform::readFileStrictly(noticePath(dataDir), &text)) {
+    case platform::ReadState::Missing: return false;
+    case platform::ReadState::Unreadable:
+        // Kept but unreadable: the operator hears that there was something to tell.
+        if (lines) *lines = QStringList{QStringLiteral("恢复时记下的说明文件restore.notice无法读取，请核对用户余额。")};
+        return true;
+    case platform::ReadState::Read: break;
+    }
+    if (lines) *lines = QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return true;
 }
 
@@ -278,7 +305,7 @@ bool RenewSafetyCopy(const platform::Database& db) {
 }
 
 namespace testing {
-void setRestoreHook(std::function<void(const QString&)> h) { g_hook = std::move(h); }
+void setRestoreHook(std::function<void(const QString&)> h) { ModSwitch::testing::setRestoreStepHook(std::move(h)); }
 }  // namespace testing
 
 }  // namespace admin

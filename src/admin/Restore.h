@@ -33,14 +33,17 @@ QString CheckRestoreSource(const QString& path, bool stationDb);
 QStringList CheckRestoreSources(const QList<RestorePair>& pairs, const std::function<void()>& idle = {});
 
 // Copies every pair the journalled way. The databases must be closed and
-// nothing may yield meanwhile. False with the failing file in `failed`; every
-// station file is then as before.
+// nothing may yield meanwhile. False with the failing file in `failed`: a
+// copy that failed leaves every station file as before; a file the system
+// would not rename into place is put there at the next opening.
 bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed = nullptr);
 
 // Finishes a restore that a kill interrupted after its journal was written, and
 // removes the temporaries of one interrupted before it. Run before any
-// database of `dataDir` is opened. True when anything was found.
-bool CompleteRestore(const QString& dataDir);
+// database of `dataDir` is opened. True when anything was found. A file the
+// system refuses to rename into place leaves the journal for the next
+// opening; it is named, with the cause, in `failed`.
+bool CompleteRestore(const QString& dataDir, QString* failed = nullptr);
 
 // A restore that put the station file back brings it up to the charge log
 // before it goes in, and keeps what its box says beyond "数据恢复成功" until
@@ -59,9 +62,9 @@ QString RestoreJournalName();
 QString RestoreTempSuffix();
 
 namespace testing {
-// Called at the named points of ReplaceFiles ("copied", "journal", "renamed<N>";
-// "recovered" once the station file is brought up to the charge log);
-// a crash test ends the process there.
+// The restore roads' one hook (see ModSwitch::testing::setRestoreStepHook):
+// ReplaceFiles reports "copied", "journal", the station file's "copied" and
+// "recovered", and "renamed<N>"; a crash test ends the process there.
 void setRestoreHook(std::function<void(const QString& point)> hook);
 }  // namespace testing
 

@@ -19,7 +19,8 @@ const QString kDefaultSite = QStringLiteral("默认");
 const QString kAskName = QStringLiteral("请输入站点名称(除<默认>外)");
 // The endings of the files the station keeps in a data directory: databases,
 // their copies and journals, spools and marks, work files and the lock.
-const char* const kWorkFileEndings[] = {".mdb", ".bak", ".dat", ".lock", ".journal", ".tmp"};
+const char* const kWorkFileEndings[] = {".mdb", ".bak", ".dat", ".lock", ".journal", ".tmp", ".notice", ".recovered",
+                                        ".recovering", ".restoring", ".pending-restore", ".damaged", ".new"};
 
 QString canonicalDir(const QString& path) {
     const QString c = QFileInfo(path).canonicalFilePath();
@@ -98,6 +99,8 @@ QString SiteNameRefusal(const QString& name, const QString& ownDir) {
     // "switch.mdb.bak", "tarvo.lock"...) are no site's name, even before they exist.
     for (const char* ext : kWorkFileEndings)
         if (name.endsWith(QLatin1String(ext), Qt::CaseInsensitive)) return kAskName;
+    // A damaged file set aside carries the time after its ending ("switch.mdb.damaged-20260615-083005").
+    if (name.contains(QStringLiteral(".damaged-"), Qt::CaseInsensitive)) return kAskName;
     const QString taken = name + QStringLiteral("站点已存在");
     if (name.compare(QStringLiteral("Backup"), Qt::CaseInsensitive) == 0) return taken;
     const QStringList entries =
@@ -178,7 +181,13 @@ bool RenameSiteDirectory(const QString& oldName, const QString& newName, QString
     const QString root = RootDataDir();
     const QString from = platform::resolveCI(root, oldName);
     const QString to = root + newName;
-    if (!IsSiteRow(oldName) || oldName.contains(QLatin1Char('/'))) {
+    if (oldName.contains(QLatin1Char('/'))) {
+        // A name stored before names were checked, that reaches into a folder.
+        if (error)
+            *error = QStringLiteral("站点名称%1含有“/”，不能重命名，目录%2保持不变").arg(oldName, QDir::toNativeSeparators(from));
+        return false;
+    }
+    if (!IsSiteRow(oldName)) {
         if (error) *error = QStringLiteral("找不到站点目录 %1").arg(QDir::toNativeSeparators(root + oldName));
         return false;
     }

@@ -332,6 +332,20 @@ bool frmDBManager::backupInto(const QString& folder, bool ask, QString* failed) 
             pairs.append({platform::resolveCI(data, key + QStringLiteral(".mdb")), folder + key + QStringLiteral(".mdb")});
         }
     }
+    // A backup never replaces a file the station works on: not into the data
+    // directory, nor onto a file that is the one copied (another name for it).
+    const QString here = QFileInfo(data).canonicalFilePath();
+    bool onItself = !here.isEmpty() && QFileInfo(folder).canonicalFilePath() == here;
+    for (auto& [source, target] : pairs) {
+        target = platform::resolveCI(folder, QFileInfo(target).fileName());
+        onItself = onItself || platform::sameFile(source, target);
+    }
+    if (onItself) {
+        const QString text = QStringLiteral("备份路径不能是数据目录（%1），请另选备份路径。").arg(QDir::toNativeSeparators(data));
+        if (ask) platform::MsgBox(text, platform::mbOKOnly | platform::mbExclamation, AppName);
+        else *failed = text;
+        return false;
+    }
     for (const auto& [source, target] : pairs) {
         if (ask && QFileInfo::exists(target) &&
             platform::MsgBox(target + QStringLiteral("文件已经存在，要覆盖掉吗？"), platform::mbYesNo | platform::mbExclamation,
@@ -432,7 +446,7 @@ void frmDBManager::restore() {
     ModSwitch::LoadCards();
     if (core::Console* c = core::TheConsole()) c->ShowView(CurTable);
     if (!replaced) {
-        platform::MsgBox(QStringLiteral("恢复失败:") + QFileInfo(failed).fileName(), platform::mbOKOnly, AppName);
+        platform::MsgBox(QStringLiteral("恢复失败:") + failed, platform::mbOKOnly, AppName);
     } else if (!pairs.isEmpty()) {
         ModGeneral::AddOpLog(QStringLiteral("恢复数据"));
         QStringList recovered;

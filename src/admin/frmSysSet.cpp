@@ -8,6 +8,7 @@
 #include "core/OpLog.h"
 #include "link/FrameCodes.h"
 #include "link/ModComm.h"
+#include "link/Transport.h"
 #include "params/DialDigits.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
@@ -81,12 +82,6 @@ QString holdTimeFault(const QString& text, bool range, int* value = nullptr) {
     return QString();
 }
 
-// The port as the operator knows it: the device named in the settings, or "Com" and its number.
-QString portName(const platform::Comm& port) {
-    const QString device = port.Device().trimmed();
-    return device.isEmpty() ? QStringLiteral("Com%1").arg(port.CommPort()) : device;
-}
-
 // The port as a command found it: number, settings, open or not.
 struct PortInUse {
     int number = 0;
@@ -97,8 +92,11 @@ struct PortInUse {
 // After a detection or a save that failed, the port the settings name is
 // opened again, so that records keep arriving; what became of it is told.
 // Settings that cannot be read (a database locked by another program) give
-// back the port that was in use when the command began.
-QString reopenStoredPort(platform::Comm& port, const PortInUse& before) {
+// back the port that was in use when the command began. Messages name the
+// port as the serial line does: the device named in the settings, or "Com"
+// and its number.
+QString reopenStoredPort(const PortInUse& before) {
+    platform::Comm& port = ModComm::ComA();
     QString number, settings;
     try {
         number = ModSwitch::GetVariant(QStringLiteral("CommPort"), QStringLiteral("1"));
@@ -107,17 +105,17 @@ QString reopenStoredPort(platform::Comm& port, const PortInUse& before) {
         port.setPortOpen(false);
         port.setCommPort(before.number);
         port.setSettings(before.settings);
-        if (g_UseUSB) return QString();
-        if (!before.open) return QStringLiteral("\n端口") + portName(port) + QStringLiteral("已关闭");
-        if (port.setPortOpen(true)) return QStringLiteral("\n已重新打开端口") + portName(port);
-        return QStringLiteral("\n端口") + portName(port) + QStringLiteral("无法打开");
+        if (ModComm::UsbCollectorChosen()) return QString();
+        if (!before.open) return QStringLiteral("\n端口") + ModComm::SerialLine().name() + QStringLiteral("已关闭");
+        if (port.setPortOpen(true)) return QStringLiteral("\n已重新打开端口") + ModComm::SerialLine().name();
+        return QStringLiteral("\n端口") + ModComm::SerialLine().name() + QStringLiteral("无法打开");
     }
     port.setPortOpen(false);
     port.setCommPort(number.toInt());
     port.setSettings(settings);
-    if (g_UseUSB) return QString();
-    if (port.setPortOpen(true)) return QStringLiteral("\n已重新打开端口") + portName(port);
-    return QStringLiteral("\n端口") + portName(port) + QStringLiteral("无法打开");
+    if (ModComm::UsbCollectorChosen()) return QString();
+    if (port.setPortOpen(true)) return QStringLiteral("\n已重新打开端口") + ModComm::SerialLine().name();
+    return QStringLiteral("\n端口") + ModComm::SerialLine().name() + QStringLiteral("无法打开");
 }
 
 int checkedIndex(const QVector<QRadioButton*>& group) {
@@ -445,7 +443,7 @@ void frmSysSet::save() {
     port.setCommPort(cboComset[0]->currentIndex() + 1);
     port.setSettings(cboComset[1]->currentText().trimmed() + ',' + cboComset[2]->currentText().trimmed().left(1) + ',' +
                      cboComset[3]->currentText().trimmed() + ',' + cboComset[4]->currentText().trimmed());
-    if (!g_UseUSB && !port.setPortOpen(true)) {
+    if (!ModComm::UsbCollectorChosen() && !port.setPortOpen(true)) {
         const QString why = port.lastError();
         // The port that worked before comes back as it was.
         port.setCommPort(oldPort);
@@ -519,7 +517,7 @@ bool frmSysSet::guarded(const QString& what, bool portAtStake, const std::functi
         // window works again, and the operator learns what failed and, when
         // the command had the port in hand, where the port is now.
         QString why = what + platform::OperatorText(e);
-        if (portAtStake) why += reopenStoredPort(ModComm::ComA(), before);
+        if (portAtStake) why += reopenStoredPort(before);
         setEnabled(true);
         say(why);
     }
@@ -533,14 +531,15 @@ void frmSysSet::chkUsb_Click() {
             ModSwitch::SetVariant(QStringLiteral("CHKUSEUSB"), usb ? QStringLiteral("1") : QStringLiteral("0"));
         } catch (const platform::DbError&) {
             // Not stored, not taken: the box shows the choice in force.
-            chkUsb->setChecked(g_UseUSB);
+            chkUsb->setChecked(ModComm::UsbCollectorChosen());
             throw;
         }
-        g_UseUSB = usb;
+        ModComm::ChooseTransport(usb);
         if (core::Console* c = core::TheConsole())
-            if (QAction* a = c->ConsoleWidget()->findChild<QAction*>(QStringLiteral("mnuUsb"))) a->setVisible(g_UseUSB);
-        FraCom->setEnabled(!g_UseUSB);
-        if (!g_UseUSB && !ModComm::ComA().PortOpen()) ModComm::ComA().setPortOpen(true);
+            if (QAction* a = c->ConsoleWidget()->findChild<QAction*>(QStringLiteral("mnuUsb"))) a->setVisible(usb);
+        FraCom->setEnabled(!usb);
+        // The serial port opens again as it stands set; the collector needs no opening.
+        if (!usb && !ModComm::ComA().PortOpen()) ModComm::ComA().setPortOpen(true);
     });
 }
 
@@ -585,7 +584,7 @@ void frmSysSet::detectPort() {
         if (!fixedDevice) ModSwitch::SetVariant(QStringLiteral("CommPort"), QString::number(found));
         ModSwitch::SetVariant(QStringLiteral("CommSet"), port.Settings());
     } else {
-        const QString reopened = reopenStoredPort(port, before);
+        const QString reopened = reopenStoredPort(before);
         showPort(port.CommPort(), port.Settings());
         say(QStringLiteral("检测失败，请确认集团电话是否已开机!") + reopened);
     }

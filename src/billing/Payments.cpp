@@ -3,6 +3,7 @@
 #include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
+#include "core/StationFiles.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "transfer/ModToolbar.h"
@@ -18,17 +19,22 @@ UserDownload g_download;
 bool PayUser(qint64 userId, Currency pay, Currency due, const QDateTime& end, QString* error) {
     const Currency d = pay - due;
     try {
-        platform::Transaction tx(dbSwitch);
         // Both assignments read the deposit before the payment: the balance
-        // ends equal to the new deposit.
-        const int n = dbSwitch.execute(
-            QStringLiteral("UPDATE user SET deposit=deposit+?, remain=deposit+?, lastdate=?, payed=1 WHERE userid=?"),
-            {d, d, end, userId});
+        // ends equal to the new deposit. The charges still waiting are
+        // applied first (they are in the due), and the payment is an entry of
+        // the journal.
+        int n = 0;
+        ModSwitch::MoveBalances(
+            [&] {
+                n = dbSwitch.execute(
+                    QStringLiteral("UPDATE user SET deposit=deposit+?, remain=deposit+?, lastdate=?, payed=1 WHERE userid=?"),
+                    {d, d, end, userId});
+            },
+            userId);
         if (n != 1) {
             if (error) *error = QStringLiteral("用户%1不存在").arg(userId);
             return false;
         }
-        tx.commit();
         return true;
     } catch (const platform::DbError& e) {
         if (error) *error = platform::OperatorText(e);
@@ -59,17 +65,9 @@ bool AfterPayment(qint64 userId, const QString& name, int action, const QDateTim
             return false;
         }
         try {
-            const int grade = ModGeneral::GetDepositGrade(0);
-            platform::Transaction tx(dbSwitch);
-            dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=0, depositgrade=? WHERE userid=?"), {grade, userId});
-            dbSwitch.execute(
-                QStringLiteral("UPDATE account SET account='FFFF', userid=0, depositgrade=? WHERE userid=?"), {grade, userId});
-            const auto balance = platform::Currency::fromRaw(
-                dbSwitch.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {userId}).toLongLong());
-            dbSwitch.execute(QStringLiteral("DELETE FROM user WHERE userid=?"), {userId});
-            // Logged beside the calls: a station file put back from an older copy loses the user again.
-            ModSwitch::LogUserDeleted(userId, balance);
-            tx.commit();
+            // An entry of the journal, kept in both files with the deletion: a
+            // station file put back from an older copy loses the user again.
+            ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, userId); }, userId);
             return true;
         } catch (const platform::DbError& e) {
             platform::MsgBox(QStringLiteral("删除用户") + name + QStringLiteral("失败！") + platform::OperatorText(e), platform::mbOKOnly,

@@ -1,5 +1,6 @@
 #include "console/TableBackup.h"
 
+#include "core/ChargeLog.h"
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/TableCopy.h"
@@ -40,6 +41,60 @@ void showRestored(const QString& view) {
 // Pending grid edits are offered for saving before the table is copied.
 void savePending(int tableRight);
 
+// The users' copy remembers the last entry of the journal its balances hold.
+const QString kMarks = QStringLiteral("TarvoBackupMarks");
+
+bool isUsers(const QString& table) { return table.compare(QLatin1String("User"), Qt::CaseInsensitive) == 0; }
+
+void noteUsersMark(const platform::Database& backup) {
+    const QString t = backup.qualified(kMarks);
+    if (backup.actualTableName(kMarks).isEmpty())
+        backup.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(t));
+    backup.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (varname, value) VALUES (?, ?)").arg(t),
+                   {ModSwitch::kChargeMark, QString::number(ModSwitch::AppliedMark(dbSwitch))});
+}
+
+// The mark of the users' copy in `backup`; -1 when it was taken without one.
+qint64 usersMark(const platform::Database& backup) {
+    if (backup.actualTableName(kMarks).isEmpty()) return -1;
+    const QVariant v = backup.scalar(
+        QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(backup.qualified(kMarks)), {ModSwitch::kChargeMark});
+    bool ok = false;
+    const qint64 n = v.toString().toLongLong(&ok);
+    return ok ? n : -1;
+}
+
+// The users' table put back from its copy, brought up to the journal: the
+// charges, payments and deletions since the copy are applied again, the users
+// added since stay; what is still different is an entry of the journal, and
+// the lines name what the journal cannot explain. Runs in the caller's
+// transaction, the copy's rows already in place; `before` holds the rows replaced.
+QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    QList<ModSwitch::LogEntry> log = ModSwitch::MirrorOf(dbSwitch);
+    if (dbPhoneCur.isOpen()) log = ModSwitch::MergedLog(ModSwitch::OpenLog(), log);
+    // Users added since the copy keep the rows they have now, with everything applied.
+    QMap<qint64, qint64> baseFor;
+    QSet<qint64> added;
+    for (const ModSwitch::LogEntry& e : log) {
+        if (e.seq <= copyMark) continue;
+        if (e.kind == int(ModSwitch::LogKind::UserAdded)) added.insert(e.userid);
+        if (e.kind == int(ModSwitch::LogKind::UserDeleted)) added.remove(e.userid);
+    }
+    for (qint64 user : std::as_const(added)) {
+        if (dbSwitch.execute(QStringLiteral("INSERT INTO user SELECT * FROM %1 b WHERE b.userid=? AND NOT EXISTS "
+                                            "(SELECT 1 FROM user u WHERE u.userid=b.userid)")
+                                 .arg(before),
+                             {user}) == 1)
+            baseFor.insert(user, mark);
+    }
+    ModSwitch::LogRecovery r = ModSwitch::RecoverFromLog(dbSwitch, log, baseFor, copyMark, mark);
+    r.charges = 0;   // what was applied again is as it was: only what differs is told
+    r.moves = 0;
+    r.deleted.clear();
+    return ModSwitch::RecoveryLines(r);
+}
+
 }  // namespace
 
 QString BackupTableName(const QString& view) {
@@ -59,7 +114,10 @@ void TableBackup(const QString& view, int tableRight, const QString& caption) {
     bool copied = false;
     try {
         platform::Database backup = platform::Database::create(BackupFilePath());
+        // The balances copied hold every entry the journal has applied.
+        if (isUsers(table)) ModSwitch::ApplyLoggedCharges();
         copied = ModSwitch::CopyTable(dbSwitch, table, backup, table, false, QString());
+        if (copied && isUsers(table)) noteUsersMark(backup);
         backup.close();
     } catch (const platform::DbError&) {
         copied = false;   // a file that can be neither made nor opened
@@ -84,6 +142,7 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
         return;
     const QString table = BackupTableName(view);
     bool noCopy = false;
+    QStringList lines;
     try {
         platform::Database backup = dbSwitch.attach(path, QStringLiteral("tarvo_backup"));
         try {
@@ -100,10 +159,39 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                 if (names.isEmpty()) throw platform::DbError(platform::kErrGeneric, QStringLiteral("备份表没有可用的列"));
                 const QString cols = names.join(QLatin1Char(','));
                 const QString target = dbSwitch.qualified(dbSwitch.actualTableName(table));
+                const qint64 copyMark = isUsers(table) ? usersMark(backup) : -1;
                 platform::Transaction tx(dbSwitch);
-                dbSwitch.execute(QStringLiteral("delete from ") + target);
-                dbSwitch.execute(QStringLiteral("insert into %1 (%2) select %2 from %3")
-                                     .arg(target, cols, backup.qualified(stored)));
+                const auto replace = [&] {
+                    const QString before = QStringLiteral("temp.tarvo_users_before");
+                    if (isUsers(table)) {
+                        dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS ") + before);
+                        dbSwitch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT * FROM %2").arg(before, target));
+                    }
+                    dbSwitch.execute(QStringLiteral("delete from ") + target);
+                    dbSwitch.execute(QStringLiteral("insert into %1 (%2) select %2 from %3")
+                                         .arg(target, cols, backup.qualified(stored)));
+                    if (isUsers(table) && copyMark >= 0) lines = bringUsersUpToJournal(copyMark, before);
+                    if (isUsers(table) && copyMark < 0) {
+                        // A copy that does not say how far the journal went: each balance it changes is named.
+                        QStringList changed;
+                        for (platform::RowReader r = dbSwitch.rows(
+                                 QStringLiteral("SELECT b.userid, b.username, coalesce(u.remain, 0) - b.remain FROM %1 b "
+                                                "LEFT JOIN %2 u ON u.userid=b.userid "
+                                                "WHERE u.userid IS NULL OR u.remain<>b.remain ORDER BY b.userid")
+                                     .arg(before, target));
+                             r.next();)
+                            changed << QStringLiteral("用户%1 %2：%3")
+                                           .arg(r.integer(0))
+                                           .arg(r.text(1), platform::Currency::fromRaw(r.integer(2)).toString2());
+                        if (!changed.isEmpty())
+                            lines << QStringLiteral("备份中的用户余额与现在不同，以下差额已随恢复计入：\n") +
+                                         changed.join(QLatin1Char('\n'));
+                    }
+                    if (isUsers(table)) dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS ") + before);
+                };
+                // The balances put back are entries of the journal.
+                if (isUsers(table)) ModSwitch::MoveBalances(replace);
+                else replace();
                 if (view == QLatin1String("Extension")) FitExtensionSuffixes(dbSwitch);
                 // A table read from the switch and not yet taken over is given
                 // up: the restored table is the one the view shows from now on.
@@ -124,6 +212,7 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
         platform::MsgBox(QStringLiteral("没有备份数据"), platform::mbOKOnly, AppName);
         return;
     }
+    if (!lines.isEmpty()) platform::MsgBox(lines.join(QLatin1Char('\n')), platform::mbOKOnly, AppName);
     // The grid's edits, and the amounts typed into it, go with the table restored.
     ModSwitch::DropGridEdits();
     ParaMode.clear();

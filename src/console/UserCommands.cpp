@@ -3,6 +3,7 @@
 #include "console/frmPABX.h"
 
 #include "billing/frmBalanceBill.h"
+#include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/OpLog.h"
@@ -93,12 +94,18 @@ void frmPABX::mnuInitUser_Click() {
     const QString now = platform::dateText(platform::Now());
     // Unlocked, the user's rows go to the switch with new frames: each one
     // that changes waits for its download until the push below takes it.
+    // The charges still waiting are applied first, and the balance given up
+    // is an entry of the journal.
     int moved = 0;
     {
         const ModSwitch::OwnedRowsBefore before({u.toLongLong()});
         platform::Transaction tx(dbSwitch);
-        dbSwitch.execute(QStringLiteral("update user set lastdate=?,locked=0,deposit=0,remain=0 where userid=?"),
-                         {now, u.toLongLong()});
+        ModSwitch::MoveBalances(
+            [&] {
+                dbSwitch.execute(QStringLiteral("update user set lastdate=?,locked=0,deposit=0,remain=0 where userid=?"),
+                                 {now, u.toLongLong()});
+            },
+            u.toLongLong());
         moved = before.MarkChanged();
         tx.commit();
     }

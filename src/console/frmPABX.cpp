@@ -22,6 +22,7 @@
 #include "core/frmWelcome.h"
 #include "link/ModComm.h"
 #include "link/Monitor.h"
+#include "link/Transport.h"
 #include "link/UsbCommands.h"
 #include "link/frmSRV.h"
 #include "params/BoardPanel.h"
@@ -361,8 +362,8 @@ void frmPABX::Form_Load() {
     PicMain->raise();
 
     frmWelcome::instance().SetValue(60, QStringLiteral("正在与集团电话通讯..."));
-    g_UseUSB = ModSwitch::GetVariant(QStringLiteral("CHKUSEUSB"), QStringLiteral("0")).trimmed().toInt() != 0;
-    mnuUsb->menuAction()->setVisible(g_UseUSB);
+    ModComm::ChooseTransportBySettings();
+    mnuUsb->menuAction()->setVisible(ModComm::UsbCollectorChosen());
 
     tmrCom->start();
     frmWelcome::instance().Timer1->start();

@@ -1,23 +1,40 @@
 #include "core/ChargeLog.h"
 
+#include "billing/ArchiveBills.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
+#include "core/StationFiles.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
+#include "platform/Prompts.h"
+
 #include <QFileInfo>
+#include <QUuid>
+
+#include <atomic>
 
 namespace ModSwitch {
 
 using platform::Currency;
 using platform::Database;
 using platform::DbError;
+using platform::Params;
 
 const QString kChargeLog = QStringLiteral("tab_chargelog");
 const QString kChargeMark = QStringLiteral("TarvoChargeApplied");
 const QString kCopyGeneration = QStringLiteral("TarvoCopyGeneration");
+const QString kLedgerMirror = QStringLiteral("tab_chargemirror");
+const QString kCallMirror = QStringLiteral("tab_callmirror");
+const QString kStationId = QStringLiteral("TarvoStationId");
 
 namespace {
+
+// The station file that does not belong with the open call file, by its
+// connection: nothing of the log is applied to it nor given to it.
+std::atomic<quint64> g_foreign{0};
+
+bool foreignStationFile() { return g_foreign != 0 && g_foreign == dbSwitch.connectionSerial(); }
 
 // Entries older than the safety copy's mark and older than this are let go:
 // a backup older than that is put back without them, and its box says so.
@@ -56,6 +73,79 @@ QString logTable() { return dbPhoneCur.qualified(kChargeLog); }
 qint64 lastLogged() {
     thread_local SchemaSql last("SELECT max(f_seq) FROM %1");
     return dbPhoneCur.scalar(last.text(dbPhoneCur, kChargeLog)).toLongLong();
+}
+
+// A call file open with its log: the entries go to it.
+bool logOpen() { return dbPhoneCur.isOpen() && !dbPhoneCur.actualTableName(kChargeLog).isEmpty(); }
+
+const QString kEntryColumns =
+    QStringLiteral("f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, f_calladdr, f_date");
+
+// The station file's copy of the entries it applied, and of their calls,
+// made when missing; the columns of the calls both files have.
+struct MirrorState {
+    quint64 serial = 0;
+    bool callsTried = false;
+    QString callColumns;   // quoted, comma separated; empty: calls are not kept
+};
+
+QString ensureMirror(const Database& sw, bool withCalls) {
+    thread_local MirrorState state;
+    if (state.serial == sw.connectionSerial() && (!withCalls || state.callsTried)) return state.callColumns;
+    if (sw.actualTableName(kLedgerMirror).isEmpty())
+        sw.execute(QStringLiteral(
+                       "CREATE TABLE %1 (f_seq INTEGER PRIMARY KEY, f_gen INTEGER NOT NULL DEFAULT 0, "
+                       "f_kind INTEGER NOT NULL DEFAULT 0, f_userid LONG NOT NULL DEFAULT 0, "
+                       "f_amount CURRENCY NOT NULL DEFAULT 0, f_balance CURRENCY NOT NULL DEFAULT 0, "
+                       "f_calladdr INTEGER NOT NULL DEFAULT 0, f_date DATETIME)")
+                       .arg(sw.qualified(kLedgerMirror)));
+    state = MirrorState{sw.connectionSerial(), withCalls, QString()};
+    if (!withCalls || !dbPhoneCur.isOpen()) return QString();
+    const QString phone = dbPhoneCur.actualTableName(QStringLiteral("Tab_Phone"));
+    if (phone.isEmpty()) return QString();
+    const QList<platform::ColumnInfo> theirs = dbPhoneCur.columns(phone);
+    if (sw.actualTableName(kCallMirror).isEmpty()) {
+        QStringList defs{QStringLiteral("f_seq INTEGER PRIMARY KEY")};
+        for (const platform::ColumnInfo& c : theirs)
+            if (c.name.compare(QStringLiteral("f_seq"), Qt::CaseInsensitive) != 0)
+                defs << platform::quoteIdent(c.name) + QLatin1Char(' ') + c.declType;
+        sw.execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(sw.qualified(kCallMirror), defs.join(QStringLiteral(", "))));
+    }
+    QStringList mine, common;
+    for (const platform::ColumnInfo& c : sw.columns(sw.actualTableName(kCallMirror))) mine << c.name.toLower();
+    for (const platform::ColumnInfo& c : theirs)
+        if (mine.contains(c.name.toLower()) && c.name.compare(QStringLiteral("f_seq"), Qt::CaseInsensitive) != 0)
+            common << platform::quoteIdent(c.name);
+    state.callColumns = common.join(QLatin1Char(','));
+    return state.callColumns;
+}
+
+// Copies into the station file the entries (first, last] of the call file's
+// log it applies, and the calls they charged, in the caller's transaction.
+void mirrorApplied(qint64 first, qint64 last) {
+    const QString calls = ensureMirror(dbSwitch, true);
+    dbSwitch.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq>? AND f_seq<=?")
+                         .arg(dbSwitch.qualified(kLedgerMirror), logTable(), kEntryColumns),
+                     {first, last});
+    if (calls.isEmpty()) return;
+    QStringList picked;
+    for (const QString& c : calls.split(QLatin1Char(','))) picked << QStringLiteral("p.") + c;
+    dbSwitch.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (f_seq, %2) SELECT l.f_seq, %3 FROM %4 l JOIN %5 p "
+                                    "ON p.f_calladdr=l.f_calladdr AND p.f_date=l.f_date "
+                                    "WHERE l.f_seq>? AND l.f_seq<=? AND l.f_kind=0")
+                         .arg(dbSwitch.qualified(kCallMirror), calls, picked.join(QLatin1Char(',')), logTable(),
+                              dbPhoneCur.qualified(QStringLiteral("Tab_Phone"))),
+                     {first, last});
+}
+
+// The highest number any of the two files gave an entry.
+qint64 lastNumbered() {
+    qint64 n = qMax<qint64>(AppliedMark(dbSwitch), 0);
+    if (logOpen()) n = qMax(n, lastLogged());
+    if (!dbSwitch.actualTableName(kLedgerMirror).isEmpty())
+        n = qMax(n, dbSwitch.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(dbSwitch.qualified(kLedgerMirror)))
+                        .toLongLong());
+    return n;
 }
 
 }  // namespace
@@ -134,8 +224,72 @@ void RemoveCallFileNote(const QString& key) {
     }
 }
 
+namespace {
+// Gives the call file back the entries the station file applied that its log
+// lacks (a call file put back from its copy), with the calls they charged
+// when it lacks them: a record the switch sends again is then known and
+// charged once, and a restore finds every entry.
+void mergeMirror() {
+    if (dbSwitch.actualTableName(kLedgerMirror).isEmpty()) return;
+    const QString calls = ensureMirror(dbSwitch, true);
+    platform::Transaction tx(dbSwitch);
+    const QString lacking = QStringLiteral("NOT EXISTS (SELECT 1 FROM %1 l WHERE l.f_seq=m.f_seq)").arg(logTable());
+    int callsBack = 0;
+    if (!calls.isEmpty()) {
+        const QString phone = dbPhoneCur.qualified(QStringLiteral("Tab_Phone"));
+        callsBack = dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 m WHERE %4 AND NOT EXISTS "
+                                          "(SELECT 1 FROM %1 p WHERE p.f_calladdr=m.f_calladdr AND p.f_date=m.f_date)")
+                               .arg(phone, calls, dbSwitch.qualified(kCallMirror), lacking));
+    }
+    dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 m WHERE %4")
+                           .arg(logTable(), kEntryColumns, dbSwitch.qualified(kLedgerMirror), lacking));
+    tx.commit();
+    // A call given back that the yearly archive holds already is not billed twice.
+    if (callsBack > 0) billing::DropArchivedRows(dbPhoneCur);
+}
+
+// The last entry the call file's safety copy holds: the station file need
+// not keep what it holds.
+qint64 lastInCallCopy() {
+    const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
+    if (!QFileInfo(bak).isFile()) return 0;
+    try {
+        const Database copy = Database::openReadOnly(bak);
+        if (copy.actualTableName(kChargeLog).isEmpty()) return 0;
+        return copy.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(copy.qualified(kChargeLog))).toLongLong();
+    } catch (const DbError&) {
+        return 0;
+    }
+}
+}  // namespace
+
+namespace {
+// The two files of one station know each other: the first opening gives
+// both the same name. A station file of another station is told as such.
+bool sameStation() {
+    const QString mine = GetVariant(dbSwitch, kStationId);
+    const QString theirs = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+    if (!mine.isEmpty() && !theirs.isEmpty()) return mine == theirs;
+    const QString id = !mine.isEmpty() ? mine : !theirs.isEmpty() ? theirs : QUuid::createUuid().toString(QUuid::WithoutBraces);
+    platform::Transaction tx(dbSwitch);
+    if (mine.isEmpty()) SetVariant(dbSwitch, kStationId, id);
+    if (theirs.isEmpty()) SetVariant(dbPhoneCur, kStationId, id, kNotes);
+    tx.commit();
+    return true;
+}
+}  // namespace
+
 void PrepareChargeLog() {
     CreateChargeLog(dbPhoneCur);
+    g_foreign = 0;
+    if (!sameStation()) {
+        g_foreign = dbSwitch.connectionSerial();
+        platform::MsgBox(QStringLiteral("数据库文件%1和话单文件%2不属于同一个话务台，话费未计入%1中的用户余额。")
+                             .arg(QFileInfo(dbSwitch.path()).fileName(), QFileInfo(dbPhoneCur.path()).fileName()),
+                         platform::mbOKOnly, QStringLiteral("警告"));
+        return;
+    }
+    mergeMirror();
     // A station file that has no mark yet kept every logged charge in the
     // same commit as the call: all of them are applied.
     if (AppliedMark(dbSwitch) < 0) {
@@ -144,6 +298,13 @@ void PrepareChargeLog() {
         tx.commit();
     }
     ApplyLoggedCharges();
+    // The station file's copy of the log keeps what the call file's safety copy lacks.
+    const qint64 inCallCopy = qMin(lastInCallCopy(), lastLogged());
+    if (inCallCopy > 0 && !dbSwitch.actualTableName(kLedgerMirror).isEmpty()) {
+        for (const QString& t : {kLedgerMirror, kCallMirror})
+            if (!dbSwitch.actualTableName(t).isEmpty())
+                dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(dbSwitch.qualified(t)), {inCallCopy});
+    }
     // What the safety copy holds already is let go once it is old; the rest
     // stays for the copy and for backups to be brought up to date.
     const QString bak = platform::resolvePathCI(dbSwitch.path() + QStringLiteral(".bak"));
@@ -160,6 +321,10 @@ void PrepareChargeLog() {
                 platform::Now().addDays(-kKeepDays).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
             dbPhoneCur.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(logTable()),
                                {copyMark, before});
+            for (const QString& t : {kLedgerMirror, kCallMirror})
+                if (!dbSwitch.actualTableName(t).isEmpty())
+                    dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(dbSwitch.qualified(t)),
+                                     {copyMark, before});
         }
     } catch (const DbError&) {
         // A copy that cannot be read keeps every entry.
@@ -186,6 +351,8 @@ void applyAfterCommit() {
     });
 }
 
+QString nowText() { return platform::Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+
 qint64 logEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
     // Numbers never go back, not even below a mark a station file reached
     // with entries a call file put back from its copy no longer holds.
@@ -198,30 +365,140 @@ qint64 logEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, 
     dbPhoneCur.execute(sql, {kChargeMark, kCopyGeneration, int(kind), userid, amount, balance, ext, date});
     return dbPhoneCur.lastInsertRowId();
 }
+
+// Applies to the station file, in the caller's transaction, every entry
+// logged past its mark, keeps a copy of each (and of the calls they charged)
+// and moves the mark. Returns how many it applied.
+int applyHere() {
+    if (foreignStationFile()) return 0;
+    const qint64 mark = AppliedMark(dbSwitch);
+    const qint64 last = lastLogged();
+    if (mark < 0 || last <= mark) return 0;
+    // Each user's movements past the mark, summed: one update per user (a
+    // record's apply has one entry).
+    QMap<qint64, Currency> remain, deposit;
+    int n = 0;
+    thread_local SchemaSql pendingEntries("SELECT f_kind, f_userid, f_amount FROM %1 WHERE f_seq>? AND f_seq<=?");
+    {
+        platform::Recordset e = dbPhoneCur.query(pendingEntries.text(dbPhoneCur, kChargeLog), {mark, last});
+        for (e.moveFirst(); !e.eof(); e.moveNext(), ++n) {
+            const qint64 kind = e.lng(QStringLiteral("f_kind"));
+            const qint64 user = e.lng(QStringLiteral("f_userid"));
+            const Currency amount = e.cur(QStringLiteral("f_amount"));
+            if (kind == int(LogKind::Charge)) remain[user] -= amount;
+            else if (kind == int(LogKind::Balance)) remain[user] += amount;
+            else if (kind == int(LogKind::Deposit)) deposit[user] += amount;
+        }
+    }
+    for (auto it = remain.constBegin(); it != remain.constEnd(); ++it)
+        dbSwitch.execute(QStringLiteral("UPDATE user SET remain=remain+? WHERE userid=?"), {it.value(), it.key()});
+    for (auto it = deposit.constBegin(); it != deposit.constEnd(); ++it)
+        dbSwitch.execute(QStringLiteral("UPDATE user SET deposit=deposit+? WHERE userid=?"), {it.value(), it.key()});
+    mirrorApplied(mark, last);
+    setMark(dbSwitch, last);
+    return n;
+}
+
+// An entry the station file makes itself, in the caller's transaction once
+// the entries waiting are applied: kept in the log and in the station file's
+// copy, the mark moved over it. With no call file open the copy keeps it
+// alone, and the next opening gives it to the log.
+void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance) {
+    ensureMirror(dbSwitch, false);
+    const qint64 seq = lastNumbered() + 1;
+    const qint64 gen = CopyGenerationOf(dbSwitch);
+    const QString date = nowText();
+    const Params values{seq, gen, int(kind), userid, amount, balance, 0, date};
+    const QString insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    // A station file of another station keeps its own movements: the log is not theirs.
+    if (!foreignStationFile() && logOpen()) dbPhoneCur.execute(insert.arg(logTable(), kEntryColumns), values);
+    dbSwitch.execute(insert.arg(dbSwitch.qualified(kLedgerMirror), kEntryColumns), values);
+    setMark(dbSwitch, seq);
+}
+
+struct Held {
+    Currency remain, deposit;
+};
+
+QMap<qint64, Held> balancesNow(qint64 userid) {
+    QMap<qint64, Held> out;
+    const QString sql = userid >= 0 ? QStringLiteral("SELECT userid, remain, deposit FROM user WHERE userid=?")
+                                    : QStringLiteral("SELECT userid, remain, deposit FROM user");
+    for (platform::RowReader r = userid >= 0 ? dbSwitch.rows(sql, {userid}) : dbSwitch.rows(sql); r.next();)
+        out.insert(r.integer(0), Held{Currency::fromRaw(r.integer(1)), Currency::fromRaw(r.integer(2))});
+    return out;
+}
 }  // namespace
 
 qint64 LogCharge(qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
     const qint64 seq = logEntry(LogKind::Charge, userid, amount, balance, ext, date);
+    // The balance, its copy of the entry and the mark follow in the same
+    // commit. A station file that refuses them now takes them after it.
+    try {
+        if (AppliedMark(dbSwitch) >= 0) {
+            platform::Transaction step(dbSwitch);
+            applyHere();
+            step.commit();
+            return seq;
+        }
+    } catch (const DbError&) {
+    }
     applyAfterCommit();
     return seq;
 }
 
+RecordCommit::RecordCommit() : outermost_(dbSwitch.isOpen() && dbSwitch.autocommit()) {
+    if (outermost_) dbSwitch.setDurableCommits(false);
+}
+
+RecordCommit::~RecordCommit() {
+    try {
+        if (outermost_ && dbSwitch.isOpen()) dbSwitch.setDurableCommits(true);
+    } catch (const DbError&) {
+    }
+}
+
+void MoveBalances(const std::function<void()>& write, qint64 userid) {
+    platform::Transaction tx(dbSwitch);
+    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
+    const QMap<qint64, Held> before = balancesNow(userid);
+    write();
+    const QMap<qint64, Held> after = balancesNow(userid);
+    for (auto it = before.constBegin(); it != before.constEnd(); ++it) {
+        if (!after.contains(it.key())) {
+            stationEntry(LogKind::UserDeleted, it.key(), Currency(), it->remain);
+            continue;
+        }
+        const Held& now = after[it.key()];
+        if (now.remain != it->remain) stationEntry(LogKind::Balance, it.key(), now.remain - it->remain, now.remain);
+        if (now.deposit != it->deposit) stationEntry(LogKind::Deposit, it.key(), now.deposit - it->deposit, now.deposit);
+    }
+    for (auto it = after.constBegin(); it != after.constEnd(); ++it) {
+        if (before.contains(it.key())) continue;
+        stationEntry(LogKind::UserAdded, it.key(), Currency(), it->remain);
+        if (it->deposit != Currency()) stationEntry(LogKind::Deposit, it.key(), it->deposit, it->deposit);
+    }
+    tx.commit();
+}
+
 void LogUserDeleted(qint64 userid, Currency balance) {
-    logEntry(LogKind::UserDeleted, userid, Currency(), balance, 0, platform::Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    applyAfterCommit();
+    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
+    stationEntry(LogKind::UserDeleted, userid, Currency(), balance);
 }
 
 void LogUserAdded(qint64 userid, Currency balance) {
-    logEntry(LogKind::UserAdded, userid, Currency(), balance, 0, platform::Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-    applyAfterCommit();
+    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
+    stationEntry(LogKind::UserAdded, userid, Currency(), balance);
 }
 
 Currency UnappliedCharges(qint64 userid) {
     const qint64 mark = AppliedMark(dbSwitch);
     if (lastLogged() <= mark) return Currency();
+    // What the entries past the mark take from the balance.
     return Currency::fromRaw(
         dbPhoneCur
-            .scalar(QStringLiteral("SELECT coalesce(sum(f_amount), 0) FROM %1 WHERE f_seq>? AND f_userid=? AND f_kind=0")
+            .scalar(QStringLiteral("SELECT coalesce(sum(CASE f_kind WHEN 0 THEN f_amount WHEN 3 THEN -f_amount ELSE 0 END), 0) "
+                                   "FROM %1 WHERE f_seq>? AND f_userid=?")
                         .arg(logTable()),
                     {mark, userid})
             .toLongLong());
@@ -256,23 +533,8 @@ int applyPending(bool known) {
     } durable;
     platform::Transaction tx(dbSwitch);
     // Read inside the transaction: what it applies is what it saw.
-    const qint64 mark = AppliedMark(dbSwitch);
-    const qint64 last = lastLogged();
-    if (mark < 0 || last <= mark) return 0;
-    // Each user's charges past the mark, summed: one update per user (a
-    // record's apply has one entry).
-    QMap<qint64, Currency> charged;
-    int n = 0;
-    thread_local SchemaSql pendingEntries("SELECT f_kind, f_userid, f_amount FROM %1 WHERE f_seq>? AND f_seq<=?");
-    platform::Recordset e = dbPhoneCur.query(pendingEntries.text(dbPhoneCur, kChargeLog), {mark, last});
-    for (e.moveFirst(); !e.eof(); e.moveNext(), ++n) {
-        if (e.lng(QStringLiteral("f_kind")) == int(LogKind::Charge))
-            charged[e.lng(QStringLiteral("f_userid"))] += e.cur(QStringLiteral("f_amount"));
-    }
-    for (auto it = charged.constBegin(); it != charged.constEnd(); ++it)
-        dbSwitch.execute(QStringLiteral("UPDATE user SET remain=remain-? WHERE userid=?"), {it.value(), it.key()});
-    setMark(dbSwitch, last);
-    tx.commit();
+    const int n = applyHere();
+    if (n > 0) tx.commit();
     return n;
 }
 }  // namespace
@@ -289,38 +551,59 @@ qint64 MarkOfCopy(const Database& sw, const QList<LogEntry>& log) {
     return mark;
 }
 
+QMap<qint64, qint64> HeldByUnmarkedCopy(const Database& sw, const QList<LogEntry>& log, qint64 fileMark) {
+    QMap<qint64, qint64> held;
+    if (AppliedMark(sw) >= 0) return held;
+    QMap<qint64, Currency> remain;
+    const QString users = sw.qualified(sw.actualTableName(QStringLiteral("user")));
+    for (platform::RowReader r = sw.rows(QStringLiteral("SELECT userid, remain FROM %1").arg(users)); r.next();)
+        remain.insert(r.integer(0), Currency::fromRaw(r.integer(1)));
+    QSet<qint64> decided;
+    for (const LogEntry& e : log) {
+        if (e.seq <= fileMark || decided.contains(e.userid) || !remain.contains(e.userid)) continue;
+        const bool charge = e.kind == int(LogKind::Charge);
+        if (!charge && e.kind != int(LogKind::Balance)) continue;
+        const Currency before = charge ? e.balance + e.amount : e.balance - e.amount;
+        // The copy stands where its balance equals the one the entries give.
+        if (remain[e.userid] == before) {
+            decided.insert(e.userid);
+        } else if (remain[e.userid] == e.balance) {
+            held.insert(e.userid, e.seq);
+            decided.insert(e.userid);
+        }
+    }
+    return held;
+}
+
 LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const QMap<qint64, qint64>& baseFor,
-                           qint64 fileMark) {
+                           qint64 fileMark, qint64 knownLast, const QMap<qint64, qint64>& heldFor) {
     LogRecovery out;
     const QString users = sw.qualified(sw.actualTableName(QStringLiteral("user")));
     auto nameOf = [&](qint64 user) {
         return sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(users), {user});
     };
     struct Trail {
-        Currency applied, expected, unexplained, last;
-        int count = 0;
+        Currency charged, remain, deposit, expected, unexplained, last;
+        int charges = 0, moves = 0;
         bool started = false;
         bool gone = false;
         bool added = false;   // added since the copy, with the balance it started with in `last`
     };
     QMap<qint64, Trail> trails;
-    qint64 last = fileMark, first = -1;
+    QSet<qint64> numbers;
+    qint64 last = fileMark;
     platform::Transaction tx(sw);
     for (const LogEntry& e : log) {
         last = qMax(last, e.seq);
         if (e.seq <= fileMark) continue;
-        if (first < 0 || e.seq < first) first = e.seq;
-        if (e.seq <= baseFor.value(e.userid, fileMark)) continue;
+        numbers.insert(e.seq);
+        if (e.seq <= qMax(baseFor.value(e.userid, fileMark), heldFor.value(e.userid, fileMark))) continue;
         Trail& t = trails[e.userid];
         if (e.kind == int(LogKind::UserDeleted)) {
             const QVariant name = nameOf(e.userid);
             if (!name.isNull() && e.userid != 0) {
                 // Deleted since the copy: deleted again, as the operator did.
-                const QString ext = sw.qualified(sw.actualTableName(QStringLiteral("extension")));
-                const QString acc = sw.qualified(sw.actualTableName(QStringLiteral("account")));
-                sw.execute(QStringLiteral("UPDATE %1 SET userid=0 WHERE userid=?").arg(ext), {e.userid});
-                sw.execute(QStringLiteral("UPDATE %1 SET account='FFFF', userid=0 WHERE userid=?").arg(acc), {e.userid});
-                sw.execute(QStringLiteral("DELETE FROM %1 WHERE userid=?").arg(users), {e.userid});
+                DeleteUserRows(sw, e.userid);
                 out.deleted << QStringLiteral("用户%1 %2").arg(e.userid).arg(name.toString());
             }
             t = Trail();
@@ -331,43 +614,99 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
             t = Trail();
             t.added = true;
             t.last = e.balance;
+            t.started = true;
+            t.expected = e.balance;
             continue;
         }
-        if (e.kind != int(LogKind::Charge)) continue;
+        if (e.kind == int(LogKind::Deposit)) {
+            t.deposit += e.amount;
+            ++t.moves;
+            continue;
+        }
+        const bool charge = e.kind == int(LogKind::Charge);
+        if (!charge && e.kind != int(LogKind::Balance)) continue;
         if (!t.started) {
             t.started = true;
             t.expected = Currency::fromRaw(
                 sw.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(users), {e.userid}).toLongLong());
         }
-        t.unexplained += e.balance + e.amount - t.expected;
+        const Currency delta = charge ? Currency() - e.amount : e.amount;
+        // The balance before this entry, as the entry tells it, against the
+        // balance the entries before it give: what lies between, no entry explains.
+        t.unexplained += e.balance - delta - t.expected;
         t.expected = e.balance;
         t.last = e.balance;
-        t.applied += e.amount;
-        ++t.count;
+        t.remain += delta;
+        if (charge) {
+            t.charged += e.amount;
+            ++t.charges;
+        } else {
+            ++t.moves;
+        }
     }
-    // Entries past the file's mark that are no longer logged cannot be applied.
-    out.gap = first > fileMark + 1 || (first < 0 && !log.isEmpty() && last > fileMark && false);
+    // Entries past the file's mark that are no longer logged cannot be applied:
+    // every number up to the last one known was given to an entry.
+    const qint64 top = qMax(last, knownLast);
+    if (top > fileMark && qint64(numbers.size()) < top - fileMark) {
+        out.gap = true;
+        for (qint64 n = fileMark + 1; n <= top; ++n)
+            if (!numbers.contains(n)) {
+                out.gapFrom = n;
+                break;
+            }
+        out.gapTo = top;
+    }
+    last = top;
     for (auto it = trails.constBegin(); it != trails.constEnd(); ++it) {
-        if (it->count == 0 && !it->added) continue;
+        if (it->charges == 0 && it->moves == 0 && !it->added) continue;
         const QVariant name = nameOf(it.key());
         if (name.isNull()) {
-            // Added since the copy and never charged: only its addition tells of it.
-            if (it->count == 0)
+            // Added since the copy: only its entries tell of it.
+            if (it->added)
                 out.lost << QStringLiteral("用户%1：余额%2（备份之后新增，备份中没有此用户）").arg(it.key()).arg(it->last.toString2());
             else if (!it->gone)
                 out.lost << QStringLiteral("用户%1：余额%2（备份中没有此用户）").arg(it.key()).arg(it->last.toString2());
             continue;
         }
-        if (it->count == 0) continue;
-        sw.execute(QStringLiteral("UPDATE %1 SET remain=remain-? WHERE userid=?").arg(users), {it->applied, it.key()});
-        out.charges += it->count;
-        out.charged += it->applied;
+        if (it->charges == 0 && it->moves == 0) continue;
+        sw.execute(QStringLiteral("UPDATE %1 SET remain=remain+?, deposit=deposit+? WHERE userid=?").arg(users),
+                   {it->remain, it->deposit, it.key()});
+        out.charges += it->charges;
+        out.charged += it->charged;
+        out.moves += it->moves;
         // A user whose row came from the newer file holds what was paid there.
         if (it->unexplained != Currency() && !baseFor.contains(it.key()))
             out.lost << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(name.toString(), it->unexplained.toString2());
     }
     if (last != AppliedMark(sw)) setMark(sw, last);
     tx.commit();
+    return out;
+}
+
+QList<LogEntry> MergedLog(const QList<LogEntry>& log, const QList<LogEntry>& more) {
+    QMap<qint64, LogEntry> bySeq;
+    for (const LogEntry& e : more) bySeq.insert(e.seq, e);
+    for (const LogEntry& e : log) bySeq.insert(e.seq, e);
+    return bySeq.values();
+}
+
+QList<LogEntry> MirrorOf(const Database& sw) {
+    QList<LogEntry> out;
+    const QString t = sw.actualTableName(kLedgerMirror);
+    if (t.isEmpty()) return out;
+    for (platform::RowReader r = sw.rows(QStringLiteral("SELECT f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, "
+                                                        "f_calladdr, f_date FROM %1 ORDER BY f_seq")
+                                             .arg(sw.qualified(t)));
+         r.next();) {
+        LogEntry e;
+        e.seq = r.integer(0);
+        e.gen = r.integer(1);
+        e.kind = int(r.integer(2));
+        e.userid = r.integer(3);
+        e.amount = Currency::fromRaw(r.integer(4));
+        e.balance = Currency::fromRaw(r.integer(5));
+        out << e;
+    }
     return out;
 }
 
@@ -383,20 +722,39 @@ QList<LogEntry> OpenLog() {
         e.userid = r.integer(3);
         e.amount = Currency::fromRaw(r.integer(4));
         e.balance = Currency::fromRaw(r.integer(5));
+        e.calladdr = r.integer(6);
+        e.date = r.text(7);
         out << e;
     }
     return out;
+}
+
+void KeepInMirror(const Database& sw, const QList<LogEntry>& entries) {
+    if (entries.isEmpty()) return;
+    ensureMirror(sw, false);
+    const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                               .arg(sw.qualified(kLedgerMirror), kEntryColumns);
+    for (const LogEntry& e : entries)
+        sw.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
+                            e.date.isEmpty() ? QVariant() : QVariant(e.date)});
 }
 
 QStringList RecoveryLines(const LogRecovery& r) {
     QStringList lines;
     if (r.charges > 0)
         lines << QStringLiteral("重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
-    if (r.gap) lines << QStringLiteral("备份之后的部分话费记录已不存在，未能全部重新计入，请核对用户余额。");
+    if (r.moves > 0) lines << QStringLiteral("重新计入备份之后的%1笔缴费、结算和押金变动。").arg(r.moves);
+    if (r.gap && r.missing.isEmpty())
+        lines << QStringLiteral("备份之后的第%1至%2笔记账记录已不存在，其中的话费和缴费未能重新计入。").arg(r.gapFrom).arg(r.gapTo);
     if (!r.deleted.isEmpty())
         lines << QStringLiteral("以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
     if (!r.lost.isEmpty())
         lines << QStringLiteral("以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
+    if (!r.missing.isEmpty())
+        lines << QStringLiteral("以下用户的余额与恢复前不同，差额无法找回：\n") + r.missing.join(QLatin1Char('\n'));
+    if (r.rowsRefused > 0) lines << QStringLiteral("损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
+    if (r.logPartial) lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
+    if (!r.failed.isEmpty()) lines << QStringLiteral("用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);
     return lines;
 }
 

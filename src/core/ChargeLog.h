@@ -12,6 +12,8 @@
 #include "platform/Db.h"
 
 #include <QList>
+
+#include <functional>
 #include <QMap>
 #include <QSet>
 #include <QString>
@@ -24,11 +26,22 @@ namespace ModSwitch {
 extern const QString kChargeLog;
 extern const QString kChargeMark;
 extern const QString kCopyGeneration;
+// The name both files of one station carry (the station file's settings, the
+// call file's notes).
+extern const QString kStationId;
 
-// Kinds of log entries.
+// The station file's copy of every entry it applied, and of the calls they
+// charged: what a call file put back from an older copy gets back.
+extern const QString kLedgerMirror;
+extern const QString kCallMirror;
+
+// Kinds of log entries. `Balance`: the balance moved by `f_amount` (a
+// payment, a settlement, a deposit saved, 初始化, a table restored);
+// `Deposit`: the deposit moved by `f_amount`. `f_balance` is the balance
+// (or deposit) after the entry.
 // A reader skips kinds it does not know, so an older station still reads a
 // log a newer one wrote.
-enum class LogKind { Charge = 0, UserDeleted = 1, UserAdded = 2 };
+enum class LogKind { Charge = 0, UserDeleted = 1, UserAdded = 2, Balance = 3, Deposit = 4 };
 
 // The journal of money: the charge log made or brought to its numbered form
 // when missing, the open station file brought up to it, and entries the
@@ -39,9 +52,25 @@ void PrepareChargeLog();
 void NumberSafetyCopy();
 // Creates that log in the call-record database `cur` when it has none.
 void CreateChargeLog(const platform::Database& cur);
+// Held around a record's transaction, before it begins: the station file's
+// part of the commit (the balance, the copy of the entry, the mark) is not
+// synced on its own. The call file's entry, synced, is what keeps the charge:
+// a power cut that undoes the station file's part leaves the entry past the
+// mark, and the next opening applies it.
+class RecordCommit {
+public:
+    RecordCommit();
+    ~RecordCommit();
+    RecordCommit(const RecordCommit&) = delete;
+    RecordCommit& operator=(const RecordCommit&) = delete;
+private:
+    bool outermost_;
+};
+
 // Logs a charge of `amount` to `userid` (balance `balance` after it) for the
 // call of extension `ext` started `date`, in the caller's transaction on the
-// call file; the balance follows once it commits. Returns the entry's number.
+// call file; the balance follows in the same transaction, or once it commits
+// when the station file refuses it now. Returns the entry's number.
 qint64 LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date);
 
 // The mark of station file `sw`: -1 when the file has none (made before the
@@ -53,6 +82,14 @@ qint64 CopyGenerationOf(const platform::Database& db);
 // A user's charges that are logged but not yet applied to their balance by
 // the open station file (none, but between the two commits).
 platform::Currency UnappliedCharges(qint64 userid);
+// Runs `write`, which sets balances, deposits or user rows outright, in one
+// transaction on the station file: the entries waiting are applied first, so
+// that the write starts from the balance the journal gives; every change it
+// made is then an entry of the journal (a balance or deposit moved, a user
+// added or deleted), kept in the call file's log and in the station file's
+// copy of it, the mark moved over it. `userid` >= 0: only that user can change.
+void MoveBalances(const std::function<void()>& write, qint64 userid = -1);
+
 // Notes that `userid` was deleted, with the balance they had, in the
 // caller's transaction: a station file put back from an older copy loses them again.
 void LogUserDeleted(qint64 userid, platform::Currency balance);
@@ -79,6 +116,8 @@ struct LogEntry {
     int kind = 0;
     qint64 userid = 0;
     platform::Currency amount, balance;
+    qint64 calladdr = 0;   // the call charged: extension and start
+    QString date;
 };
 
 // What a recovery of a station file from the log did and could not do.
@@ -88,7 +127,14 @@ struct LogRecovery {
     QStringList deleted;            // "用户7 张三", deleted again
     QStringList lost;               // "用户7 张三：50.00", what the operator enters again
                                     // (or "用户7：..." for a user the file lacks)
+    int moves = 0;                  // payments, deposits and other balance movements applied
+    platform::Currency moved;
     bool gap = false;               // entries the file needed are no longer logged
+    qint64 gapFrom = 0, gapTo = 0;  // the first number missing, the last known
+    QStringList missing;            // "用户7 张三：...", a difference no entry explains, by user
+    bool logPartial = false;        // part of the log could not be read
+    int rowsRefused = 0;            // rows of a damaged file that were no users' rows
+    QString failed;                 // why the balances could not be brought up to date
 };
 
 // The mark a station file put back from a copy stands at: its own, or for a
@@ -101,15 +147,35 @@ qint64 MarkOfCopy(const platform::Database& sw, const QList<LogEntry>& log);
 // newer file that held its charges to that mark. A change of a balance
 // between two logged charges that no charge explains (a payment since the
 // copy) is listed as lost. The mark ends at the last entry logged.
+// `knownLast`: the last number another file is known to have reached (the
+// station file it replaces); a number up to it the log lacks is a gap.
+// `heldFor`: for a user, the last entry the file is known to hold beyond its mark.
 LogRecovery RecoverFromLog(const platform::Database& sw, const QList<LogEntry>& log,
-                           const QMap<qint64, qint64>& baseFor, qint64 fileMark);
+                           const QMap<qint64, qint64>& baseFor, qint64 fileMark, qint64 knownLast = -1,
+                           const QMap<qint64, qint64>& heldFor = {});
+// A station file of the previous version kept no mark, and its place in the
+// log is only guessed from its copy number: for each user, the entry past
+// `fileMark` after which the entries give the balance the file holds (none
+// when it holds the balance before the first). A backup taken in the middle
+// of a session is then brought up by the entries it does not hold.
+QMap<qint64, qint64> HeldByUnmarkedCopy(const platform::Database& sw, const QList<LogEntry>& log, qint64 fileMark);
 
 // The open call file's log.
 QList<LogEntry> OpenLog();
+// The entries the station file `sw` keeps of what it applied, as a recovery reads them.
+QList<LogEntry> MirrorOf(const platform::Database& sw);
+// Keeps `entries` in the station file `sw`'s copy of the log (those it has stay).
+void KeepInMirror(const platform::Database& sw, const QList<LogEntry>& entries);
+// `log` with the entries of `more` it lacks, by number.
+QList<LogEntry> MergedLog(const QList<LogEntry>& log, const QList<LogEntry>& more);
 // Brings the station file `stationFile`, just put back from a backup and not
 // open, up to the log of the call file `callFile`; the lines its box adds
-// (none when nothing was needed). Throws DbError when it cannot be written.
-QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile);
+// (none when nothing was needed). `replaced`, the station file it replaces
+// when there is one, gives the entries it applied that the call file lacks,
+// and the balances it held: a difference no entry explains is named.
+// Throws DbError when it cannot be written.
+QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile,
+                                       const QString& replaced = QString());
 // What a recovery did and could not do, as the operator reads it.
 QStringList RecoveryLines(const LogRecovery& r);
 

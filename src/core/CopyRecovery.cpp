@@ -2,6 +2,7 @@
 
 #include "billing/ArchiveBills.h"
 #include "core/ChargeLog.h"
+#include "core/Settings.h"
 #include "core/StationFiles.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
@@ -61,51 +62,211 @@ QMap<qint64, QVariantList> ReadableRows(const Database& db, const QString& table
     return rows;
 }
 
+// Money a row of this station can hold: a balance or an amount past a hundred
+// million yuan is no value the station wrote, but bytes of another page.
+constexpr qint64 kMoneyReach = 100000000LL * 10000;
+
+bool IsInteger(const QVariant& v) { return v.typeId() == QMetaType::LongLong; }
+
+// A row read from a damaged image is taken only when it has the shape of a
+// row of its table: an integer key, each value of the kind its field holds,
+// no empty required field, money within reach. Rows of another table read
+// through a damaged page fail it.
+bool HasShape(const QVariantList& row, const QList<platform::ColumnInfo>& fields, int keyCol) {
+    if (row.size() != fields.size()) return false;
+    if (keyCol >= 0 && (!IsInteger(row.value(keyCol)) || row.value(keyCol).toLongLong() < 0)) return false;
+    for (int i = 0; i < row.size(); ++i) {
+        const QVariant& v = row[i];
+        const platform::ColumnInfo& f = fields[i];
+        if (v.isNull()) {
+            if (f.notNull) return false;
+            continue;
+        }
+        switch (f.type) {
+        case platform::ftCurrency:
+            if (!IsInteger(v) || qAbs(v.toLongLong()) > kMoneyReach) return false;
+            break;
+        case platform::ftBoolean:
+        case platform::ftByte:
+        case platform::ftInteger:
+        case platform::ftLong:
+            if (!IsInteger(v)) return false;
+            break;
+        case platform::ftSingle:
+        case platform::ftDouble:
+            if (v.typeId() == QMetaType::QString) return false;
+            break;
+        case platform::ftText:
+        case platform::ftMemo:
+            if (v.typeId() != QMetaType::QString) return false;
+            break;
+        default: break;
+        }
+    }
+    return true;
+}
+
+// The index of `table` on its key field alone, "" when it has none.
+QString KeyIndex(const Database& db, const QString& table, const QString& key) {
+    try {
+        QStringList names;
+        for (platform::RowReader r = db.rows(QStringLiteral("SELECT name FROM sqlite_master WHERE type='index' AND "
+                                                            "lower(tbl_name)=lower(?)"),
+                                             {table});
+             r.next();)
+            names << r.text(0);
+        for (const QString& n : names) {
+            QStringList cols;
+            for (platform::RowReader r = db.rows(QStringLiteral("PRAGMA index_info(%1)").arg(quoteIdent(n))); r.next();)
+                cols << r.text(2);
+            if (cols.size() == 1 && cols[0].compare(key, Qt::CaseInsensitive) == 0) return n;
+        }
+    } catch (const DbError&) {
+    }
+    return {};
+}
+
+// Whether the key index, where it can be read, places `keyValue` at `rowid`:
+// a table page read in place of another holds rows the index does not know.
+bool IndexAgrees(const Database& db, const QString& index, const QString& table, const QString& key,
+                 const QVariant& keyValue, qint64 rowid) {
+    if (index.isEmpty()) return true;
+    try {
+        const QVariant at = db.scalar(QStringLiteral("SELECT rowid FROM %1 INDEXED BY %2 WHERE %3=?")
+                                          .arg(quoteIdent(table), quoteIdent(index), quoteIdent(key)),
+                                      {keyValue});
+        return !at.isNull() && at.toLongLong() == rowid;
+    } catch (const DbError&) {
+        return true;   // an index that does not read says nothing against the row
+    }
+}
+
+// The page size a database header gives, 0 when it gives none.
+int PageSizeOf(const QByteArray& header) {
+    if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3\0", 16))) return 0;
+    int size = (quint8(header[16]) << 8) | quint8(header[17]);
+    if (size == 1) size = 65536;
+    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0 ? size : 0;
+}
+
+// The page size a write-ahead log's header gives, 0 when it gives none.
+int PageSizeOfLog(const QString& log) {
+    QFile f(log);
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray h = f.read(32);
+    if (h.size() < 32) return 0;
+    const quint32 magic = (quint32(quint8(h[0])) << 24) | (quint32(quint8(h[1])) << 16) | (quint32(quint8(h[2])) << 8) | quint8(h[3]);
+    if (magic != 0x377f0682 && magic != 0x377f0683) return 0;
+    const int size = int((quint32(quint8(h[8])) << 24) | (quint32(quint8(h[9])) << 16) | (quint32(quint8(h[10])) << 8) | quint8(h[11]));
+    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0 ? size : 0;
+}
+
+QByteArray HeadOf(const QString& path, int bytes) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.read(bytes) : QByteArray();
+}
+
 // A damaged database file read in memory, on a connection of its own, for
-// what can still be read from it; the file itself is never written.
+// what can still be read from it; the file itself is never written. A header
+// that is zeroed or garbled is written anew in the image from the sound copy
+// `reference` of the same file, the page size taken from the write-ahead log
+// or that copy; a first page whose table list cannot be read is taken from
+// the copy too (the tables keep the pages they were made on).
 struct DamagedImage {
     Database db;
     explicit operator bool() const { return db.isOpen(); }
 
-    explicit DamagedImage(const QString& damaged) {
+    DamagedImage(const QString& damaged, const QString& reference = QString()) {
+        QByteArray image;
+        {
+            QFile f(damaged);
+            if (!f.open(QIODevice::ReadOnly)) return;
+            image = f.readAll();
+        }
+        const bool log = QFileInfo(damaged + QStringLiteral("-wal")).size() > 0;
+        const bool hotJournal = QFileInfo(damaged + QStringLiteral("-journal")).size() > 0;
+        const QByteArray refHead = reference.isEmpty() ? QByteArray() : HeadOf(reference, 65536);
+        // A header is taken as it stands only when every field the engine
+        // checks on opening holds a value it accepts.
+        const bool soundHeader = PageSizeOf(image) && quint8(image[21]) == 64 && quint8(image[22]) == 32 &&
+                                 quint8(image[23]) == 32 && (image[18] == 1 || image[18] == 2) &&
+                                 (image[19] == 1 || image[19] == 2);
+        int pageSize = soundHeader ? PageSizeOf(image) : 0;
+        QByteArray firstPage;   // the copy's first page, should the image's not read
+        if (!pageSize) {
+            pageSize = log ? PageSizeOfLog(damaged + QStringLiteral("-wal")) : 0;
+            if (!pageSize) pageSize = PageSizeOf(refHead);
+            if (!pageSize || image.size() < pageSize) return;
+            QByteArray head = PageSizeOf(refHead) ? refHead.left(100) : QByteArray();
+            if (head.isEmpty()) {
+                // No copy to take it from: the header of a plain file of this page size.
+                head = QByteArray(100, '\0');
+                head.replace(0, 16, QByteArray("SQLite format 3\0", 16));
+                head[18] = 1;
+                head[19] = 1;
+                head[21] = 64;
+                head[22] = 32;
+                head[23] = 32;
+                head[27] = 1;
+                head[43] = 1;   // schema cookie
+                head[47] = 4;   // schema format
+                head[59] = 1;   // UTF-8
+            }
+            head[16] = char((pageSize >> 8) & 0xff);
+            head[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
+            // The page count is taken from the image's size, not from the header.
+            for (int i = 0; i < 4; ++i) head[92 + i] = char(~head[24 + i]);
+            image.replace(0, 100, head);
+        }
+        if (PageSizeOf(refHead) == pageSize && refHead.size() >= pageSize) {
+            firstPage = refHead.left(pageSize);
+            firstPage.replace(0, 100, image.left(100));
+        }
         // Cut to whole pages: a page the file holds only in part would give
         // rows of zeros and garbage.
-        QString source = damaged;
-        QTemporaryDir work;
-        const bool hotJournal = QFileInfo(damaged + QStringLiteral("-journal")).size() > 0;
-        const bool log = QFileInfo(damaged + QStringLiteral("-wal")).size() > 0;
-        if ((hotJournal || log) && work.isValid()) {
+        image.truncate(image.size() - image.size() % pageSize);
+        if ((hotJournal || log) && !image.isEmpty()) {
             // Its hot journal is rolled back first, or its write-ahead log
             // brought into it, on copies: the file itself is never written.
-            source = work.filePath(QStringLiteral("r.mdb"));
+            QTemporaryDir work;
+            const QString source = work.filePath(QStringLiteral("r.mdb"));
             const QString side = hotJournal ? QStringLiteral("-journal") : QStringLiteral("-wal");
-            if (QFile::copy(damaged, source) && QFile::copy(damaged + side, source + side)) {
+            QByteArray mode = image;
+            if (!hotJournal) mode[18] = mode[19] = 2;
+            QFile out(source);
+            if (work.isValid() && out.open(QIODevice::WriteOnly) && out.write(mode) == mode.size() && (out.close(), true) &&
+                QFile::copy(damaged + side, source + side)) {
                 try {
                     Database r = Database::open(source);
                     if (log) r.tryExecute(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
                     r.close();
+                    QFile in(source);
+                    if (in.open(QIODevice::ReadOnly)) {
+                        const QByteArray played = in.readAll();
+                        if (PageSizeOf(played) == pageSize) image = played;
+                    }
                 } catch (const DbError&) {
                     // What could not be brought back, the pages read below still hold.
                 }
             }
+            image.truncate(image.size() - image.size() % pageSize);
         }
-        QByteArray image;
-        {
-            QFile f(source);
-            if (!f.open(QIODevice::ReadOnly)) return;
-            image = f.readAll();
-        }
-        if (image.size() < 100 || !image.startsWith("SQLite format 3")) return;
-        int pageSize = (quint8(image[16]) << 8) | quint8(image[17]);
-        if (pageSize == 1) pageSize = 65536;
-        if (pageSize < 512) return;
-        image.truncate(image.size() - image.size() % pageSize);
+        if (image.isEmpty()) return;
         // Read in memory, a file that kept a write-ahead log reads as one that never did.
         if (quint8(image[18]) == 2) image[18] = 1;
         if (quint8(image[19]) == 2) image[19] = 1;
         try {
             db = Database::openImage(image);
+            db.scalar(QStringLiteral("SELECT count(*) FROM sqlite_master"));
         } catch (const DbError&) {
+            db = Database();
+            if (firstPage.isEmpty()) return;
+            image.replace(0, pageSize, firstPage);
+            try {
+                db = Database::openImage(image);
+            } catch (const DbError&) {
+                db = Database();
+            }
         }
     }
 
@@ -124,7 +285,7 @@ struct DamagedImage {
 // Copies into the restored call file the calls and rejects the damaged one
 // still holds that the copy lacks, in one transaction. Returns the calls copied.
 int RecoverRows(const QString& restored, const QString& damaged) {
-    const DamagedImage old(damaged);
+    const DamagedImage old(damaged, restored);
     if (!old) return 0;
     int calls = 0;
     try {
@@ -135,8 +296,12 @@ int RecoverRows(const QString& restored, const QString& damaged) {
             const QStringList theirs = old.columns(t);
             if (mine.isEmpty() || theirs.isEmpty()) continue;
             QStringList cols;
+            QList<platform::ColumnInfo> fields;
             for (const platform::ColumnInfo& c : db.columns(mine))
-                if (theirs.contains(c.name.toLower())) cols << c.name;
+                if (theirs.contains(c.name.toLower())) {
+                    cols << c.name;
+                    fields << c;
+                }
             const bool isCalls = t == QStringLiteral("Tab_Phone");
             // A logged charge is the same entry when its number is.
             const bool isLog = t == kChargeLog;
@@ -164,6 +329,11 @@ int RecoverRows(const QString& restored, const QString& damaged) {
                     : isLog ? db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_seq=?").arg(table), {it->value(seqCol)})
                             : db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE rowid=?").arg(table), {it.key()});
                 if (!present.isNull()) continue;
+                // A row that is no row of this table (a damaged page) is not taken.
+                const int key = isCalls ? addrCol : isLog ? seqCol : -1;
+                if (!HasShape(*it, fields, key) ||
+                    (isCalls && !platform::parseDate(it->value(dateCol)).isValid()))
+                    continue;
                 platform::Params values;
                 for (const QVariant& v : *it) values << platform::Param(v);
                 if (isCalls || isLog) {
@@ -197,6 +367,12 @@ struct BalanceRecovery {
     QStringList lost;                  // "用户7 张三：50.00", what the operator enters again
     QStringList deleted;               // "用户7 张三": deleted since the copy, deleted again
     bool gap = false;                  // charges since the copy are no longer all logged
+    bool logComplete = false;          // the charge log read whole
+    int rowsRefused = 0;               // rows of the damaged file that had no user's shape
+    QString failed;                    // why the balances could not be brought up to date
+    int moves = 0;                     // payments and deposits since the copy, applied again
+    qint64 gapFrom = 0, gapTo = 0;
+    QList<LogEntry> mirror;            // the entries the damaged file kept of what it applied
 };
 
 }  // namespace
@@ -216,11 +392,16 @@ qint64 LoggedGeneration(const QString& callFile) {
 namespace {
 
 // The charge log of the call file `callFile`, as far as it can be read.
-QList<LogEntry> ReadLog(const QString& callFile, bool* read) {
+// `complete` false when part of it could not be read (a damaged page, or
+// entries whose values are no amounts: those are left out and counted).
+QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nullptr, int* rejected = nullptr) {
     QList<LogEntry> out;
     *read = false;
+    if (complete) *complete = false;
+    if (rejected) *rejected = 0;
     if (!QFileInfo(callFile).isFile()) return out;
-    const DamagedImage calls(callFile);
+    const DamagedImage calls(callFile, platform::resolveCI(QFileInfo(callFile).absolutePath(),
+                                                           QFileInfo(callFile).fileName() + QStringLiteral(".bak")));
     if (!calls) return out;
     const QStringList cols = calls.columns(kChargeLog);
     if (cols.isEmpty()) return out;
@@ -231,8 +412,16 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read) {
                        QStringLiteral("f_balance")};
     if (numbered) wanted << QStringLiteral("f_seq");
     if (kinds) wanted << QStringLiteral("f_kind");
-    const QMap<qint64, QVariantList> rows = ReadableRows(calls.db, kChargeLog, wanted);
+    bool whole = false;
+    const QMap<qint64, QVariantList> rows = ReadableRows(calls.db, kChargeLog, wanted, &whole);
+    int bad = 0;
     for (auto it = rows.constBegin(); it != rows.constEnd(); ++it) {
+        bool shaped = true;
+        for (const QVariant& v : *it) shaped = shaped && IsInteger(v);
+        if (!shaped || qAbs(it->value(2).toLongLong()) > kMoneyReach || qAbs(it->value(3).toLongLong()) > kMoneyReach) {
+            ++bad;
+            continue;
+        }
         LogEntry e;
         e.gen = it->value(0).toLongLong();
         e.userid = it->value(1).toLongLong();
@@ -243,6 +432,8 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read) {
         out << e;
     }
     std::sort(out.begin(), out.end(), [](const LogEntry& a, const LogEntry& b) { return a.seq < b.seq; });
+    if (complete) *complete = whole && bad == 0;
+    if (rejected) *rejected = bad;
     return out;
 }
 
@@ -257,10 +448,8 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
     try {
         Database db = Database::open(restored);
         const QString userTable = db.qualified(db.actualTableName(QStringLiteral("user")));
-        QStringList mine;
-        for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user")))) mine << c.name;
 
-        const QList<LogEntry> log = ReadLog(callFile, &out.callFileRead);
+        QList<LogEntry> log = ReadLog(callFile, &out.callFileRead, &out.logComplete);
         qint64 lastLogged = 0;
         for (const LogEntry& e : log) lastLogged = qMax(lastLogged, e.seq);
 
@@ -268,23 +457,69 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
         QStringList cols;
         qint64 damagedMark = -1;
         if (!damaged.isEmpty()) {
-            const DamagedImage old(damaged);
+            const DamagedImage old(damaged, restored);
             if (old) {
                 const QStringList theirs = old.columns(QStringLiteral("user"));
-                for (const QString& c : mine)
-                    if (theirs.contains(c.toLower())) cols << c;
-                if (cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive))
+                QList<platform::ColumnInfo> fields;
+                for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user"))))
+                    if (theirs.contains(c.name.toLower())) {
+                        cols << c.name;
+                        fields << c;
+                    }
+                if (cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive)) {
                     users = ReadableRows(old.db, QStringLiteral("user"), cols, &out.allUsersRead);
-                else
+                    // Rows that are no user's (another table read through a
+                    // damaged page) replace nothing, and leave the set incomplete.
+                    const int key = cols.indexOf(
+                        QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+                    const QString keyIndex = KeyIndex(old.db, QStringLiteral("user"), QStringLiteral("userid"));
+                    for (auto it = users.begin(); it != users.end();) {
+                        if (HasShape(*it, fields, key) && IndexAgrees(old.db, keyIndex, QStringLiteral("user"),
+                                                                      QStringLiteral("userid"), it->value(key), it.key())) {
+                            ++it;
+                        } else {
+                            ++out.rowsRefused;
+                            it = users.erase(it);
+                        }
+                    }
+                    if (out.rowsRefused > 0) out.allUsersRead = false;
+                    // Mostly rows of another kind: the table's pages are not
+                    // its own, and the few that pass are chance.
+                    if (out.rowsRefused > users.size()) {
+                        out.rowsRefused += int(users.size());
+                        users.clear();
+                    }
+                } else {
                     cols.clear();
+                }
                 try {
                     damagedMark = AppliedMark(old.db);
                 } catch (const DbError&) {
                     damagedMark = -1;
                 }
+                // What it applied that the call file lacks.
+                const QStringList kept = old.columns(kLedgerMirror);
+                if (!kept.isEmpty()) {
+                    const QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
+                                           QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
+                    QList<LogEntry> mirror;
+                    for (const QVariantList& row : ReadableRows(old.db, kLedgerMirror, want)) {
+                        LogEntry e;
+                        e.seq = row.value(0).toLongLong();
+                        e.gen = row.value(1).toLongLong();
+                        e.kind = row.value(2).toInt();
+                        e.userid = row.value(3).toLongLong();
+                        e.amount = platform::Currency::fromRaw(row.value(4).toLongLong());
+                        e.balance = platform::Currency::fromRaw(row.value(5).toLongLong());
+                        mirror << e;
+                    }
+                    out.mirror = mirror;
+                }
             }
         }
         const int idCol = cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+        log = MergedLog(log, out.mirror);
+        for (const LogEntry& e : log) lastLogged = qMax(lastLogged, e.seq);
         const qint64 copyMark = MarkOfCopy(db, log);
 
         QMap<qint64, qint64> baseFor;
@@ -315,13 +550,7 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
                          r.next();)
                         if (!baseFor.contains(r.integer(0))) gone << qMakePair(r.integer(0), r.text(1));
                     for (const auto& g : gone) {
-                        db.execute(QStringLiteral("UPDATE %1 SET userid=0 WHERE userid=?")
-                                       .arg(db.qualified(db.actualTableName(QStringLiteral("extension")))),
-                                   {g.first});
-                        db.execute(QStringLiteral("UPDATE %1 SET account='FFFF', userid=0 WHERE userid=?")
-                                       .arg(db.qualified(db.actualTableName(QStringLiteral("account")))),
-                                   {g.first});
-                        db.execute(QStringLiteral("DELETE FROM %1 WHERE userid=?").arg(userTable), {g.first});
+                        DeleteUserRows(db, g.first);
                         out.deleted << QStringLiteral("用户%1 %2").arg(g.first).arg(g.second);
                     }
                 }
@@ -329,15 +558,27 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
             tx.commit();
         }
         out.usersKept = int(users.size());
-        const LogRecovery r = RecoverFromLog(db, log, baseFor, copyMark);
+        LogRecovery r;
+        {
+            platform::Transaction tx(db);
+            QMap<qint64, qint64> held = HeldByUnmarkedCopy(db, log, copyMark);
+            for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) held.remove(it.key());
+            r = RecoverFromLog(db, log, baseFor, copyMark, damagedMark, held);
+            KeepInMirror(db, out.mirror);
+            tx.commit();
+        }
         out.charges = r.charges;
+        out.moves = r.moves;
+        out.gapFrom = r.gapFrom;
+        out.gapTo = r.gapTo;
         out.charged = r.charged;
         out.deleted += r.deleted;
         out.lost = r.lost;
         out.gap = r.gap;
         db.close();
-    } catch (const DbError&) {
-        // What could not be written stays as the copy has it; the box says what the copy is.
+    } catch (const DbError& e) {
+        // What could not be written stays as the copy has it; the box says so.
+        out.failed = e.text();
     }
     return out;
 }
@@ -345,7 +586,7 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
 const QStringList kSideFiles{QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")};
 
 bool moveWithSides(const QString& from, const QString& to) {
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) return false;
+    if (!platform::renameFile(from, to)) return false;
     for (const QString& side : kSideFiles)
         if (QFileInfo::exists(from + side)) QFile::rename(from + side, to + side);
     return true;
@@ -354,6 +595,38 @@ bool moveWithSides(const QString& from, const QString& to) {
 std::function<void(const QString&)> g_restoreStep;
 
 }  // namespace
+
+bool PutBack(const QString& source, const QString& target, const QString& work,
+             const std::function<bool(const QString& work)>& recover, QString* error) {
+    const QString dir = QFileInfo(target).absolutePath();
+    auto fail = [&] {
+        if (error) *error = platform::lastFileError();
+        removeWorkFile(work);
+        return false;
+    };
+    removeWorkFile(work);
+    if (!platform::safeReplace(source, work)) return fail();
+    restoreStep(QStringLiteral("copied"));
+    bool recovered = false;
+    try {
+        recovered = !recover || recover(work);
+    } catch (const DbError&) {
+        recovered = false;
+    }
+    if (!recovered) {
+        // What the recovery left half done is not put in: the source goes in as it is.
+        removeWorkFile(work);
+        if (!platform::safeReplace(source, work)) return fail();
+    } else if (!platform::syncFile(work)) {
+        return fail();
+    }
+    restoreStep(QStringLiteral("recovered"));
+    // A journal or log the replaced file left would be played into the new one.
+    for (const QString& side : kSideFiles) QFile::remove(target + side);
+    if (!moveWithSides(work, target)) return fail();
+    platform::syncDir(dir);
+    return true;
+}
 
 void removeWorkFile(const QString& path) {
     QFile::remove(path);
@@ -366,25 +639,27 @@ void restoreStep(const QString& step) {
     if (g_restoreStep) g_restoreStep(step);
 }
 
-bool writePending(const QString& target, const PendingRestore& p) {
+bool writePending(const QString& target, const PendingRestore& p, QString* error) {
     const QByteArray text = "TARVORESTORE\n" + QFileInfo(p.aside).fileName().toUtf8() + '\n' + p.copyTime.toUtf8() + '\n' +
-                            (p.existed ? "1" : "0") + '\n';
-    return platform::safeReplaceWith(pendingPath(target), [&](const QString& tmp) {
-        QFile f(tmp);
-        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
-    });
+                            (p.existed ? "1" : "0") + "\nEND\n";
+    return platform::writeFileDurably(pendingPath(target), text, error);
 }
 
-bool readPending(const QString& target, PendingRestore* p) {
-    QFile f(pendingPath(target));
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QList<QByteArray> lines = f.readAll().split('\n');
-    if (lines.size() < 4 || lines[0] != "TARVORESTORE") return false;
+platform::ReadState readPending(const QString& target, PendingRestore* p) {
+    QByteArray text;
+    const platform::ReadState state = platform::readFileStrictly(pendingPath(target), &text);
+    if (state != platform::ReadState::Read) return state;
+    const QList<QByteArray> lines = text.split('\n');
+    // Whole, or not read at all: the last line closes it (a mark of the
+    // former form ends after its fourth line).
+    const bool whole = (lines.size() >= 6 && lines[4] == "END") || (lines.size() == 5 && lines[4].isEmpty());
+    if (!whole || lines[0] != "TARVORESTORE" || (lines[3] != "1" && lines[3] != "0") || lines[1].contains('/'))
+        return platform::ReadState::Unreadable;
     const QString dir = QFileInfo(target).absolutePath() + QLatin1Char('/');
     p->aside = lines[1].isEmpty() ? QString() : dir + QString::fromUtf8(lines[1]);
     p->copyTime = QString::fromUtf8(lines[2]);
     p->existed = lines[3] == "1";
-    return true;
+    return platform::ReadState::Read;
 }
 
 namespace {
@@ -403,50 +678,47 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
     }
     platform::syncDir(dir);
     restoreStep(QStringLiteral("moved"));
-    const QString work = target + QStringLiteral(".recovered");
-    removeWorkFile(work);
-    if (!platform::safeReplace(bak, work)) {
-        removeWorkFile(work);
-        return false;
-    }
-    restoreStep(QStringLiteral("copied"));
     const QString name = QFileInfo(target).fileName();
-    QString t = p.existed ? QStringLiteral("数据库文件%1已损坏，") : QStringLiteral("数据库文件%1不存在，");
-    t = t.arg(name) + QStringLiteral("已用备份%1恢复（备份时间%2）。").arg(QFileInfo(bak).fileName(), p.copyTime);
-    const QString aside = QFileInfo::exists(p.aside) ? p.aside : QString();
-    if (!aside.isEmpty()) t += QStringLiteral("损坏的文件保存为%1。").arg(QDir::toNativeSeparators(aside));
-    if (StationTables(target).contains(QStringLiteral("Variant"))) {
-        const BalanceRecovery r = RecoverBalances(work, aside, platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")));
-        if (r.usersKept > 0) t += QStringLiteral("\n从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
-        if (r.charges > 0)
-            t += QStringLiteral("\n重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
-        if (!r.callFileRead && !r.allUsersRead)
-            t += QStringLiteral("\n话单文件无法读取，备份之后的话费未能重新计入。");
-        if (r.gap) t += QStringLiteral("\n备份之后的部分话费记录已不存在，未能全部重新计入。");
-        if (!r.deleted.isEmpty())
-            t += QStringLiteral("\n以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
-        if (!r.lost.isEmpty())
-            t += QStringLiteral("\n以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
-        if (!r.allUsersRead || r.gap || !r.callFileRead)
-            t += QStringLiteral("\n备份之后的其他缴费和押金变动无法得知，请核对用户余额。");
-    } else {
-        if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
-        else t += QStringLiteral("备份之后存储的话单无法找回。");
-        // The copy may predate an archive run: its calls already in the year files are not billed twice.
-        int archived = 0;
-        try {
-            archived = billing::DropArchivedRows(Database::open(work));
-        } catch (const DbError&) {
+    // The copy is brought up to date beside the target and goes in whole: a
+    // power cut before its rename leaves the mark, and the next start does it all again.
+    QString t;
+    const bool put = PutBack(bak, target, target + QStringLiteral(".recovered"), [&](const QString& work) {
+        t = p.existed ? QStringLiteral("数据库文件%1已损坏，") : QStringLiteral("数据库文件%1不存在，");
+        t = t.arg(name) + QStringLiteral("已用备份%1恢复（备份时间%2）。").arg(QFileInfo(bak).fileName(), p.copyTime);
+        const QString aside = QFileInfo::exists(p.aside) ? p.aside : QString();
+        if (!aside.isEmpty()) t += QStringLiteral("损坏的文件保存为%1。").arg(QDir::toNativeSeparators(aside));
+        if (StationTables(target).contains(QStringLiteral("Variant"))) {
+            const BalanceRecovery r = RecoverBalances(work, aside, platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")));
+            if (r.usersKept > 0) t += QStringLiteral("\n从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
+            LogRecovery lines;
+            lines.charges = r.charges;
+            lines.charged = r.charged;
+            lines.moves = r.moves;
+            lines.gap = r.gap;
+            lines.gapFrom = r.gapFrom;
+            lines.gapTo = r.gapTo;
+            lines.deleted = r.deleted;
+            lines.lost = r.lost;
+            lines.rowsRefused = r.rowsRefused;
+            lines.logPartial = r.callFileRead && !r.logComplete;
+            lines.failed = r.failed;
+            for (const QString& l : RecoveryLines(lines)) t += QLatin1Char('\n') + l;
+            if (!r.callFileRead && !r.allUsersRead)
+                t += QStringLiteral("\n话单文件和损坏的文件都无法完整读取，备份之后的话费、缴费和押金变动无法全部找回。");
+        } else {
+            if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
+            else t += QStringLiteral("备份之后存储的话单无法找回。");
+            // The copy may predate an archive run: its calls already in the year files are not billed twice.
+            int archived = 0;
+            try {
+                archived = billing::DropArchivedRows(Database::open(work));
+            } catch (const DbError&) {
+            }
+            if (archived > 0) t += QStringLiteral("\n备份中有%1张话单早已转存到年度归档文件，已从话单库删除。").arg(archived);
         }
-        if (archived > 0) t += QStringLiteral("\n备份中有%1张话单早已转存到年度归档文件，已从话单库删除。").arg(archived);
-    }
-    // The recovered file goes in whole: a power cut before this line leaves
-    // the mark, and the next start does it all again.
-    if (!platform::syncFile(work)) return false;
-    restoreStep(QStringLiteral("recovered"));
-    for (const QString& side : kSideFiles) QFile::remove(target + side);
-    if (!moveWithSides(work, target)) return false;
-    platform::syncDir(dir);
+        return true;
+    });
+    if (!put) return false;
     restoreStep(QStringLiteral("renamed"));
     *text = t;
     return true;
@@ -457,24 +729,103 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
 // The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
 bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice) {
     QString text;
+    platform::clearFileError();
     if (!CompleteRestoreFromBak(b, f, p, &text)) {
-        if (failure) *failure = QStringLiteral("恢复数据库失败!");
+        // The mark stays: the next start takes the restore up where it stopped.
+        const QString cause = platform::lastFileError();
+        if (failure)
+            *failure = QStringLiteral("恢复数据库失败!") + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
         return false;
     }
     if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
     else platform::MsgBox(text, platform::mbOKOnly, QStringLiteral("警告"));
-    QFile::remove(pendingPath(f));
-    platform::syncDir(QFileInfo(f).absolutePath());
+    if (QFile::remove(pendingPath(f))) platform::syncDir(QFileInfo(f).absolutePath());
     return true;
 }
 
-QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile) {
-    bool read = false;
-    const QList<LogEntry> log = ReadLog(callFile, &read);
+QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile, const QString& replaced) {
+    bool read = false, complete = false;
+    QList<LogEntry> log = ReadLog(callFile, &read, &complete);
+    // The station file replaced knows how far the journal went, what it
+    // applied that the call file lacks, and the balances it held.
+    qint64 knownLast = -1;
+    QList<LogEntry> mirror;
+    QMap<qint64, QPair<QString, platform::Currency>> held;
+    bool replacedRead = false;
+    if (!replaced.isEmpty() && QFileInfo(replaced).isFile()) {
+        const DamagedImage old(replaced, stationFile);
+        if (old) {
+            try {
+                knownLast = AppliedMark(old.db);
+                mirror = MirrorOf(old.db);
+                log = MergedLog(log, mirror);
+                for (platform::RowReader r = old.db.rows(QStringLiteral("SELECT userid, username, remain FROM user")); r.next();)
+                    held.insert(r.integer(0), qMakePair(r.text(1), platform::Currency::fromRaw(r.integer(2))));
+                replacedRead = true;
+            } catch (const DbError&) {
+            }
+        }
+    }
     const Database db = Database::open(stationFile);
-    QStringList lines = RecoveryLines(RecoverFromLog(db, log, {}, MarkOfCopy(db, log)));
-    if (!read && QFileInfo(callFile).isFile())
-        lines << QStringLiteral("话单文件无法读取，备份之后的话费未能重新计入，请核对用户余额。");
+    // A station file of another station is not brought up to this call file's log.
+    try {
+        const QString mine = GetVariant(db, kStationId);
+        const Database cur = Database::openReadOnly(callFile);
+        const QString theirs = cur.actualTableName(QStringLiteral("tab_notes")).isEmpty()
+                                   ? QString()
+                                   : GetVariant(cur, kStationId, QString(), QStringLiteral("tab_notes"));
+        if (!mine.isEmpty() && !theirs.isEmpty() && mine != theirs)
+            return {QStringLiteral("备份的数据库文件属于另一个话务台，话单文件中的话费未计入其中的用户余额。")};
+    } catch (const DbError&) {
+    }
+    LogRecovery r;
+    {
+        platform::Transaction tx(db);
+        const qint64 copyMark = MarkOfCopy(db, log);
+        r = RecoverFromLog(db, log, {}, copyMark, knownLast, HeldByUnmarkedCopy(db, log, copyMark));
+        // What only the replaced file kept goes to the call file at the next opening.
+        KeepInMirror(db, mirror);
+        if (r.gap && replacedRead) {
+            // Entries are missing: what the balances lack is named, user by user.
+            const QString users = db.qualified(db.actualTableName(QStringLiteral("user")));
+            for (auto it = held.constBegin(); it != held.constEnd(); ++it) {
+                const QVariant now = db.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(users), {it.key()});
+                if (now.isNull()) {
+                    r.missing << QStringLiteral("用户%1 %2：余额%3（恢复后没有此用户）")
+                                     .arg(it.key())
+                                     .arg(it->first, it->second.toString2());
+                    continue;
+                }
+                const platform::Currency diff = it->second - platform::Currency::fromRaw(now.toLongLong());
+                if (diff != platform::Currency())
+                    r.missing << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(it->first, diff.toString2());
+            }
+            // Users the replaced file no longer held were deleted in the entries that are gone.
+            for (platform::RowReader u = db.rows(QStringLiteral("SELECT userid, username, remain FROM %1 WHERE userid<>0").arg(users));
+                 u.next();)
+                if (!held.contains(u.integer(0)))
+                    r.missing << QStringLiteral("用户%1 %2：余额%3（恢复前已没有此用户）")
+                                     .arg(u.integer(0))
+                                     .arg(u.text(1), platform::Currency::fromRaw(u.integer(2)).toString2());
+            // A user named here is named once.
+            QStringList lost;
+            for (const QString& l : std::as_const(r.lost)) {
+                const QString who = l.section(QRegularExpression(QStringLiteral("[ ：]")), 0, 0);
+                bool named = false;
+                for (const QString& m : std::as_const(r.missing))
+                    named = named || m.section(QRegularExpression(QStringLiteral("[ ：]")), 0, 0) == who;
+                if (!named) lost << l;
+            }
+            r.lost = lost;
+        }
+        tx.commit();
+    }
+    r.logPartial = read && !complete;
+    QStringList lines = RecoveryLines(r);
+    if (!read && QFileInfo(callFile).isFile()) {
+        lines << (replacedRead ? QStringLiteral("话单文件无法读取，备份之后的话费只能从被替换的系统数据库找回。")
+                               : QStringLiteral("话单文件和被替换的系统数据库都无法读取，备份之后的话费、缴费和押金变动都无法找回。"));
+    }
     return lines;
 }
 

@@ -3,6 +3,8 @@
 // what the damaged file can still give (calls, rejects, user rows) is taken
 // over, the balances are brought up to the charge log, and a mark beside the
 // file lets a restore a power cut interrupted be completed at the next start.
+#include "platform/Files.h"
+
 #include <QString>
 #include <functional>
 
@@ -20,10 +22,21 @@ struct PendingRestore {
 
 // The mark of a restore of `target` under way, its path, writing and reading it.
 QString pendingPath(const QString& target);
-bool writePending(const QString& target, const PendingRestore& p);
-bool readPending(const QString& target, PendingRestore* p);
+// The mark is written durably (false, with the cause, when it could not be)
+// and read strictly: a mark that exists but does not read whole is Unreadable.
+bool writePending(const QString& target, const PendingRestore& p, QString* error = nullptr);
+platform::ReadState readPending(const QString& target, PendingRestore* p);
 // The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
 bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice);
+// The one road by which a file comes back, from a safety copy or a backup:
+// `source` is copied beside `target` as `work` and synced ("copied"), brought
+// up to the journal by `recover` on that copy (false, or an error of the
+// database, and `source` goes in as it is), synced whole ("recovered"), the
+// target's stale journal and logs removed, and renamed over it, the folder
+// synced. False, with the cause, when a copy, sync or rename failed: the
+// target is then as it was.
+bool PutBack(const QString& source, const QString& target, const QString& work,
+             const std::function<bool(const QString& work)>& recover, QString* error = nullptr);
 // A step of a restore reached (for the crash tests).
 void restoreStep(const QString& step);
 // Removes a work file with its journal and write-ahead log.
@@ -33,8 +46,11 @@ void removeWorkFile(const QString& path);
 qint64 LoggedGeneration(const QString& callFile);
 
 namespace testing {
-// Called at the steps of a restore from a safety copy ("marked", "moved",
-// "copied", "recovered", "renamed"); a crash test ends the process there.
+// Called at the steps of a restore, by either road: from a safety copy
+// ("marked", "moved", "copied", "recovered", "renamed"), from a backup folder
+// ("copied" once its copies are written, "journal", then "copied" and
+// "recovered" of the station file, "renamed<N>" of each file); a crash test
+// ends the process there.
 void setRestoreStepHook(std::function<void(const QString& step)> hook);
 }  // namespace testing
 

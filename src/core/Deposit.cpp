@@ -13,17 +13,21 @@
 namespace ModGeneral {
 
 namespace {
-platform::Currency threshold(int i) {
-    const auto v = platform::Currency::parse(ModSwitch::GetVariant(QStringLiteral("Deposit%1").arg(i), QString()).trimmed());
+platform::Currency threshold(const platform::Database& db, int i) {
+    const auto v =
+        platform::Currency::parse(ModSwitch::GetVariant(db, QStringLiteral("Deposit%1").arg(i), QString()).trimmed());
     return v ? *v : platform::Currency();
 }
 }  // namespace
 
-quint8 GetDepositGrade(qint64 userId) {
+quint8 GetDepositGrade(qint64 userId) { return GetDepositGrade(dbSwitch, userId); }
+
+quint8 GetDepositGrade(const platform::Database& db, qint64 userId) {
     platform::Currency t[4];
-    for (int i = 0; i < 4; ++i) t[i] = threshold(i);
-    platform::Recordset rs =
-        dbSwitch.query(QStringLiteral("select remain,overdraft,balancemode from user where userid=?"), {userId});
+    for (int i = 0; i < 4; ++i) t[i] = threshold(db, i);
+    platform::Recordset rs = db.query(QStringLiteral("select remain,overdraft,balancemode from %1 where userid=?")
+                                          .arg(db.qualified(db.actualTableName(QStringLiteral("user")))),
+                                      {userId});
     if (rs.empty() || rs.lng(QStringLiteral("balancemode")) != 0) return 0;
     const platform::Currency b = rs.cur(QStringLiteral("remain")) + rs.cur(QStringLiteral("overdraft"));
     if (t[0] >= b) return 2;

@@ -83,7 +83,13 @@ int Main(int argc, char** argv) {
     // here is named with its holder and file.
     const QString dataDir = platform::resolveCI(ProgramDir(), QStringLiteral("data"));
     QString cannotWrite, holder;
-    if (!platform::AcquireInstanceLock(dataDir, &cannotWrite, &holder)) {
+    bool unheld = false;
+    if (!platform::AcquireInstanceLock(dataDir, &cannotWrite, &holder, &unheld) &&
+        !(unheld &&
+          platform::MsgBox(holder + QStringLiteral("。\n目前没有程序持有此锁文件，是否接管它并启动？"),
+                           platform::mbYesNo | platform::mbQuestion, QStringLiteral("错误提示")) == platform::rYes &&
+          platform::TakeOverInstanceLock(dataDir))) {
+        if (unheld) platform::EndProgram(1);
         if (!cannotWrite.isEmpty()) {
             platform::MsgBox(QStringLiteral("无法在数据目录%1中写入文件：%2").arg(QDir::toNativeSeparators(dataDir), cannotWrite),
                              platform::mbOKOnly, QStringLiteral("错误提示"));

@@ -47,7 +47,6 @@ int TransferCharge = 0;
 int FeeHDTime = 0;
 int FeeType = 0;
 
-bool g_UseUSB = false;
 int g_NoAnswerCount = 10;
 bool g_MonitorOn = false;
 int RecordErrCount = 0;
@@ -90,7 +89,6 @@ void ResetGlobals() {
     PrnHD = 0;
     SHPrnHD = false;
     TransferDisplay = TransferCharge = FeeHDTime = FeeType = 0;
-    g_UseUSB = false;
     g_NoAnswerCount = 10;
     g_MonitorOn = false;
     RecordErrCount = 0;

@@ -90,8 +90,7 @@ extern int TransferCharge;
 extern int FeeHDTime;
 extern int FeeType;
 
-// Link state.
-extern bool g_UseUSB;
+// Link state (the line in use is the link's own choice: link/Transport.h).
 extern int g_NoAnswerCount;
 extern bool g_MonitorOn;
 extern int RecordErrCount;

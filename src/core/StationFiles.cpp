@@ -1,5 +1,7 @@
 #include "core/StationFiles.h"
 
+#include "core/Deposit.h"
+
 #include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
@@ -128,6 +130,15 @@ QStringList StationTables(const QString& file) {
     if (name.compare(QStringLiteral("PhoneCur.mdb"), Qt::CaseInsensitive) == 0)
         return {QStringLiteral("Tab_Phone"), QStringLiteral("tab_errPh")};
     return {};
+}
+
+void DeleteUserRows(const platform::Database& db, qint64 userid) {
+    const quint8 grade = ModGeneral::GetDepositGrade(db, 0);
+    auto table = [&db](const char* name) { return db.qualified(db.actualTableName(QString::fromLatin1(name))); };
+    db.execute(QStringLiteral("UPDATE %1 SET userid=0, depositgrade=? WHERE userid=?").arg(table("extension")), {grade, userid});
+    db.execute(QStringLiteral("UPDATE %1 SET account='FFFF', userid=0, depositgrade=? WHERE userid=?").arg(table("account")),
+               {grade, userid});
+    db.execute(QStringLiteral("DELETE FROM %1 WHERE userid=?").arg(table("user")), {userid});
 }
 
 }  // namespace ModSwitch

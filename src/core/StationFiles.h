@@ -28,5 +28,10 @@ void SettleDefaultUserOnce();
 // The tables without which the station cannot run on a file: a file that
 // lacks one counts as damaged (an empty or zero-byte file among them).
 QStringList StationTables(const QString& file);
+// Deletes user `userid` from the station file `db`, in the caller's
+// transaction: the user's extensions and accounts go back to the default user
+// 0 with that user's deposit grade, and the user's row goes. The user view,
+// the settlement and the recoveries delete a user this way.
+void DeleteUserRows(const platform::Database& db, qint64 userid);
 
 }  // namespace ModSwitch

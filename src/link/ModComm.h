@@ -66,7 +66,7 @@ QString SpaceHex(const QString& hex);
 QByteArray HexToBytes(const QString& hex);
 QString BytesToHex(const QByteArray& bytes);
 
-// ---- Rings, parser and transport ----
+// ---- Rings and parser (the line that fills and empties them: Transport.h) ----
 inline constexpr int kRingSize = 2048;
 inline constexpr int kRingMask = kRingSize - 1;
 extern std::array<quint8, kRingSize> RxBuf;
@@ -83,6 +83,7 @@ int PutRxBuf(const QByteArray& bytes);
 // Queues an order whole on the transmit ring and traces it; false (nothing
 // queued, traced) when the text is not hex or does not fit whole.
 bool PutTxBuf(const QString& order);
+// One poll of the line in use: what waits goes, what arrived joins the receive ring.
 void ReadComm();
 void ParseFrame();
 void ProcessComm();
@@ -95,11 +96,11 @@ void HandleArrived();
 // marks the link as not yet heard (g_NoAnswerCount 10). Run by the settings load.
 void ResetLink();
 
-// The serial control the link drives: the console's ComA once it exists.
+// The serial control behind the serial line: the console's ComA once it exists.
 void AttachPort(platform::Comm* port);
 platform::Comm& ComA();
 
-// ---- USB collector transport ----
+// ---- The USB collector's reports, under its line ----
 // True when the write failed. An empty text writes nothing and counts as written.
 bool WriteUSB(const QString& order, bool addSum = false);
 // 0 when a report was read into `report` (64 bytes), else non-zero.

@@ -1,14 +1,13 @@
-// The receive and transmit rings, the serial pump and the frame parser.
+// The receive and transmit rings and the frame parser; the line in use
+// (Transport.h) fills the one and empties the other.
 #include "core/ModDefine.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "link/CommState.h"
+#include "link/Transport.h"
 #include "platform/Clock.h"
-#include "platform/Comm.h"
-
-#include <QPointer>
 
 namespace ModComm {
 
@@ -20,8 +19,6 @@ int TxRead = 0, TxWrite = 0;
 CommStateRec CommState;
 
 namespace {
-QPointer<platform::Comm> g_port;
-std::unique_ptr<platform::Comm> g_ownPort;
 
 // Frame families the station never answers when their checksum is wrong:
 // status frames, acknowledgements and the collector's own frames.
@@ -36,14 +33,6 @@ bool silentOnError(quint8 b) {
 
 QString timeText() { return platform::Now().toString(QStringLiteral("HH:mm:ss")); }
 }  // namespace
-
-void AttachPort(platform::Comm* port) { g_port = port; }
-
-platform::Comm& ComA() {
-    if (g_port) return *g_port;
-    if (!g_ownPort) g_ownPort = std::make_unique<platform::Comm>();
-    return *g_ownPort;
-}
 
 int RxCount() { return (RxWrite - RxRead + kRingSize) & kRingMask; }
 int TxCount() { return (TxWrite - TxRead + kRingSize) & kRingMask; }
@@ -84,29 +73,7 @@ void ResetLink() {
     g_NoAnswerCount = 10;
 }
 
-void ReadComm() {
-    if (g_UseUSB) {
-        ReadUSB();
-        return;
-    }
-    platform::Comm& port = ComA();
-    if (!port.PortOpen()) return;
-    if (port.OutBufferCount() == 0 && TxCount() > 0) {
-        QByteArray out;
-        out.reserve(TxCount());
-        while (TxRead != TxWrite) {
-            out.append(static_cast<char>(TxBuf[TxRead]));
-            TxRead = (TxRead + 1) & kRingMask;
-        }
-        port.Output(out);
-    }
-    if (port.InBufferCount() >= 1) {
-        const QByteArray in = port.Input();
-        if (in.isEmpty()) return;
-        PutRxBuf(in);
-        if (LinkTrace::ShowBuf()) LinkTrace::AddBufLine(timeText() + QStringLiteral("<--") + SpaceHex(BytesToHex(in)));
-    }
-}
+void ReadComm() { Link().poll(); }
 
 void ParseFrame() {
     if (RxRead == RxWrite) return;

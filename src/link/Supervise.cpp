@@ -1,40 +1,20 @@
 // Opening the link, the monitor mode of the view shown, and the talk-time cut-off.
 #include "core/ModDefine.h"
-#include "core/Settings.h"
 #include "link/CommState.h"
 #include "link/FrameCodes.h"
 #include "link/LinkWindows.h"
 #include "link/ModComm.h"
+#include "link/Transport.h"
 #include "platform/Clock.h"
-#include "platform/Comm.h"
 
-#include <stdexcept>
+#include <exception>
 
 namespace ModComm {
 
 namespace {
 
-QString setting(const QString& key) { return ModSwitch::GetVariant(key, QString()); }
-
 // Two decimal digits sent as the two hex digits of one byte (23 travels as 0x23).
 QString dec2(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
-
-void openSerial() {
-    platform::Comm& port = ComA();
-    if (port.PortOpen()) port.setPortOpen(false);
-    const QString device = setting(QStringLiteral("CommDevice")).trimmed();
-    bool ok = false;
-    const int number = setting(QStringLiteral("CommPort")).trimmed().toInt(&ok);
-    if (device.isEmpty() && (!ok || number < 1)) throw std::runtime_error("CommPort");
-    const QString settings = setting(QStringLiteral("CommSet")).trimmed();
-    bool speedOk = false;
-    settings.section(QLatin1Char(','), 0, 0).trimmed().toInt(&speedOk);
-    if (!speedOk || settings.count(QLatin1Char(',')) != 3) throw std::runtime_error("CommSet");
-    port.setCommPort(ok ? number : 1);
-    port.setSettings(settings);
-    port.setDevice(device);
-    if (!port.setPortOpen(true)) throw std::runtime_error(port.lastError().toStdString());
-}
 
 }  // namespace
 
@@ -48,7 +28,7 @@ QString ClockOrder(const QDateTime& t) {
 OpenResult OpenComm(bool syncTime) {
     try {
         platform::YieldEvents();
-        if (!g_UseUSB) openSerial();
+        Link().open();
         SendOrder(FrameCode::kMonitorOff, false, 4, true);
         SendOrder(FrameCode::kPauseReports, false, 4, true);
         SendOrder(FrameCode::kLinkProbe, false, 4, true);

@@ -3,6 +3,7 @@
 #include "link/CommState.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
+#include "link/Transport.h"
 #include "platform/Clock.h"
 #include "platform/UsbCollector.h"
 
@@ -63,6 +64,30 @@ void ReadUSB() {
         LinkTrace::AddBufLine(platform::Now().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("<<") +
                               ByteToHex(seq) + QLatin1Char(' ') + SpaceHex(BytesToHex(frame)));
     PutRxBuf(frame);
+}
+
+namespace {
+// The collector as the link's line. Orders go out at once, one report each,
+// and every poll asks for one report; nothing waits to leave.
+class UsbTransport final : public Transport {
+public:
+    void open() override {}
+    void close() override {}
+    bool isOpen() const override { return true; }
+    bool send(const QString& order) override {
+        if (WriteUSB(order, false)) return false;
+        LinkTrace::ShowRecord(order, 1);
+        return true;
+    }
+    void poll() override { ReadUSB(); }
+    bool drained() const override { return true; }
+    QString name() const override { return QStringLiteral("USB采集器"); }
+};
+}  // namespace
+
+Transport& UsbCollectorLine() {
+    static UsbTransport line;
+    return line;
 }
 
 }  // namespace ModComm

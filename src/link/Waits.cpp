@@ -8,8 +8,8 @@
 #include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
+#include "link/Transport.h"
 #include "platform/Clock.h"
-#include "platform/Comm.h"
 
 namespace ModComm {
 
@@ -115,8 +115,7 @@ bool DrainLink(int limitMs) {
     const qint64 deadline = platform::TickMs() + limitMs;
     for (;;) {
         ProcessComm();
-        const bool sent = TxCount() == 0 && (g_UseUSB || !ComA().PortOpen() || ComA().OutBufferCount() == 0);
-        if (RxRead == RxWrite && !CommState.Matched && sent) return true;
+        if (RxRead == RxWrite && !CommState.Matched && Link().drained()) return true;
         if (platform::TickMs() >= deadline) {
             LinkTrace::Note(QStringLiteral("线路未能在关闭数据库前处理完, 余下的数据由交换机重发"));
             return false;
@@ -178,13 +177,7 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
             AckRing[slot].Status = 2;
             AckRing[slot].SentAt = CommState.RxHeard;
         }
-        if (g_UseUSB) {
-            if (WriteUSB(order, false)) {
-                if (slot >= 0) AckRing[slot] = AckSlot{};
-                break;
-            }
-            LinkTrace::ShowRecord(order, 1);
-        } else if (!PutTxBuf(order)) {
+        if (!Link().send(order)) {
             if (slot >= 0) AckRing[slot] = AckSlot{};
             break;
         }

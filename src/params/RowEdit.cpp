@@ -5,6 +5,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
+#include "core/StationFiles.h"
 #include "params/CellEdit.h"
 #include "params/DialDigits.h"
 #include "params/GridEditors.h"
@@ -202,17 +203,9 @@ void DelParaRecord(int rightNo) {
                     continue;
                 // Released on the switch first; the station's rows then change together.
                 if (!SendUserPara(number, 2, true)) continue;
-                const quint8 grade = ModGeneral::GetDepositGrade(0);
-                platform::Transaction tx(dbSwitch);
-                dbSwitch.execute(QStringLiteral("update extension set userid=0,depositgrade=? where userid=?"), {grade, number});
-                dbSwitch.execute(QStringLiteral("update account set account='FFFF',userid=0,depositgrade=? where userid=?"),
-                                 {grade, number});
-                const auto left = platform::Currency::fromRaw(
-                    dbSwitch.scalar(QStringLiteral("select remain from user where userid=?"), {number}).toLongLong());
-                dbSwitch.execute(QStringLiteral("delete from user where userid=?"), {number});
-                // Logged beside the calls: a station file put back from an older copy loses the user again.
-                ModSwitch::LogUserDeleted(number, left);
-                tx.commit();
+                // An entry of the journal, kept in both files with the deletion:
+                // a station file put back from an older copy loses the user again.
+                ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, number); }, number);
                 DropTypedDeposit(number);   // goes with its row
             } else {
                 platform::Transaction tx(dbSwitch);

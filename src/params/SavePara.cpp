@@ -328,29 +328,38 @@ void saveUsers(FlexGrid& g) {
             // The switch learns the new user's rows before the station stores it.
             if (f) f = SendUserPara(uid, 0, false);
             const Currency remain = money(g, r, 5);
-            platform::Transaction tx(dbSwitch);
-            dbSwitch.execute(QStringLiteral("insert into user (userid,username,lastdate,balancemode,deposit,remain,overdraft,rent,"
-                                            "deptname,printonce,locked,payed,bset) values(?,?,?,?,?,?,?,?,?,?,?,0,1)"),
-                             Params{uid} + common +
-                                 Params{money(g, r, 4), remain, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
-                                        FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10))});
-            // Logged beside the calls: a station file put back from an older copy names the user it lacks.
-            ModSwitch::LogUserAdded(uid, remain);
-            tx.commit();
+            // An entry of the journal with the balance it starts with: a
+            // station file put back from an older copy names the user it lacks.
+            ModSwitch::MoveBalances(
+                [&] {
+                    dbSwitch.execute(
+                        QStringLiteral("insert into user (userid,username,lastdate,balancemode,deposit,remain,overdraft,rent,"
+                                       "deptname,printonce,locked,payed,bset) values(?,?,?,?,?,?,?,?,?,?,?,0,1)"),
+                        Params{uid} + common +
+                            Params{money(g, r, 4), remain, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
+                                   FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10))});
+                },
+                uid);
         } else {
             // The stored deposit and balance take the amounts typed, so that a
             // charge booked since the grid was loaded is not undone.
+            // The deposit typed is an entry of the journal.
             const Currency typed = TypedDeposits().value(uid);
             // A lock or a way of paying changes the frames of the user's rows:
             // each row that changes waits for its download, whether or not the
             // push after the save reaches the switch.
             const OwnedRowsBefore before({uid});
             platform::Transaction tx(dbSwitch);
-            dbSwitch.execute(QStringLiteral("update user set username=?,lastdate=?,balancemode=?,deposit=deposit+?,remain=remain+?,"
-                                            "overdraft=?,rent=?,deptname=?,printonce=?,locked=?,bset=? where userid=?"),
-                             common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
-                                             FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
-                                             uid});
+            ModSwitch::MoveBalances(
+                [&] {
+                    dbSwitch.execute(
+                        QStringLiteral("update user set username=?,lastdate=?,balancemode=?,deposit=deposit+?,remain=remain+?,"
+                                       "overdraft=?,rent=?,deptname=?,printonce=?,locked=?,bset=? where userid=?"),
+                        common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
+                                        FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
+                                        uid});
+                },
+                uid);
             before.MarkChanged();
             tx.commit();
         }

@@ -1,6 +1,7 @@
 #include "platform/Db.h"
 
 #include <QFileInfo>
+#include <QUrl>
 #include <QHash>
 #include <QRegularExpression>
 #include <atomic>
@@ -38,6 +39,11 @@ int mapError(int rc) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED: return kErrExclusive;
     case SQLITE_CANTOPEN: return kErrFileNotFound;
+    case SQLITE_FULL: return kErrDiskFull;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return kErrReadOnly;
+    case SQLITE_IOERR: return kErrDiskIO;
     case SQLITE_CONSTRAINT:
         if (rc == SQLITE_CONSTRAINT_NOTNULL) return kErrRequired;
         return kErrDuplicateKey;
@@ -369,7 +375,7 @@ public:
     }
 };
 
-enum class OpenMode { Existing, Create, ReadOnly };
+enum class OpenMode { Existing, Create, ReadOnly, Snapshot };
 
 static std::shared_ptr<Connection> openConnection(const QString& path, OpenMode mode) {
     if (mode != OpenMode::Create && !QFileInfo(path).isFile())
@@ -378,9 +384,15 @@ static std::shared_ptr<Connection> openConnection(const QString& path, OpenMode 
     // A connection serves one thread at a time (the station's main thread), so
     // it goes without SQLite's lock around every call: a view of 20,000 rows
     // reads a quarter of a million cells, each with a lock and an unlock.
-    int flags = SQLITE_OPEN_NOMUTEX | (mode == OpenMode::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+    const bool readOnly = mode == OpenMode::ReadOnly || mode == OpenMode::Snapshot;
+    int flags = SQLITE_OPEN_NOMUTEX | (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                 (mode == OpenMode::Create ? SQLITE_OPEN_CREATE : 0);
-    int rc = sqlite3_open_v2(path.toUtf8().constData(), &c->db, flags, nullptr);
+    QByteArray name = path.toUtf8();
+    if (mode == OpenMode::Snapshot) {
+        flags |= SQLITE_OPEN_URI;
+        name = "file:" + QUrl::toPercentEncoding(QFileInfo(path).absoluteFilePath(), "/") + "?immutable=1";
+    }
+    int rc = sqlite3_open_v2(name.constData(), &c->db, flags, nullptr);
     if (rc != SQLITE_OK) {
         QString msg = c->db ? QString::fromUtf8(sqlite3_errmsg(c->db)) : QStringLiteral("open failed");
         c->closeAll();
@@ -394,7 +406,7 @@ static std::shared_ptr<Connection> openConnection(const QString& path, OpenMode 
     // Read the header now so a damaged file fails here, not at first use.
     char* err = nullptr;
     rc = sqlite3_exec(c->db,
-                      mode == OpenMode::ReadOnly
+                      readOnly
                           ? "SELECT count(*) FROM sqlite_master;"
                           : "PRAGMA synchronous=FULL; SELECT count(*) FROM sqlite_master;",
                       nullptr, nullptr, &err);
@@ -423,6 +435,14 @@ Database Database::create(const QString& path) {
 Database Database::openReadOnly(const QString& path) {
     Database d;
     d.conn_ = openConnection(path, OpenMode::ReadOnly);
+    return d;
+}
+
+Database Database::openSnapshot(const QString& path) {
+    const bool pending = QFileInfo(path + QStringLiteral("-wal")).size() > 0 ||
+                         QFileInfo(path + QStringLiteral("-journal")).size() > 0;
+    Database d;
+    d.conn_ = openConnection(path, pending ? OpenMode::ReadOnly : OpenMode::Snapshot);
     return d;
 }
 
@@ -924,6 +944,29 @@ bool Database::quickCheck() const {
         return !rs.empty() && rs.value(0).toString() == "ok";
     } catch (const DbError&) {
         return false;
+    }
+}
+
+bool Database::integrityCheck() const {
+    try {
+        QStringList out;
+        for (RowReader r = rows(QStringLiteral("PRAGMA %1.integrity_check").arg(quoteIdent(schema_))); r.next();)
+            out << r.text(0);
+        return out == QStringList{QStringLiteral("ok")};
+    } catch (const DbError& e) {
+        if (meansDamage(e)) return false;
+        throw;
+    }
+}
+
+QString troubleCause(const DbError& e) {
+    switch (e.number()) {
+    case kErrDiskFull: return QStringLiteral("磁盘已满");
+    case kErrReadOnly: return QStringLiteral("文件或文件夹为只读，没有写入权限");
+    case kErrDiskIO: return QStringLiteral("磁盘读写错误");
+    case kErrExclusive: return QStringLiteral("文件被其他程序占用");
+    case kErrFileNotFound: return QStringLiteral("文件无法打开");
+    default: return OperatorText(e);
     }
 }
 

@@ -30,6 +30,9 @@ enum DbErrorCode {
     kErrDuplicateKey = 3022,
     kErrRequired = 3314,
     kErrClosed = 3420,            // handle not open
+    kErrDiskFull = 3026,          // no space left on the disk
+    kErrReadOnly = 3051,          // the file or its folder cannot be written
+    kErrDiskIO = 3043,            // the disk failed to read or write
 };
 
 // How long a statement waits for a file another connection holds locked.
@@ -45,6 +48,11 @@ private:
     QString text_;
 };
 
+// True when the error means the file itself is damaged, not that it could
+// not be reached (a lock, a full disk, a read-only folder, an I/O error).
+inline bool meansDamage(const DbError& e) { return e.number() == kErrNotADatabase; }
+// What the operator is told of an error that is not damage ("磁盘已满").
+QString troubleCause(const DbError& e);
 // What an operator is shown of a failure: a Chinese sentence that names the
 // cause (a database locked by another program, a key that exists, a full
 // disk...) and never the engine's own text or the SQL it ran. The full text
@@ -119,6 +127,10 @@ public:
     // Opens an existing file that is never written, not even its journal
     // settings: a connection of its own, which may serve another thread.
     static Database openReadOnly(const QString& path);
+    // Read-only, and writing nothing beside the file (no "-wal" or "-shm"),
+    // so a copy on write-protected media can be checked: the file is read as
+    // it stands unless a log or journal beside it must be played.
+    static Database openSnapshot(const QString& path);
     // A file's bytes as a read-only database in memory, its schema read
     // leniently: for reading what a damaged file still holds.
     static Database openImage(const QByteArray& image);
@@ -191,6 +203,10 @@ public:
     // File-level operations.
     void vacuumInto(const QString& target) const;   // compaction into a new file
     bool quickCheck() const;
+    // The full check: true when sound, false when the file is damaged (it
+    // fails the check or the engine reports it corrupt). Any other failure
+    // (a lock, a full disk, an I/O error) is thrown: it says nothing of damage.
+    bool integrityCheck() const;
     void backupTo(const QString& target) const;     // online copy of this schema
 
     sqlite3* raw() const;

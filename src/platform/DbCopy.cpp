@@ -120,6 +120,9 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
         }
         st.pages = sqlite3_backup_pagecount(b);
         sqlite3_backup_finish(b);
+        // The copy stands alone in rollback-journal mode: it needs nothing
+        // beside it, restores from read-only media, and its check writes no log.
+        if (rc == SQLITE_DONE) sqlite3_exec(dst.db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
         if (rc != SQLITE_DONE) {
             const QString msg = QString::fromUtf8(sqlite3_errstr(rc));
             sqlite3_close_v2(dst.db);

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <ctime>
 #include <mutex>
@@ -94,57 +95,158 @@ bool sameFile(const QString& a, const QString& b) {
 
 namespace {
 std::function<void(const QString&)> g_syncHook;
+std::function<int(const QString&, const QString&)> g_faultHook;
+thread_local int g_lastErrno = 0;
 
 bool synced(const QString& path) {
     if (g_syncHook) g_syncHook(path);
     return true;
 }
+
+// The error a test makes the step `op` of `path` fail with, else 0.
+int fault(const char* op, const QString& path) {
+    const int e = g_faultHook ? g_faultHook(QString::fromLatin1(op), path) : 0;
+    if (e) g_lastErrno = e;
+    return e;
+}
+
+bool failed(int error) {
+    g_lastErrno = error ? error : EIO;
+    return false;
+}
 }  // namespace
 
 namespace testing {
 void setSyncHook(std::function<void(const QString&)> hook) { g_syncHook = std::move(hook); }
+void setFaultHook(std::function<int(const QString&, const QString&)> hook) { g_faultHook = std::move(hook); }
 }  // namespace testing
 
-bool syncFile(const QString& path) {
-    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok && synced(path);
+QString describeErrno(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT: return QStringLiteral("磁盘已满");
+    case EROFS: return QStringLiteral("磁盘为只读");
+    case EACCES:
+    case EPERM: return QStringLiteral("没有写入权限");
+    case EFBIG: return QStringLiteral("文件大小超出限制");
+    case EIO: return QStringLiteral("磁盘读写错误");
+    default: return QStringLiteral("系统错误%1").arg(error);
+    }
 }
 
-bool syncData(int fd, const QString& path) { return ::fdatasync(fd) == 0 && synced(path); }
+void clearFileError() { g_lastErrno = 0; }
+
+QString lastFileError() { return g_lastErrno ? describeErrno(g_lastErrno) : QString(); }
+
+bool syncFile(const QString& path) {
+    if (fault("sync", path)) return false;
+    int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0) return failed(errno);
+    const bool ok = ::fsync(fd) == 0;
+    const int e = errno;
+    ::close(fd);
+    if (!ok) return failed(e);
+    return synced(path);
+}
+
+bool syncData(int fd, const QString& path) {
+    if (fault("sync", path)) return false;
+    if (::fdatasync(fd) != 0) return failed(errno);
+    return synced(path);
+}
 
 bool syncDir(const QString& dir) {
+    if (fault("sync", dir)) return false;
     int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return false;
+    if (fd < 0) return failed(errno);
     ::fsync(fd);
     ::close(fd);
     return synced(dir);
+}
+
+bool renameFile(const QString& from, const QString& to, QString* error) {
+    int e = fault("rename", to);
+    if (!e && ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0) e = errno ? errno : EIO;
+    if (!e) return true;
+    failed(e);
+    if (error) *error = QStringLiteral("无法替换%1（%2）").arg(QDir::toNativeSeparators(to), describeErrno(e));
+    return false;
+}
+
+bool writeFileDurably(const QString& path, const QByteArray& bytes, QString* error) {
+    const QFileInfo fi(path);
+    const QString tmp = fi.absolutePath() + "/." + fi.fileName() + ".new";
+    const QByteArray name = QFile::encodeName(tmp);
+    auto give = [&](int e) {
+        ::unlink(name.constData());
+        failed(e);
+        if (error) *error = QStringLiteral("无法写入%1（%2）").arg(QDir::toNativeSeparators(path), describeErrno(e));
+        return false;
+    };
+    int e = fault("write", path);
+    if (e) return give(e);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return give(errno);
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n <= 0) {
+            e = n < 0 ? errno : ENOSPC;
+            ::close(fd);
+            return give(e);
+        }
+        done += n;
+    }
+    e = fault("sync", path);
+    if (!e && ::fsync(fd) != 0) e = errno ? errno : EIO;
+    if (::close(fd) != 0 && !e) e = errno ? errno : EIO;
+    if (e) return give(e);
+    synced(tmp);
+    QString why;
+    if (!renameFile(tmp, path, &why)) {
+        ::unlink(name.constData());
+        if (error) *error = why;
+        return false;
+    }
+    syncDir(fi.absolutePath());
+    return true;
+}
+
+ReadState readFileStrictly(const QString& path, QByteArray* bytes) {
+    if (!QFileInfo::exists(path)) return ReadState::Missing;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return ReadState::Unreadable;
+    *bytes = f.readAll();
+    return f.error() == QFileDevice::NoError ? ReadState::Read : ReadState::Unreadable;
 }
 
 bool safeReplaceWith(const QString& targetIn, const std::function<bool(const QString&)>& writer, QString* error) {
     const QString target = resolvePathCI(targetIn);
     const QFileInfo ti(target);
     const QString tmp = ti.absolutePath() + "/." + ti.fileName() + ".new";
-    QFile::remove(tmp);
-    if (!writer(tmp) || !QFileInfo::exists(tmp)) {
-        QFile::remove(tmp);
-        if (error && error->isEmpty()) *error = QStringLiteral("无法写入 %1").arg(tmp);
+    // A temporary that failed goes with whatever an engine left beside it.
+    auto removeTmp = [&tmp] {
+        for (const char* side : {"", "-journal", "-wal", "-shm"}) QFile::remove(tmp + QLatin1String(side));
+    };
+    removeTmp();
+    const int e = fault("write", target);
+    if (e || !writer(tmp) || !QFileInfo::exists(tmp)) {
+        removeTmp();
+        if (error && (error->isEmpty() || e))
+            *error = QStringLiteral("无法写入 %1%2").arg(tmp, e ? QStringLiteral("（%1）").arg(describeErrno(e)) : QString());
         return false;
     }
     if (!syncFile(tmp)) {
-        QFile::remove(tmp);
-        if (error) *error = QStringLiteral("无法写入 %1").arg(tmp);
+        removeTmp();
+        if (error) *error = QStringLiteral("无法写入 %1（%2）").arg(tmp, lastFileError());
         return false;
     }
     // A journal left by the old file would be played back into the new one.
     QFile::remove(target + "-journal");
     QFile::remove(target + "-wal");
     QFile::remove(target + "-shm");
-    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(target).constData()) != 0) {
-        QFile::remove(tmp);
-        if (error) *error = QStringLiteral("无法替换 %1").arg(target);
+    if (!renameFile(tmp, target, error)) {
+        removeTmp();
         return false;
     }
     syncDir(ti.absolutePath());

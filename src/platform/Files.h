@@ -29,6 +29,23 @@ bool sameFile(const QString& a, const QString& b);
 
 bool syncFile(const QString& path);
 bool syncDir(const QString& dir);
+// Renames `from` over `to`; false, with the cause in `error`, when the system refuses.
+bool renameFile(const QString& from, const QString& to, QString* error = nullptr);
+
+// A small file that records what the station is doing ("what I was doing"
+// marks, notices): written under a temporary name, every write and its sync
+// checked, renamed over `path`, the folder synced. False, with the cause, and
+// `path` as it was, when any step fails (a full disk leaves no empty mark).
+bool writeFileDurably(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+enum class ReadState { Missing, Unreadable, Read };
+// Reads such a file whole. Unreadable when it exists but cannot be read,
+// which its reader then takes as the worst case it may stand for.
+ReadState readFileStrictly(const QString& path, QByteArray* bytes);
+// A cause for a system error number, as the operator reads it ("磁盘已满").
+QString describeErrno(int error);
+// The same for the last failure of the file layer, "" when none is known.
+QString lastFileError();
+void clearFileError();
 // Syncs the data of a file the caller holds open as `fd` (its name `path`):
 // true once what was written to it is on the disk.
 bool syncData(int fd, const QString& path);
@@ -38,6 +55,10 @@ namespace testing {
 // synced: a test sees what was on the disk before whatever it records next.
 // Null removes it.
 void setSyncHook(std::function<void(const QString& path)> hook);
+// Called before the file layer writes, syncs or renames (`op` "write", "sync",
+// "rename") `path`: a non-zero system error number makes that step fail with
+// it, as a full disk or a read-only folder would. Null removes it.
+void setFaultHook(std::function<int(const QString& op, const QString& path)> hook);
 }  // namespace testing
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/InstanceLock.h"
 
+#include "platform/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <memory>
 #include <unistd.h>
 
@@ -20,38 +23,38 @@ std::unique_ptr<QLockFile> g_lock;
 bool thisComputer(const QString& host) { return host.isEmpty() || host == QSysInfo::machineHostName(); }
 
 bool processAlive(qint64 pid) { return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM); }
-QString causeText(int error) {
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT: return QStringLiteral("磁盘已满");
-    case EROFS: return QStringLiteral("磁盘为只读");
-    case EACCES:
-    case EPERM: return QStringLiteral("没有写入权限");
-    case EFBIG: return QStringLiteral("文件大小超出限制");
-    case EIO: return QStringLiteral("磁盘读写错误");
-    default: return QStringLiteral("系统错误%1").arg(error);
-    }
-}
 
 // Why a file of `dir` cannot be written, found by writing one and syncing it;
 // "" when that works.
 QString writeFailure(const QString& dir) {
     const QByteArray probe = QFile::encodeName(QDir(dir).filePath(QStringLiteral(".tarvo-write-%1").arg(::getpid())));
     const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return causeText(errno);
+    if (fd < 0) return describeErrno(errno);
     const QByteArray block(4096, '\0');
     int error = 0;
     if (::write(fd, block.constData(), size_t(block.size())) != block.size()) error = errno ? errno : ENOSPC;
     else if (::fsync(fd) != 0) error = errno;
     ::close(fd);
     ::unlink(probe.constData());
-    return error ? causeText(error) : QString();
+    return error ? describeErrno(error) : QString();
 }
 }  // namespace
 
-bool AcquireInstanceLock(const QString& dir, QString* cannotWrite, QString* holder) {
+// Whether a process holds the lock file at `path`: a running station keeps a
+// lock on it for as long as it runs.
+bool heldByAProcess(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;   // cannot be judged: taken as held
+    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (free) ::flock(fd, LOCK_UN);
+    ::close(fd);
+    return !free;
+}
+
+bool AcquireInstanceLock(const QString& dir, QString* cannotWrite, QString* holder, bool* unheld) {
     if (cannotWrite) cannotWrite->clear();
     if (holder) holder->clear();
+    if (unheld) *unheld = false;
     if (!QDir(dir).exists()) return true;
     const QString path = QDir(dir).filePath(QStringLiteral("tarvo.lock"));
     auto lock = std::make_unique<QLockFile>(path);
@@ -80,9 +83,22 @@ bool AcquireInstanceLock(const QString& dir, QString* cannotWrite, QString* hold
                                    app.isEmpty() ? QStringLiteral("?") : app)
                               .arg(pid)
                               .arg(file)
-                        : QStringLiteral("数据目录已被锁定，锁文件无法识别：%1").arg(file);
+                        : QStringLiteral("数据目录的锁文件内容无法识别（空的或已损坏）：%1").arg(file);
     }
+    // A lock whose content says nothing, which no process holds, is left by
+    // a station that ended without removing it: it may be taken over.
+    if (!known && unheld) *unheld = !heldByAProcess(path);
     return false;
+}
+
+bool TakeOverInstanceLock(const QString& dir) {
+    const QString path = QDir(dir).filePath(QStringLiteral("tarvo.lock"));
+    if (heldByAProcess(path) || !QFile::remove(path)) return false;
+    auto lock = std::make_unique<QLockFile>(path);
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0)) return false;
+    g_lock = std::move(lock);
+    return true;
 }
 
 void ReleaseInstanceLock() { g_lock.reset(); }

@@ -9,7 +9,12 @@ namespace platform {
 // `cannotWrite` says why the lock file could not be written (a full or
 // read-only disk, no right to write); `holder` names the holder of a lock
 // this computer cannot judge (written on another computer, or unreadable)
-// and the lock file.
-bool AcquireInstanceLock(const QString& dir, QString* cannotWrite = nullptr, QString* holder = nullptr);
+// and the lock file; `unheld` is set when that lock's content cannot be read
+// and no process holds it, so that it may be taken over.
+bool AcquireInstanceLock(const QString& dir, QString* cannotWrite = nullptr, QString* holder = nullptr,
+                         bool* unheld = nullptr);
+// Replaces a lock file no process holds by this process's own; false when
+// a process holds it meanwhile or it cannot be replaced.
+bool TakeOverInstanceLock(const QString& dir);
 void ReleaseInstanceLock();
 }  // namespace platform

@@ -62,10 +62,8 @@ Mark readMark() {
 bool writeMark(const Mark& m) {
     const QByteArray text = kMagic + '\n' + m.id + '\n' + (m.charge ? "1" : "0") + '\n' + m.site.toUtf8() + '\n' +
                             m.siteName.toUtf8() + '\n';
-    return platform::safeReplaceWith(AppPath + kMarkName, [&](const QString& tmp) {
-        QFile f(tmp);
-        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
-    }) && platform::syncDir(AppPath);
+    // Every write and its sync checked: a full disk leaves the former mark, never an empty one.
+    return platform::writeFileDurably(platform::resolveCI(AppPath, kMarkName), text);
 }
 
 QString siteOf(const QString& dir) {

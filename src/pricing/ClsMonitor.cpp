@@ -690,7 +690,8 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
     const bool charge = bSendFee && m_User.found && m_UserID != 0;
     try {
         // The call row and its charge entry commit together in the call file,
-        // or not at all; the balance follows from the entry once it is kept.
+        // or not at all; the balance follows from the entry in the same commit.
+        const ModSwitch::RecordCommit oneSync;
         platform::Transaction tx(dbSwitch);
         if (charge) {
             // The balance as it is now: what the station file holds, less the

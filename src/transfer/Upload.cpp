@@ -184,7 +184,8 @@ bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt) {
         }
         // An extension head whose length the switch does not hold takes the flexible head's.
         if (heads && answer.size() > 7) {
-            const quint8 type = quint8(answer.at(2)), len = quint8(answer.at(7));
+            const ModComm::FrameReader head(answer);
+            const quint8 type = head.byte(2), len = head.byte(7);
             if (type >= 20 && type <= 28 && (len == 0 || len > 4)) answer[7] = char(ModSwitch::GetExtHeadLen());
         }
         std::optional<UpRecord> rec = transfer::MakeUpRecordSQL(answer, t);

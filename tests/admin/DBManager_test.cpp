@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTest>
+#include <cerrno>
 #include <stdexcept>
 
 using namespace ModDefine;
@@ -134,6 +135,87 @@ TEST_F(DBManagerTest, DamagedSourceIsRefusedBeforeAnythingIsClosed) {
         EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), orphan ? 7 : 6);
         EXPECT_TRUE(Database::open(DataPath + "phbill_2026.mdb").quickCheck());
     }
+}
+
+// A backup never replaces the files the station works on: the data directory
+// (spelled in any case) is refused, and what is written after is kept.
+TEST_F(DBManagerTest, ABackupIntoTheDataDirectoryIsRefusedAndLeavesItsFilesAlone) {
+    dbSwitch.useWriteAheadLog();
+    ModSwitch::SetVariant("Marker", "1");
+    const QString live = platform::resolveCI(DataPath, "switch.mdb");
+    script::answer("备份路径不能是数据目录", platform::rOK);
+    backupTo(DataPath);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_NE(lastLog(), "手动备份");
+    EXPECT_TRUE(QFileInfo::exists(live + "-wal"));
+    ModSwitch::SetVariant("Marker", "2");   // written afterwards: still there at the next opening
+    ModSwitch::OpenAllDB(false);
+    ModSwitch::OpenAllDB(true);
+    EXPECT_EQ(ModSwitch::GetVariant("Marker"), "2");
+
+    // An existing backup whose name differs in case is the same file: asked about.
+    const QString f = folder("bk");
+    QFile(f + "SWITCH.MDB").open(QIODevice::WriteOnly);
+    script::answer("SWITCH.MDB文件已经存在", platform::rNo);
+    backupTo(f);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+// Backups stand alone in rollback-journal mode: checking one writes nothing
+// beside it; a failed one leaves nothing behind; a restored file the system
+// will not rename into place fails the restore with every file as it was.
+TEST_F(DBManagerTest, BackupsStandAloneAndAFailedStepLeavesEveryFileAsItWas) {
+    dbSwitch.useWriteAheadLog();
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    for (const QString& n : QDir(f).entryList(QDir::Files)) {
+        QFile b(f + n);
+        ASSERT_TRUE(b.open(QIODevice::ReadOnly));
+        const QByteArray head = b.read(20);
+        EXPECT_EQ(int(head[18]), 1) << n.toStdString();
+        EXPECT_EQ(int(head[19]), 1) << n.toStdString();
+    }
+    // A backup kept in write-ahead-log form by an older station: checked, nothing is written beside it.
+    Database::open(f + "phbill_2026.mdb").execute("PRAGMA journal_mode=WAL");
+    EXPECT_EQ(admin::CheckRestoreSource(f + "phbill_2026.mdb", false), QString());
+    EXPECT_EQ(QDir(f).entryList(QDir::Files | QDir::Hidden).size(), 3);
+
+    // A backup that fails leaves nothing in the folder.
+    const QString g = folder("bk2");
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "sync" && path.contains("phbill_2026") ? ENOSPC : 0;
+    });
+    script::answer("备份phbill_2026.mdb失败", platform::rOK);
+    backupTo(g);
+    platform::testing::setFaultHook(nullptr);
+    EXPECT_FALSE(QDir(g).entryList(QDir::Files | QDir::Hidden).join(' ').contains("phbill_2026"))
+        << QDir(g).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString();
+
+    // The station file cannot be renamed into place: the restore fails, and says why.
+    ModSwitch::SetVariant("Marker", "since");
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "rename" && QFileInfo(path).fileName().compare("switch.mdb", Qt::CaseInsensitive) == 0 ? EROFS : 0;
+    });
+    // The recovered station file is on the disk before it would be renamed in.
+    QStringList synced;
+    bool syncedFirst = false;
+    platform::testing::setSyncHook([&](const QString& p) { synced << QFileInfo(p).fileName().toLower(); });
+    admin::testing::setRestoreHook([&](const QString& point) {
+        if (point == "recovered") syncedFirst = synced.contains("switch.mdb.recovering");
+    });
+    win().opt_Click(2);
+    win().txtPath->setText(f);
+    script::answer("磁盘为只读", platform::rOK);
+    win().cmd_Click(1);
+    platform::testing::setFaultHook(nullptr);
+    platform::testing::setSyncHook(nullptr);
+    EXPECT_TRUE(syncedFirst);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(ModSwitch::GetVariant("Marker"), "since");
+    EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName(), "*.recovering"},
+                                         QDir::Files | QDir::Hidden)
+                    .isEmpty());
 }
 
 TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettingsAndBoards) {

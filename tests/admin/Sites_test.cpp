@@ -112,7 +112,9 @@ TEST_F(Sites, NamesThatAreNoSiteAreRefused) {
     QDir().mkpath(dir->file("Old"));
     press("Add");
     // Asked again, the editor stays open.
-    for (const QString& bad : QStringList{"", ".", "..", "默认", "a/b", "a b"}) {
+    // The station's own work files beside the sites are no site's name either.
+    for (const QString& bad : QStringList{"", ".", "..", "默认", "a/b", "a b", "restore.notice", "switch.mdb.recovered",
+                                          "switch.mdb.recovering", "PhoneCur.mdb.damaged-20260615-083005", "x.new"}) {
         platform::script::answer("请输入站点名称(除<默认>外)", platform::rOK);
         win().txtModify->setText(bad);
         win().txtModify_LostFocus();
@@ -322,6 +324,15 @@ TEST_F(Sites, ASiteWhoseDirectoryCannotLeaveItsNameIsNamedAsNotDeleted) {
     EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
     EXPECT_EQ(count("select count(*) from terminal"), 2);
     EXPECT_EQ(column(1), (QStringList{"d", "e"}));
+}
+
+TEST_F(Sites, ASiteStoredWithASlashInItsNameIsNotSaidToHaveNoDirectory) {
+    QDir().mkpath(dir->file("p/q"));
+    QString error;
+    EXPECT_FALSE(admin::RenameSiteDirectory("p/q", "r", &error));
+    EXPECT_TRUE(error.contains("含有“/”")) << error.toStdString();
+    EXPECT_FALSE(error.contains("找不到")) << error.toStdString();
+    EXPECT_TRUE(QFileInfo(dir->file("p/q")).isDir());
 }
 
 TEST_F(Sites, AFailedCreateOrRenameIsReportedAndTheRowStaysUnsaved) {

@@ -1,6 +1,7 @@
 // The settings window's commands against the switch simulator on a
 // pseudo-terminal: port detection, reading the switch's system parameters, the
 // download buttons and the monitor orders.
+#include "link/Transport.h"
 #include "admin/frmSysSet.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
@@ -201,7 +202,7 @@ TEST_F(SysSetOnSwitch, ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBa
     other.execute("ROLLBACK");
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_FALSE(w.chkUsb->isChecked());
-    EXPECT_FALSE(g_UseUSB);
+    EXPECT_FALSE(ModComm::UsbCollectorChosen());
     EXPECT_EQ(key("CHKUSEUSB"), "0");
 }
 

@@ -4,6 +4,7 @@
 
 #include "console/ConsoleCommands.h"
 #include "console/TableBackup.h"
+#include "core/ChargeLog.h"
 #include "console/frmHelp.h"
 #include "core/Settings.h"
 #include "core/frmChange.h"
@@ -335,6 +336,36 @@ TEST_F(Backup, ARestoreInTheUploadViewShowsTheRestoredTableAndNothingTakesItBack
     ASSERT_TRUE(console().ShowView("ExtraHead"));
     EXPECT_EQ(dbSwitch.scalar("select ExtraHead from ExtraHead where Address=0").toString(), "111");
     EXPECT_EQ(console().fgDisp->TextMatrix(1, 1), "111");
+}
+
+// The users put back from their copy keep what the journal holds since: the
+// charges and deletions are applied again, the users added stay, and the
+// balances equal the journal's.
+TEST_F(Backup, UsersPutBackFromTheirCopyKeepEveryMovementSinceIt) {
+    const auto money = [](const char* t) { return *platform::Currency::parse(QString::fromLatin1(t)); };
+    const auto balance = [](int id) {
+        return platform::Currency::fromRaw(dbSwitch.scalar("select remain from user where userid=?", {id}).toLongLong());
+    };
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 0), (9, '丙', 50000, 0)");
+    });
+    backup("User");
+    {
+        platform::Transaction tx(dbSwitch);
+        ModSwitch::LogCharge(7, money("0.40"), money("99.60"), 5, "2026-06-15 09:00:00");
+        tx.commit();
+    }
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+200000 where userid=7"); }, 7);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("insert into user (userid, username, remain) values (8, '乙', 300000)"); });
+    ModSwitch::MoveBalances([] { dbSwitch.execute("delete from user where userid=9"); }, 9);
+    ASSERT_EQ(balance(7), money("119.60"));
+    restore("User");
+    EXPECT_EQ(status(), "恢复成功");
+    EXPECT_EQ(balance(7), money("119.60"));
+    EXPECT_EQ(balance(8), money("30.00"));
+    EXPECT_TRUE(dbSwitch.scalar("select 1 from user where userid=9").isNull());
+    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 0);
+    EXPECT_EQ(balance(7), money("119.60"));
 }
 
 TEST_F(Backup, QuotesInUserNamesSurviveBothWays) {

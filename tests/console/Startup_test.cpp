@@ -1,4 +1,5 @@
 // The console's start-up and stop against the switch simulator, in process.
+#include "link/Transport.h"
 #include "ConsoleFixture.h"
 
 #include "core/Settings.h"
@@ -107,7 +108,7 @@ TEST_F(ConsoleTest, UsbSettingShowsTheUsbMenuWhateverTheModel) {
     auto usb = std::make_shared<sim::UsbCollectorSim>();
     platform::SetUsbCollector(usb);
     load();
-    EXPECT_TRUE(g_UseUSB);
+    EXPECT_TRUE(ModComm::UsbCollectorChosen());
     EXPECT_TRUE(console().mnuUsb->menuAction()->isVisible());
     EXPECT_TRUE(console().mnuReadUSB[1]->isVisible());
     EXPECT_FALSE(console().mnuReadUSB[2]->isVisible());

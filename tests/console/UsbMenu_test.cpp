@@ -1,4 +1,5 @@
 // The USB collector commands of the console against the simulated collector.
+#include "link/Transport.h"
 #include "ConsoleFixture.h"
 
 #include "core/StationFiles.h"
@@ -35,7 +36,7 @@ protected:
         ModSwitch::LoadSysPara();
         ModSwitch::OpenSharedRecordsets();
         pricing::RateCache::invalidate();
-        g_UseUSB = true;
+        ModComm::ChooseTransport(true);
         g_NoAnswerCount = 0;
         usb = std::make_shared<sim::UsbCollectorSim>();
         platform::SetUsbCollector(usb);

@@ -3,6 +3,7 @@
 #include "ConsoleFixture.h"
 
 #include "console/ConsoleCommands.h"
+#include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModGeneral.h"
 #include "core/frmChange.h"
@@ -220,6 +221,26 @@ TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeft) {
     EXPECT_EQ(dbSwitch.scalar("select locked from user where userid=8").toInt(), 0);
     EXPECT_EQ(grid().TextMatrix(3, 10), "OFF");
     EXPECT_EQ(grid().TextMatrix(3, 2), "2026-12-07 09:00:00");
+}
+
+// 初始化 while a charge waits (the station file refused it): the balance
+// ends at nothing, and the charge waiting is not taken from it afterwards.
+TEST_F(Loaded, InitialisingWhileAChargeWaitsLeavesNothingToTakeAfterwards) {
+    dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
+                     "(7, '甲', 0, 0, 0, '2026-01-01 00:00:00')");
+    dbSwitch.execute("create trigger refuse before update on user begin select raise(abort, 'disk full'); end");
+    {
+        platform::Transaction tx(dbSwitch);
+        ModSwitch::LogCharge(7, *platform::Currency::parse("1.00"), *platform::Currency::parse("-1.00"), 5,
+                             "2026-06-15 09:00:00");
+        tx.commit();
+    }
+    dbSwitch.execute("drop trigger refuse");
+    ASSERT_TRUE(console().ShowView("User"));
+    select(2, 0, 2, 0);
+    console().mnuInitUser_Click();
+    ModSwitch::ApplyLoggedCharges();
+    EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 0);
 }
 
 TEST_F(Loaded, ChooserOffersExtensionsBelowTheBoundAndAnEmptyChoiceReleasesAll) {

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 
 using namespace ModSwitch;
 using platform::Database;
@@ -376,4 +377,125 @@ TEST_F(CompactDBTest, TruncatedCallFileGivesBackWhatCanStillBeRead) {
     EXPECT_EQ(db.scalar("select count(distinct f_calladdr) from Tab_Phone").toLongLong(), n);
     ASSERT_EQ(platform::script::shown().size(), 1);
     EXPECT_TRUE(platform::script::shown()[0].text.contains(QStringLiteral("找回%1张话单").arg(n)));
+}
+
+// Damage is told apart from trouble: a copy is replaced only by a file that
+// passes the full check, a copy of an older structure is no sign of damage,
+// and a file that cannot be reached is neither moved nor replaced.
+TEST_F(CompactDBTest, AFileWhoseIndexDisagreesWithItsTableNeverReplacesItsCopy) {
+    makeBak();
+    const QByteArray copy = bytesOf(bak());
+    {
+        // A page of the index written where it does not belong: the index
+        // no longer matches its table, which only the full check reads.
+        Database f = Database::open(sw());
+        f.execute("create index ix_probe on Variant(value)");
+        f.execute("PRAGMA writable_schema=ON");
+        f.execute("update sqlite_master set sql='CREATE INDEX ix_probe on Variant(varname)' where name='ix_probe'");
+    }
+    {
+        Database f = Database::open(sw());
+        ASSERT_TRUE(f.quickCheck());
+    }
+    CompactDB("Switch.mdb");
+    EXPECT_EQ(bytesOf(bak()), copy);
+    EXPECT_EQ(bytesOf(sw()), copy);   // put back from the sound copy
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).size(), 1);
+}
+
+TEST_F(CompactDBTest, ACopyOfAnOlderStructureIsTakenAgainNotTakenForDamage) {
+    makeBak();
+    // An upgrade since the copy added a field and a table.
+    Database::open(sw()).execute("alter table Worker add column spare INTEGER NOT NULL DEFAULT 0");
+    Database::open(sw()).execute("create table Later (a INTEGER)");
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_TRUE(currentKept());
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+    EXPECT_EQ(bytesOf(bak()), bytesOf(sw()));
+    EXPECT_TRUE(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).isEmpty());
+}
+
+TEST_F(CompactDBTest, AFileThatCannotBeReachedIsNamedByItsCauseAndNothingMoves) {
+    makeBak({"create table Extra (a INTEGER)"});   // would be restored if taken for damaged
+    Database::open(sw()).execute("PRAGMA journal_mode=WAL");
+    markCurrent();
+    const QByteArray file = bytesOf(sw()), copy = bytesOf(bak());
+    // Its write-ahead log cannot be opened: trouble of the disk, not damage.
+    ASSERT_TRUE(QDir().mkpath(sw() + "-wal"));
+    platform::script::answer("无法检查", platform::rOK);
+    EXPECT_THROW(CompactDB("Switch.mdb"), platform::ProgramEnded);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.startsWith("数据库文件switch.mdb无法检查（"))
+        << platform::script::shown()[0].text.toStdString();
+    EXPECT_EQ(bytesOf(sw()), file);
+    EXPECT_EQ(bytesOf(bak()), copy);
+    EXPECT_TRUE(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).isEmpty());
+}
+
+TEST_F(CompactDBTest, AMarkThatCannotBeWrittenMovesNothingAndOneLeftEmptyMeansMoved) {
+    const QString cur = dir->file("PhoneCur.mdb");
+    ASSERT_TRUE(QFile::copy(cur, cur + ".bak"));
+    {
+        Database db = Database::open(cur);
+        for (int i = 0; i < 7; ++i)
+            db.execute("insert into Tab_Phone (f_calladdr, f_date, f_long, f_moneny) values (5, ?, 60, 3000)",
+                       {QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0'))});
+        db.execute("drop table tab_errPh");   // damaged: a table of the call file is gone
+    }
+    const QByteArray damaged = bytesOf(cur);
+    // The disk is full: the mark cannot be written, so nothing is moved.
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "write" && path.endsWith(".pending-restore") ? ENOSPC : 0;
+    });
+    platform::script::answer("磁盘已满", platform::rOK);
+    EXPECT_THROW(CompactDB("PhoneCur.mdb"), platform::ProgramEnded);
+    platform::testing::setFaultHook(nullptr);
+    EXPECT_EQ(bytesOf(cur), damaged);
+    EXPECT_FALSE(QFileInfo::exists(cur + ".pending-restore"));
+    EXPECT_TRUE(QDir(dir->dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).isEmpty());
+
+    // A mark left empty beside a file already moved aside stands for "moved":
+    // the restore is completed and the calls come back from the aside file.
+    const QString aside = cur + ".damaged-20260615-090000";
+    ASSERT_TRUE(QFile::rename(cur, aside));
+    writeBytes(cur + ".pending-restore", QByteArray());
+    platform::script::answer("已损坏", platform::rOK);
+    CompactDB("PhoneCur.mdb");
+    EXPECT_EQ(Database::open(cur).rowCount("Tab_Phone"), 7);
+    EXPECT_FALSE(QFileInfo::exists(cur + ".pending-restore"));
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_TRUE(platform::script::shown()[1].text.contains("从损坏的文件中找回7张话单。"))
+        << platform::script::shown()[1].text.toStdString();
+}
+
+TEST_F(CompactDBTest, ACallFileWithAZeroedHeaderGivesBackItsCallsAndItsLog) {
+    const QString cur = dir->file("PhoneCur.mdb");
+    ASSERT_TRUE(QFile::copy(cur, cur + ".bak"));
+    QByteArray image, wal;
+    {
+        Database db = Database::open(cur);
+        db.execute("PRAGMA journal_mode=WAL");
+        for (int i = 0; i < 6; ++i)
+            db.execute("insert into Tab_Phone (f_calladdr, f_date, f_long, f_moneny) values (5, ?, 60, 3000)",
+                       {QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0'))});
+        // Half of them still in the write-ahead log when the power went.
+        db.execute("PRAGMA wal_checkpoint(TRUNCATE)");
+        db.execute("PRAGMA wal_autocheckpoint=0");
+        image = bytesOf(cur);
+        for (int i = 6; i < 12; ++i)
+            db.execute("insert into Tab_Phone (f_calladdr, f_date, f_long, f_moneny) values (5, ?, 60, 3000)",
+                       {QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0'))});
+        wal = bytesOf(cur + "-wal");
+    }
+    // The file as the cut left it, its header zeroed, and its log.
+    image.replace(0, 100, QByteArray(100, '\0'));
+    writeBytes(cur, image);
+    writeBytes(cur + "-wal", wal);
+    QFile::remove(cur + "-shm");
+    CompactDB("PhoneCur.mdb");
+    EXPECT_EQ(Database::open(cur).rowCount("Tab_Phone"), 12);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.contains("从损坏的文件中找回12张话单。"))
+        << platform::script::shown()[0].text.toStdString();
 }

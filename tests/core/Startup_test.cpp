@@ -200,3 +200,18 @@ TEST(Startup, ALockFromAnotherComputerIsNamedWithItsHolderAndFile) {
     ASSERT_TRUE(lock.open(QIODevice::ReadOnly));
     EXPECT_TRUE(lock.readAll().startsWith("4242\n"));
 }
+
+TEST(Startup, ALockFileLeftEmptyIsNamedAndTakenOverWhenNoProcessHoldsIt) {
+    testsupport::StationDir dir;
+    for (const QByteArray& content : {QByteArray(), QByteArray("\x01\x02garbage")}) {
+        {
+            QFile lock(dir.file("tarvo.lock"));
+            ASSERT_TRUE(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            lock.write(content);
+        }
+        StationRun r = runStation(dir, {"--answer", "是否接管=yes"});
+        EXPECT_TRUE(r.loaded()) << r.log.join('\n').toStdString();
+        ASSERT_FALSE(r.prompts().isEmpty()) << r.log.join('\n').toStdString();
+        EXPECT_TRUE(r.prompts()[0].contains("锁文件内容无法识别")) << r.prompts()[0].toStdString();
+    }
+}

@@ -230,7 +230,7 @@ protected:
         platform::testing::setTick(nullptr);
         usb = std::make_shared<sim::UsbCollectorSim>();
         platform::SetUsbCollector(usb);
-        g_UseUSB = true;
+        ModComm::ChooseTransport(true);
     }
     void TearDown() override {
         platform::SetUsbCollector(nullptr);

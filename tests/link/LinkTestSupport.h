@@ -2,6 +2,7 @@
 // Helpers of the link's tests: a station with a fresh link state, a tick that
 // runs fast, the orders the station queued, a scripted switch that answers
 // them inside the station's waits, and a recording call-record engine.
+#include "link/Transport.h"
 #include "core/ModDefine.h"
 #include "link/ModComm.h"
 #include "link/MonitorSink.h"
@@ -100,7 +101,7 @@ protected:
         ModComm::AckIndex = ModComm::AnswerIndex = 0;
         ModComm::ResetMonitorState();
         g_NoAnswerCount = 0;
-        g_UseUSB = false;
+        ModComm::ChooseTransport(false);
         frmSRV::instance().cmdClear_Click();
         frmSRV::rightCheck() = [](int, int) { return false; };   // the worker holds every right
         tick = 1000000;

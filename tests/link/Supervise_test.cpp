@@ -88,7 +88,7 @@ TEST_F(SuperviseTest, UsbModeReadsNoPortSettingsAndTimesOut) {
     dbSwitch.execute("delete from Variant where varname in ('CommPort','CommSet')");
     auto usb = std::make_shared<IdleCollector>();
     platform::SetUsbCollector(usb);
-    g_UseUSB = true;
+    ModComm::ChooseTransport(true);
     EXPECT_EQ(OpenComm(false), 2);
     platform::SetUsbCollector(nullptr);
     ASSERT_GE(usb->writes.size(), 3);

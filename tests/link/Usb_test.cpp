@@ -47,7 +47,7 @@ protected:
         LinkTest::SetUp();
         usb = std::make_shared<QueuedCollector>();
         platform::SetUsbCollector(usb);
-        g_UseUSB = true;
+        ModComm::ChooseTransport(true);
     }
     void TearDown() override {
         platform::SetUsbCollector(nullptr);
@@ -119,6 +119,25 @@ TEST_F(UsbTest, OrdersAreWrittenAsReportsAndTraced) {
     usb->failWrites = true;
     EXPECT_EQ(SendOrder("830300", true, 4, true), 0);
     EXPECT_EQ(traceLines().size(), 2);   // a failed write is not traced as sent
+}
+
+TEST_F(UsbTest, OrdersAndPollsGoThroughTheLineChosenOnly) {
+    g_NoAnswerCount = 10;
+    usb->push(3, "83030086");
+    ChooseTransport(false);
+    EXPECT_FALSE(UsbCollectorChosen());
+    EXPECT_EQ(SendOrder("830300", false, 4, true), 0);
+    HandleArrived();
+    EXPECT_TRUE(usb->writes.isEmpty());
+    EXPECT_EQ(usb->reads, 0);
+    EXPECT_EQ(takeSent(), QStringList{"83030086"});
+    ChooseTransport(true);
+    EXPECT_EQ(SendOrder("830300", false, 4, true), 0);
+    EXPECT_EQ(TxCount(), 0);
+    ASSERT_EQ(usb->writes.size(), 1);
+    ReadComm();
+    EXPECT_EQ(usb->reads, 1);
+    EXPECT_EQ(RxCount(), 4);
 }
 
 TEST_F(UsbTest, SendAndAcknowledgeOverTheCollector) {

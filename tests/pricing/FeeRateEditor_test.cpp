@@ -219,32 +219,6 @@ TEST_F(FeeRateWindow, AddedRowIsStoredWhenItsZoneCodeIsCommitted) {
     EXPECT_EQ(grid().TextMatrix(2, 10), "默认方案");
 }
 
-TEST_F(FeeRateWindow, FindSwitchesTabAndWraps) {
-    rate("0755", 7, "深圳");
-    rate("0756", 0, "深圳二");
-    rate("020", 2, "广州");
-    auto find = [&](const QString& text) {
-        platform::script::onModal("frmFeeFind", [text](QDialog* d) {
-            auto* f = static_cast<frmFeeFind*>(d);
-            f->txtFind->setText(text);
-            f->cmdFind_Click();
-        });
-        win().cmdFeerate_Click(2);
-    };
-    find("深圳*");
-    EXPECT_EQ(win().SSTab1->currentIndex(), 7);
-    EXPECT_EQ(grid().TextMatrix(grid().Row(), 0), "0755");
-    EXPECT_EQ(grid().ColSel(), 12);
-    find("深圳*");
-    EXPECT_EQ(win().SSTab1->currentIndex(), 0);
-    find("深圳*");
-    EXPECT_EQ(win().SSTab1->currentIndex(), 7);
-    find("0_55");   // literal: no such zone
-    EXPECT_EQ(win().SSTab1->currentIndex(), 7);
-    find("02?");
-    EXPECT_EQ(win().SSTab1->currentIndex(), 2);
-}
-
 TEST_F(FeeRateWindow, NothingIsEditedWithoutTheRight) {
     rate("020", 2);
     WorkerRights = QStringList{"16"};

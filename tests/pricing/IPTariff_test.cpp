@@ -192,32 +192,6 @@ TEST_F(IPWindow, GridEditsStayWithinTheShownTypeAndStorePricesAsShown) {
     EXPECT_EQ(count("feerate", "feerateid=0"), 1);
 }
 
-TEST_F(IPWindow, FindSwitchesTabWrapsAndIsLiteral) {
-    type(1, "甲");
-    rate("0755", 2, 1, "深圳");
-    rate("0756", 5, 1, "深圳二");
-    rate("0755", 7, 0, "深圳普通");
-    auto find = [&](const QString& text) {
-        platform::script::onModal("frmFeeFind", [text](QDialog* d) {
-            auto* f = static_cast<frmFeeFind*>(d);
-            f->txtFind->setText(text);
-            f->cmdFind_Click();
-        });
-        win().cmdFeerate_Click(2);
-    };
-    find("深圳*");
-    EXPECT_EQ(win().SSTab1->currentIndex(), 2);
-    find("深圳*");
-    EXPECT_EQ(win().SSTab1->currentIndex(), 5);
-    EXPECT_EQ(grid().TextMatrix(grid().Row(), 0), "0756");
-    find("深圳*");
-    EXPECT_EQ(win().SSTab1->currentIndex(), 2);
-    find("深_");
-    EXPECT_EQ(win().SSTab1->currentIndex(), 2);
-    find("075?");
-    EXPECT_EQ(win().SSTab1->currentIndex(), 5);
-}
-
 TEST_F(IPWindow, LeavingAHeadSavesEveryEditAndRenamesInPlace) {
     type(1, "甲");
     type(2, "乙");

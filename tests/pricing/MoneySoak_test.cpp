@@ -1,8 +1,9 @@
 // The money played at length: the station process against the switch
 // simulator with a seeded mix of call records, payments and deposit changes,
 // users added and deleted, archives, backups and restores, kills at seeded
-// points (inside the restores and the recoveries too) and damaged station
-// files. A ledger the test keeps itself prices every record the switch sent
+// points (inside the restores and the recoveries too), damaged station
+// files and damaged call files, 初始化, the users' table backed up and put
+// back in the user view, and a clock past the time the log keeps entries. A ledger the test keeps itself prices every record the switch sent
 // (a flat rate per started minute) and follows every payment; after every
 // restart no answered record is lost or stored twice (the call file and the
 // year files together), every balance and deposit equals the ledger, and every
@@ -440,6 +441,7 @@ protected:
     std::unique_ptr<StationProcess> station;
     QString backupDir;
     bool haveBackup = false;
+    bool haveUsersBackup = false;
     QList<int> freeExts;
     qint64 nextUser = 7;
     QMap<qint64, Account> accounts;
@@ -460,7 +462,7 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
     const int rounds = soakRounds();
     settle("first start");
     for (int round = 0; round < rounds && !HasFailure(); ++round) {
-        const int op = pick(0, 9);
+        const int op = pick(0, 13);
         std::printf("round %d: op %d\n", round, op);
         std::fflush(stdout);
         switch (op) {
@@ -603,6 +605,74 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
                 endRun();
             }
             callsRound({}, pick(1, 6));
+            break;
+        }
+        case 10: {
+            // Calls, then the call file damaged while the station is down: the
+            // next start puts its safety copy back, and the station file gives
+            // it the calls and entries since (a record sent again after a kill
+            // is known by them). Every answered record stays stored once and
+            // charged once.
+            callsRound({}, pick(2, 8));
+            const QString file = dir->file("PhoneCur.mdb");
+            if (!QFile::exists(file + QStringLiteral(".bak"))) break;
+            const bool missing = pick(0, 1) == 0;
+            std::printf("  call file damaged: %s\n", missing ? "missing" : "garbage");
+            for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
+            if (missing) {
+                QFile::remove(file);
+            } else {
+                QFile f(file);
+                ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+                f.write(QByteArray(int(f.size()), '\x5a'));
+            }
+            callsRound({}, pick(1, 4));
+            break;
+        }
+        case 11: {
+            // 初始化 of a user: balance and deposit start again from nothing.
+            const QList<qint64> users = callers();
+            if (users.isEmpty()) break;
+            const qint64 id = users[pick(0, int(users.size()) - 1)];
+            std::printf("  user %lld initialised\n", qlonglong(id));
+            if (!startStation({QStringLiteral("--init-user"), QString::number(id)}) ||
+                !waitLogged(QStringLiteral("INITED\t"), 30000)) {
+                ADD_FAILURE() << "the user was not initialised";
+                endRun();
+                break;
+            }
+            Account& a = accounts[id];
+            a.base = a.deposit = Currency();
+            a.from = int(sent.size());
+            queueRecords(pick(0, 3), id);
+            finishRun("after 初始化");
+            break;
+        }
+        case 12: {
+            // The users' table backed up, or put back, in the user view.
+            const bool restore = haveUsersBackup && pick(0, 1) == 0;
+            std::printf("  users' table %s\n", restore ? "put back" : "backed up");
+            if (!startStation({restore ? QStringLiteral("--users-restore") : QStringLiteral("--users-backup")}) ||
+                !waitLogged(restore ? QStringLiteral("USERSRESTORED") : QStringLiteral("USERSBACKEDUP"), 30000)) {
+                ADD_FAILURE() << "the users' table was not backed up or put back";
+                endRun();
+                break;
+            }
+            haveUsersBackup = true;
+            queueRecords(pick(0, 4));
+            finishRun(restore ? "after the users' table was put back" : "after the users' backup");
+            break;
+        }
+        case 13: {
+            // A run with the clock past the time the log keeps its entries:
+            // those every copy holds are let go, and a backup older than them
+            // put back later names what it cannot recover.
+            std::printf("  a run a year and more later\n");
+            if (!startStation({QStringLiteral("--clock"), QStringLiteral("2027-08-01 10:00:00")})) {
+                endRun();
+                break;
+            }
+            finishRun("a year and more later");
             break;
         }
         case 9:

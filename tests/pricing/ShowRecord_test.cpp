@@ -7,6 +7,9 @@
 #include "pricing/ClsMonitor.h"
 #include "printing/PrintGrid.h"
 #include "platform/Printer.h"
+#include "link/FrameCodes.h"
+
+#include <QRegularExpression>
 
 using namespace pricingtest;
 
@@ -267,4 +270,41 @@ TEST_F(ShowRecordTest, TheEngineShowsItsWorkThroughTheDisplaySet) {
                                          QStringLiteral("wake 12 6 07:30")}));
     EXPECT_EQ(grid->Rows(), 2);
     EXPECT_TRUE(grid->TextMatrix(1, 0).isEmpty());
+}
+
+// The work after a record is stored follows its commit, never a rollback: a
+// batch of records whose commit fails (its transaction rolled back) prints no
+// ticket, shows no bill row, sends no fee frame, now or at the next commit.
+TEST_F(ShowRecordTest, ABatchWhoseCommitFailsShowsPrintsAndSendsNothing) {
+    auto shown = std::make_shared<RecordingDisplay>();
+    core::SetRecordDisplay(shown);
+    const int prnHD = PrnHD;
+    const bool localTickets = SHPrnHD;
+    PrnHD = 0;
+    SHPrnHD = true;
+    addUser(7, "5.00", 0, "10.00");
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
+    sent();
+    try {
+        platform::Transaction batch(dbSwitch);
+        ASSERT_TRUE(record(0));
+        ASSERT_TRUE(record(1));
+        // The commit fails (the disk refuses it): the batch is rolled back.
+        throw platform::DbError(platform::kErrDiskIO, QStringLiteral("disk I/O error"));
+    } catch (const platform::DbError&) {
+    }
+    EXPECT_TRUE(shown->calls.isEmpty()) << shown->calls.join(", ").toStdString();
+    EXPECT_TRUE(sent().isEmpty());
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    // The next record commits its own work only.
+    ASSERT_TRUE(record(2));
+    PrnHD = prnHD;
+    SHPrnHD = localTickets;
+    core::SetRecordDisplay(nullptr);
+    EXPECT_EQ(shown->calls.filter(QRegularExpression("^call ")).size(), 1) << shown->calls.join(", ").toStdString();
+    EXPECT_EQ(shown->calls.filter(QRegularExpression("^ticket ")).size(), 1);
+    EXPECT_EQ(sent().filter(QRegularExpression("^" + QString(FrameCode::kCallFee))).size(), 1);
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(grid->Rows(), 2);   // the placeholder row only: the display took the call
 }

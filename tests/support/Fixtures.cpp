@@ -15,6 +15,7 @@
 #include "core/Schema.h"
 #include "core/frmChange.h"
 #include "core/frmWorker.h"
+#include "link/Transport.h"
 #include "printing/frmGridPrn.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
@@ -38,6 +39,7 @@ QString StationDir::dataPath() const { return appPath() + "data/"; }
 
 void StationTest::SetUp() {
     ModDefine::ResetGlobals();
+    ModComm::ChooseTransport(false);
     platform::testing::resetClock();
     platform::testing::recordPcClock();
     platform::testing::throwOnEnd();
@@ -68,6 +70,7 @@ void StationTest::TearDown() {
     for (const auto& s : platform::script::unexpected())
         ADD_FAILURE() << "unexpected prompt: " << s.text.toStdString() << " (" << s.title.toStdString() << ")";
     ModDefine::ResetGlobals();
+    ModComm::ChooseTransport(false);
     platform::script::reset();
     platform::testing::resetClock();
     platform::testing::clearEndHandler();

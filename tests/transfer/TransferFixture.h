@@ -71,6 +71,12 @@ protected:
         for (const sim::Frame& f : sw.received()) out << f.hex();
         return out;
     }
+    // The same, once a frame starting with `prefix` has reached the switch:
+    // an order sent without a wait may still be on its way when the command returns.
+    QStringList sentThrough(const QString& prefix, int ms = 3000) {
+        sw.waitFor(prefix, ms, [] { QCoreApplication::processEvents(); });
+        return sent();
+    }
     // Codes (two bytes, three for table frames) of what was sent, in order.
     QStringList codes() {
         QStringList out;

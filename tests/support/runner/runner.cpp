@@ -7,7 +7,7 @@
 //                    [--kill-after-store N] [--restore-from FOLDER [--kill-in-restore POINT]]
 //                    [--record-upload] [--kill-in-copy-restore STEP[:N]]
 //                    [--pay USER:PAY:DUE]... [--delete-user USER]... [--backup-to FOLDER]
-//                    [--add-user NAME:AMOUNT:EXT]...
+//                    [--add-user NAME:AMOUNT:EXT]... [--init-user USER]... [--users-backup] [--users-restore]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
 // is the station's). Prompts are answered by script: each --answer (or each
@@ -56,7 +56,11 @@
 // Each --add-user (before the payments) adds a user in the user view as the
 // operator does: the added row named NAME, paying monthly, AMOUNT typed as its
 // deposit, saved; it then owns extension EXT and "ADDED", its number and 1 (or
-// 0 when the save failed) are logged.
+// 0 when the save failed) are logged. Each --init-user (after the deletes)
+// runs 初始化 on USER's row of the user view, its question answered Yes, and
+// logs "INITED" and USER; --users-backup and --users-restore then back up or
+// put back the users' table with the toolbar's 备份 and 恢复 in the user view
+// and log "USERSBACKEDUP" or "USERSRESTORED".
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmSelTerminal.h"
@@ -208,8 +212,9 @@ int main(int argc, char** argv) {
     QString commDevice, restoreFrom;
     bool recordUpload = false;
     QString siteName = QStringLiteral("默认");
-    QStringList pays, deletes, adds;
+    QStringList pays, deletes, adds, inits;
     QString backupTo;
+    bool usersBackup = false, usersRestore = false;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
         else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
@@ -239,6 +244,9 @@ int main(int argc, char** argv) {
         else if (args[i] == "--delete-user" && i + 1 < args.size()) deletes << args[++i];
         else if (args[i] == "--add-user" && i + 1 < args.size()) adds << args[++i];
         else if (args[i] == "--backup-to" && i + 1 < args.size()) backupTo = args[++i];
+        else if (args[i] == "--init-user" && i + 1 < args.size()) inits << args[++i];
+        else if (args[i] == "--users-backup") usersBackup = true;
+        else if (args[i] == "--users-restore") usersRestore = true;
         else if (args[i] == "--kill-in-copy-restore" && i + 1 < args.size()) {
             const QString step = args[++i].section(QLatin1Char(':'), 0, 0);
             const int nth = qMax(1, args[i].section(QLatin1Char(':'), 1, 1).toInt());
@@ -306,7 +314,8 @@ int main(int argc, char** argv) {
     // Once the frame is up (the console's load is done), report and close.
     auto* watch = new QTimer(&app);
     watch->setInterval(10);
-    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload, pays, deletes, adds, backupTo] {
+    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload, pays, deletes, adds, backupTo, inits,
+                                                 usersBackup, usersRestore] {
         if (!MDIMain::exists() || !MDIMain::instance().isVisible()) return;
         watch->stop();
         g_sinceLoaded.start();
@@ -367,6 +376,28 @@ int main(int argc, char** argv) {
                 writeLog(QStringLiteral("DELETED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
             }
             billing::setUserDownload({});
+        }
+        for (const QString& u : inits) {
+            // As the operator does it: the user's row of the user view, 初始化, Yes.
+            frmPABX& f = frmPABX::instance();
+            f.ShowView(QStringLiteral("User"));
+            platform::FlexGrid& g = *f.fgDisp;
+            for (int r = 1; r < g.Rows(); ++r)
+                if (g.TextMatrix(r, 0).trimmed() == u) GridSelFirst = GridSelLast = r;
+            platform::script::answer(QStringLiteral("要强制初始化用户吗"), platform::rYes);
+            f.mnuInitUser_Click();
+            flushPrompts();
+            writeLog(QStringLiteral("INITED\t%1").arg(u));
+        }
+        if (usersBackup || usersRestore) {
+            // As the operator does it: the user view, the toolbar's 备份 or 恢复, Yes.
+            frmPABX& f = frmPABX::instance();
+            f.ShowView(QStringLiteral("User"));
+            platform::script::answer(usersBackup ? QStringLiteral("要备份数据库吗?") : QStringLiteral("要从备份库恢复数据吗?"),
+                                     platform::rYes);
+            f.tbrSwitch_ButtonClick(usersBackup ? QStringLiteral("Backup") : QStringLiteral("Restore"));
+            flushPrompts();
+            writeLog(usersBackup ? QStringLiteral("USERSBACKEDUP") : QStringLiteral("USERSRESTORED"));
         }
         if (!backupTo.isEmpty()) {
             // As the operator does it: backup mode, the folder, only the station file, "备份".

@@ -1,0 +1,41 @@
+// Small files that record what the station is doing: written whole or not at
+// all, and read back strictly.
+#include "platform/Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+}
+
+TEST(DurableFiles, AFailedWriteSyncOrRenameLeavesTheFormerFileAndNothingBeside) {
+    QTemporaryDir d;
+    const QString mark = d.filePath("x.pending-restore");
+    ASSERT_TRUE(platform::writeFileDurably(mark, "first\n"));
+    for (const char* step : {"write", "sync", "rename"}) {
+        SCOPED_TRACE(step);
+        platform::testing::setFaultHook([step](const QString& op, const QString&) { return op == step ? ENOSPC : 0; });
+        QString error;
+        EXPECT_FALSE(platform::writeFileDurably(mark, "second\n", &error));
+        platform::testing::setFaultHook(nullptr);
+        EXPECT_TRUE(error.contains("磁盘已满")) << error.toStdString();
+        EXPECT_EQ(bytesOf(mark), "first\n");
+        EXPECT_EQ(QDir(d.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+    QByteArray read;
+    EXPECT_EQ(platform::readFileStrictly(mark, &read), platform::ReadState::Read);
+    EXPECT_EQ(read, "first\n");
+    EXPECT_EQ(platform::readFileStrictly(d.filePath("none"), &read), platform::ReadState::Missing);
+    // A mark that exists but cannot be read is not taken for an absent one.
+    ASSERT_TRUE(QDir().mkpath(d.filePath("dir.mark")));
+    EXPECT_EQ(platform::readFileStrictly(d.filePath("dir.mark"), &read), platform::ReadState::Unreadable);
+}
+
+}  // namespace

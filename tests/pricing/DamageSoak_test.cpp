@@ -1,0 +1,309 @@
+// A station with calls, users added and deleted, then its files or their
+// copies damaged the way disks damage them (bytes, zeroed or swapped pages, a
+// cut, a lost header, a missing file) or its disk full or read-only at some
+// step of the start, and started again. After every start: no call stored
+// twice, every answered call kept or the box speaks of calls, every balance as
+// the test's own ledger has it or its user named, no sound file moved aside,
+// no safety copy worse than the file, and the box gives the true cause.
+//
+// The seed is printed; TARVO_DAMAGE_SEED replays one, TARVO_DAMAGE_ROUNDS runs more.
+#include "pricing/PricingFixture.h"
+
+#include "admin/Restore.h"
+#include "billing/Payments.h"
+#include "platform/DbCopy.h"
+#include "core/ChargeLog.h"
+#include "core/SafetyCopies.h"
+#include "core/StationFiles.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QSet>
+#include <cerrno>
+#include <cstdlib>
+#include <iostream>
+#include <random>
+
+using namespace pricingtest;
+using platform::Database;
+
+namespace {
+
+int rounds() {
+    const int n = qEnvironmentVariableIntValue("TARVO_DAMAGE_ROUNDS");
+    return n > 0 ? n : 4;
+}
+
+quint32 seedOf(int round) {
+    bool given = false;
+    const quint32 base = quint32(qEnvironmentVariableIntValue("TARVO_DAMAGE_SEED", &given));
+    static const quint32 start = given ? base : quint32(std::random_device{}());
+    return start + quint32(round);
+}
+
+// The box names a user's difference, or says plainly that both files are lost.
+bool named(const QString& box, qint64 user) {
+    return box.contains(QStringLiteral("用户%1").arg(user)) || box.contains(QStringLiteral("请核对用户余额")) ||
+           box.contains(QStringLiteral("无法全部找回")) || box.contains(QStringLiteral("都无法找回"));
+}
+
+enum class Harm { Bytes, ZeroPage, SwapPages, Cut, Missing, ZeroHeader, FullDisk, ReadOnlyDisk };
+const char* const kHarm[] = {"bytes", "zeroed page", "swapped pages", "cut", "missing", "zeroed header", "full disk",
+                             "read-only disk"};
+enum Target { kStation = 1, kCalls = 2, kStationCopy = 4, kCallsCopy = 8 };
+
+class DamageSoak : public PricingTest, public ::testing::WithParamInterface<int> {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+        for (int u = 1; u <= 4; ++u) {
+            addUser(u, "100.00", 1);
+            setExtensionUser(10 + u, u);
+        }
+        start();
+    }
+    void TearDown() override {
+        platform::testing::setFaultHook(nullptr);
+        billing::setUserDownload(nullptr);
+        PricingTest::TearDown();
+    }
+    QString file(const char* name) { return platform::resolveCI(dir->dataPath(), QString::fromLatin1(name)); }
+
+    // The start-up's check of both files; the boxes' texts gathered.
+    bool start(QString* said = nullptr) {
+        ModSwitch::OpenAllDB(false);
+        QString notice, failure;
+        bool ok = ModSwitch::TryCompactDB(QStringLiteral("Switch.mdb"), &failure, &notice) &&
+                  ModSwitch::TryCompactDB(QStringLiteral("PhoneCur.mdb"), &failure, &notice);
+        if (said) *said = notice + (failure.isEmpty() ? QString() : QStringLiteral("\n") + failure);
+        if (!ok) return false;
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        reopenRates();
+        return true;
+    }
+    void call(int user, int minute) {
+        CallRecord r;
+        r.ext = 10 + user;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, 0, 0)).addSecs(61 * minute);
+        r.seconds = 60 + 23 * (minute % 17);
+        ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+        calls << QStringLiteral("%1 %2").arg(r.ext).arg(r.start.toString(QStringLiteral("MM-dd HH:mm:ss")));
+    }
+    QMap<qint64, Currency> balances() {
+        QMap<qint64, Currency> out;
+        for (platform::RowReader r = dbSwitch.rows("SELECT userid, remain FROM user WHERE userid<>0"); r.next();)
+            out.insert(r.integer(0), Currency::fromRaw(r.integer(1)));
+        return out;
+    }
+    QSet<QString> storedCalls(int* rows) {
+        QSet<QString> out;
+        *rows = 0;
+        for (platform::RowReader r = dbPhoneCur.rows(QStringLiteral("SELECT f_calladdr, f_date FROM %1")
+                                                         .arg(dbPhoneCur.qualified("Tab_Phone")));
+             r.next(); ++*rows)
+            out << QStringLiteral("%1 %2").arg(r.integer(0)).arg(platform::parseDate(r.text(1)).toString("MM-dd HH:mm:ss"));
+        return out;
+    }
+    int asideCount(const char* name) {
+        return int(QDir(dir->dataPath()).entryList({QString::fromLatin1(name) + ".damaged-*"}, QDir::Files).size());
+    }
+    void harmFile(std::mt19937& rng, const QString& path, Harm h) {
+        QFile f(path);
+        if (h == Harm::Missing) {
+            QFile::remove(path);
+            return;
+        }
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        const QByteArray head = f.read(18);
+        ASSERT_EQ(head.size(), 18);
+        const qint64 page = (quint8(head[16]) << 8) | quint8(head[17]), pages = f.size() / page;
+        ASSERT_GT(pages, 1);
+        auto pick = [&] { return qint64(std::uniform_int_distribution<qint64>(1, pages - 1)(rng)); };
+        switch (h) {
+        case Harm::Bytes: {
+            QByteArray junk(int(std::uniform_int_distribution<int>(8, 600)(rng)), '\0');
+            for (char& c : junk) c = char(rng());
+            f.seek(pick() * page + std::uniform_int_distribution<int>(0, int(page) - junk.size())(rng));
+            f.write(junk);
+            break;
+        }
+        case Harm::ZeroPage: f.seek(pick() * page); f.write(QByteArray(int(page), '\0')); break;
+        case Harm::SwapPages: {
+            const qint64 a = pick(), b = pick();
+            f.seek(a * page);
+            const QByteArray pa = f.read(page);
+            f.seek(b * page);
+            const QByteArray pb = f.read(page);
+            f.seek(a * page);
+            f.write(pb);
+            f.seek(b * page);
+            f.write(pa);
+            break;
+        }
+        case Harm::Cut: f.resize(pick() * page); break;
+        case Harm::ZeroHeader:
+            f.seek(std::uniform_int_distribution<int>(0, 1)(rng) * 16);   // the whole header, or its fields
+            f.write(QByteArray(100, '\0'));
+            break;
+        default: break;
+        }
+    }
+    QStringList calls;
+};
+
+TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
+    const quint32 seed = seedOf(GetParam());
+    std::cout << "damage soak seed " << seed << std::endl;
+    RecordProperty("seed", std::to_string(seed));
+    std::mt19937 rng(seed);
+    auto chance = [&](int percent) { return std::uniform_int_distribution<int>(0, 99)(rng) < percent; };
+    billing::setUserDownload([](qint64, int) { return true; });
+    platform::script::enable();
+
+    // The station's life: calls, users added and deleted, starts between them.
+    int minute = 0;
+    QSet<qint64> deleted;
+    const int backupAt = std::uniform_int_distribution<int>(0, 11)(rng);
+    const QString backupDir = dir->appPath() + "bk/";
+    QDir().mkpath(backupDir);
+    for (int step = 0; step < 12; ++step) {
+        // A backup through the database window, taken while the station works.
+        if (step == backupAt)
+            ASSERT_TRUE(platform::CopyDatabaseStepwise(file("switch.mdb"), backupDir + "Switch.mdb", dbSwitch));
+        const int user = std::uniform_int_distribution<int>(1, 5)(rng);
+        if (user == 5 && !balances().contains(5)) {
+            // Added as the user view adds one: the row and its entry in one commit.
+            platform::Transaction tx(dbSwitch);
+            addUser(5, "50.00", 1);
+            ModSwitch::LogUserAdded(5, yuan("50.00"));
+            tx.commit();
+            setExtensionUser(15, 5);
+        } else if (!deleted.contains(user) && balances().contains(user)) {
+            call(user, ++minute);
+        }
+        if (chance(10) && deleted.isEmpty()) {
+            const qint64 gone = std::uniform_int_distribution<int>(1, 4)(rng);
+            ASSERT_TRUE(billing::AfterPayment(gone, QStringLiteral("用户%1").arg(gone), billing::kDeleteUser, platform::Now()));
+            deleted << gone;
+        }
+        if (chance(25)) ASSERT_TRUE(start());
+    }
+    const QMap<qint64, Currency> ledger = balances();
+    const QSet<QString> answered(calls.begin(), calls.end());
+
+    // The harm.
+    const Harm harm = Harm(std::uniform_int_distribution<int>(0, 7)(rng));
+    const int target = std::uniform_int_distribution<int>(1, 15)(rng);
+    const bool trouble = harm == Harm::FullDisk || harm == Harm::ReadOnlyDisk;
+    SCOPED_TRACE(QStringLiteral("seed %1, %2, target %3").arg(seed).arg(kHarm[int(harm)]).arg(target).toStdString());
+    ModSwitch::OpenAllDB(false);
+    bool stationHarmed = false, callsHarmed = false;
+    if (trouble) {
+        // The disk refuses one of the start's writes, syncs or renames; the switch file damaged too, at times.
+        if (chance(50)) {
+            harmFile(rng, file("switch.mdb"), Harm::ZeroHeader);
+            stationHarmed = true;
+        }
+        const int failAt = std::uniform_int_distribution<int>(1, 24)(rng);
+        const int error = harm == Harm::FullDisk ? ENOSPC : EROFS;
+        auto n = std::make_shared<int>(0);
+        platform::testing::setFaultHook([n, failAt, error](const QString&, const QString&) { return ++*n == failAt ? error : 0; });
+    } else {
+        const char* names[] = {"switch.mdb", "PhoneCur.mdb", "switch.mdb.bak", "PhoneCur.mdb.bak"};
+        for (int bit = 0; bit < 4; ++bit)
+            if (target & (1 << bit)) harmFile(rng, file(names[bit]), harm);
+        stationHarmed = target & kStation;
+        callsHarmed = target & kCalls;
+    }
+    const int asideBefore = asideCount("switch.mdb") + asideCount("PhoneCur.mdb");
+
+    QString said;
+    bool started = start(&said);
+    if (trouble) {
+        platform::testing::setFaultHook(nullptr);
+        // Trouble moves no sound file aside and names its cause when it stops the start.
+        if (!stationHarmed) EXPECT_EQ(asideCount("switch.mdb") + asideCount("PhoneCur.mdb"), asideBefore) << said.toStdString();
+        if (!started)
+            EXPECT_TRUE(said.contains(harm == Harm::FullDisk ? "磁盘已满" : "磁盘为只读") || said.contains("恢复数据库失败"))
+                << said.toStdString();
+        if (!started || !said.isEmpty()) {
+            QString again;
+            started = start(&again);
+            said += "\n" + again;
+        }
+    }
+    const bool bothLost = (stationHarmed || callsHarmed) && (target & (kStationCopy | kCallsCopy)) && !trouble;
+    if (!started) {
+        // Only a damaged file whose copy is damaged as well may stop the start.
+        EXPECT_TRUE(bothLost) << said.toStdString();
+        EXPECT_FALSE(said.trimmed().isEmpty());
+        return;
+    }
+
+    // No call twice; every answered call kept, or the box speaks of calls.
+    int rows = 0;
+    const QSet<QString> kept = storedCalls(&rows);
+    EXPECT_EQ(rows, kept.size()) << "a call stored twice";
+    EXPECT_TRUE(answered.contains(kept)) << "a call never answered";
+    if (kept != answered) EXPECT_TRUE(said.contains("话单")) << said.toStdString();
+    // Every balance as the ledger has it, or its user named.
+    const QMap<qint64, Currency> now = balances();
+    for (auto it = ledger.constBegin(); it != ledger.constEnd(); ++it) {
+        if (now.value(it.key(), Currency::fromRaw(-1)) == it.value()) continue;
+        EXPECT_TRUE(named(said, it.key()))
+            << "user " << it.key() << ": " << now.value(it.key()).toString2().toStdString() << " against "
+            << it.value().toString2().toStdString() << "\n" << said.toStdString();
+    }
+    for (qint64 gone : deleted) EXPECT_FALSE(now.contains(gone)) << "user " << gone << " came back\n" << said.toStdString();
+    // No sound file moved aside; the box names a damaged file as damaged.
+    if (!stationHarmed) EXPECT_EQ(asideCount("switch.mdb"), 0) << said.toStdString();
+    if (!callsHarmed && !trouble) EXPECT_EQ(asideCount("PhoneCur.mdb"), 0) << said.toStdString();
+    if (said.contains("数据库文件switch.mdb已损坏")) EXPECT_TRUE(stationHarmed) << said.toStdString();
+    if (said.contains("数据库文件PhoneCur.mdb已损坏")) EXPECT_TRUE(callsHarmed || trouble) << said.toStdString();
+    // The copies are sound and hold what the files hold.
+    ModSwitch::OpenAllDB(false);
+    for (const char* n : {"switch.mdb.bak", "PhoneCur.mdb.bak"}) {
+        Database b = Database::open(file(n));
+        EXPECT_TRUE(b.integrityCheck()) << n;
+    }
+    // Started once more: nothing charged again, nothing said.
+    QString quiet;
+    ASSERT_TRUE(start(&quiet));
+    EXPECT_TRUE(quiet.isEmpty()) << quiet.toStdString();
+    EXPECT_EQ(balances(), now);
+
+    // The database window's road: the backup put back, brought up to the
+    // journal: every balance as the ledger has it, or named by this box or
+    // the start's; each call still stored once.
+    const QString startSaid = said;
+    ModSwitch::OpenAllDB(false);
+    QString failed;
+    ASSERT_TRUE(admin::ReplaceFiles(admin::RestorePairs(backupDir, dir->dataPath(), true, false), &failed))
+        << failed.toStdString();
+    QStringList lines;
+    admin::RestoreNotice(dir->dataPath(), &lines);
+    admin::ForgetRestoreNotice(dir->dataPath());
+    const QString told = lines.join('\n');
+    ASSERT_TRUE(start(&said));
+    const QMap<qint64, Currency> restored = balances();
+    for (auto it = ledger.constBegin(); it != ledger.constEnd(); ++it) {
+        if (restored.value(it.key(), Currency::fromRaw(-1)) == it.value()) continue;
+        EXPECT_TRUE(named(told, it.key()) || named(startSaid, it.key()))
+            << "restored user " << it.key() << ": " << restored.value(it.key()).toString2().toStdString() << " against "
+            << it.value().toString2().toStdString() << "\n" << told.toStdString();
+    }
+    int again = 0;
+    EXPECT_EQ(storedCalls(&again).size(), again) << "a call stored twice";
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeded, DamageSoak, ::testing::Range(0, rounds()));
+
+}  // namespace

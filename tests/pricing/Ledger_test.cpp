@@ -1,0 +1,367 @@
+// The journal of money: every movement of a balance is an entry, and the
+// balance is what the entries give, whichever file was lost, damaged or put
+// back. Each case plays the whole sequence and checks the balance against the
+// movements it made.
+#include "pricing/PricingFixture.h"
+
+#include "billing/Payments.h"
+#include "core/ChargeLog.h"
+#include "core/SafetyCopies.h"
+#include "core/StationFiles.h"
+#include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+using namespace pricingtest;
+using platform::Database;
+
+namespace {
+
+class LedgerTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        addUser(7, "100.00", 1);
+        setExtensionUser(5, 7);
+        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+        restart();
+    }
+    // Closed and started again: both files checked, compacted and copied.
+    void restart() {
+        ModSwitch::OpenAllDB(false);
+        ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+        ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        reopenRates();
+    }
+    // A call of extension 5 at 9:`minute`; its fee.
+    Currency call(int minute) {
+        const Currency before = fees();
+        CallRecord r;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
+        r.seconds = 100 + 37 * minute;
+        EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
+        return fees() - before;
+    }
+    Currency fees() {
+        return Currency::fromRaw(
+            dbPhoneCur
+                .scalar(QStringLiteral("SELECT coalesce(sum(f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee), 0) FROM %1 "
+                                       "WHERE f_userid=7")
+                            .arg(dbPhoneCur.qualified("Tab_Phone")))
+                .toLongLong());
+    }
+    Currency depositOf(qint32 userid) {
+        return Currency::fromRaw(dbSwitch.scalar("SELECT deposit FROM user WHERE userid=?", {userid}).toLongLong());
+    }
+    // The station file as the operator's backup holds it now.
+    QString backupNow() {
+        ModSwitch::OpenAllDB(false);
+        const QString backup = dir->file("backup-switch.mdb");
+        QFile::remove(backup);
+        EXPECT_TRUE(QFile::copy(dir->file("switch.mdb"), backup));
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        reopenRates();
+        return backup;
+    }
+    // 数据库管理 puts `backup` back: recovered on a copy, then renamed over the station file.
+    QStringList putBack(const QString& backup) {
+        ModSwitch::OpenAllDB(false);
+        const QString work = dir->file("switch.mdb.recovering");
+        QFile::remove(work);
+        EXPECT_TRUE(QFile::copy(backup, work));
+        const QStringList lines =
+            ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), dir->file("switch.mdb"));
+        for (const char* side : {"-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+        QFile::remove(dir->file("switch.mdb"));
+        EXPECT_TRUE(QFile::rename(work, dir->file("switch.mdb")));
+        restart();
+        return lines;
+    }
+    // The call file put back from its safety copy, as a start does when it is damaged.
+    void callFileFromItsCopy() {
+        ModSwitch::OpenAllDB(false);
+        const QString cur = dir->file("PhoneCur.mdb");
+        for (const char* side : {"-wal", "-shm"}) QFile::remove(cur + side);
+        QFile::remove(cur);
+        ASSERT_TRUE(QFile::copy(cur + ".bak", cur));
+    }
+    void refuseApply() {
+        dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    }
+};
+
+// A settlement or a payment while a charge waits (the station file refused
+// it): the waiting charge is in the due, and is paid once.
+TEST_F(LedgerTest, ASettlementWhileAChargeWaitsPaysItOnce) {
+    const Currency opening = remainOf(7);
+    refuseApply();
+    const Currency fee = call(1);
+    EXPECT_EQ(remainOf(7), opening);   // waiting
+    dbSwitch.execute("DROP TRIGGER refuse");
+    // Settled: the due is the fee, paid in full; the balance ends equal to the deposit.
+    const Currency deposit = depositOf(7);
+    ASSERT_TRUE(billing::PayUser(7, fee, fee, QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
+    ModSwitch::ApplyLoggedCharges();
+    EXPECT_EQ(remainOf(7), deposit);
+    restart();
+    EXPECT_EQ(remainOf(7), deposit);
+    EXPECT_EQ(depositOf(7), deposit);
+}
+
+// A balance read while entries wait counts only those past the mark, never
+// the last one applied (the mark is not at 0 here).
+TEST_F(LedgerTest, ABalanceReadWhileEntriesWaitCountsEachEntryOnce) {
+    const Currency opening = remainOf(7);
+    const Currency first = call(1);
+    ASSERT_GT(ModSwitch::AppliedMark(dbSwitch), 0);
+    refuseApply();
+    const Currency second = call(2);
+    EXPECT_EQ(ModSwitch::UnappliedCharges(7), second);
+    const Currency third = call(3);
+    EXPECT_EQ(Currency::fromRaw(dbPhoneCur.scalar("SELECT f_yj FROM Tab_Phone ORDER BY rowid DESC LIMIT 1").toLongLong()),
+              opening - first - second - third);
+    dbSwitch.execute("DROP TRIGGER refuse");
+    restart();
+    EXPECT_EQ(remainOf(7), opening - first - second - third);
+}
+
+// The call file put back from its copy: the station file gives it back the
+// entries and calls it lacks, so a record the switch sends again (the station
+// died before answering it) is known and charged once, and the entries made
+// from now on are numbered past the mark and applied.
+TEST_F(LedgerTest, ARecordSentAgainAfterTheCallFileCameBackFromItsCopyIsChargedOnce) {
+    const Currency opening = remainOf(7);
+    const Currency fee = call(1);
+    callFileFromItsCopy();
+    restart();
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    call(1);   // the same record again
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(remainOf(7), opening - fee);
+    // A new call is charged: its entry comes after the mark.
+    const Currency next = call(2);
+    EXPECT_GT(next, Currency());
+    EXPECT_EQ(remainOf(7), opening - fee - next);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - fee - next);
+}
+
+// The same without the station file's copy of the entries (a station file of
+// the previous version): the numbers go on past its mark all the same.
+TEST_F(LedgerTest, EntriesAfterTheCallFileCameBackFromAnOlderCopyAreNumberedPastTheMark) {
+    const Currency opening = remainOf(7);
+    const Currency a = call(1);
+    dbSwitch.execute("DELETE FROM tab_chargemirror");
+    callFileFromItsCopy();
+    restart();
+    const Currency b = call(2);
+    EXPECT_GT(ModSwitch::AppliedMark(dbSwitch), 1);
+    EXPECT_EQ(remainOf(7), opening - a - b);
+}
+
+// A payment since a backup comes back with it, and so do the charges; the box
+// has nothing to ask the operator to enter again.
+TEST_F(LedgerTest, APaymentSinceABackupIsBroughtBackWhenTheBackupIsPutBack) {
+    const QString backup = backupNow();
+    const Currency a = call(1);
+    const Currency deposit = depositOf(7);
+    ASSERT_TRUE(billing::PayUser(7, yuan("30.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
+    const Currency b = call(2);
+    const Currency now = remainOf(7);
+    ASSERT_EQ(now, deposit + yuan("30.00") - b);
+    const QStringList lines = putBack(backup);
+    EXPECT_EQ(remainOf(7), now) << lines.join('\n').toStdString();
+    EXPECT_EQ(depositOf(7), deposit + yuan("30.00"));
+    EXPECT_FALSE(lines.join('\n').contains("无法找回")) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.join('\n').contains(QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg((a + b).toString2())))
+        << lines.join('\n').toStdString();
+}
+
+// A payment whose entry the call file lost (killed between the two files'
+// commits): the station file's copy gives it back, at the opening and to a
+// backup put back.
+TEST_F(LedgerTest, APaymentWhoseEntryTheCallFileLostIsGivenBackByTheStationFile) {
+    const QString backup = backupNow();
+    ASSERT_TRUE(billing::PayUser(7, yuan("30.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
+    const Currency paid = remainOf(7);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        ASSERT_GT(cur.execute("DELETE FROM tab_chargelog WHERE f_kind IN (3, 4)"), 0);
+    }
+    restart();
+    EXPECT_EQ(remainOf(7), paid);
+    EXPECT_GT(count("tab_chargelog", "f_kind IN (3, 4)"), 0);
+    const QStringList lines = putBack(backup);
+    EXPECT_EQ(remainOf(7), paid) << lines.join('\n').toStdString();
+}
+
+// The call file came back from its copy before the backup is put back: the
+// station file replaced gives the entries the log lacks. Without them (its
+// copy of the log gone too), every number up to its mark is a gap, and each
+// user's difference is named with its amount.
+TEST_F(LedgerTest, ABackupPutBackWhenTheLogLacksEntriesNamesEachUsersDifference) {
+    const QString backup = backupNow();
+    const Currency a = call(1);
+    const Currency b = call(2);
+    const Currency now = remainOf(7);
+    callFileFromItsCopy();
+    QStringList lines = putBack(backup);
+    EXPECT_EQ(remainOf(7), now) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.join('\n').contains(QStringLiteral("共%1元").arg((a + b).toString2()))) << lines.join('\n').toStdString();
+
+    // Again, with the station file's copy of the log lost as well, and a
+    // user deleted in the entries lost.
+    ModSwitch::MoveBalances([] { dbSwitch.execute("INSERT INTO user (userid, username, remain) VALUES (8, '乙', 250000)"); });
+    const QString second = backupNow();
+    const Currency c = call(3);
+    const qint64 firstLost = ModSwitch::AppliedMark(dbSwitch);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("DELETE FROM user WHERE userid=8"); }, 8);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        sw.execute("DELETE FROM tab_chargemirror");
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>=?", {firstLost});
+    }
+    openDatabases();
+    lines = putBack(second);
+    const QString text = lines.join('\n');
+    EXPECT_TRUE(text.contains(QStringLiteral("以下用户的余额与恢复前不同，差额无法找回：\n用户7 用户7：-%1\n"
+                                             "用户8 乙：余额25.00（恢复前已没有此用户）")
+                                  .arg(c.toString2())))
+        << text.toStdString();
+    EXPECT_FALSE(text.contains("请核对")) << text.toStdString();
+}
+
+// The gap rule at its edges: the first and the last number known.
+TEST_F(LedgerTest, TheGapIsEveryNumberPastTheMarkUpToTheLastKnownThatTheLogLacks) {
+    ModSwitch::OpenAllDB(false);
+    const QString copy = dir->file("gap.mdb");
+    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), copy));
+    auto entry = [](qint64 seq) {
+        ModSwitch::LogEntry e;
+        e.seq = seq;
+        e.userid = 7;
+        e.amount = yuan("1.00");
+        e.balance = yuan("99.00");
+        return e;
+    };
+    Database sw = Database::open(copy);
+    const auto gapOf = [&](const QList<qint64>& seqs, qint64 mark, qint64 known) {
+        platform::Transaction tx(sw);
+        QList<ModSwitch::LogEntry> log;
+        for (qint64 s : seqs) log << entry(s);
+        const ModSwitch::LogRecovery r = ModSwitch::RecoverFromLog(sw, log, {}, mark, known);
+        return r.gap ? QStringLiteral("%1-%2").arg(r.gapFrom).arg(r.gapTo) : QString();
+    };
+    EXPECT_EQ(gapOf({3, 4, 5}, 2, 5), "");
+    EXPECT_EQ(gapOf({3, 4, 5}, 2, 6), "6-6");
+    EXPECT_EQ(gapOf({4, 5}, 2, -1), "3-5");
+    EXPECT_EQ(gapOf({3, 5}, 2, -1), "4-5");
+    EXPECT_EQ(gapOf({}, 2, 3), "3-3");
+    EXPECT_EQ(gapOf({}, 2, 2), "");
+    EXPECT_EQ(gapOf({1, 2}, 2, 2), "");
+    const QStringList lines = ModSwitch::RecoveryLines([&] {
+        ModSwitch::LogRecovery r;
+        r.gap = true;
+        r.gapFrom = 3;
+        r.gapTo = 5;
+        return r;
+    }());
+    EXPECT_EQ(lines, QStringList{"备份之后的第3至5笔记账记录已不存在，其中的话费和缴费未能重新计入。"});
+}
+
+// A user's deletion is kept in the station file with its entry: a call file
+// that lost the entry (a kill between the two commits) gets it back, and an
+// older backup put back deletes the user again.
+TEST_F(LedgerTest, AUserDeletedWhoseEntryTheCallFileLostIsDeletedAgainWhenABackupIsPutBack) {
+    const QString backup = backupNow();
+    billing::setUserDownload([](qint64, int) { return true; });
+    dbSwitch.execute("UPDATE user SET lastdate='2026-07-01 00:00:00' WHERE userid=7");
+    ASSERT_TRUE(billing::AfterPayment(7, "用户7", billing::kDeleteUser, QDateTime(QDate(2026, 7, 1), QTime(0, 0))));
+    billing::setUserDownload(nullptr);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        ASSERT_EQ(cur.execute("DELETE FROM tab_chargelog WHERE f_kind=1"), 1);
+    }
+    openDatabases();
+    const QStringList lines = putBack(backup);
+    EXPECT_TRUE(dbSwitch.scalar("SELECT 1 FROM user WHERE userid=7").isNull()) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.join('\n').contains("以下用户在备份之后已删除，已再次删除：\n用户7")) << lines.join('\n').toStdString();
+}
+
+// A station file of the previous version kept no mark: its safety copy is
+// placed by the number the start gives it. Copy, calls, damage, start: each
+// call is charged once.
+TEST_F(LedgerTest, AnUnmarkedStationFileRestoredFromItsStartUpCopyChargesEachCallOnce) {
+    const Currency opening = remainOf(7);
+    const Currency a = call(1);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        sw.execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kChargeMark});
+        sw.execute("DROP TABLE IF EXISTS tab_chargemirror");
+    }
+    restart();   // the start-up copy, unmarked
+    const Currency b = call(2);
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile f(dir->file("switch.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(int(f.size()), '\x5a'));
+    }
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - a - b);
+}
+
+// A station file of another station copied in is told as such, and this call
+// file's charges are not applied to its users.
+TEST_F(LedgerTest, AStationFileOfAnotherStationIsToldAndNotCharged) {
+    const QString other = backupNow();
+    const Currency theirs = remainOf(7);
+    call(1);
+    call(2);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(other);
+        sw.execute("UPDATE Variant SET value='another-station' WHERE varname=?", {ModSwitch::kStationId});
+    }
+    for (const char* side : {"-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    QFile::remove(dir->file("switch.mdb"));
+    ASSERT_TRUE(QFile::copy(other, dir->file("switch.mdb")));
+    platform::script::answer("不属于同一个话务台", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), theirs);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    call(3);
+    EXPECT_EQ(remainOf(7), theirs);
+}
+
+// A backup the previous version took in the middle of a session (no mark, the
+// session's copy number) is brought up by the entries it does not hold: the
+// session's earlier calls are not charged again.
+TEST_F(LedgerTest, APreviousVersionsBackupFromTheMiddleOfASessionIsNotChargedTwice) {
+    const Currency opening = remainOf(7);
+    const Currency a = call(1);
+    const QString backup = backupNow();
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(backup);
+        sw.execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kChargeMark});
+        sw.execute("DROP TABLE IF EXISTS tab_chargemirror");
+    }
+    openDatabases();
+    const Currency b = call(2);
+    const QStringList lines = putBack(backup);
+    EXPECT_EQ(remainOf(7), opening - a - b) << lines.join('\n').toStdString();
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+// The tariff windows reached from the console's tree, on a station loaded
+// against the simulator: the ordinary fee-rate window and the IP tariff window
+// take the screen the same way and give it back on closing.
+#include "console/ConsoleFixture.h"
+
+#include "pricing/frmFeeRate.h"
+#include "pricing/frmIP.h"
+
+using namespace consoletest;
+
+namespace {
+
+// What differs between the two windows: the tree's key, the caption asserted,
+// and the shared recordsets the closing opens again.
+struct FeeRateWay {
+    using Window = pricing::frmFeeRate;
+    static constexpr const char* kView = "FeeRate";
+    static constexpr const char* kTitle = nullptr;
+    static constexpr bool kReopensHeads = false;
+};
+struct IPWay {
+    using Window = pricing::frmIP;
+    static constexpr const char* kView = "IP";
+    static constexpr const char* kTitle = "IP费率及字头设置";
+    static constexpr bool kReopensHeads = true;
+};
+
+template <typename Way>
+class TariffWayIn : public ConsoleTest {
+protected:
+    void TearDown() override {
+        Way::Window::unload();
+        ConsoleTest::TearDown();
+    }
+};
+
+struct WayNames {
+    template <typename Way>
+    static std::string GetName(int) {
+        return std::is_same_v<Way, FeeRateWay> ? "FeeRate" : "IP";
+    }
+};
+
+using Ways = ::testing::Types<FeeRateWay, IPWay>;
+TYPED_TEST_SUITE(TariffWayIn, Ways, WayNames);
+
+TYPED_TEST(TariffWayIn, TreeNodeTakesTheScreenAndClosingGivesItBack) {
+    using Window = typename TypeParam::Window;
+    this->connectSwitch();
+    this->load();
+    this->console().show();
+    this->settle();
+    ASSERT_TRUE(this->console().ShowView("CityHead"));
+    this->settle();
+    this->sw.clearReceived();
+
+    ASSERT_TRUE(this->console().ShowView(TypeParam::kView));
+    ASSERT_TRUE(Window::exists());
+    auto& win = Window::instance();
+    EXPECT_TRUE(win.isVisible());
+    EXPECT_FALSE(win.isModal());
+    if (TypeParam::kTitle) {
+        EXPECT_EQ(win.windowTitle(), TypeParam::kTitle);
+    }
+    EXPECT_FALSE(this->console().isVisible());
+    EXPECT_EQ(CurTable, "CityHead");
+    ASSERT_TRUE(spin(2000, [&] { return !this->received().isEmpty(); }));
+    EXPECT_EQ(this->received().value(0), "84040000");
+
+    const quint64 rates = rsFeeRate.openSerial(), heads = rsIPHead.openSerial();
+    win.cmdFeerate[4]->click();
+    EXPECT_FALSE(Window::exists());
+    EXPECT_TRUE(this->console().isVisible());
+    EXPECT_NE(rsFeeRate.openSerial(), rates);
+    if (TypeParam::kReopensHeads) {
+        EXPECT_NE(rsIPHead.openSerial(), heads);
+    }
+}
+
+}  // namespace
