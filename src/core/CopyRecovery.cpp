@@ -700,7 +700,8 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             lines.deleted = r.deleted;
             lines.lost = r.lost;
             lines.rowsRefused = r.rowsRefused;
-            lines.logPartial = r.callFileRead && !r.logComplete;
+            // A log read in part matters only where the entries it lost were not found elsewhere.
+            lines.logPartial = r.callFileRead && !r.logComplete && r.gap;
             lines.failed = r.failed;
             for (const QString& l : RecoveryLines(lines)) t += QLatin1Char('\n') + l;
             if (!r.callFileRead && !r.allUsersRead)
@@ -824,7 +825,8 @@ QStringList RecoverRestoredStationFile(const QString& stationFile, const QString
         }
         tx.commit();
     }
-    r.logPartial = read && !complete;
+    // A log read in part matters only where the entries it lost were not found elsewhere.
+    r.logPartial = read && !complete && r.gap;
     QStringList lines = RecoveryLines(r);
     if (!read && QFileInfo(callFile).isFile()) {
         lines << (replacedRead ? QStringLiteral("话单文件无法读取，备份之后的话费只能从被替换的系统数据库找回。")
