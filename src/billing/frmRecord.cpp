@@ -77,6 +77,93 @@ Currency money(const RawRecords& rs, int r, int c) {
     }
 }
 
+QString hmsText(qint64 s);
+
+// One grid row's cell texts, written one after another into one reused
+// string: the numbers, sums and dates straight from their digits.
+struct RowCells {
+    static constexpr int kMax = 17;
+    QString line;
+    quint32 ends[kMax];
+    int count = 0;
+
+    RowCells() { line.reserve(256); }
+    void clear() {
+        line.resize(0);
+        count = 0;
+    }
+    void end() {
+        if (count < kMax) ends[count++] = quint32(line.size());
+    }
+    void text(QStringView t) {
+        line.append(t);
+        end();
+    }
+    void latin1(const char* p, qsizetype n) {
+        line.append(QLatin1StringView(p, n));
+        end();
+    }
+    // A stored cell as str() reads it.
+    void cell(const RawRecords& rs, int r, int c) {
+        if (rs.kind(r, c) == RawRecords::Text) {
+            const QByteArrayView b = rs.bytes(r, c);
+            bool ascii = true;
+            for (char ch : b) ascii = ascii && uchar(ch) < 0x80;
+            if (ascii) return latin1(b.data(), b.size());
+        }
+        text(str(rs, r, c));
+    }
+    void number(qint64 v) {
+        char buf[24];
+        char* p = buf + sizeof buf;
+        const bool neg = v < 0;
+        quint64 u = neg ? 0 - quint64(v) : quint64(v);
+        do {
+            *--p = char('0' + u % 10);
+            u /= 10;
+        } while (u);
+        if (neg) *--p = '-';
+        latin1(p, buf + sizeof buf - p);
+    }
+    // As Currency::toString2 writes it.
+    void money(Currency c) {
+        qint64 fen = c.toFen();
+        const bool neg = fen < 0;
+        quint64 u = neg ? 0 - quint64(fen) : quint64(fen);
+        char buf[32];
+        char* p = buf + sizeof buf;
+        *--p = char('0' + u % 10);
+        *--p = char('0' + u / 10 % 10);
+        *--p = '.';
+        u /= 100;
+        do {
+            *--p = char('0' + u % 10);
+            u /= 10;
+        } while (u);
+        if (neg) *--p = '-';
+        latin1(p, buf + sizeof buf - p);
+    }
+    // Hours, minutes and seconds, each at least two digits, as hmsText() writes them.
+    void hms(qint64 s) {
+        if (s < 0 || s >= 100LL * 3600) return text(hmsText(s));
+        char buf[8] = {char('0' + s / 36000), char('0' + s / 3600 % 10), ':', char('0' + s % 3600 / 600),
+                       char('0' + s % 3600 / 60 % 10), ':', char('0' + s % 60 / 10), char('0' + s % 10)};
+        latin1(buf, 8);
+    }
+};
+
+// The call types' names, made once for a read.
+class CallTypeNames {
+public:
+    CallTypeNames() {
+        for (int m = 0; m <= 10; ++m) names_[m] = billing::CallTypeName(m);
+    }
+    const QString& name(int mode) const { return mode >= 0 && mode <= 10 ? names_[mode] : none_; }
+private:
+    QString names_[11];
+    QString none_;
+};
+
 // A call's date as shown: the stored text when it is a sound date and time
 // of a day without a change of the clock (where reading it as local time and
 // writing it back gives it unchanged), otherwise read and written.
@@ -91,6 +178,17 @@ public:
                 return QString::fromLatin1(b.data(), b.size());
         }
         return platform::dateText(platform::parseDate(rs.value(r, c)));
+    }
+    // The same into a row, the stored text without a copy of its own.
+    void append(RowCells& row, const RawRecords& rs, int r, int c) {
+        if (rs.kind(r, c) == RawRecords::Text) {
+            const QByteArrayView b = rs.bytes(r, c);
+            int f[6];
+            if (b.size() == 19 && fields(b, f) && f[0] >= 1900 && f[0] <= 2999 && QDate::isValid(f[0], f[1], f[2]) &&
+                f[3] < 24 && f[4] < 60 && f[5] < 60 && steadyDay(QDate(f[0], f[1], f[2])))
+                return row.latin1(b.data(), b.size());
+        }
+        row.text(text(rs, r, c));
     }
 
 private:
@@ -138,7 +236,7 @@ qint64 numericKey(const QString& text) {
 }
 
 // Hours, minutes and seconds, each at least two digits.
-QString hms(qint64 s) {
+QString hmsText(qint64 s) {
     return QStringLiteral("%1:%2:%3")
         .arg(s / 3600, 2, 10, QLatin1Char('0'))
         .arg((s % 3600) / 60, 2, 10, QLatin1Char('0'))
@@ -396,7 +494,8 @@ bool frmRecord::readTable(const Database& db, const QString& table) {
     // The summary rows of each user or extension, looked up once.
     QHash<qint64, QVector<int>> rowsOfNumber;
     const QString deletedUser = QStringLiteral("已删除用户");
-    QString line;
+    const CallTypeNames typeNames;
+    RowCells row;
     const int records = rs.recordCount();
     for (int k = 0; k < records; ++k) {
         const qint64 uid = lng(rs, k, cUser);
@@ -407,25 +506,21 @@ bool frmRecord::readTable(const Database& db, const QString& table) {
         const Currency total = fees[0] + fees[1] + fees[2] + fees[3] + fees[4];
         const auto user = m_Users.constFind(uid);
         const QString zh = str(rs, k, cZh);
-        line.clear();
-        const auto cell = [&line](const QString& t) {
-            line += platform::GridCell(t);
-            line += QLatin1Char('\t');
-        };
-        cell(user != m_Users.cend() ? *user : deletedUser);
-        cell(m_Extensions.value(addr));
-        cell(zh);
-        cell(str(rs, k, cResp));
-        cell(dates.text(rs, k, cDate));
-        cell(hms(lng(rs, k, cLong)));
-        cell(total.toString2());
-        cell(billing::CallTypeName(mode));
-        cell(str(rs, k, cMemo));
-        cell(money(rs, k, cYj).toString2());
-        for (const Currency& fee : fees) cell(fee.toString2());
-        cell(QString::number(lng(rs, k, cTrunk)));
-        line += platform::GridCell(str(rs, k, cIndjh));
-        fgRecord->AddItem(line);
+        row.clear();
+        row.text(user != m_Users.cend() ? *user : deletedUser);
+        row.text(m_Extensions.value(addr));
+        row.text(zh);
+        row.cell(rs, k, cResp);
+        dates.append(row, rs, k, cDate);
+        row.hms(lng(rs, k, cLong));
+        row.money(total);
+        row.text(typeNames.name(mode));
+        row.cell(rs, k, cMemo);
+        row.money(money(rs, k, cYj));
+        for (const Currency& fee : fees) row.money(fee);
+        row.number(lng(rs, k, cTrunk));
+        row.cell(rs, k, cIndjh);
+        fgRecord->AddRowCells(row.line, row.ends, row.count);
         ++n;
         // The sums take exactly the rows shown.
         const QVector<int>* sumRows = nullptr;

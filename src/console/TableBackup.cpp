@@ -11,6 +11,7 @@
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 
+#include <QRegularExpression>
 #include <QFileInfo>
 
 namespace console {
@@ -89,6 +90,28 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
             baseFor.insert(user, mark);
     }
     ModSwitch::LogRecovery r = ModSwitch::RecoverFromLog(dbSwitch, log, baseFor, copyMark, mark);
+    if (r.gap) {
+        // Entries the copy needs are no longer logged: each user whose balance
+        // is not the one it replaced is named with the difference, once.
+        for (platform::RowReader u = dbSwitch.rows(QStringLiteral("SELECT b.userid, b.username, b.remain, n.remain FROM %1 b "
+                                                                  "JOIN user n ON n.userid=b.userid WHERE b.userid<>0 AND "
+                                                                  "b.remain<>n.remain")
+                                                       .arg(before));
+             u.next();)
+            r.missing << QStringLiteral("用户%1 %2：%3")
+                             .arg(u.integer(0))
+                             .arg(u.text(1), (platform::Currency::fromRaw(u.integer(2)) - platform::Currency::fromRaw(u.integer(3)))
+                                                 .toString2());
+        QStringList lost;
+        for (const QString& l : std::as_const(r.lost)) {
+            const QString who = l.section(QRegularExpression(QStringLiteral("[ ：]")), 0, 0);
+            bool named = false;
+            for (const QString& m : std::as_const(r.missing))
+                named = named || m.section(QRegularExpression(QStringLiteral("[ ：]")), 0, 0) == who;
+            if (!named) lost << l;
+        }
+        r.lost = lost;
+    }
     r.charges = 0;   // what was applied again is as it was: only what differs is told
     r.moves = 0;
     r.deleted.clear();

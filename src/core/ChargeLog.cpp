@@ -9,6 +9,7 @@
 
 #include "platform/Prompts.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QUuid>
 
@@ -132,7 +133,7 @@ void mirrorApplied(qint64 first, qint64 last) {
     for (const QString& c : calls.split(QLatin1Char(','))) picked << QStringLiteral("p.") + c;
     dbSwitch.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (f_seq, %2) SELECT l.f_seq, %3 FROM %4 l JOIN %5 p "
                                     "ON p.f_calladdr=l.f_calladdr AND p.f_date=l.f_date "
-                                    "WHERE l.f_seq>? AND l.f_seq<=? AND l.f_kind=0")
+                                    "WHERE l.f_seq>? AND l.f_seq<=? AND l.f_kind IN (0, 5)")
                          .arg(dbSwitch.qualified(kCallMirror), calls, picked.join(QLatin1Char(',')), logTable(),
                               dbPhoneCur.qualified(QStringLiteral("Tab_Phone"))),
                      {first, last});
@@ -279,8 +280,34 @@ bool sameStation() {
 }
 }  // namespace
 
+namespace {
+// A safety copy of the call file taken before its log was numbered is of
+// another structure than the file: the next start would take the sound file
+// for damaged and put the old copy back. It goes (the next start takes a new
+// one); the station file keeps every entry meanwhile, none being pruned
+// without a copy.
+void dropCopyOfUnnumberedLog() {
+    const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
+    if (!QFileInfo(bak).isFile()) return;
+    bool older = false;
+    try {
+        const Database copy = Database::openReadOnly(bak);
+        const QString log = copy.actualTableName(kChargeLog);
+        if (!log.isEmpty()) {
+            older = true;
+            for (const platform::ColumnInfo& c : copy.columns(log))
+                older = older && c.name.compare(QStringLiteral("f_seq"), Qt::CaseInsensitive) != 0;
+        }
+    } catch (const DbError&) {
+        return;
+    }
+    if (older && QFile::remove(bak)) platform::syncDir(QFileInfo(bak).absolutePath());
+}
+}  // namespace
+
 void PrepareChargeLog() {
     CreateChargeLog(dbPhoneCur);
+    dropCopyOfUnnumberedLog();
     g_foreign = 0;
     if (!sameStation()) {
         g_foreign = dbSwitch.connectionSerial();
@@ -430,21 +457,34 @@ QMap<qint64, Held> balancesNow(qint64 userid) {
 }
 }  // namespace
 
-qint64 LogCharge(qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
-    const qint64 seq = logEntry(LogKind::Charge, userid, amount, balance, ext, date);
-    // The balance, its copy of the entry and the mark follow in the same
-    // commit. A station file that refuses them now takes them after it.
+namespace {
+// The balance, the station file's copy of the entry (and of its call) and the
+// mark follow an entry of a record in the same commit. A station file that
+// refuses them now takes them after it.
+void followInStationFile() {
     try {
         if (AppliedMark(dbSwitch) >= 0) {
             platform::Transaction step(dbSwitch);
             applyHere();
             step.commit();
-            return seq;
+            return;
         }
     } catch (const DbError&) {
     }
     applyAfterCommit();
+}
+}  // namespace
+
+qint64 LogCharge(qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
+    const qint64 seq = logEntry(LogKind::Charge, userid, amount, balance, ext, date);
+    followInStationFile();
     return seq;
+}
+
+void LogCall(qint64 userid, int ext, const QString& date) {
+    if (!logOpen()) return;
+    logEntry(LogKind::Call, userid, Currency(), Currency(), ext, date);
+    followInStationFile();
 }
 
 RecordCommit::RecordCommit() : outermost_(dbSwitch.isOpen() && dbSwitch.autocommit()) {
@@ -713,7 +753,7 @@ QList<LogEntry> MirrorOf(const Database& sw) {
 QList<LogEntry> OpenLog() {
     QList<LogEntry> out;
     for (platform::RowReader r = dbPhoneCur.rows(
-             QStringLiteral("SELECT f_seq, f_gen, f_kind, f_userid, f_amount, f_balance FROM %1 ORDER BY f_seq").arg(logTable()));
+             QStringLiteral("SELECT %2 FROM %1 ORDER BY f_seq").arg(logTable(), kEntryColumns));
          r.next();) {
         LogEntry e;
         e.seq = r.integer(0);

@@ -39,9 +39,12 @@ extern const QString kCallMirror;
 // payment, a settlement, a deposit saved, 初始化, a table restored);
 // `Deposit`: the deposit moved by `f_amount`. `f_balance` is the balance
 // (or deposit) after the entry.
+// `Call`: a call stored that charges no one (the default user's, one priced
+// at nothing, one paid at a payphone): no money moves, but the station file
+// keeps the call with it, as it keeps the calls it charged.
 // A reader skips kinds it does not know, so an older station still reads a
 // log a newer one wrote.
-enum class LogKind { Charge = 0, UserDeleted = 1, UserAdded = 2, Balance = 3, Deposit = 4 };
+enum class LogKind { Charge = 0, UserDeleted = 1, UserAdded = 2, Balance = 3, Deposit = 4, Call = 5 };
 
 // The journal of money: the charge log made or brought to its numbered form
 // when missing, the open station file brought up to it, and entries the
@@ -72,6 +75,12 @@ private:
 // call file; the balance follows in the same transaction, or once it commits
 // when the station file refuses it now. Returns the entry's number.
 qint64 LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date);
+
+// Notes the call of extension `ext` started `date` that charges no one, in
+// the caller's transaction on the call file, so that the station file keeps
+// the call as it keeps a charged one: a call file put back from its copy, or
+// lost, gets it back. Nothing when the call file has no log.
+void LogCall(qint64 userid, int ext, const QString& date);
 
 // The mark of station file `sw`: -1 when the file has none (made before the
 // log was numbered).

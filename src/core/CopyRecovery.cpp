@@ -701,7 +701,8 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             lines.deleted = r.deleted;
             lines.lost = r.lost;
             lines.rowsRefused = r.rowsRefused;
-            lines.logPartial = r.callFileRead && !r.logComplete;
+            // A log read in part matters only where the entries it lost were not found elsewhere.
+            lines.logPartial = r.callFileRead && !r.logComplete && r.gap;
             lines.failed = r.failed;
             for (const QString& l : RecoveryLines(lines)) t += QLatin1Char('\n') + l;
             if (!r.callFileRead && !r.allUsersRead)
@@ -747,6 +748,10 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
 QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile, const QString& replaced) {
     bool read = false, complete = false;
     QList<LogEntry> log = ReadLog(callFile, &read, &complete);
+    // Entries a damaged page of the log lost that the call file's safety copy
+    // still holds (the station file no longer keeps those).
+    bool copyRead = false;
+    log = MergedLog(log, ReadLog(platform::resolvePathCI(callFile + QStringLiteral(".bak")), &copyRead));
     // The station file replaced knows how far the journal went, what it
     // applied that the call file lacks, and the balances it held.
     qint64 knownLast = -1;
@@ -821,7 +826,8 @@ QStringList RecoverRestoredStationFile(const QString& stationFile, const QString
         }
         tx.commit();
     }
-    r.logPartial = read && !complete;
+    // A log read in part matters only where the entries it lost were not found elsewhere.
+    r.logPartial = read && !complete && r.gap;
     QStringList lines = RecoveryLines(r);
     if (!read && QFileInfo(callFile).isFile()) {
         lines << (replacedRead ? QStringLiteral("话单文件无法读取，备份之后的话费只能从被替换的系统数据库找回。")

@@ -555,6 +555,19 @@ void FlexGrid::AddItem(const QString& line, int row) {
     model_->insertRow(r, std::move(g));
 }
 
+void FlexGrid::AddRowCells(QStringView text, const quint32* ends, int n) {
+    GridRow g;
+    const int cols = Cols();
+    n = qMin(n, cols);
+    if (n > 0 && ends[n - 1] <= quint32(text.size())) {
+        const quint32 size = ends[n - 1];
+        g.text = text.first(size).toString();   // exactly its size: nothing to give back at the thaw
+        if (g.text.contains(QLatin1Char('\t'))) g.text.replace(QLatin1Char('\t'), QLatin1Char(' '));
+        g.ends.assign(ends, ends + n);
+    }
+    model_->insertRow(Rows(), std::move(g));
+}
+
 void FlexGrid::RemoveItem(int row) {
     if (row >= 0 && row < Rows()) {
         model_->removeRow(row);

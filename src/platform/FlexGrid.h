@@ -106,6 +106,11 @@ public:
 
     // A Tab-separated line as a new row (at the end, or before `row`).
     void AddItem(const QString& line, int row = -1);
+    // A new row at the end whose cells are the pieces of `text` that end at
+    // ends[0 .. n-1] (cells past the grid's columns are dropped): a loader's
+    // row without a Tab-separated line made and taken apart again. A tab in
+    // a cell shows as a blank, as in AddItem.
+    void AddRowCells(QStringView text, const quint32* ends, int n);
     void RemoveItem(int row);
     void Clear();   // empties every cell text
     bool Redraw() const { return redraw_; }

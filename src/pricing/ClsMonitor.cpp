@@ -711,6 +711,7 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
             {s.ExtAddr, m_Slot + 1, storedDate(s.StartTime), qlonglong(m_Duration), m_RecType, m_Fees.fee, m_DispNumber, m_Account,
              m_InDigits, m_CallType, m_Fees.addFee1, m_Fees.addFee2, m_Fees.gateFee, m_LinkFee, m_Place, m_UserID, yj});
         if (charge) ModSwitch::LogCharge(m_UserID, total, s.Balance, s.ExtAddr, storedDate(s.StartTime));
+        else ModSwitch::LogCall(m_UserID, s.ExtAddr, storedDate(s.StartTime));
         if (m_InStore) m_InStore();
         tx.commit();
     } catch (const std::exception& e) {

@@ -435,6 +435,29 @@ TEST_F(BillQueryTest, StoredDatesAreShownAsReadInLocalTime) {
     EXPECT_EQ(shown.value("2004-02-30 08:00:00"), "");
 }
 
+TEST_F(BillQueryTest, EachCellShowsItsStoredValueAtTheEdgesOfItsForm) {
+    Call c = call(1, "2005-01-12 08:00:00", 0);
+    c.secs = 100 * 3600 + 61;          // past two digits of hours
+    c.fee[0] = -12345;                 // a refund: below zero, rounded to the fen
+    c.fee[1] = 1234567890123;
+    c.resp = QStringLiteral("0123北京");
+    add(c);
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    tick("甲");
+    query();
+    ASSERT_EQ(rec().RecordRows(), 1);
+    auto cell = [&](int col) { return rec().fgRecord->TextMatrix(1, col); };
+    EXPECT_EQ(cell(3), "0123北京");
+    EXPECT_EQ(cell(4), "2005-01-12 08:00:00");
+    EXPECT_EQ(cell(5), "100:01:01");
+    EXPECT_EQ(cell(6), (Currency::fromRaw(-12345) + Currency::fromRaw(1234567890123)).toString2());
+    EXPECT_EQ(cell(7), "国际长途");
+    EXPECT_EQ(cell(9), "0.00");
+    EXPECT_EQ(cell(10), "-1.23");
+    EXPECT_EQ(cell(11), Currency::fromRaw(1234567890123).toString2());
+    EXPECT_EQ(cell(15), "1");
+}
+
 TEST_F(BillQueryTest, HeaderClicksSortBothGridsAlternately) {
     for (int i = 0; i < 3; ++i) {
         Call c = call(1 + i, QStringLiteral("2005-01-1%1 08:00:00").arg(i));

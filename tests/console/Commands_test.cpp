@@ -368,6 +368,32 @@ TEST_F(Backup, UsersPutBackFromTheirCopyKeepEveryMovementSinceIt) {
     EXPECT_EQ(balance(7), money("119.60"));
 }
 
+// The entries since the copy let go (a clock past the time the log keeps
+// them): the users whose balance the copy cannot bring up are named, each with
+// the amount it lacks.
+TEST_F(Backup, UsersPutBackPastEntriesLetGoNameEachDifference) {
+    const auto money = [](const char* t) { return *platform::Currency::parse(QString::fromLatin1(t)); };
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 0), (9, '丙', 50000, 0)");
+    });
+    backup("User");
+    const qint64 copied = ModSwitch::AppliedMark(dbSwitch);
+    {
+        platform::Transaction tx(dbSwitch);
+        ModSwitch::LogCharge(7, money("0.40"), money("99.60"), 5, "2026-06-15 09:00:00");
+        tx.commit();
+    }
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+200000 where userid=9"); }, 9);
+    dbSwitch.execute("delete from tab_chargelog where f_seq>?", {copied});
+    dbSwitch.execute("delete from tab_chargemirror where f_seq>?", {copied});
+    platform::script::answer("无法找回", platform::rOK);
+    restore("User");
+    ASSERT_FALSE(platform::script::shown().isEmpty());
+    const QString text = platform::script::shown().last().text;
+    EXPECT_TRUE(text.contains("用户7 甲：-0.40")) << text.toStdString();
+    EXPECT_TRUE(text.contains("用户9 丙：20.00")) << text.toStdString();
+}
+
 TEST_F(Backup, QuotesInUserNamesSurviveBothWays) {
     dbSwitch.execute("insert into user (userid, username) values (5, ?)", {"O'Neil"});
     backup("User");

@@ -11,6 +11,7 @@
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -151,6 +152,47 @@ TEST_F(LedgerTest, ARecordSentAgainAfterTheCallFileCameBackFromItsCopyIsChargedO
     EXPECT_EQ(remainOf(7), opening - fee - next);
 }
 
+// No answered record is lost with the call file: the calls that charge no
+// one (the default user's, records uploaded from a payphone, stored in a
+// batch) are kept by the station file as the charged ones are, and come back
+// once each when the call file is put back from its copy or is gone.
+TEST_F(LedgerTest, CallsThatChargeNoOneComeBackWhenTheCallFileIsPutBackOrLost) {
+    for (const bool lost : {false, true}) {
+        SCOPED_TRACE(lost ? "call file lost" : "call file put back from its copy");
+        const int day = lost ? 16 : 15;
+        const Currency opening = remainOf(7);
+        auto record = [&](int ext, int minute) {
+            CallRecord r;
+            r.ext = ext;
+            r.start = QDateTime(QDate(2026, 6, day), QTime(11, minute, 0));
+            r.seconds = 90 + minute;
+            return r.frame();
+        };
+        EXPECT_TRUE(ClsMonitor().Record(record(6, 1), true));   // the default user
+        const Currency fee = call(day == 15 ? 20 : 21);   // on the 15th
+        {
+            platform::Transaction batch(dbSwitch);   // a payphone's upload
+            for (int m = 2; m < 5; ++m) EXPECT_TRUE(ClsMonitor().StoreSpooled(record(5, m), [] {}, false));
+            batch.commit();
+        }
+        const qint64 calls = count("Tab_Phone");
+        if (lost) {
+            ModSwitch::OpenAllDB(false);
+            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("PhoneCur.mdb") + side);
+        } else {
+            callFileFromItsCopy();
+        }
+        platform::script::answer("PhoneCur.mdb", platform::rOK);
+        restart();
+        EXPECT_EQ(count("Tab_Phone"), calls);
+        EXPECT_EQ(count("Tab_Phone", "f_date LIKE ?", {QStringLiteral("2026-06-%1%").arg(day)}), day == 15 ? 5 : 4);
+        EXPECT_EQ(remainOf(7), opening - fee);
+        restart();   // given back once
+        EXPECT_EQ(count("Tab_Phone"), calls);
+        EXPECT_EQ(remainOf(7), opening - fee);
+    }
+}
+
 // The same without the station file's copy of the entries (a station file of
 // the previous version): the numbers go on past its mark all the same.
 TEST_F(LedgerTest, EntriesAfterTheCallFileCameBackFromAnOlderCopyAreNumberedPastTheMark) {
@@ -239,6 +281,42 @@ TEST_F(LedgerTest, ABackupPutBackWhenTheLogLacksEntriesNamesEachUsersDifference)
     EXPECT_FALSE(text.contains("请核对")) << text.toStdString();
 }
 
+// The log's pages damaged in the call file, then a backup put back before the
+// next call: the entries those pages held are read from the call file's safety
+// copy, which the station file no longer doubles.
+TEST_F(LedgerTest, ABackupPutBackAfterTheLogsPagesWereDamagedGetsTheirEntriesFromTheCallFilesCopy) {
+    const QString backup = backupNow();
+    const Currency a = call(1);
+    const Currency b = call(2);
+    restart();   // the copies taken: the call file's copy holds both entries
+    const Currency now = remainOf(7);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
+        QList<qint64> roots;
+        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
+            roots << r.integer(0);
+        cur.close();
+        QFile f(dir->file("PhoneCur.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        for (qint64 root : roots) {
+            ASSERT_TRUE(f.seek((root - 1) * page));
+            f.write(QByteArray(int(page), '\x5a'));
+        }
+    }
+    const QString work = dir->file("switch.mdb.recovering");
+    ASSERT_TRUE(QFile::copy(backup, work));
+    const QString text =
+        ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), dir->file("switch.mdb")).join('\n');
+    Database restored = Database::open(work);
+    const Currency remain = Currency::fromRaw(restored.scalar("SELECT remain FROM user WHERE userid=7").toLongLong());
+    // The call file's copy holds both entries: nothing is left to name.
+    EXPECT_EQ(remain, now) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("用户7"))) << text.toStdString();
+    EXPECT_GT(a + b, Currency());
+}
+
 // The gap rule at its edges: the first and the last number known.
 TEST_F(LedgerTest, TheGapIsEveryNumberPastTheMarkUpToTheLastKnownThatTheLogLacks) {
     ModSwitch::OpenAllDB(false);
@@ -320,6 +398,24 @@ TEST_F(LedgerTest, AnUnmarkedStationFileRestoredFromItsStartUpCopyChargesEachCal
     platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
     restart();
     EXPECT_EQ(remainOf(7), opening - a - b);
+}
+
+// A data directory the previous version left: the start that upgrades the
+// log took its copies before; the next starts take the upgraded call file for
+// sound, and every call is charged once.
+TEST_F(LedgerTest, AnUpgradedCallFileIsNotTakenForDamagedByTheStartsAfterTheUpgrade) {
+    const Currency opening = remainOf(7);
+    const Currency a = call(1);
+    ModSwitch::OpenAllDB(false);
+    ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
+    restart();   // the upgrade
+    const Currency b = call(2);
+    restart();
+    restart();
+    EXPECT_TRUE(platform::script::shown().isEmpty()) << platform::script::shown().first().text.toStdString();
+    EXPECT_TRUE(QDir(dir->dataPath()).entryList({"*.damaged-*"}).isEmpty());
+    EXPECT_EQ(remainOf(7), opening - a - b);
+    EXPECT_EQ(count("Tab_Phone"), 2);
 }
 
 // A station file of another station copied in is told as such, and this call

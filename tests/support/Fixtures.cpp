@@ -12,6 +12,7 @@
 #include "billing/frmQueryBill.h"
 #include "billing/frmRecord.h"
 #include "console/frmPABX.h"
+#include "core/ChargeLog.h"
 #include "core/Schema.h"
 #include "core/frmChange.h"
 #include "core/frmWorker.h"
@@ -97,6 +98,57 @@ void addOrphanPage(const QString& path) {
     ASSERT_EQ(f.write(count, 4), 4);
     ASSERT_TRUE(f.seek(92));
     ASSERT_EQ(f.write(head.mid(24, 4)), 4);
+}
+
+namespace {
+void callFileAsPreviousVersion(const QString& path) {
+    platform::Database db = platform::Database::open(path);
+    platform::Transaction tx(db);
+    const QString log = db.actualTableName(ModSwitch::kChargeLog);
+    if (!log.isEmpty()) {
+        db.execute(QStringLiteral("ALTER TABLE %1 RENAME TO numbered_log").arg(platform::quoteIdent(log)));
+        db.execute(QStringLiteral("CREATE TABLE tab_chargelog (f_gen INTEGER NOT NULL DEFAULT 0, f_userid LONG NOT NULL "
+                                  "DEFAULT 0, f_amount CURRENCY NOT NULL DEFAULT 0, f_balance CURRENCY NOT NULL DEFAULT 0, "
+                                  "f_calladdr INTEGER NOT NULL DEFAULT 0, f_date DATETIME)"));
+        db.execute(QStringLiteral("INSERT INTO tab_chargelog SELECT f_gen, f_userid, f_amount, f_balance, f_calladdr, f_date "
+                                  "FROM numbered_log WHERE f_kind=0 ORDER BY f_seq"));
+        db.execute(QStringLiteral("DROP TABLE numbered_log"));
+    }
+    if (db.hasTable(QStringLiteral("tab_notes"), false))
+        db.execute(QStringLiteral("DELETE FROM tab_notes WHERE varname=?"), {ModSwitch::kStationId});
+    tx.commit();
+    db.close();
+}
+
+void stationFileAsPreviousVersion(const QString& path) {
+    platform::Database db = platform::Database::open(path);
+    platform::Transaction tx(db);
+    db.execute(QStringLiteral("DELETE FROM Variant WHERE varname IN (?, ?)"), {ModSwitch::kChargeMark, ModSwitch::kStationId});
+    for (const QString& t : {ModSwitch::kLedgerMirror, ModSwitch::kCallMirror})
+        db.execute(QStringLiteral("DROP TABLE IF EXISTS %1").arg(platform::quoteIdent(t)));
+    tx.commit();
+    db.close();
+}
+}  // namespace
+
+bool makePreviousVersion(const QString& dataPath) {
+    const QString sw = dataPath + QStringLiteral("switch.mdb"), cur = dataPath + QStringLiteral("PhoneCur.mdb");
+    {
+        platform::Database calls = platform::Database::open(cur);
+        const qint64 logged = calls.hasTable(ModSwitch::kChargeLog, false)
+                                  ? calls.scalar(QStringLiteral("SELECT coalesce(max(f_seq), 0) FROM tab_chargelog")).toLongLong()
+                                  : 0;
+        calls.close();
+        platform::Database station = platform::Database::open(sw);
+        const qint64 mark = ModSwitch::AppliedMark(station);
+        station.close();
+        if (mark < logged) return false;
+    }
+    for (const QString& f : {cur, cur + QStringLiteral(".bak")})
+        if (QFile::exists(f)) callFileAsPreviousVersion(f);
+    for (const QString& f : {sw, sw + QStringLiteral(".bak")})
+        if (QFile::exists(f)) stationFileAsPreviousVersion(f);
+    return true;
 }
 
 void expectNoYieldInTransaction(const QStringList& runLog) {

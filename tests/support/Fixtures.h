@@ -49,6 +49,15 @@ void expectNoYieldInTransaction(const QStringList& runLog);
 // only quick_check finds the page that is never used.
 void addOrphanPage(const QString& path);
 
+// Makes the files of the data directory `dataPath` (the station down) what
+// the version before the numbered journal left: the call file's log without
+// numbers or kinds (its charges in their order; that version logged nothing
+// else), the station file without its mark, its copies of the entries and
+// calls, and neither file naming its station; the safety copies alike. False,
+// and nothing changed, when the station file had not applied every entry
+// (that version applied a charge in the commit of its call).
+bool makePreviousVersion(const QString& dataPath);
+
 // A StationTest whose databases are open from the start.
 class StationDbTest : public StationTest {
 protected:
