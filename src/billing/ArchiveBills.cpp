@@ -3,7 +3,7 @@
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
 #include "platform/Files.h"
-#include "platform/Prompts.h"
+#include "core/Notices.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -495,7 +495,7 @@ void ArchiveBills() {
     } catch (const DbError&) {
     }
     if (g_last.alreadyArchived > 0)
-        platform::MsgBox(QStringLiteral("话单归档：%1张话单已转存到年度归档文件。\n"
+        core::Notify(QStringLiteral("话单归档：%1张话单已转存到年度归档文件。\n"
                                         "另有%2张话单早已在年度归档文件中，这次没有再转存，只从当前话单库删除，不会重复计费。")
                              .arg(g_last.moved)
                              .arg(g_last.alreadyArchived) +
@@ -504,7 +504,7 @@ void ArchiveBills() {
                                   : QString()),
                          platform::mbInformation, ModDefine::AppName);
     if (!g_last.damaged.isEmpty())
-        platform::MsgBox(QStringLiteral("话单归档文件已损坏: %1\n这些年份的话单仍保留在当前话单库中.")
+        core::Notify(QStringLiteral("话单归档文件已损坏: %1\n这些年份的话单仍保留在当前话单库中.")
                              .arg(g_last.damaged.join(", ")),
                          platform::mbExclamation, ModDefine::AppName);
 }

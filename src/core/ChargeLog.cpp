@@ -7,7 +7,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
-#include "platform/Prompts.h"
+#include "core/Notices.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -311,7 +311,7 @@ void PrepareChargeLog() {
     g_foreign = 0;
     if (!sameStation()) {
         g_foreign = dbSwitch.connectionSerial();
-        platform::MsgBox(QStringLiteral("数据库文件%1和话单文件%2不属于同一个话务台，话费未计入%1中的用户余额。")
+        core::Notify(QStringLiteral("数据库文件%1和话单文件%2不属于同一个话务台，话费未计入%1中的用户余额。")
                              .arg(QFileInfo(dbSwitch.path()).fileName(), QFileInfo(dbPhoneCur.path()).fileName()),
                          platform::mbOKOnly, QStringLiteral("警告"));
         return;
