@@ -102,15 +102,7 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
                              .arg(u.integer(0))
                              .arg(u.text(1), (platform::Currency::fromRaw(u.integer(2)) - platform::Currency::fromRaw(u.integer(3)))
                                                  .toString2());
-        QStringList lost;
-        for (const QString& l : std::as_const(r.lost)) {
-            const QString who = l.section(QRegularExpression(QStringLiteral("[ ：]")), 0, 0);
-            bool named = false;
-            for (const QString& m : std::as_const(r.missing))
-                named = named || m.section(QRegularExpression(QStringLiteral("[ ：]")), 0, 0) == who;
-            if (!named) lost << l;
-        }
-        r.lost = lost;
+        ModSwitch::DropLostNamedAsMissing(r);
     }
     r.charges = 0;   // what was applied again is as it was: only what differs is told
     r.moves = 0;

@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUuid>
 
 #include <atomic>
@@ -777,6 +778,16 @@ void KeepInMirror(const Database& sw, const QList<LogEntry>& entries) {
     for (const LogEntry& e : entries)
         sw.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
                             e.date.isEmpty() ? QVariant() : QVariant(e.date)});
+}
+
+void DropLostNamedAsMissing(LogRecovery& r) {
+    static const QRegularExpression userPart(QStringLiteral("[ ：]"));
+    QSet<QString> named;
+    for (const QString& m : std::as_const(r.missing)) named.insert(m.section(userPart, 0, 0));
+    QStringList lost;
+    for (const QString& l : std::as_const(r.lost))
+        if (!named.contains(l.section(userPart, 0, 0))) lost << l;
+    r.lost = lost;
 }
 
 QStringList RecoveryLines(const LogRecovery& r) {

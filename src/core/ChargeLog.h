@@ -187,5 +187,7 @@ QStringList RecoverRestoredStationFile(const QString& stationFile, const QString
                                        const QString& replaced = QString());
 // What a recovery did and could not do, as the operator reads it.
 QStringList RecoveryLines(const LogRecovery& r);
+// Leaves out of `r.lost` the users `r.missing` already names, so each user is named once.
+void DropLostNamedAsMissing(LogRecovery& r);
 
 }  // namespace ModSwitch

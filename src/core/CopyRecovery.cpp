@@ -813,16 +813,7 @@ QStringList RecoverRestoredStationFile(const QString& stationFile, const QString
                     r.missing << QStringLiteral("用户%1 %2：余额%3（恢复前已没有此用户）")
                                      .arg(u.integer(0))
                                      .arg(u.text(1), platform::Currency::fromRaw(u.integer(2)).toString2());
-            // A user named here is named once.
-            QStringList lost;
-            for (const QString& l : std::as_const(r.lost)) {
-                const QString who = l.section(QRegularExpression(QStringLiteral("[ ：]")), 0, 0);
-                bool named = false;
-                for (const QString& m : std::as_const(r.missing))
-                    named = named || m.section(QRegularExpression(QStringLiteral("[ ：]")), 0, 0) == who;
-                if (!named) lost << l;
-            }
-            r.lost = lost;
+            ModSwitch::DropLostNamedAsMissing(r);
         }
         tx.commit();
     }
