@@ -439,6 +439,24 @@ void dropCopyOfUnnumberedLog() {
 }
 }  // namespace
 
+namespace {
+QList<LogEntry> entriesIn(const Database& db, const QString& table);
+
+// A station file behind entries already moved to the journal file (a backup
+// put back as it was, its recovery having failed): brought up to the journal
+// by the recovery, which reads both files; what it cannot bring back is told.
+void catchUpWithMovedEntries() {
+    const qint64 mark = AppliedMark(dbSwitch);
+    if (mark < 0 || mark >= movedThrough()) return;
+    bool complete = true;
+    const QList<LogEntry> log = MergedLog(entriesIn(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), mark, &complete));
+    LogRecovery r = RecoverFromLog(dbSwitch, log, {}, mark);
+    r.movedPartial = !complete && r.gap;
+    if (r.gap || !r.lost.isEmpty())
+        core::Notify(RecoveryLines(r).join(QLatin1Char('\n')), platform::mbOKOnly, QStringLiteral("警告"));
+}
+}  // namespace
+
 void PrepareChargeLog() {
     CreateChargeLog(dbPhoneCur);
     dropCopyOfUnnumberedLog();
@@ -458,6 +476,7 @@ void PrepareChargeLog() {
         setMark(dbSwitch, lastLogged());
         tx.commit();
     }
+    catchUpWithMovedEntries();
     ApplyLoggedCharges();
     // The station file's copy of the log keeps what the call file's safety copy lacks.
     const qint64 inCallCopy = qMin(lastInCallCopy(), lastLogged());
@@ -471,12 +490,14 @@ void PrepareChargeLog() {
     // The station file's copy of entries the safety copy holds goes once it is
     // old; the rest stays for the copy and for backups to be brought up to date.
     const qint64 copyMark = markOfStationCopy();
-    if (copyMark > 0) {
-        const QString before = platform::Now().addDays(-kKeepDays).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (copyMark <= 0) return;
+    try {
         for (const QString& t : {kLedgerMirror, kCallMirror})
             if (!dbSwitch.actualTableName(t).isEmpty())
                 dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(dbSwitch.qualified(t)),
-                                 {copyMark, before});
+                                 {copyMark, daysAgo(kKeepDays)});
+    } catch (const DbError&) {
+        // Kept until the next opening.
     }
 }
 

@@ -502,6 +502,14 @@ TEST_F(LedgerTest, AnAgingJournalLeavesTheCallFileAndOldBackupsStillFollowTheLed
     restart();
     EXPECT_EQ(logged("PhoneCur.mdb"), 1);
 
+    // The backup put in as it was (its recovery failed): the opening brings it up from both files.
+    ModSwitch::OpenAllDB(false);
+    for (const char* side : {"-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    QFile::remove(dir->file("switch.mdb"));
+    ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
+    restart();
+    EXPECT_EQ(remainOf(7), ledger);
+
     // Past the keeping time the journal file lets them go: the backup names what it lacks.
     now = now.addDays(500);
     ledger -= call(5);
