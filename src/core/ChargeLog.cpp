@@ -440,8 +440,6 @@ void dropCopyOfUnnumberedLog() {
 }  // namespace
 
 namespace {
-QList<LogEntry> entriesIn(const Database& db, const QString& table);
-
 // A station file behind entries already moved to the journal file (a backup
 // put back as it was, its recovery having failed): brought up to the journal
 // by the recovery, which reads both files; what it cannot bring back is told.
@@ -449,7 +447,7 @@ void catchUpWithMovedEntries() {
     const qint64 mark = AppliedMark(dbSwitch);
     if (mark < 0 || mark >= movedThrough()) return;
     bool complete = true;
-    const QList<LogEntry> log = MergedLog(entriesIn(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), mark, &complete));
+    const QList<LogEntry> log = MergedLog(EntriesOf(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), mark, &complete));
     LogRecovery r = RecoverFromLog(dbSwitch, log, {}, mark);
     r.movedPartial = !complete && r.gap;
     if (r.gap || !r.lost.isEmpty())
@@ -574,9 +572,14 @@ int applyHere() {
             garbled << garbledLine(values);
             continue;
         }
-        if (e->kind == int(LogKind::Charge)) remain[e->userid] -= e->amount;
-        else if (e->kind == int(LogKind::Balance)) remain[e->userid] += e->amount;
-        else if (e->kind == int(LogKind::Deposit)) deposit[e->userid] += e->amount;
+        try {
+            if (e->kind == int(LogKind::Charge)) remain[e->userid] -= e->amount;
+            else if (e->kind == int(LogKind::Balance)) remain[e->userid] += e->amount;
+            else if (e->kind == int(LogKind::Deposit)) deposit[e->userid] += e->amount;
+        } catch (const platform::MoneyOverflow&) {
+            // A sum no balance can hold: the entry is as absurd as a garbled one.
+            garbled << garbledLine(values);
+        }
     }
     if (!garbled.isEmpty()) {
         const QString text = QStringLiteral("话单文件中以下计费记录已损坏，金额不可信，未计入用户余额，请核对这些用户的余额：\n") +
@@ -901,7 +904,7 @@ std::optional<LogEntry> EntryOf(const QVariantList& row) {
     if (row.size() < 6) return std::nullopt;
     for (int i = 0; i < 6; ++i)
         if (row[i].typeId() != QMetaType::LongLong) return std::nullopt;
-    if (qAbs(row[4].toLongLong()) > kMoneyReach || qAbs(row[5].toLongLong()) > kMoneyReach) return std::nullopt;
+    if (qAbs(row[4].toLongLong()) > kEntryReach || qAbs(row[5].toLongLong()) > kEntryReach) return std::nullopt;
     LogEntry e;
     e.seq = row[0].toLongLong();
     e.gen = row[1].toLongLong();
@@ -914,23 +917,26 @@ std::optional<LogEntry> EntryOf(const QVariantList& row) {
     return e;
 }
 
-namespace {
-QList<LogEntry> entriesIn(const Database& db, const QString& table) {
+QList<LogEntry> EntriesOf(const Database& db, const QString& table, qint64 after, bool* allSound) {
     QList<LogEntry> out;
-    for (platform::RowReader r = db.rows(QStringLiteral("SELECT %2 FROM %1 ORDER BY f_seq").arg(db.qualified(table), kEntryColumns));
-         r.next();)
+    if (allSound) *allSound = true;
+    for (platform::RowReader r = db.rows(QStringLiteral("SELECT %2 FROM %1 WHERE f_seq>? ORDER BY f_seq")
+                                             .arg(db.qualified(table), kEntryColumns),
+                                         {after});
+         r.next();) {
         if (const std::optional<LogEntry> e = EntryOf(valuesOf(r))) out << *e;
+        else if (allSound) *allSound = false;
+    }
     return out;
 }
-}  // namespace
 
 QList<LogEntry> MirrorOf(const Database& sw) {
     const QString t = sw.actualTableName(kLedgerMirror);
-    return t.isEmpty() ? QList<LogEntry>() : entriesIn(sw, t);
+    return t.isEmpty() ? QList<LogEntry>() : EntriesOf(sw, t);
 }
 
 QList<LogEntry> OpenLog(qint64 after) {
-    return MergedLog(entriesIn(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), after));
+    return MergedLog(EntriesOf(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), after));
 }
 
 void KeepInMirror(const Database& sw, const QList<LogEntry>& entries) {

@@ -138,15 +138,20 @@ struct LogEntry {
     QString date;
 };
 
-// Money a row of this station can hold: a balance or an amount past a
-// hundred million yuan is no value the station wrote, but bytes of a damaged page.
-constexpr qint64 kMoneyReach = 100000000LL * 10000;
+// The most an entry can hold: the largest price an operator can type (a
+// hundred million yuan) for every second of the longest call the switch
+// reports (99:59:59), in ten-thousandths. A whole number past it is no value
+// the station wrote, but bytes of a damaged page.
+constexpr qint64 kEntryReach = 100000000LL * 10000 * 359999;
 // The one check of an entry read back, by every reader of the log (the apply,
 // the recoveries): `row` holds its values in the order of the log's columns
 // (number, copy number, kind, user, amount, balance, and optionally call and
 // date). Empty when they are not what the station writes: a number that is
 // not whole, an amount or a balance out of reach. Such an entry is applied nowhere.
 std::optional<LogEntry> EntryOf(const QVariantList& row);
+// The entries of the log `table` of `db` numbered past `after` that pass
+// that check, in order; `allSound` false when some did not.
+QList<LogEntry> EntriesOf(const platform::Database& db, const QString& table, qint64 after = 0, bool* allSound = nullptr);
 
 // Moves the settled entries of the open call file's log to the journal file
 // (see kJournalFile): written there and synced first, then deleted from the

@@ -398,24 +398,9 @@ QList<LogEntry> MovedEntries(const QString& callFile, qint64 after, bool* comple
     if (!QFileInfo(path).isFile()) return out;
     after = qMax<qint64>(after, 0);
     try {
-        const Database j = Database::openReadOnly(path);
-        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, "
-                                                           "f_calladdr, f_date FROM %1 WHERE f_seq>? ORDER BY f_seq")
-                                                .arg(j.qualified(kChargeLog)),
-                                            {after});
-             r.next();) {
-            QVariantList row;
-            for (int i = 0; i < r.fieldCount(); ++i) {
-                switch (r.kind(i)) {
-                case platform::RawRecords::Integer: row << QVariant::fromValue<qlonglong>(r.integer(i)); break;
-                case platform::RawRecords::Float: row << r.real(i); break;
-                case platform::RawRecords::Null: row << QVariant(); break;
-                default: row << r.text(i);
-                }
-            }
-            if (const std::optional<LogEntry> e = EntryOf(row)) out << *e;
-            else if (complete) *complete = false;
-        }
+        bool sound = true;
+        out = EntriesOf(Database::openReadOnly(path), kChargeLog, after, &sound);
+        if (complete) *complete = sound;
         return out;
     } catch (const DbError&) {
         out.clear();

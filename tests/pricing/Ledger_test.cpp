@@ -536,7 +536,7 @@ TEST_F(LedgerTest, AGarbledAmountInTheLogIsNamedAndAppliedToNoOne) {
     {
         Database cur = Database::open(dir->file("PhoneCur.mdb"));
         last = cur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
-        cur.execute("UPDATE tab_chargelog SET f_amount=5000000000000000 WHERE f_seq=?", {last - 2});
+        cur.execute("UPDATE tab_chargelog SET f_amount=4000000000000000000 WHERE f_seq=?", {last - 2});
         cur.execute("UPDATE tab_chargelog SET f_amount=1234.5 WHERE f_seq=?", {last - 1});
         cur.execute("UPDATE tab_chargelog SET f_amount='abc' WHERE f_seq=?", {last});
     }
@@ -552,6 +552,30 @@ TEST_F(LedgerTest, AGarbledAmountInTheLogIsNamedAndAppliedToNoOne) {
     restart();
     EXPECT_EQ(platform::script::shown().size(), 1);
     EXPECT_EQ(remainOf(7), opening - kept);
+}
+
+// A journal file that cannot be read: the backup put back names each user's
+// difference, and that the journal file read in part.
+TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
+    const QString backup = backupNow();
+    for (int m = 1; m <= 3; ++m) call(m);
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();   // the call file's copy no longer holds them either
+    ASSERT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 2);
+    const Currency ledger = remainOf(7);
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile f(dir->file(ModSwitch::kJournalFile));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(100);
+        f.write(QByteArray(int(f.size()) - 100, '\x5a'));
+    }
+    openDatabases();
+    const QString told = putBack(backup).join('\n');
+    EXPECT_TRUE(told.contains(QStringLiteral("用户7 用户7：") + (ledger - remainOf(7)).toString2())) << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("ChargeLog.mdb只能部分读取"))) << told.toStdString();
 }
 
 }  // namespace
