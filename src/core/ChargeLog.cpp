@@ -385,10 +385,11 @@ void MoveSettledEntries() {
         qint64 through = qMin(qMin(markOfStationCopy(), lastInCallCopy()), lastLogged() - 1);
         if (through <= 0) return;
         // The entries that move are all those up to a number: up to the first
-        // one of the last days.
+        // one of the last days (a date past tomorrow is a clock set wrong, not a young entry).
         const QVariant young = dbPhoneCur.scalar(
-            QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq<=? AND f_date>=? ORDER BY f_seq LIMIT 1").arg(logTable()),
-            {through, daysAgo(kLiveDays)});
+            QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq<=? AND f_date>=? AND f_date<? ORDER BY f_seq LIMIT 1")
+                .arg(logTable()),
+            {through, daysAgo(kLiveDays), daysAgo(-1)});
         if (!young.isNull()) through = young.toLongLong() - 1;
         const QVariant first = dbPhoneCur.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(logTable()));
         if (first.isNull() || first.toLongLong() > through) return;
