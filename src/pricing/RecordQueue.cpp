@@ -4,6 +4,7 @@
 #include "core/ModDefine.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"
+#include "platform/AppExit.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "pricing/ClsMonitor.h"
@@ -128,6 +129,8 @@ RecordQueue::Result RecordQueue::store(const Storing& how) const {
                 if (batch) batch->commit();
                 r.stored = i;
                 r.rejected += rejected;
+            } catch (const platform::ProgramEnded&) {
+                throw;
             } catch (const std::exception& e) {
                 LogRecordError(QString::fromUtf8(e.what()));
                 stop = true;
