@@ -165,7 +165,7 @@ TEST_F(ModSwitchDb, TheStationFilesAreOpenedWithTheirWriteAheadLogs) {
     OpenAllDB(false);
     OpenAllDB(true);
     EXPECT_EQ(modes(), wal);
-    dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date) VALUES (1, '2026-03-01 10:00:00')");
+    testsupport::storeCall(dbPhoneCur, {.calladdr = 1, .date = "2026-03-01 10:00:00"});
     billing::ArchiveBills();
     ASSERT_TRUE(billing::LastArchiveRun().compacted);
     EXPECT_EQ(modes(), wal);
