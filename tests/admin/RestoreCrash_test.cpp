@@ -31,13 +31,7 @@ protected:
         templateDir = new testsupport::StationDir();
         {
             platform::Database cur = platform::Database::open(templateDir->file("PhoneCur.mdb"));
-            const QDateTime first(QDate(2021, 1, 1), QTime(0, 0), Qt::UTC);
-            testsupport::storeCalls(cur, 2000, [&](qint64 i) {
-                return testsupport::CallRow{.calladdr = int(i % 120), .zjaddr = int(1 + i % 16),
-                                            .date = first.addSecs(i * 78840), .secs = 30 + i % 600, .rectype = 1,
-                                            .fee = Currency::fromRaw(1000 + i % 5000), .flag = 1,
-                                            .resp = QStringLiteral("8800%1").arg(1000 + i), .zh = "    "};
-            });
+            testsupport::storeSpreadCalls(cur, 2000, QDateTime(QDate(2021, 1, 1), QTime(0, 0), Qt::UTC), 78840);
         }
         StationProcess archive(templateDir->appPath(), args({}));
         archive.start();

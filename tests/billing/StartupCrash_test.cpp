@@ -26,13 +26,7 @@ protected:
     static void SetUpTestSuite() {
         templateDir = new testsupport::StationDir();
         platform::Database cur = platform::Database::open(templateDir->file("PhoneCur.mdb"));
-        const QDateTime first(QDate(2025, 12, 1), QTime(0, 0), Qt::UTC);
-        testsupport::storeCalls(cur, kRecords, [&](qint64 i) {
-            return testsupport::CallRow{.calladdr = int(i % 120), .zjaddr = int(1 + i % 16), .date = first.addSecs(i * 90),
-                                        .secs = 30 + i % 600, .rectype = 1,
-                                        .fee = platform::Currency::fromRaw(1000 + i % 5000), .flag = 1,
-                                        .resp = QStringLiteral("8800%1").arg(1000 + i % 9000), .zh = "    "};
-        });
+        testsupport::storeSpreadCalls(cur, kRecords, QDateTime(QDate(2025, 12, 1), QTime(0, 0), Qt::UTC), 90);
         cur.close();
     }
     static void TearDownTestSuite() {

@@ -6,6 +6,7 @@
 #include "platform/Currency.h"
 #include "platform/Db.h"
 
+#include <QDateTime>
 #include <functional>
 
 namespace testsupport {
@@ -49,6 +50,17 @@ inline void storeCalls(const platform::Database& db, qint64 n, const std::functi
     platform::Transaction tx(db);
     for (qint64 i = 0; i < n; ++i) storeCall(db, row(i));
     tx.commit();
+}
+
+// `n` calls `step` seconds apart from `first` (a wall-clock time), round 120
+// extensions and 16 trunks, of 30 s to 10 min, charged to no one: a call
+// file with history, for a start-up or a restore to work through.
+inline void storeSpreadCalls(const platform::Database& db, qint64 n, const QDateTime& first, qint64 step) {
+    storeCalls(db, n, [&](qint64 i) {
+        return CallRow{.calladdr = int(i % 120), .zjaddr = int(1 + i % 16), .date = first.addSecs(i * step),
+                       .secs = 30 + i % 600, .rectype = 1, .fee = platform::Currency::fromRaw(1000 + i % 5000),
+                       .flag = 1, .resp = QStringLiteral("8800%1").arg(1000 + i % 9000), .zh = "    "};
+    });
 }
 
 }  // namespace testsupport
