@@ -1,7 +1,7 @@
 #include "params/TransferHooks.h"
 
 #include "core/ModDefine.h"
-#include "transfer/ModToolbar.h"
+#include "transfer/UserDownload.h"
 #include "transfer/RowFrames.h"
 
 #include <QSet>
