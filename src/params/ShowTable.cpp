@@ -144,14 +144,10 @@ Rule ruleFor(const QString& name, const QString& title, const QStringList& list)
     return list.size() > 1 ? Rule::Option : Rule::Text;
 }
 
-// Head digits of the extension head types, looked up once per type.
+// Head digits of the extension head types, looked up when a cell first needs
+// them and again only when the type changes.
 class HeadCache {
 public:
-    HeadCache() {
-        platform::Recordset rs = dbSwitch.query(QStringLiteral("Select HeadID,Headtype From LanHead where HeadType=29"));
-        type_ = 29;
-        head_ = rs.empty() ? QStringLiteral("E") : rs.str(QStringLiteral("HeadID"));
-    }
     QString headOf(const QVariant& type) {
         if (type.isNull()) return QStringLiteral("E");
         const qint64 t = type.toLongLong();
@@ -345,11 +341,24 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 bool currencyField;
                 HeadCache heads;
             };
+            // A department is shown as stored, whatever the list of departments
+            // holds: that list (a pass over every user) is read only when the
+            // load leaves it behind in g_ModifyList, no later column reading a
+            // list of its own.
+            int lastListed = -1;
+            for (int c = 0; c < cols && c < grid.Cols(); ++c) {
+                if (rs.fieldName(c).toUpper() == QLatin1String("PAYFLAG")) break;
+                if (grid.TextMatrix(0, c).trimmed() != QStringLiteral("分机号码")) lastListed = c;
+            }
             std::vector<Column> columns;
             for (int c = 0; c < cols && c < grid.Cols(); ++c) {
                 const QString name = rs.fieldName(c).toUpper();
                 if (name == QLatin1String("PAYFLAG")) break;
                 const QString title = grid.TextMatrix(0, c).trimmed();
+                if (name == QLatin1String("DEPTNAME") && title == QStringLiteral("所属部门") && c < lastListed) {
+                    columns.push_back({Rule::Text, {}, false, HeadCache()});
+                    continue;
+                }
                 if (title == QStringLiteral("市话类别") || title == QStringLiteral("本机类别")) g_ModifyList = LanHeadTypeList;
                 else if (title == QStringLiteral("通话限时")) ModSwitch::GetOptionList(QStringLiteral("通话类型"), g_ModifyList);
                 else if (title == QStringLiteral("所属用户")) ModSwitch::GetUserList(g_ModifyList);
