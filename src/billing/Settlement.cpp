@@ -116,10 +116,9 @@ void sumTable(const Database& db, const QString& table, const QDateTime& from, c
                                  "f_gatefee, f_linkfee FROM ") +
                   db.qualified(table) + QStringLiteral(" WHERE +f_date>=?1 AND +f_date<?2");
     if (minSeconds > 0) sql += QStringLiteral(" AND f_long>=?3");
-    // ?3 is bound even where the text leaves it out. The dates compare as
-    // the texts they are stored as: without the column's affinity, the bound
-    // bounds are not tried as numbers again for every call read (the whole
-    // table is read anyway).
+    // The dates compare as the texts they are stored as: without the
+    // column's affinity, the bound bounds are not tried as numbers again for
+    // every call read (the whole table is read anyway).
     Params params{from, to};
     if (minSeconds > 0) params << minSeconds;
     // The categories chosen are told here, not by the query: a list of them
