@@ -218,9 +218,11 @@ void sumMonths(QList<MonthRead>& months, const QDateTime& from, const QDateTime&
             }
         }
     };
+    // As many readers as the machine has cores, this thread one of them: the
+    // run waits for the slowest, so every month is read at once where it can.
     const int helpers = std::min<int>(int(months.size()) - 1, std::max(1, int(std::thread::hardware_concurrency())) - 1);
     std::vector<std::thread> threads;
-    for (int t = 0; t < std::min(helpers, 3); ++t) threads.emplace_back(work);
+    for (int t = 0; t < helpers; ++t) threads.emplace_back(work);
     work();
     for (std::thread& t : threads) t.join();
 }
