@@ -218,8 +218,8 @@ void sumMonths(QList<MonthRead>& months, const QDateTime& from, const QDateTime&
             }
         }
     };
-    // As many readers as the machine has cores, this thread one of them: the
-    // run waits for the slowest, so every month is read at once where it can.
+    // The months are shared among as many readers as the machine has cores,
+    // this thread one of them.
     const int helpers = std::min<int>(int(months.size()) - 1, std::max(1, int(std::thread::hardware_concurrency())) - 1);
     std::vector<std::thread> threads;
     for (int t = 0; t < helpers; ++t) threads.emplace_back(work);
