@@ -8,6 +8,8 @@
 #include "core/Schema.h"
 #include "platform/Db.h"
 #include "pricing/RateCache.h"
+// The tests' writer of Tab_Phone rows: header-only, so no test library is linked.
+#include "../tests/support/CallRows.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -153,16 +155,13 @@ public:
     bool archive(int kind, int calls = 50000) {
         if (kind == 0) return true;
         auto fill = [&](int first, int n) {
-            platform::Transaction tx(dbPhoneCur);
-            for (int i = first; i < first + n; ++i) {
-                const QDateTime when = start.addSecs(qint64(i) * 86399 / calls);
-                dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_calladdr, f_zjaddr, f_date, f_long, f_moneny, f_resp, "
-                                                  "f_zh, f_indjh, f_phmode, f_memo, f_userid) "
-                                                  "VALUES (?, 1, ?, 60, 1000, '88000001', '    ', '', 7, '市话', 0)")
-                                       .arg(dbPhoneCur.qualified("Tab_Phone")),
-                                   {200 + i % 300, when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
-            }
-            tx.commit();
+            testsupport::storeCalls(dbPhoneCur, n, [&](qint64 k) {
+                const qint64 i = first + k;
+                return testsupport::CallRow{.calladdr = int(200 + i % 300), .zjaddr = 1,
+                                            .date = start.addSecs(i * 86399 / calls), .secs = 60,
+                                            .fee = Currency::fromRaw(1000), .resp = "88000001", .zh = "    ",
+                                            .indjh = "", .phmode = 7, .memo = QStringLiteral("市话")};
+            });
         };
         const int first = kind == 1 ? calls / 2 : calls;
         fill(0, first);

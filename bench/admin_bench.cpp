@@ -4,6 +4,7 @@
 // archives of that size through the window's restore.
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
+#include "BenchStation.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
 #include "core/Schema.h"
@@ -132,8 +133,9 @@ void BM_BackupYearArchiveWhileStoring(benchmark::State& state) {
     QObject::connect(&storing, &QTimer::timeout, [&] {
         QElapsedTimer st;
         st.start();
-        dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_zjaddr, f_date, f_long, f_moneny, f_resp, f_zh, f_userid) "
-                           "VALUES (5, 3, '2026-06-15 10:00:00', 65, 120, '88001234', '    ', 7)");
+        testsupport::storeCall(dbPhoneCur, {.calladdr = 5, .zjaddr = 3, .date = "2026-06-15 10:00:00", .secs = 65,
+                                            .fee = platform::Currency::fromRaw(120), .resp = "88001234", .zh = "    ",
+                                            .userid = 7});
         ++stored;
         longestStore = qMax(longestStore, st.elapsed());
         meter.exclude(st.elapsed());

@@ -12,6 +12,7 @@ set(slow_admin
   DBManagerTest.CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack
   DBManagerTest.RestoreBringsBackEveryFileAndReloadsSettingsAndBoards
   DBManagerTest.RestoredFileFromAnOlderStationSurvivesTheNextStart
+  DBManagerTest.TheReopeningAfterARestoreMovesTheMoneyOnce
   DBManagerTest.TimedBackupSettingsThatCannotBeStoredAreToldAndNothingChanges
   RestoreCrashTest.*
   */RestoreCompletion.*

@@ -2,6 +2,8 @@
 
 #include "core/ChargeLog.h"
 #include "core/CopyRecovery.h"
+#include "core/ModDefine.h"
+#include "core/Notices.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 
@@ -289,6 +291,15 @@ bool RestoreNotice(const QString& dataDir, QStringList* lines) {
 
 void ForgetRestoreNotice(const QString& dataDir) {
     if (QFile::remove(noticePath(dataDir))) platform::syncDir(dataDir);
+}
+
+bool TellRestore(const QString& dataDir, bool always) {
+    QStringList lines;
+    if (!RestoreNotice(dataDir, &lines) && !always) return false;
+    core::Notify(QStringLiteral("数据恢复成功") + (lines.isEmpty() ? QString() : QLatin1Char('\n') + lines.join(QLatin1Char('\n'))),
+                 platform::mbOKOnly, AppName);
+    ForgetRestoreNotice(dataDir);
+    return true;
 }
 
 bool RenewSafetyCopy(const platform::Database& db) {

@@ -51,6 +51,10 @@ bool CompleteRestore(const QString& dataDir, QString* failed = nullptr);
 bool RestoreNotice(const QString& dataDir, QStringList* lines);
 // The box was shown: the notice goes.
 void ForgetRestoreNotice(const QString& dataDir);
+// The one box of a restore: "数据恢复成功" and the lines kept for the operator,
+// then forgotten. Shown when lines are kept, or `always` (a restore just made
+// that kept none). True when shown.
+bool TellRestore(const QString& dataDir, bool always);
 
 // Writes the safety copy ".bak" the start-up keeps beside the open database
 // `db` afresh from it, after a restore replaced the file it described. False

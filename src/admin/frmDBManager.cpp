@@ -1,13 +1,12 @@
 #include "admin/frmDBManager.h"
 
+#include "admin/OpenSite.h"
 #include "admin/Restore.h"
 #include "admin/frmFindDir.h"
-#include "core/ChargeLog.h"
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
 #include "core/Settings.h"
-#include "core/ModUpgrade.h"
 #include "core/OpLog.h"
 #include "link/FrameCodes.h"
 #include "link/ModComm.h"
@@ -430,18 +429,18 @@ void frmDBManager::restore() {
     } catch (...) {
         replaced = false;
     }
-    ModSwitch::OpenAllDB(true);
-    if (replaced && stationRestored) {
-        // A backup made by an older station lacks what this one added since:
-        // it is brought up to date as at start-up (the shared recordsets read
-        // again after it), and its safety copy is taken afresh, so the next
-        // start finds the two alike instead of putting the replaced file back.
-        ModUpgrade::UpgradeStationDb();
-        ModSwitch::OpenSharedRecordsets();
-        ModSwitch::NumberSafetyCopy();
-        if (admin::RenewSafetyCopy(dbSwitch)) ModSwitch::PrepareChargeLog();
-    }
-    ModSwitch::LoadSysPara();
+    // Opened as every site is: a backup made by an older station is brought
+    // up to date as at start-up, and the safety copy of the station file put
+    // back is taken afresh from it, so the next start finds the two alike
+    // instead of putting the replaced file back. ReplaceFiles finished its
+    // own journal and checked the files it put in.
+    admin::SiteOpening how;
+    how.finishRestore = false;
+    how.check = false;
+    how.renewSafetyCopy = replaced && stationRestored;
+    how.priceWaiting = false;
+    how.tellRestore = false;
+    admin::OpenSite(how);
     ModComm::SendOrder(FrameCode::kResumeReports, false, 4, true);
     ModSwitch::LoadCards();
     if (core::Console* c = core::TheConsole()) c->ShowView(CurTable);
@@ -449,12 +448,7 @@ void frmDBManager::restore() {
         platform::MsgBox(QStringLiteral("恢复失败:") + failed, platform::mbOKOnly, AppName);
     } else if (!pairs.isEmpty()) {
         ModGeneral::AddOpLog(QStringLiteral("恢复数据"));
-        QStringList recovered;
-        admin::RestoreNotice(DataPath, &recovered);
-        platform::MsgBox(QStringLiteral("数据恢复成功") +
-                             (recovered.isEmpty() ? QString() : QStringLiteral("\n") + recovered.join(QLatin1Char('\n'))),
-                         platform::mbOKOnly, AppName);
-        admin::ForgetRestoreNotice(DataPath);
+        admin::TellRestore(DataPath, true);
     }
 }
 

@@ -7,14 +7,13 @@
 #include "platform/Printer.h"
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
+#include "admin/OpenSite.h"
 #include "admin/frmDBManager.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/StationFiles.h"
-#include "core/SafetyCopies.h"
 #include "core/Settings.h"
-#include "core/ModUpgrade.h"
 #include "core/OpLog.h"
 #include "core/frmFind.h"
 #include "core/frmPicClip.h"
@@ -303,41 +302,28 @@ void frmPABX::Form_Load() {
     mnuRelayOption->setEnabled(false);
 
     splash.SetValue(5, QStringLiteral("正在检查系统文件..."));
+    if (SwitchModel != 2) {
+        mnuIPPUHPARA->setVisible(false);
+        mnuTerminal->setVisible(false);
+        mnuChangeTerminal->setVisible(false);
+        mnuUsb->menuAction()->setVisible(false);
+    }
     // The start-up's opening: a file that fails its check and has no sound
     // copy, or a failed upgrade, ends the station here (a change of site goes
     // back to the site it left instead). Start-up alone archives the call
     // file, before the waiting calls are stored, so that they land in the
     // call file the archive leaves; the boards and views come later, with the face.
-    BringSiteUpToDate(
-        [this] {
-            ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-            frmWelcome::instance().SetValue(10, QString());
-            ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
-            frmWelcome::instance().SetValue(15, QString());
-
-            ModSwitch::OpenDB(DataPath + QStringLiteral("Switch.mdb"), dbSwitch);
-            if (SwitchModel != 2) {
-                mnuIPPUHPARA->setVisible(false);
-                mnuTerminal->setVisible(false);
-                mnuChangeTerminal->setVisible(false);
-                mnuUsb->menuAction()->setVisible(false);
-            }
-            ModUpgrade::UpgradeStationDb();
-            // Opened here once: the archive below reopens it itself when it compacts.
-            ModSwitch::OpenDB(DataPath + QStringLiteral("phonecur.mdb"), dbPhoneCur);
-
-            frmWelcome::instance().SetValue(20, QStringLiteral("正在初始化系统..."));
-            ModSwitch::LoadSysPara();
-            // The shared recordsets, and the default user 0 before anything reads users.
-            ModSwitch::OpenSharedRecordsets();
-            frmWelcome::instance().SetValue(25, QString());
-            ModSwitch::LoadMonRes();
-
-            frmWelcome::instance().SetValue(30, QStringLiteral("正在处理话单库..."));
-            RunArchive();
-            frmGridPrn::instance();   // the print form, hidden, kept loaded to the end
-        },
-        {});
+    admin::SiteOpening how;
+    how.progress = [](int value, const QString& text) { frmWelcome::instance().SetValue(value, text); };
+    how.opened = [this] {
+        frmWelcome::instance().SetValue(25, QString());
+        ModSwitch::LoadMonRes();
+        frmWelcome::instance().SetValue(30, QStringLiteral("正在处理话单库..."));
+        RunArchive();
+        frmGridPrn::instance();   // the print form, hidden, kept loaded to the end
+    };
+    how.ready = [] { frmDBManager::instance(); };   // hidden; its timer backs up the site now open
+    admin::OpenSite(how);
     frmWelcome::instance().SetValue(35, QString());
     frmWelcome::instance().SetValue(40, QStringLiteral("正在初始化界面..."));
 

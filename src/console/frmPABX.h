@@ -179,16 +179,6 @@ private:
     void buildMenus();
     void buildPopups();
     void connectCommands();
-    // Prices the records an upload or a collector read left waiting in
-    // "Bill.dat" when their site is open; the status bar says how many still wait.
-    void PriceWaitingBills();
-    // The site of DataPath brought up to date, the one way start-up and the
-    // change of site both take: a restore a kill interrupted completed (its
-    // station file brought up to the charge log), `open` (the road's own
-    // opening, settings and loads), the calls waiting in the spool and in
-    // "Bill.dat" stored, `priced` (may be empty), the database window loaded
-    // for its timed backup, and the box of a restore not told yet shown.
-    void BringSiteUpToDate(const std::function<void()>& open, const std::function<void()>& priced);
     void popupUserMenu(bool oneRow);
     int m_LegendButton = 0;
     // Builds the view of CurTable; false when the key names a window or a group.

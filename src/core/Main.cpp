@@ -2,7 +2,6 @@
 
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
-#include "core/SafetyCopies.h"
 #include "link/ModComm.h"
 #include "platform/AppExit.h"
 #include "platform/Db.h"
@@ -111,9 +110,7 @@ int Main(int argc, char** argv) {
         platform::EndProgram(0);
     }
 
-    // Before any database of the directory is opened.
-    ModSwitch::RemoveStaleSuperJournals(DataPath);
-
+    // The console's start-up opens the site (admin::OpenSite).
     MDIMain::instance().Show();
     return QApplication::exec();
 }

@@ -60,7 +60,7 @@ bool OpenDB(const QString& path, Database& db) {
     }
 }
 
-void OpenSharedRecordsets() {
+void OpenRecordsets() {
     rsUser = dbSwitch.openTable(QStringLiteral("user"));
     rsFeeRate = dbSwitch.query(QStringLiteral("select * from feerate order by zonecode desc"));
     rsIPHead = dbSwitch.openTable(QStringLiteral("iphead"));
@@ -73,6 +73,10 @@ void OpenSharedRecordsets() {
         rsUser.requery();
     }
     SettleDefaultUserOnce();
+}
+
+void OpenSharedRecordsets() {
+    OpenRecordsets();
     if (dbPhoneCur.isOpen()) PrepareChargeLog();
 }
 
@@ -90,7 +94,12 @@ void SettleDefaultUserOnce() {
     if (rsUser.isOpen()) rsUser.requery();
 }
 
-bool TryOpenAllDB(QString* failure) {
+bool OpenStationFiles(QString* failure) {
+    if (!failure) {
+        OpenDB(DataPath + QStringLiteral("switch.mdb"), dbSwitch);
+        OpenDB(DataPath + QStringLiteral("PhoneCur.mdb"), dbPhoneCur);
+        return true;
+    }
     try {
         const QString sw = platform::resolvePathCI(DataPath + QStringLiteral("switch.mdb"));
         const QString cur = platform::resolvePathCI(DataPath + QStringLiteral("PhoneCur.mdb"));
@@ -99,6 +108,21 @@ bool TryOpenAllDB(QString* failure) {
         useLogOn(dbSwitch);
         dbPhoneCur = dbSwitch.attach(cur, kPhoneCurSchema);
         useLogOn(dbPhoneCur);
+        return true;
+    } catch (const DbError& e) {
+        *failure = platform::OperatorText(e);
+        OpenAllDB(false);
+        return false;
+    }
+}
+
+bool TryOpenAllDB(QString* failure) {
+    QString why;
+    if (!OpenStationFiles(&why)) {
+        if (failure) *failure = why;
+        return false;
+    }
+    try {
         OpenSharedRecordsets();
         return true;
     } catch (const DbError& e) {
@@ -110,8 +134,7 @@ bool TryOpenAllDB(QString* failure) {
 
 void OpenAllDB(bool bOpen) {
     if (bOpen) {
-        OpenDB(DataPath + QStringLiteral("switch.mdb"), dbSwitch);
-        OpenDB(DataPath + QStringLiteral("PhoneCur.mdb"), dbPhoneCur);
+        OpenStationFiles();
         OpenSharedRecordsets();
     } else {
         rsUser.close();

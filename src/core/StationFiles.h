@@ -13,13 +13,27 @@ namespace ModSwitch {
 // `dbPhoneCur` is attached to `dbSwitch`'s connection as "phonecur", so that a
 // record and its charge commit together. The name is matched without regard to case.
 bool OpenDB(const QString& path, platform::Database& db);
-// Opens (true) or closes (false) both databases and the shared recordsets.
-void OpenAllDB(bool bOpen);
-// Opens both databases of DataPath and the shared recordsets without asking:
-// false with the engine's text, everything closed again.
-bool TryOpenAllDB(QString* failure);
+// Opening a site moves money: the open station file's balances are brought
+// up to the charge log (ModSwitch::PrepareChargeLog). The station's openings
+// (start-up, change of site, restore: admin::OpenSite) open with the two
+// below, which move none, and then move it once. OpenAllDB(true),
+// TryOpenAllDB and OpenSharedRecordsets, for tools and tests that open the
+// files by hand, move it themselves.
+//
+// Opens both databases of DataPath; opens no recordset. `failure` null: asks
+// as OpenDB does while one fails; else false with the engine's text, both closed.
+bool OpenStationFiles(QString* failure = nullptr);
 // Opens rsUser, rsFeeRate and rsIPHead on dbSwitch and makes sure the default
 // user 0 exists.
+void OpenRecordsets();
+
+// Opens (true) both databases and the shared recordsets, and moves the money
+// (see above); closes (false) the recordsets and both databases.
+void OpenAllDB(bool bOpen);
+// OpenAllDB(true) without asking: false with the engine's text, everything
+// closed again. Moves the money.
+bool TryOpenAllDB(QString* failure);
+// OpenRecordsets, then the money moved when the call file is open.
 void OpenSharedRecordsets();
 // Turns a default user 0 left as a deposit user with no money at all (as
 // older station databases hold it) into a user who is not settled; runs once

@@ -1,6 +1,6 @@
 #pragma once
-// The one way a frame from the switch is read (code byte first, checksum not
-// read): bytes, big-endian numbers, nibble digits, dial digits, the BCD date
+// The one way a frame from the switch is read (code byte first): its checksum,
+// bytes, big-endian numbers, nibble digits, dial digits, the BCD date
 // and time of an event, and the frame's code. A read past the frame's end, or
 // a date or number field that holds none, throws FrameError; the dispatcher
 // traces such a frame and drops it. A caller that means to take a short frame
@@ -34,6 +34,16 @@ public:
     static QByteArray Padded(const QByteArray& frame, int size, quint8 filler);
 
     int size() const { return int(f_.size()); }
+
+    // The checksum of `bytes`: their sum, modulo 256. The one routine for
+    // every frame, received, sent or kept on the disk.
+    static quint8 Sum(QByteArrayView bytes) {
+        quint8 s = 0;
+        for (char c : bytes) s = quint8(s + quint8(c));
+        return s;
+    }
+    // The frame ends with the checksum of the bytes before it.
+    bool sumHolds() const { return !f_.isEmpty() && Sum(f_.first(f_.size() - 1)) == quint8(f_.back()); }
 
     quint8 byte(int i) const {
         if (i < 0 || i >= f_.size()) tooShort();

@@ -1,4 +1,5 @@
 // The frame table and the hex-text helpers every order is built with.
+#include "link/FrameReader.h"
 #include "link/ModComm.h"
 
 #include <vector>
@@ -132,9 +133,10 @@ bool CheckHex(QString& text) {
 }
 
 QString CheckSum(const QString& hex) {
-    int sum = 0;
-    for (int i = 0; i < hex.size(); i += 2) sum += pairValue(hex, i);
-    return ByteToHex(static_cast<quint8>(sum & 0xFF));
+    QByteArray bytes;
+    bytes.reserve(hex.size() / 2 + 1);
+    for (int i = 0; i < hex.size(); i += 2) bytes.append(static_cast<char>(pairValue(hex, i)));
+    return ByteToHex(FrameReader::Sum(bytes));
 }
 
 QString ByteToHex(quint8 b) {

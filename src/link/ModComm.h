@@ -58,6 +58,7 @@ int FindFrameStart(quint8 b0, quint8 b1, int b2);
 // Trims, upper-cases and drops blanks in place; false (text cut before the
 // first bad character) when the text is not hexadecimal.
 bool CheckHex(QString& text);
+// The checksum of an order written as hex text (`FrameReader::Sum` of its bytes), as two hex digits.
 QString CheckSum(const QString& hex);
 QString ByteToHex(quint8 b);
 // Hex of `value` (32-bit two's complement when negative), padded or cut to `width` digits.

@@ -94,10 +94,8 @@ void ParseFrame() {
     if (RxCount() < len + 1) return;
     QByteArray frame(len + 1, '\0');
     char* out = frame.data();
-    quint8 sum = 0;
     for (int i = 0; i <= len; ++i) {
         out[i] = static_cast<char>(RxBuf[RxRead]);
-        if (i < len) sum = static_cast<quint8>(sum + RxBuf[RxRead]);
         RxRead = (RxRead + 1) & kRingMask;
     }
     CommState.Matched = false;
@@ -105,7 +103,7 @@ void ParseFrame() {
     // Any recognised frame but the switch's own announcement ends the silence.
     if (!f.is(FrameCode::kLinkProbe)) g_NoAnswerCount = 0;
 
-    bool good = f.byte(len) == sum;
+    bool good = f.sumHolds();
     // The time bands and fee rates of the other switch model are not ours.
     const QLatin1StringView times = SwitchModel == 2 ? FrameCode::kPabxTimesRow2 : FrameCode::kPabxTimesRow;
     const QLatin1StringView rates = SwitchModel == 2 ? FrameCode::kPabxFeeRateRow2 : FrameCode::kPabxFeeRateRow;

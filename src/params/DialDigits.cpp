@@ -11,15 +11,15 @@ namespace {
 
 bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
 
-qint64 pow10(int n) {
+}  // namespace
+
+qint64 FlexNumberCount(int len) {
     qint64 v = 1;
-    for (int i = 0; i < n; ++i) v *= 10;
+    for (int i = 0; i < len; ++i) v *= 10;
     return v;
 }
 
-QString padded(qint64 value, int width) { return QString::number(value).rightJustified(width, QLatin1Char('0')); }
-
-}  // namespace
+QString FlexNumberText(qint64 value, int len) { return QString::number(value).rightJustified(len, QLatin1Char('0')); }
 
 int GetExtHeadLen() {
     try {
@@ -119,8 +119,8 @@ void RenumberExt(int head) {
         for (; !rs.eof(); rs.moveNext()) addresses << rs.lng(QStringLiteral("Address"));
         for (int k = 1; k < addresses.size(); ++k) {
             bool moved = false;
-            for (qint64 c = 0; c < pow10(len); ++c) {
-                const QString cand = padded(c, len);
+            for (qint64 c = 0; c < FlexNumberCount(len); ++c) {
+                const QString cand = FlexNumberText(c, len);
                 const QVariant used = dbSwitch.scalar(
                     QStringLiteral("Select Address From Extension where Head=? and SpringNum=?"), {head, cand});
                 if (used.isNull()) {
@@ -135,7 +135,7 @@ void RenumberExt(int head) {
                 // digits under the flexible head.
                 const QString last = n.right(flexLen);
                 dbSwitch.execute(QStringLiteral("update Extension set Head=29, SpringNum=? where Address=?"),
-                                 {padded(last.toLongLong(), flexLen), addresses[k]});
+                                 {FlexNumberText(last.toLongLong(), flexLen), addresses[k]});
             }
         }
     }

@@ -21,4 +21,8 @@ QString QuoteList(const QByteArray& frame);
 // Gives every extension of `head` that shares a flexible number with another a
 // free one, or moves it to the flexible head when its head has none left.
 void RenumberExt(int head);
+// How many flexible numbers of `len` digits there are (10 to the `len`), and
+// `value` written as one of them, zeros in front.
+qint64 FlexNumberCount(int len);
+QString FlexNumberText(qint64 value, int len);
 }  // namespace ModSwitch

@@ -2,21 +2,10 @@
 
 #include "core/Console.h"
 #include "core/ModDefine.h"
+#include "params/DialDigits.h"
 #include "platform/FlexGrid.h"
 
 namespace ModSwitch {
-
-namespace {
-
-qint64 pow10(int n) {
-    qint64 v = 1;
-    for (int i = 0; i < n; ++i) v *= 10;
-    return v;
-}
-
-QString padded(qint64 value, int width) { return QString::number(value).rightJustified(width, QLatin1Char('0')); }
-
-}  // namespace
 
 QString CheckSpringCount(const platform::FlexGrid& grid, const QString& head, const QString& num, QString* message) {
     const int len = num.size();
@@ -29,12 +18,12 @@ QString CheckSpringCount(const platform::FlexGrid& grid, const QString& head, co
         }
         return false;
     };
-    for (qint64 c = num.toLongLong(); c < pow10(len); ++c) {
-        const QString cand = padded(c, len);
+    for (qint64 c = num.toLongLong(); c < FlexNumberCount(len); ++c) {
+        const QString cand = FlexNumberText(c, len);
         if (!inUse(cand)) return cand;
     }
     if (message)
-        *message = QStringLiteral("字头 ") + head + QStringLiteral(" 的弹性号码最大个数为") + QString::number(pow10(len)) +
+        *message = QStringLiteral("字头 ") + head + QStringLiteral(" 的弹性号码最大个数为") + QString::number(FlexNumberCount(len)) +
                    QStringLiteral("个");
     return QStringLiteral("E");
 }

@@ -8,26 +8,24 @@
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "platform/MsgCodes.h"
+#include "link/FrameReader.h"
 #include "pricing/ClsMonitor.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace pricing::billfile {
 
 namespace {
 
-constexpr int kRecord = 30;
 // Records priced in one transaction before pending events may run.
 constexpr int kBatch = 256;
 const QByteArray kMagic("TARVOBILL");
 const QString kMarkName = QStringLiteral("BillWait.dat");
 // The mark once every record of the file is stored.
 const QString kDoneName = QStringLiteral("BillDone.dat");
-// The settings row of the open site naming the file and how many of its
+// The note in the open site's call file naming the file and how many of its
 // records are stored; written in the transaction that stores each record.
 const QString kProgressKey = QStringLiteral("TarvoBillDone");
 
@@ -97,21 +95,10 @@ QString siteNameOf(const Mark& m) {
 
 QString openSiteName() { return TerminalName.isEmpty() ? QStringLiteral("默认") : TerminalName; }
 
-// Only a file holds records: a directory or a device under the name holds none.
-int recordsIn(const QString& path) {
-    const QFileInfo info(path);
-    return info.isFile() ? int(info.size() / kRecord) : 0;
-}
-
-int storedOf(const QByteArray& id) {
-    const QString v = ModSwitch::CallFileNote(kProgressKey);
-    if (v.section(QLatin1Char(':'), 0, 0).toLatin1() != id) return 0;
-    return v.section(QLatin1Char(':'), 1, 1).toInt();
-}
-
-void noteStored(const QByteArray& id, int n) {
-    ModSwitch::SetCallFileNote(kProgressKey, QString::fromLatin1(id) + QLatin1Char(':') + QString::number(n));
-}
+// The records, with no header: the mark names the file. Only a file holds
+// records: a directory or a device under the name holds none.
+RecordQueue queueAt(const QString& path) { return RecordQueue(path, 0, QByteArray(), kProgressKey); }
+RecordQueue queue() { return queueAt(Path()); }
 
 // How many records of the file the site of `m` (not open now) has stored,
 // when its files can still be read: the note beside its calls, or where a
@@ -137,21 +124,16 @@ int storedInSite(const Mark& m) {
     return 0;
 }
 
-// A record as the switch sent it: its code, its length and its checksum agree.
-bool sound(const QByteArray& r) {
-    if (r.size() != kRecord || quint8(r[0]) != 0x96 || quint8(r[1]) != 0x1D) return false;
-    quint8 sum = 0;
-    for (int i = 0; i < kRecord - 1; ++i) sum = quint8(sum + quint8(r[i]));
-    return sum == quint8(r[kRecord - 1]);
-}
-
-// A free name beside the file: "Bill-20260620-120000.dat" (and "-2", "-3"...).
-QString asideName(const QString& stem) {
+// The end of free names beside the file for the file and its mark set aside
+// together: "-20260620-120000.dat" (and "-2", "-3"...) after "Bill" and "BillWait".
+QString asideEnd() {
     const QString stamp = platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int k = 1;; ++k) {
-        const QString name = stem + QLatin1Char('-') + stamp + (k > 1 ? QStringLiteral("-%1").arg(k) : QString()) +
-                             QStringLiteral(".dat");
-        if (!QFileInfo::exists(platform::resolveCI(AppPath, name))) return name;
+        const QString end = QLatin1Char('-') + stamp + (k > 1 ? QStringLiteral("-%1").arg(k) : QString()) +
+                            QStringLiteral(".dat");
+        if (!QFileInfo::exists(platform::resolveCI(AppPath, QStringLiteral("Bill") + end)) &&
+            !QFileInfo::exists(platform::resolveCI(AppPath, QStringLiteral("BillWait") + end)))
+            return end;
     }
 }
 
@@ -169,15 +151,16 @@ void markAllStored() {
 // be read is priced into the open site (uncharged; a record stored before
 // becomes a duplicate's reject row).
 bool takeDamaged(const QString& path, Report* report) {
-    const QString copy = asideName(QStringLiteral("Bill"));
+    const QString end = asideEnd();
+    const QString copy = QStringLiteral("Bill") + end;
     if (!QFile::copy(path, AppPath + copy) || !platform::syncFile(AppPath + copy)) return false;
-    if (QFileInfo::exists(markPath())) QFile::rename(markPath(), AppPath + asideName(QStringLiteral("BillWait")));
+    if (QFileInfo::exists(markPath())) QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + end);
     if (!writeMark(openSiteMark(false))) return false;
     QFile::remove(donePath());
     platform::syncDir(AppPath);
     if (report) {
         report->damagedCopy = copy;
-        report->damagedRecords = recordsIn(path);
+        report->damagedRecords = queueAt(path).count();
     }
     return true;
 }
@@ -241,11 +224,12 @@ QString RejectText(const Report& r) {
 int Waiting() {
     const Mark m = readMark();
     if (!m.valid) return 0;
-    const int total = recordsIn(Path());
+    const RecordQueue file = queue();
+    const int total = file.count();
     int stored = 0;
     if (openSiteIs(m)) {
         try {
-            stored = storedOf(m.id);
+            stored = file.stored(m.id);
         } catch (const platform::DbError&) {
         }
     }
@@ -255,8 +239,8 @@ int Waiting() {
 int Price(const std::function<void()>& advance, Report* report) {
     static bool running = false;
     if (running) return Waiting();
-    const QString path = Path();
-    const int total = recordsIn(path);
+    const RecordQueue file = queue();
+    const int total = file.count();
     Mark m = readMark();
     if (!m.valid) {
         // A mark cut short while it was written has no record answered beside it.
@@ -265,7 +249,7 @@ int Price(const std::function<void()>& advance, Report* report) {
             return 0;
         }
         if (!m.present && QFileInfo::exists(donePath())) return 0;
-        if (!takeDamaged(path, report)) return total;
+        if (!takeDamaged(file.path(), report)) return total;
         m = readMark();
     }
     if (total == 0) {
@@ -277,57 +261,21 @@ int Price(const std::function<void()>& advance, Report* report) {
     struct Done {
         ~Done() { running = false; }
     } done;
-    QFile file(path);
-    int committed = 0;
-    try {
-        committed = storedOf(m.id);
-    } catch (const platform::DbError& e) {
-        LogRecordError(e.text());
-        return total;
-    }
-    if (committed < total && !file.open(QIODevice::ReadOnly)) return total - committed;
-    bool failed = false;
-    while (committed < total && !failed) {
-        int i = committed;
-        int rejected = 0;
-        try {
-            platform::Transaction batch(dbSwitch);
-            for (int k = 0; k < kBatch && i < total; ++k) {
-                if (advance) advance();
-                QByteArray record;
-                if (file.seek(qint64(i) * kRecord)) record = file.read(kRecord);
-                const int n = i + 1;
-                const auto note = [&] { noteStored(m.id, n); };
-                if (record.size() != kRecord) {
-                    failed = true;
-                    break;
-                }
-                // Bytes changed on the disk would price the call for somebody else.
-                const bool bad = !sound(record);
-                const bool kept = bad                                ? ClsMonitor().StoreReject(record, note)
-                                  : ModGeneral::IsDepositEvent(record) ? keepDeposit(record, note)
-                                                                       : ClsMonitor().StoreSpooled(record, note, m.charge);
-                if (!kept) {
-                    failed = true;
-                    break;
-                }
-                if (bad) ++rejected;
-                ++i;
-            }
-            // What was stored before a failing record stays stored.
-            batch.commit();
-            committed = i;
-            if (report) report->rejected += rejected;
-        } catch (const std::exception& e) {
-            LogRecordError(QString::fromUtf8(e.what()));
-            failed = true;
-        }
-        platform::YieldEvents();
-    }
-    if (committed < total) return total - committed;
+    RecordQueue::Storing how;
+    how.identity = [&m](const QByteArray&) { return m.id; };
+    how.store = [&m](const QByteArray& record, const std::function<void()>& note) {
+        return ModGeneral::IsDepositEvent(record) ? keepDeposit(record, note)
+                                                  : ClsMonitor().StoreSpooled(record, note, m.charge);
+    };
+    how.batch = kBatch;
+    how.advance = advance;
+    how.between = [] { platform::YieldEvents(); };
+    const RecordQueue::Result r = file.store(how);
+    if (report) report->rejected += r.rejected;
+    if (r.failed) return r.waiting();
     // Every record is stored: the mark says so, then the note goes.
     markAllStored();
-    ModSwitch::RemoveCallFileNote(kProgressKey);
+    file.forgetNote();
     return 0;
 }
 
@@ -339,7 +287,8 @@ int BeforeRead() {
         // The site they were read for is not open (perhaps deleted or moved
         // since): only the operator can say where they belong.
         const bool gone = !QFileInfo(m.site).isDir();
-        const QString aside = asideName(QStringLiteral("Bill"));
+        const QString end = asideEnd();
+        const QString aside = QStringLiteral("Bill") + end;
         const int answer = core::Notify(
             QStringLiteral("Bill.dat中有%1张话单是为站点“%2”读取的，尚未存入数据库，%3。\n\n"
                            "选“是”：把这些话单存入当前站点“%4”(不扣费)；\n"
@@ -355,7 +304,7 @@ int BeforeRead() {
             // What the other site stored already is not stored here again.
             const int done = storedInSite(m);
             try {
-                noteStored(here.id, done);
+                queue().noteStored(here.id, done);
                 if (writeMark(here)) waiting = Price({}, &r);
             } catch (const platform::DbError& e) {
                 LogRecordError(e.text());
@@ -363,7 +312,7 @@ int BeforeRead() {
         } else if (answer == platform::rNo) {
             const QString file = Path();
             if (QFile::rename(file, AppPath + aside)) {
-                QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + aside.mid(4));
+                QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + end);
                 platform::syncDir(AppPath);
                 r.setAside = aside;
                 waiting = 0;
@@ -381,7 +330,6 @@ Writer::~Writer() { close(); }
 
 bool Writer::start(bool charge, int* waiting, const QString& name) {
     close();
-    count_ = 0;
     *waiting = Price();
     if (*waiting > 0) return false;
     // A mark that is left names a site not open now: its records wait.
@@ -393,11 +341,8 @@ bool Writer::start(bool charge, int* waiting, const QString& name) {
     // leave the records written beside it where no pricing looks.
     platform::removeCI(AppPath + QStringLiteral("Bill.dat"));
     if (QFileInfo::exists(platform::resolveCI(AppPath, QStringLiteral("Bill.dat")))) return false;
-    path_ = AppPath + name;
-    fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd_ < 0) return false;
     // The mark is on the disk before the first record is answered.
-    if (!platform::syncData(fd_, path_) || !writeMark(openSiteMark(charge))) {
+    if (!file_.open(queueAt(AppPath + name), QByteArray(), true) || !writeMark(openSiteMark(charge))) {
         close();
         return false;
     }
@@ -406,25 +351,11 @@ bool Writer::start(bool charge, int* waiting, const QString& name) {
     return true;
 }
 
-bool Writer::append(const QByteArray& frameIn) {
-    if (fd_ < 0) return false;
-    QByteArray frame = frameIn.left(kRecord);
-    if (frame.size() < kRecord) frame.append(QByteArray(kRecord - frame.size(), '\0'));
-    const off_t at = off_t(count_) * kRecord;
-    qint64 done = 0;
-    while (done < kRecord) {
-        const ssize_t n = ::pwrite(fd_, frame.constData() + done, size_t(kRecord - done), at + done);
-        if (n <= 0) return false;
-        done += n;
-    }
-    if (!platform::syncData(fd_, path_)) return false;
-    ++count_;
-    return true;
+bool Writer::append(const QByteArray& frame) {
+    // Kept as the switch sent it, checksum and all; a short one is filled up.
+    return file_.append(ModComm::FrameReader::Padded(frame, RecordQueue::kRecord, 0));
 }
 
-void Writer::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
+void Writer::close() { file_.close(); }
 
 }  // namespace pricing::billfile

@@ -1,7 +1,8 @@
 #pragma once
 // "Bill.dat": the call records an IP payphone record upload or a USB collector
 // read takes, kept in the program directory one whole "961D" frame of 30
-// bytes (its checksum last) after another. Each record is on the disk before
+// bytes (its checksum last, as the switch sent it) after another: a
+// `RecordQueue` (RecordQueue.h) without a header. Each record is on the disk before
 // the switch hears "820302"; the records are then priced into the site they
 // were read for, each stored once (the note of how many are stored commits
 // with each one). A file whose records are not all stored waits beside a mark
@@ -9,6 +10,8 @@
 // before the next read, which replaces it only when nothing in it waits any
 // more. Once every record is stored the mark becomes "BillDone.dat", so a
 // file with records beside neither mark is known to be damaged from outside.
+#include "pricing/RecordQueue.h"
+
 #include <QByteArray>
 #include <QString>
 #include <functional>
@@ -64,12 +67,10 @@ public:
     // Appends one record (30 bytes: a shorter one is filled up) and syncs it:
     // true once it is on the disk and may be answered.
     bool append(const QByteArray& frame);
-    int count() const { return count_; }
+    int count() const { return file_.count(); }
     void close();
 private:
-    int fd_ = -1;
-    int count_ = 0;
-    QString path_;
+    RecordQueue::Appender file_;
 };
 
 }  // namespace pricing::billfile

@@ -2,7 +2,8 @@
 // Call records the switch was told are taken while the databases could not
 // store them: appended, synced, to a spool file in the data directory, and
 // priced, stored and charged once storing works again (a retry every few
-// seconds, and at the next start at the latest), each exactly once.
+// seconds, and at the next start at the latest), each exactly once. The file
+// is a `RecordQueue` (RecordQueue.h) after a header of its own.
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -20,8 +21,9 @@ bool Append(const QByteArray& frame);
 // it is done commit together. Returns how many still wait (storing failed).
 int Replay();
 
-// What the file holds, for tests and for the replay: the spool's identity and
-// the whole records in it (a torn last record is not one).
+// What the file holds, for tests: the spool's identity and the first 29 bytes
+// of each whole record in it (a torn last record is not one; a record whose
+// checksum fails is one, and is stored as a reject row).
 struct Contents {
     QByteArray id;
     QList<QByteArray> frames;

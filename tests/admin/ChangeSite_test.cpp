@@ -7,6 +7,7 @@
 #include "admin/frmDBManager.h"
 #include "admin/frmSelTerminal.h"
 #include "admin/frmTerminal.h"
+#include "core/ChargeLog.h"
 #include "core/Main.h"
 #include "core/ModGeneral.h"
 #include "core/Settings.h"
@@ -263,6 +264,26 @@ TEST_F(ChangeSite, ASiteThatCannotBeOpenedGivesThePreviousSiteBack) {
     EXPECT_EQ(TerminalID, 0);
     EXPECT_EQ(MDIMain::instance().Caption(), AppName + "<默认>");
     ASSERT_TRUE(dbSwitch.isOpen());
+    EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
+    EXPECT_TRUE(rsUser.isOpen());
+    EXPECT_TRUE(frmDBManager::exists());
+    EXPECT_EQ(received().last(), "960301");
+}
+
+// A site that fails late in its opening (its upgrade) gives the previous site
+// back as one failing early does, and moves no money on the way: its balances
+// are brought up to its call file only once it is open, so its files of two
+// stations are not even told.
+TEST_F(ChangeSite, ASiteWhoseUpgradeFailsGivesThePreviousSiteBackHavingMovedNoMoney) {
+    const QString site = makeSite(4, "旧站");
+    put(site + "Switch.mdb", ModSwitch::kStationId, "another station");
+    platform::Database(platform::Database::open(site + "Switch.mdb")).execute("drop table rightlist");
+    platform::script::answer("更换站点失败:", platform::rOK);
+    changeTo("旧站");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    for (const auto& box : platform::script::shown()) EXPECT_FALSE(box.text.contains("不属于同一个话务台"));
+    EXPECT_EQ(DataPath, dir->dataPath());
+    EXPECT_EQ(TerminalID, 0);
     EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
     EXPECT_TRUE(rsUser.isOpen());
     EXPECT_TRUE(frmDBManager::exists());

@@ -276,6 +276,29 @@ TEST_F(DBManagerTest, CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack) {
     ModSwitch::OpenAllDB(true);
 }
 
+// The reopening after a restore moves the money in one step, once: a backup
+// of another station's file is told once that its balances take no charges.
+TEST_F(DBManagerTest, TheReopeningAfterARestoreMovesTheMoneyOnce) {
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    ModSwitch::SetCallFileNote(ModSwitch::kStationId, "this station");
+    {
+        Database other = Database::open(f + "Switch.mdb");
+        other.execute("delete from Variant where varname=?", {ModSwitch::kStationId});
+        other.execute("insert into Variant(varname,value) values(?,'another station')", {ModSwitch::kStationId});
+    }
+    win().opt_Click(2);
+    win().txtPath->setText(f);
+    script::answer("不属于同一个话务台", platform::rOK);
+    script::answer("数据恢复成功", platform::rOK);
+    win().cmd_Click(1);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    int told = 0;
+    for (const script::Shown& s : script::shown()) told += s.text.contains("不属于同一个话务台");
+    EXPECT_EQ(told, 1);
+}
+
 // A backup made before the station gained a table is a sound file: the restore
 // brings it up to date, and the next start, also after a kill past the rename,
 // neither takes it for damaged nor puts the replaced file back.

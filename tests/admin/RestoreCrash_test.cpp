@@ -31,13 +31,7 @@ protected:
         templateDir = new testsupport::StationDir();
         {
             platform::Database cur = platform::Database::open(templateDir->file("PhoneCur.mdb"));
-            cur.execute(QStringLiteral(
-                            "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i+1 < 2000) "
-                            "INSERT INTO Tab_Phone (f_calladdr, f_zjaddr, f_date, f_long, f_rectype, f_moneny, f_flag, "
-                            "f_resp, f_zh, f_userid) "
-                            "SELECT i % 120, 1 + i % 16, strftime('%Y-%m-%d %H:%M:%S', '2021-01-01 00:00:00', '+' || "
-                            "(i * 78840) || ' seconds'), 30 + i % 600, 1, 1000 + i % 5000, 1, '8800' || (1000 + i), "
-                            "'    ', 0 FROM n"));
+            testsupport::storeSpreadCalls(cur, 2000, QDateTime(QDate(2021, 1, 1), QTime(0, 0), Qt::UTC), 78840);
         }
         StationProcess archive(templateDir->appPath(), args({}));
         archive.start();

@@ -80,7 +80,7 @@ TEST_F(Sites, ListDropsSitesWithoutDirectoryAndAddProposesTheNextNumber) {
 }
 
 TEST_F(Sites, NewSiteGetsTheRootStationAndNoCallRecords) {
-    dbPhoneCur.execute("insert into Tab_Phone(f_calladdr,f_date) values(5,'2026-06-01 10:00:00')");
+    testsupport::storeCall(dbPhoneCur, {.calladdr = 5, .date = "2026-06-01 10:00:00"});
     dbPhoneCur.execute("insert into tab_errPh(f_calladdr) values(5)");
     ModSwitch::LogCharge(7, platform::Currency::fromYuan(1), platform::Currency(), 5, "2026-06-01 10:00:00");
     EXPECT_EQ(grid().Rows(), 2);

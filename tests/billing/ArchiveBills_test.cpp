@@ -539,7 +539,7 @@ TEST_F(ArchiveTest, AYearAReaderHoldsOpenWaitsForTheNextRun) {
 // says how many of each; DropArchivedRows removes the moved ones at once.
 TEST_F(ArchiveTest, ACallItsMonthTableHoldsIsNotCopiedAgain) {
     auto put = [](int addr, const char* date, qint64 id) {
-        dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_userid) VALUES (?,?,?)", {addr, date, id});
+        testsupport::storeCall(dbPhoneCur, {.calladdr = addr, .date = date, .userid = id});
     };
     auto putBack = [&] {
         put(5, "2026-03-10 08:00:00", 1);
@@ -586,8 +586,7 @@ TEST_F(ArchiveTest, ACallItsMonthTableHoldsIsNotCopiedAgain) {
 // duplicate check of every record looks up by.
 TEST_F(ArchiveTest, ACallUnderAnArchivedKeyWithOtherContentBecomesARejectRow) {
     auto put = [](const char* date, qint64 id, int secs) {
-        dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_userid, f_long, f_resp) VALUES (5,?,?,?,'88')",
-                           {date, id, secs});
+        testsupport::storeCall(dbPhoneCur, {.calladdr = 5, .date = date, .secs = secs, .resp = "88", .userid = id});
     };
     put("2026-03-10 08:00:00", 1, 60);
     put("2026-03-11 08:00:00", 2, 60);
@@ -645,8 +644,8 @@ TEST_P(RestoredCallFileTest, CallsTheArchiveMovedAreBilledOnce) {
     openDatabases();
     dbSwitch.execute("INSERT INTO user (userid, username, balancemode, lastdate) VALUES (1, '甲', 0, '2026-05-01 00:00:00')");
     for (int i = 1; i <= 5; ++i)
-        dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_phmode, f_userid) VALUES (5,?,60,?,7,1)",
-                           {QStringLiteral("2026-05-%1 09:00:00").arg(i, 2, 10, QChar('0')), i * 10000});
+        testsupport::storeCall(dbPhoneCur, {.calladdr = 5, .date = QStringLiteral("2026-05-%1 09:00:00").arg(i, 2, 10, QChar('0')),
+                                            .secs = 60, .fee = platform::Currency::fromYuan(i), .phmode = 7, .userid = 1});
     closeDatabases();
 
     ModSwitch::CompactDB("PhoneCur.mdb");   // the start: checked, compacted, copied to PhoneCur.mdb.bak

@@ -148,8 +148,8 @@ TEST_F(BalanceBillTest, RefusedRunsAndTheZeroCheck) {
 
     // Nothing charged since the last settlement: clear; a call costing something: not.
     EXPECT_TRUE(win().CheckZHClear(1));
-    dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_userid) "
-                       "VALUES (1, '2004-11-03 10:00:00', 60, 100, '    ', 7, 1)");
+    testsupport::storeCall(dbPhoneCur, {.calladdr = 1, .date = "2004-11-03 10:00:00", .secs = 60,
+                                        .fee = platform::Currency::fromRaw(100), .zh = "    ", .phmode = 7, .userid = 1});
     EXPECT_FALSE(win().CheckZHClear(1));
 }
 

@@ -29,7 +29,7 @@ protected:
         platform::testing::setNow([] { return QDateTime(QDate(2005, 3, 15), QTime(10, 0)); });
         for (const char* d : {"2003-05-02 08:00:00", "2004-02-03 08:00:00", "2004-07-04 08:00:00",
                               "2004-07-05 08:00:00", "2005-01-06 08:00:00", "2005-03-07 08:00:00"})
-            dbPhoneCur.execute("INSERT INTO Tab_Phone (f_date, f_userid, f_zh) VALUES (?, 1, '    ')", {QString(d)});
+            testsupport::storeCall(dbPhoneCur, {.date = d, .zh = "    ", .userid = 1});
         billing::ArchiveBills();
         Database::create(DataPath + "PhBill_2002.mdb").close();   // a past year without months
     }

@@ -56,11 +56,11 @@ protected:
         StationTest::TearDown();
     }
     void add(const Call& c) {
-        dbPhoneCur.execute(
-            "INSERT INTO Tab_Phone (f_calladdr, f_zjaddr, f_date, f_long, f_moneny, f_resp, f_zh, f_indjh, f_phmode, "
-            "f_addfee1, f_addfee2, f_gatefee, f_linkfee, f_memo, f_userid, f_yj) VALUES (?,1,?,?,?,?,?,'',?,?,?,?,?,'',?,0)",
-            {c.addr, c.date, c.secs, Currency::fromRaw(c.fee[0]), c.resp, c.zh, c.mode, Currency::fromRaw(c.fee[1]),
-             Currency::fromRaw(c.fee[2]), Currency::fromRaw(c.fee[3]), Currency::fromRaw(c.fee[4]), c.user});
+        testsupport::storeCall(dbPhoneCur, {.calladdr = c.addr, .zjaddr = 1, .date = c.date, .secs = c.secs,
+                                            .fee = Currency::fromRaw(c.fee[0]), .resp = c.resp, .zh = c.zh, .indjh = "",
+                                            .phmode = c.mode, .addfee1 = Currency::fromRaw(c.fee[1]),
+                                            .addfee2 = Currency::fromRaw(c.fee[2]), .gatefee = Currency::fromRaw(c.fee[3]),
+                                            .linkfee = Currency::fromRaw(c.fee[4]), .memo = "", .userid = c.user});
     }
     Call call(qint64 user, const QString& date, int mode = 7) {
         Call c;
@@ -509,9 +509,10 @@ TEST_F(BillQueryTest, HeaderClicksSortBothGridsAlternately) {
 
 TEST_F(BillQueryTest, TheGridHoldsAtMostItsLimit) {
     // 100,001 matches: 100,000 rows and the message.
-    dbPhoneCur.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<100001) "
-                       "INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_userid) "
-                       "SELECT 1, '2005-01-10 08:00:00', 1, 100, '    ', 7, 1 FROM n");
+    testsupport::storeCalls(dbPhoneCur, 100001, [](qint64) {
+        return testsupport::CallRow{.calladdr = 1, .date = "2005-01-10 08:00:00", .secs = 1,
+                                    .fee = Currency::fromRaw(100), .zh = "    ", .phmode = 7, .userid = 1};
+    });
     period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
     tick("甲");
     script::answer("查询记录已到最大值", platform::rOK);

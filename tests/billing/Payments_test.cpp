@@ -96,9 +96,8 @@ protected:
         console.AddItem(QStringLiteral("%1\t%2\t\t\t%3\t%3").arg(id).arg(name, Currency::fromFen(depositFen).toString2()));
     }
     void call(qint64 user, int addr, const QString& zh, const char* date, qint64 fen, int mode = 7) {
-        dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_userid) "
-                           "VALUES (?,?,60,?,?,?,?)",
-                           {addr, T(date), Currency::fromFen(fen), zh, mode, user});
+        testsupport::storeCall(dbPhoneCur, {.calladdr = addr, .date = T(date), .secs = 60, .fee = Currency::fromFen(fen),
+                                            .zh = zh, .phmode = mode, .userid = user});
     }
     QVariantList userRow(qint64 id) {
         platform::Recordset rs =

@@ -39,9 +39,10 @@ protected:
     void data() {
         dbSwitch.execute("INSERT INTO user (userid, username, balancemode, lastdate, deposit, remain) "
                          "VALUES (1, '甲', 1, '2026-10-01 00:00:00', 500000, 500000)");
-        dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_userid) "
-                           "VALUES (3, '2026-10-05 10:00:00', 60, 600000, '    ', 2, 1), "
-                           "(3, '2026-11-05 10:00:00', 60, 200000, '    ', 7, 1)");
+        testsupport::storeCall(dbPhoneCur, {.calladdr = 3, .date = "2026-10-05 10:00:00", .secs = 60,
+                                            .fee = platform::Currency::fromYuan(60), .zh = "    ", .phmode = 2, .userid = 1});
+        testsupport::storeCall(dbPhoneCur, {.calladdr = 3, .date = "2026-11-05 10:00:00", .secs = 60,
+                                            .fee = platform::Currency::fromYuan(20), .zh = "    ", .phmode = 7, .userid = 1});
     }
     void run() {
         billing::SettleOptions o;

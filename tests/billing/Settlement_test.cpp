@@ -48,10 +48,11 @@ protected:
                          {id, name, mode, last, Currency::fromFen(rentFen)});
     }
     void store(const Call& c) {
-        dbPhoneCur.execute(
-            "INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_addfee1, f_addfee2, "
-            "f_gatefee, f_linkfee, f_userid) VALUES (?,?,?,?,?,?,?,?,?,?,?)",
-            {c.addr, c.date, c.secs, c.fee[0], c.zh, c.mode, c.fee[1], c.fee[2], c.fee[3], c.fee[4], c.user});
+        testsupport::storeCall(dbPhoneCur, {.calladdr = c.addr, .date = c.date, .secs = c.secs,
+                                            .fee = Currency::fromRaw(c.fee[0]), .zh = c.zh, .phmode = c.mode,
+                                            .addfee1 = Currency::fromRaw(c.fee[1]), .addfee2 = Currency::fromRaw(c.fee[2]),
+                                            .gatefee = Currency::fromRaw(c.fee[3]), .linkfee = Currency::fromRaw(c.fee[4]),
+                                            .userid = c.user});
         calls << c;
     }
     // Random calls of `users` over [from, to), with accounts, every category and short calls.

@@ -26,13 +26,7 @@ protected:
     static void SetUpTestSuite() {
         templateDir = new testsupport::StationDir();
         platform::Database cur = platform::Database::open(templateDir->file("PhoneCur.mdb"));
-        cur.execute(QStringLiteral(
-                        "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM n WHERE i+1 < ?) "
-                        "INSERT INTO Tab_Phone (f_calladdr, f_zjaddr, f_date, f_long, f_rectype, f_moneny, f_flag, "
-                        "f_resp, f_zh, f_userid) "
-                        "SELECT i % 120, 1 + i % 16, strftime('%Y-%m-%d %H:%M:%S', ?, '+' || (i * 90) || ' seconds'), "
-                        "30 + i % 600, 1, 1000 + i % 5000, 1, '8800' || (1000 + i % 9000), '    ', 0 FROM n"),
-                    {kRecords, QStringLiteral("2025-12-01 00:00:00")});
+        testsupport::storeSpreadCalls(cur, kRecords, QDateTime(QDate(2025, 12, 1), QTime(0, 0), Qt::UTC), 90);
         cur.close();
     }
     static void TearDownTestSuite() {

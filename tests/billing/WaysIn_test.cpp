@@ -60,8 +60,8 @@ TEST_F(SettlementWaysIn, PopupSettlesAndPaysOneUser) {
     dbSwitch.execute("INSERT INTO user (userid, username, balancemode, lastdate, deposit, remain) "
                      "VALUES (7, '庚', 0, '2004-11-01 00:00:00', 200000, 200000)");
     dbSwitch.execute("INSERT INTO user (userid, username, balancemode, lastdate) VALUES (8, '辛', 0, '2004-11-01 00:00:00')");
-    dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_userid) "
-                       "VALUES (3, '2004-11-05 10:00:00', 60, 123400, '    ', 7, 7)");
+    testsupport::storeCall(dbPhoneCur, {.calladdr = 3, .date = "2004-11-05 10:00:00", .secs = 60,
+                                        .fee = platform::Currency::fromRaw(123400), .zh = "    ", .phmode = 7, .userid = 7});
     ASSERT_TRUE(console().ShowView("User"));
     QStringList prompts;
     platform::script::onModal("frmPayMoneny", [&](QDialog* d) {

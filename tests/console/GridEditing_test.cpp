@@ -631,8 +631,8 @@ TEST_F(GridEditing, AUserTheSettlementDeletesStaysDeletedWithItsTypedEdits) {
     dbSwitch.execute("insert into user (userid, username, balancemode, lastdate, deposit, remain) "
                      "values (7, '甲', 0, '2004-11-01 00:00:00', 500000, 500000)");
     dbSwitch.execute("update Extension set userid=7 where Address=3");
-    dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date, f_long, f_moneny, f_zh, f_phmode, f_userid) "
-                       "VALUES (3, '2004-11-05 10:00:00', 60, 123400, '    ', 7, 7)");
+    testsupport::storeCall(dbPhoneCur, {.calladdr = 3, .date = "2004-11-05 10:00:00", .secs = 60,
+                                        .fee = platform::Currency::fromRaw(123400), .zh = "    ", .phmode = 7, .userid = 7});
     ModSwitch::SetVariant("OptCL", "2");   // after the payment: 删除用户
     ASSERT_TRUE(console().ShowView("User"));
     ASSERT_EQ(grid().TextMatrix(2, 0), "7");

@@ -115,11 +115,9 @@ TEST(StationProcess, TruncatedCallFileIsRestoredWithTheCallsItStillHoldsOrLeftAs
         if (withCopy) { ASSERT_TRUE(QFile::copy(cur, cur + ".bak")); }
         {
             platform::Database db = platform::Database::open(cur);
-            platform::Transaction tx(db);
-            for (int i = 0; i < 600; ++i)
-                db.execute("insert into Tab_Phone (f_calladdr, f_date, f_resp) values (?, '2026-06-15 09:00:00', ?)",
-                           {i, QString(60, 'x')});
-            tx.commit();
+            testsupport::storeCalls(db, 600, [](qint64 i) {
+                return testsupport::CallRow{.calladdr = int(i), .date = "2026-06-15 09:00:00", .resp = QString(60, 'x')};
+            });
         }
         QFile::resize(cur, QFileInfo(cur).size() / 2 + 100);
         const QByteArray truncated = bytesOf(cur);

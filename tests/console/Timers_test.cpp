@@ -36,7 +36,7 @@ protected:
     }
     qint64 current() { return dbPhoneCur.scalar("select count(*) from Tab_Phone").toLongLong(); }
     void addRecord(const QDateTime& when) {
-        dbPhoneCur.execute("insert into Tab_Phone(f_userid,f_date) values(0,?)", {when});
+        testsupport::storeCall(dbPhoneCur, {.date = when});
     }
     qint64 archived(int month) {
         platform::Database a = platform::Database::open(dir->file("PhBill_2026.mdb"));

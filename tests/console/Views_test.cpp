@@ -163,7 +163,7 @@ TEST_F(TreeViews, BillListTopsUpFromTheNewestArchiveMonth) {
     {
         platform::Transaction tx(dbSwitch);
         for (int i = 0; i < 150; ++i)
-            dbPhoneCur.execute("insert into Tab_Phone(f_userid,f_date,f_long) values(0,?,?)", {base.addSecs(60 * i), 1000 + i});
+            testsupport::storeCall(dbPhoneCur, {.date = base.addSecs(60 * i), .secs = 1000 + i});
         tx.commit();
     }
     {

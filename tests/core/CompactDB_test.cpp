@@ -327,8 +327,8 @@ TEST_F(CompactDBTest, FileWithoutTheStationsTablesCountsAsDamagedAndIsNeverCopie
 TEST_F(CompactDBTest, DamagedCallFileIsKeptAsideAndTheCallsTheCopyLacksAreRecovered) {
     const QString cur = dir->file("PhoneCur.mdb");
     auto addCall = [&](const Database& db, int i) {
-        db.execute("insert into Tab_Phone (f_calladdr, f_date, f_long, f_moneny) values (5, ?, 60, ?)",
-                   {QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0')), 2000 + i});
+        testsupport::storeCall(db, {.calladdr = 5, .date = QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0')),
+                                    .secs = 60, .fee = platform::Currency::fromRaw(2000 + i)});
     };
     {
         Database db = Database::open(cur);
@@ -360,11 +360,9 @@ TEST_F(CompactDBTest, TruncatedCallFileGivesBackWhatCanStillBeRead) {
     ASSERT_TRUE(QFile::copy(cur, dir->file("PhoneCur.mdb.bak")));
     {
         Database db = Database::open(cur);
-        platform::Transaction tx(db);
-        for (int i = 0; i < 2000; ++i)
-            db.execute("insert into Tab_Phone (f_calladdr, f_date, f_resp) values (?, '2026-06-15 09:00:00', ?)",
-                       {i, QString(60, 'x')});
-        tx.commit();
+        testsupport::storeCalls(db, 2000, [](qint64 i) {
+            return testsupport::CallRow{.calladdr = int(i), .date = "2026-06-15 09:00:00", .resp = QString(60, 'x')};
+        });
     }
     QFile f(cur);
     ASSERT_TRUE(f.resize(f.size() * 2 / 3));
@@ -439,8 +437,8 @@ TEST_F(CompactDBTest, AMarkThatCannotBeWrittenMovesNothingAndOneLeftEmptyMeansMo
     {
         Database db = Database::open(cur);
         for (int i = 0; i < 7; ++i)
-            db.execute("insert into Tab_Phone (f_calladdr, f_date, f_long, f_moneny) values (5, ?, 60, 3000)",
-                       {QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0'))});
+            testsupport::storeCall(db, {.calladdr = 5, .date = QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0')),
+                                        .secs = 60, .fee = platform::Currency::fromRaw(3000)});
         db.execute("drop table tab_errPh");   // damaged: a table of the call file is gone
     }
     const QByteArray damaged = bytesOf(cur);
@@ -477,15 +475,15 @@ TEST_F(CompactDBTest, ACallFileWithAZeroedHeaderGivesBackItsCallsAndItsLog) {
         Database db = Database::open(cur);
         db.execute("PRAGMA journal_mode=WAL");
         for (int i = 0; i < 6; ++i)
-            db.execute("insert into Tab_Phone (f_calladdr, f_date, f_long, f_moneny) values (5, ?, 60, 3000)",
-                       {QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0'))});
+            testsupport::storeCall(db, {.calladdr = 5, .date = QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0')),
+                                        .secs = 60, .fee = platform::Currency::fromRaw(3000)});
         // Half of them still in the write-ahead log when the power went.
         db.execute("PRAGMA wal_checkpoint(TRUNCATE)");
         db.execute("PRAGMA wal_autocheckpoint=0");
         image = bytesOf(cur);
         for (int i = 6; i < 12; ++i)
-            db.execute("insert into Tab_Phone (f_calladdr, f_date, f_long, f_moneny) values (5, ?, 60, 3000)",
-                       {QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0'))});
+            testsupport::storeCall(db, {.calladdr = 5, .date = QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0')),
+                                        .secs = 60, .fee = platform::Currency::fromRaw(3000)});
         wal = bytesOf(cur + "-wal");
     }
     // The file as the cut left it, its header zeroed, and its log.

@@ -8,6 +8,20 @@ using namespace ModSwitch;
 
 class Settings : public testsupport::StationDbTest {};
 
+TEST_F(Settings, TheStoreKeepsOneRowAndTheTextAsTyped) {
+    EXPECT_EQ(GetVariant("NoSuchKey", "dflt"), "dflt");
+    SetVariant("Key1", "a");
+    SetVariant("Key1", "O'Neil; drop table Variant --");
+    EXPECT_EQ(GetVariant("Key1", "x"), "O'Neil; drop table Variant --");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from variant where varname='Key1'").toInt(), 1);
+    EXPECT_EQ(GetVariant("KEY1"), "O'Neil; drop table Variant --");   // keys compare without case
+    SetVariant("Key1", "");
+    EXPECT_EQ(GetVariant("Key1", "back"), "back");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from variant where varname='Key1'").toInt(), 1);
+    dbSwitch.execute("insert into variant(varname,value) values('NullKey',NULL)");
+    EXPECT_EQ(GetVariant("NullKey", "d"), "d");
+}
+
 TEST_F(Settings, FreshStationLoadsItsDefaults) {
     g_NoAnswerCount = 0;
     ModComm::PutRxBuf(QByteArray::fromHex("820300"));

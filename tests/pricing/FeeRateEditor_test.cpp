@@ -4,6 +4,7 @@
 #include "platform/Prompts.h"
 #include "pricing/TariffEdit.h"
 #include "pricing/frmFeeRate.h"
+#include "pricing/TariffWindowFixture.h"
 #include "support/Fixtures.h"
 
 #include <QApplication>
@@ -55,40 +56,18 @@ TEST(TariffInput, FindIsLiteralButForStarAndQuestionMark) {
     EXPECT_FALSE(WildcardMatch("07.5", "0755"));
 }
 
-class FeeRateWindow : public testsupport::StationDbTest {
+class FeeRateWindow : public pricingtest::TariffWindowTest<frmFeeRate> {
 protected:
-    void SetUp() override {
-        StationDbTest::SetUp();
-        WorkerRights = QStringList{"0"};
-    }
-    void TearDown() override {
-        frmFeeRate::unload();
-        frmFeeFind::unload();
-        StationDbTest::TearDown();
-    }
     void rate(const QString& zone, int type, const QString& name = QString(), qint64 perprice = 1000) {
         dbSwitch.execute("insert into feerate(zonecode,summary,feeratetype,feerateid,perprice) values(?,?,?,0,?)",
                          {zone, name, type, perprice});
     }
-    frmFeeRate& win() { return frmFeeRate::instance(); }
     QString find;   // what the find prompt is answered with
-    platform::FlexGrid& grid() { return *win().fgFeerate; }
-    void select(int r1, int r2, int col) {
-        grid().setRow(r1);
-        grid().setCol(col);
-        grid().setRowSel(r2);
-        grid().setColSel(col);
-    }
     void rightClick() {
         const QRect cell = grid().visualRect(grid().model()->index(grid().Row(), grid().Col()));
         QMouseEvent e(QEvent::MouseButtonPress, cell.center(), grid().viewport()->mapToGlobal(cell.center()),
                       Qt::RightButton, Qt::RightButton, Qt::NoModifier);
         QApplication::sendEvent(grid().viewport(), &e);
-    }
-    void type(const QString& text) {
-        win().txtModify->setText(text);
-        QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(win().txtModify, &e);
     }
     QVariant stored(const char* col, const QString& zone, int type) {
         return dbSwitch.scalar(QStringLiteral("select %1 from feerate where feerateid=0 and zonecode=? and feeratetype=?")
@@ -105,7 +84,7 @@ TEST_F(FeeRateWindow, RightClickOnABlockWritesEveryRowAndZoneColumnsOneAtATime) 
     select(3, 7, 5);
     rightClick();
     ASSERT_TRUE(win().txtModify->isVisible() || !win().txtModify->isHidden());
-    type("0.5");
+    enter("0.5");
     EXPECT_TRUE(win().txtModify->isHidden());
     for (int r = 1; r <= 8; ++r) {
         const QString zone = grid().TextMatrix(r, 0);
@@ -138,19 +117,19 @@ TEST_F(FeeRateWindow, ZoneCodesAreCheckedBeforeAnythingIsWritten) {
     auto edit = [&](const QString& t) {
         win().fgFeerate_DblClick();
         EXPECT_FALSE(win().txtModify->isHidden());
-        type(t);
+        enter(t);
     };
     answer("请输入1-16位地区代号", platform::rOK);
     edit(QString(17, '1'));
     EXPECT_FALSE(win().txtModify->isHidden());
     EXPECT_EQ(win().txtModify->text(), "010");
     answer("请输入数字", platform::rOK);
-    type("01a");
+    enter("01a");
     answer("地区代号<0755>已经存在于省内", platform::rOK);
-    type("0755");
+    enter("0755");
     EXPECT_EQ(stored("summary", "010", 2).toString(), "北京");
     // Unchanged: no message, no statement.
-    type("010");
+    enter("010");
     EXPECT_TRUE(win().txtModify->isHidden());
     edit(QString(16, '1'));
     EXPECT_TRUE(win().txtModify->isHidden());
@@ -160,7 +139,7 @@ TEST_F(FeeRateWindow, ZoneCodesAreCheckedBeforeAnythingIsWritten) {
     win().SSTab1->setCurrentIndex(9);
     win().cmdFeerate_Click(0);
     EXPECT_EQ(win().txtModify->text(), "1");
-    type("0755");
+    enter("0755");
     EXPECT_EQ(stored("feeratetype", "0755", 9).toInt(), 9);
     EXPECT_TRUE(platform::script::unexpected().isEmpty());
 }
@@ -188,7 +167,7 @@ TEST_F(FeeRateWindow, RowOneIsKeptOnlyWhenItIsTheDefaultRow) {
     select(1, 1, 0);
     win().fgFeerate_DblClick();
     EXPECT_FALSE(win().txtModify->isHidden());
-    type("0758");
+    enter("0758");
     EXPECT_EQ(stored("feeratetype", "0758", 4).toInt(), 4);
     select(1, 3, 0);
     win().cmdFeerate_Click(1);
@@ -204,19 +183,19 @@ TEST_F(FeeRateWindow, AddedRowIsStoredWhenItsZoneCodeIsCommitted) {
     ASSERT_EQ(grid().Rows(), 3);
     EXPECT_EQ(win().txtModify->text(), "0756");
     EXPECT_EQ(grid().TextMatrix(2, 1), "深圳");
-    type("");
+    enter("");
     EXPECT_TRUE(win().txtModify->isHidden());
     EXPECT_EQ(dbSwitch.scalar("select count(*) from feerate").toInt(), 1);
     select(2, 2, 0);
     win().fgFeerate_DblClick();
-    type("0757");
+    enter("0757");
     EXPECT_EQ(stored("perprice", "0757", 2).toLongLong(), 6000);
     EXPECT_EQ(stored("summary", "0757", 2).toString(), "深圳");
     // An empty tab proposes 1; the copied empty cells read as empty numbers do.
     win().SSTab1->setCurrentIndex(6);
     win().cmdFeerate_Click(0);
     EXPECT_EQ(win().txtModify->text(), "1");
-    type("168");
+    enter("168");
     EXPECT_EQ(stored("pertime", "168", 6).toInt(), 1);
     EXPECT_EQ(grid().TextMatrix(2, 4), "1s");
     EXPECT_EQ(grid().TextMatrix(2, 10), "默认方案");
@@ -306,7 +285,7 @@ TEST_F(FeeRateWindow, ABlockOfRowsIsWrittenWholeOrNotAtAll) {
     select(1, 3, 5);
     rightClick();
     answer("保存失败", platform::rOK);
-    type("0.9");
+    enter("0.9");
     for (const char* zone : {"021", "022", "023"}) EXPECT_EQ(stored("perprice", zone, 2).toLongLong(), 1000) << zone;
     for (int r = 1; r <= 3; ++r) EXPECT_EQ(grid().TextMatrix(r, 5), "0.10") << r;
 

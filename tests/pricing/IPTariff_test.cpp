@@ -5,6 +5,7 @@
 #include "platform/Prompts.h"
 #include "pricing/TariffEdit.h"
 #include "pricing/frmIP.h"
+#include "pricing/TariffWindowFixture.h"
 #include "support/Fixtures.h"
 
 #include <QApplication>
@@ -35,17 +36,8 @@ TEST(TariffInput, IPHeadFieldsWhenLeft) {
     EXPECT_EQ(pricing::IPLinkValue(5, "150").v.toLongLong(), 0);
 }
 
-class IPWindow : public testsupport::StationDbTest {
+class IPWindow : public pricingtest::TariffWindowTest<frmIP> {
 protected:
-    void SetUp() override {
-        StationDbTest::SetUp();
-        WorkerRights = QStringList{"0"};
-    }
-    void TearDown() override {
-        frmIP::unload();
-        frmFeeFind::unload();
-        StationDbTest::TearDown();
-    }
     void type(qint32 id, const QString& name) {
         dbSwitch.execute("insert into ipfeerate values(?,?,'')", {id, name});
     }
@@ -55,19 +47,6 @@ protected:
     }
     void head(const QString& h, qint32 id, const QString& summary = QString()) {
         dbSwitch.execute("insert into iphead(iphead,summary,ipfeerate,perprice) values(?,?,?,2000)", {h, summary, id});
-    }
-    frmIP& win() { return frmIP::instance(); }
-    platform::FlexGrid& grid() { return *win().fgFeerate; }
-    void select(int r1, int r2, int col) {
-        grid().setRow(r1);
-        grid().setCol(col);
-        grid().setRowSel(r2);
-        grid().setColSel(col);
-    }
-    void enter(const QString& text) {
-        win().txtModify->setText(text);
-        QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(win().txtModify, &e);
     }
     void clickHead(const QString& h) {
         ASSERT_TRUE(frmIP::SelectNode(win().tvwIPHead, h.isEmpty() ? QStringLiteral("KHead") : "K" + h));

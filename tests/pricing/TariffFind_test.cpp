@@ -7,6 +7,7 @@
 #include "platform/Prompts.h"
 #include "pricing/frmFeeRate.h"
 #include "pricing/frmIP.h"
+#include "pricing/TariffWindowFixture.h"
 #include "support/Fixtures.h"
 
 #include <optional>
@@ -64,18 +65,7 @@ struct IPFind {
 };
 
 template <typename Way>
-class TariffFind : public testsupport::StationDbTest {
-protected:
-    void SetUp() override {
-        StationDbTest::SetUp();
-        WorkerRights = QStringList{"0"};
-    }
-    void TearDown() override {
-        Way::Window::unload();
-        frmFeeFind::unload();
-        StationDbTest::TearDown();
-    }
-};
+class TariffFind : public pricingtest::TariffWindowTest<typename Way::Window> {};
 
 struct FindNames {
     template <typename Way>

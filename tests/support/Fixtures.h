@@ -3,6 +3,7 @@
 // directory, scripted prompts, and checks every test gets for free.
 #include "core/ModDefine.h"
 #include "platform/Db.h"
+#include "support/CallRows.h"
 
 #include <QString>
 #include <QTemporaryDir>

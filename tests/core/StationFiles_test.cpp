@@ -13,24 +13,9 @@
 using namespace ModSwitch;
 using platform::Database;
 
-class ModSwitchDb : public testsupport::StationTest {};
+class StationFiles : public testsupport::StationTest {};
 
-TEST_F(ModSwitchDb, SettingsStoreKeepsOneRowAndTheTextAsTyped) {
-    openDatabases();
-    EXPECT_EQ(GetVariant("NoSuchKey", "dflt"), "dflt");
-    SetVariant("Key1", "a");
-    SetVariant("Key1", "O'Neil; drop table Variant --");
-    EXPECT_EQ(GetVariant("Key1", "x"), "O'Neil; drop table Variant --");
-    EXPECT_EQ(dbSwitch.scalar("select count(*) from variant where varname='Key1'").toInt(), 1);
-    EXPECT_EQ(GetVariant("KEY1"), "O'Neil; drop table Variant --");   // keys compare without case
-    SetVariant("Key1", "");
-    EXPECT_EQ(GetVariant("Key1", "back"), "back");
-    EXPECT_EQ(dbSwitch.scalar("select count(*) from variant where varname='Key1'").toInt(), 1);
-    dbSwitch.execute("insert into variant(varname,value) values('NullKey',NULL)");
-    EXPECT_EQ(GetVariant("NullKey", "d"), "d");
-}
-
-TEST_F(ModSwitchDb, OpenAllOpensBothOnOneConnectionWithTheDefaultUser) {
+TEST_F(StationFiles, OpenAllOpensBothOnOneConnectionWithTheDefaultUser) {
     dbSwitch.close();
     {
         Database sw = Database::open(dir->file("switch.mdb"));
@@ -61,7 +46,7 @@ TEST_F(ModSwitchDb, OpenAllOpensBothOnOneConnectionWithTheDefaultUser) {
     EXPECT_EQ(GetRecordCount(rsUser), 1);
 }
 
-TEST_F(ModSwitchDb, DefaultUserIsNotSettledAndAnOldDepositDefaultUserIsCorrectedOnce) {
+TEST_F(StationFiles, DefaultUserIsNotSettledAndAnOldDepositDefaultUserIsCorrectedOnce) {
     OpenAllDB(true);
     EXPECT_EQ(dbSwitch.scalar("select balancemode from user where userid=0").toInt(), 2);
     OpenAllDB(false);
@@ -89,7 +74,7 @@ TEST_F(ModSwitchDb, DefaultUserIsNotSettledAndAnOldDepositDefaultUserIsCorrected
     EXPECT_EQ(dbSwitch.scalar("select balancemode from user where userid=0").toInt(), 0);
 }
 
-TEST_F(ModSwitchDb, OpenFailureAsksUntilTheFileOpens) {
+TEST_F(StationFiles, OpenFailureAsksUntilTheFileOpens) {
     const QString path = dir->file("Late.mdb");
     platform::script::answer(",要终止程序吗", platform::rNo);
     // The file appears while the station waits after "No".
@@ -102,43 +87,19 @@ TEST_F(ModSwitchDb, OpenFailureAsksUntilTheFileOpens) {
     EXPECT_EQ(platform::script::shown()[0].buttons & 7, platform::mbYesNo);
 }
 
-TEST_F(ModSwitchDb, OpenFailureYesEndsTheProgram) {
+TEST_F(StationFiles, OpenFailureYesEndsTheProgram) {
     platform::script::answer(",要终止程序吗", platform::rYes);
     Database db;
     EXPECT_THROW(OpenDB(dir->file("missing.mdb"), db), platform::ProgramEnded);
 }
 
-TEST_F(ModSwitchDb, OpenMatchesNamesWithoutCase) {
+TEST_F(StationFiles, OpenMatchesNamesWithoutCase) {
     Database db;
     EXPECT_TRUE(OpenDB(dir->file("SWITCH.MDB"), db));
     EXPECT_TRUE(db.hasTable("Variant"));
 }
 
-TEST_F(ModSwitchDb, ListHelpers) {
-    openDatabases();
-    dbSwitch.execute("create table h (HeadID TEXT(8), SpringNum TEXT(8), kind INTEGER)");
-    dbSwitch.execute("insert into h values('8',?,1)", {"001"});
-    dbSwitch.execute("insert into h values('9',NULL,2)");
-
-    QStringList arr{"keep"};
-    GetRsArray("select HeadID from h where 1=0", arr, dbSwitch, false);
-    EXPECT_EQ(arr, QStringList({"keep"}));
-    GetRsArray("select HeadID from h order by HeadID", arr, dbSwitch, false);
-    EXPECT_EQ(arr, QStringList({"8", "9"}));
-    GetRsArray("select HeadID,SpringNum from h order by HeadID", arr, dbSwitch, true);
-    EXPECT_EQ(arr, QStringList({"8001", "9"}));
-    GetRsArray("select HeadID,kind from h order by HeadID", arr, dbSwitch, true);
-    EXPECT_EQ(arr, QStringList({"8-1", "9-2"}));
-
-    platform::Recordset none = dbSwitch.query("select HeadID from h where 1=0");
-    EXPECT_EQ(GetRecordCount(none), 0);
-    dbSwitch.execute("insert into h values(?,NULL,3)", {"it's"});
-    platform::Recordset q = dbSwitch.query("select HeadID from h order by kind");
-    EXPECT_EQ(GetRecordCount(q), 3);
-    EXPECT_EQ(q.absolutePosition(), 0);
-}
-
-TEST_F(ModSwitchDb, UnansweredOpenFailureInAScriptedRunEnds) {
+TEST_F(StationFiles, UnansweredOpenFailureInAScriptedRunEnds) {
     platform::testing::setTick([] {
         static qint64 t = 0;
         return t += 600;   // every wait is over at once
@@ -152,7 +113,7 @@ TEST_F(ModSwitchDb, UnansweredOpenFailureInAScriptedRunEnds) {
 // A call and its charge entry commit with one sync only while the call file
 // keeps its write-ahead log: every road that opens it (the start, an opening
 // after a failure, the archive's reopening after its compaction) leaves it so.
-TEST_F(ModSwitchDb, TheStationFilesAreOpenedWithTheirWriteAheadLogs) {
+TEST_F(StationFiles, TheStationFilesAreOpenedWithTheirWriteAheadLogs) {
     auto modes = [] {
         return QStringList{dbSwitch.scalar("PRAGMA main.journal_mode").toString().toLower(),
                            dbPhoneCur.scalar("PRAGMA phonecur.journal_mode").toString().toLower()};
@@ -165,7 +126,7 @@ TEST_F(ModSwitchDb, TheStationFilesAreOpenedWithTheirWriteAheadLogs) {
     OpenAllDB(false);
     OpenAllDB(true);
     EXPECT_EQ(modes(), wal);
-    dbPhoneCur.execute("INSERT INTO Tab_Phone (f_calladdr, f_date) VALUES (1, '2026-03-01 10:00:00')");
+    testsupport::storeCall(dbPhoneCur, {.calladdr = 1, .date = "2026-03-01 10:00:00"});
     billing::ArchiveBills();
     ASSERT_TRUE(billing::LastArchiveRun().compacted);
     EXPECT_EQ(modes(), wal);

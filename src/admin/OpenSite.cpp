@@ -1,0 +1,122 @@
+#include "admin/OpenSite.h"
+
+#include "admin/Restore.h"
+#include "core/ChargeLog.h"
+#include "core/ModDefine.h"
+#include "core/ModUpgrade.h"
+#include "core/Notices.h"
+#include "core/SafetyCopies.h"
+#include "core/Settings.h"
+#include "core/StationFiles.h"
+#include "platform/AppExit.h"
+#include "platform/Db.h"
+#include "pricing/BillFile.h"
+#include "pricing/RecordSpool.h"
+
+namespace admin {
+
+namespace {
+
+void step(const SiteOpening& how, int value, const QString& text = QString()) {
+    if (how.progress) how.progress(value, text);
+}
+
+// Steps 2 to 5 for the site of DataPath. `failure` null: a file that fails
+// its check without a sound copy, or a failed upgrade, ends the station, and
+// a file that cannot be opened is asked about. Else false with the reason,
+// everything closed again. Nothing here yields but those questions.
+bool openFiles(const SiteOpening& how, QString* failure, QString* notice) {
+    if (how.check) {
+        ModSwitch::RemoveStaleSuperJournals(DataPath);
+        for (const auto& [file, done] : {std::pair{QStringLiteral("Switch.mdb"), 10}, std::pair{QStringLiteral("PhoneCur.mdb"), 15}}) {
+            if (!failure) ModSwitch::CompactDB(file);
+            else if (!ModSwitch::TryCompactDB(file, failure, notice)) return false;
+            step(how, done);
+        }
+    }
+    if (!ModSwitch::OpenStationFiles(failure)) return false;
+    try {
+        if (!ModUpgrade::UpgradeStationDb(failure)) {
+            ModSwitch::OpenAllDB(false);
+            return false;
+        }
+        step(how, 20, QStringLiteral("正在初始化系统..."));
+        ModSwitch::LoadSysPara();
+        // The default user 0 exists before anything reads users.
+        ModSwitch::OpenRecordsets();
+        if (how.renewSafetyCopy) {
+            // The copy beside it described the file replaced: the next start
+            // would take the two for unlike and put the replaced file back.
+            ModSwitch::NumberSafetyCopy();
+            RenewSafetyCopy(dbSwitch);
+        }
+        // The money moves here and nowhere else in an opening.
+        ModSwitch::PrepareChargeLog();
+        return true;
+    } catch (const platform::DbError& e) {
+        if (!failure) throw;
+        *failure = platform::OperatorText(e);
+        ModSwitch::OpenAllDB(false);
+        return false;
+    }
+}
+
+// Records an upload or a collector read answered but could not store; the
+// status bar says how many still wait.
+void storeWaitingCalls() {
+    // Calls a former run of this site took while it could not store them.
+    try {
+        pricing::spool::Replay();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception&) {
+        // They stay in the spool; its retry takes them.
+    }
+    int waiting = 0;
+    pricing::billfile::Report report;
+    try {
+        waiting = pricing::billfile::Price({}, &report);
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception&) {
+        waiting = pricing::billfile::Waiting();
+    }
+    if (waiting > 0) core::NotifyStatus(2, pricing::billfile::WaitingText(waiting));
+    const QString damaged = pricing::billfile::DamageText(report);
+    if (!damaged.isEmpty()) core::Notify(damaged, platform::mbOKOnly | platform::mbExclamation, AppName);
+}
+
+}  // namespace
+
+Site CurrentSite() { return Site{DataPath, TerminalName, TerminalID}; }
+
+void MakeCurrent(const Site& site) {
+    DataPath = site.dataPath;
+    TerminalName = site.name;
+    TerminalID = site.id;
+}
+
+SiteOpened OpenSite(const SiteOpening& how) {
+    SiteOpened r;
+    // Before any file is opened; a station file it puts back is brought up
+    // to the charge log on the way.
+    if (how.finishRestore) CompleteRestore(DataPath);
+    if (!how.fallBack) {
+        openFiles(how, nullptr, nullptr);
+    } else if (!openFiles(how, &r.failure, &r.notice)) {
+        r.opened = false;
+        // Back to the site that was open a moment ago: nothing of a restore waits there.
+        MakeCurrent(*how.fallBack);
+        QString again;
+        // That one failing too, the station goes on as at start-up, or ends.
+        if (!openFiles(how, &again, &r.notice)) openFiles(how, nullptr, nullptr);
+    }
+    if (how.opened) how.opened();
+    if (how.priceWaiting) storeWaitingCalls();
+    if (how.ready) how.ready();
+    // A restore whose box a kill kept from the operator: told now, and only then forgotten.
+    if (how.tellRestore) TellRestore(DataPath, false);
+    return r;
+}
+
+}  // namespace admin

@@ -1,0 +1,108 @@
+#pragma once
+// A file of call records the switch was told are taken, kept on the disk until
+// the databases hold them: behind "Bill.dat" and the spool "CallSpool.dat".
+// After a header of the file's own (none in "Bill.dat"), records of 30 bytes:
+// the 29 bytes of a "961D" frame and their checksum. Each record is appended
+// and synced before it is answered; bytes after the last whole record are an
+// append torn by a crash, never answered, and are cut off. The records are
+// stored in order from the first one not stored, each exactly once: the call
+// file's note "<identity>:<n>" (n records of the file with that identity are
+// stored) commits in the transaction that stores each one. A record that is no
+// sound call record (code, length or checksum wrong: bytes changed on the disk,
+// or an append a crash tore in the middle) is kept as a reject row.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+
+namespace pricing {
+
+class RecordQueue {
+public:
+    static constexpr int kRecord = 30;
+
+    // `path` the file; `header` bytes before the first record, beginning with
+    // `magic`; `noteKey` the call file's note counting what is stored.
+    RecordQueue(const QString& path, int header, const QByteArray& magic, const QString& noteKey);
+
+    // `frame` as a record: its first 29 bytes (filled up with `filler`) and their checksum.
+    static QByteArray Entry(const QByteArray& frame, quint8 filler);
+    // A call record as the switch sent it: its code, length and checksum hold.
+    static bool Sound(const QByteArray& record);
+
+    const QString& path() const { return path_; }
+    // Whole records in the file, by its size; none when no file is under the name.
+    int count() const;
+
+    enum class State { Missing, Unreadable, NotOurs, Read };
+    struct Contents {
+        State state = State::Missing;
+        QByteArray header;
+        QList<QByteArray> records;   // whole records, 30 bytes each
+    };
+    Contents read() const;
+
+    // The records the call file's note counts as stored for the file `id` (0
+    // for another file). A database error is thrown.
+    int stored(const QByteArray& id) const;
+    // Writes the note, in the caller's transaction.
+    void noteStored(const QByteArray& id, int n) const;
+    // Once the file is retired, its note goes (in the call file and where a
+    // station of before kept it, the station file).
+    void forgetNote() const;
+
+    // How far a storing came.
+    struct Result {
+        int total = 0;      // whole records in the file
+        int stored = 0;     // of them, stored (the note's count)
+        int rejected = 0;   // kept as reject rows by this storing, not sound
+        bool failed = false;
+        int waiting() const { return total - stored; }
+    };
+    struct Storing {
+        // The file's identity in the note, from its header.
+        std::function<QByteArray(const QByteArray& header)> identity;
+        // Stores one sound record with `note` in its transaction; false when
+        // the databases cannot store now.
+        std::function<bool(const QByteArray& record, const std::function<void()>& note)> store;
+        // Records stored in one transaction; 0: each in the store's own.
+        int batch = 0;
+        // Runs before each record, and after each batch committed.
+        std::function<void()> advance, between;
+    };
+    // Stores the records not stored yet, in order; records appended meanwhile
+    // are taken too. A file that cannot be read now is failed; one that is
+    // not ours, or too short for its header, holds nothing.
+    Result store(const Storing& how) const;
+
+    // Appends records to the file, each synced to the disk before `append` is true.
+    class Appender {
+    public:
+        Appender() = default;
+        ~Appender();
+        Appender(const Appender&) = delete;
+        Appender& operator=(const Appender&) = delete;
+        // Opens the file of `queue` to append. A new file, one shorter than
+        // its header, or any (`fresh`), begins anew with `header`, synced with
+        // its directory; a file whose header is not the queue's is left alone
+        // (false). A torn last record is cut off.
+        bool open(const RecordQueue& queue, const QByteArray& header, bool fresh);
+        bool append(const QByteArray& record);
+        // Whole records in the file.
+        int count() const { return count_; }
+        void close();
+    private:
+        int fd_ = -1;
+        int count_ = 0;
+        int header_ = 0;
+        QString path_;
+    };
+
+private:
+    QString path_;
+    int header_;
+    QByteArray magic_;
+    QString noteKey_;
+};
+
+}  // namespace pricing
