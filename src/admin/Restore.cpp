@@ -22,7 +22,7 @@ namespace admin {
 namespace {
 
 // The steps go to the one hook of the restore roads.
-void hook(const QString& point) { ModSwitch::restoreStep(point); }
+void hook(const QString& point) { ModSwitch::RestoreStep(point); }
 
 QString withSlash(const QString& dir) { return dir.endsWith('/') ? dir : dir + '/'; }
 
@@ -185,7 +185,7 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
                         .toUtf8();
         if (!platform::writeFileDurably(journal, text)) return giveUp(journal);
     }
-    hook(QStringLiteral("journal"));
+    hook(QStringLiteral("marked"));
     // From here on the restore is decided: what follows is redone at the next opening if it stops.
     QString notPut;
     CompleteRestore(dataDir, &notPut);
@@ -253,7 +253,8 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
                 return true;
             }
             platform::syncDir(dataDir);
-            hook(QStringLiteral("renamed%1").arg(++n));
+            ++n;
+            hook(QStringLiteral("renamed"));
         }
         // What the recovery found is told once the station can show it; kept
         // before the journal goes, so that no kill loses it.

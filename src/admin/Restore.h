@@ -67,8 +67,8 @@ QString RestoreTempSuffix();
 
 namespace testing {
 // The restore roads' one hook (see ModSwitch::testing::setRestoreStepHook):
-// ReplaceFiles reports "copied", "journal", the station file's "copied" and
-// "recovered", and "renamed<N>"; a crash test ends the process there.
+// ReplaceFiles reports "copied", "marked", the station file's "copied" and
+// "recovered", and "renamed" for each file; a crash test ends the process there.
 void setRestoreHook(std::function<void(const QString& point)> hook);
 }  // namespace testing
 

@@ -1,5 +1,6 @@
 #include "billing/ArchiveBills.h"
 
+#include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
 #include "platform/Files.h"
@@ -456,6 +457,10 @@ void compactCurrent(Database& cur, const QString& curPath, ArchiveRun& run) {
     if (run.compacted) stage(testing::ArchiveStage::Replaced);
 }
 
+// The journal's settled entries leave the call file before it is compacted,
+// so that the night's compaction does not grow with the journal's age.
+void moveSettledJournal() { ModSwitch::MoveSettledEntries(); }
+
 void reopenCurrent(const QString& curPath) {
     if (dbPhoneCur.isOpen()) dbPhoneCur.close();
     ModSwitch::OpenDB(curPath, dbPhoneCur);
@@ -516,6 +521,7 @@ void ArchiveBills() {
         } catch (const DbError&) {
             // The records not moved stay current for the next run.
         }
+        moveSettledJournal();
         compactCurrent(dbPhoneCur, curPath, g_last);
     }
     reopenCurrent(curPath);

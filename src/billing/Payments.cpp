@@ -7,7 +7,7 @@
 #include "core/StationFiles.h"
 #include "platform/Clock.h"
 #include "platform/MsgCodes.h"
-#include "transfer/ModToolbar.h"
+#include "transfer/UserDownload.h"
 
 using platform::Currency;
 

@@ -9,6 +9,7 @@
 #include "link/frmSRV.h"
 #include "platform/FlexGrid.h"
 #include "platform/Prompts.h"
+#include "transfer/ModToolbar.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -54,6 +55,7 @@ void UseStationWindows() {
     static LinkDoors doors;
     LinkWindows::SetWindows(&doors);
     core::SetWindowRecordDisplayMaker(&core::MakeWindowRecordDisplay);
+    ModToolbar::UseDownloadWindows();
 }
 
 }  // namespace console

@@ -1,6 +1,7 @@
 #include "core/ChargeLog.h"
 
 #include "billing/ArchiveBills.h"
+#include "core/CopyRecovery.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
@@ -29,6 +30,8 @@ const QString kCopyGeneration = QStringLiteral("TarvoCopyGeneration");
 const QString kLedgerMirror = QStringLiteral("tab_chargemirror");
 const QString kCallMirror = QStringLiteral("tab_callmirror");
 const QString kStationId = QStringLiteral("TarvoStationId");
+const QString kJournalFile = QStringLiteral("ChargeLog.mdb");
+const QString kMovedNote = QStringLiteral("TarvoChargeMoved");
 
 namespace {
 
@@ -41,6 +44,10 @@ bool foreignStationFile() { return g_foreign != 0 && g_foreign == dbSwitch.conne
 // Entries older than the safety copy's mark and older than this are let go:
 // a backup older than that is put back without them, and its box says so.
 constexpr int kKeepDays = 400;
+// Entries applied and held by every safety copy stay in the call file this
+// long, then move to the journal file: what a start compacts and copies is
+// the journal of a few days, however old the journal is.
+constexpr int kLiveDays = 7;
 
 // SQL finds a table whatever the case of its name.
 QString variantOf(const Database& db) { return db.qualified(QStringLiteral("Variant")); }
@@ -82,6 +89,20 @@ bool logOpen() { return dbPhoneCur.isOpen() && !dbPhoneCur.actualTableName(kChar
 
 const QString kEntryColumns =
     QStringLiteral("f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, f_calladdr, f_date");
+
+// A row's values as stored: a whole number stays one, a real a real, a text a text.
+QVariantList valuesOf(const platform::RowReader& r) {
+    QVariantList row;
+    for (int i = 0; i < r.fieldCount(); ++i) {
+        switch (r.kind(i)) {
+        case platform::RawRecords::Integer: row << QVariant::fromValue<qlonglong>(r.integer(i)); break;
+        case platform::RawRecords::Float: row << r.real(i); break;
+        case platform::RawRecords::Null: row << QVariant(); break;
+        default: row << r.text(i);
+        }
+    }
+    return row;
+}
 
 // The station file's copy of the entries it applied, and of their calls,
 // made when missing; the columns of the calls both files have.
@@ -166,12 +187,16 @@ qint64 CopyGenerationOf(const Database& db) {
         .toLongLong();
 }
 
+namespace {
+const QString kLogDefinition = QStringLiteral(
+    "(f_seq INTEGER PRIMARY KEY, f_gen INTEGER NOT NULL DEFAULT 0, f_kind INTEGER NOT NULL DEFAULT 0, "
+    "f_userid LONG NOT NULL DEFAULT 0, f_amount CURRENCY NOT NULL DEFAULT 0, "
+    "f_balance CURRENCY NOT NULL DEFAULT 0, f_calladdr INTEGER NOT NULL DEFAULT 0, f_date DATETIME)");
+}  // namespace
+
 void CreateChargeLog(const Database& cur) {
     const QString actual = cur.actualTableName(kChargeLog);
-    const QString columns = QStringLiteral(
-        "(f_seq INTEGER PRIMARY KEY, f_gen INTEGER NOT NULL DEFAULT 0, f_kind INTEGER NOT NULL DEFAULT 0, "
-        "f_userid LONG NOT NULL DEFAULT 0, f_amount CURRENCY NOT NULL DEFAULT 0, "
-        "f_balance CURRENCY NOT NULL DEFAULT 0, f_calladdr INTEGER NOT NULL DEFAULT 0, f_date DATETIME)");
+    const QString& columns = kLogDefinition;
     // Notes on how far a file of records is stored commit with the records.
     if (cur.actualTableName(QStringLiteral("tab_notes")).isEmpty())
         cur.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)")
@@ -199,6 +224,12 @@ void CreateChargeLog(const Database& cur) {
 
 namespace {
 const QString kNotes = QStringLiteral("tab_notes");
+
+// The highest number the open call file moved to the journal file (0: none).
+qint64 movedThrough() {
+    if (dbPhoneCur.actualTableName(kNotes).isEmpty()) return 0;
+    return GetVariant(dbPhoneCur, kMovedNote, QString(), kNotes).toLongLong();
+}
 }  // namespace
 
 QString CallFileNote(const QString& key) {
@@ -234,17 +265,21 @@ namespace {
 void mergeMirror() {
     if (dbSwitch.actualTableName(kLedgerMirror).isEmpty()) return;
     const QString calls = ensureMirror(dbSwitch, true);
+    // An entry moved to the journal file is not lacking (a station file put
+    // back from a backup may still keep it).
+    const qint64 moved = movedThrough();
     platform::Transaction tx(dbSwitch);
-    const QString lacking = QStringLiteral("NOT EXISTS (SELECT 1 FROM %1 l WHERE l.f_seq=m.f_seq)").arg(logTable());
+    const QString lacking =
+        QStringLiteral("m.f_seq>? AND NOT EXISTS (SELECT 1 FROM %1 l WHERE l.f_seq=m.f_seq)").arg(logTable());
     int callsBack = 0;
     if (!calls.isEmpty()) {
         const QString phone = dbPhoneCur.qualified(QStringLiteral("Tab_Phone"));
         callsBack = dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 m WHERE %4 AND NOT EXISTS "
                                           "(SELECT 1 FROM %1 p WHERE p.f_calladdr=m.f_calladdr AND p.f_date=m.f_date)")
-                               .arg(phone, calls, dbSwitch.qualified(kCallMirror), lacking));
+                               .arg(phone, calls, dbSwitch.qualified(kCallMirror), lacking), {moved});
     }
     dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 m WHERE %4")
-                           .arg(logTable(), kEntryColumns, dbSwitch.qualified(kLedgerMirror), lacking));
+                           .arg(logTable(), kEntryColumns, dbSwitch.qualified(kLedgerMirror), lacking), {moved});
     tx.commit();
     // A call given back that the yearly archive holds already is not billed twice.
     if (callsBack > 0) billing::DropArchivedRows(dbPhoneCur);
@@ -263,7 +298,106 @@ qint64 lastInCallCopy() {
         return 0;
     }
 }
+
+// The mark both the station file and its safety copy reached: a copy put back
+// at a start needs nothing at or below it. -1 without a copy that reads.
+qint64 markOfStationCopy() {
+    const QString bak = platform::resolvePathCI(dbSwitch.path() + QStringLiteral(".bak"));
+    if (!QFileInfo(bak).isFile()) return -1;
+    try {
+        qint64 copyMark = -1;
+        {
+            const Database copy = Database::openReadOnly(bak);
+            copyMark = AppliedMark(copy);
+        }
+        return qMin(copyMark, AppliedMark(dbSwitch));
+    } catch (const DbError&) {
+        return -1;
+    }
+}
+
+QString daysAgo(int days) { return platform::Now().addDays(-days).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+
+// Lets go in the journal file `j` the entries over the keeping time, oldest
+// first, up to the first one younger (an entry without a date goes with its
+// older neighbours), in the caller's transaction.
+void dropAged(const Database& j) {
+    const QString cutoff = daysAgo(kKeepDays);
+    qint64 lastAged = 0;
+    {
+        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 ORDER BY f_seq").arg(j.qualified(kChargeLog)));
+             r.next();) {
+            if (r.isNull(1)) continue;
+            if (r.text(1) >= cutoff) break;
+            lastAged = r.integer(0);
+        }
+    }
+    if (lastAged > 0) j.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(j.qualified(kChargeLog)), {lastAged});
+}
+
+// Moves the entries numbered up to `through` to the journal file: copied
+// there (those it holds already stay as they are) and synced, then deleted
+// from the log together with the note of how far the moves went. A kill in
+// between leaves them in both files, which every reader takes once.
+void moveEntries(qint64 through) {
+    const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
+    const QString path = platform::resolveCI(dir, kJournalFile);
+    const bool fresh = !QFileInfo::exists(path);
+    if (fresh) Database::create(path).close();
+    Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
+    struct Detach {
+        Database& j;
+        ~Detach() {
+            try {
+                if (j.isOpen()) j.close();
+            } catch (const DbError&) {
+            }
+        }
+    } detach{j};
+    // Written by appends and read by restores only: a rollback journal, every commit synced.
+    j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
+    j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
+    {
+        platform::Transaction tx(j);
+        if (j.actualTableName(kChargeLog).isEmpty())
+            j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
+        j.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq<=?")
+                      .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
+                  {through});
+        dropAged(j);
+        tx.commit();
+    }
+    if (fresh) platform::syncDir(dir);
+    platform::Transaction tx(dbPhoneCur);
+    dbPhoneCur.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(logTable()), {through});
+    if (through > movedThrough()) SetVariant(dbPhoneCur, kMovedNote, QString::number(through), kNotes);
+    tx.commit();
+}
 }  // namespace
+
+void MoveSettledEntries() {
+    if (!logOpen() || !dbSwitch.isOpen() || foreignStationFile() || dbSwitch.inTransaction() || !dbSwitch.autocommit())
+        return;
+    try {
+        // Applied, held by both safety copies (a file put back at a start then
+        // finds them where it looks), and not the last: the log keeps the
+        // highest number given.
+        qint64 through = qMin(qMin(markOfStationCopy(), lastInCallCopy()), lastLogged() - 1);
+        if (through <= 0) return;
+        // The entries that move are all those up to a number: up to the first
+        // one of the last days (a date past tomorrow is a clock set wrong, not a young entry).
+        const QVariant young = dbPhoneCur.scalar(
+            QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq<=? AND f_date>=? AND f_date<? ORDER BY f_seq LIMIT 1")
+                .arg(logTable()),
+            {through, daysAgo(kLiveDays), daysAgo(-1)});
+        if (!young.isNull()) through = young.toLongLong() - 1;
+        const QVariant first = dbPhoneCur.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(logTable()));
+        if (first.isNull() || first.toLongLong() > through) return;
+        moveEntries(through);
+    } catch (const DbError&) {
+        // The entries stay in the call file; the next opening or night moves them.
+    }
+}
 
 namespace {
 // The two files of one station know each other: the first opening gives
@@ -306,6 +440,22 @@ void dropCopyOfUnnumberedLog() {
 }
 }  // namespace
 
+namespace {
+// A station file behind entries already moved to the journal file (a backup
+// put back as it was, its recovery having failed): brought up to the journal
+// by the recovery, which reads both files; what it cannot bring back is told.
+void catchUpWithMovedEntries() {
+    const qint64 mark = AppliedMark(dbSwitch);
+    if (mark < 0 || mark >= movedThrough()) return;
+    bool complete = true;
+    const QList<LogEntry> log = MergedLog(EntriesOf(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), mark, &complete));
+    LogRecovery r = RecoverFromLog(dbSwitch, log, {}, mark);
+    r.movedPartial = !complete && r.gap;
+    if (r.gap || !r.lost.isEmpty())
+        core::Notify(RecoveryLines(r).join(QLatin1Char('\n')), platform::mbOKOnly, QStringLiteral("警告"));
+}
+}  // namespace
+
 void PrepareChargeLog() {
     CreateChargeLog(dbPhoneCur);
     dropCopyOfUnnumberedLog();
@@ -325,6 +475,7 @@ void PrepareChargeLog() {
         setMark(dbSwitch, lastLogged());
         tx.commit();
     }
+    catchUpWithMovedEntries();
     ApplyLoggedCharges();
     // The station file's copy of the log keeps what the call file's safety copy lacks.
     const qint64 inCallCopy = qMin(lastInCallCopy(), lastLogged());
@@ -333,29 +484,19 @@ void PrepareChargeLog() {
             if (!dbSwitch.actualTableName(t).isEmpty())
                 dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(dbSwitch.qualified(t)), {inCallCopy});
     }
-    // What the safety copy holds already is let go once it is old; the rest
-    // stays for the copy and for backups to be brought up to date.
-    const QString bak = platform::resolvePathCI(dbSwitch.path() + QStringLiteral(".bak"));
-    if (!QFileInfo(bak).isFile()) return;
+    // What every copy holds and is a few days old moves to the journal file.
+    MoveSettledEntries();
+    // The station file's copy of entries the safety copy holds goes once it is
+    // old; the rest stays for the copy and for backups to be brought up to date.
+    const qint64 copyMark = markOfStationCopy();
+    if (copyMark <= 0) return;
     try {
-        qint64 copyMark = -1;
-        {
-            const Database copy = Database::openReadOnly(bak);
-            copyMark = AppliedMark(copy);
-        }
-        copyMark = qMin(copyMark, AppliedMark(dbSwitch));
-        if (copyMark > 0) {
-            const QString before =
-                platform::Now().addDays(-kKeepDays).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-            dbPhoneCur.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(logTable()),
-                               {copyMark, before});
-            for (const QString& t : {kLedgerMirror, kCallMirror})
-                if (!dbSwitch.actualTableName(t).isEmpty())
-                    dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(dbSwitch.qualified(t)),
-                                     {copyMark, before});
-        }
+        for (const QString& t : {kLedgerMirror, kCallMirror})
+            if (!dbSwitch.actualTableName(t).isEmpty())
+                dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(dbSwitch.qualified(t)),
+                                 {copyMark, daysAgo(kKeepDays)});
     } catch (const DbError&) {
-        // A copy that cannot be read keeps every entry.
+        // Kept until the next opening.
     }
 }
 
@@ -394,6 +535,21 @@ qint64 logEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, 
     return dbPhoneCur.lastInsertRowId();
 }
 
+// The line naming a damaged entry: its number, its user (by name when the
+// station file knows them) and the amount as it reads.
+QString garbledLine(const QVariantList& values) {
+    const QVariant user = values.value(3);
+    QString who = QStringLiteral("用户%1").arg(user.toString());
+    if (user.typeId() == QMetaType::LongLong) {
+        const QVariant name = dbSwitch.scalar(QStringLiteral("SELECT username FROM user WHERE userid=?"), {user});
+        if (!name.isNull()) who += QLatin1Char(' ') + name.toString();
+    }
+    const QVariant amount = values.value(4);
+    const QString shown = amount.typeId() == QMetaType::LongLong ? Currency::fromRaw(amount.toLongLong()).toString2()
+                                                                  : amount.toString();
+    return QStringLiteral("第%1笔：%2，金额%3").arg(values.value(0).toString(), who, shown);
+}
+
 // Applies to the station file, in the caller's transaction, every entry
 // logged past its mark, keeps a copy of each (and of the calls they charged)
 // and moves the mark. Returns how many it applied.
@@ -405,18 +561,32 @@ int applyHere() {
     // Each user's movements past the mark, summed: one update per user (a
     // record's apply has one entry).
     QMap<qint64, Currency> remain, deposit;
+    QStringList garbled;
     int n = 0;
-    thread_local SchemaSql pendingEntries("SELECT f_kind, f_userid, f_amount FROM %1 WHERE f_seq>? AND f_seq<=?");
-    {
-        platform::Recordset e = dbPhoneCur.query(pendingEntries.text(dbPhoneCur, kChargeLog), {mark, last});
-        for (e.moveFirst(); !e.eof(); e.moveNext(), ++n) {
-            const qint64 kind = e.lng(QStringLiteral("f_kind"));
-            const qint64 user = e.lng(QStringLiteral("f_userid"));
-            const Currency amount = e.cur(QStringLiteral("f_amount"));
-            if (kind == int(LogKind::Charge)) remain[user] -= amount;
-            else if (kind == int(LogKind::Balance)) remain[user] += amount;
-            else if (kind == int(LogKind::Deposit)) deposit[user] += amount;
+    thread_local SchemaSql pendingEntries("SELECT f_seq, f_gen, f_kind, f_userid, f_amount, f_balance FROM %1 "
+                                          "WHERE f_seq>? AND f_seq<=?");
+    for (platform::RowReader r = dbPhoneCur.rows(pendingEntries.text(dbPhoneCur, kChargeLog), {mark, last}); r.next(); ++n) {
+        const QVariantList values = valuesOf(r);
+        const std::optional<LogEntry> e = EntryOf(values);
+        if (!e) {
+            // Bytes of a damaged page: applied to no one, and named.
+            garbled << garbledLine(values);
+            continue;
         }
+        try {
+            if (e->kind == int(LogKind::Charge)) remain[e->userid] -= e->amount;
+            else if (e->kind == int(LogKind::Balance)) remain[e->userid] += e->amount;
+            else if (e->kind == int(LogKind::Deposit)) deposit[e->userid] += e->amount;
+        } catch (const platform::MoneyOverflow&) {
+            // A sum no balance can hold: the entry is as absurd as a garbled one.
+            garbled << garbledLine(values);
+        }
+    }
+    if (!garbled.isEmpty()) {
+        const QString text = QStringLiteral("话单文件中以下计费记录已损坏，金额不可信，未计入用户余额，请核对这些用户的余额：\n") +
+                             garbled.join(QLatin1Char('\n'));
+        // Told once the apply has committed: no box waits inside a transaction.
+        dbSwitch.afterCommit([text] { core::Notify(text, platform::mbOKOnly, QStringLiteral("警告")); });
     }
     for (auto it = remain.constBegin(); it != remain.constEnd(); ++it)
         dbSwitch.execute(QStringLiteral("UPDATE user SET remain=remain+? WHERE userid=?"), {it.value(), it.key()});
@@ -731,43 +901,43 @@ QList<LogEntry> MergedLog(const QList<LogEntry>& log, const QList<LogEntry>& mor
     return bySeq.values();
 }
 
-QList<LogEntry> MirrorOf(const Database& sw) {
+std::optional<LogEntry> EntryOf(const QVariantList& row) {
+    if (row.size() < 6) return std::nullopt;
+    for (int i = 0; i < 6; ++i)
+        if (row[i].typeId() != QMetaType::LongLong) return std::nullopt;
+    if (qAbs(row[4].toLongLong()) > kEntryReach || qAbs(row[5].toLongLong()) > kEntryReach) return std::nullopt;
+    LogEntry e;
+    e.seq = row[0].toLongLong();
+    e.gen = row[1].toLongLong();
+    e.kind = int(row[2].toLongLong());
+    e.userid = row[3].toLongLong();
+    e.amount = Currency::fromRaw(row[4].toLongLong());
+    e.balance = Currency::fromRaw(row[5].toLongLong());
+    e.calladdr = row.value(6).toLongLong();
+    e.date = row.value(7).toString();
+    return e;
+}
+
+QList<LogEntry> EntriesOf(const Database& db, const QString& table, qint64 after, bool* allSound) {
     QList<LogEntry> out;
-    const QString t = sw.actualTableName(kLedgerMirror);
-    if (t.isEmpty()) return out;
-    for (platform::RowReader r = sw.rows(QStringLiteral("SELECT f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, "
-                                                        "f_calladdr, f_date FROM %1 ORDER BY f_seq")
-                                             .arg(sw.qualified(t)));
+    if (allSound) *allSound = true;
+    for (platform::RowReader r = db.rows(QStringLiteral("SELECT %2 FROM %1 WHERE f_seq>? ORDER BY f_seq")
+                                             .arg(db.qualified(table), kEntryColumns),
+                                         {after});
          r.next();) {
-        LogEntry e;
-        e.seq = r.integer(0);
-        e.gen = r.integer(1);
-        e.kind = int(r.integer(2));
-        e.userid = r.integer(3);
-        e.amount = Currency::fromRaw(r.integer(4));
-        e.balance = Currency::fromRaw(r.integer(5));
-        out << e;
+        if (const std::optional<LogEntry> e = EntryOf(valuesOf(r))) out << *e;
+        else if (allSound) *allSound = false;
     }
     return out;
 }
 
-QList<LogEntry> OpenLog() {
-    QList<LogEntry> out;
-    for (platform::RowReader r = dbPhoneCur.rows(
-             QStringLiteral("SELECT %2 FROM %1 ORDER BY f_seq").arg(logTable(), kEntryColumns));
-         r.next();) {
-        LogEntry e;
-        e.seq = r.integer(0);
-        e.gen = r.integer(1);
-        e.kind = int(r.integer(2));
-        e.userid = r.integer(3);
-        e.amount = Currency::fromRaw(r.integer(4));
-        e.balance = Currency::fromRaw(r.integer(5));
-        e.calladdr = r.integer(6);
-        e.date = r.text(7);
-        out << e;
-    }
-    return out;
+QList<LogEntry> MirrorOf(const Database& sw) {
+    const QString t = sw.actualTableName(kLedgerMirror);
+    return t.isEmpty() ? QList<LogEntry>() : EntriesOf(sw, t);
+}
+
+QList<LogEntry> OpenLog(qint64 after) {
+    return MergedLog(EntriesOf(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), after));
 }
 
 void KeepInMirror(const Database& sw, const QList<LogEntry>& entries) {
@@ -805,6 +975,8 @@ QStringList RecoveryLines(const LogRecovery& r) {
         lines << QStringLiteral("以下用户的余额与恢复前不同，差额无法找回：\n") + r.missing.join(QLatin1Char('\n'));
     if (r.rowsRefused > 0) lines << QStringLiteral("损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
     if (r.logPartial) lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
+    if (r.movedPartial)
+        lines << QStringLiteral("计费记录归档文件%1只能部分读取，备份之后的话费可能未全部重新计入。").arg(kJournalFile);
     if (!r.failed.isEmpty()) lines << QStringLiteral("用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);
     return lines;
 }

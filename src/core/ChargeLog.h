@@ -14,6 +14,7 @@
 #include <QList>
 
 #include <functional>
+#include <optional>
 #include <QMap>
 #include <QSet>
 #include <QString>
@@ -29,6 +30,14 @@ extern const QString kCopyGeneration;
 // The name both files of one station carry (the station file's settings, the
 // call file's notes).
 extern const QString kStationId;
+
+// The journal's file of settled entries, beside the call file: an entry the
+// station file applied, that every safety copy holds and that is older than a
+// few days moves there, so that the call file a start checks, compacts and
+// copies holds only the last days of the journal. A restore reads both.
+extern const QString kJournalFile;
+// The call file's note of the highest number moved to that file.
+extern const QString kMovedNote;
 
 // The station file's copy of every entry it applied, and of the calls they
 // charged: what a call file put back from an older copy gets back.
@@ -129,6 +138,28 @@ struct LogEntry {
     QString date;
 };
 
+// The most an entry can hold: the largest price an operator can type (a
+// hundred million yuan) for every second of the longest call the switch
+// reports (99:59:59), in ten-thousandths. A whole number past it is no value
+// the station wrote, but bytes of a damaged page.
+constexpr qint64 kEntryReach = 100000000LL * 10000 * 359999;
+// The one check of an entry read back, by every reader of the log (the apply,
+// the recoveries): `row` holds its values in the order of the log's columns
+// (number, copy number, kind, user, amount, balance, and optionally call and
+// date). Empty when they are not what the station writes: a number that is
+// not whole, an amount or a balance out of reach. Such an entry is applied nowhere.
+std::optional<LogEntry> EntryOf(const QVariantList& row);
+// The entries of the log `table` of `db` numbered past `after` that pass
+// that check, in order; `allSound` false when some did not.
+QList<LogEntry> EntriesOf(const platform::Database& db, const QString& table, qint64 after = 0, bool* allSound = nullptr);
+
+// Moves the settled entries of the open call file's log to the journal file
+// (see kJournalFile): written there and synced first, then deleted from the
+// log with the note of how far they went. Entries over 400 days old leave the
+// journal file. Outside a transaction; a failure leaves the entries where
+// they are, for the next opening or night.
+void MoveSettledEntries();
+
 // What a recovery of a station file from the log did and could not do.
 struct LogRecovery {
     int charges = 0;                // charges applied
@@ -142,6 +173,7 @@ struct LogRecovery {
     qint64 gapFrom = 0, gapTo = 0;  // the first number missing, the last known
     QStringList missing;            // "用户7 张三：...", a difference no entry explains, by user
     bool logPartial = false;        // part of the log could not be read
+    bool movedPartial = false;      // part of the journal file could not be read
     int rowsRefused = 0;            // rows of a damaged file that were no users' rows
     QString failed;                 // why the balances could not be brought up to date
 };
@@ -169,8 +201,9 @@ LogRecovery RecoverFromLog(const platform::Database& sw, const QList<LogEntry>& 
 // of a session is then brought up by the entries it does not hold.
 QMap<qint64, qint64> HeldByUnmarkedCopy(const platform::Database& sw, const QList<LogEntry>& log, qint64 fileMark);
 
-// The open call file's log.
-QList<LogEntry> OpenLog();
+// The open call file's log, with the entries numbered past `after` that were
+// moved from it to the journal file.
+QList<LogEntry> OpenLog(qint64 after = 0);
 // The entries the station file `sw` keeps of what it applied, as a recovery reads them.
 QList<LogEntry> MirrorOf(const platform::Database& sw);
 // Keeps `entries` in the station file `sw`'s copy of the log (those it has stay).

@@ -371,6 +371,7 @@ struct BalanceRecovery {
     bool logComplete = false;          // the charge log read whole
     int rowsRefused = 0;               // rows of the damaged file that had no user's shape
     QString failed;                    // why the balances could not be brought up to date
+    bool movedComplete = true;         // the journal file read whole
     int moves = 0;                     // payments and deposits since the copy, applied again
     qint64 gapFrom = 0, gapTo = 0;
     QList<LogEntry> mirror;            // the entries the damaged file kept of what it applied
@@ -388,6 +389,32 @@ qint64 LoggedGeneration(const QString& callFile) {
     } catch (const DbError&) {
         return 0;
     }
+}
+
+QList<LogEntry> MovedEntries(const QString& callFile, qint64 after, bool* complete) {
+    if (complete) *complete = true;
+    QList<LogEntry> out;
+    const QString path = platform::resolveCI(QFileInfo(callFile).absolutePath(), kJournalFile);
+    if (!QFileInfo(path).isFile()) return out;
+    after = qMax<qint64>(after, 0);
+    try {
+        bool sound = true;
+        out = EntriesOf(Database::openReadOnly(path), kChargeLog, after, &sound);
+        if (complete) *complete = sound;
+        return out;
+    } catch (const DbError&) {
+        out.clear();
+    }
+    // A file that does not open or read through: what its pages still give.
+    const DamagedImage j(path);
+    if (complete) *complete = false;
+    if (!j) return out;
+    const QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
+                           QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
+    for (const QVariantList& row : ReadableRows(j.db, kChargeLog, want))
+        if (const std::optional<LogEntry> e = EntryOf(row); e && e->seq > after) out << *e;
+    std::sort(out.begin(), out.end(), [](const LogEntry& a, const LogEntry& b) { return a.seq < b.seq; });
+    return out;
 }
 
 namespace {
@@ -417,25 +444,26 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nu
     const QMap<qint64, QVariantList> rows = ReadableRows(calls.db, kChargeLog, wanted, &whole);
     int bad = 0;
     for (auto it = rows.constBegin(); it != rows.constEnd(); ++it) {
-        bool shaped = true;
-        for (const QVariant& v : *it) shaped = shaped && IsInteger(v);
-        if (!shaped || qAbs(it->value(2).toLongLong()) > kMoneyReach || qAbs(it->value(3).toLongLong()) > kMoneyReach) {
-            ++bad;
-            continue;
-        }
-        LogEntry e;
-        e.gen = it->value(0).toLongLong();
-        e.userid = it->value(1).toLongLong();
-        e.amount = platform::Currency::fromRaw(it->value(2).toLongLong());
-        e.balance = platform::Currency::fromRaw(it->value(3).toLongLong());
-        e.seq = numbered ? it->value(4).toLongLong() : it.key();
-        e.kind = kinds ? it->value(numbered ? 5 : 4).toInt() : 0;
-        out << e;
+        // In the log's order of columns; a log of the previous version is
+        // numbered by its rows and holds charges only.
+        const QVariantList row{numbered ? it->value(4) : QVariant::fromValue<qlonglong>(it.key()), it->value(0),
+                               kinds ? it->value(numbered ? 5 : 4) : QVariant::fromValue<qlonglong>(0), it->value(1),
+                               it->value(2), it->value(3)};
+        if (const std::optional<LogEntry> e = EntryOf(row)) out << *e;
+        else ++bad;
     }
     std::sort(out.begin(), out.end(), [](const LogEntry& a, const LogEntry& b) { return a.seq < b.seq; });
     if (complete) *complete = whole && bad == 0;
     if (rejected) *rejected = bad;
     return out;
+}
+
+// Every entry a restore reads: the call file's log (as far as it reads) and
+// the entries moved from it to the journal file numbered past `after`.
+// `movedComplete` false when the journal file could not be read whole.
+QList<LogEntry> ReadJournal(const QString& callFile, qint64 after, bool* read, bool* complete, bool* movedComplete) {
+    const QList<LogEntry> log = ReadLog(callFile, read, complete);
+    return MergedLog(log, MovedEntries(callFile, after, movedComplete));
 }
 
 // Keeps the money right in the station file `restored`, just put back from
@@ -450,7 +478,8 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
         Database db = Database::open(restored);
         const QString userTable = db.qualified(db.actualTableName(QStringLiteral("user")));
 
-        QList<LogEntry> log = ReadLog(callFile, &out.callFileRead, &out.logComplete);
+        // The copy needs the entries past its mark (all of them when it has none).
+        QList<LogEntry> log = ReadJournal(callFile, AppliedMark(db), &out.callFileRead, &out.logComplete, &out.movedComplete);
         qint64 lastLogged = 0;
         for (const LogEntry& e : log) lastLogged = qMax(lastLogged, e.seq);
 
@@ -504,16 +533,8 @@ BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged,
                     const QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
                                            QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
                     QList<LogEntry> mirror;
-                    for (const QVariantList& row : ReadableRows(old.db, kLedgerMirror, want)) {
-                        LogEntry e;
-                        e.seq = row.value(0).toLongLong();
-                        e.gen = row.value(1).toLongLong();
-                        e.kind = row.value(2).toInt();
-                        e.userid = row.value(3).toLongLong();
-                        e.amount = platform::Currency::fromRaw(row.value(4).toLongLong());
-                        e.balance = platform::Currency::fromRaw(row.value(5).toLongLong());
-                        mirror << e;
-                    }
+                    for (const QVariantList& row : ReadableRows(old.db, kLedgerMirror, want))
+                        if (const std::optional<LogEntry> e = EntryOf(row)) mirror << *e;
                     out.mirror = mirror;
                 }
             }
@@ -602,12 +623,12 @@ bool PutBack(const QString& source, const QString& target, const QString& work,
     const QString dir = QFileInfo(target).absolutePath();
     auto fail = [&] {
         if (error) *error = platform::lastFileError();
-        removeWorkFile(work);
+        RemoveWorkFile(work);
         return false;
     };
-    removeWorkFile(work);
+    RemoveWorkFile(work);
     if (!platform::safeReplace(source, work)) return fail();
-    restoreStep(QStringLiteral("copied"));
+    RestoreStep(QStringLiteral("copied"));
     bool recovered = false;
     try {
         recovered = !recover || recover(work);
@@ -616,12 +637,12 @@ bool PutBack(const QString& source, const QString& target, const QString& work,
     }
     if (!recovered) {
         // What the recovery left half done is not put in: the source goes in as it is.
-        removeWorkFile(work);
+        RemoveWorkFile(work);
         if (!platform::safeReplace(source, work)) return fail();
     } else if (!platform::syncFile(work)) {
         return fail();
     }
-    restoreStep(QStringLiteral("recovered"));
+    RestoreStep(QStringLiteral("recovered"));
     // A journal or log the replaced file left would be played into the new one.
     for (const QString& side : kSideFiles) QFile::remove(target + side);
     if (!moveWithSides(work, target)) return fail();
@@ -629,24 +650,26 @@ bool PutBack(const QString& source, const QString& target, const QString& work,
     return true;
 }
 
-void removeWorkFile(const QString& path) {
+void RemoveWorkFile(const QString& path) {
     QFile::remove(path);
     for (const QString& side : kSideFiles) QFile::remove(path + side);
 }
 
+namespace {
 QString pendingPath(const QString& target) { return target + QStringLiteral(".pending-restore"); }
+}  // namespace
 
-void restoreStep(const QString& step) {
+void RestoreStep(const QString& step) {
     if (g_restoreStep) g_restoreStep(step);
 }
 
-bool writePending(const QString& target, const PendingRestore& p, QString* error) {
+bool WritePending(const QString& target, const PendingRestore& p, QString* error) {
     const QByteArray text = "TARVORESTORE\n" + QFileInfo(p.aside).fileName().toUtf8() + '\n' + p.copyTime.toUtf8() + '\n' +
                             (p.existed ? "1" : "0") + "\nEND\n";
     return platform::writeFileDurably(pendingPath(target), text, error);
 }
 
-platform::ReadState readPending(const QString& target, PendingRestore* p) {
+platform::ReadState ReadPending(const QString& target, PendingRestore* p) {
     QByteArray text;
     const platform::ReadState state = platform::readFileStrictly(pendingPath(target), &text);
     if (state != platform::ReadState::Read) return state;
@@ -675,10 +698,10 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
         if (!moveWithSides(target, p.aside)) return false;
     } else {
         // A copy a former attempt put in place is made anew.
-        removeWorkFile(target);
+        RemoveWorkFile(target);
     }
     platform::syncDir(dir);
-    restoreStep(QStringLiteral("moved"));
+    RestoreStep(QStringLiteral("moved"));
     const QString name = QFileInfo(target).fileName();
     // The copy is brought up to date beside the target and goes in whole: a
     // power cut before its rename leaves the mark, and the next start does it all again.
@@ -703,6 +726,7 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             lines.rowsRefused = r.rowsRefused;
             // A log read in part matters only where the entries it lost were not found elsewhere.
             lines.logPartial = r.callFileRead && !r.logComplete && r.gap;
+            lines.movedPartial = !r.movedComplete && r.gap;
             lines.failed = r.failed;
             for (const QString& l : RecoveryLines(lines)) t += QLatin1Char('\n') + l;
             if (!r.callFileRead && !r.allUsersRead)
@@ -721,7 +745,7 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
         return true;
     });
     if (!put) return false;
-    restoreStep(QStringLiteral("renamed"));
+    RestoreStep(QStringLiteral("renamed"));
     *text = t;
     return true;
 }
@@ -746,8 +770,14 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
 }
 
 QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile, const QString& replaced) {
-    bool read = false, complete = false;
-    QList<LogEntry> log = ReadLog(callFile, &read, &complete);
+    bool read = false, complete = false, movedComplete = true;
+    qint64 backupMark = -1;
+    try {
+        backupMark = AppliedMark(Database::openReadOnly(stationFile));
+    } catch (const DbError&) {
+    }
+    // The backup needs the entries past its mark, however old (all of them when it has none).
+    QList<LogEntry> log = ReadJournal(callFile, backupMark, &read, &complete, &movedComplete);
     // Entries a damaged page of the log lost that the call file's safety copy
     // still holds (the station file no longer keeps those).
     bool copyRead = false;
@@ -819,6 +849,7 @@ QStringList RecoverRestoredStationFile(const QString& stationFile, const QString
     }
     // A log read in part matters only where the entries it lost were not found elsewhere.
     r.logPartial = read && !complete && r.gap;
+    r.movedPartial = !movedComplete && r.gap;
     QStringList lines = RecoveryLines(r);
     if (!read && QFileInfo(callFile).isFile()) {
         lines << (replacedRead ? QStringLiteral("话单文件无法读取，备份之后的话费只能从被替换的系统数据库找回。")

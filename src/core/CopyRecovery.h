@@ -3,6 +3,7 @@
 // what the damaged file can still give (calls, rejects, user rows) is taken
 // over, the balances are brought up to the charge log, and a mark beside the
 // file lets a restore a power cut interrupted be completed at the next start.
+#include "core/ChargeLog.h"
 #include "platform/Files.h"
 
 #include <QString>
@@ -20,12 +21,11 @@ struct PendingRestore {
     bool existed = false;
 };
 
-// The mark of a restore of `target` under way, its path, writing and reading it.
-QString pendingPath(const QString& target);
-// The mark is written durably (false, with the cause, when it could not be)
-// and read strictly: a mark that exists but does not read whole is Unreadable.
-bool writePending(const QString& target, const PendingRestore& p, QString* error = nullptr);
-platform::ReadState readPending(const QString& target, PendingRestore* p);
+// The mark of a restore of `target` under way ("<target>.pending-restore"),
+// written durably (false, with the cause, when it could not be) and read
+// strictly: a mark that exists but does not read whole is Unreadable.
+bool WritePending(const QString& target, const PendingRestore& p, QString* error = nullptr);
+platform::ReadState ReadPending(const QString& target, PendingRestore* p);
 // The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
 bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice);
 // The one road by which a file comes back, from a safety copy or a backup:
@@ -37,20 +37,28 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
 // target is then as it was.
 bool PutBack(const QString& source, const QString& target, const QString& work,
              const std::function<bool(const QString& work)>& recover, QString* error = nullptr);
-// A step of a restore reached (for the crash tests).
-void restoreStep(const QString& step);
+// A step of a restore reached (for the crash tests; see testing::setRestoreStepHook).
+void RestoreStep(const QString& step);
 // Removes a work file with its journal and write-ahead log.
-void removeWorkFile(const QString& path);
+void RemoveWorkFile(const QString& path);
 // The highest copy number in the charge log of the call file `callFile`; 0
 // when it has none or cannot be read.
 qint64 LoggedGeneration(const QString& callFile);
+// The entries numbered past `after` that were moved from the call file
+// `callFile` to the journal file beside it (kJournalFile), as far as that
+// file can be read (through its pages when it is damaged); `complete` false
+// when part of it could not be read. None when it does not exist.
+QList<LogEntry> MovedEntries(const QString& callFile, qint64 after, bool* complete = nullptr);
 
 namespace testing {
-// Called at the steps of a restore, by either road: from a safety copy
-// ("marked", "moved", "copied", "recovered", "renamed"), from a backup folder
-// ("copied" once its copies are written, "journal", then "copied" and
-// "recovered" of the station file, "renamed<N>" of each file); a crash test
-// ends the process there.
+// Called at the steps of a restore, by either road, with one set of names:
+// "copied" (a copy of the source written beside its target), "marked" (the
+// durable note of what the restore does written), "moved" (the damaged file
+// set aside), "recovered" (the copy brought up to the journal and synced),
+// "renamed" (a file renamed into place). From a safety copy: marked, moved,
+// copied, recovered, renamed. From a backup folder: copied (every file),
+// marked, then copied and recovered of the station file, and renamed for each
+// file in turn. A crash test ends the process at the nth time a step is reached.
 void setRestoreStepHook(std::function<void(const QString& step)> hook);
 }  // namespace testing
 

@@ -8,7 +8,7 @@
 #include "params/DialDigits.h"
 #include "platform/Clock.h"
 #include "platform/GridText.h"
-#include "transfer/ModToolbar.h"
+#include "transfer/UserDownload.h"
 
 namespace ModGeneral {
 

@@ -129,7 +129,7 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
         const QString markFile = platform::resolveCI(DataPath, QFileInfo(f).fileName() + QStringLiteral(".pending-restore"));
         const QString target = markFile.chopped(QStringLiteral(".pending-restore").size());
         PendingRestore p;
-        switch (readPending(target, &p)) {
+        switch (ReadPending(target, &p)) {
         case platform::ReadState::Missing: break;
         case platform::ReadState::Read: {
             QString why;
@@ -228,18 +228,18 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
                     SetVariant(cur, kCopyGeneration, QString::number(next));
                     tx.commit();
                 }
-                removeWorkFile(tmp);
+                RemoveWorkFile(tmp);
                 cur.vacuumInto(tmp);
                 cur.close();
                 QString error;
                 if (!platform::safeReplace(tmp, f, &error)) throw DbError(platform::kErrGeneric, error);
-                removeWorkFile(tmp);
+                RemoveWorkFile(tmp);
                 // The copy is replaced only by a file that passed the full check above.
                 if (!platform::safeReplace(f, b, &error)) throw DbError(platform::kErrGeneric, error);
                 return true;
             } catch (const DbError& e) {
                 cur.close();
-                removeWorkFile(tmp);
+                RemoveWorkFile(tmp);
                 // The engine found damage the check did not: the file is damaged.
                 if (platform::meansDamage(e)) {
                     found = Found::Damaged;
@@ -250,7 +250,7 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
             }
         }
     }
-    removeWorkFile(tmp);
+    RemoveWorkFile(tmp);
     if (found == Found::Sound) {
         // What to look at follows the cause: the space of the disk, or the
         // rights on the data directory and its files.
@@ -284,8 +284,8 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
         }
         // Nothing is moved before the mark that records it is on the disk.
         QString error;
-        if (!writePending(f, p, &error)) return troubled(error);
-        restoreStep(QStringLiteral("marked"));
+        if (!WritePending(f, p, &error)) return troubled(error);
+        RestoreStep(QStringLiteral("marked"));
         return FinishRestore(b, f, p, failure, notice);
     }
     if (!copyTrouble.isEmpty()) return troubled(copyTrouble);

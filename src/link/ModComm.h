@@ -11,7 +11,7 @@
 #include <array>
 
 #include "link/LinkResults.h"
-#include "link/Monitor.h"   // StatusFrame, CardStates, PortStates
+#include "link/MonitorState.h"   // StatusFrame, CardStates, PortStates
 
 namespace platform {
 class Comm;

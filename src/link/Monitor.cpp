@@ -33,20 +33,6 @@ platform::FlexGrid* monGrid(int index) {
 
 }  // namespace
 
-void ResetMonitorState() {
-    CardList = QVector<CardRec>(22);
-    SpecPhoneCount = 0;
-    CardStates = QVector<StatusFrame>(18);
-    for (StatusFrame& c : CardStates) c.Data = QByteArray(12, '\0');
-    PortStates = QVector<StatusFrame>(16);
-    for (StatusFrame& p : PortStates) {
-        p.Data = QByteArray(11, '\0');
-        for (int i = 3; i <= 10; ++i) p.Data[i] = char(0xFF);
-        p.ShownState = 24;
-    }
-    PortLamps = QByteArray(169, '\0');
-}
-
 quint8 PortBusyMask(const QByteArray& frame) {
     const FrameReader f = stateReport(frame);
     quint8 m = 0;

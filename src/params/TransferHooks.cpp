@@ -1,8 +1,8 @@
 #include "params/TransferHooks.h"
 
 #include "core/ModDefine.h"
-#include "transfer/ModToolbar.h"
 #include "transfer/RowFrames.h"
+#include "transfer/UserDownload.h"
 
 #include <QSet>
 

@@ -103,4 +103,14 @@ Currency Currency::mulDiv(int64_t num, int64_t den) const {
     return fromRaw(static_cast<int64_t>(r));
 }
 
+Currency Currency::percent(int64_t pct) const {
+    // The product is exact in 128 bits: only a result out of range is an error.
+    const __int128 p = static_cast<__int128>(v_) * pct;
+    __int128 q = p / 100;   // truncated towards zero
+    const __int128 r2 = 2 * (p < 0 ? -(p % 100) : p % 100);
+    if (r2 > 100 || (r2 == 100 && q % 2 != 0)) q += p < 0 ? -1 : 1;
+    if (q > INT64_MAX || q < INT64_MIN) overflow();
+    return fromRaw(static_cast<int64_t>(q));
+}
+
 }  // namespace platform

@@ -44,6 +44,10 @@ public:
     // Multiply by a ratio num/den, rounding the result to ten-thousandths half
     // away from zero; MoneyOverflow when the result is out of range.
     Currency mulDiv(int64_t num, int64_t den) const;
+    // This amount times `pct` percent, rounded to ten-thousandths with halves
+    // to the even neighbour, as the tariff takes its percentages (discounts,
+    // extra and poundage rates); MoneyOverflow when the result is out of range.
+    Currency percent(int64_t pct) const;
 
     // Checked: a result out of range throws MoneyOverflow.
     constexpr Currency operator+(Currency o) const { return fromRaw(add(v_, o.v_)); }

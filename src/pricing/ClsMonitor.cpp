@@ -56,7 +56,9 @@ namespace {
 
 constexpr int kSecsPerDay = 86400;
 
-class FrameError : public std::runtime_error {
+// Rate-table or discount-scheme data the engine cannot price with (an empty
+// rate column, a segment time that is not a time); not a fault of the frame.
+class TariffDataError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -251,8 +253,10 @@ Currency ClsMonitor::CalcFee(const RateRec& rate, const QVector<DiscountSeg>& se
     qint64 tSod = startSod + firsttime;
     while (tSod >= kSecsPerDay) { tSod -= kSecsPerDay; tDay = tDay.addDays(1); }
 
-    // Talk-time fee in ten-thousandths of a yuan times percent until the end.
-    qint64 feeTimesPct = rate.firstprice.raw() * pct;
+    // The talk time at each stretch's percentage, summed as amounts times
+    // percent and taken as a percentage once at the end: no stretch is
+    // rounded on its own.
+    Currency feeTimesPct = rate.firstprice * pct;
     Currency listFee = rate.firstprice;
     Currency addFee1 = rate.extrafee;
     toMidnight -= firsttime;
@@ -271,7 +275,7 @@ Currency ClsMonitor::CalcFee(const RateRec& rate, const QVector<DiscountSeg>& se
         const qint64 units = secs / pertime + (secs % pertime != 0 ? 1 : 0);
         secs = units * pertime;
         toMidnight -= secs;
-        feeTimesPct += pct * units * rate.perprice.raw();
+        feeTimesPct += rate.perprice * units * pct;
         listFee += rate.perprice * units;
         addFee1 += rate.extrafee * units;
         remaining -= secs;
@@ -279,13 +283,12 @@ Currency ClsMonitor::CalcFee(const RateRec& rate, const QVector<DiscountSeg>& se
         while (tSod >= kSecsPerDay) { tSod -= kSecsPerDay; tDay = tDay.addDays(1); }
     }
 
-    out.fee = Currency::fromRaw(platform::divRoundHalfEven(feeTimesPct, 100));
+    out.fee = feeTimesPct.percent(1);
     out.addFee1 = addFee1;
     const Currency b = rate.extradiscount ? out.fee : listFee;
-    out.addFee2 = Currency::fromRaw(platform::divRoundHalfEven(b.raw() * rate.extrarate, 100));
+    out.addFee2 = b.percent(rate.extrarate);
     const Currency b2 = rate.poundagediscount ? out.fee : listFee;
-    out.gateFee = rate.poundage + Currency::fromRaw(platform::divRoundHalfEven(
-                                      (b2 + out.addFee1 + out.addFee2).raw() * rate.poundagerate, 100));
+    out.gateFee = rate.poundage + (b2 + out.addFee1 + out.addFee2).percent(rate.poundagerate);
     return out.total();
 }
 
@@ -312,7 +315,7 @@ QTime schemeTime(const QVariant& v) {
     for (int i = 0; ok && i < parts.size(); ++i) hms[i] = parts[i].toInt(&ok);
     const QTime t(hms[0], hms[1], hms[2]);
     if (!ok || !t.isValid())
-        throw FrameError(QStringLiteral("discount time \"%1\" is not a time").arg(v.toString()).toStdString());
+        throw TariffDataError(QStringLiteral("discount time \"%1\" is not a time").arg(v.toString()).toStdString());
     return t;
 }
 
@@ -360,7 +363,7 @@ DayRule ClsMonitor::LoadDiscount(int discountid, QVector<DiscountSeg>& segs) {
 
 DayRule ClsMonitor::HeldDiscount(int discountid, QVector<DiscountSeg>& segs) {
     const pricing::DiscountScheme& d = pricing::RateCache::current().discount(discountid);
-    if (!d.error.isEmpty()) throw FrameError(d.error.toStdString());
+    if (!d.error.isEmpty()) throw TariffDataError(d.error.toStdString());
     segs = d.segs;
     DayRule rule = d.days;
     rule.discountid = discountid;
@@ -494,7 +497,7 @@ bool ClsMonitor::GetFeeRate(RateRec& rate, int rateType, const pricing::IpHeadRo
         found = &row->rate;
         bad = row->badColumn;
     }
-    if (!bad.isEmpty()) throw FrameError(QStringLiteral("rate column %1 is empty").arg(bad).toStdString());
+    if (!bad.isEmpty()) throw TariffDataError(QStringLiteral("rate column %1 is empty").arg(bad).toStdString());
     rate = *found;
     return rate.perprice == Currency() && rate.firstprice == Currency();
 }

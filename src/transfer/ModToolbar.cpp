@@ -95,23 +95,6 @@ void progressStep(qint32 value, const QString& text) {
     if (frmProgress::exists()) frmProgress::instance().setpValue(value, text);
 }
 
-// The owner of an account or extension; one without a user row is sent as an
-// unlocked owner who does not pay in advance, and noted in the trace.
-transfer::Owner ownerOf(const Recordset& rs, const QString& what, qint64 address) {
-    const qint64 uid = rs.lng(QStringLiteral("userid"));
-    const transfer::Owner o = transfer::LookupOwner(uid);
-    if (!o.found)
-        LinkTrace::Note(QStringLiteral("%1 %2 的所属用户 %3 不存在, 按未闭锁的非预付用户下载").arg(what).arg(address).arg(uid));
-    return o;
-}
-
-QString accountText(const QString& code) {
-    const QString t = code.trimmed();
-    bool ok = false;
-    t.toInt(&ok);
-    return ok && t.size() <= 4 ? t.rightJustified(4, QLatin1Char('0')) : t;
-}
-
 }  // namespace
 
 QString OperationName(const QString& table, int rightNo) {
@@ -131,64 +114,48 @@ QString OperationName(const QString& table, int rightNo) {
     return {};
 }
 
-bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress) {
-    try {
-        const int n = ModSwitch::GetRecordCount(rs);
-        for (int i = 1; i <= n; ++i) {
-            const qint64 address = rs.lng(QStringLiteral("address"));
-            if (showProgress)
-                progressStep(-1, QStringLiteral("下载第%1个帐号 %2").arg(i).arg(accountText(rs.str(QStringLiteral("account")))));
-            const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("帐号"), address) : transfer::Owner{};
-            const QString frame = transfer::AccountRow(RowValues::of(rs), mode, clearPassword, owner);
-            if (!acked(frame)) return false;
-            // A grade changed meanwhile (a call charged during the wait) keeps the row pending.
-            dbSwitch.execute(QStringLiteral("update account set clearpassword=0, bset=0 where address=? and depositgrade=?"),
-                             {address, rs.value(QStringLiteral("depositgrade"))});
-            if (CurTable == kAccount) {
-                clearRow(int(address - 2047));
-                if (platform::FlexGrid* g = consoleGrid()) {
-                    // Found without moving the grid's current row: the operator's place stays.
-                    const QString key = QString::number(address);
-                    qint32 row = qint32(qMax<qint64>(1, address - 2048));
-                    while (row < g->Rows() && g->TextMatrix(row, 0) != key) ++row;
-                    if (row < g->Rows() && g->Cols() > 6) g->setTextMatrix(row, 6, QStringLiteral("OFF"));
-                }
-            }
-            rs.moveNext();
+namespace {
+
+// The downloads' view in the windows: the progress window, when loaded, steps;
+// the console grid, while it shows the table sent, gives each row sent its
+// normal colour (an account's row also reads "OFF" in its pending column).
+class DownloadWindows final : public DownloadView {
+public:
+    void Step(const QString& text) override { progressStep(-1, text); }
+
+    void AccountSent(qint64 address) override {
+        if (CurTable != kAccount) return;
+        clearRow(int(address - 2047));
+        if (platform::FlexGrid* g = consoleGrid()) {
+            // Found without moving the grid's current row: the operator's place stays.
+            const QString key = QString::number(address);
+            qint32 row = qint32(qMax<qint64>(1, address - 2048));
+            while (row < g->Rows() && g->TextMatrix(row, 0) != key) ++row;
+            if (row < g->Rows() && g->Cols() > 6) g->setTextMatrix(row, 6, QStringLiteral("OFF"));
         }
-        ModComm::SendInTurn(FrameCode::kTableEnd);
-        return true;
-    } catch (const std::exception& e) {
-        LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
-        return false;
     }
-}
 
-bool DownExtPara(Recordset& rs, int mode, bool clearPassword, bool showProgress) {
-    RedrawOff redraw;
-    const int n = ModSwitch::GetRecordCount(rs);
-    for (int i = 1; i <= n; ++i) {
-        const qint64 address = rs.lng(QStringLiteral("Address"));
-        if (showProgress) progressStep(-1, QStringLiteral("下载分机参数%1").arg(address));
-        const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("分机"), address) : transfer::Owner{};
-        const QString frame = transfer::ExtParaRow(RowValues::of(rs), mode, clearPassword, owner);
-        if (!acked(frame)) return false;
-        dbSwitch.execute(QStringLiteral("update extension set bset=0 where address=? and depositgrade=?"),
-                         {address, rs.value(QStringLiteral("depositgrade"))});
+    void ExtensionSent(qint64 address) override {
         if (CurTable == kExtension) clearRow3(int(address + 1), false);
-        rs.moveNext();
     }
-    return true;
-}
 
-bool DownUserPara(qint64 userId, int mode, int clearPassword, int force, int showProgress) {
-    if (userId == 0 && force == 0) return true;
-    Recordset accounts =
-        dbSwitch.query(QStringLiteral("select * from account where userid=? order by address"), {userId});
-    if (!DownAccount(accounts, mode, clearPassword != 0, showProgress != 0)) return false;
-    Recordset extensions =
-        dbSwitch.query(QStringLiteral("select * from extension where userid=? order by address"), {userId});
-    return DownExtPara(extensions, mode, clearPassword != 0, showProgress != 0);
+    void HoldDrawing(bool hold) override {
+        if (hold) {
+            held_ = std::make_unique<RedrawOff>();
+        } else {
+            held_.reset();
+        }
+    }
+
+private:
+    std::unique_ptr<RedrawOff> held_;
+};
+
+}  // namespace
+
+void UseDownloadWindows() {
+    static DownloadWindows windows;
+    SetDownloadView(&windows);
 }
 
 namespace {

@@ -316,7 +316,7 @@ TEST_F(DBManagerTest, RestoredFileFromAnOlderStationSurvivesTheNextStart) {
         ModSwitch::CompactDB("Switch.mdb");   // ...and so has its safety copy
         if (killed) {
             admin::testing::setRestoreHook([](const QString& p) {
-                if (p == "renamed1") throw std::runtime_error("killed");
+                if (p == "renamed") throw std::runtime_error("killed");
             });
             EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, false)), std::runtime_error);
             admin::testing::setRestoreHook(nullptr);
@@ -350,12 +350,13 @@ TEST_F(DBManagerTest, InterruptedRestoreIsAllOldOrAllNew) {
     ASSERT_EQ(pairs.size(), 2);
     struct Case {
         const char* point;
+        int nth;
         bool restored;
-    } cases[] = {{"copied", false}, {"journal", true}, {"renamed1", true}, {"renamed2", true}};
+    } cases[] = {{"copied", 1, false}, {"marked", 1, true}, {"renamed", 1, true}, {"renamed", 2, true}};
     qint64 old[2] = {3, 5};
     for (const Case& c : cases) {
-        admin::testing::setRestoreHook([&](const QString& p) {
-            if (p == c.point) throw std::runtime_error("killed");
+        admin::testing::setRestoreHook([&, seen = 0](const QString& p) mutable {
+            if (p == c.point && ++seen == c.nth) throw std::runtime_error("killed");
         });
         EXPECT_THROW(admin::ReplaceFiles(pairs), std::runtime_error) << c.point;
         admin::testing::setRestoreHook(nullptr);

@@ -120,8 +120,8 @@ TEST_F(RestoreCrashTest, KilledAnywhereInARestoreLeavesEveryFileOldOrEveryFileRe
     const struct {
         QString point;
         int mark;
-    } kills[] = {{"copied", 0}, {"journal", kRestoredMark}, {QStringLiteral("renamed%1").arg(between), kRestoredMark},
-                 {"renamed6", kRestoredMark}};
+    } kills[] = {{"copied", 0}, {"marked", kRestoredMark}, {QStringLiteral("renamed:%1").arg(between), kRestoredMark},
+                 {"renamed:6", kRestoredMark}};
     for (const auto& k : kills) {
         SCOPED_TRACE(k.point.toStdString());
         auto d = freshCopy();
@@ -176,7 +176,7 @@ TEST_P(RestoreCompletion, AKilledRestoreIsToldWithWhatItCouldNotRecoverAtTheNext
                    {Currency::fromYuan(30), Currency::fromYuan(30)});
         sw.execute("UPDATE Variant SET value=? WHERE varname=?", {QString::number(mark + 2), ModSwitch::kChargeMark});
     }
-    EXPECT_TRUE(run({"--restore-from", backup, "--kill-in-restore", "journal"})->killed());
+    EXPECT_TRUE(run({"--restore-from", backup, "--kill-in-restore", "marked"})->killed());
     EXPECT_TRUE(run({"--kill-in-restore", GetParam()})->killed());
     const QString log = run({})->log().join('\n');
     EXPECT_TRUE(log.contains("数据恢复成功") && log.contains("用户7 张三：50.00") &&
@@ -187,6 +187,6 @@ TEST_P(RestoreCompletion, AKilledRestoreIsToldWithWhatItCouldNotRecoverAtTheNext
     EXPECT_FALSE(run({})->log().join('\n').contains("数据恢复成功"));
 }
 
-INSTANTIATE_TEST_SUITE_P(SecondKill, RestoreCompletion, ::testing::Values("recovered", "renamed1"));
+INSTANTIATE_TEST_SUITE_P(SecondKill, RestoreCompletion, ::testing::Values("recovered", "renamed"));
 
 }  // namespace

@@ -124,3 +124,23 @@ TEST(Currency, ArithmeticOutOfRangeIsAnErrorNeverAWrap) {
     EXPECT_EQ(year.toString2(), "12345670.00");
     EXPECT_EQ((Currency::fromYuan(100000000) * 1000 - Currency::fromFen(1)).toString2(), "99999999999.99");
 }
+
+TEST(Currency, PercentRoundsHalvesToEvenAndOverflowsOnlyOutOfRange) {
+    EXPECT_EQ(Currency::fromRaw(50).percent(1).raw(), 0);      // 0.5 of a ten-thousandth
+    EXPECT_EQ(Currency::fromRaw(150).percent(1).raw(), 2);
+    EXPECT_EQ(Currency::fromRaw(-150).percent(1).raw(), -2);
+    EXPECT_EQ(Currency::fromRaw(-250).percent(1).raw(), -2);
+    EXPECT_EQ(Currency::fromRaw(251).percent(1).raw(), 3);
+    EXPECT_EQ(Currency::fromRaw(-251).percent(1).raw(), -3);
+    EXPECT_EQ(Currency::fromYuan(3).percent(85), Currency::fromRaw(25500));
+    // As the integer rounding the tariff always used, wherever the product fits.
+    for (int64_t raw = -1000; raw <= 1000; raw += 7)
+        for (int64_t pct : {0, 1, 15, 50, 99, 100, 150, -30})
+            ASSERT_EQ(Currency::fromRaw(raw).percent(pct).raw(), divRoundHalfEven(raw * pct, 100)) << raw << " " << pct;
+    // A product past 64 bits whose result fits is exact; a result that does not fit throws.
+    EXPECT_EQ(Currency::fromRaw(INT64_MAX).percent(100).raw(), INT64_MAX);
+    EXPECT_EQ(Currency::fromRaw(INT64_MIN).percent(100).raw(), INT64_MIN);
+    EXPECT_EQ(Currency::fromRaw(INT64_MAX).percent(50).raw(), INT64_MAX / 2 + 1);   // ...3.5 to the even ...4
+    EXPECT_THROW(Currency::fromRaw(INT64_MAX).percent(101), MoneyOverflow);
+    EXPECT_THROW(Currency::fromRaw(INT64_MIN / 2).percent(-201), MoneyOverflow);
+}

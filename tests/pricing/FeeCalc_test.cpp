@@ -144,6 +144,28 @@ TEST(FeeCalc, FractionsRoundToTenThousandthsHalfToEven) {
     EXPECT_EQ(platform::divRoundHalfEven(-26, 10), -3);
 }
 
+TEST(FeeCalc, RatesOnTheFeeRoundTheirHalvesToEvenAndAFeeOutOfRangeIsAnError) {
+    // Extra and poundage rates at 50 % of 0.0001 and 0.0003: halves to the even ten-thousandth.
+    RateRec r = minuteRate("0.0001", "0");
+    r.extrarate = 50;
+    r.poundagerate = 50;
+    ClsMonitor::Fees f;
+    ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 10, f);
+    EXPECT_EQ(f.addFee2, Currency());
+    EXPECT_EQ(f.gateFee, Currency());   // 50 % of 0.0001 + 0
+    r.firstprice = yuan("0.0003");
+    ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 10, f);
+    EXPECT_EQ(f.addFee2, yuan("0.0002"));
+    EXPECT_EQ(f.gateFee, yuan("0.0002"));   // 50 % of 0.0005
+
+    // Two units of a price near the top of the range: the list price still
+    // fits, the price at its percentage does not. An error, not a wrapped fee.
+    RateRec top = minuteRate("0", "0", 0, 60);
+    top.perprice = Currency::fromRaw(INT64_MAX / 150);
+    EXPECT_THROW(ClsMonitor::CalcFee(top, fullPrice(), DayRule{}, at("10:00:00"), 120, f), platform::MoneyOverflow);
+    EXPECT_EQ(ClsMonitor::CalcFee(top, fullPrice(), DayRule{}, at("10:00:00"), 60, f), top.perprice);
+}
+
 TEST(Discounts, SegmentsAndSecondsLeft) {
     const QVector<DiscountSeg> segs = {seg("08:00:00", "21:59:59", 100, 80), seg("22:00:00", "07:59:59", 50, 40)};
     qint32 left = 0;

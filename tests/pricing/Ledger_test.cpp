@@ -4,6 +4,7 @@
 // movements it made.
 #include "pricing/PricingFixture.h"
 
+#include "billing/ArchiveBills.h"
 #include "billing/Payments.h"
 #include "core/ChargeLog.h"
 #include "core/SafetyCopies.h"
@@ -90,6 +91,11 @@ protected:
         for (const char* side : {"-wal", "-shm"}) QFile::remove(cur + side);
         QFile::remove(cur);
         ASSERT_TRUE(QFile::copy(cur + ".bak", cur));
+    }
+    // The entries the file `name` of the data directory logs.
+    qint64 logged(const char* name) {
+        if (!QFileInfo::exists(dir->file(name))) return 0;
+        return Database::openReadOnly(dir->file(name)).scalar("SELECT count(*) FROM tab_chargelog").toLongLong();
     }
     void refuseApply() {
         dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
@@ -458,6 +464,118 @@ TEST_F(LedgerTest, APreviousVersionsBackupFromTheMiddleOfASessionIsNotChargedTwi
     const Currency b = call(2);
     const QStringList lines = putBack(backup);
     EXPECT_EQ(remainOf(7), opening - a - b) << lines.join('\n').toStdString();
+}
+
+// The journal as it ages: settled entries leave the call file (at the night's
+// archive, or at an opening) for the journal file; a backup older than them
+// is still brought up to the journal, each entry once, also when a kill left
+// them in both files; past the keeping time they go, and the backup names
+// what it lacks.
+TEST_F(LedgerTest, AnAgingJournalLeavesTheCallFileAndOldBackupsStillFollowTheLedger) {
+    const Currency opening = remainOf(7);
+    const QString backup = backupNow();
+    Currency ledger = opening - call(1) - call(2) - call(3);
+    restart();   // the copies hold the entries; young, they stay
+    EXPECT_EQ(logged("PhoneCur.mdb"), 3);
+    now = now.addDays(10);
+    billing::ArchiveBills();
+    EXPECT_EQ(logged("PhoneCur.mdb"), 1);   // the last one stays
+    EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 2);
+    ledger -= call(4);
+    restart();
+    EXPECT_EQ(logged("PhoneCur.mdb"), 1);
+    EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 3);
+    QStringList lines = putBack(backup);
+    EXPECT_EQ(remainOf(7), ledger) << lines.join('\n').toStdString();
+    EXPECT_FALSE(lines.join('\n').contains("不存在")) << lines.join('\n').toStdString();
+
+    // Killed between the two commits of a move: the entries are in both files.
+    ModSwitch::OpenAllDB(false);
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        cur.execute("ATTACH ? AS j", {dir->file(ModSwitch::kJournalFile)});
+        cur.execute("INSERT INTO tab_chargelog SELECT * FROM j.tab_chargelog");
+    }
+    openDatabases();
+    lines = putBack(backup);
+    EXPECT_EQ(remainOf(7), ledger) << lines.join('\n').toStdString();
+    restart();
+    EXPECT_EQ(logged("PhoneCur.mdb"), 1);
+
+    // The backup put in as it was (its recovery failed): the opening brings it up from both files.
+    ModSwitch::OpenAllDB(false);
+    for (const char* side : {"-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    QFile::remove(dir->file("switch.mdb"));
+    ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
+    restart();
+    EXPECT_EQ(remainOf(7), ledger);
+
+    // Past the keeping time the journal file lets them go: the backup names what it lacks.
+    now = now.addDays(500);
+    ledger -= call(5);
+    restart();
+    restart();
+    EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    lines = putBack(backup);
+    const QString told = lines.join('\n');
+    EXPECT_TRUE(told.contains(QStringLiteral("用户7 用户7：") + (ledger - remainOf(7)).toString2())) << told.toStdString();
+    EXPECT_NE(remainOf(7), ledger);
+}
+
+// A garbled amount in the log (a damaged page: out of reach, a real, a text)
+// is applied to no one: the opening names each such entry with its user and
+// goes on, the other entries applied.
+TEST_F(LedgerTest, AGarbledAmountInTheLogIsNamedAndAppliedToNoOne) {
+    const Currency opening = remainOf(7);
+    refuseApply();
+    const Currency kept = call(1);
+    for (int m = 2; m <= 4; ++m) call(m);
+    dbSwitch.execute("DROP TRIGGER refuse");
+    ModSwitch::OpenAllDB(false);
+    qint64 last = 0;
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        last = cur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
+        cur.execute("UPDATE tab_chargelog SET f_amount=4000000000000000000 WHERE f_seq=?", {last - 2});
+        cur.execute("UPDATE tab_chargelog SET f_amount=1234.5 WHERE f_seq=?", {last - 1});
+        cur.execute("UPDATE tab_chargelog SET f_amount='abc' WHERE f_seq=?", {last});
+    }
+    platform::script::answer("计费记录已损坏", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - kept);
+    EXPECT_EQ(dbSwitch.scalar("SELECT typeof(remain) FROM user WHERE userid=7").toString(), "integer");
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown().first().text;
+    for (qint64 seq = last - 2; seq <= last; ++seq)
+        EXPECT_TRUE(text.contains(QStringLiteral("第%1笔：用户7").arg(seq))) << text.toStdString();
+    // Told once: the mark went past them.
+    restart();
+    EXPECT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(remainOf(7), opening - kept);
+}
+
+// A journal file that cannot be read: the backup put back names each user's
+// difference, and that the journal file read in part.
+TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
+    const QString backup = backupNow();
+    for (int m = 1; m <= 3; ++m) call(m);
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();   // the call file's copy no longer holds them either
+    ASSERT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 2);
+    const Currency ledger = remainOf(7);
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile f(dir->file(ModSwitch::kJournalFile));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(100);
+        f.write(QByteArray(int(f.size()) - 100, '\x5a'));
+    }
+    openDatabases();
+    const QString told = putBack(backup).join('\n');
+    EXPECT_TRUE(told.contains(QStringLiteral("用户7 用户7：") + (ledger - remainOf(7)).toString2())) << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("ChargeLog.mdb只能部分读取"))) << told.toStdString();
 }
 
 }  // namespace

@@ -552,7 +552,7 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
                 callsRound({}, pick(2, 6));
                 break;
             }
-            static const char* const kPoints[] = {"", "copied", "journal", "renamed1"};
+            static const char* const kPoints[] = {"", "copied", "marked", "renamed"};
             const QString point = QString::fromLatin1(kPoints[pick(0, 3)]);
             std::printf("  restore from the backup, killed at \"%s\"\n", qPrintable(point));
             QStringList extra{QStringLiteral("--restore-from"), backupDir};

@@ -5,6 +5,8 @@
 #include "core/Deposit.h"
 #include "transfer/ModToolbar.h"
 
+#include <QScopeGuard>
+
 using namespace transfertest;
 
 namespace {
@@ -34,6 +36,16 @@ protected:
         const auto r = sw.row(sim::tables::Extension, address);
         return r ? sim::decodeExtPara(*r) : std::nullopt;
     }
+};
+
+// What the engine tells the windows of a download, in order.
+class RecordingView : public ModToolbar::DownloadView {
+public:
+    void Step(const QString& text) override { told << "step " + text; }
+    void AccountSent(qint64 address) override { told << QStringLiteral("account %1").arg(address); }
+    void ExtensionSent(qint64 address) override { told << QStringLiteral("extension %1").arg(address); }
+    void HoldDrawing(bool hold) override { told << (hold ? "hold" : "draw"); }
+    QStringList told;
 };
 
 }  // namespace
@@ -117,4 +129,27 @@ TEST_F(UserDownload, TheDepositCheckSendsAChangedGrade) {
     EXPECT_FALSE(ModGeneral::CheckDeposit(7, true, false));
     EXPECT_EQ(pending("select depositgrade from extension where address=5"), 3);
     EXPECT_NE(pending("select bset from extension where address=5"), 0);
+}
+
+TEST_F(UserDownload, TheViewHearsOfEveryAcknowledgedRowAndDrawsAgainAtEveryExit) {
+    RecordingView view;
+    ModToolbar::SetDownloadView(&view);
+    const auto windowsAgain = qScopeGuard([] { ModToolbar::UseDownloadWindows(); });
+    sw.addRule("8B16", sim::Reply::Status03, 2);   // the extension refused
+    EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 1));
+    EXPECT_EQ(view.told, (QStringList{"step 下载第1个帐号 0123", "account 2050", "step 下载第2个帐号 0456",
+                                      "account 2051", "hold", "step 下载分机参数5", "draw"}));
+
+    // A row that cannot be encoded throws; the drawing comes back all the same.
+    view.told.clear();
+    dbSwitch.execute("update extension set firstgrade='x' where address=5");
+    EXPECT_ANY_THROW(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
+    EXPECT_EQ(view.told, (QStringList{"account 2050", "account 2051", "hold", "draw"}));
+
+    // Without windows the rows go and their flags clear as with them.
+    ModToolbar::SetDownloadView(nullptr);
+    dbSwitch.execute("update extension set firstgrade=3, bset=1 where address=5");
+    EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 1));
+    EXPECT_EQ(pending("select count(*) from extension where bset<>0 and address=5"), 0);
+    EXPECT_EQ(view.told.size(), 4);
 }

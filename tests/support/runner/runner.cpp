@@ -249,17 +249,12 @@ int main(int argc, char** argv) {
         else if (args[i] == "--init-user" && i + 1 < args.size()) inits << args[++i];
         else if (args[i] == "--users-backup") usersBackup = true;
         else if (args[i] == "--users-restore") usersRestore = true;
-        else if (args[i] == "--kill-in-copy-restore" && i + 1 < args.size()) {
+        else if ((args[i] == "--kill-in-copy-restore" || args[i] == "--kill-in-restore") && i + 1 < args.size()) {
+            // Either road of a restore, at the nth time a step is reached ("renamed:3").
             const QString step = args[++i].section(QLatin1Char(':'), 0, 0);
             const int nth = qMax(1, args[i].section(QLatin1Char(':'), 1, 1).toInt());
             ModSwitch::testing::setRestoreStepHook([step, nth, seen = 0](const QString& s) mutable {
                 if (s == step && ++seen >= nth) ::kill(::getpid(), SIGKILL);
-            });
-        }
-        else if (args[i] == "--kill-in-restore" && i + 1 < args.size()) {
-            const QString point = args[++i];
-            admin::testing::setRestoreHook([point](const QString& p) {
-                if (p == point) ::kill(::getpid(), SIGKILL);
             });
         }
         else if (args[i] == "--answers" && i + 1 < args.size()) {

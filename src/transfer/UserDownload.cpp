@@ -1,0 +1,114 @@
+#include "transfer/UserDownload.h"
+
+#include "core/ModDefine.h"
+#include "core/RowLists.h"
+#include "link/FrameCodes.h"
+#include "link/LinkTrace.h"
+#include "link/ModComm.h"
+#include "transfer/RowFrames.h"
+
+namespace ModToolbar {
+
+using platform::Recordset;
+using transfer::RowValues;
+
+namespace {
+
+DownloadView* g_view = nullptr;
+
+// Every frame of a download goes in turn: an acknowledgement that comes late
+// or twice completes no later row (see SendInTurn).
+bool acked(const QString& frame) { return ModComm::SendInTurn(frame) == ModComm::Acknowledged; }
+
+void step(const QString& text) {
+    if (g_view) g_view->Step(text);
+}
+
+// The view holds its drawing while the rows go, and draws again at every exit.
+class DrawingHeld {
+public:
+    DrawingHeld() : view_(g_view) {
+        if (view_) view_->HoldDrawing(true);
+    }
+    ~DrawingHeld() {
+        if (view_ && view_ == g_view) view_->HoldDrawing(false);
+    }
+    DrawingHeld(const DrawingHeld&) = delete;
+    DrawingHeld& operator=(const DrawingHeld&) = delete;
+private:
+    DownloadView* view_;
+};
+
+// The owner of an account or extension; one without a user row is sent as an
+// unlocked owner who does not pay in advance, and noted in the trace.
+transfer::Owner ownerOf(const Recordset& rs, const QString& what, qint64 address) {
+    const qint64 uid = rs.lng(QStringLiteral("userid"));
+    const transfer::Owner o = transfer::LookupOwner(uid);
+    if (!o.found)
+        LinkTrace::Note(QStringLiteral("%1 %2 的所属用户 %3 不存在, 按未闭锁的非预付用户下载").arg(what).arg(address).arg(uid));
+    return o;
+}
+
+QString accountText(const QString& code) {
+    const QString t = code.trimmed();
+    bool ok = false;
+    t.toInt(&ok);
+    return ok && t.size() <= 4 ? t.rightJustified(4, QLatin1Char('0')) : t;
+}
+
+}  // namespace
+
+void SetDownloadView(DownloadView* v) { g_view = v; }
+
+bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress) {
+    try {
+        const int n = ModSwitch::GetRecordCount(rs);
+        for (int i = 1; i <= n; ++i) {
+            const qint64 address = rs.lng(QStringLiteral("address"));
+            if (showProgress)
+                step(QStringLiteral("下载第%1个帐号 %2").arg(i).arg(accountText(rs.str(QStringLiteral("account")))));
+            const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("帐号"), address) : transfer::Owner{};
+            const QString frame = transfer::AccountRow(RowValues::of(rs), mode, clearPassword, owner);
+            if (!acked(frame)) return false;
+            // A grade changed meanwhile (a call charged during the wait) keeps the row pending.
+            dbSwitch.execute(QStringLiteral("update account set clearpassword=0, bset=0 where address=? and depositgrade=?"),
+                             {address, rs.value(QStringLiteral("depositgrade"))});
+            if (g_view) g_view->AccountSent(address);
+            rs.moveNext();
+        }
+        ModComm::SendInTurn(FrameCode::kTableEnd);
+        return true;
+    } catch (const std::exception& e) {
+        LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
+        return false;
+    }
+}
+
+bool DownExtPara(Recordset& rs, int mode, bool clearPassword, bool showProgress) {
+    DrawingHeld held;
+    const int n = ModSwitch::GetRecordCount(rs);
+    for (int i = 1; i <= n; ++i) {
+        const qint64 address = rs.lng(QStringLiteral("Address"));
+        if (showProgress) step(QStringLiteral("下载分机参数%1").arg(address));
+        const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("分机"), address) : transfer::Owner{};
+        const QString frame = transfer::ExtParaRow(RowValues::of(rs), mode, clearPassword, owner);
+        if (!acked(frame)) return false;
+        dbSwitch.execute(QStringLiteral("update extension set bset=0 where address=? and depositgrade=?"),
+                         {address, rs.value(QStringLiteral("depositgrade"))});
+        if (g_view) g_view->ExtensionSent(address);
+        rs.moveNext();
+    }
+    return true;
+}
+
+bool DownUserPara(qint64 userId, int mode, int clearPassword, int force, int showProgress) {
+    if (userId == 0 && force == 0) return true;
+    Recordset accounts =
+        dbSwitch.query(QStringLiteral("select * from account where userid=? order by address"), {userId});
+    if (!DownAccount(accounts, mode, clearPassword != 0, showProgress != 0)) return false;
+    Recordset extensions =
+        dbSwitch.query(QStringLiteral("select * from extension where userid=? order by address"), {userId});
+    return DownExtPara(extensions, mode, clearPassword != 0, showProgress != 0);
+}
+
+}  // namespace ModToolbar
