@@ -316,13 +316,17 @@ TEST_F(Views, ExtensionDepositsJoinTheirNumbers) {
     EXPECT_FALSE(pending(1, 1));
 }
 
+// The user view's columns as the console lays them out.
+const char* const kUserColumns =
+    ">用户编号|>用户名称    |>上次结算日期        |>结算方式   |预付押金  |押金余额  |>透支额    |>月租费    |>所属部门   |>打印即时话单|>闭锁";
+
 TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
     dbSwitch.execute("insert into user (userid, username, lastdate, balancemode, deposit, remain, locked, bset) "
                      "values(4, '乙', '2026-01-31 23:59:59', 1, ?, ?, 1, 1)",
                      {platform::Currency::fromYuan(100), platform::Currency::parse("-3.456").value()});
     CurTable = "User";
     ModGeneral::ShowTable(*grid, "select * from User",
-                          ">用户编号|>用户名称    |>上次结算日期        |>结算方式   |预付押金  |押金余额  |>透支额    |>月租费    |>所属部门   |>打印即时话单|>闭锁",
+                          kUserColumns,
                           0, 2, true);
     ASSERT_EQ(grid->Cols(), 11);
     EXPECT_EQ(grid->TextMatrix(1, 2), "2026-01-31 23:59:59");
@@ -340,7 +344,7 @@ TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
     dbSwitch.execute("insert into user (userid, username, lastdate, remain) values(1234567, 'Bo', '2026-03-04', ?)",
                      {platform::Currency::fromRaw(49)});
     ModGeneral::ShowTable(*grid, "select * from User",
-                          ">用户编号|>用户名称    |>上次结算日期        |>结算方式   |预付押金  |押金余额  |>透支额    |>月租费    |>所属部门   |>打印即时话单|>闭锁",
+                          kUserColumns,
                           0, 2, true);
     ASSERT_EQ(grid->Rows(), 4);
     EXPECT_EQ(grid->TextMatrix(2, 1), "Alexander");
