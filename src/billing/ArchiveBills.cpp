@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <algorithm>
 #include <optional>
 
 using platform::Database;
@@ -139,6 +140,7 @@ struct MonthSpan {
     qint64 first = 0;
     qint64 last = 0;
     qint64 rows = 0;
+    bool pure = false;   // no row of another month, nor one without a month, lies within
 };
 
 // "yyyy-MM-dd..." with a month 1 to 12: the stored date form. A call without
@@ -160,13 +162,23 @@ QString monthPattern(int year, int month) {
 }
 
 // One pass over the current table: the months present and their rowid spans.
+// A span no row of another month or without a month lies in is marked pure:
+// its rows are taken by their rowids alone, without the date test for each.
 QMap<int, QMap<int, MonthSpan>> listMonths(const Database& cur, const QString& curTable) {
     QMap<int, QMap<int, MonthSpan>> years;
     int year = 0, month = 0, lastYear = 0, lastMonth = 0;
     MonthSpan* span = nullptr;  // the previous row's month: neighbours mostly share it
+    // The rows without a month, as long as they are few; past that no span is taken as pure.
+    constexpr int kStrayLimit = 4096;
+    QVector<qint64> strays;
+    bool manyStrays = false;
     for (platform::RowReader r = cur.rows(QStringLiteral("SELECT rowid, f_date FROM %1").arg(cur.qualified(curTable)));
          r.next();) {
-        if (!monthKeyOf(r.bytes(1), &year, &month)) continue;
+        if (!monthKeyOf(r.bytes(1), &year, &month)) {
+            if (strays.size() < kStrayLimit) strays << r.integer(0);
+            else manyStrays = true;
+            continue;
+        }
         const qint64 id = r.integer(0);
         if (!span || year != lastYear || month != lastMonth) {
             auto& months = years[year];
@@ -180,11 +192,29 @@ QMap<int, QMap<int, MonthSpan>> listMonths(const Database& cur, const QString& c
         span->first = std::min(span->first, id);
         span->last = std::max(span->last, id);
     }
+    if (manyStrays) return years;
+    // A span that overlaps no other and holds no row without a month holds
+    // only its month's rows: every row inside it lies in some month's span.
+    QVector<MonthSpan*> spans;
+    for (auto& months : years)
+        for (MonthSpan& m : months) spans << &m;
+    std::sort(spans.begin(), spans.end(), [](const MonthSpan* a, const MonthSpan* b) { return a->first < b->first; });
+    std::sort(strays.begin(), strays.end());
+    for (int i = 0; i < spans.size(); ++i) {
+        MonthSpan& m = *spans[i];
+        const bool apart = (i == 0 || spans[i - 1]->last < m.first) && (i + 1 == spans.size() || m.last < spans[i + 1]->first);
+        const auto stray = std::lower_bound(strays.cbegin(), strays.cend(), m.first);
+        m.pure = apart && (stray == strays.cend() || *stray > m.last);
+    }
     return years;
 }
 
-QString monthCondition() { return QStringLiteral("rowid BETWEEN ? AND ? AND f_date GLOB ?"); }
+// The rows of one month that lay in its span when the run began.
+QString monthCondition(const MonthSpan& span) {
+    return span.pure ? QStringLiteral("rowid BETWEEN ? AND ?") : QStringLiteral("rowid BETWEEN ? AND ? AND f_date GLOB ?");
+}
 platform::Params monthParams(int year, int month, const MonthSpan& span) {
+    if (span.pure) return {span.first, span.last};
     return {span.first, span.last, monthPattern(year, month)};
 }
 
@@ -218,14 +248,14 @@ MonthCopy copyMonth(const Database& cur, const QString& curTable, const QList<pl
     if (check) ensureKeyIndex(arch, table);
     MonthCopy done;
     done.copied = cur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 WHERE %4%5 ORDER BY rowid")
-                                  .arg(arch.qualified(table), colList, cur.qualified(curTable), monthCondition(),
+                                  .arg(arch.qualified(table), colList, cur.qualified(curTable), monthCondition(span),
                                        check ? " AND NOT " + inMonthTable(arch, table, curTable) : QString()),
                               monthParams(year, month, span));
     if (check)
-        done.archived = cur.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE %2").arg(cur.qualified(curTable), monthCondition()),
+        done.archived = cur.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE %2").arg(cur.qualified(curTable), monthCondition(span)),
                                    monthParams(year, month, span)).toLongLong() - done.copied;
     if (done.archived > 0)
-        done.rejected = rejectDiffering(cur, curTable, curCols, arch, table, monthParams(year, month, span), monthCondition());
+        done.rejected = rejectDiffering(cur, curTable, curCols, arch, table, monthParams(year, month, span), monthCondition(span));
     // A new table gets its indexes once filled: one sort instead of a tree insert per row.
     if (fresh) {
         ensureIndex(arch, table);
@@ -374,7 +404,7 @@ void moveRecords(const Database& cur, ArchiveRun& run) {
             } else {
                 for (const auto& [month, n] : copiedMonths) {
                     const int deleted = cur.execute(
-                        QStringLiteral("DELETE FROM %1 WHERE %2").arg(cur.qualified(curTable), monthCondition()),
+                        QStringLiteral("DELETE FROM %1 WHERE %2").arg(cur.qualified(curTable), monthCondition(months[month])),
                         monthParams(year, month, months[month]));
                     if (deleted != n)
                         throw DbError(platform::kErrGeneric, QStringLiteral("归档 %1-%2: 移出 %3 条, 删除 %4 条")
@@ -535,9 +565,9 @@ int DropArchivedRows(const Database& cur) {
                     if (table.isEmpty() || !hasCallKey(arch, table)) continue;
                     ensureKeyIndex(arch, table);
                     rejectDiffering(cur, curTable, curCols, arch, table, monthParams(y.key(), m.key(), m.value()),
-                                    monthCondition());
+                                    monthCondition(m.value()));
                     n += cur.execute(QStringLiteral("DELETE FROM %1 WHERE %2 AND %3")
-                                         .arg(cur.qualified(curTable), monthCondition(), inMonthTable(arch, table, curTable)),
+                                         .arg(cur.qualified(curTable), monthCondition(m.value()), inMonthTable(arch, table, curTable)),
                                      monthParams(y.key(), m.key(), m.value()));
                 }
                 tx.commit();

@@ -43,6 +43,7 @@ QString inList(int n) {
 // The lines of each user, by start.
 struct LineIndex {
     QHash<qint64, QVector<int>> byUser;        // line numbers in order of start
+    QVector<QVector<int>> direct;              // the same by user number, for the numbers up to a few thousand
     QVector<QByteArray> start, end;            // stored date texts of each line
 };
 
@@ -111,26 +112,53 @@ void mergeSums(TableSums& into, const TableSums& part) {
 // categories and length within the run's span.
 void sumTable(const Database& db, const QString& table, const QDateTime& from, const QDateTime& to,
               const QList<int>& categories, int minSeconds, const LineIndex& ix, TableSums& out) {
-    QStringList marks;
-    for (int i = 0; i < categories.size(); ++i) marks << QStringLiteral("?%1").arg(i + 4);
     QString sql = QStringLiteral("SELECT f_userid, f_date, f_calladdr, f_zh, f_phmode, f_moneny, f_addfee1, f_addfee2, "
                                  "f_gatefee, f_linkfee FROM ") +
-                  db.qualified(table) + QStringLiteral(" WHERE +f_date>=?1 AND +f_date<?2 AND f_phmode IN (") +
-                  marks.join(',') + ')';
+                  db.qualified(table) + QStringLiteral(" WHERE +f_date>=?1 AND +f_date<?2");
     if (minSeconds > 0) sql += QStringLiteral(" AND f_long>=?3");
-    // ?3 is bound even where the text leaves it out: the numbers of the
-    // categories follow it. The dates compare as the texts they are stored
-    // as: without the column's affinity, the bound bounds are not tried as
-    // numbers again for every call read (the whole table is read anyway).
-    Params params{from, to, minSeconds};
-    for (const int c : categories) params << c;
+    // The dates compare as the texts they are stored as: without the
+    // column's affinity, the bound bounds are not tried as numbers again for
+    // every call read (the whole table is read anyway).
+    Params params{from, to};
+    if (minSeconds > 0) params << minSeconds;
+    // The categories chosen are told here, not by the query: a list of them
+    // in the query is searched for every call, this table read directly. A
+    // category matches a stored number equal to it, as the list would.
+    bool chosen[10] = {};
+    for (const int c : categories)
+        if (c >= 0 && c <= 9) chosen[c] = true;
     for (platform::RowReader r = db.rows(sql, params); r.next();) {
-        const auto u = ix.byUser.constFind(r.integer(0));
-        if (u == ix.byUser.constEnd()) continue;
+        int category;
+        switch (r.kind(4)) {
+        case platform::RawRecords::Integer: {
+            const qint64 v = r.integer(4);
+            if (v < 0 || v > 9) continue;  // incoming calls are never settled
+            category = int(v);
+            break;
+        }
+        case platform::RawRecords::Float: {
+            const double v = r.real(4);
+            if (!(v >= 0 && v <= 9) || v != double(int(v))) continue;
+            category = int(v);
+            break;
+        }
+        default: continue;
+        }
+        if (!chosen[category]) continue;
+        const qint64 userId = r.integer(0);
+        const QVector<int>* lineList;
+        if (userId >= 0 && userId < ix.direct.size()) {
+            lineList = &ix.direct[userId];
+            if (lineList->isEmpty()) continue;
+        } else {
+            const auto u = ix.byUser.constFind(userId);
+            if (u == ix.byUser.constEnd()) continue;
+            lineList = &u.value();
+        }
         const char* date = r.cstr(1);
         if (!date) continue;
         // The user's last period starting at or before the call.
-        const QVector<int>& mine = u.value();
+        const QVector<int>& mine = *lineList;
         int line = -1;
         for (int lo = 0, hi = mine.size() - 1; lo <= hi;) {
             const int mid = (lo + hi) / 2;
@@ -142,8 +170,6 @@ void sumTable(const Database& db, const QString& table, const QDateTime& from, c
             }
         }
         if (line < 0 || std::strcmp(date, ix.end[line].constData()) >= 0) continue;
-        const int category = int(r.integer(4));
-        if (category < 0 || category > 9) continue;  // incoming calls are never settled
         Currency part[5];
         Currency all;
         for (int k = 0; k < 5; ++k) {
@@ -192,9 +218,11 @@ void sumMonths(QList<MonthRead>& months, const QDateTime& from, const QDateTime&
             }
         }
     };
+    // The months are shared among as many readers as the machine has cores,
+    // this thread one of them.
     const int helpers = std::min<int>(int(months.size()) - 1, std::max(1, int(std::thread::hardware_concurrency())) - 1);
     std::vector<std::thread> threads;
-    for (int t = 0; t < std::min(helpers, 3); ++t) threads.emplace_back(work);
+    for (int t = 0; t < helpers; ++t) threads.emplace_back(work);
     work();
     for (std::thread& t : threads) t.join();
 }
@@ -249,13 +277,15 @@ void writeBalance(const QList<StatementLine>& lines) {
         waiting = 0;
     };
     for (const StatementLine& l : lines) {
-        p << l.userId << l.name << true << l.start << l.end;
+        // The period's texts are written once for the line and all its detail rows.
+        const QString from = platform::dateText(l.start), to = platform::dateText(l.end);
+        p << l.userId << l.name << true << from << to;
         writeSums(p, l.sums);
         p << l.rent << static_cast<int>(kKindUser);
         ++waiting;
         flush(false);
         for (const DetailRow& d : l.details) {
-            p << l.userId << d.name << false << l.start << l.end;
+            p << l.userId << d.name << false << from << to;
             writeSums(p, d.sums);
             p << Currency() << d.kind;
             ++waiting;
@@ -334,6 +364,12 @@ void SumPeriods(QList<StatementLine>& lines, const QList<int>& categories, int m
     if (categories.isEmpty() || !from.isValid()) return;
     for (QVector<int>& mine : index.byUser)
         std::sort(mine.begin(), mine.end(), [&](int a, int b) { return index.start[a] < index.start[b]; });
+    constexpr qint64 kDirectUsers = 65536;
+    for (auto u = index.byUser.cbegin(); u != index.byUser.cend(); ++u) {
+        if (u.key() < 0 || u.key() >= kDirectUsers) continue;
+        if (u.key() >= index.direct.size()) index.direct.resize(u.key() + 1);
+        index.direct[u.key()] = u.value();
+    }
     TableSums total(lines.size());
     const QDateTime lastMoment = to.addSecs(-1);
     for (int y = from.date().year(); y <= lastMoment.date().year(); ++y) {

@@ -614,8 +614,11 @@ void frmRecord::sortGrid(platform::FlexGrid& grid, int col, bool numeric, bool a
             return ascending ? keys[a] < keys[b] : keys[b] < keys[a];
         });
     } else {
+        // Each row's key found once, not at every comparison.
+        std::vector<QStringView> keys(order.size());
+        for (int i = 0; i < order.size(); ++i) keys[i] = grid.cellView(first + i, col);
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            const int c = grid.cellView(first + a, col).compare(grid.cellView(first + b, col), Qt::CaseSensitive);
+            const int c = keys[a].compare(keys[b], Qt::CaseSensitive);
             return ascending ? c < 0 : c > 0;
         });
     }

@@ -3,6 +3,7 @@
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/RecordDisplay.h"
+#include "link/FrameCodes.h"
 #include "link/FrameReader.h"
 #include "link/LinkWindows.h"
 #include "params/DialDigits.h"
@@ -68,8 +69,9 @@ bool CheckDeposit(qint64 userId, bool bPush, bool bForce) {
 }
 
 bool IsDepositEvent(const QByteArray& frame) {
-    if (frame.size() < 29 || quint8(frame[0]) != 0x96 || quint8(frame[1]) != 0x1D) return false;
-    const quint8 type = quint8(frame[28]);
+    const ModComm::FrameReader f(frame);
+    if (f.size() < 29 || !f.is(FrameCode::kCallRecord)) return false;
+    const quint8 type = f.byte(28);
     return type == 0x0A || type == 0x1A;
 }
 

@@ -102,6 +102,79 @@ QString dateCell(const RawRecords& rs, int r, int c) {
     return shownAsStored(s) ? s : dateCell(QVariant(std::move(s)));
 }
 
+// The same texts written into a cell's string of the row being built, which
+// keeps its room from row to row: the cells a view holds by the thousand
+// (numbers, sums, stored dates, plain ASCII texts) take no allocation each.
+void putLatin1(QString& out, const char* p, qsizetype n) {
+    out.resize(n);
+    QChar* d = out.data();
+    for (qsizetype i = 0; i < n; ++i) d[i] = QLatin1Char(p[i]);
+}
+
+// Digits of `v` written backwards ending at `end`; returns where they start.
+char* digitsBefore(char* end, quint64 v) {
+    do {
+        *--end = char('0' + v % 10);
+        v /= 10;
+    } while (v);
+    return end;
+}
+
+bool isAscii(QByteArrayView b) {
+    for (const char ch : b)
+        if (uchar(ch) >= 0x80) return false;
+    return true;
+}
+
+void putPlainCell(QString& out, const RawRecords& rs, int r, int c) {
+    switch (rs.kind(r, c)) {
+    case RawRecords::Integer: {
+        const qint64 v = rs.integer(r, c);
+        char buf[24];
+        char* p = digitsBefore(buf + sizeof buf, v < 0 ? 0 - quint64(v) : quint64(v));
+        if (v < 0) *--p = '-';
+        return putLatin1(out, p, buf + sizeof buf - p);
+    }
+    case RawRecords::Text: {
+        const QByteArrayView b = rs.bytes(r, c);
+        if (isAscii(b)) return putLatin1(out, b.data(), b.size());
+        break;
+    }
+    default: break;
+    }
+    out = plainCell(rs, r, c);
+}
+
+// As Currency::toString2 writes it.
+void putMoneyCell(QString& out, bool currencyField, const RawRecords& rs, int r, int c) {
+    if (!currencyField || rs.kind(r, c) != RawRecords::Integer) {
+        out = moneyCell(currencyField, rs, r, c);
+        return;
+    }
+    qint64 fen = platform::Currency::fromRaw(rs.integer(r, c)).toFen();
+    const bool neg = fen < 0;
+    if (neg) fen = -fen;
+    char buf[32];
+    char* p = buf + sizeof buf;
+    *--p = char('0' + fen % 10);
+    *--p = char('0' + fen / 10 % 10);
+    *--p = '.';
+    p = digitsBefore(p, quint64(fen / 100));
+    if (neg) *--p = '-';
+    putLatin1(out, p, buf + sizeof buf - p);
+}
+
+void putDateCell(QString& out, const RawRecords& rs, int r, int c) {
+    if (rs.kind(r, c) == RawRecords::Text) {
+        static const char shape[] = "0000-00-00 00:00:00";
+        const QByteArrayView b = rs.bytes(r, c);
+        bool same = b.size() == 19;
+        for (int i = 0; same && i < 19; ++i) same = shape[i] == '0' ? b[i] >= '0' && b[i] <= '9' : b[i] == shape[i];
+        if (same) return putLatin1(out, b.data(), b.size());
+    }
+    out = dateCell(rs, r, c);
+}
+
 bool isOneOf(const QString& s, std::initializer_list<const char*> names) {
     for (const char* n : names)
         if (s == QLatin1String(n)) return true;
@@ -144,14 +217,10 @@ Rule ruleFor(const QString& name, const QString& title, const QStringList& list)
     return list.size() > 1 ? Rule::Option : Rule::Text;
 }
 
-// Head digits of the extension head types, looked up once per type.
+// Head digits of the extension head types, looked up when a cell first needs
+// them and again only when the type changes.
 class HeadCache {
 public:
-    HeadCache() {
-        platform::Recordset rs = dbSwitch.query(QStringLiteral("Select HeadID,Headtype From LanHead where HeadType=29"));
-        type_ = 29;
-        head_ = rs.empty() ? QStringLiteral("E") : rs.str(QStringLiteral("HeadID"));
-    }
     QString headOf(const QVariant& type) {
         if (type.isNull()) return QStringLiteral("E");
         const qint64 t = type.toLongLong();
@@ -345,11 +414,24 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 bool currencyField;
                 HeadCache heads;
             };
+            // A department is shown as stored, whatever the list of departments
+            // holds: that list (a pass over every user) is read only when the
+            // load leaves it behind in g_ModifyList, no later column reading a
+            // list of its own.
+            int lastListed = -1;
+            for (int c = 0; c < cols && c < grid.Cols(); ++c) {
+                if (rs.fieldName(c).toUpper() == QLatin1String("PAYFLAG")) break;
+                if (grid.TextMatrix(0, c).trimmed() != QStringLiteral("分机号码")) lastListed = c;
+            }
             std::vector<Column> columns;
             for (int c = 0; c < cols && c < grid.Cols(); ++c) {
                 const QString name = rs.fieldName(c).toUpper();
                 if (name == QLatin1String("PAYFLAG")) break;
                 const QString title = grid.TextMatrix(0, c).trimmed();
+                if (name == QLatin1String("DEPTNAME") && title == QStringLiteral("所属部门") && c < lastListed) {
+                    columns.push_back({Rule::Text, {}, false, HeadCache()});
+                    continue;
+                }
                 if (title == QStringLiteral("市话类别") || title == QStringLiteral("本机类别")) g_ModifyList = LanHeadTypeList;
                 else if (title == QStringLiteral("通话限时")) ModSwitch::GetOptionList(QStringLiteral("通话类型"), g_ModifyList);
                 else if (title == QStringLiteral("所属用户")) ModSwitch::GetUserList(g_ModifyList);
@@ -396,8 +478,8 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                         texts[c] = v.isNull() ? QString() : SecToHMS(v.toLongLong());
                         break;
                     }
-                    case Rule::Money: texts[c] = moneyCell(col.currencyField, rs, k, c); break;
-                    case Rule::Date: texts[c] = dateCell(rs, k, c); break;
+                    case Rule::Money: putMoneyCell(texts[c], col.currencyField, rs, k, c); break;
+                    case Rule::Date: putDateCell(texts[c], rs, k, c); break;
                     case Rule::Limit: {
                         const qint64 bits = rs.value(k, c).toLongLong();
                         QStringList parts;
@@ -423,7 +505,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                         break;
                     }
                     case Rule::UserName: texts[c] = ModSwitch::UserNameOf(col.list, rs.value(k, c).toLongLong()); break;
-                    case Rule::Text: texts[c] = plainCell(rs, k, c); break;
+                    case Rule::Text: putPlainCell(texts[c], rs, k, c); break;
                     }
                 }
                 grid.setRowTexts(firstRow + k, texts.data(), n);

@@ -585,14 +585,19 @@ RawRecords Database::queryRaw(const QString& sql, const Params& params) const {
     while (conn_->step(st) == SQLITE_ROW) {
         for (int i = 0; i < n; ++i) {
             RawRecords::Cell& c = rs.cells_.emplace_back();
-            switch (sqlite3_column_type(st, i)) {
+            // Each cell is taken once as a value and read from it: the
+            // statement's column getters would each enter the connection
+            // again. The connection is opened without a mutex, so reading the
+            // value is what the getters do, minus the entries.
+            sqlite3_value* v = sqlite3_column_value(st, i);
+            switch (sqlite3_value_type(v)) {
             case SQLITE_INTEGER:
                 c.kind = RawRecords::Integer;
-                c.i = sqlite3_column_int64(st, i);
+                c.i = sqlite3_value_int64(v);
                 break;
             case SQLITE_FLOAT:
                 c.kind = RawRecords::Float;
-                c.d = sqlite3_column_double(st, i);
+                c.d = sqlite3_value_double(v);
                 break;
             case SQLITE_NULL:
                 c.kind = RawRecords::Null;
@@ -600,16 +605,16 @@ RawRecords Database::queryRaw(const QString& sql, const Params& params) const {
                 break;
             case SQLITE_BLOB: {
                 c.kind = RawRecords::Blob;
-                const char* p = static_cast<const char*>(sqlite3_column_blob(st, i));
-                c.s.size = quint32(p ? sqlite3_column_bytes(st, i) : 0);
+                const char* p = static_cast<const char*>(sqlite3_value_blob(v));
+                c.s.size = quint32(p ? sqlite3_value_bytes(v) : 0);
                 c.s.at = rs.keep(p, c.s.size);
                 break;
             }
             default: {
                 // A text ends at its first NUL, as a Recordset reads it.
                 c.kind = RawRecords::Text;
-                const char* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-                c.s.size = quint32(p ? qstrnlen(p, size_t(sqlite3_column_bytes(st, i))) : 0);
+                const char* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+                c.s.size = quint32(p ? qstrnlen(p, size_t(sqlite3_value_bytes(v))) : 0);
                 c.s.at = rs.keep(p, c.s.size);
                 break;
             }

@@ -337,6 +337,26 @@ TEST_F(ArchiveTest, CallsWithoutAReadableDateStayCurrent) {
     EXPECT_EQ(LastArchiveRun().left, 3);
 }
 
+// Calls stored out of order: a month whose rows lie among another month's,
+// or among calls without a date, still takes only its own.
+TEST_F(ArchiveTest, MonthsStoredInterleavedEachTakeOnlyTheirOwnCalls) {
+    call(1, "2026-03-01 00:00:00");
+    call(2, "2026-04-01 00:00:00");
+    call(3, "2026-03-02 00:00:00");
+    call(4, "2026-05-01 00:00:00");
+    call(5, "yesterday");
+    call(6, "2026-05-02 00:00:00");
+    call(7, "2026-06-01 00:00:00");
+    call(8, "2026-06-02 00:00:00");
+    ArchiveBills();
+    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph3"), L({1, 3}));
+    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph4"), L({2}));
+    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph5"), L({4, 6}));
+    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph6"), L({7, 8}));
+    EXPECT_EQ(LastArchiveRun().moved, 7);
+    EXPECT_EQ(LastArchiveRun().left, 1);
+}
+
 TEST_F(ArchiveTest, ADamagedYearFileIsReportedAndItsCallsStay) {
     QFile bad(DataPath + "PhBill_2025.mdb");
     ASSERT_TRUE(bad.open(QIODevice::WriteOnly));

@@ -197,12 +197,17 @@ TEST_F(SettlementTest, RowsOfUsersAndDetails) {
     store({1, 5, "    ", T("2004-11-03 09:00:00"), 60, 7, {2000, 0, 0, 0, 0}});
     store({1, 5, "0099", T("2004-11-03 10:00:00"), 60, 7, {3000, 0, 0, 0, 0}});
     store({2, 5, "    ", T("2004-11-04 09:00:00"), 60, 4, {4000, 0, 0, 0, 0}});
+    // A user numbered far beyond the others, and an incoming call, never settled.
+    addUser(700000, "戊", 0, T("2004-11-01 00:00:00"));
+    store({700000, 6, "    ", T("2004-11-05 09:00:00"), 60, 7, {5000, 0, 0, 0, 0}});
+    store({700000, 6, "    ", T("2004-11-05 10:00:00"), 60, 10, {6000, 0, 0, 0, 0}});
     SettleOptions o = options(0);
     auto r = RunSettlement(o);
     ASSERT_TRUE(r.ok);
     checkTable(o);
     // The monthly user has no ended pay period: no row at all.
-    EXPECT_EQ(userRows().size(), 2);
+    EXPECT_EQ(userRows().size(), 3);
+    EXPECT_EQ(dbSwitch.scalar("SELECT f_basefee FROM tab_balance WHERE f_isuser=1 AND f_userid=700000"), 5000);
     const auto detail = [](qint64 uid, int kind) {
         return dbSwitch.query("SELECT f_name, f_internal, f_city, f_mobile FROM tab_balance WHERE f_isuser=0 AND "
                               "f_userid=? AND f_kind=?", {uid, kind});

@@ -316,13 +316,17 @@ TEST_F(Views, ExtensionDepositsJoinTheirNumbers) {
     EXPECT_FALSE(pending(1, 1));
 }
 
+// The user view's columns as the console lays them out.
+const char* const kUserColumns =
+    ">用户编号|>用户名称    |>上次结算日期        |>结算方式   |预付押金  |押金余额  |>透支额    |>月租费    |>所属部门   |>打印即时话单|>闭锁";
+
 TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
     dbSwitch.execute("insert into user (userid, username, lastdate, balancemode, deposit, remain, locked, bset) "
                      "values(4, '乙', '2026-01-31 23:59:59', 1, ?, ?, 1, 1)",
                      {platform::Currency::fromYuan(100), platform::Currency::parse("-3.456").value()});
     CurTable = "User";
     ModGeneral::ShowTable(*grid, "select * from User",
-                          ">用户编号|>用户名称    |>上次结算日期        |>结算方式   |预付押金  |押金余额  |>透支额    |>月租费    |>所属部门   |>打印即时话单|>闭锁",
+                          kUserColumns,
                           0, 2, true);
     ASSERT_EQ(grid->Cols(), 11);
     EXPECT_EQ(grid->TextMatrix(1, 2), "2026-01-31 23:59:59");
@@ -331,6 +335,26 @@ TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
     EXPECT_EQ(grid->TextMatrix(1, 5), "-3.46");
     EXPECT_EQ(grid->TextMatrix(1, 10), "ON");
     EXPECT_TRUE(pending(1, 1));
+
+    // Row after row the cells are written anew: a shorter text after a longer
+    // one, sums that round to a fen either way, a department as stored.
+    dbSwitch.execute("insert into user (userid, username, lastdate, remain, overdraft, deptname) "
+                     "values(5, 'Alexander', '2026-02-03 04:05:06', ?, ?, '销售部')",
+                     {platform::Currency::fromRaw(-50), platform::Currency::fromRaw(1234567895)});
+    dbSwitch.execute("insert into user (userid, username, lastdate, remain) values(1234567, 'Bo', '2026-03-04', ?)",
+                     {platform::Currency::fromRaw(49)});
+    ModGeneral::ShowTable(*grid, "select * from User",
+                          kUserColumns,
+                          0, 2, true);
+    ASSERT_EQ(grid->Rows(), 4);
+    EXPECT_EQ(grid->TextMatrix(2, 1), "Alexander");
+    EXPECT_EQ(grid->TextMatrix(2, 5), "-0.01");
+    EXPECT_EQ(grid->TextMatrix(2, 6), "123456.79");
+    EXPECT_EQ(grid->TextMatrix(2, 8), "销售部");
+    EXPECT_EQ(grid->TextMatrix(3, 0), "1234567");
+    EXPECT_EQ(grid->TextMatrix(3, 1), "Bo");
+    EXPECT_EQ(grid->TextMatrix(3, 2), "2026-03-04 00:00:00");
+    EXPECT_EQ(grid->TextMatrix(3, 5), "0.00");
 }
 
 TEST_F(Views, NextUserNumberNeverReusesAUser) {
