@@ -84,8 +84,43 @@ qint64 lastLogged() {
     return dbPhoneCur.scalar(last.text(dbPhoneCur, kChargeLog)).toLongLong();
 }
 
+// Whether a file has a table, asked again only when the answer may have
+// changed: another connection or file (a reopen, an attach), a table made,
+// dropped or renamed on this connection, or by another one (the file's
+// schema version). Each thread keeps its own.
+class TableKnown {
+public:
+    explicit TableKnown(const QString& table) : table_(table) {}
+    bool in(const Database& db) {
+        if (schema_ != db.schema() || versionSql_.isEmpty()) {
+            schema_ = db.schema();
+            versionSql_ = QStringLiteral("PRAGMA %1.schema_version").arg(platform::quoteIdent(schema_));
+            serial_ = 0;
+        }
+        const quint64 serial = db.connectionSerial(), generation = db.schemaGeneration();
+        const qint64 version = db.scalar(versionSql_).toLongLong();
+        if (serial != serial_ || generation != generation_ || version != version_ || path_ != db.path()) {
+            present_ = !db.actualTableName(table_).isEmpty();
+            // The keys were read before the listing: a change made in between is seen next time.
+            serial_ = serial;
+            generation_ = generation;
+            version_ = version;
+            path_ = db.path();
+        }
+        return present_;
+    }
+private:
+    QString table_, schema_, versionSql_, path_;
+    quint64 serial_ = 0, generation_ = 0;
+    qint64 version_ = -1;
+    bool present_ = false;
+};
+
 // A call file open with its log: the entries go to it.
-bool logOpen() { return dbPhoneCur.isOpen() && !dbPhoneCur.actualTableName(kChargeLog).isEmpty(); }
+bool logOpen() {
+    thread_local TableKnown log(kChargeLog);
+    return dbPhoneCur.isOpen() && log.in(dbPhoneCur);
+}
 
 const QString kEntryColumns =
     QStringLiteral("f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, f_calladdr, f_date");
@@ -99,6 +134,20 @@ QVariantList valuesOf(const platform::RowReader& r) {
         case platform::RawRecords::Float: row << r.real(i); break;
         case platform::RawRecords::Null: row << QVariant(); break;
         default: row << r.text(i);
+        }
+    }
+    return row;
+}
+
+// The same for a row of a query kept as SQLite returns it.
+QVariantList valuesOf(const platform::RawRecords& rows, int r) {
+    QVariantList row;
+    for (int i = 0; i < rows.fieldCount(); ++i) {
+        switch (rows.kind(r, i)) {
+        case platform::RawRecords::Integer: row << QVariant::fromValue<qlonglong>(rows.integer(r, i)); break;
+        case platform::RawRecords::Float: row << rows.real(r, i); break;
+        case platform::RawRecords::Null: row << QVariant(); break;
+        default: row << rows.text(r, i);
         }
     }
     return row;
@@ -147,18 +196,27 @@ QString ensureMirror(const Database& sw, bool withCalls) {
 // log it applies, and the calls they charged, in the caller's transaction.
 void mirrorApplied(qint64 first, qint64 last) {
     const QString calls = ensureMirror(dbSwitch, true);
-    dbSwitch.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq>? AND f_seq<=?")
-                         .arg(dbSwitch.qualified(kLedgerMirror), logTable(), kEntryColumns),
-                     {first, last});
-    if (calls.isEmpty()) return;
-    QStringList picked;
-    for (const QString& c : calls.split(QLatin1Char(','))) picked << QStringLiteral("p.") + c;
-    dbSwitch.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (f_seq, %2) SELECT l.f_seq, %3 FROM %4 l JOIN %5 p "
-                                    "ON p.f_calladdr=l.f_calladdr AND p.f_date=l.f_date "
-                                    "WHERE l.f_seq>? AND l.f_seq<=? AND l.f_kind IN (0, 5)")
-                         .arg(dbSwitch.qualified(kCallMirror), calls, picked.join(QLatin1Char(',')), logTable(),
-                              dbPhoneCur.qualified(QStringLiteral("Tab_Phone"))),
-                     {first, last});
+    // The texts of both copies, made again only for other schemas or columns.
+    thread_local QString mine, theirs, columns, entriesSql, callsSql;
+    if (entriesSql.isEmpty() || mine != dbSwitch.schema() || theirs != dbPhoneCur.schema() || columns != calls) {
+        mine = dbSwitch.schema();
+        theirs = dbPhoneCur.schema();
+        columns = calls;
+        entriesSql = QStringLiteral("INSERT OR REPLACE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq>? AND f_seq<=?")
+                         .arg(dbSwitch.qualified(kLedgerMirror), logTable(), kEntryColumns);
+        callsSql.clear();
+        if (!calls.isEmpty()) {
+            QStringList picked;
+            for (const QString& c : calls.split(QLatin1Char(','))) picked << QStringLiteral("p.") + c;
+            callsSql = QStringLiteral("INSERT OR REPLACE INTO %1 (f_seq, %2) SELECT l.f_seq, %3 FROM %4 l JOIN %5 p "
+                                      "ON p.f_calladdr=l.f_calladdr AND p.f_date=l.f_date "
+                                      "WHERE l.f_seq>? AND l.f_seq<=? AND l.f_kind IN (0, 5)")
+                           .arg(dbSwitch.qualified(kCallMirror), calls, picked.join(QLatin1Char(',')), logTable(),
+                                dbPhoneCur.qualified(QStringLiteral("Tab_Phone")));
+        }
+    }
+    dbSwitch.execute(entriesSql, {first, last});
+    if (!callsSql.isEmpty()) dbSwitch.execute(callsSql, {first, last});
 }
 
 // The highest number any of the two files gave an entry.
@@ -525,12 +583,17 @@ QString nowText() { return platform::Now().toString(QStringLiteral("yyyy-MM-dd H
 qint64 logEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
     // Numbers never go back, not even below a mark a station file reached
     // with entries a call file put back from its copy no longer holds.
-    const QString sql = QStringLiteral(
-        "INSERT INTO %1 (f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, f_calladdr, f_date) VALUES ("
-        "max(coalesce((SELECT max(f_seq) FROM %1), 0), "
-        "coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0)) + 1, "
-        "coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0), ?, ?, ?, ?, ?, ?)")
-                            .arg(logTable(), variantOf(dbSwitch));
+    thread_local QString mine, theirs, sql;
+    if (sql.isEmpty() || mine != dbSwitch.schema() || theirs != dbPhoneCur.schema()) {
+        mine = dbSwitch.schema();
+        theirs = dbPhoneCur.schema();
+        sql = QStringLiteral(
+                  "INSERT INTO %1 (f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, f_calladdr, f_date) VALUES ("
+                  "max(coalesce((SELECT max(f_seq) FROM %1), 0), "
+                  "coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0)) + 1, "
+                  "coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0), ?, ?, ?, ?, ?, ?)")
+                  .arg(logTable(), variantOf(dbSwitch));
+    }
     dbPhoneCur.execute(sql, {kChargeMark, kCopyGeneration, int(kind), userid, amount, balance, ext, date});
     return dbPhoneCur.lastInsertRowId();
 }
@@ -563,15 +626,18 @@ int applyHere() {
     QMap<qint64, Currency> remain, deposit;
     QStringList garbled;
     int n = 0;
+    // Read in pieces of a bounded size, each by a statement prepared once:
+    // a record's apply reads one entry, an opening after a long stop many.
+    constexpr int kPiece = 256;   // the LIMIT below
     thread_local SchemaSql pendingEntries("SELECT f_seq, f_gen, f_kind, f_userid, f_amount, f_balance FROM %1 "
-                                          "WHERE f_seq>? AND f_seq<=?");
-    for (platform::RowReader r = dbPhoneCur.rows(pendingEntries.text(dbPhoneCur, kChargeLog), {mark, last}); r.next(); ++n) {
-        const QVariantList values = valuesOf(r);
+                                          "WHERE f_seq>? AND f_seq<=? ORDER BY f_seq LIMIT 256");
+    const auto take = [&](const QVariantList& values) {
+        ++n;
         const std::optional<LogEntry> e = EntryOf(values);
         if (!e) {
             // Bytes of a damaged page: applied to no one, and named.
             garbled << garbledLine(values);
-            continue;
+            return;
         }
         try {
             if (e->kind == int(LogKind::Charge)) remain[e->userid] -= e->amount;
@@ -581,6 +647,13 @@ int applyHere() {
             // A sum no balance can hold: the entry is as absurd as a garbled one.
             garbled << garbledLine(values);
         }
+    };
+    for (qint64 from = mark;;) {
+        const platform::RawRecords piece = dbPhoneCur.queryRaw(pendingEntries.text(dbPhoneCur, kChargeLog), {from, last});
+        for (int i = 0; i < piece.recordCount(); ++i) take(valuesOf(piece, i));
+        if (piece.recordCount() < kPiece) break;
+        // f_seq is the row's number (INTEGER PRIMARY KEY): always a whole number.
+        from = piece.integer(piece.recordCount() - 1, 0);
     }
     if (!garbled.isEmpty()) {
         const QString text = QStringLiteral("话单文件中以下计费记录已损坏，金额不可信，未计入用户余额，请核对这些用户的余额：\n") +

@@ -266,6 +266,8 @@ public:
     // may yield, or read what the commit made durable); dropped on rollback.
     std::vector<std::function<void()>> afterCommit;
     const quint64 serial = nextSerial();
+    // Moves at every attach, detach and schema change made through execute().
+    quint64 schemaGeneration = 0;
 
     // Read-only connections may open on other threads.
     static quint64 nextSerial() { static std::atomic<quint64> n{0}; return ++n; }
@@ -320,6 +322,7 @@ public:
     void dropCache() {
         for (auto* s : std::as_const(cache)) sqlite3_finalize(s);
         cache.clear();
+        ++schemaGeneration;
     }
     void bind(sqlite3_stmt* st, const Params& params) {
         const int n = sqlite3_bind_parameter_count(st);
@@ -731,6 +734,8 @@ Recordset Database::openTable(const QString& table, const QString& where, const 
 }
 
 quint64 Database::connectionSerial() const { return conn_ && conn_->db ? conn_->serial : 0; }
+
+quint64 Database::schemaGeneration() const { return conn_ && conn_->db ? conn_->schemaGeneration : 0; }
 
 void Database::watchWrites(const QStringList& tables) const {
     if (!conn_ || !conn_->db) return;

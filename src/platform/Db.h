@@ -163,6 +163,12 @@ public:
     qint64 lastInsertRowId() const;
     // Tells connections apart over time (a reopened file gets a new number); 0 when closed.
     quint64 connectionSerial() const;
+    // Moves whenever a file is attached to or detached from the connection,
+    // or a statement run through execute() changes a schema. With the
+    // connection's serial and the file's own "PRAGMA schema_version" (which
+    // also moves for changes made by another connection), it tells a reader
+    // that keeps what it learnt of a schema when to look again.
+    quint64 schemaGeneration() const;
     // Counts, on this connection, the rows written to the tables named (any
     // schema) and every rollback, so that a copy of them held in memory
     // knows when to read them again. A table emptied by a DELETE without a

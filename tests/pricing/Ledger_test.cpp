@@ -579,3 +579,45 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
 }
 
 }  // namespace
+
+// Entries waiting in numbers far apart and more than one read takes are
+// applied each once, and the mark ends on the last.
+TEST_F(LedgerTest, ManyEntriesWaitingFarApartAreEachAppliedOnce) {
+    const Currency opening = remainOf(7);
+    const qint64 first = ModSwitch::AppliedMark(dbSwitch) + 1;
+    {
+        platform::Transaction tx(dbSwitch);
+        for (int i = 0; i < 600; ++i)
+            dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_seq, f_kind, f_userid, f_amount, f_balance) VALUES (?, 0, 7, ?, 0)")
+                                   .arg(dbPhoneCur.qualified("tab_chargelog")),
+                               {first + qint64(i) * 1000, Currency::fromRaw(100)});
+        tx.commit();
+    }
+    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 600);
+    EXPECT_EQ(remainOf(7), opening - Currency::fromRaw(600 * 100));
+    EXPECT_EQ(ModSwitch::AppliedMark(dbSwitch), first + 599 * 1000);
+    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 0);
+}
+
+// The call file's log taken away and put back by another program between two
+// calls: each call is stored, and logged whenever the log is there.
+TEST_F(LedgerTest, ALogTakenAwayAndPutBackByAnotherProgramIsSeenAtTheNextCall) {
+    const auto logged = [] {
+        return dbPhoneCur.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(dbPhoneCur.qualified("tab_chargelog"))).toInt();
+    };
+    const auto record = [](int minute) {
+        CallRecord r;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(11, minute, 0));
+        r.seconds = 100;
+        return ClsMonitor().Record(r.frame(), false);
+    };
+    ASSERT_TRUE(record(1));
+    const int before = logged();
+    Database other = Database::open(dbPhoneCur.path());
+    other.execute("ALTER TABLE tab_chargelog RENAME TO tab_chargelog_away");
+    EXPECT_TRUE(record(2));
+    other.execute("ALTER TABLE tab_chargelog_away RENAME TO tab_chargelog");
+    other.close();
+    EXPECT_TRUE(record(3));
+    EXPECT_EQ(logged(), before + 1);
+}
