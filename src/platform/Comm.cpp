@@ -52,6 +52,11 @@ bool Comm::setPortOpen(bool open) {
                       : QSerialPort::Data8);
     port->setStopBits(p.value(3).trimmed() == "2" ? QSerialPort::TwoStop : QSerialPort::OneStop);
     port->setFlowControl(QSerialPort::NoFlowControl);
+    // What the line holds from before this open was sent to a run that is
+    // gone (a kill, a restart): nobody answered it, so the switch still has
+    // whatever of it counts. Read now, a record of an upload that run left
+    // open would be taken for a live call and charged.
+    port->clear(QSerialPort::Input);
     return true;
 }
 

@@ -19,6 +19,9 @@
 #include <QLineEdit>
 #include <QThread>
 #include <QTimer>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 using namespace pricingtest;
 
@@ -92,6 +95,37 @@ TEST_F(EndToEndTest, RecordsArePricedChargedOnceAndAnswered) {
     EXPECT_EQ(count("tab_errPh"), 1);
     EXPECT_EQ(remainOf(7), yuan("9.20"));
     EXPECT_EQ(sw.receivedWith(QStringLiteral("950820")).size(), 2u);
+}
+
+// A run killed in the middle of a record upload leaves the switch's next
+// uploaded record on the line. The next run opens the line: that record, paid
+// at the payphone, is no live call of this run and charges no one; the live
+// calls after it are charged as ever.
+TEST_F(EndToEndTest, ARecordLeftOnTheLineByARunThatDiedIsNotChargedByTheNext) {
+    platform::Comm& port = ModComm::ComA();
+    port.setPortOpen(false);
+    {
+        // Nobody reads the line meanwhile: the record stays in it.
+        const int held = ::open(sw.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(held, 0);
+        sw.send(rec(0).body());
+        pollfd p{held, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 2000), 1);
+        ::close(held);
+    }
+    ASSERT_TRUE(port.setPortOpen(true));
+    for (int i = 0; i < 300; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_EQ(remainOf(7), yuan("10.00"));
+    EXPECT_TRUE(sw.receivedWith(QStringLiteral("820302")).empty());
+
+    sw.sendCallRecord(rec(60));
+    ASSERT_TRUE(runUntilAnswers(1));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(remainOf(7), yuan("9.60"));
 }
 
 TEST_F(EndToEndTest, StoreFailureIsAskedAgainThreeTimesThenTaken) {

@@ -101,10 +101,19 @@ void addOrphanPage(const QString& path) {
 }
 
 namespace {
-void callFileAsPreviousVersion(const QString& path) {
+void callFileAsPreviousVersion(const QString& path, const QString& journal) {
     platform::Database db = platform::Database::open(path);
-    platform::Transaction tx(db);
+    // That version kept the whole log in the call file: what moved to the
+    // journal file since comes back.
     const QString log = db.actualTableName(ModSwitch::kChargeLog);
+    if (!log.isEmpty() && QFile::exists(journal)) {
+        platform::Database j = db.attach(journal, QStringLiteral("journal"));
+        if (!j.actualTableName(ModSwitch::kChargeLog).isEmpty())
+            db.execute(QStringLiteral("INSERT OR IGNORE INTO %1 SELECT * FROM %2")
+                           .arg(platform::quoteIdent(log), j.qualified(ModSwitch::kChargeLog)));
+        j.close();
+    }
+    platform::Transaction tx(db);
     if (!log.isEmpty()) {
         db.execute(QStringLiteral("ALTER TABLE %1 RENAME TO numbered_log").arg(platform::quoteIdent(log)));
         db.execute(QStringLiteral("CREATE TABLE tab_chargelog (f_gen INTEGER NOT NULL DEFAULT 0, f_userid LONG NOT NULL "
@@ -115,7 +124,8 @@ void callFileAsPreviousVersion(const QString& path) {
         db.execute(QStringLiteral("DROP TABLE numbered_log"));
     }
     if (db.hasTable(QStringLiteral("tab_notes"), false))
-        db.execute(QStringLiteral("DELETE FROM tab_notes WHERE varname=?"), {ModSwitch::kStationId});
+        db.execute(QStringLiteral("DELETE FROM tab_notes WHERE varname IN (?, ?)"),
+                   {ModSwitch::kStationId, QStringLiteral("TarvoChargeMoved")});
     tx.commit();
     db.close();
 }
@@ -144,8 +154,10 @@ bool makePreviousVersion(const QString& dataPath) {
         station.close();
         if (mark < logged) return false;
     }
+    const QString journal = dataPath + QStringLiteral("ChargeLog.mdb");
     for (const QString& f : {cur, cur + QStringLiteral(".bak")})
-        if (QFile::exists(f)) callFileAsPreviousVersion(f);
+        if (QFile::exists(f)) callFileAsPreviousVersion(f, journal);
+    for (const char* side : {"", "-journal", "-wal", "-shm"}) QFile::remove(journal + QLatin1String(side));
     for (const QString& f : {sw, sw + QStringLiteral(".bak")})
         if (QFile::exists(f)) stationFileAsPreviousVersion(f);
     return true;
