@@ -63,20 +63,41 @@ bool isStationFile(const QString& name) { return name.compare(QStringLiteral("Sw
 // anywhere in here redoes it from the same file and the same log, and finds
 // the same lines for the box. False, with the cause, when the file could not
 // be renamed into place: the target is then as it was.
-bool putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir, QStringList* lines,
-                        QString* why) {
-    const bool put = ModSwitch::PutBack(tmp, target, target + QStringLiteral(".recovering"), [&](const QString& work) {
-        try {
-            *lines = ModSwitch::RecoverRestoredStationFile(work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")),
-                                                         target);
-            return true;
-        } catch (const platform::DbError& e) {
-            // The backup goes in as it is; the opening applies the calls logged past its mark.
-            *lines = QStringList{QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(platform::OperatorText(e))};
-            return false;
-        }
-    }, why);
-    return put;
+// What a recovery found, added to the notice the operator is told at the
+// next opening. Written before the recovered file replaces the station file:
+// once it has, the balances it is compared with are gone, and a kill would
+// lose the lines with them. A line already kept (a completion done again) is
+// kept once.
+struct NoticeUnwritten {};
+void keepNotice(const QString& dataDir, const QStringList& lines) {
+    QByteArray text;
+    QStringList all;
+    if (platform::readFileStrictly(noticePath(dataDir), &text) == platform::ReadState::Read)
+        all = QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& line : lines)
+        if (!all.contains(line)) all << line;
+    if (!platform::writeFileDurably(noticePath(dataDir), all.join(QLatin1Char('\n')).toUtf8())) throw NoticeUnwritten{};
+}
+
+bool putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir, QString* why) {
+    try {
+        return ModSwitch::PutBack(tmp, target, target + QStringLiteral(".recovering"), [&](const QString& work) {
+            try {
+                keepNotice(dataDir, ModSwitch::RecoverRestoredStationFile(
+                                        work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")), target));
+                return true;
+            } catch (const platform::DbError& e) {
+                // The backup goes in as it is; the opening applies the calls logged past its mark.
+                keepNotice(dataDir, {QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(platform::OperatorText(e))});
+                return false;
+            }
+        }, why);
+    } catch (const NoticeUnwritten&) {
+        // Nothing is replaced: the journal stays and the next opening tries again.
+        ModSwitch::RemoveWorkFile(target + QStringLiteral(".recovering"));
+        if (why) *why = QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）");
+        return false;
+    }
 }
 
 }  // namespace
@@ -212,8 +233,6 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
         found = true;
         const QStringList lines = QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
         int n = 0;
-        bool station = false;
-        QStringList notice;
         for (const QString& line : lines) {
             const QStringList parts = line.split('\t');
             if (parts.size() != 2) continue;
@@ -225,13 +244,12 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
             const QString bak = platform::resolveCI(dataDir, parts[1] + QStringLiteral(".bak"));
             if (QFile::remove(bak)) platform::syncDir(dataDir);
             QFile::remove(bak + QStringLiteral("-journal"));
-            station = station || isStationFile(parts[1]);
             // A temporary already renamed by an earlier, interrupted completion is simply gone.
             if (!QFileInfo::exists(tmp)) continue;
             QString why;
             bool renamed = false;
             if (isStationFile(parts[1])) {
-                renamed = putBackStationFile(tmp, target, dataDir, &notice, &why);
+                renamed = putBackStationFile(tmp, target, dataDir, &why);
             } else {
                 removeJournalOf(target);
                 renamed = platform::renameFile(tmp, target, &why);
@@ -255,14 +273,6 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
             platform::syncDir(dataDir);
             ++n;
             hook(QStringLiteral("renamed"));
-        }
-        // What the recovery found is told once the station can show it; kept
-        // before the journal goes, so that no kill loses it.
-        if (station && !platform::writeFileDurably(noticePath(dataDir), notice.join(QLatin1Char('\n')).toUtf8())) {
-            // Untold, the lines would be lost with the journal: it stays, and
-            // the next opening recovers and tells them again.
-            if (failed) *failed = QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）");
-            return true;
         }
         QFile::remove(journal);
         platform::syncDir(dataDir);

@@ -4,6 +4,7 @@
 // movements it made.
 #include "pricing/PricingFixture.h"
 
+#include "admin/Restore.h"
 #include "billing/ArchiveBills.h"
 #include "billing/Payments.h"
 #include "core/ChargeLog.h"
@@ -285,6 +286,36 @@ TEST_F(LedgerTest, ABackupPutBackWhenTheLogLacksEntriesNamesEachUsersDifference)
                                   .arg(c.toString2())))
         << text.toStdString();
     EXPECT_FALSE(text.contains("请核对")) << text.toStdString();
+}
+
+// 数据库管理's restore stopped right after the recovered file replaced the
+// station file: a difference only the file replaced could tell (its entries
+// lost with the log and its copy of them) is still named at the next
+// opening, which completes the restore.
+TEST_F(LedgerTest, WhatARestoreFoundIsToldAfterAStopPastTheStationFilesRename) {
+    const QString backup = backupNow();
+    const Currency c = call(1);
+    const qint64 lost = ModSwitch::AppliedMark(dbSwitch);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        sw.execute("DELETE FROM tab_chargemirror");
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>=?", {lost});
+    }
+    const QString folder = dir->file("bk/");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QFile::copy(backup, folder + "Switch.mdb"));
+    admin::testing::setRestoreHook([](const QString& p) {
+        if (p == "renamed") throw std::runtime_error("killed");
+    });
+    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->file(""), true, false)), std::runtime_error);
+    admin::testing::setRestoreHook(nullptr);
+    admin::CompleteRestore(dir->file(""));   // the next opening
+    QStringList lines;
+    ASSERT_TRUE(admin::RestoreNotice(dir->file(""), &lines));
+    EXPECT_TRUE(lines.join('\n').contains(QStringLiteral("用户7 用户7：-%1").arg(c.toString2()))) << lines.join('\n').toStdString();
+    openDatabases();
 }
 
 // The log's pages damaged in the call file, then a backup put back before the
