@@ -45,6 +45,7 @@ set(slow_console
 set(slow_core
   CompactDBTest.FileLockedElsewhereIsSkippedSilently
   MainFrame.*
+  MoneySoakTest.*
   Startup.*
 )
 set(slow_link
@@ -61,7 +62,6 @@ set(slow_platform
 set(slow_pricing
   DiscountWayIn.*
   EndToEndTest.ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer
-  MoneySoakTest.*
   StreamKillTest.*
   TariffWayIn/*
   UploadKillTest.*

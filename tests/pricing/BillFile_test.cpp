@@ -1,7 +1,7 @@
 // "Bill.dat" and its mark: every record in it stored once, into the site it
 // was read for, whatever fails between records, whatever happened to the mark,
 // and a record damaged on the disk kept as a reject row.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "core/ModUpgrade.h"
 #include "platform/Clock.h"

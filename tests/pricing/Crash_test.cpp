@@ -1,6 +1,6 @@
 // The engine killed at random moments while records stream in: every record it
 // answered "820302" is stored once and charged once, and nothing is charged twice.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "core/ChargeLog.h"
 #include "link/ModComm.h"

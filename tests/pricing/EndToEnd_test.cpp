@@ -1,6 +1,6 @@
 // The station's link against the switch simulator over a pseudo-terminal:
 // records priced, stored, charged once and answered.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "core/Settings.h"
 #include "link/ModComm.h"

@@ -1,5 +1,5 @@
 // Live calls of deposit users: limits, cuts and the limits recomputed when the balance changes.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "pricing/ClsMonitor.h"
 

@@ -1,7 +1,7 @@
 // "Bill.dat" and the spool read by the same rules: a record whose bytes changed
 // on the disk is kept as a reject row, an append torn by a crash is no record,
 // every other record is stored and charged once.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "pricing/BillFile.h"
 #include "pricing/RecordSpool.h"

@@ -1,6 +1,6 @@
 // Call records from frame to stored, charged and answered row.
 #include "core/ChargeLog.h"
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "billing/ArchiveBills.h"
 #include "pricing/RateCache.h"

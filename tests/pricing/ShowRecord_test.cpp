@@ -1,5 +1,5 @@
 // The immediate-bill view and the other console views a call or wake-up event updates.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "console/frmPABX.h"
 #include "core/RecordDisplay.h"

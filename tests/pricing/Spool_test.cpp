@@ -1,6 +1,6 @@
 // Call records the databases cannot store: kept in the spool, answered as
 // taken only once kept, and stored and charged exactly once when storing works.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "console/frmPABX.h"
 #include "pricing/ClsMonitor.h"

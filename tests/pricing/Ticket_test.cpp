@@ -1,6 +1,6 @@
 // Call tickets: records from the switch simulator over a pseudo-terminal are
 // priced, stored, answered, and printed as the print settings say.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "core/Console.h"
 #include "platform/AppExit.h"

@@ -2,7 +2,7 @@
 // balance is what the entries give, whichever file was lost, damaged or put
 // back. Each case plays the whole sequence and checks the balance against the
 // movements it made.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "admin/Restore.h"
 #include "billing/ArchiveBills.h"

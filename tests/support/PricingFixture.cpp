@@ -1,4 +1,4 @@
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "core/StationFiles.h"
 #include "link/ModComm.h"

@@ -7,7 +7,7 @@
 // no safety copy worse than the file, and the box gives the true cause.
 //
 // The seed is printed; TARVO_DAMAGE_SEED replays one, TARVO_DAMAGE_ROUNDS runs more.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "admin/Restore.h"
 #include "billing/Payments.h"

@@ -2,7 +2,7 @@
 // whatever the damage, every user's balance ends as it stood before it, or,
 // where the damaged file no longer gives it, as the copy less the fees stored
 // since; what cannot be recovered is listed by user and amount.
-#include "pricing/PricingFixture.h"
+#include "support/PricingFixture.h"
 
 #include "billing/Payments.h"
 #include "platform/Files.h"
