@@ -56,15 +56,6 @@ protected:
         addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
         restart();
     }
-    // Closed and started again: both files checked, compacted and copied.
-    void restart() {
-        ModSwitch::OpenAllDB(false);
-        ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-        ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
-        openDatabases();
-        ModSwitch::OpenSharedRecordsets();
-        reopenRates();
-    }
     void call(int ext, int minute) {
         CallRecord r;
         r.ext = ext;

@@ -31,15 +31,6 @@ protected:
         addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
         restart();
     }
-    // Closed and started again: both files checked, compacted and copied.
-    void restart() {
-        ModSwitch::OpenAllDB(false);
-        ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-        ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
-        openDatabases();
-        ModSwitch::OpenSharedRecordsets();
-        reopenRates();
-    }
     // A call of extension 5 at 9:`minute`; its fee.
     Currency call(int minute) {
         const Currency before = fees();

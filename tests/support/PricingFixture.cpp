@@ -1,5 +1,6 @@
 #include "support/PricingFixture.h"
 
+#include "core/SafetyCopies.h"
 #include "core/StationFiles.h"
 #include "link/ModComm.h"
 #include "link/frmSRV.h"
@@ -97,6 +98,15 @@ void PricingTest::TearDown() {
 void PricingTest::reopenRates() {
     rsFeeRate = dbSwitch.query(QStringLiteral("select * from feerate order by zonecode desc"));
     rsIPHead = dbSwitch.openTable(QStringLiteral("iphead"));
+}
+
+void PricingTest::restart() {
+    ModSwitch::OpenAllDB(false);
+    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
 }
 
 QStringList PricingTest::sent() {

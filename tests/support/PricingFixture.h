@@ -41,6 +41,8 @@ protected:
     void addRate(const QString& zone, int type, const char* first, const char* per, int firsttime = 60,
                  int pertime = 60, int feerateid = 0, const QString& summary = {}, int discountid = 1);
     void reopenRates();   // what the tariff windows do when they close
+    // Closed and started again: both files checked, compacted and copied.
+    void restart();
     Currency remainOf(qint32 userid);
     qint64 count(const char* table, const QString& where = {}, const platform::Params& params = {});
     QDateTime now;
