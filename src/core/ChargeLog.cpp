@@ -778,13 +778,15 @@ void LogUserAdded(qint64 userid, Currency balance) {
 Currency UnappliedCharges(qint64 userid) {
     const qint64 mark = AppliedMark(dbSwitch);
     if (lastLogged() <= mark) return Currency();
-    // What the entries past the mark take from the balance.
+    // What the entries past the mark take from the balance; an entry the
+    // apply would refuse as garbled (see EntryOf) takes nothing here either.
     return Currency::fromRaw(
         dbPhoneCur
             .scalar(QStringLiteral("SELECT coalesce(sum(CASE f_kind WHEN 0 THEN f_amount WHEN 3 THEN -f_amount ELSE 0 END), 0) "
-                                   "FROM %1 WHERE f_seq>? AND f_userid=?")
+                                   "FROM %1 WHERE f_seq>? AND f_userid=? AND typeof(f_amount)='integer' "
+                                   "AND typeof(f_balance)='integer' AND f_amount BETWEEN ? AND ? AND f_balance BETWEEN ? AND ?")
                         .arg(logTable()),
-                    {mark, userid})
+                    {mark, userid, -kEntryReach, kEntryReach, -kEntryReach, kEntryReach})
             .toLongLong());
 }
 

@@ -576,6 +576,21 @@ TEST_F(LedgerTest, AGarbledAmountInTheLogIsNamedAndAppliedToNoOne) {
     EXPECT_EQ(remainOf(7), opening - kept);
 }
 
+// While the station file refuses the apply, a record's balance counts the
+// charges waiting in the log; a garbled one among them (which the apply will
+// refuse) is not counted either.
+TEST_F(LedgerTest, AGarbledAmountWaitingInTheLogTakesNothingFromTheBalanceShown) {
+    refuseApply();
+    const Currency kept = call(1);
+    call(2);
+    call(3);
+    const qint64 last = dbPhoneCur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
+    dbPhoneCur.execute("UPDATE tab_chargelog SET f_amount=4000000000000000000 WHERE f_seq=?", {last - 1});
+    dbPhoneCur.execute("UPDATE tab_chargelog SET f_amount=1234.5 WHERE f_seq=?", {last});
+    EXPECT_EQ(ModSwitch::UnappliedCharges(7), kept);
+    dbSwitch.execute("DROP TRIGGER refuse");
+}
+
 // A journal file that cannot be read: the backup put back names each user's
 // difference, and that the journal file read in part.
 TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
