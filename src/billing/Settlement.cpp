@@ -58,30 +58,25 @@ struct LineSums {
 };
 using TableSums = QVector<LineSums>;   // by line number
 
+// The row of `key` among the details of `l`, added on its first call.
+// The name is made only for a new row: most calls find theirs.
+template <class Key, class Name>
+int rowOf(LineSums& l, QHash<Key, int>& index, const Key& key, int kind, const Name& name) {
+    auto it = index.find(key);
+    if (it == index.end()) {
+        DetailRow d;
+        d.kind = kind;
+        d.name = name();
+        l.details << d;
+        it = index.insert(key, l.details.size() - 1);
+    }
+    return it.value();
+}
+
 // The detail row of a call in `l`, added on its first call.
 DetailRow& detailOf(LineSums& l, bool account, const QByteArray& code, qint64 addr) {
-    int row;
-    if (account) {
-        auto it = l.accounts.find(code);
-        if (it == l.accounts.end()) {
-            DetailRow d;
-            d.kind = kKindAccount;
-            d.name = QString::fromUtf8(code);
-            l.details << d;
-            it = l.accounts.insert(code, l.details.size() - 1);
-        }
-        row = it.value();
-    } else {
-        auto it = l.extensions.find(addr);
-        if (it == l.extensions.end()) {
-            DetailRow d;
-            d.kind = kKindExtension;
-            d.name = QString::number(addr);
-            l.details << d;
-            it = l.extensions.insert(addr, l.details.size() - 1);
-        }
-        row = it.value();
-    }
+    const int row = account ? rowOf(l, l.accounts, code, kKindAccount, [&] { return QString::fromUtf8(code); })
+                            : rowOf(l, l.extensions, addr, kKindExtension, [&] { return QString::number(addr); });
     return l.details[row];
 }
 
