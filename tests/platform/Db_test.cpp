@@ -408,3 +408,17 @@ TEST_F(DbTest, CommitsSyncAsLastAskedFromTheNextWriteOrTransaction) {
         for (RowReader r = db.rows("SELECT remain FROM user WHERE userid=?", {1}); r.next();) walked += int(r.integer(0));
     EXPECT_EQ(walked, 3 * 3);
 }
+
+// A compaction keeps the file's page size, whatever size another file
+// attached to the connection was made with meanwhile.
+TEST_F(DbTest, ACompactedCopyKeepsItsSourcesPageSize) {
+    db.useWriteAheadLog();
+    const qint64 own = db.scalar("PRAGMA main.page_size").toLongLong();
+    Database::create(dir.filePath("big.mdb")).close();
+    Database big = db.attach(dir.filePath("big.mdb"), "big");
+    big.execute("PRAGMA big.page_size=16384");
+    big.execute("CREATE TABLE t (k INTEGER)");
+    ASSERT_EQ(big.scalar("PRAGMA big.page_size").toLongLong(), 16384);
+    db.vacuumInto(dir.filePath("copy.mdb"));
+    EXPECT_EQ(Database::open(dir.filePath("copy.mdb")).scalar("PRAGMA page_size").toLongLong(), own);
+}
