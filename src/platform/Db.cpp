@@ -555,7 +555,7 @@ Database Database::openImage(const QByteArray& image) {
 
 bool Database::isOpen() const {
     if (!conn_ || !conn_->db) return false;
-    return schema_ == "main" || conn_->attached.contains(schema_);
+    return schema_ == QLatin1StringView("main") || conn_->attached.contains(schema_);
 }
 
 void Database::close() {

@@ -869,7 +869,7 @@ ModSwitch::BillLine ClsMonitor::StoredLine() const {
     l.account = m_Account;
     l.called = m_DispNumber;
     l.place = m_Place;
-    l.start = s.StartTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    l.start = s.StartTime.isValid() ? storedDate(s.StartTime) : QString();
     l.seconds = m_Duration;
     l.balance = s.Balance;
     l.kind = m_CallType;
