@@ -1121,7 +1121,13 @@ void Database::backupTo(const QString& target) const {
 
 sqlite3* Database::raw() const {
     // Whoever writes through the handle commits as the files were asked to.
-    if (conn_ && conn_->db) conn_->settleDurability();
+    if (conn_ && conn_->db) {
+        try {
+            conn_->settleDurability();
+        } catch (const DbError&) {
+            // Left as it was: the next statement through this layer tries again.
+        }
+    }
     return conn_ ? conn_->db : nullptr;
 }
 
