@@ -36,11 +36,30 @@ struct CellLook {
 };
 
 // One row: its cells' texts one after another in one string, and where each
-// ends. Cells past the last end are empty. Looks travel with their row.
+// ends. Cells past the last end are empty. Looks travel with their row, and so
+// does the row of the grid's source its texts are still owed by.
 struct GridRow {
     QString text;
     std::vector<quint32> ends;
     std::unique_ptr<QHash<int, CellLook>> looks;
+    qint32 owed = -1;   // the source's row its texts come from; -1: none owed
+
+    // Cells 0 .. n-1 take texts[0 .. n-1], the row's text built once at its size.
+    void assign(const QString* texts, int n) {
+        qsizetype size = 0;
+        for (int c = 0; c < n; ++c) size += texts[c].size();
+        QString joined(size, Qt::Uninitialized);
+        std::vector<quint32> at(n);
+        QChar* out = joined.data();
+        for (int c = 0; c < n; ++c) {
+            out = std::copy_n(texts[c].constData(), texts[c].size(), out);
+            at[c] = quint32(out - joined.constData());
+        }
+        // Trailing empty cells are kept as none, as cell by cell.
+        while (!at.empty() && (at.size() == 1 ? 0 : at[at.size() - 2]) == at.back()) at.pop_back();
+        text = std::move(joined);
+        ends = std::move(at);
+    }
 
     QString cell(int c) const { return cellView(c).toString(); }
     QStringView cellView(int c) const {
@@ -117,7 +136,7 @@ public:
         const GridRow& row = rows_[r];
         switch (role) {
         case Qt::DisplayRole:
-            return row.cell(c);
+            return this->row(r).cell(c);
         case Qt::TextAlignmentRole: {
             const int a = alignment(r, c);
             return a ? QVariant(int(alignOf(a))) : QVariant();
@@ -150,7 +169,31 @@ public:
 
     int rows() const { return int(rows_.size()); }
     int cols() const { return cols_; }
-    const GridRow& row(int r) const { return rows_[r]; }
+    // A row with its texts (made now when its source still owes them).
+    const GridRow& row(int r) const {
+        if (rows_[r].owed >= 0) make(r);
+        return rows_[r];
+    }
+    // A row's looks, whether or not its texts are made.
+    const CellLook* look(int r, int c) const { return rows_[r].look(c); }
+
+    void setSource(int first, int count, std::shared_ptr<const GridRowSource> source, int n) {
+        if (owedRows_ > 0)
+            for (int r = 0; r < rows(); ++r) row(r);
+        owedRows_ = 0;
+        source_.reset();
+        if (count <= 0 || n <= 0) return;
+        source_ = std::move(source);
+        sourceCols_ = n;
+        for (int i = 0; i < count; ++i) {
+            GridRow& row = rows_[first + i];
+            row.text.clear();
+            row.ends.clear();
+            row.owed = i;
+        }
+        owedRows_ = count;
+        changedRows(first, first + count - 1);
+    }
 
     // ---- shape: told to the view at once (pending appends first) ----
     void setRows(int n) {
@@ -163,6 +206,7 @@ public:
             endInsertRows();
         } else if (n < cur) {
             beginRemoveRows({}, n, cur - 1);
+            for (int r = n; r < cur; ++r) forget(rows_[r]);
             rows_.erase(rows_.begin() + n, rows_.end());
             shown_ = n;
             endRemoveRows();
@@ -178,6 +222,8 @@ public:
             beginRemoveColumns({}, n, cols_ - 1);
             cols_ = n;
             for (GridRow& r : rows_) r.truncate(n);
+            // Columns gone stay empty in the rows still owed.
+            sourceCols_ = qMin(sourceCols_, n);
             endRemoveColumns();
         }
     }
@@ -196,6 +242,7 @@ public:
     void removeRow(int r) {
         flush();
         beginRemoveRows({}, r, r);
+        forget(rows_[r]);
         rows_.erase(rows_.begin() + r);
         shown_ = rows();
         endRemoveRows();
@@ -203,6 +250,7 @@ public:
 
     // ---- cells ----
     void setText(int r, int c, const QString& t) {
+        this->row(r);
         GridRow& row = rows_[r];
         if (c >= int(row.ends.size()) && t.isEmpty()) return;
         row.setCell(c, t, cols_);
@@ -219,23 +267,12 @@ public:
     }
     // A row without cells past n gets its text built once, at its size.
     void setRowTexts(int r, const QString* texts, int n) {
+        this->row(r);
         GridRow& row = rows_[r];
         if (int(row.ends.size()) > n) {
             for (int c = 0; c < n; ++c) row.setCell(c, texts[c], cols_);
         } else {
-            qsizetype size = 0;
-            for (int c = 0; c < n; ++c) size += texts[c].size();
-            QString text(size, Qt::Uninitialized);
-            std::vector<quint32> ends(n);
-            QChar* out = text.data();
-            for (int c = 0; c < n; ++c) {
-                out = std::copy_n(texts[c].constData(), texts[c].size(), out);
-                ends[c] = quint32(out - text.constData());
-            }
-            // Trailing empty cells are kept as none, as cell by cell.
-            while (!ends.empty() && (ends.size() == 1 ? 0 : ends[ends.size() - 2]) == ends.back()) ends.pop_back();
-            row.text = std::move(text);
-            row.ends = std::move(ends);
+            row.assign(texts, n);
         }
         changedRows(r, r);
     }
@@ -243,14 +280,17 @@ public:
     void reorderTexts(int first, const QVector<int>& order) {
         std::vector<QString> texts(order.size());
         std::vector<std::vector<quint32>> ends(order.size());
+        std::vector<qint32> owed(order.size());
         for (int i = 0; i < order.size(); ++i) {
             GridRow& from = rows_[first + order[i]];
             texts[i] = std::move(from.text);
             ends[i] = std::move(from.ends);
+            owed[i] = from.owed;
         }
         for (int i = 0; i < order.size(); ++i) {
             rows_[first + i].text = std::move(texts[i]);
             rows_[first + i].ends = std::move(ends[i]);
+            rows_[first + i].owed = owed[i];
         }
         if (!order.isEmpty()) changedRows(first, first + int(order.size()) - 1);
     }
@@ -258,7 +298,10 @@ public:
         for (GridRow& r : rows_) {
             r.text.clear();
             r.ends.clear();
+            r.owed = -1;
         }
+        owedRows_ = 0;
+        source_.reset();
         if (rows() > 0) changedRows(0, rows() - 1);
     }
     void clearAlign(int c, int fromRow) {
@@ -312,9 +355,32 @@ private:
     static void squeeze(GridRow& row) {
         if (row.text.capacity() > row.text.size() + 8) row.text.squeeze();
     }
+    // The texts row r is owed, from the source. Reading a cell makes its row:
+    // the rows are the model's cache of what the source shows.
+    void make(int r) const {
+        GridRow& row = rows_[r];
+        const int k = row.owed;
+        row.owed = -1;
+        const int n = qMin(sourceCols_, cols_);
+        if (int(scratch_.size()) < n) scratch_.resize(n);
+        source_->rowTexts(k, scratch_.data(), n);
+        row.assign(scratch_.data(), n);
+        if (--owedRows_ == 0) source_.reset();
+    }
+    // A row leaving the grid owes nothing more.
+    void forget(GridRow& row) {
+        if (row.owed < 0) return;
+        row.owed = -1;
+        if (--owedRows_ == 0) source_.reset();
+    }
 
     FlexGrid* grid_;
-    std::vector<GridRow> rows_;
+    // Mutable: a row owed by the source is made when first read.
+    mutable std::vector<GridRow> rows_;
+    mutable std::shared_ptr<const GridRowSource> source_;
+    mutable int owedRows_ = 0;
+    int sourceCols_ = 0;
+    mutable std::vector<QString> scratch_;
     int shown_ = 0;
     int cols_ = 0;
     bool frozen_ = false;
@@ -431,6 +497,11 @@ void FlexGrid::setRowTexts(int r, const QString* texts, int n) {
     model_->setRowTexts(r, texts, qMin(n, Cols()));
 }
 
+void FlexGrid::setRowSource(int first, int count, std::shared_ptr<const GridRowSource> source, int n) {
+    if (!source || first < 0 || count < 0 || first + count > Rows()) return;
+    model_->setSource(first, count, std::move(source), qMin(n, Cols()));
+}
+
 void FlexGrid::reorderRowTexts(int first, const QVector<int>& order) {
     // Only a permutation of rows inside the grid is taken.
     if (first < 0 || first + order.size() > Rows()) return;
@@ -444,7 +515,7 @@ void FlexGrid::reorderRowTexts(int first, const QVector<int>& order) {
 
 QColor FlexGrid::CellBackColorAt(int r, int c) const {
     if (!inGrid(r, c)) return backColor_;
-    const CellLook* l = model_->row(r).look(c);
+    const CellLook* l = model_->look(r, c);
     if (l && l->back.isValid()) return l->back;
     return model_->isFixed(r, c) ? palette().button().color() : backColor_;
 }
@@ -452,7 +523,7 @@ void FlexGrid::setCellBackColorAt(int r, int c, const QColor& color) {
     if (inGrid(r, c)) model_->setLook(r, c, [&](CellLook& l) { l.back = color; });
 }
 QColor FlexGrid::CellForeColorAt(int r, int c) const {
-    const CellLook* l = inGrid(r, c) ? model_->row(r).look(c) : nullptr;
+    const CellLook* l = inGrid(r, c) ? model_->look(r, c) : nullptr;
     return l && l->fore.isValid() ? l->fore : palette().color(QPalette::Text);
 }
 void FlexGrid::setCellForeColorAt(int r, int c, const QColor& color) {
@@ -591,7 +662,7 @@ void FlexGrid::setCellPictureAt(int r, int c, const QPixmap& pix) {
 }
 QPixmap FlexGrid::CellPictureAt(int r, int c) const {
     if (!inGrid(r, c)) return {};
-    const CellLook* l = model_->row(r).look(c);
+    const CellLook* l = model_->look(r, c);
     return l ? l->picture : QPixmap();
 }
 
