@@ -36,13 +36,11 @@ struct CellLook {
 };
 
 // One row: its cells' texts one after another in one string, and where each
-// ends. Cells past the last end are empty. Looks travel with their row, and so
-// does the row of the grid's source its texts are still owed by.
+// ends. Cells past the last end are empty. Looks travel with their row.
 struct GridRow {
     QString text;
     std::vector<quint32> ends;
     std::unique_ptr<QHash<int, CellLook>> looks;
-    qint32 owed = -1;   // the source's row its texts come from; -1: none owed
 
     // Cells 0 .. n-1 take texts[0 .. n-1], the row's text built once at its size.
     void assign(const QString* texts, int n) {
@@ -171,25 +169,23 @@ public:
     int cols() const { return cols_; }
     // A row with its texts (made now when its source still owes them).
     const GridRow& row(int r) const {
-        if (rows_[r].owed >= 0) make(r);
+        if (!owed_.empty() && owed_[r] >= 0) make(r);
         return rows_[r];
     }
     // A row's looks, whether or not its texts are made.
     const CellLook* look(int r, int c) const { return rows_[r].look(c); }
 
     void setSource(int first, int count, std::shared_ptr<const GridRowSource> source, int n) {
-        if (owedRows_ > 0)
-            for (int r = 0; r < rows(); ++r) row(r);
-        owedRows_ = 0;
-        source_.reset();
+        for (int r = 0; owedRows_ > 0 && r < rows(); ++r) row(r);
         if (count <= 0 || n <= 0) return;
         source_ = std::move(source);
         sourceCols_ = n;
+        owed_.assign(rows(), -1);
         for (int i = 0; i < count; ++i) {
             GridRow& row = rows_[first + i];
             row.text.clear();
             row.ends.clear();
-            row.owed = i;
+            owed_[first + i] = i;
         }
         owedRows_ = count;
         changedRows(first, first + count - 1);
@@ -202,12 +198,14 @@ public:
         if (n > cur) {
             beginInsertRows({}, cur, n - 1);
             rows_.resize(n);
+            if (!owed_.empty()) owed_.resize(n, -1);
             shown_ = n;
             endInsertRows();
         } else if (n < cur) {
             beginRemoveRows({}, n, cur - 1);
-            for (int r = n; r < cur; ++r) forget(rows_[r]);
+            for (int r = n; r < cur; ++r) forget(r);
             rows_.erase(rows_.begin() + n, rows_.end());
+            if (!owed_.empty()) owed_.resize(n);
             shown_ = n;
             endRemoveRows();
         }
@@ -231,19 +229,22 @@ public:
     void insertRow(int at, GridRow&& row) {
         if (frozen_ && at == rows()) {
             rows_.push_back(std::move(row));   // told at the thaw, with the others
+            if (!owed_.empty()) owed_.push_back(-1);
             return;
         }
         flush();
         beginInsertRows({}, at, at);
         rows_.insert(rows_.begin() + at, std::move(row));
+        if (!owed_.empty()) owed_.insert(owed_.begin() + at, -1);
         shown_ = rows();
         endInsertRows();
     }
     void removeRow(int r) {
         flush();
         beginRemoveRows({}, r, r);
-        forget(rows_[r]);
+        forget(r);
         rows_.erase(rows_.begin() + r);
+        if (!owed_.empty()) owed_.erase(owed_.begin() + r);
         shown_ = rows();
         endRemoveRows();
     }
@@ -280,28 +281,26 @@ public:
     void reorderTexts(int first, const QVector<int>& order) {
         std::vector<QString> texts(order.size());
         std::vector<std::vector<quint32>> ends(order.size());
-        std::vector<qint32> owed(order.size());
+        std::vector<qint32> owed(owed_.empty() ? 0 : order.size());
         for (int i = 0; i < order.size(); ++i) {
             GridRow& from = rows_[first + order[i]];
             texts[i] = std::move(from.text);
             ends[i] = std::move(from.ends);
-            owed[i] = from.owed;
+            if (!owed.empty()) owed[i] = owed_[first + order[i]];
         }
         for (int i = 0; i < order.size(); ++i) {
             rows_[first + i].text = std::move(texts[i]);
             rows_[first + i].ends = std::move(ends[i]);
-            rows_[first + i].owed = owed[i];
         }
+        std::copy(owed.begin(), owed.end(), owed_.begin() + first);
         if (!order.isEmpty()) changedRows(first, first + int(order.size()) - 1);
     }
     void clearTexts() {
         for (GridRow& r : rows_) {
             r.text.clear();
             r.ends.clear();
-            r.owed = -1;
         }
-        owedRows_ = 0;
-        source_.reset();
+        release();
         if (rows() > 0) changedRows(0, rows() - 1);
     }
     void clearAlign(int c, int fromRow) {
@@ -358,26 +357,34 @@ private:
     // The texts row r is owed, from the source. Reading a cell makes its row:
     // the rows are the model's cache of what the source shows.
     void make(int r) const {
-        GridRow& row = rows_[r];
-        const int k = row.owed;
-        row.owed = -1;
+        const int k = owed_[r];
+        owed_[r] = -1;
         const int n = qMin(sourceCols_, cols_);
         if (int(scratch_.size()) < n) scratch_.resize(n);
         source_->rowTexts(k, scratch_.data(), n);
-        row.assign(scratch_.data(), n);
-        if (--owedRows_ == 0) source_.reset();
+        rows_[r].assign(scratch_.data(), n);
+        if (--owedRows_ == 0) release();
     }
     // A row leaving the grid owes nothing more.
-    void forget(GridRow& row) {
-        if (row.owed < 0) return;
-        row.owed = -1;
-        if (--owedRows_ == 0) source_.reset();
+    void forget(int r) {
+        if (owed_.empty() || owed_[r] < 0) return;
+        owed_[r] = -1;
+        if (--owedRows_ == 0) release();
+    }
+    // Nothing is owed any more: the source and the list go.
+    void release() const {
+        owedRows_ = 0;
+        source_.reset();
+        std::vector<qint32>().swap(owed_);
     }
 
     FlexGrid* grid_;
     // Mutable: a row owed by the source is made when first read.
     mutable std::vector<GridRow> rows_;
     mutable std::shared_ptr<const GridRowSource> source_;
+    // For each row, the source's row it still owes its texts to (-1: none);
+    // empty while no row owes any.
+    mutable std::vector<qint32> owed_;
     mutable int owedRows_ = 0;
     int sourceCols_ = 0;
     mutable std::vector<QString> scratch_;
