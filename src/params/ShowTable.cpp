@@ -432,7 +432,15 @@ public:
         : rs_(std::move(rs)), columns_(std::move(columns)), switchModel_(switchModel) {}
     void rowTexts(int k, QString* texts, int n) const override {
         n = qMin(n, int(columns_.size()));
-        for (int c = 0; c < n; ++c) writeCell(texts[c], columns_[c], *rs_, k, c, -1, switchModel_);
+        for (int c = 0; c < n; ++c) {
+            // Written while the grid paints or is read: a value no rule can
+            // write shows as stored rather than ending the paint.
+            try {
+                writeCell(texts[c], columns_[c], *rs_, k, c, -1, switchModel_);
+            } catch (const std::exception&) {
+                texts[c] = plainCell(*rs_, k, c);
+            }
+        }
     }
 private:
     std::shared_ptr<const RawRecords> rs_;
