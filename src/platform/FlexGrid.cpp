@@ -1,13 +1,11 @@
 #include "platform/FlexGrid.h"
 
 #include <QAbstractTableModel>
-#include <QHash>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <algorithm>
 #include <climits>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -31,8 +29,14 @@ struct CellLook {
     QColor back;     // invalid: none of its own
     QColor fore;     // invalid: none of its own
     int align = 0;   // 0: none of its own
-    QPixmap picture;
-    bool empty() const { return !back.isValid() && !fore.isValid() && align == 0 && picture.isNull(); }
+    std::shared_ptr<const QPixmap> picture;   // a pixmap only for a cell that shows one
+    bool empty() const { return !back.isValid() && !fore.isValid() && align == 0 && !picture; }
+};
+
+// A cell's look, by its column: a row has few, so they are found by a walk.
+struct ColumnLook {
+    int col;
+    CellLook look;
 };
 
 // One row: its cells' texts one after another in one string, and where each
@@ -40,7 +44,7 @@ struct CellLook {
 struct GridRow {
     QString text;
     std::vector<quint32> ends;
-    std::unique_ptr<QHash<int, CellLook>> looks;
+    std::unique_ptr<std::vector<ColumnLook>> looks;
 
     // Cells 0 .. n-1 take texts[0 .. n-1], the row's text built once at its size.
     void assign(const QString* texts, int n) {
@@ -98,18 +102,30 @@ struct GridRow {
             ends.resize(cols);
         }
         if (looks) {
-            for (auto it = looks->begin(); it != looks->end();) it = it.key() >= cols ? looks->erase(it) : std::next(it);
-            if (looks->isEmpty()) looks.reset();
+            std::erase_if(*looks, [cols](const ColumnLook& l) { return l.col >= cols; });
+            if (looks->empty()) looks.reset();
         }
     }
     const CellLook* look(int c) const {
         if (!looks) return nullptr;
-        auto it = looks->constFind(c);
-        return it == looks->cend() ? nullptr : &*it;
+        for (const ColumnLook& l : *looks)
+            if (l.col == c) return &l.look;
+        return nullptr;
     }
-    CellLook& lookFor(int c) {
-        if (!looks) looks = std::make_unique<QHash<int, CellLook>>();
-        return (*looks)[c];
+    // Room for a look in every column at once: a row that has one mostly
+    // takes the same for the whole row (its colour).
+    CellLook& lookFor(int c, int cols) {
+        if (!looks) {
+            looks = std::make_unique<std::vector<ColumnLook>>();
+            looks->reserve(qMax(cols, 1));
+        }
+        for (ColumnLook& l : *looks)
+            if (l.col == c) return l.look;
+        return looks->emplace_back(ColumnLook{c, {}}).look;
+    }
+    void dropLook(int c) {
+        std::erase_if(*looks, [c](const ColumnLook& l) { return l.col == c; });
+        if (looks->empty()) looks.reset();
     }
 };
 
@@ -151,7 +167,7 @@ public:
         }
         case Qt::DecorationRole: {
             const CellLook* l = row.look(c);
-            return l && !l->picture.isNull() ? QVariant(l->picture) : QVariant();
+            return l && l->picture ? QVariant(*l->picture) : QVariant();
         }
         default:
             return {};
@@ -257,13 +273,11 @@ public:
         row.setCell(c, t, cols_);
         changed(r, c);
     }
-    void setLook(int r, int c, const std::function<void(CellLook&)>& f) {
-        CellLook& l = rows_[r].lookFor(c);
-        f(l);
-        if (l.empty()) {
-            rows_[r].looks->remove(c);
-            if (rows_[r].looks->isEmpty()) rows_[r].looks.reset();
-        }
+    template <class Change>
+    void setLook(int r, int c, Change&& change) {
+        CellLook& l = rows_[r].lookFor(c, cols_);
+        change(l);
+        if (l.empty()) rows_[r].dropLook(c);
         changed(r, c);
     }
     // A row without cells past n gets its text built once, at its size.
@@ -438,7 +452,15 @@ void FlexGrid::setFixedCols(int n) {
 
 void FlexGrid::setCurrentCell(int r, int c) {
     model_->flush();
-    selectionModel()->setCurrentIndex(model_->index(r, c), QItemSelectionModel::ClearAndSelect);
+    const QModelIndex ix = model_->index(r, c);
+    QItemSelectionModel* sel = selectionModel();
+    // The cell that is already current and alone selected (a loader colouring
+    // row after row puts the current column back each time): nothing changes.
+    if (sel->currentIndex() == ix) {
+        const QItemSelection now = sel->selection();
+        if (now.size() == 1 && now.first().topLeft() == ix && now.first().bottomRight() == ix) return;
+    }
+    sel->setCurrentIndex(ix, QItemSelectionModel::ClearAndSelect);
 }
 
 void FlexGrid::selectRange(int r1, int c1, int r2, int c2) {
@@ -665,12 +687,13 @@ void FlexGrid::setRedraw(bool on) {
 
 void FlexGrid::setCellPicture(const QPixmap& pix) { setCellPictureAt(row_, col_, pix); }
 void FlexGrid::setCellPictureAt(int r, int c, const QPixmap& pix) {
-    if (inGrid(r, c)) model_->setLook(r, c, [&](CellLook& l) { l.picture = pix; });
+    if (inGrid(r, c))
+        model_->setLook(r, c, [&](CellLook& l) { l.picture = pix.isNull() ? nullptr : std::make_shared<const QPixmap>(pix); });
 }
 QPixmap FlexGrid::CellPictureAt(int r, int c) const {
     if (!inGrid(r, c)) return {};
     const CellLook* l = model_->look(r, c);
-    return l ? l->picture : QPixmap();
+    return l && l->picture ? *l->picture : QPixmap();
 }
 
 // Rows anchor..r, from the first column after the fixed ones to the last,
