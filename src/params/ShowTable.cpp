@@ -279,7 +279,7 @@ bool flagSet(const RawRecords& rs, int r, int c) {
 // field), so that each grid row gets its own row's flags whatever order the
 // view's query and the flag query return them in. A view that reads the
 // flags of its own table's rows has them at hand and needs no second query.
-void colourPendingRows(platform::FlexGrid& grid, const QString& viewSql, const RawRecords& rs) {
+void markPendingRows(platform::FlexGrid& grid, const QString& viewSql, const RawRecords& rs, bool& wholeRows) {
     const QString p = ParaMode == QLatin1String("UpSend") ? QStringLiteral("p") : QString();
     const QString keyField = params::views::CheckedTable(rs.fieldName(0));
     QString table;
@@ -299,12 +299,16 @@ void colourPendingRows(platform::FlexGrid& grid, const QString& viewSql, const R
     }
     const int records = rs.recordCount();
     if (records == 0) return;
+    // A whole row is coloured as SetRowColor colours it (every cell from the
+    // first non-fixed column).
+    const QColor pendingColour = platform::vbColor(kPendingRowColor);
     const auto colour = [&](int k, bool set, bool springSet) {
         if (ext) {
             if (set) ModSwitch::SetRowColor3(grid, k + 1, kPendingRowColor, false);
             if (springSet) ModSwitch::SetRowColor3(grid, k + 1, kPendingRowColor, true);
-        } else if (set) {
-            ModSwitch::SetRowColor(grid, k + 1, kPendingRowColor);
+        } else if (set && k + 1 < grid.Rows()) {
+            grid.setRowBackColor(k + 1, pendingColour);
+            wholeRows = true;
         }
     };
 
@@ -342,6 +346,14 @@ void colourPendingRows(platform::FlexGrid& grid, const QString& viewSql, const R
         const auto it = byKey.constFind(plainCell(rs, k, 0));
         if (it != byKey.constEnd()) colour(k, it->first, it->second);
     }
+}
+
+void colourPendingRows(platform::FlexGrid& grid, const QString& viewSql, const RawRecords& rs) {
+    bool wholeRows = false;
+    markPendingRows(grid, viewSql, rs, wholeRows);
+    // SetRowColor puts the current column back to the first non-fixed one
+    // after each row it colours: put back once, after the last.
+    if (wholeRows) grid.setCol(grid.FixedCols());
 }
 
 // One column of a view: how its cells are written, and the option list it

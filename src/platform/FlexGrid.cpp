@@ -273,6 +273,19 @@ public:
         row.setCell(c, t, cols_);
         changed(r, c);
     }
+    // Cells first .. the last of row r take a background of their own.
+    void setRowBack(int r, int first, const QColor& color) {
+        GridRow& row = rows_[r];
+        if (row.looks) {
+            for (int c = first; c < cols_; ++c) row.lookFor(c, cols_).back = color;
+        } else if (first < cols_) {
+            // A row without looks (the usual one): its looks in column order at once.
+            row.looks = std::make_unique<std::vector<ColumnLook>>();
+            row.looks->reserve(cols_);
+            for (int c = first; c < cols_; ++c) row.looks->push_back({c, CellLook{color, {}, 0, {}}});
+        }
+        changedRows(r, r);
+    }
     template <class Change>
     void setLook(int r, int c, Change&& change) {
         CellLook& l = rows_[r].lookFor(c, cols_);
@@ -568,7 +581,12 @@ void FlexGrid::setCellBackColor(const QColor& color) {
     }
 }
 void FlexGrid::setRowBackColor(int r, const QColor& color) {
-    for (int c = fixedCols_; c < Cols(); ++c) setCellBackColorAt(r, c, color);
+    if (r < 0 || r >= Rows()) return;
+    if (color.isValid()) {
+        model_->setRowBack(r, fixedCols_, color);
+        return;
+    }
+    for (int c = fixedCols_; c < Cols(); ++c) setCellBackColorAt(r, c, color);   // drops the row's own
 }
 void FlexGrid::setBackColor(const QColor& c) {
     backColor_ = c;

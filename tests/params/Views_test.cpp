@@ -337,6 +337,8 @@ TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
     EXPECT_EQ(grid->TextMatrix(1, 5), "-3.46");
     EXPECT_EQ(grid->TextMatrix(1, 10), "ON");
     EXPECT_TRUE(pending(1, 1));
+    EXPECT_FALSE(grid->CellBackColorAt(1, 0) == vbColor(ModGeneral::kPendingRowColor));   // the fixed column
+    EXPECT_EQ(grid->Col(), 1);   // a coloured row puts the current column back to the first non-fixed one
 
     // Row after row the cells are written anew: a shorter text after a longer
     // one, sums that round to a fen either way, a department as stored.
