@@ -311,6 +311,19 @@ TEST(FlexGridOnScreen, ClicksKeysAndScrollingReachRowsNotMadeBefore) {
     EXPECT_EQ(g->ColSel(), 2);
     EXPECT_EQ(g->Text(), QStringLiteral("u19994-1"));
     EXPECT_LT(src->made.size(), 200u);
+
+    // Loaded again, as a view is: the selection left on the last rows, a
+    // click there takes the new rows' texts.
+    g->setRedraw(false);
+    g->setRows(1);
+    g->setRows(20001);
+    g->setRowSource(1, 20000, std::make_shared<NotingSource>(QStringLiteral("v")), 3);
+    g->setRedraw(true);
+    g->setTopRow(19990);
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(19996, 2));
+    EXPECT_EQ(g->Row(), 19996);
+    EXPECT_EQ(g->Text(), QStringLiteral("v19995-2"));
+    EXPECT_EQ(g->TextMatrix(19995, 1), QStringLiteral("v19994-1"));
 }
 
 }  // namespace
