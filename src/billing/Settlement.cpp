@@ -352,6 +352,7 @@ void sumTable(const Database& db, const QString& table, bool whole, qint64 lo, q
 struct MonthRead {
     QString path, table;
     bool whole = false;
+    qint64 lo = 1, hi = 0;   // the rowids read, when lo <= hi; else the whole table
     PartSums sums;
     std::exception_ptr failure;
 };
@@ -364,6 +365,53 @@ int readerCount() {
     return std::max(1, int(std::thread::hardware_concurrency()));
 }
 
+// Into how many parts each of `tables` tables is cut, so that `readers`
+// readers finish together: a run of one month is read by all of them, a
+// year of twelve months by eight readers in halves. A part costs one more
+// merge of its sums on this thread: no reader takes more than three.
+int partsPerTable(int tables, int readers) {
+    int best = 1;
+    for (int k = 2; k <= readers && k * tables <= 3 * readers; ++k) {
+        // Rounds of parts each reader takes, in tables' worth: k parts a table.
+        const auto span = [&](int parts) { return double((tables * parts + readers - 1) / readers) / parts; };
+        if (span(k) < span(best)) best = k;
+    }
+    return best;
+}
+
+// Cuts each month table into `parts` spans of rowids of about the same
+// length, in stored order.
+QList<MonthRead> cutMonths(const Database& year, const QList<MonthRead>& months, int parts) {
+    if (parts <= 1) return months;
+    QList<MonthRead> out;
+    for (const MonthRead& m : months) {
+        qint64 lo = 0, hi = -1, width = -1;
+        try {
+            // Each end found by the table's key alone, not by reading it.
+            platform::RowReader r = year.rows(QStringLiteral("SELECT (SELECT min(rowid) FROM %1), (SELECT max(rowid) FROM %1)")
+                                                  .arg(year.qualified(m.table)));
+            if (r.next() && !r.isNull(0)) {
+                lo = r.integer(0);
+                hi = r.integer(1);
+                if (__builtin_sub_overflow(hi, lo, &width)) width = -1;
+            }
+        } catch (const DbError&) {
+            // A table without rowids is read whole.
+        }
+        if (width < parts) {
+            out << m;
+            continue;
+        }
+        for (int j = 0; j < parts; ++j) {
+            MonthRead p = m;
+            p.lo = lo + qint64((__int128(width) + 1) * j / parts);
+            p.hi = j + 1 == parts ? hi : lo + qint64((__int128(width) + 1) * (j + 1) / parts) - 1;
+            out << p;
+        }
+    }
+    return out;
+}
+
 void sumMonths(QList<MonthRead>& months, const ReadFilter& f, const LineIndex& ix, int lineCount) {
     std::atomic<int> next{0};
     auto work = [&] {
@@ -372,7 +420,7 @@ void sumMonths(QList<MonthRead>& months, const ReadFilter& f, const LineIndex& i
             try {
                 m.sums = PartSums(lineCount);
                 Database db = Database::openReadOnly(m.path);
-                sumTable(db, m.table, m.whole, 1, 0, f, ix, m.sums);
+                sumTable(db, m.table, m.whole, m.lo, m.hi, f, ix, m.sums);
             } catch (...) {
                 m.failure = std::current_exception();
             }
@@ -557,9 +605,10 @@ void SumPeriods(QList<StatementLine>& lines, const QList<int>& categories, int m
             const QDateTime monthEnd = monthStart.addMonths(1);
             if (monthStart >= to || monthEnd <= from) continue;
             const QString table = year.db.actualTableName(MonthTableName(m));
-            if (!table.isEmpty()) months << MonthRead{year.db.path(), table, from <= monthStart && monthEnd <= to, PartSums(), {}};
+            if (!table.isEmpty()) months << MonthRead{year.db.path(), table, from <= monthStart && monthEnd <= to, 1, 0, PartSums(), {}};
         }
         if (dbSwitch.autocommit()) {
+            months = cutMonths(year.db, months, partsPerTable(int(months.size()), readerCount()));
             sumMonths(months, filter, index, int(lines.size()));
         } else {
             // Inside a transaction the year's new indexes are not committed yet:
