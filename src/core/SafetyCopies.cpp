@@ -23,6 +23,8 @@ using platform::Database;
 using platform::DbError;
 
 namespace {
+constexpr qint64 kStationPageSize = 4096;
+
 
 using platform::quoteIdent;
 using platform::sameFile;
@@ -229,7 +231,10 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
                     tx.commit();
                 }
                 RemoveWorkFile(tmp);
-                cur.vacuumInto(tmp);
+                // Small pages: a record writes the fewest bytes with them, and a
+                // file an earlier version compacted with an archive's large
+                // pages gets them back at this start.
+                cur.vacuumInto(tmp, kStationPageSize);
                 cur.close();
                 QString error;
                 if (!platform::safeReplace(tmp, f, &error)) throw DbError(platform::kErrGeneric, error);

@@ -1053,13 +1053,13 @@ void standAlone(const QString& target) {
 }
 }  // namespace
 
-void Database::vacuumInto(const QString& target) const {
+void Database::vacuumInto(const QString& target, qint64 pageSize) const {
     // SQLite makes the copy with the page size last named by a pragma on any
     // file of the connection (a yearly archive attached and made with large
     // pages), not with its source's: the call file would come back from the
     // night's compaction with pages four times as large, and every record
     // would write four times the bytes. The copy keeps its source's size.
-    const qint64 pageSize = scalar(QStringLiteral("PRAGMA %1.page_size").arg(quoteIdent(schema_))).toLongLong();
+    if (pageSize <= 0) pageSize = scalar(QStringLiteral("PRAGMA %1.page_size").arg(quoteIdent(schema_))).toLongLong();
     if (pageSize > 0)
         execute(QStringLiteral("PRAGMA %1.page_size=%2").arg(quoteIdent(schema_), QString::number(pageSize)));
     execute(QStringLiteral("VACUUM %1 INTO ?").arg(quoteIdent(schema_)), {target});

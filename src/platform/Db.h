@@ -210,7 +210,8 @@ public:
     void setDurableCommits(bool durable) const;
 
     // File-level operations.
-    void vacuumInto(const QString& target) const;   // compaction into a new file
+    // Compaction into a new file, with `pageSize` bytes a page (0: the source's).
+    void vacuumInto(const QString& target, qint64 pageSize = 0) const;
     bool quickCheck() const;
     // The full check: true when sound, false when the file is damaged (it
     // fails the check or the engine reports it corrupt). Any other failure

@@ -274,10 +274,21 @@ TEST_F(CompactDBTest, FileOpenInTheStationIsLeftAlone) {
     EXPECT_TRUE(dbSwitch.hasTable("Variant"));
 }
 
-TEST_F(CompactDBTest, CallRecordFileToo) {
+// A call file an earlier version compacted with the archive's large pages
+// comes back with small ones: every record wrote several times the bytes.
+TEST_F(CompactDBTest, CallRecordFileTooWithTheSmallPagesARecordWritesLeastWith) {
+    {
+        Database f = Database::open(dir->file("PhoneCur.mdb"));
+        f.execute("PRAGMA journal_mode=DELETE");
+        f.execute("PRAGMA page_size=16384");
+        f.execute("VACUUM");
+        ASSERT_EQ(f.scalar("PRAGMA page_size").toLongLong(), 16384);
+    }
     CompactDB("PhoneCur.mdb");
     EXPECT_EQ(bytesOf(dir->file("PhoneCur.mdb.bak")), bytesOf(dir->file("PhoneCur.mdb")));
-    EXPECT_TRUE(Database::open(dir->file("PhoneCur.mdb")).hasTable("Tab_Phone"));
+    Database f = Database::open(dir->file("PhoneCur.mdb"));
+    EXPECT_TRUE(f.hasTable("Tab_Phone"));
+    EXPECT_EQ(f.scalar("PRAGMA page_size").toLongLong(), 4096);
 }
 
 TEST_F(CompactDBTest, SuperJournalsNoJournalNamesAreRemoved) {
