@@ -26,9 +26,9 @@ using namespace benchstation;
 
 void drainLink() { ModComm::TxRead = ModComm::TxWrite; }
 
-// Decode, route, classify, look up among 20,000 zone codes, read the discount
-// scheme from SQLite and price: each record stored inside one outer transaction
-// that is never made durable.
+// Decode, route, classify, look up among 20,000 zone codes and the discount
+// schemes held with them, and price: each record stored inside one outer
+// transaction that is never made durable.
 // Arg 1: with this year's archive present (see BM_RecordDurable).
 void BM_PricingInMemory(benchmark::State& state) {
     Station st;

@@ -1,6 +1,8 @@
 #include "admin/Sites.h"
 
+#include "core/ChargeLog.h"
 #include "core/ModDefine.h"
+#include "core/Settings.h"
 #include "platform/DbCopy.h"
 #include "platform/Files.h"
 
@@ -161,12 +163,24 @@ bool AddSiteDirectory(const QString& name, const platform::Database& terminalDb,
             platform::Transaction tx(c);
             c.execute(QStringLiteral("delete from Tab_Phone"));
             c.execute(QStringLiteral("delete from tab_errPh"));
-            // The charges logged with the root's calls are the root's.
+            // The charges logged with the root's calls are the root's; nothing
+            // of them was moved to a journal file of the site's.
             if (c.hasTable(QStringLiteral("tab_chargelog"))) c.execute(QStringLiteral("delete from tab_chargelog"));
+            if (c.hasTable(QStringLiteral("tab_notes")))
+                ModSwitch::RemoveVariant(c, ModSwitch::kMovedNote, QStringLiteral("tab_notes"));
             tx.commit();
         }
         c.execute(QStringLiteral("VACUUM"));
         c.close();
+        // The root station file's copy of its recent charges and calls is
+        // what an opening gives back to a call file lacking them: left in the
+        // site's, the root's calls would be billed in the site's books too.
+        platform::Database s = platform::Database::open(work + QStringLiteral("/Switch.mdb"));
+        platform::Transaction tx(s);
+        for (const QString& t : {ModSwitch::kLedgerMirror, ModSwitch::kCallMirror})
+            if (s.hasTable(t)) s.execute(QStringLiteral("delete from %1").arg(s.qualified(t)));
+        tx.commit();
+        s.close();
     } catch (const platform::DbError& e) {
         return abandon(platform::OperatorText(e));
     }

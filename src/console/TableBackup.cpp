@@ -73,7 +73,8 @@ qint64 usersMark(const platform::Database& backup) {
 QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
     const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
     QList<ModSwitch::LogEntry> log = ModSwitch::MirrorOf(dbSwitch);
-    if (dbPhoneCur.isOpen()) log = ModSwitch::MergedLog(ModSwitch::OpenLog(), log);
+    // Entries the copy holds are not read: a year of settled entries stays in its file.
+    if (dbPhoneCur.isOpen()) log = ModSwitch::MergedLog(ModSwitch::OpenLog(copyMark), log);
     // Users added since the copy keep the rows they have now, with everything applied.
     QMap<qint64, qint64> baseFor;
     QSet<qint64> added;

@@ -139,20 +139,6 @@ QVariantList valuesOf(const platform::RowReader& r) {
     return row;
 }
 
-// The same for a row of a query kept as SQLite returns it.
-QVariantList valuesOf(const platform::RawRecords& rows, int r) {
-    QVariantList row;
-    for (int i = 0; i < rows.fieldCount(); ++i) {
-        switch (rows.kind(r, i)) {
-        case platform::RawRecords::Integer: row << QVariant::fromValue<qlonglong>(rows.integer(r, i)); break;
-        case platform::RawRecords::Float: row << rows.real(r, i); break;
-        case platform::RawRecords::Null: row << QVariant(); break;
-        default: row << rows.text(r, i);
-        }
-    }
-    return row;
-}
-
 // The station file's copy of the entries it applied, and of their calls,
 // made when missing; the columns of the calls both files have.
 struct MirrorState {
@@ -616,10 +602,15 @@ QString garbledLine(const QVariantList& values) {
 // Applies to the station file, in the caller's transaction, every entry
 // logged past its mark, keeps a copy of each (and of the calls they charged)
 // and moves the mark. Returns how many it applied.
-int applyHere() {
+// `known`: the mark and the last entry as the caller has just read and
+// written them in this transaction (a record's entry), else read here.
+struct KnownEnds {
+    qint64 mark = -1, last = 0;
+};
+int applyHere(std::optional<KnownEnds> known = std::nullopt) {
     if (foreignStationFile()) return 0;
-    const qint64 mark = AppliedMark(dbSwitch);
-    const qint64 last = lastLogged();
+    const qint64 mark = known ? known->mark : AppliedMark(dbSwitch);
+    const qint64 last = known ? known->last : lastLogged();
     if (mark < 0 || last <= mark) return 0;
     // Each user's movements past the mark, summed: one update per user (a
     // record's apply has one entry).
@@ -649,11 +640,14 @@ int applyHere() {
         }
     };
     for (qint64 from = mark;;) {
-        const platform::RawRecords piece = dbPhoneCur.queryRaw(pendingEntries.text(dbPhoneCur, kChargeLog), {from, last});
-        for (int i = 0; i < piece.recordCount(); ++i) take(valuesOf(piece, i));
-        if (piece.recordCount() < kPiece) break;
-        // f_seq is the row's number (INTEGER PRIMARY KEY): always a whole number.
-        from = piece.integer(piece.recordCount() - 1, 0);
+        int read = 0;
+        for (platform::RowReader r = dbPhoneCur.rows(pendingEntries.text(dbPhoneCur, kChargeLog), {from, last}); r.next();) {
+            ++read;
+            // f_seq is the row's number (INTEGER PRIMARY KEY): always a whole number.
+            from = r.integer(0);
+            take(valuesOf(r));
+        }
+        if (read < kPiece) break;
     }
     if (!garbled.isEmpty()) {
         const QString text = QStringLiteral("话单文件中以下计费记录已损坏，金额不可信，未计入用户余额，请核对这些用户的余额：\n") +
@@ -705,11 +699,13 @@ namespace {
 // The balance, the station file's copy of the entry (and of its call) and the
 // mark follow an entry of a record in the same commit. A station file that
 // refuses them now takes them after it.
-void followInStationFile() {
+// `seq`: the entry just logged, numbered past every other (see logEntry).
+void followInStationFile(qint64 seq) {
     try {
-        if (AppliedMark(dbSwitch) >= 0) {
+        const qint64 mark = AppliedMark(dbSwitch);
+        if (mark >= 0) {
             platform::Transaction step(dbSwitch);
-            applyHere();
+            applyHere(KnownEnds{mark, seq});
             step.commit();
             return;
         }
@@ -721,14 +717,13 @@ void followInStationFile() {
 
 qint64 LogCharge(qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
     const qint64 seq = logEntry(LogKind::Charge, userid, amount, balance, ext, date);
-    followInStationFile();
+    followInStationFile(seq);
     return seq;
 }
 
 void LogCall(qint64 userid, int ext, const QString& date) {
     if (!logOpen()) return;
-    logEntry(LogKind::Call, userid, Currency(), Currency(), ext, date);
-    followInStationFile();
+    followInStationFile(logEntry(LogKind::Call, userid, Currency(), Currency(), ext, date));
 }
 
 RecordCommit::RecordCommit() : outermost_(dbSwitch.isOpen() && dbSwitch.autocommit()) {

@@ -14,6 +14,8 @@
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
+#include <memory>
+#include <utility>
 
 namespace ModGeneral {
 
@@ -23,6 +25,8 @@ using params::views::StatusText;
 
 // How often the progress bar of a load is redrawn at most.
 constexpr qint64 kProgressIntervalMs = 50;
+// How long a fill runs before its progress window comes up.
+qint64 g_progressAfterMs = 300;
 
 // Text of option `code`; a code the list does not hold shows as its number,
 // so an unknown value is visible and never breaks the view.
@@ -275,7 +279,7 @@ bool flagSet(const RawRecords& rs, int r, int c) {
 // field), so that each grid row gets its own row's flags whatever order the
 // view's query and the flag query return them in. A view that reads the
 // flags of its own table's rows has them at hand and needs no second query.
-void colourPendingRows(platform::FlexGrid& grid, const QString& viewSql, const RawRecords& rs) {
+void markPendingRows(platform::FlexGrid& grid, const QString& viewSql, const RawRecords& rs, bool& wholeRows) {
     const QString p = ParaMode == QLatin1String("UpSend") ? QStringLiteral("p") : QString();
     const QString keyField = params::views::CheckedTable(rs.fieldName(0));
     QString table;
@@ -295,12 +299,16 @@ void colourPendingRows(platform::FlexGrid& grid, const QString& viewSql, const R
     }
     const int records = rs.recordCount();
     if (records == 0) return;
+    // A whole row is coloured as SetRowColor colours it (every cell from the
+    // first non-fixed column).
+    const QColor pendingColour = platform::vbColor(kPendingRowColor);
     const auto colour = [&](int k, bool set, bool springSet) {
         if (ext) {
             if (set) ModSwitch::SetRowColor3(grid, k + 1, kPendingRowColor, false);
             if (springSet) ModSwitch::SetRowColor3(grid, k + 1, kPendingRowColor, true);
-        } else if (set) {
-            ModSwitch::SetRowColor(grid, k + 1, kPendingRowColor);
+        } else if (set && k + 1 < grid.Rows()) {
+            grid.setRowBackColor(k + 1, pendingColour);
+            wholeRows = true;
         }
     };
 
@@ -340,6 +348,118 @@ void colourPendingRows(platform::FlexGrid& grid, const QString& viewSql, const R
     }
 }
 
+void colourPendingRows(platform::FlexGrid& grid, const QString& viewSql, const RawRecords& rs) {
+    bool wholeRows = false;
+    markPendingRows(grid, viewSql, rs, wholeRows);
+    // SetRowColor puts the current column back to the first non-fixed one
+    // after each row it colours: put back once, after the last.
+    if (wholeRows) grid.setCol(grid.FixedCols());
+}
+
+// One column of a view: how its cells are written, and the option list it
+// decodes through.
+struct Column {
+    Rule rule;
+    QStringList list;
+    bool currencyField;
+    HeadCache heads;
+};
+
+// Rules whose text needs the station beside the record (a lookup of another
+// table): their cells are written while the load runs.
+bool readsStation(Rule rule) { return rule == Rule::Head || rule == Rule::SpringNum || rule == Rule::ExtAddr; }
+
+// The text of field c of record k under its column's rule.
+void writeCell(QString& out, Column& col, const RawRecords& rs, int k, int c, int headField, int switchModel) {
+    switch (col.rule) {
+    case Rule::Head: out = col.heads.headOf(rs.value(k, c)); break;
+    case Rule::SpringNum:
+        out = col.heads.headOf(headField >= 0 ? rs.value(k, headField) : QVariant()) + plainCell(rs, k, c);
+        break;
+    case Rule::GroupList: {
+        QStringList parts;
+        for (const QString& item : plainCell(rs, k, c).split(','))
+            if (!item.trimmed().isEmpty()) parts << optionText(col.list, item.trimmed());
+        out = parts.join(',');
+        break;
+    }
+    case Rule::Option: out = optionCell(col.list, rs, k, c); break;
+    case Rule::ExtAddr: {
+        const QVariant v = rs.value(k, c);
+        out = v.isNull() ? QString() : ModSwitch::ExtNumberOf(static_cast<int>(v.toLongLong()));
+        break;
+    }
+    case Rule::AccountNum: {
+        bool ok = false;
+        const QString plain = plainCell(rs, k, c);
+        const qint64 number = plain.toLongLong(&ok);
+        out = ok ? QStringLiteral("%1").arg(number, 4, 10, QLatin1Char('0')) : plain;
+        break;
+    }
+    case Rule::Dial: out = ModSwitch::HexToDial(plainCell(rs, k, c)); break;
+    case Rule::Duration: {
+        const QVariant v = rs.value(k, c);
+        out = v.isNull() ? QString() : SecToHMS(v.toLongLong());
+        break;
+    }
+    case Rule::Money: putMoneyCell(out, col.currencyField, rs, k, c); break;
+    case Rule::Date: putDateCell(out, rs, k, c); break;
+    case Rule::Limit: {
+        const qint64 bits = rs.value(k, c).toLongLong();
+        QStringList parts;
+        for (int b = 1; b <= 8; ++b)
+            if (GetBits(static_cast<quint8>(bits & 0xFF), b, 1) == 1) parts << optionText(col.list, b - 1);
+        out = parts.join(',');
+        break;
+    }
+    case Rule::FeeRateType: {
+        const QVariant v = rs.value(k, c);
+        out = switchModel == 2 && !v.isNull() ? optionText(col.list, v.toLongLong() & 3) : optionText(col.list, v);
+        break;
+    }
+    case Rule::Jump: {
+        const QVariant v = rs.value(k, c);
+        if (v.isNull() || col.list.isEmpty()) {
+            out = plainText(v);
+        } else {
+            const qint64 code = v.toLongLong();
+            const qint64 idx = code < 120 ? code : code - 5;
+            out = idx < 0 ? QString::number(code) : col.list[qMin<qint64>(idx, col.list.size() - 1)];
+        }
+        break;
+    }
+    case Rule::UserName: out = ModSwitch::UserNameOf(col.list, rs.value(k, c).toLongLong()); break;
+    case Rule::Text: putPlainCell(out, rs, k, c); break;
+    }
+}
+
+// The records a view read, written into the grid's rows as the rows are
+// needed: a view of thousands of rows costs at its load what the read costs.
+// Only views whose every cell follows from its record and the option lists
+// read at the load take this way, so a row made later shows what a row made
+// at once would have shown.
+class ViewRows : public platform::GridRowSource {
+public:
+    ViewRows(std::shared_ptr<const RawRecords> rs, std::vector<Column> columns, int switchModel)
+        : rs_(std::move(rs)), columns_(std::move(columns)), switchModel_(switchModel) {}
+    void rowTexts(int k, QString* texts, int n) const override {
+        n = qMin(n, int(columns_.size()));
+        for (int c = 0; c < n; ++c) {
+            // Written while the grid paints or is read: a value no rule can
+            // write shows as stored rather than ending the paint.
+            try {
+                writeCell(texts[c], columns_[c], *rs_, k, c, -1, switchModel_);
+            } catch (const std::exception&) {
+                texts[c] = plainCell(*rs_, k, c);
+            }
+        }
+    }
+private:
+    std::shared_ptr<const RawRecords> rs_;
+    mutable std::vector<Column> columns_;
+    int switchModel_;
+};
+
 }  // namespace
 
 void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& header, int bAppend, int nHidden,
@@ -348,17 +468,30 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         if (bProgress && frmProgress::exists()) frmProgress::unload();
     };
     try {
-        const RawRecords rs = dbSwitch.queryRaw(sql, params);
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        const auto kept = std::make_shared<const RawRecords>(dbSwitch.queryRaw(sql, params));
+        const RawRecords& rs = *kept;
         const int records = rs.recordCount();
         const int cols = qMax(0, rs.fieldCount() - nHidden);
         const qint32 cells = cols * records;
-        if (bProgress) frmProgress::instance().LoadProgress(QStringLiteral("正在载入数据..."), false, cells, 1, false);
-        // The bar is redrawn a few times a second: each redraw is a paint of
-        // the window, and a load of a tenth of a second needs none between.
+        // The progress window is for a fill the operator waits on: it comes
+        // up once the fill has run a while, and a load done within a moment
+        // (the view's rows written as they are shown) neither shows it nor
+        // takes the main window away. Once up, the bar is redrawn a few times
+        // a second: each redraw is a paint of the window.
+        bool progressShown = false;
         QElapsedTimer sinceProgress;
-        sinceProgress.start();
         const auto progress = [&](qint32 done) {
-            if (!bProgress || (done != cells && sinceProgress.elapsed() < kProgressIntervalMs)) return;
+            if (!bProgress) return;
+            if (!progressShown) {
+                if (sinceStart.elapsed() < g_progressAfterMs || done == cells) return;
+                frmProgress::instance().LoadProgress(QStringLiteral("正在载入数据..."), false, cells, 1, false);
+                progressShown = true;
+                sinceProgress.start();
+            } else if (done != cells && sinceProgress.elapsed() < kProgressIntervalMs) {
+                return;
+            }
             frmProgress::instance().setpValue(done, QString());
             sinceProgress.restart();
         };
@@ -407,13 +540,8 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         if (records > 0) {
             // Each column's rule and option list are settled first, column
             // after column; then the grid is written row by row, each row's
-            // texts in one step.
-            struct Column {
-                Rule rule;
-                QStringList list;
-                bool currencyField;
-                HeadCache heads;
-            };
+            // texts in one step, or given the records to write each row from
+            // when it is needed.
             // A department is shown as stored, whatever the list of departments
             // holds: that list (a pass over every user) is read only when the
             // load leaves it behind in g_ModifyList, no later column reading a
@@ -424,6 +552,7 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 if (grid.TextMatrix(0, c).trimmed() != QStringLiteral("分机号码")) lastListed = c;
             }
             std::vector<Column> columns;
+            bool lazy = true;
             for (int c = 0; c < cols && c < grid.Cols(); ++c) {
                 const QString name = rs.fieldName(c).toUpper();
                 if (name == QLatin1String("PAYFLAG")) break;
@@ -437,81 +566,24 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 else if (title == QStringLiteral("所属用户")) ModSwitch::GetUserList(g_ModifyList);
                 else if (title != QStringLiteral("分机号码")) ModSwitch::GetOptionList(title, g_ModifyList);
                 const Rule rule = ruleFor(name, title, g_ModifyList);
+                lazy = lazy && !readsStation(rule);
                 columns.push_back({rule, g_ModifyList, rule == Rule::Money && rs.fieldType(c) == platform::ftCurrency, HeadCache()});
             }
             const int headField = rs.fieldIndex(QStringLiteral("Head"));
             const bool chooserView = CurTable == QLatin1String("Extension") || CurTable == QLatin1String("Relay");
             const int n = int(columns.size());
-            std::vector<QString> texts(n);
-            for (int k = 0; k < records; ++k) {
-                if ((k & 63) == 0 || k == records - 1) progress(qMin(cells, (k + 1) * cols));
-                for (int c = 0; c < n; ++c) {
-                    Column& col = columns[c];
-                    switch (col.rule) {
-                    case Rule::Head: texts[c] = col.heads.headOf(rs.value(k, c)); break;
-                    case Rule::SpringNum:
-                        texts[c] = col.heads.headOf(headField >= 0 ? rs.value(k, headField) : QVariant()) + plainCell(rs, k, c);
-                        break;
-                    case Rule::GroupList: {
-                        QStringList parts;
-                        for (const QString& item : plainCell(rs, k, c).split(','))
-                            if (!item.trimmed().isEmpty()) parts << optionText(col.list, item.trimmed());
-                        texts[c] = parts.join(',');
-                        break;
-                    }
-                    case Rule::Option: texts[c] = optionCell(col.list, rs, k, c); break;
-                    case Rule::ExtAddr: {
-                        const QVariant v = rs.value(k, c);
-                        texts[c] = v.isNull() ? QString() : ModSwitch::ExtNumberOf(static_cast<int>(v.toLongLong()));
-                        break;
-                    }
-                    case Rule::AccountNum: {
-                        bool ok = false;
-                        const QString plain = plainCell(rs, k, c);
-                        const qint64 number = plain.toLongLong(&ok);
-                        texts[c] = ok ? QStringLiteral("%1").arg(number, 4, 10, QLatin1Char('0')) : plain;
-                        break;
-                    }
-                    case Rule::Dial: texts[c] = ModSwitch::HexToDial(plainCell(rs, k, c)); break;
-                    case Rule::Duration: {
-                        const QVariant v = rs.value(k, c);
-                        texts[c] = v.isNull() ? QString() : SecToHMS(v.toLongLong());
-                        break;
-                    }
-                    case Rule::Money: putMoneyCell(texts[c], col.currencyField, rs, k, c); break;
-                    case Rule::Date: putDateCell(texts[c], rs, k, c); break;
-                    case Rule::Limit: {
-                        const qint64 bits = rs.value(k, c).toLongLong();
-                        QStringList parts;
-                        for (int b = 1; b <= 8; ++b)
-                            if (GetBits(static_cast<quint8>(bits & 0xFF), b, 1) == 1) parts << optionText(col.list, b - 1);
-                        texts[c] = parts.join(',');
-                        break;
-                    }
-                    case Rule::FeeRateType: {
-                        const QVariant v = rs.value(k, c);
-                        texts[c] = SwitchModel == 2 && !v.isNull() ? optionText(col.list, v.toLongLong() & 3) : optionText(col.list, v);
-                        break;
-                    }
-                    case Rule::Jump: {
-                        const QVariant v = rs.value(k, c);
-                        if (v.isNull() || col.list.isEmpty()) {
-                            texts[c] = plainText(v);
-                        } else {
-                            const qint64 code = v.toLongLong();
-                            const qint64 idx = code < 120 ? code : code - 5;
-                            texts[c] = idx < 0 ? QString::number(code) : col.list[qMin<qint64>(idx, col.list.size() - 1)];
-                        }
-                        break;
-                    }
-                    case Rule::UserName: texts[c] = ModSwitch::UserNameOf(col.list, rs.value(k, c).toLongLong()); break;
-                    case Rule::Text: putPlainCell(texts[c], rs, k, c); break;
-                    }
-                }
+            if (lazy && n > 0)
+                grid.setRowSource(firstRow, records, std::make_shared<ViewRows>(kept, std::move(columns), SwitchModel), n);
+            std::vector<QString> texts(lazy ? 0 : n);
+            for (int k = 0; !lazy && k < records; ++k) {
+                if ((k & 63) == 0) progress(qMin(cells, k * cols));
+                for (int c = 0; c < n; ++c) writeCell(texts[c], columns[c], rs, k, c, headField, SwitchModel);
                 grid.setRowTexts(firstRow + k, texts.data(), n);
-                if (chooserView)
-                    for (int c = 0; c < n; ++c) grid.setCellAlignmentAt(firstRow + k, c, 1);
             }
+            if (chooserView)
+                for (int k = 0; k < records; ++k)
+                    for (int c = 0; c < n; ++c) grid.setCellAlignmentAt(firstRow + k, c, 1);
+            if (progressShown) progress(cells);
         }
 
         if (grid.objectName() == QLatin1String("fgDisp") && bAppend == 0) colourPendingRows(grid, sql, rs);
@@ -528,5 +600,11 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
         StatusText(QStringLiteral("载入出错:") + platform::OperatorText(e));
     }
 }
+
+namespace testing {
+qint64 setLoadProgressAfter(qint64 ms) {
+    return std::exchange(g_progressAfterMs, ms);
+}
+}  // namespace testing
 
 }  // namespace ModGeneral

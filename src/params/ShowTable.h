@@ -22,4 +22,10 @@ inline constexpr int kMaxGridRecords = 20000;
 void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& header, int bAppend, int nHidden,
                bool bProgress = false, const platform::Params& params = {});
 
+namespace testing {
+// How long a fill runs before its progress window comes up (ms); returns the
+// previous setting.
+qint64 setLoadProgressAfter(qint64 ms);
+}  // namespace testing
+
 }  // namespace ModGeneral

@@ -268,6 +268,55 @@ public:
     const quint64 serial = nextSerial();
     // Moves at every attach, detach and schema change made through execute().
     quint64 schemaGeneration = 0;
+    // How each schema set through setDurableCommits commits: `held` is what
+    // the file does now, `wanted` what it was last asked for. The setting is
+    // changed only when a statement may commit with it (a write or a
+    // transaction begun outside one): a run of records, each asking for
+    // unsynced commits of the station file and then for synced ones again,
+    // changes nothing between them.
+    struct Durability {
+        bool held = true;
+        bool wanted = true;
+    };
+    QHash<QString, Durability> durability;
+    bool durabilityPending = false;
+    void noteDurabilityPending() {
+        durabilityPending = false;
+        for (const Durability& d : std::as_const(durability)) durabilityPending = durabilityPending || d.held != d.wanted;
+    }
+    void setSynchronous(const QString& schema, bool durable) {
+        const QByteArray sql = QStringLiteral("PRAGMA %1.synchronous=%2")
+                                   .arg(quoteIdent(schema), durable ? QStringLiteral("FULL") : QStringLiteral("NORMAL"))
+                                   .toUtf8();
+        char* err = nullptr;
+        const int rc = sqlite3_exec(db, sql.constData(), nullptr, nullptr, &err);
+        const QString msg = err ? QString::fromUtf8(err) : QString();
+        sqlite3_free(err);
+        if (rc != SQLITE_OK) throw DbError(mapError(rc), msg + QStringLiteral(" [%1]").arg(QString::fromUtf8(sql)));
+    }
+    // Brings every schema to the commits it was last asked for; outside a
+    // transaction only (SQLite takes the setting nowhere else).
+    void settleDurability() {
+        if (!durabilityPending || !db || !sqlite3_get_autocommit(db)) return;
+        for (auto it = durability.begin(); it != durability.end(); ++it) {
+            if (it->held == it->wanted) continue;
+            setSynchronous(it.key(), it->wanted);
+            it->held = it->wanted;
+        }
+        durabilityPending = false;
+    }
+    // Before a statement runs outside a transaction: one that may write or
+    // begin a transaction commits as its files were last asked to (a pragma
+    // reads the setting as asked for).
+    void beforeRun(sqlite3_stmt* st) {
+        if (!durabilityPending || !sqlite3_get_autocommit(db)) return;
+        bool settle = !sqlite3_stmt_readonly(st);
+        if (!settle) {
+            const QByteArray head = QByteArray(sqlite3_sql(st)).trimmed().left(9).toUpper();
+            settle = head.startsWith("BEGIN") || head.startsWith("SAVEPOINT") || head.startsWith("PRAGMA");
+        }
+        if (settle) settleDurability();
+    }
 
     // Read-only connections may open on other threads.
     static quint64 nextSerial() { static std::atomic<quint64> n{0}; return ++n; }
@@ -275,6 +324,8 @@ public:
     void closeAll() {
         for (auto* s : std::as_const(cache)) sqlite3_finalize(s);
         cache.clear();
+        durability.clear();
+        durabilityPending = false;
         if (db) {
             if (txDepth > 0) { g_openTransactions -= txDepth; txDepth = 0; }
             afterCommit.clear();
@@ -293,6 +344,7 @@ public:
         if (it != cache.end()) {
             sqlite3_reset(*it);
             sqlite3_clear_bindings(*it);
+            beforeRun(*it);
             return *it;
         }
         sqlite3_stmt* st = prepareOwn(sql);
@@ -301,7 +353,37 @@ public:
             cache.clear();
         }
         cache.insert(sql, st);
+        beforeRun(st);
         return st;
+    }
+    // A statement taken out of the cache (or made) for a reader that walks it
+    // at its own pace: nobody else gets it until it is given back.
+    sqlite3_stmt* checkOut(const QString& sql) {
+        if (!db) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+        sqlite3_stmt* st = nullptr;
+        auto it = cache.find(sql);
+        if (it != cache.end()) {
+            st = *it;
+            cache.erase(it);
+            sqlite3_reset(st);
+            sqlite3_clear_bindings(st);
+        } else {
+            st = prepareOwn(sql);
+        }
+        beforeRun(st);
+        return st;
+    }
+    // Back into the cache, unless the schema changed meanwhile, the same text
+    // was prepared again or the connection is closed: then it is finished.
+    void checkIn(const QString& sql, sqlite3_stmt* st, quint64 generation) {
+        if (!st) return;
+        if (!db || generation != schemaGeneration || cache.contains(sql) || cache.size() > 200) {
+            sqlite3_finalize(st);
+            return;
+        }
+        sqlite3_reset(st);
+        sqlite3_clear_bindings(st);
+        cache.insert(sql, st);
     }
     // A statement of the caller's own, not kept in the cache.
     sqlite3_stmt* prepareOwn(const QString& sql) const {
@@ -473,7 +555,7 @@ Database Database::openImage(const QByteArray& image) {
 
 bool Database::isOpen() const {
     if (!conn_ || !conn_->db) return false;
-    return schema_ == "main" || conn_->attached.contains(schema_);
+    return schema_ == QLatin1StringView("main") || conn_->attached.contains(schema_);
 }
 
 void Database::close() {
@@ -484,6 +566,8 @@ void Database::close() {
         conn_->dropCache();
         execute(QStringLiteral("DETACH DATABASE %1").arg(quoteIdent(schema_)));
         conn_->attached.remove(schema_);
+        conn_->durability.remove(schema_);
+        conn_->noteDurabilityPending();
     }
     conn_.reset();
 }
@@ -630,25 +714,39 @@ RawRecords Database::queryRaw(const QString& sql, const Params& params) const {
 
 RowReader Database::rows(const QString& sql, const Params& params) const {
     if (!isOpen()) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
-    RowReader r(conn_, conn_->prepareOwn(sql));
+    // The statement is prepared once per text: the reader borrows it from
+    // the connection's cache and gives it back when it goes.
+    RowReader r(conn_, conn_->checkOut(sql));
+    r.sql_ = sql;
+    r.generation_ = conn_->schemaGeneration;
     conn_->bind(r.st_, params);
     return r;
 }
 
 RowReader::RowReader(RowReader&& o) noexcept
-    : conn_(std::move(o.conn_)), st_(std::exchange(o.st_, nullptr)), done_(o.done_) {}
+    : conn_(std::move(o.conn_)), st_(std::exchange(o.st_, nullptr)), done_(o.done_), sql_(std::move(o.sql_)),
+      generation_(o.generation_) {}
 
 RowReader& RowReader::operator=(RowReader&& o) noexcept {
     if (this != &o) {
-        sqlite3_finalize(st_);
+        release();
         conn_ = std::move(o.conn_);
         st_ = std::exchange(o.st_, nullptr);
         done_ = o.done_;
+        sql_ = std::move(o.sql_);
+        generation_ = o.generation_;
     }
     return *this;
 }
 
-RowReader::~RowReader() { sqlite3_finalize(st_); }
+RowReader::~RowReader() { release(); }
+
+void RowReader::release() {
+    sqlite3_stmt* st = std::exchange(st_, nullptr);
+    if (!st) return;
+    if (conn_ && !sql_.isEmpty()) conn_->checkIn(sql_, st, generation_);
+    else sqlite3_finalize(st);
+}
 
 bool RowReader::next() {
     if (!st_ || done_) return false;
@@ -925,11 +1023,23 @@ void Database::useWriteAheadLog(bool durableCommits) const {
     if (mode.toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
         throw DbError(kErrGeneric, QStringLiteral("无法设置日志模式 '%1'").arg(path()));
     execute(QStringLiteral("PRAGMA %1.synchronous=%2").arg(s, durableCommits ? QStringLiteral("FULL") : QStringLiteral("NORMAL")));
+    conn_->durability.insert(schema_, Connection::Durability{durableCommits, durableCommits});
+    conn_->noteDurabilityPending();
 }
 
 void Database::setDurableCommits(bool durable) const {
-    execute(QStringLiteral("PRAGMA %1.synchronous=%2")
-                .arg(quoteIdent(schema_), durable ? QStringLiteral("FULL") : QStringLiteral("NORMAL")));
+    if (!isOpen()) throw DbError(kErrClosed, QStringLiteral("数据库未打开"));
+    auto it = conn_->durability.find(schema_);
+    if (it == conn_->durability.end()) {
+        // What the file does now is not known: set at once.
+        conn_->setSynchronous(schema_, durable);
+        conn_->durability.insert(schema_, Connection::Durability{durable, durable});
+        return;
+    }
+    it->wanted = durable;
+    conn_->noteDurabilityPending();
+    // Outside a transaction with nothing else open, a file asked to sync
+    // again does so at the next statement that may commit.
 }
 
 namespace {
@@ -944,6 +1054,14 @@ void standAlone(const QString& target) {
 }  // namespace
 
 void Database::vacuumInto(const QString& target) const {
+    // SQLite makes the copy with the page size last named by a pragma on any
+    // file of the connection (a yearly archive attached and made with large
+    // pages), not with its source's: the call file would come back from the
+    // night's compaction with pages four times as large, and every record
+    // would write four times the bytes. The copy keeps its source's size.
+    const qint64 pageSize = scalar(QStringLiteral("PRAGMA %1.page_size").arg(quoteIdent(schema_))).toLongLong();
+    if (pageSize > 0)
+        execute(QStringLiteral("PRAGMA %1.page_size=%2").arg(quoteIdent(schema_), QString::number(pageSize)));
     execute(QStringLiteral("VACUUM %1 INTO ?").arg(quoteIdent(schema_)), {target});
     standAlone(target);
 }
@@ -1001,7 +1119,17 @@ void Database::backupTo(const QString& target) const {
     if (rc != SQLITE_DONE) throw DbError(mapError(rc), QStringLiteral("复制数据库失败 '%1'").arg(target));
 }
 
-sqlite3* Database::raw() const { return conn_ ? conn_->db : nullptr; }
+sqlite3* Database::raw() const {
+    // Whoever writes through the handle commits as the files were asked to.
+    if (conn_ && conn_->db) {
+        try {
+            conn_->settleDurability();
+        } catch (const DbError&) {
+            // Left as it was: the next statement through this layer tries again.
+        }
+    }
+    return conn_ ? conn_->db : nullptr;
+}
 
 // ---------------------------------------------------------------- Transaction
 

@@ -204,6 +204,9 @@ public:
     // file syncs once. `durableCommits` false lets a commit reach the disk
     // with the next synced one instead (a power cut may undo it, never tear it).
     void useWriteAheadLog(bool durableCommits = true) const;
+    // Takes effect at the next statement that may commit (a write, a
+    // transaction begun) outside a transaction: asking for the setting the
+    // file has already costs nothing.
     void setDurableCommits(bool durable) const;
 
     // File-level operations.
@@ -378,8 +381,9 @@ private:
 
 // A query read one row at a time: the current row's cells are read in place
 // through typed getters, without a value object per cell. The statement is the
-// reader's own, never shared with another statement of the same text, and is
-// finished when the reader goes, however the walk ends. A failing step throws
+// reader's own while it lives, never shared with another statement of the same
+// text, and is reset (kept for the next reader of that text) when the reader
+// goes, however the walk ends. A failing step throws
 // DbError with this layer's error numbers and the statement's SQL.
 //
 //     for (RowReader r = db.rows(sql, {from, to}); r.next();) use(r.integer(0), r.text(1));
@@ -412,9 +416,12 @@ public:
 private:
     friend class Database;
     RowReader(std::shared_ptr<Connection> conn, sqlite3_stmt* st) : conn_(std::move(conn)), st_(st) {}
+    void release();
     std::shared_ptr<Connection> conn_;
     sqlite3_stmt* st_ = nullptr;
     bool done_ = false;   // past the last row: a further step would start the query again
+    QString sql_;         // the text it was borrowed under from the connection's statements
+    quint64 generation_ = 0;
 };
 
 }  // namespace platform

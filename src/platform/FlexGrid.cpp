@@ -1,13 +1,11 @@
 #include "platform/FlexGrid.h"
 
 #include <QAbstractTableModel>
-#include <QHash>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <algorithm>
 #include <climits>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -31,8 +29,14 @@ struct CellLook {
     QColor back;     // invalid: none of its own
     QColor fore;     // invalid: none of its own
     int align = 0;   // 0: none of its own
-    QPixmap picture;
-    bool empty() const { return !back.isValid() && !fore.isValid() && align == 0 && picture.isNull(); }
+    std::shared_ptr<const QPixmap> picture;   // a pixmap only for a cell that shows one
+    bool empty() const { return !back.isValid() && !fore.isValid() && align == 0 && !picture; }
+};
+
+// A cell's look, by its column: a row has few, so they are found by a walk.
+struct ColumnLook {
+    int col;
+    CellLook look;
 };
 
 // One row: its cells' texts one after another in one string, and where each
@@ -40,7 +44,24 @@ struct CellLook {
 struct GridRow {
     QString text;
     std::vector<quint32> ends;
-    std::unique_ptr<QHash<int, CellLook>> looks;
+    std::unique_ptr<std::vector<ColumnLook>> looks;
+
+    // Cells 0 .. n-1 take texts[0 .. n-1], the row's text built once at its size.
+    void assign(const QString* texts, int n) {
+        qsizetype size = 0;
+        for (int c = 0; c < n; ++c) size += texts[c].size();
+        QString joined(size, Qt::Uninitialized);
+        std::vector<quint32> at(n);
+        QChar* out = joined.data();
+        for (int c = 0; c < n; ++c) {
+            out = std::copy_n(texts[c].constData(), texts[c].size(), out);
+            at[c] = quint32(out - joined.constData());
+        }
+        // Trailing empty cells are kept as none, as cell by cell.
+        while (!at.empty() && (at.size() == 1 ? 0 : at[at.size() - 2]) == at.back()) at.pop_back();
+        text = std::move(joined);
+        ends = std::move(at);
+    }
 
     QString cell(int c) const { return cellView(c).toString(); }
     QStringView cellView(int c) const {
@@ -81,18 +102,30 @@ struct GridRow {
             ends.resize(cols);
         }
         if (looks) {
-            for (auto it = looks->begin(); it != looks->end();) it = it.key() >= cols ? looks->erase(it) : std::next(it);
-            if (looks->isEmpty()) looks.reset();
+            std::erase_if(*looks, [cols](const ColumnLook& l) { return l.col >= cols; });
+            if (looks->empty()) looks.reset();
         }
     }
     const CellLook* look(int c) const {
         if (!looks) return nullptr;
-        auto it = looks->constFind(c);
-        return it == looks->cend() ? nullptr : &*it;
+        for (const ColumnLook& l : *looks)
+            if (l.col == c) return &l.look;
+        return nullptr;
     }
-    CellLook& lookFor(int c) {
-        if (!looks) looks = std::make_unique<QHash<int, CellLook>>();
-        return (*looks)[c];
+    // Room for a look in every column at once: a row that has one mostly
+    // takes the same for the whole row (its colour).
+    CellLook& lookFor(int c, int cols) {
+        if (!looks) {
+            looks = std::make_unique<std::vector<ColumnLook>>();
+            looks->reserve(qMax(cols, 1));
+        }
+        for (ColumnLook& l : *looks)
+            if (l.col == c) return l.look;
+        return looks->emplace_back(ColumnLook{c, {}}).look;
+    }
+    void dropLook(int c) {
+        std::erase_if(*looks, [c](const ColumnLook& l) { return l.col == c; });
+        if (looks->empty()) looks.reset();
     }
 };
 
@@ -117,7 +150,7 @@ public:
         const GridRow& row = rows_[r];
         switch (role) {
         case Qt::DisplayRole:
-            return row.cell(c);
+            return this->row(r).cell(c);
         case Qt::TextAlignmentRole: {
             const int a = alignment(r, c);
             return a ? QVariant(int(alignOf(a))) : QVariant();
@@ -134,7 +167,7 @@ public:
         }
         case Qt::DecorationRole: {
             const CellLook* l = row.look(c);
-            return l && !l->picture.isNull() ? QVariant(l->picture) : QVariant();
+            return l && l->picture ? QVariant(*l->picture) : QVariant();
         }
         default:
             return {};
@@ -150,7 +183,29 @@ public:
 
     int rows() const { return int(rows_.size()); }
     int cols() const { return cols_; }
-    const GridRow& row(int r) const { return rows_[r]; }
+    // A row with its texts (made now when its source still owes them).
+    const GridRow& row(int r) const {
+        if (!owed_.empty() && owed_[r] >= 0) make(r);
+        return rows_[r];
+    }
+    // A row's looks, whether or not its texts are made.
+    const CellLook* look(int r, int c) const { return rows_[r].look(c); }
+
+    void setSource(int first, int count, std::shared_ptr<const GridRowSource> source, int n) {
+        for (int r = 0; owedRows_ > 0 && r < rows(); ++r) row(r);
+        if (count <= 0 || n <= 0) return;
+        source_ = std::move(source);
+        sourceCols_ = n;
+        owed_.assign(rows(), -1);
+        for (int i = 0; i < count; ++i) {
+            GridRow& row = rows_[first + i];
+            row.text.clear();
+            row.ends.clear();
+            owed_[first + i] = i;
+        }
+        owedRows_ = count;
+        changedRows(first, first + count - 1);
+    }
 
     // ---- shape: told to the view at once (pending appends first) ----
     void setRows(int n) {
@@ -159,11 +214,14 @@ public:
         if (n > cur) {
             beginInsertRows({}, cur, n - 1);
             rows_.resize(n);
+            if (!owed_.empty()) owed_.resize(n, -1);
             shown_ = n;
             endInsertRows();
         } else if (n < cur) {
             beginRemoveRows({}, n, cur - 1);
+            for (int r = n; r < cur; ++r) forget(r);
             rows_.erase(rows_.begin() + n, rows_.end());
+            if (!owed_.empty()) owed_.resize(n);
             shown_ = n;
             endRemoveRows();
         }
@@ -178,6 +236,8 @@ public:
             beginRemoveColumns({}, n, cols_ - 1);
             cols_ = n;
             for (GridRow& r : rows_) r.truncate(n);
+            // Columns gone stay empty in the rows still owed.
+            sourceCols_ = qMin(sourceCols_, n);
             endRemoveColumns();
         }
     }
@@ -185,57 +245,62 @@ public:
     void insertRow(int at, GridRow&& row) {
         if (frozen_ && at == rows()) {
             rows_.push_back(std::move(row));   // told at the thaw, with the others
+            if (!owed_.empty()) owed_.push_back(-1);
             return;
         }
         flush();
         beginInsertRows({}, at, at);
         rows_.insert(rows_.begin() + at, std::move(row));
+        if (!owed_.empty()) owed_.insert(owed_.begin() + at, -1);
         shown_ = rows();
         endInsertRows();
     }
     void removeRow(int r) {
         flush();
         beginRemoveRows({}, r, r);
+        forget(r);
         rows_.erase(rows_.begin() + r);
+        if (!owed_.empty()) owed_.erase(owed_.begin() + r);
         shown_ = rows();
         endRemoveRows();
     }
 
     // ---- cells ----
     void setText(int r, int c, const QString& t) {
+        this->row(r);
         GridRow& row = rows_[r];
         if (c >= int(row.ends.size()) && t.isEmpty()) return;
         row.setCell(c, t, cols_);
         changed(r, c);
     }
-    void setLook(int r, int c, const std::function<void(CellLook&)>& f) {
-        CellLook& l = rows_[r].lookFor(c);
-        f(l);
-        if (l.empty()) {
-            rows_[r].looks->remove(c);
-            if (rows_[r].looks->isEmpty()) rows_[r].looks.reset();
+    // Cells first .. the last of row r take a background of their own.
+    void setRowBack(int r, int first, const QColor& color) {
+        GridRow& row = rows_[r];
+        if (row.looks) {
+            for (int c = first; c < cols_; ++c) row.lookFor(c, cols_).back = color;
+        } else if (first < cols_) {
+            // A row without looks (the usual one): its looks in column order at once.
+            row.looks = std::make_unique<std::vector<ColumnLook>>();
+            row.looks->reserve(cols_);
+            for (int c = first; c < cols_; ++c) row.looks->push_back({c, CellLook{color, {}, 0, {}}});
         }
+        changedRows(r, r);
+    }
+    template <class Change>
+    void setLook(int r, int c, Change&& change) {
+        CellLook& l = rows_[r].lookFor(c, cols_);
+        change(l);
+        if (l.empty()) rows_[r].dropLook(c);
         changed(r, c);
     }
     // A row without cells past n gets its text built once, at its size.
     void setRowTexts(int r, const QString* texts, int n) {
+        this->row(r);
         GridRow& row = rows_[r];
         if (int(row.ends.size()) > n) {
             for (int c = 0; c < n; ++c) row.setCell(c, texts[c], cols_);
         } else {
-            qsizetype size = 0;
-            for (int c = 0; c < n; ++c) size += texts[c].size();
-            QString text(size, Qt::Uninitialized);
-            std::vector<quint32> ends(n);
-            QChar* out = text.data();
-            for (int c = 0; c < n; ++c) {
-                out = std::copy_n(texts[c].constData(), texts[c].size(), out);
-                ends[c] = quint32(out - text.constData());
-            }
-            // Trailing empty cells are kept as none, as cell by cell.
-            while (!ends.empty() && (ends.size() == 1 ? 0 : ends[ends.size() - 2]) == ends.back()) ends.pop_back();
-            row.text = std::move(text);
-            row.ends = std::move(ends);
+            row.assign(texts, n);
         }
         changedRows(r, r);
     }
@@ -243,15 +308,18 @@ public:
     void reorderTexts(int first, const QVector<int>& order) {
         std::vector<QString> texts(order.size());
         std::vector<std::vector<quint32>> ends(order.size());
+        std::vector<qint32> owed(owed_.empty() ? 0 : order.size());
         for (int i = 0; i < order.size(); ++i) {
             GridRow& from = rows_[first + order[i]];
             texts[i] = std::move(from.text);
             ends[i] = std::move(from.ends);
+            if (!owed.empty()) owed[i] = owed_[first + order[i]];
         }
         for (int i = 0; i < order.size(); ++i) {
             rows_[first + i].text = std::move(texts[i]);
             rows_[first + i].ends = std::move(ends[i]);
         }
+        std::copy(owed.begin(), owed.end(), owed_.begin() + first);
         if (!order.isEmpty()) changedRows(first, first + int(order.size()) - 1);
     }
     void clearTexts() {
@@ -259,6 +327,7 @@ public:
             r.text.clear();
             r.ends.clear();
         }
+        release();
         if (rows() > 0) changedRows(0, rows() - 1);
     }
     void clearAlign(int c, int fromRow) {
@@ -312,9 +381,40 @@ private:
     static void squeeze(GridRow& row) {
         if (row.text.capacity() > row.text.size() + 8) row.text.squeeze();
     }
+    // The texts row r is owed, from the source. Reading a cell makes its row:
+    // the rows are the model's cache of what the source shows.
+    void make(int r) const {
+        const int k = owed_[r];
+        owed_[r] = -1;
+        const int n = qMin(sourceCols_, cols_);
+        if (int(scratch_.size()) < n) scratch_.resize(n);
+        source_->rowTexts(k, scratch_.data(), n);
+        rows_[r].assign(scratch_.data(), n);
+        if (--owedRows_ == 0) release();
+    }
+    // A row leaving the grid owes nothing more.
+    void forget(int r) {
+        if (owed_.empty() || owed_[r] < 0) return;
+        owed_[r] = -1;
+        if (--owedRows_ == 0) release();
+    }
+    // Nothing is owed any more: the source and the list go.
+    void release() const {
+        owedRows_ = 0;
+        source_.reset();
+        std::vector<qint32>().swap(owed_);
+    }
 
     FlexGrid* grid_;
-    std::vector<GridRow> rows_;
+    // Mutable: a row owed by the source is made when first read.
+    mutable std::vector<GridRow> rows_;
+    mutable std::shared_ptr<const GridRowSource> source_;
+    // For each row, the source's row it still owes its texts to (-1: none);
+    // empty while no row owes any.
+    mutable std::vector<qint32> owed_;
+    mutable int owedRows_ = 0;
+    int sourceCols_ = 0;
+    mutable std::vector<QString> scratch_;
     int shown_ = 0;
     int cols_ = 0;
     bool frozen_ = false;
@@ -365,7 +465,15 @@ void FlexGrid::setFixedCols(int n) {
 
 void FlexGrid::setCurrentCell(int r, int c) {
     model_->flush();
-    selectionModel()->setCurrentIndex(model_->index(r, c), QItemSelectionModel::ClearAndSelect);
+    const QModelIndex ix = model_->index(r, c);
+    QItemSelectionModel* sel = selectionModel();
+    // The cell that is already current and alone selected (a loader colouring
+    // row after row puts the current column back each time): nothing changes.
+    if (sel->currentIndex() == ix) {
+        const QItemSelection now = sel->selection();
+        if (now.size() == 1 && now.first().topLeft() == ix && now.first().bottomRight() == ix) return;
+    }
+    sel->setCurrentIndex(ix, QItemSelectionModel::ClearAndSelect);
 }
 
 void FlexGrid::selectRange(int r1, int c1, int r2, int c2) {
@@ -431,6 +539,11 @@ void FlexGrid::setRowTexts(int r, const QString* texts, int n) {
     model_->setRowTexts(r, texts, qMin(n, Cols()));
 }
 
+void FlexGrid::setRowSource(int first, int count, std::shared_ptr<const GridRowSource> source, int n) {
+    if (!source || first < 0 || count < 0 || first + count > Rows()) return;
+    model_->setSource(first, count, std::move(source), qMin(n, Cols()));
+}
+
 void FlexGrid::reorderRowTexts(int first, const QVector<int>& order) {
     // Only a permutation of rows inside the grid is taken.
     if (first < 0 || first + order.size() > Rows()) return;
@@ -444,7 +557,7 @@ void FlexGrid::reorderRowTexts(int first, const QVector<int>& order) {
 
 QColor FlexGrid::CellBackColorAt(int r, int c) const {
     if (!inGrid(r, c)) return backColor_;
-    const CellLook* l = model_->row(r).look(c);
+    const CellLook* l = model_->look(r, c);
     if (l && l->back.isValid()) return l->back;
     return model_->isFixed(r, c) ? palette().button().color() : backColor_;
 }
@@ -452,7 +565,7 @@ void FlexGrid::setCellBackColorAt(int r, int c, const QColor& color) {
     if (inGrid(r, c)) model_->setLook(r, c, [&](CellLook& l) { l.back = color; });
 }
 QColor FlexGrid::CellForeColorAt(int r, int c) const {
-    const CellLook* l = inGrid(r, c) ? model_->row(r).look(c) : nullptr;
+    const CellLook* l = inGrid(r, c) ? model_->look(r, c) : nullptr;
     return l && l->fore.isValid() ? l->fore : palette().color(QPalette::Text);
 }
 void FlexGrid::setCellForeColorAt(int r, int c, const QColor& color) {
@@ -468,7 +581,12 @@ void FlexGrid::setCellBackColor(const QColor& color) {
     }
 }
 void FlexGrid::setRowBackColor(int r, const QColor& color) {
-    for (int c = fixedCols_; c < Cols(); ++c) setCellBackColorAt(r, c, color);
+    if (r < 0 || r >= Rows()) return;
+    if (color.isValid()) {
+        model_->setRowBack(r, fixedCols_, color);
+        return;
+    }
+    for (int c = fixedCols_; c < Cols(); ++c) setCellBackColorAt(r, c, color);   // drops the row's own
 }
 void FlexGrid::setBackColor(const QColor& c) {
     backColor_ = c;
@@ -587,12 +705,13 @@ void FlexGrid::setRedraw(bool on) {
 
 void FlexGrid::setCellPicture(const QPixmap& pix) { setCellPictureAt(row_, col_, pix); }
 void FlexGrid::setCellPictureAt(int r, int c, const QPixmap& pix) {
-    if (inGrid(r, c)) model_->setLook(r, c, [&](CellLook& l) { l.picture = pix; });
+    if (inGrid(r, c))
+        model_->setLook(r, c, [&](CellLook& l) { l.picture = pix.isNull() ? nullptr : std::make_shared<const QPixmap>(pix); });
 }
 QPixmap FlexGrid::CellPictureAt(int r, int c) const {
     if (!inGrid(r, c)) return {};
-    const CellLook* l = model_->row(r).look(c);
-    return l ? l->picture : QPixmap();
+    const CellLook* l = model_->look(r, c);
+    return l && l->picture ? *l->picture : QPixmap();
 }
 
 // Rows anchor..r, from the first column after the fixed ones to the last,

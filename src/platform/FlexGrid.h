@@ -13,6 +13,7 @@
 
 #include <QColor>
 #include <QTableView>
+#include <memory>
 
 namespace platform {
 
@@ -20,6 +21,17 @@ namespace platform {
 inline QColor vbColor(quint32 bgr) { return QColor(bgr & 0xff, (bgr >> 8) & 0xff, (bgr >> 16) & 0xff); }
 
 class FlexGridModel;
+
+// Where the texts of a loader's rows come from when each is made only once it
+// is needed (painted, read, changed, found, printed): the loader keeps what it
+// read, and a view of many rows costs what the rows on screen cost.
+class GridRowSource {
+public:
+    virtual ~GridRowSource() = default;
+    // Cells 0 .. n-1 of the source's row k. The strings hold what the previous
+    // call wrote, so that a writer may keep their room.
+    virtual void rowTexts(int k, QString* texts, int n) const = 0;
+};
 
 class FlexGrid : public QTableView {
     Q_OBJECT
@@ -56,6 +68,11 @@ public:
     // Cells 0 .. n-1 of row r take texts[0 .. n-1] (the row's later cells
     // keep theirs): a loader's whole row in one step.
     void setRowTexts(int r, const QString* texts, int n);
+    // Rows first .. first + count - 1 take their cells 0 .. n-1 from the
+    // source's rows 0 .. count - 1, each row when first needed; the texts they
+    // held are dropped. The grid keeps one source: rows another source still
+    // owes are made before it goes.
+    void setRowSource(int first, int count, std::shared_ptr<const GridRowSource> source, int n);
     // A cell's text without a copy, for reading many cells (a sort's keys);
     // valid until the grid changes.
     QStringView cellView(int r, int c) const;

@@ -85,6 +85,23 @@ QString storedDate(const QDateTime& t) {
     return QString::fromLatin1(buf);
 }
 
+// The text of a statement every record runs on a table of the call file,
+// made again only when the call file is attached under another schema.
+class CallFileSql {
+public:
+    CallFileSql(const char* pattern, const char* table)
+        : pattern_(QString::fromLatin1(pattern)), table_(QString::fromLatin1(table)) {}
+    const QString& text() {
+        if (sql_.isEmpty() || schema_ != dbPhoneCur.schema()) {
+            schema_ = dbPhoneCur.schema();
+            sql_ = pattern_.arg(dbPhoneCur.qualified(table_));
+        }
+        return sql_;
+    }
+private:
+    QString pattern_, table_, schema_, sql_;
+};
+
 QString hex2(int v) { return ModComm::ByteToHex(quint8(v & 0xFF)); }
 
 int sendOrder(const QString& order, bool wait) { return ModComm::SendOrder(order, wait, 4, true); }
@@ -390,27 +407,27 @@ qint32 ClsMonitor::FindUserId(const QString& account, int extAddr) {
 ClsMonitor::UserRow ClsMonitor::FindUser(const QString& account, int extAddr) {
     // The owner of the account, or of the extension when there is no account, with
     // the owner's user row when there is one; user 0 when nobody owns them.
-    platform::Recordset rs =
+    // Read in place, by a statement prepared once: every record asks.
+    platform::RowReader r =
         account == QStringLiteral("    ")
-            ? dbSwitch.query(QStringLiteral("SELECT o.userid, u.userid, u.username, u.remain, u.overdraft, u.balancemode, "
-                                            "u.printonce FROM extension o LEFT JOIN user u ON u.userid = o.userid "
-                                            "WHERE o.address=? LIMIT 1"),
-                             {extAddr})
-            : dbSwitch.query(QStringLiteral("SELECT o.userid, u.userid, u.username, u.remain, u.overdraft, u.balancemode, "
-                                            "u.printonce FROM account o LEFT JOIN user u ON u.userid = o.userid "
-                                            "WHERE o.account=? LIMIT 1"),
-                             {account});
-    if (rs.empty()) return ReadUser(0);
-    const QVariantList row = rs.row();
+            ? dbSwitch.rows(QStringLiteral("SELECT o.userid, u.userid, u.username, u.remain, u.overdraft, u.balancemode, "
+                                           "u.printonce FROM extension o LEFT JOIN user u ON u.userid = o.userid "
+                                           "WHERE o.address=? LIMIT 1"),
+                            {extAddr})
+            : dbSwitch.rows(QStringLiteral("SELECT o.userid, u.userid, u.username, u.remain, u.overdraft, u.balancemode, "
+                                           "u.printonce FROM account o LEFT JOIN user u ON u.userid = o.userid "
+                                           "WHERE o.account=? LIMIT 1"),
+                            {account});
+    if (!r.next()) return ReadUser(0);
     UserRow u;
-    u.userid = qint32(row.value(0).toLongLong());
-    if (row.value(1).isNull()) return u;
+    u.userid = qint32(r.integer(0));
+    if (r.isNull(1)) return u;
     u.found = true;
-    u.username = row.value(2).toString();
-    u.remain = Currency::fromRaw(row.value(3).toLongLong());
-    u.overdraft = Currency::fromRaw(row.value(4).toLongLong());
-    u.balancemode = row.value(5).toInt();
-    u.printonce = row.value(6).toLongLong() != 0;
+    u.username = r.text(2);
+    u.remain = Currency::fromRaw(r.integer(3));
+    u.overdraft = Currency::fromRaw(r.integer(4));
+    u.balancemode = int(r.integer(5));
+    u.printonce = r.integer(6) != 0;
     return u;
 }
 
@@ -678,9 +695,8 @@ bool ClsMonitor::Handle(const QByteArray& f, bool bSendFee) {
 
 bool ClsMonitor::IsDuplicate(const QDateTime& start, int extAddr) {
     const QString when = storedDate(start);
-    const QVariant hit = dbPhoneCur.scalar(
-        QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1").arg(dbPhoneCur.qualified("Tab_Phone")),
-        {extAddr, when});
+    static CallFileSql stored("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1", "Tab_Phone");
+    const QVariant hit = dbPhoneCur.scalar(stored.text(), {extAddr, when});
     if (!hit.isNull()) return true;
     // The nightly archive may have moved the call already: look in its month table too.
     return archivedAlready(start.date().year(), start.date().month(), extAddr, when);
@@ -706,15 +722,18 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
             s.Balance = Currency();
         }
         const Currency yj = m_UserID == 0 ? Currency() : s.Balance;
+        const QString when = storedDate(s.StartTime);
+        static CallFileSql insert(
+            "INSERT INTO %1 (f_calladdr, f_zjaddr, f_date, f_long, f_rectype, f_moneny, f_flag, f_resp, "
+            "f_zh, f_indjh, f_phmode, f_addfee1, f_addfee2, f_gatefee, f_linkfee, f_memo, f_userid, f_yj) "
+            "VALUES (?, ?, ?, ?, ?, ?, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            "Tab_Phone");
         dbPhoneCur.execute(
-            QStringLiteral("INSERT INTO %1 (f_calladdr, f_zjaddr, f_date, f_long, f_rectype, f_moneny, f_flag, f_resp, "
-                           "f_zh, f_indjh, f_phmode, f_addfee1, f_addfee2, f_gatefee, f_linkfee, f_memo, f_userid, f_yj) "
-                           "VALUES (?, ?, ?, ?, ?, ?, 1, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                .arg(dbPhoneCur.qualified("Tab_Phone")),
-            {s.ExtAddr, m_Slot + 1, storedDate(s.StartTime), qlonglong(m_Duration), m_RecType, m_Fees.fee, m_DispNumber, m_Account,
+            insert.text(),
+            {s.ExtAddr, m_Slot + 1, when, qlonglong(m_Duration), m_RecType, m_Fees.fee, m_DispNumber, m_Account,
              m_InDigits, m_CallType, m_Fees.addFee1, m_Fees.addFee2, m_Fees.gateFee, m_LinkFee, m_Place, m_UserID, yj});
-        if (charge) ModSwitch::LogCharge(m_UserID, total, s.Balance, s.ExtAddr, storedDate(s.StartTime));
-        else ModSwitch::LogCall(m_UserID, s.ExtAddr, storedDate(s.StartTime));
+        if (charge) ModSwitch::LogCharge(m_UserID, total, s.Balance, s.ExtAddr, when);
+        else ModSwitch::LogCall(m_UserID, s.ExtAddr, when);
         if (m_InStore) m_InStore();
         tx.commit();
     } catch (const std::exception& e) {
@@ -850,7 +869,7 @@ ModSwitch::BillLine ClsMonitor::StoredLine() const {
     l.account = m_Account;
     l.called = m_DispNumber;
     l.place = m_Place;
-    l.start = s.StartTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    l.start = s.StartTime.isValid() ? storedDate(s.StartTime) : QString();
     l.seconds = m_Duration;
     l.balance = s.Balance;
     l.kind = m_CallType;

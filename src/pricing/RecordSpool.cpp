@@ -14,6 +14,10 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
+#include <algorithm>
+#include <ctime>
+#include <sys/stat.h>
+
 namespace pricing::spool {
 
 namespace {
@@ -65,7 +69,44 @@ void keepRetrying(bool on) {
 
 QString Path() { return platform::resolveCI(DataPath, QStringLiteral("CallSpool.dat")); }
 
-bool Waiting() { return !DataPath.isEmpty() && QFileInfo(Path()).isFile(); }
+bool Waiting() {
+    if (DataPath.isEmpty()) return false;
+    // Asked before every record. Whether the spool is there changes only with
+    // the data directory (a file made, removed or renamed), so the answer is
+    // kept while the directory's time of change stays the same: one look at
+    // the directory, not a search of its names. The time comes from the
+    // kernel's coarse clock and may lag by a tick: an answer is kept only once
+    // the directory had not changed for some ticks, so that any later change
+    // shows as a later time.
+    static QString dir;
+    static QByteArray encoded;
+    static qint64 stamp = -1;
+    static bool answer = false;
+    static const qint64 settleNs = [] {
+        timespec res{};
+        ::clock_getres(CLOCK_REALTIME_COARSE, &res);
+        return std::max<qint64>(10000000, 3 * (qint64(res.tv_sec) * 1000000000LL + res.tv_nsec));
+    }();
+    if (dir != DataPath) {
+        dir = DataPath;
+        encoded = QFile::encodeName(DataPath);
+        stamp = -1;
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    struct stat st{};
+    if (::stat(encoded.constData(), &st) != 0) {
+        stamp = -1;
+        return QFileInfo(Path()).isFile();
+    }
+    const qint64 changed = qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    if (stamp == changed) return answer;
+    const bool there = QFileInfo(Path()).isFile();
+    const qint64 looked = qint64(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    stamp = looked - changed > settleNs ? changed : -1;
+    answer = there;
+    return there;
+}
 
 Contents Read(const QString& path) {
     Contents c;

@@ -238,6 +238,59 @@ TEST_F(SettlementTest, RowsOfUsersAndDetails) {
     EXPECT_EQ(dbSwitch.scalar("SELECT f_name FROM tab_balance WHERE f_isuser=1 AND f_userid=3").toString(), "丙\"\\\t'");
 }
 
+// A month is read in parts side by side: each line's detail rows still come
+// in the order of their first calls as stored, and a call whose stored date
+// is not a text falls in no period, whether the month lies wholly in the
+// run or not.
+TEST_F(SettlementTest, DetailRowsInOrderOfFirstCallAndDatesThatAreNoText) {
+    QList<qint64> users;
+    {
+        platform::Transaction tx(dbSwitch);
+        for (int u = 1; u <= 40; ++u) {
+            addUser(u, QStringLiteral("用户%1").arg(u), 0, T("2004-11-01 00:00:00"));
+            users << u;
+        }
+        tx.commit();
+    }
+    generate(users, T("2004-11-01 00:00:00"), T("2004-12-01 00:00:00"), 3000, 5);
+    store({3, 4, "    ", T("2004-11-15 00:00:00"), 60, 7, {70000, 0, 0, 0, 0}});
+    store({3, 4, "    ", T("2004-11-16 00:00:00"), 60, 7, {80000, 0, 0, 0, 0}});
+    calls.removeLast();
+    calls.removeLast();
+    SettleOptions o = options(3);
+    o.manualStart = T("2004-11-01 00:00:00");
+    o.manualEnd = T("2004-12-01 00:00:00");
+    ASSERT_TRUE(RunSettlement(o).ok);   // archives November first
+    {
+        Database year = billing::AttachArchive(2004, "year");
+        ASSERT_TRUE(year.isOpen());
+        const QString t = year.qualified(billing::MonthTableName(11));
+        EXPECT_EQ(year.execute("UPDATE " + t + " SET f_date=20041115.5 WHERE f_moneny=70000"), 1);
+        EXPECT_EQ(year.execute("UPDATE " + t + " SET f_date=CAST('2004-11-16 00:00:00' AS BLOB) WHERE f_moneny=80000"), 1);
+        year.close();
+    }
+    for (const auto& [from, to] : {qMakePair(T("2004-11-01 00:00:00"), T("2004-12-01 00:00:00")),
+                                   qMakePair(T("2004-11-03 10:00:00"), T("2004-11-28 00:00:00"))}) {
+        o.manualStart = from;
+        o.manualEnd = to;
+        ASSERT_TRUE(RunSettlement(o).ok);
+        checkTable(o);
+        for (const qint64 u : users) {
+            QStringList expected;
+            for (const Call& c : calls) {
+                if (c.user != u || c.date < from || !(c.date < to) || c.mode > 9) continue;
+                const QString name = c.zh.trimmed().isEmpty() ? QString::number(c.addr) : c.zh;
+                if (!expected.contains(name)) expected << name;
+            }
+            QStringList got;
+            platform::Recordset rs = dbSwitch.query(
+                "SELECT f_name FROM tab_balance WHERE f_isuser=0 AND f_userid=? ORDER BY rowid", {u});
+            for (rs.moveFirst(); !rs.eof(); rs.moveNext()) got << rs.str("f_name");
+            EXPECT_EQ(got, expected) << u;
+        }
+    }
+}
+
 // The statement table is written some hundreds of rows at a time: every row
 // of a run larger than that is there, each with its own values.
 TEST_F(SettlementTest, ALargeStatementKeepsEveryRow) {

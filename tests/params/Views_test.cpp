@@ -4,12 +4,14 @@
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/ModUpgrade.h"
+#include "core/frmProgress.h"
 #include "link/MonitorSink.h"
 #include "params/ColumnChooser.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
 #include "support/Fixtures.h"
 
+#include <QApplication>
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -335,6 +337,8 @@ TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
     EXPECT_EQ(grid->TextMatrix(1, 5), "-3.46");
     EXPECT_EQ(grid->TextMatrix(1, 10), "ON");
     EXPECT_TRUE(pending(1, 1));
+    EXPECT_FALSE(grid->CellBackColorAt(1, 0) == vbColor(ModGeneral::kPendingRowColor));   // the fixed column
+    EXPECT_EQ(grid->Col(), 1);   // a coloured row puts the current column back to the first non-fixed one
 
     // Row after row the cells are written anew: a shorter text after a longer
     // one, sums that round to a fen either way, a department as stored.
@@ -355,6 +359,53 @@ TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
     EXPECT_EQ(grid->TextMatrix(3, 1), "Bo");
     EXPECT_EQ(grid->TextMatrix(3, 2), "2026-03-04 00:00:00");
     EXPECT_EQ(grid->TextMatrix(3, 5), "0.00");
+}
+
+// Counts the progress windows shown.
+struct ProgressWatch : QObject {
+    ProgressWatch() { qApp->installEventFilter(this); }
+    ~ProgressWatch() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Show && o->objectName() == QLatin1String("frmProgress")) ++shown;
+        return false;
+    }
+    int shown = 0;
+};
+
+TEST_F(Views, ALargeUserViewShowsTheUsersAsReadAtItsLoadWithoutAProgressWindow) {
+    {
+        platform::Transaction tx(dbSwitch);
+        for (int i = 1; i <= 3000; ++i)
+            dbSwitch.execute("insert into user (userid, username, lastdate, remain) values(?, ?, '2026-01-01 00:00:00', ?)",
+                             {i, QStringLiteral("用户%1").arg(i), platform::Currency::fromRaw(i * 100)});
+        tx.commit();
+    }
+    const qint64 was = ModGeneral::testing::setLoadProgressAfter(0);
+    ProgressWatch watch;
+    CurTable = "User";
+    ModGeneral::ShowTable(*grid, "select * from User", kUserColumns, 0, 2, true);
+    EXPECT_EQ(watch.shown, 0);
+    ASSERT_EQ(grid->Rows(), 3001);
+    // Users changed or deleted after the load: the rows show them as read.
+    dbSwitch.execute("update user set username='改名', remain=0 where userid=2999");
+    dbSwitch.execute("delete from user where userid=1500");
+    EXPECT_EQ(grid->TextMatrix(2999, 1), "用户2999");
+    EXPECT_EQ(grid->TextMatrix(2999, 5), "29.99");
+    EXPECT_EQ(grid->TextMatrix(1500, 0), "1500");
+    EXPECT_EQ(grid->TextMatrix(1500, 2), "2026-01-01 00:00:00");
+    ModGeneral::ShowTable(*grid, "select * from User", kUserColumns, 0, 2, true);
+    ASSERT_EQ(grid->Rows(), 3000);
+    EXPECT_EQ(grid->TextMatrix(2998, 1), "改名");
+    EXPECT_EQ(grid->TextMatrix(2998, 5), "0.00");
+
+    // A view whose cells are looked up in the station while it fills still
+    // shows its progress once the fill runs long, and gives the console back.
+    CurTable = "Extension";
+    ModSwitch::ShowExtGrid(*grid, "Extension", true);
+    EXPECT_EQ(watch.shown, 1);
+    EXPECT_FALSE(frmProgress::exists());
+    EXPECT_TRUE(frmPABX::instance().isEnabled());
+    ModGeneral::testing::setLoadProgressAfter(was);
 }
 
 TEST_F(Views, NextUserNumberNeverReusesAUser) {

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <chrono>
 #include <thread>
 
@@ -365,4 +366,59 @@ TEST_F(DbTest, CopiesOfAFileWithAWriteAheadLogHoldItsLatestCommitsAndStandAlone)
     const Database c = Database::open(dir.filePath("copy.mdb"));
     EXPECT_TRUE(c.quickCheck());
     EXPECT_EQ(c.scalar("SELECT remain FROM user WHERE userid=1").toLongLong(), Currency::fromYuan(3).raw());
+}
+
+// Asking a file for unsynced commits and back costs nothing until something
+// may commit: then, a write outside a transaction or a transaction begun
+// commits as the file was last asked to.
+TEST_F(DbTest, CommitsSyncAsLastAskedFromTheNextWriteOrTransaction) {
+    db.useWriteAheadLog();
+    sqlite3* handle = db.raw();
+    // What the file does, read beside this layer (1 unsynced, 2 synced).
+    const auto level = [handle] {
+        int n = -1;
+        sqlite3_exec(handle, "PRAGMA main.synchronous",
+                     [](void* out, int, char** v, char**) { *static_cast<int*>(out) = atoi(v[0]); return 0; }, &n, nullptr);
+        return n;
+    };
+    ASSERT_EQ(level(), 2);
+    db.setDurableCommits(false);
+    db.scalar("SELECT count(*) FROM user");   // a read commits nothing
+    {
+        Transaction tx(db);
+        EXPECT_EQ(level(), 1);
+        db.execute("UPDATE user SET remain=1 WHERE userid=1");
+        tx.commit();
+    }
+    db.setDurableCommits(true);
+    db.execute("UPDATE user SET remain=2 WHERE userid=1");
+    EXPECT_EQ(level(), 2);
+    db.setDurableCommits(false);
+    db.execute("UPDATE user SET remain=3 WHERE userid=1");
+    EXPECT_EQ(level(), 1);
+    db.setDurableCommits(true);
+    {
+        Transaction tx(db);
+        EXPECT_EQ(level(), 2);
+        tx.commit();
+    }
+    // A reader borrows its statement and gives it back for the next reader.
+    int walked = 0;
+    for (int i = 0; i < 3; ++i)
+        for (RowReader r = db.rows("SELECT remain FROM user WHERE userid=?", {1}); r.next();) walked += int(r.integer(0));
+    EXPECT_EQ(walked, 3 * 3);
+}
+
+// A compaction keeps the file's page size, whatever size another file
+// attached to the connection was made with meanwhile.
+TEST_F(DbTest, ACompactedCopyKeepsItsSourcesPageSize) {
+    db.useWriteAheadLog();
+    const qint64 own = db.scalar("PRAGMA main.page_size").toLongLong();
+    Database::create(dir.filePath("big.mdb")).close();
+    Database big = db.attach(dir.filePath("big.mdb"), "big");
+    big.execute("PRAGMA big.page_size=16384");
+    big.execute("CREATE TABLE t (k INTEGER)");
+    ASSERT_EQ(big.scalar("PRAGMA big.page_size").toLongLong(), 16384);
+    db.vacuumInto(dir.filePath("copy.mdb"));
+    EXPECT_EQ(Database::open(dir.filePath("copy.mdb")).scalar("PRAGMA page_size").toLongLong(), own);
 }

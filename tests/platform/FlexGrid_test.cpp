@@ -3,8 +3,11 @@
 #include "platform/FlexGrid.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QPixmap>
+#include <QTest>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace {
 
@@ -210,6 +213,117 @@ TEST(FlexGridModel, FixedHeaderRowsAfterRowsShrink) {
     g.setCols(3);
     EXPECT_EQ(g.TextMatrix(1, 2), QString());
     EXPECT_EQ(g.CellBackColorAt(1, 2), g.BackColor());
+}
+
+// A source that writes "<tag><k>-<c>" and notes the rows it was asked for.
+struct NotingSource : platform::GridRowSource {
+    explicit NotingSource(QString t) : tag(std::move(t)) {}
+    void rowTexts(int k, QString* texts, int n) const override {
+        made.push_back(k);
+        for (int c = 0; c < n; ++c) texts[c] = QStringLiteral("%1%2-%3").arg(tag).arg(k).arg(c);
+    }
+    QString tag;
+    mutable std::vector<int> made;
+};
+
+TEST(FlexGridModel, RowsOwedByASourceReadChangeAndMoveAsWrittenRows) {
+    FlexGrid g;
+    g.setFormatString(QStringLiteral("a|b|c|d"));
+    g.setRows(20001);
+    auto src = std::make_shared<NotingSource>(QStringLiteral("s"));
+    std::weak_ptr<NotingSource> alive = src;
+    g.setRedraw(false);
+    g.setRowSource(1, 20000, src, 3);
+    g.setRedraw(true);
+    EXPECT_TRUE(src->made.empty());
+    EXPECT_EQ(g.TextMatrix(20000, 2), QStringLiteral("s19999-2"));
+    EXPECT_EQ(g.TextMatrix(20000, 3), QString());   // past the source's cells
+    EXPECT_EQ(viewData(g, 5, 1, Qt::DisplayRole).toString(), QStringLiteral("s4-1"));
+    EXPECT_EQ(src->made, (std::vector<int>{19999, 4}));
+
+    // A cell written keeps the row's other cells.
+    g.setTextMatrix(7, 1, QStringLiteral("改"));
+    EXPECT_EQ(g.TextMatrix(7, 0), QStringLiteral("s6-0"));
+    EXPECT_EQ(g.TextMatrix(7, 1), QStringLiteral("改"));
+    // Rows reordered (one made, two owed) carry what they owe.
+    g.TextMatrix(2, 0);
+    g.reorderRowTexts(1, {2, 0, 1});
+    EXPECT_EQ(g.TextMatrix(1, 1), QStringLiteral("s2-1"));
+    EXPECT_EQ(g.TextMatrix(2, 1), QStringLiteral("s0-1"));
+    EXPECT_EQ(g.TextMatrix(3, 1), QStringLiteral("s1-1"));
+    // Rows removed or inserted before them move them down or up.
+    g.RemoveItem(10);
+    g.AddItem(QStringLiteral("new\tn"), 20);
+    EXPECT_EQ(g.TextMatrix(10, 0), QStringLiteral("s10-0"));
+    EXPECT_EQ(g.TextMatrix(20, 0), QStringLiteral("new"));
+    EXPECT_EQ(g.TextMatrix(21, 0), QStringLiteral("s20-0"));
+    // A column dropped stays empty when the grid widens again.
+    g.setCols(2);
+    g.setCols(4);
+    EXPECT_EQ(g.TextMatrix(100, 1), QStringLiteral("s99-1"));
+    EXPECT_EQ(g.TextMatrix(100, 2), QString());
+
+    // A second source: the rows the first still owes are made first.
+    auto other = std::make_shared<NotingSource>(QStringLiteral("t"));
+    g.setRowSource(300, 2, other, 2);
+    EXPECT_EQ(g.TextMatrix(299, 0), QStringLiteral("s298-0"));
+    EXPECT_EQ(g.TextMatrix(300, 0), QStringLiteral("t0-0"));
+    EXPECT_EQ(g.TextMatrix(302, 1), QStringLiteral("s301-1"));
+    src.reset();
+    EXPECT_TRUE(alive.expired());   // it owes nothing more
+    g.Clear();
+    EXPECT_EQ(g.TextMatrix(301, 0), QString());
+}
+
+// The operator's gestures on a grid whose rows are made as they are shown.
+TEST(FlexGridOnScreen, ClicksKeysAndScrollingReachRowsNotMadeBefore) {
+    QWidget window;
+    auto* g = new FlexGrid(&window);
+    window.resize(600, 400);
+    g->resize(600, 400);
+    g->setFormatString(QStringLiteral(">编号|<名称|>金额"));
+    g->setFixedCols(1);
+    g->setRows(20001);
+    auto src = std::make_shared<NotingSource>(QStringLiteral("u"));
+    g->setRowSource(1, 20000, src, 3);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    g->repaint();
+    EXPECT_FALSE(src->made.empty());
+    EXPECT_LT(src->made.size(), 100u);   // the rows on screen
+
+    const auto cellCentre = [&](int r, int c) { return g->visualRect(g->model()->index(r, c)).center(); };
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(3, 1));
+    EXPECT_EQ(g->Row(), 3);
+    EXPECT_EQ(g->Text(), QStringLiteral("u2-1"));
+    // To the last row: scrolled there and painted from the source.
+    QTest::keyClick(g, Qt::Key_End, Qt::ControlModifier);
+    g->repaint();
+    EXPECT_EQ(g->Row(), 20000);
+    EXPECT_EQ(g->Text(), QStringLiteral("u19999-2"));
+    EXPECT_GE(g->TopRow(), 19900);
+    EXPECT_NE(std::find(src->made.begin(), src->made.end(), 19990), src->made.end());
+    // A click on the row header takes that row whole.
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(19995, 0));
+    EXPECT_EQ(g->Row(), 19995);
+    EXPECT_EQ(g->RowSel(), 19995);
+    EXPECT_EQ(g->Col(), 1);
+    EXPECT_EQ(g->ColSel(), 2);
+    EXPECT_EQ(g->Text(), QStringLiteral("u19994-1"));
+    EXPECT_LT(src->made.size(), 200u);
+
+    // Loaded again, as a view is: the selection left on the last rows, a
+    // click there takes the new rows' texts.
+    g->setRedraw(false);
+    g->setRows(1);
+    g->setRows(20001);
+    g->setRowSource(1, 20000, std::make_shared<NotingSource>(QStringLiteral("v")), 3);
+    g->setRedraw(true);
+    g->setTopRow(19990);
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(19996, 2));
+    EXPECT_EQ(g->Row(), 19996);
+    EXPECT_EQ(g->Text(), QStringLiteral("v19995-2"));
+    EXPECT_EQ(g->TextMatrix(19995, 1), QStringLiteral("v19994-1"));
 }
 
 }  // namespace

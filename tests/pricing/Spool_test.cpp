@@ -9,6 +9,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <chrono>
+#include <thread>
+
 using namespace pricingtest;
 namespace spool = pricing::spool;
 
@@ -128,4 +131,26 @@ TEST_F(SpoolTest, RecordKeptNowhereIsAskedForAgain) {
     EXPECT_EQ(sent(), (QStringList{QStringLiteral("820303"), QStringLiteral("820303")}));
     EXPECT_EQ(remainOf(7), yuan("10"));
     EXPECT_TRUE(frmPABX::instance().sbrInfo->panelText(2).startsWith(QStringLiteral("话单存储失败")));
+}
+
+// Whether records wait in the spool is known without searching the data
+// directory at every record, yet a spool that comes or goes is seen at the
+// next record however long the directory stood still before.
+TEST_F(SpoolTest, ASpoolThatComesOrGoesIsSeenAtTheNextRecord) {
+    const auto standStill = [] { std::this_thread::sleep_for(std::chrono::milliseconds(40)); };
+    standStill();
+    EXPECT_TRUE(record(call(0)));
+    EXPECT_TRUE(record(call(1)));
+    standStill();
+    // A spool a run left (the databases failed it): the next record joins it.
+    ASSERT_TRUE(spool::Append(call(2).frame()));
+    record(call(3));
+    EXPECT_EQ(spooled(), 2);
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    standStill();
+    record(call(4));
+    EXPECT_EQ(spooled(), 3);
+    ASSERT_TRUE(QFile::remove(spool::Path()));
+    EXPECT_TRUE(record(call(5)));
+    EXPECT_EQ(count("Tab_Phone"), 3);
 }
