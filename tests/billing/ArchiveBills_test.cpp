@@ -579,6 +579,27 @@ TEST_F(ArchiveTest, ACallItsMonthTableHoldsIsNotCopiedAgain) {
     EXPECT_EQ(billing::DropArchivedRows(dbPhoneCur), 0);
 }
 
+// The nights after a call file was put back: an extension's archived call
+// comes back before a newer call of its own, and another extension has only
+// new calls; each call is in its month table once.
+TEST_F(ArchiveTest, AnArchivedCallBeforeNewerOnesOfItsExtensionIsNotCopiedAgain) {
+    auto put = [](int addr, const char* date, qint64 id) {
+        testsupport::storeCall(dbPhoneCur, {.calladdr = addr, .date = date, .userid = id});
+    };
+    put(5, "2026-03-10 08:00:00", 1);
+    put(6, "2026-03-09 08:00:00", 2);
+    ArchiveBills();
+    put(5, "2026-03-10 08:00:00", 1);
+    put(5, "2026-03-11 08:00:00", 3);
+    put(7, "2026-03-01 08:00:00", 4);
+    platform::script::answer("另有1张话单早已在年度归档文件中", platform::rOK);
+    ArchiveBills();
+    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph3"), L({1, 2, 3, 4}));
+    EXPECT_EQ(LastArchiveRun().moved, 2);
+    EXPECT_EQ(LastArchiveRun().alreadyArchived, 1);
+    EXPECT_EQ(current(), 0);
+}
+
 // A call put back under an archived call's key but with other content is not
 // that call: it leaves the current table as a reject row, neither dropped
 // unseen nor archived twice under one key, by the run and by the clean-up
