@@ -729,8 +729,12 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             lines.movedPartial = !r.movedComplete && r.gap;
             lines.failed = r.failed;
             for (const QString& l : RecoveryLines(lines)) t += QLatin1Char('\n') + l;
-            if (!r.callFileRead && !r.allUsersRead)
-                t += QStringLiteral("\n话单文件和损坏的文件都无法完整读取，备份之后的话费、缴费和押金变动无法全部找回。");
+            // Neither the log nor the damaged file's users read whole: entries
+            // past the copy may be lost with the log's missing part (a cut
+            // file's tail leaves no gap in the numbers read), and no balance
+            // of the damaged file stands in for them.
+            if ((!r.callFileRead || !r.logComplete) && !r.allUsersRead)
+                t += QStringLiteral("\n话单文件和损坏的文件都无法完整读取，备份之后的话费、缴费、押金变动和删除的用户无法全部找回。");
         } else {
             if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
             else t += QStringLiteral("备份之后存储的话单无法找回。");
@@ -853,7 +857,7 @@ QStringList RecoverRestoredStationFile(const QString& stationFile, const QString
     QStringList lines = RecoveryLines(r);
     if (!read && QFileInfo(callFile).isFile()) {
         lines << (replacedRead ? QStringLiteral("话单文件无法读取，备份之后的话费只能从被替换的系统数据库找回。")
-                               : QStringLiteral("话单文件和被替换的系统数据库都无法读取，备份之后的话费、缴费和押金变动都无法找回。"));
+                               : QStringLiteral("话单文件和被替换的系统数据库都无法读取，备份之后的话费、缴费、押金变动和删除的用户都无法找回。"));
     }
     return lines;
 }

@@ -262,7 +262,9 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
             << "user " << it.key() << ": " << now.value(it.key()).toString2().toStdString() << " against "
             << it.value().toString2().toStdString() << "\n" << said.toStdString();
     }
-    for (qint64 gone : deleted) EXPECT_FALSE(now.contains(gone)) << "user " << gone << " came back\n" << said.toStdString();
+    // A user deleted since the copies comes back only when no file tells the deletion any more, and the box says so.
+    for (qint64 gone : deleted)
+        EXPECT_TRUE(!now.contains(gone) || said.contains("删除的用户")) << "user " << gone << " came back\n" << said.toStdString();
     // No sound file moved aside; the box names a damaged file as damaged.
     if (!stationHarmed) EXPECT_EQ(asideCount("switch.mdb"), 0) << said.toStdString();
     if (!callsHarmed && !trouble) EXPECT_EQ(asideCount("PhoneCur.mdb"), 0) << said.toStdString();
