@@ -176,8 +176,9 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     QDir().mkpath(backupDir);
     for (int step = 0; step < 12; ++step) {
         // A backup through the database window, taken while the station works.
-        if (step == backupAt)
+        if (step == backupAt) {
             ASSERT_TRUE(platform::CopyDatabaseStepwise(file("switch.mdb"), backupDir + "Switch.mdb", dbSwitch));
+        }
         const int user = std::uniform_int_distribution<int>(1, 5)(rng);
         if (user == 5 && !balances().contains(5)) {
             // Added as the user view adds one: the row and its entry in one commit.
@@ -194,7 +195,7 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
             ASSERT_TRUE(billing::AfterPayment(gone, QStringLiteral("用户%1").arg(gone), billing::kDeleteUser, platform::Now()));
             deleted << gone;
         }
-        if (chance(25)) ASSERT_TRUE(start());
+        if (chance(25)) { ASSERT_TRUE(start()); }
     }
     const QMap<qint64, Currency> ledger = balances();
     const QSet<QString> answered(calls.begin(), calls.end());
@@ -230,10 +231,13 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     if (trouble) {
         platform::testing::setFaultHook(nullptr);
         // Trouble moves no sound file aside and names its cause when it stops the start.
-        if (!stationHarmed) EXPECT_EQ(asideCount("switch.mdb") + asideCount("PhoneCur.mdb"), asideBefore) << said.toStdString();
-        if (!started)
+        if (!stationHarmed) {
+            EXPECT_EQ(asideCount("switch.mdb") + asideCount("PhoneCur.mdb"), asideBefore) << said.toStdString();
+        }
+        if (!started) {
             EXPECT_TRUE(said.contains(harm == Harm::FullDisk ? "磁盘已满" : "磁盘为只读") || said.contains("恢复数据库失败"))
                 << said.toStdString();
+        }
         if (!started || !said.isEmpty()) {
             QString again;
             started = start(&again);
@@ -253,7 +257,7 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     const QSet<QString> kept = storedCalls(&rows);
     EXPECT_EQ(rows, kept.size()) << "a call stored twice";
     EXPECT_TRUE(answered.contains(kept)) << "a call never answered";
-    if (kept != answered) EXPECT_TRUE(said.contains("话单")) << said.toStdString();
+    if (kept != answered) { EXPECT_TRUE(said.contains("话单")) << said.toStdString(); }
     // Every balance as the ledger has it, or its user named.
     const QMap<qint64, Currency> now = balances();
     for (auto it = ledger.constBegin(); it != ledger.constEnd(); ++it) {
@@ -266,10 +270,10 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     for (qint64 gone : deleted)
         EXPECT_TRUE(!now.contains(gone) || said.contains("删除的用户")) << "user " << gone << " came back\n" << said.toStdString();
     // No sound file moved aside; the box names a damaged file as damaged.
-    if (!stationHarmed) EXPECT_EQ(asideCount("switch.mdb"), 0) << said.toStdString();
-    if (!callsHarmed && !trouble) EXPECT_EQ(asideCount("PhoneCur.mdb"), 0) << said.toStdString();
-    if (said.contains("数据库文件switch.mdb已损坏")) EXPECT_TRUE(stationHarmed) << said.toStdString();
-    if (said.contains("数据库文件PhoneCur.mdb已损坏")) EXPECT_TRUE(callsHarmed || trouble) << said.toStdString();
+    if (!stationHarmed) { EXPECT_EQ(asideCount("switch.mdb"), 0) << said.toStdString(); }
+    if (!callsHarmed && !trouble) { EXPECT_EQ(asideCount("PhoneCur.mdb"), 0) << said.toStdString(); }
+    if (said.contains("数据库文件switch.mdb已损坏")) { EXPECT_TRUE(stationHarmed) << said.toStdString(); }
+    if (said.contains("数据库文件PhoneCur.mdb已损坏")) { EXPECT_TRUE(callsHarmed || trouble) << said.toStdString(); }
     // The copies are sound and hold what the files hold.
     ModSwitch::OpenAllDB(false);
     for (const char* n : {"switch.mdb.bak", "PhoneCur.mdb.bak"}) {
