@@ -51,9 +51,7 @@ class CopyRestoreBase : public PricingTest {
 protected:
     void SetUp() override {
         PricingTest::SetUp();
-        addUser(7, "100.00", 1);
-        setExtensionUser(5, 7);
-        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+        localCaller("100.00", 1);
         restart();
     }
     void call(int ext, int minute) {

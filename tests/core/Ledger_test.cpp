@@ -26,9 +26,7 @@ class LedgerTest : public PricingTest {
 protected:
     void SetUp() override {
         PricingTest::SetUp();
-        addUser(7, "100.00", 1);
-        setExtensionUser(5, 7);
-        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+        localCaller("100.00", 1);
         restart();
     }
     // A call of extension 5 at 9:`minute`; its fee.

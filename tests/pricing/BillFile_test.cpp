@@ -22,9 +22,7 @@ protected:
     void SetUp() override {
         PricingTest::SetUp();
         TerminalName = QStringLiteral("默认");
-        addUser(7, "10", 1);
-        setExtensionUser(5, 7);
-        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+        localCaller("10", 1);
         platform::script::enable();
         platform::script::reset();
     }

@@ -33,9 +33,7 @@ protected:
         PricingTest::SetUp();
         ASSERT_TRUE(link.open(sw));
         sw.clearReceived();
-        addUser(7, "10.00", 0);
-        setExtensionUser(5, 7);
-        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+        localCaller("10.00", 0);
     }
     void TearDown() override {
         link.close();

@@ -53,9 +53,7 @@ protected:
 }  // namespace
 
 TEST_F(RecordTest, LocalCallIsPricedStoredChargedAndAnswered) {
-    addUser(7, "10", 0);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+    localCaller("10", 0);
     CallRecord r = call();
     r.seconds = 250;   // first unit 180 s, then 70 s = 2 units
     ASSERT_TRUE(record(r));

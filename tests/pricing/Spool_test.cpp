@@ -21,9 +21,7 @@ class SpoolTest : public PricingTest {
 protected:
     void SetUp() override {
         PricingTest::SetUp();
-        addUser(7, "10", 1);
-        setExtensionUser(5, 7);
-        addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+        localCaller("10", 1);
     }
     CallRecord call(int minute) {
         CallRecord r;

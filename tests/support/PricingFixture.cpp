@@ -95,6 +95,12 @@ void PricingTest::TearDown() {
     StationTest::TearDown();
 }
 
+void PricingTest::localCaller(const char* remain, int balancemode) {
+    addUser(7, remain, balancemode);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "0.20", "0.10", 180, 60, 0, QStringLiteral("本地"));
+}
+
 void PricingTest::reopenRates() {
     rsFeeRate = dbSwitch.query(QStringLiteral("select * from feerate order by zonecode desc"));
     rsIPHead = dbSwitch.openTable(QStringLiteral("iphead"));

@@ -41,6 +41,8 @@ protected:
     void addRate(const QString& zone, int type, const char* first, const char* per, int firsttime = 60,
                  int pertime = 60, int feerateid = 0, const QString& summary = {}, int discountid = 1);
     void reopenRates();   // what the tariff windows do when they close
+    // User 7 on extension 5, local calls (8…) at 0.20 for the first three minutes, 0.10 a minute after.
+    void localCaller(const char* remain, int balancemode);
     // Closed and started again: both files checked, compacted and copied.
     void restart();
     Currency remainOf(qint32 userid);
