@@ -5,6 +5,7 @@
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/UserNumbers.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
@@ -512,6 +513,7 @@ void PrepareChargeLog() {
         return;
     }
     mergeMirror();
+    KeepUserNumbers();
     // A station file that has no mark yet kept every logged charge in the
     // same commit as the call: all of them are applied.
     if (AppliedMark(dbSwitch) < 0) {
@@ -679,6 +681,8 @@ void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance
     if (!foreignStationFile() && logOpen()) dbPhoneCur.execute(insert.arg(logTable(), kEntryColumns), values);
     dbSwitch.execute(insert.arg(dbSwitch.qualified(kLedgerMirror), kEntryColumns), values);
     setMark(dbSwitch, seq);
+    // The number stays given in every file, whatever copy is put back later.
+    if (kind == LogKind::UserAdded) NoteUserNumberGiven(userid);
 }
 
 struct Held {

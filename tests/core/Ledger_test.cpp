@@ -9,7 +9,9 @@
 #include "billing/Payments.h"
 #include "core/ChargeLog.h"
 #include "core/SafetyCopies.h"
+#include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "params/TableViews.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
@@ -655,4 +657,53 @@ TEST_F(LedgerTest, ALogTakenAwayAndPutBackByAnotherProgramIsSeenAtTheNextCall) {
     other.close();
     EXPECT_TRUE(record(3));
     EXPECT_EQ(logged(), before + 1);
+}
+
+// A user's number is never given twice: a user added and deleted, its entries
+// let go by the keeping time, then the station file put back from a backup
+// taken before that user (its counter older), and the call file from a copy as
+// old: the next user gets a number of its own, and a backup holding the first user
+// finds the second one apart from it.
+TEST_F(LedgerTest, AUsersNumberIsNeverGivenAgainAfterItsEntriesAreGoneAndAnOlderCopyIsPutBack) {
+    const QString before = dir->file("switch-before.mdb");
+    ASSERT_TRUE(QFile::copy(backupNow(), before));
+    const QString callsBefore = dir->file("calls-before.mdb");
+    ASSERT_TRUE(QFile::copy(dir->file("PhoneCur.mdb"), callsBefore));
+    auto addUser = [](const QString& name, int deposit) {
+        const qint64 id = ModSwitch::NextUserCount();
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (?, ?, 0, ?, ?)",
+                             {id, name, Currency::fromYuan(deposit), Currency::fromYuan(deposit)});
+        });
+        return id;
+    };
+    const qint64 first = addUser("甲", 60);
+    const QString holdingFirst = backupNow();
+    ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, first); }, first);
+    call(1);
+    now = now.addDays(500);
+    call(2);
+    restart();
+    restart();   // the entries of the user are gone from every file
+    ASSERT_EQ(Database::openReadOnly(dir->file(ModSwitch::kJournalFile))
+                  .scalar("SELECT count(*) FROM tab_chargelog WHERE f_userid=?", {first})
+                  .toLongLong(),
+              0);
+    for (const bool callFileLost : {false, true}) {
+        SCOPED_TRACE(callFileLost ? "the call file put back from a copy as old" : "the station file put back");
+        putBack(before);
+        if (callFileLost) {
+            ModSwitch::OpenAllDB(false);
+            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("PhoneCur.mdb") + side);
+            ASSERT_TRUE(QFile::copy(callsBefore, dir->file("PhoneCur.mdb")));
+            restart();
+        }
+        EXPECT_GT(ModSwitch::NextUserCount(), first);
+    }
+    const qint64 second = addUser("乙", 51);
+    EXPECT_GT(second, first);
+    // The backup that holds the first user: the second one is no part of that row.
+    putBack(holdingFirst);
+    EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=?", {first}).toString(), "甲");
+    EXPECT_EQ(depositOf(qint32(first)), Currency::fromYuan(60));
 }

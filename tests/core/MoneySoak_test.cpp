@@ -146,7 +146,8 @@ protected:
             endRun();
             return;
         }
-        // A number a restore gave back is the station's to give again.
+        // A number once given is never given again, whatever copy came back since.
+        EXPECT_FALSE(accounts.contains(id)) << "user number " << id << " given twice";
         a.from = int(sent.size());
         accounts.insert(id, a);
         std::printf("  user %lld added on extension %d with %s\n", qlonglong(id), a.ext, qPrintable(a.base.toString2()));
