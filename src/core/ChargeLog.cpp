@@ -362,15 +362,46 @@ qint64 markOfStationCopy() {
 }
 
 QString daysAgo(int days) { return platform::Now().addDays(-days).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+QString nowText();
 
-// Lets go in the journal file `j` the entries over the keeping time, oldest
+// The date before which entries may be let go: the keeping time before now.
+// Empty (nothing is let go) when the clock is more than a day past the newest
+// entry: a clock set ahead would let every entry go at once, and a later
+// restore could only name differences. `newest`: that entry's date.
+QString keepingCutoff(QString* newest = nullptr) {
+    const QString last = dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1").arg(logTable())).toString();
+    if (newest) *newest = last;
+    if (last.isEmpty() || last < daysAgo(1)) return QString();
+    return daysAgo(kKeepDays);
+}
+
+// Told once for each newest entry: the clock ran past it and entries over the
+// keeping time by that clock stay. Nothing when no entry is that old.
+void tellClockAhead(const Database& db, const QString& table, const QString& newest) {
+    thread_local QString told;
+    if (newest.isEmpty() || told == newest) return;
+    if (db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_date<? LIMIT 1").arg(db.qualified(table)), {daysAgo(kKeepDays)})
+            .isNull())
+        return;
+    told = newest;
+    core::Notify(QStringLiteral("电脑的时钟（%1）比最近一笔记账记录（%2）晚一天以上，可能设置有误：超过%3天的记账记录这次没有清除。"
+                                "请核对电脑的日期和时间。")
+                     .arg(nowText(), newest.left(19))
+                     .arg(kKeepDays),
+                 platform::mbOKOnly, QStringLiteral("提示"));
+}
+
+// Lets go in the journal file `j` the entries dated before `cutoff`, oldest
 // first, up to the first one younger (an entry without a date goes with its
-// older neighbours), in the caller's transaction.
-void dropAged(const Database& j) {
-    const QString cutoff = daysAgo(kKeepDays);
+// older neighbours) and never past `through`, what both safety copies hold,
+// in the caller's transaction.
+void dropAged(const Database& j, const QString& cutoff, qint64 through) {
+    if (cutoff.isEmpty()) return;
     qint64 lastAged = 0;
     {
-        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 ORDER BY f_seq").arg(j.qualified(kChargeLog)));
+        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 WHERE f_seq<=? ORDER BY f_seq")
+                                                .arg(j.qualified(kChargeLog)),
+                                            {through});
              r.next();) {
             if (r.isNull(1)) continue;
             if (r.text(1) >= cutoff) break;
@@ -384,7 +415,7 @@ void dropAged(const Database& j) {
 // there (those it holds already stay as they are) and synced, then deleted
 // from the log together with the note of how far the moves went. A kill in
 // between leaves them in both files, which every reader takes once.
-void moveEntries(qint64 through) {
+void moveEntries(qint64 through, const QString& cutoff) {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
     const bool fresh = !QFileInfo::exists(path);
@@ -409,7 +440,7 @@ void moveEntries(qint64 through) {
         j.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq<=?")
                       .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
                   {through});
-        dropAged(j);
+        dropAged(j, cutoff, through);
         tx.commit();
     }
     if (fresh) platform::syncDir(dir);
@@ -438,7 +469,13 @@ void MoveSettledEntries() {
         if (!young.isNull()) through = young.toLongLong() - 1;
         const QVariant first = dbPhoneCur.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(logTable()));
         if (first.isNull() || first.toLongLong() > through) return;
-        moveEntries(through);
+        QString newest;
+        const QString cutoff = keepingCutoff(&newest);
+        moveEntries(through, cutoff);
+        if (cutoff.isEmpty()) {
+            const QString path = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
+            tellClockAhead(Database::openReadOnly(path), kChargeLog, newest);
+        }
     } catch (const DbError&) {
         // The entries stay in the call file; the next opening or night moves them.
     }
@@ -537,10 +574,12 @@ void PrepareChargeLog() {
     const qint64 copyMark = markOfStationCopy();
     if (copyMark <= 0) return;
     try {
+        const QString cutoff = keepingCutoff();
+        if (cutoff.isEmpty()) return;
         for (const QString& t : {kLedgerMirror, kCallMirror})
             if (!dbSwitch.actualTableName(t).isEmpty())
                 dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(dbSwitch.qualified(t)),
-                                 {copyMark, daysAgo(kKeepDays)});
+                                 {copyMark, cutoff});
     } catch (const DbError&) {
         // Kept until the next opening.
     }

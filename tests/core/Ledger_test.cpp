@@ -31,11 +31,11 @@ protected:
         localCaller("100.00", 1);
         restart();
     }
-    // A call of extension 5 at 9:`minute`; its fee.
-    Currency call(int minute) {
+    // A call of extension 5 at 9:`minute` of `day`; its fee.
+    Currency call(int minute, QDate day = QDate(2026, 6, 15)) {
         const Currency before = fees();
         CallRecord r;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
+        r.start = QDateTime(day, QTime(9, minute, 0));
         r.seconds = 100 + 37 * minute;
         EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
         return fees() - before;
@@ -534,7 +534,7 @@ TEST_F(LedgerTest, AnAgingJournalLeavesTheCallFileAndOldBackupsStillFollowTheLed
 
     // Past the keeping time the journal file lets them go: the backup names what it lacks.
     now = now.addDays(500);
-    ledger -= call(5);
+    ledger -= call(5, now.date());
     restart();
     restart();
     EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
@@ -682,7 +682,7 @@ TEST_F(LedgerTest, AUsersNumberIsNeverGivenAgainAfterItsEntriesAreGoneAndAnOlder
     ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, first); }, first);
     call(1);
     now = now.addDays(500);
-    call(2);
+    call(2, now.date());
     restart();
     restart();   // the entries of the user are gone from every file
     ASSERT_EQ(Database::openReadOnly(dir->file(ModSwitch::kJournalFile))
@@ -706,4 +706,24 @@ TEST_F(LedgerTest, AUsersNumberIsNeverGivenAgainAfterItsEntriesAreGoneAndAnOlder
     putBack(holdingFirst);
     EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=?", {first}).toString(), "甲");
     EXPECT_EQ(depositOf(qint32(first)), Currency::fromYuan(60));
+}
+
+// A start with the clock two years ahead of the newest entry lets no entry of
+// the journal go, and says why once; a backup put back later still finds them.
+TEST_F(LedgerTest, AClockFarAheadOfTheNewestEntryLetsNoEntryGo) {
+    const QString backup = backupNow();
+    Currency ledger = remainOf(7);
+    for (int m = 1; m <= 3; ++m) ledger -= call(m);
+    restart();
+    now = now.addDays(730);
+    platform::script::answer("晚一天以上", platform::rOK);
+    restart();
+    restart();
+    EXPECT_EQ(logged("PhoneCur.mdb") + logged(ModSwitch::kJournalFile.toUtf8().constData()), 3);
+    int told = 0;
+    for (const auto& box : platform::script::shown()) told += box.text.contains("晚一天以上");
+    EXPECT_EQ(told, 1);
+    const QString lines = putBack(backup).join('\n');
+    EXPECT_EQ(remainOf(7), ledger) << lines.toStdString();
+    EXPECT_FALSE(lines.contains("不存在")) << lines.toStdString();
 }
