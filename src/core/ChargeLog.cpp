@@ -635,8 +635,11 @@ QString garbledLine(const QVariantList& values) {
         if (!name.isNull()) who += QLatin1Char(' ') + name.toString();
     }
     const QVariant amount = values.value(4);
-    const QString shown = amount.typeId() == QMetaType::LongLong ? Currency::fromRaw(amount.toLongLong()).toString2()
-                                                                  : amount.toString();
+    const qint64 raw = amount.toLongLong();
+    // An amount out of reach is shown as it is stored: no yuan it could be.
+    const QString shown = amount.typeId() == QMetaType::LongLong && raw >= -kEntryReach && raw <= kEntryReach
+                              ? Currency::fromRaw(raw).toString2()
+                              : amount.toString();
     return QStringLiteral("第%1笔：%2，金额%3").arg(values.value(0).toString(), who, shown);
 }
 
@@ -1018,7 +1021,10 @@ std::optional<LogEntry> EntryOf(const QVariantList& row) {
     if (row.size() < 6) return std::nullopt;
     for (int i = 0; i < 6; ++i)
         if (row[i].typeId() != QMetaType::LongLong) return std::nullopt;
-    if (qAbs(row[4].toLongLong()) > kEntryReach || qAbs(row[5].toLongLong()) > kEntryReach) return std::nullopt;
+    // Compared as they are, never through their magnitude: the smallest whole
+    // number has none a 64-bit number can hold.
+    const auto inReach = [](qint64 v) { return v >= -kEntryReach && v <= kEntryReach; };
+    if (!inReach(row[4].toLongLong()) || !inReach(row[5].toLongLong())) return std::nullopt;
     LogEntry e;
     e.seq = row[0].toLongLong();
     e.gen = row[1].toLongLong();

@@ -19,6 +19,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <limits>
+
 using namespace pricingtest;
 using platform::Database;
 
@@ -726,4 +728,53 @@ TEST_F(LedgerTest, AClockFarAheadOfTheNewestEntryLetsNoEntryGo) {
     const QString lines = putBack(backup).join('\n');
     EXPECT_EQ(remainOf(7), ledger) << lines.toStdString();
     EXPECT_FALSE(lines.contains("不存在")) << lines.toStdString();
+}
+
+// The smallest 64-bit whole number, as amount or as balance, is no amount the
+// station wrote: waiting in the log it is applied to no one and named, the
+// balance stays a whole number; in the journal file it stops no start.
+TEST_F(LedgerTest, TheSmallestWholeNumberInAnEntryIsRefusedEverywhere) {
+    constexpr qint64 kMin = std::numeric_limits<qint64>::min();
+    const QString backup = dir->file("before-calls.mdb");
+    ASSERT_TRUE(QFile::copy(backupNow(), backup));
+    const Currency opening = remainOf(7);
+    refuseApply();
+    const Currency kept = call(1);
+    for (int m = 2; m <= 4; ++m) call(m);
+    dbSwitch.execute("DROP TRIGGER refuse");
+    ModSwitch::OpenAllDB(false);
+    qint64 last = 0;
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        last = cur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
+        cur.execute("UPDATE tab_chargelog SET f_kind=3, f_amount=? WHERE f_seq=?", {kMin, last - 2});
+        cur.execute("UPDATE tab_chargelog SET f_amount=? WHERE f_seq=?", {kMin, last - 1});
+        cur.execute("UPDATE tab_chargelog SET f_balance=? WHERE f_seq=?", {kMin, last});
+    }
+    platform::script::answer("计费记录已损坏", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - kept);
+    EXPECT_EQ(dbSwitch.scalar("SELECT typeof(remain) FROM user WHERE userid=7").toString(), "integer");
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown().first().text;
+    for (qint64 seq = last - 2; seq <= last; ++seq)
+        EXPECT_TRUE(text.contains(QStringLiteral("第%1笔：用户7").arg(seq))) << text.toStdString();
+
+    // Moved to the journal file, then the station file put in behind it as it was.
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();
+    ASSERT_GT(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database j = Database::open(dir->file(ModSwitch::kJournalFile));
+        j.execute("UPDATE tab_chargelog SET f_kind=3, f_amount=? WHERE f_seq=(SELECT min(f_seq) FROM tab_chargelog)", {kMin});
+    }
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
+    platform::script::answer("", platform::rOK);
+    EXPECT_NO_THROW(restart());
+    EXPECT_EQ(dbSwitch.scalar("SELECT typeof(remain) FROM user WHERE userid=7").toString(), "integer");
+    EXPECT_EQ(platform::Currency::fromRaw(kMin).toString2(), "-922337203685477.58");
 }
