@@ -831,6 +831,21 @@ Currency UnappliedCharges(qint64 userid) {
             .toLongLong());
 }
 
+Currency BalanceOf(qint64 userid, Currency remain) {
+    if (!logOpen() || foreignStationFile()) return remain;
+    try {
+        return remain - UnappliedCharges(userid);
+    } catch (const platform::MoneyOverflow&) {
+        // Waiting entries no balance can hold: the apply names them and takes none.
+        return remain;
+    }
+}
+
+Currency BalanceOf(qint64 userid) {
+    return BalanceOf(userid, Currency::fromRaw(
+                                 dbSwitch.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {userid}).toLongLong()));
+}
+
 namespace {
 // Applies the entries past the mark in one transaction of the station file
 // that moves the mark. `known`: the caller has just kept an entry, so the

@@ -100,6 +100,12 @@ qint64 CopyGenerationOf(const platform::Database& db);
 // A user's charges that are logged but not yet applied to their balance by
 // the open station file (none, but between the two commits).
 platform::Currency UnappliedCharges(qint64 userid);
+// A user's balance as the journal gives it: what the open station file holds,
+// less the entries logged that it has not applied yet (the station file
+// refused its part). Every answer and view of a balance reads this one.
+platform::Currency BalanceOf(qint64 userid);
+// The same for a balance `remain` just read from the user's row.
+platform::Currency BalanceOf(qint64 userid, platform::Currency remain);
 // Runs `write`, which sets balances, deposits or user rows outright, in one
 // transaction on the station file: the entries waiting are applied first, so
 // that the write starts from the balance the journal gives; every change it
