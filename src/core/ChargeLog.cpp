@@ -411,6 +411,19 @@ void dropAged(const Database& j, const QString& cutoff, qint64 through) {
     if (lastAged > 0) j.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(j.qualified(kChargeLog)), {lastAged});
 }
 
+// The journal file carries the name of its station, as the two other files
+// do (and the first number never given to a user): another station's file is
+// not read as this one's. In the caller's transaction.
+void nameJournalFile(const Database& j) {
+    if (j.actualTableName(kNotes).isEmpty())
+        j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
+    const QString id = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+    if (!id.isEmpty() && GetVariant(j, kStationId, QString(), kNotes).isEmpty()) SetVariant(j, kStationId, id, kNotes);
+    const QString numbers = GetVariant(dbPhoneCur, kUserNumbersNote, QString(), kNotes);
+    if (numbers.toLongLong() > GetVariant(j, kUserNumbersNote, QString(), kNotes).toLongLong())
+        SetVariant(j, kUserNumbersNote, numbers, kNotes);
+}
+
 // Moves the entries numbered up to `through` to the journal file: copied
 // there (those it holds already stay as they are) and synced, then deleted
 // from the log together with the note of how far the moves went. A kill in
@@ -437,6 +450,7 @@ void moveEntries(qint64 through, const QString& cutoff) {
         platform::Transaction tx(j);
         if (j.actualTableName(kChargeLog).isEmpty())
             j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
+        nameJournalFile(j);
         j.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq<=?")
                       .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
                   {through});
@@ -476,12 +490,144 @@ void MoveSettledEntries() {
             const QString path = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
             tellClockAhead(Database::openReadOnly(path), kChargeLog, newest);
         }
-    } catch (const DbError&) {
-        // The entries stay in the call file; the next opening or night moves them.
+    } catch (const DbError& e) {
+        // The entries stay in the call file; the next opening or night moves
+        // them. Said once a run: a file that keeps refusing is the operator's to see.
+        static bool told = false;
+        if (told) return;
+        told = true;
+        core::Notify(QStringLiteral("已结清的记账记录未能移入计费记录归档文件%1（%2），仍保留在话单文件中。"
+                                    "请检查该文件是否只读或已损坏。")
+                         .arg(kJournalFile, platform::OperatorText(e)),
+                     platform::mbOKOnly, QStringLiteral("警告"));
     }
 }
 
 namespace {
+QString garbledLine(const QVariantList& values);
+
+// Names once the entries of the journal file `path` the entry check refuses
+// (a text or an amount out of reach where an amount belongs): they are applied
+// nowhere. The file notes how far it was checked, so each entry is read once.
+void tellRefusedInJournal(const QString& path) {
+    const QString checkedKey = QStringLiteral("TarvoEntriesChecked");
+    QStringList refused;
+    qint64 last = 0;
+    {
+        const Database j = Database::openReadOnly(path);
+        if (j.actualTableName(kChargeLog).isEmpty()) return;
+        const qint64 checked = j.actualTableName(kNotes).isEmpty() ? 0 : GetVariant(j, checkedKey, QString(), kNotes).toLongLong();
+        for (platform::RowReader r = j.rows(QStringLiteral("SELECT %2 FROM %1 WHERE f_seq>? ORDER BY f_seq")
+                                                .arg(j.qualified(kChargeLog), kEntryColumns),
+                                            {checked});
+             r.next();) {
+            const QVariantList values = valuesOf(r);
+            last = values.value(0).toLongLong();
+            if (!EntryOf(values)) refused << garbledLine(values);
+        }
+    }
+    if (last == 0) return;
+    try {
+        Database j = Database::open(path);
+        if (j.actualTableName(kNotes).isEmpty())
+            j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
+        SetVariant(j, checkedKey, QString::number(last), kNotes);
+        j.close();
+    } catch (const DbError&) {
+        // Read again next time: told again rather than never.
+    }
+    if (!refused.isEmpty())
+        core::Notify(QStringLiteral("计费记录归档文件%1中以下记账记录已损坏，金额不可信，恢复备份时不会采用，请核对这些用户的余额：\n")
+                             .arg(kJournalFile) +
+                         refused.join(QLatin1Char('\n')),
+                     platform::mbOKOnly, QStringLiteral("警告"));
+}
+
+// The journal file, checked at each opening: one that does not open or read,
+// or that carries another station's name, is set aside and named, and a new
+// one is made with every settled entry still to be found (what the set-aside
+// file still gives, the call file's safety copy, the station file's copy of
+// what it applied); one deleted is made again the same way. Entries it holds
+// that no station wrote are named once.
+void checkJournalFile() {
+    const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
+    const QString path = platform::resolveCI(dir, kJournalFile);
+    const qint64 moved = movedThrough();
+    QString why;
+    if (!QFileInfo::exists(path)) {
+        if (moved <= 0) return;
+        why = QStringLiteral("不见了");
+    } else {
+        try {
+            const Database j = Database::openReadOnly(path);
+            if (!j.actualTableName(kChargeLog).isEmpty())
+                j.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(j.qualified(kChargeLog)));
+            const QString theirs = j.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(j, kStationId, QString(), kNotes);
+            const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+            if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) why = QStringLiteral("属于另一个话务台");
+        } catch (const DbError&) {
+            why = QStringLiteral("已损坏");
+        }
+        if (why.isEmpty()) {
+            tellRefusedInJournal(path);
+            return;
+        }
+    }
+    QString aside;
+    bool complete = true;
+    QList<LogEntry> found;
+    if (QFileInfo::exists(path)) {
+        aside = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (!QFile::rename(path, aside)) {
+            core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（文件或文件夹为只读？）。请检查该文件。").arg(kJournalFile, why),
+                         platform::mbOKOnly, QStringLiteral("警告"));
+            return;
+        }
+        QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
+        platform::syncDir(dir);
+        // Another station's entries are no part of this journal.
+        if (why != QStringLiteral("属于另一个话务台")) found = JournalEntriesAt(aside, 0, &complete);
+    }
+    const auto olderThanMoved = [moved](const QList<LogEntry>& in) {
+        QList<LogEntry> out;
+        for (const LogEntry& e : in)
+            if (e.seq <= moved) out << e;
+        return out;
+    };
+    try {
+        const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
+        if (QFileInfo(bak).isFile()) {
+            const Database copy = Database::openReadOnly(bak);
+            if (!copy.actualTableName(kChargeLog).isEmpty()) found = MergedLog(found, olderThanMoved(EntriesOf(copy, kChargeLog)));
+        }
+    } catch (const DbError&) {
+    }
+    found = MergedLog(found, olderThanMoved(MirrorOf(dbSwitch)));
+    Database::create(path).close();
+    {
+        Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
+        j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
+        j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
+        platform::Transaction tx(j);
+        j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
+        nameJournalFile(j);
+        const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                                   .arg(j.qualified(kChargeLog), kEntryColumns);
+        for (const LogEntry& e : std::as_const(found))
+            j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
+                               e.date.isEmpty() ? QVariant() : QVariant(e.date)});
+        tx.commit();
+        j.close();
+    }
+    platform::syncDir(dir);
+    QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
+    if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
+    text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());
+    if (!complete) text += QStringLiteral("（原文件只能部分读取）");
+    text += QStringLiteral("。恢复较早的备份时，缺少的记账记录会逐个用户列出差额。");
+    core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+}
+
 // The two files of one station know each other: the first opening gives
 // both the same name. A station file of another station is told as such.
 bool sameStation() {
@@ -550,6 +696,11 @@ void PrepareChargeLog() {
         return;
     }
     mergeMirror();
+    try {
+        checkJournalFile();
+    } catch (const DbError&) {
+        // Checked again at the next opening; a move that fails says so.
+    }
     KeepUserNumbers();
     // A station file that has no mark yet kept every logged charge in the
     // same commit as the call: all of them are applied.

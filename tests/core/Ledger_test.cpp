@@ -612,9 +612,15 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
         f.write(QByteArray(int(f.size()) - 100, '\x5a'));
     }
     openDatabases();
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
     const QString told = putBack(backup).join('\n');
     EXPECT_TRUE(told.contains(QStringLiteral("用户7 用户7：") + (ledger - remainOf(7)).toString2())) << told.toStdString();
     EXPECT_TRUE(told.contains(QStringLiteral("ChargeLog.mdb只能部分读取"))) << told.toStdString();
+    // The next opening sets the damaged file aside, names it and makes a new one.
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown().first().text.contains("已另存为ChargeLog.mdb.damaged-"));
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size(), 1);
+    EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
 }
 
 }  // namespace
@@ -760,12 +766,17 @@ TEST_F(LedgerTest, TheSmallestWholeNumberInAnEntryIsRefusedEverywhere) {
     for (qint64 seq = last - 2; seq <= last; ++seq)
         EXPECT_TRUE(text.contains(QStringLiteral("第%1笔：用户7").arg(seq))) << text.toStdString();
 
-    // Moved to the journal file, then the station file put in behind it as it was.
+    // Moved to the journal file: named there once, as they arrive.
     restart();
     now = now.addDays(10);
+    platform::script::answer("ChargeLog.mdb中以下记账记录已损坏", platform::rOK);
     restart();
     restart();
     ASSERT_GT(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_TRUE(platform::script::shown().last().text.contains(QStringLiteral("第%1笔：用户7").arg(last - 2)))
+        << platform::script::shown().last().text.toStdString();
+    // The station file put in behind the journal file as it was: no start ends on it.
     ModSwitch::OpenAllDB(false);
     {
         Database j = Database::open(dir->file(ModSwitch::kJournalFile));
@@ -773,8 +784,46 @@ TEST_F(LedgerTest, TheSmallestWholeNumberInAnEntryIsRefusedEverywhere) {
     }
     for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
     ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
-    platform::script::answer("", platform::rOK);
+    platform::script::answer("计费记录", platform::rOK);
+    platform::script::answer("计费记录", platform::rOK);
     EXPECT_NO_THROW(restart());
     EXPECT_EQ(dbSwitch.scalar("SELECT typeof(remain) FROM user WHERE userid=7").toString(), "integer");
     EXPECT_EQ(platform::Currency::fromRaw(kMin).toString2(), "-922337203685477.58");
+}
+
+// The journal file is a station file like the two others: it carries the
+// station's name; deleted, or another station's, it is named at the next
+// opening and made again (another station's set aside, never read as ours).
+TEST_F(LedgerTest, AJournalFileDeletedOrOfAnotherStationIsNamedAndMadeAgain) {
+    for (int m = 1; m <= 3; ++m) call(m);
+    restart();
+    now = now.addDays(10);
+    restart();
+    ASSERT_GT(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    const auto nameOf = [&](const QString& file) {
+        return Database::openReadOnly(dir->file(file))
+            .scalar("SELECT value FROM tab_notes WHERE varname=?", {ModSwitch::kStationId})
+            .toString();
+    };
+    const QString station = nameOf("PhoneCur.mdb");
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+
+    ModSwitch::OpenAllDB(false);
+    QFile::remove(dir->file(ModSwitch::kJournalFile));
+    platform::script::answer("ChargeLog.mdb不见了", platform::rOK);
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown().last().text.contains("已重新建立该文件"));
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file(ModSwitch::kJournalFile))
+        .execute("UPDATE tab_notes SET value='another' WHERE varname=?", {ModSwitch::kStationId});
+    platform::script::answer("ChargeLog.mdb属于另一个话务台", platform::rOK);
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size(), 1);
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+    restart();   // said once
+    EXPECT_EQ(platform::script::shown().size(), 2);
 }
