@@ -11,6 +11,7 @@
 #include "core/SafetyCopies.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/UserNumbers.h"
 #include "params/TableViews.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
@@ -826,4 +827,23 @@ TEST_F(LedgerTest, AJournalFileDeletedOrOfAnotherStationIsNamedAndMadeAgain) {
     EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
     restart();   // said once
     EXPECT_EQ(platform::script::shown().size(), 2);
+}
+
+// A journal written before numbers were kept may add a user under a number a
+// file put back holds for someone else: told apart from a user deleted and
+// added again, and from a number the file does not hold.
+TEST_F(LedgerTest, ANumberGivenTwiceIsToldFromAUserDeletedAndAddedAgain) {
+    dbSwitch.execute("INSERT INTO user (userid, username) VALUES (8, '甲'), (9, '乙')");
+    const auto entry = [](qint64 seq, ModSwitch::LogKind kind, qint64 user) {
+        ModSwitch::LogEntry e;
+        e.seq = seq;
+        e.kind = int(kind);
+        e.userid = user;
+        return e;
+    };
+    using K = ModSwitch::LogKind;
+    const QList<ModSwitch::LogEntry> log{entry(3, K::UserAdded, 7),   entry(11, K::UserAdded, 8),
+                                         entry(12, K::UserDeleted, 9), entry(13, K::UserAdded, 9),
+                                         entry(14, K::UserAdded, 10)};
+    EXPECT_EQ(ModSwitch::NumbersGivenTwice(dbSwitch, log, 10), QSet<qint64>{8});
 }
