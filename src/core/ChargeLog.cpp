@@ -561,7 +561,8 @@ void checkJournalFile() {
         try {
             const Database j = Database::openReadOnly(path);
             if (!j.actualTableName(kChargeLog).isEmpty())
-                j.scalar(QStringLiteral("SELECT count(*) FROM %1").arg(j.qualified(kChargeLog)));
+                // Its last page read (a path down the table), not every page: a start stays quick.
+                j.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
             const QString theirs = j.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(j, kStationId, QString(), kNotes);
             const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
             if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) why = QStringLiteral("属于另一个话务台");
@@ -677,7 +678,17 @@ void catchUpWithMovedEntries() {
     if (mark < 0 || mark >= movedThrough()) return;
     bool complete = true;
     const QList<LogEntry> log = MergedLog(EntriesOf(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), mark, &complete));
-    LogRecovery r = RecoverFromLog(dbSwitch, log, {}, mark);
+    LogRecovery r;
+    try {
+        r = RecoverFromLog(dbSwitch, log, {}, mark);
+    } catch (const platform::MoneyOverflow& e) {
+        // Sums no balance can hold (entries of a damaged page within reach):
+        // the file stays as it was, and the opening goes on.
+        r = LogRecovery();
+        r.failed = platform::OperatorText(e);
+        core::Notify(RecoveryLines(r).join(QLatin1Char('\n')), platform::mbOKOnly, QStringLiteral("警告"));
+        return;
+    }
     r.movedPartial = !complete && r.gap;
     if (r.gap || !r.lost.isEmpty())
         core::Notify(RecoveryLines(r).join(QLatin1Char('\n')), platform::mbOKOnly, QStringLiteral("警告"));
