@@ -136,6 +136,35 @@ TEST_F(RecordQueueTest, ASpoolWhoseHeaderIsDamagedIsKeptAsideAndEachRecordStored
     EXPECT_EQ(remainOf(7), yuan("6.80"));
 }
 
+// A spool whose records are not those its note counts (written over since
+// its first record was stored) is never stored from the middle: it is set
+// aside for the operator, and nothing more of it is stored.
+TEST_F(RecordQueueTest, ASpoolChangedSinceSomeOfItWasStoredIsSetAsideNotStoredFromTheMiddle) {
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(spool::Append(call(k)));
+    dbSwitch.execute(QStringLiteral("CREATE TEMP TRIGGER no2 BEFORE INSERT ON phonecur.Tab_Phone WHEN NEW.f_date LIKE "
+                                    "'%10:01:00%' BEGIN SELECT abs(-9223372036854775807 - 1 + (random() & 0)); END"));
+    EXPECT_EQ(spool::Replay(), 2);
+    dbSwitch.execute(QStringLiteral("DROP TRIGGER temp.no2"));
+    ASSERT_EQ(count("Tab_Phone"), 1);
+    // The same header, other records.
+    QByteArray file = bytesOf(spool::Path());
+    for (int k = 0; k < 3; ++k) file.replace(16 + 30 * k, 30, pricing::RecordQueue::Entry(call(30 + k), 0xFF));
+    {
+        QFile f(spool::Path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(file), file.size());
+    }
+    platform::script::answer(QStringLiteral("CallSpool.dat在存入数据库时被改动"), platform::rOK);
+    EXPECT_EQ(spool::Replay(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    const QStringList aside = QDir(DataPath).entryList({QStringLiteral("CallSpool-*.dat")}, QDir::Files, QDir::Name);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(bytesOf(DataPath + aside[0]), file);
+    EXPECT_TRUE(platform::script::shown().value(0).text.contains(aside[0]));
+    EXPECT_FALSE(QFile::exists(spool::Path()));
+    EXPECT_EQ(remainOf(7), yuan("9.60"));
+}
+
 // Storing may let the link run (the fee order, the progress of a read): a
 // record the switch sends meanwhile joins the file, is answered, and is stored
 // before the file goes.
