@@ -6,10 +6,14 @@
 // and synced before it is answered; bytes after the last whole record are an
 // append torn by a crash, never answered, and are cut off. The records are
 // stored in order from the first one not stored, each exactly once: the call
-// file's note "<identity>:<n>" (n records of the file with that identity are
-// stored) commits in the transaction that stores each one. A record that is no
-// sound call record (code, length or checksum wrong: bytes changed on the disk,
-// or an append a crash tore in the middle) is kept as a reject row.
+// file's note "<identity>:<n>:<fold>" (n records of the file with that
+// identity are stored, and their bytes fold to that number) commits in the
+// transaction that stores each one. The file is removed or retired by its
+// owner only once all are stored; a file that is not the one the note counts,
+// or changes while it is stored other than by appends, stops the storing.
+// A record that is no sound call record (code, length or checksum wrong: bytes
+// changed on the disk, or an append a crash tore in the middle) is kept as a
+// reject row.
 #include <QByteArray>
 #include <QList>
 #include <QString>

@@ -110,7 +110,7 @@ void keepChanged(const RecordQueue& spool, const RecordQueue::Result& r, QString
     }
     *told += QStringLiteral("暂存话单文件CallSpool.dat在存入数据库时被改动，已停止存入，已存入%1张话单。").arg(r.stored);
     if (!held.isEmpty())
-        *told += QStringLiteral("改动前的文件另存为%1，其中第%2张以后的话单没有存入数据库。").arg(held).arg(r.stored + 1);
+        *told += QStringLiteral("改动前的文件另存为%1，其中从第%2张起的话单没有存入数据库。").arg(held).arg(r.stored + 1);
     if (!now.isEmpty()) *told += QStringLiteral("现在的文件另存为%1，其中的话单没有存入数据库。").arg(now);
 }
 
