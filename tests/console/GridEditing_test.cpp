@@ -827,7 +827,7 @@ TEST_F(GridEditing, ACallChargedToAnotherUserLeavesTheOperatorsRowWhereItWas) {
     ASSERT_GT(y, 50);
     const QPoint third = grid().visualRect(grid().model()->index(3, 1)).center();
     QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, third);
-    ASSERT_TRUE(spin(2000, [&] { return status().contains(QStringLiteral("行 3 ")); })) << status().toStdString();
+    ASSERT_TRUE(spin(10000, [&] { return status().contains(QStringLiteral("行 3 ")); })) << status().toStdString();
     const QString said = status();
     const int scrolled = grid().verticalScrollBar()->value();
     ASSERT_EQ(grid().TextMatrix(y, 5), "100.00");
