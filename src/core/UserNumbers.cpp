@@ -99,7 +99,9 @@ void NoteUserNumberGiven(qint64 userid) {
     const qint64 next = userid + 1;
     raiseNote(dbSwitch, kSettingsTable, next);
     raiseNote(dbPhoneCur, kNotes, next);
-    raiseJournalNote(next);
+    // The journal file, on a connection of its own, once the users'
+    // transaction is kept (a rollback drops it; the next opening notes it).
+    dbSwitch.afterCommit([next] { raiseJournalNote(next); });
 }
 
 void KeepUserNumbers() {
