@@ -270,7 +270,7 @@ TEST_F(LedgerTest, ABackupPutBackWhenTheLogLacksEntriesNamesEachUsersDifference)
     openDatabases();
     lines = putBack(second);
     const QString text = lines.join('\n');
-    EXPECT_TRUE(text.contains(QStringLiteral("以下用户的余额与恢复前不同，差额无法找回：\n用户7 用户7：-%1\n"
+    EXPECT_TRUE(text.contains(QStringLiteral("以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：-%1\n"
                                              "用户8 乙：余额25.00（恢复前已没有此用户）")
                                   .arg(c.toString2())))
         << text.toStdString();
@@ -655,4 +655,72 @@ TEST_F(LedgerTest, ALogTakenAwayAndPutBackByAnotherProgramIsSeenAtTheNextCall) {
     other.close();
     EXPECT_TRUE(record(3));
     EXPECT_EQ(logged(), before + 1);
+}
+
+namespace {
+// The station file put back by hand from its start-up copy with the station
+// closed (or its write-ahead log lost): the copy as it stands replaces the file.
+void stationFileFromItsCopyByHand(testsupport::StationDir& dir) {
+    ModSwitch::OpenAllDB(false);
+    const QString sw = dir.file("switch.mdb");
+    for (const char* side : {"-wal", "-shm"}) QFile::remove(sw + side);
+    QFile::remove(sw);
+    ASSERT_TRUE(QFile::copy(sw + ".bak", sw));
+}
+}  // namespace
+
+// A station file behind the journal gets back every kind of entry in number
+// order at the opening: the user added since comes back with their row, the
+// balance and the deposit their entries give, the user deleted since goes
+// again, the charges are applied; the operator is told what was brought back.
+TEST_F(LedgerTest, AStationFileBehindTheJournalGetsBackUsersAddedAndDeletedAtTheOpening) {
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (8, '乙', 299701, 0)");
+    });
+    const Currency opening = remainOf(7);
+    restart();   // the start-up's safety copy holds users 7 and 8
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
+    });
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    const Currency fee = call(1);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+5000 WHERE userid=9"); }, 9);
+    stationFileFromItsCopyByHand(*dir);
+    platform::script::answer("落后于话单文件", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - fee);
+    EXPECT_EQ(remainOf(9), yuan("10.50"));
+    EXPECT_EQ(depositOf(9), yuan("28.91"));
+    EXPECT_EQ(dbSwitch.scalar("SELECT username || deptname FROM user WHERE userid=9").toString(), "丙前台");
+    EXPECT_TRUE(dbSwitch.scalar("SELECT 1 FROM user WHERE userid=8").isNull());
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown().first().text;
+    EXPECT_TRUE(text.contains("已按记账记录重新加入：\n用户9 丙")) << text.toStdString();
+    EXPECT_TRUE(text.contains("已再次删除：\n用户8 乙")) << text.toStdString();
+    // Once: the mark went past them, and nothing is applied twice.
+    restart();
+    EXPECT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(remainOf(9), yuan("10.50"));
+    EXPECT_EQ(depositOf(9), yuan("28.91"));
+    EXPECT_EQ(remainOf(7), opening - fee);
+}
+
+// A deposit moved since a backup, its entries gone with the log and the
+// station file's copy of them: the backup put back names the deposit's
+// difference with its amount, beside the balance's.
+TEST_F(LedgerTest, ABackupPutBackWithoutTheEntriesNamesADepositMoved) {
+    const QString backup = backupNow();
+    const qint64 copied = ModSwitch::AppliedMark(dbSwitch);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=deposit+430000 WHERE userid=7"); }, 7);
+    const Currency fee = call(1);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        sw.execute("DELETE FROM tab_chargemirror WHERE f_seq>?", {copied});
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>?", {copied});
+    }
+    openDatabases();
+    const QString text = putBack(backup).join('\n');
+    EXPECT_TRUE(text.contains(QStringLiteral("用户7 用户7：-%1，押金43.00").arg(fee.toString2()))) << text.toStdString();
 }
