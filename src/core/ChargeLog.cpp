@@ -577,7 +577,10 @@ void catchUpWithJournal() {
     }
     r.logPartial = !sound;
     r.movedPartial = !complete && r.gap;
-    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && !r.gap && !r.logPartial && !r.movedPartial) return;
+    r.owners = OwnersAgainstLog(dbSwitch, log, mark);
+    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.owners.isEmpty() && !r.gap && !r.logPartial &&
+        !r.movedPartial)
+        return;
     core::Notify(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
                      RecoveryLines(r).join(QLatin1Char('\n')),
                  platform::mbOKOnly, QStringLiteral("警告"));
@@ -1037,12 +1040,18 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
     const qint64 top = qMax(last, knownLast);
     if (top > fileMark && qint64(numbers.size()) < top - fileMark) {
         out.gap = true;
-        for (qint64 n = fileMark + 1; n <= top; ++n)
-            if (!numbers.contains(n)) {
-                out.gapFrom = n;
-                break;
-            }
-        out.gapTo = top;
+        // The numbers missing, run by run: only those are named.
+        QList<qint64> present = numbers.values();
+        std::sort(present.begin(), present.end());
+        qint64 next = fileMark + 1;
+        for (qint64 n : std::as_const(present)) {
+            if (n > top) break;
+            if (n > next) out.gaps << qMakePair(next, n - 1);
+            next = n + 1;
+        }
+        if (next <= top) out.gaps << qMakePair(next, top);
+        out.gapFrom = out.gaps.first().first;
+        out.gapTo = out.gaps.last().second;
     }
     last = top;
     for (auto it = trails.constBegin(); it != trails.constEnd(); ++it) {
@@ -1245,8 +1254,15 @@ QStringList RecoveryLines(const LogRecovery& r) {
     if (r.charges > 0)
         lines << QStringLiteral("重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
     if (r.moves > 0) lines << QStringLiteral("重新计入备份之后的%1笔缴费、结算和押金变动。").arg(r.moves);
-    if (r.gap && r.missing.isEmpty())
-        lines << QStringLiteral("备份之后的第%1至%2笔记账记录已不存在，其中的话费和缴费未能重新计入。").arg(r.gapFrom).arg(r.gapTo);
+    if (r.gap && r.missing.isEmpty()) {
+        QList<QPair<qint64, qint64>> runs = r.gaps;
+        if (runs.isEmpty()) runs << qMakePair(r.gapFrom, r.gapTo);
+        QStringList numbers;
+        for (const auto& run : std::as_const(runs))
+            numbers << (run.first == run.second ? QString::number(run.first)
+                                                 : QStringLiteral("%1至%2").arg(run.first).arg(run.second));
+        lines << QStringLiteral("备份之后的第%1笔记账记录已不存在，其中的话费和缴费未能重新计入。").arg(numbers.join(QStringLiteral("、")));
+    }
     if (!r.added.isEmpty())
         lines << QStringLiteral("以下用户在备份之后新增，已按记账记录重新加入：\n") + r.added.join(QLatin1Char('\n'));
     if (!r.deleted.isEmpty())

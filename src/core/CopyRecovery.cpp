@@ -422,6 +422,9 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nu
                        QStringLiteral("f_balance")};
     if (numbered) wanted << QStringLiteral("f_seq");
     if (kinds) wanted << QStringLiteral("f_kind");
+    // The extension a charge's call came from tells whom it belonged to.
+    const int addr = cols.contains(QStringLiteral("f_calladdr")) ? int(wanted.size()) : -1;
+    if (addr >= 0) wanted << QStringLiteral("f_calladdr");
     bool whole = false;
     const QMap<qint64, QVariantList> rows = ReadableRows(calls.db, kChargeLog, wanted, &whole);
     int bad = 0;
@@ -430,7 +433,7 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nu
         // numbered by its rows and holds charges only.
         const QVariantList row{numbered ? it->value(4) : QVariant::fromValue<qlonglong>(it.key()), it->value(0),
                                kinds ? it->value(numbered ? 5 : 4) : QVariant::fromValue<qlonglong>(0), it->value(1),
-                               it->value(2), it->value(3)};
+                               it->value(2), it->value(3), addr >= 0 ? it->value(addr) : QVariant()};
         if (const std::optional<LogEntry> e = EntryOf(row)) out << *e;
         else ++bad;
     }
@@ -559,8 +562,9 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
             // What it applied that the call file lacks, with the rows of the users it added.
             const QStringList kept = old.columns(kLedgerMirror);
             if (!kept.isEmpty()) {
-                const QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
-                                       QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
+                QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
+                                 QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
+                if (kept.contains(QStringLiteral("f_calladdr"))) want << QStringLiteral("f_calladdr");
                 for (const QVariantList& row : ReadableRows(old.db, kLedgerMirror, want))
                     if (const std::optional<LogEntry> e = EntryOf(row)) mirror << *e;
                 WithUserRows(mirror, UserRowsOf(old.db));
@@ -661,6 +665,7 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     out.gap = r.gap;
     out.gapFrom = r.gapFrom;
     out.gapTo = r.gapTo;
+    out.gaps = r.gaps;
     out.deleted += r.deleted;
     out.added = r.added;
     out.lost = r.lost;
