@@ -766,6 +766,33 @@ platform::ReadState ReadPending(const QString& target, PendingRestore* p) {
 
 namespace {
 
+// Whether the station file of `dir` keeps every entry the call file's copy
+// `callCopy` lacks, with the calls they stored: a call file lost and put back
+// from its copy then gets every call since back at the opening.
+bool StationFileKeepsWhatTheCopyLacks(const QString& callCopy, const QString& dir) {
+    try {
+        const Database copy = Database::openReadOnly(callCopy);
+        // A copy taken before the log was made lacks every entry.
+        const qint64 last = copy.actualTableName(kChargeLog).isEmpty()
+                                ? 0
+                                : copy.scalar(QStringLiteral("SELECT coalesce(max(f_seq), 0) FROM %1").arg(copy.qualified(kChargeLog)))
+                                      .toLongLong();
+        const QString file = platform::resolveCI(dir, QStringLiteral("switch.mdb"));
+        if (!QFileInfo(file).isFile()) return false;
+        const Database sw = Database::openReadOnly(file);
+        const qint64 mark = AppliedMark(sw);
+        if (mark < 0) return false;
+        if (mark <= last) return true;
+        if (sw.actualTableName(kLedgerMirror).isEmpty()) return false;
+        const qint64 kept = sw.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE f_seq>? AND f_seq<=?").arg(sw.qualified(kLedgerMirror)),
+                                      {last, mark})
+                                .toLongLong();
+        return kept == mark - last;
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
 // The restore of `target` from `bak` that `p` describes, from wherever a
 // power cut left it: the damaged file aside, the copy brought up to date
 // beside the target and renamed over it once its recovery has committed, the
@@ -801,6 +828,8 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             for (const QString& l : RecoveryLines(r)) t += QLatin1Char('\n') + l;
         } else {
             if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
+            else if (StationFileKeepsWhatTheCopyLacks(work, dir))
+                t += QStringLiteral("备份之后存储的话单由数据库文件switch.mdb保存，打开时找回。");
             else t += QStringLiteral("备份之后存储的话单无法找回。");
             // The copy may predate an archive run: its calls already in the year files are not billed twice.
             int archived = 0;

@@ -788,3 +788,36 @@ TEST_F(LedgerTest, AUserTheLogAndTheComparisonBothNameIsNamedOnce) {
     EXPECT_TRUE(text.contains("用户9 丙：余额13.00（恢复后没有此用户）")) << text.toStdString();
     EXPECT_EQ(text.count("用户9"), 1) << text.toStdString();
 }
+
+// The call file lost with the station closed: put back from its copy, its box
+// says the calls since come back when the station file keeps them all (and
+// they do), and says they are lost only when it does not.
+TEST_F(LedgerTest, ALostCallFileIsToldLostCallsOnlyWhenTheStationFileLacksThem) {
+    for (const bool mirrorLost : {false, true}) {
+        SCOPED_TRACE(mirrorLost ? "the station file's copy of the log lost" : "the station file keeps it");
+        restart();
+        const qint64 before = count("Tab_Phone");
+        call(mirrorLost ? 3 : 1);
+        call(mirrorLost ? 4 : 2);
+        ModSwitch::OpenAllDB(false);
+        if (mirrorLost) Database::open(dir->file("switch.mdb")).execute("DELETE FROM tab_chargemirror");
+        const QString cur = dir->file("PhoneCur.mdb");
+        for (const char* side : {"-wal", "-shm"}) QFile::remove(cur + side);
+        ASSERT_TRUE(QFile::remove(cur));
+        platform::script::reset();
+        platform::script::enable();
+        platform::script::answer("不存在", platform::rOK);
+        ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+        ASSERT_EQ(platform::script::shown().size(), 1);
+        const QString text = platform::script::shown()[0].text;
+        EXPECT_EQ(text.contains("备份之后存储的话单无法找回。"), mirrorLost) << text.toStdString();
+        EXPECT_EQ(text.contains("备份之后存储的话单由数据库文件switch.mdb保存，打开时找回。"), !mirrorLost) << text.toStdString();
+        platform::script::reset();
+        platform::script::enable();
+        platform::script::answer("", platform::rOK);
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        reopenRates();
+        if (!mirrorLost) EXPECT_EQ(count("Tab_Phone"), before + 2);
+    }
+}
