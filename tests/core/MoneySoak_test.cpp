@@ -367,8 +367,11 @@ protected:
             }
             const Currency want = expected(id);
             if (s.remain == want && s.deposit == it->deposit) continue;
-            // A payment since the copy put back: named with what it changed.
-            const QString line = QStringLiteral("用户%1 %2：%3").arg(id).arg(it->name, (want - s.remain).toString2());
+            // A payment or a deposit moved since the copy put back: named with what it changed.
+            QStringList parts;
+            if (s.remain != want) parts << (want - s.remain).toString2();
+            if (s.deposit != it->deposit) parts << QStringLiteral("押金") + (it->deposit - s.deposit).toString2();
+            const QString line = QStringLiteral("用户%1 %2：").arg(id).arg(it->name) + parts.join(QStringLiteral("，"));
             EXPECT_TRUE(boxes.contains(line))
                 << "user " << id << ": balance " << s.remain.toString2().toStdString() << ", ledger "
                 << want.toString2().toStdString() << ", deposit " << s.deposit.toString2().toStdString() << ", ledger "
