@@ -1264,7 +1264,7 @@ QStringList RecoveryLines(const LogRecovery& r) {
         lines << QStringLiteral("备份之后的第%1笔记账记录已不存在，其中的话费和缴费未能重新计入。").arg(numbers.join(QStringLiteral("、")));
     }
     if (!r.added.isEmpty())
-        lines << QStringLiteral("以下用户在备份之后新增，已按记账记录重新加入：\n") + r.added.join(QLatin1Char('\n'));
+        lines << QStringLiteral("以下用户在备份之后新增，已按记账记录重新加入（备份之后为其指定的分机请重新核对）：\n") + r.added.join(QLatin1Char('\n'));
     if (!r.deleted.isEmpty())
         lines << QStringLiteral("以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
     if (!r.lost.isEmpty())

@@ -702,7 +702,7 @@ TEST_F(LedgerTest, AStationFileBehindTheJournalGetsBackUsersAddedAndDeletedAtThe
     EXPECT_TRUE(dbSwitch.scalar("SELECT 1 FROM user WHERE userid=8").isNull());
     ASSERT_EQ(platform::script::shown().size(), 1);
     const QString text = platform::script::shown().first().text;
-    EXPECT_TRUE(text.contains("已按记账记录重新加入：\n用户9 丙")) << text.toStdString();
+    EXPECT_TRUE(text.contains("已按记账记录重新加入（备份之后为其指定的分机请重新核对）：\n用户9 丙")) << text.toStdString();
     EXPECT_TRUE(text.contains("已再次删除：\n用户8 乙")) << text.toStdString();
     // Once: the mark went past them, and nothing is applied twice.
     restart();

@@ -278,7 +278,7 @@ TEST_F(SaveGrid, AUserAddedSinceABackupComesBackWithTheirRowWhenTheBackupIsPutBa
     ASSERT_TRUE(save(7));
     const QString saved = one("select username||'/'||remain||'/'||deposit||'/'||balancemode from user where userid=" + id).toString();
     const QStringList lines = ModSwitch::RecoverRestoredStationFile(backup, dir->file("PhoneCur.mdb"));
-    EXPECT_TRUE(lines.join('\n').contains("以下用户在备份之后新增，已按记账记录重新加入：\n用户" + id + " 新用户"))
+    EXPECT_TRUE(lines.join('\n').contains("以下用户在备份之后新增，已按记账记录重新加入（备份之后为其指定的分机请重新核对）：\n用户" + id + " 新用户"))
         << lines.join('\n').toStdString();
     platform::Database put = platform::Database::open(backup);
     EXPECT_EQ(put.scalar("select username||'/'||remain||'/'||deposit||'/'||balancemode from user where userid=" + id).toString(), saved);
