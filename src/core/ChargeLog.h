@@ -190,6 +190,7 @@ struct LogRecovery {
     bool replacedUntrusted = false; // its rows were read but its mark was not: compared, not taken
     bool foreign = false;           // the file is another station's: nothing was applied to it
     QStringList owners;             // "分机5：…", an extension whose owner the journal contradicts
+    QStringList unlogged;           // "用户7 张三：3张，共1.65元", calls kept whose entries no file gave
 };
 
 // The mark a station file put back from a copy stands at: its own, or for a

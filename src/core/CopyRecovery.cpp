@@ -425,6 +425,8 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nu
     // The extension a charge's call came from tells whom it belonged to.
     const int addr = cols.contains(QStringLiteral("f_calladdr")) ? int(wanted.size()) : -1;
     if (addr >= 0) wanted << QStringLiteral("f_calladdr");
+    const int date = addr >= 0 && cols.contains(QStringLiteral("f_date")) ? int(wanted.size()) : -1;
+    if (date >= 0) wanted << QStringLiteral("f_date");
     bool whole = false;
     const QMap<qint64, QVariantList> rows = ReadableRows(calls.db, kChargeLog, wanted, &whole);
     int bad = 0;
@@ -433,7 +435,8 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nu
         // numbered by its rows and holds charges only.
         const QVariantList row{numbered ? it->value(4) : QVariant::fromValue<qlonglong>(it.key()), it->value(0),
                                kinds ? it->value(numbered ? 5 : 4) : QVariant::fromValue<qlonglong>(0), it->value(1),
-                               it->value(2), it->value(3), addr >= 0 ? it->value(addr) : QVariant()};
+                               it->value(2), it->value(3), addr >= 0 ? it->value(addr) : QVariant(),
+                               date >= 0 ? it->value(date) : QVariant()};
         if (const std::optional<LogEntry> e = EntryOf(row)) out << *e;
         else ++bad;
     }
@@ -498,6 +501,61 @@ bool RowsEndWithTheLog(const QMap<qint64, QVariantList>& users, const QStringLis
         if (it->deposit && row->value(deposit).toLongLong() != *it->deposit) return false;
     }
     return true;
+}
+
+// The calls of the call file `callFile` (as far as its pages read) that
+// charged a user but whose entries no file gave: started after the last call
+// whose entry the copy (mark `copyMark`) already holds, and matched by no
+// entry read. One line per user: how many, and what they cost. None when the
+// copy's place among the calls is not known.
+QStringList UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, qint64 copyMark, const Database& sw) {
+    QString since;
+    QSet<QString> logged;
+    for (const LogEntry& e : log) {
+        if (e.kind != int(LogKind::Charge) && e.kind != int(LogKind::Call)) continue;
+        if (e.date.isEmpty()) continue;
+        const QString date = platform::dateText(platform::parseDate(e.date));
+        logged.insert(QString::number(e.calladdr) + QLatin1Char(' ') + date);
+        if (e.seq <= copyMark && date > since) since = date;
+    }
+    QStringList lines;
+    if (since.isEmpty() || !QFileInfo(callFile).isFile()) return lines;
+    const DamagedImage calls(callFile, callFile + QStringLiteral(".bak"));
+    if (!calls) return lines;
+    const QStringList want{QStringLiteral("f_calladdr"), QStringLiteral("f_date"), QStringLiteral("f_userid"),
+                           QStringLiteral("f_moneny"),   QStringLiteral("f_addfee1"), QStringLiteral("f_addfee2"),
+                           QStringLiteral("f_gatefee"),  QStringLiteral("f_linkfee")};
+    const QStringList have = calls.columns(QStringLiteral("Tab_Phone"));
+    for (const QString& c : want)
+        if (!have.contains(c)) return lines;
+    QMap<qint64, QPair<int, platform::Currency>> byUser;
+    for (const QVariantList& row : ReadableRows(calls.db, QStringLiteral("Tab_Phone"), want)) {
+        const QString date = platform::dateText(platform::parseDate(row.value(1)));
+        if (date <= since || logged.contains(row.value(0).toString() + QLatin1Char(' ') + date)) continue;
+        qint64 fee = 0;
+        bool money = true;
+        for (int i = 3; i < 8; ++i) {
+            money = money && IsInteger(row.value(i)) && qAbs(row.value(i).toLongLong()) <= kMoneyReach;
+            fee += row.value(i).toLongLong();
+        }
+        const qint64 user = row.value(2).toLongLong();
+        if (!money || fee == 0 || user == 0) continue;
+        auto& n = byUser[user];
+        ++n.first;
+        n.second += platform::Currency::fromRaw(fee);
+    }
+    const QString users = sw.actualTableName(QStringLiteral("user"));
+    for (auto it = byUser.constBegin(); it != byUser.constEnd(); ++it) {
+        const QVariant name = users.isEmpty() ? QVariant()
+                                              : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)),
+                                                          {it.key()});
+        lines << QStringLiteral("用户%1%2：%3张，共%4元")
+                     .arg(it.key())
+                     .arg(name.isNull() ? QString() : QLatin1Char(' ') + name.toString())
+                     .arg(it->first)
+                     .arg(it->second.toString2());
+    }
+    return lines;
 }
 
 }  // namespace
@@ -677,6 +735,8 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     const bool lacking = out.gap || out.logPartial || out.movedPartial || out.callFileUnread;
     if (heldWhole && (out.replacedUntrusted || (lacking && replacedMark >= lastKnown))) NameDifferences(held, MoneyRowsOf(db), out);
     out.owners = OwnersAgainstLog(db, log, copyMark);
+    // A log read in part: the calls it lost the entries of are named, user by user.
+    if (out.logPartial || out.callFileUnread) out.unlogged = UnloggedCalls(callFile, log, copyMark, db);
     tx.commit();
     return out;
 }

@@ -850,3 +850,34 @@ TEST_F(LedgerTest, ALogReadInPartIsNamedWhenNoNumberIsSeenMissing) {
     EXPECT_TRUE(text.contains("话单文件的计费记录只能部分读取")) << text.toStdString();
     EXPECT_TRUE(text.contains("无法全部找回")) << text.toStdString();
 }
+
+// A backup put back beside a call file whose log's pages are lost but whose
+// calls read: the calls since the backup whose entries are gone are named
+// for their user, with how many and what they cost.
+TEST_F(LedgerTest, CallsKeptWhoseEntriesAreLostAreNamedWithWhatTheyCost) {
+    call(1);
+    restart();   // the call file's copy holds the first call's entry
+    const QString backup = backupNow();
+    const Currency fees = call(2) + call(3);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
+        QList<qint64> roots;
+        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
+            roots << r.integer(0);
+        cur.close();
+        QFile f(dir->file("PhoneCur.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        for (qint64 root : roots) {
+            ASSERT_TRUE(f.seek((root - 1) * page));
+            f.write(QByteArray(int(page), '\x5a'));
+        }
+    }
+    const QString work = dir->file("switch.mdb.recovering");
+    ASSERT_TRUE(QFile::copy(backup, work));
+    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元")
+                                  .arg(fees.toString2())))
+        << text.toStdString();
+}
