@@ -523,31 +523,6 @@ bool sameStation() {
 }  // namespace
 
 namespace {
-// A safety copy of the call file taken before its log was numbered is of
-// another structure than the file: the next start would take the sound file
-// for damaged and put the old copy back. It goes (the next start takes a new
-// one); the station file keeps every entry meanwhile, none being pruned
-// without a copy.
-void dropCopyOfUnnumberedLog() {
-    const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
-    if (!QFileInfo(bak).isFile()) return;
-    bool older = false;
-    try {
-        const Database copy = Database::openReadOnly(bak);
-        const QString log = copy.actualTableName(kChargeLog);
-        if (!log.isEmpty()) {
-            older = true;
-            for (const platform::ColumnInfo& c : copy.columns(log))
-                older = older && c.name.compare(QStringLiteral("f_seq"), Qt::CaseInsensitive) != 0;
-        }
-    } catch (const DbError&) {
-        return;
-    }
-    if (older && QFile::remove(bak)) platform::syncDir(QFileInfo(bak).absolutePath());
-}
-}  // namespace
-
-namespace {
 // A station file behind the journal (put back by hand from a copy, its
 // write-ahead log lost, or behind entries moved to the journal file): brought
 // up to it by the one replay, every kind of entry in number order, users
@@ -589,7 +564,6 @@ void catchUpWithJournal() {
 
 void PrepareChargeLog() {
     CreateChargeLog(dbPhoneCur);
-    dropCopyOfUnnumberedLog();
     g_foreign = 0;
     if (!sameStation()) {
         g_foreign = dbSwitch.connectionSerial();
