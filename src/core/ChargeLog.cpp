@@ -834,16 +834,6 @@ void MoveBalances(const std::function<void()>& write, qint64 userid) {
     tx.commit();
 }
 
-void LogUserDeleted(qint64 userid, Currency balance) {
-    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
-    stationEntry(LogKind::UserDeleted, userid, Currency(), balance);
-}
-
-void LogUserAdded(qint64 userid, Currency balance) {
-    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
-    stationEntry(LogKind::UserAdded, userid, Currency(), balance);
-}
-
 Currency UnappliedCharges(qint64 userid) {
     const qint64 mark = AppliedMark(dbSwitch);
     if (lastLogged() <= mark) return Currency();
