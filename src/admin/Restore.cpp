@@ -74,8 +74,15 @@ void keepNotice(const QString& dataDir, const QStringList& lines) {
     QStringList all;
     if (platform::readFileStrictly(noticePath(dataDir), &text) == platform::ReadState::Read)
         all = QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString& line : lines)
-        if (!all.contains(line)) all << line;
+    // A line may hold a group of lines (a heading and its users): what is
+    // compared is the lines as the notice reads them back, the whole group at once.
+    for (const QString& group : lines) {
+        const QStringList parts = group.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        bool kept = false;
+        for (qsizetype i = 0; !kept && !parts.isEmpty() && i + parts.size() <= all.size(); ++i)
+            kept = all.mid(i, parts.size()) == parts;
+        if (!kept) all += parts;
+    }
     if (!platform::writeFileDurably(noticePath(dataDir), all.join(QLatin1Char('\n')).toUtf8())) throw NoticeUnwritten{};
 }
 
