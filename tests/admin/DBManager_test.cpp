@@ -165,6 +165,44 @@ TEST_F(DBManagerTest, ABackupIntoTheDataDirectoryIsRefusedAndLeavesItsFilesAlone
     EXPECT_EQ(script::pendingAnswers(), 0);
 }
 
+// The operator clicks 备份 on a full disk (the copy refused as it is written,
+// or as it is synced): the box names the file and says the disk is full.
+TEST_F(DBManagerTest, ABackupOnAFullDiskSaysSo) {
+    win().show();
+    win().opt_Click(0);
+    for (const char* step : {"write", "sync"}) {
+        SCOPED_TRACE(step);
+        win().txtPath->setText(folder(QStringLiteral("bk-") + step));
+        platform::testing::setFaultHook([step](const QString& op, const QString& path) {
+            return op == QLatin1String(step) && path.contains("Switch.mdb") ? ENOSPC : 0;
+        });
+        script::answer("备份Switch.mdb失败", platform::rOK);
+        QTest::mouseClick(win().cmd[0], Qt::LeftButton);
+        platform::testing::setFaultHook(nullptr);
+        ASSERT_EQ(script::pendingAnswers(), 0);
+        EXPECT_TRUE(script::shown().last().text.contains("磁盘已满")) << script::shown().last().text.toStdString();
+        EXPECT_NE(lastLog(), "手动备份");
+    }
+}
+
+// 恢复 from a folder that holds no file it would restore: the operator is
+// told, and nothing is closed or replaced.
+TEST_F(DBManagerTest, ARestoreFromAFolderWithNothingToRestoreSaysSo) {
+    win().show();
+    win().opt_Click(2);
+    const QString f = folder("empty");
+    QFile(f + "PhoneCur.mdb").open(QIODevice::WriteOnly);   // never restored
+    win().txtPath->setText(f);
+    ModSwitch::SetVariant("Marker", "kept");
+    script::answer("没有可恢复的文件", platform::rOK);
+    QTest::mouseClick(win().cmd[1], Qt::LeftButton);
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    EXPECT_TRUE(script::shown().last().text.contains("Switch.mdb")) << script::shown().last().text.toStdString();
+    EXPECT_TRUE(dbSwitch.isOpen());
+    EXPECT_EQ(ModSwitch::GetVariant("Marker"), "kept");
+    EXPECT_NE(lastLog(), "恢复数据");
+}
+
 // Backups stand alone in rollback-journal mode: checking one writes nothing
 // beside it; a failed one leaves nothing behind; a restored file the system
 // will not rename into place fails the restore with every file as it was.
