@@ -226,7 +226,10 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     QStringList temps;
     auto giveUp = [&](const QString& file, QString cause = QString()) {
         if (cause.isEmpty()) cause = platform::lastFileError();
-        for (const QString& t : temps) QFile::remove(t);
+        for (const QString& t : temps) {
+            QFile::remove(t);
+            QFile::remove(t + QStringLiteral("-journal"));
+        }
         QFile::remove(QDir(dataDir).filePath(RestoreJournalName() + QStringLiteral(".new")));
         platform::syncDir(dataDir);
         if (failed) *failed = QFileInfo(file).fileName() + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
