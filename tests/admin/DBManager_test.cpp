@@ -502,6 +502,29 @@ TEST_F(DBManagerTest, InterruptedRestoreIsAllOldOrAllNew) {
     ModSwitch::OpenAllDB(true);
 }
 
+// A restore decided and then killed, the station archiving into its year
+// file before the next opening completes it: those calls are kept too, and
+// the box's line is the one counted when the restore was decided.
+TEST_F(DBManagerTest, CallsArchivedWhileARestoreWaitsAreKeptByItsCompletion) {
+    ModSwitch::OpenAllDB(false);
+    const QString f = folder("bk");
+    QFile::copy(DataPath + "phbill_2026.mdb", f + "phbill_2026.mdb");
+    Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
+    admin::testing::setRestoreHook([](const QString& p) {
+        if (p == "marked") throw std::runtime_error("killed");
+    });
+    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, false, true)), std::runtime_error);
+    admin::testing::setRestoreHook(nullptr);
+    Database(Database::open(DataPath + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(9, 9, '2026-06-15 10:00:00')");
+    admin::CompleteRestore(DataPath);
+    EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 7);   // its 5, the backup's 1, the 1 archived while it waited
+    QStringList lines;
+    ASSERT_TRUE(admin::RestoreNotice(DataPath, &lines));
+    EXPECT_EQ(lines, QStringList{"phbill_2026.mdb：从备份找回1张现有文件中没有的话单，保留备份之后归档的0张话单。"});
+    admin::ForgetRestoreNotice(DataPath);
+    ModSwitch::OpenAllDB(true);
+}
+
 TEST_F(DBManagerTest, TimedBackupFollowsTheIntervalAndKeepsTheDayOnFailure) {
     QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 30));
     platform::testing::setNow([&] { return now; });
