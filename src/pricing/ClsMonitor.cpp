@@ -5,6 +5,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
 #include "core/RecordDisplay.h"
+#include "link/DepositEvents.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"
 #include "link/LinkTrace.h"
