@@ -20,6 +20,7 @@
 #include "support/StationProcess.h"
 #include "support/SwitchOnPty.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -545,8 +546,10 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
         case 5: {
             // A backup of the station file through the database window.
             std::printf("  backup\n");
-            QFile::remove(backupDir + QStringLiteral("Switch.mdb"));
-            if (!startStation({QStringLiteral("--backup-to"), backupDir}) || !waitLogged(QStringLiteral("BACKEDUP"), 30000)) {
+            // With the year files, as a backup of every listed file makes it.
+            for (const QString& f : QDir(backupDir).entryList({QStringLiteral("*.mdb")}, QDir::Files)) QFile::remove(backupDir + f);
+            if (!startStation({QStringLiteral("--backup-to"), backupDir, QStringLiteral("--backup-archives")}) ||
+                !waitLogged(QStringLiteral("BACKEDUP"), 30000)) {
                 ADD_FAILURE() << "no backup";
                 endRun();
                 break;
