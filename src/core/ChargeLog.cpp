@@ -1065,6 +1065,34 @@ Currency BalanceOf(qint64 userid, Currency remain) {
     }
 }
 
+QHash<qint64, Currency> UnappliedChargesByUser() {
+    QHash<qint64, Currency> waiting;
+    if (!logOpen() || foreignStationFile()) return waiting;
+    const qint64 mark = AppliedMark(dbSwitch);
+    if (lastLogged() <= mark) return waiting;
+    // The entries UnappliedCharges sums, summed here user by user; a user
+    // whose sum no balance can hold takes nothing, as BalanceOf does.
+    QSet<qint64> outOfReach;
+    for (platform::RowReader r = dbPhoneCur.rows(
+             QStringLiteral("SELECT f_userid, CASE f_kind WHEN 0 THEN f_amount WHEN 3 THEN -f_amount ELSE 0 END "
+                            "FROM %1 WHERE f_seq>? AND f_kind IN (0, 3) AND typeof(f_userid)='integer' "
+                            "AND typeof(f_amount)='integer' AND typeof(f_balance)='integer' "
+                            "AND f_amount BETWEEN ? AND ? AND f_balance BETWEEN ? AND ?")
+                 .arg(logTable()),
+             {mark, -kEntryReach, kEntryReach, -kEntryReach, kEntryReach});
+         r.next();) {
+        const qint64 user = r.integer(0);
+        if (outOfReach.contains(user)) continue;
+        try {
+            waiting[user] += r.cur(1);
+        } catch (const platform::MoneyOverflow&) {
+            outOfReach.insert(user);
+            waiting.remove(user);
+        }
+    }
+    return waiting;
+}
+
 Currency BalanceOf(qint64 userid) {
     return BalanceOf(userid, Currency::fromRaw(
                                  dbSwitch.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {userid}).toLongLong()));

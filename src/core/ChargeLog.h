@@ -14,6 +14,7 @@
 #include "platform/Currency.h"
 #include "platform/Db.h"
 
+#include <QHash>
 #include <QList>
 
 #include <functional>
@@ -112,6 +113,10 @@ platform::Currency UnappliedCharges(qint64 userid);
 platform::Currency BalanceOf(qint64 userid);
 // The same for a balance `remain` just read from the user's row.
 platform::Currency BalanceOf(qint64 userid, platform::Currency remain);
+// What BalanceOf takes from each user's stored balance, for every user with
+// charges waiting, read in one pass: a view of many users reads it once per
+// load and shows `remain - waiting` (`remain` where that is out of reach).
+QHash<qint64, platform::Currency> UnappliedChargesByUser();
 // Runs `write`, which sets balances, deposits or user rows outright, in one
 // transaction on the station file: the entries waiting are applied first, so
 // that the write starts from the balance the journal gives; every change it

@@ -1,5 +1,6 @@
 #include "params/ShowTable.h"
 
+#include "core/ChargeLog.h"
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
@@ -363,7 +364,26 @@ struct Column {
     QStringList list;
     bool currencyField;
     HeadCache heads;
+    // A user's stored balance: shown less the charges logged that the station
+    // file has not applied yet (read once for the load), found by the user
+    // number in field `userField`.
+    std::shared_ptr<const QHash<qint64, platform::Currency>> waiting = {};
+    int userField = -1;
 };
+
+// The balance a user view shows for record k: what BalanceOf gives.
+bool putBalanceCell(QString& out, const Column& col, const RawRecords& rs, int k, int c) {
+    if (!col.waiting || rs.kind(k, c) != RawRecords::Integer || rs.kind(k, col.userField) != RawRecords::Integer)
+        return false;
+    const auto it = col.waiting->constFind(rs.integer(k, col.userField));
+    if (it == col.waiting->constEnd()) return false;
+    try {
+        out = (platform::Currency::fromRaw(rs.integer(k, c)) - *it).toString2();
+        return true;
+    } catch (const platform::MoneyOverflow&) {
+        return false;   // out of reach: the apply names such entries and takes none
+    }
+}
 
 // Rules whose text needs the station beside the record (a lookup of another
 // table): their cells are written while the load runs.
@@ -402,7 +422,9 @@ void writeCell(QString& out, Column& col, const RawRecords& rs, int k, int c, in
         out = v.isNull() ? QString() : SecToHMS(v.toLongLong());
         break;
     }
-    case Rule::Money: putMoneyCell(out, col.currencyField, rs, k, c); break;
+    case Rule::Money:
+        if (!putBalanceCell(out, col, rs, k, c)) putMoneyCell(out, col.currencyField, rs, k, c);
+        break;
     case Rule::Date: putDateCell(out, rs, k, c); break;
     case Rule::Limit: {
         const qint64 bits = rs.value(k, c).toLongLong();
@@ -568,6 +590,18 @@ void ShowTable(platform::FlexGrid& grid, const QString& sql, const QString& head
                 const Rule rule = ruleFor(name, title, g_ModifyList);
                 lazy = lazy && !readsStation(rule);
                 columns.push_back({rule, g_ModifyList, rule == Rule::Money && rs.fieldType(c) == platform::ftCurrency, HeadCache()});
+            }
+            // The users' balances are shown as the journal gives them.
+            int userField = -1;
+            for (int c = 0; c < rs.fieldCount() && userField < 0; ++c)
+                if (readsColumn(rs, c, QStringLiteral("user"), QStringLiteral("userid"))) userField = c;
+            for (int c = 0; userField >= 0 && c < int(columns.size()); ++c) {
+                if (columns[c].rule != Rule::Money || !readsColumn(rs, c, QStringLiteral("user"), QStringLiteral("remain")))
+                    continue;
+                const auto waiting = std::make_shared<const QHash<qint64, platform::Currency>>(ModSwitch::UnappliedChargesByUser());
+                if (waiting->isEmpty()) break;
+                columns[c].waiting = waiting;
+                columns[c].userField = userField;
             }
             const int headField = rs.fieldIndex(QStringLiteral("Head"));
             const bool chooserView = CurTable == QLatin1String("Extension") || CurTable == QLatin1String("Relay");

@@ -238,9 +238,40 @@ TEST_F(Loaded, InitialisingWhileAChargeWaitsLeavesNothingToTakeAfterwards) {
     dbSwitch.execute("drop trigger refuse");
     ASSERT_TRUE(console().ShowView("User"));
     select(2, 0, 2, 0);
+    // The charge waiting is money the user owes.
+    platform::script::answer("甲用户还有押金余额,要强制初始化用户吗", platform::rYes);
     console().mnuInitUser_Click();
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
     ModSwitch::ApplyLoggedCharges();
     EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 0);
+}
+
+// A charge the station file refused waits in the journal: 用户管理 shows each
+// balance as the journal gives it, while the charge waits and once applied.
+TEST_F(Loaded, TheUserViewShowsTheBalanceLessTheChargeWaiting) {
+    dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
+                     "(7, '甲', 0, 50000, 0, '2026-01-01 00:00:00'), (8, '乙', 0, 30000, 0, '2026-01-01 00:00:00')");
+    dbSwitch.execute("create trigger refuse before update on user begin select raise(abort, 'disk full'); end");
+    {
+        platform::Transaction tx(dbSwitch);
+        ModSwitch::LogCharge(7, *platform::Currency::parse("1.25"), *platform::Currency::parse("3.75"), 5,
+                             "2026-06-15 09:00:00");
+        tx.commit();
+    }
+    dbSwitch.execute("drop trigger refuse");
+    ASSERT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 50000);
+    const auto shown = [&](int user) {
+        return grid().TextMatrix(grid().FindRow(0, QString::number(user), 1), 5).toStdString();
+    };
+    ASSERT_TRUE(console().ShowView("User"));
+    EXPECT_EQ(shown(7), "3.75");
+    EXPECT_EQ(shown(8), "3.00");
+    ModSwitch::ApplyLoggedCharges();
+    ASSERT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 37500);
+    ASSERT_TRUE(console().ShowView("Account"));
+    ASSERT_TRUE(console().ShowView("User"));
+    EXPECT_EQ(shown(7), "3.75");
+    EXPECT_EQ(shown(8), "3.00");
 }
 
 TEST_F(Loaded, ChooserOffersExtensionsBelowTheBoundAndAnEmptyChoiceReleasesAll) {
