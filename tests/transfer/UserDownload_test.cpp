@@ -137,7 +137,8 @@ TEST_F(UserDownload, TheViewHearsOfEveryAcknowledgedRowAndDrawsAgainAtEveryExit)
     const auto windowsAgain = qScopeGuard([] { ModToolbar::UseDownloadWindows(); });
     sw.addRule("8B16", sim::Reply::Status03, 2);   // the extension refused
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 1));
-    EXPECT_EQ(view.told, (QStringList{"step 下载第1个帐号 0123", "account 2050", "step 下载第2个帐号 0456",
+    // Rows are told sent once the run's answers are judged.
+    EXPECT_EQ(view.told, (QStringList{"step 下载第1个帐号 0123", "step 下载第2个帐号 0456", "account 2050",
                                       "account 2051", "hold", "step 下载分机参数5", "draw"}));
 
     // A row that cannot be encoded throws; the drawing comes back all the same.
