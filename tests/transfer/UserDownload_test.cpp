@@ -154,3 +154,16 @@ TEST_F(UserDownload, TheViewHearsOfEveryAcknowledgedRowAndDrawsAgainAtEveryExit)
     EXPECT_EQ(pending("select count(*) from extension where bset<>0 and address=5"), 0);
     EXPECT_EQ(view.told.size(), 4);
 }
+
+// A lock whose extension row the switch refuses, while the answer before it
+// comes again 10 ms later: the user is not taken as locked on the switch.
+TEST_F(UserDownload, ALockIsNeverDoneOnAnotherRowsAnswer) {
+    ModComm::ResetLink();
+    g_NoAnswerCount = 0;
+    sw.setAckTiming(10, 10, 1.0, 10, 10, 1);   // from the second answer on
+    sw.addRule("8B1605", sim::Reply::Status03, -1);
+    EXPECT_FALSE(ModToolbar::DownUserPara(7, 1, 0, 0, 0));
+    EXPECT_NE(pending("select bset from extension where address=5"), 0);
+    sw.setAckTiming(-1, -1, 0, 0, 0);
+    settle(300);
+}
