@@ -460,31 +460,6 @@ bool sameStation() {
 }  // namespace
 
 namespace {
-// A safety copy of the call file taken before its log was numbered is of
-// another structure than the file: the next start would take the sound file
-// for damaged and put the old copy back. It goes (the next start takes a new
-// one); the station file keeps every entry meanwhile, none being pruned
-// without a copy.
-void dropCopyOfUnnumberedLog() {
-    const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
-    if (!QFileInfo(bak).isFile()) return;
-    bool older = false;
-    try {
-        const Database copy = Database::openReadOnly(bak);
-        const QString log = copy.actualTableName(kChargeLog);
-        if (!log.isEmpty()) {
-            older = true;
-            for (const platform::ColumnInfo& c : copy.columns(log))
-                older = older && c.name.compare(QStringLiteral("f_seq"), Qt::CaseInsensitive) != 0;
-        }
-    } catch (const DbError&) {
-        return;
-    }
-    if (older && QFile::remove(bak)) platform::syncDir(QFileInfo(bak).absolutePath());
-}
-}  // namespace
-
-namespace {
 // A station file behind entries already moved to the journal file (a backup
 // put back as it was, its recovery having failed): brought up to the journal
 // by the recovery, which reads both files; what it cannot bring back is told.
@@ -502,7 +477,6 @@ void catchUpWithMovedEntries() {
 
 void PrepareChargeLog() {
     CreateChargeLog(dbPhoneCur);
-    dropCopyOfUnnumberedLog();
     g_foreign = 0;
     if (!sameStation()) {
         g_foreign = dbSwitch.connectionSerial();
@@ -758,16 +732,6 @@ void MoveBalances(const std::function<void()>& write, qint64 userid) {
         if (it->deposit != Currency()) stationEntry(LogKind::Deposit, it.key(), it->deposit, it->deposit);
     }
     tx.commit();
-}
-
-void LogUserDeleted(qint64 userid, Currency balance) {
-    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
-    stationEntry(LogKind::UserDeleted, userid, Currency(), balance);
-}
-
-void LogUserAdded(qint64 userid, Currency balance) {
-    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
-    stationEntry(LogKind::UserAdded, userid, Currency(), balance);
 }
 
 Currency UnappliedCharges(qint64 userid) {

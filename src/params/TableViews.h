@@ -2,7 +2,7 @@
 // The views of the parameter tables that need more than the generic loader,
 // the row colouring of the console grid, the call-record view and the small
 // lookups these use.
-#include "params/BillLine.h"
+#include "core/BillLine.h"
 #include "platform/Currency.h"
 #include "platform/Db.h"
 #include "platform/FlexGrid.h"

@@ -613,6 +613,36 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
     EXPECT_TRUE(told.contains(QStringLiteral("ChargeLog.mdb只能部分读取"))) << told.toStdString();
 }
 
+// The station file's safety copy older than the entries (it could not be
+// renewed since): the settled entries it lacks stay in the call file, where a
+// start that puts that copy back finds them, however old they grow.
+TEST_F(LedgerTest, EntriesTheStationFilesCopyLacksStayInTheCallFile) {
+    const Currency opening = remainOf(7);
+    const QString oldCopy = dir->file("older-switch.mdb.bak");
+    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb.bak"), oldCopy));
+    const Currency spent = call(1) + call(2) + call(3);
+    restart();   // both copies take the entries
+    ModSwitch::OpenAllDB(false);
+    QFile::remove(dir->file("switch.mdb.bak"));
+    ASSERT_TRUE(QFile::copy(oldCopy, dir->file("switch.mdb.bak")));
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    now = now.addDays(500);
+    billing::ArchiveBills();
+    EXPECT_EQ(logged("PhoneCur.mdb"), 3);
+    // The station file damaged: the start puts the older copy back and brings it up to the log.
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile f(dir->file("switch.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(int(f.size()), '\x5a'));
+    }
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - spent);
+}
+
 }  // namespace
 
 // Entries waiting in numbers far apart and more than one read takes are
