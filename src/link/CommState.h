@@ -48,8 +48,9 @@ struct AckEvent {
 inline constexpr int kAckEventCount = 64;
 // Recorded by the dispatcher for every acknowledgement heard.
 void HeardAck(int status, bool claimed, qint64 sentTick);
-// The recorded events since `fromTick`, oldest first.
+// The recorded events since `fromTick`, oldest first; forgotten with the link's state.
 QVector<AckEvent> AckEventsSince(qint64 fromTick);
+void ForgetAckEvents();
 
 extern CommStateRec CommState;
 

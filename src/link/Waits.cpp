@@ -198,6 +198,11 @@ void HeardAck(int status, bool claimed, qint64 sentTick) {
     }
 }
 
+void ForgetAckEvents() {
+    g_events.fill(AckEvent{});
+    g_eventNext = 0;
+}
+
 QVector<AckEvent> AckEventsSince(qint64 fromTick) {
     QVector<AckEvent> out;
     for (int k = 0; k < kAckEventCount; ++k) {
@@ -295,7 +300,8 @@ bool TurnRun::settle() {
     // or the row that heard it was taken when sent again.
     const qint64 from = refusedAt - lookBackMs();
     bool doubt = contradicted_ >= 0;
-    for (const AckEvent& e : AckEventsSince(from)) doubt = doubt || (!e.claimed && !e.explained);
+    // What came before the run's first row was handled before it went.
+    for (const AckEvent& e : AckEventsSince(qMax(from, start_))) doubt = doubt || (!e.claimed && !e.explained);
     if (!doubt) return true;
     sure_ = 0;
     while (sure_ < rows() && sentAt_[sure_] < from) ++sure_;
