@@ -98,7 +98,8 @@ bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress)
             if (ok) taken.append({address, rs.value(QStringLiteral("depositgrade"))});
             rs.moveNext();
         }
-        if (ok) ok = run.send(FrameCode::kTableEnd) == ModComm::Acknowledged;
+        // The end closes the table; what it gets is judged with the rows.
+        if (ok) run.send(FrameCode::kTableEnd);
         return judge(run, taken, true) && ok;
     } catch (const std::exception& e) {
         LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
