@@ -35,6 +35,8 @@ struct CommStateRec {
     int RepeatGapMs = 0;       // the longest of RowGapMs: a copy may come this long after
     int RepeatsPerAck = 0;     // the most RowCopies of the last rows, at most 2
     double LatencyMs = 0;      // the longest from an order to its acknowledgement, decaying
+    quint64 OddClaimed = 0;    // acknowledgements of a status other than 00 a send claimed
+    quint64 OddUnexplained = 0;// and those no send claimed that are no copy of the one claimed
 };
 
 // An acknowledgement no send claimed, or one of a status other than 00: the

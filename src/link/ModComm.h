@@ -205,6 +205,7 @@ public:
 private:
     bool refusedUnclaimed() const;
     qint64 start_;
+    quint64 oddUnexplained_;
     QVector<qint64> sentAt_;
     qint64 contradicted_ = -1;   // when a row heard a refusal and was taken sent again
     int sure_ = 0;

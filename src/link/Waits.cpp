@@ -146,8 +146,6 @@ void letRepeatsPass() {
             if (now - start >= 3 * kRepeatBoundMs) break;
             pause2ms();
         }
-    } else {
-        handleBetweenRows();
     }
     if (claimed) rememberRow();
 }
@@ -192,6 +190,8 @@ void HeardAck(int status, bool claimed, qint64 sentTick) {
         if (c.StraysSinceClaim == 1 && gap >= 0 && gap <= kRepeatBoundMs) c.FirstStrayGap = gap;
     }
     c.LastAckTick = now;
+    if (status != 0 && claimed) ++c.OddClaimed;
+    if (status != 0 && !claimed && !e.explained) ++c.OddUnexplained;
     if (!claimed || status != 0) {
         g_events[g_eventNext] = e;
         g_eventNext = (g_eventNext + 1) % kAckEventCount;
@@ -219,29 +219,22 @@ SendResult SendInTurn(const QString& order) {
     return SendOrder(order, true, 4, true);
 }
 
-TurnRun::TurnRun() : start_(platform::TickMs()) {}
+TurnRun::TurnRun() : start_(platform::TickMs()), oddUnexplained_(CommState.OddUnexplained) {}
 
-bool TurnRun::refusedUnclaimed() const {
-    for (const AckEvent& e : AckEventsSince(start_))
-        if (e.status != 0) return !e.claimed && !e.explained;
-    return false;
-}
+bool TurnRun::refusedUnclaimed() const { return CommState.OddUnexplained != oddUnexplained_; }
 
 SendResult TurnRun::send(const QString& order) {
     letRepeatsPass();
     if (refusedUnclaimed()) return AnswerInDoubt;
     const qint64 sent = platform::TickMs();
     sentAt_.append(sent);
+    const quint64 odd = CommState.OddClaimed;
     const SendResult r = SendOrder(order, true, 4, true);
-    if (r != Acknowledged) return r;
+    if (r != Acknowledged || CommState.OddClaimed == odd) return r;
     // Refused, then taken when sent again: the refusal may have been an
     // earlier row's, come late. The run stops there.
-    for (const AckEvent& e : AckEventsSince(sent))
-        if (e.claimed && e.status != 0) {
-            contradicted_ = e.tick;
-            return AnswerInDoubt;
-        }
-    return r;
+    contradicted_ = sent;
+    return AnswerInDoubt;
 }
 
 void TurnRun::quietForAsk() { letRepeatsPass(); }
