@@ -1,6 +1,7 @@
 #include "admin/OpenSite.h"
 
 #include "admin/Restore.h"
+#include "admin/Sites.h"
 #include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/ModUpgrade.h"
@@ -10,8 +11,12 @@
 #include "core/StationFiles.h"
 #include "platform/AppExit.h"
 #include "platform/Db.h"
+#include "platform/Files.h"
 #include "pricing/BillFile.h"
 #include "pricing/RecordSpool.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 namespace admin {
 
@@ -61,6 +66,14 @@ bool openFiles(const SiteOpening& how, QString* failure, QString* notice) {
     }
 }
 
+// Why the directory of the site to open, when it is not the root data
+// directory (whose lock the start-up has written), cannot be written; "" when it can.
+QString writeFailureOfSite() {
+    const QString site = QFileInfo(DataPath).canonicalFilePath();
+    if (site.isEmpty() || site == QFileInfo(RootDataDir()).canonicalFilePath()) return QString();
+    return platform::DirectoryWriteFailure(DataPath);
+}
+
 // Records an upload or a collector read answered but could not store; the
 // status bar says how many still wait.
 void storeWaitingCalls() {
@@ -98,10 +111,29 @@ void MakeCurrent(const Site& site) {
 
 SiteOpened OpenSite(const SiteOpening& how) {
     SiteOpened r;
+    // A site's own directory that cannot be written is named with its cause,
+    // as the root's is before the station starts: a station left on it
+    // could store no call. The change of site goes back to the site it left;
+    // the start-up ends, as on the root.
+    const QString cannotWrite = writeFailureOfSite();
+    if (!cannotWrite.isEmpty()) {
+        const QString text =
+            QStringLiteral("无法在数据目录%1中写入文件：%2").arg(QDir::toNativeSeparators(DataPath), cannotWrite);
+        if (!how.fallBack) {
+            core::Notify(text, platform::mbOKOnly, QStringLiteral("错误提示"));
+            platform::EndProgram(1);
+        }
+        r.opened = false;
+        r.failure = text;
+        MakeCurrent(*how.fallBack);
+    }
     // Before any file is opened; a station file it puts back is brought up
     // to the charge log on the way.
     if (how.finishRestore) CompleteRestore(DataPath);
-    if (!how.fallBack) {
+    if (!r.opened) {
+        QString again;
+        if (!openFiles(how, &again, &r.notice)) openFiles(how, nullptr, nullptr);
+    } else if (!how.fallBack) {
         openFiles(how, nullptr, nullptr);
     } else if (!openFiles(how, &r.failure, &r.notice)) {
         r.opened = false;

@@ -3,6 +3,8 @@
 // restore of 数据库管理 take to the databases of DataPath. Each road says only
 // what it does differently; the steps and their order are here:
 //
+//   0. a site directory that cannot be written is named (the
+//      start-up ends, the change of site goes back)
 //   1. a restore a kill interrupted is finished (or forgotten)   finishRestore
 //   2. both files checked and compacted, or put back from their
 //      safety copies                                             check

@@ -1,5 +1,6 @@
 #include "admin/Restore.h"
 
+#include "billing/ArchiveBills.h"
 #include "core/ChargeLog.h"
 #include "core/CopyRecovery.h"
 #include "core/ModDefine.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QTextStream>
 #include <atomic>
 #include <chrono>
@@ -35,6 +37,7 @@ void removeJournalOf(const QString& target) {
 }
 
 bool copySynced(const QString& source, const QString& tmp) {
+    removeJournalOf(tmp);
     QFile::remove(tmp);
     if (!QFile::copy(source, tmp)) return false;
     QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
@@ -43,7 +46,9 @@ bool copySynced(const QString& source, const QString& tmp) {
 
 // The temporaries of a restore: the copies, and a journal not yet in place.
 QStringList temporariesIn(const QDir& d) {
-    return d.entryList({QStringLiteral("*") + RestoreTempSuffix(), RestoreJournalName() + QStringLiteral(".new"),
+    // A year file's copy killed inside its merge leaves its rollback journal.
+    return d.entryList({QStringLiteral("*") + RestoreTempSuffix(), QStringLiteral("*") + RestoreTempSuffix() + QStringLiteral("-journal"),
+                        RestoreJournalName() + QStringLiteral(".new"),
                         QLatin1Char('.') + RestoreJournalName() + QStringLiteral(".new")},
                        QDir::Files | QDir::Hidden);
 }
@@ -56,6 +61,15 @@ void removeTemporaries(const QString& dataDir) {
 QString noticePath(const QString& dataDir) { return QDir(dataDir).filePath(QStringLiteral("restore.notice")); }
 
 bool isStationFile(const QString& name) { return name.compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0; }
+bool isYearFile(const QString& name) {
+    return name.startsWith(QStringLiteral("phbill_"), Qt::CaseInsensitive) && name.endsWith(QStringLiteral(".mdb"), Qt::CaseInsensitive);
+}
+
+// The line of the box for a year file put back: what the backup gave and
+// what the station had archived since, both in the file now.
+QString yearFileLine(const QString& name, qint64 brought, qint64 kept) {
+    return QStringLiteral("%1：从备份找回%2张现有文件中没有的话单，保留备份之后归档的%3张话单。").arg(name).arg(brought).arg(kept);
+}
 
 // Puts the station file restored in `tmp` in place of `target`, brought up to
 // the charge log of the call file beside it first. The recovery works on a
@@ -74,8 +88,15 @@ void keepNotice(const QString& dataDir, const QStringList& lines) {
     QStringList all;
     if (platform::readFileStrictly(noticePath(dataDir), &text) == platform::ReadState::Read)
         all = QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString& line : lines)
-        if (!all.contains(line)) all << line;
+    // A line may hold a group of lines (a heading and its users): what is
+    // compared is the lines as the notice reads them back, the whole group at once.
+    for (const QString& group : lines) {
+        const QStringList parts = group.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        bool kept = false;
+        for (qsizetype i = 0; !kept && !parts.isEmpty() && i + parts.size() <= all.size(); ++i)
+            kept = all.mid(i, parts.size()) == parts;
+        if (!kept) all += parts;
+    }
     if (!platform::writeFileDurably(noticePath(dataDir), all.join(QLatin1Char('\n')).toUtf8())) throw NoticeUnwritten{};
 }
 
@@ -98,6 +119,36 @@ bool putBackStationFile(const QString& tmp, const QString& target, const QString
         if (why) *why = QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）");
         return false;
     }
+}
+
+// Puts the year file restored in `tmp` in place of `target`. The backup's
+// copy was merged with the station's file before the restore was decided; it
+// is merged again here (adding nothing unless calls were archived into the
+// station's file while the journal waited), so no call archived since the
+// backup is lost with the file it replaces. The box's line, counted when the
+// restore was decided and kept in the journal, is the same however often a
+// kill makes this run again. False, with the cause, when the file could not
+// be put in: the target is then as it was.
+bool putBackYearFile(const QString& tmp, const QString& target, const QString& dataDir, const QStringList& journalLine,
+                     QString* why) {
+    try {
+        billing::MergeArchive(tmp, target);
+    } catch (const platform::DbError& e) {
+        if (why) *why = QStringLiteral("现有话单未能并入备份：") + platform::troubleCause(e);
+        return false;
+    }
+    if (journalLine.size() >= 4) {
+        try {
+            keepNotice(dataDir, {yearFileLine(journalLine[1], journalLine[2].toLongLong(), journalLine[3].toLongLong())});
+        } catch (const NoticeUnwritten&) {
+            if (why) *why = QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）");
+            return false;
+        }
+    }
+    hook(QStringLiteral("recovered"));
+    removeJournalOf(target);
+    // A refused rename is told by its cause, as for any other file.
+    return platform::renameFile(tmp, target);
 }
 
 }  // namespace
@@ -180,9 +231,12 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     platform::clearFileError();
     const QString dataDir = QFileInfo(pairs.first().target).absolutePath();
     QStringList temps;
-    auto giveUp = [&](const QString& file) {
-        const QString cause = platform::lastFileError();
-        for (const QString& t : temps) QFile::remove(t);
+    auto giveUp = [&](const QString& file, QString cause = QString()) {
+        if (cause.isEmpty()) cause = platform::lastFileError();
+        for (const QString& t : temps) {
+            QFile::remove(t);
+            QFile::remove(t + QStringLiteral("-journal"));
+        }
         QFile::remove(QDir(dataDir).filePath(RestoreJournalName() + QStringLiteral(".new")));
         platform::syncDir(dataDir);
         if (failed) *failed = QFileInfo(file).fileName() + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
@@ -193,6 +247,19 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
         temps << tmp;
         if (!copySynced(p.source, tmp)) return giveUp(p.source);
     }
+    // A year file of the backup goes in holding the calls the station
+    // archived since, as well as its own; one that cannot be merged is not
+    // restored at all: putting it in would remove answered calls.
+    QHash<QString, billing::ArchiveMerge> merged;
+    for (const RestorePair& p : pairs) {
+        if (!isYearFile(QFileInfo(p.target).fileName())) continue;
+        try {
+            merged.insert(p.target, billing::MergeArchive(p.target + RestoreTempSuffix(), p.target));
+        } catch (const platform::DbError& e) {
+            return giveUp(p.source, QStringLiteral("现有话单未能并入备份：%1；恢复它会丢失备份之后归档的话单，未恢复任何文件")
+                                        .arg(platform::troubleCause(e)));
+        }
+    }
     if (!platform::syncDir(dataDir)) return giveUp(pairs.first().source);
     hook(QStringLiteral("copied"));
 
@@ -200,10 +267,13 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     const QString journal = QDir(dataDir).filePath(RestoreJournalName());
     {
         QByteArray text;
-        for (const RestorePair& p : pairs)
-            text += (QFileInfo(p.target).fileName() + RestoreTempSuffix() + QLatin1Char('\t') + QFileInfo(p.target).fileName() +
-                     QLatin1Char('\n'))
-                        .toUtf8();
+        for (const RestorePair& p : pairs) {
+            QString line = QFileInfo(p.target).fileName() + RestoreTempSuffix() + QLatin1Char('\t') + QFileInfo(p.target).fileName();
+            // A year file's counts for the box, fixed once the restore is decided.
+            if (merged.contains(p.target))
+                line += QStringLiteral("\t%1\t%2").arg(merged[p.target].brought).arg(merged[p.target].kept);
+            text += (line + QLatin1Char('\n')).toUtf8();
+        }
         if (!platform::writeFileDurably(journal, text)) return giveUp(journal);
     }
     hook(QStringLiteral("marked"));
@@ -235,7 +305,7 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
         int n = 0;
         for (const QString& line : lines) {
             const QStringList parts = line.split('\t');
-            if (parts.size() != 2) continue;
+            if (parts.size() < 2) continue;
             const QString tmp = d.filePath(parts[0]), target = d.filePath(parts[1]);
             // The safety copy the start-up keeps of a file describes the file
             // replaced: compared with the restored one it would take that for
@@ -246,20 +316,25 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
             QFile::remove(bak + QStringLiteral("-journal"));
             // A temporary already renamed by an earlier, interrupted completion is simply gone.
             if (!QFileInfo::exists(tmp)) continue;
-            QString why;
+            QString why, yearWhy;
             bool renamed = false;
             if (isStationFile(parts[1])) {
                 renamed = putBackStationFile(tmp, target, dataDir, &why);
+            } else if (isYearFile(parts[1])) {
+                renamed = putBackYearFile(tmp, target, dataDir, parts, &yearWhy);
             } else {
                 removeJournalOf(target);
                 renamed = platform::renameFile(tmp, target, &why);
             }
             if (!renamed) {
                 if (failed) {
-                    *failed = parts[1] + QStringLiteral("（") + platform::lastFileError() + QStringLiteral("）");
+                    *failed = parts[1] + QStringLiteral("（") + (yearWhy.isEmpty() ? platform::lastFileError() : yearWhy) +
+                              QStringLiteral("）");
                     // Asked from the window with nothing replaced yet: the
                     // restore is given up whole, every file as it was.
                     if (n == 0) {
+                        // What the notice was told for files now not put in goes with them.
+                        ForgetRestoreNotice(dataDir);
                         QFile::remove(journal);
                         QFile::remove(target + QStringLiteral(".recovering"));
                         removeTemporaries(dataDir);

@@ -33,9 +33,12 @@ QString CheckRestoreSource(const QString& path, bool stationDb);
 QStringList CheckRestoreSources(const QList<RestorePair>& pairs, const std::function<void()>& idle = {});
 
 // Copies every pair the journalled way. The databases must be closed and
-// nothing may yield meanwhile. False with the failing file in `failed`: a
-// copy that failed leaves every station file as before; a file the system
-// would not rename into place is put there at the next opening.
+// nothing may yield meanwhile. A year file's copy is first merged with the
+// station's year file (billing::MergeArchive), so that no call archived since
+// the backup is lost; the box's line for it says what each side gave. False
+// with the failing file (and why) in `failed`: a copy that failed, or a year
+// file that could not be merged, leaves every station file as before; a file
+// the system would not rename into place is put there at the next opening.
 bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed = nullptr);
 
 // Finishes a restore that a kill interrupted after its journal was written, and
@@ -68,7 +71,8 @@ QString RestoreTempSuffix();
 namespace testing {
 // The restore roads' one hook (see ModSwitch::testing::setRestoreStepHook):
 // ReplaceFiles reports "copied", "marked", the station file's "copied" and
-// "recovered", and "renamed" for each file; a crash test ends the process there.
+// "recovered", a year file's "recovered" (merged again, its line kept), and
+// "renamed" for each file; a crash test ends the process there.
 void setRestoreHook(std::function<void(const QString& point)> hook);
 }  // namespace testing
 

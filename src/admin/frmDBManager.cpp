@@ -317,8 +317,8 @@ QList<QTreeWidgetItem*> frmDBManager::checkedFiles() const {
 }
 
 // Copies the checked files into `folder`, each a consistent copy taken while the
-// station keeps storing records. False when a copy failed (its file in `failed`)
-// or the operator declined an overwrite (`failed` empty).
+// station keeps storing records. False when a copy failed (its file and the
+// cause in `failed`) or the operator declined an overwrite (`failed` empty).
 bool frmDBManager::backupInto(const QString& folder, bool ask, QString* failed) {
     const QString data = withSlash(DataPath);
     QList<QPair<QString, QString>> pairs;
@@ -352,7 +352,8 @@ bool frmDBManager::backupInto(const QString& folder, bool ask, QString* failed) 
             return false;
         QString error;
         if (!platform::CopyDatabaseStepwise(source, target, dbSwitch, &error)) {
-            *failed = QFileInfo(target).fileName();
+            // The file, and why: a full disk or a folder that cannot be written is said as such.
+            *failed = QFileInfo(target).fileName() + QStringLiteral("失败：") + error;
             return false;
         }
     }
@@ -377,7 +378,7 @@ void frmDBManager::cmd_Click(int index) {
                     ModGeneral::AddOpLog(QStringLiteral("手动备份"));
                     platform::MsgBox(QStringLiteral("备份完成"), platform::mbOKOnly, AppName);
                 } else if (!failed.isEmpty()) {
-                    platform::MsgBox(QStringLiteral("备份") + failed + QStringLiteral("失败"), platform::mbOKOnly, AppName);
+                    platform::MsgBox(QStringLiteral("备份") + failed, platform::mbOKOnly, AppName);
                 }
             }
         }
@@ -401,6 +402,17 @@ void frmDBManager::restore() {
         else withArchives = true;
     }
     const QList<admin::RestorePair> pairs = admin::RestorePairs(folder, DataPath, withSwitch, withArchives);
+    if (pairs.isEmpty()) {
+        // Nothing is closed or replaced for a folder that holds nothing to restore.
+        QStringList sought;
+        if (withSwitch) sought << QStringLiteral("Switch.mdb");
+        if (withArchives) sought << QStringLiteral("PhBill_年份.mdb");
+        platform::MsgBox(sought.isEmpty() ? QStringLiteral("请先选择要恢复的数据库文件。")
+                                          : QStringLiteral("%1中没有可恢复的文件（%2），未恢复任何数据。")
+                                                .arg(QDir::toNativeSeparators(folder), sought.join(QStringLiteral("、"))),
+                         platform::mbOKOnly | platform::mbExclamation, AppName);
+        return;
+    }
     // Every source is examined before anything is closed, all at once and with
     // the station working meanwhile: a damaged one stops the restore here.
     const QStringList why = admin::CheckRestoreSources(pairs, [] { platform::YieldEvents(); });

@@ -601,6 +601,74 @@ int DropArchivedRows(const Database& cur) {
     return dropped;
 }
 
+ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath) {
+    ArchiveMerge done;
+    const QString from = QStringLiteral("merge_from");
+    Database into = Database::open(intoPath);
+    // The copy stands alone in rollback-journal mode, and the end of its
+    // commit (the journal's removal) is on the disk before anything names it.
+    into.execute(QStringLiteral("PRAGMA journal_mode=DELETE"));
+    into.execute(QStringLiteral("PRAGMA synchronous=EXTRA"));
+    auto callTables = [](const Database& db) {
+        QStringList names;
+        for (platform::RowReader r = db.rows(QStringLiteral("SELECT name FROM %1.sqlite_master WHERE type='table' AND "
+                                                            "name NOT LIKE 'sqlite_%' ORDER BY rowid")
+                                                 .arg(quoteIdent(db.schema())));
+             r.next();)
+            names << r.text(0);
+        return names;
+    };
+    // Calls are told apart by the duplicate check's key only: a table without
+    // it could not be merged without losing or doubling calls.
+    auto requireKey = [](const Database& db, const QString& table) {
+        if (!hasCallKey(db, table))
+            throw DbError(platform::kErrGeneric, QStringLiteral("表%1没有分机号和开始时间，无法逐张话单合并").arg(table));
+    };
+    const QStringList ownTables = callTables(into);
+    if (!QFileInfo(fromPath).isFile()) {
+        for (const QString& t : ownTables) done.brought += into.rowCount(t);
+        return done;
+    }
+    Database old = into.attach(fromPath, from);
+    const QStringList oldTables = callTables(old);
+    for (const QString& t : oldTables) requireKey(old, t);
+    Transaction tx(into);
+    for (const QString& t : ownTables) {
+        const QString same = old.actualTableName(t);
+        if (same.isEmpty()) {
+            done.brought += into.rowCount(t);
+            continue;
+        }
+        requireKey(into, t);
+        done.brought += into.scalar(QStringLiteral("SELECT count(*) FROM %1 AS b WHERE NOT EXISTS (SELECT 1 FROM %2 AS a "
+                                                   "WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date)")
+                                        .arg(into.qualified(t), old.qualified(same)))
+                            .toLongLong();
+    }
+    for (const QString& t : oldTables) {
+        QString table = into.actualTableName(t);
+        const auto cols = old.columns(t);
+        if (table.isEmpty()) {
+            table = t;
+            createMonthTable(old, t, into, table);
+        } else {
+            addMissingColumns(cols, into, table);
+        }
+        ensureIndex(into, table);
+        ensureKeyIndex(into, table);
+        QStringList names;
+        for (const auto& c : cols) names << quoteIdent(c.name);
+        done.kept += into.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 AS f WHERE NOT EXISTS (SELECT 1 "
+                                                 "FROM %1 AS a WHERE a.f_calladdr IS f.f_calladdr AND a.f_date IS f.f_date) "
+                                                 "ORDER BY f.rowid")
+                                      .arg(into.qualified(table), names.join(QLatin1Char(',')), old.qualified(t)));
+    }
+    tx.commit();
+    old.close();
+    into.close();
+    return done;
+}
+
 namespace testing {
 void setHook(std::function<void(ArchiveStage)> hook) { g_hook = std::move(hook); }
 }  // namespace testing

@@ -27,6 +27,21 @@ void ArchiveBills();
 // A year file that cannot be read keeps its calls. Not inside a transaction.
 int DropArchivedRows(const platform::Database& cur);
 
+// What merging a year file of a backup with the station's own found.
+struct ArchiveMerge {
+    qint64 brought = 0;   // calls of the backup's file that the station's lacked
+    qint64 kept = 0;      // calls of the station's file that the backup's lacked, added to it
+};
+// Makes the year file `into` (a backup's copy about to replace the station's
+// year file `from`) hold every call of both: each call of `from` whose key
+// (extension f_calladdr and start f_date, as the duplicate check has it) no
+// row of its month table in `into` holds is added, a month table `into`
+// lacks is taken whole. A call both hold stays as `into` has it (an archived
+// call is never changed). Done again it adds nothing. One commit, `from` only
+// read; `from` missing: nothing to add. Throws DbError when `from` cannot be
+// read, a table lacks the key, or the write fails.
+ArchiveMerge MergeArchive(const QString& into, const QString& from);
+
 // While a hold lives, ArchiveBills refuses to run (LastArchiveRun().ran is
 // false): a reader that sums the current table and the archives in several
 // steps, yielding between them, keeps every record in the file it found it in.

@@ -74,7 +74,9 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
     const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
     QList<ModSwitch::LogEntry> log = ModSwitch::MirrorOf(dbSwitch);
     // Entries the copy holds are not read: a year of settled entries stays in its file.
-    if (dbPhoneCur.isOpen()) log = ModSwitch::MergedLog(ModSwitch::OpenLog(copyMark), log);
+    bool complete = true;
+    if (dbPhoneCur.isOpen()) log = ModSwitch::MergedLog(ModSwitch::OpenLog(copyMark, &complete), log);
+    ModSwitch::WithUserRows(log, ModSwitch::UserRowsOf(dbSwitch));
     // Users added since the copy keep the rows they have now, with everything applied.
     QMap<qint64, qint64> baseFor;
     QSet<qint64> added;
@@ -91,23 +93,16 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
             baseFor.insert(user, mark);
     }
     ModSwitch::LogRecovery r = ModSwitch::RecoverFromLog(dbSwitch, log, baseFor, copyMark, mark);
-    if (r.gap) {
-        // Entries the copy needs are no longer logged: each user whose balance
-        // is not the one it replaced is named with the difference, once.
-        for (platform::RowReader u = dbSwitch.rows(QStringLiteral("SELECT b.userid, b.username, b.remain, n.remain FROM %1 b "
-                                                                  "JOIN user n ON n.userid=b.userid WHERE b.userid<>0 AND "
-                                                                  "b.remain<>n.remain")
-                                                       .arg(before));
-             u.next();)
-            r.missing << QStringLiteral("用户%1 %2：%3")
-                             .arg(u.integer(0))
-                             .arg(u.text(1), (platform::Currency::fromRaw(u.integer(2)) - platform::Currency::fromRaw(u.integer(3)))
-                                                 .toString2());
-        ModSwitch::DropLostNamedAsMissing(r);
+    if (r.gap || !complete) {
+        // Entries the copy needs are no longer logged (or do not read): what
+        // the rows replaced and the rows now hold is compared, user by user.
+        r.logPartial = !complete;
+        ModSwitch::NameDifferences(ModSwitch::MoneyRowsOf(dbSwitch, before), ModSwitch::MoneyRowsOf(dbSwitch), r);
     }
     r.charges = 0;   // what was applied again is as it was: only what differs is told
     r.moves = 0;
     r.deleted.clear();
+    r.added.clear();
     return ModSwitch::RecoveryLines(r);
 }
 

@@ -5,6 +5,7 @@
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/UserNumbers.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
@@ -12,9 +13,12 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QUuid>
 
+#include <algorithm>
 #include <atomic>
 
 namespace ModSwitch {
@@ -32,6 +36,7 @@ const QString kCallMirror = QStringLiteral("tab_callmirror");
 const QString kStationId = QStringLiteral("TarvoStationId");
 const QString kJournalFile = QStringLiteral("ChargeLog.mdb");
 const QString kMovedNote = QStringLiteral("TarvoChargeMoved");
+const QString kUserRows = QStringLiteral("tab_userrows");
 
 namespace {
 
@@ -178,6 +183,59 @@ QString ensureMirror(const Database& sw, bool withCalls) {
     return state.callColumns;
 }
 
+// The table of the rows of users added, made when missing.
+void ensureUserRows(const Database& db) {
+    if (db.actualTableName(kUserRows).isEmpty())
+        db.execute(QStringLiteral("CREATE TABLE %1 (f_seq INTEGER PRIMARY KEY, f_userid LONG NOT NULL DEFAULT 0, f_row TEXT)")
+                       .arg(db.qualified(kUserRows)));
+}
+
+// The row of `userid` in the station file `sw`, every field by its name; "" when there is none.
+QString userRowText(const Database& sw, qint64 userid) {
+    const QString table = sw.actualTableName(QStringLiteral("user"));
+    if (table.isEmpty()) return {};
+    platform::RowReader r = sw.rows(QStringLiteral("SELECT * FROM %1 WHERE userid=?").arg(sw.qualified(table)), {userid});
+    if (!r.next()) return {};
+    QJsonObject o;
+    for (int i = 0; i < r.fieldCount(); ++i) {
+        switch (r.kind(i)) {
+        case platform::RawRecords::Integer: o.insert(r.fieldName(i).toLower(), QJsonValue(r.integer(i))); break;
+        case platform::RawRecords::Float: o.insert(r.fieldName(i).toLower(), r.real(i)); break;
+        case platform::RawRecords::Null: o.insert(r.fieldName(i).toLower(), QJsonValue::Null); break;
+        default: o.insert(r.fieldName(i).toLower(), r.text(i));
+        }
+    }
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+// Puts the row of a user added back into station file `sw`, which lacks them:
+// the fields the file has, with the balance the entry started them with and
+// no deposit (the deposit's own entry follows). False when the row does not read.
+bool putUserRow(const Database& sw, const QString& text, qint64 userid, Currency remain) {
+    const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
+    const QString table = sw.actualTableName(QStringLiteral("user"));
+    if (o.isEmpty() || table.isEmpty()) return false;
+    QStringList cols, marks;
+    Params values;
+    for (const platform::ColumnInfo& c : sw.columns(table)) {
+        const QString name = c.name.toLower();
+        QVariant v;
+        if (name == QLatin1String("userid")) v = QVariant::fromValue<qlonglong>(userid);
+        else if (name == QLatin1String("remain")) v = remain.toVariant();
+        else if (name == QLatin1String("deposit")) v = QVariant::fromValue<qlonglong>(0);
+        else if (o.contains(name)) v = o.value(name).toVariant();
+        else continue;
+        if (v.isNull() && c.notNull) continue;
+        cols << platform::quoteIdent(c.name);
+        marks << QStringLiteral("?");
+        values << platform::Param(v);
+    }
+    sw.execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                   .arg(sw.qualified(table), cols.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+               values);
+    return true;
+}
+
 // Copies into the station file the entries (first, last] of the call file's
 // log it applies, and the calls they charged, in the caller's transaction.
 void mirrorApplied(qint64 first, qint64 last) {
@@ -245,6 +303,7 @@ void CreateChargeLog(const Database& cur) {
     if (cur.actualTableName(QStringLiteral("tab_notes")).isEmpty())
         cur.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)")
                         .arg(cur.qualified(QStringLiteral("tab_notes"))));
+    ensureUserRows(cur);
     if (actual.isEmpty()) {
         cur.execute(QStringLiteral("CREATE TABLE %1 %2").arg(cur.qualified(kChargeLog), columns));
         return;
@@ -324,6 +383,11 @@ void mergeMirror() {
     }
     dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 m WHERE %4")
                            .arg(logTable(), kEntryColumns, dbSwitch.qualified(kLedgerMirror), lacking), {moved});
+    if (!dbSwitch.actualTableName(kUserRows).isEmpty()) {
+        ensureUserRows(dbPhoneCur);
+        dbPhoneCur.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (f_seq, f_userid, f_row) SELECT f_seq, f_userid, f_row FROM %2")
+                               .arg(dbPhoneCur.qualified(kUserRows), dbSwitch.qualified(kUserRows)));
+    }
     tx.commit();
     // A call given back that the yearly archive holds already is not billed twice.
     if (callsBack > 0) billing::DropArchivedRows(dbPhoneCur);
@@ -361,15 +425,46 @@ qint64 markOfStationCopy() {
 }
 
 QString daysAgo(int days) { return platform::Now().addDays(-days).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+QString nowText();
 
-// Lets go in the journal file `j` the entries over the keeping time, oldest
+// The date before which entries may be let go: the keeping time before now.
+// Empty (nothing is let go) when the clock is more than a day past the newest
+// entry: a clock set ahead would let every entry go at once, and a later
+// restore could only name differences. `newest`: that entry's date.
+QString keepingCutoff(QString* newest = nullptr) {
+    const QString last = dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1").arg(logTable())).toString();
+    if (newest) *newest = last;
+    if (last.isEmpty() || last < daysAgo(1)) return QString();
+    return daysAgo(kKeepDays);
+}
+
+// Told once for each newest entry: the clock ran past it and entries over the
+// keeping time by that clock stay. Nothing when no entry is that old.
+void tellClockAhead(const Database& db, const QString& table, const QString& newest) {
+    thread_local QString told;
+    if (newest.isEmpty() || told == newest) return;
+    if (db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_date<? LIMIT 1").arg(db.qualified(table)), {daysAgo(kKeepDays)})
+            .isNull())
+        return;
+    told = newest;
+    core::Notify(QStringLiteral("电脑的时钟（%1）比最近一笔记账记录（%2）晚一天以上，可能设置有误：超过%3天的记账记录这次没有清除。"
+                                "请核对电脑的日期和时间。")
+                     .arg(nowText(), newest.left(19))
+                     .arg(kKeepDays),
+                 platform::mbOKOnly, QStringLiteral("提示"));
+}
+
+// Lets go in the journal file `j` the entries dated before `cutoff`, oldest
 // first, up to the first one younger (an entry without a date goes with its
-// older neighbours), in the caller's transaction.
-void dropAged(const Database& j) {
-    const QString cutoff = daysAgo(kKeepDays);
+// older neighbours) and never past `through`, what both safety copies hold,
+// in the caller's transaction.
+void dropAged(const Database& j, const QString& cutoff, qint64 through) {
+    if (cutoff.isEmpty()) return;
     qint64 lastAged = 0;
     {
-        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 ORDER BY f_seq").arg(j.qualified(kChargeLog)));
+        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 WHERE f_seq<=? ORDER BY f_seq")
+                                                .arg(j.qualified(kChargeLog)),
+                                            {through});
              r.next();) {
             if (r.isNull(1)) continue;
             if (r.text(1) >= cutoff) break;
@@ -379,11 +474,24 @@ void dropAged(const Database& j) {
     if (lastAged > 0) j.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(j.qualified(kChargeLog)), {lastAged});
 }
 
+// The journal file carries the name of its station, as the two other files
+// do (and the first number never given to a user): another station's file is
+// not read as this one's. In the caller's transaction.
+void nameJournalFile(const Database& j) {
+    if (j.actualTableName(kNotes).isEmpty())
+        j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
+    const QString id = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+    if (!id.isEmpty() && GetVariant(j, kStationId, QString(), kNotes).isEmpty()) SetVariant(j, kStationId, id, kNotes);
+    const QString numbers = GetVariant(dbPhoneCur, kUserNumbersNote, QString(), kNotes);
+    if (numbers.toLongLong() > GetVariant(j, kUserNumbersNote, QString(), kNotes).toLongLong())
+        SetVariant(j, kUserNumbersNote, numbers, kNotes);
+}
+
 // Moves the entries numbered up to `through` to the journal file: copied
 // there (those it holds already stay as they are) and synced, then deleted
 // from the log together with the note of how far the moves went. A kill in
 // between leaves them in both files, which every reader takes once.
-void moveEntries(qint64 through) {
+void moveEntries(qint64 through, const QString& cutoff) {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
     const bool fresh = !QFileInfo::exists(path);
@@ -405,10 +513,11 @@ void moveEntries(qint64 through) {
         platform::Transaction tx(j);
         if (j.actualTableName(kChargeLog).isEmpty())
             j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
+        nameJournalFile(j);
         j.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq<=?")
                       .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
                   {through});
-        dropAged(j);
+        dropAged(j, cutoff, through);
         tx.commit();
     }
     if (fresh) platform::syncDir(dir);
@@ -437,13 +546,152 @@ void MoveSettledEntries() {
         if (!young.isNull()) through = young.toLongLong() - 1;
         const QVariant first = dbPhoneCur.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(logTable()));
         if (first.isNull() || first.toLongLong() > through) return;
-        moveEntries(through);
-    } catch (const DbError&) {
-        // The entries stay in the call file; the next opening or night moves them.
+        QString newest;
+        const QString cutoff = keepingCutoff(&newest);
+        moveEntries(through, cutoff);
+        if (cutoff.isEmpty()) {
+            const QString path = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
+            tellClockAhead(Database::openReadOnly(path), kChargeLog, newest);
+        }
+    } catch (const DbError& e) {
+        // The entries stay in the call file; the next opening or night moves
+        // them. Said once a run: a file that keeps refusing is the operator's to see.
+        static bool told = false;
+        if (told) return;
+        told = true;
+        core::Notify(QStringLiteral("已结清的记账记录未能移入计费记录归档文件%1（%2），仍保留在话单文件中。"
+                                    "请检查该文件是否只读或已损坏。")
+                         .arg(kJournalFile, platform::OperatorText(e)),
+                     platform::mbOKOnly, QStringLiteral("警告"));
     }
 }
 
 namespace {
+QString garbledLine(const QVariantList& values);
+
+// Names once the entries of the journal file `path` the entry check refuses
+// (a text or an amount out of reach where an amount belongs): they are applied
+// nowhere. The file notes how far it was checked, so each entry is read once.
+void tellRefusedInJournal(const QString& path) {
+    const QString checkedKey = QStringLiteral("TarvoEntriesChecked");
+    QStringList refused;
+    qint64 last = 0;
+    {
+        const Database j = Database::openReadOnly(path);
+        if (j.actualTableName(kChargeLog).isEmpty()) return;
+        const qint64 checked = j.actualTableName(kNotes).isEmpty() ? 0 : GetVariant(j, checkedKey, QString(), kNotes).toLongLong();
+        for (platform::RowReader r = j.rows(QStringLiteral("SELECT %2 FROM %1 WHERE f_seq>? ORDER BY f_seq")
+                                                .arg(j.qualified(kChargeLog), kEntryColumns),
+                                            {checked});
+             r.next();) {
+            const QVariantList values = valuesOf(r);
+            last = values.value(0).toLongLong();
+            if (!EntryOf(values)) refused << garbledLine(values);
+        }
+    }
+    if (last == 0) return;
+    try {
+        Database j = Database::open(path);
+        if (j.actualTableName(kNotes).isEmpty())
+            j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
+        SetVariant(j, checkedKey, QString::number(last), kNotes);
+        j.close();
+    } catch (const DbError&) {
+        // Read again next time: told again rather than never.
+    }
+    if (!refused.isEmpty())
+        core::Notify(QStringLiteral("计费记录归档文件%1中以下记账记录已损坏，金额不可信，恢复备份时不会采用，请核对这些用户的余额：\n")
+                             .arg(kJournalFile) +
+                         refused.join(QLatin1Char('\n')),
+                     platform::mbOKOnly, QStringLiteral("警告"));
+}
+
+// The journal file, checked at each opening: one that does not open or read,
+// or that carries another station's name, is set aside and named, and a new
+// one is made with every settled entry still to be found (what the set-aside
+// file still gives, the call file's safety copy, the station file's copy of
+// what it applied); one deleted is made again the same way. Entries it holds
+// that no station wrote are named once.
+void checkJournalFile() {
+    const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
+    const QString path = platform::resolveCI(dir, kJournalFile);
+    const qint64 moved = movedThrough();
+    QString why;
+    if (!QFileInfo::exists(path)) {
+        if (moved <= 0) return;
+        why = QStringLiteral("不见了");
+    } else {
+        try {
+            const Database j = Database::openReadOnly(path);
+            if (!j.actualTableName(kChargeLog).isEmpty())
+                // Its last page read (a path down the table), not every page: a start stays quick.
+                j.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
+            const QString theirs = j.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(j, kStationId, QString(), kNotes);
+            const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+            if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) why = QStringLiteral("属于另一个话务台");
+        } catch (const DbError&) {
+            why = QStringLiteral("已损坏");
+        }
+        if (why.isEmpty()) {
+            tellRefusedInJournal(path);
+            return;
+        }
+    }
+    QString aside;
+    bool complete = true;
+    QList<LogEntry> found;
+    if (QFileInfo::exists(path)) {
+        aside = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (!QFile::rename(path, aside)) {
+            core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（文件或文件夹为只读？）。请检查该文件。").arg(kJournalFile, why),
+                         platform::mbOKOnly, QStringLiteral("警告"));
+            return;
+        }
+        QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
+        platform::syncDir(dir);
+        // Another station's entries are no part of this journal.
+        if (why != QStringLiteral("属于另一个话务台")) found = JournalEntriesAt(aside, 0, &complete);
+    }
+    const auto olderThanMoved = [moved](const QList<LogEntry>& in) {
+        QList<LogEntry> out;
+        for (const LogEntry& e : in)
+            if (e.seq <= moved) out << e;
+        return out;
+    };
+    try {
+        const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
+        if (QFileInfo(bak).isFile()) {
+            const Database copy = Database::openReadOnly(bak);
+            if (!copy.actualTableName(kChargeLog).isEmpty()) found = MergedLog(found, olderThanMoved(EntriesOf(copy, kChargeLog)));
+        }
+    } catch (const DbError&) {
+    }
+    found = MergedLog(found, olderThanMoved(MirrorOf(dbSwitch)));
+    Database::create(path).close();
+    {
+        Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
+        j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
+        j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
+        platform::Transaction tx(j);
+        j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
+        nameJournalFile(j);
+        const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                                   .arg(j.qualified(kChargeLog), kEntryColumns);
+        for (const LogEntry& e : std::as_const(found))
+            j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
+                               e.date.isEmpty() ? QVariant() : QVariant(e.date)});
+        tx.commit();
+        j.close();
+    }
+    platform::syncDir(dir);
+    QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
+    if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
+    text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());
+    if (!complete) text += QStringLiteral("（原文件只能部分读取）");
+    text += QStringLiteral("。恢复较早的备份时，缺少的记账记录会逐个用户列出差额。");
+    core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+}
+
 // The two files of one station know each other: the first opening gives
 // both the same name. A station file of another station is told as such.
 bool sameStation() {
@@ -460,18 +708,49 @@ bool sameStation() {
 }  // namespace
 
 namespace {
-// A station file behind entries already moved to the journal file (a backup
-// put back as it was, its recovery having failed): brought up to the journal
-// by the recovery, which reads both files; what it cannot bring back is told.
-void catchUpWithMovedEntries() {
+// A station file behind the journal (put back by hand from a copy, its
+// write-ahead log lost, or behind entries moved to the journal file): brought
+// up to it by the one replay, every kind of entry in number order, users
+// added back with their rows and users deleted deleted again. Charges and
+// moves alone waiting past the mark (a kill between the two commits) are the
+// apply's. What was brought back, and what could not be, is told.
+void catchUpWithJournal() {
     const qint64 mark = AppliedMark(dbSwitch);
-    if (mark < 0 || mark >= movedThrough()) return;
-    bool complete = true;
-    const QList<LogEntry> log = MergedLog(EntriesOf(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), mark, &complete));
-    LogRecovery r = RecoverFromLog(dbSwitch, log, {}, mark);
-    r.movedPartial = !complete && r.gap;
-    if (r.gap || !r.lost.isEmpty())
+    if (mark < 0) return;
+    const bool behindMoved = mark < movedThrough();
+    const bool usersWait =
+        !dbPhoneCur.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_seq>? AND f_kind IN (1, 2) LIMIT 1").arg(logTable()), {mark})
+             .isNull();
+    if (!behindMoved && !usersWait) return;
+    bool sound = true, complete = true;
+    QList<LogEntry> log = EntriesOf(dbPhoneCur, kChargeLog, mark, &sound);
+    if (behindMoved) log = MergedLog(log, MovedEntries(dbPhoneCur.path(), mark, &complete));
+    WithUserRows(log, UserRowsOf(dbPhoneCur));
+    WithUserRows(log, UserRowsOf(dbSwitch));
+    const qint64 last = lastLogged();
+    LogRecovery r;
+    try {
+        platform::Transaction tx(dbSwitch);
+        r = RecoverFromLog(dbSwitch, log, {}, mark);
+        if (last > mark) mirrorApplied(mark, last);
+        tx.commit();
+    } catch (const platform::MoneyOverflow& e) {
+        // Sums no balance can hold (entries of a damaged page within reach):
+        // the file stays as it was, and the opening goes on.
+        r = LogRecovery();
+        r.failed = platform::OperatorText(e);
         core::Notify(RecoveryLines(r).join(QLatin1Char('\n')), platform::mbOKOnly, QStringLiteral("警告"));
+        return;
+    }
+    r.logPartial = !sound;
+    r.movedPartial = !complete && r.gap;
+    r.owners = OwnersAgainstLog(dbSwitch, log, mark);
+    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.owners.isEmpty() && !r.gap && !r.logPartial &&
+        !r.movedPartial)
+        return;
+    core::Notify(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
+                     RecoveryLines(r).join(QLatin1Char('\n')),
+                 platform::mbOKOnly, QStringLiteral("警告"));
 }
 }  // namespace
 
@@ -486,6 +765,12 @@ void PrepareChargeLog() {
         return;
     }
     mergeMirror();
+    try {
+        checkJournalFile();
+    } catch (const DbError&) {
+        // Checked again at the next opening; a move that fails says so.
+    }
+    KeepUserNumbers();
     // A station file that has no mark yet kept every logged charge in the
     // same commit as the call: all of them are applied.
     if (AppliedMark(dbSwitch) < 0) {
@@ -493,7 +778,7 @@ void PrepareChargeLog() {
         setMark(dbSwitch, lastLogged());
         tx.commit();
     }
-    catchUpWithMovedEntries();
+    catchUpWithJournal();
     ApplyLoggedCharges();
     // The station file's copy of the log keeps what the call file's safety copy lacks.
     const qint64 inCallCopy = qMin(lastInCallCopy(), lastLogged());
@@ -509,10 +794,12 @@ void PrepareChargeLog() {
     const qint64 copyMark = markOfStationCopy();
     if (copyMark <= 0) return;
     try {
+        const QString cutoff = keepingCutoff();
+        if (cutoff.isEmpty()) return;
         for (const QString& t : {kLedgerMirror, kCallMirror})
             if (!dbSwitch.actualTableName(t).isEmpty())
                 dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(dbSwitch.qualified(t)),
-                                 {copyMark, daysAgo(kKeepDays)});
+                                 {copyMark, cutoff});
     } catch (const DbError&) {
         // Kept until the next opening.
     }
@@ -568,8 +855,11 @@ QString garbledLine(const QVariantList& values) {
         if (!name.isNull()) who += QLatin1Char(' ') + name.toString();
     }
     const QVariant amount = values.value(4);
-    const QString shown = amount.typeId() == QMetaType::LongLong ? Currency::fromRaw(amount.toLongLong()).toString2()
-                                                                  : amount.toString();
+    const qint64 raw = amount.toLongLong();
+    // An amount out of reach is shown as it is stored: no yuan it could be.
+    const QString shown = amount.typeId() == QMetaType::LongLong && raw >= -kEntryReach && raw <= kEntryReach
+                              ? Currency::fromRaw(raw).toString2()
+                              : amount.toString();
     return QStringLiteral("第%1笔：%2，金额%3").arg(values.value(0).toString(), who, shown);
 }
 
@@ -652,7 +942,22 @@ void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance
     // A station file of another station keeps its own movements: the log is not theirs.
     if (!foreignStationFile() && logOpen()) dbPhoneCur.execute(insert.arg(logTable(), kEntryColumns), values);
     dbSwitch.execute(insert.arg(dbSwitch.qualified(kLedgerMirror), kEntryColumns), values);
+    if (kind == LogKind::UserAdded) {
+        // The user's row goes with the entry: a station file behind the journal gets them back whole.
+        const QString row = userRowText(dbSwitch, userid);
+        if (!row.isEmpty()) {
+            const QString keep = QStringLiteral("INSERT OR REPLACE INTO %1 (f_seq, f_userid, f_row) VALUES (?, ?, ?)");
+            ensureUserRows(dbSwitch);
+            dbSwitch.execute(keep.arg(dbSwitch.qualified(kUserRows)), {seq, userid, row});
+            if (!foreignStationFile() && logOpen()) {
+                ensureUserRows(dbPhoneCur);
+                dbPhoneCur.execute(keep.arg(dbPhoneCur.qualified(kUserRows)), {seq, userid, row});
+            }
+        }
+    }
     setMark(dbSwitch, seq);
+    // The number stays given in every file, whatever copy is put back later.
+    if (kind == LogKind::UserAdded) NoteUserNumberGiven(userid);
 }
 
 struct Held {
@@ -749,6 +1054,21 @@ Currency UnappliedCharges(qint64 userid) {
             .toLongLong());
 }
 
+Currency BalanceOf(qint64 userid, Currency remain) {
+    if (!logOpen() || foreignStationFile()) return remain;
+    try {
+        return remain - UnappliedCharges(userid);
+    } catch (const platform::MoneyOverflow&) {
+        // Waiting entries no balance can hold: the apply names them and takes none.
+        return remain;
+    }
+}
+
+Currency BalanceOf(qint64 userid) {
+    return BalanceOf(userid, Currency::fromRaw(
+                                 dbSwitch.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {userid}).toLongLong()));
+}
+
 namespace {
 // Applies the entries past the mark in one transaction of the station file
 // that moves the mark. `known`: the caller has just kept an entry, so the
@@ -833,6 +1153,7 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
         bool started = false;
         bool gone = false;
         bool added = false;   // added since the copy, with the balance it started with in `last`
+        bool putBack = false; // added with their row by this recovery
     };
     QMap<qint64, Trail> trails;
     QSet<qint64> numbers;
@@ -849,7 +1170,10 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
             if (!name.isNull() && e.userid != 0) {
                 // Deleted since the copy: deleted again, as the operator did.
                 DeleteUserRows(sw, e.userid);
-                out.deleted << QStringLiteral("用户%1 %2").arg(e.userid).arg(name.toString());
+                const QString who = QStringLiteral("用户%1 %2").arg(e.userid).arg(name.toString());
+                // One added and deleted since the copy is as the copy had it: nothing to tell.
+                if (t.putBack) out.added.removeAll(who);
+                else out.deleted << who;
             }
             t = Trail();
             t.gone = true;
@@ -861,6 +1185,12 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
             t.last = e.balance;
             t.started = true;
             t.expected = e.balance;
+            // Added since the copy, which lacks them: their row as it was added.
+            if (!e.row.isEmpty() && nameOf(e.userid).isNull() &&
+                putUserRow(sw, e.row, e.userid, e.balance)) {
+                t.putBack = true;
+                out.added << QStringLiteral("用户%1 %2").arg(e.userid).arg(nameOf(e.userid).toString());
+            }
             continue;
         }
         if (e.kind == int(LogKind::Deposit)) {
@@ -894,12 +1224,18 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
     const qint64 top = qMax(last, knownLast);
     if (top > fileMark && qint64(numbers.size()) < top - fileMark) {
         out.gap = true;
-        for (qint64 n = fileMark + 1; n <= top; ++n)
-            if (!numbers.contains(n)) {
-                out.gapFrom = n;
-                break;
-            }
-        out.gapTo = top;
+        // The numbers missing, run by run: only those are named.
+        QList<qint64> present = numbers.values();
+        std::sort(present.begin(), present.end());
+        qint64 next = fileMark + 1;
+        for (qint64 n : std::as_const(present)) {
+            if (n > top) break;
+            if (n > next) out.gaps << qMakePair(next, n - 1);
+            next = n + 1;
+        }
+        if (next <= top) out.gaps << qMakePair(next, top);
+        out.gapFrom = out.gaps.first().first;
+        out.gapTo = out.gaps.last().second;
     }
     last = top;
     for (auto it = trails.constBegin(); it != trails.constEnd(); ++it) {
@@ -931,7 +1267,12 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
 QList<LogEntry> MergedLog(const QList<LogEntry>& log, const QList<LogEntry>& more) {
     QMap<qint64, LogEntry> bySeq;
     for (const LogEntry& e : more) bySeq.insert(e.seq, e);
-    for (const LogEntry& e : log) bySeq.insert(e.seq, e);
+    for (const LogEntry& e : log) {
+        // A user's row one of them holds stays with the entry.
+        const QString row = e.row.isEmpty() ? bySeq.value(e.seq).row : e.row;
+        bySeq.insert(e.seq, e);
+        bySeq[e.seq].row = row;
+    }
     return bySeq.values();
 }
 
@@ -939,7 +1280,10 @@ std::optional<LogEntry> EntryOf(const QVariantList& row) {
     if (row.size() < 6) return std::nullopt;
     for (int i = 0; i < 6; ++i)
         if (row[i].typeId() != QMetaType::LongLong) return std::nullopt;
-    if (qAbs(row[4].toLongLong()) > kEntryReach || qAbs(row[5].toLongLong()) > kEntryReach) return std::nullopt;
+    // Compared as they are, never through their magnitude: the smallest whole
+    // number has none a 64-bit number can hold.
+    const auto inReach = [](qint64 v) { return v >= -kEntryReach && v <= kEntryReach; };
+    if (!inReach(row[4].toLongLong()) || !inReach(row[5].toLongLong())) return std::nullopt;
     LogEntry e;
     e.seq = row[0].toLongLong();
     e.gen = row[1].toLongLong();
@@ -970,8 +1314,32 @@ QList<LogEntry> MirrorOf(const Database& sw) {
     return t.isEmpty() ? QList<LogEntry>() : EntriesOf(sw, t);
 }
 
-QList<LogEntry> OpenLog(qint64 after) {
-    return MergedLog(EntriesOf(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), after));
+QList<LogEntry> OpenLog(qint64 after, bool* complete) {
+    bool sound = true, moved = true;
+    QList<LogEntry> log = MergedLog(EntriesOf(dbPhoneCur, kChargeLog, 0, &sound), MovedEntries(dbPhoneCur.path(), after, &moved));
+    if (complete) *complete = sound && moved;
+    WithUserRows(log, UserRowsOf(dbPhoneCur));
+    return log;
+}
+
+QMap<qint64, QString> UserRowsOf(const Database& db) {
+    QMap<qint64, QString> rows;
+    try {
+        const QString t = db.actualTableName(kUserRows);
+        if (t.isEmpty()) return rows;
+        for (platform::RowReader r = db.rows(QStringLiteral("SELECT f_seq, f_row FROM %1").arg(db.qualified(t))); r.next();)
+            if (r.kind(0) == platform::RawRecords::Integer && r.kind(1) == platform::RawRecords::Text)
+                rows.insert(r.integer(0), r.text(1));
+    } catch (const DbError&) {
+        // A damaged file gives what it read.
+    }
+    return rows;
+}
+
+void WithUserRows(QList<LogEntry>& log, const QMap<qint64, QString>& rows) {
+    if (rows.isEmpty()) return;
+    for (LogEntry& e : log)
+        if (e.kind == int(LogKind::UserAdded) && e.row.isEmpty()) e.row = rows.value(e.seq);
 }
 
 void KeepInMirror(const Database& sw, const QList<LogEntry>& entries) {
@@ -994,24 +1362,121 @@ void DropLostNamedAsMissing(LogRecovery& r) {
     r.lost = lost;
 }
 
+QMap<qint64, MoneyRow> MoneyRowsOf(const Database& db, const QString& table, bool* whole) {
+    QMap<qint64, MoneyRow> rows;
+    if (whole) *whole = true;
+    try {
+        const QString t = table.isEmpty() ? db.qualified(db.actualTableName(QStringLiteral("user"))) : table;
+        for (platform::RowReader r = db.rows(QStringLiteral("SELECT userid, username, remain, deposit FROM %1 WHERE userid<>0").arg(t));
+             r.next();)
+            rows.insert(r.integer(0), MoneyRow{r.text(1), Currency::fromRaw(r.integer(2)), Currency::fromRaw(r.integer(3))});
+    } catch (const DbError&) {
+        // What a damaged file read.
+        if (whole) *whole = false;
+    }
+    return rows;
+}
+
+void NameDifferences(const QMap<qint64, MoneyRow>& before, const QMap<qint64, MoneyRow>& after, LogRecovery& r) {
+    QList<qint64> users = before.keys();
+    for (auto it = after.constBegin(); it != after.constEnd(); ++it)
+        if (!before.contains(it.key())) users << it.key();
+    std::sort(users.begin(), users.end());
+    const auto whole = [](const MoneyRow& m) {
+        return QStringLiteral("余额%1").arg(m.remain.toString2()) +
+               (m.deposit == Currency() ? QString() : QStringLiteral("，押金%1").arg(m.deposit.toString2()));
+    };
+    for (qint64 user : std::as_const(users)) {
+        const bool was = before.contains(user), is = after.contains(user);
+        const MoneyRow& m = was ? before[user] : after[user];
+        const QString who = QStringLiteral("用户%1 %2：").arg(user).arg(m.name);
+        if (!is) {
+            r.missing << who + whole(m) + QStringLiteral("（恢复后没有此用户）");
+        } else if (!was) {
+            r.missing << who + whole(m) + QStringLiteral("（恢复前已没有此用户）");
+        } else {
+            QStringList parts;
+            if (m.remain != after[user].remain) parts << (m.remain - after[user].remain).toString2();
+            if (m.deposit != after[user].deposit) parts << QStringLiteral("押金") + (m.deposit - after[user].deposit).toString2();
+            if (!parts.isEmpty()) r.missing << who + parts.join(QStringLiteral("，"));
+        }
+    }
+    DropLostNamedAsMissing(r);
+}
+
+QStringList OwnersAgainstLog(const Database& sw, const QList<LogEntry>& log, qint64 fileMark) {
+    // The latest charge of each extension's calls past the mark, and the users deleted after it.
+    QMap<qint64, const LogEntry*> latest;
+    QMap<qint64, qint64> deletedAt;
+    for (const LogEntry& e : log) {
+        if (e.seq <= fileMark) continue;
+        if (e.kind == int(LogKind::Charge) && e.calladdr > 0) latest.insert(e.calladdr, &e);
+        else if (e.kind == int(LogKind::UserDeleted)) deletedAt.insert(e.userid, e.seq);
+    }
+    QStringList lines;
+    const QString ext = sw.actualTableName(QStringLiteral("Extension"));
+    const QString users = sw.actualTableName(QStringLiteral("user"));
+    if (latest.isEmpty() || ext.isEmpty() || users.isEmpty()) return lines;
+    for (auto it = latest.constBegin(); it != latest.constEnd(); ++it) {
+        const LogEntry& e = **it;
+        if (deletedAt.value(e.userid, -1) > e.seq) continue;   // their extensions went back to the default user
+        const QVariant owner =
+            sw.scalar(QStringLiteral("SELECT userid FROM %1 WHERE Address=?").arg(sw.qualified(ext)), {it.key()});
+        if (owner.isNull() || owner.toLongLong() == e.userid) continue;
+        const QVariant name =
+            sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)), {e.userid});
+        lines << QStringLiteral("分机%1：现属用户%2，备份之后的话费记入用户%3%4")
+                     .arg(it.key())
+                     .arg(owner.toLongLong())
+                     .arg(e.userid)
+                     .arg(name.isNull() ? QString() : QLatin1Char(' ') + name.toString());
+    }
+    return lines;
+}
+
 QStringList RecoveryLines(const LogRecovery& r) {
     QStringList lines;
+    if (r.foreign) return {QStringLiteral("备份的数据库文件属于另一个话务台，话单文件中的话费未计入其中的用户余额。")};
+    if (r.usersKept > 0) lines << QStringLiteral("从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
     if (r.charges > 0)
         lines << QStringLiteral("重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
     if (r.moves > 0) lines << QStringLiteral("重新计入备份之后的%1笔缴费、结算和押金变动。").arg(r.moves);
-    if (r.gap && r.missing.isEmpty())
-        lines << QStringLiteral("备份之后的第%1至%2笔记账记录已不存在，其中的话费和缴费未能重新计入。").arg(r.gapFrom).arg(r.gapTo);
+    if (r.gap && r.missing.isEmpty()) {
+        QList<QPair<qint64, qint64>> runs = r.gaps;
+        if (runs.isEmpty()) runs << qMakePair(r.gapFrom, r.gapTo);
+        QStringList numbers;
+        for (const auto& run : std::as_const(runs))
+            numbers << (run.first == run.second ? QString::number(run.first)
+                                                 : QStringLiteral("%1至%2").arg(run.first).arg(run.second));
+        lines << QStringLiteral("备份之后的第%1笔记账记录已不存在，其中的话费和缴费未能重新计入。").arg(numbers.join(QStringLiteral("、")));
+    }
+    if (!r.added.isEmpty())
+        lines << QStringLiteral("以下用户在备份之后新增，已按记账记录重新加入（备份之后为其指定的分机请重新核对）：\n") + r.added.join(QLatin1Char('\n'));
     if (!r.deleted.isEmpty())
         lines << QStringLiteral("以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
     if (!r.lost.isEmpty())
         lines << QStringLiteral("以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
     if (!r.missing.isEmpty())
-        lines << QStringLiteral("以下用户的余额与恢复前不同，差额无法找回：\n") + r.missing.join(QLatin1Char('\n'));
+        lines << (r.replacedUntrusted
+                      ? QStringLiteral("损坏的文件中记账的位置无法读取，其中的用户余额未采用；以下用户与损坏的文件中不同，请核对：\n")
+                      : QStringLiteral("以下用户的余额或押金与恢复前不同，差额无法找回：\n")) +
+                     r.missing.join(QLatin1Char('\n'));
+    if (!r.owners.isEmpty())
+        lines << QStringLiteral("以下分机的用户与备份之后的话费记录不同（备份之后更改的分机用户未能恢复），请核对：\n") +
+                     r.owners.join(QLatin1Char('\n'));
     if (r.rowsRefused > 0) lines << QStringLiteral("损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
     if (r.logPartial) lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
+    if (!r.unlogged.isEmpty())
+        lines << QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n") + r.unlogged.join(QLatin1Char('\n'));
     if (r.movedPartial)
         lines << QStringLiteral("计费记录归档文件%1只能部分读取，备份之后的话费可能未全部重新计入。").arg(kJournalFile);
     if (!r.failed.isEmpty()) lines << QStringLiteral("用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);
+    // The last line: what neither the log nor the file replaced could give.
+    if (!r.putBack) return lines;
+    if (r.callFileUnread && r.replacedRead)
+        lines << QStringLiteral("话单文件无法读取，备份之后的话费只能从被替换的数据库文件找回。");
+    else if ((r.callFileUnread || r.logPartial) && !r.replacedRead && r.failed.isEmpty())
+        lines << QStringLiteral("话单文件和被替换的数据库文件都无法完整读取，备份之后的话费、缴费、押金变动和删除的用户无法全部找回。");
     return lines;
 }
 

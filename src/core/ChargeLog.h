@@ -6,8 +6,9 @@
 // also moves its mark, "TarvoChargeApplied", to the last entry it applied.
 // Two routines here bring a station file up to the log: `ApplyLoggedCharges`
 // applies to the open file the entries past its mark (after a record, in
-// `MoveBalances`, at every opening), and `RecoverFromLog` brings a file put
-// back from a safety copy or a backup up to the log. A crash between the two
+// `MoveBalances`, at every opening), and `RecoverFromLog`, the one replay of
+// every kind of entry, brings a file put back from a safety copy or a backup
+// (or found behind the log at an opening) up to the log. A crash between the two
 // commits leaves entries past the mark, as an old copy does, and each entry
 // is applied once.
 #include "platform/Currency.h"
@@ -45,6 +46,9 @@ extern const QString kMovedNote;
 // charged: what a call file put back from an older copy gets back.
 extern const QString kLedgerMirror;
 extern const QString kCallMirror;
+// The row of each user added, by the number of the entry that added it, in
+// both files: a station file behind the journal gets the user back whole.
+extern const QString kUserRows;
 
 // Kinds of log entries. `Balance`: the balance moved by `f_amount` (a
 // payment, a settlement, a deposit saved, 初始化, a table restored);
@@ -102,6 +106,12 @@ qint64 CopyGenerationOf(const platform::Database& db);
 // A user's charges that are logged but not yet applied to their balance by
 // the open station file (none, but between the two commits).
 platform::Currency UnappliedCharges(qint64 userid);
+// A user's balance as the journal gives it: what the open station file holds,
+// less the entries logged that it has not applied yet (the station file
+// refused its part). Every answer and view of a balance reads this one.
+platform::Currency BalanceOf(qint64 userid);
+// The same for a balance `remain` just read from the user's row.
+platform::Currency BalanceOf(qint64 userid, platform::Currency remain);
 // Runs `write`, which sets balances, deposits or user rows outright, in one
 // transaction on the station file: the entries waiting are applied first, so
 // that the write starts from the balance the journal gives; every change it
@@ -130,6 +140,7 @@ struct LogEntry {
     platform::Currency amount, balance;
     qint64 calladdr = 0;   // the call charged: extension and start
     QString date;
+    QString row;           // a user added: their row as it was added (JSON), when known
 };
 
 // The most an entry can hold: the largest price an operator can type (a
@@ -159,17 +170,28 @@ struct LogRecovery {
     int charges = 0;                // charges applied
     platform::Currency charged;
     QStringList deleted;            // "用户7 张三", deleted again
+    QStringList added;              // "用户9 李四", added since and put back with their row
     QStringList lost;               // "用户7 张三：50.00", what the operator enters again
                                     // (or "用户7：..." for a user the file lacks)
     int moves = 0;                  // payments, deposits and other balance movements applied
     platform::Currency moved;
     bool gap = false;               // entries the file needed are no longer logged
-    qint64 gapFrom = 0, gapTo = 0;  // the first number missing, the last known
+    qint64 gapFrom = 0, gapTo = 0;  // the first number missing, the last one missing
+    QList<QPair<qint64, qint64>> gaps;   // each run of numbers missing, first and last
     QStringList missing;            // "用户7 张三：...", a difference no entry explains, by user
     bool logPartial = false;        // part of the log could not be read
     bool movedPartial = false;      // part of the journal file could not be read
     int rowsRefused = 0;            // rows of a damaged file that were no users' rows
     QString failed;                 // why the balances could not be brought up to date
+    // A station file put back (see RecoverStationFile):
+    bool putBack = false;           // this is such a recovery
+    int usersKept = 0;              // user rows taken over from the damaged file replaced
+    bool callFileUnread = false;    // the call file's log could not be read at all
+    bool replacedRead = false;      // the file replaced was read whole (its users, or its money rows)
+    bool replacedUntrusted = false; // its rows were read but its mark was not: compared, not taken
+    bool foreign = false;           // the file is another station's: nothing was applied to it
+    QStringList owners;             // "分机5：…", an extension whose owner the journal contradicts
+    QStringList unlogged;           // "用户7 张三：3张，共1.65元", calls kept whose entries no file gave
 };
 
 // The mark a station file put back from a copy stands at: its own, or for a
@@ -196,8 +218,14 @@ LogRecovery RecoverFromLog(const platform::Database& sw, const QList<LogEntry>& 
 QMap<qint64, qint64> HeldByUnmarkedCopy(const platform::Database& sw, const QList<LogEntry>& log, qint64 fileMark);
 
 // The open call file's log, with the entries numbered past `after` that were
-// moved from it to the journal file.
-QList<LogEntry> OpenLog(qint64 after = 0);
+// moved from it to the journal file, and the rows of the users added;
+// `complete` false when part of either could not be read.
+QList<LogEntry> OpenLog(qint64 after = 0, bool* complete = nullptr);
+// The rows of users added that file `db` keeps, by the number of the entry
+// that added them (none when it keeps none or they do not read).
+QMap<qint64, QString> UserRowsOf(const platform::Database& db);
+// Gives the entries of `log` that added a user the row `rows` holds for them.
+void WithUserRows(QList<LogEntry>& log, const QMap<qint64, QString>& rows);
 // The entries the station file `sw` keeps of what it applied, as a recovery reads them.
 QList<LogEntry> MirrorOf(const platform::Database& sw);
 // Keeps `entries` in the station file `sw`'s copy of the log (those it has stay).
@@ -212,9 +240,29 @@ QList<LogEntry> MergedLog(const QList<LogEntry>& log, const QList<LogEntry>& mor
 // Throws DbError when it cannot be written.
 QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile,
                                        const QString& replaced = QString());
-// What a recovery did and could not do, as the operator reads it.
+// What a recovery did and could not do, as the operator reads it: each line once.
 QStringList RecoveryLines(const LogRecovery& r);
+// The extensions of station file `sw` whose owner differs from the user the
+// latest charge of their calls logged past `fileMark` went to (that user not
+// deleted since): an owner given since the copy, which the copy lacks. One
+// line each, "分机5：现属用户0，备份之后的话费记入用户7 张三".
+QStringList OwnersAgainstLog(const platform::Database& sw, const QList<LogEntry>& log, qint64 fileMark);
 // Leaves out of `r.lost` the users `r.missing` already names, so each user is named once.
 void DropLostNamedAsMissing(LogRecovery& r);
+
+// A user's money as a file holds it: the whole row the comparison reads.
+struct MoneyRow {
+    QString name;
+    platform::Currency remain, deposit;
+};
+// The money rows of the users' table `table` of `db` ("user" when empty), by
+// user, the default user left out; as far as they read.
+QMap<qint64, MoneyRow> MoneyRowsOf(const platform::Database& db, const QString& table = QString(), bool* whole = nullptr);
+// The one comparison where the journal lacks entries: every difference between
+// the money rows `before` (the file replaced) and `after` (the file put back,
+// brought up as far as the journal goes), user by user with its amounts, in
+// `r.missing`: a user present in one only, a balance, a deposit. A user named
+// there is not named again in `r.lost`.
+void NameDifferences(const QMap<qint64, MoneyRow>& before, const QMap<qint64, MoneyRow>& after, LogRecovery& r);
 
 }  // namespace ModSwitch

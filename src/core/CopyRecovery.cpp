@@ -358,24 +358,6 @@ int RecoverRows(const QString& restored, const QString& damaged) {
     }
 }
 
-// What became of the balances when the station file was restored from its copy.
-struct BalanceRecovery {
-    int usersKept = 0;                 // user rows taken over from the damaged file
-    int charges = 0;                   // charges logged since the copy, applied again
-    platform::Currency charged;
-    bool callFileRead = false;         // the charge log could be read
-    bool allUsersRead = false;         // every user row of the damaged file was read
-    QStringList lost;                  // "用户7 张三：50.00", what the operator enters again
-    QStringList deleted;               // "用户7 张三": deleted since the copy, deleted again
-    bool gap = false;                  // charges since the copy are no longer all logged
-    bool logComplete = false;          // the charge log read whole
-    int rowsRefused = 0;               // rows of the damaged file that had no user's shape
-    QString failed;                    // why the balances could not be brought up to date
-    bool movedComplete = true;         // the journal file read whole
-    int moves = 0;                     // payments and deposits since the copy, applied again
-    qint64 gapFrom = 0, gapTo = 0;
-    QList<LogEntry> mirror;            // the entries the damaged file kept of what it applied
-};
 
 }  // namespace
 
@@ -392,9 +374,12 @@ qint64 LoggedGeneration(const QString& callFile) {
 }
 
 QList<LogEntry> MovedEntries(const QString& callFile, qint64 after, bool* complete) {
+    return JournalEntriesAt(platform::resolveCI(QFileInfo(callFile).absolutePath(), kJournalFile), after, complete);
+}
+
+QList<LogEntry> JournalEntriesAt(const QString& path, qint64 after, bool* complete) {
     if (complete) *complete = true;
     QList<LogEntry> out;
-    const QString path = platform::resolveCI(QFileInfo(callFile).absolutePath(), kJournalFile);
     if (!QFileInfo(path).isFile()) return out;
     after = qMax<qint64>(after, 0);
     try {
@@ -440,6 +425,11 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nu
                        QStringLiteral("f_balance")};
     if (numbered) wanted << QStringLiteral("f_seq");
     if (kinds) wanted << QStringLiteral("f_kind");
+    // The extension a charge's call came from tells whom it belonged to.
+    const int addr = cols.contains(QStringLiteral("f_calladdr")) ? int(wanted.size()) : -1;
+    if (addr >= 0) wanted << QStringLiteral("f_calladdr");
+    const int date = addr >= 0 && cols.contains(QStringLiteral("f_date")) ? int(wanted.size()) : -1;
+    if (date >= 0) wanted << QStringLiteral("f_date");
     bool whole = false;
     const QMap<qint64, QVariantList> rows = ReadableRows(calls.db, kChargeLog, wanted, &whole);
     int bad = 0;
@@ -448,11 +438,13 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nu
         // numbered by its rows and holds charges only.
         const QVariantList row{numbered ? it->value(4) : QVariant::fromValue<qlonglong>(it.key()), it->value(0),
                                kinds ? it->value(numbered ? 5 : 4) : QVariant::fromValue<qlonglong>(0), it->value(1),
-                               it->value(2), it->value(3)};
+                               it->value(2), it->value(3), addr >= 0 ? it->value(addr) : QVariant(),
+                               date >= 0 ? it->value(date) : QVariant()};
         if (const std::optional<LogEntry> e = EntryOf(row)) out << *e;
         else ++bad;
     }
     std::sort(out.begin(), out.end(), [](const LogEntry& a, const LogEntry& b) { return a.seq < b.seq; });
+    WithUserRows(out, UserRowsOf(calls.db));
     if (complete) *complete = whole && bad == 0;
     if (rejected) *rejected = bad;
     return out;
@@ -466,144 +458,293 @@ QList<LogEntry> ReadJournal(const QString& callFile, qint64 after, bool* read, b
     return MergedLog(log, MovedEntries(callFile, after, movedComplete));
 }
 
-// Keeps the money right in the station file `restored`, just put back from
-// its copy: the user rows the damaged file still gives are taken over, with
-// the charges logged past the mark that file had reached; every other user is
-// brought from the copy up to the log. Users the damaged file no longer holds,
-// when all of its users could be read, were deleted since the copy: deleted
-// again. What no log explains (a payment) is listed.
-BalanceRecovery RecoverBalances(const QString& restored, const QString& damaged, const QString& callFile) {
-    BalanceRecovery out;
-    try {
-        Database db = Database::open(restored);
-        const QString userTable = db.qualified(db.actualTableName(QStringLiteral("user")));
-
-        // The copy needs the entries past its mark (all of them when it has none).
-        QList<LogEntry> log = ReadJournal(callFile, AppliedMark(db), &out.callFileRead, &out.logComplete, &out.movedComplete);
-        qint64 lastLogged = 0;
-        for (const LogEntry& e : log) lastLogged = qMax(lastLogged, e.seq);
-
-        QMap<qint64, QVariantList> users;
-        QStringList cols;
-        qint64 damagedMark = -1;
-        if (!damaged.isEmpty()) {
-            const DamagedImage old(damaged, restored);
-            if (old) {
-                const QStringList theirs = old.columns(QStringLiteral("user"));
-                QList<platform::ColumnInfo> fields;
-                for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user"))))
-                    if (theirs.contains(c.name.toLower())) {
-                        cols << c.name;
-                        fields << c;
-                    }
-                if (cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive)) {
-                    users = ReadableRows(old.db, QStringLiteral("user"), cols, &out.allUsersRead);
-                    // Rows that are no user's (another table read through a
-                    // damaged page) replace nothing, and leave the set incomplete.
-                    const int key = cols.indexOf(
-                        QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
-                    const QString keyIndex = KeyIndex(old.db, QStringLiteral("user"), QStringLiteral("userid"));
-                    for (auto it = users.begin(); it != users.end();) {
-                        if (HasShape(*it, fields, key) && IndexAgrees(old.db, keyIndex, QStringLiteral("user"),
-                                                                      QStringLiteral("userid"), it->value(key), it.key())) {
-                            ++it;
-                        } else {
-                            ++out.rowsRefused;
-                            it = users.erase(it);
-                        }
-                    }
-                    if (out.rowsRefused > 0) out.allUsersRead = false;
-                    // Mostly rows of another kind: the table's pages are not
-                    // its own, and the few that pass are chance.
-                    if (out.rowsRefused > users.size()) {
-                        out.rowsRefused += int(users.size());
-                        users.clear();
-                    }
-                } else {
-                    cols.clear();
-                }
-                try {
-                    damagedMark = AppliedMark(old.db);
-                } catch (const DbError&) {
-                    damagedMark = -1;
-                }
-                // What it applied that the call file lacks.
-                const QStringList kept = old.columns(kLedgerMirror);
-                if (!kept.isEmpty()) {
-                    const QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
-                                           QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
-                    QList<LogEntry> mirror;
-                    for (const QVariantList& row : ReadableRows(old.db, kLedgerMirror, want))
-                        if (const std::optional<LogEntry> e = EntryOf(row)) mirror << *e;
-                    out.mirror = mirror;
-                }
-            }
+// Whether user rows read from a damaged file whose mark cannot be read hold
+// what the journal past the copy's mark `copyMark` ends with: each user's
+// balance and deposit after their last entry, no row of a user deleted since,
+// a row for each user added since and not deleted. Only then are they current.
+bool RowsEndWithTheLog(const QMap<qint64, QVariantList>& users, const QStringList& cols, const QList<LogEntry>& log,
+                       qint64 copyMark) {
+    const auto column = [&](const char* name) {
+        return cols.indexOf(QRegularExpression(QStringLiteral("^%1$").arg(QLatin1String(name)),
+                                               QRegularExpression::CaseInsensitiveOption));
+    };
+    const int id = column("userid"), remain = column("remain"), deposit = column("deposit");
+    if (id < 0 || remain < 0 || deposit < 0) return false;
+    QMap<qint64, const QVariantList*> byUser;
+    for (const QVariantList& row : users) byUser.insert(row.value(id).toLongLong(), &row);
+    struct End {
+        std::optional<qint64> remain, deposit;
+        bool gone = false, added = false;
+    };
+    QMap<qint64, End> ends;
+    for (const LogEntry& e : log) {
+        if (e.seq <= copyMark) continue;
+        End& end = ends[e.userid];
+        switch (LogKind(e.kind)) {
+        case LogKind::Charge:
+        case LogKind::Balance: end.remain = e.balance.raw(); break;
+        case LogKind::Deposit: end.deposit = e.balance.raw(); break;
+        case LogKind::UserDeleted: end = End{{}, {}, true, false}; break;
+        case LogKind::UserAdded: end = End{e.balance.raw(), {}, false, true}; break;
+        default: break;
         }
-        const int idCol = cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
-        log = MergedLog(log, out.mirror);
-        for (const LogEntry& e : log) lastLogged = qMax(lastLogged, e.seq);
-        const qint64 copyMark = MarkOfCopy(db, log);
+    }
+    for (auto it = ends.constBegin(); it != ends.constEnd(); ++it) {
+        if (it.key() == 0) continue;
+        const QVariantList* row = byUser.value(it.key());
+        if (it->gone) {
+            if (row) return false;
+            continue;
+        }
+        if (!row) {
+            if (it->added) return false;
+            continue;
+        }
+        if (it->remain && row->value(remain).toLongLong() != *it->remain) return false;
+        if (it->deposit && row->value(deposit).toLongLong() != *it->deposit) return false;
+    }
+    return true;
+}
 
-        QMap<qint64, qint64> baseFor;
-        {
-            platform::Transaction tx(db);
-            if (idCol >= 0) {
-                QStringList quoted, marks;
-                for (const QString& c : cols) {
-                    quoted << quoteIdent(c);
-                    marks << QStringLiteral("?");
+// The calls of the call file `callFile` (as far as its pages read) that
+// charged a user but whose entries no file gave: started after the last call
+// whose entry the copy (mark `copyMark`) already holds, and matched by no
+// entry read. One line per user: how many, and what they cost. None when the
+// copy's place among the calls is not known.
+QStringList UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, qint64 copyMark, const Database& sw) {
+    QString since;
+    QSet<QString> logged;
+    for (const LogEntry& e : log) {
+        if (e.kind != int(LogKind::Charge) && e.kind != int(LogKind::Call)) continue;
+        if (e.date.isEmpty()) continue;
+        const QString date = platform::dateText(platform::parseDate(e.date));
+        logged.insert(QString::number(e.calladdr) + QLatin1Char(' ') + date);
+        if (e.seq <= copyMark && date > since) since = date;
+    }
+    QStringList lines;
+    if (since.isEmpty() || !QFileInfo(callFile).isFile()) return lines;
+    const DamagedImage calls(callFile, callFile + QStringLiteral(".bak"));
+    if (!calls) return lines;
+    const QStringList want{QStringLiteral("f_calladdr"), QStringLiteral("f_date"), QStringLiteral("f_userid"),
+                           QStringLiteral("f_moneny"),   QStringLiteral("f_addfee1"), QStringLiteral("f_addfee2"),
+                           QStringLiteral("f_gatefee"),  QStringLiteral("f_linkfee")};
+    const QStringList have = calls.columns(QStringLiteral("Tab_Phone"));
+    for (const QString& c : want)
+        if (!have.contains(c)) return lines;
+    QMap<qint64, QPair<int, platform::Currency>> byUser;
+    for (const QVariantList& row : ReadableRows(calls.db, QStringLiteral("Tab_Phone"), want)) {
+        const QString date = platform::dateText(platform::parseDate(row.value(1)));
+        if (date <= since || logged.contains(row.value(0).toString() + QLatin1Char(' ') + date)) continue;
+        qint64 fee = 0;
+        bool money = true;
+        for (int i = 3; i < 8; ++i) {
+            money = money && IsInteger(row.value(i)) && qAbs(row.value(i).toLongLong()) <= kMoneyReach;
+            fee += row.value(i).toLongLong();
+        }
+        const qint64 user = row.value(2).toLongLong();
+        if (!money || fee == 0 || user == 0) continue;
+        auto& n = byUser[user];
+        ++n.first;
+        n.second += platform::Currency::fromRaw(fee);
+    }
+    const QString users = sw.actualTableName(QStringLiteral("user"));
+    for (auto it = byUser.constBegin(); it != byUser.constEnd(); ++it) {
+        const QVariant name = users.isEmpty() ? QVariant()
+                                              : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)),
+                                                          {it.key()});
+        lines << QStringLiteral("用户%1%2：%3张，共%4元")
+                     .arg(it.key())
+                     .arg(name.isNull() ? QString() : QLatin1Char(' ') + name.toString())
+                     .arg(it->first)
+                     .arg(it->second.toString2());
+    }
+    return lines;
+}
+
+}  // namespace
+
+// The one recovery of a station file put back (from its safety copy or from
+// a backup) on the copy `restored`, before it goes in: brought up to the
+// journal by the one replay (the call file's log as far as it reads, the
+// entries moved to the journal file, the call file's safety copy's, and
+// those the file it replaces applied), every kind of entry past its mark in
+// number order. `takeRows`: the safety copy's road, where the damaged file
+// replaced is newer than the copy: the user rows it still gives are taken
+// over with the charges past its mark, users it no longer holds (when every
+// one of them was read) deleted again; rows whose place in the journal its
+// mark cannot tell are not trusted. Where the journal lacks entries, or the
+// rows were not trusted, the money rows of the file replaced and of the copy
+// are compared user by user. Throws DbError when the copy cannot be written
+// (nothing of the recovery is then in it).
+LogRecovery RecoverStationFile(const QString& restored, const QString& callFile, const QString& replaced, bool takeRows) {
+    LogRecovery out;
+    out.putBack = true;
+    Database db = Database::open(restored);
+    // A station file of another station is not brought up to this call file's log.
+    try {
+        const QString mine = GetVariant(db, kStationId);
+        const Database cur = Database::openReadOnly(callFile);
+        const QString theirs = cur.actualTableName(QStringLiteral("tab_notes")).isEmpty()
+                                   ? QString()
+                                   : GetVariant(cur, kStationId, QString(), QStringLiteral("tab_notes"));
+        if (!mine.isEmpty() && !theirs.isEmpty() && mine != theirs) {
+            out.foreign = true;
+            return out;
+        }
+    } catch (const DbError&) {
+    }
+    const QString userTable = db.qualified(db.actualTableName(QStringLiteral("user")));
+
+    // The copy needs the entries past its mark (all of them when it has none);
+    // entries a damaged page of the log lost that the call file's safety copy
+    // still holds are read there.
+    bool callFileRead = false, logComplete = false, movedComplete = true, copyRead = false;
+    QList<LogEntry> log = ReadJournal(callFile, AppliedMark(db), &callFileRead, &logComplete, &movedComplete);
+    log = MergedLog(log, ReadLog(platform::resolvePathCI(callFile + QStringLiteral(".bak")), &copyRead));
+
+    // The file replaced: its user rows, its mark, what it applied, its money rows.
+    QMap<qint64, QVariantList> users;
+    QStringList cols;
+    qint64 replacedMark = -1;
+    bool markRead = false, allUsersRead = false;
+    QMap<qint64, MoneyRow> held;
+    bool heldWhole = false;
+    QList<LogEntry> mirror;
+    if (!replaced.isEmpty() && QFileInfo(replaced).isFile()) {
+        const DamagedImage old(replaced, restored);
+        if (old) {
+            try {
+                replacedMark = AppliedMark(old.db);
+                markRead = true;
+            } catch (const DbError&) {
+                replacedMark = -1;
+            }
+            held = MoneyRowsOf(old.db, QString(), &heldWhole);
+            // What it applied that the call file lacks, with the rows of the users it added.
+            const QStringList kept = old.columns(kLedgerMirror);
+            if (!kept.isEmpty()) {
+                QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
+                                 QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
+                if (kept.contains(QStringLiteral("f_calladdr"))) want << QStringLiteral("f_calladdr");
+                for (const QVariantList& row : ReadableRows(old.db, kLedgerMirror, want))
+                    if (const std::optional<LogEntry> e = EntryOf(row)) mirror << *e;
+                WithUserRows(mirror, UserRowsOf(old.db));
+            }
+            const QStringList theirs = old.columns(QStringLiteral("user"));
+            QList<platform::ColumnInfo> fields;
+            for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user"))))
+                if (theirs.contains(c.name.toLower())) {
+                    cols << c.name;
+                    fields << c;
                 }
-                const QString upsert = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
-                                           .arg(userTable, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-                // A damaged file whose mark cannot be read is taken to hold every logged charge.
-                const qint64 base = damagedMark >= 0 ? damagedMark : qMax(lastLogged, copyMark);
-                for (const QVariantList& row : std::as_const(users)) {
-                    platform::Params values;
-                    for (const QVariant& v : row) values << platform::Param(v);
-                    db.execute(upsert, values);
-                    baseFor.insert(row.value(idCol).toLongLong(), base);
-                }
-                if (out.allUsersRead) {
-                    // Every user the damaged file held is known: one the copy
-                    // has beside them was deleted since.
-                    QList<QPair<qint64, QString>> gone;
-                    for (platform::RowReader r = db.rows(QStringLiteral("SELECT userid, username FROM %1 WHERE userid<>0")
-                                                             .arg(userTable));
-                         r.next();)
-                        if (!baseFor.contains(r.integer(0))) gone << qMakePair(r.integer(0), r.text(1));
-                    for (const auto& g : gone) {
-                        DeleteUserRows(db, g.first);
-                        out.deleted << QStringLiteral("用户%1 %2").arg(g.first).arg(g.second);
+            if (takeRows && cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive)) {
+                users = ReadableRows(old.db, QStringLiteral("user"), cols, &allUsersRead);
+                // Rows that are no user's (another table read through a
+                // damaged page) replace nothing, and leave the set incomplete.
+                const int key =
+                    cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+                const QString keyIndex = KeyIndex(old.db, QStringLiteral("user"), QStringLiteral("userid"));
+                for (auto it = users.begin(); it != users.end();) {
+                    if (HasShape(*it, fields, key) &&
+                        IndexAgrees(old.db, keyIndex, QStringLiteral("user"), QStringLiteral("userid"), it->value(key), it.key())) {
+                        ++it;
+                    } else {
+                        ++out.rowsRefused;
+                        it = users.erase(it);
                     }
                 }
+                if (out.rowsRefused > 0) allUsersRead = false;
+                // Mostly rows of another kind: the table's pages are not
+                // its own, and the few that pass are chance.
+                if (out.rowsRefused > users.size()) {
+                    out.rowsRefused += int(users.size());
+                    users.clear();
+                }
+            } else {
+                cols.clear();
             }
-            tx.commit();
+            out.replacedRead = takeRows ? allUsersRead : heldWhole;
+        }
+    }
+    out.callFileUnread = !callFileRead;
+    out.logPartial = callFileRead && !logComplete;
+    out.movedPartial = !movedComplete;
+    log = MergedLog(log, mirror);
+    const qint64 copyMark = MarkOfCopy(db, log);
+    qint64 lastKnown = replacedMark;
+    for (const LogEntry& e : log) lastKnown = qMax(lastKnown, e.seq);
+    // A damaged file whose mark cannot be read says not how far its rows
+    // went: they are taken only where they hold what the journal ends with,
+    // else compared, never taken for current.
+    if (takeRows && !users.isEmpty() && (!markRead || replacedMark < 0)) {
+        if (RowsEndWithTheLog(users, cols, log, copyMark)) {
+            replacedMark = lastKnown;
+        } else {
+            out.replacedUntrusted = true;
+            users.clear();
+        }
+    }
+
+    platform::Transaction tx(db);
+    QMap<qint64, qint64> baseFor;
+    const int idCol = cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+    if (idCol >= 0 && !users.isEmpty()) {
+        QStringList quoted, marks;
+        for (const QString& c : cols) {
+            quoted << quoteIdent(c);
+            marks << QStringLiteral("?");
+        }
+        const QString upsert = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
+                                   .arg(userTable, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+        for (const QVariantList& row : std::as_const(users)) {
+            platform::Params values;
+            for (const QVariant& v : row) values << platform::Param(v);
+            db.execute(upsert, values);
+            baseFor.insert(row.value(idCol).toLongLong(), replacedMark);
+        }
+        if (allUsersRead) {
+            // Every user the damaged file held is known: one the copy has
+            // beside them was deleted since.
+            QList<QPair<qint64, QString>> gone;
+            for (platform::RowReader r = db.rows(QStringLiteral("SELECT userid, username FROM %1 WHERE userid<>0").arg(userTable));
+                 r.next();)
+                if (!baseFor.contains(r.integer(0))) gone << qMakePair(r.integer(0), r.text(1));
+            for (const auto& g : gone) {
+                DeleteUserRows(db, g.first);
+                out.deleted << QStringLiteral("用户%1 %2").arg(g.first).arg(g.second);
+            }
         }
         out.usersKept = int(users.size());
-        LogRecovery r;
-        {
-            platform::Transaction tx(db);
-            QMap<qint64, qint64> held = HeldByUnmarkedCopy(db, log, copyMark);
-            for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) held.remove(it.key());
-            r = RecoverFromLog(db, log, baseFor, copyMark, damagedMark, held);
-            KeepInMirror(db, out.mirror);
-            tx.commit();
-        }
-        out.charges = r.charges;
-        out.moves = r.moves;
-        out.gapFrom = r.gapFrom;
-        out.gapTo = r.gapTo;
-        out.charged = r.charged;
-        out.deleted += r.deleted;
-        out.lost = r.lost;
-        out.gap = r.gap;
-        db.close();
-    } catch (const DbError& e) {
-        // What could not be written stays as the copy has it; the box says so.
-        out.failed = e.text();
     }
+    QMap<qint64, qint64> heldByCopy = HeldByUnmarkedCopy(db, log, copyMark);
+    for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) heldByCopy.remove(it.key());
+    const LogRecovery r = RecoverFromLog(db, log, baseFor, copyMark, replacedMark, heldByCopy);
+    out.charges = r.charges;
+    out.charged = r.charged;
+    out.moves = r.moves;
+    out.moved = r.moved;
+    out.gap = r.gap;
+    out.gapFrom = r.gapFrom;
+    out.gapTo = r.gapTo;
+    out.gaps = r.gaps;
+    out.deleted += r.deleted;
+    out.added = r.added;
+    out.lost = r.lost;
+    // What only the replaced file kept goes to the call file at the next opening.
+    KeepInMirror(db, mirror);
+    // Where entries are lacking, or the replaced file's rows were not taken
+    // for want of a mark, what the two files hold is compared, user by user.
+    // A replaced file behind the journal holds older rows, not lost ones.
+    const bool lacking = out.gap || out.logPartial || out.movedPartial || out.callFileUnread;
+    if (heldWhole && (out.replacedUntrusted || (lacking && replacedMark >= lastKnown))) NameDifferences(held, MoneyRowsOf(db), out);
+    out.owners = OwnersAgainstLog(db, log, copyMark);
+    // A log read in part: the calls it lost the entries of are named, user by user.
+    if (out.logPartial || out.callFileUnread) out.unlogged = UnloggedCalls(callFile, log, copyMark, db);
+    tx.commit();
     return out;
 }
+
+namespace {
 
 const QStringList kSideFiles{QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm")};
 
@@ -688,6 +829,33 @@ platform::ReadState ReadPending(const QString& target, PendingRestore* p) {
 
 namespace {
 
+// Whether the station file of `dir` keeps every entry the call file's copy
+// `callCopy` lacks, with the calls they stored: a call file lost and put back
+// from its copy then gets every call since back at the opening.
+bool StationFileKeepsWhatTheCopyLacks(const QString& callCopy, const QString& dir) {
+    try {
+        const Database copy = Database::openReadOnly(callCopy);
+        // A copy taken before the log was made lacks every entry.
+        const qint64 last = copy.actualTableName(kChargeLog).isEmpty()
+                                ? 0
+                                : copy.scalar(QStringLiteral("SELECT coalesce(max(f_seq), 0) FROM %1").arg(copy.qualified(kChargeLog)))
+                                      .toLongLong();
+        const QString file = platform::resolveCI(dir, QStringLiteral("switch.mdb"));
+        if (!QFileInfo(file).isFile()) return false;
+        const Database sw = Database::openReadOnly(file);
+        const qint64 mark = AppliedMark(sw);
+        if (mark < 0) return false;
+        if (mark <= last) return true;
+        if (sw.actualTableName(kLedgerMirror).isEmpty()) return false;
+        const qint64 kept = sw.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE f_seq>? AND f_seq<=?").arg(sw.qualified(kLedgerMirror)),
+                                      {last, mark})
+                                .toLongLong();
+        return kept == mark - last;
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
 // The restore of `target` from `bak` that `p` describes, from wherever a
 // power cut left it: the damaged file aside, the copy brought up to date
 // beside the target and renamed over it once its recovery has committed, the
@@ -712,31 +880,19 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
         const QString aside = QFileInfo::exists(p.aside) ? p.aside : QString();
         if (!aside.isEmpty()) t += QStringLiteral("损坏的文件保存为%1。").arg(QDir::toNativeSeparators(aside));
         if (StationTables(target).contains(QStringLiteral("Variant"))) {
-            const BalanceRecovery r = RecoverBalances(work, aside, platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")));
-            if (r.usersKept > 0) t += QStringLiteral("\n从损坏的文件中找回%1个用户的余额。").arg(r.usersKept);
-            LogRecovery lines;
-            lines.charges = r.charges;
-            lines.charged = r.charged;
-            lines.moves = r.moves;
-            lines.gap = r.gap;
-            lines.gapFrom = r.gapFrom;
-            lines.gapTo = r.gapTo;
-            lines.deleted = r.deleted;
-            lines.lost = r.lost;
-            lines.rowsRefused = r.rowsRefused;
-            // A log read in part matters only where the entries it lost were not found elsewhere.
-            lines.logPartial = r.callFileRead && !r.logComplete && r.gap;
-            lines.movedPartial = !r.movedComplete && r.gap;
-            lines.failed = r.failed;
-            for (const QString& l : RecoveryLines(lines)) t += QLatin1Char('\n') + l;
-            // Neither the log nor the damaged file's users read whole: entries
-            // past the copy may be lost with the log's missing part (a cut
-            // file's tail leaves no gap in the numbers read), and no balance
-            // of the damaged file stands in for them.
-            if ((!r.callFileRead || !r.logComplete) && !r.allUsersRead)
-                t += QStringLiteral("\n话单文件和损坏的文件都无法完整读取，备份之后的话费、缴费、押金变动和删除的用户无法全部找回。");
+            LogRecovery r;
+            r.putBack = true;
+            try {
+                r = RecoverStationFile(work, platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")), aside, true);
+            } catch (const DbError& e) {
+                // What could not be written stays as the copy has it; the box says so.
+                r.failed = e.text();
+            }
+            for (const QString& l : RecoveryLines(r)) t += QLatin1Char('\n') + l;
         } else {
             if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
+            else if (StationFileKeepsWhatTheCopyLacks(work, dir))
+                t += QStringLiteral("备份之后存储的话单由数据库文件switch.mdb保存，打开时找回。");
             else t += QStringLiteral("备份之后存储的话单无法找回。");
             // The copy may predate an archive run: its calls already in the year files are not billed twice.
             int archived = 0;
@@ -774,92 +930,7 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
 }
 
 QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile, const QString& replaced) {
-    bool read = false, complete = false, movedComplete = true;
-    qint64 backupMark = -1;
-    try {
-        backupMark = AppliedMark(Database::openReadOnly(stationFile));
-    } catch (const DbError&) {
-    }
-    // The backup needs the entries past its mark, however old (all of them when it has none).
-    QList<LogEntry> log = ReadJournal(callFile, backupMark, &read, &complete, &movedComplete);
-    // Entries a damaged page of the log lost that the call file's safety copy
-    // still holds (the station file no longer keeps those).
-    bool copyRead = false;
-    log = MergedLog(log, ReadLog(platform::resolvePathCI(callFile + QStringLiteral(".bak")), &copyRead));
-    // The station file replaced knows how far the journal went, what it
-    // applied that the call file lacks, and the balances it held.
-    qint64 knownLast = -1;
-    QList<LogEntry> mirror;
-    QMap<qint64, QPair<QString, platform::Currency>> held;
-    bool replacedRead = false;
-    if (!replaced.isEmpty() && QFileInfo(replaced).isFile()) {
-        const DamagedImage old(replaced, stationFile);
-        if (old) {
-            try {
-                knownLast = AppliedMark(old.db);
-                mirror = MirrorOf(old.db);
-                log = MergedLog(log, mirror);
-                for (platform::RowReader r = old.db.rows(QStringLiteral("SELECT userid, username, remain FROM user")); r.next();)
-                    held.insert(r.integer(0), qMakePair(r.text(1), platform::Currency::fromRaw(r.integer(2))));
-                replacedRead = true;
-            } catch (const DbError&) {
-            }
-        }
-    }
-    const Database db = Database::open(stationFile);
-    // A station file of another station is not brought up to this call file's log.
-    try {
-        const QString mine = GetVariant(db, kStationId);
-        const Database cur = Database::openReadOnly(callFile);
-        const QString theirs = cur.actualTableName(QStringLiteral("tab_notes")).isEmpty()
-                                   ? QString()
-                                   : GetVariant(cur, kStationId, QString(), QStringLiteral("tab_notes"));
-        if (!mine.isEmpty() && !theirs.isEmpty() && mine != theirs)
-            return {QStringLiteral("备份的数据库文件属于另一个话务台，话单文件中的话费未计入其中的用户余额。")};
-    } catch (const DbError&) {
-    }
-    LogRecovery r;
-    {
-        platform::Transaction tx(db);
-        const qint64 copyMark = MarkOfCopy(db, log);
-        r = RecoverFromLog(db, log, {}, copyMark, knownLast, HeldByUnmarkedCopy(db, log, copyMark));
-        // What only the replaced file kept goes to the call file at the next opening.
-        KeepInMirror(db, mirror);
-        if (r.gap && replacedRead) {
-            // Entries are missing: what the balances lack is named, user by user.
-            const QString users = db.qualified(db.actualTableName(QStringLiteral("user")));
-            for (auto it = held.constBegin(); it != held.constEnd(); ++it) {
-                const QVariant now = db.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(users), {it.key()});
-                if (now.isNull()) {
-                    r.missing << QStringLiteral("用户%1 %2：余额%3（恢复后没有此用户）")
-                                     .arg(it.key())
-                                     .arg(it->first, it->second.toString2());
-                    continue;
-                }
-                const platform::Currency diff = it->second - platform::Currency::fromRaw(now.toLongLong());
-                if (diff != platform::Currency())
-                    r.missing << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(it->first, diff.toString2());
-            }
-            // Users the replaced file no longer held were deleted in the entries that are gone.
-            for (platform::RowReader u = db.rows(QStringLiteral("SELECT userid, username, remain FROM %1 WHERE userid<>0").arg(users));
-                 u.next();)
-                if (!held.contains(u.integer(0)))
-                    r.missing << QStringLiteral("用户%1 %2：余额%3（恢复前已没有此用户）")
-                                     .arg(u.integer(0))
-                                     .arg(u.text(1), platform::Currency::fromRaw(u.integer(2)).toString2());
-            ModSwitch::DropLostNamedAsMissing(r);
-        }
-        tx.commit();
-    }
-    // A log read in part matters only where the entries it lost were not found elsewhere.
-    r.logPartial = read && !complete && r.gap;
-    r.movedPartial = !movedComplete && r.gap;
-    QStringList lines = RecoveryLines(r);
-    if (!read && QFileInfo(callFile).isFile()) {
-        lines << (replacedRead ? QStringLiteral("话单文件无法读取，备份之后的话费只能从被替换的系统数据库找回。")
-                               : QStringLiteral("话单文件和被替换的系统数据库都无法读取，备份之后的话费、缴费、押金变动和删除的用户都无法找回。"));
-    }
-    return lines;
+    return RecoveryLines(RecoverStationFile(stationFile, callFile, replaced, false));
 }
 
 namespace testing {

@@ -37,6 +37,15 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
 // target is then as it was.
 bool PutBack(const QString& source, const QString& target, const QString& work,
              const std::function<bool(const QString& work)>& recover, QString* error = nullptr);
+// The one recovery of a station file put back, on its copy `restored` before
+// it goes in, for both roads: from its safety copy (`takeRows`: the damaged
+// file `replaced` is newer, the user rows it gives are taken over where its
+// mark tells how far they went) and from a backup. Brought up to the journal
+// of the call file `callFile` by the one replay; where entries lack, the
+// money rows of `replaced` and of the copy compared user by user; extension
+// owners the journal contradicts named. The box's lines: RecoveryLines.
+// Throws DbError when the copy cannot be written (nothing is then applied).
+LogRecovery RecoverStationFile(const QString& restored, const QString& callFile, const QString& replaced, bool takeRows);
 // A step of a restore reached (for the crash tests; see testing::setRestoreStepHook).
 void RestoreStep(const QString& step);
 // Removes a work file with its journal and write-ahead log.
@@ -49,6 +58,8 @@ qint64 LoggedGeneration(const QString& callFile);
 // file can be read (through its pages when it is damaged); `complete` false
 // when part of it could not be read. None when it does not exist.
 QList<LogEntry> MovedEntries(const QString& callFile, qint64 after, bool* complete = nullptr);
+// The same from the journal file `path` (one set aside, too).
+QList<LogEntry> JournalEntriesAt(const QString& path, qint64 after, bool* complete = nullptr);
 
 namespace testing {
 // Called at the steps of a restore, by either road, with one set of names:

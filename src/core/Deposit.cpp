@@ -1,5 +1,6 @@
 #include "core/Deposit.h"
 
+#include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/RecordDisplay.h"
@@ -24,7 +25,13 @@ quint8 GetDepositGrade(const platform::Database& db, qint64 userId) {
                                           .arg(db.qualified(db.actualTableName(QStringLiteral("user")))),
                                       {userId});
     if (rs.empty() || rs.lng(QStringLiteral("balancemode")) != 0) return 0;
-    const platform::Currency b = rs.cur(QStringLiteral("remain")) + rs.cur(QStringLiteral("overdraft"));
+    // The open station file's balance counts the charges logged that it has not taken yet.
+    const platform::Currency remain = rs.cur(QStringLiteral("remain"));
+    const platform::Currency b =
+        (db.connectionSerial() == dbSwitch.connectionSerial() && db.schema() == dbSwitch.schema()
+             ? ModSwitch::BalanceOf(userId, remain)
+             : remain) +
+        rs.cur(QStringLiteral("overdraft"));
     if (t[0] >= b) return 2;
     if (t[1] >= b) return 3;
     if (t[2] >= b) return 6;

@@ -1,5 +1,6 @@
 // What happens to each good frame from the switch: waits are served first,
 // then the frames nobody waits for are handled by their code.
+#include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "link/CommState.h"
 #include "link/DepositEvents.h"
@@ -40,7 +41,8 @@ void answerBalance(const QByteArray& frame) {
     const qint64 owner = rs.eof() ? 0 : rs.lng(QStringLiteral("userid"));
     platform::Currency remain;
     platform::Recordset u = dbSwitch.query(QStringLiteral("select remain from user where userid=?"), {owner});
-    if (!u.eof()) remain = u.cur(QStringLiteral("remain"));
+    // The balance counts the charges logged that the station file has not taken yet.
+    if (!u.eof()) remain = ModSwitch::BalanceOf(owner, u.cur(QStringLiteral("remain")));
     SendOrder(BalanceAnswer(remain.toFen(), f.byte(3), f.byte(6)), true, 4, true);
 }
 

@@ -47,8 +47,9 @@ void ShowPortState(int channel, int state, int port1, int port2, int port3);
 QString PortName(int address);
 
 // The number for a new user: the counter "UserCount", or one above the
-// largest user id when the counter is missing or already taken; the counter
-// then holds the next one.
+// largest user id when the counter is missing or already taken, never below a
+// number a user was added under (FirstFreeUserNumber); the counter then holds
+// the next one.
 qint64 NextUserCount();
 inline qint64 NextUserID() { return NextUserCount(); }
 

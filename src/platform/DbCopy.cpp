@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <sqlite3.h>
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 namespace platform {
@@ -46,6 +47,24 @@ bool quickCheckOk(sqlite3* db) {
               QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) == QLatin1String("ok");
     sqlite3_finalize(st);
     return ok;
+}
+
+// Why a step of the copy failed, as the operator reads it: the system's own
+// cause when the copy's writes were refused (a full disk above all), else
+// what went wrong with the file being copied.
+QString copyFailureCause(int rc, sqlite3* dst) {
+    if ((rc & 0xff) == SQLITE_FULL) return describeErrno(ENOSPC);
+    const int e = dst ? sqlite3_system_errno(dst) : 0;
+    if (e) return describeErrno(e);
+    switch (rc & 0xff) {
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_CANTOPEN: return describeErrno(EACCES);
+    case SQLITE_IOERR: return describeErrno(EIO);
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return QStringLiteral("数据库文件已损坏");
+    default: return QString::fromUtf8(sqlite3_errstr(rc));
+    }
 }
 
 struct Handle {
@@ -93,7 +112,7 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
         Handle dst;
         if (sqlite3_open_v2(QFile::encodeName(tmp).constData(), &dst.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) != SQLITE_OK)
-            return fail(QStringLiteral("无法写入 %1").arg(target));
+            return fail(QStringLiteral("无法写入 %1（%2）").arg(target, copyFailureCause(SQLITE_CANTOPEN, dst.db)));
         // The copy is a new file that is thrown away on any failure and synced
         // whole before it replaces the target: it needs no journal of its own,
         // and its sync is left to the end, off the window's thread.
@@ -124,17 +143,21 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
         // beside it, restores from read-only media, and its check writes no log.
         if (rc == SQLITE_DONE) sqlite3_exec(dst.db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
         if (rc != SQLITE_DONE) {
-            const QString msg = QString::fromUtf8(sqlite3_errstr(rc));
+            const QString msg = copyFailureCause(rc, dst.db);
             sqlite3_close_v2(dst.db);
             dst.db = nullptr;
             QFile::remove(tmp + "-journal");
-            return fail(QStringLiteral("复制数据库失败 %1: %2").arg(source, msg));
+            return fail(QStringLiteral("复制数据库失败（%1）").arg(msg));
         }
         // The check reads the whole copy: it runs beside the window's events, not in their way.
         std::atomic<bool> done{false};
-        bool checked = false;
+        bool checked = false, written = false;
+        QString syncFailure;
         std::thread check([&] {
-            checked = quickCheckOk(dst.db) && syncFile(tmp);
+            checked = quickCheckOk(dst.db);
+            written = checked && syncFile(tmp);
+            // The file layer's error is the thread's own.
+            if (checked && !written) syncFailure = lastFileError();
             done = true;
         });
         while (!done) YieldEvents();
@@ -143,6 +166,8 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
         dst.db = nullptr;
         QFile::remove(tmp + "-journal");
         if (!checked) return fail(QStringLiteral("复制的数据库未通过检查 %1").arg(target));
+        if (!written)
+            return fail(QStringLiteral("无法写入 %1（%2）").arg(target, syncFailure.isEmpty() ? describeErrno(EIO) : syncFailure));
         QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
         return true;
     }, &err);

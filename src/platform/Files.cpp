@@ -212,6 +212,17 @@ bool writeFileDurably(const QString& path, const QByteArray& bytes, QString* err
     return true;
 }
 
+QString DirectoryWriteFailure(const QString& dir) {
+    const QString probe = QDir(dir).filePath(QStringLiteral(".tarvo-write-%1").arg(::getpid()));
+    const int before = g_lastErrno;
+    g_lastErrno = 0;
+    const bool ok = writeFileDurably(probe, QByteArray(4096, '\0'));
+    const QString why = ok ? QString() : lastFileError().isEmpty() ? describeErrno(EIO) : lastFileError();
+    ::unlink(QFile::encodeName(probe).constData());
+    if (ok) g_lastErrno = before;
+    return why;
+}
+
 ReadState readFileStrictly(const QString& path, QByteArray* bytes) {
     if (!QFileInfo::exists(path)) return ReadState::Missing;
     QFile f(path);

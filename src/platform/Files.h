@@ -41,6 +41,10 @@ enum class ReadState { Missing, Unreadable, Read };
 // Reads such a file whole. Unreadable when it exists but cannot be read,
 // which its reader then takes as the worst case it may stand for.
 ReadState readFileStrictly(const QString& path, QByteArray* bytes);
+// Why files cannot be written in the folder `dir`, found by writing, syncing
+// and renaming a small one there (then removed): the cause as describeErrno
+// says it, "" when that works.
+QString DirectoryWriteFailure(const QString& dir);
 // A cause for a system error number, as the operator reads it ("磁盘已满").
 QString describeErrno(int error);
 // The same for the last failure of the file layer, "" when none is known.

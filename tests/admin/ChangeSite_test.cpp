@@ -17,6 +17,10 @@
 #include "support/StationProcess.h"
 
 #include <atomic>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 #include <memory>
 
 #include <QAction>
@@ -268,6 +272,46 @@ TEST_F(ChangeSite, ASiteThatCannotBeOpenedGivesThePreviousSiteBack) {
     EXPECT_TRUE(rsUser.isOpen());
     EXPECT_TRUE(frmDBManager::exists());
     EXPECT_EQ(received().last(), "960301");
+}
+
+// A directory no file can be written in, not even by root, for as long as the
+// guard lives; false when this run lacks the right to make one.
+class ImmutableDir {
+public:
+    explicit ImmutableDir(const QString& path) : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY)) {
+        if (fd_ < 0 || ::ioctl(fd_, FS_IOC_GETFLAGS, &flags_) != 0) return;
+        const int on = flags_ | FS_IMMUTABLE_FL;
+        made_ = ::ioctl(fd_, FS_IOC_SETFLAGS, &on) == 0;
+    }
+    ~ImmutableDir() {
+        if (made_) ::ioctl(fd_, FS_IOC_SETFLAGS, &flags_);
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool made() const { return made_; }
+
+private:
+    int fd_;
+    int flags_ = 0;
+    bool made_ = false;
+};
+
+// F5 to a site whose directory cannot be written: the operator hears why,
+// as the root's directory is named at start-up, and stays on the site left.
+TEST_F(ChangeSite, ASiteDirectoryThatCannotBeWrittenIsNamedAndThePreviousSiteStays) {
+    const QString site = makeSite(4, "只读站");
+    ImmutableDir readOnly(site);
+    if (!readOnly.made()) GTEST_SKIP() << "immutable directories need a right this run lacks";
+    platform::script::answer("更换站点失败:无法在数据目录", platform::rOK);
+    changeTo("只读站");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_TRUE(platform::script::shown().last().text.contains("只读站") &&
+                platform::script::shown().last().text.contains("没有写入权限"))
+        << platform::script::shown().last().text.toStdString();
+    EXPECT_EQ(DataPath, dir->dataPath());
+    EXPECT_EQ(TerminalName, "默认");
+    ASSERT_TRUE(dbSwitch.isOpen());
+    EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
+    EXPECT_TRUE(rsUser.isOpen());
 }
 
 // A site that fails late in its opening (its upgrade) gives the previous site

@@ -1,6 +1,8 @@
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmFindDir.h"
+#include "billing/ArchiveBills.h"
+#include "billing/Settlement.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
 #include "core/ChargeLog.h"
@@ -13,12 +15,14 @@
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
+#include "support/CallRows.h"
 #include "support/Fixtures.h"
 
 #include <QLabel>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QTest>
 #include <cerrno>
 #include <stdexcept>
@@ -41,11 +45,11 @@ protected:
         admin::testing::setRestoreHook(nullptr);
         StationDbTest::TearDown();
     }
-    // A year archive with `rows` calls in its first month.
+    // A year archive with `rows` calls in its first month, of extensions 0, 1, ...
     void archive(const QString& name, int rows) {
         Database a = Database::create(DataPath + name);
-        a.execute("create table Tab_Ph1(f_userid integer, f_date text)");
-        for (int i = 0; i < rows; ++i) a.execute("insert into Tab_Ph1 values(?, ?)", {i, "2025-01-01 10:00:00"});
+        a.execute("create table Tab_Ph1(f_calladdr integer, f_userid integer, f_date text)");
+        for (int i = 0; i < rows; ++i) a.execute("insert into Tab_Ph1 values(?, ?, ?)", {i, i, "2025-01-01 10:00:00"});
     }
     static qint64 rows(const QString& path) {
         Database a = Database::open(path);
@@ -116,7 +120,7 @@ TEST_F(DBManagerTest, DamagedSourceIsRefusedBeforeAnythingIsClosed) {
         script::answer("备份完成", platform::rOK);
         backupTo(f);
         // A call stored since: a restore would take it away.
-        Database::open(DataPath + "phbill_2026.mdb").execute("insert into Tab_Ph1 values(9, '2026-06-15 10:00:00')");
+        Database::open(DataPath + "phbill_2026.mdb").execute("insert into Tab_Ph1 values(9, 9, '2026-06-15 10:00:00')");
         if (orphan) {
             testsupport::addOrphanPage(f + "phbill_2026.mdb");
             EXPECT_EQ(rows(f + "phbill_2026.mdb"), 6);   // it still reads
@@ -159,6 +163,44 @@ TEST_F(DBManagerTest, ABackupIntoTheDataDirectoryIsRefusedAndLeavesItsFilesAlone
     script::answer("SWITCH.MDB文件已经存在", platform::rNo);
     backupTo(f);
     EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+// The operator clicks 备份 on a full disk (the copy refused as it is written,
+// or as it is synced): the box names the file and says the disk is full.
+TEST_F(DBManagerTest, ABackupOnAFullDiskSaysSo) {
+    win().show();
+    win().opt_Click(0);
+    for (const char* step : {"write", "sync"}) {
+        SCOPED_TRACE(step);
+        win().txtPath->setText(folder(QStringLiteral("bk-") + step));
+        platform::testing::setFaultHook([step](const QString& op, const QString& path) {
+            return op == QLatin1String(step) && path.contains("Switch.mdb") ? ENOSPC : 0;
+        });
+        script::answer("备份Switch.mdb失败", platform::rOK);
+        QTest::mouseClick(win().cmd[0], Qt::LeftButton);
+        platform::testing::setFaultHook(nullptr);
+        ASSERT_EQ(script::pendingAnswers(), 0);
+        EXPECT_TRUE(script::shown().last().text.contains("磁盘已满")) << script::shown().last().text.toStdString();
+        EXPECT_NE(lastLog(), "手动备份");
+    }
+}
+
+// 恢复 from a folder that holds no file it would restore: the operator is
+// told, and nothing is closed or replaced.
+TEST_F(DBManagerTest, ARestoreFromAFolderWithNothingToRestoreSaysSo) {
+    win().show();
+    win().opt_Click(2);
+    const QString f = folder("empty");
+    QFile(f + "PhoneCur.mdb").open(QIODevice::WriteOnly);   // never restored
+    win().txtPath->setText(f);
+    ModSwitch::SetVariant("Marker", "kept");
+    script::answer("没有可恢复的文件", platform::rOK);
+    QTest::mouseClick(win().cmd[1], Qt::LeftButton);
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    EXPECT_TRUE(script::shown().last().text.contains("Switch.mdb")) << script::shown().last().text.toStdString();
+    EXPECT_TRUE(dbSwitch.isOpen());
+    EXPECT_EQ(ModSwitch::GetVariant("Marker"), "kept");
+    EXPECT_NE(lastLog(), "恢复数据");
 }
 
 // Backups stand alone in rollback-journal mode: checking one writes nothing
@@ -229,7 +271,7 @@ TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettingsAndBoards) {
     dbSwitch.execute("update moncard set dispcard=15 where cardorder=9");
     ModSwitch::LoadCards();
     ASSERT_EQ(ModComm::CardList[9].KindName, "空余板");
-    Database(Database::open(DataPath + "PhBill_2025.mdb")).execute("insert into Tab_Ph1 values(9, 'x')");
+    Database(Database::open(DataPath + "PhBill_2025.mdb")).execute("insert into Tab_Ph1 values(9, 9, 'x')");
     win().opt_Click(2);
     win().txtPath->setText(f);
     script::answer("数据恢复成功", platform::rOK);
@@ -238,9 +280,97 @@ TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettingsAndBoards) {
     EXPECT_EQ(AppName, "Before");
     EXPECT_EQ(ModComm::CardList[9].KindName, "专用电话");
     EXPECT_EQ(ModComm::SpecPhoneCount, 1);
-    EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
+    EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 4);   // the call archived since the backup stays
     EXPECT_EQ(lastLog(), "恢复数据");
     EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName()}).isEmpty());
+}
+
+// Each call of the current table and of every month table of `year`, by its
+// key (extension and start), with how many times it is held.
+QMap<QString, int> callsHeld(int year) {
+    QMap<QString, int> held;
+    auto count = [&](const Database& db, const QString& table) {
+        for (platform::RowReader r = db.rows(QStringLiteral("SELECT f_calladdr, f_date FROM %1").arg(db.qualified(table))); r.next();)
+            ++held[r.text(0) + '/' + r.text(1)];
+    };
+    count(dbPhoneCur, "Tab_Phone");
+    Database arch = Database::open(DataPath + billing::ArchiveFileName(year));
+    for (const QString& t : arch.tableNames())
+        if (t.startsWith("Tab_Ph", Qt::CaseInsensitive)) count(arch, t);
+    return held;
+}
+
+// Calls answered, archived, backed up with the year file, more calls answered
+// and archived since, January's calls deleted by the operator: the restore
+// through the window puts the year file back holding every call once, those
+// archived since the backup as well as January's, the box says how many each
+// side gave, and the settlement's sums see them all.
+TEST_F(DBManagerTest, ARestoredYearFileKeepsTheCallsArchivedSinceItsBackup) {
+    QFile::remove(DataPath + "PhBill_2025.mdb");
+    QFile::remove(DataPath + "phbill_2026.mdb");
+    auto answered = [](int n, const QDateTime& first) {
+        testsupport::storeCalls(dbPhoneCur, n, [&](qint64 i) {
+            return testsupport::CallRow{.calladdr = 5, .date = first.addSecs(i * 3600), .secs = 60, .rectype = 1,
+                                        .fee = platform::Currency::fromYuan(1), .resp = "88001234", .zh = "    ",
+                                        .phmode = 2, .userid = 7};
+        });
+        billing::ArchiveBills();
+        ASSERT_TRUE(billing::LastArchiveRun().ran);
+        ASSERT_EQ(billing::LastArchiveRun().left, 0);
+    };
+    answered(10, QDateTime(QDate(2026, 1, 5), QTime(9, 0)));
+    answered(5, QDateTime(QDate(2026, 2, 3), QTime(9, 0)));
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    ASSERT_TRUE(QFile::exists(f + billing::ArchiveFileName(2026)));
+    answered(2, QDateTime(QDate(2026, 2, 20), QTime(9, 0)));
+    answered(8, QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
+    // 话单管理 deletes January's calls from the year file.
+    Database(Database::open(DataPath + billing::ArchiveFileName(2026))).execute("DROP TABLE Tab_Ph1");
+    ASSERT_EQ(callsHeld(2026).size(), 15);
+
+    win().opt_Click(2);
+    win().txtPath->setText(f);
+    script::answer("数据恢复成功", platform::rOK);
+    win().cmd_Click(1);
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    EXPECT_TRUE(script::shown().last().text.contains(
+        billing::ArchiveFileName(2026) + "：从备份找回10张现有文件中没有的话单，保留备份之后归档的10张话单。"))
+        << script::shown().last().text.toStdString();
+    const QMap<QString, int> held = callsHeld(2026);
+    EXPECT_EQ(held.size(), 25);
+    for (auto it = held.cbegin(); it != held.cend(); ++it) EXPECT_EQ(it.value(), 1) << it.key().toStdString();
+    billing::PeriodSums sums;
+    QList<billing::DetailRow> details;
+    billing::TotalBill(7, QDateTime(QDate(2026, 1, 1), QTime(0, 0)), QDateTime(QDate(2027, 1, 1), QTime(0, 0)),
+                       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0, sums, details);
+    EXPECT_EQ(sums.total(), platform::Currency::fromYuan(25));
+}
+
+// A year file that cannot be merged (the station's own is damaged) is not
+// restored at all, nor is anything else: the box says why.
+TEST_F(DBManagerTest, AYearFileThatCannotBeMergedIsNotRestored) {
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    ModSwitch::SetVariant("Marker", "since");
+    {
+        QFile bad(DataPath + "phbill_2026.mdb");
+        ASSERT_TRUE(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        bad.write(QByteArray(8192, 'x'));
+    }
+    win().opt_Click(2);
+    win().txtPath->setText(f);
+    script::answer("恢复失败:phbill_2026.mdb（现有话单未能并入备份", platform::rOK);
+    win().cmd_Click(1);
+    EXPECT_EQ(script::pendingAnswers(), 0) << script::shown().last().text.toStdString();
+    EXPECT_EQ(ModSwitch::GetVariant("Marker"), "since");
+    EXPECT_EQ(QFileInfo(DataPath + "phbill_2026.mdb").size(), 8192);
+    EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
+    EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName()},
+                                         QDir::Files | QDir::Hidden)
+                    .isEmpty());
 }
 
 // The calls stored since a backup are charged to its balances when it is put
@@ -345,7 +475,7 @@ TEST_F(DBManagerTest, InterruptedRestoreIsAllOldOrAllNew) {
     const QString f = folder("bk");
     const QString arch[2] = {"PhBill_2025.mdb", "phbill_2026.mdb"};
     for (const QString& a : arch) QFile::copy(DataPath + a, f + a);
-    for (const QString& a : arch) Database(Database::open(f + a)).execute("insert into Tab_Ph1 values(7, 'x')");
+    for (const QString& a : arch) Database(Database::open(f + a)).execute("insert into Tab_Ph1 values(7, 7, 'x')");
     const QList<admin::RestorePair> pairs = admin::RestorePairs(f, DataPath, false, true);
     ASSERT_EQ(pairs.size(), 2);
     struct Case {
@@ -364,11 +494,34 @@ TEST_F(DBManagerTest, InterruptedRestoreIsAllOldOrAllNew) {
         for (int i = 0; i < 2; ++i) {
             EXPECT_EQ(rows(DataPath + arch[i]), c.restored ? old[i] + 1 : old[i]) << c.point;
             EXPECT_TRUE(Database::open(DataPath + arch[i]).quickCheck());
-            if (c.restored) old[i] += 1, Database(Database::open(f + arch[i])).execute("insert into Tab_Ph1 values(8, 'y')");
+            if (c.restored) old[i] += 1, Database(Database::open(f + arch[i])).execute("insert into Tab_Ph1 values(8, 8, 'y')");
         }
         EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName() + "*"}).isEmpty())
             << c.point;
     }
+    ModSwitch::OpenAllDB(true);
+}
+
+// A restore decided and then killed, the station archiving into its year
+// file before the next opening completes it: those calls are kept too, and
+// the box's line is the one counted when the restore was decided.
+TEST_F(DBManagerTest, CallsArchivedWhileARestoreWaitsAreKeptByItsCompletion) {
+    ModSwitch::OpenAllDB(false);
+    const QString f = folder("bk");
+    QFile::copy(DataPath + "phbill_2026.mdb", f + "phbill_2026.mdb");
+    Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
+    admin::testing::setRestoreHook([](const QString& p) {
+        if (p == "marked") throw std::runtime_error("killed");
+    });
+    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, false, true)), std::runtime_error);
+    admin::testing::setRestoreHook(nullptr);
+    Database(Database::open(DataPath + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(9, 9, '2026-06-15 10:00:00')");
+    admin::CompleteRestore(DataPath);
+    EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 7);   // its 5, the backup's 1, the 1 archived while it waited
+    QStringList lines;
+    ASSERT_TRUE(admin::RestoreNotice(DataPath, &lines));
+    EXPECT_EQ(lines, QStringList{"phbill_2026.mdb：从备份找回1张现有文件中没有的话单，保留备份之后归档的0张话单。"});
+    admin::ForgetRestoreNotice(DataPath);
     ModSwitch::OpenAllDB(true);
 }
 

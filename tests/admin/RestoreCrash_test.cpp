@@ -190,3 +190,78 @@ TEST_P(RestoreCompletion, AKilledRestoreIsToldWithWhatItCouldNotRecoverAtTheNext
 INSTANTIATE_TEST_SUITE_P(SecondKill, RestoreCompletion, ::testing::Values("recovered", "renamed"));
 
 }  // namespace
+
+namespace {
+
+// Calls answered and archived into the year file, a backup of every file (the
+// year file with it), then more calls answered and archived since: the
+// restore of that backup, killed anywhere in it and again in its completion
+// at the next start, leaves every answered call held once (the current table
+// and the year file together), and the box says what the year file brought
+// and kept. Which completion step is killed comes from the logged seed.
+TEST(RestoreOfAYearFile, EveryAnsweredCallStaysOnceWhereverTheRestoreIsKilled) {
+    const unsigned seed = testsupport::durabilitySeed();
+    std::mt19937 rng(seed);
+    const QStringList base{"--no-switch", "--answer", "与集团电话通讯失败=yes", "--clock", "2026-06-15 10:00:00",
+                           "--stay-ms", "0", "--answer", "数据恢复成功=ok"};
+    auto run = [&](const testsupport::StationDir& d, const QStringList& extra) {
+        auto p = std::make_unique<StationProcess>(d.appPath(), base + extra);
+        p->start();
+        EXPECT_TRUE(p->waitEnded(120000));
+        return p;
+    };
+    testsupport::StationDir history;
+    auto answered = [&](qint64 n, const QDateTime& first) {
+        {
+            platform::Database cur = platform::Database::open(history.file("PhoneCur.mdb"));
+            testsupport::storeSpreadCalls(cur, n, first, 86400 + 37);
+        }
+        run(history, {});   // the start archives them
+    };
+    answered(20, QDateTime(QDate(2026, 1, 5), QTime(9, 0), Qt::UTC));
+    const QString backup = history.appPath() + "bk/";
+    QDir().mkpath(backup);
+    const QStringList years = QDir(history.dataPath()).entryList({"phbill_*.mdb"}, QDir::Files);
+    ASSERT_EQ(years.size(), 1);
+    ASSERT_TRUE(QFile::copy(history.file("switch.mdb"), backup + "Switch.mdb"));
+    ASSERT_TRUE(QFile::copy(history.file(years[0]), backup + years[0]));
+    answered(12, QDateTime(QDate(2026, 4, 2), QTime(9, 0), Qt::UTC));
+    {
+        const testsupport::StoredCalls before = testsupport::readStoredCalls(history.dataPath());
+        ASSERT_EQ(before.count.size(), 32);
+        ASSERT_EQ(before.currentRows, 0);
+    }
+    const QString told = years[0] + "：从备份找回0张现有文件中没有的话单，保留备份之后归档的12张话单。";
+    const char* const completionKills[] = {"copied", "recovered:1", "renamed:1", "recovered:2"};
+    const QString again = QString::fromLatin1(completionKills[std::uniform_int_distribution<int>(0, 3)(rng)]);
+    const struct {
+        QString restoreKill, completionKill;
+    } cases[] = {{"", ""},           {"copied", ""},    {"marked", ""},     {"recovered:1", ""}, {"renamed:1", ""},
+                 {"recovered:2", ""}, {"renamed:2", ""}, {"marked", again}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.restoreKill + " / " + c.completionKill).toStdString());
+        testsupport::StationDir d(0, false);
+        ASSERT_TRUE(testsupport::copyTree(history.dataPath(), d.dataPath()));
+        QStringList extra{"--restore-from", backup};
+        if (!c.restoreKill.isEmpty()) extra << "--kill-in-restore" << c.restoreKill;
+        const auto restore = run(d, extra);
+        EXPECT_EQ(restore->killed(), !c.restoreKill.isEmpty()) << "the restore never reached its kill";
+        QString log = restore->log().join('\n');
+        if (!c.completionKill.isEmpty()) EXPECT_TRUE(run(d, {"--kill-in-restore", c.completionKill})->killed());
+        if (!c.restoreKill.isEmpty()) log = run(d, {})->log().join('\n');
+        if (c.restoreKill == "copied") EXPECT_FALSE(log.contains("数据恢复成功")) << log.toStdString();
+        else EXPECT_TRUE(log.contains("数据恢复成功") && log.contains(told)) << log.toStdString();
+        EXPECT_EQ(log.count(told), c.restoreKill == "copied" ? 0 : 1);
+        const testsupport::StoredCalls after = testsupport::readStoredCalls(d.dataPath());
+        EXPECT_EQ(after.count.size(), 32);
+        for (auto it = after.count.cbegin(); it != after.count.cend(); ++it)
+            EXPECT_EQ(it.value(), 1) << it.key().toStdString();
+        EXPECT_TRUE(after.filesNotSound.isEmpty()) << after.filesNotSound.join(", ").toStdString();
+        EXPECT_TRUE(QDir(d.dataPath())
+                        .entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName() + "*", "restore.notice"},
+                                   QDir::Files | QDir::Hidden)
+                        .isEmpty());
+    }
+}
+
+}  // namespace

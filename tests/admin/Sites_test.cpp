@@ -6,6 +6,8 @@
 #include "billing/frmFeeDetail.h"
 #include "core/ChargeLog.h"
 #include "core/ModUpgrade.h"
+#include "core/StationFiles.h"
+#include "platform/AppExit.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
 
@@ -125,6 +127,32 @@ TEST_F(Sites, ANewSiteOpenedHoldsNoneOfTheRootsCallsOrCharges) {
     EXPECT_EQ(dbPhoneCur.scalar("select count(*) from Tab_Phone").toInt(), 0);
     EXPECT_EQ(dbPhoneCur.scalar("select count(*) from tab_chargelog").toInt(), 0);
     EXPECT_EQ(ModSwitch::CallFileNote(ModSwitch::kMovedNote), "");   // its journal file holds nothing
+}
+
+// The start-up on a site whose directory cannot be written (not even by
+// root: immutable) names the directory and the cause, as it names the root's,
+// and ends, having written nothing there.
+TEST_F(Sites, AStartOnASiteDirectoryThatCannotBeWrittenNamesItAndEnds) {
+    QString error;
+    ASSERT_TRUE(admin::AddSiteDirectory("只读站", dbSwitch, &error)) << error.toStdString();
+    dbSwitch.execute("insert into terminal(pointid,pointname) values(1,'只读站')");
+    ModSwitch::OpenAllDB(false);
+    admin::MakeCurrent({dir->file("只读站/"), "只读站", 1});
+    const int fd = ::open(QFile::encodeName(dir->file("只读站")).constData(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    int flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) GTEST_SKIP() << "no file attributes here";
+    const int on = flags | FS_IMMUTABLE_FL;
+    if (::ioctl(fd, FS_IOC_SETFLAGS, &on) != 0) GTEST_SKIP() << "immutable directories need a right this run lacks";
+    platform::script::answer("无法在数据目录", platform::rOK);
+    EXPECT_THROW(admin::OpenSite({}), platform::ProgramEnded);
+    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    ::close(fd);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_TRUE(platform::script::shown().last().text.contains("只读站") &&
+                platform::script::shown().last().text.contains("没有写入权限"))
+        << platform::script::shown().last().text.toStdString();
+    EXPECT_FALSE(dbSwitch.isOpen());
 }
 
 TEST_F(Sites, NamesThatAreNoSiteAreRefused) {

@@ -5,6 +5,7 @@
 #include "console/ConsoleCommands.h"
 #include "console/TableBackup.h"
 #include "core/ChargeLog.h"
+#include "core/StationFiles.h"
 #include "console/frmHelp.h"
 #include "core/Settings.h"
 #include "core/frmChange.h"
@@ -392,6 +393,33 @@ TEST_F(Backup, UsersPutBackPastEntriesLetGoNameEachDifference) {
     const QString text = platform::script::shown().last().text;
     EXPECT_TRUE(text.contains("用户7 甲：-0.40")) << text.toStdString();
     EXPECT_TRUE(text.contains("用户9 丙：20.00")) << text.toStdString();
+}
+
+// The entries since the copy gone (the journal file lost, or past its keeping
+// time): the users' table put back names, user by user, the whole money row
+// that differs from the one it replaced: a user added since with the balance
+// they held, a user deleted since who comes back, a deposit moved.
+TEST_F(Backup, UsersPutBackWithoutTheirEntriesNameUsersAddedDeletedAndDepositsMoved) {
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 100000), (9, '丙', 60000, 0)");
+    });
+    backup("User");
+    const qint64 copied = ModSwitch::AppliedMark(dbSwitch);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("insert into user (userid, username, remain) values (8, '乙', 0)"); });
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=8"); }, 8);
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 9); }, 9);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set deposit=deposit+430000 where userid=7"); }, 7);
+    dbSwitch.execute("delete from tab_chargelog where f_seq>?", {copied});
+    dbSwitch.execute("delete from tab_chargemirror where f_seq>?", {copied});
+    platform::script::answer("无法找回", platform::rOK);
+    restore("User");
+    EXPECT_EQ(status(), "恢复成功");
+    ASSERT_FALSE(platform::script::shown().isEmpty());
+    const QString text = platform::script::shown().last().text;
+    EXPECT_TRUE(text.contains("用户7 甲：押金43.00\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("用户8 乙：余额50.00（恢复后没有此用户）")) << text.toStdString();
+    EXPECT_TRUE(text.contains("用户9 丙：余额6.00（恢复前已没有此用户）")) << text.toStdString();
+    EXPECT_EQ(text.count("用户8 "), 1) << text.toStdString();
 }
 
 TEST_F(Backup, QuotesInUserNamesSurviveBothWays) {

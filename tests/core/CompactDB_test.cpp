@@ -174,7 +174,7 @@ TEST_F(CompactDBTest, MissingFileIsRestoredFromItsCopyAndSaidSo) {
         "数据库文件switch.mdb不存在，已用备份switch.mdb.bak恢复（备份时间2026-06-14 07:45:09）。"))
         << platform::script::shown()[0].text.toStdString();
 
-    // The call file: what was stored since its copy is gone, and the box says so.
+    // The call file: what was stored since its copy the station file keeps (here nothing), and the box says so.
     const QString cur = dir->file("PhoneCur.mdb");
     ASSERT_TRUE(QFile::copy(cur, cur + ".bak"));
     QFile::remove(cur);
@@ -183,7 +183,7 @@ TEST_F(CompactDBTest, MissingFileIsRestoredFromItsCopyAndSaidSo) {
     EXPECT_TRUE(Database::open(cur).hasTable("Tab_Phone"));
     ASSERT_EQ(platform::script::shown().size(), 2);
     EXPECT_TRUE(platform::script::shown()[1].text.startsWith("数据库文件PhoneCur.mdb不存在，已用备份PhoneCur.mdb.bak恢复（备份时间"));
-    EXPECT_TRUE(platform::script::shown()[1].text.endsWith("备份之后存储的话单无法找回。"))
+    EXPECT_TRUE(platform::script::shown()[1].text.endsWith("备份之后存储的话单由数据库文件switch.mdb保存，打开时找回。"))
         << platform::script::shown()[1].text.toStdString();
 }
 

@@ -411,3 +411,67 @@ INSTANTIATE_TEST_SUITE_P(EveryDamage, CopyRestoreTest,
                          });
 
 }  // namespace
+
+// A damaged station file whose mark cannot be read and whose rows are older
+// than the journal (its write-ahead log lost): its rows are not taken for
+// current. The copy is brought up by every entry since it (a payment, calls,
+// a user's deletion), and the rows that differ are named for the operator.
+TEST_F(CopyRestoreBase, ADamagedFileWhoseMarkCannotBeReadIsNotTakenForCurrent) {
+    addUser(8, "30.00", 1);
+    restart();   // the copy
+    call(5, 1);
+    ModSwitch::OpenAllDB(false);
+    const QString older = dir->file("older.mdb");
+    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), older));
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    ASSERT_TRUE(billing::PayUser(7, yuan("52.05"), Currency(), platform::Now(), nullptr));
+    call(5, 2);
+    billing::setUserDownload([](qint64, int) { return true; });
+    ASSERT_TRUE(billing::AfterPayment(8, QStringLiteral("用户8"), billing::kDeleteUser, platform::Now()));
+    billing::setUserDownload(nullptr);
+    const Currency now = remainOf(7);
+    ModSwitch::OpenAllDB(false);
+    // The file as it stood before the payment, its Variant page unreadable.
+    const QString sw = dir->file("switch.mdb");
+    ASSERT_TRUE(QFile::remove(sw));
+    ASSERT_TRUE(QFile::copy(older, sw));
+    {
+        Database db = Database::open(sw);
+        const int pageSize = db.scalar("PRAGMA page_size").toInt();
+        const int variant = db.scalar("SELECT rootpage FROM sqlite_master WHERE name='Variant'").toInt();
+        db.close();
+        QFile f(sw);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.seek(qint64(variant - 1) * pageSize));
+        f.write(QByteArray(pageSize, '\x5a'));
+    }
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown()[0].text;
+    EXPECT_EQ(balanceAfterRestore(7), now) << text.toStdString();
+    Database db = Database::open(sw);
+    EXPECT_TRUE(db.scalar("SELECT 1 FROM user WHERE userid=8").isNull()) << text.toStdString();
+    EXPECT_FALSE(text.contains("从损坏的文件中找回")) << text.toStdString();
+    EXPECT_TRUE(text.contains("其中的用户余额未采用")) << text.toStdString();
+}
+
+// An extension given to a user since the copy: the copy puts it back with its
+// former owner, and the box names it with the user its calls were charged to.
+TEST_F(CopyRestoreBase, AnExtensionsOwnerGivenSinceTheCopyIsNamed) {
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (9, '丙', 1, 200000)");
+    });
+    setExtensionUser(6, 9);
+    call(6, 1);
+    ASSERT_LT(remainOf(9), yuan("20.00"));
+    ModSwitch::OpenAllDB(false);
+    damage(Damage::Garbage);
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown()[0].text;
+    EXPECT_TRUE(text.contains("以下分机的用户与备份之后的话费记录不同")) << text.toStdString();
+    EXPECT_TRUE(text.contains("分机6：现属用户0，备份之后的话费记入用户9 丙")) << text.toStdString();
+}

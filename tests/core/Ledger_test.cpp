@@ -9,13 +9,18 @@
 #include "billing/Payments.h"
 #include "core/ChargeLog.h"
 #include "core/SafetyCopies.h"
+#include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/UserNumbers.h"
+#include "params/TableViews.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <limits>
 
 using namespace pricingtest;
 using platform::Database;
@@ -29,11 +34,11 @@ protected:
         localCaller("100.00", 1);
         restart();
     }
-    // A call of extension 5 at 9:`minute`; its fee.
-    Currency call(int minute) {
+    // A call of extension 5 at 9:`minute` of `day`; its fee.
+    Currency call(int minute, QDate day = QDate(2026, 6, 15)) {
         const Currency before = fees();
         CallRecord r;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
+        r.start = QDateTime(day, QTime(9, minute, 0));
         r.seconds = 100 + 37 * minute;
         EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
         return fees() - before;
@@ -270,7 +275,7 @@ TEST_F(LedgerTest, ABackupPutBackWhenTheLogLacksEntriesNamesEachUsersDifference)
     openDatabases();
     lines = putBack(second);
     const QString text = lines.join('\n');
-    EXPECT_TRUE(text.contains(QStringLiteral("以下用户的余额与恢复前不同，差额无法找回：\n用户7 用户7：-%1\n"
+    EXPECT_TRUE(text.contains(QStringLiteral("以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：-%1\n"
                                              "用户8 乙：余额25.00（恢复前已没有此用户）")
                                   .arg(c.toString2())))
         << text.toStdString();
@@ -366,8 +371,9 @@ TEST_F(LedgerTest, TheGapIsEveryNumberPastTheMarkUpToTheLastKnownThatTheLogLacks
     };
     EXPECT_EQ(gapOf({3, 4, 5}, 2, 5), "");
     EXPECT_EQ(gapOf({3, 4, 5}, 2, 6), "6-6");
-    EXPECT_EQ(gapOf({4, 5}, 2, -1), "3-5");
-    EXPECT_EQ(gapOf({3, 5}, 2, -1), "4-5");
+    EXPECT_EQ(gapOf({4, 5}, 2, -1), "3-3");
+    EXPECT_EQ(gapOf({3, 5}, 2, -1), "4-4");
+    EXPECT_EQ(gapOf({19, 20, 21, 22, 23, 24}, 6, 24), "7-18");
     EXPECT_EQ(gapOf({}, 2, 3), "3-3");
     EXPECT_EQ(gapOf({}, 2, 2), "");
     EXPECT_EQ(gapOf({1, 2}, 2, 2), "");
@@ -379,6 +385,12 @@ TEST_F(LedgerTest, TheGapIsEveryNumberPastTheMarkUpToTheLastKnownThatTheLogLacks
         return r;
     }());
     EXPECT_EQ(lines, QStringList{"备份之后的第3至5笔记账记录已不存在，其中的话费和缴费未能重新计入。"});
+    // Only the numbers missing are named, run by run.
+    platform::Transaction tx(sw);
+    QList<ModSwitch::LogEntry> log;
+    for (qint64 s : {19, 20, 21, 22, 23, 24, 27}) log << entry(s);
+    EXPECT_EQ(ModSwitch::RecoveryLines(ModSwitch::RecoverFromLog(sw, log, {}, 6, 30)).filter("记账记录已不存在"),
+              QStringList{"备份之后的第7至18、25至26、28至30笔记账记录已不存在，其中的话费和缴费未能重新计入。"});
 }
 
 // A user's deletion is kept in the station file with its entry: a call file
@@ -532,7 +544,7 @@ TEST_F(LedgerTest, AnAgingJournalLeavesTheCallFileAndOldBackupsStillFollowTheLed
 
     // Past the keeping time the journal file lets them go: the backup names what it lacks.
     now = now.addDays(500);
-    ledger -= call(5);
+    ledger -= call(5, now.date());
     restart();
     restart();
     EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
@@ -608,9 +620,15 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
         f.write(QByteArray(int(f.size()) - 100, '\x5a'));
     }
     openDatabases();
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
     const QString told = putBack(backup).join('\n');
     EXPECT_TRUE(told.contains(QStringLiteral("用户7 用户7：") + (ledger - remainOf(7)).toString2())) << told.toStdString();
     EXPECT_TRUE(told.contains(QStringLiteral("ChargeLog.mdb只能部分读取"))) << told.toStdString();
+    // The next opening sets the damaged file aside, names it and makes a new one.
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown().first().text.contains("已另存为ChargeLog.mdb.damaged-"));
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size(), 1);
+    EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
 }
 
 // The station file's safety copy older than the entries (it could not be
@@ -685,4 +703,402 @@ TEST_F(LedgerTest, ALogTakenAwayAndPutBackByAnotherProgramIsSeenAtTheNextCall) {
     other.close();
     EXPECT_TRUE(record(3));
     EXPECT_EQ(logged(), before + 1);
+}
+
+// A user's number is never given twice: a user added and deleted, its entries
+// let go by the keeping time, then the station file put back from a backup
+// taken before that user (its counter older), and the call file from a copy as
+// old: the next user gets a number of its own, and a backup holding the first user
+// finds the second one apart from it.
+TEST_F(LedgerTest, AUsersNumberIsNeverGivenAgainAfterItsEntriesAreGoneAndAnOlderCopyIsPutBack) {
+    const QString before = dir->file("switch-before.mdb");
+    ASSERT_TRUE(QFile::copy(backupNow(), before));
+    const QString callsBefore = dir->file("calls-before.mdb");
+    ASSERT_TRUE(QFile::copy(dir->file("PhoneCur.mdb"), callsBefore));
+    auto addUser = [](const QString& name, int deposit) {
+        const qint64 id = ModSwitch::NextUserCount();
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (?, ?, 0, ?, ?)",
+                             {id, name, Currency::fromYuan(deposit), Currency::fromYuan(deposit)});
+        });
+        return id;
+    };
+    const qint64 first = addUser("甲", 60);
+    const QString holdingFirst = backupNow();
+    ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, first); }, first);
+    call(1);
+    now = now.addDays(500);
+    call(2, now.date());
+    restart();
+    restart();   // the entries of the user are gone from every file
+    ASSERT_EQ(Database::openReadOnly(dir->file(ModSwitch::kJournalFile))
+                  .scalar("SELECT count(*) FROM tab_chargelog WHERE f_userid=?", {first})
+                  .toLongLong(),
+              0);
+    for (const bool callFileLost : {false, true}) {
+        SCOPED_TRACE(callFileLost ? "the call file put back from a copy as old" : "the station file put back");
+        putBack(before);
+        if (callFileLost) {
+            ModSwitch::OpenAllDB(false);
+            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("PhoneCur.mdb") + side);
+            ASSERT_TRUE(QFile::copy(callsBefore, dir->file("PhoneCur.mdb")));
+            restart();
+        }
+        EXPECT_GT(ModSwitch::NextUserCount(), first);
+    }
+    const qint64 second = addUser("乙", 51);
+    EXPECT_GT(second, first);
+    // The backup that holds the first user: the second one is no part of that row.
+    putBack(holdingFirst);
+    EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=?", {first}).toString(), "甲");
+    EXPECT_EQ(depositOf(qint32(first)), Currency::fromYuan(60));
+}
+
+// A start with the clock two years ahead of the newest entry lets no entry of
+// the journal go, and says why once; a backup put back later still finds them.
+TEST_F(LedgerTest, AClockFarAheadOfTheNewestEntryLetsNoEntryGo) {
+    const QString backup = backupNow();
+    Currency ledger = remainOf(7);
+    for (int m = 1; m <= 3; ++m) ledger -= call(m);
+    restart();
+    now = now.addDays(730);
+    platform::script::answer("晚一天以上", platform::rOK);
+    restart();
+    restart();
+    EXPECT_EQ(logged("PhoneCur.mdb") + logged(ModSwitch::kJournalFile.toUtf8().constData()), 3);
+    int told = 0;
+    for (const auto& box : platform::script::shown()) told += box.text.contains("晚一天以上");
+    EXPECT_EQ(told, 1);
+    const QString lines = putBack(backup).join('\n');
+    EXPECT_EQ(remainOf(7), ledger) << lines.toStdString();
+    EXPECT_FALSE(lines.contains("不存在")) << lines.toStdString();
+}
+
+// The smallest 64-bit whole number, as amount or as balance, is no amount the
+// station wrote: waiting in the log it is applied to no one and named, the
+// balance stays a whole number; in the journal file it stops no start.
+TEST_F(LedgerTest, TheSmallestWholeNumberInAnEntryIsRefusedEverywhere) {
+    constexpr qint64 kMin = std::numeric_limits<qint64>::min();
+    const QString backup = dir->file("before-calls.mdb");
+    ASSERT_TRUE(QFile::copy(backupNow(), backup));
+    const Currency opening = remainOf(7);
+    refuseApply();
+    const Currency kept = call(1);
+    for (int m = 2; m <= 4; ++m) call(m);
+    dbSwitch.execute("DROP TRIGGER refuse");
+    ModSwitch::OpenAllDB(false);
+    qint64 last = 0;
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        last = cur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
+        cur.execute("UPDATE tab_chargelog SET f_kind=3, f_amount=? WHERE f_seq=?", {kMin, last - 2});
+        cur.execute("UPDATE tab_chargelog SET f_amount=? WHERE f_seq=?", {kMin, last - 1});
+        cur.execute("UPDATE tab_chargelog SET f_balance=? WHERE f_seq=?", {kMin, last});
+    }
+    platform::script::answer("计费记录已损坏", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - kept);
+    EXPECT_EQ(dbSwitch.scalar("SELECT typeof(remain) FROM user WHERE userid=7").toString(), "integer");
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown().first().text;
+    for (qint64 seq = last - 2; seq <= last; ++seq)
+        EXPECT_TRUE(text.contains(QStringLiteral("第%1笔：用户7").arg(seq))) << text.toStdString();
+
+    // Moved to the journal file: named there once, as they arrive.
+    restart();
+    now = now.addDays(10);
+    platform::script::answer("ChargeLog.mdb中以下记账记录已损坏", platform::rOK);
+    restart();
+    restart();
+    ASSERT_GT(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_TRUE(platform::script::shown().last().text.contains(QStringLiteral("第%1笔：用户7").arg(last - 2)))
+        << platform::script::shown().last().text.toStdString();
+    // The station file put in behind the journal file as it was: no start ends on it.
+    ModSwitch::OpenAllDB(false);
+    {
+        Database j = Database::open(dir->file(ModSwitch::kJournalFile));
+        j.execute("UPDATE tab_chargelog SET f_kind=3, f_amount=? WHERE f_seq=(SELECT min(f_seq) FROM tab_chargelog)", {kMin});
+    }
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
+    platform::script::answer("计费记录", platform::rOK);
+    platform::script::answer("计费记录", platform::rOK);
+    EXPECT_NO_THROW(restart());
+    EXPECT_EQ(dbSwitch.scalar("SELECT typeof(remain) FROM user WHERE userid=7").toString(), "integer");
+    EXPECT_EQ(platform::Currency::fromRaw(kMin).toString2(), "-922337203685477.58");
+}
+
+// The journal file is a station file like the two others: it carries the
+// station's name; deleted, or another station's, it is named at the next
+// opening and made again (another station's set aside, never read as ours).
+TEST_F(LedgerTest, AJournalFileDeletedOrOfAnotherStationIsNamedAndMadeAgain) {
+    for (int m = 1; m <= 3; ++m) call(m);
+    restart();
+    now = now.addDays(10);
+    restart();
+    ASSERT_GT(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    const auto nameOf = [&](const QString& file) {
+        return Database::openReadOnly(dir->file(file))
+            .scalar("SELECT value FROM tab_notes WHERE varname=?", {ModSwitch::kStationId})
+            .toString();
+    };
+    const QString station = nameOf("PhoneCur.mdb");
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+
+    ModSwitch::OpenAllDB(false);
+    QFile::remove(dir->file(ModSwitch::kJournalFile));
+    platform::script::answer("ChargeLog.mdb不见了", platform::rOK);
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown().last().text.contains("已重新建立该文件"));
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file(ModSwitch::kJournalFile))
+        .execute("UPDATE tab_notes SET value='another' WHERE varname=?", {ModSwitch::kStationId});
+    platform::script::answer("ChargeLog.mdb属于另一个话务台", platform::rOK);
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size(), 1);
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+    restart();   // said once
+    EXPECT_EQ(platform::script::shown().size(), 2);
+}
+
+// A journal written before numbers were kept may add a user under a number a
+// file put back holds for someone else: told apart from a user deleted and
+// added again, and from a number the file does not hold.
+TEST_F(LedgerTest, ANumberGivenTwiceIsToldFromAUserDeletedAndAddedAgain) {
+    dbSwitch.execute("INSERT INTO user (userid, username) VALUES (8, '甲'), (9, '乙')");
+    const auto entry = [](qint64 seq, ModSwitch::LogKind kind, qint64 user) {
+        ModSwitch::LogEntry e;
+        e.seq = seq;
+        e.kind = int(kind);
+        e.userid = user;
+        return e;
+    };
+    using K = ModSwitch::LogKind;
+    const QList<ModSwitch::LogEntry> log{entry(3, K::UserAdded, 7),   entry(11, K::UserAdded, 8),
+                                         entry(12, K::UserDeleted, 9), entry(13, K::UserAdded, 9),
+                                         entry(14, K::UserAdded, 10)};
+    EXPECT_EQ(ModSwitch::NumbersGivenTwice(dbSwitch, log, 10), QSet<qint64>{8});
+}
+
+namespace {
+// The station file put back by hand from its start-up copy with the station
+// closed (or its write-ahead log lost): the copy as it stands replaces the file.
+void stationFileFromItsCopyByHand(testsupport::StationDir& dir) {
+    ModSwitch::OpenAllDB(false);
+    const QString sw = dir.file("switch.mdb");
+    for (const char* side : {"-wal", "-shm"}) QFile::remove(sw + side);
+    QFile::remove(sw);
+    ASSERT_TRUE(QFile::copy(sw + ".bak", sw));
+}
+}  // namespace
+
+// A station file behind the journal gets back every kind of entry in number
+// order at the opening: the user added since comes back with their row, the
+// balance and the deposit their entries give, the user deleted since goes
+// again, the charges are applied; the operator is told what was brought back.
+TEST_F(LedgerTest, AStationFileBehindTheJournalGetsBackUsersAddedAndDeletedAtTheOpening) {
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (8, '乙', 299701, 0)");
+    });
+    const Currency opening = remainOf(7);
+    restart();   // the start-up's safety copy holds users 7 and 8
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
+    });
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    const Currency fee = call(1);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+5000 WHERE userid=9"); }, 9);
+    stationFileFromItsCopyByHand(*dir);
+    platform::script::answer("落后于话单文件", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - fee);
+    EXPECT_EQ(remainOf(9), yuan("10.50"));
+    EXPECT_EQ(depositOf(9), yuan("28.91"));
+    EXPECT_EQ(dbSwitch.scalar("SELECT username || deptname FROM user WHERE userid=9").toString(), "丙前台");
+    EXPECT_TRUE(dbSwitch.scalar("SELECT 1 FROM user WHERE userid=8").isNull());
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown().first().text;
+    EXPECT_TRUE(text.contains("已按记账记录重新加入（备份之后为其指定的分机请重新核对）：\n用户9 丙")) << text.toStdString();
+    EXPECT_TRUE(text.contains("已再次删除：\n用户8 乙")) << text.toStdString();
+    // Once: the mark went past them, and nothing is applied twice.
+    restart();
+    EXPECT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(remainOf(9), yuan("10.50"));
+    EXPECT_EQ(depositOf(9), yuan("28.91"));
+    EXPECT_EQ(remainOf(7), opening - fee);
+}
+
+// A deposit moved since a backup, its entries gone with the log and the
+// station file's copy of them: the backup put back names the deposit's
+// difference with its amount, beside the balance's.
+TEST_F(LedgerTest, ABackupPutBackWithoutTheEntriesNamesADepositMoved) {
+    const QString backup = backupNow();
+    const qint64 copied = ModSwitch::AppliedMark(dbSwitch);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=deposit+430000 WHERE userid=7"); }, 7);
+    const Currency fee = call(1);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        sw.execute("DELETE FROM tab_chargemirror WHERE f_seq>?", {copied});
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>?", {copied});
+    }
+    openDatabases();
+    const QString text = putBack(backup).join('\n');
+    EXPECT_TRUE(text.contains(QStringLiteral("用户7 用户7：-%1，押金43.00").arg(fee.toString2()))) << text.toStdString();
+}
+
+// 数据库管理's restore cut at the recovery, its completion cut there again,
+// then completed: the box's groups of lines are each kept once.
+TEST_F(LedgerTest, ARestoreCutAndItsCompletionCutTellEachLineOnce) {
+    ModSwitch::MoveBalances([] { dbSwitch.execute("INSERT INTO user (userid, username, remain) VALUES (8, '乙', 250000)"); });
+    const QString backup = backupNow();
+    const Currency c = call(1);
+    const qint64 lost = ModSwitch::AppliedMark(dbSwitch);
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        sw.execute("DELETE FROM tab_chargemirror");
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>=?", {lost});
+    }
+    const QString folder = dir->file("bk/");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QFile::copy(backup, folder + "Switch.mdb"));
+    admin::testing::setRestoreHook([](const QString& p) {
+        if (p == "recovered") throw std::runtime_error("killed");
+    });
+    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->file(""), true, false)), std::runtime_error);
+    EXPECT_THROW(admin::CompleteRestore(dir->file("")), std::runtime_error);
+    admin::testing::setRestoreHook(nullptr);
+    admin::CompleteRestore(dir->file(""));
+    QStringList lines;
+    ASSERT_TRUE(admin::RestoreNotice(dir->file(""), &lines));
+    const QString text = lines.join('\n');
+    EXPECT_EQ(text.count(QStringLiteral("用户7 用户7：-%1").arg(c.toString2())), 1) << text.toStdString();
+    EXPECT_EQ(text.count("用户8 乙"), 1) << text.toStdString();
+    EXPECT_EQ(text.count("差额无法找回"), 1) << text.toStdString();
+    openDatabases();
+}
+
+// A user added since a backup whose row and later entries are gone: named
+// once, by the comparison with the file replaced, not again as an amount to
+// enter.
+TEST_F(LedgerTest, AUserTheLogAndTheComparisonBothNameIsNamedOnce) {
+    const QString backup = backupNow();
+    ModSwitch::MoveBalances([] { dbSwitch.execute("INSERT INTO user (userid, username, remain) VALUES (9, '丙', 120000)"); });
+    const qint64 added = ModSwitch::AppliedMark(dbSwitch);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+10000 WHERE userid=9"); }, 9);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        sw.execute("DELETE FROM tab_chargemirror WHERE f_seq>?", {added});
+        sw.execute("DELETE FROM tab_userrows");
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>?", {added});
+        cur.execute("DELETE FROM tab_userrows");
+    }
+    openDatabases();
+    const QString text = putBack(backup).join('\n');
+    EXPECT_TRUE(text.contains("用户9 丙：余额13.00（恢复后没有此用户）")) << text.toStdString();
+    EXPECT_EQ(text.count("用户9"), 1) << text.toStdString();
+}
+
+// The call file lost with the station closed: put back from its copy, its box
+// says the calls since come back when the station file keeps them all (and
+// they do), and says they are lost only when it does not.
+TEST_F(LedgerTest, ALostCallFileIsToldLostCallsOnlyWhenTheStationFileLacksThem) {
+    for (const bool mirrorLost : {false, true}) {
+        SCOPED_TRACE(mirrorLost ? "the station file's copy of the log lost" : "the station file keeps it");
+        restart();
+        const qint64 before = count("Tab_Phone");
+        call(mirrorLost ? 3 : 1);
+        call(mirrorLost ? 4 : 2);
+        ModSwitch::OpenAllDB(false);
+        if (mirrorLost) Database::open(dir->file("switch.mdb")).execute("DELETE FROM tab_chargemirror");
+        const QString cur = dir->file("PhoneCur.mdb");
+        for (const char* side : {"-wal", "-shm"}) QFile::remove(cur + side);
+        ASSERT_TRUE(QFile::remove(cur));
+        platform::script::reset();
+        platform::script::enable();
+        platform::script::answer("不存在", platform::rOK);
+        ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+        ASSERT_EQ(platform::script::shown().size(), 1);
+        const QString text = platform::script::shown()[0].text;
+        EXPECT_EQ(text.contains("备份之后存储的话单无法找回。"), mirrorLost) << text.toStdString();
+        EXPECT_EQ(text.contains("备份之后存储的话单由数据库文件switch.mdb保存，打开时找回。"), !mirrorLost) << text.toStdString();
+        platform::script::reset();
+        platform::script::enable();
+        platform::script::answer("", platform::rOK);
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        reopenRates();
+        if (!mirrorLost) EXPECT_EQ(count("Tab_Phone"), before + 2);
+    }
+}
+
+// A backup put back with no station file to replace, the call file's log
+// unreadable past its first page and the calls since not in its safety copy:
+// the log read in part is never taken for whole; the box says so.
+TEST_F(LedgerTest, ALogReadInPartIsNamedWhenNoNumberIsSeenMissing) {
+    const QString backup = backupNow();
+    call(1);
+    call(2);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
+        QList<qint64> roots;
+        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
+            roots << r.integer(0);
+        cur.close();
+        QFile f(dir->file("PhoneCur.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        for (qint64 root : roots) {
+            ASSERT_TRUE(f.seek((root - 1) * page));
+            f.write(QByteArray(int(page), '\x5a'));
+        }
+    }
+    const QString work = dir->file("switch.mdb.recovering");
+    ASSERT_TRUE(QFile::copy(backup, work));
+    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    EXPECT_TRUE(text.contains("话单文件的计费记录只能部分读取")) << text.toStdString();
+    EXPECT_TRUE(text.contains("无法全部找回")) << text.toStdString();
+}
+
+// A backup put back beside a call file whose log's pages are lost but whose
+// calls read: the calls since the backup whose entries are gone are named
+// for their user, with how many and what they cost.
+TEST_F(LedgerTest, CallsKeptWhoseEntriesAreLostAreNamedWithWhatTheyCost) {
+    call(1);
+    restart();   // the call file's copy holds the first call's entry
+    const QString backup = backupNow();
+    const Currency fees = call(2) + call(3);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
+        QList<qint64> roots;
+        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
+            roots << r.integer(0);
+        cur.close();
+        QFile f(dir->file("PhoneCur.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        for (qint64 root : roots) {
+            ASSERT_TRUE(f.seek((root - 1) * page));
+            f.write(QByteArray(int(page), '\x5a'));
+        }
+    }
+    const QString work = dir->file("switch.mdb.recovering");
+    ASSERT_TRUE(QFile::copy(backup, work));
+    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元")
+                                  .arg(fees.toString2())))
+        << text.toStdString();
 }

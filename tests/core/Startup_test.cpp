@@ -126,8 +126,9 @@ TEST(Startup, MissingCallFileIsRestoredFromItsCopyWithAWord) {
     StationRun r = runStation(dir, {"--answer", "不存在=ok"}, "second.log");
     EXPECT_TRUE(r.loaded()) << r.log.join('\n').toStdString();
     EXPECT_EQ(r.prompts(), QStringList({QStringLiteral("PROMPT\t0\t警告\t数据库文件PhoneCur.mdb不存在，已用备份PhoneCur.mdb.bak"
-                                                      "恢复（备份时间%1）。备份之后存储的话单无法找回。")
-                                            .arg(copied)}));
+                                                      "恢复（备份时间%1）。备份之后存储的话单由数据库文件switch.mdb保存，打开时找回。")
+                                            .arg(copied)}))
+        << r.prompts().join('\n').toStdString();
     EXPECT_TRUE(platform::Database::open(dir.file("PhoneCur.mdb")).hasTable("Tab_Phone"));
 }
 

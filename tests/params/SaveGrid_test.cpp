@@ -270,7 +270,7 @@ TEST_F(SaveGrid, ANewUserTakesTheCounterAndIsStoredByTheSave) {
     EXPECT_EQ(one("select username||balancemode||bset from user where userid=5").toString(), "新用户00");
 }
 
-TEST_F(SaveGrid, AUserAddedSinceABackupIsNamedWhenTheBackupIsPutBack) {
+TEST_F(SaveGrid, AUserAddedSinceABackupComesBackWithTheirRowWhenTheBackupIsPutBack) {
     ModSwitch::PrepareChargeLog();
     const QString backup = dir->file("backup.mdb");
     dbSwitch.backupTo(backup);
@@ -283,8 +283,12 @@ TEST_F(SaveGrid, AUserAddedSinceABackupIsNamedWhenTheBackupIsPutBack) {
     edit(1, last, last, "新用户");
     edit(4, last, last, "30");
     ASSERT_TRUE(save(7));
+    const QString saved = one("select username||'/'||remain||'/'||deposit||'/'||balancemode from user where userid=" + id).toString();
     const QStringList lines = ModSwitch::RecoverRestoredStationFile(backup, dir->file("PhoneCur.mdb"));
-    EXPECT_TRUE(lines.join('\n').contains("用户" + id + "：余额30.00（备份之后新增，备份中没有此用户）")) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.join('\n').contains("以下用户在备份之后新增，已按记账记录重新加入（备份之后为其指定的分机请重新核对）：\n用户" + id + " 新用户"))
+        << lines.join('\n').toStdString();
+    platform::Database put = platform::Database::open(backup);
+    EXPECT_EQ(put.scalar("select username||'/'||remain||'/'||deposit||'/'||balancemode from user where userid=" + id).toString(), saved);
 }
 
 TEST_F(SaveGrid, DeletingTakesExactlyTheSelectedRows) {

@@ -52,7 +52,8 @@
 // 1 (or 0 when refused); each --delete-user deletes USER as the settlement
 // window's delete after a payment does (the switch's part taken as done) and
 // logs "DELETED", USER and 1 or 0; --backup-to then backs the station file
-// ("Switch") up into FOLDER through the database window and logs "BACKEDUP".
+// ("Switch") up into FOLDER through the database window and logs "BACKEDUP"
+// (with --backup-archives the year files too, the window's "PhoneCur" item).
 // Each --add-user (before the payments) adds a user in the user view as the
 // operator does: the added row named NAME, paying monthly, AMOUNT typed as its
 // deposit, saved; it then owns extension EXT and "ADDED", its number and 1 (or
@@ -216,6 +217,7 @@ int main(int argc, char** argv) {
     QString siteName = QStringLiteral("默认");
     QStringList pays, deletes, adds, inits;
     QString backupTo;
+    bool backupArchives = false;
     bool usersBackup = false, usersRestore = false;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
@@ -246,6 +248,7 @@ int main(int argc, char** argv) {
         else if (args[i] == "--delete-user" && i + 1 < args.size()) deletes << args[++i];
         else if (args[i] == "--add-user" && i + 1 < args.size()) adds << args[++i];
         else if (args[i] == "--backup-to" && i + 1 < args.size()) backupTo = args[++i];
+        else if (args[i] == "--backup-archives") backupArchives = true;
         else if (args[i] == "--init-user" && i + 1 < args.size()) inits << args[++i];
         else if (args[i] == "--users-backup") usersBackup = true;
         else if (args[i] == "--users-restore") usersRestore = true;
@@ -311,8 +314,8 @@ int main(int argc, char** argv) {
     // Once the frame is up (the console's load is done), report and close.
     auto* watch = new QTimer(&app);
     watch->setInterval(10);
-    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload, pays, deletes, adds, backupTo, inits,
-                                                 usersBackup, usersRestore] {
+    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload, pays, deletes, adds, backupTo,
+                                                 backupArchives, inits, usersBackup, usersRestore] {
         if (!MDIMain::exists() || !MDIMain::instance().isVisible()) return;
         watch->stop();
         g_sinceLoaded.start();
@@ -397,15 +400,16 @@ int main(int argc, char** argv) {
             writeLog(usersBackup ? QStringLiteral("USERSBACKEDUP") : QStringLiteral("USERSRESTORED"));
         }
         if (!backupTo.isEmpty()) {
-            // As the operator does it: backup mode, the folder, only the station file, "备份".
+            // As the operator does it: backup mode, the folder, the station file (and the year files), "备份".
             frmDBManager& w = frmDBManager::instance();
             w.opt_Click(0);
             w.txtPath->setText(backupTo);
             QTreeWidgetItem* root = w.tvwDB->topLevelItem(0);
             for (int i = 0; i < root->childCount(); ++i)
-                root->child(i)->setCheckState(0, root->child(i)->data(0, Qt::UserRole).toString() == QLatin1String("Switch")
-                                                      ? Qt::Checked
-                                                      : Qt::Unchecked);
+                root->child(i)->setCheckState(
+                    0, backupArchives || root->child(i)->data(0, Qt::UserRole).toString() == QLatin1String("Switch")
+                           ? Qt::Checked
+                           : Qt::Unchecked);
             w.cmd_Click(0);
             flushPrompts();
             writeLog(QStringLiteral("BACKEDUP"));
