@@ -5,6 +5,8 @@
 
 #include "core/ModUpgrade.h"
 #include "link/CommState.h"
+#include "link/TraceList.h"
+#include "link/frmSRV.h"
 #include "transfer/ModToolbar.h"
 
 #include <QRegularExpression>
@@ -21,6 +23,11 @@ const Line kLines[] = {{"unpaced", 0}, {"9600 baud", 9600}};
 
 class AnswerMatching : public TransferTest {
 protected:
+    // The trace of these long downloads is not left to the tests after them.
+    void TearDown() override {
+        TransferTest::TearDown();
+        frmSRV::instance().lstRec->clear();
+    }
     void down(const QString& table, int right = 1) {
         CurTable = table;
         sw.clearReceived();
