@@ -745,7 +745,8 @@ void catchUpWithJournal() {
     r.logPartial = !sound;
     r.movedPartial = !complete && r.gap;
     r.owners = OwnersAgainstLog(dbSwitch, log, mark);
-    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.owners.isEmpty() && !r.gap && !r.logPartial &&
+    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() && !r.gap &&
+        !r.logPartial &&
         !r.movedPartial)
         return;
     core::Notify(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
@@ -1158,12 +1159,56 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
     QMap<qint64, Trail> trails;
     QSet<qint64> numbers;
     qint64 last = fileMark;
+    // A user added past the mark under a number the file gives to a user of
+    // its own that no entry deleted is another person (a number given twice):
+    // from that entry on, the number's entries are theirs, never that row's.
+    // A file without a mark of its own only guesses where it stands, and a row
+    // taken from a newer file is the user added: neither is such a case.
+    QSet<qint64> twice;
+    if (AppliedMark(sw) >= 0) twice = NumbersGivenTwice(sw, log, fileMark);
+    for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) twice.remove(it.key());
+    struct Apart {
+        qint64 userid = 0;
+        QString name;
+        Currency last, deposit, charged;
+        int charges = 0;
+        bool gone = false;
+    };
+    QMap<qint64, Apart> apart;      // by the entry that added them
+    QMap<qint64, qint64> newcomer;  // number -> the entry that added the user now under it
     platform::Transaction tx(sw);
     for (const LogEntry& e : log) {
         last = qMax(last, e.seq);
         if (e.seq <= fileMark) continue;
         numbers.insert(e.seq);
         if (e.seq <= qMax(baseFor.value(e.userid, fileMark), heldFor.value(e.userid, fileMark))) continue;
+        if (twice.contains(e.userid)) {
+            if (e.kind == int(LogKind::UserAdded)) {
+                Apart a;
+                a.userid = e.userid;
+                a.name = QJsonDocument::fromJson(e.row.toUtf8()).object().value(QStringLiteral("username")).toString();
+                a.last = e.balance;
+                apart.insert(e.seq, a);
+                newcomer.insert(e.userid, e.seq);
+                continue;
+            }
+            if (newcomer.contains(e.userid)) {
+                Apart& a = apart[newcomer.value(e.userid)];
+                if (e.kind == int(LogKind::UserDeleted)) {
+                    a.gone = true;
+                    newcomer.remove(e.userid);
+                } else if (e.kind == int(LogKind::Deposit)) {
+                    a.deposit += e.amount;
+                } else if (e.kind == int(LogKind::Charge)) {
+                    a.charged += e.amount;
+                    ++a.charges;
+                    a.last = e.balance;
+                } else if (e.kind == int(LogKind::Balance)) {
+                    a.last = e.balance;
+                }
+                continue;
+            }
+        }
         Trail& t = trails[e.userid];
         if (e.kind == int(LogKind::UserDeleted)) {
             const QVariant name = nameOf(e.userid);
@@ -1258,6 +1303,17 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
         // A user whose row came from the newer file holds what was paid there.
         if (it->unexplained != Currency() && !baseFor.contains(it.key()))
             out.lost << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(name.toString(), it->unexplained.toString2());
+    }
+    // Those kept apart, each with what the journal says they hold; one added
+    // and deleted since is as the file had it.
+    for (const Apart& a : std::as_const(apart)) {
+        if (a.gone) continue;
+        QString line = QStringLiteral("用户%1 %2：余额%3").arg(a.userid).arg(a.name, a.last.toString2());
+        if (a.deposit != Currency()) line += QStringLiteral("，押金%1").arg(a.deposit.toString2());
+        if (a.charges > 0) line += QStringLiteral("，备份之后%1笔话费共%2元").arg(a.charges).arg(a.charged.toString2());
+        const QVariant held = nameOf(a.userid);
+        line += QStringLiteral("（备份中此编号为用户%1）").arg(held.toString());
+        out.apart << line;
     }
     if (last != AppliedMark(sw)) setMark(sw, last);
     tx.commit();
@@ -1456,6 +1512,10 @@ QStringList RecoveryLines(const LogRecovery& r) {
         lines << QStringLiteral("以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
     if (!r.lost.isEmpty())
         lines << QStringLiteral("以下金额无法找回，请重新录入：\n") + r.lost.join(QLatin1Char('\n'));
+    if (!r.apart.isEmpty())
+        lines << QStringLiteral("以下用户在备份之后新增，其编号在备份中属于另一用户，未并入该用户的账户，"
+                                "请重新添加这些用户并录入其余额：\n") +
+                     r.apart.join(QLatin1Char('\n'));
     if (!r.missing.isEmpty())
         lines << (r.replacedUntrusted
                       ? QStringLiteral("损坏的文件中记账的位置无法读取，其中的用户余额未采用；以下用户与损坏的文件中不同，请核对：\n")

@@ -173,6 +173,8 @@ struct LogRecovery {
     QStringList added;              // "用户9 李四", added since and put back with their row
     QStringList lost;               // "用户7 张三：50.00", what the operator enters again
                                     // (or "用户7：..." for a user the file lacks)
+    QStringList apart;              // "用户9 李四：余额…", added since under a number the file
+                                    // gives to another user: kept out of that user's row
     int moves = 0;                  // payments, deposits and other balance movements applied
     platform::Currency moved;
     bool gap = false;               // entries the file needed are no longer logged

@@ -730,6 +730,7 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     out.deleted += r.deleted;
     out.added = r.added;
     out.lost = r.lost;
+    out.apart = r.apart;
     // What only the replaced file kept goes to the call file at the next opening.
     KeepInMirror(db, mirror);
     // Where entries are lacking, or the replaced file's rows were not taken

@@ -754,6 +754,33 @@ TEST_F(LedgerTest, AUsersNumberIsNeverGivenAgainAfterItsEntriesAreGoneAndAnOlder
     EXPECT_EQ(depositOf(qint32(first)), Currency::fromYuan(60));
 }
 
+// A user added under a number the copy put back gives to someone else (the
+// number given twice by a station that did not keep its numbers, the first
+// user's deletion logged nowhere) is another person: nothing of theirs goes
+// into that row, and the box names them with their money.
+TEST_F(LedgerTest, AUserAddedUnderANumberTheCopyGivesToAnotherIsKeptApartAndNamed) {
+    const qint64 n = ModSwitch::NextUserCount();
+    auto add = [&](const char* name, int yuan) {
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (?, ?, 0, ?, ?)",
+                             {n, QString::fromUtf8(name), Currency::fromYuan(yuan), Currency::fromYuan(yuan)});
+        });
+    };
+    add("甲", 60);
+    const QString holding = dir->file("holding-first.mdb");
+    ASSERT_TRUE(QFile::copy(backupNow(), holding));
+    dbSwitch.execute("DELETE FROM user WHERE userid=?", {n});
+    add("乙", 51);
+    ModSwitch::MoveBalances([&] {
+        dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=?", {Currency::fromYuan(20), n});
+    });
+    const QString lines = putBack(holding).join('\n');
+    EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=?", {n}).toString(), "甲");
+    EXPECT_EQ(remainOf(qint32(n)), Currency::fromYuan(60)) << lines.toStdString();
+    EXPECT_EQ(depositOf(qint32(n)), Currency::fromYuan(60)) << lines.toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("用户%1 乙：余额71.00").arg(n))) << lines.toStdString();
+}
+
 // A start with the clock two years ahead of the newest entry lets no entry of
 // the journal go, and says why once; a backup put back later still finds them.
 TEST_F(LedgerTest, AClockFarAheadOfTheNewestEntryLetsNoEntryGo) {
