@@ -70,6 +70,7 @@ set(slow_printing
   ConsolePrintTest.*
 )
 set(slow_transfer
+  AnswerMatching.*
   IPPuh.*
   Operations.ReadBackMessages
   TableDownload.ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice

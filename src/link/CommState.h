@@ -1,5 +1,6 @@
 #pragma once
 // State the link keeps between poll steps; private to the link module.
+#include <QVector>
 #include <QtGlobal>
 
 namespace ModComm {
@@ -17,10 +18,41 @@ struct CommStateRec {
     int Dispatching = 0;       // frames being dispatched (nested by their waits)
     qint64 LastAckTick = -1;   // tick of the last acknowledgement heard, claimed or not
     qint64 ClaimedAckTick = -1;// tick of the last one that completed a send
-    bool DoubledAcks = false;  // an acknowledgement came again soon after one that was claimed
-    qint64 InTurnDone = -1;    // tick a send of rows in turn last ended
-    int InTurnRows = 0;        // rows sent in turn since the line was last idle
+    int ClaimedStatus = 0;     // its status byte
+    int StraysSinceClaim = 0;  // acknowledgements no send claimed, heard since then
+    // What the link has learned of the switch's acknowledgements (see SendInTurn),
+    // over the rows last sent in turn: for each, how long after its answer the
+    // first copy of it came (-1 none) and how many copies came.
+    static constexpr int kRowsRemembered = 64;
+    qint16 RowGapMs[kRowsRemembered] = {};
+    qint8 RowCopies[kRowsRemembered] = {};
+    int RowNext = 0;
+    qint64 RememberedClaim = -1;// the claimed acknowledgement last remembered
+    CommStateRec() {
+        for (qint16& g : RowGapMs) g = -1;
+    }
+    qint64 FirstStrayGap = -1; // the first copy after the claimed one, -1 none yet
+    int RepeatGapMs = 0;       // the longest of RowGapMs: a copy may come this long after
+    int RepeatsPerAck = 0;     // the most RowCopies of the last rows, at most 2
+    double LatencyMs = 0;      // the longest from an order to its acknowledgement, decaying
+    quint64 OddClaimed = 0;    // acknowledgements of a status other than 00 a send claimed
+    quint64 OddUnexplained = 0;// and those no send claimed that are no copy of the one claimed
 };
+
+// An acknowledgement no send claimed, or one of a status other than 00: the
+// few the rows sent in turn look back on to judge their answers.
+struct AckEvent {
+    qint64 tick = -1;
+    int status = 0;
+    bool claimed = false;
+    bool explained = true;     // a stray the learned repeats account for
+};
+inline constexpr int kAckEventCount = 64;
+// Recorded by the dispatcher for every acknowledgement heard.
+void HeardAck(int status, bool claimed, qint64 sentTick);
+// The recorded events since `fromTick`, oldest first; forgotten with the link's state.
+QVector<AckEvent> AckEventsSince(qint64 fromTick);
+void ForgetAckEvents();
 
 extern CommStateRec CommState;
 

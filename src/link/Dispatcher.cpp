@@ -125,19 +125,14 @@ void DealFrame(const QByteArray& frame, int row) {
             const int i = oldest(AckRing, [heardAt](const AckSlot& s) {
                 return s.Pending != 0 && (heardAt < 0 || s.SentAt < 0 || heardAt > s.SentAt);
             });
-            const qint64 now = platform::TickMs();
-            // One that follows a claimed one closely is most likely its echo:
-            // the switch sends acknowledgements twice.
-            if (i < 0 && CommState.ClaimedAckTick >= 0 && now - CommState.ClaimedAckTick <= kEchoWindowMs)
-                CommState.DoubledAcks = true;
-            CommState.LastAckTick = now;
             if (i >= 0) {
-                CommState.ClaimedAckTick = now;
                 AckRing[i].Pending = 0;
                 AckRing[i].Status = f.byte(2);
                 AckRing[i].HeardAt = heardAt;
+                HeardAck(f.byte(2), true, AckRing[i].SentTick);
             } else {
                 // Late, or sent twice: it belongs to no order now waiting.
+                HeardAck(f.byte(2), false, -1);
                 LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) +
                                 QStringLiteral(" 无人等待的确认: ") + SpaceHex(BytesToHex(frame)));
             }

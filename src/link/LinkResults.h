@@ -11,6 +11,7 @@ enum SendResult : int {
     NoAcknowledgement = 2,  // no acknowledgement to the last attempt (or status 02)
     SwitchRefused = 3,      // acknowledged with status 03: the order was not taken
     SwitchBadSum = 4,       // acknowledged with status 01: the switch saw a bad checksum
+    AnswerInDoubt = 5,      // a row in turn not sent: an answer of the rows before it went astray
 };
 
 // What an ask came to; callers test for GotAnswer.

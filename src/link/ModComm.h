@@ -32,6 +32,7 @@ struct AckSlot {
     qint64 SentAt = -1; // bytes received when the order went: an acknowledgement
                         // heard by then is not this order's
     qint64 HeardAt = -1;// where on the line its acknowledgement ended, -1 unknown
+    qint64 SentTick = -1;// tick the order went
 };
 
 // An ask waiting for a frame of a given code.
@@ -155,16 +156,60 @@ private:
 };
 
 // Rows of a download, one after another, each waiting for its acknowledgement
-// (4 s an attempt, checksum appended). The frames carry no sequence number, so
-// a late or doubled acknowledgement of one row could complete the next: before
-// each row after the first, the line is let be quiet a while after the last
-// acknowledgement, and what comes meanwhile answers no row. The while is short
-// (a few milliseconds a row); after the first row, and for good once the
-// switch is heard to send its acknowledgements twice, it is as long as an echo
-// may come late.
+// (4 s an attempt, checksum appended). The frames carry no sequence number, and
+// a switch may send an acknowledgement late and again a while after it; such a
+// repeat that comes after the next row went would be taken for that row's. So
+// before each row the line is let be quiet after the last answer as long as
+// the link has heard a copy of an answer come after it (`CommStateRec::
+// RepeatGapMs`: the longest over the last 64 rows, a quarter and 2 ms added,
+// never more than kRepeatBoundMs), or until as many copies as it made of the
+// last 16 answers came: a switch that never repeats costs no wait, one that
+// stopped repeating is forgotten row by row. A copy later than anything heard
+// before can still complete a row, so a run of rows (TurnRun) judges its
+// answers afterwards.
 SendResult SendInTurn(const QString& order);
-inline constexpr int kInTurnQuietMs = 5;
-inline constexpr int kEchoWindowMs = 150;
+inline constexpr int kRepeatBoundMs = 250;
+// The while the next row would wait after the acknowledgement claimed last.
+int RowWaitMs();
+
+// One run of rows sent in turn, and what their answers are worth. Answers of
+// one status (every row taken) are the rows' own whatever came twice. Once the
+// switch refused (or reported a bad sum), the run looks back: when, from the
+// run's longest latency and kRepeatBoundMs before that answer to the end of the
+// run, the line said what its learned repeats do not explain (an answer of
+// another status than the one claimed before it, more copies than it makes),
+// an answer may have gone to the wrong row, and the rows sent in that while are
+// not settled.
+class TurnRun {
+public:
+    TurnRun();
+    // A row in turn. A refusal heard that no row took stops the run: the row
+    // is not sent and AnswerInDoubt comes back; so does a row refused and
+    // taken when sent again (the refusal may have been an earlier row's).
+    SendResult send(const QString& order);
+    // A row that must never be taken twice (a change of money): sent once the
+    // line has been quiet for kRepeatBoundMs, its answer is the first after it,
+    // and once sure it is listened after as long again: `certain` is false when
+    // no answer came or another of a different status followed.
+    SendResult sendAlone(const QString& order, bool& certain);
+    // Waits as a row would before an ask that belongs to the run (an ask's
+    // answer is no acknowledgement, but the ask comes in its turn).
+    void quietForAsk();
+    // After the last row sent (or the first that failed): listens as long as an
+    // answer of the run may still come, then judges. True when every answer
+    // taken is the row's own; false when some are not settled: the first
+    // sureRows() rows' answers stand, the others' are unknown.
+    bool settle();
+    int sureRows() const { return sure_; }
+    int rows() const { return int(sentAt_.size()); }
+private:
+    bool refusedUnclaimed() const;
+    qint64 start_;
+    quint64 oddUnexplained_;
+    QVector<qint64> sentAt_;
+    qint64 contradicted_ = -1;   // when a row heard a refusal and was taken sent again
+    int sure_ = 0;
+};
 
 // ---- Dispatcher ----
 void DealFrame(const QByteArray& frame, int row);

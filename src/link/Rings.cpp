@@ -70,6 +70,7 @@ bool PutTxBuf(const QString& order) {
 void ResetLink() {
     RxRead = RxWrite = TxRead = TxWrite = 0;
     CommState = CommStateRec{};
+    ForgetAckEvents();
     g_NoAnswerCount = 10;
 }
 

@@ -89,26 +89,217 @@ SendResult SendOrderOnce(const QString& order, int timeoutSec, bool addSum) {
     return ack.SendOrder(order, true, timeoutSec, addSum);
 }
 
-SendResult SendInTurn(const QString& order) {
-    constexpr qint64 kIdleMs = 1000;   // a pause this long ends a run of rows
+namespace {
+
+constexpr int kMostRepeats = 2;
+std::array<AckEvent, kAckEventCount> g_events{};
+int g_eventNext = 0;
+
+// Handles what arrived, as a wait between rows may: rows sent while a frame is
+// handled leave what came behind it to the parser's turn.
+void handleBetweenRows() {
+    if (CommState.Dispatching == 0) HandleArrived();
+    else ProcessComm();
+}
+
+// How long after the acknowledgement claimed last the next row waits.
+qint64 repeatWaitMs() {
+    const int gap = CommState.RepeatGapMs;
+    if (gap <= 0) return 0;
+    return qMin<qint64>(kRepeatBoundMs, gap + gap / 4 + 2);
+}
+
+// What the row just answered taught, remembered over the last rows: the
+// learned while is the longest gap among them, the copies the most of the
+// last sixteen (a switch that stopped repeating is forgotten row by row).
+void rememberRow() {
+    CommStateRec& c = CommState;
+    if (c.RememberedClaim == c.ClaimedAckTick) return;
+    c.RememberedClaim = c.ClaimedAckTick;
+    const int k = c.RowNext;
+    c.RowGapMs[k] = qint16(c.FirstStrayGap);
+    c.RowCopies[k] = qint8(qMin(c.StraysSinceClaim, kMostRepeats));
+    c.RowNext = (k + 1) % CommStateRec::kRowsRemembered;
+    int gap = 0, copies = 0;
+    for (int i = 0; i < CommStateRec::kRowsRemembered; ++i) {
+        gap = qMax(gap, int(c.RowGapMs[i]));
+        const int age = (k - i + CommStateRec::kRowsRemembered) % CommStateRec::kRowsRemembered;
+        if (age < 16) copies = qMax(copies, int(c.RowCopies[i]));
+    }
+    c.RepeatGapMs = gap;
+    c.RepeatsPerAck = copies;
+}
+
+// Lets the repeats of the acknowledgement claimed last pass before a row:
+// the learned while after it, or until as many copies as the switch makes came.
+void letRepeatsPass() {
     const qint64 start = platform::TickMs();
-    if (CommState.InTurnDone < 0 || start - CommState.InTurnDone >= kIdleMs) CommState.InTurnRows = 0;
-    if (CommState.InTurnRows > 0 && CommState.LastAckTick >= 0) {
-        const qint64 quiet = CommState.DoubledAcks || CommState.InTurnRows == 1 ? kEchoWindowMs : kInTurnQuietMs;
-        // Bounded, so that a line that keeps acknowledging cannot hold the rows forever.
+    const bool claimed = CommState.ClaimedAckTick >= 0;
+    // Nothing to wait for: the send handles what came before it.
+    if (repeatWaitMs() > 0 && claimed) {
         for (;;) {
-            // Rows sent while a frame is handled leave what came behind it to the parser's turn.
-            if (CommState.Dispatching == 0) HandleArrived();
-            else ProcessComm();
+            handleBetweenRows();
             const qint64 now = platform::TickMs();
-            if (now - CommState.LastAckTick >= quiet || now - start >= 3 * kEchoWindowMs) break;
+            if (now - CommState.ClaimedAckTick >= repeatWaitMs()) break;
+            if (CommState.RepeatsPerAck > 0 && CommState.StraysSinceClaim >= CommState.RepeatsPerAck) break;
+            // Bounded, so that a line that keeps acknowledging cannot hold the rows forever.
+            if (now - start >= 3 * kRepeatBoundMs) break;
             pause2ms();
         }
     }
+    if (claimed) rememberRow();
+}
+
+// Lets the line be quiet for `quietMs` after the last acknowledgement heard,
+// claimed or not; false when it kept talking for a long while.
+bool letLineBeQuiet(qint64 quietMs) {
+    const qint64 start = platform::TickMs();
+    for (;;) {
+        handleBetweenRows();
+        const qint64 now = platform::TickMs();
+        if (CommState.LastAckTick < 0 || now - CommState.LastAckTick >= quietMs) return true;
+        if (now - start >= 4 * kRepeatBoundMs + quietMs) return false;
+        pause2ms();
+    }
+}
+
+// The while after an answer in which what the line says may still be one of
+// the run's answers: a repeat, or an answer that came late.
+qint64 lookBackMs() { return kRepeatBoundMs + 2 * qint64(CommState.LatencyMs) + 20; }
+
+}  // namespace
+
+void HeardAck(int status, bool claimed, qint64 sentTick) {
+    const qint64 now = platform::TickMs();
+    CommStateRec& c = CommState;
+    AckEvent e{now, status, claimed, true};
+    if (claimed) {
+        if (sentTick >= 0) c.LatencyMs = qMax(c.LatencyMs * 63.0 / 64.0, double(qMin<qint64>(now - sentTick, 4000)));
+        c.ClaimedAckTick = now;
+        c.ClaimedStatus = status;
+        c.StraysSinceClaim = 0;
+        c.FirstStrayGap = -1;
+    } else {
+        ++c.StraysSinceClaim;
+        const qint64 gap = c.ClaimedAckTick >= 0 ? now - c.ClaimedAckTick : -1;
+        // A copy of the answer claimed last, no more copies than the switch is
+        // known to make: a repeat. Anything else may be an answer that went to
+        // the wrong row, or the missing answer of the row that took it.
+        e.explained = c.ClaimedAckTick >= 0 && status == c.ClaimedStatus &&
+                      c.StraysSinceClaim <= qMax(1, c.RepeatsPerAck);
+        if (c.StraysSinceClaim == 1 && gap >= 0 && gap <= kRepeatBoundMs) c.FirstStrayGap = gap;
+    }
+    c.LastAckTick = now;
+    if (status != 0 && claimed) ++c.OddClaimed;
+    if (status != 0 && !claimed && !e.explained) ++c.OddUnexplained;
+    if (!claimed || status != 0) {
+        g_events[g_eventNext] = e;
+        g_eventNext = (g_eventNext + 1) % kAckEventCount;
+    }
+}
+
+void ForgetAckEvents() {
+    g_events.fill(AckEvent{});
+    g_eventNext = 0;
+}
+
+QVector<AckEvent> AckEventsSince(qint64 fromTick) {
+    QVector<AckEvent> out;
+    for (int k = 0; k < kAckEventCount; ++k) {
+        const AckEvent& e = g_events[(g_eventNext + k) % kAckEventCount];
+        if (e.tick >= 0 && e.tick >= fromTick) out.append(e);
+    }
+    return out;
+}
+
+int RowWaitMs() { return int(repeatWaitMs()); }
+
+SendResult SendInTurn(const QString& order) {
+    letRepeatsPass();
+    return SendOrder(order, true, 4, true);
+}
+
+TurnRun::TurnRun() : start_(platform::TickMs()), oddUnexplained_(CommState.OddUnexplained) {}
+
+bool TurnRun::refusedUnclaimed() const { return CommState.OddUnexplained != oddUnexplained_; }
+
+SendResult TurnRun::send(const QString& order) {
+    letRepeatsPass();
+    if (refusedUnclaimed()) return AnswerInDoubt;
+    const qint64 sent = platform::TickMs();
+    sentAt_.append(sent);
+    const quint64 odd = CommState.OddClaimed;
     const SendResult r = SendOrder(order, true, 4, true);
-    CommState.InTurnDone = platform::TickMs();
-    ++CommState.InTurnRows;
+    if (r != Acknowledged || CommState.OddClaimed == odd) return r;
+    // Refused, then taken when sent again: the refusal may have been an
+    // earlier row's, come late. The run stops there.
+    contradicted_ = sent;
+    return AnswerInDoubt;
+}
+
+void TurnRun::quietForAsk() { letRepeatsPass(); }
+
+SendResult TurnRun::sendAlone(const QString& order, bool& certain) {
+    certain = false;
+    if (!letLineBeQuiet(kRepeatBoundMs)) {
+        LinkTrace::Note(QStringLiteral("线路不停地确认, 命令未发送: ") + SpaceHex(order));
+        return NotWaited;
+    }
+    const qint64 sent = platform::TickMs();
+    sentAt_.append(sent);
+    ClsACK ack;
+    ack.attempts = 1;
+    const SendResult r = ack.SendOrder(order, true, 4, true);
+    if (r == NoAcknowledgement || r == NotWaited) return r;
+    // Heard after a quiet line, the first answer is this row's. It stands
+    // unless another of a different status follows while a repeat may come.
+    const int status = CommState.ClaimedStatus;
+    const qint64 claimed = CommState.ClaimedAckTick;
+    letLineBeQuiet(kRepeatBoundMs);
+    certain = true;
+    for (const AckEvent& e : AckEventsSince(claimed))
+        if (!e.claimed && e.status != status) certain = false;
     return r;
+}
+
+bool TurnRun::settle() {
+    const qint64 last = sentAt_.isEmpty() ? start_ : sentAt_.last();
+    // The last row's answer, and a repeat of it, may still come; and while the
+    // line keeps answering, what it owes is heard out (bounded).
+    const qint64 latency = 2 * qint64(CommState.LatencyMs) + 20;
+    qint64 until = qMax(last + latency, CommState.ClaimedAckTick + repeatWaitMs());
+    bool refused = false;
+    for (const AckEvent& e : AckEventsSince(start_)) refused = refused || e.status != 0;
+    const qint64 begun = platform::TickMs();
+    if (refused) until = qMax(until, begun + kRepeatBoundMs);
+    for (;;) {
+        handleBetweenRows();
+        const qint64 now = platform::TickMs();
+        const bool quiet = CommState.LastAckTick < 0 || now - CommState.LastAckTick >= qMax(latency, repeatWaitMs());
+        if ((now >= until && quiet) || now - begun >= 4000) break;
+        pause2ms();
+    }
+    const QVector<AckEvent> events = AckEventsSince(start_);
+    qint64 refusedAt = -1;
+    for (const AckEvent& e : events)
+        if (e.status != 0) {
+            refusedAt = e.tick;
+            break;
+        }
+    sure_ = rows();
+    if (refusedAt < 0) return true;
+    // Every answer one status but for a refusal: it is the row's that took it
+    // unless the line said something its repeats do not explain about then,
+    // or the row that heard it was taken when sent again.
+    const qint64 from = refusedAt - lookBackMs();
+    bool doubt = contradicted_ >= 0;
+    // What came before the run's first row was handled before it went.
+    for (const AckEvent& e : AckEventsSince(qMax(from, start_))) doubt = doubt || (!e.claimed && !e.explained);
+    if (!doubt) return true;
+    sure_ = 0;
+    while (sure_ < rows() && sentAt_[sure_] < from) ++sure_;
+    LinkTrace::Note(QStringLiteral("确认可能错位, 自第%1行起的应答未能确定").arg(sure_ + 1));
+    return false;
 }
 
 bool DrainLink(int limitMs) {
@@ -176,6 +367,7 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
             AckRing[slot].Pending = -1;
             AckRing[slot].Status = 2;
             AckRing[slot].SentAt = CommState.RxHeard;
+            AckRing[slot].SentTick = platform::TickMs();
         }
         if (!Link().send(order)) {
             if (slot >= 0) AckRing[slot] = AckSlot{};

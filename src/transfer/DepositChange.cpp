@@ -43,24 +43,39 @@ std::optional<qint64> AskDeposit(int address) {
     return DepositFen(answer);
 }
 
-bool SendDepositChange(int address, const QString& frame, qint64 change) {
+bool SendDepositChange(ModComm::TurnRun& run, int address, const QString& frame, qint64 change) {
     // Nothing to take twice: sent as any row.
-    if (change == 0) return ModComm::SendInTurn(frame) == ModComm::Acknowledged;
+    if (change == 0) return run.send(frame) == ModComm::Acknowledged;
+    // The question goes in its turn, so that no answer of the rows before is
+    // still on its way when the change goes.
+    run.quietForAsk();
     const std::optional<qint64> before = AskDeposit(address);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const ModComm::SendResult result = ModComm::SendOrderOnce(frame, 4, true);
-        if (result == ModComm::Acknowledged) return true;
-        // Refused, or the switch saw a damaged frame: it did not take it.
-        if (result == ModComm::SwitchRefused || result == ModComm::SwitchBadSum) continue;
-        // No acknowledgement: the switch may have taken it all the same.
-        const std::optional<qint64> after = before ? AskDeposit(address) : std::nullopt;
+        bool certain = false;
+        const ModComm::SendResult result = run.sendAlone(frame, certain);
+        if (result == ModComm::Acknowledged && certain) return true;
+        // Any other answer, or none, or one another answer contradicts: the
+        // switch's deposit says whether it took the change. It is never sent
+        // again before that is known.
+        std::optional<qint64> after;
+        if (before) {
+            run.quietForAsk();
+            after = AskDeposit(address);
+        }
         if (!after || (*after != *before && *after != *before + change)) {
             tellOperator(address, change);
             return false;
         }
         if (*after == *before + change) {
-            LinkTrace::Note(QStringLiteral("分机%1的押金改变已被交换机接受, 确认丢失").arg(address));
+            LinkTrace::Note(QStringLiteral("分机%1的押金改变已被交换机接受, 其确认未能确定").arg(address));
             return true;
+        }
+        // Not taken. A refusal heard for certain is the switch's word: the
+        // change stays pending. A damaged frame, or an answer not its own,
+        // lets it go once more.
+        if (result == ModComm::SwitchRefused && certain) {
+            LinkTrace::Note(QStringLiteral("交换机拒绝了分机%1的押金改变").arg(address));
+            return false;
         }
     }
     return false;

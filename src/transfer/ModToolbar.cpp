@@ -47,10 +47,6 @@ const QString kExtDeposit = QStringLiteral("ExtDeposit");
 // The right number that selects the flexible numbers of the extension table.
 constexpr int kSpringNumRight = 5;
 
-// Every frame of a download goes in turn: an acknowledgement that comes late
-// or twice completes no later row (see SendInTurn).
-bool acked(const QString& frame) { return ModComm::SendInTurn(frame) == ModComm::Acknowledged; }
-
 platform::FlexGrid* consoleGrid() {
     core::Console* c = core::TheConsole();
     return c ? c->fgDisp : nullptr;
@@ -161,9 +157,11 @@ void UseDownloadWindows() {
 namespace {
 
 // Pending flags of acknowledged rows, cleared together when the table ends
-// (acknowledged or not, or stopped by an error): one durable write for the
-// table instead of one a row. Should the station stop before, the rows are
-// only sent again. A relative change (extension deposits) is written at once.
+// (acknowledged or not, or stopped by an error) and its answers are judged:
+// one durable write for the table instead of one a row, and only for rows
+// whose answers are their own (see ModComm::TurnRun). Should the station stop
+// before, the rows are only sent again. A relative change (extension
+// deposits) is written at once.
 struct Cleared {
     QList<QPair<QString, platform::Params>> updates;
     void add(const QString& sql, const platform::Params& p) { updates.append({sql, p}); }
@@ -183,8 +181,9 @@ struct Branch {
     bool end = false;               // "810300" after the last row
     // Builds the frame of the current row (`ordinal` from 1).
     std::function<QString(const Recordset&, int)> frame;
-    // Sends it: true once the switch has it. None: sent as any order, acknowledged.
-    std::function<bool(const Recordset&, const QString&)> send;
+    // Sends it: true once the switch has it; its `done` runs at once. None:
+    // sent as any row of the run, its `done` once the run's answers are judged.
+    std::function<bool(ModComm::TurnRun&, const Recordset&, const QString&)> send;
     // After the row's acknowledgement: its database update (into `cleared`,
     // written when the table ends) and its grid colour.
     std::function<void(const Recordset&, int, Cleared&)> done;
@@ -276,9 +275,9 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
     } else if (t == kExtDeposit) {
         b->frame = [](const Recordset& rs, int) { return transfer::ExtDepositRow(RowValues::of(rs)); };
         // A change the switch took is never sent again, also when its acknowledgement was lost.
-        b->send = [](const Recordset& rs, const QString& frame) {
+        b->send = [](ModComm::TurnRun& run, const Recordset& rs, const QString& frame) {
             // The frame carries the change in whole fen, rounded as it was built.
-            return transfer::SendDepositChange(int(rs.lng(QStringLiteral("Address"))), frame,
+            return transfer::SendDepositChange(run, int(rs.lng(QStringLiteral("Address"))), frame,
                                                rs.cur(QStringLiteral("ChangeValue")).toFenHalfEven());
         };
         b->done = [](const Recordset& rs, int, Cleared& cleared) {
@@ -325,26 +324,50 @@ void finish(const QString& status, const QString& logText = {}) {
 }
 
 bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
-    if (!b.begin.isEmpty() && !acked(b.begin)) return false;
-    Cleared cleared;
+    ModComm::TurnRun run;
+    const int first = b.begin.isEmpty() ? 0 : 1;   // the run's rows before the table's
+    int acked = 0;                                  // table rows acknowledged, in order
+    bool ok = true;
+    // The rows whose answers stand are done, the others stay pending.
+    const auto judge = [&] {
+        const bool sure = run.settle();
+        const int standing = qMin(acked, qMax(0, run.sureRows() - first));
+        Cleared cleared;
+        if (!b.send && standing > 0) {
+            rs.moveFirst();
+            for (int i = 1; i <= standing && !rs.eof(); ++i) {
+                b.done(rs, i, cleared);
+                rs.moveNext();
+            }
+        }
+        cleared.write();
+        return sure;
+    };
     try {
-        for (int i = 1; i <= n; ++i) {
+        if (!b.begin.isEmpty()) ok = run.send(b.begin) == ModComm::Acknowledged;
+        for (int i = 1; ok && i <= n; ++i) {
             const QString frame = b.frame(rs, i);
             progressStep(i, name + QString::number(i));
-            if (!(b.send ? b.send(rs, frame) : acked(frame))) {
-                cleared.write();
-                return false;
+            if (b.send) {
+                ok = b.send(run, rs, frame);
+                if (ok) {
+                    Cleared cleared;
+                    b.done(rs, i, cleared);
+                    cleared.write();
+                }
+            } else {
+                ok = run.send(frame) == ModComm::Acknowledged;
             }
-            b.done(rs, i, cleared);
+            if (ok) ++acked;
             rs.moveNext();
         }
+        // The end closes the table; what it gets is judged with the rows.
+        if (ok && b.end) run.send(FrameCode::kTableEnd);
     } catch (...) {
-        cleared.write();   // the rows acknowledged before the one that failed
+        judge();   // the rows acknowledged before the one that failed
         throw;
     }
-    cleared.write();
-    if (b.end) ModComm::SendInTurn(FrameCode::kTableEnd);
-    return true;
+    return judge() && ok;
 }
 
 bool sendBoard() {
@@ -355,7 +378,9 @@ bool sendBoard() {
         if (rs.isNull(QStringLiteral("dispcard"))) throw transfer::EncodeError(QStringLiteral("字段 dispcard 无值"));
         kinds[int(rs.lng(QStringLiteral("cardorder")))] = int(rs.lng(QStringLiteral("dispcard")));
     }
-    if (!acked(transfer::BoardLayout(kinds))) return false;
+    ModComm::TurnRun run;
+    const bool ok = run.send(transfer::BoardLayout(kinds)) == ModComm::Acknowledged;
+    if (!run.settle() || !ok) return false;
     if (frmProgress::exists()) frmProgress::instance().setToMax(0);
     return true;
 }

@@ -40,7 +40,10 @@ void switchOrder(int right, const QString& question, QLatin1StringView order, co
                  const QString& failed) {
     if (refused(right)) return;
     if (!confirm(question, platform::mbExclamation)) return;
-    const ModComm::SendResult r = ModComm::SendOrder(order, true, 4, true);
+    // In its turn: an answer the line still owes an order before is not its.
+    ModComm::TurnRun run;
+    ModComm::SendResult r = run.send(order);
+    if (!run.settle() && r == ModComm::Acknowledged) r = ModComm::AnswerInDoubt;
     if (r == ModComm::Acknowledged) {
         ModComm::SetMonitor(true);
         ModGeneral::AddOpLog(logText);
@@ -113,11 +116,11 @@ void mnuCancelMonitor_Click() {
     const int uid = c->fgDisp->TextMatrix(GridSelFirst, 0).trimmed().toInt(&ok);
     // Free slots carry -1: only a real user number selects calls.
     if (!ok || uid < 0) return;
+    ModComm::TurnRun run;
     for (int s = 0; s < MonSlots.size() && s < 16; ++s) {
         if (MonSlots[s].UserID != uid) continue;
-        ModComm::SendOrder(FrameCode::kTalkLimit + ModComm::ByteToHex(quint8(MonSlots[s].ExtAddr)) + QStringLiteral("FFFF") +
-                               ModComm::ByteToHex(quint8(s)),
-                           true, 4, true);
+        run.send(FrameCode::kTalkLimit + ModComm::ByteToHex(quint8(MonSlots[s].ExtAddr)) + QStringLiteral("FFFF") +
+                 ModComm::ByteToHex(quint8(s)));
         MonSlots[s].UserID = -1;
         MonSlots[s].LimitSet = 0;
     }
@@ -136,8 +139,14 @@ void mnuDownPara_Click() {
         return;
     }
     noWait(FrameCode::kMonitorOff);
-    const bool limitsOk = ModComm::SendOrder(limits, true, 4, true) == ModComm::Acknowledged;
-    const bool selOk = ModComm::SendOrder(selCmd, true, 4, true) == ModComm::Acknowledged;
+    // One after the other, in turn: the second never takes the first's answer.
+    ModComm::TurnRun run;
+    bool limitsOk = run.send(limits) == ModComm::Acknowledged;
+    bool selOk = run.send(selCmd) == ModComm::Acknowledged;
+    if (!run.settle()) {
+        limitsOk = limitsOk && run.sureRows() >= 1;
+        selOk = selOk && run.sureRows() >= 2;
+    }
     if (limitsOk && selOk) {
         ModGeneral::AddOpLog(QStringLiteral("下载系统参数"));
         say(QStringLiteral("下载系统参数成功"));

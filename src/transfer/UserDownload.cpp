@@ -16,10 +16,6 @@ namespace {
 
 DownloadView* g_view = nullptr;
 
-// Every frame of a download goes in turn: an acknowledgement that comes late
-// or twice completes no later row (see SendInTurn).
-bool acked(const QString& frame) { return ModComm::SendInTurn(frame) == ModComm::Acknowledged; }
-
 void step(const QString& text) {
     if (g_view) g_view->Step(text);
 }
@@ -56,49 +52,86 @@ QString accountText(const QString& code) {
     return ok && t.size() <= 4 ? t.rightJustified(4, QLatin1Char('0')) : t;
 }
 
+// The rows of one run whose answers stand get their pending mark cleared
+// (unless their grade changed meanwhile: a call charged during the wait) and
+// are shown sent; the others stay pending. Every row of the run goes in turn
+// (see ModComm::TurnRun).
+struct Taken {
+    qint64 address;
+    QVariant grade;
+};
+
+bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken, bool accounts) {
+    const bool sure = run.settle();
+    const int standing = qMin(int(taken.size()), run.sureRows());
+    for (int k = 0; k < standing; ++k) {
+        if (accounts) {
+            dbSwitch.execute(QStringLiteral("update account set clearpassword=0, bset=0 where address=? and depositgrade=?"),
+                             {taken[k].address, taken[k].grade});
+            if (g_view) g_view->AccountSent(taken[k].address);
+        } else {
+            dbSwitch.execute(QStringLiteral("update extension set bset=0 where address=? and depositgrade=?"),
+                             {taken[k].address, taken[k].grade});
+            if (g_view) g_view->ExtensionSent(taken[k].address);
+        }
+    }
+    return sure;
+}
+
 }  // namespace
 
 void SetDownloadView(DownloadView* v) { g_view = v; }
 
 bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress) {
+    ModComm::TurnRun run;
+    QVector<Taken> taken;
+    bool ok = true;
     try {
         const int n = ModSwitch::GetRecordCount(rs);
-        for (int i = 1; i <= n; ++i) {
+        for (int i = 1; ok && i <= n; ++i) {
             const qint64 address = rs.lng(QStringLiteral("address"));
             if (showProgress)
                 step(QStringLiteral("下载第%1个帐号 %2").arg(i).arg(accountText(rs.str(QStringLiteral("account")))));
             const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("帐号"), address) : transfer::Owner{};
             const QString frame = transfer::AccountRow(RowValues::of(rs), mode, clearPassword, owner);
-            if (!acked(frame)) return false;
-            // A grade changed meanwhile (a call charged during the wait) keeps the row pending.
-            dbSwitch.execute(QStringLiteral("update account set clearpassword=0, bset=0 where address=? and depositgrade=?"),
-                             {address, rs.value(QStringLiteral("depositgrade"))});
-            if (g_view) g_view->AccountSent(address);
+            ok = run.send(frame) == ModComm::Acknowledged;
+            if (ok) taken.append({address, rs.value(QStringLiteral("depositgrade"))});
             rs.moveNext();
         }
-        ModComm::SendInTurn(FrameCode::kTableEnd);
-        return true;
+        // The end closes the table; what it gets is judged with the rows.
+        if (ok) run.send(FrameCode::kTableEnd);
+        return judge(run, taken, true) && ok;
     } catch (const std::exception& e) {
         LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
+        try {
+            judge(run, taken, true);
+        } catch (const std::exception&) {
+        }
         return false;
     }
 }
 
 bool DownExtPara(Recordset& rs, int mode, bool clearPassword, bool showProgress) {
     DrawingHeld held;
-    const int n = ModSwitch::GetRecordCount(rs);
-    for (int i = 1; i <= n; ++i) {
-        const qint64 address = rs.lng(QStringLiteral("Address"));
-        if (showProgress) step(QStringLiteral("下载分机参数%1").arg(address));
-        const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("分机"), address) : transfer::Owner{};
-        const QString frame = transfer::ExtParaRow(RowValues::of(rs), mode, clearPassword, owner);
-        if (!acked(frame)) return false;
-        dbSwitch.execute(QStringLiteral("update extension set bset=0 where address=? and depositgrade=?"),
-                         {address, rs.value(QStringLiteral("depositgrade"))});
-        if (g_view) g_view->ExtensionSent(address);
-        rs.moveNext();
+    ModComm::TurnRun run;
+    QVector<Taken> taken;
+    bool ok = true;
+    try {
+        const int n = ModSwitch::GetRecordCount(rs);
+        for (int i = 1; ok && i <= n; ++i) {
+            const qint64 address = rs.lng(QStringLiteral("Address"));
+            if (showProgress) step(QStringLiteral("下载分机参数%1").arg(address));
+            const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("分机"), address) : transfer::Owner{};
+            const QString frame = transfer::ExtParaRow(RowValues::of(rs), mode, clearPassword, owner);
+            ok = run.send(frame) == ModComm::Acknowledged;
+            if (ok) taken.append({address, rs.value(QStringLiteral("depositgrade"))});
+            rs.moveNext();
+        }
+    } catch (...) {
+        judge(run, taken, false);   // the rows acknowledged before the one that failed
+        throw;
     }
-    return true;
+    return judge(run, taken, false) && ok;
 }
 
 bool DownUserPara(qint64 userId, int mode, int clearPassword, int force, int showProgress) {

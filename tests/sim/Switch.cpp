@@ -124,12 +124,14 @@ void Switch::step(int waitMs) {
     int timeout = waitMs;
     {
         std::lock_guard lk(mu_);
-        if (!outChunks_.empty()) timeout = qMin(timeout, qMax(1, splitGapMs_));
+        if (!outChunks_.empty()) timeout = qMin(timeout, byteTime_.count() > 0 ? 1 : qMax(1, splitGapMs_));
         if (records_.active() || table_.active() || uploadAt_ || !late_.empty()) timeout = qMin(timeout, 5);
-        if (!late_.empty()) {
-            const auto due = std::chrono::duration_cast<std::chrono::milliseconds>(late_.front().first - Clock::now());
+        const auto until = [&](Clock::time_point at) {
+            const auto due = std::chrono::duration_cast<std::chrono::milliseconds>(at - Clock::now());
             timeout = qMin(timeout, int(qMax<qint64>(1, due.count())));
-        }
+        };
+        if (!late_.empty()) until(late_.front().first);
+        if (!inbound_.empty()) until(inbound_.front().first);
     }
     pollfd fds[2] = {{master_, POLLIN, 0}, {wakeR_, POLLIN, 0}};
     ::poll(fds, 2, qMax(0, timeout));
@@ -157,17 +159,59 @@ void Switch::step(int waitMs) {
     {
         std::lock_guard lk(mu_);
         connected_ = !hangup;
-        parser_.feed(in);
-        while (auto f = parser_.next()) {
-            handleLocked(*f);
-            seen.push_back(*f);
-        }
+        takeInboundLocked(in);
+        parseDueLocked(seen);
         timersLocked();
         writeDueLocked();
         observer = observer_;
     }
     if (observer)
         for (const Frame& f : seen) observer(f);
+}
+
+// What the station wrote: on a paced line each piece is taken when its last
+// byte would have come, one byte time after the byte before it.
+void Switch::takeInboundLocked(const QByteArray& bytes) {
+    if (bytes.isEmpty()) return;
+    if (byteTime_.count() <= 0 && inbound_.empty()) {
+        parser_.feed(bytes);
+        return;
+    }
+    const auto now = Clock::now();
+    const auto start = qMax(now, inFree_);
+    inFree_ = start + byteTime_ * bytes.size();
+    inbound_.push_back({inFree_, bytes});
+}
+
+bool Switch::parseDueLocked(std::vector<Frame>& seen) {
+    const auto now = Clock::now();
+    while (!inbound_.empty() && inbound_.front().first <= now) {
+        parser_.feed(inbound_.front().second);
+        inbound_.pop_front();
+    }
+    bool any = false;
+    while (auto f = parser_.next()) {
+        handleLocked(*f);
+        seen.push_back(*f);
+        any = true;
+    }
+    return any;
+}
+
+void Switch::setBaud(int baud) {
+    std::lock_guard lk(mu_);
+    // Ten bits a byte: a start bit, eight data bits, a stop bit.
+    byteTime_ = baud > 0 ? std::chrono::microseconds(10'000'000 / baud) : std::chrono::microseconds(0);
+}
+
+int Switch::acksWritten() const {
+    std::lock_guard lk(mu_);
+    return acksWritten_;
+}
+
+int Switch::repeatsWritten() const {
+    std::lock_guard lk(mu_);
+    return repeatsWritten_;
 }
 
 // Time-driven work: a record that was never answered, an upload that is due.
@@ -227,7 +271,15 @@ void Switch::writeDueLocked() {
     while (!outChunks_.empty()) {
         if (splitMax_ > 0 && now - lastChunk_ < std::chrono::milliseconds(splitGapMs_)) return;
         QByteArray& chunk = outChunks_.front();
-        const ssize_t n = ::write(master_, chunk.constData(), size_t(chunk.size()));
+        qint64 size = chunk.size();
+        if (byteTime_.count() > 0) {
+            // A paced line: only the bytes whose time has come leave, those a
+            // late step owes at once.
+            if (now < outFree_) return;
+            size = qMin<qint64>(size, (now - outFree_) / byteTime_ + 1);
+        }
+        const ssize_t n = ::write(master_, chunk.constData(), size_t(size));
+        if (n > 0 && byteTime_.count() > 0) outFree_ += byteTime_ * n;
         if (n < 0) return;                          // full: try again next step
         if (n < chunk.size()) {
             chunk.remove(0, int(n));
@@ -258,6 +310,8 @@ void Switch::emitRawLocked(const QByteArray& bytes) {
         outFrames_.push_back(bytes);
         return;
     }
+    // A paced line that was idle starts its next byte now.
+    if (byteTime_.count() > 0 && outChunks_.empty()) outFree_ = qMax(outFree_, Clock::now());
     if (splitMax_ <= 0) {
         outChunks_.push_back(bytes);
         return;
@@ -314,10 +368,18 @@ void Switch::endNextStreamAfter(int rows) {
 }
 
 void Switch::setEchoedAcks(int lateMs, int repeatMinMs, int repeatMaxMs) {
+    setAckTiming(lateMs, lateMs, 1.0, repeatMinMs, repeatMaxMs);
+}
+
+void Switch::setAckTiming(int lateMinMs, int lateMaxMs, double repeatShare, int repeatMinMs, int repeatMaxMs,
+                          int fromAck) {
     std::lock_guard lk(mu_);
-    echoLateMs_ = lateMs;
+    echoLateMinMs_ = lateMinMs;
+    echoLateMaxMs_ = qMax(lateMinMs, lateMaxMs);
+    echoShare_ = repeatShare;
     echoMinMs_ = qMax(0, repeatMinMs);
     echoMaxMs_ = qMax(echoMinMs_, repeatMaxMs);
+    echoFrom_ = acksWritten_ + qMax(0, fromAck);
 }
 
 // Held-back replies go out in the order they fall due.
@@ -371,19 +433,33 @@ Reply Switch::replyFor(const Frame& f) {
 
 void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
     lastReply_ = replyFor(f);
-    if (echoLateMs_ >= 0 && answerBody == kAck) {
+    const bool isAck = answerBody == kAck;
+    if (echoLateMinMs_ >= 0 && isAck && acksWritten_ >= echoFrom_) {
         const QByteArray body = lastReply_ == Reply::Status01 ? kStatus01
                                 : lastReply_ == Reply::Status03 ? kStatus03
                                 : lastReply_ == Reply::Normal   ? kAck
                                                                 : QByteArray();
         if (!body.isEmpty()) {
+            std::uniform_int_distribution<int> late(echoLateMinMs_, echoLateMaxMs_);
             std::uniform_int_distribution<int> gap(echoMinMs_, echoMaxMs_);
-            const auto first = Clock::now() + std::chrono::milliseconds(echoLateMs_);
+            std::uniform_real_distribution<double> share(0.0, 1.0);
+            // Drawn in one order whatever is drawn, so the seed alone decides.
+            const int lateMs = late(rng_), gapMs = gap(rng_);
+            const bool again = share(rng_) < echoShare_;
+            const auto first = Clock::now() + std::chrono::milliseconds(lateMs);
             dueLocked(first, body);
-            dueLocked(first + std::chrono::milliseconds(gap(rng_)), body);
+            ++acksWritten_;
+            if (again) {
+                dueLocked(first + std::chrono::milliseconds(gapMs), body);
+                ++acksWritten_;
+                ++repeatsWritten_;
+            }
             return;
         }
     }
+    if (isAck && lastReply_ != Reply::Silent && lastReply_ != Reply::LostAck && lastReply_ != Reply::Short)
+        acksWritten_ += lastReply_ == Reply::Doubled ? 2 : 1;
+    if (isAck && lastReply_ == Reply::Doubled) ++repeatsWritten_;
     switch (lastReply_) {
     case Reply::Normal: emitLocked(answerBody); break;
     case Reply::Silent: break;

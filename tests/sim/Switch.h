@@ -161,6 +161,20 @@ public:
     // after the order came and once more `repeatMinMs`..`repeatMaxMs` after
     // that (drawn from the seed); lateMs < 0 writes them as usual again.
     void setEchoedAcks(int lateMs, int repeatMinMs, int repeatMaxMs);
+    // The same, drawn for each acknowledgement: written `lateMinMs`..`lateMaxMs`
+    // after its order came, and with the probability `repeatShare` (1: every
+    // one, 0: never) once more `repeatMinMs`..`repeatMaxMs` after that.
+    // `fromAck` acknowledgements are written plainly first (the n-th of the
+    // line is the first that may be late or repeated); lateMinMs < 0 ends it.
+    void setAckTiming(int lateMinMs, int lateMaxMs, double repeatShare, int repeatMinMs, int repeatMaxMs,
+                      int fromAck = 0);
+    // A line of `baud` bits a second (ten bits a byte), both ways: what the
+    // switch writes leaves no faster, and a frame of the station is taken when
+    // its last byte would have come. 0 (the default): as fast as the terminal.
+    void setBaud(int baud);
+    // Acknowledgements written so far, repeats counted, and repeats alone.
+    int acksWritten() const;
+    int repeatsWritten() const;
     // Which station frames are orders to acknowledge. Default: initialise and
     // reset, table begin/end, clock, talk limit, balance answer, record upload
     // request, system parameters and every parameter row.
@@ -277,7 +291,19 @@ private:
     Reply default_ = Reply::Normal;
     Reply lastReply_ = Reply::Normal;
     int lateMs_ = 4200;
-    int echoLateMs_ = -1, echoMinMs_ = 0, echoMaxMs_ = 0;   // setEchoedAcks
+    // setAckTiming (setEchoedAcks is one case of it)
+    int echoLateMinMs_ = -1, echoLateMaxMs_ = -1, echoMinMs_ = 0, echoMaxMs_ = 0;
+    double echoShare_ = 0.0;
+    int echoFrom_ = 0;
+    int acksWritten_ = 0, repeatsWritten_ = 0;
+    // setBaud: the time one byte takes on the line, 0 unpaced; when the next
+    // byte may leave; what the station sent, held until it would have come.
+    std::chrono::microseconds byteTime_{0};
+    Clock::time_point outFree_{};
+    Clock::time_point inFree_{};
+    std::deque<std::pair<Clock::time_point, QByteArray>> inbound_;
+    void takeInboundLocked(const QByteArray& bytes);
+    bool parseDueLocked(std::vector<Frame>& seen);
     void dueLocked(Clock::time_point at, const QByteArray& body);
     std::deque<std::pair<Clock::time_point, QByteArray>> late_;   // Late replies, due in order
     std::vector<Rule> rules_;

@@ -139,6 +139,41 @@ TEST_F(SwitchOnPty, OrdersAreAcknowledgedOrRefusedAsTold) {
     EXPECT_EQ(sw.receivedWith("84040101").size(), 1u);
 }
 
+TEST_F(SwitchOnPty, AnswersLateRepeatedAndOnAPacedLine) {
+    const QByteArray clock = sim::withSum(QStringLiteral("8509440506140709 01"));
+    const QByteArray ack = bytes({0x82, 0x03, 0x00, 0x85});
+    // Every answer late and again 30 ms later, a refusal too.
+    sw.setAckTiming(10, 20, 1.0, 30, 30);
+    line->write(clock);
+    EXPECT_EQ(line->read(8), ack + ack);
+    sw.addRule("8509", sim::Reply::Status03);
+    line->write(clock);
+    EXPECT_EQ(line->read(8), bytes({0x82, 0x03, 0x03, 0x88, 0x82, 0x03, 0x03, 0x88}));
+    EXPECT_EQ(sw.acksWritten(), 4);
+    EXPECT_EQ(sw.repeatsWritten(), 2);
+    // None again; then only from the second answer on.
+    sw.setAckTiming(10, 60, 0.0, 10, 200);
+    line->write(clock);
+    EXPECT_EQ(line->read(4), ack);
+    sw.setAckTiming(0, 0, 1.0, 10, 10, 1);
+    line->write(clock);
+    EXPECT_EQ(line->read(4), ack);
+    line->write(clock);
+    EXPECT_EQ(line->read(8), ack + ack);
+    EXPECT_TRUE(line->read(1, 150).isEmpty());
+    EXPECT_EQ(sw.repeatsWritten(), 3);
+
+    // A paced line carries whole frames both ways.
+    sw.setAckTiming(-1, -1, 0, 0, 0);
+    sw.setBaud(9600);
+    line->write(bytes({0x83, 0x03, 0x00, 0x86}) + clock);
+    const QByteArray a = line->read(16);
+    ASSERT_EQ(a.size(), 16);
+    EXPECT_EQ(quint8(a[0]), 0x95);
+    EXPECT_EQ(quint8(a[11]), sum(a, 0, 11));
+    EXPECT_EQ(a.mid(12), ack);
+}
+
 TEST_F(SwitchOnPty, CallRecordFieldsAndTheStationsAnswers) {
     sim::CallRecord r;
     r.extAddr = 0x0105;

@@ -117,26 +117,28 @@ TEST_F(TableDownload, ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAn
     for (const auto& [lo, hi] : spacings) {
         SCOPED_TRACE(QStringLiteral("%1-%2 ms").arg(lo).arg(hi).toStdString());
         // Each spacing met afresh, as by a station that has not downloaded yet.
-        ModComm::CommState.DoubledAcks = false;
-        ModComm::CommState.InTurnDone = -1;
+        ModComm::ResetLink();
+        g_NoAnswerCount = 0;
         sw.clearRules();
         sw.setEchoedAcks(30, lo, hi);
         sw.addRule("940A0002", sim::Reply::Status03, -1);
         dbSwitch.execute("update ExtraHead set bSet=1");
         down("ExtraHead");
         EXPECT_EQ(status(), "下载失败");
-        EXPECT_EQ(pendingOf("ExtraHead"), "2,3,4");
+        // The refused row and those after it; a row before whose answer the
+        // first repeats leave in doubt stays pending too.
+        EXPECT_TRUE(pendingOf("ExtraHead").endsWith("2,3,4")) << pendingOf("ExtraHead").toStdString();
         settle(200);
 
-        ModComm::CommState.DoubledAcks = false;
-        ModComm::CommState.InTurnDone = -1;
+        ModComm::ResetLink();
+        g_NoAnswerCount = 0;
         sw.addRule("8B1602", sim::Reply::Status03, -1);
         dbSwitch.execute("update Extension set bSet=0");
         dbSwitch.execute("update Extension set bSet=1 where Address<5");
         choose(1);
         down("Extension", 6);
         EXPECT_EQ(status(), "下载失败");
-        EXPECT_EQ(pendingOf("Extension"), "2,3,4");
+        EXPECT_TRUE(pendingOf("Extension").endsWith("2,3,4")) << pendingOf("Extension").toStdString();
         settle(200);
     }
     sw.setEchoedAcks(-1, 0, 0);

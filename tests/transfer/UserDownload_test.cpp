@@ -137,7 +137,8 @@ TEST_F(UserDownload, TheViewHearsOfEveryAcknowledgedRowAndDrawsAgainAtEveryExit)
     const auto windowsAgain = qScopeGuard([] { ModToolbar::UseDownloadWindows(); });
     sw.addRule("8B16", sim::Reply::Status03, 2);   // the extension refused
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 1));
-    EXPECT_EQ(view.told, (QStringList{"step 下载第1个帐号 0123", "account 2050", "step 下载第2个帐号 0456",
+    // Rows are told sent once the run's answers are judged.
+    EXPECT_EQ(view.told, (QStringList{"step 下载第1个帐号 0123", "step 下载第2个帐号 0456", "account 2050",
                                       "account 2051", "hold", "step 下载分机参数5", "draw"}));
 
     // A row that cannot be encoded throws; the drawing comes back all the same.
@@ -152,4 +153,17 @@ TEST_F(UserDownload, TheViewHearsOfEveryAcknowledgedRowAndDrawsAgainAtEveryExit)
     EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 1));
     EXPECT_EQ(pending("select count(*) from extension where bset<>0 and address=5"), 0);
     EXPECT_EQ(view.told.size(), 4);
+}
+
+// A lock whose extension row the switch refuses, while the answer before it
+// comes again 10 ms later: the user is not taken as locked on the switch.
+TEST_F(UserDownload, ALockIsNeverDoneOnAnotherRowsAnswer) {
+    ModComm::ResetLink();
+    g_NoAnswerCount = 0;
+    sw.setAckTiming(10, 10, 1.0, 10, 10, 1);   // from the second answer on
+    sw.addRule("8B1605", sim::Reply::Status03, -1);
+    EXPECT_FALSE(ModToolbar::DownUserPara(7, 1, 0, 0, 0));
+    EXPECT_NE(pending("select bset from extension where address=5"), 0);
+    sw.setAckTiming(-1, -1, 0, 0, 0);
+    settle(300);
 }

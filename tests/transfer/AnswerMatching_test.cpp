@@ -1,0 +1,178 @@
+// Whole downloads against a switch that answers late, repeats its answers now
+// and then or always, refuses a row, on a fast line and on a paced 9600 baud
+// one: a row is never done on another row's answer, money never goes twice.
+#include "transfer/TransferFixture.h"
+
+#include "core/ModUpgrade.h"
+#include "link/CommState.h"
+#include "link/TraceList.h"
+#include "link/frmSRV.h"
+#include "transfer/ModToolbar.h"
+
+#include <QRegularExpression>
+
+using namespace transfertest;
+
+namespace {
+
+struct Line {
+    const char* name;
+    int baud;   // 0: as fast as the terminal
+};
+const Line kLines[] = {{"unpaced", 0}, {"9600 baud", 9600}};
+
+class AnswerMatching : public TransferTest {
+protected:
+    // The trace of these long downloads is not left to the tests after them.
+    void TearDown() override {
+        TransferTest::TearDown();
+        frmSRV::instance().lstRec->clear();
+    }
+    void down(const QString& table, int right = 1) {
+        CurTable = table;
+        sw.clearReceived();
+        console->sbrInfo->setPanelText(2, QString());
+        ModToolbar::DownTable(right);
+    }
+    // Each case meets the line afresh, as a station that has just opened it.
+    void freshLine(int baud) {
+        sw.setBaud(baud);
+        sw.clearRules();
+        ModComm::ResetLink();
+        g_NoAnswerCount = 0;
+    }
+    // The line goes quiet: every answer still owed has come and been handled.
+    void drain() {
+        sw.setAckTiming(-1, -1, 0, 0, 0);
+        settle(400);
+    }
+    QString pendingOf(const char* table) {
+        return dbSwitch
+            .scalar(QStringLiteral("select group_concat(Address) from (select Address from %1 where bSet<>0 "
+                                   "order by Address)").arg(QLatin1String(table)))
+            .toString();
+    }
+    qint64 atSwitch(int address) {
+        return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
+    }
+    int count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
+    void depositTables() {
+        ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
+        ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+    }
+    void change(int address, const char* yuan) {
+        dbSwitch.execute("delete from ExtDeposit where Address=?", {address});
+        dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(?,?,1)",
+                         {address, platform::Currency::parse(QString::fromLatin1(yuan))->toVariant()});
+    }
+};
+
+}  // namespace
+
+// Every answer 30 ms late and again 15-40 ms later, ext 7's change refused:
+// the refusal is no download, and ext 9's change is taken once, not twice.
+TEST_F(AnswerMatching, ARefusedDepositChangeIsNotDoneAndNoChangeIsTakenTwice) {
+    depositTables();
+    for (const Line& line : kLines) {
+        SCOPED_TRACE(line.name);
+        freshLine(line.baud);
+        sw.clearTables();
+        sw.setRow(sim::tables::ExtDeposit, 7, QByteArray::fromHex("A5070700002710"));   // 100.00
+        sw.setRow(sim::tables::ExtDeposit, 9, QByteArray::fromHex("A5070900002710"));
+        dbSwitch.execute("delete from ExtDeposit");
+        dbSwitch.execute("delete from extdeposithistory");
+        change(7, "1.00");
+        change(9, "123.45");
+        sw.setAckTiming(30, 30, 1.0, 15, 40);
+        sw.addRule("A50707", sim::Reply::Status03, -1);
+        down("ExtDeposit", 31);
+        EXPECT_EQ(status(), "下载失败");
+        EXPECT_EQ(atSwitch(7), 10000);
+        EXPECT_LE(atSwitch(9), 10000 + 12345);
+        EXPECT_EQ(count("select count(*) from extdeposithistory where ExtAddr=7"), 0);
+        EXPECT_EQ(count("select count(*) from ExtDeposit where Address=7 and bSet<>0 and ChangeValue<>0"), 1);
+        // Whatever went to the switch is in the history, and only that is used up.
+        const bool nineTaken = atSwitch(9) == 10000 + 12345;
+        EXPECT_EQ(count("select count(*) from extdeposithistory where ExtAddr=9"), nineTaken ? 1 : 0);
+        EXPECT_EQ(count("select count(*) from ExtDeposit where Address=9 and bSet<>0 and ChangeValue<>0"),
+                  nineTaken ? 0 : 1);
+
+        // The switch takes them now: each once, still with every answer repeated.
+        sw.clearRules();
+        down("ExtDeposit", 31);
+        EXPECT_EQ(status(), "下载成功");
+        EXPECT_EQ(atSwitch(7), 10100);
+        EXPECT_EQ(atSwitch(9), 10000 + 12345);
+        EXPECT_EQ(count("select count(*) from extdeposithistory"), 2);
+        EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
+        drain();
+    }
+}
+
+// A refused row keeps its pending mark and the table fails, whether the line
+// repeats its first answer only after a few rows, only some answers, or each
+// one later than 150 ms.
+TEST_F(AnswerMatching, ARefusedRowStaysPendingWhateverTheLineRepeats) {
+    for (int a = 0; a < 6; ++a) dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
+    struct Repeats {
+        const char* name;
+        int lateMin, lateMax;
+        double share;
+        int gapMin, gapMax, from;
+    };
+    const Repeats kinds[] = {
+        {"first repeat after the first row, 10 ms late and apart", 10, 10, 1.0, 10, 10, 2},
+        {"some answers repeated", 10, 60, 0.5, 10, 60, 1},
+        {"each repeat 160-200 ms after", 30, 30, 1.0, 160, 200, 0},
+    };
+    for (const Line& line : kLines) {
+        for (const Repeats& k : kinds) {
+            SCOPED_TRACE(std::string(line.name) + ", " + k.name);
+            freshLine(line.baud);
+            sw.setAckTiming(k.lateMin, k.lateMax, k.share, k.gapMin, k.gapMax, k.from);
+            sw.addRule("940A0003", sim::Reply::Status03, -1);
+            dbSwitch.execute("update ExtraHead set bSet=1");
+            down("ExtraHead");
+            EXPECT_EQ(status(), "下载失败");
+            EXPECT_TRUE(pendingOf("ExtraHead").endsWith("3,4,5")) << pendingOf("ExtraHead").toStdString();
+            drain();
+
+            freshLine(line.baud);
+            sw.setAckTiming(k.lateMin, k.lateMax, k.share, k.gapMin, k.gapMax, k.from);
+            sw.addRule("8B1603", sim::Reply::Status03, -1);
+            dbSwitch.execute("update Extension set bSet=0");
+            dbSwitch.execute("update Extension set bSet=1 where Address<6");
+            choose(1);
+            down("Extension", 6);
+            EXPECT_EQ(status(), "下载失败");
+            EXPECT_TRUE(pendingOf("Extension").endsWith("3,4,5")) << pendingOf("Extension").toStdString();
+            drain();
+        }
+    }
+}
+
+// One repeat early in a long download is heard and forgotten again: the rows
+// after it wait no more than for a switch that never repeats, and each row
+// still ends on its own answer.
+TEST_F(AnswerMatching, OneRepeatIsForgottenAgain) {
+    {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute("delete from CityHead");
+        for (int i = 0; i < 450; ++i)
+            dbSwitch.execute("insert into CityHead values(?, ?, 8, 0, 1, 2, 1)", {QStringLiteral("%1").arg(10000 + i), i % 30});
+        tx.commit();
+    }
+    freshLine(0);
+    // The second answer of the line comes again 20 ms after it; no other does.
+    sw.setAckTiming(0, 0, 1.0, 20, 20, 1);
+    int seen = 0;
+    sw.setObserver([&](const sim::Frame& f) {
+        if (f.startsWith("860B") && ++seen == 1) sw.setAckTiming(-1, -1, 0, 0, 0);
+    });
+    down("CityHead", 9);
+    sw.setObserver({});
+    EXPECT_EQ(status(), "下载成功");
+    EXPECT_EQ(sw.repeatsWritten(), 1);
+    EXPECT_EQ(count("select count(*) from CityHead where bSet<>0"), 0);
+    EXPECT_EQ(ModComm::RowWaitMs(), 0);
+}
