@@ -300,8 +300,14 @@ void CompactAndCopy(const StartCheck& s, Database& cur) {
     // at this start.
     cur.vacuumInto(s.tmp, kStationPageSize);
     cur.close();
+    // The compaction is written beside the file: synced whole, the file's
+    // stale journal and logs removed, renamed over it, the folder synced.
     QString error;
-    if (!platform::safeReplace(s.tmp, s.f, &error)) throw DbError(platform::kErrGeneric, error);
+    if (!platform::syncFile(s.tmp))
+        throw DbError(platform::kErrGeneric, QStringLiteral("无法写入 %1（%2）").arg(s.tmp, platform::lastFileError()));
+    for (const char* side : {"-journal", "-wal", "-shm"}) QFile::remove(s.f + QLatin1String(side));
+    if (!platform::renameFile(s.tmp, s.f, &error)) throw DbError(platform::kErrGeneric, error);
+    platform::syncDir(QFileInfo(s.f).absolutePath());
     RemoveWorkFile(s.tmp);
     // The file passed the full check above; the copy is its compaction.
     if (!WriteSafetyCopy(s.f, true, &error)) throw DbError(platform::kErrGeneric, error);
