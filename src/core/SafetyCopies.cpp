@@ -290,11 +290,31 @@ void NumberTheCopy(const Database& cur, const QString& f) {
     tx.commit();
 }
 
-// Step 3: the sound file compacted in place and its safety copy taken from
-// it. An error of the engine or the disk is thrown; `cur` is closed.
+// A file is rewritten when it gives back space (an eighth of its pages or
+// more free) or holds pages of another size than the station's. A busy call
+// file gains nothing from being rewritten at every start (the nightly archive
+// compacts it after the calls it moves out), and the rewrite would cost as
+// much as its check.
+bool WorthCompacting(const Database& cur) {
+    const qint64 pages = cur.scalar(QStringLiteral("PRAGMA page_count")).toLongLong();
+    const qint64 free = cur.scalar(QStringLiteral("PRAGMA freelist_count")).toLongLong();
+    return cur.scalar(QStringLiteral("PRAGMA page_size")).toLongLong() != kStationPageSize || free * 8 >= pages;
+}
+
+// Step 3: the sound file compacted in place (when worth it) and its safety
+// copy taken from it. An error of the engine or the disk is thrown; `cur` is closed.
 void CompactAndCopy(const StartCheck& s, Database& cur) {
     NumberTheCopy(cur, s.f);
     RemoveWorkFile(s.tmp);
+    QString error;
+    if (!WorthCompacting(cur)) {
+        // Nothing to give back: the file stays as it is, out of write-ahead
+        // mode (its copy stands alone), and its copy is taken of it.
+        cur.execute(QStringLiteral("PRAGMA journal_mode=DELETE"));
+        cur.close();
+        if (!WriteSafetyCopy(s.f, true, &error)) throw DbError(platform::kErrGeneric, error);
+        return;
+    }
     // Small pages: a record writes the fewest bytes with them, and a file an
     // earlier version compacted with an archive's large pages gets them back
     // at this start.
@@ -302,7 +322,6 @@ void CompactAndCopy(const StartCheck& s, Database& cur) {
     cur.close();
     // The compaction is written beside the file: synced whole, the file's
     // stale journal and logs removed, renamed over it, the folder synced.
-    QString error;
     if (!platform::syncFile(s.tmp))
         throw DbError(platform::kErrGeneric, QStringLiteral("无法写入 %1（%2）").arg(s.tmp, platform::lastFileError()));
     for (const char* side : {"-journal", "-wal", "-shm"}) QFile::remove(s.f + QLatin1String(side));

@@ -256,6 +256,13 @@ TEST_F(CompactDBTest, FileLockedElsewhereIsSkippedSilently) {
 TEST_F(CompactDBTest, FailedCompactionKeepsASoundFileAndSaysHowOldItsCopyIs) {
     makeBak();   // an older copy
     const QDateTime copied = QFileInfo(bak()).lastModified();
+    {
+        // Space to give back: the file is compacted.
+        Database f = Database::open(sw());
+        f.execute("create table junk (x TEXT)");
+        for (int i = 0; i < 300; ++i) f.execute("insert into junk values(?)", {QString(200, 'x')});
+        f.execute("drop table junk");
+    }
     markCurrent();
     ASSERT_TRUE(QDir().mkpath(dir->file("Tmp.mdb")));   // the work file cannot be written
     platform::script::answer("安全备份未能更新", platform::rOK);
@@ -646,4 +653,21 @@ TEST_F(CompactDBTest, TheCopysCheckIsRememberedUntilTheCopyChanges) {
     CompactDB("Switch.mdb");
     platform::testing::setIntegrityCheckHook(nullptr);
     EXPECT_EQ(checks, (QStringList{"switch.mdb", "switch.mdb.bak"}));
+}
+
+// A file with nothing to give back is not rewritten; its copy still stands
+// alone, out of write-ahead mode.
+TEST_F(CompactDBTest, AFileWithNoSpaceToGiveBackKeepsItsPagesAndItsCopyStandsAlone) {
+    {
+        Database f = Database::open(sw());
+        f.execute("PRAGMA journal_mode=WAL");
+        ASSERT_EQ(f.scalar("PRAGMA freelist_count").toLongLong(), 0);
+    }
+    markCurrent();
+    CompactDB("Switch.mdb");
+    EXPECT_TRUE(currentKept());
+    EXPECT_EQ(bytesOf(bak()), bytesOf(sw()));
+    EXPECT_EQ(bytesOf(bak()).mid(18, 2), QByteArray("\x01\x01", 2));
+    EXPECT_FALSE(QFileInfo::exists(sw() + "-wal"));
+    EXPECT_TRUE(platform::script::shown().isEmpty());
 }
