@@ -100,10 +100,10 @@ QString openSiteName() { return TerminalName.isEmpty() ? QStringLiteral("默认"
 RecordQueue queueAt(const QString& path) { return RecordQueue(path, 0, QByteArray(), kProgressKey); }
 RecordQueue queue() { return queueAt(Path()); }
 
-// How many records of the file the site of `m` (not open now) has stored,
-// when its files can still be read: the note beside its calls, or where a
-// station of before kept it, in its station file.
-int storedInSite(const Mark& m) {
+// The note of the site of `m` (not open now) on how many records of the file
+// it has stored, when its files can still be read: beside its calls, or where
+// a station of before kept it, in its station file. "" when it has none.
+QString noteInSite(const Mark& m) {
     const std::pair<const char*, const char*> places[] = {{"PhoneCur.mdb", "tab_notes"}, {"Switch.mdb", "variant"}};
     for (const auto& [name, table] : places) {
         const QString file = platform::resolveCI(m.site, QString::fromLatin1(name));
@@ -117,11 +117,23 @@ int storedInSite(const Mark& m) {
                                                            {kProgressKey})
                                                      .toString();
             db.close();
-            if (v.section(QLatin1Char(':'), 0, 0).toLatin1() == m.id) return v.section(QLatin1Char(':'), 1, 1).toInt();
+            if (v.section(QLatin1Char(':'), 0, 0).toLatin1() == m.id) return v;
         } catch (const std::exception&) {
         }
     }
-    return 0;
+    return QString();
+}
+
+int storedInSite(const Mark& m) { return noteInSite(m).section(QLatin1Char(':'), 1, 1).toInt(); }
+
+// What waits of `total` records for the site of `m`, open or not.
+int waitingOf(const Mark& m, const RecordQueue& file, int total) {
+    int stored = 0;
+    try {
+        stored = openSiteIs(m) ? file.stored(m.id) : storedInSite(m);
+    } catch (const platform::DbError&) {
+    }
+    return qMax(0, total - stored);
 }
 
 // The end of free names beside the file for the file and its mark set aside
@@ -163,6 +175,45 @@ bool takeDamaged(const QString& path, Report* report) {
         report->damagedRecords = queueAt(path).count();
     }
     return true;
+}
+
+// A file whose records were being stored changed meanwhile, or is not the
+// one whose records the note counts (put in its place from outside): storing
+// stops, what was being stored and what is there now are kept aside, each
+// under a name the operator is told, and nothing of them is stored further.
+// The mark goes with the file it describes.
+void keepChanged(const RecordQueue& file, const RecordQueue::Result& r) {
+    QString held;
+    const int stored = r.stored;
+    if (!r.held.records.isEmpty()) {
+        const QString end = asideEnd();
+        if (platform::writeFileDurably(AppPath + QStringLiteral("Bill") + end, r.held.bytes())) {
+            held = QStringLiteral("Bill") + end;
+            QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + end);
+        }
+    }
+    QString now;
+    int nowRecords = 0;
+    if (QFileInfo(file.path()).isFile()) {
+        nowRecords = file.count();
+        const QString end = asideEnd();
+        if (QFile::rename(file.path(), AppPath + QStringLiteral("Bill") + end)) {
+            now = QStringLiteral("Bill") + end;
+            if (held.isEmpty()) QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + end);
+        }
+    }
+    platform::syncDir(AppPath);
+    QString text = held.isEmpty()
+                       ? QStringLiteral("Bill.dat与已存入数据库的话单不符(已被替换或改动)，已停止存入。原来的Bill.dat已存入%1张话单，"
+                                        "其余的没有存入。")
+                             .arg(stored)
+                       : QStringLiteral("Bill.dat在存入数据库时被替换或改动，已停止存入。原来的Bill.dat已存入%1张话单，"
+                                        "其余%2张没有存入，原文件已另存为%3。")
+                             .arg(stored)
+                             .arg(r.held.records.size() - stored)
+                             .arg(held);
+    if (!now.isEmpty()) text += QStringLiteral("现在的Bill.dat已另存为%1，其中%2张话单没有存入数据库。").arg(now).arg(nowRecords);
+    core::Notify(text, platform::mbOKOnly | platform::mbExclamation, AppName);
 }
 
 // A deposit event among the records is no call: it goes to the deposit
@@ -225,15 +276,7 @@ int Waiting() {
     const Mark m = readMark();
     if (!m.valid) return 0;
     const RecordQueue file = queue();
-    const int total = file.count();
-    int stored = 0;
-    if (openSiteIs(m)) {
-        try {
-            stored = file.stored(m.id);
-        } catch (const platform::DbError&) {
-        }
-    }
-    return qMax(0, total - stored);
+    return waitingOf(m, file, file.count());
 }
 
 int Price(const std::function<void()>& advance, Report* report) {
@@ -256,7 +299,8 @@ int Price(const std::function<void()>& advance, Report* report) {
         markAllStored();
         return 0;
     }
-    if (!openSiteIs(m)) return total;
+    // What the site they were read for stored already does not wait.
+    if (!openSiteIs(m)) return waitingOf(m, file, total);
     running = true;
     struct Done {
         ~Done() { running = false; }
@@ -272,6 +316,10 @@ int Price(const std::function<void()>& advance, Report* report) {
     how.between = [] { platform::YieldEvents(); };
     const RecordQueue::Result r = file.store(how);
     if (report) report->rejected += r.rejected;
+    if (r.changed) {
+        keepChanged(file, r);
+        return 0;
+    }
     if (r.failed) return r.waiting();
     // Every record is stored: the mark says so, then the note goes.
     markAllStored();
@@ -302,9 +350,10 @@ int BeforeRead() {
             Mark here = openSiteMark(false);
             here.id = m.id;
             // What the other site stored already is not stored here again.
-            const int done = storedInSite(m);
+            const QString done = noteInSite(m);
             try {
-                queue().noteStored(here.id, done);
+                if (done.isEmpty()) queue().noteStored(here.id, 0, RecordQueue::kNoPrint);
+                else ModSwitch::SetCallFileNote(kProgressKey, done);
                 if (writeMark(here)) waiting = Price({}, &r);
             } catch (const platform::DbError& e) {
                 LogRecordError(e.text());

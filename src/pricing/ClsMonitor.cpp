@@ -779,11 +779,22 @@ void ClsMonitor::InsertReject(const QByteArray& frame) {
     const QString year = QString::number(platform::Now().date().year());
     const QString when = QStringLiteral("%1-%2-%3 %4:%5:%6")
                              .arg(year, f.digits(17), f.digits(18), f.digits(19), f.digits(20), f.digits(21));
-    const QString length = QStringLiteral("%1:%2:%3").arg(f.digits(22), f.digits(23), f.digits(24));
+    QString length = QStringLiteral("%1:%2:%3").arg(f.digits(22), f.digits(23), f.digits(24));
+    QString called = m_Called;
+    QString account = m_Account;
+    if (ModGeneral::IsDepositEvent(frame)) {
+        // A deposit event the history could not take: its bytes 22-24 are an
+        // amount, and the row itself keeps the frame, so that the event can
+        // be entered by hand from it.
+        length = platform::Currency::fromFen(f.amount(22)).toString2();
+        called = (f.byte(28) == 0x0A ? QStringLiteral("押金事件累计:") : QStringLiteral("押金事件扣除:")) +
+                 QString::fromLatin1(frame.left(29).toHex().toUpper());
+        account.clear();
+    }
     dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_calladdr, f_zjaddr, f_date, f_long, f_resp, f_zh) "
                                       "VALUES (?, ?, ?, ?, ?, ?)")
                            .arg(dbPhoneCur.qualified("tab_errPh")),
-                       {int(f.byte(3)), m_Slot + 1, when, length, m_Called, m_Account});
+                       {int(f.byte(3)), m_Slot + 1, when, length, called, account});
 }
 
 bool ClsMonitor::KeepReject(const QByteArray& f) {

@@ -30,7 +30,54 @@ bool writeAll(int fd, const QByteArray& b, off_t at) {
     return true;
 }
 
+// What tells a file on the disk from the one read before: a file put in its
+// place, or one written to, shows another inode, size or time of change.
+struct Stamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    qint64 changed = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+Stamp stampOf(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return {st.st_dev, st.st_ino, st.st_size, qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+// The note: "<identity>:<n>" and, since the records' bytes are folded into
+// it, ":<fold>" in hex. A note without its fold is trusted by its count.
+struct Note {
+    int n = 0;
+    bool printed = false;
+    quint64 print = 0;
+};
+
+Note parseNote(const QString& v, const QByteArray& id) {
+    Note note;
+    if (v.section(QLatin1Char(':'), 0, 0).toLatin1() != id) return note;
+    note.n = qMax(0, v.section(QLatin1Char(':'), 1, 1).toInt());
+    const QString print = v.section(QLatin1Char(':'), 2, 2);
+    note.print = print.toULongLong(&note.printed, 16);
+    return note;
+}
+
 }  // namespace
+
+QByteArray RecordQueue::Contents::bytes() const {
+    QByteArray all = header;
+    for (const QByteArray& record : records) all += record;
+    return all;
+}
+
+quint64 RecordQueue::Fold(quint64 print, const QByteArray& bytes) {
+    for (const char b : bytes) {
+        print ^= quint8(b);
+        print *= 1099511628211ULL;
+    }
+    return print;
+}
 
 RecordQueue::RecordQueue(const QString& path, int header, const QByteArray& magic, const QString& noteKey)
     : path_(path), header_(header), magic_(magic), noteKey_(noteKey) {}
@@ -60,52 +107,89 @@ RecordQueue::Contents RecordQueue::read() const {
         c.state = State::Unreadable;
         return c;
     }
-    if (all.size() < header_ || !all.startsWith(magic_)) {
-        c.state = State::NotOurs;
-        return c;
-    }
-    c.state = State::Read;
+    // Too short for a header: no record was ever answered in it.
+    c.state = all.size() >= header_ && !all.startsWith(magic_) ? State::Damaged : State::Read;
     c.header = all.left(header_);
     for (qsizetype at = header_; at + kRecord <= all.size(); at += kRecord) c.records << all.mid(at, kRecord);
     return c;
 }
 
-int RecordQueue::stored(const QByteArray& id) const {
-    const QString v = ModSwitch::CallFileNote(noteKey_);
-    if (v.section(QLatin1Char(':'), 0, 0).toLatin1() != id) return 0;
-    return v.section(QLatin1Char(':'), 1, 1).toInt();
+int RecordQueue::stored(const QByteArray& id) const { return parseNote(ModSwitch::CallFileNote(noteKey_), id).n; }
+
+void RecordQueue::noteStored(const QByteArray& id, int n, quint64 print) const {
+    ModSwitch::SetCallFileNote(noteKey_, QString::fromLatin1(id) + QLatin1Char(':') + QString::number(n) +
+                                             QLatin1Char(':') + QString::number(print, 16));
 }
 
-void RecordQueue::noteStored(const QByteArray& id, int n) const {
-    ModSwitch::SetCallFileNote(noteKey_, QString::fromLatin1(id) + QLatin1Char(':') + QString::number(n));
+bool RecordQueue::mendHeader() const {
+    QByteArray all;
+    if (platform::readFileStrictly(path_, &all) != platform::ReadState::Read || all.size() < header_ ||
+        magic_.size() > header_)
+        return false;
+    all.replace(0, magic_.size(), magic_);
+    return platform::writeFileDurably(path_, all);
 }
 
 void RecordQueue::forgetNote() const { ModSwitch::RemoveCallFileNote(noteKey_); }
 
 RecordQueue::Result RecordQueue::store(const Storing& how) const {
     Result r;
-    for (;;) {
-        const Contents c = read();
-        if (c.state != State::Read) {
-            r = Result{};
-            if (c.state == State::Unreadable) {
-                r.total = count();
-                r.failed = true;
-            }
-            return r;
-        }
-        r.total = int(c.records.size());
-        const QByteArray id = how.identity(c.header);
-        try {
-            r.stored = qMin(stored(id), r.total);
-        } catch (const platform::DbError& e) {
-            LogRecordError(e.text());
-            r.stored = 0;
+    Stamp seen = stampOf(path_);
+    Contents c = read();
+    if (c.state != State::Read) {
+        if (c.state != State::Missing) {
+            r.total = c.state == State::Damaged ? int(c.records.size()) : count();
             r.failed = true;
-            return r;
         }
+        return r;
+    }
+    r.total = int(c.records.size());
+    const QByteArray id = how.identity(c.header);
+    Note note;
+    try {
+        note = parseNote(ModSwitch::CallFileNote(noteKey_), id);
+    } catch (const platform::DbError& e) {
+        LogRecordError(e.text());
+        r.failed = true;
+        return r;
+    }
+    // The records the note counts must be those of this file: one put in its
+    // place (a copy of another, an older one) would be stored from the middle.
+    quint64 print = kNoPrint;
+    for (int i = 0; i < qMin(note.n, r.total); ++i) print = Fold(print, c.records[i]);
+    r.stored = qMin(note.n, r.total);
+    if (note.printed && (note.n > r.total || print != note.print)) {
+        r.changed = r.failed = true;
+        return r;
+    }
+    // Storing may wait for the switch, and records that arrive meanwhile join
+    // the file: they are taken before it goes. Anything else that happened to
+    // the file meanwhile stops the storing.
+    enum class Follow { Same, Changed, Unreadable };
+    const auto follow = [&]() {
+        const Stamp now = stampOf(path_);
+        Contents again = read();
+        if (again.state == State::Unreadable) return Follow::Unreadable;
+        bool same = again.state == State::Read && again.header == c.header && again.records.size() >= c.records.size();
+        for (qsizetype k = 0; same && k < c.records.size(); ++k) same = again.records[k] == c.records[k];
+        if (!same) return Follow::Changed;
+        seen = now;
+        c = std::move(again);
+        r.total = int(c.records.size());
+        return Follow::Same;
+    };
+    const auto stopped = [&](Follow f) {
+        r.failed = true;
+        if (f == Follow::Changed) {
+            r.changed = true;
+            r.held = c;
+        }
+        return r;
+    };
+    for (;;) {
         while (r.stored < r.total) {
             int i = r.stored;
+            quint64 folded = print;
             int rejected = 0;
             bool stop = false;
             try {
@@ -115,7 +199,8 @@ RecordQueue::Result RecordQueue::store(const Storing& how) const {
                     if (how.advance) how.advance();
                     const QByteArray& record = c.records[i];
                     const int n = i + 1;
-                    const auto note = [this, &id, n] { noteStored(id, n); };
+                    const quint64 next = Fold(folded, record);
+                    const auto note = [this, &id, n, next] { noteStored(id, n, next); };
                     // Bytes changed on the disk would price the call for somebody else.
                     const bool sound = Sound(record);
                     if (!(sound ? how.store(record, note) : ClsMonitor().StoreReject(record, note))) {
@@ -123,11 +208,13 @@ RecordQueue::Result RecordQueue::store(const Storing& how) const {
                         break;
                     }
                     if (!sound) ++rejected;
+                    folded = next;
                     ++i;
                 }
                 // What was stored before a failing record stays stored.
                 if (batch) batch->commit();
                 r.stored = i;
+                print = folded;
                 r.rejected += rejected;
             } catch (const platform::ProgramEnded&) {
                 throw;
@@ -140,10 +227,17 @@ RecordQueue::Result RecordQueue::store(const Storing& how) const {
                 r.failed = true;
                 return r;
             }
+            if (stampOf(path_) != seen) {
+                const Follow f = follow();
+                if (f != Follow::Same) return stopped(f);
+            }
         }
-        // Storing may wait for the switch, and records that arrive meanwhile
-        // join the file: they are taken before it goes.
-        if (count() == r.total) return r;
+        // Read once more whatever the stamp says: a file written over within
+        // the clock's tick shows the same time.
+        const int before = r.total;
+        const Follow f = follow();
+        if (f != Follow::Same) return stopped(f);
+        if (r.total == before) return r;
     }
 }
 

@@ -6,10 +6,14 @@
 // and synced before it is answered; bytes after the last whole record are an
 // append torn by a crash, never answered, and are cut off. The records are
 // stored in order from the first one not stored, each exactly once: the call
-// file's note "<identity>:<n>" (n records of the file with that identity are
-// stored) commits in the transaction that stores each one. A record that is no
-// sound call record (code, length or checksum wrong: bytes changed on the disk,
-// or an append a crash tore in the middle) is kept as a reject row.
+// file's note "<identity>:<n>:<fold>" (n records of the file with that
+// identity are stored, and their bytes fold to that number) commits in the
+// transaction that stores each one. The file is removed or retired by its
+// owner only once all are stored; a file that is not the one the note counts,
+// or changes while it is stored other than by appends, stops the storing.
+// A record that is no sound call record (code, length or checksum wrong: bytes
+// changed on the disk, or an append a crash tore in the middle) is kept as a
+// reject row.
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -34,19 +38,27 @@ public:
     // Whole records in the file, by its size; none when no file is under the name.
     int count() const;
 
-    enum class State { Missing, Unreadable, NotOurs, Read };
+    // Damaged: the header does not begin with the queue's magic. Its records
+    // are read all the same: each is judged by its own code and checksum.
+    enum class State { Missing, Unreadable, Damaged, Read };
     struct Contents {
         State state = State::Missing;
         QByteArray header;
         QList<QByteArray> records;   // whole records, 30 bytes each
+        // The file as read, a torn last record left out.
+        QByteArray bytes() const;
     };
     Contents read() const;
 
     // The records the call file's note counts as stored for the file `id` (0
     // for another file). A database error is thrown.
     int stored(const QByteArray& id) const;
-    // Writes the note, in the caller's transaction.
-    void noteStored(const QByteArray& id, int n) const;
+    // Writes the note, in the caller's transaction: `n` records stored, whose
+    // bytes fold to `print` (`Fold`), so that a file replaced since is known.
+    void noteStored(const QByteArray& id, int n, quint64 print) const;
+    // The fold of the records' bytes the note keeps, from `print` on (the fold of none: `kNoPrint`).
+    static constexpr quint64 kNoPrint = 14695981039346656037ULL;
+    static quint64 Fold(quint64 print, const QByteArray& bytes);
     // Once the file is retired, its note goes (in the call file and where a
     // station of before kept it, the station file).
     void forgetNote() const;
@@ -57,6 +69,12 @@ public:
         int stored = 0;     // of them, stored (the note's count)
         int rejected = 0;   // kept as reject rows by this storing, not sound
         bool failed = false;
+        // The file is not the one the note counts for, or it changed while
+        // it was stored (replaced, or records it held changed): storing
+        // stopped. `held` is what was being stored when that was seen (empty
+        // when the note's count is all that was known of it).
+        bool changed = false;
+        Contents held;
         int waiting() const { return total - stored; }
     };
     struct Storing {
@@ -71,9 +89,13 @@ public:
         std::function<void()> advance, between;
     };
     // Stores the records not stored yet, in order; records appended meanwhile
-    // are taken too. A file that cannot be read now is failed; one that is
-    // not ours, or too short for its header, holds nothing.
+    // are taken too. A file that cannot be read now is failed, as is a
+    // damaged one (nothing stored: the caller keeps a copy and mends it
+    // first); one too short for its header holds nothing. A file found
+    // changed (`Result::changed`) is failed and left as it is.
     Result store(const Storing& how) const;
+    // Writes the magic over a damaged header, the rest of the file as it is, durably.
+    bool mendHeader() const;
 
     // Appends records to the file, each synced to the disk before `append` is true.
     class Appender {

@@ -3,7 +3,9 @@
 #include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
+#include "platform/Clock.h"
 #include "platform/Db.h"
+#include "platform/MsgCodes.h"
 #include "platform/Files.h"
 #include "pricing/ClsMonitor.h"
 #include "pricing/RecordQueue.h"
@@ -63,6 +65,53 @@ void keepRetrying(bool on) {
     QTimer* t = retryTimer();
     if (on && !t->isActive()) t->start();
     if (!on && t->isActive()) t->stop();
+}
+
+// A free name beside the spool for a copy kept for the operator:
+// "CallSpool-20260620-120000.dat" (then "-2", "-3"...).
+QString asideName() {
+    const QString stamp = platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    for (int k = 1;; ++k) {
+        const QString name = QStringLiteral("CallSpool-") + stamp + (k > 1 ? QStringLiteral("-%1").arg(k) : QString()) +
+                             QStringLiteral(".dat");
+        if (!QFileInfo::exists(platform::resolveCI(DataPath, name))) return name;
+    }
+}
+
+// A spool whose own header is damaged (a changed byte of its name) still
+// holds answered records: a copy is kept for the operator, the header is
+// mended, and each record is stored by its own code and checksum.
+bool mendDamaged(const RecordQueue& spool, int records, QString* told) {
+    const QString aside = asideName();
+    const QString copy = DataPath + aside;
+    if (!QFile::copy(spool.path(), copy) || !platform::syncFile(copy) || !platform::syncDir(DataPath)) return false;
+    if (!spool.mendHeader()) return false;
+    *told += QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，其中可能有%1张话单。原文件已另存为%2，"
+                            "其中的话单按各自的校验存入数据库，校验错误或已存过的记为错误话单。")
+                 .arg(records)
+                 .arg(aside);
+    return true;
+}
+
+// A spool that changed while it was stored (put back from a copy, written
+// by something else) is not stored further: what was being stored and what
+// is there now are both kept aside, named for the operator.
+void keepChanged(const RecordQueue& spool, const RecordQueue::Result& r, QString* told) {
+    QString held;
+    if (!r.held.records.isEmpty()) {
+        held = asideName();
+        if (!platform::writeFileDurably(DataPath + held, r.held.bytes())) held.clear();
+    }
+    QString now;
+    if (QFileInfo::exists(spool.path())) {
+        now = asideName();
+        if (!QFile::rename(spool.path(), DataPath + now)) now.clear();
+        platform::syncDir(DataPath);
+    }
+    *told += QStringLiteral("暂存话单文件CallSpool.dat在存入数据库时被改动，已停止存入，已存入%1张话单。").arg(r.stored);
+    if (!held.isEmpty())
+        *told += QStringLiteral("改动前的文件另存为%1，其中从第%2张起的话单没有存入数据库。").arg(held).arg(r.stored + 1);
+    if (!now.isEmpty()) *told += QStringLiteral("现在的文件另存为%1，其中的话单没有存入数据库。").arg(now);
 }
 
 }  // namespace
@@ -132,25 +181,27 @@ bool Append(const QByteArray& frame) {
         keepRetrying(true);
         showState(failingText(waiting));
     } else {
+        // A spool there that cannot take it (its header damaged) is mended by the retry.
+        if (QFileInfo(path).isFile()) keepRetrying(true);
         // The switch sends it again; until something can keep it, the operator knows.
         showState(QStringLiteral("话单存储失败，暂存文件%1也无法写入").arg(QDir::toNativeSeparators(path)));
     }
     return ok;
 }
 
-int Replay() {
-    static bool running = false;
-    if (running) return 0;
-    if (!Waiting()) {
-        keepRetrying(false);
-        return 0;
-    }
-    running = true;
-    struct Done {
-        ~Done() { running = false; }
-    } done;
+namespace {
+
+int replaySpool(QString* told) {
     const RecordQueue spool = queue();
     RecordQueue::Result r;
+    if (const RecordQueue::Contents c = spool.read(); c.state == RecordQueue::State::Damaged) {
+        if (!mendDamaged(spool, int(c.records.size()), told)) {
+            // Nothing is stored from it, nor removed, till a copy is kept.
+            showState(QStringLiteral("话单存储失败，暂存文件%1已损坏，无法另存").arg(QDir::toNativeSeparators(spool.path())));
+            keepRetrying(true);
+            return int(c.records.size());
+        }
+    }
     if (dbSwitch.isOpen() && dbPhoneCur.isOpen()) {
         RecordQueue::Storing how;
         how.identity = identityOf;
@@ -161,6 +212,11 @@ int Replay() {
     } else {
         r.total = spool.count();
         r.failed = true;
+    }
+    if (r.changed) {
+        keepChanged(spool, r, told);
+        keepRetrying(false);
+        return 0;
     }
     if (r.failed) {
         showState(failingText(r.waiting()));
@@ -174,6 +230,28 @@ int Replay() {
     spool.forgetNote();
     if (r.total > 0) showState(QStringLiteral("暂存的%1张话单已存入数据库").arg(r.total));
     return 0;
+}
+
+}  // namespace
+
+int Replay() {
+    static bool running = false;
+    if (running) return 0;
+    if (!Waiting()) {
+        keepRetrying(false);
+        return 0;
+    }
+    QString told;
+    int left = 0;
+    {
+        running = true;
+        struct Done {
+            ~Done() { running = false; }
+        } done;
+        left = replaySpool(&told);
+    }
+    if (!told.isEmpty()) core::Notify(told, platform::mbOKOnly | platform::mbExclamation, AppName);
+    return left;
 }
 
 }  // namespace pricing::spool

@@ -22,6 +22,7 @@
 #include "platform/Prompts.h"
 #include "transfer/frmVerify.h"
 
+#include <QSet>
 #include <QTime>
 #include <functional>
 #include <memory>
@@ -116,15 +117,51 @@ Plan planOf(const QString& t) {
     return p;
 }
 
-// Makes the shadow table afresh and fills it, all or nothing.
-void writeShadow(const QString& base, const QVector<UpRecord>& list, int n, const std::function<void()>& more = {}) {
+// Makes the shadow table afresh and fills it, all or nothing. A head the
+// switch holds twice (two of the station's heads the same in the digits the
+// switch keeps) is kept once and its digits go to `twice`.
+void writeShadow(const QString& base, const QVector<UpRecord>& list, int n, const std::function<void()>& more = {},
+                 QStringList* twice = nullptr) {
     platform::Transaction tx(dbSwitch);
     if (!ModSwitch::CreatePTable(base))
         throw platform::DbError(0, QStringLiteral("不能建立表 p") + base);
-    for (int i = 0; i < n && i < list.size(); ++i)
-        if (!list[i].table.isEmpty()) list[i].insert();
+    const bool heads = base == QLatin1String("LanHead") || base == QLatin1String("CityHead");
+    QSet<QString> seen;
+    for (int i = 0; i < n && i < list.size(); ++i) {
+        if (list[i].table.isEmpty()) continue;
+        if (heads && !list[i].values.isEmpty()) {
+            const QString id = list[i].values.first().v.toString();
+            if (seen.contains(id)) {
+                if (twice && !twice->contains(id)) *twice << id;
+                continue;
+            }
+            seen.insert(id);
+        }
+        list[i].insert();
+    }
     if (more) more();
     tx.commit();
+}
+
+// Tells the operator which of the station's heads the switch holds as one:
+// the heads whose first digits, as many as the switch keeps, are `id`.
+void tellHeadsHeldOnce(const QString& t, const QStringList& twice) {
+    if (twice.isEmpty()) return;
+    QStringList lines;
+    for (const QString& id : twice) {
+        QStringList station;
+        Recordset rs = dbSwitch.query(QStringLiteral("select HeadID from %1 where substr(HeadID,1,?)=? order by HeadID")
+                                          .arg(dbSwitch.qualified(t)),
+                                      {int(id.size()), id});
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) station << rs.str(QStringLiteral("HeadID"));
+        lines << (station.size() > 1
+                      ? QStringLiteral("话务台的%1 %2 在集团电话中都是 %3(集团电话只存字头的前%4位)")
+                            .arg(UpDisplayName(t), station.join(QStringLiteral("、")), id)
+                            .arg(id.size())
+                      : QStringLiteral("集团电话中有两条%1 %2").arg(UpDisplayName(t), id));
+    }
+    platform::MsgBox(lines.join(QLatin1Char('\n')) + QStringLiteral("\n上传的%1中每个字头只保留第一条。").arg(UpDisplayName(t)),
+                     platform::mbOKOnly | platform::mbExclamation, AppName);
 }
 
 void dropShadow(const QString& base) {
@@ -144,10 +181,7 @@ private:
     platform::Params params_;
 };
 
-QString errorText(const std::exception& e) {
-    if (auto* d = dynamic_cast<const platform::DbError*>(&e)) return d->text();
-    return platform::OperatorText(e);
-}
+QString errorText(const std::exception& e) { return platform::OperatorText(e); }
 
 }  // namespace
 
@@ -196,6 +230,7 @@ bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt) {
         if (rec) list[i] = *rec;
         n = i + 1;
     }
+    QStringList twice;
     try {
         if (p.route) {
             const int other = t == QLatin1String("Router1") ? 2 : 1;
@@ -203,7 +238,7 @@ bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt) {
                 dbSwitch.execute(QStringLiteral("insert into pAddHead select * from AddHead where Router=?"), {other});
             });
         } else if (!p.code.isEmpty()) {
-            writeShadow(t, list, n);   // empty when the view has no rows to read
+            writeShadow(t, list, n, {}, heads ? &twice : nullptr);   // empty when the view has no rows to read
         }
     } catch (...) {
         frmProgress::unload();
@@ -211,6 +246,7 @@ bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt) {
     }
     if (frmProgress::exists()) frmProgress::instance().setToMax(n);
     frmProgress::unload();
+    tellHeadsHeldOnce(t, twice);
     return true;
 }
 
@@ -618,8 +654,10 @@ void VerifySelected(Recordset& rs, qint32 selFirst, qint32 selLast) {
                                               });
         if (!answered) return;
         const QString base = transfer::ShadowBase(t);
-        writeShadow(base, list, list.size());
+        QStringList twice;
+        writeShadow(base, list, list.size(), {}, &twice);
         frmProgress::unload();
+        tellHeadsHeldOnce(base, twice);
         KeepCurSql keep;
         frmVerify& dlg = frmVerify::instance();
         const QString header = consoleGrid() ? consoleGrid()->FormatString() : QString();

@@ -154,7 +154,7 @@ TEST_F(DispatcherTest, ResentDepositCountsAsStored) {
 
 TEST_F(DispatcherTest, FailingDepositsAreGivenUpOnTheThird) {
     dbSwitch.execute("drop table ExtDepositHistory");
-    for (int i = 0; i < 3; ++i) deal(deposit(7, 100, 0x0A));
+    for (int i = 0; i < 3; ++i) deal(deposit(7, 321, 0x0A));
     EXPECT_EQ(takeSent(), (QStringList{withSum("820303"), withSum("820303"), withSum("820302")}));
     EXPECT_EQ(RecordErrCount, 0);
     EXPECT_EQ(traceLines().filter("押金事件未能写入押金历史, 已放弃: 96 1D").size(), 1);
@@ -162,6 +162,11 @@ TEST_F(DispatcherTest, FailingDepositsAreGivenUpOnTheThird) {
     EXPECT_EQ(pricing::RecordErrorLog().filter("押金事件未能写入押金历史, 已放弃: 96 1D 00 07").size(), 1);
     EXPECT_EQ(dbPhoneCur.scalar("select count(*) from " + dbPhoneCur.qualified("tab_errPh") + " where f_calladdr=7").toInt(),
               1);
+    // The row says what it is, its amount as money, and keeps the whole frame.
+    platform::Recordset rs = dbPhoneCur.query("select * from " + dbPhoneCur.qualified("tab_errPh"));
+    ASSERT_FALSE(rs.eof());
+    EXPECT_EQ(rs.str("f_long"), "3.21");
+    EXPECT_EQ(rs.str("f_resp"), "押金事件累计:" + deposit(7, 321, 0x0A));
 }
 
 TEST_F(DispatcherTest, TheFrameHandledIsAnsweredBeforeTheFramesQueuedBehindIt) {

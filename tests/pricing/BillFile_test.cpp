@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <cstdio>
+
 using namespace pricingtest;
 namespace billfile = pricing::billfile;
 
@@ -33,20 +35,30 @@ protected:
         PricingTest::TearDown();
     }
     // Record k as the switch sends it: the 29 bytes and their checksum.
-    QByteArray record(int k) {
+    QByteArray record(int k, int day = 15) {
         CallRecord r;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(10, k, 0));
+        r.start = QDateTime(QDate(2026, 6, day), QTime(10 + k / 60, k % 60, 0));
         r.seconds = 250;   // 0.40 yuan
         QByteArray f = r.frame();
         quint8 sum = 0;
         for (char c : f) sum = quint8(sum + quint8(c));
         return f.append(char(sum));
     }
-    void writeBill(int from, int n, bool charge = false) {
+    void writeBill(int from, int n, bool charge = false, int day = 15) {
         billfile::Writer w;
         int waiting = -1;
         ASSERT_TRUE(w.start(charge, &waiting));
-        for (int k = from; k < from + n; ++k) ASSERT_TRUE(w.append(record(k)));
+        for (int k = from; k < from + n; ++k) ASSERT_TRUE(w.append(record(k, day)));
+    }
+    // "Bill.dat" replaced from outside by a file of `n` records of `day`, as a
+    // copy is put in place: written beside it, then renamed over it.
+    QByteArray replaceBill(int n, int day) {
+        QByteArray bytes;
+        for (int k = 0; k < n; ++k) bytes += record(k, day);
+        writeFile("Bill.new", bytes);
+        EXPECT_EQ(std::rename(QFile::encodeName(app("Bill.new")).constData(), QFile::encodeName(app("Bill.dat")).constData()),
+                  0);
+        return bytes;
     }
     QString app(const QString& name) { return AppPath + name; }
     QByteArray bytesOf(const QString& name) {
@@ -89,7 +101,7 @@ TEST_F(BillFileTest, EveryRecordIsStoredOnceWhateverFailsBetweenThemAndTheFileWa
     dropTrigger("no4");
 
     // The note that the fifth is stored cannot be written: the fifth is not stored either.
-    failWhen("note5", "phonecur.tab_notes", "NEW.varname = 'TarvoBillDone' AND NEW.value LIKE '%:5'");
+    failWhen("note5", "phonecur.tab_notes", "NEW.varname = 'TarvoBillDone' AND NEW.value LIKE '%:5:%'");
     EXPECT_EQ(billfile::Price(), 2);
     EXPECT_EQ(count("Tab_Phone"), 4);
     EXPECT_TRUE(QFile::exists(app("BillWait.dat")));
@@ -167,6 +179,11 @@ TEST_F(BillFileTest, DepositEventsAmongTheRecordsGoToTheDepositHistoryAndAreNeve
     EXPECT_EQ(count("Tab_Phone"), 2);
     EXPECT_EQ(count("tab_errPh"), 1);
     EXPECT_EQ(pricing::RecordErrorLog().filter("96 1D 00 05").size(), 1);
+    // The reject row says it is a deposit event, its amount (00 02 10) as money, its frame whole.
+    EXPECT_EQ(dbPhoneCur.scalar(QStringLiteral("select f_long from ") + dbPhoneCur.qualified("tab_errPh")).toString(),
+              QStringLiteral("5.28"));
+    EXPECT_EQ(dbPhoneCur.scalar(QStringLiteral("select f_resp from ") + dbPhoneCur.qualified("tab_errPh")).toString(),
+              QStringLiteral("押金事件累计:") + QString::fromLatin1(event(130).left(29).toHex().toUpper()));
     EXPECT_EQ(remainOf(7), yuan("9.20"));
 }
 
@@ -256,12 +273,69 @@ TEST_F(BillFileTest, RecordsOfASiteThatIsNotOpenWaitForItOrGoWhereTheOperatorSay
                       {QString::fromLatin1(bytesOf("BillWait.dat").split('\n')[1]) + QStringLiteral(":2")});
         other.close();
     }
+    // Only the one it did not store waits, and the operator is asked about that one.
+    EXPECT_EQ(billfile::Waiting(), 1);
+    EXPECT_EQ(billfile::Price(), 1);
     platform::script::answer(QStringLiteral("站点“分部”"), platform::rYes);
     EXPECT_EQ(billfile::BeforeRead(), 0);
     EXPECT_TRUE(platform::script::shown().last().text.contains(QStringLiteral("该站点现在没有打开")));
+    EXPECT_TRUE(platform::script::shown().last().text.contains(QStringLiteral("Bill.dat中有1张话单")))
+        << platform::script::shown().last().text.toStdString();
     EXPECT_EQ(count("Tab_Phone"), 1);
     EXPECT_EQ(remainOf(7), yuan("10"));
     EXPECT_FALSE(QFile::exists(app("BillWait.dat")));
+}
+
+// A "Bill.dat" put in place of the one whose records were being stored is
+// never stored from the middle: storing stops, both files are kept aside
+// under names the operator is told, nothing more is stored from either.
+TEST_F(BillFileTest, AFileReplacedWhileItsRecordsAreStoredStopsTheStoringAndBothAreKept) {
+    // Between two pricings: the first stored one batch, then failed.
+    writeBill(0, 300, true);
+    failWhen("no257", "phonecur.Tab_Phone", "NEW.f_date LIKE '%14:16:00%'");
+    EXPECT_EQ(billfile::Price(), 44);
+    dropTrigger("no257");
+    EXPECT_EQ(count("Tab_Phone"), 256);
+    const QByteArray other = replaceBill(300, 16);
+    platform::script::answer(QStringLiteral("Bill.dat与已存入数据库的话单不符"), platform::rOK);
+    EXPECT_EQ(billfile::Price(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 256);
+    QStringList aside = asideFiles("Bill");
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(bytesOf(aside[0]), other);
+    EXPECT_EQ(asideFiles("BillWait").size(), 1);
+    QString told = platform::script::shown().value(0).text;
+    EXPECT_TRUE(told.contains(QStringLiteral("已存入256张"))) << told.toStdString();
+    EXPECT_TRUE(told.contains(aside[0] + QStringLiteral("，其中300张"))) << told.toStdString();
+    EXPECT_FALSE(QFile::exists(app("Bill.dat")));
+    EXPECT_FALSE(QFile::exists(app("BillWait.dat")));
+
+    // While one pricing runs: the first batch was read before the file was replaced.
+    platform::script::reset();
+    writeBill(0, 300, true, 17);
+    const QByteArray old = bytesOf("Bill.dat");
+    QByteArray replaced;
+    int priced = 0;
+    platform::script::answer(QStringLiteral("Bill.dat在存入数据库时被替换"), platform::rOK);
+    EXPECT_EQ(billfile::Price([&] {
+        if (++priced == 100) replaced = replaceBill(300, 18);
+    }), 0);
+    EXPECT_EQ(count("Tab_Phone"), 512);
+    EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_date LIKE '2026-06-18%'")), 0);
+    QStringList now = asideFiles("Bill");
+    for (const QString& earlier : aside) now.removeOne(earlier);
+    ASSERT_EQ(now.size(), 2);
+    const QString held = bytesOf(now[0]) == old ? now[0] : now[1];
+    const QString there = held == now[0] ? now[1] : now[0];
+    EXPECT_EQ(bytesOf(held), old);
+    EXPECT_EQ(bytesOf(there), replaced);
+    told = platform::script::shown().value(0).text;
+    EXPECT_TRUE(told.contains(QStringLiteral("其余44张没有存入，原文件已另存为") + held)) << told.toStdString();
+    EXPECT_TRUE(told.contains(there + QStringLiteral("，其中300张"))) << told.toStdString();
+    EXPECT_FALSE(QFile::exists(app("Bill.dat")));
+    EXPECT_FALSE(QFile::exists(app("BillWait.dat")));
+    // What was stored was charged once; nothing else was.
+    EXPECT_EQ(remainOf(7), yuan("-194.80"));
 }
 
 }  // namespace

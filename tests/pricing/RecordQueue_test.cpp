@@ -3,9 +3,13 @@
 // every other record is stored and charged once.
 #include "support/PricingFixture.h"
 
+#include "core/ChargeLog.h"
+#include "platform/Prompts.h"
 #include "pricing/BillFile.h"
+#include "pricing/ClsMonitor.h"
 #include "pricing/RecordSpool.h"
 
+#include <QDir>
 #include <QFile>
 
 using namespace pricingtest;
@@ -20,6 +24,18 @@ protected:
         PricingTest::SetUp();
         TerminalName = QStringLiteral("默认");
         localCaller("10", 1);
+        platform::script::enable();
+        platform::script::reset();
+    }
+    void TearDown() override {
+        EXPECT_TRUE(platform::script::unexpected().isEmpty())
+            << platform::script::unexpected().value(0).text.toStdString();
+        platform::script::reset();
+        PricingTest::TearDown();
+    }
+    QByteArray bytesOf(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
     }
     QByteArray call(int minute) {
         CallRecord r;
@@ -66,6 +82,125 @@ TEST_F(RecordQueueTest, EitherFileKeepsADamagedRecordAsARejectRowAndATornAppendI
     EXPECT_EQ(count("Tab_Phone"), 4);
     EXPECT_EQ(count("tab_errPh"), 2);
     EXPECT_EQ(remainOf(7), yuan("8.40"));
+}
+
+// The spool's own header damaged on the disk (a byte of its name changed, or
+// the whole header zeroed): the file is kept aside for the operator, who is
+// told how many records it may hold, and each record is stored once by its
+// own code and checksum; none is lost, none charged twice.
+TEST_F(RecordQueueTest, ASpoolWhoseHeaderIsDamagedIsKeptAsideAndEachRecordStoredOnce) {
+    const std::pair<const char*, int> damages[] = {{"a byte of the name", 1}, {"the header zeroed", 16}};
+    int round = 0;
+    for (const auto& [what, zeroed] : damages) {
+        SCOPED_TRACE(what);
+        const int from = 20 * round++;
+        const qint64 calls = count("Tab_Phone"), rejects = count("tab_errPh");
+        for (int k = from; k < from + 3; ++k) ASSERT_TRUE(spool::Append(call(k)));
+        // The first was stored before a crash, its note with it.
+        const spool::Contents c = spool::Read(spool::Path());
+        ASSERT_EQ(c.frames.size(), 3);
+        ASSERT_TRUE(ClsMonitor().StoreSpooled(c.frames[0], [&] {
+            ModSwitch::SetCallFileNote(QStringLiteral("TarvoSpoolDone"), QString::fromLatin1(c.id.toHex()) + QStringLiteral(":1"));
+        }));
+        QByteArray file = bytesOf(spool::Path());
+        for (int i = 0; i < zeroed; ++i) file[i] = zeroed == 1 ? 'X' : '\0';
+        {
+            QFile f(spool::Path());
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            ASSERT_EQ(f.write(file), file.size());
+        }
+        // Meanwhile a record from the switch: not taken into a file that is not
+        // understood, so asked for again.
+        ClsMonitor().Record(call(from + 5), true);
+        EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
+
+        platform::script::reset();
+        platform::script::answer(QStringLiteral("文件头已损坏"), platform::rOK);
+        EXPECT_EQ(spool::Replay(), 0);
+        const QString told = platform::script::shown().value(0).text;
+        const QStringList aside = QDir(DataPath).entryList({QStringLiteral("CallSpool-*.dat")}, QDir::Files, QDir::Name);
+        ASSERT_EQ(aside.size(), round);
+        QString copy;
+        for (const QString& name : aside)
+            if (bytesOf(DataPath + name) == file) copy = name;
+        EXPECT_FALSE(copy.isEmpty());
+        EXPECT_TRUE(told.contains(QStringLiteral("可能有3张话单"))) << told.toStdString();
+        EXPECT_TRUE(told.contains(copy)) << told.toStdString();
+        EXPECT_FALSE(QFile::exists(spool::Path()));
+        // A record stored before the header's name was lost is a duplicate's reject row.
+        EXPECT_EQ(count("Tab_Phone"), calls + 3);
+        EXPECT_EQ(count("tab_errPh"), rejects + (zeroed == 16 ? 1 : 0));
+        EXPECT_TRUE(ClsMonitor().Record(call(from + 5), true));
+        sent();
+    }
+    EXPECT_EQ(remainOf(7), yuan("6.80"));
+}
+
+// A spool whose records are not those its note counts (written over since
+// its first record was stored) is never stored from the middle: it is set
+// aside for the operator, and nothing more of it is stored.
+TEST_F(RecordQueueTest, ASpoolChangedSinceSomeOfItWasStoredIsSetAsideNotStoredFromTheMiddle) {
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(spool::Append(call(k)));
+    dbSwitch.execute(QStringLiteral("CREATE TEMP TRIGGER no2 BEFORE INSERT ON phonecur.Tab_Phone WHEN NEW.f_date LIKE "
+                                    "'%10:01:00%' BEGIN SELECT abs(-9223372036854775807 - 1 + (random() & 0)); END"));
+    EXPECT_EQ(spool::Replay(), 2);
+    dbSwitch.execute(QStringLiteral("DROP TRIGGER temp.no2"));
+    ASSERT_EQ(count("Tab_Phone"), 1);
+    // The same header, other records.
+    QByteArray file = bytesOf(spool::Path());
+    for (int k = 0; k < 3; ++k) file.replace(16 + 30 * k, 30, pricing::RecordQueue::Entry(call(30 + k), 0xFF));
+    {
+        QFile f(spool::Path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(file), file.size());
+    }
+    platform::script::answer(QStringLiteral("CallSpool.dat在存入数据库时被改动"), platform::rOK);
+    EXPECT_EQ(spool::Replay(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    const QStringList aside = QDir(DataPath).entryList({QStringLiteral("CallSpool-*.dat")}, QDir::Files, QDir::Name);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(bytesOf(DataPath + aside[0]), file);
+    EXPECT_TRUE(platform::script::shown().value(0).text.contains(aside[0]));
+    EXPECT_FALSE(QFile::exists(spool::Path()));
+    EXPECT_EQ(remainOf(7), yuan("9.60"));
+}
+
+// Storing may let the link run (the fee order, the progress of a read): a
+// record the switch sends meanwhile joins the file, is answered, and is stored
+// before the file goes.
+TEST_F(RecordQueueTest, RecordsThatJoinAQueueWhileItStoresAreStoredBeforeItGoes) {
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(spool::Append(call(k)));
+    bool arrived = false;
+    pricing::testing::setStoredHook([&] {
+        if (arrived) return;
+        arrived = true;
+        EXPECT_TRUE(ClsMonitor().Record(call(9), true));
+    });
+    EXPECT_EQ(spool::Replay(), 0);
+    pricing::testing::setStoredHook(nullptr);
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
+    EXPECT_EQ(count("Tab_Phone"), 4);
+    EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_date LIKE '%10:09:00%'")), 1);
+    EXPECT_FALSE(QFile::exists(spool::Path()));
+
+    {
+        billfile::Writer w;
+        int waiting = -1;
+        ASSERT_TRUE(w.start(true, &waiting));
+        for (int k = 10; k < 13; ++k) ASSERT_TRUE(w.append(pricing::RecordQueue::Entry(call(k), 0)));
+    }
+    int priced = 0;
+    EXPECT_EQ(billfile::Price([&] {
+        // The read still writes while the first records are priced.
+        if (++priced != 2) return;
+        pricing::RecordQueue::Appender more;
+        ASSERT_TRUE(more.open(pricing::RecordQueue(billfile::Path(), 0, {}, QStringLiteral("TarvoBillDone")), {}, false));
+        ASSERT_TRUE(more.append(pricing::RecordQueue::Entry(call(13), 0)));
+    }), 0);
+    EXPECT_EQ(count("Tab_Phone"), 8);
+    EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_date LIKE '%10:13:00%'")), 1);
+    EXPECT_EQ(billfile::Waiting(), 0);
+    EXPECT_EQ(remainOf(7), yuan("6.80"));
 }
 
 }  // namespace

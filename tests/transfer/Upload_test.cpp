@@ -4,6 +4,7 @@
 #include "transfer/TransferFixture.h"
 
 #include "core/ModUpgrade.h"
+#include "core/TableCopy.h"
 #include "link/TraceList.h"
 #include "link/frmSRV.h"
 #include "params/OptionLists.h"
@@ -618,20 +619,25 @@ TEST_F(Upload, SelectedRowsIntoTheGrid) {
 }
 
 TEST_F(Upload, ADatabaseErrorIsReportedAndTheShadowTableKept) {
-    // Two rows of one head: the shadow table's key refuses the second.
-    sw.setRow(sim::tables::LanHead, 0, bytes("860B 14 12 3F FF FF 03 00 01 02"));
-    sw.setRow(sim::tables::LanHead, 1, bytes("860B 15 12 3F FF FF 03 00 01 02"));
-    dbSwitch.execute("create table pLanHead as select * from LanHead");
+    // A row elsewhere refers to the shadow table: it cannot be made afresh.
+    ASSERT_TRUE(ModSwitch::CreatePTable("LanHead"));
+    dbSwitch.execute("insert into pLanHead select * from LanHead");
+    dbSwitch.execute("create table holder(a text references pLanHead(HeadID))");
+    dbSwitch.execute("insert into holder values('E')");
+    dbSwitch.execute("PRAGMA foreign_keys=ON");
     showView("LanHead");
     sw.clearReceived();
     ModToolbar::ToolbarUpLoadOrVerify(false);
+    dbSwitch.execute("PRAGMA foreign_keys=OFF");
     EXPECT_TRUE(status().startsWith("上传错误:")) << status().toStdString();
     EXPECT_EQ(rows("pLanHead"), 1);
     EXPECT_FALSE(frmProgress::exists());
     EXPECT_TRUE(core::ConsoleEnabled());
     EXPECT_EQ(sent().last(), "960301");
     EXPECT_NE(ParaMode, "UpSend");
+    dbSwitch.execute("PRAGMA foreign_keys=ON");
     verify("LanHead");
+    dbSwitch.execute("PRAGMA foreign_keys=OFF");
     EXPECT_TRUE(status().startsWith("校验错误:"));
 }
 
