@@ -125,7 +125,6 @@ bool SoundCopy(const QString& bak, QString* trouble = nullptr, bool trustNote = 
         Database b = Database::openSnapshot(bak);
         const bool ok = b.integrityCheck() && MissingTable(b, bak.chopped(4)).isEmpty();
         b.close();
-        if (ok) OpensAttached(bak);
         if (ok) RememberChecked(bak);
         return ok;
     } catch (const DbError& e) {
