@@ -64,7 +64,10 @@ void frmPayMoneny::Command1_Click(int index) {
         return;
     }
     // Accepting and paying all both pay with the amount: it must be a number.
-    const auto v = platform::Currency::parse(Text1->text().trimmed());
+    // Money is paid in whole fen, as every amount typed into a cell is:
+    // "12.345" pays 12.35.
+    auto v = platform::Currency::parse(Text1->text().trimmed());
+    if (v) v = v->roundToFen();
     if (!v || !ModGeneral::WithinMoneyLimit(*v)) {
         // A number beyond the range the station keeps money in is told; a text
         // that is no number is refused without a word.

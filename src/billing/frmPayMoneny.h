@@ -18,7 +18,7 @@ public:
 
     // Offers `amount` ("0.00", all selected) and waits for a button. Returns 1
     // accept, 2 cancel (also the close box), 3 pay all; `amount` then holds the
-    // amount entered (unchanged on cancel). Unloads the dialog.
+    // amount entered, to the fen (unchanged on cancel). Unloads the dialog.
     int GetRetCode(platform::Currency& amount);
     void Command1_Click(int index);
 

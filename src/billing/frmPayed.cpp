@@ -227,7 +227,7 @@ bool frmPayed::PayMoneny(int row, Currency pay, Currency due, const QDateTime& e
     RemoveUserRow(row);
     if (CurTable == QLatin1String("User")) {
         if (platform::FlexGrid* g = billing::ConsoleGrid()) {
-            const int r = ModGeneral::FindGridRow(*g, 0, QString::number(uid), 1);
+            const int r = g->FindRow(0, QString::number(uid), 1);
             if (r >= 1) {
                 const Currency deposit = cellMoney(*g, r, 4) + pay - due;
                 g->setTextMatrix(r, 4, deposit.toString2());

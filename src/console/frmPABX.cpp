@@ -483,7 +483,12 @@ bool frmPABX::NotExit(int UnloadMode) {
         if (platform::MsgBox(QStringLiteral("要退出系统吗?"), platform::mbYesNo | platform::mbQuestion, AppName) ==
             platform::rNo)
             return true;
-        if (g_Modified) ModSwitch::SaveSwitchPara(m_TableRight, false);
+        if (g_Modified) {
+            ModSwitch::SaveSwitchPara(m_TableRight, false);
+            // A save asked for that failed keeps the edits, and the station:
+            // the status bar says why.
+            if (g_Modified) return true;
+        }
     }
     frmPABX::CloseApp();
     // Only reached where the end of the program is observed instead of
@@ -613,8 +618,15 @@ void frmPABX::tvSwitch_Click() {
     setCursor(Qt::WaitCursor);
     sbrInfo->setPanelText(2, QString());
     try {
-        // The view being left offers its unsaved edits for saving first.
+        // The view being left offers its unsaved edits for saving first. A
+        // save that fails keeps them, and the view: the tree shows it again.
         ModSwitch::SaveSwitchPara(m_TableRight, true);
+        if (g_Modified || ParaMode == QLatin1String("UpSend")) {
+            if (QTreeWidgetItem* n = ModSwitch::FindNode(CurTable)) tvSwitch->setCurrentItem(n);
+            building_ = false;
+            unsetCursor();
+            return;
+        }
         if (frmFind::exists()) frmFind::unload();
         m_TableRight = 0;
         m_LastTable = CurTable;

@@ -5,6 +5,7 @@
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/UserNumbers.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
@@ -361,15 +362,46 @@ qint64 markOfStationCopy() {
 }
 
 QString daysAgo(int days) { return platform::Now().addDays(-days).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+QString nowText();
 
-// Lets go in the journal file `j` the entries over the keeping time, oldest
+// The date before which entries may be let go: the keeping time before now.
+// Empty (nothing is let go) when the clock is more than a day past the newest
+// entry: a clock set ahead would let every entry go at once, and a later
+// restore could only name differences. `newest`: that entry's date.
+QString keepingCutoff(QString* newest = nullptr) {
+    const QString last = dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1").arg(logTable())).toString();
+    if (newest) *newest = last;
+    if (last.isEmpty() || last < daysAgo(1)) return QString();
+    return daysAgo(kKeepDays);
+}
+
+// Told once for each newest entry: the clock ran past it and entries over the
+// keeping time by that clock stay. Nothing when no entry is that old.
+void tellClockAhead(const Database& db, const QString& table, const QString& newest) {
+    thread_local QString told;
+    if (newest.isEmpty() || told == newest) return;
+    if (db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_date<? LIMIT 1").arg(db.qualified(table)), {daysAgo(kKeepDays)})
+            .isNull())
+        return;
+    told = newest;
+    core::Notify(QStringLiteral("电脑的时钟（%1）比最近一笔记账记录（%2）晚一天以上，可能设置有误：超过%3天的记账记录这次没有清除。"
+                                "请核对电脑的日期和时间。")
+                     .arg(nowText(), newest.left(19))
+                     .arg(kKeepDays),
+                 platform::mbOKOnly, QStringLiteral("提示"));
+}
+
+// Lets go in the journal file `j` the entries dated before `cutoff`, oldest
 // first, up to the first one younger (an entry without a date goes with its
-// older neighbours), in the caller's transaction.
-void dropAged(const Database& j) {
-    const QString cutoff = daysAgo(kKeepDays);
+// older neighbours) and never past `through`, what both safety copies hold,
+// in the caller's transaction.
+void dropAged(const Database& j, const QString& cutoff, qint64 through) {
+    if (cutoff.isEmpty()) return;
     qint64 lastAged = 0;
     {
-        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 ORDER BY f_seq").arg(j.qualified(kChargeLog)));
+        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 WHERE f_seq<=? ORDER BY f_seq")
+                                                .arg(j.qualified(kChargeLog)),
+                                            {through});
              r.next();) {
             if (r.isNull(1)) continue;
             if (r.text(1) >= cutoff) break;
@@ -379,11 +411,24 @@ void dropAged(const Database& j) {
     if (lastAged > 0) j.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(j.qualified(kChargeLog)), {lastAged});
 }
 
+// The journal file carries the name of its station, as the two other files
+// do (and the first number never given to a user): another station's file is
+// not read as this one's. In the caller's transaction.
+void nameJournalFile(const Database& j) {
+    if (j.actualTableName(kNotes).isEmpty())
+        j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
+    const QString id = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+    if (!id.isEmpty() && GetVariant(j, kStationId, QString(), kNotes).isEmpty()) SetVariant(j, kStationId, id, kNotes);
+    const QString numbers = GetVariant(dbPhoneCur, kUserNumbersNote, QString(), kNotes);
+    if (numbers.toLongLong() > GetVariant(j, kUserNumbersNote, QString(), kNotes).toLongLong())
+        SetVariant(j, kUserNumbersNote, numbers, kNotes);
+}
+
 // Moves the entries numbered up to `through` to the journal file: copied
 // there (those it holds already stay as they are) and synced, then deleted
 // from the log together with the note of how far the moves went. A kill in
 // between leaves them in both files, which every reader takes once.
-void moveEntries(qint64 through) {
+void moveEntries(qint64 through, const QString& cutoff) {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
     const bool fresh = !QFileInfo::exists(path);
@@ -405,10 +450,11 @@ void moveEntries(qint64 through) {
         platform::Transaction tx(j);
         if (j.actualTableName(kChargeLog).isEmpty())
             j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
+        nameJournalFile(j);
         j.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq<=?")
                       .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
                   {through});
-        dropAged(j);
+        dropAged(j, cutoff, through);
         tx.commit();
     }
     if (fresh) platform::syncDir(dir);
@@ -437,13 +483,152 @@ void MoveSettledEntries() {
         if (!young.isNull()) through = young.toLongLong() - 1;
         const QVariant first = dbPhoneCur.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(logTable()));
         if (first.isNull() || first.toLongLong() > through) return;
-        moveEntries(through);
-    } catch (const DbError&) {
-        // The entries stay in the call file; the next opening or night moves them.
+        QString newest;
+        const QString cutoff = keepingCutoff(&newest);
+        moveEntries(through, cutoff);
+        if (cutoff.isEmpty()) {
+            const QString path = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
+            tellClockAhead(Database::openReadOnly(path), kChargeLog, newest);
+        }
+    } catch (const DbError& e) {
+        // The entries stay in the call file; the next opening or night moves
+        // them. Said once a run: a file that keeps refusing is the operator's to see.
+        static bool told = false;
+        if (told) return;
+        told = true;
+        core::Notify(QStringLiteral("已结清的记账记录未能移入计费记录归档文件%1（%2），仍保留在话单文件中。"
+                                    "请检查该文件是否只读或已损坏。")
+                         .arg(kJournalFile, platform::OperatorText(e)),
+                     platform::mbOKOnly, QStringLiteral("警告"));
     }
 }
 
 namespace {
+QString garbledLine(const QVariantList& values);
+
+// Names once the entries of the journal file `path` the entry check refuses
+// (a text or an amount out of reach where an amount belongs): they are applied
+// nowhere. The file notes how far it was checked, so each entry is read once.
+void tellRefusedInJournal(const QString& path) {
+    const QString checkedKey = QStringLiteral("TarvoEntriesChecked");
+    QStringList refused;
+    qint64 last = 0;
+    {
+        const Database j = Database::openReadOnly(path);
+        if (j.actualTableName(kChargeLog).isEmpty()) return;
+        const qint64 checked = j.actualTableName(kNotes).isEmpty() ? 0 : GetVariant(j, checkedKey, QString(), kNotes).toLongLong();
+        for (platform::RowReader r = j.rows(QStringLiteral("SELECT %2 FROM %1 WHERE f_seq>? ORDER BY f_seq")
+                                                .arg(j.qualified(kChargeLog), kEntryColumns),
+                                            {checked});
+             r.next();) {
+            const QVariantList values = valuesOf(r);
+            last = values.value(0).toLongLong();
+            if (!EntryOf(values)) refused << garbledLine(values);
+        }
+    }
+    if (last == 0) return;
+    try {
+        Database j = Database::open(path);
+        if (j.actualTableName(kNotes).isEmpty())
+            j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
+        SetVariant(j, checkedKey, QString::number(last), kNotes);
+        j.close();
+    } catch (const DbError&) {
+        // Read again next time: told again rather than never.
+    }
+    if (!refused.isEmpty())
+        core::Notify(QStringLiteral("计费记录归档文件%1中以下记账记录已损坏，金额不可信，恢复备份时不会采用，请核对这些用户的余额：\n")
+                             .arg(kJournalFile) +
+                         refused.join(QLatin1Char('\n')),
+                     platform::mbOKOnly, QStringLiteral("警告"));
+}
+
+// The journal file, checked at each opening: one that does not open or read,
+// or that carries another station's name, is set aside and named, and a new
+// one is made with every settled entry still to be found (what the set-aside
+// file still gives, the call file's safety copy, the station file's copy of
+// what it applied); one deleted is made again the same way. Entries it holds
+// that no station wrote are named once.
+void checkJournalFile() {
+    const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
+    const QString path = platform::resolveCI(dir, kJournalFile);
+    const qint64 moved = movedThrough();
+    QString why;
+    if (!QFileInfo::exists(path)) {
+        if (moved <= 0) return;
+        why = QStringLiteral("不见了");
+    } else {
+        try {
+            const Database j = Database::openReadOnly(path);
+            if (!j.actualTableName(kChargeLog).isEmpty())
+                // Its last page read (a path down the table), not every page: a start stays quick.
+                j.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
+            const QString theirs = j.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(j, kStationId, QString(), kNotes);
+            const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+            if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) why = QStringLiteral("属于另一个话务台");
+        } catch (const DbError&) {
+            why = QStringLiteral("已损坏");
+        }
+        if (why.isEmpty()) {
+            tellRefusedInJournal(path);
+            return;
+        }
+    }
+    QString aside;
+    bool complete = true;
+    QList<LogEntry> found;
+    if (QFileInfo::exists(path)) {
+        aside = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (!QFile::rename(path, aside)) {
+            core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（文件或文件夹为只读？）。请检查该文件。").arg(kJournalFile, why),
+                         platform::mbOKOnly, QStringLiteral("警告"));
+            return;
+        }
+        QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
+        platform::syncDir(dir);
+        // Another station's entries are no part of this journal.
+        if (why != QStringLiteral("属于另一个话务台")) found = JournalEntriesAt(aside, 0, &complete);
+    }
+    const auto olderThanMoved = [moved](const QList<LogEntry>& in) {
+        QList<LogEntry> out;
+        for (const LogEntry& e : in)
+            if (e.seq <= moved) out << e;
+        return out;
+    };
+    try {
+        const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
+        if (QFileInfo(bak).isFile()) {
+            const Database copy = Database::openReadOnly(bak);
+            if (!copy.actualTableName(kChargeLog).isEmpty()) found = MergedLog(found, olderThanMoved(EntriesOf(copy, kChargeLog)));
+        }
+    } catch (const DbError&) {
+    }
+    found = MergedLog(found, olderThanMoved(MirrorOf(dbSwitch)));
+    Database::create(path).close();
+    {
+        Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
+        j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
+        j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
+        platform::Transaction tx(j);
+        j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
+        nameJournalFile(j);
+        const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                                   .arg(j.qualified(kChargeLog), kEntryColumns);
+        for (const LogEntry& e : std::as_const(found))
+            j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
+                               e.date.isEmpty() ? QVariant() : QVariant(e.date)});
+        tx.commit();
+        j.close();
+    }
+    platform::syncDir(dir);
+    QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
+    if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
+    text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());
+    if (!complete) text += QStringLiteral("（原文件只能部分读取）");
+    text += QStringLiteral("。恢复较早的备份时，缺少的记账记录会逐个用户列出差额。");
+    core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+}
+
 // The two files of one station know each other: the first opening gives
 // both the same name. A station file of another station is told as such.
 bool sameStation() {
@@ -460,31 +645,6 @@ bool sameStation() {
 }  // namespace
 
 namespace {
-// A safety copy of the call file taken before its log was numbered is of
-// another structure than the file: the next start would take the sound file
-// for damaged and put the old copy back. It goes (the next start takes a new
-// one); the station file keeps every entry meanwhile, none being pruned
-// without a copy.
-void dropCopyOfUnnumberedLog() {
-    const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
-    if (!QFileInfo(bak).isFile()) return;
-    bool older = false;
-    try {
-        const Database copy = Database::openReadOnly(bak);
-        const QString log = copy.actualTableName(kChargeLog);
-        if (!log.isEmpty()) {
-            older = true;
-            for (const platform::ColumnInfo& c : copy.columns(log))
-                older = older && c.name.compare(QStringLiteral("f_seq"), Qt::CaseInsensitive) != 0;
-        }
-    } catch (const DbError&) {
-        return;
-    }
-    if (older && QFile::remove(bak)) platform::syncDir(QFileInfo(bak).absolutePath());
-}
-}  // namespace
-
-namespace {
 // A station file behind entries already moved to the journal file (a backup
 // put back as it was, its recovery having failed): brought up to the journal
 // by the recovery, which reads both files; what it cannot bring back is told.
@@ -493,7 +653,17 @@ void catchUpWithMovedEntries() {
     if (mark < 0 || mark >= movedThrough()) return;
     bool complete = true;
     const QList<LogEntry> log = MergedLog(EntriesOf(dbPhoneCur, kChargeLog), MovedEntries(dbPhoneCur.path(), mark, &complete));
-    LogRecovery r = RecoverFromLog(dbSwitch, log, {}, mark);
+    LogRecovery r;
+    try {
+        r = RecoverFromLog(dbSwitch, log, {}, mark);
+    } catch (const platform::MoneyOverflow& e) {
+        // Sums no balance can hold (entries of a damaged page within reach):
+        // the file stays as it was, and the opening goes on.
+        r = LogRecovery();
+        r.failed = platform::OperatorText(e);
+        core::Notify(RecoveryLines(r).join(QLatin1Char('\n')), platform::mbOKOnly, QStringLiteral("警告"));
+        return;
+    }
     r.movedPartial = !complete && r.gap;
     if (r.gap || !r.lost.isEmpty())
         core::Notify(RecoveryLines(r).join(QLatin1Char('\n')), platform::mbOKOnly, QStringLiteral("警告"));
@@ -502,7 +672,6 @@ void catchUpWithMovedEntries() {
 
 void PrepareChargeLog() {
     CreateChargeLog(dbPhoneCur);
-    dropCopyOfUnnumberedLog();
     g_foreign = 0;
     if (!sameStation()) {
         g_foreign = dbSwitch.connectionSerial();
@@ -512,6 +681,12 @@ void PrepareChargeLog() {
         return;
     }
     mergeMirror();
+    try {
+        checkJournalFile();
+    } catch (const DbError&) {
+        // Checked again at the next opening; a move that fails says so.
+    }
+    KeepUserNumbers();
     // A station file that has no mark yet kept every logged charge in the
     // same commit as the call: all of them are applied.
     if (AppliedMark(dbSwitch) < 0) {
@@ -535,10 +710,12 @@ void PrepareChargeLog() {
     const qint64 copyMark = markOfStationCopy();
     if (copyMark <= 0) return;
     try {
+        const QString cutoff = keepingCutoff();
+        if (cutoff.isEmpty()) return;
         for (const QString& t : {kLedgerMirror, kCallMirror})
             if (!dbSwitch.actualTableName(t).isEmpty())
                 dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(dbSwitch.qualified(t)),
-                                 {copyMark, daysAgo(kKeepDays)});
+                                 {copyMark, cutoff});
     } catch (const DbError&) {
         // Kept until the next opening.
     }
@@ -594,8 +771,11 @@ QString garbledLine(const QVariantList& values) {
         if (!name.isNull()) who += QLatin1Char(' ') + name.toString();
     }
     const QVariant amount = values.value(4);
-    const QString shown = amount.typeId() == QMetaType::LongLong ? Currency::fromRaw(amount.toLongLong()).toString2()
-                                                                  : amount.toString();
+    const qint64 raw = amount.toLongLong();
+    // An amount out of reach is shown as it is stored: no yuan it could be.
+    const QString shown = amount.typeId() == QMetaType::LongLong && raw >= -kEntryReach && raw <= kEntryReach
+                              ? Currency::fromRaw(raw).toString2()
+                              : amount.toString();
     return QStringLiteral("第%1笔：%2，金额%3").arg(values.value(0).toString(), who, shown);
 }
 
@@ -679,6 +859,8 @@ void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance
     if (!foreignStationFile() && logOpen()) dbPhoneCur.execute(insert.arg(logTable(), kEntryColumns), values);
     dbSwitch.execute(insert.arg(dbSwitch.qualified(kLedgerMirror), kEntryColumns), values);
     setMark(dbSwitch, seq);
+    // The number stays given in every file, whatever copy is put back later.
+    if (kind == LogKind::UserAdded) NoteUserNumberGiven(userid);
 }
 
 struct Held {
@@ -760,16 +942,6 @@ void MoveBalances(const std::function<void()>& write, qint64 userid) {
     tx.commit();
 }
 
-void LogUserDeleted(qint64 userid, Currency balance) {
-    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
-    stationEntry(LogKind::UserDeleted, userid, Currency(), balance);
-}
-
-void LogUserAdded(qint64 userid, Currency balance) {
-    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
-    stationEntry(LogKind::UserAdded, userid, Currency(), balance);
-}
-
 Currency UnappliedCharges(qint64 userid) {
     const qint64 mark = AppliedMark(dbSwitch);
     if (lastLogged() <= mark) return Currency();
@@ -783,6 +955,21 @@ Currency UnappliedCharges(qint64 userid) {
                         .arg(logTable()),
                     {mark, userid, -kEntryReach, kEntryReach, -kEntryReach, kEntryReach})
             .toLongLong());
+}
+
+Currency BalanceOf(qint64 userid, Currency remain) {
+    if (!logOpen() || foreignStationFile()) return remain;
+    try {
+        return remain - UnappliedCharges(userid);
+    } catch (const platform::MoneyOverflow&) {
+        // Waiting entries no balance can hold: the apply names them and takes none.
+        return remain;
+    }
+}
+
+Currency BalanceOf(qint64 userid) {
+    return BalanceOf(userid, Currency::fromRaw(
+                                 dbSwitch.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {userid}).toLongLong()));
 }
 
 namespace {
@@ -975,7 +1162,10 @@ std::optional<LogEntry> EntryOf(const QVariantList& row) {
     if (row.size() < 6) return std::nullopt;
     for (int i = 0; i < 6; ++i)
         if (row[i].typeId() != QMetaType::LongLong) return std::nullopt;
-    if (qAbs(row[4].toLongLong()) > kEntryReach || qAbs(row[5].toLongLong()) > kEntryReach) return std::nullopt;
+    // Compared as they are, never through their magnitude: the smallest whole
+    // number has none a 64-bit number can hold.
+    const auto inReach = [](qint64 v) { return v >= -kEntryReach && v <= kEntryReach; };
+    if (!inReach(row[4].toLongLong()) || !inReach(row[5].toLongLong())) return std::nullopt;
     LogEntry e;
     e.seq = row[0].toLongLong();
     e.gen = row[1].toLongLong();

@@ -3,11 +3,13 @@
 // numbered entry in the charge log "tab_chargelog" commit together: that
 // commit is what keeps a record. The station file ("switch.mdb") then applies
 // the logged charges to the users' balances in a transaction of its own that
-// also moves its mark, "TarvoChargeApplied", to the last entry it applied. A
-// station file is brought up to the log by the one routine here, at every
-// opening, after a restore from a safety copy or a backup and after a change
-// of site: a crash between the two commits and a station file put back from
-// an old copy are then the same case.
+// also moves its mark, "TarvoChargeApplied", to the last entry it applied.
+// Two routines here bring a station file up to the log: `ApplyLoggedCharges`
+// applies to the open file the entries past its mark (after a record, in
+// `MoveBalances`, at every opening), and `RecoverFromLog` brings a file put
+// back from a safety copy or a backup up to the log. A crash between the two
+// commits leaves entries past the mark, as an old copy does, and each entry
+// is applied once.
 #include "platform/Currency.h"
 #include "platform/Db.h"
 
@@ -100,6 +102,12 @@ qint64 CopyGenerationOf(const platform::Database& db);
 // A user's charges that are logged but not yet applied to their balance by
 // the open station file (none, but between the two commits).
 platform::Currency UnappliedCharges(qint64 userid);
+// A user's balance as the journal gives it: what the open station file holds,
+// less the entries logged that it has not applied yet (the station file
+// refused its part). Every answer and view of a balance reads this one.
+platform::Currency BalanceOf(qint64 userid);
+// The same for a balance `remain` just read from the user's row.
+platform::Currency BalanceOf(qint64 userid, platform::Currency remain);
 // Runs `write`, which sets balances, deposits or user rows outright, in one
 // transaction on the station file: the entries waiting are applied first, so
 // that the write starts from the balance the journal gives; every change it
@@ -107,14 +115,6 @@ platform::Currency UnappliedCharges(qint64 userid);
 // added or deleted), kept in the call file's log and in the station file's
 // copy of it, the mark moved over it. `userid` >= 0: only that user can change.
 void MoveBalances(const std::function<void()>& write, qint64 userid = -1);
-
-// Notes that `userid` was deleted, with the balance they had, in the
-// caller's transaction: a station file put back from an older copy loses them again.
-void LogUserDeleted(qint64 userid, platform::Currency balance);
-// Notes that `userid` was added, with the balance it starts with, in the
-// caller's transaction: a station file put back from an older copy lacks the
-// user, and its recovery names them.
-void LogUserAdded(qint64 userid, platform::Currency balance);
 
 // Applies to the open station file every logged entry past its mark, once, in
 // one transaction that moves the mark (after the outermost transaction on the

@@ -385,9 +385,12 @@ qint64 LoggedGeneration(const QString& callFile) {
 }
 
 QList<LogEntry> MovedEntries(const QString& callFile, qint64 after, bool* complete) {
+    return JournalEntriesAt(platform::resolveCI(QFileInfo(callFile).absolutePath(), kJournalFile), after, complete);
+}
+
+QList<LogEntry> JournalEntriesAt(const QString& path, qint64 after, bool* complete) {
     if (complete) *complete = true;
     QList<LogEntry> out;
-    const QString path = platform::resolveCI(QFileInfo(callFile).absolutePath(), kJournalFile);
     if (!QFileInfo(path).isFile()) return out;
     after = qMax<qint64>(after, 0);
     try {

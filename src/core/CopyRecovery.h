@@ -49,6 +49,8 @@ qint64 LoggedGeneration(const QString& callFile);
 // file can be read (through its pages when it is damaged); `complete` false
 // when part of it could not be read. None when it does not exist.
 QList<LogEntry> MovedEntries(const QString& callFile, qint64 after, bool* complete = nullptr);
+// The same from the journal file `path` (one set aside, too).
+QList<LogEntry> JournalEntriesAt(const QString& path, qint64 after, bool* complete = nullptr);
 
 namespace testing {
 // Called at the steps of a restore, by either road, with one set of names:

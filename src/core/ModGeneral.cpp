@@ -106,13 +106,9 @@ bool GetGridSel(platform::FlexGrid& grid, bool bWholeIfSingle, int& colFirst, in
 }
 
 qint32 FindGridRow(platform::FlexGrid& grid, int col, const QString& text, qint32 startRow) {
-    for (qint32 r = qMax<qint32>(startRow, 0); r < grid.Rows(); ++r) {
-        if (grid.TextMatrix(r, col) == text) {
-            grid.setRow(r);
-            return r;
-        }
-    }
-    return -1;
+    const qint32 r = grid.FindRow(col, text, startRow);
+    if (r >= 0) grid.setRow(r);
+    return r;
 }
 
 void ClearGridRow(platform::FlexGrid& grid) {

@@ -25,6 +25,8 @@ void SelectAllText(QLineEdit* ctl);
 void ClearControls(QWidget* frm);
 
 bool GetGridSel(platform::FlexGrid& grid, bool bWholeIfSingle, int& colFirst, int& colLast);
+// The row found becomes the grid's current row: what only writes into a row
+// (a balance, a payment) finds it with FlexGrid::FindRow, which moves nothing.
 qint32 FindGridRow(platform::FlexGrid& grid, int col, const QString& text, qint32 startRow);
 void ClearGridRow(platform::FlexGrid& grid);
 

@@ -6,7 +6,7 @@
 // windows (console/StationWindows), and is the one used unless another was
 // set; tests may put a recording double in its place. With none registered
 // nothing is shown.
-#include "params/BillLine.h"
+#include "core/BillLine.h"
 #include "platform/Currency.h"
 
 #include <QDateTime>

@@ -1,8 +1,9 @@
 // What happens to each good frame from the switch: waits are served first,
 // then the frames nobody waits for are handled by their code.
-#include "core/Deposit.h"
+#include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "link/CommState.h"
+#include "link/DepositEvents.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"
 #include "link/LinkTrace.h"
@@ -11,7 +12,6 @@
 #include "link/MonitorSink.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
-#include "pricing/ClsMonitor.h"
 
 #include <stdexcept>
 
@@ -41,7 +41,8 @@ void answerBalance(const QByteArray& frame) {
     const qint64 owner = rs.eof() ? 0 : rs.lng(QStringLiteral("userid"));
     platform::Currency remain;
     platform::Recordset u = dbSwitch.query(QStringLiteral("select remain from user where userid=?"), {owner});
-    if (!u.eof()) remain = u.cur(QStringLiteral("remain"));
+    // The balance counts the charges logged that the station file has not taken yet.
+    if (!u.eof()) remain = ModSwitch::BalanceOf(owner, u.cur(QStringLiteral("remain")));
     SendOrder(BalanceAnswer(remain.toFen(), f.byte(3), f.byte(6)), true, 4, true);
 }
 
@@ -203,8 +204,7 @@ void DealDeposit(const QByteArray& frame, quint8 kind) {
         // changed stands, only its history row is missing. The frame stays
         // in the record error log, and the event as a reject row among the
         // records the station could not take.
-        pricing::LogRecordError(QStringLiteral("押金事件未能写入押金历史, 已放弃: ") + SpaceHex(BytesToHex(frame)));
-        ClsMonitor().StoreReject(frame, [] {});
+        CurrentMonitorSink().GiveUp(frame, QStringLiteral("押金事件未能写入押金历史, 已放弃: ") + SpaceHex(BytesToHex(frame)));
         SendOrder(FrameCode::kAckStored, false, 4, true);
         RecordErrCount = 0;
     } else {

@@ -4,6 +4,7 @@
 #include "platform/Currency.h"
 
 #include <QByteArray>
+#include <QString>
 #include <memory>
 
 class MonitorSink {
@@ -14,6 +15,11 @@ public:
     // A live-call frame ("A011", 18 bytes with checksum).
     virtual void Monitor(const QByteArray& frame) = 0;
     virtual void UpdateMonitor(int nSlot, platform::Currency cyBalance) = 0;
+    // A call-record frame the link gives up on (a deposit event the deposit
+    // history never took): `why` goes to the record error log and the frame
+    // is kept as a reject row. A sink that keeps none of its own hands it to
+    // the real engine.
+    virtual void GiveUp(const QByteArray& frame, const QString& why);
 };
 
 // The engine the link uses now (a fresh real engine per call unless a test replaced it).

@@ -9,6 +9,7 @@
 #include "params/TableViews.h"
 #include "params/TransferHooks.h"
 #include "params/ViewSupport.h"
+#include "platform/Prompts.h"
 
 namespace ModSwitch {
 
@@ -35,6 +36,14 @@ bool splitUserItem(const QString& item, QString* name, qint64* id) {
     *id = item.mid(dash + 1).toLongLong(&ok);
     *name = item.left(dash);
     return ok;
+}
+
+// The database refused to store the edit of a cell (another program holds
+// the file, a full disk): the operator hears which and why.
+void tellRefused(const QString& title, const std::exception& e) {
+    const QString text = title + QStringLiteral("未能保存：") + platform::OperatorText(e);
+    params::views::StatusText(text);
+    platform::MsgBox(text, platform::mbOKOnly | platform::mbExclamation, AppName);
 }
 
 }  // namespace
@@ -66,7 +75,7 @@ bool GridHoldsEdits(const platform::FlexGrid& g) {
 void DropUserRow(platform::FlexGrid& g, qint64 userId) {
     DropTypedDeposit(userId);
     if (CurTable != QLatin1String("User")) return;
-    const int r = ModGeneral::FindGridRow(g, 0, QString::number(userId), 1);
+    const int r = g.FindRow(0, QString::number(userId), 1);
     if (r < 1) return;
     if (g.Rows() >= 3) {
         g.RemoveItem(r);
@@ -95,7 +104,12 @@ void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
             return;
         }
     }
-    const bool redraw = grid.Redraw();
+    // Whichever way this ends, the grid paints again.
+    struct RedrawBack {
+        platform::FlexGrid& g;
+        bool on;
+        ~RedrawBack() { g.setRedraw(on); }
+    } redrawBack{grid, grid.Redraw()};
     grid.setRedraw(false);
     for (int r = GridSelFirst; r <= GridSelLast; ++r) {
         if (r < grid.FixedRows() || r >= grid.Rows()) continue;
@@ -123,20 +137,28 @@ void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
             const QVariant owner = dbSwitch.scalar(
                 QStringLiteral("select userid from %1 where address=?").arg(params::views::CheckedTable(CurTable)), {address});
             if (cell != userName || owner.isNull() || owner.toLongLong() != userId) {
-                grid.setTextMatrix(r, c, userName);
                 const quint8 grade = ModGeneral::GetDepositGrade(userId);
                 const int gc = GetColIndex(QStringLiteral("押金等级"), grid);
-                if (gc >= 0) grid.setTextMatrix(r, gc, grades.value(grade));
                 const QString table = params::views::CheckedTable(CurTable);
                 // The owner's grade, lock and way of paying reach the switch in
                 // the row's frame: a row that changes waits for its download.
-                platform::Transaction tx(dbSwitch);
-                const QString before = SwitchRowState(table, address);
-                dbSwitch.execute(QStringLiteral("update %1 set depositgrade=?,userid=? where address=?").arg(table),
-                                 {grade, userId, address});
-                const bool pending = SwitchRowState(table, address) != before;
-                if (pending) dbSwitch.execute(QStringLiteral("update %1 set bset=1 where address=?").arg(table), {address});
-                tx.commit();
+                bool pending = false;
+                try {
+                    platform::Transaction tx(dbSwitch);
+                    const QString before = SwitchRowState(table, address);
+                    dbSwitch.execute(QStringLiteral("update %1 set depositgrade=?,userid=? where address=?").arg(table),
+                                     {grade, userId, address});
+                    pending = SwitchRowState(table, address) != before;
+                    if (pending) dbSwitch.execute(QStringLiteral("update %1 set bset=1 where address=?").arg(table), {address});
+                    tx.commit();
+                } catch (const platform::DbError& e) {
+                    // The row keeps showing its stored owner; the rows after it are left.
+                    grid.setRedraw(redrawBack.on);
+                    tellRefused(title, e);
+                    break;
+                }
+                grid.setTextMatrix(r, c, userName);
+                if (gc >= 0) grid.setTextMatrix(r, gc, grades.value(grade));
                 // Edits of the row not saved yet keep their colour: the save writes them.
                 const bool ext = CurTable == QLatin1String("Extension");
                 const int part = ext ? qMin(3, grid.Cols() - 1) : qMin(1, grid.Cols() - 1);
@@ -148,13 +170,19 @@ void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
         } else if (title == QStringLiteral("帐号")) {
             const QString shown = T == QLatin1String("FFFF") ? T : QStringLiteral("%1").arg(T.toLongLong(), 4, 10, QLatin1Char('0'));
             if (cell != shown) {
-                grid.setTextMatrix(r, 6, QStringLiteral("ON"));
-                grid.setTextMatrix(r, c, shown);
                 const qint64 address = grid.TextMatrix(r, 0).toLongLong();
                 // Pending until the switch acknowledges it: a send that fails
                 // leaves the account for the next download.
-                dbSwitch.execute(QStringLiteral("update account set account=?,clearpassword=1,bset=1 where address=?"),
-                                 {shown, address});
+                try {
+                    dbSwitch.execute(QStringLiteral("update account set account=?,clearpassword=1,bset=1 where address=?"),
+                                     {shown, address});
+                } catch (const platform::DbError& e) {
+                    grid.setRedraw(redrawBack.on);
+                    tellRefused(title, e);
+                    break;
+                }
+                grid.setTextMatrix(r, 6, QStringLiteral("ON"));
+                grid.setTextMatrix(r, c, shown);
                 SendAccountNow(address);
             }
         } else if (title == QStringLiteral("预付押金")) {
@@ -183,7 +211,6 @@ void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
             g_Modified = true;
         }
     }
-    grid.setRedraw(redraw);
 }
 
 }  // namespace ModSwitch

@@ -4,7 +4,9 @@
 // title; rows that changed are painted as edited and the grid is marked as
 // holding unsaved work. The owner of an extension or account row and an
 // account number are written to the database at once instead; a row whose
-// frame for the switch changes with its owner waits for its download.
+// frame for the switch changes with its owner waits for its download. One the
+// database refuses is not shown: the cell keeps what is stored, and the
+// operator is told why.
 #include "platform/Currency.h"
 #include "platform/FlexGrid.h"
 

@@ -319,9 +319,10 @@ void txtModify_LostFocus() {
     } catch (const platform::ProgramEnded&) {
         g_checking = false;
         throw;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // The check could not be made: nothing is committed, the editor stays.
         g_Editing = false;
+        views::StatusText(platform::OperatorText(e));
     }
     g_checking = false;
 }
@@ -365,9 +366,10 @@ void cboModify_LostFocus() {
         QApplication::restoreOverrideCursor();
         g_checking = false;
         throw;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         g_Editing = false;
         cbo->hide();
+        views::StatusText(platform::OperatorText(e));
     }
     QApplication::restoreOverrideCursor();
     g_checking = false;

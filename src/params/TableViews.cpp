@@ -4,6 +4,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/Settings.h"
+#include "core/UserNumbers.h"
 #include "link/MonitorSink.h"
 #include "params/BoardPanel.h"
 #include "params/ColumnChooser.h"
@@ -232,6 +233,9 @@ qint64 NextUserCount() {
         const QVariant top = dbSwitch.scalar(QStringLiteral("select max(userid) from user"));
         n = top.isNull() ? 0 : top.toLongLong() + 1;
     }
+    // Never the number of a user added before: that user may be gone from
+    // this file and from the journal, and come back with a copy put back.
+    n = qMax(n, FirstFreeUserNumber());
     SetVariant(QStringLiteral("UserCount"), QString::number(n + 1));
     return n;
 }

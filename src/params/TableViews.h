@@ -2,7 +2,7 @@
 // The views of the parameter tables that need more than the generic loader,
 // the row colouring of the console grid, the call-record view and the small
 // lookups these use.
-#include "params/BillLine.h"
+#include "core/BillLine.h"
 #include "platform/Currency.h"
 #include "platform/Db.h"
 #include "platform/FlexGrid.h"
@@ -47,8 +47,9 @@ void ShowPortState(int channel, int state, int port1, int port2, int port3);
 QString PortName(int address);
 
 // The number for a new user: the counter "UserCount", or one above the
-// largest user id when the counter is missing or already taken; the counter
-// then holds the next one.
+// largest user id when the counter is missing or already taken, never below a
+// number a user was added under (FirstFreeUserNumber); the counter then holds
+// the next one.
 qint64 NextUserCount();
 inline qint64 NextUserID() { return NextUserCount(); }
 

@@ -1,5 +1,7 @@
 #include "platform/Currency.h"
 
+#include <limits>
+
 namespace platform {
 
 MoneyOverflow::MoneyOverflow() : std::overflow_error("金额超出范围") {}
@@ -7,9 +9,18 @@ MoneyOverflow::MoneyOverflow() : std::overflow_error("金额超出范围") {}
 void Currency::overflow() { throw MoneyOverflow(); }
 
 int64_t divRound(int64_t num, int64_t den) {
-    if (den < 0) { num = -num; den = -den; }
-    if (num >= 0) return (num + den / 2) / den;
-    return -((-num + den / 2) / den);
+    if (den == -1) {
+        if (num == std::numeric_limits<int64_t>::min()) throw MoneyOverflow();
+        return -num;
+    }
+    // Truncated, then rounded by the remainder: no step negates or adds to an
+    // amount, so every 64-bit value divides (the smallest one too).
+    int64_t q = num / den;
+    const int64_t r = num % den;
+    const uint64_t ar = r < 0 ? 0 - uint64_t(r) : uint64_t(r);
+    const uint64_t ad = den < 0 ? 0 - uint64_t(den) : uint64_t(den);
+    if (ar != 0 && ar >= ad - ar) q += (num < 0) != (den < 0) ? -1 : 1;
+    return q;
 }
 
 int64_t divRoundHalfEven(int64_t num, int64_t den) {

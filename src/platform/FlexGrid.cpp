@@ -534,6 +534,13 @@ void FlexGrid::setTextMatrix(int r, int c, const QString& text) {
 
 QStringView FlexGrid::cellView(int r, int c) const { return inGrid(r, c) ? model_->row(r).cellView(c) : QStringView(); }
 
+int FlexGrid::FindRow(int col, QStringView text, int startRow) const {
+    if (col < 0 || col >= Cols()) return -1;
+    for (int r = qMax(startRow, 0); r < Rows(); ++r)
+        if (cellView(r, col) == text) return r;
+    return -1;
+}
+
 void FlexGrid::setRowTexts(int r, const QString* texts, int n) {
     if (r < 0 || r >= Rows() || n <= 0) return;
     model_->setRowTexts(r, texts, qMin(n, Cols()));

@@ -76,6 +76,10 @@ public:
     // A cell's text without a copy, for reading many cells (a sort's keys);
     // valid until the grid changes.
     QStringView cellView(int r, int c) const;
+    // The first row from `startRow` on whose cell in column `col` reads
+    // `text`; -1 when none. Finding moves nothing: the current cell, the
+    // selection and the scrolled position stay where the operator left them.
+    int FindRow(int col, QStringView text, int startRow = 0) const;
     // Row first + i takes the texts row first + order[i] had, for every i;
     // colours, alignments and pictures stay with their row numbers.
     void reorderRowTexts(int first, const QVector<int>& order);

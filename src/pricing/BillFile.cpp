@@ -1,7 +1,7 @@
 #include "pricing/BillFile.h"
 
 #include "core/ChargeLog.h"
-#include "core/Deposit.h"
+#include "link/DepositEvents.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "platform/Clock.h"

@@ -5,6 +5,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
 #include "core/RecordDisplay.h"
+#include "link/DepositEvents.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"
 #include "link/LinkTrace.h"
@@ -424,7 +425,7 @@ ClsMonitor::UserRow ClsMonitor::FindUser(const QString& account, int extAddr) {
     if (r.isNull(1)) return u;
     u.found = true;
     u.username = r.text(2);
-    u.remain = Currency::fromRaw(r.integer(3));
+    u.remain = ModSwitch::BalanceOf(u.userid, Currency::fromRaw(r.integer(3)));
     u.overdraft = Currency::fromRaw(r.integer(4));
     u.balancemode = int(r.integer(5));
     u.printonce = r.integer(6) != 0;
@@ -440,7 +441,7 @@ ClsMonitor::UserRow ClsMonitor::ReadUser(qint32 userid) {
     const QVariantList row = rs.row();
     u.found = true;
     u.username = row.value(0).toString();
-    u.remain = Currency::fromRaw(row.value(1).toLongLong());
+    u.remain = ModSwitch::BalanceOf(userid, Currency::fromRaw(row.value(1).toLongLong()));
     u.overdraft = Currency::fromRaw(row.value(2).toLongLong());
     u.balancemode = row.value(3).toInt();
     u.printonce = row.value(4).toLongLong() != 0;
@@ -715,9 +716,7 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
         if (charge) {
             // The balance as it is now: what the station file holds, less the
             // charges logged that it has not applied yet.
-            const Currency remain = Currency::fromRaw(
-                dbSwitch.scalar(QStringLiteral("SELECT remain FROM user WHERE userid=?"), {m_UserID}).toLongLong());
-            s.Balance = remain - ModSwitch::UnappliedCharges(m_UserID) - total;
+            s.Balance = ModSwitch::BalanceOf(m_UserID) - total;
         } else if (bSendFee) {
             s.Balance = Currency();
         }

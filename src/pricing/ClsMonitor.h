@@ -4,7 +4,7 @@
 // The call-pricing engine. A fresh instance handles one call-record frame, one
 // live-call frame or one balance change, and keeps nothing afterwards: what
 // outlives a frame is in MonSlots and in the databases.
-#include "params/BillLine.h"
+#include "core/BillLine.h"
 #include "pricing/PricingRecords.h"
 #include "platform/Currency.h"
 

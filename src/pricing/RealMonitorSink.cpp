@@ -8,6 +8,10 @@ public:
     bool Record(const QByteArray& frame, bool bSendFee) override { return ClsMonitor().Record(frame, bSendFee); }
     void Monitor(const QByteArray& frame) override { ClsMonitor().Monitor(frame); }
     void UpdateMonitor(int nSlot, platform::Currency cyBalance) override { ClsMonitor().UpdateMonitor(nSlot, cyBalance); }
+    void GiveUp(const QByteArray& frame, const QString& why) override {
+        pricing::LogRecordError(why);
+        ClsMonitor().StoreReject(frame, [] {});
+    }
 };
 }  // namespace
 

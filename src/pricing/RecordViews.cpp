@@ -48,7 +48,8 @@ void WindowDisplay::ShowUserBalance(qint64 userId, platform::Currency balance) {
     if (CurTable != QStringLiteral("User")) return;
     platform::FlexGrid* g = consoleGrid();
     if (!g) return;
-    const qint32 row = ModGeneral::FindGridRow(*g, 0, QString::number(userId), 1);
+    // The operator's current row and scrolled position stay where they were.
+    const qint32 row = g->FindRow(0, QString::number(userId), 1);
     if (row > 0 && g->Cols() > 5) g->setTextMatrix(row, 5, balance.toString2());
 }
 

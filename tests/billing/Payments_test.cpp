@@ -13,6 +13,7 @@
 #include "support/Fixtures.h"
 
 #include <QDialog>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using platform::Currency;
@@ -361,6 +362,23 @@ TEST_F(PaymentTest, NoPaymentTakesAnAmountOrADepositOutOfTheRangeOfMoney) {
                               {Currency::fromYuan(100000000), Currency::fromYuan(100000000)})
                   .toInt(),
               0);
+}
+
+// An amount typed with fractions of a fen pays it rounded to the fen, as
+// every amount typed into a cell is: what is stored is what the grids show.
+TEST_F(PaymentTest, ATypedAmountIsPaidToTheFen) {
+    addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 2000);
+    call(1, 1, "    ", "2004-11-02 10:00:00", 8000);
+    script::onModal("frmPayMoneny", [](QDialog* d) {
+        auto* f = static_cast<frmPayMoneny*>(d);
+        f->Text1->selectAll();
+        QTest::keyClicks(f->Text1, "12.345");
+        QTest::mouseClick(f->Command1[0], Qt::LeftButton);
+    });
+    settle({1}, 1);
+    // 20.00 + 12.35 - 80.00
+    EXPECT_EQ(dbSwitch.scalar("SELECT deposit||'/'||remain FROM user WHERE userid=1").toString(), "-476500/-476500");
+    EXPECT_EQ(console.TextMatrix(1, 4), "-47.65");
 }
 
 TEST_F(PaymentTest, AmountDialogButtons) {

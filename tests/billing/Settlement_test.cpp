@@ -291,6 +291,32 @@ TEST_F(SettlementTest, DetailRowsInOrderOfFirstCallAndDatesThatAreNoText) {
     }
 }
 
+// One period read from the archive and from calls not archived yet: the
+// detail rows follow each one's first call, the archived calls being the
+// older ones.
+TEST_F(SettlementTest, DetailRowsOfArchivedCallsComeBeforeThoseStillCurrent) {
+    addUser(3, "丙", 0, T("2004-11-01 00:00:00"));
+    store({3, 4, "    ", T("2004-11-02 10:00:00"), 60, 7, {10000, 0, 0, 0, 0}});
+    store({3, 6, "    ", T("2004-11-03 10:00:00"), 60, 7, {20000, 0, 0, 0, 0}});
+    SettleOptions o = options(3);
+    o.manualStart = T("2004-11-01 00:00:00");
+    o.manualEnd = T("2004-12-01 00:00:00");
+    ASSERT_TRUE(RunSettlement(o).ok);   // archives them
+    ASSERT_EQ(dbPhoneCur.rowCount("Tab_Phone"), 0);
+    store({3, 5, "    ", T("2004-11-20 10:00:00"), 60, 7, {30000, 0, 0, 0, 0}});
+    store({3, 4, "    ", T("2004-11-21 10:00:00"), 60, 7, {40000, 0, 0, 0, 0}});
+    {
+        billing::ArchiveHold hold;   // the later calls stay current
+        ASSERT_TRUE(RunSettlement(o).ok);
+    }
+    ASSERT_EQ(dbPhoneCur.rowCount("Tab_Phone"), 2);
+    QStringList got;
+    platform::Recordset rs = dbSwitch.query("SELECT f_name FROM tab_balance WHERE f_isuser=0 AND f_userid=3 ORDER BY rowid");
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) got << rs.str("f_name");
+    EXPECT_EQ(got, (QStringList{"4", "6", "5"}));
+    checkTable(o);
+}
+
 // The statement table is written some hundreds of rows at a time: every row
 // of a run larger than that is there, each with its own values.
 TEST_F(SettlementTest, ALargeStatementKeepsEveryRow) {

@@ -74,15 +74,14 @@ TEST_F(SettlementWaysIn, PopupSettlesAndPaysOneUser) {
         static_cast<frmPayed*>(d)->cmdPay_Click();
         d->accept();
     });
-    settle();
-    sw.clearReceived();
+    clearLine();
     GridSelFirst = ModGeneral::FindGridRow(*console().fgDisp, 0, "7", 1);
     ASSERT_GE(GridSelFirst, 1);
     console().mnuBalanceUser_Click();
     EXPECT_FALSE(frmBalanceBill::exists());
     EXPECT_TRUE(console().isVisible());
-    settle();
-    const QStringList frames = received();
+    ASSERT_TRUE(allArrived());
+    const QStringList frames = besidesProbes(received());
     ASSERT_GE(frames.size(), 4);
     EXPECT_EQ(frames.mid(0, 2), (QStringList{"84040000", "960300"}));
     EXPECT_EQ(frames.last(), "960301");

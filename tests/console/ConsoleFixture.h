@@ -108,6 +108,42 @@ protected:
     }
     // Lets the line carry what the station wrote.
     void settle(int ms = 150) { spin(ms); }
+    // Waits until `n` frames starting with `hex` have reached the switch since
+    // the last clearReceived(): an order sent without a wait may still be on
+    // its way when the command that sent it returns, and the command's last
+    // order arriving means every order before it has. The bound only keeps a
+    // failing test from hanging.
+    bool arrived(const QString& hex, size_t n = 1) {
+        return spin(30000, [&] { return sw.receivedWith(hex).size() >= n; });
+    }
+    // `frames` less the link probe the console's clock timer sends by itself
+    // while the switch has been silent (tmrSys_Timer, on the minute): it may
+    // come between any other orders.
+    static QStringList besidesProbes(QStringList frames) {
+        frames.removeAll(QStringLiteral("830300"));
+        return frames;
+    }
+    // Waits until every order the station's trace lists has reached the
+    // switch: both count from the start of the test, or from clearLine().
+    bool allArrived() {
+        return spin(30000, [&] { return besidesProbes(received()).size() >= tracedOrders(); });
+    }
+    // Forgets, once it has all arrived, what the switch received and what the
+    // trace lists, so that what comes next is counted alike on both sides.
+    void clearLine() {
+        ASSERT_TRUE(allArrived()) << "the line did not carry the station's orders";
+        sw.clearReceived();
+        frmSRV::instance().lstRec->clear();
+    }
+    // The orders the station has put on the line so far, as its trace lists
+    // them the moment they go, less the clock timer's probe.
+    int tracedOrders() {
+        const QString probe = QStringLiteral("->") + ModComm::SpaceHex(QStringLiteral("830300"));
+        int n = 0;
+        for (const QString& line : frmSRV::instance().lstRec->lines())
+            n += line.contains(QStringLiteral("->")) && !line.contains(probe) ? 1 : 0;
+        return n;
+    }
 
     sim::Switch sw;
 };

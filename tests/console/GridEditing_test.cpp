@@ -14,10 +14,13 @@
 #include "core/MDIMain.h"
 #include "core/ModGeneral.h"
 #include "core/Settings.h"
+#include "core/StationFiles.h"
 #include "core/frmDialog.h"
 
+#include "params/NavTree.h"
 #include "params/OptionLists.h"
 #include "params/ShowTable.h"
+#include "pricing/RateCache.h"
 #include "sim/RowFrames.h"
 
 #include <QAction>
@@ -29,6 +32,9 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeWidget>
 
 using namespace consoletest;
 
@@ -83,6 +89,21 @@ protected:
         mouse(QEvent::MouseButtonRelease, name);
         spin(20);
         rightClickHeader(r);
+    }
+    // The toolbar's button for `key` (退出 is "Exit"), as the operator clicks it.
+    QWidget* toolButton(const QString& key) {
+        for (QAction* a : console().tbrSwitch->actions())
+            if (a->data().toString() == key) return console().tbrSwitch->widgetForAction(a);
+        return nullptr;
+    }
+    // A click on the tree's node `key`.
+    void clickNode(const QString& key) {
+        QTreeWidget* tv = console().tvSwitch;
+        QTreeWidgetItem* node = ModSwitch::FindNode(key);
+        ASSERT_NE(node, nullptr);
+        tv->scrollToItem(node);
+        QTest::mouseClick(tv->viewport(), Qt::LeftButton, Qt::NoModifier, tv->visualItemRect(node).center());
+        spin(20);
     }
     void rightClickHeader(int r) {
         const QPoint p = grid().visualRect(grid().model()->index(r, 0)).center();
@@ -651,14 +672,16 @@ TEST_F(GridEditing, AUserTheSettlementDeletesStaysDeletedWithItsTypedEdits) {
         static_cast<frmPayed*>(d)->cmdPay_Click();
         d->accept();
     });
-    // Whatever the redraw asks, 是 keeps nothing of the deleted user.
-    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
     choose(QStringLiteral("结算"));
     popupOnRow(2);
     settle();
     frmPayed::unload();
     frmPayfor::unload();
     frmBalanceBill::unload();
+    // The row left with its edits: the grid holds none, and nothing asks to save.
+    EXPECT_FALSE(g_Modified);
+    for (const auto& shown : platform::script::shown())
+        EXPECT_FALSE(shown.text.contains("参数已经改变")) << shown.text.toStdString();
     platform::script::reset();
 
     EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=7").isNull());
@@ -670,6 +693,162 @@ TEST_F(GridEditing, AUserTheSettlementDeletesStaysDeletedWithItsTypedEdits) {
     platform::script::reset();
     EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=7").isNull());
     EXPECT_EQ(dbSwitch.scalar("select count(*) from user").toInt(), 1);
+}
+
+// Another program holds the station file for its own writing: an owner
+// chosen or an account typed that the database refuses is not shown as
+// stored, the operator hears why, and the grid paints on.
+TEST_F(GridEditing, AnOwnerOrAnAccountTheDatabaseRefusesStaysAsStoredAndIsTold) {
+    dbSwitch.execute("insert into user (userid, username, balancemode) values (7, '甲', 1)");
+    ASSERT_TRUE(console().ShowView("Account"));
+    const QString owner = grid().TextMatrix(3, 7);
+    const qint64 address = grid().TextMatrix(3, 0).toLongLong();
+    const auto stored = [&] { return dbSwitch.scalar("select userid||account from Account where address=?", {address}).toString(); };
+    const QString before = stored();
+    {
+        platform::Database other = platform::Database::open(dbSwitch.path());
+        other.execute("BEGIN IMMEDIATE");
+        doubleClick(3, 7);
+        ASSERT_TRUE(console().cboModify->isVisible());
+        console().cboModify->setEditText("甲-7");   // as an input method puts it
+        platform::script::answer("所属用户未能保存：数据库正被其他程序使用", platform::rOK);
+        QTest::keyClick(console().cboModify, Qt::Key_Return);
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        EXPECT_FALSE(console().cboModify->isVisible());
+        EXPECT_EQ(grid().TextMatrix(3, 7), owner);
+        EXPECT_TRUE(grid().Redraw());
+
+        doubleClick(3, 1);
+        ASSERT_TRUE(console().txtModify->isVisible());
+        QTest::keyClicks(console().txtModify, "12");
+        platform::script::answer("帐号未能保存：数据库正被其他程序使用", platform::rOK);
+        QTest::keyClick(console().txtModify, Qt::Key_Return);
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        EXPECT_EQ(grid().TextMatrix(3, 1), "FFFF");
+        EXPECT_EQ(grid().TextMatrix(3, 6), "OFF");
+        EXPECT_TRUE(grid().Redraw());
+        EXPECT_FALSE(g_Modified);
+        other.execute("ROLLBACK");
+    }
+    EXPECT_EQ(stored(), before);
+    EXPECT_TRUE(platform::script::unexpected().isEmpty());
+
+    // The lock gone, the same choice is stored and shown.
+    doubleClick(3, 7);
+    ASSERT_TRUE(console().cboModify->isVisible());
+    console().cboModify->setEditText("甲-7");
+    QTest::keyClick(console().cboModify, Qt::Key_Return);
+    EXPECT_EQ(grid().TextMatrix(3, 7), "甲");
+    EXPECT_EQ(dbSwitch.scalar("select userid from Account where address=?", {address}).toInt(), 7);
+}
+
+// A typed deposit the save cannot store (another program holds the station
+// file): 退出, the close box and another view in the tree each keep the
+// station, the view and the amount; the save afterwards stores it once.
+TEST_F(GridEditing, ASaveTheDatabaseRefusesKeepsTheStationTheViewAndTheTypedDeposit) {
+    dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (7, '甲', 1, 500000, 500000)");
+    ASSERT_TRUE(console().ShowView("User"));
+    ASSERT_EQ(grid().TextMatrix(2, 0), "7");
+    doubleClick(2, 4);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    QTest::keyClicks(console().txtModify, "100");
+    QTest::keyClick(console().txtModify, Qt::Key_Return);
+    ASSERT_EQ(grid().TextMatrix(2, 4), "150.00");
+    QWidget* exit = toolButton("Exit");
+    ASSERT_NE(exit, nullptr);
+    bool ended = false;
+    {
+        platform::Database other = platform::Database::open(dbSwitch.path());
+        other.execute("BEGIN IMMEDIATE");
+        platform::script::answer("要退出系统吗?", platform::rYes);
+        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+        try {
+            QTest::mouseClick(exit, Qt::LeftButton);
+        } catch (const platform::ProgramEnded&) {
+            ended = true;
+        }
+        EXPECT_FALSE(ended);
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        EXPECT_TRUE(status().startsWith("保存错误")) << status().toStdString();
+
+        platform::script::answer("要退出系统吗?", platform::rYes);
+        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+        QCloseEvent close;
+        try {
+            QApplication::sendEvent(&console(), &close);
+        } catch (const platform::ProgramEnded&) {
+            ended = true;
+        }
+        EXPECT_FALSE(ended);
+        EXPECT_FALSE(close.isAccepted());
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+
+        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+        clickNode("Account");
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        EXPECT_EQ(CurTable, "User");
+        EXPECT_EQ(console().tvSwitch->currentItem(), ModSwitch::FindNode("User"));
+        EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
+        EXPECT_TRUE(g_Modified);
+        other.execute("ROLLBACK");
+    }
+    ASSERT_TRUE(dbSwitch.isOpen());
+    EXPECT_TRUE(console().isVisible());
+    EXPECT_EQ(dbSwitch.scalar("select deposit||'/'||remain from user where userid=7").toString(), "500000/500000");
+
+    // The lock gone: the amount typed is stored once, and the view changes.
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    clickNode("Account");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(CurTable, "Account");
+    EXPECT_FALSE(g_Modified);
+    EXPECT_EQ(dbSwitch.scalar("select deposit||'/'||remain from user where userid=7").toString(), "1500000/1500000");
+}
+
+// A call charged to one user while the operator has another selected: the
+// balance is written where it stands, and the operator's row, selection and
+// scrolled position stay.
+TEST_F(GridEditing, ACallChargedToAnotherUserLeavesTheOperatorsRowWhereItWas) {
+    {
+        platform::Transaction tx(dbSwitch);
+        for (int u = 1; u <= 60; ++u)
+            dbSwitch.execute("insert into user (userid, username, balancemode, remain) values (?, ?, 0, ?)",
+                             {u, QStringLiteral("用户%1").arg(u), platform::Currency::fromYuan(100)});
+        tx.commit();
+    }
+    dbSwitch.execute("update extension set userid=58 where address=5");
+    dbSwitch.execute("insert into feerate (zonecode, summary, firsttime, firstprice, pertime, perprice, discountid, "
+                     "feeratetype, feerateid) values ('8', '本地', 180, ?, 60, ?, 1, 7, 0)",
+                     {platform::Currency::fromFen(20), platform::Currency::fromFen(10)});
+    ModSwitch::OpenSharedRecordsets();
+    pricing::RateCache::invalidate();
+    ASSERT_TRUE(console().ShowView("User"));
+    const int y = grid().FindRow(0, u"58", 1);
+    ASSERT_GT(y, 50);
+    const QPoint third = grid().visualRect(grid().model()->index(3, 1)).center();
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, third);
+    ASSERT_TRUE(spin(10000, [&] { return status().contains(QStringLiteral("行 3 ")); })) << status().toStdString();
+    const QString said = status();
+    const int scrolled = grid().verticalScrollBar()->value();
+    ASSERT_EQ(grid().TextMatrix(y, 5), "100.00");
+
+    sim::CallRecord r;
+    r.extAddr = 5;
+    r.called = QStringLiteral("88001234");
+    r.channel = 3;
+    r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0));
+    r.durationSec = 250;
+    r.type = 1;
+    sw.sendCallRecord(r);
+    ASSERT_TRUE(spin(20000, [&] { return grid().TextMatrix(y, 5) != "100.00"; }));
+    EXPECT_EQ(grid().TextMatrix(y, 5), "99.60");
+    EXPECT_EQ(grid().Row(), 3);
+    EXPECT_EQ(grid().RowSel(), 3);
+    EXPECT_EQ(grid().verticalScrollBar()->value(), scrolled);
+    EXPECT_EQ(status(), said);
+    const QModelIndexList selected = grid().selectionModel()->selectedIndexes();
+    ASSERT_FALSE(selected.isEmpty());
+    for (const QModelIndex& ix : selected) EXPECT_EQ(ix.row(), 3);
 }
 
 }  // namespace

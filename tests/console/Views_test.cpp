@@ -77,8 +77,7 @@ TEST_F(TreeViews, EveryTableNodeShowsItsViewWithoutError) {
 
 TEST_F(TreeViews, MonitorViewsSendTheirMonitorOrders) {
     ASSERT_TRUE(console().ShowView("LanHead"));
-    settle();
-    sw.clearReceived();
+    clearLine();
     ASSERT_TRUE(console().ShowView("PortMonitor"));
     ASSERT_TRUE(console().ShowView("MonCard"));
     ASSERT_TRUE(console().ShowView("Account"));
@@ -93,8 +92,7 @@ TEST_F(TreeViews, TheMonitorComesBackWhenTheConsoleIsActiveAgainAfterTheSettings
     ASSERT_TRUE(console().ShowView("MonCard"));
     console().activateWindow();
     ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
-    settle();
-    sw.clearReceived();
+    clearLine();
     const auto monitor = [&] { return received().filter(QRegularExpression("^8404")); };
     // The switch's settings read in the settings window, which is then closed by its title bar.
     platform::script::onModal("frmSysSet", [](QDialog* d) {
@@ -115,7 +113,7 @@ TEST_F(TreeViews, TheMonitorComesBackWhenTheConsoleIsActiveAgainAfterTheSettings
     ASSERT_TRUE(spin(2000, [&] { return other.isActiveWindow(); }));
     console().activateWindow();
     ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
-    settle();
+    ASSERT_TRUE(allArrived());
     EXPECT_EQ(monitor().size(), 2);
 }
 
@@ -124,8 +122,7 @@ TEST_F(TreeViews, TheMonitorComesBackWhenTheSettingsWindowIsLeftByEsc) {
     ASSERT_TRUE(console().ShowView("MonCard"));
     console().activateWindow();
     ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
-    settle();
-    sw.clearReceived();
+    clearLine();
     const auto monitor = [&] { return received().filter(QRegularExpression("^8404")); };
     platform::script::onModal("frmSysSet", [](QDialog* d) {
         d->activateWindow();

@@ -204,10 +204,7 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
         const int user = std::uniform_int_distribution<int>(1, 5)(rng);
         if (user == 5 && !balances().contains(5)) {
             // Added as the user view adds one: the row and its entry in one commit.
-            platform::Transaction tx(dbSwitch);
-            addUser(5, "50.00", 1);
-            ModSwitch::LogUserAdded(5, yuan("50.00"));
-            tx.commit();
+            ModSwitch::MoveBalances([&] { addUser(5, "50.00", 1); });
             setExtensionUser(15, 5);
         } else if (!deleted.contains(user) && balances().contains(user)) {
             call(user, ++minute);

@@ -9,13 +9,18 @@
 #include "billing/Payments.h"
 #include "core/ChargeLog.h"
 #include "core/SafetyCopies.h"
+#include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/UserNumbers.h"
+#include "params/TableViews.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <limits>
 
 using namespace pricingtest;
 using platform::Database;
@@ -29,11 +34,11 @@ protected:
         localCaller("100.00", 1);
         restart();
     }
-    // A call of extension 5 at 9:`minute`; its fee.
-    Currency call(int minute) {
+    // A call of extension 5 at 9:`minute` of `day`; its fee.
+    Currency call(int minute, QDate day = QDate(2026, 6, 15)) {
         const Currency before = fees();
         CallRecord r;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
+        r.start = QDateTime(day, QTime(9, minute, 0));
         r.seconds = 100 + 37 * minute;
         EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
         return fees() - before;
@@ -532,7 +537,7 @@ TEST_F(LedgerTest, AnAgingJournalLeavesTheCallFileAndOldBackupsStillFollowTheLed
 
     // Past the keeping time the journal file lets them go: the backup names what it lacks.
     now = now.addDays(500);
-    ledger -= call(5);
+    ledger -= call(5, now.date());
     restart();
     restart();
     EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
@@ -608,9 +613,45 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
         f.write(QByteArray(int(f.size()) - 100, '\x5a'));
     }
     openDatabases();
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
     const QString told = putBack(backup).join('\n');
     EXPECT_TRUE(told.contains(QStringLiteral("用户7 用户7：") + (ledger - remainOf(7)).toString2())) << told.toStdString();
     EXPECT_TRUE(told.contains(QStringLiteral("ChargeLog.mdb只能部分读取"))) << told.toStdString();
+    // The next opening sets the damaged file aside, names it and makes a new one.
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown().first().text.contains("已另存为ChargeLog.mdb.damaged-"));
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size(), 1);
+    EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+}
+
+// The station file's safety copy older than the entries (it could not be
+// renewed since): the settled entries it lacks stay in the call file, where a
+// start that puts that copy back finds them, however old they grow.
+TEST_F(LedgerTest, EntriesTheStationFilesCopyLacksStayInTheCallFile) {
+    const Currency opening = remainOf(7);
+    const QString oldCopy = dir->file("older-switch.mdb.bak");
+    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb.bak"), oldCopy));
+    const Currency spent = call(1) + call(2) + call(3);
+    restart();   // both copies take the entries
+    ModSwitch::OpenAllDB(false);
+    QFile::remove(dir->file("switch.mdb.bak"));
+    ASSERT_TRUE(QFile::copy(oldCopy, dir->file("switch.mdb.bak")));
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    now = now.addDays(500);
+    billing::ArchiveBills();
+    EXPECT_EQ(logged("PhoneCur.mdb"), 3);
+    // The station file damaged: the start puts the older copy back and brings it up to the log.
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile f(dir->file("switch.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(int(f.size()), '\x5a'));
+    }
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - spent);
 }
 
 }  // namespace
@@ -655,4 +696,184 @@ TEST_F(LedgerTest, ALogTakenAwayAndPutBackByAnotherProgramIsSeenAtTheNextCall) {
     other.close();
     EXPECT_TRUE(record(3));
     EXPECT_EQ(logged(), before + 1);
+}
+
+// A user's number is never given twice: a user added and deleted, its entries
+// let go by the keeping time, then the station file put back from a backup
+// taken before that user (its counter older), and the call file from a copy as
+// old: the next user gets a number of its own, and a backup holding the first user
+// finds the second one apart from it.
+TEST_F(LedgerTest, AUsersNumberIsNeverGivenAgainAfterItsEntriesAreGoneAndAnOlderCopyIsPutBack) {
+    const QString before = dir->file("switch-before.mdb");
+    ASSERT_TRUE(QFile::copy(backupNow(), before));
+    const QString callsBefore = dir->file("calls-before.mdb");
+    ASSERT_TRUE(QFile::copy(dir->file("PhoneCur.mdb"), callsBefore));
+    auto addUser = [](const QString& name, int deposit) {
+        const qint64 id = ModSwitch::NextUserCount();
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (?, ?, 0, ?, ?)",
+                             {id, name, Currency::fromYuan(deposit), Currency::fromYuan(deposit)});
+        });
+        return id;
+    };
+    const qint64 first = addUser("甲", 60);
+    const QString holdingFirst = backupNow();
+    ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, first); }, first);
+    call(1);
+    now = now.addDays(500);
+    call(2, now.date());
+    restart();
+    restart();   // the entries of the user are gone from every file
+    ASSERT_EQ(Database::openReadOnly(dir->file(ModSwitch::kJournalFile))
+                  .scalar("SELECT count(*) FROM tab_chargelog WHERE f_userid=?", {first})
+                  .toLongLong(),
+              0);
+    for (const bool callFileLost : {false, true}) {
+        SCOPED_TRACE(callFileLost ? "the call file put back from a copy as old" : "the station file put back");
+        putBack(before);
+        if (callFileLost) {
+            ModSwitch::OpenAllDB(false);
+            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("PhoneCur.mdb") + side);
+            ASSERT_TRUE(QFile::copy(callsBefore, dir->file("PhoneCur.mdb")));
+            restart();
+        }
+        EXPECT_GT(ModSwitch::NextUserCount(), first);
+    }
+    const qint64 second = addUser("乙", 51);
+    EXPECT_GT(second, first);
+    // The backup that holds the first user: the second one is no part of that row.
+    putBack(holdingFirst);
+    EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=?", {first}).toString(), "甲");
+    EXPECT_EQ(depositOf(qint32(first)), Currency::fromYuan(60));
+}
+
+// A start with the clock two years ahead of the newest entry lets no entry of
+// the journal go, and says why once; a backup put back later still finds them.
+TEST_F(LedgerTest, AClockFarAheadOfTheNewestEntryLetsNoEntryGo) {
+    const QString backup = backupNow();
+    Currency ledger = remainOf(7);
+    for (int m = 1; m <= 3; ++m) ledger -= call(m);
+    restart();
+    now = now.addDays(730);
+    platform::script::answer("晚一天以上", platform::rOK);
+    restart();
+    restart();
+    EXPECT_EQ(logged("PhoneCur.mdb") + logged(ModSwitch::kJournalFile.toUtf8().constData()), 3);
+    int told = 0;
+    for (const auto& box : platform::script::shown()) told += box.text.contains("晚一天以上");
+    EXPECT_EQ(told, 1);
+    const QString lines = putBack(backup).join('\n');
+    EXPECT_EQ(remainOf(7), ledger) << lines.toStdString();
+    EXPECT_FALSE(lines.contains("不存在")) << lines.toStdString();
+}
+
+// The smallest 64-bit whole number, as amount or as balance, is no amount the
+// station wrote: waiting in the log it is applied to no one and named, the
+// balance stays a whole number; in the journal file it stops no start.
+TEST_F(LedgerTest, TheSmallestWholeNumberInAnEntryIsRefusedEverywhere) {
+    constexpr qint64 kMin = std::numeric_limits<qint64>::min();
+    const QString backup = dir->file("before-calls.mdb");
+    ASSERT_TRUE(QFile::copy(backupNow(), backup));
+    const Currency opening = remainOf(7);
+    refuseApply();
+    const Currency kept = call(1);
+    for (int m = 2; m <= 4; ++m) call(m);
+    dbSwitch.execute("DROP TRIGGER refuse");
+    ModSwitch::OpenAllDB(false);
+    qint64 last = 0;
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        last = cur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
+        cur.execute("UPDATE tab_chargelog SET f_kind=3, f_amount=? WHERE f_seq=?", {kMin, last - 2});
+        cur.execute("UPDATE tab_chargelog SET f_amount=? WHERE f_seq=?", {kMin, last - 1});
+        cur.execute("UPDATE tab_chargelog SET f_balance=? WHERE f_seq=?", {kMin, last});
+    }
+    platform::script::answer("计费记录已损坏", platform::rOK);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - kept);
+    EXPECT_EQ(dbSwitch.scalar("SELECT typeof(remain) FROM user WHERE userid=7").toString(), "integer");
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown().first().text;
+    for (qint64 seq = last - 2; seq <= last; ++seq)
+        EXPECT_TRUE(text.contains(QStringLiteral("第%1笔：用户7").arg(seq))) << text.toStdString();
+
+    // Moved to the journal file: named there once, as they arrive.
+    restart();
+    now = now.addDays(10);
+    platform::script::answer("ChargeLog.mdb中以下记账记录已损坏", platform::rOK);
+    restart();
+    restart();
+    ASSERT_GT(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_TRUE(platform::script::shown().last().text.contains(QStringLiteral("第%1笔：用户7").arg(last - 2)))
+        << platform::script::shown().last().text.toStdString();
+    // The station file put in behind the journal file as it was: no start ends on it.
+    ModSwitch::OpenAllDB(false);
+    {
+        Database j = Database::open(dir->file(ModSwitch::kJournalFile));
+        j.execute("UPDATE tab_chargelog SET f_kind=3, f_amount=? WHERE f_seq=(SELECT min(f_seq) FROM tab_chargelog)", {kMin});
+    }
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
+    platform::script::answer("计费记录", platform::rOK);
+    platform::script::answer("计费记录", platform::rOK);
+    EXPECT_NO_THROW(restart());
+    EXPECT_EQ(dbSwitch.scalar("SELECT typeof(remain) FROM user WHERE userid=7").toString(), "integer");
+    EXPECT_EQ(platform::Currency::fromRaw(kMin).toString2(), "-922337203685477.58");
+}
+
+// The journal file is a station file like the two others: it carries the
+// station's name; deleted, or another station's, it is named at the next
+// opening and made again (another station's set aside, never read as ours).
+TEST_F(LedgerTest, AJournalFileDeletedOrOfAnotherStationIsNamedAndMadeAgain) {
+    for (int m = 1; m <= 3; ++m) call(m);
+    restart();
+    now = now.addDays(10);
+    restart();
+    ASSERT_GT(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    const auto nameOf = [&](const QString& file) {
+        return Database::openReadOnly(dir->file(file))
+            .scalar("SELECT value FROM tab_notes WHERE varname=?", {ModSwitch::kStationId})
+            .toString();
+    };
+    const QString station = nameOf("PhoneCur.mdb");
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+
+    ModSwitch::OpenAllDB(false);
+    QFile::remove(dir->file(ModSwitch::kJournalFile));
+    platform::script::answer("ChargeLog.mdb不见了", platform::rOK);
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown().last().text.contains("已重新建立该文件"));
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file(ModSwitch::kJournalFile))
+        .execute("UPDATE tab_notes SET value='another' WHERE varname=?", {ModSwitch::kStationId});
+    platform::script::answer("ChargeLog.mdb属于另一个话务台", platform::rOK);
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size(), 1);
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+    restart();   // said once
+    EXPECT_EQ(platform::script::shown().size(), 2);
+}
+
+// A journal written before numbers were kept may add a user under a number a
+// file put back holds for someone else: told apart from a user deleted and
+// added again, and from a number the file does not hold.
+TEST_F(LedgerTest, ANumberGivenTwiceIsToldFromAUserDeletedAndAddedAgain) {
+    dbSwitch.execute("INSERT INTO user (userid, username) VALUES (8, '甲'), (9, '乙')");
+    const auto entry = [](qint64 seq, ModSwitch::LogKind kind, qint64 user) {
+        ModSwitch::LogEntry e;
+        e.seq = seq;
+        e.kind = int(kind);
+        e.userid = user;
+        return e;
+    };
+    using K = ModSwitch::LogKind;
+    const QList<ModSwitch::LogEntry> log{entry(3, K::UserAdded, 7),   entry(11, K::UserAdded, 8),
+                                         entry(12, K::UserDeleted, 9), entry(13, K::UserAdded, 9),
+                                         entry(14, K::UserAdded, 10)};
+    EXPECT_EQ(ModSwitch::NumbersGivenTwice(dbSwitch, log, 10), QSet<qint64>{8});
 }

@@ -165,7 +165,9 @@ TEST_F(SaveGrid, UsersKeepChargesBookedMeanwhileAndTheirNamesAsTyped) {
     EXPECT_TRUE(colour(r, 1, 0xFFFFFF));
 }
 
-TEST_F(SaveGrid, AViewLoadedAgainAfterAFailedSaveForgetsTheDepositsTyped) {
+// A save that fails keeps the view with its edits and the amounts typed; a
+// load of the view afterwards (the edits given up) forgets those amounts.
+TEST_F(SaveGrid, AFailedSaveKeepsTheViewAndALoadAfterwardsForgetsTheDepositsTyped) {
     ModSwitch::BuildNavTree();
     frmPABX& f = frmPABX::instance();
     dbSwitch.execute("insert into user (userid, username, deposit, remain) values(5, 'a', 0, 0), (6, 'b', 300000, 300000)");
@@ -176,6 +178,11 @@ TEST_F(SaveGrid, AViewLoadedAgainAfterAFailedSaveForgetsTheDepositsTyped) {
     edit(1, r5, r5, "c");
     g->setTextMatrix(r5, 2, "x");   // the save stops at this row, before the deposit's
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    ASSERT_TRUE(f.ShowView("User"));
+    EXPECT_TRUE(status().startsWith("保存错误")) << status().toStdString();
+    EXPECT_EQ(g->TextMatrix(r6, 4), "130.00");
+    EXPECT_TRUE(g_Modified);
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rNo);
     ASSERT_TRUE(f.ShowView("User"));
     EXPECT_EQ(g->TextMatrix(r6, 4), "30.00");
     edit(1, r6, r6, "d");

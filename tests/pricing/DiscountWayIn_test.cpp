@@ -21,8 +21,7 @@ TEST_F(DiscountWayIn, TreeNodeTakesTheScreenAndClosingGivesItBack) {
     console().show();
     settle();
     ASSERT_TRUE(console().ShowView("LanHead"));
-    settle();
-    sw.clearReceived();
+    clearLine();
 
     ASSERT_TRUE(console().ShowView("Discount"));
     ASSERT_TRUE(pricing::frmDiscount::exists());

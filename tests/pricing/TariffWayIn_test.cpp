@@ -51,8 +51,7 @@ TYPED_TEST(TariffWayIn, TreeNodeTakesTheScreenAndClosingGivesItBack) {
     this->console().show();
     this->settle();
     ASSERT_TRUE(this->console().ShowView("CityHead"));
-    this->settle();
-    this->sw.clearReceived();
+    this->clearLine();
 
     ASSERT_TRUE(this->console().ShowView(TypeParam::kView));
     ASSERT_TRUE(Window::exists());

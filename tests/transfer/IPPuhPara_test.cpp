@@ -78,9 +78,8 @@ protected:
         connectSwitch();
         load();
         console().show();
-        settle();
         WorkerRights = QStringList{"0"};
-        sw.clearReceived();
+        clearLine();
         console().findChild<QAction*>("mnuIPPUHPARA")->trigger();
         ASSERT_TRUE(frmIPPuhPara::exists());
     }
@@ -251,8 +250,8 @@ TEST_F(IPPuh, AGradeByteNamingNoGradeReadsAsUnset) {
     platform::script::answer("参数已改变", platform::rYes);
     ok("请选择可拨打等级");
     w().cmdDown->click();
-    settle();
-    EXPECT_EQ(countOf("A60E"), 0u);
+    // Nothing went on the line (its trace lists every order as it goes).
+    EXPECT_EQ(tracedSends("A60E"), 0);
     EXPECT_EQ(variant("IPPUHGRADE0"), "2");
 }
 
@@ -289,8 +288,7 @@ TEST_F(IPPuh, BadFieldsAreRefusedBeforeAnyFrame) {
         EXPECT_TRUE(w().cmdSave->isEnabled());
         EXPECT_TRUE(w().isEnabled());
     }
-    settle();
-    EXPECT_EQ(countOf("A60E"), 0u);
+    EXPECT_EQ(tracedSends("A60E"), 0);
     EXPECT_EQ(variant("IPPUHRENT"), "5");
 }
 
@@ -343,7 +341,8 @@ TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossTwoUploads) {
         ok("读取话单成功");
         w().cmdUpBill->click();
         EXPECT_EQ(lastMessage(), "读取话单成功");
-        settle();
+        // The reports resumed: the upload's orders have all reached the switch.
+        ASSERT_TRUE(allArrived());
         EXPECT_EQ(billDat().size(), 150);
         EXPECT_EQ(rows("Tab_Phone"), 5);
         EXPECT_EQ(rows("tab_errPh"), 5 * round);
@@ -364,7 +363,7 @@ TEST_F(IPPuh, TheFirstRecordInOneWriteWithTheAcknowledgementIsAnUploadedOne) {
     ok("读取话单成功");
     w().cmdUpBill->click();
     EXPECT_EQ(lastMessage(), "读取话单成功");
-    settle();
+    ASSERT_TRUE(allArrived());
     EXPECT_EQ(countOf("950820"), 0u);
     ASSERT_EQ(billDat().size(), 90);
     EXPECT_EQ(billDat().left(29), records(1)[0]);
@@ -390,7 +389,7 @@ TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLiv
     ok("读取话单成功");
     w().cmdUpBill->click();
     EXPECT_EQ(lastMessage(), "读取话单成功");
-    settle(200);
+    ASSERT_TRUE(allArrived());
     sw.setObserver(nullptr);
     EXPECT_TRUE(sent);
     // Only the uploaded records are in the file; the live one was answered and charged on its own road.
@@ -424,7 +423,7 @@ TEST_F(IPPuh, EachUploadedRecordIsOnTheDiskBeforeItIsAnsweredTheFirstToo) {
     w().cmdUpBill->click();
     platform::testing::setSyncHook(nullptr);
     EXPECT_EQ(lastMessage(), "读取话单成功");
-    settle();
+    ASSERT_TRUE(allArrived());
     // None was priced as a live call: no fee order, and all five are in the file.
     EXPECT_EQ(countOf("950820"), 0u);
     const QByteArray file = billDat();
@@ -456,15 +455,14 @@ TEST_F(IPPuh, RecordsUploadedWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOn
         ok("读取话单失败");
         w().cmdUpBill->click();
         EXPECT_EQ(lastMessage(), "读取话单失败:5张话单尚未存入数据库，保留在Bill.dat中，可存储时再存入");
-        settle();
+        ASSERT_TRUE(allArrived());
         EXPECT_EQ(countOf("820302"), 5u);
         EXPECT_TRUE(sw.uploadRecords().empty());
         EXPECT_EQ(rows("Tab_Phone"), 0);
         // Still held: the next upload is refused before it asks the switch.
         ok("上传话单失败:5张");
         w().cmdUpBill->click();
-        settle();
-        EXPECT_EQ(countOf("9607"), 2u);   // the first request and its closing order only
+        EXPECT_EQ(tracedSends("9607"), 2);   // the first request and its closing order only
         EXPECT_EQ(billDat().size(), 150);
         lock.execute("ROLLBACK");
     }
@@ -493,7 +491,7 @@ TEST_F(IPPuh, StopAfterTwoRecordsPricesThoseAndEndsTheUpload) {
     w().cmdUpBill->click();
     EXPECT_FALSE(commandsWhileBusy);
     EXPECT_FALSE(closedWhileBusy);
-    settle(300);
+    ASSERT_TRUE(allArrived());
     EXPECT_EQ(billDat().size(), 60);
     EXPECT_EQ(rows("Tab_Phone"), 2);
     EXPECT_EQ(countOf("96070001010101"), 1u);
@@ -507,15 +505,13 @@ TEST_F(IPPuh, UnansweredRequestLeavesTheRecordFileAlone) {
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write(QByteArray(30, 'x'));
     old.close();
-    settle();
-    sw.clearReceived();
+    clearLine();   // the menu's own order
     // Without right 30 (上传话单) nothing happens but the refusal.
     WorkerRights = QStringList{"29"};
     ok("你没有此操作权限");
     w().cmdUpBill->click();
     EXPECT_EQ(lastMessage(), "你没有此操作权限");
-    settle();
-    EXPECT_EQ(countOf("9607"), 0u);
+    EXPECT_EQ(tracedSends("9607"), 0);
     WorkerRights = QStringList{"30"};
     sw.addRule("9607", sim::Reply::Silent, -1);
     // A file beside no mark is nobody's known to be stored: copied aside, said so.
@@ -524,7 +520,7 @@ TEST_F(IPPuh, UnansweredRequestLeavesTheRecordFileAlone) {
     w().cmdUpBill->click();
     EXPECT_EQ(lastMessage(), "上传话单失败");
     EXPECT_EQ(billDat(), QByteArray(30, 'x'));
-    settle();
+    ASSERT_TRUE(allArrived());
     EXPECT_EQ(countOf("84040000"), 0u);
     EXPECT_EQ(countOf("96070001010101"), 0u);
     // The reports paused for the request go on again.

@@ -7,6 +7,7 @@
 #include "core/Settings.h"
 #include "core/frmDialog.h"
 #include "core/frmProgress.h"
+#include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "link/MonitorSink.h"
 #include "platform/AppExit.h"
@@ -52,7 +53,7 @@ protected:
         WorkerName = QStringLiteral("管理员");
         WorkerRights = QStringList{QStringLiteral("0")};
         ASSERT_TRUE(link.open(sw));
-        settle(100);   // the opening's own answers
+        sent();   // the opening's own orders and answers
         sw.clearReceived();
         console = std::make_unique<TestConsole>();
     }
@@ -64,11 +65,22 @@ protected:
         StationDbTest::TearDown();
     }
 
-    // Everything the switch received since the last clearReceived(), as hex without sums.
+    // Everything the switch received since the last clearReceived(), as hex
+    // without sums, once every order the station put on the line before the
+    // call has reached it: a probe sent behind them comes after them on the
+    // line, and is waited for. The switch leaves that probe unanswered, and
+    // the probes are left out (the station sends none but at its opening).
     QStringList sent() {
-        settle();
+        const size_t from = sw.receivedCount();
+        sw.setAnswerProbe(false);
+        ModComm::SendOrder(QString(FrameCode::kLinkProbe), false, 4, true);
+        const bool through = sw.waitFor(QString(FrameCode::kLinkProbe), 30000,
+                                        [] { QCoreApplication::processEvents(); }, from).has_value();
+        sw.setAnswerProbe(true);
+        EXPECT_TRUE(through) << "the line did not carry the station's orders";
         QStringList out;
-        for (const sim::Frame& f : sw.received()) out << f.hex();
+        for (const sim::Frame& f : sw.received())
+            if (!f.startsWith(QString(FrameCode::kLinkProbe))) out << f.hex();
         return out;
     }
     // The same, once a frame starting with `prefix` has reached the switch:

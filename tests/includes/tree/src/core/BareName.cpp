@@ -1,0 +1,2 @@
+// A header of the windows by its bare name, from its own folder.
+#include "Console.h"

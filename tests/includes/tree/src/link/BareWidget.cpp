@@ -1,0 +1,2 @@
+// A widget header by its bare name.
+#  include <QWidget>
