@@ -268,9 +268,12 @@ Found CheckFile(const StartCheck& s, Database& cur, QString* why) {
         }
         return Found::Sound;
     } catch (const DbError& e) {
-        const Found found = e.number() == platform::kErrExclusive ? Found::Locked
-                            : platform::meansDamage(e)              ? Found::Damaged
-                                                                    : Found::Trouble;
+        // A header field the engine refuses to open with (a schema format of
+        // none of its versions) is damage, however the engine words it.
+        const bool refused = e.number() == platform::kErrGeneric && !HeaderFault(HeadOf(f)).isEmpty();
+        const Found found = e.number() == platform::kErrExclusive     ? Found::Locked
+                            : platform::meansDamage(e) || refused ? Found::Damaged
+                                                                  : Found::Trouble;
         *why = found == Found::Damaged ? platform::OperatorText(e) : platform::troubleCause(e);
         return found;
     }

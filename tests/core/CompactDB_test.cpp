@@ -573,13 +573,19 @@ TEST_F(CompactDBTest, AWriteVersionTheEngineCannotWriteWithIsDamageNotAReadOnlyF
     const QByteArray copy = bytesOf(bak());
     setHeaderBytes(sw(), 18, QByteArray(1, '\x03'));
     CompactDB("Switch.mdb");
-    ASSERT_EQ(platform::script::shown().size(), 1);
+    // A schema format of no version the engine knows is damage too, not trouble.
+    ASSERT_TRUE(QFile::copy(dir->file("PhoneCur.mdb"), dir->file("PhoneCur.mdb.bak")));
+    setHeaderBytes(dir->file("PhoneCur.mdb"), 47, QByteArray(1, '\x07'));
+    CompactDB("PhoneCur.mdb");
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_TRUE(platform::script::shown()[1].text.contains("数据库文件PhoneCur.mdb已损坏"))
+        << platform::script::shown()[1].text.toStdString();
     EXPECT_TRUE(platform::script::shown()[0].text.contains("数据库文件switch.mdb已损坏"))
         << platform::script::shown()[0].text.toStdString();
     EXPECT_EQ(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).size(), 1);
     Database::open(sw()).execute("update Variant set value='x' where varname='Marker'");   // writable again
     CompactDB("Switch.mdb");
-    EXPECT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(platform::script::shown().size(), 2);
 }
 
 TEST_F(CompactDBTest, ATextEncodingTheStationCannotAttachWithIsDamageAndTheCallsComeBack) {
