@@ -5,6 +5,7 @@
 #include "core/CopyRecovery.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
+#include "core/SafetyCopies.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 
@@ -309,13 +310,22 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
             const QString tmp = d.filePath(parts[0]), target = d.filePath(parts[1]);
             // The safety copy the start-up keeps of a file describes the file
             // replaced: compared with the restored one it would take that for
-            // damaged and put the replaced file back. It goes first, so a kill
-            // after the rename cannot leave it.
+            // damaged and put the replaced file back. It goes once the
+            // restored file is in place, and before the journal: a kill
+            // between leaves the journal, whose completion removes it then.
+            // Until then it is the file's copy, and stays if the file does.
             const QString bak = platform::resolveCI(dataDir, parts[1] + QStringLiteral(".bak"));
-            if (QFile::remove(bak)) platform::syncDir(dataDir);
-            QFile::remove(bak + QStringLiteral("-journal"));
+            auto forgetCopy = [&] {
+                bool gone = QFile::remove(bak);
+                QFile::remove(bak + QStringLiteral("-journal"));
+                gone = QFile::remove(bak + QStringLiteral(".checked")) || gone;
+                if (gone) platform::syncDir(dataDir);
+            };
             // A temporary already renamed by an earlier, interrupted completion is simply gone.
-            if (!QFileInfo::exists(tmp)) continue;
+            if (!QFileInfo::exists(tmp)) {
+                forgetCopy();
+                continue;
+            }
             QString why, yearWhy;
             bool renamed = false;
             if (isStationFile(parts[1])) {
@@ -346,6 +356,7 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
                 return true;
             }
             platform::syncDir(dataDir);
+            forgetCopy();
             ++n;
             hook(QStringLiteral("renamed"));
         }
@@ -389,16 +400,8 @@ bool TellRestore(const QString& dataDir, bool always) {
 }
 
 bool RenewSafetyCopy(const platform::Database& db) {
-    const QFileInfo file(db.path());
-    return platform::safeReplaceWith(platform::resolveCI(file.absolutePath(), file.fileName() + QStringLiteral(".bak")),
-                                     [&db](const QString& tmp) {
-                                         try {
-                                             db.backupTo(tmp);
-                                             return platform::Database::open(tmp).quickCheck();
-                                         } catch (const platform::DbError&) {
-                                             return false;
-                                         }
-                                     });
+    // The start-up's one writer of safety copies: the copy of the open file is checked in full.
+    return ModSwitch::WriteSafetyCopy(db.path(), false, nullptr, &db);
 }
 
 namespace testing {

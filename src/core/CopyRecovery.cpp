@@ -2,6 +2,7 @@
 
 #include "billing/ArchiveBills.h"
 #include "core/ChargeLog.h"
+#include "core/DbHeader.h"
 #include "core/Notices.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
@@ -142,37 +143,13 @@ bool IndexAgrees(const Database& db, const QString& index, const QString& table,
     }
 }
 
-// The page size a database header gives, 0 when it gives none.
-int PageSizeOf(const QByteArray& header) {
-    if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3\0", 16))) return 0;
-    int size = (quint8(header[16]) << 8) | quint8(header[17]);
-    if (size == 1) size = 65536;
-    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0 ? size : 0;
-}
-
-// The page size a write-ahead log's header gives, 0 when it gives none.
-int PageSizeOfLog(const QString& log) {
-    QFile f(log);
-    if (!f.open(QIODevice::ReadOnly)) return 0;
-    const QByteArray h = f.read(32);
-    if (h.size() < 32) return 0;
-    const quint32 magic = (quint32(quint8(h[0])) << 24) | (quint32(quint8(h[1])) << 16) | (quint32(quint8(h[2])) << 8) | quint8(h[3]);
-    if (magic != 0x377f0682 && magic != 0x377f0683) return 0;
-    const int size = int((quint32(quint8(h[8])) << 24) | (quint32(quint8(h[9])) << 16) | (quint32(quint8(h[10])) << 8) | quint8(h[11]));
-    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0 ? size : 0;
-}
-
-QByteArray HeadOf(const QString& path, int bytes) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.read(bytes) : QByteArray();
-}
-
 // A damaged database file read in memory, on a connection of its own, for
-// what can still be read from it; the file itself is never written. A header
-// that is zeroed or garbled is written anew in the image from the sound copy
-// `reference` of the same file, the page size taken from the write-ahead log
-// or that copy; a first page whose table list cannot be read is taken from
-// the copy too (the tables keep the pages they were made on).
+// what can still be read from it; the file itself is never written. Its page
+// size is judged against its log, its size and the sound copy `reference` of
+// the same file (JudgedPageSize); a header with a field the engine refuses is
+// written anew in the image from that copy; a first page whose table list
+// cannot be read is taken from the copy too (the tables keep the pages they
+// were made on).
 struct DamagedImage {
     Database db;
     explicit operator bool() const { return db.isOpen(); }
@@ -187,17 +164,21 @@ struct DamagedImage {
         const bool log = QFileInfo(damaged + QStringLiteral("-wal")).size() > 0;
         const bool hotJournal = QFileInfo(damaged + QStringLiteral("-journal")).size() > 0;
         const QByteArray refHead = reference.isEmpty() ? QByteArray() : HeadOf(reference, 65536);
-        // A header is taken as it stands only when every field the engine
-        // checks on opening holds a value it accepts.
-        const bool soundHeader = PageSizeOf(image) && quint8(image[21]) == 64 && quint8(image[22]) == 32 &&
-                                 quint8(image[23]) == 32 && (image[18] == 1 || image[18] == 2) &&
-                                 (image[19] == 1 || image[19] == 2);
-        int pageSize = soundHeader ? PageSizeOf(image) : 0;
+        // The header is judged by what the file holds: a page size the log,
+        // the file's size or the copy belies is not taken at its word.
+        const int pageSize = JudgedPageSize(image, log ? PageSizeOfLog(damaged + QStringLiteral("-wal")) : 0, PageSizeOf(refHead));
+        if (!pageSize || image.size() < pageSize) return;
         QByteArray firstPage;   // the copy's first page, should the image's not read
-        if (!pageSize) {
-            pageSize = log ? PageSizeOfLog(damaged + QStringLiteral("-wal")) : 0;
-            if (!pageSize) pageSize = PageSizeOf(refHead);
-            if (!pageSize || image.size() < pageSize) return;
+        if (HeaderFault(image).isEmpty()) {
+            if (PageSizeOf(image) != pageSize) {
+                // Every other field stands: only the size is put right, the
+                // page count left to the file's size.
+                image[16] = char((pageSize >> 8) & 0xff);
+                image[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
+                for (int i = 0; i < 4; ++i) image[92 + i] = char(~image[24 + i]);
+            }
+        } else {
+            // A field the engine refuses: the header is written anew.
             QByteArray head = PageSizeOf(refHead) ? refHead.left(100) : QByteArray();
             if (head.isEmpty()) {
                 // No copy to take it from: the header of a plain file of this page size.
@@ -283,12 +264,20 @@ struct DamagedImage {
     }
 };
 
+// What the damaged call file gave back.
+struct RowsRecovered {
+    int calls = 0;        // calls the copy lacked, copied into it
+    bool whole = false;   // every call of the damaged file could be read
+};
+
 // Copies into the restored call file the calls and rejects the damaged one
-// still holds that the copy lacks, in one transaction. Returns the calls copied.
-int RecoverRows(const QString& restored, const QString& damaged) {
+// still holds that the copy lacks, in one transaction.
+RowsRecovered RecoverRows(const QString& restored, const QString& damaged) {
+    RowsRecovered out;
     const DamagedImage old(damaged, restored);
-    if (!old) return 0;
+    if (!old) return out;
     int calls = 0;
+    bool whole = false;
     try {
         Database db = Database::open(restored);
         platform::Transaction tx(db);
@@ -316,7 +305,9 @@ int RecoverRows(const QString& restored, const QString& damaged) {
             // A call is the call stored already when extension and start are equal;
             // a reject row is the same row when its number is.
             if (isCalls && (addrCol < 0 || dateCol < 0)) continue;
-            const QMap<qint64, QVariantList> rows = ReadableRows(old.db, t, cols);
+            bool complete = false;
+            const QMap<qint64, QVariantList> rows = ReadableRows(old.db, t, cols, &complete);
+            if (isCalls) whole = complete;
             QStringList quoted, marks;
             for (const QString& c : cols) {
                 quoted << quoteIdent(c);
@@ -352,9 +343,11 @@ int RecoverRows(const QString& restored, const QString& damaged) {
         }
         tx.commit();
         db.close();
-        return calls;
+        out.calls = calls;
+        out.whole = whole;
+        return out;
     } catch (const DbError&) {
-        return 0;
+        return out;
     }
 }
 
@@ -891,10 +884,16 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             }
             for (const QString& l : RecoveryLines(r)) t += QLatin1Char('\n') + l;
         } else {
-            if (!aside.isEmpty()) t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(RecoverRows(work, aside));
-            else if (StationFileKeepsWhatTheCopyLacks(work, dir))
+            if (!aside.isEmpty()) {
+                const RowsRecovered rows = RecoverRows(work, aside);
+                t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(rows.calls);
+                // Calls the damaged file held in pages that no longer read are not in the copy either.
+                if (!rows.whole) t += QStringLiteral("\n损坏的文件无法完整读取，备份之后存储的话单可能未能全部找回。");
+            } else if (StationFileKeepsWhatTheCopyLacks(work, dir)) {
                 t += QStringLiteral("备份之后存储的话单由数据库文件switch.mdb保存，打开时找回。");
-            else t += QStringLiteral("备份之后存储的话单无法找回。");
+            } else {
+                t += QStringLiteral("备份之后存储的话单无法找回。");
+            }
             // The copy may predate an archive run: its calls already in the year files are not billed twice.
             int archived = 0;
             try {

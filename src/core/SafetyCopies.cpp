@@ -2,6 +2,7 @@
 
 #include "core/ChargeLog.h"
 #include "core/CopyRecovery.h"
+#include "core/DbHeader.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "core/Settings.h"
@@ -16,6 +17,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
+#include <optional>
 
 namespace ModSwitch {
 
@@ -80,16 +82,53 @@ QString MissingTable(const Database& db, const QString& file) {
     return {};
 }
 
+// The note beside a safety copy ("<copy>.checked") that it passed the full
+// check as it stands: the copy's identity (device, inode, size, times) when
+// it was checked. A copy written or replaced since has another and is checked again.
+QString checkedNote(const QString& bak) { return bak + QStringLiteral(".checked"); }
+
+void RememberChecked(const QString& bak) {
+    const QByteArray id = platform::fileIdentity(bak);
+    // Without the note the next start checks the copy again: nothing is lost.
+    if (!id.isEmpty()) platform::writeFileDurably(checkedNote(bak), "TARVOCHECKED\n" + id + "\n");
+}
+
+bool KnownChecked(const QString& bak) {
+    QByteArray text;
+    const QByteArray id = platform::fileIdentity(bak);
+    return !id.isEmpty() && platform::readFileStrictly(checkedNote(bak), &text) == platform::ReadState::Read &&
+           text == "TARVOCHECKED\n" + id + "\n";
+}
+
+// The station opens the call file attached to the station file, and the
+// engine attaches only a file of the main one's text encoding: a file that
+// reads alone but cannot be attached is damaged. Trouble (a lock, the disk)
+// keeps its own error.
+void OpensAttached(const QString& path) {
+    Database probe = Database::create(QStringLiteral(":memory:"));
+    try {
+        probe.attach(path, QStringLiteral("probe"));
+    } catch (const DbError& e) {
+        if (e.number() == platform::kErrGeneric || e.number() == platform::kErrNoSuchTable)
+            throw DbError(platform::kErrNotADatabase, e.text());
+        throw;
+    }
+}
+
 // A copy that passes the full check and holds the station's tables. A copy that
 // cannot be read for another reason than damage (a full disk, a lock, no
-// permission) is not known to be bad: its cause goes to `trouble`.
-bool SoundCopy(const QString& bak, QString* trouble = nullptr) {
+// permission) is not known to be bad: its cause goes to `trouble`. A copy
+// whose check is remembered (`trustNote`) is not checked again.
+bool SoundCopy(const QString& bak, QString* trouble = nullptr, bool trustNote = false) {
     if (!QFileInfo(bak).isFile()) return false;
+    if (!HeaderFault(HeadOf(bak)).isEmpty()) return false;
+    if (trustNote && KnownChecked(bak)) return true;
     try {
         // The full check: a copy put back must not carry damage the quick one misses.
         Database b = Database::openSnapshot(bak);
         const bool ok = b.integrityCheck() && MissingTable(b, bak.chopped(4)).isEmpty();
         b.close();
+        if (ok) RememberChecked(bak);
         return ok;
     } catch (const DbError& e) {
         if (trouble && !platform::meansDamage(e)) *trouble = platform::troubleCause(e);
@@ -104,201 +143,305 @@ QString troubleText(const QString& name, const QString& cause) {
     return QStringLiteral("数据库文件%1无法检查（%2），文件未作任何改动，请排除故障后重新启动。").arg(name, cause);
 }
 
+// What to look at follows the cause: the space of the disk, the rights on the
+// data directory and its files, the program that holds the file, the disk itself.
+QString AdviceFor(const QString& cause) {
+    if (cause.contains(QStringLiteral("只读")) || cause.contains(QStringLiteral("权限")))
+        return QStringLiteral("请尽快检查数据目录及其文件的写入权限");
+    if (cause.contains(QStringLiteral("占用")) || cause.contains(QStringLiteral("其他程序")))
+        return QStringLiteral("请关闭正在使用该文件的其他程序");
+    if (cause.contains(QStringLiteral("读写错误"))) return QStringLiteral("请尽快检查磁盘");
+    if (cause.contains(QStringLiteral("已满")) || cause.contains(QStringLiteral("大小超出"))) return QStringLiteral("请尽快检查磁盘空间");
+    return QStringLiteral("请尽快检查磁盘空间和数据目录的写入权限");
+}
+
 bool g_trouble = false;   // the last failure of TryCompactDB was trouble, not damage
 
+// One file's start-up check: its paths and where its outcome goes.
+struct StartCheck {
+    QString f, b, tmp, name;
+    QString* failure = nullptr;
+    QString* notice = nullptr;
+
+    StartCheck(const QString& fileName, QString* failureOut, QString* noticeOut) : failure(failureOut), notice(noticeOut) {
+        f = platform::resolveCI(DataPath, fileName);
+        b = platform::resolveCI(DataPath, QFileInfo(f).fileName() + QStringLiteral(".bak"));
+        tmp = platform::resolveCI(DataPath, QStringLiteral("Tmp.mdb"));
+        name = QFileInfo(f).fileName();
+    }
+    // Trouble: the cause named, nothing moved.
+    bool troubled(const QString& cause) const {
+        g_trouble = true;
+        if (failure) *failure = troubleText(name, cause);
+        return false;
+    }
+    bool failed(const QString& why = QString()) const {
+        if (failure) *failure = why.isEmpty() ? QStringLiteral("恢复数据库失败!") : why;
+        return false;
+    }
+    void tell(const QString& text) const {
+        if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
+        else core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+    }
+    QString copyTime() const { return QFileInfo(b).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+};
+
+// Step 1: a restore a power cut interrupted is completed, from the copy it
+// began with. None when there was none to complete.
+std::optional<bool> CompleteInterruptedRestore(const StartCheck& s) {
+    const QString markFile = platform::resolveCI(DataPath, s.name + QStringLiteral(".pending-restore"));
+    const QString target = markFile.chopped(QStringLiteral(".pending-restore").size());
+    PendingRestore p;
+    switch (ReadPending(target, &p)) {
+    case platform::ReadState::Missing: return std::nullopt;
+    case platform::ReadState::Read: {
+        QString why;
+        if (SoundCopy(s.b, &why)) return FinishRestore(s.b, target, p, s.failure, s.notice);
+        // The mark stays for a start that can read the copy.
+        return why.isEmpty() ? s.failed() : s.troubled(why);
+    }
+    case platform::ReadState::Unreadable:
+        if (!QFileInfo(target).isFile()) {
+            // A mark that cannot be read beside a file that is gone: it was
+            // moved; the newest file set aside is the one it names.
+            QString why;
+            if (!SoundCopy(s.b, &why)) return why.isEmpty() ? s.failed() : s.troubled(why);
+            p = PendingRestore{};
+            p.copyTime = s.copyTime();
+            const QDir d(DataPath);
+            QStringList aside = d.entryList({s.name + QStringLiteral(".damaged-*")}, QDir::Files);
+            aside.removeIf([](const QString& n) { return n.endsWith(QStringLiteral("-wal")) || n.endsWith(QStringLiteral("-shm")) ||
+                                                         n.endsWith(QStringLiteral("-journal")); });
+            std::sort(aside.begin(), aside.end());
+            if (!aside.isEmpty()) {
+                p.aside = d.filePath(aside.last());
+                p.existed = true;
+            }
+            return FinishRestore(s.b, target, p, s.failure, s.notice);
+        }
+        // Cut short while it was written: nothing was moved yet.
+        QFile::remove(markFile);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Step 2: the file checked in full, its header judged, opened as the
+// station opens it, compared with its copy. Sound: `cur` stays open on it.
+Found CheckFile(const StartCheck& s, Database& cur, QString* why) {
+    const QString& f = s.f;
+    try {
+        if (!QFileInfo(f).isFile()) {
+            *why = QStringLiteral("找不到文件 '%1'").arg(f);
+            return Found::Damaged;
+        }
+        cur = Database::open(f);
+        if (!cur.integrityCheck()) {
+            *why = QStringLiteral("数据库已损坏 '%1'").arg(f);
+            return Found::Damaged;
+        }
+        // Read after the opening has rolled back a hot journal: what stands is the file's.
+        if (const QString field = HeaderFault(HeadOf(f)); !field.isEmpty()) {
+            *why = QStringLiteral("数据库文件头已损坏（%1）'%2'").arg(field, f);
+            return Found::Damaged;
+        }
+        if (const QString missing = MissingTable(cur, f); !missing.isEmpty()) {
+            *why = QStringLiteral("数据库缺少表 %1 '%2'").arg(missing, f);
+            return Found::Damaged;
+        }
+        OpensAttached(f);
+        // A copy that is itself damaged is no measure of the file: it is not
+        // compared. Its check was made when it was taken.
+        if (SoundCopy(s.b, nullptr, true)) {
+            Database bak;
+            try {
+                bak = Database::openSnapshot(s.b);
+            } catch (const DbError&) {
+                bak = Database();
+            }
+            if (bak.isOpen()) {
+                const Shape shape = CompareStructure(bak, cur);
+                bak.close();
+                // A copy older than the file's tables is simply taken again.
+                if (shape == Shape::Differs) {
+                    *why = QStringLiteral("数据库结构不符 '%1'").arg(f);
+                    return Found::Damaged;
+                }
+            }
+        }
+        return Found::Sound;
+    } catch (const DbError& e) {
+        // A header field the engine refuses to open with (a schema format of
+        // none of its versions) is damage, however the engine words it.
+        const bool refused = e.number() == platform::kErrGeneric && !HeaderFault(HeadOf(f)).isEmpty();
+        const Found found = e.number() == platform::kErrExclusive     ? Found::Locked
+                            : platform::meansDamage(e) || refused ? Found::Damaged
+                                                                  : Found::Trouble;
+        *why = found == Found::Damaged ? platform::OperatorText(e) : platform::troubleCause(e);
+        return found;
+    }
+}
+
+// The copy about to be taken gets the next number: the charges logged from
+// now on come after it. A file put back from a backup may carry a lower
+// number than charges logged before it: the next number passes theirs, so
+// they are never taken for charges made since this copy.
+void NumberTheCopy(const Database& cur, const QString& f) {
+    if (!StationTables(f).contains(QStringLiteral("Variant"))) return;
+    const qint64 logged = LoggedGeneration(platform::resolveCI(DataPath, QStringLiteral("PhoneCur.mdb")));
+    platform::Transaction tx(cur);
+    const qint64 next = qMax(CopyGenerationOf(cur), logged) + 1;
+    SetVariant(cur, kCopyGeneration, QString::number(next));
+    tx.commit();
+}
+
+// A file is rewritten when it gives back space (an eighth of its pages or
+// more free) or holds pages of another size than the station's. A busy call
+// file gains nothing from being rewritten at every start (the nightly archive
+// compacts it after the calls it moves out), and the rewrite would cost as
+// much as its check.
+bool WorthCompacting(const Database& cur) {
+    const qint64 pages = cur.scalar(QStringLiteral("PRAGMA page_count")).toLongLong();
+    const qint64 free = cur.scalar(QStringLiteral("PRAGMA freelist_count")).toLongLong();
+    return cur.scalar(QStringLiteral("PRAGMA page_size")).toLongLong() != kStationPageSize || free * 8 >= pages;
+}
+
+// Step 3: the sound file compacted in place (when worth it) and its safety
+// copy taken from it. An error of the engine or the disk is thrown; `cur` is closed.
+void CompactAndCopy(const StartCheck& s, Database& cur) {
+    NumberTheCopy(cur, s.f);
+    RemoveWorkFile(s.tmp);
+    QString error;
+    if (!WorthCompacting(cur)) {
+        // Nothing to give back: the file stays as it is, out of write-ahead
+        // mode (its copy stands alone), and its copy is taken of it.
+        cur.execute(QStringLiteral("PRAGMA journal_mode=DELETE"));
+        cur.close();
+        if (!WriteSafetyCopy(s.f, true, &error)) throw DbError(platform::kErrGeneric, error);
+        return;
+    }
+    // Small pages: a record writes the fewest bytes with them, and a file an
+    // earlier version compacted with an archive's large pages gets them back
+    // at this start.
+    cur.vacuumInto(s.tmp, kStationPageSize);
+    cur.close();
+    // The compaction is written beside the file: synced whole, the file's
+    // stale journal and logs removed, renamed over it, the folder synced.
+    if (!platform::syncFile(s.tmp))
+        throw DbError(platform::kErrGeneric, QStringLiteral("无法写入 %1（%2）").arg(s.tmp, platform::lastFileError()));
+    for (const char* side : {"-journal", "-wal", "-shm"}) QFile::remove(s.f + QLatin1String(side));
+    if (!platform::renameFile(s.tmp, s.f, &error)) throw DbError(platform::kErrGeneric, error);
+    platform::syncDir(QFileInfo(s.f).absolutePath());
+    RemoveWorkFile(s.tmp);
+    // The file passed the full check above; the copy is its compaction.
+    if (!WriteSafetyCopy(s.f, true, &error)) throw DbError(platform::kErrGeneric, error);
+}
+
+// A sound file stays as it is when only its compaction or its copy failed
+// (a full disk); the copy is older than the file and would lose what was
+// stored since: the operator hears how old it is, and what to look at.
+void TellCopyNotRenewed(const StartCheck& s, const QString& why) {
+    s.tell(QFileInfo(s.b).isFile()
+               ? QStringLiteral("数据库文件%1的安全备份未能更新（%2），现有备份是%3的，%4。").arg(s.name, why, s.copyTime(), AdviceFor(why))
+               : QStringLiteral("数据库文件%1的安全备份未能建立（%2），%3。").arg(s.name, why, AdviceFor(why)));
+}
+
+// Step 4: a damaged or missing file put back from its sound copy, the mark
+// that records it on the disk before anything moves.
+bool PutBackFromCopy(StartCheck& s, const QString& why) {
+    const bool existed = QFileInfo(s.f).isFile();
+    // A missing file comes back under the name its copy spells it with.
+    if (!existed && QFileInfo(s.b).isFile()) s.f = s.b.chopped(4);
+    QString copyTrouble;
+    if (!SoundCopy(s.b, &copyTrouble)) return copyTrouble.isEmpty() ? s.failed(why) : s.troubled(copyTrouble);
+    PendingRestore p;
+    p.existed = existed;
+    p.copyTime = s.copyTime();
+    if (existed) {
+        const QString stem = s.f + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        p.aside = stem;
+        for (int n = 2; QFileInfo::exists(p.aside); ++n) p.aside = stem + QStringLiteral("-%1").arg(n);
+    }
+    QString error;
+    if (!WritePending(s.f, p, &error)) return s.troubled(error);
+    RestoreStep(QStringLiteral("marked"));
+    return FinishRestore(s.b, s.f, p, s.failure, s.notice);
+}
+
 }  // namespace
+
+bool WriteSafetyCopy(const QString& file, bool checked, QString* error, const platform::Database* from) {
+    const QString bak = platform::resolveCI(QFileInfo(file).absolutePath(), QFileInfo(file).fileName() + QStringLiteral(".bak"));
+    QString why;
+    const bool written = platform::safeReplaceWith(bak, [&](const QString& tmp) {
+        try {
+            if (from) {
+                from->backupTo(tmp);
+            } else if (!platform::copyFile(file, tmp, &why)) {
+                return false;
+            }
+            QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+            if (checked) return true;
+            // A copy of an open file is checked in full before it stands for the file.
+            Database c = Database::openSnapshot(tmp);
+            if (c.integrityCheck()) return true;
+            why = QStringLiteral("复制出的安全备份未通过检查");
+            return false;
+        } catch (const DbError& e) {
+            why = platform::troubleCause(e);
+            return false;
+        }
+    }, &why);
+    if (!written) {
+        if (error) *error = why;
+        return false;
+    }
+    RememberChecked(bak);
+    return true;
+}
 
 void CompactDB(const QString& fileName) {
     QString failure;
     if (TryCompactDB(fileName, &failure, nullptr)) return;
-    // Trouble is told by its cause; only damage without a sound copy is the restore's failure.
-    core::Notify(g_trouble ? failure : QStringLiteral("恢复数据库失败!"), platform::mbOKOnly, QStringLiteral("警告"));
+    // Trouble is told by its cause; damage without a sound copy is the
+    // restore's failure, and a restore the disk stopped says what stopped it.
+    QString text = QStringLiteral("恢复数据库失败!");
+    if (g_trouble) text = failure;
+    else if (failure.startsWith(text) && failure.size() > text.size()) text = failure + QStringLiteral("，") + AdviceFor(failure) + QStringLiteral("。");
+    core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
     core::EndStation();
 }
 
 bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
     g_trouble = false;
-    QString f = platform::resolveCI(DataPath, fileName);
-    const QString b = platform::resolveCI(DataPath, QFileInfo(f).fileName() + QStringLiteral(".bak"));
-    const QString tmp = platform::resolveCI(DataPath, QStringLiteral("Tmp.mdb"));
-    const QString name = QFileInfo(f).fileName();
-    if (openByStation(f)) return true;
-    auto troubled = [&](const QString& cause) {
-        g_trouble = true;
-        if (failure) *failure = troubleText(name, cause);
-        return false;
-    };
+    StartCheck s(fileName, failure, notice);
+    if (openByStation(s.f)) return true;
+    if (const std::optional<bool> done = CompleteInterruptedRestore(s)) return *done;
 
-    {
-        // A restore a power cut interrupted is completed first, from the copy it began with.
-        const QString markFile = platform::resolveCI(DataPath, QFileInfo(f).fileName() + QStringLiteral(".pending-restore"));
-        const QString target = markFile.chopped(QStringLiteral(".pending-restore").size());
-        PendingRestore p;
-        switch (ReadPending(target, &p)) {
-        case platform::ReadState::Missing: break;
-        case platform::ReadState::Read: {
-            QString why;
-            if (SoundCopy(b, &why)) return FinishRestore(b, target, p, failure, notice);
-            // The mark stays for a start that can read the copy.
-            if (!why.isEmpty()) return troubled(why);
-            if (failure) *failure = QStringLiteral("恢复数据库失败!");
-            return false;
-        }
-        case platform::ReadState::Unreadable:
-            if (!QFileInfo(target).isFile()) {
-                // A mark that cannot be read beside a file that is gone: it was
-                // moved; the newest file set aside is the one it names.
-                QString why;
-                if (!SoundCopy(b, &why)) {
-                    if (!why.isEmpty()) return troubled(why);
-                    if (failure) *failure = QStringLiteral("恢复数据库失败!");
-                    return false;
-                }
-                p = PendingRestore{};
-                p.copyTime = QFileInfo(b).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-                const QDir d(DataPath);
-                QStringList aside = d.entryList({name + QStringLiteral(".damaged-*")}, QDir::Files);
-                aside.removeIf([](const QString& n) { return n.endsWith(QStringLiteral("-wal")) || n.endsWith(QStringLiteral("-shm")) ||
-                                                             n.endsWith(QStringLiteral("-journal")); });
-                std::sort(aside.begin(), aside.end());
-                if (!aside.isEmpty()) {
-                    p.aside = d.filePath(aside.last());
-                    p.existed = true;
-                }
-                return FinishRestore(b, target, p, failure, notice);
-            }
-            // Cut short while it was written: nothing was moved yet.
-            QFile::remove(markFile);
-            break;
-        }
-    }
-
-    Found found = Found::Sound;
     QString why;
-    {
-        Database cur;
-        try {
-            if (!QFileInfo(f).isFile()) {
-                found = Found::Damaged;
-                why = QStringLiteral("找不到文件 '%1'").arg(f);
-            } else {
-                cur = Database::open(f);
-                if (!cur.integrityCheck()) {
-                    found = Found::Damaged;
-                    why = QStringLiteral("数据库已损坏 '%1'").arg(f);
-                } else if (const QString missing = MissingTable(cur, f); !missing.isEmpty()) {
-                    found = Found::Damaged;
-                    why = QStringLiteral("数据库缺少表 %1 '%2'").arg(missing, f);
-                } else if (SoundCopy(b)) {
-                    // A copy that is itself damaged is no measure of the file: it is not compared.
-                    Database bak;
-                    try {
-                        bak = Database::openSnapshot(b);
-                    } catch (const DbError&) {
-                        bak = Database();
-                    }
-                    if (bak.isOpen()) {
-                        const Shape shape = CompareStructure(bak, cur);
-                        bak.close();
-                        if (shape == Shape::Differs) {
-                            found = Found::Damaged;
-                            why = QStringLiteral("数据库结构不符 '%1'").arg(f);
-                        }
-                        // A copy older than the file's tables is simply taken again below.
-                    }
-                }
-            }
-        } catch (const DbError& e) {
-            if (e.number() == platform::kErrExclusive) found = Found::Locked;
-            else if (platform::meansDamage(e)) found = Found::Damaged;
-            else found = Found::Trouble;
-            why = found == Found::Damaged ? platform::OperatorText(e) : platform::troubleCause(e);
-        }
-        if (found != Found::Sound) cur.close();
-        // Another program holds the file: leave it for the next start.
-        if (found == Found::Locked) return true;
-        if (found == Found::Trouble) return troubled(why);
-
-        if (found == Found::Sound) {
-            try {
-                if (StationTables(f).contains(QStringLiteral("Variant"))) {
-                    // The copy about to be taken gets the next number: the charges
-                    // logged from now on come after it. A file put back from a
-                    // backup may carry a lower number than charges logged before
-                    // it: the next number passes theirs, so they are never taken
-                    // for charges made since this copy.
-                    const qint64 logged = LoggedGeneration(platform::resolveCI(DataPath, QStringLiteral("PhoneCur.mdb")));
-                    platform::Transaction tx(cur);
-                    const qint64 next = qMax(CopyGenerationOf(cur), logged) + 1;
-                    SetVariant(cur, kCopyGeneration, QString::number(next));
-                    tx.commit();
-                }
-                RemoveWorkFile(tmp);
-                // Small pages: a record writes the fewest bytes with them, and a
-                // file an earlier version compacted with an archive's large
-                // pages gets them back at this start.
-                cur.vacuumInto(tmp, kStationPageSize);
-                cur.close();
-                QString error;
-                if (!platform::safeReplace(tmp, f, &error)) throw DbError(platform::kErrGeneric, error);
-                RemoveWorkFile(tmp);
-                // The copy is replaced only by a file that passed the full check above.
-                if (!platform::safeReplace(f, b, &error)) throw DbError(platform::kErrGeneric, error);
-                return true;
-            } catch (const DbError& e) {
-                cur.close();
-                RemoveWorkFile(tmp);
-                // The engine found damage the check did not: the file is damaged.
-                if (platform::meansDamage(e)) {
-                    found = Found::Damaged;
-                    why = platform::OperatorText(e);
-                } else {
-                    why = platform::troubleCause(e);
-                }
-            }
-        }
-    }
-    RemoveWorkFile(tmp);
+    Database cur;
+    Found found = CheckFile(s, cur, &why);
+    if (found != Found::Sound) cur.close();
+    // Another program holds the file: leave it for the next start.
+    if (found == Found::Locked) return true;
+    if (found == Found::Trouble) return s.troubled(why);
     if (found == Found::Sound) {
-        // What to look at follows the cause: the space of the disk, or the
-        // rights on the data directory and its files.
-        const QString what = why.contains(QStringLiteral("只读")) || why.contains(QStringLiteral("权限"))
-                                 ? QStringLiteral("数据目录及其文件的写入权限")
-                                 : QStringLiteral("磁盘空间");
-        // A sound file stays as it is when only its compaction or its copy
-        // failed (a full disk); the copy is older than the file and would lose
-        // what was stored since: the operator hears how old it is.
-        const QString text =
-            QFileInfo(b).isFile()
-                ? QStringLiteral("数据库文件%1的安全备份未能更新（%2），现有备份是%3的，请尽快检查%4。")
-                      .arg(name, why, QFileInfo(b).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), what)
-                : QStringLiteral("数据库文件%1的安全备份未能建立（%2），请尽快检查%3。").arg(name, why, what);
-        if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
-        else core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
-        return true;
-    }
-    const bool existed = QFileInfo(f).isFile();
-    // A missing file comes back under the name its copy spells it with.
-    if (!existed && QFileInfo(b).isFile()) f = b.chopped(4);
-    QString copyTrouble;
-    if (SoundCopy(b, &copyTrouble)) {
-        PendingRestore p;
-        p.existed = existed;
-        p.copyTime = QFileInfo(b).lastModified().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        if (existed) {
-            const QString stem = f + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-            p.aside = stem;
-            for (int n = 2; QFileInfo::exists(p.aside); ++n) p.aside = stem + QStringLiteral("-%1").arg(n);
+        try {
+            CompactAndCopy(s, cur);
+            return true;
+        } catch (const DbError& e) {
+            cur.close();
+            RemoveWorkFile(s.tmp);
+            // The engine found damage the check did not: the file is damaged.
+            if (!platform::meansDamage(e)) {
+                TellCopyNotRenewed(s, platform::troubleCause(e));
+                return true;
+            }
+            why = platform::OperatorText(e);
         }
-        // Nothing is moved before the mark that records it is on the disk.
-        QString error;
-        if (!WritePending(f, p, &error)) return troubled(error);
-        RestoreStep(QStringLiteral("marked"));
-        return FinishRestore(b, f, p, failure, notice);
     }
-    if (!copyTrouble.isEmpty()) return troubled(copyTrouble);
-    if (failure) *failure = why.isEmpty() ? QStringLiteral("恢复数据库失败!") : why;
-    return false;
+    RemoveWorkFile(s.tmp);
+    return PutBackFromCopy(s, why);
 }
 
 // ------------------------------------------------------------------ stale journals

@@ -3,6 +3,10 @@
 // it is opened, and the restore from that copy when the file is damaged.
 #include <QString>
 
+namespace platform {
+class Database;
+}
+
 namespace ModSwitch {
 
 // Checks, compacts and backs up DataPath + fileName; restores a damaged or
@@ -17,6 +21,16 @@ void CompactDB(const QString& fileName);
 // restores it. A notice of a restore from the copy is added to `notice` when
 // given, else shown in a message box.
 bool TryCompactDB(const QString& fileName, QString* failure, QString* notice);
+// The one writer of a station file's safety copy ("<file>.bak"): made from
+// the closed file `file`, or from the open database `from` by the engine's
+// online copy, under a temporary name, synced and renamed in. The copy is
+// checked in full (integrity_check) before it goes in, unless
+// `checkedSource`: `file` passed that check at this start and the copy is
+// its compaction. Its check is remembered beside it ("<file>.bak.checked"),
+// so that no start checks it again while it stays as it was. False, with
+// the cause, and the copy as it was.
+bool WriteSafetyCopy(const QString& file, bool checkedSource, QString* error = nullptr,
+                     const platform::Database* from = nullptr);
 // Deletes the super-journals ("switch.mdb-mj...") in `dir` that no journal
 // there names any more (left by a kill); returns how many went.
 int RemoveStaleSuperJournals(const QString& dir);

@@ -1075,13 +1075,42 @@ bool Database::quickCheck() const {
     }
 }
 
+namespace {
+std::function<void(const QString&)> g_integrityCheckHook;
+}  // namespace
+
+namespace testing {
+void setIntegrityCheckHook(std::function<void(const QString&)> hook) { g_integrityCheckHook = std::move(hook); }
+}  // namespace testing
+
 bool Database::integrityCheck() const {
+    if (g_integrityCheckHook) g_integrityCheckHook(path());
+    const QString s = quoteIdent(schema_);
+    // The check looks every row up in each of its table's indexes: with the
+    // engine's small default cache it reads the pages of a large file again
+    // and again. A cache that holds the whole file (up to a limit) reads each
+    // page once; it is given back when the check is done.
+    constexpr qint64 kMaxCheckCacheKiB = 1024 * 1024;
+    QVariant cache;
+    try {
+        cache = scalar(QStringLiteral("PRAGMA %1.cache_size").arg(s));
+        const qint64 kib = scalar(QStringLiteral("PRAGMA %1.page_count").arg(s)).toLongLong() *
+                           scalar(QStringLiteral("PRAGMA %1.page_size").arg(s)).toLongLong() / 1024;
+        execute(QStringLiteral("PRAGMA %1.cache_size=%2").arg(s).arg(-qBound<qint64>(2048, kib + 1024, kMaxCheckCacheKiB)));
+    } catch (const DbError&) {
+        cache = QVariant();   // the check itself says what is wrong
+    }
+    auto restoreCache = [&] {
+        if (cache.isValid()) tryExecute(QStringLiteral("PRAGMA %1.cache_size=%2").arg(s).arg(cache.toLongLong()));
+    };
     try {
         QStringList out;
-        for (RowReader r = rows(QStringLiteral("PRAGMA %1.integrity_check").arg(quoteIdent(schema_))); r.next();)
+        for (RowReader r = rows(QStringLiteral("PRAGMA %1.integrity_check").arg(s)); r.next();)
             out << r.text(0);
+        restoreCache();
         return out == QStringList{QStringLiteral("ok")};
     } catch (const DbError& e) {
+        restoreCache();
         if (meansDamage(e)) return false;
         throw;
     }

@@ -425,4 +425,10 @@ private:
     quint64 generation_ = 0;
 };
 
+namespace testing {
+// Called with the file's path before each full check (integrityCheck) runs:
+// a test sees which files a step checks. Null removes it.
+void setIntegrityCheckHook(std::function<void(const QString& path)> hook);
+}  // namespace testing
+
 }  // namespace platform

@@ -93,6 +93,15 @@ bool sameFile(const QString& a, const QString& b) {
     return !ca.isEmpty() && ca == QFileInfo(b).canonicalFilePath();
 }
 
+QByteArray fileIdentity(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    return QByteArray::number(qulonglong(st.st_dev)) + ' ' + QByteArray::number(qulonglong(st.st_ino)) + ' ' +
+           QByteArray::number(qlonglong(st.st_size)) + ' ' + QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.' +
+           QByteArray::number(qlonglong(st.st_mtim.tv_nsec)) + ' ' + QByteArray::number(qlonglong(st.st_ctim.tv_sec)) +
+           '.' + QByteArray::number(qlonglong(st.st_ctim.tv_nsec));
+}
+
 namespace {
 std::function<void(const QString&)> g_syncHook;
 std::function<int(const QString&, const QString&)> g_faultHook;
@@ -264,13 +273,20 @@ bool safeReplaceWith(const QString& targetIn, const std::function<bool(const QSt
     return true;
 }
 
+bool copyFile(const QString& source, const QString& target, QString* error) {
+    errno = 0;
+    if (QFile::copy(source, target)) return true;
+    // The engine of the copy leaves the system's cause in errno.
+    const int e = errno;
+    if (e) failed(e);
+    if (error) *error = QStringLiteral("无法复制 %1").arg(source) + (e ? QStringLiteral("（%1）").arg(describeErrno(e)) : QString());
+    return false;
+}
+
 bool safeReplace(const QString& source, const QString& target, QString* error) {
     const QString src = resolvePathCI(source);
     return safeReplaceWith(target, [&](const QString& tmp) {
-        if (!QFile::copy(src, tmp)) {
-            if (error) *error = QStringLiteral("无法复制 %1").arg(src);
-            return false;
-        }
+        if (!copyFile(src, tmp, error)) return false;
         QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
         return true;
     }, error);

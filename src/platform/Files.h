@@ -24,8 +24,15 @@ bool safeReplace(const QString& source, const QString& target, QString* error = 
 bool safeReplaceWith(const QString& target, const std::function<bool(const QString& tmpPath)>& writer,
                      QString* error = nullptr);
 
+// Copies `source` to a new file `target`; false, with the cause the system
+// gave ("无法复制 <source>（磁盘已满）"), when it could not.
+bool copyFile(const QString& source, const QString& target, QString* error = nullptr);
 // True when both paths name one existing file.
 bool sameFile(const QString& a, const QString& b);
+// What tells one state of a file from another without reading it: its
+// device and inode, size, times of last write and change (to the nanosecond); empty
+// when it does not exist. A file written or replaced since has another.
+QByteArray fileIdentity(const QString& path);
 
 bool syncFile(const QString& path);
 bool syncDir(const QString& dir);

@@ -665,3 +665,43 @@ TEST_F(DBManagerTest, TimedBackupSettingsThatCannotBeStoredAreToldAndNothingChan
     EXPECT_EQ(ModSwitch::GetVariant("IntervalDay"), "3");
     w.hide();
 }
+
+// The safety copy has one writer, which checks in full what it writes, and
+// no restore deletes it before the file that replaces it is in place.
+TEST_F(DBManagerTest, ARestoreGivenUpKeepsTheSafetyCopyAndARenewedCopyIsCheckedInFull) {
+    const QString f = folder("bk");
+    ModSwitch::OpenAllDB(false);
+    QFile::copy(DataPath + "switch.mdb", f + "Switch.mdb");
+    ModSwitch::CompactDB("Switch.mdb");
+    const QString bak = platform::resolveCI(DataPath, "switch.mdb.bak");
+    auto bytes = [](const QString& p) {
+        QFile b(p);
+        return b.open(QIODevice::ReadOnly) ? b.readAll() : QByteArray();
+    };
+    const QByteArray copy = bytes(bak);
+    ASSERT_FALSE(copy.isEmpty());
+    // The restored station file cannot be renamed in: the restore is given up whole.
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "rename" && QFileInfo(path).fileName().compare("switch.mdb", Qt::CaseInsensitive) == 0 ? EROFS : 0;
+    });
+    QString failed;
+    EXPECT_FALSE(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, false), &failed));
+    platform::testing::setFaultHook(nullptr);
+    EXPECT_TRUE(failed.contains("磁盘为只读")) << failed.toStdString();
+    EXPECT_EQ(bytes(bak), copy);
+
+    // An index that no longer matches its table: only the full check finds it.
+    {
+        Database d = Database::open(DataPath + "switch.mdb");
+        d.execute("create index ix_probe on Variant(value)");
+        d.execute("PRAGMA writable_schema=ON");
+        d.execute("update sqlite_master set sql='CREATE INDEX ix_probe on Variant(varname)' where name='ix_probe'");
+    }
+    ModSwitch::OpenAllDB(true);
+    ASSERT_TRUE(dbSwitch.quickCheck());
+    EXPECT_FALSE(admin::RenewSafetyCopy(dbSwitch));
+    EXPECT_EQ(bytes(bak), copy);
+    dbSwitch.execute("drop index ix_probe");
+    EXPECT_TRUE(admin::RenewSafetyCopy(dbSwitch));
+    EXPECT_TRUE(Database::open(bak).integrityCheck());
+}

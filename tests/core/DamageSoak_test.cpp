@@ -1,6 +1,7 @@
 // A station with calls, users added and deleted, then its files or their
-// copies damaged the way disks damage them (bytes, zeroed or swapped pages, a
-// cut, a lost header, a missing file) or its disk full or read-only at some
+// copies (one, several or all at once) damaged the way disks damage them
+// (bytes, zeroed or swapped pages, a cut, a lost header, a header field
+// garbled into another value, a missing file) or its disk full or read-only at some
 // step of the start, and started again. After every start: no call stored
 // twice, every answered call kept or the box speaks of calls, every balance as
 // the test's own ledger has it or its user named, no sound file moved aside,
@@ -53,9 +54,9 @@ bool named(const QString& box, qint64 user) {
            box.contains(QStringLiteral("无法全部找回")) || box.contains(QStringLiteral("都无法找回"));
 }
 
-enum class Harm { Bytes, ZeroPage, SwapPages, Cut, Missing, ZeroHeader, FullDisk, ReadOnlyDisk };
-const char* const kHarm[] = {"bytes", "zeroed page", "swapped pages", "cut", "missing", "zeroed header", "full disk",
-                             "read-only disk"};
+enum class Harm { Bytes, ZeroPage, SwapPages, Cut, Missing, ZeroHeader, HeaderField, FullDisk, ReadOnlyDisk };
+const char* const kHarm[] = {"bytes", "zeroed page", "swapped pages", "cut", "missing", "zeroed header", "header field",
+                             "full disk", "read-only disk"};
 enum Target { kStation = 1, kCalls = 2, kStationCopy = 4, kCallsCopy = 8 };
 
 class DamageSoak : public PricingTest, public ::testing::WithParamInterface<int> {
@@ -153,6 +154,27 @@ protected:
             f.seek(std::uniform_int_distribution<int>(0, 1)(rng) * 16);   // the whole header, or its fields
             f.write(QByteArray(100, '\0'));
             break;
+        case Harm::HeaderField: {
+            // One field garbled into a value the engine may well accept: another
+            // page size, the versions, the reserved bytes, the text encoding,
+            // the schema format.
+            auto any = [&](int lo, int hi) { return char(std::uniform_int_distribution<int>(lo, hi)(rng)); };
+            switch (std::uniform_int_distribution<int>(0, 5)(rng)) {
+            case 0: {
+                qint64 size = page;
+                while (size == page) size = qint64(512) << std::uniform_int_distribution<int>(1, 5)(rng);
+                f.seek(16);
+                f.write(QByteArray(1, char(size >> 8)) + char(size & 0xff));
+                break;
+            }
+            case 1: f.seek(18); f.write(QByteArray(1, any(3, 255))); break;
+            case 2: f.seek(19); f.write(QByteArray(1, any(3, 255))); break;
+            case 3: f.seek(20); f.write(QByteArray(1, any(1, 64))); break;
+            case 4: f.seek(59); f.write(QByteArray(1, any(0, 255))); break;
+            default: f.seek(47); f.write(QByteArray(1, any(5, 255))); break;
+            }
+            break;
+        }
         default: break;
         }
     }
@@ -198,8 +220,10 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     const QSet<QString> answered(calls.begin(), calls.end());
 
     // The harm.
-    const Harm harm = Harm(std::uniform_int_distribution<int>(0, 7)(rng));
-    const int target = std::uniform_int_distribution<int>(1, 15)(rng);
+    const Harm harm = Harm(std::uniform_int_distribution<int>(0, 8)(rng));
+    int target = std::uniform_int_distribution<int>(1, 15)(rng);
+    // Both station files at once, often: each then recovers without the other's help.
+    if (chance(40)) target |= kStation | kCalls;
     const bool trouble = harm == Harm::FullDisk || harm == Harm::ReadOnlyDisk;
     SCOPED_TRACE(QStringLiteral("seed %1, %2, target %3").arg(seed).arg(kHarm[int(harm)]).arg(target).toStdString());
     ModSwitch::OpenAllDB(false);
