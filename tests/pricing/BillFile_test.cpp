@@ -25,13 +25,8 @@ protected:
         PricingTest::SetUp();
         TerminalName = QStringLiteral("默认");
         localCaller("10", 1);
-        platform::script::enable();
-        platform::script::reset();
     }
     void TearDown() override {
-        EXPECT_TRUE(platform::script::unexpected().isEmpty())
-            << platform::script::unexpected().value(0).text.toStdString();
-        platform::script::reset();
         PricingTest::TearDown();
     }
     // Record k as the switch sends it: the 29 bytes and their checksum.

@@ -24,13 +24,8 @@ protected:
         PricingTest::SetUp();
         TerminalName = QStringLiteral("默认");
         localCaller("10", 1);
-        platform::script::enable();
-        platform::script::reset();
     }
     void TearDown() override {
-        EXPECT_TRUE(platform::script::unexpected().isEmpty())
-            << platform::script::unexpected().value(0).text.toStdString();
-        platform::script::reset();
         PricingTest::TearDown();
     }
     QByteArray bytesOf(const QString& path) {

@@ -17,15 +17,7 @@ namespace {
 
 class UploadHeads : public TransferTest {
 protected:
-    void SetUp() override {
-        TransferTest::SetUp();
-        platform::script::enable();
-        platform::script::reset();
-    }
     void TearDown() override {
-        EXPECT_TRUE(platform::script::unexpected().isEmpty())
-            << platform::script::unexpected().value(0).text.toStdString();
-        platform::script::reset();
         frmVerify::unload();
         TransferTest::TearDown();
     }
