@@ -72,6 +72,7 @@ qint64 usersMark(const platform::Database& backup) {
 // transaction, the copy's rows already in place; `before` holds the rows replaced.
 QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
     const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    const ModSwitch::RefusedEntries refused;
     QList<ModSwitch::LogEntry> log = ModSwitch::MirrorOf(dbSwitch);
     // Entries the copy holds are not read: a year of settled entries stays in its file.
     bool complete = true;
@@ -93,7 +94,8 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
             baseFor.insert(user, mark);
     }
     ModSwitch::LogRecovery r = ModSwitch::RecoverFromLog(dbSwitch, log, baseFor, copyMark, mark);
-    if (r.gap || !complete) {
+    ModSwitch::NameRefused(r, refused, log, copyMark, dbSwitch);
+    if (r.gap || !complete || !r.refused.isEmpty()) {
         // Entries the copy needs are no longer logged (or do not read): what
         // the rows replaced and the rows now hold is compared, user by user.
         r.logPartial = !complete;

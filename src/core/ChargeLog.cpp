@@ -723,6 +723,7 @@ void catchUpWithJournal() {
              .isNull();
     if (!behindMoved && !usersWait) return;
     bool sound = true, complete = true;
+    const RefusedEntries refused;
     QList<LogEntry> log = EntriesOf(dbPhoneCur, kChargeLog, mark, &sound);
     if (behindMoved) log = MergedLog(log, MovedEntries(dbPhoneCur.path(), mark, &complete));
     WithUserRows(log, UserRowsOf(dbPhoneCur));
@@ -731,7 +732,8 @@ void catchUpWithJournal() {
     LogRecovery r;
     try {
         platform::Transaction tx(dbSwitch);
-        r = RecoverFromLog(dbSwitch, log, {}, mark);
+        const QMap<qint64, QVariantList> unread = refused.lacking(log, mark);
+        r = RecoverFromLog(dbSwitch, log, {}, mark, unread.isEmpty() ? -1 : unread.lastKey());
         if (last > mark) mirrorApplied(mark, last);
         tx.commit();
     } catch (const platform::MoneyOverflow& e) {
@@ -743,11 +745,11 @@ void catchUpWithJournal() {
         return;
     }
     r.logPartial = !sound;
+    NameRefused(r, refused, log, mark, dbSwitch);
     r.movedPartial = !complete && r.gap;
     r.owners = OwnersAgainstLog(dbSwitch, log, mark);
     if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() && !r.gap &&
-        !r.logPartial &&
-        !r.movedPartial)
+        !r.logPartial && !r.movedPartial && r.refused.isEmpty())
         return;
     core::Notify(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
                      RecoveryLines(r).join(QLatin1Char('\n')),
@@ -1360,14 +1362,128 @@ QList<LogEntry> MergedLog(const QList<LogEntry>& log, const QList<LogEntry>& mor
     return bySeq.values();
 }
 
+namespace {
+thread_local RefusedEntries* g_refused = nullptr;
+
+// Compared as they are, never through their magnitude: the smallest whole
+// number has none a 64-bit number can hold.
+bool inReach(const QVariant& v) {
+    return v.typeId() == QMetaType::LongLong && v.toLongLong() >= -kEntryReach && v.toLongLong() <= kEntryReach;
+}
+
+// A value as it was read, short enough for a line of a box.
+QString shownAsRead(const QVariant& v) {
+    if (v.isNull()) return QStringLiteral("空");
+    QString t = v.toString().simplified();
+    if (t.size() > 24) t = t.left(24) + QStringLiteral("…");
+    return t;
+}
+
+// The line naming an entry the check refused: its number, what is known of
+// it (the user, by name when `sw` knows them; its kind; its call) and what is wrong.
+QString refusedLine(qint64 seq, const QVariantList& v, const Database& sw) {
+    const auto whole = [&](int i) { return v.value(i).typeId() == QMetaType::LongLong; };
+    QStringList known;
+    if (whole(3)) {
+        QString who = QStringLiteral("用户%1").arg(v.value(3).toLongLong());
+        try {
+            const QString users = sw.actualTableName(QStringLiteral("user"));
+            const QVariant name = users.isEmpty() ? QVariant()
+                                                  : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?")
+                                                                  .arg(sw.qualified(users)),
+                                                              {v.value(3)});
+            if (!name.isNull()) who += QLatin1Char(' ') + name.toString();
+        } catch (const DbError&) {
+        }
+        known << who;
+    }
+    const qint64 kind = whole(2) ? v.value(2).toLongLong() : -1;
+    static const char* const kKinds[] = {"话费", "删除用户", "新增用户", "余额变动", "押金变动", "话单"};
+    if (kind >= 0 && kind < 6) known << QString::fromUtf8(kKinds[kind]);
+    if ((kind == int(LogKind::Charge) || kind == int(LogKind::Call)) && whole(6) && v.value(7).typeId() == QMetaType::QString &&
+        platform::parseDate(v.value(7)).isValid())
+        known << QStringLiteral("分机%1 %2的话单").arg(v.value(6).toLongLong()).arg(platform::dateText(platform::parseDate(v.value(7))));
+    QString what;
+    if (!whole(1) || !whole(2) || !whole(3)) {
+        what = QStringLiteral("无法读取");
+    } else if (!inReach(v.value(4))) {
+        what = QStringLiteral("金额无效");
+        known << QStringLiteral("金额为%1").arg(shownAsRead(v.value(4)));
+    } else {
+        what = QStringLiteral("余额无效");
+        known << QStringLiteral("余额为%1").arg(shownAsRead(v.value(5)));
+    }
+    return QStringLiteral("第%1笔记账记录%2%3，未计入用户余额")
+        .arg(seq)
+        .arg(what, known.isEmpty() ? QString() : QStringLiteral("（%1）").arg(known.join(QStringLiteral("，"))));
+}
+}  // namespace
+
+RefusedEntries::RefusedEntries() : outer_(g_refused) { g_refused = this; }
+
+RefusedEntries::~RefusedEntries() { g_refused = outer_; }
+
+void RefusedEntries::note(const QVariantList& row) {
+    // An entry without a number cannot be named: it is no entry the station can tell.
+    if (row.size() < 6 || row.value(0).typeId() != QMetaType::LongLong) return;
+    rows_.insert(row.value(0).toLongLong(), row);
+    if (outer_) outer_->note(row);
+}
+
+QMap<qint64, QVariantList> RefusedEntries::lacking(const QList<LogEntry>& log, qint64 after) const {
+    QSet<qint64> sound;
+    for (const LogEntry& e : log) sound.insert(e.seq);
+    QMap<qint64, QVariantList> out;
+    for (auto it = rows_.constBegin(); it != rows_.constEnd(); ++it)
+        if (it.key() > after && !sound.contains(it.key())) out.insert(it.key(), it.value());
+    return out;
+}
+
+void NameRefused(LogRecovery& r, const RefusedEntries& refused, const QList<LogEntry>& log, qint64 after, const Database& sw,
+                 QList<LogEntry>* calls) {
+    const QMap<qint64, QVariantList> lacking = refused.lacking(log, after);
+    if (lacking.isEmpty()) return;
+    // A box of thousands of lines is read by no one: the first ones, and how many more.
+    constexpr int kNamed = 100;
+    for (auto it = lacking.constBegin(); it != lacking.constEnd(); ++it) {
+        if (r.refused.size() < kNamed) r.refused << refusedLine(it.key(), it.value(), sw);
+        const QVariantList& v = it.value();
+        if (calls && v.value(6).typeId() == QMetaType::LongLong && platform::parseDate(v.value(7)).isValid()) {
+            LogEntry e;
+            e.seq = it.key();
+            e.kind = int(LogKind::Charge);
+            e.calladdr = v.value(6).toLongLong();
+            e.date = v.value(7).toString();
+            *calls << e;
+        }
+    }
+    if (lacking.size() > kNamed)
+        r.refused << QStringLiteral("另有%1笔记账记录已损坏，未计入用户余额").arg(lacking.size() - kNamed);
+    // Those numbers are no gap: their entries are there, and named as they read.
+    QList<QPair<qint64, qint64>> runs;
+    for (const auto& run : std::as_const(r.gaps)) {
+        qint64 from = run.first;
+        for (auto it = lacking.lowerBound(run.first); it != lacking.constEnd() && it.key() <= run.second; ++it) {
+            if (it.key() > from) runs << qMakePair(from, it.key() - 1);
+            from = it.key() + 1;
+        }
+        if (from <= run.second) runs << qMakePair(from, run.second);
+    }
+    r.gaps = runs;
+    r.gap = !runs.isEmpty();
+    r.gapFrom = r.gap ? runs.first().first : 0;
+    r.gapTo = r.gap ? runs.last().second : 0;
+}
+
 std::optional<LogEntry> EntryOf(const QVariantList& row) {
     if (row.size() < 6) return std::nullopt;
+    const auto refuse = [&row]() -> std::optional<LogEntry> {
+        if (g_refused) g_refused->note(row);
+        return std::nullopt;
+    };
     for (int i = 0; i < 6; ++i)
-        if (row[i].typeId() != QMetaType::LongLong) return std::nullopt;
-    // Compared as they are, never through their magnitude: the smallest whole
-    // number has none a 64-bit number can hold.
-    const auto inReach = [](qint64 v) { return v >= -kEntryReach && v <= kEntryReach; };
-    if (!inReach(row[4].toLongLong()) || !inReach(row[5].toLongLong())) return std::nullopt;
+        if (row[i].typeId() != QMetaType::LongLong) return refuse();
+    if (!inReach(row[4]) || !inReach(row[5])) return refuse();
     LogEntry e;
     e.seq = row[0].toLongLong();
     e.gen = row[1].toLongLong();
@@ -1553,6 +1669,8 @@ QStringList RecoveryLines(const LogRecovery& r) {
         lines << QStringLiteral("以下分机的用户与备份之后的话费记录不同（备份之后更改的分机用户未能恢复），请核对：\n") +
                      r.owners.join(QLatin1Char('\n'));
     if (r.rowsRefused > 0) lines << QStringLiteral("损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
+    if (!r.refused.isEmpty())
+        lines << QStringLiteral("以下记账记录已损坏，请核对这些用户的余额：\n") + r.refused.join(QLatin1Char('\n'));
     if (r.logPartial) lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
     if (!r.unlogged.isEmpty())
         lines << QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n") + r.unlogged.join(QLatin1Char('\n'));

@@ -856,6 +856,44 @@ TEST_F(LedgerTest, TheSmallestWholeNumberInAnEntryIsRefusedEverywhere) {
     EXPECT_EQ(platform::Currency::fromRaw(kMin).toString2(), "-922337203685477.58");
 }
 
+// Entries the check refuses (an amount stored as text, one past reach) are
+// named one by one, with their user, kind and call, by both put-back roads:
+// the station file put back from its safety copy at a start, and a backup put
+// back. Each once, and none of them called a number that no longer exists.
+TEST_F(LedgerTest, EntriesTheCheckRefusesAreNamedOneByOneWhenTheStationFileIsPutBack) {
+    const QString backup = dir->file("before-calls.mdb");
+    ASSERT_TRUE(QFile::copy(backupNow(), backup));
+    for (int m = 1; m <= 4; ++m) call(m);
+    ModSwitch::OpenAllDB(false);
+    qint64 last = 0;
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        last = cur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
+        cur.execute("UPDATE tab_chargelog SET f_amount='abc' WHERE f_seq=?", {last - 1});
+        cur.execute("UPDATE tab_chargelog SET f_amount=4611686018427387904 WHERE f_seq=?", {last});
+        QFile f(dir->file("switch.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(int(f.size()), '\x5a'));
+    }
+    const auto namesEach = [&](const QString& text) {
+        EXPECT_EQ(text.count(QStringLiteral("第%1笔记账记录金额无效（用户7 用户7，话费，分机5 2026-06-15 09:03:00的话单，金额为abc）")
+                                 .arg(last - 1)),
+                  1)
+            << text.toStdString();
+        EXPECT_EQ(text.count(QStringLiteral("第%1笔记账记录金额无效（用户7 用户7，话费，分机5 2026-06-15 09:04:00的话单，"
+                                            "金额为4611686018427387904）")
+                                 .arg(last)),
+                  1)
+            << text.toStdString();
+        EXPECT_FALSE(text.contains("已不存在")) << text.toStdString();
+    };
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    namesEach(platform::script::shown().first().text);
+    namesEach(putBack(backup).join('\n'));
+}
+
 // The journal file is a station file like the two others: it carries the
 // station's name; deleted, or another station's, it is named at the next
 // opening and made again (another station's set aside, never read as ours).
