@@ -2,6 +2,7 @@
 
 #include "billing/ArchiveBills.h"
 #include "core/CopyRecovery.h"
+#include "core/DbHeader.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
@@ -487,6 +488,54 @@ void nameJournalFile(const Database& j) {
         SetVariant(j, kUserNumbersNote, numbers, kNotes);
 }
 
+// The call file's notes on the journal file: its state when it last passed
+// its check (a start checks its pages again only when it changed since: a
+// move into a file known sound notes the state it leaves), and the first
+// number it keeps (what a file lost took with it is named by number).
+const QString kJournalChecked = QStringLiteral("TarvoJournalChecked");
+const QString kJournalFrom = QStringLiteral("TarvoJournalFrom");
+
+QString identityText(const QString& path) { return QString::fromLatin1(platform::fileIdentity(path).toHex()); }
+
+bool journalKnownSound(const QString& path) {
+    const QString id = identityText(path);
+    return !id.isEmpty() && GetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes) == id;
+}
+
+// In the caller's transaction on the call file, or alone.
+void noteJournalSound(const QString& path) {
+    const QString id = identityText(path);
+    if (!id.isEmpty() && GetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes) != id)
+        SetVariant(dbPhoneCur, kJournalChecked, id, kNotes);
+}
+
+// The trouble last told of the journal file (its path and cause): told once,
+// and again only once the file was found writable in between.
+QString g_journalTrouble;
+
+// What to look at follows the cause.
+QString adviceFor(const QString& cause) {
+    if (cause.contains(QStringLiteral("只读")) || cause.contains(QStringLiteral("权限")))
+        return QStringLiteral("请检查该文件的只读属性和数据目录的写入权限");
+    if (cause.contains(QStringLiteral("占用"))) return QStringLiteral("请关闭正在使用该文件的其他程序");
+    if (cause.contains(QStringLiteral("已满")) || cause.contains(QStringLiteral("大小超出")))
+        return QStringLiteral("请尽快检查磁盘空间");
+    if (cause.contains(QStringLiteral("读写错误"))) return QStringLiteral("请尽快检查磁盘");
+    if (cause.contains(QStringLiteral("损坏"))) return QStringLiteral("下次启动时将另存该文件并重新建立");
+    return QStringLiteral("请排除故障后重新启动");
+}
+
+// The journal file cannot be written now (`cause`, as troubleCause says it):
+// the settled entries stay in the call file, which loses nothing by it. Told once.
+void tellJournalTrouble(const QString& path, const QString& cause) {
+    const QString key = path + QLatin1Char('\n') + cause;
+    if (g_journalTrouble == key) return;
+    g_journalTrouble = key;
+    core::Notify(QStringLiteral("计费记录归档文件%1无法写入（%2），已结清的记账记录暂时保留在话单文件中，%3。")
+                     .arg(kJournalFile, cause, adviceFor(cause)),
+                 platform::mbOKOnly, QStringLiteral("警告"));
+}
+
 // Moves the entries numbered up to `through` to the journal file: copied
 // there (those it holds already stay as they are) and synced, then deleted
 // from the log together with the note of how far the moves went. A kill in
@@ -495,6 +544,8 @@ void moveEntries(qint64 through, const QString& cutoff) {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
     const bool fresh = !QFileInfo::exists(path);
+    // A file known sound stays known sound through what this move writes.
+    const bool sound = fresh || journalKnownSound(path);
     if (fresh) Database::create(path).close();
     Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
     struct Detach {
@@ -520,10 +571,13 @@ void moveEntries(qint64 through, const QString& cutoff) {
         dropAged(j, cutoff, through);
         tx.commit();
     }
+    const QVariant from = j.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
     if (fresh) platform::syncDir(dir);
     platform::Transaction tx(dbPhoneCur);
     dbPhoneCur.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(logTable()), {through});
     if (through > movedThrough()) SetVariant(dbPhoneCur, kMovedNote, QString::number(through), kNotes);
+    SetVariant(dbPhoneCur, kJournalFrom, QString::number(from.isNull() ? through + 1 : from.toLongLong()), kNotes);
+    if (sound) noteJournalSound(path);
     tx.commit();
 }
 }  // namespace
@@ -555,19 +609,16 @@ void MoveSettledEntries() {
         }
     } catch (const DbError& e) {
         // The entries stay in the call file; the next opening or night moves
-        // them. Said once a run: a file that keeps refusing is the operator's to see.
-        static bool told = false;
-        if (told) return;
-        told = true;
-        core::Notify(QStringLiteral("已结清的记账记录未能移入计费记录归档文件%1（%2），仍保留在话单文件中。"
-                                    "请检查该文件是否只读或已损坏。")
-                         .arg(kJournalFile, platform::OperatorText(e)),
-                     platform::mbOKOnly, QStringLiteral("警告"));
+        // them. The cause is told once: a file that keeps refusing is the operator's to see.
+        const QString path = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
+        tellJournalTrouble(path, platform::meansDamage(e) ? QStringLiteral("文件已损坏")
+                                                          : platform::troubleCause(e));
     }
 }
 
 namespace {
 QString garbledLine(const QVariantList& values);
+QStringList refusedLines(const QMap<qint64, QVariantList>& rows, const Database& sw, const QString& tail = QString());
 
 // Names once the entries of the journal file `path` the entry check refuses
 // (a text or an amount out of reach where an amount belongs): they are applied
@@ -606,46 +657,94 @@ void tellRefusedInJournal(const QString& path) {
                      platform::mbOKOnly, QStringLiteral("警告"));
 }
 
-// The journal file, checked at each opening: one that does not open or read,
-// or that carries another station's name, is set aside and named, and a new
-// one is made with every settled entry still to be found (what the set-aside
-// file still gives, the call file's safety copy, the station file's copy of
-// what it applied); one deleted is made again the same way. Entries it holds
-// that no station wrote are named once.
-void checkJournalFile() {
+// What the journal file `path` is found to be: damaged (`why`: its header
+// holds a field the engine refuses, or disagrees with its size; its pages fail
+// the check; another station's name), or in trouble (the cause returned: it
+// cannot be written, read-only or held by another program), or sound (both
+// empty). Its pages are checked only when it changed since they last passed.
+QString judgeJournalFile(const QString& path, QString* why) {
+    const qint64 size = QFileInfo(path).size();
+    if (size > 0) {
+        // A file made and killed before its first write is empty, not damaged.
+        const QByteArray head = HeadOf(path);
+        const QString field = HeaderFault(head);
+        if (!field.isEmpty()) {
+            *why = QStringLiteral("已损坏（文件头的%1无效）").arg(field);
+            return {};
+        }
+        const qint64 page = PageSizeOf(head);
+        // The page count is kept in the header whenever its "valid for" number matches the change counter.
+        const bool countKept = head.mid(92, 4) == head.mid(24, 4);
+        const qint64 count = qint64(quint8(head[28])) << 24 | quint8(head[29]) << 16 | quint8(head[30]) << 8 | quint8(head[31]);
+        if (size % page != 0 || (countKept && count > 0 && count * page != size)) {
+            *why = QStringLiteral("已损坏（文件大小与文件头不符）");
+            return {};
+        }
+    }
+    try {
+        // Opened for writing: a move a kill cut short is rolled back first.
+        Database j = Database::open(path);
+        if (!journalKnownSound(path) && !j.integrityCheck()) {
+            *why = QStringLiteral("已损坏");
+            return {};
+        }
+        const QString theirs = j.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(j, kStationId, QString(), kNotes);
+        const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+        if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) {
+            *why = QStringLiteral("属于另一个话务台");
+            return {};
+        }
+        // Whether a move could write it: the write lock taken and given back, nothing written.
+        j.execute(QStringLiteral("BEGIN IMMEDIATE"));
+        j.execute(QStringLiteral("ROLLBACK"));
+    } catch (const DbError& e) {
+        if (platform::meansDamage(e)) *why = QStringLiteral("已损坏");
+        else return platform::troubleCause(e);
+    }
+    return {};
+}
+
+// The journal file, checked at each opening like the two other files: one
+// damaged (see judgeJournalFile) or another station's is set aside and named,
+// and a new one is made with every settled entry still to be found (what the
+// set-aside file still gives, the call file's safety copy, the station file's
+// copy of what it applied); one deleted is made again the same way; the
+// entries none of them gives are named by number. One that cannot be written
+// is named by its cause, once, and left as it is. Entries it holds that no
+// station wrote are named once. False when it cannot be written.
+bool checkJournalFile() {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
     const qint64 moved = movedThrough();
     QString why;
     if (!QFileInfo::exists(path)) {
-        if (moved <= 0) return;
+        if (moved <= 0) return true;
         why = QStringLiteral("不见了");
     } else {
-        try {
-            const Database j = Database::openReadOnly(path);
-            if (!j.actualTableName(kChargeLog).isEmpty())
-                // Its last page read (a path down the table), not every page: a start stays quick.
-                j.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
-            const QString theirs = j.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(j, kStationId, QString(), kNotes);
-            const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
-            if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) why = QStringLiteral("属于另一个话务台");
-        } catch (const DbError&) {
-            why = QStringLiteral("已损坏");
+        const QString trouble = judgeJournalFile(path, &why);
+        if (!trouble.isEmpty()) {
+            tellJournalTrouble(path, trouble);
+            return false;
         }
         if (why.isEmpty()) {
+            g_journalTrouble.clear();
             tellRefusedInJournal(path);
-            return;
+            noteJournalSound(path);
+            return true;
         }
     }
     QString aside;
     bool complete = true;
     QList<LogEntry> found;
+    const RefusedEntries refused;
     if (QFileInfo::exists(path)) {
         aside = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        if (!QFile::rename(path, aside)) {
-            core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（文件或文件夹为只读？）。请检查该文件。").arg(kJournalFile, why),
+        QString error;
+        if (!platform::renameFile(path, aside, &error)) {
+            core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（%3）。已结清的记账记录暂时保留在话单文件中，请检查该文件。")
+                             .arg(kJournalFile, why, error),
                          platform::mbOKOnly, QStringLiteral("警告"));
-            return;
+            return false;
         }
         QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
         platform::syncDir(dir);
@@ -684,12 +783,49 @@ void checkJournalFile() {
         j.close();
     }
     platform::syncDir(dir);
+    noteJournalSound(path);
+    // The settled entries no file gave back: those it kept (from the first
+    // number it kept, when that is noted), less those the call file's log still holds.
+    QSet<qint64> held;
+    for (const LogEntry& e : std::as_const(found)) held.insert(e.seq);
+    const QMap<qint64, QVariantList> unreadable = refused.lacking(found, 0);
+    for (auto it = unreadable.constBegin(); it != unreadable.constEnd(); ++it) held.insert(it.key());
+    for (platform::RowReader r = dbPhoneCur.rows(QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq<=?").arg(logTable()), {moved});
+         r.next();)
+        held.insert(r.integer(0));
+    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
+    const qint64 from = fromNote.isEmpty() ? 1 : qMax<qint64>(fromNote.toLongLong(), 1);
+    QStringList lost;
+    qint64 lostCount = 0;
+    for (qint64 n = from; n <= moved;) {
+        if (held.contains(n)) {
+            ++n;
+            continue;
+        }
+        qint64 end = n;
+        while (end + 1 <= moved && !held.contains(end + 1)) ++end;
+        lost << (n == end ? QString::number(n) : QStringLiteral("%1至%2").arg(n).arg(end));
+        lostCount += end - n + 1;
+        n = end + 1;
+    }
     QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
     if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
     text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());
     if (!complete) text += QStringLiteral("（原文件只能部分读取）");
-    text += QStringLiteral("。恢复较早的备份时，缺少的记账记录会逐个用户列出差额。");
+    if (lost.isEmpty()) {
+        text += QStringLiteral("，没有缺少的记账记录。");
+    } else {
+        constexpr int kRuns = 20;
+        if (lost.size() > kRuns) lost = lost.mid(0, kRuns) << QStringLiteral("……");
+        text += QStringLiteral("。第%1笔已结清的记账记录（共%2笔）无法找回：它们早已计入用户余额，现有余额不受影响；"
+                               "恢复比它们更早的备份时，缺少的记账记录会逐个用户列出差额。")
+                    .arg(lost.join(QStringLiteral("、")))
+                    .arg(lostCount);
+    }
+    if (!unreadable.isEmpty())
+        text += QStringLiteral("\n以下已结清的记账记录已损坏，未能找回：\n") + refusedLines(unreadable, dbSwitch).join(QLatin1Char('\n'));
     core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+    return true;
 }
 
 // The two files of one station know each other: the first opening gives
@@ -768,8 +904,9 @@ void PrepareChargeLog() {
         return;
     }
     mergeMirror();
+    bool journalWritable = true;
     try {
-        checkJournalFile();
+        journalWritable = checkJournalFile();
     } catch (const DbError&) {
         // Checked again at the next opening; a move that fails says so.
     }
@@ -790,8 +927,9 @@ void PrepareChargeLog() {
             if (!dbSwitch.actualTableName(t).isEmpty())
                 dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(dbSwitch.qualified(t)), {inCallCopy});
     }
-    // What every copy holds and is a few days old moves to the journal file.
-    MoveSettledEntries();
+    // What every copy holds and is a few days old moves to the journal file
+    // (not into one just found unwritable: its cause is told already).
+    if (journalWritable) MoveSettledEntries();
     // The station file's copy of entries the safety copy holds goes once it is
     // old; the rest stays for the copy and for backups to be brought up to date.
     const qint64 copyMark = markOfStationCopy();
@@ -1413,9 +1551,20 @@ QString refusedLine(qint64 seq, const QVariantList& v, const Database& sw) {
         what = QStringLiteral("余额无效");
         known << QStringLiteral("余额为%1").arg(shownAsRead(v.value(5)));
     }
-    return QStringLiteral("第%1笔记账记录%2%3，未计入用户余额")
+    return QStringLiteral("第%1笔记账记录%2%3")
         .arg(seq)
         .arg(what, known.isEmpty() ? QString() : QStringLiteral("（%1）").arg(known.join(QStringLiteral("，"))));
+}
+
+// One line for each of `rows` (the first hundred: a box of thousands of lines
+// is read by no one), ending with `tail`; then how many more.
+QStringList refusedLines(const QMap<qint64, QVariantList>& rows, const Database& sw, const QString& tail) {
+    constexpr int kNamed = 100;
+    QStringList lines;
+    for (auto it = rows.constBegin(); it != rows.constEnd() && lines.size() < kNamed; ++it)
+        lines << refusedLine(it.key(), it.value(), sw) + tail;
+    if (rows.size() > kNamed) lines << QStringLiteral("另有%1笔记账记录已损坏").arg(rows.size() - kNamed) + tail;
+    return lines;
 }
 }  // namespace
 
@@ -1443,10 +1592,8 @@ void NameRefused(LogRecovery& r, const RefusedEntries& refused, const QList<LogE
                  QList<LogEntry>* calls) {
     const QMap<qint64, QVariantList> lacking = refused.lacking(log, after);
     if (lacking.isEmpty()) return;
-    // A box of thousands of lines is read by no one: the first ones, and how many more.
-    constexpr int kNamed = 100;
+    r.refused << refusedLines(lacking, sw, QStringLiteral("，未计入用户余额"));
     for (auto it = lacking.constBegin(); it != lacking.constEnd(); ++it) {
-        if (r.refused.size() < kNamed) r.refused << refusedLine(it.key(), it.value(), sw);
         const QVariantList& v = it.value();
         if (calls && v.value(6).typeId() == QMetaType::LongLong && platform::parseDate(v.value(7)).isValid()) {
             LogEntry e;
@@ -1457,8 +1604,6 @@ void NameRefused(LogRecovery& r, const RefusedEntries& refused, const QList<LogE
             *calls << e;
         }
     }
-    if (lacking.size() > kNamed)
-        r.refused << QStringLiteral("另有%1笔记账记录已损坏，未计入用户余额").arg(lacking.size() - kNamed);
     // Those numbers are no gap: their entries are there, and named as they read.
     QList<QPair<qint64, qint64>> runs;
     for (const auto& run : std::as_const(r.gaps)) {
