@@ -694,8 +694,15 @@ QString judgeJournalFile(const QString& path, QString* why) {
             *why = QStringLiteral("属于另一个话务台");
             return {};
         }
-        // Whether a move could write it: the write lock taken and given back, nothing written.
+        // Whether a move could write it: a write made and rolled back (a
+        // file the engine opened read-only takes the write lock all the same).
         j.execute(QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            j.execute(QStringLiteral("CREATE TABLE tarvo_write_probe (a)"));
+        } catch (const DbError&) {
+            j.execute(QStringLiteral("ROLLBACK"));
+            throw;
+        }
         j.execute(QStringLiteral("ROLLBACK"));
     } catch (const DbError& e) {
         if (platform::meansDamage(e)) *why = QStringLiteral("已损坏");
@@ -784,6 +791,7 @@ bool checkJournalFile() {
     }
     platform::syncDir(dir);
     noteJournalSound(path);
+    const qint64 keptFrom = found.isEmpty() ? moved + 1 : found.first().seq;
     // The settled entries no file gave back: those it kept (from the first
     // number it kept, when that is noted), less those the call file's log still holds.
     QSet<qint64> held;
@@ -808,6 +816,8 @@ bool checkJournalFile() {
         lostCount += end - n + 1;
         n = end + 1;
     }
+    // Told once: the next loss is counted from what the new file holds.
+    SetVariant(dbPhoneCur, kJournalFrom, QString::number(keptFrom), kNotes);
     QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
     if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
     text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());

@@ -20,7 +20,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
 #include <limits>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 using namespace pricingtest;
 using platform::Database;
@@ -929,6 +933,160 @@ TEST_F(LedgerTest, AJournalFileDeletedOrOfAnotherStationIsNamedAndMadeAgain) {
     EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
     restart();   // said once
     EXPECT_EQ(platform::script::shown().size(), 2);
+}
+
+class JournalFileTest : public LedgerTest {
+protected:
+    // The journal file, its entries by number and value, as they read.
+    QStringList entries() {
+        QStringList out;
+        Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
+        for (platform::RowReader r = j.rows("SELECT f_seq, f_kind, f_userid, f_amount, f_balance FROM tab_chargelog ORDER BY f_seq");
+             r.next();)
+            out << QStringLiteral("%1 %2 %3 %4 %5").arg(r.integer(0)).arg(r.integer(1)).arg(r.integer(2)).arg(r.integer(3)).arg(r.integer(4));
+        return out;
+    }
+    // Entries settled in the journal file alone: `calls` calls, moved after ten days, and a start more.
+    QPair<qint64, qint64> settle(int calls = 3) {
+        for (int m = 1; m <= calls; ++m) call(m % 60, QDate(2026, 6, 15).addDays(-(m / 60)));
+        restart();
+        now = now.addDays(10);
+        restart();
+        restart();   // the copies no longer hold them
+        Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
+        return {j.scalar("SELECT min(f_seq) FROM tab_chargelog").toLongLong(), j.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong()};
+    }
+    int boxes() { return int(platform::script::shown().size()); }
+    QString lastBox() { return platform::script::shown().isEmpty() ? QString() : platform::script::shown().last().text; }
+    int asideFiles() { return int(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size()); }
+};
+
+// A damaged journal file, its header or its pages, is set aside under a dated
+// name and named once; the new file holds every entry that still reads, and
+// the numbers none gives back are named.
+TEST_F(JournalFileTest, AJournalFileWithAHeaderTheEngineCannotWriteIsSetAsideAndEveryEntryKept) {
+    settle();
+    const QStringList before = entries();
+    ASSERT_FALSE(before.isEmpty());
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile f(dir->file(ModSwitch::kJournalFile));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(18);
+        f.write(QByteArray(1, '\x03'));   // a write version the engine only reads with
+    }
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
+    EXPECT_EQ(asideFiles(), 1);
+    EXPECT_EQ(entries(), before);
+    restart();
+    EXPECT_EQ(boxes(), 1);
+}
+
+TEST_F(JournalFileTest, AJournalFileWithGarbledPagesIsSetAsideAndTheEntriesItLostAreNamed) {
+    const auto [first, last] = settle(400);
+    ModSwitch::OpenAllDB(false);
+    qint64 page = 0, size = 0;
+    {
+        Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
+        size = j.scalar("PRAGMA page_size").toLongLong();
+        ASSERT_GE(j.scalar("SELECT count(*) FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf'").toLongLong(), 3);
+        // The first leaf: a start that reads only the path to the last entry never meets it.
+        page = j.scalar("SELECT pageno FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf' ORDER BY path LIMIT 1").toLongLong();
+    }
+    {
+        QFile f(dir->file(ModSwitch::kJournalFile));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek((page - 1) * size);
+        f.write(QByteArray(int(size), '\x5a'));
+    }
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains(QStringLiteral("第%1至").arg(first))) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains("已结清的记账记录（共")) << lastBox().toStdString();
+    EXPECT_EQ(asideFiles(), 1);
+    // The rest of them read, and are kept.
+    const QStringList after = entries();
+    EXPECT_FALSE(after.isEmpty());
+    EXPECT_TRUE(after.last().startsWith(QString::number(last) + ' '));
+    restart();
+    EXPECT_EQ(boxes(), 1);
+}
+
+// Deleted, the journal file is made again, and the loss of its history is
+// named by number, not only that the file was missing.
+TEST_F(JournalFileTest, ADeletedJournalFileIsMadeAgainAndTheHistoryItTookIsNamed) {
+    const auto [first, last] = settle();
+    ModSwitch::OpenAllDB(false);
+    QFile::remove(dir->file(ModSwitch::kJournalFile));
+    platform::script::answer("ChargeLog.mdb不见了", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains(QStringLiteral("第%1至%2笔已结清的记账记录（共%3笔）无法找回").arg(first).arg(last).arg(last - first + 1)))
+        << lastBox().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(dir->file(ModSwitch::kJournalFile)));
+    restart();
+    EXPECT_EQ(boxes(), 1);
+}
+
+// A journal file the station cannot write (read-only, even to root; held by
+// another program) is named once by its cause, with the advice that cause
+// needs: not damaged, not set aside; the entries stay in the call file and
+// move once it can be written again.
+TEST_F(JournalFileTest, AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce) {
+    settle();
+    const QString path = dir->file(ModSwitch::kJournalFile);
+    const int moved = int(entries().size());
+    for (int m = 10; m <= 12; ++m) call(m, now.date());
+    ModSwitch::OpenAllDB(false);
+    struct Immutable {
+        int fd = -1, flags = 0;
+        bool on = false;
+        ~Immutable() {
+            if (on) ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+            if (fd >= 0) ::close(fd);
+        }
+    } guard;
+    guard.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    ASSERT_GE(guard.fd, 0);
+    if (::ioctl(guard.fd, FS_IOC_GETFLAGS, &guard.flags) != 0) GTEST_SKIP() << "no file attributes here";
+    const int immutable = guard.flags | FS_IMMUTABLE_FL;
+    if (::ioctl(guard.fd, FS_IOC_SETFLAGS, &immutable) != 0) GTEST_SKIP() << "immutable files need a right this run lacks";
+    guard.on = true;
+    now = now.addDays(10);
+    platform::script::answer("ChargeLog.mdb无法写入", platform::rOK);
+    restart();
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("（文件或文件夹为只读，没有写入权限）")) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains("请检查该文件的只读属性")) << lastBox().toStdString();
+    EXPECT_FALSE(lastBox().contains("损坏") || lastBox().contains("磁盘空间")) << lastBox().toStdString();
+    EXPECT_EQ(asideFiles(), 0);
+    EXPECT_EQ(int(entries().size()), moved);
+    EXPECT_GE(logged("PhoneCur.mdb"), 3);
+    ::ioctl(guard.fd, FS_IOC_SETFLAGS, &guard.flags);
+    guard.on = false;
+
+    // Held by another program: its cause, and the advice for it.
+    Database other = Database::open(path);
+    other.execute("BEGIN IMMEDIATE");
+    platform::script::answer("ChargeLog.mdb无法写入", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 2);
+    EXPECT_TRUE(lastBox().contains("（文件被其他程序占用）")) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains("请关闭正在使用该文件的其他程序")) << lastBox().toStdString();
+    EXPECT_FALSE(lastBox().contains("损坏") || lastBox().contains("磁盘空间")) << lastBox().toStdString();
+    other.execute("ROLLBACK");
+    other.close();
+    restart();
+    EXPECT_EQ(boxes(), 2);
+    EXPECT_GT(int(entries().size()), moved);
+    EXPECT_EQ(asideFiles(), 0);
 }
 
 // A journal written before numbers were kept may add a user under a number a
