@@ -663,6 +663,15 @@ void tellRefusedInJournal(const QString& path) {
 // cannot be written, read-only or held by another program), or sound (both
 // empty). Its pages are checked only when it changed since they last passed.
 QString judgeJournalFile(const QString& path, QString* why) {
+    if (QFileInfo(path + QStringLiteral("-journal")).size() > 0) {
+        // A move a kill cut short is rolled back before the file is judged:
+        // until then it may hold pages its header does not count.
+        try {
+            Database::open(path).close();
+        } catch (const DbError& e) {
+            if (!platform::meansDamage(e)) return platform::troubleCause(e);
+        }
+    }
     const qint64 size = QFileInfo(path).size();
     if (size > 0) {
         // A file made and killed before its first write is empty, not damaged.

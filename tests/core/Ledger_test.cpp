@@ -1034,6 +1034,35 @@ TEST_F(JournalFileTest, ADeletedJournalFileIsMadeAgainAndTheHistoryItTookIsNamed
     EXPECT_EQ(boxes(), 1);
 }
 
+// A move a kill cut short leaves the journal file with a hot journal beside
+// it (pages written past what its header counts): the opening rolls it back
+// and finds the file sound, not damaged.
+TEST_F(JournalFileTest, AJournalFileAKillLeftInTheMiddleOfAMoveIsRolledBackNotSetAside) {
+    settle();
+    const QStringList before = entries();
+    const QString path = dir->file(ModSwitch::kJournalFile);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database j = Database::open(path);
+        j.execute("PRAGMA cache_size=1");   // the pages spill to the file before the commit
+        platform::Transaction tx(j);
+        for (int i = 0; i < 2000; ++i)
+            j.execute("INSERT INTO tab_chargelog (f_seq, f_kind, f_userid, f_amount, f_balance) VALUES (?, 5, 0, 0, 0)",
+                      {1000000 + i});
+        ASSERT_GT(QFileInfo(path + "-journal").size(), 0);
+        // The state a kill leaves: the file and its journal as they stand now.
+        ASSERT_TRUE(QFile::copy(path, path + ".killed"));
+        ASSERT_TRUE(QFile::copy(path + "-journal", path + ".killed-journal"));
+    }
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::rename(path + ".killed", path));
+    ASSERT_TRUE(QFile::rename(path + ".killed-journal", path + "-journal"));
+    restart();
+    EXPECT_EQ(boxes(), 0) << lastBox().toStdString();
+    EXPECT_EQ(asideFiles(), 0);
+    EXPECT_EQ(entries(), before);
+}
+
 // A journal file the station cannot write (read-only, even to root; held by
 // another program) is named once by its cause, with the advice that cause
 // needs: not damaged, not set aside; the entries stay in the call file and
