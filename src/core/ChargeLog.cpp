@@ -1536,43 +1536,31 @@ QString shownAsRead(const QVariant& v) {
     return t;
 }
 
-// The line naming an entry the check refused: its number, what is known of
-// it (the user, by name when `sw` knows them; its kind; its call) and what is wrong.
+// The line naming an entry the check refused (number, kind and user whole,
+// see RefusedEntries::note): its number, its user (by name when `sw` knows
+// them), its kind, its call when it reads, and what is wrong.
 QString refusedLine(qint64 seq, const QVariantList& v, const Database& sw) {
-    const auto whole = [&](int i) { return v.value(i).typeId() == QMetaType::LongLong; };
-    QStringList known;
-    if (whole(3)) {
-        QString who = QStringLiteral("用户%1").arg(v.value(3).toLongLong());
-        try {
-            const QString users = sw.actualTableName(QStringLiteral("user"));
-            const QVariant name = users.isEmpty() ? QVariant()
-                                                  : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?")
-                                                                  .arg(sw.qualified(users)),
-                                                              {v.value(3)});
-            if (!name.isNull()) who += QLatin1Char(' ') + name.toString();
-        } catch (const DbError&) {
-        }
-        known << who;
+    QString who = QStringLiteral("用户%1").arg(v.value(3).toLongLong());
+    try {
+        const QString users = sw.actualTableName(QStringLiteral("user"));
+        const QVariant name =
+            users.isEmpty() ? QVariant()
+                            : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)), {v.value(3)});
+        if (!name.isNull()) who += QLatin1Char(' ') + name.toString();
+    } catch (const DbError&) {
     }
-    const qint64 kind = whole(2) ? v.value(2).toLongLong() : -1;
     static const char* const kKinds[] = {"话费", "删除用户", "新增用户", "余额变动", "押金变动", "话单"};
-    if (kind >= 0 && kind < 6) known << QString::fromUtf8(kKinds[kind]);
-    if ((kind == int(LogKind::Charge) || kind == int(LogKind::Call)) && whole(6) && v.value(7).typeId() == QMetaType::QString &&
-        platform::parseDate(v.value(7)).isValid())
-        known << QStringLiteral("分机%1 %2的话单").arg(v.value(6).toLongLong()).arg(platform::dateText(platform::parseDate(v.value(7))));
-    QString what;
-    if (!whole(1) || !whole(2) || !whole(3)) {
-        what = QStringLiteral("无法读取");
-    } else if (!inReach(v.value(4))) {
-        what = QStringLiteral("金额无效");
-        known << QStringLiteral("金额为%1").arg(shownAsRead(v.value(4)));
-    } else {
-        what = QStringLiteral("余额无效");
-        known << QStringLiteral("余额为%1").arg(shownAsRead(v.value(5)));
-    }
-    return QStringLiteral("第%1笔记账记录%2%3")
+    const qint64 kind = v.value(2).toLongLong();
+    QStringList known{who, QString::fromUtf8(kKinds[kind])};
+    const QDateTime start = platform::parseDate(v.value(7));
+    if ((kind == int(LogKind::Charge) || kind == int(LogKind::Call)) && v.value(6).typeId() == QMetaType::LongLong &&
+        v.value(7).typeId() == QMetaType::QString && start.isValid())
+        known << QStringLiteral("分机%1 %2的话单").arg(v.value(6).toLongLong()).arg(platform::dateText(start));
+    const bool amount = !inReach(v.value(4));
+    known << (amount ? QStringLiteral("金额为%1").arg(shownAsRead(v.value(4))) : QStringLiteral("余额为%1").arg(shownAsRead(v.value(5))));
+    return QStringLiteral("第%1笔记账记录%2（%3）")
         .arg(seq)
-        .arg(what, known.isEmpty() ? QString() : QStringLiteral("（%1）").arg(known.join(QStringLiteral("，"))));
+        .arg(amount ? QStringLiteral("金额无效") : QStringLiteral("余额无效"), known.join(QStringLiteral("，")));
 }
 
 // One line for each of `rows` (the first hundred: a box of thousands of lines
@@ -1592,8 +1580,12 @@ RefusedEntries::RefusedEntries() : outer_(g_refused) { g_refused = this; }
 RefusedEntries::~RefusedEntries() { g_refused = outer_; }
 
 void RefusedEntries::note(const QVariantList& row) {
-    // An entry without a number cannot be named: it is no entry the station can tell.
-    if (row.size() < 6 || row.value(0).typeId() != QMetaType::LongLong) return;
+    // Only what reads as an entry with its money garbled is one: a row whose
+    // number, kind or user is no whole number may be a row of another table
+    // read through a damaged page, and names no entry (a log read in part says so).
+    for (int i = 0; i < 4; ++i)
+        if (row.value(i).typeId() != QMetaType::LongLong) return;
+    if (row.size() < 6 || row[2].toLongLong() < 0 || row[2].toLongLong() > int(LogKind::Call)) return;
     rows_.insert(row.value(0).toLongLong(), row);
     if (outer_) outer_->note(row);
 }
