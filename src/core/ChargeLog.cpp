@@ -582,6 +582,12 @@ void moveEntries(qint64 through, const QString& cutoff) {
 }
 }  // namespace
 
+void WriteJournalFile(const QString& path, const std::function<void()>& write) {
+    const bool sound = dbPhoneCur.isOpen() && journalKnownSound(path);
+    write();
+    if (sound) noteJournalSound(path);
+}
+
 void MoveSettledEntries() {
     if (!logOpen() || !dbSwitch.isOpen() || foreignStationFile() || dbSwitch.inTransaction() || !dbSwitch.autocommit())
         return;

@@ -185,6 +185,11 @@ QList<LogEntry> EntriesOf(const platform::Database& db, const QString& table, qi
 // they are, for the next opening or night.
 void MoveSettledEntries();
 
+// Runs `write`, which changes the journal file `path` on a connection of its
+// own (a note): a file whose pages were known sound stays known, and the next
+// start does not check them again for it.
+void WriteJournalFile(const QString& path, const std::function<void()>& write);
+
 // What a recovery of a station file from the log did and could not do.
 struct LogRecovery {
     int charges = 0;                // charges applied

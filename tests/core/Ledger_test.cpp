@@ -1034,6 +1034,32 @@ TEST_F(JournalFileTest, ADeletedJournalFileIsMadeAgainAndTheHistoryItTookIsNamed
     EXPECT_EQ(boxes(), 1);
 }
 
+// The start pays for the journal file's check only when the file changed
+// since its pages last passed: not after the station's own moves and notes
+// into it, but after another program wrote it.
+TEST_F(JournalFileTest, TheJournalFilesPagesAreCheckedOnlyWhenItChangedSinceTheyLastPassed) {
+    settle();
+    QStringList checked;
+    platform::testing::setIntegrityCheckHook([&](const QString& path) { checked << QFileInfo(path).fileName(); });
+    struct Unhook {
+        ~Unhook() { platform::testing::setIntegrityCheckHook(nullptr); }
+    } unhook;
+    for (int m = 20; m <= 22; ++m) call(m, now.date());
+    now = now.addDays(10);
+    restart();
+    restart();   // entries moved in at both
+    const qint64 n = ModSwitch::NextUserCount();
+    ModSwitch::MoveBalances([&] { dbSwitch.execute("INSERT INTO user (userid, username) VALUES (?, '新')", {n}); });
+    restart();
+    EXPECT_FALSE(checked.contains(ModSwitch::kJournalFile)) << checked.join(' ').toStdString();
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file(ModSwitch::kJournalFile)).execute("INSERT INTO tab_notes (varname, value) VALUES ('x', 'y')");
+    restart();
+    EXPECT_EQ(checked.count(ModSwitch::kJournalFile), 1) << checked.join(' ').toStdString();
+    restart();
+    EXPECT_EQ(checked.count(ModSwitch::kJournalFile), 1) << checked.join(' ').toStdString();
+}
+
 // A move a kill cut short leaves the journal file with a hot journal beside
 // it (pages written past what its header counts): the opening rolls it back
 // and finds the file sound, not damaged.
