@@ -497,9 +497,13 @@ const QString kJournalFrom = QStringLiteral("TarvoJournalFrom");
 
 QString identityText(const QString& path) { return QString::fromLatin1(platform::fileIdentity(path).toHex()); }
 
+// Journal files a reader found damaged since they were last checked.
+QSet<QString> g_doubted;
+
 bool journalKnownSound(const QString& path) {
     const QString id = identityText(path);
-    return !id.isEmpty() && GetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes) == id;
+    return !id.isEmpty() && !g_doubted.contains(QFileInfo(path).absoluteFilePath()) &&
+           GetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes) == id;
 }
 
 // In the caller's transaction on the call file, or alone.
@@ -582,6 +586,16 @@ void moveEntries(qint64 through, const QString& cutoff) {
 }
 }  // namespace
 
+void DoubtJournalFile(const QString& path) {
+    g_doubted.insert(QFileInfo(path).absoluteFilePath());
+    // Kept on the disk too, for a start of the next run.
+    try {
+        if (dbPhoneCur.isOpen() && dbPhoneCur.autocommit() && !dbPhoneCur.actualTableName(kNotes).isEmpty())
+            SetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes);
+    } catch (const DbError&) {
+    }
+}
+
 void WriteJournalFile(const QString& path, const std::function<void()>& write) {
     const bool sound = dbPhoneCur.isOpen() && journalKnownSound(path);
     write();
@@ -617,6 +631,7 @@ void MoveSettledEntries() {
         // The entries stay in the call file; the next opening or night moves
         // them. The cause is told once: a file that keeps refusing is the operator's to see.
         const QString path = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
+        if (platform::meansDamage(e)) DoubtJournalFile(path);
         tellJournalTrouble(path, platform::meansDamage(e) ? QStringLiteral("文件已损坏")
                                                           : platform::troubleCause(e));
     }
@@ -750,6 +765,7 @@ bool checkJournalFile() {
         }
         if (why.isEmpty()) {
             g_journalTrouble.clear();
+            g_doubted.remove(QFileInfo(path).absoluteFilePath());
             tellRefusedInJournal(path);
             noteJournalSound(path);
             return true;
@@ -932,8 +948,12 @@ void PrepareChargeLog() {
     bool journalWritable = true;
     try {
         journalWritable = checkJournalFile();
-    } catch (const DbError&) {
-        // Checked again at the next opening; a move that fails says so.
+    } catch (const DbError& e) {
+        // One that could not be made again (or its copy written): checked
+        // again at the next opening, and the cause told.
+        journalWritable = false;
+        tellJournalTrouble(platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile),
+                           platform::meansDamage(e) ? QStringLiteral("文件已损坏") : platform::troubleCause(e));
     }
     KeepUserNumbers();
     // A station file that has no mark yet kept every logged charge in the

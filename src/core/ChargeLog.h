@@ -190,6 +190,10 @@ void MoveSettledEntries();
 // start does not check them again for it.
 void WriteJournalFile(const QString& path, const std::function<void()>& write);
 
+// A reader found the journal file `path` damaged: the next opening checks its
+// pages whatever state it was last found sound in.
+void DoubtJournalFile(const QString& path);
+
 // What a recovery of a station file from the log did and could not do.
 struct LogRecovery {
     int charges = 0;                // charges applied

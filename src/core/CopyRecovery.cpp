@@ -382,6 +382,7 @@ QList<LogEntry> JournalEntriesAt(const QString& path, qint64 after, bool* comple
         return out;
     } catch (const DbError&) {
         out.clear();
+        if (QFileInfo(path).fileName().compare(kJournalFile, Qt::CaseInsensitive) == 0) DoubtJournalFile(path);
     }
     // A file that does not open or read through: what its pages still give.
     const DamagedImage j(path);

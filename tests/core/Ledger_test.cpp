@@ -13,6 +13,7 @@
 #include "core/StationFiles.h"
 #include "core/UserNumbers.h"
 #include "params/TableViews.h"
+#include "platform/Files.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
@@ -1016,6 +1017,42 @@ TEST_F(JournalFileTest, AJournalFileWithGarbledPagesIsSetAsideAndTheEntriesItLos
     EXPECT_TRUE(after.last().startsWith(QString::number(last) + ' '));
     restart();
     EXPECT_EQ(boxes(), 1);
+}
+
+// Pages gone bad since the journal file last passed its check, its state
+// unchanged (the disk's doing): the move that meets them says so, and the
+// next start checks the file whatever its state and sets it aside, as it said.
+TEST_F(JournalFileTest, DamageAMoveMeetsInAFileKnownSoundIsCheckedAtTheNextStart) {
+    settle(400);
+    for (int m = 30; m <= 32; ++m) call(m, now.date());
+    now = now.addDays(10);
+    call(40, now.date());   // a young entry: the move lets old ones go, reading the file from its start
+    ModSwitch::OpenAllDB(false);
+    const QString path = dir->file(ModSwitch::kJournalFile);
+    qint64 page = 0, size = 0;
+    {
+        Database j = Database::openReadOnly(path);
+        size = j.scalar("PRAGMA page_size").toLongLong();
+        page = j.scalar("SELECT pageno FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf' ORDER BY path LIMIT 1").toLongLong();
+    }
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek((page - 1) * size);
+        f.write(QByteArray(int(size), '\x5a'));
+    }
+    // As if the station had checked it in this state.
+    Database::open(dir->file("PhoneCur.mdb"))
+        .execute("UPDATE tab_notes SET value=? WHERE varname='TarvoJournalChecked'",
+                 {QString::fromLatin1(platform::fileIdentity(path).toHex())});
+    platform::script::answer("ChargeLog.mdb无法写入（文件已损坏）", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("下次启动时将另存该文件并重新建立")) << lastBox().toStdString();
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 2);
+    EXPECT_EQ(asideFiles(), 1);
 }
 
 // Deleted, the journal file is made again, and the loss of its history is
