@@ -613,7 +613,14 @@ bool frmPABX::ShowView(const QString& key) {
 
 void frmPABX::tvSwitch_Click() {
     if (building_) return;
-    if (InputVisible()) return;
+    if (InputVisible()) {
+        // The click only checked the open editor (the value stays in the grid
+        // as an edit the next save asks about, or is refused with the reason).
+        // The press has already moved the tree's highlight: it goes back to
+        // the view shown, as a later refresh of "the view" reads it there.
+        if (QTreeWidgetItem* n = ModSwitch::FindNode(CurTable)) tvSwitch->setCurrentItem(n);
+        return;
+    }
     building_ = true;
     setCursor(Qt::WaitCursor);
     sbrInfo->setPanelText(2, QString());

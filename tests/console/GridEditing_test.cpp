@@ -851,4 +851,55 @@ TEST_F(GridEditing, ACallChargedToAnotherUserLeavesTheOperatorsRowWhereItWas) {
     for (const QModelIndex& ix : selected) EXPECT_EQ(ix.row(), 3);
 }
 
+// A click on another node of the tree while a cell's editor is open: the
+// typed value is checked as any command checks it, and then either stays in
+// the grid as an unsaved edit (asked about with the table's save) or is
+// refused with the reason; the tree goes on naming the view the grid shows.
+TEST_F(GridEditing, ATreeClickOverAnOpenEditorKeepsTheValueAndTheTreeOnTheShownView) {
+    QTreeWidget* tv = console().tvSwitch;
+    const auto nodeAt = [&](const QString& key) {
+        QTreeWidgetItem* node = ModSwitch::FindNode(key);
+        tv->scrollToItem(node);
+        return tv->visualItemRect(node).center();
+    };
+    ASSERT_TRUE(console().ShowView("Extension"));
+    const int group = ModSwitch::GetColIndex("组号", grid());
+    const int address = grid().TextMatrix(2, 0).toInt();
+    doubleClick(2, group);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    QTest::keyClicks(console().txtModify, "5");
+    // A quick click on a busy station: press and release come before the
+    // editor hears it lost the keyboard.
+    QTest::mouseClick(tv->viewport(), Qt::LeftButton, Qt::NoModifier, nodeAt("Account"));
+    ASSERT_TRUE(spin(10000, [&] { return !console().txtModify->isVisible(); }));
+    spin(20);
+    EXPECT_EQ(CurTable, "Extension");
+    EXPECT_EQ(tv->currentItem(), ModSwitch::FindNode("Extension"));
+    EXPECT_EQ(grid().TextMatrix(2, group), "5");
+    EXPECT_TRUE(g_Modified);
+    // The next click on the node asks about the edit, and the save stores it.
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    clickNode("Account");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(CurTable, "Account");
+    EXPECT_EQ(tv->currentItem(), ModSwitch::FindNode("Account"));
+    EXPECT_EQ(dbSwitch.scalar("select groupno from Extension where Address=?", {address}).toInt(), 5);
+
+    // A value the check refuses, the press and the release apart as a hand makes them.
+    ASSERT_TRUE(console().ShowView("Account"));
+    doubleClick(2, 1);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    QTest::keyClicks(console().txtModify, "12a");
+    const QPoint p = nodeAt("Extension");
+    QTest::mousePress(tv->viewport(), Qt::LeftButton, Qt::NoModifier, p);
+    ASSERT_TRUE(spin(10000, [&] { return status() == "请输入0000-9999之间的数值"; })) << status().toStdString();
+    QTest::mouseRelease(tv->viewport(), Qt::LeftButton, Qt::NoModifier, p);
+    spin(20);
+    EXPECT_EQ(CurTable, "Account");
+    EXPECT_EQ(tv->currentItem(), ModSwitch::FindNode("Account"));
+    EXPECT_EQ(grid().TextMatrix(2, 1), "FFFF");
+    EXPECT_EQ(status(), "请输入0000-9999之间的数值");
+    EXPECT_TRUE(platform::script::unexpected().isEmpty());
+}
+
 }  // namespace
