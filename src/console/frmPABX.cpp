@@ -606,8 +606,23 @@ bool frmPABX::RunArchive() {
 bool frmPABX::ShowView(const QString& key) {
     QTreeWidgetItem* node = ModSwitch::FindNode(key);
     if (!node) return false;
+    // The view shown drawn again (after a payment, a restore): the operator's
+    // row stays on its record, found by its first cell; a record gone leaves
+    // no row chosen, never the one that took its place.
+    const bool again = key == CurTable && fgDisp->Row() >= fgDisp->FixedRows();
+    const QString chosen = again ? fgDisp->TextMatrix(fgDisp->Row(), 0) : QString();
+    const int col = fgDisp->Col();
+    const int top = fgDisp->TopRow();
     tvSwitch->setCurrentItem(node);
     tvSwitch_Click();
+    if (chosen.isEmpty() || CurTable != key || fgDisp->TextMatrix(fgDisp->Row(), 0) == chosen) return true;
+    const int r = fgDisp->FindRow(0, chosen, fgDisp->FixedRows());
+    if (r < 0) return true;
+    fgDisp->setTopRow(qMin(top, r));
+    fgDisp->setCol(qMin(col, fgDisp->Cols() - 1));
+    fgDisp->setRow(r);
+    fgDisp->scrollTo(fgDisp->model()->index(r, fgDisp->Col()));
+    GridSelFirst = GridSelLast = r;
     return true;
 }
 
