@@ -3,6 +3,7 @@
 #include "support/PricingFixture.h"
 
 #include "admin/frmDBManager.h"
+#include "console/TableBackup.h"
 #include "core/ChargeLog.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
@@ -93,4 +94,30 @@ TEST_F(BackupHorizonTest, ABackupPutBackAfterTheKeepingTimeStillGetsEveryEntrySi
     restart();
     EXPECT_EQ(inJournalFile(), 1);
     EXPECT_EQ(remainOf(7), ledger);
+}
+
+// The same for the users' table copied by 备份 in 用户管理 ("Backup.mdb"):
+// put back by 恢复 after the keeping time, every balance follows the journal.
+TEST_F(BackupHorizonTest, AUsersTableBackupPutBackAfterTheKeepingTimeStillGetsEveryEntrySinceIt) {
+    script::answer("要备份数据库吗?", platform::rYes);
+    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    Currency ledger = remainOf(7);
+    for (int m = 1; m <= 3; ++m) ledger -= call(m, now.date());
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();
+    now = now.addDays(500);
+    ledger -= call(4, now.date());
+    restart();
+    restart();
+    EXPECT_EQ(inJournalFile(), 3);
+    const qsizetype boxes = script::shown().size();
+    script::answer("要从备份库恢复数据吗?", platform::rYes);
+    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(remainOf(7), ledger);
+    for (qsizetype i = boxes; i < script::shown().size(); ++i)
+        EXPECT_TRUE(script::shown()[i].text.startsWith("要从备份库恢复")) << script::shown()[i].text.toStdString();
 }
