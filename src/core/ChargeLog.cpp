@@ -475,8 +475,8 @@ qint64 lowestBackupMark(const QList<Database>& dbs) {
 
 // Lets go in the journal file `j` the entries dated before `cutoff`, oldest
 // first, up to the first one younger (an entry without a date goes with its
-// older neighbours) and never past `through`, what both safety copies hold,
-// in the caller's transaction.
+// older neighbours) and never past `through`, what both safety copies and
+// the newest backups hold, in the caller's transaction.
 void dropAged(const Database& j, const QString& cutoff, qint64 through) {
     if (cutoff.isEmpty()) return;
     qint64 lastAged = 0;
