@@ -51,8 +51,11 @@ void noteUsersMark(const platform::Database& backup) {
     const QString t = backup.qualified(kMarks);
     if (backup.actualTableName(kMarks).isEmpty())
         backup.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(t));
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
     backup.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (varname, value) VALUES (?, ?)").arg(t),
-                   {ModSwitch::kChargeMark, QString::number(ModSwitch::AppliedMark(dbSwitch))});
+                   {ModSwitch::kChargeMark, QString::number(mark)});
+    // The journal keeps the entries since, however old, for the restore of this copy.
+    ModSwitch::NoteBackupMark(QLatin1String(kBackupFile), mark);
 }
 
 // The mark of the users' copy in `backup`; -1 when it was taken without one.

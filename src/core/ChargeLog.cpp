@@ -455,10 +455,29 @@ void tellClockAhead(const Database& db, const QString& table, const QString& new
                  platform::mbOKOnly, QStringLiteral("提示"));
 }
 
+// The notes of the newest backups' marks ("<prefix><file>"): see NoteBackupMark.
+const QString kBackupMarkPrefix = QStringLiteral("TarvoBackupMark:");
+
+// The lowest backup mark the files `dbs` note (the call file's may be older
+// than the journal file's after a put-back from its copy: the lower is kept
+// to); -1 when none notes one.
+qint64 lowestBackupMark(const QList<Database>& dbs) {
+    qint64 lowest = -1;
+    for (const Database& db : dbs) {
+        if (!db.isOpen() || db.actualTableName(kNotes).isEmpty()) continue;
+        // A value that is no number reads 0: everything is kept.
+        const QVariant v = db.scalar(
+            QStringLiteral("SELECT min(CAST(value AS INTEGER)) FROM %1 WHERE varname LIKE ?").arg(db.qualified(kNotes)),
+            {kBackupMarkPrefix + QLatin1Char('%')});
+        if (!v.isNull() && (lowest < 0 || v.toLongLong() < lowest)) lowest = v.toLongLong();
+    }
+    return lowest;
+}
+
 // Lets go in the journal file `j` the entries dated before `cutoff`, oldest
 // first, up to the first one younger (an entry without a date goes with its
-// older neighbours) and never past `through`, what both safety copies hold,
-// in the caller's transaction.
+// older neighbours) and never past `through`, what both safety copies and
+// the newest backups hold, in the caller's transaction.
 void dropAged(const Database& j, const QString& cutoff, qint64 through) {
     if (cutoff.isEmpty()) return;
     qint64 lastAged = 0;
@@ -486,6 +505,11 @@ void nameJournalFile(const Database& j) {
     const QString numbers = GetVariant(dbPhoneCur, kUserNumbersNote, QString(), kNotes);
     if (numbers.toLongLong() > GetVariant(j, kUserNumbersNote, QString(), kNotes).toLongLong())
         SetVariant(j, kUserNumbersNote, numbers, kNotes);
+    // The newest backups' marks, as the call file notes them.
+    if (!dbPhoneCur.actualTableName(kNotes).isEmpty())
+        j.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (varname, value) SELECT varname, value FROM %2 WHERE varname LIKE ?")
+                      .arg(j.qualified(kNotes), dbPhoneCur.qualified(kNotes)),
+                  {kBackupMarkPrefix + QLatin1Char('%')});
 }
 
 // The call file's notes on the journal file: its state when it last passed
@@ -572,7 +596,9 @@ void moveEntries(qint64 through, const QString& cutoff) {
         j.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq<=?")
                       .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
                   {through});
-        dropAged(j, cutoff, through);
+        // Nor past the newest backups' marks: putting one back needs every entry since.
+        const qint64 horizon = lowestBackupMark({dbPhoneCur, j});
+        dropAged(j, cutoff, horizon >= 0 ? qMin(through, horizon) : through);
         tx.commit();
     }
     const QVariant from = j.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
@@ -988,6 +1014,18 @@ void PrepareChargeLog() {
                                  {copyMark, cutoff});
     } catch (const DbError&) {
         // Kept until the next opening.
+    }
+}
+
+void NoteBackupMark(const QString& what, qint64 mark) {
+    if (!dbPhoneCur.isOpen() || mark < 0) return;
+    try {
+        if (dbPhoneCur.actualTableName(kNotes).isEmpty())
+            dbPhoneCur.execute(
+                QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(dbPhoneCur.qualified(kNotes)));
+        SetVariant(dbPhoneCur, kBackupMarkPrefix + what, QString::number(mark), kNotes);
+    } catch (const DbError&) {
+        // The backup is made all the same; the older note, lower, keeps more.
     }
 }
 

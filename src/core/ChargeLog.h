@@ -184,6 +184,13 @@ QList<LogEntry> EntriesOf(const platform::Database& db, const QString& table, qi
 // journal file. Outside a transaction; a failure leaves the entries where
 // they are, for the next opening or night.
 void MoveSettledEntries();
+// A backup was taken whose balances hold the journal up to entry `mark` (its
+// station file's mark; the users' copy's): a restore of it needs every entry
+// past that, so none is let go however old, until a newer backup of the same
+// file `what` ("Switch.mdb", "Backup.mdb") is noted. Kept in the call file's
+// notes and carried into the journal file, so that it outlives a restart and
+// a call file put back from its copy.
+void NoteBackupMark(const QString& what, qint64 mark);
 
 // Runs `write`, which changes the journal file `path` on a connection of its
 // own (a note): a file whose pages were known sound stays known, and the next
