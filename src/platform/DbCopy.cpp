@@ -20,15 +20,14 @@ std::function<void(int)> g_stepHook;
 // How long one step of the copy may hold the window's events, in milliseconds.
 constexpr qint64 kStepTargetMs = 20;
 
-// How long a step of the copy's own connection waits for a lock before the
-// window's events are handled again; the copy then tries once more.
+// A step of the copy's own connection waits little for a lock: the copy
+// tries again after the window's events have been handled.
 constexpr int kOwnBusyWaitMs = 250;
 
 // How long the source may stay locked before the copy gives up. The
 // station's own writes end long before (each of them gives up after
 // kBusyTimeoutMs); a lock held longer is another program's.
-constexpr qint64 kDefaultLockPatienceMs = 20000;
-qint64 g_lockPatienceMs = kDefaultLockPatienceMs;
+constexpr qint64 kLockPatienceMs = 20000;
 
 const QString kLockedCause = QStringLiteral("文件被其他程序占用");
 
@@ -135,8 +134,8 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
         // Steps are kept short whatever the disk does: a slow step halves the
         // pages of the next, a quick one doubles them again up to `step`.
         int pages = step;
-        // Since when the source has refused every step (not valid while it does not).
-        QElapsedTimer locked;
+        // Since when (TickMs) the source has refused every step, -1 while it does not.
+        qint64 lockedSince = -1;
         for (;;) {
             QElapsedTimer t;
             t.start();
@@ -147,11 +146,11 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
             if (rc == SQLITE_DONE) break;
             if (rc != SQLITE_OK && rc != SQLITE_BUSY && rc != SQLITE_LOCKED) break;
             if (rc == SQLITE_OK) {
-                locked.invalidate();
+                lockedSince = -1;
             } else {
                 ++st.busySteps;
-                if (!locked.isValid()) locked.start();
-                else if (locked.elapsed() >= g_lockPatienceMs) break;
+                if (lockedSince < 0) lockedSince = TickMs();
+                else if (TickMs() - lockedSince >= kLockPatienceMs) break;
             }
             if (ms > kStepTargetMs) pages = qMax(8, pages / 2);
             else if (ms < kStepTargetMs / 4) pages = qMin(step, pages * 2);
@@ -202,7 +201,6 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
 
 namespace testing {
 void setStepCopyHook(std::function<void(int)> hook) { g_stepHook = std::move(hook); }
-void setLockPatience(qint64 ms) { g_lockPatienceMs = ms > 0 ? ms : kDefaultLockPatienceMs; }
 }  // namespace testing
 
 }  // namespace platform

@@ -25,7 +25,7 @@ struct StepCopyStats {
 // quick_check and then renamed over the target. False with a description in
 // `error` on failure; no temporary file is left and the target is untouched.
 // A source locked by another program is waited for, window events handled
-// meanwhile; once it has stayed locked for about twenty seconds the copy
+// meanwhile; once it has stayed locked for twenty seconds (TickMs) the copy
 // fails and `error` says the file is held by another program.
 bool CopyDatabaseStepwise(const QString& source, const QString& target, const Database& station,
                           QString* error = nullptr, StepCopyStats* stats = nullptr, int pagesPerStep = 256);
@@ -33,8 +33,6 @@ bool CopyDatabaseStepwise(const QString& source, const QString& target, const Da
 namespace testing {
 // Called after every step but the last, before the yield (a test stores rows there).
 void setStepCopyHook(std::function<void(int step)> hook);
-// How long the source may stay locked before the copy gives up; 0 restores the default.
-void setLockPatience(qint64 ms);
 }  // namespace testing
 
 }  // namespace platform
