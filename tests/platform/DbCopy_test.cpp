@@ -75,11 +75,15 @@ TEST_F(StepCopyTest, AFileNotOpenIsReadOnItsOwnAndReplacesTheTarget) {
 
 TEST_F(StepCopyTest, AStepThatFindsTheSourceLockedIsTriedAgain) {
     // Another program takes the file for itself between two steps and keeps
-    // it for a few more; it lets go well inside the copy's patience.
+    // it for three more, ten seconds of the station's tick: inside the copy's
+    // patience, which counts from the first step that met the lock.
     Database other = Database::open(src);
     int heldFrom = 0;
     bool released = false;
+    qint64 tick = 1000;
+    platform::testing::setTick([&] { return tick; });
     platform::testing::setStepCopyHook([&](int step) {
+        tick += 5000;
         if (step == 2) {
             other.execute("BEGIN EXCLUSIVE");
             other.execute("INSERT INTO Tab_Ph1 (id, pad) VALUES (9001, 'other')");
