@@ -630,6 +630,18 @@ protected:
         restoreBackup("");
     }
 
+    // The station file put back by hand from its start-up copy with the
+    // station closed (or its write-ahead log lost); the start that catches up
+    // is checked before any call comes.
+    void putBackByHand() {
+        std::printf("  station file put back by hand from its copy\n");
+        const QString file = dir->file("switch.mdb");
+        for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
+        QFile::remove(file);
+        EXPECT_TRUE(QFile::copy(file + QStringLiteral(".bak"), file));
+        settle("after the station file was put back by hand");
+    }
+
     // A run that streams records and may die at a seeded point: right after
     // a record and its charge committed, when an answer reaches the switch,
     // after a while, inside the start-up's archive, or not at all.
@@ -845,12 +857,7 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
                 callsRound({}, pick(2, 6));
                 break;
             }
-            std::printf("  station file put back by hand from its copy\n");
-            for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
-            QFile::remove(file);
-            EXPECT_TRUE(QFile::copy(file + QStringLiteral(".bak"), file));
-            // The start that catches up is checked before any call comes.
-            settle("after the station file was put back by hand");
+            putBackByHand();
             callsRound({}, pick(1, 4));
             break;
         }
@@ -904,6 +911,21 @@ TEST_F(MoneySoakTest, CallsOfAnExtensionARestoreCouldNotGiveBackChargeTheOwnerIt
     settle("after the restore");
     EXPECT_TRUE(accounts[id].live);
     EXPECT_FALSE(accounts[id].callable);
+}
+
+// A station the previous version ran, upgraded by its first start: a user
+// added in a later run, then the station file put back by hand from its
+// start-up copy. The next start brings the user back from the journal.
+TEST_F(MoneySoakTest, AUserAddedOnAnUpgradedStationComesBackWhenItsFileIsPutBackByHand) {
+    settle("first start");
+    callsRound({}, 4);
+    settle("calls of the previous version");
+    ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
+    const qint64 id = addUser(1);
+    ASSERT_GE(id, 0);
+    ASSERT_TRUE(QFile::exists(dir->file("switch.mdb.bak")));
+    putBackByHand();
+    EXPECT_TRUE(stationUsers().contains(id)) << "user " << id << " is gone";
 }
 
 }  // namespace
