@@ -554,13 +554,14 @@ protected:
     }
 
     // The numbers of the entries the journal holds (the call file's log and
-    // the journal's file together), the station down.
+    // the journal's file together), the station down; none in a log the
+    // previous version left, which the next start numbers.
     QSet<qint64> entriesHeld() {
         QSet<qint64> out;
         for (const QString& name : {QStringLiteral("PhoneCur.mdb"), QStringLiteral("ChargeLog.mdb")}) {
             if (!QFile::exists(dir->file(name))) continue;
             platform::Database db = platform::Database::open(dir->file(name));
-            if (!db.actualTableName(QStringLiteral("tab_chargelog")).isEmpty())
+            if (db.scalar(QStringLiteral("SELECT count(*) FROM pragma_table_info('tab_chargelog') WHERE name='f_seq'")).toInt() > 0)
                 for (platform::RowReader r = db.rows(QStringLiteral("SELECT f_seq FROM tab_chargelog")); r.next();)
                     out.insert(r.integer(0));
             db.close();
