@@ -589,28 +589,6 @@ TEST_F(DBManagerTest, ATimedBackupOfAFileHeldByAnotherProgramEndsAndLogsWhy) {
     EXPECT_FALSE(QFileInfo::exists(autoPath + "202603101200/PhBill_2025.mdb"));
     EXPECT_TRUE(QDir(autoPath + "202603101200").entryList(QDir::Files | QDir::Hidden).filter(".new").isEmpty());
     EXPECT_EQ(ModSwitch::GetVariant("LastBackupDay"), "2026-03-04");
-
-    // The operator's own backup of the same files: the box names the file and the holder.
-    steps = 0;
-    platform::testing::setTick([&] { return tick; });
-    platform::testing::setStepCopyHook([&](int) {
-        tick += 15000;
-        if (++steps == 10) other.execute("ROLLBACK");
-    });
-    const QString manual = folder("manual");
-    win().show();
-    win().opt_Click(0);
-    win().txtPath->setText(manual);
-    script::answer("备份PhBill_2025.mdb失败", platform::rOK);
-    QTest::mouseClick(win().cmd[0], Qt::LeftButton);
-    platform::testing::setStepCopyHook(nullptr);
-    platform::testing::setTick(nullptr);
-    ASSERT_EQ(script::pendingAnswers(), 0);
-    const QString told = script::shown().last().text;
-    EXPECT_TRUE(told.contains("被其他程序占用")) << told.toStdString();
-    EXPECT_TRUE(told.contains("请关闭正在使用该文件的其他程序")) << told.toStdString();
-    EXPECT_FALSE(QFileInfo::exists(manual + "PhBill_2025.mdb"));
-    EXPECT_NE(lastLog(), "手动备份");
     if (steps < 10) other.execute("ROLLBACK");
     EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
 }
