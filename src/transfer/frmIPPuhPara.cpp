@@ -527,10 +527,10 @@ void frmIPPuhPara::recordUpload() {
         return;
     }
     // The switch takes the pause before the request and sends its records
-    // after the acknowledgement: a record that came before it was sent live.
-    // It goes the live road, answered and charged there.
+    // after the acknowledgement: the records that came before it were sent
+    // live. They go the live road, in their order, answered and charged there.
     QByteArray early;
-    if (records.takeArrivedBefore(early, ack.heardAt)) ModComm::DealRecord(early, false);
+    while (records.takeArrivedBefore(early, ack.heardAt)) ModComm::DealRecord(early, false);
     send(FrameCode::kMonitorOff);
     pricing::billfile::Writer file;
     pricing::billfile::Report report;

@@ -408,6 +408,45 @@ TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLiv
     EXPECT_EQ(order[order.size() - 2], "96070001010101");
 }
 
+// A record sent live and a balance query come before the request's
+// acknowledgement; the balance answer's own acknowledgement is slow, so the
+// acknowledgement of the request and the first uploaded record arrive while
+// the station still waits inside the query. Each record is stored once, on its
+// own road: the live one charged live, every uploaded one in "Bill.dat".
+TEST_F(IPPuh, RecordsHeardWhileTheRequestWaitsEachGoTheirOwnRoadInTheirOrder) {
+    sw.setUploadRecords(records(3));
+    sim::CallRecord live;
+    live.extAddr = 5;
+    live.called = "88009999";
+    live.channel = 4;
+    live.start = QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0));
+    live.durationSec = 65;
+    sw.setLateReplyMs(50);
+    sw.addRule("9607", sim::Reply::Late, 1);
+    std::atomic<bool> sent{false}, answered{false};
+    sw.setObserver([&](const sim::Frame& f) {
+        if (f.startsWith("9607") && f.hex().endsWith("00") && !sent.exchange(true)) {
+            sw.sendCallRecord(live);
+            sw.sendBalanceQuery(5);
+            sw.setAckTiming(600, 600, 0.0, 0, 0);
+        }
+        if (f.startsWith("950810") && !answered.exchange(true)) sw.setAckTiming(-1, 0, 0.0, 0, 0);
+    });
+    ok("读取话单成功");
+    w().cmdUpBill->click();
+    EXPECT_EQ(lastMessage(), "读取话单成功");
+    ASSERT_TRUE(allArrived());
+    sw.setObserver(nullptr);
+    ASSERT_TRUE(sent);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(billDat().size(), 90);
+    EXPECT_EQ(billDat().left(29), records(1)[0]);
+    EXPECT_EQ(rows("Tab_Phone"), 4);
+    EXPECT_EQ(rows("tab_errPh"), 0);
+    EXPECT_EQ(countOf("950820"), 1u);   // the fee order of the live record alone
+    EXPECT_EQ(sw.recordAnswers(), std::vector<QString>{"820302"});
+}
+
 TEST_F(IPPuh, EachUploadedRecordIsOnTheDiskBeforeItIsAnsweredTheFirstToo) {
     sw.setUploadRecords(records(5));
     // Bill.dat's size at each of its syncs, and the answers sent before it.
