@@ -18,6 +18,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
+#include <cstdio>
 
 using namespace consoletest;
 using platform::Currency;
@@ -513,6 +515,38 @@ TEST_F(IPPuh, RecordsUploadedWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOn
     EXPECT_EQ(rows("tab_errPh"), 0);
     EXPECT_EQ(billDat().size(), 0);
     EXPECT_FALSE(QFile::exists(AppPath + "BillWait.dat"));
+}
+
+// "Bill.dat" put in place of the upload's file while its records are stored:
+// the storing stops, and the window says so instead of success.
+TEST_F(IPPuh, AFileReplacedWhileTheUploadIsStoredIsToldAsTheStopNotAsSuccess) {
+    sw.setUploadRecords(records(3));
+    bool replaced = false;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (replaced || !frmProgress::exists()) return;
+        const frmProgress& p = frmProgress::instance();
+        if (p.lblPrompt->text() != "正在计算话费..." || p.pbrSwitch->value() <= p.pbrSwitch->minimum()) return;
+        replaced = true;
+        QFile other(AppPath + "Bill.new");
+        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+        other.write(QByteArray(90, 'x'));
+        other.close();
+        ASSERT_EQ(std::rename(QFile::encodeName(AppPath + "Bill.new").constData(),
+                              QFile::encodeName(AppPath + "Bill.dat").constData()),
+                  0);
+    });
+    watch.start();
+    ok("Bill.dat在存入数据库时被替换或改动，已停止存入");
+    ok("读取话单失败");
+    w().cmdUpBill->click();
+    watch.stop();
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(lastMessage(), "读取话单失败:Bill.dat在存入数据库时被替换或改动，已停止存入");
+    for (const auto& told : platform::script::shown()) EXPECT_FALSE(told.text.contains("成功")) << told.text.toStdString();
+    ASSERT_TRUE(allArrived());
+    EXPECT_EQ(countOf("96070001010101"), 1u);
 }
 
 TEST_F(IPPuh, StopAfterTwoRecordsPricesThoseAndEndsTheUpload) {
