@@ -243,9 +243,11 @@ public:
     // Starts the copy of `f`, open in `cur` and read once (a hot journal rolled
     // back), when it is to be copied as it stands.
     void start(const Database& cur);
-    // Waits for the copy: its path when it stands whole (synced), else empty.
+    // Waits for the copy: its path when it stands whole (synced), else empty
+    // (what was written of it gone: the copy taken after the check needs the room).
     QString taken() {
         join();
+        if (!ok_) RemoveWorkFile(staged_);
         return ok_ ? staged_ : QString();
     }
     // Waits for the copy and throws it away.
