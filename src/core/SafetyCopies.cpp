@@ -243,8 +243,8 @@ public:
     // Starts the copy of `f`, open in `cur` and read once (a hot journal rolled
     // back), when it is to be copied as it stands.
     void start(const Database& cur);
-    // Waits for the copy: its path when it stands whole (synced), else empty
-    // (what was written of it gone: the copy taken after the check needs the room).
+    // Waits for the copy: its path when it stands whole, else empty (what was
+    // written of it gone: the copy taken after the check needs the room).
     QString taken() {
         join();
         if (!ok_) RemoveWorkFile(staged_);
@@ -356,16 +356,16 @@ void CopyAlongside::start(const Database& cur) {
         return;   // the check says what is wrong
     }
     RemoveWorkFile(staged_);
-    // The thread reads the file through a connection of its own (the check
-    // holds its pages no longer than it reads them), copies what is committed
-    // and writes the copy out of write-ahead mode, synced. It calls nothing
-    // a test watches: a failure only leaves the copy to be taken after the check.
+    // The thread reads the file through a connection of its own, beside the
+    // check's: the engine's online copy takes what is committed, its log
+    // included, and writes it out of write-ahead mode. It calls nothing a
+    // test watches; a failure only leaves the copy to be taken after the check.
     thread_ = std::thread([this] {
         try {
             Database from = Database::openReadOnly(f_);
             from.backupTo(staged_);
             ok_ = true;
-        } catch (const DbError&) {
+        } catch (...) {
             ok_ = false;
         }
     });
