@@ -505,16 +505,16 @@ bool RowsEndWithTheLog(const QMap<qint64, QVariantList>& users, const QStringLis
 // (mark `copyMark`) already holds is since the copy; where no such entry
 // reads (`anchors`: entries at or below the mark that only tell the copy's
 // place), the copy's place among the calls is known only when every entry up
-// to the mark read and none was a call's. Calls of a known place whose user's
-// row the copy gave are in `sure`: their charge is not in the balance. The
-// others are in `unsure`: a call whose place is not known, or whose user's
-// row came from the file replaced (`rowsTaken`), which may hold its charge.
+// to the mark read and none was a call's. A user whose row came from the file
+// replaced (`rowsTaken`, its mark `takenMark`) is judged the same way against
+// that file's mark. Calls of a known place are in `sure`: their charge is not
+// in the balance. The others are in `unsure`: charged or not, unknown.
 struct Unlogged {
     QStringList sure, unsure;
 };
 Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, const QList<LogEntry>& anchors,
-                       qint64 copyMark, const Database& sw, const QSet<qint64>& rowsTaken) {
-    QString since;
+                       qint64 copyMark, const Database& sw, const QSet<qint64>& rowsTaken, qint64 takenMark) {
+    QString since, sinceTaken;
     QSet<QString> logged;
     QSet<qint64> upToMark;
     bool callUpToMark = false;
@@ -528,6 +528,7 @@ Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, cons
             const QString date = platform::dateText(at);
             logged.insert(QString::number(e.calladdr) + QLatin1Char(' ') + date);
             if (e.seq <= copyMark && date > since) since = date;
+            if (e.seq <= takenMark && date > sinceTaken) sinceTaken = date;
         }
     }
     // No call's entry up to the mark: every call is since the copy, but only
@@ -546,7 +547,7 @@ Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, cons
     QMap<qint64, QPair<int, platform::Currency>> sure, unsure;
     for (const QVariantList& row : ReadableRows(calls.db, QStringLiteral("Tab_Phone"), want)) {
         const QString date = platform::dateText(platform::parseDate(row.value(1)));
-        if ((placeKnown && date <= since) || logged.contains(row.value(0).toString() + QLatin1Char(' ') + date)) continue;
+        if (logged.contains(row.value(0).toString() + QLatin1Char(' ') + date)) continue;
         qint64 fee = 0;
         bool money = true;
         for (int i = 3; i < 8; ++i) {
@@ -555,7 +556,10 @@ Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, cons
         }
         const qint64 user = row.value(2).toLongLong();
         if (!money || fee == 0 || user == 0) continue;
-        auto& n = (placeKnown && !rowsTaken.contains(user) ? sure : unsure)[user];
+        const bool taken = rowsTaken.contains(user);
+        const bool known = taken ? !sinceTaken.isEmpty() : placeKnown;
+        if (known && date <= (taken ? sinceTaken : since)) continue;   // in the balance the row holds
+        auto& n = (known ? sure : unsure)[user];
         ++n.first;
         n.second += platform::Currency::fromRaw(fee);
     }
@@ -786,7 +790,8 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // and is then a log read in part.
     QSet<qint64> rowsTaken;
     for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) rowsTaken.insert(it.key());
-    const Unlogged unlogged = UnloggedCalls(callFile, log, CopyAnchors(db, callFile, copyMark), copyMark, db, rowsTaken);
+    const Unlogged unlogged = UnloggedCalls(callFile, log, CopyAnchors(db, callFile, copyMark), copyMark, db, rowsTaken,
+                                           replacedMark);
     out.unlogged = unlogged.sure;
     out.unloggedUnsure = unlogged.unsure;
     if (!out.callFileUnread && (!out.unlogged.isEmpty() || !out.unloggedUnsure.isEmpty())) out.logPartial = true;
