@@ -103,28 +103,20 @@ protected:
         calls << QStringLiteral("%1 %2").arg(r.ext).arg(r.start.toString(QStringLiteral("MM-dd HH:mm:ss")));
         sinceCopy << calls.last();
     }
-    // The calls since the safety copies, that the start's box names when
-    // their entries are lost: user by user, those whose entry neither the
-    // call file's log nor the journal file gives.
-    QMap<qint64, int> unloggedSinceCopy() {
+    // The users of calls since the safety copies whose entry neither the call
+    // file's log nor the journal file gives.
+    QSet<qint64> unloggedSinceCopy() {
         QSet<QString> logged;
-        const auto take = [&](const Database& db) {
-            const QString log = db.actualTableName(ModSwitch::kChargeLog);
-            if (log.isEmpty()) return;
-            for (platform::RowReader r = db.rows(QStringLiteral("SELECT f_calladdr, f_date FROM %1").arg(db.qualified(log))); r.next();)
-                logged << QStringLiteral("%1 %2").arg(r.integer(0)).arg(platform::parseDate(r.text(1)).toString("MM-dd HH:mm:ss"));
-        };
-        take(dbPhoneCur);
-        if (QFileInfo::exists(file("ChargeLog.mdb"))) take(Database::openReadOnly(file("ChargeLog.mdb")));
-        QMap<qint64, int> out;
-        for (platform::RowReader r = dbPhoneCur.rows(QStringLiteral("SELECT f_calladdr, f_date, f_userid FROM %1")
-                                                         .arg(dbPhoneCur.qualified("Tab_Phone")));
-             r.next();) {
-            const QString key =
-                QStringLiteral("%1 %2").arg(r.integer(0)).arg(platform::parseDate(r.text(1)).toString("MM-dd HH:mm:ss"));
-            if (sinceCopy.contains(key) && !logged.contains(key) && r.integer(2) != 0) ++out[r.integer(2)];
+        for (const QString& f : {dbPhoneCur.path(), file("ChargeLog.mdb")})
+            if (QFileInfo::exists(f))
+                for (platform::RowReader r = Database::openReadOnly(f).rows("SELECT f_calladdr, f_date FROM tab_chargelog"); r.next();)
+                    logged << QStringLiteral("%1 %2").arg(r.integer(0)).arg(platform::parseDate(r.text(1)).toString("MM-dd HH:mm:ss"));
+        QSet<qint64> users;
+        for (platform::RowReader r = dbPhoneCur.rows("SELECT f_calladdr, f_date, f_userid FROM Tab_Phone"); r.next();) {
+            const QString key = QStringLiteral("%1 %2").arg(r.integer(0)).arg(platform::parseDate(r.text(1)).toString("MM-dd HH:mm:ss"));
+            if (sinceCopy.contains(key) && !logged.contains(key) && r.integer(2) != 0) users << r.integer(2);
         }
-        return out;
+        return users;
     }
     QMap<qint64, Currency> balances() {
         QMap<qint64, Currency> out;
@@ -346,12 +338,10 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     // but charged by no entry is named with an amount (their count and cost,
     // or the difference from the file replaced).
     if (said.contains(QStringLiteral("数据库文件switch.mdb已损坏")) || said.contains(QStringLiteral("数据库文件switch.mdb不存在"))) {
-        const QMap<qint64, int> unlogged = unloggedSinceCopy();
-        for (auto it = unlogged.constBegin(); it != unlogged.constEnd(); ++it) {
-            if (!now.contains(it.key()) || now.value(it.key()) == ledger.value(it.key())) continue;
-            EXPECT_TRUE(said.contains(QRegularExpression(QStringLiteral("用户%1[^\\n：]*：").arg(it.key()))))
-                << "user " << it.key() << ": " << it.value() << " calls since the copy uncharged, not named\n"
-                << said.toStdString();
+        for (qint64 user : unloggedSinceCopy()) {
+            if (!now.contains(user) || now.value(user) == ledger.value(user)) continue;
+            EXPECT_TRUE(said.contains(QRegularExpression(QStringLiteral("用户%1[^\\n：]*：").arg(user))))
+                << "user " << user << ": calls since the copy uncharged, not named\n" << said.toStdString();
         }
     }
     // A user deleted since the copies comes back only when no file tells the deletion any more, and the box says so.
