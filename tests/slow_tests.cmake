@@ -7,6 +7,7 @@
 # over about 2 s. A test added to a listed suite follows its suite.
 set(slow_admin
   AdminWaysIn.*
+  BackupHorizonTest.ABackupPutBackAfterTheKeepingTimeStillGetsEveryEntrySinceIt
   ChangeSite.*
   DBManagerTest.BackupsStandAloneAndAFailedStepLeavesEveryFileAsItWas
   DBManagerTest.CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack

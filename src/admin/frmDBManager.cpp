@@ -3,6 +3,7 @@
 #include "admin/OpenSite.h"
 #include "admin/Restore.h"
 #include "admin/frmFindDir.h"
+#include "core/ChargeLog.h"
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
@@ -316,6 +317,18 @@ QList<QTreeWidgetItem*> frmDBManager::checkedFiles() const {
     return out;
 }
 
+namespace {
+// The journal keeps every entry past the mark of the station file just
+// backed up, however old, so that putting this backup back replays them all.
+// A copy that cannot be read is no backup a restore takes: nothing is noted.
+void noteBackupMark(const QString& copy) {
+    try {
+        ModSwitch::NoteBackupMark(QStringLiteral("Switch.mdb"), ModSwitch::AppliedMark(platform::Database::openReadOnly(copy)));
+    } catch (const platform::DbError&) {
+    }
+}
+}  // namespace
+
 // Copies the checked files into `folder`, each a consistent copy taken while the
 // station keeps storing records. False when a copy failed (its file and the
 // cause in `failed`) or the operator declined an overwrite (`failed` empty).
@@ -356,6 +369,7 @@ bool frmDBManager::backupInto(const QString& folder, bool ask, QString* failed) 
             *failed = QFileInfo(target).fileName() + QStringLiteral("失败：") + error;
             return false;
         }
+        if (QFileInfo(source).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0) noteBackupMark(target);
     }
     return true;
 }

@@ -201,7 +201,10 @@ void frmBillManage::backup() {
     const QString folder = DataPath + QStringLiteral("Backup");
     const QString dir = platform::resolvePathCI(folder);
     if (!QFileInfo(dir).isDir() && !QDir().mkpath(dir)) {
-        platform::MsgBox(QStringLiteral("无法创建目录 ") + dir, platform::mbOKOnly, ModDefine::AppName);
+        // Why the data directory takes no folder: a full disk, no right to write.
+        const QString why = platform::DirectoryWriteFailure(QFileInfo(dir).absolutePath());
+        platform::MsgBox(QStringLiteral("无法创建目录 ") + dir + (why.isEmpty() ? QString() : QStringLiteral("（%1）").arg(why)),
+                         platform::mbOKOnly, ModDefine::AppName);
         return;
     }
     for (int i = 0; i < tvwBill->topLevelItemCount(); ++i) {
@@ -217,7 +220,10 @@ void frmBillManage::backup() {
                                billing::ArchiveFileName(year);
         QString err;
         if (!platform::CopyDatabaseStepwise(source, target, dbSwitch, &err)) {
-            platform::MsgBox(QStringLiteral("备份") + name + QStringLiteral("失败"), platform::mbOKOnly, ModDefine::AppName);
+            // The file, and why, as 数据库管理's backup says it: a full disk,
+            // a folder that cannot be written, a file another program holds.
+            platform::MsgBox(QStringLiteral("备份") + name + QStringLiteral("失败：") + err, platform::mbOKOnly,
+                             ModDefine::AppName);
             return;
         }
         ModGeneral::AddOpLog(QStringLiteral("备份话单:") + keyOf(first).mid(1));

@@ -51,8 +51,11 @@ void noteUsersMark(const platform::Database& backup) {
     const QString t = backup.qualified(kMarks);
     if (backup.actualTableName(kMarks).isEmpty())
         backup.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(t));
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
     backup.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (varname, value) VALUES (?, ?)").arg(t),
-                   {ModSwitch::kChargeMark, QString::number(ModSwitch::AppliedMark(dbSwitch))});
+                   {ModSwitch::kChargeMark, QString::number(mark)});
+    // The journal keeps the entries since, however old, for the restore of this copy.
+    ModSwitch::NoteBackupMark(QLatin1String(kBackupFile), mark);
 }
 
 // The mark of the users' copy in `backup`; -1 when it was taken without one.
@@ -72,6 +75,7 @@ qint64 usersMark(const platform::Database& backup) {
 // transaction, the copy's rows already in place; `before` holds the rows replaced.
 QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
     const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    const ModSwitch::RefusedEntries refused;
     QList<ModSwitch::LogEntry> log = ModSwitch::MirrorOf(dbSwitch);
     // Entries the copy holds are not read: a year of settled entries stays in its file.
     bool complete = true;
@@ -93,7 +97,8 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
             baseFor.insert(user, mark);
     }
     ModSwitch::LogRecovery r = ModSwitch::RecoverFromLog(dbSwitch, log, baseFor, copyMark, mark);
-    if (r.gap || !complete) {
+    ModSwitch::NameRefused(r, refused, log, copyMark, dbSwitch);
+    if (r.gap || !complete || !r.refused.isEmpty()) {
         // Entries the copy needs are no longer logged (or do not read): what
         // the rows replaced and the rows now hold is compared, user by user.
         r.logPartial = !complete;

@@ -606,14 +606,36 @@ bool frmPABX::RunArchive() {
 bool frmPABX::ShowView(const QString& key) {
     QTreeWidgetItem* node = ModSwitch::FindNode(key);
     if (!node) return false;
+    // The view shown drawn again (after a payment, a restore): the operator's
+    // row stays on its record, found by its first cell; a record gone leaves
+    // no row chosen, never the one that took its place.
+    const bool again = key == CurTable && fgDisp->Row() >= fgDisp->FixedRows();
+    const QString chosen = again ? fgDisp->TextMatrix(fgDisp->Row(), 0) : QString();
+    const int col = fgDisp->Col();
+    const int top = fgDisp->TopRow();
     tvSwitch->setCurrentItem(node);
     tvSwitch_Click();
+    if (chosen.isEmpty() || CurTable != key || fgDisp->TextMatrix(fgDisp->Row(), 0) == chosen) return true;
+    const int r = fgDisp->FindRow(0, chosen, fgDisp->FixedRows());
+    if (r < 0) return true;
+    fgDisp->setTopRow(qMin(top, r));
+    fgDisp->setCol(qMin(col, fgDisp->Cols() - 1));
+    fgDisp->setRow(r);
+    fgDisp->scrollTo(fgDisp->model()->index(r, fgDisp->Col()));
+    GridSelFirst = GridSelLast = r;
     return true;
 }
 
 void frmPABX::tvSwitch_Click() {
     if (building_) return;
-    if (InputVisible()) return;
+    if (InputVisible()) {
+        // The click only checked the open editor (the value stays in the grid
+        // as an edit the next save asks about, or is refused with the reason).
+        // The press has already moved the tree's highlight: it goes back to
+        // the view shown, as a later refresh of "the view" reads it there.
+        if (QTreeWidgetItem* n = ModSwitch::FindNode(CurTable)) tvSwitch->setCurrentItem(n);
+        return;
+    }
     building_ = true;
     setCursor(Qt::WaitCursor);
     sbrInfo->setPanelText(2, QString());

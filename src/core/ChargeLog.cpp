@@ -2,6 +2,7 @@
 
 #include "billing/ArchiveBills.h"
 #include "core/CopyRecovery.h"
+#include "core/DbHeader.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
@@ -454,10 +455,29 @@ void tellClockAhead(const Database& db, const QString& table, const QString& new
                  platform::mbOKOnly, QStringLiteral("提示"));
 }
 
+// The notes of the newest backups' marks ("<prefix><file>"): see NoteBackupMark.
+const QString kBackupMarkPrefix = QStringLiteral("TarvoBackupMark:");
+
+// The lowest backup mark the files `dbs` note (the call file's may be older
+// than the journal file's after a put-back from its copy: the lower is kept
+// to); -1 when none notes one.
+qint64 lowestBackupMark(const QList<Database>& dbs) {
+    qint64 lowest = -1;
+    for (const Database& db : dbs) {
+        if (!db.isOpen() || db.actualTableName(kNotes).isEmpty()) continue;
+        // A value that is no number reads 0: everything is kept.
+        const QVariant v = db.scalar(
+            QStringLiteral("SELECT min(CAST(value AS INTEGER)) FROM %1 WHERE varname LIKE ?").arg(db.qualified(kNotes)),
+            {kBackupMarkPrefix + QLatin1Char('%')});
+        if (!v.isNull() && (lowest < 0 || v.toLongLong() < lowest)) lowest = v.toLongLong();
+    }
+    return lowest;
+}
+
 // Lets go in the journal file `j` the entries dated before `cutoff`, oldest
 // first, up to the first one younger (an entry without a date goes with its
-// older neighbours) and never past `through`, what both safety copies hold,
-// in the caller's transaction.
+// older neighbours) and never past `through`, what both safety copies and
+// the newest backups hold, in the caller's transaction.
 void dropAged(const Database& j, const QString& cutoff, qint64 through) {
     if (cutoff.isEmpty()) return;
     qint64 lastAged = 0;
@@ -485,6 +505,63 @@ void nameJournalFile(const Database& j) {
     const QString numbers = GetVariant(dbPhoneCur, kUserNumbersNote, QString(), kNotes);
     if (numbers.toLongLong() > GetVariant(j, kUserNumbersNote, QString(), kNotes).toLongLong())
         SetVariant(j, kUserNumbersNote, numbers, kNotes);
+    // The newest backups' marks, as the call file notes them.
+    if (!dbPhoneCur.actualTableName(kNotes).isEmpty())
+        j.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (varname, value) SELECT varname, value FROM %2 WHERE varname LIKE ?")
+                      .arg(j.qualified(kNotes), dbPhoneCur.qualified(kNotes)),
+                  {kBackupMarkPrefix + QLatin1Char('%')});
+}
+
+// The call file's notes on the journal file: its state when it last passed
+// its check (a start checks its pages again only when it changed since: a
+// move into a file known sound notes the state it leaves), and the first
+// number it keeps (what a file lost took with it is named by number).
+const QString kJournalChecked = QStringLiteral("TarvoJournalChecked");
+const QString kJournalFrom = QStringLiteral("TarvoJournalFrom");
+
+QString identityText(const QString& path) { return QString::fromLatin1(platform::fileIdentity(path).toHex()); }
+
+// Journal files a reader found damaged since they were last checked.
+QSet<QString> g_doubted;
+
+bool journalKnownSound(const QString& path) {
+    const QString id = identityText(path);
+    return !id.isEmpty() && !g_doubted.contains(QFileInfo(path).absoluteFilePath()) &&
+           GetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes) == id;
+}
+
+// In the caller's transaction on the call file, or alone.
+void noteJournalSound(const QString& path) {
+    const QString id = identityText(path);
+    if (!id.isEmpty() && GetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes) != id)
+        SetVariant(dbPhoneCur, kJournalChecked, id, kNotes);
+}
+
+// The trouble last told of the journal file (its path and cause): told once,
+// and again only once the file was found writable in between.
+QString g_journalTrouble;
+
+// What to look at follows the cause.
+QString adviceFor(const QString& cause) {
+    if (cause.contains(QStringLiteral("只读")) || cause.contains(QStringLiteral("权限")))
+        return QStringLiteral("请检查该文件的只读属性和数据目录的写入权限");
+    if (cause.contains(QStringLiteral("占用"))) return QStringLiteral("请关闭正在使用该文件的其他程序");
+    if (cause.contains(QStringLiteral("已满")) || cause.contains(QStringLiteral("大小超出")))
+        return QStringLiteral("请尽快检查磁盘空间");
+    if (cause.contains(QStringLiteral("读写错误"))) return QStringLiteral("请尽快检查磁盘");
+    if (cause.contains(QStringLiteral("损坏"))) return QStringLiteral("下次启动时将另存该文件并重新建立");
+    return QStringLiteral("请排除故障后重新启动");
+}
+
+// The journal file cannot be written now (`cause`, as troubleCause says it):
+// the settled entries stay in the call file, which loses nothing by it. Told once.
+void tellJournalTrouble(const QString& path, const QString& cause) {
+    const QString key = path + QLatin1Char('\n') + cause;
+    if (g_journalTrouble == key) return;
+    g_journalTrouble = key;
+    core::Notify(QStringLiteral("计费记录归档文件%1无法写入（%2），已结清的记账记录暂时保留在话单文件中，%3。")
+                     .arg(kJournalFile, cause, adviceFor(cause)),
+                 platform::mbOKOnly, QStringLiteral("警告"));
 }
 
 // Moves the entries numbered up to `through` to the journal file: copied
@@ -495,6 +572,8 @@ void moveEntries(qint64 through, const QString& cutoff) {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
     const bool fresh = !QFileInfo::exists(path);
+    // A file known sound stays known sound through what this move writes.
+    const bool sound = fresh || journalKnownSound(path);
     if (fresh) Database::create(path).close();
     Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
     struct Detach {
@@ -517,16 +596,37 @@ void moveEntries(qint64 through, const QString& cutoff) {
         j.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq<=?")
                       .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
                   {through});
-        dropAged(j, cutoff, through);
+        // Nor past the newest backups' marks: putting one back needs every entry since.
+        const qint64 horizon = lowestBackupMark({dbPhoneCur, j});
+        dropAged(j, cutoff, horizon >= 0 ? qMin(through, horizon) : through);
         tx.commit();
     }
+    const QVariant from = j.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
     if (fresh) platform::syncDir(dir);
     platform::Transaction tx(dbPhoneCur);
     dbPhoneCur.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(logTable()), {through});
     if (through > movedThrough()) SetVariant(dbPhoneCur, kMovedNote, QString::number(through), kNotes);
+    SetVariant(dbPhoneCur, kJournalFrom, QString::number(from.isNull() ? through + 1 : from.toLongLong()), kNotes);
+    if (sound) noteJournalSound(path);
     tx.commit();
 }
 }  // namespace
+
+void DoubtJournalFile(const QString& path) {
+    g_doubted.insert(QFileInfo(path).absoluteFilePath());
+    // Kept on the disk too, for a start of the next run.
+    try {
+        if (dbPhoneCur.isOpen() && dbPhoneCur.autocommit() && !dbPhoneCur.actualTableName(kNotes).isEmpty())
+            SetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes);
+    } catch (const DbError&) {
+    }
+}
+
+void WriteJournalFile(const QString& path, const std::function<void()>& write) {
+    const bool sound = dbPhoneCur.isOpen() && journalKnownSound(path);
+    write();
+    if (sound) noteJournalSound(path);
+}
 
 void MoveSettledEntries() {
     if (!logOpen() || !dbSwitch.isOpen() || foreignStationFile() || dbSwitch.inTransaction() || !dbSwitch.autocommit())
@@ -555,19 +655,17 @@ void MoveSettledEntries() {
         }
     } catch (const DbError& e) {
         // The entries stay in the call file; the next opening or night moves
-        // them. Said once a run: a file that keeps refusing is the operator's to see.
-        static bool told = false;
-        if (told) return;
-        told = true;
-        core::Notify(QStringLiteral("已结清的记账记录未能移入计费记录归档文件%1（%2），仍保留在话单文件中。"
-                                    "请检查该文件是否只读或已损坏。")
-                         .arg(kJournalFile, platform::OperatorText(e)),
-                     platform::mbOKOnly, QStringLiteral("警告"));
+        // them. The cause is told once: a file that keeps refusing is the operator's to see.
+        const QString path = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
+        if (platform::meansDamage(e)) DoubtJournalFile(path);
+        tellJournalTrouble(path, platform::meansDamage(e) ? QStringLiteral("文件已损坏")
+                                                          : platform::troubleCause(e));
     }
 }
 
 namespace {
 QString garbledLine(const QVariantList& values);
+QStringList refusedLines(const QMap<qint64, QVariantList>& rows, const Database& sw, const QString& tail = QString());
 
 // Names once the entries of the journal file `path` the entry check refuses
 // (a text or an amount out of reach where an amount belongs): they are applied
@@ -606,46 +704,111 @@ void tellRefusedInJournal(const QString& path) {
                      platform::mbOKOnly, QStringLiteral("警告"));
 }
 
-// The journal file, checked at each opening: one that does not open or read,
-// or that carries another station's name, is set aside and named, and a new
-// one is made with every settled entry still to be found (what the set-aside
-// file still gives, the call file's safety copy, the station file's copy of
-// what it applied); one deleted is made again the same way. Entries it holds
-// that no station wrote are named once.
-void checkJournalFile() {
+// What the journal file `path` is found to be: damaged (`why`: its header
+// holds a field the engine refuses, or disagrees with its size; its pages fail
+// the check; another station's name), or in trouble (the cause returned: it
+// cannot be written, read-only or held by another program), or sound (both
+// empty). Its pages are checked only when it changed since they last passed.
+QString judgeJournalFile(const QString& path, QString* why) {
+    if (QFileInfo(path + QStringLiteral("-journal")).size() > 0) {
+        // A move a kill cut short is rolled back before the file is judged:
+        // until then it may hold pages its header does not count.
+        try {
+            Database::open(path).close();
+        } catch (const DbError& e) {
+            if (!platform::meansDamage(e)) return platform::troubleCause(e);
+        }
+    }
+    const qint64 size = QFileInfo(path).size();
+    if (size > 0) {
+        // A file made and killed before its first write is empty, not damaged.
+        const QByteArray head = HeadOf(path);
+        const QString field = HeaderFault(head);
+        if (!field.isEmpty()) {
+            *why = QStringLiteral("已损坏（文件头的%1无效）").arg(field);
+            return {};
+        }
+        const qint64 page = PageSizeOf(head);
+        // The page count is kept in the header whenever its "valid for" number matches the change counter.
+        const bool countKept = head.mid(92, 4) == head.mid(24, 4);
+        const qint64 count = qint64(quint8(head[28])) << 24 | quint8(head[29]) << 16 | quint8(head[30]) << 8 | quint8(head[31]);
+        if (size % page != 0 || (countKept && count > 0 && count * page != size)) {
+            *why = QStringLiteral("已损坏（文件大小与文件头不符）");
+            return {};
+        }
+    }
+    try {
+        // Opened for writing: a move a kill cut short is rolled back first.
+        Database j = Database::open(path);
+        if (!journalKnownSound(path) && !j.integrityCheck()) {
+            *why = QStringLiteral("已损坏");
+            return {};
+        }
+        const QString theirs = j.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(j, kStationId, QString(), kNotes);
+        const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+        if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) {
+            *why = QStringLiteral("属于另一个话务台");
+            return {};
+        }
+        // Whether a move could write it: a write made and rolled back (a
+        // file the engine opened read-only takes the write lock all the same).
+        j.execute(QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            j.execute(QStringLiteral("CREATE TABLE tarvo_write_probe (a)"));
+        } catch (const DbError&) {
+            j.execute(QStringLiteral("ROLLBACK"));
+            throw;
+        }
+        j.execute(QStringLiteral("ROLLBACK"));
+    } catch (const DbError& e) {
+        if (platform::meansDamage(e)) *why = QStringLiteral("已损坏");
+        else return platform::troubleCause(e);
+    }
+    return {};
+}
+
+// The journal file, checked at each opening like the two other files: one
+// damaged (see judgeJournalFile) or another station's is set aside and named,
+// and a new one is made with every settled entry still to be found (what the
+// set-aside file still gives, the call file's safety copy, the station file's
+// copy of what it applied); one deleted is made again the same way; the
+// entries none of them gives are named by number. One that cannot be written
+// is named by its cause, once, and left as it is. Entries it holds that no
+// station wrote are named once. False when it cannot be written.
+bool checkJournalFile() {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
     const qint64 moved = movedThrough();
     QString why;
     if (!QFileInfo::exists(path)) {
-        if (moved <= 0) return;
+        if (moved <= 0) return true;
         why = QStringLiteral("不见了");
     } else {
-        try {
-            const Database j = Database::openReadOnly(path);
-            if (!j.actualTableName(kChargeLog).isEmpty())
-                // Its last page read (a path down the table), not every page: a start stays quick.
-                j.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
-            const QString theirs = j.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(j, kStationId, QString(), kNotes);
-            const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
-            if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) why = QStringLiteral("属于另一个话务台");
-        } catch (const DbError&) {
-            why = QStringLiteral("已损坏");
+        const QString trouble = judgeJournalFile(path, &why);
+        if (!trouble.isEmpty()) {
+            tellJournalTrouble(path, trouble);
+            return false;
         }
         if (why.isEmpty()) {
+            g_journalTrouble.clear();
+            g_doubted.remove(QFileInfo(path).absoluteFilePath());
             tellRefusedInJournal(path);
-            return;
+            noteJournalSound(path);
+            return true;
         }
     }
     QString aside;
     bool complete = true;
     QList<LogEntry> found;
+    const RefusedEntries refused;
     if (QFileInfo::exists(path)) {
         aside = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        if (!QFile::rename(path, aside)) {
-            core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（文件或文件夹为只读？）。请检查该文件。").arg(kJournalFile, why),
+        QString error;
+        if (!platform::renameFile(path, aside, &error)) {
+            core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（%3）。已结清的记账记录暂时保留在话单文件中，请检查该文件。")
+                             .arg(kJournalFile, why, error),
                          platform::mbOKOnly, QStringLiteral("警告"));
-            return;
+            return false;
         }
         QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
         platform::syncDir(dir);
@@ -684,12 +847,52 @@ void checkJournalFile() {
         j.close();
     }
     platform::syncDir(dir);
+    noteJournalSound(path);
+    const qint64 keptFrom = found.isEmpty() ? moved + 1 : found.first().seq;
+    // The settled entries no file gave back: those it kept (from the first
+    // number it kept, when that is noted), less those the call file's log still holds.
+    QSet<qint64> held;
+    for (const LogEntry& e : std::as_const(found)) held.insert(e.seq);
+    const QMap<qint64, QVariantList> unreadable = refused.lacking(found, 0);
+    for (auto it = unreadable.constBegin(); it != unreadable.constEnd(); ++it) held.insert(it.key());
+    for (platform::RowReader r = dbPhoneCur.rows(QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq<=?").arg(logTable()), {moved});
+         r.next();)
+        held.insert(r.integer(0));
+    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
+    const qint64 from = fromNote.isEmpty() ? 1 : qMax<qint64>(fromNote.toLongLong(), 1);
+    QStringList lost;
+    qint64 lostCount = 0;
+    for (qint64 n = from; n <= moved;) {
+        if (held.contains(n)) {
+            ++n;
+            continue;
+        }
+        qint64 end = n;
+        while (end + 1 <= moved && !held.contains(end + 1)) ++end;
+        lost << (n == end ? QString::number(n) : QStringLiteral("%1至%2").arg(n).arg(end));
+        lostCount += end - n + 1;
+        n = end + 1;
+    }
+    // Told once: the next loss is counted from what the new file holds.
+    SetVariant(dbPhoneCur, kJournalFrom, QString::number(keptFrom), kNotes);
     QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
     if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
     text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());
     if (!complete) text += QStringLiteral("（原文件只能部分读取）");
-    text += QStringLiteral("。恢复较早的备份时，缺少的记账记录会逐个用户列出差额。");
+    if (lost.isEmpty()) {
+        text += QStringLiteral("，没有缺少的记账记录。");
+    } else {
+        constexpr int kRuns = 20;
+        if (lost.size() > kRuns) lost = lost.mid(0, kRuns) << QStringLiteral("……");
+        text += QStringLiteral("。第%1笔已结清的记账记录（共%2笔）无法找回：它们早已计入用户余额，现有余额不受影响；"
+                               "恢复比它们更早的备份时，缺少的记账记录会逐个用户列出差额。")
+                    .arg(lost.join(QStringLiteral("、")))
+                    .arg(lostCount);
+    }
+    if (!unreadable.isEmpty())
+        text += QStringLiteral("\n以下已结清的记账记录已损坏，未能找回：\n") + refusedLines(unreadable, dbSwitch).join(QLatin1Char('\n'));
     core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+    return true;
 }
 
 // The two files of one station know each other: the first opening gives
@@ -723,6 +926,7 @@ void catchUpWithJournal() {
              .isNull();
     if (!behindMoved && !usersWait) return;
     bool sound = true, complete = true;
+    const RefusedEntries refused;
     QList<LogEntry> log = EntriesOf(dbPhoneCur, kChargeLog, mark, &sound);
     if (behindMoved) log = MergedLog(log, MovedEntries(dbPhoneCur.path(), mark, &complete));
     WithUserRows(log, UserRowsOf(dbPhoneCur));
@@ -731,7 +935,8 @@ void catchUpWithJournal() {
     LogRecovery r;
     try {
         platform::Transaction tx(dbSwitch);
-        r = RecoverFromLog(dbSwitch, log, {}, mark);
+        const QMap<qint64, QVariantList> unread = refused.lacking(log, mark);
+        r = RecoverFromLog(dbSwitch, log, {}, mark, unread.isEmpty() ? -1 : unread.lastKey());
         if (last > mark) mirrorApplied(mark, last);
         tx.commit();
     } catch (const platform::MoneyOverflow& e) {
@@ -743,11 +948,11 @@ void catchUpWithJournal() {
         return;
     }
     r.logPartial = !sound;
+    NameRefused(r, refused, log, mark, dbSwitch);
     r.movedPartial = !complete && r.gap;
     r.owners = OwnersAgainstLog(dbSwitch, log, mark);
     if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() && !r.gap &&
-        !r.logPartial &&
-        !r.movedPartial)
+        !r.logPartial && !r.movedPartial && r.refused.isEmpty())
         return;
     core::Notify(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
                      RecoveryLines(r).join(QLatin1Char('\n')),
@@ -766,10 +971,15 @@ void PrepareChargeLog() {
         return;
     }
     mergeMirror();
+    bool journalWritable = true;
     try {
-        checkJournalFile();
-    } catch (const DbError&) {
-        // Checked again at the next opening; a move that fails says so.
+        journalWritable = checkJournalFile();
+    } catch (const DbError& e) {
+        // One that could not be made again (or its copy written): checked
+        // again at the next opening, and the cause told.
+        journalWritable = false;
+        tellJournalTrouble(platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile),
+                           platform::meansDamage(e) ? QStringLiteral("文件已损坏") : platform::troubleCause(e));
     }
     KeepUserNumbers();
     // A station file that has no mark yet kept every logged charge in the
@@ -788,8 +998,9 @@ void PrepareChargeLog() {
             if (!dbSwitch.actualTableName(t).isEmpty())
                 dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(dbSwitch.qualified(t)), {inCallCopy});
     }
-    // What every copy holds and is a few days old moves to the journal file.
-    MoveSettledEntries();
+    // What every copy holds and is a few days old moves to the journal file
+    // (not into one just found unwritable: its cause is told already).
+    if (journalWritable) MoveSettledEntries();
     // The station file's copy of entries the safety copy holds goes once it is
     // old; the rest stays for the copy and for backups to be brought up to date.
     const qint64 copyMark = markOfStationCopy();
@@ -803,6 +1014,18 @@ void PrepareChargeLog() {
                                  {copyMark, cutoff});
     } catch (const DbError&) {
         // Kept until the next opening.
+    }
+}
+
+void NoteBackupMark(const QString& what, qint64 mark) {
+    if (!dbPhoneCur.isOpen() || mark < 0) return;
+    try {
+        if (dbPhoneCur.actualTableName(kNotes).isEmpty())
+            dbPhoneCur.execute(
+                QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(dbPhoneCur.qualified(kNotes)));
+        SetVariant(dbPhoneCur, kBackupMarkPrefix + what, QString::number(mark), kNotes);
+    } catch (const DbError&) {
+        // The backup is made all the same; the older note, lower, keeps more.
     }
 }
 
@@ -1360,14 +1583,127 @@ QList<LogEntry> MergedLog(const QList<LogEntry>& log, const QList<LogEntry>& mor
     return bySeq.values();
 }
 
+namespace {
+thread_local RefusedEntries* g_refused = nullptr;
+
+// Compared as they are, never through their magnitude: the smallest whole
+// number has none a 64-bit number can hold.
+bool inReach(const QVariant& v) {
+    return v.typeId() == QMetaType::LongLong && v.toLongLong() >= -kEntryReach && v.toLongLong() <= kEntryReach;
+}
+
+// A value as it was read, short enough for a line of a box.
+QString shownAsRead(const QVariant& v) {
+    if (v.isNull()) return QStringLiteral("空");
+    QString t = v.toString().simplified();
+    if (t.size() > 24) t = t.left(24) + QStringLiteral("…");
+    return t;
+}
+
+// The line naming an entry the check refused (number, kind and user whole,
+// see RefusedEntries::note): its number, its user (by name when `sw` knows
+// them), its kind, its call when it reads, and what is wrong.
+QString refusedLine(qint64 seq, const QVariantList& v, const Database& sw) {
+    QString who = QStringLiteral("用户%1").arg(v.value(3).toLongLong());
+    try {
+        const QString users = sw.actualTableName(QStringLiteral("user"));
+        const QVariant name =
+            users.isEmpty() ? QVariant()
+                            : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)), {v.value(3)});
+        if (!name.isNull()) who += QLatin1Char(' ') + name.toString();
+    } catch (const DbError&) {
+    }
+    static const char* const kKinds[] = {"话费", "删除用户", "新增用户", "余额变动", "押金变动", "话单"};
+    const qint64 kind = v.value(2).toLongLong();
+    QStringList known{who, QString::fromUtf8(kKinds[kind])};
+    const QDateTime start = platform::parseDate(v.value(7));
+    if ((kind == int(LogKind::Charge) || kind == int(LogKind::Call)) && v.value(6).typeId() == QMetaType::LongLong &&
+        v.value(7).typeId() == QMetaType::QString && start.isValid())
+        known << QStringLiteral("分机%1 %2的话单").arg(v.value(6).toLongLong()).arg(platform::dateText(start));
+    const bool amount = !inReach(v.value(4));
+    known << (amount ? QStringLiteral("金额为%1").arg(shownAsRead(v.value(4))) : QStringLiteral("余额为%1").arg(shownAsRead(v.value(5))));
+    return QStringLiteral("第%1笔记账记录%2（%3）")
+        .arg(seq)
+        .arg(amount ? QStringLiteral("金额无效") : QStringLiteral("余额无效"), known.join(QStringLiteral("，")));
+}
+
+// One line for each of `rows` (the first hundred: a box of thousands of lines
+// is read by no one), ending with `tail`; then how many more.
+QStringList refusedLines(const QMap<qint64, QVariantList>& rows, const Database& sw, const QString& tail) {
+    constexpr int kNamed = 100;
+    QStringList lines;
+    for (auto it = rows.constBegin(); it != rows.constEnd() && lines.size() < kNamed; ++it)
+        lines << refusedLine(it.key(), it.value(), sw) + tail;
+    if (rows.size() > kNamed) lines << QStringLiteral("另有%1笔记账记录已损坏").arg(rows.size() - kNamed) + tail;
+    return lines;
+}
+}  // namespace
+
+RefusedEntries::RefusedEntries() : outer_(g_refused) { g_refused = this; }
+
+RefusedEntries::~RefusedEntries() { g_refused = outer_; }
+
+void RefusedEntries::note(const QVariantList& row) {
+    // Only what reads as an entry with its money garbled is one: a row whose
+    // number, kind or user is no whole number may be a row of another table
+    // read through a damaged page, and names no entry (a log read in part says so).
+    for (int i = 0; i < 4; ++i)
+        if (row.value(i).typeId() != QMetaType::LongLong) return;
+    if (row.size() < 6 || row[2].toLongLong() < 0 || row[2].toLongLong() > int(LogKind::Call)) return;
+    rows_.insert(row.value(0).toLongLong(), row);
+    if (outer_) outer_->note(row);
+}
+
+QMap<qint64, QVariantList> RefusedEntries::lacking(const QList<LogEntry>& log, qint64 after) const {
+    QSet<qint64> sound;
+    for (const LogEntry& e : log) sound.insert(e.seq);
+    QMap<qint64, QVariantList> out;
+    for (auto it = rows_.constBegin(); it != rows_.constEnd(); ++it)
+        if (it.key() > after && !sound.contains(it.key())) out.insert(it.key(), it.value());
+    return out;
+}
+
+void NameRefused(LogRecovery& r, const RefusedEntries& refused, const QList<LogEntry>& log, qint64 after, const Database& sw,
+                 QList<LogEntry>* calls) {
+    const QMap<qint64, QVariantList> lacking = refused.lacking(log, after);
+    if (lacking.isEmpty()) return;
+    r.refused << refusedLines(lacking, sw, QStringLiteral("，未计入用户余额"));
+    for (auto it = lacking.constBegin(); it != lacking.constEnd(); ++it) {
+        const QVariantList& v = it.value();
+        if (calls && v.value(6).typeId() == QMetaType::LongLong && platform::parseDate(v.value(7)).isValid()) {
+            LogEntry e;
+            e.seq = it.key();
+            e.kind = int(LogKind::Charge);
+            e.calladdr = v.value(6).toLongLong();
+            e.date = v.value(7).toString();
+            *calls << e;
+        }
+    }
+    // Those numbers are no gap: their entries are there, and named as they read.
+    QList<QPair<qint64, qint64>> runs;
+    for (const auto& run : std::as_const(r.gaps)) {
+        qint64 from = run.first;
+        for (auto it = lacking.lowerBound(run.first); it != lacking.constEnd() && it.key() <= run.second; ++it) {
+            if (it.key() > from) runs << qMakePair(from, it.key() - 1);
+            from = it.key() + 1;
+        }
+        if (from <= run.second) runs << qMakePair(from, run.second);
+    }
+    r.gaps = runs;
+    r.gap = !runs.isEmpty();
+    r.gapFrom = r.gap ? runs.first().first : 0;
+    r.gapTo = r.gap ? runs.last().second : 0;
+}
+
 std::optional<LogEntry> EntryOf(const QVariantList& row) {
     if (row.size() < 6) return std::nullopt;
+    const auto refuse = [&row]() -> std::optional<LogEntry> {
+        if (g_refused) g_refused->note(row);
+        return std::nullopt;
+    };
     for (int i = 0; i < 6; ++i)
-        if (row[i].typeId() != QMetaType::LongLong) return std::nullopt;
-    // Compared as they are, never through their magnitude: the smallest whole
-    // number has none a 64-bit number can hold.
-    const auto inReach = [](qint64 v) { return v >= -kEntryReach && v <= kEntryReach; };
-    if (!inReach(row[4].toLongLong()) || !inReach(row[5].toLongLong())) return std::nullopt;
+        if (row[i].typeId() != QMetaType::LongLong) return refuse();
+    if (!inReach(row[4]) || !inReach(row[5])) return refuse();
     LogEntry e;
     e.seq = row[0].toLongLong();
     e.gen = row[1].toLongLong();
@@ -1553,6 +1889,8 @@ QStringList RecoveryLines(const LogRecovery& r) {
         lines << QStringLiteral("以下分机的用户与备份之后的话费记录不同（备份之后更改的分机用户未能恢复），请核对：\n") +
                      r.owners.join(QLatin1Char('\n'));
     if (r.rowsRefused > 0) lines << QStringLiteral("损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
+    if (!r.refused.isEmpty())
+        lines << QStringLiteral("以下记账记录已损坏，请核对这些用户的余额：\n") + r.refused.join(QLatin1Char('\n'));
     if (r.logPartial) lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
     if (!r.unlogged.isEmpty())
         lines << QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n") + r.unlogged.join(QLatin1Char('\n'));

@@ -159,6 +159,21 @@ constexpr qint64 kEntryReach = 100000000LL * 10000 * 359999;
 // date). Empty when they are not what the station writes: a number that is
 // not whole, an amount or a balance out of reach. Such an entry is applied nowhere.
 std::optional<LogEntry> EntryOf(const QVariantList& row);
+// While one lives, the entries the check refuses on its thread are kept, by
+// number, as they were read: a recovery names each entry it could not take.
+class RefusedEntries {
+public:
+    RefusedEntries();
+    ~RefusedEntries();
+    RefusedEntries(const RefusedEntries&) = delete;
+    RefusedEntries& operator=(const RefusedEntries&) = delete;
+    void note(const QVariantList& row);
+    // Those numbered past `after` that no other file gave sound (`log`).
+    QMap<qint64, QVariantList> lacking(const QList<LogEntry>& log, qint64 after) const;
+private:
+    QMap<qint64, QVariantList> rows_;
+    RefusedEntries* outer_;
+};
 // The entries of the log `table` of `db` numbered past `after` that pass
 // that check, in order; `allSound` false when some did not.
 QList<LogEntry> EntriesOf(const platform::Database& db, const QString& table, qint64 after = 0, bool* allSound = nullptr);
@@ -169,6 +184,22 @@ QList<LogEntry> EntriesOf(const platform::Database& db, const QString& table, qi
 // journal file. Outside a transaction; a failure leaves the entries where
 // they are, for the next opening or night.
 void MoveSettledEntries();
+// A backup was taken whose balances hold the journal up to entry `mark` (its
+// station file's mark; the users' copy's): a restore of it needs every entry
+// past that, so none is let go however old, until a newer backup of the same
+// file `what` ("Switch.mdb", "Backup.mdb") is noted. Kept in the call file's
+// notes and carried into the journal file, so that it outlives a restart and
+// a call file put back from its copy.
+void NoteBackupMark(const QString& what, qint64 mark);
+
+// Runs `write`, which changes the journal file `path` on a connection of its
+// own (a note): a file whose pages were known sound stays known, and the next
+// start does not check them again for it.
+void WriteJournalFile(const QString& path, const std::function<void()>& write);
+
+// A reader found the journal file `path` damaged: the next opening checks its
+// pages whatever state it was last found sound in.
+void DoubtJournalFile(const QString& path);
 
 // What a recovery of a station file from the log did and could not do.
 struct LogRecovery {
@@ -201,7 +232,15 @@ struct LogRecovery {
     QStringList unlogged;           // "用户7 张三：3张，共1.65元", calls kept whose entries no file gave
     QStringList unloggedUnsure;     // the same for calls that may be older than the copy, or whose
                                     // user's row came from the file replaced: charged or not, unknown
+    QStringList refused;            // "第12笔记账记录金额无效（用户7 张三，话费…）", entries the check refused
 };
+
+// Names in `r.refused` each entry `refused` holds past `after` that `log`
+// lacks (with its user as `sw` knows them, its kind, and what is wrong), and
+// takes their numbers out of `r.gaps`: such an entry is there, but unreadable.
+// The calls those entries charged, where they read, go to `calls`.
+void NameRefused(LogRecovery& r, const RefusedEntries& refused, const QList<LogEntry>& log, qint64 after,
+                 const platform::Database& sw, QList<LogEntry>* calls = nullptr);
 
 // The mark a station file put back from a copy stands at: its own, or for a
 // file made before the log was numbered, the last entry logged before that copy.

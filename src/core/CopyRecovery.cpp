@@ -382,6 +382,7 @@ QList<LogEntry> JournalEntriesAt(const QString& path, qint64 after, bool* comple
         return out;
     } catch (const DbError&) {
         out.clear();
+        if (QFileInfo(path).fileName().compare(kJournalFile, Qt::CaseInsensitive) == 0) DoubtJournalFile(path);
     }
     // A file that does not open or read through: what its pages still give.
     const DamagedImage j(path);
@@ -647,6 +648,7 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // entries a damaged page of the log lost that the call file's safety copy
     // still holds are read there.
     bool callFileRead = false, logComplete = false, movedComplete = true, copyRead = false;
+    const RefusedEntries refused;
     QList<LogEntry> log = ReadJournal(callFile, AppliedMark(db), &callFileRead, &logComplete, &movedComplete);
     log = MergedLog(log, ReadLog(platform::resolvePathCI(callFile + QStringLiteral(".bak")), &copyRead));
 
@@ -770,7 +772,10 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     }
     QMap<qint64, qint64> heldByCopy = HeldByUnmarkedCopy(db, log, copyMark);
     for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) heldByCopy.remove(it.key());
-    const LogRecovery r = RecoverFromLog(db, log, baseFor, copyMark, replacedMark, heldByCopy);
+    // An entry refused is no less given: the mark goes past it, and nothing applies it later.
+    const QMap<qint64, QVariantList> unread = refused.lacking(log, copyMark);
+    const qint64 knownLast = unread.isEmpty() ? replacedMark : qMax(replacedMark, unread.lastKey());
+    const LogRecovery r = RecoverFromLog(db, log, baseFor, copyMark, knownLast, heldByCopy);
     out.charges = r.charges;
     out.charged = r.charged;
     out.moves = r.moves;
@@ -783,6 +788,9 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     out.added = r.added;
     out.lost = r.lost;
     out.apart = r.apart;
+    // An entry no file gave sound is named with what it reads, not as a gap.
+    QList<LogEntry> refusedCalls;
+    NameRefused(out, refused, log, copyMark, db, &refusedCalls);
     // What only the replaced file kept goes to the call file at the next opening.
     KeepInMirror(db, mirror);
     // Every call the call file holds whose charge no entry gave is named, user
@@ -790,15 +798,16 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // and is then a log read in part.
     QSet<qint64> rowsTaken;
     for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) rowsTaken.insert(it.key());
-    const Unlogged unlogged = UnloggedCalls(callFile, log, CopyAnchors(db, callFile, copyMark), copyMark, db, rowsTaken,
-                                           replacedMark);
+    // (A call whose entry is named as refused is named there, not again here.)
+    const Unlogged unlogged = UnloggedCalls(callFile, MergedLog(log, refusedCalls), CopyAnchors(db, callFile, copyMark),
+                                           copyMark, db, rowsTaken, replacedMark);
     out.unlogged = unlogged.sure;
     out.unloggedUnsure = unlogged.unsure;
     if (!out.callFileUnread && (!out.unlogged.isEmpty() || !out.unloggedUnsure.isEmpty())) out.logPartial = true;
     // Where entries are lacking, or the replaced file's rows were not taken
     // for want of a mark, what the two files hold is compared, user by user.
     // A replaced file behind the journal holds older rows, not lost ones.
-    const bool lacking = out.gap || out.logPartial || out.movedPartial || out.callFileUnread;
+    const bool lacking = out.gap || out.logPartial || out.movedPartial || out.callFileUnread || !out.refused.isEmpty();
     if (heldWhole && (out.replacedUntrusted || (lacking && replacedMark >= lastKnown))) NameDifferences(held, MoneyRowsOf(db), out);
     // A user whose difference the comparison named is not named again for calls.
     if (!out.missing.isEmpty()) {

@@ -59,11 +59,13 @@ void raiseJournalNote(qint64 next) {
     const QString path = journalPath();
     if (path.isEmpty()) return;
     try {
-        Database j = Database::open(path);
-        if (j.actualTableName(kNotes).isEmpty())
-            j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
-        raiseNote(j, kNotes, next);
-        j.close();
+        WriteJournalFile(path, [&] {
+            Database j = Database::open(path);
+            if (j.actualTableName(kNotes).isEmpty())
+                j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
+            raiseNote(j, kNotes, next);
+            j.close();
+        });
     } catch (const DbError&) {
     }
 }

@@ -1,15 +1,20 @@
 #include "params/CellEdit.h"
 
+#include "core/Console.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "params/EntryRules.h"
+#include "params/GridEditors.h"
 #include "params/OptionLists.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
 #include "params/TransferHooks.h"
 #include "params/ViewSupport.h"
 #include "platform/Prompts.h"
+
+#include <QComboBox>
+#include <QLineEdit>
 
 namespace ModSwitch {
 
@@ -77,11 +82,38 @@ void DropUserRow(platform::FlexGrid& g, qint64 userId) {
     if (CurTable != QLatin1String("User")) return;
     const int r = g.FindRow(0, QString::number(userId), 1);
     if (r < 1) return;
-    if (g.Rows() >= 3) {
+    // The operator's chosen rows, and the rows an open editor or a command
+    // waits on: a user above them moves them up with their users; the user
+    // among them leaves no other user chosen in its place.
+    const bool chosen = r >= qMin(g.Row(), g.RowSel()) && r <= qMax(g.Row(), g.RowSel());
+    const bool pending = r >= GridSelFirst && r <= GridSelLast;
+    const bool removed = g.Rows() >= 3;
+    if (removed) {
         g.RemoveItem(r);
     } else {
         for (int c = 0; c < g.Cols(); ++c) g.setTextMatrix(r, c, QString());
         SetRowColor(g, r, bgr(g.BackColor()));
+    }
+    if (chosen) {
+        g.setRow(0);
+        g.clearSelection();
+    }
+    // The console's editors, when this grid is the console's.
+    core::Console* c = core::TheConsole();
+    const bool console = c && c->fgDisp == &g && c->txtModify && c->cboModify;
+    if (pending) {
+        GridSelFirst = GridSelLast = 0;
+        if (console && (c->txtModify->isVisible() || c->cboModify->isVisible())) {
+            // What was being typed belonged to the deleted user.
+            c->EditDone = true;
+            g_Editing = false;
+            c->txtModify->hide();
+            c->cboModify->hide();
+        }
+    } else if (removed && r < GridSelFirst) {
+        --GridSelFirst;
+        --GridSelLast;
+        if (console) fgDisp_Scroll();   // an open editor stays over its cell
     }
     g_Modified = GridHoldsEdits(g);
 }

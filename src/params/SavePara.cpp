@@ -368,11 +368,16 @@ void saveUsers(FlexGrid& g) {
         SetRowColor(g, r, bgr(g.BackColor()));
     }
     // Balances: the deposit grades and the running calls follow.
-    platform::Recordset rs = dbSwitch.query(QStringLiteral("select userid,remain,overdraft from user where bset<>0"));
+    platform::Recordset rs = dbSwitch.query(QStringLiteral("select userid from user where bset<>0"));
     for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
         const qint64 uid = rs.lng(QStringLiteral("userid"));
         if (f) f = ModGeneral::CheckDeposit(uid, f, true);
-        const Currency a = rs.cur(QStringLiteral("remain")) + rs.cur(QStringLiteral("overdraft"));
+        // Read once the grade's download is done (it waits for the switch, and
+        // a call of the user may be charged meanwhile), as the pricing reads
+        // it: with the charges logged that the station file has not taken yet.
+        const QVariant overdraft = dbSwitch.scalar(QStringLiteral("select overdraft from user where userid=?"), {uid});
+        if (overdraft.isNull()) continue;
+        const Currency a = ModSwitch::BalanceOf(uid) + Currency::fromRaw(overdraft.toLongLong());
         for (int slot = 0; slot < MonSlots.size(); ++slot) {
             const MonSlot& s = MonSlots[slot];
             if (s.UserID != uid || !s.LimitSet) continue;

@@ -694,10 +694,18 @@ void FlexGrid::AddRowCells(QStringView text, const quint32* ends, int n) {
 }
 
 void FlexGrid::RemoveItem(int row) {
-    if (row >= 0 && row < Rows()) {
-        model_->removeRow(row);
-        clampCurrent();
-    }
+    if (row < 0 || row >= Rows()) return;
+    // The current cell and the selection's other corner stay with their rows'
+    // texts: a row removed above them moves them up. (The view moves its own
+    // current index while the row goes; that move is not the operator's.)
+    const auto follow = [row](int r) { return r > row ? r - 1 : r; };
+    const int current = follow(row_), other = follow(rowSel_);
+    syncing_ = true;
+    model_->removeRow(row);
+    syncing_ = false;
+    row_ = current;
+    rowSel_ = other;
+    clampCurrent();
 }
 
 void FlexGrid::Clear() { model_->clearTexts(); }

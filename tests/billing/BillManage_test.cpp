@@ -12,7 +12,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTest>
 #include <QTimer>
+#include <cerrno>
 #include <gtest/gtest.h>
 
 namespace script = platform::script;
@@ -157,6 +159,31 @@ TEST_F(BillManageTest, BackupCopiesEachTickedYearOnceAndReportsAFailure) {
     win().cmdOK_Click(2);
     EXPECT_EQ(log().size(), 2);
     EXPECT_EQ(QDir(DataPath + "Backup").entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// The operator clicks 备份 on a full disk or a folder that refuses the copy:
+// the box names the file and the cause, as 数据库管理's backup does.
+TEST_F(BillManageTest, ABackupThatFailsNamesItsCause) {
+    win().show();
+    const struct {
+        const char* step;
+        int error;
+        const char* cause;
+    } cases[] = {{"write", ENOSPC, "磁盘已满"}, {"sync", ENOSPC, "磁盘已满"}, {"rename", EACCES, "没有写入权限"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        tick("K2004-02");
+        platform::testing::setFaultHook([&c](const QString& op, const QString& path) {
+            return op == QLatin1String(c.step) && path.contains("PhBill_2004") ? c.error : 0;
+        });
+        script::answer("备份" + billing::ArchiveFileName(2004) + "失败", platform::rOK);
+        QTest::mouseClick(win().cmdOK[2], Qt::LeftButton);
+        platform::testing::setFaultHook(nullptr);
+        ASSERT_EQ(script::pendingAnswers(), 0);
+        EXPECT_TRUE(script::shown().last().text.contains(QString::fromUtf8(c.cause))) << script::shown().last().text.toStdString();
+        EXPECT_TRUE(log().isEmpty());
+        EXPECT_TRUE(QDir(DataPath + "Backup").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
 }
 
 TEST_F(BillManageTest, ADamagedArchiveIsReportedAndKeptAndRightsGuardTheCommands) {

@@ -422,6 +422,34 @@ TEST_F(Backup, UsersPutBackWithoutTheirEntriesNameUsersAddedDeletedAndDepositsMo
     EXPECT_EQ(text.count("用户8 "), 1) << text.toStdString();
 }
 
+// An entry since the copy that the check refuses (its amount stored as text)
+// is named with its number, user and kind when the users are put back, as well
+// as the difference it leaves.
+TEST_F(Backup, UsersPutBackNameEachEntryTheCheckRefuses) {
+    const auto money = [](const char* t) { return *platform::Currency::parse(QString::fromLatin1(t)); };
+    ModSwitch::MoveBalances([] { dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 0)"); });
+    backup("User");
+    qint64 seq = 0;
+    {
+        platform::Transaction tx(dbSwitch);
+        seq = ModSwitch::LogCharge(7, money("0.40"), money("99.60"), 5, "2026-06-15 09:00:00");
+        tx.commit();
+    }
+    dbSwitch.execute("update tab_chargelog set f_amount='abc' where f_seq=?", {seq});
+    dbSwitch.execute("delete from tab_chargemirror where f_seq=?", {seq});
+    platform::script::answer("记账记录", platform::rOK);
+    restore("User");
+    EXPECT_EQ(status(), "恢复成功");
+    ASSERT_FALSE(platform::script::shown().isEmpty());
+    const QString text = platform::script::shown().last().text;
+    EXPECT_EQ(text.count(QStringLiteral("第%1笔记账记录金额无效（用户7 甲，话费，分机5 2026-06-15 09:00:00的话单，金额为abc），"
+                                        "未计入用户余额")
+                             .arg(seq)),
+              1)
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("用户7 甲：-0.40")) << text.toStdString();
+}
+
 TEST_F(Backup, QuotesInUserNamesSurviveBothWays) {
     dbSwitch.execute("insert into user (userid, username) values (5, ?)", {"O'Neil"});
     backup("User");

@@ -851,4 +851,134 @@ TEST_F(GridEditing, ACallChargedToAnotherUserLeavesTheOperatorsRowWhereItWas) {
     for (const QModelIndex& ix : selected) EXPECT_EQ(ix.row(), 3);
 }
 
+// A click on another node of the tree while a cell's editor is open: the
+// typed value is checked as any command checks it, and then either stays in
+// the grid as an unsaved edit (asked about with the table's save) or is
+// refused with the reason; the tree goes on naming the view the grid shows.
+TEST_F(GridEditing, ATreeClickOverAnOpenEditorKeepsTheValueAndTheTreeOnTheShownView) {
+    QTreeWidget* tv = console().tvSwitch;
+    const auto nodeAt = [&](const QString& key) {
+        QTreeWidgetItem* node = ModSwitch::FindNode(key);
+        tv->scrollToItem(node);
+        return tv->visualItemRect(node).center();
+    };
+    ASSERT_TRUE(console().ShowView("Extension"));
+    const int group = ModSwitch::GetColIndex("组号", grid());
+    const int address = grid().TextMatrix(2, 0).toInt();
+    doubleClick(2, group);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    QTest::keyClicks(console().txtModify, "5");
+    // A quick click on a busy station: press and release come before the
+    // editor hears it lost the keyboard.
+    QTest::mouseClick(tv->viewport(), Qt::LeftButton, Qt::NoModifier, nodeAt("Account"));
+    ASSERT_TRUE(spin(10000, [&] { return !console().txtModify->isVisible(); }));
+    EXPECT_EQ(CurTable, "Extension");
+    EXPECT_EQ(tv->currentItem(), ModSwitch::FindNode("Extension"));
+    EXPECT_EQ(grid().TextMatrix(2, group), "5");
+    EXPECT_TRUE(g_Modified);
+    // The next click on the node asks about the edit, and the save stores it.
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    clickNode("Account");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(CurTable, "Account");
+    EXPECT_EQ(tv->currentItem(), ModSwitch::FindNode("Account"));
+    EXPECT_EQ(dbSwitch.scalar("select groupno from Extension where Address=?", {address}).toInt(), 5);
+
+    // A value the check refuses, the press and the release apart as a hand makes them.
+    ASSERT_TRUE(console().ShowView("Account"));
+    doubleClick(2, 1);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    QTest::keyClicks(console().txtModify, "12a");
+    const QPoint p = nodeAt("Extension");
+    QTest::mousePress(tv->viewport(), Qt::LeftButton, Qt::NoModifier, p);
+    ASSERT_TRUE(spin(10000, [&] { return status() == "请输入0000-9999之间的数值"; })) << status().toStdString();
+    QTest::mouseRelease(tv->viewport(), Qt::LeftButton, Qt::NoModifier, p);
+    ASSERT_TRUE(spin(10000, [&] { return !console().txtModify->isVisible(); }));
+    EXPECT_EQ(CurTable, "Account");
+    EXPECT_EQ(tv->currentItem(), ModSwitch::FindNode("Account"));
+    EXPECT_EQ(grid().TextMatrix(2, 1), "FFFF");
+    EXPECT_EQ(status(), "请输入0000-9999之间的数值");
+    EXPECT_TRUE(platform::script::unexpected().isEmpty());
+}
+
+// A user deleted by a settlement while the console shows the users: the
+// operator's row stays on its user when a user above goes, and when the
+// operator's own user goes no other user takes its place for the next edit.
+TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone) {
+    platform::testing::setNow([] { return QDateTime(QDate(2004, 12, 6), QTime(10, 0)); });
+    for (int u = 1; u <= 5; ++u) {
+        dbSwitch.execute("insert into user (userid, username, balancemode, lastdate, deposit, remain) "
+                         "values (?, ?, 0, '2004-11-01 00:00:00', 500000, 500000)",
+                         {u, QStringLiteral("用户%1").arg(u)});
+        dbSwitch.execute("update Extension set userid=? where Address=?", {u, u + 2});
+        testsupport::storeCall(dbPhoneCur, {.calladdr = u + 2, .date = "2004-11-05 10:00:00", .secs = 60,
+                                            .fee = platform::Currency::fromRaw(12300), .zh = "    ", .phmode = 7, .userid = u});
+    }
+    platform::script::onModal("frmPayMoneny", [](QDialog* d) { static_cast<frmPayMoneny*>(d)->Command1_Click(0); });
+    platform::script::onModal("frmPayed", [](QDialog* d) {
+        static_cast<frmPayed*>(d)->cmdPay_Click();
+        d->accept();
+    });
+    ASSERT_TRUE(console().ShowView("User"));
+    const auto rowOf = [&](const char* id) { return grid().FindRow(0, QString::fromLatin1(id), 1); };
+    const int fourth = rowOf("4");
+    ASSERT_GT(fourth, rowOf("2"));
+    // The operator's cell: user 4's deposit.
+    const QPoint cell = grid().visualRect(grid().model()->index(fourth, 4)).center();
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+    ASSERT_TRUE(spin(10000, [&] { return status().contains(QStringLiteral("行 %1 ").arg(fourth)); })) << status().toStdString();
+
+    // User 2 is settled and deleted in the settlement window the tree opens.
+    clickNode("Balance");
+    ASSERT_TRUE(frmBalanceBill::exists() && frmBalanceBill::instance().isVisible());
+    frmBalanceBill& bill = frmBalanceBill::instance();
+    QTreeWidgetItem* two = bill.itemByKey("K2");
+    ASSERT_NE(two, nullptr);
+    two->setCheckState(0, Qt::Checked);
+    bill.optCL[2]->setChecked(true);
+    QTest::mouseClick(bill.cmdBalance[1], Qt::LeftButton);
+    ASSERT_TRUE(spin(20000, [&] { return rowOf("2") < 0; }));
+    QTest::mouseClick(bill.cmdClose, Qt::LeftButton);
+    ASSERT_TRUE(spin(10000, [&] { return console().isEnabled() && console().isVisible(); }));
+    frmPayed::unload();
+    frmPayfor::unload();
+    frmBalanceBill::unload();
+    ASSERT_TRUE(dbSwitch.scalar("select userid from user where userid=2").isNull());
+    ASSERT_EQ(rowOf("4"), fourth - 1);
+    EXPECT_EQ(grid().Row(), fourth - 1);
+
+    // Enter and an amount: the deposit goes to user 4, and to no other.
+    grid().setFocus();
+    QTest::keyClick(&grid(), Qt::Key_Return);
+    ASSERT_TRUE(console().txtModify->isVisible());
+    QTest::keyClicks(console().txtModify, "100");
+    QTest::keyClick(console().txtModify, Qt::Key_Return);
+    EXPECT_EQ(grid().TextMatrix(rowOf("4"), 4), "150.00");
+    EXPECT_EQ(grid().TextMatrix(rowOf("5"), 4), "50.00");
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Save");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(dbSwitch.scalar("select group_concat(userid||':'||deposit, ' ') from user where userid in (3,4,5)").toString(),
+              "3:500000 4:1500000 5:500000");
+
+    // The operator's own user 3 is settled from its row and deleted: no other
+    // user is chosen in its place, and Enter opens no editor.
+    ModSwitch::SetVariant("OptCL", "2");
+    choose(QStringLiteral("结算"));
+    popupOnRow(rowOf("3"));
+    ASSERT_TRUE(spin(20000, [&] { return rowOf("3") < 0 && console().isVisible(); }));
+    frmPayed::unload();
+    frmPayfor::unload();
+    frmBalanceBill::unload();
+    ASSERT_TRUE(dbSwitch.scalar("select userid from user where userid=3").isNull());
+    EXPECT_LT(grid().Row(), grid().FixedRows());
+    for (const QModelIndex& ix : grid().selectionModel()->selectedIndexes()) EXPECT_LT(ix.row(), grid().FixedRows());
+    grid().setFocus();
+    QTest::keyClick(&grid(), Qt::Key_Return);
+    EXPECT_FALSE(console().txtModify->isVisible());
+    EXPECT_FALSE(console().cboModify->isVisible());
+    EXPECT_FALSE(g_Modified);
+    EXPECT_TRUE(platform::script::unexpected().isEmpty());
+}
+
 }  // namespace

@@ -623,6 +623,33 @@ TEST_F(CompactDBTest, ALockHeldByAnotherProgramIsNamedAsSuchNotAsAFullDisk) {
     EXPECT_FALSE(text.contains("磁盘空间")) << text.toStdString();
 }
 
+// The copy of the safety copy beside the damaged file refused for another
+// reason than space (no right to write it, a read-only disk): that cause is
+// named, with the advice it needs, never the disk's space; the next start
+// that can write completes the restore.
+TEST_F(CompactDBTest, AWorkFileCopyRefusedForWantOfRightsIsNotCalledAFullDisk) {
+    makeBak();
+    Database::open(sw()).execute("drop table Worker");   // damaged: a table is gone
+    for (const auto& [error, cause] : {std::pair{EACCES, "没有写入权限"}, std::pair{EROFS, "磁盘为只读"}}) {
+        SCOPED_TRACE(cause);
+        platform::testing::setFaultHook([error](const QString& op, const QString& path) {
+            return op == "write" && path.endsWith(".recovered") ? error : 0;
+        });
+        platform::script::answer("恢复数据库失败!", platform::rOK);
+        EXPECT_THROW(CompactDB("Switch.mdb"), platform::ProgramEnded);
+        platform::testing::setFaultHook(nullptr);
+        ASSERT_FALSE(platform::script::shown().isEmpty());
+        const QString text = platform::script::shown().last().text;
+        EXPECT_TRUE(text.contains(QString::fromUtf8(cause))) << text.toStdString();
+        EXPECT_TRUE(text.contains("写入权限")) << text.toStdString();
+        EXPECT_FALSE(text.contains("磁盘空间") || text.contains("磁盘已满")) << text.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(sw() + ".pending-restore"));
+    }
+    CompactDB("Switch.mdb");
+    EXPECT_FALSE(QFileInfo::exists(sw() + ".pending-restore"));
+    EXPECT_EQ(Database::open(sw()).scalar("select count(*) from sqlite_master where lower(name)='worker'").toInt(), 1);
+}
+
 TEST_F(CompactDBTest, AFullDiskWhileADamagedFileIsPutBackIsNamed) {
     makeBak();
     Database::open(sw()).execute("drop table Worker");   // damaged: a table is gone

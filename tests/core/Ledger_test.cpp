@@ -13,6 +13,7 @@
 #include "core/StationFiles.h"
 #include "core/UserNumbers.h"
 #include "params/TableViews.h"
+#include "platform/Files.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
@@ -20,7 +21,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
 #include <limits>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 using namespace pricingtest;
 using platform::Database;
@@ -856,6 +861,44 @@ TEST_F(LedgerTest, TheSmallestWholeNumberInAnEntryIsRefusedEverywhere) {
     EXPECT_EQ(platform::Currency::fromRaw(kMin).toString2(), "-922337203685477.58");
 }
 
+// Entries the check refuses (an amount stored as text, one past reach) are
+// named one by one, with their user, kind and call, by both put-back roads:
+// the station file put back from its safety copy at a start, and a backup put
+// back. Each once, and none of them called a number that no longer exists.
+TEST_F(LedgerTest, EntriesTheCheckRefusesAreNamedOneByOneWhenTheStationFileIsPutBack) {
+    const QString backup = dir->file("before-calls.mdb");
+    ASSERT_TRUE(QFile::copy(backupNow(), backup));
+    for (int m = 1; m <= 4; ++m) call(m);
+    ModSwitch::OpenAllDB(false);
+    qint64 last = 0;
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        last = cur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
+        cur.execute("UPDATE tab_chargelog SET f_amount='abc' WHERE f_seq=?", {last - 1});
+        cur.execute("UPDATE tab_chargelog SET f_amount=4611686018427387904 WHERE f_seq=?", {last});
+        QFile f(dir->file("switch.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(int(f.size()), '\x5a'));
+    }
+    const auto namesEach = [&](const QString& text) {
+        EXPECT_EQ(text.count(QStringLiteral("第%1笔记账记录金额无效（用户7 用户7，话费，分机5 2026-06-15 09:03:00的话单，金额为abc）")
+                                 .arg(last - 1)),
+                  1)
+            << text.toStdString();
+        EXPECT_EQ(text.count(QStringLiteral("第%1笔记账记录金额无效（用户7 用户7，话费，分机5 2026-06-15 09:04:00的话单，"
+                                            "金额为4611686018427387904）")
+                                 .arg(last)),
+                  1)
+            << text.toStdString();
+        EXPECT_FALSE(text.contains("已不存在")) << text.toStdString();
+    };
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    namesEach(platform::script::shown().first().text);
+    namesEach(putBack(backup).join('\n'));
+}
+
 // The journal file is a station file like the two others: it carries the
 // station's name; deleted, or another station's, it is named at the next
 // opening and made again (another station's set aside, never read as ours).
@@ -891,6 +934,251 @@ TEST_F(LedgerTest, AJournalFileDeletedOrOfAnotherStationIsNamedAndMadeAgain) {
     EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
     restart();   // said once
     EXPECT_EQ(platform::script::shown().size(), 2);
+}
+
+class JournalFileTest : public LedgerTest {
+protected:
+    // The journal file, its entries by number and value, as they read.
+    QStringList entries() {
+        QStringList out;
+        Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
+        for (platform::RowReader r = j.rows("SELECT f_seq, f_kind, f_userid, f_amount, f_balance FROM tab_chargelog ORDER BY f_seq");
+             r.next();)
+            out << QStringLiteral("%1 %2 %3 %4 %5").arg(r.integer(0)).arg(r.integer(1)).arg(r.integer(2)).arg(r.integer(3)).arg(r.integer(4));
+        return out;
+    }
+    // Entries settled in the journal file alone: `calls` calls, moved after ten days, and a start more.
+    QPair<qint64, qint64> settle(int calls = 3) {
+        for (int m = 1; m <= calls; ++m) call(m % 60, QDate(2026, 6, 15).addDays(-(m / 60)));
+        restart();
+        now = now.addDays(10);
+        restart();
+        restart();   // the copies no longer hold them
+        Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
+        return {j.scalar("SELECT min(f_seq) FROM tab_chargelog").toLongLong(), j.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong()};
+    }
+    int boxes() { return int(platform::script::shown().size()); }
+    QString lastBox() { return platform::script::shown().isEmpty() ? QString() : platform::script::shown().last().text; }
+    int asideFiles() { return int(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size()); }
+};
+
+// A damaged journal file, its header or its pages, is set aside under a dated
+// name and named once; the new file holds every entry that still reads, and
+// the numbers none gives back are named.
+TEST_F(JournalFileTest, AJournalFileWithAHeaderTheEngineCannotWriteIsSetAsideAndEveryEntryKept) {
+    settle();
+    const QStringList before = entries();
+    ASSERT_FALSE(before.isEmpty());
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile f(dir->file(ModSwitch::kJournalFile));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(18);
+        f.write(QByteArray(1, '\x03'));   // a write version the engine only reads with
+    }
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
+    EXPECT_EQ(asideFiles(), 1);
+    EXPECT_EQ(entries(), before);
+    restart();
+    EXPECT_EQ(boxes(), 1);
+}
+
+TEST_F(JournalFileTest, AJournalFileWithGarbledPagesIsSetAsideAndTheEntriesItLostAreNamed) {
+    const auto [first, last] = settle(400);
+    ModSwitch::OpenAllDB(false);
+    qint64 page = 0, size = 0;
+    {
+        Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
+        size = j.scalar("PRAGMA page_size").toLongLong();
+        ASSERT_GE(j.scalar("SELECT count(*) FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf'").toLongLong(), 3);
+        // The first leaf: a start that reads only the path to the last entry never meets it.
+        page = j.scalar("SELECT pageno FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf' ORDER BY path LIMIT 1").toLongLong();
+    }
+    {
+        QFile f(dir->file(ModSwitch::kJournalFile));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek((page - 1) * size);
+        f.write(QByteArray(int(size), '\x5a'));
+    }
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains(QStringLiteral("第%1至").arg(first))) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains("已结清的记账记录（共")) << lastBox().toStdString();
+    EXPECT_EQ(asideFiles(), 1);
+    // The rest of them read, and are kept.
+    const QStringList after = entries();
+    EXPECT_FALSE(after.isEmpty());
+    EXPECT_TRUE(after.last().startsWith(QString::number(last) + ' '));
+    restart();
+    EXPECT_EQ(boxes(), 1);
+}
+
+// Pages gone bad since the journal file last passed its check, its state
+// unchanged (the disk's doing): the move that meets them says so, and the
+// next start checks the file whatever its state and sets it aside, as it said.
+TEST_F(JournalFileTest, DamageAMoveMeetsInAFileKnownSoundIsCheckedAtTheNextStart) {
+    settle(400);
+    for (int m = 30; m <= 32; ++m) call(m, now.date());
+    now = now.addDays(10);
+    call(40, now.date());   // a young entry: the move lets old ones go, reading the file from its start
+    ModSwitch::OpenAllDB(false);
+    const QString path = dir->file(ModSwitch::kJournalFile);
+    qint64 page = 0, size = 0;
+    {
+        Database j = Database::openReadOnly(path);
+        size = j.scalar("PRAGMA page_size").toLongLong();
+        page = j.scalar("SELECT pageno FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf' ORDER BY path LIMIT 1").toLongLong();
+    }
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek((page - 1) * size);
+        f.write(QByteArray(int(size), '\x5a'));
+    }
+    // As if the station had checked it in this state.
+    Database::open(dir->file("PhoneCur.mdb"))
+        .execute("UPDATE tab_notes SET value=? WHERE varname='TarvoJournalChecked'",
+                 {QString::fromLatin1(platform::fileIdentity(path).toHex())});
+    platform::script::answer("ChargeLog.mdb无法写入（文件已损坏）", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("下次启动时将另存该文件并重新建立")) << lastBox().toStdString();
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 2);
+    EXPECT_EQ(asideFiles(), 1);
+}
+
+// Deleted, the journal file is made again, and the loss of its history is
+// named by number, not only that the file was missing.
+TEST_F(JournalFileTest, ADeletedJournalFileIsMadeAgainAndTheHistoryItTookIsNamed) {
+    const auto [first, last] = settle();
+    ModSwitch::OpenAllDB(false);
+    QFile::remove(dir->file(ModSwitch::kJournalFile));
+    platform::script::answer("ChargeLog.mdb不见了", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains(QStringLiteral("第%1至%2笔已结清的记账记录（共%3笔）无法找回").arg(first).arg(last).arg(last - first + 1)))
+        << lastBox().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(dir->file(ModSwitch::kJournalFile)));
+    restart();
+    EXPECT_EQ(boxes(), 1);
+}
+
+// The start pays for the journal file's check only when the file changed
+// since its pages last passed: not after the station's own moves and notes
+// into it, but after another program wrote it.
+TEST_F(JournalFileTest, TheJournalFilesPagesAreCheckedOnlyWhenItChangedSinceTheyLastPassed) {
+    settle();
+    QStringList checked;
+    platform::testing::setIntegrityCheckHook([&](const QString& path) { checked << QFileInfo(path).fileName(); });
+    struct Unhook {
+        ~Unhook() { platform::testing::setIntegrityCheckHook(nullptr); }
+    } unhook;
+    for (int m = 20; m <= 22; ++m) call(m, now.date());
+    now = now.addDays(10);
+    restart();
+    restart();   // entries moved in at both
+    const qint64 n = ModSwitch::NextUserCount();
+    ModSwitch::MoveBalances([&] { dbSwitch.execute("INSERT INTO user (userid, username) VALUES (?, '新')", {n}); });
+    restart();
+    EXPECT_FALSE(checked.contains(ModSwitch::kJournalFile)) << checked.join(' ').toStdString();
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file(ModSwitch::kJournalFile)).execute("INSERT INTO tab_notes (varname, value) VALUES ('x', 'y')");
+    restart();
+    EXPECT_EQ(checked.count(ModSwitch::kJournalFile), 1) << checked.join(' ').toStdString();
+    restart();
+    EXPECT_EQ(checked.count(ModSwitch::kJournalFile), 1) << checked.join(' ').toStdString();
+}
+
+// A move a kill cut short leaves the journal file with a hot journal beside
+// it (pages written past what its header counts): the opening rolls it back
+// and finds the file sound, not damaged.
+TEST_F(JournalFileTest, AJournalFileAKillLeftInTheMiddleOfAMoveIsRolledBackNotSetAside) {
+    settle();
+    const QStringList before = entries();
+    const QString path = dir->file(ModSwitch::kJournalFile);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database j = Database::open(path);
+        j.execute("PRAGMA cache_size=1");   // the pages spill to the file before the commit
+        platform::Transaction tx(j);
+        for (int i = 0; i < 2000; ++i)
+            j.execute("INSERT INTO tab_chargelog (f_seq, f_kind, f_userid, f_amount, f_balance) VALUES (?, 5, 0, 0, 0)",
+                      {1000000 + i});
+        ASSERT_GT(QFileInfo(path + "-journal").size(), 0);
+        // The state a kill leaves: the file and its journal as they stand now.
+        ASSERT_TRUE(QFile::copy(path, path + ".killed"));
+        ASSERT_TRUE(QFile::copy(path + "-journal", path + ".killed-journal"));
+    }
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::rename(path + ".killed", path));
+    ASSERT_TRUE(QFile::rename(path + ".killed-journal", path + "-journal"));
+    restart();
+    EXPECT_EQ(boxes(), 0) << lastBox().toStdString();
+    EXPECT_EQ(asideFiles(), 0);
+    EXPECT_EQ(entries(), before);
+}
+
+// A journal file the station cannot write (read-only, even to root; held by
+// another program) is named once by its cause, with the advice that cause
+// needs: not damaged, not set aside; the entries stay in the call file and
+// move once it can be written again.
+TEST_F(JournalFileTest, AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce) {
+    settle();
+    const QString path = dir->file(ModSwitch::kJournalFile);
+    const int moved = int(entries().size());
+    for (int m = 10; m <= 12; ++m) call(m, now.date());
+    ModSwitch::OpenAllDB(false);
+    struct Immutable {
+        int fd = -1, flags = 0;
+        bool on = false;
+        ~Immutable() {
+            if (on) ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+            if (fd >= 0) ::close(fd);
+        }
+    } guard;
+    guard.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    ASSERT_GE(guard.fd, 0);
+    if (::ioctl(guard.fd, FS_IOC_GETFLAGS, &guard.flags) != 0) GTEST_SKIP() << "no file attributes here";
+    const int immutable = guard.flags | FS_IMMUTABLE_FL;
+    if (::ioctl(guard.fd, FS_IOC_SETFLAGS, &immutable) != 0) GTEST_SKIP() << "immutable files need a right this run lacks";
+    guard.on = true;
+    now = now.addDays(10);
+    platform::script::answer("ChargeLog.mdb无法写入", platform::rOK);
+    restart();
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("（文件或文件夹为只读，没有写入权限）")) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains("请检查该文件的只读属性")) << lastBox().toStdString();
+    EXPECT_FALSE(lastBox().contains("损坏") || lastBox().contains("磁盘空间")) << lastBox().toStdString();
+    EXPECT_EQ(asideFiles(), 0);
+    EXPECT_EQ(int(entries().size()), moved);
+    EXPECT_GE(logged("PhoneCur.mdb"), 3);
+    ::ioctl(guard.fd, FS_IOC_SETFLAGS, &guard.flags);
+    guard.on = false;
+
+    // Held by another program: its cause, and the advice for it.
+    Database other = Database::open(path);
+    other.execute("BEGIN IMMEDIATE");
+    platform::script::answer("ChargeLog.mdb无法写入", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 2);
+    EXPECT_TRUE(lastBox().contains("（文件被其他程序占用）")) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains("请关闭正在使用该文件的其他程序")) << lastBox().toStdString();
+    EXPECT_FALSE(lastBox().contains("损坏") || lastBox().contains("磁盘空间")) << lastBox().toStdString();
+    other.execute("ROLLBACK");
+    other.close();
+    restart();
+    EXPECT_EQ(boxes(), 2);
+    EXPECT_GT(int(entries().size()), moved);
+    EXPECT_EQ(asideFiles(), 0);
 }
 
 // A journal written before numbers were kept may add a user under a number a

@@ -326,4 +326,44 @@ TEST(FlexGridOnScreen, ClicksKeysAndScrollingReachRowsNotMadeBefore) {
     EXPECT_EQ(g->TextMatrix(19995, 1), QStringLiteral("v19994-1"));
 }
 
+// Rows removed by the program while the operator has a row or a range
+// chosen: the choice stays on the same rows' texts, on screen and in Row.
+TEST(FlexGridOnScreen, RowsRemovedAboveOrInsideTheOperatorsChoiceLeaveItOnItsRows) {
+    QWidget window;
+    auto* g = new FlexGrid(&window);
+    window.resize(400, 300);
+    g->resize(400, 300);
+    g->setFormatString(QStringLiteral("a|b"));
+    g->setRows(1);
+    for (int r = 1; r <= 8; ++r) g->AddItem(line(r, 2));
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto cellCentre = [&](int r, int c) { return g->visualRect(g->model()->index(r, c)).center(); };
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(5, 1));
+    ASSERT_EQ(g->Row(), 5);
+
+    g->RemoveItem(2);   // above
+    EXPECT_EQ(g->Row(), 4);
+    EXPECT_EQ(g->RowSel(), 4);
+    EXPECT_EQ(g->Text(), QStringLiteral("5-1"));
+    EXPECT_EQ(g->currentIndex().row(), 4);
+    g->RemoveItem(6);   // below
+    EXPECT_EQ(g->Text(), QStringLiteral("5-1"));
+
+    // A range (texts 4 .. 6, the current cell on 6) with rows above and inside it removed.
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(3, 1));
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, cellCentre(5, 1));
+    ASSERT_EQ(g->Text(), QStringLiteral("6-1"));
+    ASSERT_EQ(g->TextMatrix(g->RowSel(), 0), QStringLiteral("4-0"));
+    g->RemoveItem(1);
+    g->RemoveItem(3);
+    EXPECT_EQ(g->Row(), 3);
+    EXPECT_EQ(g->RowSel(), 2);
+    EXPECT_EQ(g->Text(), QStringLiteral("6-1"));
+    EXPECT_EQ(g->TextMatrix(g->RowSel(), 0), QStringLiteral("4-0"));
+    // The keyboard goes on from the row the operator sees.
+    QTest::keyClick(g, Qt::Key_Down);
+    EXPECT_EQ(g->Text(), QStringLiteral("8-1"));
+}
+
 }  // namespace

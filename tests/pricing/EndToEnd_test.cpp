@@ -2,11 +2,17 @@
 // records priced, stored, charged once and answered.
 #include "support/PricingFixture.h"
 
+#include "console/frmPABX.h"
+#include "core/ChargeLog.h"
 #include "core/Settings.h"
+#include "params/CellEdit.h"
+#include "params/SavePara.h"
+#include "params/ShowTable.h"
 #include "link/ModComm.h"
 #include "link/MonitorSink.h"
 #include "platform/Clock.h"
 #include "platform/Comm.h"
+#include "platform/Prompts.h"
 #include "pricing/frmFeeRate.h"
 #include "pricing/frmIP.h"
 #include "sim/RowFrames.h"
@@ -197,6 +203,82 @@ TEST_F(EndToEndTest, ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnsw
     EXPECT_EQ(sw.recordAnswers().back(), QStringLiteral("820302"));
     EXPECT_EQ(count("account", QStringLiteral("address=2048 and bset<>0 and depositgrade=6")), 1);
     EXPECT_EQ(count("extension", QStringLiteral("address=5 and bset<>0 and depositgrade=6")), 1);
+}
+
+// The same line, the main window made before it is opened (the window
+// attaches a port of its own when it is made).
+class ConsoleOnLineTest : public EndToEndTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        frmPABX::instance();
+        ASSERT_TRUE(link.open(sw));
+        sw.clearReceived();
+        localCaller("10.00", 0);
+    }
+};
+
+// A user saved in the user view while their call runs: the save sends the
+// user's rows, and while it waits for the switch a call of theirs is charged
+// that the station file refuses to take for now. The talk limit the save then
+// weighs the balance with that charge counted, as the engine's own does.
+TEST_F(ConsoleOnLineTest, AUserSavedWhileAChargeWaitsLimitsTheRunningCallByTheCountedBalance) {
+    WorkerRights = QStringList{QStringLiteral("0")};
+    g_MonitorOn = true;
+    sim::LiveCall c;
+    c.extAddr = 5;
+    c.dialled = QStringLiteral("88001234");
+    c.channel = 6;
+    sw.sendLiveCall(c);
+    const auto idle = [] {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    };
+    ASSERT_TRUE(sw.waitFor(QStringLiteral("9207"), 5000, idle));
+    ASSERT_EQ(MonSlots[6].UserID, 7);
+    // The station file takes no charge for now (a balance that goes down).
+    dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE OF remain ON user WHEN new.remain<old.remain "
+                     "BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    // The user's extension row is acknowledged late; meanwhile a call of theirs comes.
+    sw.setLateReplyMs(600);
+    sw.addRule(QStringLiteral("8B16"), sim::Reply::Late);
+    std::atomic<bool> sent{false};
+    sw.setObserver([&](const sim::Frame& f) {
+        if (f.startsWith(QStringLiteral("8B16")) && !sent.exchange(true)) sw.sendCallRecord(rec(0));
+    });
+
+    platform::FlexGrid& g = *frmPABX::instance().fgDisp;
+    CurTable = QStringLiteral("User");
+    ModGeneral::ShowTable(g, QStringLiteral("select * from User order by userid"),
+                          QStringLiteral(">用户编号|>用户名称|>上次结算日期|>结算方式|预付押金|押金余额|>透支额|>月租费|>所属部门|"
+                                         ">打印即时话单|>闭锁"),
+                          0, 2, false);
+    int r = 1;
+    while (r < g.Rows() && g.TextMatrix(r, 0) != QLatin1String("7")) ++r;
+    ASSERT_LT(r, g.Rows());
+    GridMouseCol = 6;
+    GridSelFirst = GridSelLast = r;
+    ModSwitch::SaveCellEdit(g, QStringLiteral("5"));
+    const size_t before = sw.receivedCount();
+    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    ASSERT_TRUE(ModSwitch::SaveSwitchPara(7, true));
+    sw.setObserver(nullptr);
+    ASSERT_TRUE(runUntilAnswers(1));
+    dbSwitch.execute("DROP TRIGGER refuse");
+
+    // The charge waits: the balance stored is the one before it.
+    EXPECT_EQ(remainOf(7), yuan("10.00"));
+    const Currency counted = ModSwitch::BalanceOf(7);
+    EXPECT_EQ(counted, yuan("9.60"));
+    EXPECT_EQ(MonSlots[6].UserID, 7);
+    EXPECT_EQ(MonSlots[6].Balance, counted + yuan("5.00"));
+    // The last limit the switch has is the one the charge's own update sent.
+    std::vector<sim::TalkLimit> sinceSave;
+    const auto all = sw.received();
+    for (size_t i = before; i < all.size(); ++i)
+        if (all[i].startsWith(QStringLiteral("9207"))) sinceSave.push_back(*sim::decodeTalkLimit(all[i]));
+    ASSERT_FALSE(sinceSave.empty());
+    EXPECT_EQ(sinceSave.back().seconds, sinceSave.front().seconds);
 }
 
 TEST_F(EndToEndTest, AnEditedRateIsChargedOnceTheFeeRateWindowHasClosed) {

@@ -1,0 +1,123 @@
+// The journal keeps what the newest backup needs: a backup taken by 数据库管理
+// and put back after the keeping time still gets every entry since it.
+#include "support/PricingFixture.h"
+
+#include "admin/frmDBManager.h"
+#include "console/TableBackup.h"
+#include "core/ChargeLog.h"
+#include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTest>
+
+using namespace pricingtest;
+using platform::Database;
+namespace script = platform::script;
+
+namespace {
+
+class BackupHorizonTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        WorkerRights = QStringList{QStringLiteral("0")};
+        localCaller("100.00", 1);
+        restart();
+    }
+    // A call of extension 5 at 9:`minute` of `day`; its fee.
+    Currency call(int minute, QDate day) {
+        const Currency before = remainOf(7);
+        CallRecord r;
+        r.start = QDateTime(day, QTime(9, minute, 0));
+        r.seconds = 100 + 37 * minute;
+        EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
+        return before - remainOf(7);
+    }
+    // The operator clicks 备份 or 恢复 of 数据库管理 on `folder`.
+    void click(int mode, const QString& folder, const char* told) {
+        frmDBManager& w = frmDBManager::instance();
+        w.show();
+        w.opt_Click(mode);
+        w.txtPath->setText(folder);
+        script::answer(told, platform::rOK);
+        QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
+        ASSERT_EQ(script::pendingAnswers(), 0);
+    }
+    qint64 inJournalFile() {
+        const QString path = dir->file(ModSwitch::kJournalFile);
+        if (!QFileInfo::exists(path)) return 0;
+        return Database::openReadOnly(path).scalar("SELECT count(*) FROM tab_chargelog").toLongLong();
+    }
+    QString folder(const char* name) {
+        const QString f = dir->appPath() + name + '/';
+        QDir().mkpath(f);
+        return f;
+    }
+};
+
+}  // namespace
+
+// Taken, then calls, the clock past the keeping time with a call on the new
+// day and starts that let aged entries go: the entries since the backup stay,
+// and putting it back replays every one (no gap named); a newer backup lets
+// the entries before it go.
+TEST_F(BackupHorizonTest, ABackupPutBackAfterTheKeepingTimeStillGetsEveryEntrySinceIt) {
+    const QString f = folder("bk");
+    click(0, f, "备份完成");
+    Currency ledger = remainOf(7);
+    for (int m = 1; m <= 3; ++m) ledger -= call(m, now.date());
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();   // settled, held by both copies: moved to the journal file
+    ASSERT_EQ(inJournalFile(), 2);
+    now = now.addDays(500);
+    ledger -= call(4, now.date());
+    restart();
+    restart();
+    EXPECT_EQ(inJournalFile(), 3);
+
+    click(2, f, "数据恢复成功");
+    const QString told = script::shown().last().text;
+    EXPECT_EQ(remainOf(7), ledger) << told.toStdString();
+    EXPECT_FALSE(told.contains("不存在")) << told.toStdString();
+
+    // A newer backup: the entries it holds are over the keeping time and go.
+    const QString g = folder("bk2");
+    click(0, g, "备份完成");
+    now = now.addDays(10);
+    ledger -= call(5, now.date());
+    restart();
+    restart();
+    EXPECT_EQ(inJournalFile(), 1);
+    EXPECT_EQ(remainOf(7), ledger);
+}
+
+// The same for the users' table copied by 备份 in 用户管理 ("Backup.mdb"):
+// put back by 恢复 after the keeping time, every balance follows the journal.
+TEST_F(BackupHorizonTest, AUsersTableBackupPutBackAfterTheKeepingTimeStillGetsEveryEntrySinceIt) {
+    script::answer("要备份数据库吗?", platform::rYes);
+    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    Currency ledger = remainOf(7);
+    for (int m = 1; m <= 3; ++m) ledger -= call(m, now.date());
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();
+    now = now.addDays(500);
+    ledger -= call(4, now.date());
+    restart();
+    restart();
+    EXPECT_EQ(inJournalFile(), 3);
+    const qsizetype boxes = script::shown().size();
+    script::answer("要从备份库恢复数据吗?", platform::rYes);
+    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(remainOf(7), ledger);
+    for (qsizetype i = boxes; i < script::shown().size(); ++i)
+        EXPECT_TRUE(script::shown()[i].text.startsWith("要从备份库恢复")) << script::shown()[i].text.toStdString();
+}
