@@ -629,14 +629,28 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     LogRecovery out;
     out.putBack = true;
     Database db = Database::open(restored);
-    // A station file of another station is not brought up to this call file's log.
+    // A station file of another station is not brought up to this call file's
+    // log. A damaged call file may give another note's value for the name: the
+    // name is read back with it, and its safety copy has the last word.
     try {
         const QString mine = GetVariant(db, kStationId);
-        const Database cur = Database::openReadOnly(callFile);
-        const QString theirs = cur.actualTableName(QStringLiteral("tab_notes")).isEmpty()
-                                   ? QString()
-                                   : GetVariant(cur, kStationId, QString(), QStringLiteral("tab_notes"));
-        if (!mine.isEmpty() && !theirs.isEmpty() && mine != theirs) {
+        const auto theirs = [](const QString& path) {
+            try {
+                if (!QFileInfo(path).isFile()) return QString();
+                const Database cur = Database::openReadOnly(path);
+                const QString notes = cur.actualTableName(QStringLiteral("tab_notes"));
+                if (notes.isEmpty()) return QString();
+                platform::RowReader r = cur.rows(QStringLiteral("SELECT varname, value FROM %1 NOT INDEXED WHERE varname=?")
+                                                     .arg(cur.qualified(notes)),
+                                                 {kStationId});
+                return r.next() && r.text(0) == kStationId ? r.text(1) : QString();
+            } catch (const DbError&) {
+                return QString();   // unread: it tells nothing
+            }
+        };
+        const QString callFiles = theirs(callFile);
+        if (!mine.isEmpty() && !callFiles.isEmpty() && mine != callFiles &&
+            theirs(platform::resolvePathCI(callFile + QStringLiteral(".bak"))) != mine) {
             out.foreign = true;
             return out;
         }

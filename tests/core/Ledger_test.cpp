@@ -1483,3 +1483,16 @@ TEST_F(LedgerTest, ALogThatReadsWholeButLacksACallsEntryIsNamedAsReadInPart) {
     EXPECT_TRUE(text.contains("话单文件的计费记录只能部分读取")) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("用户7 用户7：1张，共%1元").arg(lost.toString2()))) << text.toStdString();
 }
+
+// Another station's backup is still known as such beside a sound call file
+// (a damaged call file's notes are not taken at their word alone).
+TEST_F(LedgerTest, AnotherStationsBackupIsNotBroughtUpToThisCallFile) {
+    const QString backup = backupNow();
+    call(1);
+    Database::open(backup).execute("UPDATE Variant SET value='another' WHERE varname='TarvoStationId'");
+    ModSwitch::OpenAllDB(false);
+    const QString work = dir->file("switch.mdb.recovering");
+    ASSERT_TRUE(QFile::copy(backup, work));
+    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    EXPECT_TRUE(text.contains("备份的数据库文件属于另一个话务台")) << text.toStdString();
+}
