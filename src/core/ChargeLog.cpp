@@ -297,6 +297,12 @@ const QString kLogDefinition = QStringLiteral(
     "f_balance CURRENCY NOT NULL DEFAULT 0, f_calladdr INTEGER NOT NULL DEFAULT 0, f_date DATETIME)");
 }  // namespace
 
+namespace {
+// The call file's note of the last entry numbered when a log written before
+// its entries were numbered got its numbers: the entries that version wrote.
+const QString kNumberedNote = QStringLiteral("TarvoChargeNumbered");
+}  // namespace
+
 void CreateChargeLog(const Database& cur) {
     const QString actual = cur.actualTableName(kChargeLog);
     const QString& columns = kLogDefinition;
@@ -323,6 +329,10 @@ void CreateChargeLog(const Database& cur) {
                                "SELECT rowid, f_gen, f_userid, f_amount, f_balance, f_calladdr, f_date FROM %2 ORDER BY rowid")
                     .arg(cur.qualified(kChargeLog), cur.qualified(old)));
     cur.execute(QStringLiteral("DROP TABLE %1").arg(cur.qualified(old)));
+    SetVariant(cur, kNumberedNote,
+               QString::number(cur.scalar(QStringLiteral("SELECT coalesce(max(f_seq), 0) FROM %1").arg(cur.qualified(kChargeLog)))
+                                   .toLongLong()),
+               QStringLiteral("tab_notes"));
     tx.commit();
 }
 
@@ -982,11 +992,17 @@ void PrepareChargeLog() {
                            platform::meansDamage(e) ? QStringLiteral("文件已损坏") : platform::troubleCause(e));
     }
     KeepUserNumbers();
-    // A station file that has no mark yet kept every logged charge in the
-    // same commit as the call: all of them are applied.
+    // A station file that has no mark yet was written by the version before
+    // the log was numbered, which kept every charge it logged in the same
+    // commit as the call: those are applied. An entry numbered since was
+    // written by this version, which marks every station file it writes: a
+    // file without a mark (the copy the first start took, put back) holds none.
     if (AppliedMark(dbSwitch) < 0) {
+        qint64 held = lastLogged();
+        const QString numbered = GetVariant(dbPhoneCur, kNumberedNote, QString(), kNotes);
+        if (!numbered.isEmpty()) held = qMin(held, numbered.toLongLong());
         platform::Transaction tx(dbSwitch);
-        setMark(dbSwitch, lastLogged());
+        setMark(dbSwitch, held);
         tx.commit();
     }
     catchUpWithJournal();

@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <optional>
+#include <thread>
 
 namespace ModSwitch {
 
@@ -226,9 +227,48 @@ std::optional<bool> CompleteInterruptedRestore(const StartCheck& s) {
     return std::nullopt;
 }
 
+// A file whose copy is its bytes as they stand (nothing written to it
+// between its check and its copy, no compaction) has its copy taken on a
+// thread of its own while it is checked: a start then costs its check, not
+// its check and its copy. The copy waits beside the old one ("<file>.bak.taking")
+// and goes in, by the one writer, only once the file passed its check; a file
+// found damaged leaves no trace of it.
+class CopyAlongside {
+public:
+    explicit CopyAlongside(const StartCheck& s) : f_(s.f), staged_(s.b + QStringLiteral(".taking")) {}
+    ~CopyAlongside() { discard(); }
+    CopyAlongside(const CopyAlongside&) = delete;
+    CopyAlongside& operator=(const CopyAlongside&) = delete;
+
+    // Starts the copy of `f`, open in `cur` and read once (a hot journal rolled
+    // back), when it is to be copied as it stands.
+    void start(const Database& cur);
+    // Waits for the copy: its path when it stands whole, else empty (what was
+    // written of it gone: the copy taken after the check needs the room).
+    QString taken() {
+        join();
+        if (!ok_) RemoveWorkFile(staged_);
+        return ok_ ? staged_ : QString();
+    }
+    // Waits for the copy and throws it away.
+    void discard() {
+        join();
+        ok_ = false;
+        RemoveWorkFile(staged_);
+    }
+
+private:
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    QString f_, staged_;
+    std::thread thread_;
+    bool ok_ = false;
+};
+
 // Step 2: the file checked in full, its header judged, opened as the
 // station opens it, compared with its copy. Sound: `cur` stays open on it.
-Found CheckFile(const StartCheck& s, Database& cur, QString* why) {
+Found CheckFile(const StartCheck& s, Database& cur, QString* why, CopyAlongside& alongside) {
     const QString& f = s.f;
     try {
         if (!QFileInfo(f).isFile()) {
@@ -236,6 +276,7 @@ Found CheckFile(const StartCheck& s, Database& cur, QString* why) {
             return Found::Damaged;
         }
         cur = Database::open(f);
+        alongside.start(cur);
         if (!cur.integrityCheck()) {
             *why = QStringLiteral("数据库已损坏 '%1'").arg(f);
             return Found::Damaged;
@@ -306,20 +347,49 @@ bool WorthCompacting(const Database& cur) {
     return cur.scalar(QStringLiteral("PRAGMA page_size")).toLongLong() != kStationPageSize || free * 8 >= pages;
 }
 
+void CopyAlongside::start(const Database& cur) {
+    // The station file is numbered before its copy is taken (NumberTheCopy).
+    if (StationTables(f_).contains(QStringLiteral("Variant"))) return;
+    try {
+        if (WorthCompacting(cur)) return;
+    } catch (const DbError&) {
+        return;   // the check says what is wrong
+    }
+    RemoveWorkFile(staged_);
+    // The thread reads the file through a connection of its own, beside the
+    // check's: the engine's online copy takes what is committed, its log
+    // included, and writes it out of write-ahead mode. It calls nothing a
+    // test watches; a failure only leaves the copy to be taken after the check.
+    thread_ = std::thread([this] {
+        try {
+            Database from = Database::openReadOnly(f_);
+            from.backupTo(staged_);
+            ok_ = true;
+        } catch (...) {
+            ok_ = false;
+        }
+    });
+}
+
 // Step 3: the sound file compacted in place (when worth it) and its safety
 // copy taken from it. An error of the engine or the disk is thrown; `cur` is closed.
-void CompactAndCopy(const StartCheck& s, Database& cur) {
+void CompactAndCopy(const StartCheck& s, Database& cur, CopyAlongside& alongside) {
+    // The copy taken beside the check is waited for before anything is
+    // written to the file.
+    const QString taken = alongside.taken();
     NumberTheCopy(cur, s.f);
     RemoveWorkFile(s.tmp);
     QString error;
     if (!WorthCompacting(cur)) {
-        // Nothing to give back: the file stays as it is, out of write-ahead
-        // mode (its copy stands alone), and its copy is taken of it.
-        cur.execute(QStringLiteral("PRAGMA journal_mode=DELETE"));
+        // Nothing to give back: the file stays as it is, and its copy is
+        // taken of it out of write-ahead mode (it stands alone). A copy taken
+        // beside the check is already; else the file leaves that mode first.
+        if (taken.isEmpty()) cur.execute(QStringLiteral("PRAGMA journal_mode=DELETE"));
         cur.close();
-        if (!WriteSafetyCopy(s.f, true, &error)) throw DbError(platform::kErrGeneric, error);
+        if (!WriteSafetyCopy(s.f, true, &error, nullptr, taken)) throw DbError(platform::kErrGeneric, error);
         return;
     }
+    alongside.discard();
     // Small pages: a record writes the fewest bytes with them, and a file an
     // earlier version compacted with an archive's large pages gets them back
     // at this start.
@@ -370,12 +440,14 @@ bool PutBackFromCopy(StartCheck& s, const QString& why) {
 
 }  // namespace
 
-bool WriteSafetyCopy(const QString& file, bool checked, QString* error, const platform::Database* from) {
+bool WriteSafetyCopy(const QString& file, bool checked, QString* error, const platform::Database* from, const QString& taken) {
     const QString bak = platform::resolveCI(QFileInfo(file).absolutePath(), QFileInfo(file).fileName() + QStringLiteral(".bak"));
     QString why;
     const bool written = platform::safeReplaceWith(bak, [&](const QString& tmp) {
         try {
-            if (from) {
+            if (!taken.isEmpty()) {
+                if (!platform::renameFile(taken, tmp, &why)) return false;
+            } else if (from) {
                 from->backupTo(tmp);
             } else if (!platform::copyFile(file, tmp, &why)) {
                 return false;
@@ -420,16 +492,21 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice) {
 
     QString why;
     Database cur;
-    Found found = CheckFile(s, cur, &why);
-    if (found != Found::Sound) cur.close();
+    CopyAlongside alongside(s);
+    Found found = CheckFile(s, cur, &why, alongside);
+    if (found != Found::Sound) {
+        alongside.discard();
+        cur.close();
+    }
     // Another program holds the file: leave it for the next start.
     if (found == Found::Locked) return true;
     if (found == Found::Trouble) return s.troubled(why);
     if (found == Found::Sound) {
         try {
-            CompactAndCopy(s, cur);
+            CompactAndCopy(s, cur, alongside);
             return true;
         } catch (const DbError& e) {
+            alongside.discard();
             cur.close();
             RemoveWorkFile(s.tmp);
             // The engine found damage the check did not: the file is damaged.

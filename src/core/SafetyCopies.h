@@ -27,10 +27,11 @@ bool TryCompactDB(const QString& fileName, QString* failure, QString* notice);
 // checked in full (integrity_check) before it goes in, unless
 // `checkedSource`: `file` passed that check at this start and the copy is
 // its compaction. Its check is remembered beside it ("<file>.bak.checked"),
-// so that no start checks it again while it stays as it was. False, with
-// the cause, and the copy as it was.
+// so that no start checks it again while it stays as it was. `taken`: a copy
+// of `file` already made beside it (out of write-ahead mode), moved in
+// instead of copying again. False, with the cause, and the copy as it was.
 bool WriteSafetyCopy(const QString& file, bool checkedSource, QString* error = nullptr,
-                     const platform::Database* from = nullptr);
+                     const platform::Database* from = nullptr, const QString& taken = QString());
 // Deletes the super-journals ("switch.mdb-mj...") in `dir` that no journal
 // there names any more (left by a kill); returns how many went.
 int RemoveStaleSuperJournals(const QString& dir);

@@ -69,12 +69,17 @@ void tableEnd(const QByteArray& frame) {
 }
 
 // "9607": the record stream is over, so the ask for its next record ends with
-// its flag turned; without one the frame is only acknowledged.
-void recordEnd(const QByteArray& frame) {
+// its flag turned (a stream keeps it among its frames); without one the frame
+// is only acknowledged.
+void recordEnd(const QByteArray& frame, qint64 heardAt) {
     const int f =
         oldest(AnswerRing, [](const AnswerSlot& s) { return waiting(s) && s.Code == FrameCode::kCallRecord; });
     if (f < 0) {
         SendOrder(FrameCode::kAck, false, 4, true);
+        return;
+    }
+    if (AnswerRing[f].Stream) {
+        AnswerRing[f].Held.append(HeldFrame{frame, heardAt, true});
         return;
     }
     AnswerRing[f].Flag = AnswerRing[f].Flag != 0 ? 0 : -1;
@@ -142,6 +147,10 @@ void DealFrame(const QByteArray& frame, int row) {
         const int w = oldest(AnswerRing, [&](const AnswerSlot& s) {
             return waiting(s) && (s.Code == code || s.Code == FrameCode::kAnyCode);
         });
+        if (w >= 0 && AnswerRing[w].Stream) {
+            AnswerRing[w].Held.append(HeldFrame{frame, heardAt, false});
+            return;
+        }
         if (w >= 0) {
             AnswerRing[w].Code.clear();
             AnswerRing[w].Data = frame;
@@ -152,7 +161,7 @@ void DealFrame(const QByteArray& frame, int row) {
         else if (code == FrameCode::kLinkProbe) linkProbe();
         else if (code == FrameCode::kProbeAnswer) SendOrder(FrameCode::kAck, false, 4, true);
         else if (code == FrameCode::kCallRecord) DealRecord(frame, false);
-        else if (code == FrameCode::kRecordEnd) recordEnd(frame);
+        else if (code == FrameCode::kRecordEnd) recordEnd(frame, heardAt);
         else if (code == FrameCode::kPortState) portState(frame);
         else if (code == FrameCode::kCardState) cardState(frame);
         else if (code == FrameCode::kMonitorRecord) DealRecord(frame, true);

@@ -35,6 +35,13 @@ struct AckSlot {
     qint64 SentTick = -1;// tick the order went
 };
 
+// A frame a stream's wait took, kept until the stream hands it on.
+struct HeldFrame {
+    QByteArray Data;
+    qint64 HeardAt = -1;// where on the line it ended, -1 unknown
+    bool End = false;   // the stream's end frame
+};
+
 // An ask waiting for a frame of a given code.
 struct AnswerSlot {
     QString Code;       // awaited table code or "ANY"; "" when free or served
@@ -43,6 +50,10 @@ struct AnswerSlot {
     qint64 HeardAt = -1;// where on the line the answer ended, -1 unknown
     quint64 Seq = 0;
     bool Busy = false;  // owned by an ask until it has taken the answer
+    // A stream's wait stays open: every frame it takes joins `Held`, in the
+    // order heard, and none is served into `Data`.
+    bool Stream = false;
+    QList<HeldFrame> Held;
 };
 
 namespace ModComm {
@@ -135,7 +146,9 @@ AskResult GetOrder(QByteArray& answer, const QString& expectCode, bool flag, con
 // upload), set before the order that starts the stream and kept between two
 // asks: a frame that comes right after the order's acknowledgement, or while
 // the one before is being kept, is the stream's and never goes the
-// dispatcher's own road.
+// dispatcher's own road. Every frame of the code (and the stream's end) heard
+// while it is open is kept, in the order heard, however many come before the
+// caller looks: none is handed to the dispatcher's road behind an earlier one.
 class StreamAsk {
 public:
     explicit StreamAsk(const QString& expectCode);
@@ -144,10 +157,14 @@ public:
     StreamAsk& operator=(const StreamAsk&) = delete;
     // The stream's next frame, as GetOrder with flag False and no order.
     AskResult next(QByteArray& answer, int timeoutSec = 5);
-    // The frame taken so far that ended on the line before `heardAt` (where
-    // another frame ended), without waiting: false when none has.
+    // The first frame kept, when it ended on the line before `heardAt` (where
+    // another frame ended), without waiting: false when the first did not.
+    // Called until false, it takes every such frame in the order heard. An end
+    // frame before `heardAt` ends nothing of this stream: it is answered as
+    // when nobody waits for it, and skipped.
     bool takeArrivedBefore(QByteArray& answer, qint64 heardAt);
-    // The stream is over: frames of the code go the dispatcher's road again.
+    // The stream is over: the frames kept and not taken go the dispatcher's
+    // road, in their order, and so do frames of the code from now on.
     void close();
 private:
     void arm();

@@ -246,6 +246,8 @@ void ReadUsb(int mode) {
     ModComm::SetMonitor(true);
     if (waiting > 0)
         notice(QStringLiteral("读取USB话单失败:") + pricing::billfile::WaitingText(waiting));
+    else if (!report.stopped.isEmpty())
+        notice(QStringLiteral("读取USB话单失败:") + report.stopped);
     else if (failed || read < expected)
         notice(QStringLiteral("读取USB话单未完成:") + QString::number(read) + QStringLiteral("/") +
                QString::number(qMax(expected, 0)) +

@@ -11,6 +11,8 @@
 #include "link/Transport.h"
 #include "platform/Clock.h"
 
+#include <exception>
+
 namespace ModComm {
 
 std::array<AckSlot, kSlotCount> AckRing{};
@@ -433,11 +435,28 @@ StreamAsk::StreamAsk(const QString& expectCode) : code_(expectCode) {
     else arm();
 }
 
-StreamAsk::~StreamAsk() { close(); }
+StreamAsk::~StreamAsk() {
+    // Left by an exception: what is kept was not answered, so the switch
+    // sends it again; nothing more is done on the way out.
+    if (std::uncaught_exceptions() > 0) {
+        if (slot_ >= 0) AnswerRing[slot_] = AnswerSlot{};
+        slot_ = -1;
+        return;
+    }
+    try {
+        close();
+    } catch (...) {
+    }
+}
 
 void StreamAsk::close() {
-    if (slot_ >= 0) AnswerRing[slot_] = AnswerSlot{};
+    if (slot_ < 0) return;
+    const QList<HeldFrame> left = std::move(AnswerRing[slot_].Held);
+    AnswerRing[slot_] = AnswerSlot{};
     slot_ = -1;
+    // What the stream did not take goes the road it would have gone had
+    // nobody waited, in the order it came.
+    for (const HeldFrame& h : left) DealFrame(h.Data, FindFrame(h.Data));
 }
 
 void StreamAsk::arm() {
@@ -446,32 +465,39 @@ void StreamAsk::arm() {
     s.Flag = 0;
     s.Data = QByteArray(1, '\0');
     s.HeardAt = -1;
+    s.Stream = true;
 }
 
 bool StreamAsk::takeArrivedBefore(QByteArray& answer, qint64 heardAt) {
-    if (slot_ < 0 || AnswerRing[slot_].Data.size() <= 1) return false;
-    const qint64 at = AnswerRing[slot_].HeardAt;
-    if (heardAt < 0 || at < 0 || at >= heardAt) return false;
-    answer = AnswerRing[slot_].Data;
-    arm();
-    return true;
+    if (slot_ < 0 || heardAt < 0) return false;
+    QList<HeldFrame>& held = AnswerRing[slot_].Held;
+    while (!held.isEmpty()) {
+        const qint64 at = held.first().HeardAt;
+        if (at < 0 || at >= heardAt) return false;
+        const HeldFrame h = held.takeFirst();
+        if (h.End) {
+            SendOrder(FrameCode::kAck, false, 4, true);
+            continue;
+        }
+        answer = h.Data;
+        return true;
+    }
+    return false;
 }
 
 AskResult StreamAsk::next(QByteArray& answer, int timeoutSec) {
     if (slot_ < 0) return GetOrder(answer, code_, false, QString(), timeoutSec);   // no slot was free
     const qint64 start = platform::TickMs();
     for (;;) {
-        if (AnswerRing[slot_].Data.size() > 1) {
-            const AskResult result = AnswerRing[slot_].Flag != 0 ? NothingMore : GotAnswer;
-            answer = AnswerRing[slot_].Data;
-            // Waiting again at once, before anything can yield.
-            arm();
+        if (!AnswerRing[slot_].Held.isEmpty()) {
+            const HeldFrame h = AnswerRing[slot_].Held.takeFirst();
+            answer = h.Data;
             if (code_ != FrameCode::kCallRecord) SendOrder(FrameCode::kAck, false, 4, true);
-            return result;
+            return h.End ? NothingMore : GotAnswer;
         }
         if (platform::TickMs() - start >= qint64(timeoutSec) * 1000) return AskTimedOut;
         ProcessComm();
-        if (AnswerRing[slot_].Data.size() <= 1) pause2ms();
+        if (AnswerRing[slot_].Held.isEmpty()) pause2ms();
     }
 }
 

@@ -182,7 +182,7 @@ bool takeDamaged(const QString& path, Report* report) {
 // stops, what was being stored and what is there now are kept aside, each
 // under a name the operator is told, and nothing of them is stored further.
 // The mark goes with the file it describes.
-void keepChanged(const RecordQueue& file, const RecordQueue::Result& r) {
+void keepChanged(const RecordQueue& file, const RecordQueue::Result& r, Report* report) {
     QString held;
     const int stored = r.stored;
     if (!r.held.records.isEmpty()) {
@@ -203,15 +203,14 @@ void keepChanged(const RecordQueue& file, const RecordQueue::Result& r) {
         }
     }
     platform::syncDir(AppPath);
-    QString text = held.isEmpty()
-                       ? QStringLiteral("Bill.dat与已存入数据库的话单不符(已被替换或改动)，已停止存入。原来的Bill.dat已存入%1张话单，"
-                                        "其余的没有存入。")
-                             .arg(stored)
-                       : QStringLiteral("Bill.dat在存入数据库时被替换或改动，已停止存入。原来的Bill.dat已存入%1张话单，"
-                                        "其余%2张没有存入，原文件已另存为%3。")
-                             .arg(stored)
-                             .arg(r.held.records.size() - stored)
-                             .arg(held);
+    const QString stop = held.isEmpty() ? QStringLiteral("Bill.dat与已存入数据库的话单不符(已被替换或改动)，已停止存入")
+                                        : QStringLiteral("Bill.dat在存入数据库时被替换或改动，已停止存入");
+    if (report) report->stopped = stop;
+    QString text = stop + (held.isEmpty() ? QStringLiteral("。原来的Bill.dat已存入%1张话单，其余的没有存入。").arg(stored)
+                                          : QStringLiteral("。原来的Bill.dat已存入%1张话单，其余%2张没有存入，原文件已另存为%3。")
+                                                .arg(stored)
+                                                .arg(r.held.records.size() - stored)
+                                                .arg(held));
     if (!now.isEmpty()) text += QStringLiteral("现在的Bill.dat已另存为%1，其中%2张话单没有存入数据库。").arg(now).arg(nowRecords);
     core::Notify(text, platform::mbOKOnly | platform::mbExclamation, AppName);
 }
@@ -317,7 +316,7 @@ int Price(const std::function<void()>& advance, Report* report) {
     const RecordQueue::Result r = file.store(how);
     if (report) report->rejected += r.rejected;
     if (r.changed) {
-        keepChanged(file, r);
+        keepChanged(file, r, report);
         return 0;
     }
     if (r.failed) return r.waiting();

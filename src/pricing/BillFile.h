@@ -28,6 +28,10 @@ struct Report {
     int damagedRecords = 0;
     // Records read for another site, set aside by the operator: the file's new name.
     QString setAside;
+    // The file changed while its records were stored, so the storing stopped
+    // (both files kept aside, the box said which): how the box names the stop,
+    // "" when nothing stopped. A read whose records stopped so is no success.
+    QString stopped;
 };
 
 // "Bill.dat" in the program directory, whatever the case of its name.

@@ -527,10 +527,10 @@ void frmIPPuhPara::recordUpload() {
         return;
     }
     // The switch takes the pause before the request and sends its records
-    // after the acknowledgement: a record that came before it was sent live.
-    // It goes the live road, answered and charged there.
+    // after the acknowledgement: the records that came before it were sent
+    // live. They go the live road, in their order, answered and charged there.
     QByteArray early;
-    if (records.takeArrivedBefore(early, ack.heardAt)) ModComm::DealRecord(early, false);
+    while (records.takeArrivedBefore(early, ack.heardAt)) ModComm::DealRecord(early, false);
     send(FrameCode::kMonitorOff);
     pricing::billfile::Writer file;
     pricing::billfile::Report report;
@@ -570,6 +570,7 @@ void frmIPPuhPara::recordUpload() {
         ModComm::SetMonitor(true);
         // Records that could not be stored wait in the file; the operator knows how many.
         if (waiting > 0) say(QStringLiteral("读取话单失败:") + pricing::billfile::WaitingText(waiting));
+        else if (!report.stopped.isEmpty()) say(QStringLiteral("读取话单失败:") + report.stopped);
         else if (report.rejected > 0) say(QStringLiteral("读取话单成功，") + pricing::billfile::RejectText(report));
         else say(QStringLiteral("读取话单成功"));
         mainEnabled(true);
@@ -591,9 +592,10 @@ void frmIPPuhPara::recordUpload() {
             waiting = pricing::billfile::Waiting();
         }
         say(QStringLiteral("读取话单失败") +
-            (waiting > 0 ? QStringLiteral(":") + pricing::billfile::WaitingText(waiting)
-                         : report.rejected > 0 ? QStringLiteral(":") + pricing::billfile::RejectText(report)
-                                               : QString()));
+            (waiting > 0                  ? QStringLiteral(":") + pricing::billfile::WaitingText(waiting)
+             : !report.stopped.isEmpty() ? QStringLiteral(":") + report.stopped
+             : report.rejected > 0       ? QStringLiteral(":") + pricing::billfile::RejectText(report)
+                                         : QString()));
         send(FrameCode::kResumeReports);
         ModComm::SetMonitor(true);
     }

@@ -247,10 +247,15 @@ TEST(RestoreOfAYearFile, EveryAnsweredCallStaysOnceWhereverTheRestoreIsKilled) {
         const auto restore = run(d, extra);
         EXPECT_EQ(restore->killed(), !c.restoreKill.isEmpty()) << "the restore never reached its kill";
         QString log = restore->log().join('\n');
-        if (!c.completionKill.isEmpty()) EXPECT_TRUE(run(d, {"--kill-in-restore", c.completionKill})->killed());
+        if (!c.completionKill.isEmpty()) {
+            EXPECT_TRUE(run(d, {"--kill-in-restore", c.completionKill})->killed());
+        }
         if (!c.restoreKill.isEmpty()) log = run(d, {})->log().join('\n');
-        if (c.restoreKill == "copied") EXPECT_FALSE(log.contains("数据恢复成功")) << log.toStdString();
-        else EXPECT_TRUE(log.contains("数据恢复成功") && log.contains(told)) << log.toStdString();
+        if (c.restoreKill == "copied") {
+            EXPECT_FALSE(log.contains("数据恢复成功")) << log.toStdString();
+        } else {
+            EXPECT_TRUE(log.contains("数据恢复成功") && log.contains(told)) << log.toStdString();
+        }
         EXPECT_EQ(log.count(told), c.restoreKill == "copied" ? 0 : 1);
         const testsupport::StoredCalls after = testsupport::readStoredCalls(d.dataPath());
         EXPECT_EQ(after.count.size(), 32);

@@ -14,7 +14,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QProgressBar>
+#include <QTimer>
 #include <atomic>
+#include <cstdio>
 
 using namespace consoletest;
 
@@ -114,6 +117,35 @@ TEST_F(UsbMenu, ReadThatEndsEarlySaysSoAndPricesWhatCame) {
     // they came, never again to the switch, whose record in flight it would take.
     EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(60));
     EXPECT_EQ(usb->switchSim().receivedWith("820302").size(), 0u);
+    EXPECT_TRUE(console().isEnabled());
+}
+
+TEST_F(UsbMenu, AFileReplacedWhileTheReadIsStoredIsToldAsTheStopNotAsSuccess) {
+    for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
+    // The file is put in place of the read's once its storing has begun.
+    bool replaced = false;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (replaced || !frmProgress::exists()) return;
+        const frmProgress& p = frmProgress::instance();
+        if (p.lblPrompt->text() != "正在计算话费..." || p.pbrSwitch->value() <= p.pbrSwitch->minimum()) return;
+        replaced = true;
+        const QString path = UsbCommands::BillFilePath();
+        QFile other(path + ".new");
+        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+        other.write(QByteArray(90, 'x'));
+        other.close();
+        ASSERT_EQ(std::rename(QFile::encodeName(path + ".new").constData(), QFile::encodeName(path).constData()), 0);
+    });
+    watch.start();
+    platform::script::answer("Bill.dat在存入数据库时被替换或改动，已停止存入", platform::rOK);
+    platform::script::answer("读取USB话单失败", platform::rOK);
+    console().mnuReadUSB_Click(1);
+    watch.stop();
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(lastMessage(), "读取USB话单失败:Bill.dat在存入数据库时被替换或改动，已停止存入");
+    for (const auto& told : platform::script::shown()) EXPECT_FALSE(told.text.contains("成功")) << told.text.toStdString();
     EXPECT_TRUE(console().isEnabled());
 }
 

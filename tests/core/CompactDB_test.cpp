@@ -704,3 +704,87 @@ TEST_F(CompactDBTest, AFileWithNoSpaceToGiveBackKeepsItsPagesAndItsCopyStandsAlo
     EXPECT_FALSE(QFileInfo::exists(sw() + "-wal"));
     EXPECT_TRUE(platform::script::shown().isEmpty());
 }
+
+// The call file's copy is taken while the file is checked. It holds what
+// the file holds, its log too (a station killed with calls only there), and
+// goes in only once the file passed its check.
+class CallFileCopyTest : public CompactDBTest {
+protected:
+    QString cur() const { return dir->file("PhoneCur.mdb"); }
+    QString curBak() const { return dir->file("PhoneCur.mdb.bak"); }
+    void SetUp() override {
+        CompactDBTest::SetUp();
+        Database db = Database::open(cur());
+        testsupport::storeCalls(db, 500, [](qint64 i) {
+            return testsupport::CallRow{.calladdr = int(100 + i % 50), .date = QStringLiteral("2026-06-15 09:00:00")};
+        });
+    }
+    // A file with nothing to give back is copied as it stands.
+    void expectNothingToGiveBack() {
+        Database db = Database::open(cur());
+        ASSERT_LT(db.scalar("PRAGMA freelist_count").toLongLong() * 8, db.scalar("PRAGMA page_count").toLongLong());
+    }
+    qint64 callsIn(const QString& file) { return Database::openReadOnly(file).rowCount("Tab_Phone"); }
+};
+
+TEST_F(CallFileCopyTest, TheCopyHoldsTheCallsOnlyInTheFilesLogStandsAloneAndIsRememberedChecked) {
+    expectNothingToGiveBack();
+    {
+        // Killed with its last calls in the log: the file and its log as the kill left them.
+        Database db = Database::open(cur());
+        db.execute("PRAGMA journal_mode=WAL");
+        db.execute("PRAGMA wal_autocheckpoint=0");
+        testsupport::storeCalls(db, 20, [](qint64 i) {
+            return testsupport::CallRow{.calladdr = int(7 + i), .date = QStringLiteral("2026-06-15 10:00:00")};
+        });
+        for (const char* side : {"", "-wal"}) ASSERT_TRUE(QFile::copy(cur() + side, dir->file("killed") + side));
+    }
+    for (const char* side : {"", "-wal"}) {
+        QFile::remove(cur() + side);
+        ASSERT_TRUE(QFile::rename(dir->file("killed") + side, cur() + side));
+    }
+    ASSERT_GT(QFileInfo(cur() + "-wal").size(), 0);
+    CompactDB("PhoneCur.mdb");
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+    EXPECT_EQ(callsIn(cur()), 520);
+    EXPECT_EQ(callsIn(curBak()), 520);
+    EXPECT_EQ(bytesOf(curBak()).mid(18, 2), QByteArray("\x01\x01", 2));
+    EXPECT_FALSE(QFileInfo::exists(curBak() + ".taking"));
+    // The next start checks the file again, not its copy.
+    QStringList checks;
+    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
+    CompactDB("PhoneCur.mdb");
+    platform::testing::setIntegrityCheckHook(nullptr);
+    EXPECT_EQ(checks, QStringList{"PhoneCur.mdb"});
+}
+
+TEST_F(CallFileCopyTest, ADamagedCallFileIsFoundAndItsCopyTakenBesideTheCheckNeverGoesIn) {
+    CompactDB("PhoneCur.mdb");
+    const QByteArray copy = bytesOf(curBak());
+    ASSERT_FALSE(copy.isEmpty());
+    {
+        // The index no longer matches its table, which only the full check reads.
+        Database f = Database::open(cur());
+        f.execute("create index ix_probe on Tab_Phone(f_memo)");
+        f.execute("PRAGMA writable_schema=ON");
+        f.execute("update sqlite_master set sql='CREATE INDEX ix_probe on Tab_Phone(f_calladdr)' where name='ix_probe'");
+    }
+    ASSERT_TRUE(Database::open(cur()).quickCheck());
+    expectNothingToGiveBack();
+    CompactDB("PhoneCur.mdb");
+    EXPECT_EQ(bytesOf(curBak()), copy);
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).size(), 1);
+    EXPECT_TRUE(Database::open(cur()).integrityCheck());
+    EXPECT_EQ(callsIn(cur()), 500);
+    EXPECT_FALSE(QFileInfo::exists(curBak() + ".taking"));
+}
+
+TEST_F(CallFileCopyTest, ACopyThatCannotBeTakenBesideTheCheckIsTakenAfterIt) {
+    expectNothingToGiveBack();
+    ASSERT_TRUE(QDir().mkpath(curBak() + ".taking"));
+    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), curBak() + ".taking/x"));
+    CompactDB("PhoneCur.mdb");
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+    EXPECT_EQ(callsIn(curBak()), 500);
+    EXPECT_TRUE(QFileInfo::exists(curBak() + ".checked"));
+}

@@ -1354,7 +1354,9 @@ TEST_F(LedgerTest, ALostCallFileIsToldLostCallsOnlyWhenTheStationFileLacksThem) 
         openDatabases();
         ModSwitch::OpenSharedRecordsets();
         reopenRates();
-        if (!mirrorLost) EXPECT_EQ(count("Tab_Phone"), before + 2);
+        if (!mirrorLost) {
+            EXPECT_EQ(count("Tab_Phone"), before + 2);
+        }
     }
 }
 

@@ -48,4 +48,34 @@ TEST_F(StreamAskTest, ARecordInTheWriteOfTheAcknowledgementIsTheStreamsWhereverT
     EXPECT_EQ(early, bytes(withSum(recordHex(2))));
 }
 
+// Records sent live before the acknowledgement, and the upload's after it,
+// all in one write: while the stream waits none goes the live road behind the
+// caller's back; the early ones come out first, in their order, then the
+// stream's, and what the stream never took goes the live road when it closes.
+TEST_F(StreamAskTest, EveryFrameHeardDuringTheWaitIsKeptInItsOrderAndGoesItsOwnRoad) {
+    StreamAsk records(QString(FrameCode::kCallRecord));
+    ScriptedSwitch sw([](const QString& f) {
+        return f.startsWith("9607") ? QStringList{recordHex(1), recordHex(2), "820300", recordHex(3), recordHex(4)}
+                                    : QStringList{};
+    });
+    ClsACK ack;
+    ASSERT_EQ(ack.SendOrder("96071215011400", true, 2, true), Acknowledged);
+    HandleArrived();
+    EXPECT_TRUE(sink->records.isEmpty());
+    QByteArray early;
+    ASSERT_TRUE(records.takeArrivedBefore(early, ack.heardAt));
+    EXPECT_EQ(early, bytes(withSum(recordHex(1))));
+    ASSERT_TRUE(records.takeArrivedBefore(early, ack.heardAt));
+    EXPECT_EQ(early, bytes(withSum(recordHex(2))));
+    EXPECT_FALSE(records.takeArrivedBefore(early, ack.heardAt));
+    QByteArray first;
+    ASSERT_EQ(records.next(first, 1), GotAnswer);
+    EXPECT_EQ(first, bytes(withSum(recordHex(3))));
+    EXPECT_TRUE(sink->records.isEmpty());
+    records.close();
+    ASSERT_EQ(sink->records.size(), 1);
+    EXPECT_EQ(sink->records[0], bytes(withSum(recordHex(4))));
+    EXPECT_TRUE(sink->live[0]);
+}
+
 }  // namespace

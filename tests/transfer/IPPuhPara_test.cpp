@@ -18,6 +18,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
+#include <cstdio>
 
 using namespace consoletest;
 using platform::Currency;
@@ -408,6 +410,45 @@ TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLiv
     EXPECT_EQ(order[order.size() - 2], "96070001010101");
 }
 
+// A record sent live and a balance query come before the request's
+// acknowledgement; the balance answer's own acknowledgement is slow, so the
+// acknowledgement of the request and the first uploaded record arrive while
+// the station still waits inside the query. Each record is stored once, on its
+// own road: the live one charged live, every uploaded one in "Bill.dat".
+TEST_F(IPPuh, RecordsHeardWhileTheRequestWaitsEachGoTheirOwnRoadInTheirOrder) {
+    sw.setUploadRecords(records(3));
+    sim::CallRecord live;
+    live.extAddr = 5;
+    live.called = "88009999";
+    live.channel = 4;
+    live.start = QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0));
+    live.durationSec = 65;
+    sw.setLateReplyMs(50);
+    sw.addRule("9607", sim::Reply::Late, 1);
+    std::atomic<bool> sent{false}, answered{false};
+    sw.setObserver([&](const sim::Frame& f) {
+        if (f.startsWith("9607") && f.hex().endsWith("00") && !sent.exchange(true)) {
+            sw.sendCallRecord(live);
+            sw.sendBalanceQuery(5);
+            sw.setAckTiming(600, 600, 0.0, 0, 0);
+        }
+        if (f.startsWith("950810") && !answered.exchange(true)) sw.setAckTiming(-1, 0, 0.0, 0, 0);
+    });
+    ok("读取话单成功");
+    w().cmdUpBill->click();
+    EXPECT_EQ(lastMessage(), "读取话单成功");
+    ASSERT_TRUE(allArrived());
+    sw.setObserver(nullptr);
+    ASSERT_TRUE(sent);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(billDat().size(), 90);
+    EXPECT_EQ(billDat().left(29), records(1)[0]);
+    EXPECT_EQ(rows("Tab_Phone"), 4);
+    EXPECT_EQ(rows("tab_errPh"), 0);
+    EXPECT_EQ(countOf("950820"), 1u);   // the fee order of the live record alone
+    EXPECT_EQ(sw.recordAnswers(), std::vector<QString>{"820302"});
+}
+
 TEST_F(IPPuh, EachUploadedRecordIsOnTheDiskBeforeItIsAnsweredTheFirstToo) {
     sw.setUploadRecords(records(5));
     // Bill.dat's size at each of its syncs, and the answers sent before it.
@@ -474,6 +515,38 @@ TEST_F(IPPuh, RecordsUploadedWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOn
     EXPECT_EQ(rows("tab_errPh"), 0);
     EXPECT_EQ(billDat().size(), 0);
     EXPECT_FALSE(QFile::exists(AppPath + "BillWait.dat"));
+}
+
+// "Bill.dat" put in place of the upload's file while its records are stored:
+// the storing stops, and the window says so instead of success.
+TEST_F(IPPuh, AFileReplacedWhileTheUploadIsStoredIsToldAsTheStopNotAsSuccess) {
+    sw.setUploadRecords(records(3));
+    bool replaced = false;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (replaced || !frmProgress::exists()) return;
+        const frmProgress& p = frmProgress::instance();
+        if (p.lblPrompt->text() != "正在计算话费..." || p.pbrSwitch->value() <= p.pbrSwitch->minimum()) return;
+        replaced = true;
+        QFile other(AppPath + "Bill.new");
+        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+        other.write(QByteArray(90, 'x'));
+        other.close();
+        ASSERT_EQ(std::rename(QFile::encodeName(AppPath + "Bill.new").constData(),
+                              QFile::encodeName(AppPath + "Bill.dat").constData()),
+                  0);
+    });
+    watch.start();
+    ok("Bill.dat在存入数据库时被替换或改动，已停止存入");
+    ok("读取话单失败");
+    w().cmdUpBill->click();
+    watch.stop();
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(lastMessage(), "读取话单失败:Bill.dat在存入数据库时被替换或改动，已停止存入");
+    for (const auto& told : platform::script::shown()) EXPECT_FALSE(told.text.contains("成功")) << told.text.toStdString();
+    ASSERT_TRUE(allArrived());
+    EXPECT_EQ(countOf("96070001010101"), 1u);
 }
 
 TEST_F(IPPuh, StopAfterTwoRecordsPricesThoseAndEndsTheUpload) {
