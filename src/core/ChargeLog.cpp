@@ -1910,6 +1910,9 @@ QStringList RecoveryLines(const LogRecovery& r) {
     if (r.logPartial) lines << QStringLiteral("话单文件的计费记录只能部分读取，备份之后的话费可能未全部重新计入。");
     if (!r.unlogged.isEmpty())
         lines << QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n") + r.unlogged.join(QLatin1Char('\n'));
+    if (!r.unloggedUnsure.isEmpty())
+        lines << QStringLiteral("以下话单的计费记录无法读取，无法确定其话费是否已计入用户余额，请核对：\n") +
+                     r.unloggedUnsure.join(QLatin1Char('\n'));
     if (r.movedPartial)
         lines << QStringLiteral("计费记录归档文件%1只能部分读取，备份之后的话费可能未全部重新计入。").arg(kJournalFile);
     if (!r.failed.isEmpty()) lines << QStringLiteral("用户余额未能按备份之后的话费更新（%1），请核对用户余额。").arg(r.failed);

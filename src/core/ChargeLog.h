@@ -230,6 +230,8 @@ struct LogRecovery {
     bool foreign = false;           // the file is another station's: nothing was applied to it
     QStringList owners;             // "分机5：…", an extension whose owner the journal contradicts
     QStringList unlogged;           // "用户7 张三：3张，共1.65元", calls kept whose entries no file gave
+    QStringList unloggedUnsure;     // the same for calls that may be older than the copy, or whose
+                                    // user's row came from the file replaced: charged or not, unknown
     QStringList refused;            // "第12笔记账记录金额无效（用户7 张三，话费…）", entries the check refused
 };
 

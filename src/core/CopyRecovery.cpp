@@ -501,34 +501,54 @@ bool RowsEndWithTheLog(const QMap<qint64, QVariantList>& users, const QStringLis
 }
 
 // The calls of the call file `callFile` (as far as its pages read) that
-// charged a user but whose entries no file gave: started after the last call
-// whose entry the copy (mark `copyMark`) already holds, and matched by no
-// entry read. One line per user: how many, and what they cost. None when the
-// copy's place among the calls is not known.
-QStringList UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, qint64 copyMark, const Database& sw) {
-    QString since;
+// charged a user but whose entries no file gave, one line per user: how many,
+// and what they cost. A call started after the last call whose entry the copy
+// (mark `copyMark`) already holds is since the copy; where no such entry
+// reads (`anchors`: entries at or below the mark that only tell the copy's
+// place), the copy's place among the calls is known only when every entry up
+// to the mark read and none was a call's. A user whose row came from the file
+// replaced (`rowsTaken`, its mark `takenMark`) is judged the same way against
+// that file's mark. Calls of a known place are in `sure`: their charge is not
+// in the balance. The others are in `unsure`: charged or not, unknown.
+struct Unlogged {
+    QStringList sure, unsure;
+};
+Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, const QList<LogEntry>& anchors,
+                       qint64 copyMark, const Database& sw, const QSet<qint64>& rowsTaken, qint64 takenMark) {
+    QString since, sinceTaken;
     QSet<QString> logged;
-    for (const LogEntry& e : log) {
-        if (e.kind != int(LogKind::Charge) && e.kind != int(LogKind::Call)) continue;
-        if (e.date.isEmpty()) continue;
-        const QString date = platform::dateText(platform::parseDate(e.date));
-        logged.insert(QString::number(e.calladdr) + QLatin1Char(' ') + date);
-        if (e.seq <= copyMark && date > since) since = date;
+    QSet<qint64> upToMark;
+    bool callUpToMark = false;
+    for (const QList<LogEntry>* from : {&log, &anchors}) {
+        for (const LogEntry& e : *from) {
+            if (e.seq >= 1 && e.seq <= copyMark) upToMark.insert(e.seq);
+            if (e.kind != int(LogKind::Charge) && e.kind != int(LogKind::Call)) continue;
+            if (e.seq <= copyMark) callUpToMark = true;
+            const QDateTime at = platform::parseDate(e.date);
+            if (!at.isValid()) continue;
+            const QString date = platform::dateText(at);
+            logged.insert(QString::number(e.calladdr) + QLatin1Char(' ') + date);
+            if (e.seq <= copyMark && date > since) since = date;
+            if (e.seq <= takenMark && date > sinceTaken) sinceTaken = date;
+        }
     }
-    QStringList lines;
-    if (since.isEmpty() || !QFileInfo(callFile).isFile()) return lines;
+    // No call's entry up to the mark: every call is since the copy, but only
+    // when every number up to it read (one lost may have been a call's).
+    const bool placeKnown = !since.isEmpty() || (!callUpToMark && upToMark.size() >= copyMark);
+    Unlogged out;
+    if (!QFileInfo(callFile).isFile()) return out;
     const DamagedImage calls(callFile, callFile + QStringLiteral(".bak"));
-    if (!calls) return lines;
+    if (!calls) return out;
     const QStringList want{QStringLiteral("f_calladdr"), QStringLiteral("f_date"), QStringLiteral("f_userid"),
                            QStringLiteral("f_moneny"),   QStringLiteral("f_addfee1"), QStringLiteral("f_addfee2"),
                            QStringLiteral("f_gatefee"),  QStringLiteral("f_linkfee")};
     const QStringList have = calls.columns(QStringLiteral("Tab_Phone"));
     for (const QString& c : want)
-        if (!have.contains(c)) return lines;
-    QMap<qint64, QPair<int, platform::Currency>> byUser;
+        if (!have.contains(c)) return out;
+    QMap<qint64, QPair<int, platform::Currency>> sure, unsure;
     for (const QVariantList& row : ReadableRows(calls.db, QStringLiteral("Tab_Phone"), want)) {
         const QString date = platform::dateText(platform::parseDate(row.value(1)));
-        if (date <= since || logged.contains(row.value(0).toString() + QLatin1Char(' ') + date)) continue;
+        if (logged.contains(row.value(0).toString() + QLatin1Char(' ') + date)) continue;
         qint64 fee = 0;
         bool money = true;
         for (int i = 3; i < 8; ++i) {
@@ -537,22 +557,57 @@ QStringList UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, q
         }
         const qint64 user = row.value(2).toLongLong();
         if (!money || fee == 0 || user == 0) continue;
-        auto& n = byUser[user];
+        const bool taken = rowsTaken.contains(user);
+        const bool known = taken ? !sinceTaken.isEmpty() : placeKnown;
+        if (known && date <= (taken ? sinceTaken : since)) continue;   // in the balance the row holds
+        auto& n = (known ? sure : unsure)[user];
         ++n.first;
         n.second += platform::Currency::fromRaw(fee);
     }
     const QString users = sw.actualTableName(QStringLiteral("user"));
-    for (auto it = byUser.constBegin(); it != byUser.constEnd(); ++it) {
-        const QVariant name = users.isEmpty() ? QVariant()
-                                              : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)),
-                                                          {it.key()});
-        lines << QStringLiteral("用户%1%2：%3张，共%4元")
-                     .arg(it.key())
-                     .arg(name.isNull() ? QString() : QLatin1Char(' ') + name.toString())
-                     .arg(it->first)
-                     .arg(it->second.toString2());
+    const auto lines = [&](const QMap<qint64, QPair<int, platform::Currency>>& byUser) {
+        QStringList lines;
+        for (auto it = byUser.constBegin(); it != byUser.constEnd(); ++it) {
+            const QVariant name =
+                users.isEmpty() ? QVariant()
+                                : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)), {it.key()});
+            lines << QStringLiteral("用户%1%2：%3张，共%4元")
+                         .arg(it.key())
+                         .arg(name.isNull() ? QString() : QLatin1Char(' ') + name.toString())
+                         .arg(it->first)
+                         .arg(it->second.toString2());
+        }
+        return lines;
+    };
+    out.sure = lines(sure);
+    out.unsure = lines(unsure);
+    return out;
+}
+
+// The entries at or below `mark` that tell where a copy stands among the
+// calls, from files that are not the call file's log: the copy's own record
+// of what it applied, and the last entries up to the mark moved to the
+// journal file (all of them when those hold no call's).
+QList<LogEntry> CopyAnchors(const Database& copy, const QString& callFile, qint64 mark) {
+    QList<LogEntry> out;
+    try {
+        for (const LogEntry& e : MirrorOf(copy))
+            if (e.seq <= mark) out << e;
+    } catch (const DbError&) {
+        // What it holds of them did not read: the other files tell.
     }
-    return lines;
+    const auto movedUpTo = [&](qint64 after) {
+        QList<LogEntry> upTo;
+        for (const LogEntry& e : MovedEntries(callFile, after))
+            if (e.seq <= mark) upTo << e;
+        return upTo;
+    };
+    QList<LogEntry> moved = movedUpTo(qMax<qint64>(0, mark - 2000));
+    const bool call = std::any_of(moved.cbegin(), moved.cend(), [](const LogEntry& e) {
+        return e.kind == int(LogKind::Charge) || e.kind == int(LogKind::Call);
+    });
+    if (!call && mark > 2000) moved = movedUpTo(0);
+    return MergedLog(out, moved);
 }
 
 }  // namespace
@@ -574,14 +629,28 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     LogRecovery out;
     out.putBack = true;
     Database db = Database::open(restored);
-    // A station file of another station is not brought up to this call file's log.
+    // A station file of another station is not brought up to this call file's
+    // log. A damaged call file may give another note's value for the name: the
+    // name is read back with it, and its safety copy has the last word.
     try {
         const QString mine = GetVariant(db, kStationId);
-        const Database cur = Database::openReadOnly(callFile);
-        const QString theirs = cur.actualTableName(QStringLiteral("tab_notes")).isEmpty()
-                                   ? QString()
-                                   : GetVariant(cur, kStationId, QString(), QStringLiteral("tab_notes"));
-        if (!mine.isEmpty() && !theirs.isEmpty() && mine != theirs) {
+        const auto theirs = [](const QString& path) {
+            try {
+                if (!QFileInfo(path).isFile()) return QString();
+                const Database cur = Database::openReadOnly(path);
+                const QString notes = cur.actualTableName(QStringLiteral("tab_notes"));
+                if (notes.isEmpty()) return QString();
+                platform::RowReader r = cur.rows(QStringLiteral("SELECT varname, value FROM %1 NOT INDEXED WHERE varname=?")
+                                                     .arg(cur.qualified(notes)),
+                                                 {kStationId});
+                return r.next() && r.text(0) == kStationId ? r.text(1) : QString();
+            } catch (const DbError&) {
+                return QString();   // unread: it tells nothing
+            }
+        };
+        const QString callFiles = theirs(callFile);
+        if (!mine.isEmpty() && !callFiles.isEmpty() && mine != callFiles &&
+            theirs(platform::resolvePathCI(callFile + QStringLiteral(".bak"))) != mine) {
             out.foreign = true;
             return out;
         }
@@ -620,7 +689,11 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
             if (!kept.isEmpty()) {
                 QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
                                  QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
-                if (kept.contains(QStringLiteral("f_calladdr"))) want << QStringLiteral("f_calladdr");
+                if (kept.contains(QStringLiteral("f_calladdr"))) {
+                    want << QStringLiteral("f_calladdr");
+                    // The call's start: its call is then known as one whose charge a file gave.
+                    if (kept.contains(QStringLiteral("f_date"))) want << QStringLiteral("f_date");
+                }
                 for (const QVariantList& row : ReadableRows(old.db, kLedgerMirror, want))
                     if (const std::optional<LogEntry> e = EntryOf(row)) mirror << *e;
                 WithUserRows(mirror, UserRowsOf(old.db));
@@ -734,15 +807,33 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     NameRefused(out, refused, log, copyMark, db, &refusedCalls);
     // What only the replaced file kept goes to the call file at the next opening.
     KeepInMirror(db, mirror);
+    // Every call the call file holds whose charge no entry gave is named, user
+    // by user: a log that reads without a fault may still have lost entries,
+    // and is then a log read in part.
+    QSet<qint64> rowsTaken;
+    for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) rowsTaken.insert(it.key());
+    // (A call whose entry is named as refused is named there, not again here.)
+    const Unlogged unlogged = UnloggedCalls(callFile, MergedLog(log, refusedCalls), CopyAnchors(db, callFile, copyMark),
+                                           copyMark, db, rowsTaken, replacedMark);
+    out.unlogged = unlogged.sure;
+    out.unloggedUnsure = unlogged.unsure;
+    if (!out.callFileUnread && (!out.unlogged.isEmpty() || !out.unloggedUnsure.isEmpty())) out.logPartial = true;
     // Where entries are lacking, or the replaced file's rows were not taken
     // for want of a mark, what the two files hold is compared, user by user.
     // A replaced file behind the journal holds older rows, not lost ones.
     const bool lacking = out.gap || out.logPartial || out.movedPartial || out.callFileUnread || !out.refused.isEmpty();
     if (heldWhole && (out.replacedUntrusted || (lacking && replacedMark >= lastKnown))) NameDifferences(held, MoneyRowsOf(db), out);
+    // A user whose difference the comparison named is not named again for calls.
+    if (!out.missing.isEmpty()) {
+        static const QRegularExpression userPart(QStringLiteral("[ ：]"));
+        QSet<QString> named;
+        for (const QString& m : std::as_const(out.missing)) named.insert(m.section(userPart, 0, 0));
+        for (QStringList* calls : {&out.unlogged, &out.unloggedUnsure})
+            calls->erase(std::remove_if(calls->begin(), calls->end(),
+                                        [&](const QString& l) { return named.contains(l.section(userPart, 0, 0)); }),
+                         calls->end());
+    }
     out.owners = OwnersAgainstLog(db, log, copyMark);
-    // A log read in part: the calls it lost the entries of are named, user by user.
-    // (A call whose entry is named as refused is named there, not again here.)
-    if (out.logPartial || out.callFileUnread) out.unlogged = UnloggedCalls(callFile, MergedLog(log, refusedCalls), copyMark, db);
     tx.commit();
     return out;
 }

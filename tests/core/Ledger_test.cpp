@@ -1419,3 +1419,82 @@ TEST_F(LedgerTest, CallsKeptWhoseEntriesAreLostAreNamedWithWhatTheyCost) {
                                   .arg(fees.toString2())))
         << text.toStdString();
 }
+
+namespace {
+class LostLogTest : public LedgerTest {
+protected:
+    // The pages of the call file's log overwritten (its calls still read), then
+    // 数据库管理's recovery of `backup` on a copy, with no station file to replace.
+    QString recoverBesideALostLog(const QString& backup, bool copyLost) {
+        ModSwitch::OpenAllDB(false);
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
+        const qint64 root = cur.scalar("SELECT rootpage FROM sqlite_master WHERE name='tab_chargelog'").toLongLong();
+        cur.close();
+        QFile f(dir->file("PhoneCur.mdb"));
+        EXPECT_TRUE(f.open(QIODevice::ReadWrite) && f.seek((root - 1) * page));
+        f.write(QByteArray(int(page), '\x5a'));
+        f.close();
+        if (copyLost) QFile::remove(dir->file("PhoneCur.mdb.bak"));
+        const QString work = dir->file("switch.mdb.recovering");
+        EXPECT_TRUE(QFile::copy(backup, work));
+        return ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    }
+};
+}  // namespace
+
+// The backup's last call is in no call file's log but in the backup's own
+// record of what it applied: that tells the calls since, and only those are named.
+TEST_F(LostLogTest, CallsSinceACopyAreNamedWhenOnlyTheCopyKnowsItsLastCall) {
+    call(1);   // in the backup's balance; the call file's safety copy lacks it
+    const QString backup = backupNow();
+    const Currency since = call(2) + call(3);
+    const QString text = recoverBesideALostLog(backup, false);
+    EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元")
+                                  .arg(since.toString2())))
+        << text.toStdString();
+}
+
+// No entry up to the backup's mark reads anywhere: which calls came since
+// cannot be told, and every call no entry charged is named as such.
+TEST_F(LostLogTest, CallsWhosePlaceAgainstACopyIsUnknownAreNamedAsSuch) {
+    const Currency before = call(1);
+    restart();   // the call file's copy holds its entry; the station file's record lets go of it
+    const QString backup = backupNow();
+    const Currency since = call(2);
+    const QString text = recoverBesideALostLog(backup, true);
+    EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，无法确定其话费是否已计入用户余额，请核对：\n"
+                                             "用户7 用户7：2张，共%1元")
+                                  .arg((before + since).toString2())))
+        << text.toStdString();
+}
+
+// The log reads without a fault but lacks the last call's entry: that call is
+// named, and the log as read in part.
+TEST_F(LedgerTest, ALogThatReadsWholeButLacksACallsEntryIsNamedAsReadInPart) {
+    call(1);
+    restart();
+    const QString backup = backupNow();
+    call(2);
+    const Currency lost = call(3);
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_seq=(SELECT max(f_seq) FROM tab_chargelog)");
+    const QString work = dir->file("switch.mdb.recovering");
+    ASSERT_TRUE(QFile::copy(backup, work));
+    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    EXPECT_TRUE(text.contains("话单文件的计费记录只能部分读取")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("用户7 用户7：1张，共%1元").arg(lost.toString2()))) << text.toStdString();
+}
+
+// Another station's backup is still known as such beside a sound call file
+// (a damaged call file's notes are not taken at their word alone).
+TEST_F(LedgerTest, AnotherStationsBackupIsNotBroughtUpToThisCallFile) {
+    const QString backup = backupNow();
+    call(1);
+    Database::open(backup).execute("UPDATE Variant SET value='another' WHERE varname='TarvoStationId'");
+    ModSwitch::OpenAllDB(false);
+    const QString work = dir->file("switch.mdb.recovering");
+    ASSERT_TRUE(QFile::copy(backup, work));
+    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    EXPECT_TRUE(text.contains("备份的数据库文件属于另一个话务台")) << text.toStdString();
+}
