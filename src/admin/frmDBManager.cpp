@@ -533,8 +533,8 @@ void frmDBManager::Timer1_Timer() {
     const QString target = autoPath_ + now.toString(QStringLiteral("yyyyMMddHHmm")) + '/';
     busy_ = true;
     bool made = false;
+    QString failed;
     try {
-        QString failed;
         made = QDir().mkpath(target) && backupInto(target, false, &failed);
     } catch (const platform::ProgramEnded&) {
         busy_ = false;
@@ -544,7 +544,8 @@ void frmDBManager::Timer1_Timer() {
     busy_ = false;
     if (!made) {
         // The day stays the last one a backup was made, so the next tick tries again.
-        ModGeneral::AddOpLog(QStringLiteral("定时备份失败"));
+        // The log says which file and why, for whoever reads it the next morning.
+        ModGeneral::AddOpLog(failed.isEmpty() ? QStringLiteral("定时备份失败") : QStringLiteral("定时备份失败：") + failed);
         return;
     }
     ModSwitch::SetVariant(QStringLiteral("LastBackupDay"), now.date().toString(QStringLiteral("yyyy-MM-dd")));

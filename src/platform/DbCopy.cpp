@@ -20,6 +20,17 @@ std::function<void(int)> g_stepHook;
 // How long one step of the copy may hold the window's events, in milliseconds.
 constexpr qint64 kStepTargetMs = 20;
 
+// A step of the copy's own connection waits little for a lock: the copy
+// tries again after the window's events have been handled.
+constexpr int kOwnBusyWaitMs = 250;
+
+// How long the source may stay locked before the copy gives up. The
+// station's own writes end long before (each of them gives up after
+// kBusyTimeoutMs); a lock held longer is another program's.
+constexpr qint64 kLockPatienceMs = 20000;
+
+const QString kLockedCause = QStringLiteral("文件被其他程序占用");
+
 // The schema of `conn` that has `path` open, "" when none.
 QString schemaHolding(sqlite3* conn, const QString& path) {
     const QString want = QFileInfo(path).canonicalFilePath();
@@ -102,7 +113,7 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
             if (error) *error = QStringLiteral("无法打开 %1 %2").arg(source, msg);
             return false;
         }
-        sqlite3_busy_timeout(own.db, 2000);
+        sqlite3_busy_timeout(own.db, kOwnBusyWaitMs);
         src = own.db;
         schema = QStringLiteral("main");
     }
@@ -123,6 +134,8 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
         // Steps are kept short whatever the disk does: a slow step halves the
         // pages of the next, a quick one doubles them again up to `step`.
         int pages = step;
+        // Since when (TickMs) the source has refused every step, -1 while it does not.
+        qint64 lockedSince = -1;
         for (;;) {
             QElapsedTimer t;
             t.start();
@@ -132,6 +145,13 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
             ++st.steps;
             if (rc == SQLITE_DONE) break;
             if (rc != SQLITE_OK && rc != SQLITE_BUSY && rc != SQLITE_LOCKED) break;
+            if (rc == SQLITE_OK) {
+                lockedSince = -1;
+            } else {
+                ++st.busySteps;
+                if (lockedSince < 0) lockedSince = TickMs();
+                else if (TickMs() - lockedSince >= kLockPatienceMs) break;
+            }
             if (ms > kStepTargetMs) pages = qMax(8, pages / 2);
             else if (ms < kStepTargetMs / 4) pages = qMin(step, pages * 2);
             if (g_stepHook) g_stepHook(st.steps);
@@ -143,10 +163,13 @@ bool CopyDatabaseStepwise(const QString& sourceIn, const QString& target, const 
         // beside it, restores from read-only media, and its check writes no log.
         if (rc == SQLITE_DONE) sqlite3_exec(dst.db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
         if (rc != SQLITE_DONE) {
-            const QString msg = copyFailureCause(rc, dst.db);
+            const bool held = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+            const QString msg = held ? kLockedCause : copyFailureCause(rc, dst.db);
             sqlite3_close_v2(dst.db);
             dst.db = nullptr;
             QFile::remove(tmp + "-journal");
+            // A held file is let go by its holder: the operator is told whom to ask.
+            if (held) return fail(QStringLiteral("复制数据库失败（%1），请关闭正在使用该文件的其他程序").arg(msg));
             return fail(QStringLiteral("复制数据库失败（%1）").arg(msg));
         }
         // The check reads the whole copy: it runs beside the window's events, not in their way.

@@ -14,6 +14,7 @@ struct StepCopyStats {
     int steps = 0;
     qint64 pages = 0;
     qint64 longestStepMs = 0;   // the longest single step, yields excluded
+    int busySteps = 0;          // steps that found the source locked
 };
 
 // Copies the database file `source` to `target`. When `station` (the station's
@@ -23,6 +24,9 @@ struct StepCopyStats {
 // written under a temporary name in the target's folder, checked with
 // quick_check and then renamed over the target. False with a description in
 // `error` on failure; no temporary file is left and the target is untouched.
+// A source locked by another program is waited for, window events handled
+// meanwhile; once it has stayed locked for twenty seconds (TickMs) the copy
+// fails and `error` says the file is held by another program.
 bool CopyDatabaseStepwise(const QString& source, const QString& target, const Database& station,
                           QString* error = nullptr, StepCopyStats* stats = nullptr, int pagesPerStep = 256);
 

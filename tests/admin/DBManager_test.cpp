@@ -13,6 +13,7 @@
 #include "params/BoardPanel.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
+#include "platform/DbCopy.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 #include "support/CallRows.h"
@@ -554,6 +555,42 @@ TEST_F(DBManagerTest, TimedBackupFollowsTheIntervalAndKeepsTheDayOnFailure) {
     win().Timer1_Timer();
     EXPECT_EQ(lastLog(), "定时备份失败");
     EXPECT_EQ(ModSwitch::GetVariant("LastBackupDay"), "2026-03-04");
+}
+
+// Another program holds a year file through the whole timed backup: the
+// station goes on, the log says which file and why, no copy of it is left
+// and the day of the last backup is kept for the next try. Every step of the
+// copy moves the clock on by 15 s; the holder would let go after the tenth.
+TEST_F(DBManagerTest, ATimedBackupOfAFileHeldByAnotherProgramEndsAndLogsWhy) {
+    QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 30));
+    platform::testing::setNow([&] { return now; });
+    ModSwitch::SetVariant("ChkAutoBackup", "1");
+    ModSwitch::SetVariant("IntervalDay", "0");
+    ModSwitch::SetVariant("LastBackupDay", "2026-03-04");
+    const QString autoPath = folder("auto");
+    ModSwitch::SetVariant("AutoPath", autoPath);
+    Database other = Database::open(DataPath + "PhBill_2025.mdb");
+    other.execute("BEGIN EXCLUSIVE");
+    other.execute("insert into Tab_Ph1 values(99, 99, '2025-02-01 10:00:00')");
+    qint64 tick = 1000;
+    int steps = 0;
+    platform::testing::setTick([&] { return tick; });
+    platform::testing::setStepCopyHook([&](int) {
+        tick += 15000;
+        if (++steps == 10) other.execute("ROLLBACK");
+    });
+    win().Timer1_Timer();
+    platform::testing::setStepCopyHook(nullptr);
+    platform::testing::setTick(nullptr);
+    const QString log = lastLog();
+    EXPECT_TRUE(log.startsWith("定时备份失败：PhBill_2025.mdb")) << log.toStdString();
+    EXPECT_TRUE(log.contains("被其他程序占用")) << log.toStdString();
+    EXPECT_TRUE(log.contains("请关闭正在使用该文件的其他程序")) << log.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(autoPath + "202603101200/PhBill_2025.mdb"));
+    EXPECT_TRUE(QDir(autoPath + "202603101200").entryList(QDir::Files | QDir::Hidden).filter(".new").isEmpty());
+    EXPECT_EQ(ModSwitch::GetVariant("LastBackupDay"), "2026-03-04");
+    if (steps < 10) other.execute("ROLLBACK");
+    EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
 }
 
 TEST_F(DBManagerTest, DefaultsStampedFolderAndClosing) {

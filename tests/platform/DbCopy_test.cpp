@@ -1,9 +1,11 @@
 // The step-wise copy of a database file.
 #include "platform/DbCopy.h"
+#include "platform/Clock.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -23,7 +25,10 @@ protected:
         t.commit();
         db.close();
     }
-    void TearDown() override { platform::testing::setStepCopyHook(nullptr); }
+    void TearDown() override {
+        platform::testing::setStepCopyHook(nullptr);
+        platform::testing::setTick(nullptr);
+    }
     static qint64 rows(const QString& path) {
         Database d = Database::open(path);
         return d.scalar("SELECT count(*) FROM Tab_Ph1").toLongLong();
@@ -70,15 +75,20 @@ TEST_F(StepCopyTest, AFileNotOpenIsReadOnItsOwnAndReplacesTheTarget) {
 
 TEST_F(StepCopyTest, AStepThatFindsTheSourceLockedIsTriedAgain) {
     // Another program takes the file for itself between two steps and keeps
-    // it past the copy's patience; it lets go after the step that met it.
+    // it for three more, ten seconds of the station's tick: inside the copy's
+    // patience, which counts from the first step that met the lock.
     Database other = Database::open(src);
-    bool holding = false, released = false;
+    int heldFrom = 0;
+    bool released = false;
+    qint64 tick = 1000;
+    platform::testing::setTick([&] { return tick; });
     platform::testing::setStepCopyHook([&](int step) {
+        tick += 5000;
         if (step == 2) {
             other.execute("BEGIN EXCLUSIVE");
             other.execute("INSERT INTO Tab_Ph1 (id, pad) VALUES (9001, 'other')");
-            holding = true;
-        } else if (holding && !released) {
+            heldFrom = step;
+        } else if (heldFrom && !released && step >= heldFrom + 3) {
             other.execute("COMMIT");
             released = true;
         }
@@ -87,10 +97,50 @@ TEST_F(StepCopyTest, AStepThatFindsTheSourceLockedIsTriedAgain) {
     QString err;
     ASSERT_TRUE(CopyDatabaseStepwise(src, dir + "copy.mdb", Database(), &err, &st, 16)) << err.toStdString();
     EXPECT_TRUE(released);
-    EXPECT_GE(st.longestStepMs, 1000) << "no step waited for the lock";
+    EXPECT_GE(st.busySteps, 3) << "no step met the lock";
     EXPECT_EQ(rows(dir + "copy.mdb"), 4001);
     EXPECT_TRUE(Database::open(dir + "copy.mdb").quickCheck());
     EXPECT_TRUE(leftovers().isEmpty());
+}
+
+// Another program holds the file through the whole copy, read on the copy's
+// own connection or through the station's: the copy ends, names the cause and
+// its remedy, keeps the window's events going meanwhile and writes nothing.
+// Each step that meets the lock moves the clock on by 15 s; the holder lets go
+// only after the fifth, which a copy without patience would wait for.
+TEST_F(StepCopyTest, AFileHeldByAnotherProgramEndsTheCopyAndSaysSo) {
+    qint64 tick = 1000;
+    platform::testing::setTick([&] { return tick; });
+    Database station = Database::create(dir + "switch.mdb");
+    for (const bool throughStation : {false, true}) {
+        SCOPED_TRACE(throughStation ? "station's connection" : "own connection");
+        Database year = throughStation ? station.attach(src, "yr") : Database();
+        Database other = Database::open(src);
+        other.execute("BEGIN EXCLUSIVE");
+        other.execute("INSERT INTO Tab_Ph1 (id, pad) VALUES (9001, 'other')");
+        int met = 0;
+        platform::testing::setStepCopyHook([&](int) {
+            tick += 15000;
+            if (++met == 5) other.execute("COMMIT");
+        });
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(0);
+        StepCopyStats st;
+        QString err;
+        EXPECT_FALSE(CopyDatabaseStepwise(src, dir + "copy.mdb", station, &err, &st, 16));
+        timer.stop();
+        EXPECT_TRUE(err.contains("文件被其他程序占用")) << err.toStdString();
+        EXPECT_TRUE(err.contains("请关闭正在使用该文件的其他程序")) << err.toStdString();
+        EXPECT_EQ(st.busySteps, 3);
+        EXPECT_GT(ticks, 0) << "the window's events waited for the lock";
+        EXPECT_FALSE(QFile::exists(dir + "copy.mdb"));
+        EXPECT_TRUE(leftovers().isEmpty());
+        if (met < 5) other.execute("ROLLBACK");
+        if (throughStation) year.close();
+    }
+    EXPECT_EQ(rows(src), 4000);
 }
 
 TEST_F(StepCopyTest, FailuresLeaveNothingBehind) {
