@@ -100,10 +100,11 @@ protected:
         ASSERT_TRUE(sw->openPty());
         sw->start();
         sw->setObserver([this](const sim::Frame& f) {
-            if (f.startsWith(QStringLiteral("820302")) && ++answers == killOnAnswer && station) station->killNow();
+            if (f.startsWith(QStringLiteral("820302")) && ++answers == killOnAnswer) target.fire();
         });
     }
     void TearDown() override {
+        target.clear();
         if (station) station->kill();
         sw->setObserver({});
         sw->stop();
@@ -237,6 +238,7 @@ protected:
     // Starts a run of the station; its boxes are answered, its log kept for the ledger.
     bool startStation(const QStringList& extra, bool waitReports = true) {
         uploading = extra.contains(QStringLiteral("--record-upload"));
+        target.clear();
         station = std::make_unique<StationProcess>(
             dir->appPath(),
             QStringList{QStringLiteral("--comm-device"), sw->slavePath(), QStringLiteral("--stay-ms"),
@@ -253,6 +255,7 @@ protected:
                 extra);
         const size_t from = sw->receivedCount();
         station->start();
+        target.aim(*station);
         if (!waitReports) return true;
         // Up once it resumes the reports; then the switch sends again the record it had in flight.
         QElapsedTimer t;
@@ -671,6 +674,8 @@ protected:
     std::unique_ptr<testsupport::StationDir> dir;
     std::unique_ptr<sim::Switch> sw;
     std::unique_ptr<StationProcess> station;
+    // What the switch's observer kills, from the simulator's thread.
+    testsupport::KillTarget target;
     QString backupDir;
     // The PC's clock in every run, and the start of the calls the switch
     // reports: moved on together past the time the log keeps its entries.

@@ -1,5 +1,6 @@
 #include "support/StationProcess.h"
 
+#include "core/ChargeLog.h"
 #include "platform/Files.h"
 
 #include <QDirIterator>
@@ -51,6 +52,11 @@ void StationProcess::killNow() const {
     if (p > 0) ::kill(pid_t(p), SIGKILL);
 }
 
+void KillTarget::fire() const {
+    std::lock_guard<std::mutex> l(m_);
+    if (pid_ > 0) ::kill(pid_t(pid_), SIGKILL);
+}
+
 void StationProcess::kill() {
     killNow();
     proc_.waitForFinished(10000);
@@ -95,10 +101,10 @@ bool StationProcess::waitLoaded(int timeoutMs) {
 
 namespace {
 
-void readTable(const platform::Database& db, const QString& table, StoredCalls& out, bool current) {
-    platform::Recordset rs = db.query(
-        QStringLiteral("SELECT f_calladdr, f_date, f_userid, f_moneny, f_addfee1, f_addfee2, f_gatefee, f_linkfee FROM %1")
-            .arg(db.qualified(table)));
+const QString kCallColumns =
+    QStringLiteral("f_calladdr, f_date, f_userid, f_moneny, f_addfee1, f_addfee2, f_gatefee, f_linkfee");
+
+void readRows(platform::Recordset& rs, StoredCalls& out, bool current) {
     for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
         const QString key = QStringLiteral("%1 %2").arg(rs.lng("f_calladdr")).arg(rs.str("f_date"));
         ++out.count[key];
@@ -108,6 +114,47 @@ void readTable(const platform::Database& db, const QString& table, StoredCalls& 
             out.feesOf7 += rs.cur("f_moneny") + rs.cur("f_addfee1") + rs.cur("f_addfee2") + rs.cur("f_gatefee") +
                            rs.cur("f_linkfee");
     }
+}
+
+void readTable(const platform::Database& db, const QString& table, StoredCalls& out, bool current) {
+    platform::Recordset rs = db.query(QStringLiteral("SELECT %1 FROM %2").arg(kCallColumns, db.qualified(table)));
+    readRows(rs, out, current);
+}
+
+// The calls the station file's copy holds whose entries the call file's log
+// lacks (past what it moved to the journal file) and that the call file does
+// not hold: those the next opening gives back to the call file, as it does.
+void readCallsOnlyInStationFile(const QDir& dir, StoredCalls& out) {
+    const QString sw = platform::resolveCI(dir.path(), QStringLiteral("switch.mdb"));
+    const QString cur = platform::resolveCI(dir.path(), QStringLiteral("PhoneCur.mdb"));
+    if (!QFileInfo(sw).isFile() || !QFileInfo(cur).isFile()) return;
+    platform::Database db = platform::Database::open(sw);
+    const QString calls = db.actualTableName(ModSwitch::kCallMirror);
+    if (calls.isEmpty()) return;
+    const platform::Database c = db.attach(cur, QStringLiteral("cur"));
+    const QString phone = c.actualTableName(QStringLiteral("Tab_Phone"));
+    if (phone.isEmpty()) return;
+    QString lacking = QStringLiteral("1");
+    if (!c.actualTableName(ModSwitch::kChargeLog).isEmpty())
+        lacking = QStringLiteral("NOT EXISTS (SELECT 1 FROM %1 l WHERE l.f_seq=m.f_seq)")
+                      .arg(c.qualified(c.actualTableName(ModSwitch::kChargeLog)));
+    qint64 moved = 0;
+    if (!c.actualTableName(QStringLiteral("tab_notes")).isEmpty())
+        moved = c.scalar(QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(c.qualified(QStringLiteral("tab_notes"))),
+                         {ModSwitch::kMovedNote})
+                    .toLongLong();
+    const QMap<QString, int> before = out.count;
+    {
+        platform::Recordset rs = db.query(
+            QStringLiteral("SELECT %1 FROM %2 m WHERE m.f_seq>? AND %3 AND NOT EXISTS "
+                           "(SELECT 1 FROM %4 p WHERE p.f_calladdr=m.f_calladdr AND p.f_date=m.f_date)")
+                .arg(kCallColumns, db.qualified(calls), lacking, c.qualified(phone)),
+            {moved});
+        readRows(rs, out, true);
+    }
+    for (auto it = out.count.constBegin(); it != out.count.constEnd(); ++it)
+        if (it.value() != before.value(it.key())) out.onlyInStationFile << it.key();
+    db.close();
 }
 
 }  // namespace
@@ -137,6 +184,11 @@ StoredCalls readStoredCalls(const QString& dataPath) {
             if (archive && QFileInfo(dir.filePath(name)).size() == 0) continue;
             out.filesNotSound << name + QStringLiteral(": ") + e.what();
         }
+    }
+    try {
+        readCallsOnlyInStationFile(dir, out);
+    } catch (const platform::DbError& e) {
+        out.filesNotSound << QStringLiteral("switch.mdb: ") + e.what();
     }
     return out;
 }

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <mutex>
 #include <random>
 
 namespace testsupport {
@@ -53,14 +54,41 @@ private:
     std::atomic<qint64> pid_{0};
 };
 
+// The station a thread of its own (the switch simulator's observer) may kill:
+// its pid, aimed and cleared by the test's thread, never a pointer to a
+// StationProcess that thread replaces or frees. Clearing waits for a kill
+// under way, so that none reaches a process started after it.
+class KillTarget {
+public:
+    void aim(const StationProcess& p) {
+        std::lock_guard<std::mutex> l(m_);
+        pid_ = p.pid();
+    }
+    void clear() {
+        std::lock_guard<std::mutex> l(m_);
+        pid_ = 0;
+    }
+    // SIGKILL to the station aimed at, if any.
+    void fire() const;
+private:
+    mutable std::mutex m_;
+    qint64 pid_ = 0;
+};
+
 // Every stored call record of a data directory, in "PhoneCur.mdb" and in the
-// yearly archives, keyed by extension address and start ("5 2026-06-15 10:00:00").
+// yearly archives, and those the station's next opening puts back there from
+// the station file (see onlyInStationFile), keyed by extension address and start ("5 2026-06-15 10:00:00").
 struct StoredCalls {
     QMap<QString, int> count;        // key -> how many rows hold it
     qint64 rows = 0;
     qint64 currentRows = 0;          // of which still in Tab_Phone
     platform::Currency feesOf7;      // fees charged to user 7 (all five fee columns)
     QStringList filesNotSound;       // databases that fail quick_check or do not open
+    // Keys of calls held only by the station file's copy of the calls it
+    // charged: a kill between the two files' commits leaves the station
+    // file's part committed alone, and the next opening gives the call back
+    // to the call file. Counted above as stored.
+    QStringList onlyInStationFile;
 };
 StoredCalls readStoredCalls(const QString& dataPath);
 // A user's balance as the station holds it once it starts on `dataPath`: the
