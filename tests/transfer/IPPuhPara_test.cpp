@@ -130,6 +130,16 @@ protected:
         return out;
     }
     size_t countOf(const char* hexPrefix) { return sw.receivedWith(hexPrefix).size(); }
+    // A call the switch reports live, apart from the uploaded ones.
+    static sim::CallRecord liveRecord() {
+        sim::CallRecord live;
+        live.extAddr = 5;
+        live.called = "88009999";
+        live.channel = 4;
+        live.start = QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0));
+        live.durationSec = 65;
+        return live;
+    }
 };
 
 TEST_F(IPPuh, MenuHidesTheConsoleAndClosingShowsItAgain) {
@@ -376,12 +386,7 @@ TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLiv
     sw.setUploadRecords(records(3));
     // A call the switch sends live as the station pauses its reports: it is
     // on the line before the request's acknowledgement.
-    sim::CallRecord live;
-    live.extAddr = 5;
-    live.called = "88009999";
-    live.channel = 4;
-    live.start = QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0));
-    live.durationSec = 65;
+    const sim::CallRecord live = liveRecord();
     sw.setLateReplyMs(50);
     sw.addRule("9607", sim::Reply::Late, 1);
     std::atomic<bool> sent{false};
@@ -417,12 +422,7 @@ TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLiv
 // own road: the live one charged live, every uploaded one in "Bill.dat".
 TEST_F(IPPuh, RecordsHeardWhileTheRequestWaitsEachGoTheirOwnRoadInTheirOrder) {
     sw.setUploadRecords(records(3));
-    sim::CallRecord live;
-    live.extAddr = 5;
-    live.called = "88009999";
-    live.channel = 4;
-    live.start = QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0));
-    live.durationSec = 65;
+    const sim::CallRecord live = liveRecord();
     sw.setLateReplyMs(50);
     sw.addRule("9607", sim::Reply::Late, 1);
     std::atomic<bool> sent{false}, answered{false};
