@@ -4,6 +4,7 @@
 // is young: what a start and a night cost must not grow with the journal's age.
 #include "billing/ArchiveBills.h"
 #include "core/ChargeLog.h"
+#include "BenchSite.h"
 #include "core/ModDefine.h"
 #include "core/SafetyCopies.h"
 #include "core/Schema.h"
@@ -31,26 +32,14 @@ struct Site {
     double firstOpenSecs = 0;   // the first start after the journal was written
 };
 
-bool openSite(QString* failure) {
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-    ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
-    return ModSwitch::TryOpenAllDB(failure);
-}
+using benchsite::openSite;
 
 std::unique_ptr<Site> makeSite(qint64 entries, qint64 spacingSecs, std::string* error) {
     auto site = std::make_unique<Site>();
-    ModDefine::AppPath = site->root.path() + "/";
-    ModDefine::DataPath = ModDefine::AppPath + "data/";
+    if (!benchsite::freshSite(site->root, 300, error)) return nullptr;
     QString e;
-    if (!core::schema::WriteFreshDataDir(ModDefine::DataPath, 0, &e) || !ModSwitch::TryOpenAllDB(&e)) {
-        *error = e.toStdString();
-        return nullptr;
-    }
     {
         platform::Transaction tx(dbSwitch);
-        for (int u = 1; u <= 300; ++u)
-            dbSwitch.execute(QStringLiteral("INSERT INTO user (userid, username, balancemode, remain) VALUES (?, ?, 1, ?)"),
-                             {u, QStringLiteral("u%1").arg(u), platform::Currency::fromYuan(1000)});
         // Entries ending now, oldest first, every one applied.
         const QString now = platform::Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         dbPhoneCur.execute(QStringLiteral("WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM s WHERE i < ?1) "
@@ -92,10 +81,7 @@ Site* siteFor(qint64 entries, benchmark::State& state) {
         s = makeSite(entries, qMax<qint64>(1, spacing), &error);
         if (!s) state.SkipWithError(error.c_str());
     }
-    if (s) {
-        ModDefine::AppPath = s->root.path() + "/";
-        ModDefine::DataPath = ModDefine::AppPath + "data/";
-    }
+    if (s) benchsite::useSite(s->root);
     return s.get();
 }
 

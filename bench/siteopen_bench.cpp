@@ -1,6 +1,7 @@
 // Opening a site as the start-up does (both files checked, compacted and
 // their safety copies taken, then opened) with 300,000 calls not yet
 // archived: what the start's checks cost on a busy site.
+#include "BenchSite.h"
 #include "core/ModDefine.h"
 #include "core/SafetyCopies.h"
 #include "core/Schema.h"
@@ -21,29 +22,17 @@ struct Site {
     QTemporaryDir root;
 };
 
-bool openSite(QString* failure) {
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-    ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
-    return ModSwitch::TryOpenAllDB(failure);
-}
+using benchsite::openSite;
 
 // A site whose call file holds `calls` calls of this month, 500 users; its
 // files closed as a stopped station leaves them, started once (its safety
 // copies taken).
 std::unique_ptr<Site> makeSite(qint64 calls, std::string* error) {
     auto site = std::make_unique<Site>();
-    ModDefine::AppPath = site->root.path() + "/";
-    ModDefine::DataPath = ModDefine::AppPath + "data/";
+    if (!benchsite::freshSite(site->root, 500, error)) return nullptr;
     QString e;
-    if (!core::schema::WriteFreshDataDir(ModDefine::DataPath, 0, &e) || !ModSwitch::TryOpenAllDB(&e)) {
-        *error = e.toStdString();
-        return nullptr;
-    }
     {
         platform::Transaction tx(dbSwitch);
-        for (int u = 1; u <= 500; ++u)
-            dbSwitch.execute(QStringLiteral("INSERT INTO user (userid, username, balancemode, remain) VALUES (?, ?, 1, ?)"),
-                             {u, QStringLiteral("u%1").arg(u), platform::Currency::fromYuan(1000)});
         dbPhoneCur.execute(QStringLiteral("WITH RECURSIVE s(i) AS (SELECT 0 UNION ALL SELECT i+1 FROM s WHERE i < ?1 - 1) "
                                           "INSERT INTO %1 (f_calladdr, f_zjaddr, f_date, f_long, f_moneny, f_resp, f_zh, "
                                           "f_indjh, f_phmode, f_memo, f_userid) SELECT 100 + i % 500, 1 + i % 16, "
@@ -71,10 +60,7 @@ Site* siteFor(qint64 calls, benchmark::State& state) {
         s = makeSite(calls, &error);
         if (!s) state.SkipWithError(error.c_str());
     }
-    if (s) {
-        ModDefine::AppPath = s->root.path() + "/";
-        ModDefine::DataPath = ModDefine::AppPath + "data/";
-    }
+    if (s) benchsite::useSite(s->root);
     return s.get();
 }
 

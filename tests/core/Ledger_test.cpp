@@ -100,6 +100,30 @@ protected:
     void refuseApply() {
         dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
     }
+    // The pages the call file's log starts from (its table's and its indexes')
+    // overwritten, the station's files closed; the calls still read.
+    void overwriteLogPages() {
+        ModSwitch::OpenAllDB(false);
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
+        QList<qint64> roots;
+        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
+            roots << r.integer(0);
+        cur.close();
+        QFile f(dir->file("PhoneCur.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        for (qint64 root : roots) {
+            ASSERT_TRUE(f.seek((root - 1) * page));
+            f.write(QByteArray(int(page), '\x5a'));
+        }
+    }
+    // 数据库管理's recovery of `backup` on a copy ("switch.mdb.recovering"),
+    // replacing `replaced` (none: no station file to replace); its box.
+    QString recoverOnACopy(const QString& backup, const QString& replaced = QString()) {
+        const QString work = dir->file("switch.mdb.recovering");
+        EXPECT_TRUE(QFile::copy(backup, work));
+        return ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), replaced).join('\n');
+    }
 };
 
 // A settlement or a payment while a charge waits (the station file refused
@@ -326,26 +350,9 @@ TEST_F(LedgerTest, ABackupPutBackAfterTheLogsPagesWereDamagedGetsTheirEntriesFro
     const Currency b = call(2);
     restart();   // the copies taken: the call file's copy holds both entries
     const Currency now = remainOf(7);
-    ModSwitch::OpenAllDB(false);
-    {
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
-        QList<qint64> roots;
-        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
-            roots << r.integer(0);
-        cur.close();
-        QFile f(dir->file("PhoneCur.mdb"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        for (qint64 root : roots) {
-            ASSERT_TRUE(f.seek((root - 1) * page));
-            f.write(QByteArray(int(page), '\x5a'));
-        }
-    }
-    const QString work = dir->file("switch.mdb.recovering");
-    ASSERT_TRUE(QFile::copy(backup, work));
-    const QString text =
-        ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), dir->file("switch.mdb")).join('\n');
-    Database restored = Database::open(work);
+    ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
+    const QString text = recoverOnACopy(backup, dir->file("switch.mdb"));
+    Database restored = Database::open(dir->file("switch.mdb.recovering"));
     const Currency remain = Currency::fromRaw(restored.scalar("SELECT remain FROM user WHERE userid=7").toLongLong());
     // The call file's copy holds both entries: nothing is left to name.
     EXPECT_EQ(remain, now) << text.toStdString();
@@ -1367,24 +1374,8 @@ TEST_F(LedgerTest, ALogReadInPartIsNamedWhenNoNumberIsSeenMissing) {
     const QString backup = backupNow();
     call(1);
     call(2);
-    ModSwitch::OpenAllDB(false);
-    {
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
-        QList<qint64> roots;
-        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
-            roots << r.integer(0);
-        cur.close();
-        QFile f(dir->file("PhoneCur.mdb"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        for (qint64 root : roots) {
-            ASSERT_TRUE(f.seek((root - 1) * page));
-            f.write(QByteArray(int(page), '\x5a'));
-        }
-    }
-    const QString work = dir->file("switch.mdb.recovering");
-    ASSERT_TRUE(QFile::copy(backup, work));
-    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
+    const QString text = recoverOnACopy(backup);
     EXPECT_TRUE(text.contains("话单文件的计费记录只能部分读取")) << text.toStdString();
     EXPECT_TRUE(text.contains("无法全部找回")) << text.toStdString();
 }
@@ -1397,24 +1388,8 @@ TEST_F(LedgerTest, CallsKeptWhoseEntriesAreLostAreNamedWithWhatTheyCost) {
     restart();   // the call file's copy holds the first call's entry
     const QString backup = backupNow();
     const Currency fees = call(2) + call(3);
-    ModSwitch::OpenAllDB(false);
-    {
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
-        QList<qint64> roots;
-        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
-            roots << r.integer(0);
-        cur.close();
-        QFile f(dir->file("PhoneCur.mdb"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        for (qint64 root : roots) {
-            ASSERT_TRUE(f.seek((root - 1) * page));
-            f.write(QByteArray(int(page), '\x5a'));
-        }
-    }
-    const QString work = dir->file("switch.mdb.recovering");
-    ASSERT_TRUE(QFile::copy(backup, work));
-    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
+    const QString text = recoverOnACopy(backup);
     EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元")
                                   .arg(fees.toString2())))
         << text.toStdString();
@@ -1436,9 +1411,7 @@ protected:
         f.write(QByteArray(int(page), '\x5a'));
         f.close();
         if (copyLost) QFile::remove(dir->file("PhoneCur.mdb.bak"));
-        const QString work = dir->file("switch.mdb.recovering");
-        EXPECT_TRUE(QFile::copy(backup, work));
-        return ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+        return recoverOnACopy(backup);
     }
 };
 }  // namespace
@@ -1479,9 +1452,7 @@ TEST_F(LedgerTest, ALogThatReadsWholeButLacksACallsEntryIsNamedAsReadInPart) {
     const Currency lost = call(3);
     ModSwitch::OpenAllDB(false);
     Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_seq=(SELECT max(f_seq) FROM tab_chargelog)");
-    const QString work = dir->file("switch.mdb.recovering");
-    ASSERT_TRUE(QFile::copy(backup, work));
-    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    const QString text = recoverOnACopy(backup);
     EXPECT_TRUE(text.contains("话单文件的计费记录只能部分读取")) << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral("用户7 用户7：1张，共%1元").arg(lost.toString2()))) << text.toStdString();
 }
@@ -1493,8 +1464,6 @@ TEST_F(LedgerTest, AnotherStationsBackupIsNotBroughtUpToThisCallFile) {
     call(1);
     Database::open(backup).execute("UPDATE Variant SET value='another' WHERE varname='TarvoStationId'");
     ModSwitch::OpenAllDB(false);
-    const QString work = dir->file("switch.mdb.recovering");
-    ASSERT_TRUE(QFile::copy(backup, work));
-    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb")).join('\n');
+    const QString text = recoverOnACopy(backup);
     EXPECT_TRUE(text.contains("备份的数据库文件属于另一个话务台")) << text.toStdString();
 }

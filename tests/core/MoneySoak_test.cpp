@@ -547,11 +547,14 @@ protected:
         a.deposit = a.deposit + pay - due;
         a.base = a.deposit;
         a.from = int(sent.size());
+        const qsizetype before = sent.size();
         queueRecords(pick(1, 3), id);
         queueRecords(pick(0, 4));
+        // Half the time the station is killed at once or as the n-th of these records is answered.
         if (pick(0, 1) == 0) {
-            QThread::msleep(pick(0, 300));
-            station->killNow();
+            const int nth = pick(0, int(sent.size() - before));
+            if (nth == 0) station->killNow();
+            else killOnAnswer = answers + nth;
         }
         finishRun("after a payment");
     }

@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <fcntl.h>
@@ -230,11 +231,7 @@ TEST_F(ConsoleOnLineTest, AUserSavedWhileAChargeWaitsLimitsTheRunningCallByTheCo
     c.dialled = QStringLiteral("88001234");
     c.channel = 6;
     sw.sendLiveCall(c);
-    const auto idle = [] {
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    };
-    ASSERT_TRUE(sw.waitFor(QStringLiteral("9207"), 5000, idle));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sw.receivedWith(QStringLiteral("9207")).empty(); }, 5000));
     ASSERT_EQ(MonSlots[6].UserID, 7);
     // The station file takes no charge for now (a balance that goes down).
     dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE OF remain ON user WHEN new.remain<old.remain "
