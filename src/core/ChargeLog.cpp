@@ -489,8 +489,10 @@ bool noteClockDoubt() {
 // `table` that are older than the keeping time both by the clock and by the
 // entries numbered after them (the open call file's log included): the days
 // from one entry to the next count, never backwards (an entry dated in the
-// future is no clock), and not across a clock a start doubted. 0 when none is.
-qint64 agedThrough(const Database& db, const QString& table, qint64 through) {
+// future is no clock), and not across a clock a start doubted. 0 when none
+// is. `heldBack`: entries old by the clock alone are kept.
+qint64 agedThrough(const Database& db, const QString& table, qint64 through, bool* heldBack = nullptr) {
+    if (heldBack) *heldBack = false;
     // By the clock: the oldest entries, in number order, up to the first
     // younger one (an entry without a date goes with its older neighbours).
     const QString cutoff = daysAgo(kKeepDays);
@@ -530,15 +532,19 @@ qint64 agedThrough(const Database& db, const QString& table, qint64 through) {
     };
     if (logOpen() && !(db.path() == dbPhoneCur.path() && table == kChargeLog)) walk(dbPhoneCur, logTable());
     if (byEntries == 0) walk(db, db.qualified(table));
+    if (heldBack) *heldBack = byEntries < byClock;
     return qMin(byClock, byEntries);
 }
 
-// Told once for each newest entry: the clock is far past it, and entries
-// over the keeping time by that clock stay. Nothing when none is that old.
-void tellClockAhead(const QString& newest, bool oldByClock) {
+// Told once for each newest entry: the clock is far past it (a start
+// doubts it), and entries over the keeping time by that clock stayed.
+void tellClockAhead() {
     thread_local QString told;
-    if (newest.isEmpty() || told == newest || !oldByClock) return;
-    told = newest;
+    const QString newest = newestEntryDate();
+    if (newest.isEmpty() || newest >= daysAgo(kDoubtDays)) return;
+    const QString key = dbPhoneCur.path() + QLatin1Char('\n') + newest;
+    if (told == key) return;
+    told = key;
     core::Notify(QStringLiteral("电脑的时钟（%1）比最近一笔记账记录（%2）晚一天以上，可能设置有误：超过%3天的记账记录这次没有清除。"
                                 "请核对电脑的日期和时间。")
                      .arg(nowText(), newest.left(19))
@@ -567,10 +573,13 @@ qint64 lowestBackupMark(const QList<Database>& dbs) {
 
 // Lets go in the journal file `j` the entries older than the keeping time
 // (agedThrough), oldest first, never past `through`, what both safety copies
-// and the newest backups hold, in the caller's transaction.
-void dropAged(const Database& j, qint64 through) {
-    const qint64 lastAged = agedThrough(j, kChargeLog, through);
+// and the newest backups hold, in the caller's transaction. True when
+// entries old by the clock alone were kept.
+bool dropAged(const Database& j, qint64 through) {
+    bool heldBack = false;
+    const qint64 lastAged = agedThrough(j, kChargeLog, through, &heldBack);
     if (lastAged > 0) j.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(j.qualified(kChargeLog)), {lastAged});
+    return heldBack;
 }
 
 // The journal file carries the name of its station, as the two other files
@@ -646,8 +655,9 @@ void tellJournalTrouble(const QString& path, const QString& cause) {
 // Moves the entries numbered up to `through` to the journal file: copied
 // there (those it holds already stay as they are) and synced, then deleted
 // from the log together with the note of how far the moves went. A kill in
-// between leaves them in both files, which every reader takes once.
-void moveEntries(qint64 through) {
+// between leaves them in both files, which every reader takes once. True when
+// entries old by the clock alone were kept.
+bool moveEntries(qint64 through) {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
     const bool fresh = !QFileInfo::exists(path);
@@ -664,6 +674,7 @@ void moveEntries(qint64 through) {
             }
         }
     } detach{j};
+    bool heldBack = false;
     // Written by appends and read by restores only: a rollback journal, every commit synced.
     j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
     j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
@@ -677,7 +688,7 @@ void moveEntries(qint64 through) {
                   {through});
         // Nor past the newest backups' marks: putting one back needs every entry since.
         const qint64 horizon = lowestBackupMark({dbPhoneCur, j});
-        dropAged(j, horizon >= 0 ? qMin(through, horizon) : through);
+        heldBack = dropAged(j, horizon >= 0 ? qMin(through, horizon) : through);
         tx.commit();
     }
     const QVariant from = j.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
@@ -688,6 +699,7 @@ void moveEntries(qint64 through) {
     SetVariant(dbPhoneCur, kJournalFrom, QString::number(from.isNull() ? through + 1 : from.toLongLong()), kNotes);
     if (sound) noteJournalSound(path);
     tx.commit();
+    return heldBack;
 }
 }  // namespace
 
@@ -725,7 +737,7 @@ void MoveSettledEntries() {
         if (!young.isNull()) through = young.toLongLong() - 1;
         const QVariant first = dbPhoneCur.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(logTable()));
         if (first.isNull() || first.toLongLong() > through) return;
-        moveEntries(through);
+        if (moveEntries(through)) tellClockAhead();
     } catch (const DbError& e) {
         // The entries stay in the call file; the next opening or night moves
         // them. The cause is told once: a file that keeps refusing is the operator's to see.
@@ -1034,12 +1046,11 @@ void catchUpWithJournal() {
 }  // namespace
 
 namespace {
-// A station file without a mark, of a station whose log an older release
-// numbered without noting where (`bound`: the most such a file can hold): it
-// is placed by its own rows, as a restore places a backup without a mark
-// (the entries older than its copy number, then for each user the entry
-// after which the journal gives the balance it holds), and brought up to the
-// journal from there by the one replay; what could not be is told.
+// A station file without a mark: placed by its own rows, as a restore places
+// a backup without a mark (the entries older than its copy number, never past
+// `bound`, the note of where the numbering began; then for each user the
+// entry after which the journal gives the balance it holds), and brought up
+// to the journal from there by the one replay; what could not be is told.
 void placeUnmarkedStationFile(qint64 bound) {
     bool sound = true, complete = true;
     QList<LogEntry> log = EntriesOf(dbPhoneCur, kChargeLog, 0, &sound);
@@ -1050,7 +1061,7 @@ void placeUnmarkedStationFile(qint64 bound) {
     for (const LogEntry& e : log)
         if (e.seq <= bound) within << e;
     const qint64 fileMark = qMin(MarkOfCopy(dbSwitch, within), bound);
-    const QMap<qint64, qint64> held = HeldByUnmarkedCopy(dbSwitch, within, fileMark);
+    const QMap<qint64, qint64> held = HeldByUnmarkedCopy(dbSwitch, log, fileMark);
     const qint64 last = lastLogged();
     LogRecovery r;
     try {
@@ -1113,28 +1124,9 @@ void PrepareChargeLog() {
             if (!dbSwitch.actualTableName(t).isEmpty())
                 dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(dbSwitch.qualified(t)), {inCallCopy});
     }
-    // A clock far past the newest entry is doubted before anything is let go
-    // on its word, and said once when entries over the keeping time by it stay.
+    // A clock far past the newest entry is doubted before anything is let go on its word.
     try {
-        const QString newest = newestEntryDate();
-        if (!newest.isEmpty() && newest < daysAgo(kDoubtDays)) {
-            noteClockDoubt();
-            const QString cutoff = daysAgo(kKeepDays);
-            const auto holdsOld = [&](const Database& db) {
-                return !db.actualTableName(kChargeLog).isEmpty() &&
-                       !db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_date<? LIMIT 1").arg(db.qualified(kChargeLog)), {cutoff})
-                            .isNull();
-            };
-            const QString journal = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
-            bool old = holdsOld(dbPhoneCur);
-            if (!old && QFileInfo(journal).isFile()) {
-                try {
-                    old = holdsOld(Database::openReadOnly(journal));
-                } catch (const DbError&) {
-                }
-            }
-            tellClockAhead(newest, old);
-        }
+        noteClockDoubt();
     } catch (const DbError&) {
         // Doubted at the next opening.
     }

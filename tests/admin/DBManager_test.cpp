@@ -415,6 +415,7 @@ TEST_F(DBManagerTest, AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded) {
     const QString f = folder("bk");
     script::answer("备份完成", platform::rOK);
     backupTo(f);
+    ModSwitch::SetCallFileNote(ModSwitch::kStationId, "this station");
     {
         Database other = Database::open(f + "Switch.mdb");
         other.execute("delete from Variant where varname=?", {ModSwitch::kStationId});
