@@ -456,10 +456,11 @@ TEST_F(WorkerWindow, UnderAnotherProgramsLockEachManagementGestureIsToldAndWorks
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(UnscramblePassword(workerField("0000", "passcode").toString()), QStringLiteral("Neu1"));
 
-    // The window opens again as it did.
+    // The window opens again as it did, for 员工管理 and for 重新登录.
     bool again = false;
     manage(QStringLiteral("增加"), [&](frmWorker* w) { again = w->isVisible(); });
     EXPECT_TRUE(again);
+    EXPECT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("Neu1")));
 }
 
 // 重新登录 while another program holds the file: the worker logged in stays
