@@ -149,7 +149,8 @@ bool putBackYearFile(const QString& tmp, const QString& target, const QString& d
             return false;
         }
     }
-    if (journalLine.size() >= 4) {
+    // A year file that gave and kept nothing has no line to tell.
+    if (journalLine.size() >= 4 && (journalLine[2].toLongLong() != 0 || journalLine[3].toLongLong() != 0)) {
         try {
             keepNotice(dataDir, {yearFileLine(journalLine[1], journalLine[2].toLongLong(), journalLine[3].toLongLong())});
         } catch (const NoticeUnwritten&) {

@@ -112,6 +112,17 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
     return ModSwitch::RecoveryLines(r);
 }
 
+// A users' copy that does not say how far the journal went (made before the
+// journal, or its mark lost): every whole money row it changes is named, a
+// user it puts back or removes, a balance, a deposit; the changes themselves
+// are entries of the journal (the caller's MoveBalances).
+QStringList usersChangedWithoutMark(const QString& before) {
+    ModSwitch::LogRecovery r;
+    ModSwitch::NameDifferences(ModSwitch::MoneyRowsOf(dbSwitch, before), ModSwitch::MoneyRowsOf(dbSwitch), r);
+    if (r.missing.isEmpty()) return {};
+    return {QStringLiteral("备份中的用户余额与现在不同，以下差额已随恢复计入：\n") + r.missing.join(QLatin1Char('\n'))};
+}
+
 }  // namespace
 
 QString BackupTableName(const QString& view) {
@@ -194,22 +205,7 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                     dbSwitch.execute(QStringLiteral("insert into %1 (%2) select %2 from %3")
                                          .arg(target, cols, backup.qualified(stored)));
                     if (isUsers(table) && copyMark >= 0) lines = bringUsersUpToJournal(copyMark, before);
-                    if (isUsers(table) && copyMark < 0) {
-                        // A copy that does not say how far the journal went: each balance it changes is named.
-                        QStringList changed;
-                        for (platform::RowReader r = dbSwitch.rows(
-                                 QStringLiteral("SELECT b.userid, b.username, coalesce(u.remain, 0) - b.remain FROM %1 b "
-                                                "LEFT JOIN %2 u ON u.userid=b.userid "
-                                                "WHERE u.userid IS NULL OR u.remain<>b.remain ORDER BY b.userid")
-                                     .arg(before, target));
-                             r.next();)
-                            changed << QStringLiteral("用户%1 %2：%3")
-                                           .arg(r.integer(0))
-                                           .arg(r.text(1), platform::Currency::fromRaw(r.integer(2)).toString2());
-                        if (!changed.isEmpty())
-                            lines << QStringLiteral("备份中的用户余额与现在不同，以下差额已随恢复计入：\n") +
-                                         changed.join(QLatin1Char('\n'));
-                    }
+                    if (isUsers(table) && copyMark < 0) lines = usersChangedWithoutMark(before);
                     if (isUsers(table)) dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS ") + before);
                 };
                 // The balances put back are entries of the journal.

@@ -64,18 +64,21 @@ void frmPABX::mnuViewUser_Click() {
     // for its download, or the switch keeps the old one.
     const ModSwitch::OwnedRowsBefore before({0, uid});
     const int g0 = ModGeneral::GetDepositGrade(0);
-    dbSwitch.execute(QStringLiteral("update extension set userid=0,depositgrade=? where userid=?"), {g0, uid});
-    dbSwitch.execute(QStringLiteral("update account set userid=0,depositgrade=? where userid=?"), {g0, uid});
-    for (const QString& e : chosen) {
-        if (e.startsWith(ext)) {
-            const QVariant address = dbSwitch.scalar(
-                QStringLiteral("select address from que_txhm where txhm=? order by address limit 1"), {e.mid(4)});
-            if (!address.isNull())
-                dbSwitch.execute(QStringLiteral("update extension set userid=? where address=?"), {uid, address});
-        } else if (e.startsWith(acc)) {
-            dbSwitch.execute(QStringLiteral("update account set userid=? where account=?"), {uid, e.mid(4)});
+    // Each owner given or taken is an entry of the journal: a copy put back gives it back.
+    ModSwitch::MoveOwners([&] {
+        dbSwitch.execute(QStringLiteral("update extension set userid=0,depositgrade=? where userid=?"), {g0, uid});
+        dbSwitch.execute(QStringLiteral("update account set userid=0,depositgrade=? where userid=?"), {g0, uid});
+        for (const QString& e : chosen) {
+            if (e.startsWith(ext)) {
+                const QVariant address = dbSwitch.scalar(
+                    QStringLiteral("select address from que_txhm where txhm=? order by address limit 1"), {e.mid(4)});
+                if (!address.isNull())
+                    dbSwitch.execute(QStringLiteral("update extension set userid=? where address=?"), {uid, address});
+            } else if (e.startsWith(acc)) {
+                dbSwitch.execute(QStringLiteral("update account set userid=? where account=?"), {uid, e.mid(4)});
+            }
         }
-    }
+    });
     const int g = ModGeneral::GetDepositGrade(uid);
     dbSwitch.execute(QStringLiteral("update extension set depositgrade=? where userid=?"), {g, uid});
     dbSwitch.execute(QStringLiteral("update account set depositgrade=? where userid=?"), {g, uid});

@@ -3,6 +3,7 @@
 #include "billing/ArchiveBills.h"
 #include "core/CopyRecovery.h"
 #include "core/DbHeader.h"
+#include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
@@ -1007,7 +1008,7 @@ void catchUpWithJournal() {
     if (mark < 0) return;
     const bool behindMoved = mark < movedThrough();
     const bool usersWait =
-        !dbPhoneCur.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_seq>? AND f_kind IN (1, 2) LIMIT 1").arg(logTable()), {mark})
+        !dbPhoneCur.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_seq>? AND f_kind IN (1, 2, 6) LIMIT 1").arg(logTable()), {mark})
              .isNull();
     if (!behindMoved && !usersWait) return;
     bool sound = true, complete = true;
@@ -1036,8 +1037,8 @@ void catchUpWithJournal() {
     NameRefused(r, refused, log, mark, dbSwitch);
     r.movedPartial = !complete && r.gap;
     r.owners = OwnersAgainstLog(dbSwitch, log, mark);
-    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() && !r.gap &&
-        !r.logPartial && !r.movedPartial && r.refused.isEmpty())
+    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() &&
+        r.ownersUnset.isEmpty() && !r.gap && !r.logPartial && !r.movedPartial && r.refused.isEmpty())
         return;
     core::Notify(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
                      RecoveryLines(r).join(QLatin1Char('\n')),
@@ -1075,8 +1076,8 @@ void placeUnmarkedStationFile(qint64 bound) {
     }
     r.logPartial = !sound;
     r.movedPartial = !complete;
-    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && !r.gap && !r.logPartial &&
-        !r.movedPartial && r.failed.isEmpty())
+    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.ownersUnset.isEmpty() && !r.gap &&
+        !r.logPartial && !r.movedPartial && r.failed.isEmpty())
         return;
     core::Notify(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
                      RecoveryLines(r).join(QLatin1Char('\n')),
@@ -1363,12 +1364,12 @@ int applyHere(std::optional<KnownEnds> known = std::nullopt) {
 // the entries waiting are applied: kept in the log and in the station file's
 // copy, the mark moved over it. With no call file open the copy keeps it
 // alone, and the next opening gives it to the log.
-void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance) {
+void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, qint64 place = 0) {
     ensureMirror(dbSwitch, false);
     const qint64 seq = lastNumbered() + 1;
     const qint64 gen = CopyGenerationOf(dbSwitch);
     const QString date = nowText();
-    const Params values{seq, gen, int(kind), userid, amount, balance, 0, date};
+    const Params values{seq, gen, int(kind), userid, amount, balance, place, date};
     const QString insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     // A station file of another station keeps its own movements: the log is not theirs.
     if (!foreignStationFile() && logOpen()) dbPhoneCur.execute(insert.arg(logTable(), kEntryColumns), values);
@@ -1467,6 +1468,33 @@ void MoveBalances(const std::function<void()>& write, qint64 userid) {
         stationEntry(LogKind::UserAdded, it.key(), Currency(), it->remain);
         if (it->deposit != Currency()) stationEntry(LogKind::Deposit, it.key(), it->deposit, it->deposit);
     }
+    tx.commit();
+}
+
+namespace {
+// Who owns each extension and account of the open station file, by place.
+QMap<qint64, qint64> ownersNow() {
+    QMap<qint64, qint64> out;
+    for (const bool account : {false, true}) {
+        const QString t = dbSwitch.actualTableName(account ? QStringLiteral("Account") : QStringLiteral("Extension"));
+        if (t.isEmpty()) continue;
+        for (platform::RowReader r = dbSwitch.rows(QStringLiteral("SELECT address, userid FROM %1").arg(dbSwitch.qualified(t)));
+             r.next();)
+            out.insert(OwnerPlace(account, r.integer(0)), r.integer(1));
+    }
+    return out;
+}
+}  // namespace
+
+void MoveOwners(const std::function<void()>& write) {
+    platform::Transaction tx(dbSwitch);
+    // The mark moves over the entries made here: those waiting go first.
+    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
+    const QMap<qint64, qint64> before = ownersNow();
+    write();
+    const QMap<qint64, qint64> after = ownersNow();
+    for (auto it = after.constBegin(); it != after.constEnd(); ++it)
+        if (before.value(it.key(), -1) != it.value()) stationEntry(LogKind::Owner, it.value(), Currency(), Currency(), it.key());
     tx.commit();
 }
 
@@ -1599,6 +1627,88 @@ QMap<qint64, qint64> HeldByUnmarkedCopy(const Database& sw, const QList<LogEntry
     return held;
 }
 
+namespace {
+// The owners the entries past a file's mark gave, in the order the replay
+// reads them: each place's last owner is given back once the users are (a
+// user added since is back by then, one deleted since has given their places
+// back to the default user). A place whose owner the file lacks (a user not
+// put back, or another person under that number) is named with its owners
+// before and after.
+class OwnerTrail {
+public:
+    // True when `e` is about owners: kept for the replay. `apart`: its user's
+    // number belongs, in the file, to another person.
+    bool take(const LogEntry& e, bool apart) {
+        if (e.kind == int(LogKind::UserAdded))
+            added_.insert(e.userid, QJsonDocument::fromJson(e.row.toUtf8()).object().value(QStringLiteral("username")).toString());
+        if (e.kind == int(LogKind::UserDeleted)) {
+            // Their places went back to the default user with them.
+            for (auto it = last_.begin(); it != last_.end(); ++it)
+                if (it->userid == e.userid) *it = Given{0, false};
+            return false;
+        }
+        if (e.kind != int(LogKind::Owner)) return false;
+        last_.insert(e.calladdr, Given{e.userid, apart});
+        return true;
+    }
+    void replay(const Database& sw, LogRecovery& out) const {
+        if (last_.isEmpty()) return;
+        out.ownersLogged = true;
+        const QString users = sw.qualified(sw.actualTableName(QStringLiteral("user")));
+        const auto nameOf = [&](qint64 user) {
+            return sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(users), {user});
+        };
+        for (auto it = last_.constBegin(); it != last_.constEnd(); ++it) {
+            const bool account = it.key() < 0;
+            const qint64 address = account ? -1 - it.key() : it.key();
+            const QString t = sw.actualTableName(account ? QStringLiteral("Account") : QStringLiteral("Extension"));
+            if (t.isEmpty()) continue;
+            const QString table = sw.qualified(t);
+            bool present = false;
+            qint64 before = -1;
+            QString place = account ? QStringLiteral("帐号（位置%1）").arg(address) : QStringLiteral("分机%1").arg(address);
+            {
+                platform::RowReader r = sw.rows(QStringLiteral("SELECT %2 FROM %1 WHERE address=?")
+                                                    .arg(table, account ? QStringLiteral("userid, account") : QStringLiteral("userid")),
+                                                {address});
+                present = r.next();
+                if (present) before = r.integer(0);
+                if (present && account) place = QStringLiteral("帐号%1").arg(r.text(1));
+            }
+            const qint64 owner = it->userid;
+            const bool known = owner == 0 || (!it->apart && !nameOf(owner).isNull());
+            if (present && known) {
+                if (before == owner) continue;
+                sw.execute(QStringLiteral("UPDATE %1 SET userid=?, depositgrade=?, bSet=1 WHERE address=?").arg(table),
+                           {owner, ModGeneral::GetDepositGrade(sw, owner), address});
+                continue;
+            }
+            const auto who = [&](qint64 user) {
+                const QVariant name = nameOf(user);
+                QString w = QStringLiteral("用户%1").arg(user);
+                if (!name.isNull()) w += QLatin1Char(' ') + name.toString();
+                return w;
+            };
+            QString after = QStringLiteral("用户%1").arg(owner);
+            if (!added_.value(owner).isEmpty()) after += QLatin1Char(' ') + added_.value(owner);
+            out.ownersUnset << (present ? QStringLiteral("%1：备份中属%2，备份之后改属%3（%4）")
+                                              .arg(place, who(before), after,
+                                                   it->apart ? QStringLiteral("其编号在备份中属于另一用户")
+                                                             : QStringLiteral("恢复后没有此用户"))
+                                        : QStringLiteral("%1：备份中没有，备份之后属%2").arg(place, after));
+        }
+    }
+
+private:
+    struct Given {
+        qint64 userid = 0;
+        bool apart = false;
+    };
+    QMap<qint64, Given> last_;
+    QHash<qint64, QString> added_;
+};
+}  // namespace
+
 LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const QMap<qint64, qint64>& baseFor,
                            qint64 fileMark, qint64 knownLast, const QMap<qint64, qint64>& heldFor) {
     LogRecovery out;
@@ -1634,11 +1744,14 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
     };
     QMap<qint64, Apart> apart;      // by the entry that added them
     QMap<qint64, qint64> newcomer;  // number -> the entry that added the user now under it
+    OwnerTrail owned;
     platform::Transaction tx(sw);
     for (const LogEntry& e : log) {
         last = qMax(last, e.seq);
         if (e.seq <= fileMark) continue;
         numbers.insert(e.seq);
+        // Who owns a place is the file's own, whoever's row came from a newer file.
+        if (owned.take(e, newcomer.contains(e.userid))) continue;
         if (e.seq <= qMax(baseFor.value(e.userid, fileMark), heldFor.value(e.userid, fileMark))) continue;
         if (twice.contains(e.userid)) {
             if (e.kind == int(LogKind::UserAdded)) {
@@ -1773,6 +1886,7 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
         line += QStringLiteral("（备份中此编号为用户%1）").arg(held.toString());
         out.apart << line;
     }
+    owned.replay(sw, out);
     if (last != AppliedMark(sw)) setMark(sw, last);
     tx.commit();
     return out;
@@ -2039,6 +2153,8 @@ QStringList OwnersAgainstLog(const Database& sw, const QList<LogEntry>& log, qin
         if (e.seq <= fileMark) continue;
         if (e.kind == int(LogKind::Charge) && e.calladdr > 0) latest.insert(e.calladdr, &e);
         else if (e.kind == int(LogKind::UserDeleted)) deletedAt.insert(e.userid, e.seq);
+        // An owner given after the charge: the replay gave it back (or named it).
+        else if (e.kind == int(LogKind::Owner) && e.calladdr >= 0) latest.remove(e.calladdr);
     }
     QStringList lines;
     const QString ext = sw.actualTableName(QStringLiteral("Extension"));
@@ -2077,8 +2193,12 @@ QStringList RecoveryLines(const LogRecovery& r) {
                                                  : QStringLiteral("%1至%2").arg(run.first).arg(run.second));
         lines << QStringLiteral("备份之后的第%1笔记账记录已不存在，其中的话费和缴费未能重新计入。").arg(numbers.join(QStringLiteral("、")));
     }
+    // Owners given since are entries that were replayed: only a journal of an
+    // older release leaves them to check.
     if (!r.added.isEmpty())
-        lines << QStringLiteral("以下用户在备份之后新增，已按记账记录重新加入（备份之后为其指定的分机请重新核对）：\n") + r.added.join(QLatin1Char('\n'));
+        lines << (r.ownersLogged ? QStringLiteral("以下用户在备份之后新增，已按记账记录重新加入：\n")
+                                 : QStringLiteral("以下用户在备份之后新增，已按记账记录重新加入（备份之后为其指定的分机请重新核对）：\n")) +
+                     r.added.join(QLatin1Char('\n'));
     if (!r.deleted.isEmpty())
         lines << QStringLiteral("以下用户在备份之后已删除，已再次删除：\n") + r.deleted.join(QLatin1Char('\n'));
     if (!r.lost.isEmpty())
@@ -2095,6 +2215,8 @@ QStringList RecoveryLines(const LogRecovery& r) {
     if (!r.owners.isEmpty())
         lines << QStringLiteral("以下分机的用户与备份之后的话费记录不同（备份之后更改的分机用户未能恢复），请核对：\n") +
                      r.owners.join(QLatin1Char('\n'));
+    if (!r.ownersUnset.isEmpty())
+        lines << QStringLiteral("以下分机和帐号在备份之后更改的用户未能恢复，请重新指定：\n") + r.ownersUnset.join(QLatin1Char('\n'));
     if (r.rowsRefused > 0) lines << QStringLiteral("损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
     if (!r.refused.isEmpty())
         lines << QStringLiteral("以下记账记录已损坏，请核对这些用户的余额：\n") + r.refused.join(QLatin1Char('\n'));
@@ -2114,6 +2236,60 @@ QStringList RecoveryLines(const LogRecovery& r) {
     else if ((r.callFileUnread || r.logPartial) && !r.replacedRead && r.failed.isEmpty())
         lines << QStringLiteral("话单文件和被替换的数据库文件都无法完整读取，备份之后的话费、缴费、押金变动和删除的用户无法全部找回。");
     return lines;
+}
+
+int EnterPutBackChanges(const Database& sw, const QMap<qint64, MoneyRow>& before, qint64 lastKnown) {
+    bool whole = true;
+    const QMap<qint64, MoneyRow> after = MoneyRowsOf(sw, QString(), &whole);
+    if (!whole) return 0;
+    qint64 seq = qMax(lastKnown, AppliedMark(sw));
+    const QString mirror = sw.actualTableName(kLedgerMirror);
+    if (!mirror.isEmpty())
+        seq = qMax(seq, sw.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(sw.qualified(mirror))).toLongLong());
+    const qint64 gen = CopyGenerationOf(sw);
+    const QString date = nowText();
+    QList<LogEntry> entries;
+    QMap<qint64, QString> rows;
+    const auto enter = [&](LogKind kind, qint64 userid, Currency amount, Currency balance) {
+        LogEntry e;
+        e.seq = ++seq;
+        e.gen = gen;
+        e.kind = int(kind);
+        e.userid = userid;
+        e.amount = amount;
+        e.balance = balance;
+        e.date = date;
+        entries << e;
+        return e.seq;
+    };
+    for (auto it = before.constBegin(); it != before.constEnd(); ++it) {
+        if (!after.contains(it.key())) {
+            enter(LogKind::UserDeleted, it.key(), Currency(), it->remain);
+            continue;
+        }
+        const MoneyRow& now = after[it.key()];
+        if (now.remain != it->remain) enter(LogKind::Balance, it.key(), now.remain - it->remain, now.remain);
+        if (now.deposit != it->deposit) enter(LogKind::Deposit, it.key(), now.deposit - it->deposit, now.deposit);
+    }
+    for (auto it = after.constBegin(); it != after.constEnd(); ++it) {
+        if (before.contains(it.key())) continue;
+        // Put back with the row the file gives, as a user added.
+        const qint64 added = enter(LogKind::UserAdded, it.key(), Currency(), it->remain);
+        const QString row = userRowText(sw, it.key());
+        if (!row.isEmpty()) rows.insert(added, row);
+        if (it->deposit != Currency()) enter(LogKind::Deposit, it.key(), it->deposit, it->deposit);
+    }
+    if (entries.isEmpty()) return 0;
+    KeepInMirror(sw, entries);
+    if (!rows.isEmpty()) {
+        ensureUserRows(sw);
+        const QString keep = QStringLiteral("INSERT OR REPLACE INTO %1 (f_seq, f_userid, f_row) VALUES (?, ?, ?)")
+                                 .arg(sw.qualified(kUserRows));
+        for (const LogEntry& e : std::as_const(entries))
+            if (rows.contains(e.seq)) sw.execute(keep, {e.seq, e.userid, rows.value(e.seq)});
+    }
+    setMark(sw, seq);
+    return int(entries.size());
 }
 
 }  // namespace ModSwitch

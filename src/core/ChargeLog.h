@@ -58,9 +58,16 @@ extern const QString kUserRows;
 // `Call`: a call stored that charges no one (the default user's, one priced
 // at nothing, one paid at a payphone): no money moves, but the station file
 // keeps the call with it, as it keeps the calls it charged.
+// `Owner`: an extension's or an account's owner given or taken: `f_userid`
+// the owner after, `f_calladdr` the place (see OwnerPlace); no money moves,
+// but who pays for the place's calls does.
 // A reader skips kinds it does not know, so an older station still reads a
 // log a newer one wrote.
-enum class LogKind { Charge = 0, UserDeleted = 1, UserAdded = 2, Balance = 3, Deposit = 4, Call = 5 };
+enum class LogKind { Charge = 0, UserDeleted = 1, UserAdded = 2, Balance = 3, Deposit = 4, Call = 5, Owner = 6 };
+
+// The place an owner entry names: an extension by its address, an account
+// by its address as -1 - address (an extension's address is never negative).
+inline qint64 OwnerPlace(bool account, qint64 address) { return account ? -1 - address : address; }
 
 // The journal of money: the charge log made or brought to its numbered form
 // when missing, the open station file brought up to it, and entries the
@@ -124,6 +131,13 @@ QHash<qint64, platform::Currency> UnappliedChargesByUser();
 // added or deleted), kept in the call file's log and in the station file's
 // copy of it, the mark moved over it. `userid` >= 0: only that user can change.
 void MoveBalances(const std::function<void()>& write, qint64 userid = -1);
+
+// Runs `write`, which gives or takes owners of extensions or accounts of the
+// open station file, in one transaction on it: the entries waiting are
+// applied first; every owner it changed is then an entry of the journal
+// (LogKind::Owner), kept as MoveBalances keeps its entries, so that a station
+// file put back from a copy on any road gives the place to its owner again.
+void MoveOwners(const std::function<void()>& write);
 
 // Applies to the open station file every logged entry past its mark, once, in
 // one transaction that moves the mark (after the outermost transaction on the
@@ -251,6 +265,9 @@ struct LogRecovery {
     bool replacedUntrusted = false; // its rows were read but its mark was not: compared, not taken
     bool foreign = false;           // the file is another station's: nothing was applied to it
     QStringList owners;             // "分机5：…", an extension whose owner the journal contradicts
+    QStringList ownersUnset;        // "分机5：备份中属用户0，备份之后改属用户9…", an owner entry that
+                                    // could not be replayed (its user is not in the file)
+    bool ownersLogged = false;      // the entries past the mark hold owners given or taken
     QStringList unlogged;           // "用户7 张三：3张，共1.65元", calls kept whose entries no file gave
     QStringList unloggedUnsure;     // the same for calls that may be older than the copy, or whose
                                     // user's row came from the file replaced: charged or not, unknown
@@ -334,5 +351,16 @@ QMap<qint64, MoneyRow> MoneyRowsOf(const platform::Database& db, const QString& 
 // `r.missing`: a user present in one only, a balance, a deposit. A user named
 // there is not named again in `r.lost`.
 void NameDifferences(const QMap<qint64, MoneyRow>& before, const QMap<qint64, MoneyRow>& after, LogRecovery& r);
+
+// A station file put back (`sw`, on a connection of its own, in the caller's
+// transaction, brought up to the journal as far as it goes) differs from the
+// file it replaces (`before`, that file's money rows, held up to the last
+// entry): each difference is the put-back's own change and becomes an entry
+// (a user removed or put back, a balance or a deposit set), numbered past
+// `lastKnown` and every number the file holds, kept in the file's copy of the
+// log (a user put back with their row) and the mark moved over them; the next
+// opening gives them to the call file's log. A later restore of an older copy
+// then replays them instead of undoing them unnamed. Returns how many.
+int EnterPutBackChanges(const platform::Database& sw, const QMap<qint64, MoneyRow>& before, qint64 lastKnown);
 
 }  // namespace ModSwitch

@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 namespace ModSwitch {
 
 using platform::Database;
@@ -401,7 +403,8 @@ namespace {
 // The charge log of the call file `callFile`, as far as it can be read.
 // `complete` false when part of it could not be read (a damaged page, or
 // entries whose values are no amounts: those are left out and counted).
-QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nullptr, int* rejected = nullptr) {
+QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nullptr, int* rejected = nullptr,
+                        QMap<qint64, QString>* userRows = nullptr) {
     QList<LogEntry> out;
     *read = false;
     if (complete) *complete = false;
@@ -438,7 +441,9 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nu
         else ++bad;
     }
     std::sort(out.begin(), out.end(), [](const LogEntry& a, const LogEntry& b) { return a.seq < b.seq; });
-    WithUserRows(out, UserRowsOf(calls.db));
+    const QMap<qint64, QString> added = UserRowsOf(calls.db);
+    WithUserRows(out, added);
+    if (userRows) *userRows = added;
     if (complete) *complete = whole && bad == 0;
     if (rejected) *rejected = bad;
     return out;
@@ -448,8 +453,13 @@ QList<LogEntry> ReadLog(const QString& callFile, bool* read, bool* complete = nu
 // the entries moved from it to the journal file numbered past `after`.
 // `movedComplete` false when the journal file could not be read whole.
 QList<LogEntry> ReadJournal(const QString& callFile, qint64 after, bool* read, bool* complete, bool* movedComplete) {
-    const QList<LogEntry> log = ReadLog(callFile, read, complete);
-    return MergedLog(log, MovedEntries(callFile, after, movedComplete));
+    QMap<qint64, QString> rows;
+    const QList<LogEntry> log = ReadLog(callFile, read, complete, nullptr, &rows);
+    // The call file keeps the row of a user added after the entry moved to
+    // the journal file: the entry read there gets it too.
+    QList<LogEntry> all = MergedLog(log, MovedEntries(callFile, after, movedComplete));
+    WithUserRows(all, rows);
+    return all;
 }
 
 // Whether user rows read from a damaged file whose mark cannot be read hold
@@ -502,39 +512,81 @@ bool RowsEndWithTheLog(const QMap<qint64, QVariantList>& users, const QStringLis
 
 // The calls of the call file `callFile` (as far as its pages read) that
 // charged a user but whose entries no file gave, one line per user: how many,
-// and what they cost. A call started after the last call whose entry the copy
-// (mark `copyMark`) already holds is since the copy; where no such entry
-// reads (`anchors`: entries at or below the mark that only tell the copy's
-// place), the copy's place among the calls is known only when every entry up
-// to the mark read and none was a call's. A user whose row came from the file
-// replaced (`rowsTaken`, its mark `takenMark`) is judged the same way against
-// that file's mark. Calls of a known place are in `sure`: their charge is not
-// in the balance. The others are in `unsure`: charged or not, unknown.
+// and what they cost. A call's place against a copy (mark `copyMark`) is told
+// by numbers, never by its date: a call is held against the call file's own
+// safety copy, whose log ends at a known entry (a call it holds was charged
+// at or before that entry, one it lacks after it); else, where every number up
+// to the copy's mark read (`log`, and `anchors`: entries at or below the mark
+// that only tell the copy's place) and none was this call's, it is since the
+// copy. A user whose row came from the file replaced (`rowsTaken`, its mark
+// `takenMark`) is judged the same way against that file's mark. Calls of a
+// known place since the mark are in `sure`: their charge is not in the
+// balance. Those whose place cannot be known are in `unsure`: charged or not,
+// unknown, each user's named with the amount.
 struct Unlogged {
     QStringList sure, unsure;
 };
+namespace {
+// The calls the call file's safety copy holds (extension and start) and the
+// last entry of its log; `known` false when either did not read whole.
+struct CallCopy {
+    QSet<QString> calls;
+    qint64 last = 0;
+    bool known = false;
+};
+QString callKey(const QVariant& addr, const QVariant& date) {
+    return addr.toString() + QLatin1Char(' ') + platform::dateText(platform::parseDate(date));
+}
+CallCopy CallCopyOf(const QString& callFile) {
+    CallCopy out;
+    const QString bak = platform::resolvePathCI(callFile + QStringLiteral(".bak"));
+    if (!QFileInfo(bak).isFile()) return out;
+    bool read = false, complete = false;
+    const QList<LogEntry> log = ReadLog(bak, &read, &complete);
+    if (!read || !complete) return out;
+    for (const LogEntry& e : log) out.last = qMax(out.last, e.seq);
+    const DamagedImage copy(bak, callFile);
+    if (!copy) return out;
+    const QStringList want{QStringLiteral("f_calladdr"), QStringLiteral("f_date")};
+    const QStringList have = copy.columns(QStringLiteral("Tab_Phone"));
+    for (const QString& c : want)
+        if (!have.contains(c)) return out;
+    bool whole = false;
+    for (const QVariantList& row : ReadableRows(copy.db, QStringLiteral("Tab_Phone"), want, &whole))
+        out.calls.insert(callKey(row.value(0), row.value(1)));
+    out.known = whole;
+    return out;
+}
+}  // namespace
 Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, const QList<LogEntry>& anchors,
                        qint64 copyMark, const Database& sw, const QSet<qint64>& rowsTaken, qint64 takenMark) {
-    QString since, sinceTaken;
     QSet<QString> logged;
-    QSet<qint64> upToMark;
-    bool callUpToMark = false;
+    QSet<qint64> read;
     for (const QList<LogEntry>* from : {&log, &anchors}) {
         for (const LogEntry& e : *from) {
-            if (e.seq >= 1 && e.seq <= copyMark) upToMark.insert(e.seq);
+            if (e.seq >= 1) read.insert(e.seq);
             if (e.kind != int(LogKind::Charge) && e.kind != int(LogKind::Call)) continue;
-            if (e.seq <= copyMark) callUpToMark = true;
-            const QDateTime at = platform::parseDate(e.date);
-            if (!at.isValid()) continue;
-            const QString date = platform::dateText(at);
-            logged.insert(QString::number(e.calladdr) + QLatin1Char(' ') + date);
-            if (e.seq <= copyMark && date > since) since = date;
-            if (e.seq <= takenMark && date > sinceTaken) sinceTaken = date;
+            if (!platform::parseDate(e.date).isValid()) continue;
+            logged.insert(callKey(e.calladdr, e.date));
         }
     }
-    // No call's entry up to the mark: every call is since the copy, but only
-    // when every number up to it read (one lost may have been a call's).
-    const bool placeKnown = !since.isEmpty() || (!callUpToMark && upToMark.size() >= copyMark);
+    // Every number up to `mark` read: a call none of them charged came after it.
+    const auto allReadTo = [&](qint64 mark) {
+        for (qint64 n = 1; n <= mark; ++n)
+            if (!read.contains(n)) return false;
+        return true;
+    };
+    const bool allToCopy = allReadTo(copyMark), allToTaken = takenMark > 0 && allReadTo(takenMark);
+    const CallCopy callCopy = CallCopyOf(callFile);
+    enum Place { InBalance, Since, Unknown };
+    const auto placeOf = [&](const QString& key, qint64 mark, bool allRead) {
+        if (callCopy.known) {
+            const bool held = callCopy.calls.contains(key);
+            if (held && callCopy.last <= mark) return InBalance;
+            if (!held && callCopy.last >= mark) return Since;
+        }
+        return allRead ? Since : Unknown;
+    };
     Unlogged out;
     if (!QFileInfo(callFile).isFile()) return out;
     const DamagedImage calls(callFile, callFile + QStringLiteral(".bak"));
@@ -547,8 +599,8 @@ Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, cons
         if (!have.contains(c)) return out;
     QMap<qint64, QPair<int, platform::Currency>> sure, unsure;
     for (const QVariantList& row : ReadableRows(calls.db, QStringLiteral("Tab_Phone"), want)) {
-        const QString date = platform::dateText(platform::parseDate(row.value(1)));
-        if (logged.contains(row.value(0).toString() + QLatin1Char(' ') + date)) continue;
+        const QString key = callKey(row.value(0), row.value(1));
+        if (logged.contains(key)) continue;
         qint64 fee = 0;
         bool money = true;
         for (int i = 3; i < 8; ++i) {
@@ -558,9 +610,9 @@ Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, cons
         const qint64 user = row.value(2).toLongLong();
         if (!money || fee == 0 || user == 0) continue;
         const bool taken = rowsTaken.contains(user);
-        const bool known = taken ? !sinceTaken.isEmpty() : placeKnown;
-        if (known && date <= (taken ? sinceTaken : since)) continue;   // in the balance the row holds
-        auto& n = (known ? sure : unsure)[user];
+        const Place place = taken ? placeOf(key, takenMark, allToTaken) : placeOf(key, copyMark, allToCopy);
+        if (place == InBalance) continue;   // in the balance the row holds
+        auto& n = (place == Since ? sure : unsure)[user];
         ++n.first;
         n.second += platform::Currency::fromRaw(fee);
     }
@@ -789,7 +841,9 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
                 out.deleted << QStringLiteral("用户%1 %2").arg(g.first).arg(g.second);
             }
         }
-        out.usersKept = int(users.size());
+        // The users whose balances came back: the default user holds none.
+        out.usersKept = int(std::count_if(users.cbegin(), users.cend(),
+                                          [&](const QVariantList& row) { return row.value(idCol).toLongLong() != 0; }));
     }
     QMap<qint64, qint64> heldByCopy = HeldByUnmarkedCopy(db, log, copyMark);
     for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) heldByCopy.remove(it.key());
@@ -829,7 +883,10 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // for want of a mark, what the two files hold is compared, user by user.
     // A replaced file behind the journal holds older rows, not lost ones.
     const bool lacking = out.gap || out.logPartial || out.movedPartial || out.callFileUnread || !out.refused.isEmpty();
-    if (heldWhole && (out.replacedUntrusted || (lacking && replacedMark >= lastKnown))) NameDifferences(held, MoneyRowsOf(db), out);
+    // Rows not trusted for want of a mark are compared only where the journal
+    // lacks entries: a journal read whole brought the copy up exactly, and the
+    // damaged file's older rows are no difference to check.
+    if (heldWhole && lacking && (out.replacedUntrusted || replacedMark >= lastKnown)) NameDifferences(held, MoneyRowsOf(db), out);
     // A user whose difference the comparison named is not named again for calls.
     if (!out.missing.isEmpty()) {
         static const QRegularExpression userPart(QStringLiteral("[ ：]"));
@@ -841,6 +898,10 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
                          calls->end());
     }
     out.owners = OwnersAgainstLog(db, log, copyMark);
+    // What the put-back changed against a file that held the whole journal is
+    // an entry: a later restore of an older copy replays it.
+    if (heldWhole && markRead && replacedMark >= lastKnown && replacedMark >= 0)
+        EnterPutBackChanges(db, held, lastKnown);
     tx.commit();
     return out;
 }

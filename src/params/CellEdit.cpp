@@ -1,5 +1,7 @@
 #include "params/CellEdit.h"
 
+#include "core/ChargeLog.h"
+
 #include "core/Console.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
@@ -183,8 +185,11 @@ void SaveCellEdit(platform::FlexGrid& grid, const QString& T) {
                 try {
                     platform::Transaction tx(dbSwitch);
                     const QString before = SwitchRowState(table, address);
-                    dbSwitch.execute(QStringLiteral("update %1 set depositgrade=?,userid=? where address=?").arg(table),
-                                     {grade, userId, address});
+                    // The owner is an entry of the journal: a copy put back gives it back.
+                    ModSwitch::MoveOwners([&] {
+                        dbSwitch.execute(QStringLiteral("update %1 set depositgrade=?,userid=? where address=?").arg(table),
+                                         {grade, userId, address});
+                    });
                     pending = SwitchRowState(table, address) != before;
                     if (pending) dbSwitch.execute(QStringLiteral("update %1 set bset=1 where address=?").arg(table), {address});
                     tx.commit();

@@ -1,0 +1,355 @@
+// Every fact that decides who pays or what a user holds is an entry of the
+// journal: an extension's owner given since a copy, and a restore's own
+// changes, come back on every road an operator takes to put a file back.
+#include "support/PricingFixture.h"
+
+#include "admin/frmDBManager.h"
+#include "console/TableBackup.h"
+#include "core/ChargeLog.h"
+#include "core/SafetyCopies.h"
+#include "core/StationFiles.h"
+#include "core/UserNumbers.h"
+#include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTest>
+
+using namespace pricingtest;
+using platform::Database;
+namespace script = platform::script;
+
+namespace {
+
+// The roads a station file goes back by.
+enum class Road { Manager, SafetyCopy, ByHand };
+
+const char* nameOf(Road r) {
+    switch (r) {
+    case Road::Manager: return "数据库管理";
+    case Road::SafetyCopy: return "safety copy after damage";
+    case Road::ByHand: return "put back by hand";
+    }
+    return "";
+}
+
+class LineageTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        WorkerRights = QStringList{QStringLiteral("0")};
+        localCaller("100.00", 1);
+        restart();
+    }
+    // A call of extension `ext` at 9:`minute`.
+    void call(int ext, int minute) {
+        CallRecord r;
+        r.ext = ext;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
+        r.seconds = 100 + 37 * minute;
+        ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+    }
+    Currency depositOf(qint32 userid) {
+        return Currency::fromRaw(dbSwitch.scalar("SELECT deposit FROM user WHERE userid=?", {userid}).toLongLong());
+    }
+    bool hasUser(qint32 userid) { return !dbSwitch.scalar("SELECT 1 FROM user WHERE userid=?", {userid}).isNull(); }
+    qint64 ownerOf(int address) {
+        return dbSwitch.scalar("SELECT userid FROM extension WHERE address=?", {address}).toLongLong();
+    }
+    // A user added as the users' grid adds one: an entry with their row.
+    void addUserNow(qint32 id, const char* name, const char* remain) {
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (?, ?, 1, ?)",
+                             {id, QString::fromUtf8(name), yuan(remain)});
+        });
+    }
+    // The owner given as the extensions' grid gives it (所属用户).
+    void giveExtension(int address, qint32 userid) {
+        ModSwitch::MoveOwners([&] {
+            dbSwitch.execute("UPDATE extension SET userid=? WHERE address=?", {userid, address});
+        });
+    }
+    // The operator clicks 备份 or 恢复 of 数据库管理 on `folder`.
+    void click(int mode, const QString& folder, const char* told) {
+        frmDBManager& w = frmDBManager::instance();
+        w.show();
+        w.opt_Click(mode);
+        w.txtPath->setText(folder);
+        script::answer(told, platform::rOK);
+        QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
+        ASSERT_EQ(script::pendingAnswers(), 0);
+        w.hide();
+    }
+    QString folder(const char* name) {
+        const QString f = dir->appPath() + name + '/';
+        QDir().mkpath(f);
+        return f;
+    }
+    // The station file as a backup holds it now.
+    QString backupNow() {
+        ModSwitch::OpenAllDB(false);
+        const QString backup = dir->file("backup-switch.mdb");
+        QFile::remove(backup);
+        EXPECT_TRUE(QFile::copy(dir->file("switch.mdb"), backup));
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        reopenRates();
+        return backup;
+    }
+    // The pages the call file's log starts from overwritten, the station's
+    // files closed; the calls still read.
+    void overwriteLogPages() {
+        ModSwitch::OpenAllDB(false);
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
+        QList<qint64> roots;
+        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
+            roots << r.integer(0);
+        cur.close();
+        QFile f(dir->file("PhoneCur.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        for (qint64 root : roots) {
+            ASSERT_TRUE(f.seek((root - 1) * page));
+            f.write(QByteArray(int(page), '\x5a'));
+        }
+    }
+    // 数据库管理's recovery of `backup` on a copy, with no station file to replace; its box.
+    QString recoverOnACopy(const QString& backup) {
+        const QString work = dir->file("switch.mdb.recovering");
+        EXPECT_TRUE(QFile::copy(backup, work));
+        return ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), QString()).join('\n');
+    }
+    // Where the road starts: the backup, or the start-up's safety copy.
+    void copyFor(Road road) {
+        if (road == Road::Manager) click(0, folder("bk"), "备份完成");
+        else restart();
+    }
+    // The station file goes back by `road`; the boxes shown on the way.
+    QString putBack(Road road) {
+        const qsizetype shown = script::shown().size();
+        switch (road) {
+        case Road::Manager: click(2, folder("bk"), "数据恢复成功"); break;
+        case Road::SafetyCopy: {
+            ModSwitch::OpenAllDB(false);
+            QFile f(dir->file("switch.mdb"));
+            EXPECT_TRUE(f.open(QIODevice::ReadWrite));
+            f.write(QByteArray(int(f.size()), '\x5a'));
+            f.close();
+            script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+            restart();
+            break;
+        }
+        case Road::ByHand: {
+            ModSwitch::OpenAllDB(false);
+            const QString sw = dir->file("switch.mdb");
+            for (const char* side : {"-wal", "-shm"}) QFile::remove(sw + side);
+            QFile::remove(sw);
+            EXPECT_TRUE(QFile::copy(sw + ".bak", sw));
+            script::answer("落后于话单文件", platform::rOK);
+            restart();
+            break;
+        }
+        }
+        QStringList texts;
+        for (qsizetype i = shown; i < script::shown().size(); ++i) texts << script::shown()[i].text;
+        return texts.join("\n----\n");
+    }
+};
+
+class OwnerRoadTest : public LineageTest, public ::testing::WithParamInterface<Road> {};
+
+}  // namespace
+
+// An extension given to another user since the copy, with no call on it
+// before the put-back, and one given to a user added since: on every road
+// each goes back to the owner it was given to, and its next call charges them.
+TEST_P(OwnerRoadTest, AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad) {
+    const Road road = GetParam();
+    addUserNow(8, "乙", "30.00");
+    setExtensionUser(6, 8);
+    copyFor(road);
+    addUserNow(9, "丙", "20.00");
+    giveExtension(6, 9);   // from a user of the copy to one added since
+    giveExtension(5, 8);   // from one user of the copy to another, no call since
+    const QString text = putBack(road);
+    EXPECT_EQ(ownerOf(6), 9) << nameOf(road) << "\n" << text.toStdString();
+    EXPECT_EQ(ownerOf(5), 8) << nameOf(road) << "\n" << text.toStdString();
+    EXPECT_FALSE(text.contains("请重新核对")) << text.toStdString();
+    EXPECT_FALSE(text.contains("未能恢复")) << text.toStdString();
+    const Currency eight = remainOf(8), nine = remainOf(9), seven = remainOf(7);
+    call(6, 1);
+    call(5, 2);
+    EXPECT_LT(remainOf(9), nine);
+    EXPECT_LT(remainOf(8), eight);
+    EXPECT_EQ(remainOf(7), seven);
+    // Once: the next start gives nothing back again.
+    const qsizetype shown = script::shown().size();
+    restart();
+    EXPECT_EQ(script::shown().size(), shown);
+    EXPECT_EQ(ownerOf(6), 9);
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, OwnerRoadTest, ::testing::Values(Road::Manager, Road::SafetyCopy, Road::ByHand),
+                         [](const ::testing::TestParamInfo<Road>& i) {
+                             return std::string(i.param == Road::Manager ? "Manager"
+                                                : i.param == Road::SafetyCopy ? "SafetyCopy"
+                                                                              : "ByHand");
+                         });
+
+// A user added since a backup whose entry has moved to the journal file
+// ("ChargeLog.mdb") after the days of keeping: 数据库管理's restore puts them
+// back with their row, balance and deposit.
+TEST_F(LineageTest, AUserAddedSinceABackupComesBackAfterTheirEntryMovedToTheJournalFile) {
+    const QString f = folder("bk");
+    click(0, f, "备份完成");
+    addUserNow(9, "丙", "20.00");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=400000 WHERE userid=9"); }, 9);
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();   // settled, held by both copies: moved to the journal file
+    ASSERT_TRUE(dbPhoneCur.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_kind=2 AND f_userid=9")
+                                      .arg(dbPhoneCur.qualified(ModSwitch::kChargeLog)))
+                    .isNull());
+    click(2, f, "数据恢复成功");
+    const QString told = script::shown().last().text;
+    ASSERT_TRUE(hasUser(9)) << told.toStdString();
+    EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=9").toString(), "丙");
+    EXPECT_EQ(remainOf(9), yuan("20.00"));
+    EXPECT_EQ(depositOf(9), yuan("40.00"));
+    EXPECT_FALSE(told.contains("无法找回")) << told.toStdString();
+}
+
+// 数据库管理 puts back an older backup whose entries since are gone: what it
+// changed is named, and is an entry. A 表恢复 of a users' copy taken before
+// that restore then replays those changes: the user it removed stays
+// removed, the balance it set stays, and nothing moves unnamed.
+TEST_F(LineageTest, ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays) {
+    const QString f = folder("bk");
+    click(0, f, "备份完成");
+    const qint64 copied = ModSwitch::AppliedMark(dbSwitch);
+    const Currency seven = remainOf(7);
+    addUserNow(4, "丁", "37.70");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=400000 WHERE userid=4"); }, 4);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+440900 WHERE userid=7"); }, 7);
+    // The users' copy (备份 of 用户管理) holds all of it.
+    script::answer("要备份数据库吗?", platform::rYes);
+    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    // The entries since the backup are lost with the log and the station file's copy of them.
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        sw.execute("DELETE FROM tab_chargemirror WHERE f_seq>?", {copied});
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>?", {copied});
+    }
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    click(2, f, "数据恢复成功");
+    const QString told = script::shown().last().text;
+    EXPECT_TRUE(told.contains("用户4 丁：余额37.70，押金40.00（恢复后没有此用户）")) << told.toStdString();
+    EXPECT_TRUE(told.contains("用户7 用户7：44.09")) << told.toStdString();
+    ASSERT_FALSE(hasUser(4));
+    ASSERT_EQ(remainOf(7), seven);
+
+    const qsizetype shown = script::shown().size();
+    script::answer("要从备份库恢复数据吗?", platform::rYes);
+    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    QStringList boxes;
+    for (qsizetype i = shown; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
+    EXPECT_FALSE(hasUser(4)) << boxes.join('\n').toStdString();
+    EXPECT_EQ(remainOf(7), seven) << boxes.join('\n').toStdString();
+}
+
+// A users' copy without the journal's mark (made before it, or its mark
+// lost): 表恢复 names every whole money row it changes, a user deleted since
+// that comes back and a deposit set back included.
+TEST_F(LineageTest, ATableRestoreWithoutAMarkNamesWholeMoneyRows) {
+    addUserNow(4, "丁", "39.40");
+    script::answer("要备份数据库吗?", platform::rYes);
+    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    {
+        Database backup = Database::open(console::BackupFilePath());
+        backup.execute("DROP TABLE TarvoBackupMarks");
+    }
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 4); }, 4);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=deposit+430000 WHERE userid=7"); }, 7);
+    const qsizetype shown = script::shown().size();
+    script::answer("要从备份库恢复数据吗?", platform::rYes);
+    script::answer("备份中的用户余额与现在不同", platform::rOK);
+    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    ASSERT_GT(script::shown().size(), shown + 1);
+    const QString text = script::shown().last().text;
+    EXPECT_TRUE(text.contains("用户4 丁：余额39.40（恢复前已没有此用户）")) << text.toStdString();
+    EXPECT_TRUE(text.contains("用户7 用户7：押金43.00")) << text.toStdString();
+}
+
+// A call that started before the copy's last call but was recorded after the
+// copy (a long call in progress), its entry lost with the log's pages: its
+// place is told by the call file's safety copy, which lacks it, never by its
+// start; it is named with what it cost.
+TEST_F(LineageTest, ACallStartedBeforeTheCopysLastCallButRecordedAfterItIsNamed) {
+    call(5, 5);
+    restart();   // both safety copies hold the call of 9:05
+    const QString backup = backupNow();
+    const Currency before = remainOf(7);
+    call(5, 1);   // started at 9:01, recorded now
+    const Currency fee = before - remainOf(7);
+    ASSERT_GT(fee, Currency());
+    ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
+    const QString text = recoverOnACopy(backup);
+    EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：1张，共%1元")
+                                  .arg(fee.toString2())))
+        << text.toStdString();
+}
+
+// Guards of the journal's rules that no other test held.
+
+// The number noted as given is the next one free, not the one given: a user
+// added and deleted leaves their number given.
+TEST_F(LineageTest, TheNumberNotedAfterAUserIsAddedIsTheNextOneFree) {
+    addUserNow(30, "戊", "1.00");
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 30); }, 30);
+    EXPECT_EQ(ModSwitch::FirstFreeUserNumber(), 31);
+    restart();
+    EXPECT_EQ(ModSwitch::FirstFreeUserNumber(), 31);
+}
+
+// The view of many users and the one balance agree while a charge waits: the
+// entry at the mark is applied, only those past it wait.
+TEST_F(LineageTest, TheUsersViewsWaitingChargesAgreeWithTheBalance) {
+    call(5, 1);   // applied: its entry is at the mark
+    dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    call(5, 2);   // waits
+    dbSwitch.execute("DROP TRIGGER refuse");
+    const Currency stored = Currency::fromRaw(dbSwitch.scalar("SELECT remain FROM user WHERE userid=7").toLongLong());
+    const Currency waiting = ModSwitch::UnappliedCharges(7);
+    ASSERT_GT(waiting, Currency());
+    EXPECT_EQ(ModSwitch::UnappliedChargesByUser().value(7), waiting);
+    EXPECT_EQ(stored - ModSwitch::UnappliedChargesByUser().value(7), ModSwitch::BalanceOf(7));
+}
+
+// A station file put back by hand behind the journal by a deletion alone, or
+// by an addition alone: the opening catches up and says so.
+TEST_F(LineageTest, AStationFileBehindOnlyByADeletionOrAnAdditionIsCaughtUpAndTold) {
+    addUserNow(8, "乙", "30.00");
+    restart();
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    QString text = putBack(Road::ByHand);
+    EXPECT_FALSE(hasUser(8));
+    EXPECT_TRUE(text.contains("已再次删除：\n用户8 乙")) << text.toStdString();
+    restart();
+    addUserNow(9, "丙", "20.00");
+    text = putBack(Road::ByHand);
+    EXPECT_TRUE(hasUser(9));
+    EXPECT_EQ(remainOf(9), yuan("20.00"));
+    EXPECT_TRUE(text.contains("已按记账记录重新加入")) << text.toStdString();
+}
