@@ -1008,7 +1008,7 @@ void catchUpWithJournal() {
     if (mark < 0) return;
     const bool behindMoved = mark < movedThrough();
     const bool usersWait =
-        !dbPhoneCur.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_seq>? AND f_kind IN (1, 2, 6) LIMIT 1").arg(logTable()), {mark})
+        !dbPhoneCur.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_seq>? AND f_kind IN (1, 2, 6, 7, 8) LIMIT 1").arg(logTable()), {mark})
              .isNull();
     if (!behindMoved && !usersWait) return;
     bool sound = true, complete = true;
@@ -1814,6 +1814,26 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
             ++t.moves;
             continue;
         }
+        if (e.kind == int(LogKind::BalanceSet) || e.kind == int(LogKind::DepositSet)) {
+            // Set outright by a put-back: the row ends at the value set, from
+            // what it holds with the entries before applied.
+            const bool balance = e.kind == int(LogKind::BalanceSet);
+            const Currency held = Currency::fromRaw(
+                sw.scalar(QStringLiteral("SELECT %2 FROM %1 WHERE userid=?")
+                              .arg(users, balance ? QStringLiteral("remain") : QStringLiteral("deposit")),
+                          {e.userid})
+                    .toLongLong());
+            if (balance) {
+                t.remain += e.balance - (held + t.remain);
+                t.started = true;
+                t.expected = e.balance;
+                t.last = e.balance;
+            } else {
+                t.deposit += e.balance - (held + t.deposit);
+            }
+            ++t.moves;
+            continue;
+        }
         const bool charge = e.kind == int(LogKind::Charge);
         if (!charge && e.kind != int(LogKind::Balance)) continue;
         if (!t.started) {
@@ -2268,8 +2288,8 @@ int EnterPutBackChanges(const Database& sw, const QMap<qint64, MoneyRow>& before
             continue;
         }
         const MoneyRow& now = after[it.key()];
-        if (now.remain != it->remain) enter(LogKind::Balance, it.key(), now.remain - it->remain, now.remain);
-        if (now.deposit != it->deposit) enter(LogKind::Deposit, it.key(), now.deposit - it->deposit, now.deposit);
+        if (now.remain != it->remain) enter(LogKind::BalanceSet, it.key(), now.remain - it->remain, now.remain);
+        if (now.deposit != it->deposit) enter(LogKind::DepositSet, it.key(), now.deposit - it->deposit, now.deposit);
     }
     for (auto it = after.constBegin(); it != after.constEnd(); ++it) {
         if (before.contains(it.key())) continue;
@@ -2277,7 +2297,7 @@ int EnterPutBackChanges(const Database& sw, const QMap<qint64, MoneyRow>& before
         const qint64 added = enter(LogKind::UserAdded, it.key(), Currency(), it->remain);
         const QString row = userRowText(sw, it.key());
         if (!row.isEmpty()) rows.insert(added, row);
-        if (it->deposit != Currency()) enter(LogKind::Deposit, it.key(), it->deposit, it->deposit);
+        if (it->deposit != Currency()) enter(LogKind::DepositSet, it.key(), it->deposit, it->deposit);
     }
     if (entries.isEmpty()) return 0;
     KeepInMirror(sw, entries);

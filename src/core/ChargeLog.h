@@ -61,9 +61,15 @@ extern const QString kUserRows;
 // `Owner`: an extension's or an account's owner given or taken: `f_userid`
 // the owner after, `f_calladdr` the place (see OwnerPlace); no money moves,
 // but who pays for the place's calls does.
+// `BalanceSet`, `DepositSet`: a balance (or deposit) set outright by a
+// station file put back (see EnterPutBackChanges): `f_balance` the value set,
+// `f_amount` the change it made then; a replay sets the value, whatever the
+// entries before it gave.
 // A reader skips kinds it does not know, so an older station still reads a
 // log a newer one wrote.
-enum class LogKind { Charge = 0, UserDeleted = 1, UserAdded = 2, Balance = 3, Deposit = 4, Call = 5, Owner = 6 };
+enum class LogKind {
+    Charge = 0, UserDeleted = 1, UserAdded = 2, Balance = 3, Deposit = 4, Call = 5, Owner = 6, BalanceSet = 7, DepositSet = 8
+};
 
 // The place an owner entry names: an extension by its address, an account
 // by its address as -1 - address (an extension's address is never negative).

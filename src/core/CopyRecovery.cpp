@@ -486,8 +486,10 @@ bool RowsEndWithTheLog(const QMap<qint64, QVariantList>& users, const QStringLis
         End& end = ends[e.userid];
         switch (LogKind(e.kind)) {
         case LogKind::Charge:
-        case LogKind::Balance: end.remain = e.balance.raw(); break;
-        case LogKind::Deposit: end.deposit = e.balance.raw(); break;
+        case LogKind::Balance:
+        case LogKind::BalanceSet: end.remain = e.balance.raw(); break;
+        case LogKind::Deposit:
+        case LogKind::DepositSet: end.deposit = e.balance.raw(); break;
         case LogKind::UserDeleted: end = End{{}, {}, true, false}; break;
         case LogKind::UserAdded: end = End{e.balance.raw(), {}, false, true}; break;
         default: break;
@@ -863,6 +865,8 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     out.added = r.added;
     out.lost = r.lost;
     out.apart = r.apart;
+    out.ownersUnset = r.ownersUnset;
+    out.ownersLogged = r.ownersLogged;
     // An entry no file gave sound is named with what it reads, not as a gap.
     QList<LogEntry> refusedCalls;
     NameRefused(out, refused, log, copyMark, db, &refusedCalls);

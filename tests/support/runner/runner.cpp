@@ -7,7 +7,8 @@
 //                    [--kill-after-store N] [--restore-from FOLDER [--kill-in-restore POINT]]
 //                    [--record-upload] [--kill-in-copy-restore STEP[:N]]
 //                    [--pay USER:PAY:DUE]... [--delete-user USER]... [--backup-to FOLDER]
-//                    [--add-user NAME:AMOUNT:EXT]... [--init-user USER]... [--users-backup] [--users-restore]
+//                    [--add-user NAME:AMOUNT:EXT]... [--give-ext EXT:USER]... [--init-user USER]...
+//                    [--users-backup] [--users-restore]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
 // is the station's). Prompts are answered by script: each --answer (or each
@@ -57,7 +58,9 @@
 // Each --add-user (before the payments) adds a user in the user view as the
 // operator does: the added row named NAME, paying monthly, AMOUNT typed as its
 // deposit, saved; it then owns extension EXT and "ADDED", its number and 1 (or
-// 0 when the save failed) are logged. Each --init-user (after the deletes)
+// 0 when the save failed) are logged. Each --give-ext (after the additions)
+// gives extension EXT to USER as the extensions' grid does (所属用户) and logs
+// "GIVEN", EXT and USER. Each --init-user (after the deletes)
 // runs 初始化 on USER's row of the user view, its question answered Yes, and
 // logs "INITED" and USER; --users-backup and --users-restore then back up or
 // put back the users' table with the toolbar's 备份 and 恢复 in the user view
@@ -72,6 +75,7 @@
 #include "core/MDIMain.h"
 #include "core/Main.h"
 #include "core/ModDefine.h"
+#include "core/ChargeLog.h"
 #include "core/CopyRecovery.h"
 #include "core/frmWorker.h"
 #include "pricing/ClsMonitor.h"
@@ -216,7 +220,7 @@ int main(int argc, char** argv) {
     QString commDevice, restoreFrom;
     bool recordUpload = false;
     QString siteName = QStringLiteral("默认");
-    QStringList pays, deletes, adds, inits;
+    QStringList pays, deletes, adds, inits, gives;
     QString backupTo;
     bool backupArchives = false;
     bool usersBackup = false, usersRestore = false;
@@ -248,6 +252,7 @@ int main(int argc, char** argv) {
         else if (args[i] == "--pay" && i + 1 < args.size()) pays << args[++i];
         else if (args[i] == "--delete-user" && i + 1 < args.size()) deletes << args[++i];
         else if (args[i] == "--add-user" && i + 1 < args.size()) adds << args[++i];
+        else if (args[i] == "--give-ext" && i + 1 < args.size()) gives << args[++i];
         else if (args[i] == "--backup-to" && i + 1 < args.size()) backupTo = args[++i];
         else if (args[i] == "--backup-archives") backupArchives = true;
         else if (args[i] == "--init-user" && i + 1 < args.size()) inits << args[++i];
@@ -315,7 +320,7 @@ int main(int argc, char** argv) {
     // Once the frame is up (the console's load is done), report and close.
     auto* watch = new QTimer(&app);
     watch->setInterval(10);
-    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload, pays, deletes, adds, backupTo,
+    QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload, pays, deletes, adds, gives, backupTo,
                                                  backupArchives, inits, usersBackup, usersRestore] {
         if (!MDIMain::exists() || !MDIMain::instance().isVisible()) return;
         watch->stop();
@@ -351,11 +356,27 @@ int main(int argc, char** argv) {
             platform::script::answer(QStringLiteral("参数已经改变"), platform::rYes);
             const bool ok = ModSwitch::SaveSwitchPara(7, true) &&
                             !dbSwitch.scalar(QStringLiteral("SELECT userid FROM user WHERE userid=?"), {id}).isNull();
+            // The extension given as the extensions' grid gives it: an entry of the journal.
             if (ok)
-                dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=? WHERE address=?"),
-                                 {id, a.section(QLatin1Char(':'), 2, 2).toLongLong()});
+                ModSwitch::MoveOwners([&] {
+                    dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=? WHERE address=?"),
+                                     {id, a.section(QLatin1Char(':'), 2, 2).toLongLong()});
+                });
             flushPrompts();
             writeLog(QStringLiteral("ADDED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
+        }
+        for (const QString& g : gives) {
+            const qint64 ext = g.section(QLatin1Char(':'), 0, 0).toLongLong(), user = g.section(QLatin1Char(':'), 1, 1).toLongLong();
+            bool ok = true;
+            try {
+                ModSwitch::MoveOwners([&] {
+                    dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=?, bset=1 WHERE address=?"), {user, ext});
+                });
+            } catch (const platform::DbError&) {
+                ok = false;
+            }
+            flushPrompts();
+            writeLog(QStringLiteral("GIVEN\t%1\t%2\t%3").arg(ext).arg(user).arg(ok ? 1 : 0));
         }
         for (const QString& p : pays) {
             QString error;
