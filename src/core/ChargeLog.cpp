@@ -313,12 +313,7 @@ void CreateChargeLog(const Database& cur) {
                         .arg(cur.qualified(QStringLiteral("tab_notes"))));
     ensureUserRows(cur);
     if (actual.isEmpty()) {
-        platform::Transaction tx(cur);
         cur.execute(QStringLiteral("CREATE TABLE %1 %2").arg(cur.qualified(kChargeLog), columns));
-        // Numbered by this version from its first entry: a station file
-        // without a mark (the copy the first start took) holds none of them.
-        SetVariant(cur, kNumberedNote, QStringLiteral("0"), QStringLiteral("tab_notes"));
-        tx.commit();
         return;
     }
     bool numbered = false;
