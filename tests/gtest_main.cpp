@@ -4,6 +4,7 @@
 #include "console/frmPABX.h"
 #include "core/Console.h"
 #include "platform/Clock.h"
+#include "support/Refusals.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -28,6 +29,8 @@ class YieldInTransactionCheck : public ::testing::EmptyTestEventListener {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    // Every file is opened through the layer that can refuse a write, a sync or a read.
+    testsupport::refusal::install();
     QApplication app(argc, argv);
     // The frame makes the station's own console, as in the station.
     core::SetConsoleMaker([]() -> core::Console* { return &frmPABX::instance(); });
