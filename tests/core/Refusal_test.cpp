@@ -10,6 +10,7 @@
 
 #include "billing/Payments.h"
 #include "core/ChargeLog.h"
+#include "core/StationFiles.h"
 #include "link/ModComm.h"
 #include "pricing/BillFile.h"
 #include "pricing/ClsMonitor.h"
@@ -243,6 +244,58 @@ TEST_F(RefusalTest, PaymentMovesMoneyExactlyWhenItSaysSoWhateverIsRefused) {
     EXPECT_EQ(logged(int(ModSwitch::LogKind::Balance)), remain - yuan("10"));
     EXPECT_EQ(logged(int(ModSwitch::LogKind::Deposit)), deposit);
     checkMoney(remain, deposit, Currency());
+}
+
+}  // namespace
+
+namespace {
+
+// The commit every other writer of balances and users shares (a deposit
+// saved, 初始化, the users' table put back, a user added or deleted in the
+// user view or after a settlement): a user added with a balance and a
+// deposit, then users deleted, each there exactly when the act said so, each
+// an entry once, and in the call file's log after the opening.
+TEST_F(RefusalTest, UsersAddedAndDeletedAreEntriesExactlyWhenTheActSaysSoWhateverIsRefused) {
+    const auto entries = [&](qint64 user, ModSwitch::LogKind kind) {
+        qint64 n = count("phonecur.tab_chargelog", QStringLiteral("f_userid=? AND f_kind=?"), {user, int(kind)});
+        if (n == 0 && !dbSwitch.actualTableName(ModSwitch::kLedgerMirror).isEmpty())
+            n = count("main.tab_chargemirror", QStringLiteral("f_userid=? AND f_kind=?"), {user, int(kind)});
+        return n;
+    };
+    const auto present = [&](qint64 user) { return count("user", QStringLiteral("userid=?"), {user}) == 1; };
+    const auto moved = [&](const std::function<void()>& write, qint64 user) {
+        try {
+            ModSwitch::MoveBalances(write, user);
+            return true;
+        } catch (const platform::DbError&) {
+            return false;
+        }
+    };
+    QList<qint64> added;
+    walk(
+        [&](int i) {
+            return moved([&] {
+                dbSwitch.execute(QStringLiteral("INSERT INTO user (userid, username, remain, deposit) VALUES (?, ?, ?, ?)"),
+                                 {100 + i, QStringLiteral("新%1").arg(i), yuan("5"), yuan("2")});
+            }, 100 + i);
+        },
+        [&](int i, bool done) {
+            EXPECT_EQ(present(100 + i), done);
+            EXPECT_EQ(entries(100 + i, ModSwitch::LogKind::UserAdded), done ? 1 : 0);
+            EXPECT_EQ(journalSum(100 + i, int(ModSwitch::LogKind::Deposit)), done ? yuan("2") : Currency());
+            if (done) added << 100 + i;
+        });
+    ASSERT_FALSE(added.isEmpty());
+    // As many users as the deletions' walk may take, added with nothing refused.
+    for (qint64 u = 1000; u < 1100; ++u)
+        ASSERT_TRUE(moved([&] { dbSwitch.execute(QStringLiteral("INSERT INTO user (userid, username) VALUES (?, 'x')"), {u}); }, u));
+    walk([&](int i) { return moved([&] { ModSwitch::DeleteUserRows(dbSwitch, 1000 + i); }, 1000 + i); },
+         [&](int i, bool done) {
+             EXPECT_EQ(present(1000 + i), !done);
+             EXPECT_EQ(entries(1000 + i, ModSwitch::LogKind::UserDeleted), done ? 1 : 0);
+         });
+    restart();
+    for (qint64 u : added) EXPECT_EQ(count("phonecur.tab_chargelog", QStringLiteral("f_userid=? AND f_kind=2"), {u}), 1) << u;
 }
 
 }  // namespace
