@@ -20,6 +20,11 @@
 #include <cstdio>
 #include <functional>
 
+namespace platform {
+// Amounts in a failure as the operator reads them.
+inline void PrintTo(const Currency& c, std::ostream* os) { *os << c.toString2().toStdString(); }
+}  // namespace platform
+
 using namespace pricingtest;
 namespace refusal = testsupport::refusal;
 namespace spool = pricing::spool;
@@ -296,6 +301,29 @@ TEST_F(RefusalTest, UsersAddedAndDeletedAreEntriesExactlyWhenTheActSaysSoWhateve
          });
     restart();
     for (qint64 u : added) EXPECT_EQ(count("phonecur.tab_chargelog", QStringLiteral("f_userid=? AND f_kind=2"), {u}), 1) << u;
+}
+
+}  // namespace
+
+namespace {
+
+// A read refused where it is aimed, and only there: what a spool or a file
+// that cannot be read is tested with.
+TEST_F(RefusalTest, AReadIsRefusedOnlyInTheFileChosen) {
+    const QString path = dir->file("PhoneCur.mdb");
+    {
+        const refusal::Armed armed(refusal::Op::Read, QStringLiteral("switch.mdb"), 1);
+        platform::Database other = platform::Database::open(path);
+        EXPECT_GT(other.scalar(QStringLiteral("SELECT count(*) FROM sqlite_master")).toLongLong(), 0);
+        EXPECT_FALSE(refusal::fired());
+    }
+    {
+        const refusal::Armed armed(refusal::Op::Read, QStringLiteral("PhoneCur.mdb"), 1);
+        EXPECT_THROW(platform::Database::open(path).scalar(QStringLiteral("SELECT count(*) FROM sqlite_master")),
+                     platform::DbError);
+        EXPECT_TRUE(refusal::fired());
+    }
+    EXPECT_GT(platform::Database::open(path).scalar(QStringLiteral("SELECT count(*) FROM sqlite_master")).toLongLong(), 0);
 }
 
 }  // namespace
