@@ -36,6 +36,7 @@ set(slow_console
   ClockTick.*
   Commands.*
   ConsoleTest.*
+  ConsoleWords.*
   FrameEditing.*
   GridEditing.*
   Loaded.*
@@ -50,6 +51,8 @@ set(slow_core
   MainFrame.*
   MoneySoakTest.*
   Startup.*
+  WorkerWindow.ALoginTheDatabaseRefusesKeepsTheWorkerAndTheWindowAndWorksAfter
+  WorkerWindow.UnderAnotherProgramsLockEachManagementGestureIsToldAndWorksAfter
 )
 set(slow_link
   EndToEnd.SendResultsFollowTheSwitchsAnswers
