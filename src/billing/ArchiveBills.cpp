@@ -676,14 +676,14 @@ ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath) {
         // The usual backup: the station's month table holds the copy's rows
         // under the same row numbers (the archive only appends), so the copy
         // lacks nothing there and the station's rows past the copy's last
-        // are the calls archived since: one pass, no key looked up.
+        // are the calls archived since: one pass in row order, no key looked up.
         try {
             const QVariant last = into.scalar(QStringLiteral("SELECT max(rowid) FROM %1").arg(into.qualified(t)));
             if (!last.isNull()) {
                 const qint64 own = into.rowCount(t);
                 const qint64 alike =
-                    into.scalar(QStringLiteral("SELECT count(*) FROM %1 AS b JOIN %2 AS a ON a.rowid=b.rowid "
-                                               "WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date")
+                    into.scalar(QStringLiteral("SELECT count(*) FROM %1 AS b NOT INDEXED CROSS JOIN %2 AS a NOT INDEXED "
+                                               "ON a.rowid=b.rowid WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date")
                                     .arg(into.qualified(t), old.qualified(same)))
                         .toLongLong();
                 if (alike == own &&
