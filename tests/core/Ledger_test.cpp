@@ -640,7 +640,12 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
     ASSERT_EQ(platform::script::shown().size(), 1);
     EXPECT_TRUE(platform::script::shown().first().text.contains("已另存为ChargeLog.mdb.damaged-"));
     EXPECT_EQ(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size(), 1);
-    EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    // None of what the damaged file held and no file gave back (the restore's
+    // own entry, past the calls', lets the last call's settle there).
+    EXPECT_EQ(Database::openReadOnly(dir->file(ModSwitch::kJournalFile))
+                  .scalar("SELECT count(*) FROM tab_chargelog WHERE f_seq<=2")
+                  .toLongLong(),
+              0);
 }
 
 // The station file's safety copy older than the entries (it could not be
