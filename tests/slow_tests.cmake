@@ -16,6 +16,9 @@ set(slow_admin
   DBManagerTest.AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded
   DBManagerTest.AYearFileIsMergedOnceARestore
   DBManagerTest.TimedBackupSettingsThatCannotBeStoredAreToldAndNothingChanges
+  LineageTest.AUserAddedSinceABackupComesBackAfterTheirEntryMovedToTheJournalFile
+  LineageTest.ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays
+  Roads/OwnerRoadTest.AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad/Manager
   RestoreCrashTest.*
   */RestoreCompletion.*
   SiteChooserProcess.*
