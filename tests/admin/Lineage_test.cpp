@@ -192,6 +192,26 @@ TEST_P(OwnerRoadTest, AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad) {
     EXPECT_EQ(ownerOf(6), 9);
 }
 
+// An extension given since the copy to a user the put-back cannot give back
+// (their row is lost with the journal's copy of it): the extension keeps the
+// copy's owner and is named with its owners before and after.
+TEST_F(LineageTest, AnOwnerThatCannotBeGivenBackIsNamedWithItsOwnersBeforeAndAfter) {
+    restart();
+    addUserNow(9, "丙", "20.00");
+    giveExtension(6, 9);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        cur.execute("DELETE FROM tab_userrows");
+    }
+    openDatabases();
+    const QString text = putBack(Road::ByHand);
+    EXPECT_FALSE(hasUser(9)) << text.toStdString();
+    EXPECT_EQ(ownerOf(6), 0) << text.toStdString();
+    EXPECT_TRUE(text.contains("以下分机和帐号在备份之后更改的用户未能恢复，请重新指定：\n分机6：备份中属用户0")) << text.toStdString();
+    EXPECT_TRUE(text.contains("备份之后改属用户9（恢复后没有此用户）")) << text.toStdString();
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, OwnerRoadTest, ::testing::Values(Road::Manager, Road::SafetyCopy, Road::ByHand),
                          [](const ::testing::TestParamInfo<Road>& i) {
                              return std::string(i.param == Road::Manager ? "Manager"
