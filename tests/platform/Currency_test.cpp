@@ -184,13 +184,14 @@ std::string text(Wide w) {
 // What the type must give for `exact`: the amount, or the error when it does not fit.
 template <typename F>
 void expectExact(F&& op, Wide exact, const char* what, int64_t a, int64_t b) {
-    SCOPED_TRACE(std::string(what) + " " + text(a) + " " + text(b));
+    // The case is written out only when it fails: the run makes millions.
+    const auto which = [&] { return std::string(what) + " " + text(a) + " " + text(b); };
     if (fits(exact)) {
         int64_t got = 0;
-        ASSERT_NO_THROW(got = op());
-        ASSERT_EQ(text(got), text(exact));
+        ASSERT_NO_THROW(got = op()) << which();
+        ASSERT_EQ(Wide(got), exact) << which() << ": " << text(got) << " for " << text(exact);
     } else {
-        ASSERT_THROW(op(), MoneyOverflow);
+        ASSERT_THROW(op(), MoneyOverflow) << which();
     }
 }
 
@@ -260,7 +261,7 @@ TEST(CurrencyFuzz, EveryOperationOverEvery64BitValueIsExactOrMoneyOverflow) {
         const uint64_t raw = bits == 64 ? rng() : rng() & ((uint64_t(1) << bits) - 1);
         return (rng() & 1) ? int64_t(0 - raw) : int64_t(raw);
     };
-    for (int i = 0; i < 200000; ++i) {
+    for (int i = 0; i < 60000; ++i) {
         checkOne(any(), any());
         if (HasFatalFailure()) return;
     }
