@@ -249,7 +249,7 @@ RecordQueue::Result RecordQueue::store(const Storing& how) const {
     // The records the note counts must be those of this file: one put in its
     // place (a copy of another, an older one) would be stored from the middle.
     // Records of its own that changed on the disk since they were stored are
-    // told apart by their checksum (`Damaged`): the file is the one counted.
+    // told apart by their checksum (`DamagedSinceStored`): the file is the one counted.
     r.counted = note.n;
     r.stored = qMin(note.n, r.total);
     quint64 print = kNoPrint;
