@@ -9,6 +9,7 @@
 #include "core/SafetyCopies.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/WriteAhead.h"
 #include "platform/AppExit.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
@@ -41,6 +42,8 @@ bool openFiles(const SiteOpening& how, QString* failure, QString* notice) {
     }
     if (!ModSwitch::OpenStationFiles(failure)) return false;
     try {
+        // Step 3a: the unfinished acts the files hold, before anything else reads them.
+        ModSwitch::SettleAtOpening();
         if (!ModUpgrade::UpgradeStationDb(failure)) {
             ModSwitch::OpenAllDB(false);
             return false;

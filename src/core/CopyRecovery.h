@@ -27,7 +27,10 @@ struct PendingRestore {
 bool WritePending(const QString& target, const PendingRestore& p, QString* error = nullptr);
 platform::ReadState ReadPending(const QString& target, PendingRestore* p);
 // The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
+// Its box is kept in the file put back (a report, key PutBackReportKey) and
+// shown at once, or with `notice` at the opening that reads the file.
 bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice);
+QString PutBackReportKey(const QString& file);
 // The one road by which a file comes back, from a safety copy or a backup:
 // `source` is copied beside `target` as `work` and synced ("copied"), brought
 // up to the journal by `recover` on that copy (false, or an error of the

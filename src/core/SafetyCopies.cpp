@@ -50,10 +50,11 @@ Shape CompareStructure(const Database& bak, const Database& cur) {
     bool older = false;
     for (const QString& t : bak.tableNames()) {
         if (t.startsWith(QLatin1Char('p'))) continue;
-        // The journal's copy and the rows of users added are made when first
-        // needed: a file without them (put back from before) is no other structure.
+        // The journal's copy, the rows of users added and the write-ahead
+        // records are made when first needed: a file without them (put back
+        // from before) is no other structure.
         if (t.compare(kLedgerMirror, Qt::CaseInsensitive) == 0 || t.compare(kCallMirror, Qt::CaseInsensitive) == 0 ||
-            t.compare(kUserRows, Qt::CaseInsensitive) == 0)
+            t.compare(kUserRows, Qt::CaseInsensitive) == 0 || t.compare(QStringLiteral("tab_writeahead"), Qt::CaseInsensitive) == 0)
             continue;
         const QString actual = cur.actualTableName(t);
         if (actual.isEmpty()) return Shape::Differs;

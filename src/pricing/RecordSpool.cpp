@@ -3,6 +3,7 @@
 #include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
+#include "core/WriteAhead.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/MsgCodes.h"
@@ -81,15 +82,39 @@ QString asideName() {
 // A spool whose own header is damaged (a changed byte of its name) still
 // holds answered records: a copy is kept for the operator, the header is
 // mended, and each record is stored by its own code and checksum.
+const QString kMendReport = QStringLiteral("spool-mend");
+// A mend's box kept as a report, to be shown once the spool was stored.
+bool g_mendKept = false;
+
 bool mendDamaged(const RecordQueue& spool, int records, QString* told) {
     const QString aside = asideName();
     const QString copy = DataPath + aside;
     if (!QFile::copy(spool.path(), copy) || !platform::syncFile(copy) || !platform::syncDir(DataPath)) return false;
-    if (!spool.mendHeader()) return false;
-    *told += QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，其中可能有%1张话单。原文件已另存为%2，"
-                            "其中的话单按各自的校验存入数据库，校验错误或已存过的记为错误话单。")
-                 .arg(records)
-                 .arg(aside);
+    const QString text = QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，其中可能有%1张话单。原文件已另存为%2，"
+                                        "其中的话单按各自的校验存入数据库，校验错误或已存过的记为错误话单。")
+                             .arg(records)
+                             .arg(aside);
+    // The box is kept in the call file before the spool is mended: a kill
+    // after the mend leaves it for the next opening (a mend redone replaces it).
+    bool kept = false;
+    if (dbPhoneCur.isOpen() && dbPhoneCur.autocommit()) {
+        try {
+            ModSwitch::KeepReport(dbPhoneCur, kMendReport, text, AppName, platform::mbOKOnly | platform::mbExclamation);
+            kept = true;
+        } catch (const platform::DbError&) {
+        }
+    }
+    if (!spool.mendHeader()) {
+        if (kept) {
+            try {
+                ModSwitch::SettleWriteAhead(dbPhoneCur, ModSwitch::kReportKind, kMendReport);
+            } catch (const platform::DbError&) {
+            }
+        }
+        return false;
+    }
+    if (kept) g_mendKept = true;
+    else *told += text;
     return true;
 }
 
@@ -249,6 +274,10 @@ int Replay() {
             ~Done() { running = false; }
         } done;
         left = replaySpool(&told);
+    }
+    if (g_mendKept) {
+        g_mendKept = false;
+        ModSwitch::TellReport(dbPhoneCur, kMendReport);
     }
     if (!told.isEmpty()) core::Notify(told, platform::mbOKOnly | platform::mbExclamation, AppName);
     return left;
