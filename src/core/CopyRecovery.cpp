@@ -955,7 +955,8 @@ bool StationFileKeepsWhatTheCopyLacks(const QString& callCopy, const QString& di
 // power cut left it: the damaged file aside, the copy brought up to date
 // beside the target and renamed over it once its recovery has committed, the
 // box's text in `text`. Run again, it does the same again.
-bool CompleteRestoreFromBak(const QString& bak, const QString& target, const PendingRestore& p, QString* text, bool& kept) {
+bool CompleteRestoreFromBak(const QString& bak, const QString& target, const PendingRestore& p, QString* text, bool keep,
+                            bool& kept) {
     const QString dir = QFileInfo(target).absolutePath();
     if (!p.aside.isEmpty() && !QFileInfo::exists(p.aside) && QFileInfo::exists(target)) {
         if (!moveWithSides(target, p.aside)) return false;
@@ -1003,9 +1004,11 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             }
             if (archived > 0) t += QStringLiteral("\n备份中有%1张话单早已转存到年度归档文件，已从话单库删除。").arg(archived);
         }
-        // The box's text goes in with the file it tells of: a kill from
-        // here on leaves it for the next opening (the copy's own reports
-        // belong to the copy's time and go).
+        // Told after the opening (the change of site), the box's text goes
+        // in with the file it tells of: a kill from here on leaves it for
+        // the next opening (the copy's own reports belong to the copy's
+        // time and go). Told at once, the mark stays until it was shown.
+        if (!keep) return true;
         try {
             const Database w = Database::open(work);
             platform::Transaction tx(w);
@@ -1031,23 +1034,23 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
     QString text;
     bool kept = false;
     platform::clearFileError();
-    if (!CompleteRestoreFromBak(b, f, p, &text, kept)) {
+    if (!CompleteRestoreFromBak(b, f, p, &text, notice != nullptr, kept)) {
         // The mark stays: the next start takes the restore up where it stopped.
         const QString cause = platform::lastFileError();
         if (failure)
             *failure = QStringLiteral("恢复数据库失败!") + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
         return false;
     }
-    // The report is in the file put back: the mark may go before the box.
-    if (QFile::remove(pendingPath(f))) platform::syncDir(QFileInfo(f).absolutePath());
-    if (kept) {
-        // Told now; on the road that gathers what it restored (the change of
-        // site), at the opening that reads the file (SettleAtOpening).
-        if (!notice) TellReportIn(f, PutBackReportKey(f));
-        return true;
+    if (notice) {
+        // Shown after the opening by the road: the report in the file put
+        // back outlives the mark, and a kill before that box leaves it for
+        // the next opening (SettleAtOpening).
+        *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
+        if (kept) HoldReport(f, PutBackReportKey(f));
+    } else {
+        core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
     }
-    if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
-    else core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+    if (QFile::remove(pendingPath(f))) platform::syncDir(QFileInfo(f).absolutePath());
     return true;
 }
 

@@ -4,8 +4,10 @@
 #include "core/Notices.h"
 #include "platform/Clock.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <utility>
 
 namespace ModSwitch {
 namespace {
@@ -149,6 +151,33 @@ void DropReports(const platform::Database& db) {
     db.execute(QStringLiteral("DELETE FROM %1 WHERE f_kind = ?").arg(db.qualified(kTable)), {kReportKind});
 }
 
+namespace {
+// (file, key) of the reports held for a box after the opening.
+QList<QPair<QString, QString>> g_held;
+bool held(const platform::Database& db, const QString& key) {
+    for (const auto& [file, k] : std::as_const(g_held))
+        if (k == key && QFileInfo(file).absoluteFilePath() == QFileInfo(db.path()).absoluteFilePath()) return true;
+    return false;
+}
+}  // namespace
+
+void HoldReport(const QString& file, const QString& key) { g_held.append({file, key}); }
+
+void ReportsHeldTold() {
+    const QList<QPair<QString, QString>> told = std::exchange(g_held, {});
+    for (const auto& [file, key] : told) {
+        try {
+            SettleWriteAhead(platform::Database::open(file), kReportKind, key);
+        } catch (const platform::DbError&) {
+            // Shown again at the next opening rather than never.
+        }
+    }
+}
+
+namespace testing {
+void forgetHeldReports() { g_held.clear(); }
+}  // namespace testing
+
 // The kinds an opening settles, and how. A kind acting on the switch adds its
 // branch here; a kind without one waits, untouched, for its own road.
 QList<WriteAheadRecord> SettleAtOpening() {
@@ -162,7 +191,7 @@ QList<WriteAheadRecord> SettleAtOpening() {
             continue;
         }
         for (const WriteAheadRecord& w : std::as_const(found)) {
-            if (w.kind == kReportKind && w.key != kRestoreReportKey) {
+            if (w.kind == kReportKind && w.key != kRestoreReportKey && !held(*db, w.key)) {
                 TellReport(*db, w.key);
                 continue;
             }

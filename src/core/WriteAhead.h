@@ -73,17 +73,30 @@ void DropReports(const platform::Database& db);
 // in the box "数据恢复成功" (admin::TellRestore), not on their own.
 inline const QString kRestoreReportKey = QStringLiteral("restore");
 
+// A report whose text a road hands on to a box of its own, shown after the
+// opening (the change of site's "警告" box of what its checks put back): the
+// opening leaves it, and ReportsHeldTold settles it once that box was shown.
+// A kill before that box forgets the hold, and the next opening shows it.
+void HoldReport(const QString& file, const QString& key);
+void ReportsHeldTold();
+
 // THE ONE PLACE AN OPENING READS WRITE-AHEAD RECORDS. admin::OpenSite calls it
 // once both station files are open and before anything else of the opening
 // runs (OpenSharedRecordsets does the same for tools and tests). It reads the
 // records of every kind in both files ("switch.mdb" first), oldest first, and
 // settles each by its kind:
 //   "report"   shown (a box a kill kept from the operator) and settled; the
-//              key kRestoreReportKey is kept for the restore's own box;
+//              key kRestoreReportKey is kept for the restore's own box, and
+//              a report held for a road's own box (HoldReport) is left;
 //   others     left for their own settler: a kind that acts on the switch
 //              adds its settling here (see the list in WriteAhead.cpp).
 // Returns the records it left unsettled. A file that cannot be read is
 // skipped: its records wait for the next opening.
 QList<WriteAheadRecord> SettleAtOpening();
+
+namespace testing {
+// What a kill does to the reports held for a box after the opening.
+void forgetHeldReports();
+}  // namespace testing
 
 }  // namespace ModSwitch

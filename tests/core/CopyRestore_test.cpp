@@ -11,6 +11,7 @@
 #include "core/StationFiles.h"
 #include "core/SafetyCopies.h"
 #include "core/CopyRecovery.h"
+#include "core/WriteAhead.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
@@ -487,7 +488,9 @@ TEST_F(CopyRestoreBase, APutBackWhoseBoxAKillKeptFromTheOperatorIsToldAtTheNextO
     damage(Damage::Garbage);
     QString failure, notice;
     ASSERT_TRUE(ModSwitch::TryCompactDB(QStringLiteral("Switch.mdb"), &failure, &notice)) << failure.toStdString();
-    // Killed here, before the box: nothing was shown.
+    EXPECT_TRUE(notice.contains("已用备份switch.mdb.bak恢复")) << notice.toStdString();
+    // Killed here, before the box: nothing was shown, and nothing the process held is left.
+    ModSwitch::testing::forgetHeldReports();
     EXPECT_TRUE(platform::script::shown().isEmpty());
     EXPECT_TRUE(QDir(dir->dataPath()).entryList({"*.pending-restore"}).isEmpty());
     // And killed again while the box is up at the next opening.
