@@ -74,6 +74,7 @@ set(slow_transfer
   AnswerMatching.*
   IPPuh.*
   Operations.ReadBackMessages
+  SwitchIntents.*
   TableDownload.ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice
   TableDownload.ALateAcknowledgementAcknowledgesNoOtherRow
   TableDownload.ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice
@@ -82,4 +83,5 @@ set(slow_transfer
   Upload.DownloadedTablesVerifyWithoutDifference
   Upload.RequestsOfPerRowTables
   Upload.StreamsEndEarlyAndTimeOutsLeaveTheShadowTable
+  UserRelease.*
 )

@@ -14,6 +14,8 @@
 #include "transfer/RowFrames.h"
 #include "transfer/UpRecords.h"
 
+#include <algorithm>
+
 namespace transfer {
 
 namespace {
@@ -56,6 +58,11 @@ std::optional<Intent> intentOf(const QString& body) {
     return i;
 }
 
+// The deposit the switch holds once it took the change: it keeps a deposit
+// within what its field carries (a decrease below nothing leaves nothing).
+// A change that cannot move it is as good as taken.
+qint64 expectedOf(const Intent& i) { return std::clamp<qint64>(i.before + i.fen, 0, 0xFFFFF); }
+
 QString keyOf(int address) { return QString::number(address); }
 
 QString numberOf(int address) {
@@ -78,10 +85,14 @@ void tell(const QString& text) {
 // The switch's deposit and the change disagree in a way that says neither
 // "taken" nor "not taken": named with both values, never sent again blind.
 void tellInDoubt(int address, const Intent& i, std::optional<qint64> now) {
-    const QString held = now ? QStringLiteral("现在为%1").arg(yuan(*now)) : QStringLiteral("现在交换机没有回答押金查询");
-    tell(QStringLiteral("分机%1的押金改变%2是否已在交换机上生效无法确定：改变前交换机上的押金为%3，%4。"
-                        "该改变未再发送，仍待下载；请先上传分机押金核实交换机上的押金。")
-             .arg(numberOf(address), yuan(i.fen), yuan(i.before), held));
+    if (now)
+        tell(QStringLiteral("分机%1的押金改变%2无法查明是否已生效：改变前交换机上的押金为%3，现在为%4。"
+                            "该改变未再发送，仍待下载；请先上传分机押金核实交换机上的押金。")
+                 .arg(numberOf(address), yuan(i.fen), yuan(i.before), yuan(*now)));
+    else
+        tell(QStringLiteral("交换机没有确认分机%1的押金改变%2，也无法查明是否已生效(改变前交换机上的押金为%3，之后交换机没有回答押金查询)。"
+                            "该改变未再发送，仍待下载；请先上传分机押金核实交换机上的押金。")
+                 .arg(numberOf(address), yuan(i.fen), yuan(i.before)));
 }
 
 // A deposit change the switch took whose history row could not be written.
@@ -102,20 +113,26 @@ void useUp(int address, const Currency& taken) {
 }
 
 // The switch took the change: its history row, the change used up and the
-// intent settled in one commit. A refused history row (the history keeps one
-// row per extension and second) does not keep the change pending, or every
-// later download would add it again; a station file that takes nothing keeps
-// the intent, and the change is settled by the switch's deposit next time.
+// intent settled, in the caller's transaction.
+void bookRows(int address, const Intent& i, const QDateTime& when, bool history) {
+    if (history && i.value != Currency())
+        dbSwitch.execute(QStringLiteral("insert into extdeposithistory(ChangeDate,ExtAddr,ChangeValue,WorkerID,"
+                                        "ChangeType) values(?,?,?,?,2)"),
+                         {when, address, i.value.toVariant(), WorkerID});
+    useUp(address, i.value);
+    ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
+}
+
+// The same in one commit of its own. A refused history row (the history
+// keeps one row per extension and second) does not keep the change pending,
+// or every later download would add it again; a station file that takes
+// nothing keeps the intent, and the change is settled by the switch's
+// deposit next time.
 void bookTaken(int address, const Intent& i) {
     const QDateTime when = platform::Now();
     try {
         platform::Transaction tx(dbSwitch);
-        if (i.value != Currency())
-            dbSwitch.execute(QStringLiteral("insert into extdeposithistory(ChangeDate,ExtAddr,ChangeValue,WorkerID,"
-                                            "ChangeType) values(?,?,?,?,2)"),
-                             {when, address, i.value.toVariant(), WorkerID});
-        useUp(address, i.value);
-        ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
+        bookRows(address, i, when, true);
         tx.commit();
         return;
     } catch (const platform::DbError& e) {
@@ -123,8 +140,7 @@ void bookTaken(int address, const Intent& i) {
         const QString why = platform::OperatorText(e);
         {
             platform::Transaction tx(dbSwitch);
-            useUp(address, i.value);
-            ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
+            bookRows(address, i, when, false);
             tx.commit();
         }
         historyRefused(address, i.value, when, why);
@@ -192,10 +208,91 @@ Sent sendOnce(ModComm::TurnRun& run, const QString& frame, qint64& sentAt) {
     if (r != ModComm::Acknowledged || !certain || odd) return Sent::Unsure;
     // Later than the line has answered so far: perhaps another order's answer.
     const qint64 took = ModComm::CommState.ClaimedAckTick - sent;
-    if (latency <= 0 || took > qint64(2 * latency) + 30) return Sent::Unsure;
+    if (latency > 0 && took > qint64(2 * latency) + 30) return Sent::Unsure;
     for (const ModComm::AckEvent& e : ModComm::AckEventsSince(sent))
         if (!e.claimed || e.status != 0) return Sent::Unsure;
     return Sent::Clean;
+}
+
+// What the switch's deposit says of a change whose answer was not a clean
+// acknowledgement; the station's side done (booked, settled or told).
+enum class Outcome { Taken, NotTaken, Refused, InDoubt };
+
+Outcome byDeposit(ModComm::TurnRun& run, int address, const Intent& intent, Sent sent) {
+    const std::optional<qint64> after = steadyDeposit(run, address);
+    if (after && *after == expectedOf(intent)) {
+        LinkTrace::Note(QStringLiteral("分机%1的押金改变已被交换机接受, 其确认未能确定").arg(address));
+        bookTaken(address, intent);
+        return Outcome::Taken;
+    }
+    if (after && *after == intent.before) {
+        ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
+        // Not taken. A refusal heard for certain is the switch's word.
+        if (sent == Sent::Refused) {
+            LinkTrace::Note(QStringLiteral("交换机拒绝了分机%1的押金改变").arg(address));
+            return Outcome::Refused;
+        }
+        return Outcome::NotTaken;
+    }
+    if (sent == Sent::Refused && !after) {
+        // The switch refused it for certain and then did not answer the
+        // question: the refusal is its word, and the intent stays, so the
+        // deposit is compared again before the change goes next time.
+        LinkTrace::Note(QStringLiteral("交换机拒绝了分机%1的押金改变, 之后没有回答押金查询").arg(address));
+        return Outcome::Refused;
+    }
+    tellInDoubt(address, intent, after);
+    return Outcome::InDoubt;
+}
+
+// The change acknowledged cleanly last is booked with the next change's
+// intent, in one commit: its own intent, durable since before its frame went,
+// stands for it meanwhile (a kill in between is settled by the switch's
+// deposit). Anything heard after its acknowledgement that the answer does not
+// explain sends it to the switch's deposit first.
+struct Deferred {
+    bool set = false;
+    int address = 0;
+    Intent intent;
+    qint64 sentAt = 0;
+};
+Deferred g_deferred;
+bool g_deferredFailed = false;
+
+void checkDeferred(ModComm::TurnRun& run) {
+    if (!g_deferred.set || ModComm::AckEventsSince(g_deferred.sentAt).isEmpty()) return;
+    const Deferred d = g_deferred;
+    g_deferred = {};
+    if (byDeposit(run, d.address, d.intent, Sent::Unsure) != Outcome::Taken) g_deferredFailed = true;
+}
+
+void flushDeferred(ModComm::TurnRun& run) {
+    checkDeferred(run);
+    if (!g_deferred.set) return;
+    const Deferred d = g_deferred;
+    g_deferred = {};
+    bookTaken(d.address, d.intent);
+}
+
+// The intent of the change about to go, durable, with the booking of the one before.
+void writeIntent(int address, const Intent& intent) {
+    if (!g_deferred.set) {
+        ModSwitch::WriteAhead(dbSwitch, kDepositIntent, keyOf(address), bodyOf(intent));
+        return;
+    }
+    const Deferred d = g_deferred;
+    g_deferred = {};
+    try {
+        dbSwitch.setDurableCommits(true);
+        platform::Transaction tx(dbSwitch);
+        bookRows(d.address, d.intent, platform::Now(), true);
+        ModSwitch::WriteAhead(dbSwitch, kDepositIntent, keyOf(address), bodyOf(intent));
+        tx.commit();
+    } catch (const platform::DbError&) {
+        // Each alone, with its own rule (a refused history row, a lock).
+        bookTaken(d.address, d.intent);
+        ModSwitch::WriteAhead(dbSwitch, kDepositIntent, keyOf(address), bodyOf(intent));
+    }
 }
 
 }  // namespace
@@ -214,6 +311,8 @@ std::optional<qint64> AskDeposit(int address) {
 }
 
 Settled SettleDepositIntent(ModComm::TurnRun& run, int address) {
+    // Asked for, a change whose booking waits is settled by the switch.
+    if (g_deferred.set && g_deferred.address == address) g_deferred = {};
     std::optional<Intent> intent;
     bool found = false;
     for (const ModSwitch::WriteAheadRecord& r : ModSwitch::PendingWriteAhead(dbSwitch, kDepositIntent))
@@ -229,7 +328,7 @@ Settled SettleDepositIntent(ModComm::TurnRun& run, int address) {
         return Settled::NotTaken;
     }
     const std::optional<qint64> now = steadyDeposit(run, address);
-    if (now && *now == intent->before + intent->fen) {
+    if (now && *now == expectedOf(*intent)) {
         LinkTrace::Note(QStringLiteral("分机%1的押金改变%2此前已被交换机接受").arg(address).arg(yuan(intent->fen)));
         bookTaken(address, *intent);
         return Settled::Taken;
@@ -265,6 +364,7 @@ bool SendDepositChange(ModComm::TurnRun& run, int address, const QString& sentFr
     const qint64 fen = change.toFenHalfEven();
     // Nothing to take twice: sent as any row.
     if (fen == 0) {
+        flushDeferred(run);
         if (run.send(frame) != ModComm::Acknowledged) return false;
         bookTaken(address, Intent{0, 0, change, frame});
         return true;
@@ -273,8 +373,10 @@ bool SendDepositChange(ModComm::TurnRun& run, int address, const QString& sentFr
     // still on its way when the change goes.
     run.quietForAsk();
     const std::optional<qint64> before = AskDeposit(address);
+    checkDeferred(run);
     if (!before) {
         // Without the deposit before, no outcome could be settled: not sent.
+        flushDeferred(run);
         tell(QStringLiteral("交换机没有回答分机%1的押金查询，押金改变%2未发送，仍待下载。").arg(numberOf(address), yuan(fen)));
         return false;
     }
@@ -282,50 +384,30 @@ bool SendDepositChange(ModComm::TurnRun& run, int address, const QString& sentFr
     for (int attempt = 0; attempt < 2; ++attempt) {
         // Durable before the frame goes; a station file that cannot take it
         // (another program's lock) throws, and nothing is sent.
-        ModSwitch::WriteAhead(dbSwitch, kDepositIntent, keyOf(address), bodyOf(intent));
+        writeIntent(address, intent);
         qint64 sentAt = 0;
         const Sent sent = sendOnce(run, frame, sentAt);
-        // A clean acknowledgement is booked once the switch's deposit shows
-        // the change (one question, which also lets a contradicting answer
-        // come); anything else, and any other answer, or none: the switch's
-        // deposit, read until it is steady, says whether it took the change.
-        // It is never sent again before that is known.
         if (sent == Sent::Clean) {
-            run.quietForAsk();
-            const std::optional<qint64> shown = AskDeposit(address);
-            if (shown && *shown == *before + fen && ModComm::AckEventsSince(sentAt).isEmpty()) {
-                bookTaken(address, intent);
-                return true;
-            }
-        }
-        const std::optional<qint64> after = steadyDeposit(run, address);
-        if (after && *after == *before + fen) {
-            LinkTrace::Note(QStringLiteral("分机%1的押金改变已被交换机接受, 其确认未能确定").arg(address));
-            bookTaken(address, intent);
+            g_deferred = {true, address, intent, sentAt};
             return true;
         }
-        if (after && *after == *before) {
-            ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
-            // Not taken. A refusal heard for certain is the switch's word: the
-            // change stays pending. A damaged frame, or no answer, lets it go
-            // once more.
-            if (sent == Sent::Refused) {
-                LinkTrace::Note(QStringLiteral("交换机拒绝了分机%1的押金改变").arg(address));
-                return false;
-            }
-            continue;
+        // Any other answer, or none: the switch's deposit, read until it is
+        // steady, says whether it took the change. It is never sent again
+        // before that is known.
+        switch (byDeposit(run, address, intent, sent)) {
+        case Outcome::Taken: return true;
+        case Outcome::NotTaken: continue;   // a damaged frame, or no answer: once more
+        default: return false;
         }
-        if (sent == Sent::Refused && !after) {
-            // The switch refused it for certain and then did not answer the
-            // question: the refusal is its word, and the intent stays, so the
-            // deposit is compared again before the change goes next time.
-            LinkTrace::Note(QStringLiteral("交换机拒绝了分机%1的押金改变, 之后没有回答押金查询").arg(address));
-            return false;
-        }
-        tellInDoubt(address, intent, after);
-        return false;
     }
     return false;
+}
+
+bool FlushDepositChanges(ModComm::TurnRun& run) {
+    flushDeferred(run);
+    const bool failed = g_deferredFailed;
+    g_deferredFailed = false;
+    return !failed;
 }
 
 }  // namespace transfer

@@ -46,6 +46,12 @@ std::optional<qint64> AskDeposit(int address);
 // nothing was sent) or the outcome cannot be (then the intent stays).
 bool SendDepositChange(ModComm::TurnRun& run, int address, const QString& frame, const platform::Currency& change);
 
+// After the last change of a run (also one stopped by an error): the change
+// acknowledged last is booked (see SendDepositChange: a clean
+// acknowledgement's booking goes with the next change's intent). False when
+// a change this run counted as taken turned out not taken or in doubt.
+bool FlushDepositChanges(ModComm::TurnRun& run);
+
 // What became of the change whose intent is unsettled for `address`.
 enum class Settled { None, Taken, NotTaken, InDoubt };
 // Settles it by the switch's deposit (see above); None when there is no intent.

@@ -188,6 +188,9 @@ struct Branch {
     // After the row's acknowledgement: its database update (into `cleared`,
     // written when the table ends) and its grid colour.
     std::function<void(const Recordset&, int, Cleared&)> done;
+    // After the last row sent, with `send`: what the rows left to book is
+    // booked; false when a row counted as taken turned out not to be.
+    std::function<bool(ModComm::TurnRun&)> flush;
 };
 
 QVariant col(const Recordset& rs, const char* name) { return rs.value(QString::fromLatin1(name)); }
@@ -273,6 +276,7 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
             return transfer::SendDepositChange(run, int(rs.lng(QStringLiteral("Address"))), frame,
                                                rs.cur(QStringLiteral("ChangeValue")));
         };
+        b->flush = [](ModComm::TurnRun& run) { return transfer::FlushDepositChanges(run); };
         b->done = [](const Recordset& rs, int, Cleared&) {
             const qint64 address = rs.lng(QStringLiteral("Address"));
             // The view lists only extensions with a dialable number: its rows
@@ -303,7 +307,8 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
     bool ok = true;
     // The rows whose answers stand are done, the others stay pending.
     const auto judge = [&] {
-        const bool sure = run.settle();
+        bool sure = run.settle();
+        if (b.flush) sure = b.flush(run) && sure;
         const int standing = qMin(acked, qMax(0, run.sureRows() - first));
         Cleared cleared;
         if (!b.send && standing > 0) {
@@ -337,7 +342,10 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
         // The end closes the table; what it gets is judged with the rows.
         if (ok && b.end) run.send(FrameCode::kTableEnd);
     } catch (...) {
-        judge();   // the rows acknowledged before the one that failed
+        try {
+            judge();   // the rows acknowledged before the one that failed
+        } catch (...) {
+        }
         throw;
     }
     return judge() && ok;

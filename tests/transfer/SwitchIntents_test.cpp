@@ -13,9 +13,7 @@
 #include "link/frmSRV.h"
 #include "params/RowEdit.h"
 #include "params/ShowTable.h"
-#include "transfer/DepositChange.h"
 #include "transfer/ModToolbar.h"
-#include "transfer/SwitchIntents.h"
 #include "transfer/UserDownload.h"
 
 #include <QRegularExpression>
@@ -24,6 +22,10 @@
 using namespace transfertest;
 
 namespace {
+
+// The kinds of the write-ahead records of the switch's acts.
+const QString kDeposit = QStringLiteral("deposit");
+const QString kRelease = QStringLiteral("release");
 
 class SwitchIntents : public TransferTest {
 protected:
@@ -125,7 +127,7 @@ TEST_F(SwitchIntents, AChangeTheStationCannotWriteAheadIsNotSent) {
     EXPECT_EQ(atSwitch(7), 11000);
     EXPECT_EQ(booked(7), 1000);
     EXPECT_FALSE(pendingChange(7));
-    EXPECT_EQ(intents(transfer::kDepositIntent), 0);
+    EXPECT_EQ(intents(kDeposit), 0);
 }
 
 // The lock comes while the switch takes the change, or the station stops
@@ -140,7 +142,7 @@ TEST_F(SwitchIntents, AChangeTakenButNotWrittenIsSettledByTheSwitchNotSentAgain)
     unlock();
     EXPECT_TRUE(status().startsWith("下载错误:")) << status().toStdString();
     EXPECT_EQ(atSwitch(7), 11000);
-    EXPECT_EQ(intents(transfer::kDepositIntent), 1);
+    EXPECT_EQ(intents(kDeposit), 1);
 
     down("ExtDeposit");
     EXPECT_EQ(status(), "下载成功");
@@ -148,17 +150,17 @@ TEST_F(SwitchIntents, AChangeTakenButNotWrittenIsSettledByTheSwitchNotSentAgain)
     EXPECT_EQ(atSwitch(7), 11000);
     EXPECT_EQ(booked(7), 1000);
     EXPECT_FALSE(pendingChange(7));
-    EXPECT_EQ(intents(transfer::kDepositIntent), 0);
+    EXPECT_EQ(intents(kDeposit), 0);
 
     // Killed after the frame went: the intent and the pending change are what
     // the station left; the switch took it.
     change(9, "-2.00");
     hold(9, 5000 - 200);
-    ModSwitch::WriteAhead(dbSwitch, transfer::kDepositIntent, "9", "before=5000;change=-200;value=-20000;frame=A50709020000C8");
+    ModSwitch::WriteAhead(dbSwitch, kDeposit, "9", "before=5000;change=-200;value=-20000;frame=A50709020000C8");
     // And one the switch never got: it goes now, once.
     change(8, "3.00");
     hold(8, 0);
-    ModSwitch::WriteAhead(dbSwitch, transfer::kDepositIntent, "8", "before=0;change=300;value=30000;frame=A507080100012C");
+    ModSwitch::WriteAhead(dbSwitch, kDeposit, "8", "before=0;change=300;value=30000;frame=A507080100012C");
     down("ExtDeposit");
     EXPECT_EQ(status(), "下载成功");
     EXPECT_EQ(atSwitch(9), 4800);
@@ -166,7 +168,7 @@ TEST_F(SwitchIntents, AChangeTakenButNotWrittenIsSettledByTheSwitchNotSentAgain)
     EXPECT_EQ(atSwitch(8), 300);
     EXPECT_EQ(booked(8), 300);
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
-    EXPECT_EQ(intents(transfer::kDepositIntent), 0);
+    EXPECT_EQ(intents(kDeposit), 0);
 }
 
 // The switch takes the change, its acknowledgement is lost, and its deposit
@@ -239,6 +241,9 @@ TEST_F(SwitchIntents, TheDepositRulesHoldAgainstContradictionsMovesRefusalsAndCo
     });
     down("ExtDeposit");
     sw.setObserver({});
+    EXPECT_EQ(atSwitch(7), booked(7));
+    EXPECT_EQ(pendingChange(7), booked(7) == 0);
+    down("ExtDeposit");
     EXPECT_EQ(atSwitch(7), 100);
     EXPECT_EQ(booked(7), 100);
     EXPECT_FALSE(pendingChange(7));
@@ -265,7 +270,7 @@ TEST_F(SwitchIntents, TheDepositRulesHoldAgainstContradictionsMovesRefusalsAndCo
     EXPECT_EQ(booked(6), 0);
     EXPECT_TRUE(pendingChange(6));
     dbSwitch.execute("delete from ExtDeposit");
-    ModSwitch::SettleWriteAhead(dbSwitch, transfer::kDepositIntent, "6");
+    ModSwitch::SettleWriteAhead(dbSwitch, kDeposit, "6");
 
     // A refusal heard for certain: the change stays pending and is not sent
     // once more in the same download.
@@ -368,7 +373,7 @@ TEST_F(UserRelease, AUserDeletedUnderALockReleasesNothing) {
     EXPECT_TRUE(sw.receivedWith("8C08").empty());
     EXPECT_TRUE(sw.receivedWith("8B16").empty());
     EXPECT_TRUE(userKept());
-    EXPECT_EQ(intents(transfer::kReleaseIntent), 0);
+    EXPECT_EQ(intents(kRelease), 0);
 }
 
 // The lock comes while the switch releases the user's rows: the release
@@ -383,7 +388,7 @@ TEST_F(UserRelease, AReleaseThatReachedTheSwitchIsFinishedAtTheNextDownload) {
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     EXPECT_EQ(accountAtSwitch(), "FFFF");
     EXPECT_TRUE(userKept());
-    EXPECT_EQ(intents(transfer::kReleaseIntent), 1);
+    EXPECT_EQ(intents(kRelease), 1);
 
     platform::script::answer("其删除现已完成", platform::rOK);
     dbSwitch.execute("update ExtraHead set bSet=1 where Address=0");
@@ -392,7 +397,7 @@ TEST_F(UserRelease, AReleaseThatReachedTheSwitchIsFinishedAtTheNextDownload) {
     EXPECT_FALSE(userKept());
     EXPECT_EQ(dbSwitch.scalar("select account||'/'||userid from account where address=2048").toString(), "FFFF/0");
     EXPECT_EQ(count("select userid from extension where address=5"), 0);
-    EXPECT_EQ(intents(transfer::kReleaseIntent), 0);
+    EXPECT_EQ(intents(kRelease), 0);
 }
 
 // A release whose every row the switch refused: the user stays as the
@@ -402,5 +407,5 @@ TEST_F(UserRelease, AReleaseTheSwitchRefusedKeepsTheUser) {
     deleteUser();
     EXPECT_TRUE(userKept());
     EXPECT_EQ(accountAtSwitch(), "0123");
-    EXPECT_EQ(intents(transfer::kReleaseIntent), 0);
+    EXPECT_EQ(intents(kRelease), 0);
 }
