@@ -107,7 +107,11 @@ void useUp(int address, const Currency& taken) {
     platform::Recordset rs =
         dbSwitch.query(QStringLiteral("select ChangeValue from extdeposit where address=?"), {address});
     if (rs.eof()) return;
-    const Currency left = rs.cur(QStringLiteral("ChangeValue")) - taken;
+    const Currency now = rs.cur(QStringLiteral("ChangeValue"));
+    Currency left = now - taken;
+    // A change withdrawn meanwhile (set to nothing, or turned the other way)
+    // is not made good by a change the other way.
+    if (now == Currency() || (now < Currency()) != (left < Currency())) left = Currency();
     dbSwitch.execute(QStringLiteral("update extdeposit set changevalue=?,bSet=? where address=?"),
                      {left.toVariant(), left != Currency() ? 1 : 0, address});
 }
@@ -334,6 +338,15 @@ Settled SettleDepositIntent(ModComm::TurnRun& run, int address) {
         return Settled::Taken;
     }
     if (now && *now == intent->before) {
+        ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
+        return Settled::NotTaken;
+    }
+    // The operator, told of the doubt, has withdrawn the change (after
+    // reading the switch's deposits): the station no longer asks.
+    const QVariant pending =
+        dbSwitch.scalar(QStringLiteral("select ChangeValue from extdeposit where address=? and bSet<>0"), {address});
+    if (pending.isNull() || pending.toLongLong() == 0) {
+        LinkTrace::Note(QStringLiteral("分机%1的押金改变%2已撤销, 不再核对").arg(address).arg(yuan(intent->fen)));
         ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
         return Settled::NotTaken;
     }

@@ -6,6 +6,7 @@
 // the station's pending marks and history.
 #include "transfer/TransferFixture.h"
 
+#include "admin/OpenSite.h"
 #include "core/ModUpgrade.h"
 #include "core/WriteAhead.h"
 #include "link/CommState.h"
@@ -269,8 +270,14 @@ TEST_F(SwitchIntents, TheDepositRulesHoldAgainstContradictionsMovesRefusalsAndCo
     EXPECT_EQ(atSwitch(6), 1600);
     EXPECT_EQ(booked(6), 0);
     EXPECT_TRUE(pendingChange(6));
+    // The operator, having read the switch's deposits, withdraws the change:
+    // it is asked about no more.
+    dbSwitch.execute("update ExtDeposit set ChangeValue=0, bSet=0 where Address=6");
+    down("ExtDeposit");
+    EXPECT_EQ(status(), "下载成功");
+    EXPECT_EQ(intents(kDeposit), 0);
+    EXPECT_EQ(atSwitch(6), 1600);
     dbSwitch.execute("delete from ExtDeposit");
-    ModSwitch::SettleWriteAhead(dbSwitch, kDeposit, "6");
 
     // A refusal heard for certain: the change stays pending and is not sent
     // once more in the same download.
@@ -327,6 +334,27 @@ TEST_F(SwitchIntents, ARefusedChangeIsNotToldAsUnanswered) {
     EXPECT_EQ(status(), "下载成功");
     EXPECT_EQ(atSwitch(7), 10100);
     EXPECT_EQ(booked(7), 100);
+}
+
+// The station stopped after a change went (its intent and the pending change
+// left as they were; the switch took it): the opening settles it with the
+// switch before anything else, booked once.
+TEST_F(SwitchIntents, AChangeLeftUnsettledIsSettledAtTheOpening) {
+    change(9, "-2.00");
+    hold(9, 4800);
+    ModSwitch::WriteAhead(dbSwitch, kDeposit, "9", "before=5000;change=-200;value=-20000;frame=A50709020000C8");
+    change(8, "3.00");
+    hold(8, 0);
+    ModSwitch::WriteAhead(dbSwitch, kDeposit, "8", "before=0;change=300;value=30000;frame=A507080100012C");
+    ASSERT_TRUE(admin::OpenSite({}).opened);
+    EXPECT_EQ(intents(kDeposit), 0);
+    EXPECT_EQ(booked(9), -200);
+    EXPECT_FALSE(pendingChange(9));
+    EXPECT_EQ(booked(8), 0);
+    EXPECT_TRUE(pendingChange(8));
+    EXPECT_TRUE(sent().filter(QRegularExpression("^A507")).isEmpty());
+    EXPECT_EQ(atSwitch(9), 4800);
+    EXPECT_EQ(atSwitch(8), 0);
 }
 
 namespace {
