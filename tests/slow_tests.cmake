@@ -77,6 +77,7 @@ set(slow_transfer
   AnswerMatching.*
   IPPuh.*
   Operations.ReadBackMessages
+  SwitchIntents.*
   TableDownload.ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice
   TableDownload.ALateAcknowledgementAcknowledgesNoOtherRow
   TableDownload.ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice
@@ -85,4 +86,5 @@ set(slow_transfer
   Upload.DownloadedTablesVerifyWithoutDifference
   Upload.RequestsOfPerRowTables
   Upload.StreamsEndEarlyAndTimeOutsLeaveTheShadowTable
+  UserRelease.*
 )

@@ -15,6 +15,7 @@
 #include "platform/Files.h"
 #include "pricing/BillFile.h"
 #include "pricing/RecordSpool.h"
+#include "transfer/SwitchIntents.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -149,6 +150,10 @@ SiteOpened OpenSite(const SiteOpening& how) {
     if (how.opened) how.opened();
     if (how.priceWaiting) storeWaitingCalls();
     if (how.ready) how.ready();
+    // What the station was about to tell the switch when it stopped is
+    // settled with the switch, when the line is up (the start-up opens it
+    // later, and settles then).
+    transfer::SettleSwitchIntents();
     // A restore whose box a kill kept from the operator: told now, and only then forgotten.
     if (how.tellRestore) TellRestore(DataPath, false);
     return r;

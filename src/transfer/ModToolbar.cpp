@@ -17,6 +17,7 @@
 #include "platform/FlexGrid.h"
 #include "platform/Prompts.h"
 #include "transfer/DepositChange.h"
+#include "transfer/SwitchIntents.h"
 #include "transfer/RowFrames.h"
 
 #include <functional>
@@ -187,18 +188,12 @@ struct Branch {
     // After the row's acknowledgement: its database update (into `cleared`,
     // written when the table ends) and its grid colour.
     std::function<void(const Recordset&, int, Cleared&)> done;
+    // After the last row sent, with `send`: what the rows left to book is
+    // booked; false when a row counted as taken turned out not to be.
+    std::function<bool(ModComm::TurnRun&)> flush;
 };
 
 QVariant col(const Recordset& rs, const char* name) { return rs.value(QString::fromLatin1(name)); }
-
-// A deposit change the switch took whose history row could not be written.
-void historyRefused(qint64 address, const platform::Currency& change, const QDateTime& when, const QString& why) {
-    const QString text = QStringLiteral("分机%1的押金改变%2已下载到交换机，但押金历史记录(%3)未能写入：%4")
-                             .arg(ModSwitch::ExtNumberOf(int(address)), change.toString2(),
-                                  when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), why);
-    LinkTrace::Note(text);
-    platform::MsgBox(text, platform::mbOKOnly | platform::mbExclamation, AppName);
-}
 
 std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QString& name) {
     auto b = std::make_unique<Branch>();
@@ -274,34 +269,16 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
         };
     } else if (t == kExtDeposit) {
         b->frame = [](const Recordset& rs, int) { return transfer::ExtDepositRow(RowValues::of(rs)); };
-        // A change the switch took is never sent again, also when its acknowledgement was lost.
+        // A change the switch took is never sent again, also when its
+        // acknowledgement was lost; it is booked (history, used up) as it is
+        // settled, with its intent.
         b->send = [](ModComm::TurnRun& run, const Recordset& rs, const QString& frame) {
-            // The frame carries the change in whole fen, rounded as it was built.
             return transfer::SendDepositChange(run, int(rs.lng(QStringLiteral("Address"))), frame,
-                                               rs.cur(QStringLiteral("ChangeValue")).toFenHalfEven());
+                                               rs.cur(QStringLiteral("ChangeValue")));
         };
-        b->done = [](const Recordset& rs, int, Cleared& cleared) {
+        b->flush = [](ModComm::TurnRun& run) { return transfer::FlushDepositChanges(run); };
+        b->done = [](const Recordset& rs, int, Cleared&) {
             const qint64 address = rs.lng(QStringLiteral("Address"));
-            const platform::Currency change = rs.cur(QStringLiteral("ChangeValue"));
-            const QDateTime when = platform::Now();
-            const QString used = QStringLiteral("update extdeposit set bSet=0,changevalue=0 where address=?");
-            try {
-                // The change is recorded and used up together.
-                platform::Transaction tx(dbSwitch);
-                if (change != platform::Currency())
-                    dbSwitch.execute(QStringLiteral("insert into extdeposithistory(ChangeDate,ExtAddr,ChangeValue,WorkerID,"
-                                                    "ChangeType) values(?,?,?,?,2)"),
-                                     {when, address, change, WorkerID});
-                dbSwitch.execute(used, {address});
-                tx.commit();
-            } catch (const platform::DbError& e) {
-                // The switch has taken the change: it is used up whatever
-                // becomes of its history row (the history keeps one row per
-                // extension and second, so a second change of the same second
-                // is refused), or every later download would add it again.
-                dbSwitch.execute(used, {address});
-                historyRefused(address, change, when, platform::OperatorText(e));
-            }
             // The view lists only extensions with a dialable number: its rows
             // are found by their address, not by their place.
             if (platform::FlexGrid* g = consoleGrid()) {
@@ -330,7 +307,8 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
     bool ok = true;
     // The rows whose answers stand are done, the others stay pending.
     const auto judge = [&] {
-        const bool sure = run.settle();
+        bool sure = run.settle();
+        if (b.flush) sure = b.flush(run) && sure;
         const int standing = qMin(acked, qMax(0, run.sureRows() - first));
         Cleared cleared;
         if (!b.send && standing > 0) {
@@ -364,7 +342,10 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
         // The end closes the table; what it gets is judged with the rows.
         if (ok && b.end) run.send(FrameCode::kTableEnd);
     } catch (...) {
-        judge();   // the rows acknowledged before the one that failed
+        try {
+            judge();   // the rows acknowledged before the one that failed
+        } catch (...) {
+        }
         throw;
     }
     return judge() && ok;
@@ -406,6 +387,8 @@ void DownLoadPara(Recordset& rs, int rightNo) {
     std::unique_ptr<Branch> branch = whole ? nullptr : branchOf(table, rightNo, name);
     // A view that has nothing to send sends nothing and reports nothing.
     if (!whole && !branch) return;
+    // What an earlier send to the switch left unsettled is settled first.
+    transfer::SettleSwitchIntents(table != kExtDeposit);
     try {
         const int n = ModSwitch::GetRecordCount(rs);
         QString prompt = branch ? branch->prompt : name;

@@ -2,6 +2,7 @@
 
 #include "core/ModDefine.h"
 #include "core/RowLists.h"
+#include "core/WriteAhead.h"
 #include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
@@ -136,6 +137,10 @@ bool DownExtPara(Recordset& rs, int mode, bool clearPassword, bool showProgress)
 
 bool DownUserPara(qint64 userId, int mode, int clearPassword, int force, int showProgress) {
     if (userId == 0 && force == 0) return true;
+    // A release whose outcome was never written is settled before any row
+    // of a user goes again (not by a release itself, whose intent is new).
+    if (mode != transfer::kModeRelease && !ModSwitch::PendingWriteAhead(dbSwitch, transfer::kReleaseIntent).isEmpty())
+        transfer::SettleSwitchIntents();
     Recordset accounts =
         dbSwitch.query(QStringLiteral("select * from account where userid=? order by address"), {userId});
     if (!DownAccount(accounts, mode, clearPassword != 0, showProgress != 0)) return false;
