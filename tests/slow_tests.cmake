@@ -13,7 +13,8 @@ set(slow_admin
   DBManagerTest.CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack
   DBManagerTest.RestoreBringsBackEveryFileAndReloadsSettingsAndBoards
   DBManagerTest.RestoredFileFromAnOlderStationSurvivesTheNextStart
-  DBManagerTest.TheReopeningAfterARestoreMovesTheMoneyOnce
+  DBManagerTest.AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded
+  DBManagerTest.AYearFileIsMergedOnceARestore
   DBManagerTest.TimedBackupSettingsThatCannotBeStoredAreToldAndNothingChanges
   RestoreCrashTest.*
   */RestoreCompletion.*
@@ -46,6 +47,7 @@ set(slow_console
 )
 set(slow_core
   CompactDBTest.FileLockedElsewhereIsSkippedSilently
+  LedgerTest.AQuietWeekendIsNoWrongClock
   MainFrame.*
   MoneySoakTest.*
   Startup.*

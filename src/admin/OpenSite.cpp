@@ -28,6 +28,22 @@ void step(const SiteOpening& how, int value, const QString& text = QString()) {
     if (how.progress) how.progress(value, text);
 }
 
+// A site an older version made carries the root's name in its files: a
+// backup of either would be taken for the other's. Its files are given their
+// own before anything reads the journal; one that cannot be written now is
+// renamed at the next opening.
+void tellSiteApart() {
+    const QString site = QFileInfo(DataPath).canonicalFilePath();
+    const QString root = QFileInfo(RootDataDir()).canonicalFilePath();
+    if (site.isEmpty() || root.isEmpty() || site == root) return;
+    QString rootId = ModSwitch::StationIdOf(platform::resolveCI(RootDataDir(), QStringLiteral("PhoneCur.mdb")));
+    if (rootId.isEmpty()) rootId = ModSwitch::StationIdOf(RootStationFile());
+    try {
+        ModSwitch::TellSiteApart(rootId, QFileInfo(site).fileName());
+    } catch (const platform::DbError&) {
+    }
+}
+
 // Steps 2 to 5 for the site of DataPath. `failure` null: a file that fails
 // its check without a sound copy, or a failed upgrade, ends the station, and
 // a file that cannot be opened is asked about. Else false with the reason,
@@ -59,6 +75,7 @@ bool openFiles(const SiteOpening& how, QString* failure, QString* notice) {
             ModSwitch::NumberSafetyCopy();
             RenewSafetyCopy(dbSwitch);
         }
+        tellSiteApart();
         // The money moves here and nowhere else in an opening.
         ModSwitch::PrepareChargeLog();
         return true;

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 
 namespace ModSwitch {
 
@@ -440,26 +441,107 @@ qint64 markOfStationCopy() {
 QString daysAgo(int days) { return platform::Now().addDays(-days).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 QString nowText();
 
-// The date before which entries may be let go: the keeping time before now.
-// Empty (nothing is let go) when the clock is more than a day past the newest
-// entry: a clock set ahead would let every entry go at once, and a later
-// restore could only name differences. `newest`: that entry's date.
-QString keepingCutoff(QString* newest = nullptr) {
-    const QString last = dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1").arg(logTable())).toString();
-    if (newest) *newest = last;
-    if (last.isEmpty() || last < daysAgo(1)) return QString();
-    return daysAgo(kKeepDays);
+// A start that finds the clock this far past the newest entry doubts it
+// (a quiet weekend, a holiday are no such clock).
+constexpr int kDoubtDays = 31;
+// The call file's note of the entries after which a start found the clock
+// far past the newest entry: the numbers, comma-separated.
+const QString kClockDoubted = QStringLiteral("TarvoClockDoubted");
+
+QSet<qint64> clockDoubts() {
+    QSet<qint64> out;
+    if (!logOpen() || dbPhoneCur.actualTableName(kNotes).isEmpty()) return out;
+    for (const QString& n : GetVariant(dbPhoneCur, kClockDoubted, QString(), kNotes).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        out.insert(n.toLongLong());
+    return out;
 }
 
-// Told once for each newest entry: the clock ran past it and entries over the
-// keeping time by that clock stay. Nothing when no entry is that old.
-void tellClockAhead(const Database& db, const QString& table, const QString& newest) {
+// The newest entry's date, of those not dated in the future (a clock set
+// back since): "" when none.
+QString newestEntryDate() {
+    return dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1 WHERE f_date<?").arg(logTable()), {daysAgo(-1)}).toString();
+}
+
+// At an opening: a clock far past the newest entry may be set ahead. The
+// entries written on it are then no clock for the entries before: the days
+// between the last entry before it and the first after it are not counted
+// towards their age (see agedThrough) until the entries since show the time.
+// True when noted now.
+bool noteClockDoubt() {
+    const QString newest = newestEntryDate();
+    if (newest.isEmpty() || newest >= daysAgo(kDoubtDays)) return false;
+    const qint64 last = lastLogged();
+    QSet<qint64> doubts = clockDoubts();
+    if (last <= 0 || doubts.contains(last)) return false;
+    QList<qint64> numbers(doubts.begin(), doubts.end());
+    numbers << last;
+    std::sort(numbers.begin(), numbers.end());
+    QStringList text;
+    for (qint64 n : numbers) text << QString::number(n);
+    SetVariant(dbPhoneCur, kClockDoubted, text.join(QLatin1Char(',')), kNotes);
+    return true;
+}
+
+// The highest number, up to `through`, of the entries of `db`'s log table
+// `table` that are older than the keeping time both by the clock and by the
+// entries numbered after them (the open call file's log included): the days
+// from one entry to the next count, never backwards (an entry dated in the
+// future is no clock), and not across a clock a start doubted. 0 when none
+// is. `heldBack`: entries old by the clock alone are kept.
+qint64 agedThrough(const Database& db, const QString& table, qint64 through, bool* heldBack = nullptr) {
+    if (heldBack) *heldBack = false;
+    // By the clock: the oldest entries, in number order, up to the first
+    // younger one (an entry without a date goes with its older neighbours).
+    const QString cutoff = daysAgo(kKeepDays);
+    qint64 byClock = 0;
+    for (platform::RowReader r = db.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 WHERE f_seq<=? ORDER BY f_seq")
+                                             .arg(db.qualified(table)),
+                                         {through});
+         r.next();) {
+        if (r.isNull(1)) continue;
+        if (r.text(1) >= cutoff) break;
+        byClock = r.integer(0);
+    }
+    if (byClock <= 0) return 0;
+    // By the entries: walking back from the newest, the days they span.
+    const QSet<qint64> doubts = clockDoubts();
+    double span = 0, later = 0;
+    qint64 laterSeq = 0, byEntries = 0, lowest = std::numeric_limits<qint64>::max();
+    const auto walk = [&](const Database& from, const QString& log) {
+        for (platform::RowReader r = from.rows(QStringLiteral("SELECT f_seq, julianday(f_date) FROM %1 WHERE f_seq<? "
+                                                              "ORDER BY f_seq DESC")
+                                                   .arg(log),
+                                               {lowest});
+             r.next();) {
+            lowest = r.integer(0);
+            if (r.isNull(1)) continue;
+            const double day = r.real(1);
+            bool doubted = false;
+            for (qint64 d : doubts) doubted = doubted || (d >= lowest && d < laterSeq);
+            if (laterSeq > 0 && !doubted) span += qMax(0.0, later - day);
+            later = day;
+            laterSeq = lowest;
+            if (span >= kKeepDays) {
+                byEntries = lowest;
+                return;
+            }
+        }
+    };
+    if (logOpen() && !(db.path() == dbPhoneCur.path() && table == kChargeLog)) walk(dbPhoneCur, logTable());
+    if (byEntries == 0) walk(db, db.qualified(table));
+    if (heldBack) *heldBack = byEntries < byClock;
+    return qMin(byClock, byEntries);
+}
+
+// Told once for each newest entry: the clock is far past it (a start
+// doubts it), and entries over the keeping time by that clock stayed.
+void tellClockAhead() {
     thread_local QString told;
-    if (newest.isEmpty() || told == newest) return;
-    if (db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_date<? LIMIT 1").arg(db.qualified(table)), {daysAgo(kKeepDays)})
-            .isNull())
-        return;
-    told = newest;
+    const QString newest = newestEntryDate();
+    if (newest.isEmpty() || newest >= daysAgo(kDoubtDays)) return;
+    const QString key = dbPhoneCur.path() + QLatin1Char('\n') + newest;
+    if (told == key) return;
+    told = key;
     core::Notify(QStringLiteral("电脑的时钟（%1）比最近一笔记账记录（%2）晚一天以上，可能设置有误：超过%3天的记账记录这次没有清除。"
                                 "请核对电脑的日期和时间。")
                      .arg(nowText(), newest.left(19))
@@ -486,24 +568,15 @@ qint64 lowestBackupMark(const QList<Database>& dbs) {
     return lowest;
 }
 
-// Lets go in the journal file `j` the entries dated before `cutoff`, oldest
-// first, up to the first one younger (an entry without a date goes with its
-// older neighbours) and never past `through`, what both safety copies and
-// the newest backups hold, in the caller's transaction.
-void dropAged(const Database& j, const QString& cutoff, qint64 through) {
-    if (cutoff.isEmpty()) return;
-    qint64 lastAged = 0;
-    {
-        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 WHERE f_seq<=? ORDER BY f_seq")
-                                                .arg(j.qualified(kChargeLog)),
-                                            {through});
-             r.next();) {
-            if (r.isNull(1)) continue;
-            if (r.text(1) >= cutoff) break;
-            lastAged = r.integer(0);
-        }
-    }
+// Lets go in the journal file `j` the entries older than the keeping time
+// (agedThrough), oldest first, never past `through`, what both safety copies
+// and the newest backups hold, in the caller's transaction. True when
+// entries old by the clock alone were kept.
+bool dropAged(const Database& j, qint64 through) {
+    bool heldBack = false;
+    const qint64 lastAged = agedThrough(j, kChargeLog, through, &heldBack);
     if (lastAged > 0) j.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(j.qualified(kChargeLog)), {lastAged});
+    return heldBack;
 }
 
 // The journal file carries the name of its station, as the two other files
@@ -601,8 +674,9 @@ bool JournalFileHoldsWhatWasMoved(const Database& j) {
 // Moves the entries numbered up to `through` to the journal file: copied
 // there (those it holds already stay as they are) and synced, then deleted
 // from the log together with the note of how far the moves went. A kill in
-// between leaves them in both files, which every reader takes once.
-void moveEntries(qint64 through, const QString& cutoff) {
+// between leaves them in both files, which every reader takes once. True when
+// entries old by the clock alone were kept.
+bool moveEntries(qint64 through) {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
     const bool fresh = !QFileInfo::exists(path);
@@ -623,6 +697,7 @@ void moveEntries(qint64 through, const QString& cutoff) {
             }
         }
     } detach{j};
+    bool heldBack = false;
     // Written by appends and read by restores only: a rollback journal, every commit synced.
     j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
     j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
@@ -641,7 +716,7 @@ void moveEntries(qint64 through, const QString& cutoff) {
                   {through});
         // Nor past the newest backups' marks: putting one back needs every entry since.
         const qint64 horizon = lowestBackupMark({dbPhoneCur, j});
-        dropAged(j, cutoff, horizon >= 0 ? qMin(through, horizon) : through);
+        heldBack = dropAged(j, horizon >= 0 ? qMin(through, horizon) : through);
         tx.commit();
     }
     const QVariant from = j.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
@@ -654,6 +729,7 @@ void moveEntries(qint64 through, const QString& cutoff) {
     SetVariant(dbPhoneCur, kJournalLast, held.isNull() ? QString() : QString::number(held.toLongLong()), kNotes);
     if (sound) noteJournalSound(path);
     tx.commit();
+    return heldBack;
 }
 }  // namespace
 
@@ -691,13 +767,7 @@ void MoveSettledEntries() {
         if (!young.isNull()) through = young.toLongLong() - 1;
         const QVariant first = dbPhoneCur.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(logTable()));
         if (first.isNull() || first.toLongLong() > through) return;
-        QString newest;
-        const QString cutoff = keepingCutoff(&newest);
-        moveEntries(through, cutoff);
-        if (cutoff.isEmpty()) {
-            const QString path = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
-            tellClockAhead(Database::openReadOnly(path), kChargeLog, newest);
-        }
+        if (moveEntries(through)) tellClockAhead();
     } catch (const DbError& e) {
         // The entries stay in the call file; the next opening or night moves
         // them. The cause is told once: a file that keeps refusing is the operator's to see.
@@ -1184,6 +1254,45 @@ void catchUpWithJournal() {
 }
 }  // namespace
 
+namespace {
+// A station file without a mark: placed by its own rows, as a restore places
+// a backup without a mark (the entries older than its copy number, never past
+// `bound`, the note of where the numbering began; then for each user the
+// entry after which the journal gives the balance it holds), and brought up
+// to the journal from there by the one replay; what could not be is told.
+void placeUnmarkedStationFile(qint64 bound) {
+    bool sound = true, complete = true;
+    QList<LogEntry> log = EntriesOf(dbPhoneCur, kChargeLog, 0, &sound);
+    if (movedThrough() > 0) log = MergedLog(log, MovedEntries(dbPhoneCur.path(), 0, &complete));
+    WithUserRows(log, UserRowsOf(dbPhoneCur));
+    WithUserRows(log, UserRowsOf(dbSwitch));
+    QList<LogEntry> within;
+    for (const LogEntry& e : log)
+        if (e.seq <= bound) within << e;
+    const qint64 fileMark = qMin(MarkOfCopy(dbSwitch, within), bound);
+    const QMap<qint64, qint64> held = HeldByUnmarkedCopy(dbSwitch, log, fileMark);
+    const qint64 last = lastLogged();
+    LogRecovery r;
+    try {
+        platform::Transaction tx(dbSwitch);
+        r = RecoverFromLog(dbSwitch, log, {}, fileMark, -1, held);
+        if (last > fileMark) mirrorApplied(fileMark, last);
+        tx.commit();
+    } catch (const platform::MoneyOverflow& e) {
+        r = LogRecovery();
+        r.failed = platform::OperatorText(e);
+    }
+    r.logPartial = !sound;
+    r.movedPartial = !complete;
+    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && !r.gap && !r.logPartial &&
+        !r.movedPartial && r.failed.isEmpty())
+        return;
+    core::Notify(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
+                     RecoveryLines(r).join(QLatin1Char('\n')),
+                 platform::mbOKOnly, QStringLiteral("警告"));
+}
+}  // namespace
+
 void PrepareChargeLog() {
     CreateChargeLog(dbPhoneCur);
     g_foreign = 0;
@@ -1206,19 +1315,15 @@ void PrepareChargeLog() {
                            platform::meansDamage(e) ? QStringLiteral("文件已损坏") : platform::troubleCause(e));
     }
     KeepUserNumbers();
-    // A station file that has no mark yet was written by the version before
-    // the log was numbered, which kept every charge it logged in the same
-    // commit as the call: those are applied. An entry numbered since was
-    // written by this version, which marks every station file it writes: a
-    // file without a mark (the copy the first start took, put back) holds none.
-    if (AppliedMark(dbSwitch) < 0) {
-        qint64 held = lastLogged();
-        const QString numbered = GetVariant(dbPhoneCur, kNumberedNote, QString(), kNotes);
-        if (!numbered.isEmpty()) held = qMin(held, numbered.toLongLong());
-        platform::Transaction tx(dbSwitch);
-        setMark(dbSwitch, held);
-        tx.commit();
-    }
+    // A log an older release numbered without noting where: noted once, from
+    // what the files hold now. This version marks every station file it
+    // writes, so a file without a mark holds no entry numbered past it.
+    if (GetVariant(dbPhoneCur, kNumberedNote, QString(), kNotes).isEmpty())
+        SetVariant(dbPhoneCur, kNumberedNote, QString::number(qMax(lastLogged(), movedThrough())), kNotes);
+    // A station file that has no mark yet was written by a release before
+    // the log was numbered, or is the copy the first start took: it holds no
+    // entry past the note, and within it is placed by its own rows.
+    if (AppliedMark(dbSwitch) < 0) placeUnmarkedStationFile(GetVariant(dbPhoneCur, kNumberedNote, QString(), kNotes).toLongLong());
     catchUpWithJournal();
     ApplyLoggedCharges();
     // The station file's copy of the log keeps what the call file's safety copy lacks.
@@ -1228,6 +1333,12 @@ void PrepareChargeLog() {
             if (!dbSwitch.actualTableName(t).isEmpty())
                 dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(dbSwitch.qualified(t)), {inCallCopy});
     }
+    // A clock far past the newest entry is doubted before anything is let go on its word.
+    try {
+        noteClockDoubt();
+    } catch (const DbError&) {
+        // Doubted at the next opening.
+    }
     // What every copy holds and is a few days old moves to the journal file
     // (not into one just found unwritable: its cause is told already).
     if (journalWritable) MoveSettledEntries();
@@ -1236,12 +1347,12 @@ void PrepareChargeLog() {
     const qint64 copyMark = markOfStationCopy();
     if (copyMark <= 0) return;
     try {
-        const QString cutoff = keepingCutoff();
-        if (cutoff.isEmpty()) return;
+        if (dbSwitch.actualTableName(kLedgerMirror).isEmpty()) return;
+        const qint64 aged = agedThrough(dbSwitch, kLedgerMirror, copyMark);
+        if (aged <= 0) return;
         for (const QString& t : {kLedgerMirror, kCallMirror})
             if (!dbSwitch.actualTableName(t).isEmpty())
-                dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(dbSwitch.qualified(t)),
-                                 {copyMark, cutoff});
+                dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(dbSwitch.qualified(t)), {aged});
     } catch (const DbError&) {
         // Kept until the next opening.
     }
@@ -1257,6 +1368,81 @@ void NoteBackupMark(const QString& what, qint64 mark) {
     } catch (const DbError&) {
         // The backup is made all the same; the older note, lower, keeps more.
     }
+}
+
+const QString kFormerStationId = QStringLiteral("TarvoStationIdFormer");
+
+QString StationIdOf(const QString& path) {
+    try {
+        if (!QFileInfo(path).isFile()) return QString();
+        const Database db = Database::openReadOnly(path);
+        for (const QString& table : {QStringLiteral("Variant"), kNotes}) {
+            const QString actual = db.actualTableName(table);
+            if (actual.isEmpty()) continue;
+            const QString id = GetVariant(db, kStationId, QString(), actual);
+            if (!id.isEmpty()) return id;
+        }
+    } catch (const DbError&) {
+        // Unread: it tells nothing.
+    }
+    return QString();
+}
+
+void GiveOwnJournal(const Database& sw, const Database& cur) {
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // The notes of the root's journal: where its numbering began, where its
+    // journal file begins and was last found sound, what it moved, the marks
+    // of its backups. Older versions kept some of them in the station file.
+    const QStringList journalNotes{kStationId,      kFormerStationId, kNumberedNote, kJournalFrom,
+                                   kJournalChecked, kMovedNote,       kClockDoubted};
+    const auto forget = [&](const Database& db, const QString& table) {
+        for (const QString& key : journalNotes) RemoveVariant(db, key, table);
+        db.execute(QStringLiteral("DELETE FROM %1 WHERE varname LIKE ?").arg(db.qualified(table)), {kBackupMarkPrefix + QLatin1Char('%')});
+    };
+    if (cur.actualTableName(kNotes).isEmpty())
+        cur.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(cur.qualified(kNotes)));
+    forget(cur, cur.actualTableName(kNotes));
+    SetVariant(cur, kStationId, id, kNotes);
+    // Numbered by this version from its first entry: no entry of an older one.
+    SetVariant(cur, kNumberedNote, QStringLiteral("0"), kNotes);
+    for (const QString& t : {kChargeLog, kUserRows})
+        if (!cur.actualTableName(t).isEmpty()) cur.execute(QStringLiteral("DELETE FROM %1").arg(cur.qualified(t)));
+    forget(sw, sw.actualTableName(QStringLiteral("Variant")));
+    SetVariant(sw, kStationId, id);
+    setMark(sw, 0);
+    for (const QString& t : {kLedgerMirror, kCallMirror, kUserRows})
+        if (!sw.actualTableName(t).isEmpty()) sw.execute(QStringLiteral("DELETE FROM %1").arg(sw.qualified(t)));
+}
+
+bool TellSiteApart(const QString& rootId, const QString& site) {
+    if (rootId.isEmpty() || site.isEmpty() || !dbSwitch.isOpen() || !dbPhoneCur.isOpen()) return false;
+    const bool notes = !dbPhoneCur.actualTableName(kNotes).isEmpty();
+    const QString calls = notes ? GetVariant(dbPhoneCur, kStationId, QString(), kNotes) : QString();
+    // Told apart already (or the call file is another station's: that is
+    // the opening's to tell, not to rename).
+    if (!calls.isEmpty() && calls != rootId) return false;
+    const QString station = GetVariant(dbSwitch, kStationId);
+    const QString journal = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
+    const QString journalId = StationIdOf(journal);
+    if (calls != rootId && station != rootId && journalId != rootId) return false;
+    // The same name for every file of the site, whichever of them a kill
+    // left with the root's: derived from the root's and the site's.
+    const QUuid space = QUuid::fromString(rootId).isNull() ? QUuid::createUuidV5(QUuid(), rootId) : QUuid::fromString(rootId);
+    const QString own = QUuid::createUuidV5(space, QStringLiteral("site:") + site).toString(QUuid::WithoutBraces);
+    if (station == rootId) SetVariant(dbSwitch, kStationId, own);
+    if (journalId == rootId) {
+        WriteJournalFile(journal, [&] {
+            const Database j = Database::open(journal);
+            SetVariant(j, kStationId, own, j.actualTableName(kNotes));
+        });
+    }
+    if (!notes)
+        dbPhoneCur.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(dbPhoneCur.qualified(kNotes)));
+    platform::Transaction tx(dbPhoneCur);
+    SetVariant(dbPhoneCur, kFormerStationId, rootId, kNotes);
+    if (calls == rootId) SetVariant(dbPhoneCur, kStationId, own, kNotes);
+    tx.commit();
+    return true;
 }
 
 void NumberSafetyCopy() {

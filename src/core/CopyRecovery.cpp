@@ -634,8 +634,8 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // log. A damaged call file may give another note's value for the name: the
     // name is read back with it, and its safety copy has the last word.
     try {
-        const QString mine = GetVariant(db, kStationId);
-        const auto theirs = [](const QString& path) {
+        QString mine = GetVariant(db, kStationId);
+        const auto theirs = [](const QString& path, const QString& key = kStationId) {
             try {
                 if (!QFileInfo(path).isFile()) return QString();
                 const Database cur = Database::openReadOnly(path);
@@ -643,13 +643,20 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
                 if (notes.isEmpty()) return QString();
                 platform::RowReader r = cur.rows(QStringLiteral("SELECT varname, value FROM %1 NOT INDEXED WHERE varname=?")
                                                      .arg(cur.qualified(notes)),
-                                                 {kStationId});
-                return r.next() && r.text(0) == kStationId ? r.text(1) : QString();
+                                                 {key});
+                return r.next() && r.text(0) == key ? r.text(1) : QString();
             } catch (const DbError&) {
                 return QString();   // unread: it tells nothing
             }
         };
         const QString callFiles = theirs(callFile);
+        // A site's file from before the site was told apart from its root
+        // carries the root's name: put back into the site (its restore placed
+        // it there), it takes the site's.
+        if (!mine.isEmpty() && !callFiles.isEmpty() && mine != callFiles && mine == theirs(callFile, kFormerStationId)) {
+            SetVariant(db, kStationId, callFiles);
+            mine = callFiles;
+        }
         if (!mine.isEmpty() && !callFiles.isEmpty() && mine != callFiles &&
             theirs(platform::resolvePathCI(callFile + QStringLiteral(".bak"))) != mine) {
             out.foreign = true;
@@ -1058,6 +1065,28 @@ QString PutBackReportKey(const QString& file) { return QStringLiteral("putback:"
 
 QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile, const QString& replaced) {
     return RecoveryLines(RecoverStationFile(stationFile, callFile, replaced, false));
+}
+
+bool PlacedInJournal(const QString& copyPath, const QString& callFile) {
+    try {
+        const Database copy = Database::openReadOnly(copyPath);
+        const qint64 mark = AppliedMark(copy);
+        if (mark <= 0) return false;
+        bool read = false, complete = false, moved = true;
+        const QList<LogEntry> log = ReadJournal(callFile, qMax<qint64>(0, mark - 2000), &read, &complete, &moved);
+        const QString users = copy.actualTableName(QStringLiteral("user"));
+        if (users.isEmpty()) return false;
+        // The last entry up to the mark that set a balance: the balance it
+        // gives is the copy's for that user, if the copy is of this journal.
+        for (auto e = log.crbegin(); e != log.crend(); ++e) {
+            if (e->seq > mark || (e->kind != int(LogKind::Charge) && e->kind != int(LogKind::Balance))) continue;
+            const QVariant remain =
+                copy.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(copy.qualified(users)), {e->userid});
+            return !remain.isNull() && platform::Currency::fromRaw(remain.toLongLong()) == e->balance;
+        }
+    } catch (const DbError&) {
+    }
+    return false;
 }
 
 namespace testing {

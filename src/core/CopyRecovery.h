@@ -66,6 +66,12 @@ QList<LogEntry> MovedEntries(const QString& callFile, qint64 after, bool* comple
 // The same from the journal file `path` (one set aside, too).
 QList<LogEntry> JournalEntriesAt(const QString& path, qint64 after, bool* complete = nullptr);
 
+// Whether the station file `copy` (a backup) stands in the journal of the
+// call file `callFile`: the last entry up to its mark that set a balance
+// gives the balance the copy holds for that user. False when the journal no
+// longer keeps such an entry, or the copy does not read.
+bool PlacedInJournal(const QString& copy, const QString& callFile);
+
 namespace testing {
 // Called at the steps of a restore, by either road, with one set of names:
 // "copied" (a copy of the source written beside its target), "marked" (the

@@ -814,6 +814,87 @@ TEST_F(LedgerTest, AClockFarAheadOfTheNewestEntryLetsNoEntryGo) {
     EXPECT_FALSE(lines.contains("不存在")) << lines.toStdString();
 }
 
+// The clock two years ahead for a session, then put right: the entry that
+// session writes is dated by it and is no clock, so neither the starts while
+// the clock stays ahead nor those after it is put right let go an entry a
+// backup needs; the clock is named once.
+TEST_F(LedgerTest, AClockAheadForASessionThenPutRightLetsNoEntryGo) {
+    const QString backup = backupNow();
+    Currency ledger = remainOf(7);
+    for (int m = 1; m <= 3; ++m) ledger -= call(m);
+    restart();
+    const QDateTime right = now;
+    now = now.addDays(730);
+    platform::script::answer("晚一天以上", platform::rOK);
+    restart();
+    ledger -= call(4, now.date());   // charged on the clock ahead
+    restart();
+    restart();
+    now = right.addDays(1);
+    restart();
+    restart();
+    EXPECT_EQ(logged("PhoneCur.mdb") + logged(ModSwitch::kJournalFile.toUtf8().constData()), 4);
+    int told = 0;
+    for (const auto& box : platform::script::shown()) told += box.text.contains("晚一天以上");
+    EXPECT_EQ(told, 1);
+    const QString lines = putBack(backup).join('\n');
+    EXPECT_EQ(remainOf(7), ledger) << lines.toStdString();
+    EXPECT_FALSE(lines.contains("不存在")) << lines.toStdString();
+}
+
+// A station whose journal reaches back past the keeping time, a call every
+// few weeks, quiet over a weekend: the Monday's start says nothing of the
+// clock, and the journal keeps what the entries say is within the keeping
+// time and nothing older.
+TEST_F(LedgerTest, AQuietWeekendIsNoWrongClock) {
+    const QDateTime monday = now;
+    const QDate friday = monday.date().addDays(-3);
+    QList<QDate> days;
+    for (QDate d = monday.date().addDays(-440); d < monday.date().addDays(-10); d = d.addDays(20)) days << d;
+    days << monday.date().addDays(-8) << friday;
+    for (const QDate& d : days) {
+        now = QDateTime(d, QTime(18, 0));
+        call(1, d);
+        restart();
+    }
+    now = monday;
+    restart();
+    restart();
+    for (const auto& box : platform::script::shown()) EXPECT_FALSE(box.text.contains("晚一天以上")) << box.text.toStdString();
+    const Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
+    ASSERT_GT(j.scalar("SELECT count(*) FROM tab_chargelog").toLongLong(), 0);
+    EXPECT_GE(j.scalar("SELECT min(f_date) FROM tab_chargelog").toString(),
+              QDateTime(friday.addDays(-400), QTime(0, 0)).toString("yyyy-MM-dd HH:mm:ss"));
+}
+
+// A station whose log an older release numbered without noting where (the
+// release between), its station file of the release before that put back by
+// hand with the station closed: placed by its own rows, it is brought up by
+// every entry it lacks, the payment and the calls since included.
+TEST_F(LedgerTest, AnOldReleasesUnmarkedStationFilePutBackByHandIsPlacedByItsRows) {
+    const Currency opening = remainOf(7);
+    const Currency a = call(1);
+    ModSwitch::OpenAllDB(false);
+    ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
+    const QString old = dir->file("old-switch.mdb");
+    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), old));
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    // Numbered by the release between, which wrote no note of it.
+    dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname='TarvoChargeNumbered'");
+    restart();
+    const Currency b = call(2);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {Currency::fromYuan(50)}); });
+    const Currency c = call(3);
+    restart();
+    ModSwitch::OpenAllDB(false);
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    ASSERT_TRUE(QFile::copy(old, dir->file("switch.mdb")));
+    restart();
+    EXPECT_EQ(remainOf(7), opening - a - b + Currency::fromYuan(50) - c);
+}
+
 // The smallest 64-bit whole number, as amount or as balance, is no amount the
 // station wrote: waiting in the log it is applied to no one and named, the
 // balance stays a whole number; in the journal file it stops no start.
