@@ -1326,7 +1326,9 @@ void PrepareChargeLog() {
     if (AppliedMark(dbSwitch) < 0) placeUnmarkedStationFile(GetVariant(dbPhoneCur, kNumberedNote, QString(), kNotes).toLongLong());
     catchUpWithJournal();
     ApplyLoggedCharges();
-    // The station file's copy of the log keeps what the call file's safety copy lacks.
+    // The station file's copy of the log keeps what the call file's safety
+    // copy lacks, however old: a call file put back from that copy gets it
+    // from there. It is pruned by this rule alone.
     const qint64 inCallCopy = qMin(lastInCallCopy(), lastLogged());
     if (inCallCopy > 0 && !dbSwitch.actualTableName(kLedgerMirror).isEmpty()) {
         for (const QString& t : {kLedgerMirror, kCallMirror})
@@ -1342,20 +1344,6 @@ void PrepareChargeLog() {
     // What every copy holds and is a few days old moves to the journal file
     // (not into one just found unwritable: its cause is told already).
     if (journalWritable) MoveSettledEntries();
-    // The station file's copy of entries the safety copy holds goes once it is
-    // old; the rest stays for the copy and for backups to be brought up to date.
-    const qint64 copyMark = markOfStationCopy();
-    if (copyMark <= 0) return;
-    try {
-        if (dbSwitch.actualTableName(kLedgerMirror).isEmpty()) return;
-        const qint64 aged = agedThrough(dbSwitch, kLedgerMirror, copyMark);
-        if (aged <= 0) return;
-        for (const QString& t : {kLedgerMirror, kCallMirror})
-            if (!dbSwitch.actualTableName(t).isEmpty())
-                dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(dbSwitch.qualified(t)), {aged});
-    } catch (const DbError&) {
-        // Kept until the next opening.
-    }
 }
 
 void NoteBackupMark(const QString& what, qint64 mark) {

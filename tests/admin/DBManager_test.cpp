@@ -732,7 +732,9 @@ TEST_F(DBManagerTest, TypingAPathMovesTheFolderChoosersList) {
 TEST_F(DBManagerTest, TheIntervalBoxStandsInsideItsCaption) {
     frmDBManager& w = win();
     w.show();
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // The layouts the showing asked for are done before their places are read.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QLabel* before = nullptr;
     QLabel* after = nullptr;
     for (QLabel* l : w.lblDay->findChildren<QLabel*>()) {

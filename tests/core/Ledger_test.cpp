@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <limits>
 #include <linux/fs.h>
@@ -647,6 +648,29 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
 // The station file's safety copy older than the entries (it could not be
 // renewed since): the settled entries it lacks stay in the call file, where a
 // start that puts that copy back finds them, however old they grow.
+// The station file's copy of the log keeps what the call file's safety copy
+// lacks however old it is: a start whose copy of the call file failed (a full
+// disk) leaves an older copy, and a call file put back from it later still
+// gets every call and entry back.
+TEST_F(LedgerTest, WhatTheCallFilesCopyLacksStaysInTheStationFileHoweverOld) {
+    Currency spent = call(1) + call(2) + call(3);
+    now = now.addDays(500);
+    spent += call(4, now.date());
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "rename" && path.endsWith("PhoneCur.mdb.bak") ? ENOSPC : 0;
+    });
+    platform::script::answer("PhoneCur.mdb的安全备份未能更新", platform::rOK);
+    restart();
+    platform::testing::setFaultHook(nullptr);
+    EXPECT_EQ(logged("PhoneCur.mdb.bak"), 0);
+    // The call file damaged: the start puts its older copy back.
+    callFileFromItsCopy();
+    restart();
+    EXPECT_EQ(count("Tab_Phone"), 4);
+    EXPECT_EQ(fees(), spent);
+    EXPECT_EQ(logged("PhoneCur.mdb"), 4);
+}
+
 TEST_F(LedgerTest, EntriesTheStationFilesCopyLacksStayInTheCallFile) {
     const Currency opening = remainOf(7);
     const QString oldCopy = dir->file("older-switch.mdb.bak");
@@ -1182,6 +1206,33 @@ TEST_F(JournalFileTest, TheJournalFilesPagesAreCheckedOnlyWhenItChangedSinceThey
     Database::open(dir->file(ModSwitch::kJournalFile)).execute("INSERT INTO tab_notes (varname, value) VALUES ('x', 'y')");
     restart();
     EXPECT_EQ(checked.count(ModSwitch::kJournalFile), 1) << checked.join(' ').toStdString();
+    restart();
+    EXPECT_EQ(checked.count(ModSwitch::kJournalFile), 1) << checked.join(' ').toStdString();
+}
+
+// A data directory copied whole with its times (every file under another
+// inode): the journal file, its state noted when it last passed, and the
+// safety copies, checked as they stand, are not checked again for where they
+// now lie; a journal file changed since is.
+TEST_F(JournalFileTest, ADataDirectoryCopiedWholeIsNotCheckedAgainForWhereItsFilesLie) {
+    settle();
+    restart();
+    QStringList checked;
+    platform::testing::setIntegrityCheckHook([&](const QString& path) { checked << QFileInfo(path).fileName(); });
+    struct Unhook {
+        ~Unhook() { platform::testing::setIntegrityCheckHook(nullptr); }
+    } unhook;
+    const int shown = boxes();
+    ModSwitch::OpenAllDB(false);
+    testsupport::copyDataDirKeepingTimes(dir->dataPath());
+    if (HasFatalFailure()) return;
+    restart();
+    for (const QString& name : {ModSwitch::kJournalFile, QStringLiteral("switch.mdb.bak"), QStringLiteral("PhoneCur.mdb.bak")})
+        EXPECT_FALSE(checked.contains(name, Qt::CaseInsensitive)) << checked.join(' ').toStdString();
+    EXPECT_EQ(boxes(), shown);
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file(ModSwitch::kJournalFile)).execute("INSERT INTO tab_notes (varname, value) VALUES ('x', 'y')");
+    checked.clear();
     restart();
     EXPECT_EQ(checked.count(ModSwitch::kJournalFile), 1) << checked.join(' ').toStdString();
 }
