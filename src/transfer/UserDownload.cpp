@@ -52,19 +52,35 @@ QString accountText(const QString& code) {
     return ok && t.size() <= 4 ? t.rightJustified(4, QLatin1Char('0')) : t;
 }
 
-// The rows of one run whose answers stand get their pending mark cleared
-// (unless their grade changed meanwhile: a call charged during the wait) and
-// are shown sent; the others stay pending. Every row of the run goes in turn
-// (see ModComm::TurnRun).
+// The rows of one run whose answers stand, or which the switch is found to
+// hold as sent when they do not (see ModComm::TurnRun), get their pending mark
+// cleared (unless their grade changed meanwhile: a call charged during the
+// wait) and are shown sent; the others stay pending and are named in the
+// trace. Every row of the run goes in turn. `taken` are the rows answered, in
+// the order sent, each the run's row of the same place. True when every row
+// sent is done.
 struct Taken {
     qint64 address;
     QVariant grade;
+    bool answered;   // acknowledged (the last row sent may not be)
 };
 
 bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken, bool accounts) {
     const bool sure = run.settle();
-    const int standing = qMin(int(taken.size()), run.sureRows());
-    for (int k = 0; k < standing; ++k) {
+    QVector<bool> held(taken.size(), false);
+    for (int k = 0; k < taken.size(); ++k) held[k] = sure && taken[k].answered;
+    if (!sure && !taken.isEmpty()) {
+        const QVector<bool> back = transfer::HeldAsSent(run.orders());
+        for (int k = 0; k < taken.size(); ++k) held[k] = k < back.size() && back[k];
+    }
+    bool all = true;
+    QStringList named;
+    for (int k = 0; k < taken.size(); ++k) {
+        if (!held[k]) {
+            all = false;
+            named << QString::number(taken[k].address);
+            continue;
+        }
         if (accounts) {
             dbSwitch.execute(QStringLiteral("update account set clearpassword=0, bset=0 where address=? and depositgrade=?"),
                              {taken[k].address, taken[k].grade});
@@ -75,7 +91,10 @@ bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken, bool accounts) {
             if (g_view) g_view->ExtensionSent(taken[k].address);
         }
     }
-    return sure;
+    if (!sure && !named.isEmpty())
+        LinkTrace::Note(QStringLiteral("交换机中没有所发的%1 %2, 仍待下载")
+                            .arg(accounts ? QStringLiteral("帐号") : QStringLiteral("分机"), named.join(QStringLiteral("、"))));
+    return all;
 }
 
 }  // namespace
@@ -94,8 +113,10 @@ bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress)
                 step(QStringLiteral("下载第%1个帐号 %2").arg(i).arg(accountText(rs.str(QStringLiteral("account")))));
             const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("帐号"), address) : transfer::Owner{};
             const QString frame = transfer::AccountRow(RowValues::of(rs), mode, clearPassword, owner);
+            const int before = run.rows();
             ok = run.send(frame) == ModComm::Acknowledged;
-            if (ok) taken.append({address, rs.value(QStringLiteral("depositgrade"))});
+            // A row that went is judged, answered or not: the switch may hold it.
+            if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), ok});
             rs.moveNext();
         }
         // The end closes the table; what it gets is judged with the rows.
@@ -123,8 +144,10 @@ bool DownExtPara(Recordset& rs, int mode, bool clearPassword, bool showProgress)
             if (showProgress) step(QStringLiteral("下载分机参数%1").arg(address));
             const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("分机"), address) : transfer::Owner{};
             const QString frame = transfer::ExtParaRow(RowValues::of(rs), mode, clearPassword, owner);
+            const int before = run.rows();
             ok = run.send(frame) == ModComm::Acknowledged;
-            if (ok) taken.append({address, rs.value(QStringLiteral("depositgrade"))});
+            // A row that went is judged, answered or not: the switch may hold it.
+            if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), ok});
             rs.moveNext();
         }
     } catch (...) {
