@@ -238,6 +238,7 @@ private:
     bool begun_ = false;
     bool regular_ = true;
     quint64 straysBase_ = 0, otherBase_ = 0, expected_ = 0;
+    qint64 slowest_ = 0;   // the longest a row of the run waited for its answer
     int sure_ = 0;
 };
 

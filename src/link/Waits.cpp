@@ -271,7 +271,7 @@ SendResult TurnRun::send(const QString& order) {
     const SendResult r = SendOrder(order, true, 4, true);
     // An answer much later than the line's answers come may be a copy of
     // another row's, come late, while this row's own was lost.
-    if (CommState.ClaimedAckTick != claimed && pace > 0 && CommState.ClaimedAckTick - sent > qint64(2 * pace) + 20)
+    if (CommState.ClaimedAckTick != claimed && pace > 0 && CommState.ClaimedAckTick - sent > qint64(3 * pace) + 100)
         doubt(QStringLiteral("应答晚于线路常有的时间"));
     // An attempt that heard nothing: its answer may still come, to another row.
     if (CommState.AckTimeouts != timeouts) doubt(QStringLiteral("某行没有应答"));
@@ -279,7 +279,10 @@ SendResult TurnRun::send(const QString& order) {
     // repeated both are the row's own, as the two attempts of the frame rule
     // say; on one that repeats, either may be another row's.
     if (CommState.OddClaimed != odd && (repeating || CommState.RepeatsSeen)) doubt(QStringLiteral("拒绝或校验错"));
-    if (CommState.ClaimedAckTick != claimed) expected_ += quint64(qMax(0, copies));
+    if (CommState.ClaimedAckTick != claimed) {
+        expected_ += quint64(qMax(0, copies));
+        slowest_ = qMax(slowest_, CommState.ClaimedAckTick - sent);
+    }
     return r;
 }
 
@@ -328,8 +331,10 @@ bool TurnRun::settle() {
     letRepeatsPass();
     // Then the line is heard out: as long as an answer of the run may still
     // come by the pace the line has shown (a copy, an answer late), bounded.
+    // On a line that never repeated, a first copy or a late answer comes
+    // about as long after the last answer as the run's slowest answer took.
     const qint64 last = sentAt_.isEmpty() ? start_ : sentAt_.last();
-    const qint64 latency = 2 * qint64(CommState.LatencyMs) + 2;
+    const qint64 latency = CommState.RepeatsSeen ? 2 * qint64(CommState.LatencyMs) + 2 : slowest_ + 2;
     const qint64 quietMs = CommState.RepeatsSeen ? qMax(latency + 18, qint64(repeatWaitMs())) : latency;
     const qint64 begun = platform::TickMs();
     for (;;) {

@@ -552,6 +552,8 @@ QVector<bool> HeldAsSent(const QStringList& orders) {
             }
         }
     }
+    // The acknowledgement of the last answer read goes before anything else is said.
+    ModComm::DrainLink(1000);
     return held;
 }
 
