@@ -3,6 +3,7 @@
 #include "console/StationWindows.h"
 #include "console/frmPABX.h"
 #include "core/Console.h"
+#include "platform/Application.h"
 #include "platform/Clock.h"
 
 #include <QApplication>
@@ -28,7 +29,12 @@ class YieldInTransactionCheck : public ::testing::EmptyTestEventListener {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
+    platform::Application app(argc, argv);
+    // An exception that leaves a window's handler fails the test that let it
+    // out, whichever window and test: the station would only have said it.
+    platform::SetEscapedHandler([](const std::exception& e, const QString& where) {
+        ADD_FAILURE() << "an exception left a handler of " << where.toStdString() << ": " << e.what();
+    });
     // The frame makes the station's own console, as in the station.
     core::SetConsoleMaker([]() -> core::Console* { return &frmPABX::instance(); });
     console::UseStationWindows();

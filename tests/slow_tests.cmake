@@ -35,6 +35,7 @@ set(slow_console
   ClockTick.*
   Commands.*
   ConsoleTest.*
+  ConsoleWords.*
   FrameEditing.*
   GridEditing.*
   Loaded.*
@@ -48,6 +49,8 @@ set(slow_core
   MainFrame.*
   MoneySoakTest.*
   Startup.*
+  WorkerWindow.ALoginTheDatabaseRefusesKeepsTheWorkerAndTheWindowAndWorksAfter
+  WorkerWindow.UnderAnotherProgramsLockEachManagementGestureIsToldAndWorksAfter
 )
 set(slow_link
   EndToEnd.SendResultsFollowTheSwitchsAnswers

@@ -39,8 +39,9 @@ void showRestored(const QString& view) {
     if (core::Console* c = core::TheConsole()) c->ShowView(view);
 }
 
-// Pending grid edits are offered for saving before the table is copied.
-void savePending(int tableRight);
+// Pending grid edits are offered for saving before the table is copied;
+// false when the save failed and they are still pending.
+bool savePending(int tableRight);
 
 // The users' copy remembers the last entry of the journal its balances hold.
 const QString kMarks = QStringLiteral("TarvoBackupMarks");
@@ -122,7 +123,13 @@ QString BackupFilePath() { return platform::resolveCI(DataPath, QLatin1String(kB
 
 void TableBackup(const QString& view, int tableRight, const QString& caption) {
     if (ModGeneral::CheckRight(tableRight, 0)) return;
-    savePending(tableRight);
+    // A save that fails stops here: the copy would not hold what the grid
+    // shows, and panel 2 keeps the save's failure, saying nothing was copied.
+    if (!savePending(tableRight)) {
+        const QString failed = core::PanelText(2);
+        status(failed.isEmpty() ? QStringLiteral("没有备份") : failed + QStringLiteral("，没有备份"));
+        return;
+    }
     if (platform::MsgBox(QStringLiteral("要备份数据库吗?"), platform::mbYesNo | platform::mbQuestion, AppName) !=
         platform::rYes)
         return;
@@ -262,7 +269,12 @@ void FitExtensionSuffixes(const platform::Database& db) {
 }
 
 namespace {
-void savePending(int tableRight) { ModSwitch::SaveSwitchPara(tableRight, true); }
+bool savePending(int tableRight) {
+    ModSwitch::SaveSwitchPara(tableRight, true);
+    // What a save leaves pending (the grid's edits, a table read from the
+    // switch not taken over) is what it failed to store.
+    return !g_Modified && ParaMode != QLatin1String("UpSend");
+}
 }  // namespace
 
 }  // namespace console

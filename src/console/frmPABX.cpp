@@ -43,7 +43,6 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QThread>
 #include <memory>
@@ -424,7 +423,7 @@ void frmPABX::changeEvent(QEvent* e) {
     if (e->type() != QEvent::ActivationChange) return;
     if (!isActiveWindow()) {
         QWidget* to = QApplication::activeWindow();
-        leftForWindow_ = to && to != window() && !qobject_cast<QMessageBox*>(to);
+        leftForWindow_ = to && to != window() && !platform::IsMessageBox(to);
         return;
     }
     if (!std::exchange(leftForWindow_, false)) return;
@@ -609,20 +608,25 @@ bool frmPABX::ShowView(const QString& key) {
     // The view shown drawn again (after a payment, a restore): the operator's
     // row stays on its record, found by its first cell; a record gone leaves
     // no row chosen, never the one that took its place.
+    // Panel 2, when it told the cursor, tells where the row is now.
     const bool again = key == CurTable && fgDisp->Row() >= fgDisp->FixedRows();
     const QString chosen = again ? fgDisp->TextMatrix(fgDisp->Row(), 0) : QString();
+    const bool toldCursor = again && ModSwitch::PanelTellsCursor();
     const int col = fgDisp->Col();
     const int top = fgDisp->TopRow();
     tvSwitch->setCurrentItem(node);
     tvSwitch_Click();
-    if (chosen.isEmpty() || CurTable != key || fgDisp->TextMatrix(fgDisp->Row(), 0) == chosen) return true;
-    const int r = fgDisp->FindRow(0, chosen, fgDisp->FixedRows());
-    if (r < 0) return true;
-    fgDisp->setTopRow(qMin(top, r));
-    fgDisp->setCol(qMin(col, fgDisp->Cols() - 1));
-    fgDisp->setRow(r);
-    fgDisp->scrollTo(fgDisp->model()->index(r, fgDisp->Col()));
-    GridSelFirst = GridSelLast = r;
+    if (chosen.isEmpty() || CurTable != key) return true;
+    if (fgDisp->TextMatrix(fgDisp->Row(), 0) != chosen) {
+        const int r = fgDisp->FindRow(0, chosen, fgDisp->FixedRows());
+        if (r < 0) return true;
+        fgDisp->setTopRow(qMin(top, r));
+        fgDisp->setCol(qMin(col, fgDisp->Cols() - 1));
+        fgDisp->setRow(r);
+        fgDisp->scrollTo(fgDisp->model()->index(r, fgDisp->Col()));
+        GridSelFirst = GridSelLast = r;
+    }
+    if (toldCursor && core::PanelText(2).isEmpty()) ModSwitch::TellCursor();
     return true;
 }
 

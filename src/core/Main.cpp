@@ -4,6 +4,7 @@
 #include "core/ModDefine.h"
 #include "link/ModComm.h"
 #include "platform/AppExit.h"
+#include "platform/Application.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "platform/InstanceLock.h"
@@ -71,7 +72,7 @@ bool GetDataPath(bool bStartup, bool* cancelled) {
 int Main(int argc, char** argv) {
     // A process that hosts the station (the test runner) may have made its application already.
     std::unique_ptr<QApplication> app;
-    if (!QCoreApplication::instance()) app = std::make_unique<QApplication>(argc, argv);
+    if (!QCoreApplication::instance()) app = std::make_unique<platform::Application>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("DE Duzariv"));
     // Standard buttons and dialogs speak Chinese like the rest of the station.
     platform::InstallChineseQtTexts();

@@ -8,6 +8,8 @@
 #include "core/Password.h"
 #include "core/frmChange.h"
 #include "params/OptionLists.h"
+#include "platform/AppExit.h"
+#include "platform/Db.h"
 #include "platform/Prompts.h"
 
 #include <QCloseEvent>
@@ -53,6 +55,22 @@ bool rightNumber(const QString& s, qint64* n) {
 bool isFourDigitsOrFewer(const QString& s) {
     qint64 n = 0;
     return rightNumber(s, &n) && n <= 9999;
+}
+
+// Runs a step that reads or writes the database. What the database throws
+// (another program holding the file, a full disk) is told in the window's
+// words; the step leaves what was typed, and the window stays open.
+template <typename Step>
+bool told(const QString& failed, QWidget* focus, Step&& step) {
+    try {
+        step();
+        return true;
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception& e) {
+        say(failed + platform::OperatorText(e), focus);
+        return false;
+    }
 }
 
 bool workerExists(const QString& id) {
@@ -209,29 +227,39 @@ void frmWorker::closeEvent(QCloseEvent* e) {
     e->ignore();
 }
 
+namespace {
+// Each use of the window ends with it unloaded, however it ends: a window
+// left loaded would be the next use's, shown by no modal loop.
+struct UnloadAtEnd {
+    UnloadAtEnd() = default;
+    UnloadAtEnd(const UnloadAtEnd&) = delete;
+    UnloadAtEnd& operator=(const UnloadAtEnd&) = delete;
+    ~UnloadAtEnd() { frmWorker::unload(); }
+};
+}  // namespace
+
 bool frmWorker::GetLogin() {
+    UnloadAtEnd end;
     setWindowTitle(QString(16, QLatin1Char(' ')) + QStringLiteral("用户登录窗口"));
     showPanel(fraLogin);
     platform::RunModal(this);
-    const bool flag = s_LoginFlag;
-    unload();
-    return flag;
+    return s_LoginFlag;
 }
 
 void frmWorker::ShowWorkerManage(const QString& mode) {
+    UnloadAtEnd end;
     setWindowTitle(QString(13, QLatin1Char(' ')) + QStringLiteral("员工管理窗口"));
     cmdOK->setText(mode);
     showPanel(fraWorkerAddDelete);
     platform::RunModal(this);
-    unload();
 }
 
 void frmWorker::ShowChangePassword() {
+    UnloadAtEnd end;
     setWindowTitle(QString(5, QLatin1Char(' ')) + QStringLiteral("修改员工<") + core::PanelText(5) +
                    QStringLiteral(">的密码"));
     showPanel(fraChangePassword);
     platform::RunModal(this);
-    unload();
 }
 
 QString frmWorker::GetFixGrade(int grade) const {
@@ -248,32 +276,44 @@ QString frmWorker::GetFixGrade(int grade) const {
 void frmWorker::cmdLogin_Click() {
     if (txtUser->text().isEmpty()) return say(QStringLiteral("请输入用户名"), txtUser);
     if (txtPWD->text().isEmpty()) return say(QStringLiteral("请输入密码"), txtPWD);
-    platform::Recordset rs = dbSwitch.query(QStringLiteral("Select * From Worker where WorkerID=?"), {txtUser->text()});
-    if (rs.empty()) return say(QStringLiteral("用户不存在"), txtUser);
-    // Unscrambled first, then trimmed: a character that scrambles to a blank
-    // at either end of a password must not be lost.
-    const QString stored = ModGeneral::UnscramblePassword(rs.str(QStringLiteral("passcode"))).trimmed();
-    if (stored != txtPWD->text().trimmed()) return say(QStringLiteral("密码不正确,请注意区分大小写!"), txtPWD);
+    // The worker logged in so far stays so until the new login is written: a
+    // database another program holds leaves him, his rights and the console
+    // as they were, and this window open with what was typed.
+    const QString id = txtUser->text();
+    QString name;
+    QStringList rightNumbers, rightNames;
+    try {
+        platform::Recordset rs = dbSwitch.query(QStringLiteral("Select * From Worker where WorkerID=?"), {id});
+        if (rs.empty()) return say(QStringLiteral("用户不存在"), txtUser);
+        // Unscrambled first, then trimmed: a character that scrambles to a blank
+        // at either end of a password must not be lost.
+        const QString stored = ModGeneral::UnscramblePassword(rs.str(QStringLiteral("passcode"))).trimmed();
+        if (stored != txtPWD->text().trimmed()) return say(QStringLiteral("密码不正确,请注意区分大小写!"), txtPWD);
 
-    WorkerID = txtUser->text();
-    WorkerName = rs.str(QStringLiteral("WorkerName"));
-    const QString rights = rs.str(QStringLiteral("rightlist"));
-    WorkerRights = ModGeneral::SplitStr(rights, QStringLiteral(","));
-    if (rights.isEmpty()) WorkerRights = QStringList{QStringLiteral("-1")};
-    WorkerRightNames.clear();
-    platform::Recordset names = dbSwitch.query(QStringLiteral("select * from rightlist  order by rightid"));
-    for (const QString& r : WorkerRights) {
-        qint64 n = 0;
-        if (!rightNumber(r, &n)) continue;
-        if (names.findFirst([n](const platform::Recordset& x) { return x.lng(QStringLiteral("rightid")) == n; }))
-            WorkerRightNames << names.str(QStringLiteral("rightname"));
-    }
-    {
+        name = rs.str(QStringLiteral("WorkerName"));
+        const QString rights = rs.str(QStringLiteral("rightlist"));
+        rightNumbers = ModGeneral::SplitStr(rights, QStringLiteral(","));
+        if (rights.isEmpty()) rightNumbers = QStringList{QStringLiteral("-1")};
+        platform::Recordset names = dbSwitch.query(QStringLiteral("select * from rightlist  order by rightid"));
+        for (const QString& r : std::as_const(rightNumbers)) {
+            qint64 n = 0;
+            if (!rightNumber(r, &n)) continue;
+            if (names.findFirst([n](const platform::Recordset& x) { return x.lng(QStringLiteral("rightid")) == n; }))
+                rightNames << names.str(QStringLiteral("rightname"));
+        }
         platform::Transaction tx(dbSwitch);
         dbSwitch.execute(QStringLiteral("update Worker set b_active=0"));
-        dbSwitch.execute(QStringLiteral("update Worker set b_active=1 where WorkerID=?"), {WorkerID});
+        dbSwitch.execute(QStringLiteral("update Worker set b_active=1 where WorkerID=?"), {id});
         tx.commit();
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception& e) {
+        return say(QStringLiteral("登录失败：") + platform::OperatorText(e), txtPWD);
     }
+    WorkerID = id;
+    WorkerName = name;
+    WorkerRights = rightNumbers;
+    WorkerRightNames = rightNames;
     core::StatusText(4, WorkerID);
     core::StatusText(5, WorkerName);
     s_LoginFlag = true;
@@ -287,7 +327,11 @@ void frmWorker::cmdExitProgram_Click() {
 }
 
 void frmWorker::cboWorkerID_Click() {
-    platform::Recordset rs = dbSwitch.query(QStringLiteral("Select * From Worker where WorkerID=?"), {cboWorkerID->currentText()});
+    platform::Recordset rs;
+    if (!told(QStringLiteral("读取员工失败："), cboWorkerID, [&] {
+            rs = dbSwitch.query(QStringLiteral("Select * From Worker where WorkerID=?"), {cboWorkerID->currentText()});
+        }))
+        return;
     cboRight->clear();
     if (!rs.empty()) {
         cboWorkGrade->setCurrentIndex(int(rs.lng(QStringLiteral("workgrade"))));
@@ -308,24 +352,29 @@ void frmWorker::cboRight_DropDown() {
         if (rightNumber(s, &n)) held.insert(n);
     }
     QStringList available, chosen;
-    platform::Recordset rs = dbSwitch.query(QStringLiteral("select * from rightlist  order by rightid"));
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext())
-        (held.contains(rs.lng(QStringLiteral("rightid"))) ? chosen : available) << rs.str(QStringLiteral("rightname"));
+    if (!told(QStringLiteral("读取权限失败："), cboRight, [&] {
+            platform::Recordset rs = dbSwitch.query(QStringLiteral("select * from rightlist  order by rightid"));
+            for (rs.moveFirst(); !rs.eof(); rs.moveNext())
+                (held.contains(rs.lng(QStringLiteral("rightid"))) ? chosen : available) << rs.str(QStringLiteral("rightname"));
+        }))
+        return;
     available << QString();
     chosen << QString();
     if (!frmChange::instance().SetList(available, chosen, QStringLiteral("选择操作权限"), 0, 0)) return;
     if (gradeIndex() != 4) return;
     QStringList ids;
-    for (const QString& name : chosen) {
-        if (name.isEmpty()) continue;
-        const QVariant id = dbSwitch.scalar(QStringLiteral("select rightid from rightlist where rightname=?"), {name});
-        if (id.isNull()) continue;
-        const qint64 n = id.toLongLong();
-        // Rights 0 and 1 are given only by a worker who holds every right.
-        if (n < 2 && ModGeneral::CheckRight(0, ModGeneral::kRightSilent)) continue;
-        ids << QString::number(n);
-    }
-    cboRight->setEditText(ids.join(QLatin1Char(',')));
+    const bool read = told(QStringLiteral("读取权限失败："), cboRight, [&] {
+        for (const QString& name : std::as_const(chosen)) {
+            if (name.isEmpty()) continue;
+            const QVariant id = dbSwitch.scalar(QStringLiteral("select rightid from rightlist where rightname=?"), {name});
+            if (id.isNull()) continue;
+            const qint64 n = id.toLongLong();
+            // Rights 0 and 1 are given only by a worker who holds every right.
+            if (n < 2 && ModGeneral::CheckRight(0, ModGeneral::kRightSilent)) continue;
+            ids << QString::number(n);
+        }
+    });
+    if (read) cboRight->setEditText(ids.join(QLatin1Char(',')));
 }
 
 int frmWorker::gradeIndex() const { return cboWorkGrade->findText(cboWorkGrade->currentText(), Qt::MatchExactly); }
@@ -347,35 +396,52 @@ void frmWorker::cmdOK_Click() {
     const QString rights = GetFixGrade(grade);
     const QString name = txtWorkerName->text();
     const QString mode = cmdOK->text();
-
+    // A write the database refuses changes neither the list nor the boxes:
+    // what was typed stays for another try.
+    QString refusal;
+    bool written = false;
+    const bool done = told(mode + QStringLiteral("员工失败："), cboWorkerID, [&] {
+        const bool exists = workerExists(number);
+        if (mode == QStringLiteral("修改")) {
+            if (!exists) return void(refusal = QStringLiteral("用户不存在"));
+            dbSwitch.execute(QStringLiteral("update Worker set workgrade=?,rightlist=?,WorkerName=? where WorkerID=?"),
+                             {grade, rights, name, number});
+        } else if (mode == QStringLiteral("增加")) {
+            if (exists) return void(refusal = QStringLiteral("此工号已存在"));
+            // A new worker's first password is his number.
+            dbSwitch.execute(QStringLiteral("insert into Worker values(?,?,?,?,?,0)"),
+                             {number, name, grade, ModGeneral::ScramblePassword(number), rights});
+        } else if (mode == QStringLiteral("删除")) {
+            if (!exists) return void(refusal = QStringLiteral("用户不存在"));
+            dbSwitch.execute(QStringLiteral("delete From Worker where WorkerID=?"), {number});
+        } else {
+            return;
+        }
+        written = true;
+    });
+    if (!refusal.isEmpty()) return say(refusal, cboWorkerID);
+    if (!done || !written) return;
     if (mode == QStringLiteral("修改")) {
-        if (!workerExists(number)) return say(QStringLiteral("用户不存在"), cboWorkerID);
-        dbSwitch.execute(QStringLiteral("update Worker set workgrade=?,rightlist=?,WorkerName=? where WorkerID=?"),
-                         {grade, rights, name, number});
         ModGeneral::AddOpLog(QStringLiteral("修改<") + number + QStringLiteral(">权限为") + rights + QStringLiteral(",名称为 ") + name);
-        ModGeneral::ClearControls(this);
     } else if (mode == QStringLiteral("增加")) {
-        if (workerExists(number)) return say(QStringLiteral("此工号已存在"), cboWorkerID);
-        // A new worker's first password is his number.
-        dbSwitch.execute(QStringLiteral("insert into Worker values(?,?,?,?,?,0)"),
-                         {number, name, grade, ModGeneral::ScramblePassword(number), rights});
         cboWorkerID->insertItem(0, number);
         ModGeneral::AddOpLog(QStringLiteral("增加员工 ") + number);
-        ModGeneral::ClearControls(this);
-    } else if (mode == QStringLiteral("删除")) {
-        if (!workerExists(number)) return say(QStringLiteral("用户不存在"), cboWorkerID);
-        dbSwitch.execute(QStringLiteral("delete From Worker where WorkerID=?"), {number});
+    } else {
         const int at = cboWorkerID->findText(number, Qt::MatchExactly);
         if (at >= 0) cboWorkerID->removeItem(at);
         ModGeneral::AddOpLog(QStringLiteral("删除员工 ") + number);
-        ModGeneral::ClearControls(this);
     }
+    ModGeneral::ClearControls(this);
 }
 
 void frmWorker::cmdModify_Click() {
     if (txtOld->text().isEmpty()) return say(QStringLiteral("请输入旧密码"), txtOld);
     if (txtNew->text().isEmpty()) return say(QStringLiteral("请输入新密码"), txtNew);
-    platform::Recordset rs = dbSwitch.query(QStringLiteral("Select * From Worker where WorkerID=?"), {WorkerID});
+    platform::Recordset rs;
+    if (!told(QStringLiteral("修改密码失败："), txtOld, [&] {
+            rs = dbSwitch.query(QStringLiteral("Select * From Worker where WorkerID=?"), {WorkerID});
+        }))
+        return;
     if (rs.empty() || ModGeneral::UnscramblePassword(rs.str(QStringLiteral("passcode"))).trimmed() != txtOld->text().trimmed()) {
         txtOld->clear();
         return say(QStringLiteral("旧密码不正确,请注意区分大小写,请重新输入"), txtOld);
@@ -385,8 +451,11 @@ void frmWorker::cmdModify_Click() {
         txtConfirm->clear();
         return say(QStringLiteral("两次输入的密码不一样,请注意大小写"), txtNew);
     }
-    dbSwitch.execute(QStringLiteral("update Worker set passcode=? where WorkerID=?"),
-                     {ModGeneral::ScramblePassword(txtNew->text().trimmed()), WorkerID});
+    if (!told(QStringLiteral("修改密码失败："), txtNew, [&] {
+            dbSwitch.execute(QStringLiteral("update Worker set passcode=? where WorkerID=?"),
+                             {ModGeneral::ScramblePassword(txtNew->text().trimmed()), WorkerID});
+        }))
+        return;
     ModGeneral::AddOpLog(QStringLiteral("修改密码"));
     say(QStringLiteral("密码修改成功"));
     finish();

@@ -115,6 +115,11 @@ void DropUserRow(platform::FlexGrid& g, qint64 userId) {
         --GridSelLast;
         if (console) fgDisp_Scroll();   // an open editor stays over its cell
     }
+    // Panel 2 tells the cursor where it is now, never the row it was on.
+    if (console && (removed || chosen) && PanelTellsCursor()) {
+        if (chosen) params::views::StatusText(QString());
+        else TellCursor();
+    }
     g_Modified = GridHoldsEdits(g);
 }
 

@@ -1,5 +1,6 @@
 #include "params/GridEditors.h"
 
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/OpLog.h"
@@ -267,18 +268,32 @@ void fgDisp_KeyDown(int keyCode) {
     if (open) mnuModifyTable_Click();
 }
 
+namespace {
+constexpr auto kCursorWords = QStringView(u"当前光标");
+
+// Panel 2's words for the operator's cursor in the console grid.
+QString cursorText(const FlexGrid& g) {
+    return QStringLiteral("共%1条记录，选中%2条记录  %3：行 %4 列　%5")
+        .arg(g.Rows() - 1)
+        .arg(qAbs(g.RowSel() - g.Row()) + 1)
+        .arg(kCursorWords)
+        .arg(g.Row())
+        .arg(g.Col());
+}
+}  // namespace
+
 void fgDisp_MouseUp() {
     static const QStringList untracked = {"Awake", "Bill", "History"};
     if (untracked.contains(CurTable) || g_Editing) return;
     if (views::TextEditor()->isVisible() || views::OptionEditor()->isVisible()) return;
     FlexGrid& g = views::ConsoleGrid();
     ModGeneral::GetGridSel(g, false, GridSelColFirst, GridSelColLast);
-    views::StatusText(QStringLiteral("共%1条记录，选中%2条记录  当前光标：行 %3 列　%4")
-                          .arg(g.Rows() - 1)
-                          .arg(GridSelLast - GridSelFirst + 1)
-                          .arg(g.Row())
-                          .arg(g.Col()));
+    views::StatusText(cursorText(g));
 }
+
+bool PanelTellsCursor() { return core::PanelText(2).contains(kCursorWords); }
+
+void TellCursor() { views::StatusText(cursorText(views::ConsoleGrid())); }
 
 void fgDisp_Scroll() {
     QLineEdit* txt = views::TextEditor();

@@ -19,6 +19,12 @@ void fgDisp_DblClick();
 void fgDisp_KeyDown(int keyCode);
 void fgDisp_MouseUp();
 void fgDisp_Scroll();
+// Panel 2 tells where the operator's cursor is in the console grid (a click
+// on the grid writes it): true while it does. TellCursor writes it for the
+// cursor as it stands now; a row that moves (users above it deleted, the view
+// drawn again) has the panel follow it, never keep the row it was on.
+bool PanelTellsCursor();
+void TellCursor();
 
 // The editors' events; the LostFocus handlers are the commit frame.
 void txtModify_GotFocus();

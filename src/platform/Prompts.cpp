@@ -3,12 +3,19 @@
 #include "platform/AppExit.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLibraryInfo>
+#include <QLabel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QTranslator>
 #include <map>
@@ -60,6 +67,120 @@ bool take(script::Kind kind, const QString& text, const QString& title, int butt
 QString defaultTitle(const QString& t) {
     return t.isEmpty() ? QApplication::applicationName() : t;
 }
+
+constexpr auto kReportBoxName = "ReportBox";
+// A report of more lines than this is read in a scrolling text area.
+constexpr int kReportLines = 25;
+
+QMessageBox::StandardButtons standardButtons(int set) {
+    switch (set) {
+    case mbOKCancel: return QMessageBox::Ok | QMessageBox::Cancel;
+    case mbAbortRetryIgnore: return QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore;
+    case mbYesNoCancel: return QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel;
+    case mbYesNo: return QMessageBox::Yes | QMessageBox::No;
+    case mbRetryCancel: return QMessageBox::Retry | QMessageBox::Cancel;
+    default: return QMessageBox::Ok;
+    }
+}
+
+// The button a box defaults to, when its caller asked for the second one.
+int defaultButton(int buttons) {
+    const int set = buttons & 7;
+    if (!(buttons & mbDefaultButton2)) return QMessageBox::NoButton;
+    if (set == mbYesNo || set == mbYesNoCancel) return QMessageBox::No;
+    if (set == mbOKCancel || set == mbRetryCancel) return QMessageBox::Cancel;
+    return QMessageBox::NoButton;
+}
+
+QMessageBox::Icon iconOf(int buttons) {
+    const int icon = buttons & 0x70;
+    return icon == mbCritical ? QMessageBox::Critical : icon == mbQuestion ? QMessageBox::Question
+           : icon == mbExclamation ? QMessageBox::Warning : icon == mbInformation ? QMessageBox::Information
+           : QMessageBox::NoIcon;
+}
+
+int answerOf(int button, int set) {
+    switch (button) {
+    case QMessageBox::Ok: return rOK;
+    case QMessageBox::Cancel: return rCancel;
+    case QMessageBox::Abort: return rAbort;
+    case QMessageBox::Retry: return rRetry;
+    case QMessageBox::Ignore: return rIgnore;
+    case QMessageBox::Yes: return rYes;
+    case QMessageBox::No: return rNo;
+    default:
+        // The close box: cancel where there is one, otherwise the safe answer.
+        return set == mbYesNo ? rNo : (set == mbOKOnly ? rOK : rCancel);
+    }
+}
+
+// The screen area a box stands in: its parent's screen, else the primary one.
+QRect screenArea() {
+    QScreen* screen = g_parent ? g_parent->screen() : nullptr;
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+// A report naming many users or calls, one a line: the lines in a text area
+// the operator scrolls, selects and copies, the box no larger than the
+// screen, its buttons always on it.
+int reportBox(const QString& text, int buttons, const QString& title, const QRect& area) {
+    const int set = buttons & 7;
+    QDialog box(g_parent);
+    box.setObjectName(QLatin1String(kReportBoxName));
+    box.setWindowTitle(defaultTitle(title));
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
+    box.setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    auto* layout = new QVBoxLayout(&box);
+    auto* row = new QHBoxLayout;
+    const QMessageBox::Icon icon = iconOf(buttons);
+    if (icon != QMessageBox::NoIcon) {
+        auto* picture = new QLabel(&box);
+        picture->setPixmap(QMessageBox::standardIcon(icon));
+        picture->setAlignment(Qt::AlignTop);
+        row->addWidget(picture);
+    }
+    auto* lines = new QPlainTextEdit(&box);
+    lines->setObjectName(QStringLiteral("txtReport"));
+    lines->setReadOnly(true);
+    lines->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    lines->setPlainText(text);
+    row->addWidget(lines, 1);
+    layout->addLayout(row, 1);
+    auto* bar = new QDialogButtonBox(QDialogButtonBox::StandardButtons(int(standardButtons(set))), &box);
+    layout->addWidget(bar);
+    int pressed = QMessageBox::NoButton;
+    QObject::connect(bar, &QDialogButtonBox::clicked, &box, [&](QAbstractButton* b) {
+        pressed = int(bar->standardButton(b));
+        box.accept();
+    });
+    const int preferred = defaultButton(buttons);
+    QAbstractButton* focus = bar->buttons().value(0);
+    if (preferred != QMessageBox::NoButton) focus = bar->button(QDialogButtonBox::StandardButton(preferred));
+    if (auto* p = qobject_cast<QPushButton*>(focus)) {
+        p->setDefault(true);
+        p->setFocus();
+    }
+
+    // As wide as the longest line allows and as tall as the lines, both
+    // within nine tenths of the screen; the text area scrolls the rest.
+    const QFontMetrics fm(lines->font());
+    int widest = 0;
+    int count = 0;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        widest = qMax(widest, fm.horizontalAdvance(line));
+        ++count;
+    }
+    const int chromeW = 80 + (icon != QMessageBox::NoIcon ? 64 : 0);
+    const int chromeH = bar->sizeHint().height() + 60;
+    const int maxW = area.width() * 9 / 10, maxH = area.height() * 9 / 10;
+    const int w = qBound(qMin(400, maxW), widest + chromeW, maxW);
+    const int h = qBound(qMin(200, maxH), count * fm.lineSpacing() + chromeH, maxH);
+    box.resize(w, h);
+    box.move(area.left() + (area.width() - w) / 2, area.top() + (area.height() - h) / 2);
+    box.exec();
+    return answerOf(pressed, set);
+}
 }  // namespace
 
 void setPromptParent(QWidget* w) { g_parent = w; }
@@ -94,38 +215,21 @@ int MsgBox(const QString& text, int buttons, const QString& title) {
     QMessageBox box(g_parent);
     box.setWindowTitle(defaultTitle(title));
     box.setText(text);
-    const int icon = buttons & 0x70;
-    box.setIcon(icon == mbCritical ? QMessageBox::Critical : icon == mbQuestion ? QMessageBox::Question
-                : icon == mbExclamation ? QMessageBox::Warning : icon == mbInformation ? QMessageBox::Information
-                : QMessageBox::NoIcon);
+    box.setIcon(iconOf(buttons));
     box.setWindowFlag(Qt::WindowStaysOnTopHint);
-    QMessageBox::StandardButtons sb;
-    switch (set) {
-    case mbOKCancel: sb = QMessageBox::Ok | QMessageBox::Cancel; break;
-    case mbAbortRetryIgnore: sb = QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore; break;
-    case mbYesNoCancel: sb = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
-    case mbYesNo: sb = QMessageBox::Yes | QMessageBox::No; break;
-    case mbRetryCancel: sb = QMessageBox::Retry | QMessageBox::Cancel; break;
-    default: sb = QMessageBox::Ok; break;
-    }
-    box.setStandardButtons(sb);
-    if (buttons & mbDefaultButton2) {
-        if (set == mbYesNo || set == mbYesNoCancel) box.setDefaultButton(QMessageBox::No);
-        else if (set == mbOKCancel || set == mbRetryCancel) box.setDefaultButton(QMessageBox::Cancel);
-    }
-    const int r = box.exec();
-    switch (r) {
-    case QMessageBox::Ok: return rOK;
-    case QMessageBox::Cancel: return rCancel;
-    case QMessageBox::Abort: return rAbort;
-    case QMessageBox::Retry: return rRetry;
-    case QMessageBox::Ignore: return rIgnore;
-    case QMessageBox::Yes: return rYes;
-    case QMessageBox::No: return rNo;
-    default:
-        // The close box: cancel where there is one, otherwise the safe answer.
-        return set == mbYesNo ? rNo : (set == mbOKOnly ? rOK : rCancel);
-    }
+    box.setStandardButtons(standardButtons(set));
+    if (const int preferred = defaultButton(buttons); preferred != QMessageBox::NoButton)
+        box.setDefaultButton(QMessageBox::StandardButton(preferred));
+    // A report taller than the screen, or of many lines, is read in the report box.
+    const QRect area = screenArea();
+    if (text.count(QLatin1Char('\n')) >= kReportLines || box.sizeHint().height() > area.height() ||
+        box.sizeHint().width() > area.width())
+        return reportBox(text, buttons, title, area);
+    return answerOf(box.exec(), set);
+}
+
+bool IsMessageBox(const QWidget* w) {
+    return qobject_cast<const QMessageBox*>(w) || (w && w->objectName() == QLatin1String(kReportBoxName));
 }
 
 QString InputBox(const QString& prompt, const QString& title, const QString& defaultText, bool* ok) {

@@ -13,7 +13,13 @@ class QDialog;
 namespace platform {
 
 // Shows a message box; returns the button pressed (closing the box counts as cancel/no/ok).
+// A text of many lines, or taller or wider than the screen (a report naming
+// users or calls one a line), is shown in a report box: the lines in a text
+// area that scrolls and can be selected and copied, the box within the
+// screen and its buttons on it.
 int MsgBox(const QString& text, int buttons = mbOKOnly, const QString& title = QString());
+// True for a box MsgBox shows, plain or a report box.
+bool IsMessageBox(const QWidget* w);
 // Asks for a line of text; `ok` false when cancelled (the result is then "").
 QString InputBox(const QString& prompt, const QString& title, const QString& defaultText = QString(), bool* ok = nullptr);
 // File and folder choosers; "" when cancelled.

@@ -14,7 +14,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -240,7 +239,7 @@ void frmVerify::changeEvent(QEvent* e) {
     // (without "校验完成"); a box (message, input, file choice) does not.
     QTimer::singleShot(0, this, [this] {
         QWidget* to = QApplication::activeWindow();
-        const bool box = qobject_cast<QMessageBox*>(to) || qobject_cast<QInputDialog*>(to) || qobject_cast<QFileDialog*>(to);
+        const bool box = platform::IsMessageBox(to) || qobject_cast<QInputDialog*>(to) || qobject_cast<QFileDialog*>(to);
         if (!isVisible() || closing_ || isActiveWindow() || !to || box || isAncestorOf(to)) return;
         closing_ = true;
         done(QDialog::Rejected);

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QTest>
 
 using namespace platform;
 using ModGeneral::ScramblePassword;
@@ -377,6 +378,127 @@ TEST_F(WorkerWindow, PasswordChangeOfAWorkerDeletedElsewhereIsRefused) {
     });
     frmWorker::instance().ShowChangePassword();
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker").toInt(), 0);
+}
+
+// Another program holding "switch.mdb" for its own writing (its
+// BEGIN IMMEDIATE): every gesture of 员工管理 and of the password panel is
+// told in the window's words, keeps what was typed and the window open for
+// another try, and the same gesture works once the lock is gone. After the
+// refusals the window opens again as before.
+TEST_F(WorkerWindow, UnderAnotherProgramsLockEachManagementGestureIsToldAndWorksAfter) {
+    ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
+    addWorker(QStringLiteral("0042"), QStringLiteral("张三"), 0);
+    const int logRows = dbSwitch.scalar("select count(*) from tab_oplog").toInt();
+    const QString locked = QStringLiteral("数据库正被其他程序使用");
+    struct Case {
+        QString mode, id, name;
+        bool byEnter;   // Enter in the name box, else a click on the button
+    };
+    const Case cases[] = {{QStringLiteral("增加"), QStringLiteral("0043"), QStringLiteral("李四"), false},
+                          {QStringLiteral("修改"), QStringLiteral("0042"), QStringLiteral("张三丰"), true},
+                          {QStringLiteral("删除"), QStringLiteral("0042"), QStringLiteral("张三丰"), false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode.toStdString());
+        auto other = std::make_unique<Database>(Database::open(dbSwitch.path()));
+        other->execute(QStringLiteral("BEGIN IMMEDIATE"));
+        script::answer(c.mode + QStringLiteral("员工失败：") + locked, rOK);
+        bool opened = false;
+        manage(c.mode, [&](frmWorker* w) {
+            opened = true;
+            const int listed = w->cboWorkerID->count();
+            fill(w, c.id, QStringLiteral("操作级"), c.name);
+            const auto gesture = [&] {
+                if (c.byEnter) QTest::keyClick(w->txtWorkerName, Qt::Key_Return);
+                else QTest::mouseClick(w->cmdOK, Qt::LeftButton);
+            };
+            gesture();
+            EXPECT_EQ(script::pendingAnswers(), 0);
+            EXPECT_TRUE(w->isVisible());
+            EXPECT_EQ(w->cboWorkerID->currentText(), c.id);
+            EXPECT_EQ(w->txtWorkerName->text(), c.name);
+            EXPECT_EQ(w->cboWorkGrade->currentText(), QStringLiteral("操作级"));
+            EXPECT_EQ(w->cboWorkerID->count(), listed);
+
+            other->execute(QStringLiteral("ROLLBACK"));
+            gesture();
+            EXPECT_TRUE(w->isVisible());
+            EXPECT_TRUE(w->txtWorkerName->text().isEmpty());
+            EXPECT_EQ(w->cboWorkerID->count(), listed + (c.mode == QStringLiteral("增加") ? 1 : c.mode == QStringLiteral("删除") ? -1 : 0));
+            QTest::mouseClick(w->cmdExit, Qt::LeftButton);
+        });
+        EXPECT_TRUE(opened);
+        EXPECT_FALSE(frmWorker::exists());
+    }
+    EXPECT_EQ(workerField("0043", "WorkerName").toString(), QStringLiteral("李四"));
+    EXPECT_TRUE(workerField("0042", "WorkerID").isNull());
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from tab_oplog").toInt(), logRows + 3);
+
+    // The password panel alike.
+    {
+        auto other = std::make_unique<Database>(Database::open(dbSwitch.path()));
+        other->execute(QStringLiteral("BEGIN IMMEDIATE"));
+        script::answer(QStringLiteral("修改密码失败：") + locked, rOK);
+        script::answer(QStringLiteral("密码修改成功"), rOK);
+        script::onModal(QStringLiteral("frmWorker"), [&](QDialog* d) {
+            auto* w = static_cast<frmWorker*>(d);
+            QTest::keyClicks(w->txtOld, QStringLiteral("0000"));
+            QTest::keyClicks(w->txtNew, QStringLiteral("Neu1"));
+            QTest::keyClicks(w->txtConfirm, QStringLiteral("Neu1"));
+            QTest::keyClick(w->txtConfirm, Qt::Key_Return);
+            EXPECT_TRUE(w->isVisible());
+            EXPECT_EQ(w->txtNew->text(), QStringLiteral("Neu1"));
+            other->execute(QStringLiteral("ROLLBACK"));
+            QTest::mouseClick(w->cmdModify, Qt::LeftButton);
+            EXPECT_FALSE(w->isVisible());
+        });
+        frmWorker::instance().ShowChangePassword();
+    }
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(UnscramblePassword(workerField("0000", "passcode").toString()), QStringLiteral("Neu1"));
+
+    // The window opens again as it did, for 员工管理 and for 重新登录.
+    bool again = false;
+    manage(QStringLiteral("增加"), [&](frmWorker* w) { again = w->isVisible(); });
+    EXPECT_TRUE(again);
+    EXPECT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("Neu1")));
+}
+
+// 重新登录 while another program holds the file: the worker logged in stays
+// with his rights and his name in the status bar, the window stays on the
+// screen in its modal loop with what was typed, and 登录 works once the lock
+// is gone. A refused login leaves nothing for the next use of the window.
+TEST_F(WorkerWindow, ALoginTheDatabaseRefusesKeepsTheWorkerAndTheWindowAndWorksAfter) {
+    ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
+    addWorker(QStringLiteral("0007"), QStringLiteral("李四"), 1, QStringLiteral("18,17"));
+    auto other = std::make_unique<Database>(Database::open(dbSwitch.path()));
+    other->execute(QStringLiteral("BEGIN IMMEDIATE"));
+    script::answer(QStringLiteral("登录失败：数据库正被其他程序使用"), rOK);
+    bool refusedKeptEverything = false;
+    const bool ok = login([&](frmWorker* w) {
+        QTest::keyClicks(w->txtUser, QStringLiteral("0007"));
+        QTest::keyClick(w->txtUser, Qt::Key_Return);
+        QTest::keyClicks(w->txtPWD, QStringLiteral("0007"));
+        QTest::keyClick(w->txtPWD, Qt::Key_Return);
+        EXPECT_EQ(script::pendingAnswers(), 0);
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(QApplication::activeModalWidget(), w);
+        EXPECT_EQ(WorkerID, QStringLiteral("0000"));
+        EXPECT_EQ(WorkerName, QStringLiteral("管理员"));
+        EXPECT_EQ(WorkerRights, QStringList{QStringLiteral("0")});
+        EXPECT_EQ(WorkerRightNames, QStringList{QStringLiteral("全部权限")});
+        EXPECT_EQ(frmPABX::instance().sbrInfo->panelText(4), QStringLiteral("0000"));
+        refusedKeptEverything = w->txtUser->text() == QStringLiteral("0007") && w->txtPWD->text() == QStringLiteral("0007");
+        other->execute(QStringLiteral("ROLLBACK"));
+        QTest::mouseClick(w->cmdLogin, Qt::LeftButton);
+    });
+    EXPECT_TRUE(refusedKeptEverything);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(WorkerID, QStringLiteral("0007"));
+    EXPECT_EQ(WorkerRights, (QStringList{"18", "17"}));
+    EXPECT_EQ(frmPABX::instance().sbrInfo->panelText(5), QStringLiteral("李四"));
+    EXPECT_EQ(dbSwitch.scalar("select WorkerID from Worker where b_active<>0").toString(), QStringLiteral("0007"));
+    EXPECT_FALSE(frmWorker::exists());
+    EXPECT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
 }
 
 }  // namespace

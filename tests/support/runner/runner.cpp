@@ -79,6 +79,7 @@
 #include "params/RowEdit.h"
 #include "params/SavePara.h"
 #include "platform/AppExit.h"
+#include "platform/Application.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
@@ -197,7 +198,7 @@ void flushPrompts() {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
+    platform::Application app(argc, argv);
     core::SetConsoleMaker([]() -> core::Console* { return &frmPABX::instance(); });
     console::UseStationWindows();
     const QStringList args = app.arguments().mid(1);
