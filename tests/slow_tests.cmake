@@ -75,6 +75,7 @@ set(slow_printing
 )
 set(slow_transfer
   AnswerMatching.*
+  RowsHeld.*
   IPPuh.*
   Operations.ReadBackMessages
   TableDownload.ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice
