@@ -5,6 +5,7 @@
 #include "core/Console.h"
 #include "platform/Application.h"
 #include "platform/Clock.h"
+#include "support/Refusals.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -29,6 +30,8 @@ class YieldInTransactionCheck : public ::testing::EmptyTestEventListener {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    // Every file is opened through the layer that can refuse a write, a sync or a read.
+    testsupport::refusal::install();
     platform::Application app(argc, argv);
     // An exception that leaves a window's handler fails the test that let it
     // out, whichever window and test: the station would only have said it.

@@ -1059,7 +1059,7 @@ int applyPending(bool known);
 void applyAfterCommit() {
     dbSwitch.afterCommit([] {
         try {
-            applyPending(true);
+            applyPending(false);
         } catch (const DbError&) {
         }
     });
@@ -1169,9 +1169,9 @@ int applyHere(std::optional<KnownEnds> known = std::nullopt) {
 }
 
 // An entry the station file makes itself, in the caller's transaction once
-// the entries waiting are applied: kept in the log and in the station file's
-// copy, the mark moved over it. With no call file open the copy keeps it
-// alone, and the next opening gives it to the log.
+// the entries waiting are applied: kept in the station file's copy of the
+// log, the mark moved over it. That commit is the act's: the call file's log
+// takes the entry after it (giveLogStationEntries), or at the next opening.
 void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance) {
     ensureMirror(dbSwitch, false);
     const qint64 seq = lastNumbered() + 1;
@@ -1179,25 +1179,43 @@ void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance
     const QString date = nowText();
     const Params values{seq, gen, int(kind), userid, amount, balance, 0, date};
     const QString insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
-    // A station file of another station keeps its own movements: the log is not theirs.
-    if (!foreignStationFile() && logOpen()) dbPhoneCur.execute(insert.arg(logTable(), kEntryColumns), values);
     dbSwitch.execute(insert.arg(dbSwitch.qualified(kLedgerMirror), kEntryColumns), values);
     if (kind == LogKind::UserAdded) {
         // The user's row goes with the entry: a station file behind the journal gets them back whole.
         const QString row = userRowText(dbSwitch, userid);
         if (!row.isEmpty()) {
-            const QString keep = QStringLiteral("INSERT OR REPLACE INTO %1 (f_seq, f_userid, f_row) VALUES (?, ?, ?)");
             ensureUserRows(dbSwitch);
-            dbSwitch.execute(keep.arg(dbSwitch.qualified(kUserRows)), {seq, userid, row});
-            if (!foreignStationFile() && logOpen()) {
-                ensureUserRows(dbPhoneCur);
-                dbPhoneCur.execute(keep.arg(dbPhoneCur.qualified(kUserRows)), {seq, userid, row});
-            }
+            dbSwitch.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (f_seq, f_userid, f_row) VALUES (?, ?, ?)")
+                                 .arg(dbSwitch.qualified(kUserRows)),
+                             {seq, userid, row});
         }
     }
     setMark(dbSwitch, seq);
     // The number stays given in every file, whatever copy is put back later.
     if (kind == LogKind::UserAdded) NoteUserNumberGiven(userid);
+}
+
+// The call file's log takes the entries (first, last] the station file made
+// and committed, with the rows of users added, in a commit of its own. One
+// that cannot take them now gets them at the next opening (mergeMirror): the
+// station file's copy holds them, and numbers are taken past its mark.
+void giveLogStationEntries(qint64 first, qint64 last) {
+    if (foreignStationFile() || !logOpen()) return;
+    try {
+        platform::Transaction tx(dbSwitch);
+        dbPhoneCur.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (%2) SELECT %2 FROM %3 WHERE f_seq>? AND f_seq<=?")
+                               .arg(logTable(), kEntryColumns, dbSwitch.qualified(kLedgerMirror)),
+                           {first, last});
+        if (!dbSwitch.actualTableName(kUserRows).isEmpty()) {
+            ensureUserRows(dbPhoneCur);
+            dbPhoneCur.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (f_seq, f_userid, f_row) SELECT f_seq, f_userid, f_row "
+                                              "FROM %2 WHERE f_seq>? AND f_seq<=?")
+                                   .arg(dbPhoneCur.qualified(kUserRows), dbSwitch.qualified(kUserRows)),
+                               {first, last});
+        }
+        tx.commit();
+    } catch (const DbError&) {
+    }
 }
 
 struct Held {
@@ -1215,34 +1233,23 @@ QMap<qint64, Held> balancesNow(qint64 userid) {
 }  // namespace
 
 namespace {
-// The balance, the station file's copy of the entry (and of its call) and the
-// mark follow an entry of a record in the same commit. A station file that
-// refuses them now takes them after it.
-// `seq`: the entry just logged, numbered past every other (see logEntry).
-void followInStationFile(qint64 seq) {
-    try {
-        const qint64 mark = AppliedMark(dbSwitch);
-        if (mark >= 0) {
-            platform::Transaction step(dbSwitch);
-            applyHere(KnownEnds{mark, seq});
-            step.commit();
-            return;
-        }
-    } catch (const DbError&) {
-    }
-    applyAfterCommit();
-}
+// The call file's commit is the record's point of no return: it holds the
+// call and its entry and nothing of the station file, which takes the entry
+// (balance, copy, mark) in a commit of its own right after, or later (see
+// applyPending). Until then BalanceOf counts the entry.
+void followInStationFile() { applyAfterCommit(); }
 }  // namespace
 
 qint64 LogCharge(qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
     const qint64 seq = logEntry(LogKind::Charge, userid, amount, balance, ext, date);
-    followInStationFile(seq);
+    followInStationFile();
     return seq;
 }
 
 void LogCall(qint64 userid, int ext, const QString& date) {
     if (!logOpen()) return;
-    followInStationFile(logEntry(LogKind::Call, userid, Currency(), Currency(), ext, date));
+    logEntry(LogKind::Call, userid, Currency(), Currency(), ext, date);
+    followInStationFile();
 }
 
 RecordCommit::RecordCommit() : outermost_(dbSwitch.isOpen() && dbSwitch.autocommit()) {
@@ -1257,8 +1264,12 @@ RecordCommit::~RecordCommit() {
 }
 
 void MoveBalances(const std::function<void()>& write, qint64 userid) {
+    // The station file's commit is the act's point of no return: the write,
+    // its entries in the station file's copy of the log and the mark commit
+    // together, and only then does the call file's log take the entries.
     platform::Transaction tx(dbSwitch);
     if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
+    const qint64 first = lastNumbered();
     const QMap<qint64, Held> before = balancesNow(userid);
     write();
     const QMap<qint64, Held> after = balancesNow(userid);
@@ -1276,6 +1287,8 @@ void MoveBalances(const std::function<void()>& write, qint64 userid) {
         stationEntry(LogKind::UserAdded, it.key(), Currency(), it->remain);
         if (it->deposit != Currency()) stationEntry(LogKind::Deposit, it.key(), it->deposit, it->deposit);
     }
+    const qint64 last = lastNumbered();
+    if (last > first) dbSwitch.afterCommit([first, last] { giveLogStationEntries(first, last); });
     tx.commit();
 }
 

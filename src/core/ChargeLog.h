@@ -72,7 +72,7 @@ void NumberSafetyCopy();
 // Creates that log in the call-record database `cur` when it has none.
 void CreateChargeLog(const platform::Database& cur);
 // Held around a record's transaction, before it begins: the station file's
-// part of the commit (the balance, the copy of the entry, the mark) is not
+// commit that follows it (the balance, the copy of the entry, the mark) is not
 // synced on its own. The call file's entry, synced, is what keeps the charge:
 // a power cut that undoes the station file's part leaves the entry past the
 // mark, and the next opening applies it.
@@ -88,8 +88,9 @@ private:
 
 // Logs a charge of `amount` to `userid` (balance `balance` after it) for the
 // call of extension `ext` started `date`, in the caller's transaction on the
-// call file; the balance follows in the same transaction, or once it commits
-// when the station file refuses it now. Returns the entry's number.
+// call file, which writes nothing of the station file: the balance follows in
+// a commit of its own once the outermost transaction has committed, or later
+// when the station file refuses it then. Returns the entry's number.
 qint64 LogCharge(qint64 userid, platform::Currency amount, platform::Currency balance, int ext, const QString& date);
 
 // Notes the call of extension `ext` started `date` that charges no one, in
@@ -121,8 +122,10 @@ QHash<qint64, platform::Currency> UnappliedChargesByUser();
 // transaction on the station file: the entries waiting are applied first, so
 // that the write starts from the balance the journal gives; every change it
 // made is then an entry of the journal (a balance or deposit moved, a user
-// added or deleted), kept in the call file's log and in the station file's
-// copy of it, the mark moved over it. `userid` >= 0: only that user can change.
+// added or deleted), kept in the station file's copy of the log, the mark
+// moved over it. That commit is the act's; the call file's log takes the
+// entries once the outermost transaction has committed (or at the next
+// opening). `userid` >= 0: only that user can change.
 void MoveBalances(const std::function<void()>& write, qint64 userid = -1);
 
 // Applies to the open station file every logged entry past its mark, once, in

@@ -100,10 +100,18 @@ void NoteUserNumberGiven(qint64 userid) {
     if (userid < 0) return;
     const qint64 next = userid + 1;
     raiseNote(dbSwitch, kSettingsTable, next);
-    raiseNote(dbPhoneCur, kNotes, next);
-    // The journal file, on a connection of its own, once the users'
-    // transaction is kept (a rollback drops it; the next opening notes it).
-    dbSwitch.afterCommit([next] { raiseJournalNote(next); });
+    // The call file and the journal file once the users' transaction is kept,
+    // each in a commit of its own: the station file's commit is the act's (a
+    // rollback drops these; the next opening notes them).
+    dbSwitch.afterCommit([next] {
+        try {
+            platform::Transaction tx(dbSwitch);
+            raiseNote(dbPhoneCur, kNotes, next);
+            tx.commit();
+        } catch (const DbError&) {
+        }
+        raiseJournalNote(next);
+    });
 }
 
 void KeepUserNumbers() {

@@ -710,7 +710,8 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
     const bool charge = bSendFee && m_User.found && m_UserID != 0;
     try {
         // The call row and its charge entry commit together in the call file,
-        // or not at all; the balance follows from the entry in the same commit.
+        // or not at all: that commit stores the record. The balance follows
+        // from the entry in a commit of the station file right after.
         const ModSwitch::RecordCommit oneSync;
         platform::Transaction tx(dbSwitch);
         if (charge) {

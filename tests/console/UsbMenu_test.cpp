@@ -226,9 +226,10 @@ TEST_F(UsbMenu, EmptyStoreLeavesAnEmptyBillDatWithoutProgressWindow) {
 TEST_F(UsbMenu, RecordsReadWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce) {
     for (int i = 0; i < 4; ++i) usb->storeRecord(record(i));
     {
-        // Another program reads "PhoneCur.mdb" in a transaction it keeps open.
+        // Another program writes "PhoneCur.mdb" in a transaction it keeps open
+        // (in write-ahead mode a reader would not keep the station from writing).
         platform::Database lock = platform::Database::open(dir->file("PhoneCur.mdb"));
-        lock.execute("BEGIN");
+        lock.execute("BEGIN IMMEDIATE");
         lock.scalar("select count(*) from Tab_Phone");
         platform::script::answer("读取USB话单失败", platform::rOK);
         console().mnuReadUSB_Click(1);

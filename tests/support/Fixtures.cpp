@@ -81,6 +81,9 @@ void StationTest::TearDown() {
 void StationTest::openDatabases() {
     ModDefine::dbSwitch = platform::Database::open(dir->file("switch.mdb"));
     ModDefine::dbPhoneCur = ModDefine::dbSwitch.attach(dir->file("PhoneCur.mdb"), QStringLiteral("phonecur"));
+    // In the journal mode the station runs (OpenDB): each file keeps a write-ahead log.
+    ModDefine::dbSwitch.useWriteAheadLog();
+    ModDefine::dbPhoneCur.useWriteAheadLog();
 }
 
 void addOrphanPage(const QString& path) {

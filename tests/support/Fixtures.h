@@ -31,7 +31,8 @@ class StationTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-    // Opens switch.mdb as dbSwitch with PhoneCur.mdb attached as dbPhoneCur.
+    // Opens switch.mdb as dbSwitch with PhoneCur.mdb attached as dbPhoneCur,
+    // both in write-ahead mode, as the station opens them.
     void openDatabases();
     std::unique_ptr<StationDir> dir;
     int model = 0;
