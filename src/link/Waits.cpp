@@ -332,9 +332,9 @@ bool TurnRun::settle() {
     // Then the line is heard out: as long as an answer of the run may still
     // come by the pace the line has shown (a copy, an answer late), bounded.
     // On a line that never repeated, a first copy or a late answer comes
-    // about as long after the last answer as the run's slowest answer took.
+    // within about the run's slowest answer after the last answer.
     const qint64 last = sentAt_.isEmpty() ? start_ : sentAt_.last();
-    const qint64 latency = CommState.RepeatsSeen ? 2 * qint64(CommState.LatencyMs) + 2 : slowest_ + 2;
+    const qint64 latency = CommState.RepeatsSeen ? 2 * qint64(CommState.LatencyMs) + 2 : slowest_ + 8;
     const qint64 quietMs = CommState.RepeatsSeen ? qMax(latency + 18, qint64(repeatWaitMs())) : latency;
     const qint64 begun = platform::TickMs();
     for (;;) {

@@ -336,9 +336,11 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
     const auto judge = [&] {
         const bool sure = run.settle();
         Cleared cleared;
+        // Rows a branch sends itself were judged as they went (a change of
+        // money by the switch's deposit); a row of no change moves nothing.
         if (b.send) {
             cleared.write();
-            return sure;
+            return true;
         }
         QVector<bool> held(sentRows, false);
         for (int i = 0; i < acked && i < sentRows; ++i) held[i] = sure;
