@@ -77,6 +77,7 @@ set(slow_printing
 )
 set(slow_transfer
   AnswerMatching.*
+  RowsHeld.*
   IPPuh.*
   Operations.ReadBackMessages
   SwitchIntents.*

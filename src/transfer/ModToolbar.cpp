@@ -300,26 +300,49 @@ void finish(const QString& status, const QString& logText = {}) {
     core::StatusText(2, status);
 }
 
+// The rows of a table download whose outcome the run's answers leave in doubt
+// are read back from the switch: a row it holds as sent is done, any other
+// stays pending and is named in the trace. True when every row of the table
+// is done.
 bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
     ModComm::TurnRun run;
     const int first = b.begin.isEmpty() ? 0 : 1;   // the run's rows before the table's
     int acked = 0;                                  // table rows acknowledged, in order
+    int sentRows = 0;                               // table rows that went (the last may have failed)
     bool ok = true;
-    // The rows whose answers stand are done, the others stay pending.
     const auto judge = [&] {
-        bool sure = run.settle();
-        if (b.flush) sure = b.flush(run) && sure;
-        const int standing = qMin(acked, qMax(0, run.sureRows() - first));
+        const bool sure = run.settle();
+        // A change of money booked after its answer is written now.
+        const bool flushed = !b.flush || b.flush(run);
         Cleared cleared;
-        if (!b.send && standing > 0) {
-            rs.moveFirst();
-            for (int i = 1; i <= standing && !rs.eof(); ++i) {
+        // Rows a branch sends itself were judged as they went (a change of
+        // money by the switch's deposit); a row of no change moves nothing.
+        if (b.send) {
+            cleared.write();
+            return flushed;
+        }
+        QVector<bool> held(sentRows, false);
+        for (int i = 0; i < acked && i < sentRows; ++i) held[i] = sure;
+        if (!sure && sentRows > 0) {
+            const QVector<bool> back = transfer::HeldAsSent(run.orders());
+            for (int i = 0; i < sentRows; ++i) held[i] = first + i < back.size() && back[first + i];
+        }
+        int done = 0;
+        QStringList named;
+        rs.moveFirst();
+        for (int i = 1; i <= sentRows && !rs.eof(); ++i) {
+            if (held[i - 1]) {
                 b.done(rs, i, cleared);
-                rs.moveNext();
+                ++done;
+            } else if (!sure) {
+                named << QString::number(i);
             }
+            rs.moveNext();
         }
         cleared.write();
-        return sure;
+        if (!named.isEmpty())
+            LinkTrace::Note(QStringLiteral("%1: 交换机中没有所发的第%2行, 仍待下载").arg(name, named.join(QStringLiteral("、"))));
+        return done == n;
     };
     try {
         if (!b.begin.isEmpty()) ok = run.send(b.begin) == ModComm::Acknowledged;
@@ -334,7 +357,9 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
                     cleared.write();
                 }
             } else {
+                const int before = run.rows();
                 ok = run.send(frame) == ModComm::Acknowledged;
+                if (run.rows() > before) ++sentRows;
             }
             if (ok) ++acked;
             rs.moveNext();
