@@ -80,8 +80,10 @@ set(slow_printing
 )
 set(slow_transfer
   AnswerMatching.*
+  RowsHeld.*
   IPPuh.*
   Operations.ReadBackMessages
+  SwitchIntents.*
   TableDownload.ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice
   TableDownload.ALateAcknowledgementAcknowledgesNoOtherRow
   TableDownload.ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice
@@ -90,4 +92,5 @@ set(slow_transfer
   Upload.DownloadedTablesVerifyWithoutDifference
   Upload.RequestsOfPerRowTables
   Upload.StreamsEndEarlyAndTimeOutsLeaveTheShadowTable
+  UserRelease.*
 )

@@ -9,11 +9,13 @@
 #include "core/SafetyCopies.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/WriteAhead.h"
 #include "platform/AppExit.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "pricing/BillFile.h"
 #include "pricing/RecordSpool.h"
+#include "transfer/SwitchIntents.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -57,6 +59,8 @@ bool openFiles(const SiteOpening& how, QString* failure, QString* notice) {
     }
     if (!ModSwitch::OpenStationFiles(failure)) return false;
     try {
+        // Step 3a: the unfinished acts the files hold, before anything else reads them.
+        ModSwitch::SettleAtOpening();
         if (!ModUpgrade::UpgradeStationDb(failure)) {
             ModSwitch::OpenAllDB(false);
             return false;
@@ -163,6 +167,10 @@ SiteOpened OpenSite(const SiteOpening& how) {
     if (how.opened) how.opened();
     if (how.priceWaiting) storeWaitingCalls();
     if (how.ready) how.ready();
+    // What the station was about to tell the switch when it stopped is
+    // settled with the switch, when the line is up (the start-up opens it
+    // later, and settles then).
+    transfer::SettleSwitchIntents();
     // A restore whose box a kill kept from the operator: told now, and only then forgotten.
     if (how.tellRestore) TellRestore(DataPath, false);
     return r;

@@ -7,6 +7,7 @@
 #include "core/Notices.h"
 #include "core/SafetyCopies.h"
 #include "core/Settings.h"
+#include "core/WriteAhead.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 
@@ -16,6 +17,7 @@
 #include <QHash>
 #include <QTextStream>
 #include <atomic>
+#include <optional>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -84,12 +86,36 @@ QString yearFileLine(const QString& name, qint64 brought, qint64 kept) {
 // once it has, the balances it is compared with are gone, and a kill would
 // lose the lines with them. A line already kept (a completion done again) is
 // kept once.
-struct NoticeUnwritten {};
+// The lines live in the call file, which no restore replaces, as the
+// restore's report (core/WriteAhead.h, key kRestoreReportKey): one store for
+// every recovery's box. A data directory without a call file keeps them in
+// "restore.notice" beside it, as stations before did.
+struct NoticeUnwritten {
+    QString why;   // the file and the cause, for the restore's failure
+};
+QString callFileOf(const QString& dataDir) { return platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")); }
+
+QStringList keptLines(const platform::Database& db) {
+    for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(db, ModSwitch::kReportKind))
+        if (w.key == ModSwitch::kRestoreReportKey) return w.body.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return {};
+}
+
 void keepNotice(const QString& dataDir, const QStringList& lines) {
     QByteArray text;
     QStringList all;
-    if (platform::readFileStrictly(noticePath(dataDir), &text) == platform::ReadState::Read)
+    const QString callFile = callFileOf(dataDir);
+    std::optional<platform::Database> db;
+    if (QFileInfo(callFile).isFile()) {
+        try {
+            db = platform::Database::open(callFile);
+            all = keptLines(*db);
+        } catch (const platform::DbError& e) {
+            throw NoticeUnwritten{QFileInfo(callFile).fileName() + QStringLiteral("（") + platform::troubleCause(e) + QStringLiteral("）")};
+        }
+    } else if (platform::readFileStrictly(noticePath(dataDir), &text) == platform::ReadState::Read) {
         all = QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
     // A line may hold a group of lines (a heading and its users): what is
     // compared is the lines as the notice reads them back, the whole group at once.
     for (const QString& group : lines) {
@@ -99,7 +125,16 @@ void keepNotice(const QString& dataDir, const QStringList& lines) {
             kept = all.mid(i, parts.size()) == parts;
         if (!kept) all += parts;
     }
-    if (!platform::writeFileDurably(noticePath(dataDir), all.join(QLatin1Char('\n')).toUtf8())) throw NoticeUnwritten{};
+    if (db) {
+        try {
+            ModSwitch::WriteAhead(*db, ModSwitch::kReportKind, ModSwitch::kRestoreReportKey, all.join(QLatin1Char('\n')));
+        } catch (const platform::DbError& e) {
+            throw NoticeUnwritten{QFileInfo(callFile).fileName() + QStringLiteral("（") + platform::troubleCause(e) + QStringLiteral("）")};
+        }
+        return;
+    }
+    if (!platform::writeFileDurably(noticePath(dataDir), all.join(QLatin1Char('\n')).toUtf8()))
+        throw NoticeUnwritten{QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）")};
 }
 
 bool putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir, QString* why) {
@@ -108,6 +143,11 @@ bool putBackStationFile(const QString& tmp, const QString& target, const QString
             try {
                 keepNotice(dataDir, ModSwitch::RecoverRestoredStationFile(
                                         work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")), target));
+                // Boxes the backup kept unread belong to its time, not to this station now.
+                try {
+                    ModSwitch::DropReports(platform::Database::open(work));
+                } catch (const platform::DbError&) {
+                }
                 return true;
             } catch (const platform::DbError& e) {
                 // The backup goes in as it is; the opening applies the calls logged past its mark.
@@ -115,10 +155,10 @@ bool putBackStationFile(const QString& tmp, const QString& target, const QString
                 return false;
             }
         }, why);
-    } catch (const NoticeUnwritten&) {
+    } catch (const NoticeUnwritten& n) {
         // Nothing is replaced: the journal stays and the next opening tries again.
         ModSwitch::RemoveWorkFile(target + QStringLiteral(".recovering"));
-        if (why) *why = QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）");
+        if (why) *why = n.why;
         return false;
     }
 }
@@ -153,8 +193,8 @@ bool putBackYearFile(const QString& tmp, const QString& target, const QString& d
     if (journalLine.size() >= 4 && (journalLine[2].toLongLong() != 0 || journalLine[3].toLongLong() != 0)) {
         try {
             keepNotice(dataDir, {yearFileLine(journalLine[1], journalLine[2].toLongLong(), journalLine[3].toLongLong())});
-        } catch (const NoticeUnwritten&) {
-            if (why) *why = QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）");
+        } catch (const NoticeUnwritten& n) {
+            if (why) *why = n.why;
             return false;
         }
     }
@@ -423,20 +463,48 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
 
 bool RestoreNotice(const QString& dataDir, QStringList* lines) {
     QByteArray text;
+    bool found = false;
+    QStringList all;
+    // A notice an older station left beside the files, then the call file's.
     switch (platform::readFileStrictly(noticePath(dataDir), &text)) {
-    case platform::ReadState::Missing: return false;
+    case platform::ReadState::Missing: break;
     case platform::ReadState::Unreadable:
         // Kept but unreadable: the operator hears that there was something to tell.
-        if (lines) *lines = QStringList{QStringLiteral("恢复时记下的说明文件restore.notice无法读取，请核对用户余额。")};
-        return true;
-    case platform::ReadState::Read: break;
+        all << QStringLiteral("恢复时记下的说明文件restore.notice无法读取，请核对用户余额。");
+        found = true;
+        break;
+    case platform::ReadState::Read:
+        all << QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        found = true;
+        break;
     }
-    if (lines) *lines = QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return true;
+    const QString callFile = callFileOf(dataDir);
+    if (QFileInfo(callFile).isFile()) {
+        try {
+            const platform::Database db = platform::Database::openReadOnly(callFile);
+            for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(db, ModSwitch::kReportKind)) {
+                if (w.key != ModSwitch::kRestoreReportKey) continue;
+                found = true;
+                all << w.body.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            }
+        } catch (const platform::DbError&) {
+            // Read again at the next opening.
+        }
+    }
+    if (lines) *lines = all;
+    return found;
 }
 
 void ForgetRestoreNotice(const QString& dataDir) {
     if (QFile::remove(noticePath(dataDir))) platform::syncDir(dataDir);
+    const QString callFile = callFileOf(dataDir);
+    if (!QFileInfo(callFile).isFile()) return;
+    try {
+        const platform::Database db = platform::Database::open(callFile);
+        ModSwitch::SettleWriteAhead(db, ModSwitch::kReportKind, ModSwitch::kRestoreReportKey);
+    } catch (const platform::DbError&) {
+        // Told again at the next opening rather than never.
+    }
 }
 
 bool TellRestore(const QString& dataDir, bool always) {

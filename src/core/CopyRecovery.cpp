@@ -4,6 +4,7 @@
 #include "core/ChargeLog.h"
 #include "core/DbHeader.h"
 #include "core/Notices.h"
+#include "core/WriteAhead.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
 #include "platform/Db.h"
@@ -1026,7 +1027,8 @@ bool StationFileKeepsWhatTheCopyLacks(const QString& callCopy, const QString& di
 // power cut left it: the damaged file aside, the copy brought up to date
 // beside the target and renamed over it once its recovery has committed, the
 // box's text in `text`. Run again, it does the same again.
-bool CompleteRestoreFromBak(const QString& bak, const QString& target, const PendingRestore& p, QString* text) {
+bool CompleteRestoreFromBak(const QString& bak, const QString& target, const PendingRestore& p, QString* text, bool keep,
+                            bool& kept) {
     const QString dir = QFileInfo(target).absolutePath();
     if (!p.aside.isEmpty() && !QFileInfo::exists(p.aside) && QFileInfo::exists(target)) {
         if (!moveWithSides(target, p.aside)) return false;
@@ -1074,6 +1076,21 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             }
             if (archived > 0) t += QStringLiteral("\n备份中有%1张话单早已转存到年度归档文件，已从话单库删除。").arg(archived);
         }
+        // Told after the opening (the change of site), the box's text goes
+        // in with the file it tells of: a kill from here on leaves it for
+        // the next opening (the copy's own reports belong to the copy's
+        // time and go). Told at once, the mark stays until it was shown.
+        if (!keep) return true;
+        try {
+            const Database w = Database::open(work);
+            platform::Transaction tx(w);
+            DropReports(w);
+            KeepReport(w, PutBackReportKey(target), t, QStringLiteral("警告"), platform::mbOKOnly);
+            tx.commit();
+            kept = true;
+        } catch (const DbError&) {
+            kept = false;
+        }
         return true;
     });
     if (!put) return false;
@@ -1087,19 +1104,29 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
 // The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
 bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice) {
     QString text;
+    bool kept = false;
     platform::clearFileError();
-    if (!CompleteRestoreFromBak(b, f, p, &text)) {
+    if (!CompleteRestoreFromBak(b, f, p, &text, notice != nullptr, kept)) {
         // The mark stays: the next start takes the restore up where it stopped.
         const QString cause = platform::lastFileError();
         if (failure)
             *failure = QStringLiteral("恢复数据库失败!") + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
         return false;
     }
-    if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
-    else core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+    if (notice) {
+        // Shown after the opening by the road: the report in the file put
+        // back outlives the mark, and a kill before that box leaves it for
+        // the next opening (SettleAtOpening).
+        *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
+        if (kept) HoldReport(f, PutBackReportKey(f));
+    } else {
+        core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+    }
     if (QFile::remove(pendingPath(f))) platform::syncDir(QFileInfo(f).absolutePath());
     return true;
 }
+
+QString PutBackReportKey(const QString& file) { return QStringLiteral("putback:") + QFileInfo(file).fileName().toLower(); }
 
 QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile, const QString& replaced) {
     return RecoveryLines(RecoverStationFile(stationFile, callFile, replaced, false));

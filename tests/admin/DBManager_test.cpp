@@ -90,6 +90,8 @@ TEST_F(DBManagerTest, BackupCopiesStationAndArchivesButNeverTheCurrentCalls) {
     EXPECT_FALSE(QFileInfo::exists(g + "Switch.mdb"));
 }
 
+// Every overwrite is asked first; one declined, or a target that cannot be
+// replaced, and nothing of the set is written: the folder keeps what it held.
 TEST_F(DBManagerTest, OverwriteDeclinedOrFailedCopyEndsWithoutCompletion) {
     const QString f = folder("bk");
     QFile(f + "PhBill_2025.mdb").open(QIODevice::WriteOnly);
@@ -98,18 +100,45 @@ TEST_F(DBManagerTest, OverwriteDeclinedOrFailedCopyEndsWithoutCompletion) {
     script::answer("phbill_2026.mdb文件已经存在", platform::rYes);
     script::answer("备份phbill_2026.mdb失败", platform::rOK);
     backupTo(f);
-    EXPECT_EQ(rows(f + "PhBill_2025.mdb"), 3);
+    EXPECT_EQ(QFileInfo(f + "PhBill_2025.mdb").size(), 0);
+    EXPECT_FALSE(QFileInfo::exists(f + "Switch.mdb"));
     EXPECT_NE(lastLog(), "手动备份");
     EXPECT_EQ(script::pendingAnswers(), 0);
 
     QDir(f + "phbill_2026.mdb").removeRecursively();
-    QFile(f + "PhBill_2025.mdb").open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QFile(f + "Switch.mdb").open(QIODevice::WriteOnly);
     script::answer("文件已经存在", platform::rYes);
     script::answer("文件已经存在", platform::rNo);   // the second file: nothing more happens
     backupTo(f);
-    EXPECT_TRUE(Database::open(f + "Switch.mdb").quickCheck());
+    EXPECT_EQ(QFileInfo(f + "Switch.mdb").size(), 0);
     EXPECT_EQ(QFileInfo(f + "PhBill_2025.mdb").size(), 0);
     EXPECT_NE(lastLog(), "手动备份");
+    EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+// A backup that gives up on one file (held by another program, a full disk)
+// leaves the folder's set as it was: never the new station file beside an
+// older year file, unsaid. The new set is swapped in only once all of it is in.
+TEST_F(DBManagerTest, ABackupThatGivesUpOnOneFileLeavesTheFoldersSetWhole) {
+    const QString f = folder("bk");
+    ModSwitch::SetVariant("Marker", "first");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    ASSERT_EQ(QDir(f).entryList(QDir::Files).size(), 3);
+    ModSwitch::SetVariant("Marker", "second");
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "sync" && path.contains("phbill_2026") ? ENOSPC : 0;
+    });
+    script::answer("phbill_2026.mdb文件已经存在", platform::rYes);
+    script::answer("文件已经存在", platform::rYes);
+    script::answer("文件已经存在", platform::rYes);
+    script::answer("备份phbill_2026.mdb失败", platform::rOK);
+    backupTo(f);
+    platform::testing::setFaultHook(nullptr);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    // The station file in the folder is the first backup's, like its year files.
+    EXPECT_EQ(Database::open(f + "Switch.mdb").scalar("SELECT value FROM Variant WHERE varname='Marker'").toString(), "first");
+    EXPECT_EQ(QDir(f).entryList(QDir::Files | QDir::Hidden).size(), 3) << QDir(f).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString();
 }
 
 TEST_F(DBManagerTest, DamagedSourceIsRefusedBeforeAnythingIsClosed) {
@@ -703,7 +732,9 @@ TEST_F(DBManagerTest, TypingAPathMovesTheFolderChoosersList) {
 TEST_F(DBManagerTest, TheIntervalBoxStandsInsideItsCaption) {
     frmDBManager& w = win();
     w.show();
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // The layouts the showing asked for are done before their places are read.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QLabel* before = nullptr;
     QLabel* after = nullptr;
     for (QLabel* l : w.lblDay->findChildren<QLabel*>()) {
