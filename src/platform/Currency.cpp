@@ -9,6 +9,8 @@ MoneyOverflow::MoneyOverflow() : std::overflow_error("金额超出范围") {}
 void Currency::overflow() { throw MoneyOverflow(); }
 
 int64_t divRound(int64_t num, int64_t den) {
+    // No amount is a ratio with nothing below it.
+    if (den == 0) throw MoneyOverflow();
     if (den == -1) {
         if (num == std::numeric_limits<int64_t>::min()) throw MoneyOverflow();
         return -num;
@@ -24,13 +26,19 @@ int64_t divRound(int64_t num, int64_t den) {
 }
 
 int64_t divRoundHalfEven(int64_t num, int64_t den) {
-    if (den < 0) { num = -num; den = -den; }
+    if (den == 0) throw MoneyOverflow();
+    if (den == -1) {
+        if (num == std::numeric_limits<int64_t>::min()) throw MoneyOverflow();
+        return -num;
+    }
+    // As divRound: truncated, then rounded by the remainder's magnitude, so
+    // that no step negates an amount (the smallest one has no negative).
     int64_t q = num / den;          // truncated towards zero
-    int64_t r = num % den;          // same sign as num
-    if (r < 0) { r = -r; }
-    const int64_t twice = 2 * r;
-    if (twice > den || (twice == den && (q % 2 != 0)))
-        q += num < 0 ? -1 : 1;
+    const int64_t r = num % den;    // same sign as num
+    const uint64_t ar = r < 0 ? 0 - uint64_t(r) : uint64_t(r);
+    const uint64_t ad = den < 0 ? 0 - uint64_t(den) : uint64_t(den);
+    const uint64_t rest = ad - ar;  // the way to the next quotient away from zero
+    if (ar != 0 && (ar > rest || (ar == rest && q % 2 != 0))) q += (num < 0) != (den < 0) ? -1 : 1;
     return q;
 }
 
@@ -70,7 +78,9 @@ Currency Currency::round(int decimals) const {
     if (decimals < 0) decimals = 0;
     int64_t unit = 1;
     for (int i = decimals; i < 4; ++i) unit *= 10;
-    return fromRaw(divRound(v_, unit) * unit);
+    // Rounded away from zero, the smallest and largest amounts have no whole
+    // unit beside them within range: that is the error of any other operation.
+    return fromRaw(mul(divRound(v_, unit), unit));
 }
 
 QString Currency::toString2() const {
@@ -94,9 +104,10 @@ QString Currency::toString2() const {
 }
 
 QString Currency::toPlainString() const {
-    int64_t a = v_ < 0 ? -v_ : v_;
+    // The magnitude unsigned: the smallest amount has no positive twin.
+    const uint64_t a = v_ < 0 ? 0 - uint64_t(v_) : uint64_t(v_);
     QString s = QString::number(a / kScale);
-    int64_t frac = a % kScale;
+    const uint64_t frac = a % kScale;
     if (frac) {
         QString f = QStringLiteral("%1").arg(frac, 4, 10, QChar('0'));
         while (f.endsWith('0')) f.chop(1);
@@ -106,6 +117,7 @@ QString Currency::toPlainString() const {
 }
 
 Currency Currency::mulDiv(int64_t num, int64_t den) const {
+    if (den == 0) overflow();
     __int128 p = static_cast<__int128>(v_) * num;
     __int128 d = den;
     if (d < 0) { p = -p; d = -d; }

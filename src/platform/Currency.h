@@ -34,7 +34,8 @@ public:
     // Rounded to whole fen with halves to the even neighbour (0.005 -> 0,
     // 0.015 -> 2), as the switch's money fields take them.
     int64_t toFenHalfEven() const;
-    // Rounded to `decimals` places (0..4), half away from zero.
+    // Rounded to `decimals` places (0..4), half away from zero; MoneyOverflow
+    // when the rounded amount is out of range (amounts within a unit of the ends).
     Currency round(int decimals) const;
     // Text with two decimals, "0.00" form, rounded half away from zero.
     QString toString2() const;
@@ -42,7 +43,7 @@ public:
     QString toPlainString() const;
 
     // Multiply by a ratio num/den, rounding the result to ten-thousandths half
-    // away from zero; MoneyOverflow when the result is out of range.
+    // away from zero; MoneyOverflow when the result is out of range or `den` is 0.
     Currency mulDiv(int64_t num, int64_t den) const;
     // This amount times `pct` percent, rounded to ten-thousandths with halves
     // to the even neighbour, as the tariff takes its percentages (discounts,
@@ -82,9 +83,10 @@ private:
     int64_t v_ = 0;
 };
 
-// Integer division rounding half away from zero.
+// Integer division rounding half away from zero; over every 64-bit pair,
+// MoneyOverflow for a quotient out of range or a `den` of 0.
 int64_t divRound(int64_t num, int64_t den);
-// Integer division rounding halves to the even quotient.
+// Integer division rounding halves to the even quotient; the same range.
 int64_t divRoundHalfEven(int64_t num, int64_t den);
 
 }  // namespace platform

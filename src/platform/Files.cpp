@@ -234,10 +234,44 @@ QString DirectoryWriteFailure(const QString& dir) {
 
 ReadState readFileStrictly(const QString& path, QByteArray* bytes) {
     if (!QFileInfo::exists(path)) return ReadState::Missing;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return ReadState::Unreadable;
-    *bytes = f.readAll();
-    return f.error() == QFileDevice::NoError ? ReadState::Read : ReadState::Unreadable;
+    // Read to its end by hand: a read that fails after some bytes (a bad
+    // sector) is a failure, where QFile::readAll gives the bytes before it as
+    // the whole file, no error set, and a queue would take the records it lost
+    // as never there.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        failed(errno);
+        return ReadState::Unreadable;
+    }
+    QByteArray all;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0) all.reserve(qsizetype(st.st_size));
+    constexpr qsizetype kChunk = 64 * 1024;
+    for (;;) {
+        if (const int e = fault("read", path)) {
+            ::close(fd);
+            failed(e);
+            return ReadState::Unreadable;
+        }
+        const qsizetype at = all.size();
+        all.resize(at + kChunk);
+        const ssize_t n = ::read(fd, all.data() + at, size_t(kChunk));
+        if (n < 0 && errno == EINTR) {
+            all.resize(at);
+            continue;
+        }
+        if (n < 0) {
+            const int e = errno;
+            ::close(fd);
+            failed(e);
+            return ReadState::Unreadable;
+        }
+        all.resize(at + n);
+        if (n == 0) break;
+    }
+    ::close(fd);
+    *bytes = std::move(all);
+    return ReadState::Read;
 }
 
 bool safeReplaceWith(const QString& targetIn, const std::function<bool(const QString&)>& writer, QString* error) {

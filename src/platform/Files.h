@@ -45,8 +45,10 @@ bool renameFile(const QString& from, const QString& to, QString* error = nullptr
 // `path` as it was, when any step fails (a full disk leaves no empty mark).
 bool writeFileDurably(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 enum class ReadState { Missing, Unreadable, Read };
-// Reads such a file whole. Unreadable when it exists but cannot be read,
-// which its reader then takes as the worst case it may stand for.
+// Reads such a file whole, to its end. Unreadable when it exists but cannot
+// be read, or a read fails part of the way (never the bytes before the
+// failure as the whole file), which its reader then takes as the worst case
+// it may stand for; the cause in lastFileError().
 ReadState readFileStrictly(const QString& path, QByteArray* bytes);
 // Why files cannot be written in the folder `dir`, found by writing, syncing
 // and renaming a small one there (then removed): the cause as describeErrno
@@ -67,8 +69,10 @@ namespace testing {
 // Null removes it.
 void setSyncHook(std::function<void(const QString& path)> hook);
 // Called before the file layer writes, syncs or renames (`op` "write", "sync",
-// "rename") `path`: a non-zero system error number makes that step fail with
-// it, as a full disk or a read-only folder would. Null removes it.
+// "rename") `path`, and before each read of readFileStrictly ("read", the first
+// of a file of up to 64 KiB giving all of it, the next its end): a non-zero
+// system error number makes that step fail with it, as a full disk, a
+// read-only folder or a bad sector would. Null removes it.
 void setFaultHook(std::function<int(const QString& op, const QString& path)> hook);
 }  // namespace testing
 

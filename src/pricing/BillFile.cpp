@@ -15,6 +15,8 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <cerrno>
+
 namespace pricing::billfile {
 
 namespace {
@@ -184,7 +186,7 @@ bool takeDamaged(const QString& path, Report* report) {
 // The mark goes with the file it describes.
 void keepChanged(const RecordQueue& file, const RecordQueue::Result& r, Report* report) {
     QString held;
-    const int stored = r.stored;
+    const int stored = r.counted;
     if (!r.held.records.isEmpty()) {
         const QString end = asideEnd();
         if (platform::writeFileDurably(AppPath + QStringLiteral("Bill") + end, r.held.bytes())) {
@@ -206,13 +208,45 @@ void keepChanged(const RecordQueue& file, const RecordQueue::Result& r, Report* 
     const QString stop = held.isEmpty() ? QStringLiteral("Bill.dat与已存入数据库的话单不符(已被替换或改动)，已停止存入")
                                         : QStringLiteral("Bill.dat在存入数据库时被替换或改动，已停止存入");
     if (report) report->stopped = stop;
-    QString text = stop + (held.isEmpty() ? QStringLiteral("。原来的Bill.dat已存入%1张话单，其余的没有存入。").arg(stored)
+    QString text = stop + (held.isEmpty() ? QStringLiteral("。原来的Bill.dat已存入%1张话单。").arg(stored)
                                           : QStringLiteral("。原来的Bill.dat已存入%1张话单，其余%2张没有存入，原文件已另存为%3。")
                                                 .arg(stored)
                                                 .arg(r.held.records.size() - stored)
                                                 .arg(held));
-    if (!now.isEmpty()) text += QStringLiteral("现在的Bill.dat已另存为%1，其中%2张话单没有存入数据库。").arg(now).arg(nowRecords);
+    // What is there now was not stored from it; some of it may be what was.
+    if (!now.isEmpty())
+        text += nowRecords < stored
+                    ? QStringLiteral("现在的Bill.dat已另存为%1，其中%2张话单(少于已存入的%3张)没有再存入数据库。")
+                          .arg(now)
+                          .arg(nowRecords)
+                          .arg(stored)
+                    : QStringLiteral("现在的Bill.dat已另存为%1，其中%2张话单没有再存入数据库。").arg(now).arg(nowRecords);
     core::Notify(text, platform::mbOKOnly | platform::mbExclamation, AppName);
+}
+
+// Records stored from the file changed on the disk past telling which they
+// were: a copy is kept aside, and every record is stored again from the
+// first by its own checksum, one stored before kept apart as a duplicate.
+bool storeAgain(const RecordQueue& file, const QByteArray& id, const RecordQueue::Result& r) {
+    const QString copy = QStringLiteral("Bill") + asideEnd();
+    if (!QFile::copy(file.path(), AppPath + copy) || !platform::syncFile(AppPath + copy) || !platform::syncDir(AppPath)) {
+        QFile::remove(AppPath + copy);
+        return false;
+    }
+    try {
+        file.countNone(id);
+    } catch (const platform::DbError& e) {
+        LogRecordError(e.text());
+        QFile::remove(AppPath + copy);
+        return false;
+    }
+    core::Notify(QStringLiteral("Bill.dat中已存入数据库的话单在磁盘上被损坏，无法核对哪些已存入(已存入%1张)。"
+                                "Bill.dat已另存为%2，其中%3张话单按各自的校验重新存入数据库，校验错误或已存过的记为错误话单。")
+                     .arg(r.counted)
+                     .arg(copy)
+                     .arg(r.total),
+                 platform::mbOKOnly | platform::mbExclamation, AppName);
+    return true;
 }
 
 // A deposit event among the records is no call: it goes to the deposit
@@ -315,6 +349,12 @@ QString Path() {
 }
 
 QString WaitingText(int n) {
+    // Records that cannot be read now are not stored, and not taken as stored either.
+    QByteArray bytes;
+    if (platform::readFileStrictly(Path(), &bytes) == platform::ReadState::Unreadable)
+        return QStringLiteral("%1张话单尚未存入数据库：Bill.dat无法读取(%2)，话单保留在Bill.dat中，可读取时再存入")
+            .arg(n)
+            .arg(platform::lastFileError().isEmpty() ? platform::describeErrno(EIO) : platform::lastFileError());
     const Mark m = readMark();
     if (m.valid && !openSiteIs(m))
         return QStringLiteral("%1张站点“%2”的话单尚未存入数据库，保留在Bill.dat中，打开该站点后再存入")
@@ -382,7 +422,8 @@ int Price(const std::function<void()>& advance, Report* report) {
     how.batch = kBatch;
     how.advance = advance;
     how.between = [] { platform::YieldEvents(); };
-    const RecordQueue::Result r = file.store(how);
+    RecordQueue::Result r = file.store(how);
+    if (r.damaged && storeAgain(file, m.id, r)) r = file.store(how);
     if (report) report->rejected += r.rejected;
     if (r.changed) {
         keepChanged(file, r, report);

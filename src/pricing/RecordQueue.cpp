@@ -63,7 +63,79 @@ Note parseNote(const QString& v, const QByteArray& id) {
     return note;
 }
 
+// The fold's step, (print ^ byte) * prime, undone: the prime is odd, so it
+// has an inverse modulo 2^64.
+constexpr quint64 kPrime = 1099511628211ULL;
+constexpr quint64 inverseOf(quint64 a) {
+    quint64 x = a;   // right in its lowest 3 bits; each step doubles them
+    for (int i = 0; i < 6; ++i) x *= 2 - a * x;
+    return x;
+}
+constexpr quint64 kUnprime = inverseOf(kPrime);
+static_assert(kPrime * kUnprime == 1);
+
+quint64 unfold(quint64 print, const QByteArray& bytes) {
+    for (qsizetype i = bytes.size() - 1; i >= 0; --i) print = (print * kUnprime) ^ quint8(bytes[i]);
+    return print;
+}
+
+// What a record whose checksum fails may have been before one of its bytes
+// changed on the disk: as it is (it may have been kept so, as a reject row),
+// or with one byte told back by the checksum (the byte that changed added to
+// the sum what it now misses; or the checksum itself changed).
+QList<QByteArray> toldBack(const QByteArray& record) {
+    QList<QByteArray> may{record};
+    if (record.size() != RecordQueue::kRecord) return may;
+    const quint8 sum = ModComm::FrameReader::Sum(QByteArrayView(record).first(RecordQueue::kRecord - 1));
+    const quint8 added = quint8(sum - quint8(record.back()));
+    if (added == 0) return may;
+    for (int at = 0; at < RecordQueue::kRecord - 1; ++at) {
+        QByteArray before = record;
+        before[at] = char(quint8(record[at]) - added);
+        may << before;
+    }
+    QByteArray before = record;
+    before[RecordQueue::kRecord - 1] = char(sum);
+    may << before;
+    return may;
+}
+
 }  // namespace
+
+std::optional<QList<int>> RecordQueue::DamagedSinceStored(const QList<QByteArray>& records, int n, quint64 print) {
+    if (n > records.size()) return std::nullopt;
+    quint64 all = kNoPrint;
+    for (int i = 0; i < n; ++i) all = Fold(all, records[i]);
+    if (all == print) return QList<int>();
+    // A record stored and then changed on the disk no longer reads whole: the
+    // fold must come out once such records are told back, and no record that
+    // reads whole may differ. One that does means another file.
+    QList<int> bad;
+    for (int i = 0; i < n && bad.size() <= kMaxDamaged; ++i)
+        if (!Sound(records[i])) bad << i;
+    if (bad.isEmpty() || bad.size() > kMaxDamaged) return std::nullopt;
+    // The fold up to the first of them from the front, and after the last of
+    // them from the note's end: what lies between must join the two.
+    quint64 front = kNoPrint;
+    for (int i = 0; i < bad.first(); ++i) front = Fold(front, records[i]);
+    quint64 back = print;
+    for (int i = n - 1; i > bad.last(); --i) back = unfold(back, records[i]);
+    const QList<QByteArray> first = toldBack(records[bad.first()]);
+    const QList<QByteArray> last = bad.size() > 1 ? toldBack(records[bad.last()]) : QList<QByteArray>{QByteArray()};
+    QList<int> changed;
+    for (const QByteArray& a : first) {
+        quint64 at = Fold(front, a);
+        if (bad.size() > 1)
+            for (int i = bad.first() + 1; i < bad.last(); ++i) at = Fold(at, records[i]);
+        for (const QByteArray& b : last) {
+            if (Fold(at, b) != back) continue;
+            if (a != records[bad.first()]) changed << bad.first();
+            if (bad.size() > 1 && b != records[bad.last()]) changed << bad.last();
+            return changed;
+        }
+    }
+    return std::nullopt;
+}
 
 QByteArray RecordQueue::Contents::bytes() const {
     QByteArray all = header;
@@ -121,13 +193,20 @@ void RecordQueue::noteStored(const QByteArray& id, int n, quint64 print) const {
                                              QLatin1Char(':') + QString::number(print, 16));
 }
 
-bool RecordQueue::mendHeader() const {
+bool RecordQueue::mendHeader(const QByteArray& head) const {
+    const QByteArray over = head.isEmpty() ? magic_ : head;
     QByteArray all;
     if (platform::readFileStrictly(path_, &all) != platform::ReadState::Read || all.size() < header_ ||
-        magic_.size() > header_)
+        over.size() > header_)
         return false;
-    all.replace(0, magic_.size(), magic_);
+    all.replace(0, over.size(), over);
     return platform::writeFileDurably(path_, all);
+}
+
+void RecordQueue::countNone(const QByteArray& id) const {
+    platform::Transaction tx(dbSwitch);
+    noteStored(id, 0, kNoPrint);
+    tx.commit();
 }
 
 void RecordQueue::forgetNote() const { ModSwitch::RemoveCallFileNote(noteKey_); }
@@ -140,26 +219,58 @@ RecordQueue::Result RecordQueue::store(const Storing& how) const {
         if (c.state != State::Missing) {
             r.total = c.state == State::Damaged ? int(c.records.size()) : count();
             r.failed = true;
+            r.unreadable = c.state == State::Unreadable;
         }
         return r;
     }
     r.total = int(c.records.size());
     const QByteArray id = how.identity(c.header);
-    Note note;
+    QString value;
     try {
-        note = parseNote(ModSwitch::CallFileNote(noteKey_), id);
+        value = ModSwitch::CallFileNote(noteKey_);
     } catch (const platform::DbError& e) {
         LogRecordError(e.text());
         r.failed = true;
         return r;
     }
+    const Note note = parseNote(value, id);
+    // A note of another identity whose records are this file's first ones, by
+    // their fold: the file's identity bytes changed on the disk.
+    if (how.identityFromNote && note.n == 0) {
+        const QByteArray other = value.section(QLatin1Char(':'), 0, 0).toLatin1();
+        const Note theirs = other.isEmpty() ? Note() : parseNote(value, other);
+        if (theirs.printed && theirs.n > 0 && DamagedSinceStored(c.records, theirs.n, theirs.print)) {
+            r.otherId = other;
+            r.counted = theirs.n;
+            r.failed = true;
+            return r;
+        }
+    }
     // The records the note counts must be those of this file: one put in its
     // place (a copy of another, an older one) would be stored from the middle.
-    quint64 print = kNoPrint;
-    for (int i = 0; i < qMin(note.n, r.total); ++i) print = Fold(print, c.records[i]);
+    // Records of its own that changed on the disk since they were stored are
+    // told apart by their checksum (`DamagedSinceStored`): the file is the one counted.
+    r.counted = note.n;
     r.stored = qMin(note.n, r.total);
-    if (note.printed && (note.n > r.total || print != note.print)) {
+    quint64 print = kNoPrint;
+    if (!note.printed) {
+        for (int i = 0; i < r.stored; ++i) print = Fold(print, c.records[i]);
+    } else if (note.n > r.total) {
         r.changed = r.failed = true;
+        return r;
+    } else if (const std::optional<QList<int>> damaged = DamagedSinceStored(c.records, note.n, note.print)) {
+        r.mended = int(damaged->size());
+        for (const int i : *damaged)
+            LogRecordError(QStringLiteral("%1: 第%2张话单已存入数据库后在磁盘上损坏，不再存入").arg(path_).arg(i + 1));
+        print = note.print;
+    } else {
+        // Records that no longer read whole and cannot be told back: which of
+        // the file's records are stored cannot be said. One that reads whole
+        // where the fold says another was: not this file.
+        bool whole = true;
+        for (int i = 0; i < note.n && whole; ++i) whole = Sound(c.records[i]);
+        (whole ? r.changed : r.damaged) = true;
+        r.failed = true;
         return r;
     }
     // Storing may wait for the switch, and records that arrive meanwhile join
@@ -171,7 +282,13 @@ RecordQueue::Result RecordQueue::store(const Storing& how) const {
         Contents again = read();
         if (again.state == State::Unreadable) return Follow::Unreadable;
         bool same = again.state == State::Read && again.header == c.header && again.records.size() >= c.records.size();
-        for (qsizetype k = 0; same && k < c.records.size(); ++k) same = again.records[k] == c.records[k];
+        // A record read whole before that changed on the disk since, one byte
+        // away by its checksum, is the same record: its bytes as read before stay.
+        for (qsizetype k = 0; same && k < c.records.size(); ++k) {
+            same = again.records[k] == c.records[k] ||
+                   (!Sound(again.records[k]) && Sound(c.records[k]) && toldBack(again.records[k]).contains(c.records[k]));
+            if (same) again.records[k] = c.records[k];
+        }
         if (!same) return Follow::Changed;
         seen = now;
         c = std::move(again);
@@ -213,7 +330,7 @@ RecordQueue::Result RecordQueue::store(const Storing& how) const {
                 }
                 // What was stored before a failing record stays stored.
                 if (batch) batch->commit();
-                r.stored = i;
+                r.stored = r.counted = i;
                 print = folded;
                 r.rejected += rejected;
             } catch (const platform::ProgramEnded&) {

@@ -11,6 +11,9 @@
 // transaction that stores each one. The file is removed or retired by its
 // owner only once all are stored; a file that is not the one the note counts,
 // or changes while it is stored other than by appends, stops the storing.
+// Records the note counts that changed on the disk since they were stored no
+// longer read whole; told back by their checksum they fold to the note again,
+// and the file is the one counted: they are not stored again.
 // A record that is no sound call record (code, length or checksum wrong: bytes
 // changed on the disk, or an append a crash tore in the middle) is kept as a
 // reject row.
@@ -18,6 +21,7 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <optional>
 
 namespace pricing {
 
@@ -59,16 +63,42 @@ public:
     // The fold of the records' bytes the note keeps, from `print` on (the fold of none: `kNoPrint`).
     static constexpr quint64 kNoPrint = 14695981039346656037ULL;
     static quint64 Fold(quint64 print, const QByteArray& bytes);
+    // Whether the first `n` of `records` are those whose fold is `print`, once
+    // records that no longer read whole (`Sound`) are told back: each was one
+    // byte away by its checksum, at most `kMaxDamaged` of them. The ones that
+    // differ from what was stored, by index (empty: all as stored); none when
+    // they are not those records (another file, or damage past telling).
+    static constexpr int kMaxDamaged = 2;
+    static std::optional<QList<int>> DamagedSinceStored(const QList<QByteArray>& records, int n, quint64 print);
     // Once the file is retired, its note goes (in the call file and where a
     // station of before kept it, the station file).
     void forgetNote() const;
+    // The note counts none of the file `id` stored, committed at once (a
+    // file whose stored records cannot be told is stored again from its
+    // first, a record stored before kept apart as a duplicate). A database
+    // error is thrown.
+    void countNone(const QByteArray& id) const;
 
     // How far a storing came.
     struct Result {
         int total = 0;      // whole records in the file
         int stored = 0;     // of them, stored (the note's count)
+        int counted = 0;    // the note's count, more than `total` for a file put back shorter
         int rejected = 0;   // kept as reject rows by this storing, not sound
+        int mended = 0;     // counted ones changed on the disk since they were stored: not stored again
         bool failed = false;
+        // The file exists and cannot be read now (a disk error): nothing
+        // stored, nothing taken as stored; it stays for the next try.
+        bool unreadable = false;
+        // Records the note counts no longer read whole and cannot be told
+        // back, so which are stored cannot be said: nothing stored. The
+        // caller keeps a copy and stores the file from its first record
+        // (`countNone`), a record stored before kept apart as a duplicate.
+        bool damaged = false;
+        // With `Storing::identityFromNote`: the note counts this file's first
+        // `counted` records under this other identity, so the file's own
+        // identity changed on the disk; nothing stored.
+        QByteArray otherId;
         // The file is not the one the note counts for, or it changed while
         // it was stored (replaced, or records it held changed): storing
         // stopped. `held` is what was being stored when that was seen (empty
@@ -87,6 +117,9 @@ public:
         int batch = 0;
         // Runs before each record, and after each batch committed.
         std::function<void()> advance, between;
+        // The identity is the file's own (in its header): a note of another
+        // one whose records are this file's is looked for (`Result::otherId`).
+        bool identityFromNote = false;
     };
     // Stores the records not stored yet, in order; records appended meanwhile
     // are taken too. A file that cannot be read now is failed, as is a
@@ -94,8 +127,9 @@ public:
     // first); one too short for its header holds nothing. A file found
     // changed (`Result::changed`) is failed and left as it is.
     Result store(const Storing& how) const;
-    // Writes the magic over a damaged header, the rest of the file as it is, durably.
-    bool mendHeader() const;
+    // Writes `head` (the magic when empty) over the start of a damaged
+    // header, the rest of the file as it is, durably.
+    bool mendHeader(const QByteArray& head = QByteArray()) const;
 
     // Appends records to the file, each synced to the disk before `append` is true.
     class Appender {

@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -78,14 +79,24 @@ QString asideName() {
     }
 }
 
+// A copy of the spool as it is now, kept beside it for the operator: its name.
+QString keepCopy(const RecordQueue& spool) {
+    const QString aside = asideName();
+    const QString copy = DataPath + aside;
+    if (!QFile::copy(spool.path(), copy) || !platform::syncFile(copy) || !platform::syncDir(DataPath)) {
+        QFile::remove(copy);
+        return QString();
+    }
+    return aside;
+}
+
 // A spool whose own header is damaged (a changed byte of its name) still
 // holds answered records: a copy is kept for the operator, the header is
 // mended, and each record is stored by its own code and checksum.
-bool mendDamaged(const RecordQueue& spool, int records, QString* told) {
-    const QString aside = asideName();
-    const QString copy = DataPath + aside;
-    if (!QFile::copy(spool.path(), copy) || !platform::syncFile(copy) || !platform::syncDir(DataPath)) return false;
-    if (!spool.mendHeader()) return false;
+bool mendDamaged(const RecordQueue& spool, int records, QString* told, QString* copied) {
+    const QString aside = keepCopy(spool);
+    if (aside.isEmpty() || !spool.mendHeader()) return false;
+    *copied = aside;
     *told += QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，其中可能有%1张话单。原文件已另存为%2，"
                             "其中的话单按各自的校验存入数据库，校验错误或已存过的记为错误话单。")
                  .arg(records)
@@ -93,9 +104,47 @@ bool mendDamaged(const RecordQueue& spool, int records, QString* told) {
     return true;
 }
 
-// A spool that changed while it was stored (put back from a copy, written
-// by something else) is not stored further: what was being stored and what
-// is there now are both kept aside, named for the operator.
+// A spool whose identity bytes changed on the disk: the note counts its
+// first records under the identity it had. A copy is kept (unless the header
+// was just copied for its name), the identity written back, and the records
+// the note counts are not stored again.
+bool mendIdentity(const RecordQueue& spool, const RecordQueue::Result& r, QString* told, const QString& copied) {
+    const QString aside = copied.isEmpty() ? keepCopy(spool) : copied;
+    if (aside.isEmpty() || !spool.mendHeader(kMagic + QByteArray::fromHex(r.otherId))) return false;
+    if (copied.isEmpty())
+        *told += QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，原文件已另存为%1，文件头已修复。").arg(aside);
+    *told += QStringLiteral("按已存入数据库的记录核对，其中%1张话单中的前%2张已存入数据库，不再存入，其余的继续存入。")
+                 .arg(r.total)
+                 .arg(r.counted);
+    return true;
+}
+
+// A spool whose stored records changed on the disk past telling which they
+// were: a copy is kept, and every record is stored again from the first by
+// its own checksum, one stored before kept apart as a duplicate.
+bool storeAgain(const RecordQueue& spool, const RecordQueue::Result& r, QString* told) {
+    const QString aside = keepCopy(spool);
+    if (aside.isEmpty()) return false;
+    try {
+        spool.countNone(identityOf(spool.read().header));
+    } catch (const platform::DbError& e) {
+        LogRecordError(e.text());
+        QFile::remove(DataPath + aside);
+        return false;
+    }
+    *told += QStringLiteral("暂存话单文件CallSpool.dat中已存入数据库的话单在磁盘上被损坏，无法核对哪些已存入"
+                            "(已存入%1张)。原文件已另存为%2，其中%3张话单按各自的校验重新存入数据库，"
+                            "校验错误或已存过的记为错误话单。")
+                 .arg(r.counted)
+                 .arg(aside)
+                 .arg(r.total);
+    return true;
+}
+
+// A spool that is not the one counted (put back from a copy, written by
+// something else), or that changed while it was stored, is not stored
+// further: what was being stored and what is there now are both kept
+// aside, named for the operator.
 void keepChanged(const RecordQueue& spool, const RecordQueue::Result& r, QString* told) {
     QString held;
     if (!r.held.records.isEmpty()) {
@@ -108,10 +157,26 @@ void keepChanged(const RecordQueue& spool, const RecordQueue::Result& r, QString
         if (!QFile::rename(spool.path(), DataPath + now)) now.clear();
         platform::syncDir(DataPath);
     }
-    *told += QStringLiteral("暂存话单文件CallSpool.dat在存入数据库时被改动，已停止存入，已存入%1张话单。").arg(r.stored);
+    if (r.held.records.isEmpty())
+        *told += QStringLiteral("暂存话单文件CallSpool.dat在存入数据库时被改动(与已存入的话单记录不符)，已停止存入。"
+                                "原来的文件已存入%1张话单。")
+                     .arg(r.counted);
+    else
+        *told += QStringLiteral("暂存话单文件CallSpool.dat在存入数据库时被改动，已停止存入，已存入%1张话单。").arg(r.counted);
     if (!held.isEmpty())
-        *told += QStringLiteral("改动前的文件另存为%1，其中从第%2张起的话单没有存入数据库。").arg(held).arg(r.stored + 1);
-    if (!now.isEmpty()) *told += QStringLiteral("现在的文件另存为%1，其中的话单没有存入数据库。").arg(now);
+        *told += QStringLiteral("改动前的文件另存为%1，其中从第%2张起的%3张话单没有存入数据库。")
+                     .arg(held)
+                     .arg(r.stored + 1)
+                     .arg(r.held.records.size() - r.stored);
+    if (!now.isEmpty()) {
+        const int records = RecordQueue(DataPath + now, kHeader, kMagic, kProgressKey).count();
+        *told += records < r.counted
+                     ? QStringLiteral("现在的文件只有%1张话单，少于已存入的%2张，另存为%3，没有再存入数据库。")
+                           .arg(records)
+                           .arg(r.counted)
+                           .arg(now)
+                     : QStringLiteral("现在的文件有%1张话单，另存为%2，没有再存入数据库。").arg(records).arg(now);
+    }
 }
 
 }  // namespace
@@ -194,8 +259,9 @@ namespace {
 int replaySpool(QString* told) {
     const RecordQueue spool = queue();
     RecordQueue::Result r;
+    QString copied;
     if (const RecordQueue::Contents c = spool.read(); c.state == RecordQueue::State::Damaged) {
-        if (!mendDamaged(spool, int(c.records.size()), told)) {
+        if (!mendDamaged(spool, int(c.records.size()), told, &copied)) {
             // Nothing is stored from it, nor removed, till a copy is kept.
             showState(QStringLiteral("话单存储失败，暂存文件%1已损坏，无法另存").arg(QDir::toNativeSeparators(spool.path())));
             keepRetrying(true);
@@ -205,10 +271,17 @@ int replaySpool(QString* told) {
     if (dbSwitch.isOpen() && dbPhoneCur.isOpen()) {
         RecordQueue::Storing how;
         how.identity = identityOf;
+        how.identityFromNote = true;
         how.store = [](const QByteArray& record, const std::function<void()>& note) {
             return ClsMonitor().StoreSpooled(record, note);
         };
         r = spool.store(how);
+        // Told apart, each once; a copy that cannot be kept stores nothing.
+        if (!r.otherId.isEmpty()) {
+            if (mendIdentity(spool, r, told, copied)) r = spool.store(how);
+        } else if (r.damaged && storeAgain(spool, r, told)) {
+            r = spool.store(how);
+        }
     } else {
         r.total = spool.count();
         r.failed = true;
@@ -219,7 +292,14 @@ int replaySpool(QString* told) {
         return 0;
     }
     if (r.failed) {
-        showState(failingText(r.waiting()));
+        // A spool that cannot be read is no stored one: it stays, and is tried again.
+        if (r.unreadable)
+            showState(QStringLiteral("话单存储失败，暂存文件%1无法读取(%2)，其中%3张话单保留在该文件中，稍后自动重试")
+                          .arg(QDir::toNativeSeparators(spool.path()),
+                               platform::lastFileError().isEmpty() ? platform::describeErrno(EIO) : platform::lastFileError())
+                          .arg(r.total));
+        else
+            showState(failingText(r.waiting()));
         keepRetrying(true);
         return r.waiting();
     }

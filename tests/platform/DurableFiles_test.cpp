@@ -38,4 +38,31 @@ TEST(DurableFiles, AFailedWriteSyncOrRenameLeavesTheFormerFileAndNothingBeside) 
     EXPECT_EQ(platform::readFileStrictly(d.filePath("dir.mark"), &read), platform::ReadState::Unreadable);
 }
 
+// A read that fails part of the way (a bad sector after the file's first
+// bytes) is a failure with its cause, never the bytes before it as the whole
+// file; a file larger than one read is read to its end.
+TEST(DurableFiles, AReadFailingPartOfTheWayIsUnreadableNeverAShorterFile) {
+    QTemporaryDir d;
+    const QString path = d.filePath("queue.dat");
+    QByteArray big(200 * 1024, '\0');
+    for (int i = 0; i < big.size(); ++i) big[i] = char(i * 7);
+    ASSERT_TRUE(platform::writeFileDurably(path, big));
+    for (const int failing : {1, 2, 4}) {
+        SCOPED_TRACE(failing);
+        int reads = 0;
+        platform::testing::setFaultHook([&](const QString& op, const QString& p) {
+            return op == QLatin1String("read") && p == path && ++reads == failing ? EIO : 0;
+        });
+        platform::clearFileError();
+        QByteArray read("before");
+        EXPECT_EQ(platform::readFileStrictly(path, &read), platform::ReadState::Unreadable);
+        platform::testing::setFaultHook(nullptr);
+        EXPECT_EQ(read, "before");
+        EXPECT_EQ(platform::lastFileError(), QStringLiteral("磁盘读写错误"));
+    }
+    QByteArray read;
+    EXPECT_EQ(platform::readFileStrictly(path, &read), platform::ReadState::Read);
+    EXPECT_EQ(read, big);
+}
+
 }  // namespace

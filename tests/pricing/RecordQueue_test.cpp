@@ -3,14 +3,20 @@
 // every other record is stored and charged once.
 #include "support/PricingFixture.h"
 
+#include "console/frmPABX.h"
 #include "core/ChargeLog.h"
 #include "platform/Prompts.h"
 #include "pricing/BillFile.h"
 #include "pricing/ClsMonitor.h"
 #include "pricing/RecordSpool.h"
 
+#include "platform/Files.h"
+
 #include <QDir>
 #include <QFile>
+
+#include <cerrno>
+#include <utility>
 
 using namespace pricingtest;
 namespace billfile = pricing::billfile;
@@ -37,6 +43,54 @@ protected:
         r.start = QDateTime(QDate(2026, 6, 15), QTime(10, minute, 0));
         r.seconds = 250;   // 0.40 yuan
         return r.frame();
+    }
+    void writeBytes(const QString& path, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    }
+    // Storing fails from the call of minute `minute` on, till `allow`.
+    void refuseFrom(int minute) {
+        const QString at = QStringLiteral("'%'||'10:") + QString::number(minute).rightJustified(2, QLatin1Char('0')) +
+                           QStringLiteral(":00%'");
+        dbSwitch.execute(QStringLiteral("CREATE TEMP TRIGGER refuse BEFORE INSERT ON phonecur.Tab_Phone WHEN NEW.f_date LIKE ") +
+                         at + QStringLiteral(" BEGIN SELECT abs(-9223372036854775807 - 1 + (random() & 0)); END"));
+    }
+    void allow() { dbSwitch.execute(QStringLiteral("DROP TRIGGER temp.refuse")); }
+    // The calls of minutes `from`.. `from + n - 1` spooled, the first `stored`
+    // of them stored by the spool's own storing (the note counts them, with
+    // their fold), storing the rest failed.
+    void spoolSomeStored(int n, int stored, int from = 0) {
+        const qint64 calls = count("Tab_Phone");
+        for (int k = from; k < from + n; ++k) ASSERT_TRUE(spool::Append(call(k)));
+        refuseFrom(from + stored);
+        EXPECT_EQ(spool::Replay(), n - stored);
+        allow();
+        ASSERT_EQ(count("Tab_Phone"), calls + stored);
+    }
+    // The same for "Bill.dat", read for the open site.
+    void billSomeStored(int n, int stored, int from) {
+        const qint64 calls = count("Tab_Phone");
+        {
+            billfile::Writer w;
+            int waiting = -1;
+            ASSERT_TRUE(w.start(true, &waiting));
+            for (int k = from; k < from + n; ++k) ASSERT_TRUE(w.append(pricing::RecordQueue::Entry(call(k), 0)));
+        }
+        refuseFrom(from + stored);
+        EXPECT_EQ(billfile::Price(), n - stored);
+        allow();
+        ASSERT_EQ(count("Tab_Phone"), calls + stored);
+    }
+    // Byte `at` of record `k` (after `header` bytes) changed on the disk: `by` added to it.
+    void flip(const QString& path, int header, int k, int at, quint8 by = 1) {
+        QByteArray all = bytesOf(path);
+        ASSERT_GE(all.size(), header + 30 * (k + 1));
+        all[header + 30 * k + at] = char(quint8(all[header + 30 * k + at]) + by);
+        writeBytes(path, all);
+    }
+    QStringList asideSpools() {
+        return QDir(DataPath).entryList({QStringLiteral("CallSpool-*.dat")}, QDir::Files, QDir::Name);
     }
     // The second record after `header` bytes changed on the disk, and an append torn after the last.
     void damage(const QString& path, int header) {
@@ -196,6 +250,182 @@ TEST_F(RecordQueueTest, RecordsThatJoinAQueueWhileItStoresAreStoredBeforeItGoes)
     EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_date LIKE '%10:13:00%'")), 1);
     EXPECT_EQ(billfile::Waiting(), 0);
     EXPECT_EQ(remainOf(7), yuan("6.80"));
+}
+
+// A record already stored whose bytes then changed on the disk (one byte,
+// or one byte in each of two records, the checksum byte among them): the
+// records no longer fold to the note, yet each told back by its checksum they
+// do, so the file is the one counted. The records never stored are stored,
+// each once, nothing is set aside, nothing stored again, and no box (nothing
+// was lost). The same for "Bill.dat", and for a stored record changed while
+// the storing runs.
+TEST_F(RecordQueueTest, AStoredRecordDamagedOnTheDiskStopsNothingAndNoRecordIsStoredTwice) {
+    struct Damage {
+        const char* what;
+        QList<std::pair<int, int>> bytes;   // record, byte
+    };
+    const Damage damages[] = {{"a byte of the extension", {{1, 3}}},
+                              {"the checksum byte", {{0, 29}}},
+                              {"a byte in each of two records", {{0, 20}, {1, 16}}}};
+    Currency remain = yuan("10");
+    int from = 0;
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        const qint64 calls = count("Tab_Phone");
+        spoolSomeStored(5, 2, from);
+        from += 10;
+        for (const auto& [k, at] : d.bytes) flip(spool::Path(), 16, k, at);
+        EXPECT_EQ(spool::Replay(), 0);
+        EXPECT_EQ(count("Tab_Phone"), calls + 5);
+        EXPECT_EQ(count("tab_errPh"), 0);
+        EXPECT_TRUE(asideSpools().isEmpty());
+        EXPECT_FALSE(QFile::exists(spool::Path()));
+        remain = remain - yuan("2");
+        EXPECT_EQ(remainOf(7), remain);
+        EXPECT_TRUE(platform::script::shown().isEmpty());
+    }
+    // One changed before the storing, one while it runs.
+    billSomeStored(5, 2, 30);
+    flip(billfile::Path(), 0, 1, 3);
+    bool once = false;
+    EXPECT_EQ(billfile::Price([&] {
+        if (!std::exchange(once, true)) flip(billfile::Path(), 0, 0, 7);
+    }), 0);
+    EXPECT_TRUE(once);
+    EXPECT_EQ(count("Tab_Phone"), 20);
+    EXPECT_EQ(count("tab_errPh"), 0);
+    EXPECT_EQ(remainOf(7), remain - yuan("2"));
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
+// Stored records changed past telling (two bytes of one record): which of
+// the file's records are stored cannot be said. A copy is kept, named with
+// the counts, and every record is stored again from the first by its own
+// checksum: the one stored that still reads whole is a duplicate's reject row,
+// the damaged one a reject row, the three never stored are stored; each call
+// charged once. The same for "Bill.dat".
+TEST_F(RecordQueueTest, StoredRecordsDamagedPastTellingAreStoredAgainFromTheFirstEachChargedOnce) {
+    spoolSomeStored(5, 2);
+    flip(spool::Path(), 16, 1, 3);
+    flip(spool::Path(), 16, 1, 12);
+    const QByteArray damaged = bytesOf(spool::Path());
+    platform::script::answer(QStringLiteral("无法核对哪些已存入"), platform::rOK);
+    EXPECT_EQ(spool::Replay(), 0);
+    ASSERT_EQ(asideSpools().size(), 1);
+    EXPECT_EQ(bytesOf(DataPath + asideSpools()[0]), damaged);
+    const QString told = platform::script::shown().value(0).text;
+    EXPECT_TRUE(told.contains(asideSpools()[0])) << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("已存入2张"))) << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("其中5张话单"))) << told.toStdString();
+    EXPECT_FALSE(QFile::exists(spool::Path()));
+    EXPECT_EQ(count("Tab_Phone"), 5);
+    EXPECT_EQ(count("tab_errPh"), 2);
+    EXPECT_EQ(remainOf(7), yuan("8"));
+
+    billSomeStored(5, 2, 30);
+    flip(billfile::Path(), 0, 0, 3);
+    flip(billfile::Path(), 0, 0, 12);
+    platform::script::answer(QStringLiteral("无法核对哪些已存入"), platform::rOK);
+    EXPECT_EQ(billfile::Price(), 0);
+    const QString billTold = platform::script::shown().value(1).text;
+    EXPECT_TRUE(billTold.contains(QStringLiteral("Bill-"))) << billTold.toStdString();
+    EXPECT_TRUE(billTold.contains(QStringLiteral("已存入2张"))) << billTold.toStdString();
+    EXPECT_EQ(count("Tab_Phone"), 10);
+    EXPECT_EQ(count("tab_errPh"), 4);
+    EXPECT_EQ(remainOf(7), yuan("6"));
+}
+
+// The spool's identity bytes changed on the disk after two of its three
+// records were stored: the note counts them under the identity it had and
+// they fold to it, so the identity is written back, a copy kept and named,
+// and the two are not stored again (no duplicate rows), as the box says.
+TEST_F(RecordQueueTest, ASpoolWhoseIdentityIsDamagedGoesOnFromTheNoteAndSaysSo) {
+    spoolSomeStored(3, 2);
+    const QByteArray before = bytesOf(spool::Path());
+    flip(spool::Path(), 0, 0, 11, 0x40);   // a byte of the identity, in the header
+    const QByteArray damaged = bytesOf(spool::Path());
+    platform::script::answer(QStringLiteral("文件头已损坏"), platform::rOK);
+    EXPECT_EQ(spool::Replay(), 0);
+    ASSERT_EQ(asideSpools().size(), 1);
+    EXPECT_EQ(bytesOf(DataPath + asideSpools()[0]), damaged);
+    const QString told = platform::script::shown().value(0).text;
+    EXPECT_TRUE(told.contains(asideSpools()[0])) << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("3张话单中的前2张已存入数据库"))) << told.toStdString();
+    EXPECT_EQ(count("Tab_Phone"), 3);
+    EXPECT_EQ(count("tab_errPh"), 0);
+    EXPECT_EQ(remainOf(7), yuan("8.80"));
+    EXPECT_FALSE(QFile::exists(spool::Path()));
+    Q_UNUSED(before);
+}
+
+// A spool put back shorter than its note (an older copy with one record where
+// two are stored): set aside, not stored from the middle, and the box says
+// what is so: two are stored, the file now holds one, not stored again from it.
+TEST_F(RecordQueueTest, ASpoolPutBackShorterThanItsNoteIsSetAsideAndToldTruly) {
+    spoolSomeStored(3, 2);
+    writeBytes(spool::Path(), bytesOf(spool::Path()).left(16 + 30));
+    platform::script::answer(QStringLiteral("CallSpool.dat在存入数据库时被改动"), platform::rOK);
+    EXPECT_EQ(spool::Replay(), 0);
+    const QString told = platform::script::shown().value(0).text;
+    EXPECT_TRUE(told.contains(QStringLiteral("已存入2张话单"))) << told.toStdString();
+    EXPECT_FALSE(told.contains(QStringLiteral("其中的话单没有存入数据库"))) << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("只有1张话单，少于已存入的2张"))) << told.toStdString();
+    ASSERT_EQ(asideSpools().size(), 1);
+    EXPECT_TRUE(told.contains(asideSpools()[0])) << told.toStdString();
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    EXPECT_EQ(remainOf(7), yuan("9.20"));
+}
+
+// A queue file that cannot be read (a read failing after its first bytes, as
+// a bad sector does) is never taken as stored: nothing is stored or removed,
+// the operator is told it cannot be read, and once it reads again every record
+// is stored once. The spool and "Bill.dat" alike.
+TEST_F(RecordQueueTest, AQueueThatCannotBeReadIsKeptAndTriedAgainNeverTakenAsStored) {
+    struct Unreadable {
+        QString path;
+        int reads = 0;
+        ~Unreadable() { platform::testing::setFaultHook(nullptr); }
+        void fail(const QString& file) {
+            path = file;
+            platform::testing::setFaultHook([this](const QString& op, const QString& p) {
+                // The first read gives the bytes, the next one fails.
+                return op == QLatin1String("read") && p == path && ++reads % 2 == 0 ? EIO : 0;
+            });
+        }
+    } disk;
+    frmPABX::instance();
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(spool::Append(call(k)));
+    disk.fail(spool::Path());
+    EXPECT_EQ(spool::Replay(), 3);
+    EXPECT_GT(disk.reads, 1);
+    EXPECT_TRUE(QFile::exists(spool::Path()));
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_EQ(count("tab_errPh"), 0);
+    const QString status = frmPABX::instance().sbrInfo->panelText(2);
+    EXPECT_TRUE(status.contains(QStringLiteral("无法读取(磁盘读写错误)"))) << status.toStdString();
+    EXPECT_TRUE(status.contains(QStringLiteral("3张话单"))) << status.toStdString();
+    platform::testing::setFaultHook(nullptr);
+    EXPECT_EQ(spool::Replay(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 3);
+    EXPECT_EQ(remainOf(7), yuan("8.80"));
+
+    {
+        billfile::Writer w;
+        int waiting = -1;
+        ASSERT_TRUE(w.start(true, &waiting));
+        for (int k = 3; k < 6; ++k) ASSERT_TRUE(w.append(pricing::RecordQueue::Entry(call(k), 0)));
+    }
+    disk.reads = 0;
+    disk.fail(billfile::Path());
+    EXPECT_EQ(billfile::Price(), 3);
+    EXPECT_EQ(billfile::Waiting(), 3);
+    EXPECT_TRUE(billfile::WaitingText(3).contains(QStringLiteral("Bill.dat无法读取(磁盘读写错误)")));
+    EXPECT_TRUE(QFile::exists(billfile::Path()));
+    EXPECT_EQ(count("Tab_Phone"), 3);
+    platform::testing::setFaultHook(nullptr);
+    EXPECT_EQ(billfile::Price(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 6);
+    EXPECT_EQ(remainOf(7), yuan("7.60"));
 }
 
 }  // namespace
