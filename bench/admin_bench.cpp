@@ -9,6 +9,7 @@
 #include "core/StationFiles.h"
 #include "core/Schema.h"
 #include "platform/DbCopy.h"
+#include "platform/Files.h"
 #include "platform/Prompts.h"
 
 #include <QDir>
@@ -193,7 +194,86 @@ void BM_RestoreStationAndFiveYears(benchmark::State& state) {
     frmDBManager::unload();
 }
 
+// 数据库管理's restore of a year file of 1,000,000 calls (a backup taken by
+// this version, its month tables with the key index) over the station's own
+// year file holding the same calls and 1,000 archived since: the station's
+// file with (1) or without (0: as an older release made its month tables)
+// the key index; and (2) without it and with the first 10 calls of every
+// month deleted by the operator since the backup (its rows no longer line up
+// with the backup's: every call is compared by its key). Against copying the
+// backup's file and syncing it, the restore's first step alone. "ratio": the
+// restore's time over the copy's.
+void BM_RestoreYearFile(benchmark::State& state) {
+    Station& s = station();
+    if (!s.ok) return state.SkipWithError(s.error.c_str());
+    const int mode = int(state.range(0));
+    const QString folder = s.root.path() + "/yearbackup/";
+    const QString keyed = folder + "PhBill_2025.mdb";
+    const QString stationYear = s.root.path() + QString("/station-%1.mdb").arg(mode);
+    // The station's year file as it was made (the restores of the benchmarks
+    // before replace it): the backup folder's first year is a copy.
+    const QString made = s.backup + "PhBill_2021.mdb";
+    if (!QFile::exists(keyed)) {
+        QDir().mkpath(folder);
+        if (!QFile::copy(s.backup + "Switch.mdb", folder + "Switch.mdb") || !QFile::copy(made, keyed))
+            return state.SkipWithError("copy failed");
+        // The indexes this version gives a month table, under their names.
+        platform::Database y = platform::Database::open(keyed);
+        for (int m = 1; m <= 12; ++m) {
+            y.execute(QString("DROP INDEX ix_Tab_Ph%1").arg(m));
+            y.execute(QString("CREATE INDEX ix_Tab_Ph%1_user_date ON Tab_Ph%1 (f_userid, f_date)").arg(m));
+            y.execute(QString("CREATE INDEX ix_Tab_Ph%1_calladdr_date ON Tab_Ph%1 (f_calladdr, f_date)").arg(m));
+        }
+    }
+    if (!QFile::exists(stationYear)) {
+        if (!QFile::copy(keyed, stationYear)) return state.SkipWithError("copy failed");
+        platform::Database y = platform::Database::open(stationYear);
+        for (int m = 1; m <= 12; ++m) {
+            if (mode != 1) y.execute(QString("DROP INDEX ix_Tab_Ph%1_calladdr_date").arg(m));
+            if (mode == 2) y.execute(QString("DELETE FROM Tab_Ph%1 WHERE rowid<=10").arg(m));
+        }
+        y.execute("INSERT INTO Tab_Ph12 (f_calladdr, f_zjaddr, f_date, f_long, f_moneny, f_resp, f_zh, f_userid) "
+                  "SELECT f_calladdr, f_zjaddr, replace(f_date, '08:00:00', '20:00:00'), f_long, f_moneny, f_resp, f_zh, "
+                  "f_userid FROM Tab_Ph12 LIMIT 1000");
+    }
+    const QString target = ModDefine::DataPath + "PhBill_2025.mdb";
+    const QString copyTarget = s.root.path() + "/copied.mdb";
+    qint64 restoreMs = 0, copyMs = 0, kept = -1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        ModSwitch::OpenAllDB(false);
+        QFile::remove(target);
+        QFile::remove(copyTarget);
+        if (!QFile::copy(stationYear, target)) return state.SkipWithError("copy failed");
+        // The baseline: the backup's file copied beside and synced.
+        QElapsedTimer c;
+        c.start();
+        const bool copied = QFile::copy(keyed, copyTarget) && platform::syncFile(copyTarget);
+        copyMs += c.elapsed();
+        if (!copied) return state.SkipWithError("copy failed");
+        state.ResumeTiming();
+        QElapsedTimer r;
+        r.start();
+        QString failed;
+        const bool ok = admin::ReplaceFiles({{keyed, target}}, &failed);
+        restoreMs += r.elapsed();
+        state.PauseTiming();
+        if (!ok) return state.SkipWithError(failed.toUtf8().constData());
+        kept = platform::Database::openReadOnly(target).rowCount("Tab_Ph12") - platform::Database::openReadOnly(keyed).rowCount("Tab_Ph12");
+        admin::ForgetRestoreNotice(ModDefine::DataPath);
+        ModSwitch::OpenAllDB(true);
+        state.ResumeTiming();
+    }
+    const double n = double(state.iterations());
+    state.counters["restore_ms"] = double(restoreMs) / n;
+    state.counters["copy_ms"] = double(copyMs) / n;
+    state.counters["ratio"] = copyMs > 0 ? double(restoreMs) / double(copyMs) : 0;
+    state.counters["calls_kept"] = double(kept);
+    state.counters["file_MB"] = double(QFileInfo(keyed).size()) / (1024.0 * 1024.0);
+}
+
 }  // namespace
 
 BENCHMARK(BM_BackupYearArchiveWhileStoring)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_RestoreStationAndFiveYears)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_RestoreYearFile)->Arg(1)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(3);

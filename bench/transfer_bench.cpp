@@ -8,6 +8,7 @@
 #include "platform/Comm.h"
 #include "sim/Switch.h"
 #include "core/Console.h"
+#include "core/Deposit.h"
 #include "platform/FlexGrid.h"
 #include "platform/StatusBar.h"
 #include "transfer/ModToolbar.h"
@@ -64,6 +65,7 @@ enum AckMode {
     kLate30 = 1,         // every answer 30 ms late, never twice (a reply rule of the simulator)
     kLateRandom = 2,     // every acknowledgement 10-60 ms late, never twice
     kLateRepeated = 3,   // every acknowledgement 10-60 ms late and again 20 ms after
+    kLostUnderRepeats = 4,// the same, and the answer of the 300th row lost each time (the row taken)
 };
 
 // Rows per second of the whole road (the station, the line and the switch's
@@ -99,13 +101,14 @@ void CityHeadDownload(benchmark::State& state) {
         sw.setLateReplyMs(30);
     } else if (mode == kLateRandom) {
         sw.setAckTiming(10, 60, 0.0, 0, 0);
-    } else if (mode == kLateRepeated) {
+    } else if (mode == kLateRepeated || mode == kLostUnderRepeats) {
         sw.setAckTiming(10, 60, 1.0, 20, 20);
     }
     g_NoAnswerCount = 0;
     CurTable = QStringLiteral("CityHead");
     double cpu = 0;
     for (auto _ : state) {
+        if (mode == kLostUnderRepeats) sw.addRule("860B", sim::Reply::LostAck, 1, 299);
         const double c0 = threadCpuMs();
         ModToolbar::DownTable(9);
         cpu += threadCpuMs() - c0;
@@ -118,6 +121,8 @@ void CityHeadDownload(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * rows);
     state.counters["station_cpu_ms_per_row"] = cpu / double(state.iterations() * rows);
     state.counters["repeats"] = sw.repeatsWritten();
+    // Downloads whose answers did not pair one to one with the rows, read back.
+    state.counters["read_backs"] = double(sw.receivedWith(QStringLiteral("810381")).size());
     link.disconnect();
     dbSwitch.close();
 }
@@ -126,6 +131,7 @@ BENCHMARK(CityHeadDownload)
     ->Args({512, kLate30})
     ->Args({512, kLateRandom})
     ->Args({512, kLateRepeated})
+    ->Args({512, kLostUnderRepeats})
     ->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 }  // namespace
@@ -222,5 +228,54 @@ void CityHeadUpload(benchmark::State& state) {
     dbSwitch.close();
 }
 BENCHMARK(CityHeadUpload)->Arg(512)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+// What 保存 of the user view sends once its rows are written: the download of
+// each user waiting for one (their deposit grade, accounts and extensions), as
+// the save's last loop runs it, 399 users of 20,000, each owning one account
+// or extension, against the simulator answering at once.
+void UserSaveDownloads(benchmark::State& state) {
+    constexpr int kUsers = 20000;
+    constexpr int kPending = 399;
+    QTemporaryDir dir;
+    core::schema::WriteFreshDataDir(dir.path() + "/data", 0);
+    dbSwitch = platform::Database::open(dir.path() + "/data/switch.mdb");
+    WorkerRights = QStringList{QStringLiteral("0")};
+    {
+        platform::Transaction tx(dbSwitch);
+        for (int i = 1; i <= kUsers; ++i)
+            dbSwitch.execute("insert into user (userid, username, lastdate, balancemode, deposit, remain, bset) "
+                             "values(?, ?, '2026-01-01 00:00:00', 1, 0, 0, ?)",
+                             {i, QStringLiteral("用户%1").arg(i), i % 50 == 0 && i / 50 <= kPending});
+        for (int k = 1; k <= kPending; ++k) {
+            if (k <= 120) dbSwitch.execute("update extension set userid=? where address=?", {50 * k, k - 1});
+            else dbSwitch.execute("update account set userid=? where address=?", {50 * k, 2048 + k - 121});
+        }
+        tx.commit();
+    }
+    SimLink link;
+    if (!link.sw.openPty()) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    if (!link.connect()) {
+        state.SkipWithError("the simulator did not answer");
+        return;
+    }
+    g_NoAnswerCount = 0;
+    bool all = true;
+    for (auto _ : state) {
+        platform::Recordset rs = dbSwitch.query("select userid from user where bset<>0");
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) all = ModGeneral::CheckDeposit(rs.lng("userid"), true, true) && all;
+    }
+    if (!all) state.SkipWithError("a user's download failed");
+    state.SetItemsProcessed(state.iterations() * kPending);
+    link.disconnect();
+    dbSwitch.close();
+}
+BENCHMARK(UserSaveDownloads)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 }  // namespace

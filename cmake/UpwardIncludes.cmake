@@ -2,11 +2,29 @@
 # (a file including a header of a folder listed after its own), and counts
 # them. Run from the top of the tree:
 #   cmake -P cmake/UpwardIncludes.cmake
-# A header is found as the compiler finds it: beside the including file
-# first, then under src/.
+# The order is read from HACKING.md's list of folders ("- `src/<folder>/`:"),
+# and the count must be the one it writes ("<n> includes point up it"): the
+# page and the code are kept true to each other. A header is found as the
+# compiler finds it: beside the including file first, then under src/.
 cmake_policy(VERSION 3.22)
-set(order platform core link params transfer pricing billing printing admin console)
-get_filename_component(src "${CMAKE_CURRENT_LIST_DIR}/../src" ABSOLUTE)
+get_filename_component(top "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+set(src "${top}/src")
+file(STRINGS "${top}/HACKING.md" folders REGEX "^- `src/[a-z]+/`:")
+set(order "")
+foreach(line IN LISTS folders)
+  string(REGEX REPLACE "^- `src/([a-z]+)/`:.*" "\\1" folder "${line}")
+  list(APPEND order "${folder}")
+endforeach()
+list(LENGTH order folderCount)
+if(folderCount LESS 2)
+  message(FATAL_ERROR "HACKING.md lists no folders of src/ (\"- `src/<folder>/`:\")")
+endif()
+file(READ "${top}/HACKING.md" hacking)
+string(REGEX REPLACE "[ \n]+" " " hacking "${hacking}")
+set(written "")
+if(hacking MATCHES " ([0-9]+) includes point up it")
+  set(written "${CMAKE_MATCH_1}")
+endif()
 file(GLOB_RECURSE files "${src}/*.cpp" "${src}/*.h")
 list(SORT files)
 set(count 0)
@@ -37,4 +55,7 @@ foreach(f IN LISTS files)
     endif()
   endforeach()
 endforeach()
-message("${count} includes point up the order")
+message("${count} includes point up the order (${order})")
+if(NOT written STREQUAL count)
+  message(FATAL_ERROR "HACKING.md says \"${written} includes point up it\"; its order of the folders gives ${count}")
+endif()

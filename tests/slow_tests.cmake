@@ -13,7 +13,8 @@ set(slow_admin
   DBManagerTest.CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack
   DBManagerTest.RestoreBringsBackEveryFileAndReloadsSettingsAndBoards
   DBManagerTest.RestoredFileFromAnOlderStationSurvivesTheNextStart
-  DBManagerTest.TheReopeningAfterARestoreMovesTheMoneyOnce
+  DBManagerTest.AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded
+  DBManagerTest.AYearFileIsMergedOnceARestore
   DBManagerTest.TimedBackupSettingsThatCannotBeStoredAreToldAndNothingChanges
   RestoreCrashTest.*
   */RestoreCompletion.*
@@ -46,6 +47,7 @@ set(slow_console
 )
 set(slow_core
   CompactDBTest.FileLockedElsewhereIsSkippedSilently
+  LedgerTest.AQuietWeekendIsNoWrongClock
   MainFrame.*
   MoneySoakTest.*
   Startup.*
@@ -75,8 +77,10 @@ set(slow_printing
 )
 set(slow_transfer
   AnswerMatching.*
+  RowsHeld.*
   IPPuh.*
   Operations.ReadBackMessages
+  SwitchIntents.*
   TableDownload.ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice
   TableDownload.ALateAcknowledgementAcknowledgesNoOtherRow
   TableDownload.ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice
@@ -85,4 +89,5 @@ set(slow_transfer
   Upload.DownloadedTablesVerifyWithoutDifference
   Upload.RequestsOfPerRowTables
   Upload.StreamsEndEarlyAndTimeOutsLeaveTheShadowTable
+  UserRelease.*
 )

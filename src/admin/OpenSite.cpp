@@ -9,11 +9,13 @@
 #include "core/SafetyCopies.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/WriteAhead.h"
 #include "platform/AppExit.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "pricing/BillFile.h"
 #include "pricing/RecordSpool.h"
+#include "transfer/SwitchIntents.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,6 +26,22 @@ namespace {
 
 void step(const SiteOpening& how, int value, const QString& text = QString()) {
     if (how.progress) how.progress(value, text);
+}
+
+// A site an older version made carries the root's name in its files: a
+// backup of either would be taken for the other's. Its files are given their
+// own before anything reads the journal; one that cannot be written now is
+// renamed at the next opening.
+void tellSiteApart() {
+    const QString site = QFileInfo(DataPath).canonicalFilePath();
+    const QString root = QFileInfo(RootDataDir()).canonicalFilePath();
+    if (site.isEmpty() || root.isEmpty() || site == root) return;
+    QString rootId = ModSwitch::StationIdOf(platform::resolveCI(RootDataDir(), QStringLiteral("PhoneCur.mdb")));
+    if (rootId.isEmpty()) rootId = ModSwitch::StationIdOf(RootStationFile());
+    try {
+        ModSwitch::TellSiteApart(rootId, QFileInfo(site).fileName());
+    } catch (const platform::DbError&) {
+    }
 }
 
 // Steps 2 to 5 for the site of DataPath. `failure` null: a file that fails
@@ -41,6 +59,8 @@ bool openFiles(const SiteOpening& how, QString* failure, QString* notice) {
     }
     if (!ModSwitch::OpenStationFiles(failure)) return false;
     try {
+        // Step 3a: the unfinished acts the files hold, before anything else reads them.
+        ModSwitch::SettleAtOpening();
         if (!ModUpgrade::UpgradeStationDb(failure)) {
             ModSwitch::OpenAllDB(false);
             return false;
@@ -55,6 +75,7 @@ bool openFiles(const SiteOpening& how, QString* failure, QString* notice) {
             ModSwitch::NumberSafetyCopy();
             RenewSafetyCopy(dbSwitch);
         }
+        tellSiteApart();
         // The money moves here and nowhere else in an opening.
         ModSwitch::PrepareChargeLog();
         return true;
@@ -146,6 +167,10 @@ SiteOpened OpenSite(const SiteOpening& how) {
     if (how.opened) how.opened();
     if (how.priceWaiting) storeWaitingCalls();
     if (how.ready) how.ready();
+    // What the station was about to tell the switch when it stopped is
+    // settled with the switch, when the line is up (the start-up opens it
+    // later, and settles then).
+    transfer::SettleSwitchIntents();
     // A restore whose box a kill kept from the operator: told now, and only then forgotten.
     if (how.tellRestore) TellRestore(DataPath, false);
     return r;

@@ -8,8 +8,11 @@
 //   1. a restore a kill interrupted is finished (or forgotten)   finishRestore
 //   2. both files checked and compacted, or put back from their
 //      safety copies                                             check
-//   3. both files opened, the station file upgraded, the settings
-//      loaded, the shared recordsets opened (default user 0)
+//   3. both files opened; at once, every write-ahead record they hold
+//      settled by its kind (ModSwitch::SettleAtOpening: a report a kill
+//      kept from the operator shown; see core/WriteAhead.h); the station
+//      file upgraded, the settings loaded, the shared recordsets opened
+//      (default user 0)
 //   4. the safety copy of a station file just restored taken anew renewSafetyCopy
 //   5. the money: the balances brought up to the charge log
 //      (ModSwitch::PrepareChargeLog), once and only here

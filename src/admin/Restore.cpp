@@ -6,6 +6,8 @@
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "core/SafetyCopies.h"
+#include "core/Settings.h"
+#include "core/WriteAhead.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 
@@ -15,6 +17,7 @@
 #include <QHash>
 #include <QTextStream>
 #include <atomic>
+#include <optional>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -83,12 +86,36 @@ QString yearFileLine(const QString& name, qint64 brought, qint64 kept) {
 // once it has, the balances it is compared with are gone, and a kill would
 // lose the lines with them. A line already kept (a completion done again) is
 // kept once.
-struct NoticeUnwritten {};
+// The lines live in the call file, which no restore replaces, as the
+// restore's report (core/WriteAhead.h, key kRestoreReportKey): one store for
+// every recovery's box. A data directory without a call file keeps them in
+// "restore.notice" beside it, as stations before did.
+struct NoticeUnwritten {
+    QString why;   // the file and the cause, for the restore's failure
+};
+QString callFileOf(const QString& dataDir) { return platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")); }
+
+QStringList keptLines(const platform::Database& db) {
+    for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(db, ModSwitch::kReportKind))
+        if (w.key == ModSwitch::kRestoreReportKey) return w.body.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return {};
+}
+
 void keepNotice(const QString& dataDir, const QStringList& lines) {
     QByteArray text;
     QStringList all;
-    if (platform::readFileStrictly(noticePath(dataDir), &text) == platform::ReadState::Read)
+    const QString callFile = callFileOf(dataDir);
+    std::optional<platform::Database> db;
+    if (QFileInfo(callFile).isFile()) {
+        try {
+            db = platform::Database::open(callFile);
+            all = keptLines(*db);
+        } catch (const platform::DbError& e) {
+            throw NoticeUnwritten{QFileInfo(callFile).fileName() + QStringLiteral("（") + platform::troubleCause(e) + QStringLiteral("）")};
+        }
+    } else if (platform::readFileStrictly(noticePath(dataDir), &text) == platform::ReadState::Read) {
         all = QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
     // A line may hold a group of lines (a heading and its users): what is
     // compared is the lines as the notice reads them back, the whole group at once.
     for (const QString& group : lines) {
@@ -98,7 +125,16 @@ void keepNotice(const QString& dataDir, const QStringList& lines) {
             kept = all.mid(i, parts.size()) == parts;
         if (!kept) all += parts;
     }
-    if (!platform::writeFileDurably(noticePath(dataDir), all.join(QLatin1Char('\n')).toUtf8())) throw NoticeUnwritten{};
+    if (db) {
+        try {
+            ModSwitch::WriteAhead(*db, ModSwitch::kReportKind, ModSwitch::kRestoreReportKey, all.join(QLatin1Char('\n')));
+        } catch (const platform::DbError& e) {
+            throw NoticeUnwritten{QFileInfo(callFile).fileName() + QStringLiteral("（") + platform::troubleCause(e) + QStringLiteral("）")};
+        }
+        return;
+    }
+    if (!platform::writeFileDurably(noticePath(dataDir), all.join(QLatin1Char('\n')).toUtf8()))
+        throw NoticeUnwritten{QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）")};
 }
 
 bool putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir, QString* why) {
@@ -107,6 +143,11 @@ bool putBackStationFile(const QString& tmp, const QString& target, const QString
             try {
                 keepNotice(dataDir, ModSwitch::RecoverRestoredStationFile(
                                         work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")), target));
+                // Boxes the backup kept unread belong to its time, not to this station now.
+                try {
+                    ModSwitch::DropReports(platform::Database::open(work));
+                } catch (const platform::DbError&) {
+                }
                 return true;
             } catch (const platform::DbError& e) {
                 // The backup goes in as it is; the opening applies the calls logged past its mark.
@@ -114,35 +155,45 @@ bool putBackStationFile(const QString& tmp, const QString& target, const QString
                 return false;
             }
         }, why);
-    } catch (const NoticeUnwritten&) {
+    } catch (const NoticeUnwritten& n) {
         // Nothing is replaced: the journal stays and the next opening tries again.
         ModSwitch::RemoveWorkFile(target + QStringLiteral(".recovering"));
-        if (why) *why = QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）");
+        if (why) *why = n.why;
         return false;
     }
 }
 
+// The state of the station's year file `path` (and of its write-ahead log)
+// when the backup's copy was merged with it: a file in the same state holds
+// no call the copy lacks.
+QString yearFileState(const QString& path) {
+    return QString::fromLatin1((platform::fileIdentity(path) + '/' + platform::fileIdentity(path + QStringLiteral("-wal"))).toHex());
+}
+
 // Puts the year file restored in `tmp` in place of `target`. The backup's
 // copy was merged with the station's file before the restore was decided; it
-// is merged again here (adding nothing unless calls were archived into the
-// station's file while the journal waited), so no call archived since the
+// is merged again here only when the station's file changed since (calls
+// archived into it while the journal waited), so no call archived since the
 // backup is lost with the file it replaces. The box's line, counted when the
 // restore was decided and kept in the journal, is the same however often a
 // kill makes this run again. False, with the cause, when the file could not
 // be put in: the target is then as it was.
 bool putBackYearFile(const QString& tmp, const QString& target, const QString& dataDir, const QStringList& journalLine,
                      QString* why) {
-    try {
-        billing::MergeArchive(tmp, target);
-    } catch (const platform::DbError& e) {
-        if (why) *why = QStringLiteral("现有话单未能并入备份：") + platform::troubleCause(e);
-        return false;
+    // Merged once: again only when the station's file changed since.
+    if (journalLine.size() < 5 || journalLine[4] != yearFileState(target)) {
+        try {
+            billing::MergeArchive(tmp, target);
+        } catch (const platform::DbError& e) {
+            if (why) *why = QStringLiteral("现有话单未能并入备份：") + platform::troubleCause(e);
+            return false;
+        }
     }
     if (journalLine.size() >= 4) {
         try {
             keepNotice(dataDir, {yearFileLine(journalLine[1], journalLine[2].toLongLong(), journalLine[3].toLongLong())});
-        } catch (const NoticeUnwritten&) {
-            if (why) *why = QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）");
+        } catch (const NoticeUnwritten& n) {
+            if (why) *why = n.why;
             return false;
         }
     }
@@ -150,6 +201,36 @@ bool putBackYearFile(const QString& tmp, const QString& target, const QString& d
     removeJournalOf(target);
     // A refused rename is told by its cause, as for any other file.
     return platform::renameFile(tmp, target);
+}
+
+QString refusal(const QString& folder) {
+    return QStringLiteral("%1中的备份属于另一个话务台或站点，未恢复任何文件").arg(QDir::toNativeSeparators(withSlash(folder)));
+}
+
+// Why the backup in `folder` is not this station's (or site's), "" when it
+// is or cannot be told: its station file carries another name than the files
+// of `dataDir`. A damaged call file may read another note's value for it:
+// its safety copy has the last word. A site told apart from the root keeps
+// the root's name as its former one: a backup with that name is the site's
+// only where the site's journal places it.
+QString otherStationsBackup(const QString& folder, const QString& dataDir) {
+    const QString backup = platform::resolveCI(withSlash(folder), QStringLiteral("Switch.mdb"));
+    const QString theirs = ModSwitch::StationIdOf(backup);
+    if (theirs.isEmpty()) return QString();
+    const QString calls = platform::resolveCI(withSlash(dataDir), QStringLiteral("PhoneCur.mdb"));
+    QString mine = ModSwitch::StationIdOf(calls);
+    if (mine.isEmpty()) mine = ModSwitch::StationIdOf(platform::resolveCI(withSlash(dataDir), QStringLiteral("switch.mdb")));
+    if (mine.isEmpty() || mine == theirs) return QString();
+    QString former;
+    try {
+        const platform::Database cur = platform::Database::openReadOnly(calls);
+        if (!cur.actualTableName(QStringLiteral("tab_notes")).isEmpty())
+            former = ModSwitch::GetVariant(cur, ModSwitch::kFormerStationId, QString(), QStringLiteral("tab_notes"));
+    } catch (const platform::DbError&) {
+    }
+    if (former == theirs) return ModSwitch::PlacedInJournal(backup, calls) ? QString() : refusal(folder);
+    if (ModSwitch::StationIdOf(platform::resolvePathCI(calls + QStringLiteral(".bak"))) == theirs) return QString();
+    return refusal(folder);
 }
 
 }  // namespace
@@ -243,6 +324,11 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
         if (failed) *failed = QFileInfo(file).fileName() + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
         return false;
     };
+    // A backup of another station or site puts nothing in, its year files
+    // neither: their calls would be billed to this station's users.
+    const QString folder = QFileInfo(pairs.first().source).absolutePath();
+    const QString foreign = otherStationsBackup(folder, dataDir);
+    if (!foreign.isEmpty()) return giveUp(platform::resolveCI(withSlash(folder), QStringLiteral("Switch.mdb")), foreign);
     for (const RestorePair& p : pairs) {
         const QString tmp = p.target + RestoreTempSuffix();
         temps << tmp;
@@ -252,10 +338,12 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     // archived since, as well as its own; one that cannot be merged is not
     // restored at all: putting it in would remove answered calls.
     QHash<QString, billing::ArchiveMerge> merged;
+    QHash<QString, QString> mergedWith;
     for (const RestorePair& p : pairs) {
         if (!isYearFile(QFileInfo(p.target).fileName())) continue;
         try {
             merged.insert(p.target, billing::MergeArchive(p.target + RestoreTempSuffix(), p.target));
+            mergedWith.insert(p.target, yearFileState(p.target));
         } catch (const platform::DbError& e) {
             return giveUp(p.source, QStringLiteral("现有话单未能并入备份：%1；恢复它会丢失备份之后归档的话单，未恢复任何文件")
                                         .arg(platform::troubleCause(e)));
@@ -272,7 +360,7 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
             QString line = QFileInfo(p.target).fileName() + RestoreTempSuffix() + QLatin1Char('\t') + QFileInfo(p.target).fileName();
             // A year file's counts for the box, fixed once the restore is decided.
             if (merged.contains(p.target))
-                line += QStringLiteral("\t%1\t%2").arg(merged[p.target].brought).arg(merged[p.target].kept);
+                line += QStringLiteral("\t%1\t%2\t%3").arg(merged[p.target].brought).arg(merged[p.target].kept).arg(mergedWith[p.target]);
             text += (line + QLatin1Char('\n')).toUtf8();
         }
         if (!platform::writeFileDurably(journal, text)) return giveUp(journal);
@@ -374,20 +462,48 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
 
 bool RestoreNotice(const QString& dataDir, QStringList* lines) {
     QByteArray text;
+    bool found = false;
+    QStringList all;
+    // A notice an older station left beside the files, then the call file's.
     switch (platform::readFileStrictly(noticePath(dataDir), &text)) {
-    case platform::ReadState::Missing: return false;
+    case platform::ReadState::Missing: break;
     case platform::ReadState::Unreadable:
         // Kept but unreadable: the operator hears that there was something to tell.
-        if (lines) *lines = QStringList{QStringLiteral("恢复时记下的说明文件restore.notice无法读取，请核对用户余额。")};
-        return true;
-    case platform::ReadState::Read: break;
+        all << QStringLiteral("恢复时记下的说明文件restore.notice无法读取，请核对用户余额。");
+        found = true;
+        break;
+    case platform::ReadState::Read:
+        all << QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        found = true;
+        break;
     }
-    if (lines) *lines = QString::fromUtf8(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return true;
+    const QString callFile = callFileOf(dataDir);
+    if (QFileInfo(callFile).isFile()) {
+        try {
+            const platform::Database db = platform::Database::openReadOnly(callFile);
+            for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(db, ModSwitch::kReportKind)) {
+                if (w.key != ModSwitch::kRestoreReportKey) continue;
+                found = true;
+                all << w.body.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            }
+        } catch (const platform::DbError&) {
+            // Read again at the next opening.
+        }
+    }
+    if (lines) *lines = all;
+    return found;
 }
 
 void ForgetRestoreNotice(const QString& dataDir) {
     if (QFile::remove(noticePath(dataDir))) platform::syncDir(dataDir);
+    const QString callFile = callFileOf(dataDir);
+    if (!QFileInfo(callFile).isFile()) return;
+    try {
+        const platform::Database db = platform::Database::open(callFile);
+        ModSwitch::SettleWriteAhead(db, ModSwitch::kReportKind, ModSwitch::kRestoreReportKey);
+    } catch (const platform::DbError&) {
+        // Told again at the next opening rather than never.
+    }
 }
 
 bool TellRestore(const QString& dataDir, bool always) {

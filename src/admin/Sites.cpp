@@ -159,28 +159,28 @@ bool AddSiteDirectory(const QString& name, const platform::Database& terminalDb,
         return abandon(err);
     try {
         platform::Database c = platform::Database::open(cur);
+        platform::Database s = platform::Database::open(work + QStringLiteral("/Switch.mdb"));
         {
             platform::Transaction tx(c);
+            platform::Transaction txs(s);
             c.execute(QStringLiteral("delete from Tab_Phone"));
             c.execute(QStringLiteral("delete from tab_errPh"));
-            // The charges logged with the root's calls are the root's; nothing
-            // of them was moved to a journal file of the site's.
-            if (c.hasTable(QStringLiteral("tab_chargelog"))) c.execute(QStringLiteral("delete from tab_chargelog"));
-            if (c.hasTable(QStringLiteral("tab_notes")))
-                ModSwitch::RemoveVariant(c, ModSwitch::kMovedNote, QStringLiteral("tab_notes"));
+            // The root station file's copy of its recent charges and calls is
+            // what an opening gives back to a call file lacking them: left in the
+            // site's, the root's calls would be billed in the site's books too.
+            for (const QString& t : {ModSwitch::kLedgerMirror, ModSwitch::kCallMirror})
+                if (s.hasTable(t)) s.execute(QStringLiteral("delete from %1").arg(s.qualified(t)));
+            // The site is a station of its own from here: its files carry its
+            // own name (a backup of the root is not taken for the site's, nor
+            // the site's at the root), and its journal begins with it (the
+            // root's charges, moved entries and backups' marks are not the site's).
+            ModSwitch::GiveOwnJournal(s, c);
+            txs.commit();
             tx.commit();
         }
+        s.close();
         c.execute(QStringLiteral("VACUUM"));
         c.close();
-        // The root station file's copy of its recent charges and calls is
-        // what an opening gives back to a call file lacking them: left in the
-        // site's, the root's calls would be billed in the site's books too.
-        platform::Database s = platform::Database::open(work + QStringLiteral("/Switch.mdb"));
-        platform::Transaction tx(s);
-        for (const QString& t : {ModSwitch::kLedgerMirror, ModSwitch::kCallMirror})
-            if (s.hasTable(t)) s.execute(QStringLiteral("delete from %1").arg(s.qualified(t)));
-        tx.commit();
-        s.close();
     } catch (const platform::DbError& e) {
         return abandon(platform::OperatorText(e));
     }

@@ -20,6 +20,7 @@
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -358,19 +359,64 @@ bool frmDBManager::backupInto(const QString& folder, bool ask, QString* failed) 
         else *failed = text;
         return false;
     }
+    // Every overwrite is asked before anything is written: declined, the folder keeps its set.
     for (const auto& [source, target] : pairs) {
         if (ask && QFileInfo::exists(target) &&
             platform::MsgBox(target + QStringLiteral("文件已经存在，要覆盖掉吗？"), platform::mbYesNo | platform::mbExclamation,
                              AppName) != platform::rYes)
             return false;
-        QString error;
-        if (!platform::CopyDatabaseStepwise(source, target, dbSwitch, &error)) {
-            // The file, and why: a full disk or a folder that cannot be written is said as such.
-            *failed = QFileInfo(target).fileName() + QStringLiteral("失败：") + error;
+        if (QFileInfo::exists(target) && !QFileInfo(target).isFile()) {
+            *failed = QFileInfo(target).fileName() + QStringLiteral("失败：备份路径中有同名的文件夹");
             return false;
         }
-        if (QFileInfo(source).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0) noteBackupMark(target);
     }
+    // The set is written beside the one the folder holds and swapped in only
+    // once every file is in: a copy that gives up (a file held by another
+    // program, a full disk) leaves the folder's set as it was, whole.
+    const auto asideOf = [](const QString& target) {
+        return QFileInfo(target).absolutePath() + QStringLiteral("/.") + QFileInfo(target).fileName() + QStringLiteral(".backing");
+    };
+    QStringList made;
+    const auto dropMade = [&] {
+        for (const QString& f : std::as_const(made)) QFile::remove(f);
+        platform::syncDir(folder);
+    };
+    for (const auto& [source, target] : pairs) {
+        const QString tmp = asideOf(target);
+        QFile::remove(tmp);
+        QString error;
+        if (!platform::CopyDatabaseStepwise(source, tmp, dbSwitch, &error)) {
+            // The file, and why: a full disk or a folder that cannot be written is said as such.
+            *failed = QFileInfo(target).fileName() + QStringLiteral("失败：") + error;
+            made << tmp;
+            dropMade();
+            return false;
+        }
+        made << tmp;
+    }
+    QStringList swapped;
+    for (const auto& [source, target] : pairs) {
+        QString error;
+        if (!platform::renameFile(asideOf(target), target, &error)) {
+            // Rare (the folder changed under the swap): what the folder now
+            // holds is said file by file, never left for the operator to guess.
+            QStringList older;
+            for (const auto& [s2, t2] : pairs)
+                if (!swapped.contains(QFileInfo(t2).fileName()) && QFileInfo::exists(t2)) older << QFileInfo(t2).fileName();
+            *failed = QFileInfo(target).fileName() + QStringLiteral("失败：") + error;
+            if (!swapped.isEmpty())
+                *failed += QStringLiteral("。备份目录中现在是两次备份的文件：%1是这次的备份%2")
+                               .arg(swapped.join(QStringLiteral("、")),
+                                    older.isEmpty() ? QString()
+                                                    : QStringLiteral("，%1是以前的备份").arg(older.join(QStringLiteral("、"))));
+            dropMade();
+            return false;
+        }
+        swapped << QFileInfo(target).fileName();
+    }
+    platform::syncDir(folder);
+    for (const auto& [source, target] : pairs)
+        if (QFileInfo(source).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0) noteBackupMark(target);
     return true;
 }
 

@@ -8,8 +8,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMap>
 #include <algorithm>
+#include <limits>
 #include <optional>
 
 using platform::Database;
@@ -67,6 +69,24 @@ void ensureKeyIndex(const Database& arch, const QString& table) {
     arch.execute(QStringLiteral("CREATE INDEX IF NOT EXISTS %1.%2 ON %3 (f_calladdr, f_date)")
                      .arg(quoteIdent(arch.schema()), quoteIdent(QStringLiteral("ix_%1_calladdr_date").arg(table)),
                           quoteIdent(table)));
+}
+
+// Whether a table of `db` has an index whose first columns are the call's
+// key (extension and start), in either order.
+bool hasKeyIndex(const Database& db, const QString& table) {
+    const QString schema = quoteIdent(db.schema());
+    QStringList indexes;
+    for (platform::RowReader r = db.rows(QStringLiteral("PRAGMA %1.index_list(%2)").arg(schema, quoteIdent(table))); r.next();)
+        indexes << r.text(1);
+    for (const QString& ix : indexes) {
+        QStringList first;
+        for (platform::RowReader r = db.rows(QStringLiteral("PRAGMA %1.index_info(%2)").arg(schema, quoteIdent(ix)));
+             r.next() && first.size() < 2;)
+            first << r.text(2).toLower();
+        if (first.size() == 2 && first.contains(QStringLiteral("f_calladdr")) && first.contains(QStringLiteral("f_date")))
+            return true;
+    }
+    return false;
 }
 
 // True for a row of the current table `curTable` whose call the month table holds.
@@ -633,18 +653,64 @@ ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath) {
     const QStringList oldTables = callTables(old);
     for (const QString& t : oldTables) requireKey(old, t);
     Transaction tx(into);
+    // Every comparison finds a call by its key through an index, made before
+    // anything is counted: a month table without it (a release made them so)
+    // would be read once for every call of the other side. The copy's own get
+    // theirs in the file, where the duplicate check wants them; the station's
+    // file is only read, and is compared through a temporary index of its keys.
+    for (const QString& t : ownTables) {
+        if (old.actualTableName(t).isEmpty()) continue;
+        requireKey(into, t);
+        ensureKeyIndex(into, t);
+    }
+    int temporaries = 0;
+    // Month tables (by the copy's name, in lower case) of which only the
+    // station's rows past a row number can be calls the copy lacks.
+    QHash<QString, qint64> tails;
     for (const QString& t : ownTables) {
         const QString same = old.actualTableName(t);
         if (same.isEmpty()) {
             done.brought += into.rowCount(t);
             continue;
         }
-        requireKey(into, t);
+        // The usual backup: the station's month table holds the copy's rows
+        // under the same row numbers (the archive only appends), so the copy
+        // lacks nothing there and the station's rows past the copy's last
+        // are the calls archived since: one pass in row order, no key looked up.
+        try {
+            const QVariant last = into.scalar(QStringLiteral("SELECT max(rowid) FROM %1").arg(into.qualified(t)));
+            if (!last.isNull()) {
+                const qint64 own = into.rowCount(t);
+                const qint64 alike =
+                    into.scalar(QStringLiteral("SELECT count(*) FROM %1 AS b NOT INDEXED CROSS JOIN %2 AS a NOT INDEXED "
+                                               "ON a.rowid=b.rowid WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date")
+                                    .arg(into.qualified(t), old.qualified(same)))
+                        .toLongLong();
+                if (alike == own &&
+                    into.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE rowid<=?").arg(old.qualified(same)), {last})
+                            .toLongLong() == own) {
+                    tails.insert(same.toLower(), last.toLongLong());
+                    continue;
+                }
+            }
+        } catch (const DbError&) {
+            // A table without row numbers: compared by key below.
+        }
+        QString keys = old.qualified(same);
+        if (!hasKeyIndex(old, same)) {
+            keys = QStringLiteral("temp.%1").arg(quoteIdent(QStringLiteral("merge_keys_%1").arg(++temporaries)));
+            into.execute(QStringLiteral("CREATE TEMP TABLE %1 AS SELECT f_calladdr, f_date FROM %2").arg(keys, old.qualified(same)));
+            into.execute(QStringLiteral("CREATE INDEX temp.%1 ON %2 (f_calladdr, f_date)")
+                             .arg(quoteIdent(QStringLiteral("merge_keys_%1_ix").arg(temporaries)),
+                                  quoteIdent(QStringLiteral("merge_keys_%1").arg(temporaries))));
+        }
         done.brought += into.scalar(QStringLiteral("SELECT count(*) FROM %1 AS b WHERE NOT EXISTS (SELECT 1 FROM %2 AS a "
                                                    "WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date)")
-                                        .arg(into.qualified(t), old.qualified(same)))
+                                        .arg(into.qualified(t), keys))
                             .toLongLong();
     }
+    for (int i = 1; i <= temporaries; ++i)
+        into.execute(QStringLiteral("DROP TABLE temp.%1").arg(quoteIdent(QStringLiteral("merge_keys_%1").arg(i))));
     for (const QString& t : oldTables) {
         QString table = into.actualTableName(t);
         const auto cols = old.columns(t);
@@ -658,10 +724,12 @@ ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath) {
         ensureKeyIndex(into, table);
         QStringList names;
         for (const auto& c : cols) names << quoteIdent(c.name);
-        done.kept += into.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 AS f WHERE NOT EXISTS (SELECT 1 "
-                                                 "FROM %1 AS a WHERE a.f_calladdr IS f.f_calladdr AND a.f_date IS f.f_date) "
-                                                 "ORDER BY f.rowid")
-                                      .arg(into.qualified(table), names.join(QLatin1Char(',')), old.qualified(t)));
+        const auto tail = tails.constFind(t.toLower());
+        done.kept += into.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 AS f WHERE f.rowid>? AND NOT EXISTS "
+                                                 "(SELECT 1 FROM %1 AS a WHERE a.f_calladdr IS f.f_calladdr AND "
+                                                 "a.f_date IS f.f_date) ORDER BY f.rowid")
+                                      .arg(into.qualified(table), names.join(QLatin1Char(',')), old.qualified(t)),
+                                  {tail == tails.constEnd() ? std::numeric_limits<qint64>::min() : *tail});
     }
     tx.commit();
     old.close();

@@ -11,6 +11,7 @@
 #include "core/OpLog.h"
 #include "core/StationFiles.h"
 #include "core/Settings.h"
+#include "core/WriteAhead.h"
 #include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "params/BoardPanel.h"
@@ -87,5 +88,7 @@ void frmPABX::mnuChangeTerminal_Click() {
                                                                    : QString()));
     send(FrameCode::kResumeReports);
     if (!opened.notice.isEmpty()) platform::MsgBox(opened.notice, platform::mbOKOnly, QStringLiteral("警告"));
+    // What it told is read: the reports kept for it are settled.
+    ModSwitch::ReportsHeldTold();
     if (!opened.opened) platform::MsgBox(QStringLiteral("更换站点失败:") + opened.failure, platform::mbOKOnly, AppName);
 }

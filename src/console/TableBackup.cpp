@@ -5,6 +5,8 @@
 #include "core/ModDefine.h"
 #include "core/TableCopy.h"
 #include "core/OpLog.h"
+#include "core/WriteAhead.h"
+#include "platform/Clock.h"
 #include "params/CellEdit.h"
 #include "params/DialDigits.h"
 #include "params/SavePara.h"
@@ -166,6 +168,7 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
     const QString table = BackupTableName(view);
     bool noCopy = false;
     QStringList lines;
+    const QString reportKey = QStringLiteral("table-restore:%1:%2").arg(table, platform::Now().toString(Qt::ISODateWithMs));
     try {
         platform::Database backup = dbSwitch.attach(path, QStringLiteral("tarvo_backup"));
         try {
@@ -220,6 +223,10 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                 // up: the restored table is the one the view shows from now on.
                 if (ParaMode == QLatin1String("UpSend"))
                     dbSwitch.execute(QStringLiteral("drop table if exists ") + platform::quoteIdent(QStringLiteral("p") + table));
+                // What the restore found is kept in its own commit: a kill
+                // before the box leaves it for the next opening.
+                if (!lines.isEmpty())
+                    ModSwitch::KeepReport(dbSwitch, reportKey, lines.join(QLatin1Char('\n')), AppName, platform::mbOKOnly);
                 tx.commit();
             }
         } catch (...) {
@@ -235,7 +242,7 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
         platform::MsgBox(QStringLiteral("没有备份数据"), platform::mbOKOnly, AppName);
         return;
     }
-    if (!lines.isEmpty()) platform::MsgBox(lines.join(QLatin1Char('\n')), platform::mbOKOnly, AppName);
+    if (!lines.isEmpty()) ModSwitch::TellReport(dbSwitch, reportKey);
     // The grid's edits, and the amounts typed into it, go with the table restored.
     ModSwitch::DropGridEdits();
     ParaMode.clear();

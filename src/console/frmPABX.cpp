@@ -8,6 +8,7 @@
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
 #include "admin/OpenSite.h"
+#include "transfer/SwitchIntents.h"
 #include "admin/frmDBManager.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
@@ -361,6 +362,10 @@ void frmPABX::Form_Load() {
         if (platform::MsgBox(QStringLiteral("与集团电话通讯失败，是否继续?"), platform::mbYesNo | platform::mbQuestion,
                              AppName) == platform::rNo)
             CloseApp();
+    } else {
+        // The opening's settling of what was about to go to the switch,
+        // now that the line is up.
+        transfer::SettleSwitchIntents();
     }
     if (frmWelcome::exists()) {
         frmWelcome::instance().Timer1->stop();

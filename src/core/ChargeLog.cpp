@@ -7,11 +7,13 @@
 #include "core/Settings.h"
 #include "core/StationFiles.h"
 #include "core/UserNumbers.h"
+#include "core/WriteAhead.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 
 #include "core/Notices.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -21,6 +23,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 
 namespace ModSwitch {
 
@@ -438,26 +441,107 @@ qint64 markOfStationCopy() {
 QString daysAgo(int days) { return platform::Now().addDays(-days).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 QString nowText();
 
-// The date before which entries may be let go: the keeping time before now.
-// Empty (nothing is let go) when the clock is more than a day past the newest
-// entry: a clock set ahead would let every entry go at once, and a later
-// restore could only name differences. `newest`: that entry's date.
-QString keepingCutoff(QString* newest = nullptr) {
-    const QString last = dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1").arg(logTable())).toString();
-    if (newest) *newest = last;
-    if (last.isEmpty() || last < daysAgo(1)) return QString();
-    return daysAgo(kKeepDays);
+// A start that finds the clock this far past the newest entry doubts it
+// (a quiet weekend, a holiday are no such clock).
+constexpr int kDoubtDays = 31;
+// The call file's note of the entries after which a start found the clock
+// far past the newest entry: the numbers, comma-separated.
+const QString kClockDoubted = QStringLiteral("TarvoClockDoubted");
+
+QSet<qint64> clockDoubts() {
+    QSet<qint64> out;
+    if (!logOpen() || dbPhoneCur.actualTableName(kNotes).isEmpty()) return out;
+    for (const QString& n : GetVariant(dbPhoneCur, kClockDoubted, QString(), kNotes).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        out.insert(n.toLongLong());
+    return out;
 }
 
-// Told once for each newest entry: the clock ran past it and entries over the
-// keeping time by that clock stay. Nothing when no entry is that old.
-void tellClockAhead(const Database& db, const QString& table, const QString& newest) {
+// The newest entry's date, of those not dated in the future (a clock set
+// back since): "" when none.
+QString newestEntryDate() {
+    return dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1 WHERE f_date<?").arg(logTable()), {daysAgo(-1)}).toString();
+}
+
+// At an opening: a clock far past the newest entry may be set ahead. The
+// entries written on it are then no clock for the entries before: the days
+// between the last entry before it and the first after it are not counted
+// towards their age (see agedThrough) until the entries since show the time.
+// True when noted now.
+bool noteClockDoubt() {
+    const QString newest = newestEntryDate();
+    if (newest.isEmpty() || newest >= daysAgo(kDoubtDays)) return false;
+    const qint64 last = lastLogged();
+    QSet<qint64> doubts = clockDoubts();
+    if (last <= 0 || doubts.contains(last)) return false;
+    QList<qint64> numbers(doubts.begin(), doubts.end());
+    numbers << last;
+    std::sort(numbers.begin(), numbers.end());
+    QStringList text;
+    for (qint64 n : numbers) text << QString::number(n);
+    SetVariant(dbPhoneCur, kClockDoubted, text.join(QLatin1Char(',')), kNotes);
+    return true;
+}
+
+// The highest number, up to `through`, of the entries of `db`'s log table
+// `table` that are older than the keeping time both by the clock and by the
+// entries numbered after them (the open call file's log included): the days
+// from one entry to the next count, never backwards (an entry dated in the
+// future is no clock), and not across a clock a start doubted. 0 when none
+// is. `heldBack`: entries old by the clock alone are kept.
+qint64 agedThrough(const Database& db, const QString& table, qint64 through, bool* heldBack = nullptr) {
+    if (heldBack) *heldBack = false;
+    // By the clock: the oldest entries, in number order, up to the first
+    // younger one (an entry without a date goes with its older neighbours).
+    const QString cutoff = daysAgo(kKeepDays);
+    qint64 byClock = 0;
+    for (platform::RowReader r = db.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 WHERE f_seq<=? ORDER BY f_seq")
+                                             .arg(db.qualified(table)),
+                                         {through});
+         r.next();) {
+        if (r.isNull(1)) continue;
+        if (r.text(1) >= cutoff) break;
+        byClock = r.integer(0);
+    }
+    if (byClock <= 0) return 0;
+    // By the entries: walking back from the newest, the days they span.
+    const QSet<qint64> doubts = clockDoubts();
+    double span = 0, later = 0;
+    qint64 laterSeq = 0, byEntries = 0, lowest = std::numeric_limits<qint64>::max();
+    const auto walk = [&](const Database& from, const QString& log) {
+        for (platform::RowReader r = from.rows(QStringLiteral("SELECT f_seq, julianday(f_date) FROM %1 WHERE f_seq<? "
+                                                              "ORDER BY f_seq DESC")
+                                                   .arg(log),
+                                               {lowest});
+             r.next();) {
+            lowest = r.integer(0);
+            if (r.isNull(1)) continue;
+            const double day = r.real(1);
+            bool doubted = false;
+            for (qint64 d : doubts) doubted = doubted || (d >= lowest && d < laterSeq);
+            if (laterSeq > 0 && !doubted) span += qMax(0.0, later - day);
+            later = day;
+            laterSeq = lowest;
+            if (span >= kKeepDays) {
+                byEntries = lowest;
+                return;
+            }
+        }
+    };
+    if (logOpen() && !(db.path() == dbPhoneCur.path() && table == kChargeLog)) walk(dbPhoneCur, logTable());
+    if (byEntries == 0) walk(db, db.qualified(table));
+    if (heldBack) *heldBack = byEntries < byClock;
+    return qMin(byClock, byEntries);
+}
+
+// Told once for each newest entry: the clock is far past it (a start
+// doubts it), and entries over the keeping time by that clock stayed.
+void tellClockAhead() {
     thread_local QString told;
-    if (newest.isEmpty() || told == newest) return;
-    if (db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_date<? LIMIT 1").arg(db.qualified(table)), {daysAgo(kKeepDays)})
-            .isNull())
-        return;
-    told = newest;
+    const QString newest = newestEntryDate();
+    if (newest.isEmpty() || newest >= daysAgo(kDoubtDays)) return;
+    const QString key = dbPhoneCur.path() + QLatin1Char('\n') + newest;
+    if (told == key) return;
+    told = key;
     core::Notify(QStringLiteral("电脑的时钟（%1）比最近一笔记账记录（%2）晚一天以上，可能设置有误：超过%3天的记账记录这次没有清除。"
                                 "请核对电脑的日期和时间。")
                      .arg(nowText(), newest.left(19))
@@ -484,24 +568,15 @@ qint64 lowestBackupMark(const QList<Database>& dbs) {
     return lowest;
 }
 
-// Lets go in the journal file `j` the entries dated before `cutoff`, oldest
-// first, up to the first one younger (an entry without a date goes with its
-// older neighbours) and never past `through`, what both safety copies and
-// the newest backups hold, in the caller's transaction.
-void dropAged(const Database& j, const QString& cutoff, qint64 through) {
-    if (cutoff.isEmpty()) return;
-    qint64 lastAged = 0;
-    {
-        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 WHERE f_seq<=? ORDER BY f_seq")
-                                                .arg(j.qualified(kChargeLog)),
-                                            {through});
-             r.next();) {
-            if (r.isNull(1)) continue;
-            if (r.text(1) >= cutoff) break;
-            lastAged = r.integer(0);
-        }
-    }
+// Lets go in the journal file `j` the entries older than the keeping time
+// (agedThrough), oldest first, never past `through`, what both safety copies
+// and the newest backups hold, in the caller's transaction. True when
+// entries old by the clock alone were kept.
+bool dropAged(const Database& j, qint64 through) {
+    bool heldBack = false;
+    const qint64 lastAged = agedThrough(j, kChargeLog, through, &heldBack);
     if (lastAged > 0) j.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(j.qualified(kChargeLog)), {lastAged});
+    return heldBack;
 }
 
 // The journal file carries the name of its station, as the two other files
@@ -528,6 +603,12 @@ void nameJournalFile(const Database& j) {
 // number it keeps (what a file lost took with it is named by number).
 const QString kJournalChecked = QStringLiteral("TarvoJournalChecked");
 const QString kJournalFrom = QStringLiteral("TarvoJournalFrom");
+// The highest number the journal file held after the last move or rebuild
+// (written in the same commit as "TarvoChargeMoved"): a file that holds less
+// (emptied, an older copy of it) has lost entries, whatever its pages say.
+const QString kJournalLast = QStringLiteral("TarvoJournalLast");
+// "<prefix><name>": the set-aside journal file <name> was read back in whole.
+const QString kAsideRead = QStringLiteral("TarvoJournalAsideRead:");
 
 QString identityText(const QString& path) { return QString::fromLatin1(platform::fileIdentity(path).toHex()); }
 
@@ -574,16 +655,37 @@ void tellJournalTrouble(const QString& path, const QString& cause) {
                  platform::mbOKOnly, QStringLiteral("警告"));
 }
 
+// Whether the journal file `j` holds what the call file says was moved into
+// it: the highest number it held after the last move or rebuild
+// ("TarvoJournalLast"), or, noted by a station before that note, any entry
+// at all while a moved one should still be there.
+bool JournalFileHoldsWhatWasMoved(const Database& j) {
+    const qint64 moved = movedThrough();
+    if (moved <= 0) return true;
+    const QString lastNote = GetVariant(dbPhoneCur, kJournalLast, QString(), kNotes);
+    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
+    const qint64 from = fromNote.isEmpty() ? 1 : fromNote.toLongLong();
+    const bool table = !j.actualTableName(kChargeLog).isEmpty();
+    const QVariant last = table ? j.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(j.qualified(kChargeLog))) : QVariant();
+    if (!lastNote.isEmpty()) return !last.isNull() && last.toLongLong() >= lastNote.toLongLong();
+    return from > moved || !last.isNull();
+}
+
 // Moves the entries numbered up to `through` to the journal file: copied
 // there (those it holds already stay as they are) and synced, then deleted
 // from the log together with the note of how far the moves went. A kill in
-// between leaves them in both files, which every reader takes once.
-void moveEntries(qint64 through, const QString& cutoff) {
+// between leaves them in both files, which every reader takes once. True when
+// entries old by the clock alone were kept.
+bool moveEntries(qint64 through) {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
     const bool fresh = !QFileInfo::exists(path);
     // A file known sound stays known sound through what this move writes.
     const bool sound = fresh || journalKnownSound(path);
+    // Gone while entries were moved into it: made again, from what still
+    // gives them, only by the opening's check, which names what is lost.
+    if (fresh && movedThrough() > 0)
+        throw DbError(platform::kErrNotADatabase, QStringLiteral("计费记录归档文件不见了"));
     if (fresh) Database::create(path).close();
     Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
     struct Detach {
@@ -595,9 +697,15 @@ void moveEntries(qint64 through, const QString& cutoff) {
             }
         }
     } detach{j};
+    bool heldBack = false;
     // Written by appends and read by restores only: a rollback journal, every commit synced.
     j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
     j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
+    // A file that lost what was moved into it (emptied, an older copy) is
+    // not written: a move would take its lowest entry for the first one kept
+    // and the loss would never be counted. The next opening rebuilds it.
+    if (!fresh && !JournalFileHoldsWhatWasMoved(j))
+        throw DbError(platform::kErrNotADatabase, QStringLiteral("计费记录归档文件缺少已移入的记账记录"));
     {
         platform::Transaction tx(j);
         if (j.actualTableName(kChargeLog).isEmpty())
@@ -608,17 +716,20 @@ void moveEntries(qint64 through, const QString& cutoff) {
                   {through});
         // Nor past the newest backups' marks: putting one back needs every entry since.
         const qint64 horizon = lowestBackupMark({dbPhoneCur, j});
-        dropAged(j, cutoff, horizon >= 0 ? qMin(through, horizon) : through);
+        heldBack = dropAged(j, horizon >= 0 ? qMin(through, horizon) : through);
         tx.commit();
     }
     const QVariant from = j.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
+    const QVariant held = j.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
     if (fresh) platform::syncDir(dir);
     platform::Transaction tx(dbPhoneCur);
     dbPhoneCur.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(logTable()), {through});
     if (through > movedThrough()) SetVariant(dbPhoneCur, kMovedNote, QString::number(through), kNotes);
     SetVariant(dbPhoneCur, kJournalFrom, QString::number(from.isNull() ? through + 1 : from.toLongLong()), kNotes);
+    SetVariant(dbPhoneCur, kJournalLast, held.isNull() ? QString() : QString::number(held.toLongLong()), kNotes);
     if (sound) noteJournalSound(path);
     tx.commit();
+    return heldBack;
 }
 }  // namespace
 
@@ -656,13 +767,7 @@ void MoveSettledEntries() {
         if (!young.isNull()) through = young.toLongLong() - 1;
         const QVariant first = dbPhoneCur.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(logTable()));
         if (first.isNull() || first.toLongLong() > through) return;
-        QString newest;
-        const QString cutoff = keepingCutoff(&newest);
-        moveEntries(through, cutoff);
-        if (cutoff.isEmpty()) {
-            const QString path = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
-            tellClockAhead(Database::openReadOnly(path), kChargeLog, newest);
-        }
+        if (moveEntries(through)) tellClockAhead();
     } catch (const DbError& e) {
         // The entries stay in the call file; the next opening or night moves
         // them. The cause is told once: a file that keeps refusing is the operator's to see.
@@ -683,11 +788,14 @@ QStringList refusedLines(const QMap<qint64, QVariantList>& rows, const Database&
 void tellRefusedInJournal(const QString& path) {
     const QString checkedKey = QStringLiteral("TarvoEntriesChecked");
     QStringList refused;
-    qint64 last = 0;
+    qint64 last = 0, checked = 0;
     {
         const Database j = Database::openReadOnly(path);
         if (j.actualTableName(kChargeLog).isEmpty()) return;
-        const qint64 checked = j.actualTableName(kNotes).isEmpty() ? 0 : GetVariant(j, checkedKey, QString(), kNotes).toLongLong();
+        // How far it was checked: the call file notes it with the report, the
+        // journal file (as a station before that note did) after.
+        checked = qMax(j.actualTableName(kNotes).isEmpty() ? 0 : GetVariant(j, checkedKey, QString(), kNotes).toLongLong(),
+                       GetVariant(dbPhoneCur, checkedKey, QString(), kNotes).toLongLong());
         for (platform::RowReader r = j.rows(QStringLiteral("SELECT %2 FROM %1 WHERE f_seq>? ORDER BY f_seq")
                                                 .arg(j.qualified(kChargeLog), kEntryColumns),
                                             {checked});
@@ -698,6 +806,20 @@ void tellRefusedInJournal(const QString& path) {
         }
     }
     if (last == 0) return;
+    // The box is kept in the call file with the note of how far the entries
+    // were read: a kill after it tells it at the next opening, never twice.
+    const QString key = QStringLiteral("journal-refused:%1-%2").arg(checked + 1).arg(last);
+    {
+        platform::Transaction tx(dbPhoneCur);
+        SetVariant(dbPhoneCur, checkedKey, QString::number(last), kNotes);
+        if (!refused.isEmpty())
+            KeepReport(dbPhoneCur, key,
+                       QStringLiteral("计费记录归档文件%1中以下记账记录已损坏，金额不可信，恢复备份时不会采用，请核对这些用户的余额：\n")
+                               .arg(kJournalFile) +
+                           refused.join(QLatin1Char('\n')),
+                       QStringLiteral("警告"), platform::mbOKOnly);
+        tx.commit();
+    }
     try {
         Database j = Database::open(path);
         if (j.actualTableName(kNotes).isEmpty())
@@ -707,11 +829,7 @@ void tellRefusedInJournal(const QString& path) {
     } catch (const DbError&) {
         // Read again next time: told again rather than never.
     }
-    if (!refused.isEmpty())
-        core::Notify(QStringLiteral("计费记录归档文件%1中以下记账记录已损坏，金额不可信，恢复备份时不会采用，请核对这些用户的余额：\n")
-                             .arg(kJournalFile) +
-                         refused.join(QLatin1Char('\n')),
-                     platform::mbOKOnly, QStringLiteral("警告"));
+    if (!refused.isEmpty()) TellReport(dbPhoneCur, key);
 }
 
 // What the journal file `path` is found to be: damaged (`why`: its header
@@ -719,6 +837,8 @@ void tellRefusedInJournal(const QString& path) {
 // the check; another station's name), or in trouble (the cause returned: it
 // cannot be written, read-only or held by another program), or sound (both
 // empty). Its pages are checked only when it changed since they last passed.
+const QString kEmptyJournal = QStringLiteral("是空的");
+
 QString judgeJournalFile(const QString& path, QString* why) {
     if (QFileInfo(path + QStringLiteral("-journal")).size() > 0) {
         // A move a kill cut short is rolled back before the file is judged:
@@ -760,6 +880,14 @@ QString judgeJournalFile(const QString& path, QString* why) {
             *why = QStringLiteral("属于另一个话务台");
             return {};
         }
+        // Judged by what it must hold, not only by its pages: a file a kill
+        // or the file system left empty, or an older copy of it, lost entries.
+        if (!JournalFileHoldsWhatWasMoved(j)) {
+            const bool empty = j.actualTableName(kChargeLog).isEmpty() ||
+                               j.scalar(QStringLiteral("SELECT 1 FROM %1 LIMIT 1").arg(j.qualified(kChargeLog))).isNull();
+            *why = empty ? QString(kEmptyJournal) : QStringLiteral("缺少已移入的记账记录");
+            return {};
+        }
         // Whether a move could write it: a write made and rolled back (a
         // file the engine opened read-only takes the write lock all the same).
         j.execute(QStringLiteral("BEGIN IMMEDIATE"));
@@ -777,13 +905,99 @@ QString judgeJournalFile(const QString& path, QString* why) {
     return {};
 }
 
+// The set-aside journal files of this data directory whose entries were not
+// yet read back in (each is read at every opening until they are, then
+// noted in the call file), oldest first. Another station's are noted and
+// never read as this one's.
+QStringList asideToRead(const QString& dir) {
+    QStringList out;
+    const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+    for (const QString& name : QDir(dir).entryList({kJournalFile + QStringLiteral(".damaged-*")}, QDir::Files, QDir::Name)) {
+        if (name.endsWith(QStringLiteral("-journal"))) continue;
+        if (!GetVariant(dbPhoneCur, kAsideRead + name, QString(), kNotes).isEmpty()) continue;
+        const QString file = QDir(dir).filePath(name);
+        try {
+            const Database a = Database::openReadOnly(file);
+            const QString theirs = a.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(a, kStationId, QString(), kNotes);
+            if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) {
+                SetVariant(dbPhoneCur, kAsideRead + name, QStringLiteral("另一个话务台"), kNotes);
+                continue;
+            }
+        } catch (const DbError&) {
+            // Damaged: what its pages still give is read below.
+        }
+        out << file;
+    }
+    return out;
+}
+
+QString namesOf(const QStringList& files) {
+    QStringList names;
+    for (const QString& f : files) names << QFileInfo(f).fileName();
+    return names.join(QStringLiteral("、"));
+}
+
+// The entries of the set-aside files `asides` that the sound journal file
+// `path` lacks, between the first one it keeps and the last moved, written
+// back into it; each set-aside file is then noted read, and what came back
+// is told (kept as a report in the same commit as those notes).
+void takeBackAside(const QString& path, const QStringList& asides) {
+    const qint64 moved = movedThrough();
+    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
+    const qint64 from = fromNote.isEmpty() ? 1 : fromNote.toLongLong();
+    QList<LogEntry> found;
+    for (const QString& a : asides)
+        for (const LogEntry& e : JournalEntriesAt(a, 0))
+            if (e.seq >= from && e.seq <= moved) found = MergedLog(found, {e});
+    int added = 0;
+    if (!found.isEmpty()) {
+        Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
+        struct Detach {
+            Database& j;
+            ~Detach() {
+                try {
+                    if (j.isOpen()) j.close();
+                } catch (const DbError&) {
+                }
+            }
+        } detach{j};
+        j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
+        j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
+        platform::Transaction tx(j);
+        const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                                   .arg(j.qualified(kChargeLog), kEntryColumns);
+        for (const LogEntry& e : std::as_const(found))
+            added += j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
+                                        e.date.isEmpty() ? QVariant() : QVariant(e.date)});
+        tx.commit();
+    }
+    const QString key = QStringLiteral("journal:") + namesOf(asides);
+    {
+        platform::Transaction tx(dbPhoneCur);
+        for (const QString& a : asides) SetVariant(dbPhoneCur, kAsideRead + QFileInfo(a).fileName(), QStringLiteral("1"), kNotes);
+        noteJournalSound(path);
+        if (added > 0)
+            KeepReport(dbPhoneCur, key,
+                       QStringLiteral("另存的计费记录归档文件%1中有%2笔已结清的记账记录不在%3中，已重新存入%3。")
+                           .arg(namesOf(asides))
+                           .arg(added)
+                           .arg(kJournalFile),
+                       QStringLiteral("警告"), platform::mbOKOnly);
+        tx.commit();
+    }
+    if (added > 0) TellReport(dbPhoneCur, key);
+}
+
 // The journal file, checked at each opening like the two other files: one
-// damaged (see judgeJournalFile) or another station's is set aside and named,
-// and a new one is made with every settled entry still to be found (what the
-// set-aside file still gives, the call file's safety copy, the station file's
-// copy of what it applied); one deleted is made again the same way; the
-// entries none of them gives are named by number. One that cannot be written
-// is named by its cause, once, and left as it is. Entries it holds that no
+// damaged (see judgeJournalFile), another station's, or one that lacks what
+// the call file says was moved into it (emptied by a kill or the file
+// system, an older copy) is set aside (an empty one removed) and named, and
+// a new one is made with every settled entry still to be found (every
+// set-aside file not yet read back, the call file's safety copy, the station
+// file's copy of what it applied); one deleted is made again the same way;
+// the entries none of them gives are named by number. The box is a report
+// kept in the commit that notes the new file. One that cannot be written is
+// named by its cause, once, and left as it is. Entries it holds that no
 // station wrote are named once. False when it cannot be written.
 bool checkJournalFile() {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
@@ -803,27 +1017,54 @@ bool checkJournalFile() {
             g_journalTrouble.clear();
             g_doubted.remove(QFileInfo(path).absoluteFilePath());
             tellRefusedInJournal(path);
+            // A file set aside before, whose entries a kill or a failed
+            // rebuild kept out of this one: read again until they are in.
+            if (const QStringList asides = asideToRead(dir); !asides.isEmpty()) takeBackAside(path, asides);
             noteJournalSound(path);
             return true;
         }
     }
     QString aside;
+    if (QFileInfo::exists(path)) {
+        if (why == kEmptyJournal) {
+            // Nothing in it to keep: it goes.
+            QFile::remove(path + QStringLiteral("-journal"));
+            if (!QFile::remove(path)) {
+                tellJournalTrouble(path, platform::lastFileError());
+                return false;
+            }
+            platform::syncDir(dir);
+        } else {
+            // A free name: a set-aside file is never written over.
+            const QString stamp = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+            aside = stamp;
+            for (int k = 2; QFileInfo::exists(aside); ++k) aside = stamp + QStringLiteral("-%1").arg(k);
+            QString error;
+            if (!platform::renameFile(path, aside, &error)) {
+                core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（%3）。已结清的记账记录暂时保留在话单文件中，请检查该文件。")
+                                 .arg(kJournalFile, why, error),
+                             platform::mbOKOnly, QStringLiteral("警告"));
+                return false;
+            }
+            QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
+            platform::syncDir(dir);
+            // Another station's entries are no part of this journal.
+            if (why == QStringLiteral("属于另一个话务台"))
+                SetVariant(dbPhoneCur, kAsideRead + QFileInfo(aside).fileName(), QStringLiteral("另一个话务台"), kNotes);
+        }
+        RestoreStep(QStringLiteral("journal-aside"));
+    }
+    // Every set-aside file not read back yet (this one too): a kill or a
+    // failed rebuild before may have left entries only there.
+    const QStringList asides = asideToRead(dir);
     bool complete = true;
     QList<LogEntry> found;
     const RefusedEntries refused;
-    if (QFileInfo::exists(path)) {
-        aside = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        QString error;
-        if (!platform::renameFile(path, aside, &error)) {
-            core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（%3）。已结清的记账记录暂时保留在话单文件中，请检查该文件。")
-                             .arg(kJournalFile, why, error),
-                         platform::mbOKOnly, QStringLiteral("警告"));
-            return false;
-        }
-        QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
-        platform::syncDir(dir);
-        // Another station's entries are no part of this journal.
-        if (why != QStringLiteral("属于另一个话务台")) found = JournalEntriesAt(aside, 0, &complete);
+    for (const QString& a : asides) {
+        bool whole = true;
+        found = MergedLog(found, JournalEntriesAt(a, 0, &whole));
+        // Only the file just set aside says the new one reads in part.
+        if (a == aside) complete = whole;
     }
     const auto olderThanMoved = [moved](const QList<LogEntry>& in) {
         QList<LogEntry> out;
@@ -840,9 +1081,19 @@ bool checkJournalFile() {
     } catch (const DbError&) {
     }
     found = MergedLog(found, olderThanMoved(MirrorOf(dbSwitch)));
-    Database::create(path).close();
-    {
+    const QString key = QStringLiteral("journal:") + (asides.isEmpty() ? QStringLiteral("made-again") : namesOf(asides));
+    try {
+        Database::create(path).close();
         Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
+        struct Detach {
+            Database& j;
+            ~Detach() {
+                try {
+                    if (j.isOpen()) j.close();
+                } catch (const DbError&) {
+                }
+            }
+        } detach{j};
         j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
         j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
         platform::Transaction tx(j);
@@ -853,11 +1104,24 @@ bool checkJournalFile() {
         for (const LogEntry& e : std::as_const(found))
             j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
                                e.date.isEmpty() ? QVariant() : QVariant(e.date)});
+        RestoreStep(QStringLiteral("journal-filled"));
         tx.commit();
-        j.close();
+    } catch (const DbError& e) {
+        // Nothing is lost by it: the set-aside files stay and are read again
+        // at the next opening, which makes the file again; said as it is.
+        QFile::remove(path + QStringLiteral("-journal"));
+        QFile::remove(path);
+        platform::syncDir(dir);
+        QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
+        if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
+        text += QStringLiteral("。重新建立该文件失败（%1），下次启动时再次建立").arg(platform::meansDamage(e) ? QStringLiteral("文件已损坏")
+                                                                                                     : platform::troubleCause(e));
+        text += asides.isEmpty() ? QStringLiteral("。")
+                                 : QStringLiteral("；已结清的记账记录保存在另存的文件%1中，届时重新取回。").arg(namesOf(asides));
+        KeepAndTell(dbPhoneCur, key, text, QStringLiteral("警告"), platform::mbOKOnly);
+        return false;
     }
     platform::syncDir(dir);
-    noteJournalSound(path);
     const qint64 keptFrom = found.isEmpty() ? moved + 1 : found.first().seq;
     // The settled entries no file gave back: those it kept (from the first
     // number it kept, when that is noted), less those the call file's log still holds.
@@ -883,11 +1147,12 @@ bool checkJournalFile() {
         lostCount += end - n + 1;
         n = end + 1;
     }
-    // Told once: the next loss is counted from what the new file holds.
-    SetVariant(dbPhoneCur, kJournalFrom, QString::number(keptFrom), kNotes);
     QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
     if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
     text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());
+    QStringList before = asides;
+    before.removeAll(aside);
+    if (!before.isEmpty()) text += QStringLiteral("（含先前另存的文件%1中的记账记录）").arg(namesOf(before));
     if (!complete) text += QStringLiteral("（原文件只能部分读取）");
     if (lost.isEmpty()) {
         text += QStringLiteral("，没有缺少的记账记录。");
@@ -901,7 +1166,20 @@ bool checkJournalFile() {
     }
     if (!unreadable.isEmpty())
         text += QStringLiteral("\n以下已结清的记账记录已损坏，未能找回：\n") + refusedLines(unreadable, dbSwitch).join(QLatin1Char('\n'));
-    core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+    {
+        // Told once: the next loss is counted from what the new file holds;
+        // the set-aside files are read back; the box is kept with it.
+        platform::Transaction tx(dbPhoneCur);
+        SetVariant(dbPhoneCur, kJournalFrom, QString::number(keptFrom), kNotes);
+        qint64 last = 0;
+        for (const LogEntry& e : std::as_const(found)) last = qMax(last, e.seq);
+        SetVariant(dbPhoneCur, kJournalLast, last > 0 ? QString::number(last) : QString(), kNotes);
+        for (const QString& a : asides) SetVariant(dbPhoneCur, kAsideRead + QFileInfo(a).fileName(), QStringLiteral("1"), kNotes);
+        noteJournalSound(path);
+        KeepReport(dbPhoneCur, key, text, QStringLiteral("警告"), platform::mbOKOnly);
+        tx.commit();
+    }
+    TellReport(dbPhoneCur, key);
     return true;
 }
 
@@ -943,11 +1221,26 @@ void catchUpWithJournal() {
     WithUserRows(log, UserRowsOf(dbSwitch));
     const qint64 last = lastLogged();
     LogRecovery r;
+    // The box is kept in the replay's own commit: a kill after it leaves the
+    // report, and nothing to replay again.
+    const QString key = QStringLiteral("catch-up:%1-%2").arg(mark).arg(last);
+    bool told = false;
     try {
         platform::Transaction tx(dbSwitch);
         const QMap<qint64, QVariantList> unread = refused.lacking(log, mark);
         r = RecoverFromLog(dbSwitch, log, {}, mark, unread.isEmpty() ? -1 : unread.lastKey());
         if (last > mark) mirrorApplied(mark, last);
+        r.logPartial = !sound;
+        NameRefused(r, refused, log, mark, dbSwitch);
+        r.movedPartial = !complete && r.gap;
+        r.owners = OwnersAgainstLog(dbSwitch, log, mark);
+        told = !(r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() &&
+                 !r.gap && !r.logPartial && !r.movedPartial && r.refused.isEmpty());
+        if (told)
+            KeepReport(dbSwitch, key,
+                       QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
+                           RecoveryLines(r).join(QLatin1Char('\n')),
+                       QStringLiteral("警告"), platform::mbOKOnly);
         tx.commit();
     } catch (const platform::MoneyOverflow& e) {
         // Sums no balance can hold (entries of a damaged page within reach):
@@ -957,12 +1250,42 @@ void catchUpWithJournal() {
         core::Notify(RecoveryLines(r).join(QLatin1Char('\n')), platform::mbOKOnly, QStringLiteral("警告"));
         return;
     }
+    if (told) TellReport(dbSwitch, key);
+}
+}  // namespace
+
+namespace {
+// A station file without a mark: placed by its own rows, as a restore places
+// a backup without a mark (the entries older than its copy number, never past
+// `bound`, the note of where the numbering began; then for each user the
+// entry after which the journal gives the balance it holds), and brought up
+// to the journal from there by the one replay; what could not be is told.
+void placeUnmarkedStationFile(qint64 bound) {
+    bool sound = true, complete = true;
+    QList<LogEntry> log = EntriesOf(dbPhoneCur, kChargeLog, 0, &sound);
+    if (movedThrough() > 0) log = MergedLog(log, MovedEntries(dbPhoneCur.path(), 0, &complete));
+    WithUserRows(log, UserRowsOf(dbPhoneCur));
+    WithUserRows(log, UserRowsOf(dbSwitch));
+    QList<LogEntry> within;
+    for (const LogEntry& e : log)
+        if (e.seq <= bound) within << e;
+    const qint64 fileMark = qMin(MarkOfCopy(dbSwitch, within), bound);
+    const QMap<qint64, qint64> held = HeldByUnmarkedCopy(dbSwitch, log, fileMark);
+    const qint64 last = lastLogged();
+    LogRecovery r;
+    try {
+        platform::Transaction tx(dbSwitch);
+        r = RecoverFromLog(dbSwitch, log, {}, fileMark, -1, held);
+        if (last > fileMark) mirrorApplied(fileMark, last);
+        tx.commit();
+    } catch (const platform::MoneyOverflow& e) {
+        r = LogRecovery();
+        r.failed = platform::OperatorText(e);
+    }
     r.logPartial = !sound;
-    NameRefused(r, refused, log, mark, dbSwitch);
-    r.movedPartial = !complete && r.gap;
-    r.owners = OwnersAgainstLog(dbSwitch, log, mark);
-    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() && !r.gap &&
-        !r.logPartial && !r.movedPartial && r.refused.isEmpty())
+    r.movedPartial = !complete;
+    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && !r.gap && !r.logPartial &&
+        !r.movedPartial && r.failed.isEmpty())
         return;
     core::Notify(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
                      RecoveryLines(r).join(QLatin1Char('\n')),
@@ -992,45 +1315,35 @@ void PrepareChargeLog() {
                            platform::meansDamage(e) ? QStringLiteral("文件已损坏") : platform::troubleCause(e));
     }
     KeepUserNumbers();
-    // A station file that has no mark yet was written by the version before
-    // the log was numbered, which kept every charge it logged in the same
-    // commit as the call: those are applied. An entry numbered since was
-    // written by this version, which marks every station file it writes: a
-    // file without a mark (the copy the first start took, put back) holds none.
-    if (AppliedMark(dbSwitch) < 0) {
-        qint64 held = lastLogged();
-        const QString numbered = GetVariant(dbPhoneCur, kNumberedNote, QString(), kNotes);
-        if (!numbered.isEmpty()) held = qMin(held, numbered.toLongLong());
-        platform::Transaction tx(dbSwitch);
-        setMark(dbSwitch, held);
-        tx.commit();
-    }
+    // A log an older release numbered without noting where: noted once, from
+    // what the files hold now. This version marks every station file it
+    // writes, so a file without a mark holds no entry numbered past it.
+    if (GetVariant(dbPhoneCur, kNumberedNote, QString(), kNotes).isEmpty())
+        SetVariant(dbPhoneCur, kNumberedNote, QString::number(qMax(lastLogged(), movedThrough())), kNotes);
+    // A station file that has no mark yet was written by a release before
+    // the log was numbered, or is the copy the first start took: it holds no
+    // entry past the note, and within it is placed by its own rows.
+    if (AppliedMark(dbSwitch) < 0) placeUnmarkedStationFile(GetVariant(dbPhoneCur, kNumberedNote, QString(), kNotes).toLongLong());
     catchUpWithJournal();
     ApplyLoggedCharges();
-    // The station file's copy of the log keeps what the call file's safety copy lacks.
+    // The station file's copy of the log keeps what the call file's safety
+    // copy lacks, however old: a call file put back from that copy gets it
+    // from there. It is pruned by this rule alone.
     const qint64 inCallCopy = qMin(lastInCallCopy(), lastLogged());
     if (inCallCopy > 0 && !dbSwitch.actualTableName(kLedgerMirror).isEmpty()) {
         for (const QString& t : {kLedgerMirror, kCallMirror})
             if (!dbSwitch.actualTableName(t).isEmpty())
                 dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(dbSwitch.qualified(t)), {inCallCopy});
     }
+    // A clock far past the newest entry is doubted before anything is let go on its word.
+    try {
+        noteClockDoubt();
+    } catch (const DbError&) {
+        // Doubted at the next opening.
+    }
     // What every copy holds and is a few days old moves to the journal file
     // (not into one just found unwritable: its cause is told already).
     if (journalWritable) MoveSettledEntries();
-    // The station file's copy of entries the safety copy holds goes once it is
-    // old; the rest stays for the copy and for backups to be brought up to date.
-    const qint64 copyMark = markOfStationCopy();
-    if (copyMark <= 0) return;
-    try {
-        const QString cutoff = keepingCutoff();
-        if (cutoff.isEmpty()) return;
-        for (const QString& t : {kLedgerMirror, kCallMirror})
-            if (!dbSwitch.actualTableName(t).isEmpty())
-                dbSwitch.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=? AND f_date<?").arg(dbSwitch.qualified(t)),
-                                 {copyMark, cutoff});
-    } catch (const DbError&) {
-        // Kept until the next opening.
-    }
 }
 
 void NoteBackupMark(const QString& what, qint64 mark) {
@@ -1043,6 +1356,81 @@ void NoteBackupMark(const QString& what, qint64 mark) {
     } catch (const DbError&) {
         // The backup is made all the same; the older note, lower, keeps more.
     }
+}
+
+const QString kFormerStationId = QStringLiteral("TarvoStationIdFormer");
+
+QString StationIdOf(const QString& path) {
+    try {
+        if (!QFileInfo(path).isFile()) return QString();
+        const Database db = Database::openReadOnly(path);
+        for (const QString& table : {QStringLiteral("Variant"), kNotes}) {
+            const QString actual = db.actualTableName(table);
+            if (actual.isEmpty()) continue;
+            const QString id = GetVariant(db, kStationId, QString(), actual);
+            if (!id.isEmpty()) return id;
+        }
+    } catch (const DbError&) {
+        // Unread: it tells nothing.
+    }
+    return QString();
+}
+
+void GiveOwnJournal(const Database& sw, const Database& cur) {
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // The notes of the root's journal: where its numbering began, where its
+    // journal file begins and was last found sound, what it moved, the marks
+    // of its backups. Older versions kept some of them in the station file.
+    const QStringList journalNotes{kStationId,      kFormerStationId, kNumberedNote, kJournalFrom,
+                                   kJournalChecked, kMovedNote,       kClockDoubted};
+    const auto forget = [&](const Database& db, const QString& table) {
+        for (const QString& key : journalNotes) RemoveVariant(db, key, table);
+        db.execute(QStringLiteral("DELETE FROM %1 WHERE varname LIKE ?").arg(db.qualified(table)), {kBackupMarkPrefix + QLatin1Char('%')});
+    };
+    if (cur.actualTableName(kNotes).isEmpty())
+        cur.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(cur.qualified(kNotes)));
+    forget(cur, cur.actualTableName(kNotes));
+    SetVariant(cur, kStationId, id, kNotes);
+    // Numbered by this version from its first entry: no entry of an older one.
+    SetVariant(cur, kNumberedNote, QStringLiteral("0"), kNotes);
+    for (const QString& t : {kChargeLog, kUserRows})
+        if (!cur.actualTableName(t).isEmpty()) cur.execute(QStringLiteral("DELETE FROM %1").arg(cur.qualified(t)));
+    forget(sw, sw.actualTableName(QStringLiteral("Variant")));
+    SetVariant(sw, kStationId, id);
+    setMark(sw, 0);
+    for (const QString& t : {kLedgerMirror, kCallMirror, kUserRows})
+        if (!sw.actualTableName(t).isEmpty()) sw.execute(QStringLiteral("DELETE FROM %1").arg(sw.qualified(t)));
+}
+
+bool TellSiteApart(const QString& rootId, const QString& site) {
+    if (rootId.isEmpty() || site.isEmpty() || !dbSwitch.isOpen() || !dbPhoneCur.isOpen()) return false;
+    const bool notes = !dbPhoneCur.actualTableName(kNotes).isEmpty();
+    const QString calls = notes ? GetVariant(dbPhoneCur, kStationId, QString(), kNotes) : QString();
+    // Told apart already (or the call file is another station's: that is
+    // the opening's to tell, not to rename).
+    if (!calls.isEmpty() && calls != rootId) return false;
+    const QString station = GetVariant(dbSwitch, kStationId);
+    const QString journal = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
+    const QString journalId = StationIdOf(journal);
+    if (calls != rootId && station != rootId && journalId != rootId) return false;
+    // The same name for every file of the site, whichever of them a kill
+    // left with the root's: derived from the root's and the site's.
+    const QUuid space = QUuid::fromString(rootId).isNull() ? QUuid::createUuidV5(QUuid(), rootId) : QUuid::fromString(rootId);
+    const QString own = QUuid::createUuidV5(space, QStringLiteral("site:") + site).toString(QUuid::WithoutBraces);
+    if (station == rootId) SetVariant(dbSwitch, kStationId, own);
+    if (journalId == rootId) {
+        WriteJournalFile(journal, [&] {
+            const Database j = Database::open(journal);
+            SetVariant(j, kStationId, own, j.actualTableName(kNotes));
+        });
+    }
+    if (!notes)
+        dbPhoneCur.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(dbPhoneCur.qualified(kNotes)));
+    platform::Transaction tx(dbPhoneCur);
+    SetVariant(dbPhoneCur, kFormerStationId, rootId, kNotes);
+    if (calls == rootId) SetVariant(dbPhoneCur, kStationId, own, kNotes);
+    tx.commit();
+    return true;
 }
 
 void NumberSafetyCopy() {

@@ -195,6 +195,28 @@ void MoveSettledEntries();
 // a call file put back from its copy.
 void NoteBackupMark(const QString& what, qint64 mark);
 
+// The name of the station (or site) a file belongs to, as the file holds it:
+// a station file's "Variant", a call or journal file's "tab_notes". "" when
+// it holds none or does not read.
+QString StationIdOf(const QString& path);
+// The name a site's files held before the site was told apart from the root
+// it was copied from (kept in its call file's notes); "" for a site made with
+// a name of its own, and for the root.
+extern const QString kFormerStationId;
+// A new site's two files, just copied from the root's (`sw` its station file,
+// `cur` its call file, each on a connection of its own, in one transaction of
+// the caller's each): a name of their own, and a journal that begins with
+// them: an empty log marked at 0, numbered from its first entry, no backup's
+// mark, no moved entries, no user rows of the root's entries.
+void GiveOwnJournal(const platform::Database& sw, const platform::Database& cur);
+// A site opened (`site` its directory's name, the station files of DataPath
+// open) whose files still carry the name of the root `rootId` they were
+// copied from, by a version that copied it: its files are given a name of
+// their own, derived once from the root's and the site's, the call file last
+// (a kill in between is finished at the next opening), and the root's name is
+// kept as the former one. True when anything was renamed.
+bool TellSiteApart(const QString& rootId, const QString& site);
+
 // Runs `write`, which changes the journal file `path` on a connection of its
 // own (a note): a file whose pages were known sound stays known, and the next
 // start does not check them again for it.

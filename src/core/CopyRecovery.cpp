@@ -4,6 +4,7 @@
 #include "core/ChargeLog.h"
 #include "core/DbHeader.h"
 #include "core/Notices.h"
+#include "core/WriteAhead.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
 #include "platform/Db.h"
@@ -633,8 +634,8 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // log. A damaged call file may give another note's value for the name: the
     // name is read back with it, and its safety copy has the last word.
     try {
-        const QString mine = GetVariant(db, kStationId);
-        const auto theirs = [](const QString& path) {
+        QString mine = GetVariant(db, kStationId);
+        const auto theirs = [](const QString& path, const QString& key = kStationId) {
             try {
                 if (!QFileInfo(path).isFile()) return QString();
                 const Database cur = Database::openReadOnly(path);
@@ -642,13 +643,20 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
                 if (notes.isEmpty()) return QString();
                 platform::RowReader r = cur.rows(QStringLiteral("SELECT varname, value FROM %1 NOT INDEXED WHERE varname=?")
                                                      .arg(cur.qualified(notes)),
-                                                 {kStationId});
-                return r.next() && r.text(0) == kStationId ? r.text(1) : QString();
+                                                 {key});
+                return r.next() && r.text(0) == key ? r.text(1) : QString();
             } catch (const DbError&) {
                 return QString();   // unread: it tells nothing
             }
         };
         const QString callFiles = theirs(callFile);
+        // A site's file from before the site was told apart from its root
+        // carries the root's name: put back into the site (its restore placed
+        // it there), it takes the site's.
+        if (!mine.isEmpty() && !callFiles.isEmpty() && mine != callFiles && mine == theirs(callFile, kFormerStationId)) {
+            SetVariant(db, kStationId, callFiles);
+            mine = callFiles;
+        }
         if (!mine.isEmpty() && !callFiles.isEmpty() && mine != callFiles &&
             theirs(platform::resolvePathCI(callFile + QStringLiteral(".bak"))) != mine) {
             out.foreign = true;
@@ -954,7 +962,8 @@ bool StationFileKeepsWhatTheCopyLacks(const QString& callCopy, const QString& di
 // power cut left it: the damaged file aside, the copy brought up to date
 // beside the target and renamed over it once its recovery has committed, the
 // box's text in `text`. Run again, it does the same again.
-bool CompleteRestoreFromBak(const QString& bak, const QString& target, const PendingRestore& p, QString* text) {
+bool CompleteRestoreFromBak(const QString& bak, const QString& target, const PendingRestore& p, QString* text, bool keep,
+                            bool& kept) {
     const QString dir = QFileInfo(target).absolutePath();
     if (!p.aside.isEmpty() && !QFileInfo::exists(p.aside) && QFileInfo::exists(target)) {
         if (!moveWithSides(target, p.aside)) return false;
@@ -1002,6 +1011,21 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             }
             if (archived > 0) t += QStringLiteral("\n备份中有%1张话单早已转存到年度归档文件，已从话单库删除。").arg(archived);
         }
+        // Told after the opening (the change of site), the box's text goes
+        // in with the file it tells of: a kill from here on leaves it for
+        // the next opening (the copy's own reports belong to the copy's
+        // time and go). Told at once, the mark stays until it was shown.
+        if (!keep) return true;
+        try {
+            const Database w = Database::open(work);
+            platform::Transaction tx(w);
+            DropReports(w);
+            KeepReport(w, PutBackReportKey(target), t, QStringLiteral("警告"), platform::mbOKOnly);
+            tx.commit();
+            kept = true;
+        } catch (const DbError&) {
+            kept = false;
+        }
         return true;
     });
     if (!put) return false;
@@ -1015,22 +1039,54 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
 // The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
 bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice) {
     QString text;
+    bool kept = false;
     platform::clearFileError();
-    if (!CompleteRestoreFromBak(b, f, p, &text)) {
+    if (!CompleteRestoreFromBak(b, f, p, &text, notice != nullptr, kept)) {
         // The mark stays: the next start takes the restore up where it stopped.
         const QString cause = platform::lastFileError();
         if (failure)
             *failure = QStringLiteral("恢复数据库失败!") + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
         return false;
     }
-    if (notice) *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
-    else core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+    if (notice) {
+        // Shown after the opening by the road: the report in the file put
+        // back outlives the mark, and a kill before that box leaves it for
+        // the next opening (SettleAtOpening).
+        *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
+        if (kept) HoldReport(f, PutBackReportKey(f));
+    } else {
+        core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+    }
     if (QFile::remove(pendingPath(f))) platform::syncDir(QFileInfo(f).absolutePath());
     return true;
 }
 
+QString PutBackReportKey(const QString& file) { return QStringLiteral("putback:") + QFileInfo(file).fileName().toLower(); }
+
 QStringList RecoverRestoredStationFile(const QString& stationFile, const QString& callFile, const QString& replaced) {
     return RecoveryLines(RecoverStationFile(stationFile, callFile, replaced, false));
+}
+
+bool PlacedInJournal(const QString& copyPath, const QString& callFile) {
+    try {
+        const Database copy = Database::openReadOnly(copyPath);
+        const qint64 mark = AppliedMark(copy);
+        if (mark <= 0) return false;
+        bool read = false, complete = false, moved = true;
+        const QList<LogEntry> log = ReadJournal(callFile, qMax<qint64>(0, mark - 2000), &read, &complete, &moved);
+        const QString users = copy.actualTableName(QStringLiteral("user"));
+        if (users.isEmpty()) return false;
+        // The last entry up to the mark that set a balance: the balance it
+        // gives is the copy's for that user, if the copy is of this journal.
+        for (auto e = log.crbegin(); e != log.crend(); ++e) {
+            if (e->seq > mark || (e->kind != int(LogKind::Charge) && e->kind != int(LogKind::Balance))) continue;
+            const QVariant remain =
+                copy.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(copy.qualified(users)), {e->userid});
+            return !remain.isNull() && platform::Currency::fromRaw(remain.toLongLong()) == e->balance;
+        }
+    } catch (const DbError&) {
+    }
+    return false;
 }
 
 namespace testing {

@@ -27,7 +27,12 @@ struct PendingRestore {
 bool WritePending(const QString& target, const PendingRestore& p, QString* error = nullptr);
 platform::ReadState ReadPending(const QString& target, PendingRestore* p);
 // The restore of `f` from `b` that a mark describes; the operator is told, and the mark goes.
+// Told at once, the mark goes once the box was shown; gathered in `notice`
+// for a box after the opening, the text is also kept in the file put back
+// (a report, key PutBackReportKey, held until ReportsHeldTold): a kill
+// before that box leaves it for the next opening.
 bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, QString* failure, QString* notice);
+QString PutBackReportKey(const QString& file);
 // The one road by which a file comes back, from a safety copy or a backup:
 // `source` is copied beside `target` as `work` and synced ("copied"), brought
 // up to the journal by `recover` on that copy (false, or an error of the
@@ -60,6 +65,12 @@ qint64 LoggedGeneration(const QString& callFile);
 QList<LogEntry> MovedEntries(const QString& callFile, qint64 after, bool* complete = nullptr);
 // The same from the journal file `path` (one set aside, too).
 QList<LogEntry> JournalEntriesAt(const QString& path, qint64 after, bool* complete = nullptr);
+
+// Whether the station file `copy` (a backup) stands in the journal of the
+// call file `callFile`: the last entry up to its mark that set a balance
+// gives the balance the copy holds for that user. False when the journal no
+// longer keeps such an entry, or the copy does not read.
+bool PlacedInJournal(const QString& copy, const QString& callFile);
 
 namespace testing {
 // Called at the steps of a restore, by either road, with one set of names:

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -50,10 +51,11 @@ Shape CompareStructure(const Database& bak, const Database& cur) {
     bool older = false;
     for (const QString& t : bak.tableNames()) {
         if (t.startsWith(QLatin1Char('p'))) continue;
-        // The journal's copy and the rows of users added are made when first
-        // needed: a file without them (put back from before) is no other structure.
+        // The journal's copy, the rows of users added and the write-ahead
+        // records are made when first needed: a file without them (put back
+        // from before) is no other structure.
         if (t.compare(kLedgerMirror, Qt::CaseInsensitive) == 0 || t.compare(kCallMirror, Qt::CaseInsensitive) == 0 ||
-            t.compare(kUserRows, Qt::CaseInsensitive) == 0)
+            t.compare(kUserRows, Qt::CaseInsensitive) == 0 || t.compare(QStringLiteral("tab_writeahead"), Qt::CaseInsensitive) == 0)
             continue;
         const QString actual = cur.actualTableName(t);
         if (actual.isEmpty()) return Shape::Differs;
@@ -84,8 +86,10 @@ QString MissingTable(const Database& db, const QString& file) {
 }
 
 // The note beside a safety copy ("<copy>.checked") that it passed the full
-// check as it stands: the copy's identity (device, inode, size, times) when
-// it was checked. A copy written or replaced since has another and is checked again.
+// check as it stands: the copy's identity (size, time of last write, a
+// checksum of its header: platform::fileIdentity) when it was checked. A copy
+// written or replaced since has another and is checked again; a data
+// directory copied whole with its times is not.
 QString checkedNote(const QString& bak) { return bak + QStringLiteral(".checked"); }
 
 void RememberChecked(const QString& bak) {
@@ -99,6 +103,36 @@ bool KnownChecked(const QString& bak) {
     const QByteArray id = platform::fileIdentity(bak);
     return !id.isEmpty() && platform::readFileStrictly(checkedNote(bak), &text) == platform::ReadState::Read &&
            text == "TARVOCHECKED\n" + id + "\n";
+}
+
+// What a file's start-up check may take from its copy. A copy that passed
+// the full check as it stands (its note) vouches for a file that holds the
+// same bytes: every page alike, the header alike but for what the engine
+// moves at a commit or an online copy without touching a page's content
+// (the write and read versions of the log, the change counter, the schema's
+// cookie, the version that last wrote it). Such a file needs only the quick
+// check (every page read, the trees' structure); a file with anything in a
+// log beside it, or one byte of another page, gets the full check.
+bool CopyVouchesFor(const QString& f, const QString& bak) {
+    for (const char* side : {"-wal", "-journal"})
+        if (QFileInfo(f + QLatin1String(side)).size() > 0) return false;
+    QFile a(f), b(bak);
+    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly)) return false;
+    const qint64 size = a.size();
+    if (size < 100 || size != b.size() || size % 512 != 0 || !KnownChecked(bak)) return false;
+    constexpr qint64 kChunk = 1 << 20;
+    QByteArray x(kChunk, Qt::Uninitialized), y(kChunk, Qt::Uninitialized);
+    for (qint64 at = 0; at < size;) {
+        const qint64 n = qMin(kChunk, size - at);
+        if (a.read(x.data(), n) != n || b.read(y.data(), n) != n) return false;
+        if (at == 0) {
+            for (int i : {18, 19, 24, 25, 26, 27, 40, 41, 42, 43, 92, 93, 94, 95, 96, 97, 98, 99}) x[i] = y[i];
+        }
+        if (memcmp(x.constData(), y.constData(), size_t(n)) != 0) return false;
+        at += n;
+    }
+    // The copy's note is read again: a copy replaced while it was compared vouches for nothing.
+    return KnownChecked(bak);
 }
 
 // The station opens the call file attached to the station file, and the
@@ -161,6 +195,7 @@ bool g_trouble = false;   // the last failure of TryCompactDB was trouble, not d
 // One file's start-up check: its paths and where its outcome goes.
 struct StartCheck {
     QString f, b, tmp, name;
+    bool vouched = false;   // its copy vouches for the file (CopyVouchesFor)
     QString* failure = nullptr;
     QString* notice = nullptr;
 
@@ -268,16 +303,19 @@ private:
 
 // Step 2: the file checked in full, its header judged, opened as the
 // station opens it, compared with its copy. Sound: `cur` stays open on it.
-Found CheckFile(const StartCheck& s, Database& cur, QString* why, CopyAlongside& alongside) {
+Found CheckFile(StartCheck& s, Database& cur, QString* why, CopyAlongside& alongside) {
     const QString& f = s.f;
     try {
         if (!QFileInfo(f).isFile()) {
             *why = QStringLiteral("找不到文件 '%1'").arg(f);
             return Found::Damaged;
         }
+        // Compared before the opening can roll a log into the file. A file
+        // its copy vouches for is its copy's pages: none is taken again.
+        s.vouched = CopyVouchesFor(f, s.b);
         cur = Database::open(f);
-        alongside.start(cur);
-        if (!cur.integrityCheck()) {
+        if (!s.vouched) alongside.start(cur);
+        if (!(s.vouched ? cur.structureCheck() : cur.integrityCheck())) {
             *why = QStringLiteral("数据库已损坏 '%1'").arg(f);
             return Found::Damaged;
         }
@@ -381,9 +419,15 @@ void CompactAndCopy(const StartCheck& s, Database& cur, CopyAlongside& alongside
     RemoveWorkFile(s.tmp);
     QString error;
     if (!WorthCompacting(cur)) {
-        // Nothing to give back: the file stays as it is, and its copy is
-        // taken of it out of write-ahead mode (it stands alone). A copy taken
-        // beside the check is already; else the file leaves that mode first.
+        // Nothing to give back: the file stays as it is. A copy that vouched
+        // for it holds its pages already (a file numbered above has changed).
+        if (s.vouched && !StationTables(s.f).contains(QStringLiteral("Variant"))) {
+            cur.close();
+            return;
+        }
+        // Else its copy is taken of it out of write-ahead mode (it stands
+        // alone). A copy taken beside the check is already; else the file
+        // leaves that mode first.
         if (taken.isEmpty()) cur.execute(QStringLiteral("PRAGMA journal_mode=DELETE"));
         cur.close();
         if (!WriteSafetyCopy(s.f, true, &error, nullptr, taken)) throw DbError(platform::kErrGeneric, error);

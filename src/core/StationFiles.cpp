@@ -1,4 +1,5 @@
 #include "core/StationFiles.h"
+#include "core/WriteAhead.h"
 
 #include "core/Deposit.h"
 
@@ -77,7 +78,11 @@ void OpenRecordsets() {
 
 void OpenSharedRecordsets() {
     OpenRecordsets();
-    if (dbPhoneCur.isOpen()) PrepareChargeLog();
+    if (dbPhoneCur.isOpen()) {
+        // As an opening does (admin::OpenSite), for tools and tests that open the files by hand.
+        SettleAtOpening();
+        PrepareChargeLog();
+    }
 }
 
 void SettleDefaultUserOnce() {

@@ -1,6 +1,13 @@
 #include "core/WriteAhead.h"
 
+#include "core/ModDefine.h"
+#include "core/Notices.h"
 #include "platform/Clock.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <utility>
 
 namespace ModSwitch {
 namespace {
@@ -62,6 +69,136 @@ QList<WriteAheadRecord> PendingWriteAhead(const platform::Database& db, const QS
     while (r.next())
         out.append({r.integer(0), r.text(1), r.text(2), r.text(3), r.text(4)});
     return out;
+}
+
+namespace {
+struct ReportBody {
+    QString text, title;
+    int buttons = platform::mbOKOnly;
+};
+
+QString bodyOf(const QString& text, const QString& title, int buttons) {
+    QJsonObject o;
+    o.insert(QStringLiteral("text"), text);
+    o.insert(QStringLiteral("title"), title);
+    o.insert(QStringLiteral("buttons"), buttons);
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+// A body that does not read as one is told as it stands: never lost for its form.
+ReportBody reportOf(const QString& body) {
+    ReportBody r;
+    const QJsonDocument d = QJsonDocument::fromJson(body.toUtf8());
+    if (!d.isObject()) {
+        r.text = body;
+        r.title = QStringLiteral("警告");
+        return r;
+    }
+    const QJsonObject o = d.object();
+    r.text = o.value(QStringLiteral("text")).toString();
+    r.title = o.value(QStringLiteral("title")).toString();
+    r.buttons = o.value(QStringLiteral("buttons")).toInt(platform::mbOKOnly);
+    return r;
+}
+
+void show(const ReportBody& r) { core::Notify(r.text, r.buttons, r.title); }
+}  // namespace
+
+void KeepReport(const platform::Database& db, const QString& key, const QString& text, const QString& title, int buttons) {
+    WriteAhead(db, kReportKind, key, bodyOf(text, title, buttons));
+}
+
+bool TellReport(const platform::Database& db, const QString& key) {
+    QList<WriteAheadRecord> kept;
+    try {
+        for (const WriteAheadRecord& w : PendingWriteAhead(db, kReportKind))
+            if (w.key == key) kept << w;
+    } catch (const platform::DbError&) {
+        return false;
+    }
+    if (kept.isEmpty()) return false;
+    show(reportOf(kept.first().body));
+    try {
+        SettleWriteAhead(db, kReportKind, key);
+    } catch (const platform::DbError&) {
+        // Shown again at the next opening rather than never.
+    }
+    return true;
+}
+
+bool TellReportIn(const QString& file, const QString& key) {
+    try {
+        const platform::Database db = platform::Database::open(file);
+        return TellReport(db, key);
+    } catch (const platform::DbError&) {
+        return false;
+    }
+}
+
+void KeepAndTell(const platform::Database& db, const QString& key, const QString& text, const QString& title, int buttons) {
+    try {
+        KeepReport(db, key, text, title, buttons);
+    } catch (const platform::DbError&) {
+        // Not kept: told now all the same.
+        core::Notify(text, buttons, title);
+        return;
+    }
+    TellReport(db, key);
+}
+
+void DropReports(const platform::Database& db) {
+    if (db.actualTableName(kTable).isEmpty()) return;
+    db.execute(QStringLiteral("DELETE FROM %1 WHERE f_kind = ?").arg(db.qualified(kTable)), {kReportKind});
+}
+
+namespace {
+// (file, key) of the reports held for a box after the opening.
+QList<QPair<QString, QString>> g_held;
+bool held(const platform::Database& db, const QString& key) {
+    for (const auto& [file, k] : std::as_const(g_held))
+        if (k == key && QFileInfo(file).absoluteFilePath() == QFileInfo(db.path()).absoluteFilePath()) return true;
+    return false;
+}
+}  // namespace
+
+void HoldReport(const QString& file, const QString& key) { g_held.append({file, key}); }
+
+void ReportsHeldTold() {
+    const QList<QPair<QString, QString>> told = std::exchange(g_held, {});
+    for (const auto& [file, key] : told) {
+        try {
+            SettleWriteAhead(platform::Database::open(file), kReportKind, key);
+        } catch (const platform::DbError&) {
+            // Shown again at the next opening rather than never.
+        }
+    }
+}
+
+namespace testing {
+void forgetHeldReports() { g_held.clear(); }
+}  // namespace testing
+
+// The kinds an opening settles, and how. A kind acting on the switch adds its
+// branch here; a kind without one waits, untouched, for its own road.
+QList<WriteAheadRecord> SettleAtOpening() {
+    QList<WriteAheadRecord> left;
+    for (const platform::Database* db : {&dbSwitch, &dbPhoneCur}) {
+        if (!db->isOpen()) continue;
+        QList<WriteAheadRecord> found;
+        try {
+            found = PendingWriteAhead(*db);
+        } catch (const platform::DbError&) {
+            continue;
+        }
+        for (const WriteAheadRecord& w : std::as_const(found)) {
+            if (w.kind == kReportKind && w.key != kRestoreReportKey && !held(*db, w.key)) {
+                TellReport(*db, w.key);
+                continue;
+            }
+            left << w;
+        }
+    }
+    return left;
 }
 
 }  // namespace ModSwitch

@@ -43,3 +43,60 @@ void SettleWriteAhead(const platform::Database& db, const QString& kind, const Q
 QList<WriteAheadRecord> PendingWriteAhead(const platform::Database& db, const QString& kind = {});
 
 }  // namespace ModSwitch
+
+namespace ModSwitch {
+
+// Reports: a box that tells a recovery or a loss is a record of kind
+// "report", written in the commit of the state it describes (or before it,
+// in the file that survives the act): a kill before the box, or while it is
+// up, leaves the record, and the next opening shows it. The key names the
+// act, so an act redone after a kill is one report. `title` and `buttons` as
+// core::Notify takes them.
+inline const QString kReportKind = QStringLiteral("report");
+// Written, or replaced; with WriteAhead's rule of durability. Throws platform::DbError.
+void KeepReport(const platform::Database& db, const QString& key, const QString& text, const QString& title,
+                int buttons);
+// Shows the report (kind "report", `key`) `db` keeps, then settles it. False
+// when it keeps none. A record that cannot be settled is shown again at the
+// next opening rather than never.
+bool TellReport(const platform::Database& db, const QString& key);
+// The same for a file that is not open (a file put back before the opening
+// opens it): opened by its path, the box shown, the record settled.
+bool TellReportIn(const QString& file, const QString& key);
+// Keeps the report in `db` and shows it at once (then settles it); a report
+// that cannot be kept is still shown. For acts whose state `db` holds already.
+void KeepAndTell(const platform::Database& db, const QString& key, const QString& text, const QString& title,
+                 int buttons);
+// The reports a file put back brought with it belong to the copy's time: they go.
+void DropReports(const platform::Database& db);
+// The key of a report whose act is 数据库管理's restore: its lines are told
+// in the box "数据恢复成功" (admin::TellRestore), not on their own.
+inline const QString kRestoreReportKey = QStringLiteral("restore");
+
+// A report whose text a road hands on to a box of its own, shown after the
+// opening (the change of site's "警告" box of what its checks put back): the
+// opening leaves it, and ReportsHeldTold settles it once that box was shown.
+// A kill before that box forgets the hold, and the next opening shows it.
+void HoldReport(const QString& file, const QString& key);
+void ReportsHeldTold();
+
+// THE ONE PLACE AN OPENING READS WRITE-AHEAD RECORDS. admin::OpenSite calls it
+// once both station files are open and before anything else of the opening
+// runs (OpenSharedRecordsets does the same for tools and tests). It reads the
+// records of every kind in both files ("switch.mdb" first), oldest first, and
+// settles each by its kind:
+//   "report"   shown (a box a kill kept from the operator) and settled; the
+//              key kRestoreReportKey is kept for the restore's own box, and
+//              a report held for a road's own box (HoldReport) is left;
+//   others     left for their own settler: a kind that acts on the switch
+//              adds its settling here (see the list in WriteAhead.cpp).
+// Returns the records it left unsettled. A file that cannot be read is
+// skipped: its records wait for the next opening.
+QList<WriteAheadRecord> SettleAtOpening();
+
+namespace testing {
+// What a kill does to the reports held for a box after the opening.
+void forgetHeldReports();
+}  // namespace testing
+
+}  // namespace ModSwitch

@@ -37,6 +37,15 @@ struct CommStateRec {
     double LatencyMs = 0;      // the longest from an order to its acknowledgement, decaying
     quint64 OddClaimed = 0;    // acknowledgements of a status other than 00 a send claimed
     quint64 OddUnexplained = 0;// and those no send claimed that are no copy of the one claimed
+    // What a run of rows compares its rows with: every acknowledgement no send
+    // claimed, those of another status than the one claimed before them, and
+    // the waits of a send that ended with no answer; and whether the link has
+    // ever heard an acknowledgement no send claimed (a switch that repeats, or
+    // answers late).
+    quint64 Strays = 0;
+    quint64 StraysOtherStatus = 0;
+    quint64 AckTimeouts = 0;
+    bool RepeatsSeen = false;
 };
 
 // An acknowledgement no send claimed, or one of a status other than 00: the

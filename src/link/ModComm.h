@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <array>
 
@@ -189,42 +190,55 @@ inline constexpr int kRepeatBoundMs = 250;
 // The while the next row would wait after the acknowledgement claimed last.
 int RowWaitMs();
 
-// One run of rows sent in turn, and what their answers are worth. Answers of
-// one status (every row taken) are the rows' own whatever came twice. Once the
-// switch refused (or reported a bad sum), the run looks back: when, from the
-// run's longest latency and kRepeatBoundMs before that answer to the end of the
-// run, the line said what its learned repeats do not explain (an answer of
-// another status than the one claimed before it, more copies than it makes),
-// an answer may have gone to the wrong row, and the rows sent in that while are
-// not settled.
+// One run of rows sent in turn, and what their answers are worth. The
+// answers carry no row, so they stand only where they pair one to one with
+// the rows: each row one answer within its wait, and nothing else heard but
+// the copies the learned pattern foretells (none on a line that never
+// repeated), each of the status it copies. A copy more or one missing, an
+// answer of another status no row waited for, an attempt that heard nothing,
+// or a refusal or bad sum on a line that repeats makes the run irregular:
+// none of its answers stands, and what its rows did is read from the switch
+// (transfer::HeldAsSent). On a line that never repeated a refusal or bad sum
+// and the answer to the frame's second attempt are the row's own.
 class TurnRun {
 public:
     TurnRun();
     // A row in turn. A refusal heard that no row took stops the run: the row
-    // is not sent and AnswerInDoubt comes back; so does a row refused and
-    // taken when sent again (the refusal may have been an earlier row's).
+    // is not sent and AnswerInDoubt comes back.
     SendResult send(const QString& order);
-    // A row that must never be taken twice (a change of money): sent once the
-    // line has been quiet for kRepeatBoundMs, its answer is the first after it,
-    // and once sure it is listened after as long again: `certain` is false when
-    // no answer came or another of a different status followed.
+    // A row that must never be taken twice (a change of money), sent once.
+    // On a line that has repeated, it goes once the line has been quiet for
+    // kRepeatBoundMs, its answer is the first after it, and it is listened
+    // after as long again: `certain` is false when no answer came or another
+    // of a different status followed. On a line that never repeated it costs
+    // no quiet: the answer is its own. What the line says around it is judged
+    // here, not with the run's rows.
     SendResult sendAlone(const QString& order, bool& certain);
     // Waits as a row would before an ask that belongs to the run (an ask's
     // answer is no acknowledgement, but the ask comes in its turn).
     void quietForAsk();
     // After the last row sent (or the first that failed): listens as long as an
-    // answer of the run may still come, then judges. True when every answer
-    // taken is the row's own; false when some are not settled: the first
-    // sureRows() rows' answers stand, the others' are unknown.
+    // answer of the run may still come by the line's pace, then judges. True
+    // when the answers pair one to one with the rows (sureRows() is rows());
+    // false when they do not: no row's answer stands (sureRows() is 0).
     bool settle();
     int sureRows() const { return sure_; }
     int rows() const { return int(sentAt_.size()); }
+    // The orders sent, in order, as given (hex without the sum).
+    const QStringList& orders() const { return orders_; }
 private:
     bool refusedUnclaimed() const;
+    void doubt(const QString& why);
+    void rebase();
+    void checkCopies();
     qint64 start_;
     quint64 oddUnexplained_;
     QVector<qint64> sentAt_;
-    qint64 contradicted_ = -1;   // when a row heard a refusal and was taken sent again
+    QStringList orders_;
+    bool begun_ = false;
+    bool regular_ = true;
+    quint64 straysBase_ = 0, otherBase_ = 0, expected_ = 0;
+    qint64 slowest_ = 0;   // the longest a row of the run waited for its answer
     int sure_ = 0;
 };
 

@@ -165,10 +165,6 @@ bool letLineBeQuiet(qint64 quietMs) {
     }
 }
 
-// The while after an answer in which what the line says may still be one of
-// the run's answers: a repeat, or an answer that came late.
-qint64 lookBackMs() { return kRepeatBoundMs + 2 * qint64(CommState.LatencyMs) + 20; }
-
 }  // namespace
 
 void HeardAck(int status, bool claimed, qint64 sentTick) {
@@ -183,6 +179,9 @@ void HeardAck(int status, bool claimed, qint64 sentTick) {
         c.FirstStrayGap = -1;
     } else {
         ++c.StraysSinceClaim;
+        ++c.Strays;
+        c.RepeatsSeen = true;
+        if (c.ClaimedAckTick < 0 || status != c.ClaimedStatus) ++c.StraysOtherStatus;
         const qint64 gap = c.ClaimedAckTick >= 0 ? now - c.ClaimedAckTick : -1;
         // A copy of the answer claimed last, no more copies than the switch is
         // known to make: a repeat. Anything else may be an answer that went to
@@ -225,34 +224,93 @@ TurnRun::TurnRun() : start_(platform::TickMs()), oddUnexplained_(CommState.OddUn
 
 bool TurnRun::refusedUnclaimed() const { return CommState.OddUnexplained != oddUnexplained_; }
 
+void TurnRun::doubt(const QString& why) {
+    if (!regular_) return;
+    regular_ = false;
+    LinkTrace::Note(QStringLiteral("应答与所发的行未能一一对应(%1), 自第1行起由交换机所存的内容确定").arg(why));
+}
+
+void TurnRun::rebase() {
+    straysBase_ = CommState.Strays;
+    otherBase_ = CommState.StraysOtherStatus;
+    expected_ = 0;
+}
+
+// The copies heard since the run's rows began are exactly those the learned
+// pattern foretold for the answers claimed, each of the status it copies:
+// otherwise an answer may have gone to another row than its own.
+void TurnRun::checkCopies() {
+    if (CommState.StraysOtherStatus != otherBase_) doubt(QStringLiteral("另一状态的确认"));
+    const quint64 heard = CommState.Strays - straysBase_;
+    if (heard > expected_) doubt(QStringLiteral("多余的确认"));
+    else if (heard < expected_) doubt(QStringLiteral("缺少重发的确认"));
+}
+
 SendResult TurnRun::send(const QString& order) {
     letRepeatsPass();
-    if (refusedUnclaimed()) return AnswerInDoubt;
+    if (refusedUnclaimed()) {
+        doubt(QStringLiteral("无人等待的拒绝"));
+        return AnswerInDoubt;
+    }
+    if (!begun_) {
+        // What came before the first row was the line's before the run.
+        begun_ = true;
+        rebase();
+    } else {
+        checkCopies();
+    }
+    const int copies = CommState.RepeatsPerAck;
+    const bool repeating = CommState.RepeatsSeen;
+    const quint64 odd = CommState.OddClaimed;
+    const quint64 timeouts = CommState.AckTimeouts;
+    const qint64 claimed = CommState.ClaimedAckTick;
+    const double pace = CommState.LatencyMs;
     const qint64 sent = platform::TickMs();
     sentAt_.append(sent);
-    const quint64 odd = CommState.OddClaimed;
+    orders_.append(order);
     const SendResult r = SendOrder(order, true, 4, true);
-    if (r != Acknowledged || CommState.OddClaimed == odd) return r;
-    // Refused, then taken when sent again: the refusal may have been an
-    // earlier row's, come late. The run stops there.
-    contradicted_ = sent;
-    return AnswerInDoubt;
+    // An answer much later than the line's answers come may be a copy of
+    // another row's, come late, while this row's own was lost.
+    if (CommState.ClaimedAckTick != claimed && pace > 0 && CommState.ClaimedAckTick - sent > qint64(3 * pace) + 100)
+        doubt(QStringLiteral("应答晚于线路常有的时间"));
+    // An attempt that heard nothing: its answer may still come, to another row.
+    if (CommState.AckTimeouts != timeouts) doubt(QStringLiteral("某行没有应答"));
+    // A refusal or a bad sum, then another answer: on a line that never
+    // repeated both are the row's own, as the two attempts of the frame rule
+    // say; on one that repeats, either may be another row's.
+    if (CommState.OddClaimed != odd && (repeating || CommState.RepeatsSeen)) doubt(QStringLiteral("拒绝或校验错"));
+    if (CommState.ClaimedAckTick != claimed) {
+        expected_ += quint64(qMax(0, copies));
+        slowest_ = qMax(slowest_, CommState.ClaimedAckTick - sent);
+    }
+    return r;
 }
 
 void TurnRun::quietForAsk() { letRepeatsPass(); }
 
 SendResult TurnRun::sendAlone(const QString& order, bool& certain) {
     certain = false;
-    if (!letLineBeQuiet(kRepeatBoundMs)) {
+    // A line that never repeated owes nothing: no quiet before, none after.
+    const bool repeating = CommState.RepeatsSeen;
+    if (repeating && !letLineBeQuiet(kRepeatBoundMs)) {
         LinkTrace::Note(QStringLiteral("线路不停地确认, 命令未发送: ") + SpaceHex(order));
         return NotWaited;
     }
     const qint64 sent = platform::TickMs();
     sentAt_.append(sent);
+    orders_.append(order);
     ClsACK ack;
     ack.attempts = 1;
     const SendResult r = ack.SendOrder(order, true, 4, true);
-    if (r == NoAcknowledgement || r == NotWaited) return r;
+    if (r == NoAcknowledgement || r == NotWaited) {
+        rebase();
+        return r;
+    }
+    if (!repeating && !CommState.RepeatsSeen) {
+        certain = true;
+        rebase();
+        return r;
+    }
     // Heard after a quiet line, the first answer is this row's. It stands
     // unless another of a different status follows while a repeat may come.
     const int status = CommState.ClaimedStatus;
@@ -261,46 +319,34 @@ SendResult TurnRun::sendAlone(const QString& order, bool& certain) {
     certain = true;
     for (const AckEvent& e : AckEventsSince(claimed))
         if (!e.claimed && e.status != status) certain = false;
+    // What the line said around this row is judged here, not by the run.
+    rebase();
     return r;
 }
 
 bool TurnRun::settle() {
+    sure_ = rows();
+    if (!begun_ && sentAt_.isEmpty()) return true;
+    // The last row's copies, as a next row would wait for them.
+    letRepeatsPass();
+    // Then the line is heard out: as long as an answer of the run may still
+    // come by the pace the line has shown (a copy, an answer late), bounded.
+    // On a line that never repeated, a first copy or a late answer comes
+    // within about the run's slowest answer after the last answer.
     const qint64 last = sentAt_.isEmpty() ? start_ : sentAt_.last();
-    // The last row's answer, and a repeat of it, may still come; and while the
-    // line keeps answering, what it owes is heard out (bounded).
-    const qint64 latency = 2 * qint64(CommState.LatencyMs) + 20;
-    qint64 until = qMax(last + latency, CommState.ClaimedAckTick + repeatWaitMs());
-    bool refused = false;
-    for (const AckEvent& e : AckEventsSince(start_)) refused = refused || e.status != 0;
+    const qint64 latency = CommState.RepeatsSeen ? 2 * qint64(CommState.LatencyMs) + 2 : slowest_ + 8;
+    const qint64 quietMs = CommState.RepeatsSeen ? qMax(latency + 18, qint64(repeatWaitMs())) : latency;
     const qint64 begun = platform::TickMs();
-    if (refused) until = qMax(until, begun + kRepeatBoundMs);
     for (;;) {
         handleBetweenRows();
         const qint64 now = platform::TickMs();
-        const bool quiet = CommState.LastAckTick < 0 || now - CommState.LastAckTick >= qMax(latency, repeatWaitMs());
-        if ((now >= until && quiet) || now - begun >= 4000) break;
+        const bool quiet = CommState.LastAckTick < 0 || now - CommState.LastAckTick >= quietMs;
+        if ((now >= last + latency && quiet) || now - begun >= 4000) break;
         pause2ms();
     }
-    const QVector<AckEvent> events = AckEventsSince(start_);
-    qint64 refusedAt = -1;
-    for (const AckEvent& e : events)
-        if (e.status != 0) {
-            refusedAt = e.tick;
-            break;
-        }
-    sure_ = rows();
-    if (refusedAt < 0) return true;
-    // Every answer one status but for a refusal: it is the row's that took it
-    // unless the line said something its repeats do not explain about then,
-    // or the row that heard it was taken when sent again.
-    const qint64 from = refusedAt - lookBackMs();
-    bool doubt = contradicted_ >= 0;
-    // What came before the run's first row was handled before it went.
-    for (const AckEvent& e : AckEventsSince(qMax(from, start_))) doubt = doubt || (!e.claimed && !e.explained);
-    if (!doubt) return true;
+    if (begun_) checkCopies();
+    if (regular_) return true;
     sure_ = 0;
-    while (sure_ < rows() && sentAt_[sure_] < from) ++sure_;
-    LinkTrace::Note(QStringLiteral("确认可能错位, 自第%1行起的应答未能确定").arg(sure_ + 1));
     return false;
 }
 
@@ -384,6 +430,7 @@ SendResult ClsACK::SendOrder(const QString& orderIn, bool waitAck, int timeoutSe
         }
         const int status = AckRing[slot].Status;
         const bool heard = AckRing[slot].Pending == 0;
+        if (!heard) ++CommState.AckTimeouts;
         heardAt = heard ? AckRing[slot].HeardAt : -1;
         AckRing[slot] = AckSlot{};   // a late acknowledgement cannot complete this slot
         if (status == 0) {

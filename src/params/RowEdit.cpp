@@ -201,11 +201,35 @@ void DelParaRecord(int rightNo) {
                     platform::MsgBox(g.TextMatrix(i, 1) + QStringLiteral("用户还有押金余额,确认要删除此用户吗?"), platform::mbYesNo,
                                      AppName) == platform::rNo)
                     continue;
-                // Released on the switch first; the station's rows then change together.
-                if (!SendUserPara(number, 2, true)) continue;
-                // An entry of the journal, kept in both files with the deletion:
-                // a station file put back from an older copy loses the user again.
-                ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, number); }, number);
+                // Released on the switch first; the station's rows then change
+                // together. What is about to be released is written ahead: a
+                // station file that cannot take it (another program's lock)
+                // stops the deletion before anything is sent.
+                WriteUserRelease(number);
+                try {
+                    if (!SendUserPara(number, 2, true)) {
+                        // Some rows may have gone: read back, kept or named.
+                        SettleUserRelease(number);
+                        continue;
+                    }
+                    // An entry of the journal, kept in both files with the
+                    // deletion: a station file put back from an older copy
+                    // loses the user again. The intent goes in the same commit.
+                    ModSwitch::MoveBalances(
+                        [&] {
+                            ModSwitch::DeleteUserRows(dbSwitch, number);
+                            ReleaseDone(number);
+                        },
+                        number);
+                } catch (const platform::DbError& e) {
+                    // The release may have reached the switch: the intent stays,
+                    // and the switch is asked before anything of the user goes again.
+                    platform::MsgBox(QStringLiteral("用户%1的删除未能完成：%2。其帐号和分机可能已在交换机上释放；"
+                                                    "下次下载或打开站点时将核对交换机，完成删除或保留该用户。")
+                                         .arg(g.TextMatrix(i, 1).trimmed(), platform::OperatorText(e)),
+                                     platform::mbOKOnly | platform::mbExclamation, AppName);
+                    throw;
+                }
                 DropTypedDeposit(number);   // goes with its row
             } else {
                 platform::Transaction tx(dbSwitch);

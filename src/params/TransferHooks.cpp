@@ -1,6 +1,7 @@
 #include "params/TransferHooks.h"
 
 #include "core/ModDefine.h"
+#include "core/WriteAhead.h"
 #include "transfer/RowFrames.h"
 #include "transfer/UserDownload.h"
 
@@ -47,6 +48,15 @@ bool SendAccountNow(qint64 address) {
 bool SendUserPara(qint64 userId, int mode, bool clearPasswords) {
     return ModToolbar::DownUserPara(userId, mode, clearPasswords ? 1 : 0, 0, 0);
 }
+
+void WriteUserRelease(qint64 userId) {
+    transfer::SettleSwitchIntents();
+    transfer::WriteReleaseIntent(userId);
+}
+
+void SettleUserRelease(qint64 userId) { transfer::SettleReleaseIntent(userId); }
+
+void ReleaseDone(qint64 userId) { SettleWriteAhead(dbSwitch, transfer::kReleaseIntent, QString::number(userId)); }
 
 QString SwitchRowState(const QString& table, qint64 address) {
     platform::Recordset rs =

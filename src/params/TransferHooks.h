@@ -14,6 +14,15 @@ bool SendAccountNow(qint64 address);
 // One user's accounts and extensions sent to the switch (mode 0 as they
 // stand, 2 released); true when the switch took them.
 bool SendUserPara(qint64 userId, int mode, bool clearPasswords);
+// Before a user's accounts and extensions are released (mode 2): every
+// unsettled intent for the switch settled, then the release's own written
+// ahead (throws platform::DbError when it cannot be: nothing may be sent).
+void WriteUserRelease(qint64 userId);
+// After a release that was not all acknowledged: the switch's rows read back,
+// the user kept or the deletion finished, and the operator told.
+void SettleUserRelease(qint64 userId);
+// The record of the release, settled in the caller's transaction (the deletion's).
+void ReleaseDone(qint64 userId);
 
 // What the switch is to hold of the stored row of `table` ("Extension" or
 // "Account") at `address`: the frame the download would send, as the row and

@@ -217,12 +217,17 @@ public:
     // fails the check or the engine reports it corrupt). Any other failure
     // (a lock, a full disk, an I/O error) is thrown: it says nothing of damage.
     bool integrityCheck() const;
+    // The quick check (every page read, the trees' structure, the free list,
+    // the constraints of each row; not that each index matches its table),
+    // answered as integrityCheck answers.
+    bool structureCheck() const;
     void backupTo(const QString& target) const;     // online copy of this schema
 
     sqlite3* raw() const;
 
 private:
     static void runAfterCommit(const std::shared_ptr<Connection>& conn);
+    bool runCheck(bool full) const;
     std::shared_ptr<Connection> conn_;
     QString schema_ = QStringLiteral("main");
     friend class Recordset;

@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -94,12 +95,21 @@ bool sameFile(const QString& a, const QString& b) {
 }
 
 QByteArray fileIdentity(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
-    return QByteArray::number(qulonglong(st.st_dev)) + ' ' + QByteArray::number(qulonglong(st.st_ino)) + ' ' +
-           QByteArray::number(qlonglong(st.st_size)) + ' ' + QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.' +
-           QByteArray::number(qlonglong(st.st_mtim.tv_nsec)) + ' ' + QByteArray::number(qlonglong(st.st_ctim.tv_sec)) +
-           '.' + QByteArray::number(qlonglong(st.st_ctim.tv_nsec));
+    char head[100];
+    ssize_t got = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        do {
+            got = ::pread(fd, head, sizeof head, 0);
+        } while (got < 0 && errno == EINTR);
+    }
+    ::close(fd);
+    if (got < 0) return {};
+    return QByteArray::number(qlonglong(st.st_size)) + ' ' + QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.' +
+           QByteArray::number(qlonglong(st.st_mtim.tv_nsec)) + ' ' +
+           QCryptographicHash::hash(QByteArrayView(head, got), QCryptographicHash::Sha1).toHex();
 }
 
 namespace {

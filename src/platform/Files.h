@@ -29,9 +29,13 @@ bool safeReplaceWith(const QString& target, const std::function<bool(const QStri
 bool copyFile(const QString& source, const QString& target, QString* error = nullptr);
 // True when both paths name one existing file.
 bool sameFile(const QString& a, const QString& b);
-// What tells one state of a file from another without reading it: its
-// device and inode, size, times of last write and change (to the nanosecond); empty
-// when it does not exist. A file written or replaced since has another.
+// What tells one state of a file from another without reading it all: its
+// size, its time of last write (to the nanosecond) and a checksum of its
+// first 100 bytes (a database's header, whose change counter every commit
+// of a rollback journal moves); empty when it cannot be read. A file written
+// since has another; a copy that keeps the times of its file (cp -a, a
+// backup tool) has the same, wherever it stands: a data directory copied
+// whole is not taken for changed by where its files now lie.
 QByteArray fileIdentity(const QString& path);
 
 bool syncFile(const QString& path);

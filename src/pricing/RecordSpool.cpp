@@ -3,6 +3,7 @@
 #include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
+#include "core/WriteAhead.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/MsgCodes.h"
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 #include <cerrno>
 #include <ctime>
 #include <sys/stat.h>
@@ -93,14 +95,39 @@ QString keepCopy(const RecordQueue& spool) {
 // A spool whose own header is damaged (a changed byte of its name) still
 // holds answered records: a copy is kept for the operator, the header is
 // mended, and each record is stored by its own code and checksum.
+const QString kMendReport = QStringLiteral("spool-mend");
+// A mend's box kept as a report (its text), to be shown once the spool was stored.
+QString g_mendKept;
+
 bool mendDamaged(const RecordQueue& spool, int records, QString* told, QString* copied) {
     const QString aside = keepCopy(spool);
-    if (aside.isEmpty() || !spool.mendHeader()) return false;
+    if (aside.isEmpty()) return false;
+    const QString text = QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，其中可能有%1张话单。原文件已另存为%2，"
+                                        "其中的话单按各自的校验存入数据库，校验错误或已存过的记为错误话单。")
+                             .arg(records)
+                             .arg(aside);
+    // The box is kept in the call file before the spool is mended: a kill
+    // after the mend leaves it for the next opening (a mend redone replaces it).
+    bool kept = false;
+    if (dbPhoneCur.isOpen() && dbPhoneCur.autocommit()) {
+        try {
+            ModSwitch::KeepReport(dbPhoneCur, kMendReport, text, AppName, platform::mbOKOnly | platform::mbExclamation);
+            kept = true;
+        } catch (const platform::DbError&) {
+        }
+    }
+    if (!spool.mendHeader()) {
+        if (kept) {
+            try {
+                ModSwitch::SettleWriteAhead(dbPhoneCur, ModSwitch::kReportKind, kMendReport);
+            } catch (const platform::DbError&) {
+            }
+        }
+        return false;
+    }
     *copied = aside;
-    *told += QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，其中可能有%1张话单。原文件已另存为%2，"
-                            "其中的话单按各自的校验存入数据库，校验错误或已存过的记为错误话单。")
-                 .arg(records)
-                 .arg(aside);
+    if (kept) g_mendKept = text;
+    else *told += text;
     return true;
 }
 
@@ -329,6 +356,18 @@ int Replay() {
             ~Done() { running = false; }
         } done;
         left = replaySpool(&told);
+    }
+    if (!g_mendKept.isEmpty()) {
+        // What the storing found after the mend joins the kept box: one box, its text whole.
+        const QString mended = std::exchange(g_mendKept, QString());
+        if (!told.isEmpty()) {
+            try {
+                ModSwitch::KeepReport(dbPhoneCur, kMendReport, mended + told, AppName, platform::mbOKOnly | platform::mbExclamation);
+                told.clear();
+            } catch (const platform::DbError&) {
+            }
+        }
+        ModSwitch::TellReport(dbPhoneCur, kMendReport);
     }
     if (!told.isEmpty()) core::Notify(told, platform::mbOKOnly | platform::mbExclamation, AppName);
     return left;

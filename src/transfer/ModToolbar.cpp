@@ -17,6 +17,7 @@
 #include "platform/FlexGrid.h"
 #include "platform/Prompts.h"
 #include "transfer/DepositChange.h"
+#include "transfer/SwitchIntents.h"
 #include "transfer/RowFrames.h"
 
 #include <functional>
@@ -187,18 +188,12 @@ struct Branch {
     // After the row's acknowledgement: its database update (into `cleared`,
     // written when the table ends) and its grid colour.
     std::function<void(const Recordset&, int, Cleared&)> done;
+    // After the last row sent, with `send`: what the rows left to book is
+    // booked; false when a row counted as taken turned out not to be.
+    std::function<bool(ModComm::TurnRun&)> flush;
 };
 
 QVariant col(const Recordset& rs, const char* name) { return rs.value(QString::fromLatin1(name)); }
-
-// A deposit change the switch took whose history row could not be written.
-void historyRefused(qint64 address, const platform::Currency& change, const QDateTime& when, const QString& why) {
-    const QString text = QStringLiteral("分机%1的押金改变%2已下载到交换机，但押金历史记录(%3)未能写入：%4")
-                             .arg(ModSwitch::ExtNumberOf(int(address)), change.toString2(),
-                                  when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), why);
-    LinkTrace::Note(text);
-    platform::MsgBox(text, platform::mbOKOnly | platform::mbExclamation, AppName);
-}
 
 std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QString& name) {
     auto b = std::make_unique<Branch>();
@@ -274,34 +269,16 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
         };
     } else if (t == kExtDeposit) {
         b->frame = [](const Recordset& rs, int) { return transfer::ExtDepositRow(RowValues::of(rs)); };
-        // A change the switch took is never sent again, also when its acknowledgement was lost.
+        // A change the switch took is never sent again, also when its
+        // acknowledgement was lost; it is booked (history, used up) as it is
+        // settled, with its intent.
         b->send = [](ModComm::TurnRun& run, const Recordset& rs, const QString& frame) {
-            // The frame carries the change in whole fen, rounded as it was built.
             return transfer::SendDepositChange(run, int(rs.lng(QStringLiteral("Address"))), frame,
-                                               rs.cur(QStringLiteral("ChangeValue")).toFenHalfEven());
+                                               rs.cur(QStringLiteral("ChangeValue")));
         };
-        b->done = [](const Recordset& rs, int, Cleared& cleared) {
+        b->flush = [](ModComm::TurnRun& run) { return transfer::FlushDepositChanges(run); };
+        b->done = [](const Recordset& rs, int, Cleared&) {
             const qint64 address = rs.lng(QStringLiteral("Address"));
-            const platform::Currency change = rs.cur(QStringLiteral("ChangeValue"));
-            const QDateTime when = platform::Now();
-            const QString used = QStringLiteral("update extdeposit set bSet=0,changevalue=0 where address=?");
-            try {
-                // The change is recorded and used up together.
-                platform::Transaction tx(dbSwitch);
-                if (change != platform::Currency())
-                    dbSwitch.execute(QStringLiteral("insert into extdeposithistory(ChangeDate,ExtAddr,ChangeValue,WorkerID,"
-                                                    "ChangeType) values(?,?,?,?,2)"),
-                                     {when, address, change, WorkerID});
-                dbSwitch.execute(used, {address});
-                tx.commit();
-            } catch (const platform::DbError& e) {
-                // The switch has taken the change: it is used up whatever
-                // becomes of its history row (the history keeps one row per
-                // extension and second, so a second change of the same second
-                // is refused), or every later download would add it again.
-                dbSwitch.execute(used, {address});
-                historyRefused(address, change, when, platform::OperatorText(e));
-            }
             // The view lists only extensions with a dialable number: its rows
             // are found by their address, not by their place.
             if (platform::FlexGrid* g = consoleGrid()) {
@@ -323,25 +300,49 @@ void finish(const QString& status, const QString& logText = {}) {
     core::StatusText(2, status);
 }
 
+// The rows of a table download whose outcome the run's answers leave in doubt
+// are read back from the switch: a row it holds as sent is done, any other
+// stays pending and is named in the trace. True when every row of the table
+// is done.
 bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
     ModComm::TurnRun run;
     const int first = b.begin.isEmpty() ? 0 : 1;   // the run's rows before the table's
     int acked = 0;                                  // table rows acknowledged, in order
+    int sentRows = 0;                               // table rows that went (the last may have failed)
     bool ok = true;
-    // The rows whose answers stand are done, the others stay pending.
     const auto judge = [&] {
         const bool sure = run.settle();
-        const int standing = qMin(acked, qMax(0, run.sureRows() - first));
+        // A change of money booked after its answer is written now.
+        const bool flushed = !b.flush || b.flush(run);
         Cleared cleared;
-        if (!b.send && standing > 0) {
-            rs.moveFirst();
-            for (int i = 1; i <= standing && !rs.eof(); ++i) {
+        // Rows a branch sends itself were judged as they went (a change of
+        // money by the switch's deposit); a row of no change moves nothing.
+        if (b.send) {
+            cleared.write();
+            return flushed;
+        }
+        QVector<bool> held(sentRows, false);
+        for (int i = 0; i < acked && i < sentRows; ++i) held[i] = sure;
+        if (!sure && sentRows > 0) {
+            const QVector<bool> back = transfer::HeldAsSent(run.orders());
+            for (int i = 0; i < sentRows; ++i) held[i] = first + i < back.size() && back[first + i];
+        }
+        int done = 0;
+        QStringList named;
+        rs.moveFirst();
+        for (int i = 1; i <= sentRows && !rs.eof(); ++i) {
+            if (held[i - 1]) {
                 b.done(rs, i, cleared);
-                rs.moveNext();
+                ++done;
+            } else if (!sure) {
+                named << QString::number(i);
             }
+            rs.moveNext();
         }
         cleared.write();
-        return sure;
+        if (!named.isEmpty())
+            LinkTrace::Note(QStringLiteral("%1: 交换机中没有所发的第%2行, 仍待下载").arg(name, named.join(QStringLiteral("、"))));
+        return done == n;
     };
     try {
         if (!b.begin.isEmpty()) ok = run.send(b.begin) == ModComm::Acknowledged;
@@ -356,7 +357,9 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
                     cleared.write();
                 }
             } else {
+                const int before = run.rows();
                 ok = run.send(frame) == ModComm::Acknowledged;
+                if (run.rows() > before) ++sentRows;
             }
             if (ok) ++acked;
             rs.moveNext();
@@ -364,7 +367,10 @@ bool sendRows(Recordset& rs, int n, const QString& name, const Branch& b) {
         // The end closes the table; what it gets is judged with the rows.
         if (ok && b.end) run.send(FrameCode::kTableEnd);
     } catch (...) {
-        judge();   // the rows acknowledged before the one that failed
+        try {
+            judge();   // the rows acknowledged before the one that failed
+        } catch (...) {
+        }
         throw;
     }
     return judge() && ok;
@@ -406,6 +412,8 @@ void DownLoadPara(Recordset& rs, int rightNo) {
     std::unique_ptr<Branch> branch = whole ? nullptr : branchOf(table, rightNo, name);
     // A view that has nothing to send sends nothing and reports nothing.
     if (!whole && !branch) return;
+    // What an earlier send to the switch left unsettled is settled first.
+    transfer::SettleSwitchIntents(table != kExtDeposit);
     try {
         const int n = ModSwitch::GetRecordCount(rs);
         QString prompt = branch ? branch->prompt : name;

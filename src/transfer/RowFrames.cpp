@@ -6,6 +6,7 @@
 #include "link/FrameReader.h"
 #include "link/ModComm.h"
 #include "params/DialDigits.h"
+#include "transfer/UpRecords.h"
 
 #include <QStringList>
 #include <cmath>
@@ -412,6 +413,148 @@ SystemParams ReadSystemParams() {
         }
     }
     return p;
+}
+
+namespace {
+
+// The table key 上传 reads a row frame of `code` under ("" for none), the
+// frame given for the route's page.
+QString upTableOf(const QString& code, const QByteArray& frame, const QString& streamTable) {
+    if (code == QLatin1String("940A")) return QStringLiteral("ExtraHead");
+    if (code == QLatin1String("A70A")) return QStringLiteral("Shrink");
+    if (code == QLatin1String("9008"))
+        return frame.size() > 2 && quint8(frame[2]) == 0 ? QStringLiteral("Router1") : QStringLiteral("Router2");
+    if (code == QLatin1String("8916")) return QStringLiteral("Relay");
+    if (code == QLatin1String("8B16")) return QStringLiteral("Extension");
+    if (code == QLatin1String("8C08")) return QStringLiteral("Account");
+    if (code == QLatin1String("860B")) return streamTable;
+    if (code.startsWith(QLatin1String("8F"))) return QStringLiteral("PabxFeeRate");
+    if (code.startsWith(QLatin1String("A9"))) return QStringLiteral("PabxTimes");
+    return {};
+}
+
+// The switch's answer (code first, sum last) holds the row sent (without sum).
+bool sameRow(const QByteArray& answer, const QByteArray& sent, const QString& table) {
+    if (answer.size() == sent.size() + 1 && answer.startsWith(sent)) return true;
+    if (table.isEmpty() || answer.size() != sent.size() + 1) return false;
+    try {
+        QByteArray withSum = sent;
+        withSum.append(char(ModComm::FrameReader::Sum(sent)));
+        const std::optional<UpRecord> held = MakeUpRecordSQL(answer, table);
+        const std::optional<UpRecord> meant = MakeUpRecordSQL(withSum, table);
+        if (!held || !meant || held->values.size() != meant->values.size()) return false;
+        for (int k = 0; k < held->values.size(); ++k)
+            if (held->values[k].v != meant->values[k].v) return false;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// How an addressed row is asked for, from the address its frame carries.
+QString askOf(const QString& code, const QString& order) {
+    if (code == QLatin1String("940A")) return QStringLiteral("9304") + order.mid(4, 4);
+    if (code == QLatin1String("A70A")) return QStringLiteral("A703") + order.mid(4, 2);
+    if (code == QLatin1String("9008")) return QStringLiteral("9104") + order.mid(4, 4);
+    if (code == QLatin1String("8916") || code == QLatin1String("8B16")) return QStringLiteral("880400") + order.mid(4, 2);
+    if (code == QLatin1String("8C08")) return QStringLiteral("8804") + order.mid(4, 4);
+    return {};
+}
+
+// How many bytes from byte 2 on name an addressed row.
+int addressBytes(const QString& code) {
+    return code == QLatin1String("940A") || code == QLatin1String("9008") || code == QLatin1String("8C08") ? 2 : 1;
+}
+
+// A streamed table's rows as the switch gives them; none when it stops answering.
+std::optional<QVector<QByteArray>> readStream(const QString& open, const QString& code) {
+    ModComm::SendOrder(open, false, 4, true);
+    QVector<QByteArray> rows;
+    for (int i = 0; i < 1100; ++i) {
+        QByteArray answer;
+        const ModComm::AskResult r = ModComm::GetOrder(answer, code, true, QString(), 5);
+        if (r == ModComm::NothingMore) return rows;
+        if (r != ModComm::GotAnswer) return std::nullopt;
+        rows.append(answer);
+    }
+    return rows;
+}
+
+}  // namespace
+
+QVector<bool> HeldAsSent(const QStringList& orders) {
+    QVector<bool> held(orders.size(), false);
+    QString streamTable, open;   // the streamed table of the 860B rows, and its read
+    // The rows of each streamed kind, as their places among the orders.
+    QHash<QString, QVector<int>> streamed;
+    int unanswered = 0;
+    for (int i = 0; i < orders.size(); ++i) {
+        const QString& order = orders[i];
+        const QString code = order.left(4).toUpper();
+        if (code == QLatin1String("8103")) {
+            held[i] = true;
+            const QString kind = order.mid(4, 2).toUpper();
+            if (kind == QLatin1String("09")) {
+                streamTable = QStringLiteral("LanHead");
+                open = FrameCode::kReadLanHead;
+            } else if (kind == QLatin1String("01")) {
+                streamTable = QStringLiteral("CityHead");
+                open = FrameCode::kReadCityHead;
+            }
+            continue;
+        }
+        if (code == QLatin1String("860B") || code.startsWith(QLatin1String("8F")) || code.startsWith(QLatin1String("A9")) ||
+            code == QLatin1String("8705")) {
+            streamed[code].append(i);
+            continue;
+        }
+        const QString ask = askOf(code, order);
+        // Two rows unanswered in turn: the switch is not answering now.
+        if (ask.isEmpty() || unanswered >= 2) continue;
+        const QByteArray sent = ModComm::HexToBytes(order);
+        const int n = addressBytes(code);
+        // An answer for another address (one of an ask before, late) is no answer to this one.
+        bool answered = false;
+        for (int attempt = 0; attempt < 2 && !answered; ++attempt) {
+            QByteArray answer;
+            if (ModComm::GetOrder(answer, code, false, ask, 5) != ModComm::GotAnswer) break;
+            if (answer.size() < 2 + n || answer.mid(2, n) != sent.mid(2, n)) continue;
+            answered = true;
+            held[i] = sameRow(answer, sent, upTableOf(code, sent, streamTable));
+        }
+        unanswered = answered ? 0 : unanswered + 1;
+    }
+    for (auto it = streamed.cbegin(); it != streamed.cend(); ++it) {
+        const QString& code = it.key();
+        QString read;
+        if (code == QLatin1String("860B")) read = open;
+        else if (code.startsWith(QLatin1String("8F"))) read = FrameCode::kReadPabxFeeRate;
+        else if (code.startsWith(QLatin1String("A9"))) read = FrameCode::kReadPabxTimes;
+        else read = FrameCode::kReadSpringNum;
+        if (read.isEmpty()) continue;
+        const std::optional<QVector<QByteArray>> rows = readStream(read, code);
+        if (!rows) continue;
+        // Flexible numbers and fee rates are the switch's by their place.
+        const bool byPlace = code == QLatin1String("8705") || code.startsWith(QLatin1String("8F"));
+        QVector<bool> used(rows->size(), false);
+        for (int k = 0; k < it->size(); ++k) {
+            const int i = (*it)[k];
+            const QByteArray sent = ModComm::HexToBytes(orders[i]);
+            const QString table = upTableOf(code, sent, streamTable);
+            if (byPlace) {
+                held[i] = k < rows->size() && sameRow((*rows)[k], sent, table);
+                continue;
+            }
+            for (int j = 0; j < rows->size() && !held[i]; ++j) {
+                if (used[j] || !sameRow((*rows)[j], sent, table)) continue;
+                used[j] = true;
+                held[i] = true;
+            }
+        }
+    }
+    // The acknowledgement of the last answer read goes before anything else is said.
+    ModComm::DrainLink(1000);
+    return held;
 }
 
 }  // namespace transfer

@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QVector>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <initializer_list>
 #include <stdexcept>
@@ -101,5 +102,17 @@ struct SystemParams {
 // Asks the switch for both, the limits first, each answer awaited 5 seconds.
 // A short answer counts as none.
 SystemParams ReadSystemParams();
+
+// What the switch holds of rows it was sent, as 上传 and 校验 read it: for
+// each of `orders` (row frames as sent, hex without the sum) whether the
+// switch holds that row as it was sent. An addressed row is asked for by the
+// address it carries; the rows of a streamed table (heads, fee rates, time
+// bands, flexible numbers) are read with the whole table, once, and a row
+// counts as held where the table holds it (the flexible numbers and fee rates
+// at its place among the rows sent). The frames that open and close a table
+// carry no row and count as held. A row the switch cannot be asked for (a
+// deposit change), or whose answer does not come, is not held. A row held is
+// the same frame, or one 上传 reads into the same values.
+QVector<bool> HeldAsSent(const QStringList& orders);
 
 }  // namespace transfer

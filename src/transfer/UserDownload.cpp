@@ -2,6 +2,7 @@
 
 #include "core/ModDefine.h"
 #include "core/RowLists.h"
+#include "core/WriteAhead.h"
 #include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
@@ -52,20 +53,36 @@ QString accountText(const QString& code) {
     return ok && t.size() <= 4 ? t.rightJustified(4, QLatin1Char('0')) : t;
 }
 
-// The rows of one run whose answers stand get their pending mark cleared
-// (unless their grade changed meanwhile: a call charged during the wait) and
-// are shown sent; the others stay pending. Every row of the run goes in turn
-// (see ModComm::TurnRun).
+// The rows of a run whose answers stand, or which the switch is found to hold
+// as sent when they do not (see ModComm::TurnRun), get their pending mark
+// cleared (unless their grade changed meanwhile: a call charged during the
+// wait) and are shown sent; the others stay pending and are named in the
+// trace. True when every row sent is done.
 struct Taken {
     qint64 address;
     QVariant grade;
+    bool account;
+    int order;       // its place among the run's orders
+    bool answered;   // acknowledged (the last row sent may not be)
 };
 
-bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken, bool accounts) {
+bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken) {
     const bool sure = run.settle();
-    const int standing = qMin(int(taken.size()), run.sureRows());
-    for (int k = 0; k < standing; ++k) {
-        if (accounts) {
+    QVector<bool> held(taken.size(), false);
+    for (int k = 0; k < taken.size(); ++k) held[k] = sure && taken[k].answered;
+    if (!sure && !taken.isEmpty()) {
+        const QVector<bool> back = transfer::HeldAsSent(run.orders());
+        for (int k = 0; k < taken.size(); ++k) held[k] = taken[k].order < back.size() && back[taken[k].order];
+    }
+    bool all = true;
+    QStringList named;
+    for (int k = 0; k < taken.size(); ++k) {
+        if (!held[k]) {
+            all = false;
+            named << (taken[k].account ? QStringLiteral("帐号") : QStringLiteral("分机")) + QString::number(taken[k].address);
+            continue;
+        }
+        if (taken[k].account) {
             dbSwitch.execute(QStringLiteral("update account set clearpassword=0, bset=0 where address=? and depositgrade=?"),
                              {taken[k].address, taken[k].grade});
             if (g_view) g_view->AccountSent(taken[k].address);
@@ -75,7 +92,49 @@ bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken, bool accounts) {
             if (g_view) g_view->ExtensionSent(taken[k].address);
         }
     }
-    return sure;
+    if (!sure && !named.isEmpty())
+        LinkTrace::Note(QStringLiteral("交换机中没有所发的%1, 仍待下载").arg(named.join(QStringLiteral("、"))));
+    return all;
+}
+
+// Sends the account rows of `rs` and "810300" as rows of `run`; false at the
+// first row not acknowledged. Throws what the rows' reading throws.
+bool sendAccounts(ModComm::TurnRun& run, QVector<Taken>& taken, Recordset& rs, int mode, bool clearPassword,
+                  bool showProgress) {
+    const int n = ModSwitch::GetRecordCount(rs);
+    for (int i = 1; i <= n; ++i) {
+        const qint64 address = rs.lng(QStringLiteral("address"));
+        if (showProgress) step(QStringLiteral("下载第%1个帐号 %2").arg(i).arg(accountText(rs.str(QStringLiteral("account")))));
+        const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("帐号"), address) : transfer::Owner{};
+        const QString frame = transfer::AccountRow(RowValues::of(rs), mode, clearPassword, owner);
+        const int before = run.rows();
+        const bool ok = run.send(frame) == ModComm::Acknowledged;
+        // A row that went is judged, answered or not: the switch may hold it.
+        if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), true, before, ok});
+        if (!ok) return false;
+        rs.moveNext();
+    }
+    // The end closes the table; what it gets is judged with the rows.
+    run.send(FrameCode::kTableEnd);
+    return true;
+}
+
+// The extension rows of `rs` as rows of `run`, the same way, without table frames.
+bool sendExtensions(ModComm::TurnRun& run, QVector<Taken>& taken, Recordset& rs, int mode, bool clearPassword,
+                    bool showProgress) {
+    const int n = ModSwitch::GetRecordCount(rs);
+    for (int i = 1; i <= n; ++i) {
+        const qint64 address = rs.lng(QStringLiteral("Address"));
+        if (showProgress) step(QStringLiteral("下载分机参数%1").arg(address));
+        const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("分机"), address) : transfer::Owner{};
+        const QString frame = transfer::ExtParaRow(RowValues::of(rs), mode, clearPassword, owner);
+        const int before = run.rows();
+        const bool ok = run.send(frame) == ModComm::Acknowledged;
+        if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), false, before, ok});
+        if (!ok) return false;
+        rs.moveNext();
+    }
+    return true;
 }
 
 }  // namespace
@@ -85,26 +144,13 @@ void SetDownloadView(DownloadView* v) { g_view = v; }
 bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress) {
     ModComm::TurnRun run;
     QVector<Taken> taken;
-    bool ok = true;
     try {
-        const int n = ModSwitch::GetRecordCount(rs);
-        for (int i = 1; ok && i <= n; ++i) {
-            const qint64 address = rs.lng(QStringLiteral("address"));
-            if (showProgress)
-                step(QStringLiteral("下载第%1个帐号 %2").arg(i).arg(accountText(rs.str(QStringLiteral("account")))));
-            const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("帐号"), address) : transfer::Owner{};
-            const QString frame = transfer::AccountRow(RowValues::of(rs), mode, clearPassword, owner);
-            ok = run.send(frame) == ModComm::Acknowledged;
-            if (ok) taken.append({address, rs.value(QStringLiteral("depositgrade"))});
-            rs.moveNext();
-        }
-        // The end closes the table; what it gets is judged with the rows.
-        if (ok) run.send(FrameCode::kTableEnd);
-        return judge(run, taken, true) && ok;
+        const bool ok = sendAccounts(run, taken, rs, mode, clearPassword, showProgress);
+        return judge(run, taken) && ok;
     } catch (const std::exception& e) {
         LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
         try {
-            judge(run, taken, true);
+            judge(run, taken);
         } catch (const std::exception&) {
         }
         return false;
@@ -115,33 +161,53 @@ bool DownExtPara(Recordset& rs, int mode, bool clearPassword, bool showProgress)
     DrawingHeld held;
     ModComm::TurnRun run;
     QVector<Taken> taken;
-    bool ok = true;
+    bool ok = false;
     try {
-        const int n = ModSwitch::GetRecordCount(rs);
-        for (int i = 1; ok && i <= n; ++i) {
-            const qint64 address = rs.lng(QStringLiteral("Address"));
-            if (showProgress) step(QStringLiteral("下载分机参数%1").arg(address));
-            const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("分机"), address) : transfer::Owner{};
-            const QString frame = transfer::ExtParaRow(RowValues::of(rs), mode, clearPassword, owner);
-            ok = run.send(frame) == ModComm::Acknowledged;
-            if (ok) taken.append({address, rs.value(QStringLiteral("depositgrade"))});
-            rs.moveNext();
-        }
+        ok = sendExtensions(run, taken, rs, mode, clearPassword, showProgress);
     } catch (...) {
-        judge(run, taken, false);   // the rows acknowledged before the one that failed
+        judge(run, taken);   // the rows acknowledged before the one that failed
         throw;
     }
-    return judge(run, taken, false) && ok;
+    return judge(run, taken) && ok;
 }
 
+// One run for both halves: the line is heard out once, after the extensions.
 bool DownUserPara(qint64 userId, int mode, int clearPassword, int force, int showProgress) {
     if (userId == 0 && force == 0) return true;
+    // A release whose outcome was never written is settled before any row
+    // of a user goes again (not by a release itself, whose intent is new).
+    if (mode != transfer::kModeRelease && !ModSwitch::PendingWriteAhead(dbSwitch, transfer::kReleaseIntent).isEmpty())
+        transfer::SettleSwitchIntents();
     Recordset accounts =
         dbSwitch.query(QStringLiteral("select * from account where userid=? order by address"), {userId});
-    if (!DownAccount(accounts, mode, clearPassword != 0, showProgress != 0)) return false;
+    ModComm::TurnRun run;
+    QVector<Taken> taken;
+    bool ok = false;
+    try {
+        ok = sendAccounts(run, taken, accounts, mode, clearPassword != 0, showProgress != 0);
+    } catch (const std::exception& e) {
+        // As DownAccount: an account that cannot be read or encoded is a failed download.
+        LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
+        try {
+            judge(run, taken);
+        } catch (const std::exception&) {
+        }
+        return false;
+    }
+    if (!ok) {
+        judge(run, taken);
+        return false;
+    }
+    DrawingHeld held;
     Recordset extensions =
         dbSwitch.query(QStringLiteral("select * from extension where userid=? order by address"), {userId});
-    return DownExtPara(extensions, mode, clearPassword != 0, showProgress != 0);
+    try {
+        ok = sendExtensions(run, taken, extensions, mode, clearPassword != 0, showProgress != 0);
+    } catch (...) {
+        judge(run, taken);
+        throw;
+    }
+    return judge(run, taken) && ok;
 }
 
 }  // namespace ModToolbar

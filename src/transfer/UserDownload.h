@@ -13,6 +13,7 @@
 // the remaining rows still pending. The waits yield to window events, so
 // none of these may be called inside an open transaction.
 #include "platform/Db.h"
+#include "transfer/SwitchIntents.h"
 
 #include <QString>
 

@@ -84,6 +84,51 @@ protected:
         console().findChild<QAction*>("mnuChangeTerminal")->trigger();
         settle();
     }
+    // 数据库管理 backs up the site open into `name` under the program
+    // directory, every file checked; the folder.
+    QString backupInto(const QString& name) {
+        const QString folder = dir->appPath() + name + "/";
+        QDir().mkpath(folder);
+        platform::script::answer("备份完成", platform::rOK);
+        frmDBManager::instance().opt_Click(0);
+        frmDBManager::instance().txtPath->setText(folder);
+        frmDBManager::instance().tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        frmDBManager::instance().cmd_Click(0);
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        return folder;
+    }
+    // 数据库管理 restores the site open from `folder`, every file checked;
+    // the box it shows is answered when it begins with `box`. Its text.
+    QString restoreFrom(const QString& folder, const QString& box) {
+        frmDBManager::instance().opt_Click(2);
+        frmDBManager::instance().txtPath->setText(folder);
+        frmDBManager::instance().tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        platform::script::answer(box, platform::rOK);
+        frmDBManager::instance().cmd_Click(1);
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        return platform::script::shown().isEmpty() ? QString() : platform::script::shown().last().text;
+    }
+    // A year file of `n` calls of extension 5 in `dir`, January's table.
+    static void yearFile(const QString& dir, int n) {
+        platform::Database y = platform::Database::create(dir + "phbill_2026.mdb");
+        y.execute("create table Tab_Ph1(f_calladdr integer, f_userid integer, f_date text, f_moneny integer)");
+        for (int i = 0; i < n; ++i)
+            y.execute("insert into Tab_Ph1 values(5, 2, ?, 10000)",
+                      {QDateTime(QDate(2026, 1, 5), QTime(9, 0)).addSecs(600 * i).toString("yyyy-MM-dd HH:mm:ss")});
+    }
+    // The station's name a file carries: a station file's in "Variant", a call file's in "tab_notes".
+    static QString idOf(const QString& file) {
+        const platform::Database db = platform::Database::openReadOnly(file);
+        const QString table = db.hasTable("Variant") ? "Variant" : "tab_notes";
+        return db.scalar(QString("select value from %1 where varname=?").arg(table), {ModSwitch::kStationId}).toString();
+    }
+    static qint64 calls(const QString& file) {
+        if (!QFile::exists(file)) return 0;
+        return platform::Database::openReadOnly(file).scalar("select count(*) from Tab_Ph1").toLongLong();
+    }
+    static qint64 remainIn(const platform::Database& db, int user) {
+        return db.scalar("select remain from user where userid=?", {user}).toLongLong();
+    }
     // Types `text` into cell (r, c) of the console grid through its editor.
     void type(int r, int c, const QString& text) {
         platform::FlexGrid& g = *console().fgDisp;
@@ -361,6 +406,99 @@ TEST_F(ChangeSite, AnInterruptedRestoreIsFinishedAndTablesAddedSinceAreMade) {
     changeTo("默认");
     EXPECT_EQ(DataPath, dir->dataPath());
     EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
+}
+
+// Each site is a station of its own to 数据库管理's restore: in a site, the
+// root's backup is refused whole, named, before anything is replaced (its
+// year file's calls would be counted for the site's users of the same
+// numbers); the site's own backup goes back in; at the root the site's
+// backup is refused the same way.
+TEST_F(ChangeSite, ARestoreTakesNoBackupOfAnotherSiteYearFilesIncluded) {
+    const QString root = dir->dataPath();
+    dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
+    const QString east = makeSite(4, "东区");
+    EXPECT_NE(idOf(east + "Switch.mdb"), idOf(root + "switch.mdb"));
+    EXPECT_EQ(idOf(east + "Switch.mdb"), idOf(east + "PhoneCur.mdb"));
+    yearFile(root, 10);
+    const QString rootBackup = backupInto("bk-root");
+    ASSERT_EQ(calls(rootBackup + "phbill_2026.mdb"), 10);
+
+    changeTo("东区");
+    ASSERT_EQ(DataPath, east);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=2"); });
+    const qint64 paid = remainIn(dbSwitch, 2);
+    const QString eastBackup = backupInto("bk-east");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain-4500 where userid=2"); });
+    const qint64 now = remainIn(dbSwitch, 2);
+
+    QString box = restoreFrom(rootBackup, "恢复失败:Switch.mdb");
+    EXPECT_TRUE(box.contains("属于另一个话务台或站点，未恢复任何文件")) << box.toStdString();
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    EXPECT_FALSE(QFile::exists(east + "phbill_2026.mdb"));
+    EXPECT_TRUE(QDir(east).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName()}).isEmpty());
+
+    // The site's own backup: in, brought up to the site's journal.
+    box = restoreFrom(eastBackup, "数据恢复成功");
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    EXPECT_NE(paid, now);
+
+    changeTo("默认");
+    ASSERT_EQ(DataPath, root);
+    box = restoreFrom(eastBackup, "恢复失败:Switch.mdb");
+    EXPECT_TRUE(box.contains("属于另一个话务台或站点")) << box.toStdString();
+    EXPECT_EQ(remainIn(dbSwitch, 2), 1000000);
+    EXPECT_EQ(calls(root + "phbill_2026.mdb"), 10);
+}
+
+// A site an older version made carries the root's name in its files: its
+// opening gives them a name of their own (the same in every file, its
+// journal file's too), without a word; from then on the root's backup is
+// refused there, and the site's own backups from before still go back in,
+// placed by the site's journal.
+TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
+    const QString root = dir->dataPath();
+    dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
+    const QString east = makeSite(4, "东区");
+    changeTo("东区");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=2"); });
+    changeTo("默认");
+    // The root's journal has an entry of the same number, for another balance.
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
+    // As the older version left them: every file of the site named as the root.
+    const QString rootId = idOf(root + "PhoneCur.mdb");
+    ASSERT_FALSE(rootId.isEmpty());
+    put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
+    {
+        platform::Database cur = platform::Database::open(east + "PhoneCur.mdb");
+        cur.execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
+    }
+    const QString oldEast = dir->appPath() + "bk-old-east/";
+    QDir().mkpath(oldEast);
+    ASSERT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
+    yearFile(root, 10);
+    const QString rootBackup = backupInto("bk-root");
+
+    changeTo("东区");
+    ASSERT_EQ(DataPath, east);
+    for (const auto& b : platform::script::shown()) EXPECT_FALSE(b.text.contains("不属于同一个话务台")) << b.text.toStdString();
+    const QString own = idOf(east + "Switch.mdb");
+    EXPECT_FALSE(own.isEmpty());
+    EXPECT_NE(own, rootId);
+    EXPECT_EQ(idOf(east + "PhoneCur.mdb"), own);
+    EXPECT_EQ(idOf(root + "PhoneCur.mdb"), rootId);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain-4500 where userid=2"); });
+    const qint64 now = remainIn(dbSwitch, 2);
+
+    const QString box = restoreFrom(rootBackup, "恢复失败:Switch.mdb");
+    EXPECT_TRUE(box.contains("属于另一个话务台或站点")) << box.toStdString();
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    EXPECT_FALSE(QFile::exists(east + "phbill_2026.mdb"));
+    restoreFrom(oldEast, "数据恢复成功");
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    // Told apart once: the next opening finds the name its own.
+    changeTo("默认");
+    changeTo("东区");
+    EXPECT_EQ(idOf(east + "Switch.mdb"), own);
 }
 
 // Records keep coming while the station changes its site and restores its

@@ -90,6 +90,8 @@ TEST_F(DBManagerTest, BackupCopiesStationAndArchivesButNeverTheCurrentCalls) {
     EXPECT_FALSE(QFileInfo::exists(g + "Switch.mdb"));
 }
 
+// Every overwrite is asked first; one declined, or a target that cannot be
+// replaced, and nothing of the set is written: the folder keeps what it held.
 TEST_F(DBManagerTest, OverwriteDeclinedOrFailedCopyEndsWithoutCompletion) {
     const QString f = folder("bk");
     QFile(f + "PhBill_2025.mdb").open(QIODevice::WriteOnly);
@@ -98,18 +100,45 @@ TEST_F(DBManagerTest, OverwriteDeclinedOrFailedCopyEndsWithoutCompletion) {
     script::answer("phbill_2026.mdb文件已经存在", platform::rYes);
     script::answer("备份phbill_2026.mdb失败", platform::rOK);
     backupTo(f);
-    EXPECT_EQ(rows(f + "PhBill_2025.mdb"), 3);
+    EXPECT_EQ(QFileInfo(f + "PhBill_2025.mdb").size(), 0);
+    EXPECT_FALSE(QFileInfo::exists(f + "Switch.mdb"));
     EXPECT_NE(lastLog(), "手动备份");
     EXPECT_EQ(script::pendingAnswers(), 0);
 
     QDir(f + "phbill_2026.mdb").removeRecursively();
-    QFile(f + "PhBill_2025.mdb").open(QIODevice::WriteOnly | QIODevice::Truncate);
+    QFile(f + "Switch.mdb").open(QIODevice::WriteOnly);
     script::answer("文件已经存在", platform::rYes);
     script::answer("文件已经存在", platform::rNo);   // the second file: nothing more happens
     backupTo(f);
-    EXPECT_TRUE(Database::open(f + "Switch.mdb").quickCheck());
+    EXPECT_EQ(QFileInfo(f + "Switch.mdb").size(), 0);
     EXPECT_EQ(QFileInfo(f + "PhBill_2025.mdb").size(), 0);
     EXPECT_NE(lastLog(), "手动备份");
+    EXPECT_EQ(script::pendingAnswers(), 0);
+}
+
+// A backup that gives up on one file (held by another program, a full disk)
+// leaves the folder's set as it was: never the new station file beside an
+// older year file, unsaid. The new set is swapped in only once all of it is in.
+TEST_F(DBManagerTest, ABackupThatGivesUpOnOneFileLeavesTheFoldersSetWhole) {
+    const QString f = folder("bk");
+    ModSwitch::SetVariant("Marker", "first");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    ASSERT_EQ(QDir(f).entryList(QDir::Files).size(), 3);
+    ModSwitch::SetVariant("Marker", "second");
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "sync" && path.contains("phbill_2026") ? ENOSPC : 0;
+    });
+    script::answer("phbill_2026.mdb文件已经存在", platform::rYes);
+    script::answer("文件已经存在", platform::rYes);
+    script::answer("文件已经存在", platform::rYes);
+    script::answer("备份phbill_2026.mdb失败", platform::rOK);
+    backupTo(f);
+    platform::testing::setFaultHook(nullptr);
+    EXPECT_EQ(script::pendingAnswers(), 0);
+    // The station file in the folder is the first backup's, like its year files.
+    EXPECT_EQ(Database::open(f + "Switch.mdb").scalar("SELECT value FROM Variant WHERE varname='Marker'").toString(), "first");
+    EXPECT_EQ(QDir(f).entryList(QDir::Files | QDir::Hidden).size(), 3) << QDir(f).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString();
 }
 
 TEST_F(DBManagerTest, DamagedSourceIsRefusedBeforeAnythingIsClosed) {
@@ -407,9 +436,11 @@ TEST_F(DBManagerTest, CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack) {
     ModSwitch::OpenAllDB(true);
 }
 
-// The reopening after a restore moves the money in one step, once: a backup
-// of another station's file is told once that its balances take no charges.
-TEST_F(DBManagerTest, TheReopeningAfterARestoreMovesTheMoneyOnce) {
+// Another station's backup chosen by mistake is refused whole, named, before
+// anything is closed for good or merged: neither its station file (whose
+// balances would take this station's charges) nor its year file (whose calls
+// the bill query and the settlement would count here) goes in.
+TEST_F(DBManagerTest, AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded) {
     const QString f = folder("bk");
     script::answer("备份完成", platform::rOK);
     backupTo(f);
@@ -418,16 +449,55 @@ TEST_F(DBManagerTest, TheReopeningAfterARestoreMovesTheMoneyOnce) {
         Database other = Database::open(f + "Switch.mdb");
         other.execute("delete from Variant where varname=?", {ModSwitch::kStationId});
         other.execute("insert into Variant(varname,value) values(?,'another station')", {ModSwitch::kStationId});
+        Database year = Database::open(f + "phbill_2026.mdb");
+        for (int i = 0; i < 32; ++i) year.execute("insert into Tab_Ph1 values(?, 2, '2026-03-01 10:00:00')", {100 + i});
     }
+    ModSwitch::SetVariant("Marker", "since");
     win().opt_Click(2);
     win().txtPath->setText(f);
-    script::answer("不属于同一个话务台", platform::rOK);
+    script::answer("恢复失败:Switch.mdb（", platform::rOK);
+    win().cmd_Click(1);
+    ASSERT_EQ(script::pendingAnswers(), 0) << script::shown().last().text.toStdString();
+    EXPECT_TRUE(script::shown().last().text.contains("属于另一个话务台或站点，未恢复任何文件"))
+        << script::shown().last().text.toStdString();
+    for (const script::Shown& b : script::shown()) EXPECT_FALSE(b.text.contains("数据恢复成功")) << b.text.toStdString();
+    EXPECT_EQ(ModSwitch::GetVariant("Marker"), "since");
+    EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 5);
+    EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
+    EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName()},
+                                         QDir::Files | QDir::Hidden)
+                    .isEmpty());
+}
+
+// A year file is merged once a restore: its completion leaves a station's
+// year file untouched since the merge alone (here held by another program
+// meanwhile, as a merge would wait on it; a kill after the journal had every
+// start merge it again), and merges one that changed (the test above).
+TEST_F(DBManagerTest, AYearFileIsMergedOnceARestore) {
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
+    Database holder;
+    admin::testing::setRestoreHook([&](const QString& p) {
+        if (p != "marked") return;
+        holder = Database::open(DataPath + "phbill_2026.mdb");
+        holder.execute("BEGIN EXCLUSIVE");
+    });
+    win().opt_Click(2);
+    win().txtPath->setText(f);
+    win().tvwDB->topLevelItem(0)->child(0)->setCheckState(0, Qt::Unchecked);
     script::answer("数据恢复成功", platform::rOK);
     win().cmd_Click(1);
-    EXPECT_EQ(script::pendingAnswers(), 0);
-    int told = 0;
-    for (const script::Shown& s : script::shown()) told += s.text.contains("不属于同一个话务台");
-    EXPECT_EQ(told, 1);
+    admin::testing::setRestoreHook(nullptr);
+    if (holder.isOpen()) {
+        holder.execute("ROLLBACK");
+        holder.close();
+    }
+    ASSERT_EQ(script::pendingAnswers(), 0) << script::shown().last().text.toStdString();
+    EXPECT_TRUE(script::shown().last().text.contains("phbill_2026.mdb：从备份找回1张现有文件中没有的话单，保留备份之后归档的0张话单。"))
+        << script::shown().last().text.toStdString();
+    EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 6);
 }
 
 // A backup made before the station gained a table is a sound file: the restore
@@ -662,7 +732,9 @@ TEST_F(DBManagerTest, TypingAPathMovesTheFolderChoosersList) {
 TEST_F(DBManagerTest, TheIntervalBoxStandsInsideItsCaption) {
     frmDBManager& w = win();
     w.show();
-    QTest::qWait(20);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    // The layouts the showing asked for are done before their places are read.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QLabel* before = nullptr;
     QLabel* after = nullptr;
     for (QLabel* l : w.lblDay->findChildren<QLabel*>()) {

@@ -210,10 +210,16 @@ TEST_F(SysSetTest, APasteIntoADepositFieldIsHeldToItsTypedLimit) {
     EXPECT_EQ(d->text(), "11235");
     // The paste of the field's own menu too.
     d->setSelection(0, 4);
-    bool pasted = false;
-    QTimer::singleShot(100, [&] {
+    // The menu is answered once it is up (it may be shown in a loop of its
+    // own): looked for from the event loop until it is.
+    bool pasted = false, answered = false;
+    QTimer look;
+    look.setInterval(10);
+    QObject::connect(&look, &QTimer::timeout, [&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu) return;
+        if (!menu || answered) return;
+        answered = true;
+        look.stop();
         for (QAction* a : menu->actions())
             if (a->text().endsWith(QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText))) {
                 a->trigger();
@@ -221,9 +227,10 @@ TEST_F(SysSetTest, APasteIntoADepositFieldIsHeldToItsTypedLimit) {
             }
         menu->close();
     });
+    look.start();
     QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(2, 2), d->mapToGlobal(QPoint(2, 2)));
     QCoreApplication::sendEvent(d, &menuKey);
-    QTest::qWait(300);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answered; }, 30000));
     EXPECT_TRUE(pasted);
     EXPECT_EQ(d->text(), "12345");
 }

@@ -672,6 +672,7 @@ TEST_F(CompactDBTest, TheCopysCheckIsRememberedUntilTheCopyChanges) {
     ASSERT_TRUE(QFileInfo::exists(bak() + ".checked"));
     QStringList checks;
     platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
+    markCurrent();   // the file changed since its copy: checked in full
     CompactDB("Switch.mdb");
     EXPECT_EQ(checks, QStringList{"switch.mdb"});
     // The copy damaged behind the note, where only the full check looks: it
@@ -750,12 +751,73 @@ TEST_F(CallFileCopyTest, TheCopyHoldsTheCallsOnlyInTheFilesLogStandsAloneAndIsRe
     EXPECT_EQ(callsIn(curBak()), 520);
     EXPECT_EQ(bytesOf(curBak()).mid(18, 2), QByteArray("\x01\x01", 2));
     EXPECT_FALSE(QFileInfo::exists(curBak() + ".taking"));
-    // The next start checks the file again, not its copy.
+    // The next start checks neither in full: the copy, checked as it
+    // stands, holds the file's pages (its log included) and vouches for them.
     QStringList checks;
     platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
     CompactDB("PhoneCur.mdb");
     platform::testing::setIntegrityCheckHook(nullptr);
+    EXPECT_TRUE(checks.isEmpty()) << checks.join(' ').toStdString();
+    // Once a call was stored since, the file is checked in full again.
+    testsupport::storeCalls(Database::open(cur()), 1, [](qint64) {
+        return testsupport::CallRow{.calladdr = 7, .date = QStringLiteral("2026-06-15 11:00:00")};
+    });
+    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
+    CompactDB("PhoneCur.mdb");
+    platform::testing::setIntegrityCheckHook(nullptr);
     EXPECT_EQ(checks, QStringList{"PhoneCur.mdb"});
+}
+
+// A data directory copied whole with its times (the files under other
+// inodes): the copy still vouches for the file's pages, and neither is
+// checked in full again for where it now lies. One byte of a row changed
+// where only the full check looks (a date its index no longer matches) is
+// no longer the copy's pages: the file is checked in full, found damaged
+// and put back from the copy.
+TEST_F(CallFileCopyTest, ACopiedDirectoryIsNotCheckedAgainForItsInodesAndAChangedRowIsStillFound) {
+    expectNothingToGiveBack();
+    CompactDB("PhoneCur.mdb");
+    ASSERT_TRUE(QFileInfo::exists(curBak() + ".checked"));
+    const QByteArray copy = bytesOf(curBak());
+    testsupport::copyDataDirKeepingTimes(dir->dataPath());
+    if (HasFatalFailure()) return;
+    QStringList checks;
+    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
+    struct Unhook {
+        ~Unhook() { platform::testing::setIntegrityCheckHook(nullptr); }
+    } unhook;
+    CompactDB("PhoneCur.mdb");
+    EXPECT_TRUE(checks.isEmpty()) << checks.join(' ').toStdString();
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+    EXPECT_EQ(bytesOf(curBak()), copy);
+
+    // The right-most leaf of the calls' table: one call's date changed in it.
+    qint64 page = 0, leaf = 0;
+    {
+        Database f = Database::openReadOnly(cur());
+        page = f.scalar("PRAGMA page_size").toLongLong();
+        leaf = f.scalar("SELECT rootpage FROM sqlite_master WHERE name='Tab_Phone'").toLongLong();
+    }
+    QByteArray bytes = bytesOf(cur());
+    while (quint8(bytes[(leaf - 1) * page]) == 0x05) {
+        const qint64 at = (leaf - 1) * page + 8;
+        leaf = qint64(quint8(bytes[at])) << 24 | quint8(bytes[at + 1]) << 16 | quint8(bytes[at + 2]) << 8 | quint8(bytes[at + 3]);
+    }
+    ASSERT_EQ(quint8(bytes[(leaf - 1) * page]), 0x0d);
+    const qint64 date = bytes.indexOf("2026-06-15 09:00:00", (leaf - 1) * page);
+    ASSERT_GT(date, 0);
+    ASSERT_LT(date, leaf * page);
+    bytes[date + 18] = '1';
+    writeBytes(cur(), bytes);
+    ASSERT_TRUE(Database::open(cur()).quickCheck());
+    ASSERT_FALSE(Database::open(cur()).integrityCheck());
+    checks.clear();
+    CompactDB("PhoneCur.mdb");
+    ASSERT_FALSE(checks.isEmpty());
+    EXPECT_EQ(checks.first(), "PhoneCur.mdb");
+    EXPECT_EQ(QDir(dir->dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).size(), 1);
+    EXPECT_TRUE(Database::open(cur()).integrityCheck());
+    EXPECT_GE(callsIn(cur()), 500);
 }
 
 TEST_F(CallFileCopyTest, ADamagedCallFileIsFoundAndItsCopyTakenBesideTheCheckNeverGoesIn) {

@@ -8,6 +8,7 @@
 #include "billing/ArchiveBills.h"
 #include "billing/Payments.h"
 #include "core/ChargeLog.h"
+#include "core/CopyRecovery.h"
 #include "core/SafetyCopies.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
@@ -21,6 +22,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <limits>
 #include <linux/fs.h>
@@ -646,6 +648,29 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
 // The station file's safety copy older than the entries (it could not be
 // renewed since): the settled entries it lacks stay in the call file, where a
 // start that puts that copy back finds them, however old they grow.
+// The station file's copy of the log keeps what the call file's safety copy
+// lacks however old it is: a start whose copy of the call file failed (a full
+// disk) leaves an older copy, and a call file put back from it later still
+// gets every call and entry back.
+TEST_F(LedgerTest, WhatTheCallFilesCopyLacksStaysInTheStationFileHoweverOld) {
+    Currency spent = call(1) + call(2) + call(3);
+    now = now.addDays(500);
+    spent += call(4, now.date());
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "rename" && path.endsWith("PhoneCur.mdb.bak") ? ENOSPC : 0;
+    });
+    platform::script::answer("PhoneCur.mdb的安全备份未能更新", platform::rOK);
+    restart();
+    platform::testing::setFaultHook(nullptr);
+    EXPECT_EQ(logged("PhoneCur.mdb.bak"), 0);
+    // The call file damaged: the start puts its older copy back.
+    callFileFromItsCopy();
+    restart();
+    EXPECT_EQ(count("Tab_Phone"), 4);
+    EXPECT_EQ(fees(), spent);
+    EXPECT_EQ(logged("PhoneCur.mdb"), 4);
+}
+
 TEST_F(LedgerTest, EntriesTheStationFilesCopyLacksStayInTheCallFile) {
     const Currency opening = remainOf(7);
     const QString oldCopy = dir->file("older-switch.mdb.bak");
@@ -811,6 +836,87 @@ TEST_F(LedgerTest, AClockFarAheadOfTheNewestEntryLetsNoEntryGo) {
     const QString lines = putBack(backup).join('\n');
     EXPECT_EQ(remainOf(7), ledger) << lines.toStdString();
     EXPECT_FALSE(lines.contains("不存在")) << lines.toStdString();
+}
+
+// The clock two years ahead for a session, then put right: the entry that
+// session writes is dated by it and is no clock, so neither the starts while
+// the clock stays ahead nor those after it is put right let go an entry a
+// backup needs; the clock is named once.
+TEST_F(LedgerTest, AClockAheadForASessionThenPutRightLetsNoEntryGo) {
+    const QString backup = backupNow();
+    Currency ledger = remainOf(7);
+    for (int m = 1; m <= 3; ++m) ledger -= call(m);
+    restart();
+    const QDateTime right = now;
+    now = now.addDays(730);
+    platform::script::answer("晚一天以上", platform::rOK);
+    restart();
+    ledger -= call(4, now.date());   // charged on the clock ahead
+    restart();
+    restart();
+    now = right.addDays(1);
+    restart();
+    restart();
+    EXPECT_EQ(logged("PhoneCur.mdb") + logged(ModSwitch::kJournalFile.toUtf8().constData()), 4);
+    int told = 0;
+    for (const auto& box : platform::script::shown()) told += box.text.contains("晚一天以上");
+    EXPECT_EQ(told, 1);
+    const QString lines = putBack(backup).join('\n');
+    EXPECT_EQ(remainOf(7), ledger) << lines.toStdString();
+    EXPECT_FALSE(lines.contains("不存在")) << lines.toStdString();
+}
+
+// A station whose journal reaches back past the keeping time, a call every
+// few weeks, quiet over a weekend: the Monday's start says nothing of the
+// clock, and the journal keeps what the entries say is within the keeping
+// time and nothing older.
+TEST_F(LedgerTest, AQuietWeekendIsNoWrongClock) {
+    const QDateTime monday = now;
+    const QDate friday = monday.date().addDays(-3);
+    QList<QDate> days;
+    for (QDate d = monday.date().addDays(-440); d < monday.date().addDays(-10); d = d.addDays(20)) days << d;
+    days << monday.date().addDays(-8) << friday;
+    for (const QDate& d : days) {
+        now = QDateTime(d, QTime(18, 0));
+        call(1, d);
+        restart();
+    }
+    now = monday;
+    restart();
+    restart();
+    for (const auto& box : platform::script::shown()) EXPECT_FALSE(box.text.contains("晚一天以上")) << box.text.toStdString();
+    const Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
+    ASSERT_GT(j.scalar("SELECT count(*) FROM tab_chargelog").toLongLong(), 0);
+    EXPECT_GE(j.scalar("SELECT min(f_date) FROM tab_chargelog").toString(),
+              QDateTime(friday.addDays(-400), QTime(0, 0)).toString("yyyy-MM-dd HH:mm:ss"));
+}
+
+// A station whose log an older release numbered without noting where (the
+// release between), its station file of the release before that put back by
+// hand with the station closed: placed by its own rows, it is brought up by
+// every entry it lacks, the payment and the calls since included.
+TEST_F(LedgerTest, AnOldReleasesUnmarkedStationFilePutBackByHandIsPlacedByItsRows) {
+    const Currency opening = remainOf(7);
+    const Currency a = call(1);
+    ModSwitch::OpenAllDB(false);
+    ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
+    const QString old = dir->file("old-switch.mdb");
+    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), old));
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    // Numbered by the release between, which wrote no note of it.
+    dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname='TarvoChargeNumbered'");
+    restart();
+    const Currency b = call(2);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {Currency::fromYuan(50)}); });
+    const Currency c = call(3);
+    restart();
+    ModSwitch::OpenAllDB(false);
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    ASSERT_TRUE(QFile::copy(old, dir->file("switch.mdb")));
+    restart();
+    EXPECT_EQ(remainOf(7), opening - a - b + Currency::fromYuan(50) - c);
 }
 
 // The smallest 64-bit whole number, as amount or as balance, is no amount the
@@ -1104,6 +1210,33 @@ TEST_F(JournalFileTest, TheJournalFilesPagesAreCheckedOnlyWhenItChangedSinceThey
     EXPECT_EQ(checked.count(ModSwitch::kJournalFile), 1) << checked.join(' ').toStdString();
 }
 
+// A data directory copied whole with its times (every file under another
+// inode): the journal file, its state noted when it last passed, and the
+// safety copies, checked as they stand, are not checked again for where they
+// now lie; a journal file changed since is.
+TEST_F(JournalFileTest, ADataDirectoryCopiedWholeIsNotCheckedAgainForWhereItsFilesLie) {
+    settle();
+    restart();
+    QStringList checked;
+    platform::testing::setIntegrityCheckHook([&](const QString& path) { checked << QFileInfo(path).fileName(); });
+    struct Unhook {
+        ~Unhook() { platform::testing::setIntegrityCheckHook(nullptr); }
+    } unhook;
+    const int shown = boxes();
+    ModSwitch::OpenAllDB(false);
+    testsupport::copyDataDirKeepingTimes(dir->dataPath());
+    if (HasFatalFailure()) return;
+    restart();
+    for (const QString& name : {ModSwitch::kJournalFile, QStringLiteral("switch.mdb.bak"), QStringLiteral("PhoneCur.mdb.bak")})
+        EXPECT_FALSE(checked.contains(name, Qt::CaseInsensitive)) << checked.join(' ').toStdString();
+    EXPECT_EQ(boxes(), shown);
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file(ModSwitch::kJournalFile)).execute("INSERT INTO tab_notes (varname, value) VALUES ('x', 'y')");
+    checked.clear();
+    restart();
+    EXPECT_EQ(checked.count(ModSwitch::kJournalFile), 1) << checked.join(' ').toStdString();
+}
+
 // A move a kill cut short leaves the journal file with a hot journal beside
 // it (pages written past what its header counts): the opening rolls it back
 // and finds the file sound, not damaged.
@@ -1188,6 +1321,159 @@ TEST_F(JournalFileTest, AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce) {
     EXPECT_EQ(asideFiles(), 0);
 }
 
+// The states a kill leaves in the journal file's rebuild, made by hand: just
+// after the damaged file was set aside (no file), or at the new file's first
+// sync (the fill rolled back: an empty file). Every entry is back from the
+// set-aside file, and the box says so, naming it; nothing is said lost.
+TEST_F(JournalFileTest, AJournalFileLeftEmptyOrGoneAfterItsSetAsideGetsEveryEntryBackFromTheSetAsideFile) {
+    settle();
+    const QStringList before = entries();
+    ASSERT_FALSE(before.isEmpty());
+    const QString path = dir->file(ModSwitch::kJournalFile);
+    for (const bool empty : {true, false}) {
+        SCOPED_TRACE(empty ? "an empty file" : "no file");
+        ModSwitch::OpenAllDB(false);
+        const QString aside = path + (empty ? ".damaged-20260101-000000" : ".damaged-20260101-000001");
+        ASSERT_TRUE(QFile::rename(path, aside));
+        if (empty) QFile(path).open(QIODevice::WriteOnly);
+        platform::script::reset();
+        platform::script::enable();
+        platform::script::answer("ChargeLog.mdb", platform::rOK);
+        restart();
+        ASSERT_EQ(boxes(), 1);
+        EXPECT_TRUE(lastBox().contains(QFileInfo(aside).fileName())) << lastBox().toStdString();
+        EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
+        EXPECT_FALSE(lastBox().contains("无法找回")) << lastBox().toStdString();
+        EXPECT_EQ(entries(), before);
+        restart();   // read back once: nothing more to say
+        EXPECT_EQ(boxes(), 1);
+    }
+}
+
+// An older copy of the journal file put in its place (or one a file system
+// gave back short) lacks what the call file says was moved into it: a loss,
+// named at the next opening, not taken for the journal.
+TEST_F(JournalFileTest, AnOlderCopyOfTheJournalFileIsNamedAsLackingTheEntriesMovedSince) {
+    settle();
+    const QString path = dir->file(ModSwitch::kJournalFile);
+    ModSwitch::OpenAllDB(false);
+    ASSERT_TRUE(QFile::copy(path, path + ".older"));
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    for (int m = 30; m <= 32; ++m) call(m, now.date());
+    now = now.addDays(10);
+    restart();
+    restart();
+    restart();
+    const QStringList all = entries();
+    ModSwitch::OpenAllDB(false);
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::rename(path + ".older", path));
+    ASSERT_LT(entries().size(), all.size());
+    platform::script::answer("ChargeLog.mdb缺少已移入的记账记录", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
+    // The older file's entries are kept; what the last moves held is named.
+    EXPECT_TRUE(lastBox().contains("无法找回")) << lastBox().toStdString();
+    EXPECT_TRUE(entries().first() == all.first()) << entries().first().toStdString();
+    restart();
+    EXPECT_EQ(boxes(), 1);
+}
+
+// A kill inside the rebuild, by the station's own steps: after the set-aside
+// rename, and with the new file's fill written but not committed. The next
+// start ends it with every entry back and says so truly; a disk error at the
+// same point, without a kill, says the entries wait in the set-aside file
+// (not in the call file) and the next start brings them back.
+TEST_F(JournalFileTest, AKillOrADiskErrorInsideTheRebuildLosesNoEntryAndIsToldTruly) {
+    settle();
+    const QStringList before = entries();
+    const QString path = dir->file(ModSwitch::kJournalFile);
+    int garble = 0;
+    const auto damageHeader = [&] {
+        ModSwitch::OpenAllDB(false);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(18);
+        f.write(QByteArray(1, '\x03'));
+        ++garble;
+    };
+    struct Unhook {
+        ~Unhook() { ModSwitch::testing::setRestoreStepHook(nullptr); }
+    } unhook;
+    for (const char* step : {"journal-aside", "journal-filled"}) {
+        SCOPED_TRACE(step);
+        damageHeader();
+        ModSwitch::testing::setRestoreStepHook([step](const QString& at) {
+            if (at == QLatin1String(step)) throw std::runtime_error("killed");
+        });
+        platform::script::reset();
+        platform::script::enable();
+        EXPECT_THROW(restart(), std::runtime_error);
+        ModSwitch::testing::setRestoreStepHook(nullptr);
+        EXPECT_EQ(boxes(), 0);
+        platform::script::answer("ChargeLog.mdb", platform::rOK);
+        restart();
+        ASSERT_EQ(boxes(), 1);
+        EXPECT_TRUE(lastBox().contains("ChargeLog.mdb.damaged-")) << lastBox().toStdString();
+        EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
+        EXPECT_EQ(entries(), before);
+        restart();
+        EXPECT_EQ(boxes(), 1);
+    }
+
+    damageHeader();
+    ModSwitch::testing::setRestoreStepHook([](const QString& at) {
+        if (at == QLatin1String("journal-filled")) throw platform::DbError(10, "disk I/O error");
+    });
+    platform::script::reset();
+    platform::script::enable();
+    platform::script::answer("重新建立该文件失败", platform::rOK);
+    restart();
+    ModSwitch::testing::setRestoreStepHook(nullptr);
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("保存在另存的文件ChargeLog.mdb.damaged-")) << lastBox().toStdString();
+    EXPECT_FALSE(lastBox().contains("保留在话单文件中")) << lastBox().toStdString();
+    platform::script::answer("ChargeLog.mdb", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 2);
+    EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
+    EXPECT_EQ(entries(), before);
+    restart();
+    EXPECT_EQ(boxes(), 2);
+}
+
+// The rebuild's box is kept with the new file's notes: a kill while it is up
+// (or before it) leaves it for the next start, which shows it once more;
+// closed, it is not shown again. Before, the next start found a sound file
+// and said nothing.
+TEST_F(JournalFileTest, TheRebuildsBoxIsShownAgainAfterAKillWhileItWasUpAndThenNoMore) {
+    settle();
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile f(dir->file(ModSwitch::kJournalFile));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(18);
+        f.write(QByteArray(1, '\x03'));
+    }
+    platform::script::whileShown([](const QString& text) {
+        if (text.contains("ChargeLog.mdb")) throw std::runtime_error("killed while the box is up");
+    });
+    EXPECT_THROW(restart(), std::runtime_error);
+    EXPECT_THROW(restart(), std::runtime_error);   // and again
+    platform::script::whileShown(nullptr);
+    platform::script::reset();
+    platform::script::enable();
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
+    EXPECT_EQ(asideFiles(), 1);
+    restart();
+    EXPECT_EQ(boxes(), 1);
+}
+
 // A journal written before numbers were kept may add a user under a number a
 // file put back holds for someone else: told apart from a user deleted and
 // added again, and from a number the file does not hold.
@@ -1253,6 +1539,35 @@ TEST_F(LedgerTest, AStationFileBehindTheJournalGetsBackUsersAddedAndDeletedAtThe
     EXPECT_EQ(remainOf(9), yuan("10.50"));
     EXPECT_EQ(depositOf(9), yuan("28.91"));
     EXPECT_EQ(remainOf(7), opening - fee);
+}
+
+// The catch-up's box is kept in the replay's own commit: a kill while it is
+// up leaves it for the next start, which has nothing left to replay and
+// shows it once; before, that start said nothing of users 8 and 9.
+TEST_F(LedgerTest, TheCatchUpsBoxOutlivesAKillWhileItIsUp) {
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (8, '乙', 299701, 0)");
+    });
+    restart();
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
+    });
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    stationFileFromItsCopyByHand(*dir);
+    platform::script::whileShown([](const QString& text) {
+        if (text.contains("落后于话单文件")) throw std::runtime_error("killed while the box is up");
+    });
+    EXPECT_THROW(restart(), std::runtime_error);
+    platform::script::whileShown(nullptr);
+    platform::script::reset();
+    platform::script::enable();
+    platform::script::answer("落后于话单文件", platform::rOK);
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown().first().text.contains("已再次删除：\n用户8 乙")) << platform::script::shown().first().text.toStdString();
+    EXPECT_EQ(depositOf(9), yuan("28.91"));
+    restart();
+    EXPECT_EQ(platform::script::shown().size(), 1);
 }
 
 // A deposit moved since a backup, its entries gone with the log and the

@@ -5,8 +5,9 @@
 // files and damaged call files, 初始化, the users' table backed up and put
 // back in the user view, users deleted just before and just after a copy
 // that is then put back, a clock far past the newest entry (nothing let go)
-// and a clock moved on past the time the log keeps entries (old entries let
-// go, then an older backup put back);
+// and a clock moved on past the time the log keeps entries (the start that
+// finds it far past the newest entry doubts it: old entries stay until the
+// entries since show the time; then an older backup put back);
 // one run in three starts from a data directory the previous version left
 // (a log without numbers, a station file without mark, copies or station
 // name). A ledger the test keeps itself prices every record the switch sent
@@ -615,8 +616,8 @@ protected:
     }
 
     // The clock moved on past the time the log keeps its entries, the calls
-    // with it: a payment on that clock, starts that let the old entries go,
-    // then an older backup put back. What the journal let go is named.
+    // with it: a payment on that clock, starts that doubt it and keep the old
+    // entries, then an older backup put back. What the journal let go is named.
     void pastTheHorizon() {
         if (!haveBackup) backup();
         if (HasFailure()) return;

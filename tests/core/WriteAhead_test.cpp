@@ -1,5 +1,6 @@
 #include "core/ModDefine.h"
 #include "core/WriteAhead.h"
+#include "platform/Prompts.h"
 #include "support/Fixtures.h"
 
 using namespace ModSwitch;
@@ -29,4 +30,26 @@ TEST_F(WriteAheadTest, AnActWrittenAgainIsOneRecordAndCommitsWithItsState) {
     open = PendingWriteAhead(dbSwitch);
     ASSERT_EQ(open.size(), 1);
     EXPECT_EQ(open[0].key, "8");
+}
+
+// The opening's one place: a report either file keeps (a box a kill kept
+// from the operator) is shown there and settled, so it is shown once; the
+// restore's lines wait for their own box, and other kinds for their own road.
+TEST_F(WriteAheadTest, TheOpeningShowsEveryReportKeptOnceAndLeavesTheRest) {
+    platform::script::reset();
+    platform::script::enable();
+    KeepReport(dbSwitch, "catch-up:1-2", "数据库文件switch.mdb落后", "警告", platform::mbOKOnly);
+    KeepReport(dbPhoneCur, "journal:x", "计费记录归档文件", "警告", platform::mbOKOnly);
+    WriteAhead(dbPhoneCur, kReportKind, kRestoreReportKey, "line");
+    WriteAhead(dbSwitch, "deposit", "7", "intent");
+    platform::script::answer("落后", platform::rOK);
+    platform::script::answer("归档文件", platform::rOK);
+    const QList<WriteAheadRecord> left = SettleAtOpening();
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_EQ(platform::script::shown()[0].text, "数据库文件switch.mdb落后");
+    EXPECT_EQ(platform::script::shown()[0].title, "警告");
+    ASSERT_EQ(left.size(), 2);
+    SettleAtOpening();
+    EXPECT_EQ(platform::script::shown().size(), 2);
+    EXPECT_EQ(PendingWriteAhead(dbPhoneCur, kReportKind).size(), 1);
 }

@@ -345,9 +345,16 @@ TEST_F(StreamKillTest, MonitoredLiveCallOfAnUnassignedExtensionIsNotCut) {
     // The call of user 8 is cut: the live calls were handled, in order.
     const auto cut = sw->waitFor(QStringLiteral("9207"), 20000, {}, from);
     ASSERT_TRUE(cut) << station->log().join('\n').toStdString();
-    QThread::msleep(300);
+    // Whatever the two live calls make the station send comes before its
+    // answer to a balance query sent behind them: it reads and answers the
+    // line in order. Every talk limit up to that answer is looked at.
+    const size_t probeFrom = sw->receivedCount();
+    sw->sendBalanceQuery(6);
+    ASSERT_TRUE(sw->waitFor(QStringLiteral("950810"), 20000, {}, probeFrom)) << station->log().join('\n').toStdString();
     const auto all = sw->received();
-    for (size_t i = from; i < all.size(); ++i) {
+    size_t probe = probeFrom;
+    while (probe < all.size() && !all[probe].startsWith(QStringLiteral("950810"))) ++probe;
+    for (size_t i = from; i < probe; ++i) {
         if (!all[i].startsWith(QStringLiteral("9207"))) continue;
         const auto limit = sim::decodeTalkLimit(all[i]);
         ASSERT_TRUE(limit);

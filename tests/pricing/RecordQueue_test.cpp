@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <stdexcept>
 
 #include <cerrno>
 #include <utility>
@@ -429,3 +430,34 @@ TEST_F(RecordQueueTest, AQueueThatCannotBeReadIsKeptAndTriedAgainNeverTakenAsSto
 }
 
 }  // namespace
+
+// The mended spool's box is kept in the call file before the mend: a kill
+// after the mend (its records stored, the spool gone) while the box is up
+// leaves it for the next start, which shows it once. Before, the operator
+// never heard of the copy set aside.
+TEST_F(RecordQueueTest, TheMendedSpoolsBoxOutlivesAKillWhileItIsUp) {
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(spool::Append(call(k)));
+    QByteArray file = bytesOf(spool::Path());
+    file[0] = 'X';
+    {
+        QFile f(spool::Path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(file), file.size());
+    }
+    platform::script::reset();
+    platform::script::enable();
+    platform::script::whileShown([](const QString& text) {
+        if (text.contains(QStringLiteral("文件头已损坏"))) throw std::runtime_error("killed while the box is up");
+    });
+    EXPECT_THROW(spool::Replay(), std::runtime_error);
+    platform::script::whileShown(nullptr);
+    EXPECT_FALSE(QFile::exists(spool::Path()));
+    platform::script::reset();
+    platform::script::enable();
+    platform::script::answer(QStringLiteral("文件头已损坏"), platform::rOK);
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.contains(QStringLiteral("CallSpool-"))) << platform::script::shown()[0].text.toStdString();
+    restart();
+    EXPECT_EQ(platform::script::shown().size(), 1);
+}

@@ -436,7 +436,7 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
     const bool isAck = answerBody == kAck;
     if (echoLateMinMs_ >= 0 && isAck && acksWritten_ >= echoFrom_) {
         const QByteArray body = lastReply_ == Reply::Status01 ? kStatus01
-                                : lastReply_ == Reply::Status03 ? kStatus03
+                                : lastReply_ == Reply::Status03 || lastReply_ == Reply::LateRefusal ? kStatus03
                                 : lastReply_ == Reply::Normal   ? kAck
                                                                 : QByteArray();
         if (!body.isEmpty()) {
@@ -446,7 +446,8 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
             // Drawn in one order whatever is drawn, so the seed alone decides.
             const int lateMs = late(rng_), gapMs = gap(rng_);
             const bool again = share(rng_) < echoShare_;
-            const auto first = Clock::now() + std::chrono::milliseconds(lateMs);
+            const auto first =
+                Clock::now() + std::chrono::milliseconds(lastReply_ == Reply::LateRefusal ? lateMs_ : lateMs);
             dueLocked(first, body);
             ++acksWritten_;
             if (again) {
@@ -471,6 +472,9 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
         break;
     }
     case Reply::Late: dueLocked(Clock::now() + std::chrono::milliseconds(lateMs_), answerBody); break;
+    case Reply::LateRefusal:
+        if (isAck) dueLocked(Clock::now() + std::chrono::milliseconds(lateMs_), kStatus03);
+        break;
     case Reply::Status01: emitLocked(kStatus01); break;
     case Reply::Status03: emitLocked(kStatus03); break;
     case Reply::BadSum: emitLocked(answerBody, true); break;

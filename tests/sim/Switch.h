@@ -67,6 +67,8 @@ enum class Reply {
     LostAck,    // an order is taken, but its acknowledgement is lost on the line
     Doubled,    // the normal reply written twice, back to back
     Late,       // the normal reply, written setLateReplyMs() after the frame came
+    LateRefusal,// an order is not taken: "820303", written setLateReplyMs() after the frame
+                // came (with setAckTiming, its copy as drawn after that)
 };
 
 // A switch table as the simulator stores it: rows keyed by address (or by

@@ -25,6 +25,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace testsupport {
 
 StationDir::StationDir(int model, bool withData) {
@@ -84,6 +87,26 @@ void StationTest::openDatabases() {
     // In the journal mode the station runs (OpenDB): each file keeps a write-ahead log.
     ModDefine::dbSwitch.useWriteAheadLog();
     ModDefine::dbPhoneCur.useWriteAheadLog();
+}
+
+void copyDataDirKeepingTimes(const QString& dataPath) {
+    const QDir d(dataPath);
+    for (const QString& name : d.entryList(QDir::Files | QDir::Hidden)) {
+        const QString path = d.filePath(name);
+        const QByteArray native = QFile::encodeName(path);
+        struct stat st {};
+        ASSERT_EQ(::stat(native.constData(), &st), 0) << name.toStdString();
+        const QString copy = path + QStringLiteral(".copying");
+        QFile::remove(copy);
+        ASSERT_TRUE(QFile::copy(path, copy)) << name.toStdString();
+        ASSERT_TRUE(QFile::remove(path));
+        ASSERT_TRUE(QFile::rename(copy, path));
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(::utimensat(AT_FDCWD, native.constData(), times, 0), 0) << name.toStdString();
+        struct stat now {};
+        ASSERT_EQ(::stat(native.constData(), &now), 0);
+        ASSERT_NE(now.st_ino, st.st_ino) << name.toStdString();
+    }
 }
 
 void addOrphanPage(const QString& path) {

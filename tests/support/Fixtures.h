@@ -51,6 +51,11 @@ void expectNoYieldInTransaction(const QStringList& runLog);
 // only quick_check finds the page that is never used.
 void addOrphanPage(const QString& path);
 
+// Copies every file of the data directory `dataPath` (the station down) to
+// where it stands, keeping its times, as a copy of the whole directory made
+// with them (cp -a, a backup tool) leaves it: each file under another inode.
+void copyDataDirKeepingTimes(const QString& dataPath);
+
 // Makes the files of the data directory `dataPath` (the station down) what
 // the version before the numbered journal left: the call file's log without
 // numbers or kinds (its charges in their order; that version logged nothing

@@ -137,15 +137,16 @@ TEST_F(UserDownload, TheViewHearsOfEveryAcknowledgedRowAndDrawsAgainAtEveryExit)
     const auto windowsAgain = qScopeGuard([] { ModToolbar::UseDownloadWindows(); });
     sw.addRule("8B16", sim::Reply::Status03, 2);   // the extension refused
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 1));
-    // Rows are told sent once the run's answers are judged.
-    EXPECT_EQ(view.told, (QStringList{"step 下载第1个帐号 0123", "step 下载第2个帐号 0456", "account 2050",
-                                      "account 2051", "hold", "step 下载分机参数5", "draw"}));
+    // Rows are told sent once the run's answers are judged: a user's accounts
+    // and extensions are one run, judged after its last row.
+    EXPECT_EQ(view.told, (QStringList{"step 下载第1个帐号 0123", "step 下载第2个帐号 0456", "hold", "step 下载分机参数5",
+                                      "account 2050", "account 2051", "draw"}));
 
     // A row that cannot be encoded throws; the drawing comes back all the same.
     view.told.clear();
     dbSwitch.execute("update extension set firstgrade='x' where address=5");
     EXPECT_ANY_THROW(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
-    EXPECT_EQ(view.told, (QStringList{"account 2050", "account 2051", "hold", "draw"}));
+    EXPECT_EQ(view.told, (QStringList{"hold", "account 2050", "account 2051", "draw"}));
 
     // Without windows the rows go and their flags clear as with them.
     ModToolbar::SetDownloadView(nullptr);

@@ -1,0 +1,93 @@
+// 104 deposit changes of +1.00 downloaded to the switch simulator on a
+// pseudo-terminal whose switch acknowledges each change 20 ms after it came and
+// never twice: what a change of money costs on a clean line.
+#include "core/ModDefine.h"
+#include "core/ModUpgrade.h"
+#include "core/Schema.h"
+#include "core/Settings.h"
+#include "link/LinkTrace.h"
+#include "link/ModComm.h"
+#include "link/MonitorSink.h"
+#include "platform/Comm.h"
+#include "sim/RowFrames.h"
+#include "sim/Switch.h"
+#include "transfer/ModToolbar.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+void DepositChanges(benchmark::State& state) {
+    const int changes = int(state.range(0));
+    QTemporaryDir dir;
+    core::schema::WriteFreshDataDir(dir.path() + "/data", 0);
+    dbSwitch = platform::Database::open(dir.path() + "/data/switch.mdb");
+    WorkerID = QStringLiteral("0000");
+    WorkerRights = QStringList{QStringLiteral("0")};
+    ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false);
+    ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false);
+    const auto pend = [changes] {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute("delete from ExtDeposit");
+        dbSwitch.execute("delete from ExtDepositHistory");
+        for (int a = 0; a < changes; ++a)
+            dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(?,?,1)",
+                             {a, platform::Currency::parse(QStringLiteral("1.00"))->toVariant()});
+        tx.commit();
+    };
+    pend();
+
+    sim::Switch sw;
+    platform::Comm port;
+    QTimer poll;
+    if (!sw.openPty()) {
+        state.SkipWithError("no pseudo-terminal");
+        return;
+    }
+    ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
+    sw.start();
+    LinkTrace::SetEnabled(false);
+    ModComm::InitFrameTable();
+    ModComm::AttachPort(&port);
+    ModComm::ResetLink();
+    SetMonitorSink(nullptr);
+    poll.setInterval(3);
+    QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
+    poll.start();
+    if (ModComm::OpenComm(false) != ModComm::LinkOpened) {
+        state.SkipWithError("the simulator did not answer");
+        return;
+    }
+    // Each change acknowledged 20 ms after it came, never twice; the
+    // deposit question answered at once.
+    sw.setLateReplyMs(20);
+    sw.addRule(QStringLiteral("A507"), sim::Reply::Late, -1);
+    g_NoAnswerCount = 0;
+    CurTable = QStringLiteral("ExtDeposit");
+    for (auto _ : state) {
+        ModToolbar::DownTable(31);
+        state.PauseTiming();
+        if (dbSwitch.scalar("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0").toInt() != 0)
+            state.SkipWithError("changes left pending");
+        if (dbSwitch.scalar("select count(*) from ExtDepositHistory").toInt() != changes)
+            state.SkipWithError("a change missing in the history");
+        pend();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * changes);
+    // Every change went once an iteration: the switch holds the sum.
+    const auto held = sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, 0).value_or(QByteArray()));
+    state.counters["fen_at_switch_ext0"] = held ? double(held->fen) : -1.0;
+    poll.stop();
+    sw.stop();
+    port.setPortOpen(false);
+    ModComm::AttachPort(nullptr);
+    LinkTrace::SetEnabled(true);
+    dbSwitch.close();
+}
+BENCHMARK(DepositChanges)->Arg(104)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+}  // namespace

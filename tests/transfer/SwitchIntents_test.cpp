@@ -1,0 +1,439 @@
+// What the station was about to tell the switch, written ahead and settled by
+// asking the switch: deposit changes downloaded while another program holds
+// the station file, answered late, twice, not at all or contradicted, the
+// switch's deposit lagging or moved otherwise; a user deleted while the file
+// is held. After each, the simulator's deposits and rows are compared with
+// the station's pending marks and history.
+#include "transfer/TransferFixture.h"
+
+#include "admin/OpenSite.h"
+#include "core/ModUpgrade.h"
+#include "core/WriteAhead.h"
+#include "link/CommState.h"
+#include "link/TraceList.h"
+#include "link/frmSRV.h"
+#include "params/RowEdit.h"
+#include "params/ShowTable.h"
+#include "transfer/ModToolbar.h"
+#include "transfer/UserDownload.h"
+
+#include <QRegularExpression>
+#include <atomic>
+
+using namespace transfertest;
+
+namespace {
+
+// The kinds of the write-ahead records of the switch's acts.
+const QString kDeposit = QStringLiteral("deposit");
+const QString kRelease = QStringLiteral("release");
+
+class SwitchIntents : public TransferTest {
+protected:
+    void SetUp() override {
+        TransferTest::SetUp();
+        ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
+        ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+        other = platform::Database::open(dbSwitch.path());
+    }
+    void TearDown() override {
+        sw.setObserver({});
+        if (locked) other.execute("ROLLBACK");
+        other.close();
+        TransferTest::TearDown();
+        frmSRV::instance().lstRec->clear();
+    }
+    void down(const QString& table, int right = 31) {
+        CurTable = table;
+        sw.clearReceived();
+        console->sbrInfo->setPanelText(2, QString());
+        ModToolbar::DownTable(right);
+    }
+    // Another program takes the station file for its own writing (on the
+    // switch's thread when the switch sees a frame; the connection serves one
+    // thread at a time).
+    void lock() {
+        other.execute("BEGIN IMMEDIATE");
+        locked = true;
+    }
+    void unlock() {
+        other.execute("ROLLBACK");
+        locked = false;
+    }
+    void lockOn(const QString& prefix) {
+        sw.setObserver([this, prefix](const sim::Frame& f) {
+            if (f.startsWith(prefix) && !locked) lock();
+        });
+    }
+    qint64 atSwitch(int address) {
+        return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
+    }
+    void hold(int address, qint64 fen) {
+        QByteArray row = QByteArray::fromHex("A5070000000000");
+        row[2] = char(address);
+        row[4] = char((fen >> 16) & 0x0F);
+        row[5] = char((fen >> 8) & 0xFF);
+        row[6] = char(fen & 0xFF);
+        sw.setRow(sim::tables::ExtDeposit, address, row);
+    }
+    void change(int address, const char* yuan) {
+        dbSwitch.execute("delete from ExtDeposit where Address=?", {address});
+        dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(?,?,1)",
+                         {address, platform::Currency::parse(QString::fromLatin1(yuan))->toVariant()});
+    }
+    int count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
+    int changesSent(int address) {
+        int n = 0;
+        for (const QString& h : sent())
+            if (h.startsWith(QStringLiteral("A507%1").arg(address, 2, 16, QLatin1Char('0')).toUpper()) &&
+                h.mid(6, 2) != "00" && h.mid(8) != "000000")
+                ++n;
+        return n;
+    }
+    // The history's sum for the extension, in fen, and its pending change.
+    qint64 booked(int address) {
+        return platform::Currency::fromRaw(
+                   dbSwitch.scalar("select ifnull(sum(ChangeValue),0) from extdeposithistory where ExtAddr=?", {address})
+                       .toLongLong())
+            .toFen();
+    }
+    bool pendingChange(int address) {
+        return count("select count(*) from ExtDeposit where Address=? and bSet<>0 and ChangeValue<>0", {address}) == 1;
+    }
+    int intents(const QString& kind) { return int(ModSwitch::PendingWriteAhead(dbSwitch, kind).size()); }
+
+    platform::Database other;
+    std::atomic<bool> locked{false};
+};
+
+}  // namespace
+
+// Another program holds the station file: the station cannot write what it is
+// about to send, so it sends nothing and says why; once the file is free the
+// change goes, once.
+TEST_F(SwitchIntents, AChangeTheStationCannotWriteAheadIsNotSent) {
+    hold(7, 10000);
+    change(7, "10.00");
+    lock();
+    down("ExtDeposit");
+    unlock();
+    EXPECT_TRUE(status().startsWith("下载错误:")) << status().toStdString();
+    EXPECT_EQ(atSwitch(7), 10000);
+    EXPECT_EQ(changesSent(7), 0);
+    EXPECT_TRUE(pendingChange(7));
+
+    down("ExtDeposit");
+    EXPECT_EQ(status(), "下载成功");
+    down("ExtDeposit");
+    EXPECT_EQ(atSwitch(7), 11000);
+    EXPECT_EQ(booked(7), 1000);
+    EXPECT_FALSE(pendingChange(7));
+    EXPECT_EQ(intents(kDeposit), 0);
+}
+
+// The lock comes while the switch takes the change, or the station stops
+// after the frame went (its intent left as it was): the change is settled by
+// the switch's deposit at the next download, booked once and never sent again.
+TEST_F(SwitchIntents, AChangeTakenButNotWrittenIsSettledByTheSwitchNotSentAgain) {
+    hold(7, 10000);
+    change(7, "10.00");
+    lockOn("A50707");
+    down("ExtDeposit");
+    sw.setObserver({});
+    unlock();
+    EXPECT_TRUE(status().startsWith("下载错误:")) << status().toStdString();
+    EXPECT_EQ(atSwitch(7), 11000);
+    EXPECT_EQ(intents(kDeposit), 1);
+
+    down("ExtDeposit");
+    EXPECT_EQ(status(), "下载成功");
+    EXPECT_EQ(changesSent(7), 0);
+    EXPECT_EQ(atSwitch(7), 11000);
+    EXPECT_EQ(booked(7), 1000);
+    EXPECT_FALSE(pendingChange(7));
+    EXPECT_EQ(intents(kDeposit), 0);
+
+    // Killed after the frame went: the intent and the pending change are what
+    // the station left; the switch took it.
+    change(9, "-2.00");
+    hold(9, 5000 - 200);
+    ModSwitch::WriteAhead(dbSwitch, kDeposit, "9", "before=5000;change=-200;value=-20000;frame=A50709020000C8");
+    // And one the switch never got: it goes now, once.
+    change(8, "3.00");
+    hold(8, 0);
+    ModSwitch::WriteAhead(dbSwitch, kDeposit, "8", "before=0;change=300;value=30000;frame=A507080100012C");
+    down("ExtDeposit");
+    EXPECT_EQ(status(), "下载成功");
+    EXPECT_EQ(atSwitch(9), 4800);
+    EXPECT_EQ(booked(9), -200);
+    EXPECT_EQ(atSwitch(8), 300);
+    EXPECT_EQ(booked(8), 300);
+    EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
+    EXPECT_EQ(intents(kDeposit), 0);
+}
+
+// The switch takes the change, its acknowledgement is lost, and its deposit
+// answer lags the change (the first question after it still gives the value
+// before): the deposit is read until two answers agree, and the change is
+// not sent again.
+TEST_F(SwitchIntents, ADepositAnswerLaggingATakenChangeSendsNothingTwice) {
+    for (int lost : {1, 2}) {
+        SCOPED_TRACE(lost);
+        hold(7, 0);
+        change(7, "1.00");
+        dbSwitch.execute("delete from extdeposithistory");
+        sw.clearRules();
+        sw.addRule("A50707", sim::Reply::LostAck, lost);
+        // Taken: the switch's answers show the value before once more.
+        std::atomic<int> stale{-1};
+        sw.setObserver([&](const sim::Frame& f) {
+            if (f.startsWith("A50707")) {
+                stale = int(atSwitch(7));
+                hold(7, stale - 100);
+            } else if (f.startsWith("A50307") && stale >= 0) {
+                hold(7, stale);
+                stale = -1;
+            }
+        });
+        down("ExtDeposit");
+        sw.setObserver({});
+        EXPECT_EQ(atSwitch(7), 100);
+        EXPECT_EQ(booked(7), 100);
+        EXPECT_FALSE(pendingChange(7));
+        EXPECT_EQ(status(), "下载成功");
+    }
+}
+
+// The switch answers every order 20 ms late and once more 500-1000 ms after:
+// the late copy of ext 7's answer comes while ext 9's change, which the
+// switch never got, waits. Nothing is booked that the switch does not hold.
+TEST_F(SwitchIntents, ALateCopyOfAnotherAnswerBooksNothing) {
+    hold(7, 0);
+    hold(9, 0);
+    change(7, "1.00");
+    change(9, "123.45");
+    sw.setAckTiming(20, 20, 1.0, 500, 1000);
+    sw.addRule("A50709", sim::Reply::Silent, 1);
+    down("ExtDeposit");
+    sw.setAckTiming(-1, -1, 0, 0, 0);
+    settle(1200);
+    for (int a : {7, 9}) {
+        SCOPED_TRACE(a);
+        EXPECT_EQ(atSwitch(a), booked(a));
+        EXPECT_EQ(pendingChange(a), booked(a) == 0);
+    }
+    EXPECT_EQ(atSwitch(9), 12345);
+}
+
+// The planted faults of the deposit rules.
+TEST_F(SwitchIntents, TheDepositRulesHoldAgainstContradictionsMovesRefusalsAndCopies) {
+    // The change frame goes unanswered while a stray "820300" and then a
+    // "820303" come: neither is taken as its answer; the deposit shows it was
+    // not taken, so it goes once more.
+    hold(7, 0);
+    change(7, "1.00");
+    sw.addRule("A50707", sim::Reply::Silent, 1);
+    std::atomic<bool> once{true};
+    sw.setObserver([&](const sim::Frame& f) {
+        if (f.startsWith("A50707") && once.exchange(false)) {
+            sw.sendHex("820300");
+            sw.sendHex("820303");
+        }
+    });
+    down("ExtDeposit");
+    sw.setObserver({});
+    EXPECT_EQ(atSwitch(7), booked(7));
+    EXPECT_EQ(pendingChange(7), booked(7) == 0);
+    down("ExtDeposit");
+    EXPECT_EQ(atSwitch(7), 100);
+    EXPECT_EQ(booked(7), 100);
+    EXPECT_FALSE(pendingChange(7));
+
+    // The switch's deposit moved by a third amount while the change's answer
+    // was lost: in doubt, named with both values, never sent again.
+    hold(6, 1000);
+    change(6, "1.00");
+    dbSwitch.execute("delete from ExtDeposit where Address<>6");
+    sw.addRule("A50706", sim::Reply::LostAck, 1);
+    sw.setObserver([&](const sim::Frame& f) {
+        if (f.startsWith("A50706")) hold(6, 1000 + 100 + 500);
+    });
+    platform::script::answer("改变前交换机上的押金为10.00，现在为16.00", platform::rOK);
+    down("ExtDeposit");
+    sw.setObserver({});
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(status(), "下载失败");
+    platform::script::answer("改变前交换机上的押金为10.00，现在为16.00", platform::rOK);
+    down("ExtDeposit");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(changesSent(6), 0);
+    EXPECT_EQ(atSwitch(6), 1600);
+    EXPECT_EQ(booked(6), 0);
+    EXPECT_TRUE(pendingChange(6));
+    // The operator, having read the switch's deposits, withdraws the change:
+    // it is asked about no more.
+    dbSwitch.execute("update ExtDeposit set ChangeValue=0, bSet=0 where Address=6");
+    down("ExtDeposit");
+    EXPECT_EQ(status(), "下载成功");
+    EXPECT_EQ(intents(kDeposit), 0);
+    EXPECT_EQ(atSwitch(6), 1600);
+    dbSwitch.execute("delete from ExtDeposit");
+
+    // A refusal heard for certain: the change stays pending and is not sent
+    // once more in the same download.
+    hold(5, 0);
+    change(5, "1.00");
+    sw.addRule("A50705", sim::Reply::Status03, 1);
+    down("ExtDeposit");
+    EXPECT_EQ(status(), "下载失败");
+    EXPECT_EQ(changesSent(5), 1);
+    EXPECT_EQ(atSwitch(5), 0);
+    EXPECT_TRUE(pendingChange(5));
+    down("ExtDeposit");
+    EXPECT_EQ(atSwitch(5), 100);
+    EXPECT_EQ(booked(5), 100);
+    dbSwitch.execute("delete from ExtDeposit");
+
+    // A switch that answers each order once more 20 ms after: two copies more
+    // than it makes come while ext 4's change went unanswered. They are no
+    // repeats of anything: the deposit decides, the change goes once more.
+    hold(4, 0);
+    change(4, "1.00");
+    sw.setAckTiming(0, 0, 1.0, 20, 20);
+    sw.addRule("A50704", sim::Reply::Silent, 1);
+    once = true;
+    sw.setObserver([&](const sim::Frame& f) {
+        if (f.startsWith("A50704") && once.exchange(false)) {
+            sw.sendHex("820300");
+            sw.sendHex("820300");
+        }
+    });
+    down("ExtDeposit");
+    sw.setObserver({});
+    sw.setAckTiming(-1, -1, 0, 0, 0);
+    EXPECT_EQ(atSwitch(4), 100);
+    EXPECT_EQ(booked(4), 100);
+    EXPECT_FALSE(pendingChange(4));
+}
+
+// A change the switch refused for certain, whose deposit question then gets
+// no answer: the switch did answer (it refused), and is not said to have
+// confirmed nothing; the change stays pending and is compared next time.
+TEST_F(SwitchIntents, ARefusedChangeIsNotToldAsUnanswered) {
+    hold(7, 10000);
+    change(7, "1.00");
+    sw.addRule("A50707", sim::Reply::Status03, 1);
+    sw.addRule("A503", sim::Reply::Silent, -1, 1);
+    down("ExtDeposit");
+    EXPECT_EQ(status(), "下载失败");
+    EXPECT_EQ(atSwitch(7), 10000);
+    EXPECT_EQ(booked(7), 0);
+    EXPECT_TRUE(pendingChange(7));
+    sw.clearRules();
+    down("ExtDeposit");
+    EXPECT_EQ(status(), "下载成功");
+    EXPECT_EQ(atSwitch(7), 10100);
+    EXPECT_EQ(booked(7), 100);
+}
+
+// The station stopped after a change went (its intent and the pending change
+// left as they were; the switch took it): the opening settles it with the
+// switch before anything else, booked once.
+TEST_F(SwitchIntents, AChangeLeftUnsettledIsSettledAtTheOpening) {
+    change(9, "-2.00");
+    hold(9, 4800);
+    ModSwitch::WriteAhead(dbSwitch, kDeposit, "9", "before=5000;change=-200;value=-20000;frame=A50709020000C8");
+    change(8, "3.00");
+    hold(8, 0);
+    ModSwitch::WriteAhead(dbSwitch, kDeposit, "8", "before=0;change=300;value=30000;frame=A507080100012C");
+    ASSERT_TRUE(admin::OpenSite({}).opened);
+    EXPECT_EQ(intents(kDeposit), 0);
+    EXPECT_EQ(booked(9), -200);
+    EXPECT_FALSE(pendingChange(9));
+    EXPECT_EQ(booked(8), 0);
+    EXPECT_TRUE(pendingChange(8));
+    EXPECT_TRUE(sent().filter(QRegularExpression("^A507")).isEmpty());
+    EXPECT_EQ(atSwitch(9), 4800);
+    EXPECT_EQ(atSwitch(8), 0);
+}
+
+namespace {
+
+class UserRelease : public SwitchIntents {
+protected:
+    void SetUp() override {
+        SwitchIntents::SetUp();
+        dbSwitch.execute("insert into user (userid, username) values(5, '张三')");
+        dbSwitch.execute("update account set account='0123', userid=5, bSet=0 where address=2048");
+        dbSwitch.execute("update extension set userid=5, bSet=0 where address=5");
+        // The switch holds the user's rows as the station does.
+        ASSERT_TRUE(ModToolbar::DownUserPara(5, 0, 0, 0, 0));
+        sent();
+        sw.clearReceived();
+    }
+    void deleteUser() {
+        CurTable = "User";
+        platform::FlexGrid& g = *console->fgDisp;
+        ModGeneral::ShowTable(g, "select userid, username, '', '', '', '0.00' from user where userid=5",
+                              ">用户编号|>用户名称|a|b|c|>余额", 0, 0, false);
+        g.setRow(1);
+        g.setRowSel(1);
+        GridSelFirst = GridSelLast = 1;
+        platform::script::answer("要删除第1条至第1条记录吗?", platform::rYes);
+        ModSwitch::DelParaRecord(7);
+    }
+    QString accountAtSwitch() {
+        const auto a = sim::decodeAccount(sw.row(sim::tables::Account, 2048).value_or(QByteArray()));
+        return a ? a->code : QString();
+    }
+    bool userKept() { return count("select count(*) from user where userid=5") == 1; }
+};
+
+}  // namespace
+
+// 删除 of a user while another program holds the station file: nothing is
+// released on the switch, and the user stays whole.
+TEST_F(UserRelease, AUserDeletedUnderALockReleasesNothing) {
+    lock();
+    deleteUser();
+    unlock();
+    EXPECT_TRUE(status().startsWith("删除错误:")) << status().toStdString();
+    EXPECT_TRUE(sw.receivedWith("8C08").empty());
+    EXPECT_TRUE(sw.receivedWith("8B16").empty());
+    EXPECT_TRUE(userKept());
+    EXPECT_EQ(intents(kRelease), 0);
+}
+
+// The lock comes while the switch releases the user's rows: the release
+// stands on the switch, the station says the deletion is not finished, and
+// the next download finishes it as the switch shows.
+TEST_F(UserRelease, AReleaseThatReachedTheSwitchIsFinishedAtTheNextDownload) {
+    lockOn("8B1605");
+    platform::script::answer("用户张三的删除未能完成", platform::rOK);
+    deleteUser();
+    sw.setObserver({});
+    unlock();
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(accountAtSwitch(), "FFFF");
+    EXPECT_TRUE(userKept());
+    EXPECT_EQ(intents(kRelease), 1);
+
+    platform::script::answer("其删除现已完成", platform::rOK);
+    dbSwitch.execute("update ExtraHead set bSet=1 where Address=0");
+    down("ExtraHead", 1);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_FALSE(userKept());
+    EXPECT_EQ(dbSwitch.scalar("select account||'/'||userid from account where address=2048").toString(), "FFFF/0");
+    EXPECT_EQ(count("select userid from extension where address=5"), 0);
+    EXPECT_EQ(intents(kRelease), 0);
+}
+
+// A release whose every row the switch refused: the user stays as the
+// station holds it, and its intent is settled there and then.
+TEST_F(UserRelease, AReleaseTheSwitchRefusedKeepsTheUser) {
+    sw.addRule("8C08", sim::Reply::Status03, -1);
+    deleteUser();
+    EXPECT_TRUE(userKept());
+    EXPECT_EQ(accountAtSwitch(), "0123");
+    EXPECT_EQ(intents(kRelease), 0);
+}
