@@ -250,30 +250,98 @@ bool storeAgain(const RecordQueue& file, const QByteArray& id, const RecordQueue
 }
 
 // A deposit event among the records is no call: it goes to the deposit
-// history, as it does when the switch sends it live, with no answer. One the
-// history cannot take by its own content (no valid time, another event under
-// its time and extension) is kept as a reject row, its frame in the record
-// error log. False when the database cannot store now.
+// history, as it does when the switch sends it live, with no answer. Its
+// record is stored, as every record is, by the commit of the call file that
+// notes it: the event waits there beside the note, and the history (in the
+// station file) takes it in a commit of its own right after, or at the next
+// storing or opening; an event the history holds already counts as taken.
+// One the history cannot take by its own content (no valid time, another
+// event under its time and extension) is kept as a reject row, its frame in
+// the record error log. False when the database cannot store now.
+const QString kEventsWaiting = QStringLiteral("TarvoDepositEventsWaiting");
+
+void keepAside(const QByteArray& record) {
+    LogRecordError(QStringLiteral("押金事件未能写入押金历史: ") + QString::fromLatin1(record.toHex(' ').toUpper()));
+}
+
 bool keepDeposit(const QByteArray& record, const std::function<void()>& note) {
+    bool readable = false;
     try {
-        const ModGeneral::DepositEvent e = ModGeneral::ReadDepositEvent(record);
-        const bool added = ModGeneral::StoreDepositEvent(e);
-        note();
-        if (added) dbSwitch.afterCommit([e] { ModGeneral::ShowDepositEvent(e); });
-        return true;
-    } catch (const platform::DbError& e) {
-        // A station without the history (another switch model) keeps the event aside too.
-        if (e.number() != platform::kErrDuplicateKey && !dbSwitch.actualTableName(QStringLiteral("ExtDepositHistory")).isEmpty()) {
+        ModGeneral::ReadDepositEvent(record);
+        readable = true;
+    } catch (const std::exception&) {
+    }
+    // A station without the history (another switch model) keeps the event aside too.
+    if (readable && !dbSwitch.actualTableName(QStringLiteral("ExtDepositHistory")).isEmpty()) {
+        try {
+            const QString held = ModSwitch::CallFileNote(kEventsWaiting);
+            ModSwitch::SetCallFileNote(kEventsWaiting, held + (held.isEmpty() ? QString() : QStringLiteral(",")) +
+                                                           QString::fromLatin1(record.toHex()));
+            note();
+            dbSwitch.afterCommit([] { HistoryTakesWaitingEvents(); });
+            return true;
+        } catch (const platform::DbError& e) {
             LogRecordError(e.text());
             return false;
         }
-    } catch (const std::exception&) {
     }
-    LogRecordError(QStringLiteral("押金事件未能写入押金历史: ") + QString::fromLatin1(record.toHex(' ').toUpper()));
+    keepAside(record);
     return ClsMonitor().StoreReject(record, note);
 }
 
 }  // namespace
+
+bool HistoryTakesWaitingEvents() {
+    // Once at a time: the commits below run what waited for a commit, and
+    // that may be this again.
+    static bool running = false;
+    if (running) return false;
+    running = true;
+    struct Done {
+        ~Done() { running = false; }
+    } done;
+    QList<QByteArray> events;
+    try {
+        for (const QString& hex : ModSwitch::CallFileNote(kEventsWaiting).split(QLatin1Char(','), Qt::SkipEmptyParts))
+            events << QByteArray::fromHex(hex.toLatin1());
+    } catch (const platform::DbError& e) {
+        LogRecordError(e.text());
+        return false;
+    }
+    if (events.isEmpty()) return true;
+    QList<ModGeneral::DepositEvent> added;
+    QList<QByteArray> refused;
+    try {
+        {
+            // The station file's commit, alone.
+            platform::Transaction tx(dbSwitch);
+            for (const QByteArray& record : events) {
+                try {
+                    const ModGeneral::DepositEvent e = ModGeneral::ReadDepositEvent(record);
+                    if (ModGeneral::StoreDepositEvent(e)) added << e;
+                } catch (const platform::DbError& e) {
+                    if (e.number() != platform::kErrDuplicateKey) throw;
+                    refused << record;
+                }
+            }
+            tx.commit();
+        }
+        // Then the call file's: the events leave it, those refused as reject rows.
+        platform::Transaction tx(dbSwitch);
+        for (const QByteArray& record : refused) {
+            keepAside(record);
+            if (!ClsMonitor().StoreReject(record, [] {}))
+                throw platform::DbError(platform::kErrGeneric, QStringLiteral("押金事件未能存为错误话单"));
+        }
+        ModSwitch::SetCallFileNote(kEventsWaiting, QString());
+        tx.commit();
+    } catch (const platform::DbError& e) {
+        LogRecordError(e.text());
+        return false;
+    }
+    for (const ModGeneral::DepositEvent& e : added) ModGeneral::ShowDepositEvent(e);
+    return true;
+}
 
 QString Path() {
     const QString found = platform::resolveCI(AppPath, QStringLiteral("Bill.dat"));
@@ -321,6 +389,7 @@ int Waiting() {
 int Price(const std::function<void()>& advance, Report* report) {
     static bool running = false;
     if (running) return Waiting();
+    HistoryTakesWaitingEvents();
     const RecordQueue file = queue();
     const int total = file.count();
     Mark m = readMark();

@@ -38,6 +38,10 @@ struct Report {
 QString Path();
 // How many records of "Bill.dat" wait to be stored (0 when none).
 int Waiting();
+// Gives the deposit history the deposit events whose records are stored and
+// that the call file still holds for it (see Price); false when the databases
+// cannot take them now.
+bool HistoryTakesWaitingEvents();
 // Prices what waits, from the first record not yet stored, when the site the
 // records were read for is the one open; `advance` runs once per record. A
 // file beside a missing or damaged mark is copied aside first and priced into

@@ -14,6 +14,7 @@
 #include "core/frmWorker.h"
 #include "platform/Printer.h"
 #include "printing/PrintGrid.h"
+#include "support/RefusalWalk.h"
 
 #include <QApplication>
 #include <QFile>
@@ -456,6 +457,41 @@ TEST_F(Backup, QuotesInUserNamesSurviveBothWays) {
     dbSwitch.execute("delete from user where userid=5");
     restore("User");
     EXPECT_EQ(dbSwitch.scalar("select username from user where userid=5").toString(), "O'Neil");
+}
+
+// The users' table put back from "Backup.mdb" (用户管理 恢复) while the disk
+// refuses once: the table is the copy's exactly when "恢复成功" is said, and
+// either way every balance is the journal's, each movement since the copy once.
+TEST_F(Backup, UsersPutBackExactlyWhenItSaysSoAndKeepTheJournalsMoneyWhateverIsRefused) {
+    namespace refusal = testsupport::refusal;
+    using platform::Currency;
+    const auto money = [](const char* t) { return *Currency::parse(QString::fromLatin1(t)); };
+    ModSwitch::MoveBalances([] { dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 100000, 0)"); });
+    backup("User");
+    Currency remain = money("10");
+    QStringList boxes;
+    refusal::walk(
+        [&](int) {
+            console().sbrInfo->setPanelText(2, QString());
+            const refusal::MaybeBoxes asked({{"要从备份库恢复数据吗?", platform::rYes}, {"", platform::rOK}});
+            console().tbrSwitch_ButtonClick("Restore");
+            boxes = asked.shown();
+            return status() == "恢复成功";
+        },
+        [&](int, bool said) {
+            const bool putBack = dbSwitch.scalar("select username from user where userid=7").toString() == "甲";
+            EXPECT_EQ(said, putBack) << status().toStdString() << boxes.join('\n').toStdString();
+            EXPECT_EQ(refusal::journalSum(7, int(ModSwitch::LogKind::Balance)), remain - money("10"));
+            refusal::checkMoney(7, remain, Currency(), Currency());
+        },
+        refusal::stationFiles(),
+        [&](int i) {
+            // A movement since the copy, and a name the copy puts back.
+            ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=7"); }, 7);
+            remain += money("1");
+            dbSwitch.execute("update user set username=? where userid=7", {QStringLiteral("改%1").arg(i)});
+            ASSERT_TRUE(console().ShowView("User"));
+        });
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "core/frmDialog.h"
 #include "params/ShowTable.h"
 #include "sim/RowFrames.h"
+#include "support/RefusalWalk.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -499,6 +500,46 @@ TEST_F(Loaded, SettlingFromThePopupGivesTheConsoleBack) {
     EXPECT_TRUE(got.contains("84040000"));
     EXPECT_GT(got.lastIndexOf("960301"), got.lastIndexOf("960300"));
     EXPECT_FALSE(console().findChild<QAction*>("mnuBalanceUser")->isVisible());
+}
+
+// 初始化 from the user view's popup while the disk refuses once: the user's
+// deposit and balance end at nothing exactly when no error is said, and what
+// they gave up is one entry each in the journal.
+TEST_F(Loaded, InitialisingEndsTheMoneyExactlyWhenItSaysSoWhateverIsRefused) {
+    namespace refusal = testsupport::refusal;
+    using platform::Currency;
+    using Kind = ModSwitch::LogKind;
+    const auto money = [](const char* t) { return *Currency::parse(QString::fromLatin1(t)); };
+    console::SetPopupRunner([](QMenu* m) { return m->findChild<QAction*>("mnuInitUser"); });
+    refusal::walk(
+        [&](int) {
+            console().sbrInfo->setPanelText(2, QString());
+            const refusal::MaybeBoxes asked({{"用户还有押金余额,要强制初始化用户吗", platform::rYes}});
+            rightClick(false);
+            return status().isEmpty();
+        },
+        [&](int i, bool said) {
+            const qint64 u = 100 + i;
+            ModSwitch::ApplyLoggedCharges();
+            const bool done = dbSwitch.scalar("select remain from user where userid=?", {u}).toLongLong() == 0;
+            EXPECT_EQ(said, done) << status().toStdString();
+            EXPECT_EQ(refusal::journalSum(u, int(Kind::Balance)), done ? money("-5") : Currency());
+            EXPECT_EQ(refusal::journalSum(u, int(Kind::Deposit)), done ? Currency() : money("3"));
+            refusal::checkMoney(u, done ? Currency() : money("5"), done ? Currency() : money("3"), Currency());
+        },
+        refusal::stationFiles(),
+        [&](int i) {
+            const qint64 u = 100 + i;
+            ModSwitch::MoveBalances([&] {
+                dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) "
+                                 "values (?, ?, ?, ?, 1, '2026-01-01 00:00:00')",
+                                 {u, QStringLiteral("用户%1").arg(i), money("3"), money("5")});
+            }, u);
+            ASSERT_TRUE(console().ShowView("User"));
+            const int r = grid().FindRow(0, QString::number(u), 1);
+            ASSERT_GE(r, 1);
+            select(r, 1, r, 1);
+        });
 }
 
 }  // namespace

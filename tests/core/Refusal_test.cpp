@@ -6,24 +6,21 @@
 // call is kept once (stored or in the spool), and the act said it failed
 // exactly when it did not happen.
 #include "support/PricingFixture.h"
-#include "support/Refusals.h"
+#include "support/RefusalWalk.h"
 
 #include "billing/Payments.h"
 #include "core/ChargeLog.h"
+#include "core/ModUpgrade.h"
 #include "core/StationFiles.h"
 #include "link/ModComm.h"
 #include "pricing/BillFile.h"
 #include "pricing/ClsMonitor.h"
 #include "pricing/RecordSpool.h"
+#include "platform/Prompts.h"
 
 #include <QFile>
 #include <cstdio>
 #include <functional>
-
-namespace platform {
-// Amounts in a failure as the operator reads them.
-inline void PrintTo(const Currency& c, std::ostream* os) { *os << c.toString2().toStdString(); }
-}  // namespace platform
 
 using namespace pricingtest;
 namespace refusal = testsupport::refusal;
@@ -31,15 +28,6 @@ namespace spool = pricing::spool;
 namespace billfile = pricing::billfile;
 
 namespace {
-
-struct Refused {
-    refusal::Op op;
-    QString file;
-    int n;
-    std::string text() const {
-        return QStringLiteral("the %1. %2 of %3 refused").arg(n).arg(QLatin1String(refusal::nameOf(op)), file).toStdString();
-    }
-};
 
 class RefusalTest : public PricingTest {
 protected:
@@ -53,63 +41,12 @@ protected:
         PricingTest::TearDown();
     }
 
-    // Runs `act(i)` (its i-th run; true when it says it was done) under every
-    // refusal of the walk, then `check(i, said)` with nothing armed.
-    // Returns how many runs the walk took.
     int walk(const std::function<bool(int)>& act, const std::function<void(int, bool)>& check) {
-        int runs = 0;
-        for (const QString file : {QStringLiteral("PhoneCur.mdb"), QStringLiteral("switch.mdb")}) {
-            for (const refusal::Op op : {refusal::Op::Write, refusal::Op::Sync}) {
-                for (int n = 1;; ++n) {
-                    const Refused what{op, file, n};
-                    const int i = runs++;
-                    bool said = false, fired = false;
-                    {
-                        const refusal::Armed armed(op, file, n);
-                        said = act(i);
-                        fired = refusal::fired();
-                    }
-                    SCOPED_TRACE(what.text());
-                    check(i, said);
-                    if (HasFailure() || !fired) {
-                        RecordProperty(QStringLiteral("%1_%2").arg(file, QLatin1String(refusal::nameOf(op))).toStdString(), n);
-                        std::printf("%s %s: n = 1..%d\n", qPrintable(file), refusal::nameOf(op), n);
-                        break;
-                    }
-                    if (n == 200) {
-                        ADD_FAILURE() << "the act never passes untouched";
-                        break;
-                    }
-                }
-            }
-        }
-        return runs;
+        return refusal::walk(act, check);
     }
-
-    // The sum of the journal's entries for `user` (balance moved, charges
-    // taken), each number once whichever file holds it.
-    Currency journalSum(qint64 user, int kind) {
-        QString entries = QStringLiteral("SELECT f_seq, f_kind, f_userid, f_amount FROM phonecur.tab_chargelog");
-        if (!dbSwitch.actualTableName(ModSwitch::kLedgerMirror).isEmpty())
-            entries += QStringLiteral(" UNION SELECT f_seq, f_kind, f_userid, f_amount FROM main.tab_chargemirror");
-        // Two files giving one number two different entries would count twice.
-        EXPECT_EQ(dbSwitch.scalar(QStringLiteral("SELECT count(DISTINCT f_seq) FROM (%1)").arg(entries)).toLongLong(),
-                  dbSwitch.scalar(QStringLiteral("SELECT count(*) FROM (%1)").arg(entries)).toLongLong());
-        return Currency::fromRaw(
-            dbSwitch.scalar(QStringLiteral("SELECT coalesce(sum(f_amount), 0) FROM (%1) WHERE f_userid=? AND f_kind=?").arg(entries),
-                            {user, kind})
-                .toLongLong());
-    }
-    // Checks the money of user 7: what the journal gives, what the station
-    // file holds once it is brought up to it, and the entries.
-    void checkMoney(Currency remain, Currency deposit, Currency charged) {
-        EXPECT_EQ(ModSwitch::BalanceOf(7), remain);
-        ModSwitch::ApplyLoggedCharges();
-        EXPECT_EQ(remainOf(7), remain);
-        EXPECT_EQ(Currency::fromRaw(dbSwitch.scalar(QStringLiteral("SELECT deposit FROM user WHERE userid=7")).toLongLong()),
-                  deposit);
-        EXPECT_EQ(journalSum(7, int(ModSwitch::LogKind::Charge)), charged);
-    }
+    Currency journalSum(qint64 user, int kind) { return refusal::journalSum(user, kind); }
+    // The money of user 7.
+    void checkMoney(Currency remain, Currency deposit, Currency charged) { refusal::checkMoney(7, remain, deposit, charged); }
 
     // The i-th call of a walk: 0.40 yuan, a minute apart.
     CallRecord call(int i) {
@@ -216,6 +153,59 @@ TEST_P(BillRefusalTest, BillFileRecordsAreStoredAndChargedOnceWhateverIsRefused)
         });
 }
 INSTANTIATE_TEST_SUITE_P(ChargedOrNot, BillRefusalTest, ::testing::Bool());
+
+// A deposit event among the records of a "Bill.dat": stored, as every record,
+// by the call file's commit that notes it (the event held there beside the
+// note, until the deposit history in the station file takes it), and in the
+// history once; never in the history while the file counts it waiting.
+TEST_F(RefusalTest, BillFileDepositEventIsInTheHistoryExactlyWhenItCountsStored) {
+    ASSERT_EQ(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 2);
+    const auto event = [&](int i) {
+        CallRecord r;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0)).addSecs(60 * i);
+        r.seconds = 125;   // amount bytes 00 02 05
+        r.type = 0x0A;
+        QByteArray f = r.frame();
+        quint8 sum = 0;
+        for (char c : f) sum = quint8(sum + quint8(c));
+        return f.append(char(sum));
+    };
+    const auto rows = [&](int i) {
+        return count("ExtDepositHistory", QStringLiteral("ChangeDate=?"),
+                     {QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0)).addSecs(60 * i).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
+    };
+    Currency charged;
+    walk(
+        [&](int i) {
+            {
+                billfile::Writer w;
+                int waiting = -1;
+                EXPECT_TRUE(w.start(true, &waiting));
+                EXPECT_TRUE(w.append(event(i)));
+                EXPECT_TRUE(w.append(billRecord(i)));
+            }
+            return billfile::Price() == 0;
+        },
+        [&](int i, bool done) {
+            const int waiting = billfile::Waiting();
+            EXPECT_EQ(done, waiting == 0);
+            // The event comes first: stored as soon as anything is.
+            const bool held = ModSwitch::CallFileNote(QStringLiteral("TarvoDepositEventsWaiting"))
+                                  .contains(QString::fromLatin1(event(i).toHex()));
+            EXPECT_LE(rows(i), 1);
+            EXPECT_EQ(rows(i) == 1 || held, waiting < 2);
+            EXPECT_EQ(timesStored(i), waiting == 0 ? 1 : 0);
+            if (waiting == 0) charged += yuan("0.40");
+            checkMoney(yuan("10") - charged, Currency(), charged);
+            EXPECT_EQ(billfile::Price(), 0);
+            EXPECT_EQ(rows(i), 1);
+            EXPECT_TRUE(ModSwitch::CallFileNote(QStringLiteral("TarvoDepositEventsWaiting")).isEmpty());
+            EXPECT_EQ(timesStored(i), 1);
+            EXPECT_EQ(count("tab_errPh"), 0);
+            if (waiting > 0) charged += yuan("0.40");
+            checkMoney(yuan("10") - charged, Currency(), charged);
+        });
+}
 
 // A payment: the window is told it failed exactly when nothing moved; what it
 // moved is in the journal once, and in the call file's log after the opening.
@@ -324,6 +314,54 @@ TEST_F(RefusalTest, AReadIsRefusedOnlyInTheFileChosen) {
         EXPECT_TRUE(refusal::fired());
     }
     EXPECT_GT(platform::Database::open(path).scalar(QStringLiteral("SELECT count(*) FROM sqlite_master")).toLongLong(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The move of settled entries into "ChargeLog.mdb" at an opening: each entry
+// in the journal once (in the call file, in the journal file, or in both
+// under its one number), the balance as the calls made it, and the move's
+// trouble told only when the entries stayed in the call file.
+TEST_F(RefusalTest, SettledEntriesMoveIntoTheJournalFileOnceWhateverIsRefused) {
+    Currency charged;
+    QStringList boxes;
+    qint64 first = 0;   // the entry of the run's first call
+    int calls = 0;
+    const auto inLog = [&](qint64 seq) { return count("phonecur.tab_chargelog", QStringLiteral("f_seq=?"), {seq}) == 1; };
+    refusal::walk(
+        [&](int) {
+            const refusal::MaybeBoxes told({{ModSwitch::kJournalFile, platform::rOK}});
+            ModSwitch::MoveSettledEntries();
+            boxes = told.shown();
+            return !inLog(first);
+        },
+        [&](int, bool moved) {
+            if (refusal::anyContains(boxes, QStringLiteral("无法写入"))) EXPECT_FALSE(moved) << boxes.join('\n').toStdString();
+            EXPECT_EQ(refusal::journalCount(7, int(ModSwitch::LogKind::Charge)), calls);
+            checkMoney(yuan("10") - charged, Currency(), charged);
+        },
+        {ModSwitch::kJournalFile, QStringLiteral("PhoneCur.mdb")},
+        [&](int i) {
+            // Two calls (the log keeps its last entry), copied by an opening,
+            // and ten days later settled.
+            for (int k = 0; k < 2; ++k) {
+                CallRecord r;
+                r.start = now.addSecs(-3600 + 600 * k);
+                r.seconds = 250;
+                ClsMonitor().Record(r.frame(), true);
+                charged += yuan("0.40");
+                ++calls;
+            }
+            first = dbSwitch.scalar(QStringLiteral("SELECT max(f_seq) - 1 FROM phonecur.tab_chargelog WHERE f_kind=0")).toLongLong();
+            {
+                const refusal::MaybeBoxes told({{ModSwitch::kJournalFile, platform::rOK}});
+                restart();
+            }
+            now = now.addDays(10);
+            ASSERT_TRUE(inLog(first)) << i;
+        });
 }
 
 }  // namespace
