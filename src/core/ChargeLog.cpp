@@ -677,6 +677,31 @@ bool JournalFileHoldsWhatWasMoved(const Database& j) {
 // from the log together with the note of how far the moves went. A kill in
 // between leaves them in both files, which every reader takes once. True when
 // entries old by the clock alone were kept.
+// The journal file attached for the station's own writes: written by
+// appends and read by restores only, so a rollback journal, every commit
+// synced; detached however the work ends.
+struct AttachedJournal {
+    explicit AttachedJournal(const QString& path) : j(dbSwitch.attach(path, QStringLiteral("chargejournal"))) {
+        try {
+            j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
+            j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
+        } catch (...) {
+            detach();
+            throw;
+        }
+    }
+    ~AttachedJournal() { detach(); }
+    AttachedJournal(const AttachedJournal&) = delete;
+    AttachedJournal& operator=(const AttachedJournal&) = delete;
+    void detach() {
+        try {
+            if (j.isOpen()) j.close();
+        } catch (const DbError&) {
+        }
+    }
+    Database j;
+};
+
 bool moveEntries(qint64 through) {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
@@ -688,20 +713,9 @@ bool moveEntries(qint64 through) {
     if (fresh && movedThrough() > 0)
         throw DbError(platform::kErrNotADatabase, QStringLiteral("计费记录归档文件不见了"));
     if (fresh) Database::create(path).close();
-    Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
-    struct Detach {
-        Database& j;
-        ~Detach() {
-            try {
-                if (j.isOpen()) j.close();
-            } catch (const DbError&) {
-            }
-        }
-    } detach{j};
+    AttachedJournal attached(path);
+    Database& j = attached.j;
     bool heldBack = false;
-    // Written by appends and read by restores only: a rollback journal, every commit synced.
-    j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
-    j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
     // A file that lost what was moved into it (emptied, an older copy) is
     // not written: a move would take its lowest entry for the first one kept
     // and the loss would never be counted. The next opening rebuilds it.
@@ -952,18 +966,8 @@ void takeBackAside(const QString& path, const QStringList& asides) {
             if (e.seq >= from && e.seq <= moved) found = MergedLog(found, {e});
     int added = 0;
     if (!found.isEmpty()) {
-        Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
-        struct Detach {
-            Database& j;
-            ~Detach() {
-                try {
-                    if (j.isOpen()) j.close();
-                } catch (const DbError&) {
-                }
-            }
-        } detach{j};
-        j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
-        j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
+        AttachedJournal attached(path);
+        Database& j = attached.j;
         platform::Transaction tx(j);
         const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
                                    .arg(j.qualified(kChargeLog), kEntryColumns);
@@ -1085,18 +1089,8 @@ bool checkJournalFile() {
     const QString key = QStringLiteral("journal:") + (asides.isEmpty() ? QStringLiteral("made-again") : namesOf(asides));
     try {
         Database::create(path).close();
-        Database j = dbSwitch.attach(path, QStringLiteral("chargejournal"));
-        struct Detach {
-            Database& j;
-            ~Detach() {
-                try {
-                    if (j.isOpen()) j.close();
-                } catch (const DbError&) {
-                }
-            }
-        } detach{j};
-        j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
-        j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
+        AttachedJournal attached(path);
+        Database& j = attached.j;
         platform::Transaction tx(j);
         j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
         nameJournalFile(j);
