@@ -6,6 +6,7 @@
 #include "billing/frmDetial.h"
 #include "billing/frmPayMoneny.h"
 #include "billing/frmPayfor.h"
+#include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/ModGeneralText.h"
@@ -175,7 +176,13 @@ void frmPayed::cmdPay_Click() {
         }
         if (handled && chkPayPrn->isChecked() && m_Printer && !PrnType) {
             billing::EndPrinterDocument();
-            ModSwitch::SetVariant(QStringLiteral("TarvoLocateY"), QString());
+            // The payment stands: a refused reset of the print position is
+            // only said, and the next cut sheet starts fresh all the same.
+            try {
+                ModSwitch::SetVariant(QStringLiteral("TarvoLocateY"), QString());
+            } catch (const platform::DbError& e) {
+                core::StatusText(2, platform::OperatorText(e));
+            }
         }
     }
     if (CurTable == QLatin1String("User") || CurTable == QLatin1String("Account") || CurTable == QLatin1String("Extension"))

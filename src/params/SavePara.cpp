@@ -313,7 +313,8 @@ void saveExtDeposit(FlexGrid& g) {
 
 // ---------------------------------------------------------------- users
 
-void saveUsers(FlexGrid& g) {
+// Returns what the save left for later once the money moved; empty when nothing.
+QString saveUsers(FlexGrid& g) {
     const QStringList modes = options(QStringLiteral("结算方式"));
     const QStringList onOff = options(QStringLiteral("开关"));
     bool f = true;
@@ -367,26 +368,35 @@ void saveUsers(FlexGrid& g) {
         // A saved user waits for no download: the row takes the grid's colour.
         SetRowColor(g, r, bgr(g.BackColor()));
     }
-    // Balances: the deposit grades and the running calls follow.
-    platform::Recordset rs = dbSwitch.query(QStringLiteral("select userid from user where bset<>0"));
-    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-        const qint64 uid = rs.lng(QStringLiteral("userid"));
-        if (f) f = ModGeneral::CheckDeposit(uid, f, true);
-        // Read once the grade's download is done (it waits for the switch, and
-        // a call of the user may be charged meanwhile), as the pricing reads
-        // it: with the charges logged that the station file has not taken yet.
-        const QVariant overdraft = dbSwitch.scalar(QStringLiteral("select overdraft from user where userid=?"), {uid});
-        if (overdraft.isNull()) continue;
-        const Currency a = ModSwitch::BalanceOf(uid) + Currency::fromRaw(overdraft.toLongLong());
-        for (int slot = 0; slot < MonSlots.size(); ++slot) {
-            const MonSlot& s = MonSlots[slot];
-            if (s.UserID != uid || !s.LimitSet) continue;
-            if (s.Balance != a) NewMonitor(slot, a);
-            break;
+    // Balances: the deposit grades and the running calls follow. The users'
+    // money has moved and the save is done: a refusal here leaves the user
+    // pending (bset), taken up again by the next save, and is said as such.
+    QString left;
+    try {
+        platform::Recordset rs = dbSwitch.query(QStringLiteral("select userid from user where bset<>0"));
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+            const qint64 uid = rs.lng(QStringLiteral("userid"));
+            if (f) f = ModGeneral::CheckDeposit(uid, f, true);
+            // Read once the grade's download is done (it waits for the switch, and
+            // a call of the user may be charged meanwhile), as the pricing reads
+            // it: with the charges logged that the station file has not taken yet.
+            const QVariant overdraft = dbSwitch.scalar(QStringLiteral("select overdraft from user where userid=?"), {uid});
+            if (overdraft.isNull()) continue;
+            const Currency a = ModSwitch::BalanceOf(uid) + Currency::fromRaw(overdraft.toLongLong());
+            for (int slot = 0; slot < MonSlots.size(); ++slot) {
+                const MonSlot& s = MonSlots[slot];
+                if (s.UserID != uid || !s.LimitSet) continue;
+                if (s.Balance != a) NewMonitor(slot, a);
+                break;
+            }
+            dbSwitch.execute(QStringLiteral("update user set bset=0 where userid=?"), {uid});
         }
-        dbSwitch.execute(QStringLiteral("update user set bset=0 where userid=?"), {uid});
+    } catch (const platform::DbError& e) {
+        left = QStringLiteral("，用户押金等级仍待下载：") + platform::OperatorText(e);
+        LinkTrace::Note(QStringLiteral("Save User Pending:") + platform::OperatorText(e));
     }
     if (rsUser.isOpen()) rsUser.requery();
+    return left;
 }
 
 // ---------------------------------------------------------------- heads and boards
@@ -662,6 +672,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
     FlexGrid& g = views::ConsoleGrid();
     const bool redraw = g.Redraw();
     g.setRedraw(false);
+    QString left;   // what a save done left for later
     try {
         if (upSend) {
             mergeUpSend();
@@ -696,7 +707,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
         } else if (t == QLatin1String("PabxFeeRate")) {
             savePabxFeeRate(g);
         } else if (t == QLatin1String("User")) {
-            saveUsers(g);
+            left = saveUsers(g);
         } else if (t == QLatin1String("LanHead")) {
             saveLanHead(g);
         } else if (t == QLatin1String("CityHead") || t == QLatin1String("SpecialHead")) {
@@ -718,7 +729,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
     g.setRedraw(true);
     ParaMode.clear();
     DropGridEdits();
-    views::StatusText(QStringLiteral("保存完成"));
+    views::StatusText(QStringLiteral("保存完成") + left);
     logSaved();
     if (bRefresh && isHeadTable(CurTable))
         ModGeneral::ShowTable(g, QStringLiteral("select * from %1 order by headtype,headid,length(headid)").arg(CurTable), QString(),

@@ -10,7 +10,9 @@
 #include "core/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
+#include "core/ChargeLog.h"
 #include "support/Fixtures.h"
+#include "support/RefusalWalk.h"
 
 #include <QDialog>
 #include <QTest>
@@ -408,6 +410,54 @@ TEST_F(PaymentTest, AmountDialogButtons) {
                   EXPECT_TRUE(f->isVisible());
                   static_cast<QDialog*>(f)->reject();
               }, &a), 2);
+}
+
+// A settlement paid and its user deleted (用户结算, 全部付清, then 删除用户),
+// while the disk refuses once: the payment gives back the deposit less the
+// due exactly when no "付款失败" is said, the user goes exactly when paid and
+// no "删除用户…失败" is said, and each move is one entry of the journal.
+TEST_F(PaymentTest, ASettlementPaysAndDeletesExactlyWhenItSaysSoWhateverIsRefused) {
+    namespace refusal = testsupport::refusal;
+    using Kind = ModSwitch::LogKind;
+    QStringList boxes;
+    refusal::walk(
+        [&](int i) {
+            frmBalanceBill::instance().optCL[2]->setChecked(true);
+            answers = {{QString(), 2}};
+            // The settlement's own failure answers to the last.
+            const refusal::MaybeBoxes said({{"付款失败", platform::rOK}, {"删除用户", platform::rOK}, {"", platform::rOK}});
+            settle({100 + i}, 1);
+            boxes = said.shown();
+            return boxes.isEmpty();
+        },
+        [&](int i, bool said) {
+            const qint64 u = 100 + i;
+            const bool present = !dbSwitch.scalar("SELECT 1 FROM user WHERE userid=?", {u}).isNull();
+            ModSwitch::ApplyLoggedCharges();
+            const bool paid = !present || dbSwitch.scalar("SELECT remain FROM user WHERE userid=?", {u}).toLongLong() == 0;
+            EXPECT_EQ(said, !present) << boxes.join('\n').toStdString();
+            EXPECT_EQ(paid, boxes.isEmpty() || (!refusal::anyContains(boxes, "付款失败") && refusal::anyContains(boxes, "删除用户")))
+                << boxes.join('\n').toStdString();
+            EXPECT_EQ(present, !paid || refusal::anyContains(boxes, "删除用户")) << boxes.join('\n').toStdString();
+            // Paid and deleted, the deposit less the due (50.00 - 20.00) goes back.
+            EXPECT_EQ(refusal::journalSum(u, int(Kind::Balance)), paid ? Currency::fromFen(-3000) : Currency());
+            EXPECT_EQ(refusal::journalSum(u, int(Kind::Deposit)), paid ? Currency() : Currency::fromFen(5000));
+            EXPECT_EQ(refusal::journalCount(u, int(Kind::UserDeleted)), present ? 0 : 1);
+            if (present) refusal::checkMoney(u, paid ? Currency() : Currency::fromFen(3000), paid ? Currency() : Currency::fromFen(5000), Currency());
+        },
+        refusal::stationFiles(),
+        [&](int i) {
+            // User 100+i, 50.00 paid in, a call of 20.00 charged and due.
+            const qint64 u = 100 + i;
+            frmBalanceBill::unload();
+            ModSwitch::MoveBalances([&] {
+                dbSwitch.execute("INSERT INTO user (userid, username, balancemode, lastdate, deposit, remain) VALUES (?,?,0,?,?,?)",
+                                 {u, QStringLiteral("用户%1").arg(i), T("2004-11-01 00:00:00"), Currency::fromFen(5000),
+                                  Currency::fromFen(3000)});
+            }, u);
+            testsupport::storeCall(dbPhoneCur, {.calladdr = 1, .date = T("2004-11-02 10:00:00").addSecs(60 * i), .secs = 60,
+                                                .fee = Currency::fromFen(2000), .zh = "    ", .phmode = 7, .userid = u});
+        });
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "platform/AppExit.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
+#include "support/RefusalWalk.h"
 
 #include <QLineEdit>
 #include <gtest/gtest.h>
@@ -327,6 +328,34 @@ TEST_F(SaveGrid, DeletingTakesExactlyTheSelectedRows) {
     // A view without a delete rule deletes nothing and asks nothing.
     CurTable = "Extension";
     ModSwitch::DelParaRecord(6);
+}
+
+// A deposit typed in 用户管理 and saved (保存) while the disk refuses once: the
+// deposit and the balance take it exactly when the save says it is done, and
+// it is one entry of the journal.
+TEST_F(SaveGrid, ADepositSavedMovesExactlyWhenTheSaveSaysSoWhateverIsRefused) {
+    namespace refusal = testsupport::refusal;
+    using platform::Currency;
+    using Kind = ModSwitch::LogKind;
+    ModSwitch::MoveBalances([&] { dbSwitch.execute("insert into user (userid, username, deposit, remain) values(5, 'a', 0, 0)"); });
+    Currency deposit;
+    refusal::walk(
+        [&](int) { return save(7); },
+        [&](int, bool said) {
+            if (said) deposit += Currency::fromFen(1000);
+            EXPECT_EQ(refusal::journalSum(5, int(Kind::Deposit)), deposit) << status().toStdString();
+            EXPECT_EQ(refusal::journalSum(5, int(Kind::Balance)), deposit);
+            refusal::checkMoney(5, deposit, deposit, Currency());
+        },
+        refusal::stationFiles(),
+        [&](int) {
+            ModSwitch::DropTypedDeposits();
+            show("User", "select * from User",
+                 ">用户编号|>用户名称|>上次结算日期|>结算方式|预付押金|押金余额|>透支额|>月租费|>所属部门|>打印即时话单|>闭锁", 2);
+            const int r = row(0, "5");
+            ASSERT_GT(r, 0);
+            edit(4, r, r, "10");
+        });
 }
 
 }  // namespace
