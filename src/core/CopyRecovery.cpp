@@ -147,6 +147,43 @@ bool IndexAgrees(const Database& db, const QString& index, const QString& table,
     }
 }
 
+// The header of the image of a damaged file put right for the page size
+// judged: only that size where every other field stands, else written anew
+// from the copy's header `refHead` (or a plain file's, without a copy).
+void PutHeaderRight(QByteArray& image, const QByteArray& refHead, int pageSize) {
+    if (HeaderFault(image).isEmpty()) {
+        if (PageSizeOf(image) != pageSize) {
+            // Every other field stands: only the size is put right, the
+            // page count left to the file's size.
+            image[16] = char((pageSize >> 8) & 0xff);
+            image[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
+            for (int i = 0; i < 4; ++i) image[92 + i] = char(~image[24 + i]);
+        }
+    } else {
+        // A field the engine refuses: the header is written anew.
+        QByteArray head = PageSizeOf(refHead) ? refHead.left(100) : QByteArray();
+        if (head.isEmpty()) {
+            // No copy to take it from: the header of a plain file of this page size.
+            head = QByteArray(100, '\0');
+            head.replace(0, 16, QByteArray("SQLite format 3\0", 16));
+            head[18] = 1;
+            head[19] = 1;
+            head[21] = 64;
+            head[22] = 32;
+            head[23] = 32;
+            head[27] = 1;
+            head[43] = 1;   // schema cookie
+            head[47] = 4;   // schema format
+            head[59] = 1;   // UTF-8
+        }
+        head[16] = char((pageSize >> 8) & 0xff);
+        head[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
+        // The page count is taken from the image's size, not from the header.
+        for (int i = 0; i < 4; ++i) head[92 + i] = char(~head[24 + i]);
+        image.replace(0, 100, head);
+    }
+}
+
 // A damaged database file read in memory, on a connection of its own, for
 // what can still be read from it; the file itself is never written. Its page
 // size is judged against its log, its size and the sound copy `reference` of
@@ -173,37 +210,7 @@ struct DamagedImage {
         const int pageSize = JudgedPageSize(image, log ? PageSizeOfLog(damaged + QStringLiteral("-wal")) : 0, PageSizeOf(refHead));
         if (!pageSize || image.size() < pageSize) return;
         QByteArray firstPage;   // the copy's first page, should the image's not read
-        if (HeaderFault(image).isEmpty()) {
-            if (PageSizeOf(image) != pageSize) {
-                // Every other field stands: only the size is put right, the
-                // page count left to the file's size.
-                image[16] = char((pageSize >> 8) & 0xff);
-                image[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
-                for (int i = 0; i < 4; ++i) image[92 + i] = char(~image[24 + i]);
-            }
-        } else {
-            // A field the engine refuses: the header is written anew.
-            QByteArray head = PageSizeOf(refHead) ? refHead.left(100) : QByteArray();
-            if (head.isEmpty()) {
-                // No copy to take it from: the header of a plain file of this page size.
-                head = QByteArray(100, '\0');
-                head.replace(0, 16, QByteArray("SQLite format 3\0", 16));
-                head[18] = 1;
-                head[19] = 1;
-                head[21] = 64;
-                head[22] = 32;
-                head[23] = 32;
-                head[27] = 1;
-                head[43] = 1;   // schema cookie
-                head[47] = 4;   // schema format
-                head[59] = 1;   // UTF-8
-            }
-            head[16] = char((pageSize >> 8) & 0xff);
-            head[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
-            // The page count is taken from the image's size, not from the header.
-            for (int i = 0; i < 4; ++i) head[92 + i] = char(~head[24 + i]);
-            image.replace(0, 100, head);
-        }
+        PutHeaderRight(image, refHead, pageSize);
         if (PageSizeOf(refHead) == pageSize && refHead.size() >= pageSize) {
             firstPage = refHead.left(pageSize);
             firstPage.replace(0, 100, image.left(100));
