@@ -9,6 +9,7 @@
 #include "core/SafetyCopies.h"
 #include "core/StationFiles.h"
 #include "core/UserNumbers.h"
+#include "params/TableViews.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
@@ -372,4 +373,39 @@ TEST_F(LineageTest, AStationFileBehindOnlyByADeletionOrAnAdditionIsCaughtUpAndTo
     EXPECT_TRUE(hasUser(9));
     EXPECT_EQ(remainOf(9), yuan("20.00"));
     EXPECT_TRUE(text.contains("已按记账记录重新加入")) << text.toStdString();
+}
+
+// A number given once is never given again, though every note of the numbers
+// is lost, the counter is older, and the entries of the user who had it are
+// let go by the keeping time: the row kept with the entry that added them
+// still holds it.
+TEST_F(LineageTest, ANumberIsNotGivenAgainWhenEveryNoteOfTheNumbersIsLost) {
+    const qint64 n = ModSwitch::NextUserCount();
+    addUserNow(qint32(n), "甲", "12.00");
+    ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, n); }, n);
+    now = now.addDays(500);
+    CallRecord r;
+    r.ext = 5;
+    r.start = now.addSecs(-600);
+    r.seconds = 100;
+    ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+    restart();
+    restart();   // the user's entries are let go from every file
+    ASSERT_EQ(dbPhoneCur.scalar("SELECT count(*) FROM tab_chargelog WHERE f_userid=?", {n}).toLongLong(), 0);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        ASSERT_EQ(sw.scalar("SELECT count(*) FROM tab_chargemirror WHERE f_userid=?", {n}).toLongLong(), 0);
+        sw.execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kUserNumbersNote});
+        sw.execute("UPDATE Variant SET value=? WHERE varname='UserCount'", {QString::number(n)});
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        cur.execute("DELETE FROM tab_notes WHERE varname=?", {ModSwitch::kUserNumbersNote});
+        if (QFileInfo::exists(dir->file(ModSwitch::kJournalFile))) {
+            Database j = Database::open(dir->file(ModSwitch::kJournalFile));
+            ASSERT_EQ(j.scalar("SELECT count(*) FROM tab_chargelog WHERE f_userid=?", {n}).toLongLong(), 0);
+            j.execute("DELETE FROM tab_notes WHERE varname=?", {ModSwitch::kUserNumbersNote});
+        }
+    }
+    restart();
+    EXPECT_GT(ModSwitch::NextUserCount(), n);
 }
