@@ -4,6 +4,7 @@
 #include "support/PricingFixture.h"
 
 #include "admin/frmDBManager.h"
+#include "billing/ArchiveBills.h"
 #include "console/TableBackup.h"
 #include "core/ChargeLog.h"
 #include "core/SafetyCopies.h"
@@ -13,6 +14,7 @@
 #include "params/TableViews.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
+#include "support/CallRows.h"
 
 #include <QDir>
 #include <QFile>
@@ -464,4 +466,24 @@ TEST_F(LineageTest, AnUnmarkedUsersCopyThatFitsTwoPlacesIsNamedNotGuessed) {
     console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
     ASSERT_EQ(script::pendingAnswers(), 0);
     EXPECT_TRUE(script::shown().last().text.contains("用户7 用户7：")) << script::shown().last().text.toStdString();
+}
+
+// A year file the backup holds as the station does (nothing to bring back,
+// nothing archived since): 数据库管理's restore has no line for it.
+TEST_F(LineageTest, AYearFileThatGaveAndKeptNothingHasNoLineInTheRestoresBox) {
+    testsupport::storeCalls(dbPhoneCur, 3, [](qint64 i) {
+        return testsupport::CallRow{.calladdr = 5, .date = QDateTime(QDate(2026, 2, 3), QTime(9, 0)).addSecs(i * 3600), .secs = 60,
+                                    .rectype = 1, .fee = Currency::fromYuan(1), .resp = "88001234", .zh = "    ", .phmode = 2,
+                                    .userid = 7};
+    });
+    billing::ArchiveBills();
+    ASSERT_TRUE(billing::LastArchiveRun().ran);
+    ASSERT_EQ(billing::LastArchiveRun().left, 0);
+    const QString f = folder("bk");
+    click(0, f, "备份完成");
+    ASSERT_TRUE(QFile::exists(f + billing::ArchiveFileName(2026)));
+    click(2, f, "数据恢复成功");
+    const QString told = script::shown().last().text;
+    EXPECT_TRUE(told.contains("数据恢复成功")) << told.toStdString();
+    EXPECT_FALSE(told.contains("从备份找回")) << told.toStdString();
 }
