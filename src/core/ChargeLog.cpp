@@ -475,6 +475,13 @@ void catchUpWithJournal() {
         r.logPartial = !sound;
         NameRefused(r, refused, log, mark, dbSwitch);
         r.movedPartial = !complete && r.gap;
+        if (r.gap) {
+            // What the file replaced held, as far as its safety copy kept it
+            // ahead, against what the replay gave: compared whole, as a restore does.
+            bool found = false;
+            const QMap<qint64, MoneyRow> ahead = CopyAheadRows(dbSwitch.path(), log, &found);
+            if (found) NameDifferences(ahead, MoneyRowsOf(dbSwitch), r);
+        }
         r.owners = OwnersAgainstLog(dbSwitch, log, mark);
         told = !(r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() &&
                  r.ownersUnset.isEmpty() && !r.gap && !r.logPartial && !r.movedPartial && r.refused.isEmpty());
@@ -567,6 +574,7 @@ void PrepareChargeLog() {
     // entry past the note, and within it is placed by its own rows.
     if (AppliedMark(dbSwitch) < 0) placeUnmarkedStationFile(GetVariant(dbPhoneCur, kNumberedNote, QString(), kNotes).toLongLong());
     catchUpWithJournal();
+    ForgetCopyAhead(dbSwitch.path());
     ApplyLoggedCharges();
     // The station file's copy of the log keeps what the call file's safety
     // copy lacks, however old: a call file put back from that copy gets it

@@ -487,3 +487,35 @@ TEST_F(LineageTest, AYearFileThatGaveAndKeptNothingHasNoLineInTheRestoresBox) {
     EXPECT_TRUE(told.contains("数据恢复成功")) << told.toStdString();
     EXPECT_FALSE(told.contains("从备份找回")) << told.toStdString();
 }
+
+// A station file copied back by hand from an older copy, the journal file
+// lost with the entries since that copy: the start names, as the restores
+// do, the users added since and the deposits moved since, with their amounts.
+TEST_F(LineageTest, AStationFilePutBackByHandWithTheJournalFileLostNamesWholeMoneyRows) {
+    const QString older = backupNow();
+    addUserNow(9, "丙", "50.00");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=deposit+430000 WHERE userid=7"); }, 7);
+    call(5, 1);
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();   // the entries since the copy are in the journal file alone
+    EXPECT_FALSE(QFileInfo::exists(ModSwitch::CopyAheadPath(dir->file("switch.mdb"))));   // no start kept one
+    ASSERT_GT(ModSwitch::CallFileNote(QStringLiteral("TarvoChargeMoved")).toLongLong(), 0);
+    ModSwitch::OpenAllDB(false);
+    const QString sw = dir->file("switch.mdb");
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(sw + side);
+    ASSERT_TRUE(QFile::copy(older, sw));
+    QFile::remove(dir->file(ModSwitch::kJournalFile));
+    const qsizetype shown = script::shown().size();
+    script::answer("ChargeLog.mdb", platform::rOK);
+    script::answer("落后于话单文件", platform::rOK);
+    restart();
+    QStringList boxes;
+    for (qsizetype i = shown; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
+    const QString text = boxes.join("\n----\n");
+    EXPECT_TRUE(text.contains("用户9 丙：余额50.00")) << text.toStdString();
+    EXPECT_TRUE(text.contains("押金43.00")) << text.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(ModSwitch::CopyAheadPath(dir->file("switch.mdb"))));
+}
+
