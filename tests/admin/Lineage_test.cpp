@@ -519,3 +519,21 @@ TEST_F(LineageTest, AStationFilePutBackByHandWithTheJournalFileLostNamesWholeMon
     EXPECT_FALSE(QFileInfo::exists(ModSwitch::CopyAheadPath(dir->file("switch.mdb"))));
 }
 
+// A number an older station gave twice (its first user's deletion logged
+// nowhere): a copy holding the first user put back by hand. The second user
+// is kept apart and named; the lines name the first as back with the copy
+// though deleted since, and the calls of the second's extension as charged
+// to the second, not to the user the file holds under that number.
+TEST_F(LineageTest, ANumberGivenTwiceByAnOlderStationIsNamedForTheUsersItWasGivenTo) {
+    addUserNow(8, "甲", "60.00");
+    restart();   // the safety copy holds 甲
+    dbSwitch.execute("DELETE FROM user WHERE userid=8");   // an older release's deletion, no entry
+    addUserNow(8, "乙", "51.00");
+    giveExtension(6, 8);
+    call(6, 3);
+    const QString text = putBack(Road::ByHand);
+    EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=8").toString(), "甲") << text.toStdString();
+    EXPECT_TRUE(text.contains("用户8 乙：余额")) << text.toStdString();
+    EXPECT_FALSE(text.contains("记入用户8 甲")) << text.toStdString();
+    EXPECT_TRUE(text.contains("随备份恢复")) << text.toStdString();
+}
