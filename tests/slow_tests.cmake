@@ -52,6 +52,7 @@ set(slow_console
 set(slow_core
   CompactDBTest.FileLockedElsewhereIsSkippedSilently
   DamagedOrGone/JournalRebuild.*
+  JournalTakeBack.*
   LedgerTest.AQuietWeekendIsNoWrongClock
   MainFrame.*
   MoneySoakTest.*

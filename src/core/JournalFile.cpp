@@ -720,10 +720,37 @@ QString rebuiltJournalReport(const QString& why, const QString& aside, const QSt
     return text;
 }
 
+// Numbers as runs ("3-7,9"), and back.
+QString runsText(const QList<qint64>& sorted) {
+    QStringList runs;
+    for (qsizetype i = 0; i < sorted.size();) {
+        qsizetype k = i;
+        while (k + 1 < sorted.size() && sorted[k + 1] == sorted[k] + 1) ++k;
+        runs << (k == i ? QString::number(sorted[i]) : QStringLiteral("%1-%2").arg(sorted[i]).arg(sorted[k]));
+        i = k + 1;
+    }
+    return runs.join(QLatin1Char(','));
+}
+QSet<qint64> runsOf(const QString& text) {
+    QSet<qint64> out;
+    for (const QString& run : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList ends = run.split(QLatin1Char('-'));
+        for (qint64 n = ends.first().toLongLong(); n <= ends.last().toLongLong(); ++n) out.insert(n);
+    }
+    return out;
+}
+
+// The numbers a put-back of set-aside entries found missing from the journal
+// file, noted in the call file before it writes them in: a put-back whose
+// last commit was refused or killed is told by them when it is done again.
+const QString kTakingBack = QStringLiteral("TarvoJournalTakingBack");
+
 // The entries of the set-aside files `asides` that the sound journal file
 // `path` lacks, between the first one it keeps and the last moved, written
 // back into it; each set-aside file is then noted read, and what came back
-// is told (kept as a report in the same commit as those notes).
+// is told (kept as a report in the same commit as those notes, after the
+// entries are in: a refusal or a kill before it leaves the files unread, and
+// the next opening does it again and tells what the first try found missing).
 void takeBackAside(const QString& path, const QStringList& asides) {
     const qint64 moved = movedThrough();
     const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
@@ -732,30 +759,49 @@ void takeBackAside(const QString& path, const QStringList& asides) {
     for (const QString& a : asides)
         for (const LogEntry& e : JournalEntriesAt(a, 0))
             if (e.seq >= from && e.seq <= moved) found = MergedLog(found, {e});
-    int added = 0;
+    QSet<qint64> missing = runsOf(GetVariant(dbPhoneCur, kTakingBack, QString(), kNotes));
     if (!found.isEmpty()) {
         AttachedJournal attached(path);
         Database& j = attached.j;
+        QSet<qint64> held;
+        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq BETWEEN ? AND ?").arg(j.qualified(kChargeLog)),
+                                            {from, moved});
+             r.next();)
+            held.insert(r.integer(0));
+        const qsizetype before = missing.size();
+        for (const LogEntry& e : std::as_const(found))
+            if (!held.contains(e.seq)) missing.insert(e.seq);
+        if (missing.size() > before) {
+            QList<qint64> sorted(missing.cbegin(), missing.cend());
+            std::sort(sorted.begin(), sorted.end());
+            SetVariant(dbPhoneCur, kTakingBack, runsText(sorted), kNotes);
+            RestoreStep(QStringLiteral("journal-takeback-noted"));
+        }
         platform::Transaction tx(j);
         const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
                                    .arg(j.qualified(kChargeLog), kEntryColumns);
         for (const LogEntry& e : std::as_const(found))
-            added += j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
-                                        e.date.isEmpty() ? QVariant() : QVariant(e.date)});
+            if (!held.contains(e.seq))
+                j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
+                                   e.date.isEmpty() ? QVariant() : QVariant(e.date)});
         tx.commit();
+        RestoreStep(QStringLiteral("journal-takeback-in"));
     }
+    const qsizetype added = missing.size();
     const QString key = QStringLiteral("journal:") + namesOf(asides);
     {
         platform::Transaction tx(dbPhoneCur);
         for (const QString& a : asides) SetVariant(dbPhoneCur, kAsideRead + QFileInfo(a).fileName(), QStringLiteral("1"), kNotes);
         noteJournalSound(path);
-        if (added > 0)
+        if (added > 0) {
             KeepReport(dbPhoneCur, key,
                        QStringLiteral("另存的计费记录归档文件%1中有%2笔已结清的记账记录不在%3中，已重新存入%3。")
                            .arg(namesOf(asides))
                            .arg(added)
                            .arg(kJournalFile),
                        QStringLiteral("警告"), platform::mbOKOnly);
+            SetVariant(dbPhoneCur, kTakingBack, QString(), kNotes);
+        }
         tx.commit();
     }
     if (added > 0) TellReport(dbPhoneCur, key);
