@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <set>
 #include <stdexcept>
 #include <tuple>
 #include <vector>
@@ -189,8 +188,10 @@ struct Tree {
     qint64 root = 0;
     bool index = false;
     qint64 gained = 0;                 // cells on pages it took or rewrote, less those on pages it gave up
-    std::set<qint64> touchedRows;      // rowids on its pages in the file that differ from the copy's
-    std::set<qint64> leftRows;         // rowids on its pages in the copy that the file no longer holds so
+    // Rowids (kept as vectors: a session touches thousands of index entries,
+    // and the start's memory counts) on its pages in the file that differ
+    // from the copy's, and on its pages in the copy that the file no longer holds so.
+    std::vector<qint64> touchedRows, leftRows;
 
     Tree(QString n, QString t, qint64 r, bool i) : name(std::move(n)), table(std::move(t)), root(r), index(i) {}
 };
@@ -214,8 +215,8 @@ QString placeholders(qsizetype n) {
 // by their own values and rowid, the values read from the index itself; for
 // a unique index, with the rows of its entries `entries`, no other row with
 // the same key. False at the first that fails.
-bool RowsStandInIndex(const Database& cur, const QString& table, const QString& index, std::set<qint64> rows,
-                      const std::set<qint64>& entries) {
+bool RowsStandInIndex(const Database& cur, const QString& table, const QString& index, std::vector<qint64> rows,
+                      const std::vector<qint64>& entries) {
     const QString s = quoteIdent(cur.schema());
     bool unique = false;
     for (platform::RowReader r = cur.rows(QStringLiteral("PRAGMA %1.index_list(%2)").arg(s, quoteIdent(table))); r.next();) {
@@ -233,11 +234,13 @@ bool RowsStandInIndex(const Database& cur, const QString& table, const QString& 
     }
     need(!same.isEmpty());
     // A key held twice has one of its entries on a page that differs.
-    if (unique) rows.insert(entries.begin(), entries.end());
+    if (unique) rows.insert(rows.end(), entries.begin(), entries.end());
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     if (rows.empty()) return true;
     const QString t = QStringLiteral("%1.%2").arg(s, quoteIdent(table));
     const QString from = QStringLiteral("%1 AS x INDEXED BY %2").arg(t, quoteIdent(index));
-    const std::vector<qint64> all(rows.begin(), rows.end());
+    const std::vector<qint64>& all = rows;
     constexpr size_t kChunk = 500;
     for (size_t at = 0; at < all.size(); at += kChunk) {
         const size_t n = std::min(kChunk, all.size() - at);
@@ -345,7 +348,7 @@ bool Judge(const Database& cur, const QString& file, const QString& copy) {
             if (tree.index || now.kind[p] == kTableLeaf) {
                 const Entries e = entriesOf(now.page(p), p, usable);
                 tree.gained += e.cells;
-                tree.touchedRows.insert(e.rowids.begin(), e.rowids.end());
+                tree.touchedRows.insert(tree.touchedRows.end(), e.rowids.begin(), e.rowids.end());
             }
         } else if (differs[p] && p <= now.count) {
             // A page of no tree that differs: free, or part of a row too long for its page.
@@ -357,7 +360,7 @@ bool Judge(const Database& cur, const QString& file, const QString& copy) {
             if (tree.index || was.kind[p] == kTableLeaf) {
                 const Entries e = entriesOf(was.page(p), p, usable);
                 tree.gained -= e.cells;
-                tree.leftRows.insert(e.rowids.begin(), e.rowids.end());
+                tree.leftRows.insert(tree.leftRows.end(), e.rowids.begin(), e.rowids.end());
             }
         }
     }
@@ -375,8 +378,8 @@ bool Judge(const Database& cur, const QString& file, const QString& copy) {
             if (index.gained != table.gained) return false;
             // Every row of a page that differs, and every row whose entry
             // stood on a page given up, stands in the index as it is now.
-            std::set<qint64> rows = table.touchedRows;
-            rows.insert(index.leftRows.begin(), index.leftRows.end());
+            std::vector<qint64> rows = table.touchedRows;
+            rows.insert(rows.end(), index.leftRows.begin(), index.leftRows.end());
             if (!RowsStandInIndex(cur, table.table, index.name, std::move(rows), index.touchedRows)) return false;
         }
     }
