@@ -229,8 +229,9 @@ bool RowsStandInIndex(const Database& cur, const QString& table, const QString& 
         if (r.integer(5) == 0) continue;   // the rowid, matched below
         need(r.integer(1) >= 0 && r.text(4).compare(QStringLiteral("BINARY"), Qt::CaseInsensitive) == 0);
         const QString c = quoteIdent(r.text(2));
-        same << QStringLiteral("x.%1 IS t.%1").arg(c);
-        equal << QStringLiteral("x.%1 = t.%1").arg(c);
+        // Compared byte for byte, as the index orders them.
+        same << QStringLiteral("x.%1 IS t.%1 COLLATE BINARY").arg(c);
+        equal << QStringLiteral("x.%1 = t.%1 COLLATE BINARY").arg(c);
     }
     need(!same.isEmpty());
     // A key held twice has one of its entries on a page that differs.
@@ -256,10 +257,11 @@ bool RowsStandInIndex(const Database& cur, const QString& table, const QString& 
         for (const QString& sql : checks) {
             if (at == 0) {
                 // The values compared must be the index's own: the engine
-                // must read them from the index, not from the table.
+                // must read them from the index, not from the table, and
+                // seek them there.
                 bool fromIndex = false;
                 for (platform::RowReader r = cur.rows(QStringLiteral("EXPLAIN QUERY PLAN ") + sql, ids); r.next();)
-                    fromIndex = fromIndex || r.text(3).contains(QStringLiteral("COVERING INDEX %1").arg(index));
+                    fromIndex = fromIndex || r.text(3).contains(QStringLiteral("SEARCH x USING COVERING INDEX %1 (").arg(index));
                 need(fromIndex);
             }
             if (cur.scalar(sql, ids).toLongLong() != 0) return false;
