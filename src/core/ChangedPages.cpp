@@ -6,7 +6,6 @@
 #include <QStringList>
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <stdexcept>
 #include <tuple>
 #include <vector>
@@ -51,15 +50,16 @@ int varint(const uchar* p, const uchar* end, quint64* v) {
 constexpr uchar kIndexInterior = 0x02, kTableInterior = 0x05, kIndexLeaf = 0x0a, kTableLeaf = 0x0d;
 constexpr int kNoTree = 0, kFree = -1;
 
-// One file seen page by page: what kind each page is, the bytes of its
-// interior pages (the trees' shape), and which tree each page belongs to.
+// One file seen page by page: what kind each page is and which tree each
+// page belongs to. Interior pages are read again when the trees are walked
+// (a few hundred of a million calls' file): kept, they would add megabytes
+// to the start's memory.
 struct Layout {
     QFile file;
     qint64 pageSize = 0;
     qint64 count = 0;
     std::vector<uchar> kind;      // by page number (1-based): the page's type byte
     std::vector<int> owner;       // by page number: a tree's number + 1, kFree or kNoTree
-    std::map<qint64, QByteArray> interiors;
 
     static qint64 headerAt(qint64 page) { return page == 1 ? 100 : 0; }
     QByteArray page(qint64 n) {
@@ -80,7 +80,7 @@ struct Layout {
             owner[p] = tree + 1;
             if (kind[p] == leaf) continue;
             need(kind[p] == interior);
-            const QByteArray& b = interiors.at(p);
+            const QByteArray b = page(p);
             const auto* d = reinterpret_cast<const uchar*>(b.constData());
             const qint64 h = headerAt(p);
             const qint64 cells = be16(d + h + 3);
@@ -327,9 +327,7 @@ bool Judge(const Database& cur, const QString& file, const QString& copy) {
             differs[p] = !inNow || !inWas || memcmp(x.constData() + off + h, y.constData() + off + h, size_t(pageSize - h)) != 0;
             for (auto [l, bytes, in] : {std::tuple{&now, &x, inNow}, std::tuple{&was, &y, inWas}}) {
                 if (!in) continue;
-                const uchar k = uchar(bytes->at(off + h));
-                l->kind[p] = k;
-                if (k == kIndexInterior || k == kTableInterior) l->interiors[p] = bytes->mid(off, pageSize);
+                l->kind[p] = uchar(bytes->at(off + h));
             }
         }
     }
