@@ -30,6 +30,7 @@ set(slow_admin
 set(slow_billing
   ArchiveTest.AKillAtAnyMomentLosesNoCallAndDoublesNone
   QueryWaysIn.*
+  SettlementRelease.*
   SettlementWaysIn.*
   StartupCrashTest.*
 )
@@ -80,6 +81,8 @@ set(slow_printing
 )
 set(slow_transfer
   AnswerMatching.*
+  DepositChangeKill.*
+  InitKill.*
   RowsHeld.*
   IPPuh.*
   Operations.ReadBackMessages
@@ -93,4 +96,5 @@ set(slow_transfer
   Upload.RequestsOfPerRowTables
   Upload.StreamsEndEarlyAndTimeOutsLeaveTheShadowTable
   UserRelease.*
+  UserReleaseKill.*
 )
