@@ -194,7 +194,7 @@ TEST_F(DepositChangeKill, KilledAtEachChangeFrameEachChangeIsTakenAndBookedOnce)
         killedThenDoneOnce({}, &killed);
         if (!killed) return;
     }
-    ADD_FAILURE() << "the download never ran to its end";
+    if (!HasFailure()) ADD_FAILURE() << "the download never ran to its end";
 }
 
 // Killed as each change's record is written (before its frame goes; the one
@@ -316,7 +316,7 @@ TEST_F(UserReleaseKill, KilledAtEachFrameOfTheReleaseTheUserGoesOnceAndTheSwitch
         killedThenDone({}, &killed);
         if (!killed) return;
     }
-    ADD_FAILURE() << "the deletion never ran to its end";
+    if (!HasFailure()) ADD_FAILURE() << "the deletion never ran to its end";
 }
 
 TEST_F(UserReleaseKill, KilledAtTheReleasesRecordTheUserGoesOnceAndTheSwitchAgrees) {
@@ -407,7 +407,7 @@ TEST_F(InitKill, KilledAtEachFrameOfItsPushThePendingMarksCarryItToTheNextDownlo
         carried(*d, true);
         if (!killed) return;
     }
-    ADD_FAILURE() << "初始化 never ran to its end";
+    if (!HasFailure()) ADD_FAILURE() << "初始化 never ran to its end";
 }
 
 }  // namespace
