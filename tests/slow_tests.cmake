@@ -31,6 +31,7 @@ set(slow_admin
 set(slow_billing
   ArchiveTest.AKillAtAnyMomentLosesNoCallAndDoublesNone
   QueryWaysIn.*
+  SettlementRelease.*
   SettlementWaysIn.*
   StartupCrashTest.*
 )
@@ -83,6 +84,8 @@ set(slow_printing
 )
 set(slow_transfer
   AnswerMatching.*
+  DepositChangeKill.*
+  InitKill.*
   RowsHeld.*
   IPPuh.*
   Operations.ReadBackMessages
@@ -96,4 +99,5 @@ set(slow_transfer
   Upload.RequestsOfPerRowTables
   Upload.StreamsEndEarlyAndTimeOutsLeaveTheShadowTable
   UserRelease.*
+  UserReleaseKill.*
 )
