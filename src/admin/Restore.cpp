@@ -218,6 +218,7 @@ bool keepYearFile(const QString& dataDir, const QStringList& journalLine, QStrin
             return false;
         }
     }
+    hook(QStringLiteral("recovered"));
     return true;
 }
 
@@ -487,7 +488,11 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
                 // place at the next opening, and nothing is told as restored now.
                 return true;
             }
-            if (stays) continue;
+            if (stays) {
+                // Its steps are told as any year file's: a kill after them finds the line kept once.
+                hook(QStringLiteral("renamed"));
+                continue;
+            }
             platform::syncDir(dataDir);
             forgetCopy();
             ++n;
