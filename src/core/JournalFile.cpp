@@ -193,6 +193,82 @@ qint64 lowestBackupMark(const QList<Database>& dbs) {
     return lowest;
 }
 
+// The backups a road may put back, found where they are kept: "Switch.mdb"
+// in 数据库管理's folders of the settings (and the default one), each and in
+// the dated folders under it, and the users' copy "Backup.mdb" beside the
+// station's files (the safety copies hold the entries they need already).
+// The lowest entry after which one of them needs every entry to be put back:
+// its own mark, or for a station file without one, where the restore places
+// it by its rows (the last entry older than its copy, kept itself so that it
+// places it the same; a file older than the copies keeps every entry). A
+// file of another station is no backup of this one. -1 when none is found.
+qint64 lowestBackupFound(const Database& j) {
+    QStringList folders{QDir(DataPath).filePath(QStringLiteral("Backup"))};
+    for (const char* key : {"BackupPath", "RestorePath", "AutoPath"}) {
+        QString f;
+        try {
+            f = GetVariant(QString::fromLatin1(key), QString()).trimmed();
+        } catch (const DbError&) {
+        }
+        if (!f.isEmpty() && QFileInfo(f).isDir()) folders << f;
+    }
+    QStringList copies;
+    for (const QString& f : std::as_const(folders)) {
+        QDir d(f);
+        QStringList places{d.absolutePath()};
+        for (const QString& sub : d.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) places << d.absoluteFilePath(sub);
+        for (const QString& p : std::as_const(places)) {
+            const QString copy = platform::resolveCI(p + QLatin1Char('/'), QStringLiteral("Switch.mdb"));
+            if (QFileInfo(copy).isFile() && !copies.contains(QFileInfo(copy).absoluteFilePath()))
+                copies << QFileInfo(copy).absoluteFilePath();
+        }
+    }
+    const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+    const QString former = GetVariant(dbPhoneCur, kFormerStationId, QString(), kNotes);
+    qint64 lowest = -1;
+    const auto keep = [&](qint64 mark) { lowest = lowest < 0 ? mark : qMin(lowest, mark); };
+    for (const QString& copy : std::as_const(copies)) {
+        try {
+            const QString theirs = StationIdOf(copy);
+            if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine && theirs != former) continue;
+            const Database sw = Database::openReadOnly(copy);
+            const qint64 mark = AppliedMark(sw);
+            if (mark >= 0) {
+                keep(mark);
+                continue;
+            }
+            const qint64 generation = CopyGenerationOf(sw);
+            qint64 placed = 0;
+            for (const auto& [db, table] : {std::pair{j, j.qualified(kChargeLog)}, std::pair{dbPhoneCur, logTable()}}) {
+                if (db.actualTableName(kChargeLog).isEmpty() && db.path() == j.path()) continue;
+                placed = qMax(placed, db.scalar(QStringLiteral("SELECT max(f_seq) FROM %1 WHERE f_gen<?").arg(table), {generation})
+                                          .toLongLong());
+            }
+            keep(qMax<qint64>(0, placed - 1));
+        } catch (const DbError&) {
+            // A copy that cannot be read is no backup a restore takes.
+        }
+    }
+    // The users' copy of 用户管理, by the mark it carries.
+    const QString users = platform::resolveCI(DataPath, QStringLiteral("Backup.mdb"));
+    if (QFileInfo(users).isFile()) {
+        try {
+            const Database b = Database::openReadOnly(users);
+            const QString marks = b.actualTableName(QStringLiteral("TarvoBackupMarks"));
+            if (!marks.isEmpty()) {
+                bool ok = false;
+                const qint64 mark =
+                    b.scalar(QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(b.qualified(marks)), {kChargeMark})
+                        .toString()
+                        .toLongLong(&ok);
+                if (ok && mark >= 0) keep(mark);
+            }
+        } catch (const DbError&) {
+        }
+    }
+    return lowest;
+}
+
 // Lets go in the journal file `j` the entries older than the keeping time
 // (agedThrough), oldest first, never past `through`, what both safety copies
 // and the newest backups hold, in the caller's transaction. True when
@@ -364,7 +440,9 @@ bool moveEntries(qint64 through) {
                       .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
                   {through});
         // Nor past the newest backups' marks: putting one back needs every entry since.
-        const qint64 horizon = lowestBackupMark({dbPhoneCur, j});
+        qint64 horizon = lowestBackupMark({dbPhoneCur, j});
+        const qint64 found = lowestBackupFound(j);
+        if (found >= 0) horizon = horizon < 0 ? found : qMin(horizon, found);
         heldBack = dropAged(j, horizon >= 0 ? qMin(through, horizon) : through);
         tx.commit();
     }
