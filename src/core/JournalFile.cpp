@@ -236,6 +236,8 @@ const QString kJournalFrom = QStringLiteral("TarvoJournalFrom");
 const QString kJournalLast = QStringLiteral("TarvoJournalLast");
 // "<prefix><name>": the set-aside journal file <name> was read back in whole.
 const QString kAsideRead = QStringLiteral("TarvoJournalAsideRead:");
+// The work file of a rebuild the call file took for made: put in place at once, or at the next opening.
+const QString kJournalRebuilt = QStringLiteral("TarvoJournalRebuilt");
 
 namespace {
 
@@ -622,6 +624,45 @@ void takeBackAside(const QString& path, const QStringList& asides) {
     }
     if (added > 0) TellReport(dbPhoneCur, key);
 }
+
+// The file a rebuild fills beside the journal file's place.
+QString rebuildWorkFile(const QString& path) { return path + QStringLiteral(".rebuilding"); }
+
+void removeWithSides(const QString& file) {
+    QFile::remove(file + QStringLiteral("-journal"));
+    QFile::remove(file);
+}
+
+// A rebuild the call file noted decided ("TarvoJournalRebuilt") puts its
+// new file in place, at once or at the opening after a kill; one never
+// decided leaves nothing behind (its set-aside files make it again).
+void finishRebuild(const QString& path) {
+    const QString work = rebuildWorkFile(path);
+    const QString decided = GetVariant(dbPhoneCur, kJournalRebuilt, QString(), kNotes);
+    if (decided.isEmpty()) {
+        if (QFileInfo::exists(work)) removeWithSides(work);
+        return;
+    }
+    if (QFileInfo::exists(work)) {
+        // A file put in its place since is kept aside, read back like any set-aside file.
+        QString error;
+        if (QFileInfo::exists(path)) {
+            const QString stamp = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+            QString aside = stamp;
+            for (int k = 2; QFileInfo::exists(aside); ++k) aside = stamp + QStringLiteral("-%1").arg(k);
+            if (!platform::renameFile(path, aside, &error))
+                throw DbError(platform::kErrGeneric, QStringLiteral("计费记录归档文件无法放入（%1）").arg(error));
+        }
+        if (!platform::renameFile(work, path, &error))
+            throw DbError(platform::kErrGeneric, QStringLiteral("计费记录归档文件无法放入（%1）").arg(error));
+        platform::syncDir(QFileInfo(path).absolutePath());
+    }
+    try {
+        SetVariant(dbPhoneCur, kJournalRebuilt, QString(), kNotes);
+    } catch (const DbError&) {
+        // Cleared at the next opening: with no work file it moves nothing.
+    }
+}
 }  // namespace
 
 // The journal file, checked at each opening like the two other files: one
@@ -638,6 +679,8 @@ void takeBackAside(const QString& path, const QStringList& asides) {
 bool checkJournalFile() {
     const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
     const QString path = platform::resolveCI(dir, kJournalFile);
+    // A rebuild a kill cut short is finished or dropped before the file is judged.
+    finishRebuild(path);
     const qint64 moved = movedThrough();
     QString why;
     if (!QFileInfo::exists(path)) {
@@ -718,39 +761,9 @@ bool checkJournalFile() {
     }
     found = MergedLog(found, olderThanMoved(MirrorOf(dbSwitch)));
     const QString key = QStringLiteral("journal:") + (asides.isEmpty() ? QStringLiteral("made-again") : namesOf(asides));
-    try {
-        Database::create(path).close();
-        AttachedJournal attached(path);
-        Database& j = attached.j;
-        platform::Transaction tx(j);
-        j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
-        nameJournalFile(j);
-        const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-                                   .arg(j.qualified(kChargeLog), kEntryColumns);
-        for (const LogEntry& e : std::as_const(found))
-            j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
-                               e.date.isEmpty() ? QVariant() : QVariant(e.date)});
-        RestoreStep(QStringLiteral("journal-filled"));
-        tx.commit();
-    } catch (const DbError& e) {
-        // Nothing is lost by it: the set-aside files stay and are read again
-        // at the next opening, which makes the file again; said as it is.
-        QFile::remove(path + QStringLiteral("-journal"));
-        QFile::remove(path);
-        platform::syncDir(dir);
-        QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
-        if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
-        text += QStringLiteral("。重新建立该文件失败（%1），下次启动时再次建立").arg(platform::meansDamage(e) ? QStringLiteral("文件已损坏")
-                                                                                                     : platform::troubleCause(e));
-        text += asides.isEmpty() ? QStringLiteral("。")
-                                 : QStringLiteral("；已结清的记账记录保存在另存的文件%1中，届时重新取回。").arg(namesOf(asides));
-        KeepAndTell(dbPhoneCur, key, text, QStringLiteral("警告"), platform::mbOKOnly);
-        return false;
-    }
-    platform::syncDir(dir);
-    const qint64 keptFrom = found.isEmpty() ? moved + 1 : found.first().seq;
     // The settled entries no file gave back: those it kept (from the first
     // number it kept, when that is noted), less those the call file's log still holds.
+    const qint64 keptFrom = found.isEmpty() ? moved + 1 : found.first().seq;
     QSet<qint64> held;
     for (const LogEntry& e : std::as_const(found)) held.insert(e.seq);
     const QMap<qint64, QVariantList> unreadable = refused.lacking(found, 0);
@@ -792,18 +805,63 @@ bool checkJournalFile() {
     }
     if (!unreadable.isEmpty())
         text += QStringLiteral("\n以下已结清的记账记录已损坏，未能找回：\n") + refusedLines(unreadable, dbSwitch).join(QLatin1Char('\n'));
-    {
-        // Told once: the next loss is counted from what the new file holds;
-        // the set-aside files are read back; the box is kept with it.
+    // The new file is made beside its place and goes in only once the call
+    // file has noted it made (with its report): until then the set-aside
+    // files are its entries, read again at the next opening.
+    const QString work = rebuildWorkFile(path);
+    try {
+        removeWithSides(work);
+        Database::create(work).close();
+        {
+            AttachedJournal attached(work);
+            Database& j = attached.j;
+            platform::Transaction tx(j);
+            j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
+            nameJournalFile(j);
+            const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                                       .arg(j.qualified(kChargeLog), kEntryColumns);
+            for (const LogEntry& e : std::as_const(found))
+                j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
+                                   e.date.isEmpty() ? QVariant() : QVariant(e.date)});
+            RestoreStep(QStringLiteral("journal-filled"));
+            tx.commit();
+        }
+        platform::syncDir(dir);
+        // Decided: told once, the next loss counted from what the new file
+        // holds, the set-aside files read back; the box kept with it.
         platform::Transaction tx(dbPhoneCur);
         SetVariant(dbPhoneCur, kJournalFrom, QString::number(keptFrom), kNotes);
         qint64 last = 0;
         for (const LogEntry& e : std::as_const(found)) last = qMax(last, e.seq);
         SetVariant(dbPhoneCur, kJournalLast, last > 0 ? QString::number(last) : QString(), kNotes);
-        for (const QString& a : asides) SetVariant(dbPhoneCur, kAsideRead + QFileInfo(a).fileName(), QStringLiteral("1"), kNotes);
-        noteJournalSound(path);
+        SetVariant(dbPhoneCur, kJournalRebuilt, QFileInfo(work).fileName(), kNotes);
+        noteJournalSound(work);
         KeepReport(dbPhoneCur, key, text, QStringLiteral("警告"), platform::mbOKOnly);
         tx.commit();
+    } catch (const DbError& e) {
+        // Nothing is lost by it: the set-aside files stay and are read again
+        // at the next opening, which makes the file again; said as it is.
+        removeWithSides(work);
+        platform::syncDir(dir);
+        QString failed = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
+        if (!aside.isEmpty()) failed += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
+        failed += QStringLiteral("。重新建立该文件失败（%1），下次启动时再次建立").arg(platform::meansDamage(e) ? QStringLiteral("文件已损坏")
+                                                                                                       : platform::troubleCause(e));
+        failed += asides.isEmpty() ? QStringLiteral("。")
+                                   : QStringLiteral("；已结清的记账记录保存在另存的文件%1中，届时重新取回。").arg(namesOf(asides));
+        KeepAndTell(dbPhoneCur, key, failed, QStringLiteral("警告"), platform::mbOKOnly);
+        return false;
+    }
+    RestoreStep(QStringLiteral("journal-decided"));
+    finishRebuild(path);
+    // The set-aside files are read back; until this is noted, the next
+    // opening reads them again and finds nothing the new file lacks.
+    try {
+        platform::Transaction tx(dbPhoneCur);
+        for (const QString& a : asides) SetVariant(dbPhoneCur, kAsideRead + QFileInfo(a).fileName(), QStringLiteral("1"), kNotes);
+        noteJournalSound(path);
+        tx.commit();
+    } catch (const DbError&) {
     }
     TellReport(dbPhoneCur, key);
     return true;
