@@ -307,14 +307,20 @@ public:
         durabilityPending = false;
     }
     // Before a statement runs outside a transaction: one that may write or
-    // begin a transaction commits as its files were last asked to (a pragma
-    // reads the setting as asked for).
+    // begin a transaction commits as its files were last asked to, and a
+    // pragma that reads the setting reads it as asked for. A pragma that only
+    // reads something else (a schema's version, asked before every record)
+    // changes nothing: a run of records would set the file back and forth.
     void beforeRun(sqlite3_stmt* st) {
         if (!durabilityPending || !sqlite3_get_autocommit(db)) return;
         bool settle = !sqlite3_stmt_readonly(st);
         if (!settle) {
-            const QByteArray head = QByteArray(sqlite3_sql(st)).trimmed().left(9).toUpper();
-            settle = head.startsWith("BEGIN") || head.startsWith("SAVEPOINT") || head.startsWith("PRAGMA");
+            // Read in place: every read outside a transaction passes here.
+            const char* sql = sqlite3_sql(st);
+            while (*sql == ' ' || *sql == '\t' || *sql == '\n' || *sql == '\r') ++sql;
+            const auto startsWith = [sql](const char* word) { return sqlite3_strnicmp(sql, word, int(strlen(word))) == 0; };
+            settle = startsWith("BEGIN") || startsWith("SAVEPOINT") ||
+                     (startsWith("PRAGMA") && sqlite3_strlike("%synchronous%", sql, 0) == 0);
         }
         if (settle) settleDurability();
     }
