@@ -289,3 +289,36 @@ TEST_F(PutBackRoads, AUserAddedAndDeletedSinceTheBackupIsNotNamedEitherWay) {
     EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
     EXPECT_FALSE(text.contains("用户9")) << text.toStdString();
 }
+
+// A user deleted since the backup who had called on their extension: the
+// extension went back to the default user with them, as the replay gives
+// it; no line asks the operator to check it.
+TEST_F(PutBackRoads, AnExtensionOfAUserDeletedSinceTheBackupIsNotNamedForTheirCalls) {
+    const QString backup = keepStationFile("backup.mdb");
+    call(6, 1);
+    deleteUserNow(8);
+    const QString text = restoreByManager(backupFolder(backup));
+    EXPECT_FALSE(hasUser(8)) << text.toStdString();
+    EXPECT_EQ(dbSwitch.scalar("SELECT userid FROM extension WHERE address=6").toLongLong(), 0) << text.toStdString();
+    EXPECT_TRUE(text.contains("已再次删除：\n用户8 用户8")) << text.toStdString();
+    EXPECT_FALSE(text.contains("分机6")) << text.toStdString();
+}
+
+// 数据库管理 puts back a backup whose payment since is lost with the journal:
+// the balance it sets is named, and is an entry. A later restore of a backup
+// taken before it (the payment in it) replays that setting: the balance does
+// not move back unnamed.
+TEST_F(PutBackRoads, ABalanceARestoreSetIsReplayedByALaterRestore) {
+    const QString first = keepStationFile("first.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    payNow(7, "52.05");
+    const qint64 paid = ModSwitch::AppliedMark(dbSwitch);
+    const QString second = keepStationFile("second.mdb");
+    call(5, 1);
+    loseEntries(mark + 1, paid);
+    const QString told = restoreByManager(backupFolder(first));
+    ASSERT_TRUE(told.contains("用户7 用户7：52.05")) << told.toStdString();
+    const Currency set = remainOf(7);
+    const QString text = restoreByManager(backupFolder(second));
+    EXPECT_EQ(remainOf(7), set) << text.toStdString();
+}
