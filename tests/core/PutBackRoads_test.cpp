@@ -9,6 +9,7 @@
 #include "core/ChargeLog.h"
 #include "core/SafetyCopies.h"
 #include "core/StationFiles.h"
+#include "params/TableViews.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
@@ -304,21 +305,65 @@ TEST_F(PutBackRoads, AnExtensionOfAUserDeletedSinceTheBackupIsNotNamedForTheirCa
     EXPECT_FALSE(text.contains("分机6")) << text.toStdString();
 }
 
-// 数据库管理 puts back a backup whose payment since is lost with the journal:
-// the balance it sets is named, and is an entry. A later restore of a backup
-// taken before it (the payment in it) replays that setting: the balance does
-// not move back unnamed.
-TEST_F(PutBackRoads, ABalanceARestoreSetIsReplayedByALaterRestore) {
+// 数据库管理 puts back a backup whose payment and deposit moved since are lost
+// with the journal: the balance and the deposit it sets are named, and are
+// entries. A later restore of a backup taken before it (the payment and the
+// deposit in it) replays those settings: neither moves back unnamed.
+TEST_F(PutBackRoads, ABalanceAndADepositARestoreSetAreReplayedByALaterRestore) {
     const QString first = keepStationFile("first.mdb");
     const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
     payNow(7, "52.05");
+    moveDepositNow(7, "43.00");
     const qint64 paid = ModSwitch::AppliedMark(dbSwitch);
     const QString second = keepStationFile("second.mdb");
     call(5, 1);
     loseEntries(mark + 1, paid);
     const QString told = restoreByManager(backupFolder(first));
-    ASSERT_TRUE(told.contains("用户7 用户7：52.05")) << told.toStdString();
-    const Currency set = remainOf(7);
+    ASSERT_TRUE(told.contains("用户7 用户7：52.05，押金43.00")) << told.toStdString();
+    const Currency set = remainOf(7), deposit = depositOf(7);
     const QString text = restoreByManager(backupFolder(second));
     EXPECT_EQ(remainOf(7), set) << text.toStdString();
+    EXPECT_EQ(depositOf(7), deposit) << text.toStdString();
+}
+
+// A user added under a number the backup gives to someone else (a number an
+// older station gave twice), then deleted since: kept apart from that row,
+// and, gone again, as the backup had it: no line names them.
+TEST_F(PutBackRoads, AUserKeptApartFromTheBackupsRowAndDeletedSinceIsNotNamed) {
+    const qint64 n = ModSwitch::NextUserCount();
+    const auto add = [&](const char* name, const char* amount) {
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (?, ?, 0, ?, ?)",
+                             {n, QString::fromUtf8(name), yuan(amount), yuan(amount)});
+        });
+    };
+    add("甲", "60.00");
+    const QString backup = keepStationFile("backup.mdb");
+    dbSwitch.execute("DELETE FROM user WHERE userid=?", {n});   // logged nowhere, as an older station did
+    add("乙", "51.00");
+    deleteUserNow(qint32(n));
+    const QString text = restoreByManager(backupFolder(backup));
+    EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=?", {n}).toString(), "甲") << text.toStdString();
+    EXPECT_EQ(remainOf(qint32(n)), yuan("60.00")) << text.toStdString();
+    EXPECT_FALSE(text.contains("乙")) << text.toStdString();
+}
+
+// A user deleted since a backup whose deletion is lost with the journal comes
+// back with that backup, deposit and all, and the put-back is an entry: a
+// later restore of a backup taken after the deletion gives them back as the
+// first restore left them, their deposit included.
+TEST_F(PutBackRoads, AUserARestoreBroughtBackComesBackWithTheirDepositAtALaterRestore) {
+    moveDepositNow(8, "40.00");
+    const QString first = keepStationFile("first.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    deleteUserNow(8);
+    const qint64 gone = ModSwitch::AppliedMark(dbSwitch);
+    const QString second = keepStationFile("second.mdb");
+    loseEntries(mark + 1, gone);
+    const QString told = restoreByManager(backupFolder(first));
+    ASSERT_TRUE(told.contains("用户8 用户8：余额30.00，押金40.00（恢复前已没有此用户）")) << told.toStdString();
+    const QString text = restoreByManager(backupFolder(second));
+    EXPECT_TRUE(hasUser(8)) << text.toStdString();
+    EXPECT_EQ(remainOf(8), yuan("30.00")) << text.toStdString();
+    EXPECT_EQ(depositOf(8), yuan("40.00")) << text.toStdString();
 }
