@@ -50,6 +50,7 @@ set(slow_console
 )
 set(slow_core
   CompactDBTest.FileLockedElsewhereIsSkippedSilently
+  DamagedOrGone/JournalRebuild.*
   LedgerTest.AQuietWeekendIsNoWrongClock
   MainFrame.*
   MoneySoakTest.*

@@ -4,6 +4,7 @@
 #include "admin/Restore.h"
 #include "admin/frmFindDir.h"
 #include "core/ChargeLog.h"
+#include "core/JournalFile.h"
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"

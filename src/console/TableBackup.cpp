@@ -1,6 +1,7 @@
 #include "console/TableBackup.h"
 
 #include "core/ChargeLog.h"
+#include "core/JournalFile.h"
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/TableCopy.h"

@@ -1,9 +1,11 @@
 #include "core/ChargeLog.h"
+#include "core/ChargeLogInternal.h"
 
 #include "billing/ArchiveBills.h"
 #include "core/CopyRecovery.h"
 #include "core/DbHeader.h"
 #include "core/Deposit.h"
+#include "core/JournalFile.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
@@ -48,16 +50,11 @@ namespace {
 // The station file that does not belong with the open call file, by its
 // connection: nothing of the log is applied to it nor given to it.
 std::atomic<quint64> g_foreign{0};
+}  // namespace
 
 bool foreignStationFile() { return g_foreign != 0 && g_foreign == dbSwitch.connectionSerial(); }
 
-// Entries older than the safety copy's mark and older than this are let go:
-// a backup older than that is put back without them, and its box says so.
-constexpr int kKeepDays = 400;
-// Entries applied and held by every safety copy stay in the call file this
-// long, then move to the journal file: what a start compacts and copies is
-// the journal of a few days, however old the journal is.
-constexpr int kLiveDays = 7;
+namespace {
 
 // SQL finds a table whatever the case of its name.
 QString variantOf(const Database& db) { return db.qualified(QStringLiteral("Variant")); }
@@ -86,6 +83,8 @@ void setMark(const Database& sw, qint64 mark) {
     sw.execute(QStringLiteral("INSERT INTO %1 (varname, value) VALUES (?, ?)").arg(t), {kChargeMark, QString::number(mark)});
 }
 
+}  // namespace
+
 QString logTable() { return dbPhoneCur.qualified(kChargeLog); }
 
 // The last entry logged in the open call file (0 when none).
@@ -93,6 +92,8 @@ qint64 lastLogged() {
     thread_local SchemaSql last("SELECT max(f_seq) FROM %1");
     return dbPhoneCur.scalar(last.text(dbPhoneCur, kChargeLog)).toLongLong();
 }
+
+namespace {
 
 // Whether a file has a table, asked again only when the answer may have
 // changed: another connection or file (a reopen, an attach), a table made,
@@ -126,6 +127,8 @@ private:
     bool present_ = false;
 };
 
+}  // namespace
+
 // A call file open with its log: the entries go to it.
 bool logOpen() {
     thread_local TableKnown log(kChargeLog);
@@ -148,6 +151,8 @@ QVariantList valuesOf(const platform::RowReader& r) {
     }
     return row;
 }
+
+namespace {
 
 // The station file's copy of the entries it applied, and of their calls,
 // made when missing; the columns of the calls both files have.
@@ -294,12 +299,10 @@ qint64 CopyGenerationOf(const Database& db) {
         .toLongLong();
 }
 
-namespace {
 const QString kLogDefinition = QStringLiteral(
     "(f_seq INTEGER PRIMARY KEY, f_gen INTEGER NOT NULL DEFAULT 0, f_kind INTEGER NOT NULL DEFAULT 0, "
     "f_userid LONG NOT NULL DEFAULT 0, f_amount CURRENCY NOT NULL DEFAULT 0, "
     "f_balance CURRENCY NOT NULL DEFAULT 0, f_calladdr INTEGER NOT NULL DEFAULT 0, f_date DATETIME)");
-}  // namespace
 
 namespace {
 // The call file's note of the last entry numbered when a log written before
@@ -340,7 +343,6 @@ void CreateChargeLog(const Database& cur) {
     tx.commit();
 }
 
-namespace {
 const QString kNotes = QStringLiteral("tab_notes");
 
 // The highest number the open call file moved to the journal file (0: none).
@@ -348,7 +350,6 @@ qint64 movedThrough() {
     if (dbPhoneCur.actualTableName(kNotes).isEmpty()) return 0;
     return GetVariant(dbPhoneCur, kMovedNote, QString(), kNotes).toLongLong();
 }
-}  // namespace
 
 QString CallFileNote(const QString& key) {
     if (!dbPhoneCur.actualTableName(kNotes).isEmpty()) {
@@ -407,6 +408,7 @@ void mergeMirror() {
     // A call given back that the yearly archive holds already is not billed twice.
     if (callsBack > 0) billing::DropArchivedRows(dbPhoneCur);
 }
+}  // namespace
 
 // The last entry the call file's safety copy holds: the station file need
 // not keep what it holds.
@@ -422,762 +424,7 @@ qint64 lastInCallCopy() {
     }
 }
 
-// The mark both the station file and its safety copy reached: a copy put back
-// at a start needs nothing at or below it. -1 without a copy that reads.
-qint64 markOfStationCopy() {
-    const QString bak = platform::resolvePathCI(dbSwitch.path() + QStringLiteral(".bak"));
-    if (!QFileInfo(bak).isFile()) return -1;
-    try {
-        qint64 copyMark = -1;
-        {
-            const Database copy = Database::openReadOnly(bak);
-            copyMark = AppliedMark(copy);
-        }
-        return qMin(copyMark, AppliedMark(dbSwitch));
-    } catch (const DbError&) {
-        return -1;
-    }
-}
-
-QString daysAgo(int days) { return platform::Now().addDays(-days).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
-QString nowText();
-
-// A start that finds the clock this far past the newest entry doubts it
-// (a quiet weekend, a holiday are no such clock).
-constexpr int kDoubtDays = 31;
-// The call file's note of the entries after which a start found the clock
-// far past the newest entry: the numbers, comma-separated.
-const QString kClockDoubted = QStringLiteral("TarvoClockDoubted");
-
-QSet<qint64> clockDoubts() {
-    QSet<qint64> out;
-    if (!logOpen() || dbPhoneCur.actualTableName(kNotes).isEmpty()) return out;
-    for (const QString& n : GetVariant(dbPhoneCur, kClockDoubted, QString(), kNotes).split(QLatin1Char(','), Qt::SkipEmptyParts))
-        out.insert(n.toLongLong());
-    return out;
-}
-
-// The newest entry's date, of those not dated in the future (a clock set
-// back since): "" when none.
-QString newestEntryDate() {
-    return dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1 WHERE f_date<?").arg(logTable()), {daysAgo(-1)}).toString();
-}
-
-// At an opening: a clock far past the newest entry may be set ahead. The
-// entries written on it are then no clock for the entries before: the days
-// between the last entry before it and the first after it are not counted
-// towards their age (see agedThrough) until the entries since show the time.
-// True when noted now.
-bool noteClockDoubt() {
-    const QString newest = newestEntryDate();
-    if (newest.isEmpty() || newest >= daysAgo(kDoubtDays)) return false;
-    const qint64 last = lastLogged();
-    QSet<qint64> doubts = clockDoubts();
-    if (last <= 0 || doubts.contains(last)) return false;
-    QList<qint64> numbers(doubts.begin(), doubts.end());
-    numbers << last;
-    std::sort(numbers.begin(), numbers.end());
-    QStringList text;
-    for (qint64 n : numbers) text << QString::number(n);
-    SetVariant(dbPhoneCur, kClockDoubted, text.join(QLatin1Char(',')), kNotes);
-    return true;
-}
-
-// The highest number, up to `through`, of the entries of `db`'s log table
-// `table` that are older than the keeping time both by the clock and by the
-// entries numbered after them (the open call file's log included): the days
-// from one entry to the next count, never backwards (an entry dated in the
-// future is no clock), and not across a clock a start doubted. 0 when none
-// is. `heldBack`: entries old by the clock alone are kept.
-qint64 agedThrough(const Database& db, const QString& table, qint64 through, bool* heldBack = nullptr) {
-    if (heldBack) *heldBack = false;
-    // By the clock: the oldest entries, in number order, up to the first
-    // younger one (an entry without a date goes with its older neighbours).
-    const QString cutoff = daysAgo(kKeepDays);
-    qint64 byClock = 0;
-    for (platform::RowReader r = db.rows(QStringLiteral("SELECT f_seq, f_date FROM %1 WHERE f_seq<=? ORDER BY f_seq")
-                                             .arg(db.qualified(table)),
-                                         {through});
-         r.next();) {
-        if (r.isNull(1)) continue;
-        if (r.text(1) >= cutoff) break;
-        byClock = r.integer(0);
-    }
-    if (byClock <= 0) return 0;
-    // By the entries: walking back from the newest, the days they span.
-    const QSet<qint64> doubts = clockDoubts();
-    double span = 0, later = 0;
-    qint64 laterSeq = 0, byEntries = 0, lowest = std::numeric_limits<qint64>::max();
-    const auto walk = [&](const Database& from, const QString& log) {
-        for (platform::RowReader r = from.rows(QStringLiteral("SELECT f_seq, julianday(f_date) FROM %1 WHERE f_seq<? "
-                                                              "ORDER BY f_seq DESC")
-                                                   .arg(log),
-                                               {lowest});
-             r.next();) {
-            lowest = r.integer(0);
-            if (r.isNull(1)) continue;
-            const double day = r.real(1);
-            bool doubted = false;
-            for (qint64 d : doubts) doubted = doubted || (d >= lowest && d < laterSeq);
-            if (laterSeq > 0 && !doubted) span += qMax(0.0, later - day);
-            later = day;
-            laterSeq = lowest;
-            if (span >= kKeepDays) {
-                byEntries = lowest;
-                return;
-            }
-        }
-    };
-    if (logOpen() && !(db.path() == dbPhoneCur.path() && table == kChargeLog)) walk(dbPhoneCur, logTable());
-    if (byEntries == 0) walk(db, db.qualified(table));
-    if (heldBack) *heldBack = byEntries < byClock;
-    return qMin(byClock, byEntries);
-}
-
-// Told once for each newest entry: the clock is far past it (a start
-// doubts it), and entries over the keeping time by that clock stayed.
-void tellClockAhead() {
-    thread_local QString told;
-    const QString newest = newestEntryDate();
-    if (newest.isEmpty() || newest >= daysAgo(kDoubtDays)) return;
-    const QString key = dbPhoneCur.path() + QLatin1Char('\n') + newest;
-    if (told == key) return;
-    told = key;
-    core::Notify(QStringLiteral("电脑的时钟（%1）比最近一笔记账记录（%2）晚一天以上，可能设置有误：超过%3天的记账记录这次没有清除。"
-                                "请核对电脑的日期和时间。")
-                     .arg(nowText(), newest.left(19))
-                     .arg(kKeepDays),
-                 platform::mbOKOnly, QStringLiteral("提示"));
-}
-
-// The notes of the newest backups' marks ("<prefix><file>"): see NoteBackupMark.
-const QString kBackupMarkPrefix = QStringLiteral("TarvoBackupMark:");
-
-// The lowest backup mark the files `dbs` note (the call file's may be older
-// than the journal file's after a put-back from its copy: the lower is kept
-// to); -1 when none notes one.
-qint64 lowestBackupMark(const QList<Database>& dbs) {
-    qint64 lowest = -1;
-    for (const Database& db : dbs) {
-        if (!db.isOpen() || db.actualTableName(kNotes).isEmpty()) continue;
-        // A value that is no number reads 0: everything is kept.
-        const QVariant v = db.scalar(
-            QStringLiteral("SELECT min(CAST(value AS INTEGER)) FROM %1 WHERE varname LIKE ?").arg(db.qualified(kNotes)),
-            {kBackupMarkPrefix + QLatin1Char('%')});
-        if (!v.isNull() && (lowest < 0 || v.toLongLong() < lowest)) lowest = v.toLongLong();
-    }
-    return lowest;
-}
-
-// Lets go in the journal file `j` the entries older than the keeping time
-// (agedThrough), oldest first, never past `through`, what both safety copies
-// and the newest backups hold, in the caller's transaction. True when
-// entries old by the clock alone were kept.
-bool dropAged(const Database& j, qint64 through) {
-    bool heldBack = false;
-    const qint64 lastAged = agedThrough(j, kChargeLog, through, &heldBack);
-    if (lastAged > 0) j.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(j.qualified(kChargeLog)), {lastAged});
-    return heldBack;
-}
-
-// The journal file carries the name of its station, as the two other files
-// do (and the first number never given to a user): another station's file is
-// not read as this one's. In the caller's transaction.
-void nameJournalFile(const Database& j) {
-    if (j.actualTableName(kNotes).isEmpty())
-        j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
-    const QString id = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
-    if (!id.isEmpty() && GetVariant(j, kStationId, QString(), kNotes).isEmpty()) SetVariant(j, kStationId, id, kNotes);
-    const QString numbers = GetVariant(dbPhoneCur, kUserNumbersNote, QString(), kNotes);
-    if (numbers.toLongLong() > GetVariant(j, kUserNumbersNote, QString(), kNotes).toLongLong())
-        SetVariant(j, kUserNumbersNote, numbers, kNotes);
-    // The newest backups' marks, as the call file notes them.
-    if (!dbPhoneCur.actualTableName(kNotes).isEmpty())
-        j.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (varname, value) SELECT varname, value FROM %2 WHERE varname LIKE ?")
-                      .arg(j.qualified(kNotes), dbPhoneCur.qualified(kNotes)),
-                  {kBackupMarkPrefix + QLatin1Char('%')});
-}
-
-// The call file's notes on the journal file: its state when it last passed
-// its check (a start checks its pages again only when it changed since: a
-// move into a file known sound notes the state it leaves), and the first
-// number it keeps (what a file lost took with it is named by number).
-const QString kJournalChecked = QStringLiteral("TarvoJournalChecked");
-const QString kJournalFrom = QStringLiteral("TarvoJournalFrom");
-// The highest number the journal file held after the last move or rebuild
-// (written in the same commit as "TarvoChargeMoved"): a file that holds less
-// (emptied, an older copy of it) has lost entries, whatever its pages say.
-const QString kJournalLast = QStringLiteral("TarvoJournalLast");
-// "<prefix><name>": the set-aside journal file <name> was read back in whole.
-const QString kAsideRead = QStringLiteral("TarvoJournalAsideRead:");
-
-QString identityText(const QString& path) { return QString::fromLatin1(platform::fileIdentity(path).toHex()); }
-
-// Journal files a reader found damaged since they were last checked.
-QSet<QString> g_doubted;
-
-bool journalKnownSound(const QString& path) {
-    const QString id = identityText(path);
-    return !id.isEmpty() && !g_doubted.contains(QFileInfo(path).absoluteFilePath()) &&
-           GetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes) == id;
-}
-
-// In the caller's transaction on the call file, or alone.
-void noteJournalSound(const QString& path) {
-    const QString id = identityText(path);
-    if (!id.isEmpty() && GetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes) != id)
-        SetVariant(dbPhoneCur, kJournalChecked, id, kNotes);
-}
-
-// The trouble last told of the journal file (its path and cause): told once,
-// and again only once the file was found writable in between.
-QString g_journalTrouble;
-
-// What to look at follows the cause.
-QString adviceFor(const QString& cause) {
-    if (cause.contains(QStringLiteral("只读")) || cause.contains(QStringLiteral("权限")))
-        return QStringLiteral("请检查该文件的只读属性和数据目录的写入权限");
-    if (cause.contains(QStringLiteral("占用"))) return QStringLiteral("请关闭正在使用该文件的其他程序");
-    if (cause.contains(QStringLiteral("已满")) || cause.contains(QStringLiteral("大小超出")))
-        return QStringLiteral("请尽快检查磁盘空间");
-    if (cause.contains(QStringLiteral("读写错误"))) return QStringLiteral("请尽快检查磁盘");
-    if (cause.contains(QStringLiteral("损坏"))) return QStringLiteral("下次启动时将另存该文件并重新建立");
-    return QStringLiteral("请排除故障后重新启动");
-}
-
-// The journal file cannot be written now (`cause`, as troubleCause says it):
-// the settled entries stay in the call file, which loses nothing by it. Told once.
-void tellJournalTrouble(const QString& path, const QString& cause) {
-    const QString key = path + QLatin1Char('\n') + cause;
-    if (g_journalTrouble == key) return;
-    g_journalTrouble = key;
-    core::Notify(QStringLiteral("计费记录归档文件%1无法写入（%2），已结清的记账记录暂时保留在话单文件中，%3。")
-                     .arg(kJournalFile, cause, adviceFor(cause)),
-                 platform::mbOKOnly, QStringLiteral("警告"));
-}
-
-// Whether the journal file `j` holds what the call file says was moved into
-// it: the highest number it held after the last move or rebuild
-// ("TarvoJournalLast"), or, noted by a station before that note, any entry
-// at all while a moved one should still be there.
-bool JournalFileHoldsWhatWasMoved(const Database& j) {
-    const qint64 moved = movedThrough();
-    if (moved <= 0) return true;
-    const QString lastNote = GetVariant(dbPhoneCur, kJournalLast, QString(), kNotes);
-    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
-    const qint64 from = fromNote.isEmpty() ? 1 : fromNote.toLongLong();
-    const bool table = !j.actualTableName(kChargeLog).isEmpty();
-    const QVariant last = table ? j.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(j.qualified(kChargeLog))) : QVariant();
-    if (!lastNote.isEmpty()) return !last.isNull() && last.toLongLong() >= lastNote.toLongLong();
-    return from > moved || !last.isNull();
-}
-
-// Moves the entries numbered up to `through` to the journal file: copied
-// there (those it holds already stay as they are) and synced, then deleted
-// from the log together with the note of how far the moves went. A kill in
-// between leaves them in both files, which every reader takes once. True when
-// entries old by the clock alone were kept.
-// The journal file attached for the station's own writes: written by
-// appends and read by restores only, so a rollback journal, every commit
-// synced; detached however the work ends.
-struct AttachedJournal {
-    explicit AttachedJournal(const QString& path) : j(dbSwitch.attach(path, QStringLiteral("chargejournal"))) {
-        try {
-            j.scalar(QStringLiteral("PRAGMA %1.journal_mode=DELETE").arg(platform::quoteIdent(j.schema())));
-            j.execute(QStringLiteral("PRAGMA %1.synchronous=FULL").arg(platform::quoteIdent(j.schema())));
-        } catch (...) {
-            detach();
-            throw;
-        }
-    }
-    ~AttachedJournal() { detach(); }
-    AttachedJournal(const AttachedJournal&) = delete;
-    AttachedJournal& operator=(const AttachedJournal&) = delete;
-    void detach() {
-        try {
-            if (j.isOpen()) j.close();
-        } catch (const DbError&) {
-        }
-    }
-    Database j;
-};
-
-bool moveEntries(qint64 through) {
-    const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
-    const QString path = platform::resolveCI(dir, kJournalFile);
-    const bool fresh = !QFileInfo::exists(path);
-    // A file known sound stays known sound through what this move writes.
-    const bool sound = fresh || journalKnownSound(path);
-    // Gone while entries were moved into it: made again, from what still
-    // gives them, only by the opening's check, which names what is lost.
-    if (fresh && movedThrough() > 0)
-        throw DbError(platform::kErrNotADatabase, QStringLiteral("计费记录归档文件不见了"));
-    if (fresh) Database::create(path).close();
-    AttachedJournal attached(path);
-    Database& j = attached.j;
-    bool heldBack = false;
-    // A file that lost what was moved into it (emptied, an older copy) is
-    // not written: a move would take its lowest entry for the first one kept
-    // and the loss would never be counted. The next opening rebuilds it.
-    if (!fresh && !JournalFileHoldsWhatWasMoved(j))
-        throw DbError(platform::kErrNotADatabase, QStringLiteral("计费记录归档文件缺少已移入的记账记录"));
-    {
-        platform::Transaction tx(j);
-        if (j.actualTableName(kChargeLog).isEmpty())
-            j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
-        nameJournalFile(j);
-        j.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (%3) SELECT %3 FROM %2 WHERE f_seq<=?")
-                      .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
-                  {through});
-        // Nor past the newest backups' marks: putting one back needs every entry since.
-        const qint64 horizon = lowestBackupMark({dbPhoneCur, j});
-        heldBack = dropAged(j, horizon >= 0 ? qMin(through, horizon) : through);
-        tx.commit();
-    }
-    const QVariant from = j.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
-    const QVariant held = j.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(j.qualified(kChargeLog)));
-    if (fresh) platform::syncDir(dir);
-    platform::Transaction tx(dbPhoneCur);
-    dbPhoneCur.execute(QStringLiteral("DELETE FROM %1 WHERE f_seq<=?").arg(logTable()), {through});
-    if (through > movedThrough()) SetVariant(dbPhoneCur, kMovedNote, QString::number(through), kNotes);
-    SetVariant(dbPhoneCur, kJournalFrom, QString::number(from.isNull() ? through + 1 : from.toLongLong()), kNotes);
-    SetVariant(dbPhoneCur, kJournalLast, held.isNull() ? QString() : QString::number(held.toLongLong()), kNotes);
-    if (sound) noteJournalSound(path);
-    tx.commit();
-    return heldBack;
-}
-}  // namespace
-
-void DoubtJournalFile(const QString& path) {
-    g_doubted.insert(QFileInfo(path).absoluteFilePath());
-    // Kept on the disk too, for a start of the next run.
-    try {
-        if (dbPhoneCur.isOpen() && dbPhoneCur.autocommit() && !dbPhoneCur.actualTableName(kNotes).isEmpty())
-            SetVariant(dbPhoneCur, kJournalChecked, QString(), kNotes);
-    } catch (const DbError&) {
-    }
-}
-
-void WriteJournalFile(const QString& path, const std::function<void()>& write) {
-    const bool sound = dbPhoneCur.isOpen() && journalKnownSound(path);
-    write();
-    if (sound) noteJournalSound(path);
-}
-
-void MoveSettledEntries() {
-    if (!logOpen() || !dbSwitch.isOpen() || foreignStationFile() || dbSwitch.inTransaction() || !dbSwitch.autocommit())
-        return;
-    try {
-        // Applied, held by both safety copies (a file put back at a start then
-        // finds them where it looks), and not the last: the log keeps the
-        // highest number given.
-        qint64 through = qMin(qMin(markOfStationCopy(), lastInCallCopy()), lastLogged() - 1);
-        if (through <= 0) return;
-        // The entries that move are all those up to a number: up to the first
-        // one of the last days (a date past tomorrow is a clock set wrong, not a young entry).
-        const QVariant young = dbPhoneCur.scalar(
-            QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq<=? AND f_date>=? AND f_date<? ORDER BY f_seq LIMIT 1")
-                .arg(logTable()),
-            {through, daysAgo(kLiveDays), daysAgo(-1)});
-        if (!young.isNull()) through = young.toLongLong() - 1;
-        const QVariant first = dbPhoneCur.scalar(QStringLiteral("SELECT min(f_seq) FROM %1").arg(logTable()));
-        if (first.isNull() || first.toLongLong() > through) return;
-        if (moveEntries(through)) tellClockAhead();
-    } catch (const DbError& e) {
-        // The entries stay in the call file; the next opening or night moves
-        // them. The cause is told once: a file that keeps refusing is the operator's to see.
-        const QString path = platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile);
-        if (platform::meansDamage(e)) DoubtJournalFile(path);
-        tellJournalTrouble(path, platform::meansDamage(e) ? QStringLiteral("文件已损坏")
-                                                          : platform::troubleCause(e));
-    }
-}
-
 namespace {
-QString garbledLine(const QVariantList& values);
-QStringList refusedLines(const QMap<qint64, QVariantList>& rows, const Database& sw, const QString& tail = QString());
-
-// Names once the entries of the journal file `path` the entry check refuses
-// (a text or an amount out of reach where an amount belongs): they are applied
-// nowhere. The file notes how far it was checked, so each entry is read once.
-void tellRefusedInJournal(const QString& path) {
-    const QString checkedKey = QStringLiteral("TarvoEntriesChecked");
-    QStringList refused;
-    qint64 last = 0, checked = 0;
-    {
-        const Database j = Database::openReadOnly(path);
-        if (j.actualTableName(kChargeLog).isEmpty()) return;
-        // How far it was checked: the call file notes it with the report, the
-        // journal file (as a station before that note did) after.
-        checked = qMax(j.actualTableName(kNotes).isEmpty() ? 0 : GetVariant(j, checkedKey, QString(), kNotes).toLongLong(),
-                       GetVariant(dbPhoneCur, checkedKey, QString(), kNotes).toLongLong());
-        for (platform::RowReader r = j.rows(QStringLiteral("SELECT %2 FROM %1 WHERE f_seq>? ORDER BY f_seq")
-                                                .arg(j.qualified(kChargeLog), kEntryColumns),
-                                            {checked});
-             r.next();) {
-            const QVariantList values = valuesOf(r);
-            last = values.value(0).toLongLong();
-            if (!EntryOf(values)) refused << garbledLine(values);
-        }
-    }
-    if (last == 0) return;
-    // The box is kept in the call file with the note of how far the entries
-    // were read: a kill after it tells it at the next opening, never twice.
-    const QString key = QStringLiteral("journal-refused:%1-%2").arg(checked + 1).arg(last);
-    {
-        platform::Transaction tx(dbPhoneCur);
-        SetVariant(dbPhoneCur, checkedKey, QString::number(last), kNotes);
-        if (!refused.isEmpty())
-            KeepReport(dbPhoneCur, key,
-                       QStringLiteral("计费记录归档文件%1中以下记账记录已损坏，金额不可信，恢复备份时不会采用，请核对这些用户的余额：\n")
-                               .arg(kJournalFile) +
-                           refused.join(QLatin1Char('\n')),
-                       QStringLiteral("警告"), platform::mbOKOnly);
-        tx.commit();
-    }
-    try {
-        Database j = Database::open(path);
-        if (j.actualTableName(kNotes).isEmpty())
-            j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
-        SetVariant(j, checkedKey, QString::number(last), kNotes);
-        j.close();
-    } catch (const DbError&) {
-        // Read again next time: told again rather than never.
-    }
-    if (!refused.isEmpty()) TellReport(dbPhoneCur, key);
-}
-
-// What the journal file `path` is found to be: damaged (`why`: its header
-// holds a field the engine refuses, or disagrees with its size; its pages fail
-// the check; another station's name), or in trouble (the cause returned: it
-// cannot be written, read-only or held by another program), or sound (both
-// empty). Its pages are checked only when it changed since they last passed.
-const QString kEmptyJournal = QStringLiteral("是空的");
-
-QString judgeJournalFile(const QString& path, QString* why) {
-    if (QFileInfo(path + QStringLiteral("-journal")).size() > 0) {
-        // A move a kill cut short is rolled back before the file is judged:
-        // until then it may hold pages its header does not count.
-        try {
-            Database::open(path).close();
-        } catch (const DbError& e) {
-            if (!platform::meansDamage(e)) return platform::troubleCause(e);
-        }
-    }
-    const qint64 size = QFileInfo(path).size();
-    if (size > 0) {
-        // A file made and killed before its first write is empty, not damaged.
-        const QByteArray head = HeadOf(path);
-        const QString field = HeaderFault(head);
-        if (!field.isEmpty()) {
-            *why = QStringLiteral("已损坏（文件头的%1无效）").arg(field);
-            return {};
-        }
-        const qint64 page = PageSizeOf(head);
-        // The page count is kept in the header whenever its "valid for" number matches the change counter.
-        const bool countKept = head.mid(92, 4) == head.mid(24, 4);
-        const qint64 count = qint64(quint8(head[28])) << 24 | quint8(head[29]) << 16 | quint8(head[30]) << 8 | quint8(head[31]);
-        if (size % page != 0 || (countKept && count > 0 && count * page != size)) {
-            *why = QStringLiteral("已损坏（文件大小与文件头不符）");
-            return {};
-        }
-    }
-    try {
-        // Opened for writing: a move a kill cut short is rolled back first.
-        Database j = Database::open(path);
-        if (!journalKnownSound(path) && !j.integrityCheck()) {
-            *why = QStringLiteral("已损坏");
-            return {};
-        }
-        const QString theirs = j.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(j, kStationId, QString(), kNotes);
-        const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
-        if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) {
-            *why = QStringLiteral("属于另一个话务台");
-            return {};
-        }
-        // Judged by what it must hold, not only by its pages: a file a kill
-        // or the file system left empty, or an older copy of it, lost entries.
-        if (!JournalFileHoldsWhatWasMoved(j)) {
-            const bool empty = j.actualTableName(kChargeLog).isEmpty() ||
-                               j.scalar(QStringLiteral("SELECT 1 FROM %1 LIMIT 1").arg(j.qualified(kChargeLog))).isNull();
-            *why = empty ? QString(kEmptyJournal) : QStringLiteral("缺少已移入的记账记录");
-            return {};
-        }
-        // Whether a move could write it: a write made and rolled back (a
-        // file the engine opened read-only takes the write lock all the same).
-        j.execute(QStringLiteral("BEGIN IMMEDIATE"));
-        try {
-            j.execute(QStringLiteral("CREATE TABLE tarvo_write_probe (a)"));
-        } catch (const DbError&) {
-            j.execute(QStringLiteral("ROLLBACK"));
-            throw;
-        }
-        j.execute(QStringLiteral("ROLLBACK"));
-    } catch (const DbError& e) {
-        if (platform::meansDamage(e)) *why = QStringLiteral("已损坏");
-        else return platform::troubleCause(e);
-    }
-    return {};
-}
-
-// The set-aside journal files of this data directory whose entries were not
-// yet read back in (each is read at every opening until they are, then
-// noted in the call file), oldest first. Another station's are noted and
-// never read as this one's.
-QStringList asideToRead(const QString& dir) {
-    QStringList out;
-    const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
-    for (const QString& name : QDir(dir).entryList({kJournalFile + QStringLiteral(".damaged-*")}, QDir::Files, QDir::Name)) {
-        if (name.endsWith(QStringLiteral("-journal"))) continue;
-        if (!GetVariant(dbPhoneCur, kAsideRead + name, QString(), kNotes).isEmpty()) continue;
-        const QString file = QDir(dir).filePath(name);
-        try {
-            const Database a = Database::openReadOnly(file);
-            const QString theirs = a.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(a, kStationId, QString(), kNotes);
-            if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) {
-                SetVariant(dbPhoneCur, kAsideRead + name, QStringLiteral("另一个话务台"), kNotes);
-                continue;
-            }
-        } catch (const DbError&) {
-            // Damaged: what its pages still give is read below.
-        }
-        out << file;
-    }
-    return out;
-}
-
-QString namesOf(const QStringList& files) {
-    QStringList names;
-    for (const QString& f : files) names << QFileInfo(f).fileName();
-    return names.join(QStringLiteral("、"));
-}
-
-// The entries of the set-aside files `asides` that the sound journal file
-// `path` lacks, between the first one it keeps and the last moved, written
-// back into it; each set-aside file is then noted read, and what came back
-// is told (kept as a report in the same commit as those notes).
-void takeBackAside(const QString& path, const QStringList& asides) {
-    const qint64 moved = movedThrough();
-    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
-    const qint64 from = fromNote.isEmpty() ? 1 : fromNote.toLongLong();
-    QList<LogEntry> found;
-    for (const QString& a : asides)
-        for (const LogEntry& e : JournalEntriesAt(a, 0))
-            if (e.seq >= from && e.seq <= moved) found = MergedLog(found, {e});
-    int added = 0;
-    if (!found.isEmpty()) {
-        AttachedJournal attached(path);
-        Database& j = attached.j;
-        platform::Transaction tx(j);
-        const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-                                   .arg(j.qualified(kChargeLog), kEntryColumns);
-        for (const LogEntry& e : std::as_const(found))
-            added += j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
-                                        e.date.isEmpty() ? QVariant() : QVariant(e.date)});
-        tx.commit();
-    }
-    const QString key = QStringLiteral("journal:") + namesOf(asides);
-    {
-        platform::Transaction tx(dbPhoneCur);
-        for (const QString& a : asides) SetVariant(dbPhoneCur, kAsideRead + QFileInfo(a).fileName(), QStringLiteral("1"), kNotes);
-        noteJournalSound(path);
-        if (added > 0)
-            KeepReport(dbPhoneCur, key,
-                       QStringLiteral("另存的计费记录归档文件%1中有%2笔已结清的记账记录不在%3中，已重新存入%3。")
-                           .arg(namesOf(asides))
-                           .arg(added)
-                           .arg(kJournalFile),
-                       QStringLiteral("警告"), platform::mbOKOnly);
-        tx.commit();
-    }
-    if (added > 0) TellReport(dbPhoneCur, key);
-}
-
-// The journal file, checked at each opening like the two other files: one
-// damaged (see judgeJournalFile), another station's, or one that lacks what
-// the call file says was moved into it (emptied by a kill or the file
-// system, an older copy) is set aside (an empty one removed) and named, and
-// a new one is made with every settled entry still to be found (every
-// set-aside file not yet read back, the call file's safety copy, the station
-// file's copy of what it applied); one deleted is made again the same way;
-// the entries none of them gives are named by number. The box is a report
-// kept in the commit that notes the new file. One that cannot be written is
-// named by its cause, once, and left as it is. Entries it holds that no
-// station wrote are named once. False when it cannot be written.
-bool checkJournalFile() {
-    const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
-    const QString path = platform::resolveCI(dir, kJournalFile);
-    const qint64 moved = movedThrough();
-    QString why;
-    if (!QFileInfo::exists(path)) {
-        if (moved <= 0) return true;
-        why = QStringLiteral("不见了");
-    } else {
-        const QString trouble = judgeJournalFile(path, &why);
-        if (!trouble.isEmpty()) {
-            tellJournalTrouble(path, trouble);
-            return false;
-        }
-        if (why.isEmpty()) {
-            g_journalTrouble.clear();
-            g_doubted.remove(QFileInfo(path).absoluteFilePath());
-            tellRefusedInJournal(path);
-            // A file set aside before, whose entries a kill or a failed
-            // rebuild kept out of this one: read again until they are in.
-            if (const QStringList asides = asideToRead(dir); !asides.isEmpty()) takeBackAside(path, asides);
-            noteJournalSound(path);
-            return true;
-        }
-    }
-    QString aside;
-    if (QFileInfo::exists(path)) {
-        if (why == kEmptyJournal) {
-            // Nothing in it to keep: it goes.
-            QFile::remove(path + QStringLiteral("-journal"));
-            if (!QFile::remove(path)) {
-                tellJournalTrouble(path, platform::lastFileError());
-                return false;
-            }
-            platform::syncDir(dir);
-        } else {
-            // A free name: a set-aside file is never written over.
-            const QString stamp = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-            aside = stamp;
-            for (int k = 2; QFileInfo::exists(aside); ++k) aside = stamp + QStringLiteral("-%1").arg(k);
-            QString error;
-            if (!platform::renameFile(path, aside, &error)) {
-                core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（%3）。已结清的记账记录暂时保留在话单文件中，请检查该文件。")
-                                 .arg(kJournalFile, why, error),
-                             platform::mbOKOnly, QStringLiteral("警告"));
-                return false;
-            }
-            QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
-            platform::syncDir(dir);
-            // Another station's entries are no part of this journal.
-            if (why == QStringLiteral("属于另一个话务台"))
-                SetVariant(dbPhoneCur, kAsideRead + QFileInfo(aside).fileName(), QStringLiteral("另一个话务台"), kNotes);
-        }
-        RestoreStep(QStringLiteral("journal-aside"));
-    }
-    // Every set-aside file not read back yet (this one too): a kill or a
-    // failed rebuild before may have left entries only there.
-    const QStringList asides = asideToRead(dir);
-    bool complete = true;
-    QList<LogEntry> found;
-    const RefusedEntries refused;
-    for (const QString& a : asides) {
-        bool whole = true;
-        found = MergedLog(found, JournalEntriesAt(a, 0, &whole));
-        // Only the file just set aside says the new one reads in part.
-        if (a == aside) complete = whole;
-    }
-    const auto olderThanMoved = [moved](const QList<LogEntry>& in) {
-        QList<LogEntry> out;
-        for (const LogEntry& e : in)
-            if (e.seq <= moved) out << e;
-        return out;
-    };
-    try {
-        const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
-        if (QFileInfo(bak).isFile()) {
-            const Database copy = Database::openReadOnly(bak);
-            if (!copy.actualTableName(kChargeLog).isEmpty()) found = MergedLog(found, olderThanMoved(EntriesOf(copy, kChargeLog)));
-        }
-    } catch (const DbError&) {
-    }
-    found = MergedLog(found, olderThanMoved(MirrorOf(dbSwitch)));
-    const QString key = QStringLiteral("journal:") + (asides.isEmpty() ? QStringLiteral("made-again") : namesOf(asides));
-    try {
-        Database::create(path).close();
-        AttachedJournal attached(path);
-        Database& j = attached.j;
-        platform::Transaction tx(j);
-        j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
-        nameJournalFile(j);
-        const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-                                   .arg(j.qualified(kChargeLog), kEntryColumns);
-        for (const LogEntry& e : std::as_const(found))
-            j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
-                               e.date.isEmpty() ? QVariant() : QVariant(e.date)});
-        RestoreStep(QStringLiteral("journal-filled"));
-        tx.commit();
-    } catch (const DbError& e) {
-        // Nothing is lost by it: the set-aside files stay and are read again
-        // at the next opening, which makes the file again; said as it is.
-        QFile::remove(path + QStringLiteral("-journal"));
-        QFile::remove(path);
-        platform::syncDir(dir);
-        QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
-        if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
-        text += QStringLiteral("。重新建立该文件失败（%1），下次启动时再次建立").arg(platform::meansDamage(e) ? QStringLiteral("文件已损坏")
-                                                                                                     : platform::troubleCause(e));
-        text += asides.isEmpty() ? QStringLiteral("。")
-                                 : QStringLiteral("；已结清的记账记录保存在另存的文件%1中，届时重新取回。").arg(namesOf(asides));
-        KeepAndTell(dbPhoneCur, key, text, QStringLiteral("警告"), platform::mbOKOnly);
-        return false;
-    }
-    platform::syncDir(dir);
-    const qint64 keptFrom = found.isEmpty() ? moved + 1 : found.first().seq;
-    // The settled entries no file gave back: those it kept (from the first
-    // number it kept, when that is noted), less those the call file's log still holds.
-    QSet<qint64> held;
-    for (const LogEntry& e : std::as_const(found)) held.insert(e.seq);
-    const QMap<qint64, QVariantList> unreadable = refused.lacking(found, 0);
-    for (auto it = unreadable.constBegin(); it != unreadable.constEnd(); ++it) held.insert(it.key());
-    for (platform::RowReader r = dbPhoneCur.rows(QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq<=?").arg(logTable()), {moved});
-         r.next();)
-        held.insert(r.integer(0));
-    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
-    const qint64 from = fromNote.isEmpty() ? 1 : qMax<qint64>(fromNote.toLongLong(), 1);
-    QStringList lost;
-    qint64 lostCount = 0;
-    for (qint64 n = from; n <= moved;) {
-        if (held.contains(n)) {
-            ++n;
-            continue;
-        }
-        qint64 end = n;
-        while (end + 1 <= moved && !held.contains(end + 1)) ++end;
-        lost << (n == end ? QString::number(n) : QStringLiteral("%1至%2").arg(n).arg(end));
-        lostCount += end - n + 1;
-        n = end + 1;
-    }
-    QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
-    if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
-    text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());
-    QStringList before = asides;
-    before.removeAll(aside);
-    if (!before.isEmpty()) text += QStringLiteral("（含先前另存的文件%1中的记账记录）").arg(namesOf(before));
-    if (!complete) text += QStringLiteral("（原文件只能部分读取）");
-    if (lost.isEmpty()) {
-        text += QStringLiteral("，没有缺少的记账记录。");
-    } else {
-        constexpr int kRuns = 20;
-        if (lost.size() > kRuns) lost = lost.mid(0, kRuns) << QStringLiteral("……");
-        text += QStringLiteral("。第%1笔已结清的记账记录（共%2笔）无法找回：它们早已计入用户余额，现有余额不受影响；"
-                               "恢复比它们更早的备份时，缺少的记账记录会逐个用户列出差额。")
-                    .arg(lost.join(QStringLiteral("、")))
-                    .arg(lostCount);
-    }
-    if (!unreadable.isEmpty())
-        text += QStringLiteral("\n以下已结清的记账记录已损坏，未能找回：\n") + refusedLines(unreadable, dbSwitch).join(QLatin1Char('\n'));
-    {
-        // Told once: the next loss is counted from what the new file holds;
-        // the set-aside files are read back; the box is kept with it.
-        platform::Transaction tx(dbPhoneCur);
-        SetVariant(dbPhoneCur, kJournalFrom, QString::number(keptFrom), kNotes);
-        qint64 last = 0;
-        for (const LogEntry& e : std::as_const(found)) last = qMax(last, e.seq);
-        SetVariant(dbPhoneCur, kJournalLast, last > 0 ? QString::number(last) : QString(), kNotes);
-        for (const QString& a : asides) SetVariant(dbPhoneCur, kAsideRead + QFileInfo(a).fileName(), QStringLiteral("1"), kNotes);
-        noteJournalSound(path);
-        KeepReport(dbPhoneCur, key, text, QStringLiteral("警告"), platform::mbOKOnly);
-        tx.commit();
-    }
-    TellReport(dbPhoneCur, key);
-    return true;
-}
-
 // The two files of one station know each other: the first opening gives
 // both the same name. A station file of another station is told as such.
 bool sameStation() {
@@ -1341,18 +588,6 @@ void PrepareChargeLog() {
     if (journalWritable) MoveSettledEntries();
 }
 
-void NoteBackupMark(const QString& what, qint64 mark) {
-    if (!dbPhoneCur.isOpen() || mark < 0) return;
-    try {
-        if (dbPhoneCur.actualTableName(kNotes).isEmpty())
-            dbPhoneCur.execute(
-                QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(dbPhoneCur.qualified(kNotes)));
-        SetVariant(dbPhoneCur, kBackupMarkPrefix + what, QString::number(mark), kNotes);
-    } catch (const DbError&) {
-        // The backup is made all the same; the older note, lower, keeps more.
-    }
-}
-
 const QString kFormerStationId = QStringLiteral("TarvoStationIdFormer");
 
 QString StationIdOf(const QString& path) {
@@ -1448,7 +683,11 @@ void applyAfterCommit() {
     });
 }
 
+}  // namespace
+
 QString nowText() { return platform::Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+
+namespace {
 
 qint64 logEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
     // Numbers never go back, not even below a mark a station file reached
@@ -1468,6 +707,8 @@ qint64 logEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, 
     return dbPhoneCur.lastInsertRowId();
 }
 
+}  // namespace
+
 // The line naming a damaged entry: its number, its user (by name when the
 // station file knows them) and the amount as it reads.
 QString garbledLine(const QVariantList& values) {
@@ -1485,6 +726,8 @@ QString garbledLine(const QVariantList& values) {
                               : amount.toString();
     return QStringLiteral("第%1笔：%2，金额%3").arg(values.value(0).toString(), who, shown);
 }
+
+namespace {
 
 // Applies to the station file, in the caller's transaction, every entry
 // logged past its mark, keeps a copy of each (and of the calls they charged)
@@ -2177,6 +1420,7 @@ QString refusedLine(qint64 seq, const QVariantList& v, const Database& sw) {
         .arg(seq)
         .arg(amount ? QStringLiteral("金额无效") : QStringLiteral("余额无效"), known.join(QStringLiteral("，")));
 }
+}  // namespace
 
 // One line for each of `rows` (the first hundred: a box of thousands of lines
 // is read by no one), ending with `tail`; then how many more.
@@ -2188,7 +1432,6 @@ QStringList refusedLines(const QMap<qint64, QVariantList>& rows, const Database&
     if (rows.size() > kNamed) lines << QStringLiteral("另有%1笔记账记录已损坏").arg(rows.size() - kNamed) + tail;
     return lines;
 }
-}  // namespace
 
 RefusedEntries::RefusedEntries() : outer_(g_refused) { g_refused = this; }
 

@@ -201,20 +201,6 @@ private:
 // that check, in order; `allSound` false when some did not.
 QList<LogEntry> EntriesOf(const platform::Database& db, const QString& table, qint64 after = 0, bool* allSound = nullptr);
 
-// Moves the settled entries of the open call file's log to the journal file
-// (see kJournalFile): written there and synced first, then deleted from the
-// log with the note of how far they went. Entries over 400 days old leave the
-// journal file. Outside a transaction; a failure leaves the entries where
-// they are, for the next opening or night.
-void MoveSettledEntries();
-// A backup was taken whose balances hold the journal up to entry `mark` (its
-// station file's mark; the users' copy's): a restore of it needs every entry
-// past that, so none is let go however old, until a newer backup of the same
-// file `what` ("Switch.mdb", "Backup.mdb") is noted. Kept in the call file's
-// notes and carried into the journal file, so that it outlives a restart and
-// a call file put back from its copy.
-void NoteBackupMark(const QString& what, qint64 mark);
-
 // The name of the station (or site) a file belongs to, as the file holds it:
 // a station file's "Variant", a call or journal file's "tab_notes". "" when
 // it holds none or does not read.
@@ -236,15 +222,6 @@ void GiveOwnJournal(const platform::Database& sw, const platform::Database& cur)
 // (a kill in between is finished at the next opening), and the root's name is
 // kept as the former one. True when anything was renamed.
 bool TellSiteApart(const QString& rootId, const QString& site);
-
-// Runs `write`, which changes the journal file `path` on a connection of its
-// own (a note): a file whose pages were known sound stays known, and the next
-// start does not check them again for it.
-void WriteJournalFile(const QString& path, const std::function<void()>& write);
-
-// A reader found the journal file `path` damaged: the next opening checks its
-// pages whatever state it was last found sound in.
-void DoubtJournalFile(const QString& path);
 
 // What a recovery of a station file from the log did and could not do.
 struct LogRecovery {

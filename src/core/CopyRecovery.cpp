@@ -2,6 +2,7 @@
 
 #include "billing/ArchiveBills.h"
 #include "core/ChargeLog.h"
+#include "core/JournalFile.h"
 #include "core/DbHeader.h"
 #include "core/Notices.h"
 #include "core/WriteAhead.h"

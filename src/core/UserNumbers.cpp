@@ -1,5 +1,6 @@
 #include "core/UserNumbers.h"
 
+#include "core/JournalFile.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "platform/Files.h"

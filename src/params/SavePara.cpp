@@ -17,9 +17,11 @@
 #include "params/TableViews.h"
 #include "params/TransferHooks.h"
 #include "params/ViewSupport.h"
+#include "platform/AppExit.h"
 #include "platform/Prompts.h"
 
 #include <QSet>
+#include <stdexcept>
 
 namespace ModSwitch {
 
@@ -313,60 +315,82 @@ void saveExtDeposit(FlexGrid& g) {
 
 // ---------------------------------------------------------------- users
 
+// A save of users stopped after some of them were stored (each user commits
+// alone): the status names both, the text ready for the status bar.
+struct PartlySaved : std::runtime_error {
+    explicit PartlySaved(const QString& t) : std::runtime_error("partly saved"), text(t) {}
+    QString text;
+};
+
 // Returns what the save left for later once the money moved; empty when nothing.
 QString saveUsers(FlexGrid& g) {
     const QStringList modes = options(QStringLiteral("结算方式"));
     const QStringList onOff = options(QStringLiteral("开关"));
     bool f = true;
-    for (int r = 1; r < g.Rows(); ++r) {
-        if (!edited(g, r, 1)) continue;
-        const qint64 uid = num(g, r, 0);
-        const QString lastdate = g.TextMatrix(r, 2).trimmed();
-        if (!lastdate.isEmpty() && !platform::parseDate(lastdate).isValid()) throw badValue(lastdate);
-        const Params common = {g.TextMatrix(r, 1), lastdate.isEmpty() ? QVariant() : QVariant(lastdate), FindInArray(modes, g.TextMatrix(r, 3))};
-        const bool exists = !dbSwitch.scalar(QStringLiteral("select userid from user where userid=?"), {uid}).isNull();
-        if (!exists) {
-            // The switch learns the new user's rows before the station stores it.
-            if (f) f = SendUserPara(uid, 0, false);
-            const Currency remain = money(g, r, 5);
-            // An entry of the journal with the balance it starts with: a
-            // station file put back from an older copy names the user it lacks.
-            ModSwitch::MoveBalances(
-                [&] {
-                    dbSwitch.execute(
-                        QStringLiteral("insert into user (userid,username,lastdate,balancemode,deposit,remain,overdraft,rent,"
-                                       "deptname,printonce,locked,payed,bset) values(?,?,?,?,?,?,?,?,?,?,?,0,1)"),
-                        Params{uid} + common +
-                            Params{money(g, r, 4), remain, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
-                                   FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10))});
-                },
-                uid);
-        } else {
-            // The stored deposit and balance take the amounts typed, so that a
-            // charge booked since the grid was loaded is not undone.
-            // The deposit typed is an entry of the journal.
-            const Currency typed = TypedDeposits().value(uid);
-            // A lock or a way of paying changes the frames of the user's rows:
-            // each row that changes waits for its download, whether or not the
-            // push after the save reaches the switch.
-            const OwnedRowsBefore before({uid});
-            platform::Transaction tx(dbSwitch);
-            ModSwitch::MoveBalances(
-                [&] {
-                    dbSwitch.execute(
-                        QStringLiteral("update user set username=?,lastdate=?,balancemode=?,deposit=deposit+?,remain=remain+?,"
-                                       "overdraft=?,rent=?,deptname=?,printonce=?,locked=?,bset=? where userid=?"),
-                        common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
-                                        FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
-                                        uid});
-                },
-                uid);
-            before.MarkChanged();
-            tx.commit();
+    QStringList saved;
+    int r = 1;
+    try {
+        for (; r < g.Rows(); ++r) {
+            if (!edited(g, r, 1)) continue;
+            const qint64 uid = num(g, r, 0);
+            const QString lastdate = g.TextMatrix(r, 2).trimmed();
+            if (!lastdate.isEmpty() && !platform::parseDate(lastdate).isValid()) throw badValue(lastdate);
+            const Params common = {g.TextMatrix(r, 1), lastdate.isEmpty() ? QVariant() : QVariant(lastdate), FindInArray(modes, g.TextMatrix(r, 3))};
+            const bool exists = !dbSwitch.scalar(QStringLiteral("select userid from user where userid=?"), {uid}).isNull();
+            if (!exists) {
+                // The switch learns the new user's rows before the station stores it.
+                if (f) f = SendUserPara(uid, 0, false);
+                const Currency remain = money(g, r, 5);
+                // An entry of the journal with the balance it starts with: a
+                // station file put back from an older copy names the user it lacks.
+                ModSwitch::MoveBalances(
+                    [&] {
+                        dbSwitch.execute(
+                            QStringLiteral("insert into user (userid,username,lastdate,balancemode,deposit,remain,overdraft,rent,"
+                                           "deptname,printonce,locked,payed,bset) values(?,?,?,?,?,?,?,?,?,?,?,0,1)"),
+                            Params{uid} + common +
+                                Params{money(g, r, 4), remain, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
+                                       FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10))});
+                    },
+                    uid);
+            } else {
+                // The stored deposit and balance take the amounts typed, so that a
+                // charge booked since the grid was loaded is not undone.
+                // The deposit typed is an entry of the journal.
+                const Currency typed = TypedDeposits().value(uid);
+                // A lock or a way of paying changes the frames of the user's rows:
+                // each row that changes waits for its download, whether or not the
+                // push after the save reaches the switch.
+                const OwnedRowsBefore before({uid});
+                platform::Transaction tx(dbSwitch);
+                ModSwitch::MoveBalances(
+                    [&] {
+                        dbSwitch.execute(
+                            QStringLiteral("update user set username=?,lastdate=?,balancemode=?,deposit=deposit+?,remain=remain+?,"
+                                           "overdraft=?,rent=?,deptname=?,printonce=?,locked=?,bset=? where userid=?"),
+                            common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
+                                            FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
+                                            uid});
+                    },
+                    uid);
+                before.MarkChanged();
+                tx.commit();
+            }
+            DropTypedDeposit(uid);
+            // A saved user waits for no download: the row takes the grid's colour.
+            SetRowColor(g, r, bgr(g.BackColor()));
+            saved << QStringLiteral("用户%1").arg(uid);
         }
-        DropTypedDeposit(uid);
-        // A saved user waits for no download: the row takes the grid's colour.
-        SetRowColor(g, r, bgr(g.BackColor()));
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception& e) {
+        // The users stored stay stored; the rest keep what was typed for them.
+        if (saved.isEmpty()) throw;
+        QStringList unsaved;
+        for (; r < g.Rows(); ++r)
+            if (edited(g, r, 1)) unsaved << QStringLiteral("用户%1").arg(g.TextMatrix(r, 0).trimmed());
+        throw PartlySaved(QStringLiteral("保存未完成：%1已保存，%2未保存：%3")
+                              .arg(saved.join(QStringLiteral("、")), unsaved.join(QStringLiteral("、")), platform::OperatorText(e)));
     }
     // Balances: the deposit grades and the running calls follow. The users'
     // money has moved and the save is done: a refusal here leaves the user
@@ -716,6 +740,12 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
             saveBoards();
             LoadCards();
         }
+    } catch (const PartlySaved& e) {
+        g.setRedraw(true);
+        ParaMode.clear();
+        LinkTrace::Note(QStringLiteral("Save Error:") + e.text);
+        views::StatusText(e.text);
+        return false;
     } catch (const std::exception& e) {
         const QString why = platform::OperatorText(e);
         g.setRedraw(true);

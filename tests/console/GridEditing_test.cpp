@@ -10,6 +10,7 @@
 #include "billing/frmPayMoneny.h"
 #include "billing/frmPayed.h"
 #include "billing/frmPayfor.h"
+#include "core/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/MDIMain.h"
 #include "core/ModGeneral.h"
@@ -22,6 +23,7 @@
 #include "params/ShowTable.h"
 #include "pricing/RateCache.h"
 #include "sim/RowFrames.h"
+#include "support/RefusalWalk.h"
 
 #include <QAction>
 #include <QApplication>
@@ -979,6 +981,89 @@ TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone)
     EXPECT_FALSE(console().cboModify->isVisible());
     EXPECT_FALSE(g_Modified);
     EXPECT_TRUE(platform::script::unexpected().isEmpty());
+}
+
+// 保存 of deposits typed for three users while the disk refuses once: each
+// user's save commits alone, so a refusal may come after some have. The
+// status bar says which users are saved and which are not (nothing saved:
+// 保存错误; all: 保存完成); what was typed for those not saved stays in the
+// grid, and the next 保存 stores it, each deposit once.
+TEST_F(GridEditing, ASaveOfSeveralUsersSaysWhichAreSavedWhenALaterOneIsRefused) {
+    namespace refusal = testsupport::refusal;
+    using platform::Currency;
+    const QList<int> users{7, 8, 9};
+    for (int u : users)
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (?, ?, 1, 500000, 500000)",
+                             {u, QStringLiteral("用户%1").arg(u)});
+        }, u);
+    QMap<int, Currency> deposit;
+    for (int u : users) deposit[u] = Currency::fromYuan(50);
+    const auto depositOf = [](int u) {
+        return Currency::fromRaw(dbSwitch.scalar("select deposit from user where userid=?", {u}).toLongLong());
+    };
+    const auto rowOf = [&](int u) { return grid().FindRow(0, QString::number(u), 1); };
+    const auto saveClick = [&] {
+        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+        QTest::mouseClick(toolButton("Save"), Qt::LeftButton);
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    };
+    const auto names = [](const QList<int>& us) {
+        QStringList out;
+        for (int u : us) out << QStringLiteral("用户%1").arg(u);
+        return out.join(QStringLiteral("、"));
+    };
+    refusal::walk(
+        [&](int) {
+            saveClick();
+            return status() == "保存完成";
+        },
+        [&](int, bool said) {
+            const QString text = status();
+            QList<int> saved, unsaved;
+            for (int u : users) (depositOf(u) == deposit[u] + Currency::fromYuan(10) ? saved : unsaved) << u;
+            if (unsaved.isEmpty()) {
+                // Done, perhaps with the grades left for later.
+                EXPECT_TRUE(said || text.startsWith("保存完成，")) << text.toStdString();
+            } else if (saved.isEmpty()) {
+                EXPECT_TRUE(text.startsWith("保存错误")) << text.toStdString();
+            } else {
+                EXPECT_FALSE(text.startsWith("保存错误")) << text.toStdString();
+                EXPECT_TRUE(text.startsWith(QStringLiteral("保存未完成：%1已保存，%2未保存：").arg(names(saved), names(unsaved))))
+                    << text.toStdString();
+            }
+            for (int u : saved) deposit[u] += Currency::fromYuan(10);
+            for (int u : users) {
+                EXPECT_EQ(depositOf(u), deposit[u]) << u;
+                EXPECT_EQ(refusal::journalSum(u, int(ModSwitch::LogKind::Deposit)), deposit[u]) << u;
+            }
+            // The typed work of those not saved stays, and the next 保存 stores it once.
+            EXPECT_EQ(g_Modified, !unsaved.isEmpty());
+            for (int u : unsaved)
+                EXPECT_EQ(grid().TextMatrix(rowOf(u), 4), (deposit[u] + Currency::fromYuan(10)).toString2()) << u;
+            if (!unsaved.isEmpty()) {
+                saveClick();
+                EXPECT_EQ(status(), "保存完成");
+                for (int u : unsaved) deposit[u] += Currency::fromYuan(10);
+            }
+            for (int u : users) {
+                EXPECT_EQ(depositOf(u), deposit[u]) << u;
+                refusal::checkMoney(u, deposit[u], deposit[u], Currency());
+            }
+        },
+        refusal::stationFiles(),
+        [&](int) {
+            ASSERT_TRUE(console().ShowView("User"));
+            for (int u : users) {
+                const int r = rowOf(u);
+                ASSERT_GT(r, 0);
+                doubleClick(r, 4);
+                ASSERT_TRUE(console().txtModify->isVisible());
+                QTest::keyClicks(console().txtModify, "10");
+                QTest::keyClick(console().txtModify, Qt::Key_Return);
+                ASSERT_EQ(grid().TextMatrix(r, 4), (deposit[u] + Currency::fromYuan(10)).toString2());
+            }
+        });
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "billing/Payments.h"
 #include "core/ChargeLog.h"
+#include "core/JournalFile.h"
 #include "core/ModUpgrade.h"
 #include "core/StationFiles.h"
 #include "link/ModComm.h"

@@ -1,0 +1,282 @@
+// The journal file "ChargeLog.mdb" made again at an opening (one damaged set
+// aside, or one gone), while the disk refuses once: the n-th write, then the
+// n-th sync, of the new journal file and of the call file; and killed at
+// each of the rebuild's own steps and while its box is up. After each run and
+// the opening after it: every settled entry is in a file the station reads
+// (or, for a file gone, named lost), none twice, the balance as the calls
+// made it, failure said exactly when the file was not made again, and the
+// rebuild's box shown once.
+#include "support/PricingFixture.h"
+#include "support/RefusalWalk.h"
+
+#include "core/ChargeLog.h"
+#include "core/CopyRecovery.h"
+#include "core/StationFiles.h"
+#include "core/WriteAhead.h"
+#include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+using namespace pricingtest;
+using platform::Database;
+namespace refusal = testsupport::refusal;
+
+namespace {
+
+enum class Loss { Damaged, Gone };
+
+class JournalRebuild : public PricingTest, public ::testing::WithParamInterface<Loss> {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        localCaller("100.00", 1);
+        restart();
+        // Settled entries in the journal file alone: three calls, moved
+        // after ten days, and a start more (the copies no longer hold them).
+        for (int m = 1; m <= 3; ++m) {
+            CallRecord r;
+            r.start = QDateTime(QDate(2026, 6, 15), QTime(9, m, 0));
+            r.seconds = 100 + 37 * m;
+            ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+        }
+        restart();
+        now = now.addDays(10);
+        restart();
+        restart();
+        settled = inFile(journalPath());
+        ASSERT_GE(settled.size(), 2);   // the log keeps its last entry
+        everything = read(false);
+        balance = remainOf(7);
+        ASSERT_LT(balance, yuan("100"));
+    }
+    void TearDown() override {
+        refusal::disarm();
+        ModSwitch::testing::setRestoreStepHook(nullptr);
+        platform::script::whileShown(nullptr);
+        PricingTest::TearDown();
+    }
+
+    QString journalPath() { return dir->file(ModSwitch::kJournalFile); }
+    // The entries a file holds, by number: "kind user amount balance".
+    QMap<qint64, QString> inFile(const QString& path, const QString& table = QStringLiteral("tab_chargelog")) {
+        QMap<qint64, QString> out;
+        if (!QFileInfo::exists(path)) return out;
+        try {
+            const Database db = Database::openReadOnly(path);
+            if (db.actualTableName(table).isEmpty()) return out;
+            for (platform::RowReader r = db.rows(QStringLiteral("SELECT f_seq, f_kind, f_userid, f_amount, f_balance FROM %1").arg(table));
+                 r.next();)
+                out.insert(r.integer(0),
+                           QStringLiteral("%1 %2 %3 %4").arg(r.integer(1)).arg(r.integer(2)).arg(r.integer(3)).arg(r.integer(4)));
+        } catch (const platform::DbError&) {
+        }
+        return out;
+    }
+    static QStringList shown(const QMap<qint64, QString>& entries) {
+        QStringList out;
+        for (auto it = entries.constBegin(); it != entries.constEnd(); ++it) out << QStringLiteral("%1: %2").arg(it.key()).arg(it.value());
+        return out;
+    }
+    // The set-aside journal files the next opening still reads back.
+    QStringList asidesUnread() {
+        QStringList out;
+        const Database cur = Database::openReadOnly(dir->file("PhoneCur.mdb"));
+        for (const QString& name : QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}, QDir::Files)) {
+            if (name.endsWith("-journal")) continue;
+            if (cur.scalar("SELECT value FROM tab_notes WHERE varname=?", {"TarvoJournalAsideRead:" + name}).isNull())
+                out << dir->file(name);
+        }
+        return out;
+    }
+    // Every settled entry the station reads, whichever of its files holds it;
+    // each number must read the same wherever it is.
+    QMap<qint64, QString> read(bool withAsides) {
+        QList<QMap<qint64, QString>> parts{inFile(journalPath()), inFile(dir->file("PhoneCur.mdb")),
+                                           inFile(dir->file("switch.mdb"), "tab_chargemirror")};
+        if (withAsides)
+            for (const QString& a : asidesUnread()) parts << inFile(a);
+        QMap<qint64, QString> all;
+        for (const auto& part : parts)
+            for (auto it = part.constBegin(); it != part.constEnd(); ++it) {
+                if (all.contains(it.key())) {
+                    EXPECT_EQ(all.value(it.key()), it.value()) << "entry " << it.key() << " read two ways";
+                }
+                all.insert(it.key(), it.value());
+            }
+        return all;
+    }
+    // The journal file made unusable for the next opening, the files open
+    // again as an opening has them before the journal's check.
+    void lose() {
+        ModSwitch::OpenAllDB(false);
+        if (GetParam() == Loss::Gone) {
+            ASSERT_TRUE(QFile::remove(journalPath()));
+        } else {
+            QFile f(journalPath());
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            f.seek(18);
+            f.write(QByteArray(1, '\x03'));   // a write version the engine only reads with
+        }
+        openDatabases();
+        ModSwitch::OpenRecordsets();
+        ModSwitch::SettleAtOpening();
+    }
+    // The journal's part of an opening; true when it went through without an error.
+    bool prepare() {
+        try {
+            ModSwitch::PrepareChargeLog();
+            return true;
+        } catch (const platform::DbError&) {
+            return false;
+        }
+    }
+    // The boxes a run may show, all answered.
+    static QList<QPair<QString, int>> anyBoxes() { return {{"", platform::rOK}, {"", platform::rOK}, {"", platform::rOK}}; }
+    static int told(const QStringList& boxes, const QString& part) {
+        int n = 0;
+        for (const QString& b : boxes) n += b.contains(part) ? 1 : 0;
+        return n;
+    }
+
+    // The journal file's reports the call file keeps unread.
+    int reportsKept() {
+        int n = 0;
+        for (const auto& r : ModSwitch::PendingWriteAhead(Database::openReadOnly(dir->file("PhoneCur.mdb")), ModSwitch::kReportKind))
+            n += r.key.startsWith("journal:") ? 1 : 0;
+        return n;
+    }
+    // Whether the journal file stands made again: there, holding what the
+    // call file's notes say it holds (a set-aside file not yet noted read is
+    // read again by the next opening, which finds nothing it lacks).
+    bool madeAgain() {
+        if (!QFileInfo::exists(journalPath())) return false;
+        const QMap<qint64, QString> held = inFile(journalPath());
+        if (GetParam() == Loss::Damaged && held != settled) return false;
+        const QVariant last = Database::openReadOnly(dir->file("PhoneCur.mdb"))
+                                  .scalar("SELECT value FROM tab_notes WHERE varname='TarvoJournalLast'");
+        if (last.isNull() || last.toString().isEmpty()) return held.isEmpty();
+        return !held.isEmpty() && held.lastKey() >= last.toLongLong();
+    }
+
+    // After a run whose boxes were `boxes` (`through` false when the opening
+    // broke off, `killed` when a kill ended it): checked as it stands, then
+    // over the next two openings.
+    void check(const QStringList& boxes, bool through, bool killed = false) {
+        const QString made = QStringLiteral("已重新建立该文件，");
+        const QString lost = QStringLiteral("无法找回");
+        // Nothing settled is out of the station's reach, even before the next opening.
+        if (GetParam() == Loss::Damaged) {
+            const QMap<qint64, QString> now = read(true);
+            for (auto it = settled.constBegin(); it != settled.constEnd(); ++it)
+                EXPECT_EQ(now.value(it.key()), it.value()) << "entry " << it.key() << " out of reach\n"
+                                                           << boxes.join('\n').toStdString();
+        }
+        if (!killed) {
+            // Said done exactly when it was; said failed otherwise (by a box, or by the opening broken off).
+            const bool done = madeAgain();
+            EXPECT_EQ(told(boxes, made) > 0, done) << boxes.join('\n').toStdString();
+            if (!done) {
+                EXPECT_TRUE(!through || refusal::anyContains(boxes, "失败") || refusal::anyContains(boxes, "无法"))
+                    << boxes.join('\n').toStdString();
+            }
+        }
+        // A box whose report could not be settled after it was shown is shown
+        // again rather than never.
+        const bool keptAfterShown = told(boxes, made) > 0 && reportsKept() > 0;
+        QStringList all = boxes;
+        for (int k = 0; k < 2; ++k) {
+            const refusal::MaybeBoxes next(anyBoxes());
+            restart();
+            all << next.shown();
+        }
+        all.removeAll("(未用的回答)");
+        // Once, whenever it was made: at the run or at the opening after it.
+        EXPECT_EQ(told(all, made), keptAfterShown ? 2 : 1) << all.join("\n----\n").toStdString();
+        if (GetParam() == Loss::Damaged) {
+            EXPECT_EQ(shown(read(false)), shown(everything)) << all.join('\n').toStdString();
+            EXPECT_EQ(shown(inFile(journalPath())), shown(settled));
+            EXPECT_EQ(told(all, lost), 0) << all.join('\n').toStdString();
+        } else {
+            // Nothing gives them back: each is named lost, once over the walk.
+            namedLost += told(all, lost);
+            EXPECT_LE(namedLost, 1) << all.join('\n').toStdString();
+        }
+        EXPECT_EQ(remainOf(7), balance);
+        EXPECT_EQ(ModSwitch::BalanceOf(7), balance);
+    }
+
+    QMap<qint64, QString> settled, everything;
+    Currency balance;
+    int namedLost = 0;
+};
+
+TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhateverIsRefused) {
+    QStringList boxes;
+    const int runs = refusal::walk(
+        [&](int) {
+            const refusal::MaybeBoxes told(anyBoxes());
+            const bool through = prepare();
+            boxes = told.shown();
+            boxes.removeAll("(未用的回答)");
+            return through;
+        },
+        [&](int, bool through) { check(boxes, through); },
+        // The new file is filled beside its place, then put in.
+        {ModSwitch::kJournalFile + QStringLiteral(".rebuilding"), QStringLiteral("PhoneCur.mdb")}, [&](int) { lose(); });
+    EXPECT_GT(runs, 6);
+    if (GetParam() == Loss::Gone) {
+        EXPECT_EQ(namedLost, 1);
+    }
+}
+
+// Killed at each step the rebuild reports, and while its box is up.
+TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhereverItIsKilled) {
+    QStringList steps;
+    ModSwitch::testing::setRestoreStepHook([&](const QString& step) { steps << step; });
+    lose();
+    {
+        const refusal::MaybeBoxes told(anyBoxes());
+        ASSERT_TRUE(prepare());
+    }
+    ModSwitch::testing::setRestoreStepHook(nullptr);
+    ASSERT_FALSE(steps.isEmpty());
+    restart();
+    namedLost = 0;
+    struct Killed {};
+    for (int k = 0; k <= steps.size(); ++k) {
+        SCOPED_TRACE(k < steps.size() ? "killed at " + steps[k].toStdString() : std::string("killed while the box is up"));
+        lose();
+        int reached = 0;
+        if (k < steps.size())
+            ModSwitch::testing::setRestoreStepHook([&](const QString&) {
+                if (reached++ == k) throw Killed{};
+            });
+        else
+            platform::script::whileShown([](const QString& text) {
+                if (text.contains(ModSwitch::kJournalFile)) throw Killed{};
+            });
+        QStringList boxes;
+        {
+            const refusal::MaybeBoxes told(anyBoxes());
+            EXPECT_THROW(prepare(), Killed);
+            boxes = told.shown();
+        }
+        ModSwitch::testing::setRestoreStepHook(nullptr);
+        platform::script::whileShown(nullptr);
+        // What the operator saw of a box the kill took down does not count as read.
+        if (k == steps.size()) boxes.clear();
+        boxes.removeAll("(未用的回答)");
+        check(boxes, false, true);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DamagedOrGone, JournalRebuild, ::testing::Values(Loss::Damaged, Loss::Gone),
+                         [](const auto& info) { return info.param == Loss::Damaged ? "Damaged" : "Gone"; });
+
+}  // namespace
