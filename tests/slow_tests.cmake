@@ -18,6 +18,7 @@ set(slow_admin
   DBManagerTest.TimedBackupSettingsThatCannotBeStoredAreToldAndNothingChanges
   LineageTest.AUserAddedSinceABackupComesBackAfterTheirEntryMovedToTheJournalFile
   LineageTest.ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays
+  LineageTest.AYearFileThatGaveAndKeptNothingHasNoLineInTheRestoresBox
   Roads/OwnerRoadTest.AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad/Manager
   RestoreCrashTest.*
   */RestoreCompletion.*

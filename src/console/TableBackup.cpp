@@ -14,8 +14,11 @@
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 
-#include <QRegularExpression>
 #include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+
+#include <optional>
 
 namespace console {
 
@@ -115,6 +118,13 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
     return ModSwitch::RecoveryLines(r);
 }
 
+// The whole journal the station keeps: the call file's log, the entries
+// moved to the journal file, and the station file's copy of the log.
+QList<ModSwitch::LogEntry> journalForPlacing() {
+    bool complete = true;
+    return ModSwitch::MergedLog(ModSwitch::OpenLog(0, &complete), ModSwitch::MirrorOf(dbSwitch));
+}
+
 // A users' copy that does not say how far the journal went (made before the
 // journal, or its mark lost): every whole money row it changes is named, a
 // user it puts back or removes, a balance, a deposit; the changes themselves
@@ -124,6 +134,84 @@ QStringList usersChangedWithoutMark(const QString& before) {
     ModSwitch::NameDifferences(ModSwitch::MoneyRowsOf(dbSwitch, before), ModSwitch::MoneyRowsOf(dbSwitch), r);
     if (r.missing.isEmpty()) return {};
     return {QStringLiteral("备份中的用户余额与现在不同，以下差额已随恢复计入：\n") + r.missing.join(QLatin1Char('\n'))};
+}
+
+// Where in the journal a users' copy without a mark stands (one made by a
+// release that marked none), told by its own rows: the one stretch of the
+// journal at which every user it names holds, by the entries, the balance and
+// deposit the copy holds, and every user it lacks is absent. -1 when no
+// stretch, or more than one, fits: the copy cannot be placed.
+qint64 placeByRows(const QList<ModSwitch::LogEntry>& log, const QString& copyRows) {
+    using ModSwitch::LogKind;
+    using platform::Currency;
+    struct Row {
+        Currency remain, deposit;
+    };
+    QHash<qint64, Row> copy;
+    for (platform::RowReader r = dbSwitch.rows(QStringLiteral("SELECT userid, remain, deposit FROM %1").arg(copyRows)); r.next();)
+        copy.insert(r.integer(0), Row{Currency::fromRaw(r.integer(1)), Currency::fromRaw(r.integer(2))});
+    // What the entries say of a user at a point of the journal; unknown until they tell.
+    struct State {
+        int present = -1;   // -1 unknown, 0 absent, 1 present
+        std::optional<Currency> remain, deposit;
+    };
+    const auto differs = [&](qint64 user, const State& s) {
+        const auto it = copy.constFind(user);
+        if (it == copy.constEnd()) return s.present == 1;
+        return s.present == 0 || (s.remain && *s.remain != it->remain) || (s.deposit && *s.deposit != it->deposit);
+    };
+    // Each user as the entries find them before their first one.
+    QHash<qint64, State> at;
+    for (const ModSwitch::LogEntry& e : log) {
+        if (at.contains(e.userid)) continue;
+        State s;
+        switch (LogKind(e.kind)) {
+        case LogKind::Charge: s.present = 1; s.remain = e.balance + e.amount; break;
+        case LogKind::Balance: s.present = 1; s.remain = e.balance - e.amount; break;
+        case LogKind::Deposit: s.present = 1; s.deposit = e.balance - e.amount; break;
+        case LogKind::UserAdded: s.present = 0; break;
+        case LogKind::UserDeleted: s.present = 1; s.remain = e.balance; break;
+        case LogKind::BalanceSet:
+        case LogKind::DepositSet: s.present = 1; break;
+        default: continue;   // calls and owners tell nothing of the user's row
+        }
+        at.insert(e.userid, s);
+    }
+    int differing = 0;
+    for (auto it = at.constBegin(); it != at.constEnd(); ++it)
+        if (differs(it.key(), *it)) ++differing;
+    qint64 place = -1;
+    int stretches = 0;
+    bool fitting = false;
+    const auto look = [&](qint64 seq) {
+        if (differing == 0) {
+            if (!fitting) ++stretches;
+            place = seq;
+        }
+        fitting = differing == 0;
+    };
+    if (log.isEmpty()) return -1;
+    look(log.first().seq - 1);
+    for (const ModSwitch::LogEntry& e : log) {
+        auto it = at.find(e.userid);
+        if (it != at.end()) {
+            const bool before = differs(e.userid, *it);
+            State& s = *it;
+            switch (LogKind(e.kind)) {
+            case LogKind::Charge:
+            case LogKind::Balance:
+            case LogKind::BalanceSet: s.present = 1; s.remain = e.balance; break;
+            case LogKind::Deposit:
+            case LogKind::DepositSet: s.present = 1; s.deposit = e.balance; break;
+            case LogKind::UserAdded: s = State{1, e.balance, Currency()}; break;
+            case LogKind::UserDeleted: s = State{0, std::nullopt, std::nullopt}; break;
+            default: break;
+            }
+            differing += int(differs(e.userid, s)) - int(before);
+        }
+        look(e.seq);
+    }
+    return stretches == 1 ? place : -1;
 }
 
 }  // namespace
@@ -209,7 +297,12 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                     dbSwitch.execute(QStringLiteral("insert into %1 (%2) select %2 from %3")
                                          .arg(target, cols, backup.qualified(stored)));
                     if (isUsers(table) && copyMark >= 0) lines = bringUsersUpToJournal(copyMark, before);
-                    if (isUsers(table) && copyMark < 0) lines = usersChangedWithoutMark(before);
+                    if (isUsers(table) && copyMark < 0) {
+                        // A copy of a release that marked none is placed by its rows and
+                        // brought up to the journal from there, as a marked one is.
+                        const qint64 placed = dbPhoneCur.isOpen() ? placeByRows(journalForPlacing(), target) : -1;
+                        lines = placed >= 0 ? bringUsersUpToJournal(placed, before) : usersChangedWithoutMark(before);
+                    }
                     if (isUsers(table)) dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS ") + before);
                 };
                 // The balances put back are entries of the journal.

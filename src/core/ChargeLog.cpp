@@ -475,6 +475,13 @@ void catchUpWithJournal() {
         r.logPartial = !sound;
         NameRefused(r, refused, log, mark, dbSwitch);
         r.movedPartial = !complete && r.gap;
+        if (r.gap) {
+            // What the file replaced held, as far as its safety copy kept it
+            // ahead, against what the replay gave: compared whole, as a restore does.
+            bool found = false;
+            const QMap<qint64, MoneyRow> ahead = CopyAheadRows(dbSwitch.path(), log, &found);
+            if (found) NameDifferences(ahead, MoneyRowsOf(dbSwitch), r);
+        }
         r.owners = OwnersAgainstLog(dbSwitch, log, mark);
         told = !(r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() &&
                  r.ownersUnset.isEmpty() && !r.gap && !r.logPartial && !r.movedPartial && r.refused.isEmpty());
@@ -567,6 +574,7 @@ void PrepareChargeLog() {
     // entry past the note, and within it is placed by its own rows.
     if (AppliedMark(dbSwitch) < 0) placeUnmarkedStationFile(GetVariant(dbPhoneCur, kNumberedNote, QString(), kNotes).toLongLong());
     catchUpWithJournal();
+    ForgetCopyAhead(dbSwitch.path());
     ApplyLoggedCharges();
     // The station file's copy of the log keeps what the call file's safety
     // copy lacks, however old: a call file put back from that copy gets it
@@ -1358,6 +1366,10 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
         const QVariant held = nameOf(a.userid);
         line += QStringLiteral("（备份中此编号为用户%1）").arg(held.toString());
         out.apart << line;
+        // The number was given again, so the user the file holds under it had
+        // been deleted by then: they are back only with the copy.
+        const QString back = QStringLiteral("用户%1 %2").arg(a.userid).arg(held.toString());
+        if (!held.isNull() && !out.returned.contains(back)) out.returned << back;
     }
     owned.replay(sw, out);
     if (last != AppliedMark(sw)) setMark(sw, last);
@@ -1622,8 +1634,13 @@ QStringList OwnersAgainstLog(const Database& sw, const QList<LogEntry>& log, qin
     // The latest charge of each extension's calls past the mark, and the users deleted after it.
     QMap<qint64, const LogEntry*> latest;
     QMap<qint64, qint64> deletedAt;
+    // A user added since is named as added: the file may hold another person
+    // under that number (one an older station gave twice).
+    QHash<qint64, QString> addedAs;
     for (const LogEntry& e : log) {
         if (e.seq <= fileMark) continue;
+        if (e.kind == int(LogKind::UserAdded))
+            addedAs.insert(e.userid, QJsonDocument::fromJson(e.row.toUtf8()).object().value(QStringLiteral("username")).toString());
         if (e.kind == int(LogKind::Charge) && e.calladdr > 0) latest.insert(e.calladdr, &e);
         else if (e.kind == int(LogKind::UserDeleted)) deletedAt.insert(e.userid, e.seq);
         // An owner given after the charge: the replay gave it back (or named it).
@@ -1640,7 +1657,9 @@ QStringList OwnersAgainstLog(const Database& sw, const QList<LogEntry>& log, qin
             sw.scalar(QStringLiteral("SELECT userid FROM %1 WHERE Address=?").arg(sw.qualified(ext)), {it.key()});
         if (owner.isNull() || owner.toLongLong() == e.userid) continue;
         const QVariant name =
-            sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)), {e.userid});
+            addedAs.contains(e.userid)
+                ? (addedAs.value(e.userid).isEmpty() ? QVariant() : QVariant(addedAs.value(e.userid)))
+                : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)), {e.userid});
         lines << QStringLiteral("分机%1：现属用户%2，备份之后的话费记入用户%3%4")
                      .arg(it.key())
                      .arg(owner.toLongLong())
@@ -1680,6 +1699,9 @@ QStringList RecoveryLines(const LogRecovery& r) {
         lines << QStringLiteral("以下用户在备份之后新增，其编号在备份中属于另一用户，未并入该用户的账户，"
                                 "请重新添加这些用户并录入其余额：\n") +
                      r.apart.join(QLatin1Char('\n'));
+    if (!r.returned.isEmpty())
+        lines << QStringLiteral("以下用户在备份之后已删除（其编号已给了上述用户），随备份恢复，请核对是否保留：\n") +
+                     r.returned.join(QLatin1Char('\n'));
     if (!r.missing.isEmpty())
         lines << (r.replacedUntrusted
                       ? QStringLiteral("损坏的文件中记账的位置无法读取，其中的用户余额未采用；以下用户与损坏的文件中不同，请核对：\n")

@@ -233,6 +233,8 @@ struct LogRecovery {
                                     // (or "用户7：..." for a user the file lacks)
     QStringList apart;              // "用户9 李四：余额…", added since under a number the file
                                     // gives to another user: kept out of that user's row
+    QStringList returned;           // "用户9 张三", the user the file holds under such a number:
+                                    // deleted before it was given again, back with the file
     int moves = 0;                  // payments, deposits and other balance movements applied
     platform::Currency moved;
     bool gap = false;               // entries the file needed are no longer logged

@@ -867,6 +867,7 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     out.added = r.added;
     out.lost = r.lost;
     out.apart = r.apart;
+    out.returned = r.returned;
     out.ownersUnset = r.ownersUnset;
     out.ownersLogged = r.ownersLogged;
     // An entry no file gave sound is named with what it reads, not as a gap.

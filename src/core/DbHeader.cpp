@@ -18,7 +18,51 @@ qint64 PageCountOf(const QByteArray& header) {
     if (header.size() < 100 || be32(header, 92) != be32(header, 24)) return 0;
     return be32(header, 28);
 }
+
+quint16 be16(const QByteArray& b, qint64 at) { return quint16((quint8(b[at]) << 8) | quint8(b[at + 1])); }
+
+// Whether the bytes at `base` read as the head of a b-tree page of `size`
+// bytes whose header starts `at` bytes in (100 on the first page): a page
+// type, cell pointers and a content area that all fall inside the page.
+bool readsAsTreePage(const QByteArray& image, qint64 base, int at, qint64 size) {
+    if (base + size > image.size()) return false;
+    const quint8 type = quint8(image[base + at]);
+    if (type != 2 && type != 5 && type != 10 && type != 13) return false;
+    const qint64 head = at + ((type == 2 || type == 5) ? 12 : 8);
+    const qint64 cells = be16(image, base + at + 3);
+    qint64 content = be16(image, base + at + 5);
+    if (content == 0) content = 65536;
+    const qint64 freeblock = be16(image, base + at + 1);
+    if (head + 2 * cells > content || content > size || quint8(image[base + at + 7]) > 60) return false;
+    if (freeblock != 0 && (freeblock < content || freeblock >= size)) return false;
+    for (qint64 i = 0; i < cells; ++i) {
+        const qint64 cell = be16(image, base + head + 2 * i);
+        if (cell < content || cell >= size) return false;
+    }
+    return true;
+}
+
+// The share of pages (in thousandths) that read as b-tree pages if the pages
+// are `size` bytes; -1 when the first page does not.
+int treePagesPerMille(const QByteArray& image, qint64 size) {
+    if (image.size() < size || image.size() % size != 0 || !readsAsTreePage(image, 0, 100, size)) return -1;
+    const qint64 pages = image.size() / size;
+    if (pages == 1) return 1000;
+    qint64 trees = 0;
+    for (qint64 p = 1; p < pages; ++p)
+        if (readsAsTreePage(image, p * size, 0, size)) ++trees;
+    return int(trees * 1000 / (pages - 1));
+}
 }  // namespace
+
+int PageSizeOfPages(const QByteArray& image) {
+    // A size too small cuts pages in two: half of them start inside another
+    // page, and the first page's cells lie past its end. A larger one holds
+    // two pages in one and reads as well: the smallest that reads is the one.
+    for (qint64 size = 512; size <= 65536; size *= 2)
+        if (treePagesPerMille(image, size) >= 750) return int(size);
+    return 0;
+}
 
 int PageSizeOf(const QByteArray& header) {
     if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3\0", 16))) return 0;
@@ -67,6 +111,10 @@ int JudgedPageSize(const QByteArray& image, int logPageSize, int copyPageSize) {
     if (header && count && count * header == image.size()) return header;
     if (copyPageSize) return copyPageSize;
     if (count && image.size() % count == 0 && isPageSize(image.size() / count)) return int(image.size() / count);
+    // A header that vouches for nothing (its page count lost or belied):
+    // the pages themselves tell their size.
+    if (header && treePagesPerMille(image, header) >= 750) return header;
+    if (const int pages = PageSizeOfPages(image)) return pages;
     return header;
 }
 

@@ -24,7 +24,12 @@ QString HeaderFault(const QByteArray& header);
 // has one (`logPageSize`); else the header's when its page count agrees with
 // the file's size; else the safety copy's (`copyPageSize`, a start compacts
 // both to one size); else the one the page count and the size give; else the
-// header's. 0 when none is known.
+// header's when its pages read so; else the one the pages read as (a header
+// lost whole: PageSizeOfPages); else the header's. 0 when none is known.
+// The page size under which the file's pages read as the pages of a
+// database (its first page's table list and most others as b-tree pages),
+// whatever its header says; 0 when no size reads so.
+int PageSizeOfPages(const QByteArray& image);
 int JudgedPageSize(const QByteArray& image, int logPageSize, int copyPageSize);
 
 }  // namespace ModSwitch

@@ -415,6 +415,9 @@ void CompactAndCopy(const StartCheck& s, Database& cur, CopyAlongside& alongside
     // The copy taken beside the check is waited for before anything is
     // written to the file.
     const QString taken = alongside.taken();
+    // A station file put back by hand behind its copy: the copy, the last
+    // rows of what it replaced, is kept before it is taken anew.
+    if (StationTables(s.f).contains(QStringLiteral("Variant"))) KeepCopyAhead(s.f, s.b, cur);
     NumberTheCopy(cur, s.f);
     RemoveWorkFile(s.tmp);
     QString error;

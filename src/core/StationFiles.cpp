@@ -13,7 +13,9 @@
 #include "platform/Files.h"
 #include "platform/MsgCodes.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 namespace ModSwitch {
 
@@ -168,6 +170,63 @@ void DeleteUserRows(const platform::Database& db, qint64 userid) {
     db.execute(QStringLiteral("UPDATE %1 SET account='FFFF', userid=0, depositgrade=? WHERE userid=?").arg(table("account")),
                {grade, userid});
     db.execute(QStringLiteral("DELETE FROM %1 WHERE userid=?").arg(table("user")), {userid});
+}
+
+QString CopyAheadPath(const QString& stationFile) {
+    return platform::resolveCI(QFileInfo(stationFile).absolutePath(), QFileInfo(stationFile).fileName() + QStringLiteral(".bak.ahead"));
+}
+
+namespace {
+// The mark of the station file `path` and its station's name; a mark of -1 when it does not read.
+QPair<qint64, QString> markAndStationOf(const QString& path) {
+    try {
+        const Database db = Database::openReadOnly(path);
+        return {AppliedMark(db), GetVariant(db, kStationId)};
+    } catch (const DbError&) {
+        return {-1, QString()};
+    }
+}
+}  // namespace
+
+void KeepCopyAhead(const QString& file, const QString& bak, const Database& cur) {
+    try {
+        if (!QFileInfo(bak).isFile()) return;
+        const qint64 mark = AppliedMark(cur);
+        const auto [copyMark, copyStation] = markAndStationOf(bak);
+        if (copyMark <= qMax<qint64>(mark, 0) || copyStation != GetVariant(cur, kStationId)) return;
+        const QString ahead = CopyAheadPath(file);
+        // One kept by a start before, still further ahead, stays.
+        if (QFileInfo(ahead).isFile() && markAndStationOf(ahead).first >= copyMark) return;
+        platform::safeReplace(bak, ahead);
+    } catch (const DbError&) {
+        // Nothing kept: the catch-up names what the journal alone tells.
+    }
+}
+
+QMap<qint64, MoneyRow> CopyAheadRows(const QString& stationFile, const QList<LogEntry>& log, bool* found) {
+    *found = false;
+    const QString ahead = CopyAheadPath(stationFile);
+    if (!QFileInfo(ahead).isFile()) return {};
+    QTemporaryDir work;
+    const QString copy = work.filePath(QStringLiteral("ahead.mdb"));
+    if (!work.isValid() || !QFile::copy(ahead, copy)) return {};
+    try {
+        const Database db = Database::open(copy);
+        const qint64 mark = AppliedMark(db);
+        if (mark < 0) return {};
+        RecoverFromLog(db, log, {}, mark, -1);
+        bool whole = true;
+        QMap<qint64, MoneyRow> rows = MoneyRowsOf(db, QString(), &whole);
+        *found = whole;
+        return whole ? rows : QMap<qint64, MoneyRow>();
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+void ForgetCopyAhead(const QString& stationFile) {
+    const QString ahead = CopyAheadPath(stationFile);
+    if (QFileInfo(ahead).isFile() && QFile::remove(ahead)) platform::syncDir(QFileInfo(ahead).absolutePath());
 }
 
 }  // namespace ModSwitch

@@ -1,8 +1,10 @@
 #pragma once
 // The station's two files, "switch.mdb" and "PhoneCur.mdb": opening them and
 // the recordsets every window shares.
+#include "core/ChargeLog.h"
 #include "platform/Db.h"
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -47,5 +49,22 @@ QStringList StationTables(const QString& file);
 // 0 with that user's deposit grade, and the user's row goes. The user view,
 // the settlement and the recoveries delete a user this way.
 void DeleteUserRows(const platform::Database& db, qint64 userid);
+
+// A station file put back by hand from an older copy loses, with the start's
+// new safety copy, the last rows anything held of what it replaced. The start
+// keeps that safety copy first ("<file>.bak.ahead") when it stands past the
+// file in the journal (its mark is further, the station the same), and the
+// opening's catch-up compares its rows, brought up to the journal, with the
+// file's where entries lack, as a restore compares the file it replaces.
+QString CopyAheadPath(const QString& stationFile);
+// At a start, before the station file `file` (open as `cur`) has its safety
+// copy `bak` taken anew. Failures keep nothing and stop nothing.
+void KeepCopyAhead(const QString& file, const QString& bak, const platform::Database& cur);
+// The money rows of the copy kept ahead of `stationFile`, brought up to `log`
+// (entries in number order) on a copy of it; `found` false, and none, when
+// there is none or it does not read.
+QMap<qint64, MoneyRow> CopyAheadRows(const QString& stationFile, const QList<LogEntry>& log, bool* found);
+// The copy ahead is no longer needed: the opening brought the file up to the journal.
+void ForgetCopyAhead(const QString& stationFile);
 
 }  // namespace ModSwitch

@@ -88,12 +88,30 @@ qint64 pastUsersHeld() {
     const QVariant top = dbSwitch.scalar(QStringLiteral("SELECT max(userid) FROM user"));
     return top.isNull() ? 0 : top.toLongLong() + 1;
 }
+
+// One past the highest user whose row `db` keeps beside the entry that added
+// them: kept for good, after the entries themselves are let go.
+qint64 pastRowsKept(const Database& db) {
+    try {
+        if (!db.isOpen()) return 0;
+        const QString t = db.actualTableName(kUserRows);
+        if (t.isEmpty()) return 0;
+        const QVariant top =
+            db.scalar(QStringLiteral("SELECT max(f_userid) FROM %1 WHERE typeof(f_userid)='integer'").arg(db.qualified(t)));
+        return top.isNull() ? 0 : top.toLongLong() + 1;
+    } catch (const DbError&) {
+        return 0;
+    }
+}
 }  // namespace
 
 qint64 FirstFreeUserNumber() {
     qint64 n = pastUsersHeld();
     n = qMax(n, noteIn(dbSwitch, kSettingsTable));
     n = qMax(n, noteIn(dbPhoneCur, kNotes));
+    // Every user added left their row beside their entry, in both files.
+    n = qMax(n, pastRowsKept(dbSwitch));
+    n = qMax(n, pastRowsKept(dbPhoneCur));
     return qMax(n, journalNote());
 }
 
@@ -118,9 +136,10 @@ void NoteUserNumberGiven(qint64 userid) {
 void KeepUserNumbers() {
     try {
         qint64 next = FirstFreeUserNumber();
-        // A call file without the note (made before numbers were kept, or lost):
+        // A file without the note (made before numbers were kept, or lost):
         // the users the journal still names were given their numbers.
-        if (noteIn(dbPhoneCur, kNotes) == 0) {
+        if (noteIn(dbPhoneCur, kNotes) == 0 || noteIn(dbSwitch, kSettingsTable) == 0 ||
+            (!journalPath().isEmpty() && journalNote() == 0)) {
             next = qMax(next, pastNamedUsers(dbPhoneCur, kChargeLog));
             next = qMax(next, pastNamedUsers(dbSwitch, kLedgerMirror));
             if (const QString path = journalPath(); !path.isEmpty()) {

@@ -17,14 +17,17 @@ namespace ModSwitch {
 extern const QString kUserNumbersNote;
 
 // The lowest number a new user may be given: past every user the open station
-// file holds and past what any of the three files notes as given.
+// file holds, past every user whose row a file keeps beside the entry that
+// added them (kept after the entry is let go), and past what any of the three
+// files notes as given.
 qint64 FirstFreeUserNumber();
 // Notes that `userid` is given, in the station file, the call file and the
 // journal file (each one that can be written now; the others learn it at the
 // next opening). In the caller's transaction on the station file and the call file.
 void NoteUserNumberGiven(qint64 userid);
 // At an opening: every file notes the highest number any of them knows was
-// given (a file without the note learns it from the users the journal still names).
+// given (where one of them lacks the note, learnt again from the users the
+// journal still names).
 void KeepUserNumbers();
 
 // The numbers under which the journal `log` adds a user past `fileMark`

@@ -1105,6 +1105,29 @@ TEST_F(JournalFileTest, AJournalFileWithAHeaderTheEngineCannotWriteIsSetAsideAnd
     EXPECT_EQ(boxes(), 1);
 }
 
+// A header lost whole (its first 100 bytes overwritten), every page after it
+// intact: the entries are read from the pages, whose size they tell
+// themselves, and nothing is named as lost.
+TEST_F(JournalFileTest, AJournalFileWhoseHeaderIsLostWholeGivesBackEveryEntryFromItsPages) {
+    settle(400);
+    const QStringList before = entries();
+    ASSERT_GT(before.size(), 100);
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile f(dir->file(ModSwitch::kJournalFile));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(100, '\0'));
+    }
+    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains(QStringLiteral("从现有文件中找回%1笔").arg(before.size()))) << lastBox().toStdString();
+    EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
+    const QStringList after = entries();
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_TRUE(after == before);
+}
+
 TEST_F(JournalFileTest, AJournalFileWithGarbledPagesIsSetAsideAndTheEntriesItLostAreNamed) {
     const auto [first, last] = settle(400);
     ModSwitch::OpenAllDB(false);
