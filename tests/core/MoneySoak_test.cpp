@@ -678,10 +678,11 @@ protected:
     // A call that started before the last call a copy holds and is recorded
     // after it (a long call in progress as the copy was made), then that copy
     // put back: a backup by the database window, or the safety copy a start
-    // took, the station file damaged. Charged once, or named with its amount.
-    void longerThanTheCopysLast() {
+    // took, the station file damaged (road 0 or 1; seeded when negative).
+    // Charged once, or named with its amount.
+    void longerThanTheCopysLast(int road = -1) {
         const QList<qint64> users = callers();
-        const bool restore = pick(0, 1) == 0;
+        const bool restore = (road < 0 ? pick(0, 1) : road) == 0;
         if (users.isEmpty() || sent.isEmpty() || (!restore && !QFile::exists(dir->file("switch.mdb.bak")))) {
             callsRound({}, pick(2, 6));
             return;
@@ -1157,6 +1158,31 @@ TEST_F(MoneySoakTest, AnExtensionGivenToAnotherUserAndNoCallBeforeAPutBackCharge
     settle("calls");
     givenThenPutBack();
     settle("after the put-back");
+}
+
+// A backup of the root chosen in the second site, and the site's chosen at
+// the root: refused whole, nothing of either taken.
+TEST_F(MoneySoakTest, AnotherSitesBackupIsRefusedWholeOnBothSides) {
+    settle("first start");
+    callsRound({}, 3);
+    settle("calls");
+    anotherSitesBackup();
+    settle("after the refusals");
+}
+
+// A call longer than the last one a copy holds, then the copy put back on
+// both roads; the clock ahead for a session, then put right, and an older
+// backup put back.
+TEST_F(MoneySoakTest, ALongCallAroundACopyAndAClockAheadForASessionKeepTheMoney) {
+    settle("first start");
+    callsRound({}, 3);
+    settle("calls");
+    for (int road = 0; road < 2; ++road) {
+        longerThanTheCopysLast(road);
+        settle("after the long call's copy was put back");
+    }
+    clockAheadForASession();
+    settle("after the clock was put right");
 }
 
 // A station the previous version ran, upgraded by its first start: a user
