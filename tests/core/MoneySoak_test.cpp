@@ -208,7 +208,12 @@ protected:
             r.start = at.isValid() ? at : recordsFrom.addSecs(60 * sent.size());
             r.durationSec = at.isValid() ? pick(600, 3600) : pick(1, 600);
             r.type = 1;
-            sent.append({QStringLiteral("%1 %2").arg(r.extAddr).arg(r.start.toString(kFormat)), user, priceOf(r.durationSec),
+            // A record carries no year: the station takes its clock's (last
+            // year's for a month still to come).
+            const QDate today = runClock.date(), d = r.start.date();
+            const QDateTime dated(QDate(d.month() > today.month() ? today.year() - 1 : today.year(), d.month(), d.day()),
+                                  r.start.time());
+            sent.append({QStringLiteral("%1 %2").arg(r.extAddr).arg(dated.toString(kFormat)), user, priceOf(r.durationSec),
                          upload ? r.body() : QByteArray()});
             if (upload) {
                 std::vector<QByteArray> held = sw->uploadRecords();
@@ -244,6 +249,8 @@ protected:
     // Starts a run of the station; its boxes are answered, its log kept for the ledger.
     bool startStation(const QStringList& extra, bool waitReports = true) {
         uploading = extra.contains(QStringLiteral("--record-upload"));
+        const qsizetype at = extra.lastIndexOf(QStringLiteral("--clock"));
+        runClock = at >= 0 && at + 1 < extra.size() ? QDateTime::fromString(extra[at + 1], kFormat) : clock;
         target.clear();
         station = std::make_unique<StationProcess>(
             dir->appPath(),
@@ -734,8 +741,14 @@ protected:
         const QDateTime ahead = clock.addDays(pick(0, 1) == 0 ? pick(2, 30) : pick(380, 800));
         std::printf("  a session with the clock at %s, then put right\n", qPrintable(ahead.toString(kFormat)));
         const QSet<qint64> held = entriesHeld();
-        callsRound({QStringLiteral("--clock"), ahead.toString(kFormat)}, pick(2, 6));
-        settle("the clock ahead");
+        // Every record answered in that session: one sent again once the
+        // clock is right would be dated by it.
+        if (!startStation({QStringLiteral("--clock"), ahead.toString(kFormat)})) {
+            endRun();
+            return;
+        }
+        queueRecords(pick(2, 6));
+        if (!finishRun("the clock ahead")) return;
         settle("the clock put right");
         settle("the clock put right, a second start");
         const QSet<qint64> kept = entriesHeld();
@@ -904,6 +917,7 @@ protected:
     // reports: moved on together past the time the log keeps its entries.
     QDateTime clock = QDateTime::fromString(kClock, kFormat);
     QDateTime recordsFrom = QDateTime(QDate(2026, 6, 1), QTime(0, 0, 0));
+    QDateTime runClock = clock;   // the clock of the run the records go to
     bool horizonPassed = false;
     bool haveBackup = false;
     bool haveUsersBackup = false;
