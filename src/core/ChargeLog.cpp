@@ -1168,176 +1168,177 @@ private:
     QMap<qint64, Given> last_;
     QHash<qint64, QString> added_;
 };
-}  // namespace
 
-LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const QMap<qint64, qint64>& baseFor,
-                           qint64 fileMark, qint64 knownLast, const QMap<qint64, qint64>& heldFor) {
-    LogRecovery out;
-    const QString users = sw.qualified(sw.actualTableName(QStringLiteral("user")));
-    auto nameOf = [&](qint64 user) {
-        return sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(users), {user});
-    };
-    struct Trail {
-        Currency charged, remain, deposit, expected, unexplained, last;
-        int charges = 0, moves = 0;
-        bool started = false;
-        bool gone = false;
-        bool added = false;   // added since the copy, with the balance it started with in `last`
-        bool putBack = false; // added with their row by this recovery
-    };
-    QMap<qint64, Trail> trails;
-    QSet<qint64> numbers;
-    qint64 last = fileMark;
-    // A user added past the mark under a number the file gives to a user of
-    // its own that no entry deleted is another person (a number given twice):
-    // from that entry on, the number's entries are theirs, never that row's.
-    // A file without a mark of its own only guesses where it stands, and a row
-    // taken from a newer file is the user added: neither is such a case.
-    QSet<qint64> twice;
-    if (AppliedMark(sw) >= 0) twice = NumbersGivenTwice(sw, log, fileMark);
-    for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) twice.remove(it.key());
-    struct Apart {
-        qint64 userid = 0;
-        QString name;
-        Currency last, deposit, charged;
-        int charges = 0;
-        bool gone = false;
-    };
-    QMap<qint64, Apart> apart;      // by the entry that added them
-    QMap<qint64, qint64> newcomer;  // number -> the entry that added the user now under it
-    OwnerTrail owned;
-    platform::Transaction tx(sw);
-    for (const LogEntry& e : log) {
-        last = qMax(last, e.seq);
-        if (e.seq <= fileMark) continue;
-        numbers.insert(e.seq);
-        // Who owns a place is the file's own, whoever's row came from a newer file.
-        if (owned.take(e, newcomer.contains(e.userid))) continue;
-        if (e.seq <= qMax(baseFor.value(e.userid, fileMark), heldFor.value(e.userid, fileMark))) continue;
-        if (twice.contains(e.userid)) {
-            if (e.kind == int(LogKind::UserAdded)) {
-                Apart a;
-                a.userid = e.userid;
-                a.name = QJsonDocument::fromJson(e.row.toUtf8()).object().value(QStringLiteral("username")).toString();
-                a.last = e.balance;
-                apart.insert(e.seq, a);
-                newcomer.insert(e.userid, e.seq);
-                continue;
-            }
-            if (newcomer.contains(e.userid)) {
-                Apart& a = apart[newcomer.value(e.userid)];
-                if (e.kind == int(LogKind::UserDeleted)) {
-                    a.gone = true;
-                    newcomer.remove(e.userid);
-                } else if (e.kind == int(LogKind::Deposit)) {
-                    a.deposit += e.amount;
-                } else if (e.kind == int(LogKind::Charge)) {
-                    a.charged += e.amount;
-                    ++a.charges;
-                    a.last = e.balance;
-                } else if (e.kind == int(LogKind::Balance)) {
-                    a.last = e.balance;
-                }
-                continue;
-            }
-        }
-        Trail& t = trails[e.userid];
-        if (e.kind == int(LogKind::UserDeleted)) {
-            const QVariant name = nameOf(e.userid);
-            if (!name.isNull() && e.userid != 0) {
-                // Deleted since the copy: deleted again, as the operator did.
-                DeleteUserRows(sw, e.userid);
-                const QString who = QStringLiteral("用户%1 %2").arg(e.userid).arg(name.toString());
-                // One added and deleted since the copy is as the copy had it: nothing to tell.
-                if (t.putBack) out.added.removeAll(who);
-                else out.deleted << who;
-            }
-            t = Trail();
-            t.gone = true;
-            continue;
-        }
-        if (e.kind == int(LogKind::UserAdded)) {
-            t = Trail();
-            t.added = true;
-            t.last = e.balance;
-            t.started = true;
-            t.expected = e.balance;
-            // Added since the copy, which lacks them: their row as it was added.
-            if (!e.row.isEmpty() && nameOf(e.userid).isNull() &&
-                putUserRow(sw, e.row, e.userid, e.balance)) {
-                t.putBack = true;
-                out.added << QStringLiteral("用户%1 %2").arg(e.userid).arg(nameOf(e.userid).toString());
-            }
-            continue;
-        }
-        if (e.kind == int(LogKind::Deposit)) {
-            t.deposit += e.amount;
-            ++t.moves;
-            continue;
-        }
-        if (e.kind == int(LogKind::BalanceSet) || e.kind == int(LogKind::DepositSet)) {
-            // Set outright by a put-back: the row ends at the value set, from
-            // what it holds with the entries before applied.
-            const bool balance = e.kind == int(LogKind::BalanceSet);
-            const Currency held = Currency::fromRaw(
-                sw.scalar(QStringLiteral("SELECT %2 FROM %1 WHERE userid=?")
-                              .arg(users, balance ? QStringLiteral("remain") : QStringLiteral("deposit")),
-                          {e.userid})
-                    .toLongLong());
-            if (balance) {
-                t.remain += e.balance - (held + t.remain);
-                t.started = true;
-                t.expected = e.balance;
-                t.last = e.balance;
-            } else {
-                t.deposit += e.balance - (held + t.deposit);
-            }
-            ++t.moves;
-            continue;
-        }
-        const bool charge = e.kind == int(LogKind::Charge);
-        if (!charge && e.kind != int(LogKind::Balance)) continue;
-        if (!t.started) {
-            t.started = true;
-            t.expected = Currency::fromRaw(
-                sw.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(users), {e.userid}).toLongLong());
-        }
-        const Currency delta = charge ? Currency() - e.amount : e.amount;
-        // The balance before this entry, as the entry tells it, against the
-        // balance the entries before it give: what lies between, no entry explains.
-        t.unexplained += e.balance - delta - t.expected;
+// What the replay gathers for one user: the balance and deposit movements to
+// add to their row, and what the entries say it held between them.
+struct Trail {
+    Currency charged, remain, deposit, expected, unexplained, last;
+    int charges = 0, moves = 0;
+    bool started = false;
+    bool gone = false;
+    bool added = false;   // added since the copy, with the balance it started with in `last`
+    bool putBack = false; // added with their row by this recovery
+};
+
+// A user added past the mark under a number the file gives to another user,
+// kept apart from that user's row with what the journal says they hold.
+struct Apart {
+    qint64 userid = 0;
+    QString name;
+    Currency last, deposit, charged;
+    int charges = 0;
+    bool gone = false;
+};
+
+QVariant nameIn(const Database& sw, const QString& users, qint64 user) {
+    return sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(users), {user});
+}
+
+// An entry of a number given twice: one adding the user now under it starts
+// one kept apart (`apart`, by the entry), and the entries that follow are
+// theirs until they are deleted. False when the entry is the file's user's.
+bool keptApart(const LogEntry& e, QMap<qint64, Apart>& apart, QMap<qint64, qint64>& newcomer) {
+    if (e.kind == int(LogKind::UserAdded)) {
+        Apart a;
+        a.userid = e.userid;
+        a.name = QJsonDocument::fromJson(e.row.toUtf8()).object().value(QStringLiteral("username")).toString();
+        a.last = e.balance;
+        apart.insert(e.seq, a);
+        newcomer.insert(e.userid, e.seq);
+        return true;
+    }
+    if (!newcomer.contains(e.userid)) return false;
+    Apart& a = apart[newcomer.value(e.userid)];
+    if (e.kind == int(LogKind::UserDeleted)) {
+        a.gone = true;
+        newcomer.remove(e.userid);
+    } else if (e.kind == int(LogKind::Deposit)) {
+        a.deposit += e.amount;
+    } else if (e.kind == int(LogKind::Charge)) {
+        a.charged += e.amount;
+        ++a.charges;
+        a.last = e.balance;
+    } else if (e.kind == int(LogKind::Balance)) {
+        a.last = e.balance;
+    }
+    return true;
+}
+
+// A user deleted since the copy is deleted again, as the operator did.
+void deleteAgain(const Database& sw, const QString& users, const LogEntry& e, Trail& t, LogRecovery& out) {
+    const QVariant name = nameIn(sw, users, e.userid);
+    if (!name.isNull() && e.userid != 0) {
+        DeleteUserRows(sw, e.userid);
+        const QString who = QStringLiteral("用户%1 %2").arg(e.userid).arg(name.toString());
+        // One added and deleted since the copy is as the copy had it: nothing to tell.
+        if (t.putBack) out.added.removeAll(who);
+        else out.deleted << who;
+    }
+    t = Trail();
+    t.gone = true;
+}
+
+// A user added since the copy, which lacks them, is put back with their row as it was added.
+void addAgain(const Database& sw, const QString& users, const LogEntry& e, Trail& t, LogRecovery& out) {
+    t = Trail();
+    t.added = true;
+    t.last = e.balance;
+    t.started = true;
+    t.expected = e.balance;
+    if (!e.row.isEmpty() && nameIn(sw, users, e.userid).isNull() && putUserRow(sw, e.row, e.userid, e.balance)) {
+        t.putBack = true;
+        out.added << QStringLiteral("用户%1 %2").arg(e.userid).arg(nameIn(sw, users, e.userid).toString());
+    }
+}
+
+// A balance or deposit set outright by a put-back: the row ends at the value
+// set, from what it holds with the entries before applied.
+void followSetOutright(const Database& sw, const QString& users, const LogEntry& e, Trail& t) {
+    const bool balance = e.kind == int(LogKind::BalanceSet);
+    const Currency held = Currency::fromRaw(
+        sw.scalar(QStringLiteral("SELECT %2 FROM %1 WHERE userid=?")
+                      .arg(users, balance ? QStringLiteral("remain") : QStringLiteral("deposit")),
+                  {e.userid})
+            .toLongLong());
+    if (balance) {
+        t.remain += e.balance - (held + t.remain);
+        t.started = true;
         t.expected = e.balance;
         t.last = e.balance;
-        t.remain += delta;
-        if (charge) {
-            t.charged += e.amount;
-            ++t.charges;
-        } else {
-            ++t.moves;
-        }
+    } else {
+        t.deposit += e.balance - (held + t.deposit);
     }
-    // Entries past the file's mark that are no longer logged cannot be applied:
-    // every number up to the last one known was given to an entry.
-    const qint64 top = qMax(last, knownLast);
-    if (top > fileMark && qint64(numbers.size()) < top - fileMark) {
-        out.gap = true;
-        // The numbers missing, run by run: only those are named.
-        QList<qint64> present = numbers.values();
-        std::sort(present.begin(), present.end());
-        qint64 next = fileMark + 1;
-        for (qint64 n : std::as_const(present)) {
-            if (n > top) break;
-            if (n > next) out.gaps << qMakePair(next, n - 1);
-            next = n + 1;
-        }
-        if (next <= top) out.gaps << qMakePair(next, top);
-        out.gapFrom = out.gaps.first().first;
-        out.gapTo = out.gaps.last().second;
+    ++t.moves;
+}
+
+// A charge or a balance movement: added to the trail, with what lies between
+// the balance the entry tells before it and the one the entries before give.
+void followBalance(const Database& sw, const QString& users, const LogEntry& e, Trail& t) {
+    const bool charge = e.kind == int(LogKind::Charge);
+    if (!t.started) {
+        t.started = true;
+        t.expected = Currency::fromRaw(
+            sw.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(users), {e.userid}).toLongLong());
     }
-    last = top;
+    const Currency delta = charge ? Currency() - e.amount : e.amount;
+    // The balance before this entry, as the entry tells it, against the
+    // balance the entries before it give: what lies between, no entry explains.
+    t.unexplained += e.balance - delta - t.expected;
+    t.expected = e.balance;
+    t.last = e.balance;
+    t.remain += delta;
+    if (charge) {
+        t.charged += e.amount;
+        ++t.charges;
+    } else {
+        ++t.moves;
+    }
+}
+
+// One entry of the file's user replayed into their trail (and their row, for
+// a user deleted or added since).
+void replayEntry(const Database& sw, const QString& users, const LogEntry& e, Trail& t, LogRecovery& out) {
+    const int kind = e.kind;
+    if (kind == int(LogKind::UserDeleted)) {
+        deleteAgain(sw, users, e, t, out);
+    } else if (kind == int(LogKind::UserAdded)) {
+        addAgain(sw, users, e, t, out);
+    } else if (kind == int(LogKind::Deposit)) {
+        t.deposit += e.amount;
+        ++t.moves;
+    } else if (kind == int(LogKind::BalanceSet) || kind == int(LogKind::DepositSet)) {
+        followSetOutright(sw, users, e, t);
+    } else if (kind == int(LogKind::Charge) || kind == int(LogKind::Balance)) {
+        followBalance(sw, users, e, t);
+    }
+}
+
+// Entries past the file's mark that are no longer logged cannot be applied:
+// every number up to the last one known (`top`) was given to an entry. The
+// numbers missing are named run by run.
+void nameGaps(LogRecovery& out, const QSet<qint64>& numbers, qint64 fileMark, qint64 top) {
+    if (top <= fileMark || qint64(numbers.size()) >= top - fileMark) return;
+    out.gap = true;
+    QList<qint64> present = numbers.values();
+    std::sort(present.begin(), present.end());
+    qint64 next = fileMark + 1;
+    for (qint64 n : std::as_const(present)) {
+        if (n > top) break;
+        if (n > next) out.gaps << qMakePair(next, n - 1);
+        next = n + 1;
+    }
+    if (next <= top) out.gaps << qMakePair(next, top);
+    out.gapFrom = out.gaps.first().first;
+    out.gapTo = out.gaps.last().second;
+}
+
+// Each user's trail added to their row; a user the file lacks, and a change
+// between two entries no entry explains (a payment since the copy), named as lost.
+void applyTrails(const Database& sw, const QString& users, const QMap<qint64, Trail>& trails,
+                 const QMap<qint64, qint64>& baseFor, LogRecovery& out) {
     for (auto it = trails.constBegin(); it != trails.constEnd(); ++it) {
         if (it->charges == 0 && it->moves == 0 && !it->added) continue;
-        const QVariant name = nameOf(it.key());
+        const QVariant name = nameIn(sw, users, it.key());
         if (name.isNull()) {
             // Added since the copy: only its entries tell of it.
             if (it->added)
@@ -1356,6 +1357,42 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
         if (it->unexplained != Currency() && !baseFor.contains(it.key()))
             out.lost << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(name.toString(), it->unexplained.toString2());
     }
+}
+}  // namespace
+
+LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const QMap<qint64, qint64>& baseFor,
+                           qint64 fileMark, qint64 knownLast, const QMap<qint64, qint64>& heldFor) {
+    LogRecovery out;
+    const QString users = sw.qualified(sw.actualTableName(QStringLiteral("user")));
+    QMap<qint64, Trail> trails;
+    QSet<qint64> numbers;
+    qint64 last = fileMark;
+    // A user added past the mark under a number the file gives to a user of
+    // its own that no entry deleted is another person (a number given twice):
+    // from that entry on, the number's entries are theirs, never that row's.
+    // A file without a mark of its own only guesses where it stands, and a row
+    // taken from a newer file is the user added: neither is such a case.
+    QSet<qint64> twice;
+    if (AppliedMark(sw) >= 0) twice = NumbersGivenTwice(sw, log, fileMark);
+    for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) twice.remove(it.key());
+    QMap<qint64, Apart> apart;      // by the entry that added them
+    QMap<qint64, qint64> newcomer;  // number -> the entry that added the user now under it
+    OwnerTrail owned;
+    platform::Transaction tx(sw);
+    for (const LogEntry& e : log) {
+        last = qMax(last, e.seq);
+        if (e.seq <= fileMark) continue;
+        numbers.insert(e.seq);
+        // Who owns a place is the file's own, whoever's row came from a newer file.
+        if (owned.take(e, newcomer.contains(e.userid))) continue;
+        if (e.seq <= qMax(baseFor.value(e.userid, fileMark), heldFor.value(e.userid, fileMark))) continue;
+        if (twice.contains(e.userid) && keptApart(e, apart, newcomer)) continue;
+        replayEntry(sw, users, e, trails[e.userid], out);
+    }
+    const qint64 top = qMax(last, knownLast);
+    nameGaps(out, numbers, fileMark, top);
+    last = top;
+    applyTrails(sw, users, trails, baseFor, out);
     // Those kept apart, each with what the journal says they hold; one added
     // and deleted since is as the file had it.
     for (const Apart& a : std::as_const(apart)) {
@@ -1363,7 +1400,7 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
         QString line = QStringLiteral("用户%1 %2：余额%3").arg(a.userid).arg(a.name, a.last.toString2());
         if (a.deposit != Currency()) line += QStringLiteral("，押金%1").arg(a.deposit.toString2());
         if (a.charges > 0) line += QStringLiteral("，备份之后%1笔话费共%2元").arg(a.charges).arg(a.charged.toString2());
-        const QVariant held = nameOf(a.userid);
+        const QVariant held = nameIn(sw, users, a.userid);
         line += QStringLiteral("（备份中此编号为用户%1）").arg(held.toString());
         out.apart << line;
         // The number was given again, so the user the file holds under it had

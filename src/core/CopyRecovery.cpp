@@ -147,6 +147,43 @@ bool IndexAgrees(const Database& db, const QString& index, const QString& table,
     }
 }
 
+// The header of the image of a damaged file put right for the page size
+// judged: only that size where every other field stands, else written anew
+// from the copy's header `refHead` (or a plain file's, without a copy).
+void PutHeaderRight(QByteArray& image, const QByteArray& refHead, int pageSize) {
+    if (HeaderFault(image).isEmpty()) {
+        if (PageSizeOf(image) != pageSize) {
+            // Every other field stands: only the size is put right, the
+            // page count left to the file's size.
+            image[16] = char((pageSize >> 8) & 0xff);
+            image[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
+            for (int i = 0; i < 4; ++i) image[92 + i] = char(~image[24 + i]);
+        }
+    } else {
+        // A field the engine refuses: the header is written anew.
+        QByteArray head = PageSizeOf(refHead) ? refHead.left(100) : QByteArray();
+        if (head.isEmpty()) {
+            // No copy to take it from: the header of a plain file of this page size.
+            head = QByteArray(100, '\0');
+            head.replace(0, 16, QByteArray("SQLite format 3\0", 16));
+            head[18] = 1;
+            head[19] = 1;
+            head[21] = 64;
+            head[22] = 32;
+            head[23] = 32;
+            head[27] = 1;
+            head[43] = 1;   // schema cookie
+            head[47] = 4;   // schema format
+            head[59] = 1;   // UTF-8
+        }
+        head[16] = char((pageSize >> 8) & 0xff);
+        head[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
+        // The page count is taken from the image's size, not from the header.
+        for (int i = 0; i < 4; ++i) head[92 + i] = char(~head[24 + i]);
+        image.replace(0, 100, head);
+    }
+}
+
 // A damaged database file read in memory, on a connection of its own, for
 // what can still be read from it; the file itself is never written. Its page
 // size is judged against its log, its size and the sound copy `reference` of
@@ -173,37 +210,7 @@ struct DamagedImage {
         const int pageSize = JudgedPageSize(image, log ? PageSizeOfLog(damaged + QStringLiteral("-wal")) : 0, PageSizeOf(refHead));
         if (!pageSize || image.size() < pageSize) return;
         QByteArray firstPage;   // the copy's first page, should the image's not read
-        if (HeaderFault(image).isEmpty()) {
-            if (PageSizeOf(image) != pageSize) {
-                // Every other field stands: only the size is put right, the
-                // page count left to the file's size.
-                image[16] = char((pageSize >> 8) & 0xff);
-                image[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
-                for (int i = 0; i < 4; ++i) image[92 + i] = char(~image[24 + i]);
-            }
-        } else {
-            // A field the engine refuses: the header is written anew.
-            QByteArray head = PageSizeOf(refHead) ? refHead.left(100) : QByteArray();
-            if (head.isEmpty()) {
-                // No copy to take it from: the header of a plain file of this page size.
-                head = QByteArray(100, '\0');
-                head.replace(0, 16, QByteArray("SQLite format 3\0", 16));
-                head[18] = 1;
-                head[19] = 1;
-                head[21] = 64;
-                head[22] = 32;
-                head[23] = 32;
-                head[27] = 1;
-                head[43] = 1;   // schema cookie
-                head[47] = 4;   // schema format
-                head[59] = 1;   // UTF-8
-            }
-            head[16] = char((pageSize >> 8) & 0xff);
-            head[17] = char(pageSize == 65536 ? 1 : pageSize & 0xff);
-            // The page count is taken from the image's size, not from the header.
-            for (int i = 0; i < 4; ++i) head[92 + i] = char(~head[24 + i]);
-            image.replace(0, 100, head);
-        }
+        PutHeaderRight(image, refHead, pageSize);
         if (PageSizeOf(refHead) == pageSize && refHead.size() >= pageSize) {
             firstPage = refHead.left(pageSize);
             firstPage.replace(0, 100, image.left(100));
@@ -666,6 +673,220 @@ QList<LogEntry> CopyAnchors(const Database& copy, const QString& callFile, qint6
     return MergedLog(out, moved);
 }
 
+
+// The value of note `key` in the station file or call file at `path`, read
+// past its index (a damaged file may give another note's value for the name:
+// the name is read back with it); empty when the file tells nothing.
+QString NoteOfFile(const QString& path, const QString& key = kStationId) {
+    try {
+        if (!QFileInfo(path).isFile()) return QString();
+        const Database cur = Database::openReadOnly(path);
+        const QString notes = cur.actualTableName(QStringLiteral("tab_notes"));
+        if (notes.isEmpty()) return QString();
+        platform::RowReader r = cur.rows(QStringLiteral("SELECT varname, value FROM %1 NOT INDEXED WHERE varname=?")
+                                             .arg(cur.qualified(notes)),
+                                         {key});
+        return r.next() && r.text(0) == key ? r.text(1) : QString();
+    } catch (const DbError&) {
+        return QString();   // unread: it tells nothing
+    }
+}
+
+// A station file of another station is not brought up to this call file's
+// log; the call file's safety copy has the last word on the name. A site's
+// file from before the site was told apart from its root carries the root's
+// name: put back into the site (its restore placed it there), it takes the site's.
+bool OfAnotherStation(Database& db, const QString& callFile) {
+    try {
+        QString mine = GetVariant(db, kStationId);
+        const QString callFiles = NoteOfFile(callFile);
+        if (!mine.isEmpty() && !callFiles.isEmpty() && mine != callFiles &&
+            mine == NoteOfFile(callFile, kFormerStationId)) {
+            SetVariant(db, kStationId, callFiles);
+            mine = callFiles;
+        }
+        return !mine.isEmpty() && !callFiles.isEmpty() && mine != callFiles &&
+               NoteOfFile(platform::resolvePathCI(callFile + QStringLiteral(".bak"))) != mine;
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
+// What the file a put-back replaces still gives: its user rows (in the
+// columns the copy shares with it), its mark, what it applied, its money rows.
+struct ReplacedFile {
+    QMap<qint64, QVariantList> users;
+    QStringList cols;
+    qint64 mark = -1;
+    bool markRead = false, allUsersRead = false;
+    QMap<qint64, MoneyRow> held;
+    bool heldWhole = false;
+    QList<LogEntry> mirror;
+};
+
+// What the file replaced applied that the call file may lack, with the rows
+// of the users it added.
+QList<LogEntry> AppliedByReplaced(const DamagedImage& old) {
+    QList<LogEntry> mirror;
+    const QStringList kept = old.columns(kLedgerMirror);
+    if (kept.isEmpty()) return mirror;
+    QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
+                     QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
+    if (kept.contains(QStringLiteral("f_calladdr"))) {
+        want << QStringLiteral("f_calladdr");
+        // The call's start: its call is then known as one whose charge a file gave.
+        if (kept.contains(QStringLiteral("f_date"))) want << QStringLiteral("f_date");
+    }
+    for (const QVariantList& row : ReadableRows(old.db, kLedgerMirror, want))
+        if (const std::optional<LogEntry> e = EntryOf(row)) mirror << *e;
+    WithUserRows(mirror, UserRowsOf(old.db));
+    return mirror;
+}
+
+// The user rows of the file replaced, in the columns the copy shares with it
+// (`f.cols`, emptied when the rows are not to be taken).
+void ReadReplacedUsers(const DamagedImage& old, const Database& db, bool takeRows, ReplacedFile& f, LogRecovery& out) {
+    const QStringList theirs = old.columns(QStringLiteral("user"));
+    QList<platform::ColumnInfo> fields;
+    for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user"))))
+        if (theirs.contains(c.name.toLower())) {
+            f.cols << c.name;
+            fields << c;
+        }
+    if (!takeRows || !f.cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive)) {
+        f.cols.clear();
+        return;
+    }
+    f.users = ReadableRows(old.db, QStringLiteral("user"), f.cols, &f.allUsersRead);
+    // Rows that are no user's (another table read through a
+    // damaged page) replace nothing, and leave the set incomplete.
+    const int key = f.cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+    const QString keyIndex = KeyIndex(old.db, QStringLiteral("user"), QStringLiteral("userid"));
+    for (auto it = f.users.begin(); it != f.users.end();) {
+        if (HasShape(*it, fields, key) &&
+            IndexAgrees(old.db, keyIndex, QStringLiteral("user"), QStringLiteral("userid"), it->value(key), it.key())) {
+            ++it;
+        } else {
+            ++out.rowsRefused;
+            it = f.users.erase(it);
+        }
+    }
+    if (out.rowsRefused > 0) f.allUsersRead = false;
+    // Mostly rows of another kind: the table's pages are not
+    // its own, and the few that pass are chance.
+    if (out.rowsRefused > f.users.size()) {
+        out.rowsRefused += int(f.users.size());
+        f.users.clear();
+    }
+}
+
+ReplacedFile ReadReplacedFile(const QString& replaced, const QString& restored, const Database& db, bool takeRows,
+                              LogRecovery& out) {
+    ReplacedFile f;
+    if (replaced.isEmpty() || !QFileInfo(replaced).isFile()) return f;
+    const DamagedImage old(replaced, restored);
+    if (!old) return f;
+    try {
+        f.mark = AppliedMark(old.db);
+        f.markRead = true;
+    } catch (const DbError&) {
+        f.mark = -1;
+    }
+    f.held = MoneyRowsOf(old.db, QString(), &f.heldWhole);
+    f.mirror = AppliedByReplaced(old);
+    ReadReplacedUsers(old, db, takeRows, f, out);
+    out.replacedRead = takeRows ? f.allUsersRead : f.heldWhole;
+    return f;
+}
+
+// The user rows of the file replaced written over the copy's; when every one
+// was read, a user the copy has beside them was deleted since and is deleted
+// again. Gives, for each user taken, the mark their row stands at.
+QMap<qint64, qint64> TakeReplacedUsers(Database& db, const ReplacedFile& f, LogRecovery& out) {
+    QMap<qint64, qint64> baseFor;
+    const int idCol = f.cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
+    if (idCol < 0 || f.users.isEmpty()) return baseFor;
+    const QString userTable = db.qualified(db.actualTableName(QStringLiteral("user")));
+    QStringList quoted, marks;
+    for (const QString& c : f.cols) {
+        quoted << quoteIdent(c);
+        marks << QStringLiteral("?");
+    }
+    const QString upsert = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
+                               .arg(userTable, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    for (const QVariantList& row : std::as_const(f.users)) {
+        platform::Params values;
+        for (const QVariant& v : row) values << platform::Param(v);
+        db.execute(upsert, values);
+        baseFor.insert(row.value(idCol).toLongLong(), f.mark);
+    }
+    if (f.allUsersRead) {
+        QList<QPair<qint64, QString>> gone;
+        for (platform::RowReader r = db.rows(QStringLiteral("SELECT userid, username FROM %1 WHERE userid<>0").arg(userTable));
+             r.next();)
+            if (!baseFor.contains(r.integer(0))) gone << qMakePair(r.integer(0), r.text(1));
+        for (const auto& g : gone) {
+            DeleteUserRows(db, g.first);
+            out.deleted << QStringLiteral("用户%1 %2").arg(g.first).arg(g.second);
+        }
+    }
+    // The users whose balances came back: the default user holds none.
+    out.usersKept = int(std::count_if(f.users.cbegin(), f.users.cend(),
+                                      [&](const QVariantList& row) { return row.value(idCol).toLongLong() != 0; }));
+    return baseFor;
+}
+
+// The entries the copy needs: those past its mark (all of them when it has
+// none); entries a damaged page of the log lost that the call file's safety
+// copy still holds are read there. How much of the journal read goes to `out`.
+QList<LogEntry> EntriesPastCopy(const QString& callFile, const Database& db, LogRecovery& out) {
+    bool callFileRead = false, logComplete = false, movedComplete = true, copyRead = false;
+    QList<LogEntry> log = ReadJournal(callFile, AppliedMark(db), &callFileRead, &logComplete, &movedComplete);
+    log = MergedLog(log, ReadLog(platform::resolvePathCI(callFile + QStringLiteral(".bak")), &copyRead));
+    out.callFileUnread = !callFileRead;
+    out.logPartial = callFileRead && !logComplete;
+    out.movedPartial = !movedComplete;
+    return log;
+}
+
+// A damaged file whose mark cannot be read says not how far its rows
+// went: they are taken only where they hold what the journal ends with,
+// else compared, never taken for current.
+void TrustReplacedRows(ReplacedFile& old, const QList<LogEntry>& log, qint64 copyMark, qint64 lastKnown, LogRecovery& out) {
+    if (old.users.isEmpty() || (old.markRead && old.mark >= 0)) return;
+    if (RowsEndWithTheLog(old.users, old.cols, log, copyMark)) {
+        old.mark = lastKnown;
+    } else {
+        out.replacedUntrusted = true;
+        old.users.clear();
+    }
+}
+
+// Every call the call file holds whose charge no entry of `log` gave is
+// named, user by user: a log that reads without a fault may still have lost
+// entries, and is then a log read in part.
+void NameUnloggedCalls(LogRecovery& out, const QString& callFile, const QList<LogEntry>& log, const Database& db,
+                       const QMap<qint64, qint64>& baseFor, qint64 copyMark, qint64 replacedMark) {
+    QSet<qint64> rowsTaken;
+    for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) rowsTaken.insert(it.key());
+    const Unlogged unlogged =
+        UnloggedCalls(callFile, log, CopyAnchors(db, callFile, copyMark), copyMark, db, rowsTaken, replacedMark);
+    out.unlogged = unlogged.sure;
+    out.unloggedUnsure = unlogged.unsure;
+    if (!out.callFileUnread && (!out.unlogged.isEmpty() || !out.unloggedUnsure.isEmpty())) out.logPartial = true;
+}
+
+// A user whose difference the comparison named is not named again for calls.
+void DropCallsOfNamedUsers(LogRecovery& out) {
+    if (out.missing.isEmpty()) return;
+    static const QRegularExpression userPart(QStringLiteral("[ ：]"));
+    QSet<QString> named;
+    for (const QString& m : std::as_const(out.missing)) named.insert(m.section(userPart, 0, 0));
+    for (QStringList* calls : {&out.unlogged, &out.unloggedUnsure})
+        calls->erase(std::remove_if(calls->begin(), calls->end(),
+                                    [&](const QString& l) { return named.contains(l.section(userPart, 0, 0)); }),
+                     calls->end());
+}
 }  // namespace
 
 // The one recovery of a station file put back (from its safety copy or from
@@ -685,170 +906,26 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     LogRecovery out;
     out.putBack = true;
     Database db = Database::open(restored);
-    // A station file of another station is not brought up to this call file's
-    // log. A damaged call file may give another note's value for the name: the
-    // name is read back with it, and its safety copy has the last word.
-    try {
-        QString mine = GetVariant(db, kStationId);
-        const auto theirs = [](const QString& path, const QString& key = kStationId) {
-            try {
-                if (!QFileInfo(path).isFile()) return QString();
-                const Database cur = Database::openReadOnly(path);
-                const QString notes = cur.actualTableName(QStringLiteral("tab_notes"));
-                if (notes.isEmpty()) return QString();
-                platform::RowReader r = cur.rows(QStringLiteral("SELECT varname, value FROM %1 NOT INDEXED WHERE varname=?")
-                                                     .arg(cur.qualified(notes)),
-                                                 {key});
-                return r.next() && r.text(0) == key ? r.text(1) : QString();
-            } catch (const DbError&) {
-                return QString();   // unread: it tells nothing
-            }
-        };
-        const QString callFiles = theirs(callFile);
-        // A site's file from before the site was told apart from its root
-        // carries the root's name: put back into the site (its restore placed
-        // it there), it takes the site's.
-        if (!mine.isEmpty() && !callFiles.isEmpty() && mine != callFiles && mine == theirs(callFile, kFormerStationId)) {
-            SetVariant(db, kStationId, callFiles);
-            mine = callFiles;
-        }
-        if (!mine.isEmpty() && !callFiles.isEmpty() && mine != callFiles &&
-            theirs(platform::resolvePathCI(callFile + QStringLiteral(".bak"))) != mine) {
-            out.foreign = true;
-            return out;
-        }
-    } catch (const DbError&) {
+    if (OfAnotherStation(db, callFile)) {
+        out.foreign = true;
+        return out;
     }
-    const QString userTable = db.qualified(db.actualTableName(QStringLiteral("user")));
 
-    // The copy needs the entries past its mark (all of them when it has none);
-    // entries a damaged page of the log lost that the call file's safety copy
-    // still holds are read there.
-    bool callFileRead = false, logComplete = false, movedComplete = true, copyRead = false;
+    // Every entry any file refuses while the recovery reads is noted here.
     const RefusedEntries refused;
-    QList<LogEntry> log = ReadJournal(callFile, AppliedMark(db), &callFileRead, &logComplete, &movedComplete);
-    log = MergedLog(log, ReadLog(platform::resolvePathCI(callFile + QStringLiteral(".bak")), &copyRead));
-
-    // The file replaced: its user rows, its mark, what it applied, its money rows.
-    QMap<qint64, QVariantList> users;
-    QStringList cols;
-    qint64 replacedMark = -1;
-    bool markRead = false, allUsersRead = false;
-    QMap<qint64, MoneyRow> held;
-    bool heldWhole = false;
-    QList<LogEntry> mirror;
-    if (!replaced.isEmpty() && QFileInfo(replaced).isFile()) {
-        const DamagedImage old(replaced, restored);
-        if (old) {
-            try {
-                replacedMark = AppliedMark(old.db);
-                markRead = true;
-            } catch (const DbError&) {
-                replacedMark = -1;
-            }
-            held = MoneyRowsOf(old.db, QString(), &heldWhole);
-            // What it applied that the call file lacks, with the rows of the users it added.
-            const QStringList kept = old.columns(kLedgerMirror);
-            if (!kept.isEmpty()) {
-                QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
-                                 QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
-                if (kept.contains(QStringLiteral("f_calladdr"))) {
-                    want << QStringLiteral("f_calladdr");
-                    // The call's start: its call is then known as one whose charge a file gave.
-                    if (kept.contains(QStringLiteral("f_date"))) want << QStringLiteral("f_date");
-                }
-                for (const QVariantList& row : ReadableRows(old.db, kLedgerMirror, want))
-                    if (const std::optional<LogEntry> e = EntryOf(row)) mirror << *e;
-                WithUserRows(mirror, UserRowsOf(old.db));
-            }
-            const QStringList theirs = old.columns(QStringLiteral("user"));
-            QList<platform::ColumnInfo> fields;
-            for (const platform::ColumnInfo& c : db.columns(db.actualTableName(QStringLiteral("user"))))
-                if (theirs.contains(c.name.toLower())) {
-                    cols << c.name;
-                    fields << c;
-                }
-            if (takeRows && cols.contains(QStringLiteral("userid"), Qt::CaseInsensitive)) {
-                users = ReadableRows(old.db, QStringLiteral("user"), cols, &allUsersRead);
-                // Rows that are no user's (another table read through a
-                // damaged page) replace nothing, and leave the set incomplete.
-                const int key =
-                    cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
-                const QString keyIndex = KeyIndex(old.db, QStringLiteral("user"), QStringLiteral("userid"));
-                for (auto it = users.begin(); it != users.end();) {
-                    if (HasShape(*it, fields, key) &&
-                        IndexAgrees(old.db, keyIndex, QStringLiteral("user"), QStringLiteral("userid"), it->value(key), it.key())) {
-                        ++it;
-                    } else {
-                        ++out.rowsRefused;
-                        it = users.erase(it);
-                    }
-                }
-                if (out.rowsRefused > 0) allUsersRead = false;
-                // Mostly rows of another kind: the table's pages are not
-                // its own, and the few that pass are chance.
-                if (out.rowsRefused > users.size()) {
-                    out.rowsRefused += int(users.size());
-                    users.clear();
-                }
-            } else {
-                cols.clear();
-            }
-            out.replacedRead = takeRows ? allUsersRead : heldWhole;
-        }
-    }
-    out.callFileUnread = !callFileRead;
-    out.logPartial = callFileRead && !logComplete;
-    out.movedPartial = !movedComplete;
-    log = MergedLog(log, mirror);
+    QList<LogEntry> log = EntriesPastCopy(callFile, db, out);
+    ReplacedFile old = ReadReplacedFile(replaced, restored, db, takeRows, out);
+    log = MergedLog(log, old.mirror);
     const qint64 copyMark = MarkOfCopy(db, log);
-    qint64 lastKnown = replacedMark;
+    qint64 lastKnown = old.mark;
     for (const LogEntry& e : log) lastKnown = qMax(lastKnown, e.seq);
-    // A damaged file whose mark cannot be read says not how far its rows
-    // went: they are taken only where they hold what the journal ends with,
-    // else compared, never taken for current.
-    if (takeRows && !users.isEmpty() && (!markRead || replacedMark < 0)) {
-        if (RowsEndWithTheLog(users, cols, log, copyMark)) {
-            replacedMark = lastKnown;
-        } else {
-            out.replacedUntrusted = true;
-            users.clear();
-        }
-    }
+    if (takeRows) TrustReplacedRows(old, log, copyMark, lastKnown, out);
+    const qint64 replacedMark = old.mark;
+    const QMap<qint64, MoneyRow>& held = old.held;
+    const bool heldWhole = old.heldWhole;
 
     platform::Transaction tx(db);
-    QMap<qint64, qint64> baseFor;
-    const int idCol = cols.indexOf(QRegularExpression(QStringLiteral("^userid$"), QRegularExpression::CaseInsensitiveOption));
-    if (idCol >= 0 && !users.isEmpty()) {
-        QStringList quoted, marks;
-        for (const QString& c : cols) {
-            quoted << quoteIdent(c);
-            marks << QStringLiteral("?");
-        }
-        const QString upsert = QStringLiteral("INSERT OR REPLACE INTO %1 (%2) VALUES (%3)")
-                                   .arg(userTable, quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-        for (const QVariantList& row : std::as_const(users)) {
-            platform::Params values;
-            for (const QVariant& v : row) values << platform::Param(v);
-            db.execute(upsert, values);
-            baseFor.insert(row.value(idCol).toLongLong(), replacedMark);
-        }
-        if (allUsersRead) {
-            // Every user the damaged file held is known: one the copy has
-            // beside them was deleted since.
-            QList<QPair<qint64, QString>> gone;
-            for (platform::RowReader r = db.rows(QStringLiteral("SELECT userid, username FROM %1 WHERE userid<>0").arg(userTable));
-                 r.next();)
-                if (!baseFor.contains(r.integer(0))) gone << qMakePair(r.integer(0), r.text(1));
-            for (const auto& g : gone) {
-                DeleteUserRows(db, g.first);
-                out.deleted << QStringLiteral("用户%1 %2").arg(g.first).arg(g.second);
-            }
-        }
-        // The users whose balances came back: the default user holds none.
-        out.usersKept = int(std::count_if(users.cbegin(), users.cend(),
-                                          [&](const QVariantList& row) { return row.value(idCol).toLongLong() != 0; }));
-    }
+    const QMap<qint64, qint64> baseFor = TakeReplacedUsers(db, old, out);
     QMap<qint64, qint64> heldByCopy = HeldByUnmarkedCopy(db, log, copyMark);
     for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) heldByCopy.remove(it.key());
     // An entry refused is no less given: the mark goes past it, and nothing applies it later.
@@ -874,18 +951,9 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     QList<LogEntry> refusedCalls;
     NameRefused(out, refused, log, copyMark, db, &refusedCalls);
     // What only the replaced file kept goes to the call file at the next opening.
-    KeepInMirror(db, mirror);
-    // Every call the call file holds whose charge no entry gave is named, user
-    // by user: a log that reads without a fault may still have lost entries,
-    // and is then a log read in part.
-    QSet<qint64> rowsTaken;
-    for (auto it = baseFor.constBegin(); it != baseFor.constEnd(); ++it) rowsTaken.insert(it.key());
+    KeepInMirror(db, old.mirror);
     // (A call whose entry is named as refused is named there, not again here.)
-    const Unlogged unlogged = UnloggedCalls(callFile, MergedLog(log, refusedCalls), CopyAnchors(db, callFile, copyMark),
-                                           copyMark, db, rowsTaken, replacedMark);
-    out.unlogged = unlogged.sure;
-    out.unloggedUnsure = unlogged.unsure;
-    if (!out.callFileUnread && (!out.unlogged.isEmpty() || !out.unloggedUnsure.isEmpty())) out.logPartial = true;
+    NameUnloggedCalls(out, callFile, MergedLog(log, refusedCalls), db, baseFor, copyMark, replacedMark);
     // Where entries are lacking, or the replaced file's rows were not taken
     // for want of a mark, what the two files hold is compared, user by user.
     // A replaced file behind the journal holds older rows, not lost ones.
@@ -894,20 +962,11 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // lacks entries: a journal read whole brought the copy up exactly, and the
     // damaged file's older rows are no difference to check.
     if (heldWhole && lacking && (out.replacedUntrusted || replacedMark >= lastKnown)) NameDifferences(held, MoneyRowsOf(db), out);
-    // A user whose difference the comparison named is not named again for calls.
-    if (!out.missing.isEmpty()) {
-        static const QRegularExpression userPart(QStringLiteral("[ ：]"));
-        QSet<QString> named;
-        for (const QString& m : std::as_const(out.missing)) named.insert(m.section(userPart, 0, 0));
-        for (QStringList* calls : {&out.unlogged, &out.unloggedUnsure})
-            calls->erase(std::remove_if(calls->begin(), calls->end(),
-                                        [&](const QString& l) { return named.contains(l.section(userPart, 0, 0)); }),
-                         calls->end());
-    }
+    DropCallsOfNamedUsers(out);
     out.owners = OwnersAgainstLog(db, log, copyMark);
     // What the put-back changed against a file that held the whole journal is
     // an entry: a later restore of an older copy replays it.
-    if (heldWhole && markRead && replacedMark >= lastKnown && replacedMark >= 0)
+    if (heldWhole && old.markRead && replacedMark >= lastKnown && replacedMark >= 0)
         EnterPutBackChanges(db, held, lastKnown);
     tx.commit();
     return out;

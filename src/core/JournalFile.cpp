@@ -584,6 +584,142 @@ QString namesOf(const QStringList& files) {
     return names.join(QStringLiteral("、"));
 }
 
+void takeBackAside(const QString& path, const QStringList& asides);
+
+// The journal file at `path` judged sound: its trouble forgotten, the
+// entries in it no station wrote named, and the set-aside files it lacks
+// entries of read back.
+void keepSoundJournal(const QString& path, const QString& dir) {
+    g_journalTrouble.clear();
+    g_doubted.remove(QFileInfo(path).absoluteFilePath());
+    tellRefusedInJournal(path);
+    // A file set aside before, whose entries a kill or a failed
+    // rebuild kept out of this one: read again until they are in.
+    if (const QStringList asides = asideToRead(dir); !asides.isEmpty()) takeBackAside(path, asides);
+    noteJournalSound(path);
+}
+
+// The journal file at `path`, judged unsound for `why`, set aside under a
+// free name (`aside`; a set-aside file is never written over), or removed
+// when it is empty. False, told, when it could not be.
+bool setJournalAside(const QString& path, const QString& dir, const QString& why, QString* aside) {
+    if (why == kEmptyJournal) {
+        // Nothing in it to keep: it goes.
+        QFile::remove(path + QStringLiteral("-journal"));
+        if (!QFile::remove(path)) {
+            tellJournalTrouble(path, platform::lastFileError());
+            return false;
+        }
+        platform::syncDir(dir);
+    } else {
+        const QString stamp = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        *aside = stamp;
+        for (int k = 2; QFileInfo::exists(*aside); ++k) *aside = stamp + QStringLiteral("-%1").arg(k);
+        QString error;
+        if (!platform::renameFile(path, *aside, &error)) {
+            core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（%3）。已结清的记账记录暂时保留在话单文件中，请检查该文件。")
+                             .arg(kJournalFile, why, error),
+                         platform::mbOKOnly, QStringLiteral("警告"));
+            return false;
+        }
+        QFile::rename(path + QStringLiteral("-journal"), *aside + QStringLiteral("-journal"));
+        platform::syncDir(dir);
+        // Another station's entries are no part of this journal.
+        if (why == QStringLiteral("属于另一个话务台"))
+            SetVariant(dbPhoneCur, kAsideRead + QFileInfo(*aside).fileName(), QStringLiteral("另一个话务台"), kNotes);
+    }
+    RestoreStep(QStringLiteral("journal-aside"));
+    return true;
+}
+
+// The settled entries a new journal file is made with: those of every
+// set-aside file not read back yet (`asides`: a kill or a failed rebuild
+// before may have left entries only there), and those up to the last moved
+// that the call file's safety copy and the station file's copy of what it
+// applied still hold. `complete`: the file just set aside (`aside`) read whole.
+QList<LogEntry> entriesForNewJournal(const QStringList& asides, const QString& aside, qint64 moved, bool* complete) {
+    QList<LogEntry> found;
+    for (const QString& a : asides) {
+        bool whole = true;
+        found = MergedLog(found, JournalEntriesAt(a, 0, &whole));
+        // Only the file just set aside says the new one reads in part.
+        if (a == aside) *complete = whole;
+    }
+    const auto olderThanMoved = [moved](const QList<LogEntry>& in) {
+        QList<LogEntry> out;
+        for (const LogEntry& e : in)
+            if (e.seq <= moved) out << e;
+        return out;
+    };
+    try {
+        const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
+        if (QFileInfo(bak).isFile()) {
+            const Database copy = Database::openReadOnly(bak);
+            if (!copy.actualTableName(kChargeLog).isEmpty()) found = MergedLog(found, olderThanMoved(EntriesOf(copy, kChargeLog)));
+        }
+    } catch (const DbError&) {
+    }
+    return MergedLog(found, olderThanMoved(MirrorOf(dbSwitch)));
+}
+
+// The settled entries no file gave back, in runs ("12", "15至20"): those the
+// journal kept (from the first number it kept, when that is noted) up to the
+// last moved, less those `found` or `unreadable` hold and those the call
+// file's log still holds. `count`: how many numbers the runs name.
+QStringList lostEntryRuns(const QList<LogEntry>& found, const QMap<qint64, QVariantList>& unreadable, qint64 moved,
+                          qint64* count) {
+    QSet<qint64> held;
+    for (const LogEntry& e : found) held.insert(e.seq);
+    for (auto it = unreadable.constBegin(); it != unreadable.constEnd(); ++it) held.insert(it.key());
+    for (platform::RowReader r = dbPhoneCur.rows(QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq<=?").arg(logTable()), {moved});
+         r.next();)
+        held.insert(r.integer(0));
+    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
+    const qint64 from = fromNote.isEmpty() ? 1 : qMax<qint64>(fromNote.toLongLong(), 1);
+    QStringList lost;
+    *count = 0;
+    for (qint64 n = from; n <= moved;) {
+        if (held.contains(n)) {
+            ++n;
+            continue;
+        }
+        qint64 end = n;
+        while (end + 1 <= moved && !held.contains(end + 1)) ++end;
+        lost << (n == end ? QString::number(n) : QStringLiteral("%1至%2").arg(n).arg(end));
+        *count += end - n + 1;
+        n = end + 1;
+    }
+    return lost;
+}
+
+// The box of a journal file made again: why, where the old one went, how
+// many entries came back and from where, and those that did not.
+QString rebuiltJournalReport(const QString& why, const QString& aside, const QStringList& asides, const QList<LogEntry>& found,
+                             bool complete, qint64 moved, const QMap<qint64, QVariantList>& unreadable) {
+    qint64 lostCount = 0;
+    QStringList lost = lostEntryRuns(found, unreadable, moved, &lostCount);
+    QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
+    if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
+    text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());
+    QStringList before = asides;
+    before.removeAll(aside);
+    if (!before.isEmpty()) text += QStringLiteral("（含先前另存的文件%1中的记账记录）").arg(namesOf(before));
+    if (!complete) text += QStringLiteral("（原文件只能部分读取）");
+    if (lost.isEmpty()) {
+        text += QStringLiteral("，没有缺少的记账记录。");
+    } else {
+        constexpr int kRuns = 20;
+        if (lost.size() > kRuns) lost = lost.mid(0, kRuns) << QStringLiteral("……");
+        text += QStringLiteral("。第%1笔已结清的记账记录（共%2笔）无法找回：它们早已计入用户余额，现有余额不受影响；"
+                               "恢复比它们更早的备份时，缺少的记账记录会逐个用户列出差额。")
+                    .arg(lost.join(QStringLiteral("、")))
+                    .arg(lostCount);
+    }
+    if (!unreadable.isEmpty())
+        text += QStringLiteral("\n以下已结清的记账记录已损坏，未能找回：\n") + refusedLines(unreadable, dbSwitch).join(QLatin1Char('\n'));
+    return text;
+}
+
 // The entries of the set-aside files `asides` that the sound journal file
 // `path` lacks, between the first one it keeps and the last moved, written
 // back into it; each set-aside file is then noted read, and what came back
@@ -663,6 +799,37 @@ void finishRebuild(const QString& path) {
         // Cleared at the next opening: with no work file it moves nothing.
     }
 }
+
+// The work file of a rebuild made anew and filled with `found` (the journal
+// file's table and name, every entry), committed but not yet in place.
+void fillRebuildWorkFile(const QString& work, const QList<LogEntry>& found) {
+    removeWithSides(work);
+    Database::create(work).close();
+    AttachedJournal attached(work);
+    Database& j = attached.j;
+    platform::Transaction tx(j);
+    j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
+    nameJournalFile(j);
+    const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+                               .arg(j.qualified(kChargeLog), kEntryColumns);
+    for (const LogEntry& e : found)
+        j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
+                           e.date.isEmpty() ? QVariant() : QVariant(e.date)});
+    RestoreStep(QStringLiteral("journal-filled"));
+    tx.commit();
+}
+
+// The box of a rebuild that failed for `e`: nothing is lost by it, the
+// set-aside files are read again at the next opening, which makes the file again.
+QString rebuildFailedReport(const QString& why, const QString& aside, const QStringList& asides, const DbError& e) {
+    QString failed = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
+    if (!aside.isEmpty()) failed += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
+    failed += QStringLiteral("。重新建立该文件失败（%1），下次启动时再次建立").arg(platform::meansDamage(e) ? QStringLiteral("文件已损坏")
+                                                                                                   : platform::troubleCause(e));
+    failed += asides.isEmpty() ? QStringLiteral("。")
+                               : QStringLiteral("；已结清的记账记录保存在另存的文件%1中，届时重新取回。").arg(namesOf(asides));
+    return failed;
+}
 }  // namespace
 
 // The journal file, checked at each opening like the two other files: one
@@ -693,139 +860,28 @@ bool checkJournalFile() {
             return false;
         }
         if (why.isEmpty()) {
-            g_journalTrouble.clear();
-            g_doubted.remove(QFileInfo(path).absoluteFilePath());
-            tellRefusedInJournal(path);
-            // A file set aside before, whose entries a kill or a failed
-            // rebuild kept out of this one: read again until they are in.
-            if (const QStringList asides = asideToRead(dir); !asides.isEmpty()) takeBackAside(path, asides);
-            noteJournalSound(path);
+            keepSoundJournal(path, dir);
             return true;
         }
     }
     QString aside;
-    if (QFileInfo::exists(path)) {
-        if (why == kEmptyJournal) {
-            // Nothing in it to keep: it goes.
-            QFile::remove(path + QStringLiteral("-journal"));
-            if (!QFile::remove(path)) {
-                tellJournalTrouble(path, platform::lastFileError());
-                return false;
-            }
-            platform::syncDir(dir);
-        } else {
-            // A free name: a set-aside file is never written over.
-            const QString stamp = path + QStringLiteral(".damaged-") + platform::Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-            aside = stamp;
-            for (int k = 2; QFileInfo::exists(aside); ++k) aside = stamp + QStringLiteral("-%1").arg(k);
-            QString error;
-            if (!platform::renameFile(path, aside, &error)) {
-                core::Notify(QStringLiteral("计费记录归档文件%1%2，且无法另存（%3）。已结清的记账记录暂时保留在话单文件中，请检查该文件。")
-                                 .arg(kJournalFile, why, error),
-                             platform::mbOKOnly, QStringLiteral("警告"));
-                return false;
-            }
-            QFile::rename(path + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
-            platform::syncDir(dir);
-            // Another station's entries are no part of this journal.
-            if (why == QStringLiteral("属于另一个话务台"))
-                SetVariant(dbPhoneCur, kAsideRead + QFileInfo(aside).fileName(), QStringLiteral("另一个话务台"), kNotes);
-        }
-        RestoreStep(QStringLiteral("journal-aside"));
-    }
+    if (QFileInfo::exists(path) && !setJournalAside(path, dir, why, &aside)) return false;
     // Every set-aside file not read back yet (this one too): a kill or a
     // failed rebuild before may have left entries only there.
     const QStringList asides = asideToRead(dir);
     bool complete = true;
-    QList<LogEntry> found;
     const RefusedEntries refused;
-    for (const QString& a : asides) {
-        bool whole = true;
-        found = MergedLog(found, JournalEntriesAt(a, 0, &whole));
-        // Only the file just set aside says the new one reads in part.
-        if (a == aside) complete = whole;
-    }
-    const auto olderThanMoved = [moved](const QList<LogEntry>& in) {
-        QList<LogEntry> out;
-        for (const LogEntry& e : in)
-            if (e.seq <= moved) out << e;
-        return out;
-    };
-    try {
-        const QString bak = platform::resolvePathCI(dbPhoneCur.path() + QStringLiteral(".bak"));
-        if (QFileInfo(bak).isFile()) {
-            const Database copy = Database::openReadOnly(bak);
-            if (!copy.actualTableName(kChargeLog).isEmpty()) found = MergedLog(found, olderThanMoved(EntriesOf(copy, kChargeLog)));
-        }
-    } catch (const DbError&) {
-    }
-    found = MergedLog(found, olderThanMoved(MirrorOf(dbSwitch)));
+    const QList<LogEntry> found = entriesForNewJournal(asides, aside, moved, &complete);
     const QString key = QStringLiteral("journal:") + (asides.isEmpty() ? QStringLiteral("made-again") : namesOf(asides));
-    // The settled entries no file gave back: those it kept (from the first
-    // number it kept, when that is noted), less those the call file's log still holds.
     const qint64 keptFrom = found.isEmpty() ? moved + 1 : found.first().seq;
-    QSet<qint64> held;
-    for (const LogEntry& e : std::as_const(found)) held.insert(e.seq);
     const QMap<qint64, QVariantList> unreadable = refused.lacking(found, 0);
-    for (auto it = unreadable.constBegin(); it != unreadable.constEnd(); ++it) held.insert(it.key());
-    for (platform::RowReader r = dbPhoneCur.rows(QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq<=?").arg(logTable()), {moved});
-         r.next();)
-        held.insert(r.integer(0));
-    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
-    const qint64 from = fromNote.isEmpty() ? 1 : qMax<qint64>(fromNote.toLongLong(), 1);
-    QStringList lost;
-    qint64 lostCount = 0;
-    for (qint64 n = from; n <= moved;) {
-        if (held.contains(n)) {
-            ++n;
-            continue;
-        }
-        qint64 end = n;
-        while (end + 1 <= moved && !held.contains(end + 1)) ++end;
-        lost << (n == end ? QString::number(n) : QStringLiteral("%1至%2").arg(n).arg(end));
-        lostCount += end - n + 1;
-        n = end + 1;
-    }
-    QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
-    if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
-    text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());
-    QStringList before = asides;
-    before.removeAll(aside);
-    if (!before.isEmpty()) text += QStringLiteral("（含先前另存的文件%1中的记账记录）").arg(namesOf(before));
-    if (!complete) text += QStringLiteral("（原文件只能部分读取）");
-    if (lost.isEmpty()) {
-        text += QStringLiteral("，没有缺少的记账记录。");
-    } else {
-        constexpr int kRuns = 20;
-        if (lost.size() > kRuns) lost = lost.mid(0, kRuns) << QStringLiteral("……");
-        text += QStringLiteral("。第%1笔已结清的记账记录（共%2笔）无法找回：它们早已计入用户余额，现有余额不受影响；"
-                               "恢复比它们更早的备份时，缺少的记账记录会逐个用户列出差额。")
-                    .arg(lost.join(QStringLiteral("、")))
-                    .arg(lostCount);
-    }
-    if (!unreadable.isEmpty())
-        text += QStringLiteral("\n以下已结清的记账记录已损坏，未能找回：\n") + refusedLines(unreadable, dbSwitch).join(QLatin1Char('\n'));
+    const QString text = rebuiltJournalReport(why, aside, asides, found, complete, moved, unreadable);
     // The new file is made beside its place and goes in only once the call
     // file has noted it made (with its report): until then the set-aside
     // files are its entries, read again at the next opening.
     const QString work = rebuildWorkFile(path);
     try {
-        removeWithSides(work);
-        Database::create(work).close();
-        {
-            AttachedJournal attached(work);
-            Database& j = attached.j;
-            platform::Transaction tx(j);
-            j.execute(QStringLiteral("CREATE TABLE %1 %2").arg(j.qualified(kChargeLog), kLogDefinition));
-            nameJournalFile(j);
-            const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
-                                       .arg(j.qualified(kChargeLog), kEntryColumns);
-            for (const LogEntry& e : std::as_const(found))
-                j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
-                                   e.date.isEmpty() ? QVariant() : QVariant(e.date)});
-            RestoreStep(QStringLiteral("journal-filled"));
-            tx.commit();
-        }
+        fillRebuildWorkFile(work, found);
         platform::syncDir(dir);
         // Decided: told once, the next loss counted from what the new file
         // holds, the set-aside files read back; the box kept with it.
@@ -843,13 +899,7 @@ bool checkJournalFile() {
         // at the next opening, which makes the file again; said as it is.
         removeWithSides(work);
         platform::syncDir(dir);
-        QString failed = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
-        if (!aside.isEmpty()) failed += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
-        failed += QStringLiteral("。重新建立该文件失败（%1），下次启动时再次建立").arg(platform::meansDamage(e) ? QStringLiteral("文件已损坏")
-                                                                                                       : platform::troubleCause(e));
-        failed += asides.isEmpty() ? QStringLiteral("。")
-                                   : QStringLiteral("；已结清的记账记录保存在另存的文件%1中，届时重新取回。").arg(namesOf(asides));
-        KeepAndTell(dbPhoneCur, key, failed, QStringLiteral("警告"), platform::mbOKOnly);
+        KeepAndTell(dbPhoneCur, key, rebuildFailedReport(why, aside, asides, e), QStringLiteral("警告"), platform::mbOKOnly);
         return false;
     }
     RestoreStep(QStringLiteral("journal-decided"));
