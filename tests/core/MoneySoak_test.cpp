@@ -845,7 +845,7 @@ protected:
     // then (or not) a payment or a user added and the station file the
     // previous version left, unmarked, put back by hand with the station
     // closed: placed by its own rows, it is brought up by every entry it lacks.
-    void throughTheReleaseBetween() {
+    void throughTheReleaseBetween(int putBack = -1) {
         const QString file = dir->file("switch.mdb");
         const QString old = dir->appPath() + QStringLiteral("soak-unmarked-switch.mdb");
         QFile::remove(old);
@@ -861,7 +861,7 @@ protected:
         std::printf("the data directory of the release between\n");
         callsRound({}, pick(2, 6));
         settle("calls of the release between");
-        if (pick(0, 1) == 0) return;
+        if ((putBack < 0 ? pick(0, 1) : putBack) == 0) return;
         const QList<qint64> users = callers();
         if (pick(0, 1) == 0 && !users.isEmpty()) pay(users[pick(0, int(users.size()) - 1)]);
         else addUser();
@@ -1198,6 +1198,18 @@ TEST_F(MoneySoakTest, ALongCallAroundACopyAndAClockAheadForASessionKeepTheMoney)
     }
     clockAheadForASession();
     settle("after the clock was put right");
+}
+
+// A station the previous version ran, upgraded through the release between
+// (which numbered the log without noting where), then the previous version's
+// unmarked station file put back by hand: brought up by every entry it lacks.
+TEST_F(MoneySoakTest, ThePreviousVersionsStationFilePutBackAfterTheReleaseBetweenIsBroughtUp) {
+    settle("first start");
+    callsRound({}, 4);
+    settle("calls of the previous version");
+    ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
+    throughTheReleaseBetween(1);
+    settle("at the end");
 }
 
 // A station the previous version ran, upgraded by its first start: a user
