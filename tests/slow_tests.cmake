@@ -15,6 +15,8 @@ set(slow_admin
   DBManagerTest.RestoredFileFromAnOlderStationSurvivesTheNextStart
   DBManagerTest.AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded
   DBManagerTest.AYearFileIsMergedOnceARestore
+  DBManagerTest.ARestoreKeepsTheStationsYearFileOnlyWhereItHoldsEveryCallOfTheBackup
+  NoteLostOrFileUnmarked/UnnotedBackupTest.*
   DBManagerTest.TimedBackupSettingsThatCannotBeStoredAreToldAndNothingChanges
   LineageTest.AUserAddedSinceABackupComesBackAfterTheirEntryMovedToTheJournalFile
   LineageTest.ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays
@@ -31,6 +33,7 @@ set(slow_admin
 set(slow_billing
   ArchiveTest.AKillAtAnyMomentLosesNoCallAndDoublesNone
   QueryWaysIn.*
+  SettlementRelease.*
   SettlementWaysIn.*
   StartupCrashTest.*
 )
@@ -52,6 +55,7 @@ set(slow_console
 set(slow_core
   CompactDBTest.FileLockedElsewhereIsSkippedSilently
   DamagedOrGone/JournalRebuild.*
+  JournalTakeBack.*
   LedgerTest.AQuietWeekendIsNoWrongClock
   MainFrame.*
   MoneySoakTest.*
@@ -82,6 +86,8 @@ set(slow_printing
 )
 set(slow_transfer
   AnswerMatching.*
+  DepositChangeKill.*
+  InitKill.*
   RowsHeld.*
   IPPuh.*
   Operations.ReadBackMessages
@@ -95,4 +101,5 @@ set(slow_transfer
   Upload.RequestsOfPerRowTables
   Upload.StreamsEndEarlyAndTimeOutsLeaveTheShadowTable
   UserRelease.*
+  UserReleaseKill.*
 )

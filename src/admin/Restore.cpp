@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSet>
 #include <QTextStream>
 #include <atomic>
 #include <optional>
@@ -40,12 +41,13 @@ void removeJournalOf(const QString& target) {
     QFile::remove(target + QStringLiteral("-shm"));
 }
 
-bool copySynced(const QString& source, const QString& tmp) {
+// `synced`: false for a copy synced later (a year file's, once merged).
+bool copySynced(const QString& source, const QString& tmp, bool synced = true) {
     removeJournalOf(tmp);
     QFile::remove(tmp);
     if (!QFile::copy(source, tmp)) return false;
     QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    return platform::syncFile(tmp);
+    return !synced || platform::syncFile(tmp);
 }
 
 // The temporaries of a restore: the copies, and a journal not yet in place.
@@ -204,6 +206,22 @@ bool putBackYearFile(const QString& tmp, const QString& target, const QString& d
     return platform::renameFile(tmp, target);
 }
 
+// A year file that held every call of the backup when the restore was
+// decided stays as it is (calls archived into it since only add to them):
+// only its line is told. False, with the cause, when the line cannot be kept.
+bool keepYearFile(const QString& dataDir, const QStringList& journalLine, QString* why) {
+    if (journalLine.size() >= 4 && (journalLine[2].toLongLong() != 0 || journalLine[3].toLongLong() != 0)) {
+        try {
+            keepNotice(dataDir, {yearFileLine(journalLine[1], journalLine[2].toLongLong(), journalLine[3].toLongLong())});
+        } catch (const NoticeUnwritten& n) {
+            if (why) *why = n.why;
+            return false;
+        }
+    }
+    hook(QStringLiteral("recovered"));
+    return true;
+}
+
 QString refusal(const QString& folder) {
     return QStringLiteral("%1中的备份属于另一个话务台或站点，未恢复任何文件").arg(QDir::toNativeSeparators(withSlash(folder)));
 }
@@ -330,21 +348,40 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     const QString folder = QFileInfo(pairs.first().source).absolutePath();
     const QString foreign = otherStationsBackup(folder, dataDir);
     if (!foreign.isEmpty()) return giveUp(platform::resolveCI(withSlash(folder), QStringLiteral("Switch.mdb")), foreign);
+    // A year file of the station that holds every call of the backup's as
+    // the backup has it is what the merge would give: it stays, and the
+    // backup's is not copied (the usual backup, older than the station's
+    // file, which the archive has only appended to since).
+    QHash<QString, billing::ArchiveMerge> merged;
+    QHash<QString, QString> mergedWith;
+    QSet<QString> stays;
     for (const RestorePair& p : pairs) {
+        if (!isYearFile(QFileInfo(p.target).fileName())) continue;
+        billing::ArchiveMerge found;
+        try {
+            if (!billing::YearFileHolds(p.target, p.source, &found)) continue;
+        } catch (const platform::DbError&) {
+            continue;   // the merge decides, and says why it cannot
+        }
+        merged.insert(p.target, found);
+        mergedWith.insert(p.target, yearFileState(p.target));
+        stays.insert(p.target);
+    }
+    for (const RestorePair& p : pairs) {
+        if (stays.contains(p.target)) continue;
         const QString tmp = p.target + RestoreTempSuffix();
         temps << tmp;
-        if (!copySynced(p.source, tmp)) return giveUp(p.source);
+        if (!copySynced(p.source, tmp, !isYearFile(QFileInfo(p.target).fileName()))) return giveUp(p.source);
     }
     // A year file of the backup goes in holding the calls the station
     // archived since, as well as its own; one that cannot be merged is not
     // restored at all: putting it in would remove answered calls.
-    QHash<QString, billing::ArchiveMerge> merged;
-    QHash<QString, QString> mergedWith;
     for (const RestorePair& p : pairs) {
-        if (!isYearFile(QFileInfo(p.target).fileName())) continue;
+        if (!isYearFile(QFileInfo(p.target).fileName()) || stays.contains(p.target)) continue;
         try {
-            merged.insert(p.target, billing::MergeArchive(p.target + RestoreTempSuffix(), p.target));
+            merged.insert(p.target, billing::MergeArchive(p.target + RestoreTempSuffix(), p.target, true));
             mergedWith.insert(p.target, yearFileState(p.target));
+            if (!platform::syncFile(p.target + RestoreTempSuffix())) return giveUp(p.source);
         } catch (const platform::DbError& e) {
             return giveUp(p.source, QStringLiteral("现有话单未能并入备份：%1；恢复它会丢失备份之后归档的话单，未恢复任何文件")
                                         .arg(platform::troubleCause(e)));
@@ -358,7 +395,9 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     {
         QByteArray text;
         for (const RestorePair& p : pairs) {
-            QString line = QFileInfo(p.target).fileName() + RestoreTempSuffix() + QLatin1Char('\t') + QFileInfo(p.target).fileName();
+            // A year file that stays is named twice: nothing is put in its place.
+            QString line = QFileInfo(p.target).fileName() + (stays.contains(p.target) ? QString() : RestoreTempSuffix()) +
+                           QLatin1Char('\t') + QFileInfo(p.target).fileName();
             // A year file's counts for the box, fixed once the restore is decided.
             if (merged.contains(p.target))
                 line += QStringLiteral("\t%1\t%2\t%3").arg(merged[p.target].brought).arg(merged[p.target].kept).arg(mergedWith[p.target]);
@@ -410,14 +449,19 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
                 gone = QFile::remove(bak + QStringLiteral(".checked")) || gone;
                 if (gone) platform::syncDir(dataDir);
             };
+            // A year file that holds every call of the backup stays as it is
+            // (calls archived into it since only add to them): only its line is told.
+            const bool stays = parts[0] == parts[1] && isYearFile(parts[1]);
             // A temporary already renamed by an earlier, interrupted completion is simply gone.
-            if (!QFileInfo::exists(tmp)) {
+            if (!stays && !QFileInfo::exists(tmp)) {
                 forgetCopy();
                 continue;
             }
             QString why, yearWhy;
             bool renamed = false;
-            if (isStationFile(parts[1])) {
+            if (stays) {
+                renamed = keepYearFile(dataDir, parts, &yearWhy);
+            } else if (isStationFile(parts[1])) {
                 renamed = putBackStationFile(tmp, target, dataDir, &why);
             } else if (isYearFile(parts[1])) {
                 renamed = putBackYearFile(tmp, target, dataDir, parts, &yearWhy);
@@ -443,6 +487,11 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
                 // Otherwise the journal stays: the files it names are put in
                 // place at the next opening, and nothing is told as restored now.
                 return true;
+            }
+            if (stays) {
+                // Its steps are told as any year file's: a kill after them finds the line kept once.
+                hook(QStringLiteral("renamed"));
+                continue;
             }
             platform::syncDir(dataDir);
             forgetCopy();

@@ -4,6 +4,7 @@
 #include "core/JournalFile.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
+#include "platform/DbPages.h"
 #include "platform/Files.h"
 #include "core/Notices.h"
 
@@ -88,6 +89,76 @@ bool hasKeyIndex(const Database& db, const QString& table) {
             return true;
     }
     return false;
+}
+
+// The month tables of a year file, in the order they were made.
+QStringList callTables(const Database& db) {
+    QStringList names;
+    for (platform::RowReader r = db.rows(QStringLiteral("SELECT name FROM %1.sqlite_master WHERE type='table' AND "
+                                                        "name NOT LIKE 'sqlite_%' ORDER BY rowid")
+                                             .arg(quoteIdent(db.schema())));
+         r.next();)
+        names << r.text(0);
+    return names;
+}
+
+qint64 rootPage(const Database& db, const QString& table) {
+    return db.scalar(QStringLiteral("SELECT rootpage FROM %1.sqlite_master WHERE type='table' AND name=?").arg(quoteIdent(db.schema())),
+                     {table})
+        .toLongLong();
+}
+
+// A month table held in two year files, narrowed by their pages to the rows
+// that may differ: "side" 0 the rows of `a` not on a leaf page both hold
+// alike, 1 those of `b`, as row-number spans in the temporary table
+// temp.merge_spans under the number `tab`. False (nothing noted) when the
+// pages tell too little: then every row is compared. Before either file is
+// written in the connection's transaction.
+bool noteSpans(const platform::LeafComparer& pages, const Database& conn, int tab, const Database& a, const QString& ta,
+               const Database& b, const QString& tb) {
+    const platform::LeavesCompared c = pages.compare(rootPage(a, ta), rootPage(b, tb));
+    // Files whose pages mostly differ (a file compacted since its copy) are
+    // compared row by row at once, not twice.
+    if (!c.compared || c.onlyA.size() > 8 + c.leavesA / 8 || c.onlyB.size() > 8 + c.leavesB / 8) return false;
+    conn.execute(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS merge_spans (tab INTEGER, side INTEGER, lo INTEGER, hi INTEGER)"));
+    for (int side = 0; side < 2; ++side)
+        for (const platform::RowSpan& r : side == 0 ? c.onlyA : c.onlyB)
+            conn.execute(QStringLiteral("INSERT INTO temp.merge_spans VALUES (?, ?, ?, ?)"), {tab, side, r.first, r.last});
+    return true;
+}
+
+// The rows of `table` on side `side` of the spans `tab`, as "<alias>".
+QString spanRows(const Database& db, const QString& table, int tab, int side, const QString& alias) {
+    return QStringLiteral("temp.merge_spans AS s%4 CROSS JOIN %1 AS %2 ON %2.rowid BETWEEN s%4.lo AND s%4.hi AND s%4.tab=%3 AND s%4.side=%5")
+        .arg(db.qualified(table), alias)
+        .arg(tab)
+        .arg(alias)
+        .arg(side);
+}
+
+// A temporary copy, indexed by the call's key, of the rows of `table` on side
+// `side` of the spans `tab`: the few rows a comparison reads again and again.
+QString restTable(const Database& db, const QString& table, const QStringList& columns, int tab, int side) {
+    const QString name = QStringLiteral("merge_rest_%1_%2").arg(tab).arg(side);
+    QStringList cols;
+    for (const QString& c : columns) cols << QStringLiteral("r.%1").arg(quoteIdent(c));
+    db.execute(QStringLiteral("CREATE TEMP TABLE %1 AS SELECT %2 FROM %3")
+                   .arg(quoteIdent(name), cols.join(QLatin1Char(',')), spanRows(db, table, tab, side, QStringLiteral("r"))));
+    db.execute(QStringLiteral("CREATE INDEX temp.%1 ON %2 (f_calladdr, f_date)").arg(quoteIdent(name + QStringLiteral("_ix")), quoteIdent(name)));
+    return QStringLiteral("temp.") + quoteIdent(name);
+}
+
+void dropTemporaries(const Database& db) {
+    QStringList names;
+    for (platform::RowReader r = db.rows(QStringLiteral("SELECT name FROM temp.sqlite_master WHERE type='table'")); r.next();)
+        names << r.text(0);
+    for (const QString& n : names) db.execute(QStringLiteral("DROP TABLE temp.%1").arg(quoteIdent(n)));
+}
+
+QStringList columnNames(const Database& db, const QString& table) {
+    QStringList names;
+    for (const auto& c : db.columns(table)) names << c.name.toLower();
+    return names;
 }
 
 // True for a row of the current table `curTable` whose call the month table holds.
@@ -622,29 +693,87 @@ int DropArchivedRows(const Database& cur) {
     return dropped;
 }
 
-ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath) {
+// Calls are told apart by the duplicate check's key only: a table without
+// it could not be merged without losing or doubling calls.
+static void requireKey(const Database& db, const QString& table) {
+    if (!hasCallKey(db, table))
+        throw DbError(platform::kErrGeneric, QStringLiteral("表%1没有分机号和开始时间，无法逐张话单合并").arg(table));
+}
+
+bool YearFileHolds(const QString& stationPath, const QString& backupPath, ArchiveMerge* found) {
+    ArchiveMerge done;
+    if (!QFileInfo(stationPath).isFile() || !QFileInfo(backupPath).isFile()) return false;
+    // Read only, both: the station's file through its own connection (a
+    // journal left beside it makes that fail, and the merge decides), the
+    // backup's attached to it.
+    Database station = Database::openReadOnly(stationPath);
+    Database backup = station.attach(backupPath, QStringLiteral("merge_backup"));
+    const QStringList own = callTables(station);
+    const QStringList theirs = callTables(backup);
+    const platform::LeafComparer pages(backupPath, stationPath);
+    for (const QString& t : own)
+        if (backup.actualTableName(t).isEmpty()) done.kept += station.rowCount(t);
+    int tab = 0;
+    for (const QString& t : theirs) {
+        const QString same = station.actualTableName(t);
+        if (same.isEmpty()) {
+            if (backup.rowCount(t) > 0) return false;
+            continue;
+        }
+        QStringList cols = columnNames(backup, t), ownCols = columnNames(station, same);
+        if (!hasCallKey(backup, t) || cols.size() != ownCols.size()) return false;
+        std::sort(cols.begin(), cols.end());
+        std::sort(ownCols.begin(), ownCols.end());
+        if (cols != ownCols || !noteSpans(pages, station, ++tab, backup, t, station, same)) return false;
+        // The rows on leaves held alike are in both, as they are. Of the
+        // others, the station's under the backup's keys must be the backup's
+        // rows, as many of each (the merge takes the backup's file whole):
+        // else the station's file is not what the merge gives.
+        const QString mine = restTable(station, same, cols, tab, 1);
+        const QString given = restTable(backup, t, cols, tab, 0);
+        QStringList equal, all;
+        for (const QString& c : cols) {
+            equal << QStringLiteral("y.%1 IS x.%1").arg(quoteIdent(c));
+            all << QStringLiteral("x.%1").arg(quoteIdent(c));
+        }
+        const QString sameRow = equal.join(QStringLiteral(" AND "));
+        const QString sameKey = QStringLiteral("x.f_calladdr IS y.f_calladdr AND x.f_date IS y.f_date");
+        const qint64 unequal =
+            station.scalar(QStringLiteral("SELECT count(*) FROM (SELECT %1, count(*) AS n FROM %2 AS x GROUP BY %1) AS x "
+                                          "WHERE n <> (SELECT count(*) FROM %3 AS y WHERE %4)")
+                               .arg(all.join(QLatin1Char(',')), given, mine, sameRow))
+                .toLongLong() +
+            station.scalar(QStringLiteral("SELECT count(*) FROM %1 AS y WHERE EXISTS (SELECT 1 FROM %2 AS x WHERE %3) AND "
+                                          "NOT EXISTS (SELECT 1 FROM %2 AS x WHERE %4)")
+                               .arg(mine, given, sameKey, sameRow))
+                .toLongLong();
+        if (unequal > 0) return false;
+        done.kept += station.scalar(QStringLiteral("SELECT count(*) FROM %1 AS y WHERE NOT EXISTS (SELECT 1 FROM %2 AS x WHERE %3)")
+                                        .arg(mine, given, sameKey))
+                         .toLongLong();
+    }
+    dropTemporaries(station);
+    if (found) *found = done;
+    return true;
+}
+
+ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath, bool scratch) {
     ArchiveMerge done;
     const QString from = QStringLiteral("merge_from");
     Database into = Database::open(intoPath);
-    // The copy stands alone in rollback-journal mode, and the end of its
-    // commit (the journal's removal) is on the disk before anything names it.
-    into.execute(QStringLiteral("PRAGMA journal_mode=DELETE"));
-    into.execute(QStringLiteral("PRAGMA synchronous=EXTRA"));
-    auto callTables = [](const Database& db) {
-        QStringList names;
-        for (platform::RowReader r = db.rows(QStringLiteral("SELECT name FROM %1.sqlite_master WHERE type='table' AND "
-                                                            "name NOT LIKE 'sqlite_%' ORDER BY rowid")
-                                                 .arg(quoteIdent(db.schema())));
-             r.next();)
-            names << r.text(0);
-        return names;
-    };
-    // Calls are told apart by the duplicate check's key only: a table without
-    // it could not be merged without losing or doubling calls.
-    auto requireKey = [](const Database& db, const QString& table) {
-        if (!hasCallKey(db, table))
-            throw DbError(platform::kErrGeneric, QStringLiteral("表%1没有分机号和开始时间，无法逐张话单合并").arg(table));
-    };
+    if (scratch) {
+        // Nothing names the copy yet: a failure or a kill throws it away
+        // whole, so it is written without a journal and synced by the caller.
+        into.scalar(QStringLiteral("PRAGMA journal_mode=OFF"));
+        into.execute(QStringLiteral("PRAGMA synchronous=OFF"));
+    } else {
+        // The copy stands alone in rollback-journal mode, and the end of its
+        // commit (the journal's removal) is on the disk before anything names it.
+        into.scalar(QStringLiteral("PRAGMA journal_mode=DELETE"));
+        into.execute(QStringLiteral("PRAGMA synchronous=EXTRA"));
+    }
+    // The index pages the station's calls go to are many and scattered.
+    into.execute(QStringLiteral("PRAGMA cache_size=-65536"));
     const QStringList ownTables = callTables(into);
     if (!QFileInfo(fromPath).isFile()) {
         for (const QString& t : ownTables) done.brought += into.rowCount(t);
@@ -653,6 +782,18 @@ ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath) {
     Database old = into.attach(fromPath, from);
     const QStringList oldTables = callTables(old);
     for (const QString& t : oldTables) requireKey(old, t);
+    // Month tables (by the copy's name, in lower case) whose rows that may
+    // differ are known from the two files' pages, by their number in
+    // temp.merge_spans: the copy's leaves the station's file holds alike,
+    // and the station's it holds alike, are the same calls on both sides and
+    // are not read. Told before either file is written.
+    QHash<QString, int> narrowed;
+    const platform::LeafComparer pages(intoPath, fromPath);
+    for (const QString& t : ownTables) {
+        const QString same = old.actualTableName(t);
+        if (same.isEmpty() || !hasCallKey(into, t)) continue;
+        if (noteSpans(pages, into, narrowed.size() + 1, into, t, old, same)) narrowed.insert(same.toLower(), narrowed.size() + 1);
+    }
     Transaction tx(into);
     // Every comparison finds a call by its key through an index, made before
     // anything is counted: a month table without it (a release made them so)
@@ -672,6 +813,18 @@ ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath) {
         const QString same = old.actualTableName(t);
         if (same.isEmpty()) {
             done.brought += into.rowCount(t);
+            continue;
+        }
+        const auto spans = narrowed.constFind(same.toLower());
+        if (spans != narrowed.constEnd()) {
+            // Of the copy's calls not on a leaf held alike, those whose key the
+            // station's rows not so held lack (a key on a leaf held alike is on
+            // both sides).
+            const QString keys = restTable(old, same, {QStringLiteral("f_calladdr"), QStringLiteral("f_date")}, *spans, 1);
+            done.brought += into.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE NOT EXISTS (SELECT 1 FROM %2 AS a "
+                                                       "WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date)")
+                                            .arg(spanRows(into, t, *spans, 0, QStringLiteral("b")), keys))
+                                .toLongLong();
             continue;
         }
         // The usual backup: the station's month table holds the copy's rows
@@ -710,8 +863,6 @@ ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath) {
                                         .arg(into.qualified(t), keys))
                             .toLongLong();
     }
-    for (int i = 1; i <= temporaries; ++i)
-        into.execute(QStringLiteral("DROP TABLE temp.%1").arg(quoteIdent(QStringLiteral("merge_keys_%1").arg(i))));
     for (const QString& t : oldTables) {
         QString table = into.actualTableName(t);
         const auto cols = old.columns(t);
@@ -725,6 +876,18 @@ ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath) {
         ensureKeyIndex(into, table);
         QStringList names;
         for (const auto& c : cols) names << quoteIdent(c.name);
+        const auto spans = narrowed.constFind(t.toLower());
+        if (spans != narrowed.constEnd()) {
+            // The station's calls not on a leaf held alike whose key the copy lacks.
+            QStringList picked;
+            for (const auto& c : cols) picked << QStringLiteral("f.%1").arg(quoteIdent(c.name));
+            done.kept += into.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 WHERE NOT EXISTS "
+                                                     "(SELECT 1 FROM %1 AS a WHERE a.f_calladdr IS f.f_calladdr AND "
+                                                     "a.f_date IS f.f_date) ORDER BY f.rowid")
+                                          .arg(into.qualified(table), names.join(QLatin1Char(',')), picked.join(QLatin1Char(',')),
+                                               spanRows(old, t, *spans, 1, QStringLiteral("f"))));
+            continue;
+        }
         const auto tail = tails.constFind(t.toLower());
         done.kept += into.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 AS f WHERE f.rowid>? AND NOT EXISTS "
                                                  "(SELECT 1 FROM %1 AS a WHERE a.f_calladdr IS f.f_calladdr AND "
@@ -732,6 +895,7 @@ ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath) {
                                       .arg(into.qualified(table), names.join(QLatin1Char(',')), old.qualified(t)),
                                   {tail == tails.constEnd() ? std::numeric_limits<qint64>::min() : *tail});
     }
+    dropTemporaries(into);
     tx.commit();
     old.close();
     into.close();

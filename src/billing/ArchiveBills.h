@@ -39,8 +39,19 @@ struct ArchiveMerge {
 // lacks is taken whole. A call both hold stays as `into` has it (an archived
 // call is never changed). Done again it adds nothing. One commit, `from` only
 // read; `from` missing: nothing to add. Throws DbError when `from` cannot be
-// read, a table lacks the key, or the write fails.
-ArchiveMerge MergeArchive(const QString& into, const QString& from);
+// read, a table lacks the key, or the write fails. `scratch`: `into` is a
+// copy nothing names yet, thrown away whole should the merge fail or be
+// killed: written without a rollback journal or a sync, which the caller
+// does once the merge is done.
+ArchiveMerge MergeArchive(const QString& into, const QString& from, bool scratch = false);
+// Whether the station's year file `station` holds every call of the backup's
+// `backup` as the backup has it (same key, same content), so that merging
+// them would give the station's calls and nothing else: then `found` says
+// what the merge would (nothing brought, the station's calls the backup lacks
+// kept). Told from the two files' pages where they are alike and by the rows
+// elsewhere; false too when that would mean reading every row (the merge
+// decides). Both files only read. Throws DbError when one cannot be read.
+bool YearFileHolds(const QString& station, const QString& backup, ArchiveMerge* found);
 
 // While a hold lives, ArchiveBills refuses to run (LastArchiveRun().ran is
 // false): a reader that sums the current table and the archives in several

@@ -5,8 +5,10 @@
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "core/StationFiles.h"
+#include "core/WriteAhead.h"
 #include "platform/Clock.h"
 #include "platform/MsgCodes.h"
+#include "transfer/SwitchIntents.h"
 #include "transfer/UserDownload.h"
 
 using platform::Currency;
@@ -61,18 +63,48 @@ bool AfterPayment(qint64 userId, const QString& name, int action, const QDateTim
     if (action == kDeleteUser) {
         // Only a user whose paid period reaches today is deleted.
         if (!PaidPeriodReachesToday(end)) return false;
-        if (!DownloadUser(userId, 2)) {
-            core::Notify(QStringLiteral("删除用户") + name + QStringLiteral("失败！"), platform::mbOKOnly, AppName);
+        const QString failed = QStringLiteral("删除用户") + name + QStringLiteral("失败！");
+        // Released on the switch first, the station's rows then; what is
+        // about to be released is written ahead (earlier intents settled
+        // first): a station file that cannot take it stops the deletion
+        // before anything is sent.
+        try {
+            if (!g_download) transfer::SettleSwitchIntents();
+            transfer::WriteReleaseIntent(userId, false);   // sent as DownloadUser sends it
+        } catch (const platform::DbError& e) {
+            core::Notify(failed + platform::OperatorText(e), platform::mbOKOnly, AppName);
             return false;
         }
         try {
+            if (!DownloadUser(userId, 2)) {
+                // Some rows may have gone: the switch is asked, and the user
+                // kept or the deletion finished as it shows (a stand-in for
+                // the switch that refuses took nothing).
+                if (g_download)
+                    ModSwitch::SettleWriteAhead(dbSwitch, transfer::kReleaseIntent, QString::number(userId));
+                else
+                    transfer::SettleReleaseIntent(userId);
+                if (dbSwitch.scalar(QStringLiteral("SELECT 1 FROM user WHERE userid=?"), {userId}).isNull()) return true;
+                core::Notify(failed, platform::mbOKOnly, AppName);
+                return false;
+            }
             // An entry of the journal, kept in both files with the deletion: a
             // station file put back from an older copy loses the user again.
-            ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, userId); }, userId);
+            // The intent goes in the same commit.
+            ModSwitch::MoveBalances(
+                [&] {
+                    ModSwitch::DeleteUserRows(dbSwitch, userId);
+                    ModSwitch::SettleWriteAhead(dbSwitch, transfer::kReleaseIntent, QString::number(userId));
+                },
+                userId);
             return true;
         } catch (const platform::DbError& e) {
-            core::Notify(QStringLiteral("删除用户") + name + QStringLiteral("失败！") + platform::OperatorText(e), platform::mbOKOnly,
-                             AppName);
+            // The release may have reached the switch: the intent stays, and
+            // the switch is asked before anything of the user goes again.
+            core::Notify(failed + platform::OperatorText(e) +
+                             QStringLiteral("。其帐号和分机可能已在交换机上释放；下次下载或打开站点时将核对交换机，"
+                                            "完成删除或保留该用户。"),
+                         platform::mbOKOnly, AppName);
             return false;
         }
     }

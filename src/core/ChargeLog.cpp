@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <atomic>
 #include <limits>
+#include <utility>
 
 namespace ModSwitch {
 
@@ -682,10 +683,17 @@ namespace {
 // the entry is kept, and the balances read meanwhile count it.
 int applyPending(bool known);
 
+// An apply was asked for since the last one ran: the first to run after a
+// commit knows an entry waits (the one it follows), and leaves out the check
+// before its transaction; the others of the same commit (a batch of records)
+// check, and find the entries taken.
+thread_local bool g_applyAsked = false;
+
 void applyAfterCommit() {
+    g_applyAsked = true;
     dbSwitch.afterCommit([] {
         try {
-            applyPending(false);
+            applyPending(std::exchange(g_applyAsked, false));
         } catch (const DbError&) {
         }
     });
@@ -1033,7 +1041,7 @@ int applyPending(bool known) {
         return 0;
     }
     // Nothing to apply waits for no lock another program holds on the file.
-    if (!known && !pending()) return 0;
+    if (known ? foreignStationFile() : !pending()) return 0;
     // The mark moves with the balances, so this commit need not reach the
     // disk before the next one does: a power cut undoes both, and the next
     // opening applies the entries again. (SQLite takes that setting only

@@ -1141,11 +1141,23 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
         // in with the file it tells of: a kill from here on leaves it for
         // the next opening (the copy's own reports belong to the copy's
         // time and go). Told at once, the mark stays until it was shown.
-        if (!keep) return true;
+        // The reports the damaged file still gives, which its copy may never
+        // have held, come with the file put back in place of the copy's own.
+        if (!keep) {
+            try {
+                const Database w = Database::open(work);
+                platform::Transaction tx(w);
+                CarryReports(w, aside);
+                tx.commit();
+            } catch (const DbError&) {
+                // The copy's stay: told again rather than never.
+            }
+            return true;
+        }
         try {
             const Database w = Database::open(work);
             platform::Transaction tx(w);
-            DropReports(w);
+            CarryReports(w, aside);
             KeepReport(w, PutBackReportKey(target), t, QStringLiteral("警告"), platform::mbOKOnly);
             tx.commit();
             kept = true;

@@ -193,6 +193,82 @@ qint64 lowestBackupMark(const QList<Database>& dbs) {
     return lowest;
 }
 
+// The backups a road may put back, found where they are kept: "Switch.mdb"
+// in 数据库管理's folders of the settings (and the default one), each and in
+// the dated folders under it, and the users' copy "Backup.mdb" beside the
+// station's files (the safety copies hold the entries they need already).
+// The lowest entry after which one of them needs every entry to be put back:
+// its own mark, or for a station file without one, where the restore places
+// it by its rows (the last entry older than its copy, kept itself so that it
+// places it the same; a file older than the copies keeps every entry). A
+// file of another station is no backup of this one. -1 when none is found.
+qint64 lowestBackupFound(const Database& j) {
+    QStringList folders{QDir(DataPath).filePath(QStringLiteral("Backup"))};
+    for (const char* key : {"BackupPath", "RestorePath", "AutoPath"}) {
+        QString f;
+        try {
+            f = GetVariant(QString::fromLatin1(key), QString()).trimmed();
+        } catch (const DbError&) {
+        }
+        if (!f.isEmpty() && QFileInfo(f).isDir()) folders << f;
+    }
+    QStringList copies;
+    for (const QString& f : std::as_const(folders)) {
+        QDir d(f);
+        QStringList places{d.absolutePath()};
+        for (const QString& sub : d.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) places << d.absoluteFilePath(sub);
+        for (const QString& p : std::as_const(places)) {
+            const QString copy = platform::resolveCI(p + QLatin1Char('/'), QStringLiteral("Switch.mdb"));
+            if (QFileInfo(copy).isFile() && !copies.contains(QFileInfo(copy).absoluteFilePath()))
+                copies << QFileInfo(copy).absoluteFilePath();
+        }
+    }
+    const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+    const QString former = GetVariant(dbPhoneCur, kFormerStationId, QString(), kNotes);
+    qint64 lowest = -1;
+    const auto keep = [&](qint64 mark) { lowest = lowest < 0 ? mark : qMin(lowest, mark); };
+    for (const QString& copy : std::as_const(copies)) {
+        try {
+            const QString theirs = StationIdOf(copy);
+            if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine && theirs != former) continue;
+            const Database sw = Database::openReadOnly(copy);
+            const qint64 mark = AppliedMark(sw);
+            if (mark >= 0) {
+                keep(mark);
+                continue;
+            }
+            const qint64 generation = CopyGenerationOf(sw);
+            qint64 placed = 0;
+            for (const auto& [db, table] : {std::pair{j, j.qualified(kChargeLog)}, std::pair{dbPhoneCur, logTable()}}) {
+                if (db.actualTableName(kChargeLog).isEmpty() && db.path() == j.path()) continue;
+                placed = qMax(placed, db.scalar(QStringLiteral("SELECT max(f_seq) FROM %1 WHERE f_gen<?").arg(table), {generation})
+                                          .toLongLong());
+            }
+            keep(qMax<qint64>(0, placed - 1));
+        } catch (const DbError&) {
+            // A copy that cannot be read is no backup a restore takes.
+        }
+    }
+    // The users' copy of 用户管理, by the mark it carries.
+    const QString users = platform::resolveCI(DataPath, QStringLiteral("Backup.mdb"));
+    if (QFileInfo(users).isFile()) {
+        try {
+            const Database b = Database::openReadOnly(users);
+            const QString marks = b.actualTableName(QStringLiteral("TarvoBackupMarks"));
+            if (!marks.isEmpty()) {
+                bool ok = false;
+                const qint64 mark =
+                    b.scalar(QStringLiteral("SELECT value FROM %1 WHERE varname=?").arg(b.qualified(marks)), {kChargeMark})
+                        .toString()
+                        .toLongLong(&ok);
+                if (ok && mark >= 0) keep(mark);
+            }
+        } catch (const DbError&) {
+        }
+    }
+    return lowest;
+}
+
 // Lets go in the journal file `j` the entries older than the keeping time
 // (agedThrough), oldest first, never past `through`, what both safety copies
 // and the newest backups hold, in the caller's transaction. True when
@@ -364,7 +440,9 @@ bool moveEntries(qint64 through) {
                       .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
                   {through});
         // Nor past the newest backups' marks: putting one back needs every entry since.
-        const qint64 horizon = lowestBackupMark({dbPhoneCur, j});
+        qint64 horizon = lowestBackupMark({dbPhoneCur, j});
+        const qint64 found = lowestBackupFound(j);
+        if (found >= 0) horizon = horizon < 0 ? found : qMin(horizon, found);
         heldBack = dropAged(j, horizon >= 0 ? qMin(through, horizon) : through);
         tx.commit();
     }
@@ -720,10 +798,37 @@ QString rebuiltJournalReport(const QString& why, const QString& aside, const QSt
     return text;
 }
 
+// Numbers as runs ("3-7,9"), and back.
+QString runsText(const QList<qint64>& sorted) {
+    QStringList runs;
+    for (qsizetype i = 0; i < sorted.size();) {
+        qsizetype k = i;
+        while (k + 1 < sorted.size() && sorted[k + 1] == sorted[k] + 1) ++k;
+        runs << (k == i ? QString::number(sorted[i]) : QStringLiteral("%1-%2").arg(sorted[i]).arg(sorted[k]));
+        i = k + 1;
+    }
+    return runs.join(QLatin1Char(','));
+}
+QSet<qint64> runsOf(const QString& text) {
+    QSet<qint64> out;
+    for (const QString& run : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList ends = run.split(QLatin1Char('-'));
+        for (qint64 n = ends.first().toLongLong(); n <= ends.last().toLongLong(); ++n) out.insert(n);
+    }
+    return out;
+}
+
+// The numbers a put-back of set-aside entries found missing from the journal
+// file, noted in the call file before it writes them in: a put-back whose
+// last commit was refused or killed is told by them when it is done again.
+const QString kTakingBack = QStringLiteral("TarvoJournalTakingBack");
+
 // The entries of the set-aside files `asides` that the sound journal file
 // `path` lacks, between the first one it keeps and the last moved, written
 // back into it; each set-aside file is then noted read, and what came back
-// is told (kept as a report in the same commit as those notes).
+// is told (kept as a report in the same commit as those notes, after the
+// entries are in: a refusal or a kill before it leaves the files unread, and
+// the next opening does it again and tells what the first try found missing).
 void takeBackAside(const QString& path, const QStringList& asides) {
     const qint64 moved = movedThrough();
     const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
@@ -732,30 +837,49 @@ void takeBackAside(const QString& path, const QStringList& asides) {
     for (const QString& a : asides)
         for (const LogEntry& e : JournalEntriesAt(a, 0))
             if (e.seq >= from && e.seq <= moved) found = MergedLog(found, {e});
-    int added = 0;
+    QSet<qint64> missing = runsOf(GetVariant(dbPhoneCur, kTakingBack, QString(), kNotes));
     if (!found.isEmpty()) {
         AttachedJournal attached(path);
         Database& j = attached.j;
+        QSet<qint64> held;
+        for (platform::RowReader r = j.rows(QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq BETWEEN ? AND ?").arg(j.qualified(kChargeLog)),
+                                            {from, moved});
+             r.next();)
+            held.insert(r.integer(0));
+        const qsizetype before = missing.size();
+        for (const LogEntry& e : std::as_const(found))
+            if (!held.contains(e.seq)) missing.insert(e.seq);
+        if (missing.size() > before) {
+            QList<qint64> sorted(missing.cbegin(), missing.cend());
+            std::sort(sorted.begin(), sorted.end());
+            SetVariant(dbPhoneCur, kTakingBack, runsText(sorted), kNotes);
+            RestoreStep(QStringLiteral("journal-takeback-noted"));
+        }
         platform::Transaction tx(j);
         const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
                                    .arg(j.qualified(kChargeLog), kEntryColumns);
         for (const LogEntry& e : std::as_const(found))
-            added += j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
-                                        e.date.isEmpty() ? QVariant() : QVariant(e.date)});
+            if (!held.contains(e.seq))
+                j.execute(insert, {e.seq, e.gen, e.kind, e.userid, e.amount, e.balance, e.calladdr,
+                                   e.date.isEmpty() ? QVariant() : QVariant(e.date)});
         tx.commit();
+        RestoreStep(QStringLiteral("journal-takeback-in"));
     }
+    const qsizetype added = missing.size();
     const QString key = QStringLiteral("journal:") + namesOf(asides);
     {
         platform::Transaction tx(dbPhoneCur);
         for (const QString& a : asides) SetVariant(dbPhoneCur, kAsideRead + QFileInfo(a).fileName(), QStringLiteral("1"), kNotes);
         noteJournalSound(path);
-        if (added > 0)
+        if (added > 0) {
             KeepReport(dbPhoneCur, key,
                        QStringLiteral("另存的计费记录归档文件%1中有%2笔已结清的记账记录不在%3中，已重新存入%3。")
                            .arg(namesOf(asides))
                            .arg(added)
                            .arg(kJournalFile),
                        QStringLiteral("警告"), platform::mbOKOnly);
+            SetVariant(dbPhoneCur, kTakingBack, QString(), kNotes);
+        }
         tx.commit();
     }
     if (added > 0) TellReport(dbPhoneCur, key);

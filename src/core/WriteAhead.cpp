@@ -12,6 +12,11 @@
 namespace ModSwitch {
 namespace {
 const QString kTable = QStringLiteral("tab_writeahead");
+std::function<void(const QString&, const QString&, const QString&)> g_stepHook;
+
+void step(const QString& kind, const QString& key, const QString& at) {
+    if (g_stepHook) g_stepHook(kind, key, at);
+}
 
 // A write outside a transaction is the act's own commit: synced, whatever the
 // file's commits are otherwise, since the act follows it at once.
@@ -49,6 +54,7 @@ qint64 WriteAhead(const platform::Database& db, const QString& kind, const QStri
                        {kind, key})
                  .toLongLong();
     });
+    step(kind, key, QStringLiteral("written"));
     return id;
 }
 
@@ -57,6 +63,7 @@ void SettleWriteAhead(const platform::Database& db, const QString& kind, const Q
     durably(db, [&] {
         db.execute(QStringLiteral("DELETE FROM %1 WHERE f_kind = ? AND f_key = ?").arg(db.qualified(kTable)), {kind, key});
     });
+    step(kind, key, QStringLiteral("settled"));
 }
 
 QList<WriteAheadRecord> PendingWriteAhead(const platform::Database& db, const QString& kind) {
@@ -151,6 +158,27 @@ void DropReports(const platform::Database& db) {
     db.execute(QStringLiteral("DELETE FROM %1 WHERE f_kind = ?").arg(db.qualified(kTable)), {kReportKind});
 }
 
+void CarryReports(const platform::Database& into, const QString& replaced) {
+    QList<WriteAheadRecord> kept;
+    try {
+        if (replaced.isEmpty() || !QFileInfo::exists(replaced)) return;
+        const platform::Database from = platform::Database::openReadOnly(replaced);
+        // A file whose table cannot be found tells nothing of its reports.
+        if (from.actualTableName(kTable).isEmpty()) return;
+        kept = PendingWriteAhead(from, kReportKind);
+    } catch (const platform::DbError&) {
+        return;
+    }
+    DropReports(into);
+    for (const WriteAheadRecord& w : std::as_const(kept)) {
+        EnsureWriteAhead(into);
+        into.execute(QStringLiteral("INSERT INTO %1 (f_kind, f_key, f_body, f_made) VALUES (?, ?, ?, ?) "
+                                    "ON CONFLICT (f_kind, f_key) DO NOTHING")
+                         .arg(into.qualified(kTable)),
+                     {w.kind, w.key, w.body, w.made});
+    }
+}
+
 namespace {
 // (file, key) of the reports held for a box after the opening.
 QList<QPair<QString, QString>> g_held;
@@ -176,6 +204,9 @@ void ReportsHeldTold() {
 
 namespace testing {
 void forgetHeldReports() { g_held.clear(); }
+void setWriteAheadHook(std::function<void(const QString&, const QString&, const QString&)> hook) {
+    g_stepHook = std::move(hook);
+}
 }  // namespace testing
 
 // The kinds an opening settles, and how. A kind acting on the switch adds its

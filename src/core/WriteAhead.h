@@ -12,6 +12,7 @@
 // road redone after a kill) replaces its record, so it is told once.
 #include <QList>
 #include <QString>
+#include <functional>
 
 #include "platform/Db.h"
 
@@ -69,6 +70,13 @@ void KeepAndTell(const platform::Database& db, const QString& key, const QString
                  int buttons);
 // The reports a file put back brought with it belong to the copy's time: they go.
 void DropReports(const platform::Database& db);
+// The reports of a file put back from its copy: those the file it replaces
+// (`replaced`, set aside) still gives, which the copy may never have held,
+// in place of the copy's own. When `replaced` gives none (missing, or its
+// records cannot be read) the copy's stay: a report told twice rather than
+// never. In `into`'s transaction when one is open. Throws platform::DbError
+// when `into` cannot take them.
+void CarryReports(const platform::Database& into, const QString& replaced);
 // The key of a report whose act is 数据库管理's restore: its lines are told
 // in the box "数据恢复成功" (admin::TellRestore), not on their own.
 inline const QString kRestoreReportKey = QStringLiteral("restore");
@@ -97,6 +105,10 @@ QList<WriteAheadRecord> SettleAtOpening();
 namespace testing {
 // What a kill does to the reports held for a box after the opening.
 void forgetHeldReports();
+// Called with (kind, key, "written") once WriteAhead has written a record,
+// and (kind, key, "settled") once SettleWriteAhead has removed one: where a
+// kill test stops the station. Null removes it.
+void setWriteAheadHook(std::function<void(const QString& kind, const QString& key, const QString& step)> hook);
 }  // namespace testing
 
 }  // namespace ModSwitch

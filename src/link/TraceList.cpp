@@ -23,7 +23,10 @@ int TraceList::lineHeight() const { return qMax(1, fontMetrics().height()); }
 
 int TraceList::visibleRows() const { return qMax(1, viewport()->height() / lineHeight()); }
 
-int TraceList::topRow() const { return verticalScrollBar()->value(); }
+int TraceList::topRow() const {
+    if (!stale_ || wantedTop_ < 0) return verticalScrollBar()->value();
+    return qMin(wantedTop_, qMax(0, count() - visibleRows()));
+}
 
 int TraceList::rowAt(int y) const {
     const int row = topRow() + y / lineHeight();
@@ -42,17 +45,35 @@ void TraceList::updateRanges() {
 
 void TraceList::addItem(const QString& line) {
     lines_.append(line);
-    // Only the vertical range moves; the view repaints when it is shown.
+    // Every frame to and from the switch comes here, shown or not: hidden,
+    // nothing else moves until it is shown.
+    if (!isVisible()) {
+        stale_ = true;
+        return;
+    }
+    // Only the vertical range moves.
     verticalScrollBar()->setRange(0, qMax(0, count() - visibleRows()));
-    if (isVisible()) viewport()->update();
+    viewport()->update();
 }
 
 void TraceList::clear() {
     lines_.clear();
     current_ = -1;
     widest_ = 0;
+    stale_ = false;
+    wantedTop_ = -1;
     updateRanges();
     viewport()->update();
+}
+
+void TraceList::showEvent(QShowEvent* e) {
+    QAbstractScrollArea::showEvent(e);
+    if (!stale_) return;
+    const int top = wantedTop_;
+    stale_ = false;
+    wantedTop_ = -1;
+    updateRanges();
+    if (top >= 0) verticalScrollBar()->setValue(top);
 }
 
 void TraceList::setCurrentRow(int row) {
@@ -60,7 +81,14 @@ void TraceList::setCurrentRow(int row) {
     viewport()->update();
 }
 
-void TraceList::scrollToTop(int row) { verticalScrollBar()->setValue(qMax(0, row)); }
+void TraceList::scrollToTop(int row) {
+    if (!isVisible()) {
+        stale_ = true;
+        wantedTop_ = qMax(0, row);
+        return;
+    }
+    verticalScrollBar()->setValue(qMax(0, row));
+}
 
 void TraceList::paintEvent(QPaintEvent*) {
     QPainter p(viewport());

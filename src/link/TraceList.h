@@ -39,6 +39,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void changeEvent(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
 private:
     int lineHeight() const;
@@ -48,4 +49,8 @@ private:
     QStringList lines_;
     int current_ = -1;
     int widest_ = 0;   // characters of the longest line, for the horizontal range
+    // Hidden, the list only keeps its lines: the scroll bars and the top line
+    // asked for are brought up to date when it is shown.
+    bool stale_ = false;
+    int wantedTop_ = -1;
 };

@@ -126,11 +126,26 @@ frmSRV::frmSRV(QWidget* parent) : QWidget(parent) {
     layoutLists();
 }
 
+namespace {
+// "HH:mm:ss" of the station's clock, written out by hand: every frame to and
+// from the switch is traced, shown or not.
+QString traceTime() {
+    const QTime t = platform::Now().time();
+    const int parts[3] = {t.hour(), t.minute(), t.second()};
+    QString text(8, QLatin1Char(':'));
+    for (int i = 0; i < 3; ++i) {
+        text[3 * i] = QLatin1Char(char('0' + parts[i] / 10));
+        text[3 * i + 1] = QLatin1Char(char('0' + parts[i] % 10));
+    }
+    return text;
+}
+}  // namespace
+
 QString frmSRV::ShowRecord(const QString& text, int dir) {
     const QString spaced = ModComm::SpaceHex(text);
     if (filterLen_ > 0 && text.left(filterLen_) != txtFilter->text()) return spaced;
     if (lstRec->count() > kMaxLines) lstRec->clear();
-    lstRec->addItem(platform::Now().toString(QStringLiteral("HH:mm:ss")) + marks_[dir < 0 || dir > 2 ? 0 : dir] + spaced);
+    lstRec->addItem(traceTime() + marks_[dir < 0 || dir > 2 ? 0 : dir] + spaced);
     if (!locked_) lstRec->scrollToTop(lstRec->count() - 1);
     return spaced;
 }

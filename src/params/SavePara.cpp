@@ -105,16 +105,66 @@ quint32 bgr(const QColor& c) { return quint32(c.red()) | quint32(c.green()) << 8
 
 void paintSaved(FlexGrid& g, int r) { SetRowColor(g, r, ModGeneral::kPendingRowColor); }
 
+// A save stopped after some of its rows were stored (each row commits
+// alone): the status names both, the text ready for the status bar.
+struct PartlySaved : std::runtime_error {
+    explicit PartlySaved(const QString& t) : std::runtime_error("partly saved"), text(t) {}
+    QString text;
+};
+
+PartlySaved partlySaved(const QStringList& saved, const QStringList& unsaved, const std::exception& e) {
+    return PartlySaved(QStringLiteral("保存未完成：%1已保存，%2未保存：%3")
+                           .arg(saved.join(QStringLiteral("、")), unsaved.join(QStringLiteral("、")), platform::OperatorText(e)));
+}
+
+// The rows `wanted` written one by one by `write`, each committing alone: a
+// row refused after others were stored stops the save with both named (by
+// `name`), the rows not written keeping what was typed; one refused before
+// any stops it as it came.
+void rowByRow(FlexGrid& g, const std::function<bool(int)>& wanted, const std::function<QString(int)>& name,
+              const std::function<void(int)>& write) {
+    QStringList saved;
+    int r = 1;
+    try {
+        for (; r < g.Rows(); ++r) {
+            if (!wanted(r)) continue;
+            write(r);
+            saved << name(r);
+        }
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception& e) {
+        if (saved.isEmpty()) throw;
+        QStringList unsaved;
+        for (; r < g.Rows(); ++r)
+            if (wanted(r)) unsaved << name(r);
+        throw partlySaved(saved, unsaved, e);
+    }
+}
+
+// A row keyed by a port's address, named as the port is.
+QString portRow(const FlexGrid& g, int r) {
+    bool ok = false;
+    const int address = g.TextMatrix(r, 0).trimmed().toInt(&ok);
+    if (ok && address >= 0 && address < 120) {
+        const QString number = PortName(address);
+        if (!number.isEmpty()) return QStringLiteral("分机") + number;
+    }
+    if (ok && address >= 224 && address <= 239) return PortName(address);
+    return QStringLiteral("物理地址") + g.TextMatrix(r, 0).trimmed();
+}
+
 // ---------------------------------------------------------------- simple tables
 
 void saveTwoColumn(FlexGrid& g, const QString& sql, const std::function<Params(int)>& keys) {
-    for (int r = 1; r < g.Rows(); ++r) {
-        if (!edited(g, r, 1)) continue;
-        Params p = {DialToHex(g.TextMatrix(r, 1))};
-        p += keys(r);
-        dbSwitch.execute(sql, p);
-        paintSaved(g, r);
-    }
+    rowByRow(
+        g, [&](int r) { return edited(g, r, 1); }, [&](int r) { return portRow(g, r); },
+        [&](int r) {
+            Params p = {DialToHex(g.TextMatrix(r, 1))};
+            p += keys(r);
+            dbSwitch.execute(sql, p);
+            paintSaved(g, r);
+        });
 }
 
 // The value of a column-chooser column, by its grid title.
@@ -207,10 +257,14 @@ void saveChooserTable(FlexGrid& g, bool ext) {
     }
     ChooserLists lists;
     const QString table = ext ? kExtension : QStringLiteral("Relay");
-    for (int r = 1; r < g.Rows(); ++r) {
-        const bool numberPart = ext && edited(g, r, 1);
-        const bool paramPart = ext ? g.Cols() >= 4 && edited(g, r, 3) : edited(g, r, 1);
-        if (!numberPart && !paramPart) continue;
+    const auto numberPartOf = [&](int r) { return ext && edited(g, r, 1); };
+    const auto paramPartOf = [&](int r) { return ext ? g.Cols() >= 4 && edited(g, r, 3) : edited(g, r, 1); };
+    const auto name = [&](int r) {
+        return ext ? portRow(g, r) : QStringLiteral("中继") + g.TextMatrix(r, 0).trimmed();
+    };
+    rowByRow(g, [&](int r) { return numberPartOf(r) || paramPartOf(r); }, name, [&](int r) {
+        const bool numberPart = numberPartOf(r);
+        const bool paramPart = paramPartOf(r);
         QStringList sets;
         Params p;
         for (const Column& col : columns) {
@@ -230,27 +284,32 @@ void saveChooserTable(FlexGrid& g, bool ext) {
         } else {
             paintSaved(g, r);
         }
-    }
+    });
 }
 
 void saveAccount(FlexGrid& g) {
     const QStringList grades = options(QStringLiteral("押金等级"));
-    for (int r = 1; r < g.Rows(); ++r) {
-        if (!edited(g, r, 1)) continue;
+    // An account with no number yet (FFFF) is named by its place.
+    const auto name = [&](int r) {
+        const QString account = g.TextMatrix(r, 1).trimmed();
+        const bool none = account.isEmpty() || account.compare(QStringLiteral("FFFF"), Qt::CaseInsensitive) == 0;
+        return none ? QStringLiteral("帐号（位置%1）").arg(g.TextMatrix(r, 0).trimmed()) : QStringLiteral("帐号") + account;
+    };
+    rowByRow(g, [&](int r) { return edited(g, r, 1); }, name, [&](int r) {
         // The owner keeps the user id its commit stored (the grid shows only a name).
         dbSwitch.execute(QStringLiteral("update account set account=?,firstgrade=?,secgrade=?,locked=?,clearpassword=?,"
                                         "bset=1 where address=?"),
                          {g.TextMatrix(r, 1), FindInArray(grades, g.TextMatrix(r, 2)), FindInArray(grades, g.TextMatrix(r, 3)),
                           g.TextMatrix(r, 5) == QLatin1String("ON"), g.TextMatrix(r, 6) == QLatin1String("ON"), num(g, r, 0)});
         paintSaved(g, r);
-    }
+    });
 }
 
 void savePabxTimes(FlexGrid& g) {
     const QStringList kinds = options(QStringLiteral("时段类型"));
     const bool second = SwitchModel == 2;
-    for (int r = 1; r < g.Rows(); ++r) {
-        if (!edited(g, r, 1)) continue;
+    const auto name = [&](int r) { return QStringLiteral("时间段") + g.TextMatrix(r, 0).trimmed(); };
+    rowByRow(g, [&](int r) { return edited(g, r, 1); }, name, [&](int r) {
         const QString seg = g.TextMatrix(r, 0).trimmed();
         bool ok = false;
         int s = seg.toInt(&ok);
@@ -266,7 +325,7 @@ void savePabxTimes(FlexGrid& g) {
         p << s;
         dbSwitch.execute(sql + QStringLiteral(",bSet=1 where SegNo=?"), p);
         paintSaved(g, r);
-    }
+    });
 }
 
 void savePabxFeeRate(FlexGrid& g) {
@@ -285,8 +344,8 @@ void savePabxFeeRate(FlexGrid& g) {
         tx.commit();
     }
     const int o = second ? -1 : 0;   // the second model has no grade column
-    for (int r = 1; r < g.Rows(); ++r) {
-        if (!edited(g, r, 1)) continue;
+    const auto name = [&](int r) { return QStringLiteral("费率字头") + g.TextMatrix(r, 0).trimmed(); };
+    rowByRow(g, [&](int r) { return edited(g, r, 1); }, name, [&](int r) {
         const QString h = DialToHex(g.TextMatrix(r, 0));
         const int grade = second ? 8 : FindInArray(grades, g.TextMatrix(r, 2));
         const Params values = {FindInArray(kinds, g.TextMatrix(r, 1)), grade, num(g, r, 3 + o), money(g, r, 4 + o),
@@ -302,25 +361,21 @@ void savePabxFeeRate(FlexGrid& g) {
                              values + Params{h});
         }
         paintSaved(g, r);
-    }
+    });
 }
 
 void saveExtDeposit(FlexGrid& g) {
-    for (int r = 1; r < g.Rows(); ++r) {
-        if (!edited(g, r, 1) && !edited(g, r, 2)) continue;
-        dbSwitch.execute(QStringLiteral("update extdeposit set bset=1,changevalue=? where address=?"), {money(g, r, 2), num(g, r, 0)});
-        paintSaved(g, r);
-    }
+    rowByRow(
+        g, [&](int r) { return edited(g, r, 1) || edited(g, r, 2); },
+        [&](int r) { return QStringLiteral("分机") + g.TextMatrix(r, 1).trimmed(); },
+        [&](int r) {
+            dbSwitch.execute(QStringLiteral("update extdeposit set bset=1,changevalue=? where address=?"),
+                             {money(g, r, 2), num(g, r, 0)});
+            paintSaved(g, r);
+        });
 }
 
 // ---------------------------------------------------------------- users
-
-// A save of users stopped after some of them were stored (each user commits
-// alone): the status names both, the text ready for the status bar.
-struct PartlySaved : std::runtime_error {
-    explicit PartlySaved(const QString& t) : std::runtime_error("partly saved"), text(t) {}
-    QString text;
-};
 
 // Returns what the save left for later once the money moved; empty when nothing.
 QString saveUsers(FlexGrid& g) {
@@ -389,8 +444,7 @@ QString saveUsers(FlexGrid& g) {
         QStringList unsaved;
         for (; r < g.Rows(); ++r)
             if (edited(g, r, 1)) unsaved << QStringLiteral("用户%1").arg(g.TextMatrix(r, 0).trimmed());
-        throw PartlySaved(QStringLiteral("保存未完成：%1已保存，%2未保存：%3")
-                              .arg(saved.join(QStringLiteral("、")), unsaved.join(QStringLiteral("、")), platform::OperatorText(e)));
+        throw partlySaved(saved, unsaved, e);
     }
     // Balances: the deposit grades and the running calls follow. The users'
     // money has moved and the save is done: a refusal here leaves the user

@@ -24,8 +24,16 @@ int g_yieldDepth = 0;
 
 QDateTime Now() {
     if (g_now) return g_now();
-    // Whole seconds, with one conversion to local time (each one consults the zone files).
-    return QDateTime::fromMSecsSinceEpoch(QDateTime::currentMSecsSinceEpoch() / 1000 * 1000);
+    // Whole seconds, with one conversion to local time (each one consults the
+    // zone files), made once a second: a record asks several times.
+    thread_local qint64 second = -1;
+    thread_local QDateTime local;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (now != second) {
+        local = QDateTime::fromMSecsSinceEpoch(now * 1000);
+        second = now;
+    }
+    return local;
 }
 
 qint64 TickMs() {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstring>
 #include <sqlite3.h>
+#include <malloc.h>
 
 namespace platform {
 
@@ -306,14 +307,20 @@ public:
         durabilityPending = false;
     }
     // Before a statement runs outside a transaction: one that may write or
-    // begin a transaction commits as its files were last asked to (a pragma
-    // reads the setting as asked for).
+    // begin a transaction commits as its files were last asked to, and a
+    // pragma that reads the setting reads it as asked for. A pragma that only
+    // reads something else (a schema's version, asked before every record)
+    // changes nothing: a run of records would set the file back and forth.
     void beforeRun(sqlite3_stmt* st) {
         if (!durabilityPending || !sqlite3_get_autocommit(db)) return;
         bool settle = !sqlite3_stmt_readonly(st);
         if (!settle) {
-            const QByteArray head = QByteArray(sqlite3_sql(st)).trimmed().left(9).toUpper();
-            settle = head.startsWith("BEGIN") || head.startsWith("SAVEPOINT") || head.startsWith("PRAGMA");
+            // Read in place: every read outside a transaction passes here.
+            const char* sql = sqlite3_sql(st);
+            while (*sql == ' ' || *sql == '\t' || *sql == '\n' || *sql == '\r') ++sql;
+            const auto startsWith = [sql](const char* word) { return sqlite3_strnicmp(sql, word, int(strlen(word))) == 0; };
+            settle = startsWith("BEGIN") || startsWith("SAVEPOINT") ||
+                     (startsWith("PRAGMA") && sqlite3_strlike("%synchronous%", sql, 0) == 0);
         }
         if (settle) settleDurability();
     }
@@ -1090,6 +1097,18 @@ bool Database::integrityCheck() const {
 
 bool Database::structureCheck() const { return runCheck(false); }
 
+namespace {
+// The full check's cache, once freed, is handed back to the system: the
+// process would otherwise keep it resident for the rest of the session.
+void giveBackCheckCache(bool full) {
+#ifdef __GLIBC__
+    if (full) malloc_trim(0);
+#else
+    (void)full;
+#endif
+}
+}  // namespace
+
 bool Database::runCheck(bool full) const {
     const QString s = quoteIdent(schema_);
     // The full check looks every row up in each of its table's indexes: with
@@ -1118,9 +1137,11 @@ bool Database::runCheck(bool full) const {
              r.next();)
             out << r.text(0);
         restoreCache();
+        giveBackCheckCache(full);
         return out == QStringList{QStringLiteral("ok")};
     } catch (const DbError& e) {
         restoreCache();
+        giveBackCheckCache(full);
         if (meansDamage(e)) return false;
         throw;
     }
@@ -1145,6 +1166,9 @@ void Database::backupTo(const QString& target) const {
         sqlite3_close_v2(dst);
         throw DbError(mapError(rc), QStringLiteral("无法写入 '%1'").arg(target));
     }
+    // The copy is written once, front to back: pages kept for it are memory
+    // held for nothing (a call file is copied beside its check at the start).
+    sqlite3_exec(dst, "PRAGMA cache_size=-256", nullptr, nullptr, nullptr);
     sqlite3_backup* b = sqlite3_backup_init(dst, "main", conn_->db, schema_.toUtf8().constData());
     if (!b) {
         QString msg = QString::fromUtf8(sqlite3_errmsg(dst));

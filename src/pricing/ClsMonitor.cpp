@@ -80,10 +80,26 @@ QDateTime frameDate(const ModComm::FrameReader& f) { return f.dateTime(17, platf
 QString storedDate(const QDateTime& t) {
     const QDate d = t.date();
     const QTime h = t.time();
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(), h.hour(), h.minute(),
-                  h.second());
-    return QString::fromLatin1(buf);
+    if (!d.isValid() || !h.isValid() || d.year() < 0 || d.year() > 9999) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(), h.hour(), h.minute(),
+                      h.second());
+        return QString::fromLatin1(buf);
+    }
+    // Written out by hand: a record asks three times.
+    QString text(19, QLatin1Char(' '));
+    const auto put = [&text](int at, int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10) text[at + i] = QLatin1Char(char('0' + value % 10));
+    };
+    put(0, d.year(), 4);
+    text[4] = text[7] = QLatin1Char('-');
+    put(5, d.month(), 2);
+    put(8, d.day(), 2);
+    put(11, h.hour(), 2);
+    text[13] = text[16] = QLatin1Char(':');
+    put(14, h.minute(), 2);
+    put(17, h.second(), 2);
+    return text;
 }
 
 // The text of a statement every record runs on a table of the call file,
@@ -425,7 +441,7 @@ ClsMonitor::UserRow ClsMonitor::FindUser(const QString& account, int extAddr) {
     if (r.isNull(1)) return u;
     u.found = true;
     u.username = r.text(2);
-    u.remain = ModSwitch::BalanceOf(u.userid, Currency::fromRaw(r.integer(3)));
+    u.held = Currency::fromRaw(r.integer(3));
     u.overdraft = Currency::fromRaw(r.integer(4));
     u.balancemode = int(r.integer(5));
     u.printonce = r.integer(6) != 0;
@@ -462,8 +478,9 @@ bool ClsMonitor::ParseRecord(const QByteArray& frame) {
         m_User = FindUser(m_Account, s.ExtAddr);
         s.UserID = m_User.userid;
         m_UserID = s.UserID;
-        // A user id without a user row has no balance and is charged nothing.
-        s.Balance = m_User.found ? m_User.remain : Currency();
+        // Read where the record is stored (SaveRecord): a charged record
+        // reads it inside its own transaction.
+        s.Balance = Currency();
         return true;
     } catch (const std::exception& e) {
         m_Error = QString::fromUtf8(e.what());
@@ -718,8 +735,11 @@ bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {
             // The balance as it is now: what the station file holds, less the
             // charges logged that it has not applied yet.
             s.Balance = ModSwitch::BalanceOf(m_UserID) - total;
-        } else if (bSendFee) {
+        } else if (bSendFee || !m_User.found) {
+            // A user id without a user row has no balance and is charged nothing.
             s.Balance = Currency();
+        } else {
+            s.Balance = ModSwitch::BalanceOf(m_UserID, m_User.held);
         }
         const Currency yj = m_UserID == 0 ? Currency() : s.Balance;
         const QString when = storedDate(s.StartTime);

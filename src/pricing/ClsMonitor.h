@@ -62,7 +62,10 @@ private:
         bool found = false;
         qint32 userid = 0;
         QString username;
-        platform::Currency remain, overdraft;
+        // remain: with the charges logged that the station file has not
+        // taken yet (ReadUser); held: as the station file holds it (FindUser,
+        // whose record reads the balance where it is stored).
+        platform::Currency remain, held, overdraft;
         int balancemode = 0;
         bool printonce = false;
     };

@@ -85,19 +85,19 @@ bool g_settling = false;
 
 }  // namespace
 
-void WriteReleaseIntent(qint64 userId) {
+void WriteReleaseIntent(qint64 userId, bool clearPasswords) {
     Release r;
     r.name = dbSwitch.scalar(QStringLiteral("select username from user where userid=?"), {userId}).toString();
     platform::Recordset accounts =
         dbSwitch.query(QStringLiteral("select * from account where userid=? order by address"), {userId});
     for (accounts.moveFirst(); !accounts.eof(); accounts.moveNext())
         r.rows.append({true, accounts.lng(QStringLiteral("address")),
-                       AccountRow(RowValues::of(accounts), kModeRelease, true, Owner{})});
+                       AccountRow(RowValues::of(accounts), kModeRelease, clearPasswords, Owner{})});
     platform::Recordset extensions =
         dbSwitch.query(QStringLiteral("select * from extension where userid=? order by address"), {userId});
     for (extensions.moveFirst(); !extensions.eof(); extensions.moveNext())
         r.rows.append({false, extensions.lng(QStringLiteral("address")),
-                       ExtParaRow(RowValues::of(extensions), kModeRelease, true, Owner{})});
+                       ExtParaRow(RowValues::of(extensions), kModeRelease, clearPasswords, Owner{})});
     ModSwitch::WriteAhead(dbSwitch, kReleaseIntent, QString::number(userId), bodyOf(r));
 }
 

@@ -22,9 +22,9 @@ namespace transfer {
 inline const QString kReleaseIntent = QStringLiteral("release");
 
 // Writes the release intent of user `userId`'s accounts and extensions, as
-// DownUserPara(userId, kModeRelease, 1, ...) will send them. Throws
-// platform::DbError when it cannot be written: then nothing may be sent.
-void WriteReleaseIntent(qint64 userId);
+// DownUserPara(userId, kModeRelease, clearPasswords, ...) will send them.
+// Throws platform::DbError when it cannot be written: then nothing may be sent.
+void WriteReleaseIntent(qint64 userId, bool clearPasswords = true);
 
 // Settles the release intent of `userId` (see above); true when none is left.
 // Throws platform::DbError when the station file refuses the outcome (the

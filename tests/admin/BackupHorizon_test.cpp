@@ -96,6 +96,44 @@ TEST_F(BackupHorizonTest, ABackupPutBackAfterTheKeepingTimeStillGetsEveryEntrySi
     EXPECT_EQ(remainOf(7), ledger);
 }
 
+// A backup the journal was never told of: its note lost, or a station file
+// without a mark (a backup set made before the marks, a file copied into the
+// backup folder by hand). Found in 数据库管理's folder, it is placed by its
+// own mark or by its rows: 500 days on, with calls and starts since, putting
+// it back gives every balance exactly.
+class UnnotedBackupTest : public BackupHorizonTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(UnnotedBackupTest, ABackupNeverNotedStillGetsEveryEntrySinceIt) {
+    const bool unmarked = GetParam();
+    for (int m = 1; m <= 2; ++m) call(m, now.date());
+    restart();
+    // Into the folder the window proposes.
+    frmDBManager& w = frmDBManager::instance();
+    w.show();
+    w.opt_Click(0);
+    const QString f = w.txtPath->text();
+    click(0, f, "备份完成");
+    dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname LIKE 'TarvoBackupMark:%'");
+    if (unmarked) Database::open(f + "Switch.mdb").execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kChargeMark});
+    Currency ledger = remainOf(7);
+    for (int m = 3; m <= 5; ++m) ledger -= call(m, now.date());
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();
+    now = now.addDays(500);
+    ledger -= call(6, now.date());
+    restart();
+    restart();
+    EXPECT_GE(inJournalFile(), 3);
+
+    click(2, f, "数据恢复成功");
+    const QString told = script::shown().last().text;
+    EXPECT_EQ(remainOf(7), ledger) << told.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(NoteLostOrFileUnmarked, UnnotedBackupTest, ::testing::Bool());
+
 // The same for the users' table copied by 备份 in 用户管理 ("Backup.mdb"):
 // put back by 恢复 after the keeping time, every balance follows the journal.
 TEST_F(BackupHorizonTest, AUsersTableBackupPutBackAfterTheKeepingTimeStillGetsEveryEntrySinceIt) {

@@ -378,6 +378,79 @@ TEST_F(DBManagerTest, ARestoredYearFileKeepsTheCallsArchivedSinceItsBackup) {
     EXPECT_EQ(sums.total(), platform::Currency::fromYuan(25));
 }
 
+// A year file of 3,000 calls backed up, then, on the station's side: 200
+// calls archived since; or a call's fee changed since; or the month dropped
+// and as many other calls archived under the same row numbers. The restore
+// through the window keeps every call once, the backup's content where both
+// hold a call; the station's file stays untouched only where it held every
+// call of the backup as the backup has it.
+TEST_F(DBManagerTest, ARestoreKeepsTheStationsYearFileOnlyWhereItHoldsEveryCallOfTheBackup) {
+    const QString year = DataPath + "phbill_2026.mdb";
+    auto calls = [](const QString& path) {
+        QMap<QString, QString> held;
+        Database a = Database::open(path);
+        for (platform::RowReader r = a.rows("select f_calladdr, f_date, f_moneny from Tab_Ph1"); r.next();) {
+            const QString key = r.text(0) + '/' + r.text(1);
+            held[key] = held.contains(key) ? QStringLiteral("twice") : r.text(2);
+        }
+        return held;
+    };
+    auto answered = [](const Database& a, int n, int hour, int fee) {
+        platform::Transaction tx(a);
+        for (int i = 0; i < n; ++i)
+            a.execute("insert into Tab_Ph1 values(?, ?, ?, ?)",
+                      {i % 40, i % 40,
+                       QString("2026-01-05 %1:%2:%3").arg(hour, 2, 10, QChar('0')).arg(i / 60, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0')),
+                       fee});
+        tx.commit();
+    };
+    enum Since { Archived, FeeChanged, MonthRefilled };
+    for (const Since since : {Archived, FeeChanged, MonthRefilled}) {
+        SCOPED_TRACE(since);
+        {
+            QFile::remove(year);
+            Database a = Database::create(year);
+            a.execute("create table Tab_Ph1(f_calladdr integer, f_userid integer, f_date text, f_moneny integer)");
+            answered(a, 3000, 8, 100);
+        }
+        const QString f = folder(QString("bk%1").arg(int(since)));
+        script::answer("备份完成", platform::rOK);
+        backupTo(f);
+        ASSERT_EQ(script::pendingAnswers(), 0);
+        const QMap<QString, QString> backedUp = calls(f + "phbill_2026.mdb");
+        ASSERT_EQ(backedUp.size(), 3000);
+        QMap<QString, QString> expected = backedUp;
+        {
+            Database a = Database::open(year);
+            if (since == Archived) {
+                answered(a, 200, 20, 300);
+            } else if (since == FeeChanged) {
+                a.execute("update Tab_Ph1 set f_moneny=999 where rowid=1500");
+            } else {
+                a.execute("delete from Tab_Ph1");
+                answered(a, 3000, 21, 400);
+            }
+        }
+        for (auto [key, fee] : calls(year).asKeyValueRange())
+            if (!expected.contains(key)) expected[key] = fee;
+        const QByteArray before = platform::fileIdentity(year);
+        win().opt_Click(2);
+        win().txtPath->setText(f);
+        script::answer("数据恢复成功", platform::rOK);
+        win().cmd_Click(1);
+        ASSERT_EQ(script::pendingAnswers(), 0);
+        EXPECT_EQ(calls(year), expected);
+        EXPECT_EQ(platform::fileIdentity(year) == before, since == Archived);
+        const QString line = since == Archived      ? "phbill_2026.mdb：从备份找回0张现有文件中没有的话单，保留备份之后归档的200张话单。"
+                             : since == FeeChanged ? "数据恢复成功"
+                                                   : "phbill_2026.mdb：从备份找回3000张现有文件中没有的话单，保留备份之后归档的3000张话单。";
+        EXPECT_TRUE(script::shown().last().text.contains(line)) << script::shown().last().text.toStdString();
+        EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName()},
+                                             QDir::Files | QDir::Hidden)
+                        .isEmpty());
+    }
+}
+
 // A year file that cannot be merged (the station's own is damaged) is not
 // restored at all, nor is anything else: the box says why.
 TEST_F(DBManagerTest, AYearFileThatCannotBeMergedIsNotRestored) {

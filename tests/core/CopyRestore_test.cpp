@@ -510,3 +510,38 @@ TEST_F(CopyRestoreBase, APutBackWhoseBoxAKillKeptFromTheOperatorIsToldAtTheNextO
     restart();
     EXPECT_EQ(platform::script::shown().size(), 1);
 }
+
+// A report the station file kept (a box a kill kept from the operator) and
+// its copy never held: the file found damaged and put back from the copy, at
+// the start or on the change of site, the report still comes, once, from
+// what the damaged file still gives.
+TEST_F(CopyRestoreBase, AReportTheDamagedStationFileKeptIsShownOnceAfterItsPutBack) {
+    for (const bool atStart : {true, false})
+        for (const Damage kind : {Damage::UserPageLost, Damage::VariantDropped}) {
+            SCOPED_TRACE(std::string(atStart ? "at the start, " : "on the change of site, ") + nameOf(kind));
+            restart();   // the copy as the start takes it
+            ModSwitch::KeepReport(dbSwitch, "catch-up:9-12", "数据库文件switch.mdb落后于话单库，已补记第9至12笔。", "警告",
+                                  platform::mbOKOnly);
+            ModSwitch::OpenAllDB(false);
+            damage(kind);
+            platform::script::reset();
+            platform::script::enable();
+            platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+            platform::script::answer("已补记第9至12笔", platform::rOK);
+            if (!atStart) {
+                QString failure, notice;
+                ASSERT_TRUE(ModSwitch::TryCompactDB(QStringLiteral("Switch.mdb"), &failure, &notice)) << failure.toStdString();
+                ASSERT_TRUE(notice.contains("已用备份switch.mdb.bak恢复")) << notice.toStdString();
+                // Killed before the change of site's own box: the next start tells both.
+                ModSwitch::testing::forgetHeldReports();
+            }
+            restart();
+            QStringList texts;
+            for (const auto& s : platform::script::shown()) texts << s.text;
+            EXPECT_EQ(texts.filter("已补记第9至12笔").size(), 1) << texts.join('\n').toStdString();
+            EXPECT_EQ(texts.filter("已用备份switch.mdb.bak恢复").size(), 1) << texts.join('\n').toStdString();
+            EXPECT_EQ(platform::script::pendingAnswers(), 0);
+            restart();
+            EXPECT_EQ(platform::script::shown().size(), texts.size());
+        }
+}

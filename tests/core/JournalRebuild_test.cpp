@@ -276,6 +276,111 @@ TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhereverItIsKilled) 
     }
 }
 
+// Entries a set-aside journal file still holds and the sound journal file
+// lacks, put back in at an opening, while the disk refuses once (each write
+// and each sync of the journal file and of the call file) and killed at each
+// step of the put-back and while its box is up. After each run and the two
+// openings after it: every settled entry is in the journal file once, the
+// set-aside file no longer read, and the put-back told once, and only once
+// the entries are in.
+class JournalTakeBack : public JournalRebuild {
+protected:
+    // A set-aside file (a name not used before) holding the whole journal,
+    // and the journal file without its first entry: the files open again as
+    // an opening has them before the journal's check.
+    void setAside() {
+        ModSwitch::OpenAllDB(false);
+        const QString aside = dir->file(QStringLiteral("ChargeLog.mdb.damaged-20260701-0000%1").arg(++asides, 2, 10, QChar('0')));
+        ASSERT_TRUE(QFile::copy(journalPath(), aside));
+        {
+            Database j = Database::open(journalPath());
+            j.execute("DELETE FROM tab_chargelog WHERE f_seq=?", {settled.firstKey()});
+        }
+        openDatabases();
+        ModSwitch::OpenRecordsets();
+        ModSwitch::SettleAtOpening();
+    }
+    // Done: the entries in, and the set-aside file noted read (a put-back
+    // not noted is done again by the next opening, and told then).
+    bool putBack() { return inFile(journalPath()) == settled && asidesUnread().isEmpty(); }
+    // After a run whose boxes were `boxes` (`killed` when a kill ended it).
+    void checkTakeBack(QStringList boxes, bool killed) {
+        const QString told = QStringLiteral("已重新存入");
+        // Said exactly when the entry is in; said where it is, not elsewhere.
+        if (!killed) {
+            EXPECT_EQ(JournalRebuild::told(boxes, told), putBack() ? 1 : 0) << boxes.join('\n').toStdString();
+        }
+        // A box whose report could not be settled after it was shown is shown again rather than never.
+        const bool keptAfterShown = JournalRebuild::told(boxes, told) > 0 && reportsKept() > 0;
+        for (int k = 0; k < 2; ++k) {
+            const refusal::MaybeBoxes next(anyBoxes());
+            restart();
+            boxes << next.shown();
+        }
+        boxes.removeAll("(未用的回答)");
+        EXPECT_EQ(JournalRebuild::told(boxes, told), keptAfterShown ? 2 : 1) << boxes.join("\n----\n").toStdString();
+        EXPECT_EQ(shown(inFile(journalPath())), shown(settled));
+        EXPECT_TRUE(asidesUnread().isEmpty());
+        EXPECT_EQ(shown(read(false)), shown(everything));
+        EXPECT_EQ(remainOf(7), balance);
+    }
+    int asides = 0;
+};
+
+TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhateverIsRefused) {
+    QStringList boxes;
+    const int runs = refusal::walk(
+        [&](int) {
+            const refusal::MaybeBoxes told(anyBoxes());
+            const bool through = prepare();
+            boxes = told.shown();
+            boxes.removeAll("(未用的回答)");
+            return through;
+        },
+        [&](int, bool) { checkTakeBack(boxes, false); }, {ModSwitch::kJournalFile, QStringLiteral("PhoneCur.mdb")},
+        [&](int) { setAside(); });
+    EXPECT_GT(runs, 4);
+}
+
+TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhereverItIsKilled) {
+    QStringList steps;
+    ModSwitch::testing::setRestoreStepHook([&](const QString& step) { steps << step; });
+    setAside();
+    {
+        const refusal::MaybeBoxes told(anyBoxes());
+        ASSERT_TRUE(prepare());
+        ASSERT_EQ(JournalRebuild::told(told.shown(), "已重新存入"), 1);
+    }
+    ModSwitch::testing::setRestoreStepHook(nullptr);
+    ASSERT_FALSE(steps.isEmpty());
+    restart();
+    struct Killed {};
+    for (int k = 0; k <= steps.size(); ++k) {
+        SCOPED_TRACE(k < steps.size() ? "killed at " + steps[k].toStdString() : std::string("killed while the box is up"));
+        setAside();
+        int reached = 0;
+        if (k < steps.size())
+            ModSwitch::testing::setRestoreStepHook([&](const QString&) {
+                if (reached++ == k) throw Killed{};
+            });
+        else
+            platform::script::whileShown([](const QString& text) {
+                if (text.contains(ModSwitch::kJournalFile)) throw Killed{};
+            });
+        QStringList boxes;
+        {
+            const refusal::MaybeBoxes told(anyBoxes());
+            EXPECT_THROW(prepare(), Killed);
+            boxes = told.shown();
+        }
+        ModSwitch::testing::setRestoreStepHook(nullptr);
+        platform::script::whileShown(nullptr);
+        if (k == steps.size()) boxes.clear();
+        boxes.removeAll("(未用的回答)");
+        checkTakeBack(boxes, true);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(DamagedOrGone, JournalRebuild, ::testing::Values(Loss::Damaged, Loss::Gone),
                          [](const auto& info) { return info.param == Loss::Damaged ? "Damaged" : "Gone"; });
 

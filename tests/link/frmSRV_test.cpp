@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <cstring>
 #include <new>
 
@@ -266,6 +267,40 @@ TEST_F(TraceWindowTest, TheListKeepsItsCapWhetherShownOrNot) {
     w().hide();
     for (int i = 0; i < 3000; ++i) w().ShowRecord("830300", 0);
     EXPECT_EQ(w().lstRec->count(), 1000);   // emptied once above 5000 lines
+}
+
+TEST_F(TraceWindowTest, EachLineStartsWithTheStationsTimeOfDay) {
+    w().cmdClear_Click();
+    for (const QTime& t : {QTime(9, 5, 7), QTime(23, 59, 59), QTime(0, 0, 0)}) {
+        platform::testing::setNow([t] { return QDateTime(QDate(2026, 3, 4), t); });
+        w().ShowRecord("830300", 1);
+        EXPECT_TRUE(w().lstRec->text(w().lstRec->count() - 1).startsWith(t.toString(QStringLiteral("HH:mm:ss"))))
+            << w().lstRec->text(w().lstRec->count() - 1).toStdString();
+    }
+    platform::testing::setNow(nullptr);
+}
+
+TEST_F(TraceWindowTest, LinesAddedWhileHiddenAreInViewWhenShown) {
+    w().Check1->setChecked(false);
+    w().hide();
+    w().cmdClear_Click();
+    for (int i = 0; i < 300; ++i) w().ShowRecord(i % 2 ? "830300" : "820300", 0);
+    w().show();
+    TraceList& list = *w().lstRec;
+    ASSERT_EQ(list.count(), 300);
+    EXPECT_EQ(list.verticalScrollBar()->maximum(), list.count() - list.visibleRows());
+    EXPECT_EQ(list.topRow(), list.count() - list.visibleRows());   // the last line is in view
+    EXPECT_EQ(list.verticalScrollBar()->value(), list.topRow());
+    // Locked while hidden: the top line stays where it was.
+    w().Check1->setChecked(true);
+    const int top = list.topRow();
+    w().hide();
+    for (int i = 0; i < 50; ++i) w().ShowRecord("830300", 0);
+    w().show();
+    EXPECT_EQ(list.topRow(), top);
+    EXPECT_EQ(list.verticalScrollBar()->maximum(), list.count() - list.visibleRows());
+    w().Check1->setChecked(false);
+    w().hide();
 }
 
 }  // namespace

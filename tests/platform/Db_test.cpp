@@ -384,6 +384,21 @@ TEST_F(DbTest, CommitsSyncAsLastAskedFromTheNextWriteOrTransaction) {
     ASSERT_EQ(level(), 2);
     db.setDurableCommits(false);
     db.scalar("SELECT count(*) FROM user");   // a read commits nothing
+    db.scalar("PRAGMA main.schema_version");   // nor does a pragma reading something else
+    EXPECT_EQ(level(), 2);
+    db.scalar("PRAGMA main.synchronous");   // a pragma reading the setting is given it as asked
+    EXPECT_EQ(level(), 1);
+    db.setDurableCommits(true);
+    db.scalar("PRAGMA main.schema_version");
+    db.execute("PRAGMA main.user_version=7");   // a pragma that writes commits as asked
+    EXPECT_EQ(level(), 2);
+    db.setDurableCommits(false);
+    db.execute("PRAGMA main.user_version=8");
+    EXPECT_EQ(level(), 1);
+    db.setDurableCommits(true);
+    db.scalar("PRAGMA main.schema_version");
+    EXPECT_EQ(level(), 1);
+    db.setDurableCommits(false);
     {
         Transaction tx(db);
         EXPECT_EQ(level(), 1);

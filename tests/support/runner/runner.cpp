@@ -8,7 +8,8 @@
 //                    [--record-upload] [--kill-in-copy-restore STEP[:N]]
 //                    [--pay USER:PAY:DUE]... [--delete-user USER]... [--backup-to FOLDER]
 //                    [--add-user NAME:AMOUNT:EXT]... [--give-ext EXT:USER]... [--init-user USER]...
-//                    [--users-backup] [--users-restore]
+//                    [--users-backup] [--users-restore] [--delete-row USER]... [--download VIEW]...
+//                    [--kill-at-writeahead KIND:STEP[:N[:KEY]]]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
 // is the station's). Prompts are answered by script: each --answer (or each
@@ -64,7 +65,13 @@
 // runs 初始化 on USER's row of the user view, its question answered Yes, and
 // logs "INITED" and USER; --users-backup and --users-restore then back up or
 // put back the users' table with the toolbar's 备份 and 恢复 in the user view
-// and log "USERSBACKEDUP" or "USERSRESTORED".
+// and log "USERSBACKEDUP" or "USERSRESTORED". Each --delete-row (after those)
+// deletes USER's row of the user view with the toolbar's 删除, its question
+// answered Yes, and logs "ROWDELETED" and USER; each --download (last) shows
+// VIEW and downloads it with the toolbar's 下载, and logs "DOWNLOADED", VIEW
+// and the status bar's text. --kill-at-writeahead ends the process with
+// SIGKILL the Nth time (from 1) a record of KIND (and KEY, when given) is
+// written ahead ("written") or settled ("settled").
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmSelTerminal.h"
@@ -77,6 +84,7 @@
 #include "core/ModDefine.h"
 #include "core/ChargeLog.h"
 #include "core/CopyRecovery.h"
+#include "core/WriteAhead.h"
 #include "core/frmWorker.h"
 #include "pricing/ClsMonitor.h"
 #include "params/CellEdit.h"
@@ -224,6 +232,7 @@ int main(int argc, char** argv) {
     QString backupTo;
     bool backupArchives = false;
     bool usersBackup = false, usersRestore = false;
+    QStringList rowDeletes, downloads;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
         else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
@@ -258,6 +267,18 @@ int main(int argc, char** argv) {
         else if (args[i] == "--init-user" && i + 1 < args.size()) inits << args[++i];
         else if (args[i] == "--users-backup") usersBackup = true;
         else if (args[i] == "--users-restore") usersRestore = true;
+        else if (args[i] == "--delete-row" && i + 1 < args.size()) rowDeletes << args[++i];
+        else if (args[i] == "--download" && i + 1 < args.size()) downloads << args[++i];
+        else if (args[i] == "--kill-at-writeahead" && i + 1 < args.size()) {
+            const QString kind = args[++i].section(QLatin1Char(':'), 0, 0);
+            const QString step = args[i].section(QLatin1Char(':'), 1, 1);
+            const int nth = qMax(1, args[i].section(QLatin1Char(':'), 2, 2).toInt());
+            const QString key = args[i].section(QLatin1Char(':'), 3, 3);
+            ModSwitch::testing::setWriteAheadHook(
+                [kind, key, step, nth, seen = 0](const QString& k, const QString& which, const QString& s) mutable {
+                    if (k == kind && (key.isEmpty() || which == key) && s == step && ++seen >= nth) ::kill(::getpid(), SIGKILL);
+                });
+        }
         else if ((args[i] == "--kill-in-copy-restore" || args[i] == "--kill-in-restore") && i + 1 < args.size()) {
             // Either road of a restore, at the nth time a step is reached ("renamed:3").
             const QString step = args[++i].section(QLatin1Char(':'), 0, 0);
@@ -321,7 +342,7 @@ int main(int argc, char** argv) {
     auto* watch = new QTimer(&app);
     watch->setInterval(10);
     QObject::connect(watch, &QTimer::timeout, [watch, stayMs, restoreFrom, recordUpload, pays, deletes, adds, gives, backupTo,
-                                                 backupArchives, inits, usersBackup, usersRestore] {
+                                                 backupArchives, inits, usersBackup, usersRestore, rowDeletes, downloads] {
         if (!MDIMain::exists() || !MDIMain::instance().isVisible()) return;
         watch->stop();
         g_sinceLoaded.start();
@@ -420,6 +441,30 @@ int main(int argc, char** argv) {
             f.tbrSwitch_ButtonClick(usersBackup ? QStringLiteral("Backup") : QStringLiteral("Restore"));
             flushPrompts();
             writeLog(usersBackup ? QStringLiteral("USERSBACKEDUP") : QStringLiteral("USERSRESTORED"));
+        }
+        for (const QString& u : rowDeletes) {
+            // As the operator does it: the user's row of the user view, 删除, Yes.
+            frmPABX& f = frmPABX::instance();
+            f.ShowView(QStringLiteral("User"));
+            platform::FlexGrid& g = *f.fgDisp;
+            for (int r = 1; r < g.Rows(); ++r)
+                if (g.TextMatrix(r, 0).trimmed() == u) {
+                    GridSelFirst = GridSelLast = r;
+                    g.setRow(r);
+                    g.setRowSel(r);
+                }
+            platform::script::answer(QStringLiteral("要删除第"), platform::rYes);
+            f.tbrSwitch_ButtonClick(QStringLiteral("Delete"));
+            flushPrompts();
+            writeLog(QStringLiteral("ROWDELETED\t%1").arg(u));
+        }
+        for (const QString& v : downloads) {
+            // As the operator does it: the view, then the toolbar's 下载.
+            frmPABX& f = frmPABX::instance();
+            f.ShowView(v);
+            f.tbrSwitch_ButtonClick(QStringLiteral("DownLoad"));
+            flushPrompts();
+            writeLog(QStringLiteral("DOWNLOADED\t%1\t%2").arg(v, f.sbrInfo->panelText(2)));
         }
         if (!backupTo.isEmpty()) {
             // As the operator does it: backup mode, the folder, the station file (and the year files), "备份".

@@ -1,0 +1,26 @@
+#pragma once
+// The full check of a file where it differs from a copy that passed the full
+// check: a session adds some hundred calls to a file of a million, and the
+// rest of the file is the copy's pages, byte for byte.
+#include <QString>
+
+namespace platform {
+class Database;
+}
+
+namespace ModSwitch {
+
+// True when `file` (open in `cur`, no log beside it, already through the
+// quick check) holds what the full check asks, judged from `copy`, which
+// passed the full check as it stands and has the same tables and indexes:
+// every page of the file alike with the copy's in the same tree stands as it
+// stood there; for the tables whose pages differ, every row on a page that
+// differs, and every row whose index entry stood on a page that differs, is
+// looked up in each index of its table, a unique index holds its key once,
+// and each index gains as many entries as its table gains rows. False when
+// the file does not hold it or the question cannot be bounded so (another
+// schema, an overflowing key, a page of no tree that differs, most pages
+// differing): the full check of the whole file then judges.
+bool ChangesHoldAgainstCopy(const platform::Database& cur, const QString& file, const QString& copy);
+
+}  // namespace ModSwitch

@@ -1,0 +1,153 @@
+#include "core/ChangedPages.h"
+#include "core/SafetyCopies.h"
+#include "platform/Db.h"
+#include "platform/Prompts.h"
+#include "support/CallRows.h"
+#include "support/Fixtures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace ModSwitch;
+using platform::Database;
+
+namespace {
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+void writeBytes(const QString& path, const QByteArray& b) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(b);
+}
+testsupport::CallRow callOn(const char* day, qint64 i) {
+    return testsupport::CallRow{.calladdr = int(100 + i % 50),
+                                .date = QStringLiteral("%1 %2:%3:%4").arg(day).arg(8 + i / 3600 % 12, 2, 10, QChar('0'))
+                                            .arg(i / 60 % 60, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0')),
+                                .userid = 1 + i % 7};
+}
+}  // namespace
+
+// A call file after a session: its copy taken and checked in full at the
+// last start, some calls stored since. The start checks the file in full
+// where it differs from that copy, and nowhere else needs to.
+class ChangedPagesTest : public testsupport::StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        for (int i = 0; i < 6; ++i) platform::script::answer("已损坏", platform::rOK);
+        testsupport::storeCalls(Database::open(cur()), 20000, [](qint64 i) { return callOn("2026-06-15", i); });
+        CompactDB("PhoneCur.mdb");
+        ASSERT_TRUE(QFileInfo::exists(curBak() + ".checked"));
+        ASSERT_TRUE(platform::script::shown().isEmpty());
+        testsupport::storeCalls(Database::open(cur()), 100, [](qint64 i) { return callOn("2026-06-16", i); });
+        ASSERT_FALSE(QFileInfo::exists(cur() + "-wal") && QFileInfo(cur() + "-wal").size() > 0);
+    }
+    QString cur() const { return dir->file("PhoneCur.mdb"); }
+    QString curBak() const { return dir->file("PhoneCur.mdb.bak"); }
+    bool holds() {
+        Database db = Database::open(cur());
+        return ChangesHoldAgainstCopy(db, cur(), curBak());
+    }
+    // The offset of `text` on a page of kind `kind` that differs from the
+    // copy's (`differs`) or stands as in the copy; -1 when there is none.
+    qint64 findOnPage(quint8 kind, const QByteArray& text, bool differs) {
+        const QByteArray f = bytesOf(cur()), c = bytesOf(curBak());
+        const qint64 page = Database::openReadOnly(cur()).scalar("PRAGMA page_size").toLongLong();
+        for (qint64 at = page; at + page <= f.size(); at += page) {
+            const bool same = at + page <= c.size() && f.mid(at, page) == c.mid(at, page);
+            if (quint8(f[at]) != kind || same == differs) continue;
+            const qint64 hit = f.indexOf(text, at);
+            if (hit > 0 && hit + text.size() <= at + page) return hit;
+        }
+        return -1;
+    }
+    // One character of a date on such a page changed: the row and its index
+    // entries no longer agree, which only the full check reads.
+    void damageDate(quint8 kind, const char* day, bool differs) {
+        const qint64 at = findOnPage(kind, QByteArray(day) + " 08:00:1", differs);
+        ASSERT_GT(at, 0);
+        QByteArray f = bytesOf(cur());
+        f[at + 18] = f[at + 18] == '7' ? '8' : '7';
+        writeBytes(cur(), f);
+        ASSERT_TRUE(Database::open(cur()).quickCheck());
+        ASSERT_FALSE(Database::open(cur()).integrityCheck());
+    }
+    // Found by the check of what changed, and put back from the copy at the start.
+    void expectCaught() {
+        EXPECT_FALSE(holds());
+        CompactDB("PhoneCur.mdb");
+        EXPECT_EQ(QDir(dir->dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).size(), 1);
+        EXPECT_TRUE(Database::open(cur()).integrityCheck());
+        EXPECT_GE(Database::openReadOnly(cur()).rowCount("Tab_Phone"), 20000);
+    }
+};
+
+TEST_F(ChangedPagesTest, CallsStoredSinceTheCopyAreCheckedWhereTheyChangedNotInTheWholeFile) {
+    EXPECT_TRUE(holds());
+    QStringList checks;
+    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
+    struct Unhook {
+        ~Unhook() { platform::testing::setIntegrityCheckHook(nullptr); }
+    } unhook;
+    CompactDB("PhoneCur.mdb");
+    EXPECT_TRUE(checks.isEmpty()) << checks.join(' ').toStdString();
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+    // The copy taken of it now stands for it, checked.
+    EXPECT_EQ(Database::openReadOnly(curBak()).rowCount("Tab_Phone"), 20100);
+    EXPECT_TRUE(Database::openReadOnly(curBak()).integrityCheck());
+    EXPECT_TRUE(holds());
+}
+
+TEST_F(ChangedPagesTest, AStoredCallWhoseRowNoLongerMatchesItsIndexIsFound) {
+    damageDate(0x0d, "2026-06-16", true);
+    if (HasFatalFailure()) return;
+    expectCaught();
+}
+
+TEST_F(ChangedPagesTest, AnIndexEntryOfAStoredCallThatNoLongerMatchesItsRowIsFound) {
+    damageDate(0x0a, "2026-06-16", true);
+    if (HasFatalFailure()) return;
+    expectCaught();
+}
+
+// A page the session never wrote, damaged since the copy: it differs from
+// the copy, so it is checked with the rest of what changed.
+TEST_F(ChangedPagesTest, AnOlderRowDamagedSinceTheCopyIsFound) {
+    damageDate(0x0d, "2026-06-15", false);
+    if (HasFatalFailure()) return;
+    expectCaught();
+}
+
+TEST_F(ChangedPagesTest, AnOlderIndexEntryDamagedSinceTheCopyIsFound) {
+    damageDate(0x0a, "2026-06-15", false);
+    if (HasFatalFailure()) return;
+    expectCaught();
+}
+
+// Where the question cannot be bounded to the pages that differ, the whole
+// file is checked: another schema, a copy whose check is not known.
+TEST_F(ChangedPagesTest, AnotherSchemaOrAnUncheckedCopyLeavesTheWholeCheck) {
+    {
+        Database f = Database::open(cur());
+        f.execute("create index ix_probe on Tab_Phone(f_memo)");
+    }
+    EXPECT_FALSE(holds());
+    QStringList checks;
+    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
+    struct Unhook {
+        ~Unhook() { platform::testing::setIntegrityCheckHook(nullptr); }
+    } unhook;
+    CompactDB("PhoneCur.mdb");
+    EXPECT_EQ(checks, QStringList{"PhoneCur.mdb"});
+    // One call more, the copy's note gone: the whole file again.
+    testsupport::storeCalls(Database::open(cur()), 1, [](qint64 i) { return callOn("2026-06-17", i); });
+    ASSERT_TRUE(QFile::remove(curBak() + ".checked"));
+    checks.clear();
+    CompactDB("PhoneCur.mdb");
+    EXPECT_EQ(checks.value(0), "PhoneCur.mdb");
+    EXPECT_TRUE(platform::script::shown().isEmpty());
+}

@@ -1,0 +1,369 @@
+// A station file put back on the roads an operator takes (the start that
+// finds it damaged and puts back its safety copy, 数据库管理's restore): each
+// case is one small difference between what the files hold and what the
+// journal says, and checks that the balances, the users and the box come out
+// as the journal gives them, no more and no less.
+#include "support/PricingFixture.h"
+
+#include "admin/Restore.h"
+#include "core/ChargeLog.h"
+#include "core/SafetyCopies.h"
+#include "core/StationFiles.h"
+#include "params/TableViews.h"
+#include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace pricingtest;
+using platform::Database;
+namespace script = platform::script;
+
+namespace {
+
+class PutBackRoads : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        localCaller("100.00", 1);
+        addUser(8, "30.00", 1);
+        setExtensionUser(6, 8);
+        restart();   // the safety copy holds users 7 and 8
+    }
+    Currency call(int ext, int minute) {
+        const Currency before = remainOfAny(ext == 5 ? 7 : 8);
+        CallRecord r;
+        r.ext = ext;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
+        r.seconds = 100 + 37 * minute;
+        EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
+        return before - remainOfAny(ext == 5 ? 7 : 8);
+    }
+    // The balance the station shows, entries waiting included.
+    Currency remainOfAny(qint32 userid) { return ModSwitch::BalanceOf(userid); }
+    Currency depositOf(qint32 userid) {
+        return Currency::fromRaw(dbSwitch.scalar("SELECT deposit FROM user WHERE userid=?", {userid}).toLongLong());
+    }
+    bool hasUser(qint32 userid) { return !dbSwitch.scalar("SELECT 1 FROM user WHERE userid=?", {userid}).isNull(); }
+    void deleteUserNow(qint32 userid) {
+        ModSwitch::MoveBalances([userid] { ModSwitch::DeleteUserRows(dbSwitch, userid); }, userid);
+    }
+    // A payment into the balance, as an entry of the journal.
+    void payNow(qint32 userid, const char* amount) {
+        ModSwitch::MoveBalances([&] { dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=?", {yuan(amount), userid}); },
+                                userid);
+    }
+    void moveDepositNow(qint32 userid, const char* by) {
+        ModSwitch::MoveBalances([&] { dbSwitch.execute("UPDATE user SET deposit=deposit+? WHERE userid=?", {yuan(by), userid}); },
+                                userid);
+    }
+    // The station file as it stands, kept aside (the station closed a moment).
+    QString keepStationFile(const char* name) {
+        ModSwitch::OpenAllDB(false);
+        const QString kept = dir->file(name);
+        QFile::remove(kept);
+        EXPECT_TRUE(QFile::copy(dir->file("switch.mdb"), kept));
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        reopenRates();
+        return kept;
+    }
+    // The station closed and its file replaced by `older` with the page of
+    // its Variant table (its mark) overwritten: a damaged file behind the
+    // journal (its write-ahead log lost) that cannot tell how far it went.
+    void olderFileWithItsMarkUnreadable(const QString& older) {
+        ModSwitch::OpenAllDB(false);
+        const QString sw = dir->file("switch.mdb");
+        for (const char* side : {"-wal", "-shm"}) QFile::remove(sw + side);
+        ASSERT_TRUE(QFile::remove(sw));
+        ASSERT_TRUE(QFile::copy(older, sw));
+        overwritePageOf("Variant");
+    }
+    // The root page of `table` in the closed station file overwritten.
+    void overwritePageOf(const char* table) {
+        const QString sw = dir->file("switch.mdb");
+        Database db = Database::open(sw);
+        const int pageSize = db.scalar("PRAGMA page_size").toInt();
+        const int page = db.scalar("SELECT rootpage FROM sqlite_master WHERE name=?", {QString::fromLatin1(table)}).toInt();
+        db.close();
+        QFile f(sw);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.seek(qint64(page - 1) * pageSize));
+        f.write(QByteArray(pageSize, '\x5a'));
+    }
+    // The next start finds the station file damaged and puts back its
+    // safety copy; the box it shows.
+    QString startAfterDamage() {
+        const qsizetype shown = script::shown().size();
+        script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+        restart();
+        EXPECT_EQ(script::shown().size(), shown + 1);
+        return script::shown().size() > shown ? script::shown()[shown].text : QString();
+    }
+    // A folder of 数据库管理's backups holding `stationFile` as its "Switch.mdb".
+    QString backupFolder(const QString& stationFile) {
+        const QString folder = dir->appPath() + "bk/";
+        QDir().mkpath(folder);
+        QFile::remove(folder + "Switch.mdb");
+        EXPECT_TRUE(QFile::copy(stationFile, folder + "Switch.mdb"));
+        return folder;
+    }
+    // 数据库管理 puts the backup of `folder` back; the lines of its box after "数据恢复成功".
+    QString restoreByManager(const QString& folder) {
+        ModSwitch::OpenAllDB(false);
+        QString failed;
+        EXPECT_TRUE(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false), &failed))
+            << failed.toStdString();
+        QStringList lines;
+        admin::RestoreNotice(dir->dataPath(), &lines);
+        admin::ForgetRestoreNotice(dir->dataPath());
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        reopenRates();
+        return lines.join('\n');
+    }
+    // The entries numbered `from` to `to` gone from the call file's log and
+    // from the station file's copy of it (its pages lost), the station closed.
+    void loseEntries(qint64 from, qint64 to) {
+        ModSwitch::OpenAllDB(false);
+        Database::open(dir->file("switch.mdb")).execute("DELETE FROM tab_chargemirror WHERE f_seq BETWEEN ? AND ?", {from, to});
+        Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_seq BETWEEN ? AND ?", {from, to});
+        openDatabases();
+        ModSwitch::OpenSharedRecordsets();
+        reopenRates();
+    }
+};
+
+}  // namespace
+
+// A damaged station file whose mark cannot be read, behind the journal by
+// one act only (a user's deletion, or a deposit moved), every balance as the
+// journal ends: it is no current file, and the act is not lost with it.
+TEST_F(PutBackRoads, ADamagedFileBehindTheJournalOnlyByAUsersDeletionIsNotTakenForCurrent) {
+    const Currency fee = call(5, 1);
+    const QString older = keepStationFile("older.mdb");
+    deleteUserNow(8);
+    ASSERT_NO_FATAL_FAILURE(olderFileWithItsMarkUnreadable(older));
+    const QString text = startAfterDamage();
+    EXPECT_FALSE(hasUser(8)) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
+    EXPECT_TRUE(text.contains("已再次删除：\n用户8 用户8")) << text.toStdString();
+    EXPECT_FALSE(text.contains("从损坏的文件中找回")) << text.toStdString();
+}
+
+TEST_F(PutBackRoads, ADamagedFileBehindTheJournalOnlyByADepositMovedIsNotTakenForCurrent) {
+    const Currency fee = call(5, 1);
+    const QString older = keepStationFile("older.mdb");
+    moveDepositNow(7, "43.00");
+    ASSERT_NO_FATAL_FAILURE(olderFileWithItsMarkUnreadable(older));
+    const QString text = startAfterDamage();
+    EXPECT_EQ(depositOf(7), yuan("43.00")) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
+    EXPECT_TRUE(hasUser(8)) << text.toStdString();
+    EXPECT_FALSE(text.contains("从损坏的文件中找回")) << text.toStdString();
+}
+
+// 数据库管理 puts back a backup whose own last entry the log still holds, and
+// the entry right after it is lost: that number is missing, and the balance
+// it moved is named, however near the backup's mark it lies.
+TEST_F(PutBackRoads, AnEntryLostRightAfterTheBackupsMarkIsMissedWhenTheMarksOwnEntryIsLogged) {
+    call(5, 1);
+    const QString backup = keepStationFile("backup.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    ASSERT_EQ(dbPhoneCur.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE f_seq=?").arg(dbPhoneCur.qualified("tab_chargelog")),
+                                {mark})
+                  .toInt(),
+              1);
+    payNow(7, "52.05");
+    const qint64 paid = ModSwitch::AppliedMark(dbSwitch);
+    ASSERT_GT(paid, mark);
+    call(5, 2);
+    loseEntries(mark + 1, paid);
+    const Currency before = remainOf(7);
+    const QString text = restoreByManager(backupFolder(backup));
+    EXPECT_EQ(remainOf(7), before - yuan("52.05")) << text.toStdString();
+    EXPECT_TRUE(text.contains("以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：52.05")) << text.toStdString();
+}
+
+// The damaged file's rows are taken (its mark read): a balance they hold
+// beyond the entries (a payment an older release wrote without one) is the
+// user's, with the charge that waited applied; nothing is named as lost.
+TEST_F(PutBackRoads, ARowTakenFromTheDamagedFileIsNotNamedAsLost) {
+    const Currency opening = remainOf(7);
+    dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    const Currency fee = call(5, 1);   // logged, waiting for the station file
+    ASSERT_GT(fee, Currency());
+    dbSwitch.execute("DROP TRIGGER refuse");
+    dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {yuan("50.00")});
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file("switch.mdb")).execute("ALTER TABLE Extension DROP COLUMN bSetSpringNum");
+    const QString text = startAfterDamage();
+    EXPECT_EQ(remainOf(7), opening + yuan("50.00") - fee) << text.toStdString();
+    EXPECT_TRUE(text.contains("从损坏的文件中找回2个用户的余额")) << text.toStdString();
+    EXPECT_FALSE(text.contains("无法找回")) << text.toStdString();
+}
+
+// This station's own backup, while the call file's note of the station's
+// name reads another value (a damaged page of its notes): its safety copy
+// names this station, so the backup goes in and is brought up to the log.
+TEST_F(PutBackRoads, ThisStationsBackupGoesInWhenOnlyTheCallFilesNameReadsAnother) {
+    const QString backup = keepStationFile("backup.mdb");
+    const Currency fee = call(5, 1);
+    ModSwitch::OpenAllDB(false);
+    const QString cur = dir->file("PhoneCur.mdb");
+    const QString id = ModSwitch::StationIdOf(cur);
+    ASSERT_FALSE(id.isEmpty());
+    ASSERT_EQ(ModSwitch::StationIdOf(cur + ".bak"), id);
+    Database::open(cur).execute("UPDATE tab_notes SET value='4f0d-another-value' WHERE varname=?", {ModSwitch::kStationId});
+    QString failed;
+    EXPECT_TRUE(admin::ReplaceFiles(admin::RestorePairs(backupFolder(backup), dir->dataPath(), true, false), &failed))
+        << failed.toStdString();
+    QStringList lines;
+    admin::RestoreNotice(dir->dataPath(), &lines);
+    const QString text = lines.join('\n');
+    // The next start puts the call file's name right from its copy; here by hand.
+    Database::open(cur).execute("UPDATE tab_notes SET value=? WHERE varname=?", {id, ModSwitch::kStationId});
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    EXPECT_FALSE(text.contains("另一个")) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
+}
+
+// The station file replaced by 数据库管理's restore cannot read its users
+// (their page damaged) and the log lacks an entry: nothing is compared with
+// rows that were not read, so no user is said to be new, and the missing
+// number is named.
+TEST_F(PutBackRoads, AReplacedFileWhoseUsersDoNotReadIsNotComparedAsIfItHadNone) {
+    call(5, 1);
+    const QString backup = keepStationFile("backup.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    payNow(7, "52.05");
+    const Currency fee = call(5, 2);
+    loseEntries(mark + 1, mark + 1);
+    const Currency copied = Currency::fromRaw(
+        Database::openReadOnly(backup).scalar("SELECT remain FROM user WHERE userid=7").toLongLong());
+    ModSwitch::OpenAllDB(false);
+    ASSERT_NO_FATAL_FAILURE(overwritePageOf("user"));
+    const QString text = restoreByManager(backupFolder(backup));
+    EXPECT_EQ(remainOf(7), copied - fee) << text.toStdString();
+    EXPECT_FALSE(text.contains("恢复前已没有此用户")) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("备份之后的第%1笔记账记录已不存在").arg(mark + 1))) << text.toStdString();
+    // Nothing of the comparison became an entry: the next start adds no user.
+    const qint64 users = count("user");
+    restart();
+    EXPECT_EQ(count("user"), users);
+}
+
+// A user row of the damaged file that is refused (a balance that is no
+// amount) leaves its user set incomplete: the copy's user is kept, not taken
+// for one deleted since.
+TEST_F(PutBackRoads, AUserRowRefusedIsNotTakenForAUserDeletedSince) {
+    const Currency fee = call(5, 1);
+    ModSwitch::OpenAllDB(false);
+    {
+        Database db = Database::open(dir->file("switch.mdb"));
+        db.execute("ALTER TABLE Extension DROP COLUMN bSetSpringNum");
+        db.execute("UPDATE user SET remain='5a5a' WHERE userid=8");
+    }
+    const QString text = startAfterDamage();
+    EXPECT_TRUE(hasUser(8)) << text.toStdString();
+    EXPECT_EQ(remainOf(8), yuan("30.00")) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
+    EXPECT_FALSE(text.contains("已删除")) << text.toStdString();
+    EXPECT_TRUE(text.contains("损坏的文件中有1行不是完整的用户记录，未采用。")) << text.toStdString();
+}
+
+// A user added and deleted since the backup: the backup put back is as the
+// operator left it, without them, and the box does not tell of them as
+// added, nor as deleted.
+TEST_F(PutBackRoads, AUserAddedAndDeletedSinceTheBackupIsNotNamedEitherWay) {
+    const QString backup = keepStationFile("backup.mdb");
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (9, '丙', 1, 200000)");
+    });
+    const Currency fee = call(5, 1);
+    deleteUserNow(9);
+    const QString text = restoreByManager(backupFolder(backup));
+    EXPECT_FALSE(hasUser(9)) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
+    EXPECT_FALSE(text.contains("用户9")) << text.toStdString();
+}
+
+// A user deleted since the backup who had called on their extension: the
+// extension went back to the default user with them, as the replay gives
+// it; no line asks the operator to check it.
+TEST_F(PutBackRoads, AnExtensionOfAUserDeletedSinceTheBackupIsNotNamedForTheirCalls) {
+    const QString backup = keepStationFile("backup.mdb");
+    call(6, 1);
+    deleteUserNow(8);
+    const QString text = restoreByManager(backupFolder(backup));
+    EXPECT_FALSE(hasUser(8)) << text.toStdString();
+    EXPECT_EQ(dbSwitch.scalar("SELECT userid FROM extension WHERE address=6").toLongLong(), 0) << text.toStdString();
+    EXPECT_TRUE(text.contains("已再次删除：\n用户8 用户8")) << text.toStdString();
+    EXPECT_FALSE(text.contains("分机6")) << text.toStdString();
+}
+
+// 数据库管理 puts back a backup whose payment and deposit moved since are lost
+// with the journal: the balance and the deposit it sets are named, and are
+// entries. A later restore of a backup taken before it (the payment and the
+// deposit in it) replays those settings: neither moves back unnamed.
+TEST_F(PutBackRoads, ABalanceAndADepositARestoreSetAreReplayedByALaterRestore) {
+    const QString first = keepStationFile("first.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    payNow(7, "52.05");
+    moveDepositNow(7, "43.00");
+    const qint64 paid = ModSwitch::AppliedMark(dbSwitch);
+    const QString second = keepStationFile("second.mdb");
+    call(5, 1);
+    loseEntries(mark + 1, paid);
+    const QString told = restoreByManager(backupFolder(first));
+    ASSERT_TRUE(told.contains("用户7 用户7：52.05，押金43.00")) << told.toStdString();
+    const Currency set = remainOf(7), deposit = depositOf(7);
+    const QString text = restoreByManager(backupFolder(second));
+    EXPECT_EQ(remainOf(7), set) << text.toStdString();
+    EXPECT_EQ(depositOf(7), deposit) << text.toStdString();
+}
+
+// A user added under a number the backup gives to someone else (a number an
+// older station gave twice), then deleted since: kept apart from that row,
+// and, gone again, as the backup had it: no line names them.
+TEST_F(PutBackRoads, AUserKeptApartFromTheBackupsRowAndDeletedSinceIsNotNamed) {
+    const qint64 n = ModSwitch::NextUserCount();
+    const auto add = [&](const char* name, const char* amount) {
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (?, ?, 0, ?, ?)",
+                             {n, QString::fromUtf8(name), yuan(amount), yuan(amount)});
+        });
+    };
+    add("甲", "60.00");
+    const QString backup = keepStationFile("backup.mdb");
+    dbSwitch.execute("DELETE FROM user WHERE userid=?", {n});   // logged nowhere, as an older station did
+    add("乙", "51.00");
+    deleteUserNow(qint32(n));
+    const QString text = restoreByManager(backupFolder(backup));
+    EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=?", {n}).toString(), "甲") << text.toStdString();
+    EXPECT_EQ(remainOf(qint32(n)), yuan("60.00")) << text.toStdString();
+    EXPECT_FALSE(text.contains("乙")) << text.toStdString();
+}
+
+// A user deleted since a backup whose deletion is lost with the journal comes
+// back with that backup, deposit and all, and the put-back is an entry: a
+// later restore of a backup taken after the deletion gives them back as the
+// first restore left them, their deposit included.
+TEST_F(PutBackRoads, AUserARestoreBroughtBackComesBackWithTheirDepositAtALaterRestore) {
+    moveDepositNow(8, "40.00");
+    const QString first = keepStationFile("first.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    deleteUserNow(8);
+    const qint64 gone = ModSwitch::AppliedMark(dbSwitch);
+    const QString second = keepStationFile("second.mdb");
+    loseEntries(mark + 1, gone);
+    const QString told = restoreByManager(backupFolder(first));
+    ASSERT_TRUE(told.contains("用户8 用户8：余额30.00，押金40.00（恢复前已没有此用户）")) << told.toStdString();
+    const QString text = restoreByManager(backupFolder(second));
+    EXPECT_TRUE(hasUser(8)) << text.toStdString();
+    EXPECT_EQ(remainOf(8), yuan("30.00")) << text.toStdString();
+    EXPECT_EQ(depositOf(8), yuan("40.00")) << text.toStdString();
+}
