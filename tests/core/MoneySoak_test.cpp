@@ -17,6 +17,8 @@
 // difference the station could not recover is named, user by user, in its box.
 // The seed is logged (TARVO_DURABILITY_SEED replays it); TARVO_SOAK_ROUNDS
 // makes a longer run than the suite's.
+#include "admin/Sites.h"
+#include "core/ModDefine.h"
 #include "platform/Currency.h"
 #include "platform/Db.h"
 #include "sim/Switch.h"
@@ -191,7 +193,8 @@ protected:
     // seeded lengths; sent live, or kept for the next record upload. Each is
     // the ledger's charge to its extension's owner as the station was last
     // heard to hold it.
-    void queueRecords(int n, qint64 only = -1, bool upload = false) {
+    // A record given `at` starts then and lasts up to an hour (a long call).
+    void queueRecords(int n, qint64 only = -1, bool upload = false, const QDateTime& at = {}) {
         const QList<qint64> users = callers();
         if (users.isEmpty() && only < 0) return;
         if (station) noteOwnersNamed(station->log().join(QLatin1Char('\n')));
@@ -202,10 +205,15 @@ protected:
             r.extAddr = accounts[caller].ext;
             r.called = QStringLiteral("880%1").arg(10000 + sent.size());
             r.channel = int(sent.size() % 8);
-            r.start = recordsFrom.addSecs(60 * sent.size());
-            r.durationSec = pick(1, 600);
+            r.start = at.isValid() ? at : recordsFrom.addSecs(60 * sent.size());
+            r.durationSec = at.isValid() ? pick(600, 3600) : pick(1, 600);
             r.type = 1;
-            sent.append({QStringLiteral("%1 %2").arg(r.extAddr).arg(r.start.toString(kFormat)), user, priceOf(r.durationSec),
+            // A record carries no year: the station takes its clock's (last
+            // year's for a month still to come).
+            const QDate today = runClock.date(), d = r.start.date();
+            const QDateTime dated(QDate(d.month() > today.month() ? today.year() - 1 : today.year(), d.month(), d.day()),
+                                  r.start.time());
+            sent.append({QStringLiteral("%1 %2").arg(r.extAddr).arg(dated.toString(kFormat)), user, priceOf(r.durationSec),
                          upload ? r.body() : QByteArray()});
             if (upload) {
                 std::vector<QByteArray> held = sw->uploadRecords();
@@ -241,6 +249,8 @@ protected:
     // Starts a run of the station; its boxes are answered, its log kept for the ledger.
     bool startStation(const QStringList& extra, bool waitReports = true) {
         uploading = extra.contains(QStringLiteral("--record-upload"));
+        const qsizetype at = extra.lastIndexOf(QStringLiteral("--clock"));
+        runClock = at >= 0 && at + 1 < extra.size() ? QDateTime::fromString(extra[at + 1], kFormat) : clock;
         target.clear();
         station = std::make_unique<StationProcess>(
             dir->appPath(),
@@ -347,7 +357,7 @@ protected:
         for (int i = 0; i < sent.size(); ++i) {
             const int n = stored.count.value(sent[i].key);
             const bool answered = sent[i].upload.isEmpty() ? live++ < acked : settled && uploadTaken(sent[i]);
-            if (answered) EXPECT_EQ(n, 1) << "answered record " << i << " " << sent[i].key.toStdString();
+            if (answered) { EXPECT_EQ(n, 1) << "answered record " << i << " " << sent[i].key.toStdString(); }
             else EXPECT_LE(n, 1) << "record " << i << " " << sent[i].key.toStdString();
         }
         EXPECT_EQ(stored.count.size(), int(stored.rows)) << "a record stored twice";
@@ -672,6 +682,197 @@ protected:
         callsRound({}, pick(1, 4));
     }
 
+    // A call that started before the last call a copy holds and is recorded
+    // after it (a long call in progress as the copy was made), then that copy
+    // put back: a backup by the database window, or the safety copy a start
+    // took, the station file damaged (road 0 or 1; seeded when negative).
+    // Charged once, or named with its amount.
+    void longerThanTheCopysLast(int road = -1) {
+        const QList<qint64> users = callers();
+        const bool restore = (road < 0 ? pick(0, 1) : road) == 0;
+        if (users.isEmpty() || sent.isEmpty() || (!restore && !QFile::exists(dir->file("switch.mdb.bak")))) {
+            callsRound({}, pick(2, 6));
+            return;
+        }
+        // The copy's last call: the last one sent before it.
+        const QDateTime last = recordsFrom.addSecs(60 * (sent.size() - 1));
+        if (restore) {
+            backup();
+            if (HasFailure()) return;
+        }
+        const qint64 caller = users[pick(0, int(users.size()) - 1)];
+        QDateTime at = last.addSecs(-pick(1, 59));
+        const auto taken = [&] {
+            const QString key = QStringLiteral("%1 %2").arg(accounts[caller].ext).arg(at.toString(kFormat));
+            return std::any_of(sent.begin(), sent.end(), [&](const Sent& x) { return x.key == key; });
+        };
+        while (taken()) at = at.addSecs(-1);
+        std::printf("  a call of user %lld from %s, longer than the copy's last, then %s\n", qlonglong(caller),
+                    qPrintable(at.toString(kFormat)), restore ? "the backup put back" : "the station file damaged");
+        // This start takes the safety copy, before the long call is recorded.
+        if (!startStation({})) {
+            endRun();
+            return;
+        }
+        queueRecords(1, caller, false, at);
+        queueRecords(pick(0, 3));
+        if (!finishRun("after a long call")) return;
+        if (restore) {
+            restoreBackup("");
+            return;
+        }
+        const QString file = dir->file("switch.mdb");
+        if (!QFile::exists(file + QStringLiteral(".bak"))) return;
+        for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(int(f.size()), '\x5a'));
+        f.close();
+        callsRound({}, pick(1, 4));
+    }
+
+    // A session with the PC's clock ahead (its calls charged with entries
+    // dated ahead), then the clock put right: the starts after it let go of
+    // no entry the window still keeps, and an older backup put back is exact
+    // or named.
+    void clockAheadForASession() {
+        if (!haveBackup) backup();
+        if (HasFailure()) return;
+        const QDateTime ahead = clock.addDays(pick(0, 1) == 0 ? pick(2, 30) : pick(380, 800));
+        std::printf("  a session with the clock at %s, then put right\n", qPrintable(ahead.toString(kFormat)));
+        const QSet<qint64> held = entriesHeld();
+        // Every record answered in that session: one sent again once the
+        // clock is right would be dated by it.
+        if (!startStation({QStringLiteral("--clock"), ahead.toString(kFormat)})) {
+            endRun();
+            return;
+        }
+        queueRecords(pick(2, 6));
+        if (!finishRun("the clock ahead")) return;
+        settle("the clock put right");
+        settle("the clock put right, a second start");
+        const QSet<qint64> kept = entriesHeld();
+        // After the clock moved on for good, the old entries go as the window says.
+        if (!horizonPassed) {
+            for (qint64 n : held) EXPECT_TRUE(kept.contains(n)) << "entry " << n << " let go after a clock ahead";
+        }
+        restoreBackup("");
+    }
+
+    // A second site made once in the run, as the site window makes it; its
+    // folder.
+    QString site() {
+        const QString name = QStringLiteral("东区");
+        if (!QDir(dir->file(name)).exists()) {
+            const QString app = AppPath;
+            AppPath = dir->appPath();
+            platform::Database root = platform::Database::open(dir->file("switch.mdb"));
+            QString error;
+            EXPECT_TRUE(admin::AddSiteDirectory(name, root, &error)) << error.toStdString();
+            root.execute(QStringLiteral("INSERT INTO terminal (pointid, pointname) VALUES (?, ?)"), {4, name});
+            root.close();
+            AppPath = app;
+            std::printf("  site %s made\n", qPrintable(name));
+        }
+        return dir->file(name + QStringLiteral("/"));
+    }
+
+    // What a site's files hold that a restore must leave alone: its users'
+    // money and its year files.
+    QStringList siteState(const QString& folder) {
+        QStringList out;
+        platform::Database db = platform::Database::open(folder + QStringLiteral("Switch.mdb"));
+        for (platform::RowReader r = db.rows(QStringLiteral("SELECT userid, remain, deposit FROM user ORDER BY userid")); r.next();)
+            out << QStringLiteral("%1 %2 %3").arg(r.integer(0)).arg(r.integer(1)).arg(r.integer(2));
+        db.close();
+        out << QDir(folder).entryList({QStringLiteral("phbill_*.mdb")}, QDir::Files);
+        return out;
+    }
+
+    // A backup of the root chosen for a restore in the second site, and a
+    // backup of that site chosen at the root: refused whole, nothing of it
+    // taken on either side.
+    void anotherSitesBackup() {
+        if (!haveBackup) backup();
+        if (HasFailure()) return;
+        const QString east = site();
+        if (HasFailure()) return;
+        const QString eastBackup = dir->appPath() + QStringLiteral("soak-site-backup/");
+        QDir().mkpath(eastBackup);
+        const QStringList refused{QStringLiteral("--answer"), QStringLiteral("恢复失败=ok")};
+        const QString refusal = QStringLiteral("属于另一个话务台或站点，未恢复任何文件");
+        std::printf("  the root's backup chosen in the site\n");
+        const QStringList before = siteState(east);
+        if (!startStation(QStringList{QStringLiteral("--site"), QStringLiteral("东区"), QStringLiteral("--restore-from"), backupDir} +
+                          refused) ||
+            !waitLogged(QStringLiteral("RESTORED"), 60000)) {
+            ADD_FAILURE() << "the site's restore did not run";
+            endRun();
+            return;
+        }
+        station->waitLoaded(30000);
+        EXPECT_TRUE(station->log().join('\n').contains(refusal)) << station->log().join('\n').toStdString();
+        // The site's own: backed up in the same run.
+        endRun();
+        EXPECT_FALSE(boxes.contains(QStringLiteral("UNEXPECTED"))) << boxes.toStdString();
+        boxes.clear();
+        EXPECT_EQ(siteState(east), before);
+        if (!startStation({QStringLiteral("--site"), QStringLiteral("东区"), QStringLiteral("--backup-to"), eastBackup,
+                           QStringLiteral("--backup-archives")}) ||
+            !waitLogged(QStringLiteral("BACKEDUP"), 30000)) {
+            ADD_FAILURE() << "no backup of the site";
+            endRun();
+            return;
+        }
+        endRun();
+        EXPECT_FALSE(boxes.contains(QStringLiteral("UNEXPECTED"))) << boxes.toStdString();
+        boxes.clear();
+        EXPECT_TRUE(QFile::exists(eastBackup + QStringLiteral("Switch.mdb")));
+        std::printf("  the site's backup chosen at the root\n");
+        if (!startStation(QStringList{QStringLiteral("--restore-from"), eastBackup} + refused) ||
+            !waitLogged(QStringLiteral("RESTORED"), 60000)) {
+            ADD_FAILURE() << "the root's restore did not run";
+            endRun();
+            return;
+        }
+        EXPECT_TRUE(station->log().join('\n').contains(refusal)) << station->log().join('\n').toStdString();
+        queueRecords(pick(0, 4));
+        finishRun("the site's backup refused at the root");
+    }
+
+    // The release between numbered the log without noting where its numbers
+    // began: a start of it over what the previous version left, its calls,
+    // then (or not) a payment or a user added and the station file the
+    // previous version left, unmarked, put back by hand with the station
+    // closed: placed by its own rows, it is brought up by every entry it lacks.
+    void throughTheReleaseBetween(int putBack = -1) {
+        const QString file = dir->file("switch.mdb");
+        const QString old = dir->appPath() + QStringLiteral("soak-unmarked-switch.mdb");
+        QFile::remove(old);
+        ASSERT_TRUE(QFile::copy(file, old));
+        settle("the release between's first start");
+        for (const QString& name : {QStringLiteral("PhoneCur.mdb"), QStringLiteral("ChargeLog.mdb")}) {
+            if (!QFile::exists(dir->file(name))) continue;
+            platform::Database db = platform::Database::open(dir->file(name));
+            if (db.hasTable(QStringLiteral("tab_notes"), false))
+                db.execute(QStringLiteral("DELETE FROM tab_notes WHERE varname=?"), {QStringLiteral("TarvoChargeNumbered")});
+            db.close();
+        }
+        std::printf("the data directory of the release between\n");
+        callsRound({}, pick(2, 6));
+        settle("calls of the release between");
+        if ((putBack < 0 ? pick(0, 1) : putBack) == 0) return;
+        const QList<qint64> users = callers();
+        if (pick(0, 1) == 0 && !users.isEmpty()) pay(users[pick(0, int(users.size()) - 1)]);
+        else addUser();
+        settle("before the previous version's station file is put back");
+        std::printf("  the previous version's station file put back by hand\n");
+        for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
+        QFile::remove(file);
+        ASSERT_TRUE(QFile::copy(old, file));
+        settle("after the previous version's station file was put back by hand");
+    }
+
     void putBackByHand() {
         std::printf("  station file put back by hand from its copy\n");
         const QString file = dir->file("switch.mdb");
@@ -716,6 +917,7 @@ protected:
     // reports: moved on together past the time the log keeps its entries.
     QDateTime clock = QDateTime::fromString(kClock, kFormat);
     QDateTime recordsFrom = QDateTime(QDate(2026, 6, 1), QTime(0, 0, 0));
+    QDateTime runClock = clock;   // the clock of the run the records go to
     bool horizonPassed = false;
     bool haveBackup = false;
     bool haveUsersBackup = false;
@@ -746,9 +948,11 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
         settle("calls of the previous version");
         ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
         std::printf("the data directory of the previous version\n");
+        // One run in six upgrades through the release between.
+        if (seed % 2 == 0) throughTheReleaseBetween();
     }
     for (int round = 0; round < rounds && !HasFailure(); ++round) {
-        const int op = pick(0, 17);
+        const int op = pick(0, 20);
         std::printf("round %d: op %d\n", round, op);
         std::fflush(stdout);
         switch (op) {
@@ -904,6 +1108,13 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
         }
         case 15: deletedAroundACopy(); break;
         case 17: givenThenPutBack(); break;
+        case 18: longerThanTheCopysLast(); break;
+        case 19: clockAheadForASession(); break;
+        case 20:
+            // Once a run: the site is made once.
+            if (QDir(dir->file(QStringLiteral("东区"))).exists()) callsRound({}, pick(2, 6));
+            else anotherSitesBackup();
+            break;
         case 16:
             // Once a run: the clock stays moved on.
             if (horizonPassed) callsRound({}, pick(2, 6));
@@ -962,6 +1173,43 @@ TEST_F(MoneySoakTest, AnExtensionGivenToAnotherUserAndNoCallBeforeAPutBackCharge
     settle("calls");
     givenThenPutBack();
     settle("after the put-back");
+}
+
+// A backup of the root chosen in the second site, and the site's chosen at
+// the root: refused whole, nothing of either taken.
+TEST_F(MoneySoakTest, AnotherSitesBackupIsRefusedWholeOnBothSides) {
+    settle("first start");
+    callsRound({}, 3);
+    settle("calls");
+    anotherSitesBackup();
+    settle("after the refusals");
+}
+
+// A call longer than the last one a copy holds, then the copy put back on
+// both roads; the clock ahead for a session, then put right, and an older
+// backup put back.
+TEST_F(MoneySoakTest, ALongCallAroundACopyAndAClockAheadForASessionKeepTheMoney) {
+    settle("first start");
+    callsRound({}, 3);
+    settle("calls");
+    for (int road = 0; road < 2; ++road) {
+        longerThanTheCopysLast(road);
+        settle("after the long call's copy was put back");
+    }
+    clockAheadForASession();
+    settle("after the clock was put right");
+}
+
+// A station the previous version ran, upgraded through the release between
+// (which numbered the log without noting where), then the previous version's
+// unmarked station file put back by hand: brought up by every entry it lacks.
+TEST_F(MoneySoakTest, ThePreviousVersionsStationFilePutBackAfterTheReleaseBetweenIsBroughtUp) {
+    settle("first start");
+    callsRound({}, 4);
+    settle("calls of the previous version");
+    ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
+    throughTheReleaseBetween(1);
+    settle("at the end");
 }
 
 // A station the previous version ran, upgraded by its first start: a user
