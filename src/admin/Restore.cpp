@@ -172,6 +172,23 @@ QString yearFileState(const QString& path) {
     return QString::fromLatin1((platform::fileIdentity(path) + '/' + platform::fileIdentity(path + QStringLiteral("-wal"))).toHex());
 }
 
+// A year file that held every call of the backup when the restore was
+// decided stays as it is (calls archived into it since only add to them):
+// only its line is told (one that gave and kept nothing has none). False,
+// with the cause, when the line cannot be kept.
+bool keepYearFile(const QString& dataDir, const QStringList& journalLine, QString* why) {
+    if (journalLine.size() >= 4 && (journalLine[2].toLongLong() != 0 || journalLine[3].toLongLong() != 0)) {
+        try {
+            keepNotice(dataDir, {yearFileLine(journalLine[1], journalLine[2].toLongLong(), journalLine[3].toLongLong())});
+        } catch (const NoticeUnwritten& n) {
+            if (why) *why = n.why;
+            return false;
+        }
+    }
+    hook(QStringLiteral("recovered"));
+    return true;
+}
+
 // Puts the year file restored in `tmp` in place of `target`. The backup's
 // copy was merged with the station's file before the restore was decided; it
 // is merged again here only when the station's file changed since (calls
@@ -191,35 +208,10 @@ bool putBackYearFile(const QString& tmp, const QString& target, const QString& d
             return false;
         }
     }
-    // A year file that gave and kept nothing has no line to tell.
-    if (journalLine.size() >= 4 && (journalLine[2].toLongLong() != 0 || journalLine[3].toLongLong() != 0)) {
-        try {
-            keepNotice(dataDir, {yearFileLine(journalLine[1], journalLine[2].toLongLong(), journalLine[3].toLongLong())});
-        } catch (const NoticeUnwritten& n) {
-            if (why) *why = n.why;
-            return false;
-        }
-    }
-    hook(QStringLiteral("recovered"));
+    if (!keepYearFile(dataDir, journalLine, why)) return false;
     removeJournalOf(target);
     // A refused rename is told by its cause, as for any other file.
     return platform::renameFile(tmp, target);
-}
-
-// A year file that held every call of the backup when the restore was
-// decided stays as it is (calls archived into it since only add to them):
-// only its line is told. False, with the cause, when the line cannot be kept.
-bool keepYearFile(const QString& dataDir, const QStringList& journalLine, QString* why) {
-    if (journalLine.size() >= 4 && (journalLine[2].toLongLong() != 0 || journalLine[3].toLongLong() != 0)) {
-        try {
-            keepNotice(dataDir, {yearFileLine(journalLine[1], journalLine[2].toLongLong(), journalLine[3].toLongLong())});
-        } catch (const NoticeUnwritten& n) {
-            if (why) *why = n.why;
-            return false;
-        }
-    }
-    hook(QStringLiteral("recovered"));
-    return true;
 }
 
 QString refusal(const QString& folder) {
