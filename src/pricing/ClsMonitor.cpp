@@ -170,6 +170,7 @@ struct YearReader {
     platform::Database db;
     qint64 schemaVersion = -1;
     QString lookup[13];   // per month; empty when the file has no such table
+    QString sameCall[13];  // per month, also by length and number; empty when the table lacks them
 
     void readTables() {
         schemaVersion = db.scalar(QStringLiteral("PRAGMA schema_version")).toLongLong();
@@ -178,6 +179,16 @@ struct YearReader {
             lookup[m] = table.isEmpty() ? QString()
                                         : QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1")
                                               .arg(db.qualified(table));
+            sameCall[m].clear();
+            if (table.isEmpty()) continue;
+            const qint64 columns =
+                db.scalar(QStringLiteral("SELECT count(*) FROM pragma_table_info(?) WHERE lower(name) IN ('f_long', 'f_resp')"),
+                          {table})
+                    .toLongLong();
+            if (columns == 2)
+                sameCall[m] =
+                    QStringLiteral("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? AND f_long=? AND f_resp=? LIMIT 1")
+                        .arg(db.qualified(table));
         }
     }
 };
@@ -187,7 +198,15 @@ bool sameFile(const YearReader& r) {
     return ::stat(QFile::encodeName(r.file).constData(), &st) == 0 && st.st_dev == r.dev && st.st_ino == r.ino;
 }
 
-bool archivedAlready(int year, int month, int extAddr, const QString& when) {
+// Whether the month table of `year` holds the call. With `same` it holds a row at
+// `when` of the same length and number (a call dated in another year); without,
+// any row of the extension at `when`.
+struct SameCall {
+    qint64 seconds = 0;
+    QString called;
+};
+
+bool archivedAlready(int year, int month, int extAddr, const QString& when, const SameCall* same = nullptr) {
     static QHash<int, std::shared_ptr<YearReader>> readers;
     const qint64 stamp = dataDirStamp();
     const quint64 conn = dbSwitch.connectionSerial();
@@ -196,9 +215,10 @@ bool archivedAlready(int year, int month, int extAddr, const QString& when) {
         (!r->file.isEmpty() && !sameFile(*r))) {
         r.reset();
         // Calls of another year come seldom (the night of the new year): one reader each.
-        if (readers.size() > 4) {
+        // A record looks in the years around its own too (a clock that was wrong).
+        if (readers.size() > 8) {
             readers.clear();
-            return archivedAlready(year, month, extAddr, when);
+            return archivedAlready(year, month, extAddr, when, same);
         }
         auto fresh = std::make_shared<YearReader>();
         fresh->dir = DataPath;
@@ -223,7 +243,9 @@ bool archivedAlready(int year, int month, int extAddr, const QString& when) {
             r->readTables();
             if (r->lookup[month].isEmpty()) return false;
         }
-        return !r->db.scalar(r->lookup[month], {extAddr, when}).isNull();
+        if (!same) return !r->db.scalar(r->lookup[month], {extAddr, when}).isNull();
+        if (r->sameCall[month].isEmpty()) return false;
+        return !r->db.scalar(r->sameCall[month], {extAddr, when, same->seconds, same->called}).isNull();
     } catch (const platform::DbError&) {
         // Opened afresh at the next record.
         readers.remove(year);
@@ -717,7 +739,29 @@ bool ClsMonitor::IsDuplicate(const QDateTime& start, int extAddr) {
     const QVariant hit = dbPhoneCur.scalar(stored.text(), {extAddr, when});
     if (!hit.isNull()) return true;
     // The nightly archive may have moved the call already: look in its month table too.
-    return archivedAlready(start.date().year(), start.date().month(), extAddr, when);
+    const int year = start.date().year(), month = start.date().month();
+    if (archivedAlready(year, month, extAddr, when)) return true;
+    // The switch sends no year: a record stored under a PC clock that was
+    // wrong then and sent again after it was put right carries another year.
+    // The same frame again is the same month, day, time, length and number in
+    // a year close by; another real call of the extension a year apart differs
+    // in its length or number.
+    if (year < 1002 || year > 9997) return false;
+    const int years[4] = {year - 2, year - 1, year + 1, year + 2};
+    QString dates[4];
+    platform::Params around{extAddr};
+    for (int i = 0; i < 4; ++i) {
+        dates[i] = QString::number(years[i]) + when.mid(4);
+        around << dates[i];
+    }
+    around << qlonglong(m_Duration) << m_DispNumber;
+    static CallFileSql resent(
+        "SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date IN (?,?,?,?) AND f_long=? AND f_resp=? LIMIT 1", "Tab_Phone");
+    if (!dbPhoneCur.scalar(resent.text(), around).isNull()) return true;
+    const SameCall same{qlonglong(m_Duration), m_DispNumber};
+    for (int i = 0; i < 4; ++i)
+        if (archivedAlready(years[i], month, extAddr, dates[i], &same)) return true;
+    return false;
 }
 
 bool ClsMonitor::SaveRecord(Currency total, bool bSendFee) {

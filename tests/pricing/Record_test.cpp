@@ -94,6 +94,53 @@ TEST_F(RecordTest, ResentRecordIsRejectedAndNotChargedAgain) {
     EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
 }
 
+TEST_F(RecordTest, RecordSentAgainAfterTheClockWasPutRightIsChargedOnce) {
+    addUser(7, "10", 1);
+    setExtensionUser(5, 7);
+    addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+    // Stored and charged under a PC clock two years ahead; the answer never
+    // reached the switch.
+    now = QDateTime(QDate(2028, 6, 15), QTime(12, 0, 0));
+    ASSERT_TRUE(record(call()));
+    EXPECT_EQ(lastCall().date, QStringLiteral("2028-06-15 10:30:00"));
+    sent();
+    // The clock is put right and the switch sends the same record again.
+    now = QDateTime(QDate(2026, 6, 15), QTime(12, 0, 0));
+    ASSERT_TRUE(record(call()));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_EQ(remainOf(7), yuan("7.00"));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
+
+    // Another call of the extension at the same month, day and time a year
+    // later, of another length, is a call of its own.
+    now = QDateTime(QDate(2027, 6, 15), QTime(12, 0, 0));
+    CallRecord later = call();
+    later.seconds = 65;   // 1.00 + 1 unit
+    ASSERT_TRUE(record(later));
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_EQ(lastCall().date, QStringLiteral("2027-06-15 10:30:00"));
+    EXPECT_EQ(remainOf(7), yuan("5.00"));
+}
+
+TEST_F(RecordTest, RecordSentAgainAfterTheClockWasPutRightIsFoundInTheArchive) {
+    addUser(7, "10", 1);
+    setExtensionUser(5, 7);
+    {
+        // The nightly archive moved the call stored under the wrong year.
+        platform::Database archive = platform::Database::create(dir->file("PhBill_2028.mdb"));
+        archive.execute(QStringLiteral(
+            "CREATE TABLE Tab_Ph6 (f_calladdr INTEGER, f_date DATETIME, f_long INTEGER, f_resp TEXT, f_userid LONG)"));
+        archive.execute(QStringLiteral("INSERT INTO Tab_Ph6 VALUES (5, '2028-06-15 10:30:00', 125, '88001234', 7)"));
+        archive.close();
+    }
+    ASSERT_TRUE(record(call()));
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_EQ(count("tab_errPh"), 1);
+    EXPECT_EQ(remainOf(7), yuan("10"));
+}
+
 TEST_F(RecordTest, DuplicateFoundInTheArchiveMonthTable) {
     addUser(7, "10", 1);
     setExtensionUser(5, 7);
