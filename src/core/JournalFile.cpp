@@ -740,20 +740,17 @@ QList<LogEntry> entriesForNewJournal(const QStringList& asides, const QString& a
     return MergedLog(found, olderThanMoved(MirrorOf(dbSwitch)));
 }
 
-// The settled entries no file gave back, in runs ("12", "15至20"): those the
-// journal kept (from the first number it kept, when that is noted) up to the
-// last moved, less those `found` or `unreadable` hold and those the call
-// file's log still holds. `count`: how many numbers the runs name.
-QStringList lostEntryRuns(const QList<LogEntry>& found, const QMap<qint64, QVariantList>& unreadable, qint64 moved,
-                          qint64* count) {
+// The settled entries no file gave back, in runs ("12", "15至20"): those
+// numbered `from` to `moved`, less those `found` or `unreadable` hold and
+// those the call file's log still holds. `count`: how many numbers the runs name.
+QStringList lostEntryRuns(const QList<LogEntry>& found, const QMap<qint64, QVariantList>& unreadable, qint64 from,
+                          qint64 moved, qint64* count) {
     QSet<qint64> held;
     for (const LogEntry& e : found) held.insert(e.seq);
     for (auto it = unreadable.constBegin(); it != unreadable.constEnd(); ++it) held.insert(it.key());
     for (platform::RowReader r = dbPhoneCur.rows(QStringLiteral("SELECT f_seq FROM %1 WHERE f_seq<=?").arg(logTable()), {moved});
          r.next();)
         held.insert(r.integer(0));
-    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
-    const qint64 from = fromNote.isEmpty() ? 1 : qMax<qint64>(fromNote.toLongLong(), 1);
     QStringList lost;
     *count = 0;
     for (qint64 n = from; n <= moved;) {
@@ -770,12 +767,29 @@ QStringList lostEntryRuns(const QList<LogEntry>& found, const QMap<qint64, QVari
     return lost;
 }
 
+// Runs of entry numbers as a box names them: the first twenty, then "……".
+QString runsText(QStringList runs) {
+    constexpr int kRuns = 20;
+    if (runs.size() > kRuns) runs = runs.mid(0, kRuns) << QStringLiteral("……");
+    return runs.join(QStringLiteral("、"));
+}
+
 // The box of a journal file made again: why, where the old one went, how
-// many entries came back and from where, and those that did not.
+// many entries came back and from where, and those that did not. Of those,
+// only the ones the station file applied (up to its mark) are in the
+// balances; those past it (a station file put back older) are not, and the
+// catch-up that follows names the users they leave short.
 QString rebuiltJournalReport(const QString& why, const QString& aside, const QStringList& asides, const QList<LogEntry>& found,
                              bool complete, qint64 moved, const QMap<qint64, QVariantList>& unreadable) {
-    qint64 lostCount = 0;
-    QStringList lost = lostEntryRuns(found, unreadable, moved, &lostCount);
+    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
+    const qint64 from = fromNote.isEmpty() ? 1 : qMax<qint64>(fromNote.toLongLong(), 1);
+    // A station file without a mark (an older release's) does not say which
+    // it applied: its entries are spoken of as before.
+    const qint64 mark = AppliedMark(dbSwitch);
+    const qint64 applied = mark < 0 ? moved : qMin(moved, mark);
+    qint64 lostCount = 0, pastCount = 0;
+    const QStringList lost = lostEntryRuns(found, unreadable, from, applied, &lostCount);
+    const QStringList past = lostEntryRuns(found, unreadable, qMax(from, applied + 1), moved, &pastCount);
     QString text = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
     if (!aside.isEmpty()) text += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
     text += QStringLiteral("。已重新建立该文件，从现有文件中找回%1笔已结清的记账记录").arg(found.size());
@@ -783,16 +797,22 @@ QString rebuiltJournalReport(const QString& why, const QString& aside, const QSt
     before.removeAll(aside);
     if (!before.isEmpty()) text += QStringLiteral("（含先前另存的文件%1中的记账记录）").arg(namesOf(before));
     if (!complete) text += QStringLiteral("（原文件只能部分读取）");
-    if (lost.isEmpty()) {
+    if (lost.isEmpty() && past.isEmpty()) {
         text += QStringLiteral("，没有缺少的记账记录。");
     } else {
-        constexpr int kRuns = 20;
-        if (lost.size() > kRuns) lost = lost.mid(0, kRuns) << QStringLiteral("……");
-        text += QStringLiteral("。第%1笔已结清的记账记录（共%2笔）无法找回：它们早已计入用户余额，现有余额不受影响；"
-                               "恢复比它们更早的备份时，缺少的记账记录会逐个用户列出差额。")
-                    .arg(lost.join(QStringLiteral("、")))
-                    .arg(lostCount);
+        text += QStringLiteral("。");
     }
+    if (!lost.isEmpty())
+        text += QStringLiteral("第%1笔已结清的记账记录（共%2笔）无法找回：它们早已计入用户余额，现有余额不受影响；"
+                               "恢复比它们更早的备份时，缺少的记账记录会逐个用户列出差额。")
+                    .arg(runsText(lost))
+                    .arg(lostCount);
+    if (!past.isEmpty())
+        text += QStringLiteral("第%1笔已结清的记账记录（共%2笔）无法找回：数据库文件%3早于它们，它们的金额未计入用户余额；"
+                               "请按随后补上%3时列出的用户核对余额。")
+                    .arg(runsText(past))
+                    .arg(pastCount)
+                    .arg(QFileInfo(dbSwitch.path()).fileName());
     if (!unreadable.isEmpty())
         text += QStringLiteral("\n以下已结清的记账记录已损坏，未能找回：\n") + refusedLines(unreadable, dbSwitch).join(QLatin1Char('\n'));
     return text;

@@ -517,6 +517,13 @@ TEST_F(LineageTest, AStationFilePutBackByHandWithTheJournalFileLostNamesWholeMon
     EXPECT_TRUE(text.contains("用户9 丙：余额50.00")) << text.toStdString();
     EXPECT_TRUE(text.contains("押金43.00")) << text.toStdString();
     EXPECT_FALSE(QFileInfo::exists(ModSwitch::CopyAheadPath(dir->file("switch.mdb"))));
+    // The journal file's box says the entries since the copy are not in the
+    // balances, and points at the lines that name the users they leave short.
+    const QStringList made = boxes.filter("ChargeLog.mdb不见了");
+    ASSERT_EQ(made.size(), 1) << text.toStdString();
+    const QString& journal = made.first();
+    EXPECT_FALSE(journal.contains("早已计入用户余额")) << journal.toStdString();
+    EXPECT_TRUE(journal.contains("它们的金额未计入用户余额；请按随后补上switch.mdb时列出的用户核对余额")) << journal.toStdString();
 }
 
 // A number an older station gave twice (its first user's deletion logged

@@ -221,7 +221,7 @@ TEST_F(SettlementRelease, ADeletionWhoseWriteIsRefusedNeverLeavesTheSwitchAndThe
             EXPECT_EQ(said, !kept(u));
             EXPECT_LE(releases(frames), 1);
             EXPECT_FALSE(silentlyApart(u));
-            if (!kept(u)) EXPECT_TRUE(releasedAtSwitch());
+            if (!kept(u)) { EXPECT_TRUE(releasedAtSwitch()); }
             // The next download settles what was left, and releases nothing more.
             sw.clearReceived();
             {

@@ -338,9 +338,10 @@ TEST_F(UsbMenu, EachRecordReadFromTheMenuIsChargedOnceOrKeptWhateverIsRefused) {
             const int waiting = pricing::billfile::Waiting();
             EXPECT_EQ(stored + waiting, kRecords) << boxes.join('\n').toStdString();
             EXPECT_EQ(said, waiting == 0) << boxes.join('\n').toStdString();
-            if (waiting > 0)
+            if (waiting > 0) {
                 EXPECT_TRUE(refusal::anyContains(boxes, QStringLiteral("读取USB话单失败:%1张话单尚未存入数据库").arg(waiting)))
                     << boxes.join('\n').toStdString();
+            }
             EXPECT_EQ(usb->firstUnread(), usb->nextFree());
             charged += Currency::fromFen(20 * stored);
             refusal::checkMoney(7, Currency::fromYuan(100) - charged, Currency(), charged);

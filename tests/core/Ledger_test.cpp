@@ -1205,8 +1205,12 @@ TEST_F(JournalFileTest, ADeletedJournalFileIsMadeAgainAndTheHistoryItTookIsNamed
     platform::script::answer("ChargeLog.mdb不见了", platform::rOK);
     restart();
     ASSERT_EQ(boxes(), 1);
-    EXPECT_TRUE(lastBox().contains(QStringLiteral("第%1至%2笔已结清的记账记录（共%3笔）无法找回").arg(first).arg(last).arg(last - first + 1)))
+    EXPECT_TRUE(lastBox().contains(QStringLiteral("第%1至%2笔已结清的记账记录（共%3笔）无法找回：它们早已计入用户余额")
+                                       .arg(first)
+                                       .arg(last)
+                                       .arg(last - first + 1)))
         << lastBox().toStdString();
+    EXPECT_FALSE(lastBox().contains("未计入用户余额")) << lastBox().toStdString();
     EXPECT_TRUE(QFileInfo::exists(dir->file(ModSwitch::kJournalFile)));
     restart();
     EXPECT_EQ(boxes(), 1);

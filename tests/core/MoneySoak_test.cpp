@@ -357,7 +357,7 @@ protected:
         for (int i = 0; i < sent.size(); ++i) {
             const int n = stored.count.value(sent[i].key);
             const bool answered = sent[i].upload.isEmpty() ? live++ < acked : settled && uploadTaken(sent[i]);
-            if (answered) EXPECT_EQ(n, 1) << "answered record " << i << " " << sent[i].key.toStdString();
+            if (answered) { EXPECT_EQ(n, 1) << "answered record " << i << " " << sent[i].key.toStdString(); }
             else EXPECT_LE(n, 1) << "record " << i << " " << sent[i].key.toStdString();
         }
         EXPECT_EQ(stored.count.size(), int(stored.rows)) << "a record stored twice";

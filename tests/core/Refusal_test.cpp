@@ -339,7 +339,7 @@ TEST_F(RefusalTest, SettledEntriesMoveIntoTheJournalFileOnceWhateverIsRefused) {
             return !inLog(first);
         },
         [&](int, bool moved) {
-            if (refusal::anyContains(boxes, QStringLiteral("无法写入"))) EXPECT_FALSE(moved) << boxes.join('\n').toStdString();
+            if (refusal::anyContains(boxes, QStringLiteral("无法写入"))) { EXPECT_FALSE(moved) << boxes.join('\n').toStdString(); }
             EXPECT_EQ(refusal::journalCount(7, int(ModSwitch::LogKind::Charge)), calls);
             checkMoney(yuan("10") - charged, Currency(), charged);
         },

@@ -119,7 +119,7 @@ protected:
         const size_t acked = acknowledged();
         for (int i = 0; i < keys.size(); ++i) {
             const int n = stored.count.value(keys[i]);
-            if (size_t(i) < acked) EXPECT_EQ(n, 1) << "acknowledged record " << i << " " << keys[i].toStdString();
+            if (size_t(i) < acked) { EXPECT_EQ(n, 1) << "acknowledged record " << i << " " << keys[i].toStdString(); }
             else EXPECT_LE(n, 1) << "record " << i << " " << keys[i].toStdString();
         }
         EXPECT_LE(stored.rows, qint64(keys.size()));
@@ -460,7 +460,7 @@ protected:
         EXPECT_TRUE(stored.filesNotSound.isEmpty()) << stored.filesNotSound.join(", ").toStdString();
         EXPECT_EQ(stored.count.size(), int(stored.rows)) << "a record stored twice";
         for (const QString& k : keys) {
-            if (all) EXPECT_EQ(stored.count.value(k), 1) << k.toStdString();
+            if (all) { EXPECT_EQ(stored.count.value(k), 1) << k.toStdString(); }
             else EXPECT_LE(stored.count.value(k), 1) << k.toStdString();
         }
     }

@@ -271,7 +271,7 @@ TEST_F(SwitchOnPty, AddressedRowsAndASilentThirdRow) {
         QByteArray row = sim::fromHex("940A0000123FFFFFFFFF");
         row[3] = char(a);
         line->write(sim::withSum(row));
-        if (a < 2) EXPECT_EQ(line->read(4), bytes({0x82, 0x03, 0x00, 0x85})) << a;
+        if (a < 2) { EXPECT_EQ(line->read(4), bytes({0x82, 0x03, 0x00, 0x85})) << a; }
         else EXPECT_TRUE(line->read(1, 150).isEmpty());
     }
     EXPECT_EQ(sw.table(sim::tables::ExtraHead).size(), 2u);

@@ -69,7 +69,7 @@ QMap<qint64, Entry> journal() {
             const Entry e{int(r.integer(1)), r.integer(2), r.integer(3)};
             const auto it = bySeq.constFind(r.integer(0));
             // Two files giving one number two different entries would count twice.
-            if (it != bySeq.constEnd()) EXPECT_TRUE(*it == e) << "entry " << r.integer(0) << " differs in " << table.toStdString();
+            if (it != bySeq.constEnd()) { EXPECT_TRUE(*it == e) << "entry " << r.integer(0) << " differs in " << table.toStdString(); }
             bySeq.insert(r.integer(0), e);
         }
     };
