@@ -10,12 +10,15 @@
 #include "core/SafetyCopies.h"
 #include "core/StationFiles.h"
 #include "params/TableViews.h"
+#include "platform/Files.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
 
 using namespace pricingtest;
 using platform::Database;
@@ -366,4 +369,70 @@ TEST_F(PutBackRoads, AUserARestoreBroughtBackComesBackWithTheirDepositAtALaterRe
     EXPECT_TRUE(hasUser(8)) << text.toStdString();
     EXPECT_EQ(remainOf(8), yuan("30.00")) << text.toStdString();
     EXPECT_EQ(depositOf(8), yuan("40.00")) << text.toStdString();
+}
+
+// A station file put back by hand from an older copy is brought up to the
+// journal at the next start. When that start could not renew the call file's
+// safety copy (a full disk), the calls and entries the replay gave the station
+// file are kept in its copy of the log: a call file put back later from its
+// older copy gets them back, and nothing is charged twice or lost.
+TEST_F(PutBackRoads, WhatACatchUpReplayedIsThereForACallFilePutBackFromItsOlderCopy) {
+    const QString older = keepStationFile("older.mdb");
+    const Currency fee = call(5, 1);
+    ASSERT_GT(fee, Currency());
+    deleteUserNow(8);
+    ModSwitch::OpenAllDB(false);
+    const QString sw = dir->file("switch.mdb");
+    for (const char* side : {"-wal", "-shm"}) QFile::remove(sw + side);
+    ASSERT_TRUE(QFile::remove(sw));
+    ASSERT_TRUE(QFile::copy(older, sw));
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "rename" && path.endsWith("PhoneCur.mdb.bak") ? ENOSPC : 0;
+    });
+    script::answer("PhoneCur.mdb的安全备份未能更新", platform::rOK);
+    script::answer("已按记账记录补上", platform::rOK);
+    restart();
+    platform::testing::setFaultHook(nullptr);
+    ASSERT_FALSE(hasUser(8));
+    ASSERT_EQ(remainOf(7), yuan("100.00") - fee);
+    const qint64 calls = dbPhoneCur.scalar("SELECT count(*) FROM Tab_Phone").toLongLong();
+    const qint64 entries = dbPhoneCur.scalar("SELECT count(*) FROM tab_chargelog").toLongLong();
+
+    // The call file put back by hand from its safety copy, older than the call.
+    ModSwitch::OpenAllDB(false);
+    const QString cur = dir->file("PhoneCur.mdb");
+    for (const char* side : {"-wal", "-shm"}) QFile::remove(cur + side);
+    ASSERT_TRUE(QFile::remove(cur));
+    ASSERT_TRUE(QFile::copy(cur + ".bak", cur));
+    ASSERT_LT(Database::openReadOnly(cur).scalar("SELECT count(*) FROM tab_chargelog").toLongLong(), entries);
+    restart();
+    EXPECT_EQ(dbPhoneCur.scalar("SELECT count(*) FROM Tab_Phone").toLongLong(), calls);
+    EXPECT_EQ(dbPhoneCur.scalar("SELECT count(*) FROM tab_chargelog").toLongLong(), entries);
+    EXPECT_EQ(remainOf(7), yuan("100.00") - fee);
+    EXPECT_FALSE(hasUser(8));
+}
+
+// The balance and the deposit a restore set are entries of the journal: a
+// station file put back by hand from a copy taken before that restore (the
+// payment and the deposit it lost still in it) is brought to them at the next
+// start, not left with what it holds.
+TEST_F(PutBackRoads, ABalanceAndADepositARestoreSetReachAStationFilePutBackByHand) {
+    const QString first = keepStationFile("first.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    payNow(7, "52.05");
+    moveDepositNow(7, "43.00");
+    const qint64 paid = ModSwitch::AppliedMark(dbSwitch);
+    const QString second = keepStationFile("second.mdb");
+    loseEntries(mark + 1, paid);
+    const QString told = restoreByManager(backupFolder(first));
+    ASSERT_TRUE(told.contains("用户7 用户7：52.05，押金43.00")) << told.toStdString();
+    const Currency set = remainOf(7), deposit = depositOf(7);
+    ModSwitch::OpenAllDB(false);
+    const QString sw = dir->file("switch.mdb");
+    for (const char* side : {"-wal", "-shm"}) QFile::remove(sw + side);
+    ASSERT_TRUE(QFile::remove(sw));
+    ASSERT_TRUE(QFile::copy(second, sw));
+    restart();
+    EXPECT_EQ(remainOf(7), set);
+    EXPECT_EQ(depositOf(7), deposit);
 }
