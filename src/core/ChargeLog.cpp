@@ -9,6 +9,7 @@
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/StationRecord.h"
 #include "core/UserNumbers.h"
 #include "core/WriteAhead.h"
 #include "platform/Clock.h"
@@ -281,6 +282,9 @@ qint64 lastNumbered() {
     if (!dbSwitch.actualTableName(kLedgerMirror).isEmpty())
         n = qMax(n, dbSwitch.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(dbSwitch.qualified(kLedgerMirror)))
                         .toLongLong());
+    // Nor below what the station's record knows was given (a number the
+    // journal file holds that the log lost with its file).
+    if (dbPhoneCur.isOpen()) n = qMax(n, ReadStationRecord().lastEntry());
     return n;
 }
 
@@ -405,6 +409,11 @@ void mergeMirror() {
         dbPhoneCur.execute(QStringLiteral("INSERT OR IGNORE INTO %1 (f_seq, f_userid, f_row) SELECT f_seq, f_userid, f_row FROM %2")
                                .arg(dbPhoneCur.qualified(kUserRows), dbSwitch.qualified(kUserRows)));
     }
+    // The users the entries given back added: their numbers in the record, in this commit.
+    const QVariant added = dbSwitch.scalar(
+        QStringLiteral("SELECT max(f_userid) FROM %1 WHERE f_kind=? AND typeof(f_userid)='integer'").arg(dbSwitch.qualified(kLedgerMirror)),
+        {int(LogKind::UserAdded)});
+    if (!added.isNull()) RaiseRecordUsers(added.toLongLong() + 1);
     tx.commit();
     // A call given back that the yearly archive holds already is not billed twice.
     if (callsBack > 0) billing::DropArchivedRows(dbPhoneCur);
@@ -424,22 +433,6 @@ qint64 lastInCallCopy() {
         return 0;
     }
 }
-
-namespace {
-// The two files of one station know each other: the first opening gives
-// both the same name. A station file of another station is told as such.
-bool sameStation() {
-    const QString mine = GetVariant(dbSwitch, kStationId);
-    const QString theirs = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
-    if (!mine.isEmpty() && !theirs.isEmpty()) return mine == theirs;
-    const QString id = !mine.isEmpty() ? mine : !theirs.isEmpty() ? theirs : QUuid::createUuid().toString(QUuid::WithoutBraces);
-    platform::Transaction tx(dbSwitch);
-    if (mine.isEmpty()) SetVariant(dbSwitch, kStationId, id);
-    if (theirs.isEmpty()) SetVariant(dbPhoneCur, kStationId, id, kNotes);
-    tx.commit();
-    return true;
-}
-}  // namespace
 
 namespace {
 // A station file behind the journal (put back by hand from a copy, its
@@ -546,7 +539,9 @@ void placeUnmarkedStationFile(qint64 bound) {
 void PrepareChargeLog() {
     CreateChargeLog(dbPhoneCur);
     g_foreign = 0;
-    if (!sameStation()) {
+    // The two files of one station know each other: the station file's name
+    // against the record's (the first opening gives both the same name).
+    if (!StationFileAgrees()) {
         g_foreign = dbSwitch.connectionSerial();
         core::Notify(QStringLiteral("数据库文件%1和话单文件%2不属于同一个话务台，话费未计入%1中的用户余额。")
                              .arg(QFileInfo(dbSwitch.path()).fileName(), QFileInfo(dbPhoneCur.path()).fileName()),
@@ -564,7 +559,9 @@ void PrepareChargeLog() {
         tellJournalTrouble(platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile),
                            platform::meansDamage(e) ? QStringLiteral("文件已损坏") : platform::troubleCause(e));
     }
-    KeepUserNumbers();
+    // The station file's and the journal file's copies of the counters
+    // against the record: one ahead raises it, and the copies follow.
+    AgreeWithStationRecord();
     // A log an older release numbered without noting where: noted once, from
     // what the files hold now. This version marks every station file it
     // writes, so a file without a mark holds no entry numbered past it.
@@ -621,7 +618,7 @@ void GiveOwnJournal(const Database& sw, const Database& cur) {
     // journal file begins and was last found sound, what it moved, the marks
     // of its backups. Older versions kept some of them in the station file.
     const QStringList journalNotes{kStationId,      kFormerStationId, kNumberedNote, kJournalFrom,
-                                   kJournalChecked, kMovedNote,       kClockDoubted};
+                                   kJournalChecked, kMovedNote,       kClockDoubted, kEntriesGivenNote};
     const auto forget = [&](const Database& db, const QString& table) {
         for (const QString& key : journalNotes) RemoveVariant(db, key, table);
         db.execute(QStringLiteral("DELETE FROM %1 WHERE varname LIKE ?").arg(db.qualified(table)), {kBackupMarkPrefix + QLatin1Char('%')});
@@ -644,7 +641,7 @@ void GiveOwnJournal(const Database& sw, const Database& cur) {
 bool TellSiteApart(const QString& rootId, const QString& site) {
     if (rootId.isEmpty() || site.isEmpty() || !dbSwitch.isOpen() || !dbPhoneCur.isOpen()) return false;
     const bool notes = !dbPhoneCur.actualTableName(kNotes).isEmpty();
-    const QString calls = notes ? GetVariant(dbPhoneCur, kStationId, QString(), kNotes) : QString();
+    const QString calls = notes ? ReadStationRecord().id : QString();
     // Told apart already (or the call file is another station's: that is
     // the opening's to tell, not to rename).
     if (!calls.isEmpty() && calls != rootId) return false;
@@ -707,19 +704,28 @@ namespace {
 
 qint64 logEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, int ext, const QString& date) {
     // Numbers never go back, not even below a mark a station file reached
-    // with entries a call file put back from its copy no longer holds.
+    // with entries a call file put back from its copy no longer holds, nor
+    // below the number the station's record knows given (StationRecord.h).
     thread_local QString mine, theirs, sql;
-    if (sql.isEmpty() || mine != dbSwitch.schema() || theirs != dbPhoneCur.schema()) {
+    thread_local bool withNotes = false;
+    thread_local TableKnown notes(kNotes);
+    const bool noted = notes.in(dbPhoneCur);
+    if (sql.isEmpty() || mine != dbSwitch.schema() || theirs != dbPhoneCur.schema() || withNotes != noted) {
         mine = dbSwitch.schema();
         theirs = dbPhoneCur.schema();
+        withNotes = noted;
+        const QString given = noted ? QStringLiteral("coalesce((SELECT CAST(value AS INTEGER) FROM %1 WHERE varname=?), 0)")
+                                          .arg(dbPhoneCur.qualified(kNotes))
+                                    : QStringLiteral("coalesce(?, 0)");
         sql = QStringLiteral(
                   "INSERT INTO %1 (f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, f_calladdr, f_date) VALUES ("
                   "max(coalesce((SELECT max(f_seq) FROM %1), 0), "
-                  "coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0)) + 1, "
+                  "coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0), %3) + 1, "
                   "coalesce((SELECT CAST(value AS INTEGER) FROM %2 WHERE varname=?), 0), ?, ?, ?, ?, ?, ?)")
-                  .arg(logTable(), variantOf(dbSwitch));
+                  .arg(logTable(), variantOf(dbSwitch), given);
     }
-    dbPhoneCur.execute(sql, {kChargeMark, kCopyGeneration, int(kind), userid, amount, balance, ext, date});
+    dbPhoneCur.execute(sql, {kChargeMark, noted ? QVariant(kEntriesGivenNote) : QVariant(qint64(0)), kCopyGeneration, int(kind), userid,
+                             amount, balance, ext, date});
     return dbPhoneCur.lastInsertRowId();
 }
 
@@ -856,6 +862,13 @@ void giveLogStationEntries(qint64 first, qint64 last) {
                                    .arg(dbPhoneCur.qualified(kUserRows), dbSwitch.qualified(kUserRows)),
                                {first, last});
         }
+        // A user added: the record's first free number rises in this commit,
+        // with the entry that gives the number (StationRecord.h).
+        const QVariant added = dbSwitch.scalar(QStringLiteral("SELECT max(f_userid) FROM %1 WHERE f_seq>? AND f_seq<=? AND f_kind=? "
+                                                              "AND typeof(f_userid)='integer'")
+                                                   .arg(dbSwitch.qualified(kLedgerMirror)),
+                                               {first, last, int(LogKind::UserAdded)});
+        if (!added.isNull()) RaiseRecordUsers(added.toLongLong() + 1);
         tx.commit();
     } catch (const DbError&) {
     }

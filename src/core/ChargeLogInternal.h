@@ -1,7 +1,8 @@
 #pragma once
 // What the journal's entries and replay (ChargeLog.cpp) and the journal
 // file's moves, checks and rebuild (JournalFile.cpp) share. Included by those
-// two files only: nothing outside them calls these.
+// two files and the station's record (StationRecord.cpp) only: nothing
+// outside them calls these.
 #include "platform/Db.h"
 
 #include <QMap>

@@ -8,6 +8,7 @@
 #include "core/Notices.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/StationRecord.h"
 #include "core/UserNumbers.h"
 #include "core/WriteAhead.h"
 #include "platform/Clock.h"
@@ -223,8 +224,9 @@ qint64 lowestBackupFound(const Database& j) {
                 copies << QFileInfo(copy).absoluteFilePath();
         }
     }
-    const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
-    const QString former = GetVariant(dbPhoneCur, kFormerStationId, QString(), kNotes);
+    const StationRecord record = ReadStationRecord();
+    const QString& mine = record.id;
+    const QString& former = record.formerId;
     qint64 lowest = -1;
     const auto keep = [&](qint64 mark) { lowest = lowest < 0 ? mark : qMin(lowest, mark); };
     for (const QString& copy : std::as_const(copies)) {
@@ -286,11 +288,11 @@ bool dropAged(const Database& j, qint64 through) {
 void nameJournalFile(const Database& j) {
     if (j.actualTableName(kNotes).isEmpty())
         j.execute(QStringLiteral("CREATE TABLE %1 (varname TEXT PRIMARY KEY, value TEXT)").arg(j.qualified(kNotes)));
-    const QString id = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
-    if (!id.isEmpty() && GetVariant(j, kStationId, QString(), kNotes).isEmpty()) SetVariant(j, kStationId, id, kNotes);
-    const QString numbers = GetVariant(dbPhoneCur, kUserNumbersNote, QString(), kNotes);
-    if (numbers.toLongLong() > GetVariant(j, kUserNumbersNote, QString(), kNotes).toLongLong())
-        SetVariant(j, kUserNumbersNote, numbers, kNotes);
+    // The copies follow the station's record.
+    const StationRecord record = ReadStationRecord();
+    if (!record.id.isEmpty() && GetVariant(j, kStationId, QString(), kNotes).isEmpty()) SetVariant(j, kStationId, record.id, kNotes);
+    if (record.usersFrom > GetVariant(j, kUserNumbersNote, QString(), kNotes).toLongLong())
+        SetVariant(j, kUserNumbersNote, QString::number(record.usersFrom), kNotes);
     // The newest backups' marks, as the call file notes them.
     if (!dbPhoneCur.actualTableName(kNotes).isEmpty())
         j.execute(QStringLiteral("INSERT OR REPLACE INTO %1 (varname, value) SELECT varname, value FROM %2 WHERE varname LIKE ?")
@@ -371,14 +373,13 @@ namespace {
 // ("TarvoJournalLast"), or, noted by a station before that note, any entry
 // at all while a moved one should still be there.
 bool JournalFileHoldsWhatWasMoved(const Database& j) {
-    const qint64 moved = movedThrough();
+    const StationRecord record = ReadStationRecord();
+    const qint64 moved = record.movedThrough;
     if (moved <= 0) return true;
-    const QString lastNote = GetVariant(dbPhoneCur, kJournalLast, QString(), kNotes);
-    const QString fromNote = GetVariant(dbPhoneCur, kJournalFrom, QString(), kNotes);
-    const qint64 from = fromNote.isEmpty() ? 1 : fromNote.toLongLong();
+    const qint64 from = record.journalFrom < 0 ? 1 : record.journalFrom;
     const bool table = !j.actualTableName(kChargeLog).isEmpty();
     const QVariant last = table ? j.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(j.qualified(kChargeLog))) : QVariant();
-    if (!lastNote.isEmpty()) return !last.isNull() && last.toLongLong() >= lastNote.toLongLong();
+    if (record.journalLast >= 0) return !last.isNull() && last.toLongLong() >= record.journalLast;
     return from > moved || !last.isNull();
 }
 
@@ -440,7 +441,9 @@ bool moveEntries(qint64 through) {
                       .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
                   {through});
         // Nor past the newest backups' marks: putting one back needs every entry since.
-        qint64 horizon = lowestBackupMark({dbPhoneCur, j});
+        // The call file's marks are the station's record's.
+        qint64 horizon = ReadStationRecord().lowestBackupMark();
+        if (const qint64 copied = lowestBackupMark({j}); copied >= 0) horizon = horizon < 0 ? copied : qMin(horizon, copied);
         const qint64 found = lowestBackupFound(j);
         if (found >= 0) horizon = horizon < 0 ? found : qMin(horizon, found);
         heldBack = dropAged(j, horizon >= 0 ? qMin(through, horizon) : through);
@@ -600,7 +603,7 @@ QString judgeJournalFile(const QString& path, QString* why) {
             return {};
         }
         const QString theirs = j.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(j, kStationId, QString(), kNotes);
-        const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+        const QString mine = ReadStationRecord().id;
         if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) {
             *why = QStringLiteral("属于另一个话务台");
             return {};
@@ -636,7 +639,7 @@ QString judgeJournalFile(const QString& path, QString* why) {
 // never read as this one's.
 QStringList asideToRead(const QString& dir) {
     QStringList out;
-    const QString mine = GetVariant(dbPhoneCur, kStationId, QString(), kNotes);
+    const QString mine = ReadStationRecord().id;
     for (const QString& name : QDir(dir).entryList({kJournalFile + QStringLiteral(".damaged-*")}, QDir::Files, QDir::Name)) {
         if (name.endsWith(QStringLiteral("-journal"))) continue;
         if (!GetVariant(dbPhoneCur, kAsideRead + name, QString(), kNotes).isEmpty()) continue;

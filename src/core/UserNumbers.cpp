@@ -3,6 +3,7 @@
 #include "core/JournalFile.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
+#include "core/StationRecord.h"
 #include "platform/Files.h"
 
 #include <QFileInfo>
@@ -40,18 +41,6 @@ QString journalPath() {
     if (of.isEmpty()) return QString();
     const QString path = platform::resolveCI(QFileInfo(of).absolutePath(), kJournalFile);
     return QFileInfo(path).isFile() ? path : QString();
-}
-
-// The journal file's note; 0 when it has none, is missing or cannot be read.
-qint64 journalNote() {
-    const QString path = journalPath();
-    if (path.isEmpty()) return 0;
-    try {
-        const Database j = Database::openReadOnly(path);
-        return noteIn(j, kNotes);
-    } catch (const DbError&) {
-        return 0;
-    }
 }
 
 // Raised in the journal file when it is there and can be written; a journal
@@ -106,60 +95,63 @@ qint64 pastRowsKept(const Database& db) {
 }  // namespace
 
 qint64 FirstFreeUserNumber() {
-    qint64 n = pastUsersHeld();
+    // The record (one read of the call file) and the station file: a user
+    // added commits there first, its copy of the note with it, and the
+    // record follows in the call file's next commit (or the next opening).
+    qint64 n = 0;
+    try {
+        n = ReadStationRecord().usersFrom;
+    } catch (const DbError&) {
+        // Unread: the station file still bounds the numbers.
+    }
+    n = qMax(n, pastUsersHeld());
     n = qMax(n, noteIn(dbSwitch, kSettingsTable));
-    n = qMax(n, noteIn(dbPhoneCur, kNotes));
-    // Every user added left their row beside their entry, in both files.
-    n = qMax(n, pastRowsKept(dbSwitch));
-    n = qMax(n, pastRowsKept(dbPhoneCur));
-    return qMax(n, journalNote());
+    // Every user added left their row beside their entry.
+    return qMax(n, pastRowsKept(dbSwitch));
 }
 
 void NoteUserNumberGiven(qint64 userid) {
     if (userid < 0) return;
     const qint64 next = userid + 1;
     raiseNote(dbSwitch, kSettingsTable, next);
-    // The call file and the journal file once the users' transaction is kept,
-    // each in a commit of its own: the station file's commit is the act's (a
-    // rollback drops these; the next opening notes them).
-    dbSwitch.afterCommit([next] {
-        try {
-            platform::Transaction tx(dbSwitch);
-            raiseNote(dbPhoneCur, kNotes, next);
-            tx.commit();
-        } catch (const DbError&) {
-        }
-        raiseJournalNote(next);
-    });
+    // The record takes it in the commit where the call file's log takes the
+    // entry that added the user (giveLogStationEntries); the journal file
+    // once the users' transaction is kept, in a commit of its own (a
+    // rollback drops it; the next opening notes it).
+    dbSwitch.afterCommit([next] { raiseJournalNote(next); });
 }
 
-void KeepUserNumbers() {
-    try {
-        qint64 next = FirstFreeUserNumber();
-        // A file without the note (made before numbers were kept, or lost):
-        // the users the journal still names were given their numbers.
-        if (noteIn(dbPhoneCur, kNotes) == 0 || noteIn(dbSwitch, kSettingsTable) == 0 ||
-            (!journalPath().isEmpty() && journalNote() == 0)) {
-            next = qMax(next, pastNamedUsers(dbPhoneCur, kChargeLog));
-            next = qMax(next, pastNamedUsers(dbSwitch, kLedgerMirror));
-            if (const QString path = journalPath(); !path.isEmpty()) {
-                try {
-                    next = qMax(next, pastNamedUsers(Database::openReadOnly(path), kChargeLog));
-                } catch (const DbError&) {
-                }
+qint64 UserNumbersKnown(qint64 recorded, qint64 journalNoted, const QString& journal) {
+    qint64 next = qMax(recorded, journalNoted);
+    next = qMax(next, pastUsersHeld());
+    next = qMax(next, noteIn(dbSwitch, kSettingsTable));
+    next = qMax(next, pastRowsKept(dbSwitch));
+    next = qMax(next, pastRowsKept(dbPhoneCur));
+    // A file without the note (made before numbers were kept, or lost):
+    // the users the journal still names were given their numbers.
+    if (recorded == 0 || noteIn(dbSwitch, kSettingsTable) == 0 || (!journal.isEmpty() && journalNoted == 0)) {
+        next = qMax(next, pastNamedUsers(dbPhoneCur, kChargeLog));
+        next = qMax(next, pastNamedUsers(dbSwitch, kLedgerMirror));
+        if (!journal.isEmpty()) {
+            try {
+                next = qMax(next, pastNamedUsers(Database::openReadOnly(journal), kChargeLog));
+            } catch (const DbError&) {
             }
         }
-        if (next <= 0) return;
-        {
-            platform::Transaction tx(dbSwitch);
-            raiseNote(dbSwitch, kSettingsTable, next);
-            raiseNote(dbPhoneCur, kNotes, next);
-            tx.commit();
-        }
-        raiseJournalNote(next);
-    } catch (const DbError&) {
-        // Learnt again at the next opening; the user table still bounds the numbers.
     }
+    return next;
+}
+
+void UserNumberCopiesFollow(qint64 next) {
+    if (next <= 0) return;
+    try {
+        platform::Transaction tx(dbSwitch);
+        raiseNote(dbSwitch, kSettingsTable, next);
+        tx.commit();
+    } catch (const DbError&) {
+        // Followed at the next opening; the record bounds the numbers.
+    }
+    raiseJournalNote(next);
 }
 
 QSet<qint64> NumbersGivenTwice(const Database& sw, const QList<LogEntry>& log, qint64 fileMark) {

@@ -1,0 +1,234 @@
+// The station's identity and counters, where one read of the call file gives
+// them: what the acts did is in the record, in the commit of the act (the
+// disk refusing any write or sync between cannot leave them apart), and a
+// file lost or put back from an older copy never sets a counter back: no
+// user number given twice, no entry number given twice, another station's
+// file refused.
+#include "support/PricingFixture.h"
+#include "support/RefusalWalk.h"
+
+#include "core/ChargeLog.h"
+#include "core/JournalFile.h"
+#include "core/Settings.h"
+#include "core/StationFiles.h"
+#include "core/StationRecord.h"
+#include "core/UserNumbers.h"
+#include "params/TableViews.h"
+#include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+using namespace pricingtest;
+using platform::Database;
+namespace refusal = testsupport::refusal;
+
+namespace {
+
+class StationRecordTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        localCaller("100.00", 1);
+        restart();
+    }
+    void TearDown() override {
+        refusal::disarm();
+        PricingTest::TearDown();
+    }
+    // A call of extension 5 at 9:`minute` of the day; true when it was kept.
+    bool call(int minute) {
+        CallRecord r;
+        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
+        r.seconds = 100 + 37 * minute;
+        return ClsMonitor().Record(r.frame(), true);
+    }
+    bool addUserNow(qint64 id) {
+        try {
+            ModSwitch::MoveBalances([&] {
+                dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (?, ?, 1, 0)",
+                                 {id, QStringLiteral("用户%1").arg(id)});
+            });
+            return true;
+        } catch (const platform::DbError&) {
+            return false;
+        }
+    }
+    qint64 lastInLog() { return dbPhoneCur.scalar("SELECT coalesce(max(f_seq), 0) FROM tab_chargelog").toLongLong(); }
+    qint64 journalFileLast() {
+        const QString path = dir->file(ModSwitch::kJournalFile);
+        if (!QFileInfo::exists(path)) return 0;
+        return Database::openReadOnly(path).scalar("SELECT coalesce(max(f_seq), 0) FROM tab_chargelog").toLongLong();
+    }
+    QString noteOf(const char* file, const char* table, const QString& key) {
+        const QString path = dir->file(file);
+        if (!QFileInfo::exists(path)) return QString();
+        return ModSwitch::GetVariant(Database::openReadOnly(path), key, QString(), QString::fromLatin1(table));
+    }
+    // The station closed; `names` of the data directory gone, with their sides.
+    void lose(const QStringList& names) {
+        ModSwitch::OpenAllDB(false);
+        for (const QString& name : names)
+            for (const char* side : {"", "-wal", "-shm", "-journal"}) QFile::remove(dir->file(name) + side);
+    }
+};
+
+// The record, read in one statement, is what the acts made: the station's
+// name both files carry, the first number never given (a user added and
+// deleted keeps theirs given), the last entry (the station file's mark
+// after the apply) and a backup's mark.
+// Fails when the call file's log takes a user's entry without the record
+// (the number noted in a commit apart, or not at all).
+TEST_F(StationRecordTest, TheRecordReadInOneReadIsWhatTheActsDid) {
+    ASSERT_TRUE(call(1));
+    ASSERT_TRUE(addUserNow(30));
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 30); }, 30);
+    ASSERT_TRUE(call(2));
+    ModSwitch::NoteBackupMark(QStringLiteral("switch"), 2);
+    const ModSwitch::StationRecord r = ModSwitch::ReadStationRecord();
+    EXPECT_FALSE(r.id.isEmpty());
+    EXPECT_EQ(r.id, ModSwitch::GetVariant(dbSwitch, ModSwitch::kStationId));
+    EXPECT_EQ(r.usersFrom, 31);
+    EXPECT_EQ(ModSwitch::FirstFreeUserNumber(), 31);
+    EXPECT_EQ(r.lastEntry(), lastInLog());
+    EXPECT_EQ(r.lastEntry(), ModSwitch::AppliedMark(dbSwitch));
+    EXPECT_EQ(r.backupMarks.value(QStringLiteral("switch"), -1), 2);
+    EXPECT_EQ(r.lowestBackupMark(), 2);
+    restart();
+    const ModSwitch::StationRecord again = ModSwitch::ReadStationRecord();
+    EXPECT_EQ(again.id, r.id);
+    EXPECT_EQ(again.usersFrom, 31);
+    EXPECT_EQ(again.lastEntry(), r.lastEntry());
+    // The copies agree with it.
+    EXPECT_EQ(noteOf("switch.mdb", "Variant", ModSwitch::kUserNumbersNote), QStringLiteral("31"));
+    EXPECT_EQ(noteOf("switch.mdb", "Variant", ModSwitch::kStationId), r.id);
+}
+
+// A user added while the disk refuses once, each write and each sync of the
+// call file and the station file in turn: whenever the call file's log holds
+// the entry that added the user, the record holds the number given, and the
+// number is never given again.
+// Fails when the record is raised in a commit of its own beside the log's
+// (a refusal of one of the two leaves them apart).
+TEST_F(StationRecordTest, AUserNumberIsInTheRecordWithTheEntryThatGaveItWhateverIsRefused) {
+    refusal::walk([&](int i) { return addUserNow(100 + i); },
+                  [&](int i, bool done) {
+                      const qint64 u = 100 + i;
+                      const bool logged =
+                          dbPhoneCur.scalar("SELECT count(*) FROM tab_chargelog WHERE f_kind=2 AND f_userid=?", {u}).toLongLong() > 0;
+                      if (logged) EXPECT_GT(ModSwitch::ReadStationRecord().usersFrom, u) << "run " << i;
+                      if (done) EXPECT_GT(ModSwitch::FirstFreeUserNumber(), u) << "run " << i;
+                      if (done) EXPECT_GT(ModSwitch::NextUserCount(), u) << "run " << i;
+                  });
+}
+
+// The call file put back from its older copy, or lost: the station file's
+// copies raise the record at the opening, so the user added since keeps
+// their number given and the entries go on past the last one given.
+// Fails when the opening's check leaves the record behind the station file.
+TEST_F(StationRecordTest, ACallFilePutBackOrLostSetsNoCounterBack) {
+    for (const bool lost : {false, true}) {
+        SCOPED_TRACE(lost ? "call file lost" : "call file put back from its copy");
+        restart();   // the copy as it is now
+        const qint64 user = lost ? 51 : 50;
+        ASSERT_TRUE(addUserNow(user));
+        ASSERT_TRUE(call(lost ? 11 : 10));
+        const qint64 last = lastInLog();
+        if (lost) {
+            lose({QStringLiteral("PhoneCur.mdb")});
+        } else {
+            ModSwitch::OpenAllDB(false);
+            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("PhoneCur.mdb") + side);
+            ASSERT_TRUE(QFile::copy(dir->file("PhoneCur.mdb.bak"), dir->file("PhoneCur.mdb")));
+        }
+        const refusal::MaybeBoxes boxes({{QString(), platform::rOK}});
+        restart();
+        const ModSwitch::StationRecord r = ModSwitch::ReadStationRecord();
+        EXPECT_GT(r.usersFrom, user);
+        EXPECT_GE(r.lastEntry(), last);
+        EXPECT_GT(ModSwitch::NextUserCount(), user);
+        ASSERT_TRUE(call(lost ? 31 : 30));
+        EXPECT_GT(lastInLog(), last);
+        EXPECT_EQ(ModSwitch::GetVariant(dbPhoneCur, ModSwitch::kStationId, QString(), QStringLiteral("tab_notes")),
+                  ModSwitch::GetVariant(dbSwitch, ModSwitch::kStationId));
+    }
+}
+
+// The station file and the call file both put back by hand from copies
+// older than the entries the journal file holds (their safety copies gone
+// too): the journal file is the last evidence. The record is raised from it,
+// so the next entry is numbered past every entry it holds and the user added
+// since the copies keeps their number.
+// Fails when the opening leaves the journal file's highest entry and its
+// note of user numbers out of the record (an entry number given twice).
+TEST_F(StationRecordTest, TheJournalFileKeepsTheCountersWhenTheOtherTwoGoBack) {
+    ModSwitch::OpenAllDB(false);
+    for (const char* name : {"switch.mdb", "PhoneCur.mdb"}) {
+        QFile::remove(dir->file(QStringLiteral("old-") + name));
+        ASSERT_TRUE(QFile::copy(dir->file(name), dir->file(QStringLiteral("old-") + name)));
+    }
+    restart();
+    ASSERT_TRUE(addUserNow(60));
+    for (int m = 1; m <= 4; ++m) ASSERT_TRUE(call(m));
+    restart();   // both safety copies hold the entries
+    now = now.addDays(10);
+    restart();   // the settled ones move to the journal file
+    const qint64 inJournal = journalFileLast();
+    ASSERT_GT(inJournal, 0);
+    ASSERT_LT(ModSwitch::AppliedMark(Database::openReadOnly(dir->file("old-switch.mdb"))), inJournal);
+    ASSERT_EQ(noteOf(ModSwitch::kJournalFile.toUtf8().constData(), "tab_notes", ModSwitch::kUserNumbersNote), QStringLiteral("61"));
+    lose({QStringLiteral("PhoneCur.mdb"), QStringLiteral("PhoneCur.mdb.bak"), QStringLiteral("switch.mdb"),
+          QStringLiteral("switch.mdb.bak")});
+    for (const char* name : {"switch.mdb", "PhoneCur.mdb"})
+        ASSERT_TRUE(QFile::copy(dir->file(QStringLiteral("old-") + name), dir->file(name)));
+    const refusal::MaybeBoxes boxes({{QString(), platform::rOK}});
+    restart();
+    const ModSwitch::StationRecord r = ModSwitch::ReadStationRecord();
+    EXPECT_GE(r.lastEntry(), inJournal);
+    EXPECT_GT(r.usersFrom, 60);
+    EXPECT_GT(ModSwitch::NextUserCount(), 60);
+    ASSERT_TRUE(call(40));
+    EXPECT_GT(lastInLog(), inJournal);
+    // The copies followed the record.
+    EXPECT_EQ(noteOf("switch.mdb", "Variant", ModSwitch::kUserNumbersNote), QString::number(r.usersFrom));
+}
+
+// A station file of another station beside the call file: told, nothing of
+// it taken into the record (its name, its counters), and the record is the
+// same once the station's own file is back.
+// Fails when the check takes the foreign file's counters into the record.
+TEST_F(StationRecordTest, AnotherStationsFileIsRefusedAndRaisesNothing) {
+    ASSERT_TRUE(call(1));
+    const ModSwitch::StationRecord before = ModSwitch::ReadStationRecord();
+    ModSwitch::OpenAllDB(false);
+    const QString own = dir->file("own-switch.mdb");
+    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), own));
+    {
+        Database sw = Database::open(dir->file("switch.mdb"));
+        ModSwitch::SetVariant(sw, ModSwitch::kStationId, QStringLiteral("another-station"));
+        ModSwitch::SetVariant(sw, ModSwitch::kUserNumbersNote, QStringLiteral("900"));
+        ModSwitch::SetVariant(sw, ModSwitch::kChargeMark, QStringLiteral("700"));
+    }
+    QFile::remove(dir->file("switch.mdb.bak"));
+    const qsizetype shown = platform::script::shown().size();
+    const refusal::MaybeBoxes boxes({{QString(), platform::rOK}});
+    restart();
+    EXPECT_TRUE(refusal::anyContains(refusal::boxesSince(int(shown)), QStringLiteral("不属于同一个话务台")));
+    const ModSwitch::StationRecord during = ModSwitch::ReadStationRecord();
+    EXPECT_EQ(during.id, before.id);
+    EXPECT_LT(during.usersFrom, 900);
+    EXPECT_LT(during.lastEntry(), 700);
+    ModSwitch::OpenAllDB(false);
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    QFile::remove(dir->file("switch.mdb.bak"));
+    ASSERT_TRUE(QFile::copy(own, dir->file("switch.mdb")));
+    restart();
+    const ModSwitch::StationRecord after = ModSwitch::ReadStationRecord();
+    EXPECT_EQ(after.id, before.id);
+    EXPECT_EQ(after.usersFrom, before.usersFrom);
+    ASSERT_TRUE(call(2));
+    EXPECT_EQ(lastInLog(), before.lastEntry() + 1);
+}
+
+}  // namespace
