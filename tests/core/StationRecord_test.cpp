@@ -106,18 +106,19 @@ TEST_F(StationRecordTest, TheRecordReadInOneReadIsWhatTheActsDid) {
 }
 
 // A user added while the disk refuses once, each write and each sync of the
-// call file and the station file in turn: whenever the call file's log holds
-// the entry that added the user, the record holds the number given, and the
-// number is never given again.
+// call file and the station file in turn: the record holds the number given
+// exactly when the call file's log holds the entry that added the user, and
+// the number is never given again.
 // Fails when the record is raised in a commit of its own beside the log's
-// (a refusal of one of the two leaves them apart).
+// (a refusal of the log's commit leaves the record ahead of it).
 TEST_F(StationRecordTest, AUserNumberIsInTheRecordWithTheEntryThatGaveItWhateverIsRefused) {
     refusal::walk([&](int i) { return addUserNow(100 + i); },
                   [&](int i, bool done) {
                       const qint64 u = 100 + i;
                       const bool logged =
                           dbPhoneCur.scalar("SELECT count(*) FROM tab_chargelog WHERE f_kind=2 AND f_userid=?", {u}).toLongLong() > 0;
-                      if (logged) EXPECT_GT(ModSwitch::ReadStationRecord().usersFrom, u) << "run " << i;
+                      // Together or not at all: neither ahead of the other.
+                      EXPECT_EQ(ModSwitch::ReadStationRecord().usersFrom > u, logged) << "run " << i;
                       if (done) EXPECT_GT(ModSwitch::FirstFreeUserNumber(), u) << "run " << i;
                       if (done) EXPECT_GT(ModSwitch::NextUserCount(), u) << "run " << i;
                   });
