@@ -561,8 +561,7 @@ void PrepareChargeLog() {
         // One that could not be made again (or its copy written): checked
         // again at the next opening, and the cause told.
         journalWritable = false;
-        tellJournalTrouble(platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile),
-                           platform::meansDamage(e) ? QStringLiteral("文件已损坏") : platform::troubleCause(e));
+        tellJournalCheckStopped(e);
     }
     KeepUserNumbers();
     // A log an older release numbered without noting where: noted once, from

@@ -5,7 +5,8 @@
 // the opening after it: every settled entry is in a file the station reads
 // (or, for a file gone, named lost), none twice, the balance as the calls
 // made it, failure said exactly when the file was not made again, and the
-// rebuild's box shown once.
+// rebuild's box shown once; a box that says a file cannot be written names
+// the one that refused.
 #include "support/PricingFixture.h"
 #include "support/RefusalWalk.h"
 
@@ -211,25 +212,50 @@ protected:
         EXPECT_EQ(ModSwitch::BalanceOf(7), balance);
     }
 
+    // The walk of `act` over each of `files` in turn, `check` told which one refused.
+    int walkEach(const QStringList& files, const std::function<bool(int)>& act,
+                 const std::function<void(const QString&)>& check, const std::function<void(int)>& prepare) {
+        int runs = 0;
+        for (const QString& file : files)
+            runs += refusal::walk(act, [&](int, bool) { check(file); }, {file}, prepare);
+        return runs;
+    }
+    // A box that says a file cannot be written names the one that refused
+    // (`refused`; the journal file for its work file beside it), never the other.
+    void checkNamed(const QStringList& boxes, const QString& refused) {
+        const QString callFile = QStringLiteral("PhoneCur.mdb");
+        const bool byCallFile = refused == callFile;
+        const QString other = byCallFile ? ModSwitch::kJournalFile : callFile;
+        EXPECT_FALSE(refusal::anyContains(boxes, other + QStringLiteral("无法写入"))) << boxes.join('\n').toStdString();
+        if (byCallFile && refusal::anyContains(boxes, callFile + QStringLiteral("无法写入"))) ++callFileNamed;
+    }
+
     QMap<qint64, QString> settled, everything;
     Currency balance;
     int namedLost = 0;
+    int callFileNamed = 0;   // runs whose box named the call file refusing
 };
 
 TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhateverIsRefused) {
     QStringList boxes;
-    const int runs = refusal::walk(
+    bool through = false;
+    const int runs = walkEach(
+        // The new file is filled beside its place, then put in.
+        {ModSwitch::kJournalFile + QStringLiteral(".rebuilding"), QStringLiteral("PhoneCur.mdb")},
         [&](int) {
             const refusal::MaybeBoxes told(anyBoxes());
-            const bool through = prepare();
+            through = prepare();
             boxes = told.shown();
             boxes.removeAll("(未用的回答)");
             return through;
         },
-        [&](int, bool through) { check(boxes, through); },
-        // The new file is filled beside its place, then put in.
-        {ModSwitch::kJournalFile + QStringLiteral(".rebuilding"), QStringLiteral("PhoneCur.mdb")}, [&](int) { lose(); });
+        [&](const QString& refused) {
+            checkNamed(boxes, refused);
+            check(boxes, through);
+        },
+        [&](int) { lose(); });
     EXPECT_GT(runs, 6);
+    EXPECT_GT(callFileNamed, 0);
     if (GetParam() == Loss::Gone) {
         EXPECT_EQ(namedLost, 1);
     }
@@ -282,7 +308,8 @@ TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhereverItIsKilled) 
 // step of the put-back and while its box is up. After each run and the two
 // openings after it: every settled entry is in the journal file once, the
 // set-aside file no longer read, and the put-back told once, and only once
-// the entries are in.
+// the entries are in; a box that says a file cannot be written names the one
+// that refused.
 class JournalTakeBack : public JournalRebuild {
 protected:
     // A set-aside file (a name not used before) holding the whole journal,
@@ -329,7 +356,8 @@ protected:
 
 TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhateverIsRefused) {
     QStringList boxes;
-    const int runs = refusal::walk(
+    const int runs = walkEach(
+        {ModSwitch::kJournalFile, QStringLiteral("PhoneCur.mdb")},
         [&](int) {
             const refusal::MaybeBoxes told(anyBoxes());
             const bool through = prepare();
@@ -337,9 +365,13 @@ TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhateverIsRefused) {
             boxes.removeAll("(未用的回答)");
             return through;
         },
-        [&](int, bool) { checkTakeBack(boxes, false); }, {ModSwitch::kJournalFile, QStringLiteral("PhoneCur.mdb")},
+        [&](const QString& refused) {
+            checkNamed(boxes, refused);
+            checkTakeBack(boxes, false);
+        },
         [&](int) { setAside(); });
     EXPECT_GT(runs, 4);
+    EXPECT_GT(callFileNamed, 0);
 }
 
 TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhereverItIsKilled) {
