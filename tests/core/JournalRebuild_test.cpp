@@ -212,13 +212,71 @@ protected:
         EXPECT_EQ(ModSwitch::BalanceOf(7), balance);
     }
 
-    // The walk of `act` over each of `files` in turn, `check` told which one refused.
-    int walkEach(const QStringList& files, const std::function<bool(int)>& act,
-                 const std::function<void(const QString&)>& check, const std::function<void(int)>& prepare) {
+    // The journal's part of an opening with every box answered, those it
+    // showed in `boxes`; true when it went through without an error.
+    bool prepareTold(QStringList& boxes) {
+        const refusal::MaybeBoxes told(anyBoxes());
+        const bool through = prepare();
+        boxes = told.shown();
+        boxes.removeAll("(未用的回答)");
+        return through;
+    }
+    // That part of an opening after `setUp`, walked under every refusal of
+    // each of `files` in turn; after each run, the boxes checked to name the
+    // file refused, then `check(boxes, through)`. Returns the runs.
+    int walkRefusals(const QStringList& files, const std::function<void()>& setUp,
+                     const std::function<void(const QStringList&, bool)>& check) {
+        QStringList boxes;
+        bool through = false;
         int runs = 0;
         for (const QString& file : files)
-            runs += refusal::walk(act, [&](int, bool) { check(file); }, {file}, prepare);
+            runs += refusal::walk([&](int) { return through = prepareTold(boxes); },
+                                  [&](int, bool) {
+                                      checkNamed(boxes, file);
+                                      check(boxes, through);
+                                  },
+                                  {file}, [&](int) { setUp(); });
         return runs;
+    }
+    struct Killed {};
+    // That part of an opening after `setUp`, killed at each step it reports
+    // (found by a run that goes through, whose boxes `first` is given), then
+    // while its box is up; after each, `check` with the boxes the operator read.
+    void killAtEachStep(const std::function<void()>& setUp, const std::function<void(const QStringList&)>& check,
+                        const std::function<void(const QStringList&)>& first = {}) {
+        QStringList steps;
+        ModSwitch::testing::setRestoreStepHook([&](const QString& step) { steps << step; });
+        setUp();
+        QStringList boxes;
+        ASSERT_TRUE(prepareTold(boxes));
+        ModSwitch::testing::setRestoreStepHook(nullptr);
+        if (first) first(boxes);
+        ASSERT_FALSE(steps.isEmpty());
+        restart();
+        for (int k = 0; k <= steps.size(); ++k) {
+            SCOPED_TRACE(k < steps.size() ? "killed at " + steps[k].toStdString() : std::string("killed while the box is up"));
+            setUp();
+            int reached = 0;
+            if (k < steps.size())
+                ModSwitch::testing::setRestoreStepHook([&](const QString&) {
+                    if (reached++ == k) throw Killed{};
+                });
+            else
+                platform::script::whileShown([](const QString& text) {
+                    if (text.contains(ModSwitch::kJournalFile)) throw Killed{};
+                });
+            {
+                const refusal::MaybeBoxes told(anyBoxes());
+                EXPECT_THROW(prepare(), Killed);
+                boxes = told.shown();
+            }
+            ModSwitch::testing::setRestoreStepHook(nullptr);
+            platform::script::whileShown(nullptr);
+            // What the operator saw of a box the kill took down does not count as read.
+            if (k == steps.size()) boxes.clear();
+            boxes.removeAll("(未用的回答)");
+            check(boxes);
+        }
     }
     // A box that says a file cannot be written names the one that refused
     // (`refused`; the journal file for its work file beside it), never the other.
@@ -237,23 +295,10 @@ protected:
 };
 
 TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhateverIsRefused) {
-    QStringList boxes;
-    bool through = false;
-    const int runs = walkEach(
+    const int runs = walkRefusals(
         // The new file is filled beside its place, then put in.
-        {ModSwitch::kJournalFile + QStringLiteral(".rebuilding"), QStringLiteral("PhoneCur.mdb")},
-        [&](int) {
-            const refusal::MaybeBoxes told(anyBoxes());
-            through = prepare();
-            boxes = told.shown();
-            boxes.removeAll("(未用的回答)");
-            return through;
-        },
-        [&](const QString& refused) {
-            checkNamed(boxes, refused);
-            check(boxes, through);
-        },
-        [&](int) { lose(); });
+        {ModSwitch::kJournalFile + QStringLiteral(".rebuilding"), QStringLiteral("PhoneCur.mdb")}, [&] { lose(); },
+        [&](const QStringList& boxes, bool through) { check(boxes, through); });
     EXPECT_GT(runs, 6);
     EXPECT_GT(callFileNamed, 0);
     if (GetParam() == Loss::Gone) {
@@ -263,43 +308,7 @@ TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhateverIsRefused) {
 
 // Killed at each step the rebuild reports, and while its box is up.
 TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhereverItIsKilled) {
-    QStringList steps;
-    ModSwitch::testing::setRestoreStepHook([&](const QString& step) { steps << step; });
-    lose();
-    {
-        const refusal::MaybeBoxes told(anyBoxes());
-        ASSERT_TRUE(prepare());
-    }
-    ModSwitch::testing::setRestoreStepHook(nullptr);
-    ASSERT_FALSE(steps.isEmpty());
-    restart();
-    namedLost = 0;
-    struct Killed {};
-    for (int k = 0; k <= steps.size(); ++k) {
-        SCOPED_TRACE(k < steps.size() ? "killed at " + steps[k].toStdString() : std::string("killed while the box is up"));
-        lose();
-        int reached = 0;
-        if (k < steps.size())
-            ModSwitch::testing::setRestoreStepHook([&](const QString&) {
-                if (reached++ == k) throw Killed{};
-            });
-        else
-            platform::script::whileShown([](const QString& text) {
-                if (text.contains(ModSwitch::kJournalFile)) throw Killed{};
-            });
-        QStringList boxes;
-        {
-            const refusal::MaybeBoxes told(anyBoxes());
-            EXPECT_THROW(prepare(), Killed);
-            boxes = told.shown();
-        }
-        ModSwitch::testing::setRestoreStepHook(nullptr);
-        platform::script::whileShown(nullptr);
-        // What the operator saw of a box the kill took down does not count as read.
-        if (k == steps.size()) boxes.clear();
-        boxes.removeAll("(未用的回答)");
-        check(boxes, false, true);
-    }
+    killAtEachStep([&] { lose(); }, [&](const QStringList& boxes) { check(boxes, false, true); });
 }
 
 // Entries a set-aside journal file still holds and the sound journal file
@@ -355,62 +364,15 @@ protected:
 };
 
 TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhateverIsRefused) {
-    QStringList boxes;
-    const int runs = walkEach(
-        {ModSwitch::kJournalFile, QStringLiteral("PhoneCur.mdb")},
-        [&](int) {
-            const refusal::MaybeBoxes told(anyBoxes());
-            const bool through = prepare();
-            boxes = told.shown();
-            boxes.removeAll("(未用的回答)");
-            return through;
-        },
-        [&](const QString& refused) {
-            checkNamed(boxes, refused);
-            checkTakeBack(boxes, false);
-        },
-        [&](int) { setAside(); });
+    const int runs = walkRefusals({ModSwitch::kJournalFile, QStringLiteral("PhoneCur.mdb")}, [&] { setAside(); },
+                                  [&](const QStringList& boxes, bool) { checkTakeBack(boxes, false); });
     EXPECT_GT(runs, 4);
     EXPECT_GT(callFileNamed, 0);
 }
 
 TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhereverItIsKilled) {
-    QStringList steps;
-    ModSwitch::testing::setRestoreStepHook([&](const QString& step) { steps << step; });
-    setAside();
-    {
-        const refusal::MaybeBoxes told(anyBoxes());
-        ASSERT_TRUE(prepare());
-        ASSERT_EQ(JournalRebuild::told(told.shown(), "已重新存入"), 1);
-    }
-    ModSwitch::testing::setRestoreStepHook(nullptr);
-    ASSERT_FALSE(steps.isEmpty());
-    restart();
-    struct Killed {};
-    for (int k = 0; k <= steps.size(); ++k) {
-        SCOPED_TRACE(k < steps.size() ? "killed at " + steps[k].toStdString() : std::string("killed while the box is up"));
-        setAside();
-        int reached = 0;
-        if (k < steps.size())
-            ModSwitch::testing::setRestoreStepHook([&](const QString&) {
-                if (reached++ == k) throw Killed{};
-            });
-        else
-            platform::script::whileShown([](const QString& text) {
-                if (text.contains(ModSwitch::kJournalFile)) throw Killed{};
-            });
-        QStringList boxes;
-        {
-            const refusal::MaybeBoxes told(anyBoxes());
-            EXPECT_THROW(prepare(), Killed);
-            boxes = told.shown();
-        }
-        ModSwitch::testing::setRestoreStepHook(nullptr);
-        platform::script::whileShown(nullptr);
-        if (k == steps.size()) boxes.clear();
-        boxes.removeAll("(未用的回答)");
-        checkTakeBack(boxes, true);
-    }
+    killAtEachStep([&] { setAside(); }, [&](const QStringList& boxes) { checkTakeBack(boxes, true); },
+                   [&](const QStringList& boxes) { EXPECT_EQ(JournalRebuild::told(boxes, "已重新存入"), 1); });
 }
 
 INSTANTIATE_TEST_SUITE_P(DamagedOrGone, JournalRebuild, ::testing::Values(Loss::Damaged, Loss::Gone),
