@@ -75,6 +75,13 @@ protected:
         spin(20);
     }
     QString status() { return console().sbrInfo->panelText(2); }
+    // 保存 clicked, its question answered; true when it says it saved everything.
+    bool saveClick() {
+        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+        QTest::mouseClick(toolButton("Save"), Qt::LeftButton);
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        return status() == "保存完成";
+    }
     bool edited(int r) { return grid().CellBackColorAt(r, 1) == platform::vbColor(ModGeneral::kEditedRowColor); }
     // The next popup chooses its visible command `text`.
     static void choose(const QString& text) {
@@ -1003,21 +1010,13 @@ TEST_F(GridEditing, ASaveOfSeveralUsersSaysWhichAreSavedWhenALaterOneIsRefused) 
         return Currency::fromRaw(dbSwitch.scalar("select deposit from user where userid=?", {u}).toLongLong());
     };
     const auto rowOf = [&](int u) { return grid().FindRow(0, QString::number(u), 1); };
-    const auto saveClick = [&] {
-        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-        QTest::mouseClick(toolButton("Save"), Qt::LeftButton);
-        EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    };
     const auto names = [](const QList<int>& us) {
         QStringList out;
         for (int u : us) out << QStringLiteral("用户%1").arg(u);
         return out.join(QStringLiteral("、"));
     };
     refusal::walk(
-        [&](int) {
-            saveClick();
-            return status() == "保存完成";
-        },
+        [&](int) { return saveClick(); },
         [&](int, bool said) {
             const QString text = status();
             QList<int> saved, unsaved;
@@ -1104,21 +1103,13 @@ TEST_F(GridEditing, ASaveOfSeveralRowsOfATableSaysWhichAreSavedWhenALaterOneIsRe
     for (const Table& t : tables) {
         SCOPED_TRACE(t.view.toStdString());
         QMap<int, QString> typed;
-        const auto saveClick = [&] {
-            platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-            QTest::mouseClick(toolButton("Save"), Qt::LeftButton);
-            EXPECT_EQ(platform::script::pendingAnswers(), 0);
-        };
         const auto names = [&](const QList<int>& rs) {
             QStringList out;
             for (int r : rs) out << t.name(r);
             return out.join(QStringLiteral("、"));
         };
         const int runs = refusal::walk(
-            [&](int) {
-                saveClick();
-                return status() == "保存完成";
-            },
+            [&](int) { return saveClick(); },
             [&](int, bool said) {
                 const QString text = status();
                 QList<int> saved, unsaved;
@@ -1170,18 +1161,10 @@ TEST_F(GridEditing, APartialSaveOfTheFeeRatesNamesTheHeadsItDeleted) {
     const auto stored = [](const QString& head) {
         return dbSwitch.scalar("select FirstTime from PabxFeeRate where FeeRateHead=?", {head});
     };
-    const auto saveClick = [&] {
-        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-        QTest::mouseClick(toolButton("Save"), Qt::LeftButton);
-        EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    };
     QString typed;   // the first time typed for head 11
     int partial = 0;
     const int runs = refusal::walk(
-        [&](int) {
-            saveClick();
-            return status() == "保存完成";
-        },
+        [&](int) { return saveClick(); },
         [&](int, bool said) {
             const QString text = status();
             const bool deleted = stored("10").isNull();
