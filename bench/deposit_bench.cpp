@@ -13,6 +13,8 @@
 #include "sim/Switch.h"
 #include "transfer/ModToolbar.h"
 
+#include "BenchSimLink.h"
+
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -40,24 +42,13 @@ void DepositChanges(benchmark::State& state) {
     };
     pend();
 
-    sim::Switch sw;
-    platform::Comm port;
-    QTimer poll;
+    SimLink link;
+    sim::Switch& sw = link.sw;
     if (!sw.openPty()) {
         state.SkipWithError("no pseudo-terminal");
         return;
     }
-    ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
-    sw.start();
-    LinkTrace::SetEnabled(false);
-    ModComm::InitFrameTable();
-    ModComm::AttachPort(&port);
-    ModComm::ResetLink();
-    SetMonitorSink(nullptr);
-    poll.setInterval(3);
-    QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
-    poll.start();
-    if (ModComm::OpenComm(false) != ModComm::LinkOpened) {
+    if (!link.connect()) {
         state.SkipWithError("the simulator did not answer");
         return;
     }
@@ -81,11 +72,7 @@ void DepositChanges(benchmark::State& state) {
     // Every change went once an iteration: the switch holds the sum.
     const auto held = sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, 0).value_or(QByteArray()));
     state.counters["fen_at_switch_ext0"] = held ? double(held->fen) : -1.0;
-    poll.stop();
-    sw.stop();
-    port.setPortOpen(false);
-    ModComm::AttachPort(nullptr);
-    LinkTrace::SetEnabled(true);
+    link.disconnect();
     dbSwitch.close();
 }
 BENCHMARK(DepositChanges)->Arg(104)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();

@@ -14,6 +14,8 @@
 #include "transfer/ModToolbar.h"
 #include "transfer/Upload.h"
 
+#include "BenchSimLink.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -30,34 +32,6 @@ double threadCpuMs() {
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
 }
-
-// The station's link to the simulator on a pseudo-terminal, polled as the
-// console's timer would; rows are put into the simulator before connect().
-struct SimLink {
-    sim::Switch sw;
-    platform::Comm port;
-    QTimer poll;
-    bool connect() {
-        ModSwitch::SetVariant(QStringLiteral("CommDevice"), sw.slavePath());
-        sw.start();
-        LinkTrace::SetEnabled(false);
-        ModComm::InitFrameTable();
-        ModComm::AttachPort(&port);
-        ModComm::ResetLink();
-        SetMonitorSink(nullptr);
-        poll.setInterval(3);
-        QObject::connect(&poll, &QTimer::timeout, [] { ModComm::ProcessComm(); });
-        poll.start();
-        return ModComm::OpenComm(false) == ModComm::LinkOpened;
-    }
-    void disconnect() {
-        poll.stop();
-        sw.stop();
-        port.setPortOpen(false);
-        ModComm::AttachPort(nullptr);
-        LinkTrace::SetEnabled(true);
-    }
-};
 
 // How the simulated switch answers the rows of a download.
 enum AckMode {

@@ -556,8 +556,7 @@ void PrepareChargeLog() {
         // One that could not be made again (or its copy written): checked
         // again at the next opening, and the cause told.
         journalWritable = false;
-        tellJournalTrouble(platform::resolveCI(QFileInfo(dbPhoneCur.path()).absolutePath(), kJournalFile),
-                           platform::meansDamage(e) ? QStringLiteral("文件已损坏") : platform::troubleCause(e));
+        tellJournalCheckStopped(e);
     }
     // The station file's and the journal file's copies of the counters
     // against the record: one ahead raises it, and the copies follow.

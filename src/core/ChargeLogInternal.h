@@ -57,6 +57,20 @@ extern const QString kJournalChecked;
 extern const QString kJournalFrom;
 // The journal file `path` cannot be written now (`cause`): told once.
 void tellJournalTrouble(const QString& path, const QString& cause);
+// A refusal met by the journal file's check in another file than the
+// journal file (the call file, whose notes and reports go with the check):
+// the file that refused is named, not the journal file.
+class RefusedBy : public platform::DbError {
+public:
+    RefusedBy(const platform::DbError& e, const QString& file) : DbError(e), file_(file) {}
+    const QString& file() const { return file_; }
+
+private:
+    QString file_;
+};
+// The journal file's check stopped by `e`: the file that refused and the
+// cause told once; the check is made again at the next opening.
+void tellJournalCheckStopped(const platform::DbError& e);
 // The journal file, checked at an opening, set aside and made again when it
 // must be. False when it cannot be written.
 bool checkJournalFile();

@@ -341,17 +341,33 @@ void noteJournalSound(const QString& path) {
 // and again only once the file was found writable in between.
 QString g_journalTrouble;
 
-// What to look at follows the cause.
-QString adviceFor(const QString& cause) {
+// What to look at follows the cause (`journal`: the journal file's, which a
+// damaged one has set aside at the next opening).
+QString adviceFor(const QString& cause, bool journal = true) {
     if (cause.contains(QStringLiteral("只读")) || cause.contains(QStringLiteral("权限")))
         return QStringLiteral("请检查该文件的只读属性和数据目录的写入权限");
     if (cause.contains(QStringLiteral("占用"))) return QStringLiteral("请关闭正在使用该文件的其他程序");
     if (cause.contains(QStringLiteral("已满")) || cause.contains(QStringLiteral("大小超出")))
         return QStringLiteral("请尽快检查磁盘空间");
     if (cause.contains(QStringLiteral("读写错误"))) return QStringLiteral("请尽快检查磁盘");
-    if (cause.contains(QStringLiteral("损坏"))) return QStringLiteral("下次启动时将另存该文件并重新建立");
+    if (journal && cause.contains(QStringLiteral("损坏"))) return QStringLiteral("下次启动时将另存该文件并重新建立");
     return QStringLiteral("请排除故障后重新启动");
 }
+
+// Runs `write`, the call file's part of the journal file's check: a refusal
+// in it is the call file's.
+template <class Write>
+void inCallFile(Write&& write) {
+    try {
+        write();
+    } catch (const RefusedBy&) {
+        throw;
+    } catch (const DbError& e) {
+        throw RefusedBy(e, QFileInfo(dbPhoneCur.path()).fileName());
+    }
+}
+
+QString causeOf(const DbError& e) { return platform::meansDamage(e) ? QStringLiteral("文件已损坏") : platform::troubleCause(e); }
 
 }  // namespace
 
@@ -363,6 +379,24 @@ void tellJournalTrouble(const QString& path, const QString& cause) {
     g_journalTrouble = key;
     core::Notify(QStringLiteral("计费记录归档文件%1无法写入（%2），已结清的记账记录暂时保留在话单文件中，%3。")
                      .arg(kJournalFile, cause, adviceFor(cause)),
+                 platform::mbOKOnly, QStringLiteral("警告"));
+}
+
+void tellJournalCheckStopped(const DbError& e) {
+    const QString dir = QFileInfo(dbPhoneCur.path()).absolutePath();
+    const auto* by = dynamic_cast<const RefusedBy*>(&e);
+    if (!by) {
+        tellJournalTrouble(platform::resolveCI(dir, kJournalFile), causeOf(e));
+        return;
+    }
+    const QString cause = causeOf(e);
+    const QString key = QDir(dir).filePath(by->file()) + QLatin1Char('\n') + cause;
+    if (g_journalTrouble == key) return;
+    g_journalTrouble = key;
+    // Nothing moves to the journal file until its check goes through.
+    core::Notify(QStringLiteral("话单文件%1无法写入（%2），计费记录归档文件%3的检查未完成，下次启动时再次检查；"
+                                "已结清的记账记录暂时保留在话单文件中，%4。")
+                     .arg(by->file(), cause, kJournalFile, adviceFor(cause, false)),
                  platform::mbOKOnly, QStringLiteral("警告"));
 }
 
@@ -537,7 +571,7 @@ void tellRefusedInJournal(const QString& path) {
     // The box is kept in the call file with the note of how far the entries
     // were read: a kill after it tells it at the next opening, never twice.
     const QString key = QStringLiteral("journal-refused:%1-%2").arg(checked + 1).arg(last);
-    {
+    inCallFile([&] {
         platform::Transaction tx(dbPhoneCur);
         SetVariant(dbPhoneCur, checkedKey, QString::number(last), kNotes);
         if (!refused.isEmpty())
@@ -547,7 +581,7 @@ void tellRefusedInJournal(const QString& path) {
                            refused.join(QLatin1Char('\n')),
                        QStringLiteral("警告"), platform::mbOKOnly);
         tx.commit();
-    }
+    });
     try {
         Database j = Database::open(path);
         if (j.actualTableName(kNotes).isEmpty())
@@ -677,7 +711,7 @@ void keepSoundJournal(const QString& path, const QString& dir) {
     // A file set aside before, whose entries a kill or a failed
     // rebuild kept out of this one: read again until they are in.
     if (const QStringList asides = asideToRead(dir); !asides.isEmpty()) takeBackAside(path, asides);
-    noteJournalSound(path);
+    inCallFile([&] { noteJournalSound(path); });
 }
 
 // The journal file at `path`, judged unsound for `why`, set aside under a
@@ -707,7 +741,9 @@ bool setJournalAside(const QString& path, const QString& dir, const QString& why
         platform::syncDir(dir);
         // Another station's entries are no part of this journal.
         if (why == QStringLiteral("属于另一个话务台"))
-            SetVariant(dbPhoneCur, kAsideRead + QFileInfo(*aside).fileName(), QStringLiteral("另一个话务台"), kNotes);
+            inCallFile([&] {
+                SetVariant(dbPhoneCur, kAsideRead + QFileInfo(*aside).fileName(), QStringLiteral("另一个话务台"), kNotes);
+            });
     }
     RestoreStep(QStringLiteral("journal-aside"));
     return true;
@@ -875,7 +911,7 @@ void takeBackAside(const QString& path, const QStringList& asides) {
         if (missing.size() > before) {
             QList<qint64> sorted(missing.cbegin(), missing.cend());
             std::sort(sorted.begin(), sorted.end());
-            SetVariant(dbPhoneCur, kTakingBack, runsText(sorted), kNotes);
+            inCallFile([&] { SetVariant(dbPhoneCur, kTakingBack, runsText(sorted), kNotes); });
             RestoreStep(QStringLiteral("journal-takeback-noted"));
         }
         platform::Transaction tx(j);
@@ -890,7 +926,7 @@ void takeBackAside(const QString& path, const QStringList& asides) {
     }
     const qsizetype added = missing.size();
     const QString key = QStringLiteral("journal:") + namesOf(asides);
-    {
+    inCallFile([&] {
         platform::Transaction tx(dbPhoneCur);
         for (const QString& a : asides) SetVariant(dbPhoneCur, kAsideRead + QFileInfo(a).fileName(), QStringLiteral("1"), kNotes);
         noteJournalSound(path);
@@ -904,7 +940,7 @@ void takeBackAside(const QString& path, const QStringList& asides) {
             SetVariant(dbPhoneCur, kTakingBack, QString(), kNotes);
         }
         tx.commit();
-    }
+    });
     if (added > 0) TellReport(dbPhoneCur, key);
 }
 
@@ -971,8 +1007,9 @@ void fillRebuildWorkFile(const QString& work, const QList<LogEntry>& found) {
 QString rebuildFailedReport(const QString& why, const QString& aside, const QStringList& asides, const DbError& e) {
     QString failed = QStringLiteral("计费记录归档文件%1%2").arg(kJournalFile, why);
     if (!aside.isEmpty()) failed += QStringLiteral("，已另存为%1").arg(QFileInfo(aside).fileName());
-    failed += QStringLiteral("。重新建立该文件失败（%1），下次启动时再次建立").arg(platform::meansDamage(e) ? QStringLiteral("文件已损坏")
-                                                                                                   : platform::troubleCause(e));
+    const auto* by = dynamic_cast<const RefusedBy*>(&e);
+    failed += QStringLiteral("。重新建立该文件失败（%1），下次启动时再次建立")
+                  .arg(by ? QStringLiteral("话单文件%1无法写入：%2").arg(by->file(), causeOf(e)) : causeOf(e));
     failed += asides.isEmpty() ? QStringLiteral("。")
                                : QStringLiteral("；已结清的记账记录保存在另存的文件%1中，届时重新取回。").arg(namesOf(asides));
     return failed;
@@ -1032,15 +1069,17 @@ bool checkJournalFile() {
         platform::syncDir(dir);
         // Decided: told once, the next loss counted from what the new file
         // holds, the set-aside files read back; the box kept with it.
-        platform::Transaction tx(dbPhoneCur);
-        SetVariant(dbPhoneCur, kJournalFrom, QString::number(keptFrom), kNotes);
-        qint64 last = 0;
-        for (const LogEntry& e : std::as_const(found)) last = qMax(last, e.seq);
-        SetVariant(dbPhoneCur, kJournalLast, last > 0 ? QString::number(last) : QString(), kNotes);
-        SetVariant(dbPhoneCur, kJournalRebuilt, QFileInfo(work).fileName(), kNotes);
-        noteJournalSound(work);
-        KeepReport(dbPhoneCur, key, text, QStringLiteral("警告"), platform::mbOKOnly);
-        tx.commit();
+        inCallFile([&] {
+            platform::Transaction tx(dbPhoneCur);
+            SetVariant(dbPhoneCur, kJournalFrom, QString::number(keptFrom), kNotes);
+            qint64 last = 0;
+            for (const LogEntry& e : std::as_const(found)) last = qMax(last, e.seq);
+            SetVariant(dbPhoneCur, kJournalLast, last > 0 ? QString::number(last) : QString(), kNotes);
+            SetVariant(dbPhoneCur, kJournalRebuilt, QFileInfo(work).fileName(), kNotes);
+            noteJournalSound(work);
+            KeepReport(dbPhoneCur, key, text, QStringLiteral("警告"), platform::mbOKOnly);
+            tx.commit();
+        });
     } catch (const DbError& e) {
         // Nothing is lost by it: the set-aside files stay and are read again
         // at the next opening, which makes the file again; said as it is.

@@ -106,23 +106,29 @@ quint32 bgr(const QColor& c) { return quint32(c.red()) | quint32(c.green()) << 8
 void paintSaved(FlexGrid& g, int r) { SetRowColor(g, r, ModGeneral::kPendingRowColor); }
 
 // A save stopped after some of its rows were stored (each row commits
-// alone): the status names both, the text ready for the status bar.
+// alone), or after rows it deleted first: the status names each, the text
+// ready for the status bar.
 struct PartlySaved : std::runtime_error {
     explicit PartlySaved(const QString& t) : std::runtime_error("partly saved"), text(t) {}
     QString text;
 };
 
-PartlySaved partlySaved(const QStringList& saved, const QStringList& unsaved, const std::exception& e) {
-    return PartlySaved(QStringLiteral("保存未完成：%1已保存，%2未保存：%3")
-                           .arg(saved.join(QStringLiteral("、")), unsaved.join(QStringLiteral("、")), platform::OperatorText(e)));
+PartlySaved partlySaved(const QStringList& deleted, const QStringList& saved, const QStringList& unsaved,
+                        const std::exception& e) {
+    QStringList done;
+    if (!deleted.isEmpty()) done << deleted.join(QStringLiteral("、")) + QStringLiteral("已删除");
+    if (!saved.isEmpty()) done << saved.join(QStringLiteral("、")) + QStringLiteral("已保存");
+    return PartlySaved(QStringLiteral("保存未完成：%1，%2未保存：%3")
+                           .arg(done.join(QStringLiteral("，")), unsaved.join(QStringLiteral("、")), platform::OperatorText(e)));
 }
 
 // The rows `wanted` written one by one by `write`, each committing alone: a
-// row refused after others were stored stops the save with both named (by
-// `name`), the rows not written keeping what was typed; one refused before
-// any stops it as it came.
+// row refused after others were stored, or after the rows `deleted` (named
+// as the table names them) went in a commit of their own, stops the save with
+// each named (by `name`), the rows not written keeping what was typed; one
+// refused before anything was stored stops it as it came.
 void rowByRow(FlexGrid& g, const std::function<bool(int)>& wanted, const std::function<QString(int)>& name,
-              const std::function<void(int)>& write) {
+              const std::function<void(int)>& write, const QStringList& deleted = {}) {
     QStringList saved;
     int r = 1;
     try {
@@ -134,11 +140,11 @@ void rowByRow(FlexGrid& g, const std::function<bool(int)>& wanted, const std::fu
     } catch (const platform::ProgramEnded&) {
         throw;
     } catch (const std::exception& e) {
-        if (saved.isEmpty()) throw;
+        if (saved.isEmpty() && deleted.isEmpty()) throw;
         QStringList unsaved;
         for (; r < g.Rows(); ++r)
             if (wanted(r)) unsaved << name(r);
-        throw partlySaved(saved, unsaved, e);
+        throw partlySaved(deleted, saved, unsaved, e);
     }
 }
 
@@ -334,12 +340,17 @@ void savePabxFeeRate(FlexGrid& g) {
     const bool second = SwitchModel == 2;
     QSet<QString> inGrid;
     for (int r = 1; r < g.Rows(); ++r) inGrid << DialToHex(g.TextMatrix(r, 0));
+    // The heads no longer in the grid go first, in a commit of their own: a
+    // row refused after it names them gone.
+    QStringList deleted;
     {
         platform::Transaction tx(dbSwitch);
         platform::Recordset rs = dbSwitch.query(QStringLiteral("Select FeeRateHead From pabxFeeRate"));
         for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
             const QString head = rs.str(QStringLiteral("FeeRateHead"));
-            if (!inGrid.contains(head)) dbSwitch.execute(QStringLiteral("delete From pabxFeeRate where FeeRateHead=?"), {head});
+            if (inGrid.contains(head)) continue;
+            dbSwitch.execute(QStringLiteral("delete From pabxFeeRate where FeeRateHead=?"), {head});
+            deleted << QStringLiteral("费率字头") + HexToDial(head);
         }
         tx.commit();
     }
@@ -361,7 +372,7 @@ void savePabxFeeRate(FlexGrid& g) {
                              values + Params{h});
         }
         paintSaved(g, r);
-    });
+    }, deleted);
 }
 
 void saveExtDeposit(FlexGrid& g) {
@@ -444,7 +455,7 @@ QString saveUsers(FlexGrid& g) {
         QStringList unsaved;
         for (; r < g.Rows(); ++r)
             if (edited(g, r, 1)) unsaved << QStringLiteral("用户%1").arg(g.TextMatrix(r, 0).trimmed());
-        throw partlySaved(saved, unsaved, e);
+        throw partlySaved({}, saved, unsaved, e);
     }
     // Balances: the deposit grades and the running calls follow. The users'
     // money has moved and the save is done: a refusal here leaves the user

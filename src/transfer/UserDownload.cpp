@@ -97,43 +97,32 @@ bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken) {
     return all;
 }
 
-// Sends the account rows of `rs` and "810300" as rows of `run`; false at the
-// first row not acknowledged. Throws what the rows' reading throws.
-bool sendAccounts(ModComm::TurnRun& run, QVector<Taken>& taken, Recordset& rs, int mode, bool clearPassword,
-                  bool showProgress) {
+// Sends the account rows of `rs` (`account`; with "810300" after them) or its
+// extension rows (without table frames) as rows of `run`; false at the first
+// row not acknowledged. Throws what the rows' reading throws.
+bool sendRows(ModComm::TurnRun& run, QVector<Taken>& taken, Recordset& rs, bool account, int mode, bool clearPassword,
+              bool showProgress) {
     const int n = ModSwitch::GetRecordCount(rs);
     for (int i = 1; i <= n; ++i) {
-        const qint64 address = rs.lng(QStringLiteral("address"));
-        if (showProgress) step(QStringLiteral("下载第%1个帐号 %2").arg(i).arg(accountText(rs.str(QStringLiteral("account")))));
-        const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("帐号"), address) : transfer::Owner{};
-        const QString frame = transfer::AccountRow(RowValues::of(rs), mode, clearPassword, owner);
+        const qint64 address = rs.lng(account ? QStringLiteral("address") : QStringLiteral("Address"));
+        if (showProgress)
+            step(account ? QStringLiteral("下载第%1个帐号 %2").arg(i).arg(accountText(rs.str(QStringLiteral("account"))))
+                         : QStringLiteral("下载分机参数%1").arg(address));
+        const transfer::Owner owner =
+            mode == transfer::kModeNormal ? ownerOf(rs, account ? QStringLiteral("帐号") : QStringLiteral("分机"), address)
+                                          : transfer::Owner{};
+        const RowValues values = RowValues::of(rs);
+        const QString frame = account ? transfer::AccountRow(values, mode, clearPassword, owner)
+                                      : transfer::ExtParaRow(values, mode, clearPassword, owner);
         const int before = run.rows();
         const bool ok = run.send(frame) == ModComm::Acknowledged;
         // A row that went is judged, answered or not: the switch may hold it.
-        if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), true, before, ok});
+        if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), account, before, ok});
         if (!ok) return false;
         rs.moveNext();
     }
     // The end closes the table; what it gets is judged with the rows.
-    run.send(FrameCode::kTableEnd);
-    return true;
-}
-
-// The extension rows of `rs` as rows of `run`, the same way, without table frames.
-bool sendExtensions(ModComm::TurnRun& run, QVector<Taken>& taken, Recordset& rs, int mode, bool clearPassword,
-                    bool showProgress) {
-    const int n = ModSwitch::GetRecordCount(rs);
-    for (int i = 1; i <= n; ++i) {
-        const qint64 address = rs.lng(QStringLiteral("Address"));
-        if (showProgress) step(QStringLiteral("下载分机参数%1").arg(address));
-        const transfer::Owner owner = mode == transfer::kModeNormal ? ownerOf(rs, QStringLiteral("分机"), address) : transfer::Owner{};
-        const QString frame = transfer::ExtParaRow(RowValues::of(rs), mode, clearPassword, owner);
-        const int before = run.rows();
-        const bool ok = run.send(frame) == ModComm::Acknowledged;
-        if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), false, before, ok});
-        if (!ok) return false;
-        rs.moveNext();
-    }
+    if (account) run.send(FrameCode::kTableEnd);
     return true;
 }
 
@@ -145,7 +134,7 @@ bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress)
     ModComm::TurnRun run;
     QVector<Taken> taken;
     try {
-        const bool ok = sendAccounts(run, taken, rs, mode, clearPassword, showProgress);
+        const bool ok = sendRows(run, taken, rs, true, mode, clearPassword, showProgress);
         return judge(run, taken) && ok;
     } catch (const std::exception& e) {
         LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
@@ -163,7 +152,7 @@ bool DownExtPara(Recordset& rs, int mode, bool clearPassword, bool showProgress)
     QVector<Taken> taken;
     bool ok = false;
     try {
-        ok = sendExtensions(run, taken, rs, mode, clearPassword, showProgress);
+        ok = sendRows(run, taken, rs, false, mode, clearPassword, showProgress);
     } catch (...) {
         judge(run, taken);   // the rows acknowledged before the one that failed
         throw;
@@ -184,7 +173,7 @@ bool DownUserPara(qint64 userId, int mode, int clearPassword, int force, int sho
     QVector<Taken> taken;
     bool ok = false;
     try {
-        ok = sendAccounts(run, taken, accounts, mode, clearPassword != 0, showProgress != 0);
+        ok = sendRows(run, taken, accounts, true, mode, clearPassword != 0, showProgress != 0);
     } catch (const std::exception& e) {
         // As DownAccount: an account that cannot be read or encoded is a failed download.
         LinkTrace::Note(QStringLiteral("下载帐号: %1").arg(QString::fromUtf8(e.what())));
@@ -202,7 +191,7 @@ bool DownUserPara(qint64 userId, int mode, int clearPassword, int force, int sho
     Recordset extensions =
         dbSwitch.query(QStringLiteral("select * from extension where userid=? order by address"), {userId});
     try {
-        ok = sendExtensions(run, taken, extensions, mode, clearPassword != 0, showProgress != 0);
+        ok = sendRows(run, taken, extensions, false, mode, clearPassword != 0, showProgress != 0);
     } catch (...) {
         judge(run, taken);
         throw;

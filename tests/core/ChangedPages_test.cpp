@@ -29,6 +29,16 @@ testsupport::CallRow callOn(const char* day, qint64 i) {
                                             .arg(i / 60 % 60, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0')),
                                 .userid = 1 + i % 7};
 }
+// The files the full check reads while it lives, by name.
+struct ChecksSeen {
+    ChecksSeen() {
+        platform::testing::setIntegrityCheckHook([this](const QString& path) { files << QFileInfo(path).fileName(); });
+    }
+    ~ChecksSeen() { platform::testing::setIntegrityCheckHook(nullptr); }
+    ChecksSeen(const ChecksSeen&) = delete;
+    ChecksSeen& operator=(const ChecksSeen&) = delete;
+    QStringList files;
+};
 }  // namespace
 
 // A call file after a session: its copy taken and checked in full at the
@@ -84,17 +94,18 @@ protected:
         EXPECT_TRUE(Database::open(cur()).integrityCheck());
         EXPECT_GE(Database::openReadOnly(cur()).rowCount("Tab_Phone"), 20000);
     }
+    void damagedAndCaught(quint8 kind, const char* day, bool differs) {
+        damageDate(kind, day, differs);
+        if (HasFatalFailure()) return;
+        expectCaught();
+    }
 };
 
 TEST_F(ChangedPagesTest, CallsStoredSinceTheCopyAreCheckedWhereTheyChangedNotInTheWholeFile) {
     EXPECT_TRUE(holds());
-    QStringList checks;
-    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
-    struct Unhook {
-        ~Unhook() { platform::testing::setIntegrityCheckHook(nullptr); }
-    } unhook;
+    const ChecksSeen checks;
     CompactDB("PhoneCur.mdb");
-    EXPECT_TRUE(checks.isEmpty()) << checks.join(' ').toStdString();
+    EXPECT_TRUE(checks.files.isEmpty()) << checks.files.join(' ').toStdString();
     EXPECT_TRUE(platform::script::shown().isEmpty());
     // The copy taken of it now stands for it, checked.
     EXPECT_EQ(Database::openReadOnly(curBak()).rowCount("Tab_Phone"), 20100);
@@ -103,29 +114,21 @@ TEST_F(ChangedPagesTest, CallsStoredSinceTheCopyAreCheckedWhereTheyChangedNotInT
 }
 
 TEST_F(ChangedPagesTest, AStoredCallWhoseRowNoLongerMatchesItsIndexIsFound) {
-    damageDate(0x0d, "2026-06-16", true);
-    if (HasFatalFailure()) return;
-    expectCaught();
+    damagedAndCaught(0x0d, "2026-06-16", true);
 }
 
 TEST_F(ChangedPagesTest, AnIndexEntryOfAStoredCallThatNoLongerMatchesItsRowIsFound) {
-    damageDate(0x0a, "2026-06-16", true);
-    if (HasFatalFailure()) return;
-    expectCaught();
+    damagedAndCaught(0x0a, "2026-06-16", true);
 }
 
 // A page the session never wrote, damaged since the copy: it differs from
 // the copy, so it is checked with the rest of what changed.
 TEST_F(ChangedPagesTest, AnOlderRowDamagedSinceTheCopyIsFound) {
-    damageDate(0x0d, "2026-06-15", false);
-    if (HasFatalFailure()) return;
-    expectCaught();
+    damagedAndCaught(0x0d, "2026-06-15", false);
 }
 
 TEST_F(ChangedPagesTest, AnOlderIndexEntryDamagedSinceTheCopyIsFound) {
-    damageDate(0x0a, "2026-06-15", false);
-    if (HasFatalFailure()) return;
-    expectCaught();
+    damagedAndCaught(0x0a, "2026-06-15", false);
 }
 
 // Where the question cannot be bounded to the pages that differ, the whole
@@ -136,18 +139,14 @@ TEST_F(ChangedPagesTest, AnotherSchemaOrAnUncheckedCopyLeavesTheWholeCheck) {
         f.execute("create index ix_probe on Tab_Phone(f_memo)");
     }
     EXPECT_FALSE(holds());
-    QStringList checks;
-    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
-    struct Unhook {
-        ~Unhook() { platform::testing::setIntegrityCheckHook(nullptr); }
-    } unhook;
+    ChecksSeen checks;
     CompactDB("PhoneCur.mdb");
-    EXPECT_EQ(checks, QStringList{"PhoneCur.mdb"});
+    EXPECT_EQ(checks.files, QStringList{"PhoneCur.mdb"});
     // One call more, the copy's note gone: the whole file again.
     testsupport::storeCalls(Database::open(cur()), 1, [](qint64 i) { return callOn("2026-06-17", i); });
     ASSERT_TRUE(QFile::remove(curBak() + ".checked"));
-    checks.clear();
+    checks.files.clear();
     CompactDB("PhoneCur.mdb");
-    EXPECT_EQ(checks.value(0), "PhoneCur.mdb");
+    EXPECT_EQ(checks.files.value(0), "PhoneCur.mdb");
     EXPECT_TRUE(platform::script::shown().isEmpty());
 }

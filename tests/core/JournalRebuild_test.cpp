@@ -5,7 +5,8 @@
 // the opening after it: every settled entry is in a file the station reads
 // (or, for a file gone, named lost), none twice, the balance as the calls
 // made it, failure said exactly when the file was not made again, and the
-// rebuild's box shown once.
+// rebuild's box shown once; a box that says a file cannot be written names
+// the one that refused.
 #include "support/PricingFixture.h"
 #include "support/RefusalWalk.h"
 
@@ -211,25 +212,95 @@ protected:
         EXPECT_EQ(ModSwitch::BalanceOf(7), balance);
     }
 
+    // The journal's part of an opening with every box answered, those it
+    // showed in `boxes`; true when it went through without an error.
+    bool prepareTold(QStringList& boxes) {
+        const refusal::MaybeBoxes told(anyBoxes());
+        const bool through = prepare();
+        boxes = told.shown();
+        boxes.removeAll("(未用的回答)");
+        return through;
+    }
+    // That part of an opening after `setUp`, walked under every refusal of
+    // each of `files` in turn; after each run, the boxes checked to name the
+    // file refused, then `check(boxes, through)`. Returns the runs.
+    int walkRefusals(const QStringList& files, const std::function<void()>& setUp,
+                     const std::function<void(const QStringList&, bool)>& check) {
+        QStringList boxes;
+        bool through = false;
+        int runs = 0;
+        for (const QString& file : files)
+            runs += refusal::walk([&](int) { return through = prepareTold(boxes); },
+                                  [&](int, bool) {
+                                      checkNamed(boxes, file);
+                                      check(boxes, through);
+                                  },
+                                  {file}, [&](int) { setUp(); });
+        return runs;
+    }
+    struct Killed {};
+    // That part of an opening after `setUp`, killed at each step it reports
+    // (found by a run that goes through, whose boxes `first` is given), then
+    // while its box is up; after each, `check` with the boxes the operator read.
+    void killAtEachStep(const std::function<void()>& setUp, const std::function<void(const QStringList&)>& check,
+                        const std::function<void(const QStringList&)>& first = {}) {
+        QStringList steps;
+        ModSwitch::testing::setRestoreStepHook([&](const QString& step) { steps << step; });
+        setUp();
+        QStringList boxes;
+        ASSERT_TRUE(prepareTold(boxes));
+        ModSwitch::testing::setRestoreStepHook(nullptr);
+        if (first) first(boxes);
+        ASSERT_FALSE(steps.isEmpty());
+        restart();
+        for (int k = 0; k <= steps.size(); ++k) {
+            SCOPED_TRACE(k < steps.size() ? "killed at " + steps[k].toStdString() : std::string("killed while the box is up"));
+            setUp();
+            int reached = 0;
+            if (k < steps.size())
+                ModSwitch::testing::setRestoreStepHook([&](const QString&) {
+                    if (reached++ == k) throw Killed{};
+                });
+            else
+                platform::script::whileShown([](const QString& text) {
+                    if (text.contains(ModSwitch::kJournalFile)) throw Killed{};
+                });
+            {
+                const refusal::MaybeBoxes told(anyBoxes());
+                EXPECT_THROW(prepare(), Killed);
+                boxes = told.shown();
+            }
+            ModSwitch::testing::setRestoreStepHook(nullptr);
+            platform::script::whileShown(nullptr);
+            // What the operator saw of a box the kill took down does not count as read.
+            if (k == steps.size()) boxes.clear();
+            boxes.removeAll("(未用的回答)");
+            check(boxes);
+        }
+    }
+    // A box that says a file cannot be written names the one that refused
+    // (`refused`; the journal file for its work file beside it), never the other.
+    void checkNamed(const QStringList& boxes, const QString& refused) {
+        const QString callFile = QStringLiteral("PhoneCur.mdb");
+        const bool byCallFile = refused == callFile;
+        const QString other = byCallFile ? ModSwitch::kJournalFile : callFile;
+        EXPECT_FALSE(refusal::anyContains(boxes, other + QStringLiteral("无法写入"))) << boxes.join('\n').toStdString();
+        if (byCallFile && refusal::anyContains(boxes, callFile + QStringLiteral("无法写入"))) ++callFileNamed;
+    }
+
     QMap<qint64, QString> settled, everything;
     Currency balance;
     int namedLost = 0;
+    int callFileNamed = 0;   // runs whose box named the call file refusing
 };
 
 TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhateverIsRefused) {
-    QStringList boxes;
-    const int runs = refusal::walk(
-        [&](int) {
-            const refusal::MaybeBoxes told(anyBoxes());
-            const bool through = prepare();
-            boxes = told.shown();
-            boxes.removeAll("(未用的回答)");
-            return through;
-        },
-        [&](int, bool through) { check(boxes, through); },
+    const int runs = walkRefusals(
         // The new file is filled beside its place, then put in.
-        {ModSwitch::kJournalFile + QStringLiteral(".rebuilding"), QStringLiteral("PhoneCur.mdb")}, [&](int) { lose(); });
+        {ModSwitch::kJournalFile + QStringLiteral(".rebuilding"), QStringLiteral("PhoneCur.mdb")}, [&] { lose(); },
+        [&](const QStringList& boxes, bool through) { check(boxes, through); });
     EXPECT_GT(runs, 6);
+    EXPECT_GT(callFileNamed, 0);
     if (GetParam() == Loss::Gone) {
         EXPECT_EQ(namedLost, 1);
     }
@@ -237,43 +308,7 @@ TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhateverIsRefused) {
 
 // Killed at each step the rebuild reports, and while its box is up.
 TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhereverItIsKilled) {
-    QStringList steps;
-    ModSwitch::testing::setRestoreStepHook([&](const QString& step) { steps << step; });
-    lose();
-    {
-        const refusal::MaybeBoxes told(anyBoxes());
-        ASSERT_TRUE(prepare());
-    }
-    ModSwitch::testing::setRestoreStepHook(nullptr);
-    ASSERT_FALSE(steps.isEmpty());
-    restart();
-    namedLost = 0;
-    struct Killed {};
-    for (int k = 0; k <= steps.size(); ++k) {
-        SCOPED_TRACE(k < steps.size() ? "killed at " + steps[k].toStdString() : std::string("killed while the box is up"));
-        lose();
-        int reached = 0;
-        if (k < steps.size())
-            ModSwitch::testing::setRestoreStepHook([&](const QString&) {
-                if (reached++ == k) throw Killed{};
-            });
-        else
-            platform::script::whileShown([](const QString& text) {
-                if (text.contains(ModSwitch::kJournalFile)) throw Killed{};
-            });
-        QStringList boxes;
-        {
-            const refusal::MaybeBoxes told(anyBoxes());
-            EXPECT_THROW(prepare(), Killed);
-            boxes = told.shown();
-        }
-        ModSwitch::testing::setRestoreStepHook(nullptr);
-        platform::script::whileShown(nullptr);
-        // What the operator saw of a box the kill took down does not count as read.
-        if (k == steps.size()) boxes.clear();
-        boxes.removeAll("(未用的回答)");
-        check(boxes, false, true);
-    }
+    killAtEachStep([&] { lose(); }, [&](const QStringList& boxes) { check(boxes, false, true); });
 }
 
 // Entries a set-aside journal file still holds and the sound journal file
@@ -282,7 +317,8 @@ TEST_P(JournalRebuild, EveryEntryIsKeptAndTheRebuildToldOnceWhereverItIsKilled) 
 // step of the put-back and while its box is up. After each run and the two
 // openings after it: every settled entry is in the journal file once, the
 // set-aside file no longer read, and the put-back told once, and only once
-// the entries are in.
+// the entries are in; a box that says a file cannot be written names the one
+// that refused.
 class JournalTakeBack : public JournalRebuild {
 protected:
     // A set-aside file (a name not used before) holding the whole journal,
@@ -328,57 +364,15 @@ protected:
 };
 
 TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhateverIsRefused) {
-    QStringList boxes;
-    const int runs = refusal::walk(
-        [&](int) {
-            const refusal::MaybeBoxes told(anyBoxes());
-            const bool through = prepare();
-            boxes = told.shown();
-            boxes.removeAll("(未用的回答)");
-            return through;
-        },
-        [&](int, bool) { checkTakeBack(boxes, false); }, {ModSwitch::kJournalFile, QStringLiteral("PhoneCur.mdb")},
-        [&](int) { setAside(); });
+    const int runs = walkRefusals({ModSwitch::kJournalFile, QStringLiteral("PhoneCur.mdb")}, [&] { setAside(); },
+                                  [&](const QStringList& boxes, bool) { checkTakeBack(boxes, false); });
     EXPECT_GT(runs, 4);
+    EXPECT_GT(callFileNamed, 0);
 }
 
 TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhereverItIsKilled) {
-    QStringList steps;
-    ModSwitch::testing::setRestoreStepHook([&](const QString& step) { steps << step; });
-    setAside();
-    {
-        const refusal::MaybeBoxes told(anyBoxes());
-        ASSERT_TRUE(prepare());
-        ASSERT_EQ(JournalRebuild::told(told.shown(), "已重新存入"), 1);
-    }
-    ModSwitch::testing::setRestoreStepHook(nullptr);
-    ASSERT_FALSE(steps.isEmpty());
-    restart();
-    struct Killed {};
-    for (int k = 0; k <= steps.size(); ++k) {
-        SCOPED_TRACE(k < steps.size() ? "killed at " + steps[k].toStdString() : std::string("killed while the box is up"));
-        setAside();
-        int reached = 0;
-        if (k < steps.size())
-            ModSwitch::testing::setRestoreStepHook([&](const QString&) {
-                if (reached++ == k) throw Killed{};
-            });
-        else
-            platform::script::whileShown([](const QString& text) {
-                if (text.contains(ModSwitch::kJournalFile)) throw Killed{};
-            });
-        QStringList boxes;
-        {
-            const refusal::MaybeBoxes told(anyBoxes());
-            EXPECT_THROW(prepare(), Killed);
-            boxes = told.shown();
-        }
-        ModSwitch::testing::setRestoreStepHook(nullptr);
-        platform::script::whileShown(nullptr);
-        if (k == steps.size()) boxes.clear();
-        boxes.removeAll("(未用的回答)");
-        checkTakeBack(boxes, true);
-    }
+    killAtEachStep([&] { setAside(); }, [&](const QStringList& boxes) { checkTakeBack(boxes, true); },
+                   [&](const QStringList& boxes) { EXPECT_EQ(JournalRebuild::told(boxes, "已重新存入"), 1); });
 }
 
 INSTANTIATE_TEST_SUITE_P(DamagedOrGone, JournalRebuild, ::testing::Values(Loss::Damaged, Loss::Gone),

@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 using platform::Currency;
@@ -74,6 +75,18 @@ protected:
         if (p.killed()) { EXPECT_TRUE(testsupport::drainLine(sw.slavePath())); }
         else EXPECT_TRUE(lastLog.contains(QStringLiteral("END\t0"))) << lastLog.join('\n').toStdString();
         return p.killed();
+    }
+    // Runs `once` (true when its run was killed) with the kill at the 1st,
+    // 2nd, ... frame of the act starting with one of `prefixes` (fewer than
+    // `most`), until a run goes to its end; `act` names it when none does.
+    void atEachFrame(const QStringList& prefixes, int most, const char* act, const std::function<bool()>& once) {
+        kill.prefixes = prefixes;
+        for (int at = 1; at < most && !HasFailure(); ++at) {
+            SCOPED_TRACE(at);
+            kill.at = at;
+            if (!once()) return;
+        }
+        if (!HasFailure()) ADD_FAILURE() << act << " never ran to its end";
     }
     // The frames the switch received since `from`, as hex.
     QStringList framesSince(size_t from) {
@@ -153,12 +166,13 @@ protected:
         return n;
     }
     // Killed as `extra` and kill.at say, started again, downloaded again:
-    // each change is on the switch once and in the history once.
-    void killedThenDoneOnce(const QStringList& extra, bool* killed) {
+    // each change is on the switch once and in the history once. True when
+    // the first run was killed.
+    bool killedThenDoneOnce(const QStringList& extra) {
         auto d = prepared();
         const size_t from = sw.receivedCount();
-        *killed = run(*d, QStringList{QStringLiteral("--download"), QStringLiteral("ExtDeposit")} + extra, true);
-        std::printf("download %s, %d frames of it seen\n", *killed ? "killed" : "done", kill.seen.load());
+        const bool killed = run(*d, QStringList{QStringLiteral("--download"), QStringLiteral("ExtDeposit")} + extra, true);
+        std::printf("download %s, %d frames of it seen\n", killed ? "killed" : "done", kill.seen.load());
         // Started again: the opening settles what the kill left.
         run(*d, {}, false);
         // The operator downloads again.
@@ -180,21 +194,14 @@ protected:
                       0);
         }
         EXPECT_EQ(intents(db, QStringLiteral("deposit")), 0);
+        return killed;
     }
 };
 
 // Killed as each change frame reaches the switch (which takes it): the
 // change is settled by the switch's deposit, never sent again.
 TEST_F(DepositChangeKill, KilledAtEachChangeFrameEachChangeIsTakenAndBookedOnce) {
-    kill.prefixes = {QStringLiteral("A50707"), QStringLiteral("A50708")};
-    for (int at = 1; at < 10 && !HasFailure(); ++at) {
-        SCOPED_TRACE(at);
-        kill.at = at;
-        bool killed = false;
-        killedThenDoneOnce({}, &killed);
-        if (!killed) return;
-    }
-    if (!HasFailure()) ADD_FAILURE() << "the download never ran to its end";
+    atEachFrame({QStringLiteral("A50707"), QStringLiteral("A50708")}, 10, "the download", [&] { return killedThenDoneOnce({}); });
 }
 
 // Killed as each change's record is written (before its frame goes; the one
@@ -202,27 +209,25 @@ TEST_F(DepositChangeKill, KilledAtEachChangeFrameEachChangeIsTakenAndBookedOnce)
 TEST_F(DepositChangeKill, KilledAtEachRecordOfTheChangesEachIsTakenAndBookedOnce) {
     for (int nth = 1; nth < 10 && !HasFailure(); ++nth) {
         SCOPED_TRACE(nth);
-        bool killed = false;
-        killedThenDoneOnce({QStringLiteral("--kill-at-writeahead"), QStringLiteral("deposit:written:%1").arg(nth)}, &killed);
-        if (!killed) break;
+        if (!killedThenDoneOnce({QStringLiteral("--kill-at-writeahead"), QStringLiteral("deposit:written:%1").arg(nth)})) break;
     }
     for (const char* ext : {"7", "8"}) {
         SCOPED_TRACE(ext);
-        bool killed = false;
-        killedThenDoneOnce({QStringLiteral("--kill-at-writeahead"), QStringLiteral("deposit:settled:1:%1").arg(ext)}, &killed);
-        EXPECT_TRUE(killed);
+        EXPECT_TRUE(killedThenDoneOnce({QStringLiteral("--kill-at-writeahead"), QStringLiteral("deposit:settled:1:%1").arg(ext)}));
     }
 }
 
 // ---------------------------------------------------------------- a user's release
 
-class UserReleaseKill : public IntentKill {
+// User 5, not paying in advance, owning account 2048 and extension 5: a
+// station directory each run copies, whose rows the switch holds as the
+// station does (downloaded once) before each case.
+class UserRowsKill : public IntentKill {
 protected:
-    static void SetUpTestSuite() {
-        // User 5 owns account 2048 and extension 5.
+    static void makeTemplate(bool locked) {
         templateDir = new testsupport::StationDir();
         platform::Database db = platform::Database::open(templateDir->file("switch.mdb"));
-        db.execute("insert into user (userid, username, balancemode) values(5, '张三', 1)");
+        db.execute("insert into user (userid, username, balancemode, locked) values(5, '张三', 1, ?)", {locked ? 1 : 0});
         db.execute("update account set account='0123', userid=5, bSet=1 where address=2048");
         db.execute("update extension set userid=5, bSet=1 where address=5");
     }
@@ -232,18 +237,36 @@ protected:
     }
     void SetUp() override {
         IntentKill::SetUp();
-        // The switch holds the user's rows as the station does: downloaded once.
         run(*templateDir, {QStringLiteral("--download"), QStringLiteral("User")}, false);
-        ASSERT_FALSE(released(sim::tables::Account, 2048));
-        held = {*sw.row(sim::tables::Account, 2048), *sw.row(sim::tables::Extension, 5)};
     }
-    std::unique_ptr<testsupport::StationDir> prepared() {
+    // What the switch holds of account 2048 and extension 5.
+    QList<QByteArray> rows() {
+        return {sw.row(sim::tables::Account, 2048).value_or(QByteArray()), sw.row(sim::tables::Extension, 5).value_or(QByteArray())};
+    }
+    // A copy of the template, the switch holding `held` (as rows() gives them).
+    std::unique_ptr<testsupport::StationDir> copied(const QList<QByteArray>& held) {
         auto d = std::make_unique<testsupport::StationDir>(0, false);
         EXPECT_TRUE(testsupport::copyTree(templateDir->dataPath(), d->dataPath()));
-        sw.setRow(sim::tables::Account, 2048, held[0]);
-        sw.setRow(sim::tables::Extension, 5, held[1]);
+        sw.setRow(sim::tables::Account, 2048, held.value(0));
+        sw.setRow(sim::tables::Extension, 5, held.value(1));
         return d;
     }
+
+    static testsupport::StationDir* templateDir;
+};
+
+testsupport::StationDir* UserRowsKill::templateDir = nullptr;
+
+class UserReleaseKill : public UserRowsKill {
+protected:
+    static void SetUpTestSuite() { makeTemplate(false); }
+    void SetUp() override {
+        UserRowsKill::SetUp();
+        ASSERT_FALSE(released(sim::tables::Account, 2048));
+        held = rows();
+        ASSERT_FALSE(held.contains(QByteArray()));
+    }
+    std::unique_ptr<testsupport::StationDir> prepared() { return copied(held); }
     bool released(const QString& table, int address) {
         const QByteArray row = sw.row(table, address).value_or(QByteArray());
         if (table == sim::tables::Account) {
@@ -279,12 +302,13 @@ protected:
     // Killed as `extra` and kill.at say, started again (the opening settles
     // the release by asking the switch), the deletion done again when the
     // user is still there: gone once, released on the switch, each row's
-    // release sent once by each deletion the operator asked for.
-    void killedThenDone(const QStringList& extra, bool* killed) {
+    // release sent once by each deletion the operator asked for. True when
+    // the first run was killed.
+    bool killedThenDone(const QStringList& extra) {
         auto d = prepared();
         const size_t from = sw.receivedCount();
-        *killed = run(*d, QStringList{QStringLiteral("--delete-row"), QStringLiteral("5")} + extra, true);
-        std::printf("deletion %s, %d frames of it seen\n", *killed ? "killed" : "done", kill.seen.load());
+        const bool killed = run(*d, QStringList{QStringLiteral("--delete-row"), QStringLiteral("5")} + extra, true);
+        std::printf("deletion %s, %d frames of it seen\n", killed ? "killed" : "done", kill.seen.load());
         const size_t opening = sw.receivedCount();
         EXPECT_LE(releasesSent(framesSince(from)), 2);
         run(*d, {}, false);
@@ -299,32 +323,22 @@ protected:
         agree(*d);
         EXPECT_FALSE(kept(*d));
         EXPECT_EQ(journalCount(d->dataPath(), 5, 1), 1);
+        return killed;
     }
 
-    static testsupport::StationDir* templateDir;
     QList<QByteArray> held;
 };
 
-testsupport::StationDir* UserReleaseKill::templateDir = nullptr;
-
 TEST_F(UserReleaseKill, KilledAtEachFrameOfTheReleaseTheUserGoesOnceAndTheSwitchAgrees) {
-    kill.prefixes = {QStringLiteral("8C08"), QStringLiteral("8103"), QStringLiteral("8B16")};
-    for (int at = 1; at < 20 && !HasFailure(); ++at) {
-        SCOPED_TRACE(at);
-        kill.at = at;
-        bool killed = false;
-        killedThenDone({}, &killed);
-        if (!killed) return;
-    }
-    if (!HasFailure()) ADD_FAILURE() << "the deletion never ran to its end";
+    atEachFrame({QStringLiteral("8C08"), QStringLiteral("8103"), QStringLiteral("8B16")}, 20, "the deletion",
+                [&] { return killedThenDone({}); });
 }
 
 TEST_F(UserReleaseKill, KilledAtTheReleasesRecordTheUserGoesOnceAndTheSwitchAgrees) {
     for (const char* step : {"written", "settled"}) {
         SCOPED_TRACE(step);
-        bool killed = false;
-        killedThenDone({QStringLiteral("--kill-at-writeahead"), QStringLiteral("release:%1:1").arg(step)}, &killed);
-        EXPECT_TRUE(killed) << lastLog.join('\n').toStdString();
+        EXPECT_TRUE(killedThenDone({QStringLiteral("--kill-at-writeahead"), QStringLiteral("release:%1:1").arg(step)}))
+            << lastLog.join('\n').toStdString();
     }
 }
 
@@ -336,40 +350,19 @@ TEST_F(UserReleaseKill, KilledAtTheReleasesRecordTheUserGoesOnceAndTheSwitchAgre
 // twice. Killed at each frame of its push, the rows the switch does not hold
 // as the station does wait for their download, and the next download makes
 // them agree.
-class InitKill : public IntentKill {
+class InitKill : public UserRowsKill {
 protected:
-    static void SetUpTestSuite() {
-        // User 5, locked, not paying in advance, owns account 2048 and extension 5.
-        templateDir = new testsupport::StationDir();
-        platform::Database db = platform::Database::open(templateDir->file("switch.mdb"));
-        db.execute("insert into user (userid, username, balancemode, locked) values(5, '张三', 1, 1)");
-        db.execute("update account set account='0123', userid=5, bSet=1 where address=2048");
-        db.execute("update extension set userid=5, bSet=1 where address=5");
-    }
-    static void TearDownTestSuite() {
-        delete templateDir;
-        templateDir = nullptr;
-    }
+    // User 5 locked on the switch; then what 初始化 makes of it.
+    static void SetUpTestSuite() { makeTemplate(true); }
     void SetUp() override {
-        IntentKill::SetUp();
-        // The switch holds the user locked; then what 初始化 makes of it.
-        run(*templateDir, {QStringLiteral("--download"), QStringLiteral("User")}, false);
+        UserRowsKill::SetUp();
         before = rows();
         auto d = fresh();
         run(*d, {QStringLiteral("--init-user"), QStringLiteral("5")}, false);
         after = rows();
         ASSERT_NE(before, after) << "初始化 changed nothing the switch holds";
     }
-    QList<QByteArray> rows() {
-        return {sw.row(sim::tables::Account, 2048).value_or(QByteArray()), sw.row(sim::tables::Extension, 5).value_or(QByteArray())};
-    }
-    std::unique_ptr<testsupport::StationDir> fresh() {
-        auto d = std::make_unique<testsupport::StationDir>(0, false);
-        EXPECT_TRUE(testsupport::copyTree(templateDir->dataPath(), d->dataPath()));
-        sw.setRow(sim::tables::Account, 2048, before.value(0));
-        sw.setRow(sim::tables::Extension, 5, before.value(1));
-        return d;
-    }
+    std::unique_ptr<testsupport::StationDir> fresh() { return copied(before); }
     // Each row the switch does not hold as 初始化 leaves it waits for its download.
     void carried(const testsupport::StationDir& d, bool downloaded) {
         const platform::Database db = platform::Database::openReadOnly(d.file("switch.mdb"));
@@ -386,17 +379,11 @@ protected:
         }
     }
 
-    static testsupport::StationDir* templateDir;
     QList<QByteArray> before, after;
 };
 
-testsupport::StationDir* InitKill::templateDir = nullptr;
-
 TEST_F(InitKill, KilledAtEachFrameOfItsPushThePendingMarksCarryItToTheNextDownload) {
-    kill.prefixes = {QStringLiteral("8C08"), QStringLiteral("8103"), QStringLiteral("8B16")};
-    for (int at = 1; at < 20 && !HasFailure(); ++at) {
-        SCOPED_TRACE(at);
-        kill.at = at;
+    atEachFrame({QStringLiteral("8C08"), QStringLiteral("8103"), QStringLiteral("8B16")}, 20, "初始化", [&] {
         auto d = fresh();
         const bool killed = run(*d, {QStringLiteral("--init-user"), QStringLiteral("5")}, true);
         std::printf("初始化 %s, %d frames of it seen\n", killed ? "killed" : "done", kill.seen.load());
@@ -405,9 +392,8 @@ TEST_F(InitKill, KilledAtEachFrameOfItsPushThePendingMarksCarryItToTheNextDownlo
         carried(*d, false);
         run(*d, {QStringLiteral("--download"), QStringLiteral("User")}, false);
         carried(*d, true);
-        if (!killed) return;
-    }
-    if (!HasFailure()) ADD_FAILURE() << "初始化 never ran to its end";
+        return killed;
+    });
 }
 
 }  // namespace
