@@ -66,6 +66,25 @@ QStringList callsOf(const QString& path) {
     return out;
 }
 
+// "" when `got` holds the calls of `want` as many times each, else how they differ.
+// Both sorted, as callsOf gives them.
+std::string difference(const QStringList& got, const QStringList& want) {
+    QStringList missing, extra;
+    qsizetype i = 0, j = 0;
+    while (i < got.size() || j < want.size()) {
+        if (j == want.size() || (i < got.size() && got[i] < want[j])) extra << got[i++];
+        else if (i == got.size() || want[j] < got[i]) missing << want[j++];
+        else ++i, ++j;
+    }
+    if (missing.isEmpty() && extra.isEmpty()) return "";
+    return QString("%1 missing (first: %2), %3 extra (first: %4)")
+        .arg(missing.size())
+        .arg(missing.value(0))
+        .arg(extra.size())
+        .arg(extra.value(0))
+        .toStdString();
+}
+
 const QString kNewCall = "INSERT INTO Tab_Ph%1 (f_calladdr, f_zjaddr, f_date, f_long, f_moneny, f_resp, f_userid) "
                          "VALUES (?, 3, ?, 61, 150, '88001234', 7)";
 
@@ -154,15 +173,15 @@ TEST_F(YearFilePatchTest, LeavesTheCallsTheMergeLeavesOnceEachWhateverChangedSin
 
         billing::ArchiveMerge found;
         ASSERT_TRUE(billing::PrepareYearFilePatch(station, backup, patch, &found));
-        EXPECT_EQ(callsOf(station), before) << "the patch is made reading the station's file only";
+        EXPECT_EQ(difference(callsOf(station), before), "") << "the patch is made reading the station's file only";
         billing::ApplyYearFilePatch(station, patch);
-        EXPECT_EQ(callsOf(station), expected);
+        EXPECT_EQ(difference(callsOf(station), expected), "");
         EXPECT_EQ(found.brought, expectedCounts.brought);
         EXPECT_EQ(found.kept, expectedCounts.kept);
         EXPECT_TRUE(Database::open(station).quickCheck());
         // Done again (a completion killed after its commit): nothing changes.
         billing::ApplyYearFilePatch(station, patch);
-        EXPECT_EQ(callsOf(station), expected);
+        EXPECT_EQ(difference(callsOf(station), expected), "");
         EXPECT_FALSE(QFile::exists(station + "-journal"));
     }
 }
@@ -224,9 +243,9 @@ TEST_F(YearFilePatchTest, StoppedBeforeItsCommitLeavesTheStationsFileAsItWasAndG
     const QStringList before = callsOf(station);
     ASSERT_TRUE(billing::PrepareYearFilePatch(station, backup, patch, &counts));
     EXPECT_THROW(billing::ApplyYearFilePatch(station, patch, [] { throw std::runtime_error("killed"); }), std::runtime_error);
-    EXPECT_EQ(callsOf(station), before);
+    EXPECT_EQ(difference(callsOf(station), before), "");
     billing::ApplyYearFilePatch(station, patch);
-    EXPECT_EQ(callsOf(station), expected);
+    EXPECT_EQ(difference(callsOf(station), expected), "");
 }
 
 // The station restoring its files (its station file and a year file whose
@@ -283,7 +302,7 @@ TEST(YearFilePatchKill, EveryCallStaysOnceWhereverTheRestoreIsKilled) {
             const QString log = run(d, {})->log().join('\n');
             EXPECT_TRUE(log.contains("END\t0")) << log.toStdString();
         }
-        EXPECT_EQ(callsOf(d.file(year)), c.restoreKill == "copied" ? old : restored);
+        EXPECT_EQ(difference(callsOf(d.file(year)), c.restoreKill == "copied" ? old : restored), "");
         EXPECT_TRUE(Database::open(d.file(year)).quickCheck());
         EXPECT_TRUE(QDir(d.dataPath())
                         .entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName() + "*", "*-journal"},
