@@ -361,46 +361,40 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     // A year file of the station that holds every call of the backup's as
     // the backup has it is what the merge would give: it stays, and the
     // backup's is not copied (the usual backup, older than the station's
-    // file, which the archive has only appended to since).
+    // file, which the archive has only appended to since). A big one that
+    // differs from the backup's in a few pages (calls deleted or changed
+    // since the backup) stays too, and is given what the backup's differs in
+    // at the completion: a patch that costs as much as the difference, where
+    // copying the backup's file costs the whole file. Both are told from one
+    // comparison of the two files' pages where the patch can be made.
     QHash<QString, billing::ArchiveMerge> merged;
     QHash<QString, QString> mergedWith;
-    QSet<QString> stays;
+    QSet<QString> stays, patched;
     for (const RestorePair& p : pairs) {
         if (!isYearFile(QFileInfo(p.target).fileName())) continue;
-        billing::ArchiveMerge found;
-        try {
-            if (!billing::YearFileHolds(p.target, p.source, &found)) continue;
-        } catch (const platform::DbError&) {
-            continue;   // the merge decides, and says why it cannot
-        }
-        merged.insert(p.target, found);
-        mergedWith.insert(p.target, yearFileState(p.target));
-        stays.insert(p.target);
-    }
-    // A big year file that differs from the backup's in a few pages (calls
-    // deleted or changed since the backup) stays too, and is given what the
-    // backup's differs in at the completion: a patch that costs as much as
-    // the difference, where copying the backup's file costs the whole file.
-    QSet<QString> patched;
-    for (const RestorePair& p : pairs) {
-        if (!isYearFile(QFileInfo(p.target).fileName()) || stays.contains(p.target)) continue;
         const QString tmp = p.target + RestoreTempSuffix();
         billing::ArchiveMerge found;
-        bool made = false;
+        bool made = false, holds = false;
         try {
-            made = billing::PrepareYearFilePatch(p.target, p.source, tmp, &found);
+            made = billing::PrepareYearFilePatch(p.target, p.source, tmp, &found, &holds);
         } catch (const platform::DbError&) {
             made = false;   // the merge decides, and says why it cannot
         }
-        if (!made) {
+        if (made && !holds) {
+            temps << tmp;
+            if (!platform::syncFile(tmp)) return giveUp(p.source);
+            patched.insert(p.target);
+        } else {
             QFile::remove(tmp);
-            continue;
+            try {
+                if (!made && !billing::YearFileHolds(p.target, p.source, &found)) continue;
+            } catch (const platform::DbError&) {
+                continue;   // the merge decides, and says why it cannot
+            }
+            stays.insert(p.target);
         }
-        temps << tmp;
-        if (!platform::syncFile(tmp)) return giveUp(p.source);
         merged.insert(p.target, found);
         mergedWith.insert(p.target, yearFileState(p.target));
-        patched.insert(p.target);
     }
     for (const RestorePair& p : pairs) {
         if (stays.contains(p.target) || patched.contains(p.target)) continue;

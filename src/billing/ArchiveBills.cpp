@@ -781,7 +781,8 @@ QString patchGone(int tab) { return QStringLiteral("patch_gone_%1").arg(tab); }
 
 }  // namespace
 
-bool PrepareYearFilePatch(const QString& stationPath, const QString& backupPath, const QString& patchPath, ArchiveMerge* found) {
+bool PrepareYearFilePatch(const QString& stationPath, const QString& backupPath, const QString& patchPath, ArchiveMerge* found,
+                          bool* holds) {
     if (!QFileInfo(stationPath).isFile() || !QFileInfo(backupPath).isFile()) return false;
     ArchiveMerge done;
     QFile::remove(patchPath);
@@ -830,6 +831,7 @@ bool PrepareYearFilePatch(const QString& stationPath, const QString& backupPath,
     patch.execute(QStringLiteral("CREATE TABLE patch_done (done INTEGER)"));
     patch.execute(QStringLiteral("CREATE TEMP TABLE merge_spans (tab INTEGER, side INTEGER, lo INTEGER, hi INTEGER)"));
     int tab = 0;
+    qint64 changes = 0;   // rows the patch puts in or takes out
     for (const Month& m : months) {
         ++tab;
         const QString rows = quoteIdent(patchRows(tab)), gone = quoteIdent(patchGone(tab));
@@ -846,6 +848,7 @@ bool PrepareYearFilePatch(const QString& stationPath, const QString& backupPath,
                               .arg(rows, cols, backup.qualified(m.table)));
             patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT * FROM %2 WHERE 0").arg(gone, rows));
             done.brought += patch.rowCount(patchRows(tab));
+            changes += patch.rowCount(patchRows(tab));
         } else {
             if (m.c.alike == m.c.leavesA && m.c.alike == m.c.leavesB) continue;   // every leaf held alike
             for (int side = 0; side < 2; ++side)
@@ -870,6 +873,7 @@ bool PrepareYearFilePatch(const QString& stationPath, const QString& backupPath,
                               .arg(gone, prefixed(m.cols, QStringLiteral("s")),
                                    spanRows(station, m.same, tab, 1, QStringLiteral("s")), backup.qualified(m.table),
                                    sameColumns(m.cols, QStringLiteral("s"), QStringLiteral("b"))));
+            changes += patch.rowCount(patchRows(tab)) + patch.rowCount(patchGone(tab));
             // Counted as the merge counts: the backup's calls whose key the
             // station's rows not held alike lack, and the station's calls
             // there whose key the backup lacks.
@@ -889,6 +893,7 @@ bool PrepareYearFilePatch(const QString& stationPath, const QString& backupPath,
     dropTemporaries(patch);
     patch.close();
     if (found) *found = done;
+    if (holds) *holds = changes == 0;
     return true;
 }
 

@@ -67,9 +67,13 @@ bool YearFileHolds(const QString& station, const QString& backup, ArchiveMerge* 
 // left: the caller removes it) when the pages tell too little, the
 // difference is more than an eighth of the backup's pages, the file is small
 // (a copy costs nothing then), a month table's columns differ or the
-// backup's lacks the key index: the copy and the merge decide then. Throws
-// DbError when a file cannot be read or `patch` written.
-bool PrepareYearFilePatch(const QString& station, const QString& backup, const QString& patch, ArchiveMerge* found);
+// backup's lacks the key index: the copy and the merge decide then.
+// `holds` (when given) is set when the patch would change nothing: the
+// station's file holds every call of the backup's as it has it (as
+// YearFileHolds tells). Throws DbError when a file cannot be read or `patch`
+// written.
+bool PrepareYearFilePatch(const QString& station, const QString& backup, const QString& patch, ArchiveMerge* found,
+                          bool* holds = nullptr);
 // Gives the station's year file `station` what `patch` holds, in one
 // transaction that also notes in `patch` that it is done (the two files
 // commit together, each with its rollback journal: a kill anywhere leaves
