@@ -430,7 +430,8 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
             // A year file's counts for the box, fixed once the restore is decided.
             if (merged.contains(p.target))
                 line += QStringLiteral("\t%1\t%2\t%3").arg(merged[p.target].brought).arg(merged[p.target].kept).arg(mergedWith[p.target]);
-            // A year file given the backup's differences in place: its patch is named first.
+            // A year file given the backup's differences in place: the file
+            // named first is its patch, applied by the completion, not renamed.
             if (patched.contains(p.target)) line += QStringLiteral("\tpatch");
             text += (line + QLatin1Char('\n')).toUtf8();
         }
