@@ -36,6 +36,8 @@ set(slow_billing
   SettlementRelease.*
   SettlementWaysIn.*
   StartupCrashTest.*
+  YearFilePatchKill.*
+  YearFilePatchTest.LeavesTheCallsTheMergeLeavesOnceEachWhateverChangedSinceTheBackup
 )
 set(slow_console
   Backup.*

@@ -214,6 +214,24 @@ bool putBackYearFile(const QString& tmp, const QString& target, const QString& d
     return platform::renameFile(tmp, target);
 }
 
+// Gives the station's year file `target` what the backup's differs in, from
+// the patch `tmp` made when the restore was decided (billing::
+// PrepareYearFilePatch): the file stays, and the patch goes with the journal.
+// The patch notes in the same commit that it is done, so a kill anywhere
+// here redoes it once or not at all, and the box's line is the one counted
+// when the restore was decided. False, with the cause, when the station's
+// file could not take it: it is then as it was.
+bool patchYearFile(const QString& tmp, const QString& target, const QString& dataDir, const QStringList& journalLine,
+                   QString* why) {
+    try {
+        billing::ApplyYearFilePatch(target, tmp, [] { hook(QStringLiteral("patched")); });
+    } catch (const platform::DbError& e) {
+        if (why) *why = QStringLiteral("现有话单未能并入备份：") + platform::troubleCause(e);
+        return false;
+    }
+    return keepYearFile(dataDir, journalLine, why);
+}
+
 QString refusal(const QString& folder) {
     return QStringLiteral("%1中的备份属于另一个话务台或站点，未恢复任何文件").arg(QDir::toNativeSeparators(withSlash(folder)));
 }
@@ -343,24 +361,43 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     // A year file of the station that holds every call of the backup's as
     // the backup has it is what the merge would give: it stays, and the
     // backup's is not copied (the usual backup, older than the station's
-    // file, which the archive has only appended to since).
+    // file, which the archive has only appended to since). A big one that
+    // differs from the backup's in a few pages (calls deleted or changed
+    // since the backup) stays too, and is given what the backup's differs in
+    // at the completion: a patch that costs as much as the difference, where
+    // copying the backup's file costs the whole file. Both are told from one
+    // comparison of the two files' pages where the patch can be made.
     QHash<QString, billing::ArchiveMerge> merged;
     QHash<QString, QString> mergedWith;
-    QSet<QString> stays;
+    QSet<QString> stays, patched;
     for (const RestorePair& p : pairs) {
         if (!isYearFile(QFileInfo(p.target).fileName())) continue;
+        const QString tmp = p.target + RestoreTempSuffix();
         billing::ArchiveMerge found;
+        bool made = false, holds = false;
         try {
-            if (!billing::YearFileHolds(p.target, p.source, &found)) continue;
+            made = billing::PrepareYearFilePatch(p.target, p.source, tmp, &found, &holds);
         } catch (const platform::DbError&) {
-            continue;   // the merge decides, and says why it cannot
+            made = false;   // the merge decides, and says why it cannot
+        }
+        if (made && !holds) {
+            temps << tmp;
+            if (!platform::syncFile(tmp)) return giveUp(p.source);
+            patched.insert(p.target);
+        } else {
+            QFile::remove(tmp);
+            try {
+                if (!made && !billing::YearFileHolds(p.target, p.source, &found)) continue;
+            } catch (const platform::DbError&) {
+                continue;   // the merge decides, and says why it cannot
+            }
+            stays.insert(p.target);
         }
         merged.insert(p.target, found);
         mergedWith.insert(p.target, yearFileState(p.target));
-        stays.insert(p.target);
     }
     for (const RestorePair& p : pairs) {
-        if (stays.contains(p.target)) continue;
+        if (stays.contains(p.target) || patched.contains(p.target)) continue;
         const QString tmp = p.target + RestoreTempSuffix();
         temps << tmp;
         if (!copySynced(p.source, tmp, !isYearFile(QFileInfo(p.target).fileName()))) return giveUp(p.source);
@@ -369,7 +406,7 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     // archived since, as well as its own; one that cannot be merged is not
     // restored at all: putting it in would remove answered calls.
     for (const RestorePair& p : pairs) {
-        if (!isYearFile(QFileInfo(p.target).fileName()) || stays.contains(p.target)) continue;
+        if (!isYearFile(QFileInfo(p.target).fileName()) || stays.contains(p.target) || patched.contains(p.target)) continue;
         try {
             merged.insert(p.target, billing::MergeArchive(p.target + RestoreTempSuffix(), p.target, true));
             mergedWith.insert(p.target, yearFileState(p.target));
@@ -393,6 +430,9 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
             // A year file's counts for the box, fixed once the restore is decided.
             if (merged.contains(p.target))
                 line += QStringLiteral("\t%1\t%2\t%3").arg(merged[p.target].brought).arg(merged[p.target].kept).arg(mergedWith[p.target]);
+            // A year file given the backup's differences in place: the file
+            // named first is its patch, applied by the completion, not renamed.
+            if (patched.contains(p.target)) line += QStringLiteral("\tpatch");
             text += (line + QLatin1Char('\n')).toUtf8();
         }
         if (!platform::writeFileDurably(journal, text)) return giveUp(journal);
@@ -444,6 +484,7 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
             // A year file that holds every call of the backup stays as it is
             // (calls archived into it since only add to them): only its line is told.
             const bool stays = parts[0] == parts[1] && isYearFile(parts[1]);
+            const bool patch = !stays && parts.size() >= 6 && parts[5] == QStringLiteral("patch") && isYearFile(parts[1]);
             // A temporary already renamed by an earlier, interrupted completion is simply gone.
             if (!stays && !QFileInfo::exists(tmp)) {
                 forgetCopy();
@@ -453,6 +494,8 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
             bool renamed = false;
             if (stays) {
                 renamed = keepYearFile(dataDir, parts, &yearWhy);
+            } else if (patch) {
+                renamed = patchYearFile(tmp, target, dataDir, parts, &yearWhy);
             } else if (isStationFile(parts[1])) {
                 renamed = putBackStationFile(tmp, target, dataDir, &why);
             } else if (isYearFile(parts[1])) {

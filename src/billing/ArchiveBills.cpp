@@ -757,6 +757,208 @@ bool YearFileHolds(const QString& stationPath, const QString& backupPath, Archiv
     return true;
 }
 
+namespace {
+
+// The pages of a year file below which its restore copies it: the copy costs
+// next to nothing there, and the merge road is the one every small file takes.
+constexpr qint64 kPatchMinPages = 256;
+
+// "IS" for every column of `cols`, between the rows `a` and `b`.
+QString sameColumns(const QStringList& cols, const QString& a, const QString& b) {
+    QStringList equal;
+    for (const QString& c : cols) equal << QStringLiteral("%1.%3 IS %2.%3").arg(a, b, quoteIdent(c));
+    return equal.join(QStringLiteral(" AND "));
+}
+
+QString prefixed(const QStringList& cols, const QString& alias) {
+    QStringList out;
+    for (const QString& c : cols) out << (alias.isEmpty() ? quoteIdent(c) : QStringLiteral("%1.%2").arg(alias, quoteIdent(c)));
+    return out.join(QLatin1Char(','));
+}
+
+QString patchRows(int tab) { return QStringLiteral("patch_rows_%1").arg(tab); }
+QString patchGone(int tab) { return QStringLiteral("patch_gone_%1").arg(tab); }
+
+}  // namespace
+
+bool PrepareYearFilePatch(const QString& stationPath, const QString& backupPath, const QString& patchPath, ArchiveMerge* found,
+                          bool* holds) {
+    if (!QFileInfo(stationPath).isFile() || !QFileInfo(backupPath).isFile()) return false;
+    ArchiveMerge done;
+    QFile::remove(patchPath);
+    QFile::remove(patchPath + QStringLiteral("-journal"));
+    // Nothing names the patch until the restore's journal does: written
+    // without a journal, synced by the caller.
+    Database patch = Database::create(patchPath);
+    patch.scalar(QStringLiteral("PRAGMA journal_mode=OFF"));
+    patch.execute(QStringLiteral("PRAGMA synchronous=OFF"));
+    const Database station = patch.attach(stationPath, QStringLiteral("patch_station"));
+    const Database backup = patch.attach(backupPath, QStringLiteral("patch_backup"));
+    const qint64 pages = backup.scalar(QStringLiteral("PRAGMA patch_backup.page_count")).toLongLong();
+    if (pages < kPatchMinPages) return false;
+    const platform::LeafComparer leaves(backupPath, stationPath);
+    const QStringList own = callTables(station);
+    for (const QString& t : own)
+        if (backup.actualTableName(t).isEmpty()) done.kept += station.rowCount(t);
+    struct Month {
+        QString table, same;
+        QStringList cols;
+        platform::LeavesCompared c;
+    };
+    QList<Month> months;
+    // The backup's leaves and the station's that are not held alike, and a
+    // month table the station lacks counted as a leaf for every 16 calls.
+    qint64 differing = 0;
+    for (const QString& t : callTables(backup)) {
+        Month m{t, station.actualTableName(t), columnNames(backup, t), {}};
+        if (!hasCallKey(backup, t) || !hasKeyIndex(backup, t)) return false;
+        if (m.same.isEmpty()) {
+            differing += (backup.rowCount(t) + 15) / 16;
+        } else {
+            QStringList a = m.cols, b = columnNames(station, m.same);
+            std::sort(a.begin(), a.end());
+            std::sort(b.begin(), b.end());
+            if (a != b) return false;
+            m.c = leaves.compare(rootPage(backup, t), rootPage(station, m.same));
+            if (!m.c.compared) return false;
+            differing += (m.c.leavesA - m.c.alike) + (m.c.leavesB - m.c.alike);
+        }
+        if (differing * 8 > pages) return false;
+        months.append(m);
+    }
+    patch.execute(QStringLiteral("CREATE TABLE patch_tables (tab INTEGER PRIMARY KEY, name TEXT, createSql TEXT, maxrow INTEGER)"));
+    patch.execute(QStringLiteral("CREATE TABLE patch_indexes (tab INTEGER, createSql TEXT)"));
+    patch.execute(QStringLiteral("CREATE TABLE patch_done (done INTEGER)"));
+    patch.execute(QStringLiteral("CREATE TEMP TABLE merge_spans (tab INTEGER, side INTEGER, lo INTEGER, hi INTEGER)"));
+    int tab = 0;
+    qint64 changes = 0;   // rows the patch puts in or takes out
+    for (const Month& m : months) {
+        ++tab;
+        const QString rows = quoteIdent(patchRows(tab)), gone = quoteIdent(patchGone(tab));
+        const QString cols = prefixed(m.cols, QString());
+        if (m.same.isEmpty()) {
+            // Taken whole, with the indexes the backup gives it.
+            patch.execute(QStringLiteral("INSERT INTO patch_tables VALUES (?, ?, (SELECT sql FROM patch_backup.sqlite_master "
+                                         "WHERE type='table' AND name=?), NULL)"),
+                          {tab, m.table, m.table});
+            patch.execute(QStringLiteral("INSERT INTO patch_indexes SELECT ?, sql FROM patch_backup.sqlite_master "
+                                         "WHERE type='index' AND tbl_name=? AND sql IS NOT NULL"),
+                          {tab, m.table});
+            patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT rowid AS patch_rowid, %2 FROM %3")
+                              .arg(rows, cols, backup.qualified(m.table)));
+            patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT * FROM %2 WHERE 0").arg(gone, rows));
+            done.brought += patch.rowCount(patchRows(tab));
+            changes += patch.rowCount(patchRows(tab));
+        } else {
+            if (m.c.alike == m.c.leavesA && m.c.alike == m.c.leavesB) continue;   // every leaf held alike
+            for (int side = 0; side < 2; ++side)
+                for (const platform::RowSpan& r : side == 0 ? m.c.onlyA : m.c.onlyB)
+                    patch.execute(QStringLiteral("INSERT INTO temp.merge_spans VALUES (?, ?, ?, ?)"), {tab, side, r.first, r.last});
+            patch.execute(QStringLiteral("INSERT INTO patch_tables VALUES (?, ?, NULL, (SELECT max(rowid) FROM %1))")
+                              .arg(station.qualified(m.same)),
+                          {tab, m.table});
+            // The backup's rows not on a leaf held alike that the station's
+            // file lacks as they are, under their row numbers: a row on a leaf
+            // held alike is in both files as it is.
+            patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT b.rowid AS patch_rowid, %2 FROM %3 WHERE NOT EXISTS "
+                                         "(SELECT 1 FROM %4 AS s WHERE s.rowid=b.rowid AND %5)")
+                              .arg(rows, prefixed(m.cols, QStringLiteral("b")),
+                                   spanRows(backup, m.table, tab, 0, QStringLiteral("b")), station.qualified(m.same),
+                                   sameColumns(m.cols, QStringLiteral("s"), QStringLiteral("b"))));
+            // The station's rows there under a key the backup holds, but for
+            // the backup's own row: the backup's calls take their place.
+            patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT s.rowid AS patch_rowid, %2 FROM %3 WHERE EXISTS "
+                                         "(SELECT 1 FROM %4 AS k WHERE k.f_calladdr IS s.f_calladdr AND k.f_date IS s.f_date) "
+                                         "AND NOT EXISTS (SELECT 1 FROM %4 AS b WHERE b.rowid=s.rowid AND %5)")
+                              .arg(gone, prefixed(m.cols, QStringLiteral("s")),
+                                   spanRows(station, m.same, tab, 1, QStringLiteral("s")), backup.qualified(m.table),
+                                   sameColumns(m.cols, QStringLiteral("s"), QStringLiteral("b"))));
+            changes += patch.rowCount(patchRows(tab)) + patch.rowCount(patchGone(tab));
+            // Counted as the merge counts: the backup's calls whose key the
+            // station's rows not held alike lack, and the station's calls
+            // there whose key the backup lacks.
+            const QString keys = restTable(station, m.same, {QStringLiteral("f_calladdr"), QStringLiteral("f_date")}, tab, 1);
+            done.brought += patch.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE NOT EXISTS (SELECT 1 FROM %2 AS a "
+                                                        "WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date)")
+                                             .arg(spanRows(backup, m.table, tab, 0, QStringLiteral("b")), keys))
+                                .toLongLong();
+            done.kept += patch.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE NOT EXISTS (SELECT 1 FROM %2 AS k "
+                                                     "WHERE k.f_calladdr IS s.f_calladdr AND k.f_date IS s.f_date)")
+                                          .arg(spanRows(station, m.same, tab, 1, QStringLiteral("s")), backup.qualified(m.table)))
+                             .toLongLong();
+        }
+        patch.execute(QStringLiteral("CREATE INDEX %1 ON %2 (f_calladdr, f_date)")
+                          .arg(quoteIdent(patchRows(tab) + QStringLiteral("_key")), rows));
+    }
+    dropTemporaries(patch);
+    patch.close();
+    if (found) *found = done;
+    if (holds) *holds = changes == 0;
+    return true;
+}
+
+void ApplyYearFilePatch(const QString& stationPath, const QString& patchPath, const std::function<void()>& beforeCommit) {
+    Database station = Database::open(stationPath);
+    // Both files in rollback-journal mode, synced: their commit is one.
+    if (station.scalar(QStringLiteral("PRAGMA journal_mode=DELETE")).toString().compare(QStringLiteral("delete"), Qt::CaseInsensitive) != 0)
+        throw DbError(platform::kErrGeneric, QStringLiteral("无法设置日志模式 '%1'").arg(stationPath));
+    const Database patch = station.attach(patchPath, QStringLiteral("year_patch"));
+    if (patch.scalar(QStringLiteral("PRAGMA year_patch.journal_mode=DELETE")).toString().compare(QStringLiteral("delete"), Qt::CaseInsensitive) != 0)
+        throw DbError(platform::kErrGeneric, QStringLiteral("无法设置日志模式 '%1'").arg(patchPath));
+    station.execute(QStringLiteral("PRAGMA year_patch.synchronous=FULL"));
+    if (patch.scalar(QStringLiteral("SELECT count(*) FROM year_patch.patch_done")).toLongLong() > 0) return;
+    struct Month {
+        int tab;
+        QString name, createSql;
+        QVariant maxrow;
+    };
+    QList<Month> months;
+    for (platform::RowReader r = station.rows(QStringLiteral("SELECT tab, name, createSql, maxrow FROM year_patch.patch_tables ORDER BY tab"));
+         r.next();)
+        months.append({int(r.integer(0)), r.text(1), r.isNull(2) ? QString() : r.text(2), r.isNull(3) ? QVariant() : QVariant(r.integer(3))});
+    Transaction tx(station);
+    for (const Month& m : months) {
+        QString table = station.actualTableName(m.name);
+        if (table.isEmpty()) {
+            if (m.createSql.isEmpty())
+                throw DbError(platform::kErrNoSuchTable, QStringLiteral("找不到表 %1").arg(m.name));
+            station.execute(m.createSql);
+            QStringList indexes;
+            for (platform::RowReader r = station.rows(QStringLiteral("SELECT createSql FROM year_patch.patch_indexes WHERE tab=?"), {m.tab});
+                 r.next();)
+                indexes << r.text(0);
+            for (const QString& ix : indexes) station.execute(ix);
+            table = station.actualTableName(m.name);
+        }
+        const QString rows = patch.qualified(patchRows(m.tab)), gone = patch.qualified(patchGone(m.tab));
+        QStringList cols = columnNames(patch, patchRows(m.tab));
+        cols.removeAll(QStringLiteral("patch_rowid"));
+        const QString target = station.qualified(table), list = prefixed(cols, QString());
+        // The station's rows the backup's replace, where they are still as they were.
+        station.execute(QStringLiteral("DELETE FROM %1 WHERE rowid IN (SELECT g.patch_rowid FROM %2 AS g CROSS JOIN %1 AS s "
+                                       "ON s.rowid=g.patch_rowid WHERE %3)")
+                            .arg(target, gone, sameColumns(cols, QStringLiteral("s"), QStringLiteral("g"))));
+        // A call archived after the patch was made under a key the backup holds.
+        if (m.maxrow.isValid())
+            station.execute(QStringLiteral("DELETE FROM %1 WHERE rowid>? AND EXISTS (SELECT 1 FROM %2 AS r WHERE "
+                                           "r.f_calladdr IS %1.f_calladdr AND r.f_date IS %1.f_date)")
+                                .arg(target, rows),
+                            {m.maxrow});
+        // The backup's rows under their own row numbers where those are free,
+        // else under new ones; a row there as it is already stays once.
+        station.execute(QStringLiteral("INSERT INTO %1 (rowid, %2) SELECT r.patch_rowid, %3 FROM %4 AS r WHERE NOT EXISTS "
+                                       "(SELECT 1 FROM %1 AS s WHERE s.rowid=r.patch_rowid) ORDER BY r.patch_rowid")
+                            .arg(target, list, prefixed(cols, QStringLiteral("r")), rows));
+        station.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 AS r WHERE NOT EXISTS "
+                                       "(SELECT 1 FROM %1 AS s WHERE s.rowid=r.patch_rowid AND %5) ORDER BY r.patch_rowid")
+                            .arg(target, list, prefixed(cols, QStringLiteral("r")), rows,
+                                 sameColumns(cols, QStringLiteral("s"), QStringLiteral("r"))));
+    }
+    station.execute(QStringLiteral("INSERT INTO year_patch.patch_done VALUES (1)"));
+    if (beforeCommit) beforeCommit();
+    tx.commit();
+}
+
 ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath, bool scratch) {
     ArchiveMerge done;
     const QString from = QStringLiteral("merge_from");

@@ -53,6 +53,37 @@ ArchiveMerge MergeArchive(const QString& into, const QString& from, bool scratch
 // decides). Both files only read. Throws DbError when one cannot be read.
 bool YearFileHolds(const QString& station, const QString& backup, ArchiveMerge* found);
 
+// The restore of a big year file that differs from the station's in a few
+// pages (calls deleted or changed there since the backup, calls archived
+// since): rather than copying the backup's file and merging the station's
+// calls into it, the station's file is kept and given what the merge would
+// change, which costs as much as the difference and not the file.
+// Writes `patch` (a new file, nothing synced: the caller syncs it) holding,
+// for each month table, the backup's rows on leaves the station's file does
+// not hold alike that the station's file lacks as they are (with their row
+// numbers), the station's rows there whose call (key) the backup holds
+// otherwise, and a month table the station lacks whole; `found` gets what
+// MergeArchive would count. Both year files only read. False (`patch` may be
+// left: the caller removes it) when the pages tell too little, the
+// difference is more than an eighth of the backup's pages, the file is small
+// (a copy costs nothing then), a month table's columns differ or the
+// backup's lacks the key index: the copy and the merge decide then.
+// `holds` (when given) is set when the patch would change nothing: the
+// station's file holds every call of the backup's as it has it (as
+// YearFileHolds tells). Throws DbError when a file cannot be read or `patch`
+// written.
+bool PrepareYearFilePatch(const QString& station, const QString& backup, const QString& patch, ArchiveMerge* found,
+                          bool* holds = nullptr);
+// Gives the station's year file `station` what `patch` holds, in one
+// transaction that also notes in `patch` that it is done (the two files
+// commit together, each with its rollback journal: a kill anywhere leaves
+// both as they were or both changed). Done again it changes nothing. Calls
+// archived into `station` after the patch was made are kept, but for those
+// under a key the backup holds: the backup's call wins, as in the merge.
+// `beforeCommit` runs with everything written and nothing committed.
+// Throws DbError when a file cannot be read or written.
+void ApplyYearFilePatch(const QString& station, const QString& patch, const std::function<void()>& beforeCommit = {});
+
 // While a hold lives, ArchiveBills refuses to run (LastArchiveRun().ran is
 // false): a reader that sums the current table and the archives in several
 // steps, yielding between them, keeps every record in the file it found it in.

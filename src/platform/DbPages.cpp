@@ -80,10 +80,32 @@ struct Leaf {
     RowSpan rows;
 };
 
+// The first and last row of the table leaf `n` that holds `cells` cells;
+// false when a cell is not one SQLite would write for a row that fits on
+// its page.
+bool leafRows(const PageFile& f, qint64 n, quint32 cells, RowSpan* rows) {
+    const uchar* pg = f.page(n);
+    const uchar* end = pg + f.usable;
+    // A cell longer than this spills onto overflow pages, which are not compared.
+    const quint64 local = quint64(f.usable - 35);
+    for (quint32 i = 0; i < cells; ++i) {
+        const quint32 at = be16(pg + 8 + 2 * i);
+        if (at >= quint32(f.usable)) return false;
+        const uchar* p = pg + at;
+        quint64 payload = 0, rowid = 0;
+        if (!varint(p, end, &payload) || !varint(p, end, &rowid) || payload > local) return false;
+        if (i == 0) rows->first = qint64(rowid);
+        rows->last = qint64(rowid);
+    }
+    return true;
+}
+
 // The leaves of the table tree rooted at `root`, left to right (empty leaves
 // left out); false when the tree is not one SQLite would write for a table
-// whose rows all fit on their pages.
-bool leavesOf(const PageFile& f, qint64 root, QList<Leaf>* out) {
+// whose rows all fit on their pages. `withRows` false: the leaves' cells are
+// not read (their rows are left 0), for a file whose leaves are read where
+// they are needed.
+bool leavesOf(const PageFile& f, qint64 root, QList<Leaf>* out, bool withRows = true) {
     QSet<qint64> seen;
     QList<qint64> stack{root};
     while (!stack.isEmpty()) {
@@ -91,7 +113,6 @@ bool leavesOf(const PageFile& f, qint64 root, QList<Leaf>* out) {
         if (n < 2 || n > f.pages || seen.contains(n)) return false;
         seen.insert(n);
         const uchar* pg = f.page(n);
-        const uchar* end = pg + f.usable;
         const int type = pg[0];
         const quint32 cells = be16(pg + 3);
         if (type == 0x05) {
@@ -108,17 +129,7 @@ bool leavesOf(const PageFile& f, qint64 root, QList<Leaf>* out) {
             if (cells == 0) continue;
             Leaf leaf;
             leaf.page = n;
-            // A cell longer than this spills onto overflow pages, which are not compared.
-            const quint64 local = quint64(f.usable - 35);
-            for (quint32 i = 0; i < cells; ++i) {
-                const quint32 at = be16(pg + 8 + 2 * i);
-                if (at >= quint32(f.usable)) return false;
-                const uchar* p = pg + at;
-                quint64 payload = 0, rowid = 0;
-                if (!varint(p, end, &payload) || !varint(p, end, &rowid) || payload > local) return false;
-                if (i == 0) leaf.rows.first = qint64(rowid);
-                leaf.rows.last = qint64(rowid);
-            }
+            if (withRows && !leafRows(f, n, cells, &leaf.rows)) return false;
             out->append(leaf);
         } else {
             return false;
@@ -148,7 +159,9 @@ LeavesCompared LeafComparer::compare(qint64 rootA, qint64 rootB) const {
     const PageFile& fa = files_->a;
     const PageFile& fb = files_->b;
     QList<Leaf> la, lb;
-    if (!fa.ok || !fb.ok || !leavesOf(fa, rootA, &la) || !leavesOf(fb, rootB, &lb)) return out;
+    // The cells of `b`'s leaves are read only where they differ from `a`'s:
+    // a leaf held alike is `a`'s, read there, byte for byte.
+    if (!fa.ok || !fb.ok || !leavesOf(fa, rootA, &la) || !leavesOf(fb, rootB, &lb, false)) return out;
     out.leavesA = la.size();
     out.leavesB = lb.size();
     QHash<qint64, int> inB;
@@ -172,7 +185,10 @@ LeavesCompared LeafComparer::compare(qint64 rootA, qint64 rootB) const {
     lastAlike = true;
     for (int i = 0; i < lb.size(); ++i) {
         const bool alike = alikeB.contains(i);
-        if (!alike) addSpan(out.onlyB, lb[i].rows, !lastAlike);
+        if (!alike) {
+            if (!leafRows(fb, lb[i].page, be16(fb.page(lb[i].page) + 3), &lb[i].rows)) return LeavesCompared{};
+            addSpan(out.onlyB, lb[i].rows, !lastAlike);
+        }
         lastAlike = alike;
     }
     out.compared = true;
