@@ -128,20 +128,29 @@ QList<ModSwitch::LogEntry> journalForPlacing() {
 // A users' copy that does not say how far the journal went (made before the
 // journal, or its mark lost): every whole money row it changes is named, a
 // user it puts back or removes, a balance, a deposit; the changes themselves
-// are entries of the journal (the caller's MoveBalances).
-QStringList usersChangedWithoutMark(const QString& before) {
+// are entries of the journal (the caller's MoveBalances). A journal whose
+// oldest entries were let go (`firstHeld` past the first number) is said to
+// be why the copy could not be checked against it.
+QStringList usersChangedWithoutMark(const QString& before, qint64 firstHeld) {
     ModSwitch::LogRecovery r;
     ModSwitch::NameDifferences(ModSwitch::MoneyRowsOf(dbSwitch, before), ModSwitch::MoneyRowsOf(dbSwitch), r);
     if (r.missing.isEmpty()) return {};
-    return {QStringLiteral("备份中的用户余额与现在不同，以下差额已随恢复计入：\n") + r.missing.join(QLatin1Char('\n'))};
+    QStringList lines;
+    if (firstHeld > 1)
+        lines << QStringLiteral("第%1笔之前的记账记录已不存在，备份中的用户余额无法按记账记录核对。").arg(firstHeld);
+    lines << QStringLiteral("备份中的用户余额与现在不同，以下差额已随恢复计入：\n") + r.missing.join(QLatin1Char('\n'));
+    return lines;
 }
 
 // Where in the journal a users' copy without a mark stands (one made by a
 // release that marked none), told by its own rows: the one stretch of the
 // journal at which every user it names holds, by the entries, the balance and
-// deposit the copy holds, and every user it lacks is absent. -1 when no
-// stretch, or more than one, fits: the copy cannot be placed.
-qint64 placeByRows(const QList<ModSwitch::LogEntry>& log, const QString& copyRows) {
+// deposit the copy holds, and every user it lacks is absent. A user no entry
+// speaks of holds the same row in the copy as now (`nowRows`): else the copy
+// is older than the entries held (those it needs were let go), and no stretch
+// of them is its place. -1 when no stretch, or more than one, fits: the copy
+// cannot be placed.
+qint64 placeByRows(const QList<ModSwitch::LogEntry>& log, const QString& copyRows, const QString& nowRows) {
     using ModSwitch::LogKind;
     using platform::Currency;
     struct Row {
@@ -177,6 +186,16 @@ qint64 placeByRows(const QList<ModSwitch::LogEntry>& log, const QString& copyRow
         }
         at.insert(e.userid, s);
     }
+    QHash<qint64, Row> now;
+    for (platform::RowReader r = dbSwitch.rows(QStringLiteral("SELECT userid, remain, deposit FROM %1").arg(nowRows)); r.next();)
+        now.insert(r.integer(0), Row{Currency::fromRaw(r.integer(1)), Currency::fromRaw(r.integer(2))});
+    for (auto it = copy.constBegin(); it != copy.constEnd(); ++it) {
+        if (it.key() == 0 || at.contains(it.key())) continue;
+        const auto n = now.constFind(it.key());
+        if (n == now.constEnd() || n->remain != it->remain || n->deposit != it->deposit) return -1;
+    }
+    for (auto it = now.constBegin(); it != now.constEnd(); ++it)
+        if (it.key() != 0 && !at.contains(it.key()) && !copy.contains(it.key())) return -1;
     int differing = 0;
     for (auto it = at.constBegin(); it != at.constEnd(); ++it)
         if (differs(it.key(), *it)) ++differing;
@@ -300,8 +319,11 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                     if (isUsers(table) && copyMark < 0) {
                         // A copy of a release that marked none is placed by its rows and
                         // brought up to the journal from there, as a marked one is.
-                        const qint64 placed = dbPhoneCur.isOpen() ? placeByRows(journalForPlacing(), target) : -1;
-                        lines = placed >= 0 ? bringUsersUpToJournal(placed, before) : usersChangedWithoutMark(before);
+                        const QList<ModSwitch::LogEntry> journal =
+                            dbPhoneCur.isOpen() ? journalForPlacing() : QList<ModSwitch::LogEntry>();
+                        const qint64 placed = dbPhoneCur.isOpen() ? placeByRows(journal, target, before) : -1;
+                        lines = placed >= 0 ? bringUsersUpToJournal(placed, before)
+                                            : usersChangedWithoutMark(before, journal.isEmpty() ? 0 : journal.first().seq);
                     }
                     if (isUsers(table)) dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS ") + before);
                 };

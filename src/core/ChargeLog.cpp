@@ -1733,7 +1733,8 @@ QStringList RecoveryLines(const LogRecovery& r) {
     if (r.charges > 0)
         lines << QStringLiteral("重新计入备份之后的%1笔话费，共%2元。").arg(r.charges).arg(r.charged.toString2());
     if (r.moves > 0) lines << QStringLiteral("重新计入备份之后的%1笔缴费、结算和押金变动。").arg(r.moves);
-    if (r.gap && r.missing.isEmpty()) {
+    // Said with the differences too: they are why the differences cannot be found.
+    if (r.gap) {
         QList<QPair<qint64, qint64>> runs = r.gaps;
         if (runs.isEmpty()) runs << qMakePair(r.gapFrom, r.gapTo);
         QStringList numbers;

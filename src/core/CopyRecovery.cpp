@@ -953,6 +953,7 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // What only the replaced file kept goes to the call file at the next opening.
     KeepInMirror(db, old.mirror);
     // (A call whose entry is named as refused is named there, not again here.)
+    const bool readInPart = out.logPartial;
     NameUnloggedCalls(out, callFile, MergedLog(log, refusedCalls), db, baseFor, copyMark, replacedMark);
     // Where entries are lacking, or the replaced file's rows were not taken
     // for want of a mark, what the two files hold is compared, user by user.
@@ -963,6 +964,9 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // damaged file's older rows are no difference to check.
     if (heldWhole && lacking && (out.replacedUntrusted || replacedMark >= lastKnown)) NameDifferences(held, MoneyRowsOf(db), out);
     DropCallsOfNamedUsers(out);
+    // Calls whose entries are gone with the gap, of users named with their
+    // differences, are no log read in part.
+    if (out.gap && !readInPart && out.unlogged.isEmpty() && out.unloggedUnsure.isEmpty()) out.logPartial = false;
     out.owners = OwnersAgainstLog(db, log, copyMark);
     // What the put-back changed against a file that held the whole journal is
     // an entry: a later restore of an older copy replays it.

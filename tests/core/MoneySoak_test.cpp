@@ -63,6 +63,10 @@ struct Account {
 
 struct Sent {
     QString key;   // "ext start", as the census keys it
+    // The key of a record sent in a run with the clock ahead, dated by the
+    // clock put right: the run may die before it is answered, and the next
+    // run stores it with its own year.
+    QString resentKey;
     qint64 user = 0;
     Currency price;
     QByteArray upload;   // the record's frame when it comes by the record upload
@@ -213,8 +217,12 @@ protected:
             const QDate today = runClock.date(), d = r.start.date();
             const QDateTime dated(QDate(d.month() > today.month() ? today.year() - 1 : today.year(), d.month(), d.day()),
                                   r.start.time());
-            sent.append({QStringLiteral("%1 %2").arg(r.extAddr).arg(dated.toString(kFormat)), user, priceOf(r.durationSec),
-                         upload ? r.body() : QByteArray()});
+            const QString key = QStringLiteral("%1 %2").arg(r.extAddr).arg(dated.toString(kFormat));
+            const QDate right = clock.date();
+            const QString resent = QStringLiteral("%1 %2").arg(r.extAddr).arg(
+                QDateTime(QDate(d.month() > right.month() ? right.year() - 1 : right.year(), d.month(), d.day()), r.start.time())
+                    .toString(kFormat));
+            sent.append({key, resent == key ? QString() : resent, user, priceOf(r.durationSec), upload ? r.body() : QByteArray()});
             if (upload) {
                 std::vector<QByteArray> held = sw->uploadRecords();
                 held.push_back(r.body());
@@ -223,6 +231,11 @@ protected:
                 sw->sendCallRecord(r);
             }
         }
+    }
+
+    // How often the record is stored, under either of its dates.
+    int storedTimes(const Sent& x) const {
+        return stored.count.value(x.key) + (x.resentKey.isEmpty() ? 0 : stored.count.value(x.resentKey));
     }
 
     int liveSent() const {
@@ -355,7 +368,7 @@ protected:
         const size_t acked = acknowledged();
         size_t live = 0;
         for (int i = 0; i < sent.size(); ++i) {
-            const int n = stored.count.value(sent[i].key);
+            const int n = storedTimes(sent[i]);
             const bool answered = sent[i].upload.isEmpty() ? live++ < acked : settled && uploadTaken(sent[i]);
             if (answered) { EXPECT_EQ(n, 1) << "answered record " << i << " " << sent[i].key.toStdString(); }
             else EXPECT_LE(n, 1) << "record " << i << " " << sent[i].key.toStdString();
@@ -379,7 +392,7 @@ protected:
         Currency c = a.base;
         // What the record upload takes was paid at the payphone: stored, not charged.
         for (int i = a.from; i < sent.size(); ++i)
-            if (sent[i].user == id && sent[i].upload.isEmpty() && stored.count.value(sent[i].key) == 1) c -= sent[i].price;
+            if (sent[i].user == id && sent[i].upload.isEmpty() && storedTimes(sent[i]) == 1) c -= sent[i].price;
         return c;
     }
 
@@ -438,7 +451,7 @@ protected:
         // The station priced each record as the ledger does.
         Currency fees;
         for (const Sent& s : sent)
-            if (stored.count.value(s.key) == 1) fees += s.price;
+            if (storedTimes(s) == 1) fees += s.price;
         EXPECT_EQ(storedFees(), fees) << "the fees stored differ from the tariff";
         boxes.clear();
     }
@@ -734,21 +747,19 @@ protected:
     // A session with the PC's clock ahead (its calls charged with entries
     // dated ahead), then the clock put right: the starts after it let go of
     // no entry the window still keeps, and an older backup put back is exact
-    // or named.
-    void clockAheadForASession() {
+    // or named. `days` ahead and the kill of its run (as callsRound's `mode`)
+    // seeded when negative.
+    void clockAheadForASession(int days = -1, int killMode = -1) {
         if (!haveBackup) backup();
         if (HasFailure()) return;
-        const QDateTime ahead = clock.addDays(pick(0, 1) == 0 ? pick(2, 30) : pick(380, 800));
+        if (days < 0) days = pick(0, 1) == 0 ? pick(2, 30) : pick(380, 800);
+        const QDateTime ahead = clock.addDays(days);
         std::printf("  a session with the clock at %s, then put right\n", qPrintable(ahead.toString(kFormat)));
         const QSet<qint64> held = entriesHeld();
-        // Every record answered in that session: one sent again once the
-        // clock is right would be dated by it.
-        if (!startStation({QStringLiteral("--clock"), ahead.toString(kFormat)})) {
-            endRun();
-            return;
-        }
-        queueRecords(pick(2, 6));
-        if (!finishRun("the clock ahead")) return;
+        // Killed inside as any run of calls: a record sent again once the
+        // clock is right is dated by it, and one stored before the kill is
+        // not stored again.
+        callsRound({QStringLiteral("--clock"), ahead.toString(kFormat)}, pick(2, 6), killMode);
         settle("the clock put right");
         settle("the clock put right, a second start");
         const QSet<qint64> kept = entriesHeld();
@@ -885,8 +896,9 @@ protected:
     // A run that streams records and may die at a seeded point: right after
     // a record and its charge committed, when an answer reaches the switch,
     // after a while, inside the start-up's archive, or not at all.
-    void callsRound(QStringList extra, int records) {
-        const int mode = pick(0, 4);
+    // `mode` is seeded when negative.
+    void callsRound(QStringList extra, int records, int mode = -1) {
+        if (mode < 0) mode = pick(0, 4);
         const int nth = pick(1, qMax(1, records + int(sw->uploadRecords().size())));
         static const char* const kStages[] = {"copied", "month", "compacted", "detached", "replaced"};
         std::printf("  calls: %d records, kill mode %d at %d\n", records, mode, nth);
@@ -1197,6 +1209,18 @@ TEST_F(MoneySoakTest, ALongCallAroundACopyAndAClockAheadForASessionKeepTheMoney)
         settle("after the long call's copy was put back");
     }
     clockAheadForASession();
+    settle("after the clock was put right");
+}
+
+// A session with the clock more than a year ahead, killed right after a record
+// and its charge were stored, before its answer: sent again once the clock is
+// right it is the same call (charged once), and the records after it are
+// dated by the clock put right.
+TEST_F(MoneySoakTest, ASessionWithTheClockAYearAheadKilledAfterAStoreChargesEveryRecordOnce) {
+    settle("first start");
+    callsRound({}, 3);
+    settle("calls");
+    clockAheadForASession(400, 0);
     settle("after the clock was put right");
 }
 

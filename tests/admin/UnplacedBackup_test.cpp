@@ -1,0 +1,229 @@
+// Backups the station cannot find: one in a folder an operator typed once and
+// then changed (in no setting, its note replaced by a newer backup's), and a
+// users' copy without a mark. The journal lets go of the entries they need
+// once the keeping time is past; putting one back then is never silently
+// wrong: every whole money row it changes (balance, deposit, a user present or
+// absent) is named with its amount, and the box says the entries are gone.
+#include "support/PricingFixture.h"
+
+#include "admin/frmDBManager.h"
+#include "console/TableBackup.h"
+#include "core/ChargeLog.h"
+#include "core/Settings.h"
+#include "core/StationFiles.h"
+#include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTest>
+
+using namespace pricingtest;
+using platform::Database;
+namespace script = platform::script;
+
+namespace {
+
+struct Money {
+    bool present = false;
+    Currency remain, deposit;
+};
+
+class UnplacedBackupTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        WorkerRights = QStringList{QStringLiteral("0")};
+        localCaller("100.00", 1);
+        addUserNow(9, "丙", "50.00", "10.00");
+        addUserNow(11, "丁", "70.00", "0.00");
+        restart();
+    }
+    // A call of extension 5 at 9:`minute` of the day.
+    void call(int minute) {
+        CallRecord r;
+        r.start = QDateTime(now.date(), QTime(9, minute, 0));
+        r.seconds = 100 + 37 * minute;
+        ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+    }
+    // Users' rows changed as the users' grid and the settlement change them: entries.
+    void addUserNow(qint32 id, const char* name, const char* remain, const char* deposit) {
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (?, ?, 1, ?, ?)",
+                             {id, QString::fromUtf8(name), yuan(remain), yuan(deposit)});
+        });
+    }
+    void pay(qint32 id, const char* amount, const char* deposit) {
+        ModSwitch::MoveBalances(
+            [&] {
+                dbSwitch.execute("UPDATE user SET remain=remain+?, deposit=deposit+? WHERE userid=?",
+                                 {yuan(amount), yuan(deposit), id});
+            },
+            id);
+    }
+    void deleteUser(qint32 id) {
+        ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, id); }, id);
+    }
+    QMap<qint64, Money> money() {
+        QMap<qint64, Money> out;
+        for (platform::RowReader r = dbSwitch.rows("SELECT userid, remain, deposit FROM user WHERE userid<>0"); r.next();)
+            out.insert(r.integer(0), Money{true, Currency::fromRaw(r.integer(1)), Currency::fromRaw(r.integer(2))});
+        return out;
+    }
+    // The changes of the calls, payments and users since the backup, and the
+    // starts that let them go: 10 days on they are settled and moved to the
+    // journal file, 500 days on (a call on the new day) they are past the
+    // keeping time. `newerBackup` runs after the changes.
+    void changesThenLetGo(const std::function<void()>& newerBackup) {
+        for (int m = 1; m <= 3; ++m) call(m);
+        pay(9, "30.00", "20.00");
+        addUserNow(8, "乙", "40.00", "5.00");
+        deleteUser(11);
+        restart();
+        newerBackup();
+        now = now.addDays(10);
+        restart();
+        restart();
+        now = now.addDays(500);
+        call(4);
+        restart();
+        restart();
+    }
+    // Every user as they were before the restore: held now, or named in `told`
+    // with what they lack (a user absent on one side with their whole row).
+    void everyDifferenceNamed(const QMap<qint64, Money>& before, const QString& told) {
+        const QMap<qint64, Money> after = money();
+        QList<qint64> users = before.keys();
+        for (qint64 u : after.keys())
+            if (!before.contains(u)) users << u;
+        int named = 0;
+        for (qint64 u : std::as_const(users)) {
+            const Money b = before.value(u), a = after.value(u);
+            if (b.present && a.present) {
+                if (b.remain == a.remain && b.deposit == a.deposit) continue;
+                QStringList parts;
+                if (b.remain != a.remain) parts << (b.remain - a.remain).toString2();
+                if (b.deposit != a.deposit) parts << QStringLiteral("押金") + (b.deposit - a.deposit).toString2();
+                EXPECT_TRUE(told.contains(QStringLiteral("用户%1 ").arg(u)) &&
+                            told.contains(QStringLiteral("：") + parts.join(QStringLiteral("，"))))
+                    << "user " << u << " differs by " << parts.join(' ').toStdString() << ", not named:\n"
+                    << told.toStdString();
+            } else {
+                const Money& m = b.present ? b : a;
+                const QString whole = QStringLiteral("余额%1").arg(m.remain.toString2()) +
+                                      (m.deposit == Currency() ? QString() : QStringLiteral("，押金%1").arg(m.deposit.toString2()));
+                EXPECT_TRUE(told.contains(QStringLiteral("用户%1 ").arg(u)) && told.contains(whole))
+                    << "user " << u << (b.present ? " gone" : " back") << " with " << whole.toStdString() << ", not named:\n"
+                    << told.toStdString();
+            }
+            ++named;
+        }
+        EXPECT_GT(named, 0);
+        // The operator is told why: the entries since the backup are gone.
+        EXPECT_TRUE(told.contains(QStringLiteral("已不存在"))) << told.toStdString();
+        // And no other cause: every file reads whole.
+        EXPECT_FALSE(told.contains(QStringLiteral("只能部分读取"))) << told.toStdString();
+    }
+    QString shownSince(qsizetype from) {
+        QStringList texts;
+        for (qsizetype i = from; i < script::shown().size(); ++i) texts << script::shown()[i].text;
+        return texts.join('\n');
+    }
+    // The operator types `folder` in 数据库管理 and clicks 备份 or 恢复.
+    void click(int mode, const QString& folder) {
+        frmDBManager& w = frmDBManager::instance();
+        w.show();
+        w.opt_Click(mode);
+        w.txtPath->setText(folder);
+        w.txtPath_LostFocus();
+        QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
+    }
+    QString folder(const char* name) {
+        const QString f = dir->appPath() + name + '/';
+        QDir().mkpath(f);
+        return f;
+    }
+};
+
+}  // namespace
+
+// A backup into a folder typed once; then the operator backs up into another
+// folder, which the window keeps in its settings. 500 days on the entries
+// since the first are let go; putting it back names every user it changes.
+TEST_F(UnplacedBackupTest, ABackupInAFolderNoLongerInTheSettingsNamesEveryDifferenceOnceItsEntriesAreLetGo) {
+    const QString typed = folder("typed-once"), kept = folder("kept");
+    script::answer("备份完成", platform::rOK);
+    click(0, typed);
+    changesThenLetGo([&] {
+        script::answer("备份完成", platform::rOK);
+        click(0, kept);
+        frmDBManager::instance().cmdExit_Click();
+    });
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    const QString setting = ModSwitch::GetVariant(QStringLiteral("BackupPath"), QString());
+    ASSERT_EQ(QDir(setting).absolutePath(), QDir(kept).absolutePath());
+
+    const QMap<qint64, Money> before = money();
+    const qsizetype from = script::shown().size();
+    script::answer("数据恢复成功", platform::rOK);
+    script::answer("", platform::rOK);
+    click(2, typed);
+    const QString told = shownSince(from);
+    everyDifferenceNamed(before, told);
+    frmDBManager::instance().hide();
+}
+
+// A users' copy without a mark (made by a release that marked none): 500 days
+// on its entries are let go; 恢复 of 用户管理 names every user it changes.
+TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyNamesEveryDifferenceOnceItsEntriesAreLetGo) {
+    script::answer("要备份数据库吗?", platform::rYes);
+    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    {
+        Database backup = Database::open(console::BackupFilePath());
+        backup.execute("DROP TABLE TarvoBackupMarks");
+    }
+    dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname LIKE 'TarvoBackupMark:%'");
+    changesThenLetGo([] {});
+
+    const QMap<qint64, Money> before = money();
+    const qsizetype from = script::shown().size();
+    script::answer("要从备份库恢复数据吗?", platform::rYes);
+    script::answer("", platform::rOK);
+    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    const QString told = shownSince(from);
+    everyDifferenceNamed(before, told);
+}
+
+// The same copy where the users the journal still speaks of hold what the
+// copy holds at its oldest entry (user 7 called only after the keeping time):
+// it is no place for the copy, whose other users' changes were let go.
+TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyIsNotPlacedAtTheOldestEntryStillHeld) {
+    script::answer("要备份数据库吗?", platform::rYes);
+    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    {
+        Database backup = Database::open(console::BackupFilePath());
+        backup.execute("DROP TABLE TarvoBackupMarks");
+    }
+    dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname LIKE 'TarvoBackupMark:%'");
+    pay(9, "30.00", "20.00");
+    deleteUser(11);
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();
+    now = now.addDays(500);
+    call(4);
+    restart();
+    restart();
+
+    const QMap<qint64, Money> before = money();
+    const qsizetype from = script::shown().size();
+    script::answer("要从备份库恢复数据吗?", platform::rYes);
+    script::answer("", platform::rOK);
+    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    const QString told = shownSince(from);
+    everyDifferenceNamed(before, told);
+}
