@@ -678,15 +678,19 @@ QStringList asideToRead(const QString& dir) {
         if (name.endsWith(QStringLiteral("-journal"))) continue;
         if (!GetVariant(dbPhoneCur, kAsideRead + name, QString(), kNotes).isEmpty()) continue;
         const QString file = QDir(dir).filePath(name);
+        bool another = false;
         try {
             const Database a = Database::openReadOnly(file);
             const QString theirs = a.actualTableName(kNotes).isEmpty() ? QString() : GetVariant(a, kStationId, QString(), kNotes);
-            if (!theirs.isEmpty() && !mine.isEmpty() && theirs != mine) {
-                SetVariant(dbPhoneCur, kAsideRead + name, QStringLiteral("另一个话务台"), kNotes);
-                continue;
-            }
+            another = !theirs.isEmpty() && !mine.isEmpty() && theirs != mine;
         } catch (const DbError&) {
             // Damaged: what its pages still give is read below.
+        }
+        if (another) {
+            // Another station's file is never read as this one's, even when
+            // the call file refuses the note: it is judged again next time.
+            inCallFile([&] { SetVariant(dbPhoneCur, kAsideRead + name, QStringLiteral("另一个话务台"), kNotes); });
+            continue;
         }
         out << file;
     }

@@ -375,6 +375,54 @@ TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhereverItIsKilled) {
                    [&](const QStringList& boxes) { EXPECT_EQ(JournalRebuild::told(boxes, "已重新存入"), 1); });
 }
 
+// Another station's set-aside journal file beside this one's is never read
+// as this station's, even when the call file refuses the note that says so:
+// its entries never reach this journal, and it is judged again next time.
+TEST_F(JournalTakeBack, AnotherStationsSetAsideFileIsNeverReadAsThisOnesWhateverIsRefused) {
+    const QString name = QStringLiteral("ChargeLog.mdb.damaged-20260701-000099");
+    const qint64 first = settled.firstKey();
+    const auto setUp = [&] {
+        ModSwitch::OpenAllDB(false);
+        const QString aside = dir->file(name);
+        QFile::remove(aside);
+        ASSERT_TRUE(QFile::copy(journalPath(), aside));
+        {
+            Database a = Database::open(aside);
+            a.execute("UPDATE tab_notes SET value='another' WHERE varname=?", {ModSwitch::kStationId});
+            a.execute("UPDATE tab_chargelog SET f_amount=f_amount+4321 WHERE f_seq=?", {first});
+            Database j = Database::open(journalPath());
+            j.execute("DELETE FROM tab_chargelog WHERE f_seq=?", {first});
+            Database cur = Database::open(dir->file("PhoneCur.mdb"));
+            cur.execute("DELETE FROM tab_notes WHERE varname=?", {QStringLiteral("TarvoJournalAsideRead:") + name});
+        }
+        openDatabases();
+        ModSwitch::OpenRecordsets();
+        ModSwitch::SettleAtOpening();
+    };
+    QString theirs;   // the other station's entry under a number this journal lacks
+    const auto notReadAsOurs = [&](const QStringList& boxes) {
+        const Database cur = Database::openReadOnly(dir->file("PhoneCur.mdb"));
+        const QString note = cur.scalar("SELECT value FROM tab_notes WHERE varname=?", {QStringLiteral("TarvoJournalAsideRead:") + name}).toString();
+        EXPECT_TRUE(note.isEmpty() || note == QStringLiteral("另一个话务台")) << note.toStdString() << "\n" << boxes.join('\n').toStdString();
+        EXPECT_NE(inFile(journalPath()).value(first), theirs) << boxes.join('\n').toStdString();
+        EXPECT_EQ(remainOf(7), balance);
+    };
+    setUp();
+    theirs = inFile(dir->file(name)).value(first);
+    ASSERT_FALSE(theirs.isEmpty());
+    const int runs = walkRefusals({QStringLiteral("PhoneCur.mdb")}, setUp, [&](const QStringList& boxes, bool) {
+        notReadAsOurs(boxes);
+        QStringList all = boxes;
+        for (int k = 0; k < 2; ++k) {
+            const refusal::MaybeBoxes next(anyBoxes());
+            restart();
+            all << next.shown();
+        }
+        notReadAsOurs(all);
+    });
+    EXPECT_GT(runs, 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(DamagedOrGone, JournalRebuild, ::testing::Values(Loss::Damaged, Loss::Gone),
                          [](const auto& info) { return info.param == Loss::Damaged ? "Damaged" : "Gone"; });
 
