@@ -302,6 +302,32 @@ TEST_F(PutBackRoads, AnotherStationsBackupIsRefusedWhenTheCallFileCarriesNoName)
     EXPECT_EQ(remainOf(7), now);
 }
 
+// 数据库管理's restore whose station file cannot be renamed into place (a
+// read-only disk) is given up whole: what its recovery found is not told
+// later for a file that never went in.
+TEST_F(PutBackRoads, ARestoreGivenUpTellsNothingOfTheFileNotPutIn) {
+    call(5, 1);
+    const QString backup = keepStationFile("backup.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    payNow(7, "52.05");
+    loseEntries(mark + 1, mark + 1);
+    const Currency now = remainOf(7);
+    const QString folder = backupFolder(backup);
+    ModSwitch::OpenAllDB(false);
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "rename" && QFileInfo(path).fileName().compare("switch.mdb", Qt::CaseInsensitive) == 0 ? EROFS : 0;
+    });
+    QString failed;
+    EXPECT_FALSE(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false), &failed));
+    platform::testing::setFaultHook(nullptr);
+    QStringList lines;
+    EXPECT_FALSE(admin::RestoreNotice(dir->dataPath(), &lines)) << lines.join('\n').toStdString();
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    EXPECT_EQ(remainOf(7), now);
+}
+
 // The station file replaced by 数据库管理's restore cannot read its users
 // (their page damaged) and the log lacks an entry: nothing is compared with
 // rows that were not read, so no user is said to be new, and the missing
