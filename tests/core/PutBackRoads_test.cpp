@@ -328,6 +328,31 @@ TEST_F(PutBackRoads, ARestoreGivenUpTellsNothingOfTheFileNotPutIn) {
     EXPECT_EQ(remainOf(7), now);
 }
 
+// 数据库管理's restore stopped once its recovery's lines are kept (a kill) and
+// completed again: the recovery is done again, and each line is told once.
+TEST_F(PutBackRoads, ARestoreCompletedAgainTellsEachLineOnce) {
+    call(5, 1);
+    const QString backup = keepStationFile("backup.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    payNow(7, "52.05");
+    loseEntries(mark + 1, mark + 1);
+    const QString folder = backupFolder(backup);
+    ModSwitch::OpenAllDB(false);
+    admin::testing::setRestoreHook([](const QString& p) {
+        if (p == "recovered") throw std::runtime_error("killed");
+    });
+    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false)), std::runtime_error);
+    admin::testing::setRestoreHook(nullptr);
+    admin::CompleteRestore(dir->dataPath());
+    QStringList lines;
+    EXPECT_TRUE(admin::RestoreNotice(dir->dataPath(), &lines));
+    admin::ForgetRestoreNotice(dir->dataPath());
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    EXPECT_EQ(lines.filter("用户7 用户7：52.05").size(), 1) << lines.join('\n').toStdString();
+}
+
 // The station file replaced by 数据库管理's restore cannot read its users
 // (their page damaged) and the log lacks an entry: nothing is compared with
 // rows that were not read, so no user is said to be new, and the missing
