@@ -669,6 +669,32 @@ TEST_F(DBManagerTest, CallsArchivedWhileARestoreWaitsAreKeptByItsCompletion) {
     ModSwitch::OpenAllDB(true);
 }
 
+// A restore whose year file cannot be put in once the station file is: the
+// set is not left half swapped with nothing to finish it; the journal stays,
+// and the next completion puts the year file in.
+TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileIsInIsCompletedNotGivenUp) {
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    ModSwitch::OpenAllDB(false);
+    Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
+    const qint64 archived = rows(DataPath + "phbill_2026.mdb");
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "rename" && QFileInfo(path).fileName() == "phbill_2026.mdb" ? EROFS : 0;
+    });
+    QString failed;
+    EXPECT_FALSE(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, true), &failed));
+    platform::testing::setFaultHook(nullptr);
+    EXPECT_TRUE(failed.contains("phbill_2026.mdb")) << failed.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(DataPath + admin::RestoreJournalName()));
+    admin::CompleteRestore(DataPath);
+    EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), archived + 1);
+    EXPECT_FALSE(QFileInfo::exists(DataPath + admin::RestoreJournalName()));
+    admin::ForgetRestoreNotice(DataPath);
+    ModSwitch::OpenAllDB(true);
+}
+
 TEST_F(DBManagerTest, TimedBackupFollowsTheIntervalAndKeepsTheDayOnFailure) {
     QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 30));
     platform::testing::setNow([&] { return now; });

@@ -126,6 +126,30 @@ protected:
         EXPECT_TRUE(QFile::copy(backup, work));
         return ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), QString()).join('\n');
     }
+    // 备份 of 用户管理: the users' copy, marked.
+    void backUpUsersTable() {
+        script::answer("要备份数据库吗?", platform::rYes);
+        console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        ASSERT_EQ(script::pendingAnswers(), 0);
+    }
+    // The users' copy as an older release made it: the users alone, no mark.
+    void unmarkedUsersCopy() {
+        QFile::remove(console::BackupFilePath());
+        Database backup = Database::create(console::BackupFilePath());
+        ASSERT_TRUE(ModSwitch::CopyTable(dbSwitch, QStringLiteral("User"), backup, QStringLiteral("User"), false, QString()));
+    }
+    // 恢复 of 用户管理, every box answered; the boxes after the question.
+    QStringList restoreUsersTable() {
+        const qsizetype shown = script::shown().size();
+        script::answer("要从备份库恢复数据吗?", platform::rYes);
+        script::answer("", platform::rOK);
+        console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        QStringList boxes;
+        for (qsizetype i = shown + 1; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
+        EXPECT_TRUE(script::unexpected().isEmpty());
+        script::reset();   // the answer no box took
+        return boxes;
+    }
     // Where the road starts: the backup, or the start-up's safety copy.
     void copyFor(Road road) {
         if (road == Road::Manager) click(0, folder("bk"), "备份完成");
@@ -466,6 +490,72 @@ TEST_F(LineageTest, AnUnmarkedUsersCopyThatFitsTwoPlacesIsNamedNotGuessed) {
     console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
     ASSERT_EQ(script::pendingAnswers(), 0);
     EXPECT_TRUE(script::shown().last().text.contains("用户7 用户7：")) << script::shown().last().text.toStdString();
+}
+
+// The users' copy put back by 表恢复 when an entry since it is lost with the
+// log's pages: the payment it gave cannot be replayed, and the user whose row
+// it moved is named with the difference.
+TEST_F(LineageTest, ATableRestoreWhoseEntrySinceTheCopyIsLostNamesTheUsersDifference) {
+    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+520500 WHERE userid=7"); }, 7);
+    const qint64 paid = ModSwitch::AppliedMark(dbSwitch);
+    call(5, 1);
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file("switch.mdb")).execute("DELETE FROM tab_chargemirror WHERE f_seq=?", {paid});
+    Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_seq=?", {paid});
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    const QString told = restoreUsersTable().join("\n----\n");
+    EXPECT_TRUE(told.contains("以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：52.05")) << told.toStdString();
+}
+
+// An unmarked users' copy is placed before what changed since it, a user
+// added or a deposit moved as much as a balance: neither is lost with it.
+TEST_F(LineageTest, AnUnmarkedUsersCopyIsPlacedBeforeAUserAddedSinceIt) {
+    call(5, 1);
+    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
+    addUserNow(9, "丙", "50.00");
+    const QStringList boxes = restoreUsersTable();
+    EXPECT_TRUE(hasUser(9)) << boxes.join('\n').toStdString();
+    EXPECT_EQ(remainOf(9), yuan("50.00")) << boxes.join('\n').toStdString();
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+}
+
+TEST_F(LineageTest, AnUnmarkedUsersCopyIsPlacedBeforeADepositMovedSinceIt) {
+    call(5, 1);
+    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=deposit+430000 WHERE userid=7"); }, 7);
+    const QStringList boxes = restoreUsersTable();
+    EXPECT_EQ(depositOf(7), yuan("43.00")) << boxes.join('\n').toStdString();
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+}
+
+// A users' copy made before the journal's first entry (by the release before
+// it) is placed there, and every entry since is applied to it.
+TEST_F(LineageTest, AnUnmarkedUsersCopyOlderThanTheWholeJournalIsPlacedBeforeIt) {
+    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
+    const Currency before = remainOf(7);
+    call(5, 1);
+    const Currency charged = remainOf(7);
+    ASSERT_LT(charged, before);
+    const QStringList boxes = restoreUsersTable();
+    EXPECT_EQ(remainOf(7), charged) << boxes.join('\n').toStdString();
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+}
+
+// An unmarked copy that cannot be placed (it fits before a balance moved and
+// after it was moved back) but holds what the users hold now: no box says
+// that a balance differs.
+TEST_F(LineageTest, AnUnmarkedUsersCopyThatChangesNothingHasNoBox) {
+    call(5, 1);
+    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+200000 WHERE userid=7"); }, 7);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain-200000 WHERE userid=7"); }, 7);
+    const Currency seven = remainOf(7);
+    const QStringList boxes = restoreUsersTable();
+    EXPECT_EQ(remainOf(7), seven) << boxes.join('\n').toStdString();
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
 }
 
 // A year file the backup holds as the station does (nothing to bring back,

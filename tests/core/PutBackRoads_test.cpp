@@ -137,7 +137,38 @@ protected:
         ModSwitch::OpenSharedRecordsets();
         reopenRates();
     }
+    // A call of user 7 whose entry is then lost with the log's pages.
+    Currency callWithItsEntryLost(int minute) {
+        const Currency fee = call(5, minute);
+        const qint64 seq =
+            dbPhoneCur.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(dbPhoneCur.qualified("tab_chargelog"))).toLongLong();
+        loseEntries(seq, seq);
+        return fee;
+    }
+    // The station file overwritten whole (no page of it reads), the station closed.
+    void stationFileUnreadable() {
+        ModSwitch::OpenAllDB(false);
+        const QString sw = dir->file("switch.mdb");
+        for (const char* side : {"-wal", "-shm"}) QFile::remove(sw + side);
+        QFile f(sw);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(int(f.size()), '\x5a'));
+    }
+    // A start that cannot renew the safety copy `copy` (a full disk).
+    void restartKeepingTheOlder(const char* copy) {
+        const QString name = QString::fromLatin1(copy);
+        platform::testing::setFaultHook([name](const QString& op, const QString& path) {
+            return op == "rename" && path.endsWith(name) ? ENOSPC : 0;
+        });
+        script::answer("的安全备份未能更新", platform::rOK);
+        restart();
+        platform::testing::setFaultHook(nullptr);
+        ASSERT_EQ(script::pendingAnswers(), 0);
+    }
 };
+
+const char* const kNotCharged = "以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：1张，共%1元";
+const char* const kMaybeCharged = "以下话单的计费记录无法读取，无法确定其话费是否已计入用户余额，请核对：\n用户7 用户7：1张，共%1元";
 
 }  // namespace
 
@@ -165,6 +196,23 @@ TEST_F(PutBackRoads, ADamagedFileBehindTheJournalOnlyByADepositMovedIsNotTakenFo
     EXPECT_EQ(depositOf(7), yuan("43.00")) << text.toStdString();
     EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
     EXPECT_TRUE(hasUser(8)) << text.toStdString();
+    EXPECT_FALSE(text.contains("从损坏的文件中找回")) << text.toStdString();
+}
+
+// Behind the journal by a user added since, every balance as the journal
+// ends: the file lacks a row the journal gives, so it is no current file;
+// the user added comes back from their entry.
+TEST_F(PutBackRoads, ADamagedFileBehindTheJournalOnlyByAUserAddedIsNotTakenForCurrent) {
+    const Currency fee = call(5, 1);
+    const QString older = keepStationFile("older.mdb");
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (9, '丙', 1, 200000)");
+    });
+    ASSERT_NO_FATAL_FAILURE(olderFileWithItsMarkUnreadable(older));
+    const QString text = startAfterDamage();
+    EXPECT_TRUE(hasUser(9)) << text.toStdString();
+    EXPECT_EQ(remainOf(9), yuan("20.00")) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
     EXPECT_FALSE(text.contains("从损坏的文件中找回")) << text.toStdString();
 }
 
@@ -234,6 +282,77 @@ TEST_F(PutBackRoads, ThisStationsBackupGoesInWhenOnlyTheCallFilesNameReadsAnothe
     EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
 }
 
+// Another station's backup while the call file and its safety copy carry no
+// name of the station (their notes lost): the station file's name tells, and
+// nothing is put in.
+TEST_F(PutBackRoads, AnotherStationsBackupIsRefusedWhenTheCallFileCarriesNoName) {
+    const QString backup = keepStationFile("backup.mdb");
+    Database::open(backup).execute("UPDATE Variant SET value='4f0d-another-station' WHERE varname=?", {ModSwitch::kStationId});
+    call(5, 1);
+    const Currency now = remainOf(7);
+    ModSwitch::OpenAllDB(false);
+    for (const char* f : {"PhoneCur.mdb", "PhoneCur.mdb.bak"})
+        Database::open(dir->file(f)).execute("DELETE FROM tab_notes WHERE varname=?", {ModSwitch::kStationId});
+    QString failed;
+    EXPECT_FALSE(admin::ReplaceFiles(admin::RestorePairs(backupFolder(backup), dir->dataPath(), true, false), &failed));
+    EXPECT_TRUE(failed.contains("属于另一个话务台或站点")) << failed.toStdString();
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    EXPECT_EQ(remainOf(7), now);
+}
+
+// 数据库管理's restore whose station file cannot be renamed into place (a
+// read-only disk) is given up whole: what its recovery found is not told
+// later for a file that never went in.
+TEST_F(PutBackRoads, ARestoreGivenUpTellsNothingOfTheFileNotPutIn) {
+    call(5, 1);
+    const QString backup = keepStationFile("backup.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    payNow(7, "52.05");
+    loseEntries(mark + 1, mark + 1);
+    const Currency now = remainOf(7);
+    const QString folder = backupFolder(backup);
+    ModSwitch::OpenAllDB(false);
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "rename" && QFileInfo(path).fileName().compare("switch.mdb", Qt::CaseInsensitive) == 0 ? EROFS : 0;
+    });
+    QString failed;
+    EXPECT_FALSE(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false), &failed));
+    platform::testing::setFaultHook(nullptr);
+    QStringList lines;
+    EXPECT_FALSE(admin::RestoreNotice(dir->dataPath(), &lines)) << lines.join('\n').toStdString();
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    EXPECT_EQ(remainOf(7), now);
+}
+
+// 数据库管理's restore stopped once its recovery's lines are kept (a kill) and
+// completed again: the recovery is done again, and each line is told once.
+TEST_F(PutBackRoads, ARestoreCompletedAgainTellsEachLineOnce) {
+    call(5, 1);
+    const QString backup = keepStationFile("backup.mdb");
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+    payNow(7, "52.05");
+    loseEntries(mark + 1, mark + 1);
+    const QString folder = backupFolder(backup);
+    ModSwitch::OpenAllDB(false);
+    admin::testing::setRestoreHook([](const QString& p) {
+        if (p == "recovered") throw std::runtime_error("killed");
+    });
+    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false)), std::runtime_error);
+    admin::testing::setRestoreHook(nullptr);
+    admin::CompleteRestore(dir->dataPath());
+    QStringList lines;
+    EXPECT_TRUE(admin::RestoreNotice(dir->dataPath(), &lines));
+    admin::ForgetRestoreNotice(dir->dataPath());
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+    EXPECT_EQ(lines.filter("用户7 用户7：52.05").size(), 1) << lines.join('\n').toStdString();
+}
+
 // The station file replaced by 数据库管理's restore cannot read its users
 // (their page damaged) and the log lacks an entry: nothing is compared with
 // rows that were not read, so no user is said to be new, and the missing
@@ -276,6 +395,26 @@ TEST_F(PutBackRoads, AUserRowRefusedIsNotTakenForAUserDeletedSince) {
     EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
     EXPECT_FALSE(text.contains("已删除")) << text.toStdString();
     EXPECT_TRUE(text.contains("损坏的文件中有1行不是完整的用户记录，未采用。")) << text.toStdString();
+}
+
+// As many of the damaged file's user rows refused as read whole: its users'
+// pages are its own, and the rows that read whole are taken, a balance they
+// hold beyond the entries with them; only the rows refused are counted.
+TEST_F(PutBackRoads, UserRowsThatReadWholeAreTakenWhenAsManyAreRefused) {
+    addUser(9, "20.00", 1);
+    restart();   // the safety copy holds users 7, 8 and 9 (and the default user)
+    ASSERT_EQ(count("user"), 4);
+    dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {yuan("50.00")});   // as an older release paid
+    ModSwitch::OpenAllDB(false);
+    {
+        Database db = Database::open(dir->file("switch.mdb"));
+        db.execute("ALTER TABLE Extension DROP COLUMN bSetSpringNum");
+        db.execute("UPDATE user SET remain='5a5a' WHERE userid IN (8, 9)");
+    }
+    const QString text = startAfterDamage();
+    EXPECT_EQ(remainOf(7), yuan("150.00")) << text.toStdString();
+    EXPECT_TRUE(hasUser(8) && hasUser(9)) << text.toStdString();
+    EXPECT_TRUE(text.contains("损坏的文件中有2行不是完整的用户记录，未采用。")) << text.toStdString();
 }
 
 // A user added and deleted since the backup: the backup put back is as the
@@ -435,4 +574,49 @@ TEST_F(PutBackRoads, ABalanceAndADepositARestoreSetReachAStationFilePutBackByHan
     restart();
     EXPECT_EQ(remainOf(7), set);
     EXPECT_EQ(depositOf(7), deposit);
+}
+
+// Calls whose entries are lost are placed against the station file's safety
+// copy put back by the call file's, both of one start (its log ending at the
+// copy's mark), even where a number at or below the mark is lost: the call it
+// holds is in the balance and is not named; the call it lacks came since and
+// is named as not charged.
+TEST_F(PutBackRoads, CallsWhoseEntriesAreLostArePlacedByACallFileCopyEndingAtTheCopysMark) {
+    const Currency held = callWithItsEntryLost(1);
+    payNow(7, "1.00");
+    restart();   // both safety copies hold the call; their logs end at the payment
+    const Currency since = callWithItsEntryLost(2);
+    ASSERT_NO_FATAL_FAILURE(stationFileUnreadable());
+    const QString text = startAfterDamage();
+    EXPECT_TRUE(text.contains(QString::fromUtf8(kNotCharged).arg(since.toString2()))) << text.toStdString();
+    EXPECT_FALSE(text.contains("无法确定")) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("101.00") - held) << text.toStdString();
+}
+
+// The call file's safety copy, newer than the station file's, holds a call
+// whose entry is lost: it may have come after the copy's mark, and every
+// number up to that mark reads, so it did: its charge is not in the balance,
+// and is named.
+TEST_F(PutBackRoads, ACallHeldByACallFileCopyNewerThanTheStationFilesIsNamedAsNotCharged) {
+    const Currency fee = callWithItsEntryLost(1);
+    payNow(7, "1.00");
+    ASSERT_NO_FATAL_FAILURE(restartKeepingTheOlder("switch.mdb.bak"));
+    ASSERT_NO_FATAL_FAILURE(stationFileUnreadable());
+    const QString text = startAfterDamage();
+    EXPECT_TRUE(text.contains(QString::fromUtf8(kNotCharged).arg(fee.toString2()))) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("101.00")) << text.toStdString();
+}
+
+// A call the call file's safety copy, older than the station file's, lacks,
+// its entry lost at or below that copy's mark: where it stands against the
+// copy is unknown, and it is named as such, never as not charged.
+TEST_F(PutBackRoads, ACallACallFileCopyOlderThanTheStationFilesLacksIsNamedAsUnknown) {
+    const Currency fee = callWithItsEntryLost(1);
+    payNow(7, "1.00");
+    ASSERT_NO_FATAL_FAILURE(restartKeepingTheOlder("PhoneCur.mdb.bak"));
+    ASSERT_NO_FATAL_FAILURE(stationFileUnreadable());
+    const QString text = startAfterDamage();
+    EXPECT_TRUE(text.contains(QString::fromUtf8(kMaybeCharged).arg(fee.toString2()))) << text.toStdString();
+    EXPECT_FALSE(text.contains("其话费未计入")) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("101.00") - fee) << text.toStdString();
 }
