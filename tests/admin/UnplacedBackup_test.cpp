@@ -71,6 +71,16 @@ protected:
             out.insert(r.integer(0), Money{true, Currency::fromRaw(r.integer(1)), Currency::fromRaw(r.integer(2))});
         return out;
     }
+    // 用户管理's 备份, its mark then lost from the copy and from the station's
+    // notes, as a release that marked none left it.
+    void unmarkedUsersCopy() {
+        script::answer("要备份数据库吗?", platform::rYes);
+        console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        ASSERT_EQ(script::pendingAnswers(), 0);
+        Database backup = Database::open(console::BackupFilePath());
+        backup.execute("DROP TABLE TarvoBackupMarks");
+        dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname LIKE 'TarvoBackupMark:%'");
+    }
     // The changes of the calls, payments and users since the backup, and the
     // starts that let them go: 10 days on they are settled and moved to the
     // journal file, 500 days on (a call on the new day) they are past the
@@ -177,14 +187,8 @@ TEST_F(UnplacedBackupTest, ABackupInAFolderNoLongerInTheSettingsNamesEveryDiffer
 // A users' copy without a mark (made by a release that marked none): 500 days
 // on its entries are let go; 恢复 of 用户管理 names every user it changes.
 TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyNamesEveryDifferenceOnceItsEntriesAreLetGo) {
-    script::answer("要备份数据库吗?", platform::rYes);
-    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-    ASSERT_EQ(script::pendingAnswers(), 0);
-    {
-        Database backup = Database::open(console::BackupFilePath());
-        backup.execute("DROP TABLE TarvoBackupMarks");
-    }
-    dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname LIKE 'TarvoBackupMark:%'");
+    unmarkedUsersCopy();
+    if (HasFatalFailure()) return;
     changesThenLetGo([] {});
 
     const QMap<qint64, Money> before = money();
@@ -200,14 +204,8 @@ TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyNamesEveryDifferenceOnceItsEntries
 // copy holds at its oldest entry (user 7 called only after the keeping time):
 // it is no place for the copy, whose other users' changes were let go.
 TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyIsNotPlacedAtTheOldestEntryStillHeld) {
-    script::answer("要备份数据库吗?", platform::rYes);
-    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-    ASSERT_EQ(script::pendingAnswers(), 0);
-    {
-        Database backup = Database::open(console::BackupFilePath());
-        backup.execute("DROP TABLE TarvoBackupMarks");
-    }
-    dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname LIKE 'TarvoBackupMark:%'");
+    unmarkedUsersCopy();
+    if (HasFatalFailure()) return;
     pay(9, "30.00", "20.00");
     deleteUser(11);
     restart();

@@ -105,6 +105,16 @@ protected:
         EXPECT_EQ(script::shown().size(), shown + 1);
         return script::shown().size() > shown ? script::shown()[shown].text : QString();
     }
+    // A backup of the station file in its folder, then a payment (52.05)
+    // whose entry the log loses; returns the backup's folder.
+    QString backupThenAPaymentWithItsEntryLost() {
+        call(5, 1);
+        const QString backup = keepStationFile("backup.mdb");
+        const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
+        payNow(7, "52.05");
+        loseEntries(mark + 1, mark + 1);
+        return backupFolder(backup);
+    }
     // A folder of 数据库管理's backups holding `stationFile` as its "Switch.mdb".
     QString backupFolder(const QString& stationFile) {
         const QString folder = dir->appPath() + "bk/";
@@ -306,13 +316,8 @@ TEST_F(PutBackRoads, AnotherStationsBackupIsRefusedWhenTheCallFileCarriesNoName)
 // read-only disk) is given up whole: what its recovery found is not told
 // later for a file that never went in.
 TEST_F(PutBackRoads, ARestoreGivenUpTellsNothingOfTheFileNotPutIn) {
-    call(5, 1);
-    const QString backup = keepStationFile("backup.mdb");
-    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
-    payNow(7, "52.05");
-    loseEntries(mark + 1, mark + 1);
+    const QString folder = backupThenAPaymentWithItsEntryLost();
     const Currency now = remainOf(7);
-    const QString folder = backupFolder(backup);
     ModSwitch::OpenAllDB(false);
     platform::testing::setFaultHook([](const QString& op, const QString& path) {
         return op == "rename" && QFileInfo(path).fileName().compare("switch.mdb", Qt::CaseInsensitive) == 0 ? EROFS : 0;
@@ -331,12 +336,7 @@ TEST_F(PutBackRoads, ARestoreGivenUpTellsNothingOfTheFileNotPutIn) {
 // 数据库管理's restore stopped once its recovery's lines are kept (a kill) and
 // completed again: the recovery is done again, and each line is told once.
 TEST_F(PutBackRoads, ARestoreCompletedAgainTellsEachLineOnce) {
-    call(5, 1);
-    const QString backup = keepStationFile("backup.mdb");
-    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
-    payNow(7, "52.05");
-    loseEntries(mark + 1, mark + 1);
-    const QString folder = backupFolder(backup);
+    const QString folder = backupThenAPaymentWithItsEntryLost();
     ModSwitch::OpenAllDB(false);
     admin::testing::setRestoreHook([](const QString& p) {
         if (p == "recovered") throw std::runtime_error("killed");
