@@ -309,11 +309,9 @@ const QString kLogDefinition = QStringLiteral(
     "f_userid LONG NOT NULL DEFAULT 0, f_amount CURRENCY NOT NULL DEFAULT 0, "
     "f_balance CURRENCY NOT NULL DEFAULT 0, f_calladdr INTEGER NOT NULL DEFAULT 0, f_date DATETIME)");
 
-namespace {
 // The call file's note of the last entry numbered when a log written before
 // its entries were numbered got its numbers: the entries that version wrote.
 const QString kNumberedNote = QStringLiteral("TarvoChargeNumbered");
-}  // namespace
 
 void CreateChargeLog(const Database& cur) {
     const QString actual = cur.actualTableName(kChargeLog);

@@ -31,6 +31,9 @@ QVariantList valuesOf(const platform::RowReader& r);
 extern const QString kLogDefinition;
 // The call file's table of notes.
 extern const QString kNotes;
+// The call file's note of the last entry a log of an older release held when
+// its entries got their numbers.
+extern const QString kNumberedNote;
 // The highest number the open call file moved to the journal file (0: none).
 qint64 movedThrough();
 // The last entry the call file's safety copy holds.
@@ -55,6 +58,8 @@ extern const QString kBackupMarkPrefix;
 // its check, and the first number it keeps.
 extern const QString kJournalChecked;
 extern const QString kJournalFrom;
+// The highest number the journal file held after the last move or rebuild.
+extern const QString kJournalLast;
 // The journal file `path` cannot be written now (`cause`): told once.
 void tellJournalTrouble(const QString& path, const QString& cause);
 // A refusal met by the journal file's check in another file than the

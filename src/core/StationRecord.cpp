@@ -19,8 +19,6 @@ using platform::DbError;
 const QString kEntriesGivenNote = QStringLiteral("TarvoEntriesGiven");
 
 namespace {
-const QString kNumbered = QStringLiteral("TarvoChargeNumbered");
-const QString kJournalLastNote = QStringLiteral("TarvoJournalLast");
 
 // A note's number: -1 when it is not there (or empty), 0 when it is no number.
 qint64 numberOf(const QString& text) {
@@ -51,7 +49,7 @@ StationRecord ReadStationRecord(const Database& cur) {
                       .arg(cur.qualified(notes));
     if (!log.isEmpty()) sql += QStringLiteral(" UNION ALL SELECT NULL, NULL, max(f_seq) FROM %1").arg(cur.qualified(log));
     const platform::Params params{kStationId,   kFormerStationId, kUserNumbersNote,           kMovedNote,
-                                  kEntriesGivenNote, kNumbered,   kJournalFrom,               kJournalLastNote,
+                                  kEntriesGivenNote, kNumberedNote,   kJournalFrom,               kJournalLast,
                                   int(kBackupMarkPrefix.size()), kBackupMarkPrefix};
     for (platform::RowReader row = cur.rows(sql, params); row.next();) {
         if (row.kind(0) == platform::RawRecords::Null) {
@@ -65,9 +63,9 @@ StationRecord ReadStationRecord(const Database& cur) {
         else if (key == kUserNumbersNote) r.usersFrom = qMax<qint64>(0, numberOf(value));
         else if (key == kMovedNote) r.movedThrough = qMax<qint64>(0, numberOf(value));
         else if (key == kEntriesGivenNote) r.entriesGiven = qMax<qint64>(0, numberOf(value));
-        else if (key == kNumbered) r.numberedFrom = value.isEmpty() ? -1 : qMax<qint64>(0, numberOf(value));
+        else if (key == kNumberedNote) r.numberedFrom = value.isEmpty() ? -1 : qMax<qint64>(0, numberOf(value));
         else if (key == kJournalFrom) r.journalFrom = numberOf(value);
-        else if (key == kJournalLastNote) r.journalLast = numberOf(value);
+        else if (key == kJournalLast) r.journalLast = numberOf(value);
         // A value that is no number reads 0, as SQL reads it: everything is kept.
         else if (key.startsWith(kBackupMarkPrefix)) r.backupMarks.insert(key.mid(kBackupMarkPrefix.size()), row.integer(2));
     }
