@@ -769,8 +769,9 @@ int applyHere(std::optional<KnownEnds> known = std::nullopt) {
     // Read in pieces of a bounded size, each by a statement prepared once:
     // a record's apply reads one entry, an opening after a long stop many.
     constexpr int kPiece = 256;   // the LIMIT below
-    thread_local SchemaSql pendingEntries("SELECT f_seq, f_gen, f_kind, f_userid, f_amount, f_balance FROM %1 "
-                                          "WHERE f_seq>? AND f_seq<=? ORDER BY f_seq LIMIT 256");
+    thread_local SchemaSql pendingEntries("SELECT f_seq, f_gen, f_kind, f_userid, f_amount, f_balance, f_calladdr, f_date "
+                                          "FROM %1 WHERE f_seq>? AND f_seq<=? ORDER BY f_seq LIMIT 256");
+    QList<LogEntry> taken;   // deposit changes the switch took, booked in order
     const auto take = [&](const QVariantList& values) {
         ++n;
         const std::optional<LogEntry> e = EntryOf(values);
@@ -783,6 +784,7 @@ int applyHere(std::optional<KnownEnds> known = std::nullopt) {
             if (e->kind == int(LogKind::Charge)) remain[e->userid] -= e->amount;
             else if (e->kind == int(LogKind::Balance)) remain[e->userid] += e->amount;
             else if (e->kind == int(LogKind::Deposit)) deposit[e->userid] += e->amount;
+            else if (e->kind == int(LogKind::DepositTaken)) taken << *e;
         } catch (const platform::MoneyOverflow&) {
             // A sum no balance can hold: the entry is as absurd as a garbled one.
             garbled << garbledLine(values);
@@ -808,6 +810,8 @@ int applyHere(std::optional<KnownEnds> known = std::nullopt) {
         dbSwitch.execute(QStringLiteral("UPDATE user SET remain=remain+? WHERE userid=?"), {it.value(), it.key()});
     for (auto it = deposit.constBegin(); it != deposit.constEnd(); ++it)
         dbSwitch.execute(QStringLiteral("UPDATE user SET deposit=deposit+? WHERE userid=?"), {it.value(), it.key()});
+    for (const LogEntry& e : std::as_const(taken))
+        ModGeneral::BookDepositTaken(dbSwitch, int(e.calladdr), e.amount, e.date, QString(), true);
     mirrorApplied(mark, last);
     setMark(dbSwitch, last);
     return n;
@@ -818,11 +822,12 @@ int applyHere(std::optional<KnownEnds> known = std::nullopt) {
 // log, the mark moved over it. That commit is the act's: the call file's log
 // takes the entry after it (giveLogStationEntries), or at the next opening.
 // `place`: an owner entry's place (see OwnerPlace).
-void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, qint64 place = 0) {
+void stationEntry(LogKind kind, qint64 userid, Currency amount, Currency balance, qint64 place = 0,
+                  const QString& when = QString()) {
     ensureMirror(dbSwitch, false);
     const qint64 seq = lastNumbered() + 1;
     const qint64 gen = CopyGenerationOf(dbSwitch);
-    const QString date = nowText();
+    const QString date = when.isEmpty() ? nowText() : when;
     const Params values{seq, gen, int(kind), userid, amount, balance, place, date};
     const QString insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
     dbSwitch.execute(insert.arg(dbSwitch.qualified(kLedgerMirror), kEntryColumns), values);
@@ -942,6 +947,17 @@ void MoveBalances(const std::function<void()>& write, qint64 userid) {
     }
     const qint64 last = lastNumbered();
     if (last > first) dbSwitch.afterCommit([first, last] { giveLogStationEntries(first, last); });
+    tx.commit();
+}
+
+void EnterDepositTaken(int address, Currency change, const QString& when) {
+    if (foreignStationFile()) return;
+    platform::Transaction tx(dbSwitch);
+    if (logOpen() && AppliedMark(dbSwitch) >= 0) applyHere();
+    const qint64 first = lastNumbered();
+    stationEntry(LogKind::DepositTaken, 0, change, Currency(), address, when);
+    const qint64 last = lastNumbered();
+    dbSwitch.afterCommit([first, last] { giveLogStationEntries(first, last); });
     tx.commit();
 }
 
@@ -1401,6 +1417,11 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
         last = qMax(last, e.seq);
         if (e.seq <= fileMark) continue;
         numbers.insert(e.seq);
+        // A change the switch took is booked again, never left to be sent again.
+        if (e.kind == int(LogKind::DepositTaken)) {
+            ModGeneral::BookDepositTaken(sw, int(e.calladdr), e.amount, e.date, QString(), true);
+            continue;
+        }
         // Who owns a place is the file's own, whoever's row came from a newer file.
         if (owned.take(e, newcomer.contains(e.userid))) continue;
         if (e.seq <= qMax(baseFor.value(e.userid, fileMark), heldFor.value(e.userid, fileMark))) continue;

@@ -65,10 +65,15 @@ extern const QString kUserRows;
 // station file put back (see EnterPutBackChanges): `f_balance` the value set,
 // `f_amount` the change it made then; a replay sets the value, whatever the
 // entries before it gave.
+// `DepositTaken`: a change of an extension's deposit the switch took,
+// `f_calladdr` the address, `f_amount` the change, `f_date` the time of its
+// history row; no user's money moves, but a station file put back from a copy
+// books it again instead of sending it again.
 // A reader skips kinds it does not know, so an older station still reads a
 // log a newer one wrote.
 enum class LogKind {
-    Charge = 0, UserDeleted = 1, UserAdded = 2, Balance = 3, Deposit = 4, Call = 5, Owner = 6, BalanceSet = 7, DepositSet = 8
+    Charge = 0, UserDeleted = 1, UserAdded = 2, Balance = 3, Deposit = 4, Call = 5, Owner = 6, BalanceSet = 7, DepositSet = 8,
+    DepositTaken = 9
 };
 
 // The place an owner entry names: an extension by its address, an account
@@ -140,6 +145,12 @@ QHash<qint64, platform::Currency> UnappliedChargesByUser();
 // entries once the outermost transaction has committed (or at the next
 // opening). `userid` >= 0: only that user can change.
 void MoveBalances(const std::function<void()>& write, qint64 userid = -1);
+
+// Enters in the journal that the switch took the change `change` of the
+// extension at `address`'s deposit, booked in the caller's transaction on the
+// open station file with its history row at `when` (see
+// ModGeneral::BookDepositTaken): kept as MoveBalances keeps its entries.
+void EnterDepositTaken(int address, platform::Currency change, const QString& when);
 
 // Runs `write`, which gives or takes owners of extensions or accounts of the
 // open station file, in one transaction on it: the entries waiting are

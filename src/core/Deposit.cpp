@@ -3,6 +3,7 @@
 #include "core/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
+#include "core/WriteAhead.h"
 #include "core/RecordDisplay.h"
 #include "transfer/UserDownload.h"
 
@@ -37,6 +38,39 @@ quint8 GetDepositGrade(const platform::Database& db, qint64 userId) {
     if (t[2] >= b) return 6;
     if (t[3] >= b) return 8;
     return 10;
+}
+
+bool BookDepositTaken(const platform::Database& db, int address, const platform::Currency& change,
+                      const QString& when, const QString& worker, bool history) {
+    using platform::Currency;
+    const QString deposits = db.actualTableName(QStringLiteral("ExtDeposit"));
+    if (deposits.isEmpty()) return true;
+    const QString historyTable = db.actualTableName(QStringLiteral("ExtDepositHistory"));
+    bool written = !history || change == Currency() || historyTable.isEmpty();
+    // The history keeps one row per extension and second.
+    if (!written &&
+        db.scalar(QStringLiteral("select 1 from %1 where ChangeDate=? and ExtAddr=?").arg(db.qualified(historyTable)),
+                  {when, address})
+            .isNull()) {
+        written = true;
+        db.execute(QStringLiteral("insert into %1(ChangeDate,ExtAddr,ChangeValue,WorkerID,ChangeType) values(?,?,?,?,2)")
+                       .arg(db.qualified(historyTable)),
+                   {when, address, change.toVariant(), worker});
+    }
+    platform::Recordset rs =
+        db.query(QStringLiteral("select ChangeValue from %1 where address=?").arg(db.qualified(deposits)), {address});
+    if (!rs.eof()) {
+        const Currency now = rs.cur(QStringLiteral("ChangeValue"));
+        Currency left = now - change;
+        // Withdrawn meanwhile, or typed below what went: nothing is left. Turned
+        // the other way: what the operator typed goes as typed.
+        if (now == Currency() || (left < Currency()) != (now < Currency())) left = Currency();
+        if ((now < Currency()) != (change < Currency())) left = now;
+        db.execute(QStringLiteral("update %1 set changevalue=?,bSet=? where address=?").arg(db.qualified(deposits)),
+                   {left.toVariant(), left != Currency() ? 1 : 0, address});
+    }
+    ModSwitch::SettleWriteAhead(db, kDepositIntent, QString::number(address));
+    return written;
 }
 
 bool CheckDeposit(qint64 userId, bool bPush, bool bForce) {

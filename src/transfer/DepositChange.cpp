@@ -1,5 +1,7 @@
 #include "transfer/DepositChange.h"
 
+#include "core/ChargeLog.h"
+#include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "core/WriteAhead.h"
@@ -14,7 +16,10 @@
 #include "transfer/RowFrames.h"
 #include "transfer/UpRecords.h"
 
+#include <QHash>
+
 #include <algorithm>
+#include <utility>
 
 namespace transfer {
 
@@ -95,208 +100,129 @@ void tellInDoubt(int address, const Intent& i, std::optional<qint64> now) {
                  .arg(numberOf(address), yuan(i.fen), yuan(i.before)));
 }
 
+// The answers to the deposit question disagree among themselves.
+void tellDisagreeing(int address, const Intent& i, const QList<qint64>& seen) {
+    QStringList values;
+    for (qint64 v : seen) values << yuan(v);
+    tell(QStringLiteral("分机%1的押金改变%2无法查明是否已生效：改变前交换机上的押金为%3，之后交换机对押金查询的%4次回答互不一致(%5)。"
+                        "该改变未再发送，仍待下载；请先上传分机押金核实交换机上的押金。")
+             .arg(numberOf(address), yuan(i.fen), yuan(i.before))
+             .arg(seen.size())
+             .arg(values.join(QStringLiteral("、"))));
+}
+
 // A deposit change the switch took whose history row could not be written.
-void historyRefused(int address, const Currency& change, const QDateTime& when, const QString& why) {
+void historyRefused(int address, const Currency& change, const QString& when, const QString& why) {
     tell(QStringLiteral("分机%1的押金改变%2已下载到交换机，但押金历史记录(%3)未能写入：%4")
-             .arg(numberOf(address), change.toString2(), when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), why));
+             .arg(numberOf(address), change.toString2(), when, why));
 }
 
-// The change left of the row once `taken` is used up: what the operator typed
-// meanwhile stays pending.
-void useUp(int address, const Currency& taken) {
-    platform::Recordset rs =
-        dbSwitch.query(QStringLiteral("select ChangeValue from extdeposit where address=?"), {address});
-    if (rs.eof()) return;
-    const Currency now = rs.cur(QStringLiteral("ChangeValue"));
-    Currency left = now - taken;
-    // A change withdrawn meanwhile (set to nothing, or turned the other way)
-    // is not made good by a change the other way.
-    if (now == Currency() || (now < Currency()) != (left < Currency())) left = Currency();
-    dbSwitch.execute(QStringLiteral("update extdeposit set changevalue=?,bSet=? where address=?"),
-                     {left.toVariant(), left != Currency() ? 1 : 0, address});
-}
+// A change the switch took, to be booked.
+struct Booking {
+    int address = 0;
+    Intent intent;
+};
 
-// The switch took the change: its history row, the change used up and the
-// intent settled, in the caller's transaction.
-void bookRows(int address, const Intent& i, const QDateTime& when, bool history) {
-    if (history && i.value != Currency())
-        dbSwitch.execute(QStringLiteral("insert into extdeposithistory(ChangeDate,ExtAddr,ChangeValue,WorkerID,"
-                                        "ChangeType) values(?,?,?,?,2)"),
-                         {when, address, i.value.toVariant(), WorkerID});
-    useUp(address, i.value);
-    ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
-}
-
-// The same in one commit of its own. A refused history row (the history
-// keeps one row per extension and second) does not keep the change pending,
-// or every later download would add it again; a station file that takes
-// nothing keeps the intent, and the change is settled by the switch's
-// deposit next time.
-void bookTaken(int address, const Intent& i) {
-    const QDateTime when = platform::Now();
-    try {
+// The switch took them: each one's history row, the change used up, the
+// intent settled and the journal's entry, in one commit. A history row
+// another holds the second of (the history keeps one row per extension and
+// second) does not keep the change pending, or every later download would
+// add it again; a station file that takes nothing keeps the intents, and the
+// changes are settled by the switch's deposit next time.
+void bookTaken(const QList<Booking>& taken) {
+    if (taken.isEmpty()) return;
+    const QString when = platform::Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    QList<Booking> refused;
+    {
         platform::Transaction tx(dbSwitch);
-        bookRows(address, i, when, true);
-        tx.commit();
-        return;
-    } catch (const platform::DbError& e) {
-        if (i.value == Currency()) throw;
-        const QString why = platform::OperatorText(e);
-        {
-            platform::Transaction tx(dbSwitch);
-            bookRows(address, i, when, false);
-            tx.commit();
+        for (const Booking& b : taken) {
+            if (!ModGeneral::BookDepositTaken(dbSwitch, b.address, b.intent.value, when, WorkerID, true)) refused << b;
+            if (b.intent.value != Currency()) ModSwitch::EnterDepositTaken(b.address, b.intent.value, when);
         }
-        historyRefused(address, i.value, when, why);
+        tx.commit();
     }
+    for (const Booking& b : refused)
+        historyRefused(b.address, b.intent.value, when, QStringLiteral("该分机在同一秒已有一条押金历史记录"));
 }
 
-// Lets the line be quiet: no acknowledgement heard for `quietMs` (bounded).
-void letAcksSettle(qint64 quietMs) {
-    const qint64 start = platform::TickMs();
-    for (;;) {
+// The quiet a change's deposit is read after, from its frame: the longest
+// lag the line has shown (twice the slowest answer, twice a copy's gap, a
+// taken change shown late, half as long again), never below a floor that
+// covers a switch whose deposit answer shows a change up to a second after
+// it took it.
+constexpr qint64 kQuietFloorMs = 1200;
+// How many answers a change not shown taken is read for before it is left as
+// its intent: a switch whose answer lags a few questions shows it by then.
+constexpr int kReads = 8;
+qint64 g_lagMs = 0;                 // the longest a taken change took to show
+QHash<int, qint64> g_sentTick;      // when each extension's last change went
+// The changes of the run, each sent once, settled after its last frame.
+struct Sent {
+    int address = 0;
+    Intent intent;
+    qint64 at = 0;
+    bool refused = false;   // its answer was a refusal
+};
+QList<Sent> g_sent;
+
+qint64 quietMs() {
+    const ModComm::CommStateRec& c = ModComm::CommState;
+    return std::max({kQuietFloorMs, 2 * qint64(c.LatencyMs) + 2, qint64(c.RepeatGapMs) * 2, g_lagMs + g_lagMs / 2});
+}
+
+void waitUntil(qint64 tick) {
+    while (platform::TickMs() < tick) {
         ModComm::ProcessComm();
-        const qint64 now = platform::TickMs();
-        if (ModComm::CommState.LastAckTick < 0 || now - ModComm::CommState.LastAckTick >= quietMs) return;
-        if (now - start >= 4 * ModComm::kRepeatBoundMs + quietMs) return;
         const qint64 t = platform::TickMs();
         while (platform::TickMs() - t < 2) platform::YieldEvents();
     }
 }
 
-// The switch's deposit once the line is quiet, read until two answers in a
-// row agree (an answer may lag a change just taken); none when it does not
-// answer or its answers keep moving.
-std::optional<qint64> steadyDeposit(ModComm::TurnRun& run, int address) {
-    letAcksSettle(ModComm::kRepeatBoundMs);
-    std::optional<qint64> last;
-    for (int k = 0; k < 5; ++k) {
+// The switch's answers to the deposit question, read until one shows the
+// change taken (at most kReads; a third value twice, or no answer, ends it).
+struct Reading {
+    bool taken = false;
+    QList<qint64> seen;
+};
+Reading readDeposit(ModComm::TurnRun& run, int address, const Intent& i, qint64 sentAt) {
+    Reading r;
+    const qint64 want = expectedOf(i);
+    for (int k = 0; k < kReads; ++k) {
         run.quietForAsk();
         const std::optional<qint64> now = AskDeposit(address);
-        if (!now) return std::nullopt;
-        if (last && *last == *now) return now;
-        last = now;
-    }
-    return std::nullopt;
-}
-
-// Whether the link has shown anything its answers do not explain lately (a
-// copy, an answer nobody waited for, a refusal): then no acknowledgement of a
-// change stands alone.
-bool lineShowedOdd() {
-    for (const ModComm::AckEvent& e : ModComm::AckEventsSince(0))
-        if (!e.claimed || e.status != 0) return true;
-    return false;
-}
-
-enum class Sent { Clean, Refused, Unsure };
-
-// The change frame, once. Clean: its own acknowledgement, heard within the
-// line's time on a line that has shown nothing odd, none other after it.
-Sent sendOnce(ModComm::TurnRun& run, const QString& frame, qint64& sentAt) {
-    const bool odd = lineShowedOdd() || ModComm::RowWaitMs() > 0;
-    const double latency = ModComm::CommState.LatencyMs;
-    bool certain = false;
-    ModComm::SendResult r;
-    qint64 sent = 0;
-    if (odd) {
-        r = run.sendAlone(frame, certain);
-    } else {
-        run.quietForAsk();
-        sent = platform::TickMs();
-        sentAt = sent;
-        r = ModComm::SendOrderOnce(frame, 4, true);
-        certain = r == ModComm::Acknowledged || r == ModComm::SwitchRefused;
-    }
-    if (r == ModComm::SwitchRefused && certain) return Sent::Refused;
-    if (r != ModComm::Acknowledged || !certain || odd) return Sent::Unsure;
-    // Later than the line has answered so far: perhaps another order's answer.
-    const qint64 took = ModComm::CommState.ClaimedAckTick - sent;
-    if (latency > 0 && took > qint64(2 * latency) + 30) return Sent::Unsure;
-    for (const ModComm::AckEvent& e : ModComm::AckEventsSince(sent))
-        if (!e.claimed || e.status != 0) return Sent::Unsure;
-    return Sent::Clean;
-}
-
-// What the switch's deposit says of a change whose answer was not a clean
-// acknowledgement; the station's side done (booked, settled or told).
-enum class Outcome { Taken, NotTaken, Refused, InDoubt };
-
-Outcome byDeposit(ModComm::TurnRun& run, int address, const Intent& intent, Sent sent) {
-    const std::optional<qint64> after = steadyDeposit(run, address);
-    if (after && *after == expectedOf(intent)) {
-        LinkTrace::Note(QStringLiteral("分机%1的押金改变已被交换机接受, 其确认未能确定").arg(address));
-        bookTaken(address, intent);
-        return Outcome::Taken;
-    }
-    if (after && *after == intent.before) {
-        ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
-        // Not taken. A refusal heard for certain is the switch's word.
-        if (sent == Sent::Refused) {
-            LinkTrace::Note(QStringLiteral("交换机拒绝了分机%1的押金改变").arg(address));
-            return Outcome::Refused;
+        if (!now) break;
+        r.seen << *now;
+        if (*now == want) {
+            r.taken = true;
+            // Shown late: later reads of this line wait as long.
+            if (r.seen.size() > 1 && sentAt > 0)
+                g_lagMs = std::min<qint64>(std::max(g_lagMs, platform::TickMs() - sentAt), 10000);
+            break;
         }
-        return Outcome::NotTaken;
+        if (*now != i.before && r.seen.size() > 1 && r.seen[r.seen.size() - 2] == *now) break;
     }
-    if (sent == Sent::Refused && !after) {
-        // The switch refused it for certain and then did not answer the
-        // question: the refusal is its word, and the intent stays, so the
-        // deposit is compared again before the change goes next time.
-        LinkTrace::Note(QStringLiteral("交换机拒绝了分机%1的押金改变, 之后没有回答押金查询").arg(address));
-        return Outcome::Refused;
+    return r;
+}
+
+// Taken, not taken (every answer the value before), or in doubt (told).
+enum class Outcome { Taken, NotTaken, InDoubt };
+Outcome outcomeOf(int address, const Intent& i, const Reading& r, bool refused = false) {
+    if (r.taken) return Outcome::Taken;
+    if (r.seen.isEmpty()) {
+        // A switch that refused the change did answer it: not told as silent.
+        if (refused)
+            LinkTrace::Note(QStringLiteral("交换机拒绝了分机%1的押金改变, 之后没有回答押金查询").arg(address));
+        else
+            tellInDoubt(address, i, std::nullopt);
+        return Outcome::InDoubt;
     }
-    tellInDoubt(address, intent, after);
+    if (r.seen.count(i.before) == r.seen.size()) return Outcome::NotTaken;
+    // A value that held to the end is the switch's; answers that never held one are told as such.
+    if (r.seen.size() > 1 && r.seen[r.seen.size() - 2] != r.seen.last())
+        tellDisagreeing(address, i, r.seen);
+    else
+        tellInDoubt(address, i, r.seen.last());
     return Outcome::InDoubt;
-}
-
-// The change acknowledged cleanly last is booked with the next change's
-// intent, in one commit: its own intent, durable since before its frame went,
-// stands for it meanwhile (a kill in between is settled by the switch's
-// deposit). Anything heard after its acknowledgement that the answer does not
-// explain sends it to the switch's deposit first.
-struct Deferred {
-    bool set = false;
-    int address = 0;
-    Intent intent;
-    qint64 sentAt = 0;
-};
-Deferred g_deferred;
-bool g_deferredFailed = false;
-
-void checkDeferred(ModComm::TurnRun& run) {
-    if (!g_deferred.set || ModComm::AckEventsSince(g_deferred.sentAt).isEmpty()) return;
-    const Deferred d = g_deferred;
-    g_deferred = {};
-    if (byDeposit(run, d.address, d.intent, Sent::Unsure) != Outcome::Taken) g_deferredFailed = true;
-}
-
-void flushDeferred(ModComm::TurnRun& run) {
-    checkDeferred(run);
-    if (!g_deferred.set) return;
-    const Deferred d = g_deferred;
-    g_deferred = {};
-    bookTaken(d.address, d.intent);
-}
-
-// The intent of the change about to go, durable, with the booking of the one before.
-void writeIntent(int address, const Intent& intent) {
-    if (!g_deferred.set) {
-        ModSwitch::WriteAhead(dbSwitch, kDepositIntent, keyOf(address), bodyOf(intent));
-        return;
-    }
-    const Deferred d = g_deferred;
-    g_deferred = {};
-    try {
-        dbSwitch.setDurableCommits(true);
-        platform::Transaction tx(dbSwitch);
-        bookRows(d.address, d.intent, platform::Now(), true);
-        ModSwitch::WriteAhead(dbSwitch, kDepositIntent, keyOf(address), bodyOf(intent));
-        tx.commit();
-    } catch (const platform::DbError&) {
-        // Each alone, with its own rule (a refused history row, a lock).
-        bookTaken(d.address, d.intent);
-        ModSwitch::WriteAhead(dbSwitch, kDepositIntent, keyOf(address), bodyOf(intent));
-    }
 }
 
 }  // namespace
@@ -315,8 +241,6 @@ std::optional<qint64> AskDeposit(int address) {
 }
 
 Settled SettleDepositIntent(ModComm::TurnRun& run, int address) {
-    // Asked for, a change whose booking waits is settled by the switch.
-    if (g_deferred.set && g_deferred.address == address) g_deferred = {};
     std::optional<Intent> intent;
     bool found = false;
     for (const ModSwitch::WriteAheadRecord& r : ModSwitch::PendingWriteAhead(dbSwitch, kDepositIntent))
@@ -331,13 +255,16 @@ Settled SettleDepositIntent(ModComm::TurnRun& run, int address) {
         ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
         return Settled::NotTaken;
     }
-    const std::optional<qint64> now = steadyDeposit(run, address);
-    if (now && *now == expectedOf(*intent)) {
+    // Read long after any lag the line has shown since its frame went.
+    const qint64 sentAt = g_sentTick.value(address, 0);
+    if (sentAt > 0) waitUntil(sentAt + quietMs());
+    const Reading reading = readDeposit(run, address, *intent, sentAt);
+    if (reading.taken) {
         LinkTrace::Note(QStringLiteral("分机%1的押金改变%2此前已被交换机接受").arg(address).arg(yuan(intent->fen)));
-        bookTaken(address, *intent);
+        bookTaken({Booking{address, *intent}});
         return Settled::Taken;
     }
-    if (now && *now == intent->before) {
+    if (!reading.seen.isEmpty() && reading.seen.count(intent->before) == reading.seen.size()) {
         ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
         return Settled::NotTaken;
     }
@@ -350,11 +277,14 @@ Settled SettleDepositIntent(ModComm::TurnRun& run, int address) {
         ModSwitch::SettleWriteAhead(dbSwitch, kDepositIntent, keyOf(address));
         return Settled::NotTaken;
     }
-    tellInDoubt(address, *intent, now);
+    outcomeOf(address, *intent, reading);
     return Settled::InDoubt;
 }
 
 bool SendDepositChange(ModComm::TurnRun& run, int address, const QString& sentFrame, const Currency& sentChange) {
+    // Sent in this run already (the view lists it twice): settled with the run.
+    for (const Sent& s : std::as_const(g_sent))
+        if (s.address == address) return true;
     // A change whose outcome was never written is settled before anything of
     // this extension goes: taken, it is not sent again.
     switch (SettleDepositIntent(run, address)) {
@@ -377,50 +307,59 @@ bool SendDepositChange(ModComm::TurnRun& run, int address, const QString& sentFr
     const qint64 fen = change.toFenHalfEven();
     // Nothing to take twice: sent as any row.
     if (fen == 0) {
-        flushDeferred(run);
         if (run.send(frame) != ModComm::Acknowledged) return false;
-        bookTaken(address, Intent{0, 0, change, frame});
+        platform::Transaction tx(dbSwitch);
+        ModGeneral::BookDepositTaken(dbSwitch, address, change, QString(), WorkerID, false);
+        tx.commit();
         return true;
     }
     // The question goes in its turn, so that no answer of the rows before is
     // still on its way when the change goes.
     run.quietForAsk();
     const std::optional<qint64> before = AskDeposit(address);
-    checkDeferred(run);
     if (!before) {
         // Without the deposit before, no outcome could be settled: not sent.
-        flushDeferred(run);
         tell(QStringLiteral("交换机没有回答分机%1的押金查询，押金改变%2未发送，仍待下载。").arg(numberOf(address), yuan(fen)));
         return false;
     }
     const Intent intent{*before, fen, change, frame};
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        // Durable before the frame goes; a station file that cannot take it
-        // (another program's lock) throws, and nothing is sent.
-        writeIntent(address, intent);
-        qint64 sentAt = 0;
-        const Sent sent = sendOnce(run, frame, sentAt);
-        if (sent == Sent::Clean) {
-            g_deferred = {true, address, intent, sentAt};
-            return true;
-        }
-        // Any other answer, or none: the switch's deposit, read until it is
-        // steady, says whether it took the change. It is never sent again
-        // before that is known.
-        switch (byDeposit(run, address, intent, sent)) {
-        case Outcome::Taken: return true;
-        case Outcome::NotTaken: continue;   // a damaged frame, or no answer: once more
-        default: return false;
-        }
-    }
-    return false;
+    // Durable before the frame goes; a station file that cannot take it
+    // (another program's lock) throws, and nothing is sent.
+    ModSwitch::WriteAhead(dbSwitch, kDepositIntent, keyOf(address), bodyOf(intent));
+    run.quietForAsk();
+    const qint64 at = platform::TickMs();
+    const ModComm::SendResult r = ModComm::SendOrderOnce(frame, 4, true);
+    g_sent << Sent{address, intent, at, r == ModComm::SwitchRefused};
+    g_sentTick.insert(address, at);
+    // Its answer only says whether the run goes on: the answers carry no row,
+    // and what the switch did is read from its deposit once the run is over.
+    return r == ModComm::Acknowledged;
 }
 
 bool FlushDepositChanges(ModComm::TurnRun& run) {
-    flushDeferred(run);
-    const bool failed = g_deferredFailed;
-    g_deferredFailed = false;
-    return !failed;
+    const QList<Sent> sent = std::exchange(g_sent, {});
+    if (sent.isEmpty()) return true;
+    qint64 last = 0;
+    for (const Sent& s : sent) last = std::max(last, s.at);
+    waitUntil(last + quietMs());
+    // Every deposit read first, then the changes taken booked in one commit:
+    // no transaction waits for the switch.
+    QList<Booking> taken;
+    bool all = true;
+    for (const Sent& s : sent) {
+        switch (outcomeOf(s.address, s.intent, readDeposit(run, s.address, s.intent, s.at), s.refused)) {
+        case Outcome::Taken: taken << Booking{s.address, s.intent}; break;
+        case Outcome::NotTaken:
+            // Left as its intent: read again, and only then sent again, at
+            // the next download or opening.
+            LinkTrace::Note(QStringLiteral("分机%1的押金改变%2在交换机上未见生效, 仍待下载").arg(s.address).arg(yuan(s.intent.fen)));
+            all = false;
+            break;
+        case Outcome::InDoubt: all = false; break;
+        }
+    }
+    bookTaken(taken);
+    return all;
 }
 
 }  // namespace transfer

@@ -620,11 +620,17 @@ bool Switch::storeRowLocked(const Frame& f) {
         qint64 real = (qint64(quint8(row[4]) & 0x0F) << 16) | (quint8(row[5]) << 8) | quint8(row[6]);
         const qint64 change = (qint64(f.at(4)) << 16) | (f.at(5) << 8) | f.at(6);
         real = f.at(3) == 0x02 ? qMax<qint64>(0, real - change) : qMin<qint64>(0xFFFFF, real + change);
+        const QByteArray shown = t.count(addr) ? t[addr] : blankRow(tables::ExtDeposit, addr);
         row[3] = char(0);
         row[4] = char((quint8(row[4]) & 0xC0) | ((real >> 16) & 0x0F));
         row[5] = char((real >> 8) & 0xFF);
         row[6] = char(real & 0xFF);
         t[addr] = row;
+        if (lagQuestions_ > 0 || lagMaxMs_ > 0) {
+            std::uniform_int_distribution<int> lag(lagMinMs_, lagMaxMs_);
+            if (!shownDeposit_.count(addr)) shownDeposit_[addr] = shown;
+            laggedDeposit_[addr].push_back({row, lagQuestions_, Clock::now() + std::chrono::milliseconds(lag(rng_))});
+        }
         return true;
     }
     return false;
@@ -717,11 +723,43 @@ void Switch::serveRequestLocked(const Frame& f) {
     case 0xA6: name = tables::IPPuhPara; break;
     default: return;
     }
+    if (name == tables::ExtDeposit) {
+        if (const std::optional<QByteArray> shown = shownDepositLocked(key)) {
+            replyLocked(f, *shown);
+            return;
+        }
+    }
     const Table& t = tables_[name];
     auto it = t.find(key);
     if (it != t.end()) replyLocked(f, it->second);
     else if (opt_.blankRowsForMissing) replyLocked(f, blankRow(name, key));
     else replyLocked(f, kTableEnd);
+}
+
+void Switch::setDepositLag(int questions, int minMs, int maxMs) {
+    std::lock_guard lk(mu_);
+    lagQuestions_ = qMax(0, questions);
+    lagMinMs_ = qMax(0, minMs);
+    lagMaxMs_ = qMax(lagMinMs_, maxMs);
+}
+
+// What the answer to this question of the extension shows: the rows whose
+// questions and time are past are shown, and the others count this question.
+std::optional<QByteArray> Switch::shownDepositLocked(int addr) {
+    auto lagged = laggedDeposit_.find(addr);
+    if (lagged == laggedDeposit_.end()) return std::nullopt;
+    std::deque<LaggedRow>& q = lagged->second;
+    while (!q.empty() && q.front().questions <= 0 && Clock::now() >= q.front().due) {
+        shownDeposit_[addr] = q.front().row;
+        q.pop_front();
+    }
+    const QByteArray shown = shownDeposit_[addr];
+    if (q.empty()) {
+        laggedDeposit_.erase(lagged);
+        shownDeposit_.erase(addr);
+    }
+    for (LaggedRow& r : q) --r.questions;
+    return shown;
 }
 
 // ---- streams -------------------------------------------------------------------
@@ -841,6 +879,11 @@ std::vector<QByteArray> Switch::uploadRecords() const {
 void Switch::setRow(const QString& table, int key, const QByteArray& body) {
     std::lock_guard lk(mu_);
     tables_[table][key] = body;
+    // A deposit set by hand is what the answers show from now on.
+    if (table == tables::ExtDeposit) {
+        laggedDeposit_.erase(key);
+        shownDeposit_.erase(key);
+    }
 }
 
 std::optional<QByteArray> Switch::row(const QString& table, int key) const {
@@ -861,6 +904,8 @@ Table Switch::table(const QString& name) const {
 void Switch::clearTables() {
     std::lock_guard lk(mu_);
     tables_.clear();
+    laggedDeposit_.clear();
+    shownDeposit_.clear();
 }
 
 // ---- what the station sent ------------------------------------------------------------

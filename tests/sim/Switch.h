@@ -215,6 +215,14 @@ public:
     void setUploadWithAck(bool on);
     std::vector<QByteArray> uploadRecords() const;
 
+    // ---- the deposit answer lagging what the switch took ----
+    // A change ("A507" kind 01/02) the switch takes shows in its answers to the
+    // deposit question ("A503") of that extension only once `questions` of
+    // them were answered since (with what it showed before) and
+    // `minMs`..`maxMs` (drawn from the seed) after it came. row() and table()
+    // give what the switch holds. questions 0 and maxMs 0: shown at once.
+    void setDepositLag(int questions, int minMs = 0, int maxMs = 0);
+
     // ---- tables ----
     void setRow(const QString& table, int key, const QByteArray& body);
     std::optional<QByteArray> row(const QString& table, int key) const;
@@ -321,6 +329,13 @@ private:
     QString openTable_;   // the table opened by "8103"+code
     int openOrdinal_ = 0;
     std::map<QString, Table> tables_;
+    // setDepositLag: what each extension's deposit answer shows meanwhile, and
+    // the rows the changes left, each shown once its questions and time are past.
+    struct LaggedRow { QByteArray row; int questions; Clock::time_point due; };
+    int lagQuestions_ = 0, lagMinMs_ = 0, lagMaxMs_ = 0;
+    std::map<int, QByteArray> shownDeposit_;
+    std::map<int, std::deque<LaggedRow>> laggedDeposit_;
+    std::optional<QByteArray> shownDepositLocked(int addr);
 
     std::vector<Frame> received_;
     std::deque<Frame> queue_;

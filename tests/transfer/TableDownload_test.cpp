@@ -324,12 +324,17 @@ TEST_F(TableDownload, ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice)
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
     EXPECT_EQ(count("select count(*) from extdeposithistory"), 1);
 
-    // Not heard at all: the deposit is unchanged, so it goes again.
+    // Not heard at all: the deposit is unchanged, so it stays pending, and
+    // the next download, reading it unchanged again, sends it once more.
     change("-2.00");
     sw.addRule("A507", sim::Reply::Silent, 1);
     down("ExtDeposit", 31);
+    EXPECT_EQ(atSwitch(), 10100);
+    EXPECT_EQ(changesSent(), 1);
+    EXPECT_EQ(status(), "下载失败");
+    down("ExtDeposit", 31);
     EXPECT_EQ(atSwitch(), 9900);
-    EXPECT_EQ(changesSent(), 2);
+    EXPECT_EQ(changesSent(), 1);
     EXPECT_EQ(status(), "下载成功");
 
     // The switch stops answering after the change: it cannot say, so the
