@@ -117,6 +117,9 @@ void historyRefused(int address, const Currency& change, const QString& when, co
              .arg(numberOf(address), change.toString2(), when, why));
 }
 
+// The run's extensions whose change is booked, shown once it is over.
+QList<int> g_booked;
+
 // A change the switch took, to be booked.
 struct Booking {
     int address = 0;
@@ -141,6 +144,7 @@ void bookTaken(const QList<Booking>& taken) {
         }
         tx.commit();
     }
+    for (const Booking& b : taken) g_booked << b.address;
     for (const Booking& b : refused)
         historyRefused(b.address, b.intent.value, when, QStringLiteral("该分机在同一秒已有一条押金历史记录"));
 }
@@ -311,6 +315,7 @@ bool SendDepositChange(ModComm::TurnRun& run, int address, const QString& sentFr
         platform::Transaction tx(dbSwitch);
         ModGeneral::BookDepositTaken(dbSwitch, address, change, QString(), WorkerID, false);
         tx.commit();
+        g_booked << address;
         return true;
     }
     // The question goes in its turn, so that no answer of the rows before is
@@ -331,13 +336,21 @@ bool SendDepositChange(ModComm::TurnRun& run, int address, const QString& sentFr
     const ModComm::SendResult r = ModComm::SendOrderOnce(frame, 4, true);
     g_sent << Sent{address, intent, at, r == ModComm::SwitchRefused};
     g_sentTick.insert(address, at);
-    // Its answer only says whether the run goes on: the answers carry no row,
-    // and what the switch did is read from its deposit once the run is over.
-    return r == ModComm::Acknowledged;
+    // Whatever its answer: the answers carry no row, and what the switch did
+    // is read from its deposit once the run is over.
+    return true;
 }
 
-bool FlushDepositChanges(ModComm::TurnRun& run) {
+bool FlushDepositChanges(ModComm::TurnRun& run, const std::function<void(int)>& booked) {
     const QList<Sent> sent = std::exchange(g_sent, {});
+    struct Shown {
+        const std::function<void(int)>& booked;
+        ~Shown() {
+            const QList<int> done = std::exchange(g_booked, {});
+            if (booked)
+                for (int address : done) booked(address);
+        }
+    } shown{booked};
     if (sent.isEmpty()) return true;
     qint64 last = 0;
     for (const Sent& s : sent) last = std::max(last, s.at);

@@ -29,6 +29,7 @@
 #include "platform/Currency.h"
 
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace ModComm {
@@ -45,16 +46,17 @@ std::optional<qint64> AskDeposit(int address);
 
 // Sends the change frame (without checksum) of the extension at `address`,
 // which carries `change` (sent in whole fen, rounded half to even), once in
-// the run: true when it went and was acknowledged (the run goes on), false
-// when it did not go or went unanswered or refused. Its outcome is settled by
-// FlushDepositChanges. Rows of no change go as any row of `run`. Throws
+// the run: true when it went, whatever its answer (its outcome is settled by
+// FlushDepositChanges), or when an earlier change of it was found taken;
+// false when nothing went. Rows of no change go as any row of `run`. Throws
 // platform::DbError when the intent cannot be written (then nothing was sent).
 bool SendDepositChange(ModComm::TurnRun& run, int address, const QString& frame, const platform::Currency& change);
 
 // After the last frame of a run (also one stopped by an error): each change
-// it sent is settled by the switch's deposit, read once the line is quiet.
+// it sent is settled by the switch's deposit, read once the line is quiet;
+// `booked` is called for each extension of the run whose change is booked.
 // False when one was not shown taken (it stays pending, as its intent).
-bool FlushDepositChanges(ModComm::TurnRun& run);
+bool FlushDepositChanges(ModComm::TurnRun& run, const std::function<void(int)>& booked = {});
 
 // What became of the change whose intent is unsettled for `address`.
 enum class Settled { None, Taken, NotTaken, InDoubt };

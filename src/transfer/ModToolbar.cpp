@@ -271,22 +271,23 @@ std::unique_ptr<Branch> branchOf(const QString& table, int rightNo, const QStrin
         b->frame = [](const Recordset& rs, int) { return transfer::ExtDepositRow(RowValues::of(rs)); };
         // A change the switch took is never sent again, also when its
         // acknowledgement was lost; it is booked (history, used up) as it is
-        // settled, with its intent.
+        // settled by the switch's deposit once the run is over, and shown then.
         b->send = [](ModComm::TurnRun& run, const Recordset& rs, const QString& frame) {
             return transfer::SendDepositChange(run, int(rs.lng(QStringLiteral("Address"))), frame,
                                                rs.cur(QStringLiteral("ChangeValue")));
         };
-        b->flush = [](ModComm::TurnRun& run) { return transfer::FlushDepositChanges(run); };
-        b->done = [](const Recordset& rs, int, Cleared&) {
-            const qint64 address = rs.lng(QStringLiteral("Address"));
-            // The view lists only extensions with a dialable number: its rows
-            // are found by their address, not by their place.
-            if (platform::FlexGrid* g = consoleGrid()) {
-                const int row = rowOfKey(*g, address);
-                if (row > 0 && g->Cols() > 2) g->setTextMatrix(row, 2, QStringLiteral("0.00"));
-                if (row > 0) clearRow(row);
-            }
+        b->flush = [](ModComm::TurnRun& run) {
+            return transfer::FlushDepositChanges(run, [](int address) {
+                // The view lists only extensions with a dialable number: its rows
+                // are found by their address, not by their place.
+                if (platform::FlexGrid* g = consoleGrid()) {
+                    const int row = rowOfKey(*g, address);
+                    if (row > 0 && g->Cols() > 2) g->setTextMatrix(row, 2, QStringLiteral("0.00"));
+                    if (row > 0) clearRow(row);
+                }
+            });
         };
+        b->done = [](const Recordset&, int, Cleared&) {};
     } else {
         return nullptr;
     }
