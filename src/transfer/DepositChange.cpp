@@ -150,15 +150,15 @@ void bookTaken(const QList<Booking>& taken) {
 }
 
 // The quiet a change's deposit is read after, from its frame: the longest
-// lag the line has shown (twice the slowest answer, twice a copy's gap, a
-// taken change shown late, half as long again), never below a floor that
-// covers a switch whose deposit answer shows a change up to a second after
-// it took it.
+// lag the line has shown (twice the slowest answer, twice a copy's gap),
+// never below a floor that covers a switch whose deposit answer shows a
+// change up to a second after it took it. A lag learned from the deposit
+// answers themselves is not kept: one that lags by questions would look
+// longer each time it is waited for.
 constexpr qint64 kQuietFloorMs = 1200;
 // How many answers a change not shown taken is read for before it is left as
 // its intent: a switch whose answer lags a few questions shows it by then.
 constexpr int kReads = 8;
-qint64 g_lagMs = 0;                 // the longest a taken change took to show
 QHash<int, qint64> g_sentTick;      // when each extension's last change went
 // The changes of the run, each sent once, settled after its last frame.
 struct Sent {
@@ -171,7 +171,7 @@ QList<Sent> g_sent;
 
 qint64 quietMs() {
     const ModComm::CommStateRec& c = ModComm::CommState;
-    return std::max({kQuietFloorMs, 2 * qint64(c.LatencyMs) + 2, qint64(c.RepeatGapMs) * 2, g_lagMs + g_lagMs / 2});
+    return std::max({kQuietFloorMs, 2 * qint64(c.LatencyMs) + 2, qint64(c.RepeatGapMs) * 2});
 }
 
 void waitUntil(qint64 tick) {
@@ -188,7 +188,7 @@ struct Reading {
     bool taken = false;
     QList<qint64> seen;
 };
-Reading readDeposit(ModComm::TurnRun& run, int address, const Intent& i, qint64 sentAt) {
+Reading readDeposit(ModComm::TurnRun& run, int address, const Intent& i) {
     Reading r;
     const qint64 want = expectedOf(i);
     for (int k = 0; k < kReads; ++k) {
@@ -198,9 +198,6 @@ Reading readDeposit(ModComm::TurnRun& run, int address, const Intent& i, qint64 
         r.seen << *now;
         if (*now == want) {
             r.taken = true;
-            // Shown late: later reads of this line wait as long.
-            if (r.seen.size() > 1 && sentAt > 0)
-                g_lagMs = std::min<qint64>(std::max(g_lagMs, platform::TickMs() - sentAt), 10000);
             break;
         }
         if (*now != i.before && r.seen.size() > 1 && r.seen[r.seen.size() - 2] == *now) break;
@@ -262,7 +259,7 @@ Settled SettleDepositIntent(ModComm::TurnRun& run, int address) {
     // Read long after any lag the line has shown since its frame went.
     const qint64 sentAt = g_sentTick.value(address, 0);
     if (sentAt > 0) waitUntil(sentAt + quietMs());
-    const Reading reading = readDeposit(run, address, *intent, sentAt);
+    const Reading reading = readDeposit(run, address, *intent);
     if (reading.taken) {
         LinkTrace::Note(QStringLiteral("分机%1的押金改变%2此前已被交换机接受").arg(address).arg(yuan(intent->fen)));
         bookTaken({Booking{address, *intent}});
@@ -360,7 +357,7 @@ bool FlushDepositChanges(ModComm::TurnRun& run, const std::function<void(int)>& 
     QList<Booking> taken;
     bool all = true;
     for (const Sent& s : sent) {
-        switch (outcomeOf(s.address, s.intent, readDeposit(run, s.address, s.intent, s.at), s.refused)) {
+        switch (outcomeOf(s.address, s.intent, readDeposit(run, s.address, s.intent), s.refused)) {
         case Outcome::Taken: taken << Booking{s.address, s.intent}; break;
         case Outcome::NotTaken:
             // Left as its intent: read again, and only then sent again, at
