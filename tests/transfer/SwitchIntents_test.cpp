@@ -9,6 +9,7 @@
 #include "admin/OpenSite.h"
 #include "core/ChargeLog.h"
 #include "core/ModUpgrade.h"
+#include "core/StationFiles.h"
 #include "core/WriteAhead.h"
 #include "link/CommState.h"
 #include "link/TraceList.h"
@@ -18,6 +19,7 @@
 #include "transfer/ModToolbar.h"
 #include "transfer/UserDownload.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <atomic>
 
@@ -329,8 +331,9 @@ TEST_F(SwitchIntents, AStationFilePutBackKeepsWhatTheSwitchTookAndWhatItDidNot) 
     hold(9, 0);
     change(7, "10.00");
     change(9, "2.00");
-    const QString copy = dir->file("copy.mdb");
+    const QString copy = dir->file("copy.mdb"), byHand = dir->file("by-hand.mdb");
     dbSwitch.backupTo(copy);
+    dbSwitch.backupTo(byHand);
     sw.addRule("A50709", sim::Reply::Status03, 1);
     down("ExtDeposit");
     ASSERT_EQ(atSwitch(7), 1000);
@@ -344,6 +347,18 @@ TEST_F(SwitchIntents, AStationFilePutBackKeepsWhatTheSwitchTookAndWhatItDidNot) 
     EXPECT_EQ(put.scalar("select count(*) from ExtDeposit where Address=9 and bSet<>0 and ChangeValue<>0").toInt(), 1);
     EXPECT_EQ(put.scalar("select count(*) from extdeposithistory where ExtAddr=9").toInt(), 0);
     EXPECT_TRUE(ModSwitch::PendingWriteAhead(put, kDeposit).isEmpty());
+
+    // The same copy put back by hand over the station file: the opening
+    // brings it up to the journal.
+    ModSwitch::OpenAllDB(false);
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    ASSERT_TRUE(QFile::copy(byHand, dir->file("switch.mdb")));
+    openDatabases();
+    ModSwitch::PrepareChargeLog();
+    EXPECT_EQ(booked(7), 1000);
+    EXPECT_FALSE(pendingChange(7));
+    EXPECT_TRUE(pendingChange(9));
+    EXPECT_EQ(booked(9), 0);
 }
 
 // The switch answers every order 20 ms late and once more 500-1000 ms after:
