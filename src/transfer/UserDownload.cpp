@@ -53,24 +53,25 @@ QString accountText(const QString& code) {
     return ok && t.size() <= 4 ? t.rightJustified(4, QLatin1Char('0')) : t;
 }
 
-// The rows of a run whose answers stand, or which the switch is found to hold
-// as sent when they do not (see ModComm::TurnRun), get their pending mark
-// cleared (unless their grade changed meanwhile: a call charged during the
-// wait) and are shown sent; the others stay pending and are named in the
-// trace. True when every row sent is done.
+// The rows of a run the switch is found to hold as sent get their pending
+// mark cleared (unless their grade changed meanwhile: a call charged during
+// the wait) and are shown sent; the others stay pending and are named in the
+// trace. True when every row sent is done. These rows decide access (an
+// account's password and grades, an extension's restrictions, a deposit
+// user's grade), so they are read back after every run, its answers paired
+// or not: an answer names no row, and a copy of one taken for the next row's
+// on a line that had never repeated looks like a clean run.
 struct Taken {
     qint64 address;
     QVariant grade;
     bool account;
     int order;       // its place among the run's orders
-    bool answered;   // acknowledged (the last row sent may not be)
 };
 
 bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken) {
-    const bool sure = run.settle();
+    run.settle();
     QVector<bool> held(taken.size(), false);
-    for (int k = 0; k < taken.size(); ++k) held[k] = sure && taken[k].answered;
-    if (!sure && !taken.isEmpty()) {
+    if (!taken.isEmpty()) {
         const QVector<bool> back = transfer::HeldAsSent(run.orders());
         for (int k = 0; k < taken.size(); ++k) held[k] = taken[k].order < back.size() && back[taken[k].order];
     }
@@ -92,7 +93,7 @@ bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken) {
             if (g_view) g_view->ExtensionSent(taken[k].address);
         }
     }
-    if (!sure && !named.isEmpty())
+    if (!named.isEmpty())
         LinkTrace::Note(QStringLiteral("交换机中没有所发的%1, 仍待下载").arg(named.join(QStringLiteral("、"))));
     return all;
 }
@@ -117,7 +118,7 @@ bool sendRows(ModComm::TurnRun& run, QVector<Taken>& taken, Recordset& rs, bool 
         const int before = run.rows();
         const bool ok = run.send(frame) == ModComm::Acknowledged;
         // A row that went is judged, answered or not: the switch may hold it.
-        if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), account, before, ok});
+        if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), account, before});
         if (!ok) return false;
         rs.moveNext();
     }
