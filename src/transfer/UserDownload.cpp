@@ -60,19 +60,28 @@ QString accountText(const QString& code) {
 // account's password and grades, an extension's restrictions, a deposit
 // user's grade), so they are read back after every run, its answers paired
 // or not: an answer names no row, and a copy of one taken for the next row's
-// on a line that had never repeated looks like a clean run.
+// on a line that had never repeated looks like a clean run. Where the
+// answers pair, a row not acknowledged had its own answer (a refusal) and
+// stays pending unread.
 struct Taken {
     qint64 address;
     QVariant grade;
     bool account;
     int order;       // its place among the run's orders
+    bool answered;   // acknowledged (the last row sent may not be)
 };
 
 bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken) {
-    run.settle();
+    const bool sure = run.settle();
+    QStringList read = run.orders();
+    bool claimed = false;
+    for (const Taken& t : taken) {
+        claimed = claimed || t.answered;
+        if (sure && !t.answered && t.order < read.size()) read[t.order].clear();
+    }
     QVector<bool> held(taken.size(), false);
-    if (!taken.isEmpty()) {
-        const QVector<bool> back = transfer::HeldAsSent(run.orders());
+    if (!taken.isEmpty() && (claimed || !sure)) {
+        const QVector<bool> back = transfer::HeldAsSent(read);
         for (int k = 0; k < taken.size(); ++k) held[k] = taken[k].order < back.size() && back[taken[k].order];
     }
     bool all = true;
@@ -118,7 +127,7 @@ bool sendRows(ModComm::TurnRun& run, QVector<Taken>& taken, Recordset& rs, bool 
         const int before = run.rows();
         const bool ok = run.send(frame) == ModComm::Acknowledged;
         // A row that went is judged, answered or not: the switch may hold it.
-        if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), account, before});
+        if (run.rows() > before) taken.append({address, rs.value(QStringLiteral("depositgrade")), account, before, ok});
         if (!ok) return false;
         rs.moveNext();
     }
