@@ -415,20 +415,6 @@ SystemParams ReadSystemParams() {
 }
 
 namespace {
-// How many bytes from byte 2 on name an addressed row.
-int addressBytes(const QString& code) {
-    return code == QLatin1String("940A") || code == QLatin1String("9008") || code == QLatin1String("8C08") ? 2 : 1;
-}
-}  // namespace
-
-bool AnswersAsk(const QByteArray& answer, const QString& ask) {
-    if (answer.size() < 2) return false;
-    const int n = addressBytes(ModComm::ByteToHex(quint8(answer[0])) + ModComm::ByteToHex(quint8(answer[1])));
-    const QByteArray asked = ModComm::HexToBytes(ask);
-    return answer.size() >= 2 + n && asked.size() >= 2 + n && answer.mid(2, n) == asked.right(n);
-}
-
-namespace {
 
 // The switch's answer (code first, sum last) holds the row sent (without
 // sum), every bit of it: the decoding 上传 does drops bits the frame carries
@@ -448,6 +434,10 @@ QString askOf(const QString& code, const QString& order) {
     return {};
 }
 
+// How many bytes from byte 2 on name an addressed row.
+int addressBytes(const QString& code) {
+    return code == QLatin1String("940A") || code == QLatin1String("9008") || code == QLatin1String("8C08") ? 2 : 1;
+}
 
 // A streamed table's rows as the switch gives them; none when it stops answering.
 std::optional<QVector<QByteArray>> readStream(const QString& open, const QString& code) {
@@ -464,6 +454,13 @@ std::optional<QVector<QByteArray>> readStream(const QString& open, const QString
 }
 
 }  // namespace
+
+bool AnswersAsk(const QByteArray& answer, const QString& ask) {
+    if (answer.size() < 2) return false;
+    const int n = addressBytes(ModComm::ByteToHex(quint8(answer[0])) + ModComm::ByteToHex(quint8(answer[1])));
+    const QByteArray asked = ModComm::HexToBytes(ask);
+    return answer.size() >= 2 + n && asked.size() >= 2 + n && answer.mid(2, n) == asked.right(n);
+}
 
 QVector<bool> HeldAsSent(const QStringList& orders) {
     QVector<bool> held(orders.size(), false);
