@@ -231,12 +231,13 @@ bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt, QString* why) {
             frmProgress::unload();
             return false;
         }
-        if (p.request && !transfer::AnswersAsk(answer, ask)) {
+        // A streamed row comes once (a head the switch holds twice is told below).
+        if (p.request ? !transfer::AnswersAsk(answer, ask) : !heads && answers.contains(answer)) {
             if (why) *why = otherRowAnswer(answer, i + 1, answers);
             frmProgress::unload();
             return false;
         }
-        if (p.request) answers.insert(answer);
+        answers.insert(answer);
         // An extension head whose length the switch does not hold takes the flexible head's.
         if (heads && answer.size() > 7) {
             const ModComm::FrameReader head(answer);

@@ -790,4 +790,16 @@ TEST_F(Upload, AnswersTwiceOrBehindAreToldAndNoShadowTableChanges) {
         EXPECT_EQ(shadow(), before);
         EXPECT_FALSE(frmVerify::exists());
     }
+
+    // A streamed row that comes twice.
+    sw.clearRules();
+    settle(300);
+    dbSwitch.execute("insert into PabxFeeRate values('12', 1, 3, 60, 300, 6, 50, 0, 0, 0, 1)");
+    down("PabxFeeRate");
+    sw.setRow(sim::tables::PabxFeeRate, 1, *sw.row(sim::tables::PabxFeeRate, 0));
+    ASSERT_TRUE(ModSwitch::CreatePTable("PabxFeeRate"));
+    showView("PabxFeeRate");
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传失败!" + told.arg(2));
+    EXPECT_EQ(rows("pPabxFeeRate"), 0);
 }
