@@ -102,6 +102,8 @@ set(slow_transfer
   Upload.DownloadedTablesVerifyWithoutDifference
   Upload.RequestsOfPerRowTables
   Upload.StreamsEndEarlyAndTimeOutsLeaveTheShadowTable
+  UserDownload.AClearPasswordTheSwitchDidNotTakeStaysPending
+  UserDownload.AReadBackMeetingAnswersBehindItsAsksReadsEveryRow
   UserRelease.*
   UserReleaseKill.*
 )

@@ -6,7 +6,6 @@
 #include "link/FrameReader.h"
 #include "link/ModComm.h"
 #include "params/DialDigits.h"
-#include "transfer/UpRecords.h"
 
 #include <QStringList>
 #include <cmath>
@@ -417,38 +416,12 @@ SystemParams ReadSystemParams() {
 
 namespace {
 
-// The table key 上传 reads a row frame of `code` under ("" for none), the
-// frame given for the route's page.
-QString upTableOf(const QString& code, const QByteArray& frame, const QString& streamTable) {
-    if (code == QLatin1String("940A")) return QStringLiteral("ExtraHead");
-    if (code == QLatin1String("A70A")) return QStringLiteral("Shrink");
-    if (code == QLatin1String("9008"))
-        return frame.size() > 2 && quint8(frame[2]) == 0 ? QStringLiteral("Router1") : QStringLiteral("Router2");
-    if (code == QLatin1String("8916")) return QStringLiteral("Relay");
-    if (code == QLatin1String("8B16")) return QStringLiteral("Extension");
-    if (code == QLatin1String("8C08")) return QStringLiteral("Account");
-    if (code == QLatin1String("860B")) return streamTable;
-    if (code.startsWith(QLatin1String("8F"))) return QStringLiteral("PabxFeeRate");
-    if (code.startsWith(QLatin1String("A9"))) return QStringLiteral("PabxTimes");
-    return {};
-}
-
-// The switch's answer (code first, sum last) holds the row sent (without sum).
-bool sameRow(const QByteArray& answer, const QByteArray& sent, const QString& table) {
-    if (answer.size() == sent.size() + 1 && answer.startsWith(sent)) return true;
-    if (table.isEmpty() || answer.size() != sent.size() + 1) return false;
-    try {
-        QByteArray withSum = sent;
-        withSum.append(char(ModComm::FrameReader::Sum(sent)));
-        const std::optional<UpRecord> held = MakeUpRecordSQL(answer, table);
-        const std::optional<UpRecord> meant = MakeUpRecordSQL(withSum, table);
-        if (!held || !meant || held->values.size() != meant->values.size()) return false;
-        for (int k = 0; k < held->values.size(); ++k)
-            if (held->values[k].v != meant->values[k].v) return false;
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+// The switch's answer (code first, sum last) holds the row sent (without
+// sum), every bit of it: the decoding 上传 does drops bits the frame carries
+// (an account's password-kept bit, an extension's jump bits, a head's length
+// bit), and a row that differs in one of them is not the row sent.
+bool sameRow(const QByteArray& answer, const QByteArray& sent) {
+    return answer.size() == sent.size() + 1 && answer.startsWith(sent);
 }
 
 // How an addressed row is asked for, from the address its frame carries.
@@ -482,9 +455,16 @@ std::optional<QVector<QByteArray>> readStream(const QString& open, const QString
 
 }  // namespace
 
+bool AnswersAsk(const QByteArray& answer, const QString& ask) {
+    if (answer.size() < 2) return false;
+    const int n = addressBytes(ModComm::ByteToHex(quint8(answer[0])) + ModComm::ByteToHex(quint8(answer[1])));
+    const QByteArray asked = ModComm::HexToBytes(ask);
+    return answer.size() >= 2 + n && asked.size() >= 2 + n && answer.mid(2, n) == asked.right(n);
+}
+
 QVector<bool> HeldAsSent(const QStringList& orders) {
     QVector<bool> held(orders.size(), false);
-    QString streamTable, open;   // the streamed table of the 860B rows, and its read
+    QString open;   // the read of the streamed table of the 860B rows
     // The rows of each streamed kind, as their places among the orders.
     QHash<QString, QVector<int>> streamed;
     int unanswered = 0;
@@ -494,13 +474,8 @@ QVector<bool> HeldAsSent(const QStringList& orders) {
         if (code == QLatin1String("8103")) {
             held[i] = true;
             const QString kind = order.mid(4, 2).toUpper();
-            if (kind == QLatin1String("09")) {
-                streamTable = QStringLiteral("LanHead");
-                open = FrameCode::kReadLanHead;
-            } else if (kind == QLatin1String("01")) {
-                streamTable = QStringLiteral("CityHead");
-                open = FrameCode::kReadCityHead;
-            }
+            if (kind == QLatin1String("09")) open = FrameCode::kReadLanHead;
+            else if (kind == QLatin1String("01")) open = FrameCode::kReadCityHead;
             continue;
         }
         if (code == QLatin1String("860B") || code.startsWith(QLatin1String("8F")) || code.startsWith(QLatin1String("A9")) ||
@@ -509,20 +484,36 @@ QVector<bool> HeldAsSent(const QStringList& orders) {
             continue;
         }
         const QString ask = askOf(code, order);
-        // Two rows unanswered in turn: the switch is not answering now.
+        // Two rows in turn whose asks heard nothing: the switch is not answering now.
         if (ask.isEmpty() || unanswered >= 2) continue;
         const QByteArray sent = ModComm::HexToBytes(order);
-        const int n = addressBytes(code);
-        // An answer for another address (one of an ask before, late) is no answer to this one.
-        bool answered = false;
-        for (int attempt = 0; attempt < 2 && !answered; ++attempt) {
+        // An answer for another address (one of an ask before, late, or a
+        // copy) is no answer to this one, but the switch is answering: this
+        // row's answer is listened for behind it without asking again (an ask
+        // more would keep the answers as far behind), asked again only when
+        // nothing more comes, and the rows after it are read all the same.
+        bool answered = false, heard = false;
+        QString asking = ask;
+        for (int asks = 0, others = 0; !answered && others < 8;) {
+            if (!asking.isEmpty() && ++asks > 2) break;
             QByteArray answer;
-            if (ModComm::GetOrder(answer, code, false, ask, 5) != ModComm::GotAnswer) break;
-            if (answer.size() < 2 + n || answer.mid(2, n) != sent.mid(2, n)) continue;
-            answered = true;
-            held[i] = sameRow(answer, sent, upTableOf(code, sent, streamTable));
+            if (ModComm::GetOrder(answer, code, false, asking, 5) != ModComm::GotAnswer) {
+                if (asking.isEmpty()) {
+                    asking = ask;
+                    continue;
+                }
+                break;
+            }
+            heard = true;
+            if (AnswersAsk(answer, ask)) {
+                answered = true;
+                held[i] = sameRow(answer, sent);
+            } else {
+                ++others;
+                asking.clear();
+            }
         }
-        unanswered = answered ? 0 : unanswered + 1;
+        unanswered = heard ? 0 : unanswered + 1;
     }
     for (auto it = streamed.cbegin(); it != streamed.cend(); ++it) {
         const QString& code = it.key();
@@ -540,13 +531,12 @@ QVector<bool> HeldAsSent(const QStringList& orders) {
         for (int k = 0; k < it->size(); ++k) {
             const int i = (*it)[k];
             const QByteArray sent = ModComm::HexToBytes(orders[i]);
-            const QString table = upTableOf(code, sent, streamTable);
             if (byPlace) {
-                held[i] = k < rows->size() && sameRow((*rows)[k], sent, table);
+                held[i] = k < rows->size() && sameRow((*rows)[k], sent);
                 continue;
             }
             for (int j = 0; j < rows->size() && !held[i]; ++j) {
-                if (used[j] || !sameRow((*rows)[j], sent, table)) continue;
+                if (used[j] || !sameRow((*rows)[j], sent)) continue;
                 used[j] = true;
                 held[i] = true;
             }

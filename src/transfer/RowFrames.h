@@ -112,7 +112,13 @@ SystemParams ReadSystemParams();
 // at its place among the rows sent). The frames that open and close a table
 // carry no row and count as held. A row the switch cannot be asked for (a
 // deposit change), or whose answer does not come, is not held. A row held is
-// the same frame, or one 上传 reads into the same values.
+// the same frame, every bit. Answers naming another row do not stop the
+// reading; two rows in turn whose asks hear nothing do.
 QVector<bool> HeldAsSent(const QStringList& orders);
+
+// Whether `answer`, an addressed row frame of the switch (code first), names
+// the row `ask` asked for (hex without the sum): an answer to an earlier ask,
+// late or a copy, names another.
+bool AnswersAsk(const QByteArray& answer, const QString& ask);
 
 }  // namespace transfer

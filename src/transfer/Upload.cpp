@@ -20,6 +20,7 @@
 #include "params/TableViews.h"
 #include "platform/FlexGrid.h"
 #include "platform/Prompts.h"
+#include "transfer/RowFrames.h"
 #include "transfer/frmVerify.h"
 
 #include <QSet>
@@ -198,7 +199,19 @@ QString UpDisplayName(const QString& t) {
     return {};
 }
 
-bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt) {
+namespace {
+
+// What a read that met an answer naming another row than the one asked tells
+// the operator: the switch answered twice, or its answers came one behind,
+// and a row taken from them could be another row's.
+QString otherRowAnswer(const QByteArray& answer, int row, const QSet<QByteArray>& before) {
+    return before.contains(answer) ? QStringLiteral("集团电话的回答重复: 询问第%1行收到的是前面一行的回答").arg(row)
+                                   : QStringLiteral("集团电话的回答错位: 询问第%1行收到的是另一行的回答").arg(row);
+}
+
+}  // namespace
+
+bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt, QString* why) {
     list = QVector<UpRecord>(1025);
     const QString t = CurTable;
     const Plan p = planOf(t);
@@ -206,9 +219,11 @@ bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt) {
     frmProgress::instance().LoadProgress(prompt, false, p.rows, 0, false);
     if (!p.open.isEmpty()) send(p.open);
     int n = 0;
+    QSet<QByteArray> answers;   // of the rows asked so far
     for (int i = 0; i < p.rows && i < list.size(); ++i) {
         frmProgress::instance().setpValue(i + 1, prompt + QString::number(i + 1));
-        if (p.request) send(p.request(i));
+        const QString ask = p.request ? p.request(i) : QString();
+        if (p.request) send(ask);
         QByteArray answer;
         const ModComm::AskResult r = ModComm::GetOrder(answer, p.code, p.flag, QString(), 5);
         if (r == ModComm::NothingMore && p.flag) break;
@@ -216,6 +231,13 @@ bool UpLoadTable(QVector<UpRecord>& list, const QString& prompt) {
             frmProgress::unload();
             return false;
         }
+        // A streamed row comes once (a head the switch holds twice is told below).
+        if (p.request ? !transfer::AnswersAsk(answer, ask) : !heads && answers.contains(answer)) {
+            if (why) *why = otherRowAnswer(answer, i + 1, answers);
+            frmProgress::unload();
+            return false;
+        }
+        answers.insert(answer);
         // An extension head whose length the switch does not hold takes the flexible head's.
         if (heads && answer.size() > 7) {
             const ModComm::FrameReader head(answer);
@@ -359,8 +381,9 @@ void UpLoadOrVerifyTable(bool verify) {
     try {
         for (;;) {
             QVector<UpRecord> list;
-            if (!UpLoadTable(list, title)) {
-                core::StatusText(2, title + QStringLiteral("失败!"));
+            QString why;
+            if (!UpLoadTable(list, title, &why)) {
+                core::StatusText(2, title + QStringLiteral("失败!") + why);
                 return;
             }
             if (verify) {
@@ -597,6 +620,7 @@ bool askSelectedRows(Recordset& rs, const QString& t, const QString& progress, c
     frmProgress::instance().LoadProgress(progress, false, count, 0, false);
     ModGeneral::Delay(200);
     rs.moveFirst();
+    QSet<QByteArray> answers;
     for (int i = 0; i < count && !rs.eof(); ++i, rs.moveNext()) {
         frmProgress::instance().setpValue(-1, QString());
         const RowAsk ask = rowAsk(t, rs);
@@ -609,6 +633,12 @@ bool askSelectedRows(Recordset& rs, const QString& t, const QString& progress, c
             return false;
         }
         if (r == ModComm::NothingMore) break;
+        if (!transfer::AnswersAsk(answer, ask.request)) {
+            frmProgress::unload();
+            core::StatusText(2, failed + QStringLiteral(": ") + otherRowAnswer(answer, i + 1, answers));
+            return false;
+        }
+        answers.insert(answer);
         answered(answer);
     }
     return true;

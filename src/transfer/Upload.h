@@ -20,10 +20,12 @@ QString UpDisplayName(const QString& table);
 // Reads the table of CurTable from the switch into its shadow table. `list`
 // receives the decoded rows (index = row read). True when every row came (or
 // the switch ended its stream early); false after a missing answer or a row
-// that cannot be decoded, with the shadow table as it was. A database error
-// while the shadow table is made or filled throws platform::DbError, the
-// shadow table again as it was and the progress window closed.
-bool UpLoadTable(QVector<transfer::UpRecord>& list, const QString& prompt);
+// that cannot be decoded, with the shadow table as it was; also after an
+// answer that names another row than the one asked (answers repeated or one
+// behind), `why` then saying so. A database error while the shadow table is
+// made or filled throws platform::DbError, the shadow table again as it was
+// and the progress window closed.
+bool UpLoadTable(QVector<transfer::UpRecord>& list, const QString& prompt, QString* why = nullptr);
 
 // The toolbar's upload (verify false) or verify (true) of the view shown,
 // between "960300" and "960301"; for verify the whole grid is compared.

@@ -53,11 +53,16 @@ QString accountText(const QString& code) {
     return ok && t.size() <= 4 ? t.rightJustified(4, QLatin1Char('0')) : t;
 }
 
-// The rows of a run whose answers stand, or which the switch is found to hold
-// as sent when they do not (see ModComm::TurnRun), get their pending mark
-// cleared (unless their grade changed meanwhile: a call charged during the
-// wait) and are shown sent; the others stay pending and are named in the
-// trace. True when every row sent is done.
+// The rows of a run the switch is found to hold as sent get their pending
+// mark cleared (unless their grade changed meanwhile: a call charged during
+// the wait) and are shown sent; the others stay pending and are named in the
+// trace. True when every row sent is done. These rows decide access (an
+// account's password and grades, an extension's restrictions, a deposit
+// user's grade), so they are read back after every run, its answers paired
+// or not: an answer names no row, and a copy of one taken for the next row's
+// on a line that had never repeated looks like a clean run. Where the
+// answers pair, a row not acknowledged had its own answer (a refusal) and
+// stays pending unread.
 struct Taken {
     qint64 address;
     QVariant grade;
@@ -68,10 +73,15 @@ struct Taken {
 
 bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken) {
     const bool sure = run.settle();
+    QStringList read = run.orders();
+    bool claimed = false;
+    for (const Taken& t : taken) {
+        claimed = claimed || t.answered;
+        if (sure && !t.answered && t.order < read.size()) read[t.order].clear();
+    }
     QVector<bool> held(taken.size(), false);
-    for (int k = 0; k < taken.size(); ++k) held[k] = sure && taken[k].answered;
-    if (!sure && !taken.isEmpty()) {
-        const QVector<bool> back = transfer::HeldAsSent(run.orders());
+    if (!taken.isEmpty() && (claimed || !sure)) {
+        const QVector<bool> back = transfer::HeldAsSent(read);
         for (int k = 0; k < taken.size(); ++k) held[k] = taken[k].order < back.size() && back[taken[k].order];
     }
     bool all = true;
@@ -92,7 +102,7 @@ bool judge(ModComm::TurnRun& run, const QVector<Taken>& taken) {
             if (g_view) g_view->ExtensionSent(taken[k].address);
         }
     }
-    if (!sure && !named.isEmpty())
+    if (!named.isEmpty())
         LinkTrace::Note(QStringLiteral("交换机中没有所发的%1, 仍待下载").arg(named.join(QStringLiteral("、"))));
     return all;
 }

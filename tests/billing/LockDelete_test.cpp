@@ -42,6 +42,7 @@ TEST_F(AfterPaymentAtTheSwitch, LockThenDeleteFreesEverythingTheUserHeld) {
     EXPECT_EQ(count("select count(*) from user where userid=7"), 1);
 
     // Delete: a period ending before today deletes nothing and sends nothing.
+    sent();   // the lock's read-back heard out, its last acknowledgement too
     sw.clearReceived();
     EXPECT_FALSE(billing::AfterPayment(7, "庚", billing::kDeleteUser, today().addDays(-1)));
     EXPECT_TRUE(sent().isEmpty());
@@ -52,6 +53,7 @@ TEST_F(AfterPaymentAtTheSwitch, LockThenDeleteFreesEverythingTheUserHeld) {
     EXPECT_EQ(count("select userid from extension where address=5"), 0);
 
     // The default user: nothing sent, nothing deleted.
+    sent();
     sw.clearReceived();
     EXPECT_FALSE(billing::AfterPayment(0, "默认用户", billing::kDeleteUser, today()));
     EXPECT_FALSE(billing::AfterPayment(0, "默认用户", billing::kLockUser, today()));

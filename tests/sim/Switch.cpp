@@ -458,9 +458,10 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
             return;
         }
     }
+    const bool twice = lastReply_ == Reply::Doubled || lastReply_ == Reply::Echoed;
     if (isAck && lastReply_ != Reply::Silent && lastReply_ != Reply::LostAck && lastReply_ != Reply::Short)
-        acksWritten_ += lastReply_ == Reply::Doubled ? 2 : 1;
-    if (isAck && lastReply_ == Reply::Doubled) ++repeatsWritten_;
+        acksWritten_ += twice ? 2 : 1;
+    if (isAck && twice) ++repeatsWritten_;
     switch (lastReply_) {
     case Reply::Normal: emitLocked(answerBody); break;
     case Reply::Silent: break;
@@ -472,6 +473,10 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
         break;
     }
     case Reply::Late: dueLocked(Clock::now() + std::chrono::milliseconds(lateMs_), answerBody); break;
+    case Reply::Echoed:
+        emitLocked(answerBody);
+        dueLocked(Clock::now() + std::chrono::milliseconds(lateMs_), answerBody);
+        break;
     case Reply::LateRefusal:
         if (isAck) dueLocked(Clock::now() + std::chrono::milliseconds(lateMs_), kStatus03);
         break;
@@ -491,7 +496,7 @@ bool Switch::ackLocked(const Frame& f) {
     replyLocked(f, kAck);
     // A garbled or lost acknowledgement still means the switch took the order.
     return lastReply_ == Reply::Normal || lastReply_ == Reply::BadSum || lastReply_ == Reply::LostAck ||
-           lastReply_ == Reply::Doubled || lastReply_ == Reply::Late;
+           lastReply_ == Reply::Doubled || lastReply_ == Reply::Late || lastReply_ == Reply::Echoed;
 }
 
 // ---- what the station sends ----------------------------------------------------

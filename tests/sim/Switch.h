@@ -69,6 +69,7 @@ enum class Reply {
     Late,       // the normal reply, written setLateReplyMs() after the frame came
     LateRefusal,// an order is not taken: "820303", written setLateReplyMs() after the frame
                 // came (with setAckTiming, its copy as drawn after that)
+    Echoed,     // the normal reply at once, and a copy of it setLateReplyMs() after
 };
 
 // A switch table as the simulator stores it: rows keyed by address (or by

@@ -750,3 +750,56 @@ TEST_F(Upload, DepositsAndTrunkRowsIntoTheGrid) {
     ASSERT_GE(ModSwitch::GetColIndex("开关", *console->fgDisp), 0);
     EXPECT_EQ(cell(2, "开关"), "ON");
 }
+
+// The switch answers one ask of a per-row table twice, so the answers after
+// it come one behind their asks: 上传 and 校验, of the whole table or of the
+// selected rows, say what they met and leave every shadow table as it was.
+TEST_F(Upload, AnswersTwiceOrBehindAreToldAndNoShadowTableChanges) {
+    ASSERT_TRUE(ModSwitch::CreatePTable("Account"));
+    dbSwitch.execute("insert into pAccount select * from Account where address=2050");
+    auto shadow = [&] { return dbSwitch.scalar("select group_concat(address||account) from pAccount").toString(); };
+    const QString before = shadow();
+    const QString told = QStringLiteral("集团电话的回答重复: 询问第%1行收到的是前面一行的回答");
+    struct Case {
+        const char* name;
+        std::function<void()> run;
+        QString status;
+    };
+    const Case cases[] = {
+        {"上传", [&] { showView("Account"); ModToolbar::ToolbarUpLoadOrVerify(false); }, "上传帐号失败!" + told.arg(4)},
+        {"校验", [&] { verify("Account"); }, "校验帐号失败!" + told.arg(4)},
+        {"校验 of rows", [&] {
+             showView("Account");
+             GridSelFirst = 1;
+             GridSelLast = 5;
+             ModToolbar::mnuVerify_Click(3);
+         }, "校验失败: " + told.arg(4)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sw.clearRules();
+        settle(300);   // what the case before left on the line is heard out
+        // The third ask answered at once and again 100 ms after, the asks
+        // after it 100 ms late: the fourth hears the third's copy first.
+        sw.setLateReplyMs(100);
+        sw.addRule("880408", sim::Reply::Echoed, 1, 2);
+        sw.addRule("880408", sim::Reply::Late, -1);
+        console->sbrInfo->setPanelText(2, QString());
+        c.run();
+        EXPECT_EQ(status(), c.status);
+        EXPECT_EQ(shadow(), before);
+        EXPECT_FALSE(frmVerify::exists());
+    }
+
+    // A streamed row that comes twice.
+    sw.clearRules();
+    settle(300);
+    dbSwitch.execute("insert into PabxFeeRate values('12', 1, 3, 60, 300, 6, 50, 0, 0, 0, 1)");
+    down("PabxFeeRate");
+    sw.setRow(sim::tables::PabxFeeRate, 1, *sw.row(sim::tables::PabxFeeRate, 0));
+    ASSERT_TRUE(ModSwitch::CreatePTable("PabxFeeRate"));
+    showView("PabxFeeRate");
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传失败!" + told.arg(2));
+    EXPECT_EQ(rows("pPabxFeeRate"), 0);
+}

@@ -52,7 +52,8 @@ public:
 
 TEST_F(UserDownload, AccountsThenTheirEndThenExtensions) {
     EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
-    EXPECT_EQ(codes(), (QStringList{"8C08", "8C08", "810300", "8B16"}));
+    // Then every row is read back, each answer acknowledged.
+    EXPECT_EQ(codes(), (QStringList{"8C08", "8C08", "810300", "8B16", "8804", "8203", "8804", "8203", "8804", "8203"}));
     auto a = switchAccount(2050);
     ASSERT_TRUE(a);
     EXPECT_EQ(a->code, "0123");
@@ -80,13 +81,13 @@ TEST_F(UserDownload, AccountsThenTheirEndThenExtensions) {
     dbSwitch.execute("update extension set userid=8 where address<>5");   // user 0 keeps one account only
     dbSwitch.execute("update account set userid=8 where userid=0 and address<>2052");
     EXPECT_TRUE(ModToolbar::DownUserPara(0, 0, 0, -1, 0));
-    EXPECT_EQ(codes(), (QStringList{"8C08", "810300"}));
+    EXPECT_EQ(codes(), (QStringList{"8C08", "810300", "8804", "8203"}));
 }
 
 TEST_F(UserDownload, ARefusedAccountStopsTheUser) {
     sw.addRule("8C08", sim::Reply::Status03, 2, 1);   // both attempts of the second account
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
-    EXPECT_EQ(codes(), (QStringList{"8C08", "8C08", "8C08"}));
+    EXPECT_EQ(codes(), (QStringList{"8C08", "8C08", "8C08", "8804", "8203"}));   // the refused one is not read
     EXPECT_EQ(pending("select bset from account where address=2050"), 0);
     EXPECT_NE(pending("select bset from account where address=2051"), 0);
     EXPECT_NE(pending("select bset from extension where address=5"), 0);
@@ -167,4 +168,82 @@ TEST_F(UserDownload, ALockIsNeverDoneOnAnotherRowsAnswer) {
     EXPECT_NE(pending("select bset from extension where address=5"), 0);
     sw.setAckTiming(-1, -1, 0, 0, 0);
     settle(300);
+}
+
+// An account whose clear-password row goes unanswered twice, the switch
+// keeping its password: the read-back sees the password-kept bit the switch
+// holds, so the clear stays pending and goes again.
+TEST_F(UserDownload, AClearPasswordTheSwitchDidNotTakeStaysPending) {
+    sw.setRow(sim::tables::Account, 2050, QByteArray::fromHex("8C0808020123" "8205"));
+    sw.addRule("8C080802", sim::Reply::Silent, 2);
+    EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
+    EXPECT_TRUE(switchAccount(2050)->keepPassword);
+    EXPECT_EQ(pending("select clearpassword from account where address=2050"), 1);
+    EXPECT_NE(pending("select bset from account where address=2050"), 0);
+
+    // Sent again on a line that answers: the switch clears it, and so does the station.
+    EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
+    EXPECT_FALSE(switchAccount(2050)->keepPassword);
+    EXPECT_EQ(pending("select clearpassword+bset from account where address=2050"), 0);
+}
+
+// On a line that has never repeated, the switch sends one answer twice, the
+// copy coming while the next row waits, and that row's frame is lost: the
+// copy looks like its acknowledgement on a clean line, yet the row decides
+// access (an account, an extension's restrictions, a deposit user's grade),
+// so the switch is read: the lost row stays pending and nothing says done.
+TEST_F(UserDownload, ACopyTakenForALostRowsAnswerLeavesThatRowPending) {
+    auto copyThenLost = [&](const char* copied, const char* lost) {
+        ModComm::ResetLink();
+        g_NoAnswerCount = 0;
+        sw.clearRules();
+        sw.setLateReplyMs(30);
+        sw.addRule(copied, sim::Reply::Echoed);
+        sw.addRule(lost, sim::Reply::Silent);
+    };
+    copyThenLost("8C080802", "8C080803");
+    EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
+    EXPECT_FALSE(switchAccount(2051));
+    EXPECT_NE(pending("select bset from account where address=2051"), 0);
+    EXPECT_EQ(pending("select bset from account where address=2050"), 0);
+    settle(100);
+
+    // An extension table download.
+    dbSwitch.execute("update extension set bset=1 where address<6");
+    copyThenLost("8B1602", "8B1603");
+    CurTable = "Extension";
+    choose(1);
+    ModToolbar::DownTable(6);
+    EXPECT_EQ(status(), "下载失败");
+    EXPECT_FALSE(switchExtension(3));
+    EXPECT_NE(pending("select bset from extension where address=3"), 0);
+    settle(100);
+
+    // A deposit user's grade, sent as the deposit check finds it changed.
+    dbSwitch.execute("update user set balancemode=0, remain=? where userid=7", {platform::Currency::fromYuan(5)});
+    ModSwitch::SetVariant("Deposit0", "10");
+    ModSwitch::SetVariant("Deposit1", "20");
+    sw.clearTables();
+    copyThenLost("810300", "8B1605");
+    EXPECT_FALSE(ModGeneral::CheckDeposit(7, true, false));
+    EXPECT_FALSE(switchExtension(5));
+    EXPECT_NE(pending("select bset from extension where address=5"), 0);
+    settle(100);
+}
+
+// A run in doubt (the extension's first attempt unheard) whose read-back's
+// first asks the switch answers twice, so the answers after them come behind
+// their asks: every row is still read, and the rows the switch holds are done.
+TEST_F(UserDownload, AReadBackMeetingAnswersBehindItsAsksReadsEveryRow) {
+    account(2052, "0789", 7, 2, 5);
+    account(2053, "0790", 7, 2, 5);
+    sw.addRule("8B1605", sim::Reply::Silent);
+    // The first two asks answered at once and again 100 ms after, the others
+    // 100 ms late: the third hears both copies before its own answer.
+    sw.setLateReplyMs(100);
+    sw.addRule("8804", sim::Reply::Echoed, 2);
+    sw.addRule("8804", sim::Reply::Late, -1);
+    EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
+    EXPECT_EQ(pending("select count(*) from account where bset<>0"), 0);
+    EXPECT_EQ(pending("select count(*) from extension where bset<>0"), 0);
 }
