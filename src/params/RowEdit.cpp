@@ -160,6 +160,9 @@ void DelParaRecord(int rightNo) {
     if (!views_.contains(CurTable)) return;
     if (ModGeneral::CheckRight(rightNo, ModGeneral::kRightStatusBar)) return;
     FlexGrid& g = views::ConsoleGrid();
+    // A deletion the switch finished since the view was shown is finished
+    // first: its row leaves the grid before the question counts the rows.
+    if (CurTable == QLatin1String("User")) SettleUserReleases();
     ModGeneral::GetGridSel(g, false, GridSelColFirst, GridSelColLast);
     if (GridSelFirst < 1) return;
     // The flexible head holds every extension no other head takes. A
@@ -185,7 +188,10 @@ void DelParaRecord(int rightNo) {
     try {
         const int n = GetExtHeadLen();
         const QString table = CurTable;
-        for (int i = GridSelLast; i >= GridSelFirst; --i) {
+        // The rows chosen: a user whose deletion the switch's answers finish
+        // leaves the grid (and the selection) as it goes.
+        const int first = GridSelFirst, last = GridSelLast;
+        for (int i = last; i >= first; --i) {
             const QString key = g.TextMatrix(i, 0);
             if (key.isEmpty()) continue;
             if (table == QLatin1String("User")) {

@@ -54,6 +54,10 @@ void WriteUserRelease(qint64 userId) {
     transfer::WriteReleaseIntent(userId);
 }
 
+void SettleUserReleases() {
+    if (!PendingWriteAhead(dbSwitch, transfer::kReleaseIntent).isEmpty()) transfer::SettleSwitchIntents();
+}
+
 void SettleUserRelease(qint64 userId) { transfer::SettleReleaseIntent(userId); }
 
 void ReleaseDone(qint64 userId) { SettleWriteAhead(dbSwitch, transfer::kReleaseIntent, QString::number(userId)); }
