@@ -89,6 +89,9 @@ TEST_F(SuperviseTest, ALineWhoseOtherEndWentIsTriedAtTheLinksPaceNotInALoop) {
     ModSwitch::SetVariant("CommDevice", QString::fromLocal8Bit(::ptsname(master)));
     ModSwitch::SetVariant("CommSet", "9600,N,8,1");
     ModComm::ComA().setPortOpen(false);
+    struct Closed {
+        ~Closed() { Link().close(); }   // the line, closed, is no longer one whose end went
+    } closed;
     ASSERT_NO_THROW(Link().open());
     ::close(master);
     const int before = platform::testing::portFailures();
@@ -109,7 +112,6 @@ TEST_F(SuperviseTest, ALineWhoseOtherEndWentIsTriedAtTheLinksPaceNotInALoop) {
     EXPECT_FALSE(Link().isOpen());
     EXPECT_LE(platform::testing::portFailures() - tried, 1);
     EXPECT_EQ(traceLines().filter("不通").size(), 1);
-    ModComm::ComA().setPortOpen(false);
 }
 
 // A collector that never has anything new.
