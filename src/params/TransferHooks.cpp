@@ -58,7 +58,7 @@ void SettleUserReleases() {
     if (!PendingWriteAhead(dbSwitch, transfer::kReleaseIntent).isEmpty()) transfer::SettleSwitchIntents();
 }
 
-void SettleUserRelease(qint64 userId) { transfer::SettleReleaseIntent(userId); }
+bool SettleUserRelease(qint64 userId) { return transfer::SettleReleaseIntent(userId); }
 
 void ReleaseDone(qint64 userId) { SettleWriteAhead(dbSwitch, transfer::kReleaseIntent, QString::number(userId)); }
 

@@ -23,8 +23,9 @@ void WriteUserRelease(qint64 userId);
 // finished leaving the view (ModToolbar::DownloadView::UserDeleted).
 void SettleUserReleases();
 // After a release that was not all acknowledged: the switch's rows read back,
-// the user kept or the deletion finished, and the operator told.
-void SettleUserRelease(qint64 userId);
+// the user kept or the deletion finished, and the operator told. False when
+// the switch gave no answer (the release stays to be settled later).
+bool SettleUserRelease(qint64 userId);
 // The record of the release, settled in the caller's transaction (the deletion's).
 void ReleaseDone(qint64 userId);
 
