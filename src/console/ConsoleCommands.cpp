@@ -25,6 +25,7 @@
 #include "printing/PrintGrid.h"
 #include "transfer/ModToolbar.h"
 #include "transfer/OperationCommands.h"
+#include "transfer/SwitchIntents.h"
 #include "transfer/frmIPPuhPara.h"
 #include "transfer/Upload.h"
 
@@ -56,6 +57,8 @@ void sendNoWait(QLatin1StringView order) {
 }  // namespace
 
 void RunCommand(frmPABX& c, bool bracket, const std::function<void()>& body) {
+    // One command is one gesture: what it meets of the switch is told once.
+    const transfer::OneGesture gesture;
     const bool visible = c.isVisible();
     const bool enabled = core::ConsoleEnabled();
     if (bracket) sendNoWait(FrameCode::kPauseReports);

@@ -19,9 +19,14 @@ std::unique_ptr<platform::Comm> g_ownPort;
 
 QString setting(const QString& key) { return ModSwitch::GetVariant(key, QString()); }
 
+void note(const QString& text) {
+    LinkTrace::Note(platform::Now().toString(QStringLiteral("HH:mm:ss")) + QLatin1Char(' ') + text);
+}
+
 class SerialTransport final : public Transport {
 public:
     void open() override {
+        gone_ = false;
         platform::Comm& port = ComA();
         if (port.PortOpen()) port.setPortOpen(false);
         const QString device = setting(QStringLiteral("CommDevice")).trimmed();
@@ -38,15 +43,38 @@ public:
         if (!port.setPortOpen(true)) throw std::runtime_error(port.lastError().toStdString());
     }
 
-    void close() override { ComA().setPortOpen(false); }
+    void close() override {
+        gone_ = false;
+        ComA().setPortOpen(false);
+    }
 
     bool isOpen() const override { return ComA().PortOpen(); }
 
-    bool send(const QString& order) override { return PutTxBuf(order); }
+    bool send(const QString& order) override {
+        // A line whose other end went is tried again with each order the link
+        // hands it (the minute's probe while the switch is silent), never
+        // between: nothing goes until it opens.
+        if (gone_) {
+            if (!ComA().setPortOpen(true)) {
+                note(name() + QStringLiteral("不通, 命令未发送: ") + SpaceHex(order));
+                return false;
+            }
+            gone_ = false;
+        }
+        return PutTxBuf(order);
+    }
 
     void poll() override {
         platform::Comm& port = ComA();
         if (!port.PortOpen()) return;
+        if (port.Lost()) {
+            // Every write now fails at once, and the serial layer would retry
+            // it as fast as the events turn: the port is closed until tried again.
+            port.setPortOpen(false);
+            gone_ = true;
+            note(name() + QStringLiteral("的对端已断开, 端口已关闭"));
+            return;
+        }
         if (port.OutBufferCount() == 0 && TxCount() > 0) {
             QByteArray out;
             out.reserve(TxCount());
@@ -75,6 +103,9 @@ public:
         const QString device = port.Device().trimmed();
         return device.isEmpty() ? QStringLiteral("Com%1").arg(port.CommPort()) : device;
     }
+
+private:
+    bool gone_ = false;   // closed because its other end went
 };
 }  // namespace
 

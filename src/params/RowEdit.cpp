@@ -160,6 +160,9 @@ void DelParaRecord(int rightNo) {
     if (!views_.contains(CurTable)) return;
     if (ModGeneral::CheckRight(rightNo, ModGeneral::kRightStatusBar)) return;
     FlexGrid& g = views::ConsoleGrid();
+    // A deletion the switch finished since the view was shown is finished
+    // first: its row leaves the grid before the question counts the rows.
+    if (CurTable == QLatin1String("User")) SettleUserReleases();
     ModGeneral::GetGridSel(g, false, GridSelColFirst, GridSelColLast);
     if (GridSelFirst < 1) return;
     // The flexible head holds every extension no other head takes. A
@@ -182,10 +185,14 @@ void DelParaRecord(int rightNo) {
         return;
     g.setRedraw(false);
     int deleted = 0;
+    int untried = 0;   // users not released: the switch had stopped answering
     try {
         const int n = GetExtHeadLen();
         const QString table = CurTable;
-        for (int i = GridSelLast; i >= GridSelFirst; --i) {
+        // The rows chosen: a user whose deletion the switch's answers finish
+        // leaves the grid (and the selection) as it goes.
+        const int first = GridSelFirst, last = GridSelLast;
+        for (int i = last; i >= first; --i) {
             const QString key = g.TextMatrix(i, 0);
             if (key.isEmpty()) continue;
             if (table == QLatin1String("User")) {
@@ -209,8 +216,11 @@ void DelParaRecord(int rightNo) {
                 try {
                     if (!SendUserPara(number, 2, true)) {
                         // Some rows may have gone: read back, kept or named.
-                        SettleUserRelease(number);
-                        continue;
+                        // A switch that gives no answer is sent no further
+                        // release: each would end the same, later.
+                        if (SettleUserRelease(number)) continue;
+                        for (int k = i - 1; k >= first; --k) untried += g.TextMatrix(k, 0).isEmpty() ? 0 : 1;
+                        break;
                     }
                     // An entry of the journal, kept in both files with the
                     // deletion: a station file put back from an older copy
@@ -290,6 +300,7 @@ void DelParaRecord(int rightNo) {
     g_Modified = GridHoldsEdits(g);
     g.setRedraw(true);
     ModGeneral::AddOpLog(views::Caption().chopped(qMin(2, views::Caption().size())) + QStringLiteral("删除%1条记录").arg(deleted));
+    if (untried > 0) views::StatusText(QStringLiteral("交换机没有回答，其余%1个用户没有删除").arg(untried));
     if (g.MouseRow() >= 0 && g.MouseRow() < g.Rows()) g.setRow(g.MouseRow());
 }
 

@@ -6,6 +6,7 @@
 #include "core/ModGeneral.h"
 #include "core/TableCopy.h"
 #include "core/Settings.h"
+#include "core/UserNumbers.h"
 #include "core/OpLog.h"
 #include "link/LinkTrace.h"
 #include "params/BoardPanel.h"
@@ -388,10 +389,14 @@ void saveExtDeposit(FlexGrid& g) {
 
 // ---------------------------------------------------------------- users
 
-// Returns what the save left for later once the money moved; empty when nothing.
+// Returns the status the save ends with: "保存完成" when the switch took
+// every user's rows, else what the save left for later.
 QString saveUsers(FlexGrid& g) {
     const QStringList modes = options(QStringLiteral("结算方式"));
     const QStringList onOff = options(QStringLiteral("开关"));
+    // A deletion the switch finished meanwhile is finished first: its row
+    // leaves the grid before the rows are walked.
+    SettleUserReleases();
     bool f = true;
     QStringList saved;
     int r = 1;
@@ -403,6 +408,11 @@ QString saveUsers(FlexGrid& g) {
             if (!lastdate.isEmpty() && !platform::parseDate(lastdate).isValid()) throw badValue(lastdate);
             const Params common = {g.TextMatrix(r, 1), lastdate.isEmpty() ? QVariant() : QVariant(lastdate), FindInArray(modes, g.TextMatrix(r, 3))};
             const bool exists = !dbSwitch.scalar(QStringLiteral("select userid from user where userid=?"), {uid}).isNull();
+            // A number once given is a user's for good: a row whose user is
+            // gone (deleted since the grid was loaded) never stores it again.
+            if (!exists && uid < FirstFreeUserNumber())
+                throw DbError(platform::kErrGeneric,
+                              QStringLiteral("用户%1(%2)已经删除，不能再保存").arg(g.TextMatrix(r, 1).trimmed()).arg(uid));
             if (!exists) {
                 // The switch learns the new user's rows before the station stores it.
                 if (f) f = SendUserPara(uid, 0, false);
@@ -435,7 +445,7 @@ QString saveUsers(FlexGrid& g) {
                             QStringLiteral("update user set username=?,lastdate=?,balancemode=?,deposit=deposit+?,remain=remain+?,"
                                            "overdraft=?,rent=?,deptname=?,printonce=?,locked=?,bset=? where userid=?"),
                             common + Params{typed, typed, money(g, r, 6), money(g, r, 7), g.TextMatrix(r, 8),
-                                            FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), f,
+                                            FindInArray(onOff, g.TextMatrix(r, 9)), FindInArray(onOff, g.TextMatrix(r, 10)), 1,
                                             uid});
                     },
                     uid);
@@ -460,12 +470,16 @@ QString saveUsers(FlexGrid& g) {
     // Balances: the deposit grades and the running calls follow. The users'
     // money has moved and the save is done: a refusal here leaves the user
     // pending (bset), taken up again by the next save, and is said as such.
+    // Every user's grade is worked out and marked on its rows; once a push
+    // went unanswered the others are not pushed, and each user not pushed
+    // stays pending and is named.
     QString left;
+    QStringList unsent;
     try {
         platform::Recordset rs = dbSwitch.query(QStringLiteral("select userid from user where bset<>0"));
         for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
             const qint64 uid = rs.lng(QStringLiteral("userid"));
-            if (f) f = ModGeneral::CheckDeposit(uid, f, true);
+            f = ModGeneral::CheckDeposit(uid, f, true);
             // Read once the grade's download is done (it waits for the switch, and
             // a call of the user may be charged meanwhile), as the pricing reads
             // it: with the charges logged that the station file has not taken yet.
@@ -478,14 +492,17 @@ QString saveUsers(FlexGrid& g) {
                 if (s.Balance != a) NewMonitor(slot, a);
                 break;
             }
-            dbSwitch.execute(QStringLiteral("update user set bset=0 where userid=?"), {uid});
+            if (f) dbSwitch.execute(QStringLiteral("update user set bset=0 where userid=?"), {uid});
+            else unsent << QStringLiteral("用户%1").arg(uid);
         }
     } catch (const platform::DbError& e) {
         left = QStringLiteral("，用户押金等级仍待下载：") + platform::OperatorText(e);
         LinkTrace::Note(QStringLiteral("Save User Pending:") + platform::OperatorText(e));
     }
     if (rsUser.isOpen()) rsUser.requery();
-    return left;
+    if (!unsent.isEmpty())
+        return QStringLiteral("用户已保存，%1的参数未能下载到交换机，仍待下载").arg(unsent.join(QStringLiteral("、"))) + left;
+    return QStringLiteral("保存完成") + left;
 }
 
 // ---------------------------------------------------------------- heads and boards
@@ -761,7 +778,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
     FlexGrid& g = views::ConsoleGrid();
     const bool redraw = g.Redraw();
     g.setRedraw(false);
-    QString left;   // what a save done left for later
+    QString done = QStringLiteral("保存完成");   // the status a save done ends with
     try {
         if (upSend) {
             mergeUpSend();
@@ -796,7 +813,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
         } else if (t == QLatin1String("PabxFeeRate")) {
             savePabxFeeRate(g);
         } else if (t == QLatin1String("User")) {
-            left = saveUsers(g);
+            done = saveUsers(g);
         } else if (t == QLatin1String("LanHead")) {
             saveLanHead(g);
         } else if (t == QLatin1String("CityHead") || t == QLatin1String("SpecialHead")) {
@@ -824,7 +841,7 @@ bool SaveSwitchPara(int rightNo, bool bRefresh) {
     g.setRedraw(true);
     ParaMode.clear();
     DropGridEdits();
-    views::StatusText(QStringLiteral("保存完成") + left);
+    views::StatusText(done);
     logSaved();
     if (bRefresh && isHeadTable(CurTable))
         ModGeneral::ShowTable(g, QStringLiteral("select * from %1 order by headtype,headid,length(headid)").arg(CurTable), QString(),

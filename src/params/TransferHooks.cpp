@@ -54,7 +54,11 @@ void WriteUserRelease(qint64 userId) {
     transfer::WriteReleaseIntent(userId);
 }
 
-void SettleUserRelease(qint64 userId) { transfer::SettleReleaseIntent(userId); }
+void SettleUserReleases() {
+    if (!PendingWriteAhead(dbSwitch, transfer::kReleaseIntent).isEmpty()) transfer::SettleSwitchIntents();
+}
+
+bool SettleUserRelease(qint64 userId) { return transfer::SettleReleaseIntent(userId); }
 
 void ReleaseDone(qint64 userId) { SettleWriteAhead(dbSwitch, transfer::kReleaseIntent, QString::number(userId)); }
 

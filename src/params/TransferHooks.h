@@ -18,9 +18,14 @@ bool SendUserPara(qint64 userId, int mode, bool clearPasswords);
 // unsettled intent for the switch settled, then the release's own written
 // ahead (throws platform::DbError when it cannot be: nothing may be sent).
 void WriteUserRelease(qint64 userId);
+// Before a view of users is walked (a save, a deletion): when a release
+// waits, every intent for the switch is settled, a deletion the switch
+// finished leaving the view (ModToolbar::DownloadView::UserDeleted).
+void SettleUserReleases();
 // After a release that was not all acknowledged: the switch's rows read back,
-// the user kept or the deletion finished, and the operator told.
-void SettleUserRelease(qint64 userId);
+// the user kept or the deletion finished, and the operator told. False when
+// the switch gave no answer (the release stays to be settled later).
+bool SettleUserRelease(qint64 userId);
 // The record of the release, settled in the caller's transaction (the deletion's).
 void ReleaseDone(qint64 userId);
 

@@ -8,9 +8,18 @@ namespace platform {
 
 namespace {
 QMap<int, QString> g_portMap;
+int g_failures = 0;
 }  // namespace
 
-Comm::Comm(QObject* parent) : QObject(parent), port(std::make_unique<QSerialPort>()) {}
+Comm::Comm(QObject* parent) : QObject(parent), port(std::make_unique<QSerialPort>()) {
+    connect(port.get(), &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError e) {
+        if (e == QSerialPort::NoError) return;
+        ++g_failures;
+        // The serial layer keeps trying a write the device refuses, as fast as
+        // the event loop turns: the line's owner closes it (SerialLine).
+        if (e == QSerialPort::ResourceError) lost_ = true;
+    });
+}
 Comm::~Comm() = default;
 
 QString Comm::devicePath() const {
@@ -23,6 +32,7 @@ bool Comm::PortOpen() const { return port->isOpen(); }
 
 bool Comm::setPortOpen(bool open) {
     error_.clear();
+    lost_ = false;
     if (!open) {
         if (port->isOpen()) port->close();
         return true;
@@ -86,6 +96,7 @@ void mapPort(int n, const QString& device) {
     else g_portMap.insert(n, device);
 }
 void clearPortMap() { g_portMap.clear(); }
+int portFailures() { return g_failures; }
 }  // namespace testing
 
 }  // namespace platform

@@ -36,6 +36,10 @@ public:
     int OutBufferCount() const;
     QByteArray Input();                 // every byte waiting
     bool Output(const QByteArray& data);
+    // The device went from under the open port (a USB adapter pulled, the far
+    // end of a pseudo-terminal closed): every write fails from now on. False
+    // again once the port is opened anew.
+    bool Lost() const { return lost_; }
 
 private:
     std::unique_ptr<QSerialPort> port;
@@ -43,6 +47,7 @@ private:
     QString settings_ = QStringLiteral("9600,N,8,1");
     QString device_;
     QString error_;
+    bool lost_ = false;
 };
 
 namespace testing {
@@ -51,6 +56,9 @@ namespace testing {
 // a test never reaches a real serial line.
 void mapPort(int n, const QString& device);
 void clearPortMap();
+// How many failures the serial layer has reported on any port (each failed
+// read or write of the device), for a test that counts the tries on a line.
+int portFailures();
 }  // namespace testing
 
 }  // namespace platform

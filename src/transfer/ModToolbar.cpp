@@ -10,6 +10,7 @@
 #include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
+#include "params/CellEdit.h"
 #include "params/DialDigits.h"
 #include "params/SavePara.h"
 #include "params/TableViews.h"
@@ -134,6 +135,11 @@ public:
 
     void ExtensionSent(qint64 address) override {
         if (CurTable == kExtension) clearRow3(int(address + 1), false);
+    }
+
+    void UserDeleted(qint64 userId) override {
+        if (platform::FlexGrid* g = consoleGrid()) ModSwitch::DropUserRow(*g, userId);
+        else ModSwitch::DropTypedDeposit(userId);
     }
 
     void HoldDrawing(bool hold) override {
@@ -413,7 +419,9 @@ void DownLoadPara(Recordset& rs, int rightNo) {
     std::unique_ptr<Branch> branch = whole ? nullptr : branchOf(table, rightNo, name);
     // A view that has nothing to send sends nothing and reports nothing.
     if (!whole && !branch) return;
-    // What an earlier send to the switch left unsettled is settled first.
+    // What an earlier send to the switch left unsettled is settled first,
+    // and told once however many users' downloads settle it again.
+    const transfer::OneGesture gesture;
     transfer::SettleSwitchIntents(table != kExtDeposit);
     try {
         const int n = ModSwitch::GetRecordCount(rs);

@@ -13,7 +13,9 @@
 #include "platform/MsgCodes.h"
 #include "transfer/DepositChange.h"
 #include "transfer/RowFrames.h"
+#include "transfer/UserDownload.h"
 
+#include <QSet>
 #include <optional>
 
 namespace transfer {
@@ -83,7 +85,17 @@ void tell(const QString& text) {
 
 bool g_settling = false;
 
+// The gesture open (its depth) and the releases it found the switch silent on.
+int g_gestures = 0;
+QSet<qint64> g_unanswered;
+
 }  // namespace
+
+OneGesture::OneGesture() { ++g_gestures; }
+
+OneGesture::~OneGesture() {
+    if (--g_gestures == 0) g_unanswered.clear();
+}
 
 void WriteReleaseIntent(qint64 userId, bool clearPasswords) {
     Release r;
@@ -107,6 +119,8 @@ bool SettleReleaseIntent(qint64 userId) {
     for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(dbSwitch, kReleaseIntent))
         if (w.key == key) body = w.body;
     if (!body) return true;
+    // Told already in this gesture: the switch is not asked again for it.
+    if (g_unanswered.contains(userId)) return false;
     const std::optional<Release> r = releaseOf(*body);
     if (!r) {
         LinkTrace::Note(QStringLiteral("用户%1的释放记录无法读取, 已丢弃").arg(userId));
@@ -117,12 +131,18 @@ bool SettleReleaseIntent(qint64 userId) {
     bool silent = false;
     for (const Row& row : r->rows) {
         const std::optional<bool> held = heldReleased(row);
-        if (!held) silent = true;
-        else (*held ? released : kept).append(row);
+        if (!held) {
+            // One row unanswered leaves the whole release open: the rest are
+            // not asked now.
+            silent = true;
+            break;
+        }
+        (*held ? released : kept).append(row);
     }
     const bool exists = dbSwitch.scalar(QStringLiteral("select count(*) from user where userid=?"), {userId}).toInt() > 0;
     const QString who = r->name.isEmpty() ? key : QStringLiteral("%1(%2)").arg(r->name, key);
     if (silent) {
+        if (g_gestures > 0) g_unanswered.insert(userId);
         tell(QStringLiteral("用户%1的删除未能完成：其帐号和分机在交换机上是否已释放无法查明(交换机没有回答)。"
                             "下次下载或打开站点时再核对。").arg(who));
         return false;
@@ -139,8 +159,10 @@ bool SettleReleaseIntent(qint64 userId) {
                 userId);
         else
             ModSwitch::SettleWriteAhead(dbSwitch, kReleaseIntent, key);
-        if (exists)
+        if (exists) {
+            ModToolbar::ShowUserDeleted(userId);
             tell(QStringLiteral("用户%1的帐号和分机此前已在交换机上释放，其删除现已完成。").arg(who));
+        }
         return true;
     }
     // Not (all) given back: the user stays; what the switch gave back is sent

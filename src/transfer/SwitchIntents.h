@@ -14,7 +14,10 @@
 //
 // An unsettled intent is settled before anything for its rows goes again:
 // at the start of every table and user download, before a user is deleted,
-// and at the opening of a site while the line is up.
+// and at the opening of a site while the line is up. Within one gesture of
+// the operator (OneGesture) a release the switch gave no answer for is asked
+// and told once. A deletion finished behind the views is shown by the
+// download's view (ModToolbar::DownloadView::UserDeleted).
 #include <QString>
 
 namespace transfer {
@@ -25,6 +28,18 @@ inline const QString kReleaseIntent = QStringLiteral("release");
 // DownUserPara(userId, kModeRelease, clearPasswords, ...) will send them.
 // Throws platform::DbError when it cannot be written: then nothing may be sent.
 void WriteReleaseIntent(qint64 userId, bool clearPasswords = true);
+
+// One gesture of the operator (a console command: 删除 of several users, a
+// 下载, a 保存): while one is open, a release the switch gave no answer for
+// is not asked again, and its box not shown again, until the gesture ends.
+// Gestures nest; the outermost one ends the memory.
+class OneGesture {
+public:
+    OneGesture();
+    ~OneGesture();
+    OneGesture(const OneGesture&) = delete;
+    OneGesture& operator=(const OneGesture&) = delete;
+};
 
 // Settles the release intent of `userId` (see above); true when none is left.
 // Throws platform::DbError when the station file refuses the outcome (the

@@ -140,6 +140,10 @@ bool sendRows(ModComm::TurnRun& run, QVector<Taken>& taken, Recordset& rs, bool 
 
 void SetDownloadView(DownloadView* v) { g_view = v; }
 
+void ShowUserDeleted(qint64 userId) {
+    if (g_view) g_view->UserDeleted(userId);
+}
+
 bool DownAccount(Recordset& rs, int mode, bool clearPassword, bool showProgress) {
     ModComm::TurnRun run;
     QVector<Taken> taken;

@@ -30,9 +30,15 @@ public:
     virtual void ExtensionSent(qint64 address) = 0;
     // True while extension rows go: the console grid need not draw meanwhile.
     virtual void HoldDrawing(bool hold) = 0;
+    // A deletion the station finished behind the views (a release settled by
+    // a later download, save or opening): the user's row leaves the view with
+    // its unsaved edits, so that no save stores the user again.
+    virtual void UserDeleted(qint64 /*userId*/) {}
 };
 // Makes `v` the view of the downloads (null: none).
 void SetDownloadView(DownloadView* v);
+// Tells the view that `userId` was deleted (see DownloadView::UserDeleted).
+void ShowUserDeleted(qint64 userId);
 
 // Sends the account rows of `rs` (all columns of Account), then "810300".
 // mode: 0 as stored (limited by lock and deposit grade), 1 the owner is

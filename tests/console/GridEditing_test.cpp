@@ -16,6 +16,7 @@
 #include "core/ModGeneral.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
+#include "core/WriteAhead.h"
 #include "core/frmDialog.h"
 
 #include "params/NavTree.h"
@@ -37,6 +38,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <atomic>
 
 using namespace consoletest;
 
@@ -1215,6 +1217,133 @@ TEST_F(GridEditing, APartialSaveOfTheFeeRatesNamesTheHeadsItDeleted) {
         });
     EXPECT_GT(runs, 2);
     EXPECT_GT(partial, 0);
+}
+
+// A deletion the station finishes behind the open 用户管理 (the switch took
+// the release, the station file was held by another program) takes the
+// user's row with it, at the next 保存 of another user as at the next 下载;
+// a row whose user went by another road is refused by the save, never
+// stored again under its number.
+TEST_F(GridEditing, ADeletionFinishedBehindTheGridTakesItsRowAndNoSaveStoresItBack) {
+    for (int u : {8, 9, 10})
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (?, ?, 1, 500000, 500000)",
+                             {u, QStringLiteral("用户%1").arg(u)});
+        }, u);
+    dbSwitch.execute("update Account set account='0123', userid=9 where address=2050");
+    dbSwitch.execute("update Account set account='0124', userid=10 where address=2051");
+    ASSERT_TRUE(console().ShowView("User"));
+    const auto rowOf = [&](int u) { return grid().FindRow(0, QString::number(u), 1); };
+    platform::Database other = platform::Database::open(dbSwitch.path());
+    std::atomic<bool> locked{false};
+    // 删除 of user `u`; another program takes the file once its release frame went.
+    const auto deleteUnderLock = [&](int u, const QString& frame) {
+        sw.setObserver([&, frame](const sim::Frame& f) {
+            if (f.startsWith(frame) && !locked) {
+                other.execute("BEGIN IMMEDIATE");
+                locked = true;
+            }
+        });
+        grid().setRow(rowOf(u));
+        grid().setRowSel(rowOf(u));
+        platform::script::answer("要删除第", platform::rYes);
+        platform::script::answer("用户还有押金余额", platform::rYes);
+        platform::script::answer(QStringLiteral("用户用户%1的删除未能完成").arg(u), platform::rOK);
+        QTest::mouseClick(toolButton("Delete"), Qt::LeftButton);
+        sw.setObserver({});
+        if (locked) other.execute("ROLLBACK");
+        locked = false;
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        ASSERT_GT(rowOf(u), 0);
+    };
+    const auto gone = [&](int u) {
+        EXPECT_EQ(rowOf(u), -1) << u;
+        EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=?", {u}).isNull()) << u;
+    };
+    const auto typeRent = [&](int u, const char* rent) {
+        doubleClick(rowOf(u), 7);
+        ASSERT_TRUE(console().txtModify->isVisible());
+        console().txtModify->setText(rent);
+        enter(console().txtModify);
+    };
+
+    deleteUnderLock(9, "8C080802");
+    typeRent(8, "5");
+    platform::script::answer("其删除现已完成", platform::rOK);
+    EXPECT_TRUE(saveClick()) << status().toStdString();
+    gone(9);
+    EXPECT_EQ(dbSwitch.scalar("select rent from user where userid=8").toLongLong(), 50000);
+
+    deleteUnderLock(10, "8C080803");
+    platform::script::answer("其删除现已完成", platform::rOK);
+    QTest::mouseClick(toolButton("DownLoad"), Qt::LeftButton);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    gone(10);
+
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    typeRent(8, "6");
+    saveClick();
+    EXPECT_TRUE(status().contains("用户用户8(8)已经删除，不能再保存")) << status().toStdString();
+    EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=8").isNull());
+    other.close();
+}
+
+// 保存 of two deposit users whose first push the switch does not answer: the
+// second user's grade is worked out all the same (its balance is gone, so its
+// extension is barred), its row marked for the download; both stay pending
+// and are named, and the save does not say 保存完成.
+TEST_F(GridEditing, ASaveWhoseFirstPushGoesUnansweredGradesEveryUserAndNamesThem) {
+    for (const auto& [u, remain] : {std::pair{7, 500000}, std::pair{8, 0}})
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (?, ?, 0, ?, ?)",
+                             {u, QStringLiteral("用户%1").arg(u), remain, remain});
+        }, u);
+    const int barred = ModGeneral::GetDepositGrade(8);
+    const int before = ModGeneral::GetDepositGrade(7);
+    ASSERT_NE(barred, before);
+    // User 8's extension still carries the grade of the money it had.
+    dbSwitch.execute("update Extension set userid=7, depositgrade=?, bSet=0 where Address=3", {before});
+    dbSwitch.execute("update Extension set userid=8, depositgrade=?, bSet=0 where Address=4", {before});
+    ASSERT_TRUE(console().ShowView("User"));
+    for (int u : {7, 8}) {
+        const int r = grid().FindRow(0, QString::number(u), 1);
+        doubleClick(r, 7);
+        ASSERT_TRUE(console().txtModify->isVisible());
+        console().txtModify->setText("1");
+        enter(console().txtModify);
+    }
+    sw.addRule("8B1603", sim::Reply::Silent, -1);
+    testsupport::fastTimeouts();
+    EXPECT_FALSE(saveClick());
+    EXPECT_EQ(status(), "用户已保存，用户7、用户8的参数未能下载到交换机，仍待下载");
+    EXPECT_EQ(dbSwitch.scalar("select depositgrade||'/'||bSet from Extension where Address=4").toString(),
+              QStringLiteral("%1/1").arg(barred));
+    EXPECT_EQ(dbSwitch.scalar("select group_concat(bset) from (select bset from user where userid in (7, 8) order by userid)").toString(),
+              "1,1");
+}
+
+// 删除 of three users on a switch that answers nothing: the first user's
+// unfinished deletion is told once, and the others are not released on a
+// switch that gives no answer (each would end the same, later): the status
+// says so.
+TEST_F(GridEditing, DeletingSeveralUsersOnASilentSwitchTellsEachFactOnce) {
+    for (int u : {7, 8, 9}) {
+        dbSwitch.execute("insert into user (userid, username, balancemode) values (?, ?, 1)", {u, QStringLiteral("用户%1").arg(u)});
+        dbSwitch.execute("update Account set account=?, userid=? where address=?", {QString::number(120 + u), u, 2043 + u});
+    }
+    ASSERT_TRUE(console().ShowView("User"));
+    grid().setRow(grid().FindRow(0, QStringLiteral("7"), 1));
+    grid().setRowSel(grid().FindRow(0, QStringLiteral("9"), 1));
+    sw.setDefaultReply(sim::Reply::Silent);
+    testsupport::fastTimeouts();
+    platform::script::answer("要删除第", platform::rYes);
+    platform::script::answer("用户用户9(9)的删除未能完成", platform::rOK);
+    QTest::mouseClick(toolButton("Delete"), Qt::LeftButton);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(platform::script::shown().size(), 2);
+    EXPECT_EQ(status(), "交换机没有回答，其余2个用户没有删除");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from user where userid in (7, 8, 9)").toInt(), 3);
+    EXPECT_EQ(ModSwitch::PendingWriteAhead(dbSwitch, "release").size(), 1);
 }
 
 }  // namespace

@@ -1,7 +1,14 @@
 #include "LinkTestSupport.h"
 
 #include "core/Settings.h"
+#include "link/FrameCodes.h"
+#include "platform/Comm.h"
 #include "platform/UsbCollector.h"
+
+#include <QCoreApplication>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 using namespace linktest;
 using namespace ModComm;
@@ -68,6 +75,43 @@ TEST_F(SuperviseTest, MissingPortSettingIsAnError) {
     ModSwitch::SetVariant("CommDevice", dir->appPath() + "no-such-tty");
     EXPECT_EQ(OpenComm(false), 8);
     EXPECT_TRUE(takeSent().isEmpty());
+}
+
+// The far end of the serial line closes (a USB adapter pulled; here the
+// master of a pseudo-terminal): the port is closed instead of retrying the
+// failing write at every turn of the events, and each order the link hands
+// it later (the minute's probe) is one try to open it again.
+TEST_F(SuperviseTest, ALineWhoseOtherEndWentIsTriedAtTheLinksPaceNotInALoop) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    ModSwitch::SetVariant("CommDevice", QString::fromLocal8Bit(::ptsname(master)));
+    ModSwitch::SetVariant("CommSet", "9600,N,8,1");
+    ModComm::ComA().setPortOpen(false);
+    struct Closed {
+        ~Closed() { Link().close(); }   // the line, closed, is no longer one whose end went
+    } closed;
+    ASSERT_NO_THROW(Link().open());
+    ::close(master);
+    const int before = platform::testing::portFailures();
+    SendOrder(FrameCode::kLinkProbe, false, 4, true);
+    // The console's link timer and the window events, turn by turn.
+    for (int turn = 0; turn < 500; ++turn) {
+        ProcessComm();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_LT(platform::testing::portFailures() - before, 10);
+    EXPECT_FALSE(Link().isOpen());
+    EXPECT_EQ(traceLines().filter("的对端已断开").size(), 1);
+
+    // The next minute's probe: one try, refused, nothing left waiting to go.
+    const int tried = platform::testing::portFailures();
+    EXPECT_EQ(SendOrder(FrameCode::kLinkProbe, false, 4, true), 0);
+    for (int turn = 0; turn < 50; ++turn) ProcessComm();
+    EXPECT_FALSE(Link().isOpen());
+    EXPECT_LE(platform::testing::portFailures() - tried, 1);
+    EXPECT_EQ(traceLines().filter("不通").size(), 1);
 }
 
 // A collector that never has anything new.

@@ -23,6 +23,7 @@
 #include "platform/Prompts.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <fcntl.h>
@@ -53,6 +54,13 @@ void StationTest::SetUp() {
     ModDefine::AppPath = dir->appPath();
     ModDefine::DataPath = dir->dataPath();
     ModDefine::MonSlots.resize(16);
+}
+
+void fastTimeouts() {
+    const qint64 from = platform::TickMs();
+    auto t = std::make_shared<QElapsedTimer>();
+    t->start();
+    platform::testing::setTick([from, t] { return from + t->elapsed() * 10; });
 }
 
 void StationTest::TearDown() {

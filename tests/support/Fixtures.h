@@ -38,6 +38,11 @@ protected:
     int model = 0;
 };
 
+// The station's waits for the switch pass ten times faster from now on (a
+// silent switch's time-outs run out quickly); the switch answers in real
+// time. The test's end puts the clock back.
+void fastTimeouts();
+
 // Answers the next login window: worker `id` with password `pwd` (a refused
 // login leaves the window, which is then closed through its exit button).
 void scriptLogin(const QString& id = QStringLiteral("0000"), const QString& pwd = QStringLiteral("0000"));

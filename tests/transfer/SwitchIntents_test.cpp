@@ -599,3 +599,51 @@ TEST_F(UserRelease, AReleaseTheSwitchRefusedKeepsTheUser) {
     EXPECT_EQ(accountAtSwitch(), "0123");
     EXPECT_EQ(intents(kRelease), 0);
 }
+
+// A release is finished only when the switch shows every row released: one
+// row refused keeps the user (the row given back goes again with its next
+// download), one row whose answer and read-back are both lost keeps the user
+// and its intent, told once.
+TEST_F(UserRelease, AReleaseIsFinishedOnlyWhenTheSwitchShowsEveryRowReleased) {
+    sw.addRule("8B1605", sim::Reply::Status03, -1);
+    platform::script::answer("没有删除，但其帐号2048已在交换机上释放", platform::rOK);
+    deleteUser();
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_TRUE(userKept());
+    EXPECT_EQ(accountAtSwitch(), "FFFF");
+    EXPECT_EQ(count("select bSet from account where address=2048"), 1);
+    EXPECT_EQ(intents(kRelease), 0);
+
+    sw.clearRules();
+    ASSERT_TRUE(ModToolbar::DownUserPara(5, 0, 0, 0, 0));
+    ASSERT_EQ(accountAtSwitch(), "0123");
+    sw.addRule("8B1605", sim::Reply::LostAck, -1);
+    sw.addRule("88040005", sim::Reply::Silent, -1);
+    testsupport::fastTimeouts();
+    platform::script::answer("用户张三(5)的删除未能完成", platform::rOK);
+    deleteUser();
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_TRUE(userKept());
+    EXPECT_EQ(accountAtSwitch(), "FFFF");
+    EXPECT_EQ(intents(kRelease), 1);
+}
+
+// A release the switch gives no answer for, met by one 下载 of the users:
+// settled before the table and again before each user's rows, it is asked
+// and told once.
+TEST_F(UserRelease, OneDownloadTellsAnUnansweredReleaseOnce) {
+    dbSwitch.execute("insert into user (userid, username) values(6, '李四'), (7, '王五')");
+    lockOn("8B1605");
+    platform::script::answer("用户张三的删除未能完成", platform::rOK);
+    deleteUser();
+    sw.setObserver({});
+    unlock();
+    ASSERT_EQ(intents(kRelease), 1);
+    sw.addRule("8804", sim::Reply::Silent, -1);
+    testsupport::fastTimeouts();
+    platform::script::answer("用户张三(5)的删除未能完成", platform::rOK);
+    down("User");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_TRUE(userKept());
+    EXPECT_EQ(intents(kRelease), 1);
+}
