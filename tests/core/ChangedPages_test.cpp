@@ -94,6 +94,16 @@ protected:
         EXPECT_TRUE(Database::open(cur()).integrityCheck());
         EXPECT_GE(Database::openReadOnly(cur()).rowCount("Tab_Phone"), 20000);
     }
+    qint64 pageSize() { return Database::openReadOnly(cur()).scalar("PRAGMA page_size").toLongLong(); }
+    qint64 rootOf(const char* tree) {
+        return Database::openReadOnly(cur()).scalar("SELECT rootpage FROM sqlite_master WHERE name=?", {tree}).toLongLong();
+    }
+    // The file passes the quick check, not the full one, and is caught.
+    void expectOnlyTheFullCheckFinds() {
+        ASSERT_TRUE(Database::open(cur()).quickCheck());
+        ASSERT_FALSE(Database::open(cur()).integrityCheck());
+        expectCaught();
+    }
     void damagedAndCaught(quint8 kind, const char* day, bool differs) {
         damageDate(kind, day, differs);
         if (HasFatalFailure()) return;
@@ -149,4 +159,86 @@ TEST_F(ChangedPagesTest, AnotherSchemaOrAnUncheckedCopyLeavesTheWholeCheck) {
     CompactDB("PhoneCur.mdb");
     EXPECT_EQ(checks.files.value(0), "PhoneCur.mdb");
     EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
+// The root of the calls' index with its first two subtrees changed places
+// (the dividers stay): every page below is the copy's, yet a search for a
+// call in either subtree goes the wrong way.
+TEST_F(ChangedPagesTest, AnIndexPageWhoseSubtreesChangedPlacesIsFound) {
+    const qint64 ps = pageSize(), root = rootOf("Tab_Phone_call");
+    QByteArray f = bytesOf(cur());
+    const qint64 at = (root - 1) * ps;
+    ASSERT_EQ(quint8(f[at]), 0x02);
+    auto cell = [&](int i) { return at + (quint8(f[at + 12 + 2 * i]) << 8 | quint8(f[at + 13 + 2 * i])); };
+    // The first child and the next: the second cell's, or the page's rightmost.
+    const qint64 a = cell(0), b = (quint8(f[at + 3]) << 8 | quint8(f[at + 4])) > 1 ? cell(1) : at + 8;
+    const QByteArray first = f.mid(a, 4);
+    f.replace(a, 4, f.mid(b, 4));
+    f.replace(b, 4, first);
+    writeBytes(cur(), f);
+    expectOnlyTheFullCheckFinds();
+}
+
+// The newest call gone from its table's last page (its space given back),
+// its index entry still there: the index gained an entry its table did not.
+TEST_F(ChangedPagesTest, AnIndexEntryWhoseRowIsGoneIsFound) {
+    const qint64 ps = pageSize();
+    QByteArray f = bytesOf(cur());
+    qint64 page = rootOf("Tab_Phone");
+    while (quint8(f[(page - 1) * ps]) == 0x05) {
+        const qint64 at = (page - 1) * ps + 8;
+        page = quint8(f[at]) << 24 | quint8(f[at + 1]) << 16 | quint8(f[at + 2]) << 8 | quint8(f[at + 3]);
+    }
+    const qint64 at = (page - 1) * ps;
+    ASSERT_EQ(quint8(f[at]), 0x0d);
+    auto be16 = [&](qint64 o) { return qint64(quint8(f[o]) << 8 | quint8(f[o + 1])); };
+    const qint64 cells = be16(at + 3), last = at + be16(at + 8 + 2 * (cells - 1));
+    ASSERT_EQ(last, at + be16(at + 5));   // the newest cell starts the page's content
+    // Its size: the payload's length (one or two bytes), the rowid's varint, the payload.
+    qint64 p = last, payload = 0, rowidBytes = 1;
+    do payload = payload << 7 | (quint8(f[p]) & 0x7f); while (quint8(f[p++]) & 0x80);
+    for (qint64 q = p; quint8(f[q]) & 0x80; ++q) ++rowidBytes;
+    const qint64 end = p + rowidBytes + payload - at;
+    f[at + 3] = char((cells - 1) >> 8);
+    f[at + 4] = char(cells - 1);
+    f[at + 5] = char(end >> 8);
+    f[at + 6] = char(end);
+    writeBytes(cur(), f);
+    expectOnlyTheFullCheckFinds();
+}
+
+// A unique index whose key stands twice: one row's key changed to its
+// neighbour's, in the row and in its entry alike.
+TEST_F(ChangedPagesTest, AUniqueKeyHeldTwiceIsFound) {
+    {
+        Database db = Database::open(cur());
+        db.execute("CREATE TABLE probe (k INTEGER, v TEXT)");
+        db.execute("CREATE UNIQUE INDEX probe_k ON probe (k)");
+        for (int i = 1; i < 100; ++i) db.execute("INSERT INTO probe VALUES (?, ?)", {i, QStringLiteral("probe-%1").arg(i, 6, 10, QChar('0'))});
+    }
+    CompactDB("PhoneCur.mdb");
+    testsupport::storeCalls(Database::open(cur()), 10, [](qint64 i) { return callOn("2026-06-17", i); });
+    QByteArray f = bytesOf(cur());
+    const qint64 row = f.indexOf("probe-000006");
+    ASSERT_EQ(f[row - 1], '\x06');
+    f[row - 1] = '\x05';
+    const qint64 entry = f.indexOf(QByteArray("\x03\x01\x01\x06\x06", 5));
+    ASSERT_GT(entry, 0);
+    f[entry + 3] = '\x05';
+    writeBytes(cur(), f);
+    expectOnlyTheFullCheckFinds();
+}
+
+// A copy whose check is not known vouches for nothing, even where it holds
+// the file's pages: damage both share is found by the full check.
+TEST_F(ChangedPagesTest, ACopyNeverCheckedWholeIsNoMeasure) {
+    const qint64 ps = pageSize(), page = findOnPage(0x0d, "2026-06-15 08:00:1", false) / ps * ps;
+    damageDate(0x0d, "2026-06-15", false);
+    if (HasFatalFailure()) return;
+    QByteArray c = bytesOf(curBak());
+    c.replace(page, ps, bytesOf(cur()).mid(page, ps));
+    writeBytes(curBak(), c);
+    QString failure;
+    EXPECT_FALSE(TryCompactDB("PhoneCur.mdb", &failure, nullptr));
+    EXPECT_TRUE(QDir(dir->dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).isEmpty());
 }
