@@ -161,15 +161,20 @@ TEST_F(ChangedPagesTest, AnotherSchemaOrAnUncheckedCopyLeavesTheWholeCheck) {
     EXPECT_TRUE(platform::script::shown().isEmpty());
 }
 
-// The root of the calls' index with its first two subtrees changed places
-// (the dividers stay): every page below is the copy's, yet a search for a
-// call in either subtree goes the wrong way.
+// The first page above the leaves of the calls' index with its first two
+// leaves changed places (the dividers stay): both leaves are the copy's and
+// hold no call stored since, yet a search for a call on either goes the wrong way.
 TEST_F(ChangedPagesTest, AnIndexPageWhoseSubtreesChangedPlacesIsFound) {
-    const qint64 ps = pageSize(), root = rootOf("Tab_Phone_call");
+    // The file not compacted since its copy, one call stored since, far from those leaves.
+    CompactDB("PhoneCur.mdb");
+    testsupport::storeCalls(Database::open(cur()), 1, [](qint64 i) { return callOn("2026-06-17", i + 25); });
+    const qint64 ps = pageSize();
     QByteArray f = bytesOf(cur());
-    const qint64 at = (root - 1) * ps;
-    ASSERT_EQ(quint8(f[at]), 0x02);
+    qint64 at = (rootOf("Tab_Phone_call") - 1) * ps;
     auto cell = [&](int i) { return at + (quint8(f[at + 12 + 2 * i]) << 8 | quint8(f[at + 13 + 2 * i])); };
+    auto child = [&](qint64 c) { return qint64(quint8(f[c]) << 24 | quint8(f[c + 1]) << 16 | quint8(f[c + 2]) << 8 | quint8(f[c + 3])); };
+    ASSERT_EQ(quint8(f[at]), 0x02);
+    while (quint8(f[(child(cell(0)) - 1) * ps]) == 0x02) at = (child(cell(0)) - 1) * ps;
     // The first child and the next: the second cell's, or the page's rightmost.
     const qint64 a = cell(0), b = (quint8(f[at + 3]) << 8 | quint8(f[at + 4])) > 1 ? cell(1) : at + 8;
     const QByteArray first = f.mid(a, 4);
