@@ -94,6 +94,12 @@ protected:
         EXPECT_TRUE(Database::open(cur()).integrityCheck());
         EXPECT_GE(Database::openReadOnly(cur()).rowCount("Tab_Phone"), 20000);
     }
+    // The file not compacted since its copy, one call stored since: few
+    // pages differ, none of the first calls' of the day before.
+    void oneCallSinceAnUncompactedCopy() {
+        CompactDB("PhoneCur.mdb");
+        testsupport::storeCalls(Database::open(cur()), 1, [](qint64 i) { return callOn("2026-06-17", i + 25); });
+    }
     qint64 pageSize() { return Database::openReadOnly(cur()).scalar("PRAGMA page_size").toLongLong(); }
     qint64 rootOf(const char* tree) {
         return Database::openReadOnly(cur()).scalar("SELECT rootpage FROM sqlite_master WHERE name=?", {tree}).toLongLong();
@@ -165,9 +171,7 @@ TEST_F(ChangedPagesTest, AnotherSchemaOrAnUncheckedCopyLeavesTheWholeCheck) {
 // leaves changed places (the dividers stay): both leaves are the copy's and
 // hold no call stored since, yet a search for a call on either goes the wrong way.
 TEST_F(ChangedPagesTest, AnIndexPageWhoseSubtreesChangedPlacesIsFound) {
-    // The file not compacted since its copy, one call stored since, far from those leaves.
-    CompactDB("PhoneCur.mdb");
-    testsupport::storeCalls(Database::open(cur()), 1, [](qint64 i) { return callOn("2026-06-17", i + 25); });
+    oneCallSinceAnUncompactedCopy();
     const qint64 ps = pageSize();
     QByteArray f = bytesOf(cur());
     qint64 at = (rootOf("Tab_Phone_call") - 1) * ps;
@@ -237,6 +241,7 @@ TEST_F(ChangedPagesTest, AUniqueKeyHeldTwiceIsFound) {
 // A copy whose check is not known vouches for nothing, even where it holds
 // the file's pages: damage both share is found by the full check.
 TEST_F(ChangedPagesTest, ACopyNeverCheckedWholeIsNoMeasure) {
+    oneCallSinceAnUncompactedCopy();
     const qint64 ps = pageSize(), page = findOnPage(0x0d, "2026-06-15 08:00:1", false) / ps * ps;
     damageDate(0x0d, "2026-06-15", false);
     if (HasFatalFailure()) return;
