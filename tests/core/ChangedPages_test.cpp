@@ -77,8 +77,8 @@ protected:
     }
     // One character of a date on such a page changed: the row and its index
     // entries no longer agree, which only the full check reads.
-    void damageDate(quint8 kind, const char* day, bool differs) {
-        const qint64 at = findOnPage(kind, QByteArray(day) + " 08:00:1", differs);
+    void damageDate(quint8 kind, const char* day, bool differs, const char* time = " 08:00:1") {
+        const qint64 at = findOnPage(kind, QByteArray(day) + time, differs);
         ASSERT_GT(at, 0);
         QByteArray f = bytesOf(cur());
         f[at + 18] = f[at + 18] == '7' ? '8' : '7';
@@ -242,8 +242,8 @@ TEST_F(ChangedPagesTest, AUniqueKeyHeldTwiceIsFound) {
 // the file's pages: damage both share is found by the full check.
 TEST_F(ChangedPagesTest, ACopyNeverCheckedWholeIsNoMeasure) {
     oneCallSinceAnUncompactedCopy();
-    const qint64 ps = pageSize(), page = findOnPage(0x0d, "2026-06-15 08:00:1", false) / ps * ps;
-    damageDate(0x0d, "2026-06-15", false);
+    const qint64 ps = pageSize(), page = findOnPage(0x0d, "2026-06-15 13:20:1", false) / ps * ps;
+    damageDate(0x0d, "2026-06-15", false, " 13:20:1");
     if (HasFatalFailure()) return;
     QByteArray c = bytesOf(curBak());
     c.replace(page, ps, bytesOf(cur()).mid(page, ps));
