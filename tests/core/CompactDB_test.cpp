@@ -141,6 +141,19 @@ TEST_F(CompactDBTest, AnotherStructureOrOtherRowsThanTheCopysAreNoDamage) {
     EXPECT_TRUE(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).isEmpty());
 }
 
+// A file put back because it failed its check: the tables the session
+// wrote since the copy, which the journal does not bring back, are named.
+TEST_F(CompactDBTest, APutBackNamesTheTablesWrittenSinceTheCopy) {
+    makeBak();
+    Database::open(sw()).execute("insert into Shrink (Address) values (7)");
+    testsupport::addOrphanPage(sw());
+    CompactDB("Switch.mdb");
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    const QString text = platform::script::shown()[0].text;
+    EXPECT_TRUE(text.contains("备份之后改动过的以下各表已恢复为备份时的内容，请核对：Shrink")) << text.toStdString();
+    EXPECT_EQ(Database::open(sw()).rowCount("Shrink"), 0);
+}
+
 // A read the disk refuses while a file is checked (bounded by its copy or
 // whole) is the disk's trouble, named; the file is never put back for it.
 TEST_F(CompactDBTest, AReadTheDiskRefusesIsTroubleNeverDamage) {
