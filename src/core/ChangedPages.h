@@ -23,7 +23,7 @@ namespace ModSwitch {
 // differing): the full check of the whole file then judges.
 // Whether the question may be bounded so, from what costs little: the same
 // format and structure as the copy, and a sample of the pages finding no
-// more than an eighth of them differing. False: the full check of the whole
+// more than a quarter of them differing. False: the full check of the whole
 // file judges, with no page comparison before it.
 bool ChangesMayBeBounded(const platform::Database& cur, const QString& file, const QString& copy);
 bool ChangesHoldAgainstCopy(const platform::Database& cur, const QString& file, const QString& copy);
