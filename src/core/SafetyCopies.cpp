@@ -136,12 +136,10 @@ void OpensAttached(const QString& path) {
 
 // A copy that passes the full check and holds the station's tables. A copy that
 // cannot be read for another reason than damage (a full disk, a lock, no
-// permission) is not known to be bad: its cause goes to `trouble`. A copy
-// whose check is remembered (`trustNote`) is not checked again.
-bool SoundCopy(const QString& bak, QString* trouble = nullptr, bool trustNote = false) {
+// permission) is not known to be bad: its cause goes to `trouble`.
+bool SoundCopy(const QString& bak, QString* trouble = nullptr) {
     if (!QFileInfo(bak).isFile()) return false;
     if (!HeaderFault(HeadOf(bak)).isEmpty()) return false;
-    if (trustNote && KnownChecked(bak)) return true;
     try {
         // The full check: a copy put back must not carry damage the quick one misses.
         Database b = Database::openSnapshot(bak);
