@@ -133,8 +133,12 @@ void openSiteTimed(benchmark::State& state, qint64 callsBetween) {
 void BM_OpenSiteWithCalls(benchmark::State& state) { openSiteTimed(state, 0); }
 // A session's work in between: 100 calls stored since the last start.
 void BM_OpenSiteAfterCalls(benchmark::State& state) { openSiteTimed(state, 100); }
+// A busy session in between: 10,000 or 30,000 calls stored since the last
+// start, most pages of the call file's indexes rewritten.
+void BM_OpenSiteAfterBusySession(benchmark::State& state) { openSiteTimed(state, state.range(1)); }
 
 }  // namespace
 
 BENCHMARK(BM_OpenSiteWithCalls)->Arg(300000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_OpenSiteAfterCalls)->Arg(300000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_OpenSiteAfterBusySession)->Args({300000, 10000})->Args({300000, 30000})->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -17,10 +17,17 @@ namespace ModSwitch {
 // stood there; for the tables whose pages differ, every row on a page that
 // differs, and every row whose index entry stood on a page that differs, is
 // looked up in each index of its table, a unique index holds its key once,
-// and each index gains as many entries as its table gains rows. False when
+// each index gains as many entries as its table gains rows, and an index
+// whose pages changed holds its entries in order there (a search routed
+// through a changed page finds what it holds). False when
 // the file does not hold it or the question cannot be bounded so (another
 // schema, an overflowing key, a page of no tree that differs, most pages
 // differing): the full check of the whole file then judges.
 bool ChangesHoldAgainstCopy(const platform::Database& cur, const QString& file, const QString& copy);
+// Whether the question may be bounded so, from what costs little: the same
+// format and structure as the copy, and a sample of the pages finding no
+// more than a quarter of them differing. False: the full check of the whole
+// file judges, with no page comparison before it.
+bool ChangesMayBeBounded(const platform::Database& cur, const QString& file, const QString& copy);
 
 }  // namespace ModSwitch

@@ -10,6 +10,7 @@
 #include "core/StationFiles.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
+#include "platform/DbPages.h"
 #include "platform/MsgCodes.h"
 
 #include <QDir>
@@ -1092,6 +1093,37 @@ bool StationFileKeepsWhatTheCopyLacks(const QString& callCopy, const QString& di
 // power cut left it: the damaged file aside, the copy brought up to date
 // beside the target and renamed over it once its recovery has committed, the
 // box's text in `text`. Run again, it does the same again.
+// The tables of the station file set aside (`aside`) whose rows differ from
+// its copy's, but those the journal brings back (the users' balances and
+// deposits, the journal's own copies, the station's notes): what the session
+// wrote since the copy (a table uploaded, rows edited) that the put-back
+// undoes. Told from their leaf pages; nothing when the file's tables cannot
+// be listed.
+QStringList TablesWrittenSinceCopy(const QString& aside, const QString& bak) {
+    const QStringList replayed{QStringLiteral("user"), kLedgerMirror, kCallMirror, kUserRows, QStringLiteral("tab_writeahead"),
+                               QStringLiteral("Variant")};
+    QMap<QString, QPair<qint64, qint64>> roots;   // by name: the root in the copy, and in the file set aside
+    try {
+        const QString list = QStringLiteral("SELECT name, rootpage FROM sqlite_master WHERE type='table' AND rootpage > 0 "
+                                            "AND name NOT LIKE 'sqlite%'");
+        for (platform::RowReader r = Database::openSnapshot(bak).rows(list); r.next();) roots[r.text(0)].first = r.integer(1);
+        for (platform::RowReader r = Database::openSnapshot(aside).rows(list); r.next();)
+            if (roots.contains(r.text(0))) roots[r.text(0)].second = r.integer(1);
+    } catch (const DbError&) {
+        return {};
+    }
+    QStringList out;
+    const platform::LeafComparer pages(aside, bak);
+    for (auto it = roots.cbegin(); it != roots.cend(); ++it) {
+        bool skip = false;
+        for (const QString& t : replayed) skip = skip || it.key().compare(t, Qt::CaseInsensitive) == 0;
+        if (skip) continue;
+        const platform::LeavesCompared c = it->second > 0 ? pages.compare(it->second, it->first) : platform::LeavesCompared{};
+        if (!c.compared || !c.onlyA.isEmpty() || !c.onlyB.isEmpty()) out << it.key();
+    }
+    return out;
+}
+
 bool CompleteRestoreFromBak(const QString& bak, const QString& target, const PendingRestore& p, QString* text, bool keep,
                             bool& kept) {
     const QString dir = QFileInfo(target).absolutePath();
@@ -1122,6 +1154,8 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
                 r.failed = e.text();
             }
             for (const QString& l : RecoveryLines(r)) t += QLatin1Char('\n') + l;
+            if (const QStringList written = aside.isEmpty() ? QStringList() : TablesWrittenSinceCopy(aside, bak); !written.isEmpty())
+                t += QStringLiteral("\n备份之后改动过的以下各表已恢复为备份时的内容，请核对：%1").arg(written.join(QStringLiteral("、")));
         } else {
             if (!aside.isEmpty()) {
                 const RowsRecovered rows = RecoverRows(work, aside);

@@ -40,46 +40,6 @@ bool openByStation(const QString& path) {
            (dbPhoneCur.isOpen() && sameFile(dbPhoneCur.path(), path));
 }
 
-// How a copy's structure stands to its file's.
-enum class Shape { Same, CopyOlder, Differs };
-
-// The copy `bak` against the file `cur`: every table of the copy (but the
-// shadow tables) must be in the file with as many fields; the tables keyed by
-// port or route address must also hold as many rows. A copy whose tables all
-// stand in the file with some of its fields only was taken before an upgrade
-// added the rest: older, not a sign that the file is damaged.
-Shape CompareStructure(const Database& bak, const Database& cur) {
-    bool older = false;
-    for (const QString& t : bak.tableNames()) {
-        if (t.startsWith(QLatin1Char('p'))) continue;
-        // The journal's copy, the rows of users added and the write-ahead
-        // records are made when first needed: a file without them (put back
-        // from before) is no other structure.
-        if (t.compare(kLedgerMirror, Qt::CaseInsensitive) == 0 || t.compare(kCallMirror, Qt::CaseInsensitive) == 0 ||
-            t.compare(kUserRows, Qt::CaseInsensitive) == 0 || t.compare(QStringLiteral("tab_writeahead"), Qt::CaseInsensitive) == 0)
-            continue;
-        const QString actual = cur.actualTableName(t);
-        if (actual.isEmpty()) return Shape::Differs;
-        if (t.startsWith(QStringLiteral("MSy"))) continue;
-        const QList<platform::ColumnInfo> bc = bak.columns(t);
-        const QList<platform::ColumnInfo> cc = cur.columns(actual);
-        if (bc.size() != cc.size()) {
-            if (bc.size() > cc.size()) return Shape::Differs;
-            for (const platform::ColumnInfo& c : bc) {
-                bool found = false;
-                for (const platform::ColumnInfo& d : cc) found = found || d.name.compare(c.name, Qt::CaseInsensitive) == 0;
-                if (!found) return Shape::Differs;
-            }
-            older = true;
-        }
-        if (!cc.isEmpty() && (cc[0].name.compare(QStringLiteral("Router"), Qt::CaseInsensitive) == 0 ||
-                              cc[0].name.compare(QStringLiteral("Address"), Qt::CaseInsensitive) == 0)) {
-            if (bak.rowCount(t) != cur.rowCount(actual)) return Shape::Differs;
-        }
-    }
-    return older ? Shape::CopyOlder : Shape::Same;
-}
-
 QString MissingTable(const Database& db, const QString& file) {
     for (const QString& t : StationTables(file))
         if (!db.hasTable(t)) return t;
@@ -151,7 +111,7 @@ bool CopyVouchesFor(const QString& f, const QString& bak) {
 // check stands for the pages it shares with it. Anything that cannot be
 // bounded so, or any doubt, gets the full check of the whole file.
 bool FullCheck(const Database& cur, const QString& f, const QString& bak, bool stoodAlone) {
-    if (stoodAlone && !HasLog(f) && KnownChecked(bak)) {
+    if (stoodAlone && !HasLog(f) && KnownChecked(bak) && ChangesMayBeBounded(cur, f, bak)) {
         if (!cur.structureCheck()) return false;
         // The copy's note is read again: a copy replaced while it was compared vouches for nothing.
         if (ChangesHoldAgainstCopy(cur, f, bak) && KnownChecked(bak)) return true;
@@ -176,12 +136,10 @@ void OpensAttached(const QString& path) {
 
 // A copy that passes the full check and holds the station's tables. A copy that
 // cannot be read for another reason than damage (a full disk, a lock, no
-// permission) is not known to be bad: its cause goes to `trouble`. A copy
-// whose check is remembered (`trustNote`) is not checked again.
-bool SoundCopy(const QString& bak, QString* trouble = nullptr, bool trustNote = false) {
+// permission) is not known to be bad: its cause goes to `trouble`.
+bool SoundCopy(const QString& bak, QString* trouble = nullptr) {
     if (!QFileInfo(bak).isFile()) return false;
     if (!HeaderFault(HeadOf(bak)).isEmpty()) return false;
-    if (trustNote && KnownChecked(bak)) return true;
     try {
         // The full check: a copy put back must not carry damage the quick one misses.
         Database b = Database::openSnapshot(bak);
@@ -354,25 +312,6 @@ Found CheckFile(StartCheck& s, Database& cur, QString* why, CopyAlongside& along
             return Found::Damaged;
         }
         OpensAttached(f);
-        // A copy that is itself damaged is no measure of the file: it is not
-        // compared. Its check was made when it was taken.
-        if (SoundCopy(s.b, nullptr, true)) {
-            Database bak;
-            try {
-                bak = Database::openSnapshot(s.b);
-            } catch (const DbError&) {
-                bak = Database();
-            }
-            if (bak.isOpen()) {
-                const Shape shape = CompareStructure(bak, cur);
-                bak.close();
-                // A copy older than the file's tables is simply taken again.
-                if (shape == Shape::Differs) {
-                    *why = QStringLiteral("数据库结构不符 '%1'").arg(f);
-                    return Found::Damaged;
-                }
-            }
-        }
         return Found::Sound;
     } catch (const DbError& e) {
         // A header field the engine refuses to open with (a schema format of

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <functional>
+#include <random>
 
 using namespace ModSwitch;
 using platform::Database;
@@ -77,8 +79,8 @@ protected:
     }
     // One character of a date on such a page changed: the row and its index
     // entries no longer agree, which only the full check reads.
-    void damageDate(quint8 kind, const char* day, bool differs) {
-        const qint64 at = findOnPage(kind, QByteArray(day) + " 08:00:1", differs);
+    void damageDate(quint8 kind, const char* day, bool differs, const char* time = " 08:00:1") {
+        const qint64 at = findOnPage(kind, QByteArray(day) + time, differs);
         ASSERT_GT(at, 0);
         QByteArray f = bytesOf(cur());
         f[at + 18] = f[at + 18] == '7' ? '8' : '7';
@@ -93,6 +95,22 @@ protected:
         EXPECT_EQ(QDir(dir->dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).size(), 1);
         EXPECT_TRUE(Database::open(cur()).integrityCheck());
         EXPECT_GE(Database::openReadOnly(cur()).rowCount("Tab_Phone"), 20000);
+    }
+    // The file not compacted since its copy, one call stored since: few
+    // pages differ, none of the first calls' of the day before.
+    void oneCallSinceAnUncompactedCopy() {
+        CompactDB("PhoneCur.mdb");
+        testsupport::storeCalls(Database::open(cur()), 1, [](qint64 i) { return callOn("2026-06-17", i + 25); });
+    }
+    qint64 pageSize() { return Database::openReadOnly(cur()).scalar("PRAGMA page_size").toLongLong(); }
+    qint64 rootOf(const char* tree) {
+        return Database::openReadOnly(cur()).scalar("SELECT rootpage FROM sqlite_master WHERE name=?", {tree}).toLongLong();
+    }
+    // The file passes the quick check, not the full one, and is caught.
+    void expectOnlyTheFullCheckFinds() {
+        ASSERT_TRUE(Database::open(cur()).quickCheck());
+        ASSERT_FALSE(Database::open(cur()).integrityCheck());
+        expectCaught();
     }
     void damagedAndCaught(quint8 kind, const char* day, bool differs) {
         damageDate(kind, day, differs);
@@ -149,4 +167,169 @@ TEST_F(ChangedPagesTest, AnotherSchemaOrAnUncheckedCopyLeavesTheWholeCheck) {
     CompactDB("PhoneCur.mdb");
     EXPECT_EQ(checks.files.value(0), "PhoneCur.mdb");
     EXPECT_TRUE(platform::script::shown().isEmpty());
+}
+
+// The first page above the leaves of the calls' index with its first two
+// leaves changed places (the dividers stay): both leaves are the copy's and
+// hold no call stored since, yet a search for a call on either goes the wrong way.
+TEST_F(ChangedPagesTest, AnIndexPageWhoseSubtreesChangedPlacesIsFound) {
+    oneCallSinceAnUncompactedCopy();
+    const qint64 ps = pageSize();
+    QByteArray f = bytesOf(cur());
+    qint64 at = (rootOf("Tab_Phone_call") - 1) * ps;
+    auto cell = [&](int i) { return at + (quint8(f[at + 12 + 2 * i]) << 8 | quint8(f[at + 13 + 2 * i])); };
+    auto child = [&](qint64 c) { return qint64(quint8(f[c]) << 24 | quint8(f[c + 1]) << 16 | quint8(f[c + 2]) << 8 | quint8(f[c + 3])); };
+    ASSERT_EQ(quint8(f[at]), 0x02);
+    while (quint8(f[(child(cell(0)) - 1) * ps]) == 0x02) at = (child(cell(0)) - 1) * ps;
+    // The first child and the next: the second cell's, or the page's rightmost.
+    const qint64 a = cell(0), b = (quint8(f[at + 3]) << 8 | quint8(f[at + 4])) > 1 ? cell(1) : at + 8;
+    const QByteArray first = f.mid(a, 4);
+    f.replace(a, 4, f.mid(b, 4));
+    f.replace(b, 4, first);
+    writeBytes(cur(), f);
+    expectOnlyTheFullCheckFinds();
+}
+
+// The newest call gone from its table's last page (its space given back),
+// its index entry still there: the index gained an entry its table did not.
+TEST_F(ChangedPagesTest, AnIndexEntryWhoseRowIsGoneIsFound) {
+    const qint64 ps = pageSize();
+    QByteArray f = bytesOf(cur());
+    qint64 page = rootOf("Tab_Phone");
+    while (quint8(f[(page - 1) * ps]) == 0x05) {
+        const qint64 at = (page - 1) * ps + 8;
+        page = quint8(f[at]) << 24 | quint8(f[at + 1]) << 16 | quint8(f[at + 2]) << 8 | quint8(f[at + 3]);
+    }
+    const qint64 at = (page - 1) * ps;
+    ASSERT_EQ(quint8(f[at]), 0x0d);
+    auto be16 = [&](qint64 o) { return qint64(quint8(f[o]) << 8 | quint8(f[o + 1])); };
+    const qint64 cells = be16(at + 3), last = at + be16(at + 8 + 2 * (cells - 1));
+    ASSERT_EQ(last, at + be16(at + 5));   // the newest cell starts the page's content
+    // Its size: the payload's length (one or two bytes), the rowid's varint, the payload.
+    qint64 p = last, payload = 0, rowidBytes = 1;
+    do payload = payload << 7 | (quint8(f[p]) & 0x7f); while (quint8(f[p++]) & 0x80);
+    for (qint64 q = p; quint8(f[q]) & 0x80; ++q) ++rowidBytes;
+    const qint64 end = p + rowidBytes + payload - at;
+    f[at + 3] = char((cells - 1) >> 8);
+    f[at + 4] = char(cells - 1);
+    f[at + 5] = char(end >> 8);
+    f[at + 6] = char(end);
+    writeBytes(cur(), f);
+    expectOnlyTheFullCheckFinds();
+}
+
+// A unique index whose key stands twice: one row's key changed to its
+// neighbour's, in the row and in its entry alike.
+TEST_F(ChangedPagesTest, AUniqueKeyHeldTwiceIsFound) {
+    {
+        Database db = Database::open(cur());
+        db.execute("CREATE TABLE probe (k INTEGER, v TEXT)");
+        db.execute("CREATE UNIQUE INDEX probe_k ON probe (k)");
+        for (int i = 1; i < 100; ++i) db.execute("INSERT INTO probe VALUES (?, ?)", {i, QStringLiteral("probe-%1").arg(i, 6, 10, QChar('0'))});
+    }
+    CompactDB("PhoneCur.mdb");
+    testsupport::storeCalls(Database::open(cur()), 10, [](qint64 i) { return callOn("2026-06-17", i); });
+    QByteArray f = bytesOf(cur());
+    const qint64 row = f.indexOf("probe-000006");
+    ASSERT_EQ(f[row - 1], '\x06');
+    f[row - 1] = '\x05';
+    const qint64 entry = f.indexOf(QByteArray("\x03\x01\x01\x06\x06", 5));
+    ASSERT_GT(entry, 0);
+    f[entry + 3] = '\x05';
+    writeBytes(cur(), f);
+    expectOnlyTheFullCheckFinds();
+}
+
+// A copy whose check is not known vouches for nothing, even where it holds
+// the file's pages: damage both share is found by the full check.
+TEST_F(ChangedPagesTest, ACopyNeverCheckedWholeIsNoMeasure) {
+    oneCallSinceAnUncompactedCopy();
+    const qint64 ps = pageSize(), page = findOnPage(0x0d, "2026-06-15 13:20:1", false) / ps * ps;
+    damageDate(0x0d, "2026-06-15", false, " 13:20:1");
+    if (HasFatalFailure()) return;
+    QByteArray c = bytesOf(curBak());
+    c.replace(page, ps, bytesOf(cur()).mid(page, ps));
+    writeBytes(curBak(), c);
+    QString failure;
+    EXPECT_FALSE(TryCompactDB("PhoneCur.mdb", &failure, nullptr));
+    EXPECT_TRUE(QDir(dir->dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).isEmpty());
+}
+
+// Damaged files, judged against the full check: none that it rejects is
+// taken by the check of what changed since the copy (the copy itself sound).
+class DamageCorpusTest : public testsupport::StationTest {
+protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        testsupport::storeCalls(Database::open(cur()), 3000, [](qint64 i) { return callOn("2026-06-15", i); });
+        // Not compacted between the two last starts: the copy is the file's pages as they stood.
+        CompactDB("PhoneCur.mdb");
+        testsupport::storeCalls(Database::open(cur()), 60, [](qint64 i) { return callOn("2026-06-16", i * 37); });
+        CompactDB("PhoneCur.mdb");
+        testsupport::storeCalls(Database::open(cur()), 3, [](qint64 i) { return callOn("2026-06-17", i * 17); });
+    }
+    QString cur() const { return dir->file("PhoneCur.mdb"); }
+};
+
+TEST_F(DamageCorpusTest, NoFileTheFullCheckRejectsIsTaken) {
+    const QByteArray file = bytesOf(cur()), copy = bytesOf(cur() + ".bak");
+    const qint64 ps = Database::openReadOnly(cur()).scalar("PRAGMA page_size").toLongLong(), count = file.size() / ps;
+    auto kindOf = [&](qint64 n) { return quint8(file[(n - 1) * ps + (n == 1 ? 100 : 0)]); };
+    auto differs = [&](qint64 n) { return copy.mid((n - 1) * ps, ps) != file.mid((n - 1) * ps, ps); };
+    auto be16 = [](const QByteArray& b, qint64 o) { return qint64(quint8(b[o]) << 8 | quint8(b[o + 1])); };
+    std::mt19937 rng(62);
+    auto pick = [&](qint64 n) { return qint64(rng() % quint32(n)); };
+    QList<QPair<std::string, QByteArray>> corpus;
+    auto add = [&](const std::string& what, qint64 page, const std::function<void(QByteArray&, qint64 at)>& change) {
+        QByteArray b = file;
+        change(b, (page - 1) * ps);
+        corpus << qMakePair(what + " on page " + std::to_string(page), b);
+    };
+    for (qint64 n = 2; n <= count; ++n) {
+        const quint8 kind = kindOf(n);
+        // Bit flips in every kind of page, a few of each where the session wrote and where it did not.
+        for (int k = 0; k < (differs(n) ? 3 : 1); ++k)
+            add("bit flip", n, [&](QByteArray& b, qint64 at) { b[at + 8 + pick(ps - 8)] ^= char(1 << pick(8)); });
+        // Two child pointers of an interior page swapped.
+        if ((kind == 0x02 || kind == 0x05) && be16(file, (n - 1) * ps + 3) >= 1)
+            add("children swapped", n, [&](QByteArray& b, qint64 at) {
+                const qint64 cells = be16(b, at + 3), i = pick(cells);
+                const qint64 x = at + be16(b, at + 12 + 2 * i), y = i + 1 < cells ? at + be16(b, at + 14 + 2 * i) : at + 8;
+                const QByteArray t = b.mid(x, 4);
+                b.replace(x, 4, b.mid(y, 4));
+                b.replace(y, 4, t);
+            });
+        if (!differs(n)) continue;
+        // A write torn halfway, and a write lost, on a page the session wrote.
+        add("torn write", n, [&](QByteArray& b, qint64 at) {
+            b.replace(at + ps / 2, ps / 2, at + ps <= copy.size() ? copy.mid(at + ps / 2, ps / 2) : QByteArray(ps / 2, '\0'));
+        });
+        add("lost write", n, [&](QByteArray& b, qint64 at) {
+            b.replace(at, ps, at + ps <= copy.size() ? copy.mid(at, ps) : QByteArray(ps, '\0'));
+        });
+    }
+    // Leaves moved between trees: two index leaves change places.
+    std::vector<qint64> leaves;
+    for (qint64 n = 2; n <= count; ++n)
+        if (kindOf(n) == 0x0a) leaves.push_back(n);
+    for (int k = 0; k < 20 && leaves.size() > 1; ++k) {
+        const qint64 a = leaves[size_t(pick(qint64(leaves.size())))], c = leaves[size_t(pick(qint64(leaves.size())))];
+        if (a == c) continue;
+        add("leaf moved from page " + std::to_string(c), a, [&](QByteArray& b, qint64 at) {
+            const QByteArray t = b.mid(at, ps);
+            b.replace(at, ps, b.mid((c - 1) * ps, ps));
+            b.replace((c - 1) * ps, ps, t);
+        });
+    }
+    const QString work = dir->file("corpus.mdb");
+    int rejected = 0;
+    for (const auto& [what, bytes] : corpus) {
+        for (const char* side : {"", "-wal", "-shm", "-journal"}) QFile::remove(work + side);
+        writeBytes(work, bytes);
+        Database db = Database::open(work);
+        if (!db.quickCheck() || db.integrityCheck()) continue;   // the quick check rejects it, or it is sound
+        ++rejected;
+        EXPECT_FALSE(ChangesHoldAgainstCopy(db, work, cur() + ".bak")) << what;
+    }
+    EXPECT_GT(rejected, 20);
 }

@@ -1413,6 +1413,19 @@ TEST_F(JournalFileTest, AnOlderCopyOfTheJournalFileIsNamedAsLackingTheEntriesMov
     EXPECT_EQ(boxes(), 1);
 }
 
+// A journal file that lost only its newest entry (the disk gave back its
+// last write short) lacks what was moved into it too.
+TEST_F(JournalFileTest, AJournalFileLackingOnlyItsNewestEntryIsNamed) {
+    const qint64 newest = settle().second;
+    const QString path = dir->file(ModSwitch::kJournalFile);
+    ModSwitch::OpenAllDB(false);
+    Database::open(path).execute("DELETE FROM tab_chargelog WHERE f_seq=?", {newest});
+    platform::script::answer("ChargeLog.mdb缺少已移入的记账记录", platform::rOK);
+    restart();
+    ASSERT_EQ(boxes(), 1);
+    EXPECT_TRUE(lastBox().contains("无法找回")) << lastBox().toStdString();
+}
+
 // A kill inside the rebuild, by the station's own steps: after the set-aside
 // rename, and with the new file's fill written but not committed. The next
 // start ends it with every entry back and says so truly; a disk error at the
