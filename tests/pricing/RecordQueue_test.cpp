@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <functional>
 #include <stdexcept>
 
 #include <cerrno>
@@ -430,6 +431,40 @@ TEST_F(RecordQueueTest, AQueueThatCannotBeReadIsKeptAndTriedAgainNeverTakenAsSto
 }
 
 }  // namespace
+
+// Every box of a queue file that leaves records out (a spool changed on the
+// disk and set aside; "Bill.dat" beside a lost mark, its records stored
+// uncharged; "Bill.dat" replaced while stored) is kept with what it tells of:
+// a kill while it stands leaves it for the next opening, which shows it once.
+// Before, each was a plain box, lost with the kill.
+TEST_F(RecordQueueTest, EachBoxOfRecordsLeftOutOutlivesAKillWhileItStands) {
+    const auto outlives = [&](const QString& text, const std::function<void()>& act) {
+        SCOPED_TRACE(text.toStdString());
+        ASSERT_TRUE(testsupport::killedAtBox(text, act));
+        restart();
+        ASSERT_EQ(platform::script::shown().size(), 1);
+        EXPECT_TRUE(platform::script::shown()[0].text.contains(text)) << platform::script::shown()[0].text.toStdString();
+        restart();
+        EXPECT_EQ(platform::script::shown().size(), 1);
+        platform::script::reset();
+        platform::script::enable();
+    };
+    spoolSomeStored(3, 2);
+    writeBytes(spool::Path(), bytesOf(spool::Path()).left(16 + 30));
+    outlives(QStringLiteral("CallSpool.dat在存入数据库时被改动"), [] { spool::Replay(); });
+    EXPECT_FALSE(QFile::exists(spool::Path()));
+
+    billSomeStored(3, 0, 10);
+    QFile::remove(AppPath + QStringLiteral("BillWait.dat"));
+    outlives(QStringLiteral("BillWait.dat丢失或损坏"), [] { billfile::BeforeRead(); });
+    EXPECT_EQ(count("Tab_Phone"), 5);
+
+    billSomeStored(3, 1, 20);
+    writeBytes(billfile::Path(), pricing::RecordQueue::Entry(call(40), 0) + pricing::RecordQueue::Entry(call(41), 0));
+    outlives(QStringLiteral("Bill.dat与已存入数据库的话单不符"), [] { billfile::Price(); });
+    EXPECT_FALSE(QFile::exists(billfile::Path()));
+    EXPECT_EQ(count("Tab_Phone"), 6);
+}
 
 // The mended spool's box is kept in the call file before the mend: a kill
 // after the mend (its records stored, the spool gone) while the box is up
