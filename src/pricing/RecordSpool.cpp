@@ -320,6 +320,9 @@ bool Append(const QByteArray& frame) {
 
 namespace {
 
+// The year file's fault last told in a box, and a box to tell after the replay.
+QString g_faultTold, g_faultBox;
+
 int replaySpool() {
     const RecordQueue spool = queue();
     RecordQueue::Result r;
@@ -362,12 +365,23 @@ int replaySpool() {
                           .arg(QDir::toNativeSeparators(spool.path()),
                                platform::lastFileError().isEmpty() ? platform::describeErrno(EIO) : platform::lastFileError())
                           .arg(r.total));
-        else
+        else if (const QString fault = YearFileFault(); !fault.isEmpty()) {
+            // A year file the duplicate check cannot read stops every record
+            // till someone acts: said with the count, in a box once a fault.
+            const QString text = QStringLiteral("话单存储失败：%1，%2张话单已暂存在CallSpool.dat中，可存储时自动补存")
+                                     .arg(fault)
+                                     .arg(r.waiting());
+            showState(text);
+            if (fault != g_faultTold) g_faultBox = text;
+            g_faultTold = fault;
+        } else {
             showState(failingText(r.waiting()));
+        }
         keepRetrying(true);
         return r.waiting();
     }
     // Every record is stored: the spool goes, then its note.
+    g_faultTold.clear();
     if (!QFile::remove(spool.path())) return r.total;
     platform::syncDir(QFileInfo(spool.path()).absolutePath());
     keepRetrying(false);
@@ -396,6 +410,8 @@ int Replay() {
     }
     // One box for all the replay found, its text whole.
     if (!std::exchange(g_kept, QString()).isEmpty()) ModSwitch::TellReport(dbPhoneCur, kMendReport);
+    if (const QString box = std::exchange(g_faultBox, QString()); !box.isEmpty())
+        core::Notify(box + QStringLiteral("。"), platform::mbOKOnly | platform::mbExclamation, AppName);
     return left;
 }
 

@@ -466,6 +466,27 @@ TEST_F(RecordQueueTest, EachBoxOfRecordsLeftOutOutlivesAKillWhileItStands) {
     EXPECT_EQ(count("Tab_Phone"), 6);
 }
 
+// A year file the duplicate check cannot read stops every record: each is
+// answered and kept in the spool, the operator is told why and how many
+// wait, once, and they are stored once it reads again. Before, no word.
+TEST_F(RecordQueueTest, RecordsWaitingOnAnUnreadableYearFileAreToldWithTheirCountAndStoredLater) {
+    writeBytes(DataPath + QStringLiteral("PhBill_2026.mdb"), QByteArray(8192, 'x'));
+    for (int k = 0; k < 3; ++k) ClsMonitor().Record(call(k), true);
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_TRUE(spool::Waiting());
+    platform::script::answer(QStringLiteral("话单归档文件PhBill_2026.mdb无法读取"), platform::rOK);
+    EXPECT_EQ(spool::Replay(), 3);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.contains(QStringLiteral("3张话单已暂存在CallSpool.dat中")))
+        << platform::script::shown()[0].text.toStdString();
+    EXPECT_EQ(spool::Replay(), 3);
+    EXPECT_EQ(platform::script::shown().size(), 1);
+    QFile::remove(DataPath + QStringLiteral("PhBill_2026.mdb"));
+    EXPECT_EQ(spool::Replay(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 3);
+    EXPECT_EQ(remainOf(7), yuan("8.80"));
+}
+
 // The mended spool's box is kept in the call file before the mend: a kill
 // after the mend (its records stored, the spool gone) while the box is up
 // leaves it for the next start, which shows it once. Before, the operator
