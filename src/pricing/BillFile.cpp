@@ -199,6 +199,10 @@ QString unmarkedText(int records, const QString& copy) {
         .arg(copy, openSiteName());
 }
 
+// The kept box of the file taken beside a lost mark in this pricing: what the
+// storing finds damaged joins it, one box.
+QString g_unmarkedKept;
+
 // A file with records beside a missing or damaged mark: nobody can say which
 // of them are stored, so a copy is kept aside for the operator and what can
 // be read is priced into the open site (uncharged; a record stored before
@@ -209,7 +213,9 @@ bool takeDamaged(const QString& path, Report* report) {
     const QString copy = QStringLiteral("Bill") + end;
     if (!QFile::copy(path, AppPath + copy) || !platform::syncFile(AppPath + copy)) return false;
     const int records = queueAt(path).count();
-    if (!keep(kUnmarkedReport, unmarkedText(records, copy))) {
+    g_unmarkedKept = unmarkedText(records, copy);
+    if (!keep(kUnmarkedReport, g_unmarkedKept)) {
+        g_unmarkedKept.clear();
         QFile::remove(AppPath + copy);
         return false;
     }
@@ -441,6 +447,7 @@ namespace {
 int priceHere(const std::function<void()>& advance, Report* report) {
     static bool running = false;
     if (running) return Waiting();
+    g_unmarkedKept.clear();
     HistoryTakesWaitingEvents();
     const RecordQueue file = queue();
     const int total = file.count();
@@ -477,6 +484,11 @@ int priceHere(const std::function<void()>& advance, Report* report) {
     RecordQueue::Result r = file.store(how);
     if (r.damaged && storeAgain(file, m.id, r)) r = file.store(how);
     if (report) report->rejected += r.rejected;
+    if (!g_unmarkedKept.isEmpty() && r.rejected > 0) {
+        Report rejects;
+        rejects.rejected = r.rejected;
+        keep(kUnmarkedReport, g_unmarkedKept + RejectText(rejects) + QStringLiteral("。"));
+    }
     if (r.changed) {
         keepChanged(file, r, report);
         return 0;
@@ -538,7 +550,9 @@ int BeforeRead() {
     }
     // What the earlier file came to is told now, apart from the read's own.
     QString told = DamageText(r);
-    if (r.rejected > 0) told += (told.isEmpty() ? QStringLiteral("Bill.dat中") : QString()) + RejectText(r) + QStringLiteral("。");
+    // Those of a file beside a lost mark were told in its kept box.
+    if (r.rejected > 0 && r.damagedCopy.isEmpty())
+        told += (told.isEmpty() ? QStringLiteral("Bill.dat中") : QString()) + RejectText(r) + QStringLiteral("。");
     if (!told.isEmpty()) core::Notify(told, platform::mbOKOnly | platform::mbExclamation, AppName);
     return waiting;
 }
