@@ -464,6 +464,17 @@ TEST_F(RecordQueueTest, EachBoxOfRecordsLeftOutOutlivesAKillWhileItStands) {
     outlives(QStringLiteral("Bill.dat与已存入数据库的话单不符"), [] { billfile::Price(); });
     EXPECT_FALSE(QFile::exists(billfile::Path()));
     EXPECT_EQ(count("Tab_Phone"), 6);
+
+    // Stored records changed on the disk past telling: each file stored again from its first.
+    spoolSomeStored(3, 2, 40);
+    flip(spool::Path(), 16, 1, 3);
+    flip(spool::Path(), 16, 1, 12);
+    outlives(QStringLiteral("CallSpool.dat中已存入数据库的话单在磁盘上被损坏"), [] { spool::Replay(); });
+    billSomeStored(3, 2, 50);
+    flip(billfile::Path(), 0, 0, 3);
+    flip(billfile::Path(), 0, 0, 12);
+    outlives(QStringLiteral("Bill.dat中已存入数据库的话单在磁盘上被损坏"), [] { billfile::Price(); });
+    EXPECT_EQ(count("Tab_Phone"), 12);
 }
 
 // A year file the duplicate check cannot read stops every record: each is
