@@ -1,5 +1,4 @@
 #pragma once
-#include <functional>
 // Shared fixtures: a fresh station data directory in a temporary program
 // directory, scripted prompts, and checks every test gets for free.
 #include "core/ModDefine.h"
@@ -8,6 +7,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
