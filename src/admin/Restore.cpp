@@ -45,7 +45,8 @@ void removeJournalOf(const QString& target) {
 bool copySynced(const QString& source, const QString& tmp, bool synced = true) {
     removeJournalOf(tmp);
     QFile::remove(tmp);
-    if (!QFile::copy(source, tmp)) return false;
+    // A copy the disk refuses (full, read-only) is told by its cause.
+    if (!platform::copyFile(source, tmp)) return false;
     QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     return !synced || platform::syncFile(tmp);
 }
@@ -337,7 +338,7 @@ QStringList CheckRestoreSources(const QList<RestorePair>& pairs, const std::func
     return why;
 }
 
-bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
+bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed, QStringList* putIn) {
     if (pairs.isEmpty()) return true;
     platform::clearFileError();
     const QString dataDir = QFileInfo(pairs.first().target).absolutePath();
@@ -440,7 +441,7 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     hook(QStringLiteral("marked"));
     // From here on the restore is decided: what follows is redone at the next opening if it stops.
     QString notPut;
-    CompleteRestore(dataDir, &notPut);
+    CompleteRestore(dataDir, &notPut, putIn);
     if (!notPut.isEmpty()) {
         if (failed) *failed = notPut;
         return false;
@@ -448,7 +449,7 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed) {
     return true;
 }
 
-bool CompleteRestore(const QString& dataDir, QString* failed) {
+bool CompleteRestore(const QString& dataDir, QString* failed, QStringList* putIn) {
     QDir d(dataDir);
     const QString journal = d.filePath(RestoreJournalName());
     bool found = false;
@@ -506,8 +507,9 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
             }
             if (!renamed) {
                 if (failed) {
-                    *failed = parts[1] + QStringLiteral("（") + (yearWhy.isEmpty() ? platform::lastFileError() : yearWhy) +
-                              QStringLiteral("）");
+                    // The cause the put-back found, else the file layer's.
+                    const QString cause = !yearWhy.isEmpty() ? yearWhy : !why.isEmpty() ? why : platform::lastFileError();
+                    *failed = parts[1] + (cause.isEmpty() ? QString() : QStringLiteral("（") + cause + QStringLiteral("）"));
                     // Asked from the window with nothing replaced yet: the
                     // restore is given up whole, every file as it was.
                     if (n == 0) {
@@ -531,6 +533,7 @@ bool CompleteRestore(const QString& dataDir, QString* failed) {
             platform::syncDir(dataDir);
             forgetCopy();
             ++n;
+            if (putIn) *putIn << parts[1];
             hook(QStringLiteral("renamed"));
         }
         QFile::remove(journal);

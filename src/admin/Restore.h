@@ -39,14 +39,16 @@ QStringList CheckRestoreSources(const QList<RestorePair>& pairs, const std::func
 // with the failing file (and why) in `failed`: a copy that failed, or a year
 // file that could not be merged, leaves every station file as before; a file
 // the system would not rename into place is put there at the next opening.
-bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed = nullptr);
+// `putIn`: the names of the station's files the backup's are in for now
+// (some, when a later one stopped the restore).
+bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed = nullptr, QStringList* putIn = nullptr);
 
 // Finishes a restore that a kill interrupted after its journal was written, and
 // removes the temporaries of one interrupted before it. Run before any
 // database of `dataDir` is opened. True when anything was found. A file the
 // system refuses to rename into place leaves the journal for the next
 // opening; it is named, with the cause, in `failed`.
-bool CompleteRestore(const QString& dataDir, QString* failed = nullptr);
+bool CompleteRestore(const QString& dataDir, QString* failed = nullptr, QStringList* putIn = nullptr);
 
 // A restore that put the station file back brings it up to the charge log
 // before it goes in, and keeps what its box says beyond "数据恢复成功" until

@@ -446,10 +446,25 @@ void frmDBManager::cmd_Click(int index) {
     } catch (const platform::ProgramEnded&) {
         busy_ = false;
         throw;
-    } catch (...) {
+    } catch (const std::exception& e) {
+        // Whatever stopped it, the operator hears how it ended: a restore
+        // says what it put in itself, before anything after it can throw.
+        platform::MsgBox((index == 1 ? QStringLiteral("恢复失败:") : QStringLiteral("备份失败:")) + platform::OperatorText(e),
+                         platform::mbOKOnly, AppName);
     }
     busy_ = false;
 }
+
+namespace {
+// Why a backup's file is not taken, as the operator reads it.
+QString sourceFault(const QString& why) {
+    if (why == QLatin1String("quick_check")) return QStringLiteral("备份文件未通过检查");
+    // The station's tables CheckRestoreSource looks for.
+    if (QStringList{QStringLiteral("variant"), QStringLiteral("moncard"), QStringLiteral("user"), QStringLiteral("worker")}.contains(why))
+        return QStringLiteral("备份文件中没有%1表").arg(why);
+    return why;
+}
+}  // namespace
 
 void frmDBManager::restore() {
     const QString folder = withSlash(txtPath->text().trimmed());
@@ -479,7 +494,8 @@ void frmDBManager::restore() {
     const QStringList why = admin::CheckRestoreSources(pairs, [] { platform::YieldEvents(); });
     for (int i = 0; i < pairs.size(); ++i) {
         if (!why[i].isEmpty()) {
-            platform::MsgBox(QStringLiteral("恢复失败:") + QFileInfo(pairs[i].source).fileName(), platform::mbOKOnly, AppName);
+            platform::MsgBox(QStringLiteral("恢复失败:%1（%2）").arg(QFileInfo(pairs[i].source).fileName(), sourceFault(why[i])),
+                             platform::mbOKOnly, AppName);
             return;
         }
     }
@@ -489,39 +505,63 @@ void frmDBManager::restore() {
     ModComm::DrainLink();
     // From closing to reopening nothing yields, so no tick or frame can reach the closed databases.
     QString failed;
+    QStringList putIn;
     bool replaced = true;
-    bool stationRestored = false;
+    QString stationTarget;
     for (const admin::RestorePair& p : pairs)
-        stationRestored = stationRestored ||
-                          QFileInfo(p.target).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0;
+        if (QFileInfo(p.target).fileName().compare(QStringLiteral("Switch.mdb"), Qt::CaseInsensitive) == 0) stationTarget = p.target;
     try {
         ModSwitch::OpenAllDB(false);
         // The calls logged since the backup are charged to its balances, once,
         // before the file goes in; the box tells what could not be recovered.
-        replaced = admin::ReplaceFiles(pairs, &failed);
-    } catch (...) {
+        replaced = admin::ReplaceFiles(pairs, &failed, &putIn);
+    } catch (const std::exception& e) {
         replaced = false;
+        if (failed.isEmpty()) failed = platform::OperatorText(e);
     }
+    // A restore decided (its journal stays) that stopped at a later file (a
+    // year file's patch refused) has put in what came before: the station
+    // file may be the backup's already. The next opening puts the rest in.
+    const bool decided = !replaced && QFileInfo::exists(QDir(DataPath).filePath(admin::RestoreJournalName()));
+    const bool stationIn = !stationTarget.isEmpty() && (replaced || putIn.contains(QFileInfo(stationTarget).fileName()));
     // Opened as every site is: a backup made by an older station is brought
     // up to date as at start-up, and the safety copy of the station file put
     // back is taken afresh from it, so the next start finds the two alike
     // instead of putting the replaced file back. ReplaceFiles finished its
     // own journal and checked the files it put in.
+    // The station file in, its safety copy is taken afresh before the
+    // station goes on, whether or not the rest is in yet: the copy beside
+    // it was removed as the file went in.
     admin::SiteOpening how;
     how.finishRestore = false;
     how.check = false;
-    how.renewSafetyCopy = replaced && stationRestored;
+    how.renewSafetyCopy = stationIn;
     how.priceWaiting = false;
     how.tellRestore = false;
-    admin::OpenSite(how);
-    ModComm::SendOrder(FrameCode::kResumeReports, false, 4, true);
-    ModSwitch::LoadCards();
-    if (core::Console* c = core::TheConsole()) c->ShowView(CurTable);
-    if (!replaced) {
-        platform::MsgBox(QStringLiteral("恢复失败:") + failed, platform::mbOKOnly, AppName);
-    } else if (!pairs.isEmpty()) {
-        ModGeneral::AddOpLog(QStringLiteral("恢复数据"));
+    QString after;
+    try {
+        admin::OpenSite(how);
+        ModComm::SendOrder(FrameCode::kResumeReports, false, 4, true);
+        ModSwitch::LoadCards();
+        if (core::Console* c = core::TheConsole()) c->ShowView(CurTable);
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception& e) {
+        after = QStringLiteral("；重新打开数据库时出错：") + platform::OperatorText(e);
+    }
+    if (replaced) {
+        try {
+            ModGeneral::AddOpLog(QStringLiteral("恢复数据"));
+        } catch (const platform::DbError&) {
+        }
         admin::TellRestore(DataPath, true);
+        if (!after.isEmpty()) platform::MsgBox(QStringLiteral("数据已恢复") + after, platform::mbOKOnly, AppName);
+    } else if (decided) {
+        platform::MsgBox(QStringLiteral("数据恢复未完成:%1%2未能恢复，下次启动时将再次恢复%3。")
+                             .arg(stationIn ? QFileInfo(stationTarget).fileName() + QStringLiteral("已恢复，") : QString(), failed, after),
+                         platform::mbOKOnly, AppName);
+    } else {
+        platform::MsgBox(QStringLiteral("恢复失败:") + failed + after, platform::mbOKOnly, AppName);
     }
 }
 
@@ -578,6 +618,7 @@ void frmDBManager::Timer1_Timer() {
     if (every != 0 && lastBackup_.daysTo(now.date()) % every != 0) return;
     tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
     const QString target = autoPath_ + now.toString(QStringLiteral("yyyyMMddHHmm")) + '/';
+    if (target == madeInto_) return;
     busy_ = true;
     bool made = false;
     QString failed;
@@ -595,7 +636,16 @@ void frmDBManager::Timer1_Timer() {
         ModGeneral::AddOpLog(failed.isEmpty() ? QStringLiteral("定时备份失败") : QStringLiteral("定时备份失败：") + failed);
         return;
     }
-    ModSwitch::SetVariant(QStringLiteral("LastBackupDay"), now.date().toString(QStringLiteral("yyyy-MM-dd")));
+    // The set is in: made, whatever the day's store says, and not made again.
+    madeInto_ = target;
     lastBackup_ = now.date();
     lblLastBackupDay->setText(QStringLiteral("上次备份日期：") + lastBackup_.toString(QStringLiteral("yyyy-MM-dd")));
+    try {
+        ModSwitch::SetVariant(QStringLiteral("LastBackupDay"), now.date().toString(QStringLiteral("yyyy-MM-dd")));
+    } catch (const platform::DbError& e) {
+        try {
+            ModGeneral::AddOpLog(QStringLiteral("定时备份完成，备份日期未能保存：") + platform::OperatorText(e));
+        } catch (const platform::DbError&) {
+        }
+    }
 }

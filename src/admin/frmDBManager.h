@@ -68,5 +68,6 @@ private:
 
     QString backupPath_, restorePath_, autoPath_, current_, remembered_, stamped_;
     QDate lastBackup_;
+    QString madeInto_;   // the timed backup's folder last made: its minute's other ticks make none
     bool busy_ = false;
 };

@@ -651,7 +651,14 @@ void TotalBill(qint64 userId, const QDateTime& start, const QDateTime& end, cons
 
 SettleResult RunSettlement(const SettleOptions& opt, const std::function<void(int, int, const QString&)>& progress) {
     SettleResult res;
-    ArchiveBills();
+    // The archive that starts the run moves records between the files read:
+    // one it could not end (a read refused) ends the run, said as its error.
+    try {
+        ArchiveBills();
+    } catch (const DbError& e) {
+        res.error = QStringLiteral("结算错误:") + platform::OperatorText(e);
+        return res;
+    }
     // From here to the end no archive run moves a record between the files read.
     ArchiveHold hold;
 

@@ -338,7 +338,7 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                 // What the restore found is kept in its own commit: a kill
                 // before the box leaves it for the next opening.
                 if (!lines.isEmpty())
-                    ModSwitch::KeepReport(dbSwitch, reportKey, lines.join(QLatin1Char('\n')), AppName, platform::mbOKOnly);
+                    ModSwitch::KeepReport(dbSwitch, reportKey, {lines.join(QLatin1Char('\n')), AppName, platform::mbOKOnly});
                 tx.commit();
             }
         } catch (...) {

@@ -479,16 +479,16 @@ void catchUpWithJournal() {
                  r.ownersUnset.isEmpty() && !r.gap && !r.logPartial && !r.movedPartial && r.refused.isEmpty());
         if (told)
             KeepReport(dbSwitch, key,
-                       QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
+                       {QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
                            RecoveryLines(r).join(QLatin1Char('\n')),
-                       QStringLiteral("警告"), platform::mbOKOnly);
+                       QStringLiteral("警告"), platform::mbOKOnly});
         tx.commit();
     } catch (const platform::MoneyOverflow& e) {
         // Sums no balance can hold (entries of a damaged page within reach):
         // the file stays as it was, and the opening goes on.
         r = LogRecovery();
         r.failed = platform::OperatorText(e);
-        core::Notify(RecoveryLines(r).join(QLatin1Char('\n')), platform::mbOKOnly, QStringLiteral("警告"));
+        KeepAndTell(dbSwitch, key, {RecoveryLines(r).join(QLatin1Char('\n')), QStringLiteral("警告"), platform::mbOKOnly});
         return;
     }
     if (told) TellReport(dbSwitch, key);
@@ -514,23 +514,36 @@ void placeUnmarkedStationFile(qint64 bound) {
     const QMap<qint64, qint64> held = HeldByUnmarkedCopy(dbSwitch, log, fileMark);
     const qint64 last = lastLogged();
     LogRecovery r;
+    const auto toTell = [&] {
+        return !(r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.ownersUnset.isEmpty() &&
+                 !r.gap && !r.logPartial && !r.movedPartial && r.failed.isEmpty());
+    };
+    const auto report = [&] {
+        return LossReport(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
+                              RecoveryLines(r).join(QLatin1Char('\n')),
+                          QStringLiteral("警告"), platform::mbOKOnly);
+    };
+    // The box is kept in the placing's own commit: once the file has its
+    // mark, nothing would tell it again.
+    const QString key = QStringLiteral("placed:%1-%2").arg(fileMark).arg(last);
     try {
         platform::Transaction tx(dbSwitch);
         r = RecoverFromLog(dbSwitch, log, {}, fileMark, -1, held);
         if (last > fileMark) mirrorApplied(fileMark, last);
+        r.logPartial = !sound;
+        r.movedPartial = !complete;
+        if (toTell()) KeepReport(dbSwitch, key, report());
         tx.commit();
     } catch (const platform::MoneyOverflow& e) {
+        // Nothing placed: the file stays without its mark, and is placed again at the next opening.
         r = LogRecovery();
         r.failed = platform::OperatorText(e);
-    }
-    r.logPartial = !sound;
-    r.movedPartial = !complete;
-    if (r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.ownersUnset.isEmpty() && !r.gap &&
-        !r.logPartial && !r.movedPartial && r.failed.isEmpty())
+        r.logPartial = !sound;
+        r.movedPartial = !complete;
+        KeepAndTell(dbSwitch, key, report());
         return;
-    core::Notify(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
-                     RecoveryLines(r).join(QLatin1Char('\n')),
-                 platform::mbOKOnly, QStringLiteral("警告"));
+    }
+    if (toTell()) TellReport(dbSwitch, key);
 }
 }  // namespace
 
@@ -803,8 +816,12 @@ int applyHere(std::optional<KnownEnds> known = std::nullopt) {
     if (!garbled.isEmpty()) {
         const QString text = QStringLiteral("话单文件中以下计费记录已损坏，金额不可信，未计入用户余额，请核对这些用户的余额：\n") +
                              garbled.join(QLatin1Char('\n'));
-        // Told once the apply has committed: no box waits inside a transaction.
-        dbSwitch.afterCommit([text] { core::Notify(text, platform::mbOKOnly, QStringLiteral("警告")); });
+        // Kept with the mark moved past them, told once the apply has
+        // committed: no box waits inside a transaction, and a kill before it
+        // is closed leaves it for the next opening.
+        const QString key = QStringLiteral("garbled:%1-%2").arg(mark).arg(last);
+        KeepReport(dbSwitch, key, {text, QStringLiteral("警告"), platform::mbOKOnly});
+        dbSwitch.afterCommit([key] { TellReport(dbSwitch, key); });
     }
     for (auto it = remain.constBegin(); it != remain.constEnd(); ++it)
         dbSwitch.execute(QStringLiteral("UPDATE user SET remain=remain+? WHERE userid=?"), {it.value(), it.key()});

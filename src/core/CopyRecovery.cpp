@@ -1196,7 +1196,7 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             const Database w = Database::open(work);
             platform::Transaction tx(w);
             CarryReports(w, aside);
-            KeepReport(w, PutBackReportKey(target), t, QStringLiteral("警告"), platform::mbOKOnly);
+            KeepReport(w, PutBackReportKey(target), {t, QStringLiteral("警告"), platform::mbOKOnly});
             tx.commit();
             kept = true;
         } catch (const DbError&) {

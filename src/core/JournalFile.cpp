@@ -576,10 +576,10 @@ void tellRefusedInJournal(const QString& path) {
         SetVariant(dbPhoneCur, checkedKey, QString::number(last), kNotes);
         if (!refused.isEmpty())
             KeepReport(dbPhoneCur, key,
-                       QStringLiteral("计费记录归档文件%1中以下记账记录已损坏，金额不可信，恢复备份时不会采用，请核对这些用户的余额：\n")
+                       {QStringLiteral("计费记录归档文件%1中以下记账记录已损坏，金额不可信，恢复备份时不会采用，请核对这些用户的余额：\n")
                                .arg(kJournalFile) +
                            refused.join(QLatin1Char('\n')),
-                       QStringLiteral("警告"), platform::mbOKOnly);
+                       QStringLiteral("警告"), platform::mbOKOnly});
         tx.commit();
     });
     try {
@@ -936,11 +936,11 @@ void takeBackAside(const QString& path, const QStringList& asides) {
         noteJournalSound(path);
         if (added > 0) {
             KeepReport(dbPhoneCur, key,
-                       QStringLiteral("另存的计费记录归档文件%1中有%2笔已结清的记账记录不在%3中，已重新存入%3。")
+                       {QStringLiteral("另存的计费记录归档文件%1中有%2笔已结清的记账记录不在%3中，已重新存入%3。")
                            .arg(namesOf(asides))
                            .arg(added)
                            .arg(kJournalFile),
-                       QStringLiteral("警告"), platform::mbOKOnly);
+                       QStringLiteral("警告"), platform::mbOKOnly});
             SetVariant(dbPhoneCur, kTakingBack, QString(), kNotes);
         }
         tx.commit();
@@ -1081,7 +1081,7 @@ bool checkJournalFile() {
             SetVariant(dbPhoneCur, kJournalLast, last > 0 ? QString::number(last) : QString(), kNotes);
             SetVariant(dbPhoneCur, kJournalRebuilt, QFileInfo(work).fileName(), kNotes);
             noteJournalSound(work);
-            KeepReport(dbPhoneCur, key, text, QStringLiteral("警告"), platform::mbOKOnly);
+            KeepReport(dbPhoneCur, key, {text, QStringLiteral("警告"), platform::mbOKOnly});
             tx.commit();
         });
     } catch (const DbError& e) {
@@ -1089,7 +1089,7 @@ bool checkJournalFile() {
         // at the next opening, which makes the file again; said as it is.
         removeWithSides(work);
         platform::syncDir(dir);
-        KeepAndTell(dbPhoneCur, key, rebuildFailedReport(why, aside, asides, e), QStringLiteral("警告"), platform::mbOKOnly);
+        KeepAndTell(dbPhoneCur, key, {rebuildFailedReport(why, aside, asides, e), QStringLiteral("警告"), platform::mbOKOnly});
         return false;
     }
     RestoreStep(QStringLiteral("journal-decided"));

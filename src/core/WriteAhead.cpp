@@ -111,8 +111,8 @@ ReportBody reportOf(const QString& body) {
 void show(const ReportBody& r) { core::Notify(r.text, r.buttons, r.title); }
 }  // namespace
 
-void KeepReport(const platform::Database& db, const QString& key, const QString& text, const QString& title, int buttons) {
-    WriteAhead(db, kReportKind, key, bodyOf(text, title, buttons));
+void KeepReport(const platform::Database& db, const QString& key, const LossReport& report) {
+    WriteAhead(db, kReportKind, key, bodyOf(report.text_, report.title_, report.buttons_));
 }
 
 bool TellReport(const platform::Database& db, const QString& key) {
@@ -142,12 +142,12 @@ bool TellReportIn(const QString& file, const QString& key) {
     }
 }
 
-void KeepAndTell(const platform::Database& db, const QString& key, const QString& text, const QString& title, int buttons) {
+void KeepAndTell(const platform::Database& db, const QString& key, const LossReport& report) {
     try {
-        KeepReport(db, key, text, title, buttons);
+        KeepReport(db, key, report);
     } catch (const platform::DbError&) {
         // Not kept: told now all the same.
-        core::Notify(text, buttons, title);
+        core::Notify(report.text_, report.buttons_, report.title_);
         return;
     }
     TellReport(db, key);

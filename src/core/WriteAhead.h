@@ -13,6 +13,7 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <utility>
 
 #include "platform/Db.h"
 
@@ -54,9 +55,29 @@ namespace ModSwitch {
 // act, so an act redone after a kill is one report. `title` and `buttons` as
 // core::Notify takes them.
 inline const QString kReportKind = QStringLiteral("report");
+
+// The text of such a box. Only the kept report's functions below read it: it
+// converts to no text, so handing it to core::Notify or platform::MsgBox (a
+// box a power cut loses) does not compile.
+class LossReport {
+public:
+    LossReport(QString text, QString title, int buttons)
+        : text_(std::move(text)), title_(std::move(title)), buttons_(buttons) {}
+    bool empty() const { return text_.isEmpty(); }
+    // More lines for the same box, told with it.
+    LossReport& operator+=(const QString& more) {
+        text_ += more;
+        return *this;
+    }
+private:
+    QString text_, title_;
+    int buttons_;
+    friend void KeepReport(const platform::Database&, const QString&, const LossReport&);
+    friend void KeepAndTell(const platform::Database&, const QString&, const LossReport&);
+};
+
 // Written, or replaced; with WriteAhead's rule of durability. Throws platform::DbError.
-void KeepReport(const platform::Database& db, const QString& key, const QString& text, const QString& title,
-                int buttons);
+void KeepReport(const platform::Database& db, const QString& key, const LossReport& report);
 // Shows the report (kind "report", `key`) `db` keeps, then settles it. False
 // when it keeps none. A record that cannot be settled is shown again at the
 // next opening rather than never.
@@ -66,8 +87,7 @@ bool TellReport(const platform::Database& db, const QString& key);
 bool TellReportIn(const QString& file, const QString& key);
 // Keeps the report in `db` and shows it at once (then settles it); a report
 // that cannot be kept is still shown. For acts whose state `db` holds already.
-void KeepAndTell(const platform::Database& db, const QString& key, const QString& text, const QString& title,
-                 int buttons);
+void KeepAndTell(const platform::Database& db, const QString& key, const LossReport& report);
 // The reports a file put back brought with it belong to the copy's time: they go.
 void DropReports(const platform::Database& db);
 // The reports of a file put back from its copy: those the file it replaces

@@ -4,6 +4,7 @@
 #include "link/DepositEvents.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
+#include "core/WriteAhead.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
@@ -160,21 +161,74 @@ void markAllStored() {
     platform::syncDir(AppPath);
 }
 
+// What the storing of "Bill.dat" found that leaves money or records out is
+// kept in the open site's call file before the files change, and told once
+// the pricing is over: a kill while the box stands leaves it for the next
+// opening. An act redone after a kill replaces its report.
+const QString kUnmarkedReport = QStringLiteral("bill-unmarked");
+const QString kChangedReport = QStringLiteral("bill-changed");
+const QString kAgainReport = QStringLiteral("bill-again");
+
+bool keep(const QString& key, const QString& text) {
+    try {
+        ModSwitch::KeepReport(dbPhoneCur, key, {text, AppName, platform::mbOKOnly | platform::mbExclamation});
+        return true;
+    } catch (const platform::DbError& e) {
+        LogRecordError(e.text());
+        return false;
+    }
+}
+
+void forget(const QString& key) {
+    try {
+        ModSwitch::SettleWriteAhead(dbPhoneCur, ModSwitch::kReportKind, key);
+    } catch (const platform::DbError&) {
+        // Told at the next opening: more than happened, never less.
+    }
+}
+
+void tellKept() {
+    if (!dbPhoneCur.isOpen()) return;
+    for (const QString& key : {kUnmarkedReport, kAgainReport, kChangedReport}) ModSwitch::TellReport(dbPhoneCur, key);
+}
+
+QString unmarkedText(int records, const QString& copy) {
+    return QStringLiteral("Bill.dat的标记文件BillWait.dat丢失或损坏，无法确定其中%1张话单是否已存入数据库。"
+                          "Bill.dat已另存为%2，其中的话单存入当前站点“%3”，不扣费，已存过的记为错误话单。")
+        .arg(records)
+        .arg(copy, openSiteName());
+}
+
+// The kept box of the file taken beside a lost mark in this pricing: what the
+// storing finds damaged joins it, one box.
+QString g_unmarkedKept;
+
 // A file with records beside a missing or damaged mark: nobody can say which
 // of them are stored, so a copy is kept aside for the operator and what can
 // be read is priced into the open site (uncharged; a record stored before
-// becomes a duplicate's reject row).
+// becomes a duplicate's reject row). The box is kept before the new mark
+// takes them uncharged: nothing else would tell it.
 bool takeDamaged(const QString& path, Report* report) {
     const QString end = asideEnd();
     const QString copy = QStringLiteral("Bill") + end;
     if (!QFile::copy(path, AppPath + copy) || !platform::syncFile(AppPath + copy)) return false;
+    const int records = queueAt(path).count();
+    g_unmarkedKept = unmarkedText(records, copy);
+    if (!keep(kUnmarkedReport, g_unmarkedKept)) {
+        g_unmarkedKept.clear();
+        QFile::remove(AppPath + copy);
+        return false;
+    }
     if (QFileInfo::exists(markPath())) QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + end);
-    if (!writeMark(openSiteMark(false))) return false;
+    if (!writeMark(openSiteMark(false))) {
+        forget(kUnmarkedReport);
+        return false;
+    }
     QFile::remove(donePath());
     platform::syncDir(AppPath);
     if (report) {
         report->damagedCopy = copy;
-        report->damagedRecords = queueAt(path).count();
+        report->damagedRecords = records;
     }
     return true;
 }
@@ -185,43 +239,47 @@ bool takeDamaged(const QString& path, Report* report) {
 // under a name the operator is told, and nothing of them is stored further.
 // The mark goes with the file it describes.
 void keepChanged(const RecordQueue& file, const RecordQueue::Result& r, Report* report) {
-    QString held;
     const int stored = r.counted;
-    if (!r.held.records.isEmpty()) {
-        const QString end = asideEnd();
-        if (platform::writeFileDurably(AppPath + QStringLiteral("Bill") + end, r.held.bytes())) {
-            held = QStringLiteral("Bill") + end;
-            QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + end);
-        }
-    }
-    QString now;
-    int nowRecords = 0;
-    if (QFileInfo(file.path()).isFile()) {
-        nowRecords = file.count();
-        const QString end = asideEnd();
-        if (QFile::rename(file.path(), AppPath + QStringLiteral("Bill") + end)) {
-            now = QStringLiteral("Bill") + end;
-            if (held.isEmpty()) QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + end);
+    const bool withHeld = !r.held.records.isEmpty();
+    const bool withNow = QFileInfo(file.path()).isFile();
+    const int nowRecords = withNow ? file.count() : 0;
+    const QString stop = !withHeld ? QStringLiteral("Bill.dat与已存入数据库的话单不符(已被替换或改动)，已停止存入")
+                                   : QStringLiteral("Bill.dat在存入数据库时被替换或改动，已停止存入");
+    if (report) report->stopped = stop;
+    const auto textOf = [&](const QString& held, const QString& now) {
+        QString text = stop + (held.isEmpty() ? QStringLiteral("。原来的Bill.dat已存入%1张话单。").arg(stored)
+                                              : QStringLiteral("。原来的Bill.dat已存入%1张话单，其余%2张没有存入，原文件已另存为%3。")
+                                                    .arg(stored)
+                                                    .arg(r.held.records.size() - stored)
+                                                    .arg(held));
+        // What is there now was not stored from it; some of it may be what was.
+        if (!now.isEmpty())
+            text += nowRecords < stored
+                        ? QStringLiteral("现在的Bill.dat已另存为%1，其中%2张话单(少于已存入的%3张)没有再存入数据库。")
+                              .arg(now)
+                              .arg(nowRecords)
+                              .arg(stored)
+                        : QStringLiteral("现在的Bill.dat已另存为%1，其中%2张话单没有再存入数据库。").arg(now).arg(nowRecords);
+        return text;
+    };
+    // The names are chosen and the box kept before anything moves: once the
+    // files are aside, nothing waits that would tell them.
+    const QString heldEnd = withHeld ? asideEnd() : QString();
+    QString held = withHeld ? QStringLiteral("Bill") + heldEnd : QString();
+    if (withHeld && !platform::writeFileDurably(AppPath + held, r.held.bytes())) held.clear();
+    const QString nowEnd = withNow ? asideEnd() : QString();
+    QString now = withNow ? QStringLiteral("Bill") + nowEnd : QString();
+    keep(kChangedReport, textOf(held, now));
+    if (!held.isEmpty()) QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + heldEnd);
+    if (withNow) {
+        if (QFile::rename(file.path(), AppPath + now)) {
+            if (held.isEmpty()) QFile::rename(markPath(), AppPath + QStringLiteral("BillWait") + nowEnd);
+        } else {
+            now.clear();
+            keep(kChangedReport, textOf(held, now));
         }
     }
     platform::syncDir(AppPath);
-    const QString stop = held.isEmpty() ? QStringLiteral("Bill.dat与已存入数据库的话单不符(已被替换或改动)，已停止存入")
-                                        : QStringLiteral("Bill.dat在存入数据库时被替换或改动，已停止存入");
-    if (report) report->stopped = stop;
-    QString text = stop + (held.isEmpty() ? QStringLiteral("。原来的Bill.dat已存入%1张话单。").arg(stored)
-                                          : QStringLiteral("。原来的Bill.dat已存入%1张话单，其余%2张没有存入，原文件已另存为%3。")
-                                                .arg(stored)
-                                                .arg(r.held.records.size() - stored)
-                                                .arg(held));
-    // What is there now was not stored from it; some of it may be what was.
-    if (!now.isEmpty())
-        text += nowRecords < stored
-                    ? QStringLiteral("现在的Bill.dat已另存为%1，其中%2张话单(少于已存入的%3张)没有再存入数据库。")
-                          .arg(now)
-                          .arg(nowRecords)
-                          .arg(stored)
-                    : QStringLiteral("现在的Bill.dat已另存为%1，其中%2张话单没有再存入数据库。").arg(now).arg(nowRecords);
-    core::Notify(text, platform::mbOKOnly | platform::mbExclamation, AppName);
 }
 
 // Records stored from the file changed on the disk past telling which they
@@ -233,19 +291,23 @@ bool storeAgain(const RecordQueue& file, const QByteArray& id, const RecordQueue
         QFile::remove(AppPath + copy);
         return false;
     }
+    // Kept before the note forgets the count: after it, nothing tells it.
+    if (!keep(kAgainReport, QStringLiteral("Bill.dat中已存入数据库的话单在磁盘上被损坏，无法核对哪些已存入(已存入%1张)。"
+                                           "Bill.dat已另存为%2，其中%3张话单按各自的校验重新存入数据库，校验错误或已存过的记为错误话单。")
+                                .arg(r.counted)
+                                .arg(copy)
+                                .arg(r.total))) {
+        QFile::remove(AppPath + copy);
+        return false;
+    }
     try {
         file.countNone(id);
     } catch (const platform::DbError& e) {
         LogRecordError(e.text());
+        forget(kAgainReport);
         QFile::remove(AppPath + copy);
         return false;
     }
-    core::Notify(QStringLiteral("Bill.dat中已存入数据库的话单在磁盘上被损坏，无法核对哪些已存入(已存入%1张)。"
-                                "Bill.dat已另存为%2，其中%3张话单按各自的校验重新存入数据库，校验错误或已存过的记为错误话单。")
-                     .arg(r.counted)
-                     .arg(copy)
-                     .arg(r.total),
-                 platform::mbOKOnly | platform::mbExclamation, AppName);
     return true;
 }
 
@@ -364,11 +426,6 @@ QString WaitingText(int n) {
 }
 
 QString DamageText(const Report& r) {
-    if (!r.damagedCopy.isEmpty())
-        return QStringLiteral("Bill.dat的标记文件BillWait.dat丢失或损坏，无法确定其中%1张话单是否已存入数据库。"
-                              "Bill.dat已另存为%2，其中的话单存入当前站点“%3”，不扣费，已存过的记为错误话单。")
-            .arg(r.damagedRecords)
-            .arg(r.damagedCopy, openSiteName());
     if (!r.setAside.isEmpty())
         return QStringLiteral("Bill.dat已另存为%1，其中的话单没有存入数据库。").arg(r.setAside);
     return QString();
@@ -386,9 +443,11 @@ int Waiting() {
     return waitingOf(m, file, file.count());
 }
 
-int Price(const std::function<void()>& advance, Report* report) {
+namespace {
+int priceHere(const std::function<void()>& advance, Report* report) {
     static bool running = false;
     if (running) return Waiting();
+    g_unmarkedKept.clear();
     HistoryTakesWaitingEvents();
     const RecordQueue file = queue();
     const int total = file.count();
@@ -425,6 +484,11 @@ int Price(const std::function<void()>& advance, Report* report) {
     RecordQueue::Result r = file.store(how);
     if (r.damaged && storeAgain(file, m.id, r)) r = file.store(how);
     if (report) report->rejected += r.rejected;
+    if (!g_unmarkedKept.isEmpty() && r.rejected > 0) {
+        Report rejects;
+        rejects.rejected = r.rejected;
+        keep(kUnmarkedReport, g_unmarkedKept + RejectText(rejects) + QStringLiteral("。"));
+    }
     if (r.changed) {
         keepChanged(file, r, report);
         return 0;
@@ -434,6 +498,13 @@ int Price(const std::function<void()>& advance, Report* report) {
     markAllStored();
     file.forgetNote();
     return 0;
+}
+}  // namespace
+
+int Price(const std::function<void()>& advance, Report* report) {
+    const int waiting = priceHere(advance, report);
+    tellKept();
+    return waiting;
 }
 
 int BeforeRead() {
@@ -479,7 +550,9 @@ int BeforeRead() {
     }
     // What the earlier file came to is told now, apart from the read's own.
     QString told = DamageText(r);
-    if (r.rejected > 0) told += (told.isEmpty() ? QStringLiteral("Bill.dat中") : QString()) + RejectText(r) + QStringLiteral("。");
+    // Those of a file beside a lost mark were told in its kept box.
+    if (r.rejected > 0 && r.damagedCopy.isEmpty())
+        told += (told.isEmpty() ? QStringLiteral("Bill.dat中") : QString()) + RejectText(r) + QStringLiteral("。");
     if (!told.isEmpty()) core::Notify(told, platform::mbOKOnly | platform::mbExclamation, AppName);
     return waiting;
 }

@@ -55,7 +55,10 @@ int Price(const std::function<void()>& advance = {}, Report* report = nullptr);
 int BeforeRead();
 // What the operator is told while `n` records wait.
 QString WaitingText(int n);
-// What the operator is told of a report ("" when nothing is worth telling).
+// What the operator is told of a file set aside by their choice ("" when
+// none). What leaves records or money out (a lost mark, a file changed on the
+// disk) is no text of a report: it is kept in the call file before the files
+// change, and Price tells it once its storing is over.
 QString DamageText(const Report& r);
 QString RejectText(const Report& r);
 

@@ -19,6 +19,7 @@
 #include "pricing/RecordSpool.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QTime>
 #include <algorithm>
@@ -46,7 +47,9 @@ void ClearRecordErrorLog() { g_errorLog.clear(); }
 
 namespace {
 std::function<void()> g_storedHook;
+QString g_yearFault;
 }
+QString YearFileFault() { return g_yearFault; }
 namespace testing {
 void setStoredHook(std::function<void()> hook) { g_storedHook = std::move(hook); }
 }  // namespace testing
@@ -206,6 +209,12 @@ struct SameCall {
     QString called;
 };
 
+// The record cannot be stored while the year file cannot be read: named for the spool.
+void noteYearFault(const QString& file, const platform::DbError& e) {
+    pricing::g_yearFault =
+        QStringLiteral("话单归档文件%1无法读取（%2）").arg(QFileInfo(file).fileName(), platform::troubleCause(e));
+}
+
 bool archivedAlready(int year, int month, int extAddr, const QString& when, const SameCall* same = nullptr) {
     static QHash<int, std::shared_ptr<YearReader>> readers;
     const qint64 stamp = dataDirStamp();
@@ -231,8 +240,13 @@ bool archivedAlready(int year, int month, int extAddr, const QString& when, cons
                 fresh->dev = st.st_dev;
                 fresh->ino = st.st_ino;
             }
-            fresh->db = platform::Database::open(fresh->file);
-            fresh->readTables();
+            try {
+                fresh->db = platform::Database::open(fresh->file);
+                fresh->readTables();
+            } catch (const platform::DbError& e) {
+                noteYearFault(fresh->file, e);
+                throw;
+            }
         }
         r = std::move(fresh);
     }
@@ -246,8 +260,9 @@ bool archivedAlready(int year, int month, int extAddr, const QString& when, cons
         if (!same) return !r->db.scalar(r->lookup[month], {extAddr, when}).isNull();
         if (r->sameCall[month].isEmpty()) return false;
         return !r->db.scalar(r->sameCall[month], {extAddr, when, same->seconds, same->called}).isNull();
-    } catch (const platform::DbError&) {
+    } catch (const platform::DbError& e) {
         // Opened afresh at the next record.
+        noteYearFault(r->file, e);
         readers.remove(year);
         throw;
     }
@@ -688,6 +703,7 @@ void ClsMonitor::NoteStoreFailure(const std::exception& e) {
 
 bool ClsMonitor::Handle(const QByteArray& f, bool bSendFee) {
     bool result = false;
+    pricing::g_yearFault.clear();
     const ModComm::FrameReader record(f);
     m_RecType = record.byte(28);
     if (m_RecType >= 6 && m_RecType <= 9) {

@@ -139,6 +139,10 @@ namespace pricing {
 void LogRecordError(const QString& description);
 QStringList RecordErrorLog();
 void ClearRecordErrorLog();
+// Why the last record handled could not be stored when a year file the
+// duplicate check reads could not be (its name and cause), "" otherwise: a
+// fault that stays until the operator acts, which the spool names.
+QString YearFileFault();
 
 namespace testing {
 // Called right after a call record and its charge committed, before anything

@@ -92,42 +92,58 @@ QString keepCopy(const RecordQueue& spool) {
     return aside;
 }
 
+// What a replay finds that sets records aside or stores them again is one
+// box, kept in the call file before each act it tells of (a kill after the
+// act leaves it for the next opening; an act redone replaces it), and told
+// once the replay is over.
+const QString kMendReport = QStringLiteral("spool-mend");
+// The box's text kept so far in this replay.
+QString g_kept;
+
+// Keeps the box with `more` added; false when it cannot be kept: the act it
+// tells of is then not done.
+bool keepTold(const QString& more) {
+    if (!dbPhoneCur.isOpen() || !dbPhoneCur.autocommit()) return false;
+    try {
+        ModSwitch::KeepReport(dbPhoneCur, kMendReport, {g_kept + more, AppName, platform::mbOKOnly | platform::mbExclamation});
+    } catch (const platform::DbError& e) {
+        LogRecordError(e.text());
+        return false;
+    }
+    g_kept += more;
+    return true;
+}
+
+// The box goes back to what it said before an act that was not done.
+void unkeepTold(const QString& before) {
+    try {
+        if (before.isEmpty()) ModSwitch::SettleWriteAhead(dbPhoneCur, ModSwitch::kReportKind, kMendReport);
+        else ModSwitch::KeepReport(dbPhoneCur, kMendReport, {before, AppName, platform::mbOKOnly | platform::mbExclamation});
+        g_kept = before;
+    } catch (const platform::DbError&) {
+        // Told as kept: more than happened, never less.
+    }
+}
+
 // A spool whose own header is damaged (a changed byte of its name) still
 // holds answered records: a copy is kept for the operator, the header is
 // mended, and each record is stored by its own code and checksum.
-const QString kMendReport = QStringLiteral("spool-mend");
-// A mend's box kept as a report (its text), to be shown once the spool was stored.
-QString g_mendKept;
-
-bool mendDamaged(const RecordQueue& spool, int records, QString* told, QString* copied) {
+bool mendDamaged(const RecordQueue& spool, int records, QString* copied) {
     const QString aside = keepCopy(spool);
     if (aside.isEmpty()) return false;
-    const QString text = QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，其中可能有%1张话单。原文件已另存为%2，"
-                                        "其中的话单按各自的校验存入数据库，校验错误或已存过的记为错误话单。")
-                             .arg(records)
-                             .arg(aside);
-    // The box is kept in the call file before the spool is mended: a kill
-    // after the mend leaves it for the next opening (a mend redone replaces it).
-    bool kept = false;
-    if (dbPhoneCur.isOpen() && dbPhoneCur.autocommit()) {
-        try {
-            ModSwitch::KeepReport(dbPhoneCur, kMendReport, text, AppName, platform::mbOKOnly | platform::mbExclamation);
-            kept = true;
-        } catch (const platform::DbError&) {
-        }
+    const QString before = g_kept;
+    if (!keepTold(QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，其中可能有%1张话单。原文件已另存为%2，"
+                                 "其中的话单按各自的校验存入数据库，校验错误或已存过的记为错误话单。")
+                      .arg(records)
+                      .arg(aside))) {
+        QFile::remove(DataPath + aside);
+        return false;
     }
     if (!spool.mendHeader()) {
-        if (kept) {
-            try {
-                ModSwitch::SettleWriteAhead(dbPhoneCur, ModSwitch::kReportKind, kMendReport);
-            } catch (const platform::DbError&) {
-            }
-        }
+        unkeepTold(before);
         return false;
     }
     *copied = aside;
-    if (kept) g_mendKept = text;
-    else *told += text;
     return true;
 }
 
@@ -135,36 +151,47 @@ bool mendDamaged(const RecordQueue& spool, int records, QString* told, QString* 
 // first records under the identity it had. A copy is kept (unless the header
 // was just copied for its name), the identity written back, and the records
 // the note counts are not stored again.
-bool mendIdentity(const RecordQueue& spool, const RecordQueue::Result& r, QString* told, const QString& copied) {
+bool mendIdentity(const RecordQueue& spool, const RecordQueue::Result& r, const QString& copied) {
     const QString aside = copied.isEmpty() ? keepCopy(spool) : copied;
-    if (aside.isEmpty() || !spool.mendHeader(kMagic + QByteArray::fromHex(r.otherId))) return false;
-    if (copied.isEmpty())
-        *told += QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，原文件已另存为%1，文件头已修复。").arg(aside);
-    *told += QStringLiteral("按已存入数据库的记录核对，其中%1张话单中的前%2张已存入数据库，不再存入，其余的继续存入。")
-                 .arg(r.total)
-                 .arg(r.counted);
+    if (aside.isEmpty()) return false;
+    const QString before = g_kept;
+    if (!keepTold((copied.isEmpty() ? QStringLiteral("暂存话单文件CallSpool.dat的文件头已损坏，原文件已另存为%1，文件头已修复。").arg(aside)
+                                    : QString()) +
+                  QStringLiteral("按已存入数据库的记录核对，其中%1张话单中的前%2张已存入数据库，不再存入，其余的继续存入。")
+                      .arg(r.total)
+                      .arg(r.counted)))
+        return false;
+    if (!spool.mendHeader(kMagic + QByteArray::fromHex(r.otherId))) {
+        unkeepTold(before);
+        return false;
+    }
     return true;
 }
 
 // A spool whose stored records changed on the disk past telling which they
 // were: a copy is kept, and every record is stored again from the first by
 // its own checksum, one stored before kept apart as a duplicate.
-bool storeAgain(const RecordQueue& spool, const RecordQueue::Result& r, QString* told) {
+bool storeAgain(const RecordQueue& spool, const RecordQueue::Result& r) {
     const QString aside = keepCopy(spool);
     if (aside.isEmpty()) return false;
+    const QString before = g_kept;
+    if (!keepTold(QStringLiteral("暂存话单文件CallSpool.dat中已存入数据库的话单在磁盘上被损坏，无法核对哪些已存入"
+                                 "(已存入%1张)。原文件已另存为%2，其中%3张话单按各自的校验重新存入数据库，"
+                                 "校验错误或已存过的记为错误话单。")
+                      .arg(r.counted)
+                      .arg(aside)
+                      .arg(r.total))) {
+        QFile::remove(DataPath + aside);
+        return false;
+    }
     try {
         spool.countNone(identityOf(spool.read().header));
     } catch (const platform::DbError& e) {
         LogRecordError(e.text());
+        unkeepTold(before);
         QFile::remove(DataPath + aside);
         return false;
     }
-    *told += QStringLiteral("暂存话单文件CallSpool.dat中已存入数据库的话单在磁盘上被损坏，无法核对哪些已存入"
-                            "(已存入%1张)。原文件已另存为%2，其中%3张话单按各自的校验重新存入数据库，"
-                            "校验错误或已存过的记为错误话单。")
-                 .arg(r.counted)
-                 .arg(aside)
-                 .arg(r.total);
     return true;
 }
 
@@ -172,37 +199,47 @@ bool storeAgain(const RecordQueue& spool, const RecordQueue::Result& r, QString*
 // something else), or that changed while it was stored, is not stored
 // further: what was being stored and what is there now are both kept
 // aside, named for the operator.
-void keepChanged(const RecordQueue& spool, const RecordQueue::Result& r, QString* told) {
+void keepChanged(const RecordQueue& spool, const RecordQueue::Result& r) {
+    const auto textOf = [&](const QString& held, const QString& now, int records) {
+        QString told =
+            r.held.records.isEmpty()
+                ? QStringLiteral("暂存话单文件CallSpool.dat在存入数据库时被改动(与已存入的话单记录不符)，已停止存入。"
+                                 "原来的文件已存入%1张话单。")
+                      .arg(r.counted)
+                : QStringLiteral("暂存话单文件CallSpool.dat在存入数据库时被改动，已停止存入，已存入%1张话单。").arg(r.counted);
+        if (!held.isEmpty())
+            told += QStringLiteral("改动前的文件另存为%1，其中从第%2张起的%3张话单没有存入数据库。")
+                        .arg(held)
+                        .arg(r.stored + 1)
+                        .arg(r.held.records.size() - r.stored);
+        if (!now.isEmpty())
+            told += records < r.counted
+                        ? QStringLiteral("现在的文件只有%1张话单，少于已存入的%2张，另存为%3，没有再存入数据库。")
+                              .arg(records)
+                              .arg(r.counted)
+                              .arg(now)
+                        : QStringLiteral("现在的文件有%1张话单，另存为%2，没有再存入数据库。").arg(records).arg(now);
+        return told;
+    };
     QString held;
     if (!r.held.records.isEmpty()) {
         held = asideName();
         if (!platform::writeFileDurably(DataPath + held, r.held.bytes())) held.clear();
     }
-    QString now;
-    if (QFileInfo::exists(spool.path())) {
-        now = asideName();
-        if (!QFile::rename(spool.path(), DataPath + now)) now.clear();
+    // The box is kept before the spool is moved aside: once it is, nothing
+    // waits that would tell it.
+    const bool there = QFileInfo::exists(spool.path());
+    const int records = there ? spool.count() : 0;
+    QString now = there ? asideName() : QString();
+    const QString before = g_kept;
+    keepTold(textOf(held, now, records));
+    if (there) {
+        if (!QFile::rename(spool.path(), DataPath + now)) {
+            now.clear();
+            unkeepTold(before);
+            keepTold(textOf(held, now, records));
+        }
         platform::syncDir(DataPath);
-    }
-    if (r.held.records.isEmpty())
-        *told += QStringLiteral("暂存话单文件CallSpool.dat在存入数据库时被改动(与已存入的话单记录不符)，已停止存入。"
-                                "原来的文件已存入%1张话单。")
-                     .arg(r.counted);
-    else
-        *told += QStringLiteral("暂存话单文件CallSpool.dat在存入数据库时被改动，已停止存入，已存入%1张话单。").arg(r.counted);
-    if (!held.isEmpty())
-        *told += QStringLiteral("改动前的文件另存为%1，其中从第%2张起的%3张话单没有存入数据库。")
-                     .arg(held)
-                     .arg(r.stored + 1)
-                     .arg(r.held.records.size() - r.stored);
-    if (!now.isEmpty()) {
-        const int records = RecordQueue(DataPath + now, kHeader, kMagic, kProgressKey).count();
-        *told += records < r.counted
-                     ? QStringLiteral("现在的文件只有%1张话单，少于已存入的%2张，另存为%3，没有再存入数据库。")
-                           .arg(records)
-                           .arg(r.counted)
-                           .arg(now)
-                     : QStringLiteral("现在的文件有%1张话单，另存为%2，没有再存入数据库。").arg(records).arg(now);
     }
 }
 
@@ -283,12 +320,15 @@ bool Append(const QByteArray& frame) {
 
 namespace {
 
-int replaySpool(QString* told) {
+// The year file's fault last told in a box, and a box to tell after the replay.
+QString g_faultTold, g_faultBox;
+
+int replaySpool() {
     const RecordQueue spool = queue();
     RecordQueue::Result r;
     QString copied;
     if (const RecordQueue::Contents c = spool.read(); c.state == RecordQueue::State::Damaged) {
-        if (!mendDamaged(spool, int(c.records.size()), told, &copied)) {
+        if (!mendDamaged(spool, int(c.records.size()), &copied)) {
             // Nothing is stored from it, nor removed, till a copy is kept.
             showState(QStringLiteral("话单存储失败，暂存文件%1已损坏，无法另存").arg(QDir::toNativeSeparators(spool.path())));
             keepRetrying(true);
@@ -305,8 +345,8 @@ int replaySpool(QString* told) {
         r = spool.store(how);
         // Told apart, each once; a copy that cannot be kept stores nothing.
         if (!r.otherId.isEmpty()) {
-            if (mendIdentity(spool, r, told, copied)) r = spool.store(how);
-        } else if (r.damaged && storeAgain(spool, r, told)) {
+            if (mendIdentity(spool, r, copied)) r = spool.store(how);
+        } else if (r.damaged && storeAgain(spool, r)) {
             r = spool.store(how);
         }
     } else {
@@ -314,7 +354,7 @@ int replaySpool(QString* told) {
         r.failed = true;
     }
     if (r.changed) {
-        keepChanged(spool, r, told);
+        keepChanged(spool, r);
         keepRetrying(false);
         return 0;
     }
@@ -325,12 +365,23 @@ int replaySpool(QString* told) {
                           .arg(QDir::toNativeSeparators(spool.path()),
                                platform::lastFileError().isEmpty() ? platform::describeErrno(EIO) : platform::lastFileError())
                           .arg(r.total));
-        else
+        else if (const QString fault = YearFileFault(); !fault.isEmpty()) {
+            // A year file the duplicate check cannot read stops every record
+            // till someone acts: said with the count, in a box once a fault.
+            const QString text = QStringLiteral("话单存储失败：%1，%2张话单已暂存在CallSpool.dat中，可存储时自动补存")
+                                     .arg(fault)
+                                     .arg(r.waiting());
+            showState(text);
+            if (fault != g_faultTold) g_faultBox = text;
+            g_faultTold = fault;
+        } else {
             showState(failingText(r.waiting()));
+        }
         keepRetrying(true);
         return r.waiting();
     }
     // Every record is stored: the spool goes, then its note.
+    g_faultTold.clear();
     if (!QFile::remove(spool.path())) return r.total;
     platform::syncDir(QFileInfo(spool.path()).absolutePath());
     keepRetrying(false);
@@ -348,28 +399,19 @@ int Replay() {
         keepRetrying(false);
         return 0;
     }
-    QString told;
     int left = 0;
     {
         running = true;
         struct Done {
             ~Done() { running = false; }
         } done;
-        left = replaySpool(&told);
+        g_kept.clear();
+        left = replaySpool();
     }
-    if (!g_mendKept.isEmpty()) {
-        // What the storing found after the mend joins the kept box: one box, its text whole.
-        const QString mended = std::exchange(g_mendKept, QString());
-        if (!told.isEmpty()) {
-            try {
-                ModSwitch::KeepReport(dbPhoneCur, kMendReport, mended + told, AppName, platform::mbOKOnly | platform::mbExclamation);
-                told.clear();
-            } catch (const platform::DbError&) {
-            }
-        }
-        ModSwitch::TellReport(dbPhoneCur, kMendReport);
-    }
-    if (!told.isEmpty()) core::Notify(told, platform::mbOKOnly | platform::mbExclamation, AppName);
+    // One box for all the replay found, its text whole.
+    if (!std::exchange(g_kept, QString()).isEmpty()) ModSwitch::TellReport(dbPhoneCur, kMendReport);
+    if (const QString box = std::exchange(g_faultBox, QString()); !box.isEmpty())
+        core::Notify(box + QStringLiteral("。"), platform::mbOKOnly | platform::mbExclamation, AppName);
     return left;
 }
 

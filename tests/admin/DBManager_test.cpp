@@ -18,6 +18,7 @@
 #include "platform/Prompts.h"
 #include "support/CallRows.h"
 #include "support/Fixtures.h"
+#include "support/RefusalWalk.h"
 
 #include <QLabel>
 #include <QDir>
@@ -26,6 +27,8 @@
 #include <QMap>
 #include <QTest>
 #include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
 #include <stdexcept>
 
 using namespace ModDefine;
@@ -912,4 +915,132 @@ TEST_F(DBManagerTest, ARestoreGivenUpKeepsTheSafetyCopyAndARenewedCopyIsCheckedI
     dbSwitch.execute("drop index ix_probe");
     EXPECT_TRUE(admin::RenewSafetyCopy(dbSwitch));
     EXPECT_TRUE(Database::open(bak).integrityCheck());
+}
+
+// The timed backup's set swapped in whole while the station file refuses the
+// write of its day: the backup is logged as made, and the next tick of the
+// same minute makes none again. Before, "定时备份失败" and a second backup.
+TEST_F(DBManagerTest, ATimedBackupMadeIsLoggedAsMadeWhenItsDayCannotBeStored) {
+    QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 5));
+    platform::testing::setNow([&] { return now; });
+    ModSwitch::SetVariant("ChkAutoBackup", "1");
+    ModSwitch::SetVariant("IntervalDay", "1");
+    ModSwitch::SetVariant("LastBackupDay", "2026-03-09");
+    const QString autoPath = folder("auto");
+    ModSwitch::SetVariant("AutoPath", autoPath);
+    const QString made = autoPath + "202603101200/";
+    {
+        const testsupport::refusal::Armed armed(testsupport::refusal::Op::Write, "switch.mdb", 1);
+        QMetaObject::invokeMethod(win().Timer1, "timeout");
+        EXPECT_TRUE(testsupport::refusal::fired());
+    }
+    EXPECT_EQ(QDir(made).entryList(QDir::Files).size(), 3);
+    EXPECT_TRUE(lastLog().startsWith("定时备份完成")) << lastLog().toStdString();
+    EXPECT_TRUE(lastLog().contains("磁盘已满")) << lastLog().toStdString();
+    QDir(made).removeRecursively();
+    now = now.addSecs(40);
+    QMetaObject::invokeMethod(win().Timer1, "timeout");
+    EXPECT_FALSE(QFileInfo::exists(made));
+}
+
+// A restore whose station file went in while a later file could not (its
+// rename refused) is no "恢复失败": the box says what is in and that the
+// next start puts the rest in, and the station file's safety copy is taken
+// afresh before the station goes on. Before, "恢复失败" and no safety copy.
+TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileSaysWhatIsInAndRenewsItsSafetyCopy) {
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    ModSwitch::SetVariant("AppName", "After");
+    // A call the station's year file lacks: the backup's file is copied in, and renamed.
+    Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
+    platform::testing::setFaultHook([](const QString& op, const QString& path) {
+        return op == "rename" && QFileInfo(path).fileName() == "phbill_2026.mdb" ? EROFS : 0;
+    });
+    win().opt_Click(2);
+    win().txtPath->setText(f);
+    script::answer("数据恢复未完成", platform::rOK);
+    win().cmd_Click(1);
+    platform::testing::setFaultHook(nullptr);
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    const QString told = script::shown().last().text;
+    EXPECT_TRUE(told.contains("switch.mdb已恢复，phbill_2026.mdb（磁盘为只读）未能恢复，下次启动时将再次恢复")) << told.toStdString();
+    EXPECT_EQ(ModSwitch::GetVariant("AppName"), AppName);
+    const QString bak = platform::resolveCI(DataPath, "switch.mdb.bak");
+    ASSERT_TRUE(QFileInfo::exists(bak));
+    EXPECT_TRUE(Database::open(bak).integrityCheck());
+    EXPECT_NE(Database::open(bak).scalar("SELECT value FROM Variant WHERE varname='AppName'").toString(), "After");
+    EXPECT_TRUE(QFileInfo::exists(DataPath + admin::RestoreJournalName()));
+}
+
+// What stops a restore is named: the call file refusing the lines the
+// station file's recovery keeps, a copy the disk has no room for. Before,
+// "恢复失败:switch.mdb（）" and "恢复失败:Switch.mdb".
+TEST_F(DBManagerTest, ARestoreThatFailsNamesItsCause) {
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    ModSwitch::OpenAllDB(false);
+    QString failed;
+    {
+        const testsupport::refusal::Armed armed(testsupport::refusal::Op::Write, "PhoneCur.mdb", 1);
+        EXPECT_FALSE(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, false), &failed));
+    }
+    EXPECT_TRUE(failed.startsWith("switch.mdb（PhoneCur.mdb（磁盘已满")) << failed.toStdString();
+
+    // A disk with less room than the station file: the copy stops part of the way.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit was{};
+    ::getrlimit(RLIMIT_FSIZE, &was);
+    rlimit small = was;
+    small.rlim_cur = 16 * 1024;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const bool put = admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, false), &failed);
+    ::setrlimit(RLIMIT_FSIZE, &was);
+    EXPECT_FALSE(put);
+    EXPECT_TRUE(failed.startsWith("Switch.mdb（")) << failed.toStdString();
+    EXPECT_TRUE(failed.contains("文件大小超出限制")) << failed.toStdString();
+    EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName()}).isEmpty());
+    ModSwitch::OpenAllDB(true);
+}
+
+// A restore through the window always says how it ended, whatever write of
+// the station's files the disk refuses on the way. Before, one that failed
+// while the files were opened again after they went in said nothing at all.
+TEST_F(DBManagerTest, ARestoreClickedAlwaysSaysHowItEnded) {
+    namespace refusal = testsupport::refusal;
+    const QString f = folder("bk");
+    script::answer("备份完成", platform::rOK);
+    backupTo(f);
+    win().opt_Click(2);
+    win().txtPath->setText(f);
+    win().tvwDB->topLevelItem(0)->child(1)->setCheckState(0, Qt::Unchecked);
+    int reopenFailed = 0;
+    // The n-th write from 1 doubling: before the files go in, while they go, and after.
+    for (const char* file : {"switch.mdb"}) {
+        for (int n = 1;; n *= 2) {
+            SCOPED_TRACE(std::string(file) + " write " + std::to_string(n));
+            if (!dbSwitch.isOpen() || !dbPhoneCur.isOpen() || QFileInfo::exists(DataPath + admin::RestoreJournalName())) {
+                ModSwitch::OpenAllDB(false);
+                admin::CompleteRestore(DataPath);
+                admin::ForgetRestoreNotice(DataPath);
+                ModSwitch::OpenAllDB(true);
+            }
+            const int from = int(script::shown().size());
+            bool fired = false;
+            {
+                const refusal::MaybeBoxes boxes({{"", platform::rOK}, {"", platform::rOK}, {"", platform::rOK}});
+                const refusal::Armed armed(refusal::Op::Write, QString::fromLatin1(file), n);
+                win().cmd_Click(1);
+                fired = refusal::fired();
+            }
+            const QStringList said = refusal::boxesSince(from);
+            EXPECT_TRUE(refusal::anyContains(said, "数据恢复成功") || refusal::anyContains(said, "恢复失败:") ||
+                        refusal::anyContains(said, "数据恢复未完成"))
+                << said.join(" | ").toStdString();
+            if (refusal::anyContains(said, "重新打开数据库时出错")) ++reopenFailed;
+            if (!fired) break;
+        }
+    }
+    EXPECT_GT(reopenFailed, 0);
 }

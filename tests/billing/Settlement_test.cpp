@@ -5,6 +5,7 @@
 #include "platform/Db.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
+#include "support/RefusalWalk.h"
 
 #include <QFile>
 #include <QMap>
@@ -399,6 +400,38 @@ TEST_F(SettlementTest, ErrorsStopTheRunAndKeepTheTable) {
     r = RunSettlement(o);
     EXPECT_EQ(r.error, QStringLiteral("结算错误:乙 结算方式错误"));
     EXPECT_EQ(userRows(), before);
+}
+
+// A read the disk refuses anywhere in a run (the archive that starts it, the
+// year file, the current calls, the users) ends it as "结算错误:" with its
+// cause; before, one in the archive left the run as an error of its own,
+// which the window showed as a bare error box.
+TEST_F(SettlementTest, ARefusedReadEndsTheRunAsASettlementErrorWithItsCause) {
+    namespace refusal = testsupport::refusal;
+    addUser(1, "甲", 0, T("2003-06-01 00:00:00"));
+    const SettleOptions o = options(0);
+    int failed = 0, calls = 0;
+    for (const char* file : {"PhoneCur.mdb", "PhBill_2004.mdb"}) {
+        for (int n = 1;; ++n) {
+            SCOPED_TRACE(std::string(file) + " read " + std::to_string(n));
+            store({1, 1, "    ", T("2004-03-01 00:00:00").addSecs(++calls * 60), 10, 7, {100, 0, 0, 0, 0}});
+            billing::SettleResult r;
+            {
+                // The archive's own words for a file it cannot write or open again.
+                const refusal::MaybeBoxes boxes({{QStringLiteral("要终止程序吗"), platform::rNo}, {QString(), platform::rOK}});
+                const refusal::Armed armed(refusal::Op::Read, QString::fromLatin1(file), n);
+                EXPECT_NO_THROW(r = RunSettlement(o));
+                if (!refusal::fired()) break;
+            }
+            if (!r.ok) {
+                ++failed;
+                EXPECT_TRUE(r.error.startsWith(QStringLiteral("结算错误:"))) << r.error.toStdString();
+                EXPECT_GT(r.error.trimmed().size(), QStringLiteral("结算错误:").size()) << r.error.toStdString();
+            }
+            if (!dbSwitch.isOpen() || !dbPhoneCur.isOpen()) openDatabases();
+        }
+    }
+    EXPECT_GT(failed, 0);
 }
 
 }  // namespace

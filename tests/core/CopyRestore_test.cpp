@@ -520,8 +520,8 @@ TEST_F(CopyRestoreBase, AReportTheDamagedStationFileKeptIsShownOnceAfterItsPutBa
         for (const Damage kind : {Damage::UserPageLost, Damage::VariantDropped}) {
             SCOPED_TRACE(std::string(atStart ? "at the start, " : "on the change of site, ") + nameOf(kind));
             restart();   // the copy as the start takes it
-            ModSwitch::KeepReport(dbSwitch, "catch-up:9-12", "数据库文件switch.mdb落后于话单库，已补记第9至12笔。", "警告",
-                                  platform::mbOKOnly);
+            ModSwitch::KeepReport(dbSwitch, "catch-up:9-12", {"数据库文件switch.mdb落后于话单库，已补记第9至12笔。", "警告",
+                                  platform::mbOKOnly});
             ModSwitch::OpenAllDB(false);
             damage(kind);
             platform::script::reset();

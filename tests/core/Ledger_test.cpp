@@ -586,7 +586,8 @@ TEST_F(LedgerTest, AGarbledAmountInTheLogIsNamedAndAppliedToNoOne) {
         cur.execute("UPDATE tab_chargelog SET f_amount=1234.5 WHERE f_seq=?", {last - 1});
         cur.execute("UPDATE tab_chargelog SET f_amount='abc' WHERE f_seq=?", {last});
     }
-    platform::script::answer("计费记录已损坏", platform::rOK);
+    // A kill while the box stands (the mark past them committed) leaves it for the next start.
+    EXPECT_TRUE(testsupport::killedAtBox("计费记录已损坏", [&] { restart(); }));
     restart();
     EXPECT_EQ(remainOf(7), opening - kept);
     EXPECT_EQ(dbSwitch.scalar("SELECT typeof(remain) FROM user WHERE userid=7").toString(), "integer");
@@ -899,7 +900,8 @@ TEST_F(LedgerTest, AQuietWeekendIsNoWrongClock) {
 // A station whose log an older release numbered without noting where (the
 // release between), its station file of the release before that put back by
 // hand with the station closed: placed by its own rows, it is brought up by
-// every entry it lacks, the payment and the calls since included.
+// every entry it lacks, the payment, the calls and a user added since
+// included; its box outlives a kill while it stands.
 TEST_F(LedgerTest, AnOldReleasesUnmarkedStationFilePutBackByHandIsPlacedByItsRows) {
     const Currency opening = remainOf(7);
     const Currency a = call(1);
@@ -916,12 +918,18 @@ TEST_F(LedgerTest, AnOldReleasesUnmarkedStationFilePutBackByHandIsPlacedByItsRow
     const Currency b = call(2);
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {Currency::fromYuan(50)}); });
     const Currency c = call(3);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (9, '丙', 0, 0)"); });
     restart();
     ModSwitch::OpenAllDB(false);
     for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
     ASSERT_TRUE(QFile::copy(old, dir->file("switch.mdb")));
+    EXPECT_TRUE(testsupport::killedAtBox("落后于话单文件", [&] { restart(); }));
     restart();
     EXPECT_EQ(remainOf(7), opening - a - b + Currency::fromYuan(50) - c);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.contains("用户9 丙")) << platform::script::shown()[0].text.toStdString();
+    restart();
+    EXPECT_EQ(platform::script::shown().size(), 1);
 }
 
 // The smallest 64-bit whole number, as amount or as balance, is no amount the

@@ -38,8 +38,8 @@ TEST_F(WriteAheadTest, AnActWrittenAgainIsOneRecordAndCommitsWithItsState) {
 TEST_F(WriteAheadTest, TheOpeningShowsEveryReportKeptOnceAndLeavesTheRest) {
     platform::script::reset();
     platform::script::enable();
-    KeepReport(dbSwitch, "catch-up:1-2", "数据库文件switch.mdb落后", "警告", platform::mbOKOnly);
-    KeepReport(dbPhoneCur, "journal:x", "计费记录归档文件", "警告", platform::mbOKOnly);
+    KeepReport(dbSwitch, "catch-up:1-2", {"数据库文件switch.mdb落后", "警告", platform::mbOKOnly});
+    KeepReport(dbPhoneCur, "journal:x", {"计费记录归档文件", "警告", platform::mbOKOnly});
     WriteAhead(dbPhoneCur, kReportKind, kRestoreReportKey, "line");
     WriteAhead(dbSwitch, "deposit", "7", "intent");
     platform::script::answer("落后", platform::rOK);

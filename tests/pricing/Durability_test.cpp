@@ -428,6 +428,43 @@ TEST_F(StreamKillTest, RecordsSentWhileTheCallFileIsLockedAreKeptAndStoredOnceAf
     EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 8);
 }
 
+// "Bill.dat" found at a start without its mark: its records are stored
+// uncharged and a box says so. The station killed while that box stands
+// shows it at the next start, and not again once read. Before, the box was
+// gone with the kill, and nobody told that the calls were never charged.
+TEST_F(StreamKillTest, TheBoxOfUnchargedRecordsOutlivesAKillWhileItStands) {
+    QByteArray bill;
+    for (int i = 0; i < 3; ++i) {
+        sim::CallRecord r;
+        r.extAddr = 5;
+        r.called = QStringLiteral("8800%1").arg(3000 + i);
+        r.start = QDateTime(QDate(2026, 6, 10), QTime(9, 0, 0)).addSecs(60 * i);
+        r.durationSec = 65;
+        bill += sim::withSum(r.body());
+    }
+    {
+        QFile f(dir->appPath() + QStringLiteral("Bill.dat"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(bill), bill.size());
+    }
+    const QString box = QStringLiteral("BillWait.dat丢失或损坏");
+    const auto run = [&](const QStringList& extra) {
+        StationProcess p(dir->appPath(), QStringList{QStringLiteral("--comm-device"), sw->slavePath(), QStringLiteral("--stay-ms"),
+                                                     QStringLiteral("0")} +
+                                             extra);
+        p.start();
+        EXPECT_TRUE(p.waitEnded(120000));
+        EXPECT_TRUE(testsupport::drainLine(sw->slavePath()));
+        return std::pair{p.killed(), p.log().filter(box).size()};
+    };
+    EXPECT_TRUE(run({QStringLiteral("--kill-at-prompt"), box}).first);
+    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 3);
+    EXPECT_EQ(run({QStringLiteral("--answer"), box + QStringLiteral("=ok")}), std::pair(false, qsizetype(1)));
+    EXPECT_EQ(run({}), std::pair(false, qsizetype(0)));
+    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 3);
+    EXPECT_EQ(testsupport::remainOf(dir->dataPath(), 7), kInitial);
+}
+
 // The IP payphone record upload of the second model: killed between the
 // answers and the pricing, and again while the next start prices what waits.
 class UploadKillTest : public StreamKillTest {

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <functional>
 #include <stdexcept>
 
 #include <cerrno>
@@ -430,6 +431,72 @@ TEST_F(RecordQueueTest, AQueueThatCannotBeReadIsKeptAndTriedAgainNeverTakenAsSto
 }
 
 }  // namespace
+
+// Every box of a queue file that leaves records out (a spool changed on the
+// disk and set aside; "Bill.dat" beside a lost mark, its records stored
+// uncharged; "Bill.dat" replaced while stored) is kept with what it tells of:
+// a kill while it stands leaves it for the next opening, which shows it once.
+// Before, each was a plain box, lost with the kill.
+TEST_F(RecordQueueTest, EachBoxOfRecordsLeftOutOutlivesAKillWhileItStands) {
+    const auto outlives = [&](const QString& text, const std::function<void()>& act) {
+        SCOPED_TRACE(text.toStdString());
+        ASSERT_TRUE(testsupport::killedAtBox(text, act));
+        restart();
+        ASSERT_EQ(platform::script::shown().size(), 1);
+        EXPECT_TRUE(platform::script::shown()[0].text.contains(text)) << platform::script::shown()[0].text.toStdString();
+        restart();
+        EXPECT_EQ(platform::script::shown().size(), 1);
+        platform::script::reset();
+        platform::script::enable();
+    };
+    spoolSomeStored(3, 2);
+    writeBytes(spool::Path(), bytesOf(spool::Path()).left(16 + 30));
+    outlives(QStringLiteral("CallSpool.dat在存入数据库时被改动"), [] { spool::Replay(); });
+    EXPECT_FALSE(QFile::exists(spool::Path()));
+
+    billSomeStored(3, 0, 10);
+    QFile::remove(AppPath + QStringLiteral("BillWait.dat"));
+    outlives(QStringLiteral("BillWait.dat丢失或损坏"), [] { billfile::BeforeRead(); });
+    EXPECT_EQ(count("Tab_Phone"), 5);
+
+    billSomeStored(3, 1, 20);
+    writeBytes(billfile::Path(), pricing::RecordQueue::Entry(call(40), 0) + pricing::RecordQueue::Entry(call(41), 0));
+    outlives(QStringLiteral("Bill.dat与已存入数据库的话单不符"), [] { billfile::Price(); });
+    EXPECT_FALSE(QFile::exists(billfile::Path()));
+    EXPECT_EQ(count("Tab_Phone"), 6);
+
+    // Stored records changed on the disk past telling: each file stored again from its first.
+    spoolSomeStored(3, 2, 40);
+    flip(spool::Path(), 16, 1, 3);
+    flip(spool::Path(), 16, 1, 12);
+    outlives(QStringLiteral("CallSpool.dat中已存入数据库的话单在磁盘上被损坏"), [] { spool::Replay(); });
+    billSomeStored(3, 2, 50);
+    flip(billfile::Path(), 0, 0, 3);
+    flip(billfile::Path(), 0, 0, 12);
+    outlives(QStringLiteral("Bill.dat中已存入数据库的话单在磁盘上被损坏"), [] { billfile::Price(); });
+    EXPECT_EQ(count("Tab_Phone"), 12);
+}
+
+// A year file the duplicate check cannot read stops every record: each is
+// answered and kept in the spool, the operator is told why and how many
+// wait, once, and they are stored once it reads again. Before, no word.
+TEST_F(RecordQueueTest, RecordsWaitingOnAnUnreadableYearFileAreToldWithTheirCountAndStoredLater) {
+    writeBytes(DataPath + QStringLiteral("PhBill_2026.mdb"), QByteArray(8192, 'x'));
+    for (int k = 0; k < 3; ++k) ClsMonitor().Record(call(k), true);
+    EXPECT_EQ(count("Tab_Phone"), 0);
+    EXPECT_TRUE(spool::Waiting());
+    platform::script::answer(QStringLiteral("话单归档文件PhBill_2026.mdb无法读取"), platform::rOK);
+    EXPECT_EQ(spool::Replay(), 3);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(platform::script::shown()[0].text.contains(QStringLiteral("3张话单已暂存在CallSpool.dat中")))
+        << platform::script::shown()[0].text.toStdString();
+    EXPECT_EQ(spool::Replay(), 3);
+    EXPECT_EQ(platform::script::shown().size(), 1);
+    QFile::remove(DataPath + QStringLiteral("PhBill_2026.mdb"));
+    EXPECT_EQ(spool::Replay(), 0);
+    EXPECT_EQ(count("Tab_Phone"), 3);
+    EXPECT_EQ(remainOf(7), yuan("8.80"));
+}
 
 // The mended spool's box is kept in the call file before the mend: a kill
 // after the mend (its records stored, the spool gone) while the box is up

@@ -214,4 +214,22 @@ void scriptLogin(const QString& id, const QString& pwd) {
     });
 }
 
+bool killedAtBox(const QString& text, const std::function<void()>& act) {
+    struct Killed {};
+    platform::script::whileShown([text](const QString& shown) {
+        if (shown.contains(text)) throw Killed{};
+    });
+    bool reached = false;
+    try {
+        act();
+    } catch (const Killed&) {
+        reached = true;
+    }
+    platform::script::whileShown(nullptr);
+    platform::script::reset();
+    platform::script::enable();
+    platform::script::answer(text, platform::rOK);
+    return reached;
+}
+
 }  // namespace testsupport

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -69,6 +70,12 @@ void copyDataDirKeepingTimes(const QString& dataPath);
 // and nothing changed, when the station file had not applied every entry
 // (that version applied a charge in the commit of its call).
 bool makePreviousVersion(const QString& dataPath);
+
+// A kill while the box whose text holds `text` stands: `act` (an opening or
+// a storing that shows it) is stopped by a throw there, with what the box
+// tells of committed. The prompts are then fresh, that box answered once.
+// True when `act` reached the box.
+bool killedAtBox(const QString& text, const std::function<void()>& act);
 
 // A StationTest whose databases are open from the start.
 class StationDbTest : public StationTest {

@@ -9,7 +9,7 @@
 //                    [--pay USER:PAY:DUE]... [--delete-user USER]... [--backup-to FOLDER]
 //                    [--add-user NAME:AMOUNT:EXT]... [--give-ext EXT:USER]... [--init-user USER]...
 //                    [--users-backup] [--users-restore] [--delete-row USER]... [--download VIEW]...
-//                    [--kill-at-writeahead KIND:STEP[:N[:KEY]]]
+//                    [--kill-at-writeahead KIND:STEP[:N[:KEY]]] [--kill-at-prompt TEXT]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
 // is the station's). Prompts are answered by script: each --answer (or each
@@ -71,7 +71,9 @@
 // VIEW and downloads it with the toolbar's 下载, and logs "DOWNLOADED", VIEW
 // and the status bar's text. --kill-at-writeahead ends the process with
 // SIGKILL the Nth time (from 1) a record of KIND (and KEY, when given) is
-// written ahead ("written") or settled ("settled").
+// written ahead ("written") or settled ("settled"). --kill-at-prompt does so
+// while a box whose text contains TEXT stands, before it is answered (the
+// prompts before it logged).
 #include "admin/Restore.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmSelTerminal.h"
@@ -278,6 +280,14 @@ int main(int argc, char** argv) {
                 [kind, key, step, nth, seen = 0](const QString& k, const QString& which, const QString& s) mutable {
                     if (k == kind && (key.isEmpty() || which == key) && s == step && ++seen >= nth) ::kill(::getpid(), SIGKILL);
                 });
+        }
+        else if (args[i] == "--kill-at-prompt" && i + 1 < args.size()) {
+            const QString text = args[++i];
+            platform::script::whileShown([text](const QString& shown) {
+                if (!shown.contains(text)) return;
+                flushPrompts();
+                ::kill(::getpid(), SIGKILL);
+            });
         }
         else if ((args[i] == "--kill-in-copy-restore" || args[i] == "--kill-in-restore") && i + 1 < args.size()) {
             // Either road of a restore, at the nth time a step is reached ("renamed:3").
