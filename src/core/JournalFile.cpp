@@ -20,6 +20,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
+#include <utility>
 
 namespace ModSwitch {
 
@@ -99,7 +101,70 @@ bool noteClockDoubt() {
     QStringList text;
     for (qint64 n : numbers) text << QString::number(n);
     SetVariant(dbPhoneCur, kClockDoubted, text.join(QLatin1Char(',')), kNotes);
+    // At least this far ahead since the newest entry: a call made before and
+    // sent again now is read in the year the clock gives now.
+    const QDateTime now = platform::Now();
+    notePutRight({now, platform::parseDate(newest).secsTo(now)});
     return true;
+}
+
+namespace {
+// Each a note "when|by"; the newest few are enough to place a call sent again.
+constexpr int kPutRightKept = 16;
+// A step of the clock smaller than this moves no call into another year but
+// in the minutes around the new year; the tick and the clock drift apart by
+// less between two records.
+constexpr qint64 kClockStepMs = 10 * 60 * 1000;
+QList<ClockPutRight>& unwrittenPutRight() {
+    static QList<ClockPutRight> moves;
+    return moves;
+}
+}  // namespace
+
+const QString kClockPutRight = QStringLiteral("TarvoClockPutRight");
+
+QList<ClockPutRight> ClocksPutRight() {
+    QList<ClockPutRight> out;
+    if (logOpen() && !dbPhoneCur.actualTableName(kNotes).isEmpty()) {
+        for (const QString& n : GetVariant(dbPhoneCur, kClockPutRight, QString(), kNotes).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            const qsizetype bar = n.indexOf(QLatin1Char('|'));
+            bool ok = false;
+            const ClockPutRight move{platform::parseDate(n.left(bar)), n.mid(bar + 1).toLongLong(&ok)};
+            if (bar > 0 && ok && move.when.isValid()) out << move;
+        }
+    }
+    return out + unwrittenPutRight();
+}
+
+void notePutRight(const ClockPutRight& move) {
+    QList<ClockPutRight>& unwritten = unwrittenPutRight();
+    unwritten << move;
+    if (!logOpen() || dbPhoneCur.actualTableName(kNotes).isEmpty()) return;
+    QStringList notes = GetVariant(dbPhoneCur, kClockPutRight, QString(), kNotes).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const ClockPutRight& m : unwritten)
+        notes << m.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('|') + QString::number(m.by);
+    while (notes.size() > kPutRightKept) notes.removeFirst();
+    SetVariant(dbPhoneCur, kClockPutRight, notes.join(QLatin1Char(',')), kNotes);
+    unwritten.clear();
+}
+
+void WatchClock() {
+    // The clock less the tick at the last look, on the call file then open
+    // (files opened anew are a new start: its check speaks for the clock).
+    static std::optional<qint64> seen;
+    static quint64 seenOn = 0;
+    const QDateTime now = platform::Now();
+    const qint64 offset = now.toMSecsSinceEpoch() - platform::TickMs();
+    std::optional<qint64> before = std::exchange(seen, offset);
+    const quint64 on = dbPhoneCur.connectionSerial();
+    if (std::exchange(seenOn, on) != on) before.reset();
+    if (!before || qAbs(offset - *before) < kClockStepMs) return;
+    try {
+        notePutRight({now, (offset - *before) / 1000});
+    } catch (const DbError&) {
+        // Kept in memory and written with the next move: the records of this
+        // session see it either way.
+    }
 }
 
 namespace {
