@@ -54,7 +54,7 @@ extern const QString kClockDoubted;
 // At an opening: notes a clock far past the newest entry. True when noted now.
 bool noteClockDoubt();
 // The call file's note of the PC clock's moves (see ClocksPutRight), and
-// the note of one more (kept in memory while its write is refused).
+// the note of one more (kept in memory for the session as well).
 extern const QString kClockPutRight;
 void notePutRight(const ClockPutRight& move);
 // The prefix of the notes of the newest backups' marks: see NoteBackupMark.

@@ -115,9 +115,23 @@ constexpr int kPutRightKept = 16;
 // in the minutes around the new year; the tick and the clock drift apart by
 // less between two records.
 constexpr qint64 kClockStepMs = 10 * 60 * 1000;
-QList<ClockPutRight>& unwrittenPutRight() {
-    static QList<ClockPutRight> moves;
+// The moves seen on the call file open now, whether or not their note was
+// written (a write refused, a batch rolled back).
+QStringList& sessionMoves() {
+    static QStringList moves;
+    static quint64 on = 0;
+    if (std::exchange(on, dbPhoneCur.connectionSerial()) != dbPhoneCur.connectionSerial()) moves.clear();
     return moves;
+}
+// The call file's notes with this session's moves after them, the newest last.
+QStringList putRightNotes() {
+    QStringList notes;
+    if (logOpen() && !dbPhoneCur.actualTableName(kNotes).isEmpty())
+        notes = GetVariant(dbPhoneCur, kClockPutRight, QString(), kNotes).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString& m : sessionMoves())
+        if (!notes.contains(m)) notes << m;
+    while (notes.size() > kPutRightKept) notes.removeFirst();
+    return notes;
 }
 }  // namespace
 
@@ -125,27 +139,21 @@ const QString kClockPutRight = QStringLiteral("TarvoClockPutRight");
 
 QList<ClockPutRight> ClocksPutRight() {
     QList<ClockPutRight> out;
-    if (logOpen() && !dbPhoneCur.actualTableName(kNotes).isEmpty()) {
-        for (const QString& n : GetVariant(dbPhoneCur, kClockPutRight, QString(), kNotes).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            const qsizetype bar = n.indexOf(QLatin1Char('|'));
-            bool ok = false;
-            const ClockPutRight move{platform::parseDate(n.left(bar)), n.mid(bar + 1).toLongLong(&ok)};
-            if (bar > 0 && ok && move.when.isValid()) out << move;
-        }
+    for (const QString& n : putRightNotes()) {
+        const qsizetype bar = n.indexOf(QLatin1Char('|'));
+        bool ok = false;
+        const ClockPutRight move{platform::parseDate(n.left(bar)), n.mid(bar + 1).toLongLong(&ok)};
+        if (bar > 0 && ok && move.when.isValid()) out << move;
     }
-    return out + unwrittenPutRight();
+    return out;
 }
 
 void notePutRight(const ClockPutRight& move) {
-    QList<ClockPutRight>& unwritten = unwrittenPutRight();
-    unwritten << move;
-    if (!logOpen() || dbPhoneCur.actualTableName(kNotes).isEmpty()) return;
-    QStringList notes = GetVariant(dbPhoneCur, kClockPutRight, QString(), kNotes).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    for (const ClockPutRight& m : unwritten)
-        notes << m.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('|') + QString::number(m.by);
-    while (notes.size() > kPutRightKept) notes.removeFirst();
-    SetVariant(dbPhoneCur, kClockPutRight, notes.join(QLatin1Char(',')), kNotes);
-    unwritten.clear();
+    QStringList& moves = sessionMoves();
+    moves << move.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('|') + QString::number(move.by);
+    while (moves.size() > kPutRightKept) moves.removeFirst();
+    if (logOpen() && !dbPhoneCur.actualTableName(kNotes).isEmpty())
+        SetVariant(dbPhoneCur, kClockPutRight, putRightNotes().join(QLatin1Char(',')), kNotes);
 }
 
 void WatchClock() {
