@@ -328,17 +328,28 @@ TEST(FlexGridOnScreen, ClicksKeysAndScrollingReachRowsNotMadeBefore) {
 
 // Rows removed by the program while the operator has a row or a range
 // chosen: the choice stays on the same rows' texts, on screen and in Row.
-TEST(FlexGridOnScreen, RowsRemovedAboveOrInsideTheOperatorsChoiceLeaveItOnItsRows) {
+// Eight rows of `cols` cells on screen, for the operator's gestures.
+struct EightRows {
+    explicit EightRows(int cols) : g(new FlexGrid(&window)) {
+        window.resize(400, 300);
+        g->resize(400, 300);
+        QStringList titles;
+        for (int c = 0; c < cols; ++c) titles << QString(QChar('a' + c));
+        g->setFormatString(titles.join('|'));
+        g->setRows(1);
+        for (int r = 1; r <= 8; ++r) g->AddItem(line(r, cols));
+        window.show();
+    }
+    QPoint at(int r, int c) const { return g->visualRect(g->model()->index(r, c)).center(); }
     QWidget window;
-    auto* g = new FlexGrid(&window);
-    window.resize(400, 300);
-    g->resize(400, 300);
-    g->setFormatString(QStringLiteral("a|b"));
-    g->setRows(1);
-    for (int r = 1; r <= 8; ++r) g->AddItem(line(r, 2));
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    const auto cellCentre = [&](int r, int c) { return g->visualRect(g->model()->index(r, c)).center(); };
+    FlexGrid* g;
+};
+
+TEST(FlexGridOnScreen, RowsRemovedAboveOrInsideTheOperatorsChoiceLeaveItOnItsRows) {
+    EightRows shown(2);
+    FlexGrid* g = shown.g;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.window));
+    const auto cellCentre = [&](int r, int c) { return shown.at(r, c); };
     QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(5, 1));
     ASSERT_EQ(g->Row(), 5);
 
@@ -370,16 +381,10 @@ TEST(FlexGridOnScreen, RowsRemovedAboveOrInsideTheOperatorsChoiceLeaveItOnItsRow
 // flex grid's way, which the commands reading them count on), whether it ran
 // down or up, by shift+click or by a drag.
 TEST(FlexGridOnScreen, ASelectionKeepsItsStartInRowAndItsEndInRowSel) {
-    QWidget window;
-    auto* g = new FlexGrid(&window);
-    window.resize(400, 300);
-    g->resize(400, 300);
-    g->setFormatString(QStringLiteral("a|b|c"));
-    g->setRows(1);
-    for (int r = 1; r <= 8; ++r) g->AddItem(line(r, 3));
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    const auto at = [&](int r, int c) { return g->visualRect(g->model()->index(r, c)).center(); };
+    EightRows shown(3);
+    FlexGrid* g = shown.g;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.window));
+    const auto at = [&](int r, int c) { return shown.at(r, c); };
     const auto corners = [&] { return std::vector<int>{g->Row(), g->Col(), g->RowSel(), g->ColSel()}; };
     for (const auto& [from, to] : {std::pair{2, 6}, std::pair{6, 2}}) {
         QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, at(from, 0));

@@ -49,6 +49,12 @@ protected:
         return r;
     }
     bool record(const CallRecord& r, bool bSendFee = true) { return ClsMonitor().Record(r.frame(), bSendFee); }
+    // User 7, monthly, 10.00 left, on extension 5; calls to 8… at 1.00 a minute.
+    void monthlyCaller() {
+        addUser(7, "10", 1);
+        setExtensionUser(5, 7);
+        addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+    }
 };
 
 }  // namespace
@@ -128,9 +134,7 @@ TEST_F(RecordTest, RecordSentAgainAfterTheClockWasPutRightIsChargedOnce) {
 // Stored under a PC clock a year behind and archived; sent again after a
 // start that found the clock put right: the start's note places it.
 TEST_F(RecordTest, RecordSentAgainAfterAStartFoundTheClockPutRightIsFoundInTheArchive) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+    monthlyCaller();
     now = QDateTime(QDate(2025, 6, 15), QTime(12, 0, 0));
     ASSERT_TRUE(record(call()));
     billing::ArchiveBills();
@@ -149,9 +153,7 @@ TEST_F(RecordTest, RecordSentAgainAfterAStartFoundTheClockPutRightIsFoundInTheAr
 // same length: its call of the same date a year later is a call of its own,
 // whether the earlier one stands in the year file or in the current table.
 TEST_F(RecordTest, ADailyCallAYearApartIsStoredAndCharged) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+    monthlyCaller();
     platform::testing::setTick([this] { return now.toMSecsSinceEpoch(); });   // the clock keeps time
     now = QDateTime(QDate(2025, 6, 15), QTime(12, 0, 0));
     ASSERT_TRUE(record(call()));
