@@ -162,8 +162,8 @@ struct ClockPutRight {
     QDateTime when;
     qint64 by = 0;
 };
-// The moves the call file's note keeps (the newest last), with any its
-// write was refused for still to be written.
+// The moves the call file's note keeps (the newest last), with those seen
+// on it this session whose note could not be written.
 QList<ClockPutRight> ClocksPutRight();
 // Called as each record comes: a PC clock that stepped against the steady
 // tick since the last look (set by the station's clock dialogs, by hand or
