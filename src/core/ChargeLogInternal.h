@@ -57,6 +57,8 @@ bool noteClockDoubt();
 // the note of one more (kept in memory for the session as well).
 extern const QString kClockPutRight;
 void notePutRight(const ClockPutRight& move);
+// At an opening: entries dated past the clock tell of a clock put back.
+void noteClockPutBack();
 // The prefix of the notes of the newest backups' marks: see NoteBackupMark.
 extern const QString kBackupMarkPrefix;
 // The call file's notes on the journal file: its state when it last passed

@@ -90,6 +90,7 @@ QString newestEntryDate() {
 // towards their age (see agedThrough) until the entries since show the time.
 // True when noted now.
 bool noteClockDoubt() {
+    noteClockPutBack();   // the other way: the clock behind its entries
     const QString newest = newestEntryDate();
     if (newest.isEmpty() || newest >= daysAgo(kDoubtDays)) return false;
     const qint64 last = lastLogged();
@@ -154,6 +155,19 @@ void notePutRight(const ClockPutRight& move) {
     while (moves.size() > kPutRightKept) moves.removeFirst();
     if (logOpen() && !dbPhoneCur.actualTableName(kNotes).isEmpty())
         SetVariant(dbPhoneCur, kClockPutRight, putRightNotes().join(QLatin1Char(',')), kNotes);
+}
+
+// At an opening: entries dated more than a day past the clock were written
+// under a clock since put back (in a session this start did not see): the
+// move is noted once, from the newest of them.
+void noteClockPutBack() {
+    if (!logOpen()) return;
+    const QDateTime newest = platform::parseDate(dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1").arg(logTable())));
+    const QDateTime now = platform::Now();
+    if (!newest.isValid() || newest <= now.addDays(1)) return;
+    for (const ClockPutRight& move : ClocksPutRight())
+        if (move.when.addSecs(-move.by) >= newest) return;   // noted already
+    notePutRight({now, newest.secsTo(now)});
 }
 
 void WatchClock() {
