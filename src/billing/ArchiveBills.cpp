@@ -938,12 +938,13 @@ void ApplyYearFilePatch(const QString& stationPath, const QString& patchPath, co
         station.execute(QStringLiteral("DELETE FROM %1 WHERE rowid IN (SELECT g.patch_rowid FROM %2 AS g CROSS JOIN %1 AS s "
                                        "ON s.rowid=g.patch_rowid WHERE %3)")
                             .arg(target, gone, sameColumns(cols, QStringLiteral("s"), QStringLiteral("g"))));
-        // A call archived after the patch was made under a key the backup holds.
-        if (m.maxrow.isValid())
-            station.execute(QStringLiteral("DELETE FROM %1 WHERE rowid>? AND EXISTS (SELECT 1 FROM %2 AS r WHERE "
-                                           "r.f_calladdr IS %1.f_calladdr AND r.f_date IS %1.f_date)")
-                                .arg(target, rows),
-                            {m.maxrow});
+        // A call archived after the patch was made under a key the backup
+        // holds: every call of a month the station's file had none of then
+        // (no table, or an empty one) was archived since.
+        station.execute(QStringLiteral("DELETE FROM %1 WHERE rowid>? AND EXISTS (SELECT 1 FROM %2 AS r WHERE "
+                                       "r.f_calladdr IS %1.f_calladdr AND r.f_date IS %1.f_date)")
+                            .arg(target, rows),
+                        {m.maxrow.isValid() ? m.maxrow.toLongLong() : std::numeric_limits<qint64>::min()});
         // The backup's rows under their own row numbers where those are free,
         // else under new ones; a row there as it is already stays once.
         station.execute(QStringLiteral("INSERT INTO %1 (rowid, %2) SELECT r.patch_rowid, %3 FROM %4 AS r WHERE NOT EXISTS "

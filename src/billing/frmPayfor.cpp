@@ -134,16 +134,18 @@ void frmPayfor::ShowMode(int mode) {
 }
 
 void frmPayfor::cmdPay_Click() {
-    const int cur = fgUser->Row();
-    if (cur >= 2 && RowUser(cur) >= 0 && RowUser(cur) == RowUser(cur - 1)) {
-        platform::MsgBox(QStringLiteral("结算必须从上次结算日期开始"), platform::mbOKOnly, AppName);
-        return;
-    }
     int c1 = 0, c2 = 0;
     if (isVisible()) ModGeneral::GetGridSel(*fgUser, false, c1, c2);
     else if (GridSelFirst == GridSelLast) {
         GridSelFirst = 1;
         GridSelLast = fgUser->Rows() - 1;
+    }
+    // The selection's first row, whichever way it was made: a user is paid
+    // from the earliest period of the statement on.
+    const int cur = GridSelFirst;
+    if (cur >= 2 && RowUser(cur) >= 0 && RowUser(cur) == RowUser(cur - 1)) {
+        platform::MsgBox(QStringLiteral("结算必须从上次结算日期开始"), platform::mbOKOnly, AppName);
+        return;
     }
     frmPayed& pay = frmPayed::instance();
     qint64 last = -1;
@@ -180,6 +182,10 @@ void frmPayfor::cmdPay_Click() {
     } else if (pay.fgUser->Rows() == 2 && !pay.fgUser->TextMatrix(1, 0).isEmpty()) {
         pay.fgUser->setRow(1);
         pay.fgUser_SelChange();
+    } else {
+        frmPayed::unload();
+        platform::MsgBox(QStringLiteral("没有可付讫的结算单"), platform::mbOKOnly, AppName);
+        return;
     }
     platform::RunModal(&pay);
     frmPayed::unload();

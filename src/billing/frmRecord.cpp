@@ -643,7 +643,12 @@ void frmRecord::cmdClose_Click() {
 
 void frmRecord::cmdPrint_Click(int index) {
     if (index == 0) {
-        if (fgRecord->MouseRow() == fgRecord->Row() && fgRecord->MouseCol() == fgRecord->Col()) return;
+        // One cell chosen (a click) is no choice of calls; a range, however
+        // it was made, is printed.
+        if (fgRecord->Row() == fgRecord->RowSel() && fgRecord->Col() == fgRecord->ColSel()) {
+            platform::MsgBox(QStringLiteral("请选择要打印的话单"), platform::mbOKOnly, ModDefine::AppName);
+            return;
+        }
         printing::PrintGrid(*fgRecord, QStringLiteral("打印查询话单"), false);
     } else {
         printing::PrintGrid(*fgCollect, QStringLiteral("打印查询话单汇总"), true);

@@ -14,6 +14,7 @@
 #include "platform/Currency.h"
 #include "platform/Db.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 
@@ -163,6 +164,22 @@ void MoveOwners(const std::function<void()>& write);
 // one transaction that moves the mark (after the outermost transaction on the
 // connection, when one is open). Returns how many entries it applied.
 int ApplyLoggedCharges();
+
+// The PC clock seen put right: at `when` (the clock just after) it moved by
+// `by` seconds (after minus before). The switch sends no year: a call made
+// before such a move and sent again after it may carry the year the clock
+// gave it before, and only then is a row in another year the same call.
+struct ClockPutRight {
+    QDateTime when;
+    qint64 by = 0;
+};
+// The moves the call file's note keeps (the newest last), with those seen
+// on it this session whose note could not be written.
+QList<ClockPutRight> ClocksPutRight();
+// Called as each record comes: a PC clock that stepped against the steady
+// tick since the last look (set by the station's clock dialogs, by hand or
+// by the system) is noted in the call file.
+void WatchClock();
 
 // Notes kept in the call file, so that they commit with the records they
 // count (how far a spool or "Bill.dat" is stored); in the caller's transaction.

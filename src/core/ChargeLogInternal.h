@@ -3,6 +3,7 @@
 // file's moves, checks and rebuild (JournalFile.cpp) share. Included by those
 // two files and the station's record (StationRecord.cpp) only: nothing
 // outside them calls these.
+#include "core/ChargeLog.h"
 #include "platform/Db.h"
 
 #include <QMap>
@@ -52,6 +53,12 @@ QStringList refusedLines(const QMap<qint64, QVariantList>& rows, const platform:
 extern const QString kClockDoubted;
 // At an opening: notes a clock far past the newest entry. True when noted now.
 bool noteClockDoubt();
+// The call file's note of the PC clock's moves (see ClocksPutRight), and
+// the note of one more (kept in memory for the session as well).
+extern const QString kClockPutRight;
+void notePutRight(const ClockPutRight& move);
+// At an opening: entries dated past the clock tell of a clock put back.
+void noteClockPutBack();
 // The prefix of the notes of the newest backups' marks: see NoteBackupMark.
 extern const QString kBackupMarkPrefix;
 // The call file's notes on the journal file: its state when it last passed

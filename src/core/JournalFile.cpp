@@ -20,6 +20,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
+#include <utility>
 
 namespace ModSwitch {
 
@@ -88,6 +90,7 @@ QString newestEntryDate() {
 // towards their age (see agedThrough) until the entries since show the time.
 // True when noted now.
 bool noteClockDoubt() {
+    noteClockPutBack();   // the other way: the clock behind its entries
     const QString newest = newestEntryDate();
     if (newest.isEmpty() || newest >= daysAgo(kDoubtDays)) return false;
     const qint64 last = lastLogged();
@@ -99,7 +102,91 @@ bool noteClockDoubt() {
     QStringList text;
     for (qint64 n : numbers) text << QString::number(n);
     SetVariant(dbPhoneCur, kClockDoubted, text.join(QLatin1Char(',')), kNotes);
+    // At least this far ahead since the newest entry: a call made before and
+    // sent again now is read in the year the clock gives now.
+    const QDateTime now = platform::Now();
+    notePutRight({now, platform::parseDate(newest).secsTo(now)});
     return true;
+}
+
+namespace {
+// Each a note "when|by"; the newest few are enough to place a call sent again.
+constexpr int kPutRightKept = 16;
+// A step of the clock smaller than this moves no call into another year but
+// in the minutes around the new year; the tick and the clock drift apart by
+// less between two records.
+constexpr qint64 kClockStepMs = 10 * 60 * 1000;
+// The moves seen on the call file open now, whether or not their note was
+// written (a write refused, a batch rolled back).
+QStringList& sessionMoves() {
+    static QStringList moves;
+    static quint64 on = 0;
+    if (std::exchange(on, dbPhoneCur.connectionSerial()) != dbPhoneCur.connectionSerial()) moves.clear();
+    return moves;
+}
+// The call file's notes with this session's moves after them, the newest last.
+QStringList putRightNotes() {
+    QStringList notes;
+    if (logOpen() && !dbPhoneCur.actualTableName(kNotes).isEmpty())
+        notes = GetVariant(dbPhoneCur, kClockPutRight, QString(), kNotes).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (const QString& m : sessionMoves())
+        if (!notes.contains(m)) notes << m;
+    while (notes.size() > kPutRightKept) notes.removeFirst();
+    return notes;
+}
+}  // namespace
+
+const QString kClockPutRight = QStringLiteral("TarvoClockPutRight");
+
+QList<ClockPutRight> ClocksPutRight() {
+    QList<ClockPutRight> out;
+    for (const QString& n : putRightNotes()) {
+        const qsizetype bar = n.indexOf(QLatin1Char('|'));
+        bool ok = false;
+        const ClockPutRight move{platform::parseDate(n.left(bar)), n.mid(bar + 1).toLongLong(&ok)};
+        if (bar > 0 && ok && move.when.isValid()) out << move;
+    }
+    return out;
+}
+
+void notePutRight(const ClockPutRight& move) {
+    QStringList& moves = sessionMoves();
+    moves << move.when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('|') + QString::number(move.by);
+    while (moves.size() > kPutRightKept) moves.removeFirst();
+    if (logOpen() && !dbPhoneCur.actualTableName(kNotes).isEmpty())
+        SetVariant(dbPhoneCur, kClockPutRight, putRightNotes().join(QLatin1Char(',')), kNotes);
+}
+
+// At an opening: entries dated more than a day past the clock were written
+// under a clock since put back (in a session this start did not see): the
+// move is noted once, from the newest of them.
+void noteClockPutBack() {
+    if (!logOpen()) return;
+    const QDateTime newest = platform::parseDate(dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1").arg(logTable())));
+    const QDateTime now = platform::Now();
+    if (!newest.isValid() || newest <= now.addDays(1)) return;
+    for (const ClockPutRight& move : ClocksPutRight())
+        if (move.when.addSecs(-move.by) >= newest) return;   // noted already
+    notePutRight({now, newest.secsTo(now)});
+}
+
+void WatchClock() {
+    // The clock less the tick at the last look, on the call file then open
+    // (files opened anew are a new start: its check speaks for the clock).
+    static std::optional<qint64> seen;
+    static quint64 seenOn = 0;
+    const QDateTime now = platform::Now();
+    const qint64 offset = now.toMSecsSinceEpoch() - platform::TickMs();
+    std::optional<qint64> before = std::exchange(seen, offset);
+    const quint64 on = dbPhoneCur.connectionSerial();
+    if (std::exchange(seenOn, on) != on) before.reset();
+    if (!before || qAbs(offset - *before) < kClockStepMs) return;
+    try {
+        notePutRight({now, (offset - *before) / 1000});
+    } catch (const DbError&) {
+        // Kept in memory and written with the next move: the records of this
+        // session see it either way.
+    }
 }
 
 namespace {

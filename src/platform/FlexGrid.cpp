@@ -734,8 +734,14 @@ QPixmap FlexGrid::CellPictureAt(int r, int c) const {
 void FlexGrid::selectWholeRows(int anchor, int r) {
     const int first = qMin(fixedCols_, Cols() - 1);
     if (first < 0 || !inGrid(anchor, first) || !inGrid(r, first)) return;
+    syncing_ = true;
     setCurrentCell(anchor, first);
     selectRange(qMin(anchor, r), first, qMax(anchor, r), Cols() - 1);
+    syncing_ = false;
+    row_ = anchor;
+    rowSel_ = r;
+    col_ = first;
+    colSel_ = Cols() - 1;
 }
 
 void FlexGrid::mousePressEvent(QMouseEvent* e) {
@@ -779,19 +785,35 @@ void FlexGrid::mouseReleaseEvent(QMouseEvent* e) {
 void FlexGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
     if (syncing_ || !current.isValid()) return;
-    row_ = rowSel_ = current.row();
-    col_ = colSel_ = current.column();
+    followView();
 }
 
 void FlexGrid::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
     QTableView::selectionChanged(selected, deselected);
     if (syncing_) return;
+    followView();
+}
+
+// The view moves its current index with the operator's gesture: a click, a
+// shift+click, a drag or a shift+arrow leaves it on the cell reached last,
+// the end of the selection. Row/Col are where the selection started (the
+// corner across from it), RowSel/ColSel where it ends, whichever way it ran.
+// (Between a drag's selection and its current index the two may disagree
+// for a moment; the current index's move that follows settles them.)
+void FlexGrid::followView() {
+    const QModelIndex cur = selectionModel()->currentIndex();
+    if (!cur.isValid()) return;
+    rowSel_ = cur.row();
+    colSel_ = cur.column();
+    row_ = rowSel_;
+    col_ = colSel_;
     const QItemSelection sel = selectionModel()->selection();
-    if (sel.isEmpty()) return;
+    if (sel.size() != 1 || !sel.first().contains(cur)) return;
     const QItemSelectionRange& r = sel.first();
-    // The current cell is one corner; the other corner is the selection end.
-    rowSel_ = (row_ == r.top()) ? r.bottom() : r.top();
-    colSel_ = (col_ == r.left()) ? r.right() : r.left();
+    if (cur.row() == r.top()) row_ = r.bottom();
+    else if (cur.row() == r.bottom()) row_ = r.top();
+    if (cur.column() == r.left()) col_ = r.right();
+    else if (cur.column() == r.right()) col_ = r.left();
 }
 
 }  // namespace platform

@@ -48,7 +48,7 @@ public:
     int FixedCols() const { return fixedCols_; }
     void setFixedCols(int n);
 
-    // Current cell and the selection's other corner.
+    // Where the selection started (the current cell) and where it ends.
     int Row() const { return row_; }
     void setRow(int r);
     int Col() const { return col_; }
@@ -155,6 +155,7 @@ private:
     void setCurrentCell(int r, int c);
     void clampCurrent();
     void selectWholeRows(int anchor, int r);
+    void followView();
 
     FlexGridModel* model_ = nullptr;
     int fixedRows_ = 1;

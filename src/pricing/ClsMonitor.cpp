@@ -716,6 +716,7 @@ bool ClsMonitor::Handle(const QByteArray& f, bool bSendFee) {
             if (ParseRecord(f)) {
                 s.LimitSet = 0;
                 GetRoute(m_RecType == 16);
+                ModSwitch::WatchClock();
                 if (IsDuplicate(s.StartTime, s.ExtAddr) || m_Duration < FeeHDTime) {
                     platform::Transaction tx(dbSwitch);
                     InsertReject(f);
@@ -759,24 +760,28 @@ bool ClsMonitor::IsDuplicate(const QDateTime& start, int extAddr) {
     if (archivedAlready(year, month, extAddr, when)) return true;
     // The switch sends no year: a record stored under a PC clock that was
     // wrong then and sent again after it was put right carries another year.
-    // The same frame again is the same month, day, time, length and number in
-    // a year close by; another real call of the extension a year apart differs
-    // in its length or number.
-    if (year < 1002 || year > 9997) return false;
-    const int years[4] = {year - 2, year - 1, year + 1, year + 2};
-    QString dates[4];
-    platform::Params around{extAddr};
-    for (int i = 0; i < 4; ++i) {
-        dates[i] = QString::number(years[i]) + when.mid(4);
-        around << dates[i];
+    // It is the same call only where the station saw the clock move after the
+    // call was made (the record's date, by the clock as it is now): then a
+    // row of the same month, day, time, length and number in the year that
+    // clock gave the frame is the one stored. Elsewhere such a row a year
+    // apart is a call of its own (a machine that calls the same number daily
+    // at the same second).
+    QList<int> years;
+    for (const ModSwitch::ClockPutRight& move : ModSwitch::ClocksPutRight()) {
+        if (start > move.when.addDays(1)) continue;   // made after it: read by the clock as it is
+        // The frame's date as read then: this month in the year the clock gave.
+        const QDate then = move.when.addSecs(-move.by).date();
+        const int y = month > then.month() ? then.year() - 1 : then.year();
+        if (y != year && y >= 1 && y <= 9999 && !years.contains(y)) years << y;
     }
-    around << qlonglong(m_Duration) << m_DispNumber;
-    static CallFileSql resent(
-        "SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date IN (?,?,?,?) AND f_long=? AND f_resp=? LIMIT 1", "Tab_Phone");
-    if (!dbPhoneCur.scalar(resent.text(), around).isNull()) return true;
+    static CallFileSql resent("SELECT 1 FROM %1 WHERE f_calladdr=? AND f_date=? AND f_long=? AND f_resp=? LIMIT 1",
+                              "Tab_Phone");
     const SameCall same{qlonglong(m_Duration), m_DispNumber};
-    for (int i = 0; i < 4; ++i)
-        if (archivedAlready(years[i], month, extAddr, dates[i], &same)) return true;
+    for (int y : years) {
+        const QString then = QString::number(y).rightJustified(4, QLatin1Char('0')) + when.mid(4);
+        if (!dbPhoneCur.scalar(resent.text(), {extAddr, then, same.seconds, same.called}).isNull()) return true;
+        if (archivedAlready(y, month, extAddr, then, &same)) return true;
+    }
     return false;
 }
 

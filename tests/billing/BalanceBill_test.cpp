@@ -10,6 +10,7 @@
 #include "support/Fixtures.h"
 
 #include <QDialog>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace script = platform::script;
@@ -182,6 +183,73 @@ TEST_F(BalanceBillTest, ModeNamesInThePaymentRows) {
     dbSwitch.execute("UPDATE user SET balancemode=0 WHERE userid=4");
     win().cmdBalance_Click(2);
     EXPECT_EQ(printed, QStringList{"结算单7"});
+}
+
+// 付讫 pays the periods the operator selected in the statement, however the
+// selection ran; a selection starting past a user's earliest period is
+// refused, one that leaves nothing to pay says so.
+TEST_F(BalanceBillTest, PayTakesTheSelectedPeriodsWhicheverWayTheSelectionRan) {
+    QStringList paid;
+    script::onModal("frmPayed", [&](QDialog* d) {
+        auto* f = static_cast<frmPayed*>(d);
+        for (int r = 1; r < f->fgUser->Rows(); ++r)
+            paid << QStringList{f->fgUser->TextMatrix(r, 0), f->fgUser->TextMatrix(r, 1), f->fgUser->TextMatrix(r, 2)}.join('|');
+        d->accept();
+    });
+    check("ALL");
+    win().txtPayDay->setText("1");
+    win().chkForce->setChecked(true);
+    bool ran = false;
+    script::onModal("frmPayfor", [&](QDialog* d) {
+        auto* f = static_cast<frmPayfor*>(d);
+        platform::FlexGrid* g = f->fgUser;
+        // The user with the most periods: rows first .. last.
+        int first = 1, last = 1;
+        for (int r = 1, start = 1; r < g->Rows(); ++r) {
+            if (f->RowUser(r) != f->RowUser(start)) start = r;
+            if (r - start > last - first) first = start, last = r;
+        }
+        ASSERT_GE(last - first, 2);
+        const QString whole = QStringList{g->TextMatrix(first, 0), g->TextMatrix(first, 1), g->TextMatrix(last, 2)}.join('|');
+        const auto at = [&](int r) { return g->visualRect(g->model()->index(r, 1)).center(); };
+        const auto payAfter = [&](auto select) {
+            paid.clear();
+            select();
+            QTest::mouseClick(f->cmdPay, Qt::LeftButton);
+            return paid;
+        };
+        for (const auto& [from, to] : {std::pair{first, last}, std::pair{last, first}}) {
+            EXPECT_EQ(payAfter([&] {
+                          QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, at(from));
+                          QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(to));
+                      }),
+                      QStringList{whole}) << from << ".." << to << " by shift+click";
+            EXPECT_EQ(payAfter([&] {
+                          QTest::mousePress(g->viewport(), Qt::LeftButton, {}, at(from));
+                          for (int r = from; r != to; r += (to > from ? 1 : -1)) QTest::mouseMove(g->viewport(), at(r));
+                          QTest::mouseMove(g->viewport(), at(to));
+                          QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, at(to));
+                      }),
+                      QStringList{whole}) << from << ".." << to << " by a drag";
+        }
+        script::answer("结算必须从上次结算日期开始", platform::rOK);
+        EXPECT_TRUE(payAfter([&] {
+                        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, at(last));
+                        QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(first + 1));
+                    }).isEmpty());
+        // Its user deleted since the run: nothing to pay, and said.
+        dbSwitch.execute("DELETE FROM user WHERE userid=?", {f->RowUser(first)});
+        script::answer("没有可付讫的结算单", platform::rOK);
+        EXPECT_TRUE(payAfter([&] {
+                        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, at(first));
+                        QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(last));
+                    }).isEmpty());
+        EXPECT_EQ(script::pendingAnswers(), 0);
+        ran = true;
+        d->accept();
+    });
+    win().cmdBalance_Click(0);
+    EXPECT_TRUE(ran);
 }
 
 }  // namespace

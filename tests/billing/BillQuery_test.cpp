@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QMap>
 #include <gtest/gtest.h>
 
@@ -505,6 +506,35 @@ TEST_F(BillQueryTest, HeaderClicksSortBothGridsAlternately) {
     EXPECT_TRUE(text.contains("查询用户名称"));
     EXPECT_TRUE(text.contains("O'Neil")) << text.toStdString();
     EXPECT_TRUE(text.contains("10.00"));
+}
+
+// 打印话单 prints the calls the operator selected, however the selection ran
+// (the box before printing names the block); a click alone chooses none, and
+// is told so.
+TEST_F(BillQueryTest, PrintCallsTakesTheSelectedRowsWhicheverWayTheSelectionRan) {
+    for (int i = 0; i < 4; ++i) add(call(1, QStringLiteral("2005-01-1%1 08:00:00").arg(i)));
+    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    tick("甲");
+    ASSERT_EQ(query().size(), 4);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&rec()));
+    printing::testing::setHasPrinter(true);
+    platform::FlexGrid* g = rec().fgRecord;
+    const auto at = [&](int r, int c) { return g->visualRect(g->model()->index(r, c)).center(); };
+    const auto print = [&](const char* box) {
+        script::answer(QString::fromUtf8(box), platform::rNo);
+        QTest::mouseClick(rec().cmdPrint[0], Qt::LeftButton);
+        EXPECT_EQ(script::pendingAnswers(), 0) << box;
+    };
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, at(3, 4));
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(2, 1));
+    print("第2行至第3行,第1列至第4列");
+    QTest::mousePress(g->viewport(), Qt::LeftButton, {}, at(1, 2));
+    for (int r = 2; r <= 4; ++r) QTest::mouseMove(g->viewport(), at(r, 2));
+    QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, at(4, 2));
+    print("第1行至第4行,第2列至第2列");
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, at(2, 2));
+    print("请选择要打印的话单");
+    printing::testing::setHasPrinter(std::nullopt);
 }
 
 TEST_F(BillQueryTest, TheGridHoldsAtMostItsLimit) {

@@ -248,6 +248,35 @@ TEST_F(YearFilePatchTest, StoppedBeforeItsCommitLeavesTheStationsFileAsItWasAndG
     EXPECT_EQ(difference(callsOf(station), expected), "");
 }
 
+// Calls archived into the station's file while the restore waited (after
+// the patch was made): into a month the file lacked then, one of them a call
+// the backup holds, and a call the patch brings back archived again in a
+// month it had. Each call stays once, the backup's where it holds the key,
+// as the merge leaves them.
+TEST_F(YearFilePatchTest, CallsArchivedWhileTheRestoreWaitedStayOnceEach) {
+    const QString backup = path("backup.mdb"), station = path("station.mdb"), patch = path("patch.mdb");
+    makeYearFile(backup);
+    ASSERT_TRUE(copyFresh(backup, station));
+    change(station, [](const Database& y) { changeBy(y, {"calls deleted", "a month deleted"}); });
+    ASSERT_TRUE(billing::PrepareYearFilePatch(station, backup, patch, nullptr));
+    platform::Params april, january;
+    {
+        const Database b = Database::openReadOnly(backup);
+        april = {b.scalar("SELECT f_calladdr FROM Tab_Ph4 WHERE rowid=7"), b.scalar("SELECT f_date FROM Tab_Ph4 WHERE rowid=7")};
+        january = {b.scalar("SELECT f_calladdr FROM Tab_Ph1 WHERE rowid=5"), b.scalar("SELECT f_date FROM Tab_Ph1 WHERE rowid=5")};
+    }
+    change(station, [&](const Database& y) {
+        y.execute("CREATE TABLE Tab_Ph4 AS SELECT * FROM Tab_Ph1 WHERE 0");
+        y.execute(kNewCall.arg(4), april);
+        y.execute(kNewCall.arg(4), {77, "2026-04-30 23:00:00"});
+        y.execute(kNewCall.arg(1), january);
+    });
+    billing::ArchiveMerge counts;
+    const QStringList expected = merged(station, backup, &counts);
+    billing::ApplyYearFilePatch(station, patch);
+    EXPECT_EQ(difference(callsOf(station), expected), "");
+}
+
 // The station restoring its files (its station file and a year file whose
 // calls of the first days of three months it deleted since the backup, and
 // which it archived more calls into) killed at each step of the restore and

@@ -328,17 +328,28 @@ TEST(FlexGridOnScreen, ClicksKeysAndScrollingReachRowsNotMadeBefore) {
 
 // Rows removed by the program while the operator has a row or a range
 // chosen: the choice stays on the same rows' texts, on screen and in Row.
-TEST(FlexGridOnScreen, RowsRemovedAboveOrInsideTheOperatorsChoiceLeaveItOnItsRows) {
+// Eight rows of `cols` cells on screen, for the operator's gestures.
+struct EightRows {
+    explicit EightRows(int cols) : g(new FlexGrid(&window)) {
+        window.resize(400, 300);
+        g->resize(400, 300);
+        QStringList titles;
+        for (int c = 0; c < cols; ++c) titles << QString(QChar('a' + c));
+        g->setFormatString(titles.join('|'));
+        g->setRows(1);
+        for (int r = 1; r <= 8; ++r) g->AddItem(line(r, cols));
+        window.show();
+    }
+    QPoint at(int r, int c) const { return g->visualRect(g->model()->index(r, c)).center(); }
     QWidget window;
-    auto* g = new FlexGrid(&window);
-    window.resize(400, 300);
-    g->resize(400, 300);
-    g->setFormatString(QStringLiteral("a|b"));
-    g->setRows(1);
-    for (int r = 1; r <= 8; ++r) g->AddItem(line(r, 2));
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    const auto cellCentre = [&](int r, int c) { return g->visualRect(g->model()->index(r, c)).center(); };
+    FlexGrid* g;
+};
+
+TEST(FlexGridOnScreen, RowsRemovedAboveOrInsideTheOperatorsChoiceLeaveItOnItsRows) {
+    EightRows shown(2);
+    FlexGrid* g = shown.g;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.window));
+    const auto cellCentre = [&](int r, int c) { return shown.at(r, c); };
     QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(5, 1));
     ASSERT_EQ(g->Row(), 5);
 
@@ -350,9 +361,9 @@ TEST(FlexGridOnScreen, RowsRemovedAboveOrInsideTheOperatorsChoiceLeaveItOnItsRow
     g->RemoveItem(6);   // below
     EXPECT_EQ(g->Text(), QStringLiteral("5-1"));
 
-    // A range (texts 4 .. 6, the current cell on 6) with rows above and inside it removed.
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(3, 1));
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, cellCentre(5, 1));
+    // A range (texts 6 up to 4, started on 6) with rows above and inside it removed.
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(5, 1));
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, cellCentre(3, 1));
     ASSERT_EQ(g->Text(), QStringLiteral("6-1"));
     ASSERT_EQ(g->TextMatrix(g->RowSel(), 0), QStringLiteral("4-0"));
     g->RemoveItem(1);
@@ -361,9 +372,34 @@ TEST(FlexGridOnScreen, RowsRemovedAboveOrInsideTheOperatorsChoiceLeaveItOnItsRow
     EXPECT_EQ(g->RowSel(), 2);
     EXPECT_EQ(g->Text(), QStringLiteral("6-1"));
     EXPECT_EQ(g->TextMatrix(g->RowSel(), 0), QStringLiteral("4-0"));
-    // The keyboard goes on from the row the operator sees.
+    // The keyboard goes on from where the selection ends (text 5 is gone).
     QTest::keyClick(g, Qt::Key_Down);
-    EXPECT_EQ(g->Text(), QStringLiteral("8-1"));
+    EXPECT_EQ(g->Text(), QStringLiteral("6-1"));
+}
+
+// Row is where the operator's selection started, RowSel where it ended (the
+// flex grid's way, which the commands reading them count on), whether it ran
+// down or up, by shift+click or by a drag.
+TEST(FlexGridOnScreen, ASelectionKeepsItsStartInRowAndItsEndInRowSel) {
+    EightRows shown(3);
+    FlexGrid* g = shown.g;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.window));
+    const auto at = [&](int r, int c) { return shown.at(r, c); };
+    const auto corners = [&] { return std::vector<int>{g->Row(), g->Col(), g->RowSel(), g->ColSel()}; };
+    for (const auto& [from, to] : {std::pair{2, 6}, std::pair{6, 2}}) {
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, at(from, 0));
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(to, 2));
+        EXPECT_EQ(corners(), (std::vector<int>{from, 0, to, 2})) << from << ".." << to << " by shift+click";
+        QTest::mousePress(g->viewport(), Qt::LeftButton, {}, at(from, 1));
+        for (int r = from; r != to; r += (to > from ? 1 : -1)) QTest::mouseMove(g->viewport(), at(r, 1));
+        QTest::mouseMove(g->viewport(), at(to, 1));
+        QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, at(to, 1));
+        EXPECT_EQ(corners(), (std::vector<int>{from, 1, to, 1})) << from << ".." << to << " by a drag";
+        EXPECT_EQ(g->Text(), QStringLiteral("%1-1").arg(from));
+    }
+    // A click alone: one cell, both ends.
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, at(4, 2));
+    EXPECT_EQ(corners(), (std::vector<int>{4, 2, 4, 2}));
 }
 
 }  // namespace

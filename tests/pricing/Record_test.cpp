@@ -5,6 +5,7 @@
 #include "billing/ArchiveBills.h"
 #include "pricing/RateCache.h"
 #include "pricing/ClsMonitor.h"
+#include "platform/Clock.h"
 
 using namespace pricingtest;
 
@@ -48,6 +49,12 @@ protected:
         return r;
     }
     bool record(const CallRecord& r, bool bSendFee = true) { return ClsMonitor().Record(r.frame(), bSendFee); }
+    // User 7, monthly, 10.00 left, on extension 5; calls to 8… at 1.00 a minute.
+    void monthlyCaller() {
+        addUser(7, "10", 1);
+        setExtensionUser(5, 7);
+        addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+    }
 };
 
 }  // namespace
@@ -124,21 +131,41 @@ TEST_F(RecordTest, RecordSentAgainAfterTheClockWasPutRightIsChargedOnce) {
     EXPECT_EQ(remainOf(7), yuan("5.00"));
 }
 
-TEST_F(RecordTest, RecordSentAgainAfterTheClockWasPutRightIsFoundInTheArchive) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    {
-        // The nightly archive moved the call stored under the wrong year.
-        platform::Database archive = platform::Database::create(dir->file("PhBill_2028.mdb"));
-        archive.execute(QStringLiteral(
-            "CREATE TABLE Tab_Ph6 (f_calladdr INTEGER, f_date DATETIME, f_long INTEGER, f_resp TEXT, f_userid LONG)"));
-        archive.execute(QStringLiteral("INSERT INTO Tab_Ph6 VALUES (5, '2028-06-15 10:30:00', 125, '88001234', 7)"));
-        archive.close();
-    }
+// Stored under a PC clock a year behind and archived; sent again after a
+// start that found the clock put right: the start's note places it.
+TEST_F(RecordTest, RecordSentAgainAfterAStartFoundTheClockPutRightIsFoundInTheArchive) {
+    monthlyCaller();
+    now = QDateTime(QDate(2025, 6, 15), QTime(12, 0, 0));
+    ASSERT_TRUE(record(call()));
+    billing::ArchiveBills();
+    ASSERT_EQ(billing::LastArchiveRun().moved, 1);
+    now = QDateTime(QDate(2026, 6, 15), QTime(12, 0, 0));
+    restart();
+    sent();
     ASSERT_TRUE(record(call()));
     EXPECT_EQ(count("Tab_Phone"), 0);
     EXPECT_EQ(count("tab_errPh"), 1);
-    EXPECT_EQ(remainOf(7), yuan("10"));
+    EXPECT_EQ(remainOf(7), yuan("7.00"));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
+}
+
+// A machine that calls the same number daily at the same second for the
+// same length: its call of the same date a year later is a call of its own,
+// whether the earlier one stands in the year file or in the current table.
+TEST_F(RecordTest, ADailyCallAYearApartIsStoredAndCharged) {
+    monthlyCaller();
+    platform::testing::setTick([this] { return now.toMSecsSinceEpoch(); });   // the clock keeps time
+    now = QDateTime(QDate(2025, 6, 15), QTime(12, 0, 0));
+    ASSERT_TRUE(record(call()));
+    billing::ArchiveBills();
+    ASSERT_EQ(billing::LastArchiveRun().moved, 1);
+    for (int year : {2026, 2027}) {
+        now = QDateTime(QDate(year, 6, 15), QTime(12, 0, 0));
+        ASSERT_TRUE(record(call()));
+    }
+    EXPECT_EQ(count("Tab_Phone"), 2);
+    EXPECT_EQ(count("tab_errPh"), 0);
+    EXPECT_EQ(remainOf(7), yuan("1.00"));
 }
 
 TEST_F(RecordTest, DuplicateFoundInTheArchiveMonthTable) {

@@ -91,6 +91,7 @@ void PricingTest::SetUp() {
 
 void PricingTest::TearDown() {
     platform::testing::setNow(nullptr);
+    platform::testing::setTick(nullptr);
     frmSRV::unload();
     StationTest::TearDown();
 }
