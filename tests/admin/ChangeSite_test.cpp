@@ -501,6 +501,47 @@ TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
     EXPECT_EQ(idOf(east + "Switch.mdb"), own);
 }
 
+// A site's backup an older release made carries the root's name (that
+// release copied the root's files, name and all, into each site): restored
+// into the root, it is placed by the site's journal and refused whole, the
+// root's balances untouched. The root's own backup of that time goes in.
+TEST_F(ChangeSite, AnOlderReleasesSiteBackupIsRefusedAtTheRoot) {
+    const QString root = dir->dataPath();
+    dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
+    const QString east = makeSite(4, "东区");
+    changeTo("东区");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+504500 where userid=2"); });
+    changeTo("默认");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
+    // As the older release left them: the site's files named as the root, a backup of each.
+    const QString rootId = idOf(root + "PhoneCur.mdb");
+    put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
+    platform::Database::open(east + "PhoneCur.mdb").execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
+    const QString oldEast = dir->appPath() + "bk-old-east/";
+    QDir().mkpath(oldEast);
+    ASSERT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
+    const QString rootBackup = backupInto("bk-root");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain-4500 where userid=2"); });
+    const qint64 now = remainIn(dbSwitch, 2);
+
+    const QString box = restoreFrom(oldEast, "恢复失败:Switch.mdb");
+    EXPECT_TRUE(box.contains("是站点东区的备份")) << box.toStdString();
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    restoreFrom(rootBackup, "数据恢复成功");
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+}
+
+// A site made since the root's backup stays a site when that backup is
+// restored at the root: listed, and reachable by 更换站点.
+TEST_F(ChangeSite, ASiteMadeSinceTheRootsBackupSurvivesItsRestore) {
+    const QString rootBackup = backupInto("bk-root");
+    const QString north = makeSite(3, "北站");
+    restoreFrom(rootBackup, "数据恢复成功");
+    ASSERT_EQ(dbSwitch.scalar("select pointid from terminal where pointname=?", {"北站"}).toInt(), 3);
+    changeTo("北站");
+    EXPECT_EQ(DataPath, north);
+}
+
 // Records keep coming while the station changes its site and restores its
 // station file: every one is answered, and stored once, in the site that was
 // open when it was handled (the switch here does not pause its reports).

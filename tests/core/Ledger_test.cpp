@@ -1714,6 +1714,37 @@ TEST_F(LedgerTest, ALostCallFileIsToldLostCallsOnlyWhenTheStationFileLacksThem) 
     }
 }
 
+// Both files lost before one start: the station file's header zeroed, the
+// call file deleted. Both are put back from their copies; the calls answered
+// since are in the call file afterwards, each once, their charges once, and
+// stay there over the starts after it.
+TEST_F(LedgerTest, CallsAnsweredSinceTheCopiesComeBackOnceWhenBothFilesAreLostBeforeOneStart) {
+    const qint64 before = count("Tab_Phone");
+    for (int m = 1; m <= 5; ++m) call(m);
+    const Currency balance = remainOf(7);
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile sw(dir->file("switch.mdb"));
+        ASSERT_TRUE(sw.open(QIODevice::ReadWrite));
+        sw.write(QByteArray(100, '\0'));
+    }
+    const QString cur = dir->file("PhoneCur.mdb");
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(cur + side);
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    platform::script::answer("不存在", platform::rOK);
+    for (int k = 0; k < 3; ++k) {
+        restart();
+        ASSERT_EQ(platform::script::pendingAnswers(), 0);
+        EXPECT_EQ(count("Tab_Phone"), before + 5) << "start " << k;
+        EXPECT_EQ(dbPhoneCur.scalar(QStringLiteral("SELECT count(DISTINCT f_calladdr || f_date) FROM %1")
+                                        .arg(dbPhoneCur.qualified("Tab_Phone")))
+                      .toLongLong(),
+                  before + 5);
+        EXPECT_EQ(remainOf(7), balance);
+        EXPECT_EQ(ModSwitch::BalanceOf(7), balance);
+    }
+}
+
 // A backup put back with no station file to replace, the call file's log
 // unreadable past its first page and the calls since not in its safety copy:
 // the log read in part is never taken for whole; the box says so.
