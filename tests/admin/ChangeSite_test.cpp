@@ -108,6 +108,27 @@ protected:
         EXPECT_EQ(platform::script::pendingAnswers(), 0);
         return platform::script::shown().isEmpty() ? QString() : platform::script::shown().last().text;
     }
+    // The site "东区" as an older release left it: user 2 paid for in the
+    // site and at the root (the root's entry of the same number gives another
+    // balance), then every file of the site named as the root, and its
+    // station file copied as a backup of that time into "bk-old-east". Its directory.
+    QString siteNamedAsTheRoot() {
+        dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
+        const QString east = makeSite(4, "东区");
+        changeTo("东区");
+        ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=2"); });
+        changeTo("默认");
+        ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
+        const QString rootId = idOf(dir->file("PhoneCur.mdb"));
+        EXPECT_FALSE(rootId.isEmpty());
+        put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
+        platform::Database::open(east + "PhoneCur.mdb")
+            .execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
+        const QString oldEast = dir->appPath() + "bk-old-east/";
+        QDir().mkpath(oldEast);
+        EXPECT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
+        return east;
+    }
     // A year file of `n` calls of extension 5 in `dir`, January's table.
     static void yearFile(const QString& dir, int n) {
         platform::Database y = platform::Database::create(dir + "phbill_2026.mdb");
@@ -457,24 +478,9 @@ TEST_F(ChangeSite, ARestoreTakesNoBackupOfAnotherSiteYearFilesIncluded) {
 // placed by the site's journal.
 TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
     const QString root = dir->dataPath();
-    dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
-    const QString east = makeSite(4, "东区");
-    changeTo("东区");
-    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=2"); });
-    changeTo("默认");
-    // The root's journal has an entry of the same number, for another balance.
-    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
-    // As the older version left them: every file of the site named as the root.
+    const QString east = siteNamedAsTheRoot();
     const QString rootId = idOf(root + "PhoneCur.mdb");
-    ASSERT_FALSE(rootId.isEmpty());
-    put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
-    {
-        platform::Database cur = platform::Database::open(east + "PhoneCur.mdb");
-        cur.execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
-    }
     const QString oldEast = dir->appPath() + "bk-old-east/";
-    QDir().mkpath(oldEast);
-    ASSERT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
     yearFile(root, 10);
     const QString rootBackup = backupInto("bk-root");
 
@@ -506,20 +512,8 @@ TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
 // into the root, it is placed by the site's journal and refused whole, the
 // root's balances untouched. The root's own backup of that time goes in.
 TEST_F(ChangeSite, AnOlderReleasesSiteBackupIsRefusedAtTheRoot) {
-    const QString root = dir->dataPath();
-    dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
-    const QString east = makeSite(4, "东区");
-    changeTo("东区");
-    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+504500 where userid=2"); });
-    changeTo("默认");
-    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
-    // As the older release left them: the site's files named as the root, a backup of each.
-    const QString rootId = idOf(root + "PhoneCur.mdb");
-    put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
-    platform::Database::open(east + "PhoneCur.mdb").execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
+    siteNamedAsTheRoot();
     const QString oldEast = dir->appPath() + "bk-old-east/";
-    QDir().mkpath(oldEast);
-    ASSERT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
     const QString rootBackup = backupInto("bk-root");
     ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain-4500 where userid=2"); });
     const qint64 now = remainIn(dbSwitch, 2);
