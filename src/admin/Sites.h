@@ -42,6 +42,12 @@ bool IsSiteRow(const QString& name);
 // letters and characters beyond ASCII (Chinese), nothing that separates paths.
 bool SiteNameChar(QChar c);
 
+// At the root's opening (second model): every site directory under the root
+// that holds both station files and is not listed in `Terminal` (its row lost
+// with a station file put back from an older copy) is listed again, by its
+// directory's name, under the next number free. Returns how many.
+int ListSitesFound();
+
 // Copies the root data directory's database `fileName` into `folder`, step
 // by step (through `station` when it has the file open), replacing what is there.
 bool CopyFileTo(const QString& folder, const QString& fileName, const platform::Database& station, QString* error);
