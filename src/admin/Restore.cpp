@@ -320,8 +320,7 @@ bool within(const QString& path, const QString& dir) {
 QString sharedNameBackup(const QString& folder, const QString& backup, const QString& calls, const QString& name) {
     QStringList sharing;
     const QDir root(RootDataDir());
-    for (const QString& site : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (!IsSiteRow(site)) continue;
+    for (const QString& site : SiteDirectoriesFound()) {
         const QString siteCalls = platform::resolveCI(root.filePath(site), QStringLiteral("PhoneCur.mdb"));
         if (ModSwitch::StationIdOf(siteCalls) == name || formerNameOf(siteCalls) == name) sharing << site;
     }

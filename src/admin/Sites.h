@@ -42,6 +42,10 @@ bool IsSiteRow(const QString& name);
 // letters and characters beyond ASCII (Chinese), nothing that separates paths.
 bool SiteNameChar(QChar c);
 
+// The directories under the root data directory that are sites by what
+// they hold (second model; none for the others): a site's name, and both
+// station files there. Listed in `Terminal` or not.
+QStringList SiteDirectoriesFound();
 // At the root's opening (second model): every site directory under the root
 // that holds both station files and is not listed in `Terminal` (its row lost
 // with a station file put back from an older copy) is listed again, by its
