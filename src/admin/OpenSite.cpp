@@ -76,6 +76,12 @@ bool openFiles(const SiteOpening& how, QString* failure, QString* notice) {
             RenewSafetyCopy(dbSwitch);
         }
         tellSiteApart();
+        // No put-back of the root's station file loses a site whose directory
+        // is there; a row not written now is at the next opening.
+        try {
+            ListSitesFound();
+        } catch (const platform::DbError&) {
+        }
         // The money moves here and nowhere else in an opening.
         ModSwitch::PrepareChargeLog();
         return true;

@@ -1,5 +1,6 @@
 #include "admin/Restore.h"
 
+#include "admin/Sites.h"
 #include "billing/ArchiveBills.h"
 #include "core/ChargeLog.h"
 #include "core/CopyRecovery.h"
@@ -140,9 +141,64 @@ void keepNotice(const QString& dataDir, const QStringList& lines) {
         throw NoticeUnwritten{QStringLiteral("restore.notice（") + platform::lastFileError() + QStringLiteral("）")};
 }
 
+// The sites are facts of the root's books: a site the root's station file
+// `target` lists whose directory is there (made since the backup, or listed
+// under another number there) keeps its row in the file put back (`work`),
+// under its number, or the next one free where the backup gives that number
+// to another site. Every field the two tables share comes with it.
+void keepSites(const QString& work, const QString& target) {
+    if (!platform::sameFile(target, RootStationFile())) return;
+    try {
+        const platform::Database now = platform::Database::openReadOnly(target);
+        const QString theirs = now.actualTableName(QStringLiteral("Terminal"));
+        platform::Database db = platform::Database::open(work);
+        const QString mine = db.actualTableName(QStringLiteral("Terminal"));
+        if (theirs.isEmpty() || mine.isEmpty()) return;
+        QStringList have;
+        for (const platform::ColumnInfo& c : now.columns(theirs)) have << c.name.toLower();
+        QStringList cols;
+        int id = -1;
+        for (const platform::ColumnInfo& c : db.columns(mine)) {
+            if (!have.contains(c.name.toLower())) continue;
+            if (c.name.compare(QStringLiteral("pointid"), Qt::CaseInsensitive) == 0) id = int(cols.size());
+            cols << platform::quoteIdent(c.name);
+        }
+        if (id < 0 || !have.contains(QStringLiteral("pointname"))) return;
+        platform::Transaction tx(db);
+        const QString table = db.qualified(mine);
+        for (platform::RowReader r = now.rows(QStringLiteral("SELECT %1 FROM %2").arg(cols.join(QLatin1Char(',')), now.qualified(theirs)));
+             r.next();) {
+            platform::Params values;
+            QString name;
+            for (int i = 0; i < r.fieldCount(); ++i) {
+                if (r.fieldName(i).compare(QStringLiteral("pointname"), Qt::CaseInsensitive) == 0) name = r.text(i);
+                switch (r.kind(i)) {
+                case platform::RawRecords::Integer: values << platform::Param(QVariant::fromValue<qlonglong>(r.integer(i))); break;
+                case platform::RawRecords::Float: values << platform::Param(r.real(i)); break;
+                case platform::RawRecords::Null: values << platform::Param(QVariant()); break;
+                default: values << platform::Param(r.text(i));
+                }
+            }
+            if (!IsSiteRow(name) ||
+                !db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE lower(pointname)=lower(?)").arg(table), {name}).isNull())
+                continue;
+            if (!db.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE pointid=?").arg(table), {values[id].v}).isNull())
+                values[id] = platform::Param(db.scalar(QStringLiteral("SELECT coalesce(max(pointid), 0) + 1 FROM %1").arg(table)));
+            QStringList marks;
+            for (qsizetype i = 0; i < cols.size(); ++i) marks << QStringLiteral("?");
+            db.execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(table, cols.join(QLatin1Char(',')), marks.join(QLatin1Char(','))),
+                       values);
+        }
+        tx.commit();
+    } catch (const platform::DbError&) {
+        // The file replaced does not read: its sites stay listed where the backup lists them.
+    }
+}
+
 bool putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir, QString* why) {
     try {
         return ModSwitch::PutBack(tmp, target, target + QStringLiteral(".recovering"), [&](const QString& work) {
+            keepSites(work, target);
             try {
                 keepNotice(dataDir, ModSwitch::RecoverRestoredStationFile(
                                         work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")), target));
@@ -237,12 +293,63 @@ QString refusal(const QString& folder) {
     return QStringLiteral("%1中的备份属于另一个话务台或站点，未恢复任何文件").arg(QDir::toNativeSeparators(withSlash(folder)));
 }
 
+// The name a site's call file kept when the site was told apart from the
+// root it was copied from; "" for the root, a site made with its own, or a
+// file that does not read.
+QString formerNameOf(const QString& calls) {
+    try {
+        const platform::Database cur = platform::Database::openReadOnly(calls);
+        if (!cur.actualTableName(QStringLiteral("tab_notes")).isEmpty())
+            return ModSwitch::GetVariant(cur, ModSwitch::kFormerStationId, QString(), QStringLiteral("tab_notes"));
+    } catch (const platform::DbError&) {
+    }
+    return QString();
+}
+
+bool within(const QString& path, const QString& dir) {
+    const QString p = QFileInfo(path).canonicalFilePath(), d = QFileInfo(dir).canonicalFilePath();
+    return !p.isEmpty() && !d.isEmpty() && (p == d || p.startsWith(d + QLatin1Char('/')));
+}
+
+// A backup carrying the root's name `name`, restored into the root while a
+// site shares that name (an older release copied the root's files, name and
+// all, into every site it made; told apart since, the site keeps it as its
+// former name): it may be that site's. It is placed by the site it came
+// from: by its contents where one journal alone places it (the root's or
+// such a site's), else by its folder (within a site's directory, or the
+// root's own); where neither tells, it is refused. "" when it is the root's.
+QString sharedNameBackup(const QString& folder, const QString& backup, const QString& calls, const QString& name) {
+    QStringList sharing;
+    const QDir root(RootDataDir());
+    for (const QString& site : SiteDirectoriesFound()) {
+        const QString siteCalls = platform::resolveCI(root.filePath(site), QStringLiteral("PhoneCur.mdb"));
+        if (ModSwitch::StationIdOf(siteCalls) == name || formerNameOf(siteCalls) == name) sharing << site;
+    }
+    if (sharing.isEmpty()) return QString();
+    QStringList placed;
+    for (const QString& site : std::as_const(sharing))
+        if (ModSwitch::PlacedInJournal(backup, platform::resolveCI(root.filePath(site), QStringLiteral("PhoneCur.mdb"))))
+            placed << site;
+    const bool ours = ModSwitch::PlacedInJournal(backup, calls);
+    const auto siteOf = [&](const QString& site) {
+        return QStringLiteral("%1中的备份是站点%2的备份（由旧版本建立），未恢复任何文件").arg(QDir::toNativeSeparators(withSlash(folder)), site);
+    };
+    if (ours && placed.isEmpty()) return QString();
+    if (!ours && placed.size() == 1) return siteOf(placed.first());
+    for (const QString& site : std::as_const(sharing))
+        if (within(folder, root.filePath(site))) return siteOf(site);
+    if (within(folder, RootDataDir())) return QString();
+    return QStringLiteral("%1中的备份由旧版本建立，无法确定属于本站点还是站点%2，未恢复任何文件")
+        .arg(QDir::toNativeSeparators(withSlash(folder)), sharing.join(QStringLiteral("、")));
+}
+
 // Why the backup in `folder` is not this station's (or site's), "" when it
 // is or cannot be told: its station file carries another name than the files
 // of `dataDir`. A damaged call file may read another note's value for it:
 // its safety copy has the last word. A site told apart from the root keeps
 // the root's name as its former one: a backup with that name is the site's
-// only where the site's journal places it.
+// only where the site's journal places it, and the root's only where it is
+// not a site's (sharedNameBackup).
 QString otherStationsBackup(const QString& folder, const QString& dataDir) {
     const QString backup = platform::resolveCI(withSlash(folder), QStringLiteral("Switch.mdb"));
     const QString theirs = ModSwitch::StationIdOf(backup);
@@ -250,14 +357,10 @@ QString otherStationsBackup(const QString& folder, const QString& dataDir) {
     const QString calls = platform::resolveCI(withSlash(dataDir), QStringLiteral("PhoneCur.mdb"));
     QString mine = ModSwitch::StationIdOf(calls);
     if (mine.isEmpty()) mine = ModSwitch::StationIdOf(platform::resolveCI(withSlash(dataDir), QStringLiteral("switch.mdb")));
+    if (mine == theirs && platform::sameFile(withSlash(dataDir), RootDataDir()))
+        return sharedNameBackup(folder, backup, calls, mine);
     if (mine.isEmpty() || mine == theirs) return QString();
-    QString former;
-    try {
-        const platform::Database cur = platform::Database::openReadOnly(calls);
-        if (!cur.actualTableName(QStringLiteral("tab_notes")).isEmpty())
-            former = ModSwitch::GetVariant(cur, ModSwitch::kFormerStationId, QString(), QStringLiteral("tab_notes"));
-    } catch (const platform::DbError&) {
-    }
+    const QString former = formerNameOf(calls);
     if (former == theirs) return ModSwitch::PlacedInJournal(backup, calls) ? QString() : refusal(folder);
     if (ModSwitch::StationIdOf(platform::resolvePathCI(calls + QStringLiteral(".bak"))) == theirs) return QString();
     return refusal(folder);

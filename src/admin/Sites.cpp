@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
@@ -125,6 +126,39 @@ bool IsSiteRow(const QString& name) {
     const QString root = canonicalDir(RootDataDir());
     const QString site = canonicalDir(dir);
     return !root.isEmpty() && site.startsWith(root + QLatin1Char('/'));
+}
+
+QStringList SiteDirectoriesFound() {
+    QStringList found;
+    if (SwitchModel != 2) return found;
+    const QDir root(RootDataDir());
+    for (const QString& name : root.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        // A site's work or deleted directory carries a "-" no site's name has.
+        if (!IsSiteRow(name) || !std::all_of(name.cbegin(), name.cend(), SiteNameChar)) continue;
+        const QString dir = root.filePath(name);
+        if (QFileInfo(platform::resolveCI(dir, QStringLiteral("Switch.mdb"))).isFile() &&
+            QFileInfo(platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb"))).isFile())
+            found << name;
+    }
+    return found;
+}
+
+int ListSitesFound() {
+    if (!dbSwitch.isOpen() || !platform::sameFile(dbSwitch.path(), RootStationFile())) return 0;
+    const QString table = dbSwitch.actualTableName(QStringLiteral("Terminal"));
+    if (table.isEmpty()) return 0;
+    QStringList listed;
+    for (platform::RowReader r = dbSwitch.rows(QStringLiteral("SELECT pointname FROM %1").arg(dbSwitch.qualified(table))); r.next();)
+        listed << r.text(0).toLower();
+    int added = 0;
+    for (const QString& name : SiteDirectoriesFound()) {
+        if (listed.contains(name.toLower())) continue;
+        dbSwitch.execute(QStringLiteral("INSERT INTO %1 (pointid, pointname) VALUES ((SELECT coalesce(max(pointid), 0) + 1 FROM %1), ?)")
+                             .arg(dbSwitch.qualified(table)),
+                         {name});
+        ++added;
+    }
+    return added;
 }
 
 bool CopyFileTo(const QString& folder, const QString& fileName, const platform::Database& station, QString* error) {

@@ -42,6 +42,16 @@ bool IsSiteRow(const QString& name);
 // letters and characters beyond ASCII (Chinese), nothing that separates paths.
 bool SiteNameChar(QChar c);
 
+// The directories under the root data directory that are sites by what
+// they hold (second model; none for the others): a site's name, and both
+// station files there. Listed in `Terminal` or not.
+QStringList SiteDirectoriesFound();
+// At the root's opening (second model): every site directory under the root
+// that holds both station files and is not listed in `Terminal` (its row lost
+// with a station file put back from an older copy) is listed again, by its
+// directory's name, under the next number free. Returns how many.
+int ListSitesFound();
+
 // Copies the root data directory's database `fileName` into `folder`, step
 // by step (through `station` when it has the file open), replacing what is there.
 bool CopyFileTo(const QString& folder, const QString& fileName, const platform::Database& station, QString* error);

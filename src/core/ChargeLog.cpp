@@ -1512,18 +1512,24 @@ QString refusedLine(qint64 seq, const QVariantList& v, const Database& sw) {
         if (!name.isNull()) who += QLatin1Char(' ') + name.toString();
     } catch (const DbError&) {
     }
-    static const char* const kKinds[] = {"话费", "删除用户", "新增用户", "余额变动", "押金变动", "话单"};
+    static const char* const kKinds[] = {"话费", "删除用户", "新增用户", "余额变动", "押金变动", "话单",
+                                         "所属用户变更", "余额设定", "押金设定"};
     const qint64 kind = v.value(2).toLongLong();
     QStringList known{who, QString::fromUtf8(kKinds[kind])};
     const QDateTime start = platform::parseDate(v.value(7));
-    if ((kind == int(LogKind::Charge) || kind == int(LogKind::Call)) && v.value(6).typeId() == QMetaType::LongLong &&
-        v.value(7).typeId() == QMetaType::QString && start.isValid())
+    const bool placeRead = v.value(6).typeId() == QMetaType::LongLong;
+    const bool dateRead = v.value(7).typeId() == QMetaType::QString && start.isValid();
+    if ((kind == int(LogKind::Charge) || kind == int(LogKind::Call)) && placeRead && dateRead)
         known << QStringLiteral("分机%1 %2的话单").arg(v.value(6).toLongLong()).arg(platform::dateText(start));
-    const bool amount = !inReach(v.value(4));
-    known << (amount ? QStringLiteral("金额为%1").arg(shownAsRead(v.value(4))) : QStringLiteral("余额为%1").arg(shownAsRead(v.value(5))));
-    return QStringLiteral("第%1笔记账记录%2（%3）")
-        .arg(seq)
-        .arg(amount ? QStringLiteral("金额无效") : QStringLiteral("余额无效"), known.join(QStringLiteral("，")));
+    const bool amount = !inReach(v.value(4)), balance = !inReach(v.value(5));
+    known << (amount || !balance ? QStringLiteral("金额为%1").arg(shownAsRead(v.value(4)))
+                                 : QStringLiteral("余额为%1").arg(shownAsRead(v.value(5))));
+    // Money within reach: what did not read is the entry's place or date.
+    const QString what = amount    ? QStringLiteral("金额无效")
+                         : balance ? QStringLiteral("余额无效")
+                         : !placeRead ? (kind == int(LogKind::Owner) ? QStringLiteral("的分机或帐号无法读取") : QStringLiteral("的分机无法读取"))
+                                      : QStringLiteral("的日期无法读取");
+    return QStringLiteral("第%1笔记账记录%2（%3）").arg(seq).arg(what, known.join(QStringLiteral("，")));
 }
 }  // namespace
 
@@ -1548,7 +1554,7 @@ void RefusedEntries::note(const QVariantList& row) {
     // read through a damaged page, and names no entry (a log read in part says so).
     for (int i = 0; i < 4; ++i)
         if (row.value(i).typeId() != QMetaType::LongLong) return;
-    if (row.size() < 6 || row[2].toLongLong() < 0 || row[2].toLongLong() > int(LogKind::Call)) return;
+    if (row.size() < 6 || row[2].toLongLong() < 0 || row[2].toLongLong() > int(LogKind::DepositSet)) return;
     rows_.insert(row.value(0).toLongLong(), row);
     if (outer_) outer_->note(row);
 }
@@ -1594,7 +1600,7 @@ void NameRefused(LogRecovery& r, const RefusedEntries& refused, const QList<LogE
     r.gapTo = r.gap ? runs.last().second : 0;
 }
 
-std::optional<LogEntry> EntryOf(const QVariantList& row) {
+std::optional<LogEntry> EntryOf(const QVariantList& row, bool whole) {
     if (row.size() < 6) return std::nullopt;
     const auto refuse = [&row]() -> std::optional<LogEntry> {
         if (g_refused) g_refused->note(row);
@@ -1603,6 +1609,9 @@ std::optional<LogEntry> EntryOf(const QVariantList& row) {
     for (int i = 0; i < 6; ++i)
         if (row[i].typeId() != QMetaType::LongLong) return refuse();
     if (!inReach(row[4]) || !inReach(row[5])) return refuse();
+    if (whole && (row.value(6).typeId() != QMetaType::LongLong || row.value(7).typeId() != QMetaType::QString ||
+                  !platform::parseDate(row.value(7)).isValid()))
+        return refuse();
     LogEntry e;
     e.seq = row[0].toLongLong();
     e.gen = row[1].toLongLong();

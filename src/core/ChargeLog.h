@@ -209,7 +209,9 @@ constexpr qint64 kEntryReach = 100000000LL * 10000 * 359999;
 // (number, copy number, kind, user, amount, balance, and optionally call and
 // date). Empty when they are not what the station writes: a number that is
 // not whole, an amount or a balance out of reach. Such an entry is applied nowhere.
-std::optional<LogEntry> EntryOf(const QVariantList& row);
+// `whole`: every column must read, the place and the date too (a row read
+// from a damaged file's pages: a default would give another place, or none).
+std::optional<LogEntry> EntryOf(const QVariantList& row, bool whole = false);
 // While one lives, the entries the check refuses on its thread are kept, by
 // number, as they were read: a recovery names each entry it could not take.
 class RefusedEntries {

@@ -396,14 +396,25 @@ QList<LogEntry> JournalEntriesAt(const QString& path, qint64 after, bool* comple
         out.clear();
         if (QFileInfo(path).fileName().compare(kJournalFile, Qt::CaseInsensitive) == 0) DoubtJournalFile(path);
     }
-    // A file that does not open or read through: what its pages still give.
+    // A file that does not open or read through: what its pages still give,
+    // every column of each entry (an owner's place, a call's extension and
+    // start). One whose place or date does not read is refused and named,
+    // never taken with a default.
     const DamagedImage j(path);
     if (complete) *complete = false;
     if (!j) return out;
-    const QStringList want{QStringLiteral("f_seq"), QStringLiteral("f_gen"), QStringLiteral("f_kind"),
-                           QStringLiteral("f_userid"), QStringLiteral("f_amount"), QStringLiteral("f_balance")};
-    for (const QVariantList& row : ReadableRows(j.db, kChargeLog, want))
-        if (const std::optional<LogEntry> e = EntryOf(row); e && e->seq > after) out << *e;
+    const QStringList all{QStringLiteral("f_seq"),    QStringLiteral("f_gen"),     QStringLiteral("f_kind"),
+                          QStringLiteral("f_userid"), QStringLiteral("f_amount"),  QStringLiteral("f_balance"),
+                          QStringLiteral("f_calladdr"), QStringLiteral("f_date")};
+    const QStringList have = j.columns(kChargeLog);
+    QStringList want;
+    for (const QString& c : all)
+        if (have.contains(c)) want << c;
+    for (QVariantList row : ReadableRows(j.db, kChargeLog, want)) {
+        QVariantList values;
+        for (const QString& c : all) values << (want.contains(c) ? row.takeFirst() : QVariant());
+        if (const std::optional<LogEntry> e = EntryOf(values, true); e && e->seq > after) out << *e;
+    }
     std::sort(out.begin(), out.end(), [](const LogEntry& a, const LogEntry& b) { return a.seq < b.seq; });
     return out;
 }
@@ -723,6 +734,11 @@ struct ReplacedFile {
     QMap<qint64, MoneyRow> held;
     bool heldWhole = false;
     QList<LogEntry> mirror;
+    // The calls of those entries (tab_callmirror): the table's definition and
+    // its rows, by the entry's number, in the columns `callCols`.
+    QString callTable;
+    QStringList callCols;
+    QMap<qint64, QVariantList> calls;
 };
 
 // What the file replaced applied that the call file may lack, with the rows
@@ -795,9 +811,62 @@ ReplacedFile ReadReplacedFile(const QString& replaced, const QString& restored, 
     }
     f.held = MoneyRowsOf(old.db, QString(), &f.heldWhole);
     f.mirror = AppliedByReplaced(old);
+    f.callCols = old.columns(kCallMirror);
+    if (f.callCols.contains(QStringLiteral("f_seq"))) {
+        try {
+            f.callTable = old.db.scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE type='table' AND lower(name)=lower(?)"),
+                                        {kCallMirror})
+                              .toString();
+        } catch (const DbError&) {
+        }
+        for (const QVariantList& row : ReadableRows(old.db, kCallMirror, f.callCols))
+            f.calls.insert(row.value(f.callCols.indexOf(QStringLiteral("f_seq"))).toLongLong(), row);
+    }
     ReadReplacedUsers(old, db, takeRows, f, out);
     out.replacedRead = takeRows ? f.allUsersRead : f.heldWhole;
     return f;
+}
+
+// The calls the file replaced kept with the entries it applied, for those
+// entries of `f.mirror`, kept in the copy's own copy of them: a call file
+// lost with it (put back from its older copy) gets them back at the opening
+// with their entries, each once (mergeMirror), as it gets the balances.
+void KeepCallsOfReplaced(const Database& db, const ReplacedFile& f) {
+    if (f.calls.isEmpty()) return;
+    QString table = db.actualTableName(kCallMirror);
+    if (table.isEmpty()) {
+        if (!f.callTable.startsWith(QStringLiteral("CREATE TABLE"), Qt::CaseInsensitive)) return;
+        db.execute(f.callTable);
+        table = db.actualTableName(kCallMirror);
+    }
+    QSet<qint64> applied;
+    for (const LogEntry& e : f.mirror)
+        if (e.kind == int(LogKind::Charge) || e.kind == int(LogKind::Call)) applied.insert(e.seq);
+    QList<platform::ColumnInfo> fields;
+    QList<int> at;
+    QStringList quoted, marks;
+    for (const platform::ColumnInfo& c : db.columns(table)) {
+        const int i = int(f.callCols.indexOf(c.name.toLower()));
+        if (i < 0) continue;
+        fields << c;
+        at << i;
+        quoted << quoteIdent(c.name);
+        marks << QStringLiteral("?");
+    }
+    const int key = int(quoted.indexOf(quoteIdent(QStringLiteral("f_seq"))));
+    if (key < 0) return;
+    const QString insert = QStringLiteral("INSERT OR IGNORE INTO %1 (%2) VALUES (%3)")
+                               .arg(db.qualified(table), quoted.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+    for (auto it = f.calls.constBegin(); it != f.calls.constEnd(); ++it) {
+        if (!applied.contains(it.key())) continue;
+        QVariantList row;
+        for (int i : at) row << it->value(i);
+        // A row of another table read through a damaged page is no call.
+        if (!HasShape(row, fields, key)) continue;
+        platform::Params values;
+        for (const QVariant& v : row) values << platform::Param(v);
+        db.execute(insert, values);
+    }
 }
 
 // The user rows of the file replaced written over the copy's; when every one
@@ -953,6 +1022,7 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     NameRefused(out, refused, log, copyMark, db, &refusedCalls);
     // What only the replaced file kept goes to the call file at the next opening.
     KeepInMirror(db, old.mirror);
+    KeepCallsOfReplaced(db, old);
     // (A call whose entry is named as refused is named there, not again here.)
     const bool readInPart = out.logPartial;
     NameUnloggedCalls(out, callFile, MergedLog(log, refusedCalls), db, baseFor, copyMark, replacedMark);

@@ -108,6 +108,27 @@ protected:
         EXPECT_EQ(platform::script::pendingAnswers(), 0);
         return platform::script::shown().isEmpty() ? QString() : platform::script::shown().last().text;
     }
+    // The site "东区" as an older release left it: user 2 paid for in the
+    // site and at the root (the root's entry of the same number gives another
+    // balance), then every file of the site named as the root, and its
+    // station file copied as a backup of that time into "bk-old-east". Its directory.
+    QString siteNamedAsTheRoot() {
+        dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
+        const QString east = makeSite(4, "东区");
+        changeTo("东区");
+        ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=2"); });
+        changeTo("默认");
+        ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
+        const QString rootId = idOf(dir->file("PhoneCur.mdb"));
+        EXPECT_FALSE(rootId.isEmpty());
+        put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
+        platform::Database::open(east + "PhoneCur.mdb")
+            .execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
+        const QString oldEast = dir->appPath() + "bk-old-east/";
+        QDir().mkpath(oldEast);
+        EXPECT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
+        return east;
+    }
     // A year file of `n` calls of extension 5 in `dir`, January's table.
     static void yearFile(const QString& dir, int n) {
         platform::Database y = platform::Database::create(dir + "phbill_2026.mdb");
@@ -457,24 +478,9 @@ TEST_F(ChangeSite, ARestoreTakesNoBackupOfAnotherSiteYearFilesIncluded) {
 // placed by the site's journal.
 TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
     const QString root = dir->dataPath();
-    dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
-    const QString east = makeSite(4, "东区");
-    changeTo("东区");
-    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=2"); });
-    changeTo("默认");
-    // The root's journal has an entry of the same number, for another balance.
-    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
-    // As the older version left them: every file of the site named as the root.
+    const QString east = siteNamedAsTheRoot();
     const QString rootId = idOf(root + "PhoneCur.mdb");
-    ASSERT_FALSE(rootId.isEmpty());
-    put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
-    {
-        platform::Database cur = platform::Database::open(east + "PhoneCur.mdb");
-        cur.execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
-    }
     const QString oldEast = dir->appPath() + "bk-old-east/";
-    QDir().mkpath(oldEast);
-    ASSERT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
     yearFile(root, 10);
     const QString rootBackup = backupInto("bk-root");
 
@@ -499,6 +505,44 @@ TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
     changeTo("默认");
     changeTo("东区");
     EXPECT_EQ(idOf(east + "Switch.mdb"), own);
+}
+
+// A site's backup an older release made carries the root's name (that
+// release copied the root's files, name and all, into each site): restored
+// into the root, it is placed by the site's journal and refused whole, the
+// root's balances untouched. The root's own backup of that time goes in.
+TEST_F(ChangeSite, AnOlderReleasesSiteBackupIsRefusedAtTheRoot) {
+    siteNamedAsTheRoot();
+    const QString oldEast = dir->appPath() + "bk-old-east/";
+    const QString rootBackup = backupInto("bk-root");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain-4500 where userid=2"); });
+    const qint64 now = remainIn(dbSwitch, 2);
+
+    const QString box = restoreFrom(oldEast, "恢复失败:Switch.mdb");
+    EXPECT_TRUE(box.contains("是站点东区的备份")) << box.toStdString();
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    restoreFrom(rootBackup, "数据恢复成功");
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+}
+
+// A site made since the root's backup stays a site when that backup is
+// restored at the root, or the root's station file is put back by hand from
+// it: listed, and reachable by 更换站点.
+TEST_F(ChangeSite, ASiteMadeSinceTheRootsBackupSurvivesItsRestore) {
+    const QString rootBackup = backupInto("bk-root");
+    const QString north = makeSite(3, "北站");
+    restoreFrom(rootBackup, "数据恢复成功");
+    ASSERT_EQ(dbSwitch.scalar("select pointid from terminal where pointname=?", {"北站"}).toInt(), 3);
+    changeTo("北站");
+    EXPECT_EQ(DataPath, north);
+    // The root's station file put back by hand from a copy older than the
+    // site: the root's opening lists the site again.
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    ASSERT_TRUE(QFile::copy(rootBackup + "Switch.mdb", dir->file("switch.mdb")));
+    changeTo("默认");
+    ASSERT_FALSE(dbSwitch.scalar("select pointid from terminal where pointname=?", {"北站"}).isNull());
+    changeTo("北站");
+    EXPECT_EQ(DataPath, north);
 }
 
 // Records keep coming while the station changes its site and restores its

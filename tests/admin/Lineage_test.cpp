@@ -271,6 +271,49 @@ TEST_F(LineageTest, AUserAddedSinceABackupComesBackAfterTheirEntryMovedToTheJour
     EXPECT_FALSE(told.contains("无法找回")) << told.toStdString();
 }
 
+// "ChargeLog.mdb" with its header damaged is made again from its pages:
+// every entry keeps its place and date (an owner given since a backup names
+// its extension), and 数据库管理's restore of that backup gives the
+// extension back to the owner it was given to, whose next call it charges.
+TEST_F(LineageTest, AJournalFileRebuiltFromItsPagesKeepsEveryEntrysPlaceAndDate) {
+    addUserNow(8, "乙", "30.00");
+    const QString f = folder("bk");
+    click(0, f, "备份完成");
+    giveExtension(5, 8);
+    call(5, 1);
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();   // settled, held by both copies: moved to the journal file
+    const QString journal = dir->file(ModSwitch::kJournalFile);
+    const auto placesAndDates = [&] {
+        std::string out;
+        for (platform::RowReader r = Database::openReadOnly(journal).rows("SELECT f_seq, f_kind, f_calladdr, f_date FROM tab_chargelog");
+             r.next();)
+            out += QStringLiteral("%1 %2 %3 %4\n").arg(r.integer(0)).arg(r.integer(1)).arg(r.integer(2)).arg(r.text(3)).toStdString();
+        return out;
+    };
+    const std::string before = placesAndDates();
+    ASSERT_NE(before.find(" 6 5 "), std::string::npos) << before;   // the owner's entry moved
+    ModSwitch::OpenAllDB(false);
+    {
+        QFile j(journal);
+        ASSERT_TRUE(j.open(QIODevice::ReadWrite));
+        j.write(QByteArray(100, '\x5a'));
+    }
+    script::answer("已重新建立该文件", platform::rOK);
+    restart();
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    EXPECT_EQ(placesAndDates(), before);
+    click(2, f, "数据恢复成功");
+    const QString told = script::shown().last().text;
+    EXPECT_EQ(ownerOf(5), 8) << told.toStdString();
+    const Currency eight = remainOf(8), seven = remainOf(7);
+    call(5, 2);
+    EXPECT_LT(remainOf(8), eight);
+    EXPECT_EQ(remainOf(7), seven);
+}
+
 // 数据库管理 puts back an older backup whose entries since are gone: what it
 // changed is named, and is an entry. A 表恢复 of a users' copy taken before
 // that restore then replays those changes: the user it removed stays

@@ -423,6 +423,32 @@ TEST_F(JournalTakeBack, AnotherStationsSetAsideFileIsNeverReadAsThisOnesWhatever
     EXPECT_GT(runs, 1);
 }
 
+class JournalFromPages : public JournalRebuild {};
+
+// "ChargeLog.mdb" whose header does not open, one entry's date not there to
+// read: the file is made again from its pages, every other entry whole, and
+// that entry is named, never written without its date.
+TEST_F(JournalFromPages, AnEntryWhoseDateDoesNotReadIsNamedNotWrittenWithout) {
+    const qint64 first = settled.firstKey();
+    ModSwitch::OpenAllDB(false);
+    Database::open(journalPath()).execute("UPDATE tab_chargelog SET f_date=NULL WHERE f_seq=?", {first});
+    {
+        QFile j(journalPath());
+        ASSERT_TRUE(j.open(QIODevice::ReadWrite));
+        j.write(QByteArray(100, '\x5a'));
+    }
+    openDatabases();
+    ModSwitch::OpenRecordsets();
+    ModSwitch::SettleAtOpening();
+    QStringList boxes;
+    ASSERT_TRUE(prepareTold(boxes));
+    EXPECT_TRUE(refusal::anyContains(boxes, QStringLiteral("第%1笔记账记录的日期无法读取").arg(first))) << boxes.join('\n').toStdString();
+    QMap<qint64, QString> rest = settled;
+    rest.remove(first);
+    EXPECT_EQ(shown(inFile(journalPath())), shown(rest));
+    EXPECT_EQ(remainOf(7), balance);
+}
+
 INSTANTIATE_TEST_SUITE_P(DamagedOrGone, JournalRebuild, ::testing::Values(Loss::Damaged, Loss::Gone),
                          [](const auto& info) { return info.param == Loss::Damaged ? "Damaged" : "Gone"; });
 

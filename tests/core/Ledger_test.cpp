@@ -1735,6 +1735,48 @@ TEST_F(LedgerTest, ALostCallFileIsToldLostCallsOnlyWhenTheStationFileLacksThem) 
     }
 }
 
+// Both files lost before one start, the journal file's header damaged too:
+// the station file's header zeroed, the call file deleted. Both are put back
+// from their copies, the journal file made again from its pages; the calls
+// answered since are in the call file afterwards, each once, their charges
+// once, and stay there over the starts after it; no entry lost its date.
+TEST_F(LedgerTest, CallsAnsweredSinceTheCopiesComeBackOnceWhenBothFilesAreLostBeforeOneStart) {
+    call(1);
+    call(2);
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();   // settled: moved to the journal file (the log keeps its last)
+    const QString journal = dir->file(ModSwitch::kJournalFile);
+    ASSERT_TRUE(QFileInfo::exists(journal));
+    const qint64 before = count("Tab_Phone");
+    for (int m = 1; m <= 5; ++m) call(m, now.date());
+    const Currency balance = remainOf(7);
+    ModSwitch::OpenAllDB(false);
+    for (const QString& f : {dir->file("switch.mdb"), journal}) {
+        QFile file(f);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(QByteArray(100, '\0'));
+    }
+    const QString cur = dir->file("PhoneCur.mdb");
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(cur + side);
+    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    platform::script::answer("不存在", platform::rOK);
+    platform::script::answer("已重新建立该文件", platform::rOK);
+    for (int k = 0; k < 3; ++k) {
+        restart();
+        ASSERT_EQ(platform::script::pendingAnswers(), 0);
+        EXPECT_EQ(count("Tab_Phone"), before + 5) << "start " << k;
+        EXPECT_EQ(dbPhoneCur.scalar(QStringLiteral("SELECT count(DISTINCT f_calladdr || f_date) FROM %1")
+                                        .arg(dbPhoneCur.qualified("Tab_Phone")))
+                      .toLongLong(),
+                  before + 5);
+        EXPECT_EQ(remainOf(7), balance);
+        EXPECT_EQ(ModSwitch::BalanceOf(7), balance);
+    }
+    EXPECT_EQ(Database::openReadOnly(journal).scalar("SELECT count(*) FROM tab_chargelog WHERE f_date IS NULL").toLongLong(), 0);
+}
+
 // A backup put back with no station file to replace, the call file's log
 // unreadable past its first page and the calls since not in its safety copy:
 // the log read in part is never taken for whole; the box says so.
