@@ -657,14 +657,7 @@ TEST_F(LineageTest, AnOwnerGivenBackSinceABackupWhoseEntryIsLostIsNamed) {
     giveExtension(5, 7);
     // The log keeps its last entry: the owner's moves.
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+10000 WHERE userid=8"); }, 8);
-    restart();
-    now = now.addDays(10);
-    restart();
-    restart();   // the owner's entry is in the journal file alone
-    ModSwitch::OpenAllDB(false);
-    ASSERT_TRUE(QFile::remove(dir->file(ModSwitch::kJournalFile)));
-    script::answer("ChargeLog.mdb", platform::rOK);
-    restart();
+    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(true));
     const qsizetype shown = script::shown().size();
     click(2, folder("bk"), "数据恢复成功");
     QStringList boxes;

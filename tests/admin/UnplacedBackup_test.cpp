@@ -143,6 +143,14 @@ protected:
         // And no other cause: every file reads whole.
         EXPECT_FALSE(told.contains(QStringLiteral("只能部分读取"))) << told.toStdString();
     }
+    // 恢复 of 用户管理, every box answered; what they said.
+    QString restoreUsersCopy() {
+        const qsizetype from = script::shown().size();
+        script::answer("要从备份库恢复数据吗?", platform::rYes);
+        script::answer("", platform::rOK);
+        console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        return shownSince(from);
+    }
     QString shownSince(qsizetype from) {
         QStringList texts;
         for (qsizetype i = from; i < script::shown().size(); ++i) texts << script::shown()[i].text;
@@ -200,12 +208,7 @@ TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyNamesEveryDifferenceOnceItsEntries
     changesThenLetGo([] {});
 
     const QMap<qint64, Money> before = money();
-    const qsizetype from = script::shown().size();
-    script::answer("要从备份库恢复数据吗?", platform::rYes);
-    script::answer("", platform::rOK);
-    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-    const QString told = shownSince(from);
-    everyDifferenceNamed(before, told, true);
+    everyDifferenceNamed(before, restoreUsersCopy(), true);
 }
 
 // The same copy where the users the journal still speaks of hold what the
@@ -220,12 +223,7 @@ TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyIsNotPlacedAtTheOldestEntryStillHe
     letGo();
 
     const QMap<qint64, Money> before = money();
-    const qsizetype from = script::shown().size();
-    script::answer("要从备份库恢复数据吗?", platform::rYes);
-    script::answer("", platform::rOK);
-    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-    const QString told = shownSince(from);
-    everyDifferenceNamed(before, told, true);
+    everyDifferenceNamed(before, restoreUsersCopy(), true);
 }
 
 // An unmarked users' copy, a deposit settled since (the balance untouched),
@@ -237,22 +235,11 @@ TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyIsNotPlacedByRowsThatAgreeAfterALo
     if (HasFatalFailure()) return;
     pay(9, "0.00", "-2.25");
     call(1);   // the log keeps its last entry: the settlement's moves
-    restart();
-    now = now.addDays(10);
-    restart();
-    restart();   // the settlement's entry is in the journal file alone
-    ModSwitch::OpenAllDB(false);
-    ASSERT_TRUE(QFile::remove(dir->file(ModSwitch::kJournalFile)));
-    script::answer("ChargeLog.mdb", platform::rOK);
-    restart();
+    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(true));
     call(2);
 
     const QMap<qint64, Money> before = money();
-    const qsizetype from = script::shown().size();
-    script::answer("要从备份库恢复数据吗?", platform::rYes);
-    script::answer("", platform::rOK);
-    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-    const QString told = shownSince(from);
+    const QString told = restoreUsersCopy();
     EXPECT_TRUE(told.contains("用户9 丙：押金2.25")) << told.toStdString();
     everyDifferenceNamed(before, told, true);
 }

@@ -745,6 +745,18 @@ protected:
         finishRun(restore ? "after the users' table was put back" : "after the users' backup");
     }
 
+    // The notes `like` names gone from the call file and the journal file,
+    // the station down, as a release that wrote none left them.
+    void dropNotes(const QString& like) {
+        for (const QString& name : {QStringLiteral("PhoneCur.mdb"), QStringLiteral("ChargeLog.mdb")}) {
+            if (!QFile::exists(dir->file(name))) continue;
+            platform::Database db = platform::Database::open(dir->file(name));
+            if (db.hasTable(QStringLiteral("tab_notes"), false))
+                db.execute(QStringLiteral("DELETE FROM tab_notes WHERE varname LIKE ?"), {like});
+            db.close();
+        }
+    }
+
     // The journal's gap: an extension given to another user before a backup
     // and given back after it, or a users' copy made as an older release made
     // it (no mark), payments and calls; ten days on the entries settle into
@@ -774,13 +786,7 @@ protected:
                 platform::Database copy = platform::Database::open(dir->file("Backup.mdb"));
                 copy.execute(QStringLiteral("DROP TABLE IF EXISTS TarvoBackupMarks"));
                 copy.close();
-                for (const QString& name : {QStringLiteral("PhoneCur.mdb"), QStringLiteral("ChargeLog.mdb")}) {
-                    if (!QFile::exists(dir->file(name))) continue;
-                    platform::Database db = platform::Database::open(dir->file(name));
-                    if (db.hasTable(QStringLiteral("tab_notes"), false))
-                        db.execute(QStringLiteral("DELETE FROM tab_notes WHERE varname LIKE ?"), {QStringLiteral("TarvoBackupMark:Backup%")});
-                    db.close();
-                }
+                dropNotes(QStringLiteral("TarvoBackupMark:Backup%"));
             }
         }
         const QList<qint64> now = callers();
@@ -976,13 +982,7 @@ protected:
         QFile::remove(old);
         ASSERT_TRUE(QFile::copy(file, old));
         settle("the release between's first start");
-        for (const QString& name : {QStringLiteral("PhoneCur.mdb"), QStringLiteral("ChargeLog.mdb")}) {
-            if (!QFile::exists(dir->file(name))) continue;
-            platform::Database db = platform::Database::open(dir->file(name));
-            if (db.hasTable(QStringLiteral("tab_notes"), false))
-                db.execute(QStringLiteral("DELETE FROM tab_notes WHERE varname=?"), {QStringLiteral("TarvoChargeNumbered")});
-            db.close();
-        }
+        dropNotes(QStringLiteral("TarvoChargeNumbered"));
         std::printf("the data directory of the release between\n");
         callsRound({}, pick(2, 6));
         settle("calls of the release between");

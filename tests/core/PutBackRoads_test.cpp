@@ -360,11 +360,7 @@ TEST_F(PutBackRoads, ARestoreCompletedAfterTheJournalFileIsLostIsToldAsOneList) 
     const QString folder = backupThenAPaymentWithItsEntryLost();
     const Currency fee = call(5, 2);
     call(5, 3);   // the log keeps its last entry: the call before it moves
-    restart();
-    now = now.addDays(10);
-    restart();
-    restart();
-    ASSERT_GT(ModSwitch::CallFileNote(QStringLiteral("TarvoChargeMoved")).toLongLong(), 0);
+    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));
     ModSwitch::OpenAllDB(false);
     admin::testing::setRestoreHook([](const QString& p) {
         if (p == "recovered") throw std::runtime_error("killed");
