@@ -21,7 +21,7 @@ set(slow_admin
   LineageTest.AUserAddedSinceABackupComesBackAfterTheirEntryMovedToTheJournalFile
   LineageTest.ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays
   LineageTest.AYearFileThatGaveAndKeptNothingHasNoLineInTheRestoresBox
-  LineageTest.AnOwnerGivenBackSinceABackupWhoseEntryIsLostIsNamed
+  LineageTest.AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed
   Roads/OwnerRoadTest.AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad/Manager
   RestoreCrashTest.*
   */RestoreCompletion.*

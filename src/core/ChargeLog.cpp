@@ -467,14 +467,17 @@ void catchUpWithJournal() {
         r.logPartial = !sound;
         NameRefused(r, refused, log, mark, dbSwitch);
         r.movedPartial = !complete && r.gap;
+        bool found = false;
+        QMap<qint64, qint64> aheadOwners;
         if (r.gap) {
             // What the file replaced held, as far as its safety copy kept it
             // ahead, against what the replay gave: compared whole, as a restore does.
-            bool found = false;
-            const QMap<qint64, MoneyRow> ahead = CopyAheadRows(dbSwitch.path(), log, &found);
+            const QMap<qint64, MoneyRow> ahead = CopyAheadRows(dbSwitch.path(), log, &found, &aheadOwners);
             if (found) NameDifferences(ahead, MoneyRowsOf(dbSwitch), r);
         }
         r.owners = OwnersAgainstLog(dbSwitch, log, mark);
+        // And its owners: a place given since whose entry is lost.
+        if (found) NameOwnerDifferences(aheadOwners, dbSwitch, r);
         told = !(r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() &&
                  r.ownersUnset.isEmpty() && !r.gap && !r.logPartial && !r.movedPartial && r.refused.isEmpty());
         if (told)

@@ -647,21 +647,39 @@ TEST_F(LineageTest, ANumberGivenTwiceByAnOlderStationIsNamedForTheUsersItWasGive
     EXPECT_TRUE(text.contains("随备份恢复")) << text.toStdString();
 }
 
-// An extension given to another user before a backup and given back since,
-// the entry that gave it back lost with "ChargeLog.mdb": 数据库管理's restore
-// cannot replay it, and names the extension with its owners before and after.
-TEST_F(LineageTest, AnOwnerGivenBackSinceABackupWhoseEntryIsLostIsNamed) {
-    addUserNow(8, "乙", "30.00");
-    giveExtension(5, 8);
-    click(0, folder("bk"), "备份完成");
-    giveExtension(5, 7);
-    // The log keeps its last entry: the owner's moves.
-    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+10000 WHERE userid=8"); }, 8);
-    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(true));
-    const qsizetype shown = script::shown().size();
-    click(2, folder("bk"), "数据恢复成功");
-    QStringList boxes;
-    for (qsizetype i = shown; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
-    const QString text = boxes.join("\n----\n");
-    EXPECT_TRUE(ownerOf(5) == 7 || text.contains("分机5：恢复前属用户7 用户7，恢复后属用户8 乙")) << text.toStdString();
+// An extension given to another user before a copy and given back since,
+// the entry that gave it back lost with "ChargeLog.mdb": the put-back (by
+// 数据库管理, or the copy put back by hand) cannot replay it, and names the
+// extension with its owners before and after.
+TEST_F(LineageTest, AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed) {
+    for (const Road road : {Road::Manager, Road::ByHand}) {
+        SCOPED_TRACE(nameOf(road));
+        addUserNow(road == Road::Manager ? 8 : 9, "乙", "30.00");
+        const qint32 given = road == Road::Manager ? 8 : 9;
+        giveExtension(5, given);
+        const QString older = road == Road::ByHand ? backupNow() : QString();
+        if (road == Road::Manager) click(0, folder("bk"), "备份完成");
+        giveExtension(5, 7);
+        // The log keeps its last entry: the owner's moves.
+        ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+10000 WHERE userid=7"); }, 7);
+        ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(true));
+        const qsizetype shown = script::shown().size();
+        if (road == Road::Manager) {
+            click(2, folder("bk"), "数据恢复成功");
+        } else {
+            ModSwitch::OpenAllDB(false);
+            const QString sw = dir->file("switch.mdb");
+            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(sw + side);
+            ASSERT_TRUE(QFile::copy(older, sw));
+            script::answer("落后于话单文件", platform::rOK);
+            restart();
+        }
+        QStringList boxes;
+        for (qsizetype i = shown; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
+        const QString text = boxes.join("\n----\n");
+        EXPECT_TRUE(ownerOf(5) == 7 ||
+                    text.contains(QStringLiteral("分机5：恢复前属用户7 用户7，恢复后属用户%1 乙").arg(given)))
+            << text.toStdString();
+        script::reset();
+    }
 }
