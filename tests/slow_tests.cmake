@@ -21,6 +21,7 @@ set(slow_admin
   LineageTest.AUserAddedSinceABackupComesBackAfterTheirEntryMovedToTheJournalFile
   LineageTest.ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays
   LineageTest.AYearFileThatGaveAndKeptNothingHasNoLineInTheRestoresBox
+  LineageTest.AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed
   Roads/OwnerRoadTest.AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad/Manager
   RestoreCrashTest.*
   */RestoreCompletion.*

@@ -99,21 +99,46 @@ struct NoticeUnwritten {
 };
 QString callFileOf(const QString& dataDir) { return platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")); }
 
-QStringList keptLines(const platform::Database& db) {
-    for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(db, ModSwitch::kReportKind))
-        if (w.key == ModSwitch::kRestoreReportKey) return w.body.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+// The station file's recovery is told by a record of its own, keyed by the
+// file it replaced: a completion that recovers the file again against the
+// same file replaces the list whole (one restore is one list, the one its
+// balances went in with); one that finds the file already put in keeps the
+// list that compared it with the file replaced, adding only what is new.
+const QString kRecoveryKey = ModSwitch::kRestoreReportKey + QStringLiteral(":station:");
+
+bool isRecoveryKey(const QString& key) { return key.startsWith(kRecoveryKey); }
+
+QStringList keptLines(const platform::Database& db, const std::function<bool(const QString&)>& key, QString* found = nullptr) {
+    for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(db, ModSwitch::kReportKind)) {
+        if (!key(w.key)) continue;
+        if (found) *found = w.key;
+        return w.body.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
     return {};
 }
 
-void keepNotice(const QString& dataDir, const QStringList& lines) {
+// `replaced`: the identity of the station file a recovery compared with, for
+// its lines; empty for the restore's other lines.
+void keepNotice(const QString& dataDir, const QStringList& lines, const QByteArray& replaced = QByteArray()) {
     QByteArray text;
     QStringList all;
+    QString key = ModSwitch::kRestoreReportKey;
     const QString callFile = callFileOf(dataDir);
     std::optional<platform::Database> db;
     if (QFileInfo(callFile).isFile()) {
         try {
             db = platform::Database::open(callFile);
-            all = keptLines(*db);
+            if (replaced.isEmpty()) {
+                all = keptLines(*db, [](const QString& k) { return k == ModSwitch::kRestoreReportKey; });
+            } else {
+                key = kRecoveryKey + QString::fromLatin1(replaced.toHex());
+                QString former;
+                const QStringList kept = keptLines(*db, isRecoveryKey, &former);
+                if (!former.isEmpty() && former != key) {
+                    all = kept;
+                    key = former;
+                }
+            }
         } catch (const platform::DbError& e) {
             throw NoticeUnwritten{QFileInfo(callFile).fileName() + QStringLiteral("（") + platform::troubleCause(e) + QStringLiteral("）")};
         }
@@ -131,7 +156,7 @@ void keepNotice(const QString& dataDir, const QStringList& lines) {
     }
     if (db) {
         try {
-            ModSwitch::WriteAhead(*db, ModSwitch::kReportKind, ModSwitch::kRestoreReportKey, all.join(QLatin1Char('\n')));
+            ModSwitch::WriteAhead(*db, ModSwitch::kReportKind, key, all.join(QLatin1Char('\n')));
         } catch (const platform::DbError& e) {
             throw NoticeUnwritten{QFileInfo(callFile).fileName() + QStringLiteral("（") + platform::troubleCause(e) + QStringLiteral("）")};
         }
@@ -196,12 +221,15 @@ void keepSites(const QString& work, const QString& target) {
 }
 
 bool putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir, QString* why) {
+    const QByteArray replacedIdentity = platform::fileIdentity(target) + '/' + platform::fileIdentity(target + QStringLiteral("-wal"));
     try {
         return ModSwitch::PutBack(tmp, target, target + QStringLiteral(".recovering"), [&](const QString& work) {
             keepSites(work, target);
             try {
-                keepNotice(dataDir, ModSwitch::RecoverRestoredStationFile(
-                                        work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")), target));
+                keepNotice(dataDir,
+                           ModSwitch::RecoverRestoredStationFile(
+                               work, platform::resolveCI(dataDir, QStringLiteral("PhoneCur.mdb")), target),
+                           replacedIdentity);
                 // Boxes the backup kept unread belong to its time, not to this station now.
                 try {
                     ModSwitch::DropReports(platform::Database::open(work));
@@ -210,7 +238,8 @@ bool putBackStationFile(const QString& tmp, const QString& target, const QString
                 return true;
             } catch (const platform::DbError& e) {
                 // The backup goes in as it is; the opening applies the calls logged past its mark.
-                keepNotice(dataDir, {QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(platform::OperatorText(e))});
+                keepNotice(dataDir, {QStringLiteral("备份之后的话费未能重新计入（%1），请核对用户余额。").arg(platform::OperatorText(e))},
+                           replacedIdentity);
                 return false;
             }
         }, why);
@@ -673,7 +702,7 @@ bool RestoreNotice(const QString& dataDir, QStringList* lines) {
         try {
             const platform::Database db = platform::Database::openReadOnly(callFile);
             for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(db, ModSwitch::kReportKind)) {
-                if (w.key != ModSwitch::kRestoreReportKey) continue;
+                if (w.key != ModSwitch::kRestoreReportKey && !isRecoveryKey(w.key)) continue;
                 found = true;
                 all << w.body.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             }
@@ -692,6 +721,8 @@ void ForgetRestoreNotice(const QString& dataDir) {
     try {
         const platform::Database db = platform::Database::open(callFile);
         ModSwitch::SettleWriteAhead(db, ModSwitch::kReportKind, ModSwitch::kRestoreReportKey);
+        for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(db, ModSwitch::kReportKind))
+            if (isRecoveryKey(w.key)) ModSwitch::SettleWriteAhead(db, ModSwitch::kReportKind, w.key);
     } catch (const platform::DbError&) {
         // Told again at the next opening rather than never.
     }

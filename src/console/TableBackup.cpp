@@ -130,105 +130,106 @@ QList<ModSwitch::LogEntry> journalForPlacing() {
 // user it puts back or removes, a balance, a deposit; the changes themselves
 // are entries of the journal (the caller's MoveBalances). A journal whose
 // oldest entries were let go (`firstHeld` past the first number) is said to
-// be why the copy could not be checked against it.
-QStringList usersChangedWithoutMark(const QString& before, qint64 firstHeld) {
+// be why the copy could not be checked against it, and so are the numbers it
+// lacks (`lacking`) past which the rows could not be taken back.
+QStringList usersChangedWithoutMark(const QString& before, qint64 firstHeld, QPair<qint64, qint64> lacking) {
     ModSwitch::LogRecovery r;
-    ModSwitch::NameDifferences(ModSwitch::MoneyRowsOf(dbSwitch, before), ModSwitch::MoneyRowsOf(dbSwitch), r);
+    ModSwitch::NameDifferences(ModSwitch::MoneyRowsOf(dbSwitch, before), ModSwitch::MoneyRowsOf(dbSwitch), r, true);
     if (r.missing.isEmpty()) return {};
     QStringList lines;
     if (firstHeld > 1)
         lines << QStringLiteral("第%1笔之前的记账记录已不存在，备份中的用户余额无法按记账记录核对。").arg(firstHeld);
+    if (lacking.first > 0)
+        lines << QStringLiteral("第%1笔记账记录已不存在，备份中的用户余额无法按记账记录核对。")
+                     .arg(lacking.first == lacking.second ? QString::number(lacking.first)
+                                                          : QStringLiteral("%1至%2").arg(lacking.first).arg(lacking.second));
     lines << QStringLiteral("备份中的用户余额与现在不同，以下差额已随恢复计入：\n") + r.missing.join(QLatin1Char('\n'));
     return lines;
 }
 
 // Where in the journal a users' copy without a mark stands (one made by a
 // release that marked none), told by its own rows: the one stretch of the
-// journal at which every user it names holds, by the entries, the balance and
-// deposit the copy holds, and every user it lacks is absent. A user no entry
-// speaks of holds the same row in the copy as now (`nowRows`): else the copy
-// is older than the entries held (those it needs were let go), and no stretch
-// of them is its place. -1 when no stretch, or more than one, fits: the copy
-// cannot be placed.
-qint64 placeByRows(const QList<ModSwitch::LogEntry>& log, const QString& copyRows, const QString& nowRows) {
+// journal at which every user, by the rows now (`nowRows`) taken back through
+// the entries since, holds the balance and deposit the copy holds, and every
+// user it lacks is absent. Only held entries prove a place: the rows are
+// taken back no further than the first number the journal lacks, nor past an
+// entry whose balance the rows taken back to it do not give (an entry lost,
+// or a change no entry holds), so a copy older than that is no copy the
+// entries can place, however its rows agree. -1 when no stretch, or more than
+// one, fits: the copy cannot be placed; `lacking` then gets the numbers the
+// journal lacks where the rows could be taken back no further (0, 0 for none).
+qint64 placeByRows(const QList<ModSwitch::LogEntry>& log, const QString& copyRows, const QString& nowRows,
+                   QPair<qint64, qint64>* lacking) {
     using ModSwitch::LogKind;
     using platform::Currency;
     struct Row {
         Currency remain, deposit;
     };
     QHash<qint64, Row> copy;
-    for (platform::RowReader r = dbSwitch.rows(QStringLiteral("SELECT userid, remain, deposit FROM %1").arg(copyRows)); r.next();)
+    for (platform::RowReader r = dbSwitch.rows(QStringLiteral("SELECT userid, remain, deposit FROM %1 WHERE userid<>0").arg(copyRows)); r.next();)
         copy.insert(r.integer(0), Row{Currency::fromRaw(r.integer(1)), Currency::fromRaw(r.integer(2))});
-    // What the entries say of a user at a point of the journal; unknown until they tell.
+    // A user's row at a point of the journal; a deposit unknown where a
+    // deletion taken back does not tell it.
     struct State {
-        int present = -1;   // -1 unknown, 0 absent, 1 present
-        std::optional<Currency> remain, deposit;
+        bool present = false;
+        Currency remain;
+        std::optional<Currency> deposit;
     };
-    const auto differs = [&](qint64 user, const State& s) {
-        const auto it = copy.constFind(user);
-        if (it == copy.constEnd()) return s.present == 1;
-        return s.present == 0 || (s.remain && *s.remain != it->remain) || (s.deposit && *s.deposit != it->deposit);
-    };
-    // Each user as the entries find them before their first one.
     QHash<qint64, State> at;
-    for (const ModSwitch::LogEntry& e : log) {
-        if (at.contains(e.userid)) continue;
-        State s;
-        switch (LogKind(e.kind)) {
-        case LogKind::Charge: s.present = 1; s.remain = e.balance + e.amount; break;
-        case LogKind::Balance: s.present = 1; s.remain = e.balance - e.amount; break;
-        case LogKind::Deposit: s.present = 1; s.deposit = e.balance - e.amount; break;
-        case LogKind::UserAdded: s.present = 0; break;
-        case LogKind::UserDeleted: s.present = 1; s.remain = e.balance; break;
-        case LogKind::BalanceSet:
-        case LogKind::DepositSet: s.present = 1; break;
-        default: continue;   // calls and owners tell nothing of the user's row
-        }
-        at.insert(e.userid, s);
-    }
-    QHash<qint64, Row> now;
-    for (platform::RowReader r = dbSwitch.rows(QStringLiteral("SELECT userid, remain, deposit FROM %1").arg(nowRows)); r.next();)
-        now.insert(r.integer(0), Row{Currency::fromRaw(r.integer(1)), Currency::fromRaw(r.integer(2))});
-    for (auto it = copy.constBegin(); it != copy.constEnd(); ++it) {
-        if (it.key() == 0 || at.contains(it.key())) continue;
-        const auto n = now.constFind(it.key());
-        if (n == now.constEnd() || n->remain != it->remain || n->deposit != it->deposit) return -1;
-    }
-    for (auto it = now.constBegin(); it != now.constEnd(); ++it)
-        if (it.key() != 0 && !at.contains(it.key()) && !copy.contains(it.key())) return -1;
+    for (platform::RowReader r = dbSwitch.rows(QStringLiteral("SELECT userid, remain, deposit FROM %1 WHERE userid<>0").arg(nowRows)); r.next();)
+        at.insert(r.integer(0), State{true, Currency::fromRaw(r.integer(1)), Currency::fromRaw(r.integer(2))});
+    const auto differs = [&](qint64 user) {
+        const State s = at.value(user);
+        const auto it = copy.constFind(user);
+        if (it == copy.constEnd()) return s.present;
+        return !s.present || s.remain != it->remain || (s.deposit && *s.deposit != it->deposit);
+    };
     int differing = 0;
-    for (auto it = at.constBegin(); it != at.constEnd(); ++it)
-        if (differs(it.key(), *it)) ++differing;
+    QSet<qint64> users(copy.keyBegin(), copy.keyEnd());
+    for (auto it = at.constBegin(); it != at.constEnd(); ++it) users.insert(it.key());
+    for (qint64 user : std::as_const(users)) differing += int(differs(user));
     qint64 place = -1;
     int stretches = 0;
     bool fitting = false;
     const auto look = [&](qint64 seq) {
-        if (differing == 0) {
-            if (!fitting) ++stretches;
-            place = seq;
+        if (differing == 0 && !fitting) {
+            ++stretches;
+            place = seq;   // the latest point of the stretch
         }
         fitting = differing == 0;
     };
     if (log.isEmpty()) return -1;
-    look(log.first().seq - 1);
-    for (const ModSwitch::LogEntry& e : log) {
-        auto it = at.find(e.userid);
-        if (it != at.end()) {
-            const bool before = differs(e.userid, *it);
-            State& s = *it;
-            switch (LogKind(e.kind)) {
-            case LogKind::Charge:
-            case LogKind::Balance:
-            case LogKind::BalanceSet: s.present = 1; s.remain = e.balance; break;
-            case LogKind::Deposit:
-            case LogKind::DepositSet: s.present = 1; s.deposit = e.balance; break;
-            case LogKind::UserAdded: s = State{1, e.balance, Currency()}; break;
-            case LogKind::UserDeleted: s = State{0, std::nullopt, std::nullopt}; break;
-            default: break;
-            }
-            differing += int(differs(e.userid, s)) - int(before);
+    look(log.last().seq);
+    for (qsizetype i = log.size() - 1; i >= 0; --i) {
+        const ModSwitch::LogEntry& e = log[i];
+        // A number the journal lacks before this one: what it changed is unknown.
+        const bool gap = i > 0 && log[i - 1].seq != e.seq - 1;
+        if (gap) *lacking = qMakePair(log[i - 1].seq + 1, e.seq - 1);
+        if (e.userid == 0) {
+            look(e.seq - 1);
+            if (gap) break;
+            continue;
         }
-        look(e.seq);
+        State& s = at[e.userid];
+        const bool was = differs(e.userid);
+        bool held = s.present;
+        switch (LogKind(e.kind)) {
+        case LogKind::Charge: held = held && s.remain == e.balance; s.remain = e.balance + e.amount; break;
+        case LogKind::Balance:
+        case LogKind::BalanceSet: held = held && s.remain == e.balance; s.remain = e.balance - e.amount; break;
+        case LogKind::Deposit:
+        case LogKind::DepositSet:
+            held = held && (!s.deposit || *s.deposit == e.balance);
+            s.deposit = e.balance - e.amount;
+            break;
+        case LogKind::UserAdded: s = State{}; break;
+        case LogKind::UserDeleted: held = !s.present; s = State{true, e.balance, std::nullopt}; break;
+        default: held = true; break;   // calls and owners move no money
+        }
+        if (!held) break;
+        differing += int(differs(e.userid)) - int(was);
+        look(e.seq - 1);
+        if (gap) break;
     }
     return stretches == 1 ? place : -1;
 }
@@ -321,9 +322,10 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                         // brought up to the journal from there, as a marked one is.
                         const QList<ModSwitch::LogEntry> journal =
                             dbPhoneCur.isOpen() ? journalForPlacing() : QList<ModSwitch::LogEntry>();
-                        const qint64 placed = dbPhoneCur.isOpen() ? placeByRows(journal, target, before) : -1;
+                        QPair<qint64, qint64> lacking(0, 0);
+                        const qint64 placed = dbPhoneCur.isOpen() ? placeByRows(journal, target, before, &lacking) : -1;
                         lines = placed >= 0 ? bringUsersUpToJournal(placed, before)
-                                            : usersChangedWithoutMark(before, journal.isEmpty() ? 0 : journal.first().seq);
+                                            : usersChangedWithoutMark(before, journal.isEmpty() ? 0 : journal.first().seq, lacking);
                     }
                     if (isUsers(table)) dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS ") + before);
                 };

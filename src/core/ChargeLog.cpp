@@ -467,14 +467,17 @@ void catchUpWithJournal() {
         r.logPartial = !sound;
         NameRefused(r, refused, log, mark, dbSwitch);
         r.movedPartial = !complete && r.gap;
+        bool found = false;
+        QMap<qint64, qint64> aheadOwners;
         if (r.gap) {
             // What the file replaced held, as far as its safety copy kept it
             // ahead, against what the replay gave: compared whole, as a restore does.
-            bool found = false;
-            const QMap<qint64, MoneyRow> ahead = CopyAheadRows(dbSwitch.path(), log, &found);
+            const QMap<qint64, MoneyRow> ahead = CopyAheadRows(dbSwitch.path(), log, &found, &aheadOwners);
             if (found) NameDifferences(ahead, MoneyRowsOf(dbSwitch), r);
         }
         r.owners = OwnersAgainstLog(dbSwitch, log, mark);
+        // And its owners: a place given since whose entry is lost.
+        if (found) NameOwnerDifferences(aheadOwners, dbSwitch, r);
         told = !(r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() &&
                  r.ownersUnset.isEmpty() && !r.gap && !r.logPartial && !r.movedPartial && r.refused.isEmpty());
         if (told)
@@ -980,18 +983,58 @@ void EnterDepositTaken(int address, Currency change, const QString& when) {
 
 namespace {
 // Who owns each extension and account of the open station file, by place.
-QMap<qint64, qint64> ownersNow() {
+QMap<qint64, qint64> ownersNow() { return OwnersOf(dbSwitch); }
+}  // namespace
+
+QMap<qint64, qint64> OwnersOf(const Database& db, bool* whole) {
     QMap<qint64, qint64> out;
-    for (const bool account : {false, true}) {
-        const QString t = dbSwitch.actualTableName(account ? QStringLiteral("Account") : QStringLiteral("Extension"));
-        if (t.isEmpty()) continue;
-        for (platform::RowReader r = dbSwitch.rows(QStringLiteral("SELECT address, userid FROM %1").arg(dbSwitch.qualified(t)));
-             r.next();)
-            out.insert(OwnerPlace(account, r.integer(0)), r.integer(1));
+    if (whole) *whole = true;
+    try {
+        for (const bool account : {false, true}) {
+            const QString t = db.actualTableName(account ? QStringLiteral("Account") : QStringLiteral("Extension"));
+            if (t.isEmpty()) continue;
+            for (platform::RowReader r = db.rows(QStringLiteral("SELECT address, userid FROM %1").arg(db.qualified(t))); r.next();)
+                out.insert(OwnerPlace(account, r.integer(0)), r.integer(1));
+        }
+    } catch (const DbError&) {
+        // What a damaged file read; the open file's own fault is its caller's.
+        if (!whole) throw;
+        *whole = false;
     }
     return out;
 }
-}  // namespace
+
+void NameOwnerDifferences(const QMap<qint64, qint64>& before, const Database& after, LogRecovery& r) {
+    const QMap<qint64, qint64> now = OwnersOf(after);
+    const QString users = after.actualTableName(QStringLiteral("user"));
+    const QString accounts = after.actualTableName(QStringLiteral("Account"));
+    const auto who = [&](qint64 user) {
+        QString w = QStringLiteral("用户%1").arg(user);
+        const QVariant name = users.isEmpty() ? QVariant()
+                                              : after.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?")
+                                                                 .arg(after.qualified(users)),
+                                                             {user});
+        if (!name.isNull()) w += QLatin1Char(' ') + name.toString();
+        return w;
+    };
+    QStringList named;
+    for (const QStringList* l : {&r.owners, &r.ownersUnset})
+        for (const QString& line : *l) named << line.section(QStringLiteral("："), 0, 0);
+    for (auto it = before.constBegin(); it != before.constEnd(); ++it) {
+        const auto is = now.constFind(it.key());
+        if (is == now.constEnd() || *is == *it) continue;
+        const bool account = it.key() < 0;
+        const qint64 address = account ? -1 - it.key() : it.key();
+        QString place = account ? QStringLiteral("帐号（位置%1）").arg(address) : QStringLiteral("分机%1").arg(address);
+        if (account && !accounts.isEmpty()) {
+            const QVariant text = after.scalar(
+                QStringLiteral("SELECT account FROM %1 WHERE address=?").arg(after.qualified(accounts)), {address});
+            if (!text.isNull()) place = QStringLiteral("帐号%1").arg(text.toString());
+        }
+        if (named.contains(place)) continue;
+        r.ownersDiffer << QStringLiteral("%1：恢复前属%2，恢复后属%3").arg(place, who(*it), who(*is));
+    }
+}
 
 void MoveOwners(const std::function<void()>& write) {
     // As MoveBalances: the station file's commit is the act's, the call
@@ -1705,7 +1748,8 @@ QMap<qint64, MoneyRow> MoneyRowsOf(const Database& db, const QString& table, boo
     return rows;
 }
 
-void NameDifferences(const QMap<qint64, MoneyRow>& before, const QMap<qint64, MoneyRow>& after, LogRecovery& r) {
+void NameDifferences(const QMap<qint64, MoneyRow>& before, const QMap<qint64, MoneyRow>& after, LogRecovery& r,
+                     bool entered) {
     QList<qint64> users = before.keys();
     for (auto it = after.constBegin(); it != after.constEnd(); ++it)
         if (!before.contains(it.key())) users << it.key();
@@ -1724,8 +1768,9 @@ void NameDifferences(const QMap<qint64, MoneyRow>& before, const QMap<qint64, Mo
             r.missing << who + whole(m) + QStringLiteral("（恢复前已没有此用户）");
         } else {
             QStringList parts;
-            if (m.remain != after[user].remain) parts << (m.remain - after[user].remain).toString2();
-            if (m.deposit != after[user].deposit) parts << QStringLiteral("押金") + (m.deposit - after[user].deposit).toString2();
+            const auto amount = [entered](Currency was, Currency is) { return (entered ? is - was : was - is).toString2(); };
+            if (m.remain != after[user].remain) parts << amount(m.remain, after[user].remain);
+            if (m.deposit != after[user].deposit) parts << QStringLiteral("押金") + amount(m.deposit, after[user].deposit);
             if (!parts.isEmpty()) r.missing << who + parts.join(QStringLiteral("，"));
         }
     }
@@ -1815,6 +1860,9 @@ QStringList RecoveryLines(const LogRecovery& r) {
                      r.owners.join(QLatin1Char('\n'));
     if (!r.ownersUnset.isEmpty())
         lines << QStringLiteral("以下分机和帐号在备份之后更改的用户未能恢复，请重新指定：\n") + r.ownersUnset.join(QLatin1Char('\n'));
+    if (!r.ownersDiffer.isEmpty())
+        lines << QStringLiteral("以下分机和帐号的用户与恢复前不同，备份之后的更改无法找回，请核对：\n") +
+                     r.ownersDiffer.join(QLatin1Char('\n'));
     if (r.rowsRefused > 0) lines << QStringLiteral("损坏的文件中有%1行不是完整的用户记录，未采用。").arg(r.rowsRefused);
     if (!r.refused.isEmpty())
         lines << QStringLiteral("以下记账记录已损坏，请核对这些用户的余额：\n") + r.refused.join(QLatin1Char('\n'));

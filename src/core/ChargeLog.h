@@ -285,6 +285,8 @@ struct LogRecovery {
     QStringList owners;             // "分机5：…", an extension whose owner the journal contradicts
     QStringList ownersUnset;        // "分机5：备份中属用户0，备份之后改属用户9…", an owner entry that
                                     // could not be replayed (its user is not in the file)
+    QStringList ownersDiffer;       // "分机5：恢复前属用户7，恢复后属用户8 乙", where entries lack:
+                                    // an owner the put-back changed that no entry gives back
     bool ownersLogged = false;      // the entries past the mark hold owners given or taken
     QStringList unlogged;           // "用户7 张三：3张，共1.65元", calls kept whose entries no file gave
     QStringList unloggedUnsure;     // the same for calls that may be older than the copy, or whose
@@ -367,8 +369,21 @@ QMap<qint64, MoneyRow> MoneyRowsOf(const platform::Database& db, const QString& 
 // the money rows `before` (the file replaced) and `after` (the file put back,
 // brought up as far as the journal goes), user by user with its amounts, in
 // `r.missing`: a user present in one only, a balance, a deposit. A user named
-// there is not named again in `r.lost`.
-void NameDifferences(const QMap<qint64, MoneyRow>& before, const QMap<qint64, MoneyRow>& after, LogRecovery& r);
+// there is not named again in `r.lost`. Each amount is what `after` lacks
+// (before less after), or with `entered` what the put-back entered (after
+// less before).
+void NameDifferences(const QMap<qint64, MoneyRow>& before, const QMap<qint64, MoneyRow>& after, LogRecovery& r,
+                     bool entered = false);
+
+// Who owns each extension and account of station file `db`, by place
+// (OwnerPlace), as far as they read (`whole` false when not all did;
+// without it, a read that fails throws DbError).
+QMap<qint64, qint64> OwnersOf(const platform::Database& db, bool* whole = nullptr);
+// The same comparison for owners: every extension and account whose owner in
+// `after` (the file put back) differs from `before` (the file replaced's
+// owners), in `r.ownersDiffer`, a place `r.owners` or `r.ownersUnset` names
+// already left out.
+void NameOwnerDifferences(const QMap<qint64, qint64>& before, const platform::Database& after, LogRecovery& r);
 
 // A station file put back (`sw`, on a connection of its own, in the caller's
 // transaction, brought up to the journal as far as it goes) differs from the

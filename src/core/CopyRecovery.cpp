@@ -580,7 +580,36 @@ CallCopy CallCopyOf(const QString& callFile) {
     out.known = whole;
     return out;
 }
+
+// Calls by user (how many, what they cost), one line each with the user's
+// name as the station file `sw` holds it.
+QStringList CallLines(const Database& sw, const QMap<qint64, QPair<int, platform::Currency>>& byUser) {
+    const QString users = sw.isOpen() ? sw.actualTableName(QStringLiteral("user")) : QString();
+    QStringList lines;
+    for (auto it = byUser.constBegin(); it != byUser.constEnd(); ++it) {
+        const QVariant name =
+            users.isEmpty() ? QVariant()
+                            : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)), {it.key()});
+        lines << QStringLiteral("用户%1%2：%3张，共%4元")
+                     .arg(it.key())
+                     .arg(name.isNull() ? QString() : QLatin1Char(' ') + name.toString())
+                     .arg(it->first)
+                     .arg(it->second.toString2());
+    }
+    return lines;
+}
+
+// The fee of a call row (its five fees from `from` on); false when one is no amount.
+bool FeeOf(const QVariantList& row, int from, qint64* fee) {
+    *fee = 0;
+    for (int i = from; i < from + 5; ++i) {
+        if (!IsInteger(row.value(i)) || qAbs(row.value(i).toLongLong()) > kMoneyReach) return false;
+        *fee += row.value(i).toLongLong();
+    }
+    return true;
+}
 }  // namespace
+
 Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, const QList<LogEntry>& anchors,
                        qint64 copyMark, const Database& sw, const QSet<qint64>& rowsTaken, qint64 takenMark) {
     QSet<QString> logged;
@@ -625,11 +654,7 @@ Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, cons
         const QString key = callKey(row.value(0), row.value(1));
         if (logged.contains(key)) continue;
         qint64 fee = 0;
-        bool money = true;
-        for (int i = 3; i < 8; ++i) {
-            money = money && IsInteger(row.value(i)) && qAbs(row.value(i).toLongLong()) <= kMoneyReach;
-            fee += row.value(i).toLongLong();
-        }
+        const bool money = FeeOf(row, 3, &fee);
         const qint64 user = row.value(2).toLongLong();
         if (!money || fee == 0 || user == 0) continue;
         const bool taken = rowsTaken.contains(user);
@@ -639,23 +664,8 @@ Unlogged UnloggedCalls(const QString& callFile, const QList<LogEntry>& log, cons
         ++n.first;
         n.second += platform::Currency::fromRaw(fee);
     }
-    const QString users = sw.actualTableName(QStringLiteral("user"));
-    const auto lines = [&](const QMap<qint64, QPair<int, platform::Currency>>& byUser) {
-        QStringList lines;
-        for (auto it = byUser.constBegin(); it != byUser.constEnd(); ++it) {
-            const QVariant name =
-                users.isEmpty() ? QVariant()
-                                : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)), {it.key()});
-            lines << QStringLiteral("用户%1%2：%3张，共%4元")
-                         .arg(it.key())
-                         .arg(name.isNull() ? QString() : QLatin1Char(' ') + name.toString())
-                         .arg(it->first)
-                         .arg(it->second.toString2());
-        }
-        return lines;
-    };
-    out.sure = lines(sure);
-    out.unsure = lines(unsure);
+    out.sure = CallLines(sw, sure);
+    out.unsure = CallLines(sw, unsure);
     return out;
 }
 
@@ -733,6 +743,8 @@ struct ReplacedFile {
     bool markRead = false, allUsersRead = false;
     QMap<qint64, MoneyRow> held;
     bool heldWhole = false;
+    QMap<qint64, qint64> owners;
+    bool ownersWhole = false;
     QList<LogEntry> mirror;
     // The calls of those entries (tab_callmirror): the table's definition and
     // its rows, by the entry's number, in the columns `callCols`.
@@ -810,6 +822,7 @@ ReplacedFile ReadReplacedFile(const QString& replaced, const QString& restored, 
         f.mark = -1;
     }
     f.held = MoneyRowsOf(old.db, QString(), &f.heldWhole);
+    f.owners = OwnersOf(old.db, &f.ownersWhole);
     f.mirror = AppliedByReplaced(old);
     f.callCols = old.columns(kCallMirror);
     if (f.callCols.contains(QStringLiteral("f_seq"))) {
@@ -946,6 +959,21 @@ void NameUnloggedCalls(LogRecovery& out, const QString& callFile, const QList<Lo
     if (!out.callFileUnread && (!out.unlogged.isEmpty() || !out.unloggedUnsure.isEmpty())) out.logPartial = true;
 }
 
+// The users `r.lost` names whose money rows `after` holds as `before` does.
+void DropLostHeldAlike(LogRecovery& r, const QMap<qint64, MoneyRow>& before, const QMap<qint64, MoneyRow>& after) {
+    static const QRegularExpression userOf(QStringLiteral("^用户(\\d+)[ ：]"));
+    r.lost.erase(std::remove_if(r.lost.begin(), r.lost.end(),
+                                [&](const QString& l) {
+                                    const QRegularExpressionMatch m = userOf.match(l);
+                                    if (!m.hasMatch()) return false;
+                                    const qint64 user = m.captured(1).toLongLong();
+                                    if (!before.contains(user) || !after.contains(user)) return false;
+                                    const MoneyRow &b = before[user], &a = after[user];
+                                    return b.remain == a.remain && b.deposit == a.deposit;
+                                }),
+                 r.lost.end());
+}
+
 // A user whose difference the comparison named is not named again for calls.
 void DropCallsOfNamedUsers(LogRecovery& out) {
     if (out.missing.isEmpty()) return;
@@ -1034,11 +1062,17 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // lacks entries: a journal read whole brought the copy up exactly, and the
     // damaged file's older rows are no difference to check.
     if (heldWhole && lacking && (out.replacedUntrusted || replacedMark >= lastKnown)) NameDifferences(held, MoneyRowsOf(db), out);
+    // A user the put-back leaves as the file replaced held them at the
+    // journal's end lacks nothing: no amount is asked for again (a restore of
+    // the same copy done twice finds the first one's difference once more).
+    if (heldWhole && old.markRead && replacedMark >= lastKnown) DropLostHeldAlike(out, held, MoneyRowsOf(db));
     DropCallsOfNamedUsers(out);
     // Calls whose entries are gone with the gap, of users named with their
     // differences, are no log read in part.
     if (out.gap && !readInPart && out.unlogged.isEmpty() && out.unloggedUnsure.isEmpty()) out.logPartial = false;
     out.owners = OwnersAgainstLog(db, log, copyMark);
+    // And whose extensions and accounts: an owner given since whose entry is lost.
+    if (old.ownersWhole && lacking && (out.replacedUntrusted || replacedMark >= lastKnown)) NameOwnerDifferences(old.owners, db, out);
     // What the put-back changed against a file that held the whole journal is
     // an entry: a later restore of an older copy replays it.
     if (heldWhole && old.markRead && replacedMark >= lastKnown && replacedMark >= 0)
@@ -1159,6 +1193,53 @@ bool StationFileKeepsWhatTheCopyLacks(const QString& callCopy, const QString& di
     }
 }
 
+// The calls the damaged call file `aside` gave back to the copy `work` of
+// `bak` (those the copy lacked) whose charge no entry still read gives (the
+// damaged log's own, the copy's, the journal file's, the station file's in
+// `dir`: its pages lost, the station file put back without them): their
+// charge is in no balance. Named by user, with how many and what they cost.
+QStringList UnchargedCallsBack(const QString& work, const QString& bak, const QString& aside, const QString& dir) {
+    QList<LogEntry> entries;
+    bool read = false;
+    entries << ReadLog(work, &read) << ReadLog(aside, &read)
+            << MovedEntries(platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")), 0);
+    Database sw;
+    try {
+        sw = Database::openReadOnly(platform::resolveCI(dir, QStringLiteral("switch.mdb")));
+        entries << MirrorOf(sw);
+    } catch (const DbError&) {
+        sw = Database();
+    }
+    QSet<QString> logged;
+    for (const LogEntry& e : std::as_const(entries))
+        if ((e.kind == int(LogKind::Charge) || e.kind == int(LogKind::Call)) && platform::parseDate(e.date).isValid())
+            logged.insert(callKey(e.calladdr, e.date));
+    const QStringList want{QStringLiteral("f_calladdr"), QStringLiteral("f_date"), QStringLiteral("f_userid"),
+                           QStringLiteral("f_moneny"),   QStringLiteral("f_addfee1"), QStringLiteral("f_addfee2"),
+                           QStringLiteral("f_gatefee"),  QStringLiteral("f_linkfee")};
+    QSet<QString> copied;
+    const DamagedImage copy(bak);
+    if (!copy || !copy.columns(QStringLiteral("Tab_Phone")).contains(QStringLiteral("f_date"))) return {};
+    for (const QVariantList& row : ReadableRows(copy.db, QStringLiteral("Tab_Phone"), want.mid(0, 2)))
+        copied.insert(callKey(row.value(0), row.value(1)));
+    QMap<qint64, QPair<int, platform::Currency>> byUser;
+    try {
+        const Database calls = Database::openReadOnly(work);
+        for (const QVariantList& row : ReadableRows(calls, QStringLiteral("Tab_Phone"), want)) {
+            const QString key = callKey(row.value(0), row.value(1));
+            qint64 fee = 0;
+            if (copied.contains(key) || logged.contains(key) || !FeeOf(row, 3, &fee) || fee == 0 || row.value(2).toLongLong() == 0)
+                continue;
+            auto& n = byUser[row.value(2).toLongLong()];
+            ++n.first;
+            n.second += platform::Currency::fromRaw(fee);
+        }
+    } catch (const DbError&) {
+        return {};
+    }
+    return CallLines(sw, byUser);
+}
+
 // The restore of `target` from `bak` that `p` describes, from wherever a
 // power cut left it: the damaged file aside, the copy brought up to date
 // beside the target and renamed over it once its recovery has committed, the
@@ -1230,6 +1311,9 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             if (!aside.isEmpty()) {
                 const RowsRecovered rows = RecoverRows(work, aside);
                 t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(rows.calls);
+                const QStringList uncharged = rows.calls > 0 ? UnchargedCallsBack(work, bak, aside, dir) : QStringList();
+                if (!uncharged.isEmpty())
+                    t += QStringLiteral("\n以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n") + uncharged.join(QLatin1Char('\n'));
                 // Calls the damaged file held in pages that no longer read are not in the copy either.
                 if (!rows.whole) t += QStringLiteral("\n损坏的文件无法完整读取，备份之后存储的话单可能未能全部找回。");
             } else if (StationFileKeepsWhatTheCopyLacks(work, dir)) {

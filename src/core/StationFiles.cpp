@@ -203,7 +203,8 @@ void KeepCopyAhead(const QString& file, const QString& bak, const Database& cur)
     }
 }
 
-QMap<qint64, MoneyRow> CopyAheadRows(const QString& stationFile, const QList<LogEntry>& log, bool* found) {
+QMap<qint64, MoneyRow> CopyAheadRows(const QString& stationFile, const QList<LogEntry>& log, bool* found,
+                                     QMap<qint64, qint64>* owners) {
     *found = false;
     const QString ahead = CopyAheadPath(stationFile);
     if (!QFileInfo(ahead).isFile()) return {};
@@ -218,6 +219,9 @@ QMap<qint64, MoneyRow> CopyAheadRows(const QString& stationFile, const QList<Log
         bool whole = true;
         QMap<qint64, MoneyRow> rows = MoneyRowsOf(db, QString(), &whole);
         *found = whole;
+        bool ownersWhole = true;
+        if (owners) *owners = OwnersOf(db, &ownersWhole);
+        if (owners && !ownersWhole) owners->clear();
         return whole ? rows : QMap<qint64, MoneyRow>();
     } catch (const std::exception&) {
         return {};

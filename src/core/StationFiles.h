@@ -61,9 +61,11 @@ QString CopyAheadPath(const QString& stationFile);
 // copy `bak` taken anew. Failures keep nothing and stop nothing.
 void KeepCopyAhead(const QString& file, const QString& bak, const platform::Database& cur);
 // The money rows of the copy kept ahead of `stationFile`, brought up to `log`
-// (entries in number order) on a copy of it; `found` false, and none, when
-// there is none or it does not read.
-QMap<qint64, MoneyRow> CopyAheadRows(const QString& stationFile, const QList<LogEntry>& log, bool* found);
+// (entries in number order) on a copy of it, and its owners of extensions and
+// accounts in `owners` (none when they do not read whole); `found` false, and
+// none, when there is none or it does not read.
+QMap<qint64, MoneyRow> CopyAheadRows(const QString& stationFile, const QList<LogEntry>& log, bool* found,
+                                     QMap<qint64, qint64>* owners = nullptr);
 // The copy ahead is no longer needed: the opening brought the file up to the journal.
 void ForgetCopyAhead(const QString& stationFile);
 

@@ -222,7 +222,8 @@ QList<WriteAheadRecord> SettleAtOpening() {
             continue;
         }
         for (const WriteAheadRecord& w : std::as_const(found)) {
-            if (w.kind == kReportKind && w.key != kRestoreReportKey && !held(*db, w.key)) {
+            if (w.kind == kReportKind && w.key != kRestoreReportKey && !w.key.startsWith(kRestoreReportKey + QLatin1Char(':')) &&
+                !held(*db, w.key)) {
                 TellReport(*db, w.key);
                 continue;
             }

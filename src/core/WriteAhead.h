@@ -98,7 +98,8 @@ void DropReports(const platform::Database& db);
 // when `into` cannot take them.
 void CarryReports(const platform::Database& into, const QString& replaced);
 // The key of a report whose act is 数据库管理's restore: its lines are told
-// in the box "数据恢复成功" (admin::TellRestore), not on their own.
+// in the box "数据恢复成功" (admin::TellRestore), not on their own; so are
+// those of the keys under it ("restore:…", a part of the restore told apart).
 inline const QString kRestoreReportKey = QStringLiteral("restore");
 
 // A report whose text a road hands on to a box of its own, shown after the

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace pricingtest;
@@ -375,6 +376,7 @@ TEST_F(LineageTest, ATableRestoreWithoutAMarkNamesWholeMoneyRows) {
     }
     ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 4); }, 4);
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=deposit+430000 WHERE userid=7"); }, 7);
+    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
     const qsizetype shown = script::shown().size();
     script::answer("要从备份库恢复数据吗?", platform::rYes);
     script::answer("备份中的用户余额与现在不同", platform::rOK);
@@ -383,7 +385,17 @@ TEST_F(LineageTest, ATableRestoreWithoutAMarkNamesWholeMoneyRows) {
     ASSERT_GT(script::shown().size(), shown + 1);
     const QString text = script::shown().last().text;
     EXPECT_TRUE(text.contains("用户4 丁：余额39.40（恢复前已没有此用户）")) << text.toStdString();
-    EXPECT_TRUE(text.contains("用户7 用户7：押金43.00")) << text.toStdString();
+    // Each line says what the restore entered, with the sign of its entry.
+    int moved = 0;
+    for (const ModSwitch::LogEntry& e : ModSwitch::MirrorOf(dbSwitch)) {
+        if (e.seq <= mark || (e.kind != int(ModSwitch::LogKind::Balance) && e.kind != int(ModSwitch::LogKind::Deposit))) continue;
+        const QStringList line = text.split('\n').filter(QRegularExpression(QStringLiteral("^用户%1 ").arg(e.userid)));
+        const QString amount = (e.kind == int(ModSwitch::LogKind::Deposit) ? QStringLiteral("押金") : QStringLiteral("：")) +
+                               e.amount.toString2();
+        EXPECT_TRUE(line.size() == 1 && line.first().contains(amount)) << amount.toStdString() << "\n" << text.toStdString();
+        ++moved;
+    }
+    EXPECT_EQ(moved, 2) << text.toStdString();   // user 8's balance, user 7's deposit
 }
 
 // A call that started before the copy's last call but was recorded after the
@@ -676,4 +688,41 @@ TEST_F(LineageTest, ANumberGivenTwiceByAnOlderStationIsNamedForTheUsersItWasGive
     EXPECT_TRUE(text.contains("用户8 乙：余额")) << text.toStdString();
     EXPECT_FALSE(text.contains("记入用户8 甲")) << text.toStdString();
     EXPECT_TRUE(text.contains("随备份恢复")) << text.toStdString();
+}
+
+// An extension given to another user before a copy and given back since,
+// the entry that gave it back lost with "ChargeLog.mdb": the put-back (by
+// 数据库管理, or the copy put back by hand) cannot replay it, and names the
+// extension with its owners before and after.
+TEST_F(LineageTest, AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed) {
+    for (const Road road : {Road::Manager, Road::ByHand}) {
+        SCOPED_TRACE(nameOf(road));
+        addUserNow(road == Road::Manager ? 8 : 9, "乙", "30.00");
+        const qint32 given = road == Road::Manager ? 8 : 9;
+        giveExtension(5, given);
+        const QString older = road == Road::ByHand ? backupNow() : QString();
+        if (road == Road::Manager) click(0, folder("bk"), "备份完成");
+        giveExtension(5, 7);
+        // The log keeps its last entry: the owner's moves.
+        ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+10000 WHERE userid=7"); }, 7);
+        ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(true));
+        const qsizetype shown = script::shown().size();
+        if (road == Road::Manager) {
+            click(2, folder("bk"), "数据恢复成功");
+        } else {
+            ModSwitch::OpenAllDB(false);
+            const QString sw = dir->file("switch.mdb");
+            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(sw + side);
+            ASSERT_TRUE(QFile::copy(older, sw));
+            script::answer("落后于话单文件", platform::rOK);
+            restart();
+        }
+        QStringList boxes;
+        for (qsizetype i = shown; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
+        const QString text = boxes.join("\n----\n");
+        EXPECT_TRUE(ownerOf(5) == 7 ||
+                    text.contains(QStringLiteral("分机5：恢复前属用户7 用户7，恢复后属用户%1 乙").arg(given)))
+            << text.toStdString();
+        script::reset();
+    }
 }

@@ -163,6 +163,20 @@ TEST_F(LedgerTest, ABalanceReadWhileEntriesWaitCountsEachEntryOnce) {
     EXPECT_EQ(remainOf(7), opening - first - second - third);
 }
 
+// An owner given while a charge waits past the mark (its apply refused): the
+// mark moves over the owner's entry only once the charge is applied.
+TEST_F(LedgerTest, AnOwnerGivenWhileAChargeWaitsMovesTheMarkOverItAppliedOnly) {
+    const Currency opening = remainOf(7);
+    const Currency first = call(1);
+    refuseApply();
+    const Currency second = call(2);
+    dbSwitch.execute("DROP TRIGGER refuse");
+    ModSwitch::MoveOwners([] { ASSERT_EQ(dbSwitch.execute("UPDATE extension SET userid=0 WHERE address=5"), 1); });
+    EXPECT_EQ(remainOf(7), opening - first - second);
+    restart();
+    EXPECT_EQ(remainOf(7), opening - first - second);
+}
+
 // The call file put back from its copy: the station file gives it back the
 // entries and calls it lacks, so a record the switch sends again (the station
 // died before answering it) is known and charged once, and the entries made
@@ -1800,6 +1814,28 @@ TEST_F(LedgerTest, CallsKeptWhoseEntriesAreLostAreNamedWithWhatTheyCost) {
     const Currency fees = call(2) + call(3);
     ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
     const QString text = recoverOnACopy(backup);
+    EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元")
+                                  .arg(fees.toString2())))
+        << text.toStdString();
+}
+
+// The same pages lost, and the station file put back by hand from its
+// safety copy before the start that puts the call file back: the calls since
+// the copies, whose entries no file still holds, are named with their cost.
+TEST_F(LedgerTest, CallsWhoseEntriesWentWithTheLogsPagesAreNamedBesideAStationFilePutBackByHand) {
+    call(1);
+    restart();   // both safety copies hold the first call
+    const Currency fees = call(2) + call(3);
+    ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
+    const QString sw = dir->file("switch.mdb");
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(sw + side);
+    ASSERT_TRUE(QFile::copy(sw + ".bak", sw));
+    const qsizetype shown = platform::script::shown().size();
+    platform::script::answer("已用备份", platform::rOK);
+    restart();
+    QStringList boxes;
+    for (qsizetype i = shown; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
+    const QString text = boxes.join("\n----\n");
     EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元")
                                   .arg(fees.toString2())))
         << text.toStdString();

@@ -183,9 +183,9 @@ protected:
     // its box ("分机5：现属用户0，…"): from then on its calls charge the owner
     // named, as the operator was told, until the operator gives it again.
     // An owner given since that a put-back could not give back is named with
-    // the owner the file kept ("分机5：备份中属用户3…"): the same.
+    // the owner the file kept ("分机5：备份中属用户3…", "分机5：恢复前属用户3，恢复后属用户8"): the same.
     void noteOwnersNamed(const QString& text) {
-        static const QRegularExpression line(QStringLiteral("^分机(\\d+)：(?:现属|备份中属)用户(\\d+)"),
+        static const QRegularExpression line(QStringLiteral("^分机(\\d+)：(?:现属|备份中属|恢复前属用户\\d+[^，\\n]*，恢复后属)用户(\\d+)"),
                                              QRegularExpression::MultilineOption);
         for (auto m = line.globalMatch(text); m.hasNext();) {
             const QRegularExpressionMatch one = m.next();
@@ -272,6 +272,8 @@ protected:
                         QStringLiteral("已用备份=ok"), QStringLiteral("--answer"), QStringLiteral("已用备份=ok"),
                         QStringLiteral("--answer"), QStringLiteral("数据恢复成功=ok"), QStringLiteral("--answer"),
                         QStringLiteral("备份完成=ok"), QStringLiteral("--answer"), QStringLiteral("落后于话单文件=ok"),
+                        // The journal file lost: told, rebuilt from what still gives its entries.
+                        QStringLiteral("--answer"), QStringLiteral("ChargeLog.mdb=ok"),
                         // A clock moved on past the newest entry: told, nothing let go.
                         QStringLiteral("--answer"), QStringLiteral("晚一天以上=ok"),
                         // A handshake a loaded machine made too slow: the
@@ -404,6 +406,7 @@ protected:
         checkRecords(when, true);
         EXPECT_FALSE(boxes.contains(QStringLiteral("UNEXPECTED"))) << boxes.toStdString();
         EXPECT_FALSE(boxes.contains(QStringLiteral("YIELDS_IN_TRANSACTION"))) << boxes.toStdString();
+        eachAmountOnceInARestoresBox();
         const QMap<qint64, StationUser> users = stationUsers();
         for (auto it = accounts.begin(); it != accounts.end(); ++it) {
             const qint64 id = it.key();
@@ -437,7 +440,12 @@ protected:
             if (s.remain != want) parts << (want - s.remain).toString2();
             if (s.deposit != it->deposit) parts << QStringLiteral("押金") + (it->deposit - s.deposit).toString2();
             const QString line = QStringLiteral("用户%1 %2：").arg(id).arg(it->name) + parts.join(QStringLiteral("，"));
-            EXPECT_TRUE(boxes.contains(line))
+            // A users' copy that could not be placed says what it entered: the other sign.
+            QStringList entered;
+            if (s.remain != want) entered << (s.remain - want).toString2();
+            if (s.deposit != it->deposit) entered << QStringLiteral("押金") + (s.deposit - it->deposit).toString2();
+            const QString enteredLine = QStringLiteral("用户%1 %2：").arg(id).arg(it->name) + entered.join(QStringLiteral("，"));
+            EXPECT_TRUE(boxes.contains(line) || (boxes.contains(QStringLiteral("已随恢复计入")) && boxes.contains(enteredLine)))
                 << "user " << id << ": balance " << s.remain.toString2().toStdString() << ", ledger "
                 << want.toString2().toStdString() << ", deposit " << s.deposit.toString2().toStdString() << ", ledger "
                 << it->deposit.toString2().toStdString() << "; no box names \"" << line.toStdString() << "\"\n"
@@ -454,6 +462,21 @@ protected:
             if (storedTimes(s) == 1) fees += s.price;
         EXPECT_EQ(storedFees(), fees) << "the fees stored differ from the tariff";
         boxes.clear();
+    }
+
+    // One restore is one list: in a box of a restore, each user's amount once.
+    void eachAmountOnceInARestoresBox() {
+        static const QRegularExpression amountLine(
+            QStringLiteral("^(用户\\d+ [^：\\n]*)：(?:押金)?-?\\d+\\.\\d\\d(?:，押金-?\\d+\\.\\d\\d)?$"),
+            QRegularExpression::MultilineOption);
+        for (const QString& box : boxes.split(QStringLiteral("PROMPT\t"))) {
+            if (!box.contains(QStringLiteral("数据恢复成功"))) continue;
+            QMap<QString, int> seen;
+            for (auto m = amountLine.globalMatch(box); m.hasNext();) ++seen[m.next().captured(1)];
+            for (auto it = seen.constBegin(); it != seen.constEnd(); ++it)
+                EXPECT_EQ(it.value(), 1) << it.key().toStdString() << " named " << it.value() << " times in one box\n"
+                                         << box.toStdString();
+        }
     }
 
     Currency storedFees() {
@@ -681,17 +704,116 @@ protected:
         qint64 to = from;
         while (to == from) to = users[pick(0, int(users.size()) - 1)];
         const int ext = accounts[from].ext;
+        if (!giveExtension(ext, to)) return;
+        endRun();   // no call before the put-back
+        if (haveBackup && pick(0, 1) == 0) restoreBackup("");
+        else if (QFile::exists(dir->file("switch.mdb") + QStringLiteral(".bak"))) putBackByHand();
+        callsRound({}, pick(1, 4));
+    }
+
+    // Extension `ext` given to user `to` in a run of the station, left running.
+    bool giveExtension(int ext, qint64 to) {
         std::printf("  extension %d given to user %lld\n", ext, qlonglong(to));
         if (!startStation({QStringLiteral("--give-ext"), QStringLiteral("%1:%2").arg(ext).arg(to)}) ||
             !waitLogged(QStringLiteral("GIVEN\t"), 30000)) {
             ADD_FAILURE() << "the extension was not given";
             endRun();
-            return;
+            return false;
         }
         if (station->logHas(QStringLiteral("GIVEN\t%1\t%2\t1").arg(ext).arg(to))) ownerNamed.insert(ext, to);
-        endRun();   // no call before the put-back
-        if (haveBackup && pick(0, 1) == 0) restoreBackup("");
-        else if (QFile::exists(dir->file("switch.mdb") + QStringLiteral(".bak"))) putBackByHand();
+        return true;
+    }
+
+    // The users' table backed up, or put back, in the user view.
+    void usersTable(bool restore) {
+        std::printf("  users' table %s\n", restore ? "put back" : "backed up");
+        // A copy older than the entries the log still keeps names what it
+        // cannot bring up; one that cannot be placed, what it entered.
+        const QStringList args = restore ? QStringList{QStringLiteral("--users-restore"), QStringLiteral("--answer"),
+                                                       QStringLiteral("无法找回=ok"), QStringLiteral("--answer"),
+                                                       QStringLiteral("未能重新计入=ok"), QStringLiteral("--answer"),
+                                                       QStringLiteral("已随恢复计入=ok")}
+                                         : QStringList{QStringLiteral("--users-backup")};
+        if (!startStation(args) ||
+            !waitLogged(restore ? QStringLiteral("USERSRESTORED") : QStringLiteral("USERSBACKEDUP"), 30000)) {
+            ADD_FAILURE() << "the users' table was not backed up or put back";
+            endRun();
+            return;
+        }
+        haveUsersBackup = true;
+        queueRecords(pick(0, 4));
+        finishRun(restore ? "after the users' table was put back" : "after the users' backup");
+    }
+
+    // The notes `like` names gone from the call file and the journal file,
+    // the station down, as a release that wrote none left them.
+    void dropNotes(const QString& like) {
+        for (const QString& name : {QStringLiteral("PhoneCur.mdb"), QStringLiteral("ChargeLog.mdb")}) {
+            if (!QFile::exists(dir->file(name))) continue;
+            platform::Database db = platform::Database::open(dir->file(name));
+            if (db.hasTable(QStringLiteral("tab_notes"), false))
+                db.execute(QStringLiteral("DELETE FROM tab_notes WHERE varname LIKE ?"), {like});
+            db.close();
+        }
+    }
+
+    // The journal's gap: an extension given to another user before a backup
+    // and given back after it, or a users' copy made as an older release made
+    // it (no mark), payments and calls; ten days on the entries settle into
+    // the journal file, which is lost with the station closed; then a copy
+    // put back across the gap (the backup, the users' copy, or the safety
+    // copy by hand). Every balance is the ledger's or named with its amount,
+    // every extension's calls charge the owner the station holds or named.
+    // `usersCopy`: the users' copy unmarked, a payment since, and that copy
+    // put back (else seeded).
+    void journalGap(bool usersCopy = false) {
+        const QList<qint64> users = callers();
+        int ext = -1;
+        qint64 from = -1;
+        if (users.size() >= 2 && pick(0, 1) == 0) {
+            from = users[pick(0, int(users.size()) - 1)];
+            qint64 to = from;
+            while (to == from) to = users[pick(0, int(users.size()) - 1)];
+            ext = accounts[from].ext;
+            if (!giveExtension(ext, to)) return;
+            endRun();
+        }
+        backup();
+        if (HasFailure()) return;
+        if (ext >= 0 && giveExtension(ext, from)) endRun();
+        if (usersCopy || pick(0, 1) == 0) {
+            usersTable(false);
+            if (usersCopy || pick(0, 1) == 0) {
+                std::printf("  the users' copy without its mark\n");
+                platform::Database copy = platform::Database::open(dir->file("Backup.mdb"));
+                copy.execute(QStringLiteral("DROP TABLE IF EXISTS TarvoBackupMarks"));
+                copy.close();
+                dropNotes(QStringLiteral("TarvoBackupMark:Backup%"));
+            }
+        }
+        const QList<qint64> now = callers();
+        if (!now.isEmpty() && (usersCopy || pick(0, 1) == 0)) pay(now[pick(0, int(now.size()) - 1)]);
+        callsRound({}, pick(1, 4));
+        clock = clock.addDays(10);
+        recordsFrom = recordsFrom.addDays(10);
+        std::printf("  ten days on: %s\n", qPrintable(clock.toString(kFormat)));
+        settle("ten days on");
+        settle("ten days on, the entries settled");
+        std::printf("  the journal file lost\n");
+        for (const char* side : {"", "-wal", "-shm", "-journal"}) QFile::remove(dir->file(QStringLiteral("ChargeLog.mdb")) + QLatin1String(side));
+        callsRound({}, pick(1, 4));
+        switch (usersCopy ? 1 : pick(0, 2)) {
+        case 0: restoreBackup(""); break;
+        case 1:
+            if (haveUsersBackup) {
+                usersTable(true);
+                break;
+            }
+            [[fallthrough]];
+        default:
+            if (QFile::exists(dir->file("switch.mdb") + QStringLiteral(".bak"))) putBackByHand();
+            break;
+        }
         callsRound({}, pick(1, 4));
     }
 
@@ -862,13 +984,7 @@ protected:
         QFile::remove(old);
         ASSERT_TRUE(QFile::copy(file, old));
         settle("the release between's first start");
-        for (const QString& name : {QStringLiteral("PhoneCur.mdb"), QStringLiteral("ChargeLog.mdb")}) {
-            if (!QFile::exists(dir->file(name))) continue;
-            platform::Database db = platform::Database::open(dir->file(name));
-            if (db.hasTable(QStringLiteral("tab_notes"), false))
-                db.execute(QStringLiteral("DELETE FROM tab_notes WHERE varname=?"), {QStringLiteral("TarvoChargeNumbered")});
-            db.close();
-        }
+        dropNotes(QStringLiteral("TarvoChargeNumbered"));
         std::printf("the data directory of the release between\n");
         callsRound({}, pick(2, 6));
         settle("calls of the release between");
@@ -964,7 +1080,7 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
         if (seed % 2 == 0) throughTheReleaseBetween();
     }
     for (int round = 0; round < rounds && !HasFailure(); ++round) {
-        const int op = pick(0, 20);
+        const int op = pick(0, 21);
         std::printf("round %d: op %d\n", round, op);
         std::fflush(stdout);
         switch (op) {
@@ -1068,26 +1184,7 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
             finishRun("after 初始化");
             break;
         }
-        case 12: {
-            // The users' table backed up, or put back, in the user view.
-            const bool restore = haveUsersBackup && pick(0, 1) == 0;
-            std::printf("  users' table %s\n", restore ? "put back" : "backed up");
-            // A copy older than the entries the log still keeps names what it cannot bring up.
-            const QStringList args = restore ? QStringList{QStringLiteral("--users-restore"), QStringLiteral("--answer"),
-                                                           QStringLiteral("无法找回=ok"), QStringLiteral("--answer"),
-                                                           QStringLiteral("未能重新计入=ok")}
-                                             : QStringList{QStringLiteral("--users-backup")};
-            if (!startStation(args) ||
-                !waitLogged(restore ? QStringLiteral("USERSRESTORED") : QStringLiteral("USERSBACKEDUP"), 30000)) {
-                ADD_FAILURE() << "the users' table was not backed up or put back";
-                endRun();
-                break;
-            }
-            haveUsersBackup = true;
-            queueRecords(pick(0, 4));
-            finishRun(restore ? "after the users' table was put back" : "after the users' backup");
-            break;
-        }
+        case 12: usersTable(haveUsersBackup && pick(0, 1) == 0); break;
         case 13: {
             // A run with the clock past the time the log keeps its entries,
             // far past the newest entry: nothing is let go on that clock's
@@ -1122,6 +1219,7 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
         case 17: givenThenPutBack(); break;
         case 18: longerThanTheCopysLast(); break;
         case 19: clockAheadForASession(); break;
+        case 21: journalGap(); break;
         case 20:
             // Once a run: the site is made once.
             if (QDir(dir->file(QStringLiteral("东区"))).exists()) callsRound({}, pick(2, 6));
@@ -1189,6 +1287,16 @@ TEST_F(MoneySoakTest, AnExtensionGivenToAnotherUserAndNoCallBeforeAPutBackCharge
 
 // A backup of the root chosen in the second site, and the site's chosen at
 // the root: refused whole, nothing of either taken.
+// A copy put back across the journal's gap (the journal file lost after the
+// entries since the copy settled into it): exact, or named with the amounts.
+TEST_F(MoneySoakTest, ACopyPutBackAcrossALostJournalFileIsExactOrNamed) {
+    settle("first start");
+    callsRound({}, 3);
+    settle("calls");
+    journalGap(true);
+    settle("after the put-back");
+}
+
 TEST_F(MoneySoakTest, AnotherSitesBackupIsRefusedWholeOnBothSides) {
     settle("first start");
     callsRound({}, 3);

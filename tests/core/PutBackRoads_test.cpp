@@ -354,6 +354,47 @@ TEST_F(PutBackRoads, ARestoreCompletedAgainTellsEachLineOnce) {
     EXPECT_EQ(lines.filter("用户7 用户7：52.05").size(), 1) << lines.join('\n').toStdString();
 }
 
+// The same stop, and "ChargeLog.mdb" lost before the completion with the
+// entry of a call since the backup: the completion's recovery differs, and
+// the box holds its list alone, the one the balances went in with.
+TEST_F(PutBackRoads, ARestoreCompletedAfterTheJournalFileIsLostIsToldAsOneList) {
+    const QString folder = backupThenAPaymentWithItsEntryLost();
+    const Currency fee = call(5, 2);
+    call(5, 3);   // the log keeps its last entry: the call before it moves
+    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));
+    ModSwitch::OpenAllDB(false);
+    admin::testing::setRestoreHook([](const QString& p) {
+        if (p == "recovered") throw std::runtime_error("killed");
+    });
+    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false)), std::runtime_error);
+    admin::testing::setRestoreHook(nullptr);
+    ASSERT_TRUE(QFile::remove(dir->file(ModSwitch::kJournalFile)));
+    admin::CompleteRestore(dir->dataPath());
+    QStringList lines;
+    EXPECT_TRUE(admin::RestoreNotice(dir->dataPath(), &lines));
+    admin::ForgetRestoreNotice(dir->dataPath());
+    script::answer("ChargeLog.mdb", platform::rOK);
+    restart();
+    const QString told = lines.join('\n');
+    EXPECT_EQ(lines.filter("用户7 用户7：").size(), 1) << told.toStdString();
+    EXPECT_TRUE(told.contains(QStringLiteral("用户7 用户7：%1").arg((yuan("52.05") - fee).toString2()))) << told.toStdString();
+}
+
+// The same backup put back twice, a payment's entry lost: the first restore
+// names the difference; the second finds every row as it was and asks for
+// no amount.
+TEST_F(PutBackRoads, ASecondRestoreOfTheSameBackupAsksForNoAmount) {
+    const QString folder = backupThenAPaymentWithItsEntryLost();
+    call(5, 2);
+    const QString first = restoreByManager(folder);
+    ASSERT_TRUE(first.contains("差额无法找回：\n用户7 用户7：52.05")) << first.toStdString();
+    const Currency seven = remainOfAny(7);
+    restart();
+    const QString second = restoreByManager(folder);
+    EXPECT_EQ(remainOfAny(7), seven) << second.toStdString();
+    EXPECT_FALSE(second.contains("用户7 用户7：")) << second.toStdString();
+}
+
 // The station file replaced by 数据库管理's restore cannot read its users
 // (their page damaged) and the log lacks an entry: nothing is compared with
 // rows that were not read, so no user is said to be new, and the missing

@@ -1,12 +1,16 @@
 #include "support/PricingFixture.h"
 
+#include "core/ChargeLog.h"
 #include "core/SafetyCopies.h"
 #include "core/StationFiles.h"
 #include "link/ModComm.h"
 #include "link/frmSRV.h"
 #include "platform/Clock.h"
+#include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 #include "pricing/RateCache.h"
+
+#include <QFile>
 
 namespace pricingtest {
 
@@ -114,6 +118,19 @@ void PricingTest::restart() {
     openDatabases();
     ModSwitch::OpenSharedRecordsets();
     reopenRates();
+}
+
+void PricingTest::settleIntoJournalFile(bool lost) {
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();
+    ASSERT_GT(ModSwitch::CallFileNote(QStringLiteral("TarvoChargeMoved")).toLongLong(), 0);
+    if (!lost) return;
+    ModSwitch::OpenAllDB(false);
+    ASSERT_TRUE(QFile::remove(dir->file(ModSwitch::kJournalFile)));
+    platform::script::answer("ChargeLog.mdb", platform::rOK);
+    restart();
 }
 
 QStringList PricingTest::sent() {

@@ -45,6 +45,10 @@ protected:
     void localCaller(const char* remain, int balancemode);
     // Closed and started again: both files checked, compacted and copied.
     void restart();
+    // Ten days on, two starts: the entries settled move to the journal file
+    // (the log keeps its last one); then, `lost`, that file lost with the
+    // station closed and the start that finds it gone (its box answered).
+    void settleIntoJournalFile(bool lost);
     Currency remainOf(qint32 userid);
     qint64 count(const char* table, const QString& where = {}, const platform::Params& params = {});
     QDateTime now;
