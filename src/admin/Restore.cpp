@@ -221,7 +221,11 @@ void keepSites(const QString& work, const QString& target) {
 }
 
 bool putBackStationFile(const QString& tmp, const QString& target, const QString& dataDir, QString* why) {
-    const QByteArray replacedIdentity = platform::fileIdentity(target) + '/' + platform::fileIdentity(target + QStringLiteral("-wal"));
+    // An empty write-ahead log (made by any opening) holds nothing of the
+    // file: it is the same file as with none.
+    const QString wal = target + QStringLiteral("-wal");
+    const QByteArray replacedIdentity =
+        platform::fileIdentity(target) + '/' + (QFileInfo(wal).size() > 0 ? platform::fileIdentity(wal) : QByteArray());
     try {
         return ModSwitch::PutBack(tmp, target, target + QStringLiteral(".recovering"), [&](const QString& work) {
             keepSites(work, target);
