@@ -4,6 +4,8 @@
 #include "transfer/TransferFixture.h"
 
 #include "core/ModUpgrade.h"
+#include "core/SafetyCopies.h"
+#include "core/StationFiles.h"
 #include "core/TableCopy.h"
 #include "link/TraceList.h"
 #include "link/frmSRV.h"
@@ -160,6 +162,33 @@ TEST_F(Upload, DownloadedTablesVerifyWithoutDifference) {
     EXPECT_EQ(dbSwitch.scalar("select ShrinkHead||'/'||bSet from Shrink where Address=2").toString(), "77/0");
     verify("Shrink");
     EXPECT_EQ(status(), "话务台与集团电话参数设置完全一致");
+}
+
+// A table an upload replaces, saved, is kept by the next start: the start's
+// check against the copy taken before the upload sees a sound file.
+TEST_F(Upload, AnUploadSavedOutlivesTheNextStart) {
+    auto start = [this] {
+        ModSwitch::OpenAllDB(false);
+        ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+        openDatabases();
+    };
+    for (const char* key : {"Shrink", "ExtraHead", "Router1", "Router2"}) {
+        platform::script::answer("已损坏", platform::rOK);   // told, should the start put back the copy
+        const QString where = QString(key).startsWith("Router")
+                                  ? QStringLiteral("AddHead where Router=%1").arg(QString(key).right(1))
+                                  : QString(key);
+        start();   // the copy holds the station's table as it was
+        showView(key);
+        ModToolbar::ToolbarUpLoadOrVerify(false);
+        ASSERT_EQ(ParaMode, "UpSend") << key;
+        platform::script::answer("要保存上传的参数吗?", platform::rYes);
+        ModSwitch::SaveSwitchPara(11, true);
+        const int saved = rows(where);
+        EXPECT_GT(saved, 0) << key;
+        start();
+        EXPECT_EQ(rows(where), saved) << key;
+    }
+    for (const auto& box : platform::script::shown()) EXPECT_FALSE(box.text.contains("已损坏")) << box.text.toStdString();
 }
 
 TEST_F(Upload, SwitchFeeRatesAndTimesKeepTheirShadowTablesInBothModels) {
