@@ -525,6 +525,27 @@ TEST_F(ChangeSite, AnOlderReleasesSiteBackupIsRefusedAtTheRoot) {
     EXPECT_EQ(remainIn(dbSwitch, 2), now);
 }
 
+// Such a backup no journal places (made before its charges were marked) is
+// placed by its folder: within the site's directory it is the site's,
+// refused at the root; within the root's own it is the root's, and goes in.
+TEST_F(ChangeSite, AnOlderReleasesUnplacedBackupIsPlacedByItsFolder) {
+    const QString east = siteNamedAsTheRoot();
+    const QString rootBackup = backupInto("bk-root");
+    const qint64 now = remainIn(dbSwitch, 2);
+    const auto unmarked = [](const QString& from, const QString& in) {
+        QDir().mkpath(in + "bk-old/");
+        EXPECT_TRUE(QFile::copy(from + "Switch.mdb", in + "bk-old/Switch.mdb"));
+        platform::Database::open(in + "bk-old/Switch.mdb")
+            .execute("delete from Variant where varname=?", {ModSwitch::kChargeMark});
+        return in + "bk-old/";
+    };
+    const QString box = restoreFrom(unmarked(dir->appPath() + "bk-old-east/", east), "恢复失败:Switch.mdb");
+    EXPECT_TRUE(box.contains("是站点东区的备份")) << box.toStdString();
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    restoreFrom(unmarked(rootBackup, dir->dataPath()), "数据恢复成功");
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+}
+
 // A site made since the root's backup stays a site when that backup is
 // restored at the root, or the root's station file is put back by hand from
 // it: listed, and reachable by 更换站点.
