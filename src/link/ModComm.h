@@ -140,6 +140,8 @@ SendResult SendOrderOnce(const QString& order, int timeoutSec = 4, bool addSum =
 // Made before the databases close while the link stays open, since the reload
 // after them empties the rings.
 bool DrainLink(int limitMs = 3000);
+// Handles what the line brings until the tick reaches `tick`, yielding meanwhile.
+void ListenUntil(qint64 tick);
 // Asks: sends `order` when not empty, then waits for a frame of `expectCode`.
 AskResult GetOrder(QByteArray& answer, const QString& expectCode, bool flag, const QString& order, int timeoutSec = 5);
 

@@ -350,6 +350,13 @@ bool TurnRun::settle() {
     return false;
 }
 
+void ListenUntil(qint64 tick) {
+    while (platform::TickMs() < tick) {
+        ProcessComm();
+        pause2ms();
+    }
+}
+
 bool DrainLink(int limitMs) {
     const qint64 deadline = platform::TickMs() + limitMs;
     for (;;) {

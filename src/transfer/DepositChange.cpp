@@ -174,14 +174,6 @@ qint64 quietMs() {
     return std::max({kQuietFloorMs, 2 * qint64(c.LatencyMs) + 2, qint64(c.RepeatGapMs) * 2});
 }
 
-void waitUntil(qint64 tick) {
-    while (platform::TickMs() < tick) {
-        ModComm::ProcessComm();
-        const qint64 t = platform::TickMs();
-        while (platform::TickMs() - t < 2) platform::YieldEvents();
-    }
-}
-
 // The switch's answers to the deposit question, read until one shows the
 // change taken (at most kReads; a third value twice, or no answer, ends it).
 struct Reading {
@@ -258,7 +250,7 @@ Settled SettleDepositIntent(ModComm::TurnRun& run, int address) {
     }
     // Read long after any lag the line has shown since its frame went.
     const qint64 sentAt = g_sentTick.value(address, 0);
-    if (sentAt > 0) waitUntil(sentAt + quietMs());
+    if (sentAt > 0) ModComm::ListenUntil(sentAt + quietMs());
     const Reading reading = readDeposit(run, address, *intent);
     if (reading.taken) {
         LinkTrace::Note(QStringLiteral("分机%1的押金改变%2此前已被交换机接受").arg(address).arg(yuan(intent->fen)));
@@ -351,7 +343,7 @@ bool FlushDepositChanges(ModComm::TurnRun& run, const std::function<void(int)>& 
     if (sent.isEmpty()) return true;
     qint64 last = 0;
     for (const Sent& s : sent) last = std::max(last, s.at);
-    waitUntil(last + quietMs());
+    ModComm::ListenUntil(last + quietMs());
     // Every deposit read first, then the changes taken booked in one commit:
     // no transaction waits for the switch.
     QList<Booking> taken;
