@@ -28,6 +28,17 @@ using testsupport::StationProcess;
 
 namespace {
 
+// A 65-second call of extension 5 to "8800<number>", `minute` minutes past
+// 9:00 on 10 June 2026.
+sim::CallRecord minuteCall(int number, int minute) {
+    sim::CallRecord r;
+    r.extAddr = 5;
+    r.called = QStringLiteral("8800%1").arg(number);
+    r.start = QDateTime(QDate(2026, 6, 10), QTime(9, 0, 0)).addSecs(60 * minute);
+    r.durationSec = 65;
+    return r;
+}
+
 Currency yuan(const char* text) { return *Currency::parse(QString::fromLatin1(text)); }
 
 const Currency kInitial = yuan("500.00");
@@ -434,14 +445,7 @@ TEST_F(StreamKillTest, RecordsSentWhileTheCallFileIsLockedAreKeptAndStoredOnceAf
 // gone with the kill, and nobody told that the calls were never charged.
 TEST_F(StreamKillTest, TheBoxOfUnchargedRecordsOutlivesAKillWhileItStands) {
     QByteArray bill;
-    for (int i = 0; i < 3; ++i) {
-        sim::CallRecord r;
-        r.extAddr = 5;
-        r.called = QStringLiteral("8800%1").arg(3000 + i);
-        r.start = QDateTime(QDate(2026, 6, 10), QTime(9, 0, 0)).addSecs(60 * i);
-        r.durationSec = 65;
-        bill += sim::withSum(r.body());
-    }
+    for (int i = 0; i < 3; ++i) bill += sim::withSum(minuteCall(3000 + i, i).body());
     {
         QFile f(dir->appPath() + QStringLiteral("Bill.dat"));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -508,11 +512,7 @@ protected:
 TEST_F(UploadKillTest, KilledBetweenTheAnswersAndThePricingLosesNoUploadedRecord) {
     std::vector<QByteArray> bodies;
     for (int i = 0; i < 20; ++i) {
-        sim::CallRecord r;
-        r.extAddr = 5;
-        r.called = QStringLiteral("8800%1").arg(2000 + i);
-        r.start = QDateTime(QDate(2026, 6, 10), QTime(9, 0, 0)).addSecs(60 * i);
-        r.durationSec = 65;
+        const sim::CallRecord r = minuteCall(2000 + i, i);
         keys << QStringLiteral("5 %1").arg(r.start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
         bodies.push_back(r.body());
     }
