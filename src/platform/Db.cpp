@@ -259,9 +259,26 @@ public:
     std::vector<QByteArray> watched;
     quint64 watchedWrites = 0;
     bool watchedUndone = false;   // a watched table was written in the open transaction
+    // What watchRewrites counts: the tables, the rows changed or deleted in
+    // them and every rollback.
+    std::vector<QByteArray> rewatched;
+    quint64 rewrites = 0;
     // A rollback counts only when it may undo a watched write.
     void noteRollback() {
+        ++rewrites;
         if (watchedUndone) ++watchedWrites;
+    }
+    static bool named(const std::vector<QByteArray>& tables, const char* table) {
+        for (const QByteArray& w : tables)
+            if (sqlite3_stricmp(w.constData(), table) == 0) return true;
+        return false;
+    }
+    void noteWrite(int op, const char* table) {
+        if (named(watched, table)) {
+            ++watchedWrites;
+            watchedUndone = true;
+        }
+        if (op != SQLITE_INSERT && named(rewatched, table)) ++rewrites;
     }
     // Work that must wait until the outermost transaction has committed (it
     // may yield, or read what the commit made durable); dropped on rollback.
@@ -842,34 +859,36 @@ quint64 Database::connectionSerial() const { return conn_ && conn_->db ? conn_->
 
 quint64 Database::schemaGeneration() const { return conn_ && conn_->db ? conn_->schemaGeneration : 0; }
 
-void Database::watchWrites(const QStringList& tables) const {
-    if (!conn_ || !conn_->db) return;
+namespace {
+// Adds to `into` the tables it lacks; true when it lacked one.
+bool addTables(std::vector<QByteArray>& into, const QStringList& tables) {
     bool added = false;
     for (const QString& t : tables) {
         const QByteArray name = t.toUtf8();
-        bool known = false;
-        for (const QByteArray& w : conn_->watched) known = known || sqlite3_stricmp(w.constData(), name.constData()) == 0;
-        if (!known) {
-            conn_->watched.push_back(name);
-            added = true;
-        }
+        if (Connection::named(into, name.constData())) continue;
+        into.push_back(name);
+        added = true;
     }
-    if (!added) return;
-    Connection* c = conn_.get();
+    return added;
+}
+
+void hookWrites(Connection* c) {
     sqlite3_update_hook(
-        c->db,
-        [](void* at, int, const char*, const char* table, sqlite3_int64) {
-            auto* conn = static_cast<Connection*>(at);
-            for (const QByteArray& w : conn->watched)
-                if (sqlite3_stricmp(w.constData(), table) == 0) {
-                    ++conn->watchedWrites;
-                    conn->watchedUndone = true;
-                    return;
-                }
-        },
+        c->db, [](void* at, int op, const char*, const char* table, sqlite3_int64) { static_cast<Connection*>(at)->noteWrite(op, table); },
         c);
     sqlite3_rollback_hook(c->db, [](void* at) { static_cast<Connection*>(at)->noteRollback(); }, c);
 }
+}  // namespace
+
+void Database::watchWrites(const QStringList& tables) const {
+    if (conn_ && conn_->db && addTables(conn_->watched, tables)) hookWrites(conn_.get());
+}
+
+void Database::watchRewrites(const QStringList& tables) const {
+    if (conn_ && conn_->db && addTables(conn_->rewatched, tables)) hookWrites(conn_.get());
+}
+
+quint64 Database::rewrites() const { return conn_ && conn_->db ? conn_->rewrites : 0; }
 
 quint64 Database::watchedWrites() const { return conn_ && conn_->db ? conn_->watchedWrites : 0; }
 

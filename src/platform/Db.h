@@ -175,6 +175,12 @@ public:
     // WHERE is not counted (SQLite drops its rows without telling).
     void watchWrites(const QStringList& tables) const;
     quint64 watchedWrites() const;
+    // Counts, on this connection, the rows of the tables named that were
+    // changed or deleted (not those added) and every rollback (a savepoint's
+    // too): a copy in memory of rows only ever added to reads the new ones
+    // alone while this count stands. Counted from the first call on.
+    void watchRewrites(const QStringList& tables) const;
+    quint64 rewrites() const;
 
     // Introspection, for this handle's schema.
     QStringList tableNames() const;                       // in creation order

@@ -128,6 +128,26 @@ protected:
     }
 };
 
+// In one transaction around a batch of records the mark stands: each
+// balance read counts the log as it is, not as an earlier read found it (a
+// record rolled back with its savepoint, its number taken again).
+TEST_F(LedgerTest, ABatchsBalanceForgetsARecordRolledBackUnderIt) {
+    const Currency opening = remainOf(7);
+    platform::Transaction batch(dbSwitch);
+    const Currency first = call(1);
+    {
+        platform::Transaction undone(dbSwitch);
+        const Currency second = call(2);
+        EXPECT_EQ(ModSwitch::BalanceOf(7), opening - first - second);
+    }
+    // A call that charges no one takes the number the second one had.
+    ModSwitch::LogCall(0, 5, "2026-06-15 09:03:00");
+    EXPECT_EQ(ModSwitch::BalanceOf(7), opening - first);
+    const Currency third = call(4);
+    batch.commit();
+    EXPECT_EQ(remainOf(7), opening - first - third);
+}
+
 // A settlement or a payment while a charge waits (the station file refused
 // it): the waiting charge is in the due, and is paid once.
 TEST_F(LedgerTest, ASettlementWhileAChargeWaitsPaysItOnce) {
