@@ -558,8 +558,8 @@ namespace {
 // only ever logged past the last one, so only those logged since the last
 // read are read; whatever else may change the entries past the mark (another
 // mark, file or connection, an attach, an entry changed or deleted, a
-// rollback, a commit of another connection, an opening) has them all read again. A user whose sum no
-// balance can hold takes nothing (see BalanceOf).
+// rollback, a commit of another connection, an opening) has them all read
+// again. A user whose sum no balance can hold takes nothing (see BalanceOf).
 struct Waiting {
     quint64 serial = 0, generation = 0, rewrites = 0;
     qint64 version = -1, mark = -1, read = 0;
@@ -1103,22 +1103,22 @@ const Waiting& waitingPast(qint64 mark, qint64 last) {
         "FROM %1 WHERE f_seq>? AND f_seq<=? AND f_kind IN (0, 3) AND typeof(f_userid)='integer' "
         "AND typeof(f_amount)='integer' AND typeof(f_balance)='integer' "
         "AND f_amount BETWEEN ? AND ? AND f_balance BETWEEN ? AND ?");
-    // Read whole before it is kept: a read that fails leaves none of it.
-    Waiting next = w;
+    // Read whole before any is kept: a read that fails leaves none of it.
+    QList<QPair<qint64, Currency>> logged;
     for (platform::RowReader r = dbPhoneCur.rows(since.text(dbPhoneCur, kChargeLog),
                                                  {w.read, last, -kEntryReach, kEntryReach, -kEntryReach, kEntryReach});
-         r.next();) {
-        const qint64 user = r.integer(0);
-        if (next.outOfReach.contains(user)) continue;
+         r.next();)
+        logged.append({r.integer(0), r.cur(1)});
+    for (const auto& [user, amount] : std::as_const(logged)) {
+        if (w.outOfReach.contains(user)) continue;
         try {
-            next.by[user] += r.cur(1);
+            w.by[user] += amount;
         } catch (const platform::MoneyOverflow&) {
-            next.outOfReach.insert(user);
-            next.by.remove(user);
+            w.outOfReach.insert(user);
+            w.by.remove(user);
         }
     }
-    next.read = last;
-    w = std::move(next);
+    w.read = last;
     return w;
 }
 }  // namespace
