@@ -73,6 +73,15 @@ protected:
         win().txtPath->setText(f);
         win().cmd_Click(0);
     }
+    // The timed backup on, every `interval` days, the last on `last`; its folder.
+    QString timedBackup(const char* interval, const char* last) {
+        ModSwitch::SetVariant("ChkAutoBackup", "1");
+        ModSwitch::SetVariant("IntervalDay", interval);
+        ModSwitch::SetVariant("LastBackupDay", last);
+        const QString autoPath = folder("auto");
+        ModSwitch::SetVariant("AutoPath", autoPath);
+        return autoPath;
+    }
     // What a restore leaves beside the files: its temporaries and its journal.
     static QStringList leftovers() {
         return QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName() + "*", "*.recovering"},
@@ -668,11 +677,7 @@ TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileIsInIsCompletedNotGivenU
 TEST_F(DBManagerTest, TimedBackupFollowsTheIntervalAndKeepsTheDayOnFailure) {
     QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 30));
     platform::testing::setNow([&] { return now; });
-    ModSwitch::SetVariant("ChkAutoBackup", "1");
-    ModSwitch::SetVariant("IntervalDay", "3");
-    ModSwitch::SetVariant("LastBackupDay", "2026-03-03");   // 7 days ago
-    const QString autoPath = folder("auto");
-    ModSwitch::SetVariant("AutoPath", autoPath);
+    const QString autoPath = timedBackup("3", "2026-03-03");   // 7 days ago
     EXPECT_TRUE(win().Timer1->isActive());
     win().Timer1_Timer();
     EXPECT_TRUE(QDir(autoPath).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
@@ -703,11 +708,7 @@ TEST_F(DBManagerTest, TimedBackupFollowsTheIntervalAndKeepsTheDayOnFailure) {
 TEST_F(DBManagerTest, ATimedBackupOfAFileHeldByAnotherProgramEndsAndLogsWhy) {
     QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 30));
     platform::testing::setNow([&] { return now; });
-    ModSwitch::SetVariant("ChkAutoBackup", "1");
-    ModSwitch::SetVariant("IntervalDay", "0");
-    ModSwitch::SetVariant("LastBackupDay", "2026-03-04");
-    const QString autoPath = folder("auto");
-    ModSwitch::SetVariant("AutoPath", autoPath);
+    const QString autoPath = timedBackup("0", "2026-03-04");
     Database other = Database::open(DataPath + "PhBill_2025.mdb");
     other.execute("BEGIN EXCLUSIVE");
     other.execute("insert into Tab_Ph1 values(99, 99, '2025-02-01 10:00:00')");

@@ -54,10 +54,22 @@ protected:
         const QString backup = dir->file("backup-switch.mdb");
         QFile::remove(backup);
         EXPECT_TRUE(QFile::copy(dir->file("switch.mdb"), backup));
+        reopen();
+        return backup;
+    }
+    // The station's files opened again as the station works on them.
+    void reopen() {
         openDatabases();
         ModSwitch::OpenSharedRecordsets();
         reopenRates();
-        return backup;
+    }
+    // The entries whose number is `op` `seq` lost with the log and the
+    // station file's copy of them, the files closed meanwhile.
+    void loseEntries(const char* op, qint64 seq) {
+        ModSwitch::OpenAllDB(false);
+        Database::open(dir->file("switch.mdb")).execute(QStringLiteral("DELETE FROM tab_chargemirror WHERE f_seq%1?").arg(op), {seq});
+        Database::open(dir->file("PhoneCur.mdb")).execute(QStringLiteral("DELETE FROM tab_chargelog WHERE f_seq%1?").arg(op), {seq});
+        reopen();
     }
     // The pages the call file's log starts from overwritten, the station's
     // files closed; the calls still read.
@@ -265,16 +277,7 @@ TEST_F(LineageTest, ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays) 
     // The users' copy (备份 of 用户管理) holds all of it.
     ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
     // The entries since the backup are lost with the log and the station file's copy of them.
-    ModSwitch::OpenAllDB(false);
-    {
-        Database sw = Database::open(dir->file("switch.mdb"));
-        sw.execute("DELETE FROM tab_chargemirror WHERE f_seq>?", {copied});
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>?", {copied});
-    }
-    openDatabases();
-    ModSwitch::OpenSharedRecordsets();
-    reopenRates();
+    loseEntries(">", copied);
     click(2, f, "数据恢复成功");
     const QString told = script::shown().last().text;
     EXPECT_TRUE(told.contains("用户4 丁：余额37.70，押金40.00（恢复后没有此用户）")) << told.toStdString();
@@ -484,12 +487,7 @@ TEST_F(LineageTest, ATableRestoreWhoseEntrySinceTheCopyIsLostNamesTheUsersDiffer
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+520500 WHERE userid=7"); }, 7);
     const qint64 paid = ModSwitch::AppliedMark(dbSwitch);
     call(5, 1);
-    ModSwitch::OpenAllDB(false);
-    Database::open(dir->file("switch.mdb")).execute("DELETE FROM tab_chargemirror WHERE f_seq=?", {paid});
-    Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_seq=?", {paid});
-    openDatabases();
-    ModSwitch::OpenSharedRecordsets();
-    reopenRates();
+    loseEntries("=", paid);
     const QString told = restoreUsersTable().join("\n----\n");
     EXPECT_TRUE(told.contains("以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：52.05")) << told.toStdString();
 }
