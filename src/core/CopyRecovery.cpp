@@ -1385,7 +1385,7 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
         *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
         if (kept) HoldReport(f, PutBackReportKey(f));
     } else {
-        core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+        TellUnkept({text, QStringLiteral("警告"), platform::mbOKOnly});
     }
     if (QFile::remove(pendingPath(f))) platform::syncDir(QFileInfo(f).absolutePath());
     return true;

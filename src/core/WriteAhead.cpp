@@ -147,11 +147,13 @@ void KeepAndTell(const platform::Database& db, const QString& key, const LossRep
         KeepReport(db, key, report);
     } catch (const platform::DbError&) {
         // Not kept: told now all the same.
-        core::Notify(report.text_, report.buttons_, report.title_);
+        TellUnkept(report);
         return;
     }
     TellReport(db, key);
 }
+
+void TellUnkept(const LossReport& report) { core::Notify(report.text_, report.buttons_, report.title_); }
 
 void DropReports(const platform::Database& db) {
     if (db.actualTableName(kTable).isEmpty()) return;

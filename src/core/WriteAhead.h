@@ -74,6 +74,7 @@ private:
     int buttons_;
     friend void KeepReport(const platform::Database&, const QString&, const LossReport&);
     friend void KeepAndTell(const platform::Database&, const QString&, const LossReport&);
+    friend void TellUnkept(const LossReport&);
 };
 
 // Written, or replaced; with WriteAhead's rule of durability. Throws platform::DbError.
@@ -88,6 +89,10 @@ bool TellReportIn(const QString& file, const QString& key);
 // Keeps the report in `db` and shows it at once (then settles it); a report
 // that cannot be kept is still shown. For acts whose state `db` holds already.
 void KeepAndTell(const platform::Database& db, const QString& key, const LossReport& report);
+// Shows a report no file keeps, for an act a mark beside its file redoes,
+// box and all, until the box was shown (the start's put-back from its copy,
+// before any file can be opened): the mark goes after.
+void TellUnkept(const LossReport& report);
 // The reports a file put back brought with it belong to the copy's time: they go.
 void DropReports(const platform::Database& db);
 // The reports of a file put back from its copy: those the file it replaces
