@@ -65,7 +65,6 @@ public:
 
 const LossBox kBoxes[] = {
     {"StationFilePutBack", "switch.mdb已损坏，已用备份", [](LossBoxKill& t) { t.damage(QStringLiteral("switch.mdb")); }},
-    {"CallFilePutBack", "PhoneCur.mdb已损坏，已用备份", [](LossBoxKill& t) { t.damage(QStringLiteral("PhoneCur.mdb")); }},
     {"JournalFileMadeAgain", "已重新建立该文件", [](LossBoxKill& t) { t.loseJournalFile(); }},
 };
 
