@@ -4,7 +4,9 @@
 #include "support/Fixtures.h"
 #include "support/PricingFixture.h"
 
+#include "console/TableBackup.h"
 #include "core/ChargeLog.h"
+#include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "core/StationFiles.h"
 #include "core/WriteAhead.h"
@@ -29,7 +31,8 @@ class LossBoxKill;
 struct LossBox {
     const char* name;
     const char* text;                 // a part of the box's text
-    void (*make)(LossBoxKill& t);     // the state the next start finds
+    void (*make)(LossBoxKill& t);     // the state the act finds
+    void (*act)(LossBoxKill& t);      // what shows the box (a start when null)
 };
 
 class LossBoxKill : public PricingTest, public ::testing::WithParamInterface<LossBox> {
@@ -54,18 +57,28 @@ public:
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
         f.write(QByteArray(4096, '\x55'));
     }
-    // The journal file the entries moved into, lost with the station down.
-    void loseJournalFile() {
-        call(1);   // the log keeps its last entry
-        settleIntoJournalFile(false);
-        ModSwitch::OpenAllDB(false);
-        ASSERT_TRUE(QFile::remove(dir->file(ModSwitch::kJournalFile)));
+    // A users' copy that does not say how far the journal went, nor matches
+    // it anywhere, and a user deleted since: its 恢复 names the user it brings back.
+    void unmarkedUsersCopy() {
+        WorkerRights = QStringList{QStringLiteral("0")};
+        ModSwitch::MoveBalances([this] { addUser(4, "39.40"); });
+        platform::script::answer("要备份数据库吗?", platform::rYes);
+        console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        const platform::Database backup = platform::Database::open(console::BackupFilePath());
+        backup.execute("DROP TABLE TarvoBackupMarks");
+        backup.execute("UPDATE User SET remain=? WHERE userid=7", {yuan("31.00")});
+        ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 4); }, 4);
+    }
+    void restoreUsers() {
+        platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
+        console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
     }
 };
 
 const LossBox kBoxes[] = {
-    {"StationFilePutBack", "switch.mdb已损坏，已用备份", [](LossBoxKill& t) { t.damage(QStringLiteral("switch.mdb")); }},
-    {"JournalFileMadeAgain", "已重新建立该文件", [](LossBoxKill& t) { t.loseJournalFile(); }},
+    {"StationFilePutBack", "switch.mdb已损坏，已用备份", [](LossBoxKill& t) { t.damage(QStringLiteral("switch.mdb")); }, nullptr},
+    {"UsersTableRestored", "用户4 用户4：余额39.40（恢复前已没有此用户）", [](LossBoxKill& t) { t.unmarkedUsersCopy(); },
+     [](LossBoxKill& t) { t.restoreUsers(); }},
 };
 
 TEST_P(LossBoxKill, TheBoxOutlivesAKillWhileItStandsAndIsToldOnce) {
@@ -74,7 +87,7 @@ TEST_P(LossBoxKill, TheBoxOutlivesAKillWhileItStandsAndIsToldOnce) {
     if (HasFatalFailure()) return;
     platform::script::reset();
     platform::script::enable();
-    ASSERT_TRUE(testsupport::killedAtBox(text, [&] { restart(); }));
+    ASSERT_TRUE(testsupport::killedAtBox(text, [&] { GetParam().act ? GetParam().act(*this) : restart(); }));
     restart();
     const QList<platform::script::Shown> shown = platform::script::shown();
     ASSERT_EQ(shown.size(), 1);
