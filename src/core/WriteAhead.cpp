@@ -204,6 +204,11 @@ void ReportsHeldTold() {
     }
 }
 
+void TellHeldReports(const LossReport& box) {
+    if (!box.empty()) TellUnkept(box);
+    ReportsHeldTold();
+}
+
 namespace testing {
 void forgetHeldReports() { g_held.clear(); }
 void setWriteAheadHook(std::function<void(const QString&, const QString&, const QString&)> hook) {

@@ -75,6 +75,7 @@ private:
     friend void KeepReport(const platform::Database&, const QString&, const LossReport&);
     friend void KeepAndTell(const platform::Database&, const QString&, const LossReport&);
     friend void TellUnkept(const LossReport&);
+    friend void TellHeldReports(const LossReport&);
 };
 
 // Written, or replaced; with WriteAhead's rule of durability. Throws platform::DbError.
@@ -113,6 +114,8 @@ inline const QString kRestoreReportKey = QStringLiteral("restore");
 // A kill before that box forgets the hold, and the next opening shows it.
 void HoldReport(const QString& file, const QString& key);
 void ReportsHeldTold();
+// That box (none when empty), then ReportsHeldTold.
+void TellHeldReports(const LossReport& box);
 
 // THE ONE PLACE AN OPENING READS WRITE-AHEAD RECORDS. admin::OpenSite calls it
 // once both station files are open and before anything else of the opening
