@@ -394,6 +394,7 @@ TEST_F(TableDownload, AChangeTheSwitchTookIsUsedUpWhenItsHistoryRowIsRefused) {
     platform::script::answer("未能写入", platform::rOK);
     down("ExtDeposit", 31);
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(status(), "下载成功");
     EXPECT_EQ(atSwitch(), 10300);
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
     platform::testing::setNow(nullptr);
