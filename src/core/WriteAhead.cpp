@@ -3,7 +3,9 @@
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -147,13 +149,16 @@ void KeepAndTell(const platform::Database& db, const QString& key, const LossRep
         KeepReport(db, key, report);
     } catch (const platform::DbError&) {
         // Not kept: told now all the same.
-        TellUnkept(report);
+        core::Notify(report.text_, report.buttons_, report.title_);
         return;
     }
     TellReport(db, key);
 }
 
-void TellUnkept(const LossReport& report) { core::Notify(report.text_, report.buttons_, report.title_); }
+void TellAndUnmark(const QString& mark, const LossReport& report) {
+    core::Notify(report.text_, report.buttons_, report.title_);
+    if (QFile::remove(mark)) platform::syncDir(QFileInfo(mark).absolutePath());
+}
 
 void DropReports(const platform::Database& db) {
     if (db.actualTableName(kTable).isEmpty()) return;
@@ -205,7 +210,7 @@ void ReportsHeldTold() {
 }
 
 void TellHeldReports(const LossReport& box) {
-    if (!box.empty()) TellUnkept(box);
+    if (!box.empty()) core::Notify(box.text_, box.buttons_, box.title_);
     ReportsHeldTold();
 }
 

@@ -1,6 +1,7 @@
-// Every box that tells a loss or a recovery at a start, killed while it
-// stands: the next start shows it again, its lines once, and once read it is
-// not shown again. One row a box: what makes it, what it says.
+// A box that tells a loss or a recovery, killed while it stands: the next
+// start shows it again, its lines once, and once read it is not shown again.
+// One row a box (what makes it, what shows it, what it says); a box whose
+// road has a kill test of its own has none here.
 #include "support/Fixtures.h"
 #include "support/PricingFixture.h"
 
