@@ -3,7 +3,9 @@
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -153,6 +155,11 @@ void KeepAndTell(const platform::Database& db, const QString& key, const LossRep
     TellReport(db, key);
 }
 
+void TellAndUnmark(const QString& mark, const LossReport& report) {
+    core::Notify(report.text_, report.buttons_, report.title_);
+    if (QFile::remove(mark)) platform::syncDir(QFileInfo(mark).absolutePath());
+}
+
 void DropReports(const platform::Database& db) {
     if (db.actualTableName(kTable).isEmpty()) return;
     db.execute(QStringLiteral("DELETE FROM %1 WHERE f_kind = ?").arg(db.qualified(kTable)), {kReportKind});
@@ -200,6 +207,11 @@ void ReportsHeldTold() {
             // Shown again at the next opening rather than never.
         }
     }
+}
+
+void TellHeldReports(const LossReport& box) {
+    if (!box.empty()) core::Notify(box.text_, box.buttons_, box.title_);
+    ReportsHeldTold();
 }
 
 namespace testing {

@@ -74,6 +74,8 @@ private:
     int buttons_;
     friend void KeepReport(const platform::Database&, const QString&, const LossReport&);
     friend void KeepAndTell(const platform::Database&, const QString&, const LossReport&);
+    friend void TellAndUnmark(const QString&, const LossReport&);
+    friend void TellHeldReports(const LossReport&);
 };
 
 // Written, or replaced; with WriteAhead's rule of durability. Throws platform::DbError.
@@ -88,6 +90,10 @@ bool TellReportIn(const QString& file, const QString& key);
 // Keeps the report in `db` and shows it at once (then settles it); a report
 // that cannot be kept is still shown. For acts whose state `db` holds already.
 void KeepAndTell(const platform::Database& db, const QString& key, const LossReport& report);
+// Shows a report that the mark `mark` keeps instead of a file (the start's
+// put-back from its copy, before any file can be opened: the mark redoes the
+// act, box and all, after a kill), then removes the mark.
+void TellAndUnmark(const QString& mark, const LossReport& report);
 // The reports a file put back brought with it belong to the copy's time: they go.
 void DropReports(const platform::Database& db);
 // The reports of a file put back from its copy: those the file it replaces
@@ -108,6 +114,8 @@ inline const QString kRestoreReportKey = QStringLiteral("restore");
 // A kill before that box forgets the hold, and the next opening shows it.
 void HoldReport(const QString& file, const QString& key);
 void ReportsHeldTold();
+// That box (none when empty), then ReportsHeldTold.
+void TellHeldReports(const LossReport& box);
 
 // THE ONE PLACE AN OPENING READS WRITE-AHEAD RECORDS. admin::OpenSite calls it
 // once both station files are open and before anything else of the opening

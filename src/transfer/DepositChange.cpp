@@ -111,10 +111,17 @@ void tellDisagreeing(int address, const Intent& i, const QList<qint64>& seen) {
              .arg(values.join(QStringLiteral("、"))));
 }
 
-// A deposit change the switch took whose history row could not be written.
-void historyRefused(int address, const Currency& change, const QString& when, const QString& why) {
-    tell(QStringLiteral("分机%1的押金改变%2已下载到交换机，但押金历史记录(%3)未能写入：%4")
-             .arg(numberOf(address), change.toString2(), when, why));
+// A deposit change the switch took whose history row could not be written:
+// the history lacks it for good, so the box is kept in the booking's commit
+// (a kill while it stands leaves it for the next opening).
+QString historyReportKey(int address, const QString& when) {
+    return QStringLiteral("deposit-history:%1:%2").arg(address).arg(when);
+}
+void keepHistoryRefused(int address, const Currency& change, const QString& when, const QString& why) {
+    ModSwitch::KeepReport(dbSwitch, historyReportKey(address, when),
+                          {QStringLiteral("分机%1的押金改变%2已下载到交换机，但押金历史记录(%3)未能写入：%4")
+                               .arg(numberOf(address), change.toString2(), when, why),
+                           AppName, platform::mbOKOnly | platform::mbExclamation});
 }
 
 // The run's extensions whose change is booked, shown once it is over.
@@ -139,14 +146,19 @@ void bookTaken(const QList<Booking>& taken) {
     {
         platform::Transaction tx(dbSwitch);
         for (const Booking& b : taken) {
-            if (!ModGeneral::BookDepositTaken(dbSwitch, b.address, b.intent.value, when, WorkerID, true)) refused << b;
+            if (!ModGeneral::BookDepositTaken(dbSwitch, b.address, b.intent.value, when, WorkerID, true)) {
+                refused << b;
+                keepHistoryRefused(b.address, b.intent.value, when, QStringLiteral("该分机在同一秒已有一条押金历史记录"));
+            }
             if (b.intent.value != Currency()) ModSwitch::EnterDepositTaken(b.address, b.intent.value, when);
         }
         tx.commit();
     }
     for (const Booking& b : taken) g_booked << b.address;
-    for (const Booking& b : refused)
-        historyRefused(b.address, b.intent.value, when, QStringLiteral("该分机在同一秒已有一条押金历史记录"));
+    for (const Booking& b : refused) {
+        LinkTrace::Note(QStringLiteral("分机%1的押金历史记录(%2)未能写入").arg(b.address).arg(when));
+        ModSwitch::TellReport(dbSwitch, historyReportKey(b.address, when));
+    }
 }
 
 // The quiet a change's deposit is read after, from its frame: the longest
