@@ -16,16 +16,8 @@ using namespace ModSwitch;
 using platform::Database;
 
 namespace {
-QByteArray bytesOf(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return f.readAll();
-}
-void writeBytes(const QString& path, const QByteArray& b) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(b);
-}
+using testsupport::bytesOf;
+using testsupport::writeBytes;
 }  // namespace
 
 // The start-up check and compaction of a data file against its ".bak" copy.

@@ -32,20 +32,13 @@ namespace {
 
 enum class Loss { Damaged, Gone };
 
-class JournalRebuild : public PricingTest, public ::testing::WithParamInterface<Loss> {
+class JournalRebuild : public BooksTest, public ::testing::WithParamInterface<Loss> {
 protected:
     void SetUp() override {
-        PricingTest::SetUp();
-        localCaller("100.00", 1);
-        restart();
+        BooksTest::SetUp();
         // Settled entries in the journal file alone: three calls, moved
         // after ten days, and a start more (the copies no longer hold them).
-        for (int m = 1; m <= 3; ++m) {
-            CallRecord r;
-            r.start = QDateTime(QDate(2026, 6, 15), QTime(9, m, 0));
-            r.seconds = 100 + 37 * m;
-            ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
-        }
+        for (int m = 1; m <= 3; ++m) ASSERT_TRUE(callAt(m));
         restart();
         now = now.addDays(10);
         restart();
@@ -60,7 +53,7 @@ protected:
         refusal::disarm();
         ModSwitch::testing::setRestoreStepHook(nullptr);
         platform::script::whileShown(nullptr);
-        PricingTest::TearDown();
+        BooksTest::TearDown();
     }
 
     QString journalPath() { return dir->file(ModSwitch::kJournalFile); }

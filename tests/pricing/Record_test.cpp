@@ -89,9 +89,7 @@ TEST_F(RecordTest, LocalCallIsPricedStoredChargedAndAnswered) {
 }
 
 TEST_F(RecordTest, ResentRecordIsRejectedAndNotChargedAgain) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+    monthlyCaller();
     ASSERT_TRUE(record(call()));
     sent();
     ASSERT_TRUE(record(call()));
@@ -102,9 +100,7 @@ TEST_F(RecordTest, ResentRecordIsRejectedAndNotChargedAgain) {
 }
 
 TEST_F(RecordTest, RecordSentAgainAfterTheClockWasPutRightIsChargedOnce) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+    monthlyCaller();
     // Stored and charged under a PC clock two years ahead; the answer never
     // reached the switch.
     now = QDateTime(QDate(2028, 6, 15), QTime(12, 0, 0));
