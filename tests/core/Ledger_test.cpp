@@ -305,15 +305,7 @@ TEST_F(LedgerTest, WhatARestoreFoundIsToldAfterAStopPastTheStationFilesRename) {
     const Currency c = call(1);
     const qint64 lost = ModSwitch::AppliedMark(dbSwitch);
     loseEntries(lost, std::numeric_limits<qint64>::max(), true);
-    ModSwitch::OpenAllDB(false);
-    const QString folder = dir->file("bk/");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(QFile::copy(backup, folder + "Switch.mdb"));
-    admin::testing::setRestoreHook([](const QString& p) {
-        if (p == "renamed") throw std::runtime_error("killed");
-    });
-    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->file(""), true, false)), std::runtime_error);
-    admin::testing::setRestoreHook(nullptr);
+    restoreKilledAt(backupFolder(backup), "renamed");
     admin::CompleteRestore(dir->file(""));   // the next opening
     QStringList lines;
     ASSERT_TRUE(admin::RestoreNotice(dir->file(""), &lines));
@@ -1000,6 +992,12 @@ protected:
         return {j.scalar("SELECT min(f_seq) FROM tab_chargelog").toLongLong(), j.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong()};
     }
     int boxes() { return int(platform::script::shown().size()); }
+    // The next start, its box holding `text` answered: the boxes shown by then.
+    int startAnswering(const char* text) {
+        platform::script::answer(QString::fromUtf8(text), platform::rOK);
+        restart();
+        return boxes();
+    }
     QString lastBox() { return platform::script::shown().isEmpty() ? QString() : platform::script::shown().last().text; }
     int asideFiles() { return int(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size()); }
     // The first leaf of the journal file's log garbled: a start that reads only
@@ -1024,9 +1022,7 @@ TEST_F(JournalFileTest, AJournalFileWithAHeaderTheEngineCannotWriteIsSetAsideAnd
     const QStringList before = entries();
     ASSERT_FALSE(before.isEmpty());
     writeClosed(ModSwitch::kJournalFile, 18, QByteArray(1, '\x03'));   // a write version the engine only reads with
-    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
     EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
     EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
     EXPECT_EQ(asideFiles(), 1);
@@ -1043,9 +1039,7 @@ TEST_F(JournalFileTest, AJournalFileWhoseHeaderIsLostWholeGivesBackEveryEntryFro
     const QStringList before = entries();
     ASSERT_GT(before.size(), 100);
     writeClosed(ModSwitch::kJournalFile, 0, QByteArray(100, '\0'));
-    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
     EXPECT_TRUE(lastBox().contains(QStringLiteral("从现有文件中找回%1笔").arg(before.size()))) << lastBox().toStdString();
     EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
     const QStringList after = entries();
@@ -1056,9 +1050,7 @@ TEST_F(JournalFileTest, AJournalFileWhoseHeaderIsLostWholeGivesBackEveryEntryFro
 TEST_F(JournalFileTest, AJournalFileWithGarbledPagesIsSetAsideAndTheEntriesItLostAreNamed) {
     const auto [first, last] = settle(400);
     garbleFirstLeaf();
-    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
     EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
     EXPECT_TRUE(lastBox().contains(QStringLiteral("第%1至").arg(first))) << lastBox().toStdString();
     EXPECT_TRUE(lastBox().contains("已结清的记账记录（共")) << lastBox().toStdString();
@@ -1085,13 +1077,9 @@ TEST_F(JournalFileTest, DamageAMoveMeetsInAFileKnownSoundIsCheckedAtTheNextStart
     Database::open(dir->file("PhoneCur.mdb"))
         .execute("UPDATE tab_notes SET value=? WHERE varname='TarvoJournalChecked'",
                  {QString::fromLatin1(platform::fileIdentity(path).toHex())});
-    platform::script::answer("ChargeLog.mdb无法写入（文件已损坏）", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb无法写入（文件已损坏）"), 1);
     EXPECT_TRUE(lastBox().contains("下次启动时将另存该文件并重新建立")) << lastBox().toStdString();
-    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 2);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 2);
     EXPECT_EQ(asideFiles(), 1);
 }
 
@@ -1101,9 +1089,7 @@ TEST_F(JournalFileTest, ADeletedJournalFileIsMadeAgainAndTheHistoryItTookIsNamed
     const auto [first, last] = settle();
     ModSwitch::OpenAllDB(false);
     QFile::remove(dir->file(ModSwitch::kJournalFile));
-    platform::script::answer("ChargeLog.mdb不见了", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb不见了"), 1);
     EXPECT_TRUE(lastBox().contains(QStringLiteral("第%1至%2笔已结清的记账记录（共%3笔）无法找回：它们早已计入用户余额")
                                        .arg(first)
                                        .arg(last)
@@ -1238,9 +1224,7 @@ TEST_F(JournalFileTest, AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce) {
     // Held by another program: its cause, and the advice for it.
     Database other = Database::open(path);
     other.execute("BEGIN IMMEDIATE");
-    platform::script::answer("ChargeLog.mdb无法写入", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 2);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb无法写入"), 2);
     EXPECT_TRUE(lastBox().contains("（文件被其他程序占用）")) << lastBox().toStdString();
     EXPECT_TRUE(lastBox().contains("请关闭正在使用该文件的其他程序")) << lastBox().toStdString();
     EXPECT_FALSE(lastBox().contains("损坏") || lastBox().contains("磁盘空间")) << lastBox().toStdString();
@@ -1301,9 +1285,7 @@ TEST_F(JournalFileTest, AnOlderCopyOfTheJournalFileIsNamedAsLackingTheEntriesMov
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(QFile::rename(path + ".older", path));
     ASSERT_LT(entries().size(), all.size());
-    platform::script::answer("ChargeLog.mdb缺少已移入的记账记录", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb缺少已移入的记账记录"), 1);
     EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
     // The older file's entries are kept; what the last moves held is named.
     EXPECT_TRUE(lastBox().contains("无法找回")) << lastBox().toStdString();
@@ -1319,9 +1301,7 @@ TEST_F(JournalFileTest, AJournalFileLackingOnlyItsNewestEntryIsNamed) {
     const QString path = dir->file(ModSwitch::kJournalFile);
     ModSwitch::OpenAllDB(false);
     Database::open(path).execute("DELETE FROM tab_chargelog WHERE f_seq=?", {newest});
-    platform::script::answer("ChargeLog.mdb缺少已移入的记账记录", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb缺少已移入的记账记录"), 1);
     EXPECT_TRUE(lastBox().contains("无法找回")) << lastBox().toStdString();
 }
 
@@ -1375,9 +1355,7 @@ TEST_F(JournalFileTest, AKillOrADiskErrorInsideTheRebuildLosesNoEntryAndIsToldTr
     ASSERT_EQ(boxes(), 1);
     EXPECT_TRUE(lastBox().contains("保存在另存的文件ChargeLog.mdb.damaged-")) << lastBox().toStdString();
     EXPECT_FALSE(lastBox().contains("保留在话单文件中")) << lastBox().toStdString();
-    platform::script::answer("ChargeLog.mdb", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 2);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb"), 2);
     EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
     EXPECT_EQ(entries(), before);
     restart();
@@ -1399,9 +1377,7 @@ TEST_F(JournalFileTest, TheRebuildsBoxIsShownAgainAfterAKillWhileItWasUpAndThenN
     platform::script::whileShown(nullptr);
     platform::script::reset();
     platform::script::enable();
-    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
     EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
     EXPECT_EQ(asideFiles(), 1);
     restart();
@@ -1515,9 +1491,7 @@ TEST_F(LedgerTest, ARestoreCutAndItsCompletionCutTellEachLineOnce) {
     ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
     loseEntries(lost, std::numeric_limits<qint64>::max(), true);
     ModSwitch::OpenAllDB(false);
-    const QString folder = dir->file("bk/");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(QFile::copy(backup, folder + "Switch.mdb"));
+    const QString folder = backupFolder(backup);
     admin::testing::setRestoreHook([](const QString& p) {
         if (p == "recovered") throw std::runtime_error("killed");
     });

@@ -90,14 +90,6 @@ protected:
         loseEntries(mark + 1, mark + 1);
         return backupFolder(backup);
     }
-    // A folder of 数据库管理's backups holding `stationFile` as its "Switch.mdb".
-    QString backupFolder(const QString& stationFile) {
-        const QString folder = dir->appPath() + "bk/";
-        QDir().mkpath(folder);
-        QFile::remove(folder + "Switch.mdb");
-        EXPECT_TRUE(QFile::copy(stationFile, folder + "Switch.mdb"));
-        return folder;
-    }
     // 数据库管理 puts the backup of `folder` back; the lines of its box after "数据恢复成功".
     QString restoreByManager(const QString& folder) {
         ModSwitch::OpenAllDB(false);
@@ -276,12 +268,7 @@ TEST_F(PutBackRoads, ARestoreGivenUpTellsNothingOfTheFileNotPutIn) {
 // completed again: the recovery is done again, and each line is told once.
 TEST_F(PutBackRoads, ARestoreCompletedAgainTellsEachLineOnce) {
     const QString folder = backupThenAPaymentWithItsEntryLost();
-    ModSwitch::OpenAllDB(false);
-    admin::testing::setRestoreHook([](const QString& p) {
-        if (p == "recovered") throw std::runtime_error("killed");
-    });
-    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false)), std::runtime_error);
-    admin::testing::setRestoreHook(nullptr);
+    restoreKilledAt(folder, "recovered");
     admin::CompleteRestore(dir->dataPath());
     QStringList lines;
     EXPECT_TRUE(admin::RestoreNotice(dir->dataPath(), &lines));
@@ -298,12 +285,7 @@ TEST_F(PutBackRoads, ARestoreCompletedAfterTheJournalFileIsLostIsToldAsOneList) 
     const Currency fee = call(5, 2);
     call(5, 3);   // the log keeps its last entry: the call before it moves
     ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));
-    ModSwitch::OpenAllDB(false);
-    admin::testing::setRestoreHook([](const QString& p) {
-        if (p == "recovered") throw std::runtime_error("killed");
-    });
-    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false)), std::runtime_error);
-    admin::testing::setRestoreHook(nullptr);
+    restoreKilledAt(folder, "recovered");
     ASSERT_TRUE(QFile::remove(dir->file(ModSwitch::kJournalFile)));
     admin::CompleteRestore(dir->dataPath());
     QStringList lines;

@@ -294,31 +294,9 @@ TEST_F(RecordTest, StoreFailureRollsBackAndAStoredRecordGetsNoRejectRow) {
 
 // The call and its logged charge are what keeps a record: a station file that
 // cannot take the charge now takes it later, and the calls priced meanwhile
-// count it.
+// count it. Entries of several users waiting together each reach their own
+// user's balance, once.
 TEST_F(RecordTest, AChargeTheStationFileRefusesIsKeptInTheLogAndFollowsLater) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
-    dbSwitch.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON user "
-                                    "BEGIN SELECT RAISE(ABORT, 'locked'); END"));
-    EXPECT_TRUE(record(call()));
-    EXPECT_EQ(count("Tab_Phone"), 1);
-    EXPECT_EQ(remainOf(7), yuan("10"));
-    EXPECT_EQ(sent().last(), QStringLiteral("820302"));
-    CallRecord second = call();
-    second.start = second.start.addSecs(600);
-    EXPECT_TRUE(record(second));
-    EXPECT_EQ(lastCall().yj, yuan("8"));   // both charges counted
-    dbSwitch.execute(QStringLiteral("DROP TRIGGER refuse"));
-    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 2);
-    EXPECT_EQ(remainOf(7), yuan("8"));
-    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 0);
-    EXPECT_EQ(remainOf(7), yuan("8"));
-}
-
-// Entries of several users waiting together each reach their own user's
-// balance, once.
-TEST_F(RecordTest, ChargesOfSeveralUsersWaitingTogetherEachReachTheirOwnBalance) {
     addUser(7, "10", 1);
     addUser(8, "10", 1);
     setExtensionUser(5, 7);
@@ -328,12 +306,16 @@ TEST_F(RecordTest, ChargesOfSeveralUsersWaitingTogetherEachReachTheirOwnBalance)
                                     "BEGIN SELECT RAISE(ABORT, 'locked'); END"));
     CallRecord r = call();
     EXPECT_TRUE(record(r));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(remainOf(7), yuan("10"));
+    EXPECT_EQ(sent().last(), QStringLiteral("820302"));
     r.ext = 6;
     r.start = r.start.addSecs(600);
     EXPECT_TRUE(record(r));
     r.ext = 5;
     r.start = r.start.addSecs(600);
     EXPECT_TRUE(record(r));
+    EXPECT_EQ(lastCall().yj, yuan("8"));   // both charges of user 7 counted
     dbSwitch.execute(QStringLiteral("DROP TRIGGER refuse"));
     EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 3);
     EXPECT_EQ(remainOf(7), yuan("8"));

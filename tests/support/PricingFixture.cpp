@@ -1,5 +1,7 @@
 #include "support/PricingFixture.h"
 
+#include "admin/Restore.h"
+
 #include "core/ChargeLog.h"
 #include "core/SafetyCopies.h"
 #include "core/StationFiles.h"
@@ -11,8 +13,10 @@
 #include "pricing/ClsMonitor.h"
 #include "pricing/RateCache.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <stdexcept>
 
 namespace pricingtest {
 
@@ -271,6 +275,23 @@ void BooksTest::loseEntries(qint64 from, qint64 to, bool wholeCopy) {
 qint64 BooksTest::logged(const QString& name) {
     if (!QFileInfo::exists(dir->file(name))) return 0;
     return platform::Database::openReadOnly(dir->file(name)).scalar("SELECT count(*) FROM tab_chargelog").toLongLong();
+}
+
+QString BooksTest::backupFolder(const QString& stationFile) {
+    const QString folder = dir->appPath() + "bk/";
+    QDir().mkpath(folder);
+    QFile::remove(folder + "Switch.mdb");
+    EXPECT_TRUE(QFile::copy(stationFile, folder + "Switch.mdb"));
+    return folder;
+}
+
+void BooksTest::restoreKilledAt(const QString& folder, const char* step) {
+    ModSwitch::OpenAllDB(false);
+    admin::testing::setRestoreHook([step](const QString& at) {
+        if (at == QLatin1String(step)) throw std::runtime_error("killed");
+    });
+    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false)), std::runtime_error);
+    admin::testing::setRestoreHook(nullptr);
 }
 
 Currency BooksTest::depositOf(qint32 userid) {

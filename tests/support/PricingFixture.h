@@ -99,6 +99,11 @@ protected:
     void loseEntries(qint64 from, qint64 to = std::numeric_limits<qint64>::max(), bool wholeCopy = false);
     // The entries the file `name` of the data directory logs.
     qint64 logged(const QString& name);
+    // A folder of 数据库管理's backups holding `stationFile` as its "Switch.mdb".
+    QString backupFolder(const QString& stationFile);
+    // 数据库管理 puts the backup of `folder` back and is killed at its step
+    // `step`, the station closed.
+    void restoreKilledAt(const QString& folder, const char* step);
     Currency depositOf(qint32 userid);
 };
 
