@@ -60,14 +60,6 @@ protected:
         EXPECT_EQ(platform::script::shown().size(), 1);
         return platform::script::shown().isEmpty() ? QString() : platform::script::shown()[0].text;
     }
-    Currency storedFees(qint32 userid) {
-        return Currency::fromRaw(
-            dbPhoneCur
-                .scalar(QStringLiteral("SELECT sum(f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee) FROM %1 WHERE f_userid=?")
-                            .arg(dbPhoneCur.qualified("Tab_Phone")),
-                        {userid})
-                .toLongLong());
-    }
     void damage(Damage d) {
         const QString sw = dir->file("switch.mdb");
         Database db = Database::open(sw);

@@ -38,17 +38,9 @@ class LedgerTest : public BooksTest {
 protected:
     // A call of extension 5 at 9:`minute` of `day`; its fee.
     Currency call(int minute, QDate day = QDate(2026, 6, 15)) {
-        const Currency before = fees();
+        const Currency before = storedFees();
         EXPECT_TRUE(callAt(minute, 5, day));
-        return fees() - before;
-    }
-    Currency fees() {
-        return Currency::fromRaw(
-            dbPhoneCur
-                .scalar(QStringLiteral("SELECT coalesce(sum(f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee), 0) FROM %1 "
-                                       "WHERE f_userid=7")
-                            .arg(dbPhoneCur.qualified("Tab_Phone")))
-                .toLongLong());
+        return storedFees() - before;
     }
     // The station file as the operator's backup holds it now.
     QString backupNow() { return keepStationFile("backup-switch.mdb"); }
@@ -615,7 +607,7 @@ TEST_F(LedgerTest, WhatTheCallFilesCopyLacksStaysInTheStationFileHoweverOld) {
     callFileFromItsCopy();
     restart();
     EXPECT_EQ(count("Tab_Phone"), 4);
-    EXPECT_EQ(fees(), spent);
+    EXPECT_EQ(storedFees(), spent);
     EXPECT_EQ(logged("PhoneCur.mdb"), 4);
 }
 

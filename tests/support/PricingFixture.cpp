@@ -294,6 +294,16 @@ void BooksTest::restoreKilledAt(const QString& folder, const char* step) {
     admin::testing::setRestoreHook(nullptr);
 }
 
+Currency BooksTest::storedFees(qint32 userid) {
+    return Currency::fromRaw(
+        dbPhoneCur
+            .scalar(QStringLiteral("SELECT coalesce(sum(f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee), 0) FROM %1 "
+                                   "WHERE f_userid=?")
+                        .arg(dbPhoneCur.qualified("Tab_Phone")),
+                    {userid})
+            .toLongLong());
+}
+
 Currency BooksTest::depositOf(qint32 userid) {
     return Currency::fromRaw(dbSwitch.scalar("SELECT deposit FROM user WHERE userid=?", {userid}).toLongLong());
 }

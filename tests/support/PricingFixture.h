@@ -105,6 +105,8 @@ protected:
     // `step`, the station closed.
     void restoreKilledAt(const QString& folder, const char* step);
     Currency depositOf(qint32 userid);
+    // The fees of the calls the call file holds for `userid`.
+    Currency storedFees(qint32 userid = 7);
 };
 
 }  // namespace pricingtest
