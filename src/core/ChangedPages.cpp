@@ -464,7 +464,8 @@ bool MostPagesDiffer(Layout& now, Layout& was) {
 qint64 OpenBoth(Layout& now, Layout& was, const Database& cur, const QString& file, const QString& copy, qint64* firstTrunk) {
     now.file.setFileName(file);
     was.file.setFileName(copy);
-    need(now.file.open(QIODevice::ReadOnly) && was.file.open(QIODevice::ReadOnly));
+    // Pages are read whole, at random: a buffer would read each one twice.
+    need(now.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) && was.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
     const QByteArray hn = now.file.read(100), hw = was.file.read(100);
     need(hn.size() == 100 && hw.size() == 100);
     const auto* a = reinterpret_cast<const uchar*>(hn.constData());
@@ -659,7 +660,7 @@ bool IndexesHoldTheirTable(const Database& cur, const QString& table, const QStr
 bool IndexesInKeyOrder(const Database& cur, const QString& file) {
     Layout l;
     l.file.setFileName(file);
-    need(l.file.open(QIODevice::ReadOnly));
+    need(l.file.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
     const QByteArray head = l.file.read(100);
     need(head.size() == 100);
     const auto* a = reinterpret_cast<const uchar*>(head.constData());
