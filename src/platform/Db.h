@@ -440,6 +440,10 @@ namespace testing {
 // Called with the file's path before each full check (integrityCheck) runs:
 // a test sees which files a step checks. Null removes it.
 void setIntegrityCheckHook(std::function<void(const QString& path)> hook);
+// Called by a check of the whole file that read what the full check looks
+// up in another order and found it sound: the hook sees the full check it
+// stood for.
+void fullCheckRuns(const QString& path);
 }  // namespace testing
 
 }  // namespace platform

@@ -113,6 +113,7 @@ protected:
 
 TEST_F(ChangedPagesTest, CallsStoredSinceTheCopyAreCheckedWhereTheyChangedNotInTheWholeFile) {
     EXPECT_TRUE(holds());
+    EXPECT_TRUE(IndexesMatchTheirTables(Database::open(cur()), cur()));
     const ChecksSeen checks;
     CompactDB("PhoneCur.mdb");
     EXPECT_TRUE(checks.files.isEmpty()) << checks.files.join(' ').toStdString();
@@ -322,6 +323,7 @@ TEST_F(DamageCorpusTest, NoFileTheFullCheckRejectsIsTaken) {
         if (!db.quickCheck() || db.integrityCheck()) continue;   // the quick check rejects it, or it is sound
         ++rejected;
         EXPECT_FALSE(ChangesHoldAgainstCopy(db, work, cur() + ".bak")) << what;
+        EXPECT_FALSE(IndexesMatchTheirTables(db, work)) << what;
     }
     EXPECT_GT(rejected, 20);
 }
