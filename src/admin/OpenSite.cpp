@@ -58,6 +58,11 @@ void tellSiteApart() {
 //              whether or not a record was found).
 // A report held for a road's box after the opening (HoldReport) is left to
 // ReportsHeldTold; a kind no row names waits, untouched, for its own road.
+// The acts whose intent is a file, not a record, are finished by the step
+// that owns the file, in this order around the rows above: 数据库管理's
+// restore ("restore.journal", step 1), a start's put-back (".pending-restore",
+// step 2), [FilesOpen], the journal file's rebuild and the entries past the
+// mark (step 5), "CallSpool.dat" and "Bill.dat" (step 7), [LineUp], [Last].
 enum class Moment { FilesOpen, LineUp, Last };
 
 void tellReport(const SiteOpening&, const ModSwitch::Unfinished& u) { ModSwitch::TellReport(*u.file, u.record.key); }
