@@ -52,7 +52,8 @@ void tellSiteApart() {
 //              soon as both files are open, before anything else reads them;
 //   LineUp     the switch's intents ("deposit", "release"): settled by
 //              asking the switch, once the site is ready and while the line
-//              is up (the start-up opens the line later, and settles then);
+//              is up (the start-up opens the line later, and settles then:
+//              SettleOnTheLine);
 //   Last       the restore's lines: the box "数据恢复成功", after everything
 //              else (read from the older "restore.notice" too, so it runs
 //              whether or not a record was found).
@@ -243,5 +244,7 @@ SiteOpened OpenSite(const SiteOpening& how) {
     settleUnfinished(Moment::Last, how);
     return r;
 }
+
+void SettleOnTheLine() { settleUnfinished(Moment::LineUp, {}); }
 
 }  // namespace admin

@@ -77,4 +77,9 @@ struct SiteOpened {
 
 SiteOpened OpenSite(const SiteOpening& how);
 
+// The opening's step of the switch's intents a kill left (OpenSite.cpp's
+// table of unfinished acts), for the start-up, which opens the line only
+// after the opening.
+void SettleOnTheLine();
+
 }  // namespace admin
