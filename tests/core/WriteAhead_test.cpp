@@ -1,3 +1,4 @@
+#include "admin/OpenSite.h"
 #include "core/ModDefine.h"
 #include "core/WriteAhead.h"
 #include "platform/Prompts.h"
@@ -34,26 +35,29 @@ TEST_F(WriteAheadTest, AnActWrittenAgainIsOneRecordAndCommitsWithItsState) {
     EXPECT_EQ(open[0].key, "8");
 }
 
-// The opening's one place: a report either file keeps (a box a kill kept
-// from the operator) is shown there and settled, so it is shown once; the
-// restore's lines wait for their own box, and other kinds for their own road.
-TEST_F(WriteAheadTest, TheOpeningShowsEveryReportKeptOnceAndLeavesTheRest) {
+// The opening's table: a report either file keeps (a box a kill kept from
+// the operator) is shown as the files open and settled, so it is shown once;
+// the restore's lines wait for their own box, the last; an intent for the
+// switch waits for the line.
+TEST_F(WriteAheadTest, TheOpeningShowsEveryReportKeptOnceAndTheRestoresLinesLast) {
     platform::script::reset();
     platform::script::enable();
     KeepReport(dbSwitch, "catch-up:1-2", {"数据库文件switch.mdb落后", "警告", platform::mbOKOnly});
     KeepReport(dbPhoneCur, "journal:x", {"计费记录归档文件", "警告", platform::mbOKOnly});
-    WriteAhead(dbPhoneCur, kReportKind, kRestoreReportKey, {});
+    WriteAhead(dbPhoneCur, kReportKind, kRestoreReportKey, WriteAheadBody().set(kReportText, "用户1余额已补记"));
     WriteAhead(dbSwitch, "deposit", "7", {});
     platform::script::answer("落后", platform::rOK);
     platform::script::answer("归档文件", platform::rOK);
-    const QList<WriteAheadRecord> left = SettleAtOpening();
-    ASSERT_EQ(platform::script::shown().size(), 2);
-    EXPECT_EQ(platform::script::shown()[0].text, "数据库文件switch.mdb落后");
+    platform::script::answer("数据恢复成功", platform::rOK);
+    ASSERT_TRUE(admin::OpenSite({}).opened);
+    QStringList texts;
+    for (const auto& s : platform::script::shown()) texts << s.text;
+    EXPECT_EQ(texts, QStringList({"数据库文件switch.mdb落后", "计费记录归档文件", "数据恢复成功\n用户1余额已补记"}));
     EXPECT_EQ(platform::script::shown()[0].title, "警告");
-    ASSERT_EQ(left.size(), 2);
-    SettleAtOpening();
-    EXPECT_EQ(platform::script::shown().size(), 2);
-    EXPECT_EQ(PendingWriteAhead(dbPhoneCur, kReportKind).size(), 1);
+    EXPECT_EQ(SettleAtOpening().size(), 1);
+    ASSERT_TRUE(admin::OpenSite({}).opened);
+    EXPECT_EQ(platform::script::shown().size(), 3);
+    EXPECT_EQ(PendingWriteAhead(dbSwitch, "deposit").size(), 1);
 }
 
 // A station upgraded with acts unfinished holds them in the forms an older
