@@ -35,31 +35,19 @@ struct Intent {
     QString frame;
 };
 
-QString bodyOf(const Intent& i) {
-    return QStringLiteral("before=%1;change=%2;value=%3;frame=%4")
-        .arg(i.before)
-        .arg(i.fen)
-        .arg(i.value.raw())
-        .arg(i.frame);
+ModSwitch::WriteAheadBody bodyOf(const Intent& i) {
+    return ModSwitch::WriteAheadBody()
+        .set(QStringLiteral("before"), i.before)
+        .set(QStringLiteral("change"), i.fen)
+        .set(QStringLiteral("value"), i.value.raw())
+        .set(QStringLiteral("frame"), i.frame);
 }
 
-std::optional<Intent> intentOf(const QString& body) {
-    Intent i;
-    int found = 0;
-    for (const QString& part : body.split(QLatin1Char(';'))) {
-        const int eq = part.indexOf(QLatin1Char('='));
-        if (eq < 0) continue;
-        const QString name = part.left(eq), v = part.mid(eq + 1);
-        bool ok = true;
-        if (name == QLatin1String("before")) i.before = v.toLongLong(&ok);
-        else if (name == QLatin1String("change")) i.fen = v.toLongLong(&ok);
-        else if (name == QLatin1String("value")) i.value = Currency::fromRaw(v.toLongLong(&ok));
-        else if (name == QLatin1String("frame")) i.frame = v;
-        else continue;
-        if (!ok) return std::nullopt;
-        ++found;
-    }
-    if (found != 4) return std::nullopt;
+std::optional<Intent> intentOf(const ModSwitch::WriteAheadBody& body) {
+    bool ok[3] = {};
+    Intent i{body.integer(QStringLiteral("before"), &ok[0]), body.integer(QStringLiteral("change"), &ok[1]),
+             Currency::fromRaw(body.integer(QStringLiteral("value"), &ok[2])), body.text(QStringLiteral("frame"))};
+    if (!ok[0] || !ok[1] || !ok[2] || !body.has(QStringLiteral("frame"))) return std::nullopt;
     return i;
 }
 
