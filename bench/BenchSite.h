@@ -3,7 +3,7 @@
 // temporary folder with users of 1000.00 each, and its opening as the
 // start-up does it.
 #include "core/ModDefine.h"
-#include "core/SafetyCopies.h"
+#include "core/books/SafetyCopies.h"
 #include "core/Schema.h"
 #include "core/StationFiles.h"
 #include "platform/Currency.h"

@@ -3,10 +3,10 @@
 // site whose journal of money holds a year of entries beside one whose journal
 // is young: what a start and a night cost must not grow with the journal's age.
 #include "billing/ArchiveBills.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "BenchSite.h"
 #include "core/ModDefine.h"
-#include "core/SafetyCopies.h"
+#include "core/books/SafetyCopies.h"
 #include "core/Schema.h"
 #include "core/StationFiles.h"
 #include "platform/Clock.h"

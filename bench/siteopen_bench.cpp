@@ -4,7 +4,7 @@
 // in the memory the process holds at its peak while it opens.
 #include "BenchSite.h"
 #include "core/ModDefine.h"
-#include "core/SafetyCopies.h"
+#include "core/books/SafetyCopies.h"
 #include "core/Schema.h"
 #include "core/StationFiles.h"
 #include "platform/Db.h"

@@ -2,15 +2,15 @@
 
 #include "admin/Restore.h"
 #include "admin/Sites.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/ModUpgrade.h"
 #include "core/Notices.h"
-#include "core/SafetyCopies.h"
+#include "core/books/SafetyCopies.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "platform/AppExit.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
@@ -46,7 +46,7 @@ void tellSiteApart() {
 }
 
 // The unfinished acts of every kind the station files hold (ModSwitch::
-// UnfinishedActs, core/WriteAhead.h), and the step of the opening that
+// UnfinishedActs, core/books/WriteAhead.h), and the step of the opening that
 // settles each, in the order the opening takes them:
 //   FilesOpen  a report a kill kept from the operator: shown and settled as
 //              soon as both files are open, before anything else reads them;

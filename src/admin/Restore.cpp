@@ -2,13 +2,13 @@
 
 #include "admin/Sites.h"
 #include "billing/ArchiveBills.h"
-#include "core/ChargeLog.h"
-#include "core/CopyRecovery.h"
+#include "core/books/ChargeLog.h"
+#include "core/books/CopyRecovery.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
-#include "core/SafetyCopies.h"
+#include "core/books/SafetyCopies.h"
 #include "core/Settings.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
 
@@ -91,7 +91,7 @@ QString yearFileLine(const QString& name, qint64 brought, qint64 kept) {
 // lose the lines with them. A line already kept (a completion done again) is
 // kept once.
 // The lines live in the call file, which no restore replaces, as the
-// restore's report (core/WriteAhead.h, key kRestoreReportKey): one store for
+// restore's report (core/books/WriteAhead.h, key kRestoreReportKey): one store for
 // every recovery's box. A data directory without a call file keeps them in
 // "restore.notice" beside it, as stations before did.
 struct NoticeUnwritten {

@@ -1,6 +1,6 @@
 #include "admin/Sites.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "platform/DbCopy.h"

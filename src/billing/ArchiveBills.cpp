@@ -1,7 +1,7 @@
 #include "billing/ArchiveBills.h"
 
-#include "core/ChargeLog.h"
-#include "core/JournalFile.h"
+#include "core/books/ChargeLog.h"
+#include "core/books/JournalFile.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
 #include "platform/DbPages.h"

@@ -1,11 +1,11 @@
 #include "billing/Payments.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "core/StationFiles.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "platform/Clock.h"
 #include "platform/MsgCodes.h"
 #include "transfer/SwitchIntents.h"

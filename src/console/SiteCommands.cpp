@@ -11,7 +11,7 @@
 #include "core/OpLog.h"
 #include "core/StationFiles.h"
 #include "core/Settings.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "link/FrameCodes.h"
 #include "link/ModComm.h"
 #include "params/BoardPanel.h"

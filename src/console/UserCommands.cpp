@@ -3,7 +3,7 @@
 #include "console/frmPABX.h"
 
 #include "billing/frmBalanceBill.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/OpLog.h"

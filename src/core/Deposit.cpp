@@ -1,9 +1,9 @@
 #include "core/Deposit.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "core/RecordDisplay.h"
 #include "transfer/UserDownload.h"
 

@@ -2,7 +2,7 @@
 
 #include "core/ModDefine.h"
 #include "core/Notices.h"
-#include "core/TableCopy.h"
+#include "core/books/TableCopy.h"
 #include "billing/Settlement.h"
 #include "params/ExtCountView.h"
 #include "platform/Files.h"

@@ -1,9 +1,9 @@
 #include "core/StationFiles.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 
 #include "core/Deposit.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
 #include "core/Notices.h"

@@ -1,7 +1,7 @@
 #pragma once
 // The station's two files, "switch.mdb" and "PhoneCur.mdb": opening them and
 // the recordsets every window shares.
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "platform/Db.h"
 
 #include <QMap>

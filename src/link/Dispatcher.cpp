@@ -1,6 +1,6 @@
 // What happens to each good frame from the switch: waits are served first,
 // then the frames nobody waits for are handled by their code.
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "link/CommState.h"
 #include "link/DepositEvents.h"

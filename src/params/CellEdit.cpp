@@ -1,6 +1,6 @@
 #include "params/CellEdit.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 
 #include "core/Console.h"
 #include "core/Deposit.h"

@@ -1,6 +1,6 @@
 #include "params/RowEdit.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"

@@ -1,6 +1,6 @@
 #include "params/ShowTable.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"

@@ -4,7 +4,7 @@
 #include "core/ModDefine.h"
 #include "core/ModGeneral.h"
 #include "core/Settings.h"
-#include "core/UserNumbers.h"
+#include "core/books/UserNumbers.h"
 #include "link/MonitorSink.h"
 #include "params/BoardPanel.h"
 #include "params/ColumnChooser.h"

@@ -1,7 +1,7 @@
 #include "params/TransferHooks.h"
 
 #include "core/ModDefine.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "transfer/RowFrames.h"
 #include "transfer/UserDownload.h"
 

@@ -1,10 +1,10 @@
 #include "pricing/BillFile.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "link/DepositEvents.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"

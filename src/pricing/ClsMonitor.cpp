@@ -11,7 +11,7 @@
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"
 #include "platform/Clock.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "platform/AppExit.h"
 #include "params/DialDigits.h"
 #include "platform/Files.h"

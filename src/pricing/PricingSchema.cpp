@@ -1,4 +1,4 @@
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Schema.h"
 
 namespace pricing {

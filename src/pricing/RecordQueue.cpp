@@ -1,6 +1,6 @@
 #include "pricing/RecordQueue.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"

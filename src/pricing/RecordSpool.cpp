@@ -1,9 +1,9 @@
 #include "pricing/RecordSpool.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/MsgCodes.h"

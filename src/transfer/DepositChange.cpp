@@ -1,10 +1,10 @@
 #include "transfer/DepositChange.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "link/CommState.h"
 #include "link/FrameCodes.h"
 #include "link/FrameReader.h"

@@ -1,10 +1,10 @@
 #include "transfer/SwitchIntents.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "core/StationFiles.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"

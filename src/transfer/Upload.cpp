@@ -3,7 +3,7 @@
 #include "core/Console.h"
 #include "core/ModDefine.h"
 #include "core/ModGeneralText.h"
-#include "core/TableCopy.h"
+#include "core/books/TableCopy.h"
 #include "core/RowLists.h"
 #include "core/OpLog.h"
 #include "core/frmDialog.h"

@@ -2,7 +2,7 @@
 
 #include "core/ModDefine.h"
 #include "core/RowLists.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "link/FrameCodes.h"
 #include "link/LinkTrace.h"
 #include "link/ModComm.h"

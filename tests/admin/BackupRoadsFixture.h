@@ -6,7 +6,7 @@
 
 #include "admin/frmDBManager.h"
 #include "console/TableBackup.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 

@@ -7,7 +7,7 @@
 #include "admin/frmDBManager.h"
 #include "admin/frmSelTerminal.h"
 #include "admin/frmTerminal.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Main.h"
 #include "core/ModGeneral.h"
 #include "core/Settings.h"

@@ -3,10 +3,10 @@
 // changes, come back on every road an operator takes to put a file back.
 #include "admin/BackupRoadsFixture.h"
 #include "billing/ArchiveBills.h"
-#include "core/SafetyCopies.h"
+#include "core/books/SafetyCopies.h"
 #include "core/StationFiles.h"
-#include "core/TableCopy.h"
-#include "core/UserNumbers.h"
+#include "core/books/TableCopy.h"
+#include "core/books/UserNumbers.h"
 #include "params/TableViews.h"
 #include "support/CallRows.h"
 

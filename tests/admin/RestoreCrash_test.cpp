@@ -5,7 +5,7 @@
 // quick_check, and nothing of the restore is left in the data directory. Which
 // rename is interrupted comes from a logged seed (TARVO_DURABILITY_SEED).
 #include "admin/Restore.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "platform/Currency.h"
 #include "platform/Db.h"
 #include "support/Fixtures.h"

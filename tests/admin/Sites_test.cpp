@@ -4,7 +4,7 @@
 #include "admin/Sites.h"
 #include "admin/frmTerminal.h"
 #include "billing/frmFeeDetail.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModUpgrade.h"
 #include "core/StationFiles.h"
 #include "platform/AppExit.h"

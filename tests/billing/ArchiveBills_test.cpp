@@ -1,7 +1,7 @@
 #include "billing/ArchiveBills.h"
 #include "billing/Settlement.h"
 #include "core/ModDefine.h"
-#include "core/SafetyCopies.h"
+#include "core/books/SafetyCopies.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
 #include "platform/Files.h"

@@ -10,7 +10,7 @@
 #include "core/Settings.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "support/Fixtures.h"
 #include "support/RefusalWalk.h"
 

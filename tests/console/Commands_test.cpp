@@ -4,7 +4,7 @@
 
 #include "console/ConsoleCommands.h"
 #include "console/TableBackup.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/StationFiles.h"
 #include "console/frmHelp.h"
 #include "core/Settings.h"

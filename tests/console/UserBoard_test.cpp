@@ -3,7 +3,7 @@
 #include "ConsoleFixture.h"
 
 #include "console/ConsoleCommands.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/ModGeneral.h"
 #include "core/frmChange.h"

@@ -1,5 +1,5 @@
-#include "core/ChangedPages.h"
-#include "core/SafetyCopies.h"
+#include "core/books/ChangedPages.h"
+#include "core/books/SafetyCopies.h"
 #include "platform/Db.h"
 #include "platform/Prompts.h"
 #include "support/CallRows.h"

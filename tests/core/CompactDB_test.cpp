@@ -1,4 +1,4 @@
-#include "core/SafetyCopies.h"
+#include "core/books/SafetyCopies.h"
 #include "core/StationFiles.h"
 #include "platform/AppExit.h"
 #include "platform/Clock.h"

@@ -10,10 +10,10 @@
 #include "support/PricingFixture.h"
 #include "support/RefusalWalk.h"
 
-#include "core/ChargeLog.h"
-#include "core/CopyRecovery.h"
+#include "core/books/ChargeLog.h"
+#include "core/books/CopyRecovery.h"
 #include "core/StationFiles.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 

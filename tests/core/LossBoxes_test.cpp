@@ -6,11 +6,11 @@
 #include "support/PricingFixture.h"
 
 #include "console/TableBackup.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "core/StationFiles.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 

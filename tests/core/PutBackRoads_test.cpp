@@ -7,8 +7,8 @@
 #include "support/PricingFixture.h"
 
 #include "admin/Restore.h"
-#include "core/ChargeLog.h"
-#include "core/SafetyCopies.h"
+#include "core/books/ChargeLog.h"
+#include "core/books/SafetyCopies.h"
 #include "core/StationFiles.h"
 #include "params/TableViews.h"
 #include "platform/Files.h"

@@ -9,8 +9,8 @@
 #include "support/RefusalWalk.h"
 
 #include "billing/Payments.h"
-#include "core/ChargeLog.h"
-#include "core/JournalFile.h"
+#include "core/books/ChargeLog.h"
+#include "core/books/JournalFile.h"
 #include "core/ModUpgrade.h"
 #include "core/StationFiles.h"
 #include "link/ModComm.h"

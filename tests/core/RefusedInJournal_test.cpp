@@ -2,7 +2,7 @@
 // arrive: the box is kept with the note of how far the file was read.
 #include "support/PricingFixture.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 

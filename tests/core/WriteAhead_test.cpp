@@ -1,6 +1,6 @@
 #include "admin/OpenSite.h"
 #include "core/ModDefine.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
 

@@ -1,7 +1,7 @@
 // The link against the switch simulator over a pseudo-terminal.
 #include "LinkTestSupport.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Deposit.h"
 #include "core/Settings.h"
 #include "platform/Comm.h"

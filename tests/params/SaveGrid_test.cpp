@@ -2,9 +2,9 @@
 // renumbering their extensions, boards moving extensions out of their heads,
 // a save stopped by an error, and rows added and deleted.
 #include "console/frmPABX.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModDefine.h"
-#include "core/TableCopy.h"
+#include "core/books/TableCopy.h"
 #include "core/Settings.h"
 #include "params/CellEdit.h"
 #include "params/NavTree.h"

@@ -2,7 +2,7 @@
 // answered "820302" is stored once and charged once, and nothing is charged twice.
 #include "support/PricingFixture.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "link/ModComm.h"
 #include "pricing/ClsMonitor.h"
 #include "pricing/RateCache.h"

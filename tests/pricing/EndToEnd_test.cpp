@@ -3,7 +3,7 @@
 #include "support/PricingFixture.h"
 
 #include "console/frmPABX.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Settings.h"
 #include "params/CellEdit.h"
 #include "params/SavePara.h"

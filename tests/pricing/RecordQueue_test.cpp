@@ -4,7 +4,7 @@
 #include "support/PricingFixture.h"
 
 #include "console/frmPABX.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "platform/Prompts.h"
 #include "pricing/BillFile.h"
 #include "pricing/ClsMonitor.h"

@@ -1,5 +1,5 @@
 // Call records from frame to stored, charged and answered row.
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "support/PricingFixture.h"
 
 #include "billing/ArchiveBills.h"

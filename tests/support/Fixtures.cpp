@@ -12,7 +12,7 @@
 #include "billing/frmQueryBill.h"
 #include "billing/frmRecord.h"
 #include "console/frmPABX.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/Schema.h"
 #include "core/frmChange.h"
 #include "core/frmWorker.h"

@@ -2,8 +2,8 @@
 
 #include "admin/Restore.h"
 
-#include "core/ChargeLog.h"
-#include "core/SafetyCopies.h"
+#include "core/books/ChargeLog.h"
+#include "core/books/SafetyCopies.h"
 #include "core/StationFiles.h"
 #include "link/ModComm.h"
 #include "link/frmSRV.h"

@@ -1,6 +1,6 @@
 #include "support/RefusalWalk.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
 #include "platform/Files.h"

@@ -1,6 +1,6 @@
 #include "support/StationProcess.h"
 
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "platform/Files.h"
 
 #include <QDirIterator>

@@ -7,10 +7,10 @@
 #include "transfer/TransferFixture.h"
 
 #include "admin/OpenSite.h"
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "core/ModUpgrade.h"
 #include "core/StationFiles.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "link/CommState.h"
 #include "link/TraceList.h"
 #include "link/frmSRV.h"

@@ -3,7 +3,7 @@
 #include "transfer/TransferFixture.h"
 
 #include "core/ModUpgrade.h"
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 #include "link/CommState.h"
 #include "link/TraceList.h"
 #include "link/frmSRV.h"

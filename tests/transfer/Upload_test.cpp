@@ -4,9 +4,9 @@
 #include "transfer/TransferFixture.h"
 
 #include "core/ModUpgrade.h"
-#include "core/SafetyCopies.h"
+#include "core/books/SafetyCopies.h"
 #include "core/StationFiles.h"
-#include "core/TableCopy.h"
+#include "core/books/TableCopy.h"
 #include "link/TraceList.h"
 #include "link/frmSRV.h"
 #include "params/OptionLists.h"

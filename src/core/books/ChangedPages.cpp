@@ -1,4 +1,4 @@
-#include "core/ChangedPages.h"
+#include "core/books/ChangedPages.h"
 
 #include "platform/Db.h"
 

@@ -1,9 +1,9 @@
-#include "core/UserNumbers.h"
+#include "core/books/UserNumbers.h"
 
-#include "core/JournalFile.h"
+#include "core/books/JournalFile.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
-#include "core/StationRecord.h"
+#include "core/books/StationRecord.h"
 #include "platform/Files.h"
 
 #include <QFileInfo>

@@ -5,7 +5,7 @@
 // older. Each of the three files of the journal (the station file, the call
 // file and the journal file beside it) keeps the first number never given, so
 // that a file put back from a copy learns it again from the others.
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "platform/Db.h"
 
 #include <QList>

@@ -1,4 +1,4 @@
-#include "core/DbHeader.h"
+#include "core/books/DbHeader.h"
 
 #include <QFile>
 

@@ -3,7 +3,7 @@
 // what the damaged file can still give (calls, rejects, user rows) is taken
 // over, the balances are brought up to the charge log, and a mark beside the
 // file lets a restore a power cut interrupted be completed at the next start.
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "platform/Files.h"
 
 #include <QString>

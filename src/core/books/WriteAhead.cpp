@@ -1,4 +1,4 @@
-#include "core/WriteAhead.h"
+#include "core/books/WriteAhead.h"
 
 #include "core/ModDefine.h"
 #include "core/Notices.h"

@@ -1,11 +1,11 @@
-#include "core/StationRecord.h"
+#include "core/books/StationRecord.h"
 
-#include "core/ChargeLog.h"
-#include "core/ChargeLogInternal.h"
-#include "core/JournalFile.h"
+#include "core/books/ChargeLog.h"
+#include "core/books/ChargeLogInternal.h"
+#include "core/books/JournalFile.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
-#include "core/UserNumbers.h"
+#include "core/books/UserNumbers.h"
 #include "platform/Files.h"
 
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 // file's moves, checks and rebuild (JournalFile.cpp) share. Included by those
 // two files and the station's record (StationRecord.cpp) only: nothing
 // outside them calls these.
-#include "core/ChargeLog.h"
+#include "core/books/ChargeLog.h"
 #include "platform/Db.h"
 
 #include <QMap>

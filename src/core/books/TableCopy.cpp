@@ -1,4 +1,4 @@
-#include "core/TableCopy.h"
+#include "core/books/TableCopy.h"
 
 #include "core/ModDefine.h"
 

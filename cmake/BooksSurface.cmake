@@ -1,0 +1,36 @@
+# Lists the includes from outside src/core/books/ of a header of the books
+# that HACKING.md does not name as their surface, and fails on any. Run from
+# the top of the tree:
+#   cmake -P cmake/BooksSurface.cmake
+# The surface is read from HACKING.md's line "The books' surface: `A.h`,
+# `B.h`, …."; the other headers of the room are its own.
+cmake_policy(VERSION 3.22)
+get_filename_component(top "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+file(READ "${top}/HACKING.md" hacking)
+string(REGEX REPLACE "[ \n]+" " " hacking "${hacking}")
+if(NOT hacking MATCHES "The books' surface: ([^.]*(\\.h[^.]*)*)\\.")
+  message(FATAL_ERROR "HACKING.md names no surface of the books (\"The books' surface: `A.h`, ….\")")
+endif()
+string(REGEX MATCHALL "`[A-Za-z]+\\.h`" surface "${CMAKE_MATCH_1}")
+string(REPLACE "`" "" surface "${surface}")
+file(GLOB_RECURSE files "${top}/src/*.cpp" "${top}/src/*.h" "${top}/bench/*.cpp" "${top}/bench/*.h")
+set(bad 0)
+foreach(f IN LISTS files)
+  if(f MATCHES "/src/core/books/")
+    continue()
+  endif()
+  file(STRINGS "${f}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"core/books/")
+  foreach(line IN LISTS includes)
+    string(REGEX REPLACE ".*\"core/books/([^\"]+)\".*" "\\1" header "${line}")
+    list(FIND surface "${header}" at)
+    if(at EQUAL -1)
+      file(RELATIVE_PATH rel "${top}" "${f}")
+      message("${rel} includes core/books/${header}, which is the books' own")
+      math(EXPR bad "${bad} + 1")
+    endif()
+  endforeach()
+endforeach()
+if(bad GREATER 0)
+  message(FATAL_ERROR "${bad} includes reach inside the books")
+endif()
+message("every include from outside the books is of its surface (${surface})")
