@@ -6,6 +6,7 @@
 #include "core/ModDefine.h"
 #include "core/TableCopy.h"
 #include "core/OpLog.h"
+#include "core/StationRecord.h"
 #include "core/WriteAhead.h"
 #include "platform/Clock.h"
 #include "params/CellEdit.h"
@@ -111,6 +112,8 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
         r.logPartial = !complete;
         ModSwitch::NameDifferences(ModSwitch::MoneyRowsOf(dbSwitch, before), ModSwitch::MoneyRowsOf(dbSwitch), r);
     }
+    // What the lines ask for is asked once: a later restore finds it asked.
+    ModSwitch::EnterAsked(dbSwitch, r, qMax(mark, ModSwitch::ReadStationRecord().lastEntry()));
     r.charges = 0;   // what was applied again is as it was: only what differs is told
     r.moves = 0;
     r.deleted.clear();
@@ -330,7 +333,7 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                     if (isUsers(table)) dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS ") + before);
                 };
                 // The balances put back are entries of the journal.
-                if (isUsers(table)) ModSwitch::MoveBalances(replace);
+                if (isUsers(table)) ModSwitch::MoveBalances(replace, -1, true);
                 else replace();
                 if (view == QLatin1String("Extension")) FitExtensionSuffixes(dbSwitch);
                 // A table read from the switch and not yet taken over is given

@@ -188,3 +188,29 @@ TEST_F(BackupHorizonTest, TheUsersTableRestoresBoxOutlivesAKillWhileItIsUp) {
     restart();
     EXPECT_EQ(script::shown().size(), before + 1);
 }
+
+// Two backups whose marks differ: 数据库管理's onto a disk taken away since,
+// then the users' table. Entries over the keeping time go only up to the
+// older mark: the disk put back, its backup still gets every entry since it.
+TEST_F(BackupHorizonTest, AgedEntriesGoOnlyUpToTheOlderOfTwoBackupsMarks) {
+    const QString f = folder("stick");
+    click(0, f, "备份完成");
+    Currency ledger = remainOf(7);
+    for (int m = 1; m <= 3; ++m) ledger -= call(m, now.date());
+    script::answer("要备份数据库吗?", platform::rYes);
+    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_TRUE(QDir().rename(f, dir->appPath() + "away"));
+    restart();
+    now = now.addDays(10);
+    restart();
+    restart();
+    now = now.addDays(500);
+    ledger -= call(4, now.date());
+    restart();
+    restart();
+    ASSERT_TRUE(QDir().rename(dir->appPath() + "away", f));
+    click(2, f, "数据恢复成功");
+    const QString told = script::shown().last().text;
+    EXPECT_EQ(remainOf(7), ledger) << told.toStdString();
+    EXPECT_FALSE(told.contains("不存在")) << told.toStdString();
+}
