@@ -232,8 +232,7 @@ INSTANTIATE_TEST_SUITE_P(LostEntryOrUnloggedChange, UnplacedCopyStops, ::testing
 // A users' copy put back twice, a payment's entry lost since: the first 恢复
 // names the amount, and it is an entry; the second finds it asked for.
 TEST_F(UnplacedBackupTest, AUsersCopyPutBackTwiceAsksForAnAmountOnce) {
-    script::answer("要备份数据库吗?", platform::rYes);
-    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
     pay(7, "43.00", "0.00");
     loseLastEntry();
     call(1);
