@@ -104,13 +104,17 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
                              {user}) == 1)
             baseFor.insert(user, mark);
     }
+    // The owners as they stand: the copy holds none, but the replay gives places again.
+    const QMap<qint64, qint64> owners = ModSwitch::OwnersOf(dbSwitch);
     ModSwitch::LogRecovery r = ModSwitch::RecoverFromLog(dbSwitch, log, baseFor, copyMark, mark);
     ModSwitch::NameRefused(r, refused, log, copyMark, dbSwitch);
     if (r.gap || !complete || !r.refused.isEmpty()) {
         // Entries the copy needs are no longer logged (or do not read): what
-        // the rows replaced and the rows now hold is compared, user by user.
+        // the rows replaced and the rows now hold is compared, user by user,
+        // and so are the owners of every extension and account.
         r.logPartial = !complete;
         ModSwitch::NameDifferences(ModSwitch::MoneyRowsOf(dbSwitch, before), ModSwitch::MoneyRowsOf(dbSwitch), r);
+        ModSwitch::NameOwnerDifferences(owners, dbSwitch, r);
     }
     // What the lines ask for is asked once: a later restore finds it asked.
     ModSwitch::EnterAsked(dbSwitch, r, qMax(mark, ModSwitch::ReadStationRecord().lastEntry()));

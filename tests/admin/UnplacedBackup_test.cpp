@@ -241,3 +241,16 @@ TEST_F(UnplacedBackupTest, AUsersCopyPutBackTwiceAsksForAnAmountOnce) {
     const QString second = restoreUsersCopy();
     EXPECT_FALSE(second.contains("43.00")) << second.toStdString();
 }
+
+// An extension given since the users' copy and given back, that entry lost:
+// the 恢复's replay gives it to the user of the entry still held, and the
+// box names the owner it changed.
+TEST_F(UnplacedBackupTest, AUsersCopyPutBackAcrossALostOwnerEntryNamesTheOwnerItChanged) {
+    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+    for (const qint32 owner : {9, 7})
+        ModSwitch::MoveOwners([&] { dbSwitch.execute("UPDATE extension SET userid=? WHERE address=5", {owner}); });
+    loseLastEntry();
+    call(1);
+    const QString told = restoreUsersCopy();
+    EXPECT_TRUE(told.contains("分机5：恢复前属用户7 用户7，恢复后属用户9 丙")) << told.toStdString();
+}
