@@ -35,6 +35,10 @@ protected:
             },
             id);
     }
+    // The owner given as the extensions' grid gives it (所属用户): an entry.
+    void giveExtension(int address, qint32 userid) {
+        ModSwitch::MoveOwners([&] { dbSwitch.execute("UPDATE extension SET userid=? WHERE address=?", {userid, address}); });
+    }
     // The journal's last entry lost with the log's pages and the station file's copy of it.
     void loseLastEntry() {
         const qint64 seq = dbPhoneCur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
@@ -197,8 +201,10 @@ TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyIsNotPlacedByRowsThatAgreeAfterALo
 // placed there and brought up exactly, the rows never taken back past a
 // number the journal lacks (user 9's deposit settled, its entry lost) nor
 // past an entry whose balance they do not give (a fee paid back by a
-// release that wrote no entry), where they would agree by chance again.
-class UnplacedCopyStops : public UnplacedBackupTest, public ::testing::WithParamInterface<bool> {};
+// release that wrote no entry), where they would agree by chance again; the
+// same where the first entry after the number lacking is no user's (an
+// extension taken from its user and given back).
+class UnplacedCopyStops : public UnplacedBackupTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(UnplacedCopyStops, AnUnmarkedUsersCopyIsPlacedWhereTheHeldEntriesProveIt) {
     const auto feeOf = [this](int minute) {
@@ -208,7 +214,7 @@ TEST_P(UnplacedCopyStops, AnUnmarkedUsersCopyIsPlacedWhereTheHeldEntriesProveIt)
     };
     const Currency first = feeOf(1);
     ModSwitch::MoveBalances([&] { dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {first}); }, 7);
-    if (GetParam()) {
+    if (GetParam() > 0) {
         pay(9, "0.00", "-2.25");
         loseLastEntry();
     } else {
@@ -216,6 +222,8 @@ TEST_P(UnplacedCopyStops, AnUnmarkedUsersCopyIsPlacedWhereTheHeldEntriesProveIt)
     }
     unmarkedUsersCopy();
     if (HasFatalFailure()) return;
+    if (GetParam() == 2)
+        for (const qint32 owner : {0, 7}) giveExtension(5, owner);
     call(3);
 
     const QMap<qint64, Money> before = money();
@@ -227,7 +235,7 @@ TEST_P(UnplacedCopyStops, AnUnmarkedUsersCopyIsPlacedWhereTheHeldEntriesProveIt)
     EXPECT_FALSE(told.contains("差额")) << told.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(LostEntryOrUnloggedChange, UnplacedCopyStops, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(UnloggedChangeLostEntryNoUsersEntry, UnplacedCopyStops, ::testing::Values(0, 1, 2));
 
 // A users' copy put back twice, a payment's entry lost since: the first 恢复
 // names the amount, and it is an entry; the second finds it asked for.
@@ -247,8 +255,7 @@ TEST_F(UnplacedBackupTest, AUsersCopyPutBackTwiceAsksForAnAmountOnce) {
 // box names the owner it changed.
 TEST_F(UnplacedBackupTest, AUsersCopyPutBackAcrossALostOwnerEntryNamesTheOwnerItChanged) {
     ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
-    for (const qint32 owner : {9, 7})
-        ModSwitch::MoveOwners([&] { dbSwitch.execute("UPDATE extension SET userid=? WHERE address=5", {owner}); });
+    for (const qint32 owner : {9, 7}) giveExtension(5, owner);
     loseLastEntry();
     call(1);
     const QString told = restoreUsersCopy();
