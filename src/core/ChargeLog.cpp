@@ -1935,12 +1935,14 @@ void EnterAsked(const Database& sw, const LogRecovery& r, qint64 lastKnown) {
         for (const QString& l : *lines)
             if (const QRegularExpressionMatch m = userOf.match(l); m.hasMatch()) named.insert(m.captured(1).toLongLong());
     qint64 seq = lastNumberIn(sw, lastKnown);
+    const qint64 gen = CopyGenerationOf(sw);
+    const QString date = nowText();
     QList<LogEntry> entries;
     for (LogEntry e : r.asked) {
         if (!named.contains(e.userid)) continue;
         e.seq = ++seq;
-        e.gen = CopyGenerationOf(sw);
-        e.date = nowText();
+        e.gen = gen;
+        e.date = date;
         entries << e;
     }
     if (entries.isEmpty()) return;

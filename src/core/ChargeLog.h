@@ -299,7 +299,7 @@ struct LogRecovery {
     QStringList unloggedUnsure;     // the same for calls that may be older than the copy, or whose
                                     // user's row came from the file replaced: charged or not, unknown
     QStringList refused;            // "第12笔记账记录金额无效（用户7 张三，话费…）", entries the check refused
-    QList<LogEntry> asked;          // the amounts `lost` asks for, as their entries (LogKind::Asked) hold them
+    QList<LogEntry> asked;          // the amounts the lines ask for, as their entries (LogKind::Asked) hold them
 };
 
 // Names in `r.refused` each entry `refused` holds past `after` that `log`
@@ -396,12 +396,13 @@ void NameOwnerDifferences(const QMap<qint64, qint64>& before, const platform::Da
 // A station file put back (`sw`, on a connection of its own, in the caller's
 // transaction, brought up to the journal as far as it goes; `after`, its money
 // rows, read whole) differs from the file it replaces (`before`, that file's
-// money rows, held up to the last entry): each difference is the put-back's own change and becomes an entry
-// (a user removed or put back, a balance or a deposit set), numbered past
-// `lastKnown` and every number the file holds, kept in the file's copy of the
-// log (a user put back with their row) and the mark moved over them; the next
-// opening gives them to the call file's log. A later restore of an older copy
-// then replays them instead of undoing them unnamed. Returns how many.
+// money rows, held up to the last entry): each difference is the put-back's
+// own change and becomes an entry (a user removed or put back, a balance or
+// a deposit set), numbered past `lastKnown` and every number the file holds,
+// kept in the file's copy of the log (a user put back with their row) and the
+// mark moved over them; the next opening gives them to the call file's log.
+// A later restore of an older copy then replays them instead of undoing them
+// unnamed. Returns how many.
 int EnterPutBackChanges(const platform::Database& sw, const QMap<qint64, MoneyRow>& before,
                         const QMap<qint64, MoneyRow>& after, qint64 lastKnown);
 
