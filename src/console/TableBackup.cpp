@@ -6,6 +6,7 @@
 #include "core/ModDefine.h"
 #include "core/books/TableCopy.h"
 #include "core/OpLog.h"
+#include "core/books/StationRecord.h"
 #include "core/books/WriteAhead.h"
 #include "platform/Clock.h"
 #include "params/CellEdit.h"
@@ -103,14 +104,20 @@ QStringList bringUsersUpToJournal(qint64 copyMark, const QString& before) {
                              {user}) == 1)
             baseFor.insert(user, mark);
     }
+    // The owners as they stand: the copy holds none, but the replay gives places again.
+    const QMap<qint64, qint64> owners = ModSwitch::OwnersOf(dbSwitch);
     ModSwitch::LogRecovery r = ModSwitch::RecoverFromLog(dbSwitch, log, baseFor, copyMark, mark);
     ModSwitch::NameRefused(r, refused, log, copyMark, dbSwitch);
     if (r.gap || !complete || !r.refused.isEmpty()) {
         // Entries the copy needs are no longer logged (or do not read): what
-        // the rows replaced and the rows now hold is compared, user by user.
+        // the rows replaced and the rows now hold is compared, user by user,
+        // and so are the owners of every extension and account.
         r.logPartial = !complete;
         ModSwitch::NameDifferences(ModSwitch::MoneyRowsOf(dbSwitch, before), ModSwitch::MoneyRowsOf(dbSwitch), r);
+        ModSwitch::NameOwnerDifferences(owners, dbSwitch, r);
     }
+    // What the lines ask for is asked once: a later restore finds it asked.
+    ModSwitch::EnterAsked(dbSwitch, r, qMax(mark, ModSwitch::ReadStationRecord().lastEntry()));
     r.charges = 0;   // what was applied again is as it was: only what differs is told
     r.moves = 0;
     r.deleted.clear();
@@ -330,7 +337,7 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                     if (isUsers(table)) dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS ") + before);
                 };
                 // The balances put back are entries of the journal.
-                if (isUsers(table)) ModSwitch::MoveBalances(replace);
+                if (isUsers(table)) ModSwitch::MoveBalances(replace, -1, true);
                 else replace();
                 if (view == QLatin1String("Extension")) FitExtensionSuffixes(dbSwitch);
                 // A table read from the switch and not yet taken over is given

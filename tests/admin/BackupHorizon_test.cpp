@@ -135,3 +135,22 @@ TEST_F(BackupHorizonTest, TheUsersTableRestoresBoxOutlivesAKillWhileItIsUp) {
     restart();
     EXPECT_EQ(script::shown().size(), before + 1);
 }
+
+// Two backups whose marks differ: 数据库管理's onto a disk taken away since,
+// then the users' table. Entries over the keeping time go only up to the
+// older mark: the disk put back, its backup still gets every entry since it.
+TEST_F(BackupHorizonTest, AgedEntriesGoOnlyUpToTheOlderOfTwoBackupsMarks) {
+    const QString f = folder("stick");
+    click(0, f, "备份完成");
+    Currency ledger = remainOf(7);
+    for (int m = 1; m <= 3; ++m) ledger -= call(m, now.date());
+    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+    ASSERT_TRUE(QDir().rename(f, dir->appPath() + "away"));
+    restart();
+    ledger -= letGo(4);
+    ASSERT_TRUE(QDir().rename(dir->appPath() + "away", f));
+    click(2, f, "数据恢复成功");
+    const QString told = script::shown().last().text;
+    EXPECT_EQ(remainOf(7), ledger) << told.toStdString();
+    EXPECT_FALSE(told.contains("不存在")) << told.toStdString();
+}

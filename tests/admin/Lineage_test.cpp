@@ -321,9 +321,9 @@ TEST_F(LineageTest, ATableRestoreWithoutAMarkNamesWholeMoneyRows) {
     // Each line says what the restore entered, with the sign of its entry.
     int moved = 0;
     for (const ModSwitch::LogEntry& e : ModSwitch::MirrorOf(dbSwitch)) {
-        if (e.seq <= mark || (e.kind != int(ModSwitch::LogKind::Balance) && e.kind != int(ModSwitch::LogKind::Deposit))) continue;
+        if (e.seq <= mark || (e.kind != int(ModSwitch::LogKind::BalanceSet) && e.kind != int(ModSwitch::LogKind::DepositSet))) continue;
         const QStringList line = text.split('\n').filter(QRegularExpression(QStringLiteral("^用户%1 ").arg(e.userid)));
-        const QString amount = (e.kind == int(ModSwitch::LogKind::Deposit) ? QStringLiteral("押金") : QStringLiteral("：")) +
+        const QString amount = (e.kind == int(ModSwitch::LogKind::DepositSet) ? QStringLiteral("押金") : QStringLiteral("：")) +
                                e.amount.toString2();
         EXPECT_TRUE(line.size() == 1 && line.first().contains(amount)) << amount.toStdString() << "\n" << text.toStdString();
         ++moved;

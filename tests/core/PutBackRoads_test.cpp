@@ -313,6 +313,28 @@ TEST_F(PutBackRoads, ASecondRestoreOfTheSameBackupAsksForNoAmount) {
     EXPECT_FALSE(second.contains("用户7 用户7：")) << second.toStdString();
 }
 
+// The same twice, the second time over a file whose users do not read (no
+// comparison): the amount the first named is an entry of the journal, the
+// box's line read against it, and the second asks for it no more.
+TEST_F(PutBackRoads, AnAmountARestoreNamedIsAskedForOnceThoughTheNextCannotCompare) {
+    const QString folder = backupThenAPaymentWithItsEntryLost();
+    call(5, 2);
+    const QString first = restoreByManager(folder);
+    ASSERT_TRUE(first.contains("差额无法找回：\n用户7 用户7：52.05")) << first.toStdString();
+    // The journal's entries of amounts asked for (LogKind::Asked), after an opening gave them to the log.
+    const auto asked = [this] {
+        restart();
+        return Currency::fromRaw(
+            dbPhoneCur.scalar("SELECT coalesce(sum(f_amount), 0) FROM tab_chargelog WHERE f_kind=10 AND f_userid=7").toLongLong());
+    };
+    EXPECT_EQ(asked(), yuan("52.05"));
+    ModSwitch::OpenAllDB(false);
+    ASSERT_NO_FATAL_FAILURE(overwritePageOf("user"));
+    const QString second = restoreByManager(folder);
+    EXPECT_FALSE(second.contains("用户7 用户7：")) << second.toStdString();
+    EXPECT_EQ(asked(), yuan("52.05"));
+}
+
 // The station file replaced by 数据库管理's restore cannot read its users
 // (their page damaged) and the log lacks an entry: nothing is compared with
 // rows that were not read, so no user is said to be new, and the missing
@@ -336,6 +358,45 @@ TEST_F(PutBackRoads, AReplacedFileWhoseUsersDoNotReadIsNotComparedAsIfItHadNone)
     const qint64 users = count("user");
     restart();
     EXPECT_EQ(count("user"), users);
+}
+
+// A backup whose users' table reads in part (a leaf of it lost) is damaged:
+// the users it does not give are not entered as deleted by its put-back
+// (which a later restore of an older copy would replay).
+TEST_F(PutBackRoads, UsersABackupDoesNotGiveAreNotEnteredAsDeleted) {
+    call(5, 1);
+    {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute("CREATE TEMP TABLE more AS SELECT * FROM user WHERE userid=8");
+        for (int u = 100; u < 400; ++u) {
+            dbSwitch.execute("UPDATE temp.more SET userid=?, username=?", {u, QString(40, QChar(0x7528)) + QString::number(u)});
+            dbSwitch.execute("INSERT INTO user SELECT * FROM temp.more");
+        }
+        tx.commit();
+    }
+    const QString backup = keepStationFile("backup.mdb");
+    {
+        Database db = Database::open(backup);
+        const int pageSize = db.scalar("PRAGMA page_size").toInt();
+        ASSERT_GE(db.scalar("SELECT count(*) FROM dbstat WHERE name='user' AND pagetype='leaf'").toLongLong(), 3);
+        const qint64 leaf =
+            db.scalar("SELECT pageno FROM dbstat WHERE name='user' AND pagetype='leaf' ORDER BY path DESC LIMIT 1").toLongLong();
+        db.close();
+        QFile f(backup);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.seek((leaf - 1) * pageSize));
+        f.write(QByteArray(pageSize, '\x5a'));
+    }
+    const QString folder = backupFolder(backup);
+    ModSwitch::OpenAllDB(false);
+    ASSERT_TRUE(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false)));
+    QStringList lines;
+    admin::RestoreNotice(dir->dataPath(), &lines);
+    admin::ForgetRestoreNotice(dir->dataPath());
+    EXPECT_TRUE(lines.join('\n').contains("用户表已损坏")) << lines.join('\n').toStdString();
+    const Database sw = Database::openReadOnly(dir->file("switch.mdb"));
+    if (!sw.actualTableName("tab_chargemirror").isEmpty())
+        EXPECT_EQ(sw.scalar("SELECT count(*) FROM tab_chargemirror WHERE f_kind=1").toLongLong(), 0);
 }
 
 // A user row of the damaged file that is refused (a balance that is no

@@ -964,7 +964,7 @@ RecordCommit::~RecordCommit() {
     }
 }
 
-void MoveBalances(const std::function<void()>& write, qint64 userid) {
+void MoveBalances(const std::function<void()>& write, qint64 userid, bool outright) {
     // The station file's commit is the act's point of no return: the write,
     // its entries in the station file's copy of the log and the mark commit
     // together, and only then does the call file's log take the entries.
@@ -980,8 +980,10 @@ void MoveBalances(const std::function<void()>& write, qint64 userid) {
             continue;
         }
         const Held& now = after[it.key()];
-        if (now.remain != it->remain) stationEntry(LogKind::Balance, it.key(), now.remain - it->remain, now.remain);
-        if (now.deposit != it->deposit) stationEntry(LogKind::Deposit, it.key(), now.deposit - it->deposit, now.deposit);
+        if (now.remain != it->remain)
+            stationEntry(outright ? LogKind::BalanceSet : LogKind::Balance, it.key(), now.remain - it->remain, now.remain);
+        if (now.deposit != it->deposit)
+            stationEntry(outright ? LogKind::DepositSet : LogKind::Deposit, it.key(), now.deposit - it->deposit, now.deposit);
     }
     for (auto it = after.constBegin(); it != after.constEnd(); ++it) {
         if (before.contains(it.key())) continue;
@@ -1311,6 +1313,9 @@ private:
 // add to their row, and what the entries say it held between them.
 struct Trail {
     Currency charged, remain, deposit, expected, unexplained, last;
+    QMap<qint64, Currency> unexplainedAt;   // `unexplained` by the entry it lay before, less what was asked for
+    qint64 lastSeq = 0;                     // the user's last entry read
+    bool askedGone = false;                 // a user the file lacks, whose balance was asked for at `lastSeq`
     int charges = 0, moves = 0;
     bool started = false;
     bool gone = false;
@@ -1421,7 +1426,9 @@ void followBalance(const Database& sw, const QString& users, const LogEntry& e, 
     const Currency delta = charge ? Currency() - e.amount : e.amount;
     // The balance before this entry, as the entry tells it, against the
     // balance the entries before it give: what lies between, no entry explains.
-    t.unexplained += e.balance - delta - t.expected;
+    const Currency between = e.balance - delta - t.expected;
+    t.unexplained += between;
+    if (between != Currency()) t.unexplainedAt[e.seq] += between;
     t.expected = e.balance;
     t.last = e.balance;
     t.remain += delta;
@@ -1437,6 +1444,16 @@ void followBalance(const Database& sw, const QString& users, const LogEntry& e, 
 // a user deleted or added since).
 void replayEntry(const Database& sw, const QString& users, const LogEntry& e, Trail& t, LogRecovery& out) {
     const int kind = e.kind;
+    if (kind == int(LogKind::Asked)) {
+        // Asked for already by an earlier restore: the same difference found again is not asked for again.
+        if (t.unexplainedAt.contains(e.calladdr)) {
+            t.unexplainedAt[e.calladdr] -= e.amount;
+            t.unexplained -= e.amount;
+        } else if (e.calladdr == t.lastSeq) {
+            t.askedGone = true;
+        }
+        return;
+    }
     if (kind == int(LogKind::UserDeleted)) {
         deleteAgain(sw, users, e, t, out);
     } else if (kind == int(LogKind::UserAdded)) {
@@ -1449,6 +1466,7 @@ void replayEntry(const Database& sw, const QString& users, const LogEntry& e, Tr
     } else if (kind == int(LogKind::Charge) || kind == int(LogKind::Balance)) {
         followBalance(sw, users, e, t);
     }
+    t.lastSeq = e.seq;
 }
 
 // Entries past the file's mark that are no longer logged cannot be applied:
@@ -1470,6 +1488,16 @@ void nameGaps(LogRecovery& out, const QSet<qint64>& numbers, qint64 fileMark, qi
     out.gapTo = out.gaps.last().second;
 }
 
+// An amount asked for of `userid`, at the entry `at` (see LogKind::Asked); numbered as it is kept.
+LogEntry askedEntry(qint64 userid, Currency amount, qint64 at) {
+    LogEntry e;
+    e.kind = int(LogKind::Asked);
+    e.userid = userid;
+    e.amount = amount;
+    e.calladdr = at;
+    return e;
+}
+
 // Each user's trail added to their row; a user the file lacks, and a change
 // between two entries no entry explains (a payment since the copy), named as lost.
 void applyTrails(const Database& sw, const QString& users, const QMap<qint64, Trail>& trails,
@@ -1479,10 +1507,12 @@ void applyTrails(const Database& sw, const QString& users, const QMap<qint64, Tr
         const QVariant name = nameIn(sw, users, it.key());
         if (name.isNull()) {
             // Added since the copy: only its entries tell of it.
-            if (it->added)
-                out.lost << QStringLiteral("用户%1：余额%2（备份之后新增，备份中没有此用户）").arg(it.key()).arg(it->last.toString2());
-            else if (!it->gone)
-                out.lost << QStringLiteral("用户%1：余额%2（备份中没有此用户）").arg(it.key()).arg(it->last.toString2());
+            if (it->askedGone || (!it->added && it->gone)) continue;
+            out.lost << (it->added ? QStringLiteral("用户%1：余额%2（备份之后新增，备份中没有此用户）")
+                                   : QStringLiteral("用户%1：余额%2（备份中没有此用户）"))
+                            .arg(it.key())
+                            .arg(it->last.toString2());
+            out.asked << askedEntry(it.key(), it->last, it->lastSeq);
             continue;
         }
         if (it->charges == 0 && it->moves == 0) continue;
@@ -1492,8 +1522,11 @@ void applyTrails(const Database& sw, const QString& users, const QMap<qint64, Tr
         out.charged += it->charged;
         out.moves += it->moves;
         // A user whose row came from the newer file holds what was paid there.
-        if (it->unexplained != Currency() && !baseFor.contains(it.key()))
+        if (it->unexplained != Currency() && !baseFor.contains(it.key())) {
             out.lost << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(name.toString(), it->unexplained.toString2());
+            for (auto at = it->unexplainedAt.constBegin(); at != it->unexplainedAt.constEnd(); ++at)
+                if (*at != Currency()) out.asked << askedEntry(it.key(), *at, at.key());
+        }
     }
 }
 }  // namespace
@@ -1928,14 +1961,42 @@ QStringList RecoveryLines(const LogRecovery& r) {
     return lines;
 }
 
-int EnterPutBackChanges(const Database& sw, const QMap<qint64, MoneyRow>& before, qint64 lastKnown) {
-    bool whole = true;
-    const QMap<qint64, MoneyRow> after = MoneyRowsOf(sw, QString(), &whole);
-    if (!whole) return 0;
+namespace {
+// The last number a put-back's own entries are numbered past: `lastKnown`, the mark of `sw` and its copy of the log.
+qint64 lastNumberIn(const Database& sw, qint64 lastKnown) {
     qint64 seq = qMax(lastKnown, AppliedMark(sw));
     const QString mirror = sw.actualTableName(kLedgerMirror);
     if (!mirror.isEmpty())
         seq = qMax(seq, sw.scalar(QStringLiteral("SELECT max(f_seq) FROM %1").arg(sw.qualified(mirror))).toLongLong());
+    return seq;
+}
+}  // namespace
+
+void EnterAsked(const Database& sw, const LogRecovery& r, qint64 lastKnown) {
+    static const QRegularExpression userOf(QStringLiteral("^用户(\\d+)[ ：]"));
+    QSet<qint64> named;
+    for (const QStringList* lines : {&r.lost, &r.missing})
+        for (const QString& l : *lines)
+            if (const QRegularExpressionMatch m = userOf.match(l); m.hasMatch()) named.insert(m.captured(1).toLongLong());
+    qint64 seq = lastNumberIn(sw, lastKnown);
+    const qint64 gen = CopyGenerationOf(sw);
+    const QString date = nowText();
+    QList<LogEntry> entries;
+    for (LogEntry e : r.asked) {
+        if (!named.contains(e.userid)) continue;
+        e.seq = ++seq;
+        e.gen = gen;
+        e.date = date;
+        entries << e;
+    }
+    if (entries.isEmpty()) return;
+    KeepInMirror(sw, entries);
+    setMark(sw, seq);
+}
+
+int EnterPutBackChanges(const Database& sw, const QMap<qint64, MoneyRow>& before, const QMap<qint64, MoneyRow>& after,
+                        qint64 lastKnown) {
+    qint64 seq = lastNumberIn(sw, lastKnown);
     const qint64 gen = CopyGenerationOf(sw);
     const QString date = nowText();
     QList<LogEntry> entries;

@@ -70,11 +70,16 @@ extern const QString kUserRows;
 // `f_calladdr` the address, `f_amount` the change, `f_date` the time of its
 // history row; no user's money moves, but a station file put back from a copy
 // books it again instead of sending it again.
+// `Asked`: an amount a restore's box asked the operator to enter again:
+// `f_userid` the user, `f_amount` the amount, `f_calladdr` the entry before
+// which the balance moved by it with no entry of its own (or, for a user the
+// file lacks, that user's last entry); no money moves, but a later replay
+// that finds the same difference there asks nothing again.
 // A reader skips kinds it does not know, so an older station still reads a
 // log a newer one wrote.
 enum class LogKind {
     Charge = 0, UserDeleted = 1, UserAdded = 2, Balance = 3, Deposit = 4, Call = 5, Owner = 6, BalanceSet = 7, DepositSet = 8,
-    DepositTaken = 9
+    DepositTaken = 9, Asked = 10
 };
 
 // The place an owner entry names: an extension by its address, an account
@@ -144,8 +149,10 @@ QHash<qint64, platform::Currency> UnappliedChargesByUser();
 // added or deleted), kept in the station file's copy of the log, the mark
 // moved over it. That commit is the act's; the call file's log takes the
 // entries once the outermost transaction has committed (or at the next
-// opening). `userid` >= 0: only that user can change.
-void MoveBalances(const std::function<void()>& write, qint64 userid = -1);
+// opening). `userid` >= 0: only that user can change. `outright`: a table put
+// back, whose balances and deposits are set, not moved (BalanceSet, DepositSet):
+// a later replay across entries lost before it ends at the values it set.
+void MoveBalances(const std::function<void()>& write, qint64 userid = -1, bool outright = false);
 
 // Enters in the journal that the switch took the change `change` of the
 // extension at `address`'s deposit, booked in the caller's transaction on the
@@ -292,6 +299,7 @@ struct LogRecovery {
     QStringList unloggedUnsure;     // the same for calls that may be older than the copy, or whose
                                     // user's row came from the file replaced: charged or not, unknown
     QStringList refused;            // "第12笔记账记录金额无效（用户7 张三，话费…）", entries the check refused
+    QList<LogEntry> asked;          // the amounts the lines ask for, as their entries (LogKind::Asked) hold them
 };
 
 // Names in `r.refused` each entry `refused` holds past `after` that `log`
@@ -386,14 +394,22 @@ QMap<qint64, qint64> OwnersOf(const platform::Database& db, bool* whole = nullpt
 void NameOwnerDifferences(const QMap<qint64, qint64>& before, const platform::Database& after, LogRecovery& r);
 
 // A station file put back (`sw`, on a connection of its own, in the caller's
-// transaction, brought up to the journal as far as it goes) differs from the
-// file it replaces (`before`, that file's money rows, held up to the last
-// entry): each difference is the put-back's own change and becomes an entry
-// (a user removed or put back, a balance or a deposit set), numbered past
-// `lastKnown` and every number the file holds, kept in the file's copy of the
-// log (a user put back with their row) and the mark moved over them; the next
-// opening gives them to the call file's log. A later restore of an older copy
-// then replays them instead of undoing them unnamed. Returns how many.
-int EnterPutBackChanges(const platform::Database& sw, const QMap<qint64, MoneyRow>& before, qint64 lastKnown);
+// transaction, brought up to the journal as far as it goes; `after`, its money
+// rows, read whole) differs from the file it replaces (`before`, that file's
+// money rows, held up to the last entry): each difference is the put-back's
+// own change and becomes an entry (a user removed or put back, a balance or
+// a deposit set), numbered past `lastKnown` and every number the file holds,
+// kept in the file's copy of the log (a user put back with their row) and the
+// mark moved over them; the next opening gives them to the call file's log.
+// A later restore of an older copy then replays them instead of undoing them
+// unnamed. Returns how many.
+int EnterPutBackChanges(const platform::Database& sw, const QMap<qint64, MoneyRow>& before,
+                        const QMap<qint64, MoneyRow>& after, qint64 lastKnown);
+
+// The amounts `r` asked for of the users its lines still name (`lost` or
+// `missing`) become entries of station file `sw` (LogKind::Asked), in the
+// caller's transaction, numbered past `lastKnown` and every number the file
+// holds, kept as EnterPutBackChanges keeps its own: one amount is asked for once.
+void EnterAsked(const platform::Database& sw, const LogRecovery& r, qint64 lastKnown);
 
 }  // namespace ModSwitch

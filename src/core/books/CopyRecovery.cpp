@@ -1045,6 +1045,7 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     out.returned = r.returned;
     out.ownersUnset = r.ownersUnset;
     out.ownersLogged = r.ownersLogged;
+    out.asked = r.asked;
     // An entry no file gave sound is named with what it reads, not as a gap.
     QList<LogEntry> refusedCalls;
     NameRefused(out, refused, log, copyMark, db, &refusedCalls);
@@ -1061,11 +1062,16 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // Rows not trusted for want of a mark are compared only where the journal
     // lacks entries: a journal read whole brought the copy up exactly, and the
     // damaged file's older rows are no difference to check.
-    if (heldWhole && lacking && (out.replacedUntrusted || replacedMark >= lastKnown)) NameDifferences(held, MoneyRowsOf(db), out);
+    // The rows put back, read once for what follows: a copy whose users do not
+    // all read is damaged, and its users not read are no users removed.
+    bool afterWhole = true;
+    const QMap<qint64, MoneyRow> after = heldWhole ? MoneyRowsOf(db, QString(), &afterWhole) : QMap<qint64, MoneyRow>();
+    if (!afterWhole) throw DbError(platform::kErrNotADatabase, QStringLiteral("用户表已损坏，只能部分读取"));
+    if (heldWhole && lacking && (out.replacedUntrusted || replacedMark >= lastKnown)) NameDifferences(held, after, out);
     // A user the put-back leaves as the file replaced held them at the
     // journal's end lacks nothing: no amount is asked for again (a restore of
     // the same copy done twice finds the first one's difference once more).
-    if (heldWhole && old.markRead && replacedMark >= lastKnown) DropLostHeldAlike(out, held, MoneyRowsOf(db));
+    if (heldWhole && old.markRead && replacedMark >= lastKnown) DropLostHeldAlike(out, held, after);
     DropCallsOfNamedUsers(out);
     // Calls whose entries are gone with the gap, of users named with their
     // differences, are no log read in part.
@@ -1073,10 +1079,12 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     out.owners = OwnersAgainstLog(db, log, copyMark);
     // And whose extensions and accounts: an owner given since whose entry is lost.
     if (old.ownersWhole && lacking && (out.replacedUntrusted || replacedMark >= lastKnown)) NameOwnerDifferences(old.owners, db, out);
+    // What the lines ask for is asked once: a later restore finds it asked.
+    EnterAsked(db, out, lastKnown);
     // What the put-back changed against a file that held the whole journal is
     // an entry: a later restore of an older copy replays it.
     if (heldWhole && old.markRead && replacedMark >= lastKnown && replacedMark >= 0)
-        EnterPutBackChanges(db, held, lastKnown);
+        EnterPutBackChanges(db, held, after, lastKnown);
     tx.commit();
     return out;
 }
@@ -1410,7 +1418,9 @@ bool PlacedInJournal(const QString& copyPath, const QString& callFile) {
         // The last entry up to the mark that set a balance: the balance it
         // gives is the copy's for that user, if the copy is of this journal.
         for (auto e = log.crbegin(); e != log.crend(); ++e) {
-            if (e->seq > mark || (e->kind != int(LogKind::Charge) && e->kind != int(LogKind::Balance))) continue;
+            if (e->seq > mark ||
+                (e->kind != int(LogKind::Charge) && e->kind != int(LogKind::Balance) && e->kind != int(LogKind::BalanceSet)))
+                continue;
             const QVariant remain =
                 copy.scalar(QStringLiteral("SELECT remain FROM %1 WHERE userid=?").arg(copy.qualified(users)), {e->userid});
             return !remain.isNull() && platform::Currency::fromRaw(remain.toLongLong()) == e->balance;

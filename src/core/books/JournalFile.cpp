@@ -265,22 +265,6 @@ const QString kBackupMarkPrefix = QStringLiteral("TarvoBackupMark:");
 
 namespace {
 
-// The lowest backup mark the files `dbs` note (the call file's may be older
-// than the journal file's after a put-back from its copy: the lower is kept
-// to); -1 when none notes one.
-qint64 lowestBackupMark(const QList<Database>& dbs) {
-    qint64 lowest = -1;
-    for (const Database& db : dbs) {
-        if (!db.isOpen() || db.actualTableName(kNotes).isEmpty()) continue;
-        // A value that is no number reads 0: everything is kept.
-        const QVariant v = db.scalar(
-            QStringLiteral("SELECT min(CAST(value AS INTEGER)) FROM %1 WHERE varname LIKE ?").arg(db.qualified(kNotes)),
-            {kBackupMarkPrefix + QLatin1Char('%')});
-        if (!v.isNull() && (lowest < 0 || v.toLongLong() < lowest)) lowest = v.toLongLong();
-    }
-    return lowest;
-}
-
 // The backups a road may put back, found where they are kept: "Switch.mdb"
 // in 数据库管理's folders of the settings (and the default one), each and in
 // the dated folders under it, and the users' copy "Backup.mdb" beside the
@@ -562,9 +546,10 @@ bool moveEntries(qint64 through) {
                       .arg(j.qualified(kChargeLog), logTable(), kEntryColumns),
                   {through});
         // Nor past the newest backups' marks: putting one back needs every entry since.
-        // The call file's marks are the station's record's.
-        qint64 horizon = ReadStationRecord().lowestBackupMark();
-        if (const qint64 copied = lowestBackupMark({j}); copied >= 0) horizon = horizon < 0 ? copied : qMin(horizon, copied);
+        // The journal file holds the call file's marks now (nameJournalFile) and
+        // keeps those a call file put back from its older copy lacks: its own
+        // record's lowest is the lowest of both.
+        qint64 horizon = ReadStationRecord(j).lowestBackupMark();
         const qint64 found = lowestBackupFound(j);
         if (found >= 0) horizon = horizon < 0 ? found : qMin(horizon, found);
         heldBack = dropAged(j, horizon >= 0 ? qMin(through, horizon) : through);
