@@ -24,6 +24,7 @@ set(slow_admin
   LineageTest.AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed
   Roads/OwnerRoadTest.AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad/Manager
   RestoreCrashTest.*
+  RestoreOfAYearFile.*
   */RestoreCompletion.*
   SiteChooserProcess.*
   SysSetOnSwitch.ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBack
