@@ -41,11 +41,6 @@ protected:
         ModComm::ResetLink();
         g_NoAnswerCount = 0;
     }
-    // The line goes quiet: every answer still owed has come and been handled.
-    void drain() {
-        sw.setAckTiming(-1, -1, 0, 0, 0);
-        settle(400);
-    }
     QString pendingOf(const char* table) {
         return dbSwitch
             .scalar(QStringLiteral("select group_concat(Address) from (select Address from %1 where bSet<>0 "
@@ -56,6 +51,11 @@ protected:
         return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
     }
     int count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
+    // The line goes quiet, and answers in time from then on.
+    void drain() {
+        sw.setAckTiming(-1, -1, 0, 0, 0);
+        TransferTest::drain();
+    }
     int extBelow = 6;   // the extensions a case made pending
     void depositTables() {
         ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);

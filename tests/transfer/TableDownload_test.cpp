@@ -159,7 +159,7 @@ TEST_F(TableDownload, ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAn
         // the switch holds it.
         EXPECT_TRUE(pendingOf("ExtraHead").split(',').contains("2")) << pendingOf("ExtraHead").toStdString();
         EXPECT_EQ(doneNotHeld("ExtraHead", sim::tables::ExtraHead), QStringList());
-        settle(200);
+        drain();
 
         ModComm::ResetLink();
         g_NoAnswerCount = 0;
@@ -172,7 +172,7 @@ TEST_F(TableDownload, ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAn
         EXPECT_EQ(status(), "下载失败");
         EXPECT_TRUE(pendingOf("Extension").split(',').contains("2")) << pendingOf("Extension").toStdString();
         EXPECT_EQ(doneNotHeld("Extension", sim::tables::Extension, 5), QStringList());
-        settle(200);
+        drain();
     }
     sw.setEchoedAcks(-1, 0, 0);
 }

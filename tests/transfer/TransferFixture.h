@@ -103,6 +103,12 @@ protected:
             QThread::msleep(1);
         }
     }
+    // The line goes quiet: every answer the switch still owes (late, repeated)
+    // has been written, and the station has handled it.
+    void drain() {
+        EXPECT_TRUE(sw.waitWritten(30000));
+        EXPECT_TRUE(ModComm::DrainLink(30000));
+    }
     int pending(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
     QString status() { return console->sbrInfo->panelText(2); }
     QStringList opLog() {
