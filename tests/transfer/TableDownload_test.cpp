@@ -332,6 +332,9 @@ TEST_F(TableDownload, ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice)
                          {platform::Currency::parse(yuan)->toVariant()});
     };
     const auto changesSent = [this] { return sent().filter(QRegularExpression("^A507")).size(); };
+    // Each booking in a second of its own: the history keeps one row per extension and second.
+    const QDateTime first(QDate(2026, 3, 4), QTime(10, 20, 30));
+    platform::testing::setNow([first] { return first; });
 
     // Taken, its acknowledgement lost: the switch is asked, and it is not sent again.
     change("1.00");
@@ -346,6 +349,7 @@ TEST_F(TableDownload, ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice)
     // Not heard at all: the deposit is unchanged, so it stays pending, and
     // the next download, reading it unchanged again, sends it once more.
     change("-2.00");
+    platform::testing::setNow([first] { return first.addSecs(10); });
     sw.addRule("A507", sim::Reply::Silent, 1);
     down("ExtDeposit", 31);
     EXPECT_EQ(atSwitch(), 10100);
@@ -368,6 +372,7 @@ TEST_F(TableDownload, ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice)
     EXPECT_EQ(status(), "下载失败");
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 and ChangeValue<>0"), 1);
     EXPECT_EQ(count("select count(*) from extdeposithistory"), 2);
+    platform::testing::setNow(nullptr);
 }
 
 TEST_F(TableDownload, AChangeTheSwitchTookIsUsedUpWhenItsHistoryRowIsRefused) {
