@@ -474,14 +474,23 @@ QStringList CheckRestoreSources(const QList<RestorePair>& pairs, const std::func
     return why;
 }
 
-bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed, QStringList* putIn) {
-    if (pairs.isEmpty()) return true;
-    platform::clearFileError();
-    const QString dataDir = QFileInfo(pairs.first().target).absolutePath();
+namespace {
+
+// One restore up to its journal: the temporaries it made, and what it decided
+// for each year file.
+struct Replacing {
+    const QList<RestorePair>& pairs;
+    QString dataDir;
+    QString* failed;
     QStringList temps;
-    auto giveUp = [&](const QString& file, QString cause = QString()) {
+    QHash<QString, billing::ArchiveMerge> merged;
+    QHash<QString, QString> mergedWith;
+    QSet<QString> stays, patched;
+
+    // Nothing of the restore stays: the temporaries go, the file is named.
+    bool giveUp(const QString& file, QString cause = QString()) {
         if (cause.isEmpty()) cause = platform::lastFileError();
-        for (const QString& t : temps) {
+        for (const QString& t : std::as_const(temps)) {
             QFile::remove(t);
             QFile::remove(t + QStringLiteral("-journal"));
         }
@@ -489,12 +498,8 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed, QStringList*
         platform::syncDir(dataDir);
         if (failed) *failed = QFileInfo(file).fileName() + (cause.isEmpty() ? QString() : QStringLiteral("（%1）").arg(cause));
         return false;
-    };
-    // A backup of another station or site puts nothing in, its year files
-    // neither: their calls would be billed to this station's users.
-    const QString folder = QFileInfo(pairs.first().source).absolutePath();
-    const QString foreign = otherStationsBackup(folder, dataDir);
-    if (!foreign.isEmpty()) return giveUp(platform::resolveCI(withSlash(folder), QStringLiteral("Switch.mdb")), foreign);
+    }
+
     // A year file of the station that holds every call of the backup's as
     // the backup has it is what the merge would give: it stays, and the
     // backup's is not copied (the usual backup, older than the station's
@@ -504,61 +509,56 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed, QStringList*
     // at the completion: a patch that costs as much as the difference, where
     // copying the backup's file costs the whole file. Both are told from one
     // comparison of the two files' pages where the patch can be made.
-    QHash<QString, billing::ArchiveMerge> merged;
-    QHash<QString, QString> mergedWith;
-    QSet<QString> stays, patched;
-    for (const RestorePair& p : pairs) {
-        if (!isYearFile(QFileInfo(p.target).fileName())) continue;
-        const QString tmp = p.target + RestoreTempSuffix();
-        billing::ArchiveMerge found;
-        bool made = false, holds = false;
-        try {
-            made = billing::PrepareYearFilePatch(p.target, p.source, tmp, &found, &holds);
-        } catch (const platform::DbError&) {
-            made = false;   // the merge decides, and says why it cannot
-        }
-        if (made && !holds) {
-            temps << tmp;
-            if (!platform::syncFile(tmp)) return giveUp(p.source);
-            patched.insert(p.target);
-        } else {
-            QFile::remove(tmp);
-            try {
+    bool decideYearFiles() {
+        for (const RestorePair& p : pairs) {
+            if (!isYearFile(QFileInfo(p.target).fileName())) continue;
+            const QString tmp = p.target + RestoreTempSuffix();
+            billing::ArchiveMerge found;
+            bool holds = false;
+            // Neither made nor held: the merge decides, and says why it cannot.
+            const bool made = billing::PrepareYearFilePatch(p.target, p.source, tmp, &found, &holds);
+            if (made && !holds) {
+                temps << tmp;
+                if (!platform::syncFile(tmp)) return giveUp(p.source);
+                patched.insert(p.target);
+            } else {
+                QFile::remove(tmp);
                 if (!made && !billing::YearFileHolds(p.target, p.source, &found)) continue;
-            } catch (const platform::DbError&) {
-                continue;   // the merge decides, and says why it cannot
+                stays.insert(p.target);
             }
-            stays.insert(p.target);
-        }
-        merged.insert(p.target, found);
-        mergedWith.insert(p.target, yearFileState(p.target));
-    }
-    for (const RestorePair& p : pairs) {
-        if (stays.contains(p.target) || patched.contains(p.target)) continue;
-        const QString tmp = p.target + RestoreTempSuffix();
-        temps << tmp;
-        if (!copySynced(p.source, tmp, !isYearFile(QFileInfo(p.target).fileName()))) return giveUp(p.source);
-    }
-    // A year file of the backup goes in holding the calls the station
-    // archived since, as well as its own; one that cannot be merged is not
-    // restored at all: putting it in would remove answered calls.
-    for (const RestorePair& p : pairs) {
-        if (!isYearFile(QFileInfo(p.target).fileName()) || stays.contains(p.target) || patched.contains(p.target)) continue;
-        try {
-            merged.insert(p.target, billing::MergeArchive(p.target + RestoreTempSuffix(), p.target, true));
+            merged.insert(p.target, found);
             mergedWith.insert(p.target, yearFileState(p.target));
-            if (!platform::syncFile(p.target + RestoreTempSuffix())) return giveUp(p.source);
-        } catch (const platform::DbError& e) {
-            return giveUp(p.source, QStringLiteral("现有话单未能并入备份：%1；恢复它会丢失备份之后归档的话单，未恢复任何文件")
-                                        .arg(platform::troubleCause(e)));
         }
+        return true;
     }
-    if (!platform::syncDir(dataDir)) return giveUp(pairs.first().source);
-    hook(QStringLiteral("copied"));
+
+    bool copyAndMerge() {
+        for (const RestorePair& p : pairs) {
+            if (stays.contains(p.target) || patched.contains(p.target)) continue;
+            const QString tmp = p.target + RestoreTempSuffix();
+            temps << tmp;
+            if (!copySynced(p.source, tmp, !isYearFile(QFileInfo(p.target).fileName()))) return giveUp(p.source);
+        }
+        // A year file of the backup goes in holding the calls the station
+        // archived since, as well as its own; one that cannot be merged is not
+        // restored at all: putting it in would remove answered calls.
+        for (const RestorePair& p : pairs) {
+            if (!isYearFile(QFileInfo(p.target).fileName()) || stays.contains(p.target) || patched.contains(p.target)) continue;
+            try {
+                merged.insert(p.target, billing::MergeArchive(p.target + RestoreTempSuffix(), p.target, true));
+                mergedWith.insert(p.target, yearFileState(p.target));
+                if (!platform::syncFile(p.target + RestoreTempSuffix())) return giveUp(p.source);
+            } catch (const platform::DbError& e) {
+                return giveUp(p.source, QStringLiteral("现有话单未能并入备份：%1；恢复它会丢失备份之后归档的话单，未恢复任何文件")
+                                            .arg(platform::troubleCause(e)));
+            }
+        }
+        return true;
+    }
 
     // The journal becomes visible whole or not at all: written beside, synced, renamed.
-    const QString journal = QDir(dataDir).filePath(RestoreJournalName());
-    {
+    bool writeJournal() {
+        const QString journal = QDir(dataDir).filePath(RestoreJournalName());
         QByteArray text;
         for (const RestorePair& p : pairs) {
             // A year file that stays is named twice: nothing is put in its place.
@@ -572,12 +572,29 @@ bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed, QStringList*
             if (patched.contains(p.target)) line += QStringLiteral("\tpatch");
             text += (line + QLatin1Char('\n')).toUtf8();
         }
-        if (!platform::writeFileDurably(journal, text)) return giveUp(journal);
+        return platform::writeFileDurably(journal, text) || giveUp(journal);
     }
+};
+
+}  // namespace
+
+bool ReplaceFiles(const QList<RestorePair>& pairs, QString* failed, QStringList* putIn) {
+    if (pairs.isEmpty()) return true;
+    platform::clearFileError();
+    Replacing r{pairs, QFileInfo(pairs.first().target).absolutePath(), failed, {}, {}, {}, {}, {}};
+    // A backup of another station or site puts nothing in, its year files
+    // neither: their calls would be billed to this station's users.
+    const QString folder = QFileInfo(pairs.first().source).absolutePath();
+    const QString foreign = otherStationsBackup(folder, r.dataDir);
+    if (!foreign.isEmpty()) return r.giveUp(platform::resolveCI(withSlash(folder), QStringLiteral("Switch.mdb")), foreign);
+    if (!r.decideYearFiles() || !r.copyAndMerge()) return false;
+    if (!platform::syncDir(r.dataDir)) return r.giveUp(pairs.first().source);
+    hook(QStringLiteral("copied"));
+    if (!r.writeJournal()) return false;
     hook(QStringLiteral("marked"));
     // From here on the restore is decided: what follows is redone at the next opening if it stops.
     QString notPut;
-    CompleteRestore(dataDir, &notPut, putIn);
+    CompleteRestore(r.dataDir, &notPut, putIn);
     if (!notPut.isEmpty()) {
         if (failed) *failed = notPut;
         return false;

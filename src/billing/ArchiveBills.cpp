@@ -700,7 +700,7 @@ static void requireKey(const Database& db, const QString& table) {
         throw DbError(platform::kErrGeneric, QStringLiteral("表%1没有分机号和开始时间，无法逐张话单合并").arg(table));
 }
 
-bool YearFileHolds(const QString& stationPath, const QString& backupPath, ArchiveMerge* found) {
+static bool holdsEveryCall(const QString& stationPath, const QString& backupPath, ArchiveMerge* found) {
     ArchiveMerge done;
     if (!QFileInfo(stationPath).isFile() || !QFileInfo(backupPath).isFile()) return false;
     // Read only, both: the station's file through its own connection (a
@@ -757,6 +757,15 @@ bool YearFileHolds(const QString& stationPath, const QString& backupPath, Archiv
     return true;
 }
 
+bool YearFileHolds(const QString& stationPath, const QString& backupPath, ArchiveMerge* found) {
+    // A file that cannot be read proves nothing held: the merge decides, and says why it cannot.
+    try {
+        return holdsEveryCall(stationPath, backupPath, found);
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
 namespace {
 
 // The pages of a year file below which its restore copies it: the copy costs
@@ -779,10 +788,98 @@ QString prefixed(const QStringList& cols, const QString& alias) {
 QString patchRows(int tab) { return QStringLiteral("patch_rows_%1").arg(tab); }
 QString patchGone(int tab) { return QStringLiteral("patch_gone_%1").arg(tab); }
 
-}  // namespace
+struct PatchMonth {
+    QString table, same;
+    QStringList cols;
+    platform::LeavesCompared c;
+};
 
-bool PrepareYearFilePatch(const QString& stationPath, const QString& backupPath, const QString& patchPath, ArchiveMerge* found,
-                          bool* holds) {
+// The backup's month tables, compared leaf by leaf with the station's; false
+// when a patch would not pay: the backup's leaves and the station's that are
+// not held alike, and a month table the station lacks counted as a leaf for
+// every 16 calls, past an eighth of the backup's pages.
+bool patchMonths(const Database& station, const Database& backup, const platform::LeafComparer& leaves, qint64 pages,
+                 QList<PatchMonth>* months) {
+    qint64 differing = 0;
+    for (const QString& t : callTables(backup)) {
+        PatchMonth m{t, station.actualTableName(t), columnNames(backup, t), {}};
+        if (!hasCallKey(backup, t) || !hasKeyIndex(backup, t)) return false;
+        if (m.same.isEmpty()) {
+            differing += (backup.rowCount(t) + 15) / 16;
+        } else {
+            QStringList a = m.cols, b = columnNames(station, m.same);
+            std::sort(a.begin(), a.end());
+            std::sort(b.begin(), b.end());
+            if (a != b) return false;
+            m.c = leaves.compare(rootPage(backup, t), rootPage(station, m.same));
+            if (!m.c.compared) return false;
+            differing += (m.c.leavesA - m.c.alike) + (m.c.leavesB - m.c.alike);
+        }
+        if (differing * 8 > pages) return false;
+        months->append(m);
+    }
+    return true;
+}
+
+// A month the station lacks, taken whole, with the indexes the backup gives
+// it; the rows the patch puts in.
+qint64 patchWholeMonth(Database& patch, const Database& backup, const PatchMonth& m, int tab, ArchiveMerge& done) {
+    const QString rows = quoteIdent(patchRows(tab)), gone = quoteIdent(patchGone(tab));
+    patch.execute(QStringLiteral("INSERT INTO patch_tables VALUES (?, ?, (SELECT sql FROM patch_backup.sqlite_master "
+                                 "WHERE type='table' AND name=?), NULL)"),
+                  {tab, m.table, m.table});
+    patch.execute(QStringLiteral("INSERT INTO patch_indexes SELECT ?, sql FROM patch_backup.sqlite_master "
+                                 "WHERE type='index' AND tbl_name=? AND sql IS NOT NULL"),
+                  {tab, m.table});
+    patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT rowid AS patch_rowid, %2 FROM %3")
+                      .arg(rows, prefixed(m.cols, QString()), backup.qualified(m.table)));
+    patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT * FROM %2 WHERE 0").arg(gone, rows));
+    done.brought += patch.rowCount(patchRows(tab));
+    return patch.rowCount(patchRows(tab));
+}
+
+// A month both files hold, where their leaves differ; the rows the patch puts
+// in or takes out.
+qint64 patchChangedMonth(Database& patch, const Database& station, const Database& backup, const PatchMonth& m, int tab,
+                         ArchiveMerge& done) {
+    const QString rows = quoteIdent(patchRows(tab)), gone = quoteIdent(patchGone(tab));
+    for (int side = 0; side < 2; ++side)
+        for (const platform::RowSpan& r : side == 0 ? m.c.onlyA : m.c.onlyB)
+            patch.execute(QStringLiteral("INSERT INTO temp.merge_spans VALUES (?, ?, ?, ?)"), {tab, side, r.first, r.last});
+    patch.execute(QStringLiteral("INSERT INTO patch_tables VALUES (?, ?, NULL, (SELECT max(rowid) FROM %1))")
+                      .arg(station.qualified(m.same)),
+                  {tab, m.table});
+    // The backup's rows not on a leaf held alike that the station's file
+    // lacks as they are, under their row numbers: a row on a leaf held alike
+    // is in both files as it is.
+    patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT b.rowid AS patch_rowid, %2 FROM %3 WHERE NOT EXISTS "
+                                 "(SELECT 1 FROM %4 AS s WHERE s.rowid=b.rowid AND %5)")
+                      .arg(rows, prefixed(m.cols, QStringLiteral("b")), spanRows(backup, m.table, tab, 0, QStringLiteral("b")),
+                           station.qualified(m.same), sameColumns(m.cols, QStringLiteral("s"), QStringLiteral("b"))));
+    // The station's rows there under a key the backup holds, but for the
+    // backup's own row: the backup's calls take their place.
+    patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT s.rowid AS patch_rowid, %2 FROM %3 WHERE EXISTS "
+                                 "(SELECT 1 FROM %4 AS k WHERE k.f_calladdr IS s.f_calladdr AND k.f_date IS s.f_date) "
+                                 "AND NOT EXISTS (SELECT 1 FROM %4 AS b WHERE b.rowid=s.rowid AND %5)")
+                      .arg(gone, prefixed(m.cols, QStringLiteral("s")), spanRows(station, m.same, tab, 1, QStringLiteral("s")),
+                           backup.qualified(m.table), sameColumns(m.cols, QStringLiteral("s"), QStringLiteral("b"))));
+    // Counted as the merge counts: the backup's calls whose key the station's
+    // rows not held alike lack, and the station's calls there whose key the
+    // backup lacks.
+    const QString keys = restTable(station, m.same, {QStringLiteral("f_calladdr"), QStringLiteral("f_date")}, tab, 1);
+    done.brought += patch.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE NOT EXISTS (SELECT 1 FROM %2 AS a "
+                                                "WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date)")
+                                     .arg(spanRows(backup, m.table, tab, 0, QStringLiteral("b")), keys))
+                        .toLongLong();
+    done.kept += patch.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE NOT EXISTS (SELECT 1 FROM %2 AS k "
+                                             "WHERE k.f_calladdr IS s.f_calladdr AND k.f_date IS s.f_date)")
+                                  .arg(spanRows(station, m.same, tab, 1, QStringLiteral("s")), backup.qualified(m.table)))
+                     .toLongLong();
+    return patch.rowCount(patchRows(tab)) + patch.rowCount(patchGone(tab));
+}
+
+bool preparePatch(const QString& stationPath, const QString& backupPath, const QString& patchPath, ArchiveMerge* found,
+                  bool* holds) {
     if (!QFileInfo(stationPath).isFile() || !QFileInfo(backupPath).isFile()) return false;
     ArchiveMerge done;
     QFile::remove(patchPath);
@@ -800,101 +897,42 @@ bool PrepareYearFilePatch(const QString& stationPath, const QString& backupPath,
     const QStringList own = callTables(station);
     for (const QString& t : own)
         if (backup.actualTableName(t).isEmpty()) done.kept += station.rowCount(t);
-    struct Month {
-        QString table, same;
-        QStringList cols;
-        platform::LeavesCompared c;
-    };
-    QList<Month> months;
-    // The backup's leaves and the station's that are not held alike, and a
-    // month table the station lacks counted as a leaf for every 16 calls.
-    qint64 differing = 0;
-    for (const QString& t : callTables(backup)) {
-        Month m{t, station.actualTableName(t), columnNames(backup, t), {}};
-        if (!hasCallKey(backup, t) || !hasKeyIndex(backup, t)) return false;
-        if (m.same.isEmpty()) {
-            differing += (backup.rowCount(t) + 15) / 16;
-        } else {
-            QStringList a = m.cols, b = columnNames(station, m.same);
-            std::sort(a.begin(), a.end());
-            std::sort(b.begin(), b.end());
-            if (a != b) return false;
-            m.c = leaves.compare(rootPage(backup, t), rootPage(station, m.same));
-            if (!m.c.compared) return false;
-            differing += (m.c.leavesA - m.c.alike) + (m.c.leavesB - m.c.alike);
-        }
-        if (differing * 8 > pages) return false;
-        months.append(m);
-    }
+    QList<PatchMonth> months;
+    if (!patchMonths(station, backup, leaves, pages, &months)) return false;
     patch.execute(QStringLiteral("CREATE TABLE patch_tables (tab INTEGER PRIMARY KEY, name TEXT, createSql TEXT, maxrow INTEGER)"));
     patch.execute(QStringLiteral("CREATE TABLE patch_indexes (tab INTEGER, createSql TEXT)"));
     patch.execute(QStringLiteral("CREATE TABLE patch_done (done INTEGER)"));
     patch.execute(QStringLiteral("CREATE TEMP TABLE merge_spans (tab INTEGER, side INTEGER, lo INTEGER, hi INTEGER)"));
     int tab = 0;
     qint64 changes = 0;   // rows the patch puts in or takes out
-    for (const Month& m : months) {
+    for (const PatchMonth& m : months) {
         ++tab;
-        const QString rows = quoteIdent(patchRows(tab)), gone = quoteIdent(patchGone(tab));
-        const QString cols = prefixed(m.cols, QString());
         if (m.same.isEmpty()) {
-            // Taken whole, with the indexes the backup gives it.
-            patch.execute(QStringLiteral("INSERT INTO patch_tables VALUES (?, ?, (SELECT sql FROM patch_backup.sqlite_master "
-                                         "WHERE type='table' AND name=?), NULL)"),
-                          {tab, m.table, m.table});
-            patch.execute(QStringLiteral("INSERT INTO patch_indexes SELECT ?, sql FROM patch_backup.sqlite_master "
-                                         "WHERE type='index' AND tbl_name=? AND sql IS NOT NULL"),
-                          {tab, m.table});
-            patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT rowid AS patch_rowid, %2 FROM %3")
-                              .arg(rows, cols, backup.qualified(m.table)));
-            patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT * FROM %2 WHERE 0").arg(gone, rows));
-            done.brought += patch.rowCount(patchRows(tab));
-            changes += patch.rowCount(patchRows(tab));
+            changes += patchWholeMonth(patch, backup, m, tab, done);
         } else {
             if (m.c.alike == m.c.leavesA && m.c.alike == m.c.leavesB) continue;   // every leaf held alike
-            for (int side = 0; side < 2; ++side)
-                for (const platform::RowSpan& r : side == 0 ? m.c.onlyA : m.c.onlyB)
-                    patch.execute(QStringLiteral("INSERT INTO temp.merge_spans VALUES (?, ?, ?, ?)"), {tab, side, r.first, r.last});
-            patch.execute(QStringLiteral("INSERT INTO patch_tables VALUES (?, ?, NULL, (SELECT max(rowid) FROM %1))")
-                              .arg(station.qualified(m.same)),
-                          {tab, m.table});
-            // The backup's rows not on a leaf held alike that the station's
-            // file lacks as they are, under their row numbers: a row on a leaf
-            // held alike is in both files as it is.
-            patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT b.rowid AS patch_rowid, %2 FROM %3 WHERE NOT EXISTS "
-                                         "(SELECT 1 FROM %4 AS s WHERE s.rowid=b.rowid AND %5)")
-                              .arg(rows, prefixed(m.cols, QStringLiteral("b")),
-                                   spanRows(backup, m.table, tab, 0, QStringLiteral("b")), station.qualified(m.same),
-                                   sameColumns(m.cols, QStringLiteral("s"), QStringLiteral("b"))));
-            // The station's rows there under a key the backup holds, but for
-            // the backup's own row: the backup's calls take their place.
-            patch.execute(QStringLiteral("CREATE TABLE %1 AS SELECT s.rowid AS patch_rowid, %2 FROM %3 WHERE EXISTS "
-                                         "(SELECT 1 FROM %4 AS k WHERE k.f_calladdr IS s.f_calladdr AND k.f_date IS s.f_date) "
-                                         "AND NOT EXISTS (SELECT 1 FROM %4 AS b WHERE b.rowid=s.rowid AND %5)")
-                              .arg(gone, prefixed(m.cols, QStringLiteral("s")),
-                                   spanRows(station, m.same, tab, 1, QStringLiteral("s")), backup.qualified(m.table),
-                                   sameColumns(m.cols, QStringLiteral("s"), QStringLiteral("b"))));
-            changes += patch.rowCount(patchRows(tab)) + patch.rowCount(patchGone(tab));
-            // Counted as the merge counts: the backup's calls whose key the
-            // station's rows not held alike lack, and the station's calls
-            // there whose key the backup lacks.
-            const QString keys = restTable(station, m.same, {QStringLiteral("f_calladdr"), QStringLiteral("f_date")}, tab, 1);
-            done.brought += patch.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE NOT EXISTS (SELECT 1 FROM %2 AS a "
-                                                        "WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date)")
-                                             .arg(spanRows(backup, m.table, tab, 0, QStringLiteral("b")), keys))
-                                .toLongLong();
-            done.kept += patch.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE NOT EXISTS (SELECT 1 FROM %2 AS k "
-                                                     "WHERE k.f_calladdr IS s.f_calladdr AND k.f_date IS s.f_date)")
-                                          .arg(spanRows(station, m.same, tab, 1, QStringLiteral("s")), backup.qualified(m.table)))
-                             .toLongLong();
+            changes += patchChangedMonth(patch, station, backup, m, tab, done);
         }
         patch.execute(QStringLiteral("CREATE INDEX %1 ON %2 (f_calladdr, f_date)")
-                          .arg(quoteIdent(patchRows(tab) + QStringLiteral("_key")), rows));
+                          .arg(quoteIdent(patchRows(tab) + QStringLiteral("_key")), quoteIdent(patchRows(tab))));
     }
     dropTemporaries(patch);
     patch.close();
     if (found) *found = done;
     if (holds) *holds = changes == 0;
     return true;
+}
+
+}  // namespace
+
+bool PrepareYearFilePatch(const QString& stationPath, const QString& backupPath, const QString& patchPath, ArchiveMerge* found,
+                          bool* holds) {
+    // A file that cannot be read or written makes no patch: the merge decides, and says why it cannot.
+    try {
+        return preparePatch(stationPath, backupPath, patchPath, found, holds);
+    } catch (const DbError&) {
+        return false;
+    }
 }
 
 void ApplyYearFilePatch(const QString& stationPath, const QString& patchPath, const std::function<void()>& beforeCommit) {

@@ -50,7 +50,7 @@ ArchiveMerge MergeArchive(const QString& into, const QString& from, bool scratch
 // what the merge would (nothing brought, the station's calls the backup lacks
 // kept). Told from the two files' pages where they are alike and by the rows
 // elsewhere; false too when that would mean reading every row (the merge
-// decides). Both files only read. Throws DbError when one cannot be read.
+// decides), and when one cannot be read. Both files only read.
 bool YearFileHolds(const QString& station, const QString& backup, ArchiveMerge* found);
 
 // The restore of a big year file that differs from the station's in a few
@@ -67,11 +67,10 @@ bool YearFileHolds(const QString& station, const QString& backup, ArchiveMerge* 
 // left: the caller removes it) when the pages tell too little, the
 // difference is more than an eighth of the backup's pages, the file is small
 // (a copy costs nothing then), a month table's columns differ or the
-// backup's lacks the key index: the copy and the merge decide then.
-// `holds` (when given) is set when the patch would change nothing: the
-// station's file holds every call of the backup's as it has it (as
-// YearFileHolds tells). Throws DbError when a file cannot be read or `patch`
-// written.
+// backup's lacks the key index, or a file cannot be read or `patch` written:
+// the copy and the merge decide then. `holds` (when given) is set when the
+// patch would change nothing: the station's file holds every call of the
+// backup's as it has it (as YearFileHolds tells).
 bool PrepareYearFilePatch(const QString& station, const QString& backup, const QString& patch, ArchiveMerge* found,
                           bool* holds = nullptr);
 // Gives the station's year file `station` what `patch` holds, in one

@@ -155,6 +155,129 @@ void AddParaRecord(int rightNo) {
     }
 }
 
+namespace {
+
+// The flexible head holds every extension no other head takes. A selection
+// of nothing else is refused before the question, so no answer seems to
+// delete it; among other heads it stays while they go.
+bool flexibleHeadAlone(const FlexGrid& g) {
+    bool flexible = false, other = false;
+    for (int i = GridSelFirst; i <= GridSelLast && i < g.Rows(); ++i) {
+        if (g.TextMatrix(i, 0).isEmpty()) continue;
+        (LanHeadTypeList.indexOf(g.TextMatrix(i, 1)) == 29 ? flexible : other) = true;
+    }
+    return flexible && !other;
+}
+
+enum class RowOutcome { Deleted, Kept, SwitchSilent };
+
+// One user: released on the switch first; the station's rows then change
+// together.
+RowOutcome deleteUser(const FlexGrid& g, int i, const QString& key) {
+    bool ok = false;
+    const qint64 number = key.toLongLong(&ok);
+    if (!ok) throw platform::DbError(platform::kErrGeneric, QStringLiteral("类型不匹配: '%1'").arg(key));
+    if (number == 0) {
+        views::StatusText(QStringLiteral("不能删除默认用户"));
+        return RowOutcome::Kept;
+    }
+    const auto balance = platform::Currency::parse(g.TextMatrix(i, 5).trimmed());
+    if (balance && *balance != platform::Currency() &&
+        platform::MsgBox(g.TextMatrix(i, 1) + QStringLiteral("用户还有押金余额,确认要删除此用户吗?"), platform::mbYesNo,
+                         AppName) == platform::rNo)
+        return RowOutcome::Kept;
+    // What is about to be released is written ahead: a station file that
+    // cannot take it (another program's lock) stops the deletion before
+    // anything is sent.
+    WriteUserRelease(number);
+    try {
+        if (!SendUserPara(number, 2, true)) {
+            // Some rows may have gone: read back, kept or named. A switch
+            // that gives no answer is sent no further release: each would
+            // end the same, later.
+            return SettleUserRelease(number) ? RowOutcome::Kept : RowOutcome::SwitchSilent;
+        }
+        // An entry of the journal, kept in both files with the deletion: a
+        // station file put back from an older copy loses the user again. The
+        // intent goes in the same commit.
+        ModSwitch::MoveBalances(
+            [&] {
+                ModSwitch::DeleteUserRows(dbSwitch, number);
+                ReleaseDone(number);
+            },
+            number);
+    } catch (const platform::DbError& e) {
+        // The release may have reached the switch: the intent stays, and the
+        // switch is asked before anything of the user goes again.
+        platform::MsgBox(QStringLiteral("用户%1的删除未能完成：%2。其帐号和分机可能已在交换机上释放；"
+                                        "下次下载或打开站点时将核对交换机，完成删除或保留该用户。")
+                             .arg(g.TextMatrix(i, 1).trimmed(), platform::OperatorText(e)),
+                         platform::mbOKOnly | platform::mbExclamation, AppName);
+        throw;
+    }
+    DropTypedDeposit(number);   // goes with its row
+    return RowOutcome::Deleted;
+}
+
+// A local head of an extension class gives its extensions to the flexible
+// head, each keeping its number's last digits as its own.
+void giveExtensionsToFlexibleHead(int head, int n) {
+    platform::Recordset rs = dbSwitch.query(QStringLiteral("select Address,SpringNum from Extension where Head=?"), {head});
+    for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
+        const QString last = rs.str(QStringLiteral("SpringNum")).right(n);
+        bool ok = false;
+        const qint64 v = last.toLongLong(&ok);
+        dbSwitch.execute(QStringLiteral("update Extension set Head=29,bSetSpringNum=1,SpringNum=? where Address=?"),
+                         {ok && v >= 0 ? QString::number(v).rightJustified(n, QLatin1Char('0')) : last,
+                          rs.lng(QStringLiteral("Address"))});
+    }
+}
+
+// One row of a view the station alone keeps; false when the row stays.
+bool deleteStationRow(const FlexGrid& g, int i, const QString& table, const QString& key, int n) {
+    platform::Transaction tx(dbSwitch);
+    if (table == QLatin1String("LanHead")) {
+        const int c = LanHeadTypeList.indexOf(g.TextMatrix(i, 1));
+        if (c == 29) {
+            views::StatusText(QStringLiteral("不能删除字头<E>"));
+            return false;
+        }
+        if (c >= 20 && c <= 28) giveExtensionsToFlexibleHead(c, n);
+        dbSwitch.execute(QStringLiteral("delete From LanHead where HeadID=?"), {DialToHex(key)});
+    } else if (table == QLatin1String("CityHead")) {
+        dbSwitch.execute(QStringLiteral("delete From CityHead where HeadID=?"), {DialToHex(key)});
+    } else if (table == QLatin1String("PabxFeeRate")) {
+        dbSwitch.execute(QStringLiteral("delete From PabxFeeRate where FeeRateHead=?"), {DialToHex(key)});
+    } else if (table == QLatin1String("Awake")) {
+        dbSwitch.execute(QStringLiteral("delete From awake where flewno=?"), {key.toLongLong()});
+    } else if (table == QLatin1String("History")) {
+        // The log has no key: exactly one row of what the grid shows goes.
+        dbSwitch.execute(QStringLiteral("delete from tab_oplog where rowid=(select rowid from tab_oplog where "
+                                        "f_date=? and ifnull(f_workerid,'')=? and ifnull(f_workername,'')=? and "
+                                        "ifnull(f_memo,'')=? limit 1)"),
+                         {key, g.TextMatrix(i, 1), g.TextMatrix(i, 2), g.TextMatrix(i, 3)});
+    } else if (table == QLatin1String("ExtDepositHistory")) {
+        const QVariant address =
+            dbSwitch.scalar(QStringLiteral("select address from que_txhm where txhm=?"), {g.TextMatrix(i, 1)});
+        if (address.isNull()) return false;
+        dbSwitch.execute(QStringLiteral("delete from extdeposithistory where changedate=? and extaddr=?"),
+                         {key, address.toLongLong()});
+    }
+    tx.commit();
+    return true;
+}
+
+void dropGridRow(FlexGrid& g, int i) {
+    if (g.Rows() >= 3) {
+        g.RemoveItem(i);
+        return;
+    }
+    for (int c = 0; c < g.Cols(); ++c) g.setTextMatrix(i, c, QString());
+    SetRowColor(g, i, bgr(g.BackColor()));
+}
+
+}  // namespace
+
 void DelParaRecord(int rightNo) {
     static const QStringList views_ = {"LanHead", "CityHead", "PabxFeeRate", "User", "Awake", "History", "ExtDepositHistory"};
     if (!views_.contains(CurTable)) return;
@@ -165,20 +288,10 @@ void DelParaRecord(int rightNo) {
     if (CurTable == QLatin1String("User")) SettleUserReleases();
     ModGeneral::GetGridSel(g, false, GridSelColFirst, GridSelColLast);
     if (GridSelFirst < 1) return;
-    // The flexible head holds every extension no other head takes. A
-    // selection of nothing else is refused before the question, so no answer
-    // seems to delete it; among other heads it stays while they go.
-    if (CurTable == QLatin1String("LanHead")) {
-        bool flexible = false, other = false;
-        for (int i = GridSelFirst; i <= GridSelLast && i < g.Rows(); ++i) {
-            if (g.TextMatrix(i, 0).isEmpty()) continue;
-            (LanHeadTypeList.indexOf(g.TextMatrix(i, 1)) == 29 ? flexible : other) = true;
-        }
-        if (flexible && !other) {
-            views::StatusText(QStringLiteral("不能删除字头<E>"));
-            platform::MsgBox(QStringLiteral("不能删除字头<E>"), platform::mbOKOnly | platform::mbExclamation, AppName);
-            return;
-        }
+    if (CurTable == QLatin1String("LanHead") && flexibleHeadAlone(g)) {
+        views::StatusText(QStringLiteral("不能删除字头<E>"));
+        platform::MsgBox(QStringLiteral("不能删除字头<E>"), platform::mbOKOnly | platform::mbExclamation, AppName);
+        return;
     }
     if (platform::MsgBox(QStringLiteral("要删除第%1条至第%2条记录吗?").arg(GridSelFirst).arg(GridSelLast),
                          platform::mbYesNo | platform::mbExclamation, AppName) == platform::rNo)
@@ -196,101 +309,17 @@ void DelParaRecord(int rightNo) {
             const QString key = g.TextMatrix(i, 0);
             if (key.isEmpty()) continue;
             if (table == QLatin1String("User")) {
-                bool ok = false;
-                const qint64 number = key.toLongLong(&ok);
-                if (!ok) throw platform::DbError(platform::kErrGeneric, QStringLiteral("类型不匹配: '%1'").arg(key));
-                if (number == 0) {
-                    views::StatusText(QStringLiteral("不能删除默认用户"));
-                    continue;
+                const RowOutcome outcome = deleteUser(g, i, key);
+                if (outcome == RowOutcome::SwitchSilent) {
+                    for (int k = i - 1; k >= first; --k) untried += g.TextMatrix(k, 0).isEmpty() ? 0 : 1;
+                    break;
                 }
-                const auto balance = platform::Currency::parse(g.TextMatrix(i, 5).trimmed());
-                if (balance && *balance != platform::Currency() &&
-                    platform::MsgBox(g.TextMatrix(i, 1) + QStringLiteral("用户还有押金余额,确认要删除此用户吗?"), platform::mbYesNo,
-                                     AppName) == platform::rNo)
-                    continue;
-                // Released on the switch first; the station's rows then change
-                // together. What is about to be released is written ahead: a
-                // station file that cannot take it (another program's lock)
-                // stops the deletion before anything is sent.
-                WriteUserRelease(number);
-                try {
-                    if (!SendUserPara(number, 2, true)) {
-                        // Some rows may have gone: read back, kept or named.
-                        // A switch that gives no answer is sent no further
-                        // release: each would end the same, later.
-                        if (SettleUserRelease(number)) continue;
-                        for (int k = i - 1; k >= first; --k) untried += g.TextMatrix(k, 0).isEmpty() ? 0 : 1;
-                        break;
-                    }
-                    // An entry of the journal, kept in both files with the
-                    // deletion: a station file put back from an older copy
-                    // loses the user again. The intent goes in the same commit.
-                    ModSwitch::MoveBalances(
-                        [&] {
-                            ModSwitch::DeleteUserRows(dbSwitch, number);
-                            ReleaseDone(number);
-                        },
-                        number);
-                } catch (const platform::DbError& e) {
-                    // The release may have reached the switch: the intent stays,
-                    // and the switch is asked before anything of the user goes again.
-                    platform::MsgBox(QStringLiteral("用户%1的删除未能完成：%2。其帐号和分机可能已在交换机上释放；"
-                                                    "下次下载或打开站点时将核对交换机，完成删除或保留该用户。")
-                                         .arg(g.TextMatrix(i, 1).trimmed(), platform::OperatorText(e)),
-                                     platform::mbOKOnly | platform::mbExclamation, AppName);
-                    throw;
-                }
-                DropTypedDeposit(number);   // goes with its row
-            } else {
-                platform::Transaction tx(dbSwitch);
-                if (table == QLatin1String("LanHead")) {
-                    const int c = LanHeadTypeList.indexOf(g.TextMatrix(i, 1));
-                    if (c == 29) {
-                        views::StatusText(QStringLiteral("不能删除字头<E>"));
-                        continue;
-                    }
-                    if (c >= 20 && c <= 28) {
-                        platform::Recordset rs =
-                            dbSwitch.query(QStringLiteral("select Address,SpringNum from Extension where Head=?"), {c});
-                        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-                            const QString last = rs.str(QStringLiteral("SpringNum")).right(n);
-                            bool ok = false;
-                            const qint64 v = last.toLongLong(&ok);
-                            dbSwitch.execute(
-                                QStringLiteral("update Extension set Head=29,bSetSpringNum=1,SpringNum=? where Address=?"),
-                                {ok && v >= 0 ? QString::number(v).rightJustified(n, QLatin1Char('0')) : last,
-                                 rs.lng(QStringLiteral("Address"))});
-                        }
-                    }
-                    dbSwitch.execute(QStringLiteral("delete From LanHead where HeadID=?"), {DialToHex(key)});
-                } else if (table == QLatin1String("CityHead")) {
-                    dbSwitch.execute(QStringLiteral("delete From CityHead where HeadID=?"), {DialToHex(key)});
-                } else if (table == QLatin1String("PabxFeeRate")) {
-                    dbSwitch.execute(QStringLiteral("delete From PabxFeeRate where FeeRateHead=?"), {DialToHex(key)});
-                } else if (table == QLatin1String("Awake")) {
-                    dbSwitch.execute(QStringLiteral("delete From awake where flewno=?"), {key.toLongLong()});
-                } else if (table == QLatin1String("History")) {
-                    // The log has no key: exactly one row of what the grid shows goes.
-                    dbSwitch.execute(QStringLiteral("delete from tab_oplog where rowid=(select rowid from tab_oplog where "
-                                                    "f_date=? and ifnull(f_workerid,'')=? and ifnull(f_workername,'')=? and "
-                                                    "ifnull(f_memo,'')=? limit 1)"),
-                                     {key, g.TextMatrix(i, 1), g.TextMatrix(i, 2), g.TextMatrix(i, 3)});
-                } else if (table == QLatin1String("ExtDepositHistory")) {
-                    const QVariant address =
-                        dbSwitch.scalar(QStringLiteral("select address from que_txhm where txhm=?"), {g.TextMatrix(i, 1)});
-                    if (address.isNull()) continue;
-                    dbSwitch.execute(QStringLiteral("delete from extdeposithistory where changedate=? and extaddr=?"),
-                                     {key, address.toLongLong()});
-                }
-                tx.commit();
+                if (outcome == RowOutcome::Kept) continue;
+            } else if (!deleteStationRow(g, i, table, key, n)) {
+                continue;
             }
             ++deleted;
-            if (g.Rows() >= 3) {
-                g.RemoveItem(i);
-            } else {
-                for (int c = 0; c < g.Cols(); ++c) g.setTextMatrix(i, c, QString());
-                SetRowColor(g, i, bgr(g.BackColor()));
-            }
+            dropGridRow(g, i);
         }
     } catch (const std::exception& ex) {
         g.setRedraw(true);

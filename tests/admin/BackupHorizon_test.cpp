@@ -1,60 +1,26 @@
 // The journal keeps what the newest backup needs: a backup taken by 数据库管理
 // and put back after the keeping time still gets every entry since it.
-#include "support/PricingFixture.h"
+#include "admin/BackupRoadsFixture.h"
 
-#include "admin/frmDBManager.h"
-#include "console/TableBackup.h"
-#include "core/ChargeLog.h"
-#include "platform/Prompts.h"
-#include "pricing/ClsMonitor.h"
-
-#include <QDir>
 #include <QFileInfo>
-#include <QPushButton>
-#include <QTest>
 
-using namespace pricingtest;
+using namespace admintest;
 using platform::Database;
-namespace script = platform::script;
 
 namespace {
 
-class BackupHorizonTest : public PricingTest {
+class BackupHorizonTest : public BackupRoadsTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        WorkerRights = QStringList{QStringLiteral("0")};
-        localCaller("100.00", 1);
-        restart();
-    }
     // A call of extension 5 at 9:`minute` of `day`; its fee.
     Currency call(int minute, QDate day) {
         const Currency before = remainOf(7);
-        CallRecord r;
-        r.start = QDateTime(day, QTime(9, minute, 0));
-        r.seconds = 100 + 37 * minute;
-        EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
+        BackupRoadsTest::call(5, minute, day);
         return before - remainOf(7);
-    }
-    // The operator clicks 备份 or 恢复 of 数据库管理 on `folder`.
-    void click(int mode, const QString& folder, const char* told) {
-        frmDBManager& w = frmDBManager::instance();
-        w.show();
-        w.opt_Click(mode);
-        w.txtPath->setText(folder);
-        script::answer(told, platform::rOK);
-        QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
-        ASSERT_EQ(script::pendingAnswers(), 0);
     }
     qint64 inJournalFile() {
         const QString path = dir->file(ModSwitch::kJournalFile);
         if (!QFileInfo::exists(path)) return 0;
         return Database::openReadOnly(path).scalar("SELECT count(*) FROM tab_chargelog").toLongLong();
-    }
-    QString folder(const char* name) {
-        const QString f = dir->appPath() + name + '/';
-        QDir().mkpath(f);
-        return f;
     }
 };
 
@@ -118,13 +84,7 @@ TEST_P(UnnotedBackupTest, ABackupNeverNotedStillGetsEveryEntrySinceIt) {
     Currency ledger = remainOf(7);
     for (int m = 3; m <= 5; ++m) ledger -= call(m, now.date());
     restart();
-    now = now.addDays(10);
-    restart();
-    restart();
-    now = now.addDays(500);
-    ledger -= call(6, now.date());
-    restart();
-    restart();
+    ledger -= letGo(6);
     EXPECT_GE(inJournalFile(), 3);
 
     click(2, f, "数据恢复成功");
@@ -137,35 +97,22 @@ INSTANTIATE_TEST_SUITE_P(NoteLostOrFileUnmarked, UnnotedBackupTest, ::testing::B
 // The same for the users' table copied by 备份 in 用户管理 ("Backup.mdb"):
 // put back by 恢复 after the keeping time, every balance follows the journal.
 TEST_F(BackupHorizonTest, AUsersTableBackupPutBackAfterTheKeepingTimeStillGetsEveryEntrySinceIt) {
-    script::answer("要备份数据库吗?", platform::rYes);
-    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-    ASSERT_EQ(script::pendingAnswers(), 0);
+    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
     Currency ledger = remainOf(7);
     for (int m = 1; m <= 3; ++m) ledger -= call(m, now.date());
     restart();
-    now = now.addDays(10);
-    restart();
-    restart();
-    now = now.addDays(500);
-    ledger -= call(4, now.date());
-    restart();
-    restart();
+    ledger -= letGo(4);
     EXPECT_EQ(inJournalFile(), 3);
-    const qsizetype boxes = script::shown().size();
-    script::answer("要从备份库恢复数据吗?", platform::rYes);
-    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-    ASSERT_EQ(script::pendingAnswers(), 0);
+    const QStringList boxes = restoreUsersTable();
     EXPECT_EQ(remainOf(7), ledger);
-    for (qsizetype i = boxes; i < script::shown().size(); ++i)
-        EXPECT_TRUE(script::shown()[i].text.startsWith("要从备份库恢复")) << script::shown()[i].text.toStdString();
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
 }
 
 // The users' table put back with a box of what it changed: the box is kept in
 // the restore's own commit, so a kill while it is up leaves it for the next
 // start, which shows it once. Before, the next start said nothing.
 TEST_F(BackupHorizonTest, TheUsersTableRestoresBoxOutlivesAKillWhileItIsUp) {
-    script::answer("要备份数据库吗?", platform::rYes);
-    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
     // A copy that does not say how far the journal went, nor can be placed in
     // it (a balance no entry gave): each balance it changes is named.
     {

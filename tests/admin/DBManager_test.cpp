@@ -66,17 +66,39 @@ protected:
         QDir().mkpath(f);
         return f;
     }
-    void backupTo(const QString& f) {
+    // 备份 into `f`, the box `told` answered.
+    void backupTo(const QString& f, const char* told = nullptr) {
+        if (told) script::answer(told, platform::rOK);
         win().opt_Click(0);
         win().txtPath->setText(f);
         win().cmd_Click(0);
+    }
+    // The timed backup on, every `interval` days, the last on `last`; its folder.
+    QString timedBackup(const char* interval, const char* last) {
+        ModSwitch::SetVariant("ChkAutoBackup", "1");
+        ModSwitch::SetVariant("IntervalDay", interval);
+        ModSwitch::SetVariant("LastBackupDay", last);
+        const QString autoPath = folder("auto");
+        ModSwitch::SetVariant("AutoPath", autoPath);
+        return autoPath;
+    }
+    // What a restore leaves beside the files: its temporaries and its journal.
+    static QStringList leftovers() {
+        return QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName() + "*", "*.recovering"},
+                                        QDir::Files | QDir::Hidden);
+    }
+    // 恢复 from `f`, the box `told` answered.
+    void restoreFrom(const QString& f, const char* told) {
+        win().opt_Click(2);
+        win().txtPath->setText(f);
+        script::answer(told, platform::rOK);
+        win().cmd_Click(1);
     }
 };
 
 TEST_F(DBManagerTest, BackupCopiesStationAndArchivesButNeverTheCurrentCalls) {
     const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     EXPECT_EQ(QDir(f).entryList(QDir::Files, QDir::Name),
               (QStringList{"PhBill_2025.mdb", "Switch.mdb", "phbill_2026.mdb"}));
     for (const QString& n : QDir(f).entryList(QDir::Files)) EXPECT_TRUE(Database::open(f + n).quickCheck()) << n.toStdString();
@@ -125,8 +147,7 @@ TEST_F(DBManagerTest, OverwriteDeclinedOrFailedCopyEndsWithoutCompletion) {
 TEST_F(DBManagerTest, ABackupThatGivesUpOnOneFileLeavesTheFoldersSetWhole) {
     const QString f = folder("bk");
     ModSwitch::SetVariant("Marker", "first");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     ASSERT_EQ(QDir(f).entryList(QDir::Files).size(), 3);
     ModSwitch::SetVariant("Marker", "second");
     platform::testing::setFaultHook([](const QString& op, const QString& path) {
@@ -150,8 +171,7 @@ TEST_F(DBManagerTest, DamagedSourceIsRefusedBeforeAnythingIsClosed) {
     for (const bool orphan : {false, true}) {
         SCOPED_TRACE(orphan ? "orphan page" : "garbage");
         const QString f = folder(orphan ? "bk2" : "bk");
-        script::answer("备份完成", platform::rOK);
-        backupTo(f);
+        backupTo(f, "备份完成");
         // A call stored since: a restore would take it away.
         Database::open(DataPath + "phbill_2026.mdb").execute("insert into Tab_Ph1 values(9, 9, '2026-06-15 10:00:00')");
         if (orphan) {
@@ -163,10 +183,7 @@ TEST_F(DBManagerTest, DamagedSourceIsRefusedBeforeAnythingIsClosed) {
             bad.write(QByteArray(8192, 'x'));
             bad.close();
         }
-        win().opt_Click(2);
-        win().txtPath->setText(f);
-        script::answer("恢复失败:phbill_2026.mdb", platform::rOK);
-        win().cmd_Click(1);
+        restoreFrom(f, "恢复失败:phbill_2026.mdb");
         EXPECT_EQ(script::pendingAnswers(), 0);
         EXPECT_TRUE(dbSwitch.isOpen());
         EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), orphan ? 7 : 6);
@@ -242,8 +259,7 @@ TEST_F(DBManagerTest, ARestoreFromAFolderWithNothingToRestoreSaysSo) {
 TEST_F(DBManagerTest, BackupsStandAloneAndAFailedStepLeavesEveryFileAsItWas) {
     dbSwitch.useWriteAheadLog();
     const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     for (const QString& n : QDir(f).entryList(QDir::Files)) {
         QFile b(f + n);
         ASSERT_TRUE(b.open(QIODevice::ReadOnly));
@@ -279,43 +295,34 @@ TEST_F(DBManagerTest, BackupsStandAloneAndAFailedStepLeavesEveryFileAsItWas) {
     admin::testing::setRestoreHook([&](const QString& point) {
         if (point == "recovered") syncedFirst = synced.contains("switch.mdb.recovering");
     });
-    win().opt_Click(2);
-    win().txtPath->setText(f);
-    script::answer("磁盘为只读", platform::rOK);
-    win().cmd_Click(1);
+    restoreFrom(f, "磁盘为只读");
     platform::testing::setFaultHook(nullptr);
     platform::testing::setSyncHook(nullptr);
     EXPECT_TRUE(syncedFirst);
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(ModSwitch::GetVariant("Marker"), "since");
-    EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName(), "*.recovering"},
-                                         QDir::Files | QDir::Hidden)
-                    .isEmpty());
+    EXPECT_EQ(leftovers(), QStringList());
 }
 
 TEST_F(DBManagerTest, RestoreBringsBackEveryFileAndReloadsSettingsAndBoards) {
     const QString f = folder("bk");
     ModSwitch::SetVariant("AppName", "Before");
     dbSwitch.execute("update moncard set dispcard=11 where cardorder=9");   // a special telephone in slot 9
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     ModSwitch::SetVariant("AppName", "After");
     AppName = "After";
     dbSwitch.execute("update moncard set dispcard=15 where cardorder=9");
     ModSwitch::LoadCards();
     ASSERT_EQ(ModComm::CardList[9].KindName, "空余板");
     Database(Database::open(DataPath + "PhBill_2025.mdb")).execute("insert into Tab_Ph1 values(9, 9, 'x')");
-    win().opt_Click(2);
-    win().txtPath->setText(f);
-    script::answer("数据恢复成功", platform::rOK);
-    win().cmd_Click(1);
+    restoreFrom(f, "数据恢复成功");
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(AppName, "Before");
     EXPECT_EQ(ModComm::CardList[9].KindName, "专用电话");
     EXPECT_EQ(ModComm::SpecPhoneCount, 1);
     EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 4);   // the call archived since the backup stays
     EXPECT_EQ(lastLog(), "恢复数据");
-    EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName()}).isEmpty());
+    EXPECT_EQ(leftovers(), QStringList());
 }
 
 // Each call of the current table and of every month table of `year`, by its
@@ -354,8 +361,7 @@ TEST_F(DBManagerTest, ARestoredYearFileKeepsTheCallsArchivedSinceItsBackup) {
     answered(10, QDateTime(QDate(2026, 1, 5), QTime(9, 0)));
     answered(5, QDateTime(QDate(2026, 2, 3), QTime(9, 0)));
     const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     ASSERT_TRUE(QFile::exists(f + billing::ArchiveFileName(2026)));
     answered(2, QDateTime(QDate(2026, 2, 20), QTime(9, 0)));
     answered(8, QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
@@ -363,10 +369,7 @@ TEST_F(DBManagerTest, ARestoredYearFileKeepsTheCallsArchivedSinceItsBackup) {
     Database(Database::open(DataPath + billing::ArchiveFileName(2026))).execute("DROP TABLE Tab_Ph1");
     ASSERT_EQ(callsHeld(2026).size(), 15);
 
-    win().opt_Click(2);
-    win().txtPath->setText(f);
-    script::answer("数据恢复成功", platform::rOK);
-    win().cmd_Click(1);
+    restoreFrom(f, "数据恢复成功");
     ASSERT_EQ(script::pendingAnswers(), 0);
     EXPECT_TRUE(script::shown().last().text.contains(
         billing::ArchiveFileName(2026) + "：从备份找回10张现有文件中没有的话单，保留备份之后归档的10张话单。"))
@@ -417,8 +420,7 @@ TEST_F(DBManagerTest, ARestoreKeepsTheStationsYearFileOnlyWhereItHoldsEveryCallO
             answered(a, 3000, 8, 100);
         }
         const QString f = folder(QString("bk%1").arg(int(since)));
-        script::answer("备份完成", platform::rOK);
-        backupTo(f);
+        backupTo(f, "备份完成");
         ASSERT_EQ(script::pendingAnswers(), 0);
         const QMap<QString, QString> backedUp = calls(f + "phbill_2026.mdb");
         ASSERT_EQ(backedUp.size(), 3000);
@@ -437,10 +439,7 @@ TEST_F(DBManagerTest, ARestoreKeepsTheStationsYearFileOnlyWhereItHoldsEveryCallO
         for (auto [key, fee] : calls(year).asKeyValueRange())
             if (!expected.contains(key)) expected[key] = fee;
         const QByteArray before = platform::fileIdentity(year);
-        win().opt_Click(2);
-        win().txtPath->setText(f);
-        script::answer("数据恢复成功", platform::rOK);
-        win().cmd_Click(1);
+        restoreFrom(f, "数据恢复成功");
         ASSERT_EQ(script::pendingAnswers(), 0);
         EXPECT_EQ(calls(year), expected);
         EXPECT_EQ(platform::fileIdentity(year) == before, since == Archived);
@@ -448,9 +447,7 @@ TEST_F(DBManagerTest, ARestoreKeepsTheStationsYearFileOnlyWhereItHoldsEveryCallO
                              : since == FeeChanged ? "数据恢复成功"
                                                    : "phbill_2026.mdb：从备份找回3000张现有文件中没有的话单，保留备份之后归档的3000张话单。";
         EXPECT_TRUE(script::shown().last().text.contains(line)) << script::shown().last().text.toStdString();
-        EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName()},
-                                             QDir::Files | QDir::Hidden)
-                        .isEmpty());
+        EXPECT_EQ(leftovers(), QStringList());
     }
 }
 
@@ -458,25 +455,19 @@ TEST_F(DBManagerTest, ARestoreKeepsTheStationsYearFileOnlyWhereItHoldsEveryCallO
 // restored at all, nor is anything else: the box says why.
 TEST_F(DBManagerTest, AYearFileThatCannotBeMergedIsNotRestored) {
     const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     ModSwitch::SetVariant("Marker", "since");
     {
         QFile bad(DataPath + "phbill_2026.mdb");
         ASSERT_TRUE(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
         bad.write(QByteArray(8192, 'x'));
     }
-    win().opt_Click(2);
-    win().txtPath->setText(f);
-    script::answer("恢复失败:phbill_2026.mdb（现有话单未能并入备份", platform::rOK);
-    win().cmd_Click(1);
+    restoreFrom(f, "恢复失败:phbill_2026.mdb（现有话单未能并入备份");
     EXPECT_EQ(script::pendingAnswers(), 0) << script::shown().last().text.toStdString();
     EXPECT_EQ(ModSwitch::GetVariant("Marker"), "since");
     EXPECT_EQ(QFileInfo(DataPath + "phbill_2026.mdb").size(), 8192);
     EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
-    EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName()},
-                                         QDir::Files | QDir::Hidden)
-                    .isEmpty());
+    EXPECT_EQ(leftovers(), QStringList());
 }
 
 // The calls stored since a backup are charged to its balances when it is put
@@ -486,18 +477,14 @@ TEST_F(DBManagerTest, CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack) {
     const QString f = folder("bk");
     dbSwitch.execute("insert into user (userid, username, balancemode, remain) values (7, '用户7', 1, ?)",
                      {platform::Currency::fromYuan(100)});
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     {
         platform::Transaction tx(dbSwitch);
         ModSwitch::LogCharge(7, platform::Currency::fromYuan(5), platform::Currency::fromYuan(95), 5, "2026-06-15 09:00:00");
         tx.commit();
     }
     EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), platform::Currency::fromYuan(95).raw());
-    win().opt_Click(2);
-    win().txtPath->setText(f);
-    script::answer("数据恢复成功", platform::rOK);
-    win().cmd_Click(1);
+    restoreFrom(f, "数据恢复成功");
     ASSERT_EQ(script::pendingAnswers(), 0);
     EXPECT_TRUE(script::shown().last().text.contains("重新计入备份之后的1笔话费，共5.00元。"))
         << script::shown().last().text.toStdString();
@@ -518,8 +505,7 @@ TEST_F(DBManagerTest, CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack) {
 // the bill query and the settlement would count here) goes in.
 TEST_F(DBManagerTest, AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded) {
     const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     ModSwitch::SetCallFileNote(ModSwitch::kStationId, "this station");
     {
         Database other = Database::open(f + "Switch.mdb");
@@ -529,10 +515,7 @@ TEST_F(DBManagerTest, AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded) {
         for (int i = 0; i < 32; ++i) year.execute("insert into Tab_Ph1 values(?, 2, '2026-03-01 10:00:00')", {100 + i});
     }
     ModSwitch::SetVariant("Marker", "since");
-    win().opt_Click(2);
-    win().txtPath->setText(f);
-    script::answer("恢复失败:Switch.mdb（", platform::rOK);
-    win().cmd_Click(1);
+    restoreFrom(f, "恢复失败:Switch.mdb（");
     ASSERT_EQ(script::pendingAnswers(), 0) << script::shown().last().text.toStdString();
     EXPECT_TRUE(script::shown().last().text.contains("属于另一个话务台或站点，未恢复任何文件"))
         << script::shown().last().text.toStdString();
@@ -540,9 +523,7 @@ TEST_F(DBManagerTest, AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded) {
     EXPECT_EQ(ModSwitch::GetVariant("Marker"), "since");
     EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 5);
     EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
-    EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName()},
-                                         QDir::Files | QDir::Hidden)
-                    .isEmpty());
+    EXPECT_EQ(leftovers(), QStringList());
 }
 
 // A year file is merged once a restore: its completion leaves a station's
@@ -551,8 +532,7 @@ TEST_F(DBManagerTest, AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded) {
 // start merge it again), and merges one that changed (the test above).
 TEST_F(DBManagerTest, AYearFileIsMergedOnceARestore) {
     const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
     Database holder;
     admin::testing::setRestoreHook([&](const QString& p) {
@@ -599,10 +579,7 @@ TEST_F(DBManagerTest, RestoredFileFromAnOlderStationSurvivesTheNextStart) {
             admin::testing::setRestoreHook(nullptr);
         } else {
             ModSwitch::OpenAllDB(true);
-            win().opt_Click(2);
-            win().txtPath->setText(f);
-            script::answer("数据恢复成功", platform::rOK);
-            win().cmd_Click(1);
+            restoreFrom(f, "数据恢复成功");
             EXPECT_TRUE(dbSwitch.hasTable("tab_balance"));
             EXPECT_TRUE(Database::open(DataPath + "switch.mdb.bak").hasTable("tab_balance"));
             ModSwitch::OpenAllDB(false);
@@ -643,7 +620,7 @@ TEST_F(DBManagerTest, InterruptedRestoreIsAllOldOrAllNew) {
             EXPECT_TRUE(Database::open(DataPath + arch[i]).quickCheck());
             if (c.restored) old[i] += 1, Database(Database::open(f + arch[i])).execute("insert into Tab_Ph1 values(8, 8, 'y')");
         }
-        EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName() + "*"}).isEmpty())
+        EXPECT_EQ(leftovers(), QStringList())
             << c.point;
     }
     ModSwitch::OpenAllDB(true);
@@ -677,8 +654,7 @@ TEST_F(DBManagerTest, CallsArchivedWhileARestoreWaitsAreKeptByItsCompletion) {
 // and the next completion puts the year file in.
 TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileIsInIsCompletedNotGivenUp) {
     const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     ASSERT_EQ(script::pendingAnswers(), 0);
     ModSwitch::OpenAllDB(false);
     Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
@@ -701,11 +677,7 @@ TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileIsInIsCompletedNotGivenU
 TEST_F(DBManagerTest, TimedBackupFollowsTheIntervalAndKeepsTheDayOnFailure) {
     QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 30));
     platform::testing::setNow([&] { return now; });
-    ModSwitch::SetVariant("ChkAutoBackup", "1");
-    ModSwitch::SetVariant("IntervalDay", "3");
-    ModSwitch::SetVariant("LastBackupDay", "2026-03-03");   // 7 days ago
-    const QString autoPath = folder("auto");
-    ModSwitch::SetVariant("AutoPath", autoPath);
+    const QString autoPath = timedBackup("3", "2026-03-03");   // 7 days ago
     EXPECT_TRUE(win().Timer1->isActive());
     win().Timer1_Timer();
     EXPECT_TRUE(QDir(autoPath).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
@@ -736,11 +708,7 @@ TEST_F(DBManagerTest, TimedBackupFollowsTheIntervalAndKeepsTheDayOnFailure) {
 TEST_F(DBManagerTest, ATimedBackupOfAFileHeldByAnotherProgramEndsAndLogsWhy) {
     QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 30));
     platform::testing::setNow([&] { return now; });
-    ModSwitch::SetVariant("ChkAutoBackup", "1");
-    ModSwitch::SetVariant("IntervalDay", "0");
-    ModSwitch::SetVariant("LastBackupDay", "2026-03-04");
-    const QString autoPath = folder("auto");
-    ModSwitch::SetVariant("AutoPath", autoPath);
+    const QString autoPath = timedBackup("0", "2026-03-04");
     Database other = Database::open(DataPath + "PhBill_2025.mdb");
     other.execute("BEGIN EXCLUSIVE");
     other.execute("insert into Tab_Ph1 values(99, 99, '2025-02-01 10:00:00')");
@@ -949,18 +917,14 @@ TEST_F(DBManagerTest, ATimedBackupMadeIsLoggedAsMadeWhenItsDayCannotBeStored) {
 // afresh before the station goes on. Before, "恢复失败" and no safety copy.
 TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileSaysWhatIsInAndRenewsItsSafetyCopy) {
     const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     ModSwitch::SetVariant("AppName", "After");
     // A call the station's year file lacks: the backup's file is copied in, and renamed.
     Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
     platform::testing::setFaultHook([](const QString& op, const QString& path) {
         return op == "rename" && QFileInfo(path).fileName() == "phbill_2026.mdb" ? EROFS : 0;
     });
-    win().opt_Click(2);
-    win().txtPath->setText(f);
-    script::answer("数据恢复未完成", platform::rOK);
-    win().cmd_Click(1);
+    restoreFrom(f, "数据恢复未完成");
     platform::testing::setFaultHook(nullptr);
     ASSERT_EQ(script::pendingAnswers(), 0);
     const QString told = script::shown().last().text;
@@ -978,8 +942,7 @@ TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileSaysWhatIsInAndRenewsIts
 // "恢复失败:switch.mdb（）" and "恢复失败:Switch.mdb".
 TEST_F(DBManagerTest, ARestoreThatFailsNamesItsCause) {
     const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     ModSwitch::OpenAllDB(false);
     QString failed;
     {
@@ -1000,7 +963,7 @@ TEST_F(DBManagerTest, ARestoreThatFailsNamesItsCause) {
     EXPECT_FALSE(put);
     EXPECT_TRUE(failed.startsWith("Switch.mdb（")) << failed.toStdString();
     EXPECT_TRUE(failed.contains("文件大小超出限制")) << failed.toStdString();
-    EXPECT_TRUE(QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix(), admin::RestoreJournalName()}).isEmpty());
+    EXPECT_EQ(leftovers(), QStringList());
     ModSwitch::OpenAllDB(true);
 }
 
@@ -1010,8 +973,7 @@ TEST_F(DBManagerTest, ARestoreThatFailsNamesItsCause) {
 TEST_F(DBManagerTest, ARestoreClickedAlwaysSaysHowItEnded) {
     namespace refusal = testsupport::refusal;
     const QString f = folder("bk");
-    script::answer("备份完成", platform::rOK);
-    backupTo(f);
+    backupTo(f, "备份完成");
     win().opt_Click(2);
     win().txtPath->setText(f);
     win().tvwDB->topLevelItem(0)->child(1)->setCheckState(0, Qt::Unchecked);

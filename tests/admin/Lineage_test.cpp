@@ -1,31 +1,21 @@
 // Every fact that decides who pays or what a user holds is an entry of the
 // journal: an extension's owner given since a copy, and a restore's own
 // changes, come back on every road an operator takes to put a file back.
-#include "support/PricingFixture.h"
-
-#include "admin/frmDBManager.h"
+#include "admin/BackupRoadsFixture.h"
 #include "billing/ArchiveBills.h"
-#include "console/TableBackup.h"
-#include "core/ChargeLog.h"
 #include "core/SafetyCopies.h"
 #include "core/StationFiles.h"
 #include "core/TableCopy.h"
 #include "core/UserNumbers.h"
 #include "params/TableViews.h"
-#include "platform/Prompts.h"
-#include "pricing/ClsMonitor.h"
 #include "support/CallRows.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPushButton>
 #include <QRegularExpression>
-#include <QTest>
 
-using namespace pricingtest;
+using namespace admintest;
 using platform::Database;
-namespace script = platform::script;
 
 namespace {
 
@@ -41,22 +31,10 @@ const char* nameOf(Road r) {
     return "";
 }
 
-class LineageTest : public PricingTest {
+class LineageTest : public BackupRoadsTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        WorkerRights = QStringList{QStringLiteral("0")};
-        localCaller("100.00", 1);
-        restart();
-    }
     // A call of extension `ext` at 9:`minute`.
-    void call(int ext, int minute) {
-        CallRecord r;
-        r.ext = ext;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
-        r.seconds = 100 + 37 * minute;
-        ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
-    }
+    void call(int ext, int minute) { BackupRoadsTest::call(ext, minute, QDate(2026, 6, 15)); }
     Currency depositOf(qint32 userid) {
         return Currency::fromRaw(dbSwitch.scalar("SELECT deposit FROM user WHERE userid=?", {userid}).toLongLong());
     }
@@ -64,34 +42,11 @@ protected:
     qint64 ownerOf(int address) {
         return dbSwitch.scalar("SELECT userid FROM extension WHERE address=?", {address}).toLongLong();
     }
-    // A user added as the users' grid adds one: an entry with their row.
-    void addUserNow(qint32 id, const char* name, const char* remain) {
-        ModSwitch::MoveBalances([&] {
-            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (?, ?, 1, ?)",
-                             {id, QString::fromUtf8(name), yuan(remain)});
-        });
-    }
     // The owner given as the extensions' grid gives it (所属用户).
     void giveExtension(int address, qint32 userid) {
         ModSwitch::MoveOwners([&] {
             dbSwitch.execute("UPDATE extension SET userid=? WHERE address=?", {userid, address});
         });
-    }
-    // The operator clicks 备份 or 恢复 of 数据库管理 on `folder`.
-    void click(int mode, const QString& folder, const char* told) {
-        frmDBManager& w = frmDBManager::instance();
-        w.show();
-        w.opt_Click(mode);
-        w.txtPath->setText(folder);
-        script::answer(told, platform::rOK);
-        QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
-        ASSERT_EQ(script::pendingAnswers(), 0);
-        w.hide();
-    }
-    QString folder(const char* name) {
-        const QString f = dir->appPath() + name + '/';
-        QDir().mkpath(f);
-        return f;
     }
     // The station file as a backup holds it now.
     QString backupNow() {
@@ -99,10 +54,22 @@ protected:
         const QString backup = dir->file("backup-switch.mdb");
         QFile::remove(backup);
         EXPECT_TRUE(QFile::copy(dir->file("switch.mdb"), backup));
+        reopen();
+        return backup;
+    }
+    // The station's files opened again as the station works on them.
+    void reopen() {
         openDatabases();
         ModSwitch::OpenSharedRecordsets();
         reopenRates();
-        return backup;
+    }
+    // The entries whose number is `op` `seq` lost with the log and the
+    // station file's copy of them, the files closed meanwhile.
+    void loseEntries(const char* op, qint64 seq) {
+        ModSwitch::OpenAllDB(false);
+        Database::open(dir->file("switch.mdb")).execute(QStringLiteral("DELETE FROM tab_chargemirror WHERE f_seq%1?").arg(op), {seq});
+        Database::open(dir->file("PhoneCur.mdb")).execute(QStringLiteral("DELETE FROM tab_chargelog WHERE f_seq%1?").arg(op), {seq});
+        reopen();
     }
     // The pages the call file's log starts from overwritten, the station's
     // files closed; the calls still read.
@@ -127,29 +94,11 @@ protected:
         EXPECT_TRUE(QFile::copy(backup, work));
         return ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), QString()).join('\n');
     }
-    // 备份 of 用户管理: the users' copy, marked.
-    void backUpUsersTable() {
-        script::answer("要备份数据库吗?", platform::rYes);
-        console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-        ASSERT_EQ(script::pendingAnswers(), 0);
-    }
     // The users' copy as an older release made it: the users alone, no mark.
     void unmarkedUsersCopy() {
         QFile::remove(console::BackupFilePath());
         Database backup = Database::create(console::BackupFilePath());
         ASSERT_TRUE(ModSwitch::CopyTable(dbSwitch, QStringLiteral("User"), backup, QStringLiteral("User"), false, QString()));
-    }
-    // 恢复 of 用户管理, every box answered; the boxes after the question.
-    QStringList restoreUsersTable() {
-        const qsizetype shown = script::shown().size();
-        script::answer("要从备份库恢复数据吗?", platform::rYes);
-        script::answer("", platform::rOK);
-        console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-        QStringList boxes;
-        for (qsizetype i = shown + 1; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
-        EXPECT_TRUE(script::unexpected().isEmpty());
-        script::reset();   // the answer no box took
-        return boxes;
     }
     // Where the road starts: the backup, or the start-up's safety copy.
     void copyFor(Road road) {
@@ -182,9 +131,7 @@ protected:
             break;
         }
         }
-        QStringList texts;
-        for (qsizetype i = shown; i < script::shown().size(); ++i) texts << script::shown()[i].text;
-        return texts.join("\n----\n");
+        return shownSince(shown).join("\n----\n");
     }
 };
 
@@ -328,20 +275,9 @@ TEST_F(LineageTest, ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays) 
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=400000 WHERE userid=4"); }, 4);
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+440900 WHERE userid=7"); }, 7);
     // The users' copy (备份 of 用户管理) holds all of it.
-    script::answer("要备份数据库吗?", platform::rYes);
-    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-    ASSERT_EQ(script::pendingAnswers(), 0);
+    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
     // The entries since the backup are lost with the log and the station file's copy of them.
-    ModSwitch::OpenAllDB(false);
-    {
-        Database sw = Database::open(dir->file("switch.mdb"));
-        sw.execute("DELETE FROM tab_chargemirror WHERE f_seq>?", {copied});
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>?", {copied});
-    }
-    openDatabases();
-    ModSwitch::OpenSharedRecordsets();
-    reopenRates();
+    loseEntries(">", copied);
     click(2, f, "数据恢复成功");
     const QString told = script::shown().last().text;
     EXPECT_TRUE(told.contains("用户4 丁：余额37.70，押金40.00（恢复后没有此用户）")) << told.toStdString();
@@ -353,8 +289,7 @@ TEST_F(LineageTest, ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays) 
     script::answer("要从备份库恢复数据吗?", platform::rYes);
     console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
     ASSERT_EQ(script::pendingAnswers(), 0);
-    QStringList boxes;
-    for (qsizetype i = shown; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
+    const QStringList boxes = shownSince(shown);
     EXPECT_FALSE(hasUser(4)) << boxes.join('\n').toStdString();
     EXPECT_EQ(remainOf(7), seven) << boxes.join('\n').toStdString();
 }
@@ -366,9 +301,7 @@ TEST_F(LineageTest, ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays) 
 TEST_F(LineageTest, ATableRestoreWithoutAMarkNamesWholeMoneyRows) {
     addUserNow(4, "丁", "39.40");
     addUserNow(8, "乙", "30.00");
-    script::answer("要备份数据库吗?", platform::rYes);
-    console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-    ASSERT_EQ(script::pendingAnswers(), 0);
+    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
     {
         Database backup = Database::open(console::BackupFilePath());
         backup.execute("DROP TABLE TarvoBackupMarks");
@@ -517,8 +450,7 @@ TEST_F(LineageTest, AnUnmarkedUsersCopyOfAnOlderReleaseIsBroughtUpToTheJournal) 
     script::answer("要从备份库恢复数据吗?", platform::rYes);
     console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
     ASSERT_EQ(script::pendingAnswers(), 0);
-    QStringList boxes;
-    for (qsizetype i = shown; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
+    const QStringList boxes = shownSince(shown);
     const std::string told = boxes.join("\n----\n").toStdString();
     EXPECT_EQ(remainOf(7), seven) << told;
     EXPECT_EQ(depositOf(7), sevenDeposit) << told;
@@ -555,12 +487,7 @@ TEST_F(LineageTest, ATableRestoreWhoseEntrySinceTheCopyIsLostNamesTheUsersDiffer
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+520500 WHERE userid=7"); }, 7);
     const qint64 paid = ModSwitch::AppliedMark(dbSwitch);
     call(5, 1);
-    ModSwitch::OpenAllDB(false);
-    Database::open(dir->file("switch.mdb")).execute("DELETE FROM tab_chargemirror WHERE f_seq=?", {paid});
-    Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_seq=?", {paid});
-    openDatabases();
-    ModSwitch::OpenSharedRecordsets();
-    reopenRates();
+    loseEntries("=", paid);
     const QString told = restoreUsersTable().join("\n----\n");
     EXPECT_TRUE(told.contains("以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：52.05")) << told.toStdString();
 }
@@ -656,8 +583,7 @@ TEST_F(LineageTest, AStationFilePutBackByHandWithTheJournalFileLostNamesWholeMon
     script::answer("ChargeLog.mdb", platform::rOK);
     script::answer("落后于话单文件", platform::rOK);
     restart();
-    QStringList boxes;
-    for (qsizetype i = shown; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
+    const QStringList boxes = shownSince(shown);
     const QString text = boxes.join("\n----\n");
     EXPECT_TRUE(text.contains("用户9 丙：余额50.00")) << text.toStdString();
     EXPECT_TRUE(text.contains("押金43.00")) << text.toStdString();
@@ -717,9 +643,7 @@ TEST_F(LineageTest, AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed) {
             script::answer("落后于话单文件", platform::rOK);
             restart();
         }
-        QStringList boxes;
-        for (qsizetype i = shown; i < script::shown().size(); ++i) boxes << script::shown()[i].text;
-        const QString text = boxes.join("\n----\n");
+        const QString text = shownSince(shown).join("\n----\n");
         EXPECT_TRUE(ownerOf(5) == 7 ||
                     text.contains(QStringLiteral("分机5：恢复前属用户7 用户7，恢复后属用户%1 乙").arg(given)))
             << text.toStdString();

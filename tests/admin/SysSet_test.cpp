@@ -36,6 +36,14 @@ protected:
         StationDbTest::TearDown();
     }
     frmSysSet& win() { return frmSysSet::instance(); }
+    // The window shown and active, as the operator's keys find it.
+    frmSysSet& activeWindow() {
+        frmSysSet& w = win();
+        w.show();
+        w.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
+        return w;
+    }
     QString key(const char* k) { return ModSwitch::GetVariant(QString::fromLatin1(k)); }
 };
 
@@ -121,10 +129,7 @@ TEST_F(SysSetTest, FieldChecks) {
 // it, or closing the window from it, is no fault.
 TEST_F(SysSetTest, EmptyTransferCommandsLetTheFocusGoAndTheWindowClose) {
     ModSwitch::SetVariant("SelCmd", ",,,0,0");
-    frmSysSet& w = win();
-    w.show();
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    frmSysSet& w = activeWindow();
     QTest::mouseClick(w.txtSelect[0], Qt::LeftButton);
     ASSERT_TRUE(w.txtSelect[0]->hasFocus());
     QTest::mouseClick(w.txtSelect[1], Qt::LeftButton);
@@ -192,10 +197,7 @@ TEST_F(SysSetTest, ADepositFieldTakesFiveTypedCharactersAndShowsLongerAmounts) {
 }
 
 TEST_F(SysSetTest, APasteIntoADepositFieldIsHeldToItsTypedLimit) {
-    frmSysSet& w = win();
-    w.show();
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    frmSysSet& w = activeWindow();
     QLineEdit* d = w.txtDeposit[2];
     QTest::mouseClick(d, Qt::LeftButton);
     d->selectAll();
@@ -236,10 +238,7 @@ TEST_F(SysSetTest, APasteIntoADepositFieldIsHeldToItsTypedLimit) {
 }
 
 TEST_F(SysSetTest, AnInputMethodsCommitIntoADepositFieldIsHeldToItsTypedLimit) {
-    frmSysSet& w = win();
-    w.show();
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    frmSysSet& w = activeWindow();
     QLineEdit* d = w.txtDeposit[3];
     QTest::mouseClick(d, Qt::LeftButton);
     d->selectAll();

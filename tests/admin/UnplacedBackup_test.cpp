@@ -4,25 +4,12 @@
 // once the keeping time is past; putting one back then is never silently
 // wrong: every whole money row it changes (balance, deposit, a user present or
 // absent) is named with its amount, and the box says the entries are gone.
-#include "support/PricingFixture.h"
-
-#include "admin/frmDBManager.h"
-#include "console/TableBackup.h"
-#include "core/ChargeLog.h"
+#include "admin/BackupRoadsFixture.h"
 #include "core/Settings.h"
 #include "core/StationFiles.h"
-#include "platform/Prompts.h"
-#include "pricing/ClsMonitor.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QPushButton>
-#include <QTest>
-
-using namespace pricingtest;
+using namespace admintest;
 using platform::Database;
-namespace script = platform::script;
 
 namespace {
 
@@ -31,30 +18,15 @@ struct Money {
     Currency remain, deposit;
 };
 
-class UnplacedBackupTest : public PricingTest {
+class UnplacedBackupTest : public BackupRoadsTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        WorkerRights = QStringList{QStringLiteral("0")};
-        localCaller("100.00", 1);
+    void seed() override {
         addUserNow(9, "丙", "50.00", "10.00");
         addUserNow(11, "丁", "70.00", "0.00");
-        restart();
     }
     // A call of extension 5 at 9:`minute` of the day.
-    void call(int minute) {
-        CallRecord r;
-        r.start = QDateTime(now.date(), QTime(9, minute, 0));
-        r.seconds = 100 + 37 * minute;
-        ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
-    }
+    void call(int minute) { BackupRoadsTest::call(5, minute, now.date()); }
     // Users' rows changed as the users' grid and the settlement change them: entries.
-    void addUserNow(qint32 id, const char* name, const char* remain, const char* deposit) {
-        ModSwitch::MoveBalances([&] {
-            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (?, ?, 1, ?, ?)",
-                             {id, QString::fromUtf8(name), yuan(remain), yuan(deposit)});
-        });
-    }
     void pay(qint32 id, const char* amount, const char* deposit) {
         ModSwitch::MoveBalances(
             [&] {
@@ -75,9 +47,7 @@ protected:
     // 用户管理's 备份, its mark then lost from the copy and from the station's
     // notes, as a release that marked none left it.
     void unmarkedUsersCopy() {
-        script::answer("要备份数据库吗?", platform::rYes);
-        console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-        ASSERT_EQ(script::pendingAnswers(), 0);
+        ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
         Database backup = Database::open(console::BackupFilePath());
         backup.execute("DROP TABLE TarvoBackupMarks");
         dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname LIKE 'TarvoBackupMark:%'");
@@ -93,18 +63,7 @@ protected:
         deleteUser(11);
         restart();
         newerBackup();
-        letGo();
-    }
-    // 10 days on the entries are settled and moved to the journal file, 500
-    // days on (a call on the new day) they are past the keeping time.
-    void letGo() {
-        now = now.addDays(10);
-        restart();
-        restart();
-        now = now.addDays(500);
-        call(4);
-        restart();
-        restart();
+        letGo(4);
     }
     // Every user as they were before the restore: held now, or named in `told`
     // with what they lack (a user absent on one side with their whole row), or
@@ -143,19 +102,7 @@ protected:
         // And no other cause: every file reads whole.
         EXPECT_FALSE(told.contains(QStringLiteral("只能部分读取"))) << told.toStdString();
     }
-    // 恢复 of 用户管理, every box answered; what they said.
-    QString restoreUsersCopy() {
-        const qsizetype from = script::shown().size();
-        script::answer("要从备份库恢复数据吗?", platform::rYes);
-        script::answer("", platform::rOK);
-        console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-        return shownSince(from);
-    }
-    QString shownSince(qsizetype from) {
-        QStringList texts;
-        for (qsizetype i = from; i < script::shown().size(); ++i) texts << script::shown()[i].text;
-        return texts.join('\n');
-    }
+    QString restoreUsersCopy() { return restoreUsersTable().join('\n'); }
     // The operator types `folder` in 数据库管理 and clicks 备份 or 恢复.
     void click(int mode, const QString& folder) {
         frmDBManager& w = frmDBManager::instance();
@@ -164,11 +111,6 @@ protected:
         w.txtPath->setText(folder);
         w.txtPath_LostFocus();
         QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
-    }
-    QString folder(const char* name) {
-        const QString f = dir->appPath() + name + '/';
-        QDir().mkpath(f);
-        return f;
     }
 };
 
@@ -195,7 +137,7 @@ TEST_F(UnplacedBackupTest, ABackupInAFolderNoLongerInTheSettingsNamesEveryDiffer
     script::answer("数据恢复成功", platform::rOK);
     script::answer("", platform::rOK);
     click(2, typed);
-    const QString told = shownSince(from);
+    const QString told = shownSince(from).join('\n');
     everyDifferenceNamed(before, told);
     frmDBManager::instance().hide();
 }
@@ -220,7 +162,7 @@ TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyIsNotPlacedAtTheOldestEntryStillHe
     pay(9, "30.00", "20.00");
     deleteUser(11);
     restart();
-    letGo();
+    letGo(4);
 
     const QMap<qint64, Money> before = money();
     everyDifferenceNamed(before, restoreUsersCopy(), true);

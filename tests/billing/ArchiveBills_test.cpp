@@ -70,6 +70,10 @@ protected:
         StationTest::TearDown();
     }
     void call(qint64 id, const QVariant& date) { CallWriter(dbPhoneCur).add(id, date); }
+    // A call of extension `addr` at `date`, its number `id`.
+    static void put(int addr, const char* date, qint64 id) {
+        testsupport::storeCall(dbPhoneCur, {.calladdr = addr, .date = date, .userid = id});
+    }
     qint64 current() { return dbPhoneCur.rowCount("Tab_Phone"); }
 
     // f_userid of every row of a month table, in order.
@@ -540,9 +544,6 @@ TEST_F(ArchiveTest, AYearAReaderHoldsOpenWaitsForTheNextRun) {
 // start, as for the duplicate check), deletes the others all the same, and
 // says how many of each; DropArchivedRows removes the moved ones at once.
 TEST_F(ArchiveTest, ACallItsMonthTableHoldsIsNotCopiedAgain) {
-    auto put = [](int addr, const char* date, qint64 id) {
-        testsupport::storeCall(dbPhoneCur, {.calladdr = addr, .date = date, .userid = id});
-    };
     auto putBack = [&] {
         put(5, "2026-03-10 08:00:00", 1);
         put(6, "2026-03-10 08:00:00", 2);
@@ -585,9 +586,6 @@ TEST_F(ArchiveTest, ACallItsMonthTableHoldsIsNotCopiedAgain) {
 // comes back before a newer call of its own, and another extension has only
 // new calls; each call is in its month table once.
 TEST_F(ArchiveTest, AnArchivedCallBeforeNewerOnesOfItsExtensionIsNotCopiedAgain) {
-    auto put = [](int addr, const char* date, qint64 id) {
-        testsupport::storeCall(dbPhoneCur, {.calladdr = addr, .date = date, .userid = id});
-    };
     put(5, "2026-03-10 08:00:00", 1);
     put(6, "2026-03-09 08:00:00", 2);
     ArchiveBills();

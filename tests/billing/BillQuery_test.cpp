@@ -98,18 +98,22 @@ protected:
         return out;
     }
     QString sum(int row, int col) { return rec().fgCollect->TextMatrix(row, col); }
+    // January: a call of users 1, 2, 3 and 9 each, one of account 1234 (user 1)
+    // and one of 5678 (user 3); the period is the month.
+    void januaryOfUsersAndAccounts() {
+        for (qint64 u : {1, 2, 3, 9}) add(call(u, QStringLiteral("2005-01-1%1 08:00:00").arg(u)));
+        for (auto [u, zh, date] : {std::tuple{1, "1234", "2005-01-20 08:00:00"}, std::tuple{3, "5678", "2005-01-21 08:00:00"}}) {
+            Call c = call(u, date);
+            c.zh = zh;
+            add(c);
+        }
+        period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    }
     QDateTime now;
 };
 
 TEST_F(BillQueryTest, ObjectChoicesSelectTheirRecords) {
-    for (qint64 u : {1, 2, 3, 9}) add(call(u, QStringLiteral("2005-01-1%1 08:00:00").arg(u)));
-    Call acct = call(1, "2005-01-20 08:00:00");
-    acct.zh = "1234";
-    add(acct);
-    Call acct3 = call(3, "2005-01-21 08:00:00");
-    acct3.zh = "5678";
-    add(acct3);
-    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    januaryOfUsersAndAccounts();
 
     // Nothing ticked: the kind's caption in the message; the dialog stays as it was.
     script::answer("请选择要查询的用户", platform::rOK);
@@ -133,14 +137,7 @@ TEST_F(BillQueryTest, ObjectChoicesSelectTheirRecords) {
 }
 
 TEST_F(BillQueryTest, DepartmentsAccountsAndExtensions) {
-    for (qint64 u : {1, 2, 3, 9}) add(call(u, QStringLiteral("2005-01-1%1 08:00:00").arg(u)));
-    Call acct = call(1, "2005-01-20 08:00:00");
-    acct.zh = "1234";
-    add(acct);
-    Call acct3 = call(3, "2005-01-21 08:00:00");
-    acct3.zh = "5678";
-    add(acct3);
-    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
+    januaryOfUsersAndAccounts();
     dlg().optOBJ[1]->setChecked(true);
     dlg().optOBJ_Click(1);
     tick("空部门");

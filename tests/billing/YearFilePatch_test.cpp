@@ -228,6 +228,16 @@ TEST_F(YearFilePatchTest, IsNotMadeWhereTheFileIsSmallMostlyDifferentOrNotCompar
         Database(Database::open(station)).execute("ALTER TABLE Tab_Ph1 ADD COLUMN f_extra integer");
         EXPECT_FALSE(billing::PrepareYearFilePatch(station, backup, patch, &found));
     }
+    {
+        SCOPED_TRACE("a station's file that does not read: false, the merge decides");
+        ASSERT_TRUE(copyFresh(backup, station));
+        QFile f(station);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(8192, 'x'));
+        f.close();
+        EXPECT_FALSE(billing::PrepareYearFilePatch(station, backup, patch, &found));
+        EXPECT_FALSE(billing::YearFileHolds(station, backup, &found));
+    }
 }
 
 // Killed inside its one transaction (here: a failure with everything

@@ -31,6 +31,14 @@ protected:
     }
     QString status() const { return frmPABX::instance().sbrInfo->panelText(2); }
     bool pending(int r, int c) const { return grid->CellBackColorAt(r, c) == vbColor(ModGeneral::kPendingRowColor); }
+    struct Cell {
+        int row, col;
+        QString text;
+    };
+    // Each cell as the grid shows it.
+    void cells(std::initializer_list<Cell> want) const {
+        for (const Cell& c : want) EXPECT_EQ(grid->TextMatrix(c.row, c.col), c.text) << c.row << ',' << c.col;
+    }
     int col(const QString& title) const {
         for (int c = 0; c < grid->Cols(); ++c)
             if (grid->TextMatrix(0, c) == title) return c;
@@ -50,13 +58,8 @@ TEST_F(Views, HeadViewDecodesAndColoursTheFlaggedRowWhateverTheTableOrder) {
                           0, 1, true);
     ASSERT_EQ(grid->Rows(), 5);
     ASSERT_EQ(grid->Cols(), 6);
-    EXPECT_EQ(grid->TextMatrix(0, 1), "本机类别");
-    EXPECT_EQ(grid->TextMatrix(1, 0), "*12#");
-    EXPECT_EQ(grid->TextMatrix(1, 1), LanHeadTypeList.value(2));
-    EXPECT_EQ(grid->TextMatrix(2, 0), "8");
-    EXPECT_EQ(grid->TextMatrix(2, 1), "本局1");
-    EXPECT_EQ(grid->TextMatrix(3, 1), "本局2");
-    EXPECT_EQ(grid->TextMatrix(4, 0), "E");
+    cells({{0, 1, "本机类别"}, {1, 0, "*12#"}, {1, 1, LanHeadTypeList.value(2)}, {2, 0, "8"}, {2, 1, "本局1"}, {3, 1, "本局2"},
+           {4, 0, "E"}});
     // Only the flagged head, at the top of the view, waits for download.
     EXPECT_TRUE(pending(1, 0));
     EXPECT_TRUE(pending(1, 5));
@@ -72,21 +75,10 @@ TEST_F(Views, ExtensionViewShowsTheChosenColumnsDecoded) {
     CurTable = "Extension";
     EXPECT_EQ(ModSwitch::ShowExtGrid(*grid, "Extension", true), 120);
     ASSERT_EQ(grid->Rows(), 121);
-    EXPECT_EQ(grid->TextMatrix(0, 0), "物理地址");
-    EXPECT_EQ(grid->TextMatrix(3, 0), "2");
-    EXPECT_EQ(grid->TextMatrix(3, 1), "E");
-    EXPECT_EQ(grid->TextMatrix(3, 2), "E0002");
-    EXPECT_EQ(grid->TextMatrix(3, col("通话限时")), "内线,市话");
-    EXPECT_EQ(grid->TextMatrix(3, col("内部热线")), "E0119");
-    EXPECT_EQ(grid->TextMatrix(3, col("遇忙转移")), "转虚拟网");
-    EXPECT_EQ(grid->TextMatrix(3, col("离位转移")), "禁止设置");
-    EXPECT_EQ(grid->TextMatrix(3, col("久叫转移")), "没有设置");
-    EXPECT_EQ(grid->TextMatrix(3, col("虚拟号码")), "8*1");
-    EXPECT_EQ(grid->TextMatrix(3, col("所属用户")), "张三");
-    EXPECT_EQ(grid->TextMatrix(4, col("所属用户")), "默认用户");
-    EXPECT_EQ(grid->TextMatrix(3, col("等级一")), "市话");
-    EXPECT_EQ(grid->TextMatrix(3, col("分机类型")), "普通分机");
-    EXPECT_EQ(grid->TextMatrix(3, col("来电显示")), "OFF");
+    cells({{0, 0, "物理地址"}, {3, 0, "2"}, {3, 1, "E"}, {3, 2, "E0002"}, {3, col("通话限时"), "内线,市话"},
+           {3, col("内部热线"), "E0119"}, {3, col("遇忙转移"), "转虚拟网"}, {3, col("离位转移"), "禁止设置"}, {3, col("久叫转移"), "没有设置"},
+           {3, col("虚拟号码"), "8*1"}, {3, col("所属用户"), "张三"}, {4, col("所属用户"), "默认用户"}, {3, col("等级一"), "市话"},
+           {3, col("分机类型"), "普通分机"}, {3, col("来电显示"), "OFF"}});
     EXPECT_EQ(CurSQL.left(40), "Select Address,Head,SpringNum,firstgrade");
     EXPECT_TRUE(CurSQL.endsWith(" From Extension where address<? order by address")) << CurSQL.toStdString();
     ASSERT_EQ(CurSQLParams.size(), 1);
@@ -134,11 +126,8 @@ TEST_F(Views, TrunkViewDecodesNumbersAndGroupLists) {
     dbSwitch.execute("update Relay set Relayno='B5C', groupphone='3,5', daystart=7, dialmodeday=2, bSet=1 where Address=2");
     CurTable = "Relay";
     ModSwitch::ShowRelayGrid(*grid, "Relay", true);
-    EXPECT_EQ(grid->TextMatrix(2, col("中继号码")), "*5#");
-    EXPECT_EQ(grid->TextMatrix(2, col("群呼分机")), "E0003,E0005");
-    EXPECT_EQ(grid->TextMatrix(2, col("始呼分机1")), "E0007");
-    EXPECT_EQ(grid->TextMatrix(2, col("转接1")), "群呼");
-    EXPECT_EQ(grid->TextMatrix(1, col("群呼分机")), "");
+    cells({{2, col("中继号码"), "*5#"}, {2, col("群呼分机"), "E0003,E0005"}, {2, col("始呼分机1"), "E0007"}, {2, col("转接1"), "群呼"},
+           {1, col("群呼分机"), ""}});
     EXPECT_TRUE(pending(2, 1));
     EXPECT_FALSE(pending(1, 1));
     // Every header cell of the chooser views is left-aligned.
@@ -149,9 +138,7 @@ TEST_F(Views, UnknownCodesShowTheirNumberAndBadSqlIsReported) {
     dbSwitch.execute("update Extension set exttype=9, phonetype=200, firstgrade=99 where Address=0");
     CurTable = "Extension";
     ModSwitch::ShowExtGrid(*grid, "Extension", true);
-    EXPECT_EQ(grid->TextMatrix(1, col("分机类型")), "9");
-    EXPECT_EQ(grid->TextMatrix(1, col("话机类型")), "200");
-    EXPECT_EQ(grid->TextMatrix(1, col("等级一")), "99");
+    cells({{1, col("分机类型"), "9"}, {1, col("话机类型"), "200"}, {1, col("等级一"), "99"}});
 
     CurTable = "LanHead";
     ModGeneral::ShowTable(*grid, "select * from NoSuchTable", ">a|>b", 0, 0);
@@ -189,9 +176,7 @@ TEST_F(Views, AViewOverTheLimitShowsItsOwnTitlesOverNoRows) {
     EXPECT_EQ(status(), "记录数过多");
     EXPECT_EQ(grid->Rows(), 1);
     ASSERT_EQ(grid->Cols(), 3);
-    EXPECT_EQ(grid->TextMatrix(0, 0), "编号");
-    EXPECT_EQ(grid->TextMatrix(0, 1), "名称");
-    EXPECT_EQ(grid->TextMatrix(0, 2), "备注");
+    cells({{0, 0, "编号"}, {0, 1, "名称"}, {0, 2, "备注"}});
 }
 
 TEST_F(Views, EmptyResultAndEmptyHeader) {
@@ -256,10 +241,7 @@ TEST_F(Views, ExtensionNumberColumnDecodesByAddress) {
     // The column before it has an option list of its own.
     ModGeneral::ShowTable(*grid, "select changedate, extaddr, changevalue from extdeposithistory order by changedate",
                           "修改日期                |分机号码|修改金额   ", 0, 0);
-    EXPECT_EQ(grid->TextMatrix(1, 0), "2026-03-04 05:06:07");
-    EXPECT_EQ(grid->TextMatrix(1, 1), "E0007");
-    EXPECT_EQ(grid->TextMatrix(2, 1), "****");
-    EXPECT_EQ(grid->TextMatrix(1, 2), "-12.50");
+    cells({{1, 0, "2026-03-04 05:06:07"}, {1, 1, "E0007"}, {2, 1, "****"}, {1, 2, "-12.50"}});
 }
 
 TEST_F(Views, SwitchRatesAndSegmentsByModel) {
@@ -269,11 +251,7 @@ TEST_F(Views, SwitchRatesAndSegmentsByModel) {
     EXPECT_EQ(ModSwitch::ShowPabxFeeRate(*grid, "PabxFeeRate", true), 0);
     EXPECT_EQ(CurSQL, "select * from PabxFeeRate");
     ASSERT_EQ(grid->Cols(), 10);
-    EXPECT_EQ(grid->TextMatrix(1, 0), "0*1");
-    EXPECT_EQ(grid->TextMatrix(1, 1), "移动2");
-    EXPECT_EQ(grid->TextMatrix(1, 2), "禁止使用");
-    EXPECT_EQ(grid->TextMatrix(1, 4), "0.30");
-    EXPECT_EQ(grid->TextMatrix(1, 6), "1.26");
+    cells({{1, 0, "0*1"}, {1, 1, "移动2"}, {1, 2, "禁止使用"}, {1, 4, "0.30"}, {1, 6, "1.26"}});
     EXPECT_TRUE(pending(1, 0));
     SwitchModel = 2;
     ModSwitch::ShowPabxFeeRate(*grid, "PabxFeeRate", true);
@@ -286,11 +264,7 @@ TEST_F(Views, SwitchRatesAndSegmentsByModel) {
     ModSwitch::ShowPabxTimes(*grid, "PabxTimes", true);
     ASSERT_EQ(grid->Rows(), 9);
     EXPECT_EQ(grid->Cols(), 12);
-    EXPECT_EQ(grid->TextMatrix(6, 0), "6");
-    EXPECT_EQ(grid->TextMatrix(7, 0), "周六");
-    EXPECT_EQ(grid->TextMatrix(8, 0), "周日");
-    EXPECT_EQ(grid->TextMatrix(8, 1), "时段2");
-    EXPECT_EQ(grid->TextMatrix(1, 1), "空");
+    cells({{6, 0, "6"}, {7, 0, "周六"}, {8, 0, "周日"}, {8, 1, "时段2"}, {1, 1, "空"}});
     EXPECT_TRUE(pending(8, 1));
     EXPECT_FALSE(pending(7, 1));
     SwitchModel = 2;
@@ -308,12 +282,7 @@ TEST_F(Views, ExtensionDepositsJoinTheirNumbers) {
     EXPECT_EQ(ModSwitch::ShowExtDeposit(*grid, "ExtDeposit", true), 0);
     ASSERT_EQ(grid->Rows(), 3);
     ASSERT_EQ(grid->Cols(), 6);
-    EXPECT_EQ(grid->TextMatrix(1, 1), "E0001");
-    EXPECT_EQ(grid->TextMatrix(1, 5), "ON");
-    EXPECT_EQ(grid->TextMatrix(2, 0), "3");
-    EXPECT_EQ(grid->TextMatrix(2, 2), "-12.34");
-    EXPECT_EQ(grid->TextMatrix(2, 3), "50.00");
-    EXPECT_EQ(grid->TextMatrix(2, 4), "ON");
+    cells({{1, 1, "E0001"}, {1, 5, "ON"}, {2, 0, "3"}, {2, 2, "-12.34"}, {2, 3, "50.00"}, {2, 4, "ON"}});
     EXPECT_TRUE(pending(2, 1));
     EXPECT_FALSE(pending(1, 1));
 }
@@ -331,11 +300,7 @@ TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
                           kUserColumns,
                           0, 2, true);
     ASSERT_EQ(grid->Cols(), 11);
-    EXPECT_EQ(grid->TextMatrix(1, 2), "2026-01-31 23:59:59");
-    EXPECT_EQ(grid->TextMatrix(1, 3), "按月用户");
-    EXPECT_EQ(grid->TextMatrix(1, 4), "100.00");
-    EXPECT_EQ(grid->TextMatrix(1, 5), "-3.46");
-    EXPECT_EQ(grid->TextMatrix(1, 10), "ON");
+    cells({{1, 2, "2026-01-31 23:59:59"}, {1, 3, "按月用户"}, {1, 4, "100.00"}, {1, 5, "-3.46"}, {1, 10, "ON"}});
     EXPECT_TRUE(pending(1, 1));
     EXPECT_FALSE(grid->CellBackColorAt(1, 0) == vbColor(ModGeneral::kPendingRowColor));   // the fixed column
     EXPECT_EQ(grid->Col(), 1);   // a coloured row puts the current column back to the first non-fixed one
@@ -351,14 +316,8 @@ TEST_F(Views, UserViewShowsMoneyAndSettlementTexts) {
                           kUserColumns,
                           0, 2, true);
     ASSERT_EQ(grid->Rows(), 4);
-    EXPECT_EQ(grid->TextMatrix(2, 1), "Alexander");
-    EXPECT_EQ(grid->TextMatrix(2, 5), "-0.01");
-    EXPECT_EQ(grid->TextMatrix(2, 6), "123456.79");
-    EXPECT_EQ(grid->TextMatrix(2, 8), "销售部");
-    EXPECT_EQ(grid->TextMatrix(3, 0), "1234567");
-    EXPECT_EQ(grid->TextMatrix(3, 1), "Bo");
-    EXPECT_EQ(grid->TextMatrix(3, 2), "2026-03-04 00:00:00");
-    EXPECT_EQ(grid->TextMatrix(3, 5), "0.00");
+    cells({{2, 1, "Alexander"}, {2, 5, "-0.01"}, {2, 6, "123456.79"}, {2, 8, "销售部"}, {3, 0, "1234567"}, {3, 1, "Bo"},
+           {3, 2, "2026-03-04 00:00:00"}, {3, 5, "0.00"}});
 }
 
 // Counts the progress windows shown.
@@ -389,10 +348,7 @@ TEST_F(Views, ALargeUserViewShowsTheUsersAsReadAtItsLoadWithoutAProgressWindow) 
     // Users changed or deleted after the load: the rows show them as read.
     dbSwitch.execute("update user set username='改名', remain=0 where userid=2999");
     dbSwitch.execute("delete from user where userid=1500");
-    EXPECT_EQ(grid->TextMatrix(2999, 1), "用户2999");
-    EXPECT_EQ(grid->TextMatrix(2999, 5), "29.99");
-    EXPECT_EQ(grid->TextMatrix(1500, 0), "1500");
-    EXPECT_EQ(grid->TextMatrix(1500, 2), "2026-01-01 00:00:00");
+    cells({{2999, 1, "用户2999"}, {2999, 5, "29.99"}, {1500, 0, "1500"}, {1500, 2, "2026-01-01 00:00:00"}});
     ModGeneral::ShowTable(*grid, "select * from User", kUserColumns, 0, 2, true);
     ASSERT_EQ(grid->Rows(), 3000);
     EXPECT_EQ(grid->TextMatrix(2998, 1), "改名");
@@ -444,15 +400,8 @@ TEST_F(Views, CallRecordsGoInNewestLast) {
     ModSwitch::ShowBillGrid(rs);
     ASSERT_EQ(grid->Rows(), 4);
     // The newest record was read first and pushed down by the older one.
-    EXPECT_EQ(grid->TextMatrix(2, 0), "丁");
-    EXPECT_EQ(grid->TextMatrix(2, 1), "E0005");
-    EXPECT_EQ(grid->TextMatrix(2, 2), "0012");
-    EXPECT_EQ(grid->TextMatrix(2, 6), "1:02:05");
-    EXPECT_EQ(grid->TextMatrix(2, 7), "5.00");
-    EXPECT_EQ(grid->TextMatrix(2, 8), "国内长途");
-    EXPECT_EQ(grid->TextMatrix(2, 9), "1.20");
-    EXPECT_EQ(grid->TextMatrix(1, 0), "默认用户");
-    EXPECT_EQ(grid->TextMatrix(1, 1), "****");
+    cells({{2, 0, "丁"}, {2, 1, "E0005"}, {2, 2, "0012"}, {2, 6, "1:02:05"}, {2, 7, "5.00"}, {2, 8, "国内长途"},
+           {2, 9, "1.20"}, {1, 0, "默认用户"}, {1, 1, "****"}});
 }
 
 TEST_F(Views, PortNamesAndSupervisionRefresh) {

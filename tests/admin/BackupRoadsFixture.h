@@ -1,0 +1,104 @@
+#pragma once
+// A station with one caller (extension 5 of user 7, 100.00) whose files go
+// back by 数据库管理 and 用户管理: the calls, the users' rows and the operator's
+// gestures the tests of those roads share.
+#include "support/PricingFixture.h"
+
+#include "admin/frmDBManager.h"
+#include "console/TableBackup.h"
+#include "core/ChargeLog.h"
+#include "platform/Prompts.h"
+#include "pricing/ClsMonitor.h"
+
+#include <QDir>
+#include <QPushButton>
+#include <QTest>
+
+namespace admintest {
+
+using namespace pricingtest;
+namespace script = platform::script;
+
+class BackupRoadsTest : public PricingTest {
+protected:
+    void SetUp() override {
+        PricingTest::SetUp();
+        WorkerRights = QStringList{QStringLiteral("0")};
+        localCaller("100.00", 1);
+        seed();
+        restart();
+    }
+    // Rows the station holds before its first start.
+    virtual void seed() {}
+    // A call of extension `ext` at 9:`minute` of `day`.
+    void call(int ext, int minute, QDate day) {
+        CallRecord r;
+        r.ext = ext;
+        r.start = QDateTime(day, QTime(9, minute, 0));
+        r.seconds = 100 + 37 * minute;
+        ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
+    }
+    // A user added as the users' grid adds one: an entry with their row.
+    void addUserNow(qint32 id, const char* name, const char* remain, const char* deposit = "0.00") {
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain, deposit) VALUES (?, ?, 1, ?, ?)",
+                             {id, QString::fromUtf8(name), yuan(remain), yuan(deposit)});
+        });
+    }
+    // The operator clicks 备份 or 恢复 of 数据库管理 on `folder`; `told` the box answered.
+    void click(int mode, const QString& folder, const char* told) {
+        frmDBManager& w = frmDBManager::instance();
+        w.show();
+        w.opt_Click(mode);
+        w.txtPath->setText(folder);
+        script::answer(told, platform::rOK);
+        QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
+        ASSERT_EQ(script::pendingAnswers(), 0);
+        w.hide();
+    }
+    QString folder(const char* name) {
+        const QString f = dir->appPath() + name + '/';
+        QDir().mkpath(f);
+        return f;
+    }
+    // 备份 of 用户管理: the users' copy, marked.
+    void backUpUsersTable() {
+        script::answer("要备份数据库吗?", platform::rYes);
+        console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        ASSERT_EQ(script::pendingAnswers(), 0);
+    }
+    // 恢复 of 用户管理, every box answered; the boxes after the question.
+    QStringList restoreUsersTable() {
+        const qsizetype from = script::shown().size();
+        script::answer("要从备份库恢复数据吗?", platform::rYes);
+        script::answer("", platform::rOK);
+        console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        EXPECT_GT(script::shown().size(), from);   // the question was asked
+        EXPECT_TRUE(script::unexpected().isEmpty());
+        const QStringList boxes = shownSince(from + 1);
+        script::reset();   // the answer no box took
+        return boxes;
+    }
+    static QStringList shownSince(qsizetype from) {
+        QStringList texts;
+        for (qsizetype i = from; i < script::shown().size(); ++i) texts << script::shown()[i].text;
+        return texts;
+    }
+    // 10 days on the entries are settled and moved to the journal file, 500
+    // days on (a call of extension 5 at 9:`minute` of the new day) they are
+    // past the keeping time. The call's fee.
+    Currency letGo(int minute) {
+        now = now.addDays(10);
+        restart();
+        restart();
+        now = now.addDays(500);
+        const Currency before = remainOf(7);
+        call(5, minute, now.date());
+        const Currency fee = before - remainOf(7);
+        restart();
+        restart();
+        return fee;
+    }
+};
+
+}  // namespace admintest
