@@ -2,13 +2,11 @@
 // switch kept; failures, refusals and the popup's selected rows.
 #include "transfer/TransferFixture.h"
 
-#include "core/ModUpgrade.h"
 #include "link/CommState.h"
 #include "link/TraceList.h"
 #include "link/frmSRV.h"
 #include "params/TableViews.h"
 #include "platform/Clock.h"
-#include "transfer/ModToolbar.h"
 #include "transfer/Upload.h"
 
 #include <QRegularExpression>
@@ -20,11 +18,8 @@ namespace {
 class TableDownload : public TransferTest {
 protected:
     void down(const QString& table, int right = 1) {
-        CurTable = table;
         sent();   // what the download before sent last (a read-back's answers) has arrived
-        sw.clearReceived();
-        console->sbrInfo->setPanelText(2, QString());
-        ModToolbar::DownTable(right);
+        TransferTest::down(table, right);
     }
     QByteArray kept(const QString& table, int key) { return sw.row(table, key).value_or(QByteArray()); }
     size_t held(const QString& table) { return sw.table(table).size(); }
@@ -34,7 +29,6 @@ protected:
         const QStringList c = codes();
         return c.mid(0, c.indexOf("810300") + 1);
     }
-    int count(const QString& sql) { return dbSwitch.scalar(sql).toInt(); }
     // The addresses the station holds as downloaded that the switch's table lacks.
     // Only the rows below `below` were pending.
     QStringList doneNotHeld(const char* table, const QString& simTable, int below = 1 << 20) {
@@ -136,11 +130,6 @@ TEST_F(TableDownload, ALateAcknowledgementAcknowledgesNoOtherRow) {
 
 TEST_F(TableDownload, ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice) {
     for (int a = 0; a < 5; ++a) dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
-    const auto pendingOf = [this](const char* table) {
-        return dbSwitch.scalar(QStringLiteral("select group_concat(Address) from (select Address from %1 "
-                                              "where bSet<>0 order by Address)").arg(QLatin1String(table)))
-            .toString();
-    };
     // Each acknowledgement 30 ms after its row and again this far behind it.
     const std::pair<int, int> spacings[] = {{15, 15}, {30, 30}, {50, 50}, {15, 50}};
     for (const auto& [lo, hi] : spacings) {
@@ -295,8 +284,7 @@ TEST_F(TableDownload, TheExtensionChoice) {
 }
 
 TEST_F(TableDownload, ExtensionDepositsAreUsedUpOnce) {
-    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
-    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+    depositTables();
     dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(1,?,1)", {platform::Currency::parse("-12.34")->toVariant()});
     dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(2,0,1)");
     down("ExtDeposit", 31);
@@ -309,8 +297,7 @@ TEST_F(TableDownload, ExtensionDepositsAreUsedUpOnce) {
 }
 
 TEST_F(TableDownload, AnExtensionUnderTwoHeadsOfItsClassGetsItsChangeOnce) {
-    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
-    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+    depositTables();
     dbSwitch.execute("insert into LanHead values('6', 20, 4, 0, 0, 0, 0), ('7', 20, 4, 0, 0, 0, 0)");
     dbSwitch.execute("update Extension set Head=20 where Address=7");
     dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(7,?,1)", {platform::Currency::parse("1.00")->toVariant()});
@@ -322,25 +309,18 @@ TEST_F(TableDownload, AnExtensionUnderTwoHeadsOfItsClassGetsItsChangeOnce) {
 }
 
 TEST_F(TableDownload, ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice) {
-    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
-    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
-    sw.setRow(sim::tables::ExtDeposit, 1, QByteArray::fromHex("A5070100002710"));   // 100.00 at the switch
-    const auto atSwitch = [this] { return sim::decodeExtDeposit(kept(sim::tables::ExtDeposit, 1))->fen; };
-    const auto change = [this](const char* yuan) {
-        dbSwitch.execute("delete from ExtDeposit");
-        dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(1,?,1)",
-                         {platform::Currency::parse(yuan)->toVariant()});
-    };
+    depositTables();
+    hold(1, 10000);
     const auto changesSent = [this] { return sent().filter(QRegularExpression("^A507")).size(); };
     // Each booking in a second of its own: the history keeps one row per extension and second.
     const QDateTime first(QDate(2026, 3, 4), QTime(10, 20, 30));
     platform::testing::setNow([first] { return first; });
 
     // Taken, its acknowledgement lost: the switch is asked, and it is not sent again.
-    change("1.00");
+    change(1, "1.00");
     sw.addRule("A507", sim::Reply::LostAck, 1);
     down("ExtDeposit", 31);
-    EXPECT_EQ(atSwitch(), 10100);
+    EXPECT_EQ(atSwitch(1), 10100);
     EXPECT_EQ(changesSent(), 1);
     EXPECT_EQ(status(), "下载成功");
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
@@ -348,26 +328,26 @@ TEST_F(TableDownload, ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice)
 
     // Not heard at all: the deposit is unchanged, so it stays pending, and
     // the next download, reading it unchanged again, sends it once more.
-    change("-2.00");
+    change(1, "-2.00");
     platform::testing::setNow([first] { return first.addSecs(10); });
     sw.addRule("A507", sim::Reply::Silent, 1);
     down("ExtDeposit", 31);
-    EXPECT_EQ(atSwitch(), 10100);
+    EXPECT_EQ(atSwitch(1), 10100);
     EXPECT_EQ(changesSent(), 1);
     EXPECT_EQ(status(), "下载失败");
     down("ExtDeposit", 31);
-    EXPECT_EQ(atSwitch(), 9900);
+    EXPECT_EQ(atSwitch(1), 9900);
     EXPECT_EQ(changesSent(), 1);
     EXPECT_EQ(status(), "下载成功");
 
     // The switch stops answering after the change: it cannot say, so the
     // change is not sent again, stays pending, and the operator is told.
-    change("0.50");
+    change(1, "0.50");
     sw.addRule("A507", sim::Reply::LostAck, 1);
     sw.addRule("A503", sim::Reply::Silent, 1, 1);
     platform::script::answer("无法查明是否已生效", platform::rOK);
     down("ExtDeposit", 31);
-    EXPECT_EQ(atSwitch(), 9950);
+    EXPECT_EQ(atSwitch(1), 9950);
     EXPECT_EQ(changesSent(), 1);
     EXPECT_EQ(status(), "下载失败");
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 and ChangeValue<>0"), 1);
@@ -376,50 +356,47 @@ TEST_F(TableDownload, ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice)
 }
 
 TEST_F(TableDownload, AChangeTheSwitchTookIsUsedUpWhenItsHistoryRowIsRefused) {
-    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
-    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
-    sw.setRow(sim::tables::ExtDeposit, 1, QByteArray::fromHex("A5070100002710"));   // 100.00 at the switch
-    const auto atSwitch = [this] { return sim::decodeExtDeposit(kept(sim::tables::ExtDeposit, 1))->fen; };
+    depositTables();
+    hold(1, 10000);
     const QDateTime second(QDate(2026, 3, 4), QTime(10, 20, 30));
     platform::testing::setNow([second] { return second; });
-    const auto change = [this] {
+    const auto addOne = [this] {
         dbSwitch.execute("update ExtDeposit set ChangeValue=?, bSet=1 where Address=1",
                          {platform::Currency::parse("1.00")->toVariant()});
     };
     dbSwitch.execute("insert into ExtDeposit(Address) values(1)");
 
     // Two changes of one extension within one second: the second has no history row of its own.
-    change();
+    addOne();
     down("ExtDeposit", 31);
-    change();
+    addOne();
     platform::script::answer("押金历史记录(2026-03-04 10:20:30)未能写入", platform::rOK);
     down("ExtDeposit", 31);
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     EXPECT_EQ(status(), "下载成功");
-    EXPECT_EQ(atSwitch(), 10200);
+    EXPECT_EQ(atSwitch(1), 10200);
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
     EXPECT_EQ(count("select count(*) from extdeposithistory"), 1);
 
     // The next download sends no change: the switch keeps what it took.
     down("ExtDeposit", 31);
     EXPECT_EQ(sent().filter(QRegularExpression("^A507")), QStringList{"A5070101000000"});
-    EXPECT_EQ(atSwitch(), 10200);
+    EXPECT_EQ(atSwitch(1), 10200);
 
     // The same when the switch's own deposit event of that second holds the key.
     platform::testing::setNow([second] { return second.addSecs(5); });
     dbSwitch.execute("insert into extdeposithistory values(?,1,5,'',0)", {second.addSecs(5)});
-    change();
+    addOne();
     platform::script::answer("未能写入", platform::rOK);
     down("ExtDeposit", 31);
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    EXPECT_EQ(atSwitch(), 10300);
+    EXPECT_EQ(atSwitch(1), 10300);
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
     platform::testing::setNow(nullptr);
 }
 
 TEST_F(TableDownload, TheDepositViewListsEachExtensionOnceAndTheDownloadFindsItsRows) {
-    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
-    ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+    depositTables();
     dbSwitch.execute("insert into ExtDeposit(Address) select Address from Extension where Address<12");
     // Extension 7 under two heads of its class; extension 3's class has no head, so it is not listed.
     dbSwitch.execute("insert into LanHead values('7', 20, 4, 0, 0, 0, 0), ('6', 20, 4, 0, 0, 0, 0)");
