@@ -135,14 +135,7 @@ protected:
     qint64 atSwitch(int address) {
         return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
     }
-    void hold(int address, qint64 fen) {
-        QByteArray row = QByteArray::fromHex("A5070000000000");
-        row[2] = char(address);
-        row[4] = char((fen >> 16) & 0x0F);
-        row[5] = char((fen >> 8) & 0xFF);
-        row[6] = char(fen & 0xFF);
-        sw.setRow(sim::tables::ExtDeposit, address, row);
-    }
+    void hold(int address, qint64 fen) { sw.setRow(sim::tables::ExtDeposit, address, sim::extDepositRow(address, fen)); }
     // The station's change of the extension's deposit, pending.
     void change(int address, const char* yuan) {
         dbSwitch.execute("delete from ExtDeposit where Address=?", {address});
