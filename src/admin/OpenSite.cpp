@@ -3,6 +3,7 @@
 #include "admin/Restore.h"
 #include "admin/Sites.h"
 #include "core/ChargeLog.h"
+#include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/ModUpgrade.h"
 #include "core/Notices.h"
@@ -44,6 +45,72 @@ void tellSiteApart() {
     }
 }
 
+// The unfinished acts of every kind the station files hold (ModSwitch::
+// UnfinishedActs, core/WriteAhead.h), and the step of the opening that
+// settles each, in the order the opening takes them:
+//   FilesOpen  a report a kill kept from the operator: shown and settled as
+//              soon as both files are open, before anything else reads them;
+//   LineUp     the switch's intents ("deposit", "release"): settled by
+//              asking the switch, once the site is ready and while the line
+//              is up (the start-up opens the line later, and settles then:
+//              SettleOnTheLine);
+//   Last       the restore's lines: the box "数据恢复成功", after everything
+//              else (read from the older "restore.notice" too, so it runs
+//              whether or not a record was found).
+// A report held for a road's box after the opening (HoldReport) is left to
+// ReportsHeldTold; a kind no row names waits, untouched, for its own road.
+// The acts whose intent is a file, not a record, are finished by the step
+// that owns the file, in this order around the rows above: 数据库管理's
+// restore ("restore.journal", step 1), a start's put-back (".pending-restore",
+// step 2), [FilesOpen], the journal file's rebuild and the entries past the
+// mark (step 5), "CallSpool.dat" and "Bill.dat" (step 7), [LineUp], [Last].
+enum class Moment { FilesOpen, LineUp, Last };
+
+void tellReport(const SiteOpening&, const ModSwitch::Unfinished& u) { ModSwitch::TellReport(*u.file, u.record.key); }
+void settleWithSwitch(const SiteOpening&, const ModSwitch::Unfinished&) { transfer::SettleSwitchIntents(); }
+void tellRestore(const SiteOpening& how, const ModSwitch::Unfinished&) {
+    if (how.tellRestore) TellRestore(DataPath, false);
+}
+
+struct Settler {
+    Moment at;
+    const QString& kind;
+    std::optional<ModSwitch::ReportBox> box;   // a report's; none for other kinds
+    void (*settle)(const SiteOpening&, const ModSwitch::Unfinished&);
+    bool perRecord;   // once per record found, else once for them all
+    bool always;      // run at its step even when none is found
+};
+const Settler kSettlers[] = {
+    {Moment::FilesOpen, ModSwitch::kReportKind, ModSwitch::ReportBox::AtOnce, tellReport, true, false},
+    {Moment::LineUp, ModGeneral::kDepositIntent, std::nullopt, settleWithSwitch, false, false},
+    {Moment::LineUp, transfer::kReleaseIntent, std::nullopt, settleWithSwitch, false, false},
+    {Moment::Last, ModSwitch::kReportKind, ModSwitch::ReportBox::Restore, tellRestore, false, true},
+};
+
+bool takes(const Settler& s, const ModSwitch::Unfinished& u) {
+    if (u.record.kind != s.kind) return false;
+    return !s.box || ModSwitch::BoxOf(*u.file, u.record.key) == *s.box;
+}
+
+// The one place an opening settles unfinished acts: the rows of step `at`,
+// each given what the one reader found for it.
+void settleUnfinished(Moment at, const SiteOpening& how) {
+    const QList<ModSwitch::Unfinished> found = ModSwitch::UnfinishedActs();
+    QList<decltype(Settler::settle)> done;
+    for (const Settler& s : kSettlers) {
+        if (s.at != at) continue;
+        bool any = false;
+        for (const ModSwitch::Unfinished& u : found) {
+            if (!takes(s, u)) continue;
+            any = true;
+            if (s.perRecord) s.settle(how, u);
+        }
+        if (s.perRecord || (!any && !s.always) || done.contains(s.settle)) continue;
+        done << s.settle;
+        s.settle(how, {});
+    }
+}
+
 // Steps 2 to 5 for the site of DataPath. `failure` null: a file that fails
 // its check without a sound copy, or a failed upgrade, ends the station, and
 // a file that cannot be opened is asked about. Else false with the reason,
@@ -60,7 +127,7 @@ bool openFiles(const SiteOpening& how, QString* failure, QString* notice) {
     if (!ModSwitch::OpenStationFiles(failure)) return false;
     try {
         // Step 3a: the unfinished acts the files hold, before anything else reads them.
-        ModSwitch::SettleAtOpening();
+        settleUnfinished(Moment::FilesOpen, how);
         if (!ModUpgrade::UpgradeStationDb(failure)) {
             ModSwitch::OpenAllDB(false);
             return false;
@@ -173,13 +240,11 @@ SiteOpened OpenSite(const SiteOpening& how) {
     if (how.opened) how.opened();
     if (how.priceWaiting) storeWaitingCalls();
     if (how.ready) how.ready();
-    // What the station was about to tell the switch when it stopped is
-    // settled with the switch, when the line is up (the start-up opens it
-    // later, and settles then).
-    transfer::SettleSwitchIntents();
-    // A restore whose box a kill kept from the operator: told now, and only then forgotten.
-    if (how.tellRestore) TellRestore(DataPath, false);
+    settleUnfinished(Moment::LineUp, how);
+    settleUnfinished(Moment::Last, how);
     return r;
 }
+
+void SettleOnTheLine() { settleUnfinished(Moment::LineUp, {}); }
 
 }  // namespace admin

@@ -8,17 +8,17 @@
 //   1. a restore a kill interrupted is finished (or forgotten)   finishRestore
 //   2. both files checked and compacted, or put back from their
 //      safety copies                                             check
-//   3. both files opened; at once, every write-ahead record they hold
-//      settled by its kind (ModSwitch::SettleAtOpening: a report a kill
-//      kept from the operator shown; see core/WriteAhead.h); the station
-//      file upgraded, the settings loaded, the shared recordsets opened
-//      (default user 0)
+//   3. both files opened; at once, the reports a kill kept from the
+//      operator shown (the unfinished acts' table, OpenSite.cpp); the
+//      station file upgraded, the settings loaded, the shared recordsets
+//      opened (default user 0)
 //   4. the safety copy of a station file just restored taken anew renewSafetyCopy
 //   5. the money: the balances brought up to the charge log
 //      (ModSwitch::PrepareChargeLog), once and only here
 //   6. `opened`  (start-up: monitor icons, the archive)
 //   7. the calls the spool and "Bill.dat" hold, stored           priceWaiting
-//   8. `ready`   (boards, the view, the timed backup's window)
+//   8. `ready`   (boards, the view, the timed backup's window); then the
+//      switch's intents a kill left, settled while the line is up
 //   9. the box of a restore the operator has not seen yet       tellRestore
 //
 // A site that cannot be opened ends the station, as at start-up, unless the
@@ -76,5 +76,10 @@ struct SiteOpened {
 };
 
 SiteOpened OpenSite(const SiteOpening& how);
+
+// The opening's step of the switch's intents a kill left (OpenSite.cpp's
+// table of unfinished acts), for the start-up, which opens the line only
+// after the opening.
+void SettleOnTheLine();
 
 }  // namespace admin

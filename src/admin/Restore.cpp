@@ -112,7 +112,7 @@ QStringList keptLines(const platform::Database& db, const std::function<bool(con
     for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(db, ModSwitch::kReportKind)) {
         if (!key(w.key)) continue;
         if (found) *found = w.key;
-        return w.body.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        return w.body.text(ModSwitch::kReportText).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
     return {};
 }
@@ -156,7 +156,8 @@ void keepNotice(const QString& dataDir, const QStringList& lines, const QByteArr
     }
     if (db) {
         try {
-            ModSwitch::WriteAhead(*db, ModSwitch::kReportKind, key, all.join(QLatin1Char('\n')));
+            ModSwitch::WriteAhead(*db, ModSwitch::kReportKind, key,
+                                 ModSwitch::WriteAheadBody().set(ModSwitch::kReportText, all.join(QLatin1Char('\n'))));
         } catch (const platform::DbError& e) {
             throw NoticeUnwritten{QFileInfo(callFile).fileName() + QStringLiteral("（") + platform::troubleCause(e) + QStringLiteral("）")};
         }
@@ -725,7 +726,7 @@ bool RestoreNotice(const QString& dataDir, QStringList* lines) {
             for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(db, ModSwitch::kReportKind)) {
                 if (w.key != ModSwitch::kRestoreReportKey && !isRecoveryKey(w.key)) continue;
                 found = true;
-                all << w.body.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+                all << w.body.text(ModSwitch::kReportText).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             }
         } catch (const platform::DbError&) {
             // Read again at the next opening.

@@ -998,10 +998,11 @@ void ApplyYearFilePatch(const QString& stationPath, const QString& patchPath, co
     tx.commit();
 }
 
-ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath, bool scratch) {
-    ArchiveMerge done;
-    const QString from = QStringLiteral("merge_from");
-    Database into = Database::open(intoPath);
+namespace {
+
+// The year file a merge writes (see MergeArchive's `scratch`).
+Database openMergeTarget(const QString& path, bool scratch) {
+    Database into = Database::open(path);
     if (scratch) {
         // Nothing names the copy yet: a failure or a kill throws it away
         // whole, so it is written without a journal and synced by the caller.
@@ -1015,131 +1016,154 @@ ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath, bool
     }
     // The index pages the station's calls go to are many and scattered.
     into.execute(QStringLiteral("PRAGMA cache_size=-65536"));
-    const QStringList ownTables = callTables(into);
-    if (!QFileInfo(fromPath).isFile()) {
-        for (const QString& t : ownTables) done.brought += into.rowCount(t);
-        return done;
-    }
-    Database old = into.attach(fromPath, from);
-    const QStringList oldTables = callTables(old);
-    for (const QString& t : oldTables) requireKey(old, t);
+    return into;
+}
+
+// The two year files of a merge: the copy written (`into`) and the station's
+// (`old`, only read), on one connection.
+struct MergeFiles {
+    Database into, old;
+    QStringList ownTables;
     // Month tables (by the copy's name, in lower case) whose rows that may
     // differ are known from the two files' pages, by their number in
     // temp.merge_spans: the copy's leaves the station's file holds alike,
     // and the station's it holds alike, are the same calls on both sides and
-    // are not read. Told before either file is written.
+    // are not read.
     QHash<QString, int> narrowed;
+    // Month tables (by the copy's name, in lower case) of which only the
+    // station's rows past a row number can be calls the copy lacks.
+    QHash<QString, qint64> tails;
+    int temporaries = 0;
+};
+
+// Told before either file is written.
+void narrowByPages(MergeFiles& m, const QString& intoPath, const QString& fromPath) {
     const platform::LeafComparer pages(intoPath, fromPath);
-    for (const QString& t : ownTables) {
-        const QString same = old.actualTableName(t);
-        if (same.isEmpty() || !hasCallKey(into, t)) continue;
-        if (noteSpans(pages, into, narrowed.size() + 1, into, t, old, same)) narrowed.insert(same.toLower(), narrowed.size() + 1);
+    for (const QString& t : std::as_const(m.ownTables)) {
+        const QString same = m.old.actualTableName(t);
+        if (same.isEmpty() || !hasCallKey(m.into, t)) continue;
+        if (noteSpans(pages, m.into, m.narrowed.size() + 1, m.into, t, m.old, same))
+            m.narrowed.insert(same.toLower(), m.narrowed.size() + 1);
     }
-    Transaction tx(into);
+}
+
+// The usual backup: the station's month table `same` holds the copy's rows
+// of `t` under the same row numbers (the archive only appends), so the copy
+// lacks nothing there and the station's rows past the copy's last are the
+// calls archived since: one pass in row order, no key looked up. True (the
+// last row noted in `m.tails`) when so.
+bool appendedSince(MergeFiles& m, const QString& t, const QString& same) {
+    try {
+        const QVariant last = m.into.scalar(QStringLiteral("SELECT max(rowid) FROM %1").arg(m.into.qualified(t)));
+        if (last.isNull()) return false;
+        const qint64 own = m.into.rowCount(t);
+        const qint64 alike =
+            m.into.scalar(QStringLiteral("SELECT count(*) FROM %1 AS b NOT INDEXED CROSS JOIN %2 AS a NOT INDEXED "
+                                         "ON a.rowid=b.rowid WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date")
+                              .arg(m.into.qualified(t), m.old.qualified(same)))
+                .toLongLong();
+        if (alike != own ||
+            m.into.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE rowid<=?").arg(m.old.qualified(same)), {last})
+                    .toLongLong() != own)
+            return false;
+        m.tails.insert(same.toLower(), last.toLongLong());
+        return true;
+    } catch (const DbError&) {
+        // A table without row numbers: compared by key.
+        return false;
+    }
+}
+
+// How many calls of the copy's month table `t` the station's file lacks.
+qint64 broughtBy(MergeFiles& m, const QString& t) {
+    const QString same = m.old.actualTableName(t);
+    if (same.isEmpty()) return m.into.rowCount(t);
+    const QString rowsLacking = QStringLiteral("SELECT count(*) FROM %1 WHERE NOT EXISTS (SELECT 1 FROM %2 AS a "
+                                               "WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date)");
+    const auto spans = m.narrowed.constFind(same.toLower());
+    if (spans != m.narrowed.constEnd()) {
+        // Of the copy's calls not on a leaf held alike, those whose key the
+        // station's rows not so held lack (a key on a leaf held alike is on
+        // both sides).
+        const QString keys = restTable(m.old, same, {QStringLiteral("f_calladdr"), QStringLiteral("f_date")}, *spans, 1);
+        return m.into.scalar(rowsLacking.arg(spanRows(m.into, t, *spans, 0, QStringLiteral("b")), keys)).toLongLong();
+    }
+    if (appendedSince(m, t, same)) return 0;
+    QString keys = m.old.qualified(same);
+    if (!hasKeyIndex(m.old, same)) {
+        const QString name = QStringLiteral("merge_keys_%1").arg(++m.temporaries);
+        keys = QStringLiteral("temp.%1").arg(quoteIdent(name));
+        m.into.execute(QStringLiteral("CREATE TEMP TABLE %1 AS SELECT f_calladdr, f_date FROM %2").arg(keys, m.old.qualified(same)));
+        m.into.execute(QStringLiteral("CREATE INDEX temp.%1 ON %2 (f_calladdr, f_date)")
+                           .arg(quoteIdent(name + QStringLiteral("_ix")), quoteIdent(name)));
+    }
+    return m.into.scalar(rowsLacking.arg(m.into.qualified(t) + QStringLiteral(" AS b"), keys)).toLongLong();
+}
+
+// Adds to the copy the calls of the station's month table `t` whose key it
+// lacks; how many.
+qint64 keepStationCalls(MergeFiles& m, const QString& t) {
+    QString table = m.into.actualTableName(t);
+    const auto cols = m.old.columns(t);
+    if (table.isEmpty()) {
+        table = t;
+        createMonthTable(m.old, t, m.into, table);
+    } else {
+        addMissingColumns(cols, m.into, table);
+    }
+    ensureIndex(m.into, table);
+    ensureKeyIndex(m.into, table);
+    QStringList names, picked;
+    for (const auto& c : cols) {
+        names << quoteIdent(c.name);
+        picked << QStringLiteral("f.%1").arg(quoteIdent(c.name));
+    }
+    const QString insert = QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 WHERE %5NOT EXISTS "
+                                          "(SELECT 1 FROM %1 AS a WHERE a.f_calladdr IS f.f_calladdr AND "
+                                          "a.f_date IS f.f_date) ORDER BY f.rowid");
+    const auto spans = m.narrowed.constFind(t.toLower());
+    if (spans != m.narrowed.constEnd()) {
+        // The station's calls not on a leaf held alike whose key the copy lacks.
+        return m.into.execute(insert.arg(m.into.qualified(table), names.join(QLatin1Char(',')), picked.join(QLatin1Char(',')),
+                                         spanRows(m.old, t, *spans, 1, QStringLiteral("f")), QString()));
+    }
+    const auto tail = m.tails.constFind(t.toLower());
+    return m.into.execute(insert.arg(m.into.qualified(table), names.join(QLatin1Char(',')), names.join(QLatin1Char(',')),
+                                     m.old.qualified(t) + QStringLiteral(" AS f"), QStringLiteral("f.rowid>? AND ")),
+                          {tail == m.tails.constEnd() ? std::numeric_limits<qint64>::min() : *tail});
+}
+
+}  // namespace
+
+ArchiveMerge MergeArchive(const QString& intoPath, const QString& fromPath, bool scratch) {
+    ArchiveMerge done;
+    MergeFiles m{openMergeTarget(intoPath, scratch), Database(), {}, {}, {}, 0};
+    m.ownTables = callTables(m.into);
+    if (!QFileInfo(fromPath).isFile()) {
+        for (const QString& t : std::as_const(m.ownTables)) done.brought += m.into.rowCount(t);
+        return done;
+    }
+    m.old = m.into.attach(fromPath, QStringLiteral("merge_from"));
+    const QStringList oldTables = callTables(m.old);
+    for (const QString& t : oldTables) requireKey(m.old, t);
+    narrowByPages(m, intoPath, fromPath);
+    Transaction tx(m.into);
     // Every comparison finds a call by its key through an index, made before
     // anything is counted: a month table without it (a release made them so)
     // would be read once for every call of the other side. The copy's own get
     // theirs in the file, where the duplicate check wants them; the station's
     // file is only read, and is compared through a temporary index of its keys.
-    for (const QString& t : ownTables) {
-        if (old.actualTableName(t).isEmpty()) continue;
-        requireKey(into, t);
-        ensureKeyIndex(into, t);
+    for (const QString& t : std::as_const(m.ownTables)) {
+        if (m.old.actualTableName(t).isEmpty()) continue;
+        requireKey(m.into, t);
+        ensureKeyIndex(m.into, t);
     }
-    int temporaries = 0;
-    // Month tables (by the copy's name, in lower case) of which only the
-    // station's rows past a row number can be calls the copy lacks.
-    QHash<QString, qint64> tails;
-    for (const QString& t : ownTables) {
-        const QString same = old.actualTableName(t);
-        if (same.isEmpty()) {
-            done.brought += into.rowCount(t);
-            continue;
-        }
-        const auto spans = narrowed.constFind(same.toLower());
-        if (spans != narrowed.constEnd()) {
-            // Of the copy's calls not on a leaf held alike, those whose key the
-            // station's rows not so held lack (a key on a leaf held alike is on
-            // both sides).
-            const QString keys = restTable(old, same, {QStringLiteral("f_calladdr"), QStringLiteral("f_date")}, *spans, 1);
-            done.brought += into.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE NOT EXISTS (SELECT 1 FROM %2 AS a "
-                                                       "WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date)")
-                                            .arg(spanRows(into, t, *spans, 0, QStringLiteral("b")), keys))
-                                .toLongLong();
-            continue;
-        }
-        // The usual backup: the station's month table holds the copy's rows
-        // under the same row numbers (the archive only appends), so the copy
-        // lacks nothing there and the station's rows past the copy's last
-        // are the calls archived since: one pass in row order, no key looked up.
-        try {
-            const QVariant last = into.scalar(QStringLiteral("SELECT max(rowid) FROM %1").arg(into.qualified(t)));
-            if (!last.isNull()) {
-                const qint64 own = into.rowCount(t);
-                const qint64 alike =
-                    into.scalar(QStringLiteral("SELECT count(*) FROM %1 AS b NOT INDEXED CROSS JOIN %2 AS a NOT INDEXED "
-                                               "ON a.rowid=b.rowid WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date")
-                                    .arg(into.qualified(t), old.qualified(same)))
-                        .toLongLong();
-                if (alike == own &&
-                    into.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE rowid<=?").arg(old.qualified(same)), {last})
-                            .toLongLong() == own) {
-                    tails.insert(same.toLower(), last.toLongLong());
-                    continue;
-                }
-            }
-        } catch (const DbError&) {
-            // A table without row numbers: compared by key below.
-        }
-        QString keys = old.qualified(same);
-        if (!hasKeyIndex(old, same)) {
-            keys = QStringLiteral("temp.%1").arg(quoteIdent(QStringLiteral("merge_keys_%1").arg(++temporaries)));
-            into.execute(QStringLiteral("CREATE TEMP TABLE %1 AS SELECT f_calladdr, f_date FROM %2").arg(keys, old.qualified(same)));
-            into.execute(QStringLiteral("CREATE INDEX temp.%1 ON %2 (f_calladdr, f_date)")
-                             .arg(quoteIdent(QStringLiteral("merge_keys_%1_ix").arg(temporaries)),
-                                  quoteIdent(QStringLiteral("merge_keys_%1").arg(temporaries))));
-        }
-        done.brought += into.scalar(QStringLiteral("SELECT count(*) FROM %1 AS b WHERE NOT EXISTS (SELECT 1 FROM %2 AS a "
-                                                   "WHERE a.f_calladdr IS b.f_calladdr AND a.f_date IS b.f_date)")
-                                        .arg(into.qualified(t), keys))
-                            .toLongLong();
-    }
-    for (const QString& t : oldTables) {
-        QString table = into.actualTableName(t);
-        const auto cols = old.columns(t);
-        if (table.isEmpty()) {
-            table = t;
-            createMonthTable(old, t, into, table);
-        } else {
-            addMissingColumns(cols, into, table);
-        }
-        ensureIndex(into, table);
-        ensureKeyIndex(into, table);
-        QStringList names;
-        for (const auto& c : cols) names << quoteIdent(c.name);
-        const auto spans = narrowed.constFind(t.toLower());
-        if (spans != narrowed.constEnd()) {
-            // The station's calls not on a leaf held alike whose key the copy lacks.
-            QStringList picked;
-            for (const auto& c : cols) picked << QStringLiteral("f.%1").arg(quoteIdent(c.name));
-            done.kept += into.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4 WHERE NOT EXISTS "
-                                                     "(SELECT 1 FROM %1 AS a WHERE a.f_calladdr IS f.f_calladdr AND "
-                                                     "a.f_date IS f.f_date) ORDER BY f.rowid")
-                                          .arg(into.qualified(table), names.join(QLatin1Char(',')), picked.join(QLatin1Char(',')),
-                                               spanRows(old, t, *spans, 1, QStringLiteral("f"))));
-            continue;
-        }
-        const auto tail = tails.constFind(t.toLower());
-        done.kept += into.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 AS f WHERE f.rowid>? AND NOT EXISTS "
-                                                 "(SELECT 1 FROM %1 AS a WHERE a.f_calladdr IS f.f_calladdr AND "
-                                                 "a.f_date IS f.f_date) ORDER BY f.rowid")
-                                      .arg(into.qualified(table), names.join(QLatin1Char(',')), old.qualified(t)),
-                                  {tail == tails.constEnd() ? std::numeric_limits<qint64>::min() : *tail});
-    }
-    dropTemporaries(into);
+    for (const QString& t : std::as_const(m.ownTables)) done.brought += broughtBy(m, t);
+    for (const QString& t : oldTables) done.kept += keepStationCalls(m, t);
+    dropTemporaries(m.into);
     tx.commit();
-    old.close();
-    into.close();
+    m.old.close();
+    m.into.close();
     return done;
 }
 

@@ -87,8 +87,7 @@ void frmPABX::mnuChangeTerminal_Click() {
         MDIMain::instance().SetCaption(AppName + (SwitchModel == 2 ? QStringLiteral("<") + TerminalName + QStringLiteral(">")
                                                                    : QString()));
     send(FrameCode::kResumeReports);
-    if (!opened.notice.isEmpty()) platform::MsgBox(opened.notice, platform::mbOKOnly, QStringLiteral("警告"));
     // What it told is read: the reports kept for it are settled.
-    ModSwitch::ReportsHeldTold();
+    ModSwitch::TellHeldReports({opened.notice, QStringLiteral("警告"), platform::mbOKOnly});
     if (!opened.opened) platform::MsgBox(QStringLiteral("更换站点失败:") + opened.failure, platform::mbOKOnly, AppName);
 }

@@ -8,7 +8,6 @@
 #include "printing/PrintGrid.h"
 #include "printing/frmGridPrn.h"
 #include "admin/OpenSite.h"
-#include "transfer/SwitchIntents.h"
 #include "admin/frmDBManager.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
@@ -365,7 +364,7 @@ void frmPABX::Form_Load() {
     } else {
         // The opening's settling of what was about to go to the switch,
         // now that the line is up.
-        transfer::SettleSwitchIntents();
+        admin::SettleOnTheLine();
     }
     if (frmWelcome::exists()) {
         frmWelcome::instance().Timer1->stop();

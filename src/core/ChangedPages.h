@@ -30,4 +30,16 @@ bool ChangesHoldAgainstCopy(const platform::Database& cur, const QString& file, 
 // file judges, with no page comparison before it.
 bool ChangesMayBeBounded(const platform::Database& cur, const QString& file, const QString& copy);
 
+// The full check of `file` (open in `cur`, no log beside it, already through
+// the quick check) where it looks rows up, done in order instead: every
+// index read from its root in key order, each entry after the one before (a
+// unique key once, so a search routed through it finds what it holds), and
+// its entries the same as its table's rows give (their count and digest,
+// each read once). Each page is read a few times in a row, not looked up at
+// random: a busy session's file is checked with the engine's own cache.
+// False when it does not hold or cannot be judged so (a collation, an
+// expression or a partial index, a key too long for its page): the full
+// check then judges.
+bool IndexesMatchTheirTables(const platform::Database& cur, const QString& file);
+
 }  // namespace ModSwitch

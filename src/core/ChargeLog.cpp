@@ -550,7 +550,30 @@ void placeUnmarkedStationFile(qint64 bound) {
 }
 }  // namespace
 
+namespace {
+// What the entries past the mark take from each balance, kept between reads.
+// Inside one transaction of the station file the mark stands while a batch
+// of records logs entries past it: summing them all again for each record's
+// balance would make every record slower than the one before. Entries are
+// only ever logged past the last one, so only those logged since the last
+// read are read; whatever else may change the entries past the mark (another
+// mark, file or connection, an attach, an entry changed or deleted, a
+// rollback, a commit of another connection, an opening) has them all read
+// again. A user whose sum no balance can hold takes nothing (see BalanceOf).
+struct Waiting {
+    quint64 serial = 0, generation = 0, rewrites = 0;
+    qint64 version = -1, mark = -1, read = 0;
+    QString path;
+    QHash<qint64, Currency> by;
+    QSet<qint64> outOfReach;
+};
+thread_local Waiting g_waiting;
+
+}  // namespace
+
 void PrepareChargeLog() {
+    // The recoveries below may put entries past the mark in place.
+    g_waiting = {};
     CreateChargeLog(dbPhoneCur);
     g_foreign = 0;
     // The two files of one station know each other: the station file's name
@@ -1053,19 +1076,60 @@ void MoveOwners(const std::function<void()>& write) {
     tx.commit();
 }
 
+namespace {
+// The commits other connections made to the call file, as SQLite counts them.
+qint64 callFileVersion() {
+    thread_local QString schema, sql;
+    if (sql.isEmpty() || schema != dbPhoneCur.schema()) {
+        schema = dbPhoneCur.schema();
+        sql = QStringLiteral("PRAGMA %1.data_version").arg(platform::quoteIdent(schema));
+    }
+    return dbPhoneCur.scalar(sql).toLongLong();
+}
+
+// The sums of the entries numbered past `mark` up to `last`, the last logged.
+const Waiting& waitingPast(qint64 mark, qint64 last) {
+    Waiting& w = g_waiting;
+    dbPhoneCur.watchRewrites({kChargeLog});
+    const Waiting now{dbPhoneCur.connectionSerial(), dbPhoneCur.schemaGeneration(), dbPhoneCur.rewrites(),
+                      callFileVersion(), mark, mark, dbPhoneCur.path(), {}, {}};
+    if (now.serial != w.serial || now.generation != w.generation || now.rewrites != w.rewrites ||
+        now.version != w.version || now.mark != w.mark || now.path != w.path || last < w.read)
+        w = now;
+    if (last == w.read) return w;
+    // An entry the apply would refuse as garbled (see EntryOf) takes nothing here either.
+    thread_local SchemaSql since(
+        "SELECT f_userid, CASE f_kind WHEN 0 THEN f_amount WHEN 3 THEN -f_amount ELSE 0 END "
+        "FROM %1 WHERE f_seq>? AND f_seq<=? AND f_kind IN (0, 3) AND typeof(f_userid)='integer' "
+        "AND typeof(f_amount)='integer' AND typeof(f_balance)='integer' "
+        "AND f_amount BETWEEN ? AND ? AND f_balance BETWEEN ? AND ?");
+    // Read whole before any is kept: a read that fails leaves none of it.
+    QList<QPair<qint64, Currency>> logged;
+    for (platform::RowReader r = dbPhoneCur.rows(since.text(dbPhoneCur, kChargeLog),
+                                                 {w.read, last, -kEntryReach, kEntryReach, -kEntryReach, kEntryReach});
+         r.next();)
+        logged.append({r.integer(0), r.cur(1)});
+    for (const auto& [user, amount] : std::as_const(logged)) {
+        if (w.outOfReach.contains(user)) continue;
+        try {
+            w.by[user] += amount;
+        } catch (const platform::MoneyOverflow&) {
+            w.outOfReach.insert(user);
+            w.by.remove(user);
+        }
+    }
+    w.read = last;
+    return w;
+}
+}  // namespace
+
 Currency UnappliedCharges(qint64 userid) {
     const qint64 mark = AppliedMark(dbSwitch);
-    if (lastLogged() <= mark) return Currency();
-    // What the entries past the mark take from the balance; an entry the
-    // apply would refuse as garbled (see EntryOf) takes nothing here either.
-    return Currency::fromRaw(
-        dbPhoneCur
-            .scalar(QStringLiteral("SELECT coalesce(sum(CASE f_kind WHEN 0 THEN f_amount WHEN 3 THEN -f_amount ELSE 0 END), 0) "
-                                   "FROM %1 WHERE f_seq>? AND f_userid=? AND typeof(f_amount)='integer' "
-                                   "AND typeof(f_balance)='integer' AND f_amount BETWEEN ? AND ? AND f_balance BETWEEN ? AND ?")
-                        .arg(logTable()),
-                    {mark, userid, -kEntryReach, kEntryReach, -kEntryReach, kEntryReach})
-            .toLongLong());
+    const qint64 last = lastLogged();
+    if (last <= mark) return Currency();
+    const Waiting& w = waitingPast(mark, last);
+    if (w.outOfReach.contains(userid)) throw platform::MoneyOverflow();
+    return w.by.value(userid);
 }
 
 Currency BalanceOf(qint64 userid, Currency remain) {
@@ -1079,31 +1143,11 @@ Currency BalanceOf(qint64 userid, Currency remain) {
 }
 
 QHash<qint64, Currency> UnappliedChargesByUser() {
-    QHash<qint64, Currency> waiting;
-    if (!logOpen() || foreignStationFile()) return waiting;
+    if (!logOpen() || foreignStationFile()) return {};
     const qint64 mark = AppliedMark(dbSwitch);
-    if (lastLogged() <= mark) return waiting;
-    // The entries UnappliedCharges sums, summed here user by user; a user
-    // whose sum no balance can hold takes nothing, as BalanceOf does.
-    QSet<qint64> outOfReach;
-    for (platform::RowReader r = dbPhoneCur.rows(
-             QStringLiteral("SELECT f_userid, CASE f_kind WHEN 0 THEN f_amount WHEN 3 THEN -f_amount ELSE 0 END "
-                            "FROM %1 WHERE f_seq>? AND f_kind IN (0, 3) AND typeof(f_userid)='integer' "
-                            "AND typeof(f_amount)='integer' AND typeof(f_balance)='integer' "
-                            "AND f_amount BETWEEN ? AND ? AND f_balance BETWEEN ? AND ?")
-                 .arg(logTable()),
-             {mark, -kEntryReach, kEntryReach, -kEntryReach, kEntryReach});
-         r.next();) {
-        const qint64 user = r.integer(0);
-        if (outOfReach.contains(user)) continue;
-        try {
-            waiting[user] += r.cur(1);
-        } catch (const platform::MoneyOverflow&) {
-            outOfReach.insert(user);
-            waiting.remove(user);
-        }
-    }
-    return waiting;
+    const qint64 last = lastLogged();
+    if (last <= mark) return {};
+    return waitingPast(mark, last).by;
 }
 
 Currency BalanceOf(qint64 userid) {

@@ -1385,7 +1385,8 @@ bool FinishRestore(const QString& b, const QString& f, const PendingRestore& p, 
         *notice += (notice->isEmpty() ? QString() : QStringLiteral("\n")) + text;
         if (kept) HoldReport(f, PutBackReportKey(f));
     } else {
-        core::Notify(text, platform::mbOKOnly, QStringLiteral("警告"));
+        TellAndUnmark(pendingPath(f), {text, QStringLiteral("警告"), platform::mbOKOnly});
+        return true;
     }
     if (QFile::remove(pendingPath(f))) platform::syncDir(QFileInfo(f).absolutePath());
     return true;

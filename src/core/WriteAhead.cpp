@@ -3,13 +3,123 @@
 #include "core/ModDefine.h"
 #include "core/Notices.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <utility>
 
 namespace ModSwitch {
+
+WriteAheadBody& WriteAheadBody::set(const QString& name, const QString& text) {
+    fields_.insert(name, text);
+    return *this;
+}
+
+WriteAheadBody& WriteAheadBody::set(const QString& name, qint64 number) { return set(name, QString::number(number)); }
+
+WriteAheadBody& WriteAheadBody::add(const QString& name, const WriteAheadBody& item) {
+    lists_[name].append(item);
+    return *this;
+}
+
+bool WriteAheadBody::has(const QString& name) const { return fields_.contains(name) || lists_.contains(name); }
+
+QString WriteAheadBody::text(const QString& name) const { return fields_.value(name); }
+
+qint64 WriteAheadBody::integer(const QString& name, bool* ok) const {
+    bool read = false;
+    const qint64 n = fields_.contains(name) ? fields_.value(name).toLongLong(&read) : 0;
+    if (ok) *ok = read;
+    return n;
+}
+
+QList<WriteAheadBody> WriteAheadBody::list(const QString& name) const { return lists_.value(name); }
+
+namespace {
+// The forms an older release wrote, one per kind, read so that a station
+// upgraded with an act unfinished finishes it; never written again (a
+// record read so is written back, if at all, in the one form).
+//   "report"   a JSON object with "buttons" a number, or plain text (the
+//              restore's lines, told as "警告");
+//   "deposit"  "before=…;change=…;value=…;frame=…";
+//   "release"  the user's name, then a line "A|E <address> <frame>" a row.
+// A record that reads as none of them gives an empty body.
+WriteAheadBody olderForm(const QString& kind, const QString& stored) {
+    WriteAheadBody b;
+    if (kind == kReportKind) {
+        const QJsonDocument d = QJsonDocument::fromJson(stored.toUtf8());
+        if (!d.isObject()) return b.set(kReportText, stored).set(QStringLiteral("title"), QStringLiteral("警告"));
+        const QJsonObject o = d.object();
+        return b.set(kReportText, o.value(kReportText).toString())
+            .set(QStringLiteral("title"), o.value(QStringLiteral("title")).toString())
+            .set(QStringLiteral("buttons"), qint64(o.value(QStringLiteral("buttons")).toInt(platform::mbOKOnly)));
+    }
+    if (kind == QLatin1String("deposit")) {
+        for (const QString& part : stored.split(QLatin1Char(';'))) {
+            const int eq = part.indexOf(QLatin1Char('='));
+            if (eq > 0) b.set(part.left(eq), part.mid(eq + 1));
+        }
+        return b;
+    }
+    if (kind == QLatin1String("release")) {
+        QStringList lines = stored.split(QLatin1Char('\n'));
+        b.set(QStringLiteral("name"), lines.takeFirst());
+        for (const QString& line : std::as_const(lines)) {
+            const QStringList p = line.split(QLatin1Char(' '));
+            if (p.size() != 3 || (p[0] != QLatin1String("A") && p[0] != QLatin1String("E"))) return {};
+            b.add(QStringLiteral("rows"), WriteAheadBody()
+                                              .set(QStringLiteral("account"), QString(p[0] == QLatin1String("A") ? '1' : '0'))
+                                              .set(QStringLiteral("address"), p[1])
+                                              .set(QStringLiteral("frame"), p[2]));
+        }
+        return b;
+    }
+    return b;
+}
+}  // namespace
+
+QJsonObject WriteAheadBody::json() const {
+    QJsonObject o;
+    for (auto it = fields_.begin(); it != fields_.end(); ++it) o.insert(it.key(), it.value());
+    for (auto it = lists_.begin(); it != lists_.end(); ++it) {
+        QJsonArray items;
+        for (const WriteAheadBody& item : it.value()) items.append(item.json());
+        o.insert(it.key(), items);
+    }
+    return o;
+}
+
+// The one form: an object whose every value is a text or a list of such
+// objects. Anything else is not it (an older release's record, or damage).
+bool WriteAheadBody::read(const QJsonObject& o) {
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        if (it->isString()) {
+            fields_.insert(it.key(), it->toString());
+            continue;
+        }
+        if (!it->isArray()) return false;
+        QList<WriteAheadBody>& items = lists_[it.key()];
+        for (const QJsonValue& v : it->toArray()) {
+            items.append(WriteAheadBody());
+            if (!v.isObject() || !items.last().read(v.toObject())) return false;
+        }
+    }
+    return true;
+}
+
+QString WriteAheadBody::encoded() const { return QString::fromUtf8(QJsonDocument(json()).toJson(QJsonDocument::Compact)); }
+
+WriteAheadBody WriteAheadBody::parse(const QString& kind, const QString& stored) {
+    const QJsonDocument d = QJsonDocument::fromJson(stored.toUtf8());
+    WriteAheadBody b;
+    if (d.isObject() && b.read(d.object())) return b;
+    return olderForm(kind, stored);
+}
+
 namespace {
 const QString kTable = QStringLiteral("tab_writeahead");
 std::function<void(const QString&, const QString&, const QString&)> g_stepHook;
@@ -41,7 +151,7 @@ void EnsureWriteAhead(const platform::Database& db) {
                    .arg(db.qualified(kTable)));
 }
 
-qint64 WriteAhead(const platform::Database& db, const QString& kind, const QString& key, const QString& body) {
+qint64 WriteAhead(const platform::Database& db, const QString& kind, const QString& key, const WriteAheadBody& body) {
     qint64 id = 0;
     durably(db, [&] {
         EnsureWriteAhead(db);
@@ -49,7 +159,7 @@ qint64 WriteAhead(const platform::Database& db, const QString& kind, const QStri
                                   "ON CONFLICT (f_kind, f_key) DO UPDATE SET f_body = excluded.f_body, "
                                   "f_made = excluded.f_made")
                        .arg(db.qualified(kTable)),
-                   {kind, key, body, platform::Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
+                   {kind, key, body.encoded(), platform::Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))});
         id = db.scalar(QStringLiteral("SELECT f_id FROM %1 WHERE f_kind = ? AND f_key = ?").arg(db.qualified(kTable)),
                        {kind, key})
                  .toLongLong();
@@ -74,7 +184,7 @@ QList<WriteAheadRecord> PendingWriteAhead(const platform::Database& db, const QS
                             .arg(db.qualified(table), kind.isEmpty() ? QString() : QStringLiteral("WHERE f_kind = ?"));
     platform::RowReader r = db.rows(sql, kind.isEmpty() ? platform::Params{} : platform::Params{kind});
     while (r.next())
-        out.append({r.integer(0), r.text(1), r.text(2), r.text(3), r.text(4)});
+        out.append({r.integer(0), r.text(1), r.text(2), WriteAheadBody::parse(r.text(1), r.text(3)), r.text(4)});
     return out;
 }
 
@@ -84,27 +194,17 @@ struct ReportBody {
     int buttons = platform::mbOKOnly;
 };
 
-QString bodyOf(const QString& text, const QString& title, int buttons) {
-    QJsonObject o;
-    o.insert(QStringLiteral("text"), text);
-    o.insert(QStringLiteral("title"), title);
-    o.insert(QStringLiteral("buttons"), buttons);
-    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+WriteAheadBody bodyOf(const QString& text, const QString& title, int buttons) {
+    return WriteAheadBody().set(kReportText, text).set(QStringLiteral("title"), title).set(QStringLiteral("buttons"), buttons);
 }
 
-// A body that does not read as one is told as it stands: never lost for its form.
-ReportBody reportOf(const QString& body) {
+ReportBody reportOf(const WriteAheadBody& body) {
     ReportBody r;
-    const QJsonDocument d = QJsonDocument::fromJson(body.toUtf8());
-    if (!d.isObject()) {
-        r.text = body;
-        r.title = QStringLiteral("警告");
-        return r;
-    }
-    const QJsonObject o = d.object();
-    r.text = o.value(QStringLiteral("text")).toString();
-    r.title = o.value(QStringLiteral("title")).toString();
-    r.buttons = o.value(QStringLiteral("buttons")).toInt(platform::mbOKOnly);
+    r.text = body.text(kReportText);
+    r.title = body.has(QStringLiteral("title")) ? body.text(QStringLiteral("title")) : QStringLiteral("警告");
+    bool ok = false;
+    const qint64 buttons = body.integer(QStringLiteral("buttons"), &ok);
+    if (ok) r.buttons = int(buttons);
     return r;
 }
 
@@ -153,6 +253,11 @@ void KeepAndTell(const platform::Database& db, const QString& key, const LossRep
     TellReport(db, key);
 }
 
+void TellAndUnmark(const QString& mark, const LossReport& report) {
+    core::Notify(report.text_, report.buttons_, report.title_);
+    if (QFile::remove(mark)) platform::syncDir(QFileInfo(mark).absolutePath());
+}
+
 void DropReports(const platform::Database& db) {
     if (db.actualTableName(kTable).isEmpty()) return;
     db.execute(QStringLiteral("DELETE FROM %1 WHERE f_kind = ?").arg(db.qualified(kTable)), {kReportKind});
@@ -175,7 +280,7 @@ void CarryReports(const platform::Database& into, const QString& replaced) {
         into.execute(QStringLiteral("INSERT INTO %1 (f_kind, f_key, f_body, f_made) VALUES (?, ?, ?, ?) "
                                     "ON CONFLICT (f_kind, f_key) DO NOTHING")
                          .arg(into.qualified(kTable)),
-                     {w.kind, w.key, w.body, w.made});
+                     {w.kind, w.key, w.body.encoded(), w.made});
     }
 }
 
@@ -202,6 +307,11 @@ void ReportsHeldTold() {
     }
 }
 
+void TellHeldReports(const LossReport& box) {
+    if (!box.empty()) core::Notify(box.text_, box.buttons_, box.title_);
+    ReportsHeldTold();
+}
+
 namespace testing {
 void forgetHeldReports() { g_held.clear(); }
 void setWriteAheadHook(std::function<void(const QString&, const QString&, const QString&)> hook) {
@@ -209,26 +319,30 @@ void setWriteAheadHook(std::function<void(const QString&, const QString&, const 
 }
 }  // namespace testing
 
-// The kinds an opening settles, and how. A kind acting on the switch adds its
-// branch here; a kind without one waits, untouched, for its own road.
-QList<WriteAheadRecord> SettleAtOpening() {
-    QList<WriteAheadRecord> left;
+QList<Unfinished> UnfinishedActs() {
+    QList<Unfinished> found;
     for (const platform::Database* db : {&dbSwitch, &dbPhoneCur}) {
         if (!db->isOpen()) continue;
-        QList<WriteAheadRecord> found;
         try {
-            found = PendingWriteAhead(*db);
+            for (WriteAheadRecord& w : PendingWriteAhead(*db)) found.append({db, std::move(w)});
         } catch (const platform::DbError&) {
-            continue;
         }
-        for (const WriteAheadRecord& w : std::as_const(found)) {
-            if (w.kind == kReportKind && w.key != kRestoreReportKey && !w.key.startsWith(kRestoreReportKey + QLatin1Char(':')) &&
-                !held(*db, w.key)) {
-                TellReport(*db, w.key);
-                continue;
-            }
-            left << w;
-        }
+    }
+    return found;
+}
+
+ReportBox BoxOf(const platform::Database& db, const QString& key) {
+    if (key == kRestoreReportKey || key.startsWith(kRestoreReportKey + QLatin1Char(':'))) return ReportBox::Restore;
+    return held(db, key) ? ReportBox::Held : ReportBox::AtOnce;
+}
+
+QList<WriteAheadRecord> SettleAtOpening() {
+    QList<WriteAheadRecord> left;
+    for (const Unfinished& u : UnfinishedActs()) {
+        if (u.record.kind == kReportKind && BoxOf(*u.file, u.record.key) == ReportBox::AtOnce)
+            TellReport(*u.file, u.record.key);
+        else
+            left << u.record;
     }
     return left;
 }

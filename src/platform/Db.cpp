@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QRegularExpression>
 #include <atomic>
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <sqlite3.h>
 #include <malloc.h>
@@ -143,6 +145,65 @@ void fnNow(sqlite3_context* ctx, int, sqlite3_value**) {
     resultText(ctx, dateText(QDateTime::currentDateTime()));
 }
 
+// entries_digest(...): the rows it is given, in any order, as their count
+// and two sums of a strong mix of each row's values (type and bytes). Two
+// scans of the same rows agree whatever their order; a row lost, added or
+// changed shows. The start's check compares a table's rows with an index's
+// entries by it, reading each page once, instead of looking every row up.
+struct EntriesDigest {
+    sqlite3_int64 rows;
+    quint64 a, b;
+};
+quint64 mix64(quint64 x) {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+void fnDigestStep(sqlite3_context* ctx, int n, sqlite3_value** a) {
+    auto* d = static_cast<EntriesDigest*>(sqlite3_aggregate_context(ctx, sizeof(EntriesDigest)));
+    if (!d) return;
+    quint64 h1 = 0x9e3779b97f4a7c15ULL, h2 = 0xc2b2ae3d27d4eb4fULL;
+    auto feed = [&](quint64 v) {
+        h1 = mix64(h1 ^ v);
+        h2 = mix64(h2 + v * 0xff51afd7ed558ccdULL + 1);
+    };
+    for (int i = 0; i < n; ++i) {
+        const int type = sqlite3_value_type(a[i]);
+        feed(quint64(type) << 32 | quint64(i));
+        if (type == SQLITE_INTEGER) feed(quint64(sqlite3_value_int64(a[i])));
+        if (type == SQLITE_FLOAT) {
+            const double v = sqlite3_value_double(a[i]);
+            quint64 bits = 0;
+            std::memcpy(&bits, &v, sizeof bits);
+            feed(bits);
+        }
+        if (type == SQLITE_TEXT || type == SQLITE_BLOB) {
+            const void* p = type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_value_text(a[i])) : sqlite3_value_blob(a[i]);
+            const int bytes = sqlite3_value_bytes(a[i]);
+            feed(quint64(bytes));
+            for (int k = 0; k < bytes; k += 8) {
+                quint64 w = 0;
+                std::memcpy(&w, static_cast<const char*>(p) + k, size_t(std::min(8, bytes - k)));
+                feed(w);
+            }
+        }
+    }
+    ++d->rows;
+    d->a += h1;
+    d->b += h2;
+}
+void fnDigestFinal(sqlite3_context* ctx) {
+    const auto* d = static_cast<EntriesDigest*>(sqlite3_aggregate_context(ctx, 0));
+    const EntriesDigest none{0, 0, 0};
+    if (!d) d = &none;
+    char text[64];
+    std::snprintf(text, sizeof text, "%lld:%016llx:%016llx", static_cast<long long>(d->rows), static_cast<unsigned long long>(d->a),
+                  static_cast<unsigned long long>(d->b));
+    sqlite3_result_text(ctx, text, -1, SQLITE_TRANSIENT);
+}
+
 void registerJetFunctions(sqlite3* db) {
     const int f = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     sqlite3_create_function(db, "isnumeric", 1, f, nullptr, fnIsNumeric, nullptr, nullptr);
@@ -156,6 +217,7 @@ void registerJetFunctions(sqlite3* db) {
     sqlite3_create_function(db, "day", 1, f, nullptr, fnDay, nullptr, nullptr);
     sqlite3_create_function(db, "format", 2, f, nullptr, fnFormat, nullptr, nullptr);
     sqlite3_create_function(db, "now", 0, SQLITE_UTF8, nullptr, fnNow, nullptr, nullptr);
+    sqlite3_create_function(db, "entries_digest", -1, f, nullptr, nullptr, fnDigestStep, fnDigestFinal);
 }
 }  // namespace
 
@@ -259,9 +321,26 @@ public:
     std::vector<QByteArray> watched;
     quint64 watchedWrites = 0;
     bool watchedUndone = false;   // a watched table was written in the open transaction
+    // What watchRewrites counts: the tables, the rows changed or deleted in
+    // them and every rollback.
+    std::vector<QByteArray> rewatched;
+    quint64 rewrites = 0;
     // A rollback counts only when it may undo a watched write.
     void noteRollback() {
+        ++rewrites;
         if (watchedUndone) ++watchedWrites;
+    }
+    static bool named(const std::vector<QByteArray>& tables, const char* table) {
+        for (const QByteArray& w : tables)
+            if (sqlite3_stricmp(w.constData(), table) == 0) return true;
+        return false;
+    }
+    void noteWrite(int op, const char* table) {
+        if (named(watched, table)) {
+            ++watchedWrites;
+            watchedUndone = true;
+        }
+        if (op != SQLITE_INSERT && named(rewatched, table)) ++rewrites;
     }
     // Work that must wait until the outermost transaction has committed (it
     // may yield, or read what the commit made durable); dropped on rollback.
@@ -842,34 +921,36 @@ quint64 Database::connectionSerial() const { return conn_ && conn_->db ? conn_->
 
 quint64 Database::schemaGeneration() const { return conn_ && conn_->db ? conn_->schemaGeneration : 0; }
 
-void Database::watchWrites(const QStringList& tables) const {
-    if (!conn_ || !conn_->db) return;
+namespace {
+// Adds to `into` the tables it lacks; true when it lacked one.
+bool addTables(std::vector<QByteArray>& into, const QStringList& tables) {
     bool added = false;
     for (const QString& t : tables) {
         const QByteArray name = t.toUtf8();
-        bool known = false;
-        for (const QByteArray& w : conn_->watched) known = known || sqlite3_stricmp(w.constData(), name.constData()) == 0;
-        if (!known) {
-            conn_->watched.push_back(name);
-            added = true;
-        }
+        if (Connection::named(into, name.constData())) continue;
+        into.push_back(name);
+        added = true;
     }
-    if (!added) return;
-    Connection* c = conn_.get();
+    return added;
+}
+
+void hookWrites(Connection* c) {
     sqlite3_update_hook(
-        c->db,
-        [](void* at, int, const char*, const char* table, sqlite3_int64) {
-            auto* conn = static_cast<Connection*>(at);
-            for (const QByteArray& w : conn->watched)
-                if (sqlite3_stricmp(w.constData(), table) == 0) {
-                    ++conn->watchedWrites;
-                    conn->watchedUndone = true;
-                    return;
-                }
-        },
+        c->db, [](void* at, int op, const char*, const char* table, sqlite3_int64) { static_cast<Connection*>(at)->noteWrite(op, table); },
         c);
     sqlite3_rollback_hook(c->db, [](void* at) { static_cast<Connection*>(at)->noteRollback(); }, c);
 }
+}  // namespace
+
+void Database::watchWrites(const QStringList& tables) const {
+    if (conn_ && conn_->db && addTables(conn_->watched, tables)) hookWrites(conn_.get());
+}
+
+void Database::watchRewrites(const QStringList& tables) const {
+    if (conn_ && conn_->db && addTables(conn_->rewatched, tables)) hookWrites(conn_.get());
+}
+
+quint64 Database::rewrites() const { return conn_ && conn_->db ? conn_->rewrites : 0; }
 
 quint64 Database::watchedWrites() const { return conn_ && conn_->db ? conn_->watchedWrites : 0; }
 
@@ -1088,10 +1169,13 @@ std::function<void(const QString&)> g_integrityCheckHook;
 
 namespace testing {
 void setIntegrityCheckHook(std::function<void(const QString&)> hook) { g_integrityCheckHook = std::move(hook); }
+void fullCheckRuns(const QString& path) {
+    if (g_integrityCheckHook) g_integrityCheckHook(path);
+}
 }  // namespace testing
 
 bool Database::integrityCheck() const {
-    if (g_integrityCheckHook) g_integrityCheckHook(path());
+    testing::fullCheckRuns(path());
     return runCheck(true);
 }
 

@@ -175,6 +175,12 @@ public:
     // WHERE is not counted (SQLite drops its rows without telling).
     void watchWrites(const QStringList& tables) const;
     quint64 watchedWrites() const;
+    // Counts, on this connection, the rows of the tables named that were
+    // changed or deleted (not those added) and every rollback (a savepoint's
+    // too): a copy in memory of rows only ever added to reads the new ones
+    // alone while this count stands. Counted from the first call on.
+    void watchRewrites(const QStringList& tables) const;
+    quint64 rewrites() const;
 
     // Introspection, for this handle's schema.
     QStringList tableNames() const;                       // in creation order
@@ -434,6 +440,10 @@ namespace testing {
 // Called with the file's path before each full check (integrityCheck) runs:
 // a test sees which files a step checks. Null removes it.
 void setIntegrityCheckHook(std::function<void(const QString& path)> hook);
+// Called by a check of the whole file that read what the full check looks
+// up in another order and found it sound: the hook sees the full check it
+// stood for.
+void fullCheckRuns(const QString& path);
 }  // namespace testing
 
 }  // namespace platform

@@ -211,151 +211,195 @@ void RecordQueue::countNone(const QByteArray& id) const {
 
 void RecordQueue::forgetNote() const { ModSwitch::RemoveCallFileNote(noteKey_); }
 
-RecordQueue::Result RecordQueue::store(const Storing& how) const {
-    Result r;
-    Stamp seen = stampOf(path_);
-    Contents c = read();
-    if (c.state != State::Read) {
-        if (c.state != State::Missing) {
-            r.total = c.state == State::Damaged ? int(c.records.size()) : count();
-            r.failed = true;
-            r.unreadable = c.state == State::Unreadable;
-        }
-        return r;
-    }
-    r.total = int(c.records.size());
-    const QByteArray id = how.identity(c.header);
-    QString value;
-    try {
-        value = ModSwitch::CallFileNote(noteKey_);
-    } catch (const platform::DbError& e) {
-        LogRecordError(e.text());
-        r.failed = true;
-        return r;
-    }
-    const Note note = parseNote(value, id);
-    // A note of another identity whose records are this file's first ones, by
-    // their fold: the file's identity bytes changed on the disk.
-    if (how.identityFromNote && note.n == 0) {
-        const QByteArray other = value.section(QLatin1Char(':'), 0, 0).toLatin1();
-        const Note theirs = other.isEmpty() ? Note() : parseNote(value, other);
-        if (theirs.printed && theirs.n > 0 && DamagedSinceStored(c.records, theirs.n, theirs.print)) {
-            r.otherId = other;
-            r.counted = theirs.n;
-            r.failed = true;
-            return r;
-        }
-    }
-    // The records the note counts must be those of this file: one put in its
-    // place (a copy of another, an older one) would be stored from the middle.
-    // Records of its own that changed on the disk since they were stored are
-    // told apart by their checksum (`DamagedSinceStored`): the file is the one counted.
-    r.counted = note.n;
-    r.stored = qMin(note.n, r.total);
-    quint64 print = kNoPrint;
-    if (!note.printed) {
-        for (int i = 0; i < r.stored; ++i) print = Fold(print, c.records[i]);
-    } else if (note.n > r.total) {
-        r.changed = r.failed = true;
-        return r;
-    } else if (const std::optional<QList<int>> damaged = DamagedSinceStored(c.records, note.n, note.print)) {
-        r.mended = int(damaged->size());
-        for (const int i : *damaged)
-            LogRecordError(QStringLiteral("%1: 第%2张话单已存入数据库后在磁盘上损坏，不再存入").arg(path_).arg(i + 1));
-        print = note.print;
-    } else {
-        // Records that no longer read whole and cannot be told back: which of
-        // the file's records are stored cannot be said. One that reads whole
-        // where the fold says another was: not this file.
-        bool whole = true;
-        for (int i = 0; i < note.n && whole; ++i) whole = Sound(c.records[i]);
-        (whole ? r.changed : r.damaged) = true;
-        r.failed = true;
-        return r;
-    }
-    // Storing may wait for the switch, and records that arrive meanwhile join
-    // the file: they are taken before it goes. Anything else that happened to
-    // the file meanwhile stops the storing.
+// One storing (see store), step by step over what it has read of the file.
+class RecordQueue::Run {
+public:
+    Run(const RecordQueue& queue, const Storing& how) : q_(queue), how_(how) {}
+    Result go();
+
+private:
     enum class Follow { Same, Changed, Unreadable };
-    const auto follow = [&]() {
-        const Stamp now = stampOf(path_);
-        Contents again = read();
-        if (again.state == State::Unreadable) return Follow::Unreadable;
-        bool same = again.state == State::Read && again.header == c.header && again.records.size() >= c.records.size();
-        // A record read whole before that changed on the disk since, one byte
-        // away by its checksum, is the same record: its bytes as read before stay.
-        for (qsizetype k = 0; same && k < c.records.size(); ++k) {
-            same = again.records[k] == c.records[k] ||
-                   (!Sound(again.records[k]) && Sound(c.records[k]) && toldBack(again.records[k]).contains(c.records[k]));
-            if (same) again.records[k] = c.records[k];
-        }
-        if (!same) return Follow::Changed;
-        seen = now;
-        c = std::move(again);
-        r.total = int(c.records.size());
-        return Follow::Same;
-    };
-    const auto stopped = [&](Follow f) {
-        r.failed = true;
-        if (f == Follow::Changed) {
-            r.changed = true;
-            r.held = c;
-        }
-        return r;
-    };
+    bool readFile();
+    bool placeByNote();
+    bool identityChanged(const QString& value);
+    bool storeBatch();
+    Follow follow();
+    Result stopped(Follow f);
+
+    const RecordQueue& q_;
+    const Storing& how_;
+    Result r_;
+    Stamp seen_;
+    Contents c_;
+    QByteArray id_;
+    quint64 print_ = kNoPrint;
+};
+
+RecordQueue::Result RecordQueue::store(const Storing& how) const { return Run(*this, how).go(); }
+
+RecordQueue::Result RecordQueue::Run::go() {
+    if (!readFile() || !placeByNote()) return r_;
     for (;;) {
-        while (r.stored < r.total) {
-            int i = r.stored;
-            quint64 folded = print;
-            int rejected = 0;
-            bool stop = false;
-            try {
-                std::optional<platform::Transaction> batch;
-                if (how.batch > 0) batch.emplace(dbSwitch);
-                for (int k = 0; k < qMax(1, how.batch) && i < r.total; ++k) {
-                    if (how.advance) how.advance();
-                    const QByteArray& record = c.records[i];
-                    const int n = i + 1;
-                    const quint64 next = Fold(folded, record);
-                    const auto note = [this, &id, n, next] { noteStored(id, n, next); };
-                    // Bytes changed on the disk would price the call for somebody else.
-                    const bool sound = Sound(record);
-                    if (!(sound ? how.store(record, note) : ClsMonitor().StoreReject(record, note))) {
-                        stop = true;
-                        break;
-                    }
-                    if (!sound) ++rejected;
-                    folded = next;
-                    ++i;
-                }
-                // What was stored before a failing record stays stored.
-                if (batch) batch->commit();
-                r.stored = r.counted = i;
-                print = folded;
-                r.rejected += rejected;
-            } catch (const platform::ProgramEnded&) {
-                throw;
-            } catch (const std::exception& e) {
-                LogRecordError(QString::fromUtf8(e.what()));
-                stop = true;
+        while (r_.stored < r_.total) {
+            if (!storeBatch()) {
+                r_.failed = true;
+                return r_;
             }
-            if (how.between) how.between();
-            if (stop) {
-                r.failed = true;
-                return r;
-            }
-            if (stampOf(path_) != seen) {
+            if (stampOf(q_.path_) != seen_) {
                 const Follow f = follow();
                 if (f != Follow::Same) return stopped(f);
             }
         }
         // Read once more whatever the stamp says: a file written over within
         // the clock's tick shows the same time.
-        const int before = r.total;
+        const int before = r_.total;
         const Follow f = follow();
         if (f != Follow::Same) return stopped(f);
-        if (r.total == before) return r;
+        if (r_.total == before) return r_;
     }
+}
+
+// The file as it is now; false when nothing can be stored from it (`r_` says why).
+bool RecordQueue::Run::readFile() {
+    seen_ = stampOf(q_.path_);
+    c_ = q_.read();
+    if (c_.state == State::Read) {
+        r_.total = int(c_.records.size());
+        return true;
+    }
+    if (c_.state != State::Missing) {
+        r_.total = c_.state == State::Damaged ? int(c_.records.size()) : q_.count();
+        r_.failed = true;
+        r_.unreadable = c_.state == State::Unreadable;
+    }
+    return false;
+}
+
+// Where the storing begins, by the note; false when it cannot begin (`r_` says why).
+bool RecordQueue::Run::placeByNote() {
+    id_ = how_.identity(c_.header);
+    QString value;
+    try {
+        value = ModSwitch::CallFileNote(q_.noteKey_);
+    } catch (const platform::DbError& e) {
+        LogRecordError(e.text());
+        r_.failed = true;
+        return false;
+    }
+    const Note note = parseNote(value, id_);
+    if (how_.identityFromNote && note.n == 0 && identityChanged(value)) return false;
+    // The records the note counts must be those of this file: one put in its
+    // place (a copy of another, an older one) would be stored from the middle.
+    // Records of its own that changed on the disk since they were stored are
+    // told apart by their checksum (`DamagedSinceStored`): the file is the one counted.
+    r_.counted = note.n;
+    r_.stored = qMin(note.n, r_.total);
+    if (!note.printed) {
+        for (int i = 0; i < r_.stored; ++i) print_ = Fold(print_, c_.records[i]);
+        return true;
+    }
+    if (note.n > r_.total) {
+        r_.changed = r_.failed = true;
+        return false;
+    }
+    if (const std::optional<QList<int>> damaged = DamagedSinceStored(c_.records, note.n, note.print)) {
+        r_.mended = int(damaged->size());
+        for (const int i : *damaged)
+            LogRecordError(QStringLiteral("%1: 第%2张话单已存入数据库后在磁盘上损坏，不再存入").arg(q_.path_).arg(i + 1));
+        print_ = note.print;
+        return true;
+    }
+    // Records that no longer read whole and cannot be told back: which of
+    // the file's records are stored cannot be said. One that reads whole
+    // where the fold says another was: not this file.
+    bool whole = true;
+    for (int i = 0; i < note.n && whole; ++i) whole = Sound(c_.records[i]);
+    (whole ? r_.changed : r_.damaged) = true;
+    r_.failed = true;
+    return false;
+}
+
+// A note of another identity whose records are this file's first ones, by
+// their fold: the file's identity bytes changed on the disk.
+bool RecordQueue::Run::identityChanged(const QString& value) {
+    const QByteArray other = value.section(QLatin1Char(':'), 0, 0).toLatin1();
+    const Note theirs = other.isEmpty() ? Note() : parseNote(value, other);
+    if (!theirs.printed || theirs.n == 0 || !DamagedSinceStored(c_.records, theirs.n, theirs.print)) return false;
+    r_.otherId = other;
+    r_.counted = theirs.n;
+    r_.failed = true;
+    return true;
+}
+
+// Stores the next batch (or record); what was stored before a failing record
+// stays stored. False when the storing stops there.
+bool RecordQueue::Run::storeBatch() {
+    int i = r_.stored;
+    quint64 folded = print_;
+    int rejected = 0;
+    bool stop = false;
+    try {
+        std::optional<platform::Transaction> batch;
+        if (how_.batch > 0) batch.emplace(dbSwitch);
+        for (int k = 0; k < qMax(1, how_.batch) && i < r_.total; ++k) {
+            if (how_.advance) how_.advance();
+            const QByteArray& record = c_.records[i];
+            const int n = i + 1;
+            const quint64 next = Fold(folded, record);
+            const auto note = [this, n, next] { q_.noteStored(id_, n, next); };
+            // Bytes changed on the disk would price the call for somebody else.
+            const bool sound = Sound(record);
+            if (!(sound ? how_.store(record, note) : ClsMonitor().StoreReject(record, note))) {
+                stop = true;
+                break;
+            }
+            if (!sound) ++rejected;
+            folded = next;
+            ++i;
+        }
+        if (batch) batch->commit();
+        r_.stored = r_.counted = i;
+        print_ = folded;
+        r_.rejected += rejected;
+    } catch (const platform::ProgramEnded&) {
+        throw;
+    } catch (const std::exception& e) {
+        LogRecordError(QString::fromUtf8(e.what()));
+        stop = true;
+    }
+    if (how_.between) how_.between();
+    return !stop;
+}
+
+// Storing may wait for the switch, and records that arrive meanwhile join
+// the file: they are taken before it goes. Anything else that happened to
+// the file meanwhile stops the storing.
+RecordQueue::Run::Follow RecordQueue::Run::follow() {
+    const Stamp now = stampOf(q_.path_);
+    Contents again = q_.read();
+    if (again.state == State::Unreadable) return Follow::Unreadable;
+    bool same = again.state == State::Read && again.header == c_.header && again.records.size() >= c_.records.size();
+    // A record read whole before that changed on the disk since, one byte
+    // away by its checksum, is the same record: its bytes as read before stay.
+    for (qsizetype k = 0; same && k < c_.records.size(); ++k) {
+        same = again.records[k] == c_.records[k] ||
+               (!Sound(again.records[k]) && Sound(c_.records[k]) && toldBack(again.records[k]).contains(c_.records[k]));
+        if (same) again.records[k] = c_.records[k];
+    }
+    if (!same) return Follow::Changed;
+    seen_ = now;
+    c_ = std::move(again);
+    r_.total = int(c_.records.size());
+    return Follow::Same;
+}
+
+RecordQueue::Result RecordQueue::Run::stopped(Follow f) {
+    r_.failed = true;
+    if (f == Follow::Changed) {
+        r_.changed = true;
+        r_.held = c_;
+    }
+    return r_;
 }
 
 RecordQueue::Appender::~Appender() { close(); }

@@ -155,6 +155,7 @@ public:
     };
 
 private:
+    class Run;
     QString path_;
     int header_;
     QByteArray magic_;

@@ -35,31 +35,19 @@ struct Intent {
     QString frame;
 };
 
-QString bodyOf(const Intent& i) {
-    return QStringLiteral("before=%1;change=%2;value=%3;frame=%4")
-        .arg(i.before)
-        .arg(i.fen)
-        .arg(i.value.raw())
-        .arg(i.frame);
+ModSwitch::WriteAheadBody bodyOf(const Intent& i) {
+    return ModSwitch::WriteAheadBody()
+        .set(QStringLiteral("before"), i.before)
+        .set(QStringLiteral("change"), i.fen)
+        .set(QStringLiteral("value"), i.value.raw())
+        .set(QStringLiteral("frame"), i.frame);
 }
 
-std::optional<Intent> intentOf(const QString& body) {
-    Intent i;
-    int found = 0;
-    for (const QString& part : body.split(QLatin1Char(';'))) {
-        const int eq = part.indexOf(QLatin1Char('='));
-        if (eq < 0) continue;
-        const QString name = part.left(eq), v = part.mid(eq + 1);
-        bool ok = true;
-        if (name == QLatin1String("before")) i.before = v.toLongLong(&ok);
-        else if (name == QLatin1String("change")) i.fen = v.toLongLong(&ok);
-        else if (name == QLatin1String("value")) i.value = Currency::fromRaw(v.toLongLong(&ok));
-        else if (name == QLatin1String("frame")) i.frame = v;
-        else continue;
-        if (!ok) return std::nullopt;
-        ++found;
-    }
-    if (found != 4) return std::nullopt;
+std::optional<Intent> intentOf(const ModSwitch::WriteAheadBody& body) {
+    bool ok[3] = {};
+    Intent i{body.integer(QStringLiteral("before"), &ok[0]), body.integer(QStringLiteral("change"), &ok[1]),
+             Currency::fromRaw(body.integer(QStringLiteral("value"), &ok[2])), body.text(QStringLiteral("frame"))};
+    if (!ok[0] || !ok[1] || !ok[2] || !body.has(QStringLiteral("frame"))) return std::nullopt;
     return i;
 }
 
@@ -111,10 +99,17 @@ void tellDisagreeing(int address, const Intent& i, const QList<qint64>& seen) {
              .arg(values.join(QStringLiteral("、"))));
 }
 
-// A deposit change the switch took whose history row could not be written.
-void historyRefused(int address, const Currency& change, const QString& when, const QString& why) {
-    tell(QStringLiteral("分机%1的押金改变%2已下载到交换机，但押金历史记录(%3)未能写入：%4")
-             .arg(numberOf(address), change.toString2(), when, why));
+// A deposit change the switch took whose history row could not be written:
+// the history lacks it for good, so the box is kept in the booking's commit
+// (a kill while it stands leaves it for the next opening).
+QString historyReportKey(int address, const QString& when) {
+    return QStringLiteral("deposit-history:%1:%2").arg(address).arg(when);
+}
+void keepHistoryRefused(int address, const Currency& change, const QString& when, const QString& why) {
+    ModSwitch::KeepReport(dbSwitch, historyReportKey(address, when),
+                          {QStringLiteral("分机%1的押金改变%2已下载到交换机，但押金历史记录(%3)未能写入：%4")
+                               .arg(numberOf(address), change.toString2(), when, why),
+                           AppName, platform::mbOKOnly | platform::mbExclamation});
 }
 
 // The run's extensions whose change is booked, shown once it is over.
@@ -139,14 +134,19 @@ void bookTaken(const QList<Booking>& taken) {
     {
         platform::Transaction tx(dbSwitch);
         for (const Booking& b : taken) {
-            if (!ModGeneral::BookDepositTaken(dbSwitch, b.address, b.intent.value, when, WorkerID, true)) refused << b;
+            if (!ModGeneral::BookDepositTaken(dbSwitch, b.address, b.intent.value, when, WorkerID, true)) {
+                refused << b;
+                keepHistoryRefused(b.address, b.intent.value, when, QStringLiteral("该分机在同一秒已有一条押金历史记录"));
+            }
             if (b.intent.value != Currency()) ModSwitch::EnterDepositTaken(b.address, b.intent.value, when);
         }
         tx.commit();
     }
     for (const Booking& b : taken) g_booked << b.address;
-    for (const Booking& b : refused)
-        historyRefused(b.address, b.intent.value, when, QStringLiteral("该分机在同一秒已有一条押金历史记录"));
+    for (const Booking& b : refused) {
+        LinkTrace::Note(QStringLiteral("分机%1的押金历史记录(%2)未能写入").arg(b.address).arg(when));
+        ModSwitch::TellReport(dbSwitch, historyReportKey(b.address, when));
+    }
 }
 
 // The quiet a change's deposit is read after, from its frame: the longest

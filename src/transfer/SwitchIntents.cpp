@@ -33,25 +33,26 @@ struct Release {
     QList<Row> rows;
 };
 
-QString bodyOf(const Release& r) {
-    QStringList lines{r.name};
+ModSwitch::WriteAheadBody bodyOf(const Release& r) {
+    ModSwitch::WriteAheadBody b;
+    b.set(QStringLiteral("name"), r.name);
     for (const Row& row : r.rows)
-        lines << QStringLiteral("%1 %2 %3").arg(row.account ? QLatin1Char('A') : QLatin1Char('E')).arg(row.address).arg(row.frame);
-    return lines.join(QLatin1Char('\n'));
+        b.add(QStringLiteral("rows"), ModSwitch::WriteAheadBody()
+                                          .set(QStringLiteral("account"), qint64(row.account))
+                                          .set(QStringLiteral("address"), row.address)
+                                          .set(QStringLiteral("frame"), row.frame));
+    return b;
 }
 
-std::optional<Release> releaseOf(const QString& body) {
-    QStringList lines = body.split(QLatin1Char('\n'));
-    if (lines.isEmpty()) return std::nullopt;
-    Release r;
-    r.name = lines.takeFirst();
-    for (const QString& line : lines) {
-        const QStringList p = line.split(QLatin1Char(' '));
-        bool ok = false;
-        if (p.size() != 3 || (p[0] != QLatin1String("A") && p[0] != QLatin1String("E"))) return std::nullopt;
-        const qint64 address = p[1].toLongLong(&ok);
-        if (!ok) return std::nullopt;
-        r.rows.append({p[0] == QLatin1String("A"), address, p[2]});
+std::optional<Release> releaseOf(const ModSwitch::WriteAheadBody& body) {
+    if (!body.has(QStringLiteral("name"))) return std::nullopt;
+    Release r{body.text(QStringLiteral("name")), {}};
+    for (const ModSwitch::WriteAheadBody& row : body.list(QStringLiteral("rows"))) {
+        bool ok[2] = {};
+        const qint64 account = row.integer(QStringLiteral("account"), &ok[0]);
+        const qint64 address = row.integer(QStringLiteral("address"), &ok[1]);
+        if (!ok[0] || !ok[1] || !row.has(QStringLiteral("frame"))) return std::nullopt;
+        r.rows.append({account != 0, address, row.text(QStringLiteral("frame"))});
     }
     return r;
 }
@@ -115,7 +116,7 @@ void WriteReleaseIntent(qint64 userId, bool clearPasswords) {
 
 bool SettleReleaseIntent(qint64 userId) {
     const QString key = QString::number(userId);
-    std::optional<QString> body;
+    std::optional<ModSwitch::WriteAheadBody> body;
     for (const ModSwitch::WriteAheadRecord& w : ModSwitch::PendingWriteAhead(dbSwitch, kReleaseIntent))
         if (w.key == key) body = w.body;
     if (!body) return true;

@@ -15,16 +15,8 @@ using namespace ModSwitch;
 using platform::Database;
 
 namespace {
-QByteArray bytesOf(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return f.readAll();
-}
-void writeBytes(const QString& path, const QByteArray& b) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(b);
-}
+using testsupport::bytesOf;
+using testsupport::writeBytes;
 testsupport::CallRow callOn(const char* day, qint64 i) {
     return testsupport::CallRow{.calladdr = int(100 + i % 50),
                                 .date = QStringLiteral("%1 %2:%3:%4").arg(day).arg(8 + i / 3600 % 12, 2, 10, QChar('0'))
@@ -121,6 +113,7 @@ protected:
 
 TEST_F(ChangedPagesTest, CallsStoredSinceTheCopyAreCheckedWhereTheyChangedNotInTheWholeFile) {
     EXPECT_TRUE(holds());
+    EXPECT_TRUE(IndexesMatchTheirTables(Database::open(cur()), cur()));
     const ChecksSeen checks;
     CompactDB("PhoneCur.mdb");
     EXPECT_TRUE(checks.files.isEmpty()) << checks.files.join(' ').toStdString();
@@ -330,6 +323,7 @@ TEST_F(DamageCorpusTest, NoFileTheFullCheckRejectsIsTaken) {
         if (!db.quickCheck() || db.integrityCheck()) continue;   // the quick check rejects it, or it is sound
         ++rejected;
         EXPECT_FALSE(ChangesHoldAgainstCopy(db, work, cur() + ".bak")) << what;
+        EXPECT_FALSE(IndexesMatchTheirTables(db, work)) << what;
     }
     EXPECT_GT(rejected, 20);
 }

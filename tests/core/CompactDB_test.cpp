@@ -16,16 +16,8 @@ using namespace ModSwitch;
 using platform::Database;
 
 namespace {
-QByteArray bytesOf(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return f.readAll();
-}
-void writeBytes(const QString& path, const QByteArray& b) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(b);
-}
+using testsupport::bytesOf;
+using testsupport::writeBytes;
 }  // namespace
 
 // The start-up check and compaction of a data file against its ".bak" copy.
@@ -37,6 +29,8 @@ protected:
         for (int i = 0; i < 6; ++i) platform::script::answer("已损坏", platform::rOK);
     }
     QString sw() const { return dir->file("switch.mdb"); }
+    // The text of the `i`-th box shown ("" when there is none).
+    static QString box(int i) { return platform::script::shown().value(i).text; }
     QString bak() const { return dir->file("switch.mdb.bak"); }
     // Writes the ".bak" as a copy of the current file, changed by `sql`.
     void makeBak(const QStringList& sql = {}) {
@@ -217,8 +211,7 @@ TEST_F(CompactDBTest, MissingFileIsRestoredFromItsCopyAndSaidSo) {
     EXPECT_TRUE(Database::open(cur).hasTable("Tab_Phone"));
     ASSERT_EQ(platform::script::shown().size(), 2);
     EXPECT_TRUE(platform::script::shown()[1].text.startsWith("数据库文件PhoneCur.mdb不存在，已用备份PhoneCur.mdb.bak恢复（备份时间"));
-    EXPECT_TRUE(platform::script::shown()[1].text.endsWith("备份之后存储的话单由数据库文件switch.mdb保存，打开时找回。"))
-        << platform::script::shown()[1].text.toStdString();
+    EXPECT_TRUE(box(1).endsWith("备份之后存储的话单由数据库文件switch.mdb保存，打开时找回。")) << box(1).toStdString();
 }
 
 TEST_F(CompactDBTest, DamagedFileIsRestoredFromItsCopy) {
@@ -302,8 +295,7 @@ TEST_F(CompactDBTest, FailedCompactionKeepsASoundFileAndSaysHowOldItsCopyIs) {
     CompactDB("Switch.mdb");
     EXPECT_TRUE(currentKept());
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown()[0].text.contains(copied.toString("yyyy-MM-dd HH:mm:ss")))
-        << platform::script::shown()[0].text.toStdString();
+    EXPECT_TRUE(box(0).contains(copied.toString("yyyy-MM-dd HH:mm:ss"))) << box(0).toStdString();
 }
 
 TEST_F(CompactDBTest, FileOpenInTheStationIsLeftAlone) {
@@ -477,8 +469,7 @@ TEST_F(CompactDBTest, AFileThatCannotBeReachedIsNamedByItsCauseAndNothingMoves) 
     platform::script::answer("无法检查", platform::rOK);
     EXPECT_THROW(CompactDB("Switch.mdb"), platform::ProgramEnded);
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown()[0].text.startsWith("数据库文件switch.mdb无法检查（"))
-        << platform::script::shown()[0].text.toStdString();
+    EXPECT_TRUE(box(0).startsWith("数据库文件switch.mdb无法检查（")) << box(0).toStdString();
     EXPECT_EQ(bytesOf(sw()), file);
     EXPECT_EQ(bytesOf(bak()), copy);
     EXPECT_TRUE(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).isEmpty());
@@ -516,8 +507,7 @@ TEST_F(CompactDBTest, AMarkThatCannotBeWrittenMovesNothingAndOneLeftEmptyMeansMo
     EXPECT_EQ(Database::open(cur).rowCount("Tab_Phone"), 7);
     EXPECT_FALSE(QFileInfo::exists(cur + ".pending-restore"));
     ASSERT_EQ(platform::script::shown().size(), 2);
-    EXPECT_TRUE(platform::script::shown()[1].text.contains("从损坏的文件中找回7张话单。"))
-        << platform::script::shown()[1].text.toStdString();
+    EXPECT_TRUE(box(1).contains("从损坏的文件中找回7张话单。")) << box(1).toStdString();
 }
 
 TEST_F(CompactDBTest, ACallFileWithAZeroedHeaderGivesBackItsCallsAndItsLog) {
@@ -547,8 +537,7 @@ TEST_F(CompactDBTest, ACallFileWithAZeroedHeaderGivesBackItsCallsAndItsLog) {
     CompactDB("PhoneCur.mdb");
     EXPECT_EQ(Database::open(cur).rowCount("Tab_Phone"), 12);
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown()[0].text.contains("从损坏的文件中找回12张话单。"))
-        << platform::script::shown()[0].text.toStdString();
+    EXPECT_TRUE(box(0).contains("从损坏的文件中找回12张话单。")) << box(0).toStdString();
 }
 
 // A header is judged by what its file holds: a field garbled into another
@@ -598,8 +587,7 @@ TEST_F(CompactDBTest, CallsThatCouldNotBeReadFromTheDamagedFileAreSaidToBeLost) 
     CompactDB("PhoneCur.mdb");
     EXPECT_EQ(Database::open(cur).rowCount("Tab_Phone"), 2);
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown()[0].text.contains("备份之后存储的话单可能未能全部找回"))
-        << platform::script::shown()[0].text.toStdString();
+    EXPECT_TRUE(box(0).contains("备份之后存储的话单可能未能全部找回")) << box(0).toStdString();
 }
 
 TEST_F(CompactDBTest, AWriteVersionTheEngineCannotWriteWithIsDamageNotAReadOnlyFile) {
@@ -612,10 +600,8 @@ TEST_F(CompactDBTest, AWriteVersionTheEngineCannotWriteWithIsDamageNotAReadOnlyF
     setHeaderBytes(dir->file("PhoneCur.mdb"), 47, QByteArray(1, '\x07'));
     CompactDB("PhoneCur.mdb");
     ASSERT_EQ(platform::script::shown().size(), 2);
-    EXPECT_TRUE(platform::script::shown()[1].text.contains("数据库文件PhoneCur.mdb已损坏"))
-        << platform::script::shown()[1].text.toStdString();
-    EXPECT_TRUE(platform::script::shown()[0].text.contains("数据库文件switch.mdb已损坏"))
-        << platform::script::shown()[0].text.toStdString();
+    EXPECT_TRUE(box(1).contains("数据库文件PhoneCur.mdb已损坏")) << box(1).toStdString();
+    EXPECT_TRUE(box(0).contains("数据库文件switch.mdb已损坏")) << box(0).toStdString();
     EXPECT_EQ(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).size(), 1);
     Database::open(sw()).execute("update Variant set value='x' where varname='Marker'");   // writable again
     CompactDB("Switch.mdb");
@@ -632,8 +618,7 @@ TEST_F(CompactDBTest, ATextEncodingTheStationCannotAttachWithIsDamageAndTheCalls
     setHeaderBytes(cur, 56, QByteArray("\x00\x00\x00\x04", 4));
     CompactDB("PhoneCur.mdb");
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown()[0].text.contains("从损坏的文件中找回4张话单。"))
-        << platform::script::shown()[0].text.toStdString();
+    EXPECT_TRUE(box(0).contains("从损坏的文件中找回4张话单。")) << box(0).toStdString();
     EXPECT_EQ(bytesOf(cur).mid(56, 4), QByteArray("\x00\x00\x00\x01", 4));
     EXPECT_EQ(bytesOf(cur + ".bak").mid(56, 4), QByteArray("\x00\x00\x00\x01", 4));
     QString failure;

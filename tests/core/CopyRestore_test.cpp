@@ -49,27 +49,16 @@ bool usersReadable(Damage d) {
     return d == Damage::VariantDropped || d == Damage::OrphanPage || d == Damage::FirstPageLost;
 }
 
-class CopyRestoreBase : public PricingTest {
+class CopyRestoreBase : public BooksTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        localCaller("100.00", 1);
-        restart();
-    }
-    void call(int ext, int minute) {
-        CallRecord r;
-        r.ext = ext;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
-        r.seconds = 100 + 37 * minute;
-        ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
-    }
-    Currency storedFees(qint32 userid) {
-        return Currency::fromRaw(
-            dbPhoneCur
-                .scalar(QStringLiteral("SELECT sum(f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee) FROM %1 WHERE f_userid=?")
-                            .arg(dbPhoneCur.qualified("Tab_Phone")),
-                        {userid})
-                .toLongLong());
+    void call(int ext, int minute) { ASSERT_TRUE(callAt(minute, ext)); }
+    // The station file's check finds it damaged and puts back its safety
+    // copy: the one box it shows.
+    QString restoreFromCopy() {
+        platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+        ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+        EXPECT_EQ(platform::script::shown().size(), 1);
+        return platform::script::shown().isEmpty() ? QString() : platform::script::shown()[0].text;
     }
     void damage(Damage d) {
         const QString sw = dir->file("switch.mdb");
@@ -126,11 +115,8 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
     ModSwitch::OpenAllDB(false);
 
     damage(kind);
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    const QString text = platform::script::shown()[0].text;
-    EXPECT_EQ(platform::script::shown()[0].title, "警告");
+    const QString text = restoreFromCopy();
+    EXPECT_EQ(platform::script::shown().value(0).title, "警告");
     const QString copyTime = QFileInfo(dir->file("switch.mdb.bak")).lastModified().toString("yyyy-MM-dd HH:mm:ss");
     EXPECT_TRUE(text.startsWith(QStringLiteral("数据库文件switch.mdb%1，已用备份switch.mdb.bak恢复（备份时间%2）。")
                                     .arg(kind == Damage::Missing ? "不存在" : "已损坏", copyTime)))
@@ -174,9 +160,7 @@ TEST_F(CopyRestoreBase, CallsLoggedSinceABackupArePutBackAreChargedToItOnce) {
     call(5, 1);
     restart();
     call(5, 2);
-    ModSwitch::OpenAllDB(false);
-    QFile::remove(dir->file("switch.mdb"));
-    ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
+    replaceClosed("switch.mdb", backup);
     restart();
     // The two calls stored since the backup are charged to it at the start, once.
     const Currency opening = remainOf(7), before = storedFees(7);
@@ -189,17 +173,10 @@ TEST_F(CopyRestoreBase, CallsLoggedSinceABackupArePutBackAreChargedToItOnce) {
     ASSERT_GT(since, Currency());
     ModSwitch::OpenAllDB(false);
 
-    QFile f(dir->file("switch.mdb"));
-    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    f.write(QByteArray(int(f.size()), '\x5a'));
-    f.close();
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    damage(Damage::Garbage);
+    const QString text = restoreFromCopy();
     EXPECT_EQ(balanceAfterRestore(7), opening - since);
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown()[0].text.contains(
-        QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2())))
-        << platform::script::shown()[0].text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2()))) << text.toStdString();
 }
 
 // A power cut at any step of a restore from the safety copy: the next start
@@ -223,17 +200,12 @@ TEST_F(CopyRestoreBase, APowerCutAtAnyStepOfARestoreIsCompletedAtTheNextStart) {
         ModSwitch::testing::setRestoreStepHook(nullptr);
         platform::script::reset();
         platform::script::enable();
-        platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-        ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-        ASSERT_EQ(platform::script::shown().size(), 1);
-        EXPECT_TRUE(platform::script::shown()[0].text.contains(
-            QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2())))
-            << platform::script::shown()[0].text.toStdString();
+        const QString text = restoreFromCopy();
+        EXPECT_TRUE(text.contains(QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2()))) << text.toStdString();
         EXPECT_EQ(balanceAfterRestore(7), opening - since);
         EXPECT_TRUE(QDir(dir->dataPath()).entryList({"*.pending-restore", "*.recovered"}).isEmpty());
         // Opened, the restored file is not charged a second time.
-        openDatabases();
-        ModSwitch::OpenSharedRecordsets();
+        reopen();
         EXPECT_EQ(remainOf(7), opening - since);
         EXPECT_GE(dbPhoneCur.scalar("SELECT count(*) FROM tab_chargelog").toInt(), 2);
     }
@@ -256,17 +228,13 @@ TEST_F(CopyRestoreBase, AUserDeletedSinceTheCopyIsDeletedAgainAndNamed) {
         damage(kind);
         platform::script::reset();
         platform::script::enable();
-        platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-        ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-        ASSERT_EQ(platform::script::shown().size(), 1);
-        const QString text = platform::script::shown()[0].text;
+        const QString text = restoreFromCopy();
         EXPECT_TRUE(text.contains(QStringLiteral("以下用户在备份之后已删除，已再次删除：\n用户8 用户8"))) << text.toStdString();
         Database db = Database::open(dir->file("switch.mdb"));
         EXPECT_TRUE(db.scalar("SELECT username FROM user WHERE userid=8").isNull());
         EXPECT_EQ(db.scalar("SELECT userid FROM extension WHERE address=6").toInt(), 0);
         db.close();
-        openDatabases();
-        ModSwitch::OpenSharedRecordsets();
+        reopen();
     }
 }
 
@@ -285,10 +253,7 @@ TEST_F(CopyRestoreBase, RowsOfAnotherTableAreNeverTakenForUsers) {
         db.execute("PRAGMA writable_schema=ON");
         db.execute("UPDATE sqlite_master SET rootpage=? WHERE name='user'", {rights});
     }
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    const QString text = platform::script::shown()[0].text;
+    const QString text = restoreFromCopy();
     EXPECT_FALSE(text.contains("从损坏的文件中找回")) << text.toStdString();
     EXPECT_TRUE(text.contains("不是完整的用户记录，未采用")) << text.toStdString();
     EXPECT_EQ(balanceAfterRestore(7), opening - fees);
@@ -394,10 +359,7 @@ TEST_F(CopyRestoreBase, ABalanceRecoveryThatFailsIsSaid) {
     Database::open(dir->file("switch.mdb.bak"))
         .execute("CREATE TRIGGER refuse BEFORE INSERT ON user BEGIN SELECT RAISE(ABORT, 'refused'); END");
     damage(Damage::VariantDropped);
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    const QString text = platform::script::shown()[0].text;
+    const QString text = restoreFromCopy();
     EXPECT_TRUE(text.contains("用户余额未能按备份之后的话费更新（")) << text.toStdString();
     EXPECT_TRUE(text.contains("请核对用户余额")) << text.toStdString();
 }
@@ -423,38 +385,21 @@ TEST_F(CopyRestoreBase, ADamagedFileWhoseMarkCannotBeReadIsNotTakenForCurrent) {
     addUser(8, "30.00", 1);
     restart();   // the copy
     call(5, 1);
-    ModSwitch::OpenAllDB(false);
-    const QString older = dir->file("older.mdb");
-    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), older));
-    openDatabases();
-    ModSwitch::OpenSharedRecordsets();
+    const QString older = keepStationFile("older.mdb");
     ASSERT_TRUE(billing::PayUser(7, yuan("52.05"), Currency(), platform::Now(), nullptr));
     call(5, 2);
     billing::setUserDownload([](qint64, int) { return true; });
     ASSERT_TRUE(billing::AfterPayment(8, QStringLiteral("用户8"), billing::kDeleteUser, platform::Now()));
     billing::setUserDownload(nullptr);
     const Currency now = remainOf(7);
-    ModSwitch::OpenAllDB(false);
     // The file as it stood before the payment, its Variant page unreadable.
-    const QString sw = dir->file("switch.mdb");
-    ASSERT_TRUE(QFile::remove(sw));
-    ASSERT_TRUE(QFile::copy(older, sw));
-    {
-        Database db = Database::open(sw);
-        const int pageSize = db.scalar("PRAGMA page_size").toInt();
-        const int variant = db.scalar("SELECT rootpage FROM sqlite_master WHERE name='Variant'").toInt();
-        db.close();
-        QFile f(sw);
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.seek(qint64(variant - 1) * pageSize));
-        f.write(QByteArray(pageSize, '\x5a'));
-    }
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    const QString text = platform::script::shown()[0].text;
+    replaceClosed("switch.mdb", older);
+    const qint64 pageSize = Database::openReadOnly(older).scalar("PRAGMA page_size").toLongLong();
+    const qint64 variant = Database::openReadOnly(older).scalar("SELECT rootpage FROM sqlite_master WHERE name='Variant'").toLongLong();
+    writeClosed("switch.mdb", (variant - 1) * pageSize, QByteArray(int(pageSize), '\x5a'));
+    const QString text = restoreFromCopy();
     EXPECT_EQ(balanceAfterRestore(7), now) << text.toStdString();
-    Database db = Database::open(sw);
+    Database db = Database::open(dir->file("switch.mdb"));
     EXPECT_TRUE(db.scalar("SELECT 1 FROM user WHERE userid=8").isNull()) << text.toStdString();
     EXPECT_FALSE(text.contains("从损坏的文件中找回")) << text.toStdString();
     EXPECT_FALSE(text.contains("请核对")) << text.toStdString();
@@ -471,10 +416,7 @@ TEST_F(CopyRestoreBase, AnExtensionsOwnerGivenSinceTheCopyIsNamed) {
     ASSERT_LT(remainOf(9), yuan("20.00"));
     ModSwitch::OpenAllDB(false);
     damage(Damage::Garbage);
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    const QString text = platform::script::shown()[0].text;
+    const QString text = restoreFromCopy();
     EXPECT_TRUE(text.contains("以下分机的用户与备份之后的话费记录不同")) << text.toStdString();
     EXPECT_TRUE(text.contains("分机6：现属用户0，备份之后的话费记入用户9 丙")) << text.toStdString();
 }

@@ -8,11 +8,10 @@ using platform::Currency;
 
 namespace {
 
-class DepositGrades : public testsupport::StationTest {
+class DepositGrades : public testsupport::StationDbTest {
 protected:
     void SetUp() override {
-        StationTest::SetUp();
-        openDatabases();
+        StationDbTest::SetUp();
         for (int i = 0; i < 4; ++i) ModSwitch::SetVariant(QStringLiteral("Deposit%1").arg(i), QStringLiteral("0"));
         dbSwitch.execute(QStringLiteral("delete from user"));
         dbSwitch.execute(QStringLiteral("update extension set userid=0,depositgrade=0,bset=0"));

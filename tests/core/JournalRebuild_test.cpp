@@ -32,20 +32,13 @@ namespace {
 
 enum class Loss { Damaged, Gone };
 
-class JournalRebuild : public PricingTest, public ::testing::WithParamInterface<Loss> {
+class JournalRebuild : public BooksTest, public ::testing::WithParamInterface<Loss> {
 protected:
     void SetUp() override {
-        PricingTest::SetUp();
-        localCaller("100.00", 1);
-        restart();
+        BooksTest::SetUp();
         // Settled entries in the journal file alone: three calls, moved
         // after ten days, and a start more (the copies no longer hold them).
-        for (int m = 1; m <= 3; ++m) {
-            CallRecord r;
-            r.start = QDateTime(QDate(2026, 6, 15), QTime(9, m, 0));
-            r.seconds = 100 + 37 * m;
-            ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
-        }
+        for (int m = 1; m <= 3; ++m) ASSERT_TRUE(callAt(m));
         restart();
         now = now.addDays(10);
         restart();
@@ -60,7 +53,7 @@ protected:
         refusal::disarm();
         ModSwitch::testing::setRestoreStepHook(nullptr);
         platform::script::whileShown(nullptr);
-        PricingTest::TearDown();
+        BooksTest::TearDown();
     }
 
     QString journalPath() { return dir->file(ModSwitch::kJournalFile); }
@@ -139,6 +132,16 @@ protected:
     }
     // The boxes a run may show, all answered.
     static QList<QPair<QString, int>> anyBoxes() { return {{"", platform::rOK}, {"", platform::rOK}, {"", platform::rOK}}; }
+    // `boxes` and those of the two openings after them, every box answered.
+    QStringList andTwoOpenings(QStringList boxes) {
+        for (int k = 0; k < 2; ++k) {
+            const refusal::MaybeBoxes next(anyBoxes());
+            restart();
+            boxes << next.shown();
+        }
+        boxes.removeAll("(未用的回答)");
+        return boxes;
+    }
     static int told(const QStringList& boxes, const QString& part) {
         int n = 0;
         for (const QString& b : boxes) n += b.contains(part) ? 1 : 0;
@@ -190,13 +193,7 @@ protected:
         // A box whose report could not be settled after it was shown is shown
         // again rather than never.
         const bool keptAfterShown = told(boxes, made) > 0 && reportsKept() > 0;
-        QStringList all = boxes;
-        for (int k = 0; k < 2; ++k) {
-            const refusal::MaybeBoxes next(anyBoxes());
-            restart();
-            all << next.shown();
-        }
-        all.removeAll("(未用的回答)");
+        const QStringList all = andTwoOpenings(boxes);
         // Once, whenever it was made: at the run or at the opening after it.
         EXPECT_EQ(told(all, made), keptAfterShown ? 2 : 1) << all.join("\n----\n").toStdString();
         if (GetParam() == Loss::Damaged) {
@@ -348,12 +345,7 @@ protected:
         }
         // A box whose report could not be settled after it was shown is shown again rather than never.
         const bool keptAfterShown = JournalRebuild::told(boxes, told) > 0 && reportsKept() > 0;
-        for (int k = 0; k < 2; ++k) {
-            const refusal::MaybeBoxes next(anyBoxes());
-            restart();
-            boxes << next.shown();
-        }
-        boxes.removeAll("(未用的回答)");
+        boxes = andTwoOpenings(boxes);
         EXPECT_EQ(JournalRebuild::told(boxes, told), keptAfterShown ? 2 : 1) << boxes.join("\n----\n").toStdString();
         EXPECT_EQ(shown(inFile(journalPath())), shown(settled));
         EXPECT_TRUE(asidesUnread().isEmpty());
@@ -412,13 +404,7 @@ TEST_F(JournalTakeBack, AnotherStationsSetAsideFileIsNeverReadAsThisOnesWhatever
     ASSERT_FALSE(theirs.isEmpty());
     const int runs = walkRefusals({QStringLiteral("PhoneCur.mdb")}, setUp, [&](const QStringList& boxes, bool) {
         notReadAsOurs(boxes);
-        QStringList all = boxes;
-        for (int k = 0; k < 2; ++k) {
-            const refusal::MaybeBoxes next(anyBoxes());
-            restart();
-            all << next.shown();
-        }
-        notReadAsOurs(all);
+        notReadAsOurs(andTwoOpenings(boxes));
     });
     EXPECT_GT(runs, 1);
 }

@@ -34,44 +34,16 @@ using platform::Database;
 
 namespace {
 
-class LedgerTest : public PricingTest {
+class LedgerTest : public BooksTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        localCaller("100.00", 1);
-        restart();
-    }
     // A call of extension 5 at 9:`minute` of `day`; its fee.
     Currency call(int minute, QDate day = QDate(2026, 6, 15)) {
-        const Currency before = fees();
-        CallRecord r;
-        r.start = QDateTime(day, QTime(9, minute, 0));
-        r.seconds = 100 + 37 * minute;
-        EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
-        return fees() - before;
-    }
-    Currency fees() {
-        return Currency::fromRaw(
-            dbPhoneCur
-                .scalar(QStringLiteral("SELECT coalesce(sum(f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee), 0) FROM %1 "
-                                       "WHERE f_userid=7")
-                            .arg(dbPhoneCur.qualified("Tab_Phone")))
-                .toLongLong());
-    }
-    Currency depositOf(qint32 userid) {
-        return Currency::fromRaw(dbSwitch.scalar("SELECT deposit FROM user WHERE userid=?", {userid}).toLongLong());
+        const Currency before = storedFees();
+        EXPECT_TRUE(callAt(minute, 5, day));
+        return storedFees() - before;
     }
     // The station file as the operator's backup holds it now.
-    QString backupNow() {
-        ModSwitch::OpenAllDB(false);
-        const QString backup = dir->file("backup-switch.mdb");
-        QFile::remove(backup);
-        EXPECT_TRUE(QFile::copy(dir->file("switch.mdb"), backup));
-        openDatabases();
-        ModSwitch::OpenSharedRecordsets();
-        reopenRates();
-        return backup;
-    }
+    QString backupNow() { return keepStationFile("backup-switch.mdb"); }
     // 数据库管理 puts `backup` back: recovered on a copy, then renamed over the station file.
     QStringList putBack(const QString& backup) {
         ModSwitch::OpenAllDB(false);
@@ -86,21 +58,20 @@ protected:
         restart();
         return lines;
     }
-    // The call file put back from its safety copy, as a start does when it is damaged.
-    void callFileFromItsCopy() {
-        ModSwitch::OpenAllDB(false);
-        const QString cur = dir->file("PhoneCur.mdb");
-        for (const char* side : {"-wal", "-shm"}) QFile::remove(cur + side);
-        QFile::remove(cur);
-        ASSERT_TRUE(QFile::copy(cur + ".bak", cur));
-    }
-    // The entries the file `name` of the data directory logs.
-    qint64 logged(const char* name) {
-        if (!QFileInfo::exists(dir->file(name))) return 0;
-        return Database::openReadOnly(dir->file(name)).scalar("SELECT count(*) FROM tab_chargelog").toLongLong();
-    }
     void refuseApply() {
         dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    }
+    // Four calls whose charges wait in the log (the station file refused
+    // them), then the station closed: the first one's fee; `last` is the
+    // number of the last one's entry.
+    Currency fourWaitingCharges(qint64* last) {
+        refuseApply();
+        const Currency first = call(1);
+        for (int m = 2; m <= 4; ++m) call(m);
+        dbSwitch.execute("DROP TRIGGER refuse");
+        ModSwitch::OpenAllDB(false);
+        *last = Database::openReadOnly(dir->file("PhoneCur.mdb")).scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
+        return first;
     }
     // The pages the call file's log starts from (its table's and its indexes')
     // overwritten, the station's files closed; the calls still read.
@@ -127,6 +98,26 @@ protected:
         return ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), replaced).join('\n');
     }
 };
+
+// In one transaction around a batch of records the mark stands: each
+// balance read counts the log as it is, not as an earlier read found it (a
+// record rolled back with its savepoint, its number taken again).
+TEST_F(LedgerTest, ABatchsBalanceForgetsARecordRolledBackUnderIt) {
+    const Currency opening = remainOf(7);
+    platform::Transaction batch(dbSwitch);
+    const Currency first = call(1);
+    {
+        platform::Transaction undone(dbSwitch);
+        const Currency second = call(2);
+        EXPECT_EQ(ModSwitch::BalanceOf(7), opening - first - second);
+    }
+    // A call that charges no one takes the number the second one had.
+    ModSwitch::LogCall(0, 5, "2026-06-15 09:03:00");
+    EXPECT_EQ(ModSwitch::BalanceOf(7), opening - first);
+    const Currency third = call(4);
+    batch.commit();
+    EXPECT_EQ(remainOf(7), opening - first - third);
+}
 
 // A settlement or a payment while a charge waits (the station file refused
 // it): the waiting charge is in the due, and is paid once.
@@ -278,10 +269,7 @@ TEST_F(LedgerTest, APaymentWhoseEntryTheCallFileLostIsGivenBackByTheStationFile)
     ASSERT_TRUE(billing::PayUser(7, yuan("30.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
     const Currency paid = remainOf(7);
     ModSwitch::OpenAllDB(false);
-    {
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        ASSERT_GT(cur.execute("DELETE FROM tab_chargelog WHERE f_kind IN (3, 4)"), 0);
-    }
+    ASSERT_GT(Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_kind IN (3, 4)"), 0);
     restart();
     EXPECT_EQ(remainOf(7), paid);
     EXPECT_GT(count("tab_chargelog", "f_kind IN (3, 4)"), 0);
@@ -310,14 +298,7 @@ TEST_F(LedgerTest, ABackupPutBackWhenTheLogLacksEntriesNamesEachUsersDifference)
     const Currency c = call(3);
     const qint64 firstLost = ModSwitch::AppliedMark(dbSwitch);
     ModSwitch::MoveBalances([] { dbSwitch.execute("DELETE FROM user WHERE userid=8"); }, 8);
-    ModSwitch::OpenAllDB(false);
-    {
-        Database sw = Database::open(dir->file("switch.mdb"));
-        sw.execute("DELETE FROM tab_chargemirror");
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>=?", {firstLost});
-    }
-    openDatabases();
+    loseEntries(firstLost, std::numeric_limits<qint64>::max(), true);
     lines = putBack(second);
     const QString text = lines.join('\n');
     EXPECT_TRUE(text.contains(QStringLiteral("以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：-%1\n"
@@ -335,21 +316,8 @@ TEST_F(LedgerTest, WhatARestoreFoundIsToldAfterAStopPastTheStationFilesRename) {
     const QString backup = backupNow();
     const Currency c = call(1);
     const qint64 lost = ModSwitch::AppliedMark(dbSwitch);
-    ModSwitch::OpenAllDB(false);
-    {
-        Database sw = Database::open(dir->file("switch.mdb"));
-        sw.execute("DELETE FROM tab_chargemirror");
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>=?", {lost});
-    }
-    const QString folder = dir->file("bk/");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(QFile::copy(backup, folder + "Switch.mdb"));
-    admin::testing::setRestoreHook([](const QString& p) {
-        if (p == "renamed") throw std::runtime_error("killed");
-    });
-    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->file(""), true, false)), std::runtime_error);
-    admin::testing::setRestoreHook(nullptr);
+    loseEntries(lost, std::numeric_limits<qint64>::max(), true);
+    restoreKilledAt(backupFolder(backup), "renamed");
     admin::CompleteRestore(dir->file(""));   // the next opening
     QStringList lines;
     ASSERT_TRUE(admin::RestoreNotice(dir->file(""), &lines));
@@ -431,10 +399,7 @@ TEST_F(LedgerTest, AUserDeletedWhoseEntryTheCallFileLostIsDeletedAgainWhenABacku
     ASSERT_TRUE(billing::AfterPayment(7, "用户7", billing::kDeleteUser, QDateTime(QDate(2026, 7, 1), QTime(0, 0))));
     billing::setUserDownload(nullptr);
     ModSwitch::OpenAllDB(false);
-    {
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        ASSERT_EQ(cur.execute("DELETE FROM tab_chargelog WHERE f_kind=1"), 1);
-    }
+    ASSERT_EQ(Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_kind=1"), 1);
     openDatabases();
     const QStringList lines = putBack(backup);
     EXPECT_TRUE(dbSwitch.scalar("SELECT 1 FROM user WHERE userid=7").isNull()) << lines.join('\n').toStdString();
@@ -455,12 +420,7 @@ TEST_F(LedgerTest, AnUnmarkedStationFileRestoredFromItsStartUpCopyChargesEachCal
     }
     restart();   // the start-up copy, unmarked
     const Currency b = call(2);
-    ModSwitch::OpenAllDB(false);
-    {
-        QFile f(dir->file("switch.mdb"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.write(QByteArray(int(f.size()), '\x5a'));
-    }
+    writeClosed("switch.mdb");
     platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
     restart();
     EXPECT_EQ(remainOf(7), opening - a - b);
@@ -491,14 +451,8 @@ TEST_F(LedgerTest, AStationFileOfAnotherStationIsToldAndNotCharged) {
     const Currency theirs = remainOf(7);
     call(1);
     call(2);
-    ModSwitch::OpenAllDB(false);
-    {
-        Database sw = Database::open(other);
-        sw.execute("UPDATE Variant SET value='another-station' WHERE varname=?", {ModSwitch::kStationId});
-    }
-    for (const char* side : {"-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
-    QFile::remove(dir->file("switch.mdb"));
-    ASSERT_TRUE(QFile::copy(other, dir->file("switch.mdb")));
+    Database::open(other).execute("UPDATE Variant SET value='another-station' WHERE varname=?", {ModSwitch::kStationId});
+    replaceClosed("switch.mdb", other);
     platform::script::answer("不属于同一个话务台", platform::rOK);
     restart();
     EXPECT_EQ(remainOf(7), theirs);
@@ -563,10 +517,7 @@ TEST_F(LedgerTest, AnAgingJournalLeavesTheCallFileAndOldBackupsStillFollowTheLed
     EXPECT_EQ(logged("PhoneCur.mdb"), 1);
 
     // The backup put in as it was (its recovery failed): the opening brings it up from both files.
-    ModSwitch::OpenAllDB(false);
-    for (const char* side : {"-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
-    QFile::remove(dir->file("switch.mdb"));
-    ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
+    replaceClosed("switch.mdb", backup);
     restart();
     EXPECT_EQ(remainOf(7), ledger);
 
@@ -587,15 +538,10 @@ TEST_F(LedgerTest, AnAgingJournalLeavesTheCallFileAndOldBackupsStillFollowTheLed
 // goes on, the other entries applied.
 TEST_F(LedgerTest, AGarbledAmountInTheLogIsNamedAndAppliedToNoOne) {
     const Currency opening = remainOf(7);
-    refuseApply();
-    const Currency kept = call(1);
-    for (int m = 2; m <= 4; ++m) call(m);
-    dbSwitch.execute("DROP TRIGGER refuse");
-    ModSwitch::OpenAllDB(false);
     qint64 last = 0;
+    const Currency kept = fourWaitingCharges(&last);
     {
         Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        last = cur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
         cur.execute("UPDATE tab_chargelog SET f_amount=4000000000000000000 WHERE f_seq=?", {last - 2});
         cur.execute("UPDATE tab_chargelog SET f_amount=1234.5 WHERE f_seq=?", {last - 1});
         cur.execute("UPDATE tab_chargelog SET f_amount='abc' WHERE f_seq=?", {last});
@@ -641,13 +587,7 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
     restart();   // the call file's copy no longer holds them either
     ASSERT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 2);
     const Currency ledger = remainOf(7);
-    ModSwitch::OpenAllDB(false);
-    {
-        QFile f(dir->file(ModSwitch::kJournalFile));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.seek(100);
-        f.write(QByteArray(int(f.size()) - 100, '\x5a'));
-    }
+    writeClosed(ModSwitch::kJournalFile, 100);
     openDatabases();
     platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
     const QString told = putBack(backup).join('\n');
@@ -687,7 +627,7 @@ TEST_F(LedgerTest, WhatTheCallFilesCopyLacksStaysInTheStationFileHoweverOld) {
     callFileFromItsCopy();
     restart();
     EXPECT_EQ(count("Tab_Phone"), 4);
-    EXPECT_EQ(fees(), spent);
+    EXPECT_EQ(storedFees(), spent);
     EXPECT_EQ(logged("PhoneCur.mdb"), 4);
 }
 
@@ -697,22 +637,13 @@ TEST_F(LedgerTest, EntriesTheStationFilesCopyLacksStayInTheCallFile) {
     ASSERT_TRUE(QFile::copy(dir->file("switch.mdb.bak"), oldCopy));
     const Currency spent = call(1) + call(2) + call(3);
     restart();   // both copies take the entries
-    ModSwitch::OpenAllDB(false);
-    QFile::remove(dir->file("switch.mdb.bak"));
-    ASSERT_TRUE(QFile::copy(oldCopy, dir->file("switch.mdb.bak")));
-    openDatabases();
-    ModSwitch::OpenSharedRecordsets();
-    reopenRates();
+    replaceClosed("switch.mdb.bak", oldCopy);
+    reopen();
     now = now.addDays(500);
     billing::ArchiveBills();
     EXPECT_EQ(logged("PhoneCur.mdb"), 3);
     // The station file damaged: the start puts the older copy back and brings it up to the log.
-    ModSwitch::OpenAllDB(false);
-    {
-        QFile f(dir->file("switch.mdb"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.write(QByteArray(int(f.size()), '\x5a'));
-    }
+    writeClosed("switch.mdb");
     platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
     restart();
     EXPECT_EQ(remainOf(7), opening - spent);
@@ -796,9 +727,7 @@ TEST_F(LedgerTest, AUsersNumberIsNeverGivenAgainAfterItsEntriesAreGoneAndAnOlder
         SCOPED_TRACE(callFileLost ? "the call file put back from a copy as old" : "the station file put back");
         putBack(before);
         if (callFileLost) {
-            ModSwitch::OpenAllDB(false);
-            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("PhoneCur.mdb") + side);
-            ASSERT_TRUE(QFile::copy(callsBefore, dir->file("PhoneCur.mdb")));
+            replaceClosed("PhoneCur.mdb", callsBefore);
             restart();
         }
         EXPECT_GT(ModSwitch::NextUserCount(), first);
@@ -838,30 +767,11 @@ TEST_F(LedgerTest, AUserAddedUnderANumberTheCopyGivesToAnotherIsKeptApartAndName
     EXPECT_TRUE(lines.contains(QStringLiteral("用户%1 乙：余额71.00").arg(n))) << lines.toStdString();
 }
 
-// A start with the clock two years ahead of the newest entry lets no entry of
-// the journal go, and says why once; a backup put back later still finds them.
-TEST_F(LedgerTest, AClockFarAheadOfTheNewestEntryLetsNoEntryGo) {
-    const QString backup = backupNow();
-    Currency ledger = remainOf(7);
-    for (int m = 1; m <= 3; ++m) ledger -= call(m);
-    restart();
-    now = now.addDays(730);
-    platform::script::answer("晚一天以上", platform::rOK);
-    restart();
-    restart();
-    EXPECT_EQ(logged("PhoneCur.mdb") + logged(ModSwitch::kJournalFile.toUtf8().constData()), 3);
-    int told = 0;
-    for (const auto& box : platform::script::shown()) told += box.text.contains("晚一天以上");
-    EXPECT_EQ(told, 1);
-    const QString lines = putBack(backup).join('\n');
-    EXPECT_EQ(remainOf(7), ledger) << lines.toStdString();
-    EXPECT_FALSE(lines.contains("不存在")) << lines.toStdString();
-}
-
-// The clock two years ahead for a session, then put right: the entry that
-// session writes is dated by it and is no clock, so neither the starts while
-// the clock stays ahead nor those after it is put right let go an entry a
-// backup needs; the clock is named once.
+// The clock two years ahead of the newest entry for a session, then put
+// right: the entry that session writes is dated by it and is no clock, so
+// neither the starts while the clock stays ahead nor those after it is put
+// right let go an entry a backup needs; the clock is named once, however many
+// starts doubt it.
 TEST_F(LedgerTest, AClockAheadForASessionThenPutRightLetsNoEntryGo) {
     const QString backup = backupNow();
     Currency ledger = remainOf(7);
@@ -870,6 +780,7 @@ TEST_F(LedgerTest, AClockAheadForASessionThenPutRightLetsNoEntryGo) {
     const QDateTime right = now;
     now = now.addDays(730);
     platform::script::answer("晚一天以上", platform::rOK);
+    restart();
     restart();
     ledger -= call(4, now.date());   // charged on the clock ahead
     restart();
@@ -954,15 +865,10 @@ TEST_F(LedgerTest, TheSmallestWholeNumberInAnEntryIsRefusedEverywhere) {
     const QString backup = dir->file("before-calls.mdb");
     ASSERT_TRUE(QFile::copy(backupNow(), backup));
     const Currency opening = remainOf(7);
-    refuseApply();
-    const Currency kept = call(1);
-    for (int m = 2; m <= 4; ++m) call(m);
-    dbSwitch.execute("DROP TRIGGER refuse");
-    ModSwitch::OpenAllDB(false);
     qint64 last = 0;
+    const Currency kept = fourWaitingCharges(&last);
     {
         Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        last = cur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
         cur.execute("UPDATE tab_chargelog SET f_kind=3, f_amount=? WHERE f_seq=?", {kMin, last - 2});
         cur.execute("UPDATE tab_chargelog SET f_amount=? WHERE f_seq=?", {kMin, last - 1});
         cur.execute("UPDATE tab_chargelog SET f_balance=? WHERE f_seq=?", {kMin, last});
@@ -1098,8 +1004,26 @@ protected:
         return {j.scalar("SELECT min(f_seq) FROM tab_chargelog").toLongLong(), j.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong()};
     }
     int boxes() { return int(platform::script::shown().size()); }
+    // The next start, its box holding `text` answered: the boxes shown by then.
+    int startAnswering(const char* text) {
+        platform::script::answer(QString::fromUtf8(text), platform::rOK);
+        restart();
+        return boxes();
+    }
     QString lastBox() { return platform::script::shown().isEmpty() ? QString() : platform::script::shown().last().text; }
     int asideFiles() { return int(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size()); }
+    // The first leaf of the journal file's log garbled: a start that reads only
+    // the path to the last entry never meets it.
+    void garbleFirstLeaf() {
+        ModSwitch::OpenAllDB(false);
+        Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
+        const qint64 size = j.scalar("PRAGMA page_size").toLongLong();
+        ASSERT_GE(j.scalar("SELECT count(*) FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf'").toLongLong(), 3);
+        const qint64 page =
+            j.scalar("SELECT pageno FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf' ORDER BY path LIMIT 1").toLongLong();
+        j.close();
+        writeClosed(ModSwitch::kJournalFile, (page - 1) * size, QByteArray(int(size), '\x5a'));
+    }
 };
 
 // A damaged journal file, its header or its pages, is set aside under a dated
@@ -1109,16 +1033,8 @@ TEST_F(JournalFileTest, AJournalFileWithAHeaderTheEngineCannotWriteIsSetAsideAnd
     settle();
     const QStringList before = entries();
     ASSERT_FALSE(before.isEmpty());
-    ModSwitch::OpenAllDB(false);
-    {
-        QFile f(dir->file(ModSwitch::kJournalFile));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.seek(18);
-        f.write(QByteArray(1, '\x03'));   // a write version the engine only reads with
-    }
-    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    writeClosed(ModSwitch::kJournalFile, 18, QByteArray(1, '\x03'));   // a write version the engine only reads with
+    ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
     EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
     EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
     EXPECT_EQ(asideFiles(), 1);
@@ -1134,15 +1050,8 @@ TEST_F(JournalFileTest, AJournalFileWhoseHeaderIsLostWholeGivesBackEveryEntryFro
     settle(400);
     const QStringList before = entries();
     ASSERT_GT(before.size(), 100);
-    ModSwitch::OpenAllDB(false);
-    {
-        QFile f(dir->file(ModSwitch::kJournalFile));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.write(QByteArray(100, '\0'));
-    }
-    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    writeClosed(ModSwitch::kJournalFile, 0, QByteArray(100, '\0'));
+    ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
     EXPECT_TRUE(lastBox().contains(QStringLiteral("从现有文件中找回%1笔").arg(before.size()))) << lastBox().toStdString();
     EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
     const QStringList after = entries();
@@ -1152,24 +1061,8 @@ TEST_F(JournalFileTest, AJournalFileWhoseHeaderIsLostWholeGivesBackEveryEntryFro
 
 TEST_F(JournalFileTest, AJournalFileWithGarbledPagesIsSetAsideAndTheEntriesItLostAreNamed) {
     const auto [first, last] = settle(400);
-    ModSwitch::OpenAllDB(false);
-    qint64 page = 0, size = 0;
-    {
-        Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
-        size = j.scalar("PRAGMA page_size").toLongLong();
-        ASSERT_GE(j.scalar("SELECT count(*) FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf'").toLongLong(), 3);
-        // The first leaf: a start that reads only the path to the last entry never meets it.
-        page = j.scalar("SELECT pageno FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf' ORDER BY path LIMIT 1").toLongLong();
-    }
-    {
-        QFile f(dir->file(ModSwitch::kJournalFile));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.seek((page - 1) * size);
-        f.write(QByteArray(int(size), '\x5a'));
-    }
-    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    garbleFirstLeaf();
+    ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
     EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
     EXPECT_TRUE(lastBox().contains(QStringLiteral("第%1至").arg(first))) << lastBox().toStdString();
     EXPECT_TRUE(lastBox().contains("已结清的记账记录（共")) << lastBox().toStdString();
@@ -1190,31 +1083,15 @@ TEST_F(JournalFileTest, DamageAMoveMeetsInAFileKnownSoundIsCheckedAtTheNextStart
     for (int m = 30; m <= 32; ++m) call(m, now.date());
     now = now.addDays(10);
     call(40, now.date());   // a young entry: the move lets old ones go, reading the file from its start
-    ModSwitch::OpenAllDB(false);
     const QString path = dir->file(ModSwitch::kJournalFile);
-    qint64 page = 0, size = 0;
-    {
-        Database j = Database::openReadOnly(path);
-        size = j.scalar("PRAGMA page_size").toLongLong();
-        page = j.scalar("SELECT pageno FROM dbstat WHERE name='tab_chargelog' AND pagetype='leaf' ORDER BY path LIMIT 1").toLongLong();
-    }
-    {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.seek((page - 1) * size);
-        f.write(QByteArray(int(size), '\x5a'));
-    }
+    garbleFirstLeaf();
     // As if the station had checked it in this state.
     Database::open(dir->file("PhoneCur.mdb"))
         .execute("UPDATE tab_notes SET value=? WHERE varname='TarvoJournalChecked'",
                  {QString::fromLatin1(platform::fileIdentity(path).toHex())});
-    platform::script::answer("ChargeLog.mdb无法写入（文件已损坏）", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb无法写入（文件已损坏）"), 1);
     EXPECT_TRUE(lastBox().contains("下次启动时将另存该文件并重新建立")) << lastBox().toStdString();
-    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 2);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 2);
     EXPECT_EQ(asideFiles(), 1);
 }
 
@@ -1224,9 +1101,7 @@ TEST_F(JournalFileTest, ADeletedJournalFileIsMadeAgainAndTheHistoryItTookIsNamed
     const auto [first, last] = settle();
     ModSwitch::OpenAllDB(false);
     QFile::remove(dir->file(ModSwitch::kJournalFile));
-    platform::script::answer("ChargeLog.mdb不见了", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb不见了"), 1);
     EXPECT_TRUE(lastBox().contains(QStringLiteral("第%1至%2笔已结清的记账记录（共%3笔）无法找回：它们早已计入用户余额")
                                        .arg(first)
                                        .arg(last)
@@ -1361,9 +1236,7 @@ TEST_F(JournalFileTest, AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce) {
     // Held by another program: its cause, and the advice for it.
     Database other = Database::open(path);
     other.execute("BEGIN IMMEDIATE");
-    platform::script::answer("ChargeLog.mdb无法写入", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 2);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb无法写入"), 2);
     EXPECT_TRUE(lastBox().contains("（文件被其他程序占用）")) << lastBox().toStdString();
     EXPECT_TRUE(lastBox().contains("请关闭正在使用该文件的其他程序")) << lastBox().toStdString();
     EXPECT_FALSE(lastBox().contains("损坏") || lastBox().contains("磁盘空间")) << lastBox().toStdString();
@@ -1424,9 +1297,7 @@ TEST_F(JournalFileTest, AnOlderCopyOfTheJournalFileIsNamedAsLackingTheEntriesMov
     ASSERT_TRUE(QFile::remove(path));
     ASSERT_TRUE(QFile::rename(path + ".older", path));
     ASSERT_LT(entries().size(), all.size());
-    platform::script::answer("ChargeLog.mdb缺少已移入的记账记录", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb缺少已移入的记账记录"), 1);
     EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
     // The older file's entries are kept; what the last moves held is named.
     EXPECT_TRUE(lastBox().contains("无法找回")) << lastBox().toStdString();
@@ -1442,9 +1313,7 @@ TEST_F(JournalFileTest, AJournalFileLackingOnlyItsNewestEntryIsNamed) {
     const QString path = dir->file(ModSwitch::kJournalFile);
     ModSwitch::OpenAllDB(false);
     Database::open(path).execute("DELETE FROM tab_chargelog WHERE f_seq=?", {newest});
-    platform::script::answer("ChargeLog.mdb缺少已移入的记账记录", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb缺少已移入的记账记录"), 1);
     EXPECT_TRUE(lastBox().contains("无法找回")) << lastBox().toStdString();
 }
 
@@ -1459,11 +1328,7 @@ TEST_F(JournalFileTest, AKillOrADiskErrorInsideTheRebuildLosesNoEntryAndIsToldTr
     const QString path = dir->file(ModSwitch::kJournalFile);
     int garble = 0;
     const auto damageHeader = [&] {
-        ModSwitch::OpenAllDB(false);
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.seek(18);
-        f.write(QByteArray(1, '\x03'));
+        writeClosed(ModSwitch::kJournalFile, 18, QByteArray(1, '\x03'));
         ++garble;
     };
     struct Unhook {
@@ -1502,9 +1367,7 @@ TEST_F(JournalFileTest, AKillOrADiskErrorInsideTheRebuildLosesNoEntryAndIsToldTr
     ASSERT_EQ(boxes(), 1);
     EXPECT_TRUE(lastBox().contains("保存在另存的文件ChargeLog.mdb.damaged-")) << lastBox().toStdString();
     EXPECT_FALSE(lastBox().contains("保留在话单文件中")) << lastBox().toStdString();
-    platform::script::answer("ChargeLog.mdb", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 2);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb"), 2);
     EXPECT_TRUE(lastBox().contains("没有缺少的记账记录")) << lastBox().toStdString();
     EXPECT_EQ(entries(), before);
     restart();
@@ -1517,13 +1380,7 @@ TEST_F(JournalFileTest, AKillOrADiskErrorInsideTheRebuildLosesNoEntryAndIsToldTr
 // and said nothing.
 TEST_F(JournalFileTest, TheRebuildsBoxIsShownAgainAfterAKillWhileItWasUpAndThenNoMore) {
     settle();
-    ModSwitch::OpenAllDB(false);
-    {
-        QFile f(dir->file(ModSwitch::kJournalFile));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.seek(18);
-        f.write(QByteArray(1, '\x03'));
-    }
+    writeClosed(ModSwitch::kJournalFile, 18, QByteArray(1, '\x03'));
     platform::script::whileShown([](const QString& text) {
         if (text.contains("ChargeLog.mdb")) throw std::runtime_error("killed while the box is up");
     });
@@ -1532,9 +1389,7 @@ TEST_F(JournalFileTest, TheRebuildsBoxIsShownAgainAfterAKillWhileItWasUpAndThenN
     platform::script::whileShown(nullptr);
     platform::script::reset();
     platform::script::enable();
-    platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
-    restart();
-    ASSERT_EQ(boxes(), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
     EXPECT_TRUE(lastBox().contains("已另存为ChargeLog.mdb.damaged-")) << lastBox().toStdString();
     EXPECT_EQ(asideFiles(), 1);
     restart();
@@ -1560,18 +1415,6 @@ TEST_F(LedgerTest, ANumberGivenTwiceIsToldFromAUserDeletedAndAddedAgain) {
     EXPECT_EQ(ModSwitch::NumbersGivenTwice(dbSwitch, log, 10), QSet<qint64>{8});
 }
 
-namespace {
-// The station file put back by hand from its start-up copy with the station
-// closed (or its write-ahead log lost): the copy as it stands replaces the file.
-void stationFileFromItsCopyByHand(testsupport::StationDir& dir) {
-    ModSwitch::OpenAllDB(false);
-    const QString sw = dir.file("switch.mdb");
-    for (const char* side : {"-wal", "-shm"}) QFile::remove(sw + side);
-    QFile::remove(sw);
-    ASSERT_TRUE(QFile::copy(sw + ".bak", sw));
-}
-}  // namespace
-
 // A station file behind the journal gets back every kind of entry in number
 // order at the opening: the user added since comes back with their row, the
 // balance and the deposit their entries give, the user deleted since goes
@@ -1588,7 +1431,7 @@ TEST_F(LedgerTest, AStationFileBehindTheJournalGetsBackUsersAddedAndDeletedAtThe
     ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
     const Currency fee = call(1);
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+5000 WHERE userid=9"); }, 9);
-    stationFileFromItsCopyByHand(*dir);
+    replaceClosed("switch.mdb", dir->file("switch.mdb.bak"));   // by hand, the station closed
     platform::script::answer("落后于话单文件", platform::rOK);
     restart();
     EXPECT_EQ(remainOf(7), opening - fee);
@@ -1620,7 +1463,7 @@ TEST_F(LedgerTest, TheCatchUpsBoxOutlivesAKillWhileItIsUp) {
         dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
     });
     ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
-    stationFileFromItsCopyByHand(*dir);
+    replaceClosed("switch.mdb", dir->file("switch.mdb.bak"));   // by hand, the station closed
     platform::script::whileShown([](const QString& text) {
         if (text.contains("落后于话单文件")) throw std::runtime_error("killed while the box is up");
     });
@@ -1645,14 +1488,7 @@ TEST_F(LedgerTest, ABackupPutBackWithoutTheEntriesNamesADepositMoved) {
     const qint64 copied = ModSwitch::AppliedMark(dbSwitch);
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=deposit+430000 WHERE userid=7"); }, 7);
     const Currency fee = call(1);
-    ModSwitch::OpenAllDB(false);
-    {
-        Database sw = Database::open(dir->file("switch.mdb"));
-        sw.execute("DELETE FROM tab_chargemirror WHERE f_seq>?", {copied});
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>?", {copied});
-    }
-    openDatabases();
+    loseEntries(copied + 1);
     const QString text = putBack(backup).join('\n');
     EXPECT_TRUE(text.contains(QStringLiteral("用户7 用户7：-%1，押金43.00").arg(fee.toString2()))) << text.toStdString();
 }
@@ -1665,16 +1501,9 @@ TEST_F(LedgerTest, ARestoreCutAndItsCompletionCutTellEachLineOnce) {
     const Currency c = call(1);
     const qint64 lost = ModSwitch::AppliedMark(dbSwitch);
     ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    loseEntries(lost, std::numeric_limits<qint64>::max(), true);
     ModSwitch::OpenAllDB(false);
-    {
-        Database sw = Database::open(dir->file("switch.mdb"));
-        sw.execute("DELETE FROM tab_chargemirror");
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DELETE FROM tab_chargelog WHERE f_seq>=?", {lost});
-    }
-    const QString folder = dir->file("bk/");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(QFile::copy(backup, folder + "Switch.mdb"));
+    const QString folder = backupFolder(backup);
     admin::testing::setRestoreHook([](const QString& p) {
         if (p == "recovered") throw std::runtime_error("killed");
     });
@@ -1740,9 +1569,7 @@ TEST_F(LedgerTest, ALostCallFileIsToldLostCallsOnlyWhenTheStationFileLacksThem) 
         platform::script::reset();
         platform::script::enable();
         platform::script::answer("", platform::rOK);
-        openDatabases();
-        ModSwitch::OpenSharedRecordsets();
-        reopenRates();
+        reopen();
         if (!mirrorLost) {
             EXPECT_EQ(count("Tab_Phone"), before + 2);
         }
@@ -1827,9 +1654,7 @@ TEST_F(LedgerTest, CallsWhoseEntriesWentWithTheLogsPagesAreNamedBesideAStationFi
     restart();   // both safety copies hold the first call
     const Currency fees = call(2) + call(3);
     ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
-    const QString sw = dir->file("switch.mdb");
-    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(sw + side);
-    ASSERT_TRUE(QFile::copy(sw + ".bak", sw));
+    replaceClosed("switch.mdb", dir->file("switch.mdb.bak"));
     const qsizetype shown = platform::script::shown().size();
     platform::script::answer("已用备份", platform::rOK);
     restart();

@@ -30,16 +30,11 @@ namespace billfile = pricing::billfile;
 
 namespace {
 
-class RefusalTest : public PricingTest {
+class RefusalTest : public QueueTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        TerminalName = QStringLiteral("默认");
-        localCaller("10", 1);
-    }
     void TearDown() override {
         refusal::disarm();
-        PricingTest::TearDown();
+        QueueTest::TearDown();
     }
 
     int walk(const std::function<bool(int)>& act, const std::function<void(int, bool)>& check) {
@@ -61,12 +56,7 @@ protected:
     qint64 timesLogged(int i) { return count("phonecur.tab_chargelog", QStringLiteral("f_date=? AND f_kind=0"), {stored(i)}); }
     int spooled() { return spool::Read(spool::Path()).frames.size(); }
     // The 29 bytes and their checksum, as "Bill.dat" keeps them.
-    QByteArray billRecord(int i) {
-        QByteArray f = call(i).frame();
-        quint8 sum = 0;
-        for (char c : f) sum = quint8(sum + quint8(c));
-        return f.append(char(sum));
-    }
+    QByteArray billRecord(int i) { return call(i).withSum(); }
 };
 
 // A live record: taken ("820302") exactly when it is stored or spooled, and
@@ -129,12 +119,9 @@ TEST_P(BillRefusalTest, BillFileRecordsAreStoredAndChargedOnceWhateverIsRefused)
     };
     walk(
         [&](int i) {
-            {
-                billfile::Writer w;
-                int waiting = -1;
-                EXPECT_TRUE(w.start(charge, &waiting));
-                for (int k = i * kRecords; k < (i + 1) * kRecords; ++k) EXPECT_TRUE(w.append(billRecord(k)));
-            }
+            QList<QByteArray> records;
+            for (int k = i * kRecords; k < (i + 1) * kRecords; ++k) records << billRecord(k);
+            EXPECT_TRUE(writeBillFile(records, charge));
             return billfile::Price() == 0;
         },
         [&](int i, bool done) {
@@ -166,10 +153,7 @@ TEST_F(RefusalTest, BillFileDepositEventIsInTheHistoryExactlyWhenItCountsStored)
         r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0)).addSecs(60 * i);
         r.seconds = 125;   // amount bytes 00 02 05
         r.type = 0x0A;
-        QByteArray f = r.frame();
-        quint8 sum = 0;
-        for (char c : f) sum = quint8(sum + quint8(c));
-        return f.append(char(sum));
+        return r.withSum();
     };
     const auto rows = [&](int i) {
         return count("ExtDepositHistory", QStringLiteral("ChangeDate=?"),
@@ -178,13 +162,7 @@ TEST_F(RefusalTest, BillFileDepositEventIsInTheHistoryExactlyWhenItCountsStored)
     Currency charged;
     walk(
         [&](int i) {
-            {
-                billfile::Writer w;
-                int waiting = -1;
-                EXPECT_TRUE(w.start(true, &waiting));
-                EXPECT_TRUE(w.append(event(i)));
-                EXPECT_TRUE(w.append(billRecord(i)));
-            }
+            EXPECT_TRUE(writeBillFile({event(i), billRecord(i)}));
             return billfile::Price() == 0;
         },
         [&](int i, bool done) {

@@ -14,16 +14,11 @@ namespace {
 // journal file is named once, by a box kept with the note of how far the file
 // was read: a kill while it is up leaves it for the next opening, which shows
 // it; closed, it is not shown again.
-class RefusedInJournal : public PricingTest {
+class RefusedInJournal : public BooksTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        localCaller("100.00", 1);
-        restart();
-    }
     void TearDown() override {
         platform::script::whileShown(nullptr);
-        PricingTest::TearDown();
+        BooksTest::TearDown();
     }
 };
 

@@ -10,11 +10,10 @@ using ModGeneral::CheckRight;
 
 namespace {
 
-class RightsCheck : public testsupport::StationTest {
+class RightsCheck : public testsupport::StationDbTest {
 protected:
     void SetUp() override {
-        StationTest::SetUp();
-        openDatabases();
+        StationDbTest::SetUp();
         WorkerID = QStringLiteral("0042");
         WorkerName = QStringLiteral("张三");
     }

@@ -106,6 +106,9 @@ TEST(Startup, DamagedFileIsRestoredFromItsCopyAtStart) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(QByteArray(4096, '\x55'));
     }
+    // Killed while the box stands: the next start tells it, once; the one after, nothing.
+    EXPECT_FALSE(runStation(dir, {"--kill-at-prompt", "已损坏"}, "killed.log").loaded());
+    EXPECT_TRUE(QFile::exists(dir.file("PhoneCur.mdb.pending-restore")));
     StationRun r = runStation(dir, {"--answer", "已损坏=ok"});
     EXPECT_TRUE(r.loaded());
     // The operator is told; the damaged file stays beside it.
@@ -113,6 +116,7 @@ TEST(Startup, DamagedFileIsRestoredFromItsCopyAtStart) {
     EXPECT_TRUE(r.prompts()[0].startsWith("PROMPT\t0\t警告\t数据库文件PhoneCur.mdb已损坏"));
     EXPECT_EQ(QDir(dir.dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).size(), 1);
     EXPECT_TRUE(platform::Database::open(dir.file("PhoneCur.mdb")).hasTable("Tab_Phone"));
+    EXPECT_TRUE(runStation(dir, {}, "third.log").prompts().isEmpty());
 }
 
 TEST(Startup, MissingCallFileIsRestoredFromItsCopyWithAWord) {

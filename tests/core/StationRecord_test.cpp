@@ -26,24 +26,14 @@ namespace refusal = testsupport::refusal;
 
 namespace {
 
-class StationRecordTest : public PricingTest {
+class StationRecordTest : public BooksTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        localCaller("100.00", 1);
-        restart();
-    }
     void TearDown() override {
         refusal::disarm();
-        PricingTest::TearDown();
+        BooksTest::TearDown();
     }
     // A call of extension 5 at 9:`minute` of the day; true when it was kept.
-    bool call(int minute) {
-        CallRecord r;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
-        r.seconds = 100 + 37 * minute;
-        return ClsMonitor().Record(r.frame(), true);
-    }
+    bool call(int minute) { return callAt(minute); }
     bool addUserNow(qint64 id) {
         try {
             ModSwitch::MoveBalances([&] {

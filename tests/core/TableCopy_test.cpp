@@ -6,11 +6,10 @@
 using namespace ModSwitch;
 using platform::Database;
 
-class TableCopy : public testsupport::StationTest {
+class TableCopy : public testsupport::StationDbTest {
 protected:
     void SetUp() override {
-        StationTest::SetUp();
-        openDatabases();
+        StationDbTest::SetUp();
         dbSwitch.execute("create table src (id LONG NOT NULL, name TEXT(20) DEFAULT 'n', amount CURRENCY NOT NULL DEFAULT 0, "
                          "t DATETIME, PRIMARY KEY (id))");
         dbSwitch.execute("insert into src values(1, ?, ?, ?)", {"O'Brien", platform::Currency::fromRaw(12345), "2026-01-02 03:04:05"});

@@ -70,13 +70,7 @@ TEST_F(CreateTableTest, KeepsReplacesAndRefuses) {
     EXPECT_EQ(CreateTable(Database(), "Terminal", false), 0);
 }
 
-class UpgradeTest : public testsupport::StationTest {
-protected:
-    void SetUp() override {
-        StationTest::SetUp();
-        openDatabases();
-    }
-};
+class UpgradeTest : public testsupport::StationDbTest {};
 
 TEST_F(UpgradeTest, FeeRateDefaultZoneRenamedAndKeyKept) {
     dbSwitch.execute("insert into feerate(zonecode,feerateid,feeratetype,summary) values('本机',1,7,'x')");

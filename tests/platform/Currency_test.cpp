@@ -25,56 +25,9 @@ TEST(Currency, ParsesAndRoundsWithoutDouble) {
     EXPECT_EQ(Currency::fromRaw(5).mulDiv(1, 2).raw(), 3);
     EXPECT_EQ(Currency::fromRaw(-5).mulDiv(1, 2).raw(), -3);
     EXPECT_EQ(Currency::fromRaw(-12500).toPlainString(), "-1.25");
-}
-
-TEST(Currency, HalfEvenToFenLeavesShownTextsAlone) {
-    // The switch's money fields: halves go to the even fen, either sign.
-    EXPECT_EQ(Currency::fromRaw(50).toFenHalfEven(), 0);       // 0.005
-    EXPECT_EQ(Currency::fromRaw(150).toFenHalfEven(), 2);      // 0.015
-    EXPECT_EQ(Currency::fromRaw(250).toFenHalfEven(), 2);      // 0.025
-    EXPECT_EQ(Currency::fromRaw(251).toFenHalfEven(), 3);
-    EXPECT_EQ(Currency::fromRaw(-150).toFenHalfEven(), -2);
-    EXPECT_EQ(Currency::fromRaw(-249).toFenHalfEven(), -2);
-    EXPECT_EQ(Currency::fromRaw(30000).toFenHalfEven(), 300);
-    // "0.00" texts keep rounding half away from zero.
-    EXPECT_EQ(Currency::fromRaw(50).toString2(), "0.01");
-    EXPECT_EQ(divRoundHalfEven(7, 2), 4);
-    EXPECT_EQ(divRoundHalfEven(5, -2), -2);
-}
-
-TEST(Currency, MulDivRoundsNegativeHalvesAwayFromZero) {
-    EXPECT_EQ(Currency::fromRaw(-15).mulDiv(1, 10).raw(), -2);   // -1.5 ten-thousandths
-    EXPECT_EQ(Currency::fromRaw(-25).mulDiv(1, 10).raw(), -3);   // not to the even -2
-    EXPECT_EQ(Currency::fromRaw(-14).mulDiv(1, 10).raw(), -1);
-    EXPECT_EQ(Currency::fromRaw(-16).mulDiv(1, 10).raw(), -2);
-    EXPECT_EQ(Currency::fromRaw(25).mulDiv(1, 10).raw(), 3);
-    // A negative ratio from either side rounds like its positive mirror.
-    EXPECT_EQ(Currency::fromRaw(5).mulDiv(1, -2).raw(), -3);
-    EXPECT_EQ(Currency::fromRaw(5).mulDiv(-1, 2).raw(), -3);
-    EXPECT_EQ(Currency::fromRaw(-5).mulDiv(-1, 2).raw(), 3);
-    EXPECT_EQ(Currency::fromRaw(-5).mulDiv(1, -2).raw(), 3);
-    // The product does not overflow before the division.
-    EXPECT_EQ(Currency::fromYuan(-90000000000000).mulDiv(3, 3), Currency::fromYuan(-90000000000000));
-    EXPECT_EQ(Currency::fromRaw(-5).mulDiv(INT64_C(3000000000000000000), INT64_C(2000000000000000000)).raw(), -8);
-}
-
-TEST(Currency, RoundToDecimalsHalfAwayFromZero) {
-    const Currency c = Currency::fromRaw(12345);   // 1.2345
-    EXPECT_EQ(c.round(4), c);
-    EXPECT_EQ(c.round(3).raw(), 12350);
-    EXPECT_EQ(c.round(2).raw(), 12300);
-    EXPECT_EQ(c.round(1).raw(), 12000);
-    EXPECT_EQ(c.round(0).raw(), 10000);
-    EXPECT_EQ(Currency::fromRaw(12350).round(2).raw(), 12400);
-    EXPECT_EQ(Currency::fromRaw(-12350).round(2).raw(), -12400);
-    EXPECT_EQ(Currency::fromRaw(-12349).round(2).raw(), -12300);
-    EXPECT_EQ(Currency::fromRaw(5000).round(0).raw(), 10000);
-    EXPECT_EQ(Currency::fromRaw(-5000).round(0).raw(), -10000);
-    EXPECT_EQ(Currency::fromRaw(-4999).round(0).raw(), 0);
-    EXPECT_EQ(Currency::fromRaw(25000).round(0).raw(), 30000);   // not to the even 2
-    // Out of range: more places keep the value, fewer than none are whole yuan.
-    EXPECT_EQ(c.round(6), c);
-    EXPECT_EQ(c.round(-2).raw(), 10000);
+    // Rounding to places out of range: more keep the value, fewer than none are whole yuan.
+    EXPECT_EQ(Currency::fromRaw(12345).round(6).raw(), 12345);
+    EXPECT_EQ(Currency::fromRaw(12345).round(-2).raw(), 10000);
 }
 
 TEST(Currency, ParseTakesAtMostFourteenWholeDigits) {
@@ -93,21 +46,6 @@ TEST(Currency, ParseTakesAtMostFourteenWholeDigits) {
     EXPECT_FALSE(Currency::parse("."));
     EXPECT_FALSE(Currency::parse("1e3"));
     EXPECT_FALSE(Currency::parse(QStringLiteral("１２")));   // full-width digits
-}
-
-TEST(Currency, PlainTextDropsTrailingZeros) {
-    EXPECT_EQ(Currency::fromRaw(0).toPlainString(), "0");
-    EXPECT_EQ(Currency::fromYuan(120).toPlainString(), "120");
-    EXPECT_EQ(Currency::fromRaw(12000).toPlainString(), "1.2");
-    EXPECT_EQ(Currency::fromRaw(12300).toPlainString(), "1.23");
-    EXPECT_EQ(Currency::fromRaw(10010).toPlainString(), "1.001");
-    EXPECT_EQ(Currency::fromRaw(10).toPlainString(), "0.001");
-    EXPECT_EQ(Currency::fromRaw(1).toPlainString(), "0.0001");
-    EXPECT_EQ(Currency::fromRaw(-5000).toPlainString(), "-0.5");
-    EXPECT_EQ(Currency::fromRaw(-1000000).toPlainString(), "-100");
-    // What it writes parses back to the same amount.
-    for (int64_t raw : {INT64_C(0), INT64_C(7), INT64_C(-12000), INT64_C(999999999999999999)})
-        EXPECT_EQ(Currency::parse(Currency::fromRaw(raw).toPlainString()).value().raw(), raw) << raw;
 }
 
 TEST(Currency, ArithmeticOutOfRangeIsAnErrorNeverAWrap) {
@@ -130,29 +68,11 @@ TEST(Currency, ArithmeticOutOfRangeIsAnErrorNeverAWrap) {
     EXPECT_EQ((Currency::fromYuan(100000000) * 1000 - Currency::fromFen(1)).toString2(), "99999999999.99");
 }
 
-TEST(Currency, PercentRoundsHalvesToEvenAndOverflowsOnlyOutOfRange) {
-    EXPECT_EQ(Currency::fromRaw(50).percent(1).raw(), 0);      // 0.5 of a ten-thousandth
-    EXPECT_EQ(Currency::fromRaw(150).percent(1).raw(), 2);
-    EXPECT_EQ(Currency::fromRaw(-150).percent(1).raw(), -2);
-    EXPECT_EQ(Currency::fromRaw(-250).percent(1).raw(), -2);
-    EXPECT_EQ(Currency::fromRaw(251).percent(1).raw(), 3);
-    EXPECT_EQ(Currency::fromRaw(-251).percent(1).raw(), -3);
-    EXPECT_EQ(Currency::fromYuan(3).percent(85), Currency::fromRaw(25500));
-    // As the integer rounding the tariff always used, wherever the product fits.
-    for (int64_t raw = -1000; raw <= 1000; raw += 7)
-        for (int64_t pct : {0, 1, 15, 50, 99, 100, 150, -30})
-            ASSERT_EQ(Currency::fromRaw(raw).percent(pct).raw(), divRoundHalfEven(raw * pct, 100)) << raw << " " << pct;
-    // A product past 64 bits whose result fits is exact; a result that does not fit throws.
-    EXPECT_EQ(Currency::fromRaw(INT64_MAX).percent(100).raw(), INT64_MAX);
-    EXPECT_EQ(Currency::fromRaw(INT64_MIN).percent(100).raw(), INT64_MIN);
-    EXPECT_EQ(Currency::fromRaw(INT64_MAX).percent(50).raw(), INT64_MAX / 2 + 1);   // ...3.5 to the even ...4
-    EXPECT_THROW(Currency::fromRaw(INT64_MAX).percent(101), MoneyOverflow);
-    EXPECT_THROW(Currency::fromRaw(INT64_MIN / 2).percent(-201), MoneyOverflow);
-}
-
 // Every operation of the money type over every 64-bit value: the exact result
-// (worked out in 128 bits) or MoneyOverflow, never a wrapped amount, never
-// undefined behaviour (this test is run under -fsanitize=undefined as well).
+// (worked out in 128 bits; mulDiv, round, fen and the texts round halves away
+// from zero, percent and the switch's fen to the even) or MoneyOverflow, never
+// a wrapped amount, never undefined behaviour (this test is run under
+// -fsanitize=undefined as well).
 // Amounts at and near both ends, then seeded random ones of every magnitude;
 // TARVO_MONEY_SEED replays a seed.
 namespace {

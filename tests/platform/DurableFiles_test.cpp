@@ -2,6 +2,8 @@
 // all, and read back strictly.
 #include "platform/Files.h"
 
+#include "support/Fixtures.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -10,10 +12,7 @@
 
 namespace {
 
-QByteArray bytesOf(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
-}
+using testsupport::bytesOf;
 
 TEST(DurableFiles, AFailedWriteSyncOrRenameLeavesTheFormerFileAndNothingBeside) {
     QTemporaryDir d;

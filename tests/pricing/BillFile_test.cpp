@@ -19,31 +19,19 @@ namespace billfile = pricing::billfile;
 
 namespace {
 
-class BillFileTest : public PricingTest {
+class BillFileTest : public QueueTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        TerminalName = QStringLiteral("默认");
-        localCaller("10", 1);
-    }
-    void TearDown() override {
-        PricingTest::TearDown();
-    }
     // Record k as the switch sends it: the 29 bytes and their checksum.
     QByteArray record(int k, int day = 15) {
         CallRecord r;
         r.start = QDateTime(QDate(2026, 6, day), QTime(10 + k / 60, k % 60, 0));
         r.seconds = 250;   // 0.40 yuan
-        QByteArray f = r.frame();
-        quint8 sum = 0;
-        for (char c : f) sum = quint8(sum + quint8(c));
-        return f.append(char(sum));
+        return r.withSum();
     }
     void writeBill(int from, int n, bool charge = false, int day = 15) {
-        billfile::Writer w;
-        int waiting = -1;
-        ASSERT_TRUE(w.start(charge, &waiting));
-        for (int k = from; k < from + n; ++k) ASSERT_TRUE(w.append(record(k, day)));
+        QList<QByteArray> records;
+        for (int k = from; k < from + n; ++k) records << record(k, day);
+        ASSERT_TRUE(writeBillFile(records, charge));
     }
     // "Bill.dat" replaced from outside by a file of `n` records of `day`, as a
     // copy is put in place: written beside it, then renamed over it.
@@ -65,13 +53,6 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
     }
-    // Makes storing fail while `sql`'s trigger stands: a run-time error of the database.
-    void failWhen(const char* name, const char* on, const char* when) {
-        dbSwitch.execute(QStringLiteral("CREATE TEMP TRIGGER %1 BEFORE INSERT ON %2 WHEN %3 BEGIN "
-                                        "SELECT abs(-9223372036854775807 - 1 + (random() & 0)); END")
-                             .arg(QLatin1String(name), QLatin1String(on), QLatin1String(when)));
-    }
-    void dropTrigger(const char* name) { dbSwitch.execute(QStringLiteral("DROP TRIGGER temp.%1").arg(QLatin1String(name))); }
     QStringList asideFiles(const char* stem) {
         return QDir(AppPath).entryList({QString::fromLatin1(stem) + QStringLiteral("-*.dat")}, QDir::Files, QDir::Name);
     }
@@ -133,20 +114,10 @@ TEST_F(BillFileTest, DepositEventsAmongTheRecordsGoToTheDepositHistoryAndAreNeve
         r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 1, 0));
         r.seconds = seconds;
         r.type = 0x0A;
-        QByteArray f = r.frame();
-        quint8 sum = 0;
-        for (char c : f) sum = quint8(sum + quint8(c));
-        return f.append(char(sum));
+        return r.withSum();
     };
     ASSERT_EQ(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 2);
-    {
-        billfile::Writer w;
-        int waiting = -1;
-        ASSERT_TRUE(w.start(true, &waiting));   // a read whose records are charged
-        ASSERT_TRUE(w.append(record(0)));
-        ASSERT_TRUE(w.append(event(125)));
-        ASSERT_TRUE(w.append(record(2)));
-    }
+    ASSERT_TRUE(writeBillFile({record(0), event(125), record(2)}));   // a read whose records are charged
     EXPECT_EQ(billfile::Price(), 0);
     EXPECT_EQ(count("Tab_Phone"), 2);
     EXPECT_EQ(count("tab_errPh"), 0);
@@ -162,13 +133,7 @@ TEST_F(BillFileTest, DepositEventsAmongTheRecordsGoToTheDepositHistoryAndAreNeve
     // The same event read again adds nothing; another one under its time and
     // extension is kept as a reject row, its frame in the record error log.
     pricing::ClearRecordErrorLog();
-    {
-        billfile::Writer w;
-        int waiting = -1;
-        ASSERT_TRUE(w.start(true, &waiting));
-        ASSERT_TRUE(w.append(event(125)));
-        ASSERT_TRUE(w.append(event(130)));
-    }
+    ASSERT_TRUE(writeBillFile({event(125), event(130)}));
     EXPECT_EQ(billfile::Price(), 0);
     EXPECT_EQ(count("ExtDepositHistory"), 1);
     EXPECT_EQ(count("Tab_Phone"), 2);

@@ -61,6 +61,15 @@ protected:
         }
         return sw.recordAnswers().size() >= n;
     }
+    // The fee in fen charged for `r`, sent now: -1 when it is not answered or
+    // not charged exactly once.
+    long long feeOf(const sim::CallRecord& r) {
+        const size_t answers = sw.recordAnswers().size(), before = sw.receivedWith(QStringLiteral("950820")).size();
+        sw.sendCallRecord(r);
+        if (!runUntilAnswers(answers + 1)) return -1;
+        const auto fees = sw.receivedWith(QStringLiteral("950820"));
+        return fees.size() == before + 1 ? sim::decodeFee(fees.back())->fen : -1;
+    }
     sim::CallRecord rec(int second, int seconds = 250) {
         sim::CallRecord r;
         r.extAddr = 5;
@@ -296,19 +305,10 @@ TEST_F(EndToEndTest, AnEditedRateIsChargedOnceTheFeeRateWindowHasClosed) {
     EXPECT_EQ(w.fgFeerate->TextMatrix(1, 3), "0.50");
 
     // While the window is open the pricing still charges the rates it had.
-    sw.sendCallRecord(rec(300));
-    ASSERT_TRUE(runUntilAnswers(2));
-    auto fees = sw.receivedWith(QStringLiteral("950820"));
-    ASSERT_EQ(fees.size(), 2u);
-    EXPECT_EQ(sim::decodeFee(fees[1])->fen, 40);
-
+    EXPECT_EQ(feeOf(rec(300)), 40);
     w.cmdFeerate[4]->click();
     ASSERT_FALSE(pricing::frmFeeRate::exists());
-    sw.sendCallRecord(rec(600));
-    ASSERT_TRUE(runUntilAnswers(3));
-    fees = sw.receivedWith(QStringLiteral("950820"));
-    ASSERT_EQ(fees.size(), 3u);
-    EXPECT_EQ(sim::decodeFee(fees[2])->fen, 70);
+    EXPECT_EQ(feeOf(rec(600)), 70);
 }
 
 TEST_F(EndToEndTest, AnEditedIPHeadIsChargedOnceTheIPWindowHasClosed) {
@@ -323,8 +323,7 @@ TEST_F(EndToEndTest, AnEditedIPHeadIsChargedOnceTheIPWindowHasClosed) {
         return r;
     };
     // The access rate as the pricing has it: 0.40 for the call and 0.50 to get in.
-    sw.sendCallRecord(ipCall(0));
-    ASSERT_TRUE(runUntilAnswers(1));
+    EXPECT_EQ(feeOf(ipCall(0)), 90);
     pricing::frmIP& w = pricing::frmIP::instance();
     ASSERT_EQ(w.ShownHead(), "17909");
     w.txtLink[1]->setText("0.5");
@@ -332,20 +331,10 @@ TEST_F(EndToEndTest, AnEditedIPHeadIsChargedOnceTheIPWindowHasClosed) {
     EXPECT_FALSE(w.HeadModified());
 
     // While the window is open the pricing still charges the rate it had.
-    sw.sendCallRecord(ipCall(300));
-    ASSERT_TRUE(runUntilAnswers(2));
-    auto fees = sw.receivedWith(QStringLiteral("950820"));
-    ASSERT_EQ(fees.size(), 2u);
-    EXPECT_EQ(sim::decodeFee(fees[0])->fen, 90);
-    EXPECT_EQ(sim::decodeFee(fees[1])->fen, 90);
-
+    EXPECT_EQ(feeOf(ipCall(300)), 90);
     w.cmdFeerate[4]->click();
     ASSERT_FALSE(pricing::frmIP::exists());
-    sw.sendCallRecord(ipCall(600));
-    ASSERT_TRUE(runUntilAnswers(3));
-    fees = sw.receivedWith(QStringLiteral("950820"));
-    ASSERT_EQ(fees.size(), 3u);
-    EXPECT_EQ(sim::decodeFee(fees[2])->fen, 130);
+    EXPECT_EQ(feeOf(ipCall(600)), 130);
 }
 
 // The tariff windows opened before any call was priced since the rates were
@@ -424,12 +413,7 @@ TEST_F(EndToEndTest, CallsWhileATariffWindowIsOpenAreChargedFromTheTariffsItOpen
 TEST_F(EndToEndTest, ATariffWindowHoldsTheTariffsAsTheyStoodWhenItOpened) {
     WorkerRights = QStringList{"0"};
     // The fee charged for a call placed now, the n-th call of the test.
-    auto charged = [&](size_t n) -> long long {
-        sw.sendCallRecord(rec(int(n) * 300));
-        if (!runUntilAnswers(n + 1)) return -1;
-        const auto fees = sw.receivedWith(QStringLiteral("950820"));
-        return n < fees.size() ? sim::decodeFee(fees[n])->fen : -1;
-    };
+    auto charged = [&](int n) { return feeOf(rec(n * 300)); };
     // 首次价格 of the local zone "8", typed and entered in the fee-rate window.
     auto editFirstPrice = [](pricing::frmFeeRate& w, const QString& text) {
         w.SSTab1->setCurrentIndex(7);

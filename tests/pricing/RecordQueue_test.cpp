@@ -26,39 +26,29 @@ namespace spool = pricing::spool;
 
 namespace {
 
-class RecordQueueTest : public PricingTest {
+using testsupport::bytesOf;
+using testsupport::writeBytes;
+
+class RecordQueueTest : public QueueTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        TerminalName = QStringLiteral("默认");
-        localCaller("10", 1);
-    }
-    void TearDown() override {
-        PricingTest::TearDown();
-    }
-    QByteArray bytesOf(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
-    }
     QByteArray call(int minute) {
         CallRecord r;
         r.start = QDateTime(QDate(2026, 6, 15), QTime(10, minute, 0));
         r.seconds = 250;   // 0.40 yuan
         return r.frame();
     }
-    void writeBytes(const QString& path, const QByteArray& bytes) {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ASSERT_EQ(f.write(bytes), bytes.size());
+    // The calls of minutes `from`.. `from + n - 1` with their checksums.
+    QList<QByteArray> entries(int from, int n) {
+        QList<QByteArray> out;
+        for (int k = from; k < from + n; ++k) out << pricing::RecordQueue::Entry(call(k), 0);
+        return out;
     }
     // Storing fails from the call of minute `minute` on, till `allow`.
     void refuseFrom(int minute) {
-        const QString at = QStringLiteral("'%'||'10:") + QString::number(minute).rightJustified(2, QLatin1Char('0')) +
-                           QStringLiteral(":00%'");
-        dbSwitch.execute(QStringLiteral("CREATE TEMP TRIGGER refuse BEFORE INSERT ON phonecur.Tab_Phone WHEN NEW.f_date LIKE ") +
-                         at + QStringLiteral(" BEGIN SELECT abs(-9223372036854775807 - 1 + (random() & 0)); END"));
+        failWhen("refuse", "phonecur.Tab_Phone",
+                 QStringLiteral("NEW.f_date LIKE '%'||'10:%1:00%'").arg(minute, 2, 10, QLatin1Char('0')));
     }
-    void allow() { dbSwitch.execute(QStringLiteral("DROP TRIGGER temp.refuse")); }
+    void allow() { dropTrigger("refuse"); }
     // The calls of minutes `from`.. `from + n - 1` spooled, the first `stored`
     // of them stored by the spool's own storing (the note counts them, with
     // their fold), storing the rest failed.
@@ -73,12 +63,7 @@ protected:
     // The same for "Bill.dat", read for the open site.
     void billSomeStored(int n, int stored, int from) {
         const qint64 calls = count("Tab_Phone");
-        {
-            billfile::Writer w;
-            int waiting = -1;
-            ASSERT_TRUE(w.start(true, &waiting));
-            for (int k = from; k < from + n; ++k) ASSERT_TRUE(w.append(pricing::RecordQueue::Entry(call(k), 0)));
-        }
+        ASSERT_TRUE(writeBillFile(entries(from, n)));
         refuseFrom(from + stored);
         EXPECT_EQ(billfile::Price(), n - stored);
         allow();
@@ -115,17 +100,7 @@ TEST_F(RecordQueueTest, EitherFileKeepsADamagedRecordAsARejectRowAndATornAppendI
     EXPECT_EQ(count("tab_errPh"), 1);
     EXPECT_EQ(remainOf(7), yuan("9.20"));
 
-    {
-        billfile::Writer w;
-        int waiting = -1;
-        ASSERT_TRUE(w.start(true, &waiting));
-        for (int k = 3; k < 6; ++k) {
-            QByteArray f = call(k);
-            quint8 sum = 0;
-            for (char c : f) sum = quint8(sum + quint8(c));
-            ASSERT_TRUE(w.append(f.append(char(sum))));
-        }
-    }
+    ASSERT_TRUE(writeBillFile(entries(3, 3)));
     damage(billfile::Path(), 0);
     billfile::Report report;
     EXPECT_EQ(billfile::Price({}, &report), 0);
@@ -192,10 +167,9 @@ TEST_F(RecordQueueTest, ASpoolWhoseHeaderIsDamagedIsKeptAsideAndEachRecordStored
 // aside for the operator, and nothing more of it is stored.
 TEST_F(RecordQueueTest, ASpoolChangedSinceSomeOfItWasStoredIsSetAsideNotStoredFromTheMiddle) {
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(spool::Append(call(k)));
-    dbSwitch.execute(QStringLiteral("CREATE TEMP TRIGGER no2 BEFORE INSERT ON phonecur.Tab_Phone WHEN NEW.f_date LIKE "
-                                    "'%10:01:00%' BEGIN SELECT abs(-9223372036854775807 - 1 + (random() & 0)); END"));
+    failWhen("no2", "phonecur.Tab_Phone", QStringLiteral("NEW.f_date LIKE '%10:01:00%'"));
     EXPECT_EQ(spool::Replay(), 2);
-    dbSwitch.execute(QStringLiteral("DROP TRIGGER temp.no2"));
+    dropTrigger("no2");
     ASSERT_EQ(count("Tab_Phone"), 1);
     // The same header, other records.
     QByteArray file = bytesOf(spool::Path());
@@ -234,12 +208,7 @@ TEST_F(RecordQueueTest, RecordsThatJoinAQueueWhileItStoresAreStoredBeforeItGoes)
     EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_date LIKE '%10:09:00%'")), 1);
     EXPECT_FALSE(QFile::exists(spool::Path()));
 
-    {
-        billfile::Writer w;
-        int waiting = -1;
-        ASSERT_TRUE(w.start(true, &waiting));
-        for (int k = 10; k < 13; ++k) ASSERT_TRUE(w.append(pricing::RecordQueue::Entry(call(k), 0)));
-    }
+    ASSERT_TRUE(writeBillFile(entries(10, 3)));
     int priced = 0;
     EXPECT_EQ(billfile::Price([&] {
         // The read still writes while the first records are priced.
@@ -411,12 +380,7 @@ TEST_F(RecordQueueTest, AQueueThatCannotBeReadIsKeptAndTriedAgainNeverTakenAsSto
     EXPECT_EQ(count("Tab_Phone"), 3);
     EXPECT_EQ(remainOf(7), yuan("8.80"));
 
-    {
-        billfile::Writer w;
-        int waiting = -1;
-        ASSERT_TRUE(w.start(true, &waiting));
-        for (int k = 3; k < 6; ++k) ASSERT_TRUE(w.append(pricing::RecordQueue::Entry(call(k), 0)));
-    }
+    ASSERT_TRUE(writeBillFile(entries(3, 3)));
     disk.reads = 0;
     disk.fail(billfile::Path());
     EXPECT_EQ(billfile::Price(), 3);

@@ -49,6 +49,18 @@ protected:
         return r;
     }
     bool record(const CallRecord& r, bool bSendFee = true) { return ClsMonitor().Record(r.frame(), bSendFee); }
+    // Zone 8 at 1.00 a minute under scheme 2, half price from 8:00 to 21:59:59.
+    void halfPriceScheme() {
+        addRate(QStringLiteral("8"), 7, "1.00", "0", 60, 60, 0, {}, 2);
+        dbSwitch.execute(QStringLiteral("INSERT INTO discount VALUES (2, '夜间', 0, 0, '')"));
+        dbSwitch.execute(QStringLiteral("INSERT INTO discounttimes VALUES (2, 1, '08:00:00', '21:59:59', 50, 50)"));
+    }
+    // The fee stored for `r` sent again a minute later.
+    Currency feeAMinuteLater(CallRecord& r) {
+        r.start = r.start.addSecs(60);
+        EXPECT_TRUE(record(r));
+        return lastCall().fee;
+    }
     // User 7, monthly, 10.00 left, on extension 5; calls to 8… at 1.00 a minute.
     void monthlyCaller() {
         addUser(7, "10", 1);
@@ -89,9 +101,7 @@ TEST_F(RecordTest, LocalCallIsPricedStoredChargedAndAnswered) {
 }
 
 TEST_F(RecordTest, ResentRecordIsRejectedAndNotChargedAgain) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+    monthlyCaller();
     ASSERT_TRUE(record(call()));
     sent();
     ASSERT_TRUE(record(call()));
@@ -102,9 +112,7 @@ TEST_F(RecordTest, ResentRecordIsRejectedAndNotChargedAgain) {
 }
 
 TEST_F(RecordTest, RecordSentAgainAfterTheClockWasPutRightIsChargedOnce) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+    monthlyCaller();
     // Stored and charged under a PC clock two years ahead; the answer never
     // reached the switch.
     now = QDateTime(QDate(2028, 6, 15), QTime(12, 0, 0));
@@ -298,31 +306,9 @@ TEST_F(RecordTest, StoreFailureRollsBackAndAStoredRecordGetsNoRejectRow) {
 
 // The call and its logged charge are what keeps a record: a station file that
 // cannot take the charge now takes it later, and the calls priced meanwhile
-// count it.
+// count it. Entries of several users waiting together each reach their own
+// user's balance, once.
 TEST_F(RecordTest, AChargeTheStationFileRefusesIsKeptInTheLogAndFollowsLater) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
-    dbSwitch.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON user "
-                                    "BEGIN SELECT RAISE(ABORT, 'locked'); END"));
-    EXPECT_TRUE(record(call()));
-    EXPECT_EQ(count("Tab_Phone"), 1);
-    EXPECT_EQ(remainOf(7), yuan("10"));
-    EXPECT_EQ(sent().last(), QStringLiteral("820302"));
-    CallRecord second = call();
-    second.start = second.start.addSecs(600);
-    EXPECT_TRUE(record(second));
-    EXPECT_EQ(lastCall().yj, yuan("8"));   // both charges counted
-    dbSwitch.execute(QStringLiteral("DROP TRIGGER refuse"));
-    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 2);
-    EXPECT_EQ(remainOf(7), yuan("8"));
-    EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 0);
-    EXPECT_EQ(remainOf(7), yuan("8"));
-}
-
-// Entries of several users waiting together each reach their own user's
-// balance, once.
-TEST_F(RecordTest, ChargesOfSeveralUsersWaitingTogetherEachReachTheirOwnBalance) {
     addUser(7, "10", 1);
     addUser(8, "10", 1);
     setExtensionUser(5, 7);
@@ -332,12 +318,16 @@ TEST_F(RecordTest, ChargesOfSeveralUsersWaitingTogetherEachReachTheirOwnBalance)
                                     "BEGIN SELECT RAISE(ABORT, 'locked'); END"));
     CallRecord r = call();
     EXPECT_TRUE(record(r));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(remainOf(7), yuan("10"));
+    EXPECT_EQ(sent().last(), QStringLiteral("820302"));
     r.ext = 6;
     r.start = r.start.addSecs(600);
     EXPECT_TRUE(record(r));
     r.ext = 5;
     r.start = r.start.addSecs(600);
     EXPECT_TRUE(record(r));
+    EXPECT_EQ(lastCall().yj, yuan("8"));   // both charges of user 7 counted
     dbSwitch.execute(QStringLiteral("DROP TRIGGER refuse"));
     EXPECT_EQ(ModSwitch::ApplyLoggedCharges(), 3);
     EXPECT_EQ(remainOf(7), yuan("8"));
@@ -429,39 +419,27 @@ TEST_F(RecordTest, EditedRatesArePricedOnlyOnceTheRecordsetsAreReopened) {
     ASSERT_TRUE(record(call()));
     dbSwitch.execute(QStringLiteral("UPDATE feerate SET firstprice=20000 WHERE zonecode='8'"));
     CallRecord r = call();
-    r.start = r.start.addSecs(60);
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().fee, yuan("1.00"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("1.00"));
     reopenRates();
-    r.start = r.start.addSecs(60);
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().fee, yuan("2.00"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("2.00"));
 }
 
 TEST_F(RecordTest, DiscountSchemeIsReadPerCallAndMissingSchemeMeansFullPrice) {
-    addRate(QStringLiteral("8"), 7, "1.00", "0", 60, 60, 0, {}, 2);
-    dbSwitch.execute(QStringLiteral("INSERT INTO discount VALUES (2, '夜间', 0, 0, '')"));
-    dbSwitch.execute(QStringLiteral("INSERT INTO discounttimes VALUES (2, 1, '08:00:00', '21:59:59', 50, 50)"));
+    halfPriceScheme();
     ASSERT_TRUE(record(call()));
     EXPECT_EQ(lastCall().fee, yuan("0.50"));
     dbSwitch.execute(QStringLiteral("INSERT INTO discountdate VALUES (2, '06-15', '')"));
     dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET holidaydiscount=20"));
     CallRecord r = call();
-    r.start = r.start.addSecs(60);
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().fee, yuan("0.20"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("0.20"));
     dbSwitch.execute(QStringLiteral("DELETE FROM discount WHERE discountid=2"));
-    r.start = r.start.addSecs(60);
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().fee, yuan("1.00"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("1.00"));
 }
 
 // The schemes are held in memory with the tariffs: while a tariff window
 // holds them, a scheme saved meanwhile prices nothing until it lets go.
 TEST_F(RecordTest, ATariffWindowHoldsTheDiscountSchemesAsTheyStood) {
-    addRate(QStringLiteral("8"), 7, "1.00", "0", 60, 60, 0, {}, 2);
-    dbSwitch.execute(QStringLiteral("INSERT INTO discount VALUES (2, '夜间', 0, 0, '')"));
-    dbSwitch.execute(QStringLiteral("INSERT INTO discounttimes VALUES (2, 1, '08:00:00', '21:59:59', 50, 50)"));
+    halfPriceScheme();
     CallRecord r = call();
     ASSERT_TRUE(record(r));
     EXPECT_EQ(lastCall().fee, yuan("0.50"));
@@ -471,13 +449,9 @@ TEST_F(RecordTest, ATariffWindowHoldsTheDiscountSchemesAsTheyStood) {
         dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET normaldiscount=30 WHERE discountid=2"));
         tx.commit();
     }
-    r.start = r.start.addSecs(60);
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().fee, yuan("0.50"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("0.50"));
     pricing::RateCache::releaseAfterEditing();
-    r.start = r.start.addSecs(60);
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().fee, yuan("0.30"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("0.30"));
     // A save undone is not priced from.
     {
         platform::Transaction tx(dbSwitch);
@@ -486,9 +460,7 @@ TEST_F(RecordTest, ATariffWindowHoldsTheDiscountSchemesAsTheyStood) {
         ASSERT_TRUE(record(r));
         EXPECT_EQ(lastCall().fee, yuan("0.10"));
     }
-    r.start = r.start.addSecs(60);
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().fee, yuan("0.30"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("0.30"));
 }
 
 TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {

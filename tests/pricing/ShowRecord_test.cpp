@@ -61,39 +61,18 @@ TEST_F(ShowRecordTest, StoredCallIsAppendedAndThePlaceholderGoes) {
     EXPECT_NE(grid->CellBackColorAt(1, 7), QColor(255, 0, 0));
 }
 
+// A call reads the same live and loaded with the view: an hour's length, no
+// account left blank, a tab in a stored text kept in its cell.
 TEST_F(ShowRecordTest, ACallReadsTheSameLiveAndLoadedWithTheView) {
     addUser(7, "50.00", 1);
+    dbSwitch.execute(QStringLiteral("UPDATE user SET username=? WHERE userid=7"), {QStringLiteral("用\t户")});
     setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
+    addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本\t地"));
     CallRecord r;
     r.start = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0));
     r.seconds = 3725;
     r.inDigits = QStringLiteral("7");
     ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
-    ASSERT_EQ(grid->Rows(), 2);
-    QStringList live;
-    for (int c = 0; c < grid->Cols(); ++c) live << grid->TextMatrix(1, c);
-    EXPECT_EQ(live[2], QString());           // no account: blank
-    EXPECT_EQ(live[6], QStringLiteral("1:02:05"));
-
-    grid->setRows(1);
-    platform::Recordset rs = dbPhoneCur.query(QStringLiteral(
-        "Select f_userid,f_calladdr,f_zh,f_resp,F_Memo,f_date,f_long,f_yj,f_phmode,"
-        "f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee as SumFee,f_moneny,f_addfee1,f_addfee2,f_gatefee,"
-        "f_linkfee,f_zjaddr,f_indjh From Tab_phone"));
-    ModSwitch::ShowBillGrid(rs);
-    ASSERT_EQ(grid->Rows(), 2);
-    QStringList loaded;
-    for (int c = 0; c < grid->Cols(); ++c) loaded << grid->TextMatrix(1, c);
-    EXPECT_EQ(loaded, live);
-}
-
-TEST_F(ShowRecordTest, ATabInAStoredTextStaysInItsCellLiveAndLoaded) {
-    addUser(7, "50.00", 1);
-    dbSwitch.execute(QStringLiteral("UPDATE user SET username=? WHERE userid=7"), {QStringLiteral("用\t户")});
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本\t地"));
-    ASSERT_TRUE(record(0));
     ASSERT_EQ(grid->Rows(), 2);
     auto row = [&] {
         QStringList cells;
@@ -103,8 +82,10 @@ TEST_F(ShowRecordTest, ATabInAStoredTextStaysInItsCellLiveAndLoaded) {
     const QStringList live = row();
     EXPECT_EQ(live[0], QStringLiteral("用 户"));
     EXPECT_EQ(live[1], QStringLiteral("E0005"));
+    EXPECT_EQ(live[2], QString());   // no account: blank
     EXPECT_EQ(live[4], QStringLiteral("本 地"));
     EXPECT_EQ(live[5], QStringLiteral("2026-06-15 10:00:00"));
+    EXPECT_EQ(live[6], QStringLiteral("1:02:05"));
     EXPECT_EQ(live.last(), QStringLiteral("7"));
 
     grid->setRows(1);
@@ -187,6 +168,8 @@ TEST_F(ShowRecordTest, WakeUpEventsReachTheExtensionAndWakeUpViews) {
     r.start = r.start.addSecs(60);
     EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
 
+    // The wake-up view shows the stored number, a tab in it kept in its cell.
+    dbSwitch.execute(QStringLiteral("UPDATE Extension SET SpringNum=? WHERE Address=12"), {QStringLiteral("00\t12")});
     CurTable = QStringLiteral("Awake");
     grid->setRows(2);
     grid->setCols(4);
@@ -195,24 +178,8 @@ TEST_F(ShowRecordTest, WakeUpEventsReachTheExtensionAndWakeUpViews) {
     r.start = r.start.addSecs(60);
     ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
     ASSERT_EQ(grid->Rows(), 3);
-    EXPECT_EQ(grid->TextMatrix(1, 1), QStringLiteral("E0012"));
-    EXPECT_EQ(grid->TextMatrix(1, 2), QStringLiteral("2026-06-15 07:32:00"));
-    EXPECT_EQ(grid->TextMatrix(1, 3), QStringLiteral("振铃已接"));
-}
-
-TEST_F(ShowRecordTest, ATabInAStoredNumberStaysInItsWakeUpCell) {
-    dbSwitch.execute(QStringLiteral("UPDATE Extension SET SpringNum=? WHERE Address=12"), {QStringLiteral("00\t12")});
-    CurTable = QStringLiteral("Awake");
-    grid->setRows(2);
-    grid->setCols(4);
-    CallRecord r;
-    r.ext = 12;
-    r.type = 7;
-    r.start = QDateTime(QDate(2026, 6, 15), QTime(7, 30, 0));
-    ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
-    ASSERT_EQ(grid->Rows(), 3);
     EXPECT_EQ(grid->TextMatrix(1, 1), QStringLiteral("E00 12"));
-    EXPECT_EQ(grid->TextMatrix(1, 2), QStringLiteral("2026-06-15 07:30:00"));
+    EXPECT_EQ(grid->TextMatrix(1, 2), QStringLiteral("2026-06-15 07:32:00"));
     EXPECT_EQ(grid->TextMatrix(1, 3), QStringLiteral("振铃已接"));
 }
 
@@ -240,29 +207,41 @@ public:
     }
 };
 
+// A recording display set in the windows' place, a ticket printed for every
+// call (local ones too), user 7 calling on extension 5; all put back at the end.
+class DisplaySetTest : public ShowRecordTest {
+protected:
+    void SetUp() override {
+        ShowRecordTest::SetUp();
+        core::SetRecordDisplay(shown);
+        PrnHD = 0;
+        SHPrnHD = true;
+        addUser(7, "5.00", 0, "10.00");
+        setExtensionUser(5, 7);
+        addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
+    }
+    void TearDown() override {
+        PrnHD = prnHD;
+        SHPrnHD = localTickets;
+        core::SetRecordDisplay(nullptr);
+        ShowRecordTest::TearDown();
+    }
+    std::shared_ptr<RecordingDisplay> shown = std::make_shared<RecordingDisplay>();
+    const int prnHD = PrnHD;
+    const bool localTickets = SHPrnHD;
+};
+
 }  // namespace
 
 // The engine reaches the windows only through the display set: with another
 // one in place, the console's grid is left alone and the display gets every step.
-TEST_F(ShowRecordTest, TheEngineShowsItsWorkThroughTheDisplaySet) {
-    auto shown = std::make_shared<RecordingDisplay>();
-    core::SetRecordDisplay(shown);
-    const int prnHD = PrnHD;
-    const bool localTickets = SHPrnHD;
-    PrnHD = 0;   // a ticket for every call, local ones too
-    SHPrnHD = true;
-    addUser(7, "5.00", 0, "10.00");
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
+TEST_F(DisplaySetTest, TheEngineShowsItsWorkThroughTheDisplaySet) {
     const bool stored = record(0);
     CallRecord r;
     r.ext = 12;
     r.type = 6;
     r.start = QDateTime(QDate(2026, 6, 15), QTime(7, 30, 0));
     const bool wake = ClsMonitor().Record(r.frame(), true);
-    PrnHD = prnHD;
-    SHPrnHD = localTickets;
-    core::SetRecordDisplay(nullptr);
     ASSERT_TRUE(stored);
     ASSERT_TRUE(wake);
     EXPECT_EQ(shown->calls, (QStringList{QStringLiteral("balance 7 3.00"), QStringLiteral("grade 7 10"),
@@ -275,16 +254,7 @@ TEST_F(ShowRecordTest, TheEngineShowsItsWorkThroughTheDisplaySet) {
 // The work after a record is stored follows its commit, never a rollback: a
 // batch of records whose commit fails (its transaction rolled back) prints no
 // ticket, shows no bill row, sends no fee frame, now or at the next commit.
-TEST_F(ShowRecordTest, ABatchWhoseCommitFailsShowsPrintsAndSendsNothing) {
-    auto shown = std::make_shared<RecordingDisplay>();
-    core::SetRecordDisplay(shown);
-    const int prnHD = PrnHD;
-    const bool localTickets = SHPrnHD;
-    PrnHD = 0;
-    SHPrnHD = true;
-    addUser(7, "5.00", 0, "10.00");
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
+TEST_F(DisplaySetTest, ABatchWhoseCommitFailsShowsPrintsAndSendsNothing) {
     sent();
     try {
         platform::Transaction batch(dbSwitch);
@@ -299,9 +269,6 @@ TEST_F(ShowRecordTest, ABatchWhoseCommitFailsShowsPrintsAndSendsNothing) {
     EXPECT_EQ(count("Tab_Phone"), 0);
     // The next record commits its own work only.
     ASSERT_TRUE(record(2));
-    PrnHD = prnHD;
-    SHPrnHD = localTickets;
-    core::SetRecordDisplay(nullptr);
     EXPECT_EQ(shown->calls.filter(QRegularExpression("^call ")).size(), 1) << shown->calls.join(", ").toStdString();
     EXPECT_EQ(shown->calls.filter(QRegularExpression("^ticket ")).size(), 1);
     EXPECT_EQ(sent().filter(QRegularExpression("^" + QString(FrameCode::kCallFee))).size(), 1);

@@ -117,6 +117,17 @@ void copyDataDirKeepingTimes(const QString& dataPath) {
     }
 }
 
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
 void addOrphanPage(const QString& path) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));

@@ -52,6 +52,11 @@ void scriptLogin(const QString& id = QStringLiteral("0000"), const QString& pwd 
 // says a wait yielded while a transaction was open ("YIELDS_IN_TRANSACTION").
 void expectNoYieldInTransaction(const QStringList& runLog);
 
+// The bytes of the file at `path` ("missing" when it does not open).
+QByteArray bytesOf(const QString& path);
+// The file at `path` made to hold `bytes` alone.
+void writeBytes(const QString& path, const QByteArray& bytes);
+
 // Makes the database file at `path` one page longer without giving that page
 // to any table or to the free list: the file opens and reads as before, and
 // only quick_check finds the page that is never used.

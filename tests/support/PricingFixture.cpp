@@ -1,5 +1,7 @@
 #include "support/PricingFixture.h"
 
+#include "admin/Restore.h"
+
 #include "core/ChargeLog.h"
 #include "core/SafetyCopies.h"
 #include "core/StationFiles.h"
@@ -7,10 +9,14 @@
 #include "link/frmSRV.h"
 #include "platform/Clock.h"
 #include "platform/Prompts.h"
+#include "pricing/BillFile.h"
 #include "pricing/ClsMonitor.h"
 #include "pricing/RateCache.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <stdexcept>
 
 namespace pricingtest {
 
@@ -62,6 +68,13 @@ QByteArray CallRecord::frame() const {
     f[27] = char(0);
     f[28] = char(type);
     return f;
+}
+
+QByteArray CallRecord::withSum() const {
+    QByteArray f = frame();
+    quint8 sum = 0;
+    for (char c : f) sum = quint8(sum + quint8(c));
+    return f.append(char(sum));
 }
 
 QByteArray liveFrame(int ext, const QString& dialled, int slot, int kind, const QString& account, bool forwarded) {
@@ -181,6 +194,118 @@ qint64 PricingTest::count(const char* table, const QString& where, const platfor
                     .arg(QLatin1String(table), where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where),
                 params)
         .toLongLong();
+}
+
+void QueueTest::SetUp() {
+    PricingTest::SetUp();
+    TerminalName = QStringLiteral("默认");
+    localCaller("10", 1);
+}
+
+bool QueueTest::writeBillFile(const QList<QByteArray>& records, bool charge) {
+    pricing::billfile::Writer w;
+    int waiting = -1;
+    bool written = w.start(charge, &waiting);
+    for (const QByteArray& r : records) written = written && w.append(r);
+    return written;
+}
+
+void QueueTest::failWhen(const char* name, const char* table, const QString& when) {
+    dbSwitch.execute(QStringLiteral("CREATE TEMP TRIGGER %1 BEFORE INSERT ON %2 WHEN %3 BEGIN "
+                                    "SELECT abs(-9223372036854775807 - 1 + (random() & 0)); END")
+                         .arg(QLatin1String(name), QLatin1String(table), when));
+}
+
+void QueueTest::dropTrigger(const char* name) {
+    dbSwitch.execute(QStringLiteral("DROP TRIGGER temp.%1").arg(QLatin1String(name)));
+}
+
+void BooksTest::SetUp() {
+    PricingTest::SetUp();
+    localCaller("100.00", 1);
+    restart();
+}
+
+bool BooksTest::callAt(int minute, int ext, QDate day) {
+    CallRecord r;
+    r.ext = ext;
+    r.start = QDateTime(day, QTime(9, minute, 0));
+    r.seconds = 100 + 37 * minute;
+    return ClsMonitor().Record(r.frame(), true);
+}
+
+void BooksTest::reopen() {
+    openDatabases();
+    ModSwitch::OpenSharedRecordsets();
+    reopenRates();
+}
+
+QString BooksTest::keepStationFile(const char* name) {
+    ModSwitch::OpenAllDB(false);
+    const QString kept = dir->file(name);
+    QFile::remove(kept);
+    EXPECT_TRUE(QFile::copy(dir->file("switch.mdb"), kept));
+    reopen();
+    return kept;
+}
+
+void BooksTest::replaceClosed(const char* name, const QString& from) {
+    ModSwitch::OpenAllDB(false);
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file(name) + side);
+    ASSERT_TRUE(QFile::copy(from, dir->file(name)));
+}
+
+void BooksTest::writeClosed(const QString& name, qint64 at, const QByteArray& bytes) {
+    ModSwitch::OpenAllDB(false);
+    QFile f(dir->file(name));
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.seek(at));
+    f.write(bytes.isEmpty() ? QByteArray(int(f.size() - at), '\x5a') : bytes);
+}
+
+void BooksTest::loseEntries(qint64 from, qint64 to, bool wholeCopy) {
+    ModSwitch::OpenAllDB(false);
+    platform::Database sw = platform::Database::open(dir->file("switch.mdb"));
+    if (wholeCopy) sw.execute("DELETE FROM tab_chargemirror");
+    else sw.execute("DELETE FROM tab_chargemirror WHERE f_seq BETWEEN ? AND ?", {from, to});
+    platform::Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_seq BETWEEN ? AND ?", {from, to});
+    sw.close();
+    reopen();
+}
+
+qint64 BooksTest::logged(const QString& name) {
+    if (!QFileInfo::exists(dir->file(name))) return 0;
+    return platform::Database::openReadOnly(dir->file(name)).scalar("SELECT count(*) FROM tab_chargelog").toLongLong();
+}
+
+QString BooksTest::backupFolder(const QString& stationFile) {
+    const QString folder = dir->appPath() + "bk/";
+    QDir().mkpath(folder);
+    QFile::remove(folder + "Switch.mdb");
+    EXPECT_TRUE(QFile::copy(stationFile, folder + "Switch.mdb"));
+    return folder;
+}
+
+void BooksTest::restoreKilledAt(const QString& folder, const char* step) {
+    ModSwitch::OpenAllDB(false);
+    admin::testing::setRestoreHook([step](const QString& at) {
+        if (at == QLatin1String(step)) throw std::runtime_error("killed");
+    });
+    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(folder, dir->dataPath(), true, false)), std::runtime_error);
+    admin::testing::setRestoreHook(nullptr);
+}
+
+Currency BooksTest::storedFees(qint32 userid) {
+    return Currency::fromRaw(
+        dbPhoneCur
+            .scalar(QStringLiteral("SELECT coalesce(sum(f_moneny+f_addfee1+f_addfee2+f_gatefee+f_linkfee), 0) FROM %1 "
+                                   "WHERE f_userid=?")
+                        .arg(dbPhoneCur.qualified("Tab_Phone")),
+                    {userid})
+            .toLongLong());
+}
+
+Currency BooksTest::depositOf(qint32 userid) {
+    return Currency::fromRaw(dbSwitch.scalar("SELECT deposit FROM user WHERE userid=?", {userid}).toLongLong());
 }
 
 }  // namespace pricingtest

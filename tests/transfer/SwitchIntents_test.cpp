@@ -60,6 +60,20 @@ protected:
             if (f.startsWith(prefix) && !locked) lock();
         });
     }
+    // What a kill after the frames went leaves: a change of 9 the switch
+    // took and one of 8 it never got, each with its intent and pending change.
+    void leaveTwoChanges() {
+        change(9, "-2.00");
+        hold(9, 4800);
+        leaveIntent(9, 5000, -200, "A50709020000C8");
+        change(8, "3.00");
+        hold(8, 0);
+        leaveIntent(8, 0, 300, "A507080100012C");
+    }
+    void leaveIntent(int address, qint64 before, qint64 fen, const char* frame) {
+        ModSwitch::WriteAhead(dbSwitch, kDeposit, QString::number(address),
+                              ModSwitch::WriteAheadBody().set("before", before).set("change", fen).set("value", fen * 100).set("frame", frame));
+    }
     int changesSent(int address) {
         int n = 0;
         for (const QString& h : sent())
@@ -137,15 +151,9 @@ TEST_F(SwitchIntents, AChangeTakenButNotWrittenIsSettledByTheSwitchNotSentAgain)
     EXPECT_FALSE(pendingChange(7));
     EXPECT_EQ(intents(kDeposit), 0);
 
-    // Killed after the frame went: the intent and the pending change are what
-    // the station left; the switch took it.
-    change(9, "-2.00");
-    hold(9, 5000 - 200);
-    ModSwitch::WriteAhead(dbSwitch, kDeposit, "9", "before=5000;change=-200;value=-20000;frame=A50709020000C8");
-    // And one the switch never got: it goes now, once.
-    change(8, "3.00");
-    hold(8, 0);
-    ModSwitch::WriteAhead(dbSwitch, kDeposit, "8", "before=0;change=300;value=30000;frame=A507080100012C");
+    // Killed after the frame went (the switch took it), and one the switch
+    // never got: it goes now, once.
+    leaveTwoChanges();
     down("ExtDeposit");
     EXPECT_EQ(status(), "下载成功");
     EXPECT_EQ(atSwitch(9), 4800);
@@ -477,12 +485,7 @@ TEST_F(SwitchIntents, ARefusedChangeIsNotToldAsUnanswered) {
 // left as they were; the switch took it): the opening settles it with the
 // switch before anything else, booked once.
 TEST_F(SwitchIntents, AChangeLeftUnsettledIsSettledAtTheOpening) {
-    change(9, "-2.00");
-    hold(9, 4800);
-    ModSwitch::WriteAhead(dbSwitch, kDeposit, "9", "before=5000;change=-200;value=-20000;frame=A50709020000C8");
-    change(8, "3.00");
-    hold(8, 0);
-    ModSwitch::WriteAhead(dbSwitch, kDeposit, "8", "before=0;change=300;value=30000;frame=A507080100012C");
+    leaveTwoChanges();
     ASSERT_TRUE(admin::OpenSite({}).opened);
     EXPECT_EQ(intents(kDeposit), 0);
     EXPECT_EQ(booked(9), -200);
