@@ -24,12 +24,19 @@ set(slow_admin
   LineageTest.AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed
   Roads/OwnerRoadTest.AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad/Manager
   RestoreCrashTest.*
+  RestoreOfAYearFile.*
   */RestoreCompletion.*
   SiteChooserProcess.*
   SysSetOnSwitch.ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBack
   SysSetOnSwitch.ASaveRefusedByALockGivesBackThePortInUseAndSaysWhyInChinese
   SysSetOnSwitch.DetectionFindsTheSwitchBehindASilentPortAndKeepsTheStoredPortWhenNoneAnswers
   SysSetOnSwitch.ReadingTheSwitchGivesOneMessageForEachOutcome
+  DBManagerTest.ARestoreClickedAlwaysSaysHowItEnded
+  DBManagerTest.ARestoredYearFileKeepsTheCallsArchivedSinceItsBackup
+  DBManagerTest.ARestoreStoppedAfterTheStationFileSaysWhatIsInAndRenewsItsSafetyCopy
+  DBManagerTest.AYearFileThatCannotBeMergedIsNotRestored
+  LineageTest.AJournalFileRebuiltFromItsPagesKeepsEveryEntrysPlaceAndDate
+  UnplacedBackupTest.ABackupInAFolderNoLongerInTheSettingsNamesEveryDifferenceOnceItsEntriesAreLetGo
 )
 set(slow_billing
   ArchiveTest.AKillAtAnyMomentLosesNoCallAndDoublesNone
@@ -39,6 +46,8 @@ set(slow_billing
   StartupCrashTest.*
   YearFilePatchKill.*
   YearFilePatchTest.LeavesTheCallsTheMergeLeavesOnceEachWhateverChangedSinceTheBackup
+  PaymentTest.ASettlementPaysAndDeletesExactlyWhenItSaysSoWhateverIsRefused
+  SettlementTest.ARefusedReadEndsTheRunAsASettlementErrorWithItsCause
 )
 set(slow_console
   Backup.*
@@ -65,6 +74,12 @@ set(slow_core
   Startup.*
   WorkerWindow.ALoginTheDatabaseRefusesKeepsTheWorkerAndTheWindowAndWorksAfter
   WorkerWindow.UnderAnotherProgramsLockEachManagementGestureIsToldAndWorksAfter
+  ChangedPagesTest.AUniqueKeyHeldTwiceIsFound
+  ChangedPagesTest.AnIndexEntryWhoseRowIsGoneIsFound
+  CompactDBTest.ALockHeldByAnotherProgramIsNamedAsSuchNotAsAFullDisk
+  CompactDBTest.AnotherStructureOrOtherRowsThanTheCopysAreNoDamage
+  JournalFileTest.AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce
+  RefusalTest.SettledEntriesMoveIntoTheJournalFileOnceWhateverIsRefused
 )
 set(slow_link
   EndToEnd.SendResultsFollowTheSwitchsAnswers
@@ -76,6 +91,7 @@ set(slow_link
 set(slow_platform
   DbBusy.*
   StepCopyTest.AStepThatFindsTheSourceLockedIsTriedAgain
+  StepCopyTest.AFileHeldByAnotherProgramEndsTheCopyAndSaysSo
 )
 set(slow_pricing
   DiscountWayIn.*
@@ -107,4 +123,6 @@ set(slow_transfer
   UserDownload.AReadBackMeetingAnswersBehindItsAsksReadsEveryRow
   UserRelease.*
   UserReleaseKill.*
+  TableDownload.AChangeTheSwitchTookIsUsedUpWhenItsHistoryRowIsRefused
+  Upload.AnUploadSavedOutlivesTheNextStart
 )

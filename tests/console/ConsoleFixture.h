@@ -13,15 +13,18 @@
 #include "platform/AppExit.h"
 #include "platform/Clock.h"
 #include "platform/Db.h"
+#include "platform/FlexGrid.h"
 #include "platform/Prompts.h"
 #include "platform/UsbCollector.h"
 #include "sim/Switch.h"
 #include "sim/UsbCollectorSim.h"
 #include "support/Fixtures.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QThread>
 #include <functional>
 
@@ -100,6 +103,22 @@ protected:
     }
     void load() { frmPABX::instance().Form_Load(); }
     frmPABX& console() { return frmPABX::instance(); }
+    platform::FlexGrid& grid() { return *console().fgDisp; }
+    // The operator's mouse on the grid, and a double click on cell (r, c).
+    void mouse(QEvent::Type type, const QPoint& p) {
+        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(grid().viewport(), &e);
+    }
+    void doubleClickCell(int r, int c) {
+        const QModelIndex ix = grid().model()->index(r, c);
+        grid().scrollTo(ix);
+        const QPoint p = grid().visualRect(ix).center();
+        mouse(QEvent::MouseButtonPress, p);
+        mouse(QEvent::MouseButtonRelease, p);
+        mouse(QEvent::MouseButtonDblClick, p);
+        mouse(QEvent::MouseButtonRelease, p);
+    }
     // The frames the switch received, as hex without their checksum.
     QStringList received() {
         QStringList out;

@@ -44,22 +44,10 @@ protected:
         frmBalanceBill::unload();
         ConsoleTest::TearDown();
     }
-    platform::FlexGrid& grid() { return *console().fgDisp; }
     QString status() { return console().sbrInfo->panelText(2); }
-    void mouse(QEvent::Type type, const QPoint& p) {
-        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(grid().viewport(), &e);
-    }
     // Types `text` into cell (r, c) and confirms it with Enter.
     void type(int r, int c, const QString& text) {
-        const QModelIndex ix = grid().model()->index(r, c);
-        grid().scrollTo(ix);
-        const QPoint p = grid().visualRect(ix).center();
-        mouse(QEvent::MouseButtonPress, p);
-        mouse(QEvent::MouseButtonRelease, p);
-        mouse(QEvent::MouseButtonDblClick, p);
-        mouse(QEvent::MouseButtonRelease, p);
+        doubleClickCell(r, c);
         ASSERT_TRUE(spin(5000, [&] { return console().txtModify->isVisible(); }));
         QTest::keyClicks(console().txtModify, text);
         QTest::keyClick(console().txtModify, Qt::Key_Return);

@@ -55,20 +55,8 @@ protected:
         console().show();
         settle();
     }
-    platform::FlexGrid& grid() { return *console().fgDisp; }
-    void mouse(QEvent::Type type, const QPoint& p) {
-        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(grid().viewport(), &e);
-    }
     void doubleClick(int r, int c) {
-        const QModelIndex ix = grid().model()->index(r, c);
-        grid().scrollTo(ix);
-        const QPoint p = grid().visualRect(ix).center();
-        mouse(QEvent::MouseButtonPress, p);
-        mouse(QEvent::MouseButtonRelease, p);
-        mouse(QEvent::MouseButtonDblClick, p);
-        mouse(QEvent::MouseButtonRelease, p);
+        doubleClickCell(r, c);
         spin(50);
     }
     void enter(QWidget* w) {

@@ -45,7 +45,6 @@ protected:
         ConsoleTest::TearDown();
     }
     QString status() { return console().sbrInfo->panelText(2); }
-    platform::FlexGrid& grid() { return *console().fgDisp; }
     void select(int row, int col, int rowSel, int colSel) {
         grid().setRow(row);
         grid().setCol(col);

@@ -1,14 +1,13 @@
 // The station started as a process of its own on a program directory.
 #include "platform/Db.h"
 #include "support/Fixtures.h"
+#include "support/StationProcess.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QThread>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -138,14 +137,11 @@ TEST(Startup, MissingCallFileIsRestoredFromItsCopyWithAWord) {
 
 TEST(Startup, SecondInstanceEndsSilently) {
     testsupport::StationDir dir;
-    const QString firstLog = dir.appPath() + "first.log";
-    QProcess first;
-    first.start(runner(), {dir.appPath(), "--log", firstLog, "--stay-ms", "60000"});
-    ASSERT_TRUE(first.waitForStarted());
-    QElapsedTimer t;
-    t.start();
-    while (!readLog(firstLog).contains(QStringLiteral("LOADED\tDE Duzariv - [板卡通道状态]")) && t.elapsed() < 30000) QThread::msleep(20);
-    ASSERT_TRUE(readLog(firstLog).contains(QStringLiteral("LOADED\tDE Duzariv - [板卡通道状态]")));
+    // The first stays until it is killed, however long the second takes.
+    testsupport::StationProcess first(dir.appPath(), {"--stay-ms", "2000000000"});
+    first.start();
+    ASSERT_TRUE(first.waitLoaded(120000));
+    ASSERT_TRUE(first.logHas(QStringLiteral("LOADED\tDE Duzariv - [板卡通道状态]")));
 
     StationRun second = runStation(dir, {}, "second.log");
     EXPECT_EQ(second.exitCode, 0);
@@ -154,7 +150,6 @@ TEST(Startup, SecondInstanceEndsSilently) {
     EXPECT_FALSE(QFile::exists(dir.file("Tmp.mdb")));
 
     first.kill();
-    first.waitForFinished();
     // The lock of a station that died is taken over by the next one.
     StationRun third = runStation(dir, {}, "third.log");
     EXPECT_TRUE(third.loaded());

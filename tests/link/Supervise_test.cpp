@@ -6,6 +6,8 @@
 #include "platform/UsbCollector.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -86,7 +88,12 @@ TEST_F(SuperviseTest, ALineWhoseOtherEndWentIsTriedAtTheLinksPaceNotInALoop) {
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
     ASSERT_EQ(::unlockpt(master), 0);
-    ModSwitch::SetVariant("CommDevice", QString::fromLocal8Bit(::ptsname(master)));
+    // The line by a name of its own that goes with its far end: the terminal's
+    // number, once free, may be another test's line by the next try.
+    QTemporaryDir dir;
+    const QString device = dir.filePath("line");
+    ASSERT_TRUE(QFile::link(QString::fromLocal8Bit(::ptsname(master)), device));
+    ModSwitch::SetVariant("CommDevice", device);
     ModSwitch::SetVariant("CommSet", "9600,N,8,1");
     ModComm::ComA().setPortOpen(false);
     struct Closed {
@@ -94,6 +101,7 @@ TEST_F(SuperviseTest, ALineWhoseOtherEndWentIsTriedAtTheLinksPaceNotInALoop) {
     } closed;
     ASSERT_NO_THROW(Link().open());
     ::close(master);
+    QFile::remove(device);
     const int before = platform::testing::portFailures();
     SendOrder(FrameCode::kLinkProbe, false, 4, true);
     // The console's link timer and the window events, turn by turn.

@@ -125,6 +125,15 @@ std::optional<TimesF> decodeTimes(const QByteArray& b) {
     return r;
 }
 
+QByteArray extDepositRow(int address, qint64 fen) {
+    QByteArray row = QByteArray::fromHex("A5070000000000");
+    row[2] = char(address);
+    row[4] = char((fen >> 16) & 0x0F);
+    row[5] = char((fen >> 8) & 0xFF);
+    row[6] = char(fen & 0xFF);
+    return row;
+}
+
 std::optional<ExtDepositF> decodeExtDeposit(const QByteArray& b) {
     if (!is(b, 0xA5, 0x07)) return std::nullopt;
     return ExtDepositF{u8(b, 2), u8(b, 3), (qint64(u8(b, 4)) << 16) | (u8(b, 5) << 8) | u8(b, 6)};

@@ -78,6 +78,8 @@ std::optional<TimesF> decodeTimes(const QByteArray& body);
 
 struct ExtDepositF { int address = 0; int kind = 0; qint64 fen = 0; };  // "A507" as sent
 std::optional<ExtDepositF> decodeExtDeposit(const QByteArray& body);
+// The row the switch holds for an extension whose deposit is `fen`.
+QByteArray extDepositRow(int address, qint64 fen);
 
 struct AccountF {                                                     // "8C08"
     int address = 0;

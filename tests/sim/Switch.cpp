@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -164,6 +165,8 @@ void Switch::step(int waitMs) {
         timersLocked();
         writeDueLocked();
         observer = observer_;
+        ++steps_;
+        cv_.notify_all();
     }
     if (observer)
         for (const Frame& f : seen) observer(f);
@@ -971,6 +974,39 @@ std::optional<Frame> Switch::waitFor(const QString& hexPrefix, int timeoutMs,
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }      // nobody else drives the pty: drive it ourselves
     }
+}
+
+// Waits until `doneLocked` holds after a whole step begun once it held,
+// driving the pty itself when no thread does.
+bool Switch::waitSteps(const std::function<bool()>& doneLocked, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::optional<quint64> after;
+    for (;;) {
+        {
+            std::unique_lock lk(mu_);
+            if (!doneLocked()) after.reset();
+            else if (!after) after = steps_;   // the step under way may have begun before it held
+            else if (steps_ > *after) return true;
+            if (Clock::now() >= deadline) return false;
+            if (running_) {
+                cv_.wait_until(lk, qMin(deadline, Clock::now() + std::chrono::milliseconds(5)));
+                continue;
+            }
+        }
+        step(1);
+    }
+}
+
+bool Switch::waitReadAll(int timeoutMs) {
+    if (master_ < 0) return true;
+    return waitSteps([this] {
+        int unread = 0;
+        return ::ioctl(master_, FIONREAD, &unread) == 0 && unread == 0 && inbound_.empty();
+    }, timeoutMs);
+}
+
+bool Switch::waitWritten(int timeoutMs) {
+    return waitSteps([this] { return late_.empty() && outChunks_.empty(); }, timeoutMs);
 }
 
 std::vector<QString> Switch::recordAnswers() const {

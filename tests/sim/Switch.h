@@ -241,6 +241,12 @@ public:
     // idle() between looks (e.g. the station's processEvents, or pump()).
     std::optional<Frame> waitFor(const QString& hexPrefix, int timeoutMs,
                                  const std::function<void()>& idle = {}, size_t from = 0);
+    // Waits until every byte the station wrote before the call has been read
+    // and its frames taken into received(); false after timeoutMs.
+    bool waitReadAll(int timeoutMs);
+    // Waits until every reply held back (late, echoed or repeated answers) and
+    // every piece of a reply has been written to the line; false after timeoutMs.
+    bool waitWritten(int timeoutMs);
     // The station's answers to our records, in order: "820302" or "820303".
     std::vector<QString> recordAnswers() const;
     qint64 noiseBytesReceived() const;
@@ -337,6 +343,9 @@ private:
     std::map<int, QByteArray> shownDeposit_;
     std::map<int, std::deque<LaggedRow>> laggedDeposit_;
     std::optional<QByteArray> shownDepositLocked(int addr);
+
+    quint64 steps_ = 0;   // steps done, for the waits on the line
+    bool waitSteps(const std::function<bool()>& doneLocked, int timeoutMs);
 
     std::vector<Frame> received_;
     std::deque<Frame> queue_;

@@ -174,6 +174,26 @@ TEST_F(SwitchOnPty, AnswersLateRepeatedAndOnAPacedLine) {
     EXPECT_EQ(a.mid(12), ack);
 }
 
+// The waits for the line: what the station wrote is taken, however slowly a
+// paced line brings it; a reply held back has been written when the wait ends.
+TEST_F(SwitchOnPty, WaitsEndWhenTheLineIsReadAndTheHeldRepliesWritten) {
+    sw.setBaud(9600);
+    sw.setAnswerProbe(false);
+    QByteArray probes;
+    for (int i = 0; i < 20; ++i) probes += bytes({0x83, 0x03, 0x00, 0x86});
+    line->write(probes);
+    ASSERT_TRUE(sw.waitReadAll(10000));
+    EXPECT_EQ(sw.receivedWith("830300").size(), 20u);
+
+    sw.setBaud(0);
+    sw.setLateReplyMs(300);
+    sw.addRule("8509", sim::Reply::Late);
+    line->write(sim::withSum(QStringLiteral("8509440506140709 01")));
+    ASSERT_TRUE(sw.waitFor("8509", 5000));
+    ASSERT_TRUE(sw.waitWritten(10000));
+    EXPECT_EQ(line->read(4, 1), bytes({0x82, 0x03, 0x00, 0x85}));   // already on the line
+}
+
 TEST_F(SwitchOnPty, CallRecordFieldsAndTheStationsAnswers) {
     sim::CallRecord r;
     r.extAddr = 0x0105;

@@ -3,11 +3,9 @@
 // one: a row is never done on another row's answer, money never goes twice.
 #include "transfer/TransferFixture.h"
 
-#include "core/ModUpgrade.h"
 #include "link/CommState.h"
 #include "link/TraceList.h"
 #include "link/frmSRV.h"
-#include "transfer/ModToolbar.h"
 
 #include <QRegularExpression>
 
@@ -28,12 +26,6 @@ protected:
         TransferTest::TearDown();
         frmSRV::instance().lstRec->clear();
     }
-    void down(const QString& table, int right = 1) {
-        CurTable = table;
-        sw.clearReceived();
-        console->sbrInfo->setPanelText(2, QString());
-        ModToolbar::DownTable(right);
-    }
     // Each case meets the line afresh, as a station that has just opened it.
     void freshLine(int baud) {
         sw.setBaud(baud);
@@ -41,26 +33,12 @@ protected:
         ModComm::ResetLink();
         g_NoAnswerCount = 0;
     }
-    // The line goes quiet: every answer still owed has come and been handled.
+    // The line goes quiet, and answers in time from then on.
     void drain() {
         sw.setAckTiming(-1, -1, 0, 0, 0);
-        settle(400);
+        TransferTest::drain();
     }
-    QString pendingOf(const char* table) {
-        return dbSwitch
-            .scalar(QStringLiteral("select group_concat(Address) from (select Address from %1 where bSet<>0 "
-                                   "order by Address)").arg(QLatin1String(table)))
-            .toString();
-    }
-    qint64 atSwitch(int address) {
-        return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
-    }
-    int count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
     int extBelow = 6;   // the extensions a case made pending
-    void depositTables() {
-        ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
-        ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
-    }
     // The rows the station holds as downloaded that the switch lacks: each
     // done row's key is in the switch's table (the tables start empty), each
     // done head among the switch's heads.
@@ -86,11 +64,6 @@ protected:
             if (!sw.row(simTable, a)) lacking << QString::number(a);
         }
         return lacking;
-    }
-    void change(int address, const char* yuan) {
-        dbSwitch.execute("delete from ExtDeposit where Address=?", {address});
-        dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(?,?,1)",
-                         {address, platform::Currency::parse(QString::fromLatin1(yuan))->toVariant()});
     }
 };
 

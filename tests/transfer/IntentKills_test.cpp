@@ -131,14 +131,7 @@ int intents(const platform::Database& db, const QString& kind) {
 
 class DepositChangeKill : public IntentKill {
 protected:
-    void hold(int address, qint64 fen) {
-        QByteArray row = QByteArray::fromHex("A5070000000000");
-        row[2] = char(address);
-        row[4] = char((fen >> 16) & 0x0F);
-        row[5] = char((fen >> 8) & 0xFF);
-        row[6] = char(fen & 0xFF);
-        sw.setRow(sim::tables::ExtDeposit, address, row);
-    }
+    void hold(int address, qint64 fen) { sw.setRow(sim::tables::ExtDeposit, address, sim::extDepositRow(address, fen)); }
     qint64 atSwitch(int address) {
         return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
     }

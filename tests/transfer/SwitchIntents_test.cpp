@@ -16,7 +16,6 @@
 #include "link/frmSRV.h"
 #include "params/RowEdit.h"
 #include "params/ShowTable.h"
-#include "transfer/ModToolbar.h"
 #include "transfer/UserDownload.h"
 
 #include <QFile>
@@ -35,8 +34,7 @@ class SwitchIntents : public TransferTest {
 protected:
     void SetUp() override {
         TransferTest::SetUp();
-        ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
-        ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+        depositTables();
         other = platform::Database::open(dbSwitch.path());
     }
     void TearDown() override {
@@ -46,12 +44,7 @@ protected:
         TransferTest::TearDown();
         frmSRV::instance().lstRec->clear();
     }
-    void down(const QString& table, int right = 31) {
-        CurTable = table;
-        sw.clearReceived();
-        console->sbrInfo->setPanelText(2, QString());
-        ModToolbar::DownTable(right);
-    }
+    void down(const QString& table, int right = 31) { TransferTest::down(table, right); }
     // Another program takes the station file for its own writing (on the
     // switch's thread when the switch sees a frame; the connection serves one
     // thread at a time).
@@ -68,22 +61,6 @@ protected:
             if (f.startsWith(prefix) && !locked) lock();
         });
     }
-    qint64 atSwitch(int address) {
-        return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
-    }
-    void hold(int address, qint64 fen) {
-        QByteArray row = QByteArray::fromHex("A5070000000000");
-        row[2] = char(address);
-        row[4] = char((fen >> 16) & 0x0F);
-        row[5] = char((fen >> 8) & 0xFF);
-        row[6] = char(fen & 0xFF);
-        sw.setRow(sim::tables::ExtDeposit, address, row);
-    }
-    void change(int address, const char* yuan) {
-        dbSwitch.execute("delete from ExtDeposit where Address=?", {address});
-        dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(?,?,1)",
-                         {address, platform::Currency::parse(QString::fromLatin1(yuan))->toVariant()});
-    }
     // What a kill after the frames went leaves: a change of 9 the switch
     // took and one of 8 it never got, each with its intent and pending change.
     void leaveTwoChanges() {
@@ -98,7 +75,6 @@ protected:
         ModSwitch::WriteAhead(dbSwitch, kDeposit, QString::number(address),
                               ModSwitch::WriteAheadBody().set("before", before).set("change", fen).set("value", fen * 100).set("frame", frame));
     }
-    int count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
     int changesSent(int address) {
         int n = 0;
         for (const QString& h : sent())

@@ -3,6 +3,7 @@
 // a console of the test's own (grid and status bar) registered in place of
 // the main window.
 #include "core/Console.h"
+#include "core/ModUpgrade.h"
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/frmDialog.h"
@@ -19,6 +20,7 @@
 #include "sim/Switch.h"
 #include "support/StationLink.h"
 #include "support/Fixtures.h"
+#include "transfer/ModToolbar.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -103,7 +105,43 @@ protected:
             QThread::msleep(1);
         }
     }
+    // The line goes quiet: every answer the switch still owes (late, repeated)
+    // has been written, and the station has handled it.
+    void drain() {
+        EXPECT_TRUE(sw.waitWritten(30000));
+        EXPECT_TRUE(ModComm::DrainLink(30000));
+    }
     int pending(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
+    int count(const QString& sql, const platform::Params& p = {}) { return pending(sql, p); }
+    // The view's table downloaded by the operator, the status bar cleared first.
+    void down(const QString& table, int right = 1) {
+        CurTable = table;
+        sw.clearReceived();
+        console->sbrInfo->setPanelText(2, QString());
+        ModToolbar::DownTable(right);
+    }
+    // The addresses of the table's rows still pending, in order ("2,3").
+    QString pendingOf(const char* table) {
+        return dbSwitch
+            .scalar(QStringLiteral("select group_concat(Address) from (select Address from %1 where bSet<>0 "
+                                   "order by Address)").arg(QLatin1String(table)))
+            .toString();
+    }
+    // The extensions' deposits (the second model's tables), the switch's in fen.
+    void depositTables() {
+        ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
+        ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
+    }
+    qint64 atSwitch(int address) {
+        return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
+    }
+    void hold(int address, qint64 fen) { sw.setRow(sim::tables::ExtDeposit, address, sim::extDepositRow(address, fen)); }
+    // The station's change of the extension's deposit, pending.
+    void change(int address, const char* yuan) {
+        dbSwitch.execute("delete from ExtDeposit where Address=?", {address});
+        dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,bSet) values(?,?,1)",
+                         {address, platform::Currency::parse(QString::fromLatin1(yuan))->toVariant()});
+    }
     QString status() { return console->sbrInfo->panelText(2); }
     QStringList opLog() {
         QStringList out;

@@ -807,7 +807,7 @@ TEST_F(Upload, AnswersTwiceOrBehindAreToldAndNoShadowTableChanges) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sw.clearRules();
-        settle(300);   // what the case before left on the line is heard out
+        drain();   // what the case before left on the line is heard out
         // The third ask answered at once and again 100 ms after, the asks
         // after it 100 ms late: the fourth hears the third's copy first.
         sw.setLateReplyMs(100);
@@ -822,7 +822,7 @@ TEST_F(Upload, AnswersTwiceOrBehindAreToldAndNoShadowTableChanges) {
 
     // A streamed row that comes twice.
     sw.clearRules();
-    settle(300);
+    drain();
     dbSwitch.execute("insert into PabxFeeRate values('12', 1, 3, 60, 300, 6, 50, 0, 0, 0, 1)");
     down("PabxFeeRate");
     sw.setRow(sim::tables::PabxFeeRate, 1, *sw.row(sim::tables::PabxFeeRate, 0));

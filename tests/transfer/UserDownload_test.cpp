@@ -167,7 +167,7 @@ TEST_F(UserDownload, ALockIsNeverDoneOnAnotherRowsAnswer) {
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 1, 0, 0, 0));
     EXPECT_NE(pending("select bset from extension where address=5"), 0);
     sw.setAckTiming(-1, -1, 0, 0, 0);
-    settle(300);
+    drain();
 }
 
 // An account whose clear-password row goes unanswered twice, the switch
@@ -206,7 +206,7 @@ TEST_F(UserDownload, ACopyTakenForALostRowsAnswerLeavesThatRowPending) {
     EXPECT_FALSE(switchAccount(2051));
     EXPECT_NE(pending("select bset from account where address=2051"), 0);
     EXPECT_EQ(pending("select bset from account where address=2050"), 0);
-    settle(100);
+    drain();
 
     // An extension table download.
     dbSwitch.execute("update extension set bset=1 where address<6");
@@ -217,7 +217,7 @@ TEST_F(UserDownload, ACopyTakenForALostRowsAnswerLeavesThatRowPending) {
     EXPECT_EQ(status(), "下载失败");
     EXPECT_FALSE(switchExtension(3));
     EXPECT_NE(pending("select bset from extension where address=3"), 0);
-    settle(100);
+    drain();
 
     // A deposit user's grade, sent as the deposit check finds it changed.
     dbSwitch.execute("update user set balancemode=0, remain=? where userid=7", {platform::Currency::fromYuan(5)});
@@ -228,7 +228,7 @@ TEST_F(UserDownload, ACopyTakenForALostRowsAnswerLeavesThatRowPending) {
     EXPECT_FALSE(ModGeneral::CheckDeposit(7, true, false));
     EXPECT_FALSE(switchExtension(5));
     EXPECT_NE(pending("select bset from extension where address=5"), 0);
-    settle(100);
+    drain();
 }
 
 // A run in doubt (the extension's first attempt unheard) whose read-back's

@@ -105,7 +105,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTextStream>
-#include <QThread>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -338,7 +337,7 @@ int main(int argc, char** argv) {
         flushPrompts();
         if (g_link) {
             // The switch's thread reads what is still on the line first.
-            QThread::msleep(300);
+            g_link->sw().waitReadAll(30000);
             for (const sim::Frame& f : g_link->sw().received()) writeLog(QStringLiteral("SWITCH\t") + f.hex());
         }
         // A wait that yielded inside a transaction fails the test that ran the station.
