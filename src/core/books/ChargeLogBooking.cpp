@@ -17,11 +17,9 @@
 
 namespace ModSwitch {
 
-using platform::Currency;
-using platform::Database;
 using platform::DbError;
 using platform::Params;
-using namespace chargelog;
+using namespace chargelog;   // and with it platform's Currency and Database
 
 namespace {
 // The balance follows at once, once the entry is kept. A station file that

@@ -18,10 +18,8 @@
 
 namespace ModSwitch {
 
-using platform::Currency;
-using platform::Database;
 using platform::DbError;
-using namespace chargelog;
+using namespace chargelog;   // and with it platform's Currency and Database
 
 qint64 MarkOfCopy(const Database& sw, const QList<LogEntry>& log) {
     const qint64 own = AppliedMark(sw);
