@@ -87,4 +87,105 @@ void tellJournalCheckStopped(const platform::DbError& e);
 // must be. False when it cannot be written.
 bool checkJournalFile();
 
+// The journal's entries are kept in three files: ChargeLog.cpp (the log's
+// schema, the station file's copy of it, its notes and the opening),
+// ChargeLogBooking.cpp (the booking of entries, their apply and the balances
+// they leave; nowText and garbledLine above are its) and ChargeLogReplay.cpp
+// (the replay of the entries into a file put back, the reading of entries and
+// the lines that tell a recovery; refusedLines above is its). What the three
+// share of ChargeLog.cpp's own helpers: used by them only.
+namespace chargelog {
+
+using platform::Currency;
+using platform::Database;
+
+// The text of a statement every record runs, for the schema it names: made
+// again only when that schema is another one (each thread keeps its own).
+class SchemaSql {
+public:
+    explicit SchemaSql(const char* pattern) : pattern_(QString::fromLatin1(pattern)) {}
+    const QString& text(const Database& db, const QString& table) {
+        if (schema_ != db.schema() || sql_.isEmpty()) {
+            schema_ = db.schema();
+            sql_ = pattern_.arg(db.qualified(table));
+        }
+        return sql_;
+    }
+private:
+    QString pattern_, schema_, sql_;
+};
+
+// The station file's mark moved to `mark`.
+void setMark(const Database& sw, qint64 mark);
+
+// A file's table of settings, qualified.
+QString variantOf(const Database& db);
+
+// Whether a file has a table, asked again only when the answer may have
+// changed: another connection or file (a reopen, an attach), a table made,
+// dropped or renamed on this connection, or by another one (the file's
+// schema version). Each thread keeps its own.
+class TableKnown {
+public:
+    explicit TableKnown(const QString& table) : table_(table) {}
+    bool in(const Database& db) {
+        if (schema_ != db.schema() || versionSql_.isEmpty()) {
+            schema_ = db.schema();
+            versionSql_ = QStringLiteral("PRAGMA %1.schema_version").arg(platform::quoteIdent(schema_));
+            serial_ = 0;
+        }
+        const quint64 serial = db.connectionSerial(), generation = db.schemaGeneration();
+        const qint64 version = db.scalar(versionSql_).toLongLong();
+        if (serial != serial_ || generation != generation_ || version != version_ || path_ != db.path()) {
+            present_ = !db.actualTableName(table_).isEmpty();
+            // The keys were read before the listing: a change made in between is seen next time.
+            serial_ = serial;
+            generation_ = generation;
+            version_ = version;
+            path_ = db.path();
+        }
+        return present_;
+    }
+private:
+    QString table_, schema_, versionSql_, path_;
+    quint64 serial_ = 0, generation_ = 0;
+    qint64 version_ = -1;
+    bool present_ = false;
+};
+
+// The station file's copy of the entries it applied (and of their calls when
+// `withCalls`), made when missing; the columns of the calls both files have.
+QString ensureMirror(const Database& sw, bool withCalls);
+// The table of the rows of users added, made when missing.
+void ensureUserRows(const Database& db);
+// The row of `userid` in the station file `sw`, every field by its name; "" when there is none.
+QString userRowText(const Database& sw, qint64 userid);
+// Puts the row of a user added back into station file `sw`. False when the row does not read.
+bool putUserRow(const Database& sw, const QString& text, qint64 userid, Currency remain);
+// Copies into the station file the entries (first, last] of the call file's
+// log it applies, and the calls they charged, in the caller's transaction.
+void mirrorApplied(qint64 first, qint64 last);
+// The highest number any of the two files gave an entry.
+qint64 lastNumbered();
+
+// What the entries past the mark take from each balance, kept between reads.
+// Inside one transaction of the station file the mark stands while a batch
+// of records logs entries past it: summing them all again for each record's
+// balance would make every record slower than the one before. Entries are
+// only ever logged past the last one, so only those logged since the last
+// read are read; whatever else may change the entries past the mark (another
+// mark, file or connection, an attach, an entry changed or deleted, a
+// rollback, a commit of another connection, an opening) has them all read
+// again. A user whose sum no balance can hold takes nothing (see BalanceOf).
+struct Waiting {
+    quint64 serial = 0, generation = 0, rewrites = 0;
+    qint64 version = -1, mark = -1, read = 0;
+    QString path;
+    QHash<qint64, Currency> by;
+    QSet<qint64> outOfReach;
+};
+extern thread_local Waiting g_waiting;
+
+}  // namespace chargelog
+
 }  // namespace ModSwitch
