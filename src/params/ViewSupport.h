@@ -1,8 +1,9 @@
 #pragma once
 // Small things the grid views share: what they use of the console (its grid,
 // status bar, in-place editors, caption and view refresh), and a checked
-// table name. Every reach of the parameter tables into the main window goes
-// through here.
+// table name. The views that only show a table reach the main window through
+// here; the tree, the board panel and the editors use the console's own
+// interface (core/Console.h).
 #include "platform/FlexGrid.h"
 
 #include <QString>

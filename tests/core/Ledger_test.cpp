@@ -90,6 +90,21 @@ protected:
             f.write(QByteArray(int(page), '\x5a'));
         }
     }
+    // The log's pages lost, `stationFile` copied by hand over the station
+    // file, then the start that puts the call file back; its boxes.
+    QString startBesideLostLogPages(const QString& stationFile) {
+        overwriteLogPages();
+        replaceClosed("switch.mdb", stationFile);
+        const qsizetype shown = platform::script::shown().size();
+        platform::script::answer("已用备份", platform::rOK);
+        restart();
+        QStringList boxes;
+        for (qsizetype i = shown; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
+        return boxes.join("\n----\n");
+    }
+    static QString notCharged(Currency fees) {
+        return QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元").arg(fees.toString2());
+    }
     // 数据库管理's recovery of `backup` on a copy ("switch.mdb.recovering"),
     // replacing `replaced` (none: no station file to replace); its box.
     QString recoverOnACopy(const QString& backup, const QString& replaced = QString()) {
@@ -1641,9 +1656,7 @@ TEST_F(LedgerTest, CallsKeptWhoseEntriesAreLostAreNamedWithWhatTheyCost) {
     const Currency fees = call(2) + call(3);
     ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
     const QString text = recoverOnACopy(backup);
-    EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元")
-                                  .arg(fees.toString2())))
-        << text.toStdString();
+    EXPECT_TRUE(text.contains(notCharged(fees))) << text.toStdString();
 }
 
 // The same pages lost, and the station file put back by hand from its
@@ -1653,17 +1666,35 @@ TEST_F(LedgerTest, CallsWhoseEntriesWentWithTheLogsPagesAreNamedBesideAStationFi
     call(1);
     restart();   // both safety copies hold the first call
     const Currency fees = call(2) + call(3);
-    ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
-    replaceClosed("switch.mdb", dir->file("switch.mdb.bak"));
-    const qsizetype shown = platform::script::shown().size();
-    platform::script::answer("已用备份", platform::rOK);
+    const QString text = startBesideLostLogPages(dir->file("switch.mdb.bak"));
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_TRUE(text.contains(notCharged(fees))) << text.toStdString();
+}
+
+// A backup the release before the numbered journal made while the station
+// ran, a call made after it under the same copy number, the upgrade, then the
+// call file's log pages lost and the backup put back by hand: its copy number
+// is what it holds, not the number the start gives its next copy, so that call
+// is charged from its entry; the calls whose entries went are named.
+TEST_F(LedgerTest, AnOlderReleasesBackupPutBackByHandIsChargedWhatCameAfterItUnderItsNumber) {
+    call(1);
     restart();
-    QStringList boxes;
-    for (qsizetype i = shown; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
-    const QString text = boxes.join("\n----\n");
-    EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元")
-                                  .arg(fees.toString2())))
-        << text.toStdString();
+    ModSwitch::OpenAllDB(false);
+    const QString older = dir->dataPath() + "older/";
+    ASSERT_TRUE(QDir().mkpath(older));
+    for (const char* f : {"switch.mdb", "PhoneCur.mdb"}) ASSERT_TRUE(QFile::copy(dir->file(f), older + f));
+    ASSERT_TRUE(testsupport::makePreviousVersion(older));
+    reopen();
+    call(4);   // as that release made it, under the backup's copy number
+    ModSwitch::OpenAllDB(false);
+    ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
+    restart();
+    const Currency fees = call(2) + call(3);
+    const Currency ledger = remainOf(7);
+    const QString text = startBesideLostLogPages(older + "switch.mdb");
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(remainOf(7) - fees, ledger) << text.toStdString();
+    EXPECT_TRUE(text.contains(notCharged(fees))) << text.toStdString();
 }
 
 namespace {

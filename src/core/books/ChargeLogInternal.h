@@ -1,8 +1,9 @@
 #pragma once
-// What the journal's entries and replay (ChargeLog.cpp) and the journal
-// file's moves, checks and rebuild (JournalFile.cpp) share. Included by those
-// two files and the station's record (StationRecord.cpp) only: nothing
-// outside them calls these.
+// What the journal's entries and replay (ChargeLog.cpp, ChargeLogBooking.cpp,
+// ChargeLogReplay.cpp) and the journal file's moves, checks and rebuild
+// (JournalFile.cpp, JournalFileCheck.cpp) share. Included by those files and
+// the station's record (StationRecord.cpp) only: nothing outside them calls
+// these.
 #include "core/books/ChargeLog.h"
 #include "platform/Db.h"
 

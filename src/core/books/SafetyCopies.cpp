@@ -337,8 +337,14 @@ Found CheckFile(StartCheck& s, Database& cur, QString* why, CopyAlongside& along
 // now on come after it. A file put back from a backup may carry a lower
 // number than charges logged before it: the next number passes theirs, so
 // they are never taken for charges made since this copy.
+//
+// A station file without a mark keeps its number until it is placed: an
+// older release's file put back holds the entries logged under its number
+// before it was taken, not those logged after, and a number raised past them
+// would take them all for held.
 void NumberTheCopy(const Database& cur, const QString& f) {
     if (!StationTables(f).contains(QStringLiteral("Variant"))) return;
+    if (AppliedMark(cur) < 0) return;
     const qint64 logged = LoggedGeneration(platform::resolveCI(DataPath, QStringLiteral("PhoneCur.mdb")));
     platform::Transaction tx(cur);
     const qint64 next = qMax(CopyGenerationOf(cur), logged) + 1;
