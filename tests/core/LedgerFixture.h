@@ -1,0 +1,96 @@
+// The journal's fixture: calls of extension 5 charged to user 7, the station
+// file backed up, put back and recovered, the call file's log pages lost.
+#pragma once
+#include "support/PricingFixture.h"
+
+#include "core/books/ChargeLog.h"
+#include "core/books/CopyRecovery.h"
+#include "core/StationFiles.h"
+#include "platform/Prompts.h"
+
+#include <QFile>
+
+namespace pricingtest {
+using platform::Database;
+
+class LedgerTest : public BooksTest {
+protected:
+    // A call of extension 5 at 9:`minute` of `day`; its fee.
+    Currency call(int minute, QDate day = QDate(2026, 6, 15)) {
+        const Currency before = storedFees();
+        EXPECT_TRUE(callAt(minute, 5, day));
+        return storedFees() - before;
+    }
+    // The station file as the operator's backup holds it now.
+    QString backupNow() { return keepStationFile("backup-switch.mdb"); }
+    // 数据库管理 puts `backup` back: recovered on a copy, then renamed over the station file.
+    QStringList putBack(const QString& backup) {
+        ModSwitch::OpenAllDB(false);
+        const QString work = dir->file("switch.mdb.recovering");
+        QFile::remove(work);
+        EXPECT_TRUE(QFile::copy(backup, work));
+        const QStringList lines =
+            ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), dir->file("switch.mdb"));
+        for (const char* side : {"-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+        QFile::remove(dir->file("switch.mdb"));
+        EXPECT_TRUE(QFile::rename(work, dir->file("switch.mdb")));
+        restart();
+        return lines;
+    }
+    void refuseApply() {
+        dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    }
+    // Four calls whose charges wait in the log (the station file refused
+    // them), then the station closed: the first one's fee; `last` is the
+    // number of the last one's entry.
+    Currency fourWaitingCharges(qint64* last) {
+        refuseApply();
+        const Currency first = call(1);
+        for (int m = 2; m <= 4; ++m) call(m);
+        dbSwitch.execute("DROP TRIGGER refuse");
+        ModSwitch::OpenAllDB(false);
+        *last = Database::openReadOnly(dir->file("PhoneCur.mdb")).scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
+        return first;
+    }
+    // The pages the call file's log starts from (its table's and its indexes')
+    // overwritten, the station's files closed; the calls still read.
+    void overwriteLogPages() {
+        ModSwitch::OpenAllDB(false);
+        Database cur = Database::open(dir->file("PhoneCur.mdb"));
+        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
+        QList<qint64> roots;
+        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
+            roots << r.integer(0);
+        cur.close();
+        QFile f(dir->file("PhoneCur.mdb"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        for (qint64 root : roots) {
+            ASSERT_TRUE(f.seek((root - 1) * page));
+            f.write(QByteArray(int(page), '\x5a'));
+        }
+    }
+    // The log's pages lost, `stationFile` copied by hand over the station
+    // file, then the start that puts the call file back; its boxes.
+    QString startBesideLostLogPages(const QString& stationFile) {
+        overwriteLogPages();
+        replaceClosed("switch.mdb", stationFile);
+        const qsizetype shown = platform::script::shown().size();
+        platform::script::answer("已用备份", platform::rOK);
+        restart();
+        QStringList boxes;
+        for (qsizetype i = shown; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
+        return boxes.join("\n----\n");
+    }
+    static QString notCharged(Currency fees) {
+        return QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元").arg(fees.toString2());
+    }
+    // 数据库管理's recovery of `backup` on a copy ("switch.mdb.recovering"),
+    // replacing `replaced` (none: no station file to replace); its box.
+    QString recoverOnACopy(const QString& backup, const QString& replaced = QString()) {
+        const QString work = dir->file("switch.mdb.recovering");
+        EXPECT_TRUE(QFile::copy(backup, work));
+        return ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), replaced).join('\n');
+    }
+};
+
+}  // namespace pricingtest
