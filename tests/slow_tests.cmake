@@ -23,6 +23,7 @@ set(slow_admin
   LineageTest.AYearFileThatGaveAndKeptNothingHasNoLineInTheRestoresBox
   LineageTest.AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed
   Roads/OwnerRoadTest.AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad/Manager
+  Tables/OwnedTableRestore.*
   RestoreCrashTest.*
   RestoreOfAYearFile.*
   */RestoreCompletion.*
