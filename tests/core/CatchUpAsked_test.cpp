@@ -73,31 +73,35 @@ TEST_P(CatchUpAskedOnce, AnAmountTheCatchUpAskedIsAskedOnce) {
 INSTANTIATE_TEST_SUITE_P(Mark, CatchUpAskedOnce, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Unmarked" : "Marked"; });
 
-// A payment after the safety copies beside calls, the call file's log pages
-// lost and the station file copied back by hand from its ".bak": no file
-// holds the payment's entry, so the start says so for the user beside the
-// calls whose entries went, once; the balance lacks only what the box names.
-TEST_F(CatchUpAsked, APaymentLostWithTheLogsPagesIsNamed) {
+// A payment after the safety copies (beside calls, or alone), the call
+// file's log pages lost and the station file copied back by hand from its
+// ".bak": no file holds the payment's entry, so the start says so, once; the
+// balance lacks only what the box names.
+class PaymentLostWithTheLogsPages : public CatchUpAsked, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PaymentLostWithTheLogsPages, IsNamed) {
+    const bool calls = GetParam();
     call(1);
     restart();   // both safety copies hold the first call
-    const Currency fees = call(2);
+    const Currency fees = calls ? call(2) : Currency();
     const Currency paid = pay("150.00");
-    const Currency more = call(3);
+    const Currency more = calls ? call(3) : Currency();
     const Currency ledger = remainOf(7);
     const Currency atCopy = ledger + fees + more - paid;
     const QString text = startBesideLostLogPages(dir->file("switch.mdb.bak"));
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(remainOf(7), atCopy) << text.toStdString();
-    EXPECT_EQ(text.count(notCharged(fees + more) +
-                         "\n备份之后的缴费、结算和押金变动如有，其计费记录也已无法读取，未计入用户余额，"
-                         "请核对以上用户及备份之后办理过这些业务的用户的余额。"),
-              1)
-        << text.toStdString();
+    const QString line = QStringLiteral("备份之后的缴费、结算和押金变动如有，其计费记录也已无法读取，未计入用户余额，"
+                                        "请核对%1备份之后办理过这些业务的用户的余额。")
+                             .arg(calls ? "以上用户及" : "");
+    EXPECT_EQ(text.count(calls ? notCharged(fees + more) + "\n" + line : line), 1) << text.toStdString();
     // Said with the put-back alone: the next start has nothing to tell.
     const qsizetype shown = platform::script::shown().size();
     restart();
     EXPECT_EQ(platform::script::shown().size(), shown);
 }
+INSTANTIATE_TEST_SUITE_P(CatchUpAsked, PaymentLostWithTheLogsPages, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "BesideCalls" : "Alone"; });
 
 }  // namespace
 }  // namespace pricingtest

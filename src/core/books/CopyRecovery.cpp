@@ -485,13 +485,19 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
                 const QStringList uncharged = rows.calls > 0 ? UnchargedCallsBack(work, bak, aside, dir, &logWhole) : QStringList();
                 if (!uncharged.isEmpty())
                     t += QStringLiteral("\n以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n") + uncharged.join(QLatin1Char('\n'));
-                // Calls whose entries no file holds, the damaged log lost in
-                // part, and a station file that applied nothing since the copy
-                // (put back by hand): a payment or a deposit moved since is in
-                // no file either, and nothing tells its amount or its user.
-                if (!uncharged.isEmpty() && !logWhole && StationFileStopsAtTheCopy(bak, dir))
+                // The damaged log lost in part, and a station file that applied
+                // nothing since the copy (put back by hand): a payment or a
+                // deposit moved since is in no file either, and nothing tells
+                // its amount or its user; with no call after it, nothing else
+                // would show that anything went.
+                if (rows.calls == 0) {
+                    bool read = false;
+                    ReadLog(aside, &read, &logWhole);
+                }
+                if (!logWhole && StationFileStopsAtTheCopy(bak, dir))
                     t += QStringLiteral("\n备份之后的缴费、结算和押金变动如有，其计费记录也已无法读取，未计入用户余额，"
-                                        "请核对以上用户及备份之后办理过这些业务的用户的余额。");
+                                        "请核对%1备份之后办理过这些业务的用户的余额。")
+                             .arg(uncharged.isEmpty() ? QString() : QStringLiteral("以上用户及"));
                 // Calls the damaged file held in pages that no longer read are not in the copy either.
                 if (!rows.whole) t += QStringLiteral("\n损坏的文件无法完整读取，备份之后存储的话单可能未能全部找回。");
             } else if (StationFileKeepsWhatTheCopyLacks(work, dir)) {
