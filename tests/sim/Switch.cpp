@@ -100,10 +100,7 @@ void Switch::wake() {
 
 void Switch::pump(int waitMs) { step(waitMs); }
 
-bool Switch::stationConnected() const {
-    std::lock_guard lk(mu_);
-    return connected_;
-}
+bool Switch::stationConnected() const { std::lock_guard lk(mu_); return connected_; }
 
 bool Switch::waitConnected(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -115,10 +112,7 @@ bool Switch::waitConnected(int timeoutMs) {
     return true;
 }
 
-qint64 Switch::bytesLost() const {
-    std::lock_guard lk(mu_);
-    return lost_;
-}
+qint64 Switch::bytesLost() const { std::lock_guard lk(mu_); return lost_; }
 
 void Switch::step(int waitMs) {
     if (master_ < 0) return;
@@ -207,15 +201,9 @@ void Switch::setBaud(int baud) {
     byteTime_ = baud > 0 ? std::chrono::microseconds(10'000'000 / baud) : std::chrono::microseconds(0);
 }
 
-int Switch::acksWritten() const {
-    std::lock_guard lk(mu_);
-    return acksWritten_;
-}
+int Switch::acksWritten() const { std::lock_guard lk(mu_); return acksWritten_; }
 
-int Switch::repeatsWritten() const {
-    std::lock_guard lk(mu_);
-    return repeatsWritten_;
-}
+int Switch::repeatsWritten() const { std::lock_guard lk(mu_); return repeatsWritten_; }
 
 // Time-driven work: a record that was never answered, an upload that is due.
 void Switch::timersLocked() {
@@ -350,25 +338,16 @@ void Switch::emitLocked(const QByteArray& body, bool garble) {
 
 // ---- replies -----------------------------------------------------------------
 
-void Switch::setDefaultReply(Reply r) {
-    std::lock_guard lk(mu_);
-    default_ = r;
-}
+void Switch::setDefaultReply(Reply r) { std::lock_guard lk(mu_); default_ = r; }
 
 void Switch::addRule(const QString& hexPrefix, Reply r, int times, int skip) {
     std::lock_guard lk(mu_);
     rules_.push_back({hexPrefix.toUpper().remove(QLatin1Char(' ')), r, times, skip});
 }
 
-void Switch::clearRules() {
-    std::lock_guard lk(mu_);
-    rules_.clear();
-}
+void Switch::clearRules() { std::lock_guard lk(mu_); rules_.clear(); }
 
-void Switch::endNextStreamAfter(int rows) {
-    std::lock_guard lk(mu_);
-    streamCut_ = rows;
-}
+void Switch::endNextStreamAfter(int rows) { std::lock_guard lk(mu_); streamCut_ = rows; }
 
 void Switch::setEchoedAcks(int lateMs, int repeatMinMs, int repeatMaxMs) {
     setAckTiming(lateMs, lateMs, 1.0, repeatMinMs, repeatMaxMs);
@@ -392,20 +371,11 @@ void Switch::dueLocked(Clock::time_point at, const QByteArray& body) {
     late_.insert(it, {at, body});
 }
 
-void Switch::setUploadWithAck(bool on) {
-    std::lock_guard lk(mu_);
-    opt_.uploadWithAck = on;
-}
+void Switch::setUploadWithAck(bool on) { std::lock_guard lk(mu_); opt_.uploadWithAck = on; }
 
-void Switch::setLateReplyMs(int ms) {
-    std::lock_guard lk(mu_);
-    lateMs_ = qMax(0, ms);
-}
+void Switch::setLateReplyMs(int ms) { std::lock_guard lk(mu_); lateMs_ = qMax(0, ms); }
 
-void Switch::setAnswerProbe(bool on) {
-    std::lock_guard lk(mu_);
-    opt_.answerProbe = on;
-}
+void Switch::setAnswerProbe(bool on) { std::lock_guard lk(mu_); opt_.answerProbe = on; }
 
 void Switch::setAcknowledged(const QString& hexPrefix, bool on) {
     std::lock_guard lk(mu_);
@@ -807,59 +777,36 @@ void Switch::advanceStreamLocked(Stream& s) {
 
 // ---- frames on demand -------------------------------------------------------------
 
-void Switch::send(const QByteArray& body) {
+// What `put` puts out goes on the line at once.
+void Switch::emitNow(const std::function<void()>& put) {
     {
         std::lock_guard lk(mu_);
-        emitLocked(body);
+        put();
         writeDueLocked();
     }
     wake();
 }
 
-void Switch::sendRaw(const QByteArray& bytes) {
-    {
-        std::lock_guard lk(mu_);
-        emitRawLocked(bytes);
-        writeDueLocked();
-    }
-    wake();
-}
-
-void Switch::sendGarbled(const QByteArray& body) {
-    {
-        std::lock_guard lk(mu_);
-        emitLocked(body, true);
-        writeDueLocked();
-    }
-    wake();
-}
+void Switch::send(const QByteArray& body) { emitNow([&] { emitLocked(body); }); }
+void Switch::sendRaw(const QByteArray& bytes) { emitNow([&] { emitRawLocked(bytes); }); }
+void Switch::sendGarbled(const QByteArray& body) { emitNow([&] { emitLocked(body, true); }); }
 
 void Switch::announce() { send(fromHex("830300")); }
 
 void Switch::queueRecord(const QByteArray& body) {
-    {
-        std::lock_guard lk(mu_);
+    emitNow([&] {
         records_.advanceOn = QStringLiteral("8203");
         records_.left.push_back(body);
         if (records_.current.isEmpty()) advanceStreamLocked(records_);
-        writeDueLocked();
-    }
-    wake();
+    });
 }
 
-void Switch::garbleRecords(int n) {
-    std::lock_guard lk(mu_);
-    garbleRecords_ = qMax(0, n);
-}
+void Switch::garbleRecords(int n) { std::lock_guard lk(mu_); garbleRecords_ = qMax(0, n); }
 
 void Switch::resendRecordInFlight() {
-    {
-        std::lock_guard lk(mu_);
-        if (records_.current.isEmpty()) return;
-        emitStreamLocked(records_);
-        writeDueLocked();
-    }
-    wake();
+    emitNow([&] {
+        if (!records_.current.isEmpty()) emitStreamLocked(records_);
+    });
 }
 
 int Switch::recordsWaiting() const {
@@ -872,15 +819,9 @@ void Switch::setUploadRecords(const std::vector<QByteArray>& bodies) {
     uploadRecords_ = bodies;
 }
 
-void Switch::setUploadForgetsAnswered(bool on) {
-    std::lock_guard lk(mu_);
-    uploadForgets_ = on;
-}
+void Switch::setUploadForgetsAnswered(bool on) { std::lock_guard lk(mu_); uploadForgets_ = on; }
 
-std::vector<QByteArray> Switch::uploadRecords() const {
-    std::lock_guard lk(mu_);
-    return uploadRecords_;
-}
+std::vector<QByteArray> Switch::uploadRecords() const { std::lock_guard lk(mu_); return uploadRecords_; }
 
 // ---- tables -------------------------------------------------------------------------
 
@@ -918,10 +859,7 @@ void Switch::clearTables() {
 
 // ---- what the station sent ------------------------------------------------------------
 
-std::vector<Frame> Switch::received() const {
-    std::lock_guard lk(mu_);
-    return received_;
-}
+std::vector<Frame> Switch::received() const { std::lock_guard lk(mu_); return received_; }
 
 std::vector<Frame> Switch::receivedWith(const QString& hexPrefix) const {
     std::lock_guard lk(mu_);
@@ -931,10 +869,7 @@ std::vector<Frame> Switch::receivedWith(const QString& hexPrefix) const {
     return out;
 }
 
-size_t Switch::receivedCount() const {
-    std::lock_guard lk(mu_);
-    return received_.size();
-}
+size_t Switch::receivedCount() const { std::lock_guard lk(mu_); return received_.size(); }
 
 void Switch::clearReceived() {
     std::lock_guard lk(mu_);
@@ -1009,19 +944,10 @@ bool Switch::waitWritten(int timeoutMs) {
     return waitSteps([this] { return late_.empty() && outChunks_.empty(); }, timeoutMs);
 }
 
-std::vector<QString> Switch::recordAnswers() const {
-    std::lock_guard lk(mu_);
-    return recordAnswers_;
-}
+std::vector<QString> Switch::recordAnswers() const { std::lock_guard lk(mu_); return recordAnswers_; }
 
-qint64 Switch::noiseBytesReceived() const {
-    std::lock_guard lk(mu_);
-    return parser_.noiseBytes();
-}
+qint64 Switch::noiseBytesReceived() const { std::lock_guard lk(mu_); return parser_.noiseBytes(); }
 
-void Switch::setObserver(std::function<void(const Frame&)> fn) {
-    std::lock_guard lk(mu_);
-    observer_ = std::move(fn);
-}
+void Switch::setObserver(std::function<void(const Frame&)> fn) { std::lock_guard lk(mu_); observer_ = std::move(fn); }
 
 }  // namespace sim
