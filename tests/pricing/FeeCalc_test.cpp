@@ -77,6 +77,7 @@ TEST(FeeCalc, UnitsSegmentsAndDays) {
     extraTwoDiscounted.extradiscount = true;
     const QVector<DiscountSeg> half = {seg("00:00:00", "00:00:00", 50, 50)};
     const RateRec perMinute = minuteRate("0", "1.00", 0, 60);
+    using F = ClsMonitor::Fees;
     const struct {
         const char* name;
         RateRec rate;
@@ -84,25 +85,25 @@ TEST(FeeCalc, UnitsSegmentsAndDays) {
         DayRule rule;
         QDateTime start;
         int secs;
-        Currency ClsMonitor::Fees::*part;
+        Currency F::*part;
         const char* fee;
     } cases[] = {
-        {"further units round up: 61 s", minuteRate("0.10", "0.10"), fullPrice(), {}, at("10:00:00"), 61, &ClsMonitor::Fees::fee, "0.20"},
-        {"further units round up: 120 s", minuteRate("0.10", "0.10"), fullPrice(), {}, at("10:00:00"), 120, &ClsMonitor::Fees::fee, "0.20"},
-        {"further units round up: 121 s", minuteRate("0.10", "0.10"), fullPrice(), {}, at("10:00:00"), 121, &ClsMonitor::Fees::fee, "0.30"},
+        {"further units round up: 61 s", minuteRate("0.10", "0.10"), fullPrice(), {}, at("10:00:00"), 61, &F::fee, "0.20"},
+        {"further units round up: 120 s", minuteRate("0.10", "0.10"), fullPrice(), {}, at("10:00:00"), 120, &F::fee, "0.20"},
+        {"further units round up: 121 s", minuteRate("0.10", "0.10"), fullPrice(), {}, at("10:00:00"), 121, &F::fee, "0.30"},
         // 30 s to the segment's end at 21:59:59 make one 60 s unit at 100 %,
         // then the clock stands at 22:00:30: one more unit at 50 %.
         {"the unit starting before a segment end keeps its percent", perMinute, dayNightScheme(), {}, at("21:59:30"), 120,
-         &ClsMonitor::Fees::fee, "1.50"},
+         &F::fee, "1.50"},
         // Sunday is a discounted day: Saturday 23:59 at the normal percent into Sunday, and back.
-        {"Saturday into Sunday", perMinute, holidayHalf, sundays, at("23:59:00", QDate(2026, 6, 20)), 180, &ClsMonitor::Fees::fee, "2.00"},
-        {"Sunday into Monday", perMinute, holidayHalf, sundays, at("23:59:00", QDate(2026, 6, 21)), 180, &ClsMonitor::Fees::fee, "2.50"},
+        {"Saturday into Sunday", perMinute, holidayHalf, sundays, at("23:59:00", QDate(2026, 6, 20)), 180, &F::fee, "2.00"},
+        {"Sunday into Monday", perMinute, holidayHalf, sundays, at("23:59:00", QDate(2026, 6, 21)), 180, &F::fee, "2.50"},
         // 30 s to midnight make one unit, the clock moves to 00:00:30.
-        {"a stretch cut at midnight is rounded on its own", perMinute, fullPrice(), {}, at("23:59:30"), 90, &ClsMonitor::Fees::fee, "2.00"},
-        {"extra fee two, not discounted", extraTwo, half, {}, at("10:00:00"), 60, &ClsMonitor::Fees::addFee2, "0.10"},
-        {"extra fee two, discounted", extraTwoDiscounted, half, {}, at("10:00:00"), 60, &ClsMonitor::Fees::addFee2, "0.05"},
+        {"a stretch cut at midnight is rounded on its own", perMinute, fullPrice(), {}, at("23:59:30"), 90, &F::fee, "2.00"},
+        {"extra fee two, not discounted", extraTwo, half, {}, at("10:00:00"), 60, &F::addFee2, "0.10"},
+        {"extra fee two, discounted", extraTwoDiscounted, half, {}, at("10:00:00"), 60, &F::addFee2, "0.05"},
         {"zero unit length counts as one second", minuteRate("0", "0.01", 0, 0), fullPrice(), {}, at("10:00:00"), 30,
-         &ClsMonitor::Fees::fee, "0.30"},
+         &F::fee, "0.30"},
     };
     for (const auto& c : cases) {
         ClsMonitor::Fees f;

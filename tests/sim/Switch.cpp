@@ -615,43 +615,26 @@ bool Switch::storeRowLocked(const Frame& f) {
 }
 
 QByteArray Switch::blankRow(const QString& table, int key) const {
-    auto make = [](const char* hex) { return fromHex(QString::fromLatin1(hex)); };
-    QByteArray b;
-    if (table == tables::Extension) {
-        b = make("8B160000000000FFFFFF0000000000FFFFFFFFFFFFFF");
-        b[2] = char(key);
-    } else if (table == tables::Relay) {
-        b = make("8916") + QByteArray(20, char(0));
-        b[2] = char(key);
-        b[7] = char(0xFF);
-        for (int i = 11; i < 22; ++i) b[i] = char(0xFF);
-    } else if (table == tables::Account) {
-        b = make("8C080000FFFF0000");
-        b[2] = char(key >> 8);
-        b[3] = char(key & 0xFF);
-    } else if (table == tables::ExtraHead) {
-        b = make("940A0000FFFFFFFFFFFF");
-        b[2] = char(key >> 8);
-        b[3] = char(key & 0xFF);
-    } else if (table == tables::Shrink) {
-        b = make("A70A00FFFFFFFFFFFFFF");
-        b[2] = char(key);
-    } else if (table == tables::AddHead) {
-        b = make("90080000FFFFFFFF");
-        b[2] = char(key >> 8);
-        b[3] = char(key & 0xFF);
-    } else if (table == tables::ExtDeposit) {
-        b = make("A5070000000000");
-        b[2] = char(key);
-    } else if (table == tables::BoardLayout) {
-        b = make("9E1300") + QByteArray(11, char(0xFF)) + QByteArray(5, char(0));
-    } else if (table == tables::Limits) {
-        b = make("8D12") + QByteArray(16, char(0xFF));
-    } else if (table == tables::SelCmd) {
-        b = make("A80E") + QByteArray(12, char(0xFF));
-    } else if (table == tables::IPPuhPara) {
-        b = make("A60E") + QByteArray(12, char(0));
-    }
+    // Each table's empty row, and how many bytes of its key stand from byte 2.
+    static const std::map<QString, std::pair<const char*, int>> blanks = {
+        {tables::Extension, {"8B160000000000FFFFFF0000000000FFFFFFFFFFFFFF", 1}},
+        {tables::Relay, {"89160000000000FF000000FFFFFFFFFFFFFFFFFFFFFF", 1}},
+        {tables::Account, {"8C080000FFFF0000", 2}},
+        {tables::ExtraHead, {"940A0000FFFFFFFFFFFF", 2}},
+        {tables::Shrink, {"A70A00FFFFFFFFFFFFFF", 1}},
+        {tables::AddHead, {"90080000FFFFFFFF", 2}},
+        {tables::ExtDeposit, {"A5070000000000", 1}},
+        {tables::BoardLayout, {"9E1300FFFFFFFFFFFFFFFFFFFFFF0000000000", 0}},
+        {tables::Limits, {"8D12FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
+        {tables::SelCmd, {"A80EFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
+        {tables::IPPuhPara, {"A60E000000000000000000000000", 0}},
+    };
+    const auto it = blanks.find(table);
+    if (it == blanks.end()) return {};
+    const auto& [hex, keyBytes] = it->second;
+    QByteArray b = fromHex(QString::fromLatin1(hex));
+    if (keyBytes == 2) b[2] = char(key >> 8);
+    if (keyBytes > 0) b[1 + keyBytes] = char(key & 0xFF);
     return b;
 }
 

@@ -137,6 +137,12 @@ protected:
     size_t countOf(const char* hexPrefix) { return sw.receivedWith(hexPrefix).size(); }
     // A call the switch reports live, apart from the uploaded ones.
     static sim::CallRecord liveRecord() { return call("88009999", 4, QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0))); }
+    // Three records to upload, the request's acknowledgement 50 ms late.
+    void lateAcknowledgedUpload() {
+        sw.setUploadRecords(records(3));
+        sw.setLateReplyMs(50);
+        sw.addRule("9607", sim::Reply::Late, 1);
+    }
 };
 
 TEST_F(IPPuh, MenuHidesTheConsoleAndClosingShowsItAgain) {
@@ -376,12 +382,10 @@ TEST_F(IPPuh, TheFirstRecordInOneWriteWithTheAcknowledgementIsAnUploadedOne) {
 }
 
 TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLive) {
-    sw.setUploadRecords(records(3));
+    lateAcknowledgedUpload();
     // A call the switch sends live as the station pauses its reports: it is
     // on the line before the request's acknowledgement.
     const sim::CallRecord live = liveRecord();
-    sw.setLateReplyMs(50);
-    sw.addRule("9607", sim::Reply::Late, 1);
     std::atomic<bool> sent{false};
     sw.setObserver([&](const sim::Frame& f) {
         if (f.startsWith("960300") && !sent.exchange(true)) sw.sendCallRecord(live);
@@ -412,10 +416,8 @@ TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLiv
 // the station still waits inside the query. Each record is stored once, on its
 // own road: the live one charged live, every uploaded one in "Bill.dat".
 TEST_F(IPPuh, RecordsHeardWhileTheRequestWaitsEachGoTheirOwnRoadInTheirOrder) {
-    sw.setUploadRecords(records(3));
+    lateAcknowledgedUpload();
     const sim::CallRecord live = liveRecord();
-    sw.setLateReplyMs(50);
-    sw.addRule("9607", sim::Reply::Late, 1);
     std::atomic<bool> sent{false}, answered{false};
     sw.setObserver([&](const sim::Frame& f) {
         if (f.startsWith("9607") && f.hex().endsWith("00") && !sent.exchange(true)) {

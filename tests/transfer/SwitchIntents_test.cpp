@@ -91,6 +91,14 @@ protected:
     bool pendingChange(int address) {
         return count("select count(*) from ExtDeposit where Address=? and bSet<>0 and ChangeValue<>0", {address}) == 1;
     }
+    // Once the switch sees a frame starting with `prefix`, it sends `frames` of its own.
+    void strayAfter(const QString& prefix, const QStringList& frames) {
+        auto once = std::make_shared<std::atomic<bool>>(true);
+        sw.setObserver([this, prefix, frames, once](const sim::Frame& f) {
+            if (f.startsWith(prefix) && once->exchange(false))
+                for (const QString& h : frames) sw.sendHex(h);
+        });
+    }
     int intents(const QString& kind) { return int(ModSwitch::PendingWriteAhead(dbSwitch, kind).size()); }
     // The switch holds `held` for the extension, and a change of `change` yuan is pending.
     void pend(int address, qint64 held, const char* change) {
@@ -364,13 +372,7 @@ TEST_F(SwitchIntents, TheDepositRulesHoldAgainstContradictionsMovesRefusalsAndCo
     // taken, so it goes once more at the next download.
     pend(7, 0, "1.00");
     sw.addRule("A50707", sim::Reply::Silent, 1);
-    std::atomic<bool> once{true};
-    sw.setObserver([&](const sim::Frame& f) {
-        if (f.startsWith("A50707") && once.exchange(false)) {
-            sw.sendHex("820300");
-            sw.sendHex("820303");
-        }
-    });
+    strayAfter("A50707", {"820300", "820303"});
     down("ExtDeposit");
     sw.setObserver({});
     expectBookedAsHeld({7});
@@ -427,13 +429,7 @@ TEST_F(SwitchIntents, TheDepositRulesHoldAgainstContradictionsMovesRefusalsAndCo
     pend(4, 0, "1.00");
     sw.setAckTiming(0, 0, 1.0, 20, 20);
     sw.addRule("A50704", sim::Reply::Silent, 1);
-    once = true;
-    sw.setObserver([&](const sim::Frame& f) {
-        if (f.startsWith("A50704") && once.exchange(false)) {
-            sw.sendHex("820300");
-            sw.sendHex("820300");
-        }
-    });
+    strayAfter("A50704", {"820300", "820300"});
     down("ExtDeposit");
     sw.setObserver({});
     sw.setAckTiming(-1, -1, 0, 0, 0);
