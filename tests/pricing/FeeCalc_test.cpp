@@ -107,8 +107,9 @@ TEST(FeeCalc, UnitsSegmentsAndDays) {
     };
     for (const auto& c : cases) {
         ClsMonitor::Fees f;
-        ClsMonitor::CalcFee(c.rate, c.segs, c.rule, c.start, c.secs, f);
+        const Currency total = ClsMonitor::CalcFee(c.rate, c.segs, c.rule, c.start, c.secs, f);
         EXPECT_EQ(f.*c.part, yuan(c.fee)) << c.name;
+        EXPECT_EQ(total, f.total()) << c.name;
     }
     // The built-in default rate prices ten-minute units.
     ClsMonitor::Fees f;

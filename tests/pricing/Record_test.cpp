@@ -25,8 +25,8 @@ StoredCall lastCall() {
     StoredCall c{rs.lng("f_calladdr"), rs.lng("f_phmode"), rs.lng("f_userid"), rs.str("f_date"), rs.str("f_resp"),
                  rs.str("f_zh"), rs.str("f_memo"), rs.cur("f_moneny"), rs.cur("f_linkfee"), rs.cur("f_yj"), {}};
     c.whole = QStringList{QString::number(c.ext), rs.str("f_zjaddr"), c.date, rs.str("f_long"),
-                          QString::number(c.phmode), c.resp, c.account, c.memo, c.fee.toString2(),
-                          QString::number(c.userid), c.yj.toString2()}.join('|');
+                          QString::number(c.phmode), c.resp, c.account, c.memo, c.fee.toPlainString(),
+                          QString::number(c.userid), c.yj.toPlainString()}.join('|');
     return c;
 }
 
@@ -66,7 +66,7 @@ TEST_F(RecordTest, LocalCallIsPricedStoredChargedAndAnswered) {
     CallRecord r = call();
     r.seconds = 250;   // first unit 180 s, then 70 s = 2 units
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|250|7|88001234|    |本地|0.40|7|9.60"));
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|250|7|88001234|    |本地|0.4|7|9.6"));
     EXPECT_EQ(remainOf(7), yuan("9.60"));
     // The user's deposit grade was set for the first time: the user's rows go
     // to the switch between the fee and the answer.
