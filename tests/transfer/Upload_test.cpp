@@ -91,8 +91,10 @@ protected:
         platform::testing::setTick([t] { return t->elapsed() * 20; });
     }
     int rows(const QString& table) { return dbSwitch.scalar(QStringLiteral("select count(*) from %1").arg(table)).toInt(); }
+    // The grid's cell under the column titled `title`; a title the grid lacks reads as "<no column>".
     QString cell(int row, const QString& title) {
-        return console->fgDisp->TextMatrix(row, ModSwitch::GetColIndex(title, *console->fgDisp));
+        const int col = ModSwitch::GetColIndex(title, *console->fgDisp);
+        return col < 0 ? QStringLiteral("<no column>") : console->fgDisp->TextMatrix(row, col);
     }
     // The extra heads 100.. downloaded, then those of `differ` changed to 55 at the switch.
     void extraHeadsDiffering(std::initializer_list<int> differ) {
@@ -515,9 +517,9 @@ TEST_F(Upload, FlexibleNumbers) {
     choose(2);
     ModToolbar::ToolbarUpLoadOrVerify(false);
     EXPECT_EQ(status(), "上传成功");
-    EXPECT_EQ(dbSwitch.scalar("select Head||'/'||SpringNum from Extension where Address=0").toString(), "29/4567");
-    EXPECT_EQ(dbSwitch.scalar("select Head||'/'||SpringNum from Extension where Address=1").toString(), "20/007");
-    EXPECT_EQ(dbSwitch.scalar("select Head||'/'||SpringNum from Extension where Address=2").toString(), "29/1234");
+    EXPECT_EQ(dbSwitch.scalar("select group_concat(h) from (select Head||'/'||SpringNum h from Extension "
+                              "where Address<3 order by Address)").toString(),
+              "29/4567,20/007,29/1234");
     EXPECT_EQ(rows("LanHead"), 2);
     EXPECT_FALSE(dbSwitch.hasTable("pLanHead"));
     EXPECT_EQ(opLog().last(), "上传弹性号码");
@@ -596,11 +598,8 @@ TEST_F(Upload, SelectedRowsIntoTheGrid) {
     QStringList kinds, hot;
     ModSwitch::GetOptionList("通话类型", kinds);
     ModSwitch::GetOptionList("内部热线", hot);
-    ASSERT_GE(ModSwitch::GetColIndex("通话限时", *console->fgDisp), 0);
     EXPECT_EQ(cell(5, "通话限时"), kinds[0] + "," + kinds[2]);
-    ASSERT_GE(ModSwitch::GetColIndex("内部热线", *console->fgDisp), 0);
     EXPECT_EQ(cell(5, "内部热线"), hot[121]);
-    ASSERT_GE(ModSwitch::GetColIndex("叫醒时间", *console->fgDisp), 0);
     EXPECT_EQ(cell(5, "叫醒时间"), "");
     EXPECT_EQ(console->fgDisp->CellBackColorAt(5, 3), platform::vbColor(0xFFFFC0));
     EXPECT_TRUE(g_Modified);
@@ -764,11 +763,8 @@ TEST_F(Upload, DepositsAndTrunkRowsIntoTheGrid) {
     GridSelFirst = GridSelLast = 2;
     ModToolbar::mnuUpSend_Click(8);
     EXPECT_EQ(status(), "上传成功");
-    ASSERT_GE(ModSwitch::GetColIndex("群呼分机", *console->fgDisp), 0);
     EXPECT_EQ(cell(2, "群呼分机"), "");
-    ASSERT_GE(ModSwitch::GetColIndex("中继号码", *console->fgDisp), 0);
     EXPECT_EQ(cell(2, "中继号码"), "8812");
-    ASSERT_GE(ModSwitch::GetColIndex("开关", *console->fgDisp), 0);
     EXPECT_EQ(cell(2, "开关"), "ON");
 }
 
