@@ -95,7 +95,6 @@ set(slow_platform
   StepCopyTest.AFileHeldByAnotherProgramEndsTheCopyAndSaysSo
 )
 set(slow_pricing
-  DiscountWayIn.*
   EndToEndTest.ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer
   StreamKillTest.*
   TariffWayIn/*
