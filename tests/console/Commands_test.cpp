@@ -344,7 +344,6 @@ TEST_F(Backup, ARestoreInTheUploadViewShowsTheRestoredTableAndNothingTakesItBack
 // charges and deletions are applied again, the users added stay, and the
 // balances equal the journal's.
 TEST_F(Backup, UsersPutBackFromTheirCopyKeepEveryMovementSinceIt) {
-    const auto money = [](const char* t) { return *platform::Currency::parse(QString::fromLatin1(t)); };
     const auto balance = [](int id) {
         return platform::Currency::fromRaw(dbSwitch.scalar("select remain from user where userid=?", {id}).toLongLong());
     };
@@ -352,11 +351,7 @@ TEST_F(Backup, UsersPutBackFromTheirCopyKeepEveryMovementSinceIt) {
         dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 0), (9, '丙', 50000, 0)");
     });
     backup("User");
-    {
-        platform::Transaction tx(dbSwitch);
-        ModSwitch::LogCharge(7, money("0.40"), money("99.60"), 5, "2026-06-15 09:00:00");
-        tx.commit();
-    }
+    logCharge(7, "0.40", "99.60");
     ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+200000 where userid=7"); }, 7);
     ModSwitch::MoveBalances([] { dbSwitch.execute("insert into user (userid, username, remain) values (8, '乙', 300000)"); });
     ModSwitch::MoveBalances([] { dbSwitch.execute("delete from user where userid=9"); }, 9);
@@ -374,24 +369,18 @@ TEST_F(Backup, UsersPutBackFromTheirCopyKeepEveryMovementSinceIt) {
 // them): the users whose balance the copy cannot bring up are named, each with
 // the amount it lacks.
 TEST_F(Backup, UsersPutBackPastEntriesLetGoNameEachDifference) {
-    const auto money = [](const char* t) { return *platform::Currency::parse(QString::fromLatin1(t)); };
     ModSwitch::MoveBalances([] {
         dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 0), (9, '丙', 50000, 0)");
     });
     backup("User");
     const qint64 copied = ModSwitch::AppliedMark(dbSwitch);
-    {
-        platform::Transaction tx(dbSwitch);
-        ModSwitch::LogCharge(7, money("0.40"), money("99.60"), 5, "2026-06-15 09:00:00");
-        tx.commit();
-    }
+    logCharge(7, "0.40", "99.60");
     ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+200000 where userid=9"); }, 9);
     dbSwitch.execute("delete from tab_chargelog where f_seq>?", {copied});
     dbSwitch.execute("delete from tab_chargemirror where f_seq>?", {copied});
     platform::script::answer("无法找回", platform::rOK);
     restore("User");
-    ASSERT_FALSE(platform::script::shown().isEmpty());
-    const QString text = platform::script::shown().last().text;
+    const QString text = lastShown();
     EXPECT_TRUE(text.contains("用户7 甲：-0.40")) << text.toStdString();
     EXPECT_TRUE(text.contains("用户9 丙：20.00")) << text.toStdString();
 }
@@ -415,8 +404,7 @@ TEST_F(Backup, UsersPutBackWithoutTheirEntriesNameUsersAddedDeletedAndDepositsMo
     platform::script::answer("无法找回", platform::rOK);
     restore("User");
     EXPECT_EQ(status(), "恢复成功");
-    ASSERT_FALSE(platform::script::shown().isEmpty());
-    const QString text = platform::script::shown().last().text;
+    const QString text = lastShown();
     EXPECT_TRUE(text.contains("用户7 甲：押金43.00\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("用户8 乙：余额50.00（恢复后没有此用户）")) << text.toStdString();
     EXPECT_TRUE(text.contains("用户9 丙：余额6.00（恢复前已没有此用户）")) << text.toStdString();
@@ -427,22 +415,15 @@ TEST_F(Backup, UsersPutBackWithoutTheirEntriesNameUsersAddedDeletedAndDepositsMo
 // is named with its number, user and kind when the users are put back, as well
 // as the difference it leaves.
 TEST_F(Backup, UsersPutBackNameEachEntryTheCheckRefuses) {
-    const auto money = [](const char* t) { return *platform::Currency::parse(QString::fromLatin1(t)); };
     ModSwitch::MoveBalances([] { dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 0)"); });
     backup("User");
-    qint64 seq = 0;
-    {
-        platform::Transaction tx(dbSwitch);
-        seq = ModSwitch::LogCharge(7, money("0.40"), money("99.60"), 5, "2026-06-15 09:00:00");
-        tx.commit();
-    }
+    const qint64 seq = logCharge(7, "0.40", "99.60");
     dbSwitch.execute("update tab_chargelog set f_amount='abc' where f_seq=?", {seq});
     dbSwitch.execute("delete from tab_chargemirror where f_seq=?", {seq});
     platform::script::answer("记账记录", platform::rOK);
     restore("User");
     EXPECT_EQ(status(), "恢复成功");
-    ASSERT_FALSE(platform::script::shown().isEmpty());
-    const QString text = platform::script::shown().last().text;
+    const QString text = lastShown();
     EXPECT_EQ(text.count(QStringLiteral("第%1笔记账记录金额无效（用户7 甲，话费，分机5 2026-06-15 09:00:00的话单，金额为abc），"
                                         "未计入用户余额")
                              .arg(seq)),

@@ -45,6 +45,22 @@ protected:
         ConsoleTest::TearDown();
     }
     QString status() { return console().sbrInfo->panelText(2); }
+    // A charge to user 7 of `fee`, leaving `remain`, that the station file refused: it waits in the journal.
+    static void chargeRefused(const char* fee, const char* remain) {
+        dbSwitch.execute("create trigger refuse before update on user begin select raise(abort, 'disk full'); end");
+        logCharge(7, fee, remain);
+        dbSwitch.execute("drop trigger refuse");
+    }
+    // The chooser of the selected user given E0003 and account 1234, and nothing else.
+    void giveExtensionAndAccount() {
+        platform::script::onModal("frmChange", [&](QDialog* d) {
+            auto* c = static_cast<frmChange*>(d);
+            c->lstHave->clear();
+            c->lstHave->addItems({"Ext:E0003", "Acc:1234"});
+            c->cmdHide_Click(1);
+        });
+        console().mnuViewUser_Click();
+    }
     void select(int row, int col, int rowSel, int colSel) {
         grid().setRow(row);
         grid().setCol(col);
@@ -228,14 +244,7 @@ TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeft) {
 TEST_F(Loaded, InitialisingWhileAChargeWaitsLeavesNothingToTakeAfterwards) {
     dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
                      "(7, '甲', 0, 0, 0, '2026-01-01 00:00:00')");
-    dbSwitch.execute("create trigger refuse before update on user begin select raise(abort, 'disk full'); end");
-    {
-        platform::Transaction tx(dbSwitch);
-        ModSwitch::LogCharge(7, *platform::Currency::parse("1.00"), *platform::Currency::parse("-1.00"), 5,
-                             "2026-06-15 09:00:00");
-        tx.commit();
-    }
-    dbSwitch.execute("drop trigger refuse");
+    chargeRefused("1.00", "-1.00");
     ASSERT_TRUE(console().ShowView("User"));
     select(2, 0, 2, 0);
     // The charge waiting is money the user owes.
@@ -251,14 +260,7 @@ TEST_F(Loaded, InitialisingWhileAChargeWaitsLeavesNothingToTakeAfterwards) {
 TEST_F(Loaded, TheUserViewShowsTheBalanceLessTheChargeWaiting) {
     dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
                      "(7, '甲', 0, 50000, 0, '2026-01-01 00:00:00'), (8, '乙', 0, 30000, 0, '2026-01-01 00:00:00')");
-    dbSwitch.execute("create trigger refuse before update on user begin select raise(abort, 'disk full'); end");
-    {
-        platform::Transaction tx(dbSwitch);
-        ModSwitch::LogCharge(7, *platform::Currency::parse("1.25"), *platform::Currency::parse("3.75"), 5,
-                             "2026-06-15 09:00:00");
-        tx.commit();
-    }
-    dbSwitch.execute("drop trigger refuse");
+    chargeRefused("1.25", "3.75");
     ASSERT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 50000);
     const auto shown = [&](int user) {
         return grid().TextMatrix(grid().FindRow(0, QString::number(user), 1), 5).toStdString();
@@ -312,13 +314,7 @@ TEST_F(Loaded, GradesChangedByTheChooserAreDownloaded) {
     ASSERT_TRUE(console().ShowView("User"));
     select(2, 0, 2, 0);
     // E0003 and account 1234 come to the user, E0004 goes back to the default user.
-    platform::script::onModal("frmChange", [&](QDialog* d) {
-        auto* c = static_cast<frmChange*>(d);
-        c->lstHave->clear();
-        c->lstHave->addItems({"Ext:E0003", "Acc:1234"});
-        c->cmdHide_Click(1);
-    });
-    console().mnuViewUser_Click();
+    giveExtensionAndAccount();
     EXPECT_EQ(dbSwitch.scalar("select userid||depositgrade||bSet from Extension where Address=3").toString(),
               QStringLiteral("7%1").arg(ModGeneral::GetDepositGrade(7)) + "1");
     EXPECT_EQ(dbSwitch.scalar("select userid||depositgrade||bSet from Extension where Address=4").toString(),
@@ -345,13 +341,7 @@ TEST_F(Loaded, TheChooserMarksEveryRowWhoseFrameChangesWithItsOwner) {
     ASSERT_EQ(ModGeneral::GetDepositGrade(7), ModGeneral::GetDepositGrade(0));
     ASSERT_TRUE(console().ShowView("User"));
     select(2, 0, 2, 0);
-    platform::script::onModal("frmChange", [&](QDialog* d) {
-        auto* c = static_cast<frmChange*>(d);
-        c->lstHave->clear();
-        c->lstHave->addItems({"Ext:E0003", "Acc:1234"});
-        c->cmdHide_Click(1);
-    });
-    console().mnuViewUser_Click();
+    giveExtensionAndAccount();
     EXPECT_EQ(dbSwitch.scalar("select userid||bSet from Extension where Address=3").toString(), "71");
     EXPECT_EQ(dbSwitch.scalar("select userid||bset from Account where address=2048").toString(), "71");
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where bSet<>0").toInt(), 1);
@@ -508,7 +498,6 @@ TEST_F(Loaded, InitialisingEndsTheMoneyExactlyWhenItSaysSoWhateverIsRefused) {
     namespace refusal = testsupport::refusal;
     using platform::Currency;
     using Kind = ModSwitch::LogKind;
-    const auto money = [](const char* t) { return *Currency::parse(QString::fromLatin1(t)); };
     console::SetPopupRunner([](QMenu* m) { return m->findChild<QAction*>("mnuInitUser"); });
     refusal::walk(
         [&](int) {
