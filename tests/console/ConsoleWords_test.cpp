@@ -35,7 +35,7 @@ protected:
         WorkerRights = {QStringLiteral("0")};
         console().resize(1000, 700);
         console().show();
-        settle();
+        ASSERT_TRUE(allArrived());
     }
     void TearDown() override {
         frmWorker::unload();

@@ -88,14 +88,14 @@ protected:
         popups.clear();
         mouse(QEvent::MouseButtonPress, at(r, c), b, b, mods);
         mouse(QEvent::MouseButtonRelease, at(r, c), b, Qt::NoButton, mods);
-        spin(20);
+        drain();
     }
     void drag(int r, int c, int toRow) {
         mouse(QEvent::MouseButtonPress, at(r, c), Qt::LeftButton, Qt::LeftButton);
         mouse(QEvent::MouseMove, at((r + toRow) / 2, c), Qt::NoButton, Qt::LeftButton);
         mouse(QEvent::MouseMove, at(toRow, c), Qt::NoButton, Qt::LeftButton);
         mouse(QEvent::MouseButtonRelease, at(toRow, c), Qt::LeftButton, Qt::NoButton);
-        spin(20);
+        drain();
     }
     QStringList popups;
 };
@@ -142,7 +142,7 @@ TEST_F(Loaded, ARefusedRightClickKeepsItsWordInTheStatusBar) {
                       t == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(grid().viewport(), &e);
     }
-    spin(50);
+    drain();
     EXPECT_TRUE(popups.isEmpty());
     EXPECT_EQ(status(), "你没有此操作权限");
 }
