@@ -116,12 +116,14 @@ protected:
     void load() { frmPABX::instance().Form_Load(); }
     frmPABX& console() { return frmPABX::instance(); }
     platform::FlexGrid& grid() { return *console().fgDisp; }
-    // The operator's mouse on the grid, and a double click on cell (r, c).
-    void mouse(QEvent::Type type, const QPoint& p) {
-        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    // The operator's mouse on the grid (a move drags with `b` held), and a double click on cell (r, c).
+    void mouse(QEvent::Type type, const QPoint& p, Qt::MouseButton b = Qt::LeftButton,
+               Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), type == QEvent::MouseMove ? Qt::NoButton : b,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(b), mods);
         QApplication::sendEvent(grid().viewport(), &e);
     }
+    QPoint at(int r, int c) { return grid().visualRect(grid().model()->index(r, c)).center(); }
     void doubleClickCell(int r, int c) {
         const QModelIndex ix = grid().model()->index(r, c);
         grid().scrollTo(ix);

@@ -136,9 +136,8 @@ protected:
     }
     // A left click on row `r`'s name, then a right click on its header cell, which opens the row's popup.
     void popupOnRow(int r) {
-        const QPoint name = grid().visualRect(grid().model()->index(r, 1)).center();
-        mouse(QEvent::MouseButtonPress, name);
-        mouse(QEvent::MouseButtonRelease, name);
+        mouse(QEvent::MouseButtonPress, at(r, 1));
+        mouse(QEvent::MouseButtonRelease, at(r, 1));
         drain();
         rightClickHeader(r);
     }
@@ -158,10 +157,7 @@ protected:
         drain();
     }
     void rightClickHeader(int r) {
-        const QPoint p = grid().visualRect(grid().model()->index(r, 0)).center();
-        QMouseEvent press(QEvent::MouseButtonPress, p, grid().viewport()->mapToGlobal(p), Qt::RightButton,
-                          Qt::RightButton, Qt::NoModifier);
-        QApplication::sendEvent(grid().viewport(), &press);
+        mouse(QEvent::MouseButtonPress, at(r, 0), Qt::RightButton);
         console::SetPopupRunner(nullptr);
     }
 };
@@ -308,9 +304,8 @@ TEST_F(GridEditing, TheFlexibleHeadIsRefusedBeforeTheQuestion) {
     dbSwitch.execute("insert into LanHead values('8', 20, 4, 0, 0, 0, 0)");
     ASSERT_TRUE(console().ShowView("LanHead"));
     ASSERT_EQ(grid().TextMatrix(2, 0), "E");
-    const QPoint p = grid().visualRect(grid().model()->index(2, 0)).center();
-    mouse(QEvent::MouseButtonPress, p);
-    mouse(QEvent::MouseButtonRelease, p);
+    mouse(QEvent::MouseButtonPress, at(2, 0));
+    mouse(QEvent::MouseButtonRelease, at(2, 0));
     platform::script::answer("不能删除字头<E>", platform::rOK);
     console().tbrSwitch_ButtonClick("Delete");
     ASSERT_EQ(platform::script::shown().size(), 1);
@@ -806,8 +801,7 @@ TEST_F(GridEditing, ACallChargedToAnotherUserLeavesTheOperatorsRowWhereItWas) {
     ASSERT_TRUE(console().ShowView("User"));
     const int y = grid().FindRow(0, u"58", 1);
     ASSERT_GT(y, 50);
-    const QPoint third = grid().visualRect(grid().model()->index(3, 1)).center();
-    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, third);
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, at(3, 1));
     ASSERT_TRUE(spin(10000, [&] { return status().contains(QStringLiteral("行 3 ")); })) << status().toStdString();
     const QString said = status();
     const int scrolled = grid().verticalScrollBar()->value();
@@ -901,8 +895,7 @@ TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone)
     const int fourth = rowOf("4");
     ASSERT_GT(fourth, rowOf("2"));
     // The operator's cell: user 4's deposit.
-    const QPoint cell = grid().visualRect(grid().model()->index(fourth, 4)).center();
-    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, at(fourth, 4));
     ASSERT_TRUE(spin(10000, [&] { return status().contains(QStringLiteral("行 %1 ").arg(fourth)); })) << status().toStdString();
 
     // User 2 is settled and deleted in the settlement window the tree opens.

@@ -78,23 +78,17 @@ protected:
     }
     // The operator's own mouse on the grid: button `b` at cell (r, c), a
     // press and its release, or a press, a drag to row `toRow` and a release.
-    void mouse(QEvent::Type type, const QPoint& p, Qt::MouseButton b, Qt::MouseButtons held,
-               Qt::KeyboardModifiers mods = Qt::NoModifier) {
-        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), b, held, mods);
-        QApplication::sendEvent(grid().viewport(), &e);
-    }
-    QPoint at(int r, int c) { return grid().visualRect(grid().model()->index(r, c)).center(); }
     void click(int r, int c, Qt::MouseButton b = Qt::LeftButton, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         popups.clear();
-        mouse(QEvent::MouseButtonPress, at(r, c), b, b, mods);
-        mouse(QEvent::MouseButtonRelease, at(r, c), b, Qt::NoButton, mods);
+        mouse(QEvent::MouseButtonPress, at(r, c), b, mods);
+        mouse(QEvent::MouseButtonRelease, at(r, c), b, mods);
         drain();
     }
     void drag(int r, int c, int toRow) {
-        mouse(QEvent::MouseButtonPress, at(r, c), Qt::LeftButton, Qt::LeftButton);
-        mouse(QEvent::MouseMove, at((r + toRow) / 2, c), Qt::NoButton, Qt::LeftButton);
-        mouse(QEvent::MouseMove, at(toRow, c), Qt::NoButton, Qt::LeftButton);
-        mouse(QEvent::MouseButtonRelease, at(toRow, c), Qt::LeftButton, Qt::NoButton);
+        mouse(QEvent::MouseButtonPress, at(r, c));
+        mouse(QEvent::MouseMove, at((r + toRow) / 2, c));
+        mouse(QEvent::MouseMove, at(toRow, c));
+        mouse(QEvent::MouseButtonRelease, at(toRow, c));
         drain();
     }
     QStringList popups;
@@ -136,12 +130,8 @@ TEST_F(Loaded, ARefusedRightClickKeepsItsWordInTheStatusBar) {
     ASSERT_TRUE(console().ShowView("Extension"));
     console().resize(1000, 700);
     select(2, 1, 2, 1);
-    const QPoint p = grid().visualRect(grid().model()->index(2, 1)).center();
-    for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-        QMouseEvent e(t, p, grid().viewport()->mapToGlobal(p), Qt::RightButton,
-                      t == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(grid().viewport(), &e);
-    }
+    mouse(QEvent::MouseButtonPress, at(2, 1), Qt::RightButton);
+    mouse(QEvent::MouseButtonRelease, at(2, 1), Qt::RightButton);
     drain();
     EXPECT_TRUE(popups.isEmpty());
     EXPECT_EQ(status(), "你没有此操作权限");
