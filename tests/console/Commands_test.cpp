@@ -239,8 +239,9 @@ protected:
         platform::script::answer("要备份数据库吗?", platform::rYes);
         console().tbrSwitch_ButtonClick("Backup");
     }
-    void restore(const char* view) {
-        ASSERT_TRUE(console().ShowView(view));
+    // 恢复 of the table `view` shows, or of the one shown.
+    void restore(const char* view = nullptr) {
+        if (view) ASSERT_TRUE(console().ShowView(view));
         platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
         console().tbrSwitch_ButtonClick("Restore");
     }
@@ -297,8 +298,7 @@ TEST_F(Backup, RestoredExtensionsFitTheirSuffixesAndAFailureLeavesTheTable) {
     dbSwitch.execute("update Extension set Head=21, SpringNum='0123' where Address=3");
     dbSwitch.execute("update Extension set Head=22, SpringNum='12345' where Address=4");
     backup("Extension");
-    platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Restore");
+    restore();
     EXPECT_EQ(status(), "恢复成功");
     auto ext = [](int a) {
         platform::Recordset rs = dbSwitch.query("select Head,SpringNum,bSet,bSetSpringNum from Extension where Address=?", {a});
@@ -312,8 +312,7 @@ TEST_F(Backup, RestoredExtensionsFitTheirSuffixesAndAFailureLeavesTheTable) {
     // A failure after the copy leaves the table as it was.
     dbSwitch.execute("update Extension set SpringNum='7777' where Address=1");
     dbSwitch.execute("create trigger nofit before update of SpringNum on Extension begin select raise(abort,'x'); end");
-    platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Restore");
+    restore();
     EXPECT_EQ(status(), "恢复失败");
     EXPECT_EQ(dbSwitch.scalar("select SpringNum from Extension where Address=1").toString(), "7777");
     EXPECT_EQ(dbSwitch.rowCount("Extension"), 120);
@@ -329,8 +328,7 @@ TEST_F(Backup, ARestoreInTheUploadViewShowsTheRestoredTableAndNothingTakesItBack
     ASSERT_EQ(ParaMode, "UpSend");
     ASSERT_EQ(console().fgDisp->TextMatrix(1, 1), "222");
 
-    platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Restore");
+    restore();
     EXPECT_EQ(status(), "恢复成功");
     EXPECT_EQ(console().fgDisp->TextMatrix(1, 1), "111");
     EXPECT_TRUE(ParaMode.isEmpty());

@@ -112,6 +112,12 @@ protected:
                              {u, QStringLiteral("用户%1").arg(u), mode, raw, raw});
         }, u);
     }
+    // Rows first..last chosen, at column `col` when given.
+    void selectRows(int first, int last, int col = -1) {
+        grid().setRow(first);
+        if (col >= 0) grid().setCol(col);
+        grid().setRowSel(last);
+    }
     void enter(QWidget* w) {
         QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
         QApplication::sendEvent(w, &e);
@@ -319,12 +325,9 @@ TEST_F(GridEditing, AUserTheSwitchWillNotReleaseStays) {
     dbSwitch.execute("insert into user (userid, username) values(7, '张三')");
     dbSwitch.execute("update Account set account='0123', userid=7 where address=2050");
     ASSERT_TRUE(console().ShowView("User"));
-    int row = -1;
-    for (int r = 1; r < grid().Rows(); ++r)
-        if (grid().TextMatrix(r, 0) == "7") row = r;
+    const int row = grid().FindRow(0, u"7", 1);
     ASSERT_GT(row, 0);
-    grid().setRow(row);
-    grid().setRowSel(row);
+    selectRows(row, row);
     sw.addRule("8C08", sim::Reply::Status03, -1);
     platform::script::answer("要删除第", platform::rYes);
     console().tbrSwitch_ButtonClick("Delete");
@@ -333,8 +336,7 @@ TEST_F(GridEditing, AUserTheSwitchWillNotReleaseStays) {
     EXPECT_FALSE(dbSwitch.scalar("select username from user where userid=7").isNull());
 
     sw.clearRules();
-    grid().setRow(row);
-    grid().setRowSel(row);
+    selectRows(row, row);
     platform::script::answer("要删除第", platform::rYes);
     console().tbrSwitch_ButtonClick("Delete");
     EXPECT_TRUE(dbSwitch.scalar("select username from user where userid=7").isNull());
@@ -503,9 +505,7 @@ TEST_F(GridEditing, AnOwnerChosenInTheGridWaitsForItsDownload) {
 TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
     ASSERT_TRUE(console().ShowView("Account"));
     // Rows 2 to 4 of the account column, then Enter on the grid.
-    grid().setRow(2);
-    grid().setCol(1);
-    grid().setRowSel(4);
+    selectRows(2, 4, 1);
     grid().setFocus();
     enter(&grid());
     ASSERT_TRUE(console().txtModify->isVisible());
@@ -522,9 +522,7 @@ TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where account='1234'").toInt(), 0);
 
     // Two rows are several rows too.
-    grid().setRow(5);
-    grid().setCol(1);
-    grid().setRowSel(6);
+    selectRows(5, 6, 1);
     enter(&grid());
     ASSERT_TRUE(console().txtModify->isVisible());
     ASSERT_EQ(GridSelLast, GridSelFirst + 1);
@@ -537,9 +535,7 @@ TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
 
     dbSwitch.execute("insert into user (userid, username) values (7, '甲'), (8, '乙')");
     ASSERT_TRUE(console().ShowView("User"));
-    grid().setRow(2);
-    grid().setCol(1);
-    grid().setRowSel(3);
+    selectRows(2, 3, 1);
     enter(&grid());
     ASSERT_TRUE(console().txtModify->isVisible());
     console().txtModify->setText("王五");
@@ -554,9 +550,7 @@ TEST_F(GridEditing, AStoredHeadKeepsItsKeyAndTheSaveDeletesNothing) {
     dbSwitch.execute("insert into LanHead values('8', 21, 3, 0, 0, 0, 0), ('9', 12, 8, 0, 0, 0, 0)");
     dbSwitch.execute("update Extension set Head=21, SpringNum='0'||substr('00'||Address,-2) where Address<5");
     ASSERT_TRUE(console().ShowView("LanHead"));
-    int row = -1;
-    for (int r = 1; r < grid().Rows(); ++r)
-        if (grid().TextMatrix(r, 0) == "8") row = r;
+    const int row = grid().FindRow(0, u"8", 1);
     ASSERT_GT(row, 0);
     type(row, 0, "");
     EXPECT_EQ(status(), "此项数据不能为空");
@@ -1184,8 +1178,7 @@ TEST_F(GridEditing, ADeletionFinishedBehindTheGridTakesItsRowAndNoSaveStoresItBa
                 locked = true;
             }
         });
-        grid().setRow(rowOf(u));
-        grid().setRowSel(rowOf(u));
+        selectRows(rowOf(u), rowOf(u));
         platform::script::answer("要删除第", platform::rYes);
         platform::script::answer("用户还有押金余额", platform::rYes);
         platform::script::answer(QStringLiteral("用户用户%1的删除未能完成").arg(u), platform::rOK);
@@ -1260,8 +1253,7 @@ TEST_F(GridEditing, DeletingSeveralUsersOnASilentSwitchTellsEachFactOnce) {
         dbSwitch.execute("update Account set account=?, userid=? where address=?", {QString::number(120 + u), u, 2043 + u});
     }
     ASSERT_TRUE(console().ShowView("User"));
-    grid().setRow(grid().FindRow(0, QStringLiteral("7"), 1));
-    grid().setRowSel(grid().FindRow(0, QStringLiteral("9"), 1));
+    selectRows(grid().FindRow(0, u"7", 1), grid().FindRow(0, u"9", 1));
     sw.setDefaultReply(sim::Reply::Silent);
     testsupport::fastTimeouts();
     platform::script::answer("要删除第", platform::rYes);

@@ -66,15 +66,19 @@ protected:
     platform::Currency remain() {
         return platform::Currency::fromRaw(dbSwitch.scalar("select remain from user where userid=7").toLongLong());
     }
+    // 读取USB话单 (1 the re-read, 2 the charged read) and what its box said.
+    QString readUsb(int which) {
+        platform::script::answer("读取USB话单", platform::rOK);
+        console().mnuReadUSB_Click(which);
+        return lastShown();
+    }
     std::shared_ptr<sim::UsbCollectorSim> usb;
     qint64 tick = 1000000;
 };
 
 TEST_F(UsbMenu, ReadStoresEveryRecordInBillDatAndPricesThem) {
     for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
-    platform::script::answer("读取USB话单成功", platform::rOK);
-    console().mnuReadUSB_Click(1);
-    EXPECT_EQ(lastShown(), "读取USB话单成功");
+    EXPECT_EQ(readUsb(1), "读取USB话单成功");
     const QByteArray file = billDat();
     ASSERT_EQ(file.size(), 90);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(file.mid(30 * k, 29), record(k)) << k;
@@ -108,9 +112,7 @@ TEST_F(UsbMenu, EachRecordIsOnTheDiskBeforeTheCollectorHearsItsAnswer) {
 TEST_F(UsbMenu, ReadThatEndsEarlySaysSoAndPricesWhatCame) {
     for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
     usb->setPointers(512, 512, 517);   // five announced, three there
-    platform::script::answer("读取USB话单未完成", platform::rOK);
-    console().mnuReadUSB_Click(2);
-    EXPECT_EQ(lastShown(), "读取USB话单未完成:3/5");
+    EXPECT_EQ(readUsb(2), "读取USB话单未完成:3/5");
     EXPECT_EQ(billDat().size(), 90);
     EXPECT_EQ(stored(), 3);
     // The new records are charged as live ones; answered to the collector as
@@ -159,9 +161,7 @@ TEST_F(UsbMenu, ADepositEventAmongTheRecordsGoesToTheDepositHistoryAndIsNeitherB
     usb->storeRecord(d.body());
     usb->storeRecord(record(1));
     usb->setPointers(512, 512, 515);
-    platform::script::answer("读取USB话单成功", platform::rOK);
-    console().mnuReadUSB_Click(2);   // the charged read
-    EXPECT_EQ(lastShown(), "读取USB话单成功");
+    EXPECT_EQ(readUsb(2), "读取USB话单成功");   // the charged read
     EXPECT_EQ(billDat().size(), 90);
     EXPECT_EQ(stored(), 2);
     EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(40));
@@ -196,9 +196,7 @@ TEST_F(UsbMenu, ADepositGradeChangedByAChargedReadIsSentAfterItsBatchCommits) {
 TEST_F(UsbMenu, NoPointerAnswerFailsWithoutPricing) {
     usb->storeRecord(record(1));
     usb->ignoreOrders(1);
-    platform::script::answer("读取USB话单失败", platform::rOK);
-    console().mnuReadUSB_Click(1);
-    EXPECT_EQ(lastShown(), "读取USB话单失败");
+    EXPECT_EQ(readUsb(1), "读取USB话单失败");
     EXPECT_EQ(stored(), 0);
     EXPECT_TRUE(console().isEnabled());
     // The read was ended at the collector.
@@ -214,9 +212,7 @@ TEST_F(UsbMenu, EmptyStoreLeavesAnEmptyBillDatWithoutProgressWindow) {
     old.close();
     // A file beside no mark is nobody's known to be stored: copied aside, said so.
     platform::script::answer("BillWait.dat丢失或损坏", platform::rOK);
-    platform::script::answer("读取USB话单成功", platform::rOK);
-    console().mnuReadUSB_Click(1);
-    EXPECT_EQ(lastShown(), "读取USB话单成功");
+    EXPECT_EQ(readUsb(1), "读取USB话单成功");
     EXPECT_EQ(billDat().size(), 0);
     EXPECT_FALSE(QFile::exists(AppPath + "Bill.dat"));
     EXPECT_TRUE(QFile::exists(AppPath + "bill.dat"));
@@ -231,9 +227,7 @@ TEST_F(UsbMenu, RecordsReadWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce
         platform::Database lock = platform::Database::open(dir->file("PhoneCur.mdb"));
         lock.execute("BEGIN IMMEDIATE");
         lock.scalar("select count(*) from Tab_Phone");
-        platform::script::answer("读取USB话单失败", platform::rOK);
-        console().mnuReadUSB_Click(1);
-        EXPECT_EQ(lastShown(), "读取USB话单失败:4张话单尚未存入数据库，保留在Bill.dat中，可存储时再存入");
+        EXPECT_EQ(readUsb(1), "读取USB话单失败:4张话单尚未存入数据库，保留在Bill.dat中，可存储时再存入");
         EXPECT_EQ(stored(), 0);
         // The operator erases the collector: the records live on in "Bill.dat" alone.
         platform::script::answer("要清除吗", platform::rYes);
@@ -250,9 +244,7 @@ TEST_F(UsbMenu, RecordsReadWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce
     }
     // Free again: the waiting records are stored before the next read replaces their file.
     usb->storeRecord(record(7));
-    platform::script::answer("读取USB话单成功", platform::rOK);
-    console().mnuReadUSB_Click(1);
-    EXPECT_EQ(lastShown(), "读取USB话单成功");
+    EXPECT_EQ(readUsb(1), "读取USB话单成功");
     EXPECT_EQ(stored(), 5);
     EXPECT_EQ(billDat().size(), 30);
     EXPECT_EQ(dbPhoneCur.scalar("select count(*) from " + dbPhoneCur.qualified("tab_errPh")).toLongLong(), 0);
