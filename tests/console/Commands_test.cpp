@@ -34,7 +34,9 @@ protected:
         load();
         console().show();
         // The start-up's orders on the line, where there is a line.
-        if (!sw.slavePath().isEmpty()) ASSERT_TRUE(allArrived());
+        if (!sw.slavePath().isEmpty()) {
+            ASSERT_TRUE(allArrived());
+        }
         WorkerRights = QStringList{"0"};
     }
     void TearDown() override {
@@ -241,7 +243,9 @@ protected:
     }
     // 恢复 of the table `view` shows, or of the one shown.
     void restore(const char* view = nullptr) {
-        if (view) ASSERT_TRUE(console().ShowView(view));
+        if (view) {
+            ASSERT_TRUE(console().ShowView(view));
+        }
         platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
         console().tbrSwitch_ButtonClick("Restore");
     }
