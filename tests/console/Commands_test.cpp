@@ -33,7 +33,10 @@ protected:
     void start() {
         load();
         console().show();
-        settle();
+        // The start-up's orders on the line, where there is a line.
+        if (!sw.slavePath().isEmpty()) {
+            ASSERT_TRUE(allArrived());
+        }
         WorkerRights = QStringList{"0"};
     }
     void TearDown() override {
@@ -238,8 +241,11 @@ protected:
         platform::script::answer("要备份数据库吗?", platform::rYes);
         console().tbrSwitch_ButtonClick("Backup");
     }
-    void restore(const char* view) {
-        ASSERT_TRUE(console().ShowView(view));
+    // 恢复 of the table `view` shows, or of the one shown.
+    void restore(const char* view = nullptr) {
+        if (view) {
+            ASSERT_TRUE(console().ShowView(view));
+        }
         platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
         console().tbrSwitch_ButtonClick("Restore");
     }
@@ -296,8 +302,7 @@ TEST_F(Backup, RestoredExtensionsFitTheirSuffixesAndAFailureLeavesTheTable) {
     dbSwitch.execute("update Extension set Head=21, SpringNum='0123' where Address=3");
     dbSwitch.execute("update Extension set Head=22, SpringNum='12345' where Address=4");
     backup("Extension");
-    platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Restore");
+    restore();
     EXPECT_EQ(status(), "恢复成功");
     auto ext = [](int a) {
         platform::Recordset rs = dbSwitch.query("select Head,SpringNum,bSet,bSetSpringNum from Extension where Address=?", {a});
@@ -311,8 +316,7 @@ TEST_F(Backup, RestoredExtensionsFitTheirSuffixesAndAFailureLeavesTheTable) {
     // A failure after the copy leaves the table as it was.
     dbSwitch.execute("update Extension set SpringNum='7777' where Address=1");
     dbSwitch.execute("create trigger nofit before update of SpringNum on Extension begin select raise(abort,'x'); end");
-    platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Restore");
+    restore();
     EXPECT_EQ(status(), "恢复失败");
     EXPECT_EQ(dbSwitch.scalar("select SpringNum from Extension where Address=1").toString(), "7777");
     EXPECT_EQ(dbSwitch.rowCount("Extension"), 120);
@@ -328,8 +332,7 @@ TEST_F(Backup, ARestoreInTheUploadViewShowsTheRestoredTableAndNothingTakesItBack
     ASSERT_EQ(ParaMode, "UpSend");
     ASSERT_EQ(console().fgDisp->TextMatrix(1, 1), "222");
 
-    platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Restore");
+    restore();
     EXPECT_EQ(status(), "恢复成功");
     EXPECT_EQ(console().fgDisp->TextMatrix(1, 1), "111");
     EXPECT_TRUE(ParaMode.isEmpty());
@@ -344,7 +347,6 @@ TEST_F(Backup, ARestoreInTheUploadViewShowsTheRestoredTableAndNothingTakesItBack
 // charges and deletions are applied again, the users added stay, and the
 // balances equal the journal's.
 TEST_F(Backup, UsersPutBackFromTheirCopyKeepEveryMovementSinceIt) {
-    const auto money = [](const char* t) { return *platform::Currency::parse(QString::fromLatin1(t)); };
     const auto balance = [](int id) {
         return platform::Currency::fromRaw(dbSwitch.scalar("select remain from user where userid=?", {id}).toLongLong());
     };
@@ -352,11 +354,7 @@ TEST_F(Backup, UsersPutBackFromTheirCopyKeepEveryMovementSinceIt) {
         dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 0), (9, '丙', 50000, 0)");
     });
     backup("User");
-    {
-        platform::Transaction tx(dbSwitch);
-        ModSwitch::LogCharge(7, money("0.40"), money("99.60"), 5, "2026-06-15 09:00:00");
-        tx.commit();
-    }
+    logCharge(7, "0.40", "99.60");
     ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+200000 where userid=7"); }, 7);
     ModSwitch::MoveBalances([] { dbSwitch.execute("insert into user (userid, username, remain) values (8, '乙', 300000)"); });
     ModSwitch::MoveBalances([] { dbSwitch.execute("delete from user where userid=9"); }, 9);
@@ -374,24 +372,18 @@ TEST_F(Backup, UsersPutBackFromTheirCopyKeepEveryMovementSinceIt) {
 // them): the users whose balance the copy cannot bring up are named, each with
 // the amount it lacks.
 TEST_F(Backup, UsersPutBackPastEntriesLetGoNameEachDifference) {
-    const auto money = [](const char* t) { return *platform::Currency::parse(QString::fromLatin1(t)); };
     ModSwitch::MoveBalances([] {
         dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 0), (9, '丙', 50000, 0)");
     });
     backup("User");
     const qint64 copied = ModSwitch::AppliedMark(dbSwitch);
-    {
-        platform::Transaction tx(dbSwitch);
-        ModSwitch::LogCharge(7, money("0.40"), money("99.60"), 5, "2026-06-15 09:00:00");
-        tx.commit();
-    }
+    logCharge(7, "0.40", "99.60");
     ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+200000 where userid=9"); }, 9);
     dbSwitch.execute("delete from tab_chargelog where f_seq>?", {copied});
     dbSwitch.execute("delete from tab_chargemirror where f_seq>?", {copied});
     platform::script::answer("无法找回", platform::rOK);
     restore("User");
-    ASSERT_FALSE(platform::script::shown().isEmpty());
-    const QString text = platform::script::shown().last().text;
+    const QString text = lastShown();
     EXPECT_TRUE(text.contains("用户7 甲：-0.40")) << text.toStdString();
     EXPECT_TRUE(text.contains("用户9 丙：20.00")) << text.toStdString();
 }
@@ -415,8 +407,7 @@ TEST_F(Backup, UsersPutBackWithoutTheirEntriesNameUsersAddedDeletedAndDepositsMo
     platform::script::answer("无法找回", platform::rOK);
     restore("User");
     EXPECT_EQ(status(), "恢复成功");
-    ASSERT_FALSE(platform::script::shown().isEmpty());
-    const QString text = platform::script::shown().last().text;
+    const QString text = lastShown();
     EXPECT_TRUE(text.contains("用户7 甲：押金43.00\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("用户8 乙：余额50.00（恢复后没有此用户）")) << text.toStdString();
     EXPECT_TRUE(text.contains("用户9 丙：余额6.00（恢复前已没有此用户）")) << text.toStdString();
@@ -427,22 +418,15 @@ TEST_F(Backup, UsersPutBackWithoutTheirEntriesNameUsersAddedDeletedAndDepositsMo
 // is named with its number, user and kind when the users are put back, as well
 // as the difference it leaves.
 TEST_F(Backup, UsersPutBackNameEachEntryTheCheckRefuses) {
-    const auto money = [](const char* t) { return *platform::Currency::parse(QString::fromLatin1(t)); };
     ModSwitch::MoveBalances([] { dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 0)"); });
     backup("User");
-    qint64 seq = 0;
-    {
-        platform::Transaction tx(dbSwitch);
-        seq = ModSwitch::LogCharge(7, money("0.40"), money("99.60"), 5, "2026-06-15 09:00:00");
-        tx.commit();
-    }
+    const qint64 seq = logCharge(7, "0.40", "99.60");
     dbSwitch.execute("update tab_chargelog set f_amount='abc' where f_seq=?", {seq});
     dbSwitch.execute("delete from tab_chargemirror where f_seq=?", {seq});
     platform::script::answer("记账记录", platform::rOK);
     restore("User");
     EXPECT_EQ(status(), "恢复成功");
-    ASSERT_FALSE(platform::script::shown().isEmpty());
-    const QString text = platform::script::shown().last().text;
+    const QString text = lastShown();
     EXPECT_EQ(text.count(QStringLiteral("第%1笔记账记录金额无效（用户7 甲，话费，分机5 2026-06-15 09:00:00的话单，金额为abc），"
                                         "未计入用户余额")
                              .arg(seq)),

@@ -2,6 +2,7 @@
 // The console loaded in the test's process against the switch simulator on a
 // pseudo-terminal, with scripted prompts and a clock that tests may set.
 #include "console/frmPABX.h"
+#include "core/books/ChargeLog.h"
 #include "core/MDIMain.h"
 #include "core/ModDefine.h"
 #include "core/frmPicClip.h"
@@ -26,6 +27,7 @@
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QThread>
+#include <QTimer>
 #include <functional>
 
 namespace consoletest {
@@ -54,6 +56,16 @@ inline bool spin(int ms, const std::function<bool()>& done = {}) {
         QThread::msleep(1);
     }
     return done ? done() : true;
+}
+
+// Runs what the events sent so far have queued behind them (the grid answers
+// a double click from a zero-time timer): a zero-time timer queued now fires
+// after theirs.
+inline void drain() {
+    QObject marker;
+    bool fired = false;
+    QTimer::singleShot(0, &marker, [&] { fired = true; });
+    spin(30000, [&] { return fired; });
 }
 
 class ConsoleTest : public testsupport::StationTest {
@@ -104,12 +116,14 @@ protected:
     void load() { frmPABX::instance().Form_Load(); }
     frmPABX& console() { return frmPABX::instance(); }
     platform::FlexGrid& grid() { return *console().fgDisp; }
-    // The operator's mouse on the grid, and a double click on cell (r, c).
-    void mouse(QEvent::Type type, const QPoint& p) {
-        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), Qt::LeftButton,
-                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    // The operator's mouse on the grid (a move drags with `b` held), and a double click on cell (r, c).
+    void mouse(QEvent::Type type, const QPoint& p, Qt::MouseButton b = Qt::LeftButton,
+               Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), type == QEvent::MouseMove ? Qt::NoButton : b,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(b), mods);
         QApplication::sendEvent(grid().viewport(), &e);
     }
+    QPoint at(int r, int c) { return grid().visualRect(grid().model()->index(r, c)).center(); }
     void doubleClickCell(int r, int c) {
         const QModelIndex ix = grid().model()->index(r, c);
         grid().scrollTo(ix);
@@ -124,6 +138,24 @@ protected:
         QStringList out;
         for (const sim::Frame& f : sw.received()) out << f.hex();
         return out;
+    }
+    static platform::Currency money(const char* t) { return *platform::Currency::parse(QString::fromLatin1(t)); }
+    // A call's charge of `fee` to `user`, leaving `remain`, entered in the journal; its number there.
+    static qint64 logCharge(int user, const char* fee, const char* remain) {
+        platform::Transaction tx(dbSwitch);
+        const qint64 seq = ModSwitch::LogCharge(user, money(fee), money(remain), 5, "2026-06-15 09:00:00");
+        tx.commit();
+        return seq;
+    }
+    // The text of the last box shown.
+    static QString lastShown() {
+        const auto& s = platform::script::shown();
+        return s.isEmpty() ? QString() : s.last().text;
+    }
+    // Runs what is queued, then waits until the line has carried every order the station wrote.
+    void settled() {
+        drain();
+        ASSERT_TRUE(allArrived()) << "the line did not carry the station's orders";
     }
     // Lets the line carry what the station wrote.
     void settle(int ms = 150) { spin(ms); }

@@ -35,7 +35,7 @@ protected:
         WorkerRights = {QStringLiteral("0")};
         console().resize(1000, 700);
         console().show();
-        settle();
+        ASSERT_TRUE(allArrived());
     }
     void TearDown() override {
         frmWorker::unload();
@@ -182,8 +182,7 @@ TEST_F(ConsoleWords, UsersDeletedAboveTheOperatorsRowMovePanelTwoWithTheRow) {
     ASSERT_TRUE(console().ShowView("User"));
     const int before = ModGeneral::FindGridRow(grid(), 0, "9", 1);
     ASSERT_GE(before, 3);
-    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier,
-                      grid().visualRect(grid().model()->index(before, 1)).center());
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, at(before, 1));
     ASSERT_TRUE(spin(5000, [&] { return status().contains(QStringLiteral("行 %1 ").arg(before)); })) << status().toStdString();
 
     platform::script::onModal("frmPayMoneny", [](QDialog* d) { static_cast<frmPayMoneny*>(d)->Command1_Click(0); });

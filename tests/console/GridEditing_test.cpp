@@ -53,16 +53,75 @@ protected:
         WorkerRights = {QStringLiteral("0")};
         console().resize(1000, 700);
         console().show();
-        settle();
+        ASSERT_TRUE(allArrived());
     }
     void doubleClick(int r, int c) {
         doubleClickCell(r, c);
-        spin(50);
+        drain();
+    }
+    // The editor a double click opens on (r, c): `text` typed in it, or its item chosen, and Enter.
+    void type(int r, int c, const QString& text) {
+        doubleClick(r, c);
+        ASSERT_TRUE(console().txtModify->isVisible());
+        console().txtModify->setText(text);
+        enter(console().txtModify);
+    }
+    void pick(int r, int c, const QString& text) {
+        doubleClick(r, c);
+        ASSERT_TRUE(console().cboModify->isVisible());
+        console().cboModify->setEditText(text);
+        enter(console().cboModify);
+    }
+    // 保存 by the command, its question answered.
+    void save() {
+        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+        console().tbrSwitch_ButtonClick("Save");
+    }
+    // The close box of `window` with a cell typed in (2, 1) and not confirmed.
+    void closeChecksTheTypedCellFirst(QWidget& window) {
+        doubleClick(2, 1);
+        ASSERT_TRUE(console().txtModify->isVisible());
+        console().txtModify->setText("34");   // typed, not confirmed
+        platform::script::answer("要退出系统吗?", platform::rNo);
+        QCloseEvent close;
+        QApplication::sendEvent(&window, &close);
+        EXPECT_FALSE(close.isAccepted());
+        EXPECT_EQ(platform::script::pendingAnswers(), 1);   // not asked yet: the cell came first
+        platform::script::reset();
+        EXPECT_FALSE(console().txtModify->isVisible());
+        EXPECT_EQ(grid().TextMatrix(2, 1), "0034");
+        EXPECT_TRUE(window.isVisible());
+    }
+    // A settlement's windows: the payment taken as offered, the statement paid.
+    static void payOnSettlement() {
+        platform::script::onModal("frmPayMoneny", [](QDialog* d) { static_cast<frmPayMoneny*>(d)->Command1_Click(0); });
+        platform::script::onModal("frmPayed", [](QDialog* d) {
+            static_cast<frmPayed*>(d)->cmdPay_Click();
+            d->accept();
+        });
+    }
+    static void unloadSettlement() {
+        frmPayed::unload();
+        frmPayfor::unload();
+        frmBalanceBill::unload();
+    }
+    // User `u`, named 用户u, in balance mode `mode` with `raw` as deposit and balance, entered as the books enter money.
+    static void addUser(int u, int mode, qint64 raw = 500000) {
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (?, ?, ?, ?, ?)",
+                             {u, QStringLiteral("用户%1").arg(u), mode, raw, raw});
+        }, u);
+    }
+    // Rows first..last chosen, at column `col` when given.
+    void selectRows(int first, int last, int col = -1) {
+        grid().setRow(first);
+        if (col >= 0) grid().setCol(col);
+        grid().setRowSel(last);
     }
     void enter(QWidget* w) {
         QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
         QApplication::sendEvent(w, &e);
-        spin(20);
+        drain();
     }
     QString status() { return console().sbrInfo->panelText(2); }
     // 保存 clicked, its question answered; true when it says it saved everything.
@@ -83,10 +142,9 @@ protected:
     }
     // A left click on row `r`'s name, then a right click on its header cell, which opens the row's popup.
     void popupOnRow(int r) {
-        const QPoint name = grid().visualRect(grid().model()->index(r, 1)).center();
-        mouse(QEvent::MouseButtonPress, name);
-        mouse(QEvent::MouseButtonRelease, name);
-        spin(20);
+        mouse(QEvent::MouseButtonPress, at(r, 1));
+        mouse(QEvent::MouseButtonRelease, at(r, 1));
+        drain();
         rightClickHeader(r);
     }
     // The toolbar's button for `key` (退出 is "Exit"), as the operator clicks it.
@@ -102,13 +160,10 @@ protected:
         ASSERT_NE(node, nullptr);
         tv->scrollToItem(node);
         QTest::mouseClick(tv->viewport(), Qt::LeftButton, Qt::NoModifier, tv->visualItemRect(node).center());
-        spin(20);
+        drain();
     }
     void rightClickHeader(int r) {
-        const QPoint p = grid().visualRect(grid().model()->index(r, 0)).center();
-        QMouseEvent press(QEvent::MouseButtonPress, p, grid().viewport()->mapToGlobal(p), Qt::RightButton,
-                          Qt::RightButton, Qt::NoModifier);
-        QApplication::sendEvent(grid().viewport(), &press);
+        mouse(QEvent::MouseButtonPress, at(r, 0), Qt::RightButton);
         console::SetPopupRunner(nullptr);
     }
 };
@@ -163,12 +218,12 @@ TEST_F(GridEditing, LeavingTheStationForAnotherWindowCommitsNothing) {
     doubleClick(2, group);
     ASSERT_TRUE(console().txtModify->isVisible());
     console().txtModify->setFocus();
-    spin(20);
+    drain();
     console().txtModify->setText("1");   // half typed
     // Another application takes the keyboard: the station's window is no longer active.
     QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
     QApplication::sendEvent(console().txtModify, &out);
-    spin(50);
+    drain();
     EXPECT_TRUE(console().txtModify->isVisible());
     EXPECT_EQ(console().txtModify->text(), "1");
     EXPECT_EQ(grid().TextMatrix(2, group), before);
@@ -187,7 +242,7 @@ TEST_F(GridEditing, TheEditorStaysOverItsCellWhileTheGridScrolls) {
     ASSERT_TRUE(console().txtModify->isVisible());
     console().txtModify->setText("9");
     grid().verticalScrollBar()->setValue(grid().verticalScrollBar()->maximum());
-    spin(20);
+    drain();
     const QRect cell = grid().visualRect(grid().model()->index(2, col));
     EXPECT_TRUE(grid().viewport()->rect().contains(cell));
     EXPECT_EQ(console().txtModify->geometry().top(), grid().viewport()->mapTo(&console(), cell.topLeft()).y() - 2);
@@ -202,15 +257,13 @@ TEST_F(GridEditing, EditsReachTheSwitchThroughTheSaveAndTheDownload) {
     ASSERT_TRUE(console().ShowView("Extension"));
     const int group = ModSwitch::GetColIndex("组号", grid());
     const int disp = ModSwitch::GetColIndex("来电显示", grid());
-    doubleClick(3, group);
-    console().txtModify->setText("9");
-    enter(console().txtModify);
+    type(3, group, "9");
     doubleClick(3, disp);
     ASSERT_EQ(grid().TextMatrix(3, disp), "ON");
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
     platform::script::onModal("frmDialog", [](QDialog* d) { static_cast<frmDialog*>(d)->cmdSet[1]->click(); });
     console().tbrSwitch_ButtonClick("DownLoad");
-    settle();
+    settled();
     const auto ext = sw.row(sim::tables::Extension, 2);
     ASSERT_TRUE(ext) << status().toStdString();
     const auto e = sim::decodeExtPara(*ext);
@@ -222,10 +275,7 @@ TEST_F(GridEditing, EditsReachTheSwitchThroughTheSaveAndTheDownload) {
     EXPECT_NE(grid().CellBackColorAt(3, group), platform::vbColor(ModGeneral::kEditedRowColor));
 
     ASSERT_TRUE(console().ShowView("Account"));
-    doubleClick(4, 2);
-    ASSERT_TRUE(console().cboModify->isVisible());
-    console().cboModify->setEditText("市话");
-    enter(console().cboModify);
+    pick(4, 2, "市话");
     EXPECT_EQ(grid().TextMatrix(4, 2), "市话");
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
     console().tbrSwitch_ButtonClick("DownLoad");
@@ -240,16 +290,13 @@ TEST_F(GridEditing, ThePopupDownloadOfARowSavesItsEditFirst) {
     dbSwitch.execute("insert into ExtraHead(Address,ExtraHead) values (0,'111'),(1,'222'),(2,'333')");
     ASSERT_TRUE(console().ShowView("ExtraHead"));
     ASSERT_GE(grid().Rows(), 3);
-    doubleClick(2, 1);
-    ASSERT_TRUE(console().txtModify->isVisible());
-    console().txtModify->setText("555");
-    enter(console().txtModify);
+    type(2, 1, "555");
     ASSERT_TRUE(edited(2));
     // A right click on the row's header cell offers the table menu; 下载 is chosen.
     choose(QStringLiteral("下载"));
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
     rightClickHeader(2);
-    settle();
+    settled();
     EXPECT_EQ(status(), "下载成功");
     const auto row = sw.row(sim::tables::ExtraHead, 1);
     ASSERT_TRUE(row);
@@ -263,9 +310,8 @@ TEST_F(GridEditing, TheFlexibleHeadIsRefusedBeforeTheQuestion) {
     dbSwitch.execute("insert into LanHead values('8', 20, 4, 0, 0, 0, 0)");
     ASSERT_TRUE(console().ShowView("LanHead"));
     ASSERT_EQ(grid().TextMatrix(2, 0), "E");
-    const QPoint p = grid().visualRect(grid().model()->index(2, 0)).center();
-    mouse(QEvent::MouseButtonPress, p);
-    mouse(QEvent::MouseButtonRelease, p);
+    mouse(QEvent::MouseButtonPress, at(2, 0));
+    mouse(QEvent::MouseButtonRelease, at(2, 0));
     platform::script::answer("不能删除字头<E>", platform::rOK);
     console().tbrSwitch_ButtonClick("Delete");
     ASSERT_EQ(platform::script::shown().size(), 1);
@@ -279,12 +325,9 @@ TEST_F(GridEditing, AUserTheSwitchWillNotReleaseStays) {
     dbSwitch.execute("insert into user (userid, username) values(7, '张三')");
     dbSwitch.execute("update Account set account='0123', userid=7 where address=2050");
     ASSERT_TRUE(console().ShowView("User"));
-    int row = -1;
-    for (int r = 1; r < grid().Rows(); ++r)
-        if (grid().TextMatrix(r, 0) == "7") row = r;
+    const int row = grid().FindRow(0, u"7", 1);
     ASSERT_GT(row, 0);
-    grid().setRow(row);
-    grid().setRowSel(row);
+    selectRows(row, row);
     sw.addRule("8C08", sim::Reply::Status03, -1);
     platform::script::answer("要删除第", platform::rYes);
     console().tbrSwitch_ButtonClick("Delete");
@@ -293,8 +336,7 @@ TEST_F(GridEditing, AUserTheSwitchWillNotReleaseStays) {
     EXPECT_FALSE(dbSwitch.scalar("select username from user where userid=7").isNull());
 
     sw.clearRules();
-    grid().setRow(row);
-    grid().setRowSel(row);
+    selectRows(row, row);
     platform::script::answer("要删除第", platform::rYes);
     console().tbrSwitch_ButtonClick("Delete");
     EXPECT_TRUE(dbSwitch.scalar("select username from user where userid=7").isNull());
@@ -324,16 +366,13 @@ TEST_F(GridEditing, AnOwnerIsToldByItsIdWhateverItsNameHolds) {
     // 闭锁 switched on both rows and saved: each keeps its own owner.
     doubleClick(3, 5);
     doubleClick(4, 5);
-    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Save");
+    save();
     EXPECT_EQ(status(), "保存完成");
     EXPECT_EQ(dbSwitch.scalar("select userid||locked from Account where address=2050").toString(), "51");
     EXPECT_EQ(dbSwitch.scalar("select userid||locked from Account where address=2051").toString(), "71");
 
     // The other user of the same name is chosen by its item.
-    doubleClick(4, 7);
-    console().cboModify->setEditText("王-6");
-    enter(console().cboModify);
+    pick(4, 7, "王-6");
     EXPECT_EQ(dbSwitch.scalar("select userid from Account where address=2051").toInt(), 6);
 
     ASSERT_TRUE(console().ShowView("Extension"));
@@ -342,8 +381,7 @@ TEST_F(GridEditing, AnOwnerIsToldByItsIdWhateverItsNameHolds) {
     ASSERT_GT(owner, 0);
     EXPECT_EQ(grid().TextMatrix(4, owner), "王");
     doubleClick(4, disp);
-    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Save");
+    save();
     EXPECT_EQ(dbSwitch.scalar("select userid||bset from Extension where Address=3").toString(), "71");
 }
 
@@ -352,10 +390,7 @@ TEST_F(GridEditing, ARefusedDepositStartsAgainAtNothingAdded) {
     ASSERT_TRUE(console().ShowView("User"));
     ASSERT_EQ(grid().TextMatrix(2, 0), "7");
     ASSERT_EQ(grid().TextMatrix(2, 4), "50.00");
-    doubleClick(2, 4);
-    ASSERT_TRUE(console().txtModify->isVisible());
-    console().txtModify->setText("abc");
-    enter(console().txtModify);
+    type(2, 4, "abc");
     EXPECT_EQ(status(), "请输入最大为1亿的数值");
     EXPECT_EQ(console().txtModify->text(), "0.00");
     enter(console().txtModify);   // the second Enter adds nothing
@@ -371,21 +406,14 @@ TEST_F(GridEditing, ATypedDepositGoesWithTheEditsARestoreOrAnInitialiseDrops) {
     platform::script::answer("要备份数据库吗?", platform::rYes);
     console().tbrSwitch_ButtonClick("Backup");
     ASSERT_EQ(status(), "备份成功");
-    const auto type = [&](int col, const QString& text) {
-        doubleClick(2, col);
-        ASSERT_TRUE(console().txtModify->isVisible());
-        console().txtModify->setText(text);
-        enter(console().txtModify);
-    };
     const auto saveRent = [&](const QString& rent) {
-        type(7, rent);
-        platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-        console().tbrSwitch_ButtonClick("Save");
+        type(2, 7, rent);
+        save();
         EXPECT_EQ(status(), "保存完成");
     };
     const auto stored = [] { return dbSwitch.scalar("select deposit||'/'||remain from user where userid=7").toString(); };
 
-    type(4, "100");
+    type(2, 4, "100");
     EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
     platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
     console().tbrSwitch_ButtonClick("Restore");
@@ -396,12 +424,12 @@ TEST_F(GridEditing, ATypedDepositGoesWithTheEditsARestoreOrAnInitialiseDrops) {
     EXPECT_EQ(stored(), "500000/500000");
 
     // Typed again, then the user popup's 初始化 on the row's header.
-    type(4, "100");
+    type(2, 4, "100");
     EXPECT_EQ(grid().TextMatrix(2, 5), "150.00");
     choose(QStringLiteral("初始化"));
     platform::script::answer("甲用户还有押金余额,要强制初始化用户吗", platform::rYes);
     popupOnRow(2);
-    settle();
+    settled();
     EXPECT_EQ(grid().TextMatrix(2, 4), "0.00");
     ASSERT_EQ(stored(), "0/0");
     saveRent("6");
@@ -429,7 +457,7 @@ TEST_F(GridEditing, AnUnlockOrALockTheSwitchDidNotTakeLeavesTheUsersRowsPending)
     // 初始化 unlocks the user: the rows' frames change.
     choose(QStringLiteral("初始化"));
     popupOnRow(2);
-    settle();
+    settled();
     ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 0);
     EXPECT_EQ(pending(), "1,1");
 
@@ -437,8 +465,7 @@ TEST_F(GridEditing, AnUnlockOrALockTheSwitchDidNotTakeLeavesTheUsersRowsPending)
     clearMarks();
     doubleClick(2, 10);
     ASSERT_EQ(grid().TextMatrix(2, 10), "ON");
-    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Save");
+    save();
     ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 1);
     EXPECT_EQ(pending(), "1,1");
 
@@ -446,7 +473,7 @@ TEST_F(GridEditing, AnUnlockOrALockTheSwitchDidNotTakeLeavesTheUsersRowsPending)
     sw.setDefaultReply(sim::Reply::Normal);
     choose(QStringLiteral("初始化"));
     popupOnRow(2);
-    settle();
+    settled();
     ASSERT_EQ(dbSwitch.scalar("select locked from user where userid=7").toInt(), 0);
     EXPECT_EQ(pending(), "0,0");
 }
@@ -460,10 +487,7 @@ TEST_F(GridEditing, AnOwnerChosenInTheGridWaitsForItsDownload) {
     ASSERT_TRUE(console().ShowView("Extension"));
     const int owner = ModSwitch::GetColIndex("所属用户", grid());
     ASSERT_GT(owner, 3);
-    doubleClick(4, owner);
-    ASSERT_TRUE(console().cboModify->isVisible());
-    console().cboModify->setEditText("甲-7");
-    enter(console().cboModify);
+    pick(4, owner, "甲-7");
     EXPECT_EQ(dbSwitch.scalar("select userid||bSet from Extension where Address=3").toString(), "71");
     EXPECT_EQ(grid().CellBackColorAt(4, owner), platform::vbColor(ModGeneral::kPendingRowColor));
     EXPECT_NE(grid().CellBackColorAt(4, 2), platform::vbColor(ModGeneral::kPendingRowColor));
@@ -471,10 +495,7 @@ TEST_F(GridEditing, AnOwnerChosenInTheGridWaitsForItsDownload) {
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where bSet<>0").toInt(), 1);
 
     ASSERT_TRUE(console().ShowView("Account"));
-    doubleClick(3, 7);
-    ASSERT_TRUE(console().cboModify->isVisible());
-    console().cboModify->setEditText("甲-7");
-    enter(console().cboModify);
+    pick(3, 7, "甲-7");
     EXPECT_EQ(dbSwitch.scalar("select userid||bset from Account where address=?", {grid().TextMatrix(3, 0).toLongLong()})
                   .toString(),
               "71");
@@ -484,9 +505,7 @@ TEST_F(GridEditing, AnOwnerChosenInTheGridWaitsForItsDownload) {
 TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
     ASSERT_TRUE(console().ShowView("Account"));
     // Rows 2 to 4 of the account column, then Enter on the grid.
-    grid().setRow(2);
-    grid().setCol(1);
-    grid().setRowSel(4);
+    selectRows(2, 4, 1);
     grid().setFocus();
     enter(&grid());
     ASSERT_TRUE(console().txtModify->isVisible());
@@ -503,9 +522,7 @@ TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where account='1234'").toInt(), 0);
 
     // Two rows are several rows too.
-    grid().setRow(5);
-    grid().setCol(1);
-    grid().setRowSel(6);
+    selectRows(5, 6, 1);
     enter(&grid());
     ASSERT_TRUE(console().txtModify->isVisible());
     ASSERT_EQ(GridSelLast, GridSelFirst + 1);
@@ -518,9 +535,7 @@ TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
 
     dbSwitch.execute("insert into user (userid, username) values (7, '甲'), (8, '乙')");
     ASSERT_TRUE(console().ShowView("User"));
-    grid().setRow(2);
-    grid().setCol(1);
-    grid().setRowSel(3);
+    selectRows(2, 3, 1);
     enter(&grid());
     ASSERT_TRUE(console().txtModify->isVisible());
     console().txtModify->setText("王五");
@@ -535,24 +550,16 @@ TEST_F(GridEditing, AStoredHeadKeepsItsKeyAndTheSaveDeletesNothing) {
     dbSwitch.execute("insert into LanHead values('8', 21, 3, 0, 0, 0, 0), ('9', 12, 8, 0, 0, 0, 0)");
     dbSwitch.execute("update Extension set Head=21, SpringNum='0'||substr('00'||Address,-2) where Address<5");
     ASSERT_TRUE(console().ShowView("LanHead"));
-    int row = -1;
-    for (int r = 1; r < grid().Rows(); ++r)
-        if (grid().TextMatrix(r, 0) == "8") row = r;
+    const int row = grid().FindRow(0, u"8", 1);
     ASSERT_GT(row, 0);
-    doubleClick(row, 0);
-    ASSERT_TRUE(console().txtModify->isVisible());
-    console().txtModify->setText("");
-    enter(console().txtModify);
+    type(row, 0, "");
     EXPECT_EQ(status(), "此项数据不能为空");
     EXPECT_EQ(grid().TextMatrix(row, 0), "8");
     EXPECT_EQ(console().txtModify->text(), "8");
     enter(console().txtModify);
     // Another change of the row saves, and the head and its extensions stay.
-    doubleClick(row, 3);
-    console().txtModify->setText("5");
-    enter(console().txtModify);
-    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Save");
+    type(row, 3, "5");
+    save();
     EXPECT_EQ(status(), "保存完成");
     EXPECT_EQ(dbSwitch.scalar("select HeadType||HeadLen||Headdelay from LanHead where HeadID='8'").toString(), "2135");
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where Head=21").toInt(), 5);
@@ -573,10 +580,7 @@ TEST_F(GridEditing, TheAddedRowsKeyIsTypedOverAfterTheSaveQuestionsBox) {
     ASSERT_TRUE(console().ShowView("LanHead"));
     console().activateWindow();
     ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
-    doubleClick(1, 3);
-    ASSERT_TRUE(console().txtModify->isVisible());
-    console().txtModify->setText("7");
-    enter(console().txtModify);
+    type(1, 3, "7");
     ASSERT_TRUE(g_Modified);
     // The question's box has the activation while it stands; the console gets it back after.
     QWidget box;
@@ -602,18 +606,7 @@ TEST_F(GridEditing, TheAddedRowsKeyIsTypedOverAfterTheSaveQuestionsBox) {
 
 TEST_F(GridEditing, TheCloseBoxChecksATypedCellFirstAsExitDoes) {
     ASSERT_TRUE(console().ShowView("Account"));
-    doubleClick(2, 1);
-    ASSERT_TRUE(console().txtModify->isVisible());
-    console().txtModify->setText("34");   // typed, not confirmed
-    platform::script::answer("要退出系统吗?", platform::rNo);
-    QCloseEvent close;
-    QApplication::sendEvent(&console(), &close);
-    EXPECT_FALSE(close.isAccepted());
-    EXPECT_EQ(platform::script::pendingAnswers(), 1);   // not asked yet: the cell came first
-    platform::script::reset();
-    EXPECT_FALSE(console().txtModify->isVisible());
-    EXPECT_EQ(grid().TextMatrix(2, 1), "0034");
-    EXPECT_TRUE(console().isVisible());
+    closeChecksTheTypedCellFirst(console());
 }
 
 // The console as the station shows it: inside the frame, loaded by the frame.
@@ -625,25 +618,14 @@ protected:
         testsupport::scriptLogin();
         MDIMain::instance().Show();
         WorkerRights = {QStringLiteral("0")};
-        settle();
+        ASSERT_TRUE(allArrived());
     }
 };
 
 TEST_F(FrameEditing, TheFramesCloseBoxChecksATypedCellFirst) {
     ASSERT_EQ(MDIMain::instance().centralWidget(), &console());
     ASSERT_TRUE(console().ShowView("Account"));
-    doubleClick(2, 1);
-    ASSERT_TRUE(console().txtModify->isVisible());
-    console().txtModify->setText("34");   // typed, not confirmed
-    platform::script::answer("要退出系统吗?", platform::rNo);
-    QCloseEvent close;
-    QApplication::sendEvent(&MDIMain::instance(), &close);
-    EXPECT_FALSE(close.isAccepted());
-    EXPECT_EQ(platform::script::pendingAnswers(), 1);   // not asked yet: the cell came first
-    platform::script::reset();
-    EXPECT_FALSE(console().txtModify->isVisible());
-    EXPECT_EQ(grid().TextMatrix(2, 1), "0034");
-    EXPECT_TRUE(MDIMain::instance().isVisible());
+    closeChecksTheTypedCellFirst(MDIMain::instance());
 }
 
 TEST_F(GridEditing, AUserTheSettlementDeletesStaysDeletedWithItsTypedEdits) {
@@ -657,26 +639,16 @@ TEST_F(GridEditing, AUserTheSettlementDeletesStaysDeletedWithItsTypedEdits) {
     ASSERT_TRUE(console().ShowView("User"));
     ASSERT_EQ(grid().TextMatrix(2, 0), "7");
     // Unsaved edits on the row: an amount typed under 预付押金 and a rent.
-    for (const auto& [col, text] : {std::pair{4, "100"}, std::pair{7, "5"}}) {
-        doubleClick(2, col);
-        ASSERT_TRUE(console().txtModify->isVisible());
-        console().txtModify->setText(text);
-        enter(console().txtModify);
-    }
+    type(2, 4, "100");
+    type(2, 7, "5");
     ASSERT_EQ(grid().TextMatrix(2, 4), "150.00");
     ASSERT_TRUE(g_Modified);
 
-    platform::script::onModal("frmPayMoneny", [](QDialog* d) { static_cast<frmPayMoneny*>(d)->Command1_Click(0); });
-    platform::script::onModal("frmPayed", [](QDialog* d) {
-        static_cast<frmPayed*>(d)->cmdPay_Click();
-        d->accept();
-    });
+    payOnSettlement();
     choose(QStringLiteral("结算"));
     popupOnRow(2);
-    settle();
-    frmPayed::unload();
-    frmPayfor::unload();
-    frmBalanceBill::unload();
+    settled();
+    unloadSettlement();
     // The row left with its edits: the grid holds none, and nothing asks to save.
     EXPECT_FALSE(g_Modified);
     for (const auto& shown : platform::script::shown())
@@ -687,8 +659,7 @@ TEST_F(GridEditing, AUserTheSettlementDeletesStaysDeletedWithItsTypedEdits) {
     EXPECT_EQ(dbSwitch.scalar("select userid from Extension where Address=3").toInt(), 0);
     EXPECT_EQ(ModGeneral::FindGridRow(grid(), 0, "7", 1), -1);
     // A later save stores no user either.
-    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Save");
+    save();
     platform::script::reset();
     EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=7").isNull());
     EXPECT_EQ(dbSwitch.scalar("select count(*) from user").toInt(), 1);
@@ -824,8 +795,7 @@ TEST_F(GridEditing, ACallChargedToAnotherUserLeavesTheOperatorsRowWhereItWas) {
     ASSERT_TRUE(console().ShowView("User"));
     const int y = grid().FindRow(0, u"58", 1);
     ASSERT_GT(y, 50);
-    const QPoint third = grid().visualRect(grid().model()->index(3, 1)).center();
-    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, third);
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, at(3, 1));
     ASSERT_TRUE(spin(10000, [&] { return status().contains(QStringLiteral("行 3 ")); })) << status().toStdString();
     const QString said = status();
     const int scrolled = grid().verticalScrollBar()->value();
@@ -913,18 +883,13 @@ TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone)
         testsupport::storeCall(dbPhoneCur, {.calladdr = u + 2, .date = "2004-11-05 10:00:00", .secs = 60,
                                             .fee = platform::Currency::fromRaw(12300), .zh = "    ", .phmode = 7, .userid = u});
     }
-    platform::script::onModal("frmPayMoneny", [](QDialog* d) { static_cast<frmPayMoneny*>(d)->Command1_Click(0); });
-    platform::script::onModal("frmPayed", [](QDialog* d) {
-        static_cast<frmPayed*>(d)->cmdPay_Click();
-        d->accept();
-    });
+    payOnSettlement();
     ASSERT_TRUE(console().ShowView("User"));
     const auto rowOf = [&](const char* id) { return grid().FindRow(0, QString::fromLatin1(id), 1); };
     const int fourth = rowOf("4");
     ASSERT_GT(fourth, rowOf("2"));
     // The operator's cell: user 4's deposit.
-    const QPoint cell = grid().visualRect(grid().model()->index(fourth, 4)).center();
-    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, at(fourth, 4));
     ASSERT_TRUE(spin(10000, [&] { return status().contains(QStringLiteral("行 %1 ").arg(fourth)); })) << status().toStdString();
 
     // User 2 is settled and deleted in the settlement window the tree opens.
@@ -939,9 +904,7 @@ TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone)
     ASSERT_TRUE(spin(20000, [&] { return rowOf("2") < 0; }));
     QTest::mouseClick(bill.cmdClose, Qt::LeftButton);
     ASSERT_TRUE(spin(10000, [&] { return console().isEnabled() && console().isVisible(); }));
-    frmPayed::unload();
-    frmPayfor::unload();
-    frmBalanceBill::unload();
+    unloadSettlement();
     ASSERT_TRUE(dbSwitch.scalar("select userid from user where userid=2").isNull());
     ASSERT_EQ(rowOf("4"), fourth - 1);
     EXPECT_EQ(grid().Row(), fourth - 1);
@@ -954,8 +917,7 @@ TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone)
     QTest::keyClick(console().txtModify, Qt::Key_Return);
     EXPECT_EQ(grid().TextMatrix(rowOf("4"), 4), "150.00");
     EXPECT_EQ(grid().TextMatrix(rowOf("5"), 4), "50.00");
-    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Save");
+    save();
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     EXPECT_EQ(dbSwitch.scalar("select group_concat(userid||':'||deposit, ' ') from user where userid in (3,4,5)").toString(),
               "3:500000 4:1500000 5:500000");
@@ -966,9 +928,7 @@ TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone)
     choose(QStringLiteral("结算"));
     popupOnRow(rowOf("3"));
     ASSERT_TRUE(spin(20000, [&] { return rowOf("3") < 0 && console().isVisible(); }));
-    frmPayed::unload();
-    frmPayfor::unload();
-    frmBalanceBill::unload();
+    unloadSettlement();
     ASSERT_TRUE(dbSwitch.scalar("select userid from user where userid=3").isNull());
     EXPECT_LT(grid().Row(), grid().FixedRows());
     for (const QModelIndex& ix : grid().selectionModel()->selectedIndexes()) EXPECT_LT(ix.row(), grid().FixedRows());
@@ -990,10 +950,7 @@ TEST_F(GridEditing, ASaveOfSeveralUsersSaysWhichAreSavedWhenALaterOneIsRefused) 
     using platform::Currency;
     const QList<int> users{7, 8, 9};
     for (int u : users)
-        ModSwitch::MoveBalances([&] {
-            dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (?, ?, 1, 500000, 500000)",
-                             {u, QStringLiteral("用户%1").arg(u)});
-        }, u);
+        addUser(u, 1);
     QMap<int, Currency> deposit;
     for (int u : users) deposit[u] = Currency::fromYuan(50);
     const auto depositOf = [](int u) {
@@ -1081,10 +1038,7 @@ TEST_F(GridEditing, ASaveOfSeveralRowsOfATableSaysWhichAreSavedWhenALaterOneIsRe
          }},
         {"PabxTimes", 4,
          [this](int r, int run) {
-             doubleClick(r, 4);
-             ASSERT_TRUE(console().txtModify->isVisible());
-             console().txtModify->setText(QString::number(10 + run % 50));
-             enter(console().txtModify);
+             type(r, 4, QString::number(10 + run % 50));
          },
          [&](int r) { return QStringLiteral("时间段%1").arg(key(r)); },
          [&](int r) { return dbSwitch.scalar("select innerpercent1 from PabxTimes where SegNo=?", {key(r)}).toString(); }},
@@ -1192,16 +1146,11 @@ TEST_F(GridEditing, APartialSaveOfTheFeeRatesNamesTheHeadsItDeleted) {
             ASSERT_EQ(grid().TextMatrix(1, 0).trimmed(), "10");
             ASSERT_EQ(grid().TextMatrix(2, 0).trimmed(), "11");
             // Head 10 typed over as 19, and a first time typed for head 11.
-            const auto type = [&](int r, int c, const QString& text) {
-                doubleClick(r, c);
-                ASSERT_TRUE(console().txtModify->isVisible());
-                console().txtModify->setText(text);
-                enter(console().txtModify);
-                ASSERT_EQ(grid().TextMatrix(r, c).trimmed(), text);
-            };
             type(1, 0, "19");
             typed = QString::number(100 + run % 50);
             type(2, colOf("首次时间"), typed);
+            ASSERT_EQ(grid().TextMatrix(1, 0).trimmed(), "19");
+            ASSERT_EQ(grid().TextMatrix(2, colOf("首次时间")).trimmed(), typed);
         });
     EXPECT_GT(runs, 2);
     EXPECT_GT(partial, 0);
@@ -1214,10 +1163,7 @@ TEST_F(GridEditing, APartialSaveOfTheFeeRatesNamesTheHeadsItDeleted) {
 // stored again under its number.
 TEST_F(GridEditing, ADeletionFinishedBehindTheGridTakesItsRowAndNoSaveStoresItBack) {
     for (int u : {8, 9, 10})
-        ModSwitch::MoveBalances([&] {
-            dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (?, ?, 1, 500000, 500000)",
-                             {u, QStringLiteral("用户%1").arg(u)});
-        }, u);
+        addUser(u, 1);
     dbSwitch.execute("update Account set account='0123', userid=9 where address=2050");
     dbSwitch.execute("update Account set account='0124', userid=10 where address=2051");
     ASSERT_TRUE(console().ShowView("User"));
@@ -1232,8 +1178,7 @@ TEST_F(GridEditing, ADeletionFinishedBehindTheGridTakesItsRowAndNoSaveStoresItBa
                 locked = true;
             }
         });
-        grid().setRow(rowOf(u));
-        grid().setRowSel(rowOf(u));
+        selectRows(rowOf(u), rowOf(u));
         platform::script::answer("要删除第", platform::rYes);
         platform::script::answer("用户还有押金余额", platform::rYes);
         platform::script::answer(QStringLiteral("用户用户%1的删除未能完成").arg(u), platform::rOK);
@@ -1248,15 +1193,9 @@ TEST_F(GridEditing, ADeletionFinishedBehindTheGridTakesItsRowAndNoSaveStoresItBa
         EXPECT_EQ(rowOf(u), -1) << u;
         EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=?", {u}).isNull()) << u;
     };
-    const auto typeRent = [&](int u, const char* rent) {
-        doubleClick(rowOf(u), 7);
-        ASSERT_TRUE(console().txtModify->isVisible());
-        console().txtModify->setText(rent);
-        enter(console().txtModify);
-    };
 
     deleteUnderLock(9, "8C080802");
-    typeRent(8, "5");
+    type(rowOf(8), 7, "5");
     platform::script::answer("其删除现已完成", platform::rOK);
     EXPECT_TRUE(saveClick()) << status().toStdString();
     gone(9);
@@ -1269,7 +1208,7 @@ TEST_F(GridEditing, ADeletionFinishedBehindTheGridTakesItsRowAndNoSaveStoresItBa
     gone(10);
 
     ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
-    typeRent(8, "6");
+    type(rowOf(8), 7, "6");
     saveClick();
     EXPECT_TRUE(status().contains("用户用户8(8)已经删除，不能再保存")) << status().toStdString();
     EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=8").isNull());
@@ -1281,11 +1220,8 @@ TEST_F(GridEditing, ADeletionFinishedBehindTheGridTakesItsRowAndNoSaveStoresItBa
 // extension is barred), its row marked for the download; both stay pending
 // and are named, and the save does not say 保存完成.
 TEST_F(GridEditing, ASaveWhoseFirstPushGoesUnansweredGradesEveryUserAndNamesThem) {
-    for (const auto& [u, remain] : {std::pair{7, 500000}, std::pair{8, 0}})
-        ModSwitch::MoveBalances([&] {
-            dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (?, ?, 0, ?, ?)",
-                             {u, QStringLiteral("用户%1").arg(u), remain, remain});
-        }, u);
+    addUser(7, 0);
+    addUser(8, 0, 0);
     const int barred = ModGeneral::GetDepositGrade(8);
     const int before = ModGeneral::GetDepositGrade(7);
     ASSERT_NE(barred, before);
@@ -1295,10 +1231,7 @@ TEST_F(GridEditing, ASaveWhoseFirstPushGoesUnansweredGradesEveryUserAndNamesThem
     ASSERT_TRUE(console().ShowView("User"));
     for (int u : {7, 8}) {
         const int r = grid().FindRow(0, QString::number(u), 1);
-        doubleClick(r, 7);
-        ASSERT_TRUE(console().txtModify->isVisible());
-        console().txtModify->setText("1");
-        enter(console().txtModify);
+        type(r, 7, "1");
     }
     sw.addRule("8B1603", sim::Reply::Silent, -1);
     testsupport::fastTimeouts();
@@ -1320,8 +1253,7 @@ TEST_F(GridEditing, DeletingSeveralUsersOnASilentSwitchTellsEachFactOnce) {
         dbSwitch.execute("update Account set account=?, userid=? where address=?", {QString::number(120 + u), u, 2043 + u});
     }
     ASSERT_TRUE(console().ShowView("User"));
-    grid().setRow(grid().FindRow(0, QStringLiteral("7"), 1));
-    grid().setRowSel(grid().FindRow(0, QStringLiteral("9"), 1));
+    selectRows(grid().FindRow(0, u"7", 1), grid().FindRow(0, u"9", 1));
     sw.setDefaultReply(sim::Reply::Silent);
     testsupport::fastTimeouts();
     platform::script::answer("要删除第", platform::rYes);

@@ -28,7 +28,7 @@ TEST_F(ConsoleTest, StartUpSendsItsFramesInOrderAndEndsWithTheClockAndMonitorOrd
     platform::testing::setNow([] { return QDateTime(QDate(2026, 6, 15), QTime(9, 30, 0)); });
     load();
     ASSERT_TRUE(spin(2000, [&] { return received().contains("960301"); }));
-    settle();
+    ASSERT_TRUE(allArrived());
 
     const QStringList frames = withoutAcks(received());
     ASSERT_EQ(frames.size(), 6) << frames.join(' ').toStdString();
@@ -118,10 +118,9 @@ TEST_F(ConsoleTest, ExitLogsResetsWorkersAndSendsNothing) {
     connectSwitch();
     load();
     dbSwitch.execute("update worker set b_active=1");
-    settle();
-    sw.clearReceived();
+    clearLine();
     EXPECT_THROW(console().CloseApp(), platform::ProgramEnded);
-    settle(300);
+    EXPECT_EQ(tracedOrders(), 0);   // the trace lists each order the moment it goes
     EXPECT_TRUE(received().isEmpty()) << received().join(' ').toStdString();
     EXPECT_FALSE(dbSwitch.isOpen());
     EXPECT_FALSE(dbPhoneCur.isOpen());

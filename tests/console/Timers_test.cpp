@@ -23,15 +23,15 @@ protected:
         // The tests give the ticks themselves.
         console().tmrSys->stop();
         console().show();
-        settle();
-        sw.clearReceived();
+        clearLine();
     }
     void tickAt(const QTime& t, int dayOffset = 0) {
         now = QDateTime(QDate(2026, 6, 15).addDays(dayOffset), t);
         console().tmrSys_Timer();
     }
+    // The probes on the line, once every probe the trace lists has reached the switch.
     int probes() {
-        settle();
+        EXPECT_TRUE(spin(30000, [&] { return int(sw.receivedWith("830300").size()) >= tracedSends("830300"); }));
         return int(sw.receivedWith("830300").size());
     }
     qint64 current() { return dbPhoneCur.scalar("select count(*) from Tab_Phone").toLongLong(); }
@@ -62,13 +62,13 @@ TEST_F(ClockTick, ShowsTheTimeAndProbesOnlyAfterSixSilentTicks) {
 
 TEST_F(ClockTick, TheClockKeepsAllItsDigitsInASmallWindow) {
     console().resize(1024, 720);
-    settle();
     tickAt(QTime(20, 58, 48));
-    settle();
     QLabel* clock = nullptr;
     for (QLabel* l : console().sbrInfo->findChildren<QLabel*>())
         if (l->text() == "2026-06-15 20:58:48") clock = l;
     ASSERT_NE(clock, nullptr);
+    // Laid out again once the events of the resize and the new text have run.
+    spin(30000, [&] { return clock->contentsRect().width() >= clock->fontMetrics().horizontalAdvance(clock->text()); });
     EXPECT_GE(clock->contentsRect().width(), clock->fontMetrics().horizontalAdvance(clock->text()));
 }
 
@@ -107,11 +107,11 @@ TEST_F(ClockTick, TalkTimeRunOutIsCutOnTheTick) {
     slot.LimitSet = 1;
     slot.EndTime = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0));
     tickAt(QTime(9, 59, 59));
-    settle();
+    ASSERT_TRUE(allArrived());
     EXPECT_TRUE(sw.receivedWith("9207").empty());
     tickAt(QTime(10, 0, 1));
     tickAt(QTime(10, 0, 2));
-    settle();
+    ASSERT_TRUE(allArrived());
     ASSERT_EQ(sw.receivedWith("9207").size(), 1u);
     EXPECT_EQ(sw.receivedWith("9207")[0].hex(), "92070005000003");
 }

@@ -66,9 +66,11 @@ protected:
     platform::Currency remain() {
         return platform::Currency::fromRaw(dbSwitch.scalar("select remain from user where userid=7").toLongLong());
     }
-    QString lastMessage() {
-        const auto& s = platform::script::shown();
-        return s.isEmpty() ? QString() : s.last().text;
+    // 读取USB话单 (1 the re-read, 2 the charged read) and what its box said.
+    QString readUsb(int which) {
+        platform::script::answer("读取USB话单", platform::rOK);
+        console().mnuReadUSB_Click(which);
+        return lastShown();
     }
     std::shared_ptr<sim::UsbCollectorSim> usb;
     qint64 tick = 1000000;
@@ -76,9 +78,7 @@ protected:
 
 TEST_F(UsbMenu, ReadStoresEveryRecordInBillDatAndPricesThem) {
     for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
-    platform::script::answer("读取USB话单成功", platform::rOK);
-    console().mnuReadUSB_Click(1);
-    EXPECT_EQ(lastMessage(), "读取USB话单成功");
+    EXPECT_EQ(readUsb(1), "读取USB话单成功");
     const QByteArray file = billDat();
     ASSERT_EQ(file.size(), 90);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(file.mid(30 * k, 29), record(k)) << k;
@@ -99,7 +99,7 @@ TEST_F(UsbMenu, EachRecordIsOnTheDiskBeforeTheCollectorHearsItsAnswer) {
     platform::script::answer("读取USB话单成功", platform::rOK);
     console().mnuReadUSB_Click(1);
     platform::testing::setSyncHook(nullptr);
-    EXPECT_EQ(lastMessage(), "读取USB话单成功");
+    EXPECT_EQ(lastShown(), "读取USB话单成功");
     ASSERT_EQ(syncs.size(), 4u);
     for (int k = 0; k <= 3; ++k) {
         EXPECT_EQ(syncs[k].first, 30 * k) << k;
@@ -112,9 +112,7 @@ TEST_F(UsbMenu, EachRecordIsOnTheDiskBeforeTheCollectorHearsItsAnswer) {
 TEST_F(UsbMenu, ReadThatEndsEarlySaysSoAndPricesWhatCame) {
     for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
     usb->setPointers(512, 512, 517);   // five announced, three there
-    platform::script::answer("读取USB话单未完成", platform::rOK);
-    console().mnuReadUSB_Click(2);
-    EXPECT_EQ(lastMessage(), "读取USB话单未完成:3/5");
+    EXPECT_EQ(readUsb(2), "读取USB话单未完成:3/5");
     EXPECT_EQ(billDat().size(), 90);
     EXPECT_EQ(stored(), 3);
     // The new records are charged as live ones; answered to the collector as
@@ -148,7 +146,7 @@ TEST_F(UsbMenu, AFileReplacedWhileTheReadIsStoredIsToldAsTheStopNotAsSuccess) {
     console().mnuReadUSB_Click(1);
     watch.stop();
     ASSERT_TRUE(replaced);
-    EXPECT_EQ(lastMessage(), "读取USB话单失败:Bill.dat在存入数据库时被替换或改动，已停止存入");
+    EXPECT_EQ(lastShown(), "读取USB话单失败:Bill.dat在存入数据库时被替换或改动，已停止存入");
     for (const auto& told : platform::script::shown()) EXPECT_FALSE(told.text.contains("成功")) << told.text.toStdString();
     EXPECT_TRUE(console().isEnabled());
 }
@@ -163,9 +161,7 @@ TEST_F(UsbMenu, ADepositEventAmongTheRecordsGoesToTheDepositHistoryAndIsNeitherB
     usb->storeRecord(d.body());
     usb->storeRecord(record(1));
     usb->setPointers(512, 512, 515);
-    platform::script::answer("读取USB话单成功", platform::rOK);
-    console().mnuReadUSB_Click(2);   // the charged read
-    EXPECT_EQ(lastMessage(), "读取USB话单成功");
+    EXPECT_EQ(readUsb(2), "读取USB话单成功");   // the charged read
     EXPECT_EQ(billDat().size(), 90);
     EXPECT_EQ(stored(), 2);
     EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(40));
@@ -190,7 +186,7 @@ TEST_F(UsbMenu, ADepositGradeChangedByAChargedReadIsSentAfterItsBatchCommits) {
     console().mnuReadUSB_Click(2);
     usb->switchSim().setObserver(nullptr);
     EXPECT_EQ(openWhenSent, 0);
-    EXPECT_EQ(lastMessage(), "读取USB话单成功");
+    EXPECT_EQ(lastShown(), "读取USB话单成功");
     EXPECT_EQ(stored(), 3);
     EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(60));
     EXPECT_FALSE(usb->switchSim().receivedWith("8B16").empty());
@@ -200,9 +196,7 @@ TEST_F(UsbMenu, ADepositGradeChangedByAChargedReadIsSentAfterItsBatchCommits) {
 TEST_F(UsbMenu, NoPointerAnswerFailsWithoutPricing) {
     usb->storeRecord(record(1));
     usb->ignoreOrders(1);
-    platform::script::answer("读取USB话单失败", platform::rOK);
-    console().mnuReadUSB_Click(1);
-    EXPECT_EQ(lastMessage(), "读取USB话单失败");
+    EXPECT_EQ(readUsb(1), "读取USB话单失败");
     EXPECT_EQ(stored(), 0);
     EXPECT_TRUE(console().isEnabled());
     // The read was ended at the collector.
@@ -218,9 +212,7 @@ TEST_F(UsbMenu, EmptyStoreLeavesAnEmptyBillDatWithoutProgressWindow) {
     old.close();
     // A file beside no mark is nobody's known to be stored: copied aside, said so.
     platform::script::answer("BillWait.dat丢失或损坏", platform::rOK);
-    platform::script::answer("读取USB话单成功", platform::rOK);
-    console().mnuReadUSB_Click(1);
-    EXPECT_EQ(lastMessage(), "读取USB话单成功");
+    EXPECT_EQ(readUsb(1), "读取USB话单成功");
     EXPECT_EQ(billDat().size(), 0);
     EXPECT_FALSE(QFile::exists(AppPath + "Bill.dat"));
     EXPECT_TRUE(QFile::exists(AppPath + "bill.dat"));
@@ -235,9 +227,7 @@ TEST_F(UsbMenu, RecordsReadWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce
         platform::Database lock = platform::Database::open(dir->file("PhoneCur.mdb"));
         lock.execute("BEGIN IMMEDIATE");
         lock.scalar("select count(*) from Tab_Phone");
-        platform::script::answer("读取USB话单失败", platform::rOK);
-        console().mnuReadUSB_Click(1);
-        EXPECT_EQ(lastMessage(), "读取USB话单失败:4张话单尚未存入数据库，保留在Bill.dat中，可存储时再存入");
+        EXPECT_EQ(readUsb(1), "读取USB话单失败:4张话单尚未存入数据库，保留在Bill.dat中，可存储时再存入");
         EXPECT_EQ(stored(), 0);
         // The operator erases the collector: the records live on in "Bill.dat" alone.
         platform::script::answer("要清除吗", platform::rYes);
@@ -254,9 +244,7 @@ TEST_F(UsbMenu, RecordsReadWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce
     }
     // Free again: the waiting records are stored before the next read replaces their file.
     usb->storeRecord(record(7));
-    platform::script::answer("读取USB话单成功", platform::rOK);
-    console().mnuReadUSB_Click(1);
-    EXPECT_EQ(lastMessage(), "读取USB话单成功");
+    EXPECT_EQ(readUsb(1), "读取USB话单成功");
     EXPECT_EQ(stored(), 5);
     EXPECT_EQ(billDat().size(), 30);
     EXPECT_EQ(dbPhoneCur.scalar("select count(*) from " + dbPhoneCur.qualified("tab_errPh")).toLongLong(), 0);
@@ -267,12 +255,12 @@ TEST_F(UsbMenu, NumberIsShownAndSetToItsLowSixteenBits) {
     usb->setNumber(4660);
     platform::script::answer("USB编号是", platform::rOK);
     console().mnuGetUSBID_Click();
-    EXPECT_EQ(lastMessage(), "USB编号是 4660");
+    EXPECT_EQ(lastShown(), "USB编号是 4660");
 
     platform::script::answer("请输入USB编号", platform::rOK, "70000");
     platform::script::answer("USB设置编号为", platform::rOK);
     console().mnuSetUsbID_Click();
-    EXPECT_EQ(lastMessage(), "USB设置编号为4464");
+    EXPECT_EQ(lastShown(), "USB设置编号为4464");
     EXPECT_EQ(usb->number(), 4464);
     EXPECT_TRUE(usb->shortEraseSeen());
 
@@ -292,7 +280,7 @@ TEST_F(UsbMenu, EraseAsksFirstAndReportsTheOutcome) {
     platform::script::answer("要清除吗", platform::rYes);
     platform::script::answer("USB清除", platform::rOK);
     console().mnuClearUSB_Click();
-    EXPECT_EQ(lastMessage(), "USB清除成功");
+    EXPECT_EQ(lastShown(), "USB清除成功");
     EXPECT_EQ(usb->oldest(), usb->nextFree());
 }
 

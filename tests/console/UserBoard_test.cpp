@@ -45,6 +45,22 @@ protected:
         ConsoleTest::TearDown();
     }
     QString status() { return console().sbrInfo->panelText(2); }
+    // A charge to user 7 of `fee`, leaving `remain`, that the station file refused: it waits in the journal.
+    static void chargeRefused(const char* fee, const char* remain) {
+        dbSwitch.execute("create trigger refuse before update on user begin select raise(abort, 'disk full'); end");
+        logCharge(7, fee, remain);
+        dbSwitch.execute("drop trigger refuse");
+    }
+    // The chooser of the selected user given E0003 and account 1234, and nothing else.
+    void giveExtensionAndAccount() {
+        platform::script::onModal("frmChange", [&](QDialog* d) {
+            auto* c = static_cast<frmChange*>(d);
+            c->lstHave->clear();
+            c->lstHave->addItems({"Ext:E0003", "Acc:1234"});
+            c->cmdHide_Click(1);
+        });
+        console().mnuViewUser_Click();
+    }
     void select(int row, int col, int rowSel, int colSel) {
         grid().setRow(row);
         grid().setCol(col);
@@ -62,24 +78,18 @@ protected:
     }
     // The operator's own mouse on the grid: button `b` at cell (r, c), a
     // press and its release, or a press, a drag to row `toRow` and a release.
-    void mouse(QEvent::Type type, const QPoint& p, Qt::MouseButton b, Qt::MouseButtons held,
-               Qt::KeyboardModifiers mods = Qt::NoModifier) {
-        QMouseEvent e(type, p, grid().viewport()->mapToGlobal(p), b, held, mods);
-        QApplication::sendEvent(grid().viewport(), &e);
-    }
-    QPoint at(int r, int c) { return grid().visualRect(grid().model()->index(r, c)).center(); }
     void click(int r, int c, Qt::MouseButton b = Qt::LeftButton, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         popups.clear();
-        mouse(QEvent::MouseButtonPress, at(r, c), b, b, mods);
-        mouse(QEvent::MouseButtonRelease, at(r, c), b, Qt::NoButton, mods);
-        spin(20);
+        mouse(QEvent::MouseButtonPress, at(r, c), b, mods);
+        mouse(QEvent::MouseButtonRelease, at(r, c), b, mods);
+        drain();
     }
     void drag(int r, int c, int toRow) {
-        mouse(QEvent::MouseButtonPress, at(r, c), Qt::LeftButton, Qt::LeftButton);
-        mouse(QEvent::MouseMove, at((r + toRow) / 2, c), Qt::NoButton, Qt::LeftButton);
-        mouse(QEvent::MouseMove, at(toRow, c), Qt::NoButton, Qt::LeftButton);
-        mouse(QEvent::MouseButtonRelease, at(toRow, c), Qt::LeftButton, Qt::NoButton);
-        spin(20);
+        mouse(QEvent::MouseButtonPress, at(r, c));
+        mouse(QEvent::MouseMove, at((r + toRow) / 2, c));
+        mouse(QEvent::MouseMove, at(toRow, c));
+        mouse(QEvent::MouseButtonRelease, at(toRow, c));
+        drain();
     }
     QStringList popups;
 };
@@ -120,13 +130,9 @@ TEST_F(Loaded, ARefusedRightClickKeepsItsWordInTheStatusBar) {
     ASSERT_TRUE(console().ShowView("Extension"));
     console().resize(1000, 700);
     select(2, 1, 2, 1);
-    const QPoint p = grid().visualRect(grid().model()->index(2, 1)).center();
-    for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-        QMouseEvent e(t, p, grid().viewport()->mapToGlobal(p), Qt::RightButton,
-                      t == QEvent::MouseButtonPress ? Qt::RightButton : Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(grid().viewport(), &e);
-    }
-    spin(50);
+    mouse(QEvent::MouseButtonPress, at(2, 1), Qt::RightButton);
+    mouse(QEvent::MouseButtonRelease, at(2, 1), Qt::RightButton);
+    drain();
     EXPECT_TRUE(popups.isEmpty());
     EXPECT_EQ(status(), "你没有此操作权限");
 }
@@ -228,14 +234,7 @@ TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeft) {
 TEST_F(Loaded, InitialisingWhileAChargeWaitsLeavesNothingToTakeAfterwards) {
     dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
                      "(7, '甲', 0, 0, 0, '2026-01-01 00:00:00')");
-    dbSwitch.execute("create trigger refuse before update on user begin select raise(abort, 'disk full'); end");
-    {
-        platform::Transaction tx(dbSwitch);
-        ModSwitch::LogCharge(7, *platform::Currency::parse("1.00"), *platform::Currency::parse("-1.00"), 5,
-                             "2026-06-15 09:00:00");
-        tx.commit();
-    }
-    dbSwitch.execute("drop trigger refuse");
+    chargeRefused("1.00", "-1.00");
     ASSERT_TRUE(console().ShowView("User"));
     select(2, 0, 2, 0);
     // The charge waiting is money the user owes.
@@ -251,14 +250,7 @@ TEST_F(Loaded, InitialisingWhileAChargeWaitsLeavesNothingToTakeAfterwards) {
 TEST_F(Loaded, TheUserViewShowsTheBalanceLessTheChargeWaiting) {
     dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
                      "(7, '甲', 0, 50000, 0, '2026-01-01 00:00:00'), (8, '乙', 0, 30000, 0, '2026-01-01 00:00:00')");
-    dbSwitch.execute("create trigger refuse before update on user begin select raise(abort, 'disk full'); end");
-    {
-        platform::Transaction tx(dbSwitch);
-        ModSwitch::LogCharge(7, *platform::Currency::parse("1.25"), *platform::Currency::parse("3.75"), 5,
-                             "2026-06-15 09:00:00");
-        tx.commit();
-    }
-    dbSwitch.execute("drop trigger refuse");
+    chargeRefused("1.25", "3.75");
     ASSERT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 50000);
     const auto shown = [&](int user) {
         return grid().TextMatrix(grid().FindRow(0, QString::number(user), 1), 5).toStdString();
@@ -312,13 +304,7 @@ TEST_F(Loaded, GradesChangedByTheChooserAreDownloaded) {
     ASSERT_TRUE(console().ShowView("User"));
     select(2, 0, 2, 0);
     // E0003 and account 1234 come to the user, E0004 goes back to the default user.
-    platform::script::onModal("frmChange", [&](QDialog* d) {
-        auto* c = static_cast<frmChange*>(d);
-        c->lstHave->clear();
-        c->lstHave->addItems({"Ext:E0003", "Acc:1234"});
-        c->cmdHide_Click(1);
-    });
-    console().mnuViewUser_Click();
+    giveExtensionAndAccount();
     EXPECT_EQ(dbSwitch.scalar("select userid||depositgrade||bSet from Extension where Address=3").toString(),
               QStringLiteral("7%1").arg(ModGeneral::GetDepositGrade(7)) + "1");
     EXPECT_EQ(dbSwitch.scalar("select userid||depositgrade||bSet from Extension where Address=4").toString(),
@@ -345,13 +331,7 @@ TEST_F(Loaded, TheChooserMarksEveryRowWhoseFrameChangesWithItsOwner) {
     ASSERT_EQ(ModGeneral::GetDepositGrade(7), ModGeneral::GetDepositGrade(0));
     ASSERT_TRUE(console().ShowView("User"));
     select(2, 0, 2, 0);
-    platform::script::onModal("frmChange", [&](QDialog* d) {
-        auto* c = static_cast<frmChange*>(d);
-        c->lstHave->clear();
-        c->lstHave->addItems({"Ext:E0003", "Acc:1234"});
-        c->cmdHide_Click(1);
-    });
-    console().mnuViewUser_Click();
+    giveExtensionAndAccount();
     EXPECT_EQ(dbSwitch.scalar("select userid||bSet from Extension where Address=3").toString(), "71");
     EXPECT_EQ(dbSwitch.scalar("select userid||bset from Account where address=2048").toString(), "71");
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where bSet<>0").toInt(), 1);
@@ -508,7 +488,6 @@ TEST_F(Loaded, InitialisingEndsTheMoneyExactlyWhenItSaysSoWhateverIsRefused) {
     namespace refusal = testsupport::refusal;
     using platform::Currency;
     using Kind = ModSwitch::LogKind;
-    const auto money = [](const char* t) { return *Currency::parse(QString::fromLatin1(t)); };
     console::SetPopupRunner([](QMenu* m) { return m->findChild<QAction*>("mnuInitUser"); });
     refusal::walk(
         [&](int) {

@@ -23,7 +23,7 @@ protected:
         connectSwitch();
         load();
         console().show();
-        settle();
+        ASSERT_TRUE(allArrived());
     }
     QStringList keys() {
         QStringList out;

@@ -111,15 +111,9 @@ TEST_F(Board, LampsFollowCardFramesOnlyWhileTheSwitchAnswers) {
 
     g_NoAnswerCount = 0;
     ModComm::RefreshMonitor();
-    EXPECT_EQ(lamp(10, 1), vbColor(kGreen));
-    EXPECT_EQ(lamp(10, 2), vbColor(kRed));
-    EXPECT_EQ(lamp(10, 8), vbColor(kRed));
-    EXPECT_EQ(lamp(2, 1), vbColor(kRed));
-    EXPECT_EQ(lamp(2, 8), vbColor(kRed));
-    EXPECT_EQ(lamp(2, 2), vbColor(kGreen));
-    EXPECT_EQ(lamp(0, 1), vbColor(kRed));
-    EXPECT_EQ(lamp(0, 3), vbColor(kGreen));
-    EXPECT_EQ(lamp(1, 7), vbColor(kRed));
+    for (const auto& [slot, port, colour] : {std::tuple{10, 1, kGreen}, {10, 2, kRed}, {10, 8, kRed}, {2, 1, kRed}, {2, 8, kRed},
+                                             {2, 2, kGreen}, {0, 1, kRed}, {0, 3, kGreen}, {1, 7, kRed}})
+        EXPECT_EQ(lamp(slot, port), vbColor(colour)) << slot << ',' << port;
     EXPECT_EQ(ModComm::PortBusyMask(ModComm::CardStates[3].Data), 0x82);
 }
 
@@ -179,9 +173,7 @@ TEST_F(Board, MonitorDrawsTheFramesTheSwitchSends) {
 
     CurTable = "MonCard";
     ModComm::RefreshMonitor();
-    EXPECT_EQ(lamp(10, 2), vbColor(kRed));
-    EXPECT_EQ(lamp(10, 8), vbColor(kRed));
-    EXPECT_EQ(lamp(10, 3), vbColor(kGreen));
+    for (const auto& [port, colour] : {std::pair{2, kRed}, {8, kRed}, {3, kGreen}}) EXPECT_EQ(lamp(10, port), vbColor(colour)) << port;
     EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 6), MonRes[5].channeltext);
     EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 7), "E0003");
     EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 8), "中继1");
@@ -240,15 +232,12 @@ TEST_F(Board, TreeAndToolbarPerView) {
 
     ModSwitch::SetToolbar();
     EXPECT_EQ(toolKeys(), QStringList({"DownLoad", "UpLoad", "Verify", "Save", "Help", "Exit"}));
-    tv->setCurrentItem(ModSwitch::FindNode("User"));
-    ModSwitch::SetToolbar();
-    EXPECT_EQ(toolKeys(), QStringList({"DownLoad", "Backup", "Restore", "Save", "Add", "Delete", "Find", "Print", "Help", "Exit"}));
-    tv->setCurrentItem(ModSwitch::FindNode("Head"));
-    ModSwitch::SetToolbar();
-    EXPECT_EQ(toolKeys(), QStringList({"Save", "Find", "Print", "Help", "Exit"}));
-    tv->setCurrentItem(ModSwitch::FindNode("History"));
-    ModSwitch::SetToolbar();
-    EXPECT_EQ(toolKeys(), QStringList({"Delete", "Find", "Print", "Help", "Exit"}));
+    for (const auto& [node, keys] : {std::pair{"User", "DownLoad,Backup,Restore,Save,Add,Delete,Find,Print,Help,Exit"},
+                                     {"Head", "Save,Find,Print,Help,Exit"}, {"History", "Delete,Find,Print,Help,Exit"}}) {
+        tv->setCurrentItem(ModSwitch::FindNode(node));
+        ModSwitch::SetToolbar();
+        EXPECT_EQ(toolKeys().join(','), keys) << node;
+    }
     // Separator, button, separator, button...
     const auto actions = frmPABX::instance().tbrSwitch->actions();
     EXPECT_TRUE(actions[0]->isSeparator());

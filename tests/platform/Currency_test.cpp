@@ -16,15 +16,6 @@ TEST(Currency, ParsesAndRoundsWithoutDouble) {
     EXPECT_FALSE(Currency::parse("1.2.3"));
     EXPECT_FALSE(Currency::parse("abc"));
     EXPECT_FALSE(Currency::parse(""));
-    EXPECT_EQ(Currency::fromRaw(12345).toString2(), "1.23");
-    EXPECT_EQ(Currency::fromRaw(12350).toString2(), "1.24");
-    EXPECT_EQ(Currency::fromRaw(-12350).toString2(), "-1.24");
-    EXPECT_EQ(Currency::fromRaw(-50).toString2(), "-0.01");
-    EXPECT_EQ(Currency::fromRaw(5).toString2(), "0.00");
-    EXPECT_EQ(Currency::fromYuan(3).mulDiv(1, 3).raw(), 10000);
-    EXPECT_EQ(Currency::fromRaw(5).mulDiv(1, 2).raw(), 3);
-    EXPECT_EQ(Currency::fromRaw(-5).mulDiv(1, 2).raw(), -3);
-    EXPECT_EQ(Currency::fromRaw(-12500).toPlainString(), "-1.25");
     // Rounding to places out of range: more keep the value, fewer than none are whole yuan.
     EXPECT_EQ(Currency::fromRaw(12345).round(6).raw(), 12345);
     EXPECT_EQ(Currency::fromRaw(12345).round(-2).raw(), 10000);

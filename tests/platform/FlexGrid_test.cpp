@@ -143,10 +143,7 @@ TEST(FlexGridModel, TextArrayPastTheLastRowReadsEmptyAndWritesNothing) {
     g.setTextMatrix(1, 0, QStringLiteral("aaa"));
     g.setTextMatrix(1, 1, QStringLiteral("b"));
     g.setTextMatrix(1, 0, QString());
-    EXPECT_EQ(g.TextArray(4), QString());
-    EXPECT_EQ(g.TextArray(5), QStringLiteral("b"));
-    EXPECT_EQ(g.TextArray(6), QStringLiteral("c"));
-    EXPECT_EQ(g.TextArray(7), QString());
+    EXPECT_EQ((QStringList{g.TextArray(4), g.TextArray(5), g.TextArray(6), g.TextArray(7)}), (QStringList{"", "b", "c", ""}));
 }
 
 TEST(FlexGridModel, RowTextsReorderedInOneStepLeaveTheLooksInPlace) {
@@ -248,15 +245,11 @@ TEST(FlexGridModel, RowsOwedByASourceReadChangeAndMoveAsWrittenRows) {
     // Rows reordered (one made, two owed) carry what they owe.
     g.TextMatrix(2, 0);
     g.reorderRowTexts(1, {2, 0, 1});
-    EXPECT_EQ(g.TextMatrix(1, 1), QStringLiteral("s2-1"));
-    EXPECT_EQ(g.TextMatrix(2, 1), QStringLiteral("s0-1"));
-    EXPECT_EQ(g.TextMatrix(3, 1), QStringLiteral("s1-1"));
+    EXPECT_EQ((QStringList{g.TextMatrix(1, 1), g.TextMatrix(2, 1), g.TextMatrix(3, 1)}), (QStringList{"s2-1", "s0-1", "s1-1"}));
     // Rows removed or inserted before them move them down or up.
     g.RemoveItem(10);
     g.AddItem(QStringLiteral("new\tn"), 20);
-    EXPECT_EQ(g.TextMatrix(10, 0), QStringLiteral("s10-0"));
-    EXPECT_EQ(g.TextMatrix(20, 0), QStringLiteral("new"));
-    EXPECT_EQ(g.TextMatrix(21, 0), QStringLiteral("s20-0"));
+    EXPECT_EQ((QStringList{g.TextMatrix(10, 0), g.TextMatrix(20, 0), g.TextMatrix(21, 0)}), (QStringList{"s10-0", "new", "s20-0"}));
     // A column dropped stays empty when the grid widens again.
     g.setCols(2);
     g.setCols(4);
@@ -266,9 +259,7 @@ TEST(FlexGridModel, RowsOwedByASourceReadChangeAndMoveAsWrittenRows) {
     // A second source: the rows the first still owes are made first.
     auto other = std::make_shared<NotingSource>(QStringLiteral("t"));
     g.setRowSource(300, 2, other, 2);
-    EXPECT_EQ(g.TextMatrix(299, 0), QStringLiteral("s298-0"));
-    EXPECT_EQ(g.TextMatrix(300, 0), QStringLiteral("t0-0"));
-    EXPECT_EQ(g.TextMatrix(302, 1), QStringLiteral("s301-1"));
+    EXPECT_EQ((QStringList{g.TextMatrix(299, 0), g.TextMatrix(300, 0), g.TextMatrix(302, 1)}), (QStringList{"s298-0", "t0-0", "s301-1"}));
     src.reset();
     EXPECT_TRUE(alive.expired());   // it owes nothing more
     g.Clear();
@@ -305,10 +296,7 @@ TEST(FlexGridOnScreen, ClicksKeysAndScrollingReachRowsNotMadeBefore) {
     EXPECT_NE(std::find(src->made.begin(), src->made.end(), 19990), src->made.end());
     // A click on the row header takes that row whole.
     QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(19995, 0));
-    EXPECT_EQ(g->Row(), 19995);
-    EXPECT_EQ(g->RowSel(), 19995);
-    EXPECT_EQ(g->Col(), 1);
-    EXPECT_EQ(g->ColSel(), 2);
+    EXPECT_EQ((std::vector<int>{g->Row(), g->RowSel(), g->Col(), g->ColSel()}), (std::vector<int>{19995, 19995, 1, 2}));
     EXPECT_EQ(g->Text(), QStringLiteral("u19994-1"));
     EXPECT_LT(src->made.size(), 200u);
 

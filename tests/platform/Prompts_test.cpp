@@ -11,43 +11,64 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <functional>
 
 namespace {
 
-// Shows a real box, reads its buttons' texts (mnemonics taken out) and closes
-// it with the last button.
-QStringList buttonTexts(int buttons) {
-    QStringList texts;
+// Shows `text` in a real box and hands the box, once it stands, to `onBox`;
+// a box nobody answered is closed so that it cannot hold the test forever.
+int showBox(const QString& text, int buttons, const std::function<void(QWidget*)>& onBox) {
     QTimer poll;
     poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w || !w->isVisible()) return;
         poll.stop();
-        const QList<QAbstractButton*> list = box->buttons();
-        for (QAbstractButton* b : list) texts << b->text().remove(QLatin1Char('&'));
-        if (!list.isEmpty()) list.last()->click();
+        onBox(w);
     });
     poll.start();
-    // A box whose buttons were never read must not hold the test forever.
     QTimer guard;
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, [] {
         if (QWidget* w = QApplication::activeModalWidget()) w->close();
     });
-    guard.start(5000);
-    platform::MsgBox(QStringLiteral("要退出系统吗?"), buttons, QStringLiteral("DE Duzariv"));
+    guard.start(10000);
+    return platform::MsgBox(text, buttons, QStringLiteral("DE Duzariv"));
+}
+
+// Shows a real box, reads its buttons' texts (mnemonics taken out) and closes
+// it with the last button.
+QStringList buttonTexts(int buttons) {
+    QStringList texts;
+    showBox(QStringLiteral("要退出系统吗?"), buttons, [&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        const QList<QAbstractButton*> list = box ? box->buttons() : QList<QAbstractButton*>();
+        for (QAbstractButton* b : list) texts << b->text().remove(QLatin1Char('&'));
+        if (!list.isEmpty()) list.last()->click();
+    });
     texts.sort();
     return texts;
 }
 
-TEST(ChineseButtons, QuestionBoxesReadAsAChineseDesktopShowsThem) {
-    const bool scripted = platform::script::enabled();
-    platform::script::disable();
+// Real boxes, not scripted ones, with Qt's Chinese texts.
+class ReportBox : public ::testing::Test {
+protected:
+    void SetUp() override {
+        scripted_ = platform::script::enabled();
+        platform::script::disable();
+        platform::InstallChineseQtTexts();
+    }
+    void TearDown() override {
+        if (scripted_) platform::script::enable();
+    }
+    bool scripted_ = false;
+};
+using ChineseButtons = ReportBox;
+
+TEST_F(ChineseButtons, QuestionBoxesReadAsAChineseDesktopShowsThem) {
     ASSERT_TRUE(platform::InstallChineseQtTexts()) << "Qt's Chinese translation is not installed";
     EXPECT_EQ(buttonTexts(platform::mbYesNo | platform::mbQuestion), (QStringList{"否(N)", "是(Y)"}));
     EXPECT_EQ(buttonTexts(platform::mbOKCancel), (QStringList{"取消", "确定"}));
-    if (scripted) platform::script::enable();
 }
 
 // A report naming 200 users, one a line, as a restore tells them.
@@ -69,12 +90,7 @@ struct ReportSeen {
 // Shows `text` for real and, once the box stands, measures it and presses
 // its standard button `press` as the operator does, with the mouse.
 int showAndPress(const QString& text, int buttons, QDialogButtonBox::StandardButton press, ReportSeen* seen) {
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget* w = QApplication::activeModalWidget();
-        if (!w || !w->isVisible()) return;
-        poll.stop();
+    return showBox(text, buttons, [&](QWidget* w) {
         // A plain message box has its buttons in a button box too: it is
         // measured alike, and found wanting.
         auto* area = w->findChild<QPlainTextEdit*>();
@@ -94,28 +110,8 @@ int showAndPress(const QString& text, int buttons, QDialogButtonBox::StandardBut
         if (b) QTest::mouseClick(b, Qt::LeftButton);
         else w->close();
     });
-    poll.start();
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] {
-        if (QWidget* w = QApplication::activeModalWidget()) w->close();
-    });
-    guard.start(10000);
-    return platform::MsgBox(text, buttons, QStringLiteral("DE Duzariv"));
 }
 
-class ReportBox : public ::testing::Test {
-protected:
-    void SetUp() override {
-        scripted_ = platform::script::enabled();
-        platform::script::disable();
-        platform::InstallChineseQtTexts();
-    }
-    void TearDown() override {
-        if (scripted_) platform::script::enable();
-    }
-    bool scripted_ = false;
-};
 
 // The station's screen is 1024x768 (the tests of this folder run on one):
 // the box of a 200-line report stands on it whole, OK inside it, every line
