@@ -187,10 +187,7 @@ TEST_F(BillManageTest, ABackupThatFailsNamesItsCause) {
 }
 
 TEST_F(BillManageTest, ADamagedArchiveIsReportedAndKeptAndRightsGuardTheCommands) {
-    QFile bad(DataPath + "PhBill_2001.mdb");
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write(QByteArray(4096, 'x'));
-    bad.close();
+    testsupport::writeBytes(DataPath + "PhBill_2001.mdb", QByteArray(4096, 'x'));
     script::answer("PhBill_2001.mdb无法打开", platform::rOK);
     EXPECT_EQ(keys().size(), 3);
     EXPECT_TRUE(exists(2001));
