@@ -105,6 +105,14 @@ protected:
         script::answer(told, platform::rOK);
         win().cmd_Click(1);
     }
+    // `pairs` restored, the restore killed at its step `point`.
+    static void killedAt(const QList<admin::RestorePair>& pairs, const char* point) {
+        admin::testing::setRestoreHook([point](const QString& p) {
+            if (p == QLatin1String(point)) throw std::runtime_error("killed");
+        });
+        EXPECT_THROW(admin::ReplaceFiles(pairs), std::runtime_error) << point;
+        admin::testing::setRestoreHook(nullptr);
+    }
     // Every `op` on a file whose name holds `part` (is it, in any case, when
     // `whole`) refused with `err`.
     static void refuse(const char* op, const QString& part, int err, bool whole = false) {
@@ -565,11 +573,7 @@ TEST_F(DBManagerTest, RestoredFileFromAnOlderStationSurvivesTheNextStart) {
         ModSwitch::OpenAllDB(false);
         ModSwitch::CompactDB("Switch.mdb");   // ...and so has its safety copy
         if (killed) {
-            admin::testing::setRestoreHook([](const QString& p) {
-                if (p == "renamed") throw std::runtime_error("killed");
-            });
-            EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, false)), std::runtime_error);
-            admin::testing::setRestoreHook(nullptr);
+            killedAt(admin::RestorePairs(f, DataPath, true, false), "renamed");
         } else {
             ModSwitch::OpenAllDB(true);
             restoreFrom(f, "数据恢复成功");
@@ -586,39 +590,6 @@ TEST_F(DBManagerTest, RestoredFileFromAnOlderStationSurvivesTheNextStart) {
     ModSwitch::OpenAllDB(true);
 }
 
-// A restore stopped at each point leaves all old files or all restored ones.
-TEST_F(DBManagerTest, InterruptedRestoreIsAllOldOrAllNew) {
-    ModSwitch::OpenAllDB(false);
-    const QString f = folder("bk");
-    const QString arch[2] = {"PhBill_2025.mdb", "phbill_2026.mdb"};
-    for (const QString& a : arch) QFile::copy(DataPath + a, f + a);
-    for (const QString& a : arch) Database(Database::open(f + a)).execute("insert into Tab_Ph1 values(7, 7, 'x')");
-    const QList<admin::RestorePair> pairs = admin::RestorePairs(f, DataPath, false, true);
-    ASSERT_EQ(pairs.size(), 2);
-    struct Case {
-        const char* point;
-        int nth;
-        bool restored;
-    } cases[] = {{"copied", 1, false}, {"marked", 1, true}, {"renamed", 1, true}, {"renamed", 2, true}};
-    qint64 old[2] = {3, 5};
-    for (const Case& c : cases) {
-        admin::testing::setRestoreHook([&, seen = 0](const QString& p) mutable {
-            if (p == c.point && ++seen == c.nth) throw std::runtime_error("killed");
-        });
-        EXPECT_THROW(admin::ReplaceFiles(pairs), std::runtime_error) << c.point;
-        admin::testing::setRestoreHook(nullptr);
-        admin::CompleteRestore(DataPath);
-        for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(rows(DataPath + arch[i]), c.restored ? old[i] + 1 : old[i]) << c.point;
-            EXPECT_TRUE(Database::open(DataPath + arch[i]).quickCheck());
-            if (c.restored) old[i] += 1, Database(Database::open(f + arch[i])).execute("insert into Tab_Ph1 values(8, 8, 'y')");
-        }
-        EXPECT_EQ(leftovers(), QStringList())
-            << c.point;
-    }
-    ModSwitch::OpenAllDB(true);
-}
-
 // A restore decided and then killed, the station archiving into its year
 // file before the next opening completes it: those calls are kept too, and
 // the box's line is the one counted when the restore was decided.
@@ -627,11 +598,7 @@ TEST_F(DBManagerTest, CallsArchivedWhileARestoreWaitsAreKeptByItsCompletion) {
     const QString f = folder("bk");
     QFile::copy(DataPath + "phbill_2026.mdb", f + "phbill_2026.mdb");
     Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
-    admin::testing::setRestoreHook([](const QString& p) {
-        if (p == "marked") throw std::runtime_error("killed");
-    });
-    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, false, true)), std::runtime_error);
-    admin::testing::setRestoreHook(nullptr);
+    killedAt(admin::RestorePairs(f, DataPath, false, true), "marked");
     Database(Database::open(DataPath + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(9, 9, '2026-06-15 10:00:00')");
     admin::CompleteRestore(DataPath);
     EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 7);   // its 5, the backup's 1, the 1 archived while it waited

@@ -67,6 +67,15 @@ protected:
         win().txtModify_LostFocus();
     }
     void press(const QString& key) { win().tbrPoint_ButtonClick(key); }
+    // Rows 1 to `n` selected and deleted, the question answered yes; the box
+    // of what went wrong answered when `fails`.
+    void deleteRows(int n, bool fails = true) {
+        grid().setRow(1);
+        grid().setRowSel(n);
+        platform::script::answer(QStringLiteral("真的要删除第1条到第%1条共%1条记录吗?").arg(n), platform::rYes);
+        if (fails) platform::script::answer("操作错误,", platform::rOK);
+        press("Delete");
+    }
     bool hasDir(const QString& name) { return QFileInfo(dir->file(name)).isDir(); }
     qint64 count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toLongLong(); }
 };
@@ -222,10 +231,7 @@ TEST_F(Sites, DeletingSparesTheSiteInUseAndOnlyEverDeletesASitesOwnDirectory) {
     site(3, "c");
     TerminalName = "b";
     DataPath = dir->file("b/");
-    grid().setRow(1);
-    grid().setRowSel(3);
-    platform::script::answer("真的要删除第1条到第3条共3条记录吗?", platform::rYes);
-    press("Delete");
+    deleteRows(3, false);
     EXPECT_EQ(column(1), QStringList{"b"});
     EXPECT_FALSE(hasDir("a"));
     EXPECT_FALSE(hasDir("c"));
@@ -304,11 +310,7 @@ TEST_F(Sites, ADeletionThatStopsPartwayLeavesEachSiteWholeOrGone) {
     const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ::close(fd);
-    grid().setRow(1);
-    grid().setRowSel(3);
-    platform::script::answer("真的要删除第1条到第3条共3条记录吗?", platform::rYes);
-    platform::script::answer("操作错误,", platform::rOK);
-    press("Delete");
+    deleteRows(3);
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     // "b" went with its name; what could not be removed of it is named as such.
     const QString shown = lastBox();
@@ -330,11 +332,7 @@ TEST_F(Sites, ASiteWhoseRowCannotBeDeletedKeepsItsDirectoryUnderItsName) {
     ASSERT_EQ(column(1), (QStringList{"d", "e"}));
     dbSwitch.execute("CREATE TRIGGER keep_e BEFORE DELETE ON terminal WHEN old.pointname='e' "
                      "BEGIN SELECT RAISE(ABORT, '站点记录被保护'); END");
-    grid().setRow(1);
-    grid().setRowSel(2);
-    platform::script::answer("真的要删除第1条到第2条共2条记录吗?", platform::rYes);
-    platform::script::answer("操作错误,", platform::rOK);
-    press("Delete");
+    deleteRows(2);
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     const QString shown = lastBox();
     EXPECT_TRUE(shown.endsWith("\n以下站点未删除:d,e")) << shown.toStdString();
@@ -356,11 +354,7 @@ TEST_F(Sites, ASiteWhoseDirectoryCannotLeaveItsNameIsNamedAsNotDeleted) {
         // The data directory takes no renames, not even from root.
         const ImmutableDir fixed(dir->dataPath());
         if (!fixed.made()) GTEST_SKIP() << "immutable directories need a right this run lacks";
-        grid().setRow(1);
-        grid().setRowSel(2);
-        platform::script::answer("真的要删除第1条到第2条共2条记录吗?", platform::rYes);
-        platform::script::answer("操作错误,", platform::rOK);
-        press("Delete");
+        deleteRows(2);
     }
     EXPECT_TRUE(lastBox().endsWith("\n以下站点未删除:d,e"));
     EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
