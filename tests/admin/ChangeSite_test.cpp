@@ -83,7 +83,10 @@ protected:
         });
         sw.clearReceived();
         console().findChild<QAction*>("mnuChangeTerminal")->trigger();
-        settle();
+        // A change ends with the switch's reports on again; after a cancel
+        // nothing comes, and only a moment can tell that nothing does.
+        if (name.isEmpty()) settle();
+        else arrived("960301");
     }
     // 数据库管理 backs up the site open into `name` under the program
     // directory, every file checked; the folder.
@@ -181,11 +184,10 @@ TEST_F(ChangeSite, F4NeedsRight32AndTheSiteWindowGivesTheConsoleBack) {
     EXPECT_TRUE(received().isEmpty());
     WorkerRights = QStringList{"32"};
     f4->trigger();
-    settle();
     ASSERT_TRUE(frmTerminal::exists());
     EXPECT_TRUE(frmTerminal::instance().isVisible());
     EXPECT_FALSE(console().window()->isVisible());
-    EXPECT_TRUE(received().contains("84040000"));
+    EXPECT_TRUE(arrived("84040000"));
     frmTerminal::instance().tbrPoint_ButtonClick("Exit");
     EXPECT_FALSE(frmTerminal::exists());
     EXPECT_TRUE(console().window()->isVisible());
@@ -270,8 +272,9 @@ TEST_F(ChangeSite, AnEditIsSavedIntoItsOwnSiteBeforeTheChangeAndACancelKeepsIt) 
         w->cmdSelect->click();
     });
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    sw.clearReceived();
     console().findChild<QAction*>("mnuChangeTerminal")->trigger();
-    settle();
+    arrived("960301");
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     ASSERT_EQ(DataPath, site);
     EXPECT_FALSE(g_Modified);
