@@ -9,6 +9,7 @@
 #include "core/books/ChargeLog.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
+#include "support/Holds.h"
 
 #include <QDir>
 #include <QPushButton>
@@ -18,6 +19,9 @@ namespace admintest {
 
 using namespace pricingtest;
 namespace script = platform::script;
+using testsupport::holds;
+using testsupport::lacks;
+using testsupport::lastBox;
 
 class BackupRoadsTest : public PricingTest {
 protected:

@@ -2,6 +2,9 @@
 // simulator: the site window (F4) and the change of site (更换站点, F5).
 #include "console/ConsoleFixture.h"
 
+#include "admin/ImmutableDir.h"
+#include "support/Holds.h"
+
 #include "admin/Restore.h"
 #include "admin/Sites.h"
 #include "admin/frmDBManager.h"
@@ -17,22 +20,20 @@
 #include "support/StationProcess.h"
 
 #include <atomic>
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 #include <memory>
 
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QTreeWidget>
 
 using namespace consoletest;
+using testsupport::holds;
+using testsupport::lacks;
+using testsupport::lastBox;
 
 namespace {
 
@@ -82,7 +83,10 @@ protected:
         });
         sw.clearReceived();
         console().findChild<QAction*>("mnuChangeTerminal")->trigger();
-        settle();
+        // A change ends with the switch's reports on again; after a cancel
+        // nothing comes, and only a moment can tell that nothing does.
+        if (name.isEmpty()) settle();
+        else arrived("960301");
     }
     // 数据库管理 backs up the site open into `name` under the program
     // directory, every file checked; the folder.
@@ -106,7 +110,7 @@ protected:
         platform::script::answer(box, platform::rOK);
         frmDBManager::instance().cmd_Click(1);
         EXPECT_EQ(platform::script::pendingAnswers(), 0);
-        return platform::script::shown().isEmpty() ? QString() : platform::script::shown().last().text;
+        return lastBox();
     }
     // The site "东区" as an older release left it: user 2 paid for in the
     // site and at the root (the root's entry of the same number gives another
@@ -152,15 +156,8 @@ protected:
     }
     // Types `text` into cell (r, c) of the console grid through its editor.
     void type(int r, int c, const QString& text) {
-        platform::FlexGrid& g = *console().fgDisp;
-        const QPoint p = g.visualRect(g.model()->index(r, c)).center();
-        for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                               QEvent::MouseButtonRelease}) {
-            QMouseEvent e(t, p, g.viewport()->mapToGlobal(p), Qt::LeftButton,
-                          t == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(g.viewport(), &e);
-        }
-        settle(50);
+        doubleClickCell(r, c);
+        spin(5000, [this] { return console().txtModify->isVisible() || console().cboModify->isVisible(); });
         QWidget* editor = console().txtModify;
         if (console().cboModify->isVisible()) {
             editor = console().cboModify;
@@ -171,7 +168,7 @@ protected:
         }
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
         QApplication::sendEvent(editor, &enter);
-        settle(30);
+        spin(5000, [editor] { return !editor->isVisible(); });
     }
 };
 
@@ -187,11 +184,10 @@ TEST_F(ChangeSite, F4NeedsRight32AndTheSiteWindowGivesTheConsoleBack) {
     EXPECT_TRUE(received().isEmpty());
     WorkerRights = QStringList{"32"};
     f4->trigger();
-    settle();
     ASSERT_TRUE(frmTerminal::exists());
     EXPECT_TRUE(frmTerminal::instance().isVisible());
     EXPECT_FALSE(console().window()->isVisible());
-    EXPECT_TRUE(received().contains("84040000"));
+    EXPECT_TRUE(arrived("84040000"));
     frmTerminal::instance().tbrPoint_ButtonClick("Exit");
     EXPECT_FALSE(frmTerminal::exists());
     EXPECT_TRUE(console().window()->isVisible());
@@ -199,11 +195,9 @@ TEST_F(ChangeSite, F4NeedsRight32AndTheSiteWindowGivesTheConsoleBack) {
 
 TEST_F(ChangeSite, TheChosenSitesSettingsBoardsViewAndBackupsTakeOver) {
     const QString site = makeSite(4, "东区");
-    put(site + "Switch.mdb", "AppName", "东区台");
-    put(site + "Switch.mdb", "ChkAutoBackup", "1");
-    put(site + "Switch.mdb", "BackupTime", "03:15");
-    put(site + "Switch.mdb", "LastBackupDay", "2026-06-01");
-    put(site + "Switch.mdb", "IntervalDay", "1");
+    for (auto [key, value] : {std::pair{"AppName", "东区台"}, {"ChkAutoBackup", "1"}, {"BackupTime", "03:15"},
+                              {"LastBackupDay", "2026-06-01"}, {"IntervalDay", "1"}})
+        put(site + "Switch.mdb", key, value);
     int kind = 0;
     {
         platform::Database db = platform::Database::open(site + "Switch.mdb");
@@ -278,8 +272,9 @@ TEST_F(ChangeSite, AnEditIsSavedIntoItsOwnSiteBeforeTheChangeAndACancelKeepsIt) 
         w->cmdSelect->click();
     });
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
+    sw.clearReceived();
     console().findChild<QAction*>("mnuChangeTerminal")->trigger();
-    settle();
+    arrived("960301");
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     ASSERT_EQ(DataPath, site);
     EXPECT_FALSE(g_Modified);
@@ -322,10 +317,7 @@ TEST_F(ChangeSite, AnAmountTypedUnderADepositStaysWithTheSiteItWasTypedIn) {
 
 TEST_F(ChangeSite, ASiteThatCannotBeOpenedGivesThePreviousSiteBack) {
     const QString site = makeSite(4, "坏站");
-    QFile f(site + "Switch.mdb");
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(QByteArray(4096, 'x'));
-    f.close();
+    testsupport::writeBytes(site + "Switch.mdb", QByteArray(4096, 'x'));
     platform::script::answer("更换站点失败:", platform::rOK);
     changeTo("坏站");
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
@@ -340,27 +332,6 @@ TEST_F(ChangeSite, ASiteThatCannotBeOpenedGivesThePreviousSiteBack) {
     EXPECT_EQ(received().last(), "960301");
 }
 
-// A directory no file can be written in, not even by root, for as long as the
-// guard lives; false when this run lacks the right to make one.
-class ImmutableDir {
-public:
-    explicit ImmutableDir(const QString& path) : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY)) {
-        if (fd_ < 0 || ::ioctl(fd_, FS_IOC_GETFLAGS, &flags_) != 0) return;
-        const int on = flags_ | FS_IMMUTABLE_FL;
-        made_ = ::ioctl(fd_, FS_IOC_SETFLAGS, &on) == 0;
-    }
-    ~ImmutableDir() {
-        if (made_) ::ioctl(fd_, FS_IOC_SETFLAGS, &flags_);
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool made() const { return made_; }
-
-private:
-    int fd_;
-    int flags_ = 0;
-    bool made_ = false;
-};
-
 // F5 to a site whose directory cannot be written: the operator hears why,
 // as the root's directory is named at start-up, and stays on the site left.
 TEST_F(ChangeSite, ASiteDirectoryThatCannotBeWrittenIsNamedAndThePreviousSiteStays) {
@@ -370,9 +341,7 @@ TEST_F(ChangeSite, ASiteDirectoryThatCannotBeWrittenIsNamedAndThePreviousSiteSta
     platform::script::answer("更换站点失败:无法在数据目录", platform::rOK);
     changeTo("只读站");
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    EXPECT_TRUE(platform::script::shown().last().text.contains("只读站") &&
-                platform::script::shown().last().text.contains("没有写入权限"))
-        << platform::script::shown().last().text.toStdString();
+    EXPECT_TRUE(holds(lastBox(), {"只读站", "没有写入权限"}));
     EXPECT_EQ(DataPath, dir->dataPath());
     EXPECT_EQ(TerminalName, "默认");
     ASSERT_TRUE(dbSwitch.isOpen());
@@ -391,7 +360,7 @@ TEST_F(ChangeSite, ASiteWhoseUpgradeFailsGivesThePreviousSiteBackHavingMovedNoMo
     platform::script::answer("更换站点失败:", platform::rOK);
     changeTo("旧站");
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    for (const auto& box : platform::script::shown()) EXPECT_FALSE(box.text.contains("不属于同一个话务台"));
+    for (const auto& box : platform::script::shown()) EXPECT_TRUE(lacks(box.text, "不属于同一个话务台"));
     EXPECT_EQ(DataPath, dir->dataPath());
     EXPECT_EQ(TerminalID, 0);
     EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
@@ -453,7 +422,7 @@ TEST_F(ChangeSite, ARestoreTakesNoBackupOfAnotherSiteYearFilesIncluded) {
     const qint64 now = remainIn(dbSwitch, 2);
 
     QString box = restoreFrom(rootBackup, "恢复失败:Switch.mdb");
-    EXPECT_TRUE(box.contains("属于另一个话务台或站点，未恢复任何文件")) << box.toStdString();
+    EXPECT_TRUE(holds(box, "属于另一个话务台或站点，未恢复任何文件"));
     EXPECT_EQ(remainIn(dbSwitch, 2), now);
     EXPECT_FALSE(QFile::exists(east + "phbill_2026.mdb"));
     EXPECT_TRUE(QDir(east).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName()}).isEmpty());
@@ -466,7 +435,7 @@ TEST_F(ChangeSite, ARestoreTakesNoBackupOfAnotherSiteYearFilesIncluded) {
     changeTo("默认");
     ASSERT_EQ(DataPath, root);
     box = restoreFrom(eastBackup, "恢复失败:Switch.mdb");
-    EXPECT_TRUE(box.contains("属于另一个话务台或站点")) << box.toStdString();
+    EXPECT_TRUE(holds(box, "属于另一个话务台或站点"));
     EXPECT_EQ(remainIn(dbSwitch, 2), 1000000);
     EXPECT_EQ(calls(root + "phbill_2026.mdb"), 10);
 }
@@ -486,7 +455,7 @@ TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
 
     changeTo("东区");
     ASSERT_EQ(DataPath, east);
-    for (const auto& b : platform::script::shown()) EXPECT_FALSE(b.text.contains("不属于同一个话务台")) << b.text.toStdString();
+    for (const auto& b : platform::script::shown()) EXPECT_TRUE(lacks(b.text, "不属于同一个话务台"));
     const QString own = idOf(east + "Switch.mdb");
     EXPECT_FALSE(own.isEmpty());
     EXPECT_NE(own, rootId);
@@ -496,7 +465,7 @@ TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
     const qint64 now = remainIn(dbSwitch, 2);
 
     const QString box = restoreFrom(rootBackup, "恢复失败:Switch.mdb");
-    EXPECT_TRUE(box.contains("属于另一个话务台或站点")) << box.toStdString();
+    EXPECT_TRUE(holds(box, "属于另一个话务台或站点"));
     EXPECT_EQ(remainIn(dbSwitch, 2), now);
     EXPECT_FALSE(QFile::exists(east + "phbill_2026.mdb"));
     restoreFrom(oldEast, "数据恢复成功");
@@ -519,7 +488,7 @@ TEST_F(ChangeSite, AnOlderReleasesSiteBackupIsRefusedAtTheRoot) {
     const qint64 now = remainIn(dbSwitch, 2);
 
     const QString box = restoreFrom(oldEast, "恢复失败:Switch.mdb");
-    EXPECT_TRUE(box.contains("是站点东区的备份")) << box.toStdString();
+    EXPECT_TRUE(holds(box, "是站点东区的备份"));
     EXPECT_EQ(remainIn(dbSwitch, 2), now);
     restoreFrom(rootBackup, "数据恢复成功");
     EXPECT_EQ(remainIn(dbSwitch, 2), now);
@@ -540,7 +509,7 @@ TEST_F(ChangeSite, AnOlderReleasesUnplacedBackupIsPlacedByItsFolder) {
         return in + "bk-old/";
     };
     const QString box = restoreFrom(unmarked(dir->appPath() + "bk-old-east/", east), "恢复失败:Switch.mdb");
-    EXPECT_TRUE(box.contains("是站点东区的备份")) << box.toStdString();
+    EXPECT_TRUE(holds(box, "是站点东区的备份"));
     EXPECT_EQ(remainIn(dbSwitch, 2), now);
     restoreFrom(unmarked(rootBackup, dir->dataPath()), "数据恢复成功");
     EXPECT_EQ(remainIn(dbSwitch, 2), now);
@@ -571,13 +540,7 @@ TEST_F(ChangeSite, ASiteMadeSinceTheRootsBackupSurvivesItsRestore) {
 // open when it was handled (the switch here does not pause its reports).
 TEST_F(ChangeSite, RecordsStreamingThroughChangesOfSiteAndARestoreAreEachStoredOnce) {
     const QString north = makeSite(1, "北站");
-    const QString backup = dir->appPath() + "bk/";
-    QDir().mkpath(backup);
-    platform::script::answer("备份完成", platform::rOK);
-    frmDBManager::instance().opt_Click(0);
-    frmDBManager::instance().txtPath->setText(backup);
-    frmDBManager::instance().tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
-    frmDBManager::instance().cmd_Click(0);
+    const QString backup = backupInto("bk");
 
     QStringList keys;
     // Counted on the switch's thread, which may outlive an early end of the test.
@@ -612,11 +575,7 @@ TEST_F(ChangeSite, RecordsStreamingThroughChangesOfSiteAndARestoreAreEachStoredO
     }
     streaming();
     if (HasFatalFailure()) return;
-    frmDBManager::instance().opt_Click(2);
-    frmDBManager::instance().txtPath->setText(backup);
-    frmDBManager::instance().tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
-    platform::script::answer("数据恢复成功", platform::rOK);
-    frmDBManager::instance().cmd_Click(1);
+    restoreFrom(backup, "数据恢复成功");
 
     EXPECT_TRUE(spin(30000, [this] { return sw.recordsWaiting() == 0; }))
         << sw.recordsWaiting() << " records the switch still waits to hand over";

@@ -18,6 +18,7 @@
 #include "platform/Prompts.h"
 #include "support/CallRows.h"
 #include "support/Fixtures.h"
+#include "support/Holds.h"
 #include "support/RefusalWalk.h"
 
 #include <QLabel>
@@ -34,6 +35,9 @@
 using namespace ModDefine;
 using platform::Database;
 namespace script = platform::script;
+using testsupport::holds;
+using testsupport::lacks;
+using testsupport::lastBox;
 
 namespace {
 
@@ -73,6 +77,12 @@ protected:
         win().txtPath->setText(f);
         win().cmd_Click(0);
     }
+    // 备份 of every file into a fresh folder "bk", told it is done; the folder.
+    QString backedUp() {
+        const QString f = folder("bk");
+        backupTo(f, "备份完成");
+        return f;
+    }
     // The timed backup on, every `interval` days, the last on `last`; its folder.
     QString timedBackup(const char* interval, const char* last) {
         ModSwitch::SetVariant("ChkAutoBackup", "1");
@@ -87,18 +97,35 @@ protected:
         return QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName() + "*", "*.recovering"},
                                         QDir::Files | QDir::Hidden);
     }
-    // 恢复 from `f`, the box `told` answered.
-    void restoreFrom(const QString& f, const char* told) {
+    // 恢复 from `f`, the box `told` answered; the year file `unchecked` (0, 1) left out.
+    void restoreFrom(const QString& f, const char* told, int unchecked = -1) {
         win().opt_Click(2);
         win().txtPath->setText(f);
+        if (unchecked >= 0) win().tvwDB->topLevelItem(0)->child(unchecked)->setCheckState(0, Qt::Unchecked);
         script::answer(told, platform::rOK);
         win().cmd_Click(1);
+    }
+    // `pairs` restored, the restore killed at its step `point`.
+    static void killedAt(const QList<admin::RestorePair>& pairs, const char* point) {
+        admin::testing::setRestoreHook([point](const QString& p) {
+            if (p == QLatin1String(point)) throw std::runtime_error("killed");
+        });
+        EXPECT_THROW(admin::ReplaceFiles(pairs), std::runtime_error) << point;
+        admin::testing::setRestoreHook(nullptr);
+    }
+    // Every `op` on a file whose name holds `part` (is it, in any case, when
+    // `whole`) refused with `err`.
+    static void refuse(const char* op, const QString& part, int err, bool whole = false) {
+        platform::testing::setFaultHook([=](const QString& o, const QString& path) {
+            const QString name = QFileInfo(path).fileName();
+            const bool hit = whole ? name.compare(part, Qt::CaseInsensitive) == 0 : path.contains(part);
+            return o == QLatin1String(op) && hit ? err : 0;
+        });
     }
 };
 
 TEST_F(DBManagerTest, BackupCopiesStationAndArchivesButNeverTheCurrentCalls) {
-    const QString f = folder("bk");
-    backupTo(f, "备份完成");
+    const QString f = backedUp();
     EXPECT_EQ(QDir(f).entryList(QDir::Files, QDir::Name),
               (QStringList{"PhBill_2025.mdb", "Switch.mdb", "phbill_2026.mdb"}));
     for (const QString& n : QDir(f).entryList(QDir::Files)) EXPECT_TRUE(Database::open(f + n).quickCheck()) << n.toStdString();
@@ -150,12 +177,9 @@ TEST_F(DBManagerTest, ABackupThatGivesUpOnOneFileLeavesTheFoldersSetWhole) {
     backupTo(f, "备份完成");
     ASSERT_EQ(QDir(f).entryList(QDir::Files).size(), 3);
     ModSwitch::SetVariant("Marker", "second");
-    platform::testing::setFaultHook([](const QString& op, const QString& path) {
-        return op == "sync" && path.contains("phbill_2026") ? ENOSPC : 0;
-    });
+    refuse("sync", "phbill_2026", ENOSPC);
     script::answer("phbill_2026.mdb文件已经存在", platform::rYes);
-    script::answer("文件已经存在", platform::rYes);
-    script::answer("文件已经存在", platform::rYes);
+    for (int i = 0; i < 2; ++i) script::answer("文件已经存在", platform::rYes);
     script::answer("备份phbill_2026.mdb失败", platform::rOK);
     backupTo(f);
     platform::testing::setFaultHook(nullptr);
@@ -178,10 +202,7 @@ TEST_F(DBManagerTest, DamagedSourceIsRefusedBeforeAnythingIsClosed) {
             testsupport::addOrphanPage(f + "phbill_2026.mdb");
             EXPECT_EQ(rows(f + "phbill_2026.mdb"), 6);   // it still reads
         } else {
-            QFile bad(f + "phbill_2026.mdb");
-            bad.open(QIODevice::WriteOnly | QIODevice::Truncate);
-            bad.write(QByteArray(8192, 'x'));
-            bad.close();
+            testsupport::writeBytes(f + "phbill_2026.mdb", QByteArray(8192, 'x'));
         }
         restoreFrom(f, "恢复失败:phbill_2026.mdb");
         EXPECT_EQ(script::pendingAnswers(), 0);
@@ -230,7 +251,7 @@ TEST_F(DBManagerTest, ABackupOnAFullDiskSaysSo) {
         QTest::mouseClick(win().cmd[0], Qt::LeftButton);
         platform::testing::setFaultHook(nullptr);
         ASSERT_EQ(script::pendingAnswers(), 0);
-        EXPECT_TRUE(script::shown().last().text.contains("磁盘已满")) << script::shown().last().text.toStdString();
+        EXPECT_TRUE(holds(lastBox(), "磁盘已满"));
         EXPECT_NE(lastLog(), "手动备份");
     }
 }
@@ -247,7 +268,7 @@ TEST_F(DBManagerTest, ARestoreFromAFolderWithNothingToRestoreSaysSo) {
     script::answer("没有可恢复的文件", platform::rOK);
     QTest::mouseClick(win().cmd[1], Qt::LeftButton);
     ASSERT_EQ(script::pendingAnswers(), 0);
-    EXPECT_TRUE(script::shown().last().text.contains("Switch.mdb")) << script::shown().last().text.toStdString();
+    EXPECT_TRUE(holds(lastBox(), "Switch.mdb"));
     EXPECT_TRUE(dbSwitch.isOpen());
     EXPECT_EQ(ModSwitch::GetVariant("Marker"), "kept");
     EXPECT_NE(lastLog(), "恢复数据");
@@ -258,8 +279,7 @@ TEST_F(DBManagerTest, ARestoreFromAFolderWithNothingToRestoreSaysSo) {
 // will not rename into place fails the restore with every file as it was.
 TEST_F(DBManagerTest, BackupsStandAloneAndAFailedStepLeavesEveryFileAsItWas) {
     dbSwitch.useWriteAheadLog();
-    const QString f = folder("bk");
-    backupTo(f, "备份完成");
+    const QString f = backedUp();
     for (const QString& n : QDir(f).entryList(QDir::Files)) {
         QFile b(f + n);
         ASSERT_TRUE(b.open(QIODevice::ReadOnly));
@@ -274,9 +294,7 @@ TEST_F(DBManagerTest, BackupsStandAloneAndAFailedStepLeavesEveryFileAsItWas) {
 
     // A backup that fails leaves nothing in the folder.
     const QString g = folder("bk2");
-    platform::testing::setFaultHook([](const QString& op, const QString& path) {
-        return op == "sync" && path.contains("phbill_2026") ? ENOSPC : 0;
-    });
+    refuse("sync", "phbill_2026", ENOSPC);
     script::answer("备份phbill_2026.mdb失败", platform::rOK);
     backupTo(g);
     platform::testing::setFaultHook(nullptr);
@@ -285,9 +303,7 @@ TEST_F(DBManagerTest, BackupsStandAloneAndAFailedStepLeavesEveryFileAsItWas) {
 
     // The station file cannot be renamed into place: the restore fails, and says why.
     ModSwitch::SetVariant("Marker", "since");
-    platform::testing::setFaultHook([](const QString& op, const QString& path) {
-        return op == "rename" && QFileInfo(path).fileName().compare("switch.mdb", Qt::CaseInsensitive) == 0 ? EROFS : 0;
-    });
+    refuse("rename", "switch.mdb", EROFS, true);
     // The recovered station file is on the disk before it would be renamed in.
     QStringList synced;
     bool syncedFirst = false;
@@ -360,8 +376,7 @@ TEST_F(DBManagerTest, ARestoredYearFileKeepsTheCallsArchivedSinceItsBackup) {
     };
     answered(10, QDateTime(QDate(2026, 1, 5), QTime(9, 0)));
     answered(5, QDateTime(QDate(2026, 2, 3), QTime(9, 0)));
-    const QString f = folder("bk");
-    backupTo(f, "备份完成");
+    const QString f = backedUp();
     ASSERT_TRUE(QFile::exists(f + billing::ArchiveFileName(2026)));
     answered(2, QDateTime(QDate(2026, 2, 20), QTime(9, 0)));
     answered(8, QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
@@ -371,9 +386,9 @@ TEST_F(DBManagerTest, ARestoredYearFileKeepsTheCallsArchivedSinceItsBackup) {
 
     restoreFrom(f, "数据恢复成功");
     ASSERT_EQ(script::pendingAnswers(), 0);
-    EXPECT_TRUE(script::shown().last().text.contains(
+    EXPECT_TRUE(lastBox().contains(
         billing::ArchiveFileName(2026) + "：从备份找回10张现有文件中没有的话单，保留备份之后归档的10张话单。"))
-        << script::shown().last().text.toStdString();
+        << lastBox().toStdString();
     const QMap<QString, int> held = callsHeld(2026);
     EXPECT_EQ(held.size(), 25);
     for (auto it = held.cbegin(); it != held.cend(); ++it) EXPECT_EQ(it.value(), 1) << it.key().toStdString();
@@ -446,7 +461,7 @@ TEST_F(DBManagerTest, ARestoreKeepsTheStationsYearFileOnlyWhereItHoldsEveryCallO
         const QString line = since == Archived      ? "phbill_2026.mdb：从备份找回0张现有文件中没有的话单，保留备份之后归档的200张话单。"
                              : since == FeeChanged ? "数据恢复成功"
                                                    : "phbill_2026.mdb：从备份找回3000张现有文件中没有的话单，保留备份之后归档的3000张话单。";
-        EXPECT_TRUE(script::shown().last().text.contains(line)) << script::shown().last().text.toStdString();
+        EXPECT_TRUE(holds(lastBox(), line));
         EXPECT_EQ(leftovers(), QStringList());
     }
 }
@@ -454,16 +469,11 @@ TEST_F(DBManagerTest, ARestoreKeepsTheStationsYearFileOnlyWhereItHoldsEveryCallO
 // A year file that cannot be merged (the station's own is damaged) is not
 // restored at all, nor is anything else: the box says why.
 TEST_F(DBManagerTest, AYearFileThatCannotBeMergedIsNotRestored) {
-    const QString f = folder("bk");
-    backupTo(f, "备份完成");
+    const QString f = backedUp();
     ModSwitch::SetVariant("Marker", "since");
-    {
-        QFile bad(DataPath + "phbill_2026.mdb");
-        ASSERT_TRUE(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        bad.write(QByteArray(8192, 'x'));
-    }
+    testsupport::writeBytes(DataPath + "phbill_2026.mdb", QByteArray(8192, 'x'));
     restoreFrom(f, "恢复失败:phbill_2026.mdb（现有话单未能并入备份");
-    EXPECT_EQ(script::pendingAnswers(), 0) << script::shown().last().text.toStdString();
+    EXPECT_EQ(script::pendingAnswers(), 0) << lastBox().toStdString();
     EXPECT_EQ(ModSwitch::GetVariant("Marker"), "since");
     EXPECT_EQ(QFileInfo(DataPath + "phbill_2026.mdb").size(), 8192);
     EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
@@ -486,8 +496,7 @@ TEST_F(DBManagerTest, CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack) {
     EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), platform::Currency::fromYuan(95).raw());
     restoreFrom(f, "数据恢复成功");
     ASSERT_EQ(script::pendingAnswers(), 0);
-    EXPECT_TRUE(script::shown().last().text.contains("重新计入备份之后的1笔话费，共5.00元。"))
-        << script::shown().last().text.toStdString();
+    EXPECT_TRUE(holds(lastBox(), "重新计入备份之后的1笔话费，共5.00元。"));
     EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), platform::Currency::fromYuan(95).raw());
     ModSwitch::OpenAllDB(false);
     QFile::remove(DataPath + "switch.mdb");
@@ -504,8 +513,7 @@ TEST_F(DBManagerTest, CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack) {
 // balances would take this station's charges) nor its year file (whose calls
 // the bill query and the settlement would count here) goes in.
 TEST_F(DBManagerTest, AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded) {
-    const QString f = folder("bk");
-    backupTo(f, "备份完成");
+    const QString f = backedUp();
     ModSwitch::SetCallFileNote(ModSwitch::kStationId, "this station");
     {
         Database other = Database::open(f + "Switch.mdb");
@@ -516,10 +524,9 @@ TEST_F(DBManagerTest, AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded) {
     }
     ModSwitch::SetVariant("Marker", "since");
     restoreFrom(f, "恢复失败:Switch.mdb（");
-    ASSERT_EQ(script::pendingAnswers(), 0) << script::shown().last().text.toStdString();
-    EXPECT_TRUE(script::shown().last().text.contains("属于另一个话务台或站点，未恢复任何文件"))
-        << script::shown().last().text.toStdString();
-    for (const script::Shown& b : script::shown()) EXPECT_FALSE(b.text.contains("数据恢复成功")) << b.text.toStdString();
+    ASSERT_EQ(script::pendingAnswers(), 0) << lastBox().toStdString();
+    EXPECT_TRUE(holds(lastBox(), "属于另一个话务台或站点，未恢复任何文件"));
+    for (const script::Shown& b : script::shown()) EXPECT_TRUE(lacks(b.text, "数据恢复成功"));
     EXPECT_EQ(ModSwitch::GetVariant("Marker"), "since");
     EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 5);
     EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
@@ -531,8 +538,7 @@ TEST_F(DBManagerTest, AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded) {
 // meanwhile, as a merge would wait on it; a kill after the journal had every
 // start merge it again), and merges one that changed (the test above).
 TEST_F(DBManagerTest, AYearFileIsMergedOnceARestore) {
-    const QString f = folder("bk");
-    backupTo(f, "备份完成");
+    const QString f = backedUp();
     Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
     Database holder;
     admin::testing::setRestoreHook([&](const QString& p) {
@@ -540,19 +546,14 @@ TEST_F(DBManagerTest, AYearFileIsMergedOnceARestore) {
         holder = Database::open(DataPath + "phbill_2026.mdb");
         holder.execute("BEGIN EXCLUSIVE");
     });
-    win().opt_Click(2);
-    win().txtPath->setText(f);
-    win().tvwDB->topLevelItem(0)->child(0)->setCheckState(0, Qt::Unchecked);
-    script::answer("数据恢复成功", platform::rOK);
-    win().cmd_Click(1);
+    restoreFrom(f, "数据恢复成功", 0);
     admin::testing::setRestoreHook(nullptr);
     if (holder.isOpen()) {
         holder.execute("ROLLBACK");
         holder.close();
     }
-    ASSERT_EQ(script::pendingAnswers(), 0) << script::shown().last().text.toStdString();
-    EXPECT_TRUE(script::shown().last().text.contains("phbill_2026.mdb：从备份找回1张现有文件中没有的话单，保留备份之后归档的0张话单。"))
-        << script::shown().last().text.toStdString();
+    ASSERT_EQ(script::pendingAnswers(), 0) << lastBox().toStdString();
+    EXPECT_TRUE(holds(lastBox(), "phbill_2026.mdb：从备份找回1张现有文件中没有的话单，保留备份之后归档的0张话单。"));
     EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 6);
 }
 
@@ -572,11 +573,7 @@ TEST_F(DBManagerTest, RestoredFileFromAnOlderStationSurvivesTheNextStart) {
         ModSwitch::OpenAllDB(false);
         ModSwitch::CompactDB("Switch.mdb");   // ...and so has its safety copy
         if (killed) {
-            admin::testing::setRestoreHook([](const QString& p) {
-                if (p == "renamed") throw std::runtime_error("killed");
-            });
-            EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, false)), std::runtime_error);
-            admin::testing::setRestoreHook(nullptr);
+            killedAt(admin::RestorePairs(f, DataPath, true, false), "renamed");
         } else {
             ModSwitch::OpenAllDB(true);
             restoreFrom(f, "数据恢复成功");
@@ -593,39 +590,6 @@ TEST_F(DBManagerTest, RestoredFileFromAnOlderStationSurvivesTheNextStart) {
     ModSwitch::OpenAllDB(true);
 }
 
-// A restore stopped at each point leaves all old files or all restored ones.
-TEST_F(DBManagerTest, InterruptedRestoreIsAllOldOrAllNew) {
-    ModSwitch::OpenAllDB(false);
-    const QString f = folder("bk");
-    const QString arch[2] = {"PhBill_2025.mdb", "phbill_2026.mdb"};
-    for (const QString& a : arch) QFile::copy(DataPath + a, f + a);
-    for (const QString& a : arch) Database(Database::open(f + a)).execute("insert into Tab_Ph1 values(7, 7, 'x')");
-    const QList<admin::RestorePair> pairs = admin::RestorePairs(f, DataPath, false, true);
-    ASSERT_EQ(pairs.size(), 2);
-    struct Case {
-        const char* point;
-        int nth;
-        bool restored;
-    } cases[] = {{"copied", 1, false}, {"marked", 1, true}, {"renamed", 1, true}, {"renamed", 2, true}};
-    qint64 old[2] = {3, 5};
-    for (const Case& c : cases) {
-        admin::testing::setRestoreHook([&, seen = 0](const QString& p) mutable {
-            if (p == c.point && ++seen == c.nth) throw std::runtime_error("killed");
-        });
-        EXPECT_THROW(admin::ReplaceFiles(pairs), std::runtime_error) << c.point;
-        admin::testing::setRestoreHook(nullptr);
-        admin::CompleteRestore(DataPath);
-        for (int i = 0; i < 2; ++i) {
-            EXPECT_EQ(rows(DataPath + arch[i]), c.restored ? old[i] + 1 : old[i]) << c.point;
-            EXPECT_TRUE(Database::open(DataPath + arch[i]).quickCheck());
-            if (c.restored) old[i] += 1, Database(Database::open(f + arch[i])).execute("insert into Tab_Ph1 values(8, 8, 'y')");
-        }
-        EXPECT_EQ(leftovers(), QStringList())
-            << c.point;
-    }
-    ModSwitch::OpenAllDB(true);
-}
-
 // A restore decided and then killed, the station archiving into its year
 // file before the next opening completes it: those calls are kept too, and
 // the box's line is the one counted when the restore was decided.
@@ -634,11 +598,7 @@ TEST_F(DBManagerTest, CallsArchivedWhileARestoreWaitsAreKeptByItsCompletion) {
     const QString f = folder("bk");
     QFile::copy(DataPath + "phbill_2026.mdb", f + "phbill_2026.mdb");
     Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
-    admin::testing::setRestoreHook([](const QString& p) {
-        if (p == "marked") throw std::runtime_error("killed");
-    });
-    EXPECT_THROW(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, false, true)), std::runtime_error);
-    admin::testing::setRestoreHook(nullptr);
+    killedAt(admin::RestorePairs(f, DataPath, false, true), "marked");
     Database(Database::open(DataPath + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(9, 9, '2026-06-15 10:00:00')");
     admin::CompleteRestore(DataPath);
     EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 7);   // its 5, the backup's 1, the 1 archived while it waited
@@ -653,19 +613,16 @@ TEST_F(DBManagerTest, CallsArchivedWhileARestoreWaitsAreKeptByItsCompletion) {
 // set is not left half swapped with nothing to finish it; the journal stays,
 // and the next completion puts the year file in.
 TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileIsInIsCompletedNotGivenUp) {
-    const QString f = folder("bk");
-    backupTo(f, "备份完成");
+    const QString f = backedUp();
     ASSERT_EQ(script::pendingAnswers(), 0);
     ModSwitch::OpenAllDB(false);
     Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
     const qint64 archived = rows(DataPath + "phbill_2026.mdb");
-    platform::testing::setFaultHook([](const QString& op, const QString& path) {
-        return op == "rename" && QFileInfo(path).fileName() == "phbill_2026.mdb" ? EROFS : 0;
-    });
+    refuse("rename", "phbill_2026.mdb", EROFS, true);
     QString failed;
     EXPECT_FALSE(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, true), &failed));
     platform::testing::setFaultHook(nullptr);
-    EXPECT_TRUE(failed.contains("phbill_2026.mdb")) << failed.toStdString();
+    EXPECT_TRUE(holds(failed, "phbill_2026.mdb"));
     EXPECT_TRUE(QFileInfo::exists(DataPath + admin::RestoreJournalName()));
     admin::CompleteRestore(DataPath);
     EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), archived + 1);
@@ -724,8 +681,7 @@ TEST_F(DBManagerTest, ATimedBackupOfAFileHeldByAnotherProgramEndsAndLogsWhy) {
     platform::testing::setTick(nullptr);
     const QString log = lastLog();
     EXPECT_TRUE(log.startsWith("定时备份失败：PhBill_2025.mdb")) << log.toStdString();
-    EXPECT_TRUE(log.contains("被其他程序占用")) << log.toStdString();
-    EXPECT_TRUE(log.contains("请关闭正在使用该文件的其他程序")) << log.toStdString();
+    EXPECT_TRUE(holds(log, {"被其他程序占用", "请关闭正在使用该文件的其他程序"}));
     EXPECT_FALSE(QFileInfo::exists(autoPath + "202603101200/PhBill_2025.mdb"));
     EXPECT_TRUE(QDir(autoPath + "202603101200").entryList(QDir::Files | QDir::Hidden).filter(".new").isEmpty());
     EXPECT_EQ(ModSwitch::GetVariant("LastBackupDay"), "2026-03-04");
@@ -853,20 +809,15 @@ TEST_F(DBManagerTest, ARestoreGivenUpKeepsTheSafetyCopyAndARenewedCopyIsCheckedI
     QFile::copy(DataPath + "switch.mdb", f + "Switch.mdb");
     ModSwitch::CompactDB("Switch.mdb");
     const QString bak = platform::resolveCI(DataPath, "switch.mdb.bak");
-    auto bytes = [](const QString& p) {
-        QFile b(p);
-        return b.open(QIODevice::ReadOnly) ? b.readAll() : QByteArray();
-    };
+    const auto bytes = testsupport::bytesOf;
     const QByteArray copy = bytes(bak);
-    ASSERT_FALSE(copy.isEmpty());
+    ASSERT_TRUE(QFileInfo::exists(bak));
     // The restored station file cannot be renamed in: the restore is given up whole.
-    platform::testing::setFaultHook([](const QString& op, const QString& path) {
-        return op == "rename" && QFileInfo(path).fileName().compare("switch.mdb", Qt::CaseInsensitive) == 0 ? EROFS : 0;
-    });
+    refuse("rename", "switch.mdb", EROFS, true);
     QString failed;
     EXPECT_FALSE(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, false), &failed));
     platform::testing::setFaultHook(nullptr);
-    EXPECT_TRUE(failed.contains("磁盘为只读")) << failed.toStdString();
+    EXPECT_TRUE(holds(failed, "磁盘为只读"));
     EXPECT_EQ(bytes(bak), copy);
 
     // An index that no longer matches its table: only the full check finds it.
@@ -891,12 +842,7 @@ TEST_F(DBManagerTest, ARestoreGivenUpKeepsTheSafetyCopyAndARenewedCopyIsCheckedI
 TEST_F(DBManagerTest, ATimedBackupMadeIsLoggedAsMadeWhenItsDayCannotBeStored) {
     QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 5));
     platform::testing::setNow([&] { return now; });
-    ModSwitch::SetVariant("ChkAutoBackup", "1");
-    ModSwitch::SetVariant("IntervalDay", "1");
-    ModSwitch::SetVariant("LastBackupDay", "2026-03-09");
-    const QString autoPath = folder("auto");
-    ModSwitch::SetVariant("AutoPath", autoPath);
-    const QString made = autoPath + "202603101200/";
+    const QString made = timedBackup("1", "2026-03-09") + "202603101200/";
     {
         const testsupport::refusal::Armed armed(testsupport::refusal::Op::Write, "switch.mdb", 1);
         QMetaObject::invokeMethod(win().Timer1, "timeout");
@@ -904,7 +850,7 @@ TEST_F(DBManagerTest, ATimedBackupMadeIsLoggedAsMadeWhenItsDayCannotBeStored) {
     }
     EXPECT_EQ(QDir(made).entryList(QDir::Files).size(), 3);
     EXPECT_TRUE(lastLog().startsWith("定时备份完成")) << lastLog().toStdString();
-    EXPECT_TRUE(lastLog().contains("磁盘已满")) << lastLog().toStdString();
+    EXPECT_TRUE(holds(lastLog(), "磁盘已满"));
     QDir(made).removeRecursively();
     now = now.addSecs(40);
     QMetaObject::invokeMethod(win().Timer1, "timeout");
@@ -916,19 +862,16 @@ TEST_F(DBManagerTest, ATimedBackupMadeIsLoggedAsMadeWhenItsDayCannotBeStored) {
 // next start puts the rest in, and the station file's safety copy is taken
 // afresh before the station goes on. Before, "恢复失败" and no safety copy.
 TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileSaysWhatIsInAndRenewsItsSafetyCopy) {
-    const QString f = folder("bk");
-    backupTo(f, "备份完成");
+    const QString f = backedUp();
     ModSwitch::SetVariant("AppName", "After");
     // A call the station's year file lacks: the backup's file is copied in, and renamed.
     Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
-    platform::testing::setFaultHook([](const QString& op, const QString& path) {
-        return op == "rename" && QFileInfo(path).fileName() == "phbill_2026.mdb" ? EROFS : 0;
-    });
+    refuse("rename", "phbill_2026.mdb", EROFS, true);
     restoreFrom(f, "数据恢复未完成");
     platform::testing::setFaultHook(nullptr);
     ASSERT_EQ(script::pendingAnswers(), 0);
-    const QString told = script::shown().last().text;
-    EXPECT_TRUE(told.contains("switch.mdb已恢复，phbill_2026.mdb（磁盘为只读）未能恢复，下次启动时将再次恢复")) << told.toStdString();
+    const QString told = lastBox();
+    EXPECT_TRUE(holds(told, "switch.mdb已恢复，phbill_2026.mdb（磁盘为只读）未能恢复，下次启动时将再次恢复"));
     EXPECT_EQ(ModSwitch::GetVariant("AppName"), AppName);
     const QString bak = platform::resolveCI(DataPath, "switch.mdb.bak");
     ASSERT_TRUE(QFileInfo::exists(bak));
@@ -941,8 +884,7 @@ TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileSaysWhatIsInAndRenewsIts
 // station file's recovery keeps, a copy the disk has no room for. Before,
 // "恢复失败:switch.mdb（）" and "恢复失败:Switch.mdb".
 TEST_F(DBManagerTest, ARestoreThatFailsNamesItsCause) {
-    const QString f = folder("bk");
-    backupTo(f, "备份完成");
+    const QString f = backedUp();
     ModSwitch::OpenAllDB(false);
     QString failed;
     {
@@ -962,7 +904,7 @@ TEST_F(DBManagerTest, ARestoreThatFailsNamesItsCause) {
     ::setrlimit(RLIMIT_FSIZE, &was);
     EXPECT_FALSE(put);
     EXPECT_TRUE(failed.startsWith("Switch.mdb（")) << failed.toStdString();
-    EXPECT_TRUE(failed.contains("文件大小超出限制")) << failed.toStdString();
+    EXPECT_TRUE(holds(failed, "文件大小超出限制"));
     EXPECT_EQ(leftovers(), QStringList());
     ModSwitch::OpenAllDB(true);
 }
@@ -972,37 +914,34 @@ TEST_F(DBManagerTest, ARestoreThatFailsNamesItsCause) {
 // while the files were opened again after they went in said nothing at all.
 TEST_F(DBManagerTest, ARestoreClickedAlwaysSaysHowItEnded) {
     namespace refusal = testsupport::refusal;
-    const QString f = folder("bk");
-    backupTo(f, "备份完成");
+    const QString f = backedUp();
     win().opt_Click(2);
     win().txtPath->setText(f);
     win().tvwDB->topLevelItem(0)->child(1)->setCheckState(0, Qt::Unchecked);
     int reopenFailed = 0;
     // The n-th write from 1 doubling: before the files go in, while they go, and after.
-    for (const char* file : {"switch.mdb"}) {
-        for (int n = 1;; n *= 2) {
-            SCOPED_TRACE(std::string(file) + " write " + std::to_string(n));
-            if (!dbSwitch.isOpen() || !dbPhoneCur.isOpen() || QFileInfo::exists(DataPath + admin::RestoreJournalName())) {
-                ModSwitch::OpenAllDB(false);
-                admin::CompleteRestore(DataPath);
-                admin::ForgetRestoreNotice(DataPath);
-                ModSwitch::OpenAllDB(true);
-            }
-            const int from = int(script::shown().size());
-            bool fired = false;
-            {
-                const refusal::MaybeBoxes boxes({{"", platform::rOK}, {"", platform::rOK}, {"", platform::rOK}});
-                const refusal::Armed armed(refusal::Op::Write, QString::fromLatin1(file), n);
-                win().cmd_Click(1);
-                fired = refusal::fired();
-            }
-            const QStringList said = refusal::boxesSince(from);
-            EXPECT_TRUE(refusal::anyContains(said, "数据恢复成功") || refusal::anyContains(said, "恢复失败:") ||
-                        refusal::anyContains(said, "数据恢复未完成"))
-                << said.join(" | ").toStdString();
-            if (refusal::anyContains(said, "重新打开数据库时出错")) ++reopenFailed;
-            if (!fired) break;
+    for (int n = 1;; n *= 2) {
+        SCOPED_TRACE("switch.mdb write " + std::to_string(n));
+        if (!dbSwitch.isOpen() || !dbPhoneCur.isOpen() || QFileInfo::exists(DataPath + admin::RestoreJournalName())) {
+            ModSwitch::OpenAllDB(false);
+            admin::CompleteRestore(DataPath);
+            admin::ForgetRestoreNotice(DataPath);
+            ModSwitch::OpenAllDB(true);
         }
+        const int from = int(script::shown().size());
+        bool fired = false;
+        {
+            const refusal::MaybeBoxes boxes({{"", platform::rOK}, {"", platform::rOK}, {"", platform::rOK}});
+            const refusal::Armed armed(refusal::Op::Write, "switch.mdb", n);
+            win().cmd_Click(1);
+            fired = refusal::fired();
+        }
+        const QStringList said = refusal::boxesSince(from);
+        EXPECT_TRUE(refusal::anyContains(said, "数据恢复成功") || refusal::anyContains(said, "恢复失败:") ||
+                    refusal::anyContains(said, "数据恢复未完成"))
+            << said.join(" | ").toStdString();
+        if (refusal::anyContains(said, "重新打开数据库时出错")) ++reopenFailed;
+        if (!fired) break;
     }
     EXPECT_GT(reopenFailed, 0);
 }

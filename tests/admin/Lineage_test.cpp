@@ -120,18 +120,20 @@ protected:
             restart();
             break;
         }
-        case Road::ByHand: {
-            ModSwitch::OpenAllDB(false);
-            const QString sw = dir->file("switch.mdb");
-            for (const char* side : {"-wal", "-shm"}) QFile::remove(sw + side);
-            QFile::remove(sw);
-            EXPECT_TRUE(QFile::copy(sw + ".bak", sw));
-            script::answer("落后于话单文件", platform::rOK);
-            restart();
-            break;
-        }
+        case Road::ByHand: putBackByHand(dir->file("switch.mdb.bak")); break;
         }
         return shownSince(shown).join("\n----\n");
+    }
+    // The station file copied back by hand from `from` (the journal file
+    // lost with it when `journalLost`), and the station started.
+    void putBackByHand(const QString& from, bool journalLost = false) {
+        ModSwitch::OpenAllDB(false);
+        const QString sw = dir->file("switch.mdb");
+        for (const char* side : {"", "-wal", "-shm"}) QFile::remove(sw + side);
+        ASSERT_TRUE(QFile::copy(from, sw));
+        if (journalLost) QFile::remove(dir->file(ModSwitch::kJournalFile));
+        script::answer("落后于话单文件", platform::rOK);
+        restart();
     }
 };
 
@@ -153,8 +155,7 @@ TEST_P(OwnerRoadTest, AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad) {
     const QString text = putBack(road);
     EXPECT_EQ(ownerOf(6), 9) << nameOf(road) << "\n" << text.toStdString();
     EXPECT_EQ(ownerOf(5), 8) << nameOf(road) << "\n" << text.toStdString();
-    EXPECT_FALSE(text.contains("请重新核对")) << text.toStdString();
-    EXPECT_FALSE(text.contains("未能恢复")) << text.toStdString();
+    EXPECT_TRUE(lacks(text, {"请重新核对", "未能恢复"}));
     const Currency eight = remainOf(8), nine = remainOf(9), seven = remainOf(7);
     call(6, 1);
     call(5, 2);
@@ -184,8 +185,7 @@ TEST_F(LineageTest, AnOwnerThatCannotBeGivenBackIsNamedWithItsOwnersBeforeAndAft
     const QString text = putBack(Road::ByHand);
     EXPECT_FALSE(hasUser(9)) << text.toStdString();
     EXPECT_EQ(ownerOf(6), 0) << text.toStdString();
-    EXPECT_TRUE(text.contains("以下分机和帐号在备份之后更改的用户未能恢复，请重新指定：\n分机6：备份中属用户0")) << text.toStdString();
-    EXPECT_TRUE(text.contains("备份之后改属用户9（恢复后没有此用户）")) << text.toStdString();
+    EXPECT_TRUE(holds(text, {"以下分机和帐号在备份之后更改的用户未能恢复，请重新指定：\n分机6：备份中属用户0", "备份之后改属用户9（恢复后没有此用户）"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, OwnerRoadTest, ::testing::Values(Road::Manager, Road::SafetyCopy, Road::ByHand),
@@ -203,20 +203,17 @@ TEST_F(LineageTest, AUserAddedSinceABackupComesBackAfterTheirEntryMovedToTheJour
     click(0, f, "备份完成");
     addUserNow(9, "丙", "20.00");
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=400000 WHERE userid=9"); }, 9);
-    restart();
-    now = now.addDays(10);
-    restart();
-    restart();   // settled, held by both copies: moved to the journal file
+    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));   // settled, held by both copies: moved to the journal file
     ASSERT_TRUE(dbPhoneCur.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_kind=2 AND f_userid=9")
                                       .arg(dbPhoneCur.qualified(ModSwitch::kChargeLog)))
                     .isNull());
     click(2, f, "数据恢复成功");
-    const QString told = script::shown().last().text;
+    const QString told = lastBox();
     ASSERT_TRUE(hasUser(9)) << told.toStdString();
     EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=9").toString(), "丙");
     EXPECT_EQ(remainOf(9), yuan("20.00"));
     EXPECT_EQ(depositOf(9), yuan("40.00"));
-    EXPECT_FALSE(told.contains("无法找回")) << told.toStdString();
+    EXPECT_TRUE(lacks(told, "无法找回"));
 }
 
 // "ChargeLog.mdb" with its header damaged is made again from its pages:
@@ -229,10 +226,7 @@ TEST_F(LineageTest, AJournalFileRebuiltFromItsPagesKeepsEveryEntrysPlaceAndDate)
     click(0, f, "备份完成");
     giveExtension(5, 8);
     call(5, 1);
-    restart();
-    now = now.addDays(10);
-    restart();
-    restart();   // settled, held by both copies: moved to the journal file
+    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));   // settled, held by both copies: moved to the journal file
     const QString journal = dir->file(ModSwitch::kJournalFile);
     const auto placesAndDates = [&] {
         std::string out;
@@ -254,7 +248,7 @@ TEST_F(LineageTest, AJournalFileRebuiltFromItsPagesKeepsEveryEntrysPlaceAndDate)
     ASSERT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(placesAndDates(), before);
     click(2, f, "数据恢复成功");
-    const QString told = script::shown().last().text;
+    const QString told = lastBox();
     EXPECT_EQ(ownerOf(5), 8) << told.toStdString();
     const Currency eight = remainOf(8), seven = remainOf(7);
     call(5, 2);
@@ -279,9 +273,8 @@ TEST_F(LineageTest, ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays) 
     // The entries since the backup are lost with the log and the station file's copy of them.
     loseEntries(">", copied);
     click(2, f, "数据恢复成功");
-    const QString told = script::shown().last().text;
-    EXPECT_TRUE(told.contains("用户4 丁：余额37.70，押金40.00（恢复后没有此用户）")) << told.toStdString();
-    EXPECT_TRUE(told.contains("用户7 用户7：44.09")) << told.toStdString();
+    const QString told = lastBox();
+    EXPECT_TRUE(holds(told, {"用户4 丁：余额37.70，押金40.00（恢复后没有此用户）", "用户7 用户7：44.09"}));
     ASSERT_FALSE(hasUser(4));
     ASSERT_EQ(remainOf(7), seven);
 
@@ -316,8 +309,8 @@ TEST_F(LineageTest, ATableRestoreWithoutAMarkNamesWholeMoneyRows) {
     console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
     ASSERT_EQ(script::pendingAnswers(), 0);
     ASSERT_GT(script::shown().size(), shown + 1);
-    const QString text = script::shown().last().text;
-    EXPECT_TRUE(text.contains("用户4 丁：余额39.40（恢复前已没有此用户）")) << text.toStdString();
+    const QString text = lastBox();
+    EXPECT_TRUE(holds(text, "用户4 丁：余额39.40（恢复前已没有此用户）"));
     // Each line says what the restore entered, with the sign of its entry.
     int moved = 0;
     for (const ModSwitch::LogEntry& e : ModSwitch::MirrorOf(dbSwitch)) {
@@ -384,13 +377,13 @@ TEST_F(LineageTest, AStationFileBehindOnlyByADeletionOrAnAdditionIsCaughtUpAndTo
     ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
     QString text = putBack(Road::ByHand);
     EXPECT_FALSE(hasUser(8));
-    EXPECT_TRUE(text.contains("已再次删除：\n用户8 乙")) << text.toStdString();
+    EXPECT_TRUE(holds(text, "已再次删除：\n用户8 乙"));
     restart();
     addUserNow(9, "丙", "20.00");
     text = putBack(Road::ByHand);
     EXPECT_TRUE(hasUser(9));
     EXPECT_EQ(remainOf(9), yuan("20.00"));
-    EXPECT_TRUE(text.contains("已按记账记录重新加入")) << text.toStdString();
+    EXPECT_TRUE(holds(text, "已按记账记录重新加入"));
 }
 
 // A number given once is never given again, though every note of the numbers
@@ -435,11 +428,7 @@ TEST_F(LineageTest, ANumberIsNotGivenAgainWhenEveryNoteOfTheNumbersIsLost) {
 TEST_F(LineageTest, AnUnmarkedUsersCopyOfAnOlderReleaseIsBroughtUpToTheJournal) {
     addUserNow(4, "丁", "39.40");
     call(5, 1);
-    {
-        QFile::remove(console::BackupFilePath());
-        Database backup = Database::create(console::BackupFilePath());
-        ASSERT_TRUE(ModSwitch::CopyTable(dbSwitch, QStringLiteral("User"), backup, QStringLiteral("User"), false, QString()));
-    }
+    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
     call(5, 2);
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+200000 WHERE userid=7"); }, 7);
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=deposit+430000 WHERE userid=7"); }, 7);
@@ -464,11 +453,7 @@ TEST_F(LineageTest, AnUnmarkedUsersCopyOfAnOlderReleaseIsBroughtUpToTheJournal) 
 // moved and moved back) is not placed at a guess: what it changes is named.
 TEST_F(LineageTest, AnUnmarkedUsersCopyThatFitsTwoPlacesIsNamedNotGuessed) {
     call(5, 1);
-    {
-        QFile::remove(console::BackupFilePath());
-        Database backup = Database::create(console::BackupFilePath());
-        ASSERT_TRUE(ModSwitch::CopyTable(dbSwitch, QStringLiteral("User"), backup, QStringLiteral("User"), false, QString()));
-    }
+    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+200000 WHERE userid=7"); }, 7);
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain-200000 WHERE userid=7"); }, 7);
     call(5, 2);
@@ -476,7 +461,7 @@ TEST_F(LineageTest, AnUnmarkedUsersCopyThatFitsTwoPlacesIsNamedNotGuessed) {
     script::answer("备份中的用户余额与现在不同", platform::rOK);
     console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
     ASSERT_EQ(script::pendingAnswers(), 0);
-    EXPECT_TRUE(script::shown().last().text.contains("用户7 用户7：")) << script::shown().last().text.toStdString();
+    EXPECT_TRUE(holds(lastBox(), "用户7 用户7："));
 }
 
 // The users' copy put back by 表恢复 when an entry since it is lost with the
@@ -489,28 +474,7 @@ TEST_F(LineageTest, ATableRestoreWhoseEntrySinceTheCopyIsLostNamesTheUsersDiffer
     call(5, 1);
     loseEntries("=", paid);
     const QString told = restoreUsersTable().join("\n----\n");
-    EXPECT_TRUE(told.contains("以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：52.05")) << told.toStdString();
-}
-
-// An unmarked users' copy is placed before what changed since it, a user
-// added or a deposit moved as much as a balance: neither is lost with it.
-TEST_F(LineageTest, AnUnmarkedUsersCopyIsPlacedBeforeAUserAddedSinceIt) {
-    call(5, 1);
-    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
-    addUserNow(9, "丙", "50.00");
-    const QStringList boxes = restoreUsersTable();
-    EXPECT_TRUE(hasUser(9)) << boxes.join('\n').toStdString();
-    EXPECT_EQ(remainOf(9), yuan("50.00")) << boxes.join('\n').toStdString();
-    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
-}
-
-TEST_F(LineageTest, AnUnmarkedUsersCopyIsPlacedBeforeADepositMovedSinceIt) {
-    call(5, 1);
-    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
-    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=deposit+430000 WHERE userid=7"); }, 7);
-    const QStringList boxes = restoreUsersTable();
-    EXPECT_EQ(depositOf(7), yuan("43.00")) << boxes.join('\n').toStdString();
-    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+    EXPECT_TRUE(holds(told, "以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：52.05"));
 }
 
 // A users' copy made before the journal's first entry (by the release before
@@ -555,9 +519,9 @@ TEST_F(LineageTest, AYearFileThatGaveAndKeptNothingHasNoLineInTheRestoresBox) {
     click(0, f, "备份完成");
     ASSERT_TRUE(QFile::exists(f + billing::ArchiveFileName(2026)));
     click(2, f, "数据恢复成功");
-    const QString told = script::shown().last().text;
-    EXPECT_TRUE(told.contains("数据恢复成功")) << told.toStdString();
-    EXPECT_FALSE(told.contains("从备份找回")) << told.toStdString();
+    const QString told = lastBox();
+    EXPECT_TRUE(holds(told, "数据恢复成功"));
+    EXPECT_TRUE(lacks(told, "从备份找回"));
 }
 
 // A station file copied back by hand from an older copy, the journal file
@@ -568,33 +532,22 @@ TEST_F(LineageTest, AStationFilePutBackByHandWithTheJournalFileLostNamesWholeMon
     addUserNow(9, "丙", "50.00");
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=deposit+430000 WHERE userid=7"); }, 7);
     call(5, 1);
-    restart();
-    now = now.addDays(10);
-    restart();
-    restart();   // the entries since the copy are in the journal file alone
+    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));   // the entries since the copy are in the journal file alone
     EXPECT_FALSE(QFileInfo::exists(ModSwitch::CopyAheadPath(dir->file("switch.mdb"))));   // no start kept one
-    ASSERT_GT(ModSwitch::CallFileNote(QStringLiteral("TarvoChargeMoved")).toLongLong(), 0);
-    ModSwitch::OpenAllDB(false);
-    const QString sw = dir->file("switch.mdb");
-    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(sw + side);
-    ASSERT_TRUE(QFile::copy(older, sw));
-    QFile::remove(dir->file(ModSwitch::kJournalFile));
     const qsizetype shown = script::shown().size();
     script::answer("ChargeLog.mdb", platform::rOK);
-    script::answer("落后于话单文件", platform::rOK);
-    restart();
+    ASSERT_NO_FATAL_FAILURE(putBackByHand(older, true));
     const QStringList boxes = shownSince(shown);
     const QString text = boxes.join("\n----\n");
-    EXPECT_TRUE(text.contains("用户9 丙：余额50.00")) << text.toStdString();
-    EXPECT_TRUE(text.contains("押金43.00")) << text.toStdString();
+    EXPECT_TRUE(holds(text, {"用户9 丙：余额50.00", "押金43.00"}));
     EXPECT_FALSE(QFileInfo::exists(ModSwitch::CopyAheadPath(dir->file("switch.mdb"))));
     // The journal file's box says the entries since the copy are not in the
     // balances, and points at the lines that name the users they leave short.
     const QStringList made = boxes.filter("ChargeLog.mdb不见了");
     ASSERT_EQ(made.size(), 1) << text.toStdString();
     const QString& journal = made.first();
-    EXPECT_FALSE(journal.contains("早已计入用户余额")) << journal.toStdString();
-    EXPECT_TRUE(journal.contains("它们的金额未计入用户余额；请按随后补上switch.mdb时列出的用户核对余额")) << journal.toStdString();
+    EXPECT_TRUE(lacks(journal, "早已计入用户余额"));
+    EXPECT_TRUE(holds(journal, "它们的金额未计入用户余额；请按随后补上switch.mdb时列出的用户核对余额"));
 }
 
 // A number an older station gave twice (its first user's deletion logged
@@ -611,9 +564,9 @@ TEST_F(LineageTest, ANumberGivenTwiceByAnOlderStationIsNamedForTheUsersItWasGive
     call(6, 3);
     const QString text = putBack(Road::ByHand);
     EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=8").toString(), "甲") << text.toStdString();
-    EXPECT_TRUE(text.contains("用户8 乙：余额")) << text.toStdString();
-    EXPECT_FALSE(text.contains("记入用户8 甲")) << text.toStdString();
-    EXPECT_TRUE(text.contains("随备份恢复")) << text.toStdString();
+    EXPECT_TRUE(holds(text, "用户8 乙：余额"));
+    EXPECT_TRUE(lacks(text, "记入用户8 甲"));
+    EXPECT_TRUE(holds(text, "随备份恢复"));
 }
 
 // An extension given to another user before a copy and given back since,
@@ -636,12 +589,7 @@ TEST_F(LineageTest, AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed) {
         if (road == Road::Manager) {
             click(2, folder("bk"), "数据恢复成功");
         } else {
-            ModSwitch::OpenAllDB(false);
-            const QString sw = dir->file("switch.mdb");
-            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(sw + side);
-            ASSERT_TRUE(QFile::copy(older, sw));
-            script::answer("落后于话单文件", platform::rOK);
-            restart();
+            ASSERT_NO_FATAL_FAILURE(putBackByHand(older));
         }
         const QString text = shownSince(shown).join("\n----\n");
         EXPECT_TRUE(ownerOf(5) == 7 ||

@@ -10,6 +10,7 @@
 #include "platform/Db.h"
 #include "support/Fixtures.h"
 #include "support/StationProcess.h"
+#include "support/StationRuns.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,7 @@
 
 using platform::Currency;
 using testsupport::StationProcess;
+using testsupport::runStation;
 
 namespace {
 
@@ -33,11 +35,9 @@ protected:
             platform::Database cur = platform::Database::open(templateDir->file("PhoneCur.mdb"));
             testsupport::storeSpreadCalls(cur, 2000, QDateTime(QDate(2021, 1, 1), QTime(0, 0), Qt::UTC), 78840);
         }
-        StationProcess archive(templateDir->appPath(), args({}));
-        archive.start();
-        ASSERT_TRUE(archive.waitEnded(120000));
+        const auto archive = runStation(*templateDir);
         const QStringList years = QDir(templateDir->dataPath()).entryList({"phbill_*.mdb"}, QDir::Files);
-        ASSERT_EQ(years.size(), 5) << archive.log().join('\n').toStdString();
+        ASSERT_EQ(years.size(), 5) << archive->log().join('\n').toStdString();
 
         backup = templateDir->appPath() + "bk/";
         QDir().mkpath(backup);
@@ -63,13 +63,6 @@ protected:
         rng.seed(seed);
     }
 
-    // No switch on the line: the files are what matters here, and the station goes on without it.
-    static QStringList args(const QStringList& extra) {
-        return QStringList{"--no-switch", "--answer", "与集团电话通讯失败=yes", "--clock", "2026-06-15 10:00:00",
-                           "--stay-ms", "0", "--answer", "数据恢复成功=ok"} +
-               extra;
-    }
-
     // The mark of each station file: all equal, every file sound, nothing of the restore left.
     int markOfAll(const testsupport::StationDir& d) {
         const QStringList files = QDir(d.dataPath()).entryList({"phbill_*.mdb", "switch.mdb"}, QDir::Files);
@@ -89,10 +82,7 @@ protected:
 
     // Started again, the station loads and closes cleanly; the mark it leaves.
     int restartAndCheck(const testsupport::StationDir& d) {
-        StationProcess again(d.appPath(), args({}));
-        again.start();
-        EXPECT_TRUE(again.waitEnded(120000));
-        const QStringList log = again.log();
+        const QStringList log = runStation(d)->log();
         EXPECT_TRUE(log.contains("END\t0") && !log.join('\n').contains("UNEXPECTED")) << log.join('\n').toStdString();
         return markOfAll(d);
     }
@@ -115,10 +105,7 @@ QString RestoreCrashTest::backup;
 TEST_F(RestoreCrashTest, KilledAnywhereInARestoreLeavesEveryFileOldOrEveryFileRestored) {
     {
         auto d = freshCopy();
-        StationProcess run(d->appPath(), args({"--restore-from", backup}));
-        run.start();
-        ASSERT_TRUE(run.waitEnded(120000));
-        const QString log = run.log().join('\n');
+        const QString log = runStation(*d, {"--restore-from", backup})->log().join('\n');
         EXPECT_TRUE(log.contains("数据恢复成功") && log.contains("END\t0") && !log.contains("UNEXPECTED")) << log.toStdString();
         EXPECT_EQ(markOfAll(*d), kRestoredMark) << "an undisturbed restore";
     }
@@ -131,11 +118,9 @@ TEST_F(RestoreCrashTest, KilledAnywhereInARestoreLeavesEveryFileOldOrEveryFileRe
     for (const auto& k : kills) {
         SCOPED_TRACE(k.point.toStdString());
         auto d = freshCopy();
-        StationProcess run(d->appPath(), args({"--restore-from", backup, "--kill-in-restore", k.point}));
-        run.start();
-        ASSERT_TRUE(run.waitEnded(120000));
-        EXPECT_TRUE(run.killed()) << "the restore never reached " << k.point.toStdString() << "\n"
-                                  << run.log().join('\n').toStdString();
+        const auto run = runStation(*d, {"--restore-from", backup, "--kill-in-restore", k.point});
+        EXPECT_TRUE(run->killed()) << "the restore never reached " << k.point.toStdString() << "\n"
+                                   << run->log().join('\n').toStdString();
         EXPECT_EQ(restartAndCheck(*d), k.mark);
     }
 }
@@ -149,15 +134,7 @@ class RestoreCompletion : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RestoreCompletion, AKilledRestoreIsToldWithWhatItCouldNotRecoverAtTheNextStart) {
     testsupport::StationDir d;
-    auto run = [&](const QStringList& extra) {
-        auto p = std::make_unique<StationProcess>(
-            d.appPath(), QStringList{"--no-switch", "--answer", "与集团电话通讯失败=yes", "--clock", "2026-06-15 10:00:00",
-                                     "--stay-ms", "0", "--answer", "数据恢复成功=ok"} +
-                             extra);
-        p->start();
-        EXPECT_TRUE(p->waitEnded(120000));
-        return p;
-    };
+    auto run = [&](const QStringList& extra) { return runStation(d, extra); };
     run({});   // the station's files as it keeps them
     const QString backup = d.appPath() + "bk/";
     QDir().mkpath(backup);
@@ -208,14 +185,7 @@ namespace {
 TEST(RestoreOfAYearFile, EveryAnsweredCallStaysOnceWhereverTheRestoreIsKilled) {
     const unsigned seed = testsupport::durabilitySeed();
     std::mt19937 rng(seed);
-    const QStringList base{"--no-switch", "--answer", "与集团电话通讯失败=yes", "--clock", "2026-06-15 10:00:00",
-                           "--stay-ms", "0", "--answer", "数据恢复成功=ok"};
-    auto run = [&](const testsupport::StationDir& d, const QStringList& extra) {
-        auto p = std::make_unique<StationProcess>(d.appPath(), base + extra);
-        p->start();
-        EXPECT_TRUE(p->waitEnded(120000));
-        return p;
-    };
+    const auto run = runStation;
     testsupport::StationDir history;
     auto answered = [&](qint64 n, const QDateTime& first) {
         {

@@ -9,7 +9,9 @@
 #include "core/StationFiles.h"
 #include "platform/AppExit.h"
 #include "platform/Prompts.h"
+#include "admin/ImmutableDir.h"
 #include "support/Fixtures.h"
+#include "support/Holds.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,9 +19,11 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
+
+using testsupport::holds;
+using testsupport::lacks;
+using testsupport::lastBox;
 
 namespace {
 
@@ -63,6 +67,15 @@ protected:
         win().txtModify_LostFocus();
     }
     void press(const QString& key) { win().tbrPoint_ButtonClick(key); }
+    // Rows 1 to `n` selected and deleted, the question answered yes; the box
+    // of what went wrong answered when `fails`.
+    void deleteRows(int n, bool fails = true) {
+        grid().setRow(1);
+        grid().setRowSel(n);
+        platform::script::answer(QStringLiteral("真的要删除第1条到第%1条共%1条记录吗?").arg(n), platform::rYes);
+        if (fails) platform::script::answer("操作错误,", platform::rOK);
+        press("Delete");
+    }
     bool hasDir(const QString& name) { return QFileInfo(dir->file(name)).isDir(); }
     qint64 count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toLongLong(); }
 };
@@ -138,20 +151,14 @@ TEST_F(Sites, AStartOnASiteDirectoryThatCannotBeWrittenNamesItAndEnds) {
     dbSwitch.execute("insert into terminal(pointid,pointname) values(1,'只读站')");
     ModSwitch::OpenAllDB(false);
     admin::MakeCurrent({dir->file("只读站/"), "只读站", 1});
-    const int fd = ::open(QFile::encodeName(dir->file("只读站")).constData(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(fd, 0);
-    int flags = 0;
-    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) GTEST_SKIP() << "no file attributes here";
-    const int on = flags | FS_IMMUTABLE_FL;
-    if (::ioctl(fd, FS_IOC_SETFLAGS, &on) != 0) GTEST_SKIP() << "immutable directories need a right this run lacks";
-    platform::script::answer("无法在数据目录", platform::rOK);
-    EXPECT_THROW(admin::OpenSite({}), platform::ProgramEnded);
-    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    ::close(fd);
+    {
+        const ImmutableDir readOnly(dir->file("只读站"));
+        if (!readOnly.made()) GTEST_SKIP() << "immutable directories need a right this run lacks";
+        platform::script::answer("无法在数据目录", platform::rOK);
+        EXPECT_THROW(admin::OpenSite({}), platform::ProgramEnded);
+    }
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    EXPECT_TRUE(platform::script::shown().last().text.contains("只读站") &&
-                platform::script::shown().last().text.contains("没有写入权限"))
-        << platform::script::shown().last().text.toStdString();
+    EXPECT_TRUE(holds(lastBox(), {"只读站", "没有写入权限"}));
     EXPECT_FALSE(dbSwitch.isOpen());
 }
 
@@ -224,10 +231,7 @@ TEST_F(Sites, DeletingSparesTheSiteInUseAndOnlyEverDeletesASitesOwnDirectory) {
     site(3, "c");
     TerminalName = "b";
     DataPath = dir->file("b/");
-    grid().setRow(1);
-    grid().setRowSel(3);
-    platform::script::answer("真的要删除第1条到第3条共3条记录吗?", platform::rYes);
-    press("Delete");
+    deleteRows(3, false);
     EXPECT_EQ(column(1), QStringList{"b"});
     EXPECT_FALSE(hasDir("a"));
     EXPECT_FALSE(hasDir("c"));
@@ -306,16 +310,12 @@ TEST_F(Sites, ADeletionThatStopsPartwayLeavesEachSiteWholeOrGone) {
     const int fd = ::open(bad.constData(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ::close(fd);
-    grid().setRow(1);
-    grid().setRowSel(3);
-    platform::script::answer("真的要删除第1条到第3条共3条记录吗?", platform::rYes);
-    platform::script::answer("操作错误,", platform::rOK);
-    press("Delete");
+    deleteRows(3);
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     // "b" went with its name; what could not be removed of it is named as such.
-    const QString shown = platform::script::shown().last().text;
+    const QString shown = lastBox();
     EXPECT_TRUE(shown.startsWith("操作错误,以下站点已删除,其目录未能清除:b\n")) << shown.toStdString();
-    EXPECT_FALSE(shown.contains("未删除")) << shown.toStdString();
+    EXPECT_TRUE(lacks(shown, "未删除"));
     EXPECT_EQ(column(1), QStringList{""});
     EXPECT_EQ(count("select count(*) from terminal"), 0);
     for (const char* s : {"a", "b", "c"}) EXPECT_FALSE(hasDir(s)) << s;
@@ -332,15 +332,11 @@ TEST_F(Sites, ASiteWhoseRowCannotBeDeletedKeepsItsDirectoryUnderItsName) {
     ASSERT_EQ(column(1), (QStringList{"d", "e"}));
     dbSwitch.execute("CREATE TRIGGER keep_e BEFORE DELETE ON terminal WHEN old.pointname='e' "
                      "BEGIN SELECT RAISE(ABORT, '站点记录被保护'); END");
-    grid().setRow(1);
-    grid().setRowSel(2);
-    platform::script::answer("真的要删除第1条到第2条共2条记录吗?", platform::rYes);
-    platform::script::answer("操作错误,", platform::rOK);
-    press("Delete");
+    deleteRows(2);
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    const QString shown = platform::script::shown().last().text;
+    const QString shown = lastBox();
     EXPECT_TRUE(shown.endsWith("\n以下站点未删除:d,e")) << shown.toStdString();
-    EXPECT_FALSE(shown.contains("RAISE") || shown.contains("terminal")) << shown.toStdString();
+    EXPECT_TRUE(lacks(shown, {"RAISE", "terminal"}));
     // Each site whole: its row, and its directory back under its name with its files.
     EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
     EXPECT_FALSE(QFileInfo::exists(dir->file(".site-e.del")));
@@ -354,22 +350,13 @@ TEST_F(Sites, ASiteWhoseDirectoryCannotLeaveItsNameIsNamedAsNotDeleted) {
     site(5, "e");
     QFile::copy(dir->file("switch.mdb"), dir->file("e/Switch.mdb"));
     ASSERT_EQ(column(1), (QStringList{"d", "e"}));
-    // The data directory takes no renames, not even from root.
-    const int fd = ::open(QFile::encodeName(dir->dataPath()).constData(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(fd, 0);
-    int flags = 0;
-    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) GTEST_SKIP() << "no file attributes here";
-    flags |= FS_IMMUTABLE_FL;
-    if (::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) GTEST_SKIP() << "immutable directories need a right this run lacks";
-    grid().setRow(1);
-    grid().setRowSel(2);
-    platform::script::answer("真的要删除第1条到第2条共2条记录吗?", platform::rYes);
-    platform::script::answer("操作错误,", platform::rOK);
-    press("Delete");
-    flags &= ~FS_IMMUTABLE_FL;
-    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    ::close(fd);
-    EXPECT_TRUE(platform::script::shown().last().text.endsWith("\n以下站点未删除:d,e"));
+    {
+        // The data directory takes no renames, not even from root.
+        const ImmutableDir fixed(dir->dataPath());
+        if (!fixed.made()) GTEST_SKIP() << "immutable directories need a right this run lacks";
+        deleteRows(2);
+    }
+    EXPECT_TRUE(lastBox().endsWith("\n以下站点未删除:d,e"));
     EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
     EXPECT_EQ(count("select count(*) from terminal"), 2);
     EXPECT_EQ(column(1), (QStringList{"d", "e"}));
@@ -379,8 +366,8 @@ TEST_F(Sites, ASiteStoredWithASlashInItsNameIsNotSaidToHaveNoDirectory) {
     QDir().mkpath(dir->file("p/q"));
     QString error;
     EXPECT_FALSE(admin::RenameSiteDirectory("p/q", "r", &error));
-    EXPECT_TRUE(error.contains("含有“/”")) << error.toStdString();
-    EXPECT_FALSE(error.contains("找不到")) << error.toStdString();
+    EXPECT_TRUE(holds(error, "含有“/”"));
+    EXPECT_TRUE(lacks(error, "找不到"));
     EXPECT_TRUE(QFileInfo(dir->file("p/q")).isDir());
 }
 

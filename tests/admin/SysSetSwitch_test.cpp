@@ -59,6 +59,23 @@ protected:
         ModComm::ComA().setDevice(QString());
     }
 
+    // The switch on Com2, stored as the port in use and open.
+    void onCom2() {
+        portsOnly();
+        platform::testing::mapPort(2, sw.slavePath());
+        ModSwitch::SetVariant("CommPort", "2");
+        ModComm::ComA().setCommPort(2);
+        ASSERT_TRUE(ModComm::ComA().setPortOpen(true));
+    }
+    // The port the switch is on is open again and answers; the window is the operator's.
+    void backOnTheSwitch() {
+        ASSERT_TRUE(ModComm::ComA().PortOpen());
+        EXPECT_EQ(ModComm::ComA().devicePath(), sw.slavePath());
+        QByteArray answer;
+        EXPECT_EQ(ModComm::GetOrder(answer, "950B", false, "830300", 5), 2) << "the line the switch is on is not back";
+        EXPECT_TRUE(win().isEnabled());
+    }
+
     sim::Switch sw, silent;
     testsupport::StationLink link;
 };
@@ -128,11 +145,7 @@ TEST_F(SysSetOnSwitch, ANamedDeviceIsTheOnlyOneProbed) {
 }
 
 TEST_F(SysSetOnSwitch, ASaveRefusedByALockGivesBackThePortInUseAndSaysWhyInChinese) {
-    portsOnly();
-    platform::testing::mapPort(2, sw.slavePath());
-    ModSwitch::SetVariant("CommPort", "2");
-    ModComm::ComA().setCommPort(2);
-    ASSERT_TRUE(ModComm::ComA().setPortOpen(true));
+    ASSERT_NO_FATAL_FAILURE(onCom2());
     win().cboComset[0]->setCurrentIndex(1);
     // Another program holds the station file in a write transaction: no write
     // gets through (in write-ahead mode reads still do).
@@ -151,16 +164,11 @@ TEST_F(SysSetOnSwitch, ASaveRefusedByALockGivesBackThePortInUseAndSaysWhyInChine
     EXPECT_FALSE(shown.contains("locked") || shown.contains("Variant")) << shown.toStdString();
     ASSERT_FALSE(traced.isEmpty());
     EXPECT_TRUE(traced.join(QLatin1Char('\n')).contains("locked"));   // the engine's own text, for the trace only
-    ASSERT_TRUE(ModComm::ComA().PortOpen());
-    EXPECT_EQ(ModComm::ComA().devicePath(), sw.slavePath());
+    backOnTheSwitch();
 }
 
 TEST_F(SysSetOnSwitch, ASaveThatCannotWriteItsSettingsReopensTheStoredPort) {
-    portsOnly();
-    platform::testing::mapPort(2, sw.slavePath());
-    ModSwitch::SetVariant("CommPort", "2");
-    ModComm::ComA().setCommPort(2);
-    ASSERT_TRUE(ModComm::ComA().setPortOpen(true));
+    ASSERT_NO_FATAL_FAILURE(onCom2());
     win().cboComset[0]->setCurrentIndex(1);
     dbSwitch.execute("CREATE TRIGGER no_limit BEFORE INSERT ON Variant WHEN new.varname='Limit' "
                      "BEGIN SELECT RAISE(ABORT, '磁盘已满'); END");
@@ -168,11 +176,7 @@ TEST_F(SysSetOnSwitch, ASaveThatCannotWriteItsSettingsReopensTheStoredPort) {
     win().cmdSave_Click();
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_TRUE(lastMessage().endsWith("\n已重新打开端口Com2")) << lastMessage().toStdString();
-    ASSERT_TRUE(ModComm::ComA().PortOpen());
-    EXPECT_EQ(ModComm::ComA().devicePath(), sw.slavePath());
-    QByteArray answer;
-    EXPECT_EQ(ModComm::GetOrder(answer, "950B", false, "830300", 5), 2) << "the line the switch is on is not back";
-    EXPECT_TRUE(win().isEnabled());
+    backOnTheSwitch();
 }
 
 TEST_F(SysSetOnSwitch, ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBack) {
@@ -207,11 +211,7 @@ TEST_F(SysSetOnSwitch, ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBa
 }
 
 TEST_F(SysSetOnSwitch, ASaveOnAPortThatWillNotOpenKeepsThePortThatWorked) {
-    portsOnly();
-    platform::testing::mapPort(2, sw.slavePath());
-    ModSwitch::SetVariant("CommPort", "2");
-    ModComm::ComA().setCommPort(2);
-    ASSERT_TRUE(ModComm::ComA().setPortOpen(true));
+    ASSERT_NO_FATAL_FAILURE(onCom2());
     const QString limit = key("Limit");
     win().cboComset[0]->setCurrentIndex(2);   // Com3: nothing there
     win().txtTime[0]->setText("5");
@@ -221,11 +221,7 @@ TEST_F(SysSetOnSwitch, ASaveOnAPortThatWillNotOpenKeepsThePortThatWorked) {
     EXPECT_FALSE(lastMessage().isEmpty());
     EXPECT_EQ(key("CommPort"), "2");
     EXPECT_EQ(key("Limit"), limit);
-    ASSERT_TRUE(ModComm::ComA().PortOpen());
-    EXPECT_EQ(ModComm::ComA().devicePath(), sw.slavePath());
-    QByteArray answer;
-    EXPECT_EQ(ModComm::GetOrder(answer, "950B", false, "830300", 5), 2) << "the line the switch is on is not back";
-    EXPECT_TRUE(win().isEnabled());
+    backOnTheSwitch();
 }
 
 TEST_F(SysSetOnSwitch, ReadingTheSwitchGivesOneMessageForEachOutcome) {

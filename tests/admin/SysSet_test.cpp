@@ -57,12 +57,8 @@ TEST_F(SysSetTest, SaveStoresEveryFieldInItsForm) {
     win().txtSelect[0]->setText("*12#");
     win().cboSel[0]->setCurrentIndex(1);
     win().cmdSave_Click();
-    EXPECT_EQ(key("CommPort"), "3");
-    EXPECT_EQ(key("CommSet"), "9600,N,8,1");
-    EXPECT_EQ(key("SHPrnHD"), "False");
-    EXPECT_EQ(key("PrnType"), "True");
-    EXPECT_EQ(key("FeeType"), "1");
-    EXPECT_EQ(key("CHKUSEUSB"), "1");
+    EXPECT_EQ((QStringList{key("CommPort"), key("CommSet"), key("SHPrnHD"), key("PrnType"), key("FeeType"), key("CHKUSEUSB")}),
+              (QStringList{"3", "9600,N,8,1", "False", "True", "1", "1"}));
     EXPECT_TRUE(key("Limit").startsWith("300,"));
     EXPECT_TRUE(key("SelCmd").startsWith("*12#,"));
     EXPECT_TRUE(key("SelCmd").endsWith(",1,0"));
@@ -175,11 +171,8 @@ TEST_F(SysSetTest, TheShortestTalkTimeIsAFiniteWholeNumber) {
 
 TEST_F(SysSetTest, ADepositFieldTakesFiveTypedCharactersAndShowsLongerAmounts) {
     ModSwitch::SetVariant("Deposit0", "12345.5");
-    frmSysSet& w = win();
-    EXPECT_EQ(w.txtDeposit[0]->text(), "12345.50");
-    w.show();
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    EXPECT_EQ(win().txtDeposit[0]->text(), "12345.50");
+    frmSysSet& w = activeWindow();
     QLineEdit* d = w.txtDeposit[1];
     QTest::mouseClick(d, Qt::LeftButton);
     d->selectAll();

@@ -110,7 +110,7 @@ protected:
         // The operator is told why: the entries since the backup are gone.
         EXPECT_TRUE(told.contains(QStringLiteral("已不存在"))) << told.toStdString();
         // And no other cause: every file reads whole.
-        EXPECT_FALSE(told.contains(QStringLiteral("只能部分读取"))) << told.toStdString();
+        EXPECT_TRUE(lacks(told, QStringLiteral("只能部分读取")));
     }
     QString restoreUsersCopy() { return restoreUsersTable().join('\n'); }
     // The operator types `folder` in 数据库管理 and clicks 备份 or 恢复.
@@ -155,8 +155,7 @@ TEST_F(UnplacedBackupTest, ABackupInAFolderNoLongerInTheSettingsNamesEveryDiffer
 // A users' copy without a mark (made by a release that marked none): 500 days
 // on its entries are let go; 恢复 of 用户管理 names every user it changes.
 TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyNamesEveryDifferenceOnceItsEntriesAreLetGo) {
-    unmarkedUsersCopy();
-    if (HasFatalFailure()) return;
+    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
     changesThenLetGo([] {});
 
     const QMap<qint64, Money> before = money();
@@ -167,8 +166,7 @@ TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyNamesEveryDifferenceOnceItsEntries
 // copy holds at its oldest entry (user 7 called only after the keeping time):
 // it is no place for the copy, whose other users' changes were let go.
 TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyIsNotPlacedAtTheOldestEntryStillHeld) {
-    unmarkedUsersCopy();
-    if (HasFatalFailure()) return;
+    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
     pay(9, "30.00", "20.00");
     deleteUser(11);
     restart();
@@ -183,8 +181,7 @@ TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyIsNotPlacedAtTheOldestEntryStillHe
 // the rows after the gap agree with the copy's balances by chance, which
 // proves no place; the deposit the copy sets back is named with its amount.
 TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyIsNotPlacedByRowsThatAgreeAfterALostJournalFile) {
-    unmarkedUsersCopy();
-    if (HasFatalFailure()) return;
+    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
     pay(9, "0.00", "-2.25");
     call(1);   // the log keeps its last entry: the settlement's moves
     ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(true));
@@ -192,7 +189,7 @@ TEST_F(UnplacedBackupTest, AnUnmarkedUsersCopyIsNotPlacedByRowsThatAgreeAfterALo
 
     const QMap<qint64, Money> before = money();
     const QString told = restoreUsersCopy();
-    EXPECT_TRUE(told.contains("用户9 丙：押金2.25")) << told.toStdString();
+    EXPECT_TRUE(holds(told, "用户9 丙：押金2.25"));
     everyDifferenceNamed(before, told, true);
 }
 
@@ -220,8 +217,7 @@ TEST_P(UnplacedCopyStops, AnUnmarkedUsersCopyIsPlacedWhereTheHeldEntriesProveIt)
     } else {
         dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {feeOf(2)});
     }
-    unmarkedUsersCopy();
-    if (HasFatalFailure()) return;
+    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
     if (GetParam() == 2)
         for (const qint32 owner : {0, 7}) giveExtension(5, owner);
     call(3);
@@ -232,7 +228,7 @@ TEST_P(UnplacedCopyStops, AnUnmarkedUsersCopyIsPlacedWhereTheHeldEntriesProveIt)
     EXPECT_EQ(after.keys(), before.keys()) << told.toStdString();
     for (qint64 u : before.keys())
         EXPECT_TRUE(after[u].remain == before[u].remain && after[u].deposit == before[u].deposit) << u << told.toStdString();
-    EXPECT_FALSE(told.contains("差额")) << told.toStdString();
+    EXPECT_TRUE(lacks(told, "差额"));
 }
 
 INSTANTIATE_TEST_SUITE_P(UnloggedChangeLostEntryNoUsersEntry, UnplacedCopyStops, ::testing::Values(0, 1, 2));
@@ -245,9 +241,9 @@ TEST_F(UnplacedBackupTest, AUsersCopyPutBackTwiceAsksForAnAmountOnce) {
     loseLastEntry();
     call(1);
     const QString first = restoreUsersCopy();
-    EXPECT_TRUE(first.contains("用户7 用户7：43.00")) << first.toStdString();
+    EXPECT_TRUE(holds(first, "用户7 用户7：43.00"));
     const QString second = restoreUsersCopy();
-    EXPECT_FALSE(second.contains("43.00")) << second.toStdString();
+    EXPECT_TRUE(lacks(second, "43.00"));
 }
 
 // An extension given since the users' copy and given back, that entry lost:
@@ -259,5 +255,5 @@ TEST_F(UnplacedBackupTest, AUsersCopyPutBackAcrossALostOwnerEntryNamesTheOwnerIt
     loseLastEntry();
     call(1);
     const QString told = restoreUsersCopy();
-    EXPECT_TRUE(told.contains("分机5：恢复前属用户7 用户7，恢复后属用户9 丙")) << told.toStdString();
+    EXPECT_TRUE(holds(told, "分机5：恢复前属用户7 用户7，恢复后属用户9 丙"));
 }

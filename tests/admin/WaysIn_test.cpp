@@ -6,10 +6,8 @@
 #include "platform/DbCopy.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QMenu>
-#include <QMouseEvent>
 
 using namespace consoletest;
 
@@ -35,11 +33,10 @@ TEST_F(AdminWaysIn, BackupWindowLivesHiddenFromStartUpAndF2ShowsIt) {
     EXPECT_TRUE(frmDBManager::instance().Timer1->isActive());
 
     item("mnuDbManager")->trigger();
-    settle(50);
-    EXPECT_TRUE(frmDBManager::instance().isVisible());
+    EXPECT_TRUE(spin(5000, [] { return frmDBManager::instance().isVisible(); }));
     EXPECT_FALSE(console().window()->isVisible());
     frmDBManager::instance().cmdExit->click();
-    settle(50);
+    EXPECT_TRUE(spin(5000, [this] { return console().window()->isVisible(); }));
     EXPECT_FALSE(frmDBManager::instance().isVisible());
     EXPECT_TRUE(console().window()->isVisible());
 
@@ -59,16 +56,8 @@ TEST_F(AdminWaysIn, F9OpensTheSettingsButNotOverAnOpenEditorAndTheUsbBoxShowsThe
         static_cast<frmSysSet*>(d)->cmdExit_Click();
     });
     ASSERT_TRUE(console().ShowView("Account"));
-    platform::FlexGrid& grid = *console().fgDisp;
-    const QPoint p = grid.visualRect(grid.model()->index(2, 1)).center();
-    for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick,
-                           QEvent::MouseButtonRelease}) {
-        QMouseEvent e(t, p, grid.viewport()->mapToGlobal(p), Qt::LeftButton,
-                      t == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(grid.viewport(), &e);
-    }
-    settle(50);
-    ASSERT_TRUE(console().txtModify->isVisible());
+    doubleClickCell(2, 1);
+    ASSERT_TRUE(spin(5000, [this] { return console().txtModify->isVisible(); }));
     console().txtModify->setText("12a");
     item("mnuSysPara")->trigger();
     EXPECT_EQ(opened, 0);

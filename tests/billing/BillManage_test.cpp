@@ -51,6 +51,11 @@ protected:
         return out;
     }
     void tick(const QString& key) { win().node(key)->setCheckState(0, Qt::Checked); }
+    // 删除 of the ticked months, the question answered yes (or no).
+    void deleteTicked(bool yes = true) {
+        script::answer("您确信要删除选定的话单?", yes ? platform::rYes : platform::rNo);
+        win().cmdOK_Click(0);
+    }
     QStringList log() {
         QStringList out;
         platform::Recordset rs = dbSwitch.query("SELECT f_memo FROM tab_oplog ORDER BY rowid");
@@ -69,19 +74,16 @@ TEST_F(BillManageTest, ListsPastMonthsPrunesEmptyPastYearsAndDeletes) {
     // A year ticks its months; No deletes nothing.
     tick("K2004");
     EXPECT_EQ(win().node("K2004-02")->checkState(0), Qt::Checked);
-    script::answer("您确信要删除选定的话单?", platform::rNo);
-    win().cmdOK_Click(0);
+    deleteTicked(false);
     EXPECT_EQ(keys().size(), 3);
     // Every month of a past year: the tables, then the file.
-    script::answer("您确信要删除选定的话单?", platform::rYes);
-    win().cmdOK_Click(0);
+    deleteTicked();
     EXPECT_EQ(keys(), QStringList({"2003:05", "2005:01"}));
     EXPECT_FALSE(exists(2004));
     EXPECT_EQ(log(), QStringList({"删话单:2004-02", "删话单:2004-07"}));
     // This year's last past month: the year leaves the list, the file stays with the month running now.
     tick("K2005-01");
-    script::answer("您确信要删除选定的话单?", platform::rYes);
-    win().cmdOK_Click(0);
+    deleteTicked();
     EXPECT_EQ(keys(), QStringList({"2003:05"}));
     EXPECT_TRUE(exists(2005));
     EXPECT_EQ(Database::open(billing::ArchivePath(2005)).tableNames().filter("Tab_Ph"), QStringList({"Tab_Ph3"}));
@@ -100,8 +102,7 @@ TEST_F(BillManageTest, MonthTablesOfAnyCaseAreListedAndAFileWithAnUnlistedOneIsK
     EXPECT_TRUE(exists(2001));
 
     tick("K2001-03");
-    script::answer("您确信要删除选定的话单?", platform::rYes);
-    win().cmdOK_Click(0);
+    deleteTicked();
     EXPECT_FALSE(exists(2001));
     EXPECT_TRUE(exists(2000));
     EXPECT_EQ(log(), QStringList({"删话单:2001-03"}));
@@ -126,8 +127,7 @@ TEST_F(BillManageTest, OnlyAFileWithoutTablesIsPrunedAndEachMonthIsOneNode) {
 
     // Month 03 goes with both its tables; the file keeps the table it does not list.
     tick("K2001-03");
-    script::answer("您确信要删除选定的话单?", platform::rYes);
-    win().cmdOK_Click(0);
+    deleteTicked();
     EXPECT_EQ(keys(), QStringList({"2003:05", "2004:02,07", "2005:01"}));
     ASSERT_TRUE(exists(2001));
     EXPECT_EQ(Database::open(billing::ArchivePath(2001)).tableNames(), QStringList({"Tab_Ph13"}));
@@ -187,10 +187,7 @@ TEST_F(BillManageTest, ABackupThatFailsNamesItsCause) {
 }
 
 TEST_F(BillManageTest, ADamagedArchiveIsReportedAndKeptAndRightsGuardTheCommands) {
-    QFile bad(DataPath + "PhBill_2001.mdb");
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write(QByteArray(4096, 'x'));
-    bad.close();
+    testsupport::writeBytes(DataPath + "PhBill_2001.mdb", QByteArray(4096, 'x'));
     script::answer("PhBill_2001.mdb无法打开", platform::rOK);
     EXPECT_EQ(keys().size(), 3);
     EXPECT_TRUE(exists(2001));

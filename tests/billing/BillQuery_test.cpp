@@ -98,6 +98,12 @@ protected:
         return out;
     }
     QString sum(int row, int col) { return rec().fgCollect->TextMatrix(row, col); }
+    // The texts of `cols` of a grid's row.
+    static QStringList cells(const platform::FlexGrid* g, int row, std::initializer_list<int> cols) {
+        QStringList out;
+        for (int c : cols) out << g->TextMatrix(row, c);
+        return out;
+    }
     // January: a call of users 1, 2, 3 and 9 each, one of account 1234 (user 1)
     // and one of 5678 (user 3); the period is the month.
     void januaryOfUsersAndAccounts() {
@@ -146,8 +152,7 @@ TEST_F(BillQueryTest, DepartmentsAccountsAndExtensions) {
     EXPECT_TRUE(query().isEmpty());
     tick("销售");
     EXPECT_EQ(query(0), QStringList({"O'Neil", "甲", "甲"}));
-    EXPECT_EQ(sum(1, 0), "空部门");
-    EXPECT_EQ(sum(1, 1), "0.00");
+    EXPECT_EQ(cells(rec().fgCollect, 1, {0, 1}), (QStringList{"空部门", "0.00"}));
     EXPECT_EQ(sum(2, 1), "0.30");
     rec().cmdClose_Click();
 
@@ -178,15 +183,13 @@ TEST_F(BillQueryTest, DepartmentsAccountsAndExtensions) {
 // The settlement charges a call whose account field is blank, empty or NULL
 // to its extension: the query counts it the same way.
 TEST_F(BillQueryTest, CallsWithAnEmptyOrMissingAccountAreExtensionCalls) {
-    add(call(1, "2005-01-11 08:00:00"));
-    Call empty = call(1, "2005-01-12 08:00:00");
-    empty.zh = "";
-    add(empty);
-    add(call(1, "2005-01-13 08:00:00"));
+    for (auto [date, zh] : {std::pair{"2005-01-11 08:00:00", "    "}, {"2005-01-12 08:00:00", ""},
+                            {"2005-01-13 08:00:00", "    "}, {"2005-01-14 08:00:00", "1234"}}) {
+        Call c = call(1, date);
+        c.zh = zh;
+        add(c);
+    }
     dbPhoneCur.execute("UPDATE Tab_Phone SET f_zh=NULL WHERE f_date='2005-01-13 08:00:00'");
-    Call acct = call(1, "2005-01-14 08:00:00");
-    acct.zh = "1234";
-    add(acct);
     period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
     dlg().optOBJ[3]->setChecked(true);
     dlg().optOBJ_Click(3);
@@ -209,14 +212,9 @@ TEST_F(BillQueryTest, ATabInsideAStoredTextStaysInItsCell) {
     period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
     tick("甲\t乙");
     ASSERT_EQ(query(4).size(), 1);
-    platform::FlexGrid& g = *rec().fgRecord;
-    EXPECT_EQ(g.TextMatrix(1, 0), "甲 乙");
-    EXPECT_EQ(g.TextMatrix(1, 4), "2005-01-11 08:00:00");
-    EXPECT_EQ(g.TextMatrix(1, 8), "北 京");
-    EXPECT_EQ(g.TextMatrix(1, 9), "2.00");
-    EXPECT_EQ(g.TextMatrix(1, g.Cols() - 1), "9 9");
-    EXPECT_EQ(sum(1, 0), "甲 乙");
-    EXPECT_EQ(sum(1, 1), "0.10");
+    const platform::FlexGrid* g = rec().fgRecord;
+    EXPECT_EQ(cells(g, 1, {0, 4, 8, 9, g->Cols() - 1}), (QStringList{"甲 乙", "2005-01-11 08:00:00", "北 京", "2.00", "9 9"}));
+    EXPECT_EQ(cells(rec().fgCollect, 1, {0, 1}), (QStringList{"甲 乙", "0.10"}));
 }
 
 // A summary row sums the object its item stands for, not whatever else bears its text.
@@ -250,18 +248,13 @@ TEST_F(BillQueryTest, EachSummaryRowSumsTheObjectItsItemStandsFor) {
 }
 
 TEST_F(BillQueryTest, CategoriesDurationsCalledNumberAndChecks) {
-    Call a = call(1, "2005-01-10 08:00:00", 2);
-    a.secs = 299;
-    a.resp = "12345";
-    add(a);
-    Call b = call(1, "2005-01-11 08:00:00", 10);
-    b.secs = 300;
-    b.resp = "123";
-    add(b);
-    Call c = call(1, "2005-01-12 08:00:00", 7);
-    c.secs = 4000;
-    c.resp = "99123";
-    add(c);
+    for (auto [date, mode, secs, resp] : {std::tuple{"2005-01-10 08:00:00", 2, 299, "12345"},
+                                          {"2005-01-11 08:00:00", 10, 300, "123"}, {"2005-01-12 08:00:00", 7, 4000, "99123"}}) {
+        Call c = call(1, date, mode);
+        c.secs = secs;
+        c.resp = resp;
+        add(c);
+    }
     period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
     tick("全部用户");
     dlg().optCall[2]->setChecked(true);
@@ -344,16 +337,10 @@ TEST_F(BillQueryTest, TheWalkReadsTheCurrentFileThenTheYearsDownAndSumsWhatItSho
     EXPECT_EQ(rec().lblInfo->text(), "查询完毕,共查询到 3 条记录");
     // Sorted by the total fee, numeric.
     EXPECT_EQ(rec().fgRecord->TextMatrix(3, 6), "0.35");
-    EXPECT_EQ(sum(1, 0), "全部用户");
-    EXPECT_EQ(sum(1, 1), "0.55");   // 0.10 + 0.10 + 0.3501
-    EXPECT_EQ(sum(1, 2), "0.10");
-    EXPECT_EQ(sum(1, 6), "0.10");
-    EXPECT_EQ(sum(1, 10), "0.35");
-    EXPECT_EQ(sum(1, 14), "0.00");
-    EXPECT_EQ(sum(1, 13), "0.30");
-    EXPECT_EQ(sum(1, 16), "0.25");
-    EXPECT_EQ(sum(2, 0), "已删除用户");
-    EXPECT_EQ(sum(2, 1), "0.00");
+    // In all 0.10 + 0.10 + 0.3501.
+    EXPECT_EQ(cells(rec().fgCollect, 1, {0, 1, 2, 6, 10, 13, 14, 16}),
+              (QStringList{"全部用户", "0.55", "0.10", "0.10", "0.35", "0.30", "0.00", "0.25"}));
+    EXPECT_EQ(cells(rec().fgCollect, 2, {0, 1}), (QStringList{"已删除用户", "0.00"}));
     EXPECT_TRUE(rec().cmdPrint[0]->isEnabled());
 
     // The walk left no year attached: the nightly run archives into 2005 again.
@@ -363,10 +350,7 @@ TEST_F(BillQueryTest, TheWalkReadsTheCurrentFileThenTheYearsDownAndSumsWhatItSho
     EXPECT_EQ(billing::LastArchiveRun().moved, 1);
 
     // An unreadable year file: its name and 无法打开; the rest still read.
-    QFile bad(billing::ArchivePath(2003));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    bad.write(QByteArray(4096, 'x'));
-    bad.close();
+    testsupport::writeBytes(billing::ArchivePath(2003), QByteArray(4096, 'x'));
     script::answer(billing::ArchiveFileName(2003) + "无法打开", platform::rOK);
     EXPECT_EQ(query().size(), 2);
     EXPECT_EQ(rec().cmdClose->text(), "关闭");
@@ -444,16 +428,10 @@ TEST_F(BillQueryTest, EachCellShowsItsStoredValueAtTheEdgesOfItsForm) {
     tick("甲");
     query();
     ASSERT_EQ(rec().RecordRows(), 1);
-    auto cell = [&](int col) { return rec().fgRecord->TextMatrix(1, col); };
-    EXPECT_EQ(cell(3), "0123北京");
-    EXPECT_EQ(cell(4), "2005-01-12 08:00:00");
-    EXPECT_EQ(cell(5), "100:01:01");
-    EXPECT_EQ(cell(6), (Currency::fromRaw(-12345) + Currency::fromRaw(1234567890123)).toString2());
-    EXPECT_EQ(cell(7), "国际长途");
-    EXPECT_EQ(cell(9), "0.00");
-    EXPECT_EQ(cell(10), "-1.23");
-    EXPECT_EQ(cell(11), Currency::fromRaw(1234567890123).toString2());
-    EXPECT_EQ(cell(15), "1");
+    EXPECT_EQ(cells(rec().fgRecord, 1, {3, 4, 5, 6, 7, 9, 10, 11, 15}),
+              (QStringList{"0123北京", "2005-01-12 08:00:00", "100:01:01",
+                           (Currency::fromRaw(-12345) + Currency::fromRaw(1234567890123)).toString2(), "国际长途", "0.00",
+                           "-1.23", Currency::fromRaw(1234567890123).toString2(), "1"}));
 }
 
 TEST_F(BillQueryTest, HeaderClicksSortBothGridsAlternately) {

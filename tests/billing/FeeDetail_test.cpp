@@ -109,10 +109,7 @@ TEST_F(FeeDetailTest, NoDirectoryOrNoPlainNameGivesAnEmptyReportWithoutMenu) {
 TEST_F(FeeDetailTest, DamagedYearIsReportedAndLeftOutOfTheTotal) {
     const QString s = site("南区");
     month(s + "PhBill_2005.mdb", 2, {{30000, 0, 0, 0, 0}});
-    QFile bad(s + "PhBill_2004.mdb");
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write(QByteArray(4096, 'x'));
-    bad.close();
+    testsupport::writeBytes(s + "PhBill_2004.mdb", QByteArray(4096, 'x'));
     script::answer("PhBill_2004.mdb", platform::rOK);
     frmFeeDetail::ShowDetail("南区");
     EXPECT_EQ(script::pendingAnswers(), 0);
@@ -152,12 +149,9 @@ TEST_F(FeeDetailTest, ExportsSelectedMonthsOnlyAndReportsTargetsItCannotUse) {
     // A folder that does not exist, and a file that is no database: reported, nothing written.
     script::answer("无法打开导出文件", platform::rOK);
     exportRows(1, 1, dir->appPath() + "nowhere/x.mdb");
-    QFile junk(dir->appPath() + "junk.mdb");
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write(QByteArray(2048, 'x'));
-    junk.close();
+    testsupport::writeBytes(dir->appPath() + "junk.mdb", QByteArray(2048, 'x'));
     script::answer("无法打开导出文件", platform::rOK);
-    exportRows(1, 1, junk.fileName());
+    exportRows(1, 1, dir->appPath() + "junk.mdb");
     // A month gone since the report was read: the export fails and says so.
     Database::open(s + "PhBill_2005.mdb").execute("DROP TABLE Tab_Ph3");
     script::answer("导出2005-03话单失败", platform::rOK);

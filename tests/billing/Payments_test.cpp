@@ -141,9 +141,8 @@ TEST_F(PaymentTest, ThreePeriodsPaidAsOneWithTheRentEachTime) {
     EXPECT_EQ(prompts, QStringList{"用户乙的应付款:48.00|-52.00"});
     // Paid with the offer: the deposit covers the due and is used up; the period's end settled.
     EXPECT_EQ(userRow(2), (QVariantList{"0.00", "0.00", "2004-11-20 00:00:00", 1}));
-    EXPECT_EQ(console.TextMatrix(1, 4), "0.00");
-    EXPECT_EQ(console.TextMatrix(1, 5), "0.00");
-    EXPECT_EQ(console.TextMatrix(1, 2), "2004-11-20 00:00:00");
+    EXPECT_EQ((QStringList{console.TextMatrix(1, 4), console.TextMatrix(1, 5), console.TextMatrix(1, 2)}),
+              (QStringList{"0.00", "0.00", "2004-11-20 00:00:00"}));
 }
 
 TEST_F(PaymentTest, AmountsOverAndUnderTheDueAndPromptsBottomUp) {
@@ -296,13 +295,10 @@ TEST_F(PaymentTest, StatementRowsDetailsAndReceipts) {
     ASSERT_EQ(receipts.size(), 3);
     const billing::ReceiptJob& j = receipts[0];
     EXPECT_FALSE(j.voucher);
-    EXPECT_EQ(j.caption, "结算单（付讫）");
-    EXPECT_EQ(j.name, "丁");
-    EXPECT_EQ(j.end, "2004-11-20 00:00:00");
-    EXPECT_EQ(j.prepaid.toString2(), "50.00");
-    EXPECT_EQ(j.total.toString2(), "11.00");   // 7.00 of category 2, local calls left out, twice the rent 2.00
-    EXPECT_EQ(j.pay.toString2(), "10.00");
-    EXPECT_EQ(j.balance.toString2(), "49.00");
+    // The total: 7.00 of category 2, local calls left out, twice the rent 2.00.
+    EXPECT_EQ((QStringList{j.caption, j.name, j.end, j.prepaid.toString2(), j.total.toString2(), j.pay.toString2(),
+                           j.balance.toString2()}),
+              (QStringList{"结算单（付讫）", "丁", "2004-11-20 00:00:00", "50.00", "11.00", "10.00", "49.00"}));
     ASSERT_EQ(j.detailRows.size(), 2);
     EXPECT_EQ(j.detailRows[1].mid(0, 4), (QStringList{"丁", "2004-10-20 00:00:00", "2004-11-20 00:00:00", "2.00"}));
 

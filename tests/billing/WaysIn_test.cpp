@@ -36,16 +36,15 @@ TEST_F(SettlementWaysIn, TreeNodeOpensTheWindowAndTheConsoleWaitsForIt) {
     const QString before = CurTable;
 
     ASSERT_TRUE(console().ShowView("Balance"));
-    settle();
     ASSERT_TRUE(frmBalanceBill::exists());
     EXPECT_TRUE(frmBalanceBill::instance().isVisible());
     EXPECT_EQ(frmBalanceBill::instance().windowTitle(), "用户结算");
     EXPECT_FALSE(core::ConsoleEnabled());
     EXPECT_EQ(CurTable, before);
-    EXPECT_TRUE(received().contains("84040000"));
+    EXPECT_TRUE(arrived("84040000"));
 
     frmBalanceBill::instance().cmdClose->click();
-    spin(50, [] { return !frmBalanceBill::exists(); });
+    spin(5000, [] { return !frmBalanceBill::exists(); });
     EXPECT_FALSE(frmBalanceBill::exists());
     EXPECT_TRUE(core::ConsoleEnabled());
 }

@@ -9,7 +9,7 @@
 #include "billing/ArchiveBills.h"
 #include "platform/Db.h"
 #include "support/Fixtures.h"
-#include "support/StationProcess.h"
+#include "support/StationRuns.h"
 
 #include <QDir>
 #include <QFile>
@@ -231,10 +231,7 @@ TEST_F(YearFilePatchTest, IsNotMadeWhereTheFileIsSmallMostlyDifferentOrNotCompar
     {
         SCOPED_TRACE("a station's file that does not read: false, the merge decides");
         ASSERT_TRUE(copyFresh(backup, station));
-        QFile f(station);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(QByteArray(8192, 'x'));
-        f.close();
+        testsupport::writeBytes(station, QByteArray(8192, 'x'));
         EXPECT_FALSE(billing::PrepareYearFilePatch(station, backup, patch, &found));
         EXPECT_FALSE(billing::YearFileHolds(station, backup, &found));
     }
@@ -294,14 +291,7 @@ TEST_F(YearFilePatchTest, CallsArchivedWhileTheRestoreWaitedStayOnceEach) {
 // year file holds every call of the backup and every call archived since,
 // once each, passes quick_check, and nothing of the restore is left beside it.
 TEST(YearFilePatchKill, EveryCallStaysOnceWhereverTheRestoreIsKilled) {
-    const QStringList base{"--no-switch", "--answer", "与集团电话通讯失败=yes", "--clock", "2026-06-15 10:00:00",
-                           "--stay-ms", "0", "--answer", "数据恢复成功=ok"};
-    auto run = [&](const testsupport::StationDir& d, const QStringList& extra) {
-        auto p = std::make_unique<testsupport::StationProcess>(d.appPath(), base + extra);
-        p->start();
-        EXPECT_TRUE(p->waitEnded(120000));
-        return p;
-    };
+    const auto run = testsupport::runStation;
     testsupport::StationDir history;
     const QString bk = history.appPath() + "bk/";
     QDir().mkpath(bk);
