@@ -23,6 +23,7 @@ set(slow_admin
   LineageTest.AYearFileThatGaveAndKeptNothingHasNoLineInTheRestoresBox
   LineageTest.AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed
   Roads/OwnerRoadTest.AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad/Manager
+  Tables/OwnedTableRestore.*
   RestoreCrashTest.*
   RestoreOfAYearFile.*
   */RestoreCompletion.*
@@ -94,7 +95,6 @@ set(slow_platform
   StepCopyTest.AFileHeldByAnotherProgramEndsTheCopyAndSaysSo
 )
 set(slow_pricing
-  DiscountWayIn.*
   EndToEndTest.ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer
   StreamKillTest.*
   TariffWayIn/*

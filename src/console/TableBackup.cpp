@@ -55,6 +55,25 @@ const QString kMarks = QStringLiteral("TarvoBackupMarks");
 
 bool isUsers(const QString& table) { return table.compare(QLatin1String("User"), Qt::CaseInsensitive) == 0; }
 
+// The tables whose rows name the user that owns the extension or account.
+bool isOwned(const QString& table) {
+    return table.compare(QLatin1String("Extension"), Qt::CaseInsensitive) == 0 ||
+           table.compare(QLatin1String("Account"), Qt::CaseInsensitive) == 0;
+}
+
+// The owners a restore of an extensions' or accounts' table changed, from
+// `before` (every place's owner as the restore found it) to the table now:
+// each place once, with both owners. Each is an entry of the journal too.
+QStringList ownersChanged(const QMap<qint64, qint64>& before, const QString& table) {
+    ModSwitch::LogRecovery r;
+    ModSwitch::NameOwnerDifferences(before, dbSwitch, r);
+    if (r.ownersDiffer.isEmpty()) return {};
+    const bool accounts = table.compare(QLatin1String("Account"), Qt::CaseInsensitive) == 0;
+    return {(accounts ? QStringLiteral("以下帐号的用户已随恢复改为备份中的用户：\n")
+                      : QStringLiteral("以下分机的用户已随恢复改为备份中的用户：\n")) +
+            r.ownersDiffer.join(QLatin1Char('\n'))};
+}
+
 void noteUsersMark(const platform::Database& backup) {
     const QString t = backup.qualified(kMarks);
     if (backup.actualTableName(kMarks).isEmpty())
@@ -336,9 +355,21 @@ void TableRestore(const QString& view, int tableRight, const QString& caption) {
                     }
                     if (isUsers(table)) dbSwitch.execute(QStringLiteral("DROP TABLE IF EXISTS ") + before);
                 };
-                // The balances put back are entries of the journal.
-                if (isUsers(table)) ModSwitch::MoveBalances(replace, -1, true);
-                else replace();
+                // The balances put back are entries of the journal, and so are
+                // the owners: a station file put back later gives each place
+                // the owner this restore gave it.
+                if (isUsers(table)) {
+                    ModSwitch::MoveBalances(replace, -1, true);
+                } else if (isOwned(table)) {
+                    QMap<qint64, qint64> owners;
+                    ModSwitch::MoveOwners([&] {
+                        owners = ModSwitch::OwnersOf(dbSwitch);
+                        replace();
+                    });
+                    lines = ownersChanged(owners, table);
+                } else {
+                    replace();
+                }
                 if (view == QLatin1String("Extension")) FitExtensionSuffixes(dbSwitch);
                 // A table read from the switch and not yet taken over is given
                 // up: the restored table is the one the view shows from now on.

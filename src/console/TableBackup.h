@@ -15,7 +15,8 @@ QString BackupFilePath();
 // The toolbar's 备份 of `view`: saves pending edits, asks, copies, reports.
 void TableBackup(const QString& view, int tableRight, const QString& caption);
 // The toolbar's 恢复 of `view`: asks, replaces the table by its backed-up
-// copy in one transaction (extension suffixes refitted), shows it, reports.
+// copy in one transaction (extension suffixes refitted; the balances or the
+// owners it changes entered in the journal and named), shows it, reports.
 void TableRestore(const QString& view, int tableRight, const QString& caption);
 
 // Fits the dialable-number suffixes of the extensions to the current prefix

@@ -221,12 +221,9 @@ TEST_F(EndToEnd, AnnouncementIsFollowedByClockMonitorAndResume) {
     CurTable = "PortMonitor";
     link.sw().announce();
     ASSERT_TRUE(waitSent("960301"));
-    const QStringList sent = sentHex();
-    ASSERT_EQ(sent.size(), 4);
-    EXPECT_EQ(sent[0], "820300");
-    EXPECT_TRUE(sent[1].startsWith("8509"));
-    EXPECT_EQ(sent[2], "84040100");
-    EXPECT_EQ(sent[3], "960301");
+    QStringList sent = sentHex();
+    if (sent.size() > 1) sent[1].truncate(4);   // the clock order's own time left out
+    EXPECT_EQ(sent, (QStringList{"820300", "8509", "84040100", "960301"}));
 }
 
 TEST_F(EndToEnd, CutOffAndMonitorOrdersReachTheSwitch) {

@@ -32,11 +32,7 @@ inline QString takeSentRaw() {
 
 // Every whole frame queued on the transmit ring, as hex with its checksum; the ring is emptied.
 inline QStringList takeSent() {
-    QByteArray raw;
-    while (ModComm::TxRead != ModComm::TxWrite) {
-        raw.append(static_cast<char>(ModComm::TxBuf[ModComm::TxRead]));
-        ModComm::TxRead = (ModComm::TxRead + 1) & ModComm::kRingMask;
-    }
+    const QByteArray raw = bytes(takeSentRaw());
     QStringList frames;
     int i = 0;
     while (i + 1 < raw.size()) {

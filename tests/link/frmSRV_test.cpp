@@ -17,6 +17,15 @@ namespace {
 class TraceWindowTest : public LinkTest {
 protected:
     frmSRV& w() { return frmSRV::instance(); }
+    // `text` typed in the order box and sent.
+    void send(const QString& text) {
+        w().cboLst->setEditText(text);
+        w().cmdSend_Click();
+    }
+    void filter(const QString& text) {
+        w().txtFilter->setText(text);
+        w().txtFilter_Change();
+    }
 };
 
 TEST_F(TraceWindowTest, LinesCarryTimeMarkAndSpacedHex) {
@@ -27,17 +36,14 @@ TEST_F(TraceWindowTest, LinesCarryTimeMarkAndSpacedHex) {
 }
 
 TEST_F(TraceWindowTest, FilterSelectsByLeadingCode) {
-    w().txtFilter->setText("82");
-    w().txtFilter_Change();
+    filter("82");
     w().ShowRecord("830300", 0);
     w().ShowRecord("820300", 0);
     EXPECT_EQ(traceLines().size(), 1);
-    w().txtFilter->setText("");
-    w().txtFilter_Change();
+    filter("");
     w().ShowRecord("830300", 0);
     EXPECT_EQ(traceLines().size(), 2);
-    w().txtFilter->setText("96");
-    w().txtFilter_Change();
+    filter("96");
     EXPECT_EQ(w().txtFilter->text(), "96");
 }
 
@@ -70,12 +76,9 @@ TEST_F(TraceWindowTest, SearchWrapsAndAMissClearsTheLock) {
 
 TEST_F(TraceWindowTest, SendKeepsHistoryOnceAtTheTop) {
     g_NoAnswerCount = 10;
-    w().cboLst->setEditText("83 03 00");
-    w().cmdSend_Click();
-    w().cboLst->setEditText("960301");
-    w().cmdSend_Click();
-    w().cboLst->setEditText("830300");
-    w().cmdSend_Click();
+    send("83 03 00");
+    send("960301");
+    send("830300");
     EXPECT_EQ(w().cboLst->count(), 2);
     EXPECT_EQ(w().cboLst->itemText(0), "960301");
     EXPECT_EQ(w().cboLst->itemText(1), "830300");
@@ -88,8 +91,7 @@ TEST_F(TraceWindowTest, SendKeepsHistoryOnceAtTheTop) {
 
 TEST_F(TraceWindowTest, UnknownOrderIsRefusedWithAMessage) {
     platform::script::answer("错误的命令", platform::rOK);
-    w().cboLst->setEditText("123456");
-    w().cmdSend_Click();
+    send("123456");
     EXPECT_EQ(w().cboLst->currentText(), "");
     EXPECT_TRUE(takeSent().isEmpty());
     ASSERT_EQ(platform::script::shown().size(), 1);
@@ -99,17 +101,14 @@ TEST_F(TraceWindowTest, UnknownOrderIsRefusedWithAMessage) {
 TEST_F(TraceWindowTest, ShortOrdersAreLookedUpByWhatIsTyped) {
     g_NoAnswerCount = 10;
     // Two bytes whose code needs no third byte: a known frame start, sent as typed.
-    w().cboLst->setEditText("9F03");
-    w().cmdSend_Click();
+    send("9F03");
     EXPECT_EQ(takeSentRaw(), "9F03");
     w().chkVerify->setChecked(true);
-    w().cboLst->setEditText("a9 03");
-    w().cmdSend_Click();
+    send("a9 03");
     EXPECT_EQ(takeSentRaw(), "A903AC");
     // A code that needs its third byte is unknown without it.
     platform::script::answer("错误的命令", platform::rOK);
-    w().cboLst->setEditText("8203");
-    w().cmdSend_Click();
+    send("8203");
     EXPECT_TRUE(takeSentRaw().isEmpty());
     EXPECT_EQ(platform::script::shown().size(), 1);
 }
@@ -143,8 +142,7 @@ TEST_F(TraceWindowTest, RefusedRightStopsSendAndReceive) {
         ++asked;
         return true;
     };
-    w().cboLst->setEditText("830300");
-    w().cmdSend_Click();
+    send("830300");
     w().cmdReceive_Click();
     EXPECT_EQ(asked, 2);
     EXPECT_TRUE(takeSent().isEmpty());

@@ -44,15 +44,8 @@ protected:
         return bytes;
     }
     QString app(const QString& name) { return AppPath + name; }
-    QByteArray bytesOf(const QString& name) {
-        QFile f(app(name));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
-    }
-    void writeFile(const QString& name, const QByteArray& bytes) {
-        QFile f(app(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    QByteArray bytesOf(const QString& name) { return testsupport::bytesOf(app(name)); }
+    void writeFile(const QString& name, const QByteArray& bytes) { testsupport::writeBytes(app(name), bytes); }
     QStringList asideFiles(const char* stem) {
         return QDir(AppPath).entryList({QString::fromLatin1(stem) + QStringLiteral("-*.dat")}, QDir::Files, QDir::Name);
     }

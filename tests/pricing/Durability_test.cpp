@@ -81,6 +81,14 @@ protected:
         sw->stop();
     }
 
+    static QString keyOf(const sim::CallRecord& r) {
+        return QStringLiteral("5 %1").arg(r.start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    }
+    // The station's arguments on the switch's line, staying `stayMs` once loaded.
+    QStringList onLine(const char* stayMs, const QStringList& extra) const {
+        return QStringList{QStringLiteral("--comm-device"), sw->slavePath(), QStringLiteral("--stay-ms"),
+                           QString::fromLatin1(stayMs)} + extra;
+    }
     // Records from the extension of user 7, a minute apart, of seeded lengths.
     void queueRecords(int n, const QDateTime& first) {
         for (int k = 0; k < n; ++k) {
@@ -92,7 +100,7 @@ protected:
             r.start = first.addSecs(60 * i);
             r.durationSec = std::uniform_int_distribution<int>(20, 900)(rng);
             r.type = 1;
-            keys << QStringLiteral("5 %1").arg(r.start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            keys << keyOf(r);
             sw->sendCallRecord(r);
         }
     }
@@ -101,10 +109,7 @@ protected:
     // switch sends the record it had in flight again, as a real switch does.
     void startStation(const QStringList& extra) {
         target.clear();
-        station = std::make_unique<StationProcess>(dir->appPath(),
-                                                   QStringList{QStringLiteral("--comm-device"), sw->slavePath(),
-                                                               QStringLiteral("--stay-ms"), QStringLiteral("600000")} +
-                                                       extra);
+        station = std::make_unique<StationProcess>(dir->appPath(), onLine("600000", extra));
         const size_t from = sw->receivedCount();
         station->start();
         target.aim(*station);
@@ -113,7 +118,7 @@ protected:
     }
 
     // After the station died: what it had not read from the line is gone.
-    void drainLine() { ASSERT_TRUE(testsupport::drainLine(sw->slavePath())); }
+    void drainLine() { ASSERT_TRUE(testsupport::drainLine(*sw)); }
 
     size_t acknowledged() const {
         size_t n = 0;
@@ -141,6 +146,14 @@ protected:
                         qPrintable(stored.onlyInStationFile.join(QStringLiteral(", "))));
     }
 
+    // Every record answered, the station killed: each stored once.
+    void takeAll(const char* when) {
+        EXPECT_TRUE(waitAllAnsweredOrDead(30000)) << acknowledged() << " of " << keys.size() << " answered";
+        station->kill();
+        drainLine();
+        checkStored(when);
+        EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, keys.size());
+    }
     // Waits until every record is answered "820302" or the station died.
     bool waitAllAnsweredOrDead(int timeoutMs) {
         QElapsedTimer t;
@@ -197,16 +210,9 @@ TEST_F(StreamKillTest, KilledWhileRecordsStreamLosesNoAcknowledgedRecordAndCharg
     // Started again, the station takes the rest; then it starts and stops cleanly.
     startStation(clock);
     if (HasFatalFailure()) return;
-    EXPECT_TRUE(waitAllAnsweredOrDead(30000)) << acknowledged() << " of " << keys.size() << " answered";
-    station->kill();
-    drainLine();
-    checkStored("all answered");
-    const auto stored = testsupport::readStoredCalls(dir->dataPath());
-    EXPECT_EQ(stored.rows, keys.size());
+    takeAll("all answered");
 
-    StationProcess last(dir->appPath(), QStringList{QStringLiteral("--comm-device"), sw->slavePath(),
-                                                    QStringLiteral("--stay-ms"), QStringLiteral("0")} +
-                                            clock);
+    StationProcess last(dir->appPath(), onLine("0", clock));
     last.start();
     ASSERT_TRUE(last.waitEnded(60000));
     EXPECT_TRUE(last.logHas(QStringLiteral("END\t0"))) << last.log().join('\n').toStdString();
@@ -250,13 +256,8 @@ TEST_F(StreamKillTest, KilledBetweenTheTwoFilesCommitsKeepsTheCallInTheStationFi
     // The next start gives the call back; the record sent again is charged once.
     startStation(clock);
     if (HasFatalFailure()) return;
-    EXPECT_TRUE(waitAllAnsweredOrDead(30000)) << acknowledged() << " of " << keys.size() << " answered";
-    station->kill();
-    drainLine();
-    checkStored("given back");
-    const auto stored = testsupport::readStoredCalls(dir->dataPath());
-    EXPECT_EQ(stored.rows, keys.size());
-    EXPECT_TRUE(stored.onlyInStationFile.isEmpty());
+    takeAll("given back");
+    EXPECT_TRUE(testsupport::readStoredCalls(dir->dataPath()).onlyInStationFile.isEmpty());
 }
 
 TEST_F(StreamKillTest, StationFileRestoredFromItsCopyKeepsTheFeesStoredSinceIt) {
@@ -270,10 +271,8 @@ TEST_F(StreamKillTest, StationFileRestoredFromItsCopyKeepsTheFeesStoredSinceIt) 
         queueRecords(20, first);
         startStation(clock);
         if (HasFatalFailure()) return;
-        ASSERT_TRUE(waitAllAnsweredOrDead(30000)) << acknowledged() << " of " << keys.size() << " answered";
-        station->kill();
-        drainLine();
-        checkStored("before the damage");
+        takeAll("before the damage");
+        if (HasFailure()) return;
         const QString file = dir->file("switch.mdb");
         if (onlySettings) {
             platform::Database(platform::Database::open(file)).execute(QStringLiteral("DROP TABLE Variant"));
@@ -321,12 +320,8 @@ TEST_F(StreamKillTest, KilledDuringTheNightlyArchiveLosesNoRecordAndArchivesNone
 
     startStation(clock);
     if (HasFatalFailure()) return;
-    EXPECT_TRUE(waitAllAnsweredOrDead(30000)) << acknowledged() << " of " << keys.size() << " answered";
     // Past two o'clock the archive of this run has taken what was stored before it.
-    station->kill();
-    drainLine();
-    checkStored("all answered");
-    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, keys.size());
+    takeAll("all answered");
 }
 
 TEST_F(StreamKillTest, MonitoredLiveCallOfAnUnassignedExtensionIsNotCut) {
@@ -453,12 +448,10 @@ TEST_F(StreamKillTest, TheBoxOfUnchargedRecordsOutlivesAKillWhileItStands) {
     }
     const QString box = QStringLiteral("BillWait.dat丢失或损坏");
     const auto run = [&](const QStringList& extra) {
-        StationProcess p(dir->appPath(), QStringList{QStringLiteral("--comm-device"), sw->slavePath(), QStringLiteral("--stay-ms"),
-                                                     QStringLiteral("0")} +
-                                             extra);
+        StationProcess p(dir->appPath(), onLine("0", extra));
         p.start();
         EXPECT_TRUE(p.waitEnded(120000));
-        EXPECT_TRUE(testsupport::drainLine(sw->slavePath()));
+        EXPECT_TRUE(testsupport::drainLine(*sw));
         return std::pair{p.killed(), p.log().filter(box).size()};
     };
     EXPECT_TRUE(run({QStringLiteral("--kill-at-prompt"), box}).first);
@@ -482,11 +475,8 @@ protected:
         // The switch's observer kills the station at the chosen answer.
         target.clear();
         station = std::make_unique<StationProcess>(
-            dir->appPath(), QStringList{QStringLiteral("--comm-device"), sw->slavePath(), QStringLiteral("--stay-ms"),
-                                        QStringLiteral("0"), QStringLiteral("--clock"), kDay,
-                                        QStringLiteral("--record-upload"), QStringLiteral("--answer"),
-                                        QStringLiteral("读取话单=ok")} +
-                                extra);
+            dir->appPath(), onLine("0", QStringList{QStringLiteral("--clock"), kDay, QStringLiteral("--record-upload"),
+                                                    QStringLiteral("--answer"), QStringLiteral("读取话单=ok")} + extra));
         station->start();
         target.aim(*station);
         ASSERT_TRUE(station->waitEnded(120000));
@@ -513,7 +503,7 @@ TEST_F(UploadKillTest, KilledBetweenTheAnswersAndThePricingLosesNoUploadedRecord
     std::vector<QByteArray> bodies;
     for (int i = 0; i < 20; ++i) {
         const sim::CallRecord r = minuteCall(2000 + i, i);
-        keys << QStringLiteral("5 %1").arg(r.start.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        keys << keyOf(r);
         bodies.push_back(r.body());
     }
     // The switch forgets each record it hears "820302" for.

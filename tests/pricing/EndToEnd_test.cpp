@@ -54,11 +54,8 @@ protected:
             QCoreApplication::processEvents();
             QThread::msleep(1);
         }
-        // Let the last answer's fee frame and answer reach the switch.
-        for (int i = 0; i < 20; ++i) {
-            QCoreApplication::processEvents();
-            QThread::msleep(1);
-        }
+        // The fee frame and the user's rows go before the answer: they are
+        // in by the time it is counted.
         return sw.recordAnswers().size() >= n;
     }
     // The fee in fen charged for `r`, sent now: -1 when it is not answered or
@@ -69,6 +66,36 @@ protected:
         if (!runUntilAnswers(answers + 1)) return -1;
         const auto fees = sw.receivedWith(QStringLiteral("950820"));
         return fees.size() == before + 1 ? sim::decodeFee(fees.back())->fen : -1;
+    }
+    // A frame reaching the switch, the station running meanwhile.
+    std::optional<sim::Frame> waitSwitch(const char* prefix) {
+        return sw.waitFor(QString::fromLatin1(prefix), 5000, [] {
+            QCoreApplication::processEvents();
+            QThread::msleep(1);
+        });
+    }
+    // A live call of extension 5 on `channel` to 88001234, sent.
+    void liveCall(int channel) {
+        sim::LiveCall c;
+        c.extAddr = 5;
+        c.dialled = QStringLiteral("88001234");
+        c.channel = channel;
+        sw.sendLiveCall(c);
+    }
+    // Text typed in a cell editor and entered.
+    static void enter(QWidget* editor, const QString& text) {
+        static_cast<QLineEdit*>(editor)->setText(text);
+        QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QCoreApplication::sendEvent(editor, &e);
+    }
+    // 首次价格 of the local zone "8", typed and entered in the fee-rate window.
+    static void editFirstPrice(pricing::frmFeeRate& w, const QString& text) {
+        w.SSTab1->setCurrentIndex(7);
+        ASSERT_EQ(w.fgFeerate->TextMatrix(1, 0), "8");
+        w.fgFeerate->setRow(1);
+        w.fgFeerate->setCol(3);
+        w.fgFeerate_DblClick();
+        enter(w.txtModify, text);
     }
     sim::CallRecord rec(int second, int seconds = 250) {
         sim::CallRecord r;
@@ -158,15 +185,8 @@ TEST_F(EndToEndTest, StoreFailureIsAskedAgainThreeTimesThenTaken) {
 TEST_F(EndToEndTest, LiveCallOfADepositUserIsLimitedAndCutWhenItRunsOut) {
     g_MonitorOn = true;
     addUser(7, "0.30", 0);
-    sim::LiveCall c;
-    c.extAddr = 5;
-    c.dialled = QStringLiteral("88001234");
-    c.channel = 6;
-    sw.sendLiveCall(c);
-    const auto limit = sw.waitFor(QStringLiteral("9207"), 5000, [] {
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    });
+    liveCall(6);
+    const auto limit = waitSwitch("9207");
     ASSERT_TRUE(limit);
     const auto tl = sim::decodeTalkLimit(*limit);
     ASSERT_TRUE(tl);
@@ -178,10 +198,7 @@ TEST_F(EndToEndTest, LiveCallOfADepositUserIsLimitedAndCutWhenItRunsOut) {
     sw.clearReceived();
     now = now.addSecs(240);
     ModComm::CheckTimeLimit(now);
-    const auto cut = sw.waitFor(QStringLiteral("9207"), 5000, [] {
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    });
+    const auto cut = waitSwitch("9207");
     ASSERT_TRUE(cut);
     EXPECT_EQ(sim::decodeTalkLimit(*cut)->seconds, 0);
     EXPECT_EQ(MonSlots[6].UserID, -1);
@@ -235,11 +252,7 @@ protected:
 TEST_F(ConsoleOnLineTest, AUserSavedWhileAChargeWaitsLimitsTheRunningCallByTheCountedBalance) {
     WorkerRights = QStringList{QStringLiteral("0")};
     g_MonitorOn = true;
-    sim::LiveCall c;
-    c.extAddr = 5;
-    c.dialled = QStringLiteral("88001234");
-    c.channel = 6;
-    sw.sendLiveCall(c);
+    liveCall(6);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !sw.receivedWith(QStringLiteral("9207")).empty(); }, 5000));
     ASSERT_EQ(MonSlots[6].UserID, 7);
     // The station file takes no charge for now (a balance that goes down).
@@ -354,23 +367,13 @@ TEST_F(EndToEndTest, CallsWhileATariffWindowIsOpenAreChargedFromTheTariffsItOpen
         const auto fees = sw.receivedWith(QStringLiteral("950820"));
         return i < fees.size() ? sim::decodeFee(fees[i])->fen : -1;
     };
-    auto enter = [](QWidget* editor, const QString& text) {
-        static_cast<QLineEdit*>(editor)->setText(text);
-        QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QCoreApplication::sendEvent(editor, &e);
-    };
     const QString local = QStringLiteral("88001234"), domestic = QStringLiteral("01062345678"),
                   viaIP = QStringLiteral("1790988001234");
 
     // Opened and closed with no call between, opened again for the edits.
     pricing::frmFeeRate::instance().cmdFeerate[4]->click();
     pricing::frmFeeRate& w = pricing::frmFeeRate::instance();
-    w.SSTab1->setCurrentIndex(7);
-    ASSERT_EQ(w.fgFeerate->TextMatrix(1, 0), "8");
-    w.fgFeerate->setRow(1);
-    w.fgFeerate->setCol(3);
-    w.fgFeerate_DblClick();
-    enter(w.txtModify, QStringLiteral("0.9"));
+    editFirstPrice(w, QStringLiteral("0.9"));
     ASSERT_EQ(w.fgFeerate->TextMatrix(1, 3), "0.90");
     // A rate added on the empty tab 国内, its prices not entered yet.
     w.SSTab1->setCurrentIndex(2);
@@ -414,17 +417,6 @@ TEST_F(EndToEndTest, ATariffWindowHoldsTheTariffsAsTheyStoodWhenItOpened) {
     WorkerRights = QStringList{"0"};
     // The fee charged for a call placed now, the n-th call of the test.
     auto charged = [&](int n) { return feeOf(rec(n * 300)); };
-    // 首次价格 of the local zone "8", typed and entered in the fee-rate window.
-    auto editFirstPrice = [](pricing::frmFeeRate& w, const QString& text) {
-        w.SSTab1->setCurrentIndex(7);
-        ASSERT_EQ(w.fgFeerate->TextMatrix(1, 0), "8");
-        w.fgFeerate->setRow(1);
-        w.fgFeerate->setCol(3);
-        w.fgFeerate_DblClick();
-        w.txtModify->setText(text);
-        QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QCoreApplication::sendEvent(w.txtModify, &e);
-    };
     EXPECT_EQ(charged(0), 40);
 
     // Edited and closed, then opened again before a call: the edit is charged.

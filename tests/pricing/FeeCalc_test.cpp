@@ -66,68 +66,55 @@ TEST(FeeCalc, ShortCallsPayTheWholeFirstUnit) {
     EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 181, f), yuan("0.40"));
 }
 
-TEST(FeeCalc, FurtherUnitsRoundUp) {
-    const RateRec r = minuteRate("0.10", "0.10");
-    ClsMonitor::Fees f;
-    EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 61, f), yuan("0.20"));
-    EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 120, f), yuan("0.20"));
-    EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 121, f), yuan("0.30"));
-}
-
-TEST(FeeCalc, TheUnitStartingBeforeASegmentEndKeepsItsPercent) {
-    // 21:59:30 + 60 s unit at 100 %, then the rest at 50 %.
-    const RateRec r = minuteRate("0", "1.00", 0, 60);
-    ClsMonitor::Fees f;
-    ClsMonitor::CalcFee(r, dayNightScheme(), DayRule{}, at("21:59:30"), 120, f);
-    // Stretch of 30 s (to the end at 21:59:59) charged as one 60 s unit at 100 %,
-    // then the clock stands at 22:00:30: one more unit at 50 %.
-    EXPECT_EQ(f.fee, yuan("1.50"));
-}
-
-TEST(FeeCalc, MidnightStartsANewDayWithItsOwnDayType) {
-    // Sunday is a discounted day: 23:59:00 Saturday (normal) into Sunday (holiday percent).
-    DayRule rule;
-    rule.sundaydiscount = true;
-    const QVector<DiscountSeg> segs = {seg("00:00:00", "00:00:00", 100, 50)};
-    const RateRec r = minuteRate("0", "1.00", 0, 60);
-    ClsMonitor::Fees f;
-    ClsMonitor::CalcFee(r, segs, rule, at("23:59:00", QDate(2026, 6, 20)), 180, f);
-    EXPECT_EQ(f.fee, yuan("2.00"));   // 1.00 + 0.50 + 0.50
-    // The other way round: a Sunday call running into Monday.
-    ClsMonitor::CalcFee(r, segs, rule, at("23:59:00", QDate(2026, 6, 21)), 180, f);
-    EXPECT_EQ(f.fee, yuan("2.50"));   // 0.50 + 1.00 + 1.00
-}
-
-TEST(FeeCalc, StretchCutAtMidnightIsRoundedOnItsOwn) {
-    // 23:59:30 with 60 s units: 30 s to midnight make one unit, the clock moves to 00:00:30.
-    const RateRec r = minuteRate("0", "1.00", 0, 60);
-    ClsMonitor::Fees f;
-    ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("23:59:30"), 90, f);
-    EXPECT_EQ(f.fee, yuan("2.00"));
-}
-
-TEST(FeeCalc, ExtraFeeTwoFollowsTheDiscountFlag) {
-    RateRec r = minuteRate("1.00", "1.00");
-    r.extrarate = 10;
+// One call each: the rate, the scheme, the day rule, the start, the length, and the fee.
+TEST(FeeCalc, UnitsSegmentsAndDays) {
+    DayRule sundays;
+    sundays.sundaydiscount = true;
+    const QVector<DiscountSeg> holidayHalf = {seg("00:00:00", "00:00:00", 100, 50)};
+    RateRec extraTwo = minuteRate("1.00", "1.00");
+    extraTwo.extrarate = 10;
+    RateRec extraTwoDiscounted = extraTwo;
+    extraTwoDiscounted.extradiscount = true;
     const QVector<DiscountSeg> half = {seg("00:00:00", "00:00:00", 50, 50)};
-    ClsMonitor::Fees f;
-    ClsMonitor::CalcFee(r, half, DayRule{}, at("10:00:00"), 60, f);
-    EXPECT_EQ(f.addFee2, yuan("0.10"));
-    r.extradiscount = true;
-    ClsMonitor::CalcFee(r, half, DayRule{}, at("10:00:00"), 60, f);
-    EXPECT_EQ(f.addFee2, yuan("0.05"));
-}
-
-TEST(FeeCalc, BuiltInDefaultRatePricesTenMinuteUnits) {
+    const RateRec perMinute = minuteRate("0", "1.00", 0, 60);
+    using F = ClsMonitor::Fees;
+    const struct {
+        const char* name;
+        RateRec rate;
+        QVector<DiscountSeg> segs;
+        DayRule rule;
+        QDateTime start;
+        int secs;
+        Currency F::*part;
+        const char* fee;
+    } cases[] = {
+        {"further units round up: 61 s", minuteRate("0.10", "0.10"), fullPrice(), {}, at("10:00:00"), 61, &F::fee, "0.20"},
+        {"further units round up: 120 s", minuteRate("0.10", "0.10"), fullPrice(), {}, at("10:00:00"), 120, &F::fee, "0.20"},
+        {"further units round up: 121 s", minuteRate("0.10", "0.10"), fullPrice(), {}, at("10:00:00"), 121, &F::fee, "0.30"},
+        // 30 s to the segment's end at 21:59:59 make one 60 s unit at 100 %,
+        // then the clock stands at 22:00:30: one more unit at 50 %.
+        {"the unit starting before a segment end keeps its percent", perMinute, dayNightScheme(), {}, at("21:59:30"), 120,
+         &F::fee, "1.50"},
+        // Sunday is a discounted day: Saturday 23:59 at the normal percent into Sunday, and back.
+        {"Saturday into Sunday", perMinute, holidayHalf, sundays, at("23:59:00", QDate(2026, 6, 20)), 180, &F::fee, "2.00"},
+        {"Sunday into Monday", perMinute, holidayHalf, sundays, at("23:59:00", QDate(2026, 6, 21)), 180, &F::fee, "2.50"},
+        // 30 s to midnight make one unit, the clock moves to 00:00:30.
+        {"a stretch cut at midnight is rounded on its own", perMinute, fullPrice(), {}, at("23:59:30"), 90, &F::fee, "2.00"},
+        {"extra fee two, not discounted", extraTwo, half, {}, at("10:00:00"), 60, &F::addFee2, "0.10"},
+        {"extra fee two, discounted", extraTwoDiscounted, half, {}, at("10:00:00"), 60, &F::addFee2, "0.05"},
+        {"zero unit length counts as one second", minuteRate("0", "0.01", 0, 0), fullPrice(), {}, at("10:00:00"), 30,
+         &F::fee, "0.30"},
+    };
+    for (const auto& c : cases) {
+        ClsMonitor::Fees f;
+        const Currency total = ClsMonitor::CalcFee(c.rate, c.segs, c.rule, c.start, c.secs, f);
+        EXPECT_EQ(f.*c.part, yuan(c.fee)) << c.name;
+        EXPECT_EQ(total, f.total()) << c.name;
+    }
+    // The built-in default rate prices ten-minute units.
     ClsMonitor::Fees f;
     EXPECT_EQ(ClsMonitor::CalcFee(RateRec{}, fullPrice(), DayRule{}, at("10:00:00"), 601, f), yuan("1.00"));
     EXPECT_EQ(ClsMonitor::CalcFee(RateRec{}, fullPrice(), DayRule{}, at("10:00:00"), 600, f), yuan("0.50"));
-}
-
-TEST(FeeCalc, ZeroUnitLengthCountsAsOneSecond) {
-    const RateRec r = minuteRate("0", "0.01", 0, 0);
-    ClsMonitor::Fees f;
-    EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 30, f), yuan("0.30"));
 }
 
 TEST(FeeCalc, FractionsRoundToTenThousandthsHalfToEven) {

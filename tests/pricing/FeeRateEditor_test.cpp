@@ -26,20 +26,15 @@ TEST(TariffInput, RecognisersAndGridValues) {
     EXPECT_FALSE(pricing::IsNumber("国际"));
     EXPECT_FALSE(pricing::IsNumber("1e3"));
 
-    auto shown = [](const char* title, const char* typed) { return pricing::FeeGridValue(title, typed).display; };
-    EXPECT_EQ(shown("首次时长", "60s"), "60s");
-    EXPECT_EQ(shown("首次时长", "300"), "255s");
-    EXPECT_EQ(shown("首次时长", "-1"), "0s");
-    EXPECT_EQ(shown("首次时长", "秒"), "0s");
-    EXPECT_EQ(shown("每次时长", "0"), "1s");
-    EXPECT_EQ(shown("附加费2", "-5"), "100%");
-    EXPECT_EQ(shown("附加费2", "150"), "100%");
-    EXPECT_EQ(shown("手续费2", "100"), "100%");
-    EXPECT_EQ(shown("首次价格", "2000"), "999.00");
-    EXPECT_EQ(shown("每次价格", "0.555"), "0.56");
+    // Column, typed, shown.
+    const char* const cases[][3] = {{"首次时长", "60s", "60s"},   {"首次时长", "300", "255s"}, {"首次时长", "-1", "0s"},
+                                    {"首次时长", "秒", "0s"},     {"每次时长", "0", "1s"},     {"附加费2", "-5", "100%"},
+                                    {"附加费2", "150", "100%"},   {"手续费2", "100", "100%"},  {"首次价格", "2000", "999.00"},
+                                    {"每次价格", "0.555", "0.56"}, {"地名", "O'Brien", "O'Brien"}};
+    for (const auto& [title, typed, display] : cases)
+        EXPECT_EQ(pricing::FeeGridValue(title, typed).display, QString::fromUtf8(display)) << title << " " << typed;
     // The value stored is the value shown, in ten-thousandths.
     EXPECT_EQ(pricing::FeeGridValue("每次价格", "0.555").value.v.toLongLong(), 5600);
-    EXPECT_EQ(shown("地名", "O'Brien"), "O'Brien");
 }
 
 TEST(TariffInput, FindIsLiteralButForStarAndQuestionMark) {

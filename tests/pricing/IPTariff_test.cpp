@@ -22,14 +22,10 @@ namespace {
 
 TEST(TariffInput, IPHeadFieldsWhenLeft) {
     using pricing::IPLinkText;
-    EXPECT_EQ(IPLinkText(0, "0"), "0s");
-    EXPECT_EQ(IPLinkText(0, "180s"), "180s");
-    EXPECT_EQ(IPLinkText(2, "0"), "1s");
-    EXPECT_EQ(IPLinkText(2, "0.5"), "1s");
-    EXPECT_EQ(IPLinkText(5, "150"), "0%");
-    EXPECT_EQ(IPLinkText(7, "-5"), "0%");
-    EXPECT_EQ(IPLinkText(5, "100"), "100%");
-    EXPECT_EQ(IPLinkText(1, "0.555"), "0.56");
+    const std::tuple<int, const char*, const char*> cases[] = {{0, "0", "0s"},   {0, "180s", "180s"}, {2, "0", "1s"},
+                                                               {2, "0.5", "1s"}, {5, "150", "0%"},    {7, "-5", "0%"},
+                                                               {5, "100", "100%"}, {1, "0.555", "0.56"}};
+    for (const auto& [field, typed, shown] : cases) EXPECT_EQ(IPLinkText(field, typed), shown) << field << " " << typed;
     for (const char* bad : {"abc", "1e3", "0x1f", "1,5", ""}) EXPECT_EQ(IPLinkText(3, bad), "0.00") << bad;
     // Stored as shown.
     EXPECT_EQ(pricing::IPLinkValue(1, "0.555").v.toLongLong(), 5600);

@@ -76,19 +76,20 @@ protected:
         all[header + 30 * k + at] = char(quint8(all[header + 30 * k + at]) + by);
         writeBytes(path, all);
     }
+    // The box's text holds each of `has` and none of `hasNot`.
+    static void expectTold(const QString& told, const QStringList& has, const QStringList& hasNot = {}) {
+        for (const QString& h : has) EXPECT_TRUE(told.contains(h)) << told.toStdString() << " lacks " << h.toStdString();
+        for (const QString& h : hasNot) EXPECT_FALSE(told.contains(h)) << told.toStdString();
+    }
     QStringList asideSpools() {
         return QDir(DataPath).entryList({QStringLiteral("CallSpool-*.dat")}, QDir::Files, QDir::Name);
     }
     // The second record after `header` bytes changed on the disk, and an append torn after the last.
     void damage(const QString& path, int header) {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        QByteArray all = f.readAll();
+        QByteArray all = bytesOf(path);
         ASSERT_EQ(all.size(), header + 90);
         all[header + 30 + 3] = char(all[header + 30 + 3] ^ 1);   // extension 5 reads as 4
-        all.append("torn");
-        ASSERT_TRUE(f.seek(0));
-        ASSERT_EQ(f.write(all), all.size());
+        writeBytes(path, all + "torn");
     }
 };
 
@@ -130,11 +131,7 @@ TEST_F(RecordQueueTest, ASpoolWhoseHeaderIsDamagedIsKeptAsideAndEachRecordStored
         }));
         QByteArray file = bytesOf(spool::Path());
         for (int i = 0; i < zeroed; ++i) file[i] = zeroed == 1 ? 'X' : '\0';
-        {
-            QFile f(spool::Path());
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            ASSERT_EQ(f.write(file), file.size());
-        }
+        writeBytes(spool::Path(), file);
         // Meanwhile a record from the switch: not taken into a file that is not
         // understood, so asked for again.
         ClsMonitor().Record(call(from + 5), true);
@@ -144,14 +141,13 @@ TEST_F(RecordQueueTest, ASpoolWhoseHeaderIsDamagedIsKeptAsideAndEachRecordStored
         platform::script::answer(QStringLiteral("文件头已损坏"), platform::rOK);
         EXPECT_EQ(spool::Replay(), 0);
         const QString told = platform::script::shown().value(0).text;
-        const QStringList aside = QDir(DataPath).entryList({QStringLiteral("CallSpool-*.dat")}, QDir::Files, QDir::Name);
+        const QStringList aside = asideSpools();
         ASSERT_EQ(aside.size(), round);
         QString copy;
         for (const QString& name : aside)
             if (bytesOf(DataPath + name) == file) copy = name;
         EXPECT_FALSE(copy.isEmpty());
-        EXPECT_TRUE(told.contains(QStringLiteral("可能有3张话单"))) << told.toStdString();
-        EXPECT_TRUE(told.contains(copy)) << told.toStdString();
+        expectTold(told, {QStringLiteral("可能有3张话单"), copy});
         EXPECT_FALSE(QFile::exists(spool::Path()));
         // A record stored before the header's name was lost is a duplicate's reject row.
         EXPECT_EQ(count("Tab_Phone"), calls + 3);
@@ -174,15 +170,11 @@ TEST_F(RecordQueueTest, ASpoolChangedSinceSomeOfItWasStoredIsSetAsideNotStoredFr
     // The same header, other records.
     QByteArray file = bytesOf(spool::Path());
     for (int k = 0; k < 3; ++k) file.replace(16 + 30 * k, 30, pricing::RecordQueue::Entry(call(30 + k), 0xFF));
-    {
-        QFile f(spool::Path());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_EQ(f.write(file), file.size());
-    }
+    writeBytes(spool::Path(), file);
     platform::script::answer(QStringLiteral("CallSpool.dat在存入数据库时被改动"), platform::rOK);
     EXPECT_EQ(spool::Replay(), 0);
     EXPECT_EQ(count("Tab_Phone"), 1);
-    const QStringList aside = QDir(DataPath).entryList({QStringLiteral("CallSpool-*.dat")}, QDir::Files, QDir::Name);
+    const QStringList aside = asideSpools();
     ASSERT_EQ(aside.size(), 1);
     EXPECT_EQ(bytesOf(DataPath + aside[0]), file);
     EXPECT_TRUE(platform::script::shown().value(0).text.contains(aside[0]));
@@ -285,9 +277,7 @@ TEST_F(RecordQueueTest, StoredRecordsDamagedPastTellingAreStoredAgainFromTheFirs
     ASSERT_EQ(asideSpools().size(), 1);
     EXPECT_EQ(bytesOf(DataPath + asideSpools()[0]), damaged);
     const QString told = platform::script::shown().value(0).text;
-    EXPECT_TRUE(told.contains(asideSpools()[0])) << told.toStdString();
-    EXPECT_TRUE(told.contains(QStringLiteral("已存入2张"))) << told.toStdString();
-    EXPECT_TRUE(told.contains(QStringLiteral("其中5张话单"))) << told.toStdString();
+    expectTold(told, {asideSpools()[0], QStringLiteral("已存入2张"), QStringLiteral("其中5张话单")});
     EXPECT_FALSE(QFile::exists(spool::Path()));
     EXPECT_EQ(count("Tab_Phone"), 5);
     EXPECT_EQ(count("tab_errPh"), 2);
@@ -298,9 +288,7 @@ TEST_F(RecordQueueTest, StoredRecordsDamagedPastTellingAreStoredAgainFromTheFirs
     flip(billfile::Path(), 0, 0, 12);
     platform::script::answer(QStringLiteral("无法核对哪些已存入"), platform::rOK);
     EXPECT_EQ(billfile::Price(), 0);
-    const QString billTold = platform::script::shown().value(1).text;
-    EXPECT_TRUE(billTold.contains(QStringLiteral("Bill-"))) << billTold.toStdString();
-    EXPECT_TRUE(billTold.contains(QStringLiteral("已存入2张"))) << billTold.toStdString();
+    expectTold(platform::script::shown().value(1).text, {QStringLiteral("Bill-"), QStringLiteral("已存入2张")});
     EXPECT_EQ(count("Tab_Phone"), 10);
     EXPECT_EQ(count("tab_errPh"), 4);
     EXPECT_EQ(remainOf(7), yuan("6"));
@@ -312,21 +300,17 @@ TEST_F(RecordQueueTest, StoredRecordsDamagedPastTellingAreStoredAgainFromTheFirs
 // and the two are not stored again (no duplicate rows), as the box says.
 TEST_F(RecordQueueTest, ASpoolWhoseIdentityIsDamagedGoesOnFromTheNoteAndSaysSo) {
     spoolSomeStored(3, 2);
-    const QByteArray before = bytesOf(spool::Path());
     flip(spool::Path(), 0, 0, 11, 0x40);   // a byte of the identity, in the header
     const QByteArray damaged = bytesOf(spool::Path());
     platform::script::answer(QStringLiteral("文件头已损坏"), platform::rOK);
     EXPECT_EQ(spool::Replay(), 0);
     ASSERT_EQ(asideSpools().size(), 1);
     EXPECT_EQ(bytesOf(DataPath + asideSpools()[0]), damaged);
-    const QString told = platform::script::shown().value(0).text;
-    EXPECT_TRUE(told.contains(asideSpools()[0])) << told.toStdString();
-    EXPECT_TRUE(told.contains(QStringLiteral("3张话单中的前2张已存入数据库"))) << told.toStdString();
+    expectTold(platform::script::shown().value(0).text, {asideSpools()[0], QStringLiteral("3张话单中的前2张已存入数据库")});
     EXPECT_EQ(count("Tab_Phone"), 3);
     EXPECT_EQ(count("tab_errPh"), 0);
     EXPECT_EQ(remainOf(7), yuan("8.80"));
     EXPECT_FALSE(QFile::exists(spool::Path()));
-    Q_UNUSED(before);
 }
 
 // A spool put back shorter than its note (an older copy with one record where
@@ -337,12 +321,10 @@ TEST_F(RecordQueueTest, ASpoolPutBackShorterThanItsNoteIsSetAsideAndToldTruly) {
     writeBytes(spool::Path(), bytesOf(spool::Path()).left(16 + 30));
     platform::script::answer(QStringLiteral("CallSpool.dat在存入数据库时被改动"), platform::rOK);
     EXPECT_EQ(spool::Replay(), 0);
-    const QString told = platform::script::shown().value(0).text;
-    EXPECT_TRUE(told.contains(QStringLiteral("已存入2张话单"))) << told.toStdString();
-    EXPECT_FALSE(told.contains(QStringLiteral("其中的话单没有存入数据库"))) << told.toStdString();
-    EXPECT_TRUE(told.contains(QStringLiteral("只有1张话单，少于已存入的2张"))) << told.toStdString();
     ASSERT_EQ(asideSpools().size(), 1);
-    EXPECT_TRUE(told.contains(asideSpools()[0])) << told.toStdString();
+    expectTold(platform::script::shown().value(0).text,
+               {QStringLiteral("已存入2张话单"), QStringLiteral("只有1张话单，少于已存入的2张"), asideSpools()[0]},
+               {QStringLiteral("其中的话单没有存入数据库")});
     EXPECT_EQ(count("Tab_Phone"), 2);
     EXPECT_EQ(remainOf(7), yuan("9.20"));
 }
@@ -373,8 +355,7 @@ TEST_F(RecordQueueTest, AQueueThatCannotBeReadIsKeptAndTriedAgainNeverTakenAsSto
     EXPECT_EQ(count("Tab_Phone"), 0);
     EXPECT_EQ(count("tab_errPh"), 0);
     const QString status = frmPABX::instance().sbrInfo->panelText(2);
-    EXPECT_TRUE(status.contains(QStringLiteral("无法读取(磁盘读写错误)"))) << status.toStdString();
-    EXPECT_TRUE(status.contains(QStringLiteral("3张话单"))) << status.toStdString();
+    expectTold(status, {QStringLiteral("无法读取(磁盘读写错误)"), QStringLiteral("3张话单")});
     platform::testing::setFaultHook(nullptr);
     EXPECT_EQ(spool::Replay(), 0);
     EXPECT_EQ(count("Tab_Phone"), 3);
@@ -470,11 +451,7 @@ TEST_F(RecordQueueTest, TheMendedSpoolsBoxOutlivesAKillWhileItIsUp) {
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(spool::Append(call(k)));
     QByteArray file = bytesOf(spool::Path());
     file[0] = 'X';
-    {
-        QFile f(spool::Path());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_EQ(f.write(file), file.size());
-    }
+    writeBytes(spool::Path(), file);
     platform::script::reset();
     platform::script::enable();
     platform::script::whileShown([](const QString& text) {

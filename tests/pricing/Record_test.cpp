@@ -12,32 +12,21 @@ using namespace pricingtest;
 namespace {
 
 struct StoredCall {
-    qint64 ext = -1, trunk = 0, seconds = 0, type = 0, phmode = -1, userid = -1;
+    qint64 ext = -1, phmode = -1, userid = -1;
     QString date, resp, account, memo;
-    Currency fee, add1, add2, gate, link, yj;
+    Currency fee, link, yj;
+    QString whole;   // extension|trunk|date|seconds|category|number|account|memo|fee|user|balance after
 };
 
 StoredCall lastCall() {
-    StoredCall c;
     const platform::Recordset rs = dbPhoneCur.query(
         QStringLiteral("SELECT * FROM Tab_Phone ORDER BY rowid DESC LIMIT 1"));
-    if (rs.empty()) return c;
-    c.ext = rs.lng("f_calladdr");
-    c.trunk = rs.lng("f_zjaddr");
-    c.date = rs.str("f_date");
-    c.seconds = rs.lng("f_long");
-    c.type = rs.lng("f_rectype");
-    c.phmode = rs.lng("f_phmode");
-    c.userid = rs.lng("f_userid");
-    c.resp = rs.str("f_resp");
-    c.account = rs.str("f_zh");
-    c.memo = rs.str("f_memo");
-    c.fee = rs.cur("f_moneny");
-    c.add1 = rs.cur("f_addfee1");
-    c.add2 = rs.cur("f_addfee2");
-    c.gate = rs.cur("f_gatefee");
-    c.link = rs.cur("f_linkfee");
-    c.yj = rs.cur("f_yj");
+    if (rs.empty()) return {};
+    StoredCall c{rs.lng("f_calladdr"), rs.lng("f_phmode"), rs.lng("f_userid"), rs.str("f_date"), rs.str("f_resp"),
+                 rs.str("f_zh"), rs.str("f_memo"), rs.cur("f_moneny"), rs.cur("f_linkfee"), rs.cur("f_yj"), {}};
+    c.whole = QStringList{QString::number(c.ext), rs.str("f_zjaddr"), c.date, rs.str("f_long"),
+                          QString::number(c.phmode), c.resp, c.account, c.memo, c.fee.toPlainString(),
+                          QString::number(c.userid), c.yj.toPlainString()}.join('|');
     return c;
 }
 
@@ -61,11 +50,12 @@ protected:
         EXPECT_TRUE(record(r));
         return lastCall().fee;
     }
-    // User 7, monthly, 10.00 left, on extension 5; calls to 8… at 1.00 a minute.
-    void monthlyCaller() {
-        addUser(7, "10", 1);
+    // User 7 of `mode` (monthly by default), 10.00 left, on extension 5;
+    // calls to 8… at 1.00 the first minute and `per` each after.
+    void monthlyCaller(int mode = 1, const char* per = "1.00") {
+        addUser(7, "10", mode);
         setExtensionUser(5, 7);
-        addRate(QStringLiteral("8"), 7, "1.00", "1.00");
+        addRate(QStringLiteral("8"), 7, "1.00", per);
     }
 };
 
@@ -76,18 +66,7 @@ TEST_F(RecordTest, LocalCallIsPricedStoredChargedAndAnswered) {
     CallRecord r = call();
     r.seconds = 250;   // first unit 180 s, then 70 s = 2 units
     ASSERT_TRUE(record(r));
-    const StoredCall c = lastCall();
-    EXPECT_EQ(c.ext, 5);
-    EXPECT_EQ(c.trunk, 4);
-    EXPECT_EQ(c.date, QStringLiteral("2026-06-15 10:30:00"));
-    EXPECT_EQ(c.seconds, 250);
-    EXPECT_EQ(c.phmode, 7);
-    EXPECT_EQ(c.resp, QStringLiteral("88001234"));
-    EXPECT_EQ(c.account, QStringLiteral("    "));
-    EXPECT_EQ(c.memo, QStringLiteral("本地"));
-    EXPECT_EQ(c.fee, yuan("0.40"));
-    EXPECT_EQ(c.userid, 7);
-    EXPECT_EQ(c.yj, yuan("9.60"));
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|250|7|88001234|    |本地|0.4|7|9.6"));
     EXPECT_EQ(remainOf(7), yuan("9.60"));
     // The user's deposit grade was set for the first time: the user's rows go
     // to the switch between the fee and the answer.
@@ -247,9 +226,7 @@ TEST_F(RecordTest, AccountOwnerPaysInsteadOfTheExtensionOwner) {
 }
 
 TEST_F(RecordTest, WithoutFeeSendingNothingIsChargedOrAnswered) {
-    addUser(7, "10", 0);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    monthlyCaller(0, "0");
     ASSERT_TRUE(record(call(), false));
     EXPECT_EQ(lastCall().yj, yuan("10"));
     EXPECT_EQ(remainOf(7), yuan("10"));
@@ -285,9 +262,7 @@ TEST_F(RecordTest, FailingRecordIsAskedForThreeTimesThenTaken) {
 }
 
 TEST_F(RecordTest, StoreFailureRollsBackAndAStoredRecordGetsNoRejectRow) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    monthlyCaller(1, "0");
     // The call table refuses rows: nothing is stored, nothing charged.
     dbSwitch.execute(QStringLiteral("CREATE TRIGGER phonecur.refuse BEFORE INSERT ON Tab_Phone "
                                     "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
@@ -524,23 +499,16 @@ TEST_F(RecordTest, WakeUpEventsAreLoggedAndBooked) {
     EXPECT_EQ(count("awake"), 2);
 }
 
-TEST_F(RecordTest, ImpossibleDigitsAreRejectedNotStored) {
+// A record of impossible digits is rejected, not stored, and writes one error line.
+TEST_F(RecordTest, ImpossibleDigitsAreRejectedNotStoredAndAFailedRecordWritesOneErrorLine) {
+    pricing::ClearRecordErrorLog();
     QByteArray f = call().frame();
     f[23] = char(0x1A);   // minutes "1A"
     EXPECT_FALSE(ClsMonitor().Record(f, true));
     EXPECT_EQ(count("Tab_Phone"), 0);
     EXPECT_EQ(count("tab_errPh"), 1);
     EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
-    EXPECT_FALSE(pricing::RecordErrorLog().isEmpty());
-}
-
-TEST_F(RecordTest, AFailedRecordWritesOneErrorLine) {
-    pricing::ClearRecordErrorLog();
-    QByteArray f = call().frame();
-    f[23] = char(0x1A);
-    EXPECT_FALSE(ClsMonitor().Record(f, true));
     EXPECT_EQ(pricing::RecordErrorLog().size(), 1);
-    sent();
     // Neither the call nor its reject row can be written: still one line.
     dbPhoneCur.execute(QStringLiteral("DROP TABLE Tab_Phone"));
     dbPhoneCur.execute(QStringLiteral("DROP TABLE tab_errPh"));
@@ -553,9 +521,7 @@ TEST_F(RecordTest, AFailedRecordWritesOneErrorLine) {
 }
 
 TEST_F(RecordTest, RecordReadAgainAfterTheNightlyArchiveIsNotChargedTwice) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    monthlyCaller(1, "0");
     ASSERT_TRUE(record(call()));
     billing::ArchiveBills();
     ASSERT_TRUE(billing::LastArchiveRun().ran);
@@ -572,9 +538,7 @@ TEST_F(RecordTest, RecordReadAgainAfterTheNightlyArchiveIsNotChargedTwice) {
 // calls of a month that had its table) is found all the same, and a file put
 // back in its place is read instead.
 TEST_F(RecordTest, TheDuplicateCheckSeesWhatLaterArchiveRunsWrote) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    monthlyCaller(1, "0");
     CallRecord may = call();
     may.start = may.start.addMonths(-1);
     ASSERT_TRUE(record(may));
@@ -608,9 +572,7 @@ TEST_F(RecordTest, TheDuplicateCheckSeesWhatLaterArchiveRunsWrote) {
 }
 
 TEST_F(RecordTest, FailureAfterTheCommitIsReportedAndTheRecordStaysTaken) {
-    addUser(7, "10", 0);
-    setExtensionUser(5, 7);
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
+    monthlyCaller(0, "0");
     // The deposit grades cannot be written: the call is stored and charged all the same.
     dbSwitch.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON extension "
                                     "BEGIN SELECT RAISE(ABORT, 'grade refused'); END"));

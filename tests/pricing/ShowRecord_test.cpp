@@ -50,13 +50,8 @@ TEST_F(ShowRecordTest, StoredCallIsAppendedAndThePlaceholderGoes) {
     addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
     ASSERT_TRUE(record(0));
     ASSERT_EQ(grid->Rows(), 2);
-    const QStringList expected = {QStringLiteral("用户7"), QStringLiteral("E0005"), QString(),
-                                  QStringLiteral("88001234"), QStringLiteral("本地"),
-                                  QStringLiteral("2026-06-15 10:00:00"), QStringLiteral("0:02:05"),
-                                  QStringLiteral("3.00"), QStringLiteral("市话"), QStringLiteral("2.00"),
-                                  QStringLiteral("2.00"), QStringLiteral("0.00"), QStringLiteral("0.00"),
-                                  QStringLiteral("0.00"), QStringLiteral("0.00"), QStringLiteral("4"),
-                                  QStringLiteral("7")};
+    const QStringList expected = QStringLiteral("用户7|E0005||88001234|本地|2026-06-15 10:00:00|0:02:05|3.00|市话|"
+                                                "2.00|2.00|0.00|0.00|0.00|0.00|4|7").split('|');
     for (int c = 0; c < expected.size(); ++c) EXPECT_EQ(grid->TextMatrix(1, c), expected[c]) << "column " << c;
     EXPECT_NE(grid->CellBackColorAt(1, 7), QColor(255, 0, 0));
 }
@@ -80,13 +75,10 @@ TEST_F(ShowRecordTest, ACallReadsTheSameLiveAndLoadedWithTheView) {
         return cells;
     };
     const QStringList live = row();
-    EXPECT_EQ(live[0], QStringLiteral("用 户"));
-    EXPECT_EQ(live[1], QStringLiteral("E0005"));
-    EXPECT_EQ(live[2], QString());   // no account: blank
-    EXPECT_EQ(live[4], QStringLiteral("本 地"));
-    EXPECT_EQ(live[5], QStringLiteral("2026-06-15 10:00:00"));
-    EXPECT_EQ(live[6], QStringLiteral("1:02:05"));
-    EXPECT_EQ(live.last(), QStringLiteral("7"));
+    ASSERT_GE(live.size(), 7);
+    // No account: blank.
+    EXPECT_EQ((QStringList{live[0], live[1], live[2], live[4], live[5], live[6], live.last()}),
+              QStringLiteral("用 户|E0005||本 地|2026-06-15 10:00:00|1:02:05|7").split('|'));
 
     grid->setRows(1);
     platform::Recordset rs = dbPhoneCur.query(QStringLiteral(

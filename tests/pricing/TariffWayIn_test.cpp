@@ -1,28 +1,47 @@
 // The tariff windows reached from the console's tree, on a station loaded
-// against the simulator: the ordinary fee-rate window and the IP tariff window
-// take the screen the same way and give it back on closing.
+// against the simulator: the ordinary fee-rate window, the IP tariff window
+// and the discount window take the screen the same way and give it back on
+// closing.
 #include "console/ConsoleFixture.h"
 
+#include "pricing/frmDiscount.h"
 #include "pricing/frmFeeRate.h"
 #include "pricing/frmIP.h"
+
+#include <QTest>
 
 using namespace consoletest;
 
 namespace {
 
-// What differs between the two windows: the tree's key, the caption asserted,
-// and the shared recordsets the closing opens again.
+// What differs between the windows: the tree's key, the caption asserted,
+// how it is closed and the shared recordsets the closing opens again.
 struct FeeRateWay {
     using Window = pricing::frmFeeRate;
     static constexpr const char* kView = "FeeRate";
     static constexpr const char* kTitle = nullptr;
-    static constexpr bool kReopensHeads = false;
+    static constexpr bool kReopensRates = true, kReopensHeads = false;
+    static void close(Window& w) { w.cmdFeerate[4]->click(); }
 };
 struct IPWay {
     using Window = pricing::frmIP;
     static constexpr const char* kView = "IP";
     static constexpr const char* kTitle = "IP费率及字头设置";
-    static constexpr bool kReopensHeads = true;
+    static constexpr bool kReopensRates = true, kReopensHeads = true;
+    static void close(Window& w) { w.cmdFeerate[4]->click(); }
+};
+struct DiscountWay {
+    using Window = pricing::frmDiscount;
+    static constexpr const char* kView = "Discount";
+    static constexpr const char* kTitle = nullptr;
+    static constexpr bool kReopensRates = false, kReopensHeads = false;
+    // The close box asks about a changed scheme too.
+    static void close(Window& w) {
+        w.chkSunday->click();
+        platform::script::answer("参数已经改变，要保存吗?", platform::rNo);
+        w.close();
+        EXPECT_EQ(dbSwitch.scalar("select sundaydiscount from discount where discountid=1").toInt(), 0);
+    }
 };
 
 template <typename Way>
@@ -37,11 +56,11 @@ protected:
 struct WayNames {
     template <typename Way>
     static std::string GetName(int) {
-        return std::is_same_v<Way, FeeRateWay> ? "FeeRate" : "IP";
+        return Way::kView;
     }
 };
 
-using Ways = ::testing::Types<FeeRateWay, IPWay>;
+using Ways = ::testing::Types<FeeRateWay, IPWay, DiscountWay>;
 TYPED_TEST_SUITE(TariffWayIn, Ways, WayNames);
 
 TYPED_TEST(TariffWayIn, TreeNodeTakesTheScreenAndClosingGivesItBack) {
@@ -49,7 +68,7 @@ TYPED_TEST(TariffWayIn, TreeNodeTakesTheScreenAndClosingGivesItBack) {
     this->connectSwitch();
     this->load();
     this->console().show();
-    this->settle();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&this->console()));
     ASSERT_TRUE(this->console().ShowView("CityHead"));
     this->clearLine();
 
@@ -67,10 +86,12 @@ TYPED_TEST(TariffWayIn, TreeNodeTakesTheScreenAndClosingGivesItBack) {
     EXPECT_EQ(this->received().value(0), "84040000");
 
     const quint64 rates = rsFeeRate.openSerial(), heads = rsIPHead.openSerial();
-    win.cmdFeerate[4]->click();
+    TypeParam::close(win);
     EXPECT_FALSE(Window::exists());
     EXPECT_TRUE(this->console().isVisible());
-    EXPECT_NE(rsFeeRate.openSerial(), rates);
+    if (TypeParam::kReopensRates) {
+        EXPECT_NE(rsFeeRate.openSerial(), rates);
+    }
     if (TypeParam::kReopensHeads) {
         EXPECT_NE(rsIPHead.openSerial(), heads);
     }

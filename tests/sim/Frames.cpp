@@ -161,27 +161,17 @@ bool Frame::startsWith(const QString& hexPrefix) const {
 QString Frame::describe() const {
     QString what;
     const QString c = code();
-    if (c == "820300") what = "ack";
-    else if (c == "820301") what = "bad sum";
-    else if (c == "820302") what = "record taken";
-    else if (c == "820303") what = "record not stored";
-    else if (c == "830300") what = "probe";
-    else if (c == "800300") what = "initialise";
-    else if (c == "800301") what = "reset";
-    else if (c == "810300") what = "table end";
-    else if (c.startsWith("8103") && (at(2) & 0x80)) what = "table read";
-    else if (c.startsWith("8103")) what = "table begin";
-    else if (c == "8404") what = "monitor mode";
+    static const std::pair<const char*, const char*> named[] = {
+        {"820300", "ack"}, {"820301", "bad sum"}, {"820302", "record taken"}, {"820303", "record not stored"},
+        {"830300", "probe"}, {"800300", "initialise"}, {"800301", "reset"}, {"810300", "table end"},
+        {"8404", "monitor mode"}, {"950B", "probe answer"}, {"A011", "live call"}, {"A107", "balance query"},
+        {"990B", "card state"}, {"970A", "port state"}, {"9607", "record upload"}, {"7F06", "collector order"},
+        {"7F0C", "collector pointers"}};
+    for (const auto& [code, name] : named)
+        if (c == QLatin1String(code)) what = QString::fromLatin1(name);
+    if (c.startsWith("8103") && c != "810300") what = (at(2) & 0x80) ? "table read" : "table begin";
     else if (c == "9603") what = at(2) ? "resume reports" : "pause reports";
-    else if (c == "950B") what = "probe answer";
     else if (c == "961D") what = (at(28) == 0x0A || at(28) == 0x1A) ? "deposit event" : "call record";
-    else if (c == "A011") what = "live call";
-    else if (c == "A107") what = "balance query";
-    else if (c == "990B") what = "card state";
-    else if (c == "970A") what = "port state";
-    else if (c == "9607") what = "record upload";
-    else if (c == "7F06") what = "collector order";
-    else if (c == "7F0C") what = "collector pointers";
     if (auto fee = decodeFee(*this))
         what = QStringLiteral("fee ext %1 %2 fen ch %3").arg(fee->extLow).arg(fee->fen).arg(fee->channelByte, 2, 16, QLatin1Char('0'));
     else if (auto bal = decodeBalance(*this))
@@ -247,14 +237,20 @@ static void putDateTime(QByteArray& b, int at, const QDateTime& t) {
     b[at + 4] = char(bcd(tm.second()));
 }
 
+// A frame of `len` bytes of `fill`, its code and length bytes set.
+static QByteArray frameOf(quint8 code, int len, char fill = 0) {
+    QByteArray b(len, fill);
+    b[0] = char(code);
+    b[1] = char(len);
+    return b;
+}
+
 static QByteArray accountBytes(const QString& account) {
     return account.isEmpty() ? QByteArray(2, char(0xFF)) : packDigits(account, 2);
 }
 
 QByteArray CallRecord::body() const {
-    QByteArray b(29, char(0));
-    b[0] = char(0x96);
-    b[1] = char(0x1D);
+    QByteArray b = frameOf(0x96, 29);
     b[2] = char((extAddr >> 8) & 0xFF);
     b[3] = char(extAddr & 0xFF);
     b.replace(4, 1, indirect.isEmpty() ? QByteArray(1, char(0xFF)) : packDigits(indirect, 1));
@@ -272,9 +268,7 @@ QByteArray CallRecord::body() const {
 }
 
 QByteArray DepositEvent::body() const {
-    QByteArray b(29, char(0xFF));
-    b[0] = char(0x96);
-    b[1] = char(0x1D);
+    QByteArray b = frameOf(0x96, 29, char(0xFF));
     b[2] = char(0);
     b[3] = char(extAddr & 0xFF);
     b[16] = char(channel & 15);
@@ -287,9 +281,7 @@ QByteArray DepositEvent::body() const {
 }
 
 QByteArray LiveCall::body() const {
-    QByteArray b(17, char(0));
-    b[0] = char(0xA0);
-    b[1] = char(0x11);
+    QByteArray b = frameOf(0xA0, 17);
     b[2] = char((kind & 3) << 6);
     b[3] = char(extAddr & 0xFF);
     b.replace(4, 10, packDigits(dialled, 10));
@@ -300,18 +292,14 @@ QByteArray LiveCall::body() const {
 }
 
 QByteArray cardStateBody(int card, const std::vector<quint8>& ports) {
-    QByteArray b(11, char(0));
-    b[0] = char(0x99);
-    b[1] = char(0x0B);
+    QByteArray b = frameOf(0x99, 11);
     b[2] = char(card);
     for (int i = 0; i < 8 && i < int(ports.size()); ++i) b[3 + i] = char(ports[i]);
     return b;
 }
 
 QByteArray portStateBody(int channel, quint8 state, quint8 calling, quint8 called, quint8 third) {
-    QByteArray b(10, char(0));
-    b[0] = char(0x97);
-    b[1] = char(0x0A);
+    QByteArray b = frameOf(0x97, 10);
     b[2] = char(channel);
     b[3] = char(state);
     b[5] = char(calling);
@@ -321,9 +309,7 @@ QByteArray portStateBody(int channel, quint8 state, quint8 calling, quint8 calle
 }
 
 QByteArray balanceQueryBody(int extAddr, const QString& account, quint8 tag6) {
-    QByteArray b(7, char(0));
-    b[0] = char(0xA1);
-    b[1] = char(0x07);
+    QByteArray b = frameOf(0xA1, 7);
     b[2] = char((extAddr >> 8) & 0xFF);
     b[3] = char(extAddr & 0xFF);
     b.replace(4, 2, accountBytes(account));
@@ -332,9 +318,7 @@ QByteArray balanceQueryBody(int extAddr, const QString& account, quint8 tag6) {
 }
 
 QByteArray probeAnswerBody(const QByteArray& data8) {
-    QByteArray b(11, char(0));
-    b[0] = char(0x95);
-    b[1] = char(0x0B);
+    QByteArray b = frameOf(0x95, 11);
     for (int i = 0; i < 8 && i < data8.size(); ++i) b[2 + i] = data8[i];
     return b;
 }

@@ -100,10 +100,7 @@ void Switch::wake() {
 
 void Switch::pump(int waitMs) { step(waitMs); }
 
-bool Switch::stationConnected() const {
-    std::lock_guard lk(mu_);
-    return connected_;
-}
+bool Switch::stationConnected() const { std::lock_guard lk(mu_); return connected_; }
 
 bool Switch::waitConnected(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -115,10 +112,7 @@ bool Switch::waitConnected(int timeoutMs) {
     return true;
 }
 
-qint64 Switch::bytesLost() const {
-    std::lock_guard lk(mu_);
-    return lost_;
-}
+qint64 Switch::bytesLost() const { std::lock_guard lk(mu_); return lost_; }
 
 void Switch::step(int waitMs) {
     if (master_ < 0) return;
@@ -207,15 +201,9 @@ void Switch::setBaud(int baud) {
     byteTime_ = baud > 0 ? std::chrono::microseconds(10'000'000 / baud) : std::chrono::microseconds(0);
 }
 
-int Switch::acksWritten() const {
-    std::lock_guard lk(mu_);
-    return acksWritten_;
-}
+int Switch::acksWritten() const { std::lock_guard lk(mu_); return acksWritten_; }
 
-int Switch::repeatsWritten() const {
-    std::lock_guard lk(mu_);
-    return repeatsWritten_;
-}
+int Switch::repeatsWritten() const { std::lock_guard lk(mu_); return repeatsWritten_; }
 
 // Time-driven work: a record that was never answered, an upload that is due.
 void Switch::timersLocked() {
@@ -350,25 +338,16 @@ void Switch::emitLocked(const QByteArray& body, bool garble) {
 
 // ---- replies -----------------------------------------------------------------
 
-void Switch::setDefaultReply(Reply r) {
-    std::lock_guard lk(mu_);
-    default_ = r;
-}
+void Switch::setDefaultReply(Reply r) { std::lock_guard lk(mu_); default_ = r; }
 
 void Switch::addRule(const QString& hexPrefix, Reply r, int times, int skip) {
     std::lock_guard lk(mu_);
     rules_.push_back({hexPrefix.toUpper().remove(QLatin1Char(' ')), r, times, skip});
 }
 
-void Switch::clearRules() {
-    std::lock_guard lk(mu_);
-    rules_.clear();
-}
+void Switch::clearRules() { std::lock_guard lk(mu_); rules_.clear(); }
 
-void Switch::endNextStreamAfter(int rows) {
-    std::lock_guard lk(mu_);
-    streamCut_ = rows;
-}
+void Switch::endNextStreamAfter(int rows) { std::lock_guard lk(mu_); streamCut_ = rows; }
 
 void Switch::setEchoedAcks(int lateMs, int repeatMinMs, int repeatMaxMs) {
     setAckTiming(lateMs, lateMs, 1.0, repeatMinMs, repeatMaxMs);
@@ -392,20 +371,11 @@ void Switch::dueLocked(Clock::time_point at, const QByteArray& body) {
     late_.insert(it, {at, body});
 }
 
-void Switch::setUploadWithAck(bool on) {
-    std::lock_guard lk(mu_);
-    opt_.uploadWithAck = on;
-}
+void Switch::setUploadWithAck(bool on) { std::lock_guard lk(mu_); opt_.uploadWithAck = on; }
 
-void Switch::setLateReplyMs(int ms) {
-    std::lock_guard lk(mu_);
-    lateMs_ = qMax(0, ms);
-}
+void Switch::setLateReplyMs(int ms) { std::lock_guard lk(mu_); lateMs_ = qMax(0, ms); }
 
-void Switch::setAnswerProbe(bool on) {
-    std::lock_guard lk(mu_);
-    opt_.answerProbe = on;
-}
+void Switch::setAnswerProbe(bool on) { std::lock_guard lk(mu_); opt_.answerProbe = on; }
 
 void Switch::setAcknowledged(const QString& hexPrefix, bool on) {
     std::lock_guard lk(mu_);
@@ -645,43 +615,26 @@ bool Switch::storeRowLocked(const Frame& f) {
 }
 
 QByteArray Switch::blankRow(const QString& table, int key) const {
-    auto make = [](const char* hex) { return fromHex(QString::fromLatin1(hex)); };
-    QByteArray b;
-    if (table == tables::Extension) {
-        b = make("8B160000000000FFFFFF0000000000FFFFFFFFFFFFFF");
-        b[2] = char(key);
-    } else if (table == tables::Relay) {
-        b = make("8916") + QByteArray(20, char(0));
-        b[2] = char(key);
-        b[7] = char(0xFF);
-        for (int i = 11; i < 22; ++i) b[i] = char(0xFF);
-    } else if (table == tables::Account) {
-        b = make("8C080000FFFF0000");
-        b[2] = char(key >> 8);
-        b[3] = char(key & 0xFF);
-    } else if (table == tables::ExtraHead) {
-        b = make("940A0000FFFFFFFFFFFF");
-        b[2] = char(key >> 8);
-        b[3] = char(key & 0xFF);
-    } else if (table == tables::Shrink) {
-        b = make("A70A00FFFFFFFFFFFFFF");
-        b[2] = char(key);
-    } else if (table == tables::AddHead) {
-        b = make("90080000FFFFFFFF");
-        b[2] = char(key >> 8);
-        b[3] = char(key & 0xFF);
-    } else if (table == tables::ExtDeposit) {
-        b = make("A5070000000000");
-        b[2] = char(key);
-    } else if (table == tables::BoardLayout) {
-        b = make("9E1300") + QByteArray(11, char(0xFF)) + QByteArray(5, char(0));
-    } else if (table == tables::Limits) {
-        b = make("8D12") + QByteArray(16, char(0xFF));
-    } else if (table == tables::SelCmd) {
-        b = make("A80E") + QByteArray(12, char(0xFF));
-    } else if (table == tables::IPPuhPara) {
-        b = make("A60E") + QByteArray(12, char(0));
-    }
+    // Each table's empty row, and how many bytes of its key stand from byte 2.
+    static const std::map<QString, std::pair<const char*, int>> blanks = {
+        {tables::Extension, {"8B160000000000FFFFFF0000000000FFFFFFFFFFFFFF", 1}},
+        {tables::Relay, {"89160000000000FF000000FFFFFFFFFFFFFFFFFFFFFF", 1}},
+        {tables::Account, {"8C080000FFFF0000", 2}},
+        {tables::ExtraHead, {"940A0000FFFFFFFFFFFF", 2}},
+        {tables::Shrink, {"A70A00FFFFFFFFFFFFFF", 1}},
+        {tables::AddHead, {"90080000FFFFFFFF", 2}},
+        {tables::ExtDeposit, {"A5070000000000", 1}},
+        {tables::BoardLayout, {"9E1300FFFFFFFFFFFFFFFFFFFFFF0000000000", 0}},
+        {tables::Limits, {"8D12FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
+        {tables::SelCmd, {"A80EFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
+        {tables::IPPuhPara, {"A60E000000000000000000000000", 0}},
+    };
+    const auto it = blanks.find(table);
+    if (it == blanks.end()) return {};
+    const auto& [hex, keyBytes] = it->second;
+    QByteArray b = fromHex(QString::fromLatin1(hex));
+    if (keyBytes == 2) b[2] = char(key >> 8);
+    if (keyBytes > 0) b[1 + keyBytes] = char(key & 0xFF);
     return b;
 }
 
@@ -807,59 +760,36 @@ void Switch::advanceStreamLocked(Stream& s) {
 
 // ---- frames on demand -------------------------------------------------------------
 
-void Switch::send(const QByteArray& body) {
+// What `put` puts out goes on the line at once.
+void Switch::emitNow(const std::function<void()>& put) {
     {
         std::lock_guard lk(mu_);
-        emitLocked(body);
+        put();
         writeDueLocked();
     }
     wake();
 }
 
-void Switch::sendRaw(const QByteArray& bytes) {
-    {
-        std::lock_guard lk(mu_);
-        emitRawLocked(bytes);
-        writeDueLocked();
-    }
-    wake();
-}
-
-void Switch::sendGarbled(const QByteArray& body) {
-    {
-        std::lock_guard lk(mu_);
-        emitLocked(body, true);
-        writeDueLocked();
-    }
-    wake();
-}
+void Switch::send(const QByteArray& body) { emitNow([&] { emitLocked(body); }); }
+void Switch::sendRaw(const QByteArray& bytes) { emitNow([&] { emitRawLocked(bytes); }); }
+void Switch::sendGarbled(const QByteArray& body) { emitNow([&] { emitLocked(body, true); }); }
 
 void Switch::announce() { send(fromHex("830300")); }
 
 void Switch::queueRecord(const QByteArray& body) {
-    {
-        std::lock_guard lk(mu_);
+    emitNow([&] {
         records_.advanceOn = QStringLiteral("8203");
         records_.left.push_back(body);
         if (records_.current.isEmpty()) advanceStreamLocked(records_);
-        writeDueLocked();
-    }
-    wake();
+    });
 }
 
-void Switch::garbleRecords(int n) {
-    std::lock_guard lk(mu_);
-    garbleRecords_ = qMax(0, n);
-}
+void Switch::garbleRecords(int n) { std::lock_guard lk(mu_); garbleRecords_ = qMax(0, n); }
 
 void Switch::resendRecordInFlight() {
-    {
-        std::lock_guard lk(mu_);
-        if (records_.current.isEmpty()) return;
-        emitStreamLocked(records_);
-        writeDueLocked();
-    }
-    wake();
+    emitNow([&] {
+        if (!records_.current.isEmpty()) emitStreamLocked(records_);
+    });
 }
 
 int Switch::recordsWaiting() const {
@@ -872,15 +802,9 @@ void Switch::setUploadRecords(const std::vector<QByteArray>& bodies) {
     uploadRecords_ = bodies;
 }
 
-void Switch::setUploadForgetsAnswered(bool on) {
-    std::lock_guard lk(mu_);
-    uploadForgets_ = on;
-}
+void Switch::setUploadForgetsAnswered(bool on) { std::lock_guard lk(mu_); uploadForgets_ = on; }
 
-std::vector<QByteArray> Switch::uploadRecords() const {
-    std::lock_guard lk(mu_);
-    return uploadRecords_;
-}
+std::vector<QByteArray> Switch::uploadRecords() const { std::lock_guard lk(mu_); return uploadRecords_; }
 
 // ---- tables -------------------------------------------------------------------------
 
@@ -918,10 +842,7 @@ void Switch::clearTables() {
 
 // ---- what the station sent ------------------------------------------------------------
 
-std::vector<Frame> Switch::received() const {
-    std::lock_guard lk(mu_);
-    return received_;
-}
+std::vector<Frame> Switch::received() const { std::lock_guard lk(mu_); return received_; }
 
 std::vector<Frame> Switch::receivedWith(const QString& hexPrefix) const {
     std::lock_guard lk(mu_);
@@ -931,10 +852,7 @@ std::vector<Frame> Switch::receivedWith(const QString& hexPrefix) const {
     return out;
 }
 
-size_t Switch::receivedCount() const {
-    std::lock_guard lk(mu_);
-    return received_.size();
-}
+size_t Switch::receivedCount() const { std::lock_guard lk(mu_); return received_.size(); }
 
 void Switch::clearReceived() {
     std::lock_guard lk(mu_);
@@ -1009,19 +927,10 @@ bool Switch::waitWritten(int timeoutMs) {
     return waitSteps([this] { return late_.empty() && outChunks_.empty(); }, timeoutMs);
 }
 
-std::vector<QString> Switch::recordAnswers() const {
-    std::lock_guard lk(mu_);
-    return recordAnswers_;
-}
+std::vector<QString> Switch::recordAnswers() const { std::lock_guard lk(mu_); return recordAnswers_; }
 
-qint64 Switch::noiseBytesReceived() const {
-    std::lock_guard lk(mu_);
-    return parser_.noiseBytes();
-}
+qint64 Switch::noiseBytesReceived() const { std::lock_guard lk(mu_); return parser_.noiseBytes(); }
 
-void Switch::setObserver(std::function<void(const Frame&)> fn) {
-    std::lock_guard lk(mu_);
-    observer_ = std::move(fn);
-}
+void Switch::setObserver(std::function<void(const Frame&)> fn) { std::lock_guard lk(mu_); observer_ = std::move(fn); }
 
 }  // namespace sim

@@ -272,6 +272,7 @@ private:
     void replyLocked(const Frame& f, const QByteArray& answerBody);   // per rules
     bool ackLocked(const Frame& f);     // true when the order counts as taken
     void emitLocked(const QByteArray& body, bool garble = false);
+    void emitNow(const std::function<void()>& put);
     void emitRawLocked(const QByteArray& bytes);
     void startStreamLocked(Stream& s, std::deque<QByteArray> rows, const QByteArray& end,
                            const QString& advanceOn);

@@ -5,6 +5,7 @@
 #include "platform/Prompts.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QThread>
 #include <fcntl.h>
 #include <termios.h>
@@ -50,6 +51,29 @@ bool drainLine(const QString& slavePath) {
     ::close(fd);
     QThread::msleep(30);
     return true;
+}
+
+// Until the switch has seen the line closed (a closed line ends its wait at once).
+static bool switchSeesTheLineClosed(const sim::Switch& sw) {
+    QElapsedTimer t;
+    t.start();
+    while (sw.stationConnected())
+        if (t.elapsed() > 10000) return false;
+        else QThread::msleep(1);
+    return true;
+}
+
+bool drainLine(sim::Switch& sw) {
+    if (!switchSeesTheLineClosed(sw)) return false;
+    const int fd = ::open(sw.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    ::tcflush(fd, TCIOFLUSH);
+    // Whatever the switch still owes is written, then read and dropped.
+    const bool written = sw.waitWritten(10000);
+    char buf[512];
+    while (::read(fd, buf, sizeof buf) > 0) {}
+    ::close(fd);
+    return written && switchSeesTheLineClosed(sw);
 }
 
 }  // namespace testsupport

@@ -29,5 +29,9 @@ void scriptClockDialog();
 // After the station died: what it had not read from the terminal `slavePath`
 // is dropped, until the line has been quiet a while. False when it cannot be opened.
 bool drainLine(const QString& slavePath);
+// The same by the switch's own account: once it has seen the line closed,
+// what it still owes is written and dropped, and it has seen the line closed
+// again. False when the line cannot be opened or the switch does not settle.
+bool drainLine(sim::Switch& sw);
 
 }  // namespace testsupport

@@ -38,32 +38,34 @@ protected:
         sw.setAckTiming(-1, -1, 0, 0, 0);
         TransferTest::drain();
     }
-    int extBelow = 6;   // the extensions a case made pending
-    // The rows the station holds as downloaded that the switch lacks: each
-    // done row's key is in the switch's table (the tables start empty), each
-    // done head among the switch's heads.
-    QStringList doneNotHeld(const char* table) {
-        QStringList lacking;
-        const QString t = QLatin1String(table);
-        if (t == QLatin1String("CityHead")) {
-            QSet<QString> heads;
-            for (const auto& [key, body] : sw.table(sim::tables::CityHead))
-                if (const auto h = sim::decodeHeadRow(body, true)) heads.insert(h->head);
-            platform::Recordset rs = dbSwitch.query("select HeadID from CityHead where bSet=0 order by HeadID");
-            for (rs.moveFirst(); !rs.eof(); rs.moveNext())
-                if (!heads.contains(rs.str(QStringLiteral("HeadID")))) lacking << rs.str(QStringLiteral("HeadID"));
-            return lacking;
+    void cityHeads(int n) {
+        platform::Transaction tx(dbSwitch);
+        dbSwitch.execute("delete from CityHead");
+        for (int i = 0; i < n; ++i)
+            dbSwitch.execute("insert into CityHead values(?, ?, 8, 0, 1, 2, 1)", {QStringLiteral("%1").arg(10000 + i), i % 30});
+        tx.commit();
+    }
+    // A fresh line whose answers come as setAckTiming's arguments say, the tables of the switch empty.
+    void timedLine(int baud, int lateMin, int lateMax, double share, int gapMin, int gapMax, int from = 0) {
+        freshLine(baud);
+        sw.clearTables();
+        sw.setAckTiming(lateMin, lateMax, share, gapMin, gapMax, from);
+    }
+    // The heads 0-5, or the extensions below 6, made pending and downloaded:
+    // the table fails, `row` stays pending, every row done is held by the switch.
+    void failsKeeping(const char* table, const QString& row) {
+        if (QLatin1String(table) == QLatin1String("Extension")) {
+            pendingExtensions(6);
+            choose(1);
+            down("Extension", 6);
+        } else {
+            dbSwitch.execute("update ExtraHead set bSet=1");
+            down("ExtraHead");
         }
-        const QString simTable = t == QLatin1String("Extension") ? sim::tables::Extension : sim::tables::ExtraHead;
-        // Of the extensions, only those made pending were to go.
-        const int below = t == QLatin1String("Extension") ? extBelow : 1 << 20;
-        platform::Recordset rs = dbSwitch.query(
-            QStringLiteral("select Address from %1 where bSet=0 and Address<? order by Address").arg(t), {below});
-        for (rs.moveFirst(); !rs.eof(); rs.moveNext()) {
-            const int a = int(rs.lng(QStringLiteral("Address")));
-            if (!sw.row(simTable, a)) lacking << QString::number(a);
-        }
-        return lacking;
+        EXPECT_EQ(status(), "下载失败");
+        EXPECT_TRUE(pendingOf(table).split(',').contains(row)) << pendingOf(table).toStdString();
+        EXPECT_EQ(doneNotHeld(table), QStringList());
+        drain();
     }
 };
 
@@ -113,7 +115,7 @@ TEST_F(AnswerMatching, ARefusedDepositChangeIsNotDoneAndNoChangeIsTakenTwice) {
 // repeats its first answer only after a few rows, only some answers, or each
 // one later than 150 ms; a row after it is done only where the switch holds it.
 TEST_F(AnswerMatching, ARefusedRowStaysPendingWhateverTheLineRepeats) {
-    for (int a = 0; a < 6; ++a) dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
+    extraHeads(6);
     struct Repeats {
         const char* name;
         int lateMin, lateMax;
@@ -128,29 +130,12 @@ TEST_F(AnswerMatching, ARefusedRowStaysPendingWhateverTheLineRepeats) {
     for (const Line& line : kLines) {
         for (const Repeats& k : kinds) {
             SCOPED_TRACE(std::string(line.name) + ", " + k.name);
-            freshLine(line.baud);
-            sw.clearTables();
-            sw.setAckTiming(k.lateMin, k.lateMax, k.share, k.gapMin, k.gapMax, k.from);
+            timedLine(line.baud, k.lateMin, k.lateMax, k.share, k.gapMin, k.gapMax, k.from);
             sw.addRule("940A0003", sim::Reply::Status03, -1);
-            dbSwitch.execute("update ExtraHead set bSet=1");
-            down("ExtraHead");
-            EXPECT_EQ(status(), "下载失败");
-            EXPECT_TRUE(pendingOf("ExtraHead").split(',').contains("3")) << pendingOf("ExtraHead").toStdString();
-            EXPECT_EQ(doneNotHeld("ExtraHead"), QStringList());
-            drain();
-
-            freshLine(line.baud);
-            sw.clearTables();
-            sw.setAckTiming(k.lateMin, k.lateMax, k.share, k.gapMin, k.gapMax, k.from);
+            failsKeeping("ExtraHead", "3");
+            timedLine(line.baud, k.lateMin, k.lateMax, k.share, k.gapMin, k.gapMax, k.from);
             sw.addRule("8B1603", sim::Reply::Status03, -1);
-            dbSwitch.execute("update Extension set bSet=0");
-            dbSwitch.execute("update Extension set bSet=1 where Address<6");
-            choose(1);
-            down("Extension", 6);
-            EXPECT_EQ(status(), "下载失败");
-            EXPECT_TRUE(pendingOf("Extension").split(',').contains("3")) << pendingOf("Extension").toStdString();
-            EXPECT_EQ(doneNotHeld("Extension"), QStringList());
-            drain();
+            failsKeeping("Extension", "3");
         }
     }
 }
@@ -159,13 +144,7 @@ TEST_F(AnswerMatching, ARefusedRowStaysPendingWhateverTheLineRepeats) {
 // after it wait no more than for a switch that never repeats, and each row
 // still ends on its own answer.
 TEST_F(AnswerMatching, OneRepeatIsForgottenAgain) {
-    {
-        platform::Transaction tx(dbSwitch);
-        dbSwitch.execute("delete from CityHead");
-        for (int i = 0; i < 450; ++i)
-            dbSwitch.execute("insert into CityHead values(?, ?, 8, 0, 1, 2, 1)", {QStringLiteral("%1").arg(10000 + i), i % 30});
-        tx.commit();
-    }
+    cityHeads(450);
     freshLine(0);
     // The second answer of the line comes again 20 ms after it; no other does.
     sw.setAckTiming(0, 0, 1.0, 20, 20, 1);
@@ -188,31 +167,13 @@ class RowsHeld : public AnswerMatching {
 protected:
     void SetUp() override {
         AnswerMatching::SetUp();
-        for (int a = 0; a < 6; ++a)
-            dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
+        extraHeads(6);
     }
     void TearDown() override {
         SwitchModel = 0;
         AnswerMatching::TearDown();
     }
-    void cityHeads(int n) {
-        platform::Transaction tx(dbSwitch);
-        dbSwitch.execute("delete from CityHead");
-        for (int i = 0; i < n; ++i)
-            dbSwitch.execute("insert into CityHead values(?, ?, 8, 0, 1, 2, 1)", {QStringLiteral("%1").arg(10000 + i), i % 30});
-        tx.commit();
-    }
-    // A fresh line whose every answer comes as `k` says, the tables of the switch empty.
-    void repeatingLine(int baud, int late, int gapMin, int gapMax) {
-        freshLine(baud);
-        sw.clearTables();
-        sw.setAckTiming(late, late, 1.0, gapMin, gapMax);
-    }
-    void pendingExtensions(int below) {
-        extBelow = below;
-        dbSwitch.execute("update Extension set bSet=0");
-        dbSwitch.execute("update Extension set bSet=1 where Address<?", {below});
-    }
+    void repeatingLine(int baud, int late, int gapMin, int gapMax) { timedLine(baud, late, late, 1.0, gapMin, gapMax); }
 };
 
 struct Repeat {
@@ -236,22 +197,10 @@ TEST_F(RowsHeld, ARowLostUnderRepeatsFromTheFirstAnswerStaysPending) {
                 SCOPED_TRACE(std::string(line.name) + ", " + k.name + ", model " + std::to_string(model));
                 repeatingLine(line.baud, 30, k.gapMin, k.gapMax);
                 sw.addRule("940A0003", sim::Reply::Silent);
-                dbSwitch.execute("update ExtraHead set bSet=1");
-                down("ExtraHead");
-                EXPECT_EQ(status(), "下载失败");
-                EXPECT_TRUE(pendingOf("ExtraHead").split(',').contains("3")) << pendingOf("ExtraHead").toStdString();
-                EXPECT_EQ(doneNotHeld("ExtraHead"), QStringList());
-                drain();
-
+                failsKeeping("ExtraHead", "3");
                 repeatingLine(line.baud, 30, k.gapMin, k.gapMax);
                 sw.addRule("8B1603", sim::Reply::Silent);
-                pendingExtensions(6);
-                choose(1);
-                down("Extension", 6);
-                EXPECT_EQ(status(), "下载失败");
-                EXPECT_TRUE(pendingOf("Extension").split(',').contains("3")) << pendingOf("Extension").toStdString();
-                EXPECT_EQ(doneNotHeld("Extension"), QStringList());
-                drain();
+                failsKeeping("Extension", "3");
             }
         }
     }
@@ -291,13 +240,7 @@ TEST_F(RowsHeld, ARefusalLaterThanTheQuietKeepsItsRowPending) {
             repeatingLine(line.baud, 30, c.gap, c.gap);
             sw.setLateReplyMs(c.refusalMs);
             sw.addRule(QStringLiteral("940A000%1").arg(c.row), sim::Reply::LateRefusal, -1);
-            dbSwitch.execute("update ExtraHead set bSet=1");
-            down("ExtraHead");
-            EXPECT_EQ(status(), "下载失败");
-            EXPECT_TRUE(pendingOf("ExtraHead").split(',').contains(QString::number(c.row)))
-                << pendingOf("ExtraHead").toStdString();
-            EXPECT_EQ(doneNotHeld("ExtraHead"), QStringList());
-            drain();
+            failsKeeping("ExtraHead", QString::number(c.row));
         }
     }
 }
@@ -338,9 +281,7 @@ TEST_F(RowsHeld, ARowRefusedOnceOnAPacedRepeatingLineIsDoneOnlyWhereTheSwitchHol
         SwitchModel = model;
         for (const Repeat& k : {Repeat{"10-60 ms late, again 20 ms after", 20, 20}, Repeat{"again 15-40 ms after", 15, 40}}) {
             SCOPED_TRACE(std::string(k.name) + ", model " + std::to_string(model));
-            freshLine(9600);
-            sw.clearTables();
-            sw.setAckTiming(10, 60, 1.0, k.gapMin, k.gapMax);
+            timedLine(9600, 10, 60, 1.0, k.gapMin, k.gapMax);
             sw.addRule("860B", sim::Reply::Status03, 1, 40);
             dbSwitch.execute("update CityHead set bSet=1");
             down("CityHead", 9);

@@ -112,33 +112,36 @@ protected:
     qint64 rows(const char* table) {
         return dbPhoneCur.scalar(QStringLiteral("select count(*) from %1").arg(dbPhoneCur.qualified(table))).toLongLong();
     }
-    QByteArray billDat() {
-        QFile f(AppPath + "Bill.dat");
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("missing");
+    QByteArray billDat() { return testsupport::bytesOf(AppPath + "Bill.dat"); }
+    // A 65-second call of extension 5.
+    static sim::CallRecord call(const char* called, int channel, const QDateTime& start) {
+        sim::CallRecord r;
+        r.extAddr = 5;
+        r.called = called;
+        r.channel = channel;
+        r.start = start;
+        r.durationSec = 65;
+        return r;
     }
     std::vector<QByteArray> records(int n) {
         std::vector<QByteArray> out;
-        for (int i = 0; i < n; ++i) {
-            sim::CallRecord r;
-            r.extAddr = 5;
-            r.called = "88001234";
-            r.channel = 3;
-            r.start = QDateTime(QDate(2026, 6, 10), QTime(9, i, 0));
-            r.durationSec = 65;
-            out.push_back(r.body());
-        }
+        for (int i = 0; i < n; ++i) out.push_back(call("88001234", 3, QDateTime(QDate(2026, 6, 10), QTime(9, i, 0))).body());
         return out;
+    }
+    // 上传话单 clicked, and the box that ends it says `told`.
+    void upBill(const char* told = "读取话单成功") {
+        ok(told);
+        w().cmdUpBill->click();
+        EXPECT_EQ(lastMessage(), QString::fromUtf8(told));
     }
     size_t countOf(const char* hexPrefix) { return sw.receivedWith(hexPrefix).size(); }
     // A call the switch reports live, apart from the uploaded ones.
-    static sim::CallRecord liveRecord() {
-        sim::CallRecord live;
-        live.extAddr = 5;
-        live.called = "88009999";
-        live.channel = 4;
-        live.start = QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0));
-        live.durationSec = 65;
-        return live;
+    static sim::CallRecord liveRecord() { return call("88009999", 4, QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0))); }
+    // Three records to upload, the request's acknowledgement 50 ms late.
+    void lateAcknowledgedUpload() {
+        sw.setUploadRecords(records(3));
+        sw.setLateReplyMs(50);
+        sw.addRule("9607", sim::Reply::Late, 1);
     }
 };
 
@@ -350,9 +353,7 @@ TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossTwoUploads) {
     w().DTPStart->setDate(QDate(2025, 12, 15));
     w().DTPEnd->setDate(QDate(2026, 1, 14));
     for (int round = 0; round < 2; ++round) {
-        ok("读取话单成功");
-        w().cmdUpBill->click();
-        EXPECT_EQ(lastMessage(), "读取话单成功");
+        upBill();
         // The reports resumed: the upload's orders have all reached the switch.
         ASSERT_TRUE(allArrived());
         EXPECT_EQ(billDat().size(), 150);
@@ -372,9 +373,7 @@ TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossTwoUploads) {
 TEST_F(IPPuh, TheFirstRecordInOneWriteWithTheAcknowledgementIsAnUploadedOne) {
     sw.setUploadRecords(records(3));
     sw.setUploadWithAck(true);
-    ok("读取话单成功");
-    w().cmdUpBill->click();
-    EXPECT_EQ(lastMessage(), "读取话单成功");
+    upBill();
     ASSERT_TRUE(allArrived());
     EXPECT_EQ(countOf("950820"), 0u);
     ASSERT_EQ(billDat().size(), 90);
@@ -383,19 +382,15 @@ TEST_F(IPPuh, TheFirstRecordInOneWriteWithTheAcknowledgementIsAnUploadedOne) {
 }
 
 TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLive) {
-    sw.setUploadRecords(records(3));
+    lateAcknowledgedUpload();
     // A call the switch sends live as the station pauses its reports: it is
     // on the line before the request's acknowledgement.
     const sim::CallRecord live = liveRecord();
-    sw.setLateReplyMs(50);
-    sw.addRule("9607", sim::Reply::Late, 1);
     std::atomic<bool> sent{false};
     sw.setObserver([&](const sim::Frame& f) {
         if (f.startsWith("960300") && !sent.exchange(true)) sw.sendCallRecord(live);
     });
-    ok("读取话单成功");
-    w().cmdUpBill->click();
-    EXPECT_EQ(lastMessage(), "读取话单成功");
+    upBill();
     ASSERT_TRUE(allArrived());
     sw.setObserver(nullptr);
     EXPECT_TRUE(sent);
@@ -421,10 +416,8 @@ TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLiv
 // the station still waits inside the query. Each record is stored once, on its
 // own road: the live one charged live, every uploaded one in "Bill.dat".
 TEST_F(IPPuh, RecordsHeardWhileTheRequestWaitsEachGoTheirOwnRoadInTheirOrder) {
-    sw.setUploadRecords(records(3));
+    lateAcknowledgedUpload();
     const sim::CallRecord live = liveRecord();
-    sw.setLateReplyMs(50);
-    sw.addRule("9607", sim::Reply::Late, 1);
     std::atomic<bool> sent{false}, answered{false};
     sw.setObserver([&](const sim::Frame& f) {
         if (f.startsWith("9607") && f.hex().endsWith("00") && !sent.exchange(true)) {
@@ -434,9 +427,7 @@ TEST_F(IPPuh, RecordsHeardWhileTheRequestWaitsEachGoTheirOwnRoadInTheirOrder) {
         }
         if (f.startsWith("950810") && !answered.exchange(true)) sw.setAckTiming(-1, 0, 0.0, 0, 0);
     });
-    ok("读取话单成功");
-    w().cmdUpBill->click();
-    EXPECT_EQ(lastMessage(), "读取话单成功");
+    upBill();
     ASSERT_TRUE(allArrived());
     sw.setObserver(nullptr);
     ASSERT_TRUE(sent);
@@ -460,10 +451,8 @@ TEST_F(IPPuh, EachUploadedRecordIsOnTheDiskBeforeItIsAnsweredTheFirstToo) {
         // acknowledged the request, comes while the new file is synced.
         if (syncs.size() == 1) spin(400);
     });
-    ok("读取话单成功");
-    w().cmdUpBill->click();
+    upBill();
     platform::testing::setSyncHook(nullptr);
-    EXPECT_EQ(lastMessage(), "读取话单成功");
     ASSERT_TRUE(allArrived());
     // None was priced as a live call: no fee order, and all five are in the file.
     EXPECT_EQ(countOf("950820"), 0u);
@@ -508,9 +497,7 @@ TEST_F(IPPuh, RecordsUploadedWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOn
         lock.execute("ROLLBACK");
     }
     // Free again: the waiting records are stored before the next upload replaces their file.
-    ok("读取话单成功");
-    w().cmdUpBill->click();
-    EXPECT_EQ(lastMessage(), "读取话单成功");
+    upBill();
     EXPECT_EQ(rows("Tab_Phone"), 5);
     EXPECT_EQ(rows("tab_errPh"), 0);
     EXPECT_EQ(billDat().size(), 0);
@@ -529,10 +516,7 @@ TEST_F(IPPuh, AFileReplacedWhileTheUploadIsStoredIsToldAsTheStopNotAsSuccess) {
         const frmProgress& p = frmProgress::instance();
         if (p.lblPrompt->text() != "正在计算话费..." || p.pbrSwitch->value() <= p.pbrSwitch->minimum()) return;
         replaced = true;
-        QFile other(AppPath + "Bill.new");
-        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-        other.write(QByteArray(90, 'x'));
-        other.close();
+        testsupport::writeBytes(AppPath + "Bill.new", QByteArray(90, 'x'));
         ASSERT_EQ(std::rename(QFile::encodeName(AppPath + "Bill.new").constData(),
                               QFile::encodeName(AppPath + "Bill.dat").constData()),
                   0);
@@ -574,10 +558,7 @@ TEST_F(IPPuh, StopAfterTwoRecordsPricesThoseAndEndsTheUpload) {
 }
 
 TEST_F(IPPuh, UnansweredRequestLeavesTheRecordFileAlone) {
-    QFile old(AppPath + "Bill.dat");
-    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-    old.write(QByteArray(30, 'x'));
-    old.close();
+    testsupport::writeBytes(AppPath + "Bill.dat", QByteArray(30, 'x'));
     clearLine();   // the menu's own order
     // Without right 30 (上传话单) nothing happens but the refusal.
     WorkerRights = QStringList{"29"};
@@ -589,9 +570,7 @@ TEST_F(IPPuh, UnansweredRequestLeavesTheRecordFileAlone) {
     sw.addRule("9607", sim::Reply::Silent, -1);
     // A file beside no mark is nobody's known to be stored: copied aside, said so.
     ok("BillWait.dat丢失或损坏");
-    ok("上传话单失败");
-    w().cmdUpBill->click();
-    EXPECT_EQ(lastMessage(), "上传话单失败");
+    upBill("上传话单失败");
     EXPECT_EQ(billDat(), QByteArray(30, 'x'));
     ASSERT_TRUE(allArrived());
     EXPECT_EQ(countOf("84040000"), 0u);

@@ -22,6 +22,12 @@ protected:
         return out;
     }
     void reply(const char* text) { answer(QString::fromUtf8(text), platform::rOK); }
+    // 下载系统时间 agreed to, its box answered.
+    void downClock(const char* told) {
+        answer("下载系统时间有可能产生异常话单", platform::rYes);
+        reply(told);
+        OperationCommands::mnuDownSysTime_Click();
+    }
 };
 
 }  // namespace
@@ -68,23 +74,17 @@ TEST_F(Operations, HandshakeAndTheSwitchClock) {
 
     platform::testing::setNow([] { return QDateTime(QDate(2026, 3, 8), QTime(14, 5, 7)); });   // a Sunday
     sw.clearReceived();
-    answer("下载系统时间有可能产生异常话单", platform::rYes);
-    reply("下载系统时间成功");
-    OperationCommands::mnuDownSysTime_Click();
+    downClock("下载系统时间成功");
     EXPECT_EQ(sentThrough("8509"), (QStringList{"84040000", "850946030814050707"}));
 
     platform::testing::setNow([] { return QDateTime(QDate(2080, 1, 2), QTime(9, 0, 0)); });
     sw.clearReceived();
-    answer("下载系统时间有可能产生异常话单", platform::rYes);
-    reply("日期错误,请输入年份在1980-2079");
-    OperationCommands::mnuDownSysTime_Click();
+    downClock("日期错误,请输入年份在1980-2079");
     EXPECT_EQ(sentThrough("84040000"), QStringList{"84040000"});
 
     platform::testing::setNow(nullptr);
     sw.addRule("8509", sim::Reply::Status03, 2);
-    answer("下载系统时间有可能产生异常话单", platform::rYes);
-    reply("下载系统时间失败");
-    OperationCommands::mnuDownSysTime_Click();
+    downClock("下载系统时间失败");
     EXPECT_EQ(opLog().size(), 2);
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
 }

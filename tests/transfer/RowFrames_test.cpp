@@ -70,14 +70,9 @@ TEST(RowFrames, TrunkAndBoard) {
     EXPECT_EQ(bytes(f, 11, 5), "0305FFFFFF");
     const auto d = sim::decodeRelay(sim::fromHex(f));
     ASSERT_TRUE(d);
-    EXPECT_EQ(d->sw, 1);
-    EXPECT_EQ(d->callingSwitch, 1);
-    EXPECT_EQ(d->countmode, 3);
-    EXPECT_EQ(d->sendcode, 2);
-    EXPECT_EQ(d->turnproc, 3);
-    EXPECT_EQ(d->continueSelect, 2);
-    EXPECT_EQ(d->indirect, "9");
-    EXPECT_EQ(d->relayNo, "6601");
+    EXPECT_EQ((std::vector<int>{d->sw, d->callingSwitch, d->countmode, d->sendcode, d->turnproc, d->continueSelect}),
+              (std::vector<int>{1, 1, 3, 2, 3, 2}));
+    EXPECT_EQ(d->indirect + "/" + d->relayNo, "9/6601");
     t.set("groupphone", "");
     EXPECT_EQ(bytes(RelayRow(t), 11, 5), "FFFFFFFFFF");
     t.set("groupphone", "3,300");
@@ -112,9 +107,7 @@ TEST(RowFrames, MoneyRoundsHalvesToEven) {
     const auto d = sim::decodeFeeRate(sim::fromHex(s));
     ASSERT_TRUE(d && d->shortForm);
     EXPECT_EQ(d->head, "0*1");
-    EXPECT_EQ(d->type, 2);
-    EXPECT_EQ(d->firstFen, 300);
-    EXPECT_EQ(d->poundageFen, 2);
+    EXPECT_EQ((std::vector<qint64>{d->type, d->firstFen, d->poundageFen}), (std::vector<qint64>{2, 300, 2}));
     r.set("FeeRateHead", "");
     EXPECT_EQ(bytes(PabxFeeRateRow(r, 0), 2, 8), "FFFFFFFFFFFFFFFF");
     r.set("ExtraFee", money("655.36"));

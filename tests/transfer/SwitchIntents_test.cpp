@@ -64,11 +64,9 @@ protected:
     // What a kill after the frames went leaves: a change of 9 the switch
     // took and one of 8 it never got, each with its intent and pending change.
     void leaveTwoChanges() {
-        change(9, "-2.00");
-        hold(9, 4800);
+        pend(9, 4800, "-2.00");
         leaveIntent(9, 5000, -200, "A50709020000C8");
-        change(8, "3.00");
-        hold(8, 0);
+        pend(8, 0, "3.00");
         leaveIntent(8, 0, 300, "A507080100012C");
     }
     void leaveIntent(int address, qint64 before, qint64 fen, const char* frame) {
@@ -93,12 +91,35 @@ protected:
     bool pendingChange(int address) {
         return count("select count(*) from ExtDeposit where Address=? and bSet<>0 and ChangeValue<>0", {address}) == 1;
     }
+    // Once the switch sees a frame starting with `prefix`, it sends `frames` of its own.
+    void strayAfter(const QString& prefix, const QStringList& frames) {
+        auto once = std::make_shared<std::atomic<bool>>(true);
+        sw.setObserver([this, prefix, frames, once](const sim::Frame& f) {
+            if (f.startsWith(prefix) && once->exchange(false))
+                for (const QString& h : frames) sw.sendHex(h);
+        });
+    }
     int intents(const QString& kind) { return int(ModSwitch::PendingWriteAhead(dbSwitch, kind).size()); }
-    // The switch took `fen` for the extension, from nothing: booked once, nothing of it left.
-    void expectTakenOnce(int address, qint64 fen) {
-        EXPECT_EQ(atSwitch(address), fen);
+    // The switch holds `held` for the extension, and a change of `change` yuan is pending.
+    void pend(int address, qint64 held, const char* change) {
+        hold(address, held);
+        this->change(address, change);
+    }
+    // The switch took `fen` for the extension (holding `at`, by default from
+    // nothing): booked once, nothing of it left.
+    void expectTakenOnce(int address, qint64 fen, qint64 at = -1) {
+        SCOPED_TRACE(address);
+        EXPECT_EQ(atSwitch(address), at < 0 ? fen : at);
         EXPECT_EQ(booked(address), fen);
         EXPECT_FALSE(pendingChange(address));
+    }
+    // Booked what the switch holds, from nothing: pending while nothing is.
+    void expectBookedAsHeld(std::initializer_list<int> addresses) {
+        for (int a : addresses) {
+            SCOPED_TRACE(a);
+            EXPECT_EQ(atSwitch(a), booked(a));
+            EXPECT_EQ(pendingChange(a), booked(a) == 0);
+        }
     }
 
     platform::Database other;
@@ -111,8 +132,7 @@ protected:
 // about to send, so it sends nothing and says why; once the file is free the
 // change goes, once.
 TEST_F(SwitchIntents, AChangeTheStationCannotWriteAheadIsNotSent) {
-    hold(7, 10000);
-    change(7, "10.00");
+    pend(7, 10000, "10.00");
     lock();
     down("ExtDeposit");
     unlock();
@@ -124,9 +144,7 @@ TEST_F(SwitchIntents, AChangeTheStationCannotWriteAheadIsNotSent) {
     down("ExtDeposit");
     EXPECT_EQ(status(), "下载成功");
     down("ExtDeposit");
-    EXPECT_EQ(atSwitch(7), 11000);
-    EXPECT_EQ(booked(7), 1000);
-    EXPECT_FALSE(pendingChange(7));
+    expectTakenOnce(7, 1000, 11000);
     EXPECT_EQ(intents(kDeposit), 0);
 }
 
@@ -134,8 +152,7 @@ TEST_F(SwitchIntents, AChangeTheStationCannotWriteAheadIsNotSent) {
 // after the frame went (its intent left as it was): the change is settled by
 // the switch's deposit at the next download, booked once and never sent again.
 TEST_F(SwitchIntents, AChangeTakenButNotWrittenIsSettledByTheSwitchNotSentAgain) {
-    hold(7, 10000);
-    change(7, "10.00");
+    pend(7, 10000, "10.00");
     lockOn("A50707");
     down("ExtDeposit");
     sw.setObserver({});
@@ -147,9 +164,7 @@ TEST_F(SwitchIntents, AChangeTakenButNotWrittenIsSettledByTheSwitchNotSentAgain)
     down("ExtDeposit");
     EXPECT_EQ(status(), "下载成功");
     EXPECT_EQ(changesSent(7), 0);
-    EXPECT_EQ(atSwitch(7), 11000);
-    EXPECT_EQ(booked(7), 1000);
-    EXPECT_FALSE(pendingChange(7));
+    expectTakenOnce(7, 1000, 11000);
     EXPECT_EQ(intents(kDeposit), 0);
 
     // Killed after the frame went (the switch took it), and one the switch
@@ -218,19 +233,12 @@ TEST_F(SwitchIntents, AJitteryRepeatingLineBooksOnlyWhatTheSwitchTook) {
         sw.addRule("A50707", line.lost, 1);
         down("ExtDeposit");
         EXPECT_EQ(atSwitch(7), 0);
-        for (int a : {5, 7, 9}) {
-            SCOPED_TRACE(a);
-            EXPECT_EQ(atSwitch(a), booked(a));
-            EXPECT_EQ(pendingChange(a), booked(a) == 0);
-        }
+        expectBookedAsHeld({5, 7, 9});
         // The line as plain as the next download finds it.
         sw.setAckTiming(-1, -1, 0, 0, 0);
         down("ExtDeposit");
         EXPECT_EQ(status(), "下载成功");
-        for (int a : {5, 7, 9}) {
-            SCOPED_TRACE(a);
-            expectTakenOnce(a, 100);
-        }
+        for (int a : {5, 7, 9}) expectTakenOnce(a, 100);
         EXPECT_EQ(intents(kDeposit), 0);
     }
 }
@@ -238,8 +246,7 @@ TEST_F(SwitchIntents, AJitteryRepeatingLineBooksOnlyWhatTheSwitchTook) {
 // A line that repeated one answer once, the switch's deposit answer showing
 // the change 700-1000 ms after it took it: two downloads in turn take it once.
 TEST_F(SwitchIntents, TwoDownloadsInTurnOnALineThatRepeatedOnceTakeTheChangeOnce) {
-    hold(7, 0);
-    change(7, "1.00");
+    pend(7, 0, "1.00");
     sw.setDepositLag(0, 700, 1000);
     sw.addRule("A50707", sim::Reply::Doubled, 1);
     down("ExtDeposit");
@@ -252,19 +259,15 @@ TEST_F(SwitchIntents, TwoDownloadsInTurnOnALineThatRepeatedOnceTakeTheChangeOnce
 // leaves nothing, and is taken. A change withdrawn or turned by the operator
 // while it is on its way is not made good by a change the other way.
 TEST_F(SwitchIntents, TheSwitchsBoundsAndTheOperatorsEditsWhileAChangeIsOnItsWay) {
-    hold(7, 100);
-    change(7, "-2.00");
+    pend(7, 100, "-2.00");
     down("ExtDeposit");
     EXPECT_EQ(status(), "下载成功");
-    EXPECT_EQ(atSwitch(7), 0);
-    EXPECT_EQ(booked(7), -200);
-    EXPECT_FALSE(pendingChange(7));
+    expectTakenOnce(7, -200, 0);
 
     for (const char* typed : {"0", "-2.00"}) {
         SCOPED_TRACE(typed);
         dbSwitch.execute("delete from extdeposithistory");
-        hold(7, 0);
-        change(7, "1.00");
+        pend(7, 0, "1.00");
         sw.setObserver([&](const sim::Frame& f) {
             if (f.startsWith("A50707"))
                 other.execute("update ExtDeposit set ChangeValue=?, bSet=1 where Address=7",
@@ -283,8 +286,7 @@ TEST_F(SwitchIntents, TheSwitchsBoundsAndTheOperatorsEditsWhileAChangeIsOnItsWay
 // The switch's answers to the deposit question never agree: told as such,
 // never as answers that did not come; the change stays pending.
 TEST_F(SwitchIntents, ADepositWhoseAnswersDisagreeIsToldSo) {
-    hold(7, 0);
-    change(7, "1.00");
+    pend(7, 0, "1.00");
     sw.addRule("A50707", sim::Reply::LostAck, 1);
     std::atomic<int> moved{0};
     std::atomic<bool> sentChange{false};
@@ -357,11 +359,7 @@ TEST_F(SwitchIntents, ALateCopyOfAnotherAnswerBooksNothing) {
     sw.addRule("A50709", sim::Reply::Silent, 1);
     down("ExtDeposit");
     sw.setAckTiming(-1, -1, 0, 0, 0);
-    for (int a : {7, 9}) {
-        SCOPED_TRACE(a);
-        EXPECT_EQ(atSwitch(a), booked(a));
-        EXPECT_EQ(pendingChange(a), booked(a) == 0);
-    }
+    expectBookedAsHeld({7, 9});
     down("ExtDeposit");
     EXPECT_EQ(atSwitch(9), 12345);
     EXPECT_EQ(booked(9), 12345);
@@ -372,29 +370,18 @@ TEST_F(SwitchIntents, TheDepositRulesHoldAgainstContradictionsMovesRefusalsAndCo
     // The change frame goes unanswered while a stray "820300" and then a
     // "820303" come: neither books anything; the deposit shows it was not
     // taken, so it goes once more at the next download.
-    hold(7, 0);
-    change(7, "1.00");
+    pend(7, 0, "1.00");
     sw.addRule("A50707", sim::Reply::Silent, 1);
-    std::atomic<bool> once{true};
-    sw.setObserver([&](const sim::Frame& f) {
-        if (f.startsWith("A50707") && once.exchange(false)) {
-            sw.sendHex("820300");
-            sw.sendHex("820303");
-        }
-    });
+    strayAfter("A50707", {"820300", "820303"});
     down("ExtDeposit");
     sw.setObserver({});
-    EXPECT_EQ(atSwitch(7), booked(7));
-    EXPECT_EQ(pendingChange(7), booked(7) == 0);
+    expectBookedAsHeld({7});
     down("ExtDeposit");
-    EXPECT_EQ(atSwitch(7), 100);
-    EXPECT_EQ(booked(7), 100);
-    EXPECT_FALSE(pendingChange(7));
+    expectTakenOnce(7, 100);
 
     // The switch's deposit moved by a third amount while the change's answer
     // was lost: in doubt, named with both values, never sent again.
-    hold(6, 1000);
-    change(6, "1.00");
+    pend(6, 1000, "1.00");
     dbSwitch.execute("delete from ExtDeposit where Address<>6");
     sw.addRule("A50706", sim::Reply::LostAck, 1);
     sw.setObserver([&](const sim::Frame& f) {
@@ -423,8 +410,7 @@ TEST_F(SwitchIntents, TheDepositRulesHoldAgainstContradictionsMovesRefusalsAndCo
 
     // A refusal heard for certain: the change stays pending and is not sent
     // once more in the same download.
-    hold(5, 0);
-    change(5, "1.00");
+    pend(5, 0, "1.00");
     sw.addRule("A50705", sim::Reply::Status03, 1);
     down("ExtDeposit");
     EXPECT_EQ(status(), "下载失败");
@@ -440,34 +426,24 @@ TEST_F(SwitchIntents, TheDepositRulesHoldAgainstContradictionsMovesRefusalsAndCo
     // than it makes come while ext 4's change went unanswered. They are no
     // repeats of anything: the deposit decides, the change goes once more at
     // the next download.
-    hold(4, 0);
-    change(4, "1.00");
+    pend(4, 0, "1.00");
     sw.setAckTiming(0, 0, 1.0, 20, 20);
     sw.addRule("A50704", sim::Reply::Silent, 1);
-    once = true;
-    sw.setObserver([&](const sim::Frame& f) {
-        if (f.startsWith("A50704") && once.exchange(false)) {
-            sw.sendHex("820300");
-            sw.sendHex("820300");
-        }
-    });
+    strayAfter("A50704", {"820300", "820300"});
     down("ExtDeposit");
     sw.setObserver({});
     sw.setAckTiming(-1, -1, 0, 0, 0);
     EXPECT_EQ(atSwitch(4), 0);
     EXPECT_TRUE(pendingChange(4));
     down("ExtDeposit");
-    EXPECT_EQ(atSwitch(4), 100);
-    EXPECT_EQ(booked(4), 100);
-    EXPECT_FALSE(pendingChange(4));
+    expectTakenOnce(4, 100);
 }
 
 // A change the switch refused for certain, whose deposit question then gets
 // no answer: the switch did answer (it refused), and is not said to have
 // confirmed nothing; the change stays pending and is compared next time.
 TEST_F(SwitchIntents, ARefusedChangeIsNotToldAsUnanswered) {
-    hold(7, 10000);
-    change(7, "1.00");
+    pend(7, 10000, "1.00");
     sw.addRule("A50707", sim::Reply::Status03, 1);
     sw.addRule("A503", sim::Reply::Silent, -1, 1);
     down("ExtDeposit");

@@ -23,6 +23,17 @@ protected:
         sent();   // what the download before sent last (a read-back's answers) has arrived
         TransferTest::down(table, right);
     }
+    // The first and last of run(), "810309..810300".
+    // The link as a station that has not downloaded yet meets it.
+    void afresh() {
+        ModComm::ResetLink();
+        g_NoAnswerCount = 0;
+        sw.clearTables();
+    }
+    QString ends() {
+        const QStringList r = run();
+        return r.value(0) + ".." + r.value(r.size() - 1);
+    }
     QByteArray kept(const QString& table, int key) { return sw.row(table, key).value_or(QByteArray()); }
     size_t held(const QString& table) { return sw.table(table).size(); }
     // The download's own frames, up to the table's closing "810300": a late
@@ -30,17 +41,6 @@ protected:
     QStringList run() {
         const QStringList c = codes();
         return c.mid(0, c.indexOf("810300") + 1);
-    }
-    // The addresses the station holds as downloaded that the switch's table lacks.
-    // Only the rows below `below` were pending.
-    QStringList doneNotHeld(const char* table, const QString& simTable, int below = 1 << 20) {
-        QStringList lacking;
-        platform::Recordset rs = dbSwitch.query(
-            QStringLiteral("select Address from %1 where bSet=0 and Address<? order by Address").arg(QLatin1String(table)),
-            {below});
-        for (rs.moveFirst(); !rs.eof(); rs.moveNext())
-            if (!sw.row(simTable, int(rs.lng(QStringLiteral("Address"))))) lacking << rs.str(QStringLiteral("Address"));
-        return lacking;
     }
 };
 
@@ -53,8 +53,7 @@ TEST_F(TableDownload, HeadsOpenAndCloseTheirTableInTheViewsOrder) {
     console->fgDisp->setCols(6);
     console->fgDisp->setRowBackColor(2, platform::vbColor(0xFFFF00));
     down("LanHead");
-    EXPECT_EQ(run().first(), "810309");
-    EXPECT_EQ(run().last(), "810300");
+    EXPECT_EQ(ends(), "810309..810300");
     EXPECT_EQ(held(sim::tables::LanHead), 2u);
     EXPECT_EQ(sim::decodeHeadRow(kept(sim::tables::LanHead, 0), false)->head, "123");   // head type 20 before 29
     EXPECT_EQ(sim::decodeHeadRow(kept(sim::tables::LanHead, 1), false)->head, "E");
@@ -65,23 +64,20 @@ TEST_F(TableDownload, HeadsOpenAndCloseTheirTableInTheViewsOrder) {
 
     dbSwitch.execute("insert into CityHead values('88', 1, 4, 0, 1, 261, 1)");
     down("CityHead");
-    EXPECT_EQ(run().first(), "810301");
-    EXPECT_EQ(run().last(), "810300");
+    EXPECT_EQ(ends(), "810301..810300");
     EXPECT_EQ(held(sim::tables::CityHead), 1u);
     EXPECT_EQ(sim::decodeHeadRow(kept(sim::tables::CityHead, 0), true)->route2, 261);
 
     // An empty table is opened and closed all the same.
     dbSwitch.execute("delete from LanHead");
     down("LanHead");
-    EXPECT_EQ(run().first(), "810309");
-    EXPECT_EQ(run().last(), "810300");
+    EXPECT_EQ(ends(), "810309..810300");
     EXPECT_EQ(held(sim::tables::LanHead), 0u);
     EXPECT_EQ(status(), "下载成功");
 }
 
 TEST_F(TableDownload, ARefusedRowStopsTheTableAndLeavesTheRestPending) {
-    for (int a = 0; a < 5; ++a)
-        dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
+    extraHeads(5);
     sw.addRule("940A", sim::Reply::Status03, 2, 2);
     down("ExtraHead");
     EXPECT_EQ(codes(), (QStringList{"940A", "940A", "940A", "940A"}));
@@ -111,7 +107,7 @@ TEST_F(TableDownload, ARefusedRowStopsTheTableAndLeavesTheRestPending) {
 }
 
 TEST_F(TableDownload, ALateAcknowledgementAcknowledgesNoOtherRow) {
-    for (int a = 0; a < 4; ++a) dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
+    extraHeads(4);
     frmSRV::instance().lstRec->clear();
     // Row 1's acknowledgement comes just after the wait; the switch does not take row 2.
     sw.addRule("940A0001", sim::Reply::Late, 1);
@@ -131,16 +127,14 @@ TEST_F(TableDownload, ALateAcknowledgementAcknowledgesNoOtherRow) {
 }
 
 TEST_F(TableDownload, ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice) {
-    for (int a = 0; a < 5; ++a) dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
+    extraHeads(5);
     // Each acknowledgement 30 ms after its row and again this far behind it.
     const std::pair<int, int> spacings[] = {{15, 15}, {30, 30}, {50, 50}, {15, 50}};
     for (const auto& [lo, hi] : spacings) {
         SCOPED_TRACE(QStringLiteral("%1-%2 ms").arg(lo).arg(hi).toStdString());
         // Each spacing met afresh, as by a station that has not downloaded yet.
-        ModComm::ResetLink();
-        g_NoAnswerCount = 0;
+        afresh();
         sw.clearRules();
-        sw.clearTables();
         sw.setEchoedAcks(30, lo, hi);
         sw.addRule("940A0002", sim::Reply::Status03, -1);
         dbSwitch.execute("update ExtraHead set bSet=1");
@@ -149,20 +143,17 @@ TEST_F(TableDownload, ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAn
         // The refused row stays pending; every other row is done only where
         // the switch holds it.
         EXPECT_TRUE(pendingOf("ExtraHead").split(',').contains("2")) << pendingOf("ExtraHead").toStdString();
-        EXPECT_EQ(doneNotHeld("ExtraHead", sim::tables::ExtraHead), QStringList());
+        EXPECT_EQ(doneNotHeld("ExtraHead"), QStringList());
         drain();
 
-        ModComm::ResetLink();
-        g_NoAnswerCount = 0;
-        sw.clearTables();
+        afresh();
         sw.addRule("8B1602", sim::Reply::Status03, -1);
-        dbSwitch.execute("update Extension set bSet=0");
-        dbSwitch.execute("update Extension set bSet=1 where Address<5");
+        pendingExtensions(5);
         choose(1);
         down("Extension", 6);
         EXPECT_EQ(status(), "下载失败");
         EXPECT_TRUE(pendingOf("Extension").split(',').contains("2")) << pendingOf("Extension").toStdString();
-        EXPECT_EQ(doneNotHeld("Extension", sim::tables::Extension, 5), QStringList());
+        EXPECT_EQ(doneNotHeld("Extension"), QStringList());
         drain();
     }
     sw.setEchoedAcks(-1, 0, 0);
@@ -195,13 +186,11 @@ TEST_F(TableDownload, EveryOtherTableAsTheSwitchKeepsIt) {
     dbSwitch.execute("insert into PabxFeeRate(FeeRateHead,FeeRateType,feerategrade,FirstPrice,bSet) values('0*1',1,14,?,1)",
                      {platform::Currency::parse("0.015")->toVariant()});
     down("PabxFeeRate", 14);
-    EXPECT_EQ(run().first(), "810303");
-    EXPECT_EQ(run().last(), "810300");
+    EXPECT_EQ(ends(), "810303..810300");
     EXPECT_EQ(held(sim::tables::PabxFeeRate), 1u);
     const auto rate = sim::decodeFeeRate(kept(sim::tables::PabxFeeRate, 0));
     EXPECT_EQ(rate->head, "0*1");
-    EXPECT_EQ(rate->grade, 15);
-    EXPECT_EQ(rate->firstFen, 2);
+    EXPECT_EQ((std::vector<qint64>{rate->grade, rate->firstFen}), (std::vector<qint64>{15, 2}));
 
     // Segments go with their place in the download, not their number.
     dbSwitch.execute("delete from PabxTimes where SegNo=1");
@@ -209,9 +198,7 @@ TEST_F(TableDownload, EveryOtherTableAsTheSwitchKeepsIt) {
     down("PabxTimes", 15);
     const auto seg = sim::decodeTimes(kept(sim::tables::PabxTimes, 2));
     ASSERT_TRUE(seg);
-    EXPECT_EQ(seg->begin, "08:30");
-    EXPECT_EQ(seg->end, "17:45");
-    EXPECT_EQ(seg->dayTimes, 1);
+    EXPECT_EQ(seg->begin + "-" + seg->end + "/" + QString::number(seg->dayTimes), "08:30-17:45/1");
     EXPECT_EQ(held(sim::tables::PabxTimes), 7u);
 
     dbSwitch.execute("delete from account where address>2049");
@@ -260,10 +247,7 @@ TEST_F(TableDownload, TheExtensionChoice) {
     WorkerRights = QStringList{QStringLiteral("5")};
     choose(2);
     down("Extension", 6);
-    const QStringList numbers = run();
-    ASSERT_FALSE(numbers.isEmpty());
-    EXPECT_EQ(numbers.first(), "810310");
-    EXPECT_EQ(numbers.last(), "810300");
+    EXPECT_EQ(ends(), "810310..810300");
     EXPECT_EQ(status(), "下载成功");
     EXPECT_EQ(held(sim::tables::SpringNum), 120u);
     EXPECT_EQ(count("select count(*) from Extension where bSetSpringNum<>0"), 0);

@@ -23,6 +23,7 @@
 #include "transfer/ModToolbar.h"
 
 #include <QCoreApplication>
+#include <QSet>
 #include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
@@ -97,14 +98,6 @@ protected:
         for (const QString& h : sent()) out << (h.startsWith("81") || h.startsWith("96") ? h : h.left(4));
         return out;
     }
-    void settle(int ms = 60) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            QCoreApplication::processEvents();
-            QThread::msleep(1);
-        }
-    }
     // The line goes quiet: every answer the switch still owes (late, repeated)
     // has been written, and the station has handled it.
     void drain() {
@@ -127,6 +120,41 @@ protected:
                                    "order by Address)").arg(QLatin1String(table)))
             .toString();
     }
+    // The extra heads of addresses below `n`, pending.
+    void extraHeads(int n) {
+        for (int a = 0; a < n; ++a) dbSwitch.execute("insert into ExtraHead values(?, ?, 1)", {a, QStringLiteral("0%1").arg(a)});
+    }
+    // The extensions below `below` pending, the others not.
+    void pendingExtensions(int below) {
+        extBelow = below;
+        dbSwitch.execute("update Extension set bSet=0");
+        dbSwitch.execute("update Extension set bSet=1 where Address<?", {below});
+    }
+    // The rows the station holds as downloaded that the switch lacks: each
+    // done row's key is in the switch's table (the tables start empty), each
+    // done head among the switch's heads. Of the extensions, only those below
+    // `extBelow` were to go.
+    QStringList doneNotHeld(const char* table) {
+        QStringList lacking;
+        const QString t = QLatin1String(table);
+        if (t == QLatin1String("CityHead")) {
+            QSet<QString> heads;
+            for (const auto& [key, body] : sw.table(sim::tables::CityHead))
+                if (const auto h = sim::decodeHeadRow(body, true)) heads.insert(h->head);
+            platform::Recordset rs = dbSwitch.query("select HeadID from CityHead where bSet=0 order by HeadID");
+            for (rs.moveFirst(); !rs.eof(); rs.moveNext())
+                if (!heads.contains(rs.str(QStringLiteral("HeadID")))) lacking << rs.str(QStringLiteral("HeadID"));
+            return lacking;
+        }
+        const QString simTable = t == QLatin1String("Extension") ? sim::tables::Extension : sim::tables::ExtraHead;
+        const int below = t == QLatin1String("Extension") ? extBelow : 1 << 20;
+        platform::Recordset rs = dbSwitch.query(
+            QStringLiteral("select Address from %1 where bSet=0 and Address<? order by Address").arg(t), {below});
+        for (rs.moveFirst(); !rs.eof(); rs.moveNext())
+            if (!sw.row(simTable, int(rs.lng(QStringLiteral("Address"))))) lacking << rs.str(QStringLiteral("Address"));
+        return lacking;
+    }
+    int extBelow = 6;
     // The extensions' deposits (the second model's tables), the switch's in fen.
     void depositTables() {
         ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);

@@ -22,6 +22,13 @@ QStringList values(const QByteArray& frame, const QString& table) {
     return out;
 }
 
+// The values at `at`, joined by '|'.
+QString pick(const QStringList& values, std::initializer_list<int> at) {
+    QStringList out;
+    for (int i : at) out << values.value(i);
+    return out.join('|');
+}
+
 class UpRecords : public testsupport::StationDbTest {};
 
 }  // namespace
@@ -50,12 +57,8 @@ TEST_F(UpRecords, TrunksAndExtensions) {
     QByteArray relay = bytes("89 16 E0 C0 00 00 03 12 00 01 02 03 FF 05 FF FF 88 12 FF FF FF FF");
     QStringList r = values(relay, "Relay");
     ASSERT_EQ(r.size(), 19);
-    EXPECT_EQ(r[0], "1");
-    EXPECT_EQ(r[1], "1");       // Switch: top bit of byte 3
-    EXPECT_EQ(r[2], "8812");
-    EXPECT_EQ(r[5], "3,5");
-    EXPECT_EQ(r[7], "12");
-    EXPECT_EQ(r[15], "1");      // callingSwitch
+    // Switch (the top bit of byte 3), the number, the group, callingSwitch.
+    EXPECT_EQ(pick(r, {0, 1, 2, 5, 7, 15}), "1|1|8812|3,5|12|1");
     relay[11] = char(0xFF);
     relay[13] = char(0xFF);
     EXPECT_EQ(values(relay, "Relay")[5], "");
@@ -64,14 +67,8 @@ TEST_F(UpRecords, TrunksAndExtensions) {
     QByteArray ext = bytes("8B 16 05 00 88 0F 00 FF FF FF 00 85 7F 7F 7F FF FF FF FF FF FF FF");
     QStringList e = values(ext, "Extension");
     ASSERT_EQ(e.size(), 31);
-    EXPECT_EQ(e[1], "29");
-    EXPECT_EQ(e[2], "0042");
-    EXPECT_EQ(e[12], "14");     // secgrade 15 is read as 14
-    EXPECT_EQ(e[13], "1");      // nodisturb
-    EXPECT_EQ(e[19], "5");      // leavejump
-    EXPECT_EQ(e[23], "");       // no wake-up time
-    EXPECT_EQ(e[26], "1");
-    EXPECT_EQ(e[27], "3");
+    // secgrade 15 is read as 14; nodisturb, leavejump, no wake-up time.
+    EXPECT_EQ(pick(e, {1, 2, 12, 13, 19, 23, 26, 27}), "29|0042|14|1|5||1|3");
     ext[20] = char(0x06);
     ext[21] = char(0x30);
     EXPECT_EQ(values(ext, "Extension")[23], "06:30");
@@ -109,11 +106,7 @@ TEST_F(UpRecords, DepositsAgainstTheStationsRow) {
     // Kind 0: the real value as the switch holds it, with both flags.
     QStringList d = values(bytes("A5 07 03 00 C0 04 D2"), "ExtDeposit");
     ASSERT_EQ(d.size(), 7);
-    EXPECT_EQ(d[1], "E0003");
-    EXPECT_EQ(money(d[2]), "0.00");
-    EXPECT_EQ(money(d[3]), "12.34");
-    EXPECT_EQ(d[4], "1");
-    EXPECT_EQ(d[5], "1");
+    EXPECT_EQ(QStringList({d[1], money(d[2]), money(d[3]), d[4], d[5]}).join('|'), "E0003|0.00|12.34|1|1");
     // A pending change needs the station's deposit row.
     EXPECT_EQ(values(bytes("A5 07 03 01 00 04 D2"), "ExtDeposit"), QStringList{"<none>"});
     dbSwitch.execute("insert into ExtDeposit(Address,ChangeValue,RealValue,bSet) values(3,0,?,0)",

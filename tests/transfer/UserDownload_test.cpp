@@ -62,9 +62,7 @@ TEST_F(UserDownload, AccountsThenTheirEndThenExtensions) {
     EXPECT_EQ(switchAccount(2051)->grade2, 15);
     auto e = switchExtension(5);
     ASSERT_TRUE(e);
-    EXPECT_EQ(e->grade1, 3);
-    EXPECT_EQ(e->pwdGrade, 5);
-    EXPECT_EQ(e->grade2, 4);
+    EXPECT_EQ((std::vector<int>{e->grade1, e->pwdGrade, e->grade2}), (std::vector<int>{3, 5, 4}));
     EXPECT_EQ(pending("select count(*) from account where bset<>0 or clearpassword<>0"), 0);   // ... and is used up
     EXPECT_EQ(pending("select count(*) from extension where bset<>0"), 0);
 

@@ -422,6 +422,10 @@ void catchUpWithJournal() {
         r.owners = OwnersAgainstLog(dbSwitch, log, mark);
         // And its owners: a place given since whose entry is lost.
         if (found) NameOwnerDifferences(aheadOwners, dbSwitch, r);
+        // What the box asks for is asked once, in the commit that keeps the
+        // box: a later restore or put-back that meets the same difference
+        // finds it asked.
+        EnterAsked(dbSwitch, r, qMax(last, ReadStationRecord().lastEntry()));
         told = !(r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() &&
                  r.ownersUnset.isEmpty() && !r.gap && !r.logPartial && !r.movedPartial && r.refused.isEmpty());
         if (told)
@@ -438,6 +442,9 @@ void catchUpWithJournal() {
         KeepAndTell(dbSwitch, key, {RecoveryLines(r).join(QLatin1Char('\n')), QStringLiteral("警告"), platform::mbOKOnly});
         return;
     }
+    // The amounts asked go into the call file's log now, not at the next
+    // opening: a station file put back before it would lose them.
+    if (!r.asked.isEmpty()) mergeMirror();
     if (told) TellReport(dbSwitch, key);
 }
 }  // namespace
@@ -581,6 +588,8 @@ void placeUnmarkedStationFile(qint64 bound) {
         EnterAsked(dbSwitch, unsure, last);
         r.logPartial = !sound;
         r.movedPartial = !complete;
+        // Asked once, as the catch-up asks.
+        EnterAsked(dbSwitch, r, qMax(last, ReadStationRecord().lastEntry()));
         if (toTell()) KeepReport(dbSwitch, key, report());
         tx.commit();
     } catch (const platform::MoneyOverflow& e) {
@@ -593,6 +602,7 @@ void placeUnmarkedStationFile(qint64 bound) {
         KeepAndTell(dbSwitch, key, report());
         return;
     }
+    if (!r.asked.isEmpty()) mergeMirror();
     if (toTell()) TellReport(dbSwitch, key);
 }
 }  // namespace

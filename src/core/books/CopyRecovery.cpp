@@ -344,15 +344,34 @@ bool StationFileKeepsWhatTheCopyLacks(const QString& callCopy, const QString& di
     }
 }
 
+// Whether the station file of `dir` applied no entry past the last one the
+// call file's copy `callCopy` holds (false when either does not read).
+bool StationFileStopsAtTheCopy(const QString& callCopy, const QString& dir) {
+    try {
+        const Database copy = Database::openReadOnly(callCopy);
+        if (copy.actualTableName(kChargeLog).isEmpty()) return false;
+        const qint64 last =
+            copy.scalar(QStringLiteral("SELECT coalesce(max(f_seq), 0) FROM %1").arg(copy.qualified(kChargeLog))).toLongLong();
+        const QString file = platform::resolveCI(dir, QStringLiteral("switch.mdb"));
+        if (!QFileInfo(file).isFile()) return false;
+        const qint64 mark = AppliedMark(Database::openReadOnly(file));
+        return mark >= 0 && mark <= last;
+    } catch (const DbError&) {
+        return false;
+    }
+}
+
 // The calls the damaged call file `aside` gave back to the copy `work` of
 // `bak` (those the copy lacked) whose charge no entry still read gives (the
 // damaged log's own, the copy's, the journal file's, the station file's in
 // `dir`: its pages lost, the station file put back without them): their
 // charge is in no balance. Named by user, with how many and what they cost.
-QStringList UnchargedCallsBack(const QString& work, const QString& bak, const QString& aside, const QString& dir) {
+// `asideWhole`: whether the damaged file's log read whole.
+QStringList UnchargedCallsBack(const QString& work, const QString& bak, const QString& aside, const QString& dir,
+                               bool* asideWhole) {
     QList<LogEntry> entries;
     bool read = false;
-    entries << ReadLog(work, &read) << ReadLog(aside, &read)
+    entries << ReadLog(work, &read) << ReadLog(aside, &read, asideWhole)
             << MovedEntries(platform::resolveCI(dir, QStringLiteral("PhoneCur.mdb")), 0);
     Database sw;
     try {
@@ -462,9 +481,23 @@ bool CompleteRestoreFromBak(const QString& bak, const QString& target, const Pen
             if (!aside.isEmpty()) {
                 const RowsRecovered rows = RecoverRows(work, aside);
                 t += QStringLiteral("从损坏的文件中找回%1张话单。").arg(rows.calls);
-                const QStringList uncharged = rows.calls > 0 ? UnchargedCallsBack(work, bak, aside, dir) : QStringList();
+                bool logWhole = true;
+                const QStringList uncharged = rows.calls > 0 ? UnchargedCallsBack(work, bak, aside, dir, &logWhole) : QStringList();
                 if (!uncharged.isEmpty())
                     t += QStringLiteral("\n以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n") + uncharged.join(QLatin1Char('\n'));
+                // The damaged log lost in part, and a station file that applied
+                // nothing since the copy (put back by hand): a payment or a
+                // deposit moved since is in no file either, and nothing tells
+                // its amount or its user; with no call after it, nothing else
+                // would show that anything went.
+                if (rows.calls == 0) {
+                    bool read = false;
+                    ReadLog(aside, &read, &logWhole);
+                }
+                if (!logWhole && StationFileStopsAtTheCopy(bak, dir))
+                    t += QStringLiteral("\n备份之后的缴费、结算和押金变动如有，其计费记录也已无法读取，未计入用户余额，"
+                                        "请核对%1备份之后办理过这些业务的用户的余额。")
+                             .arg(uncharged.isEmpty() ? QString() : QStringLiteral("以上用户及"));
                 // Calls the damaged file held in pages that no longer read are not in the copy either.
                 if (!rows.whole) t += QStringLiteral("\n损坏的文件无法完整读取，备份之后存储的话单可能未能全部找回。");
             } else if (StationFileKeepsWhatTheCopyLacks(work, dir)) {
