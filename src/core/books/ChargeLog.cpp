@@ -585,11 +585,11 @@ void placeUnmarkedStationFile(qint64 bound) {
         platform::Transaction tx(dbSwitch);
         r = RecoverFromLog(dbSwitch, log, {}, fileMark, -1, held);
         if (last > fileMark) mirrorApplied(fileMark, last);
-        EnterAsked(dbSwitch, unsure, last);
         r.logPartial = !sound;
         r.movedPartial = !complete;
         // Asked once, as the catch-up asks.
         EnterAsked(dbSwitch, r, qMax(last, ReadStationRecord().lastEntry()));
+        EnterAsked(dbSwitch, unsure, qMax(last, ReadStationRecord().lastEntry()));
         if (toTell()) KeepReport(dbSwitch, key, report());
         tx.commit();
     } catch (const platform::MoneyOverflow& e) {
@@ -602,7 +602,7 @@ void placeUnmarkedStationFile(qint64 bound) {
         KeepAndTell(dbSwitch, key, report());
         return;
     }
-    if (!r.asked.isEmpty()) mergeMirror();
+    if (!r.asked.isEmpty() || !unsure.asked.isEmpty()) mergeMirror();
     if (toTell()) TellReport(dbSwitch, key);
 }
 }  // namespace
