@@ -450,6 +450,84 @@ void catchUpWithJournal() {
 }  // namespace
 
 namespace {
+// A user of a station file without a mark whose balance no entry gives: a
+// payment of the release that logged none moved it after their last call.
+struct Unplaced {
+    qint64 userid = 0;
+    QString name;
+    Currency remain, logged;   // the file's balance; the journal's after the last entry held
+    qint64 at = 0;             // that entry
+    int calls = 0;             // the calls that may or may not be in the balance
+    Currency fees;
+};
+
+// The file was written at one moment for every user: the users its rows
+// place bound it (past the last entry one of them holds, before the first
+// one one of them lacks; never past `bound`). An unplaced user's entries
+// before that moment are held, those after it are not (added to `held`).
+// One of theirs within the bounds may be in the balance or not: it is not
+// charged again (it is held), and the user is given with what the balance
+// and the journal hold. A user held through every entry reaches no line.
+QList<Unplaced> placeByOthers(const QList<LogEntry>& log, qint64 fileMark, qint64 bound, QMap<qint64, qint64>& held) {
+    QMap<qint64, Currency> remain;
+    QHash<qint64, QString> names;
+    const QString users = dbSwitch.qualified(dbSwitch.actualTableName(QStringLiteral("user")));
+    for (platform::RowReader r = dbSwitch.rows(QStringLiteral("SELECT userid, remain, username FROM %1").arg(users)); r.next();) {
+        remain.insert(r.integer(0), Currency::fromRaw(r.integer(1)));
+        names.insert(r.integer(0), r.text(2));
+    }
+    QMap<qint64, QList<LogEntry>> byUser;
+    for (const LogEntry& e : log)
+        if (e.seq > fileMark && remain.contains(e.userid) && (e.kind == int(LogKind::Charge) || e.kind == int(LogKind::Balance)))
+            byUser[e.userid] << e;
+    qint64 from = fileMark, to = bound + 1;
+    QList<qint64> unplaced;
+    for (auto it = byUser.constBegin(); it != byUser.constEnd(); ++it) {
+        const LogEntry& first = it->first();
+        const bool charge = first.kind == int(LogKind::Charge);
+        if (held.contains(it.key())) {
+            from = qMax(from, held[it.key()]);
+            for (const LogEntry& e : *it)
+                if (e.seq > held[it.key()]) {
+                    to = qMin(to, e.seq);
+                    break;
+                }
+        } else if (remain[it.key()] == (charge ? first.balance + first.amount : first.balance - first.amount)) {
+            to = qMin(to, first.seq);
+        } else {
+            unplaced << it.key();
+        }
+    }
+    // Rows that place the file at two moments prove neither.
+    if (from >= to) from = fileMark, to = bound + 1;
+    QList<Unplaced> out;
+    for (qint64 user : std::as_const(unplaced)) {
+        Unplaced u;
+        u.userid = user;
+        u.name = names.value(user);
+        u.remain = remain[user];
+        u.at = fileMark;
+        for (const LogEntry& e : std::as_const(byUser[user])) {
+            if (e.seq >= to) break;
+            u.at = e.seq;
+            u.logged = e.balance;
+            if (e.seq > from && e.kind == int(LogKind::Charge)) {
+                ++u.calls;
+                u.fees += e.amount;
+            }
+        }
+        if (u.at > fileMark) held.insert(user, u.at);
+        if (u.calls == 0) continue;
+        // Asked once: a placing of the same file again finds it asked.
+        bool asked = false;
+        for (const LogEntry& e : log)
+            asked = asked || (e.kind == int(LogKind::Asked) && e.userid == user && e.calladdr == u.at &&
+                              e.amount == u.remain - u.logged);
+        if (!asked) out << u;
+    }
+    return out;
+}
+
 // A station file without a mark: placed by its own rows, as a restore places
 // a backup without a mark (the entries older than its copy number, never past
 // `bound`, the note of where the numbering began; then for each user the
@@ -465,16 +543,39 @@ void placeUnmarkedStationFile(qint64 bound) {
     for (const LogEntry& e : log)
         if (e.seq <= bound) within << e;
     const qint64 fileMark = qMin(MarkOfCopy(dbSwitch, within), bound);
-    const QMap<qint64, qint64> held = HeldByUnmarkedCopy(dbSwitch, log, fileMark);
+    QMap<qint64, qint64> held = HeldByUnmarkedCopy(dbSwitch, log, fileMark);
+    const QList<Unplaced> unplaced = placeByOthers(log, fileMark, bound, held);
     const qint64 last = lastLogged();
     LogRecovery r;
+    // Each unplaced user once, with the difference as an amount asked (LogKind::Asked).
+    LogRecovery unsure;
+    for (const Unplaced& u : unplaced) {
+        const Currency difference = u.remain - u.logged;
+        unsure.missing << QStringLiteral("用户%1 %2：余额%3元，记账记录为%4元，相差%5%6元；其间%7笔话费共%8元")
+                              .arg(u.userid)
+                              .arg(u.name, u.remain.toString2(), u.logged.toString2(),
+                                   difference > Currency() ? QStringLiteral("+") : QString(), difference.toString2())
+                              .arg(u.calls)
+                              .arg(u.fees.toString2());
+        LogEntry e;
+        e.kind = int(LogKind::Asked);
+        e.userid = u.userid;
+        e.amount = difference;
+        e.calladdr = u.at;
+        unsure.asked << e;
+    }
     const auto toTell = [&] {
         return !(r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.ownersUnset.isEmpty() &&
-                 !r.gap && !r.logPartial && !r.movedPartial && r.failed.isEmpty());
+                 !r.gap && !r.logPartial && !r.movedPartial && r.failed.isEmpty() && unsure.missing.isEmpty());
     };
     const auto report = [&] {
+        QStringList lines = RecoveryLines(r);
+        if (!unsure.missing.isEmpty())
+            lines << QStringLiteral("以下用户的余额与记账记录不符（旧版本的缴费没有记账记录），无法确定其间的话费是否已计入，"
+                                    "未重新计入，请核对：\n") +
+                         unsure.missing.join(QLatin1Char('\n'));
         return LossReport(QStringLiteral("数据库文件%1落后于话单文件的记账记录，已按记账记录补上：\n").arg(QFileInfo(dbSwitch.path()).fileName()) +
-                              RecoveryLines(r).join(QLatin1Char('\n')),
+                              lines.join(QLatin1Char('\n')),
                           QStringLiteral("警告"), platform::mbOKOnly);
     };
     // The box is kept in the placing's own commit: once the file has its
@@ -488,18 +589,20 @@ void placeUnmarkedStationFile(qint64 bound) {
         r.movedPartial = !complete;
         // Asked once, as the catch-up asks.
         EnterAsked(dbSwitch, r, qMax(last, ReadStationRecord().lastEntry()));
+        EnterAsked(dbSwitch, unsure, qMax(last, ReadStationRecord().lastEntry()));
         if (toTell()) KeepReport(dbSwitch, key, report());
         tx.commit();
     } catch (const platform::MoneyOverflow& e) {
         // Nothing placed: the file stays without its mark, and is placed again at the next opening.
         r = LogRecovery();
+        unsure = LogRecovery();
         r.failed = platform::OperatorText(e);
         r.logPartial = !sound;
         r.movedPartial = !complete;
         KeepAndTell(dbSwitch, key, report());
         return;
     }
-    if (!r.asked.isEmpty()) mergeMirror();
+    if (!r.asked.isEmpty() || !unsure.asked.isEmpty()) mergeMirror();
     if (toTell()) TellReport(dbSwitch, key);
 }
 }  // namespace

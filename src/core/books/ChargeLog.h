@@ -327,9 +327,11 @@ LogRecovery RecoverFromLog(const platform::Database& sw, const QList<LogEntry>& 
                            const QMap<qint64, qint64>& heldFor = {});
 // A station file of the previous version kept no mark, and its place in the
 // log is only guessed from its copy number: for each user, the entry past
-// `fileMark` after which the entries give the balance the file holds (none
-// when it holds the balance before the first). A backup taken in the middle
-// of a session is then brought up by the entries it does not hold.
+// `fileMark` after which the entries give the balance the file holds, or the
+// user's entry before the one whose balance before it the file holds (none
+// when that is the first: that release logged no payments, so a balance a
+// payment moved matches only the entry after it). A backup taken in the
+// middle of a session is then brought up by the entries it does not hold.
 QMap<qint64, qint64> HeldByUnmarkedCopy(const platform::Database& sw, const QList<LogEntry>& log, qint64 fileMark);
 
 // The open call file's log, with the entries numbered past `after` that were

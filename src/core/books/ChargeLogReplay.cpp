@@ -39,18 +39,23 @@ QMap<qint64, qint64> HeldByUnmarkedCopy(const Database& sw, const QList<LogEntry
     for (platform::RowReader r = sw.rows(QStringLiteral("SELECT userid, remain FROM %1").arg(users)); r.next();)
         remain.insert(r.integer(0), Currency::fromRaw(r.integer(1)));
     QSet<qint64> decided;
+    QMap<qint64, qint64> previous;   // the user's entry before the one read
     for (const LogEntry& e : log) {
         if (e.seq <= fileMark || decided.contains(e.userid) || !remain.contains(e.userid)) continue;
         const bool charge = e.kind == int(LogKind::Charge);
         if (!charge && e.kind != int(LogKind::Balance)) continue;
         const Currency before = charge ? e.balance + e.amount : e.balance - e.amount;
-        // The copy stands where its balance equals the one the entries give.
+        // The copy stands where its balance equals the one the entries give:
+        // before an entry, it holds the user's entries before that one (a
+        // release that logged no payments left their balance matching none).
         if (remain[e.userid] == before) {
+            if (previous.contains(e.userid)) held.insert(e.userid, previous[e.userid]);
             decided.insert(e.userid);
         } else if (remain[e.userid] == e.balance) {
             held.insert(e.userid, e.seq);
             decided.insert(e.userid);
         }
+        previous.insert(e.userid, e.seq);
     }
     return held;
 }

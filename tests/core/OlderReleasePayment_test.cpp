@@ -1,0 +1,128 @@
+// A station file of the release before the numbered journal, opened by this
+// one for the first time: that release logged its calls but not its payments,
+// so a payment after a call moved the balance with no entry. The file is
+// placed by what its rows prove, and no call is charged twice.
+#include "core/LedgerFixture.h"
+
+#include "billing/Payments.h"
+
+#include <QDir>
+
+namespace pricingtest {
+namespace {
+
+class OlderReleasePaymentTest : public LedgerTest {
+protected:
+    // User 8 on extension 6 beside user 7 on extension 5.
+    void secondCaller() {
+        addUser(8, "100.00");
+        setExtensionUser(6, 8);
+    }
+    // Extension `ext`'s call at 9:`minute`; its fee.
+    Currency callOn(int ext, int minute) {
+        const qint32 user = ext == 5 ? 7 : 8;
+        const Currency before = storedFees(user);
+        EXPECT_TRUE(callAt(minute, ext));
+        return storedFees(user) - before;
+    }
+    void pay(qint32 userid) {
+        ASSERT_TRUE(billing::PayUser(userid, yuan("30.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
+    }
+    // The boxes `act` showed.
+    static QString boxesOf(const std::function<void()>& act) {
+        const qsizetype shown = platform::script::shown().size();
+        act();
+        QStringList boxes;
+        for (qsizetype i = shown; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
+        return boxes.join("\n----\n");
+    }
+    // The station closed, its files made what the older release left
+    // (`stationFile`, when given, put in by hand as the station file), and
+    // opened by this release; the boxes that opening showed.
+    QString upgrade(const QString& stationFile = {}) {
+        ModSwitch::OpenAllDB(false);
+        EXPECT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
+        if (!stationFile.isEmpty()) replaceClosed("switch.mdb", stationFile);
+        return boxesOf([this] { restart(); });
+    }
+    // The older release's station file as it stands now, kept aside.
+    QString olderStationFile() {
+        ModSwitch::OpenAllDB(false);
+        const QString older = dir->dataPath() + "older/";
+        EXPECT_TRUE(QDir().mkpath(older));
+        for (const char* f : {"switch.mdb", "PhoneCur.mdb"}) EXPECT_TRUE(QFile::copy(dir->file(f), older + f));
+        EXPECT_TRUE(testsupport::makePreviousVersion(older));
+        reopen();
+        return older + "switch.mdb";
+    }
+    // The amounts the journal holds as asked of `userid`.
+    QList<Currency> askedOf(qint32 userid) {
+        QList<Currency> amounts;
+        for (platform::RowReader r = dbSwitch.rows("SELECT f_amount FROM tab_chargelog WHERE f_kind=? AND f_userid=? ORDER BY f_seq",
+                                                   {int(ModSwitch::LogKind::Asked), userid});
+             r.next();)
+            amounts << Currency::fromRaw(r.integer(0));
+        return amounts;
+    }
+};
+
+// One user: nothing else tells where the file stands against the call. It is
+// not charged again; the difference the payment made is named once, with its
+// sign, and a later opening names nothing, nor one of the same file again.
+TEST_F(OlderReleasePaymentTest, APaymentAfterACallIsNamedNotChargedAgain) {
+    const Currency fee = call(1);
+    pay(7);
+    const Currency ledger = remainOf(7);
+    const Currency difference = ledger - (yuan("100.00") - fee);
+    const QString line = QStringLiteral("用户7 用户7：余额%1元，记账记录为%2元，相差%3元；其间1笔话费共%4元")
+                             .arg(ledger.toString2(), (yuan("100.00") - fee).toString2(),
+                                  (difference > Currency() ? "+" : "") + difference.toString2(), fee.toString2());
+    platform::script::answer(line, platform::rOK);
+    const QString text = upgrade();
+    EXPECT_EQ(remainOf(7), ledger) << text.toStdString();
+    EXPECT_EQ(text.count(line), 1) << text.toStdString();
+    EXPECT_FALSE(text.contains(QStringLiteral("重新计入备份")) || text.contains(QStringLiteral("重新录入"))) << text.toStdString();
+    EXPECT_EQ(askedOf(7), QList<Currency>{difference});
+    // The copy the upgrading start took, without a mark, put back by hand
+    // before another opening: placed alike, asked nothing again.
+    ASSERT_LT(ModSwitch::AppliedMark(Database::openReadOnly(dir->file("switch.mdb.bak"))), 0);
+    replaceClosed("switch.mdb", dir->file("switch.mdb.bak"));
+    EXPECT_EQ(boxesOf([this] { restart(); }), QString());
+    EXPECT_EQ(askedOf(7), QList<Currency>{difference});
+    EXPECT_EQ(remainOf(7), ledger);
+}
+
+// Two users, one paying; the older release's file put in by hand, taken after
+// the payment: the other user's balance stands before its later call, which is
+// charged once, and after the payer's call, which is held.
+TEST_F(OlderReleasePaymentTest, AFilePutInByHandIsPlacedByTheOtherUsersLaterCall) {
+    secondCaller();
+    call(1);
+    callOn(6, 2);
+    pay(7);
+    const Currency ledger7 = remainOf(7);
+    const QString older = olderStationFile();
+    const Currency later = callOn(6, 3);
+    const Currency ledger8 = remainOf(8);
+    ASSERT_GT(later, Currency());
+    EXPECT_EQ(upgrade(older), QString());
+    EXPECT_EQ(remainOf(7), ledger7);
+    EXPECT_EQ(remainOf(8), ledger8);
+    EXPECT_TRUE(askedOf(7).isEmpty() && askedOf(8).isEmpty());
+}
+
+// The payer's own later call places a file put in by hand: its balance is the
+// one before that call, so the call before it is held and the later one charged once.
+TEST_F(OlderReleasePaymentTest, AFilePutInByHandStandsBeforeThePayersNextCall) {
+    call(1);
+    pay(7);
+    const QString older = olderStationFile();
+    ASSERT_GT(call(2), Currency());
+    const Currency ledger = remainOf(7);
+    EXPECT_EQ(upgrade(older), QString());
+    EXPECT_EQ(remainOf(7), ledger);
+    EXPECT_TRUE(askedOf(7).isEmpty());
+}
+
+}  // namespace
+}  // namespace pricingtest
