@@ -8,6 +8,8 @@
 
 #include <QDir>
 
+#include <limits>
+
 namespace pricingtest {
 namespace {
 
@@ -122,6 +124,18 @@ TEST_F(OlderReleasePaymentTest, AFilePutInByHandStandsBeforeThePayersNextCall) {
     EXPECT_EQ(upgrade(older), QString());
     EXPECT_EQ(remainOf(7), ledger);
     EXPECT_TRUE(askedOf(7).isEmpty());
+}
+
+// A balance no sum can hold (a damaged row) beside the payment: the opening
+// goes on and says the balances were not brought up, instead of ending.
+TEST_F(OlderReleasePaymentTest, ABalanceNoSumCanHoldIsToldNotThrown) {
+    call(1);
+    pay(7);
+    const QString older = olderStationFile();
+    Database::open(older).execute("UPDATE user SET remain=? WHERE userid=7", {std::numeric_limits<qint64>::min() + 1});
+    platform::script::answer("用户余额未能按备份之后的话费更新", platform::rOK);
+    const QString text = upgrade(older);
+    EXPECT_TRUE(text.contains(QStringLiteral("用户余额未能按备份之后的话费更新"))) << text.toStdString();
 }
 
 }  // namespace

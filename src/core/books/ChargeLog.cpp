@@ -544,26 +544,29 @@ void placeUnmarkedStationFile(qint64 bound) {
         if (e.seq <= bound) within << e;
     const qint64 fileMark = qMin(MarkOfCopy(dbSwitch, within), bound);
     QMap<qint64, qint64> held = HeldByUnmarkedCopy(dbSwitch, log, fileMark);
-    const QList<Unplaced> unplaced = placeByOthers(log, fileMark, bound, held);
     const qint64 last = lastLogged();
     LogRecovery r;
     // Each unplaced user once, with the difference as an amount asked (LogKind::Asked).
     LogRecovery unsure;
-    for (const Unplaced& u : unplaced) {
-        const Currency difference = u.remain - u.logged;
-        unsure.missing << QStringLiteral("用户%1 %2：余额%3元，记账记录为%4元，相差%5%6元；其间%7笔话费共%8元")
-                              .arg(u.userid)
-                              .arg(u.name, u.remain.toString2(), u.logged.toString2(),
-                                   difference > Currency() ? QStringLiteral("+") : QString(), difference.toString2())
-                              .arg(u.calls)
-                              .arg(u.fees.toString2());
-        LogEntry e;
-        e.kind = int(LogKind::Asked);
-        e.userid = u.userid;
-        e.amount = difference;
-        e.calladdr = u.at;
-        unsure.asked << e;
-    }
+    // Called inside the placing's try: a balance no sum can hold (a damaged
+    // file) is told as the replay's own are, never thrown out of the opening.
+    const auto nameUnplaced = [&] {
+        for (const Unplaced& u : placeByOthers(log, fileMark, bound, held)) {
+            const Currency difference = u.remain - u.logged;
+            unsure.missing << QStringLiteral("用户%1 %2：余额%3元，记账记录为%4元，相差%5%6元；其间%7笔话费共%8元")
+                                  .arg(u.userid)
+                                  .arg(u.name, u.remain.toString2(), u.logged.toString2(),
+                                       difference > Currency() ? QStringLiteral("+") : QString(), difference.toString2())
+                                  .arg(u.calls)
+                                  .arg(u.fees.toString2());
+            LogEntry e;
+            e.kind = int(LogKind::Asked);
+            e.userid = u.userid;
+            e.amount = difference;
+            e.calladdr = u.at;
+            unsure.asked << e;
+        }
+    };
     const auto toTell = [&] {
         return !(r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.ownersUnset.isEmpty() &&
                  !r.gap && !r.logPartial && !r.movedPartial && r.failed.isEmpty() && unsure.missing.isEmpty());
@@ -582,6 +585,7 @@ void placeUnmarkedStationFile(qint64 bound) {
     // mark, nothing would tell it again.
     const QString key = QStringLiteral("placed:%1-%2").arg(fileMark).arg(last);
     try {
+        nameUnplaced();
         platform::Transaction tx(dbSwitch);
         r = RecoverFromLog(dbSwitch, log, {}, fileMark, -1, held);
         if (last > fileMark) mirrorApplied(fileMark, last);
