@@ -37,6 +37,25 @@ protected:
         restart();
         return lines;
     }
+    // The prompts fresh, as after a kill; `answered` (when given) answered once.
+    static void freshPrompts(const char* answered = nullptr) {
+        platform::script::reset();
+        platform::script::enable();
+        if (answered) platform::script::answer(QString::fromUtf8(answered), platform::rOK);
+    }
+    // The next start, its box holding `text` answered.
+    void restartAnswering(const char* text) {
+        platform::script::answer(QString::fromUtf8(text), platform::rOK);
+        restart();
+    }
+    static qsizetype shownCount() { return platform::script::shown().size(); }
+    static QString lastShown() { return platform::script::shown().isEmpty() ? QString() : platform::script::shown().last().text; }
+    // User `id` added as the user view adds them: an entry of the journal.
+    static void addUserNow(qint64 id, const QString& name, Currency remain, Currency deposit = {}) {
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (?, ?, ?, ?)", {id, name, remain, deposit});
+        });
+    }
     void refuseApply() {
         dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
     }

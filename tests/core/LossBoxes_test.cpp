@@ -17,8 +17,10 @@
 #include <QFile>
 
 #include <type_traits>
+#include "support/TextChecks.h"
 
 using namespace pricingtest;
+using testsupport::holds;
 
 namespace {
 
@@ -92,7 +94,7 @@ TEST_P(LossBoxKill, TheBoxOutlivesAKillWhileItStandsAndIsToldOnce) {
     restart();
     const QList<platform::script::Shown> shown = platform::script::shown();
     ASSERT_EQ(shown.size(), 1);
-    EXPECT_TRUE(shown[0].text.contains(text)) << shown[0].text.toStdString();
+    EXPECT_TRUE(holds(shown[0].text, text));
     platform::script::reset();
     platform::script::enable();
     restart();

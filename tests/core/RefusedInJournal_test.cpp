@@ -5,8 +5,10 @@
 #include "core/books/ChargeLog.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
+#include "support/TextChecks.h"
 
 using namespace pricingtest;
+using testsupport::holds;
 
 namespace {
 
@@ -54,8 +56,7 @@ TEST_F(RefusedInJournal, AnEntryTheCheckRefusesIsToldOnceAndAKillWhileItsBoxIsUp
     platform::script::answer(told, platform::rOK);
     restart();
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown().first().text.contains(QStringLiteral("第%1笔").arg(seq)))
-        << platform::script::shown().first().text.toStdString();
+    EXPECT_TRUE(holds(platform::script::shown().first().text, QStringLiteral("第%1笔").arg(seq)));
     restart();
     restart();
     EXPECT_EQ(platform::script::shown().size(), 1);
