@@ -11,7 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
-#include "support/TextChecks.h"
+#include "support/BoxChecks.h"
 
 using namespace ModSwitch;
 using testsupport::holds, testsupport::lacks;

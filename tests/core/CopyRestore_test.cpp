@@ -21,7 +21,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <stdexcept>
-#include "support/TextChecks.h"
+#include "support/BoxChecks.h"
 
 using namespace pricingtest;
 using testsupport::holds, testsupport::lacks;
@@ -141,8 +141,7 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
     }
 
     // Started again on the restored file, the charges are not applied a second time.
-    platform::script::reset();
-    platform::script::enable();
+    testsupport::freshPrompts();
     const Currency restored = balanceAfterRestore(7);
     restart();
     EXPECT_EQ(remainOf(7), restored);
@@ -197,8 +196,7 @@ TEST_F(CopyRestoreBase, APowerCutAtAnyStepOfARestoreIsCompletedAtTheNextStart) {
         });
         EXPECT_THROW(ModSwitch::CompactDB(QStringLiteral("Switch.mdb")), std::runtime_error);
         ModSwitch::testing::setRestoreStepHook(nullptr);
-        platform::script::reset();
-        platform::script::enable();
+        testsupport::freshPrompts();
         const QString text = restoreFromCopy();
         EXPECT_TRUE(holds(text, QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2())));
         EXPECT_EQ(balanceAfterRestore(7), opening - since);
@@ -225,8 +223,7 @@ TEST_F(CopyRestoreBase, AUserDeletedSinceTheCopyIsDeletedAgainAndNamed) {
         ASSERT_EQ(remainOf(8), Currency());
         ModSwitch::OpenAllDB(false);
         damage(kind);
-        platform::script::reset();
-        platform::script::enable();
+        testsupport::freshPrompts();
         const QString text = restoreFromCopy();
         EXPECT_TRUE(holds(text, QStringLiteral("以下用户在备份之后已删除，已再次删除：\n用户8 用户8")));
         Database db = Database::open(dir->file("switch.mdb"));
@@ -442,9 +439,7 @@ TEST_F(CopyRestoreBase, APutBackWhoseBoxAKillKeptFromTheOperatorIsToldAtTheNextO
     });
     EXPECT_THROW(restart(), std::runtime_error);
     platform::script::whileShown(nullptr);
-    platform::script::reset();
-    platform::script::enable();
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    testsupport::freshPrompts("已用备份switch.mdb.bak恢复");
     restart();
     ASSERT_EQ(platform::script::shown().size(), 1);
     EXPECT_TRUE(holds(platform::script::shown()[0].text, "重新计入备份之后的2笔话费"));
@@ -465,9 +460,7 @@ TEST_F(CopyRestoreBase, AReportTheDamagedStationFileKeptIsShownOnceAfterItsPutBa
                                   platform::mbOKOnly});
             ModSwitch::OpenAllDB(false);
             damage(kind);
-            platform::script::reset();
-            platform::script::enable();
-            platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+            testsupport::freshPrompts("已用备份switch.mdb.bak恢复");
             platform::script::answer("已补记第9至12笔", platform::rOK);
             if (!atStart) {
                 QString failure, notice;

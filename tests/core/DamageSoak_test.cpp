@@ -34,7 +34,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <random>
-#include "support/TextChecks.h"
+#include "support/BoxChecks.h"
 
 using namespace pricingtest;
 using testsupport::holds;

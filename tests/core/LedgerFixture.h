@@ -1,6 +1,7 @@
 // The journal's fixture: calls of extension 5 charged to user 7, the station
 // file backed up, put back and recovered, the call file's log pages lost.
 #pragma once
+#include "support/BoxChecks.h"
 #include "support/PricingFixture.h"
 
 #include "core/books/ChargeLog.h"
@@ -12,6 +13,7 @@
 
 namespace pricingtest {
 using platform::Database;
+using testsupport::freshPrompts;
 
 class LedgerTest : public BooksTest {
 protected:
@@ -36,12 +38,6 @@ protected:
         EXPECT_TRUE(QFile::rename(work, dir->file("switch.mdb")));
         restart();
         return lines;
-    }
-    // The prompts fresh, as after a kill; `answered` (when given) answered once.
-    static void freshPrompts(const char* answered = nullptr) {
-        platform::script::reset();
-        platform::script::enable();
-        if (answered) platform::script::answer(QString::fromUtf8(answered), platform::rOK);
     }
     // The next start, its box holding `text` answered.
     void restartAnswering(const char* text) {

@@ -28,7 +28,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-#include "support/TextChecks.h"
+#include "support/BoxChecks.h"
 
 using namespace pricingtest;
 using testsupport::holds, testsupport::lacks;

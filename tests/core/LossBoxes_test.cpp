@@ -17,7 +17,7 @@
 #include <QFile>
 
 #include <type_traits>
-#include "support/TextChecks.h"
+#include "support/BoxChecks.h"
 
 using namespace pricingtest;
 using testsupport::holds;
@@ -88,15 +88,13 @@ TEST_P(LossBoxKill, TheBoxOutlivesAKillWhileItStandsAndIsToldOnce) {
     const QString text = QString::fromUtf8(GetParam().text);
     GetParam().make(*this);
     if (HasFatalFailure()) return;
-    platform::script::reset();
-    platform::script::enable();
+    testsupport::freshPrompts();
     ASSERT_TRUE(testsupport::killedAtBox(text, [&] { GetParam().act ? GetParam().act(*this) : restart(); }));
     restart();
     const QList<platform::script::Shown> shown = platform::script::shown();
     ASSERT_EQ(shown.size(), 1);
     EXPECT_TRUE(holds(shown[0].text, text));
-    platform::script::reset();
-    platform::script::enable();
+    testsupport::freshPrompts();
     restart();
     EXPECT_TRUE(platform::script::shown().isEmpty());
 }

@@ -40,7 +40,7 @@
 #include <atomic>
 #include <memory>
 #include <random>
-#include "support/TextChecks.h"
+#include "support/BoxChecks.h"
 
 using platform::Currency;
 using testsupport::lacks;

@@ -20,7 +20,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include "support/TextChecks.h"
+#include "support/BoxChecks.h"
 
 using namespace pricingtest;
 using testsupport::holds, testsupport::lacks;

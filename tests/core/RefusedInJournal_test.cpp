@@ -5,7 +5,7 @@
 #include "core/books/ChargeLog.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
-#include "support/TextChecks.h"
+#include "support/BoxChecks.h"
 
 using namespace pricingtest;
 using testsupport::holds;
@@ -51,8 +51,7 @@ TEST_F(RefusedInJournal, AnEntryTheCheckRefusesIsToldOnceAndAKillWhileItsBoxIsUp
     }
     ASSERT_TRUE(killed) << "never told";
     platform::script::whileShown(nullptr);
-    platform::script::reset();
-    platform::script::enable();
+    testsupport::freshPrompts();
     platform::script::answer(told, platform::rOK);
     restart();
     ASSERT_EQ(platform::script::shown().size(), 1);

@@ -10,7 +10,7 @@
 #include <QRegularExpression>
 #include <csignal>
 #include <sys/resource.h>
-#include "support/TextChecks.h"
+#include "support/BoxChecks.h"
 
 using testsupport::holds;
 namespace {

@@ -1,9 +1,19 @@
 #pragma once
-// Checks of the texts a box or a recovery gives: a failure shows the whole text.
+// The boxes a station shows: the prompts fresh as after a kill, and checks
+// of the texts a box or a recovery gives (a failure shows the whole text).
+#include "platform/Prompts.h"
+
 #include <QString>
 #include <gtest/gtest.h>
 
 namespace testsupport {
+
+// The prompts fresh, as after a kill; `answered` (when given) answered once.
+inline void freshPrompts(const char* answered = nullptr) {
+    platform::script::reset();
+    platform::script::enable();
+    if (answered) platform::script::answer(QString::fromUtf8(answered), platform::rOK);
+}
 
 inline ::testing::AssertionResult holds(const QString& text, const QString& part) {
     if (text.contains(part)) return ::testing::AssertionSuccess();
