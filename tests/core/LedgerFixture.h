@@ -52,6 +52,28 @@ protected:
             dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (?, ?, ?, ?)", {id, name, remain, deposit});
         });
     }
+    // User 8 added and a start (its safety copy holds users 7 and 8), then
+    // user 9 (丙 of 前台, 10.00, deposit 28.91) added and user 8 deleted.
+    void usersAddedAndDeletedSinceTheCopy() {
+        addUserNow(8, "乙", Currency::fromRaw(299701));
+        restart();
+        ModSwitch::MoveBalances([] {
+            dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
+        });
+        ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    }
+    // The station file at `path` without its mark and its copy of the log, as the previous version kept it.
+    static void unmark(const QString& path) {
+        Database sw = Database::open(path);
+        sw.execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kChargeMark});
+        sw.execute("DROP TABLE IF EXISTS tab_chargemirror");
+    }
+    // The entries of the journal file that `where` holds for.
+    qint64 inJournalFile(const QString& where, const platform::Params& params = {}) {
+        return Database::openReadOnly(dir->file(ModSwitch::kJournalFile))
+            .scalar(QStringLiteral("SELECT count(*) FROM tab_chargelog WHERE ") + where, params)
+            .toLongLong();
+    }
     void refuseApply() {
         dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
     }

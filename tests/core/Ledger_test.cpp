@@ -348,11 +348,7 @@ TEST_F(LedgerTest, AnUnmarkedStationFileRestoredFromItsStartUpCopyChargesEachCal
     const Currency opening = remainOf(7);
     const Currency a = call(1);
     ModSwitch::OpenAllDB(false);
-    {
-        Database sw = Database::open(dir->file("switch.mdb"));
-        sw.execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kChargeMark});
-        sw.execute("DROP TABLE IF EXISTS tab_chargemirror");
-    }
+    unmark(dir->file("switch.mdb"));
     restart();   // the start-up copy, unmarked
     const Currency b = call(2);
     writeClosed("switch.mdb");
@@ -402,11 +398,7 @@ TEST_F(LedgerTest, APreviousVersionsBackupFromTheMiddleOfASessionIsNotChargedTwi
     const Currency a = call(1);
     const QString backup = backupNow();
     ModSwitch::OpenAllDB(false);
-    {
-        Database sw = Database::open(backup);
-        sw.execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kChargeMark});
-        sw.execute("DROP TABLE IF EXISTS tab_chargemirror");
-    }
+    unmark(backup);
     openDatabases();
     const Currency b = call(2);
     const QStringList lines = putBack(backup);
@@ -532,10 +524,7 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
     EXPECT_EQ(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size(), 1);
     // None of what the damaged file held and no file gave back (the restore's
     // own entry, past the calls', lets the last call's settle there).
-    EXPECT_EQ(Database::openReadOnly(dir->file(ModSwitch::kJournalFile))
-                  .scalar("SELECT count(*) FROM tab_chargelog WHERE f_seq<=2")
-                  .toLongLong(),
-              0);
+    EXPECT_EQ(inJournalFile("f_seq<=2"), 0);
 }
 
 // The station file's safety copy older than the entries (it could not be
@@ -647,10 +636,7 @@ TEST_F(LedgerTest, AUsersNumberIsNeverGivenAgainAfterItsEntriesAreGoneAndAnOlder
     call(2, now.date());
     restart();
     restart();   // the entries of the user are gone from every file
-    ASSERT_EQ(Database::openReadOnly(dir->file(ModSwitch::kJournalFile))
-                  .scalar("SELECT count(*) FROM tab_chargelog WHERE f_userid=?", {first})
-                  .toLongLong(),
-              0);
+    ASSERT_EQ(inJournalFile("f_userid=?", {first}), 0);
     for (const bool callFileLost : {false, true}) {
         SCOPED_TRACE(callFileLost ? "the call file put back from a copy as old" : "the station file put back");
         putBack(before);
@@ -1321,13 +1307,8 @@ TEST_F(LedgerTest, ANumberGivenTwiceIsToldFromAUserDeletedAndAddedAgain) {
 // balance and the deposit their entries give, the user deleted since goes
 // again, the charges are applied; the operator is told what was brought back.
 TEST_F(LedgerTest, AStationFileBehindTheJournalGetsBackUsersAddedAndDeletedAtTheOpening) {
-    addUserNow(8, "乙", Currency::fromRaw(299701));
     const Currency opening = remainOf(7);
-    restart();   // the start-up's safety copy holds users 7 and 8
-    ModSwitch::MoveBalances([] {
-        dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
-    });
-    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    usersAddedAndDeletedSinceTheCopy();
     const Currency fee = call(1);
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+5000 WHERE userid=9"); }, 9);
     replaceClosed("switch.mdb", dir->file("switch.mdb.bak"));   // by hand, the station closed
@@ -1353,12 +1334,7 @@ TEST_F(LedgerTest, AStationFileBehindTheJournalGetsBackUsersAddedAndDeletedAtThe
 // up leaves it for the next start, which has nothing left to replay and
 // shows it once; before, that start said nothing of users 8 and 9.
 TEST_F(LedgerTest, TheCatchUpsBoxOutlivesAKillWhileItIsUp) {
-    addUserNow(8, "乙", Currency::fromRaw(299701));
-    restart();
-    ModSwitch::MoveBalances([] {
-        dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
-    });
-    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    usersAddedAndDeletedSinceTheCopy();
     replaceClosed("switch.mdb", dir->file("switch.mdb.bak"));   // by hand, the station closed
     platform::script::whileShown([](const QString& text) {
         if (text.contains("落后于话单文件")) throw std::runtime_error("killed while the box is up");
@@ -1505,7 +1481,7 @@ TEST_F(LedgerTest, CallsAnsweredSinceTheCopiesComeBackOnceWhenBothFilesAreLostBe
         EXPECT_EQ(remainOf(7), balance);
         EXPECT_EQ(ModSwitch::BalanceOf(7), balance);
     }
-    EXPECT_EQ(Database::openReadOnly(journal).scalar("SELECT count(*) FROM tab_chargelog WHERE f_date IS NULL").toLongLong(), 0);
+    EXPECT_EQ(inJournalFile("f_date IS NULL"), 0);
 }
 
 // A backup put back with no station file to replace, the call file's log
