@@ -14,7 +14,7 @@
 #include "support/BoxChecks.h"
 
 using namespace ModSwitch;
-using testsupport::holds, testsupport::lacks;
+using testsupport::holds, testsupport::lacks, testsupport::holdsAll, testsupport::lacksAll;
 using platform::Database;
 
 namespace {
@@ -640,8 +640,7 @@ TEST_F(CompactDBTest, ALockHeldByAnotherProgramIsNamedAsSuchNotAsAFullDisk) {
     other.execute("ROLLBACK");
     ASSERT_EQ(platform::script::shown().size(), 1);
     const QString text = platform::script::shown()[0].text;
-    EXPECT_TRUE(holds(text, "文件被其他程序占用"));
-    EXPECT_TRUE(holds(text, "请关闭正在使用该文件的其他程序"));
+    EXPECT_TRUE(holdsAll(text, {"文件被其他程序占用", "请关闭正在使用该文件的其他程序"}));
     EXPECT_TRUE(lacks(text, "磁盘空间"));
 }
 
@@ -662,9 +661,8 @@ TEST_F(CompactDBTest, AWorkFileCopyRefusedForWantOfRightsIsNotCalledAFullDisk) {
         platform::testing::setFaultHook(nullptr);
         ASSERT_FALSE(platform::script::shown().isEmpty());
         const QString text = platform::script::shown().last().text;
-        EXPECT_TRUE(holds(text, QString::fromUtf8(cause)));
-        EXPECT_TRUE(holds(text, "写入权限"));
-        EXPECT_TRUE(lacks(text, "磁盘空间") && lacks(text, "磁盘已满"));
+        EXPECT_TRUE(holdsAll(text, {QString::fromUtf8(cause), "写入权限"}));
+        EXPECT_TRUE(lacksAll(text, {"磁盘空间", "磁盘已满"}));
         EXPECT_TRUE(QFileInfo::exists(sw() + ".pending-restore"));
     }
     CompactDB("Switch.mdb");
@@ -683,8 +681,7 @@ TEST_F(CompactDBTest, AFullDiskWhileADamagedFileIsPutBackIsNamed) {
     platform::testing::setFaultHook(nullptr);
     ASSERT_EQ(platform::script::shown().size(), 1);
     const QString text = platform::script::shown()[0].text;
-    EXPECT_TRUE(holds(text, "磁盘已满"));
-    EXPECT_TRUE(holds(text, "请尽快检查磁盘空间"));
+    EXPECT_TRUE(holdsAll(text, {"磁盘已满", "请尽快检查磁盘空间"}));
 }
 
 // The copy is checked when it is taken, and its check remembered: a start

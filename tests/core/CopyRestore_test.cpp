@@ -24,7 +24,7 @@
 #include "support/BoxChecks.h"
 
 using namespace pricingtest;
-using testsupport::holds, testsupport::lacks;
+using testsupport::holds, testsupport::lacks, testsupport::holdsAll, testsupport::lacksAll;
 using platform::Database;
 
 namespace {
@@ -129,8 +129,7 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
         EXPECT_EQ(balanceAfterRestore(9), yuan("20.00") - fees9);
         // Users 7 and 9: the default user holds no balance to find.
         EXPECT_TRUE(holds(text, "从损坏的文件中找回2个用户的余额。"));
-        EXPECT_TRUE(lacks(text, "重新计入"));
-        EXPECT_TRUE(lacks(text, "无法找回"));
+        EXPECT_TRUE(lacksAll(text, {"重新计入", "无法找回"}));
     } else {
         // The copy less the fees stored since it, each once; the payment and
         // the new user are for the operator to enter again.
@@ -356,8 +355,7 @@ TEST_F(CopyRestoreBase, ABalanceRecoveryThatFailsIsSaid) {
         .execute("CREATE TRIGGER refuse BEFORE INSERT ON user BEGIN SELECT RAISE(ABORT, 'refused'); END");
     damage(Damage::VariantDropped);
     const QString text = restoreFromCopy();
-    EXPECT_TRUE(holds(text, "用户余额未能按备份之后的话费更新（"));
-    EXPECT_TRUE(holds(text, "请核对用户余额"));
+    EXPECT_TRUE(holdsAll(text, {"用户余额未能按备份之后的话费更新（", "请核对用户余额"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDamage, CopyRestoreTest,
@@ -397,8 +395,7 @@ TEST_F(CopyRestoreBase, ADamagedFileWhoseMarkCannotBeReadIsNotTakenForCurrent) {
     EXPECT_EQ(balanceAfterRestore(7), now) << text.toStdString();
     Database db = Database::open(dir->file("switch.mdb"));
     EXPECT_TRUE(db.scalar("SELECT 1 FROM user WHERE userid=8").isNull()) << text.toStdString();
-    EXPECT_TRUE(lacks(text, "从损坏的文件中找回"));
-    EXPECT_TRUE(lacks(text, "请核对"));
+    EXPECT_TRUE(lacksAll(text, {"从损坏的文件中找回", "请核对"}));
 }
 
 // An extension given to a user since the copy: the copy puts it back with its
@@ -413,8 +410,7 @@ TEST_F(CopyRestoreBase, AnExtensionsOwnerGivenSinceTheCopyIsNamed) {
     ModSwitch::OpenAllDB(false);
     damage(Damage::Garbage);
     const QString text = restoreFromCopy();
-    EXPECT_TRUE(holds(text, "以下分机的用户与备份之后的话费记录不同"));
-    EXPECT_TRUE(holds(text, "分机6：现属用户0，备份之后的话费记入用户9 丙"));
+    EXPECT_TRUE(holdsAll(text, {"以下分机的用户与备份之后的话费记录不同", "分机6：现属用户0，备份之后的话费记入用户9 丙"}));
 }
 
 // The change of site gathers what its checks put back for a box after the

@@ -31,7 +31,7 @@
 #include "support/BoxChecks.h"
 
 using namespace pricingtest;
-using testsupport::holds, testsupport::lacks;
+using testsupport::holds, testsupport::lacks, testsupport::holdsAll, testsupport::lacksAll;
 using platform::Database;
 
 namespace {
@@ -516,8 +516,7 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
     openDatabases();
     platform::script::answer("ChargeLog.mdb已损坏", platform::rOK);
     const QString told = putBack(backup).join('\n');
-    EXPECT_TRUE(holds(told, QStringLiteral("用户7 用户7：") + (ledger - remainOf(7)).toString2()));
-    EXPECT_TRUE(holds(told, QStringLiteral("ChargeLog.mdb只能部分读取")));
+    EXPECT_TRUE(holdsAll(told, {QStringLiteral("用户7 用户7：") + (ledger - remainOf(7)).toString2(), QStringLiteral("ChargeLog.mdb只能部分读取")}));
     // The next opening sets the damaged file aside, names it and makes a new one.
     ASSERT_EQ(shownCount(), 1);
     EXPECT_TRUE(lastShown().contains("已另存为ChargeLog.mdb.damaged-"));
@@ -944,8 +943,7 @@ TEST_F(JournalFileTest, AJournalFileWithAHeaderTheEngineCannotWriteIsSetAsideAnd
     ASSERT_FALSE(before.isEmpty());
     writeClosed(ModSwitch::kJournalFile, 18, QByteArray(1, '\x03'));   // a write version the engine only reads with
     ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
-    EXPECT_TRUE(holds(lastBox(), "已另存为ChargeLog.mdb.damaged-"));
-    EXPECT_TRUE(holds(lastBox(), "没有缺少的记账记录"));
+    EXPECT_TRUE(holdsAll(lastBox(), {"已另存为ChargeLog.mdb.damaged-", "没有缺少的记账记录"}));
     EXPECT_EQ(asideFiles(), 1);
     EXPECT_EQ(entries(), before);
     restart();
@@ -961,8 +959,7 @@ TEST_F(JournalFileTest, AJournalFileWhoseHeaderIsLostWholeGivesBackEveryEntryFro
     ASSERT_GT(before.size(), 100);
     writeClosed(ModSwitch::kJournalFile, 0, QByteArray(100, '\0'));
     ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
-    EXPECT_TRUE(holds(lastBox(), QStringLiteral("从现有文件中找回%1笔").arg(before.size())));
-    EXPECT_TRUE(holds(lastBox(), "没有缺少的记账记录"));
+    EXPECT_TRUE(holdsAll(lastBox(), {QStringLiteral("从现有文件中找回%1笔").arg(before.size()), "没有缺少的记账记录"}));
     const QStringList after = entries();
     EXPECT_EQ(after.size(), before.size());
     EXPECT_TRUE(after == before);
@@ -972,9 +969,7 @@ TEST_F(JournalFileTest, AJournalFileWithGarbledPagesIsSetAsideAndTheEntriesItLos
     const auto [first, last] = settle(400);
     garbleFirstLeaf();
     ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
-    EXPECT_TRUE(holds(lastBox(), "已另存为ChargeLog.mdb.damaged-"));
-    EXPECT_TRUE(holds(lastBox(), QStringLiteral("第%1至").arg(first)));
-    EXPECT_TRUE(holds(lastBox(), "已结清的记账记录（共"));
+    EXPECT_TRUE(holdsAll(lastBox(), {"已另存为ChargeLog.mdb.damaged-", QStringLiteral("第%1至").arg(first), "已结清的记账记录（共"}));
     EXPECT_EQ(asideFiles(), 1);
     // The rest of them read, and are kept.
     const QStringList after = entries();
@@ -1121,9 +1116,8 @@ TEST_F(JournalFileTest, AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce) {
     restartAnswering("ChargeLog.mdb无法写入");
     restart();
     ASSERT_EQ(boxes(), 1);
-    EXPECT_TRUE(holds(lastBox(), "（文件或文件夹为只读，没有写入权限）"));
-    EXPECT_TRUE(holds(lastBox(), "请检查该文件的只读属性"));
-    EXPECT_TRUE(lacks(lastBox(), "损坏") && lacks(lastBox(), "磁盘空间"));
+    EXPECT_TRUE(holdsAll(lastBox(), {"（文件或文件夹为只读，没有写入权限）", "请检查该文件的只读属性"}));
+    EXPECT_TRUE(lacksAll(lastBox(), {"损坏", "磁盘空间"}));
     EXPECT_EQ(asideFiles(), 0);
     EXPECT_EQ(int(entries().size()), moved);
     EXPECT_GE(logged("PhoneCur.mdb"), 3);
@@ -1134,9 +1128,8 @@ TEST_F(JournalFileTest, AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce) {
     Database other = Database::open(path);
     other.execute("BEGIN IMMEDIATE");
     ASSERT_EQ(startAnswering("ChargeLog.mdb无法写入"), 2);
-    EXPECT_TRUE(holds(lastBox(), "（文件被其他程序占用）"));
-    EXPECT_TRUE(holds(lastBox(), "请关闭正在使用该文件的其他程序"));
-    EXPECT_TRUE(lacks(lastBox(), "损坏") && lacks(lastBox(), "磁盘空间"));
+    EXPECT_TRUE(holdsAll(lastBox(), {"（文件被其他程序占用）", "请关闭正在使用该文件的其他程序"}));
+    EXPECT_TRUE(lacksAll(lastBox(), {"损坏", "磁盘空间"}));
     other.execute("ROLLBACK");
     other.close();
     restart();
@@ -1163,8 +1156,7 @@ TEST_F(JournalFileTest, AJournalFileLeftEmptyOrGoneAfterItsSetAsideGetsEveryEntr
         freshPrompts("ChargeLog.mdb");
         restart();
         ASSERT_EQ(boxes(), 1);
-        EXPECT_TRUE(holds(lastBox(), QFileInfo(aside).fileName()));
-        EXPECT_TRUE(holds(lastBox(), "没有缺少的记账记录"));
+        EXPECT_TRUE(holdsAll(lastBox(), {QFileInfo(aside).fileName(), "没有缺少的记账记录"}));
         EXPECT_TRUE(lacks(lastBox(), "无法找回"));
         EXPECT_EQ(entries(), before);
         restart();   // read back once: nothing more to say
@@ -1238,8 +1230,7 @@ TEST_F(JournalFileTest, AKillOrADiskErrorInsideTheRebuildLosesNoEntryAndIsToldTr
         EXPECT_EQ(boxes(), 0);
         restartAnswering("ChargeLog.mdb");
         ASSERT_EQ(boxes(), 1);
-        EXPECT_TRUE(holds(lastBox(), "ChargeLog.mdb.damaged-"));
-        EXPECT_TRUE(holds(lastBox(), "没有缺少的记账记录"));
+        EXPECT_TRUE(holdsAll(lastBox(), {"ChargeLog.mdb.damaged-", "没有缺少的记账记录"}));
         EXPECT_EQ(entries(), before);
         restart();
         EXPECT_EQ(boxes(), 1);
@@ -1320,8 +1311,7 @@ TEST_F(LedgerTest, AStationFileBehindTheJournalGetsBackUsersAddedAndDeletedAtThe
     EXPECT_TRUE(dbSwitch.scalar("SELECT 1 FROM user WHERE userid=8").isNull());
     ASSERT_EQ(shownCount(), 1);
     const QString text = lastShown();
-    EXPECT_TRUE(holds(text, "已按记账记录重新加入（备份之后为其指定的分机请重新核对）：\n用户9 丙"));
-    EXPECT_TRUE(holds(text, "已再次删除：\n用户8 乙"));
+    EXPECT_TRUE(holdsAll(text, {"已按记账记录重新加入（备份之后为其指定的分机请重新核对）：\n用户9 丙", "已再次删除：\n用户8 乙"}));
     // Once: the mark went past them, and nothing is applied twice.
     restart();
     EXPECT_EQ(shownCount(), 1);
@@ -1493,8 +1483,7 @@ TEST_F(LedgerTest, ALogReadInPartIsNamedWhenNoNumberIsSeenMissing) {
     call(2);
     ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
     const QString text = recoverOnACopy(backup);
-    EXPECT_TRUE(holds(text, "话单文件的计费记录只能部分读取"));
-    EXPECT_TRUE(holds(text, "无法全部找回"));
+    EXPECT_TRUE(holdsAll(text, {"话单文件的计费记录只能部分读取", "无法全部找回"}));
 }
 
 // A backup put back beside a call file whose log's pages are lost but whose
@@ -1603,8 +1592,7 @@ TEST_F(LedgerTest, ALogThatReadsWholeButLacksACallsEntryIsNamedAsReadInPart) {
     ModSwitch::OpenAllDB(false);
     Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_seq=(SELECT max(f_seq) FROM tab_chargelog)");
     const QString text = recoverOnACopy(backup);
-    EXPECT_TRUE(holds(text, "话单文件的计费记录只能部分读取"));
-    EXPECT_TRUE(holds(text, QStringLiteral("用户7 用户7：1张，共%1元").arg(lost.toString2())));
+    EXPECT_TRUE(holdsAll(text, {"话单文件的计费记录只能部分读取", QStringLiteral("用户7 用户7：1张，共%1元").arg(lost.toString2())}));
 }
 
 // Another station's backup is still known as such beside a sound call file

@@ -4,6 +4,7 @@
 #include "platform/Prompts.h"
 
 #include <QString>
+#include <QStringList>
 #include <gtest/gtest.h>
 
 namespace testsupport {
@@ -22,6 +23,18 @@ inline ::testing::AssertionResult holds(const QString& text, const QString& part
 inline ::testing::AssertionResult lacks(const QString& text, const QString& part) {
     if (!text.contains(part)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "\"" << part.toStdString() << "\" in:\n" << text.toStdString();
+}
+
+// `text` holds every one of `parts`, or none of them.
+inline ::testing::AssertionResult holdsAll(const QString& text, const QStringList& parts) {
+    for (const QString& part : parts)
+        if (!text.contains(part)) return holds(text, part);
+    return ::testing::AssertionSuccess();
+}
+inline ::testing::AssertionResult lacksAll(const QString& text, const QStringList& parts) {
+    for (const QString& part : parts)
+        if (text.contains(part)) return lacks(text, part);
+    return ::testing::AssertionSuccess();
 }
 
 }  // namespace testsupport
