@@ -74,6 +74,10 @@ protected:
             .scalar(QStringLiteral("SELECT count(*) FROM tab_chargelog WHERE ") + where, params)
             .toLongLong();
     }
+    // `n` starts, one after another.
+    void restarts(int n) {
+        for (int k = 0; k < n; ++k) restart();
+    }
     void refuseApply() {
         dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
     }

@@ -366,8 +366,7 @@ TEST_F(LedgerTest, AnUpgradedCallFileIsNotTakenForDamagedByTheStartsAfterTheUpgr
     ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
     restart();   // the upgrade
     const Currency b = call(2);
-    restart();
-    restart();
+    restarts(2);
     EXPECT_TRUE(platform::script::shown().isEmpty()) << lastShown().toStdString();
     EXPECT_TRUE(QDir(dir->dataPath()).entryList({"*.damaged-*"}).isEmpty());
     EXPECT_EQ(remainOf(7), opening - a - b);
@@ -449,8 +448,7 @@ TEST_F(LedgerTest, AnAgingJournalLeavesTheCallFileAndOldBackupsStillFollowTheLed
     // Past the keeping time the journal file lets them go: the backup names what it lacks.
     now = now.addDays(500);
     ledger -= call(5, now.date());
-    restart();
-    restart();
+    restarts(2);
     EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
     lines = putBack(backup);
     const QString told = lines.join('\n');
@@ -688,11 +686,9 @@ TEST_F(LedgerTest, AClockAheadForASessionThenPutRightLetsNoEntryGo) {
     restartAnswering("晚一天以上");
     restart();
     ledger -= call(4, now.date());   // charged on the clock ahead
-    restart();
-    restart();
+    restarts(2);
     now = right.addDays(1);
-    restart();
-    restart();
+    restarts(2);
     EXPECT_EQ(logged("PhoneCur.mdb") + logged(ModSwitch::kJournalFile.toUtf8().constData()), 4);
     int told = 0;
     for (const auto& box : platform::script::shown()) told += box.text.contains("晚一天以上");
@@ -718,8 +714,7 @@ TEST_F(LedgerTest, AQuietWeekendIsNoWrongClock) {
         restart();
     }
     now = monday;
-    restart();
-    restart();
+    restarts(2);
     for (const auto& box : platform::script::shown()) EXPECT_TRUE(lacks(box.text, "晚一天以上"));
     const Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
     ASSERT_GT(j.scalar("SELECT count(*) FROM tab_chargelog").toLongLong(), 0);
@@ -1176,9 +1171,7 @@ TEST_F(JournalFileTest, AnOlderCopyOfTheJournalFileIsNamedAsLackingTheEntriesMov
     ModSwitch::OpenSharedRecordsets();
     for (int m = 30; m <= 32; ++m) call(m, now.date());
     now = now.addDays(10);
-    restart();
-    restart();
-    restart();
+    restarts(3);
     const QStringList all = entries();
     ModSwitch::OpenAllDB(false);
     ASSERT_TRUE(QFile::remove(path));
