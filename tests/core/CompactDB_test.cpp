@@ -104,10 +104,7 @@ TEST_F(CompactDBTest, CompactsAndLeavesAByteIdenticalCopy) {
 
 TEST_F(CompactDBTest, ShadowAndSystemTablesAreNotCompared) {
     makeBak({"create table pExtension (a INTEGER)", "create table MSysObjects (a INTEGER, b INTEGER)"});
-    {
-        Database f = Database::open(sw());
-        f.execute("create table MSysObjects (a INTEGER)");   // same name, other field count
-    }
+    Database::open(sw()).execute("create table MSysObjects (a INTEGER)");   // same name, other field count
     markCurrent();
     CompactDB("Switch.mdb");
     EXPECT_TRUE(currentKept());

@@ -300,10 +300,7 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
     }
 
     // The call file now: a table gone, its log entries to be carried over.
-    {
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DROP TABLE tab_errPh");
-    }
+    Database::open(dir->file("PhoneCur.mdb")).execute("DROP TABLE tab_errPh");
     syncedFirst = false;
     ModSwitch::testing::setRestoreStepHook([&](const QString& step) {
         if (step == "recovered") syncedFirst = synced.contains("PhoneCur.mdb.recovered");

@@ -323,10 +323,7 @@ protected:
         ModSwitch::OpenAllDB(false);
         const QString aside = dir->file(QStringLiteral("ChargeLog.mdb.damaged-20260701-0000%1").arg(++asides, 2, 10, QChar('0')));
         ASSERT_TRUE(QFile::copy(journalPath(), aside));
-        {
-            Database j = Database::open(journalPath());
-            j.execute("DELETE FROM tab_chargelog WHERE f_seq=?", {settled.firstKey()});
-        }
+        Database::open(journalPath()).execute("DELETE FROM tab_chargelog WHERE f_seq=?", {settled.firstKey()});
         openBeforeTheCheck();
     }
     // Done: the entries in, and the set-aside file noted read (a put-back

@@ -791,10 +791,8 @@ TEST_F(LedgerTest, TheSmallestWholeNumberInAnEntryIsRefusedEverywhere) {
     EXPECT_TRUE(holds(lastShown(), QStringLiteral("第%1笔：用户7").arg(last - 2)));
     // The station file put in behind the journal file as it was: no start ends on it.
     ModSwitch::OpenAllDB(false);
-    {
-        Database j = Database::open(dir->file(ModSwitch::kJournalFile));
-        j.execute("UPDATE tab_chargelog SET f_kind=3, f_amount=? WHERE f_seq=(SELECT min(f_seq) FROM tab_chargelog)", {kMin});
-    }
+    Database::open(dir->file(ModSwitch::kJournalFile))
+        .execute("UPDATE tab_chargelog SET f_kind=3, f_amount=? WHERE f_seq=(SELECT min(f_seq) FROM tab_chargelog)", {kMin});
     for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
     ASSERT_TRUE(QFile::copy(backup, dir->file("switch.mdb")));
     platform::script::answer("计费记录", platform::rOK);
