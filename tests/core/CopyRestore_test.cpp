@@ -54,6 +54,13 @@ bool usersReadable(Damage d) {
 class CopyRestoreBase : public BooksTest {
 protected:
     void call(int ext, int minute) { ASSERT_TRUE(callAt(minute, ext)); }
+    // User `id` deleted after settling, as the settlement window does (the switch told).
+    static bool deleteUserAfterSettling(qint64 id) {
+        billing::setUserDownload([](qint64, int) { return true; });
+        const bool done = billing::AfterPayment(id, QStringLiteral("用户%1").arg(id), billing::kDeleteUser, platform::Now());
+        billing::setUserDownload(nullptr);
+        return done;
+    }
     // The station file's check finds it damaged and puts back its safety
     // copy: the one box it shows.
     QString restoreFromCopy() {
@@ -216,9 +223,7 @@ TEST_F(CopyRestoreBase, AUserDeletedSinceTheCopyIsDeletedAgainAndNamed) {
         addUser(8, "2995.61", 1);
         setExtensionUser(6, 8);
         restart();   // the copy knows user 8
-        billing::setUserDownload([](qint64, int) { return true; });
-        EXPECT_TRUE(billing::AfterPayment(8, QStringLiteral("用户8"), billing::kDeleteUser, platform::Now()));
-        billing::setUserDownload(nullptr);
+        EXPECT_TRUE(deleteUserAfterSettling(8));
         ASSERT_EQ(remainOf(8), Currency());
         ModSwitch::OpenAllDB(false);
         damage(kind);
@@ -268,16 +273,11 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
     restart();   // both copies know user 8
     call(5, 1);
     call(5, 2);
-    billing::setUserDownload([](qint64, int) { return true; });
-    ASSERT_TRUE(billing::AfterPayment(8, QStringLiteral("用户8"), billing::kDeleteUser, platform::Now()));
-    billing::setUserDownload(nullptr);
+    ASSERT_TRUE(deleteUserAfterSettling(8));
     const qint64 entries = dbPhoneCur.scalar("SELECT count(*) FROM tab_chargelog").toLongLong();
     ModSwitch::OpenAllDB(false);
-    {
-        // Only the fully read station file can tell that user 8 went.
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DELETE FROM tab_chargelog WHERE f_kind=1");
-    }
+    // Only the fully read station file can tell that user 8 went.
+    Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_kind=1");
     const qint64 logged = entries - 1;
     damage(Damage::VariantDropped);
 
@@ -379,9 +379,7 @@ TEST_F(CopyRestoreBase, ADamagedFileWhoseMarkCannotBeReadIsNotTakenForCurrent) {
     const QString older = keepStationFile("older.mdb");
     ASSERT_TRUE(billing::PayUser(7, yuan("52.05"), Currency(), platform::Now(), nullptr));
     call(5, 2);
-    billing::setUserDownload([](qint64, int) { return true; });
-    ASSERT_TRUE(billing::AfterPayment(8, QStringLiteral("用户8"), billing::kDeleteUser, platform::Now()));
-    billing::setUserDownload(nullptr);
+    ASSERT_TRUE(deleteUserAfterSettling(8));
     const Currency now = remainOf(7);
     // The file as it stood before the payment, its Variant page unreadable.
     replaceClosed("switch.mdb", older);
