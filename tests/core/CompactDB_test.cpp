@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
+#include "support/BoxChecks.h"
 #include "support/Fixtures.h"
 #include "support/Refusals.h"
 
@@ -11,7 +12,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
-#include "support/BoxChecks.h"
 
 using namespace ModSwitch;
 using testsupport::holds, testsupport::lacks, testsupport::holdsAll, testsupport::lacksAll;

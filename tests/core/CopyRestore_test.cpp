@@ -2,6 +2,7 @@
 // whatever the damage, every user's balance ends as it stood before it, or,
 // where the damaged file no longer gives it, as the copy less the fees stored
 // since; what cannot be recovered is listed by user and amount.
+#include "support/BoxChecks.h"
 #include "support/Fixtures.h"
 #include "support/PricingFixture.h"
 
@@ -21,7 +22,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <stdexcept>
-#include "support/BoxChecks.h"
 
 using namespace pricingtest;
 using testsupport::holds, testsupport::lacks, testsupport::holdsAll, testsupport::lacksAll;

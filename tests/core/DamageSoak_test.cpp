@@ -11,6 +11,7 @@
 // gives, its user named with how many and what they cost.
 //
 // The seed is printed; TARVO_DAMAGE_SEED replays one, TARVO_DAMAGE_ROUNDS runs more.
+#include "support/BoxChecks.h"
 #include "support/PricingFixture.h"
 
 #include "admin/Restore.h"
@@ -34,7 +35,6 @@
 #include <cstdlib>
 #include <iostream>
 #include <random>
-#include "support/BoxChecks.h"
 
 using namespace pricingtest;
 using testsupport::holds;

@@ -17,6 +17,7 @@
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
+#include "support/BoxChecks.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +29,6 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-#include "support/BoxChecks.h"
 
 using namespace pricingtest;
 using testsupport::holds, testsupport::lacks, testsupport::holdsAll, testsupport::lacksAll;

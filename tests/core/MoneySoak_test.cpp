@@ -22,6 +22,7 @@
 #include "platform/Currency.h"
 #include "platform/Db.h"
 #include "sim/Switch.h"
+#include "support/BoxChecks.h"
 #include "support/Fixtures.h"
 #include "support/StationProcess.h"
 #include "support/SwitchOnPty.h"
@@ -40,7 +41,6 @@
 #include <atomic>
 #include <memory>
 #include <random>
-#include "support/BoxChecks.h"
 
 using platform::Currency;
 using testsupport::lacks, testsupport::lacksAll;

@@ -1,11 +1,11 @@
 // The journal file's entries the entry check refuses, told once as they
 // arrive: the box is kept with the note of how far the file was read.
+#include "support/BoxChecks.h"
 #include "support/PricingFixture.h"
 
 #include "core/books/ChargeLog.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
-#include "support/BoxChecks.h"
 
 using namespace pricingtest;
 using testsupport::holds;

@@ -1,5 +1,6 @@
 // The station started as a process of its own on a program directory.
 #include "platform/Db.h"
+#include "support/BoxChecks.h"
 #include "support/Fixtures.h"
 #include "support/StationProcess.h"
 
@@ -10,7 +11,6 @@
 #include <QRegularExpression>
 #include <csignal>
 #include <sys/resource.h>
-#include "support/BoxChecks.h"
 
 using testsupport::holds;
 namespace {
