@@ -145,10 +145,7 @@ TEST_F(ChangedPagesTest, AnOlderIndexEntryDamagedSinceTheCopyIsFound) {
 // Where the question cannot be bounded to the pages that differ, the whole
 // file is checked: another schema, a copy whose check is not known.
 TEST_F(ChangedPagesTest, AnotherSchemaOrAnUncheckedCopyLeavesTheWholeCheck) {
-    {
-        Database f = Database::open(cur());
-        f.execute("create index ix_probe on Tab_Phone(f_memo)");
-    }
+    Database::open(cur()).execute("create index ix_probe on Tab_Phone(f_memo)");
     EXPECT_FALSE(holds());
     ChecksSeen checks;
     CompactDB("PhoneCur.mdb");

@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
+#include "support/BoxChecks.h"
 #include "support/Fixtures.h"
 #include "support/Refusals.h"
 
@@ -13,11 +14,27 @@
 #include <cerrno>
 
 using namespace ModSwitch;
+using testsupport::holds, testsupport::lacks, testsupport::holdsAll, testsupport::lacksAll;
 using platform::Database;
 
 namespace {
 using testsupport::bytesOf;
 using testsupport::writeBytes;
+// Calls of extension 5 at 8:`from` to 8:`to` (not included), 30.00 each, stored in the file at `path`.
+void storeCallsFrom(const QString& path, int from, int to) {
+    Database db = Database::open(path);
+    for (int i = from; i < to; ++i)
+        testsupport::storeCall(db, {.calladdr = 5, .date = QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0')),
+                                    .secs = 60, .fee = platform::Currency::fromRaw(3000)});
+}
+// A page of the index written where it does not belong: the index no
+// longer matches its table, which only the full check reads.
+void breakAnIndex(const QString& path, const QString& on = "Variant(value)", const QString& claimed = "Variant(varname)") {
+    Database f = Database::open(path);
+    f.execute(QStringLiteral("create index ix_probe on %1").arg(on));
+    f.execute("PRAGMA writable_schema=ON");
+    f.execute("update sqlite_master set sql=? where name='ix_probe'", {QStringLiteral("CREATE INDEX ix_probe on %1").arg(claimed)});
+}
 }  // namespace
 
 // The start-up check and compaction of a data file against its ".bak" copy.
@@ -44,6 +61,22 @@ protected:
         Database f = Database::open(sw());
         f.execute("insert into Variant(varname,value) values('Marker',?)", {++marks});
     }
+    // Space to give back: the file is compacted.
+    void addSpaceToGiveBack() {
+        Database f = Database::open(sw());
+        f.execute("create table junk (x TEXT)");
+        for (int i = 0; i < 300; ++i) f.execute("insert into junk values(?)", {QString(200, 'x')});
+        f.execute("drop table junk");
+    }
+    // The files whose pages are checked in full, from now on.
+    QStringList checks;
+    void watchChecks() {
+        platform::testing::setIntegrityCheckHook([this](const QString& path) { checks << QFileInfo(path).fileName(); });
+    }
+    void TearDown() override {
+        platform::testing::setIntegrityCheckHook(nullptr);
+        StationTest::TearDown();
+    }
     bool currentKept() {
         Database f = Database::open(platform::resolvePathCI(sw()));
         return f.scalar("select count(*) from Variant where varname='Marker' and value=?", {QString::number(marks)}).toInt() == 1;
@@ -52,12 +85,7 @@ protected:
 };
 
 TEST_F(CompactDBTest, CompactsAndLeavesAByteIdenticalCopy) {
-    {
-        Database f = Database::open(sw());
-        f.execute("create table junk (x TEXT)");
-        for (int i = 0; i < 300; ++i) f.execute("insert into junk values(?)", {QString(200, 'x')});
-        f.execute("drop table junk");
-    }
+    addSpaceToGiveBack();
     const qint64 before = QFileInfo(sw()).size();
     markCurrent();
     CompactDB("Switch.mdb");
@@ -76,10 +104,7 @@ TEST_F(CompactDBTest, CompactsAndLeavesAByteIdenticalCopy) {
 
 TEST_F(CompactDBTest, ShadowAndSystemTablesAreNotCompared) {
     makeBak({"create table pExtension (a INTEGER)", "create table MSysObjects (a INTEGER, b INTEGER)"});
-    {
-        Database f = Database::open(sw());
-        f.execute("create table MSysObjects (a INTEGER)");   // same name, other field count
-    }
+    Database::open(sw()).execute("create table MSysObjects (a INTEGER)");   // same name, other field count
     markCurrent();
     CompactDB("Switch.mdb");
     EXPECT_TRUE(currentKept());
@@ -144,7 +169,7 @@ TEST_F(CompactDBTest, APutBackNamesTheTablesWrittenSinceTheCopy) {
     CompactDB("Switch.mdb");
     ASSERT_EQ(platform::script::shown().size(), 1);
     const QString text = platform::script::shown()[0].text;
-    EXPECT_TRUE(text.contains("备份之后改动过的以下各表已恢复为备份时的内容，请核对：Shrink")) << text.toStdString();
+    EXPECT_TRUE(holds(text, "备份之后改动过的以下各表已恢复为备份时的内容，请核对：Shrink"));
     EXPECT_EQ(Database::open(sw()).rowCount("Shrink"), 0);
 }
 
@@ -282,20 +307,14 @@ TEST_F(CompactDBTest, FileLockedElsewhereIsSkippedSilently) {
 TEST_F(CompactDBTest, FailedCompactionKeepsASoundFileAndSaysHowOldItsCopyIs) {
     makeBak();   // an older copy
     const QDateTime copied = QFileInfo(bak()).lastModified();
-    {
-        // Space to give back: the file is compacted.
-        Database f = Database::open(sw());
-        f.execute("create table junk (x TEXT)");
-        for (int i = 0; i < 300; ++i) f.execute("insert into junk values(?)", {QString(200, 'x')});
-        f.execute("drop table junk");
-    }
+    addSpaceToGiveBack();
     markCurrent();
     ASSERT_TRUE(QDir().mkpath(dir->file("Tmp.mdb")));   // the work file cannot be written
     platform::script::answer("安全备份未能更新", platform::rOK);
     CompactDB("Switch.mdb");
     EXPECT_TRUE(currentKept());
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(box(0).contains(copied.toString("yyyy-MM-dd HH:mm:ss"))) << box(0).toStdString();
+    EXPECT_TRUE(holds(box(0), copied.toString("yyyy-MM-dd HH:mm:ss")));
 }
 
 TEST_F(CompactDBTest, FileOpenInTheStationIsLeftAlone) {
@@ -428,14 +447,7 @@ TEST_F(CompactDBTest, TruncatedCallFileGivesBackWhatCanStillBeRead) {
 TEST_F(CompactDBTest, AFileWhoseIndexDisagreesWithItsTableNeverReplacesItsCopy) {
     makeBak();
     const QByteArray copy = bytesOf(bak());
-    {
-        // A page of the index written where it does not belong: the index
-        // no longer matches its table, which only the full check reads.
-        Database f = Database::open(sw());
-        f.execute("create index ix_probe on Variant(value)");
-        f.execute("PRAGMA writable_schema=ON");
-        f.execute("update sqlite_master set sql='CREATE INDEX ix_probe on Variant(varname)' where name='ix_probe'");
-    }
+    breakAnIndex(sw());
     {
         Database f = Database::open(sw());
         ASSERT_TRUE(f.quickCheck());
@@ -478,13 +490,8 @@ TEST_F(CompactDBTest, AFileThatCannotBeReachedIsNamedByItsCauseAndNothingMoves) 
 TEST_F(CompactDBTest, AMarkThatCannotBeWrittenMovesNothingAndOneLeftEmptyMeansMoved) {
     const QString cur = dir->file("PhoneCur.mdb");
     ASSERT_TRUE(QFile::copy(cur, cur + ".bak"));
-    {
-        Database db = Database::open(cur);
-        for (int i = 0; i < 7; ++i)
-            testsupport::storeCall(db, {.calladdr = 5, .date = QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0')),
-                                        .secs = 60, .fee = platform::Currency::fromRaw(3000)});
-        db.execute("drop table tab_errPh");   // damaged: a table of the call file is gone
-    }
+    storeCallsFrom(cur, 0, 7);
+    Database::open(cur).execute("drop table tab_errPh");   // damaged: a table of the call file is gone
     const QByteArray damaged = bytesOf(cur);
     // The disk is full: the mark cannot be written, so nothing is moved.
     platform::testing::setFaultHook([](const QString& op, const QString& path) {
@@ -507,7 +514,7 @@ TEST_F(CompactDBTest, AMarkThatCannotBeWrittenMovesNothingAndOneLeftEmptyMeansMo
     EXPECT_EQ(Database::open(cur).rowCount("Tab_Phone"), 7);
     EXPECT_FALSE(QFileInfo::exists(cur + ".pending-restore"));
     ASSERT_EQ(platform::script::shown().size(), 2);
-    EXPECT_TRUE(box(1).contains("从损坏的文件中找回7张话单。")) << box(1).toStdString();
+    EXPECT_TRUE(holds(box(1), "从损坏的文件中找回7张话单。"));
 }
 
 TEST_F(CompactDBTest, ACallFileWithAZeroedHeaderGivesBackItsCallsAndItsLog) {
@@ -537,7 +544,7 @@ TEST_F(CompactDBTest, ACallFileWithAZeroedHeaderGivesBackItsCallsAndItsLog) {
     CompactDB("PhoneCur.mdb");
     EXPECT_EQ(Database::open(cur).rowCount("Tab_Phone"), 12);
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(box(0).contains("从损坏的文件中找回12张话单。")) << box(0).toStdString();
+    EXPECT_TRUE(holds(box(0), "从损坏的文件中找回12张话单。"));
 }
 
 // A header is judged by what its file holds: a field garbled into another
@@ -545,12 +552,6 @@ TEST_F(CompactDBTest, ACallFileWithAZeroedHeaderGivesBackItsCallsAndItsLog) {
 // text encoding) is damage, the file put back from its copy with what it
 // still holds, and the operator told when calls could not be read.
 namespace {
-void storeCallsFrom(const QString& path, int from, int to) {
-    Database db = Database::open(path);
-    for (int i = from; i < to; ++i)
-        testsupport::storeCall(db, {.calladdr = 5, .date = QStringLiteral("2026-06-15 08:%1:00").arg(i, 2, 10, QLatin1Char('0')),
-                                    .secs = 60, .fee = platform::Currency::fromRaw(3000)});
-}
 void setHeaderBytes(const QString& path, int offset, const QByteArray& bytes) {
     QByteArray b = bytesOf(path);
     b.replace(offset, bytes.size(), bytes);
@@ -571,8 +572,7 @@ TEST_F(CompactDBTest, APageSizeFieldHoldingAnotherValidSizeIsReadWithTheCopysPag
         CompactDB("PhoneCur.mdb");
         EXPECT_EQ(Database::open(cur).rowCount("Tab_Phone"), 18);
         ASSERT_EQ(platform::script::shown().size(), before + 1);
-        EXPECT_TRUE(platform::script::shown()[before].text.contains("从损坏的文件中找回15张话单。"))
-            << platform::script::shown()[before].text.toStdString();
+        EXPECT_TRUE(holds(platform::script::shown()[before].text, "从损坏的文件中找回15张话单。"));
         Database::open(cur).execute("delete from Tab_Phone");
     }
 }
@@ -587,7 +587,7 @@ TEST_F(CompactDBTest, CallsThatCouldNotBeReadFromTheDamagedFileAreSaidToBeLost) 
     CompactDB("PhoneCur.mdb");
     EXPECT_EQ(Database::open(cur).rowCount("Tab_Phone"), 2);
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(box(0).contains("备份之后存储的话单可能未能全部找回")) << box(0).toStdString();
+    EXPECT_TRUE(holds(box(0), "备份之后存储的话单可能未能全部找回"));
 }
 
 TEST_F(CompactDBTest, AWriteVersionTheEngineCannotWriteWithIsDamageNotAReadOnlyFile) {
@@ -600,8 +600,8 @@ TEST_F(CompactDBTest, AWriteVersionTheEngineCannotWriteWithIsDamageNotAReadOnlyF
     setHeaderBytes(dir->file("PhoneCur.mdb"), 47, QByteArray(1, '\x07'));
     CompactDB("PhoneCur.mdb");
     ASSERT_EQ(platform::script::shown().size(), 2);
-    EXPECT_TRUE(box(1).contains("数据库文件PhoneCur.mdb已损坏")) << box(1).toStdString();
-    EXPECT_TRUE(box(0).contains("数据库文件switch.mdb已损坏")) << box(0).toStdString();
+    EXPECT_TRUE(holds(box(1), "数据库文件PhoneCur.mdb已损坏"));
+    EXPECT_TRUE(holds(box(0), "数据库文件switch.mdb已损坏"));
     EXPECT_EQ(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).size(), 1);
     Database::open(sw()).execute("update Variant set value='x' where varname='Marker'");   // writable again
     CompactDB("Switch.mdb");
@@ -618,7 +618,7 @@ TEST_F(CompactDBTest, ATextEncodingTheStationCannotAttachWithIsDamageAndTheCalls
     setHeaderBytes(cur, 56, QByteArray("\x00\x00\x00\x04", 4));
     CompactDB("PhoneCur.mdb");
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(box(0).contains("从损坏的文件中找回4张话单。")) << box(0).toStdString();
+    EXPECT_TRUE(holds(box(0), "从损坏的文件中找回4张话单。"));
     EXPECT_EQ(bytesOf(cur).mid(56, 4), QByteArray("\x00\x00\x00\x01", 4));
     EXPECT_EQ(bytesOf(cur + ".bak").mid(56, 4), QByteArray("\x00\x00\x00\x01", 4));
     QString failure;
@@ -637,9 +637,8 @@ TEST_F(CompactDBTest, ALockHeldByAnotherProgramIsNamedAsSuchNotAsAFullDisk) {
     other.execute("ROLLBACK");
     ASSERT_EQ(platform::script::shown().size(), 1);
     const QString text = platform::script::shown()[0].text;
-    EXPECT_TRUE(text.contains("文件被其他程序占用")) << text.toStdString();
-    EXPECT_TRUE(text.contains("请关闭正在使用该文件的其他程序")) << text.toStdString();
-    EXPECT_FALSE(text.contains("磁盘空间")) << text.toStdString();
+    EXPECT_TRUE(holdsAll(text, {"文件被其他程序占用", "请关闭正在使用该文件的其他程序"}));
+    EXPECT_TRUE(lacks(text, "磁盘空间"));
 }
 
 // The copy of the safety copy beside the damaged file refused for another
@@ -659,9 +658,8 @@ TEST_F(CompactDBTest, AWorkFileCopyRefusedForWantOfRightsIsNotCalledAFullDisk) {
         platform::testing::setFaultHook(nullptr);
         ASSERT_FALSE(platform::script::shown().isEmpty());
         const QString text = platform::script::shown().last().text;
-        EXPECT_TRUE(text.contains(QString::fromUtf8(cause))) << text.toStdString();
-        EXPECT_TRUE(text.contains("写入权限")) << text.toStdString();
-        EXPECT_FALSE(text.contains("磁盘空间") || text.contains("磁盘已满")) << text.toStdString();
+        EXPECT_TRUE(holdsAll(text, {QString::fromUtf8(cause), "写入权限"}));
+        EXPECT_TRUE(lacksAll(text, {"磁盘空间", "磁盘已满"}));
         EXPECT_TRUE(QFileInfo::exists(sw() + ".pending-restore"));
     }
     CompactDB("Switch.mdb");
@@ -680,8 +678,7 @@ TEST_F(CompactDBTest, AFullDiskWhileADamagedFileIsPutBackIsNamed) {
     platform::testing::setFaultHook(nullptr);
     ASSERT_EQ(platform::script::shown().size(), 1);
     const QString text = platform::script::shown()[0].text;
-    EXPECT_TRUE(text.contains("磁盘已满")) << text.toStdString();
-    EXPECT_TRUE(text.contains("请尽快检查磁盘空间")) << text.toStdString();
+    EXPECT_TRUE(holdsAll(text, {"磁盘已满", "请尽快检查磁盘空间"}));
 }
 
 // The copy is checked when it is taken, and its check remembered: a start
@@ -689,22 +686,15 @@ TEST_F(CompactDBTest, AFullDiskWhileADamagedFileIsPutBackIsNamed) {
 TEST_F(CompactDBTest, TheCopysCheckIsRememberedUntilTheCopyChanges) {
     CompactDB("Switch.mdb");
     ASSERT_TRUE(QFileInfo::exists(bak() + ".checked"));
-    QStringList checks;
-    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
+    watchChecks();
     markCurrent();   // the file changed since its copy: checked in full
     CompactDB("Switch.mdb");
     EXPECT_EQ(checks, QStringList{"switch.mdb"});
     // The copy changed behind the note (damaged where only the full check
     // looks): no measure of the file, which is checked whole, and replaced.
     checks.clear();
-    {
-        Database b = Database::open(bak());
-        b.execute("create index ix_probe on Variant(value)");
-        b.execute("PRAGMA writable_schema=ON");
-        b.execute("update sqlite_master set sql='CREATE INDEX ix_probe on Variant(varname)' where name='ix_probe'");
-    }
+    breakAnIndex(bak());
     CompactDB("Switch.mdb");
-    platform::testing::setIntegrityCheckHook(nullptr);
     EXPECT_EQ(checks, QStringList{"switch.mdb"});
     EXPECT_EQ(bytesOf(bak()), bytesOf(sw()));
 }
@@ -773,10 +763,8 @@ TEST_F(CallFileCopyTest, TheCopyHoldsTheCallsOnlyInTheFilesLogStandsAloneAndIsRe
     EXPECT_FALSE(QFileInfo::exists(curBak() + ".taking"));
     // The next start checks neither in full: the copy, checked as it
     // stands, holds the file's pages (its log included) and vouches for them.
-    QStringList checks;
-    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
+    watchChecks();
     CompactDB("PhoneCur.mdb");
-    platform::testing::setIntegrityCheckHook(nullptr);
     EXPECT_TRUE(checks.isEmpty()) << checks.join(' ').toStdString();
     // Once a call was stored since, the file is checked in full where it
     // differs from the copy (ChangedPages_test): the whole file's check
@@ -784,9 +772,7 @@ TEST_F(CallFileCopyTest, TheCopyHoldsTheCallsOnlyInTheFilesLogStandsAloneAndIsRe
     testsupport::storeCalls(Database::open(cur()), 1, [](qint64) {
         return testsupport::CallRow{.calladdr = 7, .date = QStringLiteral("2026-06-15 11:00:00")};
     });
-    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
     CompactDB("PhoneCur.mdb");
-    platform::testing::setIntegrityCheckHook(nullptr);
     EXPECT_TRUE(checks.isEmpty()) << checks.join(' ').toStdString();
     EXPECT_EQ(callsIn(curBak()), 521);
 }
@@ -804,11 +790,7 @@ TEST_F(CallFileCopyTest, ACopiedDirectoryIsNotCheckedAgainForItsInodesAndAChange
     const QByteArray copy = bytesOf(curBak());
     testsupport::copyDataDirKeepingTimes(dir->dataPath());
     if (HasFatalFailure()) return;
-    QStringList checks;
-    platform::testing::setIntegrityCheckHook([&](const QString& path) { checks << QFileInfo(path).fileName(); });
-    struct Unhook {
-        ~Unhook() { platform::testing::setIntegrityCheckHook(nullptr); }
-    } unhook;
+    watchChecks();
     CompactDB("PhoneCur.mdb");
     EXPECT_TRUE(checks.isEmpty()) << checks.join(' ').toStdString();
     EXPECT_TRUE(platform::script::shown().isEmpty());
@@ -847,13 +829,7 @@ TEST_F(CallFileCopyTest, ADamagedCallFileIsFoundAndItsCopyTakenBesideTheCheckNev
     CompactDB("PhoneCur.mdb");
     const QByteArray copy = bytesOf(curBak());
     ASSERT_FALSE(copy.isEmpty());
-    {
-        // The index no longer matches its table, which only the full check reads.
-        Database f = Database::open(cur());
-        f.execute("create index ix_probe on Tab_Phone(f_memo)");
-        f.execute("PRAGMA writable_schema=ON");
-        f.execute("update sqlite_master set sql='CREATE INDEX ix_probe on Tab_Phone(f_calladdr)' where name='ix_probe'");
-    }
+    breakAnIndex(cur(), "Tab_Phone(f_memo)", "Tab_Phone(f_calladdr)");
     ASSERT_TRUE(Database::open(cur()).quickCheck());
     expectNothingToGiveBack();
     CompactDB("PhoneCur.mdb");

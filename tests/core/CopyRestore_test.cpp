@@ -2,6 +2,7 @@
 // whatever the damage, every user's balance ends as it stood before it, or,
 // where the damaged file no longer gives it, as the copy less the fees stored
 // since; what cannot be recovered is listed by user and amount.
+#include "support/BoxChecks.h"
 #include "support/Fixtures.h"
 #include "support/PricingFixture.h"
 
@@ -23,6 +24,7 @@
 #include <stdexcept>
 
 using namespace pricingtest;
+using testsupport::holds, testsupport::lacks, testsupport::holdsAll, testsupport::lacksAll;
 using platform::Database;
 
 namespace {
@@ -52,6 +54,13 @@ bool usersReadable(Damage d) {
 class CopyRestoreBase : public BooksTest {
 protected:
     void call(int ext, int minute) { ASSERT_TRUE(callAt(minute, ext)); }
+    // User `id` deleted after settling, as the settlement window does (the switch told).
+    static bool deleteUserAfterSettling(qint64 id) {
+        billing::setUserDownload([](qint64, int) { return true; });
+        const bool done = billing::AfterPayment(id, QStringLiteral("用户%1").arg(id), billing::kDeleteUser, platform::Now());
+        billing::setUserDownload(nullptr);
+        return done;
+    }
     // The station file's check finds it damaged and puts back its safety
     // copy: the one box it shows.
     QString restoreFromCopy() {
@@ -126,24 +135,19 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
         EXPECT_EQ(balanceAfterRestore(7), opening - fees7 + yuan("50.00"));
         EXPECT_EQ(balanceAfterRestore(9), yuan("20.00") - fees9);
         // Users 7 and 9: the default user holds no balance to find.
-        EXPECT_TRUE(text.contains("从损坏的文件中找回2个用户的余额。")) << text.toStdString();
-        EXPECT_FALSE(text.contains("重新计入")) << text.toStdString();
-        EXPECT_FALSE(text.contains("无法找回")) << text.toStdString();
+        EXPECT_TRUE(holds(text, "从损坏的文件中找回2个用户的余额。"));
+        EXPECT_TRUE(lacksAll(text, {"重新计入", "无法找回"}));
     } else {
         // The copy less the fees stored since it, each once; the payment and
         // the new user are for the operator to enter again.
         EXPECT_EQ(balanceAfterRestore(7), opening - fees7);
-        EXPECT_TRUE(text.contains(QStringLiteral("重新计入备份之后的5笔话费，共%1元。").arg(fees7.toString2())))
-            << text.toStdString();
-        EXPECT_TRUE(text.contains(QStringLiteral("以下金额无法找回，请重新录入：\n用户7 用户7：50.00\n"
-                                                 "用户9：余额%1（备份中没有此用户）")
-                                      .arg((yuan("20.00") - fees9).toString2())))
-            << text.toStdString();
+        EXPECT_TRUE(holds(text, QStringLiteral("重新计入备份之后的5笔话费，共%1元。").arg(fees7.toString2())));
+        EXPECT_TRUE(holds(text, QStringLiteral("以下金额无法找回，请重新录入：\n用户7 用户7：50.00\n用户9：余额%1（备份中没有此用户）")
+                                    .arg((yuan("20.00") - fees9).toString2())));
     }
 
     // Started again on the restored file, the charges are not applied a second time.
-    platform::script::reset();
-    platform::script::enable();
+    testsupport::freshPrompts();
     const Currency restored = balanceAfterRestore(7);
     restart();
     EXPECT_EQ(remainOf(7), restored);
@@ -176,7 +180,7 @@ TEST_F(CopyRestoreBase, CallsLoggedSinceABackupArePutBackAreChargedToItOnce) {
     damage(Damage::Garbage);
     const QString text = restoreFromCopy();
     EXPECT_EQ(balanceAfterRestore(7), opening - since);
-    EXPECT_TRUE(text.contains(QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2()))) << text.toStdString();
+    EXPECT_TRUE(holds(text, QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2())));
 }
 
 // A power cut at any step of a restore from the safety copy: the next start
@@ -198,10 +202,9 @@ TEST_F(CopyRestoreBase, APowerCutAtAnyStepOfARestoreIsCompletedAtTheNextStart) {
         });
         EXPECT_THROW(ModSwitch::CompactDB(QStringLiteral("Switch.mdb")), std::runtime_error);
         ModSwitch::testing::setRestoreStepHook(nullptr);
-        platform::script::reset();
-        platform::script::enable();
+        testsupport::freshPrompts();
         const QString text = restoreFromCopy();
-        EXPECT_TRUE(text.contains(QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2()))) << text.toStdString();
+        EXPECT_TRUE(holds(text, QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg(since.toString2())));
         EXPECT_EQ(balanceAfterRestore(7), opening - since);
         EXPECT_TRUE(QDir(dir->dataPath()).entryList({"*.pending-restore", "*.recovered"}).isEmpty());
         // Opened, the restored file is not charged a second time.
@@ -220,16 +223,13 @@ TEST_F(CopyRestoreBase, AUserDeletedSinceTheCopyIsDeletedAgainAndNamed) {
         addUser(8, "2995.61", 1);
         setExtensionUser(6, 8);
         restart();   // the copy knows user 8
-        billing::setUserDownload([](qint64, int) { return true; });
-        EXPECT_TRUE(billing::AfterPayment(8, QStringLiteral("用户8"), billing::kDeleteUser, platform::Now()));
-        billing::setUserDownload(nullptr);
+        EXPECT_TRUE(deleteUserAfterSettling(8));
         ASSERT_EQ(remainOf(8), Currency());
         ModSwitch::OpenAllDB(false);
         damage(kind);
-        platform::script::reset();
-        platform::script::enable();
+        testsupport::freshPrompts();
         const QString text = restoreFromCopy();
-        EXPECT_TRUE(text.contains(QStringLiteral("以下用户在备份之后已删除，已再次删除：\n用户8 用户8"))) << text.toStdString();
+        EXPECT_TRUE(holds(text, QStringLiteral("以下用户在备份之后已删除，已再次删除：\n用户8 用户8")));
         Database db = Database::open(dir->file("switch.mdb"));
         EXPECT_TRUE(db.scalar("SELECT username FROM user WHERE userid=8").isNull());
         EXPECT_EQ(db.scalar("SELECT userid FROM extension WHERE address=6").toInt(), 0);
@@ -254,8 +254,8 @@ TEST_F(CopyRestoreBase, RowsOfAnotherTableAreNeverTakenForUsers) {
         db.execute("UPDATE sqlite_master SET rootpage=? WHERE name='user'", {rights});
     }
     const QString text = restoreFromCopy();
-    EXPECT_FALSE(text.contains("从损坏的文件中找回")) << text.toStdString();
-    EXPECT_TRUE(text.contains("不是完整的用户记录，未采用")) << text.toStdString();
+    EXPECT_TRUE(lacks(text, "从损坏的文件中找回"));
+    EXPECT_TRUE(holds(text, "不是完整的用户记录，未采用"));
     EXPECT_EQ(balanceAfterRestore(7), opening - fees);
     Database db = Database::open(dir->file("switch.mdb"));
     EXPECT_EQ(db.scalar("SELECT count(*) FROM user WHERE userid NOT IN (0, 7)").toInt(), 0);
@@ -273,16 +273,11 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
     restart();   // both copies know user 8
     call(5, 1);
     call(5, 2);
-    billing::setUserDownload([](qint64, int) { return true; });
-    ASSERT_TRUE(billing::AfterPayment(8, QStringLiteral("用户8"), billing::kDeleteUser, platform::Now()));
-    billing::setUserDownload(nullptr);
+    ASSERT_TRUE(deleteUserAfterSettling(8));
     const qint64 entries = dbPhoneCur.scalar("SELECT count(*) FROM tab_chargelog").toLongLong();
     ModSwitch::OpenAllDB(false);
-    {
-        // Only the fully read station file can tell that user 8 went.
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DELETE FROM tab_chargelog WHERE f_kind=1");
-    }
+    // Only the fully read station file can tell that user 8 went.
+    Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_kind=1");
     const qint64 logged = entries - 1;
     damage(Damage::VariantDropped);
 
@@ -305,10 +300,7 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
     }
 
     // The call file now: a table gone, its log entries to be carried over.
-    {
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        cur.execute("DROP TABLE tab_errPh");
-    }
+    Database::open(dir->file("PhoneCur.mdb")).execute("DROP TABLE tab_errPh");
     syncedFirst = false;
     ModSwitch::testing::setRestoreStepHook([&](const QString& step) {
         if (step == "recovered") syncedFirst = synced.contains("PhoneCur.mdb.recovered");
@@ -348,7 +340,7 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
     platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
     ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
     const QString text = platform::script::shown().last().text;
-    EXPECT_TRUE(text.contains("话单文件的计费记录只能部分读取")) << text.toStdString();
+    EXPECT_TRUE(holds(text, "话单文件的计费记录只能部分读取"));
 }
 
 // A recovery of the balances that fails inside the restore is said, with its
@@ -360,8 +352,7 @@ TEST_F(CopyRestoreBase, ABalanceRecoveryThatFailsIsSaid) {
         .execute("CREATE TRIGGER refuse BEFORE INSERT ON user BEGIN SELECT RAISE(ABORT, 'refused'); END");
     damage(Damage::VariantDropped);
     const QString text = restoreFromCopy();
-    EXPECT_TRUE(text.contains("用户余额未能按备份之后的话费更新（")) << text.toStdString();
-    EXPECT_TRUE(text.contains("请核对用户余额")) << text.toStdString();
+    EXPECT_TRUE(holdsAll(text, {"用户余额未能按备份之后的话费更新（", "请核对用户余额"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryDamage, CopyRestoreTest,
@@ -388,9 +379,7 @@ TEST_F(CopyRestoreBase, ADamagedFileWhoseMarkCannotBeReadIsNotTakenForCurrent) {
     const QString older = keepStationFile("older.mdb");
     ASSERT_TRUE(billing::PayUser(7, yuan("52.05"), Currency(), platform::Now(), nullptr));
     call(5, 2);
-    billing::setUserDownload([](qint64, int) { return true; });
-    ASSERT_TRUE(billing::AfterPayment(8, QStringLiteral("用户8"), billing::kDeleteUser, platform::Now()));
-    billing::setUserDownload(nullptr);
+    ASSERT_TRUE(deleteUserAfterSettling(8));
     const Currency now = remainOf(7);
     // The file as it stood before the payment, its Variant page unreadable.
     replaceClosed("switch.mdb", older);
@@ -401,8 +390,7 @@ TEST_F(CopyRestoreBase, ADamagedFileWhoseMarkCannotBeReadIsNotTakenForCurrent) {
     EXPECT_EQ(balanceAfterRestore(7), now) << text.toStdString();
     Database db = Database::open(dir->file("switch.mdb"));
     EXPECT_TRUE(db.scalar("SELECT 1 FROM user WHERE userid=8").isNull()) << text.toStdString();
-    EXPECT_FALSE(text.contains("从损坏的文件中找回")) << text.toStdString();
-    EXPECT_FALSE(text.contains("请核对")) << text.toStdString();
+    EXPECT_TRUE(lacksAll(text, {"从损坏的文件中找回", "请核对"}));
 }
 
 // An extension given to a user since the copy: the copy puts it back with its
@@ -417,8 +405,7 @@ TEST_F(CopyRestoreBase, AnExtensionsOwnerGivenSinceTheCopyIsNamed) {
     ModSwitch::OpenAllDB(false);
     damage(Damage::Garbage);
     const QString text = restoreFromCopy();
-    EXPECT_TRUE(text.contains("以下分机的用户与备份之后的话费记录不同")) << text.toStdString();
-    EXPECT_TRUE(text.contains("分机6：现属用户0，备份之后的话费记入用户9 丙")) << text.toStdString();
+    EXPECT_TRUE(holdsAll(text, {"以下分机的用户与备份之后的话费记录不同", "分机6：现属用户0，备份之后的话费记入用户9 丙"}));
 }
 
 // The change of site gathers what its checks put back for a box after the
@@ -432,7 +419,7 @@ TEST_F(CopyRestoreBase, APutBackWhoseBoxAKillKeptFromTheOperatorIsToldAtTheNextO
     damage(Damage::Garbage);
     QString failure, notice;
     ASSERT_TRUE(ModSwitch::TryCompactDB(QStringLiteral("Switch.mdb"), &failure, &notice)) << failure.toStdString();
-    EXPECT_TRUE(notice.contains("已用备份switch.mdb.bak恢复")) << notice.toStdString();
+    EXPECT_TRUE(holds(notice, "已用备份switch.mdb.bak恢复"));
     // Killed here, before the box: nothing was shown, and nothing the process held is left.
     ModSwitch::testing::forgetHeldReports();
     EXPECT_TRUE(platform::script::shown().isEmpty());
@@ -443,12 +430,10 @@ TEST_F(CopyRestoreBase, APutBackWhoseBoxAKillKeptFromTheOperatorIsToldAtTheNextO
     });
     EXPECT_THROW(restart(), std::runtime_error);
     platform::script::whileShown(nullptr);
-    platform::script::reset();
-    platform::script::enable();
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+    testsupport::freshPrompts("已用备份switch.mdb.bak恢复");
     restart();
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown()[0].text.contains("重新计入备份之后的2笔话费")) << platform::script::shown()[0].text.toStdString();
+    EXPECT_TRUE(holds(platform::script::shown()[0].text, "重新计入备份之后的2笔话费"));
     restart();
     EXPECT_EQ(platform::script::shown().size(), 1);
 }
@@ -466,14 +451,12 @@ TEST_F(CopyRestoreBase, AReportTheDamagedStationFileKeptIsShownOnceAfterItsPutBa
                                   platform::mbOKOnly});
             ModSwitch::OpenAllDB(false);
             damage(kind);
-            platform::script::reset();
-            platform::script::enable();
-            platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
+            testsupport::freshPrompts("已用备份switch.mdb.bak恢复");
             platform::script::answer("已补记第9至12笔", platform::rOK);
             if (!atStart) {
                 QString failure, notice;
                 ASSERT_TRUE(ModSwitch::TryCompactDB(QStringLiteral("Switch.mdb"), &failure, &notice)) << failure.toStdString();
-                ASSERT_TRUE(notice.contains("已用备份switch.mdb.bak恢复")) << notice.toStdString();
+                ASSERT_TRUE(holds(notice, "已用备份switch.mdb.bak恢复"));
                 // Killed before the change of site's own box: the next start tells both.
                 ModSwitch::testing::forgetHeldReports();
             }

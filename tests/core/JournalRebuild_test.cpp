@@ -57,6 +57,12 @@ protected:
     }
 
     QString journalPath() { return dir->file(ModSwitch::kJournalFile); }
+    // The files open again as an opening has them before the journal's check.
+    void openBeforeTheCheck() {
+        openDatabases();
+        ModSwitch::OpenRecordsets();
+        ModSwitch::SettleAtOpening();
+    }
     // The entries a file holds, by number: "kind user amount balance".
     QMap<qint64, QString> inFile(const QString& path, const QString& table = QStringLiteral("tab_chargelog")) {
         QMap<qint64, QString> out;
@@ -109,17 +115,9 @@ protected:
     // again as an opening has them before the journal's check.
     void lose() {
         ModSwitch::OpenAllDB(false);
-        if (GetParam() == Loss::Gone) {
-            ASSERT_TRUE(QFile::remove(journalPath()));
-        } else {
-            QFile f(journalPath());
-            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-            f.seek(18);
-            f.write(QByteArray(1, '\x03'));   // a write version the engine only reads with
-        }
-        openDatabases();
-        ModSwitch::OpenRecordsets();
-        ModSwitch::SettleAtOpening();
+        if (GetParam() == Loss::Gone) ASSERT_TRUE(QFile::remove(journalPath()));
+        else writeClosed(ModSwitch::kJournalFile, 18, QByteArray(1, '\x03'));   // a write version the engine only reads with
+        openBeforeTheCheck();
     }
     // The journal's part of an opening; true when it went through without an error.
     bool prepare() {
@@ -325,13 +323,8 @@ protected:
         ModSwitch::OpenAllDB(false);
         const QString aside = dir->file(QStringLiteral("ChargeLog.mdb.damaged-20260701-0000%1").arg(++asides, 2, 10, QChar('0')));
         ASSERT_TRUE(QFile::copy(journalPath(), aside));
-        {
-            Database j = Database::open(journalPath());
-            j.execute("DELETE FROM tab_chargelog WHERE f_seq=?", {settled.firstKey()});
-        }
-        openDatabases();
-        ModSwitch::OpenRecordsets();
-        ModSwitch::SettleAtOpening();
+        Database::open(journalPath()).execute("DELETE FROM tab_chargelog WHERE f_seq=?", {settled.firstKey()});
+        openBeforeTheCheck();
     }
     // Done: the entries in, and the set-aside file noted read (a put-back
     // not noted is done again by the next opening, and told then).
@@ -387,9 +380,7 @@ TEST_F(JournalTakeBack, AnotherStationsSetAsideFileIsNeverReadAsThisOnesWhatever
             Database cur = Database::open(dir->file("PhoneCur.mdb"));
             cur.execute("DELETE FROM tab_notes WHERE varname=?", {QStringLiteral("TarvoJournalAsideRead:") + name});
         }
-        openDatabases();
-        ModSwitch::OpenRecordsets();
-        ModSwitch::SettleAtOpening();
+        openBeforeTheCheck();
     };
     QString theirs;   // the other station's entry under a number this journal lacks
     const auto notReadAsOurs = [&](const QStringList& boxes) {
@@ -418,14 +409,8 @@ TEST_F(JournalFromPages, AnEntryWhoseDateDoesNotReadIsNamedNotWrittenWithout) {
     const qint64 first = settled.firstKey();
     ModSwitch::OpenAllDB(false);
     Database::open(journalPath()).execute("UPDATE tab_chargelog SET f_date=NULL WHERE f_seq=?", {first});
-    {
-        QFile j(journalPath());
-        ASSERT_TRUE(j.open(QIODevice::ReadWrite));
-        j.write(QByteArray(100, '\x5a'));
-    }
-    openDatabases();
-    ModSwitch::OpenRecordsets();
-    ModSwitch::SettleAtOpening();
+    writeClosed(ModSwitch::kJournalFile, 0, QByteArray(100, '\x5a'));
+    openBeforeTheCheck();
     QStringList boxes;
     ASSERT_TRUE(prepareTold(boxes));
     EXPECT_TRUE(refusal::anyContains(boxes, QStringLiteral("第%1笔记账记录的日期无法读取").arg(first))) << boxes.join('\n').toStdString();

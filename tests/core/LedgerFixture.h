@@ -1,6 +1,7 @@
 // The journal's fixture: calls of extension 5 charged to user 7, the station
 // file backed up, put back and recovered, the call file's log pages lost.
 #pragma once
+#include "support/BoxChecks.h"
 #include "support/PricingFixture.h"
 
 #include "core/books/ChargeLog.h"
@@ -12,6 +13,7 @@
 
 namespace pricingtest {
 using platform::Database;
+using testsupport::freshPrompts;
 
 class LedgerTest : public BooksTest {
 protected:
@@ -36,6 +38,45 @@ protected:
         EXPECT_TRUE(QFile::rename(work, dir->file("switch.mdb")));
         restart();
         return lines;
+    }
+    // The next start, its box holding `text` answered.
+    void restartAnswering(const char* text) {
+        platform::script::answer(QString::fromUtf8(text), platform::rOK);
+        restart();
+    }
+    static qsizetype shownCount() { return platform::script::shown().size(); }
+    static QString lastShown() { return platform::script::shown().isEmpty() ? QString() : platform::script::shown().last().text; }
+    // User `id` added as the user view adds them: an entry of the journal.
+    static void addUserNow(qint64 id, const QString& name, Currency remain, Currency deposit = {}) {
+        ModSwitch::MoveBalances([&] {
+            dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (?, ?, ?, ?)", {id, name, remain, deposit});
+        });
+    }
+    // User 8 added and a start (its safety copy holds users 7 and 8), then
+    // user 9 (丙 of 前台, 10.00, deposit 28.91) added and user 8 deleted.
+    void usersAddedAndDeletedSinceTheCopy() {
+        addUserNow(8, "乙", Currency::fromRaw(299701));
+        restart();
+        ModSwitch::MoveBalances([] {
+            dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
+        });
+        ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
+    }
+    // The station file at `path` without its mark and its copy of the log, as the previous version kept it.
+    static void unmark(const QString& path) {
+        Database sw = Database::open(path);
+        sw.execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kChargeMark});
+        sw.execute("DROP TABLE IF EXISTS tab_chargemirror");
+    }
+    // The entries of the journal file that `where` holds for.
+    qint64 inJournalFile(const QString& where, const platform::Params& params = {}) {
+        return Database::openReadOnly(dir->file(ModSwitch::kJournalFile))
+            .scalar(QStringLiteral("SELECT count(*) FROM tab_chargelog WHERE ") + where, params)
+            .toLongLong();
+    }
+    // `n` starts, one after another.
+    void restarts(int n) {
+        for (int k = 0; k < n; ++k) restart();
     }
     void refuseApply() {
         dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");

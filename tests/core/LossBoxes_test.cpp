@@ -2,6 +2,7 @@
 // start shows it again, its lines once, and once read it is not shown again.
 // One row a box (what makes it, what shows it, what it says); a box whose
 // road has a kill test of its own has none here.
+#include "support/BoxChecks.h"
 #include "support/Fixtures.h"
 #include "support/PricingFixture.h"
 
@@ -19,6 +20,7 @@
 #include <type_traits>
 
 using namespace pricingtest;
+using testsupport::holds;
 
 namespace {
 
@@ -86,15 +88,13 @@ TEST_P(LossBoxKill, TheBoxOutlivesAKillWhileItStandsAndIsToldOnce) {
     const QString text = QString::fromUtf8(GetParam().text);
     GetParam().make(*this);
     if (HasFatalFailure()) return;
-    platform::script::reset();
-    platform::script::enable();
+    testsupport::freshPrompts();
     ASSERT_TRUE(testsupport::killedAtBox(text, [&] { GetParam().act ? GetParam().act(*this) : restart(); }));
     restart();
     const QList<platform::script::Shown> shown = platform::script::shown();
     ASSERT_EQ(shown.size(), 1);
-    EXPECT_TRUE(shown[0].text.contains(text)) << shown[0].text.toStdString();
-    platform::script::reset();
-    platform::script::enable();
+    EXPECT_TRUE(holds(shown[0].text, text));
+    testsupport::freshPrompts();
     restart();
     EXPECT_TRUE(platform::script::shown().isEmpty());
 }

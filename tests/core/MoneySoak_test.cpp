@@ -22,6 +22,7 @@
 #include "platform/Currency.h"
 #include "platform/Db.h"
 #include "sim/Switch.h"
+#include "support/BoxChecks.h"
 #include "support/Fixtures.h"
 #include "support/StationProcess.h"
 #include "support/SwitchOnPty.h"
@@ -42,6 +43,7 @@
 #include <random>
 
 using platform::Currency;
+using testsupport::lacks, testsupport::lacksAll;
 using testsupport::StationProcess;
 
 namespace {
@@ -118,6 +120,39 @@ protected:
     }
 
     int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+    qint64 anyOf(const QList<qint64>& users) { return users[pick(0, int(users.size()) - 1)]; }
+
+    // The file's sides (its write-ahead log, its journal) gone, and the file
+    // itself when `whole`, the station down.
+    static void removeSides(const QString& file, bool whole = false) {
+        for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
+        if (whole) QFile::remove(file);
+    }
+    // The file overwritten whole, its sides gone.
+    static void garble(const QString& file) {
+        removeSides(file);
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(int(f.size()), '\x5a'));
+    }
+    // A run started with `args` that logs a line beginning `prefix`; a failure named `what` if not.
+    bool runLogging(const QStringList& args, const QString& prefix, const char* what, int timeoutMs = 30000) {
+        if (startStation(args) && waitLogged(prefix, timeoutMs)) return true;
+        ADD_FAILURE() << what;
+        endRun();
+        return false;
+    }
+    // The PC's clock and the calls the switch reports `days` on.
+    void moveOn(int days) {
+        clock = clock.addDays(days);
+        recordsFrom = recordsFrom.addDays(days);
+    }
+    // The first start, `n` calls and the runs that answer them.
+    void firstCalls(int n, const char* what = "calls") {
+        settle("first start");
+        callsRound({}, n);
+        settle(what);
+    }
 
     // One of the first users, put in before the station ever starts: a
     // postpaid user owning a free extension, its deposit its balance.
@@ -147,12 +182,9 @@ protected:
         a.name = QStringLiteral("新户%1").arg(freeExts.first());
         a.ext = freeExts.takeFirst();
         a.base = a.deposit = Currency::fromYuan(pick(50, 300));
-        if (!startStation({QStringLiteral("--add-user"), QStringLiteral("%1:%2:%3").arg(a.name, a.base.toString2()).arg(a.ext)}) ||
-            !waitLogged(QStringLiteral("ADDED\t"), 30000)) {
-            ADD_FAILURE() << "the user was not added";
-            endRun();
+        if (!runLogging({QStringLiteral("--add-user"), QStringLiteral("%1:%2:%3").arg(a.name, a.base.toString2()).arg(a.ext)},
+                        QStringLiteral("ADDED\t"), "the user was not added"))
             return -1;
-        }
         qint64 id = -1;
         for (const QString& l : station->log())
             if (l.startsWith(QStringLiteral("ADDED\t")) && l.endsWith(QStringLiteral("\t1"))) id = l.section('\t', 1, 1).toLongLong();
@@ -207,7 +239,7 @@ protected:
         if (users.isEmpty() && only < 0) return;
         if (station) noteOwnersNamed(station->log().join(QLatin1Char('\n')));
         for (int k = 0; k < n; ++k) {
-            const qint64 caller = only >= 0 ? only : users[pick(0, int(users.size()) - 1)];
+            const qint64 caller = only >= 0 ? only : anyOf(users);
             const qint64 user = ownerNamed.value(accounts[caller].ext, caller);
             sim::CallRecord r;
             r.extAddr = accounts[caller].ext;
@@ -269,22 +301,16 @@ protected:
         const qsizetype at = extra.lastIndexOf(QStringLiteral("--clock"));
         runClock = at >= 0 && at + 1 < extra.size() ? QDateTime::fromString(extra[at + 1], kFormat) : clock;
         target.clear();
-        station = std::make_unique<StationProcess>(
-            dir->appPath(),
-            QStringList{QStringLiteral("--comm-device"), sw->slavePath(), QStringLiteral("--stay-ms"),
-                        QStringLiteral("600000"), QStringLiteral("--clock"), clock.toString(kFormat), QStringLiteral("--answer"),
-                        QStringLiteral("已用备份=ok"), QStringLiteral("--answer"), QStringLiteral("已用备份=ok"),
-                        QStringLiteral("--answer"), QStringLiteral("数据恢复成功=ok"), QStringLiteral("--answer"),
-                        QStringLiteral("备份完成=ok"), QStringLiteral("--answer"), QStringLiteral("落后于话单文件=ok"),
-                        // The journal file lost: told, rebuilt from what still gives its entries.
-                        QStringLiteral("--answer"), QStringLiteral("ChargeLog.mdb=ok"),
-                        // A clock moved on past the newest entry: told, nothing let go.
-                        QStringLiteral("--answer"), QStringLiteral("晚一天以上=ok"),
-                        // A handshake a loaded machine made too slow: the
-                        // operator goes on, and the station resumes the
-                        // switch's reports as after any start.
-                        QStringLiteral("--answer"), QStringLiteral("与集团电话通讯失败=yes")} +
-                extra);
+        QStringList args{QStringLiteral("--comm-device"), sw->slavePath(), QStringLiteral("--stay-ms"), QStringLiteral("600000"),
+                         QStringLiteral("--clock"), clock.toString(kFormat)};
+        // The journal file lost: told, rebuilt from what still gives its
+        // entries. A clock moved on past the newest entry: told, nothing let
+        // go. A handshake a loaded machine made too slow: the operator goes
+        // on, and the station resumes the switch's reports as after any start.
+        for (const char* answer : {"已用备份=ok", "已用备份=ok", "数据恢复成功=ok", "备份完成=ok", "落后于话单文件=ok", "ChargeLog.mdb=ok",
+                                   "晚一天以上=ok", "与集团电话通讯失败=yes"})
+            args << QStringLiteral("--answer") << QString::fromUtf8(answer);
+        station = std::make_unique<StationProcess>(dir->appPath(), args + extra);
         const size_t from = sw->receivedCount();
         station->start();
         target.aim(*station);
@@ -409,8 +435,7 @@ protected:
     void checkLedger(const char* when) {
         SCOPED_TRACE(when);
         checkRecords(when, true);
-        EXPECT_FALSE(boxes.contains(QStringLiteral("UNEXPECTED"))) << boxes.toStdString();
-        EXPECT_FALSE(boxes.contains(QStringLiteral("YIELDS_IN_TRANSACTION"))) << boxes.toStdString();
+        EXPECT_TRUE(lacksAll(boxes, {QStringLiteral("UNEXPECTED"), QStringLiteral("YIELDS_IN_TRANSACTION")}));
         eachAmountOnceInARestoresBox();
         const QMap<qint64, StationUser> users = stationUsers();
         for (auto it = accounts.begin(); it != accounts.end(); ++it) {
@@ -518,11 +543,7 @@ protected:
         for (const QString& f : QDir(backupDir).entryList({QStringLiteral("*.mdb")}, QDir::Files)) QFile::remove(backupDir + f);
         QStringList args{QStringLiteral("--backup-to"), backupDir, QStringLiteral("--backup-archives")};
         for (qint64 id : deleting) args << QStringLiteral("--delete-user") << QString::number(id);
-        if (!startStation(args) || !waitLogged(QStringLiteral("BACKEDUP"), 30000)) {
-            ADD_FAILURE() << "no backup";
-            endRun();
-            return;
-        }
+        if (!runLogging(args, QStringLiteral("BACKEDUP"), "no backup")) return;
         for (qint64 id : deleting) {
             EXPECT_TRUE(station->logHas(QStringLiteral("DELETED\t%1\t1").arg(id)));
             accounts[id].live = accounts[id].callable = false;
@@ -571,12 +592,8 @@ protected:
     // A user deleted after settling, as the settlement window does.
     void deleteUser(qint64 id) {
         std::printf("  user %lld deleted\n", qlonglong(id));
-        if (!startStation({QStringLiteral("--delete-user"), QString::number(id)}) ||
-            !waitLogged(QStringLiteral("DELETED\t"), 30000)) {
-            ADD_FAILURE() << "the user was not deleted";
-            endRun();
+        if (!runLogging({QStringLiteral("--delete-user"), QString::number(id)}, QStringLiteral("DELETED\t"), "the user was not deleted"))
             return;
-        }
         EXPECT_TRUE(station->logHas(QStringLiteral("DELETED\t%1\t1").arg(id)));
         accounts[id].live = accounts[id].callable = false;
         queueRecords(pick(0, 4));
@@ -657,13 +674,10 @@ protected:
         deleteUser(after);
         const QString file = dir->file("switch.mdb");
         if (HasFailure() || !QFile::exists(file + QStringLiteral(".bak"))) return;
-        for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
         if (road == 1) {
-            QFile f(file);
-            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-            f.write(QByteArray(int(f.size()), '\x5a'));
+            garble(file);
         } else {
-            QFile::remove(file);
+            removeSides(file, true);
             EXPECT_TRUE(QFile::copy(file + QStringLiteral(".bak"), file));
         }
         settle("after the copy was put back");
@@ -675,12 +689,11 @@ protected:
     void pastTheHorizon() {
         if (!haveBackup) backup();
         if (HasFailure()) return;
-        clock = clock.addDays(401);
-        recordsFrom = recordsFrom.addDays(401);
+        moveOn(401);
         horizonPassed = true;
         std::printf("  the clock moved on to %s\n", qPrintable(clock.toString(kFormat)));
         const QList<qint64> users = callers();
-        if (!users.isEmpty()) pay(users[pick(0, int(users.size()) - 1)]);
+        if (!users.isEmpty()) pay(anyOf(users));
         const QSet<qint64> held = entriesHeld();
         settle("a year and more later");
         callsRound({}, pick(1, 4));
@@ -705,9 +718,9 @@ protected:
             callsRound({}, pick(2, 6));
             return;
         }
-        const qint64 from = users[pick(0, int(users.size()) - 1)];
+        const qint64 from = anyOf(users);
         qint64 to = from;
-        while (to == from) to = users[pick(0, int(users.size()) - 1)];
+        while (to == from) to = anyOf(users);
         const int ext = accounts[from].ext;
         if (!giveExtension(ext, to)) return;
         endRun();   // no call before the put-back
@@ -719,12 +732,9 @@ protected:
     // Extension `ext` given to user `to` in a run of the station, left running.
     bool giveExtension(int ext, qint64 to) {
         std::printf("  extension %d given to user %lld\n", ext, qlonglong(to));
-        if (!startStation({QStringLiteral("--give-ext"), QStringLiteral("%1:%2").arg(ext).arg(to)}) ||
-            !waitLogged(QStringLiteral("GIVEN\t"), 30000)) {
-            ADD_FAILURE() << "the extension was not given";
-            endRun();
+        if (!runLogging({QStringLiteral("--give-ext"), QStringLiteral("%1:%2").arg(ext).arg(to)}, QStringLiteral("GIVEN\t"),
+                        "the extension was not given"))
             return false;
-        }
         if (station->logHas(QStringLiteral("GIVEN\t%1\t%2\t1").arg(ext).arg(to))) ownerNamed.insert(ext, to);
         return true;
     }
@@ -739,12 +749,9 @@ protected:
                                                        QStringLiteral("未能重新计入=ok"), QStringLiteral("--answer"),
                                                        QStringLiteral("已随恢复计入=ok")}
                                          : QStringList{QStringLiteral("--users-backup")};
-        if (!startStation(args) ||
-            !waitLogged(restore ? QStringLiteral("USERSRESTORED") : QStringLiteral("USERSBACKEDUP"), 30000)) {
-            ADD_FAILURE() << "the users' table was not backed up or put back";
-            endRun();
+        if (!runLogging(args, restore ? QStringLiteral("USERSRESTORED") : QStringLiteral("USERSBACKEDUP"),
+                        "the users' table was not backed up or put back"))
             return;
-        }
         haveUsersBackup = true;
         queueRecords(pick(0, 4));
         finishRun(restore ? "after the users' table was put back" : "after the users' backup");
@@ -776,9 +783,9 @@ protected:
         int ext = -1;
         qint64 from = -1;
         if (users.size() >= 2 && pick(0, 1) == 0) {
-            from = users[pick(0, int(users.size()) - 1)];
+            from = anyOf(users);
             qint64 to = from;
-            while (to == from) to = users[pick(0, int(users.size()) - 1)];
+            while (to == from) to = anyOf(users);
             ext = accounts[from].ext;
             if (!giveExtension(ext, to)) return;
             endRun();
@@ -797,15 +804,14 @@ protected:
             }
         }
         const QList<qint64> now = callers();
-        if (!now.isEmpty() && (usersCopy || pick(0, 1) == 0)) pay(now[pick(0, int(now.size()) - 1)]);
+        if (!now.isEmpty() && (usersCopy || pick(0, 1) == 0)) pay(anyOf(now));
         callsRound({}, pick(1, 4));
-        clock = clock.addDays(10);
-        recordsFrom = recordsFrom.addDays(10);
+        moveOn(10);
         std::printf("  ten days on: %s\n", qPrintable(clock.toString(kFormat)));
         settle("ten days on");
         settle("ten days on, the entries settled");
         std::printf("  the journal file lost\n");
-        for (const char* side : {"", "-wal", "-shm", "-journal"}) QFile::remove(dir->file(QStringLiteral("ChargeLog.mdb")) + QLatin1String(side));
+        removeSides(dir->file(QStringLiteral("ChargeLog.mdb")), true);
         callsRound({}, pick(1, 4));
         switch (usersCopy ? 1 : pick(0, 2)) {
         case 0: restoreBackup(""); break;
@@ -840,7 +846,7 @@ protected:
             backup();
             if (HasFailure()) return;
         }
-        const qint64 caller = users[pick(0, int(users.size()) - 1)];
+        const qint64 caller = anyOf(users);
         QDateTime at = last.addSecs(-pick(1, 59));
         const auto taken = [&] {
             const QString key = QStringLiteral("%1 %2").arg(accounts[caller].ext).arg(at.toString(kFormat));
@@ -863,11 +869,7 @@ protected:
         }
         const QString file = dir->file("switch.mdb");
         if (!QFile::exists(file + QStringLiteral(".bak"))) return;
-        for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
-        QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.write(QByteArray(int(f.size()), '\x5a'));
-        f.close();
+        garble(file);
         callsRound({}, pick(1, 4));
     }
 
@@ -941,38 +943,28 @@ protected:
         const QString refusal = QStringLiteral("属于另一个话务台或站点，未恢复任何文件");
         std::printf("  the root's backup chosen in the site\n");
         const QStringList before = siteState(east);
-        if (!startStation(QStringList{QStringLiteral("--site"), QStringLiteral("东区"), QStringLiteral("--restore-from"), backupDir} +
-                          refused) ||
-            !waitLogged(QStringLiteral("RESTORED"), 60000)) {
-            ADD_FAILURE() << "the site's restore did not run";
-            endRun();
+        if (!runLogging(QStringList{QStringLiteral("--site"), QStringLiteral("东区"), QStringLiteral("--restore-from"), backupDir} + refused,
+                        QStringLiteral("RESTORED"), "the site's restore did not run", 60000))
             return;
-        }
         station->waitLoaded(30000);
         EXPECT_TRUE(station->log().join('\n').contains(refusal)) << station->log().join('\n').toStdString();
         // The site's own: backed up in the same run.
         endRun();
-        EXPECT_FALSE(boxes.contains(QStringLiteral("UNEXPECTED"))) << boxes.toStdString();
+        EXPECT_TRUE(lacks(boxes, QStringLiteral("UNEXPECTED")));
         boxes.clear();
         EXPECT_EQ(siteState(east), before);
-        if (!startStation({QStringLiteral("--site"), QStringLiteral("东区"), QStringLiteral("--backup-to"), eastBackup,
-                           QStringLiteral("--backup-archives")}) ||
-            !waitLogged(QStringLiteral("BACKEDUP"), 30000)) {
-            ADD_FAILURE() << "no backup of the site";
-            endRun();
+        if (!runLogging({QStringLiteral("--site"), QStringLiteral("东区"), QStringLiteral("--backup-to"), eastBackup,
+                         QStringLiteral("--backup-archives")},
+                        QStringLiteral("BACKEDUP"), "no backup of the site"))
             return;
-        }
         endRun();
-        EXPECT_FALSE(boxes.contains(QStringLiteral("UNEXPECTED"))) << boxes.toStdString();
+        EXPECT_TRUE(lacks(boxes, QStringLiteral("UNEXPECTED")));
         boxes.clear();
         EXPECT_TRUE(QFile::exists(eastBackup + QStringLiteral("Switch.mdb")));
         std::printf("  the site's backup chosen at the root\n");
-        if (!startStation(QStringList{QStringLiteral("--restore-from"), eastBackup} + refused) ||
-            !waitLogged(QStringLiteral("RESTORED"), 60000)) {
-            ADD_FAILURE() << "the root's restore did not run";
-            endRun();
+        if (!runLogging(QStringList{QStringLiteral("--restore-from"), eastBackup} + refused, QStringLiteral("RESTORED"),
+                        "the root's restore did not run", 60000))
             return;
-        }
         EXPECT_TRUE(station->log().join('\n').contains(refusal)) << station->log().join('\n').toStdString();
         queueRecords(pick(0, 4));
         finishRun("the site's backup refused at the root");
@@ -995,12 +987,11 @@ protected:
         settle("calls of the release between");
         if ((putBack < 0 ? pick(0, 1) : putBack) == 0) return;
         const QList<qint64> users = callers();
-        if (pick(0, 1) == 0 && !users.isEmpty()) pay(users[pick(0, int(users.size()) - 1)]);
+        if (pick(0, 1) == 0 && !users.isEmpty()) pay(anyOf(users));
         else addUser();
         settle("before the previous version's station file is put back");
         std::printf("  the previous version's station file put back by hand\n");
-        for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
-        QFile::remove(file);
+        removeSides(file, true);
         ASSERT_TRUE(QFile::copy(old, file));
         settle("after the previous version's station file was put back by hand");
     }
@@ -1008,8 +999,7 @@ protected:
     void putBackByHand() {
         std::printf("  station file put back by hand from its copy\n");
         const QString file = dir->file("switch.mdb");
-        for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
-        QFile::remove(file);
+        removeSides(file, true);
         EXPECT_TRUE(QFile::copy(file + QStringLiteral(".bak"), file));
         settle("after the station file was put back by hand");
     }
@@ -1093,7 +1083,7 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
         case 1: callsRound({}, pick(3, 12)); break;
         case 2: {
             const QList<qint64> users = callers();
-            if (!users.isEmpty()) pay(users[pick(0, int(users.size()) - 1)]);
+            if (!users.isEmpty()) pay(anyOf(users));
             break;
         }
         case 3: {
@@ -1103,7 +1093,7 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
                 addUser();
                 break;
             }
-            deleteUser(users[pick(0, int(users.size()) - 1)]);
+            deleteUser(anyOf(users));
             break;
         }
         case 4: addUser(); break;
@@ -1128,13 +1118,8 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
                 db.execute(QStringLiteral("DROP TABLE Variant"));
                 db.close();
             } else {
-                for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
-                if (damage == 1) QFile::remove(file);
-                else {
-                    QFile f(file);
-                    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-                    f.write(QByteArray(int(f.size()), '\x5a'));
-                }
+                if (damage == 1) removeSides(file, true);
+                else garble(file);
             }
             static const char* const kSteps[] = {"marked", "moved", "copied", "recovered", "renamed"};
             // The mark is set once: a start that completes the restore begins past it.
@@ -1159,14 +1144,8 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
             if (!QFile::exists(file + QStringLiteral(".bak"))) break;
             const bool missing = pick(0, 1) == 0;
             std::printf("  call file damaged: %s\n", missing ? "missing" : "garbage");
-            for (const char* side : {"-wal", "-shm", "-journal"}) QFile::remove(file + QLatin1String(side));
-            if (missing) {
-                QFile::remove(file);
-            } else {
-                QFile f(file);
-                ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-                f.write(QByteArray(int(f.size()), '\x5a'));
-            }
+            if (missing) removeSides(file, true);
+            else garble(file);
             callsRound({}, pick(1, 4));
             break;
         }
@@ -1174,14 +1153,10 @@ TEST_F(MoneySoakTest, EveryAnsweredRecordIsChargedOnceAndEveryBalanceFollowsTheL
             // 初始化 of a user: balance and deposit start again from nothing.
             const QList<qint64> users = callers();
             if (users.isEmpty()) break;
-            const qint64 id = users[pick(0, int(users.size()) - 1)];
+            const qint64 id = anyOf(users);
             std::printf("  user %lld initialised\n", qlonglong(id));
-            if (!startStation({QStringLiteral("--init-user"), QString::number(id)}) ||
-                !waitLogged(QStringLiteral("INITED\t"), 30000)) {
-                ADD_FAILURE() << "the user was not initialised";
-                endRun();
+            if (!runLogging({QStringLiteral("--init-user"), QString::number(id)}, QStringLiteral("INITED\t"), "the user was not initialised"))
                 break;
-            }
             Account& a = accounts[id];
             a.base = a.deposit = Currency();
             a.from = int(sent.size());
@@ -1283,9 +1258,7 @@ TEST_F(MoneySoakTest, TheExtensionGivenToAUserAddedSinceABackupComesBackWithThem
 // An extension given to another user, and no call on it before the station
 // file goes back by hand: its calls after charge the user it was given to.
 TEST_F(MoneySoakTest, AnExtensionGivenToAnotherUserAndNoCallBeforeAPutBackChargesThem) {
-    settle("first start");
-    callsRound({}, 2);
-    settle("calls");
+    firstCalls(2);
     givenThenPutBack();
     settle("after the put-back");
 }
@@ -1295,9 +1268,7 @@ TEST_F(MoneySoakTest, AnExtensionGivenToAnotherUserAndNoCallBeforeAPutBackCharge
 // A copy put back across the journal's gap (the journal file lost after the
 // entries since the copy settled into it): exact, or named with the amounts.
 TEST_F(MoneySoakTest, ACopyPutBackAcrossALostJournalFileIsExactOrNamed) {
-    settle("first start");
-    callsRound({}, 3);
-    settle("calls");
+    firstCalls(3);
     journalGap(true);
     settle("after the put-back");
 }
@@ -1314,11 +1285,10 @@ TEST_F(MoneySoakTest, AnOwnerNamedWhenARestoreIsCompletedTakesTheCallsAfter) {
     ASSERT_TRUE(giveExtension(ext, 8));
     endRun();
     callsRound({}, 2, 4);
-    clock = clock.addDays(10);
-    recordsFrom = recordsFrom.addDays(10);
+    moveOn(10);
     settle("ten days on");
     settle("ten days on, the entries settled");
-    for (const char* side : {"", "-wal", "-shm", "-journal"}) QFile::remove(dir->file(QStringLiteral("ChargeLog.mdb")) + QLatin1String(side));
+    removeSides(dir->file(QStringLiteral("ChargeLog.mdb")), true);
     restoreBackup("renamed");
     settle("after the restore");
     ASSERT_TRUE(startStation({}));
@@ -1327,9 +1297,7 @@ TEST_F(MoneySoakTest, AnOwnerNamedWhenARestoreIsCompletedTakesTheCallsAfter) {
 }
 
 TEST_F(MoneySoakTest, AnotherSitesBackupIsRefusedWholeOnBothSides) {
-    settle("first start");
-    callsRound({}, 3);
-    settle("calls");
+    firstCalls(3);
     anotherSitesBackup();
     settle("after the refusals");
 }
@@ -1338,9 +1306,7 @@ TEST_F(MoneySoakTest, AnotherSitesBackupIsRefusedWholeOnBothSides) {
 // both roads; the clock ahead for a session, then put right, and an older
 // backup put back.
 TEST_F(MoneySoakTest, ALongCallAroundACopyAndAClockAheadForASessionKeepTheMoney) {
-    settle("first start");
-    callsRound({}, 3);
-    settle("calls");
+    firstCalls(3);
     for (int road = 0; road < 2; ++road) {
         longerThanTheCopysLast(road);
         settle("after the long call's copy was put back");
@@ -1354,9 +1320,7 @@ TEST_F(MoneySoakTest, ALongCallAroundACopyAndAClockAheadForASessionKeepTheMoney)
 // right it is the same call (charged once), and the records after it are
 // dated by the clock put right.
 TEST_F(MoneySoakTest, ASessionWithTheClockAYearAheadKilledAfterAStoreChargesEveryRecordOnce) {
-    settle("first start");
-    callsRound({}, 3);
-    settle("calls");
+    firstCalls(3);
     clockAheadForASession(400, 0);
     settle("after the clock was put right");
 }
@@ -1365,9 +1329,7 @@ TEST_F(MoneySoakTest, ASessionWithTheClockAYearAheadKilledAfterAStoreChargesEver
 // (which numbered the log without noting where), then the previous version's
 // unmarked station file put back by hand: brought up by every entry it lacks.
 TEST_F(MoneySoakTest, ThePreviousVersionsStationFilePutBackAfterTheReleaseBetweenIsBroughtUp) {
-    settle("first start");
-    callsRound({}, 4);
-    settle("calls of the previous version");
+    firstCalls(4, "calls of the previous version");
     ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
     throughTheReleaseBetween(1);
     settle("at the end");
@@ -1377,9 +1339,7 @@ TEST_F(MoneySoakTest, ThePreviousVersionsStationFilePutBackAfterTheReleaseBetwee
 // added in a later run, then the station file put back by hand from its
 // start-up copy. The next start brings the user back from the journal.
 TEST_F(MoneySoakTest, AUserAddedOnAnUpgradedStationComesBackWhenItsFileIsPutBackByHand) {
-    settle("first start");
-    callsRound({}, 4);
-    settle("calls of the previous version");
+    firstCalls(4, "calls of the previous version");
     ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
     const qint64 id = addUser(1);
     ASSERT_GE(id, 0);

@@ -1,5 +1,6 @@
 // The journal file's entries the entry check refuses, told once as they
 // arrive: the box is kept with the note of how far the file was read.
+#include "support/BoxChecks.h"
 #include "support/PricingFixture.h"
 
 #include "core/books/ChargeLog.h"
@@ -7,6 +8,7 @@
 #include "pricing/ClsMonitor.h"
 
 using namespace pricingtest;
+using testsupport::holds;
 
 namespace {
 
@@ -49,13 +51,11 @@ TEST_F(RefusedInJournal, AnEntryTheCheckRefusesIsToldOnceAndAKillWhileItsBoxIsUp
     }
     ASSERT_TRUE(killed) << "never told";
     platform::script::whileShown(nullptr);
-    platform::script::reset();
-    platform::script::enable();
+    testsupport::freshPrompts();
     platform::script::answer(told, platform::rOK);
     restart();
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown().first().text.contains(QStringLiteral("第%1笔").arg(seq)))
-        << platform::script::shown().first().text.toStdString();
+    EXPECT_TRUE(holds(platform::script::shown().first().text, QStringLiteral("第%1笔").arg(seq)));
     restart();
     restart();
     EXPECT_EQ(platform::script::shown().size(), 1);

@@ -4,9 +4,15 @@
 #include "platform/Comm.h"
 #include "support/Fixtures.h"
 
+#include <tuple>
+
 using namespace ModSwitch;
 
-class Settings : public testsupport::StationDbTest {};
+class Settings : public testsupport::StationDbTest {
+protected:
+    // The printer's, the fees' and the monitor's settings as loaded.
+    static std::tuple<bool, int, bool, int, bool> printing() { return {PrnType, PrnHD, SHPrnHD, FeeType, g_MonitorOn}; }
+};
 
 TEST_F(Settings, TheStoreKeepsOneRowAndTheTextAsTyped) {
     EXPECT_EQ(GetVariant("NoSuchKey", "dflt"), "dflt");
@@ -42,13 +48,8 @@ TEST_F(Settings, FreshStationLoadsItsDefaults) {
         EXPECT_EQ(s.ExtAddr, 33);   // freeing keeps the rest of the slot
         EXPECT_EQ(s.Balance, platform::Currency::fromYuan(5));
     }
-    EXPECT_FALSE(PrnType);
-    EXPECT_EQ(PrnHD, 2);
-    EXPECT_FALSE(SHPrnHD);
-    EXPECT_EQ(FeeType, 0);
-    EXPECT_FALSE(g_MonitorOn);
-    EXPECT_EQ(AppName, "DE Duzariv");
-    EXPECT_EQ(AppCompany, "本公司");
+    EXPECT_EQ(printing(), std::tuple(false, 2, false, 0, false));
+    EXPECT_EQ(QStringList({AppName, AppCompany}), QStringList({"DE Duzariv", "本公司"}));
     EXPECT_EQ(ModComm::ComA().CommPort(), 1);
     EXPECT_FALSE(GetVariant("APPTITLE").isEmpty());
     EXPECT_EQ(GetVariant("CommSet"), "9600,N,8,1");
@@ -58,12 +59,9 @@ TEST_F(Settings, FreshStationLoadsItsDefaults) {
     EXPECT_EQ(GetVariant("SWITCHMODEL"), "0");
 
     ASSERT_EQ(LanHeadTypeList.size(), 33);
-    EXPECT_EQ(LanHeadTypeList[0], "话务台参数");
-    EXPECT_EQ(LanHeadTypeList[8], "");
-    EXPECT_EQ(LanHeadTypeList[14], "");
-    EXPECT_EQ(LanHeadTypeList[20], "本局1");
-    EXPECT_EQ(LanHeadTypeList[28], "本局9");
-    EXPECT_EQ(LanHeadTypeList[32], "缩位码");
+    EXPECT_EQ(QStringList({LanHeadTypeList[0], LanHeadTypeList[8], LanHeadTypeList[14], LanHeadTypeList[20], LanHeadTypeList[28],
+                           LanHeadTypeList[32]}),
+              QStringList({"话务台参数", "", "", "本局1", "本局9", "缩位码"}));
 }
 
 TEST_F(Settings, ValuesOfTheWrongFormReadAsFalseOrZero) {
@@ -78,11 +76,7 @@ TEST_F(Settings, ValuesOfTheWrongFormReadAsFalseOrZero) {
     PrnHD = 5;
     SHPrnHD = true;
     LoadSysPara();
-    EXPECT_FALSE(PrnType);
-    EXPECT_EQ(PrnHD, 0);
-    EXPECT_FALSE(SHPrnHD);
-    EXPECT_EQ(FeeType, 0);
-    EXPECT_TRUE(g_MonitorOn);
+    EXPECT_EQ(printing(), std::tuple(false, 0, false, 0, true));
     EXPECT_EQ(AppName, "交换机");
     EXPECT_EQ(ModComm::ComA().CommPort(), 3);
 
@@ -91,9 +85,7 @@ TEST_F(Settings, ValuesOfTheWrongFormReadAsFalseOrZero) {
     SetVariant("SHPrnHD", "-1");
     dbSwitch.execute("delete from variant where varname in ('AppName','CommPort')");
     LoadSysPara();
-    EXPECT_TRUE(PrnType);
-    EXPECT_EQ(PrnHD, 1);
-    EXPECT_TRUE(SHPrnHD);
+    EXPECT_EQ(printing(), std::tuple(true, 1, true, 0, true));
     EXPECT_EQ(AppName, "DE Duzariv");
     EXPECT_EQ(ModComm::ComA().CommPort(), 1);
 }

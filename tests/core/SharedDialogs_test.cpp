@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QSignalSpy>
 
 using namespace platform;
 
@@ -105,7 +106,8 @@ TEST_F(SharedDialogs, ProgressCreepsByItselfWhenAsked) {
     p.tmrAutoAdd->setInterval(1);
     for (int i = 0; i < 5000 && p.pbrSwitch->value() < 2; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_EQ(p.pbrSwitch->value(), 2);
-    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QSignalSpy ticks(p.tmrAutoAdd, &QTimer::timeout);
+    ASSERT_TRUE(ticks.wait(10000) && ticks.wait(10000));   // two ticks more
     EXPECT_EQ(p.pbrSwitch->value(), 2);   // stops at the maximum
     p.LoadProgress(QStringLiteral("x"), false, 2, 1, false);
     EXPECT_FALSE(p.tmrAutoAdd->isActive());

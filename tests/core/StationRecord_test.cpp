@@ -19,6 +19,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <tuple>
 
 using namespace pricingtest;
 using platform::Database;
@@ -87,9 +88,7 @@ TEST_F(StationRecordTest, TheRecordReadInOneReadIsWhatTheActsDid) {
     EXPECT_EQ(r.lowestBackupMark(), 2);
     restart();
     const ModSwitch::StationRecord again = ModSwitch::ReadStationRecord();
-    EXPECT_EQ(again.id, r.id);
-    EXPECT_EQ(again.usersFrom, 31);
-    EXPECT_EQ(again.lastEntry(), r.lastEntry());
+    EXPECT_EQ(std::tuple(again.id, again.usersFrom, again.lastEntry()), std::tuple(r.id, 31, r.lastEntry()));
     // The copies agree with it.
     EXPECT_EQ(noteOf("switch.mdb", "Variant", ModSwitch::kUserNumbersNote), QStringLiteral("31"));
     EXPECT_EQ(noteOf("switch.mdb", "Variant", ModSwitch::kStationId), r.id);
@@ -133,13 +132,8 @@ TEST_F(StationRecordTest, ACallFilePutBackOrLostSetsNoCounterBack) {
         ASSERT_TRUE(addUserNow(user));
         ASSERT_TRUE(call(lost ? 11 : 10));
         const qint64 last = lastInLog();
-        if (lost) {
-            lose({QStringLiteral("PhoneCur.mdb")});
-        } else {
-            ModSwitch::OpenAllDB(false);
-            for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("PhoneCur.mdb") + side);
-            ASSERT_TRUE(QFile::copy(dir->file("PhoneCur.mdb.bak"), dir->file("PhoneCur.mdb")));
-        }
+        if (lost) lose({QStringLiteral("PhoneCur.mdb")});
+        else ASSERT_NO_FATAL_FAILURE(callFileFromItsCopy());
         const refusal::MaybeBoxes boxes({{QString(), platform::rOK}});
         restart();
         const ModSwitch::StationRecord r = ModSwitch::ReadStationRecord();
@@ -217,14 +211,11 @@ TEST_F(StationRecordTest, AnotherStationsFileIsRefusedAndRaisesNothing) {
     EXPECT_EQ(during.id, before.id);
     EXPECT_LT(during.usersFrom, 900);
     EXPECT_LT(during.lastEntry(), 700);
-    ModSwitch::OpenAllDB(false);
-    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
     QFile::remove(dir->file("switch.mdb.bak"));
-    ASSERT_TRUE(QFile::copy(own, dir->file("switch.mdb")));
+    ASSERT_NO_FATAL_FAILURE(replaceClosed("switch.mdb", own));
     restart();
     const ModSwitch::StationRecord after = ModSwitch::ReadStationRecord();
-    EXPECT_EQ(after.id, before.id);
-    EXPECT_EQ(after.usersFrom, before.usersFrom);
+    EXPECT_EQ(std::tuple(after.id, after.usersFrom), std::tuple(before.id, before.usersFrom));
     ASSERT_TRUE(call(2));
     EXPECT_EQ(lastInLog(), before.lastEntry() + 1);
 }

@@ -64,6 +64,10 @@ protected:
         w->cboWorkGrade->setEditText(grade);
         w->txtWorkerName->setText(name);
     }
+    void submit(frmWorker* w, const QString& id, const QString& grade, const QString& name) {
+        fill(w, id, grade, name);
+        w->cmdOK->click();
+    }
     QVariant workerField(const QString& id, const QString& col) {
         return dbSwitch.scalar(QStringLiteral("select %1 from Worker where WorkerID=?").arg(col), {id});
     }
@@ -102,10 +106,8 @@ TEST_F(WorkerWindow, FreshStationLogsInTheFirstWorkerAndLogsIt) {
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker where b_active<>0").toInt(), 1);
     Recordset log = dbSwitch.query(QStringLiteral("select * from tab_oplog"));
     ASSERT_EQ(log.recordCount(), 1);
-    EXPECT_EQ(log.value(0).toString(), QStringLiteral("2026-03-04 05:06:07"));
-    EXPECT_EQ(log.value(1).toString(), QStringLiteral("0000"));
-    EXPECT_EQ(log.value(2).toString(), QStringLiteral("管理员"));
-    EXPECT_EQ(log.value(3).toString(), QStringLiteral("登录系统"));
+    EXPECT_EQ((QStringList{log.value(0).toString(), log.value(1).toString(), log.value(2).toString(), log.value(3).toString()}),
+              (QStringList{"2026-03-04 05:06:07", "0000", "管理员", "登录系统"}));
     EXPECT_FALSE(frmWorker::exists());
 }
 
@@ -183,8 +185,7 @@ TEST_F(WorkerWindow, EscExitsTheLoginAndTheCloseBoxDoesNothing) {
 TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkers) {
     ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
     manage(QStringLiteral("增加"), [this](frmWorker* w) {
-        fill(w, QStringLiteral("0123"), QStringLiteral("操作级"), QStringLiteral("O'Brien"));
-        w->cmdOK->click();
+        submit(w, QStringLiteral("0123"), QStringLiteral("操作级"), QStringLiteral("O'Brien"));
         EXPECT_EQ(w->cboWorkerID->itemText(0), QStringLiteral("0123"));
         EXPECT_TRUE(w->txtWorkerName->text().isEmpty());
     });
@@ -198,8 +199,7 @@ TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkers) {
         w->cboWorkerID_Click();
         EXPECT_EQ(w->cboWorkGrade->currentText(), QStringLiteral("操作级"));
         EXPECT_EQ(w->cboRight->currentText(), QStringLiteral("18,17,16,8,7,6,3"));
-        fill(w, QStringLiteral("0123"), QStringLiteral("维护级"), QStringLiteral("新名"));
-        w->cmdOK->click();
+        submit(w, QStringLiteral("0123"), QStringLiteral("维护级"), QStringLiteral("新名"));
     });
     EXPECT_EQ(workerField("0123", "rightlist").toString(), QStringLiteral("0"));
     EXPECT_EQ(workerField("0123", "WorkerName").toString(), QStringLiteral("新名"));
@@ -213,8 +213,7 @@ TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkers) {
         w->cboWorkerID->setCurrentIndex(w->cboWorkerID->findText("0200"));
         w->cboWorkerID_Click();
         // The number typed decides, not the entry chosen before.
-        fill(w, QStringLiteral("0123"), QStringLiteral("普通级"), QStringLiteral("x"));
-        w->cmdOK->click();
+        submit(w, QStringLiteral("0123"), QStringLiteral("普通级"), QStringLiteral("x"));
         EXPECT_EQ(w->cboWorkerID->findText("0123"), -1);
         EXPECT_NE(w->cboWorkerID->findText("0200"), -1);
     });
@@ -237,33 +236,18 @@ TEST_F(WorkerWindow, ManagementRefusals) {
                           "此工号已存在"})
         script::answer(QString::fromUtf8(m), rOK);
     manage(QStringLiteral("增加"), [this](frmWorker* w) {
-        fill(w, QStringLiteral("0400"), QString(), QStringLiteral("n"));
-        w->cmdOK->click();
-        fill(w, QStringLiteral("0400"), QStringLiteral("操作级"), QString());
-        w->cmdOK->click();
-        for (const char* bad : {"abcd", "10000", ""}) {
-            fill(w, QString::fromUtf8(bad), QStringLiteral("操作级"), QStringLiteral("n"));
-            w->cmdOK->click();
-        }
-        fill(w, QStringLiteral("123"), QStringLiteral("操作级"), QStringLiteral("n"));
-        w->cmdOK->click();
-        fill(w, QStringLiteral("0000"), QStringLiteral("操作级"), QStringLiteral("n"));
-        w->cmdOK->click();
-        fill(w, QStringLiteral("0400"), QStringLiteral("超级"), QStringLiteral("n"));
-        w->cmdOK->click();
-        fill(w, QStringLiteral("0300"), QStringLiteral("操作级"), QStringLiteral("n"));
-        w->cmdOK->click();
+        submit(w, QStringLiteral("0400"), QString(), QStringLiteral("n"));
+        submit(w, QStringLiteral("0400"), QStringLiteral("操作级"), QString());
+        for (const char* bad : {"abcd", "10000", ""}) submit(w, QString::fromUtf8(bad), QStringLiteral("操作级"), QStringLiteral("n"));
+        submit(w, QStringLiteral("123"), QStringLiteral("操作级"), QStringLiteral("n"));
+        submit(w, QStringLiteral("0000"), QStringLiteral("操作级"), QStringLiteral("n"));
+        submit(w, QStringLiteral("0400"), QStringLiteral("超级"), QStringLiteral("n"));
+        submit(w, QStringLiteral("0300"), QStringLiteral("操作级"), QStringLiteral("n"));
     });
     script::answer(QStringLiteral("用户不存在"), rOK);
-    manage(QStringLiteral("修改"), [this](frmWorker* w) {
-        fill(w, QStringLiteral("0999"), QStringLiteral("操作级"), QStringLiteral("n"));
-        w->cmdOK->click();
-    });
+    manage(QStringLiteral("修改"), [this](frmWorker* w) { submit(w, QStringLiteral("0999"), QStringLiteral("操作级"), QStringLiteral("n")); });
     script::answer(QStringLiteral("用户不存在"), rOK);
-    manage(QStringLiteral("删除"), [this](frmWorker* w) {
-        fill(w, QStringLiteral("0999"), QStringLiteral("操作级"), QStringLiteral("n"));
-        w->cmdOK->click();
-    });
+    manage(QStringLiteral("删除"), [this](frmWorker* w) { submit(w, QStringLiteral("0999"), QStringLiteral("操作级"), QStringLiteral("n")); });
     EXPECT_EQ(script::pendingAnswers(), 0);
     const auto& shown = script::shown();
     ASSERT_GE(shown.size(), 3);
@@ -277,10 +261,7 @@ TEST_F(WorkerWindow, WorkerWithoutRightTwoManagesNobody) {
     addWorker(QStringLiteral("0500"), QStringLiteral("操作员"), 1, QStringLiteral("18,17,16,8,7,6,3"));
     ASSERT_TRUE(loginAs(QStringLiteral("0500"), QStringLiteral("0500")));
     script::answer(QStringLiteral("你没有此操作权限"), rOK);
-    manage(QStringLiteral("增加"), [this](frmWorker* w) {
-        fill(w, QStringLiteral("0600"), QStringLiteral("普通级"), QStringLiteral("n"));
-        w->cmdOK->click();
-    });
+    manage(QStringLiteral("增加"), [this](frmWorker* w) { submit(w, QStringLiteral("0600"), QStringLiteral("普通级"), QStringLiteral("n")); });
     EXPECT_TRUE(workerField("0600", "WorkerID").isNull());
 }
 
