@@ -4,7 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
-#include "support/BoxChecks.h"
+#include "support/Holds.h"
 #include "support/Fixtures.h"
 #include "support/Refusals.h"
 

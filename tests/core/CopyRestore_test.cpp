@@ -2,7 +2,7 @@
 // whatever the damage, every user's balance ends as it stood before it, or,
 // where the damaged file no longer gives it, as the copy less the fees stored
 // since; what cannot be recovered is listed by user and amount.
-#include "support/BoxChecks.h"
+#include "support/Holds.h"
 #include "support/Fixtures.h"
 #include "support/PricingFixture.h"
 

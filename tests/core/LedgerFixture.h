@@ -1,7 +1,7 @@
 // The journal's fixture: calls of extension 5 charged to user 7, the station
 // file backed up, put back and recovered, the call file's log pages lost.
 #pragma once
-#include "support/BoxChecks.h"
+#include "support/Holds.h"
 #include "support/PricingFixture.h"
 
 #include "core/books/ChargeLog.h"

@@ -17,7 +17,7 @@
 #include "platform/Files.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
-#include "support/BoxChecks.h"
+#include "support/Holds.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 // start shows it again, its lines once, and once read it is not shown again.
 // One row a box (what makes it, what shows it, what it says); a box whose
 // road has a kill test of its own has none here.
-#include "support/BoxChecks.h"
+#include "support/Holds.h"
 #include "support/Fixtures.h"
 #include "support/PricingFixture.h"
 

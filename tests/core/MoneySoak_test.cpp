@@ -22,7 +22,7 @@
 #include "platform/Currency.h"
 #include "platform/Db.h"
 #include "sim/Switch.h"
-#include "support/BoxChecks.h"
+#include "support/Holds.h"
 #include "support/Fixtures.h"
 #include "support/StationProcess.h"
 #include "support/SwitchOnPty.h"

@@ -3,7 +3,7 @@
 // case is one small difference between what the files hold and what the
 // journal says, and checks that the balances, the users and the box come out
 // as the journal gives them, no more and no less.
-#include "support/BoxChecks.h"
+#include "support/Holds.h"
 #include "support/Fixtures.h"
 #include "support/PricingFixture.h"
 

@@ -1,6 +1,6 @@
 // The journal file's entries the entry check refuses, told once as they
 // arrive: the box is kept with the note of how far the file was read.
-#include "support/BoxChecks.h"
+#include "support/Holds.h"
 #include "support/PricingFixture.h"
 
 #include "core/books/ChargeLog.h"

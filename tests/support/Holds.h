@@ -4,6 +4,7 @@
 #include "platform/Prompts.h"
 
 #include <QString>
+#include <QStringList>
 #include <gtest/gtest.h>
 #include <initializer_list>
 
@@ -24,6 +25,25 @@ inline ::testing::AssertionResult lacks(const QString& text, std::initializer_li
     return ::testing::AssertionSuccess() << text.toStdString();
 }
 inline ::testing::AssertionResult lacks(const QString& text, const QString& part) { return lacks(text, {part}); }
+
+// `text` holds every one of `parts`, or none of them.
+inline ::testing::AssertionResult holdsAll(const QString& text, const QStringList& parts) {
+    for (const QString& part : parts)
+        if (!text.contains(part)) return holds(text, part);
+    return ::testing::AssertionSuccess();
+}
+inline ::testing::AssertionResult lacksAll(const QString& text, const QStringList& parts) {
+    for (const QString& part : parts)
+        if (text.contains(part)) return lacks(text, part);
+    return ::testing::AssertionSuccess();
+}
+
+// The prompts fresh, as after a kill; `answered` (when given) answered once.
+inline void freshPrompts(const char* answered = nullptr) {
+    platform::script::reset();
+    platform::script::enable();
+    if (answered) platform::script::answer(QString::fromUtf8(answered), platform::rOK);
+}
 
 // The text of the last box shown, empty when none was.
 inline QString lastBox() {
