@@ -419,7 +419,12 @@ void catchUpWithJournal() {
             const QMap<qint64, MoneyRow> ahead = CopyAheadRows(dbSwitch.path(), log, &found, &aheadOwners);
             if (found) NameDifferences(ahead, MoneyRowsOf(dbSwitch), r);
         }
-        r.owners = OwnersAgainstLog(dbSwitch, log, mark);
+        // The account each call since was dialled with: the call file's calls,
+        // and those the station file kept.
+        CallAccounts dialled;
+        AddCallAccounts(dbSwitch, kCallMirror, dialled);
+        AddCallAccounts(dbPhoneCur, QStringLiteral("Tab_Phone"), dialled);
+        r.owners = OwnersAgainstLog(dbSwitch, log, mark, dialled);
         // And its owners: a place given since whose entry is lost.
         if (found) NameOwnerDifferences(aheadOwners, dbSwitch, r);
         told = !(r.added.isEmpty() && r.deleted.isEmpty() && r.lost.isEmpty() && r.apart.isEmpty() && r.owners.isEmpty() &&
