@@ -3,6 +3,7 @@
 // charges since names the account the charge went through, never the
 // extension that made the call.
 #include "admin/BackupRoadsFixture.h"
+#include "billing/ArchiveBills.h"
 #include "console/frmPABX.h"
 #include "core/books/TableCopy.h"
 #include "params/NavTree.h"
@@ -73,6 +74,18 @@ TEST_F(AccountChargeLineTest, AnAccountGivenSinceTheCopyIsNamedByTheAccount) {
     const QString told = putBackAfterAccountCall([&] { giveAccountUnloggedTo(8); });
     EXPECT_TRUE(told.contains("以下帐号的用户与备份之后的话费记录不同")) << told.toStdString();
     EXPECT_EQ(told.count("帐号0012：现属用户7，备份之后的话费记入用户8 用户8"), 1) << told.toStdString();
+    EXPECT_FALSE(told.contains("分机5")) << told.toStdString();
+    expectLedger(told);
+}
+
+// The call archived (the night after it), the station file's copy of it
+// let go: its year file tells the account.
+TEST_F(AccountChargeLineTest, AnArchivedAccountChargeNamesNoExtension) {
+    const QString told = putBackAfterAccountCall({}, [&] {
+        billing::ArchiveBills();
+        ASSERT_EQ(count("Tab_Phone"), 0);
+        dbSwitch.execute(QStringLiteral("DELETE FROM %1").arg(ModSwitch::kCallMirror));
+    });
     EXPECT_FALSE(told.contains("分机5")) << told.toStdString();
     expectLedger(told);
 }

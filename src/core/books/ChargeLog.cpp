@@ -420,10 +420,11 @@ void catchUpWithJournal() {
             if (found) NameDifferences(ahead, MoneyRowsOf(dbSwitch), r);
         }
         // The account each call since was dialled with: the call file's calls,
-        // and those the station file kept.
+        // those the station file kept, and those archived.
         CallAccounts dialled;
         AddCallAccounts(dbSwitch, kCallMirror, dialled);
         AddCallAccounts(dbPhoneCur, QStringLiteral("Tab_Phone"), dialled);
+        AddArchivedCallAccounts(QFileInfo(dbPhoneCur.path()).absolutePath(), log, mark, dialled);
         r.owners = OwnersAgainstLog(dbSwitch, log, mark, dialled);
         // And its owners: a place given since whose entry is lost.
         if (found) NameOwnerDifferences(aheadOwners, dbSwitch, r);

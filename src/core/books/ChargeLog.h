@@ -365,6 +365,9 @@ using CallAccounts = QHash<QString, QString>;
 // file's copy of the calls) to `into`; nothing when the table or its account
 // column does not read.
 void AddCallAccounts(const platform::Database& db, const QString& table, CallAccounts& into);
+// Adds, for the charges of `log` past `fileMark` that `into` lacks, the calls
+// the nightly archive moved into the year files of directory `dir`.
+void AddArchivedCallAccounts(const QString& dir, const QList<LogEntry>& log, qint64 fileMark, CallAccounts& into);
 // The extensions and accounts of station file `sw` whose owner differs from
 // the user the latest charge of their calls logged past `fileMark` went to
 // (that user not deleted since): an owner given since the copy, which the

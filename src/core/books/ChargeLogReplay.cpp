@@ -6,11 +6,13 @@
 
 #include "core/books/CopyRecovery.h"
 #include "core/books/CopyRecoveryInternal.h"
+#include "platform/Files.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
 #include "core/books/UserNumbers.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -695,6 +697,36 @@ void AddCallAccounts(const Database& db, const QString& table, CallAccounts& int
             into.insert(copyrecovery::callKey(row.value(0), row.value(1)), row.value(2).toString());
     } catch (const DbError&) {
         // A file that does not read tells nothing: its calls stay unknown.
+    }
+}
+
+void AddArchivedCallAccounts(const QString& dir, const QList<LogEntry>& log, qint64 fileMark, CallAccounts& into) {
+    // The nightly archive moves the calls out of the call file into the
+    // month table of their year's file ("PhBill_YYYY.mdb", "Tab_PhM"),
+    // looked up by the key it keeps an index on.
+    QHash<int, Database> years;
+    for (const LogEntry& e : log) {
+        if (e.seq <= fileMark || e.kind != int(LogKind::Charge) || e.calladdr <= 0) continue;
+        const QString key = copyrecovery::callKey(e.calladdr, e.date);
+        const QDate day = platform::parseDate(e.date).date();
+        if (into.contains(key) || !day.isValid()) continue;
+        try {
+            if (!years.contains(day.year())) {
+                const QString file =
+                    platform::resolveCI(dir, QStringLiteral("PhBill_%1.mdb").arg(day.year(), 4, 10, QLatin1Char('0')));
+                years.insert(day.year(), QFileInfo(file).isFile() ? Database::openReadOnly(file) : Database());
+            }
+            const Database& year = years[day.year()];
+            if (!year.isOpen()) continue;
+            const QString table = year.actualTableName(QStringLiteral("Tab_Ph%1").arg(day.month()));
+            if (table.isEmpty()) continue;
+            const QVariant dialled = year.scalar(
+                QStringLiteral("SELECT f_zh FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1").arg(year.qualified(table)),
+                {e.calladdr, e.date});
+            if (!dialled.isNull()) into.insert(key, dialled.toString());
+        } catch (const DbError&) {
+            // A year file that does not read (or a table without the account) tells nothing.
+        }
     }
 }
 
