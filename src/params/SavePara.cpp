@@ -671,8 +671,7 @@ QString tableOfView(const QString& view) {
     return views::CheckedTable(view);
 }
 
-void mergeUpSend() {
-    const QString table = tableOfView(CurTable);
+void mergeShadow(const QString& table) {
     const QString shadow = QStringLiteral("p") + table;
     platform::Transaction tx(dbSwitch);
     bool copied;
@@ -706,6 +705,17 @@ void mergeUpSend() {
         }
     }
     tx.commit();
+}
+
+void mergeUpSend() {
+    const QString table = tableOfView(CurTable);
+    // The rows read carry the owners the station held when they were read,
+    // and a row the switch did not give goes: an owner given since, or one
+    // taken with its row, is an entry of the journal, as any owner given.
+    if (table == kExtension || table == QLatin1String("Account"))
+        ModSwitch::MoveOwners([&] { mergeShadow(table); });
+    else
+        mergeShadow(table);
 }
 
 void logSaved() { ModGeneral::AddOpLog(views::Caption().chopped(qMin(2, views::Caption().size())) + QStringLiteral("保存")); }

@@ -419,7 +419,13 @@ void catchUpWithJournal() {
             const QMap<qint64, MoneyRow> ahead = CopyAheadRows(dbSwitch.path(), log, &found, &aheadOwners);
             if (found) NameDifferences(ahead, MoneyRowsOf(dbSwitch), r);
         }
-        r.owners = OwnersAgainstLog(dbSwitch, log, mark);
+        // The account each call since was dialled with: the call file's calls,
+        // those the station file kept, and those archived.
+        CallAccounts dialled;
+        AddCallAccounts(dbSwitch, kCallMirror, dialled);
+        AddCallAccounts(dbPhoneCur, QStringLiteral("Tab_Phone"), dialled);
+        AddArchivedCallAccounts(QFileInfo(dbPhoneCur.path()).absolutePath(), log, mark, dialled);
+        r.owners = OwnersAgainstLog(dbSwitch, log, mark, dialled);
         // And its owners: a place given since whose entry is lost.
         if (found) NameOwnerDifferences(aheadOwners, dbSwitch, r);
         // What the box asks for is asked once, in the commit that keeps the

@@ -359,11 +359,26 @@ QStringList RecoverRestoredStationFile(const QString& stationFile, const QString
                                        const QString& replaced = QString());
 // What a recovery did and could not do, as the operator reads it: each line once.
 QStringList RecoveryLines(const LogRecovery& r);
-// The extensions of station file `sw` whose owner differs from the user the
-// latest charge of their calls logged past `fileMark` went to (that user not
-// deleted since): an owner given since the copy, which the copy lacks. One
-// line each, "分机5：现属用户0，备份之后的话费记入用户7 张三".
-QStringList OwnersAgainstLog(const platform::Database& sw, const QList<LogEntry>& log, qint64 fileMark);
+// The account each call was dialled with ("0012"; blank for none), by its
+// extension and start as `callKey` gives them: what tells a charge made
+// through an account from one made through the extension.
+using CallAccounts = QHash<QString, QString>;
+// Adds the calls of `table` of `db` (the call file's "Tab_Phone", a station
+// file's copy of the calls) to `into`; nothing when the table or its account
+// column does not read.
+void AddCallAccounts(const platform::Database& db, const QString& table, CallAccounts& into);
+// Adds, for the charges of `log` past `fileMark` that `into` lacks, the calls
+// the nightly archive moved into the year files of directory `dir`.
+void AddArchivedCallAccounts(const QString& dir, const QList<LogEntry>& log, qint64 fileMark, CallAccounts& into);
+// The extensions and accounts of station file `sw` whose owner differs from
+// the user the latest charge of their calls logged past `fileMark` went to
+// (that user not deleted since): an owner given since the copy, which the
+// copy lacks. A charge is the account's when its call was dialled with one
+// (`accounts`), else the extension's; one whose call `accounts` lacks is said
+// of the extension with the doubt. One line each,
+// "分机5：现属用户0，备份之后的话费记入用户7 张三", "帐号0012：现属用户7，…".
+QStringList OwnersAgainstLog(const platform::Database& sw, const QList<LogEntry>& log, qint64 fileMark,
+                             const CallAccounts& accounts);
 // Leaves out of `r.lost` the users `r.missing` already names, so each user is named once.
 void DropLostNamedAsMissing(LogRecovery& r);
 

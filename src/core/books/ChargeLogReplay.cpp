@@ -5,11 +5,14 @@
 #include "core/books/ChargeLogInternal.h"
 
 #include "core/books/CopyRecovery.h"
+#include "core/books/CopyRecoveryInternal.h"
+#include "platform/Files.h"
 #include "core/Deposit.h"
 #include "core/ModDefine.h"
 #include "core/StationFiles.h"
 #include "core/books/UserNumbers.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -686,9 +689,65 @@ void NameDifferences(const QMap<qint64, MoneyRow>& before, const QMap<qint64, Mo
     DropLostNamedAsMissing(r);
 }
 
-QStringList OwnersAgainstLog(const Database& sw, const QList<LogEntry>& log, qint64 fileMark) {
-    // The latest charge of each extension's calls past the mark, and the users deleted after it.
-    QMap<qint64, const LogEntry*> latest;
+void AddCallAccounts(const Database& db, const QString& table, CallAccounts& into) {
+    try {
+        const QString t = db.actualTableName(table);
+        if (t.isEmpty()) return;
+        bool dialled = false;
+        for (const platform::ColumnInfo& c : db.columns(t))
+            dialled = dialled || c.name.compare(QStringLiteral("f_zh"), Qt::CaseInsensitive) == 0;
+        if (!dialled) return;   // a table without the account dialled tells nothing of it
+        for (const QVariantList& row :
+             copyrecovery::ReadableRows(db, t, {QStringLiteral("f_calladdr"), QStringLiteral("f_date"), QStringLiteral("f_zh")}))
+            into.insert(copyrecovery::callKey(row.value(0), row.value(1)), row.value(2).toString());
+    } catch (const DbError&) {
+        // A file that does not read tells nothing: its calls stay unknown.
+    }
+}
+
+void AddArchivedCallAccounts(const QString& dir, const QList<LogEntry>& log, qint64 fileMark, CallAccounts& into) {
+    // The nightly archive moves the calls out of the call file into the
+    // month table of their year's file ("PhBill_YYYY.mdb", "Tab_PhM"),
+    // looked up by the key it keeps an index on.
+    QHash<int, Database> years;
+    for (const LogEntry& e : log) {
+        if (e.seq <= fileMark || e.kind != int(LogKind::Charge) || e.calladdr <= 0) continue;
+        const QString key = copyrecovery::callKey(e.calladdr, e.date);
+        const QDate day = platform::parseDate(e.date).date();
+        if (into.contains(key) || !day.isValid()) continue;
+        try {
+            if (!years.contains(day.year())) {
+                const QString file =
+                    platform::resolveCI(dir, QStringLiteral("PhBill_%1.mdb").arg(day.year(), 4, 10, QLatin1Char('0')));
+                years.insert(day.year(), QFileInfo(file).isFile() ? Database::openReadOnly(file) : Database());
+            }
+            const Database& year = years[day.year()];
+            if (!year.isOpen()) continue;
+            const QString table = year.actualTableName(QStringLiteral("Tab_Ph%1").arg(day.month()));
+            if (table.isEmpty()) continue;
+            const QVariant dialled = year.scalar(
+                QStringLiteral("SELECT f_zh FROM %1 WHERE f_calladdr=? AND f_date=? LIMIT 1").arg(year.qualified(table)),
+                {e.calladdr, e.date});
+            if (!dialled.isNull()) into.insert(key, dialled.toString());
+        } catch (const DbError&) {
+            // A year file that does not read (or a table without the account) tells nothing.
+        }
+    }
+}
+
+QStringList OwnersAgainstLog(const Database& sw, const QList<LogEntry>& log, qint64 fileMark, const CallAccounts& accounts) {
+    // The latest charge past the mark through each extension and each account
+    // dialled (the pricing charges a call made with an account to the
+    // account's owner, whatever extension made it). An entry keeps the call's
+    // extension and start only: the call's row tells the account. A charge
+    // whose call no file still gives may have gone either way (`unsure`).
+    struct Charged {
+        const LogEntry* e = nullptr;
+        bool unsure = false;
+    };
+    QMap<qint64, Charged> byExtension;
+    QMap<QString, const LogEntry*> byAccount;
+    QMap<qint64, qint64> accountGivenAt;   // by the account's address, the last owner entry
     QMap<qint64, qint64> deletedAt;
     // A user added since is named as added: the file may hold another person
     // under that number (one an older station gave twice).
@@ -697,30 +756,54 @@ QStringList OwnersAgainstLog(const Database& sw, const QList<LogEntry>& log, qin
         if (e.seq <= fileMark) continue;
         if (e.kind == int(LogKind::UserAdded))
             addedAs.insert(e.userid, QJsonDocument::fromJson(e.row.toUtf8()).object().value(QStringLiteral("username")).toString());
-        if (e.kind == int(LogKind::Charge) && e.calladdr > 0) latest.insert(e.calladdr, &e);
-        else if (e.kind == int(LogKind::UserDeleted)) deletedAt.insert(e.userid, e.seq);
-        // An owner given after the charge: the replay gave it back (or named it).
-        else if (e.kind == int(LogKind::Owner) && e.calladdr >= 0) latest.remove(e.calladdr);
+        if (e.kind == int(LogKind::Charge) && e.calladdr > 0) {
+            const auto dialled = accounts.constFind(copyrecovery::callKey(e.calladdr, e.date));
+            if (dialled == accounts.constEnd()) byExtension.insert(e.calladdr, Charged{&e, true});
+            else if (dialled->trimmed().isEmpty()) byExtension.insert(e.calladdr, Charged{&e, false});
+            else byAccount.insert(*dialled, &e);
+        } else if (e.kind == int(LogKind::UserDeleted)) {
+            deletedAt.insert(e.userid, e.seq);
+        } else if (e.kind == int(LogKind::Owner)) {
+            // An owner given after the charge: the replay gave it back (or named it).
+            if (e.calladdr >= 0) byExtension.remove(e.calladdr);
+            else accountGivenAt.insert(-1 - e.calladdr, e.seq);
+        }
     }
     QStringList lines;
-    const QString ext = sw.actualTableName(QStringLiteral("Extension"));
     const QString users = sw.actualTableName(QStringLiteral("user"));
-    if (latest.isEmpty() || ext.isEmpty() || users.isEmpty()) return lines;
-    for (auto it = latest.constBegin(); it != latest.constEnd(); ++it) {
-        const LogEntry& e = **it;
-        if (deletedAt.value(e.userid, -1) > e.seq) continue;   // their extensions went back to the default user
-        const QVariant owner =
-            sw.scalar(QStringLiteral("SELECT userid FROM %1 WHERE Address=?").arg(sw.qualified(ext)), {it.key()});
-        if (owner.isNull() || owner.toLongLong() == e.userid) continue;
+    if (users.isEmpty()) return lines;
+    const auto line = [&](const QString& place, qint64 owner, const LogEntry& e, const QString& after) {
         const QVariant name =
             addedAs.contains(e.userid)
                 ? (addedAs.value(e.userid).isEmpty() ? QVariant() : QVariant(addedAs.value(e.userid)))
                 : sw.scalar(QStringLiteral("SELECT username FROM %1 WHERE userid=?").arg(sw.qualified(users)), {e.userid});
-        lines << QStringLiteral("分机%1：现属用户%2，备份之后的话费记入用户%3%4")
-                     .arg(it.key())
-                     .arg(owner.toLongLong())
+        lines << QStringLiteral("%1：现属用户%2，备份之后的话费记入用户%3%4%5")
+                     .arg(place)
+                     .arg(owner)
                      .arg(e.userid)
-                     .arg(name.isNull() ? QString() : QLatin1Char(' ') + name.toString());
+                     .arg(name.isNull() ? QString() : QLatin1Char(' ') + name.toString())
+                     .arg(after);
+    };
+    const QString ext = sw.actualTableName(QStringLiteral("Extension"));
+    for (auto it = byExtension.constBegin(); it != byExtension.constEnd() && !ext.isEmpty(); ++it) {
+        const LogEntry& e = *it->e;
+        if (deletedAt.value(e.userid, -1) > e.seq) continue;   // their extensions went back to the default user
+        const QVariant owner =
+            sw.scalar(QStringLiteral("SELECT userid FROM %1 WHERE Address=?").arg(sw.qualified(ext)), {it.key()});
+        if (owner.isNull() || owner.toLongLong() == e.userid) continue;
+        line(QStringLiteral("分机%1").arg(it.key()), owner.toLongLong(), e,
+             it->unsure ? QStringLiteral("（其话单已不在，无法确定这笔话费是否经帐号计入）") : QString());
+    }
+    const QString acc = sw.actualTableName(QStringLiteral("Account"));
+    for (auto it = byAccount.constBegin(); it != byAccount.constEnd() && !acc.isEmpty(); ++it) {
+        const LogEntry& e = **it;
+        if (deletedAt.value(e.userid, -1) > e.seq) continue;
+        platform::RowReader r =
+            sw.rows(QStringLiteral("SELECT address, userid FROM %1 WHERE account=? LIMIT 1").arg(sw.qualified(acc)), {it.key()});
+        if (!r.next()) continue;   // an account the file lacks has no owner to give back
+        const qint64 address = r.integer(0), owner = r.integer(1);
+        if (r.isNull(1) || owner == e.userid || accountGivenAt.value(address, -1) > e.seq) continue;
+        line(QStringLiteral("帐号%1").arg(it.key()), owner, e, QString());
     }
     return lines;
 }
@@ -764,9 +847,15 @@ QStringList RecoveryLines(const LogRecovery& r) {
                       ? QStringLiteral("损坏的文件中记账的位置无法读取，其中的用户余额未采用；以下用户与损坏的文件中不同，请核对：\n")
                       : QStringLiteral("以下用户的余额或押金与恢复前不同，差额无法找回：\n")) +
                      r.missing.join(QLatin1Char('\n'));
-    if (!r.owners.isEmpty())
-        lines << QStringLiteral("以下分机的用户与备份之后的话费记录不同（备份之后更改的分机用户未能恢复），请核对：\n") +
+    if (!r.owners.isEmpty()) {
+        // Said of what the lines name: extensions, accounts or both.
+        const qsizetype accounts = r.owners.filter(QRegularExpression(QStringLiteral("^帐号"))).size();
+        const QString places = accounts == 0                 ? QStringLiteral("分机")
+                               : accounts == r.owners.size() ? QStringLiteral("帐号")
+                                                             : QStringLiteral("分机和帐号");
+        lines << QStringLiteral("以下%1的用户与备份之后的话费记录不同（备份之后更改的%1用户未能恢复），请核对：\n").arg(places) +
                      r.owners.join(QLatin1Char('\n'));
+    }
     if (!r.ownersUnset.isEmpty())
         lines << QStringLiteral("以下分机和帐号在备份之后更改的用户未能恢复，请重新指定：\n") + r.ownersUnset.join(QLatin1Char('\n'));
     if (!r.ownersDiffer.isEmpty())

@@ -780,7 +780,16 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     // Calls whose entries are gone with the gap, of users named with their
     // differences, are no log read in part.
     if (out.gap && !readInPart && out.unlogged.isEmpty() && out.unloggedUnsure.isEmpty()) out.logPartial = false;
-    out.owners = OwnersAgainstLog(db, log, copyMark);
+    // The account each call since was dialled with: the calls the files put
+    // together kept, those of the call file, as far as its pages read, and
+    // those archived.
+    CallAccounts dialled;
+    AddCallAccounts(db, kCallMirror, dialled);
+    if (QFileInfo(callFile).isFile())
+        if (const DamagedImage calls(callFile, callFile + QStringLiteral(".bak")); calls)
+            AddCallAccounts(calls.db, QStringLiteral("Tab_Phone"), dialled);
+    AddArchivedCallAccounts(QFileInfo(callFile).absolutePath(), log, copyMark, dialled);
+    out.owners = OwnersAgainstLog(db, log, copyMark, dialled);
     // And whose extensions and accounts: an owner given since whose entry is lost.
     if (old.ownersWhole && lacking && (out.replacedUntrusted || replacedMark >= lastKnown)) NameOwnerDifferences(old.owners, db, out);
     // What the lines ask for is asked once: a later restore finds it asked.
