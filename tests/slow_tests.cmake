@@ -116,7 +116,6 @@ set(slow_transfer
   TableDownload.ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice
   TableDownload.ARefusedRowStopsTheTableAndLeavesTheRestPending
   Upload.DifferenceDialog
-  Upload.DownloadedTablesVerifyWithoutDifference
   Upload.RequestsOfPerRowTables
   Upload.StreamsEndEarlyAndTimeOutsLeaveTheShadowTable
   UserDownload.AClearPasswordTheSwitchDidNotTakeStaysPending

@@ -47,14 +47,6 @@ TEST_F(TraceWindowTest, FilterSelectsByLeadingCode) {
     EXPECT_EQ(w().txtFilter->text(), "96");
 }
 
-TEST_F(TraceWindowTest, ListStartsAgainAfterFiveThousandLines) {
-    for (int i = 0; i < 5001; ++i) w().ShowRecord("830300", 0);
-    EXPECT_EQ(w().lstRec->count(), 5001);
-    w().ShowRecord("820300", 0);
-    EXPECT_EQ(w().lstRec->count(), 1);
-    EXPECT_TRUE(traceLines()[0].endsWith("82 03 00 "));
-}
-
 TEST_F(TraceWindowTest, SearchWrapsAndAMissClearsTheLock) {
     w().ShowRecord("830300", 0);
     w().ShowRecord("961D00", 0);

@@ -67,13 +67,6 @@ protected:
         const auto fees = sw.receivedWith(QStringLiteral("950820"));
         return fees.size() == before + 1 ? sim::decodeFee(fees.back())->fen : -1;
     }
-    // A frame reaching the switch, the station running meanwhile.
-    std::optional<sim::Frame> waitSwitch(const char* prefix) {
-        return sw.waitFor(QString::fromLatin1(prefix), 5000, [] {
-            QCoreApplication::processEvents();
-            QThread::msleep(1);
-        });
-    }
     // A live call of extension 5 on `channel` to 88001234, sent.
     void liveCall(int channel) {
         sim::LiveCall c;
@@ -113,31 +106,6 @@ protected:
 
 }  // namespace
 
-TEST_F(EndToEndTest, RecordsArePricedChargedOnceAndAnswered) {
-    sw.sendCallRecord(rec(0));
-    sw.sendCallRecord(rec(60));
-    ASSERT_TRUE(runUntilAnswers(2));
-    EXPECT_EQ(sw.recordAnswers(), (std::vector<QString>{QStringLiteral("820302"), QStringLiteral("820302")}));
-    const auto fees = sw.receivedWith(QStringLiteral("950820"));
-    ASSERT_EQ(fees.size(), 2u);
-    const auto fee = sim::decodeFee(fees[0]);
-    ASSERT_TRUE(fee);
-    EXPECT_EQ(fee->fen, 40);
-    EXPECT_EQ(fee->extLow, 5);
-    EXPECT_EQ(fee->channelByte, 3);
-    EXPECT_EQ(count("Tab_Phone"), 2);
-    EXPECT_EQ(remainOf(7), yuan("9.20"));
-
-    // The switch sends the first record again: rejected, not charged, answered as taken.
-    sw.sendCallRecord(rec(0));
-    ASSERT_TRUE(runUntilAnswers(3));
-    EXPECT_EQ(sw.recordAnswers().back(), QStringLiteral("820302"));
-    EXPECT_EQ(count("Tab_Phone"), 2);
-    EXPECT_EQ(count("tab_errPh"), 1);
-    EXPECT_EQ(remainOf(7), yuan("9.20"));
-    EXPECT_EQ(sw.receivedWith(QStringLiteral("950820")).size(), 2u);
-}
-
 // A run killed in the middle of a record upload leaves the switch's next
 // uploaded record on the line. The next run opens the line: that record, paid
 // at the payphone, is no live call of this run and charges no one; the live
@@ -167,41 +135,6 @@ TEST_F(EndToEndTest, ARecordLeftOnTheLineByARunThatDiedIsNotChargedByTheNext) {
     ASSERT_TRUE(runUntilAnswers(1));
     EXPECT_EQ(count("Tab_Phone"), 1);
     EXPECT_EQ(remainOf(7), yuan("9.60"));
-}
-
-TEST_F(EndToEndTest, StoreFailureIsAskedAgainThreeTimesThenTaken) {
-    dbSwitch.execute(QStringLiteral("CREATE TRIGGER phonecur.refuse BEFORE INSERT ON Tab_Phone "
-                                    "BEGIN SELECT RAISE(ABORT, 'disk full'); END"));
-    sw.sendCallRecord(rec(0));
-    ASSERT_TRUE(runUntilAnswers(4));
-    EXPECT_EQ(sw.recordAnswers(), (std::vector<QString>{QStringLiteral("820303"), QStringLiteral("820303"),
-                                                        QStringLiteral("820303"), QStringLiteral("820302")}));
-    EXPECT_EQ(sw.recordsWaiting(), 0);
-    EXPECT_EQ(count("tab_errPh"), 4);
-    EXPECT_EQ(remainOf(7), yuan("10.00"));
-    EXPECT_TRUE(sw.receivedWith(QStringLiteral("950820")).empty());
-}
-
-TEST_F(EndToEndTest, LiveCallOfADepositUserIsLimitedAndCutWhenItRunsOut) {
-    g_MonitorOn = true;
-    addUser(7, "0.30", 0);
-    liveCall(6);
-    const auto limit = waitSwitch("9207");
-    ASSERT_TRUE(limit);
-    const auto tl = sim::decodeTalkLimit(*limit);
-    ASSERT_TRUE(tl);
-    // 0.30 yuan: the first 180 s unit (0.20) and one more minute; one second talked.
-    EXPECT_EQ(tl->seconds, 238);
-    EXPECT_EQ(tl->slot, 6);
-    EXPECT_EQ(tl->extAddr, 5);
-    // The link's once-a-second check cuts the call when the limit has run out.
-    sw.clearReceived();
-    now = now.addSecs(240);
-    ModComm::CheckTimeLimit(now);
-    const auto cut = waitSwitch("9207");
-    ASSERT_TRUE(cut);
-    EXPECT_EQ(sim::decodeTalkLimit(*cut)->seconds, 0);
-    EXPECT_EQ(MonSlots[6].UserID, -1);
 }
 
 TEST_F(EndToEndTest, ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer) {
@@ -298,56 +231,6 @@ TEST_F(ConsoleOnLineTest, AUserSavedWhileAChargeWaitsLimitsTheRunningCallByTheCo
         if (all[i].startsWith(QStringLiteral("9207"))) sinceSave.push_back(*sim::decodeTalkLimit(all[i]));
     ASSERT_FALSE(sinceSave.empty());
     EXPECT_EQ(sinceSave.back().seconds, sinceSave.front().seconds);
-}
-
-TEST_F(EndToEndTest, AnEditedRateIsChargedOnceTheFeeRateWindowHasClosed) {
-    WorkerRights = QStringList{"0"};
-    sw.sendCallRecord(rec(0));
-    ASSERT_TRUE(runUntilAnswers(1));
-    pricing::frmFeeRate& w = pricing::frmFeeRate::instance();
-    w.SSTab1->setCurrentIndex(7);
-    ASSERT_EQ(w.fgFeerate->TextMatrix(1, 0), "8");
-    w.fgFeerate->setRow(1);
-    w.fgFeerate->setRowSel(1);
-    w.fgFeerate->setCol(3);
-    w.fgFeerate->setColSel(3);
-    w.fgFeerate_MouseDown(2);
-    ASSERT_FALSE(w.txtModify->isHidden());
-    w.txtModify->setText("0.5");
-    w.txtModify_LostFocus();
-    EXPECT_EQ(w.fgFeerate->TextMatrix(1, 3), "0.50");
-
-    // While the window is open the pricing still charges the rates it had.
-    EXPECT_EQ(feeOf(rec(300)), 40);
-    w.cmdFeerate[4]->click();
-    ASSERT_FALSE(pricing::frmFeeRate::exists());
-    EXPECT_EQ(feeOf(rec(600)), 70);
-}
-
-TEST_F(EndToEndTest, AnEditedIPHeadIsChargedOnceTheIPWindowHasClosed) {
-    WorkerRights = QStringList{"0"};
-    dbSwitch.execute(QStringLiteral("insert into ipfeerate values(1,'IP一','')"));
-    dbSwitch.execute(QStringLiteral("insert into iphead(iphead,summary,ipfeerate,firsttime,firstprice,pertime,perprice) "
-                                    "values('17909','',1,60,1000,60,1000)"));
-    addRate(QStringLiteral("IP市话"), 7, "0.20", "0.10", 180, 60, 1);
-    auto ipCall = [&](int second) {
-        sim::CallRecord r = rec(second);
-        r.called = QStringLiteral("1790988001234");
-        return r;
-    };
-    // The access rate as the pricing has it: 0.40 for the call and 0.50 to get in.
-    EXPECT_EQ(feeOf(ipCall(0)), 90);
-    pricing::frmIP& w = pricing::frmIP::instance();
-    ASSERT_EQ(w.ShownHead(), "17909");
-    w.txtLink[1]->setText("0.5");
-    w.cmdIPHead[1]->click();
-    EXPECT_FALSE(w.HeadModified());
-
-    // While the window is open the pricing still charges the rate it had.
-    EXPECT_EQ(feeOf(ipCall(300)), 90);
-    w.cmdFeerate[4]->click();
-    ASSERT_FALSE(pricing::frmIP::exists());
-    EXPECT_EQ(feeOf(ipCall(600)), 130);
 }
 
 // The tariff windows opened before any call was priced since the rates were

@@ -55,17 +55,6 @@ TEST(FeeCalc, WorkedExampleAcrossASegmentEnd) {
     EXPECT_EQ(total, yuan("1.0145"));
 }
 
-TEST(FeeCalc, ShortCallsPayTheWholeFirstUnit) {
-    RateRec r = minuteRate("0.20", "0.10", 180, 60);
-    r.extrafee = yuan("0.05");
-    ClsMonitor::Fees f;
-    for (int secs : {0, 1, 179, 180}) {
-        EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), secs, f), yuan("0.25")) << secs;
-        EXPECT_EQ(f.addFee1, yuan("0.05"));
-    }
-    EXPECT_EQ(ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 181, f), yuan("0.40"));
-}
-
 // One call each: the rate, the scheme, the day rule, the start, the length, and the fee.
 TEST(FeeCalc, UnitsSegmentsAndDays) {
     DayRule sundays;

@@ -37,13 +37,6 @@ TEST_F(MonitorTest, DepositUserGetsTheLimitTheBalancePaysFor) {
     EXPECT_EQ(s.EndTime, s.StartTime.addSecs(1 + 598));
 }
 
-TEST_F(MonitorTest, TwoRunningCallsShareTheBalanceAndTheLimit) {
-    live(5, 2);
-    sent();
-    live(6, 9);
-    EXPECT_EQ(sent(), (QStringList{QStringLiteral("92070005012A02"), QStringLiteral("92070006012A09")}));
-}
-
 TEST_F(MonitorTest, NothingLeftCutsTheCallAndFreesTheSlot) {
     addUser(7, "0", 0);
     live(5, 4);

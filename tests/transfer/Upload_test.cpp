@@ -119,76 +119,9 @@ protected:
         QCoreApplication::processEvents();
         return v->DifferNo();
     }
-    void fillStation() {
-        platform::Transaction tx(dbSwitch);
-        for (int a = 0; a < 256; ++a) {
-            dbSwitch.execute("insert into ExtraHead values(?,?,1)", {a, QString::number(100 + a)});
-            dbSwitch.execute("insert into AddHead values(1,?,?,1)", {a, QString::number(a % 90 + 10)});
-        }
-        for (int a = 0; a < 512; ++a) dbSwitch.execute("insert into AddHead values(2,?,'7',1)", {a});
-        for (int a = 0; a < 128; ++a) dbSwitch.execute("insert into Shrink values(?,?,1)", {a, QString::number(5000 + a)});
-        dbSwitch.execute("insert into LanHead values('8', 20, 3, 0, 1, 2, 1)");
-        dbSwitch.execute("update Account set account='1234', firstgrade=3, secgrade=5 where address=2050");
-        dbSwitch.execute("update Relay set Relayno='88123', groupphone='3,5', Routerno=2 where Address=2");
-        dbSwitch.execute("update Extension set DispCall=1, groupno=4, awaketime='06:30', VNum='123' where Address=3");
-        tx.commit();
-    }
 };
 
 }  // namespace
-
-TEST_F(Upload, DownloadedTablesVerifyWithoutDifference) {
-    fillStation();
-    for (const char* key : {"LanHead", "ExtraHead", "Shrink", "Router1", "Router2", "Account", "Relay"}) {
-        down(key);
-        sw.clearReceived();
-        verify(key);
-        EXPECT_EQ(status(), "话务台与集团电话参数设置完全一致") << key;
-        EXPECT_FALSE(frmVerify::exists());
-        EXPECT_FALSE(dbSwitch.hasTable(QStringLiteral("p") + transfer::ShadowBase(key))) << key;
-        EXPECT_EQ(sent().first(), "960300");
-        EXPECT_EQ(sent().last(), "960301");
-    }
-    // Extensions nobody supervises go down with the grades the download's rules give them.
-    QStringList red;
-    int shown = 0;
-    platform::script::onModal("frmVerify", [&](QDialog* d) {
-        auto* v = static_cast<frmVerify*>(d);
-        ++shown;
-        for (int n = 1; n <= v->fgSys->Rows() - 1; ++n) {
-            v->txtAddr->setText(QString::number(n));
-            v->txtAddr_Validate();
-            red << redNames(v);
-        }
-        v->cmdClose->click();
-    });
-    down("Extension");
-    verify("Extension");
-    EXPECT_EQ(shown, 1);
-    red.removeDuplicates();
-    red.sort();
-    EXPECT_EQ(red, (QStringList{"密码等级", "等级一"}));
-    EXPECT_EQ(status(), "校验完成");
-
-    // The upload view shows the switch's rows; their shadow table stays for the save.
-    showView("Shrink");
-    ModToolbar::ToolbarUpLoadOrVerify(false);
-    EXPECT_EQ(status(), "上传缩位码成功!");
-    EXPECT_EQ(ParaMode, "UpSend");
-    EXPECT_EQ(rows("pShrink"), 128);
-    EXPECT_EQ(console->fgDisp->TextMatrix(3, 1), "5002");
-    EXPECT_TRUE(core::ConsoleEnabled());
-
-    // Saved over the station's table, the switch's rows verify as they are.
-    sw.setRow(sim::tables::Shrink, 2, bytes("A70A 02 77 FF FF FF FF FF FF"));
-    ModToolbar::ToolbarUpLoadOrVerify(false);
-    platform::script::answer("要保存上传的参数吗?", platform::rYes);
-    ModSwitch::SaveSwitchPara(11, true);
-    EXPECT_FALSE(dbSwitch.hasTable("pShrink"));
-    EXPECT_EQ(dbSwitch.scalar("select ShrinkHead||'/'||bSet from Shrink where Address=2").toString(), "77/0");
-    verify("Shrink");
-    EXPECT_EQ(status(), "话务台与集团电话参数设置完全一致");
-}
 
 // A table an upload replaces, saved, is kept by the next start: the start's
 // check against the copy taken before the upload sees a sound file.
@@ -457,17 +390,6 @@ TEST_F(Upload, AVerifyStoppedByADatabaseErrorLeavesNoDialogBehind) {
     dbSwitch.execute("PRAGMA foreign_keys=OFF");
     EXPECT_TRUE(status().startsWith("校验错误:")) << status().toStdString();
     EXPECT_FALSE(frmVerify::exists());
-}
-
-TEST_F(Upload, AViewWithoutRowsToReadShowsItsEmptyTable) {
-    dbSwitch.execute("update MonCard set dispcard=15 where dispcard=1");   // no trunk board
-    showView("Relay");
-    ModToolbar::ToolbarUpLoadOrVerify(false);
-    EXPECT_EQ(status(), "上传中继参数成功!");
-    EXPECT_EQ(ParaMode, "UpSend");
-    EXPECT_EQ(rows("pRelay"), 0);
-    EXPECT_EQ(console->fgDisp->Rows(), 2);
-    EXPECT_TRUE(console->fgDisp->TextMatrix(1, 0).isEmpty());
 }
 
 TEST_F(Upload, BoardLayout) {
