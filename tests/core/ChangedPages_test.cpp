@@ -8,8 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <functional>
-#include <random>
 
 using namespace ModSwitch;
 using platform::Database;
@@ -159,27 +157,6 @@ TEST_F(ChangedPagesTest, AnotherSchemaOrAnUncheckedCopyLeavesTheWholeCheck) {
     EXPECT_TRUE(platform::script::shown().isEmpty());
 }
 
-// The first page above the leaves of the calls' index with its first two
-// leaves changed places (the dividers stay): both leaves are the copy's and
-// hold no call stored since, yet a search for a call on either goes the wrong way.
-TEST_F(ChangedPagesTest, AnIndexPageWhoseSubtreesChangedPlacesIsFound) {
-    oneCallSinceAnUncompactedCopy();
-    const qint64 ps = pageSize();
-    QByteArray f = bytesOf(cur());
-    qint64 at = (rootOf("Tab_Phone_call") - 1) * ps;
-    auto cell = [&](int i) { return at + (quint8(f[at + 12 + 2 * i]) << 8 | quint8(f[at + 13 + 2 * i])); };
-    auto child = [&](qint64 c) { return qint64(quint8(f[c]) << 24 | quint8(f[c + 1]) << 16 | quint8(f[c + 2]) << 8 | quint8(f[c + 3])); };
-    ASSERT_EQ(quint8(f[at]), 0x02);
-    while (quint8(f[(child(cell(0)) - 1) * ps]) == 0x02) at = (child(cell(0)) - 1) * ps;
-    // The first child and the next: the second cell's, or the page's rightmost.
-    const qint64 a = cell(0), b = (quint8(f[at + 3]) << 8 | quint8(f[at + 4])) > 1 ? cell(1) : at + 8;
-    const QByteArray first = f.mid(a, 4);
-    f.replace(a, 4, f.mid(b, 4));
-    f.replace(b, 4, first);
-    writeBytes(cur(), f);
-    expectOnlyTheFullCheckFinds();
-}
-
 // The newest call gone from its table's last page (its space given back),
 // its index entry still there: the index gained an entry its table did not.
 TEST_F(ChangedPagesTest, AnIndexEntryWhoseRowIsGoneIsFound) {
@@ -243,84 +220,4 @@ TEST_F(ChangedPagesTest, ACopyNeverCheckedWholeIsNoMeasure) {
     QString failure;
     EXPECT_FALSE(TryCompactDB("PhoneCur.mdb", &failure, nullptr));
     EXPECT_TRUE(QDir(dir->dataPath()).entryList({"PhoneCur.mdb.damaged-*"}).isEmpty());
-}
-
-// Damaged files, judged against the full check: none that it rejects is
-// taken by the check of what changed since the copy (the copy itself sound).
-class DamageCorpusTest : public testsupport::StationTest {
-protected:
-    void SetUp() override {
-        StationTest::SetUp();
-        testsupport::storeCalls(Database::open(cur()), 3000, [](qint64 i) { return callOn("2026-06-15", i); });
-        // Not compacted between the two last starts: the copy is the file's pages as they stood.
-        CompactDB("PhoneCur.mdb");
-        testsupport::storeCalls(Database::open(cur()), 60, [](qint64 i) { return callOn("2026-06-16", i * 37); });
-        CompactDB("PhoneCur.mdb");
-        testsupport::storeCalls(Database::open(cur()), 3, [](qint64 i) { return callOn("2026-06-17", i * 17); });
-    }
-    QString cur() const { return dir->file("PhoneCur.mdb"); }
-};
-
-TEST_F(DamageCorpusTest, NoFileTheFullCheckRejectsIsTaken) {
-    const QByteArray file = bytesOf(cur()), copy = bytesOf(cur() + ".bak");
-    const qint64 ps = Database::openReadOnly(cur()).scalar("PRAGMA page_size").toLongLong(), count = file.size() / ps;
-    auto kindOf = [&](qint64 n) { return quint8(file[(n - 1) * ps + (n == 1 ? 100 : 0)]); };
-    auto differs = [&](qint64 n) { return copy.mid((n - 1) * ps, ps) != file.mid((n - 1) * ps, ps); };
-    auto be16 = [](const QByteArray& b, qint64 o) { return qint64(quint8(b[o]) << 8 | quint8(b[o + 1])); };
-    std::mt19937 rng(62);
-    auto pick = [&](qint64 n) { return qint64(rng() % quint32(n)); };
-    QList<QPair<std::string, QByteArray>> corpus;
-    auto add = [&](const std::string& what, qint64 page, const std::function<void(QByteArray&, qint64 at)>& change) {
-        QByteArray b = file;
-        change(b, (page - 1) * ps);
-        corpus << qMakePair(what + " on page " + std::to_string(page), b);
-    };
-    for (qint64 n = 2; n <= count; ++n) {
-        const quint8 kind = kindOf(n);
-        // Bit flips in every kind of page, a few of each where the session wrote and where it did not.
-        for (int k = 0; k < (differs(n) ? 3 : 1); ++k)
-            add("bit flip", n, [&](QByteArray& b, qint64 at) { b[at + 8 + pick(ps - 8)] ^= char(1 << pick(8)); });
-        // Two child pointers of an interior page swapped.
-        if ((kind == 0x02 || kind == 0x05) && be16(file, (n - 1) * ps + 3) >= 1)
-            add("children swapped", n, [&](QByteArray& b, qint64 at) {
-                const qint64 cells = be16(b, at + 3), i = pick(cells);
-                const qint64 x = at + be16(b, at + 12 + 2 * i), y = i + 1 < cells ? at + be16(b, at + 14 + 2 * i) : at + 8;
-                const QByteArray t = b.mid(x, 4);
-                b.replace(x, 4, b.mid(y, 4));
-                b.replace(y, 4, t);
-            });
-        if (!differs(n)) continue;
-        // A write torn halfway, and a write lost, on a page the session wrote.
-        add("torn write", n, [&](QByteArray& b, qint64 at) {
-            b.replace(at + ps / 2, ps / 2, at + ps <= copy.size() ? copy.mid(at + ps / 2, ps / 2) : QByteArray(ps / 2, '\0'));
-        });
-        add("lost write", n, [&](QByteArray& b, qint64 at) {
-            b.replace(at, ps, at + ps <= copy.size() ? copy.mid(at, ps) : QByteArray(ps, '\0'));
-        });
-    }
-    // Leaves moved between trees: two index leaves change places.
-    std::vector<qint64> leaves;
-    for (qint64 n = 2; n <= count; ++n)
-        if (kindOf(n) == 0x0a) leaves.push_back(n);
-    for (int k = 0; k < 20 && leaves.size() > 1; ++k) {
-        const qint64 a = leaves[size_t(pick(qint64(leaves.size())))], c = leaves[size_t(pick(qint64(leaves.size())))];
-        if (a == c) continue;
-        add("leaf moved from page " + std::to_string(c), a, [&](QByteArray& b, qint64 at) {
-            const QByteArray t = b.mid(at, ps);
-            b.replace(at, ps, b.mid((c - 1) * ps, ps));
-            b.replace((c - 1) * ps, ps, t);
-        });
-    }
-    const QString work = dir->file("corpus.mdb");
-    int rejected = 0;
-    for (const auto& [what, bytes] : corpus) {
-        for (const char* side : {"", "-wal", "-shm", "-journal"}) QFile::remove(work + side);
-        writeBytes(work, bytes);
-        Database db = Database::open(work);
-        if (!db.quickCheck() || db.integrityCheck()) continue;   // the quick check rejects it, or it is sound
-        ++rejected;
-        EXPECT_FALSE(ChangesHoldAgainstCopy(db, work, cur() + ".bak")) << what;
-        EXPECT_FALSE(IndexesMatchTheirTables(db, work)) << what;
-    }
-    EXPECT_GT(rejected, 20);
 }
