@@ -257,15 +257,6 @@ TEST_F(CompactDBTest, DamagedFileIsRestoredFromItsCopy) {
     EXPECT_FALSE(platform::script::shown()[0].text.contains("话单"));
 }
 
-TEST_F(CompactDBTest, MissingFileWithoutCopyClosesTheStation) {
-    QFile::remove(sw());
-    platform::script::answer("恢复数据库失败!", platform::rOK);
-    EXPECT_THROW(CompactDB("Switch.mdb"), platform::ProgramEnded);
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_EQ(platform::script::shown()[0].text, "恢复数据库失败!");
-    EXPECT_EQ(platform::script::shown()[0].title, "警告");
-}
-
 TEST_F(CompactDBTest, DamagedFileAndDamagedCopyCloseTheStationLeavingBoth) {
     const QByteArray badFile = QByteArray("broken file").repeated(500);
     const QByteArray badCopy = QByteArray("broken copy").repeated(500);
