@@ -11,10 +11,6 @@
 #include "platform/Files.h"
 #include "pricing/RateCache.h"
 #include "sim/UsbCollectorSim.h"
-#include "support/RefusalWalk.h"
-#include "pricing/BillFile.h"
-
-#include <QMenuBar>
 
 #include <QFile>
 #include <QFileInfo>
@@ -66,10 +62,11 @@ protected:
     platform::Currency remain() {
         return platform::Currency::fromRaw(dbSwitch.scalar("select remain from user where userid=7").toLongLong());
     }
-    // 读取USB话单 (1 the re-read, 2 the charged read) and what its box said.
+    // 读取USB话单 (1 the re-read, 2 the charged read) from its menu item, and
+    // what its box said.
     QString readUsb(int which) {
         platform::script::answer("读取USB话单", platform::rOK);
-        console().mnuReadUSB_Click(which);
+        console().mnuReadUSB[which]->trigger();
         return lastShown();
     }
     std::shared_ptr<sim::UsbCollectorSim> usb;
@@ -282,76 +279,6 @@ TEST_F(UsbMenu, EraseAsksFirstAndReportsTheOutcome) {
     console().mnuClearUSB_Click();
     EXPECT_EQ(lastShown(), "USB清除成功");
     EXPECT_EQ(usb->oldest(), usb->nextFree());
-}
-
-// 读取USB话单 from its menu while the disk refuses once: the n-th write, then
-// the n-th sync, of the call file and of the station file. Each record read is
-// stored and charged once, or waits in "Bill.dat" and is stored and charged
-// once later; the box says success exactly when every record is stored, and
-// how many wait when some do.
-TEST_F(UsbMenu, EachRecordReadFromTheMenuIsChargedOnceOrKeptWhateverIsRefused) {
-    namespace refusal = testsupport::refusal;
-    using platform::Currency;
-    constexpr int kRecords = 3;
-    // The menu's own command, as the operator's click on it runs it.
-    QAction* read = nullptr;
-    for (QAction* menu : console().mnuBar->actions())
-        if (menu->text() == "USB设置" && menu->menu())
-            for (QAction* a : menu->menu()->actions())
-                if (a->text() == "读取USB话单") read = a;
-    ASSERT_NE(read, nullptr);
-    // A record of the i-th run: 0.20 each, a minute apart.
-    const auto at = [](int n) { return QDateTime(QDate(2026, 6, 15), QTime(10, 0, 0)).addSecs(60 * n); };
-    const auto times = [&](int n) {
-        return dbPhoneCur
-            .scalar("select count(*) from " + dbPhoneCur.qualified("Tab_Phone") + " where f_date=?",
-                    {at(n).toString("yyyy-MM-dd HH:mm:ss")})
-            .toLongLong();
-    };
-    Currency charged;
-    QStringList boxes;
-    const int runs = refusal::walk(
-        [&](int) {
-            const refusal::MaybeBoxes told({{"读取USB话单", platform::rOK}});
-            read->trigger();
-            boxes = told.shown();
-            return boxes.size() == 1 && boxes.first() == "读取USB话单成功";
-        },
-        [&](int i, bool said) {
-            qint64 stored = 0;
-            for (int n = i * kRecords; n < (i + 1) * kRecords; ++n) {
-                EXPECT_LE(times(n), 1) << n;
-                stored += times(n);
-            }
-            const int waiting = pricing::billfile::Waiting();
-            EXPECT_EQ(stored + waiting, kRecords) << boxes.join('\n').toStdString();
-            EXPECT_EQ(said, waiting == 0) << boxes.join('\n').toStdString();
-            if (waiting > 0) {
-                EXPECT_TRUE(refusal::anyContains(boxes, QStringLiteral("读取USB话单失败:%1张话单尚未存入数据库").arg(waiting)))
-                    << boxes.join('\n').toStdString();
-            }
-            EXPECT_EQ(usb->firstUnread(), usb->nextFree());
-            charged += Currency::fromFen(20 * stored);
-            refusal::checkMoney(7, Currency::fromYuan(100) - charged, Currency(), charged);
-            // What waits is stored, and charged, once, before anything else is read.
-            EXPECT_EQ(pricing::billfile::Price(), 0);
-            for (int n = i * kRecords; n < (i + 1) * kRecords; ++n) EXPECT_EQ(times(n), 1) << n;
-            charged += Currency::fromFen(20 * waiting);
-            refusal::checkMoney(7, Currency::fromYuan(100) - charged, Currency(), charged);
-        },
-        refusal::stationFiles(),
-        [&](int i) {
-            for (int n = i * kRecords; n < (i + 1) * kRecords; ++n) {
-                sim::CallRecord r;
-                r.extAddr = 5;
-                r.called = QStringLiteral("8800%1").arg(n % 10000, 4, 10, QLatin1Char('0'));
-                r.start = at(n);
-                r.durationSec = 60;
-                usb->storeRecord(r.body());
-            }
-        });
-    EXPECT_GT(runs, 4);
-    EXPECT_TRUE(console().isEnabled());
 }
 
 }  // namespace
