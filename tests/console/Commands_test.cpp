@@ -368,26 +368,6 @@ TEST_F(Backup, UsersPutBackFromTheirCopyKeepEveryMovementSinceIt) {
     EXPECT_EQ(balance(7), money("119.60"));
 }
 
-// The entries since the copy let go (a clock past the time the log keeps
-// them): the users whose balance the copy cannot bring up are named, each with
-// the amount it lacks.
-TEST_F(Backup, UsersPutBackPastEntriesLetGoNameEachDifference) {
-    ModSwitch::MoveBalances([] {
-        dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 1000000, 0), (9, '丙', 50000, 0)");
-    });
-    backup("User");
-    const qint64 copied = ModSwitch::AppliedMark(dbSwitch);
-    logCharge(7, "0.40", "99.60");
-    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+200000 where userid=9"); }, 9);
-    dbSwitch.execute("delete from tab_chargelog where f_seq>?", {copied});
-    dbSwitch.execute("delete from tab_chargemirror where f_seq>?", {copied});
-    platform::script::answer("无法找回", platform::rOK);
-    restore("User");
-    const QString text = lastShown();
-    EXPECT_TRUE(text.contains("用户7 甲：-0.40")) << text.toStdString();
-    EXPECT_TRUE(text.contains("用户9 丙：20.00")) << text.toStdString();
-}
-
 // The entries since the copy gone (the journal file lost, or past its keeping
 // time): the users' table put back names, user by user, the whole money row
 // that differs from the one it replaced: a user added since with the balance

@@ -66,10 +66,11 @@ protected:
     platform::Currency remain() {
         return platform::Currency::fromRaw(dbSwitch.scalar("select remain from user where userid=7").toLongLong());
     }
-    // 读取USB话单 (1 the re-read, 2 the charged read) and what its box said.
+    // 读取USB话单 (1 the re-read, 2 the charged read) from its menu item, and
+    // what its box said.
     QString readUsb(int which) {
         platform::script::answer("读取USB话单", platform::rOK);
-        console().mnuReadUSB_Click(which);
+        console().mnuReadUSB[which]->trigger();
         return lastShown();
     }
     std::shared_ptr<sim::UsbCollectorSim> usb;
