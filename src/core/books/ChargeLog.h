@@ -277,6 +277,8 @@ struct LogRecovery {
     bool gap = false;               // entries the file needed are no longer logged
     qint64 gapFrom = 0, gapTo = 0;  // the first number missing, the last one missing
     QList<QPair<qint64, qint64>> gaps;   // each run of numbers missing, first and last
+    bool depositsUnchecked = false; // a number missing that no later entry shows the move of: a
+                                    // deposit moved there is known neither by user nor amount
     QStringList missing;            // "用户7 张三：...", a difference no entry explains, by user
     bool logPartial = false;        // part of the log could not be read
     bool movedPartial = false;      // part of the journal file could not be read
