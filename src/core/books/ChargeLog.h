@@ -72,8 +72,9 @@ extern const QString kUserRows;
 // books it again instead of sending it again.
 // `Asked`: an amount a restore's box asked the operator to enter again:
 // `f_userid` the user, `f_amount` the amount, `f_calladdr` the entry before
-// which the balance moved by it with no entry of its own (or, for a user the
-// file lacks, that user's last entry); no money moves, but a later replay
+// which the balance (at a deposit entry, the deposit) moved by it with no
+// entry of its own (or, for a user the file lacks, that user's last entry);
+// no money moves, but a later replay
 // that finds the same difference there asks nothing again.
 // A reader skips kinds it does not know, so an older station still reads a
 // log a newer one wrote.
