@@ -72,8 +72,9 @@ extern const QString kUserRows;
 // books it again instead of sending it again.
 // `Asked`: an amount a restore's box asked the operator to enter again:
 // `f_userid` the user, `f_amount` the amount, `f_calladdr` the entry before
-// which the balance moved by it with no entry of its own (or, for a user the
-// file lacks, that user's last entry); no money moves, but a later replay
+// which the balance (at a deposit entry, the deposit) moved by it with no
+// entry of its own (or, for a user the file lacks, that user's last entry);
+// no money moves, but a later replay
 // that finds the same difference there asks nothing again.
 // A reader skips kinds it does not know, so an older station still reads a
 // log a newer one wrote.
@@ -277,6 +278,8 @@ struct LogRecovery {
     bool gap = false;               // entries the file needed are no longer logged
     qint64 gapFrom = 0, gapTo = 0;  // the first number missing, the last one missing
     QList<QPair<qint64, qint64>> gaps;   // each run of numbers missing, first and last
+    bool depositsUnchecked = false; // a number missing that no later entry shows the move of: a
+                                    // deposit moved there is known neither by user nor amount
     QStringList missing;            // "用户7 张三：...", a difference no entry explains, by user
     bool logPartial = false;        // part of the log could not be read
     bool movedPartial = false;      // part of the journal file could not be read

@@ -149,6 +149,11 @@ private:
 struct Trail {
     Currency charged, remain, deposit, expected, unexplained, last;
     QMap<qint64, Currency> unexplainedAt;   // `unexplained` by the entry it lay before, less what was asked for
+    // The same for the deposit: a deposit entry tells the deposit after it.
+    Currency depositExpected, depositUnexplained;
+    QMap<qint64, Currency> depositUnexplainedAt;
+    bool depositStarted = false;
+    int proven = 0;                         // entries before which something moved with no entry of its own
     qint64 lastSeq = 0;                     // the user's last entry read
     bool askedGone = false;                 // a user the file lacks, whose balance was asked for at `lastSeq`
     int charges = 0, moves = 0;
@@ -225,6 +230,8 @@ void addAgain(const Database& sw, const QString& users, const LogEntry& e, Trail
     t.expected = e.balance;
     if (!e.row.isEmpty() && nameIn(sw, users, e.userid).isNull() && putUserRow(sw, e.row, e.userid, e.balance)) {
         t.putBack = true;
+        // Their row comes back without a deposit: their deposit entries give it.
+        t.depositStarted = true;
         out.added << QStringLiteral("用户%1 %2").arg(e.userid).arg(nameIn(sw, users, e.userid).toString());
     }
 }
@@ -245,7 +252,29 @@ void followSetOutright(const Database& sw, const QString& users, const LogEntry&
         t.last = e.balance;
     } else {
         t.deposit += e.balance - (held + t.deposit);
+        t.depositStarted = true;
+        t.depositExpected = e.balance;
     }
+    ++t.moves;
+}
+
+// A deposit movement: added to the trail, with what lies between the deposit
+// the entry tells before it (the deposit after, less its amount) and the one
+// the entries before give: a deposit entry lost in a gap.
+void followDeposit(const Database& sw, const QString& users, const LogEntry& e, Trail& t) {
+    if (!t.depositStarted) {
+        t.depositStarted = true;
+        t.depositExpected = Currency::fromRaw(
+            sw.scalar(QStringLiteral("SELECT deposit FROM %1 WHERE userid=?").arg(users), {e.userid}).toLongLong());
+    }
+    const Currency between = e.balance - e.amount - t.depositExpected;
+    t.depositUnexplained += between;
+    if (between != Currency()) {
+        t.depositUnexplainedAt[e.seq] += between;
+        ++t.proven;
+    }
+    t.depositExpected = e.balance;
+    t.deposit += e.amount;
     ++t.moves;
 }
 
@@ -263,7 +292,10 @@ void followBalance(const Database& sw, const QString& users, const LogEntry& e, 
     // balance the entries before it give: what lies between, no entry explains.
     const Currency between = e.balance - delta - t.expected;
     t.unexplained += between;
-    if (between != Currency()) t.unexplainedAt[e.seq] += between;
+    if (between != Currency()) {
+        t.unexplainedAt[e.seq] += between;
+        ++t.proven;
+    }
     t.expected = e.balance;
     t.last = e.balance;
     t.remain += delta;
@@ -281,7 +313,10 @@ void replayEntry(const Database& sw, const QString& users, const LogEntry& e, Tr
     const int kind = e.kind;
     if (kind == int(LogKind::Asked)) {
         // Asked for already by an earlier restore: the same difference found again is not asked for again.
-        if (t.unexplainedAt.contains(e.calladdr)) {
+        if (t.depositUnexplainedAt.contains(e.calladdr)) {
+            t.depositUnexplainedAt[e.calladdr] -= e.amount;
+            t.depositUnexplained -= e.amount;
+        } else if (t.unexplainedAt.contains(e.calladdr)) {
             t.unexplainedAt[e.calladdr] -= e.amount;
             t.unexplained -= e.amount;
         } else if (e.calladdr == t.lastSeq) {
@@ -294,8 +329,7 @@ void replayEntry(const Database& sw, const QString& users, const LogEntry& e, Tr
     } else if (kind == int(LogKind::UserAdded)) {
         addAgain(sw, users, e, t, out);
     } else if (kind == int(LogKind::Deposit)) {
-        t.deposit += e.amount;
-        ++t.moves;
+        followDeposit(sw, users, e, t);
     } else if (kind == int(LogKind::BalanceSet) || kind == int(LogKind::DepositSet)) {
         followSetOutright(sw, users, e, t);
     } else if (kind == int(LogKind::Charge) || kind == int(LogKind::Balance)) {
@@ -357,11 +391,15 @@ void applyTrails(const Database& sw, const QString& users, const QMap<qint64, Tr
         out.charged += it->charged;
         out.moves += it->moves;
         // A user whose row came from the newer file holds what was paid there.
-        if (it->unexplained != Currency() && !baseFor.contains(it.key())) {
-            out.lost << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(name.toString(), it->unexplained.toString2());
-            for (auto at = it->unexplainedAt.constBegin(); at != it->unexplainedAt.constEnd(); ++at)
+        if (baseFor.contains(it.key())) continue;
+        QStringList amounts;
+        if (it->unexplained != Currency()) amounts << it->unexplained.toString2();
+        if (it->depositUnexplained != Currency()) amounts << QStringLiteral("押金") + it->depositUnexplained.toString2();
+        if (amounts.isEmpty()) continue;
+        out.lost << QStringLiteral("用户%1 %2：%3").arg(it.key()).arg(name.toString(), amounts.join(QStringLiteral("，")));
+        for (const QMap<qint64, Currency>* points : {&it->unexplainedAt, &it->depositUnexplainedAt})
+            for (auto at = points->constBegin(); at != points->constEnd(); ++at)
                 if (*at != Currency()) out.asked << askedEntry(it.key(), *at, at.key());
-        }
     }
 }
 }  // namespace
@@ -403,6 +441,16 @@ LogRecovery RecoverFromLog(const Database& sw, const QList<LogEntry>& log, const
     const qint64 top = qMax(last, knownLast);
     nameGaps(out, numbers, fileMark, top);
     last = top;
+    // Each number lost is proven only where an entry after it shows what it
+    // moved; a deposit lost with no later deposit entry of its user (a user
+    // the gap does not name) shows nowhere.
+    if (out.gap) {
+        qint64 lostNumbers = 0;
+        for (const auto& run : std::as_const(out.gaps)) lostNumbers += run.second - run.first + 1;
+        qint64 proven = 0;
+        for (const Trail& t : std::as_const(trails)) proven += t.proven;
+        out.depositsUnchecked = proven < lostNumbers;
+    }
     applyTrails(sw, users, trails, baseFor, out);
     // Those kept apart, each with what the journal says they hold; one added
     // and deleted since is as the file had it.
@@ -670,6 +718,8 @@ void NameDifferences(const QMap<qint64, MoneyRow>& before, const QMap<qint64, Mo
         return QStringLiteral("余额%1").arg(m.remain.toString2()) +
                (m.deposit == Currency() ? QString() : QStringLiteral("，押金%1").arg(m.deposit.toString2()));
     };
+    // Deposits compared whole: a deposit lost in a gap is named here if anywhere.
+    r.depositsUnchecked = false;
     for (qint64 user : std::as_const(users)) {
         const bool was = before.contains(user), is = after.contains(user);
         const MoneyRow& m = was ? before[user] : after[user];
@@ -824,6 +874,8 @@ QStringList RecoveryLines(const LogRecovery& r) {
             numbers << (run.first == run.second ? QString::number(run.first)
                                                  : QStringLiteral("%1至%2").arg(run.first).arg(run.second));
         lines << QStringLiteral("备份之后的第%1笔记账记录已不存在，其中的话费和缴费未能重新计入。").arg(numbers.join(QStringLiteral("、")));
+        if (r.depositsUnchecked)
+            lines << QStringLiteral("其中如有押金变动，无法核对，请核对备份之后办理过缴费或押金变动的用户的押金。");
     }
     // Owners given since are entries that were replayed: only a journal of an
     // older release leaves them to check.

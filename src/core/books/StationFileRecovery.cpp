@@ -742,6 +742,7 @@ LogRecovery RecoverStationFile(const QString& restored, const QString& callFile,
     out.gapFrom = r.gapFrom;
     out.gapTo = r.gapTo;
     out.gaps = r.gaps;
+    out.depositsUnchecked = r.depositsUnchecked;
     out.deleted += r.deleted;
     out.added = r.added;
     out.lost = r.lost;
