@@ -22,16 +22,17 @@ protected:
     QAction* item(const char* name) { return console().findChild<QAction*>(QLatin1String(name)); }
 };
 
-TEST_F(AdminWaysIn, BackupWindowLivesHiddenFromStartUpAndF2ShowsIt) {
+TEST_F(AdminWaysIn, F2ShowsTheHiddenBackupWindowF9TheSettingsButNotOverAnOpenEditorAndTheUsbBoxShowsTheUsbMenu) {
     setting("ChkAutoBackup", "1");
     load();
+    WorkerRights = QStringList{"0"};
+    console().resize(1000, 700);
     console().show();
     settle();
-    WorkerRights = QStringList{"0"};
+    // The backup window lives hidden from the start, its timer running; F2 shows it.
     ASSERT_TRUE(frmDBManager::exists());
     EXPECT_FALSE(frmDBManager::instance().isVisible());
     EXPECT_TRUE(frmDBManager::instance().Timer1->isActive());
-
     item("mnuDbManager")->trigger();
     EXPECT_TRUE(spin(5000, [] { return frmDBManager::instance().isVisible(); }));
     EXPECT_FALSE(console().window()->isVisible());
@@ -40,16 +41,6 @@ TEST_F(AdminWaysIn, BackupWindowLivesHiddenFromStartUpAndF2ShowsIt) {
     EXPECT_FALSE(frmDBManager::instance().isVisible());
     EXPECT_TRUE(console().window()->isVisible());
 
-    EXPECT_THROW(console().CloseApp(), platform::ProgramEnded);
-    EXPECT_FALSE(frmDBManager::exists());
-}
-
-TEST_F(AdminWaysIn, F9OpensTheSettingsButNotOverAnOpenEditorAndTheUsbBoxShowsTheUsbMenu) {
-    load();
-    WorkerRights = QStringList{"0"};
-    console().resize(1000, 700);
-    console().show();
-    settle();
     int opened = 0;
     platform::script::onModal("frmSysSet", [&](QDialog* d) {
         ++opened;
@@ -81,6 +72,10 @@ TEST_F(AdminWaysIn, F9OpensTheSettingsButNotOverAnOpenEditorAndTheUsbBoxShowsThe
     EXPECT_FALSE(usbMenu->isVisible());
     EXPECT_TRUE(ModComm::ComA().PortOpen());
     frmSysSet::unload();
+
+    // Closing the station unloads the backup window.
+    EXPECT_THROW(console().CloseApp(), platform::ProgramEnded);
+    EXPECT_FALSE(frmDBManager::exists());
 }
 
 // Backups taken while the switch streams call records into the running station.
