@@ -19,7 +19,7 @@ namespace {
 
 class QueryWaysIn : public ConsoleTest {};
 
-TEST_F(QueryWaysIn, TreeNodeQueriesWhatTheStationPricedAndArchived) {
+TEST_F(QueryWaysIn, TreeNodeQueriesWhatTheStationPricedAndArchivedAndF3OpensTheArchiveWindow) {
     QDateTime now(QDate(2026, 6, 16), QTime(10, 0));
     platform::testing::setNow([&] { return now; });
     connectSwitch();
@@ -79,12 +79,8 @@ TEST_F(QueryWaysIn, TreeNodeQueriesWhatTheStationPricedAndArchived) {
     q.cmdClose->click();
     EXPECT_FALSE(frmQueryBill::exists());
     EXPECT_TRUE(core::TheConsole()->ConsoleWidget()->isVisible());
-}
 
-TEST_F(QueryWaysIn, F3OpensTheArchiveWindowModally) {
-    connectSwitch();
-    load();
-    settle();
+    // F3 opens the archive's window, modal.
     QAction* a = console().findChild<QAction*>(QStringLiteral("mnuBillManage"));
     ASSERT_NE(a, nullptr);
     EXPECT_TRUE(a->isEnabled());

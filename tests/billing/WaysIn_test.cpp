@@ -22,7 +22,7 @@ protected:
     }
 };
 
-TEST_F(SettlementWaysIn, TreeNodeOpensTheWindowAndTheConsoleWaitsForIt) {
+TEST_F(SettlementWaysIn, TreeNodeOpensTheWindowTheConsoleWaitsForAndThePopupSettlesAndPaysOneUser) {
     // A data directory from before the settlement table: the start-up adds it.
     {
         platform::Database db = platform::Database::open(dir->file("switch.mdb"));
@@ -47,13 +47,8 @@ TEST_F(SettlementWaysIn, TreeNodeOpensTheWindowAndTheConsoleWaitsForIt) {
     spin(5000, [] { return !frmBalanceBill::exists(); });
     EXPECT_FALSE(frmBalanceBill::exists());
     EXPECT_TRUE(core::ConsoleEnabled());
-}
 
-TEST_F(SettlementWaysIn, PopupSettlesAndPaysOneUser) {
-    connectSwitch();
-    load();
-    console().show();
-    settle();
+    // The user view's popup settles and pays one user.
     WorkerRights = QStringList{"0"};
     platform::testing::setNow([] { return QDateTime(QDate(2004, 12, 6), QTime(10, 0)); });
     dbSwitch.execute("INSERT INTO user (userid, username, balancemode, lastdate, deposit, remain) "
