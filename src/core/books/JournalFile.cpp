@@ -164,8 +164,15 @@ void noteClockPutBack() {
     const QDateTime newest = platform::parseDate(dbPhoneCur.scalar(QStringLiteral("SELECT max(f_date) FROM %1").arg(logTable())));
     const QDateTime now = platform::Now();
     if (!newest.isValid() || newest <= now.addDays(1)) return;
-    for (const ClockPutRight& move : ClocksPutRight())
-        if (move.when.addSecs(-move.by) >= newest) return;   // noted already
+    // Noted already when a note's clock before the move was at least as late
+    // and reads the newest entry's month in its year (as the duplicate check
+    // reads it): an older move back from a later clock places these calls
+    // in another year.
+    for (const ClockPutRight& move : ClocksPutRight()) {
+        const QDateTime then = move.when.addSecs(-move.by);
+        const int year = newest.date().month() > then.date().month() ? then.date().year() - 1 : then.date().year();
+        if (then >= newest && year == newest.date().year()) return;
+    }
     notePutRight({now, newest.secsTo(now)});
 }
 
