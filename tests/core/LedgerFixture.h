@@ -97,18 +97,7 @@ protected:
     // overwritten, the station's files closed; the calls still read.
     void overwriteLogPages() {
         ModSwitch::OpenAllDB(false);
-        Database cur = Database::open(dir->file("PhoneCur.mdb"));
-        const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
-        QList<qint64> roots;
-        for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
-            roots << r.integer(0);
-        cur.close();
-        QFile f(dir->file("PhoneCur.mdb"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        for (qint64 root : roots) {
-            ASSERT_TRUE(f.seek((root - 1) * page));
-            f.write(QByteArray(int(page), '\x5a'));
-        }
+        pricingtest::overwriteLogPages(dir->file("PhoneCur.mdb"));
     }
     // The log's pages lost, `stationFile` copied by hand over the station
     // file, then the start that puts the call file back; its boxes.

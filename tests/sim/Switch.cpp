@@ -112,6 +112,10 @@ bool Switch::waitConnected(int timeoutMs) {
     return true;
 }
 
+bool Switch::waitDisconnected(int timeoutMs) {
+    return waitSteps([this] { return !connected_; }, timeoutMs);
+}
+
 qint64 Switch::bytesLost() const { std::lock_guard lk(mu_); return lost_; }
 
 void Switch::step(int waitMs) {

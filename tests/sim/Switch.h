@@ -127,6 +127,8 @@ public:
     // wait for it, driving the pty itself when no thread does.
     bool stationConnected() const;
     bool waitConnected(int timeoutMs);
+    // Until the station has closed the terminal (a step has seen it hung up).
+    bool waitDisconnected(int timeoutMs);
     qint64 bytesLost() const;
     // Plays on an own thread until stop() (or destruction).
     void start();

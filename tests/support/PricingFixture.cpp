@@ -308,4 +308,19 @@ Currency BooksTest::depositOf(qint32 userid) {
     return Currency::fromRaw(dbSwitch.scalar("SELECT deposit FROM user WHERE userid=?", {userid}).toLongLong());
 }
 
+void overwriteLogPages(const QString& callFile) {
+    platform::Database cur = platform::Database::open(callFile);
+    const qint64 page = cur.scalar("PRAGMA page_size").toLongLong();
+    QList<qint64> roots;
+    for (platform::RowReader r = cur.rows("SELECT rootpage FROM sqlite_master WHERE tbl_name='tab_chargelog'"); r.next();)
+        roots << r.integer(0);
+    cur.close();
+    QFile f(callFile);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    for (qint64 root : roots) {
+        ASSERT_TRUE(f.seek((root - 1) * page));
+        f.write(QByteArray(int(page), '\x5a'));
+    }
+}
+
 }  // namespace pricingtest

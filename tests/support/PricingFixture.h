@@ -109,4 +109,8 @@ protected:
     Currency storedFees(qint32 userid = 7);
 };
 
+// The pages the log of the closed call file `callFile` starts from (its
+// table's and its indexes') overwritten; the calls still read.
+void overwriteLogPages(const QString& callFile);
+
 }  // namespace pricingtest

@@ -5,7 +5,6 @@
 #include "platform/Prompts.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QThread>
 #include <fcntl.h>
 #include <termios.h>
@@ -53,18 +52,9 @@ bool drainLine(const QString& slavePath) {
     return true;
 }
 
-// Until the switch has seen the line closed (a closed line ends its wait at once).
-static bool switchSeesTheLineClosed(const sim::Switch& sw) {
-    QElapsedTimer t;
-    t.start();
-    while (sw.stationConnected())
-        if (t.elapsed() > 10000) return false;
-        else QThread::msleep(1);
-    return true;
-}
-
 bool drainLine(sim::Switch& sw) {
-    if (!switchSeesTheLineClosed(sw)) return false;
+    // A closed line ends the switch's wait at once.
+    if (!sw.waitDisconnected(10000)) return false;
     const int fd = ::open(sw.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
     ::tcflush(fd, TCIOFLUSH);
@@ -73,7 +63,7 @@ bool drainLine(sim::Switch& sw) {
     char buf[512];
     while (::read(fd, buf, sizeof buf) > 0) {}
     ::close(fd);
-    return written && switchSeesTheLineClosed(sw);
+    return written && sw.waitDisconnected(10000);
 }
 
 }  // namespace testsupport
