@@ -76,9 +76,14 @@ TEST_F(Views, HeadViewDecodesAndColoursTheFlaggedRowWhateverTheTableOrder) {
     EXPECT_EQ(grid->CellAlignmentAt(0, 2), 7);
 }
 
+// The chosen columns decoded, unknown codes as their number, and the pending
+// parts of a row coloured separately; then bad SQL over the view.
 TEST_F(Views, ExtensionViewShowsTheChosenColumnsDecoded) {
     dbSwitch.execute("update Extension set \"Limit\"=5, HotJump=119, busyjump=125, leavejump=126, VNum='8B1', userid=3 where Address=2");
     dbSwitch.execute("insert into user (userid, username) values(3, '张三')");
+    dbSwitch.execute("update Extension set exttype=9, phonetype=200, firstgrade=99 where Address=0");
+    dbSwitch.execute("update Extension set bSetSpringNum=1 where Address=3");
+    dbSwitch.execute("update Extension set bset=1 where Address=4");
     CurTable = "Extension";
     EXPECT_EQ(ModSwitch::ShowExtGrid(*grid, "Extension", true), 120);
     ASSERT_EQ(grid->Rows(), 121);
@@ -86,21 +91,24 @@ TEST_F(Views, ExtensionViewShowsTheChosenColumnsDecoded) {
            {3, col("内部热线"), "E0119"}, {3, col("遇忙转移"), "转虚拟网"}, {3, col("离位转移"), "禁止设置"}, {3, col("久叫转移"), "没有设置"},
            {3, col("虚拟号码"), "8*1"}, {3, col("所属用户"), "张三"}, {4, col("所属用户"), "默认用户"}, {3, col("等级一"), "市话"},
            {3, col("分机类型"), "普通分机"}, {3, col("来电显示"), "OFF"}});
+    cells({{1, col("分机类型"), "9"}, {1, col("话机类型"), "200"}, {1, col("等级一"), "99"}});
     EXPECT_EQ(CurSQL.left(40), "Select Address,Head,SpringNum,firstgrade");
     EXPECT_TRUE(CurSQL.endsWith(" From Extension where address<? order by address")) << CurSQL.toStdString();
     ASSERT_EQ(CurSQLParams.size(), 1);
     EXPECT_EQ(CurSQLParams[0].v.toInt(), 120);
-}
-
-TEST_F(Views, ExtensionPendingPartsAreColouredSeparately) {
-    dbSwitch.execute("update Extension set bSetSpringNum=1 where Address=3");
-    dbSwitch.execute("update Extension set bset=1 where Address=4");
-    CurTable = "Extension";
-    ModSwitch::ShowExtGrid(*grid, "Extension", true);
     // Address 3: number part only.
     marks({{4, 1, true}, {4, 2, true}, {4, 3, false}});
     // Address 4: the parameters only.
     marks({{5, 2, false}, {5, 3, true}, {5, grid->Cols() - 1, true}, {6, 3, false}});
+
+    // Bad SQL is reported.
+    CurTable = "LanHead";
+    ModGeneral::ShowTable(*grid, "select * from NoSuchTable", ">a|>b", 0, 0);
+    EXPECT_EQ(grid->Rows(), 1);
+    EXPECT_TRUE(status().startsWith("载入出错:")) << status().toStdString();
+    // A table name that is not a plain name never reaches a statement.
+    EXPECT_THROW(ModSwitch::ShowPabxTimes(*grid, "PabxTimes; drop table user", true), platform::DbError);
+    EXPECT_TRUE(dbSwitch.hasTable("user"));
 }
 
 TEST_F(Views, TrunkAndExtensionBoundsFollowTheRack) {
@@ -135,52 +143,10 @@ TEST_F(Views, TrunkViewDecodesNumbersAndGroupLists) {
     EXPECT_EQ(grid->CellAlignmentAt(0, 0), 1);
 }
 
-TEST_F(Views, UnknownCodesShowTheirNumberAndBadSqlIsReported) {
-    dbSwitch.execute("update Extension set exttype=9, phonetype=200, firstgrade=99 where Address=0");
-    CurTable = "Extension";
-    ModSwitch::ShowExtGrid(*grid, "Extension", true);
-    cells({{1, col("分机类型"), "9"}, {1, col("话机类型"), "200"}, {1, col("等级一"), "99"}});
-
-    CurTable = "LanHead";
-    ModGeneral::ShowTable(*grid, "select * from NoSuchTable", ">a|>b", 0, 0);
-    EXPECT_EQ(grid->Rows(), 1);
-    EXPECT_TRUE(status().startsWith("载入出错:")) << status().toStdString();
-    // A table name that is not a plain name never reaches a statement.
-    EXPECT_THROW(ModSwitch::ShowPabxTimes(*grid, "PabxTimes; drop table user", true), platform::DbError);
-    EXPECT_TRUE(dbSwitch.hasTable("user"));
-}
-
-TEST_F(Views, TwentyThousandRecordsAreNotShown) {
-    dbSwitch.execute("create table big (n INTEGER)");
-    dbSwitch.execute("with recursive c(x) as (select 1 union all select x+1 from c where x<19999) insert into big select x from c");
-    CurTable = "History";
-    ModGeneral::ShowTable(*grid, "select n from big", ">n", 0, 0);
-    EXPECT_EQ(grid->Rows(), 20000);
-    EXPECT_EQ(grid->TextMatrix(19999, 0), "19999");
-    EXPECT_NE(status(), "记录数过多");
-    dbSwitch.execute("insert into big values(20000)");
-    ModGeneral::ShowTable(*grid, "select n from big", ">n", 0, 0);
-    EXPECT_EQ(grid->Rows(), 1);
-    EXPECT_EQ(status(), "记录数过多");
-}
-
-TEST_F(Views, AViewOverTheLimitShowsItsOwnTitlesOverNoRows) {
-    dbSwitch.execute("insert into Shrink values(4, '12B', 1)");
-    CurTable = "Shrink";
-    ModGeneral::ShowTable(*grid, "select * from Shrink", ">物理地址|>缩位字头", 0, 1);
-    ASSERT_EQ(grid->Rows(), 2);
-    dbSwitch.execute("create table big (n INTEGER, t TEXT, u TEXT)");
-    dbSwitch.execute("with recursive c(x) as (select 1 union all select x+1 from c where x<20000) "
-                     "insert into big select x, 'a', 'b' from c");
-    CurTable = "History";
-    ModGeneral::ShowTable(*grid, "select * from big", ">编号|<名称|<备注", 0, 0);
-    EXPECT_EQ(status(), "记录数过多");
-    EXPECT_EQ(grid->Rows(), 1);
-    ASSERT_EQ(grid->Cols(), 3);
-    cells({{0, 0, "编号"}, {0, 1, "名称"}, {0, 2, "备注"}});
-}
-
-TEST_F(Views, EmptyResultAndEmptyHeader) {
+// An empty result shows one empty row; an empty header takes the titles
+// from the list. Twenty thousand records are shown, one more are not: the
+// view shows its own titles over no rows.
+TEST_F(Views, EmptyResultEmptyHeaderAndAViewOverTheLimit) {
     CurTable = "Shrink";
     ModGeneral::ShowTable(*grid, "select * from Shrink", ">物理地址|>缩位字头", 0, 1);
     EXPECT_EQ(grid->Rows(), 2);
@@ -191,6 +157,20 @@ TEST_F(Views, EmptyResultAndEmptyHeader) {
     cells({{0, 1, "缩位字头"}, {1, 1, "12*"}});
     EXPECT_TRUE(pending(1, 1));
     EXPECT_FALSE(pending(1, 0));   // the key column is fixed
+    dbSwitch.execute("create table big (n INTEGER, t TEXT, u TEXT)");
+    dbSwitch.execute("with recursive c(x) as (select 1 union all select x+1 from c where x<19999) "
+                     "insert into big select x, 'a', 'b' from c");
+    CurTable = "History";
+    ModGeneral::ShowTable(*grid, "select n from big", ">n", 0, 0);
+    EXPECT_EQ(grid->Rows(), 20000);
+    EXPECT_EQ(grid->TextMatrix(19999, 0), "19999");
+    EXPECT_NE(status(), "记录数过多");
+    dbSwitch.execute("insert into big values(20000, 'a', 'b')");
+    ModGeneral::ShowTable(*grid, "select * from big", ">编号|<名称|<备注", 0, 0);
+    EXPECT_EQ(status(), "记录数过多");
+    EXPECT_EQ(grid->Rows(), 1);
+    ASSERT_EQ(grid->Cols(), 3);
+    cells({{0, 0, "编号"}, {0, 1, "名称"}, {0, 2, "备注"}});
 }
 
 TEST_F(Views, PendingColoursFollowEachRowsKeyWhateverFlagTheViewReads) {
