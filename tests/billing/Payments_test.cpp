@@ -125,24 +125,36 @@ protected:
     bool pay = true;
 };
 
+// A monthly user's three periods paid as one, with the rent each time; its
+// period runs on, so 删除用户 keeps it and tells the operator, while the
+// other user is deleted.
 TEST_F(PaymentTest, ThreePeriodsPaidAsOneWithTheRentEachTime) {
+    addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 0);
     addUser(2, "乙", 1, T("2004-08-20 00:00:00"), 10000, 1000);
+    call(1, 1, "    ", "2004-11-02 10:00:00", 2000);
     call(2, 5, "    ", "2004-08-21 10:00:00", 1234);
     call(2, 5, "    ", "2004-09-30 10:00:00", 500);
     call(2, 5, "    ", "2004-11-19 23:59:59", 66);
     frmBalanceBill::instance().txtPayDay->setText("20");
     frmBalanceBill::instance().chkRent->setChecked(false);
-    answers = {{QString(), 0}};
-    settle({2}, 1);
+    frmBalanceBill::instance().optCL[2]->setChecked(true);
+    answers = {{QString(), 2}};
+    script::answer("下列用户的结算期未到今天,付款后未删除:乙", platform::rOK);
+    settle({1, 2}, 1);
+    EXPECT_EQ(script::pendingAnswers(), 0);
     // Due: 12.34 + 5.00 + 0.66 and three times the rent 10.00.
-    ASSERT_EQ(payRows.size(), 1);
-    EXPECT_EQ(payRows[0], (QStringList{"乙", "2004-08-20 00:00:00", "2004-11-20 00:00:00", "100.00", "48.00", "52.00",
+    ASSERT_EQ(payRows.size(), 2);
+    EXPECT_EQ(payRows[1], (QStringList{"乙", "2004-08-20 00:00:00", "2004-11-20 00:00:00", "100.00", "48.00", "52.00",
                                        "按月用户"}));
     EXPECT_EQ(prompts, QStringList{"用户乙的应付款:48.00|-52.00"});
-    // Paid with the offer: the deposit covers the due and is used up; the period's end settled.
+    // Paid with the offer: the deposit covers the due and is used up; the period's end settled
+    // (甲's row gone from the console).
     EXPECT_EQ(userRow(2), (QVariantList{"0.00", "0.00", "2004-11-20 00:00:00", 1}));
     EXPECT_EQ((QStringList{console.TextMatrix(1, 4), console.TextMatrix(1, 5), console.TextMatrix(1, 2)}),
               (QStringList{"0.00", "0.00", "2004-11-20 00:00:00"}));
+    EXPECT_EQ(downloads, QStringList{"1:2"});
+    EXPECT_TRUE(userRow(1).isEmpty());
+    EXPECT_NE(frmBalanceBill::instance().itemByKey("K2"), nullptr);
 }
 
 TEST_F(PaymentTest, AmountsOverAndUnderTheDueAndPromptsBottomUp) {
@@ -217,23 +229,6 @@ TEST_F(PaymentTest, PayAllLockDeleteAndTheDefaultUser) {
     settle({}, 1);
     EXPECT_EQ(downloads, (QStringList{"3:2", "3:1"}));
     EXPECT_EQ(script::pendingAnswers(), 0);
-}
-
-TEST_F(PaymentTest, AMonthlyUserWhosePeriodRunsOnIsKeptAndTheOperatorTold) {
-    addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 0);
-    addUser(2, "乙", 1, T("2004-08-20 00:00:00"), 10000, 1000);
-    call(1, 1, "    ", "2004-11-02 10:00:00", 2000);
-    call(2, 5, "    ", "2004-09-30 10:00:00", 500);
-    frmBalanceBill::instance().txtPayDay->setText("20");
-    frmBalanceBill::instance().optCL[2]->setChecked(true);
-    answers = {{QString(), 2}};
-    script::answer("下列用户的结算期未到今天,付款后未删除:乙", platform::rOK);
-    settle({1, 2}, 1);
-    EXPECT_EQ(script::pendingAnswers(), 0);
-    EXPECT_EQ(downloads, QStringList{"1:2"});
-    EXPECT_TRUE(userRow(1).isEmpty());
-    EXPECT_EQ(userRow(2)[2], "2004-11-20 00:00:00");
-    EXPECT_NE(frmBalanceBill::instance().itemByKey("K2"), nullptr);
 }
 
 TEST_F(PaymentTest, StatementRowsDetailsAndReceipts) {
