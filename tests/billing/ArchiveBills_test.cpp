@@ -598,10 +598,8 @@ TEST_F(ArchiveTest, ACallUnderAnArchivedKeyWithOtherContentBecomesARejectRow) {
     EXPECT_TRUE(platform::script::shown()[0].text.contains("其中1张与归档文件中的同一话单内容不同"));
     platform::Recordset rs = dbPhoneCur.query("SELECT f_calladdr, f_date, f_long, f_resp FROM tab_errPh");
     ASSERT_EQ(rs.recordCount(), 1);
-    EXPECT_EQ(rs.lng("f_calladdr"), 5);
-    EXPECT_EQ(rs.str("f_date"), "2026-03-11 08:00:00");
-    EXPECT_EQ(rs.str("f_long"), "01:02:05");
-    EXPECT_EQ(rs.str("f_resp"), "88");
+    EXPECT_EQ((QStringList{rs.str("f_calladdr"), rs.str("f_date"), rs.str("f_long"), rs.str("f_resp")}),
+              (QStringList{"5", "2026-03-11 08:00:00", "01:02:05", "88"}));
 
     put("2026-03-11 08:00:00", 2, 61);
     put("2026-03-10 08:00:00", 1, 60);

@@ -158,11 +158,7 @@ protected:
     }
     // The station keeps `u` as the owner with nothing pending while the
     // switch holds the account free: the books and the switch disagree unseen.
-    bool silentlyApart(qint64 u) {
-        return kept(u) && releasedAtSwitch() && intents(u) == 0 &&
-               !marked();
-    }
-
+    bool silentlyApart(qint64 u) { return kept(u) && releasedAtSwitch() && intents(u) == 0 && !marked(); }
     // The account waits for its download.
     bool marked() { return dbSwitch.scalar("select count(*) from account where address=2050 and bSet<>0").toInt() > 0; }
 

@@ -1,7 +1,5 @@
 #include "core/ModDefine.h"
 #include "params/DialDigits.h"
-#include "params/SpringCount.h"
-#include "platform/FlexGrid.h"
 #include "support/Fixtures.h"
 
 #include <gtest/gtest.h>
@@ -76,18 +74,6 @@ TEST_F(ExtNumbersTest, NumbersAndTheFlexibleLength) {
     EXPECT_EQ(GetExtHeadLen(), 3);
 }
 
-TEST_F(ExtNumbersTest, DuplicatesGetTheLowestFreeNumbers) {
-    ext(2, 20, "05");
-    ext(9, 20, "05");
-    ext(30, 20, "05");
-    ext(40, 20, "00");
-    RenumberExt(20);
-    EXPECT_EQ(numberOf(30), "05");
-    EXPECT_EQ(numberOf(9), "01");
-    EXPECT_EQ(numberOf(2), "02");
-    EXPECT_EQ(numberOf(40), "00");
-}
-
 TEST_F(ExtNumbersTest, FullHeadSendsDuplicatesToTheFlexibleHead) {
     ext(0, 20, "1");
     for (int a = 1; a < 10; ++a) ext(a, 20, QString::number(a));
@@ -111,29 +97,6 @@ TEST_F(ExtNumbersTest, FullHeadSendsDuplicatesToTheFlexibleHead) {
     RenumberExt(29);
     EXPECT_EQ(numberOf(50), "0001");
     EXPECT_EQ(numberOf(51), "0001");
-}
-
-TEST_F(ExtNumbersTest, SpringCountOnTheGrid) {
-    platform::FlexGrid g;
-    g.setFormatString("地址|字头|号码");
-    g.setRows(1);
-    g.AddItem("0\t8\t800");
-    g.AddItem("1\t8\t801");
-    g.AddItem("2\t9\t902");
-    g.AddItem("3\t9\t903");
-    GridSelFirst = 3;
-    GridSelLast = 4;
-    QString msg;
-    // Selected rows block their numbers whatever their head.
-    EXPECT_EQ(CheckSpringCount(g, "8", "00", &msg), "04");
-    GridSelFirst = GridSelLast = 3;
-    EXPECT_EQ(CheckSpringCount(g, "8", "01", &msg), "03");   // 903 is under another head
-    GridSelFirst = GridSelLast = 0;
-    EXPECT_EQ(CheckSpringCount(g, "8", "02", &msg), "02");
-    EXPECT_TRUE(msg.isEmpty());
-    g.AddItem("4\t8\t809");
-    EXPECT_EQ(CheckSpringCount(g, "8", "9", &msg), "E");
-    EXPECT_EQ(msg, "字头 8 的弹性号码最大个数为10个");
 }
 
 }  // namespace

@@ -51,12 +51,6 @@ TEST_F(OptionListsTest, UnknownTitleGivesOneEmptyOption) {
     EXPECT_EQ(options(QStringLiteral("IP费率类型")), QStringList{QString()});
 }
 
-TEST_F(OptionListsTest, FeeRateCategoriesFollowTheSwitchModel) {
-    EXPECT_EQ(options(QStringLiteral("费率类型")).size(), 8);
-    SwitchModel = 2;
-    EXPECT_EQ(options(QStringLiteral("费率类型")), (QStringList{"国际", "国内", "移动", "本地"}));
-}
-
 TEST_F(OptionListsTest, ListsReadFromTheDatabase) {
     const QStringList targets = options(QStringLiteral("遇忙转移"));
     ASSERT_EQ(targets.size(), 123);

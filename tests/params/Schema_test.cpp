@@ -27,23 +27,6 @@ TEST_F(FreshParams, RackYieldsSixteenTrunksAndHundredTwentyExtensions) {
     EXPECT_EQ(count("select count(*) from MonCard where dispcard<>cardtype or dispcard<>defaultcard"), 0);
 }
 
-TEST_F(FreshParams, ChooserSettingsNameRealColumnsInStep) {
-    const auto setting = [](const char* key) {
-        return dbSwitch.scalar("select value from Variant where varname=?", {key}).toString();
-    };
-    for (auto [field, title, shown, table] :
-         {std::tuple{"ExtField", "ExtTitle", "ExtShowlist", "Extension"},
-          std::tuple{"RelayField", "RelayTitle", "RelayShowList", "Relay"}}) {
-        const QStringList fields = setting(field).split(',');
-        const QStringList titles = setting(title).split(',');
-        ASSERT_EQ(fields.size(), titles.size()) << field;
-        EXPECT_EQ(setting(shown).size(), fields.size() * 3 - 1) << shown;
-        // The whole select list runs against the table.
-        EXPECT_NO_THROW(dbSwitch.query(QStringLiteral("select %1 from %2").arg(fields.join(','), QLatin1String(table))))
-            << table;
-    }
-}
-
 TEST_F(FreshParams, UserTableCarriesMoneyAsCurrency) {
     dbSwitch.execute("insert into user (userid, username, remain, deposit) values(5, '甲', ?, ?)",
                      {platform::Currency::parse("12.34").value(), platform::Currency::fromYuan(100)});
