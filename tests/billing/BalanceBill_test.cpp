@@ -108,27 +108,6 @@ TEST_F(BalanceBillTest, ObjectsUsersGroupsAndDepartments) {
     EXPECT_EQ(chosen(), (QList<qint64>{3, 4}));
 }
 
-TEST_F(BalanceBillTest, OneUserStartsAtItsLastSettlement) {
-    win().DTPStart->setDateTime(T("2004-11-15 08:00:00"));
-    check("K3");
-    EXPECT_TRUE(win().chkLast->isChecked());
-    EXPECT_EQ(win().DTPStart->dateTime(), T("2004-09-09 09:09:09"));
-    EXPECT_FALSE(win().DTPStart->isEnabled());
-    check("K1");
-    EXPECT_FALSE(win().chkLast->isChecked());
-    EXPECT_FALSE(win().chkLast->isEnabled());
-    EXPECT_EQ(win().DTPStart->dateTime(), T("2004-11-15 08:00:00"));
-    // A user without a last settlement date keeps the start shown.
-    check("K1", false);
-    check("K3", false);
-    check("K0");
-    EXPECT_EQ(win().DTPStart->dateTime(), T("2004-11-15 08:00:00"));
-    // Unchecking "使用当前时间" gives the end chosen by hand back.
-    win().chkNow->setChecked(false);
-    win().chkNow_Click();
-    EXPECT_TRUE(win().DTPEnd->isEnabled());
-}
-
 TEST_F(BalanceBillTest, RefusedRunsAndTheZeroCheck) {
     script::answer("请选择要结算的用户", platform::rOK);
     win().cmdBalance_Click(0);

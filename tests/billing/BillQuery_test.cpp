@@ -282,6 +282,7 @@ TEST_F(BillQueryTest, TheLastSettlementStartsThePeriodOfOneUser) {
     tick("甲");
     EXPECT_TRUE(dlg().chkLast->isChecked());
     EXPECT_EQ(dlg().DTPStart->dateTime(), T("2004-11-01 00:00:00"));
+    EXPECT_FALSE(dlg().DTPStart->isEnabled());
     tick("丙");
     EXPECT_FALSE(dlg().chkLast->isChecked());
     EXPECT_FALSE(dlg().chkLast->isEnabled());
@@ -296,6 +297,10 @@ TEST_F(BillQueryTest, TheLastSettlementStartsThePeriodOfOneUser) {
     EXPECT_EQ(ModSwitch::GetVariant("QueryBT"), "2005/01/05 00:00:00");
     EXPECT_EQ(dlg().DTPStart->dateTime(), T("2005-01-05 00:00:00"));
     EXPECT_EQ(dlg().DTPEnd->dateTime(), now);
+    // Unchecking "使用当前时间" gives the end chosen by hand back.
+    dlg().chkNow->setChecked(false);
+    dlg().chkNow_Click();
+    EXPECT_TRUE(dlg().DTPEnd->isEnabled());
 }
 
 TEST_F(BillQueryTest, TheWalkReadsTheCurrentFileThenTheYearsDownAndSumsWhatItShows) {
