@@ -41,7 +41,6 @@ set(slow_admin
 )
 set(slow_billing
   ArchiveTest.AKillAtAnyMomentLosesNoCallAndDoublesNone
-  QueryWaysIn.*
   SettlementRelease.*
   SettlementWaysIn.*
   StartupCrashTest.*

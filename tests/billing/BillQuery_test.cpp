@@ -204,19 +204,6 @@ TEST_F(BillQueryTest, CallsWithAnEmptyOrMissingAccountAreExtensionCalls) {
     EXPECT_EQ(script::pendingAnswers(), 0);
 }
 
-TEST_F(BillQueryTest, ATabInsideAStoredTextStaysInItsCell) {
-    add(call(1, "2005-01-11 08:00:00"));
-    dbPhoneCur.execute("UPDATE Tab_Phone SET f_memo=?, f_indjh=?, f_yj=?",
-                       {QStringLiteral("北\t京"), QStringLiteral("9\t9"), Currency::fromYuan(2)});
-    dbSwitch.execute("UPDATE user SET username=? WHERE userid=1", {QStringLiteral("甲\t乙")});
-    period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
-    tick("甲\t乙");
-    ASSERT_EQ(query(4).size(), 1);
-    const platform::FlexGrid* g = rec().fgRecord;
-    EXPECT_EQ(cells(g, 1, {0, 4, 8, 9, g->Cols() - 1}), (QStringList{"甲 乙", "2005-01-11 08:00:00", "北 京", "2.00", "9 9"}));
-    EXPECT_EQ(cells(rec().fgCollect, 1, {0, 1}), (QStringList{"甲 乙", "0.10"}));
-}
-
 // A summary row sums the object its item stands for, not whatever else bears its text.
 TEST_F(BillQueryTest, EachSummaryRowSumsTheObjectItsItemStandsFor) {
     dbSwitch.execute("INSERT INTO user (userid, username, balancemode, deptname) VALUES "
@@ -295,6 +282,7 @@ TEST_F(BillQueryTest, TheLastSettlementStartsThePeriodOfOneUser) {
     tick("甲");
     EXPECT_TRUE(dlg().chkLast->isChecked());
     EXPECT_EQ(dlg().DTPStart->dateTime(), T("2004-11-01 00:00:00"));
+    EXPECT_FALSE(dlg().DTPStart->isEnabled());
     tick("丙");
     EXPECT_FALSE(dlg().chkLast->isChecked());
     EXPECT_FALSE(dlg().chkLast->isEnabled());
@@ -309,6 +297,10 @@ TEST_F(BillQueryTest, TheLastSettlementStartsThePeriodOfOneUser) {
     EXPECT_EQ(ModSwitch::GetVariant("QueryBT"), "2005/01/05 00:00:00");
     EXPECT_EQ(dlg().DTPStart->dateTime(), T("2005-01-05 00:00:00"));
     EXPECT_EQ(dlg().DTPEnd->dateTime(), now);
+    // Unchecking "使用当前时间" gives the end chosen by hand back.
+    dlg().chkNow->setChecked(false);
+    dlg().chkNow_Click();
+    EXPECT_TRUE(dlg().DTPEnd->isEnabled());
 }
 
 TEST_F(BillQueryTest, TheWalkReadsTheCurrentFileThenTheYearsDownAndSumsWhatItShows) {
@@ -417,6 +409,8 @@ TEST_F(BillQueryTest, StoredDatesAreShownAsReadInLocalTime) {
     EXPECT_EQ(shown.value("2004-02-30 08:00:00"), "");
 }
 
+// Each cell shows its stored value at the edges of its form; a tab inside a
+// stored text stays in its cell.
 TEST_F(BillQueryTest, EachCellShowsItsStoredValueAtTheEdgesOfItsForm) {
     Call c = call(1, "2005-01-12 08:00:00", 0);
     c.secs = 100 * 3600 + 61;          // past two digits of hours
@@ -424,14 +418,19 @@ TEST_F(BillQueryTest, EachCellShowsItsStoredValueAtTheEdgesOfItsForm) {
     c.fee[1] = 1234567890123;
     c.resp = QStringLiteral("0123北京");
     add(c);
+    dbPhoneCur.execute("UPDATE Tab_Phone SET f_memo=?, f_indjh=?, f_yj=?",
+                       {QStringLiteral("北\t京"), QStringLiteral("9\t9"), Currency::fromYuan(2)});
+    dbSwitch.execute("UPDATE user SET username=? WHERE userid=1", {QStringLiteral("甲\t乙")});
     period("2005-01-01 00:00:00", "2005-01-31 23:59:59");
-    tick("甲");
+    tick("甲\t乙");
     query();
     ASSERT_EQ(rec().RecordRows(), 1);
-    EXPECT_EQ(cells(rec().fgRecord, 1, {3, 4, 5, 6, 7, 9, 10, 11, 15}),
-              (QStringList{"0123北京", "2005-01-12 08:00:00", "100:01:01",
-                           (Currency::fromRaw(-12345) + Currency::fromRaw(1234567890123)).toString2(), "国际长途", "0.00",
-                           "-1.23", Currency::fromRaw(1234567890123).toString2(), "1"}));
+    const platform::FlexGrid* g = rec().fgRecord;
+    const QString total = (Currency::fromRaw(-12345) + Currency::fromRaw(1234567890123)).toString2();
+    EXPECT_EQ(cells(g, 1, {0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 15, g->Cols() - 1}),
+              (QStringList{"甲 乙", "0123北京", "2005-01-12 08:00:00", "100:01:01", total, "国际长途", "北 京", "2.00", "-1.23",
+                           Currency::fromRaw(1234567890123).toString2(), "1", "9 9"}));
+    EXPECT_EQ(cells(rec().fgCollect, 1, {0, 1}), (QStringList{"甲 乙", total}));
 }
 
 TEST_F(BillQueryTest, HeaderClicksSortBothGridsAlternately) {
@@ -477,10 +476,8 @@ TEST_F(BillQueryTest, HeaderClicksSortBothGridsAlternately) {
     p.start("pdftotext", {"-layout", files[0], "-"});
     p.waitForFinished(20000);
     const QString text = QString::fromUtf8(p.readAllStandardOutput());
-    EXPECT_TRUE(text.contains("打印查询话单汇总"));
-    EXPECT_TRUE(text.contains("查询用户名称"));
-    EXPECT_TRUE(text.contains("O'Neil")) << text.toStdString();
-    EXPECT_TRUE(text.contains("10.00"));
+    for (const char* shown : {"打印查询话单汇总", "查询用户名称", "O'Neil", "10.00"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(shown))) << shown << '\n' << text.toStdString();
 }
 
 // 打印话单 prints the calls the operator selected, however the selection ran

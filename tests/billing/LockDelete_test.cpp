@@ -61,18 +61,6 @@ TEST_F(AfterPaymentAtTheSwitch, LockThenDeleteFreesEverythingTheUserHeld) {
     EXPECT_EQ(count("select count(*) from user where userid=0"), 1);
 }
 
-TEST_F(AfterPaymentAtTheSwitch, RefusedLockAndDeleteChangeNothing) {
-    sw.addRule("8C08", sim::Reply::Status03, 4);
-    platform::script::answer("闭锁用户庚失败", platform::rOK);
-    EXPECT_FALSE(billing::AfterPayment(7, "庚", billing::kLockUser, today()));
-    platform::script::answer("删除用户庚失败！", platform::rOK);
-    EXPECT_FALSE(billing::AfterPayment(7, "庚", billing::kDeleteUser, today()));
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    EXPECT_EQ(count("select count(*) from user where userid=7"), 1);
-    EXPECT_EQ(count("select userid from account where address=2050"), 7);
-    EXPECT_EQ(count("select userid from extension where address=5"), 7);
-}
-
 // The settlement's own deletion (用户结算, 全部付清, 删除用户) against the
 // switch: the release of the user's account and extension is written ahead,
 // so a lock or a refused write between the switch and the station never
@@ -158,11 +146,7 @@ protected:
     }
     // The station keeps `u` as the owner with nothing pending while the
     // switch holds the account free: the books and the switch disagree unseen.
-    bool silentlyApart(qint64 u) {
-        return kept(u) && releasedAtSwitch() && intents(u) == 0 &&
-               !marked();
-    }
-
+    bool silentlyApart(qint64 u) { return kept(u) && releasedAtSwitch() && intents(u) == 0 && !marked(); }
     // The account waits for its download.
     bool marked() { return dbSwitch.scalar("select count(*) from account where address=2050 and bSet<>0").toInt() > 0; }
 

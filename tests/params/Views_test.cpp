@@ -4,14 +4,23 @@
 #include "core/ModDefine.h"
 #include "core/Settings.h"
 #include "core/ModUpgrade.h"
+#include "core/frmPicClip.h"
 #include "core/frmProgress.h"
+#include "link/ModComm.h"
+#include "link/Monitor.h"
 #include "link/MonitorSink.h"
+#include "link/frmSRV.h"
+#include "params/BoardPanel.h"
 #include "params/ColumnChooser.h"
+#include "params/NavTree.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
+#include "sim/Switch.h"
 #include "support/Fixtures.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <ostream>
 
@@ -76,9 +85,14 @@ TEST_F(Views, HeadViewDecodesAndColoursTheFlaggedRowWhateverTheTableOrder) {
     EXPECT_EQ(grid->CellAlignmentAt(0, 2), 7);
 }
 
+// The chosen columns decoded, unknown codes as their number, and the pending
+// parts of a row coloured separately; then bad SQL over the view.
 TEST_F(Views, ExtensionViewShowsTheChosenColumnsDecoded) {
     dbSwitch.execute("update Extension set \"Limit\"=5, HotJump=119, busyjump=125, leavejump=126, VNum='8B1', userid=3 where Address=2");
     dbSwitch.execute("insert into user (userid, username) values(3, '张三')");
+    dbSwitch.execute("update Extension set exttype=9, phonetype=200, firstgrade=99 where Address=0");
+    dbSwitch.execute("update Extension set bSetSpringNum=1 where Address=3");
+    dbSwitch.execute("update Extension set bset=1 where Address=4");
     CurTable = "Extension";
     EXPECT_EQ(ModSwitch::ShowExtGrid(*grid, "Extension", true), 120);
     ASSERT_EQ(grid->Rows(), 121);
@@ -86,21 +100,24 @@ TEST_F(Views, ExtensionViewShowsTheChosenColumnsDecoded) {
            {3, col("内部热线"), "E0119"}, {3, col("遇忙转移"), "转虚拟网"}, {3, col("离位转移"), "禁止设置"}, {3, col("久叫转移"), "没有设置"},
            {3, col("虚拟号码"), "8*1"}, {3, col("所属用户"), "张三"}, {4, col("所属用户"), "默认用户"}, {3, col("等级一"), "市话"},
            {3, col("分机类型"), "普通分机"}, {3, col("来电显示"), "OFF"}});
+    cells({{1, col("分机类型"), "9"}, {1, col("话机类型"), "200"}, {1, col("等级一"), "99"}});
     EXPECT_EQ(CurSQL.left(40), "Select Address,Head,SpringNum,firstgrade");
     EXPECT_TRUE(CurSQL.endsWith(" From Extension where address<? order by address")) << CurSQL.toStdString();
     ASSERT_EQ(CurSQLParams.size(), 1);
     EXPECT_EQ(CurSQLParams[0].v.toInt(), 120);
-}
-
-TEST_F(Views, ExtensionPendingPartsAreColouredSeparately) {
-    dbSwitch.execute("update Extension set bSetSpringNum=1 where Address=3");
-    dbSwitch.execute("update Extension set bset=1 where Address=4");
-    CurTable = "Extension";
-    ModSwitch::ShowExtGrid(*grid, "Extension", true);
     // Address 3: number part only.
     marks({{4, 1, true}, {4, 2, true}, {4, 3, false}});
     // Address 4: the parameters only.
     marks({{5, 2, false}, {5, 3, true}, {5, grid->Cols() - 1, true}, {6, 3, false}});
+
+    // Bad SQL is reported.
+    CurTable = "LanHead";
+    ModGeneral::ShowTable(*grid, "select * from NoSuchTable", ">a|>b", 0, 0);
+    EXPECT_EQ(grid->Rows(), 1);
+    EXPECT_TRUE(status().startsWith("载入出错:")) << status().toStdString();
+    // A table name that is not a plain name never reaches a statement.
+    EXPECT_THROW(ModSwitch::ShowPabxTimes(*grid, "PabxTimes; drop table user", true), platform::DbError);
+    EXPECT_TRUE(dbSwitch.hasTable("user"));
 }
 
 TEST_F(Views, TrunkAndExtensionBoundsFollowTheRack) {
@@ -135,52 +152,10 @@ TEST_F(Views, TrunkViewDecodesNumbersAndGroupLists) {
     EXPECT_EQ(grid->CellAlignmentAt(0, 0), 1);
 }
 
-TEST_F(Views, UnknownCodesShowTheirNumberAndBadSqlIsReported) {
-    dbSwitch.execute("update Extension set exttype=9, phonetype=200, firstgrade=99 where Address=0");
-    CurTable = "Extension";
-    ModSwitch::ShowExtGrid(*grid, "Extension", true);
-    cells({{1, col("分机类型"), "9"}, {1, col("话机类型"), "200"}, {1, col("等级一"), "99"}});
-
-    CurTable = "LanHead";
-    ModGeneral::ShowTable(*grid, "select * from NoSuchTable", ">a|>b", 0, 0);
-    EXPECT_EQ(grid->Rows(), 1);
-    EXPECT_TRUE(status().startsWith("载入出错:")) << status().toStdString();
-    // A table name that is not a plain name never reaches a statement.
-    EXPECT_THROW(ModSwitch::ShowPabxTimes(*grid, "PabxTimes; drop table user", true), platform::DbError);
-    EXPECT_TRUE(dbSwitch.hasTable("user"));
-}
-
-TEST_F(Views, TwentyThousandRecordsAreNotShown) {
-    dbSwitch.execute("create table big (n INTEGER)");
-    dbSwitch.execute("with recursive c(x) as (select 1 union all select x+1 from c where x<19999) insert into big select x from c");
-    CurTable = "History";
-    ModGeneral::ShowTable(*grid, "select n from big", ">n", 0, 0);
-    EXPECT_EQ(grid->Rows(), 20000);
-    EXPECT_EQ(grid->TextMatrix(19999, 0), "19999");
-    EXPECT_NE(status(), "记录数过多");
-    dbSwitch.execute("insert into big values(20000)");
-    ModGeneral::ShowTable(*grid, "select n from big", ">n", 0, 0);
-    EXPECT_EQ(grid->Rows(), 1);
-    EXPECT_EQ(status(), "记录数过多");
-}
-
-TEST_F(Views, AViewOverTheLimitShowsItsOwnTitlesOverNoRows) {
-    dbSwitch.execute("insert into Shrink values(4, '12B', 1)");
-    CurTable = "Shrink";
-    ModGeneral::ShowTable(*grid, "select * from Shrink", ">物理地址|>缩位字头", 0, 1);
-    ASSERT_EQ(grid->Rows(), 2);
-    dbSwitch.execute("create table big (n INTEGER, t TEXT, u TEXT)");
-    dbSwitch.execute("with recursive c(x) as (select 1 union all select x+1 from c where x<20000) "
-                     "insert into big select x, 'a', 'b' from c");
-    CurTable = "History";
-    ModGeneral::ShowTable(*grid, "select * from big", ">编号|<名称|<备注", 0, 0);
-    EXPECT_EQ(status(), "记录数过多");
-    EXPECT_EQ(grid->Rows(), 1);
-    ASSERT_EQ(grid->Cols(), 3);
-    cells({{0, 0, "编号"}, {0, 1, "名称"}, {0, 2, "备注"}});
-}
-
-TEST_F(Views, EmptyResultAndEmptyHeader) {
+// An empty result shows one empty row; an empty header takes the titles
+// from the list. Twenty thousand records are shown, one more are not: the
+// view shows its own titles over no rows.
+TEST_F(Views, EmptyResultEmptyHeaderAndAViewOverTheLimit) {
     CurTable = "Shrink";
     ModGeneral::ShowTable(*grid, "select * from Shrink", ">物理地址|>缩位字头", 0, 1);
     EXPECT_EQ(grid->Rows(), 2);
@@ -191,6 +166,20 @@ TEST_F(Views, EmptyResultAndEmptyHeader) {
     cells({{0, 1, "缩位字头"}, {1, 1, "12*"}});
     EXPECT_TRUE(pending(1, 1));
     EXPECT_FALSE(pending(1, 0));   // the key column is fixed
+    dbSwitch.execute("create table big (n INTEGER, t TEXT, u TEXT)");
+    dbSwitch.execute("with recursive c(x) as (select 1 union all select x+1 from c where x<19999) "
+                     "insert into big select x, 'a', 'b' from c");
+    CurTable = "History";
+    ModGeneral::ShowTable(*grid, "select n from big", ">n", 0, 0);
+    EXPECT_EQ(grid->Rows(), 20000);
+    EXPECT_EQ(grid->TextMatrix(19999, 0), "19999");
+    EXPECT_NE(status(), "记录数过多");
+    dbSwitch.execute("insert into big values(20000, 'a', 'b')");
+    ModGeneral::ShowTable(*grid, "select * from big", ">编号|<名称|<备注", 0, 0);
+    EXPECT_EQ(status(), "记录数过多");
+    EXPECT_EQ(grid->Rows(), 1);
+    ASSERT_EQ(grid->Cols(), 3);
+    cells({{0, 0, "编号"}, {0, 1, "名称"}, {0, 2, "备注"}});
 }
 
 TEST_F(Views, PendingColoursFollowEachRowsKeyWhateverFlagTheViewReads) {
@@ -444,6 +433,236 @@ TEST_F(Views, ColumnChoiceDrivesHeaderAndSelectList) {
     ModSwitch::ShowRelayGrid(*grid, "Relay", true);
     EXPECT_EQ(grid->Cols(), 3);
     cells({{0, 2, "群呼分机"}, {1, 1, "ON"}});
+}
+
+constexpr quint32 kGreen = 0x00FF00, kRed = 0x0000FF, kGrey = 0x808080;
+
+// The rack on the board panel, the port monitor drawn from stored status
+// frames, the extension numbers of the port grid, and the tree and toolbar.
+class Board : public Views {
+protected:
+    void SetUp() override {
+        Views::SetUp();
+        ModSwitch::LoadMonRes();
+        ModComm::ResetMonitorState();
+        frmPABX::instance();   // the rack, the tree and the toolbar are the console's
+    }
+    void TearDown() override {
+        // Windows the link and the icons opened go before the application does.
+        frmSRV::unload();
+        frmPicClip::unload();
+        frmPABX::unload();
+        StationTest::TearDown();
+    }
+    // Colour shown by lamp i of a slot, or of the board body beside the lamps.
+    static QColor lamp(int slot, int i) {
+        const QPixmap pm = frmPABX::instance().picCard[slot]->pixmap();
+        return pm.toImage().pixelColor(ModSwitch::LampCentre(i));
+    }
+    static QColor body(int slot) { return frmPABX::instance().picCard[slot]->pixmap().toImage().pixelColor(1, 1); }
+    static QByteArray frame(std::initializer_list<int> bytes) {
+        QByteArray f;
+        for (int b : bytes) f.append(char(b));
+        return f;
+    }
+    static QStringList toolKeys() {
+        QStringList keys;
+        for (QAction* a : frmPABX::instance().tbrSwitch->actions())
+            if (!a->isSeparator()) keys << a->objectName();
+        return keys;
+    }
+};
+
+TEST_F(Board, FreshRackPaintsEveryKind) {
+    ModSwitch::LoadCards();
+    EXPECT_EQ(ModComm::CardList[0].KindName, "中继板");
+    EXPECT_EQ(ModComm::CardList[2].KindName, "来显板");
+    EXPECT_EQ(ModComm::CardList[6].KindName, "音令板");
+    EXPECT_EQ(ModComm::CardList[21].KindName, "用户板");
+    EXPECT_EQ(ModComm::SpecPhoneCount, 0);
+    EXPECT_EQ(body(0), vbColor(0x8000));
+    EXPECT_EQ(body(21), vbColor(0x800000));
+    EXPECT_EQ(lamp(21, 8), vbColor(kGreen));
+    // Trunk slots show the odd lamps only.
+    EXPECT_EQ(lamp(0, 1), vbColor(kGreen));
+    EXPECT_EQ(lamp(0, 2), vbColor(0x8000));
+}
+
+TEST_F(Board, SpecialSpareAndUnknownKinds) {
+    ModSwitch::LoadCards();
+    dbSwitch.execute("update MonCard set dispcard=11 where cardorder in (8,9,10,11)");
+    dbSwitch.execute("update MonCard set dispcard=15 where cardorder=12");
+    dbSwitch.execute("update MonCard set dispcard=3 where cardorder=13");
+    ModSwitch::LoadCards();
+    EXPECT_EQ(ModComm::SpecPhoneCount, 4);
+    EXPECT_EQ(ModComm::CardList[8].KindName, "专用电话");
+    EXPECT_EQ(body(8), vbColor(0xFFFF));
+    // A special-telephone board has four lamps.
+    EXPECT_EQ(lamp(8, 4), vbColor(kGreen));
+    EXPECT_EQ(lamp(8, 5), vbColor(0xFFFF));
+    EXPECT_EQ(ModComm::CardList[12].Fitted, 0);
+    EXPECT_EQ(ModComm::CardList[12].KindName, "空余板");
+    EXPECT_EQ(lamp(12, 1), vbColor(kGrey));
+    // An unknown kind keeps the slot's previous look.
+    EXPECT_EQ(ModComm::CardList[13].KindName, "用户板");
+    EXPECT_EQ(ModComm::CardList[13].Fitted, -1);
+    // Fewer rows leave the other slots as they were.
+    dbSwitch.execute("delete from MonCard where cardorder>=20");
+    dbSwitch.execute("update MonCard set dispcard=1 where cardorder=19");
+    ModSwitch::LoadCards();
+    EXPECT_EQ(ModComm::CardList[19].KindName, "中继板");
+    EXPECT_EQ(ModComm::CardList[20].KindName, "用户板");
+}
+
+TEST_F(Board, LampsFollowCardFramesOnlyWhileTheSwitchAnswers) {
+    ModSwitch::LoadCards();
+    CurTable = "MonCard";
+    ModComm::CardStates[3].Data = frame({0x99, 0x0B, 3, 0, 1, 0, 0, 0, 0, 0, 5});
+    ModComm::CardStates[15].Data = frame({0x99, 0x0B, 15, 1, 0, 0, 0, 0, 0, 0, 1});
+    g_NoAnswerCount = 6;
+    ModComm::RefreshMonitor();
+    EXPECT_EQ(lamp(10, 2), vbColor(kGreen));
+
+    g_NoAnswerCount = 0;
+    ModComm::RefreshMonitor();
+    for (const auto& [slot, port, colour] : {std::tuple{10, 1, kGreen}, {10, 2, kRed}, {10, 8, kRed}, {2, 1, kRed}, {2, 8, kRed},
+                                             {2, 2, kGreen}, {0, 1, kRed}, {0, 3, kGreen}, {1, 7, kRed}})
+        EXPECT_EQ(lamp(slot, port), vbColor(colour)) << slot << ',' << port;
+    EXPECT_EQ(ModComm::PortBusyMask(ModComm::CardStates[3].Data), 0x82);
+}
+
+TEST_F(Board, ChannelListRedrawsOnStateChangeOnly) {
+    frmPABX& f = frmPABX::instance();
+    f.fgMon[0]->setRows(9);
+    f.fgMon[0]->setCols(10);
+    CurTable = "MonCard";
+    g_NoAnswerCount = 0;
+    ModComm::PortStates[5].Data = frame({0x97, 0x0A, 5, 5, 0, 3, 0, 224, 0, 255, 0});
+    ModComm::RefreshMonitor();
+    // Channel 5: row 3, columns 6 to 9.
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 6), MonRes[5].channeltext);
+    EXPECT_FALSE(f.fgMon[0]->CellPictureAt(3, 6).isNull());
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 7), "E0003");
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 8), "中继1");
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 9), "");
+    // Same state, other ports: not redrawn.
+    ModComm::PortStates[5].Data[5] = char(9);
+    ModComm::RefreshMonitor();
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 7), "E0003");
+}
+
+TEST_F(Board, PortGridDrawsEachChangedPortInItsColumn) {
+    frmPABX& f = frmPABX::instance();
+    platform::FlexGrid& ports = *f.fgMon[1];
+    ports.setRows(37);
+    ports.setCols(9);
+    ports.setTextMatrix(1, 0, "1");
+    CurTable = "PortMonitor";
+    g_NoAnswerCount = 0;
+    ModComm::CardStates[0].Data = frame({0x99, 0x0B, 0, 2, 0, 0, 0, 0, 0, 0, 6});
+    ModComm::RefreshMonitor();
+    EXPECT_EQ(ports.TextMatrix(1, 1), MonRes[2].Usertext);
+    EXPECT_EQ(ports.TextMatrix(1, 8), MonRes[6].Usertext);
+    EXPECT_EQ(ports.TextMatrix(1, 0), "1");   // the board's label stays
+    EXPECT_EQ(ports.TextMatrix(1, 2), "");     // unchanged port, not drawn
+    EXPECT_EQ(static_cast<quint8>(ModComm::PortLamps[7]), 6);
+}
+
+TEST_F(Board, MonitorDrawsTheFramesTheSwitchSends) {
+    ModComm::InitFrameTable();
+    ModComm::ResetLink();
+    ModSwitch::LoadCards();
+    frmPABX& f = frmPABX::instance();
+    f.fgMon[0]->setRows(9);
+    f.fgMon[0]->setCols(10);
+    f.fgMon[1]->setRows(37);
+    f.fgMon[1]->setCols(9);
+    sim::Switch sw;
+    sw.sendCardState(3, {0, 1, 0, 0, 0, 0, 0, 5});
+    sw.sendPortState(5, 5, 3, 224, 255);
+    // Through the station's own parser and dispatcher.
+    while (auto frame = sw.takeOutgoingFrame()) ModComm::PutRxBuf(*frame);
+    for (int i = 0; i < 20; ++i) ModComm::ParseFrame();
+    ASSERT_EQ(g_NoAnswerCount, 0);
+
+    CurTable = "MonCard";
+    ModComm::RefreshMonitor();
+    for (const auto& [port, colour] : {std::pair{2, kRed}, {8, kRed}, {3, kGreen}}) EXPECT_EQ(lamp(10, port), vbColor(colour)) << port;
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 6), MonRes[5].channeltext);
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 7), "E0003");
+    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 8), "中继1");
+
+    CurTable = "PortMonitor";
+    ModComm::RefreshMonitor();
+    EXPECT_EQ(f.fgMon[1]->TextMatrix(7, 2), MonRes[1].Usertext);
+    EXPECT_EQ(f.fgMon[1]->TextMatrix(7, 8), MonRes[5].Usertext);
+    EXPECT_FALSE(f.fgMon[1]->CellPictureAt(7, 8).isNull());
+}
+
+TEST_F(Board, ExtensionNumbersAfterNormalisation) {
+    frmPABX& f = frmPABX::instance();
+    platform::FlexGrid& ports = *f.fgMon[1];
+    ports.setRows(37);
+    ports.setCols(9);
+    dbSwitch.execute("insert into LanHead values('8',20,2,0,0,0,0)");
+    dbSwitch.execute("update Extension set Head=20, SpringNum='09' where Address=9");
+    dbSwitch.execute("update Extension set Head=17 where Address=5");
+    dbSwitch.execute("update Extension set Head=null where Address=6");
+    dbSwitch.execute("delete from Extension where Address>=100");
+    ModSwitch::InitExtNumber();
+    EXPECT_EQ(dbSwitch.scalar("select SpringNum from Extension where Address=5").toString(), "005");
+    EXPECT_EQ(dbSwitch.scalar("select Head from Extension where Address=6").toInt(), 29);
+    EXPECT_EQ(ports.TextMatrix(2, 1), "E0000");
+    EXPECT_EQ(ports.TextMatrix(2, 6), "E005");
+    EXPECT_EQ(ports.TextMatrix(4, 2), "809");
+    EXPECT_EQ(ports.TextMatrix(26, 4), "E0099");
+    // Addresses beyond the last extension row are left alone.
+    EXPECT_EQ(ports.TextMatrix(26, 5), "");
+}
+
+TEST_F(Board, EmptyHeadTableGetsTheFlexibleHead) {
+    frmPABX::instance().fgMon[1]->setRows(37);
+    frmPABX::instance().fgMon[1]->setCols(9);
+    dbSwitch.execute("update Extension set SpringNum='12' where Address=1");
+    dbSwitch.execute("delete from LanHead");
+    ModSwitch::InitExtNumber();
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from LanHead").toInt(), 1);
+    EXPECT_EQ(dbSwitch.scalar("select HeadID||HeadType||HeadLen||Headdelay||Router1||Router2||bSet from LanHead").toString(),
+              "E2940000");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where Head<>29").toInt(), 0);
+    EXPECT_EQ(dbSwitch.scalar("select SpringNum from Extension where Address=1").toString(), "0012");
+    EXPECT_EQ(frmPABX::instance().fgMon[1]->TextMatrix(2, 2), "E0012");
+}
+
+TEST_F(Board, TreeAndToolbarPerView) {
+    ModSwitch::BuildNavTree();
+    QTreeWidget* tv = frmPABX::instance().tvSwitch;
+    EXPECT_EQ(ModSwitch::NodeKey(tv->currentItem()), "MonCard");
+    EXPECT_EQ(ModSwitch::FindNode("ExtDeposit"), nullptr);
+    EXPECT_EQ(ModSwitch::FindNode("ExtDepositHistory"), nullptr);
+    ASSERT_NE(ModSwitch::FindNode("Router2"), nullptr);
+    EXPECT_EQ(ModSwitch::NodeKey(ModSwitch::FindNode("Router2")->parent()), "AddHead");
+    EXPECT_EQ(ModSwitch::FindNode("IP")->text(0), "IP费率及字头");
+
+    ModSwitch::SetToolbar();
+    EXPECT_EQ(toolKeys(), QStringList({"DownLoad", "UpLoad", "Verify", "Save", "Help", "Exit"}));
+    for (const auto& [node, keys] : {std::pair{"User", "DownLoad,Backup,Restore,Save,Add,Delete,Find,Print,Help,Exit"},
+                                     {"Head", "Save,Find,Print,Help,Exit"}, {"History", "Delete,Find,Print,Help,Exit"}}) {
+        tv->setCurrentItem(ModSwitch::FindNode(node));
+        ModSwitch::SetToolbar();
+        EXPECT_EQ(toolKeys().join(','), keys) << node;
+    }
+    // Separator, button, separator, button...
+    const auto actions = frmPABX::instance().tbrSwitch->actions();
+    EXPECT_TRUE(actions[0]->isSeparator());
+    EXPECT_EQ(actions[1]->toolTip(), "删除");
+    EXPECT_TRUE(actions[2]->isSeparator());
+    EXPECT_FALSE(actions[1]->icon().isNull());
+
+    SwitchModel = 2;
+    ModSwitch::BuildNavTree();
+    EXPECT_EQ(ModSwitch::NodeKey(ModSwitch::FindNode("ExtDeposit")->parent()), "Parameter");
+    EXPECT_NE(ModSwitch::FindNode("ExtDepositHistory"), nullptr);
 }
 
 }  // namespace
