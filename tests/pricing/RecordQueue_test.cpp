@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <functional>
-#include <stdexcept>
 
 #include <cerrno>
 #include <utility>
@@ -383,12 +382,13 @@ TEST_F(RecordQueueTest, AQueueThatCannotBeReadIsKeptAndTriedAgainNeverTakenAsSto
 // a kill while it stands leaves it for the next opening, which shows it once.
 // Before, each was a plain box, lost with the kill.
 TEST_F(RecordQueueTest, EachBoxOfRecordsLeftOutOutlivesAKillWhileItStands) {
-    const auto outlives = [&](const QString& text, const std::function<void()>& act) {
+    const auto outlives = [&](const QString& text, const std::function<void()>& act, const QString& names = {}) {
         SCOPED_TRACE(text.toStdString());
         ASSERT_TRUE(testsupport::killedAtBox(text, act));
         restart();
         ASSERT_EQ(platform::script::shown().size(), 1);
-        EXPECT_TRUE(platform::script::shown()[0].text.contains(text)) << platform::script::shown()[0].text.toStdString();
+        const QString shown = platform::script::shown()[0].text;
+        EXPECT_TRUE(shown.contains(text) && shown.contains(names)) << shown.toStdString();
         restart();
         EXPECT_EQ(platform::script::shown().size(), 1);
         platform::script::reset();
@@ -420,6 +420,17 @@ TEST_F(RecordQueueTest, EachBoxOfRecordsLeftOutOutlivesAKillWhileItStands) {
     flip(billfile::Path(), 0, 0, 12);
     outlives(QStringLiteral("Bill.dat中已存入数据库的话单在磁盘上被损坏"), [] { billfile::Price(); });
     EXPECT_EQ(count("Tab_Phone"), 12);
+
+    // The mended spool's box is kept in the call file before the mend: a kill
+    // after the mend (its records stored, the spool gone) while the box is up
+    // leaves it for the next start. Before, the operator never heard of the
+    // copy set aside.
+    for (int k = 30; k < 33; ++k) ASSERT_TRUE(spool::Append(call(k)));
+    QByteArray file = bytesOf(spool::Path());
+    file[0] = 'X';
+    writeBytes(spool::Path(), file);
+    outlives(QStringLiteral("文件头已损坏"), [] { spool::Replay(); }, QStringLiteral("CallSpool-"));
+    EXPECT_FALSE(QFile::exists(spool::Path()));
 }
 
 // A year file the duplicate check cannot read stops every record: each is
@@ -441,31 +452,4 @@ TEST_F(RecordQueueTest, RecordsWaitingOnAnUnreadableYearFileAreToldWithTheirCoun
     EXPECT_EQ(spool::Replay(), 0);
     EXPECT_EQ(count("Tab_Phone"), 3);
     EXPECT_EQ(remainOf(7), yuan("8.80"));
-}
-
-// The mended spool's box is kept in the call file before the mend: a kill
-// after the mend (its records stored, the spool gone) while the box is up
-// leaves it for the next start, which shows it once. Before, the operator
-// never heard of the copy set aside.
-TEST_F(RecordQueueTest, TheMendedSpoolsBoxOutlivesAKillWhileItIsUp) {
-    for (int k = 0; k < 3; ++k) ASSERT_TRUE(spool::Append(call(k)));
-    QByteArray file = bytesOf(spool::Path());
-    file[0] = 'X';
-    writeBytes(spool::Path(), file);
-    platform::script::reset();
-    platform::script::enable();
-    platform::script::whileShown([](const QString& text) {
-        if (text.contains(QStringLiteral("文件头已损坏"))) throw std::runtime_error("killed while the box is up");
-    });
-    EXPECT_THROW(spool::Replay(), std::runtime_error);
-    platform::script::whileShown(nullptr);
-    EXPECT_FALSE(QFile::exists(spool::Path()));
-    platform::script::reset();
-    platform::script::enable();
-    platform::script::answer(QStringLiteral("文件头已损坏"), platform::rOK);
-    restart();
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown()[0].text.contains(QStringLiteral("CallSpool-"))) << platform::script::shown()[0].text.toStdString();
-    restart();
-    EXPECT_EQ(platform::script::shown().size(), 1);
 }

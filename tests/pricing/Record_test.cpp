@@ -79,17 +79,6 @@ TEST_F(RecordTest, LocalCallIsPricedStoredChargedAndAnswered) {
     EXPECT_EQ(MonSlots[3].UserID, -1);
 }
 
-TEST_F(RecordTest, ResentRecordIsRejectedAndNotChargedAgain) {
-    monthlyCaller();
-    ASSERT_TRUE(record(call()));
-    sent();
-    ASSERT_TRUE(record(call()));
-    EXPECT_EQ(count("Tab_Phone"), 1);
-    EXPECT_EQ(count("tab_errPh"), 1);
-    EXPECT_EQ(remainOf(7), yuan("7.00"));   // 125 s: 1.00 + 2 units
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
-}
-
 TEST_F(RecordTest, RecordSentAgainAfterTheClockWasPutRightIsChargedOnce) {
     monthlyCaller();
     // Stored and charged under a PC clock two years ahead; the answer never
@@ -155,25 +144,6 @@ TEST_F(RecordTest, ADailyCallAYearApartIsStoredAndCharged) {
     EXPECT_EQ(remainOf(7), yuan("1.00"));
 }
 
-TEST_F(RecordTest, DuplicateFoundInTheArchiveMonthTable) {
-    addUser(7, "10", 1);
-    setExtensionUser(5, 7);
-    {
-        platform::Database archive = platform::Database::create(dir->file("PhBill_2026.mdb"));
-        archive.execute(QStringLiteral("CREATE TABLE Tab_Ph6 (f_calladdr INTEGER, f_date DATETIME, f_userid LONG)"));
-        archive.execute(QStringLiteral("INSERT INTO Tab_Ph6 VALUES (5, '2026-06-15 10:30:00', 7)"));
-        archive.close();
-    }
-    ASSERT_TRUE(record(call()));
-    EXPECT_EQ(count("Tab_Phone"), 0);
-    EXPECT_EQ(count("tab_errPh"), 1);
-    EXPECT_EQ(remainOf(7), yuan("10"));
-    CallRecord other = call();
-    other.start = other.start.addSecs(1);
-    ASSERT_TRUE(record(other));
-    EXPECT_EQ(count("Tab_Phone"), 1);
-}
-
 TEST_F(RecordTest, TooShortCallsAreRejected) {
     FeeHDTime = 10;
     CallRecord r = call();
@@ -190,9 +160,7 @@ TEST_F(RecordTest, TooShortCallsAreRejected) {
 TEST_F(RecordTest, DefaultUserIsNeverChargedButGetsTheFeeFrame) {
     addRate(QStringLiteral("8"), 7, "1.00", "0");
     ASSERT_TRUE(record(call()));
-    const StoredCall c = lastCall();
-    EXPECT_EQ(c.userid, 0);
-    EXPECT_EQ(c.yj, Currency());
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|7|88001234|    |8|1|0|0"));
     EXPECT_EQ(remainOf(0), Currency());
     EXPECT_EQ(sent(), (QStringList{QStringLiteral("9508200500006403"), QStringLiteral("820302")}));
 }
@@ -202,9 +170,7 @@ TEST_F(RecordTest, UserWithoutAUserRowChargesNobody) {
     setExtensionUser(5, 99);   // no user 99
     addRate(QStringLiteral("8"), 7, "1.00", "0");
     ASSERT_TRUE(record(call()));
-    const StoredCall c = lastCall();
-    EXPECT_EQ(c.userid, 99);
-    EXPECT_EQ(c.yj, Currency());
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|7|88001234|    |8|1|99|0"));
     EXPECT_EQ(remainOf(8), yuan("50"));
     EXPECT_EQ(remainOf(0), Currency());
     EXPECT_EQ(count("user", QStringLiteral("userid=99")), 0);
@@ -219,8 +185,7 @@ TEST_F(RecordTest, AccountOwnerPaysInsteadOfTheExtensionOwner) {
     CallRecord r = call();
     r.account = QStringLiteral("12");
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().account, QStringLiteral("0012"));
-    EXPECT_EQ(lastCall().userid, 8);
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|7|88001234|0012|8|1|8|19"));
     EXPECT_EQ(remainOf(8), yuan("19"));
     EXPECT_EQ(remainOf(7), yuan("10"));
 }
@@ -328,13 +293,12 @@ TEST_F(RecordTest, LongestZoneCodeWinsAndSetsTheCategory) {
     CallRecord r = call();
     r.called = QStringLiteral("075512345678");
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().phmode, 2);
-    EXPECT_EQ(lastCall().fee, yuan("1.00"));
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|2|075512345678|    |0755|1|0|0"));   // category 2 at 1.00
     r.called = QStringLiteral("07612345678");
     r.start = r.start.addSecs(60);
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().phmode, 2);   // derived from the leading 0, no zone row
-    EXPECT_EQ(lastCall().fee, yuan("0.50"));   // built-in rate: 125 s in one 600 s unit
+    // Category 2 derived from the leading 0, no zone row; the built-in rate: 125 s in one 600 s unit.
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:31:00|125|2|07612345678|    ||0.5|0|0"));
 }
 
 TEST_F(RecordTest, CategoryDefaultRowAndBuiltInFallback) {
@@ -342,16 +306,12 @@ TEST_F(RecordTest, CategoryDefaultRowAndBuiltInFallback) {
     CallRecord r = call();
     r.called = QStringLiteral("013912345678");
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().phmode, 4);
-    EXPECT_EQ(lastCall().memo, QStringLiteral("默认移动"));
-    EXPECT_EQ(lastCall().fee, yuan("0.90"));
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|4|013912345678|    |默认移动|0.9|0|0"));
     // International: no row at all, the built-in 600 s at 0.50 yuan.
     r.called = QStringLiteral("0044123");
     r.start = r.start.addSecs(60);
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().phmode, 0);
-    EXPECT_EQ(lastCall().fee, yuan("0.50"));
-    EXPECT_EQ(lastCall().memo, QString());
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:31:00|125|0|0044123|    ||0.5|0|0"));
 }
 
 TEST_F(RecordTest, InsideAndIncomingCallsUseTheirOwnCategories) {
@@ -360,15 +320,13 @@ TEST_F(RecordTest, InsideAndIncomingCallsUseTheirOwnCategories) {
     r.type = 2;
     r.called = QStringLiteral("8001");
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().phmode, 9);
-    EXPECT_EQ(lastCall().fee, Currency());   // the free default row of category 9
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|9|8001|    |本局|0|0|0"));   // the free default row of category 9
     addRate(QStringLiteral("8"), 10, "0.10", "0.10");
     r.type = 3;
     r.called = QStringLiteral("88001234");
     r.start = r.start.addSecs(60);
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().phmode, 10);
-    EXPECT_EQ(lastCall().fee, yuan("0.30"));
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:31:00|125|10|88001234|    |8|0.3|0|0"));
 }
 
 TEST_F(RecordTest, IpCallPaysTheAccessRateAndItsTypesRates) {
@@ -382,10 +340,8 @@ TEST_F(RecordTest, IpCallPaysTheAccessRateAndItsTypesRates) {
     r.called = QStringLiteral("17909010123456");
     ASSERT_TRUE(record(r));
     const StoredCall c = lastCall();
-    EXPECT_EQ(c.phmode, 8);
-    EXPECT_EQ(c.fee, yuan("0.90"));
+    EXPECT_EQ(c.whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|8|17909010123456|    |IP国内|0.9|0|0"));
     EXPECT_EQ(c.link, yuan("0.30"));
-    EXPECT_EQ(c.resp, QStringLiteral("17909010123456"));
     EXPECT_EQ(sent().first(), QStringLiteral("9508200500007803"));   // 1.20 yuan
 }
 
@@ -449,14 +405,12 @@ TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {
     r.type = 16;
     r.called = QStringLiteral("02155556666");
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().resp, QStringLiteral("955556666"));   // three-digit prefix dropped (router1 >= 100)
-    EXPECT_EQ(lastCall().fee, yuan("3.00"));
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|7|955556666|    |9|3|0|0"));   // three-digit prefix dropped (router1 >= 100)
     // Display only: priced by the number as dialled.
     TransferCharge = 0;
     r.start = r.start.addSecs(60);
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().resp, QStringLiteral("955556666"));
-    EXPECT_EQ(lastCall().phmode, 2);
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:31:00|125|2|955556666|    ||0.5|0|0"));
     // A route without an added prefix: priced and shown by the called number.
     r.called = QStringLiteral("0201234");
     r.start = r.start.addSecs(60);
@@ -520,19 +474,6 @@ TEST_F(RecordTest, ImpossibleDigitsAreRejectedNotStoredAndAFailedRecordWritesOne
     EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
 }
 
-TEST_F(RecordTest, RecordReadAgainAfterTheNightlyArchiveIsNotChargedTwice) {
-    monthlyCaller(1, "0");
-    ASSERT_TRUE(record(call()));
-    billing::ArchiveBills();
-    ASSERT_TRUE(billing::LastArchiveRun().ran);
-    ASSERT_EQ(count("Tab_Phone"), 0);
-    sent();
-    ASSERT_TRUE(record(call()));
-    EXPECT_EQ(count("Tab_Phone"), 0);
-    EXPECT_EQ(remainOf(7), yuan("9"));
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
-}
-
 // The duplicate check keeps the year file open between records: what later
 // archive runs add to it (a month table made after the file was opened, the
 // calls of a month that had its table) is found all the same, and a file put
@@ -569,6 +510,15 @@ TEST_F(RecordTest, TheDuplicateCheckSeesWhatLaterArchiveRunsWrote) {
     ASSERT_TRUE(QFile::rename(year + ".new", year));
     ASSERT_TRUE(record(june));
     EXPECT_EQ(count("Tab_Phone"), 1);
+    // A row of a year file an older station wrote (no length or number kept)
+    // is the call all the same.
+    CallRecord older = june;
+    older.start = june.start.addSecs(1);
+    platform::Database::open(year).execute(QStringLiteral("INSERT INTO Tab_Ph6 VALUES (5, '2026-06-15 10:30:01', 7)"));
+    ASSERT_TRUE(record(older));
+    EXPECT_EQ(count("Tab_Phone"), 1);
+    EXPECT_EQ(count("tab_errPh"), 4);
+    EXPECT_EQ(remainOf(7), yuan("6"));
 }
 
 TEST_F(RecordTest, FailureAfterTheCommitIsReportedAndTheRecordStaysTaken) {
