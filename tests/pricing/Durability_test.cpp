@@ -13,7 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QThread>
 #include <fcntl.h>
 #include <termios.h>
@@ -217,45 +216,6 @@ TEST_F(StreamKillTest, KilledWhileRecordsStreamLosesNoAcknowledgedRecordAndCharg
     EXPECT_TRUE(last.logHas(QStringLiteral("END\t0"))) << last.log().join('\n').toStdString();
     checkStored("after a clean start");
     EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).currentRows, 0) << "the start-up archive took them all";
-}
-
-TEST_F(StreamKillTest, KilledBetweenTheTwoFilesCommitsKeepsTheCallInTheStationFileUntilTheNextStart) {
-    // A record's one commit writes the station file first and the call file
-    // after it: a kill between the two leaves the charge applied and the call
-    // only in the station file's copy of the calls it charged. Made here from
-    // a kill right after the first record: the call file's part taken away.
-    queueRecords(3, QDateTime(QDate(2026, 6, 15), QTime(8, 0, 0)));
-    startStation(clock + QStringList{QStringLiteral("--kill-after-store"), QStringLiteral("1")});
-    if (HasFatalFailure()) return;
-    ASSERT_TRUE(station->waitEnded(60000));
-    ASSERT_TRUE(station->killed()) << station->log().join('\n').toStdString();
-    drainLine();
-    const QString date = keys[0].mid(2);
-    {
-        platform::Database cur = platform::Database::open(dir->file("PhoneCur.mdb"));
-        EXPECT_EQ(cur.execute(QStringLiteral("DELETE FROM Tab_Phone WHERE f_calladdr=5 AND f_date=?"), {date}), 1);
-        EXPECT_EQ(cur.execute(QStringLiteral("DELETE FROM tab_chargelog WHERE f_kind=0 AND f_calladdr=5 AND f_date=?"), {date}), 1);
-    }
-    checkStored("the station file's part committed alone");
-    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).onlyInStationFile, QStringList{keys[0]});
-
-    // The same charge with its call gone from the station file's copy too is
-    // a lost call with its money taken: the reading shows it.
-    {
-        QTemporaryDir lost;
-        ASSERT_TRUE(testsupport::copyTree(dir->dataPath(), lost.path()));
-        platform::Database::open(lost.filePath(QStringLiteral("switch.mdb")))
-            .execute(QStringLiteral("DELETE FROM tab_callmirror WHERE f_calladdr=5 AND f_date=?"), {date});
-        const auto stored = testsupport::readStoredCalls(lost.path());
-        EXPECT_EQ(stored.rows, 0);
-        EXPECT_NE(testsupport::remainOf(lost.path(), 7), kInitial - stored.feesOf7);
-    }
-
-    // The next start gives the call back; the record sent again is charged once.
-    startStation(clock);
-    if (HasFatalFailure()) return;
-    takeAll("given back");
-    EXPECT_TRUE(testsupport::readStoredCalls(dir->dataPath()).onlyInStationFile.isEmpty());
 }
 
 TEST_F(StreamKillTest, KilledDuringTheNightlyArchiveLosesNoRecordAndArchivesNoneTwice) {
