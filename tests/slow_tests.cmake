@@ -98,7 +98,6 @@ set(slow_pricing
   EndToEndTest.ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer
   StreamKillTest.*
   TariffWayIn/*
-  UploadKillTest.*
 )
 set(slow_printing
   ConsolePrintTest.*

@@ -14,9 +14,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -26,17 +23,6 @@ using platform::Currency;
 using testsupport::StationProcess;
 
 namespace {
-
-// A 65-second call of extension 5 to "8800<number>", `minute` minutes past
-// 9:00 on 10 June 2026.
-sim::CallRecord minuteCall(int number, int minute) {
-    sim::CallRecord r;
-    r.extAddr = 5;
-    r.called = QStringLiteral("8800%1").arg(number);
-    r.start = QDateTime(QDate(2026, 6, 10), QTime(9, 0, 0)).addSecs(60 * minute);
-    r.durationSec = 65;
-    return r;
-}
 
 Currency yuan(const char* text) { return *Currency::parse(QString::fromLatin1(text)); }
 
@@ -48,7 +34,7 @@ protected:
     void SetUp() override {
         seed = testsupport::durabilitySeed();
         rng.seed(seed);
-        dir = std::make_unique<testsupport::StationDir>(model);
+        dir = std::make_unique<testsupport::StationDir>();
         // A postpaid user 7 owns extension 5; local calls start with 8.
         platform::Database db = platform::Database::open(dir->file("switch.mdb"));
         db.execute(QStringLiteral("INSERT OR REPLACE INTO user (userid, username, balancemode, remain, overdraft) "
@@ -165,7 +151,6 @@ protected:
         return false;
     }
 
-    int model = 0;
     unsigned seed = 0;
     std::mt19937 rng;
     std::unique_ptr<testsupport::StationDir> dir;
@@ -305,82 +290,6 @@ TEST_F(StreamKillTest, RecordsSentWhileTheCallFileIsLockedAreKeptAndStoredOnceAf
     drainLine();
     checkStored("after the lock ended");
     EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 8);
-}
-
-// The IP payphone record upload of the second model: killed between the
-// answers and the pricing, and again while the next start prices what waits.
-class UploadKillTest : public StreamKillTest {
-protected:
-    void SetUp() override {
-        model = 2;
-        StreamKillTest::SetUp();
-    }
-    // A station run that uploads once it is loaded, until it ends or is killed.
-    void runUpload(const QStringList& extra) {
-        // The switch's observer kills the station at the chosen answer.
-        target.clear();
-        station = std::make_unique<StationProcess>(
-            dir->appPath(), onLine("0", QStringList{QStringLiteral("--clock"), kDay, QStringLiteral("--record-upload"),
-                                                    QStringLiteral("--answer"), QStringLiteral("读取话单=ok")} + extra));
-        station->start();
-        target.aim(*station);
-        ASSERT_TRUE(station->waitEnded(120000));
-        killed = station->killed();
-        log = station->log();
-        drainLine();
-    }
-    // Every record stored at most once, or (all) exactly once.
-    void checkOnce(const char* when, bool all) {
-        SCOPED_TRACE(when);
-        const auto stored = testsupport::readStoredCalls(dir->dataPath());
-        EXPECT_TRUE(stored.filesNotSound.isEmpty()) << stored.filesNotSound.join(", ").toStdString();
-        EXPECT_EQ(stored.count.size(), int(stored.rows)) << "a record stored twice";
-        for (const QString& k : keys) {
-            if (all) { EXPECT_EQ(stored.count.value(k), 1) << k.toStdString(); }
-            else EXPECT_LE(stored.count.value(k), 1) << k.toStdString();
-        }
-    }
-    bool killed = false;
-    QStringList log;
-};
-
-TEST_F(UploadKillTest, KilledBetweenTheAnswersAndThePricingLosesNoUploadedRecord) {
-    std::vector<QByteArray> bodies;
-    for (int i = 0; i < 20; ++i) {
-        const sim::CallRecord r = minuteCall(2000 + i, i);
-        keys << keyOf(r);
-        bodies.push_back(r.body());
-    }
-    // The switch forgets each record it hears "820302" for.
-    sw->setUploadRecords(bodies);
-    sw->setUploadForgetsAnswered(true);
-    const int nth = std::uniform_int_distribution<int>(1, 20)(rng);
-    const int store = std::uniform_int_distribution<int>(1, nth)(rng);
-    std::printf("killed at answer %d, then at the start-up's record %d\n", nth, store);
-
-    answers = 0;
-    killOnAnswer = nth;
-    runUpload({});
-    killOnAnswer = -1;
-    if (HasFatalFailure()) return;
-    EXPECT_TRUE(killed) << log.join('\n').toStdString();
-    EXPECT_EQ(int(sw->uploadRecords().size()), 20 - answers);
-    checkOnce("killed after an answer", false);
-
-    // The next start prices what waits in "Bill.dat" before it uploads; killed on the way.
-    runUpload({QStringLiteral("--kill-after-store"), QString::number(store)});
-    if (HasFatalFailure()) return;
-    EXPECT_TRUE(killed) << log.join('\n').toStdString();
-    checkOnce("killed while the start-up priced them", false);
-
-    runUpload({});
-    if (HasFatalFailure()) return;
-    EXPECT_FALSE(killed);
-    EXPECT_TRUE(log.contains(QStringLiteral("UPLOADED"))) << log.join('\n').toStdString();
-    checkOnce("all taken", true);
-    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 20);
-    EXPECT_TRUE(sw->uploadRecords().empty());
-    EXPECT_FALSE(QFile::exists(dir->appPath() + QStringLiteral("BillWait.dat")));
 }
 
 }  // namespace
