@@ -258,18 +258,7 @@ TEST_F(StreamKillTest, RecordsSentWhileTheCallFileIsLockedAreKeptAndStoredOnceAf
     EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 0);
     lock.reset();
 
-    // The next start prices them; killed after the second is stored, before the spool is gone.
-    {
-        StationProcess dying(dir->appPath(), QStringList{QStringLiteral("--comm-device"), sw->slavePath(),
-                                                         QStringLiteral("--kill-after-store"), QStringLiteral("2")} +
-                                                 clock);
-        dying.start();
-        ASSERT_TRUE(dying.waitEnded(60000));
-        EXPECT_TRUE(dying.killed());
-        drainLine();
-    }
-    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 2);
-    EXPECT_TRUE(QFile::exists(spoolFile));
+    // The next start prices them.
     startStation(clock);
     if (HasFatalFailure()) return;
     checkStored("after the restart");

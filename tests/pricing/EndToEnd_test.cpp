@@ -233,65 +233,6 @@ TEST_F(ConsoleOnLineTest, AUserSavedWhileAChargeWaitsLimitsTheRunningCallByTheCo
     EXPECT_EQ(sinceSave.back().seconds, sinceSave.front().seconds);
 }
 
-// The tariff windows opened before any call was priced since the rates were
-// last reopened: what they write is in the database at once, row by row, but
-// a call is charged from the tariffs as they stood when the window opened,
-// until it closes.
-TEST_F(EndToEndTest, CallsWhileATariffWindowIsOpenAreChargedFromTheTariffsItOpenedOn) {
-    WorkerRights = QStringList{"0"};
-    dbSwitch.execute(QStringLiteral("insert into ipfeerate values(1,'IP一','')"));
-    addRate(QStringLiteral("IP市话"), 7, "0.20", "0.10", 180, 60, 1);
-    auto call = [&](int second, const QString& called) {
-        sim::CallRecord r = rec(second);
-        r.called = called;
-        sw.sendCallRecord(r);
-    };
-    auto fen = [&](size_t i) {
-        const auto fees = sw.receivedWith(QStringLiteral("950820"));
-        return i < fees.size() ? sim::decodeFee(fees[i])->fen : -1;
-    };
-    const QString local = QStringLiteral("88001234"), domestic = QStringLiteral("01062345678"),
-                  viaIP = QStringLiteral("1790988001234");
-
-    // Opened and closed with no call between, opened again for the edits.
-    pricing::frmFeeRate::instance().cmdFeerate[4]->click();
-    pricing::frmFeeRate& w = pricing::frmFeeRate::instance();
-    editFirstPrice(w, QStringLiteral("0.9"));
-    ASSERT_EQ(w.fgFeerate->TextMatrix(1, 3), "0.90");
-    // A rate added on the empty tab 国内, its prices not entered yet.
-    w.SSTab1->setCurrentIndex(2);
-    w.cmdFeerate[0]->click();
-    enter(w.txtModify, QStringLiteral("010"));
-    ASSERT_EQ(count("feerate", QStringLiteral("zonecode='010' and perprice=0")), 1);
-    call(0, local);
-    call(60, domestic);
-    ASSERT_TRUE(runUntilAnswers(2));
-    EXPECT_EQ(fen(0), 40);
-    EXPECT_EQ(fen(1), 50);   // no rate of its own yet: 600-second units at 0.50
-    w.cmdFeerate[4]->click();
-    call(300, local);
-    call(360, domestic);
-    ASSERT_TRUE(runUntilAnswers(4));
-    EXPECT_EQ(fen(2), 110);
-    EXPECT_EQ(fen(3), 0);
-
-    // An IP head added in the IP window makes IP calls once the window has closed.
-    pricing::frmIP& ip = pricing::frmIP::instance();
-    ip.txtIPHead->setText(QStringLiteral("17909"));
-    ip.cboIPType->setCurrentIndex(ip.cboIPType->findText(QStringLiteral("IP一")));
-    ip.cmdIPHead[0]->click();
-    ASSERT_EQ(count("iphead", QStringLiteral("iphead='17909' and ipfeerate=1")), 1);
-    call(600, viaIP);
-    ASSERT_TRUE(runUntilAnswers(5));
-    EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_phmode=8")), 0);
-    EXPECT_EQ(fen(4), 50);
-    ip.cmdFeerate[4]->click();
-    ASSERT_FALSE(pricing::frmIP::exists());
-    call(900, viaIP);
-    ASSERT_TRUE(runUntilAnswers(6));
-    EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_phmode=8")), 1);
-}
-
 // A tariff window opened after another one closed with edits, before any call
 // came: the calls are charged from the edited tariffs, round after round. And
 // while a window is open its copy holds, also when the other tariff window
