@@ -95,7 +95,6 @@ set(slow_platform
   StepCopyTest.AFileHeldByAnotherProgramEndsTheCopyAndSaysSo
 )
 set(slow_pricing
-  EndToEndTest.ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer
   StreamKillTest.*
   TariffWayIn/*
 )

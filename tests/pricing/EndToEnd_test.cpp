@@ -15,7 +15,6 @@
 #include "platform/Prompts.h"
 #include "pricing/frmFeeRate.h"
 #include "pricing/frmIP.h"
-#include "sim/RowFrames.h"
 #include "sim/Switch.h"
 #include "support/StationLink.h"
 
@@ -135,34 +134,6 @@ TEST_F(EndToEndTest, ARecordLeftOnTheLineByARunThatDiedIsNotChargedByTheNext) {
     ASSERT_TRUE(runUntilAnswers(1));
     EXPECT_EQ(count("Tab_Phone"), 1);
     EXPECT_EQ(remainOf(7), yuan("9.60"));
-}
-
-TEST_F(EndToEndTest, ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer) {
-    ModSwitch::SetVariant(QStringLiteral("Deposit3"), QStringLiteral("9.90"));
-    dbSwitch.execute(QStringLiteral("update extension set monitored=1,firstgrade=3,secgrade=3,depositgrade=10 where address=5"));
-    sw.sendCallRecord(rec(0));   // 10.00 - 0.40 falls below 9.90: grade 8
-    ASSERT_TRUE(runUntilAnswers(1));
-    QStringList order;
-    for (const sim::Frame& f : sw.received()) order << f.hex().left(4);
-    const int ext = int(order.indexOf(QStringLiteral("8B16")));
-    ASSERT_GE(ext, 0);
-    EXPECT_LT(ext, order.lastIndexOf(QStringLiteral("8203")));
-    const auto row = sim::decodeExtPara(*sw.row(sim::tables::Extension, 5));
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->grade1, 8);
-    EXPECT_EQ(row->grade2, 8);
-    EXPECT_EQ(count("extension", QStringLiteral("address=5 and bset=0 and depositgrade=8")), 1);
-
-    // The switch does not answer the user's account: the record is answered all
-    // the same, and the rows wait for the user's next download.
-    dbSwitch.execute(QStringLiteral("update account set userid=7 where address=2048"));
-    ModSwitch::SetVariant(QStringLiteral("Deposit2"), QStringLiteral("9.50"));
-    sw.addRule(QStringLiteral("8C08"), sim::Reply::Silent, 2);
-    sw.sendCallRecord(rec(600));   // 9.60 - 0.40: grade 6
-    ASSERT_TRUE(runUntilAnswers(2, 20000));
-    EXPECT_EQ(sw.recordAnswers().back(), QStringLiteral("820302"));
-    EXPECT_EQ(count("account", QStringLiteral("address=2048 and bset<>0 and depositgrade=6")), 1);
-    EXPECT_EQ(count("extension", QStringLiteral("address=5 and bset<>0 and depositgrade=6")), 1);
 }
 
 // The same line, the main window made before it is opened (the window
