@@ -287,46 +287,34 @@ TEST_F(RecordTest, HugeTotalIsStoredAndClampedInTheFeeFrame) {
     EXPECT_EQ(sent(), (QStringList{QStringLiteral("95082005FFFFFF03"), QStringLiteral("820302")}));
 }
 
-TEST_F(RecordTest, LongestZoneCodeWinsAndSetsTheCategory) {
+// Each call priced by the row of its category: the longest zone code wins and
+// sets it; a category without a zone row of the number falls to its default
+// row, or, with none, to the built-in rate (125 s in one 600 s unit at 0.50);
+// inside and incoming calls take categories of their own.
+TEST_F(RecordTest, EachCallIsPricedByTheRowOfItsCategory) {
     addRate(QStringLiteral("0755"), 2, "1.00", "0");
     addRate(QStringLiteral("075"), 3, "2.00", "0");
-    CallRecord r = call();
-    r.called = QStringLiteral("075512345678");
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|2|075512345678|    |0755|1|0|0"));   // category 2 at 1.00
-    r.called = QStringLiteral("07612345678");
-    r.start = r.start.addSecs(60);
-    ASSERT_TRUE(record(r));
-    // Category 2 derived from the leading 0, no zone row; the built-in rate: 125 s in one 600 s unit.
-    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:31:00|125|2|07612345678|    ||0.5|0|0"));
-}
-
-TEST_F(RecordTest, CategoryDefaultRowAndBuiltInFallback) {
     addRate(QStringLiteral("移动"), 4, "0.30", "0.30", 60, 60, 0, QStringLiteral("默认移动"));
-    CallRecord r = call();
-    r.called = QStringLiteral("013912345678");
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|4|013912345678|    |默认移动|0.9|0|0"));
-    // International: no row at all, the built-in 600 s at 0.50 yuan.
-    r.called = QStringLiteral("0044123");
-    r.start = r.start.addSecs(60);
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:31:00|125|0|0044123|    ||0.5|0|0"));
-}
-
-TEST_F(RecordTest, InsideAndIncomingCallsUseTheirOwnCategories) {
-    addRate(QStringLiteral("本局"), 9, "0", "0");
-    CallRecord r = call();
-    r.type = 2;
-    r.called = QStringLiteral("8001");
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|9|8001|    |本局|0|0|0"));   // the free default row of category 9
+    addRate(QStringLiteral("本局"), 9, "0", "0");   // the free default row of category 9
     addRate(QStringLiteral("8"), 10, "0.10", "0.10");
-    r.type = 3;
-    r.called = QStringLiteral("88001234");
-    r.start = r.start.addSecs(60);
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:31:00|125|10|88001234|    |8|0.3|0|0"));
+    const struct {
+        int type;
+        const char* called;
+        const char* stored;   // category|number|account|place|fee
+    } calls[] = {{0, "075512345678", "2|075512345678|    |0755|1"},
+                 {0, "07612345678", "2|07612345678|    ||0.5"},   // category 2 from the leading 0
+                 {0, "013912345678", "4|013912345678|    |默认移动|0.9"},
+                 {0, "0044123", "0|0044123|    ||0.5"},   // international: no row at all
+                 {2, "8001", "9|8001|    |本局|0"},
+                 {3, "88001234", "10|88001234|    |8|0.3"}};
+    CallRecord r = call();
+    for (const auto& c : calls) {
+        r.type = c.type;
+        r.called = QString::fromLatin1(c.called);
+        r.start = r.start.addSecs(60);
+        ASSERT_TRUE(record(r));
+        EXPECT_EQ(lastCall().whole.section('|', 4, 8), QString::fromUtf8(c.stored)) << c.called;
+    }
 }
 
 TEST_F(RecordTest, IpCallPaysTheAccessRateAndItsTypesRates) {
