@@ -157,29 +157,14 @@ TEST_F(RecordTest, TooShortCallsAreRejected) {
     EXPECT_EQ(count("Tab_Phone"), 1);
 }
 
-TEST_F(RecordTest, DefaultUserIsNeverChargedButGetsTheFeeFrame) {
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
-    ASSERT_TRUE(record(call()));
-    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|7|88001234|    |8|1|0|0"));
-    EXPECT_EQ(remainOf(0), Currency());
-    EXPECT_EQ(sent(), (QStringList{QStringLiteral("9508200500006403"), QStringLiteral("820302")}));
-}
-
-TEST_F(RecordTest, UserWithoutAUserRowChargesNobody) {
-    addUser(8, "50", 0);
-    setExtensionUser(5, 99);   // no user 99
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
-    ASSERT_TRUE(record(call()));
-    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|7|88001234|    |8|1|99|0"));
-    EXPECT_EQ(remainOf(8), yuan("50"));
-    EXPECT_EQ(remainOf(0), Currency());
-    EXPECT_EQ(count("user", QStringLiteral("userid=99")), 0);
-}
-
-TEST_F(RecordTest, AccountOwnerPaysInsteadOfTheExtensionOwner) {
+// The account's owner pays instead of the extension's; nobody pays for the
+// default user (who still gets the fee frame) nor for a user id without a
+// user row.
+TEST_F(RecordTest, TheAccountOwnerPaysAndNobodyForTheDefaultUserOrAUserWithoutARow) {
     addUser(7, "10", 1);
     addUser(8, "20", 1);
     setExtensionUser(5, 7);
+    setExtensionUser(6, 99);   // no user 99; extension 9 belongs to nobody
     dbSwitch.execute(QStringLiteral("UPDATE account SET account='0012', userid=8 WHERE address=2048"));
     addRate(QStringLiteral("8"), 7, "1.00", "0");
     CallRecord r = call();
@@ -188,6 +173,19 @@ TEST_F(RecordTest, AccountOwnerPaysInsteadOfTheExtensionOwner) {
     EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|7|88001234|0012|8|1|8|19"));
     EXPECT_EQ(remainOf(8), yuan("19"));
     EXPECT_EQ(remainOf(7), yuan("10"));
+    r.account.clear();
+    r.ext = 6;
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().whole, QStringLiteral("6|4|2026-06-15 10:30:00|125|7|88001234|    |8|1|99|0"));
+    EXPECT_EQ(count("user", QStringLiteral("userid=99")), 0);
+    sent();
+    r.ext = 9;
+    ASSERT_TRUE(record(r));
+    EXPECT_EQ(lastCall().whole, QStringLiteral("9|4|2026-06-15 10:30:00|125|7|88001234|    |8|1|0|0"));
+    EXPECT_EQ(sent(), (QStringList{QStringLiteral("9508200900006403"), QStringLiteral("820302")}));
+    EXPECT_EQ(remainOf(0), Currency());
+    EXPECT_EQ(remainOf(7), yuan("10"));
+    EXPECT_EQ(remainOf(8), yuan("19"));
 }
 
 TEST_F(RecordTest, WithoutFeeSendingNothingIsChargedOrAnswered) {
@@ -205,25 +203,6 @@ TEST_F(RecordTest, WithoutFeeSendingNothingIsChargedOrAnswered) {
     EXPECT_EQ(count("tab_errPh"), 1);
     EXPECT_TRUE(sent().isEmpty());
     EXPECT_EQ(RecordErrCount, 0);
-}
-
-TEST_F(RecordTest, FailingRecordIsAskedForThreeTimesThenTaken) {
-    QByteArray f = call().frame();
-    f[17] = char(0x13);   // month 13
-    QStringList answers;
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_FALSE(ClsMonitor().Record(f, true));
-        answers << sent();
-    }
-    EXPECT_EQ(answers, (QStringList{QStringLiteral("820303"), QStringLiteral("820303"), QStringLiteral("820303"),
-                                    QStringLiteral("820302")}));
-    EXPECT_EQ(count("tab_errPh"), 4);
-    EXPECT_EQ(RecordErrCount, 0);
-    const platform::Recordset rej = dbPhoneCur.query(QStringLiteral("SELECT * FROM tab_errPh LIMIT 1"));
-    EXPECT_EQ(rej.str("f_date"), QStringLiteral("2026-13-15 10:30:00"));
-    EXPECT_EQ(rej.str("f_long"), QStringLiteral("00:02:05"));
-    EXPECT_EQ(rej.lng("f_zjaddr"), 4);
-    EXPECT_EQ(rej.str("f_resp"), QStringLiteral("88001234"));
 }
 
 TEST_F(RecordTest, StoreFailureRollsBackAndAStoredRecordGetsNoRejectRow) {
