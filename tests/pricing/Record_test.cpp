@@ -385,17 +385,6 @@ TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {
     EXPECT_EQ(lastCall().resp, QStringLiteral("0201234"));
 }
 
-TEST_F(RecordTest, RecordsOfLastDecemberArriveInJanuary) {
-    now = QDateTime(QDate(2027, 1, 3), QTime(9, 0, 0));
-    CallRecord r = call();
-    r.start = QDateTime(QDate(2026, 12, 31), QTime(23, 0, 0));
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().date, QStringLiteral("2026-12-31 23:00:00"));
-    r.start = QDateTime(QDate(2027, 1, 2), QTime(23, 0, 0));
-    ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().date, QStringLiteral("2027-01-02 23:00:00"));
-}
-
 TEST_F(RecordTest, WakeUpEventsAreLoggedAndBooked) {
     CallRecord r = call();
     r.ext = 12;
