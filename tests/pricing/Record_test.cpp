@@ -12,8 +12,7 @@ using namespace pricingtest;
 namespace {
 
 struct StoredCall {
-    qint64 ext = -1, phmode = -1, userid = -1;
-    QString date, resp, account, memo;
+    QString date, resp;
     Currency fee, link, yj;
     QString whole;   // extension|trunk|date|seconds|category|number|account|memo|fee|user|balance after
 };
@@ -22,11 +21,10 @@ StoredCall lastCall() {
     const platform::Recordset rs = dbPhoneCur.query(
         QStringLiteral("SELECT * FROM Tab_Phone ORDER BY rowid DESC LIMIT 1"));
     if (rs.empty()) return {};
-    StoredCall c{rs.lng("f_calladdr"), rs.lng("f_phmode"), rs.lng("f_userid"), rs.str("f_date"), rs.str("f_resp"),
-                 rs.str("f_zh"), rs.str("f_memo"), rs.cur("f_moneny"), rs.cur("f_linkfee"), rs.cur("f_yj"), {}};
-    c.whole = QStringList{QString::number(c.ext), rs.str("f_zjaddr"), c.date, rs.str("f_long"),
-                          QString::number(c.phmode), c.resp, c.account, c.memo, c.fee.toPlainString(),
-                          QString::number(c.userid), c.yj.toPlainString()}.join('|');
+    StoredCall c{rs.str("f_date"), rs.str("f_resp"), rs.cur("f_moneny"), rs.cur("f_linkfee"), rs.cur("f_yj"), {}};
+    c.whole = QStringList{QString::number(rs.lng("f_calladdr")), rs.str("f_zjaddr"), c.date, rs.str("f_long"),
+                          QString::number(rs.lng("f_phmode")), c.resp, rs.str("f_zh"), rs.str("f_memo"),
+                          c.fee.toPlainString(), QString::number(rs.lng("f_userid")), c.yj.toPlainString()}.join('|');
     return c;
 }
 
@@ -161,12 +159,10 @@ TEST_F(RecordTest, TooShortCallsAreRejected) {
 // default user (who still gets the fee frame) nor for a user id without a
 // user row.
 TEST_F(RecordTest, TheAccountOwnerPaysAndNobodyForTheDefaultUserOrAUserWithoutARow) {
-    addUser(7, "10", 1);
+    monthlyCaller(1, "0");
     addUser(8, "20", 1);
-    setExtensionUser(5, 7);
     setExtensionUser(6, 99);   // no user 99; extension 9 belongs to nobody
     dbSwitch.execute(QStringLiteral("UPDATE account SET account='0012', userid=8 WHERE address=2048"));
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
     CallRecord r = call();
     r.account = QStringLiteral("12");
     ASSERT_TRUE(record(r));
@@ -228,11 +224,9 @@ TEST_F(RecordTest, StoreFailureRollsBackAndAStoredRecordGetsNoRejectRow) {
 // count it. Entries of several users waiting together each reach their own
 // user's balance, once.
 TEST_F(RecordTest, AChargeTheStationFileRefusesIsKeptInTheLogAndFollowsLater) {
-    addUser(7, "10", 1);
+    monthlyCaller(1, "0");
     addUser(8, "10", 1);
-    setExtensionUser(5, 7);
     setExtensionUser(6, 8);
-    addRate(QStringLiteral("8"), 7, "1.00", "0");
     dbSwitch.execute(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON user "
                                     "BEGIN SELECT RAISE(ABORT, 'locked'); END"));
     CallRecord r = call();
