@@ -366,7 +366,8 @@ TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {
     r.type = 16;
     r.called = QStringLiteral("02155556666");
     ASSERT_TRUE(record(r));
-    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|7|955556666|    |9|3|0|0"));   // three-digit prefix dropped (router1 >= 100)
+    // The three-digit prefix dropped (router1 >= 100).
+    EXPECT_EQ(lastCall().whole, QStringLiteral("5|4|2026-06-15 10:30:00|125|7|955556666|    |9|3|0|0"));
     // Display only: priced by the number as dialled.
     TransferCharge = 0;
     r.start = r.start.addSecs(60);
