@@ -94,10 +94,8 @@ set(slow_platform
   StepCopyTest.AFileHeldByAnotherProgramEndsTheCopyAndSaysSo
 )
 set(slow_pricing
-  EndToEndTest.ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer
   StreamKillTest.*
   TariffWayIn/*
-  UploadKillTest.*
 )
 set(slow_printing
   ConsolePrintTest.*

@@ -13,11 +13,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QThread>
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -28,27 +24,17 @@ using testsupport::StationProcess;
 
 namespace {
 
-// A 65-second call of extension 5 to "8800<number>", `minute` minutes past
-// 9:00 on 10 June 2026.
-sim::CallRecord minuteCall(int number, int minute) {
-    sim::CallRecord r;
-    r.extAddr = 5;
-    r.called = QStringLiteral("8800%1").arg(number);
-    r.start = QDateTime(QDate(2026, 6, 10), QTime(9, 0, 0)).addSecs(60 * minute);
-    r.durationSec = 65;
-    return r;
-}
-
 Currency yuan(const char* text) { return *Currency::parse(QString::fromLatin1(text)); }
 
 const Currency kInitial = yuan("500.00");
+const QString kDay = QStringLiteral("2026-06-15 10:00:00");
 
 class StreamKillTest : public ::testing::Test {
 protected:
     void SetUp() override {
         seed = testsupport::durabilitySeed();
         rng.seed(seed);
-        dir = std::make_unique<testsupport::StationDir>(model);
+        dir = std::make_unique<testsupport::StationDir>();
         // A postpaid user 7 owns extension 5; local calls start with 8.
         platform::Database db = platform::Database::open(dir->file("switch.mdb"));
         db.execute(QStringLiteral("INSERT OR REPLACE INTO user (userid, username, balancemode, remain, overdraft) "
@@ -165,7 +151,6 @@ protected:
         return false;
     }
 
-    int model = 0;
     unsigned seed = 0;
     std::mt19937 rng;
     std::unique_ptr<testsupport::StationDir> dir;
@@ -176,14 +161,12 @@ protected:
     QStringList keys;
     std::atomic<int> answers{0};
     std::atomic<int> killOnAnswer{-1};
+    const QStringList clock{QStringLiteral("--clock"), kDay};
 };
-
-const QString kDay = QStringLiteral("2026-06-15 10:00:00");
 
 TEST_F(StreamKillTest, KilledWhileRecordsStreamLosesNoAcknowledgedRecordAndChargesNoneTwice) {
     const int kills = testsupport::durabilityKills(3);
     queueRecords(60, QDateTime(QDate(2026, 6, 15), QTime(8, 0, 0)));
-    const QStringList clock{QStringLiteral("--clock"), kDay};
     for (int k = 0; k < kills; ++k) {
         // A seeded kill point: right after a record and its charge committed
         // (not yet answered), when its answer reaches the switch, or at a
@@ -220,84 +203,6 @@ TEST_F(StreamKillTest, KilledWhileRecordsStreamLosesNoAcknowledgedRecordAndCharg
     EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).currentRows, 0) << "the start-up archive took them all";
 }
 
-TEST_F(StreamKillTest, KilledBetweenTheTwoFilesCommitsKeepsTheCallInTheStationFileUntilTheNextStart) {
-    // A record's one commit writes the station file first and the call file
-    // after it: a kill between the two leaves the charge applied and the call
-    // only in the station file's copy of the calls it charged. Made here from
-    // a kill right after the first record: the call file's part taken away.
-    const QStringList clock{QStringLiteral("--clock"), kDay};
-    queueRecords(3, QDateTime(QDate(2026, 6, 15), QTime(8, 0, 0)));
-    startStation(clock + QStringList{QStringLiteral("--kill-after-store"), QStringLiteral("1")});
-    if (HasFatalFailure()) return;
-    ASSERT_TRUE(station->waitEnded(60000));
-    ASSERT_TRUE(station->killed()) << station->log().join('\n').toStdString();
-    drainLine();
-    const QString date = keys[0].mid(2);
-    {
-        platform::Database cur = platform::Database::open(dir->file("PhoneCur.mdb"));
-        EXPECT_EQ(cur.execute(QStringLiteral("DELETE FROM Tab_Phone WHERE f_calladdr=5 AND f_date=?"), {date}), 1);
-        EXPECT_EQ(cur.execute(QStringLiteral("DELETE FROM tab_chargelog WHERE f_kind=0 AND f_calladdr=5 AND f_date=?"), {date}), 1);
-    }
-    checkStored("the station file's part committed alone");
-    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).onlyInStationFile, QStringList{keys[0]});
-
-    // The same charge with its call gone from the station file's copy too is
-    // a lost call with its money taken: the reading shows it.
-    {
-        QTemporaryDir lost;
-        ASSERT_TRUE(testsupport::copyTree(dir->dataPath(), lost.path()));
-        platform::Database::open(lost.filePath(QStringLiteral("switch.mdb")))
-            .execute(QStringLiteral("DELETE FROM tab_callmirror WHERE f_calladdr=5 AND f_date=?"), {date});
-        const auto stored = testsupport::readStoredCalls(lost.path());
-        EXPECT_EQ(stored.rows, 0);
-        EXPECT_NE(testsupport::remainOf(lost.path(), 7), kInitial - stored.feesOf7);
-    }
-
-    // The next start gives the call back; the record sent again is charged once.
-    startStation(clock);
-    if (HasFatalFailure()) return;
-    takeAll("given back");
-    EXPECT_TRUE(testsupport::readStoredCalls(dir->dataPath()).onlyInStationFile.isEmpty());
-}
-
-TEST_F(StreamKillTest, StationFileRestoredFromItsCopyKeepsTheFeesStoredSinceIt) {
-    // Power cut after a run of answered records, the station file damaged; the
-    // next start puts back the copy of the run's start and charges again, once,
-    // what was stored since, or keeps the balances the damaged file still holds.
-    const QStringList clock{QStringLiteral("--clock"), kDay};
-    const QDateTime first(QDate(2026, 6, 15), QTime(8, 0, 0));
-    for (const bool onlySettings : {true, false}) {
-        SCOPED_TRACE(onlySettings ? "settings table dropped" : "garbage");
-        queueRecords(20, first);
-        startStation(clock);
-        if (HasFatalFailure()) return;
-        takeAll("before the damage");
-        if (HasFailure()) return;
-        const QString file = dir->file("switch.mdb");
-        if (onlySettings) {
-            platform::Database(platform::Database::open(file)).execute(QStringLiteral("DROP TABLE Variant"));
-        } else {
-            QFile f(file);
-            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-            f.write(QByteArray(int(f.size()), '\x5a'));
-        }
-        startStation(clock + QStringList{QStringLiteral("--answer"), QStringLiteral("已用备份switch.mdb.bak恢复=ok")});
-        if (HasFatalFailure()) return;
-        ASSERT_TRUE(station->waitLoaded(60000));
-        station->kill();
-        drainLine();
-        const QString log = station->log().join('\n');
-        EXPECT_TRUE(log.contains(QStringLiteral("PROMPT\t0\t警告\t数据库文件switch.mdb已损坏，已用备份switch.mdb.bak恢复")))
-            << log.toStdString();
-        // User 8: the default user holds no balance to find.
-        EXPECT_TRUE(log.contains(onlySettings ? QStringLiteral("从损坏的文件中找回1个用户的余额。")
-                                              : QStringLiteral("重新计入备份之后的20笔话费")))
-            << log.toStdString();
-        EXPECT_FALSE(log.contains(QStringLiteral("UNEXPECTED"))) << log.toStdString();
-        checkStored("restored");
-    }
-}
-
 TEST_F(StreamKillTest, KilledDuringTheNightlyArchiveLosesNoRecordAndArchivesNoneTwice) {
     // The clock stands at 01:59:58 until the station is loaded: its archive
     // runs two seconds later, while records come in, and dies at a seeded stage.
@@ -306,8 +211,8 @@ TEST_F(StreamKillTest, KilledDuringTheNightlyArchiveLosesNoRecordAndArchivesNone
     std::printf("nightly archive killed at stage %s\n", qPrintable(stage));
     const QDateTime first(QDate(2026, 6, 14), QTime(20, 0, 0));
     queueRecords(10, first);
-    const QStringList clock{QStringLiteral("--clock"), QStringLiteral("2026-06-15 01:59:58")};
-    startStation(clock + QStringList{QStringLiteral("--kill-in-nightly-archive"), stage + QStringLiteral(":1")});
+    const QStringList night{QStringLiteral("--clock"), QStringLiteral("2026-06-15 01:59:58")};
+    startStation(night + QStringList{QStringLiteral("--kill-in-nightly-archive"), stage + QStringLiteral(":1")});
     if (HasFatalFailure()) return;
     // Records keep coming, one every 40 ms, until the archive has killed the
     // station: some are stored before two o'clock, some arrive while it runs.
@@ -318,60 +223,13 @@ TEST_F(StreamKillTest, KilledDuringTheNightlyArchiveLosesNoRecordAndArchivesNone
     drainLine();
     checkStored("killed in the nightly archive");
 
-    startStation(clock);
+    startStation(night);
     if (HasFatalFailure()) return;
     // Past two o'clock the archive of this run has taken what was stored before it.
     takeAll("all answered");
 }
 
-TEST_F(StreamKillTest, MonitoredLiveCallOfAnUnassignedExtensionIsNotCut) {
-    {
-        // A data directory of an older station: its default user a deposit
-        // user with nothing; user 8, a deposit user with nothing, owns extension 6.
-        platform::Database db = platform::Database::open(dir->file("switch.mdb"));
-        db.execute(QStringLiteral("INSERT INTO user (userid, username, lastdate) VALUES (0, ?, ?)"),
-                   {QStringLiteral("默认用户"), kDay});
-        db.execute(QStringLiteral("INSERT INTO user (userid, username, balancemode, remain) VALUES (8, ?, 0, 0)"),
-                   {QStringLiteral("用户8")});
-        db.execute(QStringLiteral("UPDATE extension SET userid=8 WHERE address=6"));
-        db.execute(QStringLiteral("DELETE FROM Variant WHERE varname='BILLMONITORED'"));
-        db.execute(QStringLiteral("INSERT INTO Variant (varname, value) VALUES ('BILLMONITORED', '1')"));
-    }
-    startStation({QStringLiteral("--clock"), kDay});
-    if (HasFatalFailure()) return;
-    const size_t from = sw->receivedCount();
-    sim::LiveCall unassigned;
-    unassigned.extAddr = 9;
-    unassigned.dialled = QStringLiteral("88001234");
-    unassigned.channel = 2;
-    sw->sendLiveCall(unassigned);
-    sim::LiveCall owned = unassigned;
-    owned.extAddr = 6;
-    owned.channel = 3;
-    sw->sendLiveCall(owned);
-    // The call of user 8 is cut: the live calls were handled, in order.
-    const auto cut = sw->waitFor(QStringLiteral("9207"), 20000, {}, from);
-    ASSERT_TRUE(cut) << station->log().join('\n').toStdString();
-    // Whatever the two live calls make the station send comes before its
-    // answer to a balance query sent behind them: it reads and answers the
-    // line in order. Every talk limit up to that answer is looked at.
-    const size_t probeFrom = sw->receivedCount();
-    sw->sendBalanceQuery(6);
-    ASSERT_TRUE(sw->waitFor(QStringLiteral("950810"), 20000, {}, probeFrom)) << station->log().join('\n').toStdString();
-    const auto all = sw->received();
-    size_t probe = probeFrom;
-    while (probe < all.size() && !all[probe].startsWith(QStringLiteral("950810"))) ++probe;
-    for (size_t i = from; i < probe; ++i) {
-        if (!all[i].startsWith(QStringLiteral("9207"))) continue;
-        const auto limit = sim::decodeTalkLimit(all[i]);
-        ASSERT_TRUE(limit);
-        EXPECT_EQ(limit->extAddr, 6) << "a talk limit for extension " << limit->extAddr;
-        EXPECT_EQ(limit->seconds, 0);
-    }
-}
-
 TEST_F(StreamKillTest, RecordsSentWhileTheCallFileIsLockedAreKeptAndStoredOnceAfterTheLockOrARestart) {
-    const QStringList clock{QStringLiteral("--clock"), kDay};
     const QString spoolFile = dir->file("CallSpool.dat");
     auto holdCallFile = [this] {
         // Another program writes "PhoneCur.mdb" in a transaction it keeps open.
@@ -400,18 +258,7 @@ TEST_F(StreamKillTest, RecordsSentWhileTheCallFileIsLockedAreKeptAndStoredOnceAf
     EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 0);
     lock.reset();
 
-    // The next start prices them; killed after the second is stored, before the spool is gone.
-    {
-        StationProcess dying(dir->appPath(), QStringList{QStringLiteral("--comm-device"), sw->slavePath(),
-                                                         QStringLiteral("--kill-after-store"), QStringLiteral("2")} +
-                                                 clock);
-        dying.start();
-        ASSERT_TRUE(dying.waitEnded(60000));
-        EXPECT_TRUE(dying.killed());
-        drainLine();
-    }
-    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 2);
-    EXPECT_TRUE(QFile::exists(spoolFile));
+    // The next start prices them.
     startStation(clock);
     if (HasFatalFailure()) return;
     checkStored("after the restart");
@@ -432,110 +279,6 @@ TEST_F(StreamKillTest, RecordsSentWhileTheCallFileIsLockedAreKeptAndStoredOnceAf
     drainLine();
     checkStored("after the lock ended");
     EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 8);
-}
-
-// "Bill.dat" found at a start without its mark: its records are stored
-// uncharged and a box says so. The station killed while that box stands
-// shows it at the next start, and not again once read. Before, the box was
-// gone with the kill, and nobody told that the calls were never charged.
-TEST_F(StreamKillTest, TheBoxOfUnchargedRecordsOutlivesAKillWhileItStands) {
-    QByteArray bill;
-    for (int i = 0; i < 3; ++i) bill += sim::withSum(minuteCall(3000 + i, i).body());
-    {
-        QFile f(dir->appPath() + QStringLiteral("Bill.dat"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_EQ(f.write(bill), bill.size());
-    }
-    const QString box = QStringLiteral("BillWait.dat丢失或损坏");
-    const auto run = [&](const QStringList& extra) {
-        StationProcess p(dir->appPath(), onLine("0", extra));
-        p.start();
-        EXPECT_TRUE(p.waitEnded(120000));
-        EXPECT_TRUE(testsupport::drainLine(*sw));
-        return std::pair{p.killed(), p.log().filter(box).size()};
-    };
-    EXPECT_TRUE(run({QStringLiteral("--kill-at-prompt"), box}).first);
-    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 3);
-    EXPECT_EQ(run({QStringLiteral("--answer"), box + QStringLiteral("=ok")}), std::pair(false, qsizetype(1)));
-    EXPECT_EQ(run({}), std::pair(false, qsizetype(0)));
-    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 3);
-    EXPECT_EQ(testsupport::remainOf(dir->dataPath(), 7), kInitial);
-}
-
-// The IP payphone record upload of the second model: killed between the
-// answers and the pricing, and again while the next start prices what waits.
-class UploadKillTest : public StreamKillTest {
-protected:
-    void SetUp() override {
-        model = 2;
-        StreamKillTest::SetUp();
-    }
-    // A station run that uploads once it is loaded, until it ends or is killed.
-    void runUpload(const QStringList& extra) {
-        // The switch's observer kills the station at the chosen answer.
-        target.clear();
-        station = std::make_unique<StationProcess>(
-            dir->appPath(), onLine("0", QStringList{QStringLiteral("--clock"), kDay, QStringLiteral("--record-upload"),
-                                                    QStringLiteral("--answer"), QStringLiteral("读取话单=ok")} + extra));
-        station->start();
-        target.aim(*station);
-        ASSERT_TRUE(station->waitEnded(120000));
-        killed = station->killed();
-        log = station->log();
-        drainLine();
-    }
-    // Every record stored at most once, or (all) exactly once.
-    void checkOnce(const char* when, bool all) {
-        SCOPED_TRACE(when);
-        const auto stored = testsupport::readStoredCalls(dir->dataPath());
-        EXPECT_TRUE(stored.filesNotSound.isEmpty()) << stored.filesNotSound.join(", ").toStdString();
-        EXPECT_EQ(stored.count.size(), int(stored.rows)) << "a record stored twice";
-        for (const QString& k : keys) {
-            if (all) { EXPECT_EQ(stored.count.value(k), 1) << k.toStdString(); }
-            else EXPECT_LE(stored.count.value(k), 1) << k.toStdString();
-        }
-    }
-    bool killed = false;
-    QStringList log;
-};
-
-TEST_F(UploadKillTest, KilledBetweenTheAnswersAndThePricingLosesNoUploadedRecord) {
-    std::vector<QByteArray> bodies;
-    for (int i = 0; i < 20; ++i) {
-        const sim::CallRecord r = minuteCall(2000 + i, i);
-        keys << keyOf(r);
-        bodies.push_back(r.body());
-    }
-    // The switch forgets each record it hears "820302" for.
-    sw->setUploadRecords(bodies);
-    sw->setUploadForgetsAnswered(true);
-    const int nth = std::uniform_int_distribution<int>(1, 20)(rng);
-    const int store = std::uniform_int_distribution<int>(1, nth)(rng);
-    std::printf("killed at answer %d, then at the start-up's record %d\n", nth, store);
-
-    answers = 0;
-    killOnAnswer = nth;
-    runUpload({});
-    killOnAnswer = -1;
-    if (HasFatalFailure()) return;
-    EXPECT_TRUE(killed) << log.join('\n').toStdString();
-    EXPECT_EQ(int(sw->uploadRecords().size()), 20 - answers);
-    checkOnce("killed after an answer", false);
-
-    // The next start prices what waits in "Bill.dat" before it uploads; killed on the way.
-    runUpload({QStringLiteral("--kill-after-store"), QString::number(store)});
-    if (HasFatalFailure()) return;
-    EXPECT_TRUE(killed) << log.join('\n').toStdString();
-    checkOnce("killed while the start-up priced them", false);
-
-    runUpload({});
-    if (HasFatalFailure()) return;
-    EXPECT_FALSE(killed);
-    EXPECT_TRUE(log.contains(QStringLiteral("UPLOADED"))) << log.join('\n').toStdString();
-    checkOnce("all taken", true);
-    EXPECT_EQ(testsupport::readStoredCalls(dir->dataPath()).rows, 20);
-    EXPECT_TRUE(sw->uploadRecords().empty());
-    EXPECT_FALSE(QFile::exists(dir->appPath() + QStringLiteral("BillWait.dat")));
 }
 
 }  // namespace

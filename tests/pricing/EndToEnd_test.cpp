@@ -15,7 +15,6 @@
 #include "platform/Prompts.h"
 #include "pricing/frmFeeRate.h"
 #include "pricing/frmIP.h"
-#include "sim/RowFrames.h"
 #include "sim/Switch.h"
 #include "support/StationLink.h"
 
@@ -137,34 +136,6 @@ TEST_F(EndToEndTest, ARecordLeftOnTheLineByARunThatDiedIsNotChargedByTheNext) {
     EXPECT_EQ(remainOf(7), yuan("9.60"));
 }
 
-TEST_F(EndToEndTest, ACallThatChangesADepositGradeSendsTheUsersRowsBeforeItsAnswer) {
-    ModSwitch::SetVariant(QStringLiteral("Deposit3"), QStringLiteral("9.90"));
-    dbSwitch.execute(QStringLiteral("update extension set monitored=1,firstgrade=3,secgrade=3,depositgrade=10 where address=5"));
-    sw.sendCallRecord(rec(0));   // 10.00 - 0.40 falls below 9.90: grade 8
-    ASSERT_TRUE(runUntilAnswers(1));
-    QStringList order;
-    for (const sim::Frame& f : sw.received()) order << f.hex().left(4);
-    const int ext = int(order.indexOf(QStringLiteral("8B16")));
-    ASSERT_GE(ext, 0);
-    EXPECT_LT(ext, order.lastIndexOf(QStringLiteral("8203")));
-    const auto row = sim::decodeExtPara(*sw.row(sim::tables::Extension, 5));
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->grade1, 8);
-    EXPECT_EQ(row->grade2, 8);
-    EXPECT_EQ(count("extension", QStringLiteral("address=5 and bset=0 and depositgrade=8")), 1);
-
-    // The switch does not answer the user's account: the record is answered all
-    // the same, and the rows wait for the user's next download.
-    dbSwitch.execute(QStringLiteral("update account set userid=7 where address=2048"));
-    ModSwitch::SetVariant(QStringLiteral("Deposit2"), QStringLiteral("9.50"));
-    sw.addRule(QStringLiteral("8C08"), sim::Reply::Silent, 2);
-    sw.sendCallRecord(rec(600));   // 9.60 - 0.40: grade 6
-    ASSERT_TRUE(runUntilAnswers(2, 20000));
-    EXPECT_EQ(sw.recordAnswers().back(), QStringLiteral("820302"));
-    EXPECT_EQ(count("account", QStringLiteral("address=2048 and bset<>0 and depositgrade=6")), 1);
-    EXPECT_EQ(count("extension", QStringLiteral("address=5 and bset<>0 and depositgrade=6")), 1);
-}
-
 // The same line, the main window made before it is opened (the window
 // attaches a port of its own when it is made).
 class ConsoleOnLineTest : public EndToEndTest {
@@ -231,65 +202,6 @@ TEST_F(ConsoleOnLineTest, AUserSavedWhileAChargeWaitsLimitsTheRunningCallByTheCo
         if (all[i].startsWith(QStringLiteral("9207"))) sinceSave.push_back(*sim::decodeTalkLimit(all[i]));
     ASSERT_FALSE(sinceSave.empty());
     EXPECT_EQ(sinceSave.back().seconds, sinceSave.front().seconds);
-}
-
-// The tariff windows opened before any call was priced since the rates were
-// last reopened: what they write is in the database at once, row by row, but
-// a call is charged from the tariffs as they stood when the window opened,
-// until it closes.
-TEST_F(EndToEndTest, CallsWhileATariffWindowIsOpenAreChargedFromTheTariffsItOpenedOn) {
-    WorkerRights = QStringList{"0"};
-    dbSwitch.execute(QStringLiteral("insert into ipfeerate values(1,'IP一','')"));
-    addRate(QStringLiteral("IP市话"), 7, "0.20", "0.10", 180, 60, 1);
-    auto call = [&](int second, const QString& called) {
-        sim::CallRecord r = rec(second);
-        r.called = called;
-        sw.sendCallRecord(r);
-    };
-    auto fen = [&](size_t i) {
-        const auto fees = sw.receivedWith(QStringLiteral("950820"));
-        return i < fees.size() ? sim::decodeFee(fees[i])->fen : -1;
-    };
-    const QString local = QStringLiteral("88001234"), domestic = QStringLiteral("01062345678"),
-                  viaIP = QStringLiteral("1790988001234");
-
-    // Opened and closed with no call between, opened again for the edits.
-    pricing::frmFeeRate::instance().cmdFeerate[4]->click();
-    pricing::frmFeeRate& w = pricing::frmFeeRate::instance();
-    editFirstPrice(w, QStringLiteral("0.9"));
-    ASSERT_EQ(w.fgFeerate->TextMatrix(1, 3), "0.90");
-    // A rate added on the empty tab 国内, its prices not entered yet.
-    w.SSTab1->setCurrentIndex(2);
-    w.cmdFeerate[0]->click();
-    enter(w.txtModify, QStringLiteral("010"));
-    ASSERT_EQ(count("feerate", QStringLiteral("zonecode='010' and perprice=0")), 1);
-    call(0, local);
-    call(60, domestic);
-    ASSERT_TRUE(runUntilAnswers(2));
-    EXPECT_EQ(fen(0), 40);
-    EXPECT_EQ(fen(1), 50);   // no rate of its own yet: 600-second units at 0.50
-    w.cmdFeerate[4]->click();
-    call(300, local);
-    call(360, domestic);
-    ASSERT_TRUE(runUntilAnswers(4));
-    EXPECT_EQ(fen(2), 110);
-    EXPECT_EQ(fen(3), 0);
-
-    // An IP head added in the IP window makes IP calls once the window has closed.
-    pricing::frmIP& ip = pricing::frmIP::instance();
-    ip.txtIPHead->setText(QStringLiteral("17909"));
-    ip.cboIPType->setCurrentIndex(ip.cboIPType->findText(QStringLiteral("IP一")));
-    ip.cmdIPHead[0]->click();
-    ASSERT_EQ(count("iphead", QStringLiteral("iphead='17909' and ipfeerate=1")), 1);
-    call(600, viaIP);
-    ASSERT_TRUE(runUntilAnswers(5));
-    EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_phmode=8")), 0);
-    EXPECT_EQ(fen(4), 50);
-    ip.cmdFeerate[4]->click();
-    ASSERT_FALSE(pricing::frmIP::exists());
-    call(900, viaIP);
-    ASSERT_TRUE(runUntilAnswers(6));
-    EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_phmode=8")), 1);
 }
 
 // A tariff window opened after another one closed with edits, before any call

@@ -306,12 +306,4 @@ TEST_F(FeeRateWindow, ATabInAStoredPlaceNameStaysInItsCell) {
     EXPECT_EQ(grid().TextMatrix(1, 12), "否");
 }
 
-TEST_F(FeeRateWindow, ClosingReopensTheSharedRates) {
-    const quint64 before = rsFeeRate.openSerial();
-    win().cmdFeerate_Click(4);
-    EXPECT_FALSE(frmFeeRate::exists());
-    EXPECT_NE(rsFeeRate.openSerial(), before);
-    EXPECT_TRUE(rsFeeRate.isOpen());
-}
-
 }  // namespace

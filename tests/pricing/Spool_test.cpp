@@ -114,10 +114,17 @@ TEST_F(SpoolTest, RecordFailingByItsContentIsAskedAgainAndKeptAsRejectRowOrInThe
     EXPECT_EQ(sent(), (QStringList{QStringLiteral("820303"), QStringLiteral("820303"), QStringLiteral("820303"),
                                    QStringLiteral("820302")}));
     EXPECT_EQ(spooled(), 1);
+    EXPECT_EQ(RecordErrCount, 0);
     moveTable("Err_Away", "tab_errPh");
     EXPECT_EQ(spool::Replay(), 0);
     EXPECT_EQ(count("tab_errPh"), 1);
     EXPECT_EQ(count("Tab_Phone"), 0);
+    // The reject row keeps the digits as the switch sent them.
+    const platform::Recordset rej = dbPhoneCur.query(QStringLiteral("SELECT * FROM tab_errPh"));
+    EXPECT_EQ(rej.str("f_date"), QStringLiteral("2026-13-15 10:00:00"));
+    EXPECT_EQ(rej.str("f_long"), QStringLiteral("00:04:10"));
+    EXPECT_EQ(rej.lng("f_zjaddr"), 4);
+    EXPECT_EQ(rej.str("f_resp"), QStringLiteral("88001234"));
 }
 
 TEST_F(SpoolTest, RecordKeptNowhereIsAskedForAgain) {
