@@ -12,33 +12,12 @@ namespace {
 
 class CatchUpAsked : public LedgerTest {
 protected:
-    // The boxes shown since `from`, joined.
-    static QString boxesSince(qsizetype from) {
-        QStringList boxes;
-        for (qsizetype i = from; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
-        return boxes.join("\n----\n");
-    }
-    // `file` copied by hand over the station file, then the start; its boxes.
-    QString startWithStationFile(const QString& file) {
-        replaceClosed("switch.mdb", file);
-        const qsizetype from = platform::script::shown().size();
-        platform::script::answer("落后于话单文件", platform::rOK);
-        restart();
-        return boxesSince(from);
-    }
     // User 7 pays `amount` as the payment window does (the balance becomes the
     // deposit after it); what the balance moved.
     Currency pay(const char* amount) {
         const Currency before = remainOf(7);
         EXPECT_TRUE(billing::PayUser(7, yuan(amount), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
         return remainOf(7) - before;
-    }
-    // The journal's entries of amounts asked for (LogKind::Asked) of `user`: how many, and their sum.
-    QPair<qint64, Currency> asked(qint64 user) {
-        const QString sql = QStringLiteral("SELECT count(*), coalesce(sum(f_amount), 0) FROM tab_chargelog WHERE f_kind=? AND f_userid=?");
-        platform::RowReader r = dbPhoneCur.rows(sql, {int(ModSwitch::LogKind::Asked), user});
-        EXPECT_TRUE(r.next());
-        return {r.integer(0), Currency::fromRaw(r.integer(1))};
     }
 };
 

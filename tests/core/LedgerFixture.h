@@ -9,7 +9,10 @@
 #include "core/StationFiles.h"
 #include "platform/Prompts.h"
 
+#include <QDir>
 #include <QFile>
+
+#include <functional>
 
 namespace pricingtest {
 using platform::Database;
@@ -99,17 +102,46 @@ protected:
         ModSwitch::OpenAllDB(false);
         pricingtest::overwriteLogPages(dir->file("PhoneCur.mdb"));
     }
+    // The boxes `act` showed, joined.
+    static QString boxesOf(const std::function<void()>& act) {
+        const qsizetype from = platform::script::shown().size();
+        act();
+        QStringList boxes;
+        for (qsizetype i = from; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
+        return boxes.join("\n----\n");
+    }
     // The log's pages lost, `stationFile` copied by hand over the station
     // file, then the start that puts the call file back; its boxes.
     QString startBesideLostLogPages(const QString& stationFile) {
         overwriteLogPages();
         replaceClosed("switch.mdb", stationFile);
-        const qsizetype shown = platform::script::shown().size();
         platform::script::answer("已用备份", platform::rOK);
-        restart();
-        QStringList boxes;
-        for (qsizetype i = shown; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
-        return boxes.join("\n----\n");
+        return boxesOf([this] { restart(); });
+    }
+    // `file` copied by hand over the station file, then the start that
+    // catches it up; its boxes.
+    QString startWithStationFile(const QString& file) {
+        replaceClosed("switch.mdb", file);
+        platform::script::answer("落后于话单文件", platform::rOK);
+        return boxesOf([this] { restart(); });
+    }
+    // The journal's entries of amounts asked for (LogKind::Asked) of `user`: how many, and their sum.
+    QPair<qint64, Currency> asked(qint64 user) {
+        platform::RowReader r = dbPhoneCur.rows("SELECT count(*), coalesce(sum(f_amount), 0) FROM tab_chargelog WHERE f_kind=? AND f_userid=?",
+                                                {int(ModSwitch::LogKind::Asked), user});
+        EXPECT_TRUE(r.next());
+        return {r.integer(0), Currency::fromRaw(r.integer(1))};
+    }
+    // The station file and the call file as they stand now, kept aside as
+    // the older release left them; the station file's path.
+    QString olderStationFile() {
+        ModSwitch::OpenAllDB(false);
+        const QString older = dir->dataPath() + "older/";
+        EXPECT_TRUE(QDir().mkpath(older));
+        for (const char* f : {"switch.mdb", "PhoneCur.mdb"}) EXPECT_TRUE(QFile::copy(dir->file(f), older + f));
+        EXPECT_TRUE(testsupport::makePreviousVersion(older));
+        reopen();
+        return older + "switch.mdb";
     }
     static QString notCharged(Currency fees) {
         return QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元").arg(fees.toString2());

@@ -418,11 +418,11 @@ TEST_F(LedgerTest, AnAgingJournalLeavesTheCallFileAndOldBackupsStillFollowTheLed
     now = now.addDays(10);
     billing::ArchiveBills();
     EXPECT_EQ(logged("PhoneCur.mdb"), 1);   // the last one stays
-    EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 2);
+    EXPECT_EQ(logged(ModSwitch::kJournalFile), 2);
     ledger -= call(4);
     restart();
     EXPECT_EQ(logged("PhoneCur.mdb"), 1);
-    EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 3);
+    EXPECT_EQ(logged(ModSwitch::kJournalFile), 3);
     QStringList lines = putBack(backup);
     EXPECT_EQ(remainOf(7), ledger) << lines.join('\n').toStdString();
     EXPECT_FALSE(lines.join('\n').contains("不存在")) << lines.join('\n').toStdString();
@@ -449,7 +449,7 @@ TEST_F(LedgerTest, AnAgingJournalLeavesTheCallFileAndOldBackupsStillFollowTheLed
     now = now.addDays(500);
     ledger -= call(5, now.date());
     restarts(2);
-    EXPECT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    EXPECT_EQ(logged(ModSwitch::kJournalFile), 0);
     lines = putBack(backup);
     const QString told = lines.join('\n');
     EXPECT_TRUE(holds(told, QStringLiteral("用户7 用户7：") + (ledger - remainOf(7)).toString2()));
@@ -504,11 +504,8 @@ TEST_F(LedgerTest, AGarbledAmountWaitingInTheLogTakesNothingFromTheBalanceShown)
 TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
     const QString backup = backupNow();
     for (int m = 1; m <= 3; ++m) call(m);
-    restart();
-    now = now.addDays(10);
-    restart();
-    restart();   // the call file's copy no longer holds them either
-    ASSERT_EQ(logged(ModSwitch::kJournalFile.toUtf8().constData()), 2);
+    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));   // the call file's copy no longer holds them either
+    ASSERT_EQ(logged(ModSwitch::kJournalFile), 2);
     const Currency ledger = remainOf(7);
     writeClosed(ModSwitch::kJournalFile, 100);
     openDatabases();
@@ -689,7 +686,7 @@ TEST_F(LedgerTest, AClockAheadForASessionThenPutRightLetsNoEntryGo) {
     restarts(2);
     now = right.addDays(1);
     restarts(2);
-    EXPECT_EQ(logged("PhoneCur.mdb") + logged(ModSwitch::kJournalFile.toUtf8().constData()), 4);
+    EXPECT_EQ(logged("PhoneCur.mdb") + logged(ModSwitch::kJournalFile), 4);
     int told = 0;
     for (const auto& box : platform::script::shown()) told += box.text.contains("晚一天以上");
     EXPECT_EQ(told, 1);
@@ -745,9 +742,7 @@ TEST_F(LedgerTest, AnOldReleasesUnmarkedStationFilePutBackByHandIsPlacedByItsRow
     const Currency c = call(3);
     addUserNow(9, "丙", Currency());
     restart();
-    ModSwitch::OpenAllDB(false);
-    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
-    ASSERT_TRUE(QFile::copy(old, dir->file("switch.mdb")));
+    replaceClosed("switch.mdb", old);
     EXPECT_TRUE(testsupport::killedAtBox("落后于话单文件", [&] { restart(); }));
     restart();
     EXPECT_EQ(remainOf(7), opening - a - b + Currency::fromYuan(50) - c);
@@ -786,7 +781,7 @@ TEST_F(LedgerTest, TheSmallestWholeNumberInAnEntryIsRefusedEverywhere) {
     now = now.addDays(10);
     restartAnswering("ChargeLog.mdb中以下记账记录已损坏");
     restart();
-    ASSERT_GT(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    ASSERT_GT(logged(ModSwitch::kJournalFile), 0);
     ASSERT_EQ(shownCount(), 2);
     EXPECT_TRUE(holds(lastShown(), QStringLiteral("第%1笔：用户7").arg(last - 2)));
     // The station file put in behind the journal file as it was: no start ends on it.
@@ -847,7 +842,7 @@ TEST_F(LedgerTest, AJournalFileDeletedOrOfAnotherStationIsNamedAndMadeAgain) {
     restart();
     now = now.addDays(10);
     restart();
-    ASSERT_GT(logged(ModSwitch::kJournalFile.toUtf8().constData()), 0);
+    ASSERT_GT(logged(ModSwitch::kJournalFile), 0);
     const auto nameOf = [&](const QString& file) {
         return Database::openReadOnly(dir->file(file))
             .scalar("SELECT value FROM tab_notes WHERE varname=?", {ModSwitch::kStationId})
@@ -898,20 +893,15 @@ protected:
     // Entries settled in the journal file alone: `calls` calls, moved after ten days, and a start more.
     QPair<qint64, qint64> settle(int calls = 3) {
         for (int m = 1; m <= calls; ++m) call(m % 60, QDate(2026, 6, 15).addDays(-(m / 60)));
-        restart();
-        now = now.addDays(10);
-        restart();
-        restart();   // the copies no longer hold them
+        settleIntoJournalFile(false);   // the copies no longer hold them
         Database j = Database::openReadOnly(dir->file(ModSwitch::kJournalFile));
         return {j.scalar("SELECT min(f_seq) FROM tab_chargelog").toLongLong(), j.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong()};
     }
-    int boxes() { return int(shownCount()); }
     // The next start, its box holding `text` answered: the boxes shown by then.
     int startAnswering(const char* text) {
         restartAnswering(text);
-        return boxes();
+        return int(shownCount());
     }
-    QString lastBox() { return lastShown(); }
     int asideFiles() { return int(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size()); }
     // The first leaf of the journal file's log garbled: a start that reads only
     // the path to the last entry never meets it.
@@ -936,11 +926,11 @@ TEST_F(JournalFileTest, AJournalFileWithAHeaderTheEngineCannotWriteIsSetAsideAnd
     ASSERT_FALSE(before.isEmpty());
     writeClosed(ModSwitch::kJournalFile, 18, QByteArray(1, '\x03'));   // a write version the engine only reads with
     ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
-    EXPECT_TRUE(holdsAll(lastBox(), {"已另存为ChargeLog.mdb.damaged-", "没有缺少的记账记录"}));
+    EXPECT_TRUE(holdsAll(lastShown(), {"已另存为ChargeLog.mdb.damaged-", "没有缺少的记账记录"}));
     EXPECT_EQ(asideFiles(), 1);
     EXPECT_EQ(entries(), before);
     restart();
-    EXPECT_EQ(boxes(), 1);
+    EXPECT_EQ(shownCount(), 1);
 }
 
 // A header lost whole (its first 100 bytes overwritten), every page after it
@@ -952,7 +942,7 @@ TEST_F(JournalFileTest, AJournalFileWhoseHeaderIsLostWholeGivesBackEveryEntryFro
     ASSERT_GT(before.size(), 100);
     writeClosed(ModSwitch::kJournalFile, 0, QByteArray(100, '\0'));
     ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
-    EXPECT_TRUE(holdsAll(lastBox(), {QStringLiteral("从现有文件中找回%1笔").arg(before.size()), "没有缺少的记账记录"}));
+    EXPECT_TRUE(holdsAll(lastShown(), {QStringLiteral("从现有文件中找回%1笔").arg(before.size()), "没有缺少的记账记录"}));
     const QStringList after = entries();
     EXPECT_EQ(after.size(), before.size());
     EXPECT_TRUE(after == before);
@@ -962,14 +952,14 @@ TEST_F(JournalFileTest, AJournalFileWithGarbledPagesIsSetAsideAndTheEntriesItLos
     const auto [first, last] = settle(400);
     garbleFirstLeaf();
     ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
-    EXPECT_TRUE(holdsAll(lastBox(), {"已另存为ChargeLog.mdb.damaged-", QStringLiteral("第%1至").arg(first), "已结清的记账记录（共"}));
+    EXPECT_TRUE(holdsAll(lastShown(), {"已另存为ChargeLog.mdb.damaged-", QStringLiteral("第%1至").arg(first), "已结清的记账记录（共"}));
     EXPECT_EQ(asideFiles(), 1);
     // The rest of them read, and are kept.
     const QStringList after = entries();
     EXPECT_FALSE(after.isEmpty());
     EXPECT_TRUE(after.last().startsWith(QString::number(last) + ' '));
     restart();
-    EXPECT_EQ(boxes(), 1);
+    EXPECT_EQ(shownCount(), 1);
 }
 
 // Pages gone bad since the journal file last passed its check, its state
@@ -987,7 +977,7 @@ TEST_F(JournalFileTest, DamageAMoveMeetsInAFileKnownSoundIsCheckedAtTheNextStart
         .execute("UPDATE tab_notes SET value=? WHERE varname='TarvoJournalChecked'",
                  {QString::fromLatin1(platform::fileIdentity(path).toHex())});
     ASSERT_EQ(startAnswering("ChargeLog.mdb无法写入（文件已损坏）"), 1);
-    EXPECT_TRUE(holds(lastBox(), "下次启动时将另存该文件并重新建立"));
+    EXPECT_TRUE(holds(lastShown(), "下次启动时将另存该文件并重新建立"));
     ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 2);
     EXPECT_EQ(asideFiles(), 1);
 }
@@ -999,12 +989,12 @@ TEST_F(JournalFileTest, ADeletedJournalFileIsMadeAgainAndTheHistoryItTookIsNamed
     ModSwitch::OpenAllDB(false);
     QFile::remove(dir->file(ModSwitch::kJournalFile));
     ASSERT_EQ(startAnswering("ChargeLog.mdb不见了"), 1);
-    EXPECT_TRUE(holds(lastBox(), QStringLiteral("第%1至%2笔已结清的记账记录（共%3笔）无法找回：它们早已计入用户余额")
+    EXPECT_TRUE(holds(lastShown(), QStringLiteral("第%1至%2笔已结清的记账记录（共%3笔）无法找回：它们早已计入用户余额")
                                      .arg(first).arg(last).arg(last - first + 1)));
-    EXPECT_TRUE(lacks(lastBox(), "未计入用户余额"));
+    EXPECT_TRUE(lacks(lastShown(), "未计入用户余额"));
     EXPECT_TRUE(QFileInfo::exists(dir->file(ModSwitch::kJournalFile)));
     restart();
-    EXPECT_EQ(boxes(), 1);
+    EXPECT_EQ(shownCount(), 1);
 }
 
 // The start pays for the journal file's check only when the file changed
@@ -1037,14 +1027,14 @@ TEST_F(JournalFileTest, ADataDirectoryCopiedWholeIsNotCheckedAgainForWhereItsFil
     settle();
     restart();
     watchChecks();
-    const int shown = boxes();
+    const qsizetype shown = shownCount();
     ModSwitch::OpenAllDB(false);
     testsupport::copyDataDirKeepingTimes(dir->dataPath());
     if (HasFatalFailure()) return;
     restart();
     for (const QString& name : {ModSwitch::kJournalFile, QStringLiteral("switch.mdb.bak"), QStringLiteral("PhoneCur.mdb.bak")})
         EXPECT_FALSE(checked.contains(name, Qt::CaseInsensitive)) << checked.join(' ').toStdString();
-    EXPECT_EQ(boxes(), shown);
+    EXPECT_EQ(shownCount(), shown);
     ModSwitch::OpenAllDB(false);
     Database::open(dir->file(ModSwitch::kJournalFile)).execute("INSERT INTO tab_notes (varname, value) VALUES ('x', 'y')");
     checked.clear();
@@ -1076,7 +1066,7 @@ TEST_F(JournalFileTest, AJournalFileAKillLeftInTheMiddleOfAMoveIsRolledBackNotSe
     ASSERT_TRUE(QFile::rename(path + ".killed", path));
     ASSERT_TRUE(QFile::rename(path + ".killed-journal", path + "-journal"));
     restart();
-    EXPECT_EQ(boxes(), 0) << lastBox().toStdString();
+    EXPECT_EQ(shownCount(), 0) << lastShown().toStdString();
     EXPECT_EQ(asideFiles(), 0);
     EXPECT_EQ(entries(), before);
 }
@@ -1108,9 +1098,9 @@ TEST_F(JournalFileTest, AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce) {
     now = now.addDays(10);
     restartAnswering("ChargeLog.mdb无法写入");
     restart();
-    ASSERT_EQ(boxes(), 1);
-    EXPECT_TRUE(holdsAll(lastBox(), {"（文件或文件夹为只读，没有写入权限）", "请检查该文件的只读属性"}));
-    EXPECT_TRUE(lacksAll(lastBox(), {"损坏", "磁盘空间"}));
+    ASSERT_EQ(shownCount(), 1);
+    EXPECT_TRUE(holdsAll(lastShown(), {"（文件或文件夹为只读，没有写入权限）", "请检查该文件的只读属性"}));
+    EXPECT_TRUE(lacksAll(lastShown(), {"损坏", "磁盘空间"}));
     EXPECT_EQ(asideFiles(), 0);
     EXPECT_EQ(int(entries().size()), moved);
     EXPECT_GE(logged("PhoneCur.mdb"), 3);
@@ -1121,12 +1111,12 @@ TEST_F(JournalFileTest, AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce) {
     Database other = Database::open(path);
     other.execute("BEGIN IMMEDIATE");
     ASSERT_EQ(startAnswering("ChargeLog.mdb无法写入"), 2);
-    EXPECT_TRUE(holdsAll(lastBox(), {"（文件被其他程序占用）", "请关闭正在使用该文件的其他程序"}));
-    EXPECT_TRUE(lacksAll(lastBox(), {"损坏", "磁盘空间"}));
+    EXPECT_TRUE(holdsAll(lastShown(), {"（文件被其他程序占用）", "请关闭正在使用该文件的其他程序"}));
+    EXPECT_TRUE(lacksAll(lastShown(), {"损坏", "磁盘空间"}));
     other.execute("ROLLBACK");
     other.close();
     restart();
-    EXPECT_EQ(boxes(), 2);
+    EXPECT_EQ(shownCount(), 2);
     EXPECT_GT(int(entries().size()), moved);
     EXPECT_EQ(asideFiles(), 0);
 }
@@ -1148,12 +1138,12 @@ TEST_F(JournalFileTest, AJournalFileLeftEmptyOrGoneAfterItsSetAsideGetsEveryEntr
         if (empty) QFile(path).open(QIODevice::WriteOnly);
         freshPrompts("ChargeLog.mdb");
         restart();
-        ASSERT_EQ(boxes(), 1);
-        EXPECT_TRUE(holdsAll(lastBox(), {QFileInfo(aside).fileName(), "没有缺少的记账记录"}));
-        EXPECT_TRUE(lacks(lastBox(), "无法找回"));
+        ASSERT_EQ(shownCount(), 1);
+        EXPECT_TRUE(holdsAll(lastShown(), {QFileInfo(aside).fileName(), "没有缺少的记账记录"}));
+        EXPECT_TRUE(lacks(lastShown(), "无法找回"));
         EXPECT_EQ(entries(), before);
         restart();   // read back once: nothing more to say
-        EXPECT_EQ(boxes(), 1);
+        EXPECT_EQ(shownCount(), 1);
     }
 }
 
@@ -1176,12 +1166,12 @@ TEST_F(JournalFileTest, AnOlderCopyOfTheJournalFileIsNamedAsLackingTheEntriesMov
     ASSERT_TRUE(QFile::rename(path + ".older", path));
     ASSERT_LT(entries().size(), all.size());
     ASSERT_EQ(startAnswering("ChargeLog.mdb缺少已移入的记账记录"), 1);
-    EXPECT_TRUE(holds(lastBox(), "已另存为ChargeLog.mdb.damaged-"));
+    EXPECT_TRUE(holds(lastShown(), "已另存为ChargeLog.mdb.damaged-"));
     // The older file's entries are kept; what the last moves held is named.
-    EXPECT_TRUE(holds(lastBox(), "无法找回"));
+    EXPECT_TRUE(holds(lastShown(), "无法找回"));
     EXPECT_TRUE(entries().first() == all.first()) << entries().first().toStdString();
     restart();
-    EXPECT_EQ(boxes(), 1);
+    EXPECT_EQ(shownCount(), 1);
 }
 
 // A journal file that lost only its newest entry (the disk gave back its
@@ -1192,7 +1182,7 @@ TEST_F(JournalFileTest, AJournalFileLackingOnlyItsNewestEntryIsNamed) {
     ModSwitch::OpenAllDB(false);
     Database::open(path).execute("DELETE FROM tab_chargelog WHERE f_seq=?", {newest});
     ASSERT_EQ(startAnswering("ChargeLog.mdb缺少已移入的记账记录"), 1);
-    EXPECT_TRUE(holds(lastBox(), "无法找回"));
+    EXPECT_TRUE(holds(lastShown(), "无法找回"));
 }
 
 // A kill inside the rebuild, by the station's own steps: after the set-aside
@@ -1218,13 +1208,13 @@ TEST_F(JournalFileTest, AKillOrADiskErrorInsideTheRebuildLosesNoEntryAndIsToldTr
         freshPrompts();
         EXPECT_THROW(restart(), std::runtime_error);
         ModSwitch::testing::setRestoreStepHook(nullptr);
-        EXPECT_EQ(boxes(), 0);
+        EXPECT_EQ(shownCount(), 0);
         restartAnswering("ChargeLog.mdb");
-        ASSERT_EQ(boxes(), 1);
-        EXPECT_TRUE(holdsAll(lastBox(), {"ChargeLog.mdb.damaged-", "没有缺少的记账记录"}));
+        ASSERT_EQ(shownCount(), 1);
+        EXPECT_TRUE(holdsAll(lastShown(), {"ChargeLog.mdb.damaged-", "没有缺少的记账记录"}));
         EXPECT_EQ(entries(), before);
         restart();
-        EXPECT_EQ(boxes(), 1);
+        EXPECT_EQ(shownCount(), 1);
     }
 
     damageHeader();
@@ -1234,14 +1224,14 @@ TEST_F(JournalFileTest, AKillOrADiskErrorInsideTheRebuildLosesNoEntryAndIsToldTr
     freshPrompts("重新建立该文件失败");
     restart();
     ModSwitch::testing::setRestoreStepHook(nullptr);
-    ASSERT_EQ(boxes(), 1);
-    EXPECT_TRUE(holds(lastBox(), "保存在另存的文件ChargeLog.mdb.damaged-"));
-    EXPECT_TRUE(lacks(lastBox(), "保留在话单文件中"));
+    ASSERT_EQ(shownCount(), 1);
+    EXPECT_TRUE(holds(lastShown(), "保存在另存的文件ChargeLog.mdb.damaged-"));
+    EXPECT_TRUE(lacks(lastShown(), "保留在话单文件中"));
     ASSERT_EQ(startAnswering("ChargeLog.mdb"), 2);
-    EXPECT_TRUE(holds(lastBox(), "没有缺少的记账记录"));
+    EXPECT_TRUE(holds(lastShown(), "没有缺少的记账记录"));
     EXPECT_EQ(entries(), before);
     restart();
-    EXPECT_EQ(boxes(), 2);
+    EXPECT_EQ(shownCount(), 2);
 }
 
 // The rebuild's box is kept with the new file's notes: a kill while it is up
@@ -1259,10 +1249,10 @@ TEST_F(JournalFileTest, TheRebuildsBoxIsShownAgainAfterAKillWhileItWasUpAndThenN
     platform::script::whileShown(nullptr);
     freshPrompts();
     ASSERT_EQ(startAnswering("ChargeLog.mdb已损坏"), 1);
-    EXPECT_TRUE(holds(lastBox(), "已另存为ChargeLog.mdb.damaged-"));
+    EXPECT_TRUE(holds(lastShown(), "已另存为ChargeLog.mdb.damaged-"));
     EXPECT_EQ(asideFiles(), 1);
     restart();
-    EXPECT_EQ(boxes(), 1);
+    EXPECT_EQ(shownCount(), 1);
 }
 
 // A journal written before numbers were kept may add a user under a number a
@@ -1431,10 +1421,7 @@ TEST_F(LedgerTest, ALostCallFileIsToldLostCallsOnlyWhenTheStationFileLacksThem) 
 TEST_F(LedgerTest, CallsAnsweredSinceTheCopiesComeBackOnceWhenBothFilesAreLostBeforeOneStart) {
     call(1);
     call(2);
-    restart();
-    now = now.addDays(10);
-    restart();
-    restart();   // settled: moved to the journal file (the log keeps its last)
+    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));   // the log keeps its last
     const QString journal = dir->file(ModSwitch::kJournalFile);
     ASSERT_TRUE(QFileInfo::exists(journal));
     const qint64 before = count("Tab_Phone");
@@ -1510,19 +1497,14 @@ TEST_F(LedgerTest, CallsWhoseEntriesWentWithTheLogsPagesAreNamedBesideAStationFi
 TEST_F(LedgerTest, AnOlderReleasesBackupPutBackByHandIsChargedWhatCameAfterItUnderItsNumber) {
     call(1);
     restart();
-    ModSwitch::OpenAllDB(false);
-    const QString older = dir->dataPath() + "older/";
-    ASSERT_TRUE(QDir().mkpath(older));
-    for (const char* f : {"switch.mdb", "PhoneCur.mdb"}) ASSERT_TRUE(QFile::copy(dir->file(f), older + f));
-    ASSERT_TRUE(testsupport::makePreviousVersion(older));
-    reopen();
+    const QString older = olderStationFile();
     call(4);   // as that release made it, under the backup's copy number
     ModSwitch::OpenAllDB(false);
     ASSERT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
     restart();
     const Currency fees = call(2) + call(3);
     const Currency ledger = remainOf(7);
-    const QString text = startBesideLostLogPages(older + "switch.mdb");
+    const QString text = startBesideLostLogPages(older);
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(remainOf(7) - fees, ledger) << text.toStdString();
     EXPECT_TRUE(holds(text, notCharged(fees)));

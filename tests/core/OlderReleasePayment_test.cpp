@@ -6,8 +6,6 @@
 
 #include "billing/Payments.h"
 
-#include <QDir>
-
 #include <limits>
 
 namespace pricingtest {
@@ -30,14 +28,6 @@ protected:
     void pay(qint32 userid) {
         ASSERT_TRUE(billing::PayUser(userid, yuan("30.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
     }
-    // The boxes `act` showed.
-    static QString boxesOf(const std::function<void()>& act) {
-        const qsizetype shown = platform::script::shown().size();
-        act();
-        QStringList boxes;
-        for (qsizetype i = shown; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
-        return boxes.join("\n----\n");
-    }
     // The station closed, its files made what the older release left
     // (`stationFile`, when given, put in by hand as the station file), and
     // opened by this release; the boxes that opening showed.
@@ -46,16 +36,6 @@ protected:
         EXPECT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
         if (!stationFile.isEmpty()) replaceClosed("switch.mdb", stationFile);
         return boxesOf([this] { restart(); });
-    }
-    // The older release's station file as it stands now, kept aside.
-    QString olderStationFile() {
-        ModSwitch::OpenAllDB(false);
-        const QString older = dir->dataPath() + "older/";
-        EXPECT_TRUE(QDir().mkpath(older));
-        for (const char* f : {"switch.mdb", "PhoneCur.mdb"}) EXPECT_TRUE(QFile::copy(dir->file(f), older + f));
-        EXPECT_TRUE(testsupport::makePreviousVersion(older));
-        reopen();
-        return older + "switch.mdb";
     }
     // The amounts the journal holds as asked of `userid`.
     QList<Currency> askedOf(qint32 userid) {
