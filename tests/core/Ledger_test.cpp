@@ -75,7 +75,8 @@ TEST_F(LedgerTest, ASettlementWhileAChargeWaitsPaysItOnce) {
 }
 
 // A balance read while entries wait counts only those past the mark, never
-// the last one applied (the mark is not at 0 here).
+// the last one applied (the mark is not at 0 here). An owner given while they
+// wait moves the mark over the owner's entry only once they are applied.
 TEST_F(LedgerTest, ABalanceReadWhileEntriesWaitCountsEachEntryOnce) {
     const Currency opening = remainOf(7);
     const Currency first = call(1);
@@ -87,22 +88,10 @@ TEST_F(LedgerTest, ABalanceReadWhileEntriesWaitCountsEachEntryOnce) {
     EXPECT_EQ(Currency::fromRaw(dbPhoneCur.scalar("SELECT f_yj FROM Tab_Phone ORDER BY rowid DESC LIMIT 1").toLongLong()),
               opening - first - second - third);
     dbSwitch.execute("DROP TRIGGER refuse");
+    ModSwitch::MoveOwners([] { ASSERT_EQ(dbSwitch.execute("UPDATE extension SET userid=0 WHERE address=5"), 1); });
+    EXPECT_EQ(remainOf(7), opening - first - second - third);
     restart();
     EXPECT_EQ(remainOf(7), opening - first - second - third);
-}
-
-// An owner given while a charge waits past the mark (its apply refused): the
-// mark moves over the owner's entry only once the charge is applied.
-TEST_F(LedgerTest, AnOwnerGivenWhileAChargeWaitsMovesTheMarkOverItAppliedOnly) {
-    const Currency opening = remainOf(7);
-    const Currency first = call(1);
-    refuseApply();
-    const Currency second = call(2);
-    dbSwitch.execute("DROP TRIGGER refuse");
-    ModSwitch::MoveOwners([] { ASSERT_EQ(dbSwitch.execute("UPDATE extension SET userid=0 WHERE address=5"), 1); });
-    EXPECT_EQ(remainOf(7), opening - first - second);
-    restart();
-    EXPECT_EQ(remainOf(7), opening - first - second);
 }
 
 // The call file put back from its copy: the station file gives it back the
@@ -180,7 +169,9 @@ TEST_F(LedgerTest, EntriesAfterTheCallFileCameBackFromAnOlderCopyAreNumberedPast
 }
 
 // A payment since a backup comes back with it, and so do the charges; the box
-// has nothing to ask the operator to enter again.
+// has nothing to ask the operator to enter again. Its entry lost by the call
+// file (killed between the two files' commits), the station file's copy gives
+// it back at the opening, before the backup is put back.
 TEST_F(LedgerTest, APaymentSinceABackupIsBroughtBackWhenTheBackupIsPutBack) {
     const QString backup = backupNow();
     const Currency a = call(1);
@@ -189,28 +180,17 @@ TEST_F(LedgerTest, APaymentSinceABackupIsBroughtBackWhenTheBackupIsPutBack) {
     const Currency b = call(2);
     const Currency now = remainOf(7);
     ASSERT_EQ(now, deposit + yuan("30.00") - b);
+    ModSwitch::OpenAllDB(false);
+    ASSERT_GT(Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_kind IN (3, 4)"), 0);
+    restart();
+    EXPECT_EQ(remainOf(7), now);
+    EXPECT_GT(count("tab_chargelog", "f_kind IN (3, 4)"), 0);
     const QStringList lines = putBack(backup);
     EXPECT_EQ(remainOf(7), now) << lines.join('\n').toStdString();
     EXPECT_EQ(depositOf(7), deposit + yuan("30.00"));
     EXPECT_FALSE(lines.join('\n').contains("无法找回")) << lines.join('\n').toStdString();
     EXPECT_TRUE(lines.join('\n').contains(QStringLiteral("重新计入备份之后的2笔话费，共%1元。").arg((a + b).toString2())))
         << lines.join('\n').toStdString();
-}
-
-// A payment whose entry the call file lost (killed between the two files'
-// commits): the station file's copy gives it back, at the opening and to a
-// backup put back.
-TEST_F(LedgerTest, APaymentWhoseEntryTheCallFileLostIsGivenBackByTheStationFile) {
-    const QString backup = backupNow();
-    ASSERT_TRUE(billing::PayUser(7, yuan("30.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
-    const Currency paid = remainOf(7);
-    ModSwitch::OpenAllDB(false);
-    ASSERT_GT(Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_kind IN (3, 4)"), 0);
-    restart();
-    EXPECT_EQ(remainOf(7), paid);
-    EXPECT_GT(count("tab_chargelog", "f_kind IN (3, 4)"), 0);
-    const QStringList lines = putBack(backup);
-    EXPECT_EQ(remainOf(7), paid) << lines.join('\n').toStdString();
 }
 
 // The call file came back from its copy before the backup is put back: the
