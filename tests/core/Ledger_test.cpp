@@ -248,20 +248,21 @@ TEST_F(LedgerTest, TheGapIsEveryNumberPastTheMarkUpToTheLastKnownThatTheLogLacks
     ModSwitch::OpenAllDB(false);
     const QString copy = dir->file("gap.mdb");
     ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), copy));
-    auto entry = [](qint64 seq) {
-        ModSwitch::LogEntry e;
-        e.seq = seq;
-        e.userid = 7;
-        e.amount = yuan("1.00");
-        e.balance = yuan("99.00");
-        return e;
-    };
     Database sw = Database::open(copy);
-    const auto gapOf = [&](const QList<qint64>& seqs, qint64 mark, qint64 known) {
+    // The replay of entries numbered `seqs` over the copy, rolled back.
+    const auto recover = [&](const QList<qint64>& seqs, qint64 mark, qint64 known) {
         platform::Transaction tx(sw);
-        QList<ModSwitch::LogEntry> log;
-        for (qint64 s : seqs) log << entry(s);
-        const ModSwitch::LogRecovery r = ModSwitch::RecoverFromLog(sw, log, {}, mark, known);
+        QList<ModSwitch::LogEntry> log(seqs.size());
+        for (qsizetype i = 0; i < seqs.size(); ++i) {
+            log[i].seq = seqs[i];
+            log[i].userid = 7;
+            log[i].amount = yuan("1.00");
+            log[i].balance = yuan("99.00");
+        }
+        return ModSwitch::RecoverFromLog(sw, log, {}, mark, known);
+    };
+    const auto gapOf = [&](const QList<qint64>& seqs, qint64 mark, qint64 known) {
+        const ModSwitch::LogRecovery r = recover(seqs, mark, known);
         return r.gap ? QStringLiteral("%1-%2").arg(r.gapFrom).arg(r.gapTo) : QString();
     };
     EXPECT_EQ(gapOf({3, 4, 5}, 2, 5), "");
@@ -272,19 +273,13 @@ TEST_F(LedgerTest, TheGapIsEveryNumberPastTheMarkUpToTheLastKnownThatTheLogLacks
     EXPECT_EQ(gapOf({}, 2, 3), "3-3");
     EXPECT_EQ(gapOf({}, 2, 2), "");
     EXPECT_EQ(gapOf({1, 2}, 2, 2), "");
-    const QStringList lines = ModSwitch::RecoveryLines([&] {
-        ModSwitch::LogRecovery r;
-        r.gap = true;
-        r.gapFrom = 3;
-        r.gapTo = 5;
-        return r;
-    }());
-    EXPECT_EQ(lines, QStringList{"备份之后的第3至5笔记账记录已不存在，其中的话费和缴费未能重新计入。"});
+    ModSwitch::LogRecovery gap;
+    gap.gap = true;
+    gap.gapFrom = 3;
+    gap.gapTo = 5;
+    EXPECT_EQ(ModSwitch::RecoveryLines(gap), QStringList{"备份之后的第3至5笔记账记录已不存在，其中的话费和缴费未能重新计入。"});
     // Only the numbers missing are named, run by run.
-    platform::Transaction tx(sw);
-    QList<ModSwitch::LogEntry> log;
-    for (qint64 s : {19, 20, 21, 22, 23, 24, 27}) log << entry(s);
-    EXPECT_EQ(ModSwitch::RecoveryLines(ModSwitch::RecoverFromLog(sw, log, {}, 6, 30)).filter("记账记录已不存在"),
+    EXPECT_EQ(ModSwitch::RecoveryLines(recover({19, 20, 21, 22, 23, 24, 27}, 6, 30)).filter("记账记录已不存在"),
               QStringList{"备份之后的第7至18、25至26、28至30笔记账记录已不存在，其中的话费和缴费未能重新计入。"});
 }
 
@@ -798,41 +793,6 @@ TEST_F(LedgerTest, EntriesTheCheckRefusesAreNamedOneByOneWhenTheStationFileIsPut
     namesEach(putBack(backup).join('\n'));
 }
 
-// The journal file is a station file like the two others: it carries the
-// station's name; deleted, or another station's, it is named at the next
-// opening and made again (another station's set aside, never read as ours).
-TEST_F(LedgerTest, AJournalFileDeletedOrOfAnotherStationIsNamedAndMadeAgain) {
-    for (int m = 1; m <= 3; ++m) call(m);
-    restart();
-    now = now.addDays(10);
-    restart();
-    ASSERT_GT(logged(ModSwitch::kJournalFile), 0);
-    const auto nameOf = [&](const QString& file) {
-        return Database::openReadOnly(dir->file(file))
-            .scalar("SELECT value FROM tab_notes WHERE varname=?", {ModSwitch::kStationId})
-            .toString();
-    };
-    const QString station = nameOf("PhoneCur.mdb");
-    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
-
-    ModSwitch::OpenAllDB(false);
-    QFile::remove(dir->file(ModSwitch::kJournalFile));
-    restartAnswering("ChargeLog.mdb不见了");
-    ASSERT_EQ(shownCount(), 1);
-    EXPECT_TRUE(lastShown().contains("已重新建立该文件"));
-    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
-
-    ModSwitch::OpenAllDB(false);
-    Database::open(dir->file(ModSwitch::kJournalFile))
-        .execute("UPDATE tab_notes SET value='another' WHERE varname=?", {ModSwitch::kStationId});
-    restartAnswering("ChargeLog.mdb属于另一个话务台");
-    ASSERT_EQ(shownCount(), 2);
-    EXPECT_EQ(QDir(dir->dataPath()).entryList({"ChargeLog.mdb.damaged-*"}).size(), 1);
-    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
-    restart();   // said once
-    EXPECT_EQ(shownCount(), 2);
-}
-
 class JournalFileTest : public LedgerTest {
 protected:
     void TearDown() override {
@@ -930,19 +890,38 @@ TEST_F(JournalFileTest, DamageAMoveMeetsInAFileKnownSoundIsCheckedAtTheNextStart
     EXPECT_EQ(asideFiles(), 1);
 }
 
-// Deleted, the journal file is made again, and the loss of its history is
-// named by number, not only that the file was missing.
-TEST_F(JournalFileTest, ADeletedJournalFileIsMadeAgainAndTheHistoryItTookIsNamed) {
+// The journal file is a station file like the two others: it carries the
+// station's name; deleted, or another station's, it is named at the next
+// opening and made again (another station's set aside, never read as ours).
+// Deleted, the loss of its history is named by number, not only that the
+// file was missing.
+TEST_F(JournalFileTest, AJournalFileDeletedOrOfAnotherStationIsNamedAndMadeAgain) {
     const auto [first, last] = settle();
+    const auto nameOf = [&](const QString& file) {
+        return Database::openReadOnly(dir->file(file))
+            .scalar("SELECT value FROM tab_notes WHERE varname=?", {ModSwitch::kStationId})
+            .toString();
+    };
+    const QString station = nameOf("PhoneCur.mdb");
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+
     ModSwitch::OpenAllDB(false);
     QFile::remove(dir->file(ModSwitch::kJournalFile));
     ASSERT_EQ(startAnswering("ChargeLog.mdb不见了"), 1);
-    EXPECT_TRUE(holds(lastShown(), QStringLiteral("第%1至%2笔已结清的记账记录（共%3笔）无法找回：它们早已计入用户余额")
+    EXPECT_TRUE(holds(lastShown(), QStringLiteral("已重新建立该文件，从现有文件中找回0笔已结清的记账记录。"
+                                                  "第%1至%2笔已结清的记账记录（共%3笔）无法找回：它们早已计入用户余额")
                                      .arg(first).arg(last).arg(last - first + 1)));
     EXPECT_TRUE(lacks(lastShown(), "未计入用户余额"));
-    EXPECT_TRUE(QFileInfo::exists(dir->file(ModSwitch::kJournalFile)));
-    restart();
-    EXPECT_EQ(shownCount(), 1);
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file(ModSwitch::kJournalFile))
+        .execute("UPDATE tab_notes SET value='another' WHERE varname=?", {ModSwitch::kStationId});
+    ASSERT_EQ(startAnswering("ChargeLog.mdb属于另一个话务台"), 2);
+    EXPECT_EQ(asideFiles(), 1);
+    EXPECT_EQ(nameOf(ModSwitch::kJournalFile), station);
+    restart();   // said once
+    EXPECT_EQ(shownCount(), 2);
 }
 
 // The start pays for the journal file's check only when the file changed
@@ -1120,16 +1099,12 @@ TEST_F(JournalFileTest, AnOlderCopyOfTheJournalFileIsNamedAsLackingTheEntriesMov
     EXPECT_TRUE(entries().first() == all.first()) << entries().first().toStdString();
     restart();
     EXPECT_EQ(shownCount(), 1);
-}
 
-// A journal file that lost only its newest entry (the disk gave back its
-// last write short) lacks what was moved into it too.
-TEST_F(JournalFileTest, AJournalFileLackingOnlyItsNewestEntryIsNamed) {
-    const qint64 newest = settle().second;
-    const QString path = dir->file(ModSwitch::kJournalFile);
+    // One that lost only its newest entry (the disk gave back its last write short) lacks it too.
+    const qint64 newest = Database::openReadOnly(path).scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
     ModSwitch::OpenAllDB(false);
     Database::open(path).execute("DELETE FROM tab_chargelog WHERE f_seq=?", {newest});
-    ASSERT_EQ(startAnswering("ChargeLog.mdb缺少已移入的记账记录"), 1);
+    ASSERT_EQ(startAnswering("ChargeLog.mdb缺少已移入的记账记录"), 2);
     EXPECT_TRUE(holds(lastShown(), "无法找回"));
 }
 
