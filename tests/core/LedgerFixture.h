@@ -55,16 +55,6 @@ protected:
             dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (?, ?, ?, ?)", {id, name, remain, deposit});
         });
     }
-    // User 8 added and a start (its safety copy holds users 7 and 8), then
-    // user 9 (丙 of 前台, 10.00, deposit 28.91) added and user 8 deleted.
-    void usersAddedAndDeletedSinceTheCopy() {
-        addUserNow(8, "乙", Currency::fromRaw(299701));
-        restart();
-        ModSwitch::MoveBalances([] {
-            dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
-        });
-        ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
-    }
     // The station file at `path` without its mark and its copy of the log, as the previous version kept it.
     static void unmark(const QString& path) {
         Database sw = Database::open(path);

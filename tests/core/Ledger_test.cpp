@@ -1148,7 +1148,12 @@ TEST_F(LedgerTest, ANumberGivenTwiceIsToldFromAUserDeletedAndAddedAgain) {
 // it for the next start, which has nothing left to replay and shows it once.
 TEST_F(LedgerTest, AStationFileBehindTheJournalGetsBackUsersAddedAndDeletedAtTheOpening) {
     const Currency opening = remainOf(7);
-    usersAddedAndDeletedSinceTheCopy();
+    addUserNow(8, "乙", Currency::fromRaw(299701));
+    restart();   // the safety copy holds users 7 and 8
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
+    });
+    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
     const Currency fee = call(1);
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+5000 WHERE userid=9"); }, 9);
     replaceClosed("switch.mdb", dir->file("switch.mdb.bak"));   // by hand, the station closed

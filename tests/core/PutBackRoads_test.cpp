@@ -163,24 +163,6 @@ TEST_P(BehindByOneAct, ADamagedFileBehindTheJournalOnlyByItIsNotTakenForCurrent)
 }
 INSTANTIATE_TEST_SUITE_P(Acts, BehindByOneAct, ::testing::Values(OneAct::UserDeleted, OneAct::DepositMoved, OneAct::UserAdded));
 
-// The damaged file's rows are taken (its mark read): a balance they hold
-// beyond the entries (a payment an older release wrote without one) is the
-// user's, with the charge that waited applied; nothing is named as lost.
-TEST_F(PutBackRoads, ARowTakenFromTheDamagedFileIsNotNamedAsLost) {
-    const Currency opening = remainOf(7);
-    dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
-    const Currency fee = call(5, 1);   // logged, waiting for the station file
-    ASSERT_GT(fee, Currency());
-    dbSwitch.execute("DROP TRIGGER refuse");
-    dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {yuan("50.00")});
-    ModSwitch::OpenAllDB(false);
-    testsupport::addOrphanPage(dir->file("switch.mdb"));
-    const QString text = startAfterDamage();
-    EXPECT_EQ(remainOf(7), opening + yuan("50.00") - fee) << text.toStdString();
-    EXPECT_TRUE(holds(text, "从损坏的文件中找回2个用户的余额"));
-    EXPECT_TRUE(lacks(text, "无法找回"));
-}
-
 // This station's own backup, while the call file's note of the station's
 // name reads another value (a damaged page of its notes): its safety copy
 // names this station, so the backup goes in and is brought up to the log.
@@ -360,19 +342,26 @@ TEST_F(PutBackRoads, UsersABackupDoesNotGiveAreNotEnteredAsDeleted) {
 
 // As many of the damaged file's user rows refused (a balance that is no
 // amount) as read whole: its users' pages are its own, and the rows that read
-// whole are taken, a balance they hold beyond the entries with them; only the
-// rows refused are counted, and their users are the copy's, not taken for
-// users deleted since.
+// whole are taken (its mark read), a balance they hold beyond the entries (a
+// payment an older release wrote without one) with them, the charge that
+// waited applied, and nothing named as lost; only the rows refused are
+// counted, and their users are the copy's, not taken for users deleted since.
 TEST_F(PutBackRoads, UserRowsThatReadWholeAreTakenWhenAsManyAreRefused) {
     addUser(9, "20.00", 1);
     restart();   // the safety copy holds users 7, 8 and 9 (and the default user)
     ASSERT_EQ(count("user"), 4);
+    dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    const Currency fee = call(5, 1);   // logged, waiting for the station file
+    ASSERT_GT(fee, Currency());
+    dbSwitch.execute("DROP TRIGGER refuse");
     dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {yuan("50.00")});   // as an older release paid
     ModSwitch::OpenAllDB(false);
     Database::open(dir->file("switch.mdb")).execute("UPDATE user SET remain='5a5a' WHERE userid IN (8, 9)");
     testsupport::addOrphanPage(dir->file("switch.mdb"));
     const QString text = startAfterDamage();
-    EXPECT_EQ(remainOf(7), yuan("150.00")) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("150.00") - fee) << text.toStdString();
+    EXPECT_TRUE(holds(text, "从损坏的文件中找回1个用户的余额"));
+    EXPECT_TRUE(lacks(text, "无法找回"));
     EXPECT_TRUE(hasUser(8) && hasUser(9)) << text.toStdString();
     EXPECT_EQ(remainOf(8), yuan("30.00")) << text.toStdString();
     EXPECT_TRUE(lacks(text, "已删除"));
