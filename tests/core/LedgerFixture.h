@@ -74,13 +74,13 @@ protected:
     void refuseApply() {
         dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
     }
-    // Four calls whose charges wait in the log (the station file refused
+    // `calls` calls whose charges wait in the log (the station file refused
     // them), then the station closed: the first one's fee; `last` is the
     // number of the last one's entry.
-    Currency fourWaitingCharges(qint64* last) {
+    Currency waitingCharges(int calls, qint64* last) {
         refuseApply();
         const Currency first = call(1);
-        for (int m = 2; m <= 4; ++m) call(m);
+        for (int m = 2; m <= calls; ++m) call(m);
         dbSwitch.execute("DROP TRIGGER refuse");
         ModSwitch::OpenAllDB(false);
         *last = Database::openReadOnly(dir->file("PhoneCur.mdb")).scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
