@@ -10,16 +10,7 @@
 namespace pricingtest {
 namespace {
 
-class CatchUpAsked : public LedgerTest {
-protected:
-    // User 7 pays `amount` as the payment window does (the balance becomes the
-    // deposit after it); what the balance moved.
-    Currency pay(const char* amount) {
-        const Currency before = remainOf(7);
-        EXPECT_TRUE(billing::PayUser(7, yuan(amount), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
-        return remainOf(7) - before;
-    }
-};
+class CatchUpAsked : public LedgerTest {};
 
 // A payment's entry lost, the call after it logged, a user added since: the
 // station file put back by hand (with its mark, or without one: placed by its
@@ -63,7 +54,10 @@ TEST_P(PaymentLostWithTheLogsPages, IsNamed) {
     call(1);
     restart();   // both safety copies hold the first call
     const Currency fees = calls ? call(2) : Currency();
-    const Currency paid = pay("150.00");
+    // Paid as the payment window pays (the balance becomes the deposit after it).
+    const Currency before = remainOf(7);
+    ASSERT_TRUE(billing::PayUser(7, yuan("150.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
+    const Currency paid = remainOf(7) - before;
     const Currency more = calls ? call(3) : Currency();
     const Currency ledger = remainOf(7);
     const Currency atCopy = ledger + fees + more - paid;

@@ -13,11 +13,6 @@ namespace {
 
 class OlderReleasePaymentTest : public LedgerTest {
 protected:
-    // User 8 on extension 6 beside user 7 on extension 5.
-    void secondCaller() {
-        addUser(8, "100.00");
-        setExtensionUser(6, 8);
-    }
     // Extension `ext`'s call at 9:`minute`; its fee.
     Currency callOn(int ext, int minute) {
         const qint32 user = ext == 5 ? 7 : 8;
@@ -78,7 +73,8 @@ TEST_F(OlderReleasePaymentTest, APaymentAfterACallIsNamedNotChargedAgain) {
 // the payment: the other user's balance stands before its later call, which is
 // charged once, and after the payer's call, which is held.
 TEST_F(OlderReleasePaymentTest, AFilePutInByHandIsPlacedByTheOtherUsersLaterCall) {
-    secondCaller();
+    addUser(8, "100.00");   // on extension 6, beside user 7 on extension 5
+    setExtensionUser(6, 8);
     call(1);
     callOn(6, 2);
     pay(7);

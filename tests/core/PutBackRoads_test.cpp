@@ -209,7 +209,11 @@ TEST_F(PutBackRoads, AnotherStationsBackupIsRefusedWhenTheCallFileCarriesNoName)
 
 // 数据库管理's restore whose station file cannot be renamed into place (a
 // read-only disk) is given up whole: what its recovery found is not told
-// later for a file that never went in.
+// later for a file that never went in. Then the same restore stopped once its
+// recovery's lines are kept (a kill), and "ChargeLog.mdb" lost before the
+// completion with the entry of a call since the backup: the completion's
+// recovery differs, and the box holds its list alone, the one the balances
+// went in with.
 TEST_F(PutBackRoads, ARestoreGivenUpTellsNothingOfTheFileNotPutIn) {
     const QString folder = backupThenAPaymentWithItsEntryLost();
     const Currency now = remainOf(7);
@@ -224,21 +228,13 @@ TEST_F(PutBackRoads, ARestoreGivenUpTellsNothingOfTheFileNotPutIn) {
     EXPECT_FALSE(admin::RestoreNotice(dir->dataPath(), &lines)) << lines.join('\n').toStdString();
     reopen();
     EXPECT_EQ(remainOf(7), now);
-}
 
-// 数据库管理's restore stopped once its recovery's lines are kept (a kill),
-// and "ChargeLog.mdb" lost before the completion with the entry of a call
-// since the backup: the completion's recovery differs, and
-// the box holds its list alone, the one the balances went in with.
-TEST_F(PutBackRoads, ARestoreCompletedAfterTheJournalFileIsLostIsToldAsOneList) {
-    const QString folder = backupThenAPaymentWithItsEntryLost();
     const Currency fee = call(5, 2);
     call(5, 3);   // the log keeps its last entry: the call before it moves
     ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));
     restoreKilledAt(folder, "recovered");
     ASSERT_TRUE(QFile::remove(dir->file(ModSwitch::kJournalFile)));
     admin::CompleteRestore(dir->dataPath());
-    QStringList lines;
     EXPECT_TRUE(admin::RestoreNotice(dir->dataPath(), &lines));
     admin::ForgetRestoreNotice(dir->dataPath());
     script::answer("ChargeLog.mdb", platform::rOK);
