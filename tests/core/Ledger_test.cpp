@@ -780,11 +780,6 @@ protected:
         ModSwitch::testing::setRestoreStepHook(nullptr);
         LedgerTest::TearDown();
     }
-    // The files whose pages a start checks, from now on.
-    QStringList checked;
-    void watchChecks() {
-        platform::testing::setIntegrityCheckHook([this](const QString& path) { checked << QFileInfo(path).fileName(); });
-    }
     // The journal file, its entries by number and value, as they read.
     QStringList entries() {
         QStringList out;
@@ -905,7 +900,8 @@ TEST_F(JournalFileTest, AJournalFileDeletedOrOfAnotherStationIsNamedAndMadeAgain
 // wrote it.
 TEST_F(JournalFileTest, TheJournalFilesPagesAreCheckedOnlyWhenItChangedSinceTheyLastPassed) {
     settle();
-    watchChecks();
+    QStringList checked;   // the files whose pages a start checks, from now on
+    platform::testing::setIntegrityCheckHook([&checked](const QString& path) { checked << QFileInfo(path).fileName(); });
     for (int m = 20; m <= 22; ++m) call(m, now.date());
     now = now.addDays(10);
     restart();

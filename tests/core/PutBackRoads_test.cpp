@@ -39,12 +39,10 @@ protected:
         restart();   // the safety copy holds users 7 and 8
     }
     Currency call(int ext, int minute) {
-        const Currency before = remainOfAny(ext == 5 ? 7 : 8);
+        const Currency before = ModSwitch::BalanceOf(ext == 5 ? 7 : 8);
         EXPECT_TRUE(callAt(minute, ext));
-        return before - remainOfAny(ext == 5 ? 7 : 8);
+        return before - ModSwitch::BalanceOf(ext == 5 ? 7 : 8);
     }
-    // The balance the station shows, entries waiting included.
-    Currency remainOfAny(qint32 userid) { return ModSwitch::BalanceOf(userid); }
     bool hasUser(qint32 userid) { return !dbSwitch.scalar("SELECT 1 FROM user WHERE userid=?", {userid}).isNull(); }
     void deleteUserNow(qint32 userid) {
         ModSwitch::MoveBalances([userid] { ModSwitch::DeleteUserRows(dbSwitch, userid); }, userid);
@@ -57,13 +55,6 @@ protected:
     void moveDepositNow(qint32 userid, const char* by) {
         ModSwitch::MoveBalances([&] { dbSwitch.execute("UPDATE user SET deposit=deposit+? WHERE userid=?", {yuan(by), userid}); },
                                 userid);
-    }
-    // The station closed and its file replaced by `older` with the page of
-    // its Variant table (its mark) overwritten: a damaged file behind the
-    // journal (its write-ahead log lost) that cannot tell how far it went.
-    void olderFileWithItsMarkUnreadable(const QString& older) {
-        replaceClosed("switch.mdb", older);
-        overwritePageOf("Variant");
     }
     // The root page of `table` in the closed station file overwritten.
     void overwritePageOf(const char* table) {
@@ -151,7 +142,10 @@ TEST_P(BehindByOneAct, ADamagedFileBehindTheJournalOnlyByItIsNotTakenForCurrent)
         ModSwitch::MoveBalances([] {
             dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (9, '丙', 1, 200000)");
         });
-    ASSERT_NO_FATAL_FAILURE(olderFileWithItsMarkUnreadable(older));
+    // The station file replaced by the older one with its mark's page (its
+    // Variant table's) overwritten, its write-ahead log lost.
+    replaceClosed("switch.mdb", older);
+    ASSERT_NO_FATAL_FAILURE(overwritePageOf("Variant"));
     const QString text = startAfterDamage();
     EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
     EXPECT_EQ(hasUser(8), GetParam() != OneAct::UserDeleted) << text.toStdString();
@@ -257,10 +251,10 @@ TEST_F(PutBackRoads, ASecondRestoreOfTheSameBackupAsksForNoAmount) {
     const QString first = restoreByManager(folder);
     ASSERT_TRUE(holds(first, "差额无法找回：\n用户7 用户7：52.05"));
     EXPECT_EQ(remainOf(7), before - yuan("52.05")) << first.toStdString();
-    const Currency seven = remainOfAny(7);
+    const Currency seven = ModSwitch::BalanceOf(7);
     restart();
     const QString second = restoreByManager(folder);
-    EXPECT_EQ(remainOfAny(7), seven) << second.toStdString();
+    EXPECT_EQ(ModSwitch::BalanceOf(7), seven) << second.toStdString();
     EXPECT_TRUE(lacks(second, "用户7 用户7："));
     // The journal's entries of amounts asked for (LogKind::Asked), after an opening gave them to the log.
     const auto asked = [this] {
