@@ -55,12 +55,6 @@ protected:
             dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (?, ?, ?, ?)", {id, name, remain, deposit});
         });
     }
-    // The station file at `path` without its mark and its copy of the log, as the previous version kept it.
-    static void unmark(const QString& path) {
-        Database sw = Database::open(path);
-        sw.execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kChargeMark});
-        sw.execute("DROP TABLE IF EXISTS tab_chargemirror");
-    }
     // The entries of the journal file that `where` holds for.
     qint64 inJournalFile(const QString& where, const platform::Params& params = {}) {
         return Database::openReadOnly(dir->file(ModSwitch::kJournalFile))

@@ -300,21 +300,6 @@ TEST_F(LedgerTest, AUserDeletedWhoseEntryTheCallFileLostIsDeletedAgainWhenABacku
     EXPECT_TRUE(lines.join('\n').contains("以下用户在备份之后已删除，已再次删除：\n用户7")) << lines.join('\n').toStdString();
 }
 
-// A station file of the previous version kept no mark: its safety copy is
-// placed by the number the start gives it. Copy, calls, damage, start: each
-// call is charged once.
-TEST_F(LedgerTest, AnUnmarkedStationFileRestoredFromItsStartUpCopyChargesEachCallOnce) {
-    const Currency opening = remainOf(7);
-    const Currency a = call(1);
-    ModSwitch::OpenAllDB(false);
-    unmark(dir->file("switch.mdb"));
-    restart();   // the start-up copy, unmarked
-    const Currency b = call(2);
-    writeClosed("switch.mdb");
-    restartAnswering("已用备份switch.mdb.bak恢复");
-    EXPECT_EQ(remainOf(7), opening - a - b);
-}
-
 // A data directory the previous version left: the start that upgrades the
 // log took its copies before; the next starts take the upgraded call file for
 // sound, and every call is charged once.
@@ -350,21 +335,6 @@ TEST_F(LedgerTest, AStationFileOfAnotherStationIsToldAndNotCharged) {
     ASSERT_EQ(shownCount(), 1);
     call(3);
     EXPECT_EQ(remainOf(7), theirs);
-}
-
-// A backup the previous version took in the middle of a session (no mark, the
-// session's copy number) is brought up by the entries it does not hold: the
-// session's earlier calls are not charged again.
-TEST_F(LedgerTest, APreviousVersionsBackupFromTheMiddleOfASessionIsNotChargedTwice) {
-    const Currency opening = remainOf(7);
-    const Currency a = call(1);
-    const QString backup = backupNow();
-    ModSwitch::OpenAllDB(false);
-    unmark(backup);
-    openDatabases();
-    const Currency b = call(2);
-    const QStringList lines = putBack(backup);
-    EXPECT_EQ(remainOf(7), opening - a - b) << lines.join('\n').toStdString();
 }
 
 // The journal as it ages: settled entries leave the call file (at the night's
