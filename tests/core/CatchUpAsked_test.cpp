@@ -10,37 +10,7 @@
 namespace pricingtest {
 namespace {
 
-class CatchUpAsked : public LedgerTest {
-protected:
-    // The boxes shown since `from`, joined.
-    static QString boxesSince(qsizetype from) {
-        QStringList boxes;
-        for (qsizetype i = from; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
-        return boxes.join("\n----\n");
-    }
-    // `file` copied by hand over the station file, then the start; its boxes.
-    QString startWithStationFile(const QString& file) {
-        replaceClosed("switch.mdb", file);
-        const qsizetype from = platform::script::shown().size();
-        platform::script::answer("落后于话单文件", platform::rOK);
-        restart();
-        return boxesSince(from);
-    }
-    // User 7 pays `amount` as the payment window does (the balance becomes the
-    // deposit after it); what the balance moved.
-    Currency pay(const char* amount) {
-        const Currency before = remainOf(7);
-        EXPECT_TRUE(billing::PayUser(7, yuan(amount), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
-        return remainOf(7) - before;
-    }
-    // The journal's entries of amounts asked for (LogKind::Asked) of `user`: how many, and their sum.
-    QPair<qint64, Currency> asked(qint64 user) {
-        const QString sql = QStringLiteral("SELECT count(*), coalesce(sum(f_amount), 0) FROM tab_chargelog WHERE f_kind=? AND f_userid=?");
-        platform::RowReader r = dbPhoneCur.rows(sql, {int(ModSwitch::LogKind::Asked), user});
-        EXPECT_TRUE(r.next());
-        return {r.integer(0), Currency::fromRaw(r.integer(1))};
-    }
-};
+class CatchUpAsked : public LedgerTest {};
 
 // A payment's entry lost, the call after it logged, a user added since: the
 // station file put back by hand (with its mark, or without one: placed by its
@@ -84,7 +54,10 @@ TEST_P(PaymentLostWithTheLogsPages, IsNamed) {
     call(1);
     restart();   // both safety copies hold the first call
     const Currency fees = calls ? call(2) : Currency();
-    const Currency paid = pay("150.00");
+    // Paid as the payment window pays (the balance becomes the deposit after it).
+    const Currency before = remainOf(7);
+    ASSERT_TRUE(billing::PayUser(7, yuan("150.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
+    const Currency paid = remainOf(7) - before;
     const Currency more = calls ? call(3) : Currency();
     const Currency ledger = remainOf(7);
     const Currency atCopy = ledger + fees + more - paid;

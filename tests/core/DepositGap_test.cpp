@@ -13,16 +13,6 @@ namespace {
 
 class DepositGap : public LedgerTest {
 protected:
-    // `file` copied by hand over the station file, then the start; its boxes.
-    QString startWithStationFile(const QString& file) {
-        replaceClosed("switch.mdb", file);
-        const qsizetype from = platform::script::shown().size();
-        platform::script::answer("落后于话单文件", platform::rOK);
-        restart();
-        QStringList boxes;
-        for (qsizetype i = from; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
-        return boxes.join("\n----\n");
-    }
     // User 7 pays `amount` at the payment window: the balance and the deposit
     // move, each an entry; the number of the deposit's.
     qint64 pay(Currency amount) {
@@ -30,13 +20,6 @@ protected:
         return dbPhoneCur.scalar("SELECT max(f_seq) FROM tab_chargelog WHERE f_kind=? AND f_userid=7",
                                  {int(ModSwitch::LogKind::Deposit)})
             .toLongLong();
-    }
-    // The journal's entries of amounts asked for of user 7: how many, and their sum.
-    QPair<qint64, Currency> asked() {
-        platform::RowReader r = dbPhoneCur.rows("SELECT count(*), coalesce(sum(f_amount), 0) FROM tab_chargelog WHERE f_kind=? AND f_userid=7",
-                                                {int(ModSwitch::LogKind::Asked)});
-        EXPECT_TRUE(r.next());
-        return {r.integer(0), Currency::fromRaw(r.integer(1))};
     }
     static constexpr const char* kUnchecked = "其中如有押金变动，无法核对，请核对备份之后办理过缴费或押金变动的用户的押金。";
 };
@@ -59,11 +42,11 @@ TEST_F(DepositGap, ADepositLostBeforeALaterOneIsNamedWithItsAmountOnce) {
     EXPECT_EQ(text.count("用户7 用户7："), 1) << text.toStdString();
     EXPECT_FALSE(text.contains(kUnchecked)) << text.toStdString();
     EXPECT_EQ(depositOf(7), ledger - first) << text.toStdString();
-    EXPECT_EQ(asked(), qMakePair(qint64(1), first)) << text.toStdString();
+    EXPECT_EQ(asked(7), qMakePair(qint64(1), first)) << text.toStdString();
     const QString again = startWithStationFile(copy);
     EXPECT_FALSE(again.contains("用户7 用户7：")) << again.toStdString();
     EXPECT_EQ(depositOf(7), ledger - first) << again.toStdString();
-    EXPECT_EQ(asked(), qMakePair(qint64(1), first)) << again.toStdString();
+    EXPECT_EQ(asked(7), qMakePair(qint64(1), first)) << again.toStdString();
 }
 
 // The only deposit entry lost (its balance entry held): nothing tells its

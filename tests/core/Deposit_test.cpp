@@ -46,9 +46,9 @@ TEST_F(DepositGrades, GradeAtEachThreshold) {
     user(7, QStringLiteral("5"), QStringLiteral("16"));
     EXPECT_EQ(GetDepositGrade(7), 6);
     EXPECT_EQ(GetDepositGrade(999), 0);   // no such user
-}
 
-TEST_F(DepositGrades, AllThresholdsZeroAndMissingOnes) {
+    // All thresholds zero, then missing or not a number.
+    thresholds({"0", "0", "0", "0"});
     user(1, QStringLiteral("-0.01"));
     user(2, QStringLiteral("0.01"));
     EXPECT_EQ(GetDepositGrade(1), 2);
@@ -57,9 +57,8 @@ TEST_F(DepositGrades, AllThresholdsZeroAndMissingOnes) {
     ModSwitch::SetVariant(QStringLiteral("Deposit3"), QStringLiteral("不是数"));
     EXPECT_EQ(GetDepositGrade(1), 2);
     EXPECT_EQ(GetDepositGrade(2), 10);
-}
 
-TEST_F(DepositGrades, UsersWhoDoNotPayInAdvanceAreNotGraded) {
+    // Users who do not pay in advance are not graded.
     user(3, QStringLiteral("-100"), QStringLiteral("0"), 1);
     user(4, QStringLiteral("100"), QStringLiteral("0"), 2);
     EXPECT_EQ(GetDepositGrade(3), 0);

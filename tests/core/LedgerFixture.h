@@ -9,7 +9,10 @@
 #include "core/StationFiles.h"
 #include "platform/Prompts.h"
 
+#include <QDir>
 #include <QFile>
+
+#include <functional>
 
 namespace pricingtest {
 using platform::Database;
@@ -52,22 +55,6 @@ protected:
             dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (?, ?, ?, ?)", {id, name, remain, deposit});
         });
     }
-    // User 8 added and a start (its safety copy holds users 7 and 8), then
-    // user 9 (丙 of 前台, 10.00, deposit 28.91) added and user 8 deleted.
-    void usersAddedAndDeletedSinceTheCopy() {
-        addUserNow(8, "乙", Currency::fromRaw(299701));
-        restart();
-        ModSwitch::MoveBalances([] {
-            dbSwitch.execute("INSERT INTO user (userid, username, deptname, remain, deposit) VALUES (9, '丙', '前台', 100000, 289100)");
-        });
-        ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 8); }, 8);
-    }
-    // The station file at `path` without its mark and its copy of the log, as the previous version kept it.
-    static void unmark(const QString& path) {
-        Database sw = Database::open(path);
-        sw.execute("DELETE FROM Variant WHERE varname=?", {ModSwitch::kChargeMark});
-        sw.execute("DROP TABLE IF EXISTS tab_chargemirror");
-    }
     // The entries of the journal file that `where` holds for.
     qint64 inJournalFile(const QString& where, const platform::Params& params = {}) {
         return Database::openReadOnly(dir->file(ModSwitch::kJournalFile))
@@ -81,13 +68,13 @@ protected:
     void refuseApply() {
         dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
     }
-    // Four calls whose charges wait in the log (the station file refused
+    // `calls` calls whose charges wait in the log (the station file refused
     // them), then the station closed: the first one's fee; `last` is the
     // number of the last one's entry.
-    Currency fourWaitingCharges(qint64* last) {
+    Currency waitingCharges(int calls, qint64* last) {
         refuseApply();
         const Currency first = call(1);
-        for (int m = 2; m <= 4; ++m) call(m);
+        for (int m = 2; m <= calls; ++m) call(m);
         dbSwitch.execute("DROP TRIGGER refuse");
         ModSwitch::OpenAllDB(false);
         *last = Database::openReadOnly(dir->file("PhoneCur.mdb")).scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
@@ -99,17 +86,46 @@ protected:
         ModSwitch::OpenAllDB(false);
         pricingtest::overwriteLogPages(dir->file("PhoneCur.mdb"));
     }
+    // The boxes `act` showed, joined.
+    static QString boxesOf(const std::function<void()>& act) {
+        const qsizetype from = platform::script::shown().size();
+        act();
+        QStringList boxes;
+        for (qsizetype i = from; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
+        return boxes.join("\n----\n");
+    }
     // The log's pages lost, `stationFile` copied by hand over the station
     // file, then the start that puts the call file back; its boxes.
     QString startBesideLostLogPages(const QString& stationFile) {
         overwriteLogPages();
         replaceClosed("switch.mdb", stationFile);
-        const qsizetype shown = platform::script::shown().size();
         platform::script::answer("已用备份", platform::rOK);
-        restart();
-        QStringList boxes;
-        for (qsizetype i = shown; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
-        return boxes.join("\n----\n");
+        return boxesOf([this] { restart(); });
+    }
+    // `file` copied by hand over the station file, then the start that
+    // catches it up; its boxes.
+    QString startWithStationFile(const QString& file) {
+        replaceClosed("switch.mdb", file);
+        platform::script::answer("落后于话单文件", platform::rOK);
+        return boxesOf([this] { restart(); });
+    }
+    // The journal's entries of amounts asked for (LogKind::Asked) of `user`: how many, and their sum.
+    QPair<qint64, Currency> asked(qint64 user) {
+        platform::RowReader r = dbPhoneCur.rows("SELECT count(*), coalesce(sum(f_amount), 0) FROM tab_chargelog WHERE f_kind=? AND f_userid=?",
+                                                {int(ModSwitch::LogKind::Asked), user});
+        EXPECT_TRUE(r.next());
+        return {r.integer(0), Currency::fromRaw(r.integer(1))};
+    }
+    // The station file and the call file as they stand now, kept aside as
+    // the older release left them; the station file's path.
+    QString olderStationFile() {
+        ModSwitch::OpenAllDB(false);
+        const QString older = dir->dataPath() + "older/";
+        EXPECT_TRUE(QDir().mkpath(older));
+        for (const char* f : {"switch.mdb", "PhoneCur.mdb"}) EXPECT_TRUE(QFile::copy(dir->file(f), older + f));
+        EXPECT_TRUE(testsupport::makePreviousVersion(older));
+        reopen();
+        return older + "switch.mdb";
     }
     static QString notCharged(Currency fees) {
         return QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：2张，共%1元").arg(fees.toString2());

@@ -6,8 +6,6 @@
 
 #include "billing/Payments.h"
 
-#include <QDir>
-
 #include <limits>
 
 namespace pricingtest {
@@ -15,11 +13,6 @@ namespace {
 
 class OlderReleasePaymentTest : public LedgerTest {
 protected:
-    // User 8 on extension 6 beside user 7 on extension 5.
-    void secondCaller() {
-        addUser(8, "100.00");
-        setExtensionUser(6, 8);
-    }
     // Extension `ext`'s call at 9:`minute`; its fee.
     Currency callOn(int ext, int minute) {
         const qint32 user = ext == 5 ? 7 : 8;
@@ -30,14 +23,6 @@ protected:
     void pay(qint32 userid) {
         ASSERT_TRUE(billing::PayUser(userid, yuan("30.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
     }
-    // The boxes `act` showed.
-    static QString boxesOf(const std::function<void()>& act) {
-        const qsizetype shown = platform::script::shown().size();
-        act();
-        QStringList boxes;
-        for (qsizetype i = shown; i < platform::script::shown().size(); ++i) boxes << platform::script::shown()[i].text;
-        return boxes.join("\n----\n");
-    }
     // The station closed, its files made what the older release left
     // (`stationFile`, when given, put in by hand as the station file), and
     // opened by this release; the boxes that opening showed.
@@ -46,16 +31,6 @@ protected:
         EXPECT_TRUE(testsupport::makePreviousVersion(dir->dataPath()));
         if (!stationFile.isEmpty()) replaceClosed("switch.mdb", stationFile);
         return boxesOf([this] { restart(); });
-    }
-    // The older release's station file as it stands now, kept aside.
-    QString olderStationFile() {
-        ModSwitch::OpenAllDB(false);
-        const QString older = dir->dataPath() + "older/";
-        EXPECT_TRUE(QDir().mkpath(older));
-        for (const char* f : {"switch.mdb", "PhoneCur.mdb"}) EXPECT_TRUE(QFile::copy(dir->file(f), older + f));
-        EXPECT_TRUE(testsupport::makePreviousVersion(older));
-        reopen();
-        return older + "switch.mdb";
     }
     // The amounts the journal holds as asked of `userid`.
     QList<Currency> askedOf(qint32 userid) {
@@ -98,7 +73,8 @@ TEST_F(OlderReleasePaymentTest, APaymentAfterACallIsNamedNotChargedAgain) {
 // the payment: the other user's balance stands before its later call, which is
 // charged once, and after the payer's call, which is held.
 TEST_F(OlderReleasePaymentTest, AFilePutInByHandIsPlacedByTheOtherUsersLaterCall) {
-    secondCaller();
+    addUser(8, "100.00");   // on extension 6, beside user 7 on extension 5
+    setExtensionUser(6, 8);
     call(1);
     callOn(6, 2);
     pay(7);

@@ -39,12 +39,10 @@ protected:
         restart();   // the safety copy holds users 7 and 8
     }
     Currency call(int ext, int minute) {
-        const Currency before = remainOfAny(ext == 5 ? 7 : 8);
+        const Currency before = ModSwitch::BalanceOf(ext == 5 ? 7 : 8);
         EXPECT_TRUE(callAt(minute, ext));
-        return before - remainOfAny(ext == 5 ? 7 : 8);
+        return before - ModSwitch::BalanceOf(ext == 5 ? 7 : 8);
     }
-    // The balance the station shows, entries waiting included.
-    Currency remainOfAny(qint32 userid) { return ModSwitch::BalanceOf(userid); }
     bool hasUser(qint32 userid) { return !dbSwitch.scalar("SELECT 1 FROM user WHERE userid=?", {userid}).isNull(); }
     void deleteUserNow(qint32 userid) {
         ModSwitch::MoveBalances([userid] { ModSwitch::DeleteUserRows(dbSwitch, userid); }, userid);
@@ -57,13 +55,6 @@ protected:
     void moveDepositNow(qint32 userid, const char* by) {
         ModSwitch::MoveBalances([&] { dbSwitch.execute("UPDATE user SET deposit=deposit+? WHERE userid=?", {yuan(by), userid}); },
                                 userid);
-    }
-    // The station closed and its file replaced by `older` with the page of
-    // its Variant table (its mark) overwritten: a damaged file behind the
-    // journal (its write-ahead log lost) that cannot tell how far it went.
-    void olderFileWithItsMarkUnreadable(const QString& older) {
-        replaceClosed("switch.mdb", older);
-        overwritePageOf("Variant");
     }
     // The root page of `table` in the closed station file overwritten.
     void overwritePageOf(const char* table) {
@@ -151,7 +142,10 @@ TEST_P(BehindByOneAct, ADamagedFileBehindTheJournalOnlyByItIsNotTakenForCurrent)
         ModSwitch::MoveBalances([] {
             dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (9, '丙', 1, 200000)");
         });
-    ASSERT_NO_FATAL_FAILURE(olderFileWithItsMarkUnreadable(older));
+    // The station file replaced by the older one with its mark's page (its
+    // Variant table's) overwritten, its write-ahead log lost.
+    replaceClosed("switch.mdb", older);
+    ASSERT_NO_FATAL_FAILURE(overwritePageOf("Variant"));
     const QString text = startAfterDamage();
     EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
     EXPECT_EQ(hasUser(8), GetParam() != OneAct::UserDeleted) << text.toStdString();
@@ -162,46 +156,6 @@ TEST_P(BehindByOneAct, ADamagedFileBehindTheJournalOnlyByItIsNotTakenForCurrent)
     EXPECT_TRUE(lacks(text, "从损坏的文件中找回"));
 }
 INSTANTIATE_TEST_SUITE_P(Acts, BehindByOneAct, ::testing::Values(OneAct::UserDeleted, OneAct::DepositMoved, OneAct::UserAdded));
-
-// 数据库管理 puts back a backup whose own last entry the log still holds, and
-// the entry right after it is lost: that number is missing, and the balance
-// it moved is named, however near the backup's mark it lies.
-TEST_F(PutBackRoads, AnEntryLostRightAfterTheBackupsMarkIsMissedWhenTheMarksOwnEntryIsLogged) {
-    call(5, 1);
-    const QString backup = keepStationFile("backup.mdb");
-    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
-    ASSERT_EQ(dbPhoneCur.scalar(QStringLiteral("SELECT count(*) FROM %1 WHERE f_seq=?").arg(dbPhoneCur.qualified("tab_chargelog")),
-                                {mark})
-                  .toInt(),
-              1);
-    payNow(7, "52.05");
-    const qint64 paid = ModSwitch::AppliedMark(dbSwitch);
-    ASSERT_GT(paid, mark);
-    call(5, 2);
-    loseEntries(mark + 1, paid);
-    const Currency before = remainOf(7);
-    const QString text = restoreByManager(backupFolder(backup));
-    EXPECT_EQ(remainOf(7), before - yuan("52.05")) << text.toStdString();
-    EXPECT_TRUE(holds(text, "以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：52.05"));
-}
-
-// The damaged file's rows are taken (its mark read): a balance they hold
-// beyond the entries (a payment an older release wrote without one) is the
-// user's, with the charge that waited applied; nothing is named as lost.
-TEST_F(PutBackRoads, ARowTakenFromTheDamagedFileIsNotNamedAsLost) {
-    const Currency opening = remainOf(7);
-    dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
-    const Currency fee = call(5, 1);   // logged, waiting for the station file
-    ASSERT_GT(fee, Currency());
-    dbSwitch.execute("DROP TRIGGER refuse");
-    dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {yuan("50.00")});
-    ModSwitch::OpenAllDB(false);
-    testsupport::addOrphanPage(dir->file("switch.mdb"));
-    const QString text = startAfterDamage();
-    EXPECT_EQ(remainOf(7), opening + yuan("50.00") - fee) << text.toStdString();
-    EXPECT_TRUE(holds(text, "从损坏的文件中找回2个用户的余额"));
-    EXPECT_TRUE(lacks(text, "无法找回"));
-}
 
 // This station's own backup, while the call file's note of the station's
 // name reads another value (a damaged page of its notes): its safety copy
@@ -249,7 +203,11 @@ TEST_F(PutBackRoads, AnotherStationsBackupIsRefusedWhenTheCallFileCarriesNoName)
 
 // 数据库管理's restore whose station file cannot be renamed into place (a
 // read-only disk) is given up whole: what its recovery found is not told
-// later for a file that never went in.
+// later for a file that never went in. Then the same restore stopped once its
+// recovery's lines are kept (a kill), and "ChargeLog.mdb" lost before the
+// completion with the entry of a call since the backup: the completion's
+// recovery differs, and the box holds its list alone, the one the balances
+// went in with.
 TEST_F(PutBackRoads, ARestoreGivenUpTellsNothingOfTheFileNotPutIn) {
     const QString folder = backupThenAPaymentWithItsEntryLost();
     const Currency now = remainOf(7);
@@ -264,33 +222,13 @@ TEST_F(PutBackRoads, ARestoreGivenUpTellsNothingOfTheFileNotPutIn) {
     EXPECT_FALSE(admin::RestoreNotice(dir->dataPath(), &lines)) << lines.join('\n').toStdString();
     reopen();
     EXPECT_EQ(remainOf(7), now);
-}
 
-// 数据库管理's restore stopped once its recovery's lines are kept (a kill) and
-// completed again: the recovery is done again, and each line is told once.
-TEST_F(PutBackRoads, ARestoreCompletedAgainTellsEachLineOnce) {
-    const QString folder = backupThenAPaymentWithItsEntryLost();
-    restoreKilledAt(folder, "recovered");
-    admin::CompleteRestore(dir->dataPath());
-    QStringList lines;
-    EXPECT_TRUE(admin::RestoreNotice(dir->dataPath(), &lines));
-    admin::ForgetRestoreNotice(dir->dataPath());
-    reopen();
-    EXPECT_EQ(lines.filter("用户7 用户7：52.05").size(), 1) << lines.join('\n').toStdString();
-}
-
-// The same stop, and "ChargeLog.mdb" lost before the completion with the
-// entry of a call since the backup: the completion's recovery differs, and
-// the box holds its list alone, the one the balances went in with.
-TEST_F(PutBackRoads, ARestoreCompletedAfterTheJournalFileIsLostIsToldAsOneList) {
-    const QString folder = backupThenAPaymentWithItsEntryLost();
     const Currency fee = call(5, 2);
     call(5, 3);   // the log keeps its last entry: the call before it moves
     ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));
     restoreKilledAt(folder, "recovered");
     ASSERT_TRUE(QFile::remove(dir->file(ModSwitch::kJournalFile)));
     admin::CompleteRestore(dir->dataPath());
-    QStringList lines;
     EXPECT_TRUE(admin::RestoreNotice(dir->dataPath(), &lines));
     admin::ForgetRestoreNotice(dir->dataPath());
     script::answer("ChargeLog.mdb", platform::rOK);
@@ -300,29 +238,24 @@ TEST_F(PutBackRoads, ARestoreCompletedAfterTheJournalFileIsLostIsToldAsOneList) 
     EXPECT_TRUE(holds(told, QStringLiteral("用户7 用户7：%1").arg((yuan("52.05") - fee).toString2())));
 }
 
-// The same backup put back twice, a payment's entry lost: the first restore
-// names the difference; the second finds every row as it was and asks for
-// no amount.
+// The same backup put back twice, a payment's entry lost (the number right
+// after the backup's mark, whose own entry the log holds): the first restore
+// misses it and names the balance it moved; the second finds every row as it was and asks for
+// no amount. A third, over a file whose users do not read (no comparison):
+// the amount the first named is an entry of the journal, the box's line read
+// against it, and it is asked for no more.
 TEST_F(PutBackRoads, ASecondRestoreOfTheSameBackupAsksForNoAmount) {
     const QString folder = backupThenAPaymentWithItsEntryLost();
     call(5, 2);
+    const Currency before = remainOf(7);
     const QString first = restoreByManager(folder);
     ASSERT_TRUE(holds(first, "差额无法找回：\n用户7 用户7：52.05"));
-    const Currency seven = remainOfAny(7);
+    EXPECT_EQ(remainOf(7), before - yuan("52.05")) << first.toStdString();
+    const Currency seven = ModSwitch::BalanceOf(7);
     restart();
     const QString second = restoreByManager(folder);
-    EXPECT_EQ(remainOfAny(7), seven) << second.toStdString();
+    EXPECT_EQ(ModSwitch::BalanceOf(7), seven) << second.toStdString();
     EXPECT_TRUE(lacks(second, "用户7 用户7："));
-}
-
-// The same twice, the second time over a file whose users do not read (no
-// comparison): the amount the first named is an entry of the journal, the
-// box's line read against it, and the second asks for it no more.
-TEST_F(PutBackRoads, AnAmountARestoreNamedIsAskedForOnceThoughTheNextCannotCompare) {
-    const QString folder = backupThenAPaymentWithItsEntryLost();
-    call(5, 2);
-    const QString first = restoreByManager(folder);
-    ASSERT_TRUE(holds(first, "差额无法找回：\n用户7 用户7：52.05"));
     // The journal's entries of amounts asked for (LogKind::Asked), after an opening gave them to the log.
     const auto asked = [this] {
         restart();
@@ -332,8 +265,8 @@ TEST_F(PutBackRoads, AnAmountARestoreNamedIsAskedForOnceThoughTheNextCannotCompa
     EXPECT_EQ(asked(), yuan("52.05"));
     ModSwitch::OpenAllDB(false);
     ASSERT_NO_FATAL_FAILURE(overwritePageOf("user"));
-    const QString second = restoreByManager(folder);
-    EXPECT_TRUE(lacks(second, "用户7 用户7："));
+    const QString third = restoreByManager(folder);
+    EXPECT_TRUE(lacks(third, "用户7 用户7："));
     EXPECT_EQ(asked(), yuan("52.05"));
 }
 
@@ -397,42 +330,39 @@ TEST_F(PutBackRoads, UsersABackupDoesNotGiveAreNotEnteredAsDeleted) {
         EXPECT_EQ(sw.scalar("SELECT count(*) FROM tab_chargemirror WHERE f_kind=1").toLongLong(), 0);
 }
 
-// A user row of the damaged file that is refused (a balance that is no
-// amount) leaves its user set incomplete: the copy's user is kept, not taken
-// for one deleted since.
-TEST_F(PutBackRoads, AUserRowRefusedIsNotTakenForAUserDeletedSince) {
-    const Currency fee = call(5, 1);
-    ModSwitch::OpenAllDB(false);
-    Database::open(dir->file("switch.mdb")).execute("UPDATE user SET remain='5a5a' WHERE userid=8");
-    testsupport::addOrphanPage(dir->file("switch.mdb"));
-    const QString text = startAfterDamage();
-    EXPECT_TRUE(hasUser(8)) << text.toStdString();
-    EXPECT_EQ(remainOf(8), yuan("30.00")) << text.toStdString();
-    EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
-    EXPECT_TRUE(lacks(text, "已删除"));
-    EXPECT_TRUE(holds(text, "损坏的文件中有1行不是完整的用户记录，未采用。"));
-}
-
-// As many of the damaged file's user rows refused as read whole: its users'
-// pages are its own, and the rows that read whole are taken, a balance they
-// hold beyond the entries with them; only the rows refused are counted.
+// As many of the damaged file's user rows refused (a balance that is no
+// amount) as read whole: its users' pages are its own, and the rows that read
+// whole are taken (its mark read), a balance they hold beyond the entries (a
+// payment an older release wrote without one) with them, the charge that
+// waited applied, and nothing named as lost; only the rows refused are
+// counted, and their users are the copy's, not taken for users deleted since.
 TEST_F(PutBackRoads, UserRowsThatReadWholeAreTakenWhenAsManyAreRefused) {
     addUser(9, "20.00", 1);
     restart();   // the safety copy holds users 7, 8 and 9 (and the default user)
     ASSERT_EQ(count("user"), 4);
+    dbSwitch.execute("CREATE TRIGGER refuse BEFORE UPDATE ON user BEGIN SELECT RAISE(ABORT, 'disk full'); END");
+    const Currency fee = call(5, 1);   // logged, waiting for the station file
+    ASSERT_GT(fee, Currency());
+    dbSwitch.execute("DROP TRIGGER refuse");
     dbSwitch.execute("UPDATE user SET remain=remain+? WHERE userid=7", {yuan("50.00")});   // as an older release paid
     ModSwitch::OpenAllDB(false);
     Database::open(dir->file("switch.mdb")).execute("UPDATE user SET remain='5a5a' WHERE userid IN (8, 9)");
     testsupport::addOrphanPage(dir->file("switch.mdb"));
     const QString text = startAfterDamage();
-    EXPECT_EQ(remainOf(7), yuan("150.00")) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("150.00") - fee) << text.toStdString();
+    EXPECT_TRUE(holds(text, "从损坏的文件中找回1个用户的余额"));
+    EXPECT_TRUE(lacks(text, "无法找回"));
     EXPECT_TRUE(hasUser(8) && hasUser(9)) << text.toStdString();
+    EXPECT_EQ(remainOf(8), yuan("30.00")) << text.toStdString();
+    EXPECT_TRUE(lacks(text, "已删除"));
     EXPECT_TRUE(holds(text, "损坏的文件中有2行不是完整的用户记录，未采用。"));
 }
 
 // A user added and deleted since the backup: the backup put back is as the
 // operator left it, without them, and the box does not tell of them as
-// added, nor as deleted.
+// added, nor as deleted. A user of the backup deleted since who had called on
+// their extension: the extension went back to the default user with them, as
+// the replay gives it; no line asks the operator to check it.
 TEST_F(PutBackRoads, AUserAddedAndDeletedSinceTheBackupIsNotNamedEitherWay) {
     const QString backup = keepStationFile("backup.mdb");
     ModSwitch::MoveBalances([] {
@@ -440,20 +370,12 @@ TEST_F(PutBackRoads, AUserAddedAndDeletedSinceTheBackupIsNotNamedEitherWay) {
     });
     const Currency fee = call(5, 1);
     deleteUserNow(9);
+    call(6, 2);
+    deleteUserNow(8);
     const QString text = restoreByManager(backupFolder(backup));
     EXPECT_FALSE(hasUser(9)) << text.toStdString();
     EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
     EXPECT_TRUE(lacks(text, "用户9"));
-}
-
-// A user deleted since the backup who had called on their extension: the
-// extension went back to the default user with them, as the replay gives
-// it; no line asks the operator to check it.
-TEST_F(PutBackRoads, AnExtensionOfAUserDeletedSinceTheBackupIsNotNamedForTheirCalls) {
-    const QString backup = keepStationFile("backup.mdb");
-    call(6, 1);
-    deleteUserNow(8);
-    const QString text = restoreByManager(backupFolder(backup));
     EXPECT_FALSE(hasUser(8)) << text.toStdString();
     EXPECT_EQ(dbSwitch.scalar("SELECT userid FROM extension WHERE address=6").toLongLong(), 0) << text.toStdString();
     EXPECT_TRUE(holds(text, "已再次删除：\n用户8 用户8"));
