@@ -72,6 +72,9 @@ class ConsoleTest : public testsupport::StationTest {
 protected:
     void SetUp() override {
         StationTest::SetUp();
+        // The trace is counted from the start of the test: a trace an earlier
+        // fixture in this process left standing would count its orders too.
+        frmSRV::unload();
         ModComm::InitFrameTable();
         ModComm::ResetLink();
         // The clock dialog of the start-up is confirmed as it comes.
