@@ -5,7 +5,6 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QWidget>
 
 using namespace ModGeneral;
 
@@ -81,7 +80,7 @@ TEST(ModGeneral, TimeConversions) {
     EXPECT_EQ(CellIndex(3, 2, 7), 23);
 }
 
-TEST(ModGeneral, DelayWaitsForMoreThanTheTicksAndYields) {
+TEST(ModGeneral, DelayWaitsForMoreThanTheTicksAndStopsWhenTheTickGoesBackwards) {
     qint64 tick = 1000;
     int reads = 0;
     platform::testing::setTick([&] {
@@ -94,12 +93,8 @@ TEST(ModGeneral, DelayWaitsForMoreThanTheTicksAndYields) {
     Delay(50);
     EXPECT_GT(tick - start, 50);
     EXPECT_LT(tick - start, 200);
-    platform::testing::resetClock();
-}
 
-TEST(ModGeneral, DelayStopsWhenTheTickGoesBackwards) {
-    qint64 tick = 5000;
-    int reads = 0;
+    reads = 0;
     platform::testing::setTick([&] {
         ++reads;
         return reads == 1 ? tick : tick - 10;
@@ -110,18 +105,6 @@ TEST(ModGeneral, DelayStopsWhenTheTickGoesBackwards) {
 }
 
 class ModGeneralWidgets : public testsupport::StationTest {};
-
-TEST_F(ModGeneralWidgets, CheckEmptyAsksAndFocuses) {
-    QWidget w;
-    auto* e = new QLineEdit(&w);
-    platform::script::answer("此项数据不能为空", platform::rOK);
-    EXPECT_TRUE(CheckEmpty(e));
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_EQ(platform::script::shown()[0].title, AppName);
-    e->setText("x");
-    EXPECT_FALSE(CheckEmpty(e));
-    EXPECT_EQ(platform::script::shown().size(), 1);
-}
 
 TEST_F(ModGeneralWidgets, ComboAutoCompleteCompletesOrEmpties) {
     QComboBox c;
@@ -139,19 +122,6 @@ TEST_F(ModGeneralWidgets, ComboAutoCompleteCompletesOrEmpties) {
     EXPECT_EQ(c.currentText(), "zz");
     ComboAutoComplete(&c, false, false);
     EXPECT_EQ(c.currentText(), "");
-}
-
-TEST_F(ModGeneralWidgets, ClearControlsEmptiesBoxes) {
-    QWidget w;
-    auto* e = new QLineEdit("a", &w);
-    auto* c = new QComboBox(&w);
-    c->setEditable(true);
-    c->addItems({"x", "y"});
-    c->setEditText("y");
-    ClearControls(&w);
-    EXPECT_EQ(e->text(), "");
-    EXPECT_EQ(c->currentText(), "");
-    EXPECT_EQ(c->count(), 2);
 }
 
 TEST_F(ModGeneralWidgets, GridSelectionFindAndClear) {

@@ -14,7 +14,7 @@ protected:
     static std::tuple<bool, int, bool, int, bool> printing() { return {PrnType, PrnHD, SHPrnHD, FeeType, g_MonitorOn}; }
 };
 
-TEST_F(Settings, TheStoreKeepsOneRowAndTheTextAsTyped) {
+TEST_F(Settings, TheStoreKeepsOneRowTheTextAsTypedAndSeveralKeysWholeOrNotAtAllOnAnyConnection) {
     EXPECT_EQ(GetVariant("NoSuchKey", "dflt"), "dflt");
     SetVariant("Key1", "a");
     SetVariant("Key1", "O'Neil; drop table Variant --");
@@ -26,6 +26,23 @@ TEST_F(Settings, TheStoreKeepsOneRowAndTheTextAsTyped) {
     EXPECT_EQ(dbSwitch.scalar("select count(*) from variant where varname='Key1'").toInt(), 1);
     dbSwitch.execute("insert into variant(varname,value) values('NullKey',NULL)");
     EXPECT_EQ(GetVariant("NullKey", "d"), "d");
+
+    // The call file's notes have the settings' shape and live apart from them.
+    const QString notes = "tab_notes";
+    SetVariants(dbPhoneCur, {{"a", "1"}, {"b", "2"}}, notes);
+    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "", notes), "1");
+    EXPECT_EQ(GetVariant(dbPhoneCur, "c", "none", notes), "none");
+    EXPECT_EQ(GetVariant("a", "not here"), "not here");
+
+    dbPhoneCur.execute("CREATE TRIGGER phonecur.refuse BEFORE INSERT ON tab_notes WHEN new.varname='bad' "
+                       "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    EXPECT_THROW(SetVariants(dbPhoneCur, {{"a", "9"}, {"bad", "x"}}, notes), platform::DbError);
+    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "", notes), "1");
+    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from phonecur.tab_notes").toInt(), 2);
+
+    RemoveVariant(dbPhoneCur, "a", notes);
+    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "gone", notes), "gone");
+    EXPECT_EQ(GetVariant(dbPhoneCur, "b", "", notes), "2");
 }
 
 TEST_F(Settings, FreshStationLoadsItsDefaults) {
@@ -120,23 +137,4 @@ TEST_F(Settings, MonitorResourcesHaveOneSpareEntry) {
     LoadMonRes();
     ASSERT_EQ(MonRes.size(), 1);
     EXPECT_EQ(MonRes[0].Usertext, "");
-}
-
-TEST_F(Settings, TheStoreServesAnyConnectionAndStoresSeveralKeysWholeOrNotAtAll) {
-    // The call file's notes have the settings' shape and live apart from them.
-    const QString notes = "tab_notes";
-    SetVariants(dbPhoneCur, {{"a", "1"}, {"b", "2"}}, notes);
-    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "", notes), "1");
-    EXPECT_EQ(GetVariant(dbPhoneCur, "c", "none", notes), "none");
-    EXPECT_EQ(GetVariant("a", "not here"), "not here");
-
-    dbPhoneCur.execute("CREATE TRIGGER phonecur.refuse BEFORE INSERT ON tab_notes WHEN new.varname='bad' "
-                       "BEGIN SELECT RAISE(ABORT, 'refused'); END");
-    EXPECT_THROW(SetVariants(dbPhoneCur, {{"a", "9"}, {"bad", "x"}}, notes), platform::DbError);
-    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "", notes), "1");
-    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from phonecur.tab_notes").toInt(), 2);
-
-    RemoveVariant(dbPhoneCur, "a", notes);
-    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "gone", notes), "gone");
-    EXPECT_EQ(GetVariant(dbPhoneCur, "b", "", notes), "2");
 }

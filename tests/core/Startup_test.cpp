@@ -44,13 +44,20 @@ StationRun runStation(const testsupport::StationDir& dir, const QStringList& ext
 
 }  // namespace
 
-TEST(Startup, FreshStationLoadsAndClosesThroughItsStopRoad) {
+TEST(Startup, FreshStationLoadsAndClosesThroughItsStopRoadAndACancelledLoginEndsSilently) {
     testsupport::StationDir dir;
     {
         platform::Database sw = platform::Database::open(dir.file("switch.mdb"));
         sw.execute("update worker set b_active=1");
     }
-    StationRun r = runStation(dir);
+    // A cancelled login ends it silently.
+    StationRun r = runStation(dir, {"--login-cancel"}, "cancelled.log");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_FALSE(r.loaded());
+    EXPECT_TRUE(r.prompts().isEmpty());
+    EXPECT_TRUE(r.log.contains("END\t0"));
+
+    r = runStation(dir);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.loaded()) << r.log.join('\n').toStdString();
     EXPECT_TRUE(r.log.contains("LOADED\tDE Duzariv - [板卡通道状态]"));
@@ -73,27 +80,16 @@ TEST(Startup, SecondModelShowsTheSiteInTheCaptionAndUpgrades) {
     EXPECT_TRUE(sw.hasTable("Terminal"));
 }
 
-TEST(Startup, CancelledLoginEndsSilently) {
-    testsupport::StationDir dir;
-    StationRun r = runStation(dir, {"--login-cancel"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_FALSE(r.loaded());
-    EXPECT_TRUE(r.prompts().isEmpty());
-    EXPECT_TRUE(r.log.contains("END\t0"));
-}
-
-TEST(Startup, NoDataDirectorySaysSoAndEnds) {
-    testsupport::StationDir dir(0, false);
-    StationRun r = runStation(dir, {"--answer", "找不到数据库目录=ok"});
+TEST(Startup, NoDataDirectoryOrAMissingFileWithoutCopySaysSoAndEnds) {
+    testsupport::StationDir noData(0, false);
+    StationRun r = runStation(noData, {"--answer", "找不到数据库目录=ok"});
     EXPECT_FALSE(r.loaded());
     EXPECT_EQ(r.prompts(), QStringList({"PROMPT\t0\t错误提示\t找不到数据库目录"}));
     EXPECT_TRUE(r.log.contains("END\t0"));
-}
 
-TEST(Startup, MissingFileWithoutCopyCannotBeRestored) {
     testsupport::StationDir dir;
     QFile::remove(dir.file("switch.mdb"));
-    StationRun r = runStation(dir, {"--answer", "恢复数据库失败!=ok"});
+    r = runStation(dir, {"--answer", "恢复数据库失败!=ok"});
     EXPECT_FALSE(r.loaded());
     EXPECT_EQ(r.prompts(), QStringList({"PROMPT\t0\t警告\t恢复数据库失败!"}));
 }
