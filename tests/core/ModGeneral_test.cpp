@@ -23,7 +23,7 @@ TEST(ModGeneral, BitFieldsStayInsideTheByte) {
     EXPECT_EQ(SetBits(0x5A, 0, 2, 1), 0x5A);
 }
 
-TEST(ModGeneral, SplitKeepsEmptyItemsAndTrimsBlanks) {
+TEST(ModGeneral, SplitKeepsEmptyItemsAndTrimsBlanksAndTokensAndDelimitersAreFound) {
     EXPECT_EQ(SplitStr("a, b,,c", ","), QStringList({"a", "b", "", "c"}));
     EXPECT_EQ(SplitStr("", ","), QStringList({""}));
     EXPECT_EQ(SplitStr(",", ","), QStringList({"", ""}));
@@ -33,9 +33,7 @@ TEST(ModGeneral, SplitKeepsEmptyItemsAndTrimsBlanks) {
     EXPECT_EQ(arr, QStringList({"one"}));
     EXPECT_EQ(JoinStr({"a", "", "c"}, ","), "a,,c");
     EXPECT_EQ(JoinStr(SplitStr("1,2,3", ","), ","), "1,2,3");
-}
 
-TEST(ModGeneral, CutTokenAndNthDelimiter) {
     EXPECT_EQ(CutToken("abc", true, ","), "");
     EXPECT_EQ(CutToken("abc", false, ","), "abc");
     EXPECT_EQ(CutToken("ab,cd,e", true, ","), "cd,e");

@@ -45,7 +45,7 @@ TEST_F(Settings, TheStoreKeepsOneRowTheTextAsTypedAndSeveralKeysWholeOrNotAtAllO
     EXPECT_EQ(GetVariant(dbPhoneCur, "b", "", notes), "2");
 }
 
-TEST_F(Settings, FreshStationLoadsItsDefaults) {
+TEST_F(Settings, FreshStationLoadsItsDefaultsAndValuesOfTheWrongFormReadAsFalseOrZero) {
     g_NoAnswerCount = 0;
     ModComm::PutRxBuf(QByteArray::fromHex("820300"));
     ModComm::TxWrite = 7;
@@ -79,9 +79,8 @@ TEST_F(Settings, FreshStationLoadsItsDefaults) {
     EXPECT_EQ(QStringList({LanHeadTypeList[0], LanHeadTypeList[8], LanHeadTypeList[14], LanHeadTypeList[20], LanHeadTypeList[28],
                            LanHeadTypeList[32]}),
               QStringList({"话务台参数", "", "", "本局1", "本局9", "缩位码"}));
-}
 
-TEST_F(Settings, ValuesOfTheWrongFormReadAsFalseOrZero) {
+    // Values of the wrong form read as false or zero.
     SetVariant("PrnType", "");
     SetVariant("PrnHD", "abc");
     SetVariant("SHPrnHD", "maybe");
