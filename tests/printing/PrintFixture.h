@@ -70,6 +70,7 @@ protected:
         return {};
     }
     static QString locate() { return ModSwitch::GetVariant(printing::kLocateKey); }
+    static QString pdfText(const QString& file) { return printtest::pdfText(file); }
     // The page count of a PDF file.
     static int pdfPages(const QString& file) {
         QProcess p;
