@@ -72,8 +72,7 @@ set(slow_core
   MainFrame.*
   MoneySoakTest.*
   Startup.*
-  WorkerWindow.ALoginTheDatabaseRefusesKeepsTheWorkerAndTheWindowAndWorksAfter
-  WorkerWindow.UnderAnotherProgramsLockEachManagementGestureIsToldAndWorksAfter
+  WorkerWindow.UnderAnotherProgramsLockEachGestureIsToldAndWorksAfter
   ChangedPagesTest.AUniqueKeyHeldTwiceIsFound
   ChangedPagesTest.AnIndexEntryWhoseRowIsGoneIsFound
   CompactDBTest.ALockHeldByAnotherProgramIsNamedAsSuchNotAsAFullDisk

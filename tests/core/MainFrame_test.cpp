@@ -54,7 +54,7 @@ TEST_F(MainFrame, DataPathEndsWithASlashAndTheModelComesFromTheRoot) {
     EXPECT_EQ(SwitchModel, 2);
 }
 
-TEST_F(MainFrame, LoadRunsTheStartUpAndSetsTheCaption) {
+TEST_F(MainFrame, LoadRunsTheStartUpSetsTheCaptionAndShowsEveryLegendButton) {
     MDIMain::instance().MDIForm_Load();
     // The console's caption shows in the frame's title, as a maximised child's does.
     EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv - [板卡通道状态]");
@@ -69,66 +69,9 @@ TEST_F(MainFrame, LoadRunsTheStartUpAndSetsTheCaption) {
     EXPECT_TRUE(QFile::exists(dir->file("switch.mdb.bak")));
     EXPECT_TRUE(frmPABX::instance().tmrSys->isActive());
     EXPECT_FALSE(frmWelcome::exists());
-}
 
-TEST_F(MainFrame, RefusedLoginEndsWithoutAWord) {
-    testsupport::scriptLogin("0000", "wrong");
-    platform::script::answer("密码不正确", platform::rOK);
-    EXPECT_THROW(MDIMain::instance().MDIForm_Load(), platform::ProgramEnded);
-    EXPECT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(WorkerID.isEmpty());
-}
-
-TEST_F(MainFrame, SecondModelCaptionNamesTheSite) {
-    SwitchModel = 2;
-    TerminalName = "一号站";
-    MDIMain::instance().MDIForm_Load();
-    EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv<一号站> - [板卡通道状态]");
-    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 120);
-}
-
-TEST_F(MainFrame, ClosingAsksAndNoKeepsTheStation) {
-    MDIMain::instance().MDIForm_Load();
-    platform::script::answer("要退出系统吗?", platform::rNo);
-    bool cancel = false;
-    MDIMain::instance().MDIForm_QueryUnload(cancel, 0);
-    EXPECT_TRUE(cancel);
-    EXPECT_TRUE(dbSwitch.isOpen());
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_EQ(platform::script::shown()[0].title, AppName);
-
-    platform::script::answer("要退出系统吗?", platform::rYes);
-    EXPECT_THROW(MDIMain::instance().MDIForm_QueryUnload(cancel, 1), platform::ProgramEnded);
-    EXPECT_FALSE(dbSwitch.isOpen());
-}
-
-TEST_F(MainFrame, SystemShutdownClosesWithoutAQuestion) {
-    MDIMain::instance().MDIForm_Load();
-    dbSwitch.execute("update worker set b_active=1");
-    bool cancel = true;
-    EXPECT_THROW(MDIMain::instance().MDIForm_QueryUnload(cancel, 2), platform::ProgramEnded);
-    EXPECT_TRUE(platform::script::shown().isEmpty());
-    EXPECT_FALSE(dbSwitch.isOpen());
-    EXPECT_FALSE(dbPhoneCur.isOpen());
-    EXPECT_FALSE(rsUser.isOpen());
-    platform::Database sw = platform::Database::open(dir->file("switch.mdb"));
-    EXPECT_EQ(sw.scalar("select count(*) from worker where b_active<>0").toInt(), 0);
-    EXPECT_EQ(sw.scalar("select f_memo from tab_oplog order by rowid desc limit 1").toString(), "退出系统");
-}
-
-TEST_F(MainFrame, AStartUpFailureEndsWithAMessage) {
-    platform::Database::open(dir->file("switch.mdb")).execute("drop table feerate");
-    platform::script::answer("系统启动失败", platform::rOK);
-    EXPECT_THROW(MDIMain::instance().MDIForm_Load(), platform::ProgramEnded);
-    ASSERT_FALSE(platform::script::shown().isEmpty());
-    EXPECT_TRUE(platform::script::shown().back().text.startsWith("系统启动失败:"));
-    EXPECT_EQ(platform::script::shown().back().title, "警告");
-}
-
-// At the size the window opens at, every board kind of the legend can be
-// clicked: the special telephone board and the spare slot as well.
-TEST_F(MainFrame, EveryLegendButtonCanBeClickedAtTheOpeningSize) {
-    MDIMain::instance().MDIForm_Load();
+    // At the size the window opens at, every board kind of the legend can be
+    // clicked: the special telephone board and the spare slot as well.
     MDIMain::instance().show();
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
     ASSERT_EQ(MDIMain::instance().size(), QSize(1024, 720));
@@ -150,4 +93,43 @@ TEST_F(MainFrame, EveryLegendButtonCanBeClickedAtTheOpeningSize) {
         QApplication::sendEvent(w, &release);
         EXPECT_TRUE(a->isChecked()) << a->text().toStdString();
     }
+}
+
+TEST_F(MainFrame, RefusedLoginEndsWithoutAWord) {
+    testsupport::scriptLogin("0000", "wrong");
+    platform::script::answer("密码不正确", platform::rOK);
+    EXPECT_THROW(MDIMain::instance().MDIForm_Load(), platform::ProgramEnded);
+    EXPECT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(WorkerID.isEmpty());
+}
+
+TEST_F(MainFrame, ClosingAsksNoKeepsTheStationAndShutdownAsksNothing) {
+    MDIMain::instance().MDIForm_Load();
+    platform::script::answer("要退出系统吗?", platform::rNo);
+    bool cancel = false;
+    MDIMain::instance().MDIForm_QueryUnload(cancel, 0);
+    EXPECT_TRUE(cancel);
+    EXPECT_TRUE(dbSwitch.isOpen());
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_EQ(platform::script::shown()[0].title, AppName);
+
+    // The system shutting down closes it without a question.
+    dbSwitch.execute("update worker set b_active=1");
+    EXPECT_THROW(MDIMain::instance().MDIForm_QueryUnload(cancel, 2), platform::ProgramEnded);
+    EXPECT_EQ(platform::script::shown().size(), 1);
+    EXPECT_FALSE(dbSwitch.isOpen());
+    EXPECT_FALSE(dbPhoneCur.isOpen());
+    EXPECT_FALSE(rsUser.isOpen());
+    platform::Database sw = platform::Database::open(dir->file("switch.mdb"));
+    EXPECT_EQ(sw.scalar("select count(*) from worker where b_active<>0").toInt(), 0);
+    EXPECT_EQ(sw.scalar("select f_memo from tab_oplog order by rowid desc limit 1").toString(), "退出系统");
+}
+
+TEST_F(MainFrame, AStartUpFailureEndsWithAMessage) {
+    platform::Database::open(dir->file("switch.mdb")).execute("drop table feerate");
+    platform::script::answer("系统启动失败", platform::rOK);
+    EXPECT_THROW(MDIMain::instance().MDIForm_Load(), platform::ProgramEnded);
+    ASSERT_FALSE(platform::script::shown().isEmpty());
+    EXPECT_TRUE(platform::script::shown().back().text.startsWith("系统启动失败:"));
+    EXPECT_EQ(platform::script::shown().back().title, "警告");
 }

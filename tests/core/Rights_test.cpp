@@ -1,6 +1,5 @@
 #include "console/frmPABX.h"
 #include "core/OpLog.h"
-#include "platform/Clock.h"
 #include "platform/Prompts.h"
 #include "support/Fixtures.h"
 
@@ -20,7 +19,7 @@ protected:
     QString statusText() { return frmPABX::instance().sbrInfo->panelText(2); }
 };
 
-TEST_F(RightsCheck, RightZeroAllowsEverythingAndAHeldRightIsAllowed) {
+TEST_F(RightsCheck, RightZeroAllowsEverythingAHeldRightIsAllowedAndARefusalIsReportedAsChosen) {
     WorkerRights = {QStringLiteral("0")};
     for (int r : {0, 1, 2, 21, 32}) EXPECT_FALSE(CheckRight(r, 2));
     WorkerRights = {QStringLiteral("18"), QStringLiteral("17"), QStringLiteral("3")};
@@ -28,10 +27,8 @@ TEST_F(RightsCheck, RightZeroAllowsEverythingAndAHeldRightIsAllowed) {
     EXPECT_FALSE(CheckRight(3, 2));
     EXPECT_TRUE(statusText().isEmpty());
     EXPECT_TRUE(script::shown().isEmpty());
-}
 
-TEST_F(RightsCheck, RefusalIsReportedTheWayTheCallerChose) {
-    WorkerRights = {QStringLiteral("18"), QStringLiteral("17")};
+    // A refusal is reported the way the caller chose.
     EXPECT_TRUE(CheckRight(21, 1));
     EXPECT_TRUE(statusText().isEmpty());
     EXPECT_TRUE(script::shown().isEmpty());
@@ -71,18 +68,11 @@ TEST_F(RightsCheck, MalformedRightListsGrantNothing) {
     EXPECT_FALSE(CheckRight(5, 1));
 }
 
-TEST_F(RightsCheck, LogLineCarriesTimeWorkerAndAnyText) {
-    platform::testing::setNow([] { return QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)); });
+// The time, the worker and the text of a log line are checked with the login
+// that writes one; here the text that would break a pasted statement.
+TEST_F(RightsCheck, LogLineCarriesAnyTextAndNeverFailsTowardsItsCaller) {
     AddOpLog(QStringLiteral("下载'系统'参数"));
-    Recordset rs = dbSwitch.query(QStringLiteral("select * from tab_oplog"));
-    ASSERT_EQ(rs.recordCount(), 1);
-    EXPECT_EQ(rs.value(0).toString(), QStringLiteral("2026-12-31 23:59:58"));
-    EXPECT_EQ(rs.value(1).toString(), QStringLiteral("0042"));
-    EXPECT_EQ(rs.value(2).toString(), QStringLiteral("张三"));
-    EXPECT_EQ(rs.value(3).toString(), QStringLiteral("下载'系统'参数"));
-}
-
-TEST_F(RightsCheck, LogNeverFailsTowardsItsCaller) {
+    EXPECT_EQ(dbSwitch.scalar(QStringLiteral("select f_memo from tab_oplog")).toString(), QStringLiteral("下载'系统'参数"));
     dbSwitch.execute(QStringLiteral("drop table tab_oplog"));
     EXPECT_NO_THROW(AddOpLog(QStringLiteral("x")));
     dbSwitch.close();

@@ -14,7 +14,7 @@ protected:
     static std::tuple<bool, int, bool, int, bool> printing() { return {PrnType, PrnHD, SHPrnHD, FeeType, g_MonitorOn}; }
 };
 
-TEST_F(Settings, TheStoreKeepsOneRowAndTheTextAsTyped) {
+TEST_F(Settings, TheStoreKeepsOneRowTheTextAsTypedAndSeveralKeysWholeOrNotAtAllOnAnyConnection) {
     EXPECT_EQ(GetVariant("NoSuchKey", "dflt"), "dflt");
     SetVariant("Key1", "a");
     SetVariant("Key1", "O'Neil; drop table Variant --");
@@ -26,9 +26,26 @@ TEST_F(Settings, TheStoreKeepsOneRowAndTheTextAsTyped) {
     EXPECT_EQ(dbSwitch.scalar("select count(*) from variant where varname='Key1'").toInt(), 1);
     dbSwitch.execute("insert into variant(varname,value) values('NullKey',NULL)");
     EXPECT_EQ(GetVariant("NullKey", "d"), "d");
+
+    // The call file's notes have the settings' shape and live apart from them.
+    const QString notes = "tab_notes";
+    SetVariants(dbPhoneCur, {{"a", "1"}, {"b", "2"}}, notes);
+    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "", notes), "1");
+    EXPECT_EQ(GetVariant(dbPhoneCur, "c", "none", notes), "none");
+    EXPECT_EQ(GetVariant("a", "not here"), "not here");
+
+    dbPhoneCur.execute("CREATE TRIGGER phonecur.refuse BEFORE INSERT ON tab_notes WHEN new.varname='bad' "
+                       "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    EXPECT_THROW(SetVariants(dbPhoneCur, {{"a", "9"}, {"bad", "x"}}, notes), platform::DbError);
+    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "", notes), "1");
+    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from phonecur.tab_notes").toInt(), 2);
+
+    RemoveVariant(dbPhoneCur, "a", notes);
+    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "gone", notes), "gone");
+    EXPECT_EQ(GetVariant(dbPhoneCur, "b", "", notes), "2");
 }
 
-TEST_F(Settings, FreshStationLoadsItsDefaults) {
+TEST_F(Settings, FreshStationLoadsItsDefaultsAndValuesOfTheWrongFormReadAsFalseOrZero) {
     g_NoAnswerCount = 0;
     ModComm::PutRxBuf(QByteArray::fromHex("820300"));
     ModComm::TxWrite = 7;
@@ -62,9 +79,8 @@ TEST_F(Settings, FreshStationLoadsItsDefaults) {
     EXPECT_EQ(QStringList({LanHeadTypeList[0], LanHeadTypeList[8], LanHeadTypeList[14], LanHeadTypeList[20], LanHeadTypeList[28],
                            LanHeadTypeList[32]}),
               QStringList({"话务台参数", "", "", "本局1", "本局9", "缩位码"}));
-}
 
-TEST_F(Settings, ValuesOfTheWrongFormReadAsFalseOrZero) {
+    // Values of the wrong form read as false or zero.
     SetVariant("PrnType", "");
     SetVariant("PrnHD", "abc");
     SetVariant("SHPrnHD", "maybe");
@@ -120,23 +136,4 @@ TEST_F(Settings, MonitorResourcesHaveOneSpareEntry) {
     LoadMonRes();
     ASSERT_EQ(MonRes.size(), 1);
     EXPECT_EQ(MonRes[0].Usertext, "");
-}
-
-TEST_F(Settings, TheStoreServesAnyConnectionAndStoresSeveralKeysWholeOrNotAtAll) {
-    // The call file's notes have the settings' shape and live apart from them.
-    const QString notes = "tab_notes";
-    SetVariants(dbPhoneCur, {{"a", "1"}, {"b", "2"}}, notes);
-    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "", notes), "1");
-    EXPECT_EQ(GetVariant(dbPhoneCur, "c", "none", notes), "none");
-    EXPECT_EQ(GetVariant("a", "not here"), "not here");
-
-    dbPhoneCur.execute("CREATE TRIGGER phonecur.refuse BEFORE INSERT ON tab_notes WHEN new.varname='bad' "
-                       "BEGIN SELECT RAISE(ABORT, 'refused'); END");
-    EXPECT_THROW(SetVariants(dbPhoneCur, {{"a", "9"}, {"bad", "x"}}, notes), platform::DbError);
-    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "", notes), "1");
-    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from phonecur.tab_notes").toInt(), 2);
-
-    RemoveVariant(dbPhoneCur, "a", notes);
-    EXPECT_EQ(GetVariant(dbPhoneCur, "a", "gone", notes), "gone");
-    EXPECT_EQ(GetVariant(dbPhoneCur, "b", "", notes), "2");
 }

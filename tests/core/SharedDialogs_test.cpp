@@ -37,7 +37,7 @@ protected:
 
 // ---- progress window
 
-TEST_F(SharedDialogs, ProgressRangesAreRepaired) {
+TEST_F(SharedDialogs, ProgressRangesAreRepairedAndValuesOutsideThemIgnored) {
     frmProgress& p = frmProgress::instance();
     p.LoadProgress(QStringLiteral("a"), false, 0, 0, false);
     EXPECT_EQ(p.pbrSwitch->minimum(), 1);
@@ -53,10 +53,8 @@ TEST_F(SharedDialogs, ProgressRangesAreRepaired) {
     EXPECT_FALSE(p.cmdStop->isHidden());
     p.LoadProgress(QStringLiteral("d"), false, 5, 10, false);
     EXPECT_TRUE(p.cmdStop->isHidden());
-}
 
-TEST_F(SharedDialogs, ProgressValuesOutsideTheRangeAreIgnored) {
-    frmProgress& p = frmProgress::instance();
+    // Values outside the range are ignored.
     p.LoadProgress(QStringLiteral("开始"), false, 3, 1, false);
     p.setpValue(-1, QStringLiteral("第二步"));
     EXPECT_EQ(p.pbrSwitch->value(), 2);
@@ -78,7 +76,7 @@ TEST_F(SharedDialogs, ProgressValuesOutsideTheRangeAreIgnored) {
     EXPECT_EQ(p.pbrSwitch->value(), 50);
 }
 
-TEST_F(SharedDialogs, ProgressStopAndTheMainWindow) {
+TEST_F(SharedDialogs, ProgressStopTheMainWindowAndTheCreepingBar) {
     QWidget* main = frmPABX::instance().window();
     frmProgress& p = frmProgress::instance();
     p.LoadProgress(QStringLiteral("x"), true, 10, 1, false);
@@ -97,20 +95,19 @@ TEST_F(SharedDialogs, ProgressStopAndTheMainWindow) {
     p.SetEnabled(false);
     frmProgress::unload();
     EXPECT_TRUE(main->isEnabled());
-}
 
-TEST_F(SharedDialogs, ProgressCreepsByItselfWhenAsked) {
-    frmProgress& p = frmProgress::instance();
-    p.LoadProgress(QStringLiteral("x"), false, 2, 1, true);
-    EXPECT_TRUE(p.tmrAutoAdd->isActive());
-    p.tmrAutoAdd->setInterval(1);
-    for (int i = 0; i < 5000 && p.pbrSwitch->value() < 2; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    EXPECT_EQ(p.pbrSwitch->value(), 2);
-    QSignalSpy ticks(p.tmrAutoAdd, &QTimer::timeout);
+    // Asked to, the bar creeps by itself.
+    frmProgress& q = frmProgress::instance();
+    q.LoadProgress(QStringLiteral("x"), false, 2, 1, true);
+    EXPECT_TRUE(q.tmrAutoAdd->isActive());
+    q.tmrAutoAdd->setInterval(1);
+    for (int i = 0; i < 5000 && q.pbrSwitch->value() < 2; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_EQ(q.pbrSwitch->value(), 2);
+    QSignalSpy ticks(q.tmrAutoAdd, &QTimer::timeout);
     ASSERT_TRUE(ticks.wait(10000) && ticks.wait(10000));   // two ticks more
-    EXPECT_EQ(p.pbrSwitch->value(), 2);   // stops at the maximum
-    p.LoadProgress(QStringLiteral("x"), false, 2, 1, false);
-    EXPECT_FALSE(p.tmrAutoAdd->isActive());
+    EXPECT_EQ(q.pbrSwitch->value(), 2);   // stops at the maximum
+    q.LoadProgress(QStringLiteral("x"), false, 2, 1, false);
+    EXPECT_FALSE(q.tmrAutoAdd->isActive());
 }
 
 // ---- choice dialog
@@ -148,7 +145,7 @@ TEST_F(SharedDialogs, ChoiceDialogShowsItsButtonsFromTheTop) {
 
 // ---- dual-list chooser
 
-TEST_F(SharedDialogs, ChooserAppliesAndGivesBackTheArrays) {
+TEST_F(SharedDialogs, ChooserAppliesAndGivesBackTheArraysAndCancelChangesNothing) {
     QStringList available{"a", "b", "c", ""};
     QStringList chosen{""};
     script::onModal(QStringLiteral("frmChange"), [this](QDialog* d) {
@@ -164,12 +161,11 @@ TEST_F(SharedDialogs, ChooserAppliesAndGivesBackTheArrays) {
     EXPECT_TRUE(frmChange::instance().SetList(available, chosen, QStringLiteral("权限"), 0, 0));
     EXPECT_EQ(chosen, (QStringList{"c", "b", "a", ""}));   // moved together, they arrive reversed
     EXPECT_EQ(available, QStringList{""});
-}
 
-TEST_F(SharedDialogs, ChooserCancelAndCloseBoxChangeNothing) {
+    // Cancel and the close box change nothing.
     for (bool closeBox : {false, true}) {
-        QStringList available{"a", "b"};
-        QStringList chosen{"x"};
+        available = {"a", "b"};
+        chosen = {"x"};
         script::onModal(QStringLiteral("frmChange"), [closeBox](QDialog* d) {
             auto* c = static_cast<frmChange*>(d);
             c->cmdHave[0]->click();
@@ -284,7 +280,7 @@ protected:
     frmFind* f = nullptr;
 };
 
-TEST_F(GridFind, FieldListsStopAtTheFirstEmptyTitle) {
+TEST_F(GridFind, FieldListsStopAtTheFirstEmptyTitleConditionsAllHoldAndEmptyValuesCompare) {
     EXPECT_EQ(f->cboField[0]->count(), 3);
     EXPECT_EQ(f->cboSign[1]->currentText(), QStringLiteral("="));
     EXPECT_EQ(f->cboSign[1]->count(), 6);
@@ -293,27 +289,7 @@ TEST_F(GridFind, FieldListsStopAtTheFirstEmptyTitle) {
     QStringList values;
     for (int i = 0; i < f->cboValue[2]->count(); ++i) values << f->cboValue[2]->itemText(i);
     EXPECT_EQ(values, (QStringList{"A", "b"}));
-}
 
-TEST_F(GridFind, NumbersCompareAsTextAndTheSearchWraps) {
-    condition(0, QStringLiteral("数值"), QStringLiteral(">"), QStringLiteral("9"));
-    grid.setRow(0);
-    f->cmdQuery_Click();
-    EXPECT_EQ(grid.Row(), 2);   // "95"; "10" is smaller than "9" as text
-    EXPECT_EQ(grid.Col(), 0);
-    EXPECT_EQ(grid.ColSel(), grid.Cols() - 1);
-    f->cmdQuery_Click();
-    EXPECT_EQ(grid.Row(), 2);   // the only match, found again after wrapping
-
-    condition(0, QStringLiteral("名称"), QStringLiteral("="), QStringLiteral("A"));
-    grid.setRow(grid.Rows() - 1);
-    f->cmdQuery_Click();
-    EXPECT_EQ(grid.Row(), 1);   // from the last row the search starts at row 1
-    f->cmdQuery_Click();
-    EXPECT_EQ(grid.Row(), 3);
-}
-
-TEST_F(GridFind, ConditionsAllHoldAndEmptyValuesCompare) {
     condition(2, QStringLiteral("名称"), QStringLiteral("="), QStringLiteral("A"));
     condition(0, QStringLiteral("数值"), QStringLiteral("<>"), QStringLiteral("10"));
     f->cboValue[1]->setEditText(QStringLiteral("值而无字段"));
@@ -333,7 +309,7 @@ TEST_F(GridFind, ConditionsAllHoldAndEmptyValuesCompare) {
     EXPECT_FALSE(frmFind::GetSelectRow(QStringLiteral("a"), QStringLiteral("=~"), QStringLiteral("a")));
 }
 
-TEST_F(GridFind, MessagesWhenThereIsNothingToFind) {
+TEST_F(GridFind, NumbersCompareAsTextTheSearchWrapsAndMessagesSayWhenThereIsNothingToFind) {
     script::answer(QStringLiteral("请输入查询条件"), rOK);
     f->cmdQuery_Click();
     script::answer(QStringLiteral("请输入查询条件"), rOK);
@@ -344,6 +320,22 @@ TEST_F(GridFind, MessagesWhenThereIsNothingToFind) {
     grid.setRow(2);
     f->cmdQuery_Click();
     EXPECT_EQ(grid.Row(), 2);
+
+    condition(0, QStringLiteral("数值"), QStringLiteral(">"), QStringLiteral("9"));
+    grid.setRow(0);
+    f->cmdQuery_Click();
+    EXPECT_EQ(grid.Row(), 2);   // "95"; "10" is smaller than "9" as text
+    EXPECT_EQ(grid.Col(), 0);
+    EXPECT_EQ(grid.ColSel(), grid.Cols() - 1);
+    f->cmdQuery_Click();
+    EXPECT_EQ(grid.Row(), 2);   // the only match, found again after wrapping
+
+    condition(0, QStringLiteral("名称"), QStringLiteral("="), QStringLiteral("A"));
+    grid.setRow(grid.Rows() - 1);
+    f->cmdQuery_Click();
+    EXPECT_EQ(grid.Row(), 1);   // from the last row the search starts at row 1
+    f->cmdQuery_Click();
+    EXPECT_EQ(grid.Row(), 3);
 
     platform::FlexGrid titlesOnly;
     titlesOnly.setFormatString(QStringLiteral("<号码"));

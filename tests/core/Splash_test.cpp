@@ -18,7 +18,7 @@ protected:
     }
 };
 
-TEST_F(SplashTest, StagesMoveTheBarAndKeepThePrompt) {
+TEST_F(SplashTest, StagesAndTheTimerMoveTheBarAndKeepThePrompt) {
     frmWelcome& w = frmWelcome::instance();
     w.SetValue(5, "正在检查系统文件...");
     EXPECT_EQ(w.pbr->value(), 5);
@@ -27,10 +27,8 @@ TEST_F(SplashTest, StagesMoveTheBarAndKeepThePrompt) {
     EXPECT_EQ(w.lblPrompt->text(), "正在检查系统文件...");
     w.SetValue(101, "x");   // 101 mod 101 is 0, below the bar's minimum: refused
     EXPECT_EQ(w.pbr->value(), 100);
-}
 
-TEST_F(SplashTest, TimerCreepsButStopsAtTheTop) {
-    frmWelcome& w = frmWelcome::instance();
+    // The timer creeps, but stops at the top.
     EXPECT_FALSE(w.Timer1->isActive());
     w.SetValue(50, "");
     w.Timer1_Timer();
@@ -76,7 +74,7 @@ TEST_F(SplashTest, ClockDialogSetsThePcClockOnlyOnChanges) {
     EXPECT_EQ(platform::testing::pcClockRequests()[1], QDateTime(QDate(2026, 3, 5), QTime(6, 6, 7)));
 }
 
-TEST_F(SplashTest, IconStripCellsRowByRow) {
+TEST_F(SplashTest, IconStripCellsRowByRowFromTheProgramDirectoryOrBuiltIn) {
     PictureClip pc;
     QPixmap strip(12 * 3, 6 * 2);
     QImage img(strip.size(), QImage::Format_RGB32);
@@ -89,10 +87,9 @@ TEST_F(SplashTest, IconStripCellsRowByRow) {
     EXPECT_EQ(pc.GraphicCell(71).size(), QSize(3, 2));
     EXPECT_TRUE(pc.GraphicCell(72).isNull());
     EXPECT_EQ(frmPicClip::BuiltInStrip().size(), QSize(480, 240));
-}
 
-TEST_F(SplashTest, StripFromTheProgramDirectory) {
-    QImage img(120, 60, QImage::Format_RGB32);
+    // A strip in the program directory replaces the built-in one.
+    img = QImage(120, 60, QImage::Format_RGB32);
     img.fill(Qt::blue);
     ASSERT_TRUE(img.save(AppPath + "custpic.bmp", "BMP"));
     EXPECT_EQ(frmPicClip::instance().Pc.GraphicCell(44).size(), QSize(10, 10));

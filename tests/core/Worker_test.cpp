@@ -109,14 +109,33 @@ TEST_F(WorkerWindow, FreshStationLogsInTheFirstWorkerAndLogsIt) {
     EXPECT_EQ((QStringList{log.value(0).toString(), log.value(1).toString(), log.value(2).toString(), log.value(3).toString()}),
               (QStringList{"2026-03-04 05:06:07", "0000", "管理员", "登录系统"}));
     EXPECT_FALSE(frmWorker::exists());
+
+    // Esc leaves a new login, the close box does nothing, and the worker stays.
+    script::onModal(QStringLiteral("frmWorker"), [](QDialog* d) {
+        d->close();
+        EXPECT_TRUE(d->isVisible());
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(d, &esc);
+    });
+    EXPECT_FALSE(frmWorker::instance().GetLogin());
+    EXPECT_EQ(WorkerID, QStringLiteral("0000"));
 }
 
-TEST_F(WorkerWindow, EachRefusalHasItsMessageAndChangesNothing) {
-    for (const char* m : {"请输入用户名", "请输入密码", "用户不存在", "密码不正确,请注意区分大小写!", "用户不存在"})
+// Each refusal has its message and changes nothing; blanks around the
+// password are ignored and none of its own characters is lost.
+TEST_F(WorkerWindow, EachRefusalHasItsMessageAndChangesNothingAndBlanksAroundThePasswordAreIgnored) {
+    for (const char* m : {"请输入用户名", "请输入密码", "用户不存在", "密码不正确,请注意区分大小写!", "用户不存在",
+                          "密码不正确,请注意区分大小写!"})
         script::answer(QString::fromUtf8(m), rOK);
     addWorker(QStringLiteral("0042"), QStringLiteral("张三"), 0);
     dbSwitch.execute(QStringLiteral("update Worker set passcode=? where WorkerID='0042'"), {ScramblePassword("Secret")});
-    const bool ok = login([](frmWorker* w) {
+    // The character that scrambles to a blank, at both ends of the password.
+    const QChar blankMaker(QChar(u' ').unicode() ^ (ModGeneral::kPasswordKey1 ^ ModGeneral::kPasswordKey2));
+    ASSERT_EQ(ScramblePassword(QString(blankMaker)), QStringLiteral(" "));
+    const QString pwd = QString(blankMaker) + QStringLiteral("ab") + blankMaker;
+    addWorker(QStringLiteral("0007"), QStringLiteral("李四"), 1, QStringLiteral("18,17"));
+    dbSwitch.execute(QStringLiteral("update Worker set passcode=? where WorkerID='0007'"), {ScramblePassword(pwd)});
+    const bool ok = login([this, pwd](frmWorker* w) {
         w->cmdLogin->click();
         w->txtUser->setText(QStringLiteral("0042"));
         w->cmdLogin->click();
@@ -128,35 +147,24 @@ TEST_F(WorkerWindow, EachRefusalHasItsMessageAndChangesNothing) {
         w->cmdLogin->click();
         w->txtUser->setText(QStringLiteral("0'--"));
         w->cmdLogin->click();
-    });
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(shownTexts(), (QStringList{"请输入用户名", "请输入密码", "用户不存在", "密码不正确,请注意区分大小写!", "用户不存在"}));
-    for (const auto& s : script::shown()) EXPECT_EQ(s.title, AppName);
-    EXPECT_TRUE(WorkerID.isEmpty());
-    EXPECT_EQ(dbSwitch.scalar("select count(*) from tab_oplog").toInt(), 0);
-    EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker where b_active<>0").toInt(), 0);
-}
-
-TEST_F(WorkerWindow, BlanksAroundThePasswordAreIgnoredAndNoCharacterIsLost) {
-    // The character that scrambles to a blank, at both ends of the password.
-    const QChar blankMaker(QChar(u' ').unicode() ^ (ModGeneral::kPasswordKey1 ^ ModGeneral::kPasswordKey2));
-    ASSERT_EQ(ScramblePassword(QString(blankMaker)), QStringLiteral(" "));
-    const QString pwd = QString(blankMaker) + QStringLiteral("ab") + blankMaker;
-    addWorker(QStringLiteral("0007"), QStringLiteral("李四"), 1, QStringLiteral("18,17"));
-    dbSwitch.execute(QStringLiteral("update Worker set passcode=? where WorkerID='0007'"), {ScramblePassword(pwd)});
-    script::answer(QStringLiteral("密码不正确"), rOK);
-    EXPECT_TRUE(login([pwd](frmWorker* w) {
         w->txtUser->setText(QStringLiteral("0007"));
         w->txtPWD->setText(QStringLiteral("ab"));   // the end characters are part of it
         w->cmdLogin->click();
+        EXPECT_EQ(shownTexts(), (QStringList{"请输入用户名", "请输入密码", "用户不存在", "密码不正确,请注意区分大小写!", "用户不存在",
+                                             "密码不正确,请注意区分大小写!"}));
+        EXPECT_TRUE(WorkerID.isEmpty());
+        EXPECT_EQ(dbSwitch.scalar("select count(*) from tab_oplog").toInt(), 0);
+        EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker where b_active<>0").toInt(), 0);
         w->txtPWD->setText(QStringLiteral("  ") + pwd + QStringLiteral(" "));
         w->cmdLogin->click();
-    }));
+    });
+    EXPECT_TRUE(ok);
+    for (const auto& s : script::shown()) EXPECT_EQ(s.title, AppName);
     EXPECT_EQ(WorkerRights, (QStringList{"18", "17"}));
     EXPECT_EQ(WorkerRightNames, (QStringList{"IP费率及字头", "普通费率"}));
 }
 
-TEST_F(WorkerWindow, EmptyRightListHoldsNoRight) {
+TEST_F(WorkerWindow, EmptyRightListHoldsNoRightAndManagesNobody) {
     addWorker(QStringLiteral("0001"), QStringLiteral("王五"), 0, QString());
     dbSwitch.execute(QStringLiteral("insert into Worker values('0002','赵六',0,?,NULL,0)"), {ScramblePassword("0002")});
     for (const char* id : {"0001", "0002"}) {
@@ -167,19 +175,9 @@ TEST_F(WorkerWindow, EmptyRightListHoldsNoRight) {
         EXPECT_TRUE(ModGeneral::CheckRight(5, ModGeneral::kRightSilent));
     }
     EXPECT_EQ(dbSwitch.scalar("select WorkerID from Worker where b_active<>0").toString(), QStringLiteral("0002"));
-}
-
-TEST_F(WorkerWindow, EscExitsTheLoginAndTheCloseBoxDoesNothing) {
-    ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
-    script::onModal(QStringLiteral("frmWorker"), [](QDialog* d) {
-        d->close();
-        EXPECT_TRUE(d->isVisible());
-        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(d, &esc);
-    });
-    EXPECT_FALSE(frmWorker::instance().GetLogin());
-    // A new login that was left keeps the previous worker.
-    EXPECT_EQ(WorkerID, QStringLiteral("0000"));
+    script::answer(QStringLiteral("你没有此操作权限"), rOK);
+    manage(QStringLiteral("增加"), [this](frmWorker* w) { submit(w, QStringLiteral("0600"), QStringLiteral("普通级"), QStringLiteral("n")); });
+    EXPECT_TRUE(workerField("0600", "WorkerID").isNull());
 }
 
 TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkers) {
@@ -188,6 +186,7 @@ TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkers) {
         submit(w, QStringLiteral("0123"), QStringLiteral("操作级"), QStringLiteral("O'Brien"));
         EXPECT_EQ(w->cboWorkerID->itemText(0), QStringLiteral("0123"));
         EXPECT_TRUE(w->txtWorkerName->text().isEmpty());
+        EXPECT_TRUE(w->cboWorkGrade->currentText().isEmpty());
     });
     EXPECT_EQ(workerField("0123", "workgrade").toInt(), 1);
     EXPECT_EQ(workerField("0123", "rightlist").toString(), QStringLiteral("18,17,16,8,7,6,3"));
@@ -255,14 +254,6 @@ TEST_F(WorkerWindow, ManagementRefusals) {
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker").toInt(), 2);
     EXPECT_EQ(workerField("0300", "WorkerName").toString(), QStringLiteral("已有"));
     EXPECT_EQ(dbSwitch.scalar("select count(*) from tab_oplog").toInt(), logRows);
-}
-
-TEST_F(WorkerWindow, WorkerWithoutRightTwoManagesNobody) {
-    addWorker(QStringLiteral("0500"), QStringLiteral("操作员"), 1, QStringLiteral("18,17,16,8,7,6,3"));
-    ASSERT_TRUE(loginAs(QStringLiteral("0500"), QStringLiteral("0500")));
-    script::answer(QStringLiteral("你没有此操作权限"), rOK);
-    manage(QStringLiteral("增加"), [this](frmWorker* w) { submit(w, QStringLiteral("0600"), QStringLiteral("普通级"), QStringLiteral("n")); });
-    EXPECT_TRUE(workerField("0600", "WorkerID").isNull());
 }
 
 TEST_F(WorkerWindow, CustomRightsFromTheChooser) {
@@ -343,15 +334,13 @@ TEST_F(WorkerWindow, PasswordChange) {
     EXPECT_EQ(UnscramblePassword(workerField("0000", "passcode").toString()), QStringLiteral("Ab9"));
     EXPECT_EQ(dbSwitch.scalar("select f_memo from tab_oplog order by rowid desc limit 1").toString(), QStringLiteral("修改密码"));
     EXPECT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("Ab9")));
-}
 
-TEST_F(WorkerWindow, PasswordChangeOfAWorkerDeletedElsewhereIsRefused) {
-    ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
+    // The worker deleted by another program meanwhile: his old password is refused.
     dbSwitch.execute(QStringLiteral("delete from Worker"));
     script::answer(QStringLiteral("旧密码不正确"), rOK);
     script::onModal(QStringLiteral("frmWorker"), [](QDialog* d) {
         auto* w = static_cast<frmWorker*>(d);
-        w->txtOld->setText(QStringLiteral("0000"));
+        w->txtOld->setText(QStringLiteral("Ab9"));
         w->txtNew->setText(QStringLiteral("1"));
         w->txtConfirm->setText(QStringLiteral("1"));
         w->cmdModify->click();
@@ -365,8 +354,10 @@ TEST_F(WorkerWindow, PasswordChangeOfAWorkerDeletedElsewhereIsRefused) {
 // BEGIN IMMEDIATE): every gesture of 员工管理 and of the password panel is
 // told in the window's words, keeps what was typed and the window open for
 // another try, and the same gesture works once the lock is gone. After the
-// refusals the window opens again as before.
-TEST_F(WorkerWindow, UnderAnotherProgramsLockEachManagementGestureIsToldAndWorksAfter) {
+// refusals the window opens again as before. A refused 重新登录 keeps the
+// worker logged in with his rights and his name in the status bar, and the
+// window in its modal loop with what was typed.
+TEST_F(WorkerWindow, UnderAnotherProgramsLockEachGestureIsToldAndWorksAfter) {
     ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
     addWorker(QStringLiteral("0042"), QStringLiteral("张三"), 0);
     const int logRows = dbSwitch.scalar("select count(*) from tab_oplog").toInt();
@@ -441,15 +432,7 @@ TEST_F(WorkerWindow, UnderAnotherProgramsLockEachManagementGestureIsToldAndWorks
     bool again = false;
     manage(QStringLiteral("增加"), [&](frmWorker* w) { again = w->isVisible(); });
     EXPECT_TRUE(again);
-    EXPECT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("Neu1")));
-}
 
-// 重新登录 while another program holds the file: the worker logged in stays
-// with his rights and his name in the status bar, the window stays on the
-// screen in its modal loop with what was typed, and 登录 works once the lock
-// is gone. A refused login leaves nothing for the next use of the window.
-TEST_F(WorkerWindow, ALoginTheDatabaseRefusesKeepsTheWorkerAndTheWindowAndWorksAfter) {
-    ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
     addWorker(QStringLiteral("0007"), QStringLiteral("李四"), 1, QStringLiteral("18,17"));
     auto other = std::make_unique<Database>(Database::open(dbSwitch.path()));
     other->execute(QStringLiteral("BEGIN IMMEDIATE"));
@@ -479,7 +462,8 @@ TEST_F(WorkerWindow, ALoginTheDatabaseRefusesKeepsTheWorkerAndTheWindowAndWorksA
     EXPECT_EQ(frmPABX::instance().sbrInfo->panelText(5), QStringLiteral("李四"));
     EXPECT_EQ(dbSwitch.scalar("select WorkerID from Worker where b_active<>0").toString(), QStringLiteral("0007"));
     EXPECT_FALSE(frmWorker::exists());
-    EXPECT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
+    // A refused login leaves nothing for the next use of the window.
+    EXPECT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("Neu1")));
 }
 
 }  // namespace

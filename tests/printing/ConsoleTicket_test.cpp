@@ -1,12 +1,8 @@
 // The console and the printer: continuous tickets collect on one open form,
 // which the station's exit sends out.
+#include "PrintFixture.h"
 #include "console/ConsoleFixture.h"
-#include "core/Settings.h"
-#include "platform/Printer.h"
-#include "printing/PrintGrid.h"
-#include "printing/frmGridPrn.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 namespace {
@@ -58,10 +54,7 @@ TEST_F(ConsolePrintTest, ContinuousTicketsStayOnOneFormUntilExit) {
     EXPECT_FALSE(platform::Printer::instance().documentOpen());
     const QStringList files = platform::testing::printedPdfFiles();
     ASSERT_EQ(files.size(), 1);
-    QProcess p;
-    p.start(QStringLiteral("pdftotext"), {files[0], QStringLiteral("-")});
-    p.waitForFinished(20000);
-    const QString text = QString::fromUtf8(p.readAllStandardOutput());
+    const QString text = printtest::pdfText(files[0]);
     EXPECT_EQ(text.count(QStringLiteral("88001234")), 2) << text.toStdString();
     EXPECT_EQ(text.count(QStringLiteral("主叫名称")), 2);
     platform::Database db = platform::Database::open(dir->file("switch.mdb"));

@@ -16,6 +16,14 @@ namespace printtest {
 
 using platform::PrintRecord;
 
+// Text of a PDF file as pdftotext reads it.
+inline QString pdfText(const QString& file) {
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
+    p.waitForFinished(20000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
 class PrintTest : public testsupport::StationDbTest {
 protected:
     void SetUp() override {
@@ -62,13 +70,8 @@ protected:
         return {};
     }
     static QString locate() { return ModSwitch::GetVariant(printing::kLocateKey); }
-    // Text of a PDF file as pdftotext reads it, and its page count.
-    static QString pdfText(const QString& file) {
-        QProcess p;
-        p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
-        p.waitForFinished(20000);
-        return QString::fromUtf8(p.readAllStandardOutput());
-    }
+    static QString pdfText(const QString& file) { return printtest::pdfText(file); }
+    // The page count of a PDF file.
     static int pdfPages(const QString& file) {
         QProcess p;
         p.start(QStringLiteral("pdfinfo"), {file});

@@ -58,23 +58,6 @@ TEST_F(PrintGridTest, CutSheetsOfSeventyRowsOnA4AtNinePoints) {
     EXPECT_TRUE(lastTextStartingWith(QStringLiteral("打印时间")).contains(QStringLiteral("2/2页")));
 }
 
-TEST_F(PrintGridTest, PagesOfFortyRows) {
-    // 52 P high: R = (10556 - 12 x 203) \ 203 = 40.
-    Printer::instance().setHeight(10556);
-    grid3(40);
-    print();
-    EXPECT_EQ(count(PrintRecord::NewPage), 0);
-    EXPECT_TRUE(lastTextStartingWith(QStringLiteral("打印时间")).contains(QStringLiteral("   1/1页   ")));
-    grid3(41);
-    print();
-    EXPECT_EQ(count(PrintRecord::NewPage), 1);
-    QStringList feet;
-    for (const PrintRecord& r : rec->records)
-        if (r.doc == 2 && r.text.startsWith(QStringLiteral("打印时间"))) feet << r.text.section(QStringLiteral("   "), 1, 1);
-    EXPECT_EQ(feet, (QStringList{QStringLiteral("1/2页"), QStringLiteral("2/2页")}));
-    EXPECT_EQ(texts(QStringLiteral("r41c2")).value(0).page, 2);
-}
-
 TEST_F(PrintGridTest, WideSelectionShrinksTheFontAndTheColumns) {
     fill(g, QStringLiteral("<名称|<金额|<备注"), 3);
     for (int c = 0; c < 3; ++c) g.setColWidth(c, 4995);   // T = 15010 > 11906
