@@ -317,19 +317,6 @@ TEST_F(CompactDBTest, FileLockedElsewhereIsSkippedSilently) {
     EXPECT_TRUE(platform::script::shown().isEmpty());
 }
 
-TEST_F(CompactDBTest, FailedCompactionKeepsASoundFileAndSaysHowOldItsCopyIs) {
-    makeBak();   // an older copy
-    const QDateTime copied = QFileInfo(bak()).lastModified();
-    addSpaceToGiveBack();
-    markCurrent();
-    ASSERT_TRUE(QDir().mkpath(dir->file("Tmp.mdb")));   // the work file cannot be written
-    platform::script::answer("安全备份未能更新", platform::rOK);
-    CompactDB("Switch.mdb");
-    EXPECT_TRUE(currentKept());
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(holds(box(0), copied.toString("yyyy-MM-dd HH:mm:ss")));
-}
-
 TEST_F(CompactDBTest, FileOpenInTheStationIsLeftAlone) {
     openDatabases();
     const QByteArray before = bytesOf(sw());
@@ -511,29 +498,41 @@ void setHeaderBytes(const QString& path, int offset, const QByteArray& bytes) {
 }
 }  // namespace
 
-TEST_F(CompactDBTest, APageSizeFieldHoldingAnotherValidSizeIsReadWithTheCopysPageSize) {
-    for (const QByteArray& garbled : {QByteArray("\x04\x00", 2), QByteArray("\x20\x00", 2)}) {
-        SCOPED_TRACE(garbled.toHex().toStdString());
+// The call file garbled where all but its header still reads (a page size
+// of another kind, a text encoding the station cannot attach it with), or
+// where nothing of it reads: put back from its copy with the calls since
+// that it still holds, or the operator told that they could not be read.
+TEST_F(CompactDBTest, AGarbledCallFileIsPutBackWithTheCallsItStillHolds) {
+    const struct {
+        const char* what;
+        std::function<void()> garble;
+        qint64 calls;
+        const char* said;
+    } garbles[] = {
+        {"1 KB pages", [&] { setHeaderBytes(cur(), 16, QByteArray("\x04\x00", 2)); }, 18, "从损坏的文件中找回15张话单。"},
+        {"8 KB pages", [&] { setHeaderBytes(cur(), 16, QByteArray("\x20\x00", 2)); }, 18, "从损坏的文件中找回15张话单。"},
+        // Read alone the file opens and passes every check; attached to the
+        // station file it cannot be opened.
+        {"UTF-16be", [&] { setHeaderBytes(cur(), 56, QByteArray("\x00\x00\x00\x04", 4)); }, 18, "从损坏的文件中找回15张话单。"},
+        // No page of it is a page of the copy's size.
+        {"nothing reads", [&] { writeBytes(cur(), bytesOf(cur()).left(100) + QByteArray(1000, 'x')); }, 3,
+         "备份之后存储的话单可能未能全部找回"}};
+    for (const auto& [what, garble, calls, said] : garbles) {
+        SCOPED_TRACE(what);
         callsAroundACopy(3, 15);
         ASSERT_EQ(bytesOf(cur()).mid(16, 2), QByteArray("\x10\x00", 2));   // compacted to 4 KB pages
-        setHeaderBytes(cur(), 16, garbled);
+        garble();
         const qsizetype before = platform::script::shown().size();
         CompactDB("PhoneCur.mdb");
-        EXPECT_EQ(Database::open(cur()).rowCount("Tab_Phone"), 18);
         ASSERT_EQ(platform::script::shown().size(), before + 1);
-        EXPECT_TRUE(holds(platform::script::shown()[before].text, "从损坏的文件中找回15张话单。"));
+        EXPECT_TRUE(holds(box(int(before)), said));
+        for (const QString& f : {cur(), cur() + ".bak"}) EXPECT_EQ(bytesOf(f).mid(56, 4), QByteArray("\x00\x00\x00\x01", 4));
+        QString failure;
+        ASSERT_TRUE(OpenStationFiles(&failure)) << failure.toStdString();
+        EXPECT_EQ(dbPhoneCur.rowCount("Tab_Phone"), calls);
+        OpenAllDB(false);
         Database::open(cur()).execute("delete from Tab_Phone");
     }
-}
-
-TEST_F(CompactDBTest, CallsThatCouldNotBeReadFromTheDamagedFileAreSaidToBeLost) {
-    callsAroundACopy(2, 7);
-    // Nothing of the file reads: no page of it is a page of the copy's size.
-    writeBytes(cur(), bytesOf(cur()).left(100) + QByteArray(1000, 'x'));
-    CompactDB("PhoneCur.mdb");
-    EXPECT_EQ(Database::open(cur()).rowCount("Tab_Phone"), 2);
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(holds(box(0), "备份之后存储的话单可能未能全部找回"));
 }
 
 TEST_F(CompactDBTest, AWriteVersionTheEngineCannotWriteWithIsDamageNotAReadOnlyFile) {
@@ -554,34 +553,30 @@ TEST_F(CompactDBTest, AWriteVersionTheEngineCannotWriteWithIsDamageNotAReadOnlyF
     EXPECT_EQ(platform::script::shown().size(), 2);
 }
 
-TEST_F(CompactDBTest, ATextEncodingTheStationCannotAttachWithIsDamageAndTheCallsComeBack) {
-    callsAroundACopy(2, 4);
-    // Read alone the file opens and passes every check; attached to the
-    // station file it cannot be opened.
-    setHeaderBytes(cur(), 56, QByteArray("\x00\x00\x00\x04", 4));
-    CompactDB("PhoneCur.mdb");
+// A sound file whose compaction or copy failed is kept; the box says how
+// old its copy is, and names the trouble by its cause (a lock held by
+// another program, not a full disk), the advice following the cause.
+TEST_F(CompactDBTest, ACopyNotRenewedKeepsTheSoundFileAndSaysHowOldAndWhy) {
+    makeBak();   // an older copy
+    const QDateTime copied = QFileInfo(bak()).lastModified();
+    addSpaceToGiveBack();
+    markCurrent();
+    ASSERT_TRUE(QDir().mkpath(dir->file("Tmp.mdb")));   // the work file cannot be written
+    platform::script::answer("安全备份未能更新", platform::rOK);
+    CompactDB("Switch.mdb");
+    EXPECT_TRUE(currentKept());
     ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(holds(box(0), "从损坏的文件中找回4张话单。"));
-    EXPECT_EQ(bytesOf(cur()).mid(56, 4), QByteArray("\x00\x00\x00\x01", 4));
-    EXPECT_EQ(bytesOf(cur() + ".bak").mid(56, 4), QByteArray("\x00\x00\x00\x01", 4));
-    QString failure;
-    ASSERT_TRUE(OpenStationFiles(&failure)) << failure.toStdString();
-    EXPECT_EQ(dbPhoneCur.rowCount("Tab_Phone"), 6);
-    OpenAllDB(false);
-}
-
-// Trouble is named by its cause, and the advice follows the cause.
-TEST_F(CompactDBTest, ALockHeldByAnotherProgramIsNamedAsSuchNotAsAFullDisk) {
-    makeBak();
+    EXPECT_TRUE(holds(box(0), copied.toString("yyyy-MM-dd HH:mm:ss")));
+    ASSERT_TRUE(QDir().rmdir(dir->file("Tmp.mdb")));
     Database other = Database::open(sw());
     other.execute("BEGIN IMMEDIATE");   // another program in the middle of a write
     platform::script::answer("安全备份未能更新", platform::rOK);
     CompactDB("Switch.mdb");
     other.execute("ROLLBACK");
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    const QString text = platform::script::shown()[0].text;
-    EXPECT_TRUE(holdsAll(text, {"文件被其他程序占用", "请关闭正在使用该文件的其他程序"}));
-    EXPECT_TRUE(lacks(text, "磁盘空间"));
+    EXPECT_TRUE(currentKept());
+    ASSERT_EQ(platform::script::shown().size(), 2);
+    EXPECT_TRUE(holdsAll(box(1), {"文件被其他程序占用", "请关闭正在使用该文件的其他程序", copied.toString("yyyy-MM-dd HH:mm:ss")}));
+    EXPECT_TRUE(lacks(box(1), "磁盘空间"));
 }
 
 // The copy of the safety copy beside the damaged file refused: for want of
