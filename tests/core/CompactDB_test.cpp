@@ -227,16 +227,6 @@ TEST_F(CompactDBTest, MissingFileIsRestoredFromItsCopyAndSaidSo) {
     EXPECT_TRUE(platform::script::shown()[0].text.startsWith(
         "数据库文件switch.mdb不存在，已用备份switch.mdb.bak恢复（备份时间2026-06-14 07:45:09）。"))
         << platform::script::shown()[0].text.toStdString();
-
-    // The call file: what was stored since its copy the station file keeps (here nothing), and the box says so.
-    ASSERT_TRUE(QFile::copy(cur(), cur() + ".bak"));
-    QFile::remove(cur());
-    platform::script::answer("不存在", platform::rOK);
-    CompactDB("PhoneCur.mdb");
-    EXPECT_TRUE(Database::open(cur()).hasTable("Tab_Phone"));
-    ASSERT_EQ(platform::script::shown().size(), 2);
-    EXPECT_TRUE(platform::script::shown()[1].text.startsWith("数据库文件PhoneCur.mdb不存在，已用备份PhoneCur.mdb.bak恢复（备份时间"));
-    EXPECT_TRUE(box(1).endsWith("备份之后存储的话单由数据库文件switch.mdb保存，打开时找回。")) << box(1).toStdString();
 }
 
 // A damaged file (garbage, no byte, a table gone, an index that no longer
