@@ -65,7 +65,7 @@ set(slow_console
   UsbMenu.RecordsReadWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce
 )
 set(slow_core
-  CompactDBTest.FileLockedElsewhereIsSkippedSilently
+  CompactDBTest.FileLockedElsewhereOrOpenInTheStationIsSkippedSilently
   DamagedOrGone/JournalRebuild.*
   JournalTakeBack.*
   LedgerTest.AQuietWeekendIsNoWrongClock
