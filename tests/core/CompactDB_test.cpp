@@ -177,8 +177,9 @@ TEST_F(CompactDBTest, AnotherStructureOrOtherRowsThanTheCopysAreNoDamage) {
 }
 
 // A read the disk refuses while a file is checked (bounded by its copy or
-// whole) is the disk's trouble, named; the file is never put back for it.
-TEST_F(CompactDBTest, AReadTheDiskRefusesIsTroubleNeverDamage) {
+// whole), or a write-ahead log that cannot be opened, is the disk's trouble,
+// named; the file is never moved nor put back for it.
+TEST_F(CompactDBTest, AFileTheDiskCannotReadOrReachIsTroubleNeverDamage) {
     namespace refusal = testsupport::refusal;
     for (bool copyKnown : {true, false}) {
         for (int n = 1;; ++n) {
@@ -198,8 +199,19 @@ TEST_F(CompactDBTest, AReadTheDiskRefusesIsTroubleNeverDamage) {
             if (!fired) break;
         }
     }
-    EXPECT_TRUE(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).isEmpty());
     EXPECT_TRUE(platform::script::shown().isEmpty());
+    makeBak({"create table Extra (a INTEGER)"});   // would be restored if taken for damaged
+    Database::open(sw()).execute("PRAGMA journal_mode=WAL");
+    markCurrent();
+    const QByteArray file = bytesOf(sw()), copy = bytesOf(bak());
+    ASSERT_TRUE(QDir().mkpath(sw() + "-wal"));
+    platform::script::answer("无法检查", platform::rOK);
+    EXPECT_THROW(CompactDB("Switch.mdb"), platform::ProgramEnded);
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(box(0).startsWith("数据库文件switch.mdb无法检查（")) << box(0).toStdString();
+    EXPECT_EQ(bytesOf(sw()), file);
+    EXPECT_EQ(bytesOf(bak()), copy);
+    EXPECT_TRUE(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).isEmpty());
 }
 
 TEST_F(CompactDBTest, MissingFileIsRestoredFromItsCopyAndSaidSo) {
@@ -406,24 +418,6 @@ TEST_F(CompactDBTest, TruncatedCallFileGivesBackWhatCanStillBeRead) {
     EXPECT_EQ(db.scalar("select count(distinct f_calladdr) from Tab_Phone").toLongLong(), n);
     ASSERT_EQ(platform::script::shown().size(), 1);
     EXPECT_TRUE(platform::script::shown()[0].text.contains(QStringLiteral("找回%1张话单").arg(n)));
-}
-
-// Damage is told apart from trouble: a file that cannot be reached is
-// neither moved nor replaced.
-TEST_F(CompactDBTest, AFileThatCannotBeReachedIsNamedByItsCauseAndNothingMoves) {
-    makeBak({"create table Extra (a INTEGER)"});   // would be restored if taken for damaged
-    Database::open(sw()).execute("PRAGMA journal_mode=WAL");
-    markCurrent();
-    const QByteArray file = bytesOf(sw()), copy = bytesOf(bak());
-    // Its write-ahead log cannot be opened: trouble of the disk, not damage.
-    ASSERT_TRUE(QDir().mkpath(sw() + "-wal"));
-    platform::script::answer("无法检查", platform::rOK);
-    EXPECT_THROW(CompactDB("Switch.mdb"), platform::ProgramEnded);
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(box(0).startsWith("数据库文件switch.mdb无法检查（")) << box(0).toStdString();
-    EXPECT_EQ(bytesOf(sw()), file);
-    EXPECT_EQ(bytesOf(bak()), copy);
-    EXPECT_TRUE(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).isEmpty());
 }
 
 TEST_F(CompactDBTest, AMarkThatCannotBeWrittenMovesNothingAndOneLeftEmptyMeansMoved) {
