@@ -130,6 +130,19 @@ TEST_F(CompactDBTest, CompactsAndLeavesAByteIdenticalCopy) {
     EXPECT_TRUE(currentKept());
     EXPECT_TRUE(platform::script::shown().isEmpty());
     EXPECT_EQ(bytesOf(bak()), bytesOf(sw()));
+    // A call file an earlier version compacted with the archive's large pages
+    // comes back with small ones: every record wrote several times the bytes.
+    {
+        Database f = Database::open(cur());
+        f.execute("PRAGMA journal_mode=DELETE");
+        f.execute("PRAGMA page_size=16384");
+        f.execute("VACUUM");
+        ASSERT_EQ(f.scalar("PRAGMA page_size").toLongLong(), 16384);
+    }
+    CompactDB("PhoneCur.mdb");
+    EXPECT_EQ(bytesOf(cur() + ".bak"), bytesOf(cur()));
+    EXPECT_TRUE(Database::open(cur()).hasTable("Tab_Phone"));
+    EXPECT_EQ(Database::open(cur()).scalar("PRAGMA page_size").toLongLong(), 4096);
 }
 
 // Only the full check calls a file damaged: another structure than the
@@ -339,23 +352,6 @@ TEST_F(CompactDBTest, FileLockedElsewhereOrOpenInTheStationIsSkippedSilently) {
     EXPECT_EQ(bytesOf(sw()), before);
     EXPECT_TRUE(dbSwitch.hasTable("Variant"));
     EXPECT_TRUE(platform::script::shown().isEmpty());
-}
-
-// A call file an earlier version compacted with the archive's large pages
-// comes back with small ones: every record wrote several times the bytes.
-TEST_F(CompactDBTest, CallRecordFileTooWithTheSmallPagesARecordWritesLeastWith) {
-    {
-        Database f = Database::open(dir->file("PhoneCur.mdb"));
-        f.execute("PRAGMA journal_mode=DELETE");
-        f.execute("PRAGMA page_size=16384");
-        f.execute("VACUUM");
-        ASSERT_EQ(f.scalar("PRAGMA page_size").toLongLong(), 16384);
-    }
-    CompactDB("PhoneCur.mdb");
-    EXPECT_EQ(bytesOf(dir->file("PhoneCur.mdb.bak")), bytesOf(dir->file("PhoneCur.mdb")));
-    Database f = Database::open(dir->file("PhoneCur.mdb"));
-    EXPECT_TRUE(f.hasTable("Tab_Phone"));
-    EXPECT_EQ(f.scalar("PRAGMA page_size").toLongLong(), 4096);
 }
 
 TEST_F(CompactDBTest, SuperJournalsNoJournalNamesAreRemoved) {
