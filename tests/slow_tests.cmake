@@ -65,7 +65,7 @@ set(slow_console
   UsbMenu.RecordsReadWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce
 )
 set(slow_core
-  CompactDBTest.FileLockedElsewhereIsSkippedSilently
+  CompactDBTest.FileLockedElsewhereOrOpenInTheStationIsSkippedSilently
   DamagedOrGone/JournalRebuild.*
   JournalTakeBack.*
   LedgerTest.AQuietWeekendIsNoWrongClock
@@ -75,7 +75,7 @@ set(slow_core
   WorkerWindow.UnderAnotherProgramsLockEachGestureIsToldAndWorksAfter
   ChangedPagesTest.AUniqueKeyHeldTwiceIsFound
   ChangedPagesTest.AnIndexEntryWhoseRowIsGoneIsFound
-  CompactDBTest.ALockHeldByAnotherProgramIsNamedAsSuchNotAsAFullDisk
+  CompactDBTest.ACopyNotRenewedKeepsTheSoundFileAndSaysHowOldAndWhy
   CompactDBTest.AnotherStructureOrOtherRowsThanTheCopysAreNoDamage
   JournalFileTest.AJournalFileThatCannotBeWrittenIsNamedByItsCauseOnce
   RefusalTest.SettledEntriesMoveIntoTheJournalFileOnceWhateverIsRefused

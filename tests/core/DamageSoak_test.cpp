@@ -194,21 +194,18 @@ protected:
             // One field garbled into a value the engine may well accept: another
             // page size, the versions, the reserved bytes, the text encoding,
             // the schema format.
-            auto any = [&](int lo, int hi) { return char(std::uniform_int_distribution<int>(lo, hi)(rng)); };
-            switch (std::uniform_int_distribution<int>(0, 5)(rng)) {
-            case 0: {
-                qint64 size = page;
-                while (size == page) size = qint64(512) << std::uniform_int_distribution<int>(1, 5)(rng);
-                f.seek(16);
-                f.write(QByteArray(1, char(size >> 8)) + char(size & 0xff));
+            static const struct { int at, lo, hi; } kFields[] = {{18, 3, 255}, {19, 3, 255}, {20, 1, 64}, {59, 0, 255}, {47, 5, 255}};
+            const int field = std::uniform_int_distribution<int>(0, 5)(rng);
+            if (field > 0) {
+                const auto [at, lo, hi] = kFields[field - 1];
+                f.seek(at);
+                f.write(QByteArray(1, char(std::uniform_int_distribution<int>(lo, hi)(rng))));
                 break;
             }
-            case 1: f.seek(18); f.write(QByteArray(1, any(3, 255))); break;
-            case 2: f.seek(19); f.write(QByteArray(1, any(3, 255))); break;
-            case 3: f.seek(20); f.write(QByteArray(1, any(1, 64))); break;
-            case 4: f.seek(59); f.write(QByteArray(1, any(0, 255))); break;
-            default: f.seek(47); f.write(QByteArray(1, any(5, 255))); break;
-            }
+            qint64 size = page;
+            while (size == page) size = qint64(512) << std::uniform_int_distribution<int>(1, 5)(rng);
+            f.seek(16);
+            f.write(QByteArray(1, char(size >> 8)) + char(size & 0xff));
             break;
         }
         default: break;
@@ -265,6 +262,14 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     }
     const QMap<qint64, Currency> ledger = balances();
     const QSet<QString> answered(calls.begin(), calls.end());
+    // Every balance `held` as the ledger has it, or its user named in `boxes`.
+    const auto asLedgerOrNamed = [&](const QMap<qint64, Currency>& held, const QString& boxes) {
+        for (auto it = ledger.constBegin(); it != ledger.constEnd(); ++it) {
+            if (held.value(it.key(), Currency::fromRaw(-1)) == it.value()) continue;
+            EXPECT_TRUE(named(boxes, it.key())) << "user " << it.key() << ": " << held.value(it.key()).toString2().toStdString()
+                                                << " against " << it.value().toString2().toStdString() << "\n" << boxes.toStdString();
+        }
+    };
 
     // The harm.
     const Harm harm = Harm(std::uniform_int_distribution<int>(0, 9)(rng));
@@ -328,12 +333,7 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     if (kept != answered) { EXPECT_TRUE(said.contains("话单")) << said.toStdString(); }
     // Every balance as the ledger has it, or its user named.
     const QMap<qint64, Currency> now = balances();
-    for (auto it = ledger.constBegin(); it != ledger.constEnd(); ++it) {
-        if (now.value(it.key(), Currency::fromRaw(-1)) == it.value()) continue;
-        EXPECT_TRUE(named(said, it.key()))
-            << "user " << it.key() << ": " << now.value(it.key()).toString2().toStdString() << " against "
-            << it.value().toString2().toStdString() << "\n" << said.toStdString();
-    }
+    asLedgerOrNamed(now, said);
     // The station file put back: a user whose calls since the copy are held
     // but charged by no entry is named with an amount (their count and cost,
     // or the difference from the file replaced).
@@ -377,13 +377,7 @@ TEST_P(DamageSoak, EveryStartKeepsEveryCallAndBalanceOrNamesThem) {
     admin::ForgetRestoreNotice(dir->dataPath());
     const QString told = lines.join('\n');
     ASSERT_TRUE(start(&said));
-    const QMap<qint64, Currency> restored = balances();
-    for (auto it = ledger.constBegin(); it != ledger.constEnd(); ++it) {
-        if (restored.value(it.key(), Currency::fromRaw(-1)) == it.value()) continue;
-        EXPECT_TRUE(named(told, it.key()) || named(startSaid, it.key()))
-            << "restored user " << it.key() << ": " << restored.value(it.key()).toString2().toStdString() << " against "
-            << it.value().toString2().toStdString() << "\n" << told.toStdString();
-    }
+    asLedgerOrNamed(balances(), told + QStringLiteral("\n") + startSaid);
     int again = 0;
     EXPECT_EQ(storedCalls(&again).size(), again) << "a call stored twice";
 }

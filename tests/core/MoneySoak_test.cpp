@@ -1263,14 +1263,16 @@ TEST_F(MoneySoakTest, AnExtensionGivenToAnotherUserAndNoCallBeforeAPutBackCharge
     settle("after the put-back");
 }
 
-// A backup of the root chosen in the second site, and the site's chosen at
-// the root: refused whole, nothing of either taken.
 // A copy put back across the journal's gap (the journal file lost after the
 // entries since the copy settled into it): exact, or named with the amounts.
-TEST_F(MoneySoakTest, ACopyPutBackAcrossALostJournalFileIsExactOrNamed) {
+// Then a backup of the root chosen in the second site, and the site's chosen
+// at the root: refused whole, nothing of either taken.
+TEST_F(MoneySoakTest, ACopyAcrossALostJournalFileIsExactOrNamedAndAnotherSitesIsRefusedWhole) {
     firstCalls(3);
     journalGap(true);
     settle("after the put-back");
+    anotherSitesBackup();
+    settle("after the refusals");
 }
 
 // An extension given away before a backup and given back after it, the
@@ -1294,12 +1296,6 @@ TEST_F(MoneySoakTest, AnOwnerNamedWhenARestoreIsCompletedTakesTheCallsAfter) {
     ASSERT_TRUE(startStation({}));
     queueRecords(2, 8);
     finishRun("calls after the restore");
-}
-
-TEST_F(MoneySoakTest, AnotherSitesBackupIsRefusedWholeOnBothSides) {
-    firstCalls(3);
-    anotherSitesBackup();
-    settle("after the refusals");
 }
 
 // A call longer than the last one a copy holds, then the copy put back on

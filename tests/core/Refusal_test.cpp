@@ -25,6 +25,7 @@
 
 using namespace pricingtest;
 namespace refusal = testsupport::refusal;
+using refusal::walk, refusal::journalSum;
 namespace spool = pricing::spool;
 namespace billfile = pricing::billfile;
 
@@ -37,10 +38,6 @@ protected:
         QueueTest::TearDown();
     }
 
-    int walk(const std::function<bool(int)>& act, const std::function<void(int, bool)>& check) {
-        return refusal::walk(act, check);
-    }
-    Currency journalSum(qint64 user, int kind) { return refusal::journalSum(user, kind); }
     // The money of user 7.
     void checkMoney(Currency remain, Currency deposit, Currency charged) { refusal::checkMoney(7, remain, deposit, charged); }
 
@@ -220,10 +217,6 @@ TEST_F(RefusalTest, PaymentMovesMoneyExactlyWhenItSaysSoWhateverIsRefused) {
     checkMoney(remain, deposit, Currency());
 }
 
-}  // namespace
-
-namespace {
-
 // The commit every other writer of balances and users shares (a deposit
 // saved, 初始化, the users' table put back, a user added or deleted in the
 // user view or after a settlement): a user added with a balance and a
@@ -272,10 +265,6 @@ TEST_F(RefusalTest, UsersAddedAndDeletedAreEntriesExactlyWhenTheActSaysSoWhateve
     for (qint64 u : added) EXPECT_EQ(count("phonecur.tab_chargelog", QStringLiteral("f_userid=? AND f_kind=2"), {u}), 1) << u;
 }
 
-}  // namespace
-
-namespace {
-
 // A read refused where it is aimed, and only there: what a spool or a file
 // that cannot be read is tested with.
 TEST_F(RefusalTest, AReadIsRefusedOnlyInTheFileChosen) {
@@ -295,10 +284,6 @@ TEST_F(RefusalTest, AReadIsRefusedOnlyInTheFileChosen) {
     EXPECT_GT(platform::Database::open(path).scalar(QStringLiteral("SELECT count(*) FROM sqlite_master")).toLongLong(), 0);
 }
 
-}  // namespace
-
-namespace {
-
 // The move of settled entries into "ChargeLog.mdb" at an opening: each entry
 // in the journal once (in the call file, in the journal file, or in both
 // under its one number), the balance as the calls made it, and the move's
@@ -309,7 +294,7 @@ TEST_F(RefusalTest, SettledEntriesMoveIntoTheJournalFileOnceWhateverIsRefused) {
     qint64 first = 0;   // the entry of the run's first call
     int calls = 0;
     const auto inLog = [&](qint64 seq) { return count("phonecur.tab_chargelog", QStringLiteral("f_seq=?"), {seq}) == 1; };
-    refusal::walk(
+    walk(
         [&](int) {
             const refusal::MaybeBoxes told({{ModSwitch::kJournalFile, platform::rOK}});
             ModSwitch::MoveSettledEntries();
