@@ -322,13 +322,18 @@ TEST_F(Upload, DifferenceDialog) {
     EXPECT_FALSE(frmVerify::exists());
 }
 
-TEST_F(Upload, EnterInTheDifferenceDialogGoesToTheTypedDifferenceOnly) {
+// Enter goes to the typed difference only: a number past the last is refused
+// with one box (which takes the focus), a half goes to the even number; and
+// the dialog ends when another window of the station is active.
+TEST_F(Upload, TheDifferenceDialogTakesTheTypedNumberAndEndsWhenAnotherWindowIsActive) {
     extraHeadsDiffering({3, 5, 9});
     QList<int> seen;
     int messages = -1;
+    bool openAfter = true;
     platform::script::onModal("frmVerify", [&](QDialog* d) {
         auto* v = static_cast<frmVerify*>(d);
         d->activateWindow();
+        QCoreApplication::processEvents();
         seen << typeAndEnter(v, "2");
         EXPECT_EQ(v->fgVerify->TextMatrix(1, 1), "5");
         seen << typeAndEnter(v, "3");
@@ -345,22 +350,6 @@ TEST_F(Upload, EnterInTheDifferenceDialogGoesToTheTypedDifferenceOnly) {
         platform::script::whileShown(nullptr);
         messages = platform::script::shown().size() - before;
         EXPECT_EQ(v->txtAddr->text(), "3");
-        v->cmdClose->click();
-    });
-    platform::script::answer("输入错误，请输入1-3之间的数", platform::rOK);
-    verify("ExtraHead");
-    EXPECT_EQ(seen, (QList<int>{2, 3, 3}));
-    EXPECT_EQ(messages, 1);
-}
-
-TEST_F(Upload, TheDifferenceDialogTakesAHalfToTheEvenNumberAndEndsWhenAnotherWindowIsActive) {
-    extraHeadsDiffering({3, 5, 9});
-    QList<int> seen;
-    bool openAfter = true;
-    platform::script::onModal("frmVerify", [&](QDialog* d) {
-        auto* v = static_cast<frmVerify*>(d);
-        d->activateWindow();
-        QCoreApplication::processEvents();
         for (const char* typed : {"2.5", "1.5"}) seen << typeAndEnter(v, QString::fromLatin1(typed));
         // A window of the station opened over it (as a timer's window would be) takes the activation.
         QWidget other;
@@ -371,8 +360,10 @@ TEST_F(Upload, TheDifferenceDialogTakesAHalfToTheEvenNumberAndEndsWhenAnotherWin
         openAfter = v->isVisible();
         if (openAfter) v->cmdClose->click();
     });
+    platform::script::answer("输入错误，请输入1-3之间的数", platform::rOK);
     verify("ExtraHead");
-    EXPECT_EQ(seen, (QList<int>{2, 2}));
+    EXPECT_EQ(seen, (QList<int>{2, 3, 3, 2, 2}));
+    EXPECT_EQ(messages, 1);
     EXPECT_FALSE(openAfter);
     EXPECT_NE(status(), "校验完成");
     EXPECT_FALSE(frmVerify::exists());
@@ -389,6 +380,7 @@ TEST_F(Upload, AVerifyStoppedByADatabaseErrorLeavesNoDialogBehind) {
     ModToolbar::ToolbarUpLoadOrVerify(true);
     dbSwitch.execute("PRAGMA foreign_keys=OFF");
     EXPECT_TRUE(status().startsWith("校验错误:")) << status().toStdString();
+    EXPECT_FALSE(status().contains(QRegularExpression("[A-Za-z]"))) << status().toStdString();   // told in Chinese
     EXPECT_FALSE(frmVerify::exists());
 }
 
@@ -581,6 +573,24 @@ TEST_F(Upload, ADatabaseErrorIsReportedAndTheShadowTableKept) {
     verify("LanHead");
     dbSwitch.execute("PRAGMA foreign_keys=OFF");
     EXPECT_TRUE(status().startsWith("校验错误:"));
+}
+
+// Heads the switch holds as one (cut to eight digits) are named, not taken
+// for a failure, and the upload is kept.
+TEST_F(Upload, HeadsTheSwitchHoldsAsOneAreNamedAndTheUploadKept) {
+    dbSwitch.execute("insert into LanHead values('123456789', 20, 3, 0, 1, 2, 1)");
+    dbSwitch.execute("insert into LanHead values('12345678', 21, 3, 0, 1, 2, 1)");
+    down("LanHead");
+    showView("LanHead");
+    platform::script::answer("在集团电话中都是 12345678", platform::rOK);
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传本机字头成功!");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    const QString told = platform::script::shown().value(0).text;
+    EXPECT_TRUE(told.contains("本机字头 12345678、123456789 在")) << told.toStdString();
+    EXPECT_EQ(ParaMode, "UpSend");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from pLanHead where HeadID='12345678'").toInt(), 1);
+    EXPECT_EQ(rows("pLanHead"), rows("LanHead") - 1);
 }
 
 TEST_F(Upload, TestModeReadsTheHeadsAgainUntilTheirCountDiffers) {
