@@ -112,8 +112,9 @@ TEST_F(AnswerMatching, ARefusedDepositChangeIsNotDoneAndNoChangeIsTakenTwice) {
 }
 
 // A refused row keeps its pending mark and the table fails, whether the line
-// repeats its first answer only after a few rows, only some answers, or each
-// one later than 150 ms; a row after it is done only where the switch holds it.
+// repeats its first answer only after a few rows, only some answers, each one
+// later than 150 ms, or each one as soon as the row after it is sent; a row
+// after it is done only where the switch holds it.
 TEST_F(AnswerMatching, ARefusedRowStaysPendingWhateverTheLineRepeats) {
     extraHeads(6);
     struct Repeats {
@@ -126,6 +127,10 @@ TEST_F(AnswerMatching, ARefusedRowStaysPendingWhateverTheLineRepeats) {
         {"first repeat after the first row, 10 ms late and apart", 10, 10, 1.0, 10, 10, 2},
         {"some answers repeated", 10, 60, 0.5, 10, 60, 1},
         {"each repeat 160-200 ms after", 30, 30, 1.0, 160, 200, 0},
+        {"each 30 ms late, again 15 ms after", 30, 30, 1.0, 15, 15, 0},
+        {"each 30 ms late, again 30 ms after", 30, 30, 1.0, 30, 30, 0},
+        {"each 30 ms late, again 50 ms after", 30, 30, 1.0, 50, 50, 0},
+        {"each 30 ms late, again 15-50 ms after", 30, 30, 1.0, 15, 50, 0},
     };
     for (const Line& line : kLines) {
         for (const Repeats& k : kinds) {
