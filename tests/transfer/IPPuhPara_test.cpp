@@ -135,14 +135,6 @@ protected:
         EXPECT_EQ(lastMessage(), QString::fromUtf8(told));
     }
     size_t countOf(const char* hexPrefix) { return sw.receivedWith(hexPrefix).size(); }
-    // A call the switch reports live, apart from the uploaded ones.
-    static sim::CallRecord liveRecord() { return call("88009999", 4, QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0))); }
-    // Three records to upload, the request's acknowledgement 50 ms late.
-    void lateAcknowledgedUpload() {
-        sw.setUploadRecords(records(3));
-        sw.setLateReplyMs(50);
-        sw.addRule("9607", sim::Reply::Late, 1);
-    }
 };
 
 TEST_F(IPPuh, MenuHidesTheConsoleAndClosingShowsItAgain) {
@@ -366,8 +358,11 @@ TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossUploads) {
 // own road: the live one charged live, every uploaded one in "Bill.dat"; the
 // reports pause before the request and resume after the closing order.
 TEST_F(IPPuh, RecordsHeardWhileTheRequestWaitsEachGoTheirOwnRoadInTheirOrder) {
-    lateAcknowledgedUpload();
-    const sim::CallRecord live = liveRecord();
+    // Three records to upload, the request's acknowledgement 50 ms late.
+    sw.setUploadRecords(records(3));
+    sw.setLateReplyMs(50);
+    sw.addRule("9607", sim::Reply::Late, 1);
+    const sim::CallRecord live = call("88009999", 4, QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0)));
     std::atomic<bool> sent{false}, answered{false};
     sw.setObserver([&](const sim::Frame& f) {
         if (f.startsWith("9607") && f.hex().endsWith("00") && !sent.exchange(true)) {

@@ -73,14 +73,7 @@ protected:
         ModSwitch::WriteAhead(dbSwitch, kDeposit, QString::number(address),
                               ModSwitch::WriteAheadBody().set("before", before).set("change", fen).set("value", fen * 100).set("frame", frame));
     }
-    int changesSent(int address) {
-        int n = 0;
-        for (const QString& h : sent())
-            if (h.startsWith(QStringLiteral("A507%1").arg(address, 2, 16, QLatin1Char('0')).toUpper()) &&
-                h.mid(6, 2) != "00" && h.mid(8) != "000000")
-                ++n;
-        return n;
-    }
+    int changesSent(int address) { return depositChangesIn(sent(), address); }
     // The history's sum for the extension, in fen, and its pending change.
     qint64 booked(int address) {
         return platform::Currency::fromRaw(

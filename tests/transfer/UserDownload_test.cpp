@@ -15,14 +15,10 @@ class UserDownload : public TransferTest {
 protected:
     void SetUp() override {
         TransferTest::SetUp();
-        user(7, 1);
+        dbSwitch.execute("insert into user(userid,username,balancemode,locked) values(7,'用户7',1,0)");
         account(2050, "0123", 7, 2, 5);
         account(2051, "0456", 7, 3, 14);
         dbSwitch.execute("update extension set userid=7,monitored=1,firstgrade=3,pwdgrade=5,secgrade=4,bset=1 where address=5");
-    }
-    void user(qint64 id, int balancemode, bool locked = false) {
-        dbSwitch.execute("insert into user(userid,username,balancemode,locked) values(?,?,?,?)",
-                         {id, QStringLiteral("用户%1").arg(id), balancemode, locked});
     }
     void account(int address, const char* code, qint64 uid, int g1, int g2) {
         dbSwitch.execute("update account set account=?,userid=?,firstgrade=?,secgrade=?,bset=1,clearpassword=1 where address=?",
