@@ -199,7 +199,8 @@ TEST_F(SwitchIntents, ADepositAnswerLaggingATakenChangeSendsNothingTwice) {
 }
 
 // The jittery line that repeats its answers (or answers 20 ms late and once
-// more 500-1000 ms after), ext 7's change frame lost or refused once: an
+// more 500-1000 ms after, or every answer 30 ms late and again 15-40 ms after
+// on a paced 9600 baud line), ext 7's change frame lost or refused once: an
 // answer that comes while it waits, such as the late copy of ext 5's, books
 // nothing. What the switch took is booked, what it did not stays pending with
 // its intent, and the next download sends that once.
@@ -207,15 +208,22 @@ TEST_F(SwitchIntents, AJitteryRepeatingLineBooksOnlyWhatTheSwitchTook) {
     struct Line {
         int lateMin, lateMax, gapMin, gapMax;
         sim::Reply lost;
+        int baud = 0;   // a paced line is met afresh, and repeats its answers in the next download too
     };
     const Line lines[] = {{20, 20, 40, 40, sim::Reply::Silent},
                           {20, 20, 60, 60, sim::Reply::Silent},
                           {10, 60, 10, 400, sim::Reply::Silent},
                           {10, 60, 10, 400, sim::Reply::Status03},
-                          {20, 20, 500, 1000, sim::Reply::Silent}};
+                          {20, 20, 500, 1000, sim::Reply::Silent},
+                          {30, 30, 15, 40, sim::Reply::Status03, 9600}};
     int run = 0;
     for (const Line& line : lines) {
         SCOPED_TRACE(run++);
+        sw.setBaud(line.baud);
+        if (line.baud) {
+            ModComm::ResetLink();
+            g_NoAnswerCount = 0;
+        }
         dbSwitch.execute("delete from extdeposithistory");
         for (int a : {5, 7, 9}) pend(a, 0, "1.00");
         sw.clearRules();
@@ -225,7 +233,7 @@ TEST_F(SwitchIntents, AJitteryRepeatingLineBooksOnlyWhatTheSwitchTook) {
         EXPECT_EQ(atSwitch(7), 0);
         expectBookedAsHeld({5, 7, 9});
         // The line as plain as the next download finds it.
-        sw.setAckTiming(-1, -1, 0, 0, 0);
+        if (!line.baud) sw.setAckTiming(-1, -1, 0, 0, 0);
         down("ExtDeposit");
         EXPECT_EQ(status(), "下载成功");
         for (int a : {5, 7, 9}) expectTakenOnce(a, 100);
