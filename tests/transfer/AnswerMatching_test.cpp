@@ -30,8 +30,7 @@ protected:
     void freshLine(int baud) {
         sw.setBaud(baud);
         sw.clearRules();
-        ModComm::ResetLink();
-        g_NoAnswerCount = 0;
+        freshLink();
     }
     // The line goes quiet, and answers in time from then on.
     void drain() {

@@ -220,10 +220,7 @@ TEST_F(SwitchIntents, AJitteryRepeatingLineBooksOnlyWhatTheSwitchTook) {
     for (const Line& line : lines) {
         SCOPED_TRACE(run++);
         sw.setBaud(line.baud);
-        if (line.baud) {
-            ModComm::ResetLink();
-            g_NoAnswerCount = 0;
-        }
+        if (line.baud) freshLink();
         dbSwitch.execute("delete from extdeposithistory");
         for (int a : {5, 7, 9}) pend(a, 0, "1.00");
         sw.clearRules();

@@ -118,6 +118,11 @@ protected:
         EXPECT_TRUE(sw.waitWritten(30000));
         EXPECT_TRUE(ModComm::DrainLink(30000));
     }
+    // The link met as by a station that has just opened it.
+    void freshLink() {
+        ModComm::ResetLink();
+        g_NoAnswerCount = 0;
+    }
     int pending(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
     int count(const QString& sql, const platform::Params& p = {}) { return pending(sql, p); }
     // The view's table downloaded by the operator, the status bar cleared first.

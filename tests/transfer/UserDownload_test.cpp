@@ -154,8 +154,7 @@ TEST_F(UserDownload, TheViewHearsOfEveryAcknowledgedRowAndDrawsAgainAtEveryExit)
 // A lock whose extension row the switch refuses, while the answer before it
 // comes again 10 ms later: the user is not taken as locked on the switch.
 TEST_F(UserDownload, ALockIsNeverDoneOnAnotherRowsAnswer) {
-    ModComm::ResetLink();
-    g_NoAnswerCount = 0;
+    freshLink();
     sw.setAckTiming(10, 10, 1.0, 10, 10, 1);   // from the second answer on
     sw.addRule("8B1605", sim::Reply::Status03, -1);
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 1, 0, 0, 0));
@@ -188,8 +187,7 @@ TEST_F(UserDownload, AClearPasswordTheSwitchDidNotTakeStaysPending) {
 // so the switch is read: the lost row stays pending and nothing says done.
 TEST_F(UserDownload, ACopyTakenForALostRowsAnswerLeavesThatRowPending) {
     auto copyThenLost = [&](const char* copied, const char* lost) {
-        ModComm::ResetLink();
-        g_NoAnswerCount = 0;
+        freshLink();
         sw.clearRules();
         sw.setLateReplyMs(30);
         sw.addRule(copied, sim::Reply::Echoed);
