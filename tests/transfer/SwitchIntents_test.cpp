@@ -227,6 +227,7 @@ TEST_F(SwitchIntents, AJitteryRepeatingLineBooksOnlyWhatTheSwitchTook) {
         sw.setAckTiming(line.lateMin, line.lateMax, 1.0, line.gapMin, line.gapMax);
         sw.addRule("A50707", line.lost, 1);
         down("ExtDeposit");
+        EXPECT_EQ(status(), "下载失败");
         EXPECT_EQ(atSwitch(7), 0);
         expectBookedAsHeld({5, 7, 9});
         // The line as plain as the next download finds it.
