@@ -105,11 +105,10 @@ set(slow_transfer
   InitKill.*
   RowsHeld.*
   IPPuh.*
-  Operations.ReadBackMessages
+  Operations.SystemParametersDownAndBack
   SwitchIntents.*
   TableDownload.ADepositChangeWhoseAcknowledgementIsLostIsNeverTakenTwice
   TableDownload.ALateAcknowledgementAcknowledgesNoOtherRow
-  TableDownload.ARefusedRowStaysPendingWhenEveryAcknowledgementComesLateAndTwice
   TableDownload.ARefusedRowStopsTheTableAndLeavesTheRestPending
   Upload.DifferenceDialog
   Upload.RequestsOfPerRowTables

@@ -135,14 +135,6 @@ protected:
         EXPECT_EQ(lastMessage(), QString::fromUtf8(told));
     }
     size_t countOf(const char* hexPrefix) { return sw.receivedWith(hexPrefix).size(); }
-    // A call the switch reports live, apart from the uploaded ones.
-    static sim::CallRecord liveRecord() { return call("88009999", 4, QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0))); }
-    // Three records to upload, the request's acknowledgement 50 ms late.
-    void lateAcknowledgedUpload() {
-        sw.setUploadRecords(records(3));
-        sw.setLateReplyMs(50);
-        sw.addRule("9607", sim::Reply::Late, 1);
-    }
 };
 
 TEST_F(IPPuh, MenuHidesTheConsoleAndClosingShowsItAgain) {
@@ -183,24 +175,23 @@ TEST_F(IPPuh, ExampleIsSavedAndDownloadedAsItsFrame) {
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].wire(), bytes("A60E271002138808010001F4800309"));
     EXPECT_TRUE(w().isEnabled());
+
+    // An edit not saved, and No to the question: the stored values go.
+    w().txtDeposit[0]->setText("200.00");
+    const qsizetype before = platform::script::shown().size();
+    platform::script::answer("参数已改变", platform::rNo);
+    ok("下载IP公话参数成功");
+    w().cmdDown->click();
+    // The question alone carries the program's own title (the box's default), not AppName.
+    EXPECT_TRUE(platform::script::shown().value(before).title.isEmpty());
+    EXPECT_EQ(w().txtDeposit[0]->text(), "100");
+    EXPECT_EQ(sw.receivedWith("A60E").back().hex(), "A60E271002138808010001F48003");
 }
 
 TEST_F(IPPuh, SaveRulesAndTheEmptyGradeEntry) {
     typeExample();
-    w().txtDeposit[0]->setText("5.00");
-    w().txtDeposit[1]->setText("10.00");
-    ok("等级一押金不能小于等级二押金");
-    EXPECT_FALSE(w().SavePara());
-    EXPECT_EQ(variant("IPPUHDEPOSIT0"), "<none>");
-
-    w().txtDeposit[0]->setText("10.00");
-    w().cboGrade[0]->setCurrentIndex(2);   // 国际长途
-    w().cboGrade[1]->setCurrentIndex(0);   // 话务台, the higher grade
-    ok("等级一不能小于等级二");
-    EXPECT_FALSE(w().SavePara());
-    EXPECT_EQ(variant("IPPUHGRADE0"), "<none>");
-
     // Equal deposits and grades are accepted.
+    w().txtDeposit[0]->setText("10.00");
     w().txtDeposit[1]->setText("10.00");
     w().cboGrade[0]->setCurrentIndex(8);
     w().cboGrade[1]->setCurrentIndex(8);
@@ -254,35 +245,9 @@ TEST_F(IPPuh, ExponentsReadOneWayInTheFieldTheSaveAndTheFrame) {
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
 }
 
-TEST_F(IPPuh, AGradeByteNamingNoGradeReadsAsUnset) {
-    typeExample();
-    ASSERT_TRUE(w().SavePara());
-    sw.setRow(sim::tables::IPPuhPara, 0, bytes("A60E27100E13880F0100" "01F48003"));
-    ok("上传IP公话参数成功");
-    w().cmdUpsend->click();
-    EXPECT_EQ(w().cboGrade[0]->currentText(), "");
-    EXPECT_EQ(w().cboGrade[1]->currentText(), "");
-    platform::script::answer("参数已改变", platform::rYes);
-    ok("请选择可拨打等级");
-    w().cmdDown->click();
-    // Nothing went on the line (its trace lists every order as it goes).
-    EXPECT_EQ(tracedSends("A60E"), 0);
-    EXPECT_EQ(variant("IPPUHGRADE0"), "2");
-}
-
+// Each fault alone (a field, or the rules between the two grades' deposits
+// and grades), each with its message and nothing sent.
 TEST_F(IPPuh, BadFieldsAreRefusedBeforeAnyFrame) {
-    w().txtDeposit[0]->setText("abc");
-    EXPECT_TRUE(w().txtDeposit_LostFocus(0));
-    EXPECT_EQ(w().txtDeposit[0]->text(), "0.00");
-    w().txtRent->setText("700");
-    ok("请输入0-655.35之间的数值");
-    EXPECT_FALSE(w().txtRent_LostFocus());
-    EXPECT_EQ(w().txtRent->text(), "700.00");
-    w().txtShort->setText("12.50秒");
-    w().txtShort_LostFocus();
-    EXPECT_EQ(w().txtShort->text(), "12.5");
-
-    // Each fault alone, each with its message and nothing sent.
     const struct {
         std::function<void()> spoil;
         const char* message;
@@ -291,6 +256,8 @@ TEST_F(IPPuh, BadFieldsAreRefusedBeforeAnyFrame) {
         {[&] { w().cboGrade[0]->setEditText(""); }, "请选择可拨打等级"},
         {[&] { w().txtShort->setText("256"); }, "此项数据只能是0-255之间的数"},
         {[&] { w().txtShort->setText("-1"); }, "此项数据只能是0-255之间的数"},
+        {[&] { w().txtDeposit[1]->setText("150.00"); }, "等级一押金不能小于等级二押金"},
+        {[&] { w().cboGrade[1]->setCurrentIndex(0); }, "等级一不能小于等级二"},   // 话务台, above 国际长途
     };
     for (const auto& f : faults) {
         typeExample();
@@ -302,23 +269,11 @@ TEST_F(IPPuh, BadFieldsAreRefusedBeforeAnyFrame) {
         EXPECT_EQ(lastMessage(), QString::fromUtf8(f.message));
         EXPECT_TRUE(w().cmdSave->isEnabled());
         EXPECT_TRUE(w().isEnabled());
+        // Nothing of the refused save is stored.
+        EXPECT_EQ(variant("IPPUHDEPOSIT1") + "/" + variant("IPPUHGRADE1"), "50/8");
     }
     EXPECT_EQ(tracedSends("A60E"), 0);
     EXPECT_EQ(variant("IPPUHRENT"), "5");
-}
-
-TEST_F(IPPuh, NoToTheQuestionSendsTheStoredValues) {
-    typeExample();
-    ASSERT_TRUE(w().SavePara());
-    w().txtDeposit[0]->setText("200.00");
-    platform::script::answer("参数已改变", platform::rNo);
-    ok("下载IP公话参数成功");
-    w().cmdDown->click();
-    // The question alone carries the program's own title (the box's default), not AppName.
-    EXPECT_TRUE(platform::script::shown().value(0).title.isEmpty());
-    EXPECT_EQ(w().txtDeposit[0]->text(), "100");
-    ASSERT_EQ(countOf("A60E"), 1u);
-    EXPECT_EQ(sw.receivedWith("A60E")[0].hex(), "A60E271002138808010001F48003");
 }
 
 TEST_F(IPPuh, ReadTakesTheWholeAnswerOrNothing) {
@@ -346,13 +301,23 @@ TEST_F(IPPuh, ReadTakesTheWholeAnswerOrNothing) {
     EXPECT_EQ(w().cboGrade[0]->currentText(), "禁止使用");
     EXPECT_FALSE(w().cmdSave->isEnabled());
     EXPECT_TRUE(w().isEnabled());
+
+    // A grade byte naming no grade reads as unset, not as the grade shown before.
+    sw.setRow(sim::tables::IPPuhPara, 0, bytes("A60E27100E13880F0100" "01F48003"));
+    ok("上传IP公话参数成功");
+    w().cmdUpsend->click();
+    EXPECT_EQ(w().cboGrade[0]->currentText(), "");
+    EXPECT_EQ(w().cboGrade[1]->currentText(), "");
 }
 
-TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossTwoUploads) {
+TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossUploads) {
     sw.setUploadRecords(records(5));
     w().DTPStart->setDate(QDate(2025, 12, 15));
     w().DTPEnd->setDate(QDate(2026, 1, 14));
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < 3; ++round) {
+        // The third time the first record comes in one write with the
+        // request's acknowledgement: it is an uploaded one all the same.
+        sw.setUploadWithAck(round == 2);
         upBill();
         // The reports resumed: the upload's orders have all reached the switch.
         ASSERT_TRUE(allArrived());
@@ -360,9 +325,9 @@ TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossTwoUploads) {
         EXPECT_EQ(rows("Tab_Phone"), 5);
         EXPECT_EQ(rows("tab_errPh"), 5 * round);
     }
-    EXPECT_EQ(sw.receivedWith("96071215011400").size(), 2u);
-    EXPECT_EQ(countOf("96070001010101"), 2u);
-    EXPECT_EQ(countOf("820302"), 10u);
+    EXPECT_EQ(sw.receivedWith("96071215011400").size(), 3u);
+    EXPECT_EQ(countOf("96070001010101"), 3u);
+    EXPECT_EQ(countOf("820302"), 15u);
     EXPECT_EQ(countOf("950820"), 0u);   // uploaded records carry no fee order
     EXPECT_EQ(billDat().left(29), records(1)[0]);
     EXPECT_TRUE(console().window()->isEnabled());
@@ -370,54 +335,18 @@ TEST_F(IPPuh, RecordUploadPricesEachRecordOnceAcrossTwoUploads) {
     EXPECT_TRUE(w().cmdUpBill->isEnabled());
 }
 
-TEST_F(IPPuh, TheFirstRecordInOneWriteWithTheAcknowledgementIsAnUploadedOne) {
-    sw.setUploadRecords(records(3));
-    sw.setUploadWithAck(true);
-    upBill();
-    ASSERT_TRUE(allArrived());
-    EXPECT_EQ(countOf("950820"), 0u);
-    ASSERT_EQ(billDat().size(), 90);
-    EXPECT_EQ(billDat().left(29), records(1)[0]);
-    EXPECT_EQ(rows("Tab_Phone"), 3);
-}
-
-TEST_F(IPPuh, TheUploadPausesTheReportsAndARecordSentLiveMeanwhileIsChargedAsLive) {
-    lateAcknowledgedUpload();
-    // A call the switch sends live as the station pauses its reports: it is
-    // on the line before the request's acknowledgement.
-    const sim::CallRecord live = liveRecord();
-    std::atomic<bool> sent{false};
-    sw.setObserver([&](const sim::Frame& f) {
-        if (f.startsWith("960300") && !sent.exchange(true)) sw.sendCallRecord(live);
-    });
-    upBill();
-    ASSERT_TRUE(allArrived());
-    sw.setObserver(nullptr);
-    EXPECT_TRUE(sent);
-    // Only the uploaded records are in the file; the live one was answered and charged on its own road.
-    EXPECT_EQ(billDat().size(), 90);
-    EXPECT_EQ(rows("Tab_Phone"), 4);
-    EXPECT_EQ(sw.recordAnswers(), std::vector<QString>{"820302"});
-    EXPECT_EQ(countOf("950820"), 1u);
-    // Reports pause before the request and resume after the closing order.
-    QStringList order;
-    for (const sim::Frame& f : sw.received())
-        if (f.startsWith("9603") || f.startsWith("9607")) order << f.hex();
-    ASSERT_GE(order.size(), 4);
-    EXPECT_EQ(order.first(), "960300");
-    EXPECT_TRUE(order[1].startsWith("9607") && order[1].endsWith("00")) << order[1].toStdString();
-    EXPECT_EQ(order.last(), "960301");
-    EXPECT_EQ(order[order.size() - 2], "96070001010101");
-}
-
 // A record sent live and a balance query come before the request's
 // acknowledgement; the balance answer's own acknowledgement is slow, so the
 // acknowledgement of the request and the first uploaded record arrive while
 // the station still waits inside the query. Each record is stored once, on its
-// own road: the live one charged live, every uploaded one in "Bill.dat".
+// own road: the live one charged live, every uploaded one in "Bill.dat"; the
+// reports pause before the request and resume after the closing order.
 TEST_F(IPPuh, RecordsHeardWhileTheRequestWaitsEachGoTheirOwnRoadInTheirOrder) {
-    lateAcknowledgedUpload();
-    const sim::CallRecord live = liveRecord();
+    // Three records to upload, the request's acknowledgement 50 ms late.
+    sw.setUploadRecords(records(3));
+    sw.setLateReplyMs(50);
+    sw.addRule("9607", sim::Reply::Late, 1);
+    const sim::CallRecord live = call("88009999", 4, QDateTime(QDate(2026, 6, 20), QTime(11, 58, 0)));
     std::atomic<bool> sent{false}, answered{false};
     sw.setObserver([&](const sim::Frame& f) {
         if (f.startsWith("9607") && f.hex().endsWith("00") && !sent.exchange(true)) {
@@ -438,6 +367,14 @@ TEST_F(IPPuh, RecordsHeardWhileTheRequestWaitsEachGoTheirOwnRoadInTheirOrder) {
     EXPECT_EQ(rows("tab_errPh"), 0);
     EXPECT_EQ(countOf("950820"), 1u);   // the fee order of the live record alone
     EXPECT_EQ(sw.recordAnswers(), std::vector<QString>{"820302"});
+    QStringList order;
+    for (const sim::Frame& f : sw.received())
+        if (f.startsWith("9603") || f.startsWith("9607")) order << f.hex();
+    ASSERT_GE(order.size(), 4);
+    EXPECT_EQ(order.first(), "960300");
+    EXPECT_TRUE(order[1].startsWith("9607") && order[1].endsWith("00")) << order[1].toStdString();
+    EXPECT_EQ(order.last(), "960301");
+    EXPECT_EQ(order[order.size() - 2], "96070001010101");
 }
 
 TEST_F(IPPuh, EachUploadedRecordIsOnTheDiskBeforeItIsAnsweredTheFirstToo) {

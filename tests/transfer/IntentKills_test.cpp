@@ -13,6 +13,7 @@
 #include "support/Fixtures.h"
 #include "support/StationProcess.h"
 #include "support/SwitchOnPty.h"
+#include "transfer/TransferFixture.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -132,9 +133,6 @@ int intents(const platform::Database& db, const QString& kind) {
 class DepositChangeKill : public IntentKill {
 protected:
     void hold(int address, qint64 fen) { sw.setRow(sim::tables::ExtDeposit, address, sim::extDepositRow(address, fen)); }
-    qint64 atSwitch(int address) {
-        return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
-    }
     // Ext 7 holds 100.00 on the switch and 8 nothing; the station (of the
     // second model, which keeps the deposits) has 10.00 and 3.00 to add.
     std::unique_ptr<testsupport::StationDir> prepared() {
@@ -148,15 +146,6 @@ protected:
         hold(7, 10000);
         hold(8, 0);
         return d;
-    }
-    // How often a change of `fen` for `address` reached the switch.
-    static int changesSent(const QStringList& frames, int address) {
-        int n = 0;
-        for (const QString& h : frames)
-            if (h.startsWith(QStringLiteral("A507%1").arg(address, 2, 16, QLatin1Char('0')).toUpper()) && h.mid(6, 2) != "00" &&
-                h.mid(8) != "000000")
-                ++n;
-        return n;
     }
     // Killed as `extra` and kill.at say, started again, downloaded again:
     // each change is on the switch once and in the history once. True when
@@ -172,10 +161,10 @@ protected:
         run(*d, {QStringLiteral("--download"), QStringLiteral("ExtDeposit")}, false);
         EXPECT_TRUE(lastLog.contains(QStringLiteral("DOWNLOADED\tExtDeposit\t下载成功"))) << lastLog.join('\n').toStdString();
         const QStringList frames = framesSince(from);
-        EXPECT_EQ(changesSent(frames, 7), 1) << frames.join(' ').toStdString();
-        EXPECT_EQ(changesSent(frames, 8), 1) << frames.join(' ').toStdString();
-        EXPECT_EQ(atSwitch(7), 11000);
-        EXPECT_EQ(atSwitch(8), 300);
+        EXPECT_EQ(transfertest::depositChangesIn(frames, 7), 1) << frames.join(' ').toStdString();
+        EXPECT_EQ(transfertest::depositChangesIn(frames, 8), 1) << frames.join(' ').toStdString();
+        EXPECT_EQ(transfertest::depositAt(sw, 7), 11000);
+        EXPECT_EQ(transfertest::depositAt(sw, 8), 300);
         const platform::Database db = platform::Database::openReadOnly(d->file("switch.mdb"));
         for (const auto& [address, fen] : {std::pair{7, 1000}, std::pair{8, 300}}) {
             SCOPED_TRACE(address);

@@ -114,6 +114,18 @@ TEST_F(Operations, CancelMonitoringLiftsTheLimitsOfOneUsersCalls) {
 }
 
 TEST_F(Operations, SystemParametersDownAndBack) {
+    ModSwitch::SetVariant("Limit", "1,2,3,4,5,6,7,8");
+    ModSwitch::SetVariant("SelCmd", "1,2,3,0,0");
+    // A switch without either setting answers filler.
+    reply("集团电话没有设置系统参数");
+    OperationCommands::mnuUPSendPara_Click();
+    EXPECT_EQ(ModSwitch::GetVariant("Limit"), "1,2,3,4,5,6,7,8");
+    EXPECT_EQ(ModSwitch::GetVariant("SelCmd"), "1,2,3,0,0");
+    sw.setRow(sim::tables::Limits, 0, sim::fromHex("8D12000A000B000C000D000E000F00100011"));
+    reply("集团电话没有设置连选命令");
+    OperationCommands::mnuUPSendPara_Click();
+    EXPECT_EQ(ModSwitch::GetVariant("Limit"), "10,11,12,13,14,15,16,17");
+
     ModSwitch::SetVariant("Limit", "60,0,0,0,0,0,0,300");
     ModSwitch::SetVariant("SelCmd", "*9,,#1,1,0");
     reply("下载系统参数成功");
@@ -143,22 +155,6 @@ TEST_F(Operations, SystemParametersDownAndBack) {
     EXPECT_EQ(ModSwitch::GetVariant("Limit"), "60,0,0,0,0,0,0,300");
     EXPECT_EQ(ModSwitch::GetVariant("SelCmd"), "*9,,#1,1,0");
     EXPECT_TRUE(core::ConsoleEnabled());
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-}
-
-TEST_F(Operations, ReadBackMessages) {
-    ModSwitch::SetVariant("Limit", "1,2,3,4,5,6,7,8");
-    ModSwitch::SetVariant("SelCmd", "1,2,3,0,0");
-    // A switch without either setting answers filler.
-    reply("集团电话没有设置系统参数");
-    OperationCommands::mnuUPSendPara_Click();
-    EXPECT_EQ(ModSwitch::GetVariant("Limit"), "1,2,3,4,5,6,7,8");
-    EXPECT_EQ(ModSwitch::GetVariant("SelCmd"), "1,2,3,0,0");
-
-    sw.setRow(sim::tables::Limits, 0, sim::fromHex("8D12000A000B000C000D000E000F00100011"));
-    reply("集团电话没有设置连选命令");
-    OperationCommands::mnuUPSendPara_Click();
-    EXPECT_EQ(ModSwitch::GetVariant("Limit"), "10,11,12,13,14,15,16,17");
 
     sw.addRule("A803", sim::Reply::Silent);
     reply("上传连选命令数失败");

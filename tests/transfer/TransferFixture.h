@@ -32,6 +32,20 @@
 
 namespace transfertest {
 
+// The deposit the switch holds for the extension, in fen.
+inline qint64 depositAt(sim::Switch& sw, int address) {
+    return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
+}
+// How often a change (not one of nothing) for the extension is among `frames` (hex).
+inline int depositChangesIn(const QStringList& frames, int address) {
+    int n = 0;
+    for (const QString& h : frames)
+        if (h.startsWith(QStringLiteral("A507%1").arg(address, 2, 16, QLatin1Char('0')).toUpper()) && h.mid(6, 2) != "00" &&
+            h.mid(8) != "000000")
+            ++n;
+    return n;
+}
+
 class TestConsole : public core::Console {
 public:
     TestConsole() {
@@ -104,6 +118,11 @@ protected:
         EXPECT_TRUE(sw.waitWritten(30000));
         EXPECT_TRUE(ModComm::DrainLink(30000));
     }
+    // The link met as by a station that has just opened it.
+    void freshLink() {
+        ModComm::ResetLink();
+        g_NoAnswerCount = 0;
+    }
     int pending(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
     int count(const QString& sql, const platform::Params& p = {}) { return pending(sql, p); }
     // The view's table downloaded by the operator, the status bar cleared first.
@@ -160,9 +179,7 @@ protected:
         ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDeposit"), false), 0);
         ASSERT_NE(ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false), 0);
     }
-    qint64 atSwitch(int address) {
-        return sim::decodeExtDeposit(sw.row(sim::tables::ExtDeposit, address).value_or(QByteArray()))->fen;
-    }
+    qint64 atSwitch(int address) { return depositAt(sw, address); }
     void hold(int address, qint64 fen) { sw.setRow(sim::tables::ExtDeposit, address, sim::extDepositRow(address, fen)); }
     // The station's change of the extension's deposit, pending.
     void change(int address, const char* yuan) {

@@ -267,9 +267,17 @@ TEST_F(Upload, RequestsOfPerRowTables) {
     EXPECT_EQ(dbSwitch.scalar("select HeadLen from pLanHead where HeadType=29").toInt(), 0);
 }
 
+// The difference dialog: the rows that differ in red, going from one to the
+// next, a number typed and validated or entered (Enter goes to the typed
+// difference only; a number past the last is refused with one box, which
+// takes the focus; a half goes to the even number), and its end when another
+// window of the station is active.
 TEST_F(Upload, DifferenceDialog) {
     extraHeadsDiffering({3});
     int calls = 0;
+    QList<int> seen;
+    int messages = -1;
+    bool openAfter = true;
     platform::script::onModal("frmVerify", [&](QDialog* d) {
         auto* v = static_cast<frmVerify*>(d);
         ++calls;
@@ -280,55 +288,30 @@ TEST_F(Upload, DifferenceDialog) {
             EXPECT_EQ(v->fgVerify->TextMatrix(2, 2), "55");
             EXPECT_EQ(v->fgVerify->CellForeColorAt(1, 0), v->palette().color(QPalette::WindowText));
             EXPECT_EQ(v->fgVerify->CellForeColorAt(2, 0), QColor(255, 0, 0));
-        } else {
-            EXPECT_EQ(v->lblPrompt->text(), "不一致的参数行共有 3行");
-            v->cmdNext->click();
-            v->cmdNext->click();
-            EXPECT_EQ(v->DifferNo(), 3);
-            EXPECT_FALSE(v->cmdNext->isEnabled());
-            EXPECT_EQ(v->fgVerify->TextMatrix(1, 1), "9");
-            v->cmdPriv->click();
-            EXPECT_TRUE(v->cmdNext->isEnabled());
-            v->txtAddr->setText("4");
-            v->txtAddr_Validate();
-            EXPECT_EQ(v->txtAddr->text(), "2");
-            v->txtAddr->setText("nan");   // reads as a number, names no difference
-            v->txtAddr_Validate();
-            EXPECT_EQ(v->txtAddr->text(), "2");
-            EXPECT_EQ(v->DifferNo(), 2);
-            v->txtAddr->setText("1");
-            v->txtAddr_Validate();
-            EXPECT_FALSE(v->cmdPriv->isEnabled());
+            v->cmdClose->click();
+            return;
         }
-        v->cmdClose->click();
-    });
-    verify("ExtraHead");
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(status(), "校验完成");
+        EXPECT_EQ(v->lblPrompt->text(), "不一致的参数行共有 3行");
+        v->cmdNext->click();
+        v->cmdNext->click();
+        EXPECT_EQ(v->DifferNo(), 3);
+        EXPECT_FALSE(v->cmdNext->isEnabled());
+        EXPECT_EQ(v->fgVerify->TextMatrix(1, 1), "9");
+        v->cmdPriv->click();
+        EXPECT_TRUE(v->cmdNext->isEnabled());
+        v->txtAddr->setText("4");
+        v->txtAddr_Validate();
+        EXPECT_EQ(v->txtAddr->text(), "2");
+        v->txtAddr->setText("nan");   // reads as a number, names no difference
+        v->txtAddr_Validate();
+        EXPECT_EQ(v->txtAddr->text(), "2");
+        EXPECT_EQ(v->DifferNo(), 2);
+        v->txtAddr->setText("1");
+        v->txtAddr_Validate();
+        EXPECT_FALSE(v->cmdPriv->isEnabled());
 
-    for (int a : {5, 9}) sw.setRow(sim::tables::ExtraHead, a, bytes(QByteArray("940A 000") + QByteArray::number(a) + " 55FF FFFF FFFF"));
-    platform::script::answer("输入错误，请输入1-3之间的数", platform::rOK);
-    platform::script::answer("输入错误，请输入1-3之间的数", platform::rOK);
-    verify("ExtraHead");
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-
-    // A station row the switch does not have.
-    dbSwitch.execute("insert into ExtraHead values(300, '1', 0)");
-    platform::script::answer("集团电话参数缺少物理地址 300", platform::rOK);
-    verify("ExtraHead");
-    EXPECT_EQ(calls, 2);
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    EXPECT_FALSE(frmVerify::exists());
-}
-
-TEST_F(Upload, EnterInTheDifferenceDialogGoesToTheTypedDifferenceOnly) {
-    extraHeadsDiffering({3, 5, 9});
-    QList<int> seen;
-    int messages = -1;
-    platform::script::onModal("frmVerify", [&](QDialog* d) {
-        auto* v = static_cast<frmVerify*>(d);
         d->activateWindow();
+        QCoreApplication::processEvents();
         seen << typeAndEnter(v, "2");
         EXPECT_EQ(v->fgVerify->TextMatrix(1, 1), "5");
         seen << typeAndEnter(v, "3");
@@ -345,22 +328,6 @@ TEST_F(Upload, EnterInTheDifferenceDialogGoesToTheTypedDifferenceOnly) {
         platform::script::whileShown(nullptr);
         messages = platform::script::shown().size() - before;
         EXPECT_EQ(v->txtAddr->text(), "3");
-        v->cmdClose->click();
-    });
-    platform::script::answer("输入错误，请输入1-3之间的数", platform::rOK);
-    verify("ExtraHead");
-    EXPECT_EQ(seen, (QList<int>{2, 3, 3}));
-    EXPECT_EQ(messages, 1);
-}
-
-TEST_F(Upload, TheDifferenceDialogTakesAHalfToTheEvenNumberAndEndsWhenAnotherWindowIsActive) {
-    extraHeadsDiffering({3, 5, 9});
-    QList<int> seen;
-    bool openAfter = true;
-    platform::script::onModal("frmVerify", [&](QDialog* d) {
-        auto* v = static_cast<frmVerify*>(d);
-        d->activateWindow();
-        QCoreApplication::processEvents();
         for (const char* typed : {"2.5", "1.5"}) seen << typeAndEnter(v, QString::fromLatin1(typed));
         // A window of the station opened over it (as a timer's window would be) takes the activation.
         QWidget other;
@@ -372,9 +339,25 @@ TEST_F(Upload, TheDifferenceDialogTakesAHalfToTheEvenNumberAndEndsWhenAnotherWin
         if (openAfter) v->cmdClose->click();
     });
     verify("ExtraHead");
-    EXPECT_EQ(seen, (QList<int>{2, 2}));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(status(), "校验完成");
+
+    for (int a : {5, 9}) sw.setRow(sim::tables::ExtraHead, a, bytes(QByteArray("940A 000") + QByteArray::number(a) + " 55FF FFFF FFFF"));
+    for (int refused = 0; refused < 3; ++refused) platform::script::answer("输入错误，请输入1-3之间的数", platform::rOK);
+    verify("ExtraHead");
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    EXPECT_EQ(seen, (QList<int>{2, 3, 3, 2, 2}));
+    EXPECT_EQ(messages, 1);
     EXPECT_FALSE(openAfter);
     EXPECT_NE(status(), "校验完成");
+
+    // A station row the switch does not have.
+    dbSwitch.execute("insert into ExtraHead values(300, '1', 0)");
+    platform::script::answer("集团电话参数缺少物理地址 300", platform::rOK);
+    verify("ExtraHead");
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
     EXPECT_FALSE(frmVerify::exists());
 }
 
@@ -389,6 +372,7 @@ TEST_F(Upload, AVerifyStoppedByADatabaseErrorLeavesNoDialogBehind) {
     ModToolbar::ToolbarUpLoadOrVerify(true);
     dbSwitch.execute("PRAGMA foreign_keys=OFF");
     EXPECT_TRUE(status().startsWith("校验错误:")) << status().toStdString();
+    EXPECT_FALSE(status().contains(QRegularExpression("[A-Za-z]"))) << status().toStdString();   // told in Chinese
     EXPECT_FALSE(frmVerify::exists());
 }
 
@@ -581,6 +565,24 @@ TEST_F(Upload, ADatabaseErrorIsReportedAndTheShadowTableKept) {
     verify("LanHead");
     dbSwitch.execute("PRAGMA foreign_keys=OFF");
     EXPECT_TRUE(status().startsWith("校验错误:"));
+}
+
+// Heads the switch holds as one (cut to eight digits) are named, not taken
+// for a failure, and the upload is kept.
+TEST_F(Upload, HeadsTheSwitchHoldsAsOneAreNamedAndTheUploadKept) {
+    dbSwitch.execute("insert into LanHead values('123456789', 20, 3, 0, 1, 2, 1)");
+    dbSwitch.execute("insert into LanHead values('12345678', 21, 3, 0, 1, 2, 1)");
+    down("LanHead");
+    showView("LanHead");
+    platform::script::answer("在集团电话中都是 12345678", platform::rOK);
+    ModToolbar::ToolbarUpLoadOrVerify(false);
+    EXPECT_EQ(status(), "上传本机字头成功!");
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
+    const QString told = platform::script::shown().value(0).text;
+    EXPECT_TRUE(told.contains("本机字头 12345678、123456789 在")) << told.toStdString();
+    EXPECT_EQ(ParaMode, "UpSend");
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from pLanHead where HeadID='12345678'").toInt(), 1);
+    EXPECT_EQ(rows("pLanHead"), rows("LanHead") - 1);
 }
 
 TEST_F(Upload, TestModeReadsTheHeadsAgainUntilTheirCountDiffers) {

@@ -15,14 +15,10 @@ class UserDownload : public TransferTest {
 protected:
     void SetUp() override {
         TransferTest::SetUp();
-        user(7, 1);
+        dbSwitch.execute("insert into user(userid,username,balancemode,locked) values(7,'用户7',1,0)");
         account(2050, "0123", 7, 2, 5);
         account(2051, "0456", 7, 3, 14);
         dbSwitch.execute("update extension set userid=7,monitored=1,firstgrade=3,pwdgrade=5,secgrade=4,bset=1 where address=5");
-    }
-    void user(qint64 id, int balancemode, bool locked = false) {
-        dbSwitch.execute("insert into user(userid,username,balancemode,locked) values(?,?,?,?)",
-                         {id, QStringLiteral("用户%1").arg(id), balancemode, locked});
     }
     void account(int address, const char* code, qint64 uid, int g1, int g2) {
         dbSwitch.execute("update account set account=?,userid=?,firstgrade=?,secgrade=?,bset=1,clearpassword=1 where address=?",
@@ -158,8 +154,7 @@ TEST_F(UserDownload, TheViewHearsOfEveryAcknowledgedRowAndDrawsAgainAtEveryExit)
 // A lock whose extension row the switch refuses, while the answer before it
 // comes again 10 ms later: the user is not taken as locked on the switch.
 TEST_F(UserDownload, ALockIsNeverDoneOnAnotherRowsAnswer) {
-    ModComm::ResetLink();
-    g_NoAnswerCount = 0;
+    freshLink();
     sw.setAckTiming(10, 10, 1.0, 10, 10, 1);   // from the second answer on
     sw.addRule("8B1605", sim::Reply::Status03, -1);
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 1, 0, 0, 0));
@@ -192,8 +187,7 @@ TEST_F(UserDownload, AClearPasswordTheSwitchDidNotTakeStaysPending) {
 // so the switch is read: the lost row stays pending and nothing says done.
 TEST_F(UserDownload, ACopyTakenForALostRowsAnswerLeavesThatRowPending) {
     auto copyThenLost = [&](const char* copied, const char* lost) {
-        ModComm::ResetLink();
-        g_NoAnswerCount = 0;
+        freshLink();
         sw.clearRules();
         sw.setLateReplyMs(30);
         sw.addRule(copied, sim::Reply::Echoed);
