@@ -111,14 +111,6 @@ TEST_F(DispatcherTest, AnnouncementDuringATransferIsOnlyAcknowledged) {
     EXPECT_EQ(sent[2], withSum("84040100"));
 }
 
-TEST_F(DispatcherTest, ClockIsNotSentForYearsTheFrameCannotCarry) {
-    platform::testing::setNow([] { return QDateTime(QDate(2080, 1, 1), QTime(0, 0, 0)); });
-    deal("830300");
-    const QStringList sent = takeSent();
-    ASSERT_EQ(sent.size(), 3);
-    EXPECT_FALSE(sent[1].startsWith("8509"));
-}
-
 TEST_F(DispatcherTest, DepositEventIsStoredAndShown) {
     CurTable = "ExtDepositHistory";
     frmPABX::instance().fgDisp->setFormatString("时间|分机|金额|员工|类型");

@@ -72,12 +72,6 @@ TEST_F(EndToEnd, StartUpHandshakeSendsTheClockAfterTheDialog) {
     EXPECT_TRUE(decoded->when.isValid());
 }
 
-TEST_F(EndToEnd, SilentSwitchFailsTheHandshake) {
-    link.sw().setAnswerProbe(false);
-    g_NoAnswerCount = 10;
-    EXPECT_EQ(OpenComm(false), 2);
-}
-
 TEST_F(EndToEnd, SendResultsFollowTheSwitchsAnswers) {
     open();
     EXPECT_EQ(SendOrder("800300", true, 1, true), 1);

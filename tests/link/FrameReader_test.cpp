@@ -43,15 +43,7 @@ TEST(FrameReader, AmountsDigitsAndCodes) {
     EXPECT_FALSE(f.is(FrameCode::kAnyCode));
     EXPECT_TRUE(FrameReader(bytes("830300")).is(FrameCode::kLinkProbe));
     EXPECT_FALSE(FrameReader(bytes("8303")).is(FrameCode::kLinkProbe));
-}
-
-TEST(FrameReader, AFrameEndsWithTheSumOfItsBytesModulo256) {
-    EXPECT_EQ(FrameReader::Sum(bytes("820302")), 0x87);
-    EXPECT_EQ(FrameReader::Sum(bytes("FF02")), 0x01);
-    EXPECT_TRUE(FrameReader(bytes("82030287")).sumHolds());
-    EXPECT_FALSE(FrameReader(bytes("82030288")).sumHolds());
     EXPECT_FALSE(FrameReader(QByteArray()).sumHolds());
-    EXPECT_EQ(ModComm::CheckSum(QStringLiteral("820302")), QStringLiteral("87"));
 }
 
 TEST(FrameReader, TheDateOfAnEventIsFiveDecimalBytes) {

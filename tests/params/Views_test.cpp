@@ -15,7 +15,6 @@
 #include "params/NavTree.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
-#include "sim/Switch.h"
 #include "support/Fixtures.h"
 
 #include <QAction>
@@ -556,47 +555,18 @@ TEST_F(Board, PortGridDrawsEachChangedPortInItsColumn) {
     platform::FlexGrid& ports = *f.fgMon[1];
     ports.setRows(37);
     ports.setCols(9);
-    ports.setTextMatrix(1, 0, "1");
+    ports.setTextMatrix(7, 0, "4");
     CurTable = "PortMonitor";
     g_NoAnswerCount = 0;
-    ModComm::CardStates[0].Data = frame({0x99, 0x0B, 0, 2, 0, 0, 0, 0, 0, 0, 6});
+    // The fourth board's ports: its own row of the grid, its own lamps.
+    ModComm::CardStates[3].Data = frame({0x99, 0x0B, 3, 2, 0, 0, 0, 0, 0, 0, 6});
     ModComm::RefreshMonitor();
-    EXPECT_EQ(ports.TextMatrix(1, 1), MonRes[2].Usertext);
-    EXPECT_EQ(ports.TextMatrix(1, 8), MonRes[6].Usertext);
-    EXPECT_EQ(ports.TextMatrix(1, 0), "1");   // the board's label stays
-    EXPECT_EQ(ports.TextMatrix(1, 2), "");     // unchanged port, not drawn
-    EXPECT_EQ(static_cast<quint8>(ModComm::PortLamps[7]), 6);
-}
-
-TEST_F(Board, MonitorDrawsTheFramesTheSwitchSends) {
-    ModComm::InitFrameTable();
-    ModComm::ResetLink();
-    ModSwitch::LoadCards();
-    frmPABX& f = frmPABX::instance();
-    f.fgMon[0]->setRows(9);
-    f.fgMon[0]->setCols(10);
-    f.fgMon[1]->setRows(37);
-    f.fgMon[1]->setCols(9);
-    sim::Switch sw;
-    sw.sendCardState(3, {0, 1, 0, 0, 0, 0, 0, 5});
-    sw.sendPortState(5, 5, 3, 224, 255);
-    // Through the station's own parser and dispatcher.
-    while (auto frame = sw.takeOutgoingFrame()) ModComm::PutRxBuf(*frame);
-    for (int i = 0; i < 20; ++i) ModComm::ParseFrame();
-    ASSERT_EQ(g_NoAnswerCount, 0);
-
-    CurTable = "MonCard";
-    ModComm::RefreshMonitor();
-    for (const auto& [port, colour] : {std::pair{2, kRed}, {8, kRed}, {3, kGreen}}) EXPECT_EQ(lamp(10, port), vbColor(colour)) << port;
-    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 6), MonRes[5].channeltext);
-    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 7), "E0003");
-    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 8), "中继1");
-
-    CurTable = "PortMonitor";
-    ModComm::RefreshMonitor();
-    EXPECT_EQ(f.fgMon[1]->TextMatrix(7, 2), MonRes[1].Usertext);
-    EXPECT_EQ(f.fgMon[1]->TextMatrix(7, 8), MonRes[5].Usertext);
-    EXPECT_FALSE(f.fgMon[1]->CellPictureAt(7, 8).isNull());
+    EXPECT_EQ(ports.TextMatrix(7, 1), MonRes[2].Usertext);
+    EXPECT_EQ(ports.TextMatrix(7, 8), MonRes[6].Usertext);
+    EXPECT_FALSE(ports.CellPictureAt(7, 8).isNull());
+    EXPECT_EQ(ports.TextMatrix(7, 0), "4");   // the board's label stays
+    EXPECT_EQ(ports.TextMatrix(7, 2), "");     // unchanged port, not drawn
+    EXPECT_EQ(static_cast<quint8>(ModComm::PortLamps[31]), 6);
 }
 
 TEST_F(Board, ExtensionNumbersAfterNormalisation) {
