@@ -91,18 +91,6 @@ TEST_F(EndToEnd, SendResultsFollowTheSwitchsAnswers) {
     EXPECT_TRUE(link.sw().receivedWith("820301").empty());   // acknowledgements are never answered
 }
 
-TEST_F(EndToEnd, AskResultsAnswerNothingAndTimeOut) {
-    open();
-    link.sw().setRow(sim::tables::BoardLayout, 0, sim::fromHex("9E13" + QString("01").repeated(17)));
-    QByteArray answer;
-    EXPECT_EQ(GetOrder(answer, "9E13", false, "8E040000", 2), 2);
-    EXPECT_EQ(answer.left(2), bytes("9E13"));
-    EXPECT_TRUE(waitSent("820300"));
-
-    link.sw().setAnswerProbe(false);
-    EXPECT_EQ(GetOrder(answer, "950B", false, "830300", 1), 0);
-}
-
 TEST_F(EndToEnd, SplitFramesAndNoiseLoseNoRecord) {
     open();
     link.sw().setSplit(3, 2);

@@ -48,18 +48,13 @@ TEST_F(SuperviseTest, MonitorModeFollowsTheView) {
 
 TEST_F(SuperviseTest, ExpiredLimitsAreCutOnce) {
     const QDateTime now(QDate(2026, 1, 1), QTime(12, 0, 0));
-    MonSlots[3].ExtAddr = 0x15;
-    MonSlots[3].UserID = 4;
-    MonSlots[3].LimitSet = 1;
-    MonSlots[3].EndTime = now;
-    MonSlots[4].ExtAddr = 0x16;
-    MonSlots[4].UserID = 5;
-    MonSlots[4].LimitSet = 0;
-    MonSlots[4].EndTime = now.addSecs(-100);
-    MonSlots[5].ExtAddr = 0x17;
-    MonSlots[5].UserID = 6;
-    MonSlots[5].LimitSet = 1;
-    MonSlots[5].EndTime = now.addSecs(1);
+    // Slot 3 runs out now, slot 4 ran out without a limit set, slot 5 runs out a second later.
+    for (const auto& [slot, limit, secs] : {std::tuple{3, 1, 0}, {4, 0, -100}, {5, 1, 1}}) {
+        MonSlots[slot].ExtAddr = 0x12 + slot;
+        MonSlots[slot].UserID = slot + 1;
+        MonSlots[slot].LimitSet = limit;
+        MonSlots[slot].EndTime = now.addSecs(secs);
+    }
     g_NoAnswerCount = 10;   // silent: the cut is queued all the same
     CheckTimeLimit(now);
     CheckTimeLimit(now);

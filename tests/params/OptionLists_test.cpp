@@ -46,11 +46,9 @@ TEST_F(OptionListsTest, CodesAndTextsBothWays) {
     EXPECT_EQ(options(QStringLiteral("操作等级")), (QStringList{"普通级", "操作级", "管理级", "维护级", "自定义"}));
     EXPECT_EQ(options(QStringLiteral("话单类型")).size(), 11);
     EXPECT_EQ(options(QStringLiteral("结算方式"))[2], QStringLiteral("不结算用户"));
-}
-
-TEST_F(OptionListsTest, UnknownTitleGivesOneEmptyOption) {
+    // An unknown title gives one empty option; titles compare exactly.
     EXPECT_EQ(options(QStringLiteral("备注")), QStringList{QString()});
-    EXPECT_EQ(options(QStringLiteral("开关 ")), QStringList{QString()});   // titles compare exactly
+    EXPECT_EQ(options(QStringLiteral("开关 ")), QStringList{QString()});
     EXPECT_EQ(options(QStringLiteral("IP费率类型")), QStringList{QString()});
 }
 

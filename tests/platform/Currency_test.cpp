@@ -9,7 +9,7 @@
 
 using namespace platform;
 
-TEST(Currency, ParsesAndRoundsWithoutDouble) {
+TEST(Currency, ParsesAndRoundsWithoutDoubleAndTakesAtMostFourteenWholeDigits) {
     EXPECT_EQ(Currency::parse("12.345").value().raw(), 123450);
     EXPECT_EQ(Currency::parse("-0.00005").value().raw(), -1);  // half away from zero
     EXPECT_EQ(Currency::parse("0.12344").value().raw(), 1234);
@@ -19,9 +19,7 @@ TEST(Currency, ParsesAndRoundsWithoutDouble) {
     // Rounding to places out of range: more keep the value, fewer than none are whole yuan.
     EXPECT_EQ(Currency::fromRaw(12345).round(6).raw(), 12345);
     EXPECT_EQ(Currency::fromRaw(12345).round(-2).raw(), 10000);
-}
-
-TEST(Currency, ParseTakesAtMostFourteenWholeDigits) {
+    // At most fourteen whole digits.
     EXPECT_EQ(Currency::parse("99999999999999").value(), Currency::fromYuan(99999999999999));
     EXPECT_EQ(Currency::parse("-99999999999999.9999").value().raw(), -999999999999999999);
     EXPECT_EQ(Currency::parse("99999999999999.99995").value().raw(), 1000000000000000000);
@@ -39,24 +37,14 @@ TEST(Currency, ParseTakesAtMostFourteenWholeDigits) {
     EXPECT_FALSE(Currency::parse(QStringLiteral("１２")));   // full-width digits
 }
 
+// Each operation at both ends of the range is the fuzz test's below; a sum
+// kept by += stops at the error and keeps what it held.
 TEST(Currency, ArithmeticOutOfRangeIsAnErrorNeverAWrap) {
     const Currency big = Currency::parse("-99999999999999").value();
     Currency sum;
     EXPECT_THROW(for (int i = 0; i < 10; ++i) sum += big, MoneyOverflow);
     EXPECT_LT(sum, Currency());   // the sums made before stay as they were
-    const Currency top = Currency::fromRaw(INT64_MAX);
-    EXPECT_THROW(top + Currency::fromRaw(1), MoneyOverflow);
-    EXPECT_THROW(Currency::fromRaw(INT64_MIN) - Currency::fromRaw(1), MoneyOverflow);
-    EXPECT_THROW(-Currency::fromRaw(INT64_MIN), MoneyOverflow);
-    EXPECT_THROW(big * 100, MoneyOverflow);
-    EXPECT_THROW(Currency::fromYuan(INT64_MAX / 1000), MoneyOverflow);
-    EXPECT_THROW(top.mulDiv(3, 2), MoneyOverflow);
     EXPECT_EQ(QString::fromUtf8(MoneyOverflow().what()), "金额超出范围");
-    // Realistic amounts are untouched: a year of calls of a large exchange.
-    Currency year;
-    for (int i = 0; i < 100000; ++i) year += Currency::parse("123.4567").value();
-    EXPECT_EQ(year.toString2(), "12345670.00");
-    EXPECT_EQ((Currency::fromYuan(100000000) * 1000 - Currency::fromFen(1)).toString2(), "99999999999.99");
 }
 
 // Every operation of the money type over every 64-bit value: the exact result
