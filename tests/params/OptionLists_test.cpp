@@ -86,7 +86,7 @@ TEST_F(OptionListsTest, UsersAndDepartments) {
     EXPECT_EQ(l, (QStringList{"", "财务"}));
 }
 
-TEST_F(OptionListsTest, GroupCallChoiceKeepsListOrderAndFiveAtMost) {
+TEST_F(OptionListsTest, ChoicesKeepListOrderGroupCallsFiveAtMostAndWeekdaysBothWays) {
     script::onModal(QStringLiteral("frmChange"), [](QDialog* d) {
         auto* c = static_cast<frmChange*>(d);
         EXPECT_EQ(c->lstHave->count(), 2);
@@ -111,9 +111,8 @@ TEST_F(OptionListsTest, GroupCallChoiceKeepsListOrderAndFiveAtMost) {
         c->cmdHide[1]->click();
     });
     EXPECT_EQ(ChooseListItems(QStringLiteral("市话,内线"), QStringLiteral("通话限时")), QString());
-}
 
-TEST_F(OptionListsTest, TalkLimitAndWeekdays) {
+    // Talk limits keep the list's order; weekdays go both ways.
     script::onModal(QStringLiteral("frmChange"), [](QDialog* d) {
         auto* c = static_cast<frmChange*>(d);
         c->lstShare->findItems(QStringLiteral("内线"), Qt::MatchExactly)[0]->setSelected(true);
@@ -144,7 +143,7 @@ TEST(GridColumns, GetColIndexFindsTheFirstExactTitle) {
     EXPECT_EQ(GetColIndex(QStringLiteral("押金"), g), -1);
 }
 
-TEST(DialDigits, CodingBothWays) {
+TEST(DialDigits, CodingBothWaysAndGroupListsPackAndQuote) {
     EXPECT_EQ(DialToHex("*12#"), "B12C");
     EXPECT_EQ(DialToHex("12-3"), "123");
     EXPECT_EQ(DialToHex("E05"), "E05");
@@ -162,9 +161,7 @@ TEST(DialDigits, CodingBothWays) {
     EXPECT_TRUE(IsDigitsStar("*9", false));
     EXPECT_TRUE(IsDigitsStar("09", true));
     EXPECT_FALSE(IsDigitsStar("E9", false));
-}
-
-TEST(DialDigits, GroupListsPackAndQuote) {
+    // Group lists packed for the switch, and quoted as the frame holds them.
     EXPECT_EQ(PackGroupList("3,17,25"), "031119FFFF");
     EXPECT_EQ(PackGroupList(""), "FFFFFFFFFF");
     EXPECT_EQ(PackGroupList("1,,2"), "0102FFFFFF");
@@ -244,20 +241,14 @@ protected:
 // The rows of the fresh tables, and what of them waits for download, are
 // read through their views (tests/params/Views_test.cpp, the tree's views in
 // tests/console); an account waiting shows in no view of a fresh station.
-TEST_F(FreshParams, NoAccountWaitsForDownload) {
+TEST_F(FreshParams, NoAccountWaitsTheRackYieldsSixteenTrunksAndUsersCarryMoneyAsCurrency) {
     EXPECT_EQ(count("select count(*) from Account where bset<>0"), 0);
-}
-
-TEST_F(FreshParams, RackYieldsSixteenTrunksAndHundredTwentyExtensions) {
     // The trunk bound is four trunks a trunk board; the extension bound is
     // eight ports a subscriber slot above slot 6.
     EXPECT_EQ(4 * count("select count(cardtype) from moncard where dispcard=1"), 16);
     EXPECT_EQ((count("select max(cardorder) from MonCard where dispcard=0 or dispcard=11") - 6) * 8, 120);
     EXPECT_EQ(count("select dispcard from MonCard where cardorder=6"), 8);
     EXPECT_EQ(count("select count(*) from MonCard where dispcard<>cardtype or dispcard<>defaultcard"), 0);
-}
-
-TEST_F(FreshParams, UserTableCarriesMoneyAsCurrency) {
     dbSwitch.execute("insert into user (userid, username, remain, deposit) values(5, '甲', ?, ?)",
                      {platform::Currency::parse("12.34").value(), platform::Currency::fromYuan(100)});
     auto rs = dbSwitch.query("select * from user where userid=5");

@@ -119,11 +119,17 @@ TEST_F(Views, ExtensionViewShowsTheChosenColumnsDecoded) {
     EXPECT_TRUE(dbSwitch.hasTable("user"));
 }
 
-TEST_F(Views, TrunkAndExtensionBoundsFollowTheRack) {
+TEST_F(Views, TrunkViewDecodesNumbersAndGroupListsAndTheBoundsFollowTheRack) {
+    dbSwitch.execute("update Relay set Relayno='B5C', groupphone='3,5', daystart=7, dialmodeday=2, bSet=1 where Address=2");
     CurTable = "Relay";
     EXPECT_EQ(ModSwitch::ShowRelayGrid(*grid, "Relay", true), 16);
     EXPECT_EQ(grid->Rows(), 17);
     EXPECT_TRUE(CurSQL.endsWith(" From Relay where address<=? order by address")) << CurSQL.toStdString();
+    cells({{2, col("中继号码"), "*5#"}, {2, col("群呼分机"), "E0003,E0005"}, {2, col("始呼分机1"), "E0007"}, {2, col("转接1"), "群呼"},
+           {1, col("群呼分机"), ""}});
+    marks({{2, 1, true}, {1, 1, false}});
+    // Every header cell of the chooser views is left-aligned.
+    EXPECT_EQ(grid->CellAlignmentAt(0, 0), 1);
     // Two trunk boards: trunks 1 to 8.
     dbSwitch.execute("update MonCard set dispcard=15 where cardorder in (3,4)");
     EXPECT_EQ(ModSwitch::ShowRelayGrid(*grid, "Relay", true), 8);
@@ -138,17 +144,6 @@ TEST_F(Views, TrunkAndExtensionBoundsFollowTheRack) {
     // A special-telephone board in the last slot keeps the full bound.
     dbSwitch.execute("update MonCard set dispcard=11 where cardorder=21");
     EXPECT_EQ(ModSwitch::ShowExtGrid(*grid, "Extension", false), 120);
-}
-
-TEST_F(Views, TrunkViewDecodesNumbersAndGroupLists) {
-    dbSwitch.execute("update Relay set Relayno='B5C', groupphone='3,5', daystart=7, dialmodeday=2, bSet=1 where Address=2");
-    CurTable = "Relay";
-    ModSwitch::ShowRelayGrid(*grid, "Relay", true);
-    cells({{2, col("中继号码"), "*5#"}, {2, col("群呼分机"), "E0003,E0005"}, {2, col("始呼分机1"), "E0007"}, {2, col("转接1"), "群呼"},
-           {1, col("群呼分机"), ""}});
-    marks({{2, 1, true}, {1, 1, false}});
-    // Every header cell of the chooser views is left-aligned.
-    EXPECT_EQ(grid->CellAlignmentAt(0, 0), 1);
 }
 
 // An empty result shows one empty row; an empty header takes the titles
@@ -472,7 +467,7 @@ protected:
     }
 };
 
-TEST_F(Board, FreshRackPaintsEveryKind) {
+TEST_F(Board, EveryKindIsPaintedAndAnUnknownOneKeepsTheSlotsLook) {
     ModSwitch::LoadCards();
     EXPECT_EQ(ModComm::CardList[0].KindName, "中继板");
     EXPECT_EQ(ModComm::CardList[2].KindName, "来显板");
@@ -485,10 +480,7 @@ TEST_F(Board, FreshRackPaintsEveryKind) {
     // Trunk slots show the odd lamps only.
     EXPECT_EQ(lamp(0, 1), vbColor(kGreen));
     EXPECT_EQ(lamp(0, 2), vbColor(0x8000));
-}
 
-TEST_F(Board, SpecialSpareAndUnknownKinds) {
-    ModSwitch::LoadCards();
     dbSwitch.execute("update MonCard set dispcard=11 where cardorder in (8,9,10,11)");
     dbSwitch.execute("update MonCard set dispcard=15 where cardorder=12");
     dbSwitch.execute("update MonCard set dispcard=3 where cardorder=13");
@@ -513,9 +505,15 @@ TEST_F(Board, SpecialSpareAndUnknownKinds) {
     EXPECT_EQ(ModComm::CardList[20].KindName, "用户板");
 }
 
-TEST_F(Board, LampsFollowCardFramesOnlyWhileTheSwitchAnswers) {
+// The lamps and the channel list follow the frames only while the switch
+// answers; a channel is redrawn when its state changes only.
+TEST_F(Board, LampsAndChannelsFollowTheFramesWhileTheSwitchAnswers) {
     ModSwitch::LoadCards();
+    frmPABX& f = frmPABX::instance();
+    f.fgMon[0]->setRows(9);
+    f.fgMon[0]->setCols(10);
     CurTable = "MonCard";
+    ModComm::PortStates[5].Data = frame({0x97, 0x0A, 5, 5, 0, 3, 0, 224, 0, 255, 0});
     ModComm::CardStates[3].Data = frame({0x99, 0x0B, 3, 0, 1, 0, 0, 0, 0, 0, 5});
     ModComm::CardStates[15].Data = frame({0x99, 0x0B, 15, 1, 0, 0, 0, 0, 0, 0, 1});
     g_NoAnswerCount = 6;
@@ -528,16 +526,6 @@ TEST_F(Board, LampsFollowCardFramesOnlyWhileTheSwitchAnswers) {
                                              {2, 2, kGreen}, {0, 1, kRed}, {0, 3, kGreen}, {1, 7, kRed}})
         EXPECT_EQ(lamp(slot, port), vbColor(colour)) << slot << ',' << port;
     EXPECT_EQ(ModComm::PortBusyMask(ModComm::CardStates[3].Data), 0x82);
-}
-
-TEST_F(Board, ChannelListRedrawsOnStateChangeOnly) {
-    frmPABX& f = frmPABX::instance();
-    f.fgMon[0]->setRows(9);
-    f.fgMon[0]->setCols(10);
-    CurTable = "MonCard";
-    g_NoAnswerCount = 0;
-    ModComm::PortStates[5].Data = frame({0x97, 0x0A, 5, 5, 0, 3, 0, 224, 0, 255, 0});
-    ModComm::RefreshMonitor();
     // Channel 5: row 3, columns 6 to 9.
     EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 6), MonRes[5].channeltext);
     EXPECT_FALSE(f.fgMon[0]->CellPictureAt(3, 6).isNull());
@@ -569,7 +557,7 @@ TEST_F(Board, PortGridDrawsEachChangedPortInItsColumn) {
     EXPECT_EQ(static_cast<quint8>(ModComm::PortLamps[31]), 6);
 }
 
-TEST_F(Board, ExtensionNumbersAfterNormalisation) {
+TEST_F(Board, ExtensionNumbersAfterNormalisationAndUnderTheFlexibleHeadAlone) {
     frmPABX& f = frmPABX::instance();
     platform::FlexGrid& ports = *f.fgMon[1];
     ports.setRows(37);
@@ -588,11 +576,8 @@ TEST_F(Board, ExtensionNumbersAfterNormalisation) {
     EXPECT_EQ(ports.TextMatrix(26, 4), "E0099");
     // Addresses beyond the last extension row are left alone.
     EXPECT_EQ(ports.TextMatrix(26, 5), "");
-}
 
-TEST_F(Board, EmptyHeadTableGetsTheFlexibleHead) {
-    frmPABX::instance().fgMon[1]->setRows(37);
-    frmPABX::instance().fgMon[1]->setCols(9);
+    // An empty head table gets the flexible head, and every extension goes under it.
     dbSwitch.execute("update Extension set SpringNum='12' where Address=1");
     dbSwitch.execute("delete from LanHead");
     ModSwitch::InitExtNumber();
@@ -601,7 +586,7 @@ TEST_F(Board, EmptyHeadTableGetsTheFlexibleHead) {
               "E2940000");
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where Head<>29").toInt(), 0);
     EXPECT_EQ(dbSwitch.scalar("select SpringNum from Extension where Address=1").toString(), "0012");
-    EXPECT_EQ(frmPABX::instance().fgMon[1]->TextMatrix(2, 2), "E0012");
+    EXPECT_EQ(ports.TextMatrix(2, 2), "E0012");
 }
 
 TEST_F(Board, TreeAndToolbarPerView) {
