@@ -104,21 +104,8 @@ TEST_F(UsbTest, OversizedLengthByteIsDroppedOnce) {
     EXPECT_EQ(RxCount(), 0);
 }
 
-TEST_F(UsbTest, OrdersAreWrittenAsReportsAndTraced) {
-    EXPECT_FALSE(WriteUSB("", false));
-    EXPECT_TRUE(usb->writes.isEmpty());
-    g_NoAnswerCount = 10;
-    EXPECT_EQ(SendOrder("830300", false, 4, true), 0);
-    ASSERT_EQ(usb->writes.size(), 1);
-    EXPECT_EQ(usb->writes[0].left(5), bytes("8303008600"));
-    EXPECT_EQ(TxCount(), 0);   // the transmit ring is not used
-    EXPECT_TRUE(traceLines().last().endsWith("->83 03 00 86 "));
-    EXPECT_TRUE(WriteUSB(QString("00").repeated(65), false));
-    usb->failWrites = true;
-    EXPECT_EQ(SendOrder("830300", true, 4, true), 0);
-    EXPECT_EQ(traceLines().size(), 2);   // a failed write is not traced as sent
-}
-
+// Orders and polls go through the line chosen only; over the collector an
+// order is written as a report and traced.
 TEST_F(UsbTest, OrdersAndPollsGoThroughTheLineChosenOnly) {
     g_NoAnswerCount = 10;
     usb->push(3, "83030086");
@@ -130,12 +117,21 @@ TEST_F(UsbTest, OrdersAndPollsGoThroughTheLineChosenOnly) {
     EXPECT_EQ(usb->reads, 0);
     EXPECT_EQ(takeSent(), QStringList{"83030086"});
     ChooseTransport(true);
+    EXPECT_FALSE(WriteUSB("", false));
+    EXPECT_TRUE(usb->writes.isEmpty());
     EXPECT_EQ(SendOrder("830300", false, 4, true), 0);
-    EXPECT_EQ(TxCount(), 0);
+    EXPECT_EQ(TxCount(), 0);   // the transmit ring is not used
     ASSERT_EQ(usb->writes.size(), 1);
+    EXPECT_EQ(usb->writes[0].left(5), bytes("8303008600"));
+    EXPECT_TRUE(traceLines().last().endsWith("->83 03 00 86 "));
     ReadComm();
     EXPECT_EQ(usb->reads, 1);
     EXPECT_EQ(RxCount(), 4);
+    EXPECT_TRUE(WriteUSB(QString("00").repeated(65), false));
+    usb->failWrites = true;
+    const int traced = traceLines().size();
+    EXPECT_EQ(SendOrder("830300", true, 4, true), 0);
+    EXPECT_EQ(traceLines().size(), traced);   // a failed write is not traced as sent
 }
 
 TEST_F(UsbTest, SendAndAcknowledgeOverTheCollector) {
