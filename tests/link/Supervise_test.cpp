@@ -3,7 +3,6 @@
 #include "core/Settings.h"
 #include "link/FrameCodes.h"
 #include "platform/Comm.h"
-#include "platform/UsbCollector.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -117,23 +116,9 @@ TEST_F(SuperviseTest, ALineWhoseOtherEndWentIsTriedAtTheLinksPaceNotInALoop) {
     EXPECT_EQ(traceLines().filter("不通").size(), 1);
 }
 
-// A collector that never has anything new.
-class IdleCollector : public platform::UsbCollector {
-public:
-    bool WritePort2(const QByteArray& r) override {
-        writes << r;
-        return true;
-    }
-    bool ReadPort2(QByteArray& r) override {
-        r = QByteArray(64, '\0');
-        return true;
-    }
-    QList<QByteArray> writes;
-};
-
 TEST_F(SuperviseTest, UsbModeReadsNoPortSettingsAndTimesOut) {
     dbSwitch.execute("delete from Variant where varname in ('CommPort','CommSet')");
-    auto usb = std::make_shared<IdleCollector>();
+    auto usb = std::make_shared<QueuedCollector>();   // nothing new, ever
     platform::SetUsbCollector(usb);
     ModComm::ChooseTransport(true);
     EXPECT_EQ(OpenComm(false), 2);

@@ -1,45 +1,9 @@
 #include "LinkTestSupport.h"
 
-#include "platform/UsbCollector.h"
-
-#include <deque>
-
 using namespace linktest;
 using namespace ModComm;
 
 namespace {
-
-// A collector whose reports the test queues; a read with nothing queued repeats the last one.
-class QueuedCollector : public platform::UsbCollector {
-public:
-    bool WritePort2(const QByteArray& r) override {
-        writes << r;
-        return !failWrites;
-    }
-    bool ReadPort2(QByteArray& r) override {
-        ++reads;
-        if (failReads) return false;
-        if (!queue.empty()) {
-            last = queue.front();
-            queue.pop_front();
-        }
-        r = last;
-        return true;
-    }
-    void push(int seq, const QString& frameHex) {
-        QByteArray rep(64, '\0');
-        rep[0] = static_cast<char>(seq);
-        const QByteArray f = bytes(frameHex);
-        std::copy(f.begin(), f.end(), rep.begin() + 1);
-        queue.push_back(rep);
-    }
-    std::deque<QByteArray> queue;
-    QByteArray last = QByteArray(64, '\0');
-    QList<QByteArray> writes;
-    int reads = 0;
-    bool failReads = false;
-    bool failWrites = false;
-};
 
 class UsbTest : public LinkTest {
 protected:

@@ -160,22 +160,12 @@ TEST_F(TraceWindowTest, CopyBackHiddenControlsAndTestMode) {
     EXPECT_EQ(w().cmdTest->text(), "测试");
 }
 
-// The bytes the receive ring holds; the ring is emptied.
-QByteArray takeReceived() {
-    QByteArray out;
-    while (ModComm::RxRead != ModComm::RxWrite) {
-        out.append(static_cast<char>(ModComm::RxBuf[ModComm::RxRead]));
-        ModComm::RxRead = (ModComm::RxRead + 1) & ModComm::kRingMask;
-    }
-    return out;
-}
-
 TEST_F(TraceWindowTest, DemoTicksMakeOneToThreeFramesOfEachKindInRange) {
     int cardsMin = 9, cardsMax = 0, chansMin = 9, chansMax = 0;
     for (int tick = 0; tick < 300; ++tick) {
         w().DemoTick();
         // Without "计算校验位" the frames go in without a checksum.
-        const QByteArray in = takeReceived();
+        const QByteArray in = drain(RxBuf, RxRead, RxWrite);
         int cards = 0, chans = 0;
         for (int i = 0; i < in.size();) {
             const quint8 code = static_cast<quint8>(in[i]);
