@@ -1,6 +1,9 @@
 #include "LinkTestSupport.h"
 
 #include "console/frmPABX.h"
+#include "core/Deposit.h"
+#include "core/Settings.h"
+#include "core/books/ChargeLog.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
@@ -60,6 +63,22 @@ TEST_F(DispatcherTest, BalanceQueriesByAccountOrExtensionAreAnsweredWithTheSignB
     EXPECT_EQ(takeSent().value(1), withSum("950810" "05" "01" "E2" "40" "01"));   // 123456 fen
     deal("A1070077FFFF02");   // extension 119 has no paying user
     EXPECT_EQ(takeSent().value(1), withSum("950810" "77" "00" "00" "00" "02"));
+}
+
+// A charge logged that the station file has not taken yet (it refused its
+// part) is in the balance the switch is told and in the deposit grade.
+TEST_F(DispatcherTest, BalanceQueryAndDepositGradeCountAChargeWaitingInTheLog) {
+    setUser(3, "5");
+    dbSwitch.execute("update Extension set userid=3 where Address=5");
+    ModSwitch::SetVariant("Deposit0", "4.50");
+    ModSwitch::CreateChargeLog(dbPhoneCur);
+    ModSwitch::SetVariant(ModSwitch::kChargeMark, "0");
+    dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_seq, f_kind, f_userid, f_amount, f_balance) VALUES (1, 0, 3, ?, ?)")
+                           .arg(dbPhoneCur.qualified(ModSwitch::kChargeLog)),
+                       {platform::Currency::fromYuan(1), platform::Currency::fromYuan(4)});
+    deal("A1070005FFFF42");
+    EXPECT_EQ(takeSent().value(1), withSum("950810" "05" "00" "01" "90" "42"));   // 400 fen
+    EXPECT_EQ(ModGeneral::GetDepositGrade(3), 2);
 }
 
 TEST_F(DispatcherTest, BalanceBeyondTheFrameIsClampedNotWrapped) {

@@ -1,9 +1,6 @@
 // The link against the switch simulator over a pseudo-terminal.
 #include "LinkTestSupport.h"
 
-#include "core/books/ChargeLog.h"
-#include "core/Deposit.h"
-#include "core/Settings.h"
 #include "platform/Comm.h"
 #include "support/SwitchOnPty.h"
 
@@ -110,29 +107,6 @@ TEST_F(EndToEnd, RefusedRecordIsSentAgain) {
     EXPECT_TRUE(pumpUntil([&] { return link.sw().recordsWaiting() == 0; }, 5000));
     EXPECT_EQ(link.sw().recordAnswers().front(), "820303");
     EXPECT_EQ(link.sw().recordAnswers().back(), "820302");
-}
-
-// A charge logged that the station file has not taken yet (it refused its
-// part) is in the balance the switch is told and in the deposit grade.
-TEST_F(EndToEnd, BalanceQueryAndDepositGradeCountAChargeWaitingInTheLog) {
-    dbSwitch.execute("delete from user where userid=3");
-    dbSwitch.execute("insert into user (userid, username, remain, balancemode) values(3, '丙', ?, 0)",
-                     {platform::Currency::fromYuan(5)});
-    dbSwitch.execute("update Extension set userid=3 where Address=5");
-    ModSwitch::SetVariant("Deposit0", "4.50");
-    ModSwitch::CreateChargeLog(dbPhoneCur);
-    ModSwitch::SetVariant(ModSwitch::kChargeMark, "0");
-    dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_seq, f_kind, f_userid, f_amount, f_balance) VALUES (1, 0, 3, ?, ?)")
-                           .arg(dbPhoneCur.qualified(ModSwitch::kChargeLog)),
-                       {platform::Currency::fromYuan(1), platform::Currency::fromYuan(4)});
-    open();
-    link.sw().sendBalanceQuery(5, {}, 0x42);
-    const auto answer = waitSent("950810");
-    ASSERT_TRUE(answer.has_value());
-    const auto b = sim::decodeBalance(*answer);
-    ASSERT_TRUE(b.has_value());
-    EXPECT_EQ(b->signedFen(), 400);
-    EXPECT_EQ(ModGeneral::GetDepositGrade(3), 2);
 }
 
 }  // namespace
