@@ -28,7 +28,22 @@ protected:
     Database db;
 };
 
-TEST_F(DbTest, DynasetReadsTheRowAsItIsNow) {
+TEST_F(DbTest, SnapshotIntrospectionAndADynasetThatReadsTheRowAsItIsNow) {
+    Recordset snap = db.query("SELECT * FROM user WHERE userid > ? ORDER BY userid", {0});
+    EXPECT_EQ(snap.recordCount(), 2);
+    EXPECT_EQ(snap.fieldType(snap.fieldIndex("remain")), ftCurrency);
+    EXPECT_TRUE(db.hasTable("User"));
+    EXPECT_FALSE(db.hasTable("User", true));
+    auto cols = db.columns("user");
+    ASSERT_EQ(cols.size(), 3);
+    EXPECT_EQ(cols[1].size, 20);
+    EXPECT_EQ(cols[1].type, ftText);
+    auto ix = db.indexes("user");
+    ASSERT_FALSE(ix.isEmpty());
+    EXPECT_TRUE(ix[0].primary);
+    EXPECT_EQ(ix[0].columns, QStringList{"userid"});
+
+    // A dynaset reads the row as it is now.
     Recordset rs = db.openTable("USER");
     ASSERT_TRUE(rs.findFirst("userid", 2));
     EXPECT_EQ(rs.str("username"), "O'Brien");
@@ -46,23 +61,7 @@ TEST_F(DbTest, DynasetReadsTheRowAsItIsNow) {
     EXPECT_EQ(db.scalar("SELECT remain FROM user WHERE userid=3").toLongLong(), 0);
 }
 
-TEST_F(DbTest, SnapshotAndIntrospection) {
-    Recordset rs = db.query("SELECT * FROM user WHERE userid > ? ORDER BY userid", {0});
-    EXPECT_EQ(rs.recordCount(), 2);
-    EXPECT_EQ(rs.fieldType(rs.fieldIndex("remain")), ftCurrency);
-    EXPECT_TRUE(db.hasTable("User"));
-    EXPECT_FALSE(db.hasTable("User", true));
-    auto cols = db.columns("user");
-    ASSERT_EQ(cols.size(), 3);
-    EXPECT_EQ(cols[1].size, 20);
-    EXPECT_EQ(cols[1].type, ftText);
-    auto ix = db.indexes("user");
-    ASSERT_FALSE(ix.isEmpty());
-    EXPECT_TRUE(ix[0].primary);
-    EXPECT_EQ(ix[0].columns, QStringList{"userid"});
-}
-
-TEST_F(DbTest, RawRowsGiveTheSnapshotsValuesAndWhereEachFieldComesFrom) {
+TEST_F(DbTest, RawRowsAndARowReaderGiveTheSnapshotsValuesAndWhereEachFieldComesFrom) {
     db.execute("INSERT INTO user VALUES(3, NULL, 2.5)");
     db.execute("INSERT INTO user VALUES(4, CAST(X'61006263' AS TEXT), X'0102')");
     const QString sql = "SELECT userid, username, remain, userid * 2 AS twice, u.username AS alias "
@@ -91,11 +90,8 @@ TEST_F(DbTest, RawRowsGiveTheSnapshotsValuesAndWhereEachFieldComesFrom) {
     EXPECT_EQ(raw.fieldName(4), "alias");
     EXPECT_EQ(raw.originTable(3), QString());
     EXPECT_EQ(db.queryRaw("SELECT * FROM user WHERE userid < 0").recordCount(), 0);
-}
 
-TEST_F(DbTest, RowReaderWalksTypedCellsInPlace) {
-    db.execute("INSERT INTO user VALUES(3, NULL, 2.5)");
-    db.execute("INSERT INTO user VALUES(4, CAST(X'61006263' AS TEXT), X'0102')");
+    // A row reader walks the same typed cells in place.
     RowReader r = db.rows("SELECT userid, username, remain FROM user WHERE userid >= ?1 AND userid <> ?2 ORDER BY userid",
                           {1, 2});
     ASSERT_EQ(r.fieldCount(), 3);
@@ -181,7 +177,7 @@ TEST_F(DbTest, RowReaderFailsAsEveryStatementAndLetsGoOfItsStatement) {
     EXPECT_NO_THROW(db.execute("DROP TABLE user"));
 }
 
-TEST_F(DbTest, AutocommitSeesATransactionBegunInSqlText) {
+TEST_F(DbTest, AutocommitSeesATransactionBegunInSqlTextAndAttachedFilesCommitTogether) {
     EXPECT_TRUE(db.autocommit());
     db.execute("BEGIN");
     EXPECT_FALSE(db.inTransaction());
@@ -193,6 +189,22 @@ TEST_F(DbTest, AutocommitSeesATransactionBegunInSqlText) {
         EXPECT_FALSE(db.autocommit());
     }
     EXPECT_TRUE(Database().autocommit());
+
+    // Attached files commit and roll back together.
+    Database::create(dir.filePath("b.mdb")).close();
+    Database cur = db.attach(dir.filePath("b.mdb"), "phonecur");
+    cur.execute(QString("CREATE TABLE %1 (f_userid LONG)").arg(cur.qualified("Tab_Phone")));
+    {
+        Transaction tx(db);
+        db.execute("INSERT INTO Tab_Phone VALUES(1)");
+        db.execute("UPDATE user SET remain=0");
+        EXPECT_EQ(openTransactionCount(), 1);
+    }
+    EXPECT_EQ(openTransactionCount(), 0);
+    EXPECT_EQ(db.rowCount("Tab_Phone"), 0);
+    EXPECT_EQ(db.scalar("SELECT sum(remain) FROM user").toLongLong(), 120000);
+    EXPECT_TRUE(cur.hasTable("tab_phone"));
+    EXPECT_FALSE(db.hasTable("tab_phone"));
 }
 
 TEST_F(DbTest, ReadOnlyAndInMemoryCopiesAreNeverWritten) {
@@ -213,23 +225,6 @@ TEST_F(DbTest, ReadOnlyAndInMemoryCopiesAreNeverWritten) {
     EXPECT_FALSE(QFile::exists(path + "-journal"));
     EXPECT_THROW(Database::openReadOnly(dir.filePath("missing.mdb")), DbError);
     EXPECT_THROW(Database::openImage(QByteArray(4096, 'x')).rows("SELECT * FROM user"), DbError);
-}
-
-TEST_F(DbTest, AttachedFilesCommitAndRollBackTogether) {
-    Database::create(dir.filePath("b.mdb")).close();
-    Database cur = db.attach(dir.filePath("b.mdb"), "phonecur");
-    cur.execute(QString("CREATE TABLE %1 (f_userid LONG)").arg(cur.qualified("Tab_Phone")));
-    {
-        Transaction tx(db);
-        db.execute("INSERT INTO Tab_Phone VALUES(1)");
-        db.execute("UPDATE user SET remain=0");
-        EXPECT_EQ(openTransactionCount(), 1);
-    }
-    EXPECT_EQ(openTransactionCount(), 0);
-    EXPECT_EQ(db.rowCount("Tab_Phone"), 0);
-    EXPECT_EQ(db.scalar("SELECT sum(remain) FROM user").toLongLong(), 120000);
-    EXPECT_TRUE(cur.hasTable("tab_phone"));
-    EXPECT_FALSE(db.hasTable("tab_phone"));
 }
 
 TEST_F(DbTest, JetFunctions) {
