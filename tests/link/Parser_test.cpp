@@ -45,13 +45,20 @@ TEST_F(ParserTest, SplitFrameWaitsMatchedForItsLastByte) {
     EXPECT_EQ(takeSent(), QStringList{"82030085"});   // nobody waited for it
 }
 
-TEST_F(ParserTest, UnknownStatusSlidesByteByByte) {
+TEST_F(ParserTest, UnknownStatusAndNoiseSlideByteByByteAndLoseNoFrame) {
     receive("8203058A" + withSum("820300"));
     for (int i = 0; i < 8; ++i) ParseFrame();
     EXPECT_EQ(RxCount(), 0);
     EXPECT_TRUE(takeSent().isEmpty());          // an acknowledgement with nobody pending is dropped ...
     ASSERT_EQ(traceLines().size(), 2);
     EXPECT_TRUE(traceLines()[1].contains("无人等待的确认: 82 03 00 85"));   // ... and noted
+    // Noise mixed between frames loses no frame.
+    const QString rec = withSum("961D" + QString("33").repeated(26) + "03");
+    const QString port = withSum("970A05" + QString("01").repeated(7));
+    receive("FF00" + rec + "1234" + port + "82");
+    for (int i = 0; i < 20; ++i) ParseFrame();
+    EXPECT_EQ(sink->records.size(), 1);
+    EXPECT_EQ(PortStates[5].Data, bytes(port));
 }
 
 TEST_F(ParserTest, BadChecksumsAreAnsweredByFamily) {
@@ -130,15 +137,6 @@ TEST_F(ParserTest, TransmitRingRefusesAnOrderThatDoesNotFitWhole) {
     ASSERT_EQ(sent.size(), queued);
     for (const QString& s : sent) EXPECT_EQ(s, big);
     EXPECT_FALSE(PutTxBuf("83G3"));
-}
-
-TEST_F(ParserTest, NoiseMixedBetweenFramesLosesNoFrame) {
-    const QString rec = withSum("961D" + QString("33").repeated(26) + "03");
-    const QString port = withSum("970A05" + QString("01").repeated(7));
-    receive("FF00" + rec + "1234" + port + "82");
-    for (int i = 0; i < 20; ++i) ParseFrame();
-    EXPECT_EQ(sink->records.size(), 1);
-    EXPECT_EQ(PortStates[5].Data, bytes(port));
 }
 
 }  // namespace

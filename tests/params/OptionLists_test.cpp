@@ -52,7 +52,7 @@ TEST_F(OptionListsTest, CodesAndTextsBothWays) {
     EXPECT_EQ(options(QStringLiteral("IP费率类型")), QStringList{QString()});
 }
 
-TEST_F(OptionListsTest, ListsReadFromTheDatabase) {
+TEST_F(OptionListsTest, ListsReadFromTheDatabaseUsersAndDepartmentsIncluded) {
     const QStringList targets = options(QStringLiteral("遇忙转移"));
     ASSERT_EQ(targets.size(), 123);
     EXPECT_EQ(targets[0], QStringLiteral("E0000"));
@@ -65,9 +65,8 @@ TEST_F(OptionListsTest, ListsReadFromTheDatabase) {
     dbSwitch.execute(QStringLiteral("delete from Extension"));
     EXPECT_EQ(options(QStringLiteral("久叫转移")), (QStringList{"转虚拟网", "禁止设置", "没有设置"}));
     EXPECT_EQ(options(QStringLiteral("群呼分机")), QStringList{QString()});
-}
 
-TEST_F(OptionListsTest, UsersAndDepartments) {
+    // Users and departments.
     QStringList l{QStringLiteral("a"), QStringLiteral("b")};
     dbSwitch.execute(QStringLiteral("delete from user"));
     GetUserList(l);

@@ -452,7 +452,7 @@ TEST_F(EditRules, AccountsFlexibleNumbersAndTimes) {
     EXPECT_EQ(g.TextMatrix(1, 3), "08:30");
 }
 
-TEST_F(EditRules, GradesKeepTheirOrderWhetherOrNotTheOtherGradeIsShown) {
+TEST_F(EditRules, GradesKeepTheirOrderLocalClassesAreUniqueAndTheFlexibleRowStaysLocked) {
     CurTable = "Extension";
     // Grade positions: 国际长途 2, 市话 8, 本局 10.
     grid("物理地址|等级一|密码等级", {"0\t市话\t市话"});
@@ -474,6 +474,25 @@ TEST_F(EditRules, GradesKeepTheirOrderWhetherOrNotTheOtherGradeIsShown) {
     grid("物理地址|等级二", {"0\t市话"});
     edit(1, 1);
     EXPECT_TRUE(CheckOptionEntry(g, "", 16).ok);
+
+    // Local classes are unique, and the flexible head's row stays locked.
+    CurTable = "LanHead";
+    grid("本机字头|本机类别", {"8\t本局1", "6\t本局2", "9\t本地出局", "E\t本局闭锁"});
+    edit(1, 2);
+    EXPECT_EQ(CheckOptionEntry(g, "本局1", 22).message, "本机类别<本局1>已存在");
+    EXPECT_TRUE(CheckOptionEntry(g, "本地出局", 22).ok);   // other classes repeat
+    edit(1, 4);
+    const auto r = CheckOptionEntry(g, "本地出局", 22);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.text, "本局闭锁");
+
+    CurTable = "CityHead";
+    grid("市话字头|市话类别", {"62\t本地局号", "621\t本地局号", "7\t本局3"});
+    edit(1, 1);
+    EXPECT_EQ(CheckOptionEntry(g, "本局2", 20).message, "如果市话类别改为<本局2>时字头有重复:621=62");
+    grid("市话字头|市话类别", {"62\t本地局号", "7\t本局3"});
+    EXPECT_EQ(CheckOptionEntry(g, "本局3", 20).message, "市话类别<本局3>已存在");
+    EXPECT_TRUE(CheckOptionEntry(g, "国内长途", 20).ok);
 }
 
 TEST_F(EditRules, AHeadChangeRenumbersTheSelectedRowsAndStopsWhereNumbersRunOut) {
@@ -501,26 +520,6 @@ TEST_F(EditRules, AHeadChangeRenumbersTheSelectedRowsAndStopsWhereNumbersRunOut)
     EXPECT_EQ(GridSelLast, 10);   // no row takes the head
     ModSwitch::SaveCellEdit(g, r.text);
     EXPECT_EQ(g.TextMatrix(11, 1), "8");
-}
-
-TEST_F(EditRules, LocalClassesAreUniqueAndTheFlexibleRowStaysLocked) {
-    CurTable = "LanHead";
-    grid("本机字头|本机类别", {"8\t本局1", "6\t本局2", "9\t本地出局", "E\t本局闭锁"});
-    edit(1, 2);
-    EXPECT_EQ(CheckOptionEntry(g, "本局1", 22).message, "本机类别<本局1>已存在");
-    EXPECT_TRUE(CheckOptionEntry(g, "本地出局", 22).ok);   // other classes repeat
-    edit(1, 4);
-    const auto r = CheckOptionEntry(g, "本地出局", 22);
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.text, "本局闭锁");
-
-    CurTable = "CityHead";
-    grid("市话字头|市话类别", {"62\t本地局号", "621\t本地局号", "7\t本局3"});
-    edit(1, 1);
-    EXPECT_EQ(CheckOptionEntry(g, "本局2", 20).message, "如果市话类别改为<本局2>时字头有重复:621=62");
-    grid("市话字头|市话类别", {"62\t本地局号", "7\t本局3"});
-    EXPECT_EQ(CheckOptionEntry(g, "本局3", 20).message, "市话类别<本局3>已存在");
-    EXPECT_TRUE(CheckOptionEntry(g, "国内长途", 20).ok);
 }
 
 TEST_F(EditRules, ACommitReachesEverySelectedRowAndPaintsWhatChanged) {

@@ -212,7 +212,7 @@ TEST_F(Views, RouteViewsColourTheirOwnRouteAndAppendKeepsTheHeader) {
     cells({{0, 1, "加发字头"}, {3, 1, "9*"}});
 }
 
-TEST_F(Views, ExtensionNumberColumnDecodesByAddress) {
+TEST_F(Views, DepositViewsDecodeTheExtensionNumberByAddress) {
     dbSwitch.execute("create table extdeposithistory (changedate DATETIME, extaddr INTEGER, changevalue CURRENCY NOT NULL DEFAULT 0)");
     dbSwitch.execute("insert into extdeposithistory values('2026-03-04 05:06:07', 7, ?)", {platform::Currency::parse("-12.5").value()});
     dbSwitch.execute("insert into extdeposithistory values('2026-03-04 05:06:08', 200, 0)");
@@ -221,6 +221,19 @@ TEST_F(Views, ExtensionNumberColumnDecodesByAddress) {
     ModGeneral::ShowTable(*grid, "select changedate, extaddr, changevalue from extdeposithistory order by changedate",
                           "修改日期                |分机号码|修改金额   ", 0, 0);
     cells({{1, 0, "2026-03-04 05:06:07"}, {1, 1, "E0007"}, {2, 1, "****"}, {1, 2, "-12.50"}});
+
+    // The deposits of the other model join their extensions' numbers.
+    SwitchModel = 2;
+    ASSERT_EQ(ModUpgrade::CreateTable(dbSwitch, "ExtDeposit", false), 2);
+    dbSwitch.execute("insert into ExtDeposit values(3, '', ?, ?, 1, 0, 1)",
+                     {platform::Currency::parse("-12.34").value(), platform::Currency::fromYuan(50)});
+    dbSwitch.execute("insert into ExtDeposit values(1, '', 0, 0, 0, 1, 0)");
+    CurTable = "ExtDeposit";
+    EXPECT_EQ(ModSwitch::ShowExtDeposit(*grid, "ExtDeposit", true), 0);
+    ASSERT_EQ(grid->Rows(), 3);
+    ASSERT_EQ(grid->Cols(), 6);
+    cells({{1, 1, "E0001"}, {1, 5, "ON"}, {2, 0, "3"}, {2, 2, "-12.34"}, {2, 3, "50.00"}, {2, 4, "ON"}});
+    marks({{2, 1, true}, {1, 1, false}});
 }
 
 TEST_F(Views, SwitchRatesAndSegmentsByModel) {
@@ -248,20 +261,6 @@ TEST_F(Views, SwitchRatesAndSegmentsByModel) {
     SwitchModel = 2;
     ModSwitch::ShowPabxTimes(*grid, "PabxTimes", true);
     EXPECT_EQ(grid->Cols(), 8);
-}
-
-TEST_F(Views, ExtensionDepositsJoinTheirNumbers) {
-    SwitchModel = 2;
-    ASSERT_EQ(ModUpgrade::CreateTable(dbSwitch, "ExtDeposit", false), 2);
-    dbSwitch.execute("insert into ExtDeposit values(3, '', ?, ?, 1, 0, 1)",
-                     {platform::Currency::parse("-12.34").value(), platform::Currency::fromYuan(50)});
-    dbSwitch.execute("insert into ExtDeposit values(1, '', 0, 0, 0, 1, 0)");
-    CurTable = "ExtDeposit";
-    EXPECT_EQ(ModSwitch::ShowExtDeposit(*grid, "ExtDeposit", true), 0);
-    ASSERT_EQ(grid->Rows(), 3);
-    ASSERT_EQ(grid->Cols(), 6);
-    cells({{1, 1, "E0001"}, {1, 5, "ON"}, {2, 0, "3"}, {2, 2, "-12.34"}, {2, 3, "50.00"}, {2, 4, "ON"}});
-    marks({{2, 1, true}, {1, 1, false}});
 }
 
 // The user view's columns as the console lays them out.
