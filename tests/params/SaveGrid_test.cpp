@@ -385,7 +385,7 @@ protected:
     platform::FlexGrid g;   // the edited grid, in place of the console's
 };
 
-TEST_F(EditRules, HeadsClashByPrefixInTheLocalTableAndOnlyExactlyInTheFeeRates) {
+TEST_F(EditRules, HeadsClashByPrefixLocallyAndExactlyInTheFeeRatesAndAccountsNumbersAndTimesAreChecked) {
     CurTable = "LanHead";
     grid("本机字头|本机类别|号长|延时|路由1|路由2", {"86\t本局1\t2\t10\t0\t0", "7\t本局2\t2\t10\t0\t0", "E\t本局闭锁\t4\t0\t0\t0"});
     edit(0, 2);
@@ -422,9 +422,8 @@ TEST_F(EditRules, HeadsClashByPrefixInTheLocalTableAndOnlyExactlyInTheFeeRates) 
     EXPECT_EQ(refused("650"), "accepted:650");
     for (const char* bad : {"650.01", "-5", "1e3", "0x1A", "12,5", " 12", "12."})
         EXPECT_EQ(refused(bad), "请输入0-650之间的数值") << bad;
-}
 
-TEST_F(EditRules, AccountsFlexibleNumbersAndTimes) {
+    // Accounts, flexible numbers and times.
     CurTable = "Account";
     grid("物理地址|帐号|等级一|等级二|押金等级|闭锁|清密码|所属用户", {"2048\t0012\t\t\t\tOFF\tOFF\t默认用户", "2049\tFFFF\t\t\t\tOFF\tOFF\t默认用户"});
     edit(1, 2);
@@ -522,7 +521,7 @@ TEST_F(EditRules, AHeadChangeRenumbersTheSelectedRowsAndStopsWhereNumbersRunOut)
     EXPECT_EQ(g.TextMatrix(11, 1), "8");
 }
 
-TEST_F(EditRules, ACommitReachesEverySelectedRowAndPaintsWhatChanged) {
+TEST_F(EditRules, ACommitReachesEverySelectedRowPaintsWhatChangedAndWritesAnOwnerAtOnce) {
     CurTable = "Account";
     QStringList rows;
     for (int i = 0; i < 8; ++i) rows << QStringLiteral("%1\tFFFF\t\t\t\t%2\tOFF\t默认用户").arg(2048 + i).arg(i == 4 ? "ON" : "OFF");
@@ -559,9 +558,8 @@ TEST_F(EditRules, ACommitReachesEverySelectedRowAndPaintsWhatChanged) {
     ModSwitch::SaveCellEdit(g, "0007");
     EXPECT_EQ(g.TextMatrix(1, 2), "E0007");
     EXPECT_TRUE(edited(1, 1) && edited(1, 2));
-}
 
-TEST_F(EditRules, AnOwnerIsWrittenAtOnceAndAUserGoneMeanwhileChangesNothing) {
+    // An owner is written at once; a user gone meanwhile changes nothing.
     dbSwitch.execute("insert into user (userid, username, balancemode) values(7, 'a-b', 1)");
     CurTable = "Extension";
     grid("物理地址|字头|弹性号码|押金等级|所属用户", {"3\tE\tE0003\t\t默认用户"});
