@@ -82,7 +82,6 @@ set(slow_core
 )
 set(slow_link
   EndToEnd.SendResultsFollowTheSwitchsAnswers
-  EndToEnd.SilentSwitchFailsTheHandshake
   WaitsTest.AcknowledgementCompletesTheOlderOfTwoNestedSends
   WaitsTest.AnAcknowledgementSentTwiceOrLateCompletesNoLaterSend
   WaitsTest.NoAnswerGivesTwoAfterTwoTimeOutsAcrossMidnight

@@ -1,9 +1,6 @@
 // The link against the switch simulator over a pseudo-terminal.
 #include "LinkTestSupport.h"
 
-#include "core/books/ChargeLog.h"
-#include "core/Deposit.h"
-#include "core/Settings.h"
 #include "platform/Comm.h"
 #include "support/SwitchOnPty.h"
 
@@ -72,12 +69,6 @@ TEST_F(EndToEnd, StartUpHandshakeSendsTheClockAfterTheDialog) {
     EXPECT_TRUE(decoded->when.isValid());
 }
 
-TEST_F(EndToEnd, SilentSwitchFailsTheHandshake) {
-    link.sw().setAnswerProbe(false);
-    g_NoAnswerCount = 10;
-    EXPECT_EQ(OpenComm(false), 2);
-}
-
 TEST_F(EndToEnd, SendResultsFollowTheSwitchsAnswers) {
     open();
     EXPECT_EQ(SendOrder("800300", true, 1, true), 1);
@@ -95,18 +86,6 @@ TEST_F(EndToEnd, SendResultsFollowTheSwitchsAnswers) {
     EXPECT_EQ(SendOrder("800300", true, 1, true), 1);   // a garbled acknowledgement counts for nothing
     EXPECT_EQ(link.sw().receivedWith("800300").size(), 11u);
     EXPECT_TRUE(link.sw().receivedWith("820301").empty());   // acknowledgements are never answered
-}
-
-TEST_F(EndToEnd, AskResultsAnswerNothingAndTimeOut) {
-    open();
-    link.sw().setRow(sim::tables::BoardLayout, 0, sim::fromHex("9E13" + QString("01").repeated(17)));
-    QByteArray answer;
-    EXPECT_EQ(GetOrder(answer, "9E13", false, "8E040000", 2), 2);
-    EXPECT_EQ(answer.left(2), bytes("9E13"));
-    EXPECT_TRUE(waitSent("820300"));
-
-    link.sw().setAnswerProbe(false);
-    EXPECT_EQ(GetOrder(answer, "950B", false, "830300", 1), 0);
 }
 
 TEST_F(EndToEnd, SplitFramesAndNoiseLoseNoRecord) {
@@ -128,29 +107,6 @@ TEST_F(EndToEnd, RefusedRecordIsSentAgain) {
     EXPECT_TRUE(pumpUntil([&] { return link.sw().recordsWaiting() == 0; }, 5000));
     EXPECT_EQ(link.sw().recordAnswers().front(), "820303");
     EXPECT_EQ(link.sw().recordAnswers().back(), "820302");
-}
-
-// A charge logged that the station file has not taken yet (it refused its
-// part) is in the balance the switch is told and in the deposit grade.
-TEST_F(EndToEnd, BalanceQueryAndDepositGradeCountAChargeWaitingInTheLog) {
-    dbSwitch.execute("delete from user where userid=3");
-    dbSwitch.execute("insert into user (userid, username, remain, balancemode) values(3, '丙', ?, 0)",
-                     {platform::Currency::fromYuan(5)});
-    dbSwitch.execute("update Extension set userid=3 where Address=5");
-    ModSwitch::SetVariant("Deposit0", "4.50");
-    ModSwitch::CreateChargeLog(dbPhoneCur);
-    ModSwitch::SetVariant(ModSwitch::kChargeMark, "0");
-    dbPhoneCur.execute(QStringLiteral("INSERT INTO %1 (f_seq, f_kind, f_userid, f_amount, f_balance) VALUES (1, 0, 3, ?, ?)")
-                           .arg(dbPhoneCur.qualified(ModSwitch::kChargeLog)),
-                       {platform::Currency::fromYuan(1), platform::Currency::fromYuan(4)});
-    open();
-    link.sw().sendBalanceQuery(5, {}, 0x42);
-    const auto answer = waitSent("950810");
-    ASSERT_TRUE(answer.has_value());
-    const auto b = sim::decodeBalance(*answer);
-    ASSERT_TRUE(b.has_value());
-    EXPECT_EQ(b->signedFen(), 400);
-    EXPECT_EQ(ModGeneral::GetDepositGrade(3), 2);
 }
 
 }  // namespace

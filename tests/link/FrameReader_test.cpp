@@ -11,7 +11,7 @@ using ModComm::FrameReader;
 
 namespace {
 
-TEST(FrameReader, AReadPastTheEndThrowsTheOneFrameError) {
+TEST(FrameReader, AmountsDigitsAndCodesAndAReadPastTheEndThrowsTheOneFrameError) {
     const FrameReader f(bytes("A1070005FF"));
     EXPECT_EQ(f.byte(4), 0xFF);
     EXPECT_EQ(f.word(2), 5);
@@ -29,29 +29,20 @@ TEST(FrameReader, AReadPastTheEndThrowsTheOneFrameError) {
     EXPECT_EQ(padded.size(), 6);
     EXPECT_EQ(padded.digits(2, 5), QString());
     EXPECT_EQ(FrameReader::Padded(bytes("A1070005FF"), 3, 0), bytes("A10700"));
-}
 
-TEST(FrameReader, AmountsDigitsAndCodes) {
-    const FrameReader f(bytes("961D01F4123FB1C0FF"));
-    EXPECT_EQ(f.amount(2), 0x01F412);
-    EXPECT_EQ(f.digits(5), "3");
-    EXPECT_EQ(f.digits(2, 4), "01412");   // the filler F left out
-    EXPECT_EQ(f.dial(5, 8), "3*1#0");
-    EXPECT_TRUE(f.is(FrameCode::kCallRecord));
-    EXPECT_FALSE(f.is(FrameCode::kRecordEnd));
-    EXPECT_TRUE(f.sameKind(FrameCode::kRecordEnd));
-    EXPECT_FALSE(f.is(FrameCode::kAnyCode));
+    // Amounts, digits, dialled numbers and codes.
+    const FrameReader record(bytes("961D01F4123FB1C0FF"));
+    EXPECT_EQ(record.amount(2), 0x01F412);
+    EXPECT_EQ(record.digits(5), "3");
+    EXPECT_EQ(record.digits(2, 4), "01412");   // the filler F left out
+    EXPECT_EQ(record.dial(5, 8), "3*1#0");
+    EXPECT_TRUE(record.is(FrameCode::kCallRecord));
+    EXPECT_FALSE(record.is(FrameCode::kRecordEnd));
+    EXPECT_TRUE(record.sameKind(FrameCode::kRecordEnd));
+    EXPECT_FALSE(record.is(FrameCode::kAnyCode));
     EXPECT_TRUE(FrameReader(bytes("830300")).is(FrameCode::kLinkProbe));
     EXPECT_FALSE(FrameReader(bytes("8303")).is(FrameCode::kLinkProbe));
-}
-
-TEST(FrameReader, AFrameEndsWithTheSumOfItsBytesModulo256) {
-    EXPECT_EQ(FrameReader::Sum(bytes("820302")), 0x87);
-    EXPECT_EQ(FrameReader::Sum(bytes("FF02")), 0x01);
-    EXPECT_TRUE(FrameReader(bytes("82030287")).sumHolds());
-    EXPECT_FALSE(FrameReader(bytes("82030288")).sumHolds());
     EXPECT_FALSE(FrameReader(QByteArray()).sumHolds());
-    EXPECT_EQ(ModComm::CheckSum(QStringLiteral("820302")), QStringLiteral("87"));
 }
 
 TEST(FrameReader, TheDateOfAnEventIsFiveDecimalBytes) {

@@ -60,18 +60,12 @@ TEST_F(FrameTableTest, TextLookupAgreesWithByteLookup) {
 }
 
 TEST_F(FrameTableTest, CheckHexNormalisesOrCuts) {
-    QString s = "  83 03 00 ";
-    EXPECT_TRUE(CheckHex(s));
-    EXPECT_EQ(s, "830300");
-    s = "8303G0";
-    EXPECT_FALSE(CheckHex(s));
-    EXPECT_EQ(s, "8303");
-    s = "a80300";
-    EXPECT_TRUE(CheckHex(s));
-    EXPECT_EQ(s, "A80300");
-    s = "";
-    EXPECT_TRUE(CheckHex(s));
-    EXPECT_EQ(s, "");
+    for (const auto& [typed, hex, kept] :
+         {std::tuple{"  83 03 00 ", true, "830300"}, {"8303G0", false, "8303"}, {"a80300", true, "A80300"}, {"", true, ""}}) {
+        QString s = QString::fromLatin1(typed);
+        EXPECT_EQ(CheckHex(s), hex) << typed;
+        EXPECT_EQ(s, kept) << typed;
+    }
 }
 
 TEST_F(FrameTableTest, ChecksumAndHexTexts) {

@@ -1,17 +1,20 @@
 #pragma once
 // Helpers of the link's tests: a station with a fresh link state, a tick that
 // runs fast, the orders the station queued, a scripted switch that answers
-// them inside the station's waits, and a recording call-record engine.
+// them inside the station's waits, a collector whose reports the test
+// queues, and a recording call-record engine.
 #include "link/Transport.h"
 #include "core/ModDefine.h"
 #include "link/ModComm.h"
 #include "link/MonitorSink.h"
 #include "link/frmSRV.h"
 #include "platform/Clock.h"
+#include "platform/UsbCollector.h"
 #include "support/Fixtures.h"
 
 #include <QObject>
 #include <QTimer>
+#include <deque>
 #include <functional>
 
 namespace linktest {
@@ -20,14 +23,16 @@ inline QString withSum(const QString& hex) { return hex + ModComm::CheckSum(hex)
 
 inline QByteArray bytes(const QString& hex) { return QByteArray::fromHex(hex.toLatin1()); }
 
+// Every byte waiting on a ring; the ring is emptied.
+inline QByteArray drain(const std::array<quint8, ModComm::kRingSize>& ring, int& read, int write) {
+    QByteArray raw;
+    for (; read != write; read = (read + 1) & ModComm::kRingMask) raw.append(static_cast<char>(ring[read]));
+    return raw;
+}
+
 // Every byte queued on the transmit ring, as hex; the ring is emptied.
 inline QString takeSentRaw() {
-    QByteArray raw;
-    while (ModComm::TxRead != ModComm::TxWrite) {
-        raw.append(static_cast<char>(ModComm::TxBuf[ModComm::TxRead]));
-        ModComm::TxRead = (ModComm::TxRead + 1) & ModComm::kRingMask;
-    }
-    return QString::fromLatin1(raw.toHex().toUpper());
+    return QString::fromLatin1(drain(ModComm::TxBuf, ModComm::TxRead, ModComm::TxWrite).toHex().toUpper());
 }
 
 // Every whole frame queued on the transmit ring, as hex with its checksum; the ring is emptied.
@@ -45,6 +50,38 @@ inline QStringList takeSent() {
 
 // Feeds bytes as if the switch had sent them.
 inline void receive(const QString& hex) { ModComm::PutRxBuf(bytes(hex)); }
+
+// A collector whose reports the test queues; a read with nothing queued repeats the last one.
+class QueuedCollector : public platform::UsbCollector {
+public:
+    bool WritePort2(const QByteArray& r) override {
+        writes << r;
+        return !failWrites;
+    }
+    bool ReadPort2(QByteArray& r) override {
+        ++reads;
+        if (failReads) return false;
+        if (!queue.empty()) {
+            last = queue.front();
+            queue.pop_front();
+        }
+        r = last;
+        return true;
+    }
+    void push(int seq, const QString& frameHex) {
+        QByteArray rep(64, '\0');
+        rep[0] = static_cast<char>(seq);
+        const QByteArray f = bytes(frameHex);
+        std::copy(f.begin(), f.end(), rep.begin() + 1);
+        queue.push_back(rep);
+    }
+    std::deque<QByteArray> queue;
+    QByteArray last = QByteArray(64, '\0');
+    QList<QByteArray> writes;
+    int reads = 0;
+    bool failReads = false;
+    bool failWrites = false;
+};
 
 class RecordingSink : public MonitorSink {
 public:

@@ -22,31 +22,7 @@ QString recordHex(int minute) {
     return QString::fromLatin1(r.body().toHex().toUpper());
 }
 
-class StreamAskTest : public LinkTest {
-protected:
-    // The upload's request sent and acknowledged with the switch's `reply`
-    // (frames in one write), then everything that arrived parsed, as the
-    // console's poll would before the upload looks: the record the stream
-    // holds and whether it counts as one sent before the acknowledgement.
-    bool takenAsEarly(const QStringList& reply, QByteArray* early) {
-        StreamAsk records(QString(FrameCode::kCallRecord));
-        ScriptedSwitch sw([&](const QString& f) { return f.startsWith("9607") ? reply : QStringList{}; });
-        ClsACK ack;
-        EXPECT_EQ(ack.SendOrder("96071215011400", true, 2, true), Acknowledged);
-        HandleArrived();
-        return records.takeArrivedBefore(*early, ack.heardAt);
-    }
-};
-
-TEST_F(StreamAskTest, ARecordInTheWriteOfTheAcknowledgementIsTheStreamsWhereverTheParserStood) {
-    // Behind the acknowledgement: the upload's first record.
-    QByteArray early;
-    EXPECT_FALSE(takenAsEarly({"820300", recordHex(1)}, &early));
-    EXPECT_TRUE(early.isEmpty());
-    // Before it: a record the switch sent live.
-    EXPECT_TRUE(takenAsEarly({recordHex(2), "820300"}, &early));
-    EXPECT_EQ(early, bytes(withSum(recordHex(2))));
-}
+class StreamAskTest : public LinkTest {};
 
 // Records sent live before the acknowledgement, and the upload's after it,
 // all in one write: while the stream waits none goes the live road behind the

@@ -3,7 +3,6 @@
 #include "core/Settings.h"
 #include "link/FrameCodes.h"
 #include "platform/Comm.h"
-#include "platform/UsbCollector.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -48,18 +47,13 @@ TEST_F(SuperviseTest, MonitorModeFollowsTheView) {
 
 TEST_F(SuperviseTest, ExpiredLimitsAreCutOnce) {
     const QDateTime now(QDate(2026, 1, 1), QTime(12, 0, 0));
-    MonSlots[3].ExtAddr = 0x15;
-    MonSlots[3].UserID = 4;
-    MonSlots[3].LimitSet = 1;
-    MonSlots[3].EndTime = now;
-    MonSlots[4].ExtAddr = 0x16;
-    MonSlots[4].UserID = 5;
-    MonSlots[4].LimitSet = 0;
-    MonSlots[4].EndTime = now.addSecs(-100);
-    MonSlots[5].ExtAddr = 0x17;
-    MonSlots[5].UserID = 6;
-    MonSlots[5].LimitSet = 1;
-    MonSlots[5].EndTime = now.addSecs(1);
+    // Slot 3 runs out now, slot 4 ran out without a limit set, slot 5 runs out a second later.
+    for (const auto& [slot, limit, secs] : {std::tuple{3, 1, 0}, {4, 0, -100}, {5, 1, 1}}) {
+        MonSlots[slot].ExtAddr = 0x12 + slot;
+        MonSlots[slot].UserID = slot + 1;
+        MonSlots[slot].LimitSet = limit;
+        MonSlots[slot].EndTime = now.addSecs(secs);
+    }
     g_NoAnswerCount = 10;   // silent: the cut is queued all the same
     CheckTimeLimit(now);
     CheckTimeLimit(now);
@@ -122,23 +116,9 @@ TEST_F(SuperviseTest, ALineWhoseOtherEndWentIsTriedAtTheLinksPaceNotInALoop) {
     EXPECT_EQ(traceLines().filter("不通").size(), 1);
 }
 
-// A collector that never has anything new.
-class IdleCollector : public platform::UsbCollector {
-public:
-    bool WritePort2(const QByteArray& r) override {
-        writes << r;
-        return true;
-    }
-    bool ReadPort2(QByteArray& r) override {
-        r = QByteArray(64, '\0');
-        return true;
-    }
-    QList<QByteArray> writes;
-};
-
 TEST_F(SuperviseTest, UsbModeReadsNoPortSettingsAndTimesOut) {
     dbSwitch.execute("delete from Variant where varname in ('CommPort','CommSet')");
-    auto usb = std::make_shared<IdleCollector>();
+    auto usb = std::make_shared<QueuedCollector>();   // nothing new, ever
     platform::SetUsbCollector(usb);
     ModComm::ChooseTransport(true);
     EXPECT_EQ(OpenComm(false), 2);

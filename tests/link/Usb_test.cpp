@@ -1,45 +1,9 @@
 #include "LinkTestSupport.h"
 
-#include "platform/UsbCollector.h"
-
-#include <deque>
-
 using namespace linktest;
 using namespace ModComm;
 
 namespace {
-
-// A collector whose reports the test queues; a read with nothing queued repeats the last one.
-class QueuedCollector : public platform::UsbCollector {
-public:
-    bool WritePort2(const QByteArray& r) override {
-        writes << r;
-        return !failWrites;
-    }
-    bool ReadPort2(QByteArray& r) override {
-        ++reads;
-        if (failReads) return false;
-        if (!queue.empty()) {
-            last = queue.front();
-            queue.pop_front();
-        }
-        r = last;
-        return true;
-    }
-    void push(int seq, const QString& frameHex) {
-        QByteArray rep(64, '\0');
-        rep[0] = static_cast<char>(seq);
-        const QByteArray f = bytes(frameHex);
-        std::copy(f.begin(), f.end(), rep.begin() + 1);
-        queue.push_back(rep);
-    }
-    std::deque<QByteArray> queue;
-    QByteArray last = QByteArray(64, '\0');
-    QList<QByteArray> writes;
-    int reads = 0;
-    bool failReads = false;
-    bool failWrites = false;
-};
 
 class UsbTest : public LinkTest {
 protected:
@@ -57,6 +21,10 @@ protected:
 };
 
 TEST_F(UsbTest, ReportsCarryOneFrameBehindTheSequenceByte) {
+    // A first report with sequence zero is nothing new.
+    usb->push(0, "83030086");
+    ReadUSB();
+    EXPECT_EQ(RxCount(), 0);
     usb->push(5, "83030086");
     ReadUSB();
     EXPECT_EQ(RxCount(), 4);
@@ -66,15 +34,18 @@ TEST_F(UsbTest, ReportsCarryOneFrameBehindTheSequenceByte) {
     ReadUSB();
     EXPECT_EQ(RxCount(), 4);
     // Every step begins with the poll report.
-    ASSERT_EQ(usb->writes.size(), 2);
+    ASSERT_EQ(usb->writes.size(), 3);
     EXPECT_EQ(usb->writes[0].left(4), QByteArray(4, '\xFF'));
     EXPECT_EQ(usb->writes[0].mid(4), QByteArray(60, '\0'));
-}
-
-TEST_F(UsbTest, FirstReportWithSequenceZeroIsIgnored) {
-    usb->push(0, "83030086");
+    // A length byte beyond the report is dropped, once.
+    QByteArray rep(64, '\0');
+    rep[0] = 7;
+    rep[1] = static_cast<char>(0x9F);
+    rep[2] = 63;
+    usb->queue.push_back(rep);
     ReadUSB();
-    EXPECT_EQ(RxCount(), 0);
+    ReadUSB();
+    EXPECT_EQ(RxCount(), 4);
 }
 
 TEST_F(UsbTest, ReadFailureLatchesUntilCleared) {
@@ -95,32 +66,8 @@ TEST_F(UsbTest, ReadFailureLatchesUntilCleared) {
     EXPECT_EQ(RxCount(), 4);
 }
 
-TEST_F(UsbTest, OversizedLengthByteIsDroppedOnce) {
-    QByteArray rep(64, '\0');
-    rep[0] = 7;
-    rep[1] = static_cast<char>(0x9F);
-    rep[2] = 63;
-    usb->queue.push_back(rep);
-    ReadUSB();
-    ReadUSB();
-    EXPECT_EQ(RxCount(), 0);
-}
-
-TEST_F(UsbTest, OrdersAreWrittenAsReportsAndTraced) {
-    EXPECT_FALSE(WriteUSB("", false));
-    EXPECT_TRUE(usb->writes.isEmpty());
-    g_NoAnswerCount = 10;
-    EXPECT_EQ(SendOrder("830300", false, 4, true), 0);
-    ASSERT_EQ(usb->writes.size(), 1);
-    EXPECT_EQ(usb->writes[0].left(5), bytes("8303008600"));
-    EXPECT_EQ(TxCount(), 0);   // the transmit ring is not used
-    EXPECT_TRUE(traceLines().last().endsWith("->83 03 00 86 "));
-    EXPECT_TRUE(WriteUSB(QString("00").repeated(65), false));
-    usb->failWrites = true;
-    EXPECT_EQ(SendOrder("830300", true, 4, true), 0);
-    EXPECT_EQ(traceLines().size(), 2);   // a failed write is not traced as sent
-}
-
+// Orders and polls go through the line chosen only; over the collector an
+// order is written as a report and traced.
 TEST_F(UsbTest, OrdersAndPollsGoThroughTheLineChosenOnly) {
     g_NoAnswerCount = 10;
     usb->push(3, "83030086");
@@ -132,12 +79,21 @@ TEST_F(UsbTest, OrdersAndPollsGoThroughTheLineChosenOnly) {
     EXPECT_EQ(usb->reads, 0);
     EXPECT_EQ(takeSent(), QStringList{"83030086"});
     ChooseTransport(true);
+    EXPECT_FALSE(WriteUSB("", false));
+    EXPECT_TRUE(usb->writes.isEmpty());
     EXPECT_EQ(SendOrder("830300", false, 4, true), 0);
-    EXPECT_EQ(TxCount(), 0);
+    EXPECT_EQ(TxCount(), 0);   // the transmit ring is not used
     ASSERT_EQ(usb->writes.size(), 1);
+    EXPECT_EQ(usb->writes[0].left(5), bytes("8303008600"));
+    EXPECT_TRUE(traceLines().last().endsWith("->83 03 00 86 "));
     ReadComm();
     EXPECT_EQ(usb->reads, 1);
     EXPECT_EQ(RxCount(), 4);
+    EXPECT_TRUE(WriteUSB(QString("00").repeated(65), false));
+    usb->failWrites = true;
+    const int traced = traceLines().size();
+    EXPECT_EQ(SendOrder("830300", true, 4, true), 0);
+    EXPECT_EQ(traceLines().size(), traced);   // a failed write is not traced as sent
 }
 
 TEST_F(UsbTest, SendAndAcknowledgeOverTheCollector) {

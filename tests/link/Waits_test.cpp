@@ -7,18 +7,15 @@ namespace {
 
 class WaitsTest : public LinkTest {};
 
-TEST_F(WaitsTest, SilentLinkSendsOnceAndDoesNotWait) {
+TEST_F(WaitsTest, NotHexSendsNothingAndASilentLinkSendsOnceWithoutWaiting) {
+    EXPECT_EQ(SendOrder("80G300", true, 4, true), 0);
+    EXPECT_TRUE(takeSent().isEmpty());
+    EXPECT_TRUE(traceLines().isEmpty());
     g_NoAnswerCount = 10;
     const qint64 before = tick;
     EXPECT_EQ(SendOrder("800300", true, 4, true), 0);
     EXPECT_LT(tick - before, 100);
     EXPECT_EQ(takeSent(), QStringList{withSum("800300")});
-}
-
-TEST_F(WaitsTest, NotHexSendsNothing) {
-    EXPECT_EQ(SendOrder("80G300", true, 4, true), 0);
-    EXPECT_TRUE(takeSent().isEmpty());
-    EXPECT_TRUE(traceLines().isEmpty());
 }
 
 TEST_F(WaitsTest, ClockOrderWithAYearItCannotCarryIsRefused) {
@@ -177,7 +174,7 @@ TEST_F(WaitsTest, RecordAskNeverAcknowledgesAndEndsOnTheEndFrame) {
     EXPECT_TRUE(sw.seen.isEmpty());
 }
 
-TEST_F(WaitsTest, AskTimesOutAndReleasesItsSlot) {
+TEST_F(WaitsTest, AskTimesOutAndReleasesItsSlotAndTheTableEndAnswersAFlaggedAsk) {
     QByteArray answer = "x";
     const qint64 before = tick;
     EXPECT_EQ(GetOrder(answer, "8E04", false, "8E0400", 5), 0);
@@ -185,11 +182,8 @@ TEST_F(WaitsTest, AskTimesOutAndReleasesItsSlot) {
     EXPECT_EQ(answer, "x");
     EXPECT_EQ(takeSent(), QStringList{withSum("8E0400")});
     for (const AnswerSlot& s : AnswerRing) EXPECT_FALSE(s.Busy);
-}
-
-TEST_F(WaitsTest, TableEndAnswersAFlaggedAsk) {
+    // The table's end answers a flagged ask.
     QTimer::singleShot(0, [&] { receive(withSum("810300")); });
-    QByteArray answer;
     EXPECT_EQ(GetOrder(answer, "8B16", true, "", 5), 1);
     EXPECT_EQ(answer, bytes(withSum("810300")));
 }

@@ -46,15 +46,13 @@ TEST_F(OptionListsTest, CodesAndTextsBothWays) {
     EXPECT_EQ(options(QStringLiteral("操作等级")), (QStringList{"普通级", "操作级", "管理级", "维护级", "自定义"}));
     EXPECT_EQ(options(QStringLiteral("话单类型")).size(), 11);
     EXPECT_EQ(options(QStringLiteral("结算方式"))[2], QStringLiteral("不结算用户"));
-}
-
-TEST_F(OptionListsTest, UnknownTitleGivesOneEmptyOption) {
+    // An unknown title gives one empty option; titles compare exactly.
     EXPECT_EQ(options(QStringLiteral("备注")), QStringList{QString()});
-    EXPECT_EQ(options(QStringLiteral("开关 ")), QStringList{QString()});   // titles compare exactly
+    EXPECT_EQ(options(QStringLiteral("开关 ")), QStringList{QString()});
     EXPECT_EQ(options(QStringLiteral("IP费率类型")), QStringList{QString()});
 }
 
-TEST_F(OptionListsTest, ListsReadFromTheDatabase) {
+TEST_F(OptionListsTest, ListsReadFromTheDatabaseUsersAndDepartmentsIncluded) {
     const QStringList targets = options(QStringLiteral("遇忙转移"));
     ASSERT_EQ(targets.size(), 123);
     EXPECT_EQ(targets[0], QStringLiteral("E0000"));
@@ -67,9 +65,8 @@ TEST_F(OptionListsTest, ListsReadFromTheDatabase) {
     dbSwitch.execute(QStringLiteral("delete from Extension"));
     EXPECT_EQ(options(QStringLiteral("久叫转移")), (QStringList{"转虚拟网", "禁止设置", "没有设置"}));
     EXPECT_EQ(options(QStringLiteral("群呼分机")), QStringList{QString()});
-}
 
-TEST_F(OptionListsTest, UsersAndDepartments) {
+    // Users and departments.
     QStringList l{QStringLiteral("a"), QStringLiteral("b")};
     dbSwitch.execute(QStringLiteral("delete from user"));
     GetUserList(l);
@@ -88,7 +85,7 @@ TEST_F(OptionListsTest, UsersAndDepartments) {
     EXPECT_EQ(l, (QStringList{"", "财务"}));
 }
 
-TEST_F(OptionListsTest, GroupCallChoiceKeepsListOrderAndFiveAtMost) {
+TEST_F(OptionListsTest, ChoicesKeepListOrderGroupCallsFiveAtMostAndWeekdaysBothWays) {
     script::onModal(QStringLiteral("frmChange"), [](QDialog* d) {
         auto* c = static_cast<frmChange*>(d);
         EXPECT_EQ(c->lstHave->count(), 2);
@@ -113,9 +110,8 @@ TEST_F(OptionListsTest, GroupCallChoiceKeepsListOrderAndFiveAtMost) {
         c->cmdHide[1]->click();
     });
     EXPECT_EQ(ChooseListItems(QStringLiteral("市话,内线"), QStringLiteral("通话限时")), QString());
-}
 
-TEST_F(OptionListsTest, TalkLimitAndWeekdays) {
+    // Talk limits keep the list's order; weekdays go both ways.
     script::onModal(QStringLiteral("frmChange"), [](QDialog* d) {
         auto* c = static_cast<frmChange*>(d);
         c->lstShare->findItems(QStringLiteral("内线"), Qt::MatchExactly)[0]->setSelected(true);
@@ -146,7 +142,7 @@ TEST(GridColumns, GetColIndexFindsTheFirstExactTitle) {
     EXPECT_EQ(GetColIndex(QStringLiteral("押金"), g), -1);
 }
 
-TEST(DialDigits, CodingBothWays) {
+TEST(DialDigits, CodingBothWaysAndGroupListsPackAndQuote) {
     EXPECT_EQ(DialToHex("*12#"), "B12C");
     EXPECT_EQ(DialToHex("12-3"), "123");
     EXPECT_EQ(DialToHex("E05"), "E05");
@@ -164,9 +160,7 @@ TEST(DialDigits, CodingBothWays) {
     EXPECT_TRUE(IsDigitsStar("*9", false));
     EXPECT_TRUE(IsDigitsStar("09", true));
     EXPECT_FALSE(IsDigitsStar("E9", false));
-}
-
-TEST(DialDigits, GroupListsPackAndQuote) {
+    // Group lists packed for the switch, and quoted as the frame holds them.
     EXPECT_EQ(PackGroupList("3,17,25"), "031119FFFF");
     EXPECT_EQ(PackGroupList(""), "FFFFFFFFFF");
     EXPECT_EQ(PackGroupList("1,,2"), "0102FFFFFF");
@@ -246,20 +240,14 @@ protected:
 // The rows of the fresh tables, and what of them waits for download, are
 // read through their views (tests/params/Views_test.cpp, the tree's views in
 // tests/console); an account waiting shows in no view of a fresh station.
-TEST_F(FreshParams, NoAccountWaitsForDownload) {
+TEST_F(FreshParams, NoAccountWaitsTheRackYieldsSixteenTrunksAndUsersCarryMoneyAsCurrency) {
     EXPECT_EQ(count("select count(*) from Account where bset<>0"), 0);
-}
-
-TEST_F(FreshParams, RackYieldsSixteenTrunksAndHundredTwentyExtensions) {
     // The trunk bound is four trunks a trunk board; the extension bound is
     // eight ports a subscriber slot above slot 6.
     EXPECT_EQ(4 * count("select count(cardtype) from moncard where dispcard=1"), 16);
     EXPECT_EQ((count("select max(cardorder) from MonCard where dispcard=0 or dispcard=11") - 6) * 8, 120);
     EXPECT_EQ(count("select dispcard from MonCard where cardorder=6"), 8);
     EXPECT_EQ(count("select count(*) from MonCard where dispcard<>cardtype or dispcard<>defaultcard"), 0);
-}
-
-TEST_F(FreshParams, UserTableCarriesMoneyAsCurrency) {
     dbSwitch.execute("insert into user (userid, username, remain, deposit) values(5, '甲', ?, ?)",
                      {platform::Currency::parse("12.34").value(), platform::Currency::fromYuan(100)});
     auto rs = dbSwitch.query("select * from user where userid=5");

@@ -385,7 +385,7 @@ protected:
     platform::FlexGrid g;   // the edited grid, in place of the console's
 };
 
-TEST_F(EditRules, HeadsClashByPrefixInTheLocalTableAndOnlyExactlyInTheFeeRates) {
+TEST_F(EditRules, HeadsClashByPrefixLocallyAndExactlyInTheFeeRatesAndAccountsNumbersAndTimesAreChecked) {
     CurTable = "LanHead";
     grid("本机字头|本机类别|号长|延时|路由1|路由2", {"86\t本局1\t2\t10\t0\t0", "7\t本局2\t2\t10\t0\t0", "E\t本局闭锁\t4\t0\t0\t0"});
     edit(0, 2);
@@ -422,9 +422,8 @@ TEST_F(EditRules, HeadsClashByPrefixInTheLocalTableAndOnlyExactlyInTheFeeRates) 
     EXPECT_EQ(refused("650"), "accepted:650");
     for (const char* bad : {"650.01", "-5", "1e3", "0x1A", "12,5", " 12", "12."})
         EXPECT_EQ(refused(bad), "请输入0-650之间的数值") << bad;
-}
 
-TEST_F(EditRules, AccountsFlexibleNumbersAndTimes) {
+    // Accounts, flexible numbers and times.
     CurTable = "Account";
     grid("物理地址|帐号|等级一|等级二|押金等级|闭锁|清密码|所属用户", {"2048\t0012\t\t\t\tOFF\tOFF\t默认用户", "2049\tFFFF\t\t\t\tOFF\tOFF\t默认用户"});
     edit(1, 2);
@@ -452,7 +451,7 @@ TEST_F(EditRules, AccountsFlexibleNumbersAndTimes) {
     EXPECT_EQ(g.TextMatrix(1, 3), "08:30");
 }
 
-TEST_F(EditRules, GradesKeepTheirOrderWhetherOrNotTheOtherGradeIsShown) {
+TEST_F(EditRules, GradesKeepTheirOrderLocalClassesAreUniqueAndTheFlexibleRowStaysLocked) {
     CurTable = "Extension";
     // Grade positions: 国际长途 2, 市话 8, 本局 10.
     grid("物理地址|等级一|密码等级", {"0\t市话\t市话"});
@@ -474,6 +473,25 @@ TEST_F(EditRules, GradesKeepTheirOrderWhetherOrNotTheOtherGradeIsShown) {
     grid("物理地址|等级二", {"0\t市话"});
     edit(1, 1);
     EXPECT_TRUE(CheckOptionEntry(g, "", 16).ok);
+
+    // Local classes are unique, and the flexible head's row stays locked.
+    CurTable = "LanHead";
+    grid("本机字头|本机类别", {"8\t本局1", "6\t本局2", "9\t本地出局", "E\t本局闭锁"});
+    edit(1, 2);
+    EXPECT_EQ(CheckOptionEntry(g, "本局1", 22).message, "本机类别<本局1>已存在");
+    EXPECT_TRUE(CheckOptionEntry(g, "本地出局", 22).ok);   // other classes repeat
+    edit(1, 4);
+    const auto r = CheckOptionEntry(g, "本地出局", 22);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.text, "本局闭锁");
+
+    CurTable = "CityHead";
+    grid("市话字头|市话类别", {"62\t本地局号", "621\t本地局号", "7\t本局3"});
+    edit(1, 1);
+    EXPECT_EQ(CheckOptionEntry(g, "本局2", 20).message, "如果市话类别改为<本局2>时字头有重复:621=62");
+    grid("市话字头|市话类别", {"62\t本地局号", "7\t本局3"});
+    EXPECT_EQ(CheckOptionEntry(g, "本局3", 20).message, "市话类别<本局3>已存在");
+    EXPECT_TRUE(CheckOptionEntry(g, "国内长途", 20).ok);
 }
 
 TEST_F(EditRules, AHeadChangeRenumbersTheSelectedRowsAndStopsWhereNumbersRunOut) {
@@ -503,27 +521,7 @@ TEST_F(EditRules, AHeadChangeRenumbersTheSelectedRowsAndStopsWhereNumbersRunOut)
     EXPECT_EQ(g.TextMatrix(11, 1), "8");
 }
 
-TEST_F(EditRules, LocalClassesAreUniqueAndTheFlexibleRowStaysLocked) {
-    CurTable = "LanHead";
-    grid("本机字头|本机类别", {"8\t本局1", "6\t本局2", "9\t本地出局", "E\t本局闭锁"});
-    edit(1, 2);
-    EXPECT_EQ(CheckOptionEntry(g, "本局1", 22).message, "本机类别<本局1>已存在");
-    EXPECT_TRUE(CheckOptionEntry(g, "本地出局", 22).ok);   // other classes repeat
-    edit(1, 4);
-    const auto r = CheckOptionEntry(g, "本地出局", 22);
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.text, "本局闭锁");
-
-    CurTable = "CityHead";
-    grid("市话字头|市话类别", {"62\t本地局号", "621\t本地局号", "7\t本局3"});
-    edit(1, 1);
-    EXPECT_EQ(CheckOptionEntry(g, "本局2", 20).message, "如果市话类别改为<本局2>时字头有重复:621=62");
-    grid("市话字头|市话类别", {"62\t本地局号", "7\t本局3"});
-    EXPECT_EQ(CheckOptionEntry(g, "本局3", 20).message, "市话类别<本局3>已存在");
-    EXPECT_TRUE(CheckOptionEntry(g, "国内长途", 20).ok);
-}
-
-TEST_F(EditRules, ACommitReachesEverySelectedRowAndPaintsWhatChanged) {
+TEST_F(EditRules, ACommitReachesEverySelectedRowPaintsWhatChangedAndWritesAnOwnerAtOnce) {
     CurTable = "Account";
     QStringList rows;
     for (int i = 0; i < 8; ++i) rows << QStringLiteral("%1\tFFFF\t\t\t\t%2\tOFF\t默认用户").arg(2048 + i).arg(i == 4 ? "ON" : "OFF");
@@ -560,9 +558,8 @@ TEST_F(EditRules, ACommitReachesEverySelectedRowAndPaintsWhatChanged) {
     ModSwitch::SaveCellEdit(g, "0007");
     EXPECT_EQ(g.TextMatrix(1, 2), "E0007");
     EXPECT_TRUE(edited(1, 1) && edited(1, 2));
-}
 
-TEST_F(EditRules, AnOwnerIsWrittenAtOnceAndAUserGoneMeanwhileChangesNothing) {
+    // An owner is written at once; a user gone meanwhile changes nothing.
     dbSwitch.execute("insert into user (userid, username, balancemode) values(7, 'a-b', 1)");
     CurTable = "Extension";
     grid("物理地址|字头|弹性号码|押金等级|所属用户", {"3\tE\tE0003\t\t默认用户"});

@@ -15,7 +15,6 @@
 #include "params/NavTree.h"
 #include "params/ShowTable.h"
 #include "params/TableViews.h"
-#include "sim/Switch.h"
 #include "support/Fixtures.h"
 
 #include <QAction>
@@ -120,11 +119,17 @@ TEST_F(Views, ExtensionViewShowsTheChosenColumnsDecoded) {
     EXPECT_TRUE(dbSwitch.hasTable("user"));
 }
 
-TEST_F(Views, TrunkAndExtensionBoundsFollowTheRack) {
+TEST_F(Views, TrunkViewDecodesNumbersAndGroupListsAndTheBoundsFollowTheRack) {
+    dbSwitch.execute("update Relay set Relayno='B5C', groupphone='3,5', daystart=7, dialmodeday=2, bSet=1 where Address=2");
     CurTable = "Relay";
     EXPECT_EQ(ModSwitch::ShowRelayGrid(*grid, "Relay", true), 16);
     EXPECT_EQ(grid->Rows(), 17);
     EXPECT_TRUE(CurSQL.endsWith(" From Relay where address<=? order by address")) << CurSQL.toStdString();
+    cells({{2, col("中继号码"), "*5#"}, {2, col("群呼分机"), "E0003,E0005"}, {2, col("始呼分机1"), "E0007"}, {2, col("转接1"), "群呼"},
+           {1, col("群呼分机"), ""}});
+    marks({{2, 1, true}, {1, 1, false}});
+    // Every header cell of the chooser views is left-aligned.
+    EXPECT_EQ(grid->CellAlignmentAt(0, 0), 1);
     // Two trunk boards: trunks 1 to 8.
     dbSwitch.execute("update MonCard set dispcard=15 where cardorder in (3,4)");
     EXPECT_EQ(ModSwitch::ShowRelayGrid(*grid, "Relay", true), 8);
@@ -139,17 +144,6 @@ TEST_F(Views, TrunkAndExtensionBoundsFollowTheRack) {
     // A special-telephone board in the last slot keeps the full bound.
     dbSwitch.execute("update MonCard set dispcard=11 where cardorder=21");
     EXPECT_EQ(ModSwitch::ShowExtGrid(*grid, "Extension", false), 120);
-}
-
-TEST_F(Views, TrunkViewDecodesNumbersAndGroupLists) {
-    dbSwitch.execute("update Relay set Relayno='B5C', groupphone='3,5', daystart=7, dialmodeday=2, bSet=1 where Address=2");
-    CurTable = "Relay";
-    ModSwitch::ShowRelayGrid(*grid, "Relay", true);
-    cells({{2, col("中继号码"), "*5#"}, {2, col("群呼分机"), "E0003,E0005"}, {2, col("始呼分机1"), "E0007"}, {2, col("转接1"), "群呼"},
-           {1, col("群呼分机"), ""}});
-    marks({{2, 1, true}, {1, 1, false}});
-    // Every header cell of the chooser views is left-aligned.
-    EXPECT_EQ(grid->CellAlignmentAt(0, 0), 1);
 }
 
 // An empty result shows one empty row; an empty header takes the titles
@@ -218,7 +212,7 @@ TEST_F(Views, RouteViewsColourTheirOwnRouteAndAppendKeepsTheHeader) {
     cells({{0, 1, "加发字头"}, {3, 1, "9*"}});
 }
 
-TEST_F(Views, ExtensionNumberColumnDecodesByAddress) {
+TEST_F(Views, DepositViewsDecodeTheExtensionNumberByAddress) {
     dbSwitch.execute("create table extdeposithistory (changedate DATETIME, extaddr INTEGER, changevalue CURRENCY NOT NULL DEFAULT 0)");
     dbSwitch.execute("insert into extdeposithistory values('2026-03-04 05:06:07', 7, ?)", {platform::Currency::parse("-12.5").value()});
     dbSwitch.execute("insert into extdeposithistory values('2026-03-04 05:06:08', 200, 0)");
@@ -227,6 +221,19 @@ TEST_F(Views, ExtensionNumberColumnDecodesByAddress) {
     ModGeneral::ShowTable(*grid, "select changedate, extaddr, changevalue from extdeposithistory order by changedate",
                           "修改日期                |分机号码|修改金额   ", 0, 0);
     cells({{1, 0, "2026-03-04 05:06:07"}, {1, 1, "E0007"}, {2, 1, "****"}, {1, 2, "-12.50"}});
+
+    // The deposits of the other model join their extensions' numbers.
+    SwitchModel = 2;
+    ASSERT_EQ(ModUpgrade::CreateTable(dbSwitch, "ExtDeposit", false), 2);
+    dbSwitch.execute("insert into ExtDeposit values(3, '', ?, ?, 1, 0, 1)",
+                     {platform::Currency::parse("-12.34").value(), platform::Currency::fromYuan(50)});
+    dbSwitch.execute("insert into ExtDeposit values(1, '', 0, 0, 0, 1, 0)");
+    CurTable = "ExtDeposit";
+    EXPECT_EQ(ModSwitch::ShowExtDeposit(*grid, "ExtDeposit", true), 0);
+    ASSERT_EQ(grid->Rows(), 3);
+    ASSERT_EQ(grid->Cols(), 6);
+    cells({{1, 1, "E0001"}, {1, 5, "ON"}, {2, 0, "3"}, {2, 2, "-12.34"}, {2, 3, "50.00"}, {2, 4, "ON"}});
+    marks({{2, 1, true}, {1, 1, false}});
 }
 
 TEST_F(Views, SwitchRatesAndSegmentsByModel) {
@@ -254,20 +261,6 @@ TEST_F(Views, SwitchRatesAndSegmentsByModel) {
     SwitchModel = 2;
     ModSwitch::ShowPabxTimes(*grid, "PabxTimes", true);
     EXPECT_EQ(grid->Cols(), 8);
-}
-
-TEST_F(Views, ExtensionDepositsJoinTheirNumbers) {
-    SwitchModel = 2;
-    ASSERT_EQ(ModUpgrade::CreateTable(dbSwitch, "ExtDeposit", false), 2);
-    dbSwitch.execute("insert into ExtDeposit values(3, '', ?, ?, 1, 0, 1)",
-                     {platform::Currency::parse("-12.34").value(), platform::Currency::fromYuan(50)});
-    dbSwitch.execute("insert into ExtDeposit values(1, '', 0, 0, 0, 1, 0)");
-    CurTable = "ExtDeposit";
-    EXPECT_EQ(ModSwitch::ShowExtDeposit(*grid, "ExtDeposit", true), 0);
-    ASSERT_EQ(grid->Rows(), 3);
-    ASSERT_EQ(grid->Cols(), 6);
-    cells({{1, 1, "E0001"}, {1, 5, "ON"}, {2, 0, "3"}, {2, 2, "-12.34"}, {2, 3, "50.00"}, {2, 4, "ON"}});
-    marks({{2, 1, true}, {1, 1, false}});
 }
 
 // The user view's columns as the console lays them out.
@@ -473,7 +466,7 @@ protected:
     }
 };
 
-TEST_F(Board, FreshRackPaintsEveryKind) {
+TEST_F(Board, EveryKindIsPaintedAndAnUnknownOneKeepsTheSlotsLook) {
     ModSwitch::LoadCards();
     EXPECT_EQ(ModComm::CardList[0].KindName, "中继板");
     EXPECT_EQ(ModComm::CardList[2].KindName, "来显板");
@@ -486,10 +479,7 @@ TEST_F(Board, FreshRackPaintsEveryKind) {
     // Trunk slots show the odd lamps only.
     EXPECT_EQ(lamp(0, 1), vbColor(kGreen));
     EXPECT_EQ(lamp(0, 2), vbColor(0x8000));
-}
 
-TEST_F(Board, SpecialSpareAndUnknownKinds) {
-    ModSwitch::LoadCards();
     dbSwitch.execute("update MonCard set dispcard=11 where cardorder in (8,9,10,11)");
     dbSwitch.execute("update MonCard set dispcard=15 where cardorder=12");
     dbSwitch.execute("update MonCard set dispcard=3 where cardorder=13");
@@ -514,9 +504,15 @@ TEST_F(Board, SpecialSpareAndUnknownKinds) {
     EXPECT_EQ(ModComm::CardList[20].KindName, "用户板");
 }
 
-TEST_F(Board, LampsFollowCardFramesOnlyWhileTheSwitchAnswers) {
+// The lamps and the channel list follow the frames only while the switch
+// answers; a channel is redrawn when its state changes only.
+TEST_F(Board, LampsAndChannelsFollowTheFramesWhileTheSwitchAnswers) {
     ModSwitch::LoadCards();
+    frmPABX& f = frmPABX::instance();
+    f.fgMon[0]->setRows(9);
+    f.fgMon[0]->setCols(10);
     CurTable = "MonCard";
+    ModComm::PortStates[5].Data = frame({0x97, 0x0A, 5, 5, 0, 3, 0, 224, 0, 255, 0});
     ModComm::CardStates[3].Data = frame({0x99, 0x0B, 3, 0, 1, 0, 0, 0, 0, 0, 5});
     ModComm::CardStates[15].Data = frame({0x99, 0x0B, 15, 1, 0, 0, 0, 0, 0, 0, 1});
     g_NoAnswerCount = 6;
@@ -529,16 +525,6 @@ TEST_F(Board, LampsFollowCardFramesOnlyWhileTheSwitchAnswers) {
                                              {2, 2, kGreen}, {0, 1, kRed}, {0, 3, kGreen}, {1, 7, kRed}})
         EXPECT_EQ(lamp(slot, port), vbColor(colour)) << slot << ',' << port;
     EXPECT_EQ(ModComm::PortBusyMask(ModComm::CardStates[3].Data), 0x82);
-}
-
-TEST_F(Board, ChannelListRedrawsOnStateChangeOnly) {
-    frmPABX& f = frmPABX::instance();
-    f.fgMon[0]->setRows(9);
-    f.fgMon[0]->setCols(10);
-    CurTable = "MonCard";
-    g_NoAnswerCount = 0;
-    ModComm::PortStates[5].Data = frame({0x97, 0x0A, 5, 5, 0, 3, 0, 224, 0, 255, 0});
-    ModComm::RefreshMonitor();
     // Channel 5: row 3, columns 6 to 9.
     EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 6), MonRes[5].channeltext);
     EXPECT_FALSE(f.fgMon[0]->CellPictureAt(3, 6).isNull());
@@ -556,50 +542,21 @@ TEST_F(Board, PortGridDrawsEachChangedPortInItsColumn) {
     platform::FlexGrid& ports = *f.fgMon[1];
     ports.setRows(37);
     ports.setCols(9);
-    ports.setTextMatrix(1, 0, "1");
+    ports.setTextMatrix(7, 0, "4");
     CurTable = "PortMonitor";
     g_NoAnswerCount = 0;
-    ModComm::CardStates[0].Data = frame({0x99, 0x0B, 0, 2, 0, 0, 0, 0, 0, 0, 6});
+    // The fourth board's ports: its own row of the grid, its own lamps.
+    ModComm::CardStates[3].Data = frame({0x99, 0x0B, 3, 2, 0, 0, 0, 0, 0, 0, 6});
     ModComm::RefreshMonitor();
-    EXPECT_EQ(ports.TextMatrix(1, 1), MonRes[2].Usertext);
-    EXPECT_EQ(ports.TextMatrix(1, 8), MonRes[6].Usertext);
-    EXPECT_EQ(ports.TextMatrix(1, 0), "1");   // the board's label stays
-    EXPECT_EQ(ports.TextMatrix(1, 2), "");     // unchanged port, not drawn
-    EXPECT_EQ(static_cast<quint8>(ModComm::PortLamps[7]), 6);
+    EXPECT_EQ(ports.TextMatrix(7, 1), MonRes[2].Usertext);
+    EXPECT_EQ(ports.TextMatrix(7, 8), MonRes[6].Usertext);
+    EXPECT_FALSE(ports.CellPictureAt(7, 8).isNull());
+    EXPECT_EQ(ports.TextMatrix(7, 0), "4");   // the board's label stays
+    EXPECT_EQ(ports.TextMatrix(7, 2), "");     // unchanged port, not drawn
+    EXPECT_EQ(static_cast<quint8>(ModComm::PortLamps[31]), 6);
 }
 
-TEST_F(Board, MonitorDrawsTheFramesTheSwitchSends) {
-    ModComm::InitFrameTable();
-    ModComm::ResetLink();
-    ModSwitch::LoadCards();
-    frmPABX& f = frmPABX::instance();
-    f.fgMon[0]->setRows(9);
-    f.fgMon[0]->setCols(10);
-    f.fgMon[1]->setRows(37);
-    f.fgMon[1]->setCols(9);
-    sim::Switch sw;
-    sw.sendCardState(3, {0, 1, 0, 0, 0, 0, 0, 5});
-    sw.sendPortState(5, 5, 3, 224, 255);
-    // Through the station's own parser and dispatcher.
-    while (auto frame = sw.takeOutgoingFrame()) ModComm::PutRxBuf(*frame);
-    for (int i = 0; i < 20; ++i) ModComm::ParseFrame();
-    ASSERT_EQ(g_NoAnswerCount, 0);
-
-    CurTable = "MonCard";
-    ModComm::RefreshMonitor();
-    for (const auto& [port, colour] : {std::pair{2, kRed}, {8, kRed}, {3, kGreen}}) EXPECT_EQ(lamp(10, port), vbColor(colour)) << port;
-    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 6), MonRes[5].channeltext);
-    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 7), "E0003");
-    EXPECT_EQ(f.fgMon[0]->TextMatrix(3, 8), "中继1");
-
-    CurTable = "PortMonitor";
-    ModComm::RefreshMonitor();
-    EXPECT_EQ(f.fgMon[1]->TextMatrix(7, 2), MonRes[1].Usertext);
-    EXPECT_EQ(f.fgMon[1]->TextMatrix(7, 8), MonRes[5].Usertext);
-    EXPECT_FALSE(f.fgMon[1]->CellPictureAt(7, 8).isNull());
-}
-
-TEST_F(Board, ExtensionNumbersAfterNormalisation) {
+TEST_F(Board, ExtensionNumbersAfterNormalisationAndUnderTheFlexibleHeadAlone) {
     frmPABX& f = frmPABX::instance();
     platform::FlexGrid& ports = *f.fgMon[1];
     ports.setRows(37);
@@ -618,11 +575,8 @@ TEST_F(Board, ExtensionNumbersAfterNormalisation) {
     EXPECT_EQ(ports.TextMatrix(26, 4), "E0099");
     // Addresses beyond the last extension row are left alone.
     EXPECT_EQ(ports.TextMatrix(26, 5), "");
-}
 
-TEST_F(Board, EmptyHeadTableGetsTheFlexibleHead) {
-    frmPABX::instance().fgMon[1]->setRows(37);
-    frmPABX::instance().fgMon[1]->setCols(9);
+    // An empty head table gets the flexible head, and every extension goes under it.
     dbSwitch.execute("update Extension set SpringNum='12' where Address=1");
     dbSwitch.execute("delete from LanHead");
     ModSwitch::InitExtNumber();
@@ -631,7 +585,7 @@ TEST_F(Board, EmptyHeadTableGetsTheFlexibleHead) {
               "E2940000");
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where Head<>29").toInt(), 0);
     EXPECT_EQ(dbSwitch.scalar("select SpringNum from Extension where Address=1").toString(), "0012");
-    EXPECT_EQ(frmPABX::instance().fgMon[1]->TextMatrix(2, 2), "E0012");
+    EXPECT_EQ(ports.TextMatrix(2, 2), "E0012");
 }
 
 TEST_F(Board, TreeAndToolbarPerView) {

@@ -9,54 +9,36 @@
 
 using namespace platform;
 
-TEST(Currency, ParsesAndRoundsWithoutDouble) {
+TEST(Currency, ParsesAndRoundsWithoutDoubleAndTakesAtMostFourteenWholeDigits) {
     EXPECT_EQ(Currency::parse("12.345").value().raw(), 123450);
     EXPECT_EQ(Currency::parse("-0.00005").value().raw(), -1);  // half away from zero
     EXPECT_EQ(Currency::parse("0.12344").value().raw(), 1234);
-    EXPECT_FALSE(Currency::parse("1.2.3"));
-    EXPECT_FALSE(Currency::parse("abc"));
-    EXPECT_FALSE(Currency::parse(""));
+    // Not amounts: more than fourteen whole digits (the limit counts the digits
+    // written, leading zeros too), and anything but plain digits (full-width ones too).
+    for (const char* bad : {"1.2.3", "abc", "", "100000000000000", "-100000000000000", "000000000000001", ".", "1e3", "１２"})
+        EXPECT_FALSE(Currency::parse(QString::fromUtf8(bad))) << bad;
     // Rounding to places out of range: more keep the value, fewer than none are whole yuan.
     EXPECT_EQ(Currency::fromRaw(12345).round(6).raw(), 12345);
     EXPECT_EQ(Currency::fromRaw(12345).round(-2).raw(), 10000);
-}
-
-TEST(Currency, ParseTakesAtMostFourteenWholeDigits) {
+    // At most fourteen whole digits.
     EXPECT_EQ(Currency::parse("99999999999999").value(), Currency::fromYuan(99999999999999));
     EXPECT_EQ(Currency::parse("-99999999999999.9999").value().raw(), -999999999999999999);
     EXPECT_EQ(Currency::parse("99999999999999.99995").value().raw(), 1000000000000000000);
-    EXPECT_FALSE(Currency::parse("100000000000000"));
-    EXPECT_FALSE(Currency::parse("-100000000000000"));
-    // The limit counts digits written, leading zeros too.
-    EXPECT_FALSE(Currency::parse("000000000000001"));
     EXPECT_EQ(Currency::parse("00000000000001").value(), Currency::fromYuan(1));
     // Decimals are not counted: the fifth rounds, the rest are dropped.
     EXPECT_EQ(Currency::parse("1.000049999999999999").value().raw(), 10000);
     EXPECT_EQ(Currency::parse(" +.5 ").value().raw(), 5000);
     EXPECT_EQ(Currency::parse("7.").value(), Currency::fromYuan(7));
-    EXPECT_FALSE(Currency::parse("."));
-    EXPECT_FALSE(Currency::parse("1e3"));
-    EXPECT_FALSE(Currency::parse(QStringLiteral("１２")));   // full-width digits
 }
 
+// Each operation at both ends of the range is the fuzz test's below; a sum
+// kept by += stops at the error and keeps what it held.
 TEST(Currency, ArithmeticOutOfRangeIsAnErrorNeverAWrap) {
     const Currency big = Currency::parse("-99999999999999").value();
     Currency sum;
     EXPECT_THROW(for (int i = 0; i < 10; ++i) sum += big, MoneyOverflow);
     EXPECT_LT(sum, Currency());   // the sums made before stay as they were
-    const Currency top = Currency::fromRaw(INT64_MAX);
-    EXPECT_THROW(top + Currency::fromRaw(1), MoneyOverflow);
-    EXPECT_THROW(Currency::fromRaw(INT64_MIN) - Currency::fromRaw(1), MoneyOverflow);
-    EXPECT_THROW(-Currency::fromRaw(INT64_MIN), MoneyOverflow);
-    EXPECT_THROW(big * 100, MoneyOverflow);
-    EXPECT_THROW(Currency::fromYuan(INT64_MAX / 1000), MoneyOverflow);
-    EXPECT_THROW(top.mulDiv(3, 2), MoneyOverflow);
     EXPECT_EQ(QString::fromUtf8(MoneyOverflow().what()), "金额超出范围");
-    // Realistic amounts are untouched: a year of calls of a large exchange.
-    Currency year;
-    for (int i = 0; i < 100000; ++i) year += Currency::parse("123.4567").value();
-    EXPECT_EQ(year.toString2(), "12345670.00");
-    EXPECT_EQ((Currency::fromYuan(100000000) * 1000 - Currency::fromFen(1)).toString2(), "99999999999.99");
 }
 
 // Every operation of the money type over every 64-bit value: the exact result

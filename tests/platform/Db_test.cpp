@@ -28,7 +28,22 @@ protected:
     Database db;
 };
 
-TEST_F(DbTest, DynasetReadsTheRowAsItIsNow) {
+TEST_F(DbTest, SnapshotIntrospectionAndADynasetThatReadsTheRowAsItIsNow) {
+    Recordset snap = db.query("SELECT * FROM user WHERE userid > ? ORDER BY userid", {0});
+    EXPECT_EQ(snap.recordCount(), 2);
+    EXPECT_EQ(snap.fieldType(snap.fieldIndex("remain")), ftCurrency);
+    EXPECT_TRUE(db.hasTable("User"));
+    EXPECT_FALSE(db.hasTable("User", true));
+    auto cols = db.columns("user");
+    ASSERT_EQ(cols.size(), 3);
+    EXPECT_EQ(cols[1].size, 20);
+    EXPECT_EQ(cols[1].type, ftText);
+    auto ix = db.indexes("user");
+    ASSERT_FALSE(ix.isEmpty());
+    EXPECT_TRUE(ix[0].primary);
+    EXPECT_EQ(ix[0].columns, QStringList{"userid"});
+
+    // A dynaset reads the row as it is now.
     Recordset rs = db.openTable("USER");
     ASSERT_TRUE(rs.findFirst("userid", 2));
     EXPECT_EQ(rs.str("username"), "O'Brien");
@@ -46,23 +61,7 @@ TEST_F(DbTest, DynasetReadsTheRowAsItIsNow) {
     EXPECT_EQ(db.scalar("SELECT remain FROM user WHERE userid=3").toLongLong(), 0);
 }
 
-TEST_F(DbTest, SnapshotAndIntrospection) {
-    Recordset rs = db.query("SELECT * FROM user WHERE userid > ? ORDER BY userid", {0});
-    EXPECT_EQ(rs.recordCount(), 2);
-    EXPECT_EQ(rs.fieldType(rs.fieldIndex("remain")), ftCurrency);
-    EXPECT_TRUE(db.hasTable("User"));
-    EXPECT_FALSE(db.hasTable("User", true));
-    auto cols = db.columns("user");
-    ASSERT_EQ(cols.size(), 3);
-    EXPECT_EQ(cols[1].size, 20);
-    EXPECT_EQ(cols[1].type, ftText);
-    auto ix = db.indexes("user");
-    ASSERT_FALSE(ix.isEmpty());
-    EXPECT_TRUE(ix[0].primary);
-    EXPECT_EQ(ix[0].columns, QStringList{"userid"});
-}
-
-TEST_F(DbTest, RawRowsGiveTheSnapshotsValuesAndWhereEachFieldComesFrom) {
+TEST_F(DbTest, RawRowsAndARowReaderGiveTheSnapshotsValuesAndWhereEachFieldComesFrom) {
     db.execute("INSERT INTO user VALUES(3, NULL, 2.5)");
     db.execute("INSERT INTO user VALUES(4, CAST(X'61006263' AS TEXT), X'0102')");
     const QString sql = "SELECT userid, username, remain, userid * 2 AS twice, u.username AS alias "
@@ -91,11 +90,8 @@ TEST_F(DbTest, RawRowsGiveTheSnapshotsValuesAndWhereEachFieldComesFrom) {
     EXPECT_EQ(raw.fieldName(4), "alias");
     EXPECT_EQ(raw.originTable(3), QString());
     EXPECT_EQ(db.queryRaw("SELECT * FROM user WHERE userid < 0").recordCount(), 0);
-}
 
-TEST_F(DbTest, RowReaderWalksTypedCellsInPlace) {
-    db.execute("INSERT INTO user VALUES(3, NULL, 2.5)");
-    db.execute("INSERT INTO user VALUES(4, CAST(X'61006263' AS TEXT), X'0102')");
+    // A row reader walks the same typed cells in place.
     RowReader r = db.rows("SELECT userid, username, remain FROM user WHERE userid >= ?1 AND userid <> ?2 ORDER BY userid",
                           {1, 2});
     ASSERT_EQ(r.fieldCount(), 3);
@@ -152,13 +148,20 @@ TEST_F(DbTest, RowReaderFailsAsEveryStatementAndLetsGoOfItsStatement) {
     } catch (const DbError& e) {
         EXPECT_EQ(e.number(), kErrNoSuchTable);
     }
+    // A step that failed ends the walk: stepped again, the reader neither
+    // starts the query over nor steps on past the failure.
+    RowReader failed = db.rows("SELECT userid, abs(-9223372036854775806 - userid) FROM user ORDER BY userid");
+    ASSERT_TRUE(failed.next());
+    EXPECT_EQ(failed.integer(0), 1);
     try {
-        for (RowReader r = db.rows("SELECT abs(-9223372036854775807 - userid) FROM user ORDER BY userid"); r.next();) {}
+        failed.next();   // userid 2 overflows
         FAIL() << "stepped past an overflow";
     } catch (const DbError& e) {
         EXPECT_EQ(e.number(), kErrGeneric);
-        EXPECT_TRUE(e.text().contains("[SELECT abs(")) << e.text().toStdString();   // the SQL it ran
+        EXPECT_TRUE(e.text().contains("[SELECT userid, abs(")) << e.text().toStdString();   // the SQL it ran
     }
+    EXPECT_FALSE(failed.next());
+    EXPECT_FALSE(failed.next());
     EXPECT_THROW(db.rows("SELECT * FROM user WHERE userid=?", {}), DbError);
     // A walk left by an exception half way holds no statement: the table can go at once.
     try {
@@ -170,23 +173,11 @@ TEST_F(DbTest, RowReaderFailsAsEveryStatementAndLetsGoOfItsStatement) {
     for (RowReader a = db.rows("SELECT userid FROM user"); a.next();)
         for (RowReader b = db.rows("SELECT userid FROM user"); b.next();) ++pairs;
     EXPECT_EQ(pairs, 4);
+    // Nor does the failed one, which still lives.
     EXPECT_NO_THROW(db.execute("DROP TABLE user"));
 }
 
-// A step that failed ends the walk: stepped again, the reader neither starts
-// the query over nor steps on past the failure; it reports its end.
-TEST_F(DbTest, RowReaderSteppedAgainAfterAFailedStepIsAtItsEnd) {
-    RowReader r = db.rows("SELECT userid, abs(-9223372036854775806 - userid) FROM user ORDER BY userid");
-    ASSERT_TRUE(r.next());
-    EXPECT_EQ(r.integer(0), 1);
-    EXPECT_THROW(r.next(), DbError);   // userid 2 overflows
-    EXPECT_FALSE(r.next());
-    EXPECT_FALSE(r.next());
-    // The statement was let go of in its failure: the table can go while the reader lives.
-    EXPECT_NO_THROW(db.execute("DROP TABLE user"));
-}
-
-TEST_F(DbTest, AutocommitSeesATransactionBegunInSqlText) {
+TEST_F(DbTest, AutocommitSeesATransactionBegunInSqlTextAndAttachedFilesCommitTogether) {
     EXPECT_TRUE(db.autocommit());
     db.execute("BEGIN");
     EXPECT_FALSE(db.inTransaction());
@@ -198,6 +189,22 @@ TEST_F(DbTest, AutocommitSeesATransactionBegunInSqlText) {
         EXPECT_FALSE(db.autocommit());
     }
     EXPECT_TRUE(Database().autocommit());
+
+    // Attached files commit and roll back together.
+    Database::create(dir.filePath("b.mdb")).close();
+    Database cur = db.attach(dir.filePath("b.mdb"), "phonecur");
+    cur.execute(QString("CREATE TABLE %1 (f_userid LONG)").arg(cur.qualified("Tab_Phone")));
+    {
+        Transaction tx(db);
+        db.execute("INSERT INTO Tab_Phone VALUES(1)");
+        db.execute("UPDATE user SET remain=0");
+        EXPECT_EQ(openTransactionCount(), 1);
+    }
+    EXPECT_EQ(openTransactionCount(), 0);
+    EXPECT_EQ(db.rowCount("Tab_Phone"), 0);
+    EXPECT_EQ(db.scalar("SELECT sum(remain) FROM user").toLongLong(), 120000);
+    EXPECT_TRUE(cur.hasTable("tab_phone"));
+    EXPECT_FALSE(db.hasTable("tab_phone"));
 }
 
 TEST_F(DbTest, ReadOnlyAndInMemoryCopiesAreNeverWritten) {
@@ -218,23 +225,6 @@ TEST_F(DbTest, ReadOnlyAndInMemoryCopiesAreNeverWritten) {
     EXPECT_FALSE(QFile::exists(path + "-journal"));
     EXPECT_THROW(Database::openReadOnly(dir.filePath("missing.mdb")), DbError);
     EXPECT_THROW(Database::openImage(QByteArray(4096, 'x')).rows("SELECT * FROM user"), DbError);
-}
-
-TEST_F(DbTest, AttachedFilesCommitAndRollBackTogether) {
-    Database::create(dir.filePath("b.mdb")).close();
-    Database cur = db.attach(dir.filePath("b.mdb"), "phonecur");
-    cur.execute(QString("CREATE TABLE %1 (f_userid LONG)").arg(cur.qualified("Tab_Phone")));
-    {
-        Transaction tx(db);
-        db.execute("INSERT INTO Tab_Phone VALUES(1)");
-        db.execute("UPDATE user SET remain=0");
-        EXPECT_EQ(openTransactionCount(), 1);
-    }
-    EXPECT_EQ(openTransactionCount(), 0);
-    EXPECT_EQ(db.rowCount("Tab_Phone"), 0);
-    EXPECT_EQ(db.scalar("SELECT sum(remain) FROM user").toLongLong(), 120000);
-    EXPECT_TRUE(cur.hasTable("tab_phone"));
-    EXPECT_FALSE(db.hasTable("tab_phone"));
 }
 
 TEST_F(DbTest, JetFunctions) {
