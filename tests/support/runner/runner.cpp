@@ -87,7 +87,6 @@
 #include "core/books/ChargeLog.h"
 #include "core/books/CopyRecovery.h"
 #include "core/books/WriteAhead.h"
-#include "core/frmWorker.h"
 #include "pricing/ClsMonitor.h"
 #include "params/CellEdit.h"
 #include "params/RowEdit.h"
@@ -98,6 +97,7 @@
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
+#include "support/Fixtures.h"
 #include "support/SwitchOnPty.h"
 #include "transfer/frmIPPuhPara.h"
 
@@ -207,6 +207,12 @@ void flushPrompts() {
     }
 }
 
+// A step of the run done: the prompts it showed, then its own line.
+void logStep(const QString& line) {
+    flushPrompts();
+    writeLog(line);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -313,15 +319,7 @@ int main(int argc, char** argv) {
         platform::testing::setNow(stationNow);
     }
 
-    platform::script::onModal(QStringLiteral("frmWorker"), [=](QDialog* d) {
-        auto* w = static_cast<frmWorker*>(d);
-        if (!loginCancel) {
-            w->txtUser->setText(loginId);
-            w->txtPWD->setText(loginPwd);
-            w->cmdLogin->click();
-        }
-        if (w->isVisible()) w->cmdExitProgram->click();
-    });
+    testsupport::scriptLogin(loginId, loginPwd, loginCancel);
 
     admin::RegisterSiteChooser();
     platform::script::onModal(QStringLiteral("frmSelTerminal"), [siteName](QDialog* d) {
@@ -356,8 +354,7 @@ int main(int argc, char** argv) {
         watch->stop();
         g_sinceLoaded.start();
         g_loaded = true;
-        flushPrompts();
-        writeLog(QStringLiteral("LOADED\t%1").arg(MDIMain::instance().windowTitle()));
+        logStep(QStringLiteral("LOADED\t%1").arg(MDIMain::instance().windowTitle()));
         if (!restoreFrom.isEmpty()) {
             // As the operator does it: restore mode, the folder, every file checked, "恢复".
             frmDBManager& w = frmDBManager::instance();
@@ -365,8 +362,7 @@ int main(int argc, char** argv) {
             w.txtPath->setText(restoreFrom);
             w.tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
             w.cmd_Click(1);
-            flushPrompts();
-            writeLog(QStringLiteral("RESTORED"));
+            logStep(QStringLiteral("RESTORED"));
         }
         for (const QString& a : adds) {
             // As the operator does it: the user view, 添加, the cells typed, 保存.
@@ -392,8 +388,7 @@ int main(int argc, char** argv) {
                     dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=? WHERE address=?"),
                                      {id, a.section(QLatin1Char(':'), 2, 2).toLongLong()});
                 });
-            flushPrompts();
-            writeLog(QStringLiteral("ADDED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
+            logStep(QStringLiteral("ADDED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
         }
         for (const QString& g : gives) {
             const qint64 ext = g.section(QLatin1Char(':'), 0, 0).toLongLong(), user = g.section(QLatin1Char(':'), 1, 1).toLongLong();
@@ -405,8 +400,7 @@ int main(int argc, char** argv) {
             } catch (const platform::DbError&) {
                 ok = false;
             }
-            flushPrompts();
-            writeLog(QStringLiteral("GIVEN\t%1\t%2\t%3").arg(ext).arg(user).arg(ok ? 1 : 0));
+            logStep(QStringLiteral("GIVEN\t%1\t%2\t%3").arg(ext).arg(user).arg(ok ? 1 : 0));
         }
         for (const QString& p : pays) {
             QString error;
@@ -414,8 +408,7 @@ int main(int argc, char** argv) {
                                              *platform::Currency::parse(p.section(QLatin1Char(':'), 1, 1)),
                                              *platform::Currency::parse(p.section(QLatin1Char(':'), 2, 2)),
                                              platform::Now(), &error);
-            flushPrompts();
-            writeLog(QStringLiteral("PAID\t%1\t%2").arg(p.section(QLatin1Char(':'), 0, 0)).arg(ok ? 1 : 0));
+            logStep(QStringLiteral("PAID\t%1\t%2").arg(p.section(QLatin1Char(':'), 0, 0)).arg(ok ? 1 : 0));
         }
         if (!deletes.isEmpty()) {
             billing::setUserDownload([](qint64, int) { return true; });
@@ -424,8 +417,7 @@ int main(int argc, char** argv) {
                 const QString name =
                     dbSwitch.scalar(QStringLiteral("SELECT username FROM user WHERE userid=?"), {id}).toString();
                 const bool ok = billing::AfterPayment(id, name, billing::kDeleteUser, platform::Now());
-                flushPrompts();
-                writeLog(QStringLiteral("DELETED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
+                logStep(QStringLiteral("DELETED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
             }
             billing::setUserDownload({});
         }
@@ -438,8 +430,7 @@ int main(int argc, char** argv) {
                 if (g.TextMatrix(r, 0).trimmed() == u) GridSelFirst = GridSelLast = r;
             platform::script::answer(QStringLiteral("要强制初始化用户吗"), platform::rYes);
             f.mnuInitUser_Click();
-            flushPrompts();
-            writeLog(QStringLiteral("INITED\t%1").arg(u));
+            logStep(QStringLiteral("INITED\t%1").arg(u));
         }
         if (usersBackup || usersRestore) {
             // As the operator does it: the user view, the toolbar's 备份 or 恢复, Yes.
@@ -448,8 +439,7 @@ int main(int argc, char** argv) {
             platform::script::answer(usersBackup ? QStringLiteral("要备份数据库吗?") : QStringLiteral("要从备份库恢复数据吗?"),
                                      platform::rYes);
             f.tbrSwitch_ButtonClick(usersBackup ? QStringLiteral("Backup") : QStringLiteral("Restore"));
-            flushPrompts();
-            writeLog(usersBackup ? QStringLiteral("USERSBACKEDUP") : QStringLiteral("USERSRESTORED"));
+            logStep(usersBackup ? QStringLiteral("USERSBACKEDUP") : QStringLiteral("USERSRESTORED"));
         }
         for (const QString& u : rowDeletes) {
             // As the operator does it: the user's row of the user view, 删除, Yes.
@@ -464,16 +454,14 @@ int main(int argc, char** argv) {
                 }
             platform::script::answer(QStringLiteral("要删除第"), platform::rYes);
             f.tbrSwitch_ButtonClick(QStringLiteral("Delete"));
-            flushPrompts();
-            writeLog(QStringLiteral("ROWDELETED\t%1").arg(u));
+            logStep(QStringLiteral("ROWDELETED\t%1").arg(u));
         }
         for (const QString& v : downloads) {
             // As the operator does it: the view, then the toolbar's 下载.
             frmPABX& f = frmPABX::instance();
             f.ShowView(v);
             f.tbrSwitch_ButtonClick(QStringLiteral("DownLoad"));
-            flushPrompts();
-            writeLog(QStringLiteral("DOWNLOADED\t%1\t%2").arg(v, f.sbrInfo->panelText(2)));
+            logStep(QStringLiteral("DOWNLOADED\t%1\t%2").arg(v, f.sbrInfo->panelText(2)));
         }
         if (!backupTo.isEmpty()) {
             // As the operator does it: backup mode, the folder, the station file (and the year files), "备份".
@@ -487,8 +475,7 @@ int main(int argc, char** argv) {
                            ? Qt::Checked
                            : Qt::Unchecked);
             w.cmd_Click(0);
-            flushPrompts();
-            writeLog(QStringLiteral("BACKEDUP"));
+            logStep(QStringLiteral("BACKEDUP"));
         }
         if (recordUpload) {
             // As the operator does it: the menu item, then "上传话单".
@@ -497,8 +484,7 @@ int main(int argc, char** argv) {
                 frmIPPuhPara::instance().cmdUpBill->click();
                 frmIPPuhPara::unload();
             }
-            flushPrompts();
-            writeLog(QStringLiteral("UPLOADED"));
+            logStep(QStringLiteral("UPLOADED"));
         }
         QTimer::singleShot(qMax(0, stayMs), [] { frmPABX::instance().CloseApp(); });
     });
