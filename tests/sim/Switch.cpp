@@ -35,9 +35,7 @@ int word(const Frame& f, int i) { return f.at(i) * 256 + f.at(i + 1); }
 
 }  // namespace
 
-Switch::Switch(SwitchOptions opt) : opt_(std::move(opt)), rng_(opt_.seed) {
-    if (opt_.probeData.isEmpty()) opt_.probeData = QByteArray(8, char(0));
-}
+Switch::Switch(SwitchOptions opt) : opt_(std::move(opt)), rng_(opt_.seed) {}
 
 Switch::~Switch() {
     stop();
@@ -100,16 +98,8 @@ void Switch::wake() {
 
 void Switch::pump(int waitMs) { step(waitMs); }
 
-bool Switch::stationConnected() const { std::lock_guard lk(mu_); return connected_; }
-
 bool Switch::waitConnected(int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!stationConnected()) {
-        if (Clock::now() >= deadline) return false;
-        if (running_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        else step(2);
-    }
-    return true;
+    return waitSteps([this] { return connected_; }, timeoutMs);
 }
 
 bool Switch::waitDisconnected(int timeoutMs) {
@@ -140,14 +130,7 @@ void Switch::step(int waitMs) {
     QByteArray in;
     if (fds[0].revents & POLLIN) {
         char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n > 0) {
-                in.append(buf, int(n));
-                continue;
-            }
-            break;
-        }
+        for (ssize_t n; (n = ::read(master_, buf, sizeof buf)) > 0;) in.append(buf, int(n));
     }
     if (fds[1].revents & POLLIN) {
         char buf[64];
@@ -184,19 +167,16 @@ void Switch::takeInboundLocked(const QByteArray& bytes) {
     inbound_.push_back({inFree_, bytes});
 }
 
-bool Switch::parseDueLocked(std::vector<Frame>& seen) {
+void Switch::parseDueLocked(std::vector<Frame>& seen) {
     const auto now = Clock::now();
     while (!inbound_.empty() && inbound_.front().first <= now) {
         parser_.feed(inbound_.front().second);
         inbound_.pop_front();
     }
-    bool any = false;
     while (auto f = parser_.next()) {
         handleLocked(*f);
         seen.push_back(*f);
-        any = true;
     }
-    return any;
 }
 
 void Switch::setBaud(int baud) {
@@ -209,16 +189,12 @@ int Switch::acksWritten() const { std::lock_guard lk(mu_); return acksWritten_; 
 
 int Switch::repeatsWritten() const { std::lock_guard lk(mu_); return repeatsWritten_; }
 
-// Time-driven work: a record that was never answered, an upload that is due.
+// Time-driven work: held-back replies and an upload that are due.
 void Switch::timersLocked() {
     const auto now = Clock::now();
     while (!late_.empty() && now >= late_.front().first) {
         emitLocked(late_.front().second);
         late_.pop_front();
-    }
-    if (opt_.recordRetryMs > 0 && !records_.current.isEmpty() && (connected_ || !ptyMode_)
-        && now - records_.sentAt >= std::chrono::milliseconds(opt_.recordRetryMs)) {
-        emitStreamLocked(records_);
     }
     if (uploadAt_ && now >= *uploadAt_) {
         uploadAt_.reset();
@@ -233,10 +209,7 @@ void Switch::feed(const QByteArray& bytes) {
     {
         std::lock_guard lk(mu_);
         parser_.feed(bytes);
-        while (auto f = parser_.next()) {
-            handleLocked(*f);
-            seen.push_back(*f);
-        }
+        parseDueLocked(seen);
         timersLocked();
         observer = observer_;
     }
@@ -375,20 +348,13 @@ void Switch::dueLocked(Clock::time_point at, const QByteArray& body) {
     late_.insert(it, {at, body});
 }
 
-void Switch::setUploadWithAck(bool on) { std::lock_guard lk(mu_); opt_.uploadWithAck = on; }
+void Switch::setUploadWithAck(bool on) { std::lock_guard lk(mu_); uploadWithAck_ = on; }
 
 void Switch::setLateReplyMs(int ms) { std::lock_guard lk(mu_); lateMs_ = qMax(0, ms); }
 
 void Switch::setAnswerProbe(bool on) { std::lock_guard lk(mu_); opt_.answerProbe = on; }
 
-void Switch::setAcknowledged(const QString& hexPrefix, bool on) {
-    std::lock_guard lk(mu_);
-    ackOverrides_.insert(ackOverrides_.begin(), {hexPrefix.toUpper().remove(QLatin1Char(' ')), on});
-}
-
 bool Switch::isAcknowledgedLocked(const Frame& f) const {
-    for (const auto& [prefix, on] : ackOverrides_)
-        if (f.startsWith(prefix)) return on;
     for (const char* p : kAcknowledged)
         if (f.startsWith(QString::fromLatin1(p))) return true;
     return false;
@@ -441,7 +407,7 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
     if (isAck && twice) ++repeatsWritten_;
     switch (lastReply_) {
     case Reply::Normal: emitLocked(answerBody); break;
-    case Reply::Silent: break;
+    case Reply::Silent:
     case Reply::LostAck: break;
     case Reply::Doubled: {
         // One write: the station finds both in the same read.
@@ -501,7 +467,7 @@ void Switch::handleLocked(const Frame& f) {
         if (!s) return;
         if (s == &records_) recordAnswers_.push_back(c);
         if (c == "820303") {
-            if (s != &records_ || opt_.resendRefusedRecords) emitStreamLocked(*s);
+            emitStreamLocked(*s);
             return;
         }
         // The station waits for our acknowledgement of a deposit event's "820302".
@@ -515,7 +481,7 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     if (c == "830300") {
-        if (opt_.answerProbe) replyLocked(f, probeAnswerBody(opt_.probeData));
+        if (opt_.answerProbe) replyLocked(f, probeAnswerBody());
         return;
     }
     const quint8 code = f.at(0);
@@ -550,7 +516,7 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     if (code == 0x96 && f.size() == 7) {                      // record upload request
-        if (opt_.uploadWithAck) {
+        if (uploadWithAck_) {
             const size_t before = outChunks_.size();
             std::deque<QByteArray> rows(uploadRecords_.begin(), uploadRecords_.end());
             startStreamLocked(table_, std::move(rows), fromHex("96070000000000"), QStringLiteral("820302"));
@@ -745,7 +711,6 @@ void Switch::emitStreamLocked(Stream& s) {
         garble = true;
     }
     emitLocked(s.current, garble);
-    s.sentAt = Clock::now();
 }
 
 void Switch::advanceStreamLocked(Stream& s) {
@@ -776,7 +741,6 @@ void Switch::emitNow(const std::function<void()>& put) {
 
 void Switch::send(const QByteArray& body) { emitNow([&] { emitLocked(body); }); }
 void Switch::sendRaw(const QByteArray& bytes) { emitNow([&] { emitRawLocked(bytes); }); }
-void Switch::sendGarbled(const QByteArray& body) { emitNow([&] { emitLocked(body, true); }); }
 
 void Switch::announce() { send(fromHex("830300")); }
 

@@ -49,28 +49,19 @@ TEST(SwitchFrames, UnsolicitedFrameLayouts) {
 
 TEST(SwitchTables, TimesAndFlexibleNumbersStreamInOrder) {
     sim::Switch sw;
-    tell(sw, "A910 01 0830 1745 40 6464646464646464");
-    tell(sw, "A910 02 1745 0830 80 5050505050505050");
-    tell(sw, "810300");
-    tell(sw, "810310");
-    tell(sw, "8705 14 123F");
-    tell(sw, "8705 1D 7FFF");
-    tell(sw, "810300");
+    const QStringList times{"A910 01 0830 1745 40 6464646464646464", "A910 02 1745 0830 80 5050505050505050"};
+    const QStringList flexible{"8705 14 123F", "8705 1D 7FFF"};
+    for (const QString& f : times + QStringList{"810300", "810310"} + flexible + QStringList{"810300"}) tell(sw, f);
     EXPECT_EQ(said(sw).size(), 7) << "every download frame acknowledged";
 
-    tell(sw, "A90300");
-    EXPECT_EQ(said(sw), QStringList{framed("A910 01 0830 1745 40 6464646464646464")});
-    tell(sw, "820300");
-    EXPECT_EQ(said(sw), QStringList{framed("A910 02 1745 0830 80 5050505050505050")});
-    tell(sw, "820300");
-    EXPECT_EQ(said(sw), QStringList{framed("810300")});
-
-    tell(sw, "810382");
-    EXPECT_EQ(said(sw), QStringList{framed("8705 14 123F")});
-    tell(sw, "820300");
-    EXPECT_EQ(said(sw), QStringList{framed("8705 1D 7FFF")});
-    tell(sw, "820300");
-    EXPECT_EQ(said(sw), QStringList{framed("810300")});
+    // Read back a row per "820300" of the station, then the table's end.
+    for (const auto& [read, rows] : {std::pair{"A90300", times}, std::pair{"810382", flexible}}) {
+        tell(sw, read);
+        for (const QString& row : rows + QStringList{"810300"}) {
+            EXPECT_EQ(said(sw), QStringList{framed(row)}) << read;
+            tell(sw, "820300");
+        }
+    }
 
     // A new download of the flexible numbers replaces the old ones.
     tell(sw, "810310");
@@ -127,10 +118,6 @@ TEST(SwitchTables, RecordUploadStreamsTheStoredRecords) {
     tell(sw, "96070001010101");       // the closing order
     EXPECT_TRUE(said(sw).isEmpty());
 }
-
-}  // namespace
-
-namespace {
 
 TEST(SwitchRecords, AGarbledRecordIsRefusedAndSentAgainWhole) {
     sim::Switch sw;

@@ -17,7 +17,6 @@ bool UsbCollectorSim::WritePort2(const QByteArray& input) {
     QByteArray report = input.left(64);
     report.append(QByteArray(64 - report.size(), char(0)));
     std::unique_lock lk(mu_);
-    written_.push_back(report);
     if (failWrites_ > 0) {
         --failWrites_;
         return false;
@@ -190,9 +189,7 @@ bool UsbCollectorSim::shortEraseSeen() const { std::lock_guard lk(mu_); return s
 void UsbCollectorSim::failReads(int n) { std::lock_guard lk(mu_); failReads_ = n; }
 void UsbCollectorSim::failWrites(int n) { std::lock_guard lk(mu_); failWrites_ = n; }
 void UsbCollectorSim::ignoreOrders(int n) { std::lock_guard lk(mu_); ignore_ = n; }
-void UsbCollectorSim::setNextSequence(quint8 seq) { std::lock_guard lk(mu_); nextSeq_ = seq; }
 
-std::vector<QByteArray> UsbCollectorSim::reportsWritten() const { std::lock_guard lk(mu_); return written_; }
 std::vector<Frame> UsbCollectorSim::collectorOrders() const { std::lock_guard lk(mu_); return orders_; }
 int UsbCollectorSim::polls() const { std::lock_guard lk(mu_); return polls_; }
 int UsbCollectorSim::readsWithoutPoll() const { std::lock_guard lk(mu_); return readsWithoutPoll_; }

@@ -50,10 +50,8 @@ public:
     void failReads(int n);
     void failWrites(int n);
     void ignoreOrders(int n);
-    void setNextSequence(quint8 seq);
 
     // ---- what the station did ----
-    std::vector<QByteArray> reportsWritten() const;   // every report, polls included
     std::vector<Frame> collectorOrders() const;       // the "7F06" frames
     int polls() const;
     int readsWithoutPoll() const;
@@ -84,7 +82,6 @@ private:
     QByteArray inFlight_;
     int inFlightAddr_ = -1;
 
-    std::vector<QByteArray> written_;
     std::vector<Frame> orders_;
 };
 

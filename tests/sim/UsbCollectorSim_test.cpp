@@ -11,11 +11,7 @@ QByteArray report(const QString& hexWithSum) {
     return r;
 }
 
-QByteArray order(const QString& hexBody) {
-    QByteArray r = sim::withSum(hexBody);
-    r.append(QByteArray(64 - r.size(), char(0)));
-    return r;
-}
+QByteArray order(const QString& hexBody) { return report(sim::toHex(sim::withSum(hexBody))); }
 
 // One poll step as the station makes it: the poll report, then a read.
 QByteArray poll(sim::UsbCollectorSim& usb) {
