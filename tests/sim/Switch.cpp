@@ -33,6 +33,25 @@ bool isDepositEvent(const QByteArray& body) {
 
 int word(const Frame& f, int i) { return f.at(i) * 256 + f.at(i + 1); }
 
+// The tables kept row by row: each one's empty row (its first four digits
+// the row's code and length), and how many bytes of its key stand from byte 2.
+const std::map<QString, std::pair<const char*, int>>& keptRows() {
+    static const std::map<QString, std::pair<const char*, int>> blanks = {
+        {tables::Extension, {"8B160000000000FFFFFF0000000000FFFFFFFFFFFFFF", 1}},
+        {tables::Relay, {"89160000000000FF000000FFFFFFFFFFFFFFFFFFFFFF", 1}},
+        {tables::Account, {"8C080000FFFF0000", 2}},
+        {tables::ExtraHead, {"940A0000FFFFFFFFFFFF", 2}},
+        {tables::Shrink, {"A70A00FFFFFFFFFFFFFF", 1}},
+        {tables::AddHead, {"90080000FFFFFFFF", 2}},
+        {tables::ExtDeposit, {"A5070000000000", 1}},
+        {tables::BoardLayout, {"9E1300FFFFFFFFFFFFFFFFFFFFFF0000000000", 0}},
+        {tables::Limits, {"8D12FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
+        {tables::SelCmd, {"A80EFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
+        {tables::IPPuhPara, {"A60E000000000000000000000000", 0}},
+    };
+    return blanks;
+}
+
 }  // namespace
 
 Switch::Switch(SwitchOptions opt) : opt_(std::move(opt)), rng_(opt_.seed) {}
@@ -95,8 +114,6 @@ void Switch::wake() {
         [[maybe_unused]] auto n = ::write(wakeW_, &c, 1);
     }
 }
-
-void Switch::pump(int waitMs) { step(waitMs); }
 
 bool Switch::waitConnected(int timeoutMs) {
     return waitSteps([this] { return connected_; }, timeoutMs);
@@ -549,16 +566,6 @@ bool Switch::storeRowLocked(const Frame& f) {
     if (c == "8F17" || c == "8F12") return appendOpen(tables::PabxFeeRate);
     if (c == "8705") return appendOpen(tables::SpringNum);
     if (c == "A910" || c == "A90C") { tables_[tables::PabxTimes][f.at(2)] = f.body; return true; }
-    if (c == "940A") { tables_[tables::ExtraHead][word(f, 2)] = f.body; return true; }
-    if (c == "A70A") { tables_[tables::Shrink][f.at(2)] = f.body; return true; }
-    if (c == "9008") { tables_[tables::AddHead][word(f, 2)] = f.body; return true; }
-    if (c == "8916") { tables_[tables::Relay][f.at(2)] = f.body; return true; }
-    if (c == "8B16") { tables_[tables::Extension][f.at(2)] = f.body; return true; }
-    if (c == "8C08") { tables_[tables::Account][word(f, 2)] = f.body; return true; }
-    if (c == "9E13") { tables_[tables::BoardLayout][0] = f.body; return true; }
-    if (c == "8D12") { tables_[tables::Limits][0] = f.body; return true; }
-    if (c == "A80E") { tables_[tables::SelCmd][0] = f.body; return true; }
-    if (c == "A60E") { tables_[tables::IPPuhPara][0] = f.body; return true; }
     if (c == "A507") {
         // The station sends a change (01 add, 02 take off); the switch keeps
         // the deposit itself and reports it as kind 00 with its flags.
@@ -581,26 +588,17 @@ bool Switch::storeRowLocked(const Frame& f) {
         }
         return true;
     }
+    for (const auto& [name, blank] : keptRows())
+        if (c == QLatin1String(blank.first, 4)) {
+            tables_[name][blank.second == 2 ? word(f, 2) : blank.second ? f.at(2) : 0] = f.body;
+            return true;
+        }
     return false;
 }
 
 QByteArray Switch::blankRow(const QString& table, int key) const {
-    // Each table's empty row, and how many bytes of its key stand from byte 2.
-    static const std::map<QString, std::pair<const char*, int>> blanks = {
-        {tables::Extension, {"8B160000000000FFFFFF0000000000FFFFFFFFFFFFFF", 1}},
-        {tables::Relay, {"89160000000000FF000000FFFFFFFFFFFFFFFFFFFFFF", 1}},
-        {tables::Account, {"8C080000FFFF0000", 2}},
-        {tables::ExtraHead, {"940A0000FFFFFFFFFFFF", 2}},
-        {tables::Shrink, {"A70A00FFFFFFFFFFFFFF", 1}},
-        {tables::AddHead, {"90080000FFFFFFFF", 2}},
-        {tables::ExtDeposit, {"A5070000000000", 1}},
-        {tables::BoardLayout, {"9E1300FFFFFFFFFFFFFFFFFFFFFF0000000000", 0}},
-        {tables::Limits, {"8D12FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
-        {tables::SelCmd, {"A80EFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
-        {tables::IPPuhPara, {"A60E000000000000000000000000", 0}},
-    };
-    const auto it = blanks.find(table);
-    if (it == blanks.end()) return {};
+    const auto it = keptRows().find(table);
+    if (it == keptRows().end()) return {};
     const auto& [hex, keyBytes] = it->second;
     QByteArray b = fromHex(QString::fromLatin1(hex));
     if (keyBytes == 2) b[2] = char(key >> 8);

@@ -9,7 +9,6 @@
 //     setVariant("CommDevice", sw.slavePath());
 //     sw.start();                           // plays on its own thread ...
 //     sw.waitConnected(5000);               // ... once the station opened the line
-//     // ... or call sw.pump() from the test's event loop instead of start().
 //     sw.sendCallRecord(rec);               // unsolicited frames on demand
 //     auto fee = sw.waitFor("950820", 2000, [] { QCoreApplication::processEvents(); });
 //     EXPECT_EQ(sw.receivedWith("820302").size(), 1u);
@@ -126,9 +125,6 @@ public:
     // Plays on an own thread until stop() (or destruction).
     void start();
     void stop();
-    // One step from the caller's thread: reads what the station wrote (waiting
-    // up to waitMs for it), answers, and writes what is due. Not with start().
-    void pump(int waitMs = 0);
     // Without a pty (the USB collector): bytes from the station go in here and
     // whole frames for the station come out of takeOutgoingFrame().
     void feed(const QByteArray& bytesFromStation);
@@ -228,7 +224,7 @@ public:
     // Frames taken in arrival order (a queue separate from received()).
     std::optional<Frame> takeReceived();
     // Waits for a frame with the prefix at index >= from of received(); calls
-    // idle() between looks (e.g. the station's processEvents, or pump()).
+    // idle() between looks (e.g. the station's processEvents).
     std::optional<Frame> waitFor(const QString& hexPrefix, int timeoutMs,
                                  const std::function<void()>& idle = {}, size_t from = 0);
     // Waits until every byte the station wrote before the call has been read

@@ -62,6 +62,9 @@ protected:
     }
     sim::Switch sw;
     std::unique_ptr<Line> line;
+    // The clock order of 2024-05-06 14:07:09, a Monday, and the switch's acknowledgement.
+    const QByteArray clock = sim::withSum(QStringLiteral("8509440506140709 01"));
+    const QByteArray ack = bytes({0x82, 0x03, 0x00, 0x85});
 };
 
 TEST(Frames, ChecksumAndCodes) {
@@ -94,10 +97,8 @@ TEST_F(SwitchOnPty, ProbeIsAnsweredWith950B) {
 }
 
 TEST_F(SwitchOnPty, OrdersAreAcknowledgedOrRefusedAsTold) {
-    // The clock order of 2024-05-06 14:07:09, a Monday.
-    const QByteArray clock = sim::withSum(QStringLiteral("8509440506140709 01"));
     line->write(clock);
-    EXPECT_EQ(line->read(4), bytes({0x82, 0x03, 0x00, 0x85}));
+    EXPECT_EQ(line->read(4), ack);
     auto got = sw.waitFor("8509", 1000);
     ASSERT_TRUE(got);
     auto c = sim::decodeClock(*got);
@@ -121,7 +122,7 @@ TEST_F(SwitchOnPty, OrdersAreAcknowledgedOrRefusedAsTold) {
     EXPECT_EQ(garbled.left(3), bytes({0x82, 0x03, 0x00}));
     EXPECT_NE(quint8(garbled[3]), 0x85);
     line->write(clock);                                // rules used up: normal again
-    EXPECT_EQ(line->read(4), bytes({0x82, 0x03, 0x00, 0x85}));
+    EXPECT_EQ(line->read(4), ack);
 
     // A damaged order is reported with 820301; fire-and-forget orders get nothing.
     line->write(bytes({0x85, 0x09, 0x44, 0x05, 0x06, 0x14, 0x07, 0x09, 0x01, 0x00}));
@@ -133,8 +134,6 @@ TEST_F(SwitchOnPty, OrdersAreAcknowledgedOrRefusedAsTold) {
 }
 
 TEST_F(SwitchOnPty, AnswersLateRepeatedAndOnAPacedLine) {
-    const QByteArray clock = sim::withSum(QStringLiteral("8509440506140709 01"));
-    const QByteArray ack = bytes({0x82, 0x03, 0x00, 0x85});
     // Every answer late and again 30 ms later, a refusal too.
     sw.setAckTiming(10, 20, 1.0, 30, 30);
     line->write(clock);
@@ -181,13 +180,13 @@ TEST_F(SwitchOnPty, WaitsEndWhenTheLineIsReadAndTheHeldRepliesWritten) {
     sw.setBaud(0);
     sw.setLateReplyMs(300);
     sw.addRule("8509", sim::Reply::Late);
-    line->write(sim::withSum(QStringLiteral("8509440506140709 01")));
+    line->write(clock);
     ASSERT_TRUE(sw.waitFor("8509", 5000));
     ASSERT_TRUE(sw.waitWritten(10000));
-    EXPECT_EQ(line->read(4, 1), bytes({0x82, 0x03, 0x00, 0x85}));   // already on the line
+    EXPECT_EQ(line->read(4, 1), ack);   // already on the line
 }
 
-TEST_F(SwitchOnPty, CallRecordFieldsAndTheStationsAnswers) {
+TEST_F(SwitchOnPty, RecordsDepositsFeesAndTheStationsAnswers) {
     sim::CallRecord r;
     r.extAddr = 0x0105;
     r.called = "013812345678";
@@ -222,21 +221,19 @@ TEST_F(SwitchOnPty, CallRecordFieldsAndTheStationsAnswers) {
     EXPECT_TRUE(line->read(1, 100).isEmpty());
     EXPECT_EQ(sw.recordAnswers(), (std::vector<QString>{"820303", "820302", "820302"}));
     EXPECT_EQ(sw.recordsWaiting(), 0);
-}
 
-TEST_F(SwitchOnPty, DepositEventAndFeeFrames) {
     sim::DepositEvent d;
     d.extAddr = 5;
     d.fen = 500;
     d.when = QDateTime(QDate(2024, 3, 1), QTime(8, 0, 0));
     sw.sendDeposit(d);
-    const QByteArray f = line->read(30);
+    f = line->read(30);
     ASSERT_EQ(f.size(), 30);
     EXPECT_EQ(f.mid(22, 3), bytes({0x00, 0x01, 0xF4}));
     EXPECT_EQ(quint8(f[28]), 0x0A);
     // The station answers a stored deposit event "820302" and waits for our ack.
     line->write(sim::withSum(QStringLiteral("820302")));
-    EXPECT_EQ(line->read(4), bytes({0x82, 0x03, 0x00, 0x85}));
+    EXPECT_EQ(line->read(4), ack);
 
     // Fee 1.23 yuan for extension 5 on channel byte 0x13.
     line->write(sim::withSum(QStringLiteral("950820050000 7B 13")));
@@ -249,7 +246,7 @@ TEST_F(SwitchOnPty, DepositEventAndFeeFrames) {
     EXPECT_EQ(o->channelByte, 0x13);
     // A balance answer of -1.50 (80 00 96) is acknowledged.
     line->write(sim::withSum(QStringLiteral("950810 05 800096 00")));
-    EXPECT_EQ(line->read(4), bytes({0x82, 0x03, 0x00, 0x85}));
+    EXPECT_EQ(line->read(4), ack);
     auto bal = sim::decodeBalance(*sw.waitFor("950810", 1000));
     ASSERT_TRUE(bal);
     EXPECT_EQ(bal->signedFen(), -150);
@@ -258,7 +255,6 @@ TEST_F(SwitchOnPty, DepositEventAndFeeFrames) {
 TEST_F(SwitchOnPty, StreamedTableIsKeptAndServedBack) {
     const QByteArray row1 = sim::withSum(QStringLiteral("860B14123FFFFF04000102"));
     const QByteArray row2 = sim::withSum(QStringLiteral("860B15456FFFFF04000102"));
-    const QByteArray ack = bytes({0x82, 0x03, 0x00, 0x85});
     // Nothing stored yet: the read gets the table end at once.
     line->write(sim::withSum(QStringLiteral("810389")));
     EXPECT_EQ(line->read(4), bytes({0x81, 0x03, 0x00, 0x84}));
@@ -284,7 +280,7 @@ TEST_F(SwitchOnPty, AddressedRowsAndASilentThirdRow) {
         QByteArray row = sim::fromHex("940A0000123FFFFFFFFF");
         row[3] = char(a);
         line->write(sim::withSum(row));
-        if (a < 2) { EXPECT_EQ(line->read(4), bytes({0x82, 0x03, 0x00, 0x85})) << a; }
+        if (a < 2) { EXPECT_EQ(line->read(4), ack) << a; }
         else EXPECT_TRUE(line->read(1, 150).isEmpty());
     }
     EXPECT_EQ(sw.table(sim::tables::ExtraHead).size(), 2u);
@@ -357,19 +353,17 @@ TEST(SwitchLine, OutputWaitsForTheStationOrIsLostAsOnARealLine) {
     }
 }
 
-TEST(SwitchPump, DrivenFromTheCallersLoopAndReopenedBySerialPort) {
+TEST(SwitchLine, ReopenedBySerialPort) {
     sim::Switch sw;
     ASSERT_TRUE(sw.openPty());
+    sw.start();
     for (int round = 0; round < 2; ++round) {   // the station reopens its port
         QSerialPort port(sw.slavePath());
         ASSERT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
         port.write(sim::withSum(QStringLiteral("830300")));
         port.waitForBytesWritten(500);
         QByteArray got;
-        for (int i = 0; i < 200 && got.size() < 12; ++i) {
-            sw.pump(5);
-            if (port.waitForReadyRead(5)) got += port.readAll();
-        }
+        while (got.size() < 12 && port.waitForReadyRead(3000)) got += port.readAll();
         ASSERT_EQ(got.size(), 12) << round;
         EXPECT_EQ(quint8(got[0]), 0x95);
         port.close();
