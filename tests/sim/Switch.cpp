@@ -123,8 +123,6 @@ bool Switch::waitDisconnected(int timeoutMs) {
     return waitSteps([this] { return !connected_; }, timeoutMs);
 }
 
-qint64 Switch::bytesLost() const { std::lock_guard lk(mu_); return lost_; }
-
 void Switch::step(int waitMs) {
     if (master_ < 0) return;
     int timeout = waitMs;
@@ -246,10 +244,7 @@ std::optional<QByteArray> Switch::takeOutgoingFrame() {
 void Switch::writeDueLocked() {
     if (master_ < 0) return;
     if (!connected_) {
-        if (opt_.dropWhileClosed) {
-            for (const QByteArray& c : outChunks_) lost_ += c.size();
-            outChunks_.clear();
-        }
+        if (opt_.dropWhileClosed) outChunks_.clear();
         return;
     }
     const auto now = Clock::now();
@@ -484,7 +479,7 @@ void Switch::handleLocked(const Frame& f) {
         if (!s) return;
         if (s == &records_) recordAnswers_.push_back(c);
         if (c == "820303") {
-            emitStreamLocked(*s);
+            emitLocked(s->current);
             return;
         }
         // The station waits for our acknowledgement of a deposit event's "820302".
@@ -661,8 +656,7 @@ void Switch::serveRequestLocked(const Frame& f) {
     const Table& t = tables_[name];
     auto it = t.find(key);
     if (it != t.end()) replyLocked(f, it->second);
-    else if (opt_.blankRowsForMissing) replyLocked(f, blankRow(name, key));
-    else replyLocked(f, kTableEnd);
+    else replyLocked(f, blankRow(name, key));
 }
 
 void Switch::setDepositLag(int questions, int minMs, int maxMs) {
@@ -702,21 +696,12 @@ void Switch::startStreamLocked(Stream& s, std::deque<QByteArray> rows, const QBy
     advanceStreamLocked(s);
 }
 
-void Switch::emitStreamLocked(Stream& s) {
-    bool garble = false;
-    if (&s == &records_ && garbleRecords_ > 0) {
-        --garbleRecords_;
-        garble = true;
-    }
-    emitLocked(s.current, garble);
-}
-
 void Switch::advanceStreamLocked(Stream& s) {
     s.current.clear();
     if (!s.left.empty()) {
         s.current = s.left.front();
         s.left.pop_front();
-        emitStreamLocked(s);
+        emitLocked(s.current);
         return;
     }
     if (!s.end.isEmpty()) {
@@ -750,11 +735,10 @@ void Switch::queueRecord(const QByteArray& body) {
     });
 }
 
-void Switch::garbleRecords(int n) { std::lock_guard lk(mu_); garbleRecords_ = qMax(0, n); }
 
 void Switch::resendRecordInFlight() {
     emitNow([&] {
-        if (!records_.current.isEmpty()) emitStreamLocked(records_);
+        if (!records_.current.isEmpty()) emitLocked(records_.current);
     });
 }
 

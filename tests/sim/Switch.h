@@ -98,8 +98,6 @@ inline const QString IPPuhPara = QStringLiteral("IPPuhPara");      // "A60E", as
 struct SwitchOptions {
     unsigned seed = 1;
     bool answerProbe = true;          // "830300" gets "950B"
-    bool blankRowsForMissing = true;  // an addressed row never downloaded is served blank,
-                                      // else the request gets "810300"
     int uploadStartDelayMs = 100;     // the record upload starts this long after its "9607"
     bool dropWhileClosed = false;     // what is due while no station holds the line open is
                                       // lost, as on a real line (else it waits for the station)
@@ -121,7 +119,6 @@ public:
     bool waitConnected(int timeoutMs);
     // Until the station has closed the terminal (a step has seen it hung up).
     bool waitDisconnected(int timeoutMs);
-    qint64 bytesLost() const;
     // Plays on an own thread until stop() (or destruction).
     void start();
     void stop();
@@ -188,8 +185,6 @@ public:
     void sendBalanceQuery(int extAddr, const QString& account = {}, quint8 tag6 = 0) {
         send(balanceQueryBody(extAddr, account, tag6));
     }
-    // The next n times a record goes out (first sending or again), its sum is wrong.
-    void garbleRecords(int n);
     void resendRecordInFlight();
     int recordsWaiting() const;              // queued or in flight, not yet taken
     // Records the switch holds for the record upload "9607" (sent as "961D",
@@ -262,7 +257,6 @@ private:
     void startStreamLocked(Stream& s, std::deque<QByteArray> rows, const QByteArray& end,
                            const QString& advanceOn);
     void advanceStreamLocked(Stream& s);
-    void emitStreamLocked(Stream& s);
     bool storeRowLocked(const Frame& f);
     void serveRequestLocked(const Frame& f);
     QByteArray blankRow(const QString& table, int key) const;
@@ -281,7 +275,6 @@ private:
     std::atomic<bool> running_{false};
     bool ptyMode_ = false;
     bool connected_ = false;
-    qint64 lost_ = 0;
 
     FrameParser parser_;
     std::deque<QByteArray> outChunks_;        // bytes due on the pty
@@ -313,7 +306,6 @@ private:
     int streamCut_ = -1;
 
     Stream records_;      // unsolicited call records and deposit events
-    int garbleRecords_ = 0;
     Stream table_;        // a table being read back, or an upload of records
     std::vector<QByteArray> uploadRecords_;
     bool uploadForgets_ = false;

@@ -21,11 +21,7 @@ bool UsbCollectorSim::WritePort2(const QByteArray& input) {
         --failWrites_;
         return false;
     }
-    if (report.startsWith(QByteArray(4, char(0xFF)))) {
-        pollPending_ = true;
-        ++polls_;
-        return true;
-    }
+    if (report.startsWith(QByteArray(4, char(0xFF)))) return true;   // the poll before a read
     const quint8 code = quint8(report[0]);
     const int len = quint8(report[1]);
     if (code == 0x7F) {
@@ -142,8 +138,6 @@ void UsbCollectorSim::sendNextRecordLocked() {
 
 bool UsbCollectorSim::ReadPort2(QByteArray& report) {
     std::lock_guard lk(mu_);
-    if (!pollPending_) ++readsWithoutPoll_;
-    pollPending_ = false;
     if (failReads_ > 0) {
         --failReads_;
         return false;
@@ -191,7 +185,5 @@ void UsbCollectorSim::failWrites(int n) { std::lock_guard lk(mu_); failWrites_ =
 void UsbCollectorSim::ignoreOrders(int n) { std::lock_guard lk(mu_); ignore_ = n; }
 
 std::vector<Frame> UsbCollectorSim::collectorOrders() const { std::lock_guard lk(mu_); return orders_; }
-int UsbCollectorSim::polls() const { std::lock_guard lk(mu_); return polls_; }
-int UsbCollectorSim::readsWithoutPoll() const { std::lock_guard lk(mu_); return readsWithoutPoll_; }
 
 }  // namespace sim

@@ -53,8 +53,6 @@ public:
 
     // ---- what the station did ----
     std::vector<Frame> collectorOrders() const;       // the "7F06" frames
-    int polls() const;
-    int readsWithoutPoll() const;
 
 private:
     void collectorOrderLocked(const QByteArray& report);
@@ -74,8 +72,6 @@ private:
     std::deque<QByteArray> own_;          // the collector's own frames, with sum
     QByteArray last_ = QByteArray(64, char(0));
     quint8 nextSeq_ = 1;
-    bool pollPending_ = false;
-    int polls_ = 0, readsWithoutPoll_ = 0;
 
     bool reading_ = false;                // a read of the store is under way
     int readAt_ = 0, readEnd_ = 0;
