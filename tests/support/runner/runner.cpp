@@ -1,7 +1,6 @@
 // Runs the station in a process of its own, for start-up and crash tests.
 //
-//   tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... [--answers FILE]
-//                    [--stay-ms N] [--login ID:PWD | --login-cancel]
+//   tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... [--stay-ms N] [--login-cancel]
 //                    [--no-switch | --comm-device PATH] [--clock "yyyy-MM-dd HH:mm:ss"]
 //                    [--kill-in-archive STAGE:N] [--kill-in-nightly-archive STAGE:N]
 //                    [--kill-after-store N] [--restore-from FOLDER [--kill-in-restore POINT]]
@@ -12,15 +11,14 @@
 //                    [--kill-at-writeahead KIND:STEP[:N[:KEY]]] [--kill-at-prompt TEXT]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
-// is the station's). Prompts are answered by script: each --answer (or each
-// line "TEXT<TAB>RESULT" of --answers) answers the next prompt whose text
-// contains TEXT; RESULT is a button number or ok, cancel, yes, no, retry,
+// is the station's). Prompts are answered by script: each --answer answers
+// the next prompt whose text contains TEXT; RESULT is a button number or ok, cancel, yes, no, retry,
 // ignore, abort. The log lists every prompt shown ("PROMPT", or "UNEXPECTED"
 // when no answer matched: kind, title, text, tab-separated), "LOADED" and the
 // frame's caption once the main frame is up, "YIELDS_IN_TRANSACTION" with the
 // count when a wait yielded while a transaction was open, and "END" with the exit code.
 // The login window is answered with worker "0000", password "0000", unless
-// --login names another or --login-cancel closes it. After loading, the
+// --login-cancel closes it. After loading, the
 // station is closed through its stop road at once, or after --stay-ms milliseconds.
 // A switch simulator answers the station's link on a pseudo-terminal (the
 // data directory's "CommDevice" names it) unless --no-switch is given; then
@@ -104,7 +102,6 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTextStream>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -184,8 +181,8 @@ int resultOf(const QString& r) {
     return l.toInt();
 }
 
-void addAnswer(const QString& spec, QChar sep) {
-    const int p = spec.lastIndexOf(sep);
+void addAnswer(const QString& spec) {
+    const int p = spec.lastIndexOf(QLatin1Char('='));
     if (p < 0) return;
     platform::script::answer(spec.left(p), resultOf(spec.mid(p + 1)));
 }
@@ -223,13 +220,12 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments().mid(1);
     if (args.isEmpty()) {
         std::fprintf(stderr, "usage: tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... "
-                             "[--answers FILE] [--stay-ms N]\n");
+                             "[--stay-ms N]\n");
         return 2;
     }
     platform::script::reset();
     platform::script::enable();
     int stayMs = -1;
-    QString loginId = QStringLiteral("0000"), loginPwd = QStringLiteral("0000");
     bool loginCancel = false;
     bool withSwitch = true;
     QString commDevice, restoreFrom;
@@ -242,12 +238,9 @@ int main(int argc, char** argv) {
     QStringList rowDeletes, downloads;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
-        else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
+        else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i]);
         else if (args[i] == "--stay-ms" && i + 1 < args.size()) stayMs = args[++i].toInt();
-        else if (args[i] == "--login" && i + 1 < args.size()) {
-            loginId = args[++i].section(QLatin1Char(':'), 0, 0);
-            loginPwd = args[i].section(QLatin1Char(':'), 1);
-        } else if (args[i] == "--login-cancel") loginCancel = true;
+        else if (args[i] == "--login-cancel") loginCancel = true;
         else if (args[i] == "--no-switch") withSwitch = false;
         else if (args[i] == "--site" && i + 1 < args.size()) siteName = args[++i];
         else if (args[i] == "--comm-device" && i + 1 < args.size()) {
@@ -302,16 +295,6 @@ int main(int argc, char** argv) {
                 if (s == step && ++seen >= nth) ::kill(::getpid(), SIGKILL);
             });
         }
-        else if (args[i] == "--answers" && i + 1 < args.size()) {
-            QFile f(args[++i]);
-            if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
-                QTextStream in(&f);
-                while (!in.atEnd()) {
-                    const QString line = in.readLine();
-                    if (!line.trimmed().isEmpty()) addAnswer(line, QLatin1Char('\t'));
-                }
-            }
-        }
     }
 
     if (g_clockStart.isValid()) {
@@ -319,7 +302,7 @@ int main(int argc, char** argv) {
         platform::testing::setNow(stationNow);
     }
 
-    testsupport::scriptLogin(loginId, loginPwd, loginCancel);
+    testsupport::scriptLogin(QStringLiteral("0000"), QStringLiteral("0000"), loginCancel);
 
     admin::RegisterSiteChooser();
     platform::script::onModal(QStringLiteral("frmSelTerminal"), [siteName](QDialog* d) {
