@@ -879,8 +879,6 @@ bool Switch::waitWritten(int timeoutMs) {
 
 std::vector<QString> Switch::recordAnswers() const { std::lock_guard lk(mu_); return recordAnswers_; }
 
-qint64 Switch::noiseBytesReceived() const { std::lock_guard lk(mu_); return parser_.noiseBytes(); }
-
 void Switch::setObserver(std::function<void(const Frame&)> fn) { std::lock_guard lk(mu_); observer_ = std::move(fn); }
 
 }  // namespace sim

@@ -230,7 +230,6 @@ public:
     bool waitWritten(int timeoutMs);
     // The station's answers to our records, in order: "820302" or "820303".
     std::vector<QString> recordAnswers() const;
-    qint64 noiseBytesReceived() const;
     // Each frame the station sends, as it is parsed (on the switch's thread).
     void setObserver(std::function<void(const Frame&)> fn);
 

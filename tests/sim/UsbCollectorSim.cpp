@@ -6,11 +6,7 @@ UsbCollectorSim::UsbCollectorSim(SwitchOptions opt) : sw_(std::move(opt)) {}
 
 QByteArray UsbCollectorSim::pointer(int address) {
     const int block = address / 16;
-    QByteArray p(3, char(0));
-    p[0] = char((block >> 8) & 0xFF);
-    p[1] = char(block & 0xFF);
-    p[2] = char(address % 16);
-    return p;
+    return QByteArray() + char((block >> 8) & 0xFF) + char(block & 0xFF) + char(address % 16);
 }
 
 bool UsbCollectorSim::WritePort2(const QByteArray& input) {
@@ -79,16 +75,11 @@ void UsbCollectorSim::collectorOrderLocked(const QByteArray& r) {
         --ignore_;
         return;
     }
-    QByteArray a;
     switch (op) {
     case 0x20:
     case 0x10:
         if (op == 0x10) number_ = quint16(quint8(r[3]) * 256 + quint8(r[4]));
-        a = fromHex("7F06") + QByteArray(1, char(op));
-        a.append(char(number_ >> 8));
-        a.append(char(number_ & 0xFF));
-        a.append(char(0));
-        queueLocked(a);
+        queueLocked(fromHex("7F06") + char(op) + char(number_ >> 8) + char(number_ & 0xFF) + char(0));
         break;
     case 0x00:
         eraseLeft_ = eraseDelay_;
