@@ -468,13 +468,12 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     if (c.startsWith("8203")) {
+        // A record is taken ("820302") or refused ("820303"); an uploaded one
+        // too; a table's row is asked on by its own answer.
+        const bool taken = c == "820302" || c == "820303";
         Stream* s = nullptr;
-        if (!records_.current.isEmpty() && records_.advanceOn.startsWith("8203")
-            && (c == "820302" || c == "820303"))
-            s = &records_;
-        else if (!table_.current.isEmpty() && table_.advanceOn == "820302" && (c == "820302" || c == "820303"))
-            s = &table_;
-        else if (!table_.current.isEmpty() && table_.advanceOn == c)
+        if (!records_.current.isEmpty() && taken) s = &records_;
+        else if (!table_.current.isEmpty() && (table_.advanceOn == c || (table_.advanceOn == "820302" && taken)))
             s = &table_;
         if (!s) return;
         if (s == &records_) recordAnswers_.push_back(c);
@@ -729,7 +728,6 @@ void Switch::announce() { send(fromHex("830300")); }
 
 void Switch::queueRecord(const QByteArray& body) {
     emitNow([&] {
-        records_.advanceOn = QStringLiteral("8203");
         records_.left.push_back(body);
         if (records_.current.isEmpty()) advanceStreamLocked(records_);
     });
@@ -833,14 +831,9 @@ std::optional<Frame> Switch::waitFor(const QString& hexPrefix, int timeoutMs,
                 continue;
             }
         }
-        if (idle) {
-            idle();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        } else if (master_ >= 0) {
-            step(2);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }      // nobody else drives the pty: drive it ourselves
+        if (idle) idle();
+        if (!idle && master_ >= 0) step(2);   // nobody else drives the pty: drive it ourselves
+        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
