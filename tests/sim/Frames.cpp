@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QTime>
 #include <array>
+#include <cctype>
 #include <cstring>
 
 namespace sim {
@@ -18,34 +19,15 @@ static int hexValue(QChar c) {
 }
 
 QByteArray fromHex(const QString& text) {
-    QByteArray out;
-    int high = -1;
-    for (QChar c : text) {
-        if (c.isSpace()) continue;
-        const int v = hexValue(c);
-        if (v < 0) return {};
-        if (high < 0) {
-            high = v;
-        } else {
-            out.append(char(high * 16 + v));
-            high = -1;
-        }
-    }
-    if (high >= 0) return {};   // an odd digit count is not a byte string
-    return out;
+    // Blanks apart, nothing but pairs of hex digits makes a byte string.
+    const QByteArray digits = text.toLatin1().simplified().replace(' ', QByteArray());
+    for (char c : digits)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return {};
+    return digits.size() % 2 ? QByteArray() : QByteArray::fromHex(digits);
 }
 
 QString toHex(const QByteArray& bytes, bool spaced) {
-    static const char* digits = "0123456789ABCDEF";
-    QString s;
-    s.reserve(bytes.size() * (spaced ? 3 : 2));
-    for (int i = 0; i < bytes.size(); ++i) {
-        const quint8 b = quint8(bytes[i]);
-        if (spaced && i > 0) s += QLatin1Char(' ');
-        s += QLatin1Char(digits[b >> 4]);
-        s += QLatin1Char(digits[b & 15]);
-    }
-    return s;
+    return QString::fromLatin1(bytes.toHex(spaced ? ' ' : '\0').toUpper());
 }
 
 quint8 checksum(const QByteArray& bytes) {
@@ -216,16 +198,7 @@ QByteArray packDigits(const QString& digits, int bytes) {
     return out;
 }
 
-QString unpackDigits(const QByteArray& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    QString s;
-    for (char c : bytes) {
-        const quint8 b = quint8(c);
-        if ((b >> 4) != 0xF) s += QLatin1Char(digits[b >> 4]);
-        if ((b & 15) != 0xF) s += QLatin1Char(digits[b & 15]);
-    }
-    return s;
-}
+QString unpackDigits(const QByteArray& bytes) { return toHex(bytes).remove(QLatin1Char('F')); }
 
 static void putDateTime(QByteArray& b, int at, const QDateTime& t) {
     const QDate d = t.date();
@@ -317,11 +290,7 @@ QByteArray balanceQueryBody(int extAddr, const QString& account, quint8 tag6) {
     return b;
 }
 
-QByteArray probeAnswerBody(const QByteArray& data8) {
-    QByteArray b = frameOf(0x95, 11);
-    for (int i = 0; i < 8 && i < data8.size(); ++i) b[2 + i] = data8[i];
-    return b;
-}
+QByteArray probeAnswerBody() { return frameOf(0x95, 11); }
 
 // ---- decoders ---------------------------------------------------------------
 

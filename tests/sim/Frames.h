@@ -124,8 +124,8 @@ QByteArray portStateBody(int channel, quint8 state, quint8 calling,
 // that the answer echoes (byte 3 is also the address's low byte).
 QByteArray balanceQueryBody(int extAddr, const QString& account, quint8 tag6 = 0);
 // "950B", the answer to the probe: the station reads only its code, so the
-// eight data bytes are ours to fill (the simulator sends its clock and model).
-QByteArray probeAnswerBody(const QByteArray& data8);
+// eight data bytes are left zero.
+QByteArray probeAnswerBody();
 
 // ---- decoders of the frames the station sends ---------------------------
 

@@ -33,11 +33,28 @@ bool isDepositEvent(const QByteArray& body) {
 
 int word(const Frame& f, int i) { return f.at(i) * 256 + f.at(i + 1); }
 
+// The tables kept row by row: each one's empty row (its first four digits
+// the row's code and length), and how many bytes of its key stand from byte 2.
+const std::map<QString, std::pair<const char*, int>>& keptRows() {
+    static const std::map<QString, std::pair<const char*, int>> blanks = {
+        {tables::Extension, {"8B160000000000FFFFFF0000000000FFFFFFFFFFFFFF", 1}},
+        {tables::Relay, {"89160000000000FF000000FFFFFFFFFFFFFFFFFFFFFF", 1}},
+        {tables::Account, {"8C080000FFFF0000", 2}},
+        {tables::ExtraHead, {"940A0000FFFFFFFFFFFF", 2}},
+        {tables::Shrink, {"A70A00FFFFFFFFFFFFFF", 1}},
+        {tables::AddHead, {"90080000FFFFFFFF", 2}},
+        {tables::ExtDeposit, {"A5070000000000", 1}},
+        {tables::BoardLayout, {"9E1300FFFFFFFFFFFFFFFFFFFFFF0000000000", 0}},
+        {tables::Limits, {"8D12FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
+        {tables::SelCmd, {"A80EFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
+        {tables::IPPuhPara, {"A60E000000000000000000000000", 0}},
+    };
+    return blanks;
+}
+
 }  // namespace
 
-Switch::Switch(SwitchOptions opt) : opt_(std::move(opt)), rng_(opt_.seed) {
-    if (opt_.probeData.isEmpty()) opt_.probeData = QByteArray(8, char(0));
-}
+Switch::Switch(SwitchOptions opt) : opt_(std::move(opt)), rng_(opt_.seed) {}
 
 Switch::~Switch() {
     stop();
@@ -98,25 +115,13 @@ void Switch::wake() {
     }
 }
 
-void Switch::pump(int waitMs) { step(waitMs); }
-
-bool Switch::stationConnected() const { std::lock_guard lk(mu_); return connected_; }
-
 bool Switch::waitConnected(int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!stationConnected()) {
-        if (Clock::now() >= deadline) return false;
-        if (running_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        else step(2);
-    }
-    return true;
+    return waitSteps([this] { return connected_; }, timeoutMs);
 }
 
 bool Switch::waitDisconnected(int timeoutMs) {
     return waitSteps([this] { return !connected_; }, timeoutMs);
 }
-
-qint64 Switch::bytesLost() const { std::lock_guard lk(mu_); return lost_; }
 
 void Switch::step(int waitMs) {
     if (master_ < 0) return;
@@ -140,14 +145,7 @@ void Switch::step(int waitMs) {
     QByteArray in;
     if (fds[0].revents & POLLIN) {
         char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n > 0) {
-                in.append(buf, int(n));
-                continue;
-            }
-            break;
-        }
+        for (ssize_t n; (n = ::read(master_, buf, sizeof buf)) > 0;) in.append(buf, int(n));
     }
     if (fds[1].revents & POLLIN) {
         char buf[64];
@@ -184,19 +182,16 @@ void Switch::takeInboundLocked(const QByteArray& bytes) {
     inbound_.push_back({inFree_, bytes});
 }
 
-bool Switch::parseDueLocked(std::vector<Frame>& seen) {
+void Switch::parseDueLocked(std::vector<Frame>& seen) {
     const auto now = Clock::now();
     while (!inbound_.empty() && inbound_.front().first <= now) {
         parser_.feed(inbound_.front().second);
         inbound_.pop_front();
     }
-    bool any = false;
     while (auto f = parser_.next()) {
         handleLocked(*f);
         seen.push_back(*f);
-        any = true;
     }
-    return any;
 }
 
 void Switch::setBaud(int baud) {
@@ -209,16 +204,12 @@ int Switch::acksWritten() const { std::lock_guard lk(mu_); return acksWritten_; 
 
 int Switch::repeatsWritten() const { std::lock_guard lk(mu_); return repeatsWritten_; }
 
-// Time-driven work: a record that was never answered, an upload that is due.
+// Time-driven work: held-back replies and an upload that are due.
 void Switch::timersLocked() {
     const auto now = Clock::now();
     while (!late_.empty() && now >= late_.front().first) {
         emitLocked(late_.front().second);
         late_.pop_front();
-    }
-    if (opt_.recordRetryMs > 0 && !records_.current.isEmpty() && (connected_ || !ptyMode_)
-        && now - records_.sentAt >= std::chrono::milliseconds(opt_.recordRetryMs)) {
-        emitStreamLocked(records_);
     }
     if (uploadAt_ && now >= *uploadAt_) {
         uploadAt_.reset();
@@ -233,10 +224,7 @@ void Switch::feed(const QByteArray& bytes) {
     {
         std::lock_guard lk(mu_);
         parser_.feed(bytes);
-        while (auto f = parser_.next()) {
-            handleLocked(*f);
-            seen.push_back(*f);
-        }
+        parseDueLocked(seen);
         timersLocked();
         observer = observer_;
     }
@@ -256,10 +244,7 @@ std::optional<QByteArray> Switch::takeOutgoingFrame() {
 void Switch::writeDueLocked() {
     if (master_ < 0) return;
     if (!connected_) {
-        if (opt_.dropWhileClosed) {
-            for (const QByteArray& c : outChunks_) lost_ += c.size();
-            outChunks_.clear();
-        }
+        if (opt_.dropWhileClosed) outChunks_.clear();
         return;
     }
     const auto now = Clock::now();
@@ -375,20 +360,13 @@ void Switch::dueLocked(Clock::time_point at, const QByteArray& body) {
     late_.insert(it, {at, body});
 }
 
-void Switch::setUploadWithAck(bool on) { std::lock_guard lk(mu_); opt_.uploadWithAck = on; }
+void Switch::setUploadWithAck(bool on) { std::lock_guard lk(mu_); uploadWithAck_ = on; }
 
 void Switch::setLateReplyMs(int ms) { std::lock_guard lk(mu_); lateMs_ = qMax(0, ms); }
 
 void Switch::setAnswerProbe(bool on) { std::lock_guard lk(mu_); opt_.answerProbe = on; }
 
-void Switch::setAcknowledged(const QString& hexPrefix, bool on) {
-    std::lock_guard lk(mu_);
-    ackOverrides_.insert(ackOverrides_.begin(), {hexPrefix.toUpper().remove(QLatin1Char(' ')), on});
-}
-
 bool Switch::isAcknowledgedLocked(const Frame& f) const {
-    for (const auto& [prefix, on] : ackOverrides_)
-        if (f.startsWith(prefix)) return on;
     for (const char* p : kAcknowledged)
         if (f.startsWith(QString::fromLatin1(p))) return true;
     return false;
@@ -441,7 +419,7 @@ void Switch::replyLocked(const Frame& f, const QByteArray& answerBody) {
     if (isAck && twice) ++repeatsWritten_;
     switch (lastReply_) {
     case Reply::Normal: emitLocked(answerBody); break;
-    case Reply::Silent: break;
+    case Reply::Silent:
     case Reply::LostAck: break;
     case Reply::Doubled: {
         // One write: the station finds both in the same read.
@@ -490,18 +468,17 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     if (c.startsWith("8203")) {
+        // A record is taken ("820302") or refused ("820303"); an uploaded one
+        // too; a table's row is asked on by its own answer.
+        const bool taken = c == "820302" || c == "820303";
         Stream* s = nullptr;
-        if (!records_.current.isEmpty() && records_.advanceOn.startsWith("8203")
-            && (c == "820302" || c == "820303"))
-            s = &records_;
-        else if (!table_.current.isEmpty() && table_.advanceOn == "820302" && (c == "820302" || c == "820303"))
-            s = &table_;
-        else if (!table_.current.isEmpty() && table_.advanceOn == c)
+        if (!records_.current.isEmpty() && taken) s = &records_;
+        else if (!table_.current.isEmpty() && (table_.advanceOn == c || (table_.advanceOn == "820302" && taken)))
             s = &table_;
         if (!s) return;
         if (s == &records_) recordAnswers_.push_back(c);
         if (c == "820303") {
-            if (s != &records_ || opt_.resendRefusedRecords) emitStreamLocked(*s);
+            emitLocked(s->current);
             return;
         }
         // The station waits for our acknowledgement of a deposit event's "820302".
@@ -515,7 +492,7 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     if (c == "830300") {
-        if (opt_.answerProbe) replyLocked(f, probeAnswerBody(opt_.probeData));
+        if (opt_.answerProbe) replyLocked(f, probeAnswerBody());
         return;
     }
     const quint8 code = f.at(0);
@@ -550,7 +527,7 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     if (code == 0x96 && f.size() == 7) {                      // record upload request
-        if (opt_.uploadWithAck) {
+        if (uploadWithAck_) {
             const size_t before = outChunks_.size();
             std::deque<QByteArray> rows(uploadRecords_.begin(), uploadRecords_.end());
             startStreamLocked(table_, std::move(rows), fromHex("96070000000000"), QStringLiteral("820302"));
@@ -583,16 +560,6 @@ bool Switch::storeRowLocked(const Frame& f) {
     if (c == "8F17" || c == "8F12") return appendOpen(tables::PabxFeeRate);
     if (c == "8705") return appendOpen(tables::SpringNum);
     if (c == "A910" || c == "A90C") { tables_[tables::PabxTimes][f.at(2)] = f.body; return true; }
-    if (c == "940A") { tables_[tables::ExtraHead][word(f, 2)] = f.body; return true; }
-    if (c == "A70A") { tables_[tables::Shrink][f.at(2)] = f.body; return true; }
-    if (c == "9008") { tables_[tables::AddHead][word(f, 2)] = f.body; return true; }
-    if (c == "8916") { tables_[tables::Relay][f.at(2)] = f.body; return true; }
-    if (c == "8B16") { tables_[tables::Extension][f.at(2)] = f.body; return true; }
-    if (c == "8C08") { tables_[tables::Account][word(f, 2)] = f.body; return true; }
-    if (c == "9E13") { tables_[tables::BoardLayout][0] = f.body; return true; }
-    if (c == "8D12") { tables_[tables::Limits][0] = f.body; return true; }
-    if (c == "A80E") { tables_[tables::SelCmd][0] = f.body; return true; }
-    if (c == "A60E") { tables_[tables::IPPuhPara][0] = f.body; return true; }
     if (c == "A507") {
         // The station sends a change (01 add, 02 take off); the switch keeps
         // the deposit itself and reports it as kind 00 with its flags.
@@ -615,26 +582,17 @@ bool Switch::storeRowLocked(const Frame& f) {
         }
         return true;
     }
+    for (const auto& [name, blank] : keptRows())
+        if (c == QLatin1String(blank.first, 4)) {
+            tables_[name][blank.second == 2 ? word(f, 2) : blank.second ? f.at(2) : 0] = f.body;
+            return true;
+        }
     return false;
 }
 
 QByteArray Switch::blankRow(const QString& table, int key) const {
-    // Each table's empty row, and how many bytes of its key stand from byte 2.
-    static const std::map<QString, std::pair<const char*, int>> blanks = {
-        {tables::Extension, {"8B160000000000FFFFFF0000000000FFFFFFFFFFFFFF", 1}},
-        {tables::Relay, {"89160000000000FF000000FFFFFFFFFFFFFFFFFFFFFF", 1}},
-        {tables::Account, {"8C080000FFFF0000", 2}},
-        {tables::ExtraHead, {"940A0000FFFFFFFFFFFF", 2}},
-        {tables::Shrink, {"A70A00FFFFFFFFFFFFFF", 1}},
-        {tables::AddHead, {"90080000FFFFFFFF", 2}},
-        {tables::ExtDeposit, {"A5070000000000", 1}},
-        {tables::BoardLayout, {"9E1300FFFFFFFFFFFFFFFFFFFFFF0000000000", 0}},
-        {tables::Limits, {"8D12FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
-        {tables::SelCmd, {"A80EFFFFFFFFFFFFFFFFFFFFFFFF", 0}},
-        {tables::IPPuhPara, {"A60E000000000000000000000000", 0}},
-    };
-    const auto it = blanks.find(table);
-    if (it == blanks.end()) return {};
+    const auto it = keptRows().find(table);
+    if (it == keptRows().end()) return {};
     const auto& [hex, keyBytes] = it->second;
     QByteArray b = fromHex(QString::fromLatin1(hex));
     if (keyBytes == 2) b[2] = char(key >> 8);
@@ -697,8 +655,7 @@ void Switch::serveRequestLocked(const Frame& f) {
     const Table& t = tables_[name];
     auto it = t.find(key);
     if (it != t.end()) replyLocked(f, it->second);
-    else if (opt_.blankRowsForMissing) replyLocked(f, blankRow(name, key));
-    else replyLocked(f, kTableEnd);
+    else replyLocked(f, blankRow(name, key));
 }
 
 void Switch::setDepositLag(int questions, int minMs, int maxMs) {
@@ -738,22 +695,12 @@ void Switch::startStreamLocked(Stream& s, std::deque<QByteArray> rows, const QBy
     advanceStreamLocked(s);
 }
 
-void Switch::emitStreamLocked(Stream& s) {
-    bool garble = false;
-    if (&s == &records_ && garbleRecords_ > 0) {
-        --garbleRecords_;
-        garble = true;
-    }
-    emitLocked(s.current, garble);
-    s.sentAt = Clock::now();
-}
-
 void Switch::advanceStreamLocked(Stream& s) {
     s.current.clear();
     if (!s.left.empty()) {
         s.current = s.left.front();
         s.left.pop_front();
-        emitStreamLocked(s);
+        emitLocked(s.current);
         return;
     }
     if (!s.end.isEmpty()) {
@@ -776,23 +723,20 @@ void Switch::emitNow(const std::function<void()>& put) {
 
 void Switch::send(const QByteArray& body) { emitNow([&] { emitLocked(body); }); }
 void Switch::sendRaw(const QByteArray& bytes) { emitNow([&] { emitRawLocked(bytes); }); }
-void Switch::sendGarbled(const QByteArray& body) { emitNow([&] { emitLocked(body, true); }); }
 
 void Switch::announce() { send(fromHex("830300")); }
 
 void Switch::queueRecord(const QByteArray& body) {
     emitNow([&] {
-        records_.advanceOn = QStringLiteral("8203");
         records_.left.push_back(body);
         if (records_.current.isEmpty()) advanceStreamLocked(records_);
     });
 }
 
-void Switch::garbleRecords(int n) { std::lock_guard lk(mu_); garbleRecords_ = qMax(0, n); }
 
 void Switch::resendRecordInFlight() {
     emitNow([&] {
-        if (!records_.current.isEmpty()) emitStreamLocked(records_);
+        if (!records_.current.isEmpty()) emitLocked(records_.current);
     });
 }
 
@@ -887,14 +831,9 @@ std::optional<Frame> Switch::waitFor(const QString& hexPrefix, int timeoutMs,
                 continue;
             }
         }
-        if (idle) {
-            idle();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        } else if (master_ >= 0) {
-            step(2);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }      // nobody else drives the pty: drive it ourselves
+        if (idle) idle();
+        if (!idle && master_ >= 0) step(2);   // nobody else drives the pty: drive it ourselves
+        else std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 
@@ -932,8 +871,6 @@ bool Switch::waitWritten(int timeoutMs) {
 }
 
 std::vector<QString> Switch::recordAnswers() const { std::lock_guard lk(mu_); return recordAnswers_; }
-
-qint64 Switch::noiseBytesReceived() const { std::lock_guard lk(mu_); return parser_.noiseBytes(); }
 
 void Switch::setObserver(std::function<void(const Frame&)> fn) { std::lock_guard lk(mu_); observer_ = std::move(fn); }
 

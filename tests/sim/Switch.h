@@ -9,7 +9,6 @@
 //     setVariant("CommDevice", sw.slavePath());
 //     sw.start();                           // plays on its own thread ...
 //     sw.waitConnected(5000);               // ... once the station opened the line
-//     // ... or call sw.pump() from the test's event loop instead of start().
 //     sw.sendCallRecord(rec);               // unsolicited frames on demand
 //     auto fee = sw.waitFor("950820", 2000, [] { QCoreApplication::processEvents(); });
 //     EXPECT_EQ(sw.receivedWith("820302").size(), 1u);
@@ -29,7 +28,7 @@
 //    setUploadRecords(), one per "820302", then the end frame "9607" (the
 //    records answered are kept for the next upload unless told otherwise);
 //  - everything received is recorded, decoded (see Frame::describe).
-// Only the orders the station waits for are acknowledged (see setAcknowledged):
+// Only the orders the station waits for are acknowledged:
 // an acknowledgement of a fire-and-forget order such as "960301" would complete
 // whatever send of the station is pending at that moment.
 // Before the station opens the terminal, and while it reopens it, what is due
@@ -99,14 +98,7 @@ inline const QString IPPuhPara = QStringLiteral("IPPuhPara");      // "A60E", as
 struct SwitchOptions {
     unsigned seed = 1;
     bool answerProbe = true;          // "830300" gets "950B"
-    QByteArray probeData;             // eight data bytes of "950B" (default: zeros)
-    bool resendRefusedRecords = true; // "820303" makes the record go out again
-    int recordRetryMs = 0;            // > 0: an unanswered record goes out again after this
-    bool blankRowsForMissing = true;  // an addressed row never downloaded is served blank,
-                                      // else the request gets "810300"
     int uploadStartDelayMs = 100;     // the record upload starts this long after its "9607"
-    bool uploadWithAck = false;       // the first uploaded record goes out in one write
-                                      // with the request's acknowledgement
     bool dropWhileClosed = false;     // what is due while no station holds the line open is
                                       // lost, as on a real line (else it waits for the station)
 };
@@ -122,20 +114,14 @@ public:
     // Opens a pseudo-terminal pair in raw mode; the station opens slavePath().
     bool openPty();
     QString slavePath() const { return slavePath_; }
-    int masterFd() const { return master_; }
-    // Whether a station holds the terminal open right now (pty mode), and a
-    // wait for it, driving the pty itself when no thread does.
-    bool stationConnected() const;
+    // Until a station holds the terminal open (pty mode), driving the pty
+    // itself when no thread does.
     bool waitConnected(int timeoutMs);
     // Until the station has closed the terminal (a step has seen it hung up).
     bool waitDisconnected(int timeoutMs);
-    qint64 bytesLost() const;
     // Plays on an own thread until stop() (or destruction).
     void start();
     void stop();
-    // One step from the caller's thread: reads what the station wrote (waiting
-    // up to waitMs for it), answers, and writes what is due. Not with start().
-    void pump(int waitMs = 0);
     // Without a pty (the USB collector): bytes from the station go in here and
     // whole frames for the station come out of takeOutgoingFrame().
     void feed(const QByteArray& bytesFromStation);
@@ -180,16 +166,11 @@ public:
     // Acknowledgements written so far, repeats counted, and repeats alone.
     int acksWritten() const;
     int repeatsWritten() const;
-    // Which station frames are orders to acknowledge. Default: initialise and
-    // reset, table begin/end, clock, talk limit, balance answer, record upload
-    // request, system parameters and every parameter row.
-    void setAcknowledged(const QString& hexPrefix, bool on);
 
     // ---- frames on demand (each gets its checksum appended) ----
     void send(const QByteArray& body);       // any frame
     void sendHex(const QString& hexBody) { send(fromHex(hexBody)); }
     void sendRaw(const QByteArray& bytes);   // exactly these bytes
-    void sendGarbled(const QByteArray& body);// with a wrong checksum
     void announce();                         // "830300"
     void sendCallRecord(const CallRecord& r) { queueRecord(r.body()); }
     void sendDeposit(const DepositEvent& d) { queueRecord(d.body()); }
@@ -204,8 +185,6 @@ public:
     void sendBalanceQuery(int extAddr, const QString& account = {}, quint8 tag6 = 0) {
         send(balanceQueryBody(extAddr, account, tag6));
     }
-    // The next n times a record goes out (first sending or again), its sum is wrong.
-    void garbleRecords(int n);
     void resendRecordInFlight();
     int recordsWaiting() const;              // queued or in flight, not yet taken
     // Records the switch holds for the record upload "9607" (sent as "961D",
@@ -240,7 +219,7 @@ public:
     // Frames taken in arrival order (a queue separate from received()).
     std::optional<Frame> takeReceived();
     // Waits for a frame with the prefix at index >= from of received(); calls
-    // idle() between looks (e.g. the station's processEvents, or pump()).
+    // idle() between looks (e.g. the station's processEvents).
     std::optional<Frame> waitFor(const QString& hexPrefix, int timeoutMs,
                                  const std::function<void()>& idle = {}, size_t from = 0);
     // Waits until every byte the station wrote before the call has been read
@@ -251,7 +230,6 @@ public:
     bool waitWritten(int timeoutMs);
     // The station's answers to our records, in order: "820302" or "820303".
     std::vector<QString> recordAnswers() const;
-    qint64 noiseBytesReceived() const;
     // Each frame the station sends, as it is parsed (on the switch's thread).
     void setObserver(std::function<void(const Frame&)> fn);
 
@@ -263,7 +241,6 @@ private:
         QByteArray current;             // body in flight, empty when none
         QByteArray end;                 // sent after the last one (may be empty)
         QString advanceOn;              // the station's answer that takes `current`
-        Clock::time_point sentAt;
         bool active() const { return !current.isEmpty() || !left.empty(); }
     };
 
@@ -279,7 +256,6 @@ private:
     void startStreamLocked(Stream& s, std::deque<QByteArray> rows, const QByteArray& end,
                            const QString& advanceOn);
     void advanceStreamLocked(Stream& s);
-    void emitStreamLocked(Stream& s);
     bool storeRowLocked(const Frame& f);
     void serveRequestLocked(const Frame& f);
     QByteArray blankRow(const QString& table, int key) const;
@@ -298,7 +274,6 @@ private:
     std::atomic<bool> running_{false};
     bool ptyMode_ = false;
     bool connected_ = false;
-    qint64 lost_ = 0;
 
     FrameParser parser_;
     std::deque<QByteArray> outChunks_;        // bytes due on the pty
@@ -323,18 +298,17 @@ private:
     Clock::time_point inFree_{};
     std::deque<std::pair<Clock::time_point, QByteArray>> inbound_;
     void takeInboundLocked(const QByteArray& bytes);
-    bool parseDueLocked(std::vector<Frame>& seen);
+    void parseDueLocked(std::vector<Frame>& seen);
     void dueLocked(Clock::time_point at, const QByteArray& body);
     std::deque<std::pair<Clock::time_point, QByteArray>> late_;   // Late replies, due in order
     std::vector<Rule> rules_;
-    std::vector<std::pair<QString, bool>> ackOverrides_;
     int streamCut_ = -1;
 
     Stream records_;      // unsolicited call records and deposit events
-    int garbleRecords_ = 0;
     Stream table_;        // a table being read back, or an upload of records
     std::vector<QByteArray> uploadRecords_;
     bool uploadForgets_ = false;
+    bool uploadWithAck_ = false;
     std::optional<Clock::time_point> uploadAt_;
     QString openTable_;   // the table opened by "8103"+code
     int openOrdinal_ = 0;

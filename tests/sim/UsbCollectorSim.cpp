@@ -6,27 +6,18 @@ UsbCollectorSim::UsbCollectorSim(SwitchOptions opt) : sw_(std::move(opt)) {}
 
 QByteArray UsbCollectorSim::pointer(int address) {
     const int block = address / 16;
-    QByteArray p(3, char(0));
-    p[0] = char((block >> 8) & 0xFF);
-    p[1] = char(block & 0xFF);
-    p[2] = char(address % 16);
-    return p;
+    return QByteArray() + char((block >> 8) & 0xFF) + char(block & 0xFF) + char(address % 16);
 }
 
 bool UsbCollectorSim::WritePort2(const QByteArray& input) {
     QByteArray report = input.left(64);
     report.append(QByteArray(64 - report.size(), char(0)));
     std::unique_lock lk(mu_);
-    written_.push_back(report);
     if (failWrites_ > 0) {
         --failWrites_;
         return false;
     }
-    if (report.startsWith(QByteArray(4, char(0xFF)))) {
-        pollPending_ = true;
-        ++polls_;
-        return true;
-    }
+    if (report.startsWith(QByteArray(4, char(0xFF)))) return true;   // the poll before a read
     const quint8 code = quint8(report[0]);
     const int len = quint8(report[1]);
     if (code == 0x7F) {
@@ -84,16 +75,11 @@ void UsbCollectorSim::collectorOrderLocked(const QByteArray& r) {
         --ignore_;
         return;
     }
-    QByteArray a;
     switch (op) {
     case 0x20:
     case 0x10:
         if (op == 0x10) number_ = quint16(quint8(r[3]) * 256 + quint8(r[4]));
-        a = fromHex("7F06") + QByteArray(1, char(op));
-        a.append(char(number_ >> 8));
-        a.append(char(number_ & 0xFF));
-        a.append(char(0));
-        queueLocked(a);
+        queueLocked(fromHex("7F06") + char(op) + char(number_ >> 8) + char(number_ & 0xFF) + char(0));
         break;
     case 0x00:
         eraseLeft_ = eraseDelay_;
@@ -143,8 +129,6 @@ void UsbCollectorSim::sendNextRecordLocked() {
 
 bool UsbCollectorSim::ReadPort2(QByteArray& report) {
     std::lock_guard lk(mu_);
-    if (!pollPending_) ++readsWithoutPoll_;
-    pollPending_ = false;
     if (failReads_ > 0) {
         --failReads_;
         return false;
@@ -190,11 +174,7 @@ bool UsbCollectorSim::shortEraseSeen() const { std::lock_guard lk(mu_); return s
 void UsbCollectorSim::failReads(int n) { std::lock_guard lk(mu_); failReads_ = n; }
 void UsbCollectorSim::failWrites(int n) { std::lock_guard lk(mu_); failWrites_ = n; }
 void UsbCollectorSim::ignoreOrders(int n) { std::lock_guard lk(mu_); ignore_ = n; }
-void UsbCollectorSim::setNextSequence(quint8 seq) { std::lock_guard lk(mu_); nextSeq_ = seq; }
 
-std::vector<QByteArray> UsbCollectorSim::reportsWritten() const { std::lock_guard lk(mu_); return written_; }
 std::vector<Frame> UsbCollectorSim::collectorOrders() const { std::lock_guard lk(mu_); return orders_; }
-int UsbCollectorSim::polls() const { std::lock_guard lk(mu_); return polls_; }
-int UsbCollectorSim::readsWithoutPoll() const { std::lock_guard lk(mu_); return readsWithoutPoll_; }
 
 }  // namespace sim

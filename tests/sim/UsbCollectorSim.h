@@ -50,13 +50,9 @@ public:
     void failReads(int n);
     void failWrites(int n);
     void ignoreOrders(int n);
-    void setNextSequence(quint8 seq);
 
     // ---- what the station did ----
-    std::vector<QByteArray> reportsWritten() const;   // every report, polls included
     std::vector<Frame> collectorOrders() const;       // the "7F06" frames
-    int polls() const;
-    int readsWithoutPoll() const;
 
 private:
     void collectorOrderLocked(const QByteArray& report);
@@ -76,15 +72,12 @@ private:
     std::deque<QByteArray> own_;          // the collector's own frames, with sum
     QByteArray last_ = QByteArray(64, char(0));
     quint8 nextSeq_ = 1;
-    bool pollPending_ = false;
-    int polls_ = 0, readsWithoutPoll_ = 0;
 
     bool reading_ = false;                // a read of the store is under way
     int readAt_ = 0, readEnd_ = 0;
     QByteArray inFlight_;
     int inFlightAddr_ = -1;
 
-    std::vector<QByteArray> written_;
     std::vector<Frame> orders_;
 };
 

@@ -215,12 +215,14 @@ void expectNoYieldInTransaction(const QStringList& runLog) {
                           << ": a wait yielded while a database transaction was open";
 }
 
-void scriptLogin(const QString& id, const QString& pwd) {
-    platform::script::onModal(QStringLiteral("frmWorker"), [id, pwd](QDialog* d) {
+void scriptLogin(const QString& id, const QString& pwd, bool cancel) {
+    platform::script::onModal(QStringLiteral("frmWorker"), [id, pwd, cancel](QDialog* d) {
         auto* w = static_cast<frmWorker*>(d);
-        w->txtUser->setText(id);
-        w->txtPWD->setText(pwd);
-        w->cmdLogin->click();
+        if (!cancel) {
+            w->txtUser->setText(id);
+            w->txtPWD->setText(pwd);
+            w->cmdLogin->click();
+        }
         if (w->isVisible()) w->cmdExitProgram->click();
     });
 }

@@ -45,8 +45,10 @@ protected:
 void fastTimeouts();
 
 // Answers the next login window: worker `id` with password `pwd` (a refused
-// login leaves the window, which is then closed through its exit button).
-void scriptLogin(const QString& id = QStringLiteral("0000"), const QString& pwd = QStringLiteral("0000"));
+// login leaves the window, which is then closed through its exit button), or
+// with `cancel` the exit button alone.
+void scriptLogin(const QString& id = QStringLiteral("0000"), const QString& pwd = QStringLiteral("0000"),
+                 bool cancel = false);
 
 // Fails the running test when the log of a station run by tarvo-testrunner
 // says a wait yielded while a transaction was open ("YIELDS_IN_TRANSACTION").

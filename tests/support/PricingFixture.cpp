@@ -12,6 +12,7 @@
 #include "pricing/BillFile.h"
 #include "pricing/ClsMonitor.h"
 #include "pricing/RateCache.h"
+#include "sim/Frames.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,75 +21,35 @@
 
 namespace pricingtest {
 
-namespace {
-
-quint8 bcd(int v) { return quint8(((v / 10) << 4) | (v % 10)); }
-
-quint8 nibbleOf(QChar c) {
-    if (c == QLatin1Char('*')) return 0xB;
-    if (c == QLatin1Char('#')) return 0xC;
-    return quint8(QString(c).toInt(nullptr, 16));
-}
-
-// Digits two to a byte, high nibble first, F-filled to `bytes` bytes.
-QByteArray packDigits(const QString& digits, int bytes) {
-    QByteArray out(bytes, char(0xFF));
-    for (int i = 0; i < digits.size() && i < bytes * 2; ++i) {
-        quint8 b = quint8(out[i / 2]);
-        if (i % 2 == 0) b = quint8((nibbleOf(digits[i]) << 4) | (b & 0x0F));
-        else b = quint8((b & 0xF0) | nibbleOf(digits[i]));
-        out[i / 2] = char(b);
-    }
-    return out;
-}
-
-}  // namespace
-
+// The frames come from the simulator's builders, written from the wire
+// format alone; only the bytes the switch leaves 00 here differ from theirs.
 QByteArray CallRecord::frame() const {
-    QByteArray f(29, char(0));
-    f[0] = char(0x96);
-    f[1] = char(0x1D);
-    f[2] = char(ext >> 8);
-    f[3] = char(ext & 0xFF);
-    f[4] = packDigits(inDigits, 1)[0];
-    f.replace(5, 10, packDigits(called, 10));
-    f[15] = char(0);
-    f[16] = char(channel);
-    f[17] = char(bcd(start.date().month()));
-    f[18] = char(bcd(start.date().day()));
-    f[19] = char(bcd(start.time().hour()));
-    f[20] = char(bcd(start.time().minute()));
-    f[21] = char(bcd(start.time().second()));
-    f[22] = char(bcd(seconds / 3600));
-    f[23] = char(bcd((seconds % 3600) / 60));
-    f[24] = char(bcd(seconds % 60));
-    const QByteArray acc = packDigits(account, 2);
-    f[25] = acc[0];
-    f[26] = acc[1];
-    f[27] = char(0);
-    f[28] = char(type);
-    return f;
+    sim::CallRecord r;
+    r.extAddr = ext;
+    r.indirect = inDigits;
+    r.called = called;
+    r.byte15 = 0;
+    r.channel = channel & 0x0F;
+    r.channelHigh = channel >> 4;
+    r.start = start;
+    r.durationSec = seconds;
+    r.account = account;
+    r.byte27 = 0;
+    r.type = quint8(type);
+    return r.body();
 }
 
-QByteArray CallRecord::withSum() const {
-    QByteArray f = frame();
-    quint8 sum = 0;
-    for (char c : f) sum = quint8(sum + quint8(c));
-    return f.append(char(sum));
-}
+QByteArray CallRecord::withSum() const { return sim::withSum(frame()); }
 
 QByteArray liveFrame(int ext, const QString& dialled, int slot, int kind, const QString& account, bool forwarded) {
-    QByteArray f(17, char(0));
-    f[0] = char(0xA0);
-    f[1] = char(0x11);
-    f[2] = char(kind << 6);
-    f[3] = char(ext);
-    f.replace(4, 10, packDigits(dialled, 10));
-    const QByteArray acc = packDigits(account, 2);
-    f[14] = acc[0];
-    f[15] = acc[1];
-    f[16] = char((forwarded ? 0x80 : 0) | (slot & 0x0F));
-    return f;
+    sim::LiveCall c;
+    c.kind = kind;
+    c.extAddr = ext;
+    c.dialled = dialled;
+    c.account = account;
+    c.forwarded = forwarded;
+    c.channel = slot;
+    return c.body();
 }
 
 void PricingTest::SetUp() {

@@ -114,43 +114,20 @@ int xOpen(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* out, int flags, int
     return SQLITE_OK;
 }
 
-int xDelete(sqlite3_vfs*, const char* name, int syncDir) { return g_real->xDelete(g_real, name, syncDir); }
-int xAccess(sqlite3_vfs*, const char* name, int flags, int* out) { return g_real->xAccess(g_real, name, flags, out); }
-int xFullPathname(sqlite3_vfs*, const char* name, int n, char* out) { return g_real->xFullPathname(g_real, name, n, out); }
-void* xDlOpen(sqlite3_vfs*, const char* name) { return g_real->xDlOpen(g_real, name); }
-void xDlError(sqlite3_vfs*, int n, char* out) { g_real->xDlError(g_real, n, out); }
-void (*xDlSym(sqlite3_vfs*, void* h, const char* sym))(void) { return g_real->xDlSym(g_real, h, sym); }
-void xDlClose(sqlite3_vfs*, void* h) { g_real->xDlClose(g_real, h); }
-int xRandomness(sqlite3_vfs*, int n, char* out) { return g_real->xRandomness(g_real, n, out); }
-int xSleep(sqlite3_vfs*, int us) { return g_real->xSleep(g_real, us); }
-int xCurrentTime(sqlite3_vfs*, double* out) { return g_real->xCurrentTime(g_real, out); }
-int xGetLastError(sqlite3_vfs*, int n, char* out) { return g_real->xGetLastError(g_real, n, out); }
-int xCurrentTimeInt64(sqlite3_vfs*, sqlite3_int64* out) { return g_real->xCurrentTimeInt64(g_real, out); }
-
 }  // namespace
 
 void install() {
     static std::once_flag once;
     std::call_once(once, [] {
         g_real = sqlite3_vfs_find(nullptr);
-        std::memset(&g_vfs, 0, sizeof g_vfs);
-        g_vfs.iVersion = 2;
+        // A copy of the real file system, its own data too, so that its calls
+        // (delete, access, time, ...) work on ours as on it: only the opening
+        // of a file is ours, and with it the file's methods.
+        g_vfs = *g_real;
+        g_vfs.pNext = nullptr;
         g_vfs.szOsFile = int(sizeof(File));
-        g_vfs.mxPathname = g_real->mxPathname;
         g_vfs.zName = "tarvo-refusals";
         g_vfs.xOpen = xOpen;
-        g_vfs.xDelete = xDelete;
-        g_vfs.xAccess = xAccess;
-        g_vfs.xFullPathname = xFullPathname;
-        g_vfs.xDlOpen = xDlOpen;
-        g_vfs.xDlError = xDlError;
-        g_vfs.xDlSym = xDlSym;
-        g_vfs.xDlClose = xDlClose;
-        g_vfs.xRandomness = xRandomness;
-        g_vfs.xSleep = xSleep;
-        g_vfs.xCurrentTime = xCurrentTime;
-        g_vfs.xGetLastError = xGetLastError;
-        g_vfs.xCurrentTimeInt64 = xCurrentTimeInt64;
         sqlite3_vfs_register(&g_vfs, 1);
     });
 }

@@ -1,7 +1,6 @@
 // Runs the station in a process of its own, for start-up and crash tests.
 //
-//   tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... [--answers FILE]
-//                    [--stay-ms N] [--login ID:PWD | --login-cancel]
+//   tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... [--stay-ms N] [--login-cancel]
 //                    [--no-switch | --comm-device PATH] [--clock "yyyy-MM-dd HH:mm:ss"]
 //                    [--kill-in-archive STAGE:N] [--kill-in-nightly-archive STAGE:N]
 //                    [--kill-after-store N] [--restore-from FOLDER [--kill-in-restore POINT]]
@@ -12,15 +11,14 @@
 //                    [--kill-at-writeahead KIND:STEP[:N[:KEY]]] [--kill-at-prompt TEXT]
 //
 // PROGRAM_DIR stands in for the executable's directory (its "data" directory
-// is the station's). Prompts are answered by script: each --answer (or each
-// line "TEXT<TAB>RESULT" of --answers) answers the next prompt whose text
-// contains TEXT; RESULT is a button number or ok, cancel, yes, no, retry,
+// is the station's). Prompts are answered by script: each --answer answers
+// the next prompt whose text contains TEXT; RESULT is a button number or ok, cancel, yes, no, retry,
 // ignore, abort. The log lists every prompt shown ("PROMPT", or "UNEXPECTED"
 // when no answer matched: kind, title, text, tab-separated), "LOADED" and the
 // frame's caption once the main frame is up, "YIELDS_IN_TRANSACTION" with the
 // count when a wait yielded while a transaction was open, and "END" with the exit code.
 // The login window is answered with worker "0000", password "0000", unless
-// --login names another or --login-cancel closes it. After loading, the
+// --login-cancel closes it. After loading, the
 // station is closed through its stop road at once, or after --stay-ms milliseconds.
 // A switch simulator answers the station's link on a pseudo-terminal (the
 // data directory's "CommDevice" names it) unless --no-switch is given; then
@@ -87,7 +85,6 @@
 #include "core/books/ChargeLog.h"
 #include "core/books/CopyRecovery.h"
 #include "core/books/WriteAhead.h"
-#include "core/frmWorker.h"
 #include "pricing/ClsMonitor.h"
 #include "params/CellEdit.h"
 #include "params/RowEdit.h"
@@ -98,13 +95,13 @@
 #include "platform/Db.h"
 #include "platform/Files.h"
 #include "platform/Prompts.h"
+#include "support/Fixtures.h"
 #include "support/SwitchOnPty.h"
 #include "transfer/frmIPPuhPara.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTextStream>
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
@@ -184,8 +181,8 @@ int resultOf(const QString& r) {
     return l.toInt();
 }
 
-void addAnswer(const QString& spec, QChar sep) {
-    const int p = spec.lastIndexOf(sep);
+void addAnswer(const QString& spec) {
+    const int p = spec.lastIndexOf(QLatin1Char('='));
     if (p < 0) return;
     platform::script::answer(spec.left(p), resultOf(spec.mid(p + 1)));
 }
@@ -207,6 +204,12 @@ void flushPrompts() {
     }
 }
 
+// A step of the run done: the prompts it showed, then its own line.
+void logStep(const QString& line) {
+    flushPrompts();
+    writeLog(line);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -217,13 +220,12 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments().mid(1);
     if (args.isEmpty()) {
         std::fprintf(stderr, "usage: tarvo-testrunner PROGRAM_DIR [--log FILE] [--answer TEXT=RESULT]... "
-                             "[--answers FILE] [--stay-ms N]\n");
+                             "[--stay-ms N]\n");
         return 2;
     }
     platform::script::reset();
     platform::script::enable();
     int stayMs = -1;
-    QString loginId = QStringLiteral("0000"), loginPwd = QStringLiteral("0000");
     bool loginCancel = false;
     bool withSwitch = true;
     QString commDevice, restoreFrom;
@@ -236,12 +238,9 @@ int main(int argc, char** argv) {
     QStringList rowDeletes, downloads;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--log" && i + 1 < args.size()) g_logPath = args[++i];
-        else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i], QLatin1Char('='));
+        else if (args[i] == "--answer" && i + 1 < args.size()) addAnswer(args[++i]);
         else if (args[i] == "--stay-ms" && i + 1 < args.size()) stayMs = args[++i].toInt();
-        else if (args[i] == "--login" && i + 1 < args.size()) {
-            loginId = args[++i].section(QLatin1Char(':'), 0, 0);
-            loginPwd = args[i].section(QLatin1Char(':'), 1);
-        } else if (args[i] == "--login-cancel") loginCancel = true;
+        else if (args[i] == "--login-cancel") loginCancel = true;
         else if (args[i] == "--no-switch") withSwitch = false;
         else if (args[i] == "--site" && i + 1 < args.size()) siteName = args[++i];
         else if (args[i] == "--comm-device" && i + 1 < args.size()) {
@@ -296,16 +295,6 @@ int main(int argc, char** argv) {
                 if (s == step && ++seen >= nth) ::kill(::getpid(), SIGKILL);
             });
         }
-        else if (args[i] == "--answers" && i + 1 < args.size()) {
-            QFile f(args[++i]);
-            if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
-                QTextStream in(&f);
-                while (!in.atEnd()) {
-                    const QString line = in.readLine();
-                    if (!line.trimmed().isEmpty()) addAnswer(line, QLatin1Char('\t'));
-                }
-            }
-        }
     }
 
     if (g_clockStart.isValid()) {
@@ -313,15 +302,7 @@ int main(int argc, char** argv) {
         platform::testing::setNow(stationNow);
     }
 
-    platform::script::onModal(QStringLiteral("frmWorker"), [=](QDialog* d) {
-        auto* w = static_cast<frmWorker*>(d);
-        if (!loginCancel) {
-            w->txtUser->setText(loginId);
-            w->txtPWD->setText(loginPwd);
-            w->cmdLogin->click();
-        }
-        if (w->isVisible()) w->cmdExitProgram->click();
-    });
+    testsupport::scriptLogin(QStringLiteral("0000"), QStringLiteral("0000"), loginCancel);
 
     admin::RegisterSiteChooser();
     platform::script::onModal(QStringLiteral("frmSelTerminal"), [siteName](QDialog* d) {
@@ -356,8 +337,7 @@ int main(int argc, char** argv) {
         watch->stop();
         g_sinceLoaded.start();
         g_loaded = true;
-        flushPrompts();
-        writeLog(QStringLiteral("LOADED\t%1").arg(MDIMain::instance().windowTitle()));
+        logStep(QStringLiteral("LOADED\t%1").arg(MDIMain::instance().windowTitle()));
         if (!restoreFrom.isEmpty()) {
             // As the operator does it: restore mode, the folder, every file checked, "恢复".
             frmDBManager& w = frmDBManager::instance();
@@ -365,8 +345,7 @@ int main(int argc, char** argv) {
             w.txtPath->setText(restoreFrom);
             w.tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
             w.cmd_Click(1);
-            flushPrompts();
-            writeLog(QStringLiteral("RESTORED"));
+            logStep(QStringLiteral("RESTORED"));
         }
         for (const QString& a : adds) {
             // As the operator does it: the user view, 添加, the cells typed, 保存.
@@ -392,8 +371,7 @@ int main(int argc, char** argv) {
                     dbSwitch.execute(QStringLiteral("UPDATE extension SET userid=? WHERE address=?"),
                                      {id, a.section(QLatin1Char(':'), 2, 2).toLongLong()});
                 });
-            flushPrompts();
-            writeLog(QStringLiteral("ADDED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
+            logStep(QStringLiteral("ADDED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
         }
         for (const QString& g : gives) {
             const qint64 ext = g.section(QLatin1Char(':'), 0, 0).toLongLong(), user = g.section(QLatin1Char(':'), 1, 1).toLongLong();
@@ -405,8 +383,7 @@ int main(int argc, char** argv) {
             } catch (const platform::DbError&) {
                 ok = false;
             }
-            flushPrompts();
-            writeLog(QStringLiteral("GIVEN\t%1\t%2\t%3").arg(ext).arg(user).arg(ok ? 1 : 0));
+            logStep(QStringLiteral("GIVEN\t%1\t%2\t%3").arg(ext).arg(user).arg(ok ? 1 : 0));
         }
         for (const QString& p : pays) {
             QString error;
@@ -414,8 +391,7 @@ int main(int argc, char** argv) {
                                              *platform::Currency::parse(p.section(QLatin1Char(':'), 1, 1)),
                                              *platform::Currency::parse(p.section(QLatin1Char(':'), 2, 2)),
                                              platform::Now(), &error);
-            flushPrompts();
-            writeLog(QStringLiteral("PAID\t%1\t%2").arg(p.section(QLatin1Char(':'), 0, 0)).arg(ok ? 1 : 0));
+            logStep(QStringLiteral("PAID\t%1\t%2").arg(p.section(QLatin1Char(':'), 0, 0)).arg(ok ? 1 : 0));
         }
         if (!deletes.isEmpty()) {
             billing::setUserDownload([](qint64, int) { return true; });
@@ -424,8 +400,7 @@ int main(int argc, char** argv) {
                 const QString name =
                     dbSwitch.scalar(QStringLiteral("SELECT username FROM user WHERE userid=?"), {id}).toString();
                 const bool ok = billing::AfterPayment(id, name, billing::kDeleteUser, platform::Now());
-                flushPrompts();
-                writeLog(QStringLiteral("DELETED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
+                logStep(QStringLiteral("DELETED\t%1\t%2").arg(id).arg(ok ? 1 : 0));
             }
             billing::setUserDownload({});
         }
@@ -438,8 +413,7 @@ int main(int argc, char** argv) {
                 if (g.TextMatrix(r, 0).trimmed() == u) GridSelFirst = GridSelLast = r;
             platform::script::answer(QStringLiteral("要强制初始化用户吗"), platform::rYes);
             f.mnuInitUser_Click();
-            flushPrompts();
-            writeLog(QStringLiteral("INITED\t%1").arg(u));
+            logStep(QStringLiteral("INITED\t%1").arg(u));
         }
         if (usersBackup || usersRestore) {
             // As the operator does it: the user view, the toolbar's 备份 or 恢复, Yes.
@@ -448,8 +422,7 @@ int main(int argc, char** argv) {
             platform::script::answer(usersBackup ? QStringLiteral("要备份数据库吗?") : QStringLiteral("要从备份库恢复数据吗?"),
                                      platform::rYes);
             f.tbrSwitch_ButtonClick(usersBackup ? QStringLiteral("Backup") : QStringLiteral("Restore"));
-            flushPrompts();
-            writeLog(usersBackup ? QStringLiteral("USERSBACKEDUP") : QStringLiteral("USERSRESTORED"));
+            logStep(usersBackup ? QStringLiteral("USERSBACKEDUP") : QStringLiteral("USERSRESTORED"));
         }
         for (const QString& u : rowDeletes) {
             // As the operator does it: the user's row of the user view, 删除, Yes.
@@ -464,16 +437,14 @@ int main(int argc, char** argv) {
                 }
             platform::script::answer(QStringLiteral("要删除第"), platform::rYes);
             f.tbrSwitch_ButtonClick(QStringLiteral("Delete"));
-            flushPrompts();
-            writeLog(QStringLiteral("ROWDELETED\t%1").arg(u));
+            logStep(QStringLiteral("ROWDELETED\t%1").arg(u));
         }
         for (const QString& v : downloads) {
             // As the operator does it: the view, then the toolbar's 下载.
             frmPABX& f = frmPABX::instance();
             f.ShowView(v);
             f.tbrSwitch_ButtonClick(QStringLiteral("DownLoad"));
-            flushPrompts();
-            writeLog(QStringLiteral("DOWNLOADED\t%1\t%2").arg(v, f.sbrInfo->panelText(2)));
+            logStep(QStringLiteral("DOWNLOADED\t%1\t%2").arg(v, f.sbrInfo->panelText(2)));
         }
         if (!backupTo.isEmpty()) {
             // As the operator does it: backup mode, the folder, the station file (and the year files), "备份".
@@ -487,8 +458,7 @@ int main(int argc, char** argv) {
                            ? Qt::Checked
                            : Qt::Unchecked);
             w.cmd_Click(0);
-            flushPrompts();
-            writeLog(QStringLiteral("BACKEDUP"));
+            logStep(QStringLiteral("BACKEDUP"));
         }
         if (recordUpload) {
             // As the operator does it: the menu item, then "上传话单".
@@ -497,8 +467,7 @@ int main(int argc, char** argv) {
                 frmIPPuhPara::instance().cmdUpBill->click();
                 frmIPPuhPara::unload();
             }
-            flushPrompts();
-            writeLog(QStringLiteral("UPLOADED"));
+            logStep(QStringLiteral("UPLOADED"));
         }
         QTimer::singleShot(qMax(0, stayMs), [] { frmPABX::instance().CloseApp(); });
     });
