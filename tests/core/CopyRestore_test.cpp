@@ -214,30 +214,6 @@ TEST_F(CopyRestoreBase, APowerCutAtAnyStepOfARestoreIsCompletedAtTheNextStart) {
     }
 }
 
-// A user deleted since the copy does not come back with their balance: deleted
-// again and named, whether the damaged file still gives its users or not.
-TEST_F(CopyRestoreBase, AUserDeletedSinceTheCopyIsDeletedAgainAndNamed) {
-    for (const Damage kind : {Damage::VariantDropped, Damage::Garbage}) {
-        SCOPED_TRACE(nameOf(kind));
-        restart();
-        addUser(8, "2995.61", 1);
-        setExtensionUser(6, 8);
-        restart();   // the copy knows user 8
-        EXPECT_TRUE(deleteUserAfterSettling(8));
-        ASSERT_EQ(remainOf(8), Currency());
-        ModSwitch::OpenAllDB(false);
-        damage(kind);
-        testsupport::freshPrompts();
-        const QString text = restoreFromCopy();
-        EXPECT_TRUE(holds(text, QStringLiteral("以下用户在备份之后已删除，已再次删除：\n用户8 用户8")));
-        Database db = Database::open(dir->file("switch.mdb"));
-        EXPECT_TRUE(db.scalar("SELECT username FROM user WHERE userid=8").isNull());
-        EXPECT_EQ(db.scalar("SELECT userid FROM extension WHERE address=6").toInt(), 0);
-        db.close();
-        reopen();
-    }
-}
-
 // Rows read through a damaged page are taken only when they are users': the
 // rows of another table replace no balance.
 TEST_F(CopyRestoreBase, RowsOfAnotherTableAreNeverTakenForUsers) {
@@ -263,9 +239,9 @@ TEST_F(CopyRestoreBase, RowsOfAnotherTableAreNeverTakenForUsers) {
 
 // The whole road of a restore from the safety copy, as the suite did not yet
 // hold it: the recovered file is on the disk before it is renamed in; a user
-// the fully read damaged file lacks is deleted again though the log no longer
-// says so; the damaged call file's log entries come into the restored one; a
-// log read only in part is named.
+// the fully read damaged file lacks is deleted again, and named, though the
+// log no longer says so; the damaged call file's log entries come into the
+// restored one; a log read only in part is named.
 TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesHeld) {
     addUser(8, "30.00", 1);
     setExtensionUser(6, 8);
@@ -290,6 +266,7 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
     platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
     ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
     EXPECT_TRUE(syncedFirst);
+    EXPECT_TRUE(holds(platform::script::shown().last().text, "以下用户在备份之后已删除，已再次删除：\n用户8 用户8"));
     {
         // Deleted as the user view deletes: the extension back with the default user's grade.
         Database db = Database::open(dir->file("switch.mdb"));
