@@ -275,17 +275,14 @@ TEST_F(PutBackRoads, ASecondRestoreOfTheSameBackupAsksForNoAmount) {
 // rows that were not read, so no user is said to be new, and the missing
 // number is named.
 TEST_F(PutBackRoads, AReplacedFileWhoseUsersDoNotReadIsNotComparedAsIfItHadNone) {
-    call(5, 1);
-    const QString backup = keepStationFile("backup.mdb");
-    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
-    payNow(7, "52.05");
+    const QString folder = backupThenAPaymentWithItsEntryLost();
     const Currency fee = call(5, 2);
-    loseEntries(mark + 1, mark + 1);
-    const Currency copied = Currency::fromRaw(
-        Database::openReadOnly(backup).scalar("SELECT remain FROM user WHERE userid=7").toLongLong());
+    const qint64 mark = ModSwitch::AppliedMark(Database::openReadOnly(folder + "Switch.mdb"));
+    const Currency copied =
+        Currency::fromRaw(Database::openReadOnly(folder + "Switch.mdb").scalar("SELECT remain FROM user WHERE userid=7").toLongLong());
     ModSwitch::OpenAllDB(false);
     ASSERT_NO_FATAL_FAILURE(overwritePageOf("user"));
-    const QString text = restoreByManager(backupFolder(backup));
+    const QString text = restoreByManager(folder);
     EXPECT_EQ(remainOf(7), copied - fee) << text.toStdString();
     EXPECT_TRUE(lacks(text, "恢复前已没有此用户"));
     EXPECT_TRUE(holds(text, QStringLiteral("备份之后的第%1笔记账记录已不存在").arg(mark + 1)));
