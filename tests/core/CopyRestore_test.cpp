@@ -262,13 +262,18 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
 
     QStringList synced;
     platform::testing::setSyncHook([&](const QString& p) { synced << QFileInfo(p).fileName(); });
-    bool syncedFirst = false;
-    ModSwitch::testing::setRestoreStepHook([&](const QString& step) {
-        if (step == "recovered") syncedFirst = synced.contains("switch.mdb.recovered");
-    });
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-    EXPECT_TRUE(syncedFirst);
+    // `file` found damaged and put back from its copy: whether its recovered file was synced before the rename.
+    const auto putBackSynced = [&](const QString& file) {
+        bool first = false;
+        ModSwitch::testing::setRestoreStepHook([&](const QString& step) {
+            if (step == "recovered") first = synced.contains(file + ".recovered");
+        });
+        platform::script::answer(QStringLiteral("已用备份%1.bak恢复").arg(file), platform::rOK);
+        ModSwitch::CompactDB(file);
+        ModSwitch::testing::setRestoreStepHook(nullptr);
+        return first;
+    };
+    EXPECT_TRUE(putBackSynced("switch.mdb"));
     EXPECT_TRUE(holds(platform::script::shown().last().text, "以下用户在备份之后已删除，已再次删除：\n用户8 用户8"));
     {
         // Deleted as the user view deletes: the extension back with the default user's grade.
@@ -281,15 +286,7 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
 
     // The call file now: a table gone, its log entries to be carried over.
     Database::open(dir->file("PhoneCur.mdb")).execute("DROP TABLE tab_errPh");
-    syncedFirst = false;
-    ModSwitch::testing::setRestoreStepHook([&](const QString& step) {
-        if (step == "recovered") syncedFirst = synced.contains("PhoneCur.mdb.recovered");
-    });
-    platform::script::answer("已用备份PhoneCur.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
-    ModSwitch::testing::setRestoreStepHook(nullptr);
-    platform::testing::setSyncHook(nullptr);
-    EXPECT_TRUE(syncedFirst);
+    EXPECT_TRUE(putBackSynced("PhoneCur.mdb"));
     {
         Database cur = Database::open(dir->file("PhoneCur.mdb"));
         EXPECT_EQ(cur.scalar("SELECT count(*) FROM tab_chargelog").toLongLong(), logged);
@@ -317,8 +314,8 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
         f.write(QByteArray(pageSize, '\x5a'));
     }
     QFile::remove(dir->file("switch.mdb"));
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    putBackSynced("switch.mdb");
+    platform::testing::setSyncHook(nullptr);
     const QString text = platform::script::shown().last().text;
     EXPECT_TRUE(holds(text, "话单文件的计费记录只能部分读取"));
 }

@@ -39,10 +39,7 @@ protected:
         // Settled entries in the journal file alone: three calls, moved
         // after ten days, and a start more (the copies no longer hold them).
         for (int m = 1; m <= 3; ++m) ASSERT_TRUE(callAt(m));
-        restart();
-        now = now.addDays(10);
-        restart();
-        restart();
+        ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));
         settled = inFile(journalPath());
         ASSERT_GE(settled.size(), 2);   // the log keeps its last entry
         everything = read(false);
