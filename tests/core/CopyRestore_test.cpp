@@ -130,6 +130,9 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
     EXPECT_TRUE(text.startsWith(QStringLiteral("数据库文件switch.mdb%1，已用备份switch.mdb.bak恢复（备份时间%2）。")
                                     .arg(kind == Damage::Missing ? "不存在" : "已损坏", copyTime)))
         << text.toStdString();
+    // Extension 6, given to user 9 since the copy, is back with its former owner; named with whom its calls charged.
+    EXPECT_TRUE(holdsAll(text, {"以下分机的用户与备份之后的话费记录不同",
+                                QStringLiteral("分机6：现属用户0，备份之后的话费记入用户9%1").arg(usersReadable(kind) ? " 用户9" : "")}));
 
     if (usersReadable(kind)) {
         EXPECT_EQ(balanceAfterRestore(7), opening - fees7 + yuan("50.00"));
@@ -214,30 +217,6 @@ TEST_F(CopyRestoreBase, APowerCutAtAnyStepOfARestoreIsCompletedAtTheNextStart) {
     }
 }
 
-// A user deleted since the copy does not come back with their balance: deleted
-// again and named, whether the damaged file still gives its users or not.
-TEST_F(CopyRestoreBase, AUserDeletedSinceTheCopyIsDeletedAgainAndNamed) {
-    for (const Damage kind : {Damage::VariantDropped, Damage::Garbage}) {
-        SCOPED_TRACE(nameOf(kind));
-        restart();
-        addUser(8, "2995.61", 1);
-        setExtensionUser(6, 8);
-        restart();   // the copy knows user 8
-        EXPECT_TRUE(deleteUserAfterSettling(8));
-        ASSERT_EQ(remainOf(8), Currency());
-        ModSwitch::OpenAllDB(false);
-        damage(kind);
-        testsupport::freshPrompts();
-        const QString text = restoreFromCopy();
-        EXPECT_TRUE(holds(text, QStringLiteral("以下用户在备份之后已删除，已再次删除：\n用户8 用户8")));
-        Database db = Database::open(dir->file("switch.mdb"));
-        EXPECT_TRUE(db.scalar("SELECT username FROM user WHERE userid=8").isNull());
-        EXPECT_EQ(db.scalar("SELECT userid FROM extension WHERE address=6").toInt(), 0);
-        db.close();
-        reopen();
-    }
-}
-
 // Rows read through a damaged page are taken only when they are users': the
 // rows of another table replace no balance.
 TEST_F(CopyRestoreBase, RowsOfAnotherTableAreNeverTakenForUsers) {
@@ -263,9 +242,9 @@ TEST_F(CopyRestoreBase, RowsOfAnotherTableAreNeverTakenForUsers) {
 
 // The whole road of a restore from the safety copy, as the suite did not yet
 // hold it: the recovered file is on the disk before it is renamed in; a user
-// the fully read damaged file lacks is deleted again though the log no longer
-// says so; the damaged call file's log entries come into the restored one; a
-// log read only in part is named.
+// the fully read damaged file lacks is deleted again, and named, though the
+// log no longer says so; the damaged call file's log entries come into the
+// restored one; a log read only in part is named.
 TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesHeld) {
     addUser(8, "30.00", 1);
     setExtensionUser(6, 8);
@@ -283,13 +262,19 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
 
     QStringList synced;
     platform::testing::setSyncHook([&](const QString& p) { synced << QFileInfo(p).fileName(); });
-    bool syncedFirst = false;
-    ModSwitch::testing::setRestoreStepHook([&](const QString& step) {
-        if (step == "recovered") syncedFirst = synced.contains("switch.mdb.recovered");
-    });
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
-    EXPECT_TRUE(syncedFirst);
+    // `file` found damaged and put back from its copy: whether its recovered file was synced before the rename.
+    const auto putBackSynced = [&](const QString& file) {
+        bool first = false;
+        ModSwitch::testing::setRestoreStepHook([&](const QString& step) {
+            if (step == "recovered") first = synced.contains(file + ".recovered");
+        });
+        platform::script::answer(QStringLiteral("已用备份%1.bak恢复").arg(file), platform::rOK);
+        ModSwitch::CompactDB(file);
+        ModSwitch::testing::setRestoreStepHook(nullptr);
+        return first;
+    };
+    EXPECT_TRUE(putBackSynced("switch.mdb"));
+    EXPECT_TRUE(holds(platform::script::shown().last().text, "以下用户在备份之后已删除，已再次删除：\n用户8 用户8"));
     {
         // Deleted as the user view deletes: the extension back with the default user's grade.
         Database db = Database::open(dir->file("switch.mdb"));
@@ -301,15 +286,7 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
 
     // The call file now: a table gone, its log entries to be carried over.
     Database::open(dir->file("PhoneCur.mdb")).execute("DROP TABLE tab_errPh");
-    syncedFirst = false;
-    ModSwitch::testing::setRestoreStepHook([&](const QString& step) {
-        if (step == "recovered") syncedFirst = synced.contains("PhoneCur.mdb.recovered");
-    });
-    platform::script::answer("已用备份PhoneCur.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
-    ModSwitch::testing::setRestoreStepHook(nullptr);
-    platform::testing::setSyncHook(nullptr);
-    EXPECT_TRUE(syncedFirst);
+    EXPECT_TRUE(putBackSynced("PhoneCur.mdb"));
     {
         Database cur = Database::open(dir->file("PhoneCur.mdb"));
         EXPECT_EQ(cur.scalar("SELECT count(*) FROM tab_chargelog").toLongLong(), logged);
@@ -337,8 +314,8 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
         f.write(QByteArray(pageSize, '\x5a'));
     }
     QFile::remove(dir->file("switch.mdb"));
-    platform::script::answer("已用备份switch.mdb.bak恢复", platform::rOK);
-    ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
+    putBackSynced("switch.mdb");
+    platform::testing::setSyncHook(nullptr);
     const QString text = platform::script::shown().last().text;
     EXPECT_TRUE(holds(text, "话单文件的计费记录只能部分读取"));
 }
@@ -391,21 +368,6 @@ TEST_F(CopyRestoreBase, ADamagedFileWhoseMarkCannotBeReadIsNotTakenForCurrent) {
     Database db = Database::open(dir->file("switch.mdb"));
     EXPECT_TRUE(db.scalar("SELECT 1 FROM user WHERE userid=8").isNull()) << text.toStdString();
     EXPECT_TRUE(lacksAll(text, {"从损坏的文件中找回", "请核对"}));
-}
-
-// An extension given to a user since the copy: the copy puts it back with its
-// former owner, and the box names it with the user its calls were charged to.
-TEST_F(CopyRestoreBase, AnExtensionsOwnerGivenSinceTheCopyIsNamed) {
-    ModSwitch::MoveBalances([] {
-        dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (9, '丙', 1, 200000)");
-    });
-    setExtensionUser(6, 9);
-    call(6, 1);
-    ASSERT_LT(remainOf(9), yuan("20.00"));
-    ModSwitch::OpenAllDB(false);
-    damage(Damage::Garbage);
-    const QString text = restoreFromCopy();
-    EXPECT_TRUE(holdsAll(text, {"以下分机的用户与备份之后的话费记录不同", "分机6：现属用户0，备份之后的话费记入用户9 丙"}));
 }
 
 // The change of site gathers what its checks put back for a box after the

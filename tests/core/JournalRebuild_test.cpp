@@ -7,6 +7,8 @@
 // made it, failure said exactly when the file was not made again, and the
 // rebuild's box shown once; a box that says a file cannot be written names
 // the one that refused.
+#include "support/Fixtures.h"
+#include "support/Holds.h"
 #include "support/PricingFixture.h"
 #include "support/RefusalWalk.h"
 
@@ -39,10 +41,7 @@ protected:
         // Settled entries in the journal file alone: three calls, moved
         // after ten days, and a start more (the copies no longer hold them).
         for (int m = 1; m <= 3; ++m) ASSERT_TRUE(callAt(m));
-        restart();
-        now = now.addDays(10);
-        restart();
-        restart();
+        ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));
         settled = inFile(journalPath());
         ASSERT_GE(settled.size(), 2);   // the log keeps its last entry
         everything = read(false);
@@ -422,5 +421,30 @@ TEST_F(JournalFromPages, AnEntryWhoseDateDoesNotReadIsNamedNotWrittenWithout) {
 
 INSTANTIATE_TEST_SUITE_P(DamagedOrGone, JournalRebuild, ::testing::Values(Loss::Damaged, Loss::Gone),
                          [](const auto& info) { return info.param == Loss::Damaged ? "Damaged" : "Gone"; });
+
+// An entry the check refuses (bytes where an amount belongs) that reaches the
+// journal file is named once, by a box kept with the note of how far the file
+// was read: a kill while it is up leaves it for the next opening, which shows
+// it; closed, it is not shown again.
+class RefusedInJournal : public BooksTest {};
+
+TEST_F(RefusedInJournal, AnEntryTheCheckRefusesIsToldOnceAndAKillWhileItsBoxIsUpLosesItNot) {
+    const QString told = QStringLiteral("计费记录归档文件%1中以下记账记录已损坏").arg(ModSwitch::kJournalFile);
+    for (int m = 1; m <= 3; ++m) ASSERT_TRUE(callAt(m));
+    restart();
+    // Applied already: its bytes go wrong in the call file's log, and move with it.
+    const qint64 seq = dbSwitch.scalar("SELECT min(f_seq) FROM phonecur.tab_chargelog WHERE f_kind=0").toLongLong();
+    dbSwitch.execute("UPDATE phonecur.tab_chargelog SET f_amount=X'00FF' WHERE f_seq=?", {seq});
+    now = now.addDays(10);
+    ASSERT_TRUE(testsupport::killedAtBox(told, [&] {
+        for (int k = 0; k < 4; ++k) restart();
+    })) << "never told";
+    restart();
+    ASSERT_EQ(platform::script::shown().size(), 1);
+    EXPECT_TRUE(testsupport::holds(platform::script::shown().first().text, QStringLiteral("第%1笔").arg(seq)));
+    restart();
+    restart();
+    EXPECT_EQ(platform::script::shown().size(), 1);
+}
 
 }  // namespace

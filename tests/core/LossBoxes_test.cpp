@@ -15,8 +15,6 @@
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
 
-#include <QFile>
-
 #include <type_traits>
 
 using namespace pricingtest;
@@ -38,28 +36,15 @@ struct LossBox {
     void (*act)(LossBoxKill& t);      // what shows the box (a start when null)
 };
 
-class LossBoxKill : public PricingTest, public ::testing::WithParamInterface<LossBox> {
+class LossBoxKill : public BooksTest, public ::testing::WithParamInterface<LossBox> {
 protected:
     void SetUp() override {
-        PricingTest::SetUp();
-        localCaller("100.00", 1);
-        restart();   // the safety copies
-        call(0);
+        BooksTest::SetUp();   // the safety copies taken
+        ASSERT_TRUE(callAt(0));
     }
 
 public:
-    void call(int minute) {
-        CallRecord r;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
-        ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
-    }
-    // The station down, the file's first page overwritten: the start puts its copy back.
-    void damage(const QString& name) {
-        ModSwitch::OpenAllDB(false);
-        QFile f(dir->file(name));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.write(QByteArray(4096, '\x55'));
-    }
+    using BooksTest::writeClosed;
     // A users' copy that does not say how far the journal went, nor matches
     // it anywhere, and a user deleted since: its 恢复 names the user it brings back.
     void unmarkedUsersCopy() {
@@ -79,7 +64,9 @@ public:
 };
 
 const LossBox kBoxes[] = {
-    {"StationFilePutBack", "switch.mdb已损坏，已用备份", [](LossBoxKill& t) { t.damage(QStringLiteral("switch.mdb")); }, nullptr},
+    // The station down, the file's first page overwritten: the start puts its copy back.
+    {"StationFilePutBack", "switch.mdb已损坏，已用备份", [](LossBoxKill& t) { t.writeClosed("switch.mdb", 0, QByteArray(4096, '\x55')); },
+     nullptr},
     {"UsersTableRestored", "用户4 用户4：余额39.40（恢复前已没有此用户）", [](LossBoxKill& t) { t.unmarkedUsersCopy(); },
      [](LossBoxKill& t) { t.restoreUsers(); }},
 };

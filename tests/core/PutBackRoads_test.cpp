@@ -275,17 +275,14 @@ TEST_F(PutBackRoads, ASecondRestoreOfTheSameBackupAsksForNoAmount) {
 // rows that were not read, so no user is said to be new, and the missing
 // number is named.
 TEST_F(PutBackRoads, AReplacedFileWhoseUsersDoNotReadIsNotComparedAsIfItHadNone) {
-    call(5, 1);
-    const QString backup = keepStationFile("backup.mdb");
-    const qint64 mark = ModSwitch::AppliedMark(dbSwitch);
-    payNow(7, "52.05");
+    const QString folder = backupThenAPaymentWithItsEntryLost();
     const Currency fee = call(5, 2);
-    loseEntries(mark + 1, mark + 1);
-    const Currency copied = Currency::fromRaw(
-        Database::openReadOnly(backup).scalar("SELECT remain FROM user WHERE userid=7").toLongLong());
+    const qint64 mark = ModSwitch::AppliedMark(Database::openReadOnly(folder + "Switch.mdb"));
+    const Currency copied =
+        Currency::fromRaw(Database::openReadOnly(folder + "Switch.mdb").scalar("SELECT remain FROM user WHERE userid=7").toLongLong());
     ModSwitch::OpenAllDB(false);
     ASSERT_NO_FATAL_FAILURE(overwritePageOf("user"));
-    const QString text = restoreByManager(backupFolder(backup));
+    const QString text = restoreByManager(folder);
     EXPECT_EQ(remainOf(7), copied - fee) << text.toStdString();
     EXPECT_TRUE(lacks(text, "恢复前已没有此用户"));
     EXPECT_TRUE(holds(text, QStringLiteral("备份之后的第%1笔记账记录已不存在").arg(mark + 1)));
@@ -481,47 +478,43 @@ TEST_P(RestoreSetThenPutBack, ABalanceAndADepositARestoreSetReachTheCopyPutBackA
 }
 INSTANTIATE_TEST_SUITE_P(ByManagerOrByHand, RestoreSetThenPutBack, ::testing::Bool());
 
-// Calls whose entries are lost are placed against the station file's safety
-// copy put back by the call file's, both of one start (its log ending at the
-// copy's mark), even where a number at or below the mark is lost: the call it
-// holds is in the balance and is not named; the call it lacks came since and
-// is named as not charged.
-TEST_F(PutBackRoads, CallsWhoseEntriesAreLostArePlacedByACallFileCopyEndingAtTheCopysMark) {
-    const Currency held = callWithItsEntryLost(1);
-    payNow(7, "1.00");
-    restart();   // both safety copies hold the call; their logs end at the payment
-    const Currency since = callWithItsEntryLost(2);
-    ASSERT_NO_FATAL_FAILURE(stationFileUnreadable());
-    const QString text = startAfterDamage();
-    EXPECT_TRUE(holds(text, QString::fromUtf8(kNotCharged).arg(since.toString2())));
-    EXPECT_TRUE(lacks(text, "无法确定"));
-    EXPECT_EQ(remainOf(7), yuan("101.00") - held) << text.toStdString();
-}
+// A call whose entry is lost, placed against the station file's safety copy
+// put back by the call file's. Copies of one start (the call file's log
+// ending at the copy's mark), even where a number at or below the mark is
+// lost: the call it holds is in the balance and is not named; the call it
+// lacks came since and is named as not charged. The call file's copy newer
+// than the station file's, holding the call: every number up to the copy's
+// mark reads, so the call came after it, is not in the balance, and is
+// named. The call file's copy older, lacking it, its entry at or below the
+// station file's copy's mark: where it stands is unknown, and it is named as
+// such, never as not charged.
+struct LostCall {
+    const char* name;
+    const char* keptOlder;   // the safety copy a start could not renew (none: both renewed)
+    const char* told;
+    const char* notTold;
+    bool inBalance;          // the first call's fee is in the balance put back
+};
+class LostCallEntry : public PutBackRoads, public ::testing::WithParamInterface<LostCall> {};
 
-// The call file's safety copy, newer than the station file's, holds a call
-// whose entry is lost: it may have come after the copy's mark, and every
-// number up to that mark reads, so it did: its charge is not in the balance,
-// and is named.
-TEST_F(PutBackRoads, ACallHeldByACallFileCopyNewerThanTheStationFilesIsNamedAsNotCharged) {
+TEST_P(LostCallEntry, IsPlacedByTheCallFilesCopy) {
     const Currency fee = callWithItsEntryLost(1);
     payNow(7, "1.00");
-    ASSERT_NO_FATAL_FAILURE(restartKeepingTheOlder("switch.mdb.bak"));
+    Currency named = fee;
+    if (GetParam().keptOlder) {
+        ASSERT_NO_FATAL_FAILURE(restartKeepingTheOlder(GetParam().keptOlder));
+    } else {
+        restart();   // both safety copies hold the call; their logs end at the payment
+        named = callWithItsEntryLost(2);
+    }
     ASSERT_NO_FATAL_FAILURE(stationFileUnreadable());
     const QString text = startAfterDamage();
-    EXPECT_TRUE(holds(text, QString::fromUtf8(kNotCharged).arg(fee.toString2())));
-    EXPECT_EQ(remainOf(7), yuan("101.00")) << text.toStdString();
+    EXPECT_TRUE(holds(text, QString::fromUtf8(GetParam().told).arg(named.toString2()))) << text.toStdString();
+    EXPECT_TRUE(lacks(text, GetParam().notTold));
+    EXPECT_EQ(remainOf(7), yuan("101.00") - (GetParam().inBalance ? fee : Currency())) << text.toStdString();
 }
-
-// A call the call file's safety copy, older than the station file's, lacks,
-// its entry lost at or below that copy's mark: where it stands against the
-// copy is unknown, and it is named as such, never as not charged.
-TEST_F(PutBackRoads, ACallACallFileCopyOlderThanTheStationFilesLacksIsNamedAsUnknown) {
-    const Currency fee = callWithItsEntryLost(1);
-    payNow(7, "1.00");
-    ASSERT_NO_FATAL_FAILURE(restartKeepingTheOlder("PhoneCur.mdb.bak"));
-    ASSERT_NO_FATAL_FAILURE(stationFileUnreadable());
-    const QString text = startAfterDamage();
-    EXPECT_TRUE(holds(text, QString::fromUtf8(kMaybeCharged).arg(fee.toString2())));
-    EXPECT_TRUE(lacks(text, "其话费未计入"));
-    EXPECT_EQ(remainOf(7), yuan("101.00") - fee) << text.toStdString();
-}
+INSTANTIATE_TEST_SUITE_P(Copies, LostCallEntry,
+                         ::testing::Values(LostCall{"OfOneStart", nullptr, kNotCharged, "无法确定", true},
+                                           LostCall{"CallFilesNewer", "switch.mdb.bak", kNotCharged, "无法确定", false},
+                                           LostCall{"CallFilesOlder", "PhoneCur.mdb.bak", kMaybeCharged, "其话费未计入", true}),
+                         [](const ::testing::TestParamInfo<LostCall>& i) { return std::string(i.param.name); });

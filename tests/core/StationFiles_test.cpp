@@ -74,7 +74,7 @@ TEST_F(StationFiles, DefaultUserIsNotSettledAndAnOldDepositDefaultUserIsCorrecte
     EXPECT_EQ(dbSwitch.scalar("select balancemode from user where userid=0").toInt(), 0);
 }
 
-TEST_F(StationFiles, OpenFailureAsksUntilTheFileOpens) {
+TEST_F(StationFiles, OpenFailureAsksUntilTheFileOpensAndYesOrNoAnswerEndsTheProgram) {
     const QString path = dir->file("Late.mdb");
     platform::script::answer(",要终止程序吗", platform::rNo);
     // The file appears while the station waits after "No".
@@ -85,29 +85,22 @@ TEST_F(StationFiles, OpenFailureAsksUntilTheFileOpens) {
     ASSERT_EQ(platform::script::shown().size(), 1);
     EXPECT_EQ(platform::script::shown()[0].title, "警告");
     EXPECT_EQ(platform::script::shown()[0].buttons & 7, platform::mbYesNo);
-}
-
-TEST_F(StationFiles, OpenFailureYesEndsTheProgram) {
     platform::script::answer(",要终止程序吗", platform::rYes);
-    Database db;
     EXPECT_THROW(OpenDB(dir->file("missing.mdb"), db), platform::ProgramEnded);
+    // Unanswered in a scripted run, it ends too.
+    platform::testing::setTick([] {
+        static qint64 t = 0;
+        return t += 600;   // every wait is over at once
+    });
+    EXPECT_THROW(OpenDB(dir->file("never.mdb"), db), platform::ProgramEnded);
+    EXPECT_GE(platform::script::unexpected().size(), 2);
+    platform::script::reset();   // the boxes were the point of this test
 }
 
 TEST_F(StationFiles, OpenMatchesNamesWithoutCase) {
     Database db;
     EXPECT_TRUE(OpenDB(dir->file("SWITCH.MDB"), db));
     EXPECT_TRUE(db.hasTable("Variant"));
-}
-
-TEST_F(StationFiles, UnansweredOpenFailureInAScriptedRunEnds) {
-    platform::testing::setTick([] {
-        static qint64 t = 0;
-        return t += 600;   // every wait is over at once
-    });
-    Database db;
-    EXPECT_THROW(OpenDB(dir->file("never.mdb"), db), platform::ProgramEnded);
-    EXPECT_GE(platform::script::unexpected().size(), 2);
-    platform::script::reset();   // the boxes were the point of this test
 }
 
 // A call and its charge entry commit with one sync only while the call file

@@ -120,33 +120,6 @@ TEST_F(StationRecordTest, AUserNumberIsInTheRecordWithTheEntryThatGaveItWhatever
     EXPECT_GT(ModSwitch::ReadStationRecord().usersFrom, highest);
 }
 
-// The call file put back from its older copy, or lost: the station file's
-// copies raise the record at the opening, so the user added since keeps
-// their number given and the entries go on past the last one given.
-// Fails when the opening's check leaves the record behind the station file.
-TEST_F(StationRecordTest, ACallFilePutBackOrLostSetsNoCounterBack) {
-    for (const bool lost : {false, true}) {
-        SCOPED_TRACE(lost ? "call file lost" : "call file put back from its copy");
-        restart();   // the copy as it is now
-        const qint64 user = lost ? 51 : 50;
-        ASSERT_TRUE(addUserNow(user));
-        ASSERT_TRUE(call(lost ? 11 : 10));
-        const qint64 last = lastInLog();
-        if (lost) lose({QStringLiteral("PhoneCur.mdb")});
-        else ASSERT_NO_FATAL_FAILURE(callFileFromItsCopy());
-        const refusal::MaybeBoxes boxes({{QString(), platform::rOK}});
-        restart();
-        const ModSwitch::StationRecord r = ModSwitch::ReadStationRecord();
-        EXPECT_GT(r.usersFrom, user);
-        EXPECT_GE(r.lastEntry(), last);
-        EXPECT_GT(ModSwitch::NextUserCount(), user);
-        ASSERT_TRUE(call(lost ? 31 : 30));
-        EXPECT_GT(lastInLog(), last);
-        EXPECT_EQ(ModSwitch::GetVariant(dbPhoneCur, ModSwitch::kStationId, QString(), QStringLiteral("tab_notes")),
-                  ModSwitch::GetVariant(dbSwitch, ModSwitch::kStationId));
-    }
-}
-
 // The station file and the call file both put back by hand from copies
 // older than the entries the journal file holds (their safety copies gone
 // too): the journal file is the last evidence. The record is raised from it,
@@ -163,9 +136,7 @@ TEST_F(StationRecordTest, TheJournalFileKeepsTheCountersWhenTheOtherTwoGoBack) {
     restart();
     ASSERT_TRUE(addUserNow(60));
     for (int m = 1; m <= 4; ++m) ASSERT_TRUE(call(m));
-    restart();   // both safety copies hold the entries
-    now = now.addDays(10);
-    restart();   // the settled ones move to the journal file
+    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));   // held by both safety copies, then moved
     const qint64 inJournal = journalFileLast();
     ASSERT_GT(inJournal, 0);
     ASSERT_LT(ModSwitch::AppliedMark(Database::openReadOnly(dir->file("old-switch.mdb"))), inJournal);

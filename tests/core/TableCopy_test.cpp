@@ -19,7 +19,7 @@ protected:
     int count(const Database& db, const QString& table) { return static_cast<int>(db.rowCount(table)); }
 };
 
-TEST_F(TableCopy, CopiesEveryRowWithNullsAndQuotesIntoANewTable) {
+TEST_F(TableCopy, CopiesEveryRowWithNullsAndQuotesIntoANewTableThenReplacesOrAppendsASelection) {
     ASSERT_TRUE(CopyTable(dbSwitch, "src", dbSwitch, "dst", false, ""));
     ASSERT_EQ(count(dbSwitch, "dst"), 3);
     EXPECT_EQ(dbSwitch.scalar("select name from dst where id=1").toString(), "O'Brien");
@@ -28,10 +28,7 @@ TEST_F(TableCopy, CopiesEveryRowWithNullsAndQuotesIntoANewTable) {
     EXPECT_EQ(dbSwitch.scalar("select amount from dst where id=1").toLongLong(), 12345);
     // The new table has the source's key.
     EXPECT_FALSE(dbSwitch.tryExecute("insert into dst(id) values(1)"));
-}
-
-TEST_F(TableCopy, ReplacesOrAppendsAndTakesASelection) {
-    ASSERT_TRUE(CopyTable(dbSwitch, "src", dbSwitch, "dst", false, ""));
+    // Copied again it replaces the rows, or appends a selection.
     dbSwitch.execute("delete from src where id=3");
     ASSERT_TRUE(CopyTable(dbSwitch, "src", dbSwitch, "dst", false, ""));
     EXPECT_EQ(count(dbSwitch, "dst"), 2);   // emptied first
