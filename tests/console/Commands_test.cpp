@@ -66,7 +66,6 @@ protected:
             if (a->isVisible()) out << a->text();
         return out;
     }
-    QString status() { return console().sbrInfo->panelText(2); }
     QString lastLogText() {
         platform::Recordset rs = dbSwitch.query("select * from tab_oplog order by rowid desc limit 1");
         return rs.eof() ? QString() : rs.value(3).toString();

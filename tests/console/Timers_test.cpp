@@ -45,16 +45,24 @@ protected:
     QDateTime now;
 };
 
-TEST_F(ClockTick, ShowsTheTimeAndProbesOnlyAfterSixSilentTicks) {
+TEST_F(ClockTick, ShowsTheTimeTurnsTheIndicatorAndProbesOnlyAfterSixSilentTicks) {
     g_NoAnswerCount = 0;
     tickAt(QTime(10, 0, 0));
     EXPECT_EQ(console().sbrInfo->panelText(3), "2026-06-15 10:00:00");
     EXPECT_EQ(probes(), 0);
     EXPECT_EQ(g_NoAnswerCount, 1);
-    for (int s = 1; s <= 5; ++s) tickAt(QTime(10, 0, s));
+    tickAt(QTime(10, 0, 1));
+    const QImage a = console().picRun->pixmap().toImage();
+    tickAt(QTime(10, 0, 2));
+    const QImage b = console().picRun->pixmap().toImage();
+    EXPECT_EQ(a, frmPicClip::instance().Pc.GraphicCell(45).toImage());
+    EXPECT_EQ(b, frmPicClip::instance().Pc.GraphicCell(46).toImage());
+    for (int s = 3; s <= 5; ++s) tickAt(QTime(10, 0, s));
     EXPECT_EQ(g_NoAnswerCount, 6);
+    const QImage silent = console().picRun->pixmap().toImage();
     tickAt(QTime(10, 0, 6));
     EXPECT_EQ(g_NoAnswerCount, 6);   // stays until the next good frame
+    EXPECT_EQ(console().picRun->pixmap().toImage(), silent);   // the indicator stands still
     EXPECT_EQ(probes(), 0);          // not at second 6
     tickAt(QTime(10, 1, 0));
     EXPECT_EQ(probes(), 1);
@@ -85,19 +93,6 @@ TEST_F(ClockTick, NoProbeWhileTheConsoleIsHiddenOrDisabled) {
     tickAt(QTime(10, 4, 0));
     EXPECT_FALSE(g_UsbError);
     EXPECT_EQ(probes(), 1);
-}
-
-TEST_F(ClockTick, IndicatorTurnsWhileFramesArrive) {
-    g_NoAnswerCount = 0;
-    tickAt(QTime(10, 0, 1));
-    const QImage a = console().picRun->pixmap().toImage();
-    tickAt(QTime(10, 0, 2));
-    const QImage b = console().picRun->pixmap().toImage();
-    EXPECT_EQ(a, frmPicClip::instance().Pc.GraphicCell(45).toImage());
-    EXPECT_EQ(b, frmPicClip::instance().Pc.GraphicCell(46).toImage());
-    g_NoAnswerCount = 6;
-    tickAt(QTime(10, 0, 3));
-    EXPECT_EQ(console().picRun->pixmap().toImage(), b);   // still after six silent ticks
 }
 
 TEST_F(ClockTick, TalkTimeRunOutIsCutOnTheTick) {

@@ -23,15 +23,10 @@ using namespace consoletest;
 
 namespace {
 
-class Loaded : public ConsoleTest {
+class Loaded : public LoadedConsole {
 protected:
     void SetUp() override {
-        ConsoleTest::SetUp();
-        connectSwitch();
-        load();
-        console().show();
-        ASSERT_TRUE(allArrived());
-        WorkerRights = QStringList{"0"};
+        LoadedConsole::SetUp();
         console::SetPopupRunner([this](QMenu* m) {
             QStringList items;
             for (QAction* a : m->actions())
@@ -42,9 +37,8 @@ protected:
     }
     void TearDown() override {
         console::SetPopupRunner(nullptr);
-        ConsoleTest::TearDown();
+        LoadedConsole::TearDown();
     }
-    QString status() { return console().sbrInfo->panelText(2); }
     // A charge to user 7 of `fee`, leaving `remain`, that the station file refused: it waits in the journal.
     static void chargeRefused(const char* fee, const char* remain) {
         dbSwitch.execute("create trigger refuse before update on user begin select raise(abort, 'disk full'); end");
@@ -128,7 +122,6 @@ TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSide) {
 TEST_F(Loaded, ARefusedRightClickKeepsItsWordInTheStatusBar) {
     WorkerRights = QStringList{"6"};
     ASSERT_TRUE(console().ShowView("Extension"));
-    console().resize(1000, 700);
     select(2, 1, 2, 1);
     mouse(QEvent::MouseButtonPress, at(2, 1), Qt::RightButton);
     mouse(QEvent::MouseButtonRelease, at(2, 1), Qt::RightButton);
