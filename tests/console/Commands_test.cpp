@@ -84,10 +84,6 @@ TEST_F(Commands, MenuBarOfTheFirstModelInOrderWithShortcutsAndGates) {
     EXPECT_EQ(menu("mnuOption"), (QStringList{"系统参数|F9|ve", "IP公话参数|F8|hd", "-", "分机选项|Ctrl+E|vd",
                                               "中继选项|Ctrl+R|vd", "-", "立即打印|Ctrl+P|ve"}));
     EXPECT_EQ(menu("mnuHelp"), (QStringList{"关于软件|F11|ve", "帮助主题|F1|ve"}));
-    // The column choosers follow the view.
-    ASSERT_TRUE(console().ShowView("Extension"));
-    EXPECT_TRUE(item("mnuExtOption")->isEnabled());
-    EXPECT_FALSE(item("mnuRelayOption")->isEnabled());
 }
 
 class SecondModel : public Commands {

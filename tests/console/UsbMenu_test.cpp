@@ -77,19 +77,7 @@ protected:
     qint64 tick = 1000000;
 };
 
-TEST_F(UsbMenu, ReadStoresEveryRecordInBillDatAndPricesThem) {
-    for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
-    EXPECT_EQ(readUsb(1), "读取USB话单成功");
-    const QByteArray file = billDat();
-    ASSERT_EQ(file.size(), 90);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(file.mid(30 * k, 29), record(k)) << k;
-    EXPECT_EQ(stored(), 3);
-    EXPECT_EQ(remain(), platform::Currency::fromYuan(100));   // a re-read charges nobody
-    EXPECT_TRUE(console().isEnabled());
-    EXPECT_FALSE(frmProgress::exists());
-}
-
-TEST_F(UsbMenu, EachRecordIsOnTheDiskBeforeTheCollectorHearsItsAnswer) {
+TEST_F(UsbMenu, ReadStoresEveryRecordInBillDatOnTheDiskBeforeItsAnswerAndPricesThem) {
     for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
     // bill.dat's size at each of its syncs, and the answers sent before it.
     std::vector<std::pair<qint64, int>> syncs;
@@ -97,17 +85,21 @@ TEST_F(UsbMenu, EachRecordIsOnTheDiskBeforeTheCollectorHearsItsAnswer) {
         if (QFileInfo(path).fileName().compare("bill.dat", Qt::CaseInsensitive) == 0)
             syncs.push_back({QFileInfo(path).size(), tracedSends("820302")});
     });
-    platform::script::answer("读取USB话单成功", platform::rOK);
-    console().mnuReadUSB_Click(1);
+    EXPECT_EQ(readUsb(1), "读取USB话单成功");
     platform::testing::setSyncHook(nullptr);
-    EXPECT_EQ(lastShown(), "读取USB话单成功");
     ASSERT_EQ(syncs.size(), 4u);
     for (int k = 0; k <= 3; ++k) {
         EXPECT_EQ(syncs[k].first, 30 * k) << k;
         EXPECT_EQ(syncs[k].second, std::max(0, k - 1)) << k;
     }
     EXPECT_EQ(tracedSends("820302"), 3);
+    const QByteArray file = billDat();
+    ASSERT_EQ(file.size(), 90);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(file.mid(30 * k, 29), record(k)) << k;
     EXPECT_EQ(stored(), 3);
+    EXPECT_EQ(remain(), platform::Currency::fromYuan(100));   // a re-read charges nobody
+    EXPECT_TRUE(console().isEnabled());
+    EXPECT_FALSE(frmProgress::exists());
 }
 
 TEST_F(UsbMenu, ReadThatEndsEarlySaysSoAndPricesWhatCame) {
