@@ -833,8 +833,9 @@ TEST_F(GridEditing, ATreeClickOverAnOpenEditorKeepsTheValueAndTheTreeOnTheShownV
 }
 
 // A user deleted by a settlement while the console shows the users: the
-// operator's row stays on its user when a user above goes, and when the
-// operator's own user goes no other user takes its place for the next edit.
+// operator's row stays on its user when a user above goes, panel 2 telling
+// the row it moved to, and when the operator's own user goes no other user
+// takes its place for the next edit.
 TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone) {
     platform::testing::setNow([] { return QDateTime(QDate(2004, 12, 6), QTime(10, 0)); });
     for (int u = 1; u <= 5; ++u) {
@@ -854,10 +855,12 @@ TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone)
     QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, at(fourth, 4));
     ASSERT_TRUE(spin(10000, [&] { return status().contains(QStringLiteral("行 %1 ").arg(fourth)); })) << status().toStdString();
 
-    // User 2 is settled and deleted in the settlement window the tree opens.
-    clickNode("Balance");
-    ASSERT_TRUE(frmBalanceBill::exists() && frmBalanceBill::instance().isVisible());
+    // User 2 is settled and deleted in the settlement window beside the
+    // console, which keeps its row and its words meanwhile (the tree's node
+    // would clear panel 2 as it opens the window).
     frmBalanceBill& bill = frmBalanceBill::instance();
+    bill.show();
+    ASSERT_TRUE(status().contains(QStringLiteral("行 %1 ").arg(fourth)));
     QTreeWidgetItem* two = bill.itemByKey("K2");
     ASSERT_NE(two, nullptr);
     two->setCheckState(0, Qt::Checked);
@@ -870,6 +873,11 @@ TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone)
     ASSERT_TRUE(dbSwitch.scalar("select userid from user where userid=2").isNull());
     ASSERT_EQ(rowOf("4"), fourth - 1);
     EXPECT_EQ(grid().Row(), fourth - 1);
+    EXPECT_EQ(status(), QStringLiteral("共%1条记录，选中1条记录  当前光标：行 %2 列　4").arg(grid().Rows() - 1).arg(fourth - 1));
+    // The 删除 question names that row.
+    platform::script::answer(QStringLiteral("要删除第%1条至第%1条记录吗?").arg(fourth - 1), platform::rNo);
+    QTest::mouseClick(toolButton("Delete"), Qt::LeftButton);
+    EXPECT_EQ(platform::script::pendingAnswers(), 0);
 
     // Enter and an amount: the deposit goes to user 4, and to no other.
     grid().setFocus();
@@ -1287,65 +1295,6 @@ TEST_F(GridEditing, ABackupAfterASaveThatFailedSaysSoAndCopiesNothing) {
     const char* rows = "select group_concat(HeadID||':'||HeadType||':'||HeadLen||':'||Headdelay, ',') from "
                        "(select * from LanHead order by headtype, headid)";
     EXPECT_EQ(copy.scalar(rows).toString(), dbSwitch.scalar(rows).toString());
-}
-
-// The operator's row is the third of three users; a settlement deletes the
-// two above it: the row moves up with its user, and panel 2 tells the row it
-// moved to, the one the 删除 question then names.
-TEST_F(GridEditing, UsersDeletedAboveTheOperatorsRowMovePanelTwoWithTheRow) {
-    platform::testing::setNow([] { return QDateTime(QDate(2004, 12, 6), QTime(10, 0)); });
-    for (int u : {7, 8, 9}) {
-        dbSwitch.execute("insert into user (userid, username, balancemode, lastdate) values (?, ?, 0, '2004-11-01 00:00:00')",
-                         {u, QStringLiteral("用户%1").arg(u)});
-        testsupport::storeCall(dbPhoneCur, {.calladdr = u - 4, .date = "2004-11-05 10:00:00", .secs = 60,
-                                            .fee = platform::Currency::fromRaw(12300), .zh = "    ", .phmode = 7, .userid = u});
-    }
-    ModSwitch::SetVariant("OptCL", "2");   // after the payment: 删除用户
-    ASSERT_TRUE(console().ShowView("User"));
-    const int before = ModGeneral::FindGridRow(grid(), 0, "9", 1);
-    ASSERT_GE(before, 3);
-    QTest::mouseClick(grid().viewport(), Qt::LeftButton, Qt::NoModifier, at(before, 1));
-    ASSERT_TRUE(spin(5000, [&] { return status().contains(QStringLiteral("行 %1 ").arg(before)); })) << status().toStdString();
-
-    platform::script::onModal("frmPayMoneny", [](QDialog* d) { static_cast<frmPayMoneny*>(d)->Command1_Click(0); });
-    platform::script::onModal("frmPayed", [](QDialog* d) {
-        auto* f = static_cast<frmPayed*>(d);
-        f->fgUser->setRow(1);
-        f->fgUser->setRowSel(f->fgUser->Rows() - 1);
-        f->cmdPay_Click();
-        d->accept();
-    });
-    platform::script::onModal("frmPayfor", [](QDialog* d) {
-        auto* f = static_cast<frmPayfor*>(d);
-        f->fgUser->setRow(1);
-        f->fgUser->setRowSel(f->fgUser->Rows() - 1);
-        f->cmdPay_Click();
-        d->accept();
-    });
-    // The settlement window beside the console, which keeps its row and its
-    // words meanwhile (the tree's node clears panel 2 as it opens the window).
-    frmBalanceBill& b = frmBalanceBill::instance();
-    b.show();
-    ASSERT_TRUE(status().contains(QStringLiteral("行 %1 ").arg(before)));
-    for (const char* key : {"K7", "K8"}) {
-        QTreeWidgetItem* item = b.itemByKey(QLatin1String(key));
-        ASSERT_NE(item, nullptr) << key;
-        item->setCheckState(0, Qt::Checked);
-    }
-    QTest::mouseClick(b.cmdBalance[0], Qt::LeftButton);
-    QTest::mouseClick(b.cmdClose, Qt::LeftButton);
-    ASSERT_TRUE(spin(5000, [] { return !frmBalanceBill::exists(); }));
-    ASSERT_TRUE(dbSwitch.scalar("select count(*) from user where userid in (7, 8)").toInt() == 0)
-        << "the settlement deleted nobody";
-
-    const int after = ModGeneral::FindGridRow(grid(), 0, "9", 1);
-    EXPECT_EQ(after, before - 2);
-    EXPECT_EQ(grid().Row(), after);
-    EXPECT_EQ(status(), QStringLiteral("共%1条记录，选中1条记录  当前光标：行 %2 列　1").arg(grid().Rows() - 1).arg(after));
-    platform::script::answer(QStringLiteral("要删除第%1条至第%1条记录吗?").arg(after), platform::rNo);
-    QTest::mouseClick(toolButton("Delete"), Qt::LeftButton);
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    EXPECT_FALSE(dbSwitch.scalar("select userid from user where userid=9").isNull());
 }
 
 }  // namespace
