@@ -602,43 +602,6 @@ TEST_F(FrameEditing, TheFramesCloseBoxChecksATypedCellFirst) {
     closeChecksTheTypedCellFirst(MDIMain::instance());
 }
 
-TEST_F(GridEditing, AUserTheSettlementDeletesStaysDeletedWithItsTypedEdits) {
-    platform::testing::setNow([] { return QDateTime(QDate(2004, 12, 6), QTime(10, 0)); });
-    dbSwitch.execute("insert into user (userid, username, balancemode, lastdate, deposit, remain) "
-                     "values (7, '甲', 0, '2004-11-01 00:00:00', 500000, 500000)");
-    dbSwitch.execute("update Extension set userid=7 where Address=3");
-    testsupport::storeCall(dbPhoneCur, {.calladdr = 3, .date = "2004-11-05 10:00:00", .secs = 60,
-                                        .fee = platform::Currency::fromRaw(123400), .zh = "    ", .phmode = 7, .userid = 7});
-    ModSwitch::SetVariant("OptCL", "2");   // after the payment: 删除用户
-    ASSERT_TRUE(console().ShowView("User"));
-    ASSERT_EQ(grid().TextMatrix(2, 0), "7");
-    // Unsaved edits on the row: an amount typed under 预付押金 and a rent.
-    type(2, 4, "100");
-    type(2, 7, "5");
-    ASSERT_EQ(grid().TextMatrix(2, 4), "150.00");
-    ASSERT_TRUE(g_Modified);
-
-    payOnSettlement();
-    choose(QStringLiteral("结算"));
-    popupOnRow(2);
-    settled();
-    unloadSettlement();
-    // The row left with its edits: the grid holds none, and nothing asks to save.
-    EXPECT_FALSE(g_Modified);
-    for (const auto& shown : platform::script::shown())
-        EXPECT_FALSE(shown.text.contains("参数已经改变")) << shown.text.toStdString();
-    platform::script::reset();
-
-    EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=7").isNull());
-    EXPECT_EQ(dbSwitch.scalar("select userid from Extension where Address=3").toInt(), 0);
-    EXPECT_EQ(ModGeneral::FindGridRow(grid(), 0, "7", 1), -1);
-    // A later save stores no user either.
-    save();
-    platform::script::reset();
-    EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=7").isNull());
-    EXPECT_EQ(dbSwitch.scalar("select count(*) from user").toInt(), 1);
-}
-
 // Another program holds the station file for its own writing: an owner
 // chosen or an account typed that the database refuses is not shown as
 // stored, the operator hears why, and the grid paints on.
@@ -892,14 +855,23 @@ TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone)
     EXPECT_EQ(dbSwitch.scalar("select group_concat(userid||':'||deposit, ' ') from user where userid in (3,4,5)").toString(),
               "3:500000 4:1500000 5:500000");
 
-    // The operator's own user 3 is settled from its row and deleted: no other
-    // user is chosen in its place, and Enter opens no editor.
+    // The operator's own user 3, a deposit and a rent typed on its row and not
+    // saved, is settled from the row and deleted: the row leaves with its
+    // edits and nothing asks to save them; no other user is chosen in its
+    // place, Enter opens no editor, and a later save stores no user.
+    type(rowOf("3"), 4, "100");
+    type(rowOf("3"), 7, "5");
+    ASSERT_TRUE(g_Modified);
+    const auto boxes = platform::script::shown().size();
     ModSwitch::SetVariant("OptCL", "2");
     choose(QStringLiteral("结算"));
     popupOnRow(rowOf("3"));
     ASSERT_TRUE(spin(20000, [&] { return rowOf("3") < 0 && console().isVisible(); }));
     unloadSettlement();
     ASSERT_TRUE(dbSwitch.scalar("select userid from user where userid=3").isNull());
+    EXPECT_EQ(dbSwitch.scalar("select userid from Extension where Address=5").toInt(), 0);
+    for (const auto& shown : platform::script::shown().mid(boxes))
+        EXPECT_FALSE(shown.text.contains("参数已经改变")) << shown.text.toStdString();
     EXPECT_LT(grid().Row(), grid().FixedRows());
     for (const QModelIndex& ix : grid().selectionModel()->selectedIndexes()) EXPECT_LT(ix.row(), grid().FixedRows());
     grid().setFocus();
@@ -908,6 +880,10 @@ TEST_F(GridEditing, AUserDeletedElsewhereLeavesTheOperatorsRowOnItsUserOrOnNone)
     EXPECT_FALSE(console().cboModify->isVisible());
     EXPECT_FALSE(g_Modified);
     EXPECT_TRUE(platform::script::unexpected().isEmpty());
+    save();
+    platform::script::reset();
+    EXPECT_TRUE(dbSwitch.scalar("select userid from user where userid=3").isNull());
+    EXPECT_EQ(dbSwitch.scalar("select group_concat(userid) from (select userid from user order by userid)").toString(), "0,1,4,5");
 }
 
 // 保存 of deposits typed for three users while the disk refuses once: each
