@@ -421,17 +421,36 @@ TEST_F(GridEditing, ATypedDepositGoesWithTheEditsARestoreOrAnInitialiseDrops) {
     EXPECT_EQ(stored(), "0/0");
 }
 
-TEST_F(GridEditing, AnUnlockOrALockTheSwitchDidNotTakeLeavesTheUsersRowsPending) {
+// A locked owner changes the frames its rows are sent with, not their grade:
+// an owner chosen in the grid, an unlock (初始化) or a lock (闭锁) the switch
+// did not take leaves the rows waiting for their download.
+TEST_F(GridEditing, AnOwnerChosenAnUnlockOrALockLeavesTheRowsPendingTillTheSwitchTakesThem) {
     dbSwitch.execute("insert into user (userid, username, balancemode, locked) values (7, '甲', 1, 1)");
-    dbSwitch.execute("update Extension set userid=7, depositgrade=? where Address=3", {ModGeneral::GetDepositGrade(7)});
-    dbSwitch.execute("update Account set userid=7, depositgrade=? where address=2049", {ModGeneral::GetDepositGrade(7)});
-    const auto pending = [] {
-        return dbSwitch.scalar("select group_concat(bSet) from (select bSet from Extension where Address=3 "
-                               "union all select bset from Account where address=2049)").toString();
-    };
     const auto clearMarks = [] {
         dbSwitch.execute("update Extension set bSet=0, bSetSpringNum=0");
         dbSwitch.execute("update Account set bset=0");
+    };
+    clearMarks();
+    ASSERT_EQ(ModGeneral::GetDepositGrade(7), ModGeneral::GetDepositGrade(0));
+    ASSERT_TRUE(console().ShowView("Extension"));
+    const int owner = ModSwitch::GetColIndex("所属用户", grid());
+    ASSERT_GT(owner, 3);
+    pick(4, owner, "甲-7");
+    EXPECT_EQ(dbSwitch.scalar("select userid||bSet from Extension where Address=3").toString(), "71");
+    EXPECT_EQ(grid().CellBackColorAt(4, owner), platform::vbColor(ModGeneral::kPendingRowColor));
+    EXPECT_NE(grid().CellBackColorAt(4, 2), platform::vbColor(ModGeneral::kPendingRowColor));
+    EXPECT_FALSE(g_Modified);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where bSet<>0").toInt(), 1);
+
+    ASSERT_TRUE(console().ShowView("Account"));
+    const qint64 account = grid().TextMatrix(3, 0).toLongLong();
+    pick(3, 7, "甲-7");
+    EXPECT_EQ(dbSwitch.scalar("select userid||bset from Account where address=?", {account}).toString(), "71");
+    EXPECT_EQ(grid().CellBackColorAt(3, 1), platform::vbColor(ModGeneral::kPendingRowColor));
+
+    const auto pending = [&] {
+        return dbSwitch.scalar("select group_concat(bSet) from (select bSet from Extension where Address=3 "
+                               "union all select bset from Account where address=?)", {account}).toString();
     };
     clearMarks();
     ASSERT_TRUE(console().ShowView("User"));
@@ -462,40 +481,19 @@ TEST_F(GridEditing, AnUnlockOrALockTheSwitchDidNotTakeLeavesTheUsersRowsPending)
     EXPECT_EQ(pending(), "0,0");
 }
 
-TEST_F(GridEditing, AnOwnerChosenInTheGridWaitsForItsDownload) {
-    // A locked owner changes the grades its rows are sent with, not their grade.
-    dbSwitch.execute("insert into user (userid, username, balancemode, locked) values (7, '甲', 1, 1)");
-    dbSwitch.execute("update Extension set bSet=0, bSetSpringNum=0");
-    dbSwitch.execute("update Account set bset=0");
-    ASSERT_EQ(ModGeneral::GetDepositGrade(7), ModGeneral::GetDepositGrade(0));
-    ASSERT_TRUE(console().ShowView("Extension"));
-    const int owner = ModSwitch::GetColIndex("所属用户", grid());
-    ASSERT_GT(owner, 3);
-    pick(4, owner, "甲-7");
-    EXPECT_EQ(dbSwitch.scalar("select userid||bSet from Extension where Address=3").toString(), "71");
-    EXPECT_EQ(grid().CellBackColorAt(4, owner), platform::vbColor(ModGeneral::kPendingRowColor));
-    EXPECT_NE(grid().CellBackColorAt(4, 2), platform::vbColor(ModGeneral::kPendingRowColor));
-    EXPECT_FALSE(g_Modified);
-    EXPECT_EQ(dbSwitch.scalar("select count(*) from Extension where bSet<>0").toInt(), 1);
-
-    ASSERT_TRUE(console().ShowView("Account"));
-    pick(3, 7, "甲-7");
-    EXPECT_EQ(dbSwitch.scalar("select userid||bset from Account where address=?", {grid().TextMatrix(3, 0).toLongLong()})
-                  .toString(),
-              "71");
-    EXPECT_EQ(grid().CellBackColorAt(3, 1), platform::vbColor(ModGeneral::kPendingRowColor));
-}
-
 TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
+    // Rows first..last of the first column, Enter on the grid, and `text` confirmed in the editor.
+    const auto typeOver = [&](int first, int last, const QString& text) {
+        selectRows(first, last, 1);
+        grid().setFocus();
+        enter(&grid());
+        ASSERT_TRUE(console().txtModify->isVisible());
+        ASSERT_EQ(GridSelLast, GridSelFirst + last - first);
+        console().txtModify->setText(text);
+        enter(console().txtModify);
+    };
     ASSERT_TRUE(console().ShowView("Account"));
-    // Rows 2 to 4 of the account column, then Enter on the grid.
-    selectRows(2, 4, 1);
-    grid().setFocus();
-    enter(&grid());
-    ASSERT_TRUE(console().txtModify->isVisible());
-    sw.clearReceived();
-    console().txtModify->setText("1234");
-    enter(console().txtModify);
+    typeOver(2, 4, "1234");
     EXPECT_EQ(status(), "帐号不能重复，只能输入到一行中");
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where account='1234'").toInt(), 0);
     for (int r = 2; r <= 4; ++r) EXPECT_EQ(grid().TextMatrix(r, 1), "FFFF");
@@ -506,12 +504,7 @@ TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where account='1234'").toInt(), 0);
 
     // Two rows are several rows too.
-    selectRows(5, 6, 1);
-    enter(&grid());
-    ASSERT_TRUE(console().txtModify->isVisible());
-    ASSERT_EQ(GridSelLast, GridSelFirst + 1);
-    console().txtModify->setText("4321");
-    enter(console().txtModify);
+    typeOver(5, 6, "4321");
     EXPECT_EQ(status(), "帐号不能重复，只能输入到一行中");
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Account where account='4321'").toInt(), 0);
     EXPECT_EQ(grid().TextMatrix(6, 1), "FFFF");
@@ -519,11 +512,7 @@ TEST_F(GridEditing, AUniqueValueTypedOverSeveralRowsIsRefused) {
 
     dbSwitch.execute("insert into user (userid, username) values (7, '甲'), (8, '乙')");
     ASSERT_TRUE(console().ShowView("User"));
-    selectRows(2, 3, 1);
-    enter(&grid());
-    ASSERT_TRUE(console().txtModify->isVisible());
-    console().txtModify->setText("王五");
-    enter(console().txtModify);
+    typeOver(2, 3, "王五");
     EXPECT_EQ(status(), "用户名称不能重复，只能输入到一行中");
     EXPECT_EQ(grid().TextMatrix(2, 1), "甲");
     EXPECT_EQ(grid().TextMatrix(3, 1), "乙");
