@@ -28,7 +28,6 @@
 #include "sim/RowFrames.h"
 #include "support/RefusalWalk.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -39,7 +38,6 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
-#include <QToolBar>
 #include <QTreeWidget>
 #include <atomic>
 

@@ -6,7 +6,6 @@
 #include "params/NavTree.h"
 #include "sim/Frames.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QRegularExpression>
