@@ -395,11 +395,9 @@ TEST_F(Board, AtMostFourSpecialBoardsNeverBehindAnEmptySlot) {
     EXPECT_EQ(click(7), "");
     EXPECT_EQ(kind(7), 0);
     EXPECT_EQ(ModComm::SpecPhoneCount, 3);
-}
 
-TEST_F(Board, SpecialBoardOutOfTheLastSlotLeavesItSpareAndMarksTheChange) {
-    legend(5)->setChecked(true);
-    console().tbrLegend_ButtonClick(5);
+    // Out of the last slot: the slot is left spare, and the change is marked.
+    phone();
     EXPECT_EQ(click(21), "");
     EXPECT_EQ(kind(21), 11);
     g_Modified = false;
