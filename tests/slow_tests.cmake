@@ -55,7 +55,6 @@ set(slow_console
   ClockTick.*
   Commands.*
   ConsoleTest.*
-  ConsoleWords.*
   FrameEditing.*
   GridEditing.*
   Loaded.*

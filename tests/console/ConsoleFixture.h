@@ -21,6 +21,7 @@
 #include "sim/UsbCollectorSim.h"
 #include "support/Fixtures.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
@@ -28,6 +29,7 @@
 #include <QMouseEvent>
 #include <QThread>
 #include <QTimer>
+#include <QToolBar>
 #include <functional>
 
 namespace consoletest {
@@ -119,6 +121,14 @@ protected:
     void load() { frmPABX::instance().Form_Load(); }
     frmPABX& console() { return frmPABX::instance(); }
     platform::FlexGrid& grid() { return *console().fgDisp; }
+    QString status() { return console().sbrInfo->panelText(2); }
+    // The toolbar's command for `key` (退出 is "Exit"), and its button as the operator clicks it.
+    QAction* toolAction(const QString& key) {
+        for (QAction* a : console().tbrSwitch->actions())
+            if (a->data().toString() == key) return a;
+        return nullptr;
+    }
+    QWidget* toolButton(const QString& key) { return console().tbrSwitch->widgetForAction(toolAction(key)); }
     // The operator's mouse on the grid (a move drags with `b` held), and a double click on cell (r, c).
     void mouse(QEvent::Type type, const QPoint& p, Qt::MouseButton b = Qt::LeftButton,
                Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -200,6 +210,21 @@ protected:
     }
 
     sim::Switch sw;
+};
+
+// The console loaded on the simulator and shown, the start-up's orders
+// carried, for a worker holding every right.
+class LoadedConsole : public ConsoleTest {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        connectSwitch();
+        load();
+        WorkerRights = {QStringLiteral("0")};
+        console().resize(1000, 700);
+        console().show();
+        ASSERT_TRUE(allArrived());
+    }
 };
 
 }  // namespace consoletest

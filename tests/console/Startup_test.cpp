@@ -62,12 +62,6 @@ TEST_F(ConsoleTest, StartUpSendsItsFramesInOrderAndEndsWithTheClockAndMonitorOrd
     EXPECT_TRUE(dbPhoneCur.sameConnection(dbSwitch));
 }
 
-TEST_F(ConsoleTest, SecondStartCreatesNoSecondDefaultUser) {
-    connectSwitch();
-    load();
-    EXPECT_EQ(dbSwitch.scalar("select count(*) from user where userid=0").toInt(), 1);
-}
-
 TEST_F(ConsoleTest, UnopenablePortAsksAndNoEndsTheStation) {
     setting("CommDevice", dir->appPath() + "no-such-line");
     platform::script::answer("与集团电话通讯失败，是否继续?", platform::rNo);
@@ -114,12 +108,19 @@ TEST_F(ConsoleTest, UsbSettingShowsTheUsbMenuWhateverTheModel) {
     EXPECT_FALSE(console().mnuReadUSB[2]->isVisible());
 }
 
-TEST_F(ConsoleTest, ExitLogsResetsWorkersAndSendsNothing) {
+// 退出 answered No keeps everything; answered Yes ends the station, asking
+// nothing more: logged, the workers reset, and nothing sent to the switch.
+TEST_F(ConsoleTest, ClosingAsksNoKeepsEverythingAndYesLogsResetsWorkersAndSendsNothing) {
     connectSwitch();
     load();
     dbSwitch.execute("update worker set b_active=1");
+    platform::script::answer("要退出系统吗?", platform::rNo);
+    EXPECT_TRUE(console().NotExit(0));
+    EXPECT_TRUE(dbSwitch.isOpen());
     clearLine();
-    EXPECT_THROW(console().CloseApp(), platform::ProgramEnded);
+    platform::script::answer("要退出系统吗?", platform::rYes);
+    EXPECT_THROW(console().NotExit(1), platform::ProgramEnded);
+    EXPECT_EQ(platform::script::shown().size(), 2);
     EXPECT_EQ(tracedOrders(), 0);   // the trace lists each order the moment it goes
     EXPECT_TRUE(received().isEmpty()) << received().join(' ').toStdString();
     EXPECT_FALSE(dbSwitch.isOpen());
@@ -129,21 +130,11 @@ TEST_F(ConsoleTest, ExitLogsResetsWorkersAndSendsNothing) {
     EXPECT_EQ(db.scalar("select f_memo from tab_oplog order by rowid desc limit 1").toString(), "退出系统");
 }
 
-TEST_F(ConsoleTest, ClosingAsksAndNoKeepsEverything) {
+TEST_F(ConsoleTest, IdleMonitorGridsAfterStartUpAndOneDefaultUser) {
     connectSwitch();
     load();
-    platform::script::answer("要退出系统吗?", platform::rNo);
-    EXPECT_TRUE(console().NotExit(0));
-    EXPECT_TRUE(dbSwitch.isOpen());
-    platform::script::answer("要退出系统吗?", platform::rYes);
-    EXPECT_THROW(console().NotExit(1), platform::ProgramEnded);
-    // Shutting down asks nothing.
-    EXPECT_EQ(platform::script::shown().size(), 2);
-}
-
-TEST_F(ConsoleTest, IdleMonitorGridsAfterStartUp) {
-    connectSwitch();
-    load();
+    // The station's data has its default user: the start makes no second one.
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from user where userid=0").toInt(), 1);
     frmPABX& f = console();
     platform::FlexGrid* ch = f.fgMon[0];
     ASSERT_EQ(ch->Rows(), 9);

@@ -77,9 +77,22 @@ protected:
     qint64 tick = 1000000;
 };
 
-TEST_F(UsbMenu, ReadStoresEveryRecordInBillDatAndPricesThem) {
+TEST_F(UsbMenu, ReadStoresEveryRecordInBillDatOnTheDiskBeforeItsAnswerAndPricesThem) {
     for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
+    // bill.dat's size at each of its syncs, and the answers sent before it.
+    std::vector<std::pair<qint64, int>> syncs;
+    platform::testing::setSyncHook([&](const QString& path) {
+        if (QFileInfo(path).fileName().compare("bill.dat", Qt::CaseInsensitive) == 0)
+            syncs.push_back({QFileInfo(path).size(), tracedSends("820302")});
+    });
     EXPECT_EQ(readUsb(1), "读取USB话单成功");
+    platform::testing::setSyncHook(nullptr);
+    ASSERT_EQ(syncs.size(), 4u);
+    for (int k = 0; k <= 3; ++k) {
+        EXPECT_EQ(syncs[k].first, 30 * k) << k;
+        EXPECT_EQ(syncs[k].second, std::max(0, k - 1)) << k;
+    }
+    EXPECT_EQ(tracedSends("820302"), 3);
     const QByteArray file = billDat();
     ASSERT_EQ(file.size(), 90);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(file.mid(30 * k, 29), record(k)) << k;
@@ -89,33 +102,26 @@ TEST_F(UsbMenu, ReadStoresEveryRecordInBillDatAndPricesThem) {
     EXPECT_FALSE(frmProgress::exists());
 }
 
-TEST_F(UsbMenu, EachRecordIsOnTheDiskBeforeTheCollectorHearsItsAnswer) {
-    for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
-    // bill.dat's size at each of its syncs, and the answers sent before it.
-    std::vector<std::pair<qint64, int>> syncs;
-    platform::testing::setSyncHook([&](const QString& path) {
-        if (QFileInfo(path).fileName().compare("bill.dat", Qt::CaseInsensitive) == 0)
-            syncs.push_back({QFileInfo(path).size(), tracedSends("820302")});
-    });
-    platform::script::answer("读取USB话单成功", platform::rOK);
-    console().mnuReadUSB_Click(1);
-    platform::testing::setSyncHook(nullptr);
-    EXPECT_EQ(lastShown(), "读取USB话单成功");
-    ASSERT_EQ(syncs.size(), 4u);
-    for (int k = 0; k <= 3; ++k) {
-        EXPECT_EQ(syncs[k].first, 30 * k) << k;
-        EXPECT_EQ(syncs[k].second, std::max(0, k - 1)) << k;
-    }
-    EXPECT_EQ(tracedSends("820302"), 3);
+// A charged read of six announced where four came, a deposit event among
+// them: what came is priced, the event going to the deposit history, neither
+// billed nor charged.
+TEST_F(UsbMenu, ReadThatEndsEarlySaysSoAndPricesWhatCameADepositEventApart) {
+    ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false);
+    sim::DepositEvent d;
+    d.extAddr = 5;
+    d.when = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 30));
+    d.fen = 500;
+    usb->storeRecord(record(0));
+    usb->storeRecord(d.body());
+    for (int i = 1; i < 3; ++i) usb->storeRecord(record(i));
+    usb->setPointers(512, 512, 518);   // six announced, four there
+    EXPECT_EQ(readUsb(2), "读取USB话单未完成:4/6");
+    EXPECT_EQ(billDat().size(), 120);
     EXPECT_EQ(stored(), 3);
-}
-
-TEST_F(UsbMenu, ReadThatEndsEarlySaysSoAndPricesWhatCame) {
-    for (int i = 0; i < 3; ++i) usb->storeRecord(record(i));
-    usb->setPointers(512, 512, 517);   // five announced, three there
-    EXPECT_EQ(readUsb(2), "读取USB话单未完成:3/5");
-    EXPECT_EQ(billDat().size(), 90);
-    EXPECT_EQ(stored(), 3);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from ExtDepositHistory where ExtAddr=5 and ChangeType=0 and "
+                              "ChangeDate='2026-06-15 10:00:30'")
+                  .toInt(),
+              1);
     // The new records are charged as live ones; answered to the collector as
     // they came, never again to the switch, whose record in flight it would take.
     EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(60));
@@ -150,26 +156,6 @@ TEST_F(UsbMenu, AFileReplacedWhileTheReadIsStoredIsToldAsTheStopNotAsSuccess) {
     EXPECT_EQ(lastShown(), "读取USB话单失败:Bill.dat在存入数据库时被替换或改动，已停止存入");
     for (const auto& told : platform::script::shown()) EXPECT_FALSE(told.text.contains("成功")) << told.text.toStdString();
     EXPECT_TRUE(console().isEnabled());
-}
-
-TEST_F(UsbMenu, ADepositEventAmongTheRecordsGoesToTheDepositHistoryAndIsNeitherBilledNorCharged) {
-    ModUpgrade::CreateTable(dbSwitch, QStringLiteral("ExtDepositHistory"), false);
-    sim::DepositEvent d;
-    d.extAddr = 5;
-    d.when = QDateTime(QDate(2026, 6, 15), QTime(10, 0, 30));
-    d.fen = 500;
-    usb->storeRecord(record(0));
-    usb->storeRecord(d.body());
-    usb->storeRecord(record(1));
-    usb->setPointers(512, 512, 515);
-    EXPECT_EQ(readUsb(2), "读取USB话单成功");   // the charged read
-    EXPECT_EQ(billDat().size(), 90);
-    EXPECT_EQ(stored(), 2);
-    EXPECT_EQ(remain(), platform::Currency::fromYuan(100) - platform::Currency::fromFen(40));
-    EXPECT_EQ(dbSwitch.scalar("select count(*) from ExtDepositHistory where ExtAddr=5 and ChangeType=0 and "
-                              "ChangeDate='2026-06-15 10:00:30'")
-                  .toInt(),
-              1);
 }
 
 // Records charged from the collector are priced in batches: the deposit

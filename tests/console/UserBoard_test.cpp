@@ -23,15 +23,10 @@ using namespace consoletest;
 
 namespace {
 
-class Loaded : public ConsoleTest {
+class Loaded : public LoadedConsole {
 protected:
     void SetUp() override {
-        ConsoleTest::SetUp();
-        connectSwitch();
-        load();
-        console().show();
-        ASSERT_TRUE(allArrived());
-        WorkerRights = QStringList{"0"};
+        LoadedConsole::SetUp();
         console::SetPopupRunner([this](QMenu* m) {
             QStringList items;
             for (QAction* a : m->actions())
@@ -42,13 +37,12 @@ protected:
     }
     void TearDown() override {
         console::SetPopupRunner(nullptr);
-        ConsoleTest::TearDown();
+        LoadedConsole::TearDown();
     }
-    QString status() { return console().sbrInfo->panelText(2); }
-    // A charge to user 7 of `fee`, leaving `remain`, that the station file refused: it waits in the journal.
-    static void chargeRefused(const char* fee, const char* remain) {
+    // A charge to `user` of `fee`, leaving `remain`, that the station file refused: it waits in the journal.
+    static void chargeRefused(int user, const char* fee, const char* remain) {
         dbSwitch.execute("create trigger refuse before update on user begin select raise(abort, 'disk full'); end");
-        logCharge(7, fee, remain);
+        logCharge(user, fee, remain);
         dbSwitch.execute("drop trigger refuse");
     }
     // The chooser of the selected user given E0003 and account 1234, and nothing else.
@@ -128,7 +122,6 @@ TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSide) {
 TEST_F(Loaded, ARefusedRightClickKeepsItsWordInTheStatusBar) {
     WorkerRights = QStringList{"6"};
     ASSERT_TRUE(console().ShowView("Extension"));
-    console().resize(1000, 700);
     select(2, 1, 2, 1);
     mouse(QEvent::MouseButtonPress, at(2, 1), Qt::RightButton);
     mouse(QEvent::MouseButtonRelease, at(2, 1), Qt::RightButton);
@@ -210,9 +203,14 @@ TEST_F(Loaded, TheDefaultUserIsToldByItsIdAndListedFirst) {
     EXPECT_EQ(popups.join(';'), "popModify:修改");
 }
 
-TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeft) {
+// 初始化 asks only when money is left, a charge waiting (the station file
+// refused it) counted as money owed; the balance it ends at nothing is not
+// taken from afterwards.
+TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeftAndLeavesNothingToTakeAfterwards) {
     dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
-                     "(7, '甲', 100000, -50000, 1, '2026-01-01 00:00:00'), (8, '乙', 0, 0, 1, '2026-01-01 00:00:00')");
+                     "(7, '甲', 100000, -50000, 1, '2026-01-01 00:00:00'), (8, '乙', 0, 0, 1, '2026-01-01 00:00:00'), "
+                     "(9, '丙', 0, 0, 0, '2026-01-01 00:00:00')");
+    chargeRefused(9, "1.00", "-1.00");
     platform::testing::setNow([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0)); });
     ASSERT_TRUE(console().ShowView("User"));
     select(2, 0, 2, 0);
@@ -227,22 +225,13 @@ TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeft) {
     EXPECT_EQ(dbSwitch.scalar("select locked from user where userid=8").toInt(), 0);
     EXPECT_EQ(grid().TextMatrix(3, 10), "OFF");
     EXPECT_EQ(grid().TextMatrix(3, 2), "2026-12-07 09:00:00");
-}
 
-// 初始化 while a charge waits (the station file refused it): the balance
-// ends at nothing, and the charge waiting is not taken from it afterwards.
-TEST_F(Loaded, InitialisingWhileAChargeWaitsLeavesNothingToTakeAfterwards) {
-    dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
-                     "(7, '甲', 0, 0, 0, '2026-01-01 00:00:00')");
-    chargeRefused("1.00", "-1.00");
-    ASSERT_TRUE(console().ShowView("User"));
-    select(2, 0, 2, 0);
-    // The charge waiting is money the user owes.
-    platform::script::answer("甲用户还有押金余额,要强制初始化用户吗", platform::rYes);
+    select(4, 0, 4, 0);
+    platform::script::answer("丙用户还有押金余额,要强制初始化用户吗", platform::rYes);
     console().mnuInitUser_Click();
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     ModSwitch::ApplyLoggedCharges();
-    EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 0);
+    EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=9").toLongLong(), 0);
 }
 
 // A charge the station file refused waits in the journal: 用户管理 shows each
@@ -250,7 +239,7 @@ TEST_F(Loaded, InitialisingWhileAChargeWaitsLeavesNothingToTakeAfterwards) {
 TEST_F(Loaded, TheUserViewShowsTheBalanceLessTheChargeWaiting) {
     dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
                      "(7, '甲', 0, 50000, 0, '2026-01-01 00:00:00'), (8, '乙', 0, 30000, 0, '2026-01-01 00:00:00')");
-    chargeRefused("1.25", "3.75");
+    chargeRefused(7, "1.25", "3.75");
     ASSERT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 50000);
     const auto shown = [&](int user) {
         return grid().TextMatrix(grid().FindRow(0, QString::number(user), 1), 5).toStdString();
@@ -406,11 +395,9 @@ TEST_F(Board, AtMostFourSpecialBoardsNeverBehindAnEmptySlot) {
     EXPECT_EQ(click(7), "");
     EXPECT_EQ(kind(7), 0);
     EXPECT_EQ(ModComm::SpecPhoneCount, 3);
-}
 
-TEST_F(Board, SpecialBoardOutOfTheLastSlotLeavesItSpareAndMarksTheChange) {
-    legend(5)->setChecked(true);
-    console().tbrLegend_ButtonClick(5);
+    // Out of the last slot: the slot is left spare, and the change is marked.
+    phone();
     EXPECT_EQ(click(21), "");
     EXPECT_EQ(kind(21), 11);
     g_Modified = false;

@@ -6,7 +6,6 @@
 #include "params/NavTree.h"
 #include "sim/Frames.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QRegularExpression>
@@ -16,21 +15,13 @@ using namespace consoletest;
 
 namespace {
 
-class TreeViews : public ConsoleTest {
+class TreeViews : public LoadedConsole {
 protected:
-    void SetUp() override {
-        ConsoleTest::SetUp();
-        connectSwitch();
-        load();
-        console().show();
-        ASSERT_TRUE(allArrived());
-    }
     QStringList keys() {
         QStringList out;
         for (QTreeWidgetItemIterator it(console().tvSwitch); *it; ++it) out << ModSwitch::NodeKey(*it);
         return out;
     }
-    QString status() { return console().sbrInfo->panelText(2); }
 };
 
 TEST_F(TreeViews, EveryTableNodeShowsItsViewWithoutError) {
@@ -73,6 +64,12 @@ TEST_F(TreeViews, EveryTableNodeShowsItsViewWithoutError) {
     EXPECT_EQ(console().fgDisp->Rows(), 1 + 512);
     ASSERT_TRUE(console().ShowView("History"));
     EXPECT_GE(console().fgDisp->Rows(), 2);
+    // No call yet: the bill list is its header and one empty row.
+    ASSERT_TRUE(console().ShowView("Bill"));
+    EXPECT_EQ(console().fgDisp->Rows(), 2);
+    EXPECT_EQ(console().fgDisp->Cols(), 17);
+    EXPECT_EQ(console().fgDisp->TextMatrix(1, 0), "");
+    EXPECT_EQ(console().tvSwitch->editTriggers(), QAbstractItemView::NoEditTriggers);   // node texts stay
 }
 
 TEST_F(TreeViews, MonitorViewsSendTheirMonitorOrders) {
@@ -85,8 +82,9 @@ TEST_F(TreeViews, MonitorViewsSendTheirMonitorOrders) {
     EXPECT_EQ(received(), QStringList({"84040100", "84040101", "84040000"}));
 }
 
-TEST_F(TreeViews, TheMonitorComesBackWhenTheConsoleIsActiveAgainAfterTheSettingsWindow) {
-    WorkerRights = QStringList{"0"};
+// The settings window left by Esc, then closed by its title bar after a read:
+// the monitor mode of the view comes back each time, and only once.
+TEST_F(TreeViews, TheMonitorComesBackWhenTheSettingsWindowIsLeft) {
     sw.setRow(sim::tables::Limits, 0, sim::fromHex("8D12012C000000000000000000000000FFFF"));
     sw.setRow(sim::tables::SelCmd, 0, sim::fromHex("A80E12345FFFBC1FFFFFFFFFFFA0"));
     ASSERT_TRUE(console().ShowView("MonCard"));
@@ -94,7 +92,19 @@ TEST_F(TreeViews, TheMonitorComesBackWhenTheConsoleIsActiveAgainAfterTheSettings
     ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
     clearLine();
     const auto monitor = [&] { return received().filter(QRegularExpression("^8404")); };
+    platform::script::onModal("frmSysSet", [](QDialog* d) {
+        d->activateWindow();
+        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(d, &esc);
+    });
+    console().findChild<QAction*>("mnuSysPara")->trigger();
+    EXPECT_FALSE(frmSysSet::exists());
+    // Nobody clicks the console: the view's mode comes back all the same.
+    ASSERT_TRUE(spin(3000, [&] { return monitor().size() >= 2; })) << monitor().join(' ').toStdString();
+    EXPECT_EQ(monitor(), QStringList({"84040000", "84040101"}));
+
     // The switch's settings read in the settings window, which is then closed by its title bar.
+    clearLine();
     platform::script::onModal("frmSysSet", [](QDialog* d) {
         platform::script::answer("上传系统参数成功", platform::rOK);
         static_cast<frmSysSet*>(d)->cmd[1]->click();
@@ -115,25 +125,6 @@ TEST_F(TreeViews, TheMonitorComesBackWhenTheConsoleIsActiveAgainAfterTheSettings
     ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
     ASSERT_TRUE(allArrived());
     EXPECT_EQ(monitor().size(), 2);
-}
-
-TEST_F(TreeViews, TheMonitorComesBackWhenTheSettingsWindowIsLeftByEsc) {
-    WorkerRights = QStringList{"0"};
-    ASSERT_TRUE(console().ShowView("MonCard"));
-    console().activateWindow();
-    ASSERT_TRUE(spin(2000, [&] { return console().isActiveWindow(); }));
-    clearLine();
-    const auto monitor = [&] { return received().filter(QRegularExpression("^8404")); };
-    platform::script::onModal("frmSysSet", [](QDialog* d) {
-        d->activateWindow();
-        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(d, &esc);
-    });
-    console().findChild<QAction*>("mnuSysPara")->trigger();
-    EXPECT_FALSE(frmSysSet::exists());
-    // Nobody clicks the console: the view's mode comes back all the same.
-    ASSERT_TRUE(spin(3000, [&] { return monitor().size() >= 2; })) << monitor().join(' ').toStdString();
-    EXPECT_EQ(monitor(), QStringList({"84040000", "84040101"}));
 }
 
 TEST_F(TreeViews, WindowAndGroupNodesKeepThePreviousView) {
@@ -187,14 +178,7 @@ TEST_F(TreeViews, BillListTopsUpFromTheNewestArchiveMonth) {
     EXPECT_EQ(status(), "");
 }
 
-TEST_F(TreeViews, EmptyBillListShowsTheHeaderAndOneEmptyRow) {
-    ASSERT_TRUE(console().ShowView("Bill"));
-    EXPECT_EQ(console().fgDisp->Rows(), 2);
-    EXPECT_EQ(console().fgDisp->Cols(), 17);
-    EXPECT_EQ(console().fgDisp->TextMatrix(1, 0), "");
-}
-
-TEST_F(TreeViews, F12OpensTheTraceWindowFromAnyControl) {
+TEST_F(TreeViews, F12OpensTheTraceWindowFromAnyControlAndTheProgressWindow) {
     QKeyEvent key(QEvent::KeyPress, Qt::Key_F12, Qt::NoModifier);
     // Only a worker holding every right may see the trace.
     ModDefine::WorkerRights = QStringList{"5"};
@@ -205,20 +189,12 @@ TEST_F(TreeViews, F12OpensTheTraceWindowFromAnyControl) {
     ASSERT_TRUE(frmSRV::exists());
     EXPECT_TRUE(frmSRV::instance().isVisible());
     EXPECT_FALSE(frmSRV::instance().windowState() & Qt::WindowMinimized);
-}
 
-TEST_F(TreeViews, F12InTheProgressWindowOpensTheTrace) {
-    ModDefine::WorkerRights = QStringList{"0"};
+    frmSRV::instance().hide();
     frmProgress::instance().LoadProgress(QStringLiteral("正在读取..."), true, 10, 0, false);
-    QKeyEvent key(QEvent::KeyPress, Qt::Key_F12, Qt::NoModifier);
     QApplication::sendEvent(&frmProgress::instance(), &key);
     frmProgress::unload();
-    ASSERT_TRUE(frmSRV::exists());
     EXPECT_TRUE(frmSRV::instance().isVisible());
-}
-
-TEST_F(TreeViews, NodeTextsCannotBeEdited) {
-    EXPECT_EQ(console().tvSwitch->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
 
 }  // namespace
