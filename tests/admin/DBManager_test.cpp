@@ -609,28 +609,6 @@ TEST_F(DBManagerTest, CallsArchivedWhileARestoreWaitsAreKeptByItsCompletion) {
     ModSwitch::OpenAllDB(true);
 }
 
-// A restore whose year file cannot be put in once the station file is: the
-// set is not left half swapped with nothing to finish it; the journal stays,
-// and the next completion puts the year file in.
-TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileIsInIsCompletedNotGivenUp) {
-    const QString f = backedUp();
-    ASSERT_EQ(script::pendingAnswers(), 0);
-    ModSwitch::OpenAllDB(false);
-    Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
-    const qint64 archived = rows(DataPath + "phbill_2026.mdb");
-    refuse("rename", "phbill_2026.mdb", EROFS, true);
-    QString failed;
-    EXPECT_FALSE(admin::ReplaceFiles(admin::RestorePairs(f, DataPath, true, true), &failed));
-    platform::testing::setFaultHook(nullptr);
-    EXPECT_TRUE(holds(failed, "phbill_2026.mdb"));
-    EXPECT_TRUE(QFileInfo::exists(DataPath + admin::RestoreJournalName()));
-    admin::CompleteRestore(DataPath);
-    EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), archived + 1);
-    EXPECT_FALSE(QFileInfo::exists(DataPath + admin::RestoreJournalName()));
-    admin::ForgetRestoreNotice(DataPath);
-    ModSwitch::OpenAllDB(true);
-}
-
 TEST_F(DBManagerTest, TimedBackupFollowsTheIntervalAndKeepsTheDayOnFailure) {
     QDateTime now(QDate(2026, 3, 10), QTime(12, 0, 30));
     platform::testing::setNow([&] { return now; });
@@ -716,20 +694,7 @@ TEST_F(DBManagerTest, DefaultsStampedFolderAndClosing) {
     EXPECT_EQ(win().backupPath(), deep + "/");
 }
 
-TEST_F(DBManagerTest, FolderChooserRefusesARelativeFolder) {
-    script::onModal("frmFindDir", [](QDialog*) {
-        frmFindDir& d = frmFindDir::instance();
-        d.txtDir->setText("data/backup");
-        d.cmdOK_Click();   // refused, the window stays
-        d.txtDir->setText(DataPath);
-        d.cmdOK_Click();
-    });
-    script::answer("错误的驱动符", platform::rOK);
-    EXPECT_EQ(frmFindDir::instance().SelectPath("/no/such/folder"), DataPath);
-    EXPECT_EQ(script::pendingAnswers(), 0);
-}
-
-TEST_F(DBManagerTest, TypingAPathMovesTheFolderChoosersList) {
+TEST_F(DBManagerTest, TypingAPathMovesTheFolderChoosersListAndARelativeFolderIsRefused) {
     const QString base = dir->appPath() + "pick";
     ASSERT_TRUE(QDir().mkpath(base + "/inner"));
     QFile(base + "/inner/note.txt").open(QIODevice::WriteOnly);
@@ -753,6 +718,17 @@ TEST_F(DBManagerTest, TypingAPathMovesTheFolderChoosersList) {
     });
     EXPECT_EQ(frmFindDir::instance().SelectPath(DataPath), QString());
     EXPECT_EQ(listed, (QStringList{"..,inner", base + "/inner", base + "/inner"}));
+
+    script::onModal("frmFindDir", [](QDialog*) {
+        frmFindDir& d = frmFindDir::instance();
+        d.txtDir->setText("data/backup");
+        d.cmdOK_Click();   // refused, the window stays
+        d.txtDir->setText(DataPath);
+        d.cmdOK_Click();
+    });
+    script::answer("错误的驱动符", platform::rOK);
+    EXPECT_EQ(frmFindDir::instance().SelectPath("/no/such/folder"), DataPath);
+    EXPECT_EQ(script::pendingAnswers(), 0);
 }
 
 TEST_F(DBManagerTest, TheIntervalBoxStandsInsideItsCaption) {
@@ -861,11 +837,14 @@ TEST_F(DBManagerTest, ATimedBackupMadeIsLoggedAsMadeWhenItsDayCannotBeStored) {
 // rename refused) is no "恢复失败": the box says what is in and that the
 // next start puts the rest in, and the station file's safety copy is taken
 // afresh before the station goes on. Before, "恢复失败" and no safety copy.
+// The set is not left half swapped with nothing to finish it: the journal
+// stays, and the next completion puts the year file in.
 TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileSaysWhatIsInAndRenewsItsSafetyCopy) {
     const QString f = backedUp();
     ModSwitch::SetVariant("AppName", "After");
     // A call the station's year file lacks: the backup's file is copied in, and renamed.
     Database(Database::open(f + "phbill_2026.mdb")).execute("insert into Tab_Ph1 values(7, 7, '2026-01-02 10:00:00')");
+    const qint64 archived = rows(DataPath + "phbill_2026.mdb");
     refuse("rename", "phbill_2026.mdb", EROFS, true);
     restoreFrom(f, "数据恢复未完成");
     platform::testing::setFaultHook(nullptr);
@@ -878,6 +857,12 @@ TEST_F(DBManagerTest, ARestoreStoppedAfterTheStationFileSaysWhatIsInAndRenewsIts
     EXPECT_TRUE(Database::open(bak).integrityCheck());
     EXPECT_NE(Database::open(bak).scalar("SELECT value FROM Variant WHERE varname='AppName'").toString(), "After");
     EXPECT_TRUE(QFileInfo::exists(DataPath + admin::RestoreJournalName()));
+    ModSwitch::OpenAllDB(false);
+    admin::CompleteRestore(DataPath);
+    EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), archived + 1);
+    EXPECT_FALSE(QFileInfo::exists(DataPath + admin::RestoreJournalName()));
+    admin::ForgetRestoreNotice(DataPath);
+    ModSwitch::OpenAllDB(true);
 }
 
 // What stops a restore is named: the call file refusing the lines the

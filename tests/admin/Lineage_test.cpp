@@ -334,16 +334,6 @@ TEST_F(LineageTest, ACallStartedBeforeTheCopysLastCallButRecordedAfterItIsNamed)
 
 // Guards of the journal's rules that no other test held.
 
-// The number noted as given is the next one free, not the one given: a user
-// added and deleted leaves their number given.
-TEST_F(LineageTest, TheNumberNotedAfterAUserIsAddedIsTheNextOneFree) {
-    addUserNow(30, "戊", "1.00");
-    ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 30); }, 30);
-    EXPECT_EQ(ModSwitch::FirstFreeUserNumber(), 31);
-    restart();
-    EXPECT_EQ(ModSwitch::FirstFreeUserNumber(), 31);
-}
-
 // The view of many users and the one balance agree while a charge waits: the
 // entry at the mark is applied, only those past it wait.
 TEST_F(LineageTest, TheUsersViewsWaitingChargesAgreeWithTheBalance) {
@@ -378,11 +368,13 @@ TEST_F(LineageTest, AStationFileBehindOnlyByADeletionOrAnAdditionIsCaughtUpAndTo
 // A number given once is never given again, though every note of the numbers
 // is lost, the counter is older, and the entries of the user who had it are
 // let go by the keeping time: the row kept with the entry that added them
-// still holds it.
+// still holds it. The number noted as given is the next one free, not the one
+// given: a user added and deleted leaves their number given.
 TEST_F(LineageTest, ANumberIsNotGivenAgainWhenEveryNoteOfTheNumbersIsLost) {
-    const qint64 n = ModSwitch::NextUserCount();
+    const qint64 n = ModSwitch::NextUserCount() + 20;
     addUserNow(qint32(n), "甲", "12.00");
     ModSwitch::MoveBalances([&] { ModSwitch::DeleteUserRows(dbSwitch, n); }, n);
+    EXPECT_EQ(ModSwitch::FirstFreeUserNumber(), n + 1);
     now = now.addDays(500);
     CallRecord r;
     r.ext = 5;
@@ -391,6 +383,7 @@ TEST_F(LineageTest, ANumberIsNotGivenAgainWhenEveryNoteOfTheNumbersIsLost) {
     ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
     restart();
     restart();   // the user's entries are let go from every file
+    EXPECT_EQ(ModSwitch::FirstFreeUserNumber(), n + 1);
     ASSERT_EQ(dbPhoneCur.scalar("SELECT count(*) FROM tab_chargelog WHERE f_userid=?", {n}).toLongLong(), 0);
     ModSwitch::OpenAllDB(false);
     {
@@ -438,21 +431,6 @@ TEST_F(LineageTest, AnUnmarkedUsersCopyOfAnOlderReleaseIsBroughtUpToTheJournal) 
     EXPECT_EQ(boxes.size(), 1) << told;   // the question alone
 }
 
-// An unmarked users' copy whose rows fit two places of the journal (a balance
-// moved and moved back) is not placed at a guess: what it changes is named.
-TEST_F(LineageTest, AnUnmarkedUsersCopyThatFitsTwoPlacesIsNamedNotGuessed) {
-    call(5, 1);
-    ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
-    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+200000 WHERE userid=7"); }, 7);
-    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain-200000 WHERE userid=7"); }, 7);
-    call(5, 2);
-    script::answer("要从备份库恢复数据吗?", platform::rYes);
-    script::answer("备份中的用户余额与现在不同", platform::rOK);
-    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
-    ASSERT_EQ(script::pendingAnswers(), 0);
-    EXPECT_TRUE(holds(lastBox(), "用户7 用户7："));
-}
-
 // The users' copy put back by 表恢复 when an entry since it is lost with the
 // log's pages: the payment it gave cannot be replayed, and the user whose row
 // it moved is named with the difference.
@@ -479,10 +457,11 @@ TEST_F(LineageTest, AnUnmarkedUsersCopyOlderThanTheWholeJournalIsPlacedBeforeIt)
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
 }
 
-// An unmarked copy that cannot be placed (it fits before a balance moved and
-// after it was moved back) but holds what the users hold now: no box says
-// that a balance differs.
-TEST_F(LineageTest, AnUnmarkedUsersCopyThatChangesNothingHasNoBox) {
+// An unmarked copy whose rows fit two places of the journal (before a balance
+// moved and after it was moved back) is not placed at a guess: while it holds
+// what the users hold now no box says that a balance differs; once a call
+// since changes a balance, what it changes is named.
+TEST_F(LineageTest, AnUnmarkedUsersCopyThatFitsTwoPlacesIsNamedNotGuessed) {
     call(5, 1);
     ASSERT_NO_FATAL_FAILURE(unmarkedUsersCopy());
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+200000 WHERE userid=7"); }, 7);
@@ -491,6 +470,12 @@ TEST_F(LineageTest, AnUnmarkedUsersCopyThatChangesNothingHasNoBox) {
     const QStringList boxes = restoreUsersTable();
     EXPECT_EQ(remainOf(7), seven) << boxes.join('\n').toStdString();
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+    call(5, 2);
+    script::answer("要从备份库恢复数据吗?", platform::rYes);
+    script::answer("备份中的用户余额与现在不同", platform::rOK);
+    console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+    ASSERT_EQ(script::pendingAnswers(), 0);
+    EXPECT_TRUE(holds(lastBox(), "用户7 用户7："));
 }
 
 // A year file the backup holds as the station does (nothing to bring back,

@@ -325,41 +325,36 @@ TEST_F(Sites, ADeletionThatStopsPartwayLeavesEachSiteWholeOrGone) {
 
 }
 
-TEST_F(Sites, ASiteWhoseRowCannotBeDeletedKeepsItsDirectoryUnderItsName) {
+// A deletion refused for a site (its row protected, or the data directory
+// taking no renames, not even from root): each site stays whole, its row and
+// its directory back under its name with its files, named as not deleted.
+TEST_F(Sites, ASiteWhoseRowOrDirectoryCannotGoIsNamedAsNotDeletedAndKeptWhole) {
     site(4, "d");
     site(5, "e");
     QFile::copy(dir->file("switch.mdb"), dir->file("e/Switch.mdb"));
     ASSERT_EQ(column(1), (QStringList{"d", "e"}));
-    dbSwitch.execute("CREATE TRIGGER keep_e BEFORE DELETE ON terminal WHEN old.pointname='e' "
-                     "BEGIN SELECT RAISE(ABORT, '站点记录被保护'); END");
-    deleteRows(2);
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    const QString shown = lastBox();
-    EXPECT_TRUE(shown.endsWith("\n以下站点未删除:d,e")) << shown.toStdString();
-    EXPECT_TRUE(lacks(shown, {"RAISE", "terminal"}));
-    // Each site whole: its row, and its directory back under its name with its files.
-    EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
-    EXPECT_FALSE(QFileInfo::exists(dir->file(".site-e.del")));
-    EXPECT_TRUE(hasDir("d"));
-    EXPECT_EQ(count("select count(*) from terminal"), 2);
-    EXPECT_EQ(column(1), (QStringList{"d", "e"}));
-}
-
-TEST_F(Sites, ASiteWhoseDirectoryCannotLeaveItsNameIsNamedAsNotDeleted) {
-    site(4, "d");
-    site(5, "e");
-    QFile::copy(dir->file("switch.mdb"), dir->file("e/Switch.mdb"));
-    ASSERT_EQ(column(1), (QStringList{"d", "e"}));
-    {
-        // The data directory takes no renames, not even from root.
-        const ImmutableDir fixed(dir->dataPath());
-        if (!fixed.made()) GTEST_SKIP() << "immutable directories need a right this run lacks";
-        deleteRows(2);
+    for (const bool rowKept : {true, false}) {
+        SCOPED_TRACE(rowKept ? "row protected" : "directory fixed");
+        if (rowKept) {
+            dbSwitch.execute("CREATE TRIGGER keep_e BEFORE DELETE ON terminal WHEN old.pointname='e' "
+                             "BEGIN SELECT RAISE(ABORT, '站点记录被保护'); END");
+            deleteRows(2);
+            dbSwitch.execute("DROP TRIGGER keep_e");
+        } else {
+            const ImmutableDir fixed(dir->dataPath());
+            if (!fixed.made()) GTEST_SKIP() << "immutable directories need a right this run lacks";
+            deleteRows(2);
+        }
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        const QString shown = lastBox();
+        EXPECT_TRUE(shown.endsWith("\n以下站点未删除:d,e")) << shown.toStdString();
+        EXPECT_TRUE(lacks(shown, {"RAISE", "terminal"}));
+        EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
+        EXPECT_FALSE(QFileInfo::exists(dir->file(".site-e.del")));
+        EXPECT_TRUE(hasDir("d"));
+        EXPECT_EQ(count("select count(*) from terminal"), 2);
+        EXPECT_EQ(column(1), (QStringList{"d", "e"}));
     }
-    EXPECT_TRUE(lastBox().endsWith("\n以下站点未删除:d,e"));
-    EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
-    EXPECT_EQ(count("select count(*) from terminal"), 2);
-    EXPECT_EQ(column(1), (QStringList{"d", "e"}));
 }
 
 TEST_F(Sites, ASiteStoredWithASlashInItsNameIsNotSaidToHaveNoDirectory) {
