@@ -65,18 +65,19 @@ protected:
         QDir().mkpath(f);
         return f;
     }
-    // 备份 of 用户管理: the users' copy, marked.
-    void backUpUsersTable() {
+    // 备份 of a parameter view's table, its right and caption (用户管理's:
+    // the users' copy), marked.
+    void backUpTable(const char* view = "User", int right = 7, const char* caption = "用户管理") {
         script::answer("要备份数据库吗?", platform::rYes);
-        console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        console::TableBackup(QString::fromUtf8(view), right, QString::fromUtf8(caption));
         ASSERT_EQ(script::pendingAnswers(), 0);
     }
-    // 恢复 of 用户管理, every box answered; the boxes after the question.
-    QStringList restoreUsersTable() {
+    // 恢复 of that table, every box answered; the boxes after the question.
+    QStringList restoreTable(const char* view = "User", int right = 7, const char* caption = "用户管理") {
         const qsizetype from = script::shown().size();
         script::answer("要从备份库恢复数据吗?", platform::rYes);
         script::answer("", platform::rOK);
-        console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        console::TableRestore(QString::fromUtf8(view), right, QString::fromUtf8(caption));
         EXPECT_GT(script::shown().size(), from);   // the question was asked
         EXPECT_TRUE(script::unexpected().isEmpty());
         const QStringList boxes = shownSince(from + 1);

@@ -65,22 +65,6 @@ protected:
         EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
         return yuan("0.20");
     }
-    void backUp(const Place& p) {
-        script::answer("要备份数据库吗?", platform::rYes);
-        console::TableBackup(p.view, p.right, p.caption);
-        ASSERT_EQ(script::pendingAnswers(), 0);
-    }
-    // 表恢复 of `p`'s view, every box answered; the boxes after the question.
-    QString restore(const Place& p) {
-        const qsizetype from = script::shown().size();
-        script::answer("要从备份库恢复数据吗?", platform::rYes);
-        script::answer("", platform::rOK);
-        console::TableRestore(p.view, p.right, p.caption);
-        EXPECT_TRUE(script::unexpected().isEmpty());
-        const QString boxes = shownSince(from + 1).join("\n----\n");
-        script::reset();   // the answer no box took
-        return boxes;
-    }
     // 表恢复 of `p`'s view killed while its box stands: the boxes the next
     // start shows; the one after shows none.
     QString restoreKilledAtItsBox(const Place& p) {
@@ -114,7 +98,7 @@ class OwnedTableRestore : public ExtensionTableRestoreTest, public ::testing::Wi
 TEST_P(OwnedTableRestore, AnOwnerItPutsBackIsNamedAndOutlivesAnOlderStationFilePutBack) {
     const Place& p = GetParam();
     Currency seven = remainOf(7), eight = remainOf(8);
-    ASSERT_NO_FATAL_FAILURE(backUp(p));
+    ASSERT_NO_FATAL_FAILURE(backUpTable(p.view, p.right, p.caption));
     give(p, 8);
     const qsizetype given = ownerEntries().size();
     click(0, folder("bk"), "备份完成");
@@ -148,11 +132,11 @@ INSTANTIATE_TEST_SUITE_P(Tables, OwnedTableRestore, ::testing::Values(kExtension
 // A 表恢复 that changes no owner (extension 5 given away and back since the
 // copy) says nothing of owners and enters nothing.
 TEST_F(ExtensionTableRestoreTest, ARestoreThatChangesNoOwnerSaysNothingAndEntersNothing) {
-    ASSERT_NO_FATAL_FAILURE(backUp(kExtension));
+    ASSERT_NO_FATAL_FAILURE(backUpTable(kExtension.view, kExtension.right, kExtension.caption));
     give(kExtension, 8);
     give(kExtension, 7);
     const qsizetype entries = ownerEntries().size();
-    EXPECT_EQ(restore(kExtension), QString());
+    EXPECT_EQ(restoreTable(kExtension.view, kExtension.right, kExtension.caption), QStringList());
     EXPECT_EQ(ownerEntries().size(), entries);
     EXPECT_EQ(ownerOf(kExtension), 7);
 }

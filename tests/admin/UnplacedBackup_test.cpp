@@ -57,7 +57,7 @@ protected:
     // 用户管理's 备份, its mark then lost from the copy and from the station's
     // notes, as a release that marked none left it.
     void unmarkedUsersCopy() {
-        ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+        ASSERT_NO_FATAL_FAILURE(backUpTable());
         Database backup = Database::open(console::BackupFilePath());
         backup.execute("DROP TABLE TarvoBackupMarks");
         dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname LIKE 'TarvoBackupMark:%'");
@@ -112,7 +112,7 @@ protected:
         // And no other cause: every file reads whole.
         EXPECT_TRUE(lacks(told, QStringLiteral("只能部分读取")));
     }
-    QString restoreUsersCopy() { return restoreUsersTable().join('\n'); }
+    QString restoreUsersCopy() { return restoreTable().join('\n'); }
     // The operator types `folder` in 数据库管理 and clicks 备份 or 恢复.
     void click(int mode, const QString& folder) {
         frmDBManager& w = frmDBManager::instance();
@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(UnloggedChangeLostEntryNoUsersEntry, UnplacedCopyStops,
 // A users' copy put back twice, a payment's entry lost since: the first 恢复
 // names the amount, and it is an entry; the second finds it asked for.
 TEST_F(UnplacedBackupTest, AUsersCopyPutBackTwiceAsksForAnAmountOnce) {
-    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+    ASSERT_NO_FATAL_FAILURE(backUpTable());
     pay(7, "43.00", "0.00");
     loseLastEntry();
     call(1);
@@ -250,7 +250,7 @@ TEST_F(UnplacedBackupTest, AUsersCopyPutBackTwiceAsksForAnAmountOnce) {
 // the 恢复's replay gives it to the user of the entry still held, and the
 // box names the owner it changed.
 TEST_F(UnplacedBackupTest, AUsersCopyPutBackAcrossALostOwnerEntryNamesTheOwnerItChanged) {
-    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+    ASSERT_NO_FATAL_FAILURE(backUpTable());
     for (const qint32 owner : {9, 7}) giveExtension(5, owner);
     loseLastEntry();
     call(1);
