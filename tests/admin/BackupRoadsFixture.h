@@ -49,12 +49,13 @@ protected:
                              {id, QString::fromUtf8(name), yuan(remain), yuan(deposit)});
         });
     }
-    // The operator clicks 备份 or 恢复 of 数据库管理 on `folder`; `told` the box answered.
+    // The operator types `folder` in 数据库管理 and clicks 备份 or 恢复; `told` the box answered.
     void click(int mode, const QString& folder, const char* told) {
         frmDBManager& w = frmDBManager::instance();
         w.show();
         w.opt_Click(mode);
         w.txtPath->setText(folder);
+        w.txtPath_LostFocus();
         script::answer(told, platform::rOK);
         QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
         ASSERT_EQ(script::pendingAnswers(), 0);

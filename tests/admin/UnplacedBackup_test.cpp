@@ -113,15 +113,6 @@ protected:
         EXPECT_TRUE(lacks(told, QStringLiteral("只能部分读取")));
     }
     QString restoreUsersCopy() { return restoreTable().join('\n'); }
-    // The operator types `folder` in 数据库管理 and clicks 备份 or 恢复.
-    void click(int mode, const QString& folder) {
-        frmDBManager& w = frmDBManager::instance();
-        w.show();
-        w.opt_Click(mode);
-        w.txtPath->setText(folder);
-        w.txtPath_LostFocus();
-        QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
-    }
 };
 
 }  // namespace
@@ -131,11 +122,9 @@ protected:
 // since the first are let go; putting it back names every user it changes.
 TEST_F(UnplacedBackupTest, ABackupInAFolderNoLongerInTheSettingsNamesEveryDifferenceOnceItsEntriesAreLetGo) {
     const QString typed = folder("typed-once"), kept = folder("kept");
-    script::answer("备份完成", platform::rOK);
-    click(0, typed);
+    click(0, typed, "备份完成");
     changesThenLetGo([&] {
-        script::answer("备份完成", platform::rOK);
-        click(0, kept);
+        click(0, kept, "备份完成");
         frmDBManager::instance().cmdExit_Click();
     });
     ASSERT_EQ(script::pendingAnswers(), 0);
@@ -144,12 +133,8 @@ TEST_F(UnplacedBackupTest, ABackupInAFolderNoLongerInTheSettingsNamesEveryDiffer
 
     const QMap<qint64, Money> before = money();
     const qsizetype from = script::shown().size();
-    script::answer("数据恢复成功", platform::rOK);
-    script::answer("", platform::rOK);
-    click(2, typed);
-    const QString told = shownSince(from).join('\n');
-    everyDifferenceNamed(before, told);
-    frmDBManager::instance().hide();
+    click(2, typed, "数据恢复成功");
+    everyDifferenceNamed(before, shownSince(from).join('\n'));
 }
 
 // A users' copy without a mark (made by a release that marked none): 500 days
