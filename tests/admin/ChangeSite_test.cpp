@@ -426,6 +426,23 @@ TEST_F(ChangeSite, ARestoreTakesNoBackupOfAnotherSiteYearFilesIncluded) {
     EXPECT_TRUE(holds(box, "属于另一个话务台或站点"));
     EXPECT_EQ(remainIn(dbSwitch, 2), 1000000);
     EXPECT_EQ(calls(root + "phbill_2026.mdb"), 10);
+
+    // A site made since the root's backup stays a site when that backup is
+    // restored at the root, or the root's station file is put back by hand
+    // from it: listed, and reachable by 更换站点.
+    const QString north = makeSite(3, "北站");
+    restoreFrom(rootBackup, "数据恢复成功");
+    ASSERT_EQ(dbSwitch.scalar("select pointid from terminal where pointname=?", {"北站"}).toInt(), 3);
+    changeTo("北站");
+    EXPECT_EQ(DataPath, north);
+    // The root's station file put back by hand from a copy older than the
+    // site: the root's opening lists the site again.
+    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
+    ASSERT_TRUE(QFile::copy(rootBackup + "Switch.mdb", dir->file("switch.mdb")));
+    changeTo("默认");
+    ASSERT_FALSE(dbSwitch.scalar("select pointid from terminal where pointname=?", {"北站"}).isNull());
+    changeTo("北站");
+    EXPECT_EQ(DataPath, north);
 }
 
 // A site an older release made carries the root's name in its files (that
@@ -487,26 +504,6 @@ TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
     changeTo("默认");
     changeTo("东区");
     EXPECT_EQ(idOf(east + "Switch.mdb"), own);
-}
-
-// A site made since the root's backup stays a site when that backup is
-// restored at the root, or the root's station file is put back by hand from
-// it: listed, and reachable by 更换站点.
-TEST_F(ChangeSite, ASiteMadeSinceTheRootsBackupSurvivesItsRestore) {
-    const QString rootBackup = backupInto("bk-root");
-    const QString north = makeSite(3, "北站");
-    restoreFrom(rootBackup, "数据恢复成功");
-    ASSERT_EQ(dbSwitch.scalar("select pointid from terminal where pointname=?", {"北站"}).toInt(), 3);
-    changeTo("北站");
-    EXPECT_EQ(DataPath, north);
-    // The root's station file put back by hand from a copy older than the
-    // site: the root's opening lists the site again.
-    for (const char* side : {"", "-wal", "-shm"}) QFile::remove(dir->file("switch.mdb") + side);
-    ASSERT_TRUE(QFile::copy(rootBackup + "Switch.mdb", dir->file("switch.mdb")));
-    changeTo("默认");
-    ASSERT_FALSE(dbSwitch.scalar("select pointid from terminal where pointname=?", {"北站"}).isNull());
-    changeTo("北站");
-    EXPECT_EQ(DataPath, north);
 }
 
 // Records keep coming while the station changes its site and restores its
