@@ -417,19 +417,6 @@ TEST_F(LineageTest, AnUnmarkedUsersCopyOfAnOlderReleaseIsBroughtUpToTheJournal) 
     EXPECT_TRUE(boxes.isEmpty()) << told;   // the question alone
 }
 
-// The users' copy put back by 表恢复 when an entry since it is lost with the
-// log's pages: the payment it gave cannot be replayed, and the user whose row
-// it moved is named with the difference.
-TEST_F(LineageTest, ATableRestoreWhoseEntrySinceTheCopyIsLostNamesTheUsersDifference) {
-    ASSERT_NO_FATAL_FAILURE(backUpTable());
-    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+520500 WHERE userid=7"); }, 7);
-    const qint64 paid = ModSwitch::AppliedMark(dbSwitch);
-    call(5, 1);
-    loseEntries("=", paid);
-    const QString told = restoreTable().join("\n----\n");
-    EXPECT_TRUE(holds(told, "以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：52.05"));
-}
-
 // A users' copy made before the journal's first entry (by the release before
 // it) is placed there, and every entry since is applied to it.
 TEST_F(LineageTest, AnUnmarkedUsersCopyOlderThanTheWholeJournalIsPlacedBeforeIt) {

@@ -218,15 +218,17 @@ TEST_P(UnplacedCopyStops, AnUnmarkedUsersCopyIsPlacedWhereTheHeldEntriesProveIt)
 
 INSTANTIATE_TEST_SUITE_P(UnloggedChangeLostEntryNoUsersEntry, UnplacedCopyStops, ::testing::Values(0, 1, 2));
 
-// A users' copy put back twice, a payment's entry lost since: the first 恢复
-// names the amount, and it is an entry; the second finds it asked for.
+// A users' copy put back twice, a payment's entry lost since (with the log's
+// pages): the payment cannot be replayed, so the first 恢复 names the user
+// whose row it moved with the difference, and that is an entry; the second
+// finds it asked for.
 TEST_F(UnplacedBackupTest, AUsersCopyPutBackTwiceAsksForAnAmountOnce) {
     ASSERT_NO_FATAL_FAILURE(backUpTable());
     pay(7, "43.00", "0.00");
     loseLastEntry();
     call(1);
     const QString first = restoreUsersCopy();
-    EXPECT_TRUE(holds(first, "用户7 用户7：43.00"));
+    EXPECT_TRUE(holds(first, "以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：43.00"));
     const QString second = restoreUsersCopy();
     EXPECT_TRUE(lacks(second, "43.00"));
 }
