@@ -20,7 +20,6 @@ set(slow_admin
   DBManagerTest.TimedBackupSettingsThatCannotBeStoredAreToldAndNothingChanges
   LineageTest.AUserAddedSinceABackupComesBackAfterTheirEntryMovedToTheJournalFile
   LineageTest.ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays
-  LineageTest.AYearFileThatGaveAndKeptNothingHasNoLineInTheRestoresBox
   LineageTest.AnOwnerGivenBackSinceACopyWhoseEntryIsLostIsNamed
   Roads/OwnerRoadTest.AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad/Manager
   Tables/OwnedTableRestore.*

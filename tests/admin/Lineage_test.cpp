@@ -2,13 +2,11 @@
 // journal: an extension's owner given since a copy, and a restore's own
 // changes, come back on every road an operator takes to put a file back.
 #include "admin/BackupRoadsFixture.h"
-#include "billing/ArchiveBills.h"
 #include "core/books/SafetyCopies.h"
 #include "core/StationFiles.h"
 #include "core/books/TableCopy.h"
 #include "core/books/UserNumbers.h"
 #include "params/TableViews.h"
-#include "support/CallRows.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -445,26 +443,6 @@ TEST_F(LineageTest, AnUnmarkedUsersCopyThatFitsTwoPlacesIsNamedNotGuessed) {
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
     call(5, 2);
     EXPECT_TRUE(holds(restoreTable().join('\n'), {"备份中的用户余额与现在不同", "用户7 用户7："}));
-}
-
-// A year file the backup holds as the station does (nothing to bring back,
-// nothing archived since): 数据库管理's restore has no line for it.
-TEST_F(LineageTest, AYearFileThatGaveAndKeptNothingHasNoLineInTheRestoresBox) {
-    testsupport::storeCalls(dbPhoneCur, 3, [](qint64 i) {
-        return testsupport::CallRow{.calladdr = 5, .date = QDateTime(QDate(2026, 2, 3), QTime(9, 0)).addSecs(i * 3600), .secs = 60,
-                                    .rectype = 1, .fee = Currency::fromYuan(1), .resp = "88001234", .zh = "    ", .phmode = 2,
-                                    .userid = 7};
-    });
-    billing::ArchiveBills();
-    ASSERT_TRUE(billing::LastArchiveRun().ran);
-    ASSERT_EQ(billing::LastArchiveRun().left, 0);
-    const QString f = folder("bk");
-    click(0, f, "备份完成");
-    ASSERT_TRUE(QFile::exists(f + billing::ArchiveFileName(2026)));
-    click(2, f, "数据恢复成功");
-    const QString told = lastBox();
-    EXPECT_TRUE(holds(told, "数据恢复成功"));
-    EXPECT_TRUE(lacks(told, "从备份找回"));
 }
 
 // A station file copied back by hand from an older copy, the journal file
