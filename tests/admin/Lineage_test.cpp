@@ -182,38 +182,23 @@ INSTANTIATE_TEST_SUITE_P(Roads, OwnerRoadTest, ::testing::Values(Road::Manager, 
                                                                               : "ByHand");
                          });
 
-// A user added since a backup whose entry has moved to the journal file
-// ("ChargeLog.mdb") after the days of keeping: 数据库管理's restore puts them
-// back with their row, balance and deposit.
-TEST_F(LineageTest, AUserAddedSinceABackupComesBackAfterTheirEntryMovedToTheJournalFile) {
-    const QString f = folder("bk");
-    click(0, f, "备份完成");
-    addUserNow(9, "丙", "20.00");
-    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=400000 WHERE userid=9"); }, 9);
-    ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));   // settled, held by both copies: moved to the journal file
-    ASSERT_TRUE(dbPhoneCur.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_kind=2 AND f_userid=9")
-                                      .arg(dbPhoneCur.qualified(ModSwitch::kChargeLog)))
-                    .isNull());
-    click(2, f, "数据恢复成功");
-    const QString told = lastBox();
-    ASSERT_TRUE(hasUser(9)) << told.toStdString();
-    EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=9").toString(), "丙");
-    EXPECT_EQ(remainOf(9), yuan("20.00"));
-    EXPECT_EQ(depositOf(9), yuan("40.00"));
-    EXPECT_TRUE(lacks(told, "无法找回"));
-}
-
 // "ChargeLog.mdb" with its header damaged is made again from its pages:
 // every entry keeps its place and date (an owner given since a backup names
 // its extension), and 数据库管理's restore of that backup gives the
-// extension back to the owner it was given to, whose next call it charges.
+// extension back to the owner it was given to, whose next call it charges,
+// and puts back a user added since with their row, balance and deposit.
 TEST_F(LineageTest, AJournalFileRebuiltFromItsPagesKeepsEveryEntrysPlaceAndDate) {
     addUserNow(8, "乙", "30.00");
     const QString f = folder("bk");
     click(0, f, "备份完成");
     giveExtension(5, 8);
     call(5, 1);
+    addUserNow(9, "丙", "20.00");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET deposit=400000 WHERE userid=9"); }, 9);
     ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));   // settled, held by both copies: moved to the journal file
+    ASSERT_TRUE(dbPhoneCur.scalar(QStringLiteral("SELECT 1 FROM %1 WHERE f_kind=2 AND f_userid=9")
+                                      .arg(dbPhoneCur.qualified(ModSwitch::kChargeLog)))
+                    .isNull());
     const QString journal = dir->file(ModSwitch::kJournalFile);
     const auto placesAndDates = [&] {
         std::string out;
@@ -237,6 +222,11 @@ TEST_F(LineageTest, AJournalFileRebuiltFromItsPagesKeepsEveryEntrysPlaceAndDate)
     click(2, f, "数据恢复成功");
     const QString told = lastBox();
     EXPECT_EQ(ownerOf(5), 8) << told.toStdString();
+    ASSERT_TRUE(hasUser(9)) << told.toStdString();
+    EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=9").toString(), "丙");
+    EXPECT_EQ(remainOf(9), yuan("20.00"));
+    EXPECT_EQ(depositOf(9), yuan("40.00"));
+    EXPECT_TRUE(lacks(told, "无法找回"));
     const Currency eight = remainOf(8), seven = remainOf(7);
     call(5, 2);
     EXPECT_LT(remainOf(8), eight);
