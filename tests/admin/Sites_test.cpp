@@ -95,10 +95,17 @@ TEST_F(Sites, ListDropsSitesWithoutDirectoryAndAddProposesTheNextNumber) {
     EXPECT_EQ(win().EditCol(), 1);
 }
 
+// A site starts with the root's users and balances but none of its calls:
+// the root's charges the station file keeps a copy of are not given to the
+// site's call file when the site is first opened either.
 TEST_F(Sites, NewSiteGetsTheRootStationAndNoCallRecords) {
-    testsupport::storeCall(dbPhoneCur, {.calladdr = 5, .date = "2026-06-01 10:00:00"});
+    for (int ext : {5, 6}) {
+        testsupport::storeCall(dbPhoneCur, {.calladdr = ext, .date = "2026-06-01 10:00:00"});
+        ModSwitch::LogCharge(7, platform::Currency::fromYuan(1), platform::Currency(), ext, "2026-06-01 10:00:00");
+    }
     dbPhoneCur.execute("insert into tab_errPh(f_calladdr) values(5)");
-    ModSwitch::LogCharge(7, platform::Currency::fromYuan(1), platform::Currency(), 5, "2026-06-01 10:00:00");
+    ModSwitch::ApplyLoggedCharges();
+    ModSwitch::SetCallFileNote(ModSwitch::kMovedNote, "1");
     EXPECT_EQ(grid().Rows(), 2);
     press("Add");
     EXPECT_EQ(grid().Rows(), 2);   // the empty row became the new site
@@ -117,24 +124,9 @@ TEST_F(Sites, NewSiteGetsTheRootStationAndNoCallRecords) {
     EXPECT_EQ(cur.scalar("select count(*) from Tab_Phone").toInt(), 0);
     EXPECT_EQ(cur.scalar("select count(*) from tab_errPh").toInt(), 0);
     EXPECT_EQ(cur.scalar("select count(*) from tab_chargelog").toInt(), 0);   // the root's charges are the root's
-    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from Tab_Phone").toInt(), 1);   // the root keeps its own
+    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from Tab_Phone").toInt(), 2);   // the root keeps its own
     // Nothing of the work is left beside the sites.
     EXPECT_EQ(QDir(dir->dataPath()).entryList({".site-*"}, QDir::AllEntries | QDir::Hidden).size(), 0);
-}
-
-// A site starts with the root's users and balances but none of its calls:
-// the root's charges the station file keeps a copy of are not given to the
-// site's call file when the site is first opened.
-TEST_F(Sites, ANewSiteOpenedHoldsNoneOfTheRootsCallsOrCharges) {
-    for (int ext : {5, 6}) {
-        testsupport::storeCall(dbPhoneCur, {.calladdr = ext, .date = "2026-06-01 10:00:00"});
-        ModSwitch::LogCharge(7, platform::Currency::fromYuan(1), platform::Currency(), ext, "2026-06-01 10:00:00");
-    }
-    ModSwitch::ApplyLoggedCharges();
-    ModSwitch::SetCallFileNote(ModSwitch::kMovedNote, "1");
-    QString error;
-    ASSERT_TRUE(admin::AddSiteDirectory("一号站", dbSwitch, &error)) << error.toStdString();
-    dbSwitch.execute("insert into terminal(pointid,pointname) values(1,'一号站')");
     admin::MakeCurrent({dir->file("一号站/"), "一号站", 1});
     ASSERT_TRUE(admin::OpenSite({}).opened);
     EXPECT_EQ(dbPhoneCur.scalar("select count(*) from Tab_Phone").toInt(), 0);
