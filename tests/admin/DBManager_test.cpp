@@ -157,12 +157,13 @@ TEST_F(DBManagerTest, OverwriteDeclinedOrFailedCopyEndsWithoutCompletion) {
     EXPECT_NE(lastLog(), "手动备份");
     EXPECT_EQ(script::pendingAnswers(), 0);
 
+    // An existing backup whose name differs in case is the same file: asked about.
     QDir(f + "phbill_2026.mdb").removeRecursively();
-    QFile(f + "Switch.mdb").open(QIODevice::WriteOnly);
-    script::answer("文件已经存在", platform::rYes);
+    QFile(f + "SWITCH.MDB").open(QIODevice::WriteOnly);
+    script::answer("SWITCH.MDB文件已经存在", platform::rYes);
     script::answer("文件已经存在", platform::rNo);   // the second file: nothing more happens
     backupTo(f);
-    EXPECT_EQ(QFileInfo(f + "Switch.mdb").size(), 0);
+    EXPECT_EQ(QFileInfo(f + "SWITCH.MDB").size(), 0);
     EXPECT_EQ(QFileInfo(f + "PhBill_2025.mdb").size(), 0);
     EXPECT_NE(lastLog(), "手动备份");
     EXPECT_EQ(script::pendingAnswers(), 0);
@@ -227,13 +228,6 @@ TEST_F(DBManagerTest, ABackupIntoTheDataDirectoryIsRefusedAndLeavesItsFilesAlone
     ModSwitch::OpenAllDB(false);
     ModSwitch::OpenAllDB(true);
     EXPECT_EQ(ModSwitch::GetVariant("Marker"), "2");
-
-    // An existing backup whose name differs in case is the same file: asked about.
-    const QString f = folder("bk");
-    QFile(f + "SWITCH.MDB").open(QIODevice::WriteOnly);
-    script::answer("SWITCH.MDB文件已经存在", platform::rNo);
-    backupTo(f);
-    EXPECT_EQ(script::pendingAnswers(), 0);
 }
 
 // The operator clicks 备份 on a full disk (the copy refused as it is written,
