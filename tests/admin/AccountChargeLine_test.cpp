@@ -22,12 +22,7 @@ protected:
     }
     // A call of extension 5 dialling account 12 at 9:01: 0.20 to the account's owner.
     Currency accountCall() {
-        CallRecord r;
-        r.ext = 5;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, 1, 0));
-        r.seconds = 137;
-        r.account = QStringLiteral("12");
-        EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
+        call(5, 1, QDate(2026, 6, 15), "12");
         return yuan("0.20");
     }
     // The account's owner changed as a release before owner entries did: no entry.

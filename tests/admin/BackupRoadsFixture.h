@@ -34,12 +34,13 @@ protected:
     }
     // Rows the station holds before its first start.
     virtual void seed() {}
-    // A call of extension `ext` at 9:`minute` of `day`.
-    void call(int ext, int minute, QDate day) {
+    // A call of extension `ext` at 9:`minute` of `day`, dialling `account` ("" for none).
+    void call(int ext, int minute, QDate day, const char* account = "") {
         CallRecord r;
         r.ext = ext;
         r.start = QDateTime(day, QTime(9, minute, 0));
         r.seconds = 100 + 37 * minute;
+        r.account = QString::fromLatin1(account);
         ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
     }
     // A user added as the users' grid adds one: an entry with their row.

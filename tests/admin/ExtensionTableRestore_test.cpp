@@ -57,12 +57,7 @@ protected:
     // A call of extension 5 (dialling `p`'s account) at 9:`minute`: under
     // three minutes, 0.20 at the local rate.
     Currency callOn(const Place& p, int minute) {
-        CallRecord r;
-        r.ext = 5;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
-        r.seconds = 100 + 37 * minute;
-        r.account = QString::fromLatin1(p.account);
-        EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
+        call(5, minute, QDate(2026, 6, 15), p.account);
         return yuan("0.20");
     }
     // 表恢复 of `p`'s view killed while its box stands: the boxes the next
