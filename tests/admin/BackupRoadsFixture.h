@@ -50,6 +50,14 @@ protected:
                              {id, QString::fromUtf8(name), yuan(remain), yuan(deposit)});
         });
     }
+    // The owner of place `address` of `table` ("extension", "account") given
+    // as the grid's 所属用户 gives it: an entry of the journal.
+    void giveOwner(const char* table, int address, qint32 userid) {
+        ModSwitch::MoveOwners([&] {
+            dbSwitch.execute(QStringLiteral("UPDATE %1 SET userid=? WHERE address=?").arg(QLatin1String(table)), {userid, address});
+        });
+    }
+    void giveExtension(int address, qint32 userid) { giveOwner("extension", address, userid); }
     // The operator types `folder` in 数据库管理 and clicks 备份 or 恢复; `told` the box answered.
     void click(int mode, const QString& folder, const char* told) {
         frmDBManager& w = frmDBManager::instance();

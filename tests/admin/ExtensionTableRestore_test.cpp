@@ -38,12 +38,6 @@ protected:
     qint64 ownerOf(const Place& p) {
         return dbSwitch.scalar(QStringLiteral("SELECT userid FROM %1 WHERE address=?").arg(p.table), {p.address}).toLongLong();
     }
-    // The owner given as the grid's 所属用户 gives it: an entry of the journal.
-    void give(const Place& p, qint32 userid) {
-        ModSwitch::MoveOwners([&] {
-            dbSwitch.execute(QStringLiteral("UPDATE %1 SET userid=? WHERE address=?").arg(p.table), {userid, p.address});
-        });
-    }
     // The owner entries the call file's log holds, kind 6 by place.
     QList<QPair<qint64, qint64>> ownerEntries() {
         QList<QPair<qint64, qint64>> out;
@@ -94,7 +88,7 @@ TEST_P(OwnedTableRestore, AnOwnerItPutsBackIsNamedAndOutlivesAnOlderStationFileP
     const Place& p = GetParam();
     Currency seven = remainOf(7), eight = remainOf(8);
     ASSERT_NO_FATAL_FAILURE(backUpTable(p.view, p.right, p.caption));
-    give(p, 8);
+    giveOwner(p.table, p.address, 8);
     const qsizetype given = ownerEntries().size();
     click(0, folder("bk"), "备份完成");
     // Its charge waits in the log: the station file refuses it.
@@ -128,8 +122,8 @@ INSTANTIATE_TEST_SUITE_P(Tables, OwnedTableRestore, ::testing::Values(kExtension
 // copy) says nothing of owners and enters nothing.
 TEST_F(ExtensionTableRestoreTest, ARestoreThatChangesNoOwnerSaysNothingAndEntersNothing) {
     ASSERT_NO_FATAL_FAILURE(backUpTable(kExtension.view, kExtension.right, kExtension.caption));
-    give(kExtension, 8);
-    give(kExtension, 7);
+    giveExtension(kExtension.address, 8);
+    giveExtension(kExtension.address, 7);
     const qsizetype entries = ownerEntries().size();
     EXPECT_EQ(restoreTable(kExtension.view, kExtension.right, kExtension.caption), QStringList());
     EXPECT_EQ(ownerEntries().size(), entries);

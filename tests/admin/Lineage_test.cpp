@@ -40,12 +40,6 @@ protected:
     qint64 ownerOf(int address) {
         return dbSwitch.scalar("SELECT userid FROM extension WHERE address=?", {address}).toLongLong();
     }
-    // The owner given as the extensions' grid gives it (所属用户).
-    void giveExtension(int address, qint32 userid) {
-        ModSwitch::MoveOwners([&] {
-            dbSwitch.execute("UPDATE extension SET userid=? WHERE address=?", {userid, address});
-        });
-    }
     // The station file as a backup holds it now.
     QString backupNow() {
         ModSwitch::OpenAllDB(false);

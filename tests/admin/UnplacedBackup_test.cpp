@@ -35,10 +35,6 @@ protected:
             },
             id);
     }
-    // The owner given as the extensions' grid gives it (所属用户): an entry.
-    void giveExtension(int address, qint32 userid) {
-        ModSwitch::MoveOwners([&] { dbSwitch.execute("UPDATE extension SET userid=? WHERE address=?", {userid, address}); });
-    }
     // The journal's last entry lost with the log's pages and the station file's copy of it.
     void loseLastEntry() {
         const qint64 seq = dbPhoneCur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
