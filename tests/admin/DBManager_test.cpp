@@ -448,7 +448,9 @@ TEST_F(DBManagerTest, ARestoreKeepsTheStationsYearFileOnlyWhereItHoldsEveryCallO
                                                    : "phbill_2026.mdb：从备份找回3000张现有文件中没有的话单，保留备份之后归档的3000张话单。";
         EXPECT_TRUE(holds(lastBox(), line));
         // A year file that gave and kept nothing has no line.
-        if (since == FeeChanged) EXPECT_TRUE(lacks(lastBox(), "从备份找回"));
+        if (since == FeeChanged) {
+            EXPECT_TRUE(lacks(lastBox(), "从备份找回"));
+        }
         EXPECT_EQ(leftovers(), QStringList());
     }
 }
