@@ -112,27 +112,6 @@ protected:
         EXPECT_EQ(platform::script::pendingAnswers(), 0);
         return lastBox();
     }
-    // The site "东区" as an older release left it: user 2 paid for in the
-    // site and at the root (the root's entry of the same number gives another
-    // balance), then every file of the site named as the root, and its
-    // station file copied as a backup of that time into "bk-old-east". Its directory.
-    QString siteNamedAsTheRoot() {
-        dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
-        const QString east = makeSite(4, "东区");
-        changeTo("东区");
-        ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=2"); });
-        changeTo("默认");
-        ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
-        const QString rootId = idOf(dir->file("PhoneCur.mdb"));
-        EXPECT_FALSE(rootId.isEmpty());
-        put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
-        platform::Database::open(east + "PhoneCur.mdb")
-            .execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
-        const QString oldEast = dir->appPath() + "bk-old-east/";
-        QDir().mkpath(oldEast);
-        EXPECT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
-        return east;
-    }
     // A year file of `n` calls of extension 5 in `dir`, January's table.
     static void yearFile(const QString& dir, int n) {
         platform::Database y = platform::Database::create(dir + "phbill_2026.mdb");
@@ -457,9 +436,24 @@ TEST_F(ChangeSite, ARestoreTakesNoBackupOfAnotherSiteYearFilesIncluded) {
 // still go back in, placed by the site's journal.
 TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
     const QString root = dir->dataPath();
-    const QString east = siteNamedAsTheRoot();
+    // The site "东区" as an older release left it: user 2 paid for in the
+    // site and at the root (the root's entry of the same number gives another
+    // balance), then every file of the site named as the root, and its
+    // station file copied as a backup of that time into "bk-old-east".
+    dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
+    const QString east = makeSite(4, "东区");
+    changeTo("东区");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=2"); });
+    changeTo("默认");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
     const QString rootId = idOf(root + "PhoneCur.mdb");
+    ASSERT_FALSE(rootId.isEmpty());
+    put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
+    platform::Database::open(east + "PhoneCur.mdb")
+        .execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
     const QString oldEast = dir->appPath() + "bk-old-east/";
+    QDir().mkpath(oldEast);
+    ASSERT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
     yearFile(root, 10);
     const QString rootBackup = backupInto("bk-root");
     const auto unmarked = [](const QString& from, const QString& in) {

@@ -54,20 +54,6 @@ protected:
         call(5, minute, QDate(2026, 6, 15), p.account);
         return yuan("0.20");
     }
-    // 表恢复 of `p`'s view killed while its box stands: the boxes the next
-    // start shows; the one after shows none.
-    QString restoreKilledAtItsBox(const Place& p) {
-        script::answer("要从备份库恢复数据吗?", platform::rYes);
-        EXPECT_TRUE(testsupport::killedAtBox(QStringLiteral("随恢复改为备份中的用户"),
-                                             [&] { console::TableRestore(p.view, p.right, p.caption); }));
-        restart();
-        const QString told = shownSince(0).join("\n----\n");
-        script::reset();
-        script::enable();
-        restart();
-        EXPECT_TRUE(script::shown().isEmpty());
-        return told;
-    }
     void expectBalances(Currency seven, Currency eight, const QString& told) {
         EXPECT_EQ(ModSwitch::BalanceOf(7), seven) << told.toStdString();
         EXPECT_EQ(ModSwitch::BalanceOf(8), eight) << told.toStdString();
@@ -97,7 +83,17 @@ TEST_P(OwnedTableRestore, AnOwnerItPutsBackIsNamedAndOutlivesAnOlderStationFileP
     dbSwitch.execute("DROP TRIGGER refuse");
     ASSERT_EQ(ModSwitch::UnappliedCharges(8), yuan("0.20"));
 
-    const QString told = restoreKilledAtItsBox(p);
+    // 表恢复 of `p`'s view killed while its box stands: the next start shows
+    // its boxes, the one after none.
+    script::answer("要从备份库恢复数据吗?", platform::rYes);
+    EXPECT_TRUE(testsupport::killedAtBox(QStringLiteral("随恢复改为备份中的用户"),
+                                         [&] { console::TableRestore(p.view, p.right, p.caption); }));
+    restart();
+    const QString told = shownSince(0).join("\n----\n");
+    script::reset();
+    script::enable();
+    restart();
+    EXPECT_TRUE(script::shown().isEmpty());
     EXPECT_EQ(ownerOf(p), 7) << told.toStdString();
     const QString line = QStringLiteral("%1：恢复前属用户8 用户8，恢复后属用户7 用户7").arg(p.named);
     EXPECT_TRUE(told.contains("随恢复改为备份中的用户：\n" + line)) << told.toStdString();

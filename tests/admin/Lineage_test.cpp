@@ -55,36 +55,11 @@ protected:
         ModSwitch::OpenSharedRecordsets();
         reopenRates();
     }
-    // The entries whose number is `op` `seq` lost with the log and the
-    // station file's copy of them, the files closed meanwhile.
-    void loseEntries(const char* op, qint64 seq) {
-        ModSwitch::OpenAllDB(false);
-        Database::open(dir->file("switch.mdb")).execute(QStringLiteral("DELETE FROM tab_chargemirror WHERE f_seq%1?").arg(op), {seq});
-        Database::open(dir->file("PhoneCur.mdb")).execute(QStringLiteral("DELETE FROM tab_chargelog WHERE f_seq%1?").arg(op), {seq});
-        reopen();
-    }
-    // The pages the call file's log starts from overwritten, the station's
-    // files closed; the calls still read.
-    void overwriteLogPages() {
-        ModSwitch::OpenAllDB(false);
-        pricingtest::overwriteLogPages(dir->file("PhoneCur.mdb"));
-    }
-    // 数据库管理's recovery of `backup` on a copy, with no station file to replace; its box.
-    QString recoverOnACopy(const QString& backup) {
-        const QString work = dir->file("switch.mdb.recovering");
-        EXPECT_TRUE(QFile::copy(backup, work));
-        return ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), QString()).join('\n');
-    }
     // The users' copy as an older release made it: the users alone, no mark.
     void unmarkedUsersCopy() {
         QFile::remove(console::BackupFilePath());
         Database backup = Database::create(console::BackupFilePath());
         ASSERT_TRUE(ModSwitch::CopyTable(dbSwitch, QStringLiteral("User"), backup, QStringLiteral("User"), false, QString()));
-    }
-    // Where the road starts: the backup, or the start-up's safety copy.
-    void copyFor(Road road) {
-        if (road == Road::Manager) click(0, folder("bk"), "备份完成");
-        else restart();
     }
     // The station file goes back by `road`; the boxes shown on the way.
     QString putBack(Road road) {
@@ -129,7 +104,9 @@ TEST_P(OwnerRoadTest, AnExtensionsOwnerGivenSinceTheCopyComesBackOnEveryRoad) {
     const Road road = GetParam();
     addUserNow(8, "乙", "30.00");
     setExtensionUser(6, 8);
-    copyFor(road);
+    // Where the road starts: the backup, or the start-up's safety copy.
+    if (road == Road::Manager) click(0, folder("bk"), "备份完成");
+    else restart();
     addUserNow(9, "丙", "20.00");
     giveExtension(6, 9);   // from a user of the copy to one added since
     giveExtension(5, 8);   // from one user of the copy to another, no call since
@@ -241,8 +218,12 @@ TEST_F(LineageTest, ARestoresOwnChangesAreEntriesThatALaterTableRestoreReplays) 
     ModSwitch::MoveBalances([] { dbSwitch.execute("UPDATE user SET remain=remain+440900 WHERE userid=7"); }, 7);
     // The users' copy (备份 of 用户管理) holds all of it.
     ASSERT_NO_FATAL_FAILURE(backUpTable());
-    // The entries since the backup are lost with the log and the station file's copy of them.
-    loseEntries(">", copied);
+    // The entries since the backup are lost with the log and the station
+    // file's copy of them, the files closed meanwhile.
+    ModSwitch::OpenAllDB(false);
+    Database::open(dir->file("switch.mdb")).execute("DELETE FROM tab_chargemirror WHERE f_seq>?", {copied});
+    Database::open(dir->file("PhoneCur.mdb")).execute("DELETE FROM tab_chargelog WHERE f_seq>?", {copied});
+    reopen();
     click(2, f, "数据恢复成功");
     const QString told = lastBox();
     EXPECT_TRUE(holds(told, {"用户4 丁：余额37.70，押金40.00（恢复后没有此用户）", "用户7 用户7：44.09"}));
@@ -297,8 +278,14 @@ TEST_F(LineageTest, ACallStartedBeforeTheCopysLastCallButRecordedAfterItIsNamed)
     call(5, 1);   // started at 9:01, recorded now
     const Currency fee = before - remainOf(7);
     ASSERT_GT(fee, Currency());
-    ASSERT_NO_FATAL_FAILURE(overwriteLogPages());
-    const QString text = recoverOnACopy(backup);
+    // The pages the call file's log starts from overwritten, the station's
+    // files closed (the calls still read); 数据库管理's recovery of the backup
+    // on a copy, with no station file to replace.
+    ModSwitch::OpenAllDB(false);
+    pricingtest::overwriteLogPages(dir->file("PhoneCur.mdb"));
+    const QString work = dir->file("switch.mdb.recovering");
+    ASSERT_TRUE(QFile::copy(backup, work));
+    const QString text = ModSwitch::RecoverRestoredStationFile(work, dir->file("PhoneCur.mdb"), QString()).join('\n');
     EXPECT_TRUE(text.contains(QStringLiteral("以下话单的计费记录无法读取，其话费未计入用户余额，请核对：\n用户7 用户7：1张，共%1元")
                                   .arg(fee.toString2())))
         << text.toStdString();
