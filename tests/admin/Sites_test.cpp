@@ -80,19 +80,32 @@ protected:
     qint64 count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toLongLong(); }
 };
 
+// The list drops the rows that are no site, touching no directory: a site
+// whose directory is gone, a row named as no site may be (".", "..",
+// "Backup"). 增加 proposes the number after the last site kept, which the
+// new site takes.
 TEST_F(Sites, ListDropsSitesWithoutDirectoryAndAddProposesTheNextNumber) {
     site(1, "北区");
-    site(2, "b");
+    site(2, ".");
+    site(3, "..");
+    site(4, "Backup");
     site(5, "c");
     site(7, "gone", false);
-    EXPECT_EQ(column(0), (QStringList{"1", "2", "5"}));
-    EXPECT_EQ(column(1), (QStringList{"北区", "b", "c"}));
-    EXPECT_EQ(count("select count(*) from terminal where pointid=7"), 0);
+    EXPECT_EQ(column(0), (QStringList{"1", "5"}));
+    EXPECT_EQ(column(1), (QStringList{"北区", "c"}));
+    EXPECT_EQ(count("select count(*) from terminal"), 2);
+    EXPECT_TRUE(hasDir("Backup"));
+    EXPECT_TRUE(QFile::exists(dir->file("switch.mdb")));
     press("Add");
-    EXPECT_EQ(grid().TextMatrix(4, 0), "6");
-    EXPECT_EQ(grid().TextMatrix(4, 5), "年月话费");
+    EXPECT_EQ(grid().TextMatrix(3, 0), "6");
+    EXPECT_EQ(grid().TextMatrix(3, 5), "年月话费");
     EXPECT_TRUE(win().EditorVisible());
     EXPECT_EQ(win().EditCol(), 1);
+    win().txtModify->setText("n");
+    win().txtModify_LostFocus();
+    press("Save");
+    EXPECT_EQ(count("select count(*) from terminal where pointid=6 and pointname='n'"), 1);
+    EXPECT_TRUE(hasDir("n"));
 }
 
 // A site starts with the root's users and balances but none of its calls:
@@ -234,24 +247,6 @@ TEST_F(Sites, DeletingSparesTheSiteInUseAndOnlyEverDeletesASitesOwnDirectory) {
     for (const QString& p : {dir->dataPath(), dir->file(".."), dir->file("."), dir->file("b"), dir->appPath()})
         EXPECT_FALSE(admin::DeleteSiteDirectory(p, &error)) << p.toStdString();
     EXPECT_TRUE(QFile::exists(dir->file("switch.mdb")));
-}
-
-TEST_F(Sites, RowsNamedAsNoSiteMayBeAreDroppedWithoutTouchingADirectory) {
-    site(1, "a");
-    site(2, ".");
-    site(3, "..");
-    site(4, "Backup");
-    EXPECT_EQ(column(1), QStringList{"a"});
-    EXPECT_EQ(count("select count(*) from terminal"), 1);
-    EXPECT_TRUE(hasDir("Backup"));
-    EXPECT_TRUE(QFile::exists(dir->file("switch.mdb")));
-    // The next site takes a number no dropped row holds.
-    press("Add");
-    win().txtModify->setText("n");
-    win().txtModify_LostFocus();
-    press("Save");
-    EXPECT_EQ(count("select count(*) from terminal where pointid=2 and pointname='n'"), 1);
-    EXPECT_TRUE(hasDir("n"));
 }
 
 TEST_F(Sites, SitesNamedBeforeTheRuleForNewNamesStayWithTheirDetails) {
