@@ -94,13 +94,13 @@ INSTANTIATE_TEST_SUITE_P(NoteLostOrFileUnmarked, UnnotedBackupTest, ::testing::B
 // The same for the users' table copied by 备份 in 用户管理 ("Backup.mdb"):
 // put back by 恢复 after the keeping time, every balance follows the journal.
 TEST_F(BackupHorizonTest, AUsersTableBackupPutBackAfterTheKeepingTimeStillGetsEveryEntrySinceIt) {
-    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+    ASSERT_NO_FATAL_FAILURE(backUpTable());
     Currency ledger = remainOf(7);
     for (int m = 1; m <= 3; ++m) ledger -= call(m, now.date());
     restart();
     ledger -= letGo(4);
     EXPECT_EQ(inJournalFile(), 3);
-    const QStringList boxes = restoreUsersTable();
+    const QStringList boxes = restoreTable();
     EXPECT_EQ(remainOf(7), ledger);
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
 }
@@ -109,7 +109,7 @@ TEST_F(BackupHorizonTest, AUsersTableBackupPutBackAfterTheKeepingTimeStillGetsEv
 // the restore's own commit, so a kill while it is up leaves it for the next
 // start, which shows it once. Before, the next start said nothing.
 TEST_F(BackupHorizonTest, TheUsersTableRestoresBoxOutlivesAKillWhileItIsUp) {
-    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+    ASSERT_NO_FATAL_FAILURE(backUpTable());
     // A copy that does not say how far the journal went, nor can be placed in
     // it (a balance no entry gave): each balance it changes is named.
     {
@@ -141,7 +141,7 @@ TEST_F(BackupHorizonTest, AgedEntriesGoOnlyUpToTheOlderOfTwoBackupsMarks) {
     click(0, f, "备份完成");
     Currency ledger = remainOf(7);
     for (int m = 1; m <= 3; ++m) ledger -= call(m, now.date());
-    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+    ASSERT_NO_FATAL_FAILURE(backUpTable());
     ASSERT_TRUE(QDir().rename(f, dir->appPath() + "away"));
     restart();
     ledger -= letGo(4);

@@ -34,12 +34,13 @@ protected:
     }
     // Rows the station holds before its first start.
     virtual void seed() {}
-    // A call of extension `ext` at 9:`minute` of `day`.
-    void call(int ext, int minute, QDate day) {
+    // A call of extension `ext` at 9:`minute` of `day`, dialling `account` ("" for none).
+    void call(int ext, int minute, QDate day, const char* account = "") {
         CallRecord r;
         r.ext = ext;
         r.start = QDateTime(day, QTime(9, minute, 0));
         r.seconds = 100 + 37 * minute;
+        r.account = QString::fromLatin1(account);
         ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
     }
     // A user added as the users' grid adds one: an entry with their row.
@@ -49,12 +50,21 @@ protected:
                              {id, QString::fromUtf8(name), yuan(remain), yuan(deposit)});
         });
     }
-    // The operator clicks 备份 or 恢复 of 数据库管理 on `folder`; `told` the box answered.
+    // The owner of place `address` of `table` ("extension", "account") given
+    // as the grid's 所属用户 gives it: an entry of the journal.
+    void giveOwner(const char* table, int address, qint32 userid) {
+        ModSwitch::MoveOwners([&] {
+            dbSwitch.execute(QStringLiteral("UPDATE %1 SET userid=? WHERE address=?").arg(QLatin1String(table)), {userid, address});
+        });
+    }
+    void giveExtension(int address, qint32 userid) { giveOwner("extension", address, userid); }
+    // The operator types `folder` in 数据库管理 and clicks 备份 or 恢复; `told` the box answered.
     void click(int mode, const QString& folder, const char* told) {
         frmDBManager& w = frmDBManager::instance();
         w.show();
         w.opt_Click(mode);
         w.txtPath->setText(folder);
+        w.txtPath_LostFocus();
         script::answer(told, platform::rOK);
         QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
         ASSERT_EQ(script::pendingAnswers(), 0);
@@ -65,18 +75,19 @@ protected:
         QDir().mkpath(f);
         return f;
     }
-    // 备份 of 用户管理: the users' copy, marked.
-    void backUpUsersTable() {
+    // 备份 of a parameter view's table, its right and caption (用户管理's:
+    // the users' copy), marked.
+    void backUpTable(const char* view = "User", int right = 7, const char* caption = "用户管理") {
         script::answer("要备份数据库吗?", platform::rYes);
-        console::TableBackup(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        console::TableBackup(QString::fromUtf8(view), right, QString::fromUtf8(caption));
         ASSERT_EQ(script::pendingAnswers(), 0);
     }
-    // 恢复 of 用户管理, every box answered; the boxes after the question.
-    QStringList restoreUsersTable() {
+    // 恢复 of that table, every box answered; the boxes after the question.
+    QStringList restoreTable(const char* view = "User", int right = 7, const char* caption = "用户管理") {
         const qsizetype from = script::shown().size();
         script::answer("要从备份库恢复数据吗?", platform::rYes);
         script::answer("", platform::rOK);
-        console::TableRestore(QStringLiteral("User"), 7, QStringLiteral("用户管理"));
+        console::TableRestore(QString::fromUtf8(view), right, QString::fromUtf8(caption));
         EXPECT_GT(script::shown().size(), from);   // the question was asked
         EXPECT_TRUE(script::unexpected().isEmpty());
         const QStringList boxes = shownSince(from + 1);

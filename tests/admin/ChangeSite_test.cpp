@@ -112,27 +112,6 @@ protected:
         EXPECT_EQ(platform::script::pendingAnswers(), 0);
         return lastBox();
     }
-    // The site "东区" as an older release left it: user 2 paid for in the
-    // site and at the root (the root's entry of the same number gives another
-    // balance), then every file of the site named as the root, and its
-    // station file copied as a backup of that time into "bk-old-east". Its directory.
-    QString siteNamedAsTheRoot() {
-        dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
-        const QString east = makeSite(4, "东区");
-        changeTo("东区");
-        ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=2"); });
-        changeTo("默认");
-        ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
-        const QString rootId = idOf(dir->file("PhoneCur.mdb"));
-        EXPECT_FALSE(rootId.isEmpty());
-        put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
-        platform::Database::open(east + "PhoneCur.mdb")
-            .execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
-        const QString oldEast = dir->appPath() + "bk-old-east/";
-        QDir().mkpath(oldEast);
-        EXPECT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
-        return east;
-    }
     // A year file of `n` calls of extension 5 in `dir`, January's table.
     static void yearFile(const QString& dir, int n) {
         platform::Database y = platform::Database::create(dir + "phbill_2026.mdb");
@@ -238,18 +217,6 @@ TEST_F(ChangeSite, TheChosenSitesSettingsBoardsViewAndBackupsTakeOver) {
     EXPECT_TRUE(QFile::exists(site + "Backup/202606020315/Switch.mdb")) << QDir(site + "Backup").entryList().join(',').toStdString();
 }
 
-TEST_F(ChangeSite, CancelChangesNothingAndSendsNothing) {
-    makeSite(4, "东区");
-    const quint64 connection = dbSwitch.connectionSerial();
-    const frmDBManager* backups = &frmDBManager::instance();
-    changeTo(QString());
-    EXPECT_EQ(DataPath, dir->dataPath());
-    EXPECT_EQ(TerminalName, "默认");
-    EXPECT_EQ(dbSwitch.connectionSerial(), connection);
-    EXPECT_EQ(&frmDBManager::instance(), backups);
-    EXPECT_TRUE(received().isEmpty()) << received().join(' ').toStdString();
-}
-
 TEST_F(ChangeSite, AnEditIsSavedIntoItsOwnSiteBeforeTheChangeAndACancelKeepsIt) {
     const QString site = makeSite(4, "东区");
     ASSERT_TRUE(console().ShowView("LanHead"));
@@ -257,11 +224,19 @@ TEST_F(ChangeSite, AnEditIsSavedIntoItsOwnSiteBeforeTheChangeAndACancelKeepsIt) 
     type(1, 3, "5");
     ASSERT_TRUE(g_Modified);
 
-    // A cancelled choice asks nothing and leaves the edit where it was.
+    // A cancelled choice asks nothing, sends nothing, changes nothing and
+    // leaves the edit where it was.
+    const quint64 connection = dbSwitch.connectionSerial();
+    const frmDBManager* backups = &frmDBManager::instance();
     changeTo(QString());
     EXPECT_TRUE(platform::script::shown().isEmpty());
     EXPECT_TRUE(g_Modified);
     EXPECT_EQ(console().fgDisp->TextMatrix(1, 3), "5");
+    EXPECT_EQ(DataPath, dir->dataPath());
+    EXPECT_EQ(TerminalName, "默认");
+    EXPECT_EQ(dbSwitch.connectionSerial(), connection);
+    EXPECT_EQ(&frmDBManager::instance(), backups);
+    EXPECT_TRUE(received().isEmpty()) << received().join(' ').toStdString();
 
     // The question comes while the site the edit belongs to is still open.
     QString askedIn;
@@ -315,58 +290,50 @@ TEST_F(ChangeSite, AnAmountTypedUnderADepositStaysWithTheSiteItWasTypedIn) {
     EXPECT_EQ(root.scalar("select deposit||'/'||remain from user where userid=7").toString(), "1500000/1500000");
 }
 
+// F5 to a site that cannot be opened gives the previous site back whole:
+// its station file garbled; its directory unwritable (named, and why, as the
+// root's is at start-up); its upgrade failing late, which moves no money on
+// the way, as its balances are brought up to its call file only once it is
+// open (so its files of two stations are not even told).
 TEST_F(ChangeSite, ASiteThatCannotBeOpenedGivesThePreviousSiteBack) {
-    const QString site = makeSite(4, "坏站");
-    testsupport::writeBytes(site + "Switch.mdb", QByteArray(4096, 'x'));
-    platform::script::answer("更换站点失败:", platform::rOK);
-    changeTo("坏站");
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    EXPECT_EQ(DataPath, dir->dataPath());
-    EXPECT_EQ(TerminalName, "默认");
-    EXPECT_EQ(TerminalID, 0);
-    EXPECT_EQ(MDIMain::instance().Caption(), AppName + "<默认>");
-    ASSERT_TRUE(dbSwitch.isOpen());
-    EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
-    EXPECT_TRUE(rsUser.isOpen());
-    EXPECT_TRUE(frmDBManager::exists());
-    EXPECT_EQ(received().last(), "960301");
-}
-
-// F5 to a site whose directory cannot be written: the operator hears why,
-// as the root's directory is named at start-up, and stays on the site left.
-TEST_F(ChangeSite, ASiteDirectoryThatCannotBeWrittenIsNamedAndThePreviousSiteStays) {
-    const QString site = makeSite(4, "只读站");
-    ImmutableDir readOnly(site);
-    if (!readOnly.made()) GTEST_SKIP() << "immutable directories need a right this run lacks";
-    platform::script::answer("更换站点失败:无法在数据目录", platform::rOK);
-    changeTo("只读站");
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    EXPECT_TRUE(holds(lastBox(), {"只读站", "没有写入权限"}));
-    EXPECT_EQ(DataPath, dir->dataPath());
-    EXPECT_EQ(TerminalName, "默认");
-    ASSERT_TRUE(dbSwitch.isOpen());
-    EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
-    EXPECT_TRUE(rsUser.isOpen());
-}
-
-// A site that fails late in its opening (its upgrade) gives the previous site
-// back as one failing early does, and moves no money on the way: its balances
-// are brought up to its call file only once it is open, so its files of two
-// stations are not even told.
-TEST_F(ChangeSite, ASiteWhoseUpgradeFailsGivesThePreviousSiteBackHavingMovedNoMoney) {
-    const QString site = makeSite(4, "旧站");
-    put(site + "Switch.mdb", ModSwitch::kStationId, "another station");
-    platform::Database(platform::Database::open(site + "Switch.mdb")).execute("drop table rightlist");
-    platform::script::answer("更换站点失败:", platform::rOK);
-    changeTo("旧站");
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    for (const auto& box : platform::script::shown()) EXPECT_TRUE(lacks(box.text, "不属于同一个话务台"));
-    EXPECT_EQ(DataPath, dir->dataPath());
-    EXPECT_EQ(TerminalID, 0);
-    EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
-    EXPECT_TRUE(rsUser.isOpen());
-    EXPECT_TRUE(frmDBManager::exists());
-    EXPECT_EQ(received().last(), "960301");
+    const struct {
+        const char* name;
+        QStringList told;   // what the box holds beside "更换站点失败:"
+        std::function<void(const QString&)> spoil;   // none: the directory made unwritable
+    } cases[] = {
+        {"坏站", {}, [](const QString& s) { testsupport::writeBytes(s + "Switch.mdb", QByteArray(4096, 'x')); }},
+        {"只读站", {"无法在数据目录", "只读站", "没有写入权限"}, nullptr},
+        {"旧站", {}, [](const QString& s) {
+             put(s + "Switch.mdb", ModSwitch::kStationId, "another station");
+             platform::Database(platform::Database::open(s + "Switch.mdb")).execute("drop table rightlist");
+         }},
+    };
+    int id = 4;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString site = makeSite(id++, c.name);
+        std::unique_ptr<ImmutableDir> readOnly;
+        if (c.spoil) {
+            c.spoil(site);
+        } else {
+            readOnly = std::make_unique<ImmutableDir>(site);
+            if (!readOnly->made()) continue;   // immutable directories need a right this run lacks
+        }
+        platform::script::answer("更换站点失败:", platform::rOK);
+        changeTo(c.name);
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        EXPECT_TRUE(testsupport::holdsAll(lastBox(), c.told));
+        for (const auto& box : platform::script::shown()) EXPECT_TRUE(lacks(box.text, "不属于同一个话务台"));
+        EXPECT_EQ(DataPath, dir->dataPath());
+        EXPECT_EQ(TerminalName, "默认");
+        EXPECT_EQ(TerminalID, 0);
+        EXPECT_EQ(MDIMain::instance().Caption(), AppName + "<默认>");
+        ASSERT_TRUE(dbSwitch.isOpen());
+        EXPECT_TRUE(platform::sameFile(dbSwitch.path(), dir->file("switch.mdb")));
+        EXPECT_TRUE(rsUser.isOpen());
+        EXPECT_TRUE(frmDBManager::exists());
+        EXPECT_EQ(received().last(), "960301");
+    }
 }
 
 TEST_F(ChangeSite, AnInterruptedRestoreIsFinishedAndTablesAddedSinceAreMade) {
@@ -438,88 +405,10 @@ TEST_F(ChangeSite, ARestoreTakesNoBackupOfAnotherSiteYearFilesIncluded) {
     EXPECT_TRUE(holds(box, "属于另一个话务台或站点"));
     EXPECT_EQ(remainIn(dbSwitch, 2), 1000000);
     EXPECT_EQ(calls(root + "phbill_2026.mdb"), 10);
-}
 
-// A site an older version made carries the root's name in its files: its
-// opening gives them a name of their own (the same in every file, its
-// journal file's too), without a word; from then on the root's backup is
-// refused there, and the site's own backups from before still go back in,
-// placed by the site's journal.
-TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
-    const QString root = dir->dataPath();
-    const QString east = siteNamedAsTheRoot();
-    const QString rootId = idOf(root + "PhoneCur.mdb");
-    const QString oldEast = dir->appPath() + "bk-old-east/";
-    yearFile(root, 10);
-    const QString rootBackup = backupInto("bk-root");
-
-    changeTo("东区");
-    ASSERT_EQ(DataPath, east);
-    for (const auto& b : platform::script::shown()) EXPECT_TRUE(lacks(b.text, "不属于同一个话务台"));
-    const QString own = idOf(east + "Switch.mdb");
-    EXPECT_FALSE(own.isEmpty());
-    EXPECT_NE(own, rootId);
-    EXPECT_EQ(idOf(east + "PhoneCur.mdb"), own);
-    EXPECT_EQ(idOf(root + "PhoneCur.mdb"), rootId);
-    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain-4500 where userid=2"); });
-    const qint64 now = remainIn(dbSwitch, 2);
-
-    const QString box = restoreFrom(rootBackup, "恢复失败:Switch.mdb");
-    EXPECT_TRUE(holds(box, "属于另一个话务台或站点"));
-    EXPECT_EQ(remainIn(dbSwitch, 2), now);
-    EXPECT_FALSE(QFile::exists(east + "phbill_2026.mdb"));
-    restoreFrom(oldEast, "数据恢复成功");
-    EXPECT_EQ(remainIn(dbSwitch, 2), now);
-    // Told apart once: the next opening finds the name its own.
-    changeTo("默认");
-    changeTo("东区");
-    EXPECT_EQ(idOf(east + "Switch.mdb"), own);
-}
-
-// A site's backup an older release made carries the root's name (that
-// release copied the root's files, name and all, into each site): restored
-// into the root, it is placed by the site's journal and refused whole, the
-// root's balances untouched. The root's own backup of that time goes in.
-TEST_F(ChangeSite, AnOlderReleasesSiteBackupIsRefusedAtTheRoot) {
-    siteNamedAsTheRoot();
-    const QString oldEast = dir->appPath() + "bk-old-east/";
-    const QString rootBackup = backupInto("bk-root");
-    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain-4500 where userid=2"); });
-    const qint64 now = remainIn(dbSwitch, 2);
-
-    const QString box = restoreFrom(oldEast, "恢复失败:Switch.mdb");
-    EXPECT_TRUE(holds(box, "是站点东区的备份"));
-    EXPECT_EQ(remainIn(dbSwitch, 2), now);
-    restoreFrom(rootBackup, "数据恢复成功");
-    EXPECT_EQ(remainIn(dbSwitch, 2), now);
-}
-
-// Such a backup no journal places (made before its charges were marked) is
-// placed by its folder: within the site's directory it is the site's,
-// refused at the root; within the root's own it is the root's, and goes in.
-TEST_F(ChangeSite, AnOlderReleasesUnplacedBackupIsPlacedByItsFolder) {
-    const QString east = siteNamedAsTheRoot();
-    const QString rootBackup = backupInto("bk-root");
-    const qint64 now = remainIn(dbSwitch, 2);
-    const auto unmarked = [](const QString& from, const QString& in) {
-        QDir().mkpath(in + "bk-old/");
-        EXPECT_TRUE(QFile::copy(from + "Switch.mdb", in + "bk-old/Switch.mdb"));
-        platform::Database::open(in + "bk-old/Switch.mdb")
-            .execute("delete from Variant where varname=?", {ModSwitch::kChargeMark});
-        return in + "bk-old/";
-    };
-    const QString box = restoreFrom(unmarked(dir->appPath() + "bk-old-east/", east), "恢复失败:Switch.mdb");
-    EXPECT_TRUE(holds(box, "是站点东区的备份"));
-    EXPECT_EQ(remainIn(dbSwitch, 2), now);
-    restoreFrom(unmarked(rootBackup, dir->dataPath()), "数据恢复成功");
-    EXPECT_EQ(remainIn(dbSwitch, 2), now);
-}
-
-// A site made since the root's backup stays a site when that backup is
-// restored at the root, or the root's station file is put back by hand from
-// it: listed, and reachable by 更换站点.
-TEST_F(ChangeSite, ASiteMadeSinceTheRootsBackupSurvivesItsRestore) {
-    const QString rootBackup = backupInto("bk-root");
+    // A site made since the root's backup stays a site when that backup is
+    // restored at the root, or the root's station file is put back by hand
+    // from it: listed, and reachable by 更换站点.
     const QString north = makeSite(3, "北站");
     restoreFrom(rootBackup, "数据恢复成功");
     ASSERT_EQ(dbSwitch.scalar("select pointid from terminal where pointname=?", {"北站"}).toInt(), 3);
@@ -533,6 +422,82 @@ TEST_F(ChangeSite, ASiteMadeSinceTheRootsBackupSurvivesItsRestore) {
     ASSERT_FALSE(dbSwitch.scalar("select pointid from terminal where pointname=?", {"北站"}).isNull());
     changeTo("北站");
     EXPECT_EQ(DataPath, north);
+}
+
+// A site an older release made carries the root's name in its files (that
+// release copied the root's files, name and all, into each site), and so do
+// the site's backups of that time. Restored into the root, such a backup is
+// placed by the site's journal, or, made before its charges were marked, by
+// its folder (within the site's directory it is the site's), and refused
+// whole, the root's balances untouched; the root's own backups of that time
+// go in. The site's opening gives its files a name of their own (the same in
+// every file, its journal file's too), without a word; from then on the
+// root's backup is refused there, and the site's own backups from before
+// still go back in, placed by the site's journal.
+TEST_F(ChangeSite, ASiteSharingTheRootsNameIsToldApartAtItsOpening) {
+    const QString root = dir->dataPath();
+    // The site "东区" as an older release left it: user 2 paid for in the
+    // site and at the root (the root's entry of the same number gives another
+    // balance), then every file of the site named as the root, and its
+    // station file copied as a backup of that time into "bk-old-east".
+    dbSwitch.execute("insert into user(userid,username,balancemode,deposit,remain) values(2,'乙',0,0,1000000)");
+    const QString east = makeSite(4, "东区");
+    changeTo("东区");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+500000 where userid=2"); });
+    changeTo("默认");
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain+10000 where userid=2"); });
+    const QString rootId = idOf(root + "PhoneCur.mdb");
+    ASSERT_FALSE(rootId.isEmpty());
+    put(east + "Switch.mdb", ModSwitch::kStationId, rootId);
+    platform::Database::open(east + "PhoneCur.mdb")
+        .execute("update tab_notes set value=? where varname=?", {rootId, ModSwitch::kStationId});
+    const QString oldEast = dir->appPath() + "bk-old-east/";
+    QDir().mkpath(oldEast);
+    ASSERT_TRUE(QFile::copy(east + "Switch.mdb", oldEast + "Switch.mdb"));
+    yearFile(root, 10);
+    const QString rootBackup = backupInto("bk-root");
+    const auto unmarked = [](const QString& from, const QString& in) {
+        QDir().mkpath(in + "bk-old/");
+        EXPECT_TRUE(QFile::copy(from + "Switch.mdb", in + "bk-old/Switch.mdb"));
+        platform::Database::open(in + "bk-old/Switch.mdb")
+            .execute("delete from Variant where varname=?", {ModSwitch::kChargeMark});
+        return in + "bk-old/";
+    };
+    qint64 now = remainIn(dbSwitch, 2);
+    QString box = restoreFrom(unmarked(oldEast, east), "恢复失败:Switch.mdb");
+    EXPECT_TRUE(holds(box, "是站点东区的备份"));
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    restoreFrom(unmarked(rootBackup, root), "数据恢复成功");
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain-4500 where userid=2"); });
+    now = remainIn(dbSwitch, 2);
+    box = restoreFrom(oldEast, "恢复失败:Switch.mdb");
+    EXPECT_TRUE(holds(box, "是站点东区的备份"));
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    restoreFrom(rootBackup, "数据恢复成功");
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+
+    changeTo("东区");
+    ASSERT_EQ(DataPath, east);
+    for (const auto& b : platform::script::shown()) EXPECT_TRUE(lacks(b.text, "不属于同一个话务台"));
+    const QString own = idOf(east + "Switch.mdb");
+    EXPECT_FALSE(own.isEmpty());
+    EXPECT_NE(own, rootId);
+    EXPECT_EQ(idOf(east + "PhoneCur.mdb"), own);
+    EXPECT_EQ(idOf(root + "PhoneCur.mdb"), rootId);
+    ModSwitch::MoveBalances([] { dbSwitch.execute("update user set remain=remain-4500 where userid=2"); });
+    now = remainIn(dbSwitch, 2);
+
+    box = restoreFrom(rootBackup, "恢复失败:Switch.mdb");
+    EXPECT_TRUE(holds(box, "属于另一个话务台或站点"));
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    EXPECT_FALSE(QFile::exists(east + "phbill_2026.mdb"));
+    restoreFrom(oldEast, "数据恢复成功");
+    EXPECT_EQ(remainIn(dbSwitch, 2), now);
+    // Told apart once: the next opening finds the name its own.
+    changeTo("默认");
+    changeTo("东区");
+    EXPECT_EQ(idOf(east + "Switch.mdb"), own);
 }
 
 // Records keep coming while the station changes its site and restores its

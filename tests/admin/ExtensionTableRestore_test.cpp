@@ -38,12 +38,6 @@ protected:
     qint64 ownerOf(const Place& p) {
         return dbSwitch.scalar(QStringLiteral("SELECT userid FROM %1 WHERE address=?").arg(p.table), {p.address}).toLongLong();
     }
-    // The owner given as the grid's 所属用户 gives it: an entry of the journal.
-    void give(const Place& p, qint32 userid) {
-        ModSwitch::MoveOwners([&] {
-            dbSwitch.execute(QStringLiteral("UPDATE %1 SET userid=? WHERE address=?").arg(p.table), {userid, p.address});
-        });
-    }
     // The owner entries the call file's log holds, kind 6 by place.
     QList<QPair<qint64, qint64>> ownerEntries() {
         QList<QPair<qint64, qint64>> out;
@@ -57,43 +51,8 @@ protected:
     // A call of extension 5 (dialling `p`'s account) at 9:`minute`: under
     // three minutes, 0.20 at the local rate.
     Currency callOn(const Place& p, int minute) {
-        CallRecord r;
-        r.ext = 5;
-        r.start = QDateTime(QDate(2026, 6, 15), QTime(9, minute, 0));
-        r.seconds = 100 + 37 * minute;
-        r.account = QString::fromLatin1(p.account);
-        EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
+        call(5, minute, QDate(2026, 6, 15), p.account);
         return yuan("0.20");
-    }
-    void backUp(const Place& p) {
-        script::answer("要备份数据库吗?", platform::rYes);
-        console::TableBackup(p.view, p.right, p.caption);
-        ASSERT_EQ(script::pendingAnswers(), 0);
-    }
-    // 表恢复 of `p`'s view, every box answered; the boxes after the question.
-    QString restore(const Place& p) {
-        const qsizetype from = script::shown().size();
-        script::answer("要从备份库恢复数据吗?", platform::rYes);
-        script::answer("", platform::rOK);
-        console::TableRestore(p.view, p.right, p.caption);
-        EXPECT_TRUE(script::unexpected().isEmpty());
-        const QString boxes = shownSince(from + 1).join("\n----\n");
-        script::reset();   // the answer no box took
-        return boxes;
-    }
-    // 表恢复 of `p`'s view killed while its box stands: the boxes the next
-    // start shows; the one after shows none.
-    QString restoreKilledAtItsBox(const Place& p) {
-        script::answer("要从备份库恢复数据吗?", platform::rYes);
-        EXPECT_TRUE(testsupport::killedAtBox(QStringLiteral("随恢复改为备份中的用户"),
-                                             [&] { console::TableRestore(p.view, p.right, p.caption); }));
-        restart();
-        const QString told = shownSince(0).join("\n----\n");
-        script::reset();
-        script::enable();
-        restart();
-        EXPECT_TRUE(script::shown().isEmpty());
-        return told;
     }
     void expectBalances(Currency seven, Currency eight, const QString& told) {
         EXPECT_EQ(ModSwitch::BalanceOf(7), seven) << told.toStdString();
@@ -114,8 +73,8 @@ class OwnedTableRestore : public ExtensionTableRestoreTest, public ::testing::Wi
 TEST_P(OwnedTableRestore, AnOwnerItPutsBackIsNamedAndOutlivesAnOlderStationFilePutBack) {
     const Place& p = GetParam();
     Currency seven = remainOf(7), eight = remainOf(8);
-    ASSERT_NO_FATAL_FAILURE(backUp(p));
-    give(p, 8);
+    ASSERT_NO_FATAL_FAILURE(backUpTable(p.view, p.right, p.caption));
+    giveOwner(p.table, p.address, 8);
     const qsizetype given = ownerEntries().size();
     click(0, folder("bk"), "备份完成");
     // Its charge waits in the log: the station file refuses it.
@@ -124,7 +83,17 @@ TEST_P(OwnedTableRestore, AnOwnerItPutsBackIsNamedAndOutlivesAnOlderStationFileP
     dbSwitch.execute("DROP TRIGGER refuse");
     ASSERT_EQ(ModSwitch::UnappliedCharges(8), yuan("0.20"));
 
-    const QString told = restoreKilledAtItsBox(p);
+    // 表恢复 of `p`'s view killed while its box stands: the next start shows
+    // its boxes, the one after none.
+    script::answer("要从备份库恢复数据吗?", platform::rYes);
+    EXPECT_TRUE(testsupport::killedAtBox(QStringLiteral("随恢复改为备份中的用户"),
+                                         [&] { console::TableRestore(p.view, p.right, p.caption); }));
+    restart();
+    const QString told = shownSince(0).join("\n----\n");
+    script::reset();
+    script::enable();
+    restart();
+    EXPECT_TRUE(script::shown().isEmpty());
     EXPECT_EQ(ownerOf(p), 7) << told.toStdString();
     const QString line = QStringLiteral("%1：恢复前属用户8 用户8，恢复后属用户7 用户7").arg(p.named);
     EXPECT_TRUE(told.contains("随恢复改为备份中的用户：\n" + line)) << told.toStdString();
@@ -148,11 +117,11 @@ INSTANTIATE_TEST_SUITE_P(Tables, OwnedTableRestore, ::testing::Values(kExtension
 // A 表恢复 that changes no owner (extension 5 given away and back since the
 // copy) says nothing of owners and enters nothing.
 TEST_F(ExtensionTableRestoreTest, ARestoreThatChangesNoOwnerSaysNothingAndEntersNothing) {
-    ASSERT_NO_FATAL_FAILURE(backUp(kExtension));
-    give(kExtension, 8);
-    give(kExtension, 7);
+    ASSERT_NO_FATAL_FAILURE(backUpTable(kExtension.view, kExtension.right, kExtension.caption));
+    giveExtension(kExtension.address, 8);
+    giveExtension(kExtension.address, 7);
     const qsizetype entries = ownerEntries().size();
-    EXPECT_EQ(restore(kExtension), QString());
+    EXPECT_EQ(restoreTable(kExtension.view, kExtension.right, kExtension.caption), QStringList());
     EXPECT_EQ(ownerEntries().size(), entries);
     EXPECT_EQ(ownerOf(kExtension), 7);
 }

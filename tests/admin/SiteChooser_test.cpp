@@ -48,8 +48,12 @@ protected:
     }
 };
 
+// Offered: the root and the sites with a directory, but no foreign row named
+// as no site may be ("." and ".." lead out of the data directory, "Backup" is
+// the station's own folder). The chooser stays over other windows.
 TEST_F(SiteChooser, OffersTheRootAndTheSitesWithADirectoryAndSetsTheChosenOne) {
     QStringList listed;
+    bool onTop = false;
     TerminalName = "东区";
     TerminalID = 3;
     platform::script::answer("真的要选择<默认>吗", platform::rYes);
@@ -62,44 +66,29 @@ TEST_F(SiteChooser, OffersTheRootAndTheSitesWithADirectoryAndSetsTheChosenOne) {
     EXPECT_EQ(TerminalName, "默认");
     EXPECT_EQ(TerminalID, 0);
 
+    site(1, ".", false);
+    site(2, "..", false);
     site(3, "东区", true);
     site(4, "gone", false);
+    site(5, "Backup", true);
+    site(6, "分部 A-1", true);   // named before the rule for new names: a site all the same
     platform::script::answer("真的要选择<东区>吗", platform::rNo);
     platform::script::answer("真的要选择<东区>吗", platform::rYes);
     int noStillOpen = 0;
     path = choose(true, [&](frmSelTerminal* w) {
         listed = rows(w);
+        onTop = w->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
         pick(w, "东区");
         w->cmdSelect->click();
         if (w->isVisible() && TerminalName == "默认") ++noStillOpen;
         w->cmdSelect->click();
     });
-    EXPECT_EQ(listed, (QStringList{"默认", "东区"}));
+    EXPECT_EQ(listed, (QStringList{"默认", "东区", "分部 A-1"}));
+    EXPECT_TRUE(onTop);
     EXPECT_EQ(noStillOpen, 1);
     EXPECT_EQ(path, dir->file("东区/"));
     EXPECT_EQ(TerminalName, "东区");
     EXPECT_EQ(TerminalID, 3);
-}
-
-// Foreign rows named as no site may be ("." and ".." lead out of the data
-// directory, "Backup" is the station's own folder) are not offered; the
-// chooser stays over other windows.
-TEST_F(SiteChooser, OffersNoRowWhoseNameNoSiteMayTakeAndStaysOnTop) {
-    site(1, ".", false);
-    site(2, "..", false);
-    site(3, "Backup", true);
-    site(4, "西区", true);
-    site(5, "分部 A-1", true);   // named before the rule for new names: a site all the same
-    QStringList listed;
-    bool onTop = false;
-    platform::script::answer("真的要选择<默认>吗", platform::rYes);
-    choose(true, [&](frmSelTerminal* w) {
-        listed = rows(w);
-        onTop = w->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
-        w->cmdSelect->click();
-    });
-    EXPECT_EQ(listed, (QStringList{"默认", "西区", "分部 A-1"}));
-    EXPECT_TRUE(onTop);
 }
 
 TEST_F(SiteChooser, AtStartUpOnlyConfirmingLeavesAtRunTimeCancelChangesNothing) {

@@ -80,25 +80,45 @@ protected:
     qint64 count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toLongLong(); }
 };
 
+// The list drops the rows that are no site, touching no directory: a site
+// whose directory is gone, a row named as no site may be (".", "..",
+// "Backup"). 增加 proposes the number after the last site kept, which the
+// new site takes.
 TEST_F(Sites, ListDropsSitesWithoutDirectoryAndAddProposesTheNextNumber) {
     site(1, "北区");
-    site(2, "b");
+    site(2, ".");
+    site(3, "..");
+    site(4, "Backup");
     site(5, "c");
     site(7, "gone", false);
-    EXPECT_EQ(column(0), (QStringList{"1", "2", "5"}));
-    EXPECT_EQ(column(1), (QStringList{"北区", "b", "c"}));
-    EXPECT_EQ(count("select count(*) from terminal where pointid=7"), 0);
+    EXPECT_EQ(column(0), (QStringList{"1", "5"}));
+    EXPECT_EQ(column(1), (QStringList{"北区", "c"}));
+    EXPECT_EQ(count("select count(*) from terminal"), 2);
+    EXPECT_TRUE(hasDir("Backup"));
+    EXPECT_TRUE(QFile::exists(dir->file("switch.mdb")));
     press("Add");
-    EXPECT_EQ(grid().TextMatrix(4, 0), "6");
-    EXPECT_EQ(grid().TextMatrix(4, 5), "年月话费");
+    EXPECT_EQ(grid().TextMatrix(3, 0), "6");
+    EXPECT_EQ(grid().TextMatrix(3, 5), "年月话费");
     EXPECT_TRUE(win().EditorVisible());
     EXPECT_EQ(win().EditCol(), 1);
+    win().txtModify->setText("n");
+    win().txtModify_LostFocus();
+    press("Save");
+    EXPECT_EQ(count("select count(*) from terminal where pointid=6 and pointname='n'"), 1);
+    EXPECT_TRUE(hasDir("n"));
 }
 
+// A site starts with the root's users and balances but none of its calls:
+// the root's charges the station file keeps a copy of are not given to the
+// site's call file when the site is first opened either.
 TEST_F(Sites, NewSiteGetsTheRootStationAndNoCallRecords) {
-    testsupport::storeCall(dbPhoneCur, {.calladdr = 5, .date = "2026-06-01 10:00:00"});
+    for (int ext : {5, 6}) {
+        testsupport::storeCall(dbPhoneCur, {.calladdr = ext, .date = "2026-06-01 10:00:00"});
+        ModSwitch::LogCharge(7, platform::Currency::fromYuan(1), platform::Currency(), ext, "2026-06-01 10:00:00");
+    }
     dbPhoneCur.execute("insert into tab_errPh(f_calladdr) values(5)");
-    ModSwitch::LogCharge(7, platform::Currency::fromYuan(1), platform::Currency(), 5, "2026-06-01 10:00:00");
+    ModSwitch::ApplyLoggedCharges();
+    ModSwitch::SetCallFileNote(ModSwitch::kMovedNote, "1");
     EXPECT_EQ(grid().Rows(), 2);
     press("Add");
     EXPECT_EQ(grid().Rows(), 2);   // the empty row became the new site
@@ -117,24 +137,9 @@ TEST_F(Sites, NewSiteGetsTheRootStationAndNoCallRecords) {
     EXPECT_EQ(cur.scalar("select count(*) from Tab_Phone").toInt(), 0);
     EXPECT_EQ(cur.scalar("select count(*) from tab_errPh").toInt(), 0);
     EXPECT_EQ(cur.scalar("select count(*) from tab_chargelog").toInt(), 0);   // the root's charges are the root's
-    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from Tab_Phone").toInt(), 1);   // the root keeps its own
+    EXPECT_EQ(dbPhoneCur.scalar("select count(*) from Tab_Phone").toInt(), 2);   // the root keeps its own
     // Nothing of the work is left beside the sites.
     EXPECT_EQ(QDir(dir->dataPath()).entryList({".site-*"}, QDir::AllEntries | QDir::Hidden).size(), 0);
-}
-
-// A site starts with the root's users and balances but none of its calls:
-// the root's charges the station file keeps a copy of are not given to the
-// site's call file when the site is first opened.
-TEST_F(Sites, ANewSiteOpenedHoldsNoneOfTheRootsCallsOrCharges) {
-    for (int ext : {5, 6}) {
-        testsupport::storeCall(dbPhoneCur, {.calladdr = ext, .date = "2026-06-01 10:00:00"});
-        ModSwitch::LogCharge(7, platform::Currency::fromYuan(1), platform::Currency(), ext, "2026-06-01 10:00:00");
-    }
-    ModSwitch::ApplyLoggedCharges();
-    ModSwitch::SetCallFileNote(ModSwitch::kMovedNote, "1");
-    QString error;
-    ASSERT_TRUE(admin::AddSiteDirectory("一号站", dbSwitch, &error)) << error.toStdString();
-    dbSwitch.execute("insert into terminal(pointid,pointname) values(1,'一号站')");
     admin::MakeCurrent({dir->file("一号站/"), "一号站", 1});
     ASSERT_TRUE(admin::OpenSite({}).opened);
     EXPECT_EQ(dbPhoneCur.scalar("select count(*) from Tab_Phone").toInt(), 0);
@@ -244,24 +249,6 @@ TEST_F(Sites, DeletingSparesTheSiteInUseAndOnlyEverDeletesASitesOwnDirectory) {
     EXPECT_TRUE(QFile::exists(dir->file("switch.mdb")));
 }
 
-TEST_F(Sites, RowsNamedAsNoSiteMayBeAreDroppedWithoutTouchingADirectory) {
-    site(1, "a");
-    site(2, ".");
-    site(3, "..");
-    site(4, "Backup");
-    EXPECT_EQ(column(1), QStringList{"a"});
-    EXPECT_EQ(count("select count(*) from terminal"), 1);
-    EXPECT_TRUE(hasDir("Backup"));
-    EXPECT_TRUE(QFile::exists(dir->file("switch.mdb")));
-    // The next site takes a number no dropped row holds.
-    press("Add");
-    win().txtModify->setText("n");
-    win().txtModify_LostFocus();
-    press("Save");
-    EXPECT_EQ(count("select count(*) from terminal where pointid=2 and pointname='n'"), 1);
-    EXPECT_TRUE(hasDir("n"));
-}
-
 TEST_F(Sites, SitesNamedBeforeTheRuleForNewNamesStayWithTheirDetails) {
     const QString longName = QString(43, QChar('L'));
     const QStringList kept{"Site-1", "分部 A", "A_B", "x(2)", longName};
@@ -325,41 +312,36 @@ TEST_F(Sites, ADeletionThatStopsPartwayLeavesEachSiteWholeOrGone) {
 
 }
 
-TEST_F(Sites, ASiteWhoseRowCannotBeDeletedKeepsItsDirectoryUnderItsName) {
+// A deletion refused for a site (its row protected, or the data directory
+// taking no renames, not even from root): each site stays whole, its row and
+// its directory back under its name with its files, named as not deleted.
+TEST_F(Sites, ASiteWhoseRowOrDirectoryCannotGoIsNamedAsNotDeletedAndKeptWhole) {
     site(4, "d");
     site(5, "e");
     QFile::copy(dir->file("switch.mdb"), dir->file("e/Switch.mdb"));
     ASSERT_EQ(column(1), (QStringList{"d", "e"}));
-    dbSwitch.execute("CREATE TRIGGER keep_e BEFORE DELETE ON terminal WHEN old.pointname='e' "
-                     "BEGIN SELECT RAISE(ABORT, '站点记录被保护'); END");
-    deleteRows(2);
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    const QString shown = lastBox();
-    EXPECT_TRUE(shown.endsWith("\n以下站点未删除:d,e")) << shown.toStdString();
-    EXPECT_TRUE(lacks(shown, {"RAISE", "terminal"}));
-    // Each site whole: its row, and its directory back under its name with its files.
-    EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
-    EXPECT_FALSE(QFileInfo::exists(dir->file(".site-e.del")));
-    EXPECT_TRUE(hasDir("d"));
-    EXPECT_EQ(count("select count(*) from terminal"), 2);
-    EXPECT_EQ(column(1), (QStringList{"d", "e"}));
-}
-
-TEST_F(Sites, ASiteWhoseDirectoryCannotLeaveItsNameIsNamedAsNotDeleted) {
-    site(4, "d");
-    site(5, "e");
-    QFile::copy(dir->file("switch.mdb"), dir->file("e/Switch.mdb"));
-    ASSERT_EQ(column(1), (QStringList{"d", "e"}));
-    {
-        // The data directory takes no renames, not even from root.
-        const ImmutableDir fixed(dir->dataPath());
-        if (!fixed.made()) GTEST_SKIP() << "immutable directories need a right this run lacks";
-        deleteRows(2);
+    for (const bool rowKept : {true, false}) {
+        SCOPED_TRACE(rowKept ? "row protected" : "directory fixed");
+        if (rowKept) {
+            dbSwitch.execute("CREATE TRIGGER keep_e BEFORE DELETE ON terminal WHEN old.pointname='e' "
+                             "BEGIN SELECT RAISE(ABORT, '站点记录被保护'); END");
+            deleteRows(2);
+            dbSwitch.execute("DROP TRIGGER keep_e");
+        } else {
+            const ImmutableDir fixed(dir->dataPath());
+            if (!fixed.made()) GTEST_SKIP() << "immutable directories need a right this run lacks";
+            deleteRows(2);
+        }
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        const QString shown = lastBox();
+        EXPECT_TRUE(shown.endsWith("\n以下站点未删除:d,e")) << shown.toStdString();
+        EXPECT_TRUE(lacks(shown, {"RAISE", "terminal"}));
+        EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
+        EXPECT_FALSE(QFileInfo::exists(dir->file(".site-e.del")));
+        EXPECT_TRUE(hasDir("d"));
+        EXPECT_EQ(count("select count(*) from terminal"), 2);
+        EXPECT_EQ(column(1), (QStringList{"d", "e"}));
     }
-    EXPECT_TRUE(lastBox().endsWith("\n以下站点未删除:d,e"));
-    EXPECT_TRUE(QFile::exists(dir->file("e/Switch.mdb")));
-    EXPECT_EQ(count("select count(*) from terminal"), 2);
-    EXPECT_EQ(column(1), (QStringList{"d", "e"}));
 }
 
 TEST_F(Sites, ASiteStoredWithASlashInItsNameIsNotSaidToHaveNoDirectory) {

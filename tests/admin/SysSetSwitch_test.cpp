@@ -11,6 +11,7 @@
 #include "platform/Prompts.h"
 #include "sim/Switch.h"
 #include "support/Fixtures.h"
+#include "support/Holds.h"
 #include "support/StationLink.h"
 
 #include <QElapsedTimer>
@@ -18,6 +19,7 @@
 
 using namespace ModDefine;
 namespace script = platform::script;
+using testsupport::lastBox;
 
 namespace {
 
@@ -48,10 +50,6 @@ protected:
     }
     frmSysSet& win() { return frmSysSet::instance(); }
     QString key(const char* k) { return ModSwitch::GetVariant(QString::fromLatin1(k)); }
-    QString lastMessage() {
-        const auto& s = script::shown();
-        return s.isEmpty() ? QString() : s.last().text;
-    }
     // The station's link without a device of its own: its ports are those of the map.
     void portsOnly() {
         ModSwitch::SetVariant("CommDevice", "");
@@ -102,7 +100,7 @@ TEST_F(SysSetOnSwitch, DetectionFindsTheSwitchBehindASilentPortAndKeepsTheStored
     script::answer("检测失败，请确认集团电话是否已开机!", platform::rOK);
     win().cmdTestPort_Click();
     EXPECT_EQ(script::pendingAnswers(), 0);
-    EXPECT_TRUE(lastMessage().endsWith("\n已重新打开端口Com2")) << lastMessage().toStdString();
+    EXPECT_TRUE(lastBox().endsWith("\n已重新打开端口Com2")) << lastBox().toStdString();
     EXPECT_EQ(key("CommPort"), "2");
     EXPECT_EQ(key("CommSet"), "19200,E,7,2");
     EXPECT_EQ(ModComm::ComA().Settings(), "19200,E,7,2");
@@ -117,7 +115,7 @@ TEST_F(SysSetOnSwitch, DetectionFindsTheSwitchBehindASilentPortAndKeepsTheStored
     ModSwitch::SetVariant("CommPort", "3");
     script::answer("检测失败，请确认集团电话是否已开机!", platform::rOK);
     win().cmdTestPort_Click();
-    EXPECT_TRUE(lastMessage().endsWith("\n端口Com3无法打开")) << lastMessage().toStdString();
+    EXPECT_TRUE(lastBox().endsWith("\n端口Com3无法打开")) << lastBox().toStdString();
     EXPECT_EQ(ModComm::ComA().CommPort(), 3);
     EXPECT_FALSE(ModComm::ComA().PortOpen());
     EXPECT_EQ(win().cboComset[0]->currentText(), "Com3");
@@ -139,7 +137,7 @@ TEST_F(SysSetOnSwitch, ANamedDeviceIsTheOnlyOneProbed) {
     win().cmdTestPort_Click();
     EXPECT_EQ(script::pendingAnswers(), 0);
     EXPECT_EQ(key("CommPort"), "5");
-    EXPECT_TRUE(lastMessage().endsWith("\n已重新打开端口" + sw.slavePath()));
+    EXPECT_TRUE(lastBox().endsWith("\n已重新打开端口" + sw.slavePath()));
     EXPECT_TRUE(ModComm::ComA().PortOpen());
     EXPECT_TRUE(silent.received().empty());
 }
@@ -159,23 +157,20 @@ TEST_F(SysSetOnSwitch, ASaveRefusedByALockGivesBackThePortInUseAndSaysWhyInChine
     platform::SetErrorTracer(nullptr);
     other.execute("COMMIT");
     EXPECT_EQ(script::pendingAnswers(), 0);
-    const QString shown = lastMessage();
+    const QString shown = lastBox();
     EXPECT_TRUE(shown.endsWith("\n已重新打开端口Com2")) << shown.toStdString();
     EXPECT_FALSE(shown.contains("locked") || shown.contains("Variant")) << shown.toStdString();
     ASSERT_FALSE(traced.isEmpty());
     EXPECT_TRUE(traced.join(QLatin1Char('\n')).contains("locked"));   // the engine's own text, for the trace only
     backOnTheSwitch();
-}
 
-TEST_F(SysSetOnSwitch, ASaveThatCannotWriteItsSettingsReopensTheStoredPort) {
-    ASSERT_NO_FATAL_FAILURE(onCom2());
-    win().cboComset[0]->setCurrentIndex(1);
+    // A save that cannot write its settings (a full disk) reopens the stored port too.
     dbSwitch.execute("CREATE TRIGGER no_limit BEFORE INSERT ON Variant WHEN new.varname='Limit' "
                      "BEGIN SELECT RAISE(ABORT, '磁盘已满'); END");
     script::answer("磁盘已满", platform::rOK);
     win().cmdSave_Click();
     EXPECT_EQ(script::pendingAnswers(), 0);
-    EXPECT_TRUE(lastMessage().endsWith("\n已重新打开端口Com2")) << lastMessage().toStdString();
+    EXPECT_TRUE(lastBox().endsWith("\n已重新打开端口Com2")) << lastBox().toStdString();
     backOnTheSwitch();
 }
 
@@ -193,7 +188,7 @@ TEST_F(SysSetOnSwitch, ADetectionThatCannotStoreThePortSaysSoAndGivesTheWindowBa
     QTest::mouseClick(w.cmdTestPort, Qt::LeftButton);
     other.execute("ROLLBACK");
     EXPECT_EQ(script::pendingAnswers(), 0);
-    EXPECT_TRUE(lastMessage().endsWith("\n已重新打开端口Com2")) << lastMessage().toStdString();
+    EXPECT_TRUE(lastBox().endsWith("\n已重新打开端口Com2")) << lastBox().toStdString();
     EXPECT_TRUE(w.isEnabled());
     EXPECT_EQ(key("CommSet"), "2400,N,8,1");
     ASSERT_TRUE(ModComm::ComA().PortOpen());
@@ -218,7 +213,7 @@ TEST_F(SysSetOnSwitch, ASaveOnAPortThatWillNotOpenKeepsThePortThatWorked) {
     script::answer("", platform::rOK);
     win().cmdSave_Click();
     EXPECT_EQ(script::pendingAnswers(), 0);
-    EXPECT_FALSE(lastMessage().isEmpty());
+    EXPECT_FALSE(lastBox().isEmpty());
     EXPECT_EQ(key("CommPort"), "2");
     EXPECT_EQ(key("Limit"), limit);
     backOnTheSwitch();
@@ -252,7 +247,7 @@ TEST_F(SysSetOnSwitch, ReadingTheSwitchGivesOneMessageForEachOutcome) {
         win().txtSelect[0]->setText("9");
         script::answer(QString::fromUtf8(c.message), platform::rOK);
         win().cmd_Click(1);
-        EXPECT_EQ(lastMessage(), QString::fromUtf8(c.message));
+        EXPECT_EQ(lastBox(), QString::fromUtf8(c.message));
         EXPECT_EQ(win().txtTime[0]->text(), c.limits == Read ? "300" : "7");
         EXPECT_EQ(win().txtTime[7]->text(), c.limits == Read ? "65535" : "7");
         EXPECT_EQ(win().txtSelect[0]->text(), c.sel == Read ? "12345" : "9");

@@ -35,10 +35,6 @@ protected:
             },
             id);
     }
-    // The owner given as the extensions' grid gives it (所属用户): an entry.
-    void giveExtension(int address, qint32 userid) {
-        ModSwitch::MoveOwners([&] { dbSwitch.execute("UPDATE extension SET userid=? WHERE address=?", {userid, address}); });
-    }
     // The journal's last entry lost with the log's pages and the station file's copy of it.
     void loseLastEntry() {
         const qint64 seq = dbPhoneCur.scalar("SELECT max(f_seq) FROM tab_chargelog").toLongLong();
@@ -57,7 +53,7 @@ protected:
     // 用户管理's 备份, its mark then lost from the copy and from the station's
     // notes, as a release that marked none left it.
     void unmarkedUsersCopy() {
-        ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+        ASSERT_NO_FATAL_FAILURE(backUpTable());
         Database backup = Database::open(console::BackupFilePath());
         backup.execute("DROP TABLE TarvoBackupMarks");
         dbPhoneCur.execute("DELETE FROM tab_notes WHERE varname LIKE 'TarvoBackupMark:%'");
@@ -112,16 +108,7 @@ protected:
         // And no other cause: every file reads whole.
         EXPECT_TRUE(lacks(told, QStringLiteral("只能部分读取")));
     }
-    QString restoreUsersCopy() { return restoreUsersTable().join('\n'); }
-    // The operator types `folder` in 数据库管理 and clicks 备份 or 恢复.
-    void click(int mode, const QString& folder) {
-        frmDBManager& w = frmDBManager::instance();
-        w.show();
-        w.opt_Click(mode);
-        w.txtPath->setText(folder);
-        w.txtPath_LostFocus();
-        QTest::mouseClick(w.cmd[mode == 0 ? 0 : 1], Qt::LeftButton);
-    }
+    QString restoreUsersCopy() { return restoreTable().join('\n'); }
 };
 
 }  // namespace
@@ -131,11 +118,9 @@ protected:
 // since the first are let go; putting it back names every user it changes.
 TEST_F(UnplacedBackupTest, ABackupInAFolderNoLongerInTheSettingsNamesEveryDifferenceOnceItsEntriesAreLetGo) {
     const QString typed = folder("typed-once"), kept = folder("kept");
-    script::answer("备份完成", platform::rOK);
-    click(0, typed);
+    click(0, typed, "备份完成");
     changesThenLetGo([&] {
-        script::answer("备份完成", platform::rOK);
-        click(0, kept);
+        click(0, kept, "备份完成");
         frmDBManager::instance().cmdExit_Click();
     });
     ASSERT_EQ(script::pendingAnswers(), 0);
@@ -144,12 +129,8 @@ TEST_F(UnplacedBackupTest, ABackupInAFolderNoLongerInTheSettingsNamesEveryDiffer
 
     const QMap<qint64, Money> before = money();
     const qsizetype from = script::shown().size();
-    script::answer("数据恢复成功", platform::rOK);
-    script::answer("", platform::rOK);
-    click(2, typed);
-    const QString told = shownSince(from).join('\n');
-    everyDifferenceNamed(before, told);
-    frmDBManager::instance().hide();
+    click(2, typed, "数据恢复成功");
+    everyDifferenceNamed(before, shownSince(from).join('\n'));
 }
 
 // A users' copy without a mark (made by a release that marked none): 500 days
@@ -233,15 +214,17 @@ TEST_P(UnplacedCopyStops, AnUnmarkedUsersCopyIsPlacedWhereTheHeldEntriesProveIt)
 
 INSTANTIATE_TEST_SUITE_P(UnloggedChangeLostEntryNoUsersEntry, UnplacedCopyStops, ::testing::Values(0, 1, 2));
 
-// A users' copy put back twice, a payment's entry lost since: the first 恢复
-// names the amount, and it is an entry; the second finds it asked for.
+// A users' copy put back twice, a payment's entry lost since (with the log's
+// pages): the payment cannot be replayed, so the first 恢复 names the user
+// whose row it moved with the difference, and that is an entry; the second
+// finds it asked for.
 TEST_F(UnplacedBackupTest, AUsersCopyPutBackTwiceAsksForAnAmountOnce) {
-    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+    ASSERT_NO_FATAL_FAILURE(backUpTable());
     pay(7, "43.00", "0.00");
     loseLastEntry();
     call(1);
     const QString first = restoreUsersCopy();
-    EXPECT_TRUE(holds(first, "用户7 用户7：43.00"));
+    EXPECT_TRUE(holds(first, "以下用户的余额或押金与恢复前不同，差额无法找回：\n用户7 用户7：43.00"));
     const QString second = restoreUsersCopy();
     EXPECT_TRUE(lacks(second, "43.00"));
 }
@@ -250,7 +233,7 @@ TEST_F(UnplacedBackupTest, AUsersCopyPutBackTwiceAsksForAnAmountOnce) {
 // the 恢复's replay gives it to the user of the entry still held, and the
 // box names the owner it changed.
 TEST_F(UnplacedBackupTest, AUsersCopyPutBackAcrossALostOwnerEntryNamesTheOwnerItChanged) {
-    ASSERT_NO_FATAL_FAILURE(backUpUsersTable());
+    ASSERT_NO_FATAL_FAILURE(backUpTable());
     for (const qint32 owner : {9, 7}) giveExtension(5, owner);
     loseLastEntry();
     call(1);
