@@ -37,31 +37,28 @@ TEST_F(MonitorTest, DepositUserGetsTheLimitTheBalancePaysFor) {
     EXPECT_EQ(s.EndTime, s.StartTime.addSecs(1 + 598));
 }
 
-TEST_F(MonitorTest, NothingLeftCutsTheCallAndFreesTheSlot) {
-    addUser(7, "0", 0);
-    live(5, 4);
-    EXPECT_EQ(sent().value(0), QStringLiteral("92070005000004"));
-    EXPECT_EQ(MonSlots[4].UserID, -1);
-    EXPECT_EQ(MonSlots[4].LimitSet, 0);
-}
-
-TEST_F(MonitorTest, OverdraftCountsAsSpendable) {
-    addUser(7, "0", 0, "0.10");
-    live(5, 4);
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005003A04")});   // 60 s, one talked: limit 58
-}
-
-TEST_F(MonitorTest, BalanceForNoSecondGivesLimitZero) {
-    addUser(7, "0.05", 0);
-    live(5, 1);
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005000001")});
-    EXPECT_EQ(MonSlots[1].LimitSet, -1);
-}
-
-TEST_F(MonitorTest, BalanceBeyondTheSearchGetsTheLargestLimit) {
-    addUser(7, "100000", 0);
-    live(5, 1);
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005FFFD01")});
+// At the edges of the balance and overdraft (0.10 a minute, one second talked):
+// nothing left cuts the call and frees the slot; the overdraft is spendable.
+// Each case a user of its own on extension 5, so no other call of theirs runs.
+TEST_F(MonitorTest, TheLimitFollowsTheBalanceAndTheOverdraftAtItsEdges) {
+    const struct {
+        const char *remain, *overdraft;
+        int slot;
+        const char* frame;
+        bool held;
+    } cases[] = {{"0", "0", 4, "92070005000004", false},
+                 {"0.05", "0", 1, "92070005000001", true},      // pays for no second: limit zero
+                 {"0", "0.10", 2, "92070005003A02", true},      // 60 s, one talked: limit 58
+                 {"100000", "0", 3, "92070005FFFD03", true}};   // beyond the search: the largest limit
+    qint32 user = 20;
+    for (const auto& c : cases) {
+        addUser(++user, c.remain, 0, c.overdraft);
+        setExtensionUser(5, user);
+        live(5, c.slot);
+        EXPECT_EQ(sent(), QStringList{QString::fromLatin1(c.frame)}) << c.remain << '+' << c.overdraft;
+        EXPECT_EQ(MonSlots[c.slot].UserID, c.held ? user : -1) << c.remain;
+        EXPECT_EQ(MonSlots[c.slot].LimitSet, c.held ? -1 : 0) << c.remain;
+    }
 }
 
 TEST_F(MonitorTest, FreeCallsMonthlyUsersAndUnknownUsersGetNoLimit) {

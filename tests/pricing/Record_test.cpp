@@ -380,30 +380,6 @@ TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {
     EXPECT_EQ(lastCall().resp, QStringLiteral("0201234"));
 }
 
-TEST_F(RecordTest, WakeUpEventsAreLoggedAndBooked) {
-    CallRecord r = call();
-    r.ext = 12;
-    r.type = 6;
-    r.start = QDateTime(QDate(2026, 6, 15), QTime(6, 45, 12));
-    EXPECT_TRUE(record(r));
-    EXPECT_EQ(count("awake", QStringLiteral("Address=12 AND servetype=6 AND servetime='2026-06-15 06:45:12'")), 1);
-    EXPECT_EQ(dbSwitch.scalar(QStringLiteral("SELECT awaketime FROM extension WHERE address=12")).toString(),
-              QStringLiteral("06:45"));
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
-    r.type = 9;
-    r.start = r.start.addSecs(60);
-    EXPECT_TRUE(record(r));
-    EXPECT_EQ(dbSwitch.scalar(QStringLiteral("SELECT awaketime FROM extension WHERE address=12")).toString(), QString());
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
-    EXPECT_EQ(count("Tab_Phone"), 0);
-    // A wake-up event with a damaged time is answered like any failed record.
-    QByteArray f = r.frame();
-    f[19] = char(0x25);
-    EXPECT_FALSE(ClsMonitor().Record(f, true));
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
-    EXPECT_EQ(count("awake"), 2);
-}
-
 // A record of impossible digits is rejected, not stored, and writes one error line.
 TEST_F(RecordTest, ImpossibleDigitsAreRejectedNotStoredAndAFailedRecordWritesOneErrorLine) {
     pricing::ClearRecordErrorLog();
