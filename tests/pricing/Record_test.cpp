@@ -316,21 +316,10 @@ TEST_F(RecordTest, EditedRatesArePricedOnlyOnceTheRecordsetsAreReopened) {
     EXPECT_EQ(feeAMinuteLater(r), yuan("2.00"));
 }
 
-TEST_F(RecordTest, DiscountSchemeIsReadPerCallAndMissingSchemeMeansFullPrice) {
-    halfPriceScheme();
-    ASSERT_TRUE(record(call()));
-    EXPECT_EQ(lastCall().fee, yuan("0.50"));
-    dbSwitch.execute(QStringLiteral("INSERT INTO discountdate VALUES (2, '06-15', '')"));
-    dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET holidaydiscount=20"));
-    CallRecord r = call();
-    EXPECT_EQ(feeAMinuteLater(r), yuan("0.20"));
-    dbSwitch.execute(QStringLiteral("DELETE FROM discount WHERE discountid=2"));
-    EXPECT_EQ(feeAMinuteLater(r), yuan("1.00"));
-}
-
-// The schemes are held in memory with the tariffs: while a tariff window
-// holds them, a scheme saved meanwhile prices nothing until it lets go.
-TEST_F(RecordTest, ATariffWindowHoldsTheDiscountSchemesAsTheyStood) {
+// The schemes are read for every call, a missing one meaning full price; they
+// are held in memory with the tariffs: while a tariff window holds them, a
+// scheme saved meanwhile prices nothing until it lets go.
+TEST_F(RecordTest, DiscountSchemesAreReadPerCallButATariffWindowHoldsThemAsTheyStood) {
     halfPriceScheme();
     CallRecord r = call();
     ASSERT_TRUE(record(r));
@@ -353,6 +342,11 @@ TEST_F(RecordTest, ATariffWindowHoldsTheDiscountSchemesAsTheyStood) {
         EXPECT_EQ(lastCall().fee, yuan("0.10"));
     }
     EXPECT_EQ(feeAMinuteLater(r), yuan("0.30"));
+    dbSwitch.execute(QStringLiteral("INSERT INTO discountdate VALUES (2, '06-15', '')"));
+    dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET holidaydiscount=20"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("0.20"));
+    dbSwitch.execute(QStringLiteral("DELETE FROM discount WHERE discountid=2"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("1.00"));
 }
 
 TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {
