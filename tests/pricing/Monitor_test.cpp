@@ -25,7 +25,7 @@ protected:
 
 }  // namespace
 
-TEST_F(MonitorTest, DepositUserGetsTheLimitTheBalancePaysFor) {
+TEST_F(MonitorTest, DepositUserGetsTheLimitTheBalancePaysForAndAnEditOfItRecomputesIt) {
     live(5, 2);
     // 1.00 yuan buys ten 60 s units: 600 s in all, one of them talked already.
     EXPECT_EQ(sent(), QStringList{QStringLiteral("920700050256") + QStringLiteral("02")});
@@ -35,6 +35,12 @@ TEST_F(MonitorTest, DepositUserGetsTheLimitTheBalancePaysFor) {
     EXPECT_EQ(s.Balance, yuan("1.00"));
     EXPECT_EQ(s.StartTime, now.addSecs(-1));
     EXPECT_EQ(s.EndTime, s.StartTime.addSecs(1 + 598));
+    // An edit of the balance recomputes the limit; a free slot takes none.
+    ClsMonitor().UpdateMonitor(2, yuan("0.50"));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005012A02")});
+    EXPECT_EQ(MonSlots[2].Balance, yuan("0.50"));
+    ClsMonitor().UpdateMonitor(5, yuan("9"));
+    EXPECT_TRUE(sent().isEmpty());
 }
 
 // At the edges of the balance and overdraft (0.10 a minute, one second talked):
@@ -107,16 +113,6 @@ TEST_F(MonitorTest, FrameFieldsSlotKindAndAccount) {
     EXPECT_EQ(MonSlots[10].UserID, 8);
     EXPECT_EQ(MonSlots[10].Rate.perprice, yuan("0.20"));   // incoming: category 10
     EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005012A0A")});
-}
-
-TEST_F(MonitorTest, BalanceEditRecomputesTheLimits) {
-    live(5, 2);
-    sent();
-    ClsMonitor().UpdateMonitor(2, yuan("0.50"));
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005012A02")});
-    EXPECT_EQ(MonSlots[2].Balance, yuan("0.50"));
-    ClsMonitor().UpdateMonitor(5, yuan("9"));   // a free slot: nothing happens
-    EXPECT_TRUE(sent().isEmpty());
 }
 
 TEST_F(MonitorTest, StaleIpFlagOfAnInsideCallIsCleared) {

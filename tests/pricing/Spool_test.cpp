@@ -38,9 +38,18 @@ protected:
 
 }  // namespace
 
-TEST_F(SpoolTest, UnstorableRecordIsSpooledThenStoredAndChargedOnce) {
+TEST_F(SpoolTest, UnstorableRecordIsSpooledThenStoredAndChargedOnceAndOneKeptNowhereIsAskedForAgain) {
     frmPABX::instance();
     moveTable("Tab_Phone", "Tab_Away");
+    // While the spool cannot be written either, the record is kept nowhere: asked for again.
+    ASSERT_TRUE(QDir().mkpath(spool::Path()));
+    record(call(0));
+    record(call(0));
+    EXPECT_EQ(sent(), (QStringList{QStringLiteral("820303"), QStringLiteral("820303")}));
+    EXPECT_EQ(remainOf(7), yuan("10"));
+    EXPECT_TRUE(frmPABX::instance().sbrInfo->panelText(2).startsWith(QStringLiteral("话单存储失败")));
+    ASSERT_TRUE(QDir(spool::Path()).removeRecursively());
+
     EXPECT_FALSE(record(call(0)));
     // Taken, not asked for again: it is kept in the spool, not as a reject row.
     EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
@@ -95,17 +104,6 @@ TEST_F(SpoolTest, RecordFailingByItsContentIsAskedAgainAndKeptAsRejectRowOrInThe
     EXPECT_EQ(rej.str("f_long"), QStringLiteral("00:04:10"));
     EXPECT_EQ(rej.lng("f_zjaddr"), 4);
     EXPECT_EQ(rej.str("f_resp"), QStringLiteral("88001234"));
-}
-
-TEST_F(SpoolTest, RecordKeptNowhereIsAskedForAgain) {
-    frmPABX::instance();
-    moveTable("Tab_Phone", "Tab_Away");
-    ASSERT_TRUE(QDir().mkpath(spool::Path()));   // the spool cannot be written either
-    record(call(0));
-    record(call(0));
-    EXPECT_EQ(sent(), (QStringList{QStringLiteral("820303"), QStringLiteral("820303")}));
-    EXPECT_EQ(remainOf(7), yuan("10"));
-    EXPECT_TRUE(frmPABX::instance().sbrInfo->panelText(2).startsWith(QStringLiteral("话单存储失败")));
 }
 
 // Whether records wait in the spool is known without searching the data
