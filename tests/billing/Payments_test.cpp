@@ -295,15 +295,6 @@ TEST_F(PaymentTest, StatementRowsDetailsAndReceipts) {
               (QStringList{"结算单（付讫）", "丁", "2004-11-20 00:00:00", "50.00", "11.00", "10.00", "49.00"}));
     ASSERT_EQ(j.detailRows.size(), 2);
     EXPECT_EQ(j.detailRows[1].mid(0, 4), (QStringList{"丁", "2004-10-20 00:00:00", "2004-11-20 00:00:00", "2.00"}));
-
-    // No copies: nothing printed.
-    receipts.clear();
-    ModSwitch::SetVariant("PayPrintCount", "0");
-    dbSwitch.execute("UPDATE user SET lastdate='2004-09-25 00:00:00' WHERE userid=4");
-    answers = {{QString(), 0}};
-    frmBalanceBill::unload();
-    settle({4}, 1);
-    EXPECT_TRUE(receipts.isEmpty());
 }
 
 TEST_F(PaymentTest, AFailedPaymentKeepsTheRowAndAUserGoneIsLeftOut) {

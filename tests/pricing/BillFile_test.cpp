@@ -1,6 +1,6 @@
 // "Bill.dat" and its mark: every record in it stored once, into the site it
-// was read for, whatever fails between records, whatever happened to the mark,
-// and a record damaged on the disk kept as a reject row.
+// was read for, whatever fails between records, whatever happened to the mark.
+// A record damaged on the disk is the queue's case (RecordQueue_test.cpp).
 #include "support/PricingFixture.h"
 
 #include "core/ModUpgrade.h"
@@ -82,22 +82,6 @@ TEST_F(BillFileTest, EveryRecordIsStoredOnceWhateverFailsBetweenThemAndTheFileWa
     EXPECT_FALSE(QFile::exists(app("BillWait.dat")));
     EXPECT_EQ(billfile::Price(), 0);
     EXPECT_EQ(count("Tab_Phone") + count("tab_errPh"), 6);
-}
-
-TEST_F(BillFileTest, RecordDamagedOnTheDiskIsKeptAsARejectRowAndCounted) {
-    writeBill(0, 3);
-    QByteArray file = bytesOf("Bill.dat");
-    ASSERT_EQ(file.size(), 90);
-    EXPECT_EQ(file.mid(30, 30), record(1));   // the checksum is kept with the record
-    file[30 + 3] = char(6);                    // extension 5 reads as 6
-    writeFile("Bill.dat", file);
-    billfile::Report report;
-    EXPECT_EQ(billfile::Price({}, &report), 0);
-    EXPECT_EQ(report.rejected, 1);
-    EXPECT_EQ(billfile::RejectText(report), QStringLiteral("1张话单数据校验错误，已存为错误话单"));
-    EXPECT_EQ(count("Tab_Phone"), 2);
-    EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_calladdr=6")), 0);
-    EXPECT_EQ(count("tab_errPh"), 1);
 }
 
 TEST_F(BillFileTest, DepositEventsAmongTheRecordsGoToTheDepositHistoryAndAreNeverPriced) {

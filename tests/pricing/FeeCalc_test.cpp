@@ -106,7 +106,7 @@ TEST(FeeCalc, UnitsSegmentsAndDays) {
     EXPECT_EQ(ClsMonitor::CalcFee(RateRec{}, fullPrice(), DayRule{}, at("10:00:00"), 600, f), yuan("0.50"));
 }
 
-TEST(FeeCalc, FractionsRoundToTenThousandthsHalfToEven) {
+TEST(FeeCalc, FractionsRoundToTenThousandthsHalfToEvenAndAFeeOutOfRangeIsAnError) {
     // 0.0001 yuan at 50 %: 0.00005 rounds to 0.0000; 0.0003 at 50 %: 0.00015 rounds to 0.0002.
     const QVector<DiscountSeg> half = {seg("00:00:00", "00:00:00", 50, 50)};
     ClsMonitor::Fees f;
@@ -118,14 +118,11 @@ TEST(FeeCalc, FractionsRoundToTenThousandthsHalfToEven) {
     EXPECT_EQ(platform::divRoundHalfEven(35, 10), 4);
     EXPECT_EQ(platform::divRoundHalfEven(-25, 10), -2);
     EXPECT_EQ(platform::divRoundHalfEven(-26, 10), -3);
-}
 
-TEST(FeeCalc, RatesOnTheFeeRoundTheirHalvesToEvenAndAFeeOutOfRangeIsAnError) {
     // Extra and poundage rates at 50 % of 0.0001 and 0.0003: halves to the even ten-thousandth.
     RateRec r = minuteRate("0.0001", "0");
     r.extrarate = 50;
     r.poundagerate = 50;
-    ClsMonitor::Fees f;
     ClsMonitor::CalcFee(r, fullPrice(), DayRule{}, at("10:00:00"), 10, f);
     EXPECT_EQ(f.addFee2, Currency());
     EXPECT_EQ(f.gateFee, Currency());   // 50 % of 0.0001 + 0
@@ -142,29 +139,27 @@ TEST(FeeCalc, RatesOnTheFeeRoundTheirHalvesToEvenAndAFeeOutOfRangeIsAnError) {
     EXPECT_EQ(ClsMonitor::CalcFee(top, fullPrice(), DayRule{}, at("10:00:00"), 60, f), top.perprice);
 }
 
+// The percent of a moment of a normal (0) or discounted (-1) day and the
+// seconds left in its segment; a trailing whole-day segment covers the times
+// the others leave, and with none they are at full price.
 TEST(Discounts, SegmentsAndSecondsLeft) {
     const QVector<DiscountSeg> segs = {seg("08:00:00", "21:59:59", 100, 80), seg("22:00:00", "07:59:59", 50, 40)};
-    qint32 left = 0;
-    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(21, 59, 30), 0, left, segs), 100);
-    EXPECT_EQ(left, 30);
-    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(23, 0, 0), 0, left, segs), 50);
-    EXPECT_EQ(left, 32400);
-    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(3, 0, 0), -1, left, segs), 40);
-    EXPECT_EQ(left, 18000);
-    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(8, 0, 0), 0, left, segs), 100);
-    EXPECT_EQ(left, 50400);
-    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(21, 59, 59), -1, left, segs), 80);
-    EXPECT_EQ(left, 1);
-}
-
-TEST(Discounts, TrailingWholeDaySegmentAndUncoveredTimes) {
-    const QVector<DiscountSeg> segs = {seg("08:00:00", "09:00:00", 70, 70), seg("00:00:00", "00:00:00", 90, 90)};
-    qint32 left = 0;
-    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(12, 0, 0), 0, left, segs), 90);
-    EXPECT_EQ(left, 43201);
+    const QVector<DiscountSeg> trailing = {seg("08:00:00", "09:00:00", 70, 70), seg("00:00:00", "00:00:00", 90, 90)};
     const QVector<DiscountSeg> partial = {seg("08:00:00", "09:00:00", 70, 70)};
-    EXPECT_EQ(ClsMonitor::GetTimeDiscount(QTime(12, 0, 0), 0, left, partial), 100);
-    EXPECT_EQ(left, 60);
+    const struct {
+        const QVector<DiscountSeg>& segs;
+        QTime at;
+        int dayType, percent;
+        qint32 left;
+    } cases[] = {{segs, QTime(21, 59, 30), 0, 100, 30},      {segs, QTime(23, 0, 0), 0, 50, 32400},
+                 {segs, QTime(3, 0, 0), -1, 40, 18000},      {segs, QTime(8, 0, 0), 0, 100, 50400},
+                 {segs, QTime(21, 59, 59), -1, 80, 1},       {trailing, QTime(12, 0, 0), 0, 90, 43201},
+                 {partial, QTime(12, 0, 0), 0, 100, 60}};
+    for (const auto& c : cases) {
+        qint32 left = 0;
+        EXPECT_EQ(ClsMonitor::GetTimeDiscount(c.at, c.dayType, left, c.segs), c.percent) << c.at.toString().toStdString();
+        EXPECT_EQ(left, c.left) << c.at.toString().toStdString();
+    }
 }
 
 TEST(Discounts, DayTypes) {

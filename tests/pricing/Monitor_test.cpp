@@ -25,7 +25,7 @@ protected:
 
 }  // namespace
 
-TEST_F(MonitorTest, DepositUserGetsTheLimitTheBalancePaysFor) {
+TEST_F(MonitorTest, DepositUserGetsTheLimitTheBalancePaysForAndAnEditOfItRecomputesIt) {
     live(5, 2);
     // 1.00 yuan buys ten 60 s units: 600 s in all, one of them talked already.
     EXPECT_EQ(sent(), QStringList{QStringLiteral("920700050256") + QStringLiteral("02")});
@@ -35,33 +35,36 @@ TEST_F(MonitorTest, DepositUserGetsTheLimitTheBalancePaysFor) {
     EXPECT_EQ(s.Balance, yuan("1.00"));
     EXPECT_EQ(s.StartTime, now.addSecs(-1));
     EXPECT_EQ(s.EndTime, s.StartTime.addSecs(1 + 598));
+    // An edit of the balance recomputes the limit; a free slot takes none.
+    ClsMonitor().UpdateMonitor(2, yuan("0.50"));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005012A02")});
+    EXPECT_EQ(MonSlots[2].Balance, yuan("0.50"));
+    ClsMonitor().UpdateMonitor(5, yuan("9"));
+    EXPECT_TRUE(sent().isEmpty());
 }
 
-TEST_F(MonitorTest, NothingLeftCutsTheCallAndFreesTheSlot) {
-    addUser(7, "0", 0);
-    live(5, 4);
-    EXPECT_EQ(sent().value(0), QStringLiteral("92070005000004"));
-    EXPECT_EQ(MonSlots[4].UserID, -1);
-    EXPECT_EQ(MonSlots[4].LimitSet, 0);
-}
-
-TEST_F(MonitorTest, OverdraftCountsAsSpendable) {
-    addUser(7, "0", 0, "0.10");
-    live(5, 4);
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005003A04")});   // 60 s, one talked: limit 58
-}
-
-TEST_F(MonitorTest, BalanceForNoSecondGivesLimitZero) {
-    addUser(7, "0.05", 0);
-    live(5, 1);
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005000001")});
-    EXPECT_EQ(MonSlots[1].LimitSet, -1);
-}
-
-TEST_F(MonitorTest, BalanceBeyondTheSearchGetsTheLargestLimit) {
-    addUser(7, "100000", 0);
-    live(5, 1);
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005FFFD01")});
+// At the edges of the balance and overdraft (0.10 a minute, one second talked):
+// nothing left cuts the call and frees the slot; the overdraft is spendable.
+// Each case a user of its own on extension 5, so no other call of theirs runs.
+TEST_F(MonitorTest, TheLimitFollowsTheBalanceAndTheOverdraftAtItsEdges) {
+    const struct {
+        const char *remain, *overdraft;
+        int slot;
+        const char* frame;
+        bool held;
+    } cases[] = {{"0", "0", 4, "92070005000004", false},
+                 {"0.05", "0", 1, "92070005000001", true},      // pays for no second: limit zero
+                 {"0", "0.10", 2, "92070005003A02", true},      // 60 s, one talked: limit 58
+                 {"100000", "0", 3, "92070005FFFD03", true}};   // beyond the search: the largest limit
+    qint32 user = 20;
+    for (const auto& c : cases) {
+        addUser(++user, c.remain, 0, c.overdraft);
+        setExtensionUser(5, user);
+        live(5, c.slot);
+        EXPECT_EQ(sent(), QStringList{QString::fromLatin1(c.frame)}) << c.remain << '+' << c.overdraft;
+        EXPECT_EQ(MonSlots[c.slot].UserID, c.held ? user : -1) << c.remain;
+        EXPECT_EQ(MonSlots[c.slot].LimitSet, c.held ? -1 : 0) << c.remain;
+    }
 }
 
 TEST_F(MonitorTest, FreeCallsMonthlyUsersAndUnknownUsersGetNoLimit) {
@@ -110,16 +113,6 @@ TEST_F(MonitorTest, FrameFieldsSlotKindAndAccount) {
     EXPECT_EQ(MonSlots[10].UserID, 8);
     EXPECT_EQ(MonSlots[10].Rate.perprice, yuan("0.20"));   // incoming: category 10
     EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005012A0A")});
-}
-
-TEST_F(MonitorTest, BalanceEditRecomputesTheLimits) {
-    live(5, 2);
-    sent();
-    ClsMonitor().UpdateMonitor(2, yuan("0.50"));
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("92070005012A02")});
-    EXPECT_EQ(MonSlots[2].Balance, yuan("0.50"));
-    ClsMonitor().UpdateMonitor(5, yuan("9"));   // a free slot: nothing happens
-    EXPECT_TRUE(sent().isEmpty());
 }
 
 TEST_F(MonitorTest, StaleIpFlagOfAnInsideCallIsCleared) {

@@ -105,7 +105,9 @@ TEST_F(RecordQueueTest, EitherFileKeepsADamagedRecordAsARejectRowAndATornAppendI
     billfile::Report report;
     EXPECT_EQ(billfile::Price({}, &report), 0);
     EXPECT_EQ(report.rejected, 1);
+    EXPECT_EQ(billfile::RejectText(report), QStringLiteral("1张话单数据校验错误，已存为错误话单"));
     EXPECT_EQ(count("Tab_Phone"), 4);
+    EXPECT_EQ(count("Tab_Phone", QStringLiteral("f_calladdr=4")), 0);   // never priced for the extension it reads as
     EXPECT_EQ(count("tab_errPh"), 2);
     EXPECT_EQ(remainOf(7), yuan("8.40"));
 }

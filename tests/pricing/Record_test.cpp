@@ -316,21 +316,10 @@ TEST_F(RecordTest, EditedRatesArePricedOnlyOnceTheRecordsetsAreReopened) {
     EXPECT_EQ(feeAMinuteLater(r), yuan("2.00"));
 }
 
-TEST_F(RecordTest, DiscountSchemeIsReadPerCallAndMissingSchemeMeansFullPrice) {
-    halfPriceScheme();
-    ASSERT_TRUE(record(call()));
-    EXPECT_EQ(lastCall().fee, yuan("0.50"));
-    dbSwitch.execute(QStringLiteral("INSERT INTO discountdate VALUES (2, '06-15', '')"));
-    dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET holidaydiscount=20"));
-    CallRecord r = call();
-    EXPECT_EQ(feeAMinuteLater(r), yuan("0.20"));
-    dbSwitch.execute(QStringLiteral("DELETE FROM discount WHERE discountid=2"));
-    EXPECT_EQ(feeAMinuteLater(r), yuan("1.00"));
-}
-
-// The schemes are held in memory with the tariffs: while a tariff window
-// holds them, a scheme saved meanwhile prices nothing until it lets go.
-TEST_F(RecordTest, ATariffWindowHoldsTheDiscountSchemesAsTheyStood) {
+// The schemes are read for every call, a missing one meaning full price; they
+// are held in memory with the tariffs: while a tariff window holds them, a
+// scheme saved meanwhile prices nothing until it lets go.
+TEST_F(RecordTest, DiscountSchemesAreReadPerCallButATariffWindowHoldsThemAsTheyStood) {
     halfPriceScheme();
     CallRecord r = call();
     ASSERT_TRUE(record(r));
@@ -353,6 +342,11 @@ TEST_F(RecordTest, ATariffWindowHoldsTheDiscountSchemesAsTheyStood) {
         EXPECT_EQ(lastCall().fee, yuan("0.10"));
     }
     EXPECT_EQ(feeAMinuteLater(r), yuan("0.30"));
+    dbSwitch.execute(QStringLiteral("INSERT INTO discountdate VALUES (2, '06-15', '')"));
+    dbSwitch.execute(QStringLiteral("UPDATE discounttimes SET holidaydiscount=20"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("0.20"));
+    dbSwitch.execute(QStringLiteral("DELETE FROM discount WHERE discountid=2"));
+    EXPECT_EQ(feeAMinuteLater(r), yuan("1.00"));
 }
 
 TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {
@@ -378,30 +372,6 @@ TEST_F(RecordTest, ForwardedCallsUseTheRoutePrefix) {
     r.start = r.start.addSecs(60);
     ASSERT_TRUE(record(r));
     EXPECT_EQ(lastCall().resp, QStringLiteral("0201234"));
-}
-
-TEST_F(RecordTest, WakeUpEventsAreLoggedAndBooked) {
-    CallRecord r = call();
-    r.ext = 12;
-    r.type = 6;
-    r.start = QDateTime(QDate(2026, 6, 15), QTime(6, 45, 12));
-    EXPECT_TRUE(record(r));
-    EXPECT_EQ(count("awake", QStringLiteral("Address=12 AND servetype=6 AND servetime='2026-06-15 06:45:12'")), 1);
-    EXPECT_EQ(dbSwitch.scalar(QStringLiteral("SELECT awaketime FROM extension WHERE address=12")).toString(),
-              QStringLiteral("06:45"));
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
-    r.type = 9;
-    r.start = r.start.addSecs(60);
-    EXPECT_TRUE(record(r));
-    EXPECT_EQ(dbSwitch.scalar(QStringLiteral("SELECT awaketime FROM extension WHERE address=12")).toString(), QString());
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
-    EXPECT_EQ(count("Tab_Phone"), 0);
-    // A wake-up event with a damaged time is answered like any failed record.
-    QByteArray f = r.frame();
-    f[19] = char(0x25);
-    EXPECT_FALSE(ClsMonitor().Record(f, true));
-    EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
-    EXPECT_EQ(count("awake"), 2);
 }
 
 // A record of impossible digits is rejected, not stored, and writes one error line.

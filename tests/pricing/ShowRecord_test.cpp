@@ -133,7 +133,7 @@ TEST_F(ShowRecordTest, OtherViewsAreLeftAloneAndUserViewShowsTheCharge) {
     EXPECT_EQ(grid->Rows(), 3);
 }
 
-TEST_F(ShowRecordTest, WakeUpEventsReachTheExtensionAndWakeUpViews) {
+TEST_F(ShowRecordTest, WakeUpEventsAreLoggedAndReachTheExtensionAndWakeUpViews) {
     CurTable = QStringLiteral("Extension");
     grid->setRows(121);
     grid->setCols(3);
@@ -144,10 +144,22 @@ TEST_F(ShowRecordTest, WakeUpEventsReachTheExtensionAndWakeUpViews) {
     r.start = QDateTime(QDate(2026, 6, 15), QTime(7, 30, 0));
     ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
     EXPECT_EQ(grid->TextMatrix(13, 2), QStringLiteral("07:30"));
+    const auto awakeTime = [] { return dbSwitch.scalar(QStringLiteral("SELECT awaketime FROM extension WHERE address=12")).toString(); };
+    EXPECT_EQ(count("awake", QStringLiteral("Address=12 AND servetype=6 AND servetime='2026-06-15 07:30:00'")), 1);
+    EXPECT_EQ(awakeTime(), QStringLiteral("07:30"));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
     // An address beyond the grid's rows changes only the database.
     r.ext = 300;
     r.start = r.start.addSecs(60);
     EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
+    // The wake-up cancelled: the extension's time is cleared.
+    r.ext = 12;
+    r.type = 9;
+    r.start = r.start.addSecs(60);
+    sent();
+    EXPECT_TRUE(ClsMonitor().Record(r.frame(), true));
+    EXPECT_EQ(awakeTime(), QString());
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820302")});
 
     // The wake-up view shows the stored number, a tab in it kept in its cell.
     dbSwitch.execute(QStringLiteral("UPDATE Extension SET SpringNum=? WHERE Address=12"), {QStringLiteral("00\t12")});
@@ -160,8 +172,18 @@ TEST_F(ShowRecordTest, WakeUpEventsReachTheExtensionAndWakeUpViews) {
     ASSERT_TRUE(ClsMonitor().Record(r.frame(), true));
     ASSERT_EQ(grid->Rows(), 3);
     EXPECT_EQ(grid->TextMatrix(1, 1), QStringLiteral("E00 12"));
-    EXPECT_EQ(grid->TextMatrix(1, 2), QStringLiteral("2026-06-15 07:32:00"));
+    EXPECT_EQ(grid->TextMatrix(1, 2), QStringLiteral("2026-06-15 07:33:00"));
     EXPECT_EQ(grid->TextMatrix(1, 3), QStringLiteral("振铃已接"));
+    EXPECT_EQ(count("awake", QStringLiteral("Address=12")), 3);
+    EXPECT_EQ(count("Tab_Phone"), 0);
+
+    // A wake-up event with a damaged time is answered like any failed record.
+    sent();
+    QByteArray f = r.frame();
+    f[19] = char(0x25);
+    EXPECT_FALSE(ClsMonitor().Record(f, true));
+    EXPECT_EQ(sent(), QStringList{QStringLiteral("820303")});
+    EXPECT_EQ(count("awake", QStringLiteral("Address=12")), 3);
 }
 
 namespace {
