@@ -95,14 +95,6 @@ TEST_F(MainFrame, LoadRunsTheStartUpSetsTheCaptionAndShowsEveryLegendButton) {
     }
 }
 
-TEST_F(MainFrame, RefusedLoginEndsWithoutAWord) {
-    testsupport::scriptLogin("0000", "wrong");
-    platform::script::answer("密码不正确", platform::rOK);
-    EXPECT_THROW(MDIMain::instance().MDIForm_Load(), platform::ProgramEnded);
-    EXPECT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(WorkerID.isEmpty());
-}
-
 TEST_F(MainFrame, ClosingAsksNoKeepsTheStationAndShutdownAsksNothing) {
     MDIMain::instance().MDIForm_Load();
     platform::script::answer("要退出系统吗?", platform::rNo);
