@@ -11,9 +11,9 @@
 using namespace ModUpgrade;
 using platform::Database;
 
-class CreateTableTest : public testsupport::StationDbTest {};
+class UpgradeTest : public testsupport::StationDbTest {};
 
-TEST_F(CreateTableTest, DefinesTheFourTablesExactly) {
+TEST_F(UpgradeTest, CreateTableDefinesTheFourTablesExactly) {
     ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
     const auto cols = dbSwitch.columns("ExtDeposit");
     QStringList names;
@@ -50,7 +50,7 @@ TEST_F(CreateTableTest, DefinesTheFourTablesExactly) {
     EXPECT_EQ(dbSwitch.indexes("JianKong").first().columns, QStringList({"Number"}));
 }
 
-TEST_F(CreateTableTest, KeepsReplacesAndRefuses) {
+TEST_F(UpgradeTest, CreateTableKeepsReplacesAndRefuses) {
     ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
     dbSwitch.execute("insert into extdeposit(address) values(1)");
     dbSwitch.execute("alter table extdeposit add column extra TEXT");
@@ -69,8 +69,6 @@ TEST_F(CreateTableTest, KeepsReplacesAndRefuses) {
     EXPECT_TRUE(dbSwitch.hasTable("Worker"));
     EXPECT_EQ(CreateTable(Database(), "Terminal", false), 0);
 }
-
-class UpgradeTest : public testsupport::StationDbTest {};
 
 TEST_F(UpgradeTest, FeeRateDefaultZoneRenamedAndKeyKept) {
     dbSwitch.execute("insert into feerate(zonecode,feerateid,feeratetype,summary) values('本机',1,7,'x')");
