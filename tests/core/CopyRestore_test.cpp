@@ -78,17 +78,11 @@ protected:
         switch (d) {
         case Damage::Missing: db.close(); ASSERT_TRUE(QFile::remove(sw)); break;
         case Damage::ZeroBytes: db.close(); ASSERT_TRUE(f.resize(0)); break;
-        case Damage::Garbage:
-            db.close();
-            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-            f.write(QByteArray(int(f.size()), '\x5a'));
-            break;
+        case Damage::Garbage: db.close(); writeClosed("switch.mdb"); break;
         case Damage::FirstPageLost:
         case Damage::UserPageLost:
             db.close();
-            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-            ASSERT_TRUE(f.seek(d == Damage::FirstPageLost ? 0 : qint64(userPage - 1) * pageSize));
-            f.write(QByteArray(pageSize, '\x5a'));
+            writeClosed("switch.mdb", d == Damage::FirstPageLost ? 0 : qint64(userPage - 1) * pageSize, QByteArray(pageSize, '\x5a'));
             break;
         case Damage::CutBeforeUsers: db.close(); ASSERT_TRUE(f.resize(qint64(userPage - 1) * pageSize)); break;
         case Damage::VariantDropped: db.execute("DROP TABLE Variant"); break;
