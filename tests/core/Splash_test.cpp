@@ -18,7 +18,7 @@ protected:
     }
 };
 
-TEST_F(SplashTest, StagesAndTheTimerMoveTheBarAndKeepThePrompt) {
+TEST_F(SplashTest, StagesAndTheTimerMoveTheBarAndKeepThePromptAndThePictureIsFromTheProgramDirectoryOrBuiltIn) {
     frmWelcome& w = frmWelcome::instance();
     w.SetValue(5, "正在检查系统文件...");
     EXPECT_EQ(w.pbr->value(), 5);
@@ -41,9 +41,8 @@ TEST_F(SplashTest, StagesAndTheTimerMoveTheBarAndKeepThePrompt) {
     EXPECT_EQ(w.pbr->value(), 100);
     w.setToMax(97);
     EXPECT_EQ(w.pbr->value(), 100);
-}
 
-TEST_F(SplashTest, PictureFromTheProgramDirectoryOrBuiltIn) {
+    // The picture comes from the program directory, or is the built-in one.
     const QSize builtIn = frmWelcome::BuiltInPicture().size();
     EXPECT_EQ(frmWelcome::instance().pic->pixmap().size(), builtIn);
     EXPECT_EQ(frmWelcome::instance().height(), builtIn.height() + frmWelcome::instance().fra->height());

@@ -70,7 +70,7 @@ TEST_F(UpgradeTest, CreateTableKeepsReplacesAndRefuses) {
     EXPECT_EQ(CreateTable(Database(), "Terminal", false), 0);
 }
 
-TEST_F(UpgradeTest, FeeRateDefaultZoneRenamedAndKeyKept) {
+TEST_F(UpgradeTest, FeeRateDefaultZoneRenamedAndKeyKeptOrRebuiltWithIt) {
     dbSwitch.execute("insert into feerate(zonecode,feerateid,feeratetype,summary) values('本机',1,7,'x')");
     dbSwitch.execute("insert into feerate(zonecode,feerateid,feeratetype,summary) values('010',1,2,'北京')");
     UpgradeFeeRateKey();
@@ -84,9 +84,8 @@ TEST_F(UpgradeTest, FeeRateDefaultZoneRenamedAndKeyKept) {
     UpgradeFeeRateKey();
     EXPECT_EQ(dbSwitch.scalar("select count(*) from feerate where zonecode='本机'").toInt(), 1);
     EXPECT_EQ(dbSwitch.rowCount("feerate"), 3);
-}
 
-TEST_F(UpgradeTest, FeeRateWithoutItsKeyIsRebuiltWithIt) {
+    // A table without its key is rebuilt with it.
     dbSwitch.execute("drop table feerate");
     dbSwitch.execute("create table feerate (zonecode TEXT(16) NOT NULL, feerateid LONG NOT NULL DEFAULT 0, "
                      "feeratetype BYTE NOT NULL DEFAULT 0, summary TEXT(50))");
