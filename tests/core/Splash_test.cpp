@@ -60,20 +60,8 @@ TEST_F(SplashTest, StagesAndTheTimerMoveTheBarAndKeepThePromptAndThePictureIsFro
     EXPECT_EQ(frmWelcome::instance().pic->pixmap().size(), builtIn);
 }
 
-TEST_F(SplashTest, ClockDialogSetsThePcClockOnlyOnChanges) {
+TEST_F(SplashTest, IconStripCellsRowByRowFromTheProgramDirectoryOrBuiltInAndTheClockDialogSetsThePcClockOnlyOnChanges) {
     platform::testing::setNow([] { return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)); });
-    frmPicClip& c = frmPicClip::instance();
-    EXPECT_EQ(c.dtp->dateTime(), QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)));
-    EXPECT_EQ(c.Label1->text(), "设置系统与交换机时间");
-    c.Command1_Click();
-    EXPECT_TRUE(platform::testing::pcClockRequests().isEmpty());
-    c.dtp->setDateTime(QDateTime(QDate(2026, 3, 4), QTime(6, 6, 7)));
-    c.dtp->setDateTime(QDateTime(QDate(2026, 3, 5), QTime(6, 6, 7)));
-    ASSERT_EQ(platform::testing::pcClockRequests().size(), 2);
-    EXPECT_EQ(platform::testing::pcClockRequests()[1], QDateTime(QDate(2026, 3, 5), QTime(6, 6, 7)));
-}
-
-TEST_F(SplashTest, IconStripCellsRowByRowFromTheProgramDirectoryOrBuiltIn) {
     PictureClip pc;
     QPixmap strip(12 * 3, 6 * 2);
     QImage img(strip.size(), QImage::Format_RGB32);
@@ -92,6 +80,17 @@ TEST_F(SplashTest, IconStripCellsRowByRowFromTheProgramDirectoryOrBuiltIn) {
     img.fill(Qt::blue);
     ASSERT_TRUE(img.save(AppPath + "custpic.bmp", "BMP"));
     EXPECT_EQ(frmPicClip::instance().Pc.GraphicCell(44).size(), QSize(10, 10));
+
+    // Its clock dialog sets the PC's clock only on changes.
+    frmPicClip& c = frmPicClip::instance();
+    EXPECT_EQ(c.dtp->dateTime(), QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)));
+    EXPECT_EQ(c.Label1->text(), "设置系统与交换机时间");
+    c.Command1_Click();
+    EXPECT_TRUE(platform::testing::pcClockRequests().isEmpty());
+    c.dtp->setDateTime(QDateTime(QDate(2026, 3, 4), QTime(6, 6, 7)));
+    c.dtp->setDateTime(QDateTime(QDate(2026, 3, 5), QTime(6, 6, 7)));
+    ASSERT_EQ(platform::testing::pcClockRequests().size(), 2);
+    EXPECT_EQ(platform::testing::pcClockRequests()[1], QDateTime(QDate(2026, 3, 5), QTime(6, 6, 7)));
 }
 
 }  // namespace
