@@ -153,9 +153,7 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
 
 TEST_F(CopyRestoreBase, CallsLoggedSinceABackupArePutBackAreChargedToItOnce) {
     // The station file as a backup made now holds it, put back later by the operator.
-    ModSwitch::OpenAllDB(false);
-    const QString backup = dir->appPath() + "Switch.mdb";
-    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), backup));
+    const QString backup = keepStationFile("backup.mdb");
     restart();
     const Currency atBackup = remainOf(7), beforeAll = storedFees(7);
     call(5, 1);
@@ -302,10 +300,7 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
                              .toInt();
         cur.close();
         ASSERT_GT(leaf, 1);
-        QFile f(dir->file("PhoneCur.mdb"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.seek(qint64(leaf - 1) * pageSize));
-        f.write(QByteArray(pageSize, '\x5a'));
+        writeClosed("PhoneCur.mdb", qint64(leaf - 1) * pageSize, QByteArray(pageSize, '\x5a'));
     }
     QFile::remove(dir->file("switch.mdb"));
     putBackSynced("switch.mdb");
