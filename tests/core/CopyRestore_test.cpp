@@ -69,7 +69,9 @@ protected:
         EXPECT_EQ(platform::script::shown().size(), 1);
         return platform::script::shown().isEmpty() ? QString() : platform::script::shown()[0].text;
     }
+    // The station closed, its station file damaged as `d` says.
     void damage(Damage d) {
+        ModSwitch::OpenAllDB(false);
         const QString sw = dir->file("switch.mdb");
         Database db = Database::open(sw);
         const int pageSize = db.scalar("PRAGMA page_size").toInt();
@@ -115,7 +117,6 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
     ASSERT_GT(fees7, Currency());
     ASSERT_GT(fees9, Currency());
     ASSERT_EQ(remainOf(7), opening - fees7 + yuan("50.00"));
-    ModSwitch::OpenAllDB(false);
 
     damage(kind);
     const QString text = restoreFromCopy();
@@ -170,7 +171,6 @@ TEST_F(CopyRestoreBase, CallsLoggedSinceABackupArePutBackAreChargedToItOnce) {
     call(5, 4);
     const Currency since = storedFees(7) - before;
     ASSERT_GT(since, Currency());
-    ModSwitch::OpenAllDB(false);
 
     damage(Damage::Garbage);
     const QString text = restoreFromCopy();
@@ -190,7 +190,6 @@ TEST_F(CopyRestoreBase, APowerCutAtAnyStepOfARestoreIsCompletedAtTheNextStart) {
         call(5, ++minute);
         call(5, ++minute);
         const Currency since = storedFees(7) - before;
-        ModSwitch::OpenAllDB(false);
         damage(Damage::Garbage);
         ModSwitch::testing::setRestoreStepHook([step](const QString& at) {
             if (at == QLatin1String(step)) throw std::runtime_error("power cut");
@@ -366,7 +365,6 @@ TEST_F(CopyRestoreBase, ADamagedFileWhoseMarkCannotBeReadIsNotTakenForCurrent) {
 TEST_F(CopyRestoreBase, APutBackWhoseBoxAKillKeptFromTheOperatorIsToldAtTheNextOpeningOnce) {
     call(5, 1);
     call(5, 2);
-    ModSwitch::OpenAllDB(false);
     damage(Damage::Garbage);
     QString failure, notice;
     ASSERT_TRUE(ModSwitch::TryCompactDB(QStringLiteral("Switch.mdb"), &failure, &notice)) << failure.toStdString();
@@ -400,7 +398,6 @@ TEST_F(CopyRestoreBase, AReportTheDamagedStationFileKeptIsShownOnceAfterItsPutBa
             restart();   // the copy as the start takes it
             ModSwitch::KeepReport(dbSwitch, "catch-up:9-12", {"数据库文件switch.mdb落后于话单库，已补记第9至12笔。", "警告",
                                   platform::mbOKOnly});
-            ModSwitch::OpenAllDB(false);
             damage(kind);
             testsupport::freshPrompts("已用备份switch.mdb.bak恢复");
             platform::script::answer("已补记第9至12笔", platform::rOK);
