@@ -236,26 +236,6 @@ TEST_F(CompactDBTest, AFileTheDiskCannotReadOrReachIsTroubleNeverDamage) {
     EXPECT_TRUE(QDir(dir->dataPath()).entryList({"switch.mdb.damaged-*"}).isEmpty());
 }
 
-TEST_F(CompactDBTest, MissingFileIsRestoredFromItsCopyAndSaidSo) {
-    makeBak({"insert into Variant(varname,value) values('FromCopy','1')"});
-    const QDateTime copied(QDate(2026, 6, 14), QTime(7, 45, 9));
-    {
-        QFile f(bak());
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.setFileTime(copied, QFileDevice::FileModificationTime));
-    }
-    QFile::remove(sw());
-    platform::script::answer("不存在", platform::rOK);
-    CompactDB("Switch.mdb");
-    ASSERT_TRUE(platform::existsCI(sw()));
-    EXPECT_EQ(Database::open(platform::resolvePathCI(sw())).scalar("select value from Variant where varname='FromCopy'").toString(), "1");
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_EQ(platform::script::shown()[0].title, "警告");
-    EXPECT_TRUE(platform::script::shown()[0].text.startsWith(
-        "数据库文件switch.mdb不存在，已用备份switch.mdb.bak恢复（备份时间2026-06-14 07:45:09）。"))
-        << platform::script::shown()[0].text.toStdString();
-}
-
 // A damaged file (garbage, no byte, a table gone, an index that no longer
 // matches its table while every page reads, a page orphaned) is put back from
 // its sound copy and never copied over it. It is kept aside, named for what

@@ -69,7 +69,9 @@ protected:
         EXPECT_EQ(platform::script::shown().size(), 1);
         return platform::script::shown().isEmpty() ? QString() : platform::script::shown()[0].text;
     }
+    // The station closed, its station file damaged as `d` says.
     void damage(Damage d) {
+        ModSwitch::OpenAllDB(false);
         const QString sw = dir->file("switch.mdb");
         Database db = Database::open(sw);
         const int pageSize = db.scalar("PRAGMA page_size").toInt();
@@ -78,17 +80,11 @@ protected:
         switch (d) {
         case Damage::Missing: db.close(); ASSERT_TRUE(QFile::remove(sw)); break;
         case Damage::ZeroBytes: db.close(); ASSERT_TRUE(f.resize(0)); break;
-        case Damage::Garbage:
-            db.close();
-            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-            f.write(QByteArray(int(f.size()), '\x5a'));
-            break;
+        case Damage::Garbage: db.close(); writeClosed("switch.mdb"); break;
         case Damage::FirstPageLost:
         case Damage::UserPageLost:
             db.close();
-            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-            ASSERT_TRUE(f.seek(d == Damage::FirstPageLost ? 0 : qint64(userPage - 1) * pageSize));
-            f.write(QByteArray(pageSize, '\x5a'));
+            writeClosed("switch.mdb", d == Damage::FirstPageLost ? 0 : qint64(userPage - 1) * pageSize, QByteArray(pageSize, '\x5a'));
             break;
         case Damage::CutBeforeUsers: db.close(); ASSERT_TRUE(f.resize(qint64(userPage - 1) * pageSize)); break;
         case Damage::VariantDropped: db.execute("DROP TABLE Variant"); break;
@@ -121,7 +117,6 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
     ASSERT_GT(fees7, Currency());
     ASSERT_GT(fees9, Currency());
     ASSERT_EQ(remainOf(7), opening - fees7 + yuan("50.00"));
-    ModSwitch::OpenAllDB(false);
 
     damage(kind);
     const QString text = restoreFromCopy();
@@ -159,9 +154,7 @@ TEST_P(CopyRestoreTest, BalancesStayRightAndWhatIsLostIsListed) {
 
 TEST_F(CopyRestoreBase, CallsLoggedSinceABackupArePutBackAreChargedToItOnce) {
     // The station file as a backup made now holds it, put back later by the operator.
-    ModSwitch::OpenAllDB(false);
-    const QString backup = dir->appPath() + "Switch.mdb";
-    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), backup));
+    const QString backup = keepStationFile("backup.mdb");
     restart();
     const Currency atBackup = remainOf(7), beforeAll = storedFees(7);
     call(5, 1);
@@ -178,7 +171,6 @@ TEST_F(CopyRestoreBase, CallsLoggedSinceABackupArePutBackAreChargedToItOnce) {
     call(5, 4);
     const Currency since = storedFees(7) - before;
     ASSERT_GT(since, Currency());
-    ModSwitch::OpenAllDB(false);
 
     damage(Damage::Garbage);
     const QString text = restoreFromCopy();
@@ -198,7 +190,6 @@ TEST_F(CopyRestoreBase, APowerCutAtAnyStepOfARestoreIsCompletedAtTheNextStart) {
         call(5, ++minute);
         call(5, ++minute);
         const Currency since = storedFees(7) - before;
-        ModSwitch::OpenAllDB(false);
         damage(Damage::Garbage);
         ModSwitch::testing::setRestoreStepHook([step](const QString& at) {
             if (at == QLatin1String(step)) throw std::runtime_error("power cut");
@@ -308,10 +299,7 @@ TEST_F(CopyRestoreBase, TheRestoredFilesAreSyncedWholeAndKeepWhatTheDamagedOnesH
                              .toInt();
         cur.close();
         ASSERT_GT(leaf, 1);
-        QFile f(dir->file("PhoneCur.mdb"));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.seek(qint64(leaf - 1) * pageSize));
-        f.write(QByteArray(pageSize, '\x5a'));
+        writeClosed("PhoneCur.mdb", qint64(leaf - 1) * pageSize, QByteArray(pageSize, '\x5a'));
     }
     QFile::remove(dir->file("switch.mdb"));
     putBackSynced("switch.mdb");
@@ -377,7 +365,6 @@ TEST_F(CopyRestoreBase, ADamagedFileWhoseMarkCannotBeReadIsNotTakenForCurrent) {
 TEST_F(CopyRestoreBase, APutBackWhoseBoxAKillKeptFromTheOperatorIsToldAtTheNextOpeningOnce) {
     call(5, 1);
     call(5, 2);
-    ModSwitch::OpenAllDB(false);
     damage(Damage::Garbage);
     QString failure, notice;
     ASSERT_TRUE(ModSwitch::TryCompactDB(QStringLiteral("Switch.mdb"), &failure, &notice)) << failure.toStdString();
@@ -411,7 +398,6 @@ TEST_F(CopyRestoreBase, AReportTheDamagedStationFileKeptIsShownOnceAfterItsPutBa
             restart();   // the copy as the start takes it
             ModSwitch::KeepReport(dbSwitch, "catch-up:9-12", {"数据库文件switch.mdb落后于话单库，已补记第9至12笔。", "警告",
                                   platform::mbOKOnly});
-            ModSwitch::OpenAllDB(false);
             damage(kind);
             testsupport::freshPrompts("已用备份switch.mdb.bak恢复");
             platform::script::answer("已补记第9至12笔", platform::rOK);

@@ -54,7 +54,7 @@ TEST_F(MainFrame, DataPathEndsWithASlashAndTheModelComesFromTheRoot) {
     EXPECT_EQ(SwitchModel, 2);
 }
 
-TEST_F(MainFrame, LoadRunsTheStartUpSetsTheCaptionAndShowsEveryLegendButton) {
+TEST_F(MainFrame, LoadRunsTheStartUpSetsTheCaptionAndShowsEveryLegendButtonClosingAsksAndShutdownAsksNothing) {
     MDIMain::instance().MDIForm_Load();
     // The console's caption shows in the frame's title, as a maximised child's does.
     EXPECT_EQ(MDIMain::instance().windowTitle(), "DE Duzariv - [板卡通道状态]");
@@ -93,18 +93,8 @@ TEST_F(MainFrame, LoadRunsTheStartUpSetsTheCaptionAndShowsEveryLegendButton) {
         QApplication::sendEvent(w, &release);
         EXPECT_TRUE(a->isChecked()) << a->text().toStdString();
     }
-}
 
-TEST_F(MainFrame, RefusedLoginEndsWithoutAWord) {
-    testsupport::scriptLogin("0000", "wrong");
-    platform::script::answer("密码不正确", platform::rOK);
-    EXPECT_THROW(MDIMain::instance().MDIForm_Load(), platform::ProgramEnded);
-    EXPECT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(WorkerID.isEmpty());
-}
-
-TEST_F(MainFrame, ClosingAsksNoKeepsTheStationAndShutdownAsksNothing) {
-    MDIMain::instance().MDIForm_Load();
+    // Closing asks first: No keeps the station.
     platform::script::answer("要退出系统吗?", platform::rNo);
     bool cancel = false;
     MDIMain::instance().MDIForm_QueryUnload(cancel, 0);

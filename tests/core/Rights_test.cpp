@@ -19,7 +19,7 @@ protected:
     QString statusText() { return frmPABX::instance().sbrInfo->panelText(2); }
 };
 
-TEST_F(RightsCheck, RightZeroAllowsEverythingAHeldRightIsAllowedAndARefusalIsReportedAsChosen) {
+TEST_F(RightsCheck, RightZeroAllowsEverythingAHeldRightIsAllowedARefusalIsReportedAsChosenAndMalformedListsGrantNothing) {
     WorkerRights = {QStringLiteral("0")};
     for (int r : {0, 1, 2, 21, 32}) EXPECT_FALSE(CheckRight(r, 2));
     WorkerRights = {QStringLiteral("18"), QStringLiteral("17"), QStringLiteral("3")};
@@ -44,9 +44,8 @@ TEST_F(RightsCheck, RightZeroAllowsEverythingAHeldRightIsAllowedAndARefusalIsRep
     EXPECT_EQ(script::shown()[0].buttons, int(mbOKOnly));
     EXPECT_TRUE(CheckRight(5, 7));   // an unknown mode reports nothing
     EXPECT_EQ(script::shown().size(), 1);
-}
 
-TEST_F(RightsCheck, MalformedRightListsGrantNothing) {
+    // Malformed right lists grant nothing.
     const QList<QStringList> lists = {
         {QStringLiteral("-1")},
         {QString()},

@@ -45,7 +45,7 @@ TEST_F(Settings, TheStoreKeepsOneRowTheTextAsTypedAndSeveralKeysWholeOrNotAtAllO
     EXPECT_EQ(GetVariant(dbPhoneCur, "b", "", notes), "2");
 }
 
-TEST_F(Settings, FreshStationLoadsItsDefaultsAndValuesOfTheWrongFormReadAsFalseOrZero) {
+TEST_F(Settings, FreshStationLoadsItsDefaultsValuesOfTheWrongFormReadAsFalseOrZeroAndThePurgeKeepsTheNinetiethDay) {
     g_NoAnswerCount = 0;
     ModComm::PutRxBuf(QByteArray::fromHex("820300"));
     ModComm::TxWrite = 7;
@@ -104,9 +104,8 @@ TEST_F(Settings, FreshStationLoadsItsDefaultsAndValuesOfTheWrongFormReadAsFalseO
     EXPECT_EQ(printing(), std::tuple(true, 1, true, 0, true));
     EXPECT_EQ(AppName, "DE Duzariv");
     EXPECT_EQ(ModComm::ComA().CommPort(), 1);
-}
 
-TEST_F(Settings, PurgeKeepsTheNinetiethDay) {
+    // The purge of the loading keeps the ninetieth day.
     platform::testing::setNow([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 30, 0)); });
     // 2026-12-07 minus 90 days is 2026-09-08.
     for (const char* d : {"2026-09-07 23:59:59", "2026-09-08 00:00:00", "2026-09-08 18:00:00", "2026-12-01 08:00:00"}) {

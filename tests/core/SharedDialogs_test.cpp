@@ -37,7 +37,7 @@ protected:
 
 // ---- progress window
 
-TEST_F(SharedDialogs, ProgressRangesAreRepairedAndValuesOutsideThemIgnored) {
+TEST_F(SharedDialogs, ProgressRangesAreRepairedValuesOutsideThemIgnoredAndStopTheMainWindowAndTheCreepingBar) {
     frmProgress& p = frmProgress::instance();
     p.LoadProgress(QStringLiteral("a"), false, 0, 0, false);
     EXPECT_EQ(p.pbrSwitch->minimum(), 1);
@@ -74,11 +74,9 @@ TEST_F(SharedDialogs, ProgressRangesAreRepairedAndValuesOutsideThemIgnored) {
     p.LoadProgress(QString(), false, 50, 1, false);
     p.setToMax(20);
     EXPECT_EQ(p.pbrSwitch->value(), 50);
-}
 
-TEST_F(SharedDialogs, ProgressStopTheMainWindowAndTheCreepingBar) {
+    // Stop, the main window and the creeping bar.
     QWidget* main = frmPABX::instance().window();
-    frmProgress& p = frmProgress::instance();
     p.LoadProgress(QStringLiteral("x"), true, 10, 1, false);
     EXPECT_FALSE(main->isEnabled());
     EXPECT_FALSE(p.bStop);
@@ -145,7 +143,7 @@ TEST_F(SharedDialogs, ChoiceDialogShowsItsButtonsFromTheTop) {
 
 // ---- dual-list chooser
 
-TEST_F(SharedDialogs, ChooserAppliesAndGivesBackTheArraysAndCancelChangesNothing) {
+TEST_F(SharedDialogs, ChooserAppliesAndGivesBackTheArraysCancelChangesNothingAndFixedItemsAndTheLimitStay) {
     QStringList available{"a", "b", "c", ""};
     QStringList chosen{""};
     script::onModal(QStringLiteral("frmChange"), [this](QDialog* d) {
@@ -176,11 +174,10 @@ TEST_F(SharedDialogs, ChooserAppliesAndGivesBackTheArraysAndCancelChangesNothing
         EXPECT_EQ(available, (QStringList{"a", "b"}));
         EXPECT_EQ(chosen, QStringList{"x"});
     }
-}
 
-TEST_F(SharedDialogs, ChooserKeepsFixedItemsAndItsLimit) {
-    QStringList available{"f", "g", ""};
-    QStringList chosen{"a", "b", "c", "d", "e", ""};
+    // Fixed items stay, and the limit holds.
+    available = {"f", "g", ""};
+    chosen = {"a", "b", "c", "d", "e", ""};
     script::onModal(QStringLiteral("frmChange"), [this](QDialog* d) {
         auto* c = static_cast<frmChange*>(d);
         c->cmdShare[0]->click();

@@ -18,7 +18,7 @@ protected:
     }
 };
 
-TEST_F(SplashTest, StagesAndTheTimerMoveTheBarAndKeepThePrompt) {
+TEST_F(SplashTest, StagesAndTheTimerMoveTheBarAndKeepThePromptAndThePictureIsFromTheProgramDirectoryOrBuiltIn) {
     frmWelcome& w = frmWelcome::instance();
     w.SetValue(5, "正在检查系统文件...");
     EXPECT_EQ(w.pbr->value(), 5);
@@ -41,9 +41,8 @@ TEST_F(SplashTest, StagesAndTheTimerMoveTheBarAndKeepThePrompt) {
     EXPECT_EQ(w.pbr->value(), 100);
     w.setToMax(97);
     EXPECT_EQ(w.pbr->value(), 100);
-}
 
-TEST_F(SplashTest, PictureFromTheProgramDirectoryOrBuiltIn) {
+    // The picture comes from the program directory, or is the built-in one.
     const QSize builtIn = frmWelcome::BuiltInPicture().size();
     EXPECT_EQ(frmWelcome::instance().pic->pixmap().size(), builtIn);
     EXPECT_EQ(frmWelcome::instance().height(), builtIn.height() + frmWelcome::instance().fra->height());
@@ -61,20 +60,8 @@ TEST_F(SplashTest, PictureFromTheProgramDirectoryOrBuiltIn) {
     EXPECT_EQ(frmWelcome::instance().pic->pixmap().size(), builtIn);
 }
 
-TEST_F(SplashTest, ClockDialogSetsThePcClockOnlyOnChanges) {
+TEST_F(SplashTest, IconStripCellsRowByRowFromTheProgramDirectoryOrBuiltInAndTheClockDialogSetsThePcClockOnlyOnChanges) {
     platform::testing::setNow([] { return QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)); });
-    frmPicClip& c = frmPicClip::instance();
-    EXPECT_EQ(c.dtp->dateTime(), QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)));
-    EXPECT_EQ(c.Label1->text(), "设置系统与交换机时间");
-    c.Command1_Click();
-    EXPECT_TRUE(platform::testing::pcClockRequests().isEmpty());
-    c.dtp->setDateTime(QDateTime(QDate(2026, 3, 4), QTime(6, 6, 7)));
-    c.dtp->setDateTime(QDateTime(QDate(2026, 3, 5), QTime(6, 6, 7)));
-    ASSERT_EQ(platform::testing::pcClockRequests().size(), 2);
-    EXPECT_EQ(platform::testing::pcClockRequests()[1], QDateTime(QDate(2026, 3, 5), QTime(6, 6, 7)));
-}
-
-TEST_F(SplashTest, IconStripCellsRowByRowFromTheProgramDirectoryOrBuiltIn) {
     PictureClip pc;
     QPixmap strip(12 * 3, 6 * 2);
     QImage img(strip.size(), QImage::Format_RGB32);
@@ -93,6 +80,17 @@ TEST_F(SplashTest, IconStripCellsRowByRowFromTheProgramDirectoryOrBuiltIn) {
     img.fill(Qt::blue);
     ASSERT_TRUE(img.save(AppPath + "custpic.bmp", "BMP"));
     EXPECT_EQ(frmPicClip::instance().Pc.GraphicCell(44).size(), QSize(10, 10));
+
+    // Its clock dialog sets the PC's clock only on changes.
+    frmPicClip& c = frmPicClip::instance();
+    EXPECT_EQ(c.dtp->dateTime(), QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)));
+    EXPECT_EQ(c.Label1->text(), "设置系统与交换机时间");
+    c.Command1_Click();
+    EXPECT_TRUE(platform::testing::pcClockRequests().isEmpty());
+    c.dtp->setDateTime(QDateTime(QDate(2026, 3, 4), QTime(6, 6, 7)));
+    c.dtp->setDateTime(QDateTime(QDate(2026, 3, 5), QTime(6, 6, 7)));
+    ASSERT_EQ(platform::testing::pcClockRequests().size(), 2);
+    EXPECT_EQ(platform::testing::pcClockRequests()[1], QDateTime(QDate(2026, 3, 5), QTime(6, 6, 7)));
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ TEST_F(StationFiles, DefaultUserIsNotSettledAndAnOldDepositDefaultUserIsCorrecte
     EXPECT_EQ(dbSwitch.scalar("select balancemode from user where userid=0").toInt(), 0);
 }
 
-TEST_F(StationFiles, OpenFailureAsksUntilTheFileOpensAndYesOrNoAnswerEndsTheProgram) {
+TEST_F(StationFiles, OpenFailureAsksUntilTheFileOpensAndYesOrNoAnswerEndsTheProgramAndOpenMatchesNamesWithoutCase) {
     const QString path = dir->file("Late.mdb");
     platform::script::answer(",要终止程序吗", platform::rNo);
     // The file appears while the station waits after "No".
@@ -95,10 +95,8 @@ TEST_F(StationFiles, OpenFailureAsksUntilTheFileOpensAndYesOrNoAnswerEndsTheProg
     EXPECT_THROW(OpenDB(dir->file("never.mdb"), db), platform::ProgramEnded);
     EXPECT_GE(platform::script::unexpected().size(), 2);
     platform::script::reset();   // the boxes were the point of this test
-}
 
-TEST_F(StationFiles, OpenMatchesNamesWithoutCase) {
-    Database db;
+    // A file is opened whatever the letter case of its name.
     EXPECT_TRUE(OpenDB(dir->file("SWITCH.MDB"), db));
     EXPECT_TRUE(db.hasTable("Variant"));
 }

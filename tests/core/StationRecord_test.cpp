@@ -57,12 +57,6 @@ protected:
         if (!QFileInfo::exists(path)) return QString();
         return ModSwitch::GetVariant(Database::openReadOnly(path), key, QString(), QString::fromLatin1(table));
     }
-    // The station closed; `names` of the data directory gone, with their sides.
-    void lose(const QStringList& names) {
-        ModSwitch::OpenAllDB(false);
-        for (const QString& name : names)
-            for (const char* side : {"", "-wal", "-shm", "-journal"}) QFile::remove(dir->file(name) + side);
-    }
 };
 
 // The record, read in one statement, is what the acts made: the station's
@@ -141,10 +135,10 @@ TEST_F(StationRecordTest, TheJournalFileKeepsTheCountersWhenTheOtherTwoGoBack) {
     ASSERT_GT(inJournal, 0);
     ASSERT_LT(ModSwitch::AppliedMark(Database::openReadOnly(dir->file("old-switch.mdb"))), inJournal);
     ASSERT_EQ(noteOf(ModSwitch::kJournalFile.toUtf8().constData(), "tab_notes", ModSwitch::kUserNumbersNote), QStringLiteral("61"));
-    lose({QStringLiteral("PhoneCur.mdb"), QStringLiteral("PhoneCur.mdb.bak"), QStringLiteral("switch.mdb"),
-          QStringLiteral("switch.mdb.bak")});
-    for (const char* name : {"switch.mdb", "PhoneCur.mdb"})
-        ASSERT_TRUE(QFile::copy(dir->file(QStringLiteral("old-") + name), dir->file(name)));
+    for (const char* name : {"switch.mdb", "PhoneCur.mdb"}) {
+        replaceClosed(name, dir->file(QStringLiteral("old-") + name));
+        QFile::remove(dir->file(name) + ".bak");   // their safety copies gone too
+    }
     const refusal::MaybeBoxes boxes({{QString(), platform::rOK}});
     restart();
     const ModSwitch::StationRecord r = ModSwitch::ReadStationRecord();

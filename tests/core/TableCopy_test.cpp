@@ -19,7 +19,7 @@ protected:
     int count(const Database& db, const QString& table) { return static_cast<int>(db.rowCount(table)); }
 };
 
-TEST_F(TableCopy, CopiesEveryRowWithNullsAndQuotesIntoANewTableThenReplacesOrAppendsASelection) {
+TEST_F(TableCopy, CopiesEveryRowWithNullsAndQuotesIntoANewTableThenReplacesOrAppendsASelectionOrLeavesItAsItWas) {
     ASSERT_TRUE(CopyTable(dbSwitch, "src", dbSwitch, "dst", false, ""));
     ASSERT_EQ(count(dbSwitch, "dst"), 3);
     EXPECT_EQ(dbSwitch.scalar("select name from dst where id=1").toString(), "O'Brien");
@@ -35,10 +35,8 @@ TEST_F(TableCopy, CopiesEveryRowWithNullsAndQuotesIntoANewTableThenReplacesOrApp
     dbSwitch.execute("insert into src values(9,'z',0,NULL)");
     ASSERT_TRUE(CopyTable(dbSwitch, "src", dbSwitch, "dst", true, "select * from src where id=9"));
     EXPECT_EQ(count(dbSwitch, "dst"), 3);
-}
 
-TEST_F(TableCopy, FailureHalfWayLeavesTheTargetAsItWas) {
-    ASSERT_TRUE(CopyTable(dbSwitch, "src", dbSwitch, "dst", false, ""));
+    // A failure half way leaves the target as it was.
     dbSwitch.execute("insert into dst values(50,'kept',0,NULL)");
     // The second source row breaks the target's required field.
     dbSwitch.execute("create table bad (id LONG, name TEXT(20), amount CURRENCY, t DATETIME)");
@@ -69,7 +67,7 @@ TEST_F(TableCopy, CopiesBetweenFilesWithBoundValues) {
     EXPECT_EQ(count(dbSwitch, "back"), 4);
 }
 
-TEST_F(TableCopy, CopyTableDefTakesFieldsAndKey) {
+TEST_F(TableCopy, CopyTableDefTakesFieldsAndKeyAndTheShadowTableIsMadeEmptyAgain) {
     CopyTableDef(dbSwitch, "src", dbSwitch, "copy1");
     ASSERT_TRUE(dbSwitch.hasTable("copy1"));
     const auto cols = dbSwitch.columns("copy1");
@@ -92,9 +90,8 @@ TEST_F(TableCopy, CopyTableDefTakesFieldsAndKey) {
 
     CopyTableDef(dbSwitch, "nosuch", dbSwitch, "copy3");   // silently nothing
     EXPECT_FALSE(dbSwitch.hasTable("copy3"));
-}
 
-TEST_F(TableCopy, ShadowTableIsMadeEmptyAgain) {
+    // The shadow table is made after the table, empty again each time.
     ASSERT_TRUE(CreatePTable("src"));
     EXPECT_EQ(dbSwitch.columns("psrc").size(), 4);
     dbSwitch.execute("insert into psrc(id) values(1)");

@@ -11,9 +11,9 @@
 using namespace ModUpgrade;
 using platform::Database;
 
-class CreateTableTest : public testsupport::StationDbTest {};
+class UpgradeTest : public testsupport::StationDbTest {};
 
-TEST_F(CreateTableTest, DefinesTheFourTablesExactly) {
+TEST_F(UpgradeTest, CreateTableDefinesTheFourTablesExactly) {
     ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
     const auto cols = dbSwitch.columns("ExtDeposit");
     QStringList names;
@@ -50,7 +50,7 @@ TEST_F(CreateTableTest, DefinesTheFourTablesExactly) {
     EXPECT_EQ(dbSwitch.indexes("JianKong").first().columns, QStringList({"Number"}));
 }
 
-TEST_F(CreateTableTest, KeepsReplacesAndRefuses) {
+TEST_F(UpgradeTest, CreateTableKeepsReplacesAndRefuses) {
     ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
     dbSwitch.execute("insert into extdeposit(address) values(1)");
     dbSwitch.execute("alter table extdeposit add column extra TEXT");
@@ -70,9 +70,7 @@ TEST_F(CreateTableTest, KeepsReplacesAndRefuses) {
     EXPECT_EQ(CreateTable(Database(), "Terminal", false), 0);
 }
 
-class UpgradeTest : public testsupport::StationDbTest {};
-
-TEST_F(UpgradeTest, FeeRateDefaultZoneRenamedAndKeyKept) {
+TEST_F(UpgradeTest, FeeRateDefaultZoneRenamedAndKeyKeptOrRebuiltWithIt) {
     dbSwitch.execute("insert into feerate(zonecode,feerateid,feeratetype,summary) values('本机',1,7,'x')");
     dbSwitch.execute("insert into feerate(zonecode,feerateid,feeratetype,summary) values('010',1,2,'北京')");
     UpgradeFeeRateKey();
@@ -86,9 +84,8 @@ TEST_F(UpgradeTest, FeeRateDefaultZoneRenamedAndKeyKept) {
     UpgradeFeeRateKey();
     EXPECT_EQ(dbSwitch.scalar("select count(*) from feerate where zonecode='本机'").toInt(), 1);
     EXPECT_EQ(dbSwitch.rowCount("feerate"), 3);
-}
 
-TEST_F(UpgradeTest, FeeRateWithoutItsKeyIsRebuiltWithIt) {
+    // A table without its key is rebuilt with it.
     dbSwitch.execute("drop table feerate");
     dbSwitch.execute("create table feerate (zonecode TEXT(16) NOT NULL, feerateid LONG NOT NULL DEFAULT 0, "
                      "feeratetype BYTE NOT NULL DEFAULT 0, summary TEXT(50))");
