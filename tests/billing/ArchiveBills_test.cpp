@@ -369,7 +369,9 @@ TEST_F(ArchiveTest, ADamagedYearFileIsReportedAndItsCallsStay) {
     EXPECT_EQ(LastArchiveRun().damaged, QStringList({"PhBill_2025.mdb"}));
 }
 
-TEST_F(ArchiveTest, DoesNotRunInsideATransaction) {
+// The archive does not run inside a transaction, nor inside a run; a year a
+// reader holds open waits for the next run.
+TEST_F(ArchiveTest, DoesNotRunInsideATransactionNorWhileAReaderHoldsItsYear) {
     call(1, "2026-01-02 10:00:00");
     {
         platform::Transaction tx(dbSwitch);
@@ -391,6 +393,26 @@ TEST_F(ArchiveTest, DoesNotRunInsideATransaction) {
     EXPECT_EQ(LastArchiveRun().moved, 2);
     EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph1"), L({1}));
     EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph2"), L({2}));
+
+    // AttachArchive opens a year for the readers; a year a reader holds open
+    // waits for the next run.
+    billing::testing::setHook(nullptr);
+    call(12, "2026-02-03 10:00:00");
+    call(3, "2025-02-03 10:00:00");
+    EXPECT_FALSE(billing::AttachArchive(2019, "y2019").isOpen());
+    Database held = billing::AttachArchive(2026, "reader");
+    ASSERT_TRUE(held.isOpen());
+    EXPECT_TRUE(held.sameConnection(dbSwitch));
+    ArchiveBills();
+    EXPECT_EQ(ids("PhBill_2025.mdb", "Tab_Ph2"), L({3}));
+    EXPECT_EQ(dbSwitch.scalar("SELECT count(*) FROM reader.Tab_Ph2").toInt(), 1);
+    EXPECT_EQ(current(), 1);
+    held.close();
+    ArchiveBills();
+    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph2"), L({2, 12}));
+    EXPECT_EQ(current(), 0);
+    testsupport::writeBytes(DataPath + "PhBill_2020.mdb", QByteArray(4096, 'x'));
+    EXPECT_THROW(billing::AttachArchive(2020, "y2020"), platform::DbError);
 }
 
 // A station killed at any moment of the archive (also inside a month's commit
@@ -486,29 +508,6 @@ TEST_F(ArchiveTest, AKillAtAnyMomentLosesNoCallAndDoublesNone) {
     const Census c = takeCensus(data);
     for (int n : c.count) EXPECT_EQ(n, 1);
     EXPECT_EQ(c.current, 0);
-}
-
-// AttachArchive opens a year for the readers; a year a reader holds open
-// waits for the next run.
-TEST_F(ArchiveTest, AYearAReaderHoldsOpenWaitsForTheNextRun) {
-    call(1, "2026-02-02 10:00:00");
-    ArchiveBills();
-    call(2, "2026-02-03 10:00:00");
-    call(3, "2025-02-03 10:00:00");
-    EXPECT_FALSE(billing::AttachArchive(2019, "y2019").isOpen());
-    Database held = billing::AttachArchive(2026, "reader");
-    ASSERT_TRUE(held.isOpen());
-    EXPECT_TRUE(held.sameConnection(dbSwitch));
-    ArchiveBills();
-    EXPECT_EQ(ids("PhBill_2025.mdb", "Tab_Ph2"), L({3}));
-    EXPECT_EQ(dbSwitch.scalar("SELECT count(*) FROM reader.Tab_Ph2").toInt(), 1);
-    EXPECT_EQ(current(), 1);
-    held.close();
-    ArchiveBills();
-    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph2"), L({1, 2}));
-    EXPECT_EQ(current(), 0);
-    testsupport::writeBytes(DataPath + "PhBill_2020.mdb", QByteArray(4096, 'x'));
-    EXPECT_THROW(billing::AttachArchive(2020, "y2020"), platform::DbError);
 }
 
 // A call file put back from a copy made before a run holds calls that run
