@@ -71,8 +71,8 @@ protected:
     }
     void call(qint64 id, const QVariant& date) { CallWriter(dbPhoneCur).add(id, date); }
     // A call of extension `addr` at `date`, its number `id`.
-    static void put(int addr, const char* date, qint64 id) {
-        testsupport::storeCall(dbPhoneCur, {.calladdr = addr, .date = date, .userid = id});
+    static void put(int addr, const char* date, qint64 id, int secs = 60) {
+        testsupport::storeCall(dbPhoneCur, {.calladdr = addr, .date = date, .secs = secs, .resp = "88", .userid = id});
     }
     qint64 current() { return dbPhoneCur.rowCount("Tab_Phone"); }
     // f_userid of every call still current, in order.
@@ -369,7 +369,9 @@ TEST_F(ArchiveTest, ADamagedYearFileIsReportedAndItsCallsStay) {
     EXPECT_EQ(LastArchiveRun().damaged, QStringList({"PhBill_2025.mdb"}));
 }
 
-TEST_F(ArchiveTest, DoesNotRunInsideATransaction) {
+// The archive does not run inside a transaction, nor inside a run; a year a
+// reader holds open waits for the next run.
+TEST_F(ArchiveTest, DoesNotRunInsideATransactionNorWhileAReaderHoldsItsYear) {
     call(1, "2026-01-02 10:00:00");
     {
         platform::Transaction tx(dbSwitch);
@@ -391,6 +393,26 @@ TEST_F(ArchiveTest, DoesNotRunInsideATransaction) {
     EXPECT_EQ(LastArchiveRun().moved, 2);
     EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph1"), L({1}));
     EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph2"), L({2}));
+
+    // AttachArchive opens a year for the readers; a year a reader holds open
+    // waits for the next run.
+    billing::testing::setHook(nullptr);
+    call(12, "2026-02-03 10:00:00");
+    call(3, "2025-02-03 10:00:00");
+    EXPECT_FALSE(billing::AttachArchive(2019, "y2019").isOpen());
+    Database held = billing::AttachArchive(2026, "reader");
+    ASSERT_TRUE(held.isOpen());
+    EXPECT_TRUE(held.sameConnection(dbSwitch));
+    ArchiveBills();
+    EXPECT_EQ(ids("PhBill_2025.mdb", "Tab_Ph2"), L({3}));
+    EXPECT_EQ(dbSwitch.scalar("SELECT count(*) FROM reader.Tab_Ph2").toInt(), 1);
+    EXPECT_EQ(current(), 1);
+    held.close();
+    ArchiveBills();
+    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph2"), L({2, 12}));
+    EXPECT_EQ(current(), 0);
+    testsupport::writeBytes(DataPath + "PhBill_2020.mdb", QByteArray(4096, 'x'));
+    EXPECT_THROW(billing::AttachArchive(2020, "y2020"), platform::DbError);
 }
 
 // A station killed at any moment of the archive (also inside a month's commit
@@ -488,47 +510,31 @@ TEST_F(ArchiveTest, AKillAtAnyMomentLosesNoCallAndDoublesNone) {
     EXPECT_EQ(c.current, 0);
 }
 
-// AttachArchive opens a year for the readers; a year a reader holds open
-// waits for the next run.
-TEST_F(ArchiveTest, AYearAReaderHoldsOpenWaitsForTheNextRun) {
-    call(1, "2026-02-02 10:00:00");
-    ArchiveBills();
-    call(2, "2026-02-03 10:00:00");
-    call(3, "2025-02-03 10:00:00");
-    EXPECT_FALSE(billing::AttachArchive(2019, "y2019").isOpen());
-    Database held = billing::AttachArchive(2026, "reader");
-    ASSERT_TRUE(held.isOpen());
-    EXPECT_TRUE(held.sameConnection(dbSwitch));
-    ArchiveBills();
-    EXPECT_EQ(ids("PhBill_2025.mdb", "Tab_Ph2"), L({3}));
-    EXPECT_EQ(dbSwitch.scalar("SELECT count(*) FROM reader.Tab_Ph2").toInt(), 1);
-    EXPECT_EQ(current(), 1);
-    held.close();
-    ArchiveBills();
-    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph2"), L({1, 2}));
-    EXPECT_EQ(current(), 0);
-    testsupport::writeBytes(DataPath + "PhBill_2020.mdb", QByteArray(4096, 'x'));
-    EXPECT_THROW(billing::AttachArchive(2020, "y2020"), platform::DbError);
-}
-
 // A call file put back from a copy made before a run holds calls that run
 // moved: the next run copies only the new calls (the key is extension and
 // start, as for the duplicate check), deletes the others all the same, and
 // says how many of each; DropArchivedRows removes the moved ones at once.
+// One put back under a moved call's key but with other content is not that
+// call: it leaves the current table as a reject row, neither dropped unseen
+// nor archived twice under one key, by the run and by the clean-up alike. A
+// month table the run makes has the key index the duplicate check of every
+// record looks up by.
 TEST_F(ArchiveTest, ACallItsMonthTableHoldsIsNotCopiedAgain) {
-    auto putBack = [&] {
+    // Call 3 of another length than the first time's: another call under its key.
+    auto putBack = [&](int secs = 60) {
         put(5, "2026-03-10 08:00:00", 1);
         put(6, "2026-03-10 08:00:00", 2);
-        put(5, "2026-04-01 09:00:00", 3);
+        put(5, "2026-04-01 09:00:00", 3, secs);
     };
     putBack();
     ArchiveBills();
     ASSERT_EQ(LastArchiveRun().moved, 3);
     EXPECT_EQ(LastArchiveRun().alreadyArchived, 0);
     EXPECT_TRUE(platform::script::shown().isEmpty());
+    EXPECT_TRUE(indexesOf("PhBill_2026.mdb", "Tab_Ph3").contains("f_calladdr,f_date"));
 
-    // Put back, with a new call of the month and one of another extension at a moved call's start.
-    putBack();
+    // Put back, call 3 of another length, with a new call of the month and one of another extension at a moved call's start.
+    putBack(3725);
     put(5, "2026-03-12 10:00:00", 4);
     put(7, "2026-03-10 08:00:00", 5);
     platform::script::answer("另有3张话单早已在年度归档文件中", platform::rOK);
@@ -538,17 +544,25 @@ TEST_F(ArchiveTest, ACallItsMonthTableHoldsIsNotCopiedAgain) {
     EXPECT_EQ(current(), 0);
     EXPECT_EQ(LastArchiveRun().moved, 2);
     EXPECT_EQ(LastArchiveRun().alreadyArchived, 3);
+    EXPECT_EQ(LastArchiveRun().rejected, 1);
     ASSERT_EQ(platform::script::shown().size(), 1);
     EXPECT_EQ(platform::script::shown()[0].text,
               "话单归档：2张话单已转存到年度归档文件。\n"
-              "另有3张话单早已在年度归档文件中，这次没有再转存，只从当前话单库删除，不会重复计费。");
+              "另有3张话单早已在年度归档文件中，这次没有再转存，只从当前话单库删除，不会重复计费。\n"
+              "其中1张与归档文件中的同一话单内容不同，已转入错误话单。");
+    platform::Recordset rs = dbPhoneCur.query("SELECT f_calladdr, f_date, f_long, f_resp FROM tab_errPh");
+    ASSERT_EQ(rs.recordCount(), 1);
+    EXPECT_EQ((QStringList{rs.str("f_calladdr"), rs.str("f_date"), rs.str("f_long"), rs.str("f_resp")}),
+              (QStringList{"5", "2026-04-01 09:00:00", "01:02:05", "88"}));
 
-    // The clean-up after a restore: the moved calls go, a new one and one of a year without a file stay.
-    putBack();
+    // The clean-up after a restore: the moved calls go (call 3 of other content
+    // as a reject row), a new one and one of a year without a file stay.
+    putBack(61);
     put(5, "2026-04-02 09:00:00", 6);
     put(5, "2025-04-01 09:00:00", 7);
     EXPECT_EQ(billing::DropArchivedRows(dbPhoneCur), 3);
     EXPECT_EQ(currentIds(), L({6, 7}));
+    EXPECT_EQ(dbPhoneCur.rowCount("tab_errPh"), 2);
     EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph3"), L({1, 2, 4, 5}));
     EXPECT_EQ(billing::DropArchivedRows(dbPhoneCur), 0);
 }
@@ -569,44 +583,6 @@ TEST_F(ArchiveTest, AnArchivedCallBeforeNewerOnesOfItsExtensionIsNotCopiedAgain)
     EXPECT_EQ(LastArchiveRun().moved, 2);
     EXPECT_EQ(LastArchiveRun().alreadyArchived, 1);
     EXPECT_EQ(current(), 0);
-}
-
-// A call put back under an archived call's key but with other content is not
-// that call: it leaves the current table as a reject row, neither dropped
-// unseen nor archived twice under one key, by the run and by the clean-up
-// after a restore alike. A month table the run makes has the key index the
-// duplicate check of every record looks up by.
-TEST_F(ArchiveTest, ACallUnderAnArchivedKeyWithOtherContentBecomesARejectRow) {
-    auto put = [](const char* date, qint64 id, int secs) {
-        testsupport::storeCall(dbPhoneCur, {.calladdr = 5, .date = date, .secs = secs, .resp = "88", .userid = id});
-    };
-    put("2026-03-10 08:00:00", 1, 60);
-    put("2026-03-11 08:00:00", 2, 60);
-    ArchiveBills();
-    ASSERT_EQ(LastArchiveRun().moved, 2);
-    EXPECT_TRUE(indexesOf("PhBill_2026.mdb", "Tab_Ph3").contains("f_calladdr,f_date"));
-
-    put("2026-03-10 08:00:00", 1, 60);     // the same call again
-    put("2026-03-11 08:00:00", 2, 3725);   // same extension and start, another length
-    platform::script::answer("另有2张话单早已在年度归档文件中", platform::rOK);
-    ArchiveBills();
-    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph3"), L({1, 2}));
-    EXPECT_EQ(current(), 0);
-    EXPECT_EQ(LastArchiveRun().alreadyArchived, 2);
-    EXPECT_EQ(LastArchiveRun().rejected, 1);
-    ASSERT_EQ(platform::script::shown().size(), 1);
-    EXPECT_TRUE(platform::script::shown()[0].text.contains("其中1张与归档文件中的同一话单内容不同"));
-    platform::Recordset rs = dbPhoneCur.query("SELECT f_calladdr, f_date, f_long, f_resp FROM tab_errPh");
-    ASSERT_EQ(rs.recordCount(), 1);
-    EXPECT_EQ((QStringList{rs.str("f_calladdr"), rs.str("f_date"), rs.str("f_long"), rs.str("f_resp")}),
-              (QStringList{"5", "2026-03-11 08:00:00", "01:02:05", "88"}));
-
-    put("2026-03-11 08:00:00", 2, 61);
-    put("2026-03-10 08:00:00", 1, 60);
-    EXPECT_EQ(billing::DropArchivedRows(dbPhoneCur), 2);
-    EXPECT_EQ(current(), 0);
-    EXPECT_EQ(dbPhoneCur.rowCount("tab_errPh"), 2);
-    EXPECT_EQ(ids("PhBill_2026.mdb", "Tab_Ph3"), L({1, 2}));
 }
 
 namespace {

@@ -157,6 +157,8 @@ TEST_F(PaymentTest, ThreePeriodsPaidAsOneWithTheRentEachTime) {
     EXPECT_NE(frmBalanceBill::instance().itemByKey("K2"), nullptr);
 }
 
+// Amounts over and under the due, asked bottom up; one typed with fractions
+// of a fen pays it rounded to the fen, as every amount typed into a cell is.
 TEST_F(PaymentTest, AmountsOverAndUnderTheDueAndPromptsBottomUp) {
     addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 0);
     addUser(2, "乙", 0, T("2004-11-01 00:00:00"), 0);
@@ -164,14 +166,14 @@ TEST_F(PaymentTest, AmountsOverAndUnderTheDueAndPromptsBottomUp) {
     call(1, 1, "    ", "2004-11-02 10:00:00", 8000);
     call(2, 2, "    ", "2004-11-02 10:00:00", 8000);
     call(3, 3, "    ", "2004-11-02 10:00:00", 8000);
-    // Bottom row first: 100.00 against 80.00; then 50.00 against 80.00; then cancel.
-    answers = {{"100", 0}, {"50.00", 0}, {QString(), 1}};
+    // Bottom row first: 100.00 against 80.00; then 50.005 against 80.00; then cancel.
+    answers = {{"100", 0}, {"50.005", 0}, {QString(), 1}};
     settle({1, 2, 3}, 1);
     ASSERT_EQ(prompts.size(), 3);
     EXPECT_TRUE(prompts[0].startsWith("用户丙的应付款:80.00|30.00"));
     EXPECT_TRUE(prompts[1].startsWith("用户乙的应付款:80.00|80.00"));
     EXPECT_EQ(userRow(3).mid(0, 2), (QVariantList{"70.00", "70.00"}));
-    EXPECT_EQ(userRow(2).mid(0, 2), (QVariantList{"-30.00", "-30.00"}));
+    EXPECT_EQ(dbSwitch.scalar("SELECT deposit||'/'||remain FROM user WHERE userid=2").toString(), "-299900/-299900");
     EXPECT_EQ(userRow(1), (QVariantList{"0.00", "0.00", "2004-11-01 00:00:00", 0}));
 
     // Cancel on the second prompt: only the bottom row is paid. The close box cancels too.
@@ -183,7 +185,7 @@ TEST_F(PaymentTest, AmountsOverAndUnderTheDueAndPromptsBottomUp) {
     settle({1, 2, 3}, 1);
     EXPECT_EQ(prompts.size(), 2);
     EXPECT_EQ(userRow(3), (QVariantList{"0.00", "0.00", "2004-12-06 10:00:00", 1}));
-    EXPECT_EQ(userRow(2), (QVariantList{"-30.00", "-30.00", "2004-11-01 00:00:00", 1}));
+    EXPECT_EQ(userRow(2), (QVariantList{"-29.99", "-29.99", "2004-11-01 00:00:00", 1}));
 }
 
 TEST_F(PaymentTest, PayAllLockDeleteAndTheDefaultUser) {
@@ -345,23 +347,6 @@ TEST_F(PaymentTest, NoPaymentTakesAnAmountOrADepositOutOfTheRangeOfMoney) {
                               {Currency::fromYuan(100000000), Currency::fromYuan(100000000)})
                   .toInt(),
               0);
-}
-
-// An amount typed with fractions of a fen pays it rounded to the fen, as
-// every amount typed into a cell is: what is stored is what the grids show.
-TEST_F(PaymentTest, ATypedAmountIsPaidToTheFen) {
-    addUser(1, "甲", 0, T("2004-11-01 00:00:00"), 2000);
-    call(1, 1, "    ", "2004-11-02 10:00:00", 8000);
-    script::onModal("frmPayMoneny", [](QDialog* d) {
-        auto* f = static_cast<frmPayMoneny*>(d);
-        f->Text1->selectAll();
-        QTest::keyClicks(f->Text1, "12.345");
-        QTest::mouseClick(f->Command1[0], Qt::LeftButton);
-    });
-    settle({1}, 1);
-    // 20.00 + 12.35 - 80.00
-    EXPECT_EQ(dbSwitch.scalar("SELECT deposit||'/'||remain FROM user WHERE userid=1").toString(), "-476500/-476500");
-    EXPECT_EQ(console.TextMatrix(1, 4), "-47.65");
 }
 
 TEST_F(PaymentTest, AmountDialogButtons) {

@@ -33,16 +33,13 @@ protected:
     }
     // User 1: 50.00 prepaid, 80.00 of calls over two pay periods (pay day 1).
     void settle() {
-        data();
-        run();
-    }
-    void data() {
         dbSwitch.execute("INSERT INTO user (userid, username, balancemode, lastdate, deposit, remain) "
                          "VALUES (1, '甲', 1, '2026-10-01 00:00:00', 500000, 500000)");
         testsupport::storeCall(dbPhoneCur, {.calladdr = 3, .date = "2026-10-05 10:00:00", .secs = 60,
                                             .fee = platform::Currency::fromYuan(60), .zh = "    ", .phmode = 2, .userid = 1});
         testsupport::storeCall(dbPhoneCur, {.calladdr = 3, .date = "2026-11-05 10:00:00", .secs = 60,
                                             .fee = platform::Currency::fromYuan(20), .zh = "    ", .phmode = 7, .userid = 1});
+        run();
     }
     void run() {
         billing::SettleOptions o;

@@ -87,6 +87,13 @@ TEST_F(DiscountWindow, AddTakesTheFirstFreeNumberAndNamesNeverClash) {
     // Added while the default scheme is shown: it stays shown.
     EXPECT_EQ(win().DiscountID(), 1);
     EXPECT_EQ(win().txtDiscount->text(), "默认方案");
+    // The default scheme's name is never written, so another scheme's name in its box is no clash.
+    win().txtDiscount->setText("周末");
+    edit(win().fgTimes, 1, 4, "80");
+    win().cmdSave[1]->click();
+    EXPECT_EQ(times(1), QStringList({"00:00:00 00:00:00 100 80"}));
+    EXPECT_EQ(dbSwitch.scalar("select discountname from discount where discountid=1").toString(), "默认方案");
+    EXPECT_TRUE(platform::script::shown().isEmpty());
 
     click("K2");
     win().txtDiscount->setText("节日");
@@ -178,18 +185,6 @@ TEST_F(DiscountWindow, DatesAndSegmentsAreStoredInTheirForms) {
     EXPECT_TRUE(win().Modified());
 }
 
-TEST_F(DiscountWindow, ATabInAStoredTextStaysInItsCell) {
-    scheme(2, "周末");
-    dbSwitch.execute("insert into discountdate values(2, '05-01', ?)", {QStringLiteral("劳\t动节")});
-    dbSwitch.execute("insert into discounttimes values(2, 1, ?, '06:00:00', 50, 80)", {QStringLiteral("2\t2:00")});
-    click("K2");
-    EXPECT_EQ(win().fgDate->TextMatrix(1, 0), "5-1");
-    EXPECT_EQ(win().fgDate->TextMatrix(1, 1), "劳 动节");
-    EXPECT_EQ(win().fgTimes->TextMatrix(1, 1), "2 2:00");
-    EXPECT_EQ(win().fgTimes->TextMatrix(1, 2), "6:00:00");
-    EXPECT_EQ(win().fgTimes->TextMatrix(1, 4), "80");
-}
-
 TEST_F(DiscountWindow, EveryChangeIsOfferedForSavingBeforeTheSchemeIsLeft) {
     scheme(2, "周末");
     click("K2");
@@ -229,9 +224,15 @@ TEST_F(DiscountWindow, DeletingAUsedSchemeMovesItsRatesAndHeadsToSchemeOne) {
     scheme(5, "夜间");
     dbSwitch.execute("insert into feerate(zonecode,feeratetype,discountid) values('010',2,3)");
     dbSwitch.execute("insert into iphead(iphead,discountid) values('17909',3)");
-    dbSwitch.execute("insert into discountdate values(3,'05-01','')");
-    dbSwitch.execute("insert into discounttimes values(3,1,'00:00:00','00:00:00',50,50)");
+    dbSwitch.execute("insert into discountdate values(3, '05-01', ?)", {QStringLiteral("劳\t动节")});
+    dbSwitch.execute("insert into discounttimes values(3, 1, ?, '06:00:00', 50, 80)", {QStringLiteral("2\t2:00")});
     click("K3");
+    // A tab in a stored text stays in its cell.
+    EXPECT_EQ(win().fgDate->TextMatrix(1, 0), "5-1");
+    EXPECT_EQ(win().fgDate->TextMatrix(1, 1), "劳 动节");
+    EXPECT_EQ(win().fgTimes->TextMatrix(1, 1), "2 2:00");
+    EXPECT_EQ(win().fgTimes->TextMatrix(1, 2), "6:00:00");
+    EXPECT_EQ(win().fgTimes->TextMatrix(1, 4), "80");
     const quint64 rates = rsFeeRate.openSerial();
     answer("折价名称<节日>已经被使用,真的要删除此折价名称吗?", platform::rNo);
     win().cmdDelete->click();
@@ -251,18 +252,6 @@ TEST_F(DiscountWindow, DeletingAUsedSchemeMovesItsRatesAndHeadsToSchemeOne) {
     EXPECT_EQ(win().DiscountID(), 1);
     EXPECT_EQ(win().tvwDiscount->currentItem(), win().node("K1"));
     EXPECT_FALSE(win().cmdDelete->isEnabled());
-}
-
-TEST_F(DiscountWindow, TheDefaultSchemeSavesWhateverItsNameBoxHolds) {
-    scheme(2, "周末");
-    ASSERT_EQ(win().DiscountID(), 1);
-    // Its name is never written, so another scheme's name in the box is no clash.
-    win().txtDiscount->setText("周末");
-    edit(win().fgTimes, 1, 4, "80");
-    win().cmdSave[1]->click();
-    EXPECT_EQ(times(1), QStringList({"00:00:00 00:00:00 100 80"}));
-    EXPECT_EQ(dbSwitch.scalar("select discountname from discount where discountid=1").toString(), "默认方案");
-    EXPECT_TRUE(platform::script::shown().isEmpty());
 }
 
 }  // namespace

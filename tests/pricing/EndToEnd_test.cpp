@@ -37,6 +37,7 @@ class EndToEndTest : public PricingTest {
 protected:
     void SetUp() override {
         PricingTest::SetUp();
+        beforeLine();
         ASSERT_TRUE(link.open(sw));
         sw.clearReceived();
         localCaller("10.00", 0);
@@ -45,6 +46,8 @@ protected:
         link.close();
         PricingTest::TearDown();
     }
+    // What is made before the line is opened.
+    virtual void beforeLine() {}
     // Runs the station until the switch has `n` answers to its records.
     bool runUntilAnswers(size_t n, int timeoutMs = 10000) {
         QElapsedTimer t;
@@ -140,13 +143,7 @@ TEST_F(EndToEndTest, ARecordLeftOnTheLineByARunThatDiedIsNotChargedByTheNext) {
 // attaches a port of its own when it is made).
 class ConsoleOnLineTest : public EndToEndTest {
 protected:
-    void SetUp() override {
-        PricingTest::SetUp();
-        frmPABX::instance();
-        ASSERT_TRUE(link.open(sw));
-        sw.clearReceived();
-        localCaller("10.00", 0);
-    }
+    void beforeLine() override { frmPABX::instance(); }
 };
 
 // A user saved in the user view while their call runs: the save sends the

@@ -14,6 +14,7 @@
 
 using pricing::frmFeeRate;
 using platform::script::answer;
+using pricingtest::rate;
 
 namespace {
 
@@ -53,10 +54,6 @@ TEST(TariffInput, FindIsLiteralButForStarAndQuestionMark) {
 
 class FeeRateWindow : public pricingtest::TariffWindowTest<frmFeeRate> {
 protected:
-    void rate(const QString& zone, int type, const QString& name = QString(), qint64 perprice = 1000) {
-        dbSwitch.execute("insert into feerate(zonecode,summary,feeratetype,feerateid,perprice) values(?,?,?,0,?)",
-                         {zone, name, type, perprice});
-    }
     QString find;   // what the find prompt is answered with
     void rightClick() {
         const QRect cell = grid().visualRect(grid().model()->index(grid().Row(), grid().Col()));
@@ -72,7 +69,7 @@ protected:
 };
 
 TEST_F(FeeRateWindow, RightClickOnABlockWritesEveryRowAndZoneColumnsOneAtATime) {
-    for (int i = 1; i <= 8; ++i) rate(QStringLiteral("02%1").arg(i), 2);
+    for (int i = 1; i <= 8; ++i) rate(QStringLiteral("02%1").arg(i), 2, 0);
     ASSERT_EQ(win().windowTitle(), "普通费率设置");
     win().SSTab1->setCurrentIndex(2);
     ASSERT_EQ(grid().Rows(), 9);
@@ -105,8 +102,8 @@ TEST_F(FeeRateWindow, RightClickOnABlockWritesEveryRowAndZoneColumnsOneAtATime) 
 }
 
 TEST_F(FeeRateWindow, ZoneCodesAreCheckedBeforeAnythingIsWritten) {
-    rate("0755", 3, "深圳");
-    rate("010", 2, "北京");
+    rate("0755", 3, 0, "深圳");
+    rate("010", 2, 0, "北京");
     win().SSTab1->setCurrentIndex(2);
     select(1, 1, 0);
     auto edit = [&](const QString& t) {
@@ -140,10 +137,10 @@ TEST_F(FeeRateWindow, ZoneCodesAreCheckedBeforeAnythingIsWritten) {
 }
 
 TEST_F(FeeRateWindow, RowOneIsKeptOnlyWhenItIsTheDefaultRow) {
-    rate("市话", 7, "默认");
-    rate("88", 7);
-    rate("77", 7);
-    rate("66", 7);
+    rate("市话", 7, 0, "默认");
+    rate("88", 7, 0);
+    rate("77", 7, 0);
+    rate("66", 7, 0);
     win().SSTab1->setCurrentIndex(7);
     ASSERT_EQ(grid().TextMatrix(1, 0), "市话");
     select(1, 1, 0);
@@ -155,9 +152,9 @@ TEST_F(FeeRateWindow, RowOneIsKeptOnlyWhenItIsTheDefaultRow) {
     EXPECT_EQ(dbSwitch.scalar("select count(*) from feerate where feeratetype=7").toInt(), 2);
 
     // A fresh station's tab of numeric zones: row 1 is an ordinary rate.
-    rate("0755", 4);
-    rate("0756", 4);
-    rate("0757", 4);
+    rate("0755", 4, 0);
+    rate("0756", 4, 0);
+    rate("0757", 4, 0);
     win().SSTab1->setCurrentIndex(4);
     select(1, 1, 0);
     win().fgFeerate_DblClick();
@@ -172,7 +169,7 @@ TEST_F(FeeRateWindow, RowOneIsKeptOnlyWhenItIsTheDefaultRow) {
 }
 
 TEST_F(FeeRateWindow, AddedRowIsStoredWhenItsZoneCodeIsCommitted) {
-    rate("0755", 2, "深圳", 6000);
+    rate("0755", 2, 0, "深圳", 6000);
     win().SSTab1->setCurrentIndex(2);
     win().cmdFeerate_Click(0);
     ASSERT_EQ(grid().Rows(), 3);
@@ -197,7 +194,7 @@ TEST_F(FeeRateWindow, AddedRowIsStoredWhenItsZoneCodeIsCommitted) {
 }
 
 TEST_F(FeeRateWindow, NothingIsEditedWithoutTheRight) {
-    rate("020", 2);
+    rate("020", 2, 0);
     WorkerRights = QStringList{"16"};
     win().SSTab1->setCurrentIndex(2);
     answer("你没有此操作权限", platform::rOK);
@@ -212,9 +209,9 @@ TEST_F(FeeRateWindow, NothingIsEditedWithoutTheRight) {
 // The operator's own gestures with an editor open: a click on another tab, the
 // window resized, 查找; every one settles the edit before it moves anything.
 TEST_F(FeeRateWindow, AnOpenEditIsSettledBeforeTheTabTheSizeOrTheFindMoveOn) {
-    rate("020", 2, "广州");
-    rate("0755", 3);
-    rate("0769", 3);
+    rate("020", 2, 0, "广州");
+    rate("0755", 3, 0);
+    rate("0769", 3, 0);
     win().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&win()));
     auto clickTab = [&](int t) { QTest::mouseClick(win().SSTab1, Qt::LeftButton, {}, win().SSTab1->tabRect(t).center()); };
@@ -272,7 +269,7 @@ TEST_F(FeeRateWindow, AnOpenEditIsSettledBeforeTheTabTheSizeOrTheFindMoveOn) {
 }
 
 TEST_F(FeeRateWindow, ABlockOfRowsIsWrittenWholeOrNotAtAll) {
-    for (const char* zone : {"021", "022", "023"}) rate(zone, 2);
+    for (const char* zone : {"021", "022", "023"}) rate(zone, 2, 0);
     dbSwitch.execute("create trigger refuse before update on feerate when new.zonecode='023' "
                      "begin select raise(abort,'refused'); end");
     win().SSTab1->setCurrentIndex(2);
@@ -297,7 +294,7 @@ TEST_F(FeeRateWindow, ABlockOfRowsIsWrittenWholeOrNotAtAll) {
 }
 
 TEST_F(FeeRateWindow, ATabInAStoredPlaceNameStaysInItsCell) {
-    rate("0755", 2, "深\t圳", 6000);
+    rate("0755", 2, 0, "深\t圳", 6000);
     win().SSTab1->setCurrentIndex(2);
     ASSERT_EQ(grid().Rows(), 2);
     EXPECT_EQ(grid().TextMatrix(1, 0), "0755");

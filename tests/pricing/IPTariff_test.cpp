@@ -17,6 +17,7 @@
 
 using pricing::frmIP;
 using platform::script::answer;
+using pricingtest::rate;
 
 namespace {
 
@@ -36,10 +37,6 @@ class IPWindow : public pricingtest::TariffWindowTest<frmIP> {
 protected:
     void type(qint32 id, const QString& name) {
         dbSwitch.execute("insert into ipfeerate values(?,?,'')", {id, name});
-    }
-    void rate(const QString& zone, int category, qint32 id, const QString& name = QString()) {
-        dbSwitch.execute("insert into feerate(zonecode,summary,feeratetype,feerateid,perprice) values(?,?,?,?,1000)",
-                         {zone, name, category, id});
     }
     void head(const QString& h, qint32 id, const QString& summary = QString()) {
         dbSwitch.execute("insert into iphead(iphead,summary,ipfeerate,perprice) values(?,?,?,2000)", {h, summary, id});

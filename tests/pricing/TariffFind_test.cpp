@@ -24,10 +24,7 @@ struct Look {
     int colSel = -1;
 };
 
-void rate(const QString& zone, int category, qint32 id, const QString& name) {
-    dbSwitch.execute("insert into feerate(zonecode,summary,feeratetype,feerateid,perprice) values(?,?,?,?,1000)",
-                     {zone, name, category, id});
-}
+using pricingtest::rate;
 
 // The ordinary rates: feerateid 0.
 struct FeeRateFind {

@@ -11,6 +11,12 @@
 
 namespace pricingtest {
 
+// A fee-rate row of the category in tariff `id` (0: the ordinary tariffs).
+inline void rate(const QString& zone, int category, qint32 id, const QString& name = QString(), qint64 perprice = 1000) {
+    dbSwitch.execute("insert into feerate(zonecode,summary,feeratetype,feerateid,perprice) values(?,?,?,?,?)",
+                     {zone, name, category, id, perprice});
+}
+
 template <typename Window>
 class TariffWindowTest : public testsupport::StationDbTest {
 protected:
