@@ -2,9 +2,7 @@
 
 #include <QDate>
 #include <QTime>
-#include <array>
 #include <cctype>
-#include <cstring>
 
 namespace sim {
 
@@ -306,10 +304,8 @@ std::optional<FeeOrder> decodeFee(const Frame& f) {
 std::optional<BalanceAnswer> decodeBalance(const Frame& f) {
     if (f.size() != 8 || f.at(0) != 0x95 || f.at(1) != 0x08 || f.at(2) != 0x10) return std::nullopt;
     BalanceAnswer a;
-    a.echo3 = f.at(3);
     a.negative = (f.at(4) & 0x80) != 0;
     a.fen = (qint64(f.at(4) & 0x7F) << 16) | (f.at(5) << 8) | f.at(6);
-    a.echo7 = f.at(7);
     return a;
 }
 
@@ -332,7 +328,6 @@ std::optional<ClockOrder> decodeClock(const Frame& f) {
     ClockOrder c;
     int v[7];
     for (int i = 0; i < 7; ++i) v[i] = fromBcd(f.at(2 + i));
-    c.yearByte = v[0];
     c.weekday = v[6];
     bool ok = true;
     for (int x : v) ok = ok && x >= 0;
