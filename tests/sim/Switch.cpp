@@ -489,13 +489,10 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     const quint8 code = f.at(0);
-    const bool isRequest =
-        (code == 0x81 && (f.at(2) & 0x80)) || (code == 0x88 && f.size() == 4) ||
-        (code == 0x93 && f.size() == 4) || (code == 0x91 && f.size() == 4) ||
-        (code == 0xA7 && f.size() == 3) || (code == 0xA5 && f.size() == 3) ||
-        (code == 0xA9 && f.size() == 3) || (code == 0x8E && f.size() == 4) ||
-        (code == 0x8D && f.size() == 3) || (code == 0xA8 && f.size() == 3) ||
-        (code == 0xA6 && f.size() == 3);
+    // A streamed table's read, or a question of four or three bytes.
+    const bool isRequest = (code == 0x81 && (f.at(2) & 0x80)) ||
+                           (f.size() == 4 && QByteArray("\x88\x93\x91\x8E").contains(char(code))) ||
+                           (f.size() == 3 && QByteArray("\xA7\xA5\xA9\x8D\xA8\xA6").contains(char(code)));
     if (isRequest) {
         serveRequestLocked(f);
         return;
