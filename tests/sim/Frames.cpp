@@ -8,14 +8,6 @@ namespace sim {
 
 // ---- hex text and checksum ---------------------------------------------
 
-static int hexValue(QChar c) {
-    const ushort u = c.unicode();
-    if (u >= '0' && u <= '9') return u - '0';
-    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
-    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
-    return -1;
-}
-
 QByteArray fromHex(const QString& text) {
     // Blanks apart, nothing but pairs of hex digits makes a byte string.
     const QByteArray digits = text.toLatin1().simplified().replace(' ', QByteArray());
@@ -174,14 +166,11 @@ quint8 bcd(int value) {
 }
 
 static int nibbleOf(QChar c) {
-    switch (c.toUpper().unicode()) {
-    case '*': return 0xB;
-    case '#': return 0xC;
-    default: {
-        const int v = hexValue(c);
-        return v < 0 ? 0xF : v;
-    }
-    }
+    if (c == u'*') return 0xB;
+    if (c == u'#') return 0xC;
+    bool hex = false;
+    const int v = QString(c).toInt(&hex, 16);
+    return hex ? v : 0xF;
 }
 
 QByteArray packDigits(const QString& digits, int bytes) {
