@@ -2,21 +2,11 @@
 
 #include <QDate>
 #include <QTime>
-#include <array>
 #include <cctype>
-#include <cstring>
 
 namespace sim {
 
 // ---- hex text and checksum ---------------------------------------------
-
-static int hexValue(QChar c) {
-    const ushort u = c.unicode();
-    if (u >= '0' && u <= '9') return u - '0';
-    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
-    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
-    return -1;
-}
 
 QByteArray fromHex(const QString& text) {
     // Blanks apart, nothing but pairs of hex digits makes a byte string.
@@ -176,14 +166,11 @@ quint8 bcd(int value) {
 }
 
 static int nibbleOf(QChar c) {
-    switch (c.toUpper().unicode()) {
-    case '*': return 0xB;
-    case '#': return 0xC;
-    default: {
-        const int v = hexValue(c);
-        return v < 0 ? 0xF : v;
-    }
-    }
+    if (c == u'*') return 0xB;
+    if (c == u'#') return 0xC;
+    bool hex = false;
+    const int v = QString(c).toInt(&hex, 16);
+    return hex ? v : 0xF;
 }
 
 QByteArray packDigits(const QString& digits, int bytes) {
@@ -306,10 +293,8 @@ std::optional<FeeOrder> decodeFee(const Frame& f) {
 std::optional<BalanceAnswer> decodeBalance(const Frame& f) {
     if (f.size() != 8 || f.at(0) != 0x95 || f.at(1) != 0x08 || f.at(2) != 0x10) return std::nullopt;
     BalanceAnswer a;
-    a.echo3 = f.at(3);
     a.negative = (f.at(4) & 0x80) != 0;
     a.fen = (qint64(f.at(4) & 0x7F) << 16) | (f.at(5) << 8) | f.at(6);
-    a.echo7 = f.at(7);
     return a;
 }
 
@@ -332,7 +317,6 @@ std::optional<ClockOrder> decodeClock(const Frame& f) {
     ClockOrder c;
     int v[7];
     for (int i = 0; i < 7; ++i) v[i] = fromBcd(f.at(2 + i));
-    c.yearByte = v[0];
     c.weekday = v[6];
     bool ok = true;
     for (int x : v) ok = ok && x >= 0;

@@ -61,8 +61,6 @@ public:
     void feed(const QByteArray& bytes) { buf_.append(bytes); }
     std::optional<Frame> next();
     qint64 noiseBytes() const { return noise_; }
-    int pending() const { return int(buf_.size()); }
-    void clear() { buf_.clear(); }
 private:
     QByteArray buf_;
     qint64 noise_ = 0;
@@ -137,10 +135,8 @@ struct FeeOrder {             // "950820"
 std::optional<FeeOrder> decodeFee(const Frame& f);
 
 struct BalanceAnswer {        // "950810"
-    quint8 echo3 = 0;
     bool negative = false;
     qint64 fen = 0;           // magnitude, 23 bits
-    quint8 echo7 = 0;
     qint64 signedFen() const { return negative ? -fen : fen; }
 };
 std::optional<BalanceAnswer> decodeBalance(const Frame& f);
@@ -155,7 +151,6 @@ std::optional<TalkLimit> decodeTalkLimit(const Frame& f);
 struct ClockOrder {           // "8509"
     QDateTime when;           // invalid when a field is not two decimal digits
     int weekday = 0;          // 1 Monday .. 7 Sunday
-    int yearByte = 0;         // decoded year - 1980
 };
 std::optional<ClockOrder> decodeClock(const Frame& f);
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -338,10 +336,6 @@ void Switch::clearRules() { std::lock_guard lk(mu_); rules_.clear(); }
 
 void Switch::endNextStreamAfter(int rows) { std::lock_guard lk(mu_); streamCut_ = rows; }
 
-void Switch::setEchoedAcks(int lateMs, int repeatMinMs, int repeatMaxMs) {
-    setAckTiming(lateMs, lateMs, 1.0, repeatMinMs, repeatMaxMs);
-}
-
 void Switch::setAckTiming(int lateMinMs, int lateMaxMs, double repeatShare, int repeatMinMs, int repeatMaxMs,
                           int fromAck) {
     std::lock_guard lk(mu_);
@@ -458,7 +452,6 @@ bool Switch::ackLocked(const Frame& f) {
 
 void Switch::handleLocked(const Frame& f) {
     received_.push_back(f);
-    queue_.push_back(f);
     cv_.notify_all();
 
     const QString c = f.code();
@@ -496,13 +489,10 @@ void Switch::handleLocked(const Frame& f) {
         return;
     }
     const quint8 code = f.at(0);
-    const bool isRequest =
-        (code == 0x81 && (f.at(2) & 0x80)) || (code == 0x88 && f.size() == 4) ||
-        (code == 0x93 && f.size() == 4) || (code == 0x91 && f.size() == 4) ||
-        (code == 0xA7 && f.size() == 3) || (code == 0xA5 && f.size() == 3) ||
-        (code == 0xA9 && f.size() == 3) || (code == 0x8E && f.size() == 4) ||
-        (code == 0x8D && f.size() == 3) || (code == 0xA8 && f.size() == 3) ||
-        (code == 0xA6 && f.size() == 3);
+    // A streamed table's read, or a question of four or three bytes.
+    const bool isRequest = (code == 0x81 && (f.at(2) & 0x80)) ||
+                           (f.size() == 4 && QByteArray("\x88\x93\x91\x8E").contains(char(code))) ||
+                           (f.size() == 3 && QByteArray("\xA7\xA5\xA9\x8D\xA8\xA6").contains(char(code)));
     if (isRequest) {
         serveRequestLocked(f);
         return;
@@ -766,13 +756,10 @@ void Switch::setRow(const QString& table, int key, const QByteArray& body) {
     }
 }
 
-std::optional<QByteArray> Switch::row(const QString& table, int key) const {
-    std::lock_guard lk(mu_);
-    auto t = tables_.find(table);
-    if (t == tables_.end()) return std::nullopt;
-    auto r = t->second.find(key);
-    if (r == t->second.end()) return std::nullopt;
-    return r->second;
+std::optional<QByteArray> Switch::row(const QString& name, int key) const {
+    const Table t = table(name);
+    const auto r = t.find(key);
+    return r == t.end() ? std::nullopt : std::optional(r->second);
 }
 
 Table Switch::table(const QString& name) const {
@@ -805,16 +792,7 @@ size_t Switch::receivedCount() const { std::lock_guard lk(mu_); return received_
 void Switch::clearReceived() {
     std::lock_guard lk(mu_);
     received_.clear();
-    queue_.clear();
     recordAnswers_.clear();
-}
-
-std::optional<Frame> Switch::takeReceived() {
-    std::lock_guard lk(mu_);
-    if (queue_.empty()) return std::nullopt;
-    Frame f = queue_.front();
-    queue_.pop_front();
-    return f;
 }
 
 std::optional<Frame> Switch::waitFor(const QString& hexPrefix, int timeoutMs,

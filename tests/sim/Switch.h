@@ -148,13 +148,10 @@ public:
     void setAnswerProbe(bool on);
     // How long a Late reply is held back (default 4200 ms: just after the station's 4 s wait).
     void setLateReplyMs(int ms);
-    // Every acknowledgement of an order (a refusal too) is written `lateMs`
-    // after the order came and once more `repeatMinMs`..`repeatMaxMs` after
-    // that (drawn from the seed); lateMs < 0 writes them as usual again.
-    void setEchoedAcks(int lateMs, int repeatMinMs, int repeatMaxMs);
-    // The same, drawn for each acknowledgement: written `lateMinMs`..`lateMaxMs`
-    // after its order came, and with the probability `repeatShare` (1: every
-    // one, 0: never) once more `repeatMinMs`..`repeatMaxMs` after that.
+    // Every acknowledgement of an order (a refusal too), drawn for each from
+    // the seed: written `lateMinMs`..`lateMaxMs` after its order came, and with
+    // the probability `repeatShare` (1: every one, 0: never) once more
+    // `repeatMinMs`..`repeatMaxMs` after that.
     // `fromAck` acknowledgements are written plainly first (the n-th of the
     // line is the first that may be late or repeated); lateMinMs < 0 ends it.
     void setAckTiming(int lateMinMs, int lateMaxMs, double repeatShare, int repeatMinMs, int repeatMaxMs,
@@ -216,8 +213,6 @@ public:
     std::vector<Frame> receivedWith(const QString& hexPrefix) const;
     size_t receivedCount() const;
     void clearReceived();
-    // Frames taken in arrival order (a queue separate from received()).
-    std::optional<Frame> takeReceived();
     // Waits for a frame with the prefix at index >= from of received(); calls
     // idle() between looks (e.g. the station's processEvents).
     std::optional<Frame> waitFor(const QString& hexPrefix, int timeoutMs,
@@ -286,7 +281,7 @@ private:
     Reply default_ = Reply::Normal;
     Reply lastReply_ = Reply::Normal;
     int lateMs_ = 4200;
-    // setAckTiming (setEchoedAcks is one case of it)
+    // setAckTiming
     int echoLateMinMs_ = -1, echoLateMaxMs_ = -1, echoMinMs_ = 0, echoMaxMs_ = 0;
     double echoShare_ = 0.0;
     int echoFrom_ = 0;
@@ -325,7 +320,6 @@ private:
     bool waitSteps(const std::function<bool()>& doneLocked, int timeoutMs);
 
     std::vector<Frame> received_;
-    std::deque<Frame> queue_;
     std::vector<QString> recordAnswers_;
     std::function<void(const Frame&)> observer_;
 };

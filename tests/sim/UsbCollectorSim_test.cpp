@@ -82,13 +82,11 @@ TEST(UsbCollector, StoreIsReadOneRecordPerAnswerThenEnded) {
     EXPECT_EQ(usb.nextFree(), 514);
 
     ASSERT_TRUE(usb.WritePort2(order("7F0602000000")));       // the new records
-    QByteArray r = poll(usb);
-    EXPECT_EQ(r.mid(1, 30), sim::withSum(a.body()));
+    EXPECT_EQ(poll(usb).mid(1, 30), sim::withSum(a.body()));
     ASSERT_TRUE(usb.WritePort2(order("820302")));
     EXPECT_EQ(poll(usb).mid(1, 30), sim::withSum(b.body()));
     ASSERT_TRUE(usb.WritePort2(order("820303")));             // not stored: again
-    r = poll(usb);
-    EXPECT_EQ(r.mid(1, 30), sim::withSum(b.body()));
+    EXPECT_EQ(poll(usb).mid(1, 30), sim::withSum(b.body()));
     ASSERT_TRUE(usb.WritePort2(order("820302")));
     EXPECT_EQ(poll(usb).mid(1, 8), sim::withSum(QStringLiteral("96070000000000")));
     EXPECT_EQ(usb.firstUnread(), 514);

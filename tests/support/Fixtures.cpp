@@ -1,4 +1,5 @@
 #include "support/Fixtures.h"
+#include "support/Holds.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmFindDir.h"
 
@@ -239,9 +240,7 @@ bool killedAtBox(const QString& text, const std::function<void()>& act) {
         reached = true;
     }
     platform::script::whileShown(nullptr);
-    platform::script::reset();
-    platform::script::enable();
-    platform::script::answer(text, platform::rOK);
+    freshPrompts(text.toUtf8().constData());
     return reached;
 }
 

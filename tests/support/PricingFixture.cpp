@@ -89,6 +89,10 @@ void PricingTest::restart() {
     ModSwitch::OpenAllDB(false);
     ModSwitch::CompactDB(QStringLiteral("Switch.mdb"));
     ModSwitch::CompactDB(QStringLiteral("PhoneCur.mdb"));
+    reopen();
+}
+
+void PricingTest::reopen() {
     openDatabases();
     ModSwitch::OpenSharedRecordsets();
     reopenRates();
@@ -193,12 +197,6 @@ bool BooksTest::callAt(int minute, int ext, QDate day) {
     r.start = QDateTime(day, QTime(9, minute, 0));
     r.seconds = 100 + 37 * minute;
     return ClsMonitor().Record(r.frame(), true);
-}
-
-void BooksTest::reopen() {
-    openDatabases();
-    ModSwitch::OpenSharedRecordsets();
-    reopenRates();
 }
 
 QString BooksTest::keepStationFile(const char* name) {

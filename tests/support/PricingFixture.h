@@ -48,6 +48,8 @@ protected:
     void localCaller(const char* remain, int balancemode);
     // Closed and started again: both files checked, compacted and copied.
     void restart();
+    // The station's files open again, as a start leaves them.
+    void reopen();
     // Ten days on, two starts: the entries settled move to the journal file
     // (the log keeps its last one); then, `lost`, that file lost with the
     // station closed and the start that finds it gone (its box answered).
@@ -82,8 +84,6 @@ protected:
     // Extension `ext`'s call at 9:`minute` of `day`, 100 + 37 x `minute`
     // seconds long; whether it was kept.
     bool callAt(int minute, int ext = 5, QDate day = QDate(2026, 6, 15));
-    // The station's files open again, as a start leaves them.
-    void reopen();
     // The station file as it stands kept aside as `name` (the station closed a moment).
     QString keepStationFile(const char* name);
     // The station closed; the data directory's `name` (its sides too) replaced by a copy of `from`.
