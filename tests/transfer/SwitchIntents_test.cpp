@@ -165,10 +165,8 @@ TEST_F(SwitchIntents, AChangeTakenButNotWrittenIsSettledByTheSwitchNotSentAgain)
     leaveTwoChanges();
     down("ExtDeposit");
     EXPECT_EQ(status(), "下载成功");
-    EXPECT_EQ(atSwitch(9), 4800);
-    EXPECT_EQ(booked(9), -200);
-    EXPECT_EQ(atSwitch(8), 300);
-    EXPECT_EQ(booked(8), 300);
+    expectTakenOnce(9, -200, 4800);
+    expectTakenOnce(8, 300);
     EXPECT_EQ(count("select count(*) from ExtDeposit where bSet<>0 or ChangeValue<>0"), 0);
     EXPECT_EQ(intents(kDeposit), 0);
 }
@@ -335,8 +333,7 @@ TEST_F(SwitchIntents, AStationFilePutBackKeepsWhatTheSwitchTookAndWhatItDidNot) 
     ASSERT_TRUE(QFile::copy(byHand, dir->file("switch.mdb")));
     openDatabases();
     ModSwitch::PrepareChargeLog();
-    EXPECT_EQ(booked(7), 1000);
-    EXPECT_FALSE(pendingChange(7));
+    expectTakenOnce(7, 1000);
     EXPECT_TRUE(pendingChange(9));
     EXPECT_EQ(booked(9), 0);
 }
@@ -418,8 +415,7 @@ TEST_F(SwitchIntents, ARefusedChangeIsNotToldAsUnanswered) {
     sw.clearRules();
     down("ExtDeposit");
     EXPECT_EQ(status(), "下载成功");
-    EXPECT_EQ(atSwitch(7), 10100);
-    EXPECT_EQ(booked(7), 100);
+    expectTakenOnce(7, 100, 10100);
 }
 
 // The station stopped after a change went (its intent and the pending change
@@ -429,12 +425,10 @@ TEST_F(SwitchIntents, AChangeLeftUnsettledIsSettledAtTheOpening) {
     leaveTwoChanges();
     ASSERT_TRUE(admin::OpenSite({}).opened);
     EXPECT_EQ(intents(kDeposit), 0);
-    EXPECT_EQ(booked(9), -200);
-    EXPECT_FALSE(pendingChange(9));
+    expectTakenOnce(9, -200, 4800);
     EXPECT_EQ(booked(8), 0);
     EXPECT_TRUE(pendingChange(8));
     EXPECT_TRUE(sent().filter(QRegularExpression("^A507")).isEmpty());
-    EXPECT_EQ(atSwitch(9), 4800);
     EXPECT_EQ(atSwitch(8), 0);
 }
 
