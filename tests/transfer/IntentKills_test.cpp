@@ -264,9 +264,8 @@ protected:
     // them free; and nothing is left to settle.
     void agree(const testsupport::StationDir& d) {
         const platform::Database db = platform::Database::openReadOnly(d.file("switch.mdb"));
-        const bool kept = !db.scalar("select 1 from user where userid=5").isNull();
         EXPECT_EQ(intents(db, QStringLiteral("release")), 0);
-        if (!kept) {
+        if (!kept(d)) {
             EXPECT_TRUE(released(sim::tables::Account, 2048));
             EXPECT_EQ(db.scalar("select account||'/'||userid from account where address=2048").toString(), "FFFF/0");
             return;
