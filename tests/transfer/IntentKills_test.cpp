@@ -161,13 +161,11 @@ protected:
         run(*d, {QStringLiteral("--download"), QStringLiteral("ExtDeposit")}, false);
         EXPECT_TRUE(lastLog.contains(QStringLiteral("DOWNLOADED\tExtDeposit\t下载成功"))) << lastLog.join('\n').toStdString();
         const QStringList frames = framesSince(from);
-        EXPECT_EQ(transfertest::depositChangesIn(frames, 7), 1) << frames.join(' ').toStdString();
-        EXPECT_EQ(transfertest::depositChangesIn(frames, 8), 1) << frames.join(' ').toStdString();
-        EXPECT_EQ(transfertest::depositAt(sw, 7), 11000);
-        EXPECT_EQ(transfertest::depositAt(sw, 8), 300);
         const platform::Database db = platform::Database::openReadOnly(d->file("switch.mdb"));
-        for (const auto& [address, fen] : {std::pair{7, 1000}, std::pair{8, 300}}) {
+        for (const auto& [address, fen, at] : {std::tuple{7, 1000, 11000}, std::tuple{8, 300, 300}}) {
             SCOPED_TRACE(address);
+            EXPECT_EQ(transfertest::depositChangesIn(frames, address), 1) << frames.join(' ').toStdString();
+            EXPECT_EQ(transfertest::depositAt(sw, address), at);
             EXPECT_EQ(Currency::fromRaw(db.scalar("select ifnull(sum(ChangeValue),0) from extdeposithistory where ExtAddr=?",
                                                   {address})
                                             .toLongLong()),
@@ -266,9 +264,8 @@ protected:
     // them free; and nothing is left to settle.
     void agree(const testsupport::StationDir& d) {
         const platform::Database db = platform::Database::openReadOnly(d.file("switch.mdb"));
-        const bool kept = !db.scalar("select 1 from user where userid=5").isNull();
         EXPECT_EQ(intents(db, QStringLiteral("release")), 0);
-        if (!kept) {
+        if (!kept(d)) {
             EXPECT_TRUE(released(sim::tables::Account, 2048));
             EXPECT_EQ(db.scalar("select account||'/'||userid from account where address=2048").toString(), "FFFF/0");
             return;

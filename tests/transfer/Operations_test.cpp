@@ -16,11 +16,6 @@ protected:
         platform::testing::setNow(nullptr);
         TransferTest::TearDown();
     }
-    QStringList messages() {
-        QStringList out;
-        for (const auto& s : platform::script::shown()) out << s.text;
-        return out;
-    }
     void reply(const char* text) { answer(QString::fromUtf8(text), platform::rOK); }
     // 下载系统时间 agreed to, its box answered.
     void downClock(const char* told) {

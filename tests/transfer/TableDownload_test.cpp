@@ -109,9 +109,7 @@ TEST_F(TableDownload, ALateAcknowledgementAcknowledgesNoOtherRow) {
     sw.addRule("940A0002", sim::Reply::Status03, 1);
     down("ExtraHead");
     EXPECT_EQ(status(), "下载失败");
-    EXPECT_EQ(dbSwitch.scalar("select group_concat(Address) from (select Address from ExtraHead where bSet<>0 order by Address)")
-                  .toString(),
-              "2,3");
+    EXPECT_EQ(pendingOf("ExtraHead"), "2,3");
     EXPECT_EQ(frmSRV::instance().lstRec->lines().filter("无人等待的确认: 82 03 00").size(), 1);
     // Rows 0, 1 twice, 2 twice; an attempt that heard nothing puts the run's
     // answers in doubt, so each row sent is then read back.
@@ -365,7 +363,9 @@ TEST_F(TableDownload, TheDepositViewListsEachExtensionOnceAndTheDownloadFindsIts
     g.setTextMatrix(rowOf("9"), 3, "9.99");
     GridSelFirst = GridSelLast = rowOf("8");
     ModToolbar::mnuUpSend_Click(31);
-    EXPECT_EQ(g.TextMatrix(rowOf("8"), 3), "660.51");
+    EXPECT_EQ(status(), "上传成功");
+    EXPECT_EQ(g.TextMatrix(rowOf("8"), 2) + "|" + g.TextMatrix(rowOf("8"), 3), "0.00|660.51");
+    EXPECT_EQ(g.TextMatrix(rowOf("8"), 4) + "|" + g.TextMatrix(rowOf("8"), 5), "ON|ON");
     EXPECT_EQ(g.TextMatrix(rowOf("9"), 3), "9.99");
     SwitchModel = 0;
 }

@@ -123,8 +123,7 @@ protected:
         ModComm::ResetLink();
         g_NoAnswerCount = 0;
     }
-    int pending(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
-    int count(const QString& sql, const platform::Params& p = {}) { return pending(sql, p); }
+    int count(const QString& sql, const platform::Params& p = {}) { return dbSwitch.scalar(sql, p).toInt(); }
     // The view's table downloaded by the operator, the status bar cleared first.
     void down(const QString& table, int right = 1) {
         CurTable = table;

@@ -59,8 +59,8 @@ TEST_F(UserDownload, AccountsThenTheirEndThenExtensions) {
     auto e = switchExtension(5);
     ASSERT_TRUE(e);
     EXPECT_EQ((std::vector<int>{e->grade1, e->pwdGrade, e->grade2}), (std::vector<int>{3, 5, 4}));
-    EXPECT_EQ(pending("select count(*) from account where bset<>0 or clearpassword<>0"), 0);   // ... and is used up
-    EXPECT_EQ(pending("select count(*) from extension where bset<>0"), 0);
+    EXPECT_EQ(count("select count(*) from account where bset<>0 or clearpassword<>0"), 0);   // ... and is used up
+    EXPECT_EQ(count("select count(*) from extension where bset<>0"), 0);
 
     // Given back: every account free, restricted grades.
     sw.clearReceived();
@@ -82,9 +82,9 @@ TEST_F(UserDownload, ARefusedAccountStopsTheUser) {
     sw.addRule("8C08", sim::Reply::Status03, 2, 1);   // both attempts of the second account
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
     EXPECT_EQ(codes(), (QStringList{"8C08", "8C08", "8C08", "8804", "8203"}));   // the refused one is not read
-    EXPECT_EQ(pending("select bset from account where address=2050"), 0);
-    EXPECT_NE(pending("select bset from account where address=2051"), 0);
-    EXPECT_NE(pending("select bset from extension where address=5"), 0);
+    EXPECT_EQ(count("select bset from account where address=2050"), 0);
+    EXPECT_NE(count("select bset from account where address=2051"), 0);
+    EXPECT_NE(count("select bset from extension where address=5"), 0);
 }
 
 TEST_F(UserDownload, DepositOwnersLockedOwnersAndOwnersWithoutARow) {
@@ -115,15 +115,15 @@ TEST_F(UserDownload, TheDepositCheckSendsAChangedGrade) {
     EXPECT_TRUE(ModGeneral::CheckDeposit(7, true, false));
     EXPECT_EQ(switchExtension(5)->grade1, 3);   // grade 2 lies below the extension's own grade
     EXPECT_EQ(switchAccount(2050)->grade1, 2);
-    EXPECT_EQ(pending("select count(*) from extension where bset<>0 or depositgrade<>2 and address=5"), 0);
+    EXPECT_EQ(count("select count(*) from extension where bset<>0 or depositgrade<>2 and address=5"), 0);
 
     // The switch refuses the extension: the row stays pending for the next download.
     sw.clearReceived();
     sw.addRule("8B16", sim::Reply::Status03, 2);
     dbSwitch.execute("update user set remain=? where userid=7", {platform::Currency::fromYuan(15)});
     EXPECT_FALSE(ModGeneral::CheckDeposit(7, true, false));
-    EXPECT_EQ(pending("select depositgrade from extension where address=5"), 3);
-    EXPECT_NE(pending("select bset from extension where address=5"), 0);
+    EXPECT_EQ(count("select depositgrade from extension where address=5"), 3);
+    EXPECT_NE(count("select bset from extension where address=5"), 0);
 }
 
 TEST_F(UserDownload, TheViewHearsOfEveryAcknowledgedRowAndDrawsAgainAtEveryExit) {
@@ -147,7 +147,7 @@ TEST_F(UserDownload, TheViewHearsOfEveryAcknowledgedRowAndDrawsAgainAtEveryExit)
     ModToolbar::SetDownloadView(nullptr);
     dbSwitch.execute("update extension set firstgrade=3, bset=1 where address=5");
     EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 1));
-    EXPECT_EQ(pending("select count(*) from extension where bset<>0 and address=5"), 0);
+    EXPECT_EQ(count("select count(*) from extension where bset<>0 and address=5"), 0);
     EXPECT_EQ(view.told.size(), 4);
 }
 
@@ -158,7 +158,7 @@ TEST_F(UserDownload, ALockIsNeverDoneOnAnotherRowsAnswer) {
     sw.setAckTiming(10, 10, 1.0, 10, 10, 1);   // from the second answer on
     sw.addRule("8B1605", sim::Reply::Status03, -1);
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 1, 0, 0, 0));
-    EXPECT_NE(pending("select bset from extension where address=5"), 0);
+    EXPECT_NE(count("select bset from extension where address=5"), 0);
     sw.setAckTiming(-1, -1, 0, 0, 0);
     drain();
 }
@@ -171,13 +171,13 @@ TEST_F(UserDownload, AClearPasswordTheSwitchDidNotTakeStaysPending) {
     sw.addRule("8C080802", sim::Reply::Silent, 2);
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
     EXPECT_TRUE(switchAccount(2050)->keepPassword);
-    EXPECT_EQ(pending("select clearpassword from account where address=2050"), 1);
-    EXPECT_NE(pending("select bset from account where address=2050"), 0);
+    EXPECT_EQ(count("select clearpassword from account where address=2050"), 1);
+    EXPECT_NE(count("select bset from account where address=2050"), 0);
 
     // Sent again on a line that answers: the switch clears it, and so does the station.
     EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
     EXPECT_FALSE(switchAccount(2050)->keepPassword);
-    EXPECT_EQ(pending("select clearpassword+bset from account where address=2050"), 0);
+    EXPECT_EQ(count("select clearpassword+bset from account where address=2050"), 0);
 }
 
 // On a line that has never repeated, the switch sends one answer twice, the
@@ -196,8 +196,8 @@ TEST_F(UserDownload, ACopyTakenForALostRowsAnswerLeavesThatRowPending) {
     copyThenLost("8C080802", "8C080803");
     EXPECT_FALSE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
     EXPECT_FALSE(switchAccount(2051));
-    EXPECT_NE(pending("select bset from account where address=2051"), 0);
-    EXPECT_EQ(pending("select bset from account where address=2050"), 0);
+    EXPECT_NE(count("select bset from account where address=2051"), 0);
+    EXPECT_EQ(count("select bset from account where address=2050"), 0);
     drain();
 
     // An extension table download.
@@ -208,7 +208,7 @@ TEST_F(UserDownload, ACopyTakenForALostRowsAnswerLeavesThatRowPending) {
     ModToolbar::DownTable(6);
     EXPECT_EQ(status(), "下载失败");
     EXPECT_FALSE(switchExtension(3));
-    EXPECT_NE(pending("select bset from extension where address=3"), 0);
+    EXPECT_NE(count("select bset from extension where address=3"), 0);
     drain();
 
     // A deposit user's grade, sent as the deposit check finds it changed.
@@ -219,7 +219,7 @@ TEST_F(UserDownload, ACopyTakenForALostRowsAnswerLeavesThatRowPending) {
     copyThenLost("810300", "8B1605");
     EXPECT_FALSE(ModGeneral::CheckDeposit(7, true, false));
     EXPECT_FALSE(switchExtension(5));
-    EXPECT_NE(pending("select bset from extension where address=5"), 0);
+    EXPECT_NE(count("select bset from extension where address=5"), 0);
     drain();
 }
 
@@ -236,6 +236,6 @@ TEST_F(UserDownload, AReadBackMeetingAnswersBehindItsAsksReadsEveryRow) {
     sw.addRule("8804", sim::Reply::Echoed, 2);
     sw.addRule("8804", sim::Reply::Late, -1);
     EXPECT_TRUE(ModToolbar::DownUserPara(7, 0, 0, 0, 0));
-    EXPECT_EQ(pending("select count(*) from account where bset<>0"), 0);
-    EXPECT_EQ(pending("select count(*) from extension where bset<>0"), 0);
+    EXPECT_EQ(count("select count(*) from account where bset<>0"), 0);
+    EXPECT_EQ(count("select count(*) from extension where bset<>0"), 0);
 }
