@@ -239,17 +239,8 @@ TEST_F(ChangeSite, AnEditIsSavedIntoItsOwnSiteBeforeTheChangeAndACancelKeepsIt) 
     EXPECT_TRUE(received().isEmpty()) << received().join(' ').toStdString();
 
     // The question comes while the site the edit belongs to is still open.
-    QString askedIn;
-    platform::script::onModal("frmSelTerminal", [](QDialog* d) {
-        auto* w = static_cast<frmSelTerminal*>(d);
-        w->lvwPoint->setCurrentItem(w->lvwPoint->findItems("东区", Qt::MatchExactly).value(0));
-        platform::script::answer("真的要选择<东区>吗", platform::rYes);
-        w->cmdSelect->click();
-    });
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    sw.clearReceived();
-    console().findChild<QAction*>("mnuChangeTerminal")->trigger();
-    arrived("960301");
+    changeTo("东区");
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     ASSERT_EQ(DataPath, site);
     EXPECT_FALSE(g_Modified);
