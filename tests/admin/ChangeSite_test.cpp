@@ -88,30 +88,27 @@ protected:
         if (name.isEmpty()) settle();
         else arrived("960301");
     }
-    // 数据库管理 backs up the site open into `name` under the program
-    // directory, every file checked; the folder.
-    QString backupInto(const QString& name) {
-        const QString folder = dir->appPath() + name + "/";
-        QDir().mkpath(folder);
-        platform::script::answer("备份完成", platform::rOK);
-        frmDBManager::instance().opt_Click(0);
-        frmDBManager::instance().txtPath->setText(folder);
-        frmDBManager::instance().tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
-        frmDBManager::instance().cmd_Click(0);
-        EXPECT_EQ(platform::script::pendingAnswers(), 0);
-        return folder;
-    }
-    // 数据库管理 restores the site open from `folder`, every file checked;
-    // the box it shows is answered when it begins with `box`. Its text.
-    QString restoreFrom(const QString& folder, const QString& box) {
-        frmDBManager::instance().opt_Click(2);
-        frmDBManager::instance().txtPath->setText(folder);
-        frmDBManager::instance().tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    // 数据库管理 backs up (`mode` 0) the site open into, or restores it (2)
+    // from, `folder`, every file checked; the box it shows is answered when
+    // it begins with `box`. Its text.
+    QString dbManager(int mode, const QString& folder, const QString& box) {
+        frmDBManager& w = frmDBManager::instance();
+        w.opt_Click(mode);
+        w.txtPath->setText(folder);
+        w.tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
         platform::script::answer(box, platform::rOK);
-        frmDBManager::instance().cmd_Click(1);
+        w.cmd_Click(mode == 0 ? 0 : 1);
         EXPECT_EQ(platform::script::pendingAnswers(), 0);
         return lastBox();
     }
+    // A backup into `name` under the program directory; the folder.
+    QString backupInto(const QString& name) {
+        const QString folder = dir->appPath() + name + "/";
+        QDir().mkpath(folder);
+        dbManager(0, folder, "备份完成");
+        return folder;
+    }
+    QString restoreFrom(const QString& folder, const QString& box) { return dbManager(2, folder, box); }
     // A year file of `n` calls of extension 5 in `dir`, January's table.
     static void yearFile(const QString& dir, int n) {
         platform::Database y = platform::Database::create(dir + "phbill_2026.mdb");

@@ -70,13 +70,17 @@ protected:
         QDir().mkpath(f);
         return f;
     }
-    // 备份 into `f`, the box `told` answered.
-    void backupTo(const QString& f, const char* told = nullptr) {
+    // 备份 (`mode` 0) into or 恢复 (2) from `f`, the box `told` answered; the
+    // file `unchecked` (0: the station's, 1) left out.
+    void dbManager(int mode, const QString& f, const char* told, int unchecked = -1) {
         if (told) script::answer(told, platform::rOK);
-        win().opt_Click(0);
+        win().opt_Click(mode);
         win().txtPath->setText(f);
-        win().cmd_Click(0);
+        if (unchecked >= 0) win().tvwDB->topLevelItem(0)->child(unchecked)->setCheckState(0, Qt::Unchecked);
+        win().cmd_Click(mode == 0 ? 0 : 1);
     }
+    void backupTo(const QString& f, const char* told = nullptr, int unchecked = -1) { dbManager(0, f, told, unchecked); }
+    void restoreFrom(const QString& f, const char* told, int unchecked = -1) { dbManager(2, f, told, unchecked); }
     // 备份 of every file into a fresh folder "bk", told it is done; the folder.
     QString backedUp() {
         const QString f = folder("bk");
@@ -96,14 +100,6 @@ protected:
     static QStringList leftovers() {
         return QDir(DataPath).entryList({"*" + admin::RestoreTempSuffix() + "*", admin::RestoreJournalName() + "*", "*.recovering"},
                                         QDir::Files | QDir::Hidden);
-    }
-    // 恢复 from `f`, the box `told` answered; the year file `unchecked` (0, 1) left out.
-    void restoreFrom(const QString& f, const char* told, int unchecked = -1) {
-        win().opt_Click(2);
-        win().txtPath->setText(f);
-        if (unchecked >= 0) win().tvwDB->topLevelItem(0)->child(unchecked)->setCheckState(0, Qt::Unchecked);
-        script::answer(told, platform::rOK);
-        win().cmd_Click(1);
     }
     // `pairs` restored, the restore killed at its step `point`.
     static void killedAt(const QList<admin::RestorePair>& pairs, const char* point) {
@@ -134,10 +130,7 @@ TEST_F(DBManagerTest, BackupCopiesStationAndArchivesButNeverTheCurrentCalls) {
 
     // Only the archives: the station database is left out.
     const QString g = folder("bk2");
-    win().tvwDB->topLevelItem(0)->child(0)->setCheckState(0, Qt::Unchecked);
-    script::answer("备份完成", platform::rOK);
-    win().txtPath->setText(g);
-    win().cmd_Click(0);
+    backupTo(g, "备份完成", 0);
     EXPECT_EQ(QDir(g).entryList(QDir::Files).size(), 2);
     EXPECT_FALSE(QFileInfo::exists(g + "Switch.mdb"));
 }
