@@ -56,8 +56,6 @@ protected:
 
 class AccountChargeArchived : public AccountChargeLineTest, public ::testing::WithParamInterface<bool> {};
 
-}  // namespace
-
 // The account's owner the same in the copy: the charge went where the file
 // puts it, and extension 5 (user 7's) is no difference to name; also once
 // the call is archived (the night after it) and the station file's copy of
@@ -130,8 +128,6 @@ TEST_F(AccountChargeLineTest, AnOwnerATableReadFromTheSwitchGivesIsAnEntry) {
 // copy holds: each one it changes is an entry of the journal, named in its
 // box, so that a station file put back later gives the place to the owner
 // the 表恢复 gave it, and its calls are charged to that user.
-namespace {
-
 // What a parameter view's 表恢复 is run on: the view, its right and caption,
 // the place whose owner changes and how its box names it.
 struct Place {

@@ -113,8 +113,6 @@ protected:
     QString restoreUsersCopy() { return restoreTable().join('\n'); }
 };
 
-}  // namespace
-
 // A backup into a folder typed once; then the operator backs up into another
 // folder, which the window keeps in its settings. 500 days on the entries
 // since the first are let go; putting it back names every user it changes.
@@ -245,8 +243,6 @@ TEST_F(UnplacedBackupTest, AUsersCopyPutBackAcrossALostOwnerEntryNamesTheOwnerIt
 
 // The journal keeps what the newest backup needs: a backup taken by 数据库管理
 // and put back after the keeping time still gets every entry since it.
-namespace {
-
 class BackupHorizonTest : public BackupRoadsTest {
 protected:
     // A call of extension 5 at 9:`minute` of `day`; its fee.
