@@ -1,5 +1,7 @@
-// The sites from the console of the second model, loaded against the
-// simulator: the site window (F4) and the change of site (更换站点, F5).
+// The administration windows as the operator reaches them from the console,
+// loaded against the simulator: the backup window (F2), the settings (F9),
+// and in the second model the site window (F4) and the change of site
+// (更换站点, F5).
 #include "console/ConsoleFixture.h"
 
 #include "admin/ImmutableDir.h"
@@ -9,6 +11,7 @@
 #include "admin/Sites.h"
 #include "admin/frmDBManager.h"
 #include "admin/frmSelTerminal.h"
+#include "admin/frmSysSet.h"
 #include "admin/frmTerminal.h"
 #include "core/books/ChargeLog.h"
 #include "core/Main.h"
@@ -25,6 +28,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
@@ -88,30 +92,27 @@ protected:
         if (name.isEmpty()) settle();
         else arrived("960301");
     }
-    // 数据库管理 backs up the site open into `name` under the program
-    // directory, every file checked; the folder.
-    QString backupInto(const QString& name) {
-        const QString folder = dir->appPath() + name + "/";
-        QDir().mkpath(folder);
-        platform::script::answer("备份完成", platform::rOK);
-        frmDBManager::instance().opt_Click(0);
-        frmDBManager::instance().txtPath->setText(folder);
-        frmDBManager::instance().tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
-        frmDBManager::instance().cmd_Click(0);
-        EXPECT_EQ(platform::script::pendingAnswers(), 0);
-        return folder;
-    }
-    // 数据库管理 restores the site open from `folder`, every file checked;
-    // the box it shows is answered when it begins with `box`. Its text.
-    QString restoreFrom(const QString& folder, const QString& box) {
-        frmDBManager::instance().opt_Click(2);
-        frmDBManager::instance().txtPath->setText(folder);
-        frmDBManager::instance().tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    // 数据库管理 backs up (`mode` 0) the site open into, or restores it (2)
+    // from, `folder`, every file checked; the box it shows is answered when
+    // it begins with `box`. Its text.
+    QString dbManager(int mode, const QString& folder, const QString& box) {
+        frmDBManager& w = frmDBManager::instance();
+        w.opt_Click(mode);
+        w.txtPath->setText(folder);
+        w.tvwDB->topLevelItem(0)->setCheckState(0, Qt::Checked);
         platform::script::answer(box, platform::rOK);
-        frmDBManager::instance().cmd_Click(1);
+        w.cmd_Click(mode == 0 ? 0 : 1);
         EXPECT_EQ(platform::script::pendingAnswers(), 0);
         return lastBox();
     }
+    // A backup into `name` under the program directory; the folder.
+    QString backupInto(const QString& name) {
+        const QString folder = dir->appPath() + name + "/";
+        QDir().mkpath(folder);
+        dbManager(0, folder, "备份完成");
+        return folder;
+    }
+    QString restoreFrom(const QString& folder, const QString& box) { return dbManager(2, folder, box); }
     // A year file of `n` calls of extension 5 in `dir`, January's table.
     static void yearFile(const QString& dir, int n) {
         platform::Database y = platform::Database::create(dir + "phbill_2026.mdb");
@@ -239,17 +240,8 @@ TEST_F(ChangeSite, AnEditIsSavedIntoItsOwnSiteBeforeTheChangeAndACancelKeepsIt) 
     EXPECT_TRUE(received().isEmpty()) << received().join(' ').toStdString();
 
     // The question comes while the site the edit belongs to is still open.
-    QString askedIn;
-    platform::script::onModal("frmSelTerminal", [](QDialog* d) {
-        auto* w = static_cast<frmSelTerminal*>(d);
-        w->lvwPoint->setCurrentItem(w->lvwPoint->findItems("东区", Qt::MatchExactly).value(0));
-        platform::script::answer("真的要选择<东区>吗", platform::rYes);
-        w->cmdSelect->click();
-    });
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    sw.clearReceived();
-    console().findChild<QAction*>("mnuChangeTerminal")->trigger();
-    arrived("960301");
+    changeTo("东区");
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     ASSERT_EQ(DataPath, site);
     EXPECT_FALSE(g_Modified);
@@ -553,6 +545,71 @@ TEST_F(ChangeSite, RecordsStreamingThroughChangesOfSiteAndARestoreAreEachStoredO
     EXPECT_GT(here.rows, 0);
     for (const QString& k : keys) EXPECT_EQ(here.count.value(k) + there.count.value(k), 1) << k.toStdString();
     EXPECT_EQ(here.rows + there.rows, keys.size());
+}
+
+class AdminWaysIn : public ConsoleTest {
+protected:
+    void SetUp() override {
+        ConsoleTest::SetUp();
+        connectSwitch();
+    }
+    QAction* item(const char* name) { return console().findChild<QAction*>(QLatin1String(name)); }
+};
+
+TEST_F(AdminWaysIn, F2ShowsTheHiddenBackupWindowF9TheSettingsButNotOverAnOpenEditorAndTheUsbBoxShowsTheUsbMenu) {
+    setting("ChkAutoBackup", "1");
+    load();
+    WorkerRights = QStringList{"0"};
+    console().resize(1000, 700);
+    console().show();
+    settle();
+    // The backup window lives hidden from the start, its timer running; F2 shows it.
+    ASSERT_TRUE(frmDBManager::exists());
+    EXPECT_FALSE(frmDBManager::instance().isVisible());
+    EXPECT_TRUE(frmDBManager::instance().Timer1->isActive());
+    item("mnuDbManager")->trigger();
+    EXPECT_TRUE(spin(5000, [] { return frmDBManager::instance().isVisible(); }));
+    EXPECT_FALSE(console().window()->isVisible());
+    frmDBManager::instance().cmdExit->click();
+    EXPECT_TRUE(spin(5000, [this] { return console().window()->isVisible(); }));
+    EXPECT_FALSE(frmDBManager::instance().isVisible());
+    EXPECT_TRUE(console().window()->isVisible());
+
+    int opened = 0;
+    platform::script::onModal("frmSysSet", [&](QDialog* d) {
+        ++opened;
+        static_cast<frmSysSet*>(d)->cmdExit_Click();
+    });
+    ASSERT_TRUE(console().ShowView("Account"));
+    doubleClickCell(2, 1);
+    ASSERT_TRUE(spin(5000, [this] { return console().txtModify->isVisible(); }));
+    console().txtModify->setText("12a");
+    item("mnuSysPara")->trigger();
+    EXPECT_EQ(opened, 0);
+    EXPECT_TRUE(console().txtModify->isVisible());
+
+    console().txtModify->hide();
+    EXPECT_EQ(item("mnuSysPara")->shortcut(), QKeySequence(Qt::Key_F9));
+    item("mnuSysPara")->trigger();
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(frmSysSet::exists());
+
+    // The USB box acts at once on the console's "USB设置" menu.
+    QAction* usbMenu = console().mnuUsb->menuAction();
+    frmSysSet& w = frmSysSet::instance();
+    w.chkUsb->setChecked(true);
+    w.chkUsb_Click();
+    EXPECT_TRUE(usbMenu->isVisible());
+    EXPECT_FALSE(w.FraCom->isEnabled());
+    w.chkUsb->setChecked(false);
+    w.chkUsb_Click();
+    EXPECT_FALSE(usbMenu->isVisible());
+    EXPECT_TRUE(ModComm::ComA().PortOpen());
+    frmSysSet::unload();
+
+    // Closing the station unloads the backup window.
+    EXPECT_THROW(console().CloseApp(), platform::ProgramEnded);
+    EXPECT_FALSE(frmDBManager::exists());
 }
 
 }  // namespace

@@ -168,10 +168,6 @@ TEST_P(RestoreCompletion, AKilledRestoreIsToldWithWhatItCouldNotRecoverAtTheNext
 
 INSTANTIATE_TEST_SUITE_P(SecondKill, RestoreCompletion, ::testing::Values("recovered", "renamed"));
 
-}  // namespace
-
-namespace {
-
 // Calls answered and archived into the year file, a backup of every file (the
 // year file with it), then more calls answered and archived since: the
 // restore of that backup, killed anywhere in it and again in its completion
