@@ -13,6 +13,7 @@ set(slow_admin
   DBManagerTest.CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack
   DBManagerTest.RestoreBringsBackEveryFileAndReloadsSettingsAndBoards
   DBManagerTest.RestoredFileFromAnOlderStationSurvivesTheNextStart
+  DBManagerTest.AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded
   DBManagerTest.AYearFileIsMergedOnceARestore
   DBManagerTest.ARestoreKeepsTheStationsYearFileOnlyWhereItHoldsEveryCallOfTheBackup
   NoteLostOrFileUnmarked/UnnotedBackupTest.*

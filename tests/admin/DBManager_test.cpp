@@ -488,6 +488,31 @@ TEST_F(DBManagerTest, CallsLoggedSinceABackupAreChargedOnceWhenItIsPutBack) {
     ModSwitch::OpenAllDB(true);
 }
 
+// Another station's backup chosen by mistake is refused whole, named, before
+// anything is closed for good or merged: neither its station file (whose
+// balances would take this station's charges) nor its year file (whose calls
+// the bill query and the settlement would count here) goes in.
+TEST_F(DBManagerTest, AnotherStationsBackupIsRefusedWholeItsYearFilesIncluded) {
+    const QString f = backedUp();
+    ModSwitch::SetCallFileNote(ModSwitch::kStationId, "this station");
+    {
+        Database other = Database::open(f + "Switch.mdb");
+        other.execute("delete from Variant where varname=?", {ModSwitch::kStationId});
+        other.execute("insert into Variant(varname,value) values(?,'another station')", {ModSwitch::kStationId});
+        Database year = Database::open(f + "phbill_2026.mdb");
+        for (int i = 0; i < 32; ++i) year.execute("insert into Tab_Ph1 values(?, 2, '2026-03-01 10:00:00')", {100 + i});
+    }
+    ModSwitch::SetVariant("Marker", "since");
+    restoreFrom(f, "恢复失败:Switch.mdb（");
+    ASSERT_EQ(script::pendingAnswers(), 0) << lastBox().toStdString();
+    EXPECT_TRUE(holds(lastBox(), "属于另一个话务台或站点，未恢复任何文件"));
+    for (const script::Shown& b : script::shown()) EXPECT_TRUE(lacks(b.text, "数据恢复成功"));
+    EXPECT_EQ(ModSwitch::GetVariant("Marker"), "since");
+    EXPECT_EQ(rows(DataPath + "phbill_2026.mdb"), 5);
+    EXPECT_EQ(rows(DataPath + "PhBill_2025.mdb"), 3);
+    EXPECT_EQ(leftovers(), QStringList());
+}
+
 // A year file is merged once a restore: its completion leaves a station's
 // year file untouched since the merge alone (here held by another program
 // meanwhile, as a merge would wait on it; a kill after the journal had every
