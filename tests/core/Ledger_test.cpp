@@ -361,9 +361,6 @@ TEST_F(LedgerTest, ADamagedJournalFileLeavesEachUsersDifferenceNamed) {
     EXPECT_EQ(inJournalFile("f_seq<=2"), 0);
 }
 
-// The station file's safety copy older than the entries (it could not be
-// renewed since): the settled entries it lacks stay in the call file, where a
-// start that puts that copy back finds them, however old they grow.
 // The station file's copy of the log keeps what the call file's safety copy
 // lacks however old it is: a start whose copy of the call file failed (a full
 // disk) leaves an older copy, and a call file put back from it later still
@@ -386,6 +383,9 @@ TEST_F(LedgerTest, WhatTheCallFilesCopyLacksStaysInTheStationFileHoweverOld) {
     EXPECT_EQ(logged("PhoneCur.mdb"), 4);
 }
 
+// The station file's safety copy older than the entries (it could not be
+// renewed since): the settled entries it lacks stay in the call file, where a
+// start that puts that copy back finds them, however old they grow.
 TEST_F(LedgerTest, EntriesTheStationFilesCopyLacksStayInTheCallFile) {
     const Currency opening = remainOf(7);
     const QString oldCopy = dir->file("older-switch.mdb.bak");
