@@ -49,12 +49,6 @@ protected:
         reopen();
         return backup;
     }
-    // The station's files opened again as the station works on them.
-    void reopen() {
-        openDatabases();
-        ModSwitch::OpenSharedRecordsets();
-        reopenRates();
-    }
     // The users' copy as an older release made it: the users alone, no mark.
     void unmarkedUsersCopy() {
         QFile::remove(console::BackupFilePath());
