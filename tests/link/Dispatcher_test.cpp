@@ -49,7 +49,7 @@ TEST_F(DispatcherTest, UnansweredEndFrameAndProbeAnswerAreAcknowledged) {
     EXPECT_EQ(takeSent(), (QStringList{withSum("820300"), withSum("820300")}));
 }
 
-TEST_F(DispatcherTest, BalanceQueriesByAccountOrExtensionAreAnsweredWithTheSignBit) {
+TEST_F(DispatcherTest, BalanceQueriesByAccountOrExtensionAreAnsweredWithTheSignBitAndClamped) {
     dbSwitch.execute("update Account set account='1234', userid=7 where address=2048");
     setUser(7, "-1.5");
     deal("A1070000123499");
@@ -63,6 +63,9 @@ TEST_F(DispatcherTest, BalanceQueriesByAccountOrExtensionAreAnsweredWithTheSignB
     EXPECT_EQ(takeSent().value(1), withSum("950810" "05" "01" "E2" "40" "01"));   // 123456 fen
     deal("A1070077FFFF02");   // extension 119 has no paying user
     EXPECT_EQ(takeSent().value(1), withSum("950810" "77" "00" "00" "00" "02"));
+    // A balance beyond the frame is clamped, not wrapped.
+    EXPECT_EQ(BalanceAnswer(0x800000, 1, 2), "950810" "01" "7F" "FF" "FF" "02");
+    EXPECT_EQ(BalanceAnswer(-0x1000000, 1, 2), "950810" "01" "FF" "FF" "FF" "02");
 }
 
 // A charge logged that the station file has not taken yet (it refused its
@@ -81,12 +84,7 @@ TEST_F(DispatcherTest, BalanceQueryAndDepositGradeCountAChargeWaitingInTheLog) {
     EXPECT_EQ(ModGeneral::GetDepositGrade(3), 2);
 }
 
-TEST_F(DispatcherTest, BalanceBeyondTheFrameIsClampedNotWrapped) {
-    EXPECT_EQ(BalanceAnswer(0x800000, 1, 2), "950810" "01" "7F" "FF" "FF" "02");
-    EXPECT_EQ(BalanceAnswer(-0x1000000, 1, 2), "950810" "01" "FF" "FF" "FF" "02");
-}
-
-TEST_F(DispatcherTest, StatusFramesAreKeptAndBadIndexesTraced) {
+TEST_F(DispatcherTest, StatusFramesAreKeptBadIndexesTracedAndLiveCallsReachTheEngineOnlyWhenMonitored) {
     const QString card = "990B03" + QString("01").repeated(8);
     deal(card);
     EXPECT_EQ(CardStates[3].Data, bytes(withSum(card)));
@@ -97,10 +95,7 @@ TEST_F(DispatcherTest, StatusFramesAreKeptAndBadIndexesTraced) {
     EXPECT_TRUE(traceLines().last().startsWith("Handle Error :"));
     deal("970A10" + QString("01").repeated(7));
     EXPECT_TRUE(traceLines().last().startsWith("Handle Error :"));
-    EXPECT_TRUE(takeSent().isEmpty());
-}
-
-TEST_F(DispatcherTest, LiveCallsReachTheEngineOnlyWhenMonitored) {
+    // Live calls reach the engine only when monitored.
     const QString live = "A011" + QString("01").repeated(15);
     deal(live);
     EXPECT_TRUE(sink->monitors.isEmpty());
