@@ -70,6 +70,13 @@ TEST_F(DispatcherTest, BalanceQueriesByAccountOrExtensionAreAnsweredWithTheSignB
 
 // A charge logged that the station file has not taken yet (it refused its
 // part) is in the balance the switch is told and in the deposit grade.
+// A balance query that stops after its extension: acknowledged, then dropped.
+TEST_F(DispatcherTest, AShortFrameAtDispatchIsTracedAndDropped) {
+    deal("A1070005");
+    EXPECT_EQ(traceLines().last(), QStringLiteral("Handle Error :应答帧太短"));
+    EXPECT_EQ(takeSent(), QStringList{withSum("820300")});
+}
+
 TEST_F(DispatcherTest, BalanceQueryAndDepositGradeCountAChargeWaitingInTheLog) {
     setUser(3, "5");
     dbSwitch.execute("update Extension set userid=3 where Address=5");
