@@ -43,10 +43,14 @@ protected:
 };
 
 
-TEST_F(DispatcherTest, UnansweredEndFrameAndProbeAnswerAreAcknowledged) {
+TEST_F(DispatcherTest, UnansweredEndFrameProbeAnswerAndAShortFrameAreAcknowledged) {
     deal("9607" + QString("00").repeated(5));
     deal("950B" + QString("00").repeated(9));
     EXPECT_EQ(takeSent(), (QStringList{withSum("820300"), withSum("820300")}));
+    // A balance query that stops after its extension: acknowledged, then dropped.
+    deal("A1070005");
+    EXPECT_EQ(traceLines().last(), QStringLiteral("Handle Error :应答帧太短"));
+    EXPECT_EQ(takeSent(), QStringList{withSum("820300")});
 }
 
 TEST_F(DispatcherTest, BalanceQueriesByAccountOrExtensionAreAnsweredWithTheSignBitAndClamped) {
@@ -70,13 +74,6 @@ TEST_F(DispatcherTest, BalanceQueriesByAccountOrExtensionAreAnsweredWithTheSignB
 
 // A charge logged that the station file has not taken yet (it refused its
 // part) is in the balance the switch is told and in the deposit grade.
-// A balance query that stops after its extension: acknowledged, then dropped.
-TEST_F(DispatcherTest, AShortFrameAtDispatchIsTracedAndDropped) {
-    deal("A1070005");
-    EXPECT_EQ(traceLines().last(), QStringLiteral("Handle Error :应答帧太短"));
-    EXPECT_EQ(takeSent(), QStringList{withSum("820300")});
-}
-
 TEST_F(DispatcherTest, BalanceQueryAndDepositGradeCountAChargeWaitingInTheLog) {
     setUser(3, "5");
     dbSwitch.execute("update Extension set userid=3 where Address=5");
