@@ -147,7 +147,7 @@ TEST_F(DispatcherTest, DepositEventIsStoredAndShown) {
     frmPABX::unload();
 }
 
-TEST_F(DispatcherTest, ResentDepositCountsAsStored) {
+TEST_F(DispatcherTest, ResentDepositCountsAsStoredAndEventsOfALaterMonthWereLastYears) {
     deal(deposit(6, 250, 0x1A));
     deal(deposit(6, 250, 0x1A));
     EXPECT_EQ(takeSent(), (QStringList{withSum("820302"), withSum("820302")}));
@@ -156,6 +156,15 @@ TEST_F(DispatcherTest, ResentDepositCountsAsStored) {
     // The same key with another amount is a real conflict.
     deal(deposit(6, 300, 0x1A));
     EXPECT_EQ(takeSent(), QStringList{withSum("820303")});
+
+    // An event of a later month was last year's; a month 13 is refused.
+    platform::testing::setNow([] { return QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0)); });
+    deal(deposit(8, 100, 0x0A));
+    EXPECT_EQ(dbSwitch.scalar("select ChangeDate from ExtDepositHistory where ExtAddr=8").toString(), "2025-06-14 09:30:15");
+    QString bad = deposit(9, 100, 0x0A);
+    bad.replace(34, 2, "13");   // month 13
+    deal(bad);
+    EXPECT_EQ(takeSent().last(), withSum("820303"));
 }
 
 TEST_F(DispatcherTest, FailingDepositsAreGivenUpOnTheThird) {
@@ -198,16 +207,6 @@ TEST_F(DispatcherTest, TheFrameHandledIsAnsweredBeforeTheFramesQueuedBehindIt) {
     refusing.pass();
     EXPECT_EQ(refusing.seen, (QStringList{withSum("820302"), withSum("820302")}));   // refused: sent again
     EXPECT_EQ(traceLines().filter("无人等待的确认: 82 03 00").size(), 1);
-}
-
-TEST_F(DispatcherTest, EventFromLastYearAndInvalidTimes) {
-    platform::testing::setNow([] { return QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0)); });
-    deal(deposit(8, 100, 0x0A));
-    EXPECT_EQ(dbSwitch.scalar("select ChangeDate from ExtDepositHistory").toString(), "2025-06-14 09:30:15");
-    QString bad = deposit(9, 100, 0x0A);
-    bad.replace(34, 2, "13");   // month 13
-    deal(bad);
-    EXPECT_EQ(takeSent().last(), withSum("820303"));
 }
 
 }  // namespace
