@@ -43,13 +43,17 @@ protected:
 };
 
 
-TEST_F(DispatcherTest, UnansweredEndFrameAndProbeAnswerAreAcknowledged) {
+TEST_F(DispatcherTest, UnansweredEndFrameProbeAnswerAndAShortFrameAreAcknowledged) {
     deal("9607" + QString("00").repeated(5));
     deal("950B" + QString("00").repeated(9));
     EXPECT_EQ(takeSent(), (QStringList{withSum("820300"), withSum("820300")}));
+    // A balance query that stops after its extension: acknowledged, then dropped.
+    deal("A1070005");
+    EXPECT_EQ(traceLines().last(), QStringLiteral("Handle Error :应答帧太短"));
+    EXPECT_EQ(takeSent(), QStringList{withSum("820300")});
 }
 
-TEST_F(DispatcherTest, BalanceQueriesByAccountOrExtensionAreAnsweredWithTheSignBit) {
+TEST_F(DispatcherTest, BalanceQueriesByAccountOrExtensionAreAnsweredWithTheSignBitAndClamped) {
     dbSwitch.execute("update Account set account='1234', userid=7 where address=2048");
     setUser(7, "-1.5");
     deal("A1070000123499");
@@ -63,6 +67,9 @@ TEST_F(DispatcherTest, BalanceQueriesByAccountOrExtensionAreAnsweredWithTheSignB
     EXPECT_EQ(takeSent().value(1), withSum("950810" "05" "01" "E2" "40" "01"));   // 123456 fen
     deal("A1070077FFFF02");   // extension 119 has no paying user
     EXPECT_EQ(takeSent().value(1), withSum("950810" "77" "00" "00" "00" "02"));
+    // A balance beyond the frame is clamped, not wrapped.
+    EXPECT_EQ(BalanceAnswer(0x800000, 1, 2), "950810" "01" "7F" "FF" "FF" "02");
+    EXPECT_EQ(BalanceAnswer(-0x1000000, 1, 2), "950810" "01" "FF" "FF" "FF" "02");
 }
 
 // A charge logged that the station file has not taken yet (it refused its
@@ -81,12 +88,7 @@ TEST_F(DispatcherTest, BalanceQueryAndDepositGradeCountAChargeWaitingInTheLog) {
     EXPECT_EQ(ModGeneral::GetDepositGrade(3), 2);
 }
 
-TEST_F(DispatcherTest, BalanceBeyondTheFrameIsClampedNotWrapped) {
-    EXPECT_EQ(BalanceAnswer(0x800000, 1, 2), "950810" "01" "7F" "FF" "FF" "02");
-    EXPECT_EQ(BalanceAnswer(-0x1000000, 1, 2), "950810" "01" "FF" "FF" "FF" "02");
-}
-
-TEST_F(DispatcherTest, StatusFramesAreKeptAndBadIndexesTraced) {
+TEST_F(DispatcherTest, StatusFramesAreKeptBadIndexesTracedAndLiveCallsReachTheEngineOnlyWhenMonitored) {
     const QString card = "990B03" + QString("01").repeated(8);
     deal(card);
     EXPECT_EQ(CardStates[3].Data, bytes(withSum(card)));
@@ -97,10 +99,7 @@ TEST_F(DispatcherTest, StatusFramesAreKeptAndBadIndexesTraced) {
     EXPECT_TRUE(traceLines().last().startsWith("Handle Error :"));
     deal("970A10" + QString("01").repeated(7));
     EXPECT_TRUE(traceLines().last().startsWith("Handle Error :"));
-    EXPECT_TRUE(takeSent().isEmpty());
-}
-
-TEST_F(DispatcherTest, LiveCallsReachTheEngineOnlyWhenMonitored) {
+    // Live calls reach the engine only when monitored.
     const QString live = "A011" + QString("01").repeated(15);
     deal(live);
     EXPECT_TRUE(sink->monitors.isEmpty());
@@ -148,7 +147,7 @@ TEST_F(DispatcherTest, DepositEventIsStoredAndShown) {
     frmPABX::unload();
 }
 
-TEST_F(DispatcherTest, ResentDepositCountsAsStored) {
+TEST_F(DispatcherTest, ResentDepositCountsAsStoredAndEventsOfALaterMonthWereLastYears) {
     deal(deposit(6, 250, 0x1A));
     deal(deposit(6, 250, 0x1A));
     EXPECT_EQ(takeSent(), (QStringList{withSum("820302"), withSum("820302")}));
@@ -157,6 +156,15 @@ TEST_F(DispatcherTest, ResentDepositCountsAsStored) {
     // The same key with another amount is a real conflict.
     deal(deposit(6, 300, 0x1A));
     EXPECT_EQ(takeSent(), QStringList{withSum("820303")});
+
+    // An event of a later month was last year's; a month 13 is refused.
+    platform::testing::setNow([] { return QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0)); });
+    deal(deposit(8, 100, 0x0A));
+    EXPECT_EQ(dbSwitch.scalar("select ChangeDate from ExtDepositHistory where ExtAddr=8").toString(), "2025-06-14 09:30:15");
+    QString bad = deposit(9, 100, 0x0A);
+    bad.replace(34, 2, "13");   // month 13
+    deal(bad);
+    EXPECT_EQ(takeSent().last(), withSum("820303"));
 }
 
 TEST_F(DispatcherTest, FailingDepositsAreGivenUpOnTheThird) {
@@ -199,16 +207,6 @@ TEST_F(DispatcherTest, TheFrameHandledIsAnsweredBeforeTheFramesQueuedBehindIt) {
     refusing.pass();
     EXPECT_EQ(refusing.seen, (QStringList{withSum("820302"), withSum("820302")}));   // refused: sent again
     EXPECT_EQ(traceLines().filter("无人等待的确认: 82 03 00").size(), 1);
-}
-
-TEST_F(DispatcherTest, EventFromLastYearAndInvalidTimes) {
-    platform::testing::setNow([] { return QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0)); });
-    deal(deposit(8, 100, 0x0A));
-    EXPECT_EQ(dbSwitch.scalar("select ChangeDate from ExtDepositHistory").toString(), "2025-06-14 09:30:15");
-    QString bad = deposit(9, 100, 0x0A);
-    bad.replace(34, 2, "13");   // month 13
-    deal(bad);
-    EXPECT_EQ(takeSent().last(), withSum("820303"));
 }
 
 }  // namespace

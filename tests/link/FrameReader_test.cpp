@@ -57,14 +57,4 @@ TEST(FrameReader, TheDateOfAnEventIsFiveDecimalBytes) {
     EXPECT_THROW(FrameReader(bytes("06140930")).dateTime(0, today), FrameError);     // too short
 }
 
-class ShortFrameTest : public LinkTest {};
-
-TEST_F(ShortFrameTest, AShortFrameAtDispatchIsTracedAndDropped) {
-    // A balance query that stops after its extension: acknowledged, then dropped.
-    g_NoAnswerCount = 10;   // answers are sent without waiting
-    ModComm::DealFrame(bytes("A1070005"), ModComm::FindFrame(bytes("A1070005")));
-    EXPECT_EQ(traceLines().last(), QStringLiteral("Handle Error :应答帧太短"));
-    EXPECT_EQ(takeSent(), QStringList{withSum("820300")});
-}
-
 }  // namespace

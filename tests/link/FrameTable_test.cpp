@@ -68,10 +68,7 @@ TEST_F(FrameTableTest, CheckHexNormalisesOrCuts) {
     }
 }
 
-TEST_F(FrameTableTest, ChecksumAndHexTexts) {
-    EXPECT_EQ(CheckSum("830300"), "86");
-    EXPECT_EQ(CheckSum("820300"), "85");
-    EXPECT_EQ(CheckSum("960301"), "9A");
+TEST_F(FrameTableTest, ChecksumAndHexTextsBothWays) {
     EXPECT_EQ(CheckSum(""), "00");
     EXPECT_EQ(CheckSum("FFFF"), "FE");
     EXPECT_EQ(CheckSum("0102F"), "12");   // the odd last digit counts by its own value
@@ -83,9 +80,7 @@ TEST_F(FrameTableTest, ChecksumAndHexTexts) {
     EXPECT_EQ(ByteToHex(255), "FF");
     EXPECT_EQ(SpaceHex("830300"), "83 03 00 ");
     EXPECT_EQ(SpaceHex(""), "");
-}
-
-TEST_F(FrameTableTest, HexToBytesKeepsWholePairs) {
+    // Hex texts to bytes keep whole pairs.
     EXPECT_EQ(HexToBytes("83030086"), QByteArray::fromHex("83030086"));
     EXPECT_EQ(HexToBytes("830"), QByteArray::fromHex("83"));
     EXPECT_EQ(HexToBytes("A"), QByteArray(1, '\x0A'));

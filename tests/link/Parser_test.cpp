@@ -61,7 +61,7 @@ TEST_F(ParserTest, UnknownStatusAndNoiseSlideByteByByteAndLoseNoFrame) {
     EXPECT_EQ(PortStates[5].Data, bytes(port));
 }
 
-TEST_F(ParserTest, BadChecksumsAreAnsweredByFamily) {
+TEST_F(ParserTest, BadChecksumsAreAnsweredByFamilyAndFrameLengthsOfTheOtherModelRefused) {
     const QString rec = "961D" + QString("00").repeated(27);
     receive(rec + "00");   // wrong sum
     ProcessComm();
@@ -80,9 +80,8 @@ TEST_F(ParserTest, BadChecksumsAreAnsweredByFamily) {
     ASSERT_EQ(lines.size(), 5);
     EXPECT_EQ(lines[0].mid(8, 2), "--");
     EXPECT_EQ(lines[1].mid(8, 2), "->");
-}
 
-TEST_F(ParserTest, FrameLengthsOfTheOtherModelAreRefused) {
+    // Frame lengths of the other model are refused.
     SwitchModel = 0;
     receive(withSum("A90C" + QString("00").repeated(10)));
     ProcessComm();

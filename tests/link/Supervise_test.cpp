@@ -24,15 +24,6 @@ protected:
     }
 };
 
-TEST_F(SuperviseTest, ClockOrderLayout) {
-    EXPECT_EQ(ClockOrder(QDateTime(QDate(2024, 5, 6), QTime(14, 7, 9))), "85094405061407" "09" "01");
-    EXPECT_EQ(ClockOrder(QDateTime(QDate(2024, 5, 12), QTime(0, 0, 0))), "85094405120000" "00" "07");
-    EXPECT_EQ(ClockOrder(QDateTime(QDate(1980, 1, 1), QTime(0, 0, 0))).mid(4, 2), "00");
-    EXPECT_EQ(ClockOrder(QDateTime(QDate(2079, 12, 31), QTime(23, 59, 59))).mid(4, 2), "99");
-    EXPECT_EQ(ClockOrder(QDateTime(QDate(1979, 12, 31), QTime(23, 59, 59))), "");
-    EXPECT_EQ(ClockOrder(QDateTime(QDate(2080, 1, 1), QTime(0, 0, 0))), "");
-}
-
 TEST_F(SuperviseTest, MonitorModeFollowsTheView) {
     CurTable = "LanHead";
     SetMonitor(true);
@@ -64,13 +55,26 @@ TEST_F(SuperviseTest, ExpiredLimitsAreCutOnce) {
     EXPECT_EQ(MonSlots[5].LimitSet, 1);
 }
 
-TEST_F(SuperviseTest, MissingPortSettingIsAnError) {
+TEST_F(SuperviseTest, AMissingPortSettingIsAnErrorAndTheCollectorReadsNone) {
     dbSwitch.execute("delete from Variant where varname='CommPort'");
     EXPECT_EQ(OpenComm(false), 8);
     ModSwitch::SetVariant("CommPort", "1");
     ModSwitch::SetVariant("CommDevice", dir->appPath() + "no-such-tty");
     EXPECT_EQ(OpenComm(false), 8);
     EXPECT_TRUE(takeSent().isEmpty());
+
+    // Over the collector no port setting is read, and a silent switch times out.
+    dbSwitch.execute("delete from Variant where varname in ('CommPort','CommSet')");
+    auto usb = std::make_shared<QueuedCollector>();   // nothing new, ever
+    platform::SetUsbCollector(usb);
+    ModComm::ChooseTransport(true);
+    EXPECT_EQ(OpenComm(false), 2);
+    platform::SetUsbCollector(nullptr);
+    ASSERT_GE(usb->writes.size(), 3);
+    EXPECT_EQ(usb->writes[0].left(5), bytes(withSum("84040000")));
+    EXPECT_EQ(usb->writes[1].left(4), bytes(withSum("960300")));
+    EXPECT_EQ(usb->writes[2].left(4), bytes(withSum("830300")));
+    EXPECT_EQ(usb->writes[0].size(), 64);
 }
 
 // The far end of the serial line closes (a USB adapter pulled; here the
@@ -114,20 +118,6 @@ TEST_F(SuperviseTest, ALineWhoseOtherEndWentIsTriedAtTheLinksPaceNotInALoop) {
     EXPECT_FALSE(Link().isOpen());
     EXPECT_LE(platform::testing::portFailures() - tried, 1);
     EXPECT_EQ(traceLines().filter("不通").size(), 1);
-}
-
-TEST_F(SuperviseTest, UsbModeReadsNoPortSettingsAndTimesOut) {
-    dbSwitch.execute("delete from Variant where varname in ('CommPort','CommSet')");
-    auto usb = std::make_shared<QueuedCollector>();   // nothing new, ever
-    platform::SetUsbCollector(usb);
-    ModComm::ChooseTransport(true);
-    EXPECT_EQ(OpenComm(false), 2);
-    platform::SetUsbCollector(nullptr);
-    ASSERT_GE(usb->writes.size(), 3);
-    EXPECT_EQ(usb->writes[0].left(5), bytes(withSum("84040000")));
-    EXPECT_EQ(usb->writes[1].left(4), bytes(withSum("960300")));
-    EXPECT_EQ(usb->writes[2].left(4), bytes(withSum("830300")));
-    EXPECT_EQ(usb->writes[0].size(), 64);
 }
 
 }  // namespace

@@ -18,7 +18,13 @@ TEST_F(WaitsTest, NotHexSendsNothingAndASilentLinkSendsOnceWithoutWaiting) {
     EXPECT_EQ(takeSent(), QStringList{withSum("800300")});
 }
 
-TEST_F(WaitsTest, ClockOrderWithAYearItCannotCarryIsRefused) {
+TEST_F(WaitsTest, ClockOrderLayoutAndAYearItCannotCarryIsRefused) {
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(2024, 5, 6), QTime(14, 7, 9))), "85094405061407" "09" "01");
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(2024, 5, 12), QTime(0, 0, 0))), "85094405120000" "00" "07");
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(1980, 1, 1), QTime(0, 0, 0))).mid(4, 2), "00");
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(2079, 12, 31), QTime(23, 59, 59))).mid(4, 2), "99");
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(1979, 12, 31), QTime(23, 59, 59))), "");
+    EXPECT_EQ(ClockOrder(QDateTime(QDate(2080, 1, 1), QTime(0, 0, 0))), "");
     g_NoAnswerCount = 10;
     EXPECT_EQ(SendOrder("8509" "100101000000" "0103", false, 4, true), 0);   // year 2080 written "100"
     EXPECT_EQ(SendOrder("8509" "F10101000000" "01", false, 4, true), 0);

@@ -2,7 +2,6 @@
 #include "platform/Currency.h"
 #include "platform/Db.h"
 #include "platform/Files.h"
-#include "platform/Prompts.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -267,19 +266,6 @@ TEST(DbFiles, CaseInsensitiveNamesAndSafeReplace) {
     EXPECT_TRUE(Database::open(dir.filePath("copy.mdb")).hasTable("t"));
     EXPECT_FALSE(safeReplace(dir.filePath("none.mdb"), dir.filePath("copy.mdb")));
     EXPECT_TRUE(Database::open(dir.filePath("copy.mdb")).hasTable("t"));
-}
-
-TEST(Prompts, ScriptAnswersAndRecordsUnexpected) {
-    script::reset();
-    script::enable();
-    script::answer("退出", rYes);
-    EXPECT_EQ(MsgBox("要退出系统吗?", mbYesNo, "T"), rYes);
-    EXPECT_EQ(MsgBox("别的", mbYesNo, "T"), rNo);
-    ASSERT_EQ(script::unexpected().size(), 1);
-    EXPECT_EQ(script::unexpected()[0].text, "别的");
-    EXPECT_EQ(script::shown().size(), 2);
-    script::reset();
-    script::disable();
 }
 
 TEST(DbBusy, AWriteWaitsAFewSecondsForAFileAnotherConnectionHolds) {

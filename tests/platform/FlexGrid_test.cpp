@@ -337,8 +337,7 @@ TEST(FlexGridOnScreen, RowsRemovedAboveOrInsideTheOperatorsChoiceLeaveItOnItsRow
     EightRows shown(2);
     FlexGrid* g = shown.g;
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.window));
-    const auto cellCentre = [&](int r, int c) { return shown.at(r, c); };
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(5, 1));
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, shown.at(5, 1));
     ASSERT_EQ(g->Row(), 5);
 
     g->RemoveItem(2);   // above
@@ -350,8 +349,8 @@ TEST(FlexGridOnScreen, RowsRemovedAboveOrInsideTheOperatorsChoiceLeaveItOnItsRow
     EXPECT_EQ(g->Text(), QStringLiteral("5-1"));
 
     // A range (texts 6 up to 4, started on 6) with rows above and inside it removed.
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, cellCentre(5, 1));
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, cellCentre(3, 1));
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, shown.at(5, 1));
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, shown.at(3, 1));
     ASSERT_EQ(g->Text(), QStringLiteral("6-1"));
     ASSERT_EQ(g->TextMatrix(g->RowSel(), 0), QStringLiteral("4-0"));
     g->RemoveItem(1);
@@ -372,21 +371,20 @@ TEST(FlexGridOnScreen, ASelectionKeepsItsStartInRowAndItsEndInRowSel) {
     EightRows shown(3);
     FlexGrid* g = shown.g;
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown.window));
-    const auto at = [&](int r, int c) { return shown.at(r, c); };
     const auto corners = [&] { return std::vector<int>{g->Row(), g->Col(), g->RowSel(), g->ColSel()}; };
     for (const auto& [from, to] : {std::pair{2, 6}, std::pair{6, 2}}) {
-        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, at(from, 0));
-        QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(to, 2));
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, shown.at(from, 0));
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ShiftModifier, shown.at(to, 2));
         EXPECT_EQ(corners(), (std::vector<int>{from, 0, to, 2})) << from << ".." << to << " by shift+click";
-        QTest::mousePress(g->viewport(), Qt::LeftButton, {}, at(from, 1));
-        for (int r = from; r != to; r += (to > from ? 1 : -1)) QTest::mouseMove(g->viewport(), at(r, 1));
-        QTest::mouseMove(g->viewport(), at(to, 1));
-        QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, at(to, 1));
+        QTest::mousePress(g->viewport(), Qt::LeftButton, {}, shown.at(from, 1));
+        for (int r = from; r != to; r += (to > from ? 1 : -1)) QTest::mouseMove(g->viewport(), shown.at(r, 1));
+        QTest::mouseMove(g->viewport(), shown.at(to, 1));
+        QTest::mouseRelease(g->viewport(), Qt::LeftButton, {}, shown.at(to, 1));
         EXPECT_EQ(corners(), (std::vector<int>{from, 1, to, 1})) << from << ".." << to << " by a drag";
         EXPECT_EQ(g->Text(), QStringLiteral("%1-1").arg(from));
     }
     // A click alone: one cell, both ends.
-    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, at(4, 2));
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, shown.at(4, 2));
     EXPECT_EQ(corners(), (std::vector<int>{4, 2, 4, 2}));
 }
 
