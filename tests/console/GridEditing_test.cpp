@@ -352,21 +352,7 @@ TEST_F(GridEditing, AnOwnerIsToldByItsIdWhateverItsNameHolds) {
     EXPECT_EQ(dbSwitch.scalar("select userid||bset from Extension where Address=3").toString(), "71");
 }
 
-TEST_F(GridEditing, ARefusedDepositStartsAgainAtNothingAdded) {
-    dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (7, '甲', 0, 500000, 500000)");
-    ASSERT_TRUE(console().ShowView("User"));
-    ASSERT_EQ(grid().TextMatrix(2, 0), "7");
-    ASSERT_EQ(grid().TextMatrix(2, 4), "50.00");
-    type(2, 4, "abc");
-    EXPECT_EQ(status(), "请输入最大为1亿的数值");
-    EXPECT_EQ(console().txtModify->text(), "0.00");
-    enter(console().txtModify);   // the second Enter adds nothing
-    EXPECT_EQ(grid().TextMatrix(2, 4), "50.00");
-    EXPECT_EQ(grid().TextMatrix(2, 5), "50.00");
-    EXPECT_FALSE(g_Modified);
-}
-
-TEST_F(GridEditing, ATypedDepositGoesWithTheEditsARestoreOrAnInitialiseDrops) {
+TEST_F(GridEditing, ATypedDepositRefusedOrGoingWithTheEditsARestoreOrAnInitialiseDrops) {
     dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (7, '甲', 1, 500000, 500000)");
     ASSERT_TRUE(console().ShowView("User"));
     ASSERT_EQ(grid().TextMatrix(2, 0), "7");
@@ -379,6 +365,15 @@ TEST_F(GridEditing, ATypedDepositGoesWithTheEditsARestoreOrAnInitialiseDrops) {
         EXPECT_EQ(status(), "保存完成");
     };
     const auto stored = [] { return dbSwitch.scalar("select deposit||'/'||remain from user where userid=7").toString(); };
+
+    // A refused amount starts again at nothing added: the second Enter adds nothing.
+    type(2, 4, "abc");
+    EXPECT_EQ(status(), "请输入最大为1亿的数值");
+    EXPECT_EQ(console().txtModify->text(), "0.00");
+    enter(console().txtModify);
+    EXPECT_EQ(grid().TextMatrix(2, 4), "50.00");
+    EXPECT_EQ(grid().TextMatrix(2, 5), "50.00");
+    EXPECT_FALSE(g_Modified);
 
     type(2, 4, "100");
     EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
@@ -637,8 +632,12 @@ TEST_F(GridEditing, AnOwnerOrAnAccountTheDatabaseRefusesStaysAsStoredAndIsTold) 
 
 // A typed deposit the save cannot store (another program holds the station
 // file): 退出 and another view in the tree each keep the station, the view
-// and the amount; the save afterwards stores it once.
-TEST_F(GridEditing, ASaveTheDatabaseRefusesKeepsTheStationTheViewAndTheTypedDeposit) {
+// and the amount; 系统管理 → 重新登录 is told the login failed, its window
+// stays in its loop until 退 出, and the worker logged in stays. With the lock
+// gone 重新登录 opens and logs in, and the save stores the amount once.
+TEST_F(GridEditing, ASaveOrALoginTheDatabaseRefusesKeepsTheStationTheViewTheWorkerAndTheTypedDeposit) {
+    WorkerID = QStringLiteral("0000");
+    WorkerName = QStringLiteral("管理员");
     dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (7, '甲', 1, 500000, 500000)");
     ASSERT_TRUE(console().ShowView("User"));
     ASSERT_EQ(grid().TextMatrix(2, 0), "7");
@@ -649,7 +648,11 @@ TEST_F(GridEditing, ASaveTheDatabaseRefusesKeepsTheStationTheViewAndTheTypedDepo
     ASSERT_EQ(grid().TextMatrix(2, 4), "150.00");
     QWidget* exit = toolButton("Exit");
     ASSERT_NE(exit, nullptr);
+    QAction* reLogin = console().findChild<QAction*>("mnuReLogin");
+    ASSERT_NE(reLogin, nullptr);
     bool ended = false;
+    int shown = 0;
+    bool stayed = false;
     {
         platform::Database other = platform::Database::open(dbSwitch.path());
         other.execute("BEGIN IMMEDIATE");
@@ -671,13 +674,53 @@ TEST_F(GridEditing, ASaveTheDatabaseRefusesKeepsTheStationTheViewAndTheTypedDepo
         EXPECT_EQ(console().tvSwitch->currentItem(), ModSwitch::FindNode("User"));
         EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
         EXPECT_TRUE(g_Modified);
+
+        platform::script::answer("登录失败：数据库正被其他程序使用", platform::rOK);
+        platform::script::onModal("frmWorker", [&](QDialog* d) {
+            ++shown;
+            auto* w = static_cast<frmWorker*>(d);
+            QTest::keyClicks(w->txtUser, "0000");
+            QTest::keyClick(w->txtUser, Qt::Key_Return);
+            QTest::keyClicks(w->txtPWD, "0000");
+            QTest::keyClick(w->txtPWD, Qt::Key_Return);
+            stayed = w->isVisible() && QApplication::activeModalWidget() == w;
+            QTest::mouseClick(w->cmdExitProgram, Qt::LeftButton);
+        });
+        reLogin->trigger();
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
         other.execute("ROLLBACK");
     }
     ASSERT_TRUE(dbSwitch.isOpen());
     EXPECT_TRUE(console().isVisible());
     EXPECT_EQ(dbSwitch.scalar("select deposit||'/'||remain from user where userid=7").toString(), "500000/500000");
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(stayed);
+    EXPECT_FALSE(frmWorker::exists());
+    EXPECT_EQ(WorkerID, "0000");
+    EXPECT_EQ(WorkerRights, QStringList{"0"});
+    EXPECT_EQ(CurTable, "User");
+    EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
+    EXPECT_TRUE(g_Modified);
+    EXPECT_TRUE(dbSwitch.scalar("select WorkerID from Worker where b_active<>0").isNull());
 
-    // The lock gone: the amount typed is stored once, and the view changes.
+    // The lock gone: 重新登录 opens again and logs in.
+    bool loggedIn = false;
+    platform::script::onModal("frmWorker", [&](QDialog* d) {
+        ++shown;
+        auto* w = static_cast<frmWorker*>(d);
+        QTest::keyClicks(w->txtUser, "0000");
+        QTest::keyClicks(w->txtPWD, "0000");
+        QTest::mouseClick(w->cmdLogin, Qt::LeftButton);
+        loggedIn = !w->isVisible();
+        if (w->isVisible()) QTest::mouseClick(w->cmdExitProgram, Qt::LeftButton);
+    });
+    reLogin->trigger();
+    EXPECT_EQ(shown, 2);
+    EXPECT_TRUE(loggedIn);
+    EXPECT_EQ(dbSwitch.scalar("select WorkerID from Worker where b_active<>0").toString(), "0000");
+    EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
+
+    // The amount typed is stored once, and the view changes.
     platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
     clickNode("Account");
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
@@ -1149,78 +1192,6 @@ TEST_F(GridEditing, DeletingSeveralUsersOnASilentSwitchTellsEachFactOnce) {
     EXPECT_EQ(status(), "交换机没有回答，其余2个用户没有删除");
     EXPECT_EQ(dbSwitch.scalar("select count(*) from user where userid in (7, 8, 9)").toInt(), 3);
     EXPECT_EQ(ModSwitch::PendingWriteAhead(dbSwitch, "release").size(), 1);
-}
-
-// 系统管理 → 重新登录 while another program holds "switch.mdb" and a deposit
-// typed in 用户管理 waits unsaved: the login is told it failed, the window
-// stays in its loop until 退 出, the worker logged in stays, the typed
-// deposit stays; with the lock gone 重新登录 opens and logs in, and the
-// deposit is saved once.
-TEST_F(GridEditing, ReLoginUnderALockKeepsTheWorkerAndTheTypedDepositAndWorksAfter) {
-    WorkerID = QStringLiteral("0000");
-    WorkerName = QStringLiteral("管理员");
-    dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (7, '甲', 1, 500000, 500000)");
-    ASSERT_TRUE(console().ShowView("User"));
-    const int row = ModGeneral::FindGridRow(grid(), 0, "7", 1);
-    ASSERT_GE(row, 1);
-    type(row, 4, "100");
-    ASSERT_EQ(grid().TextMatrix(row, 4), "150.00");
-    ASSERT_TRUE(g_Modified);
-    QAction* reLogin = console().findChild<QAction*>("mnuReLogin");
-    ASSERT_NE(reLogin, nullptr);
-
-    int shown = 0;
-    bool stayed = false;
-    {
-        platform::Database other = platform::Database::open(dbSwitch.path());
-        other.execute("BEGIN IMMEDIATE");
-        platform::script::answer("登录失败：数据库正被其他程序使用", platform::rOK);
-        platform::script::onModal("frmWorker", [&](QDialog* d) {
-            ++shown;
-            auto* w = static_cast<frmWorker*>(d);
-            QTest::keyClicks(w->txtUser, "0000");
-            QTest::keyClick(w->txtUser, Qt::Key_Return);
-            QTest::keyClicks(w->txtPWD, "0000");
-            QTest::keyClick(w->txtPWD, Qt::Key_Return);
-            stayed = w->isVisible() && QApplication::activeModalWidget() == w;
-            QTest::mouseClick(w->cmdExitProgram, Qt::LeftButton);
-        });
-        reLogin->trigger();
-        EXPECT_EQ(platform::script::pendingAnswers(), 0);
-        other.execute("ROLLBACK");
-    }
-    EXPECT_EQ(shown, 1);
-    EXPECT_TRUE(stayed);
-    EXPECT_FALSE(frmWorker::exists());
-    EXPECT_EQ(WorkerID, "0000");
-    EXPECT_EQ(WorkerRights, QStringList{"0"});
-    EXPECT_TRUE(console().isVisible());
-    EXPECT_EQ(CurTable, "User");
-    EXPECT_EQ(grid().TextMatrix(row, 4), "150.00");
-    EXPECT_TRUE(g_Modified);
-    EXPECT_TRUE(dbSwitch.scalar("select WorkerID from Worker where b_active<>0").isNull());
-
-    // The lock gone: 重新登录 opens again and logs in.
-    bool loggedIn = false;
-    platform::script::onModal("frmWorker", [&](QDialog* d) {
-        ++shown;
-        auto* w = static_cast<frmWorker*>(d);
-        QTest::keyClicks(w->txtUser, "0000");
-        QTest::keyClicks(w->txtPWD, "0000");
-        QTest::mouseClick(w->cmdLogin, Qt::LeftButton);
-        loggedIn = !w->isVisible();
-        if (w->isVisible()) QTest::mouseClick(w->cmdExitProgram, Qt::LeftButton);
-    });
-    reLogin->trigger();
-    EXPECT_EQ(shown, 2);
-    EXPECT_TRUE(loggedIn);
-    EXPECT_EQ(dbSwitch.scalar("select WorkerID from Worker where b_active<>0").toString(), "0000");
-    EXPECT_EQ(grid().TextMatrix(row, 4), "150.00");
-
-    platform::script::answer("参数已经改变，要保存参数设置吗?", platform::rYes);
-    QTest::mouseClick(toolButton("Save"), Qt::LeftButton);
-    EXPECT_EQ(platform::script::pendingAnswers(), 0);
-    EXPECT_EQ(dbSwitch.scalar("select deposit||'/'||remain from user where userid=7").toString(), "1500000/1500000");
 }
 
 // 备份 with an edit the save cannot store (another program holds the file):
