@@ -123,9 +123,7 @@ TEST_F(Loaded, ARefusedRightClickKeepsItsWordInTheStatusBar) {
     WorkerRights = QStringList{"6"};
     ASSERT_TRUE(console().ShowView("Extension"));
     select(2, 1, 2, 1);
-    mouse(QEvent::MouseButtonPress, at(2, 1), Qt::RightButton);
-    mouse(QEvent::MouseButtonRelease, at(2, 1), Qt::RightButton);
-    drain();
+    click(2, 1, Qt::RightButton);
     EXPECT_TRUE(popups.isEmpty());
     EXPECT_EQ(status(), "你没有此操作权限");
 }
