@@ -311,7 +311,7 @@ TEST_F(GridEditing, AUserTheSwitchWillNotReleaseStays) {
     EXPECT_EQ(sim::decodeAccount(*sw.row(sim::tables::Account, 2050))->code, "FFFF");
 }
 
-TEST_F(GridEditing, AnOwnerIsToldByItsIdWhateverItsNameHolds) {
+TEST_F(GridEditing, AnOwnerIsToldByItsIdWhateverItsNameHoldsAndARefusedOneStaysAsStored) {
     dbSwitch.execute("insert into user (userid, username, balancemode) values (2, '乙', 1), (5, '财务-2', 1), "
                      "(6, '王', 1), (7, '王', 1)");
     dbSwitch.execute("update Account set userid=5 where address=2050");
@@ -341,6 +341,46 @@ TEST_F(GridEditing, AnOwnerIsToldByItsIdWhateverItsNameHolds) {
     // The other user of the same name is chosen by its item.
     pick(4, 7, "王-6");
     EXPECT_EQ(dbSwitch.scalar("select userid from Account where address=2051").toInt(), 6);
+
+    // Another program holds the station file for its own writing: an owner
+    // chosen or an account typed that the database refuses is not shown as
+    // stored, the operator hears why, and the grid paints on.
+    const auto stored = [] { return dbSwitch.scalar("select userid||account from Account where address=2050").toString(); };
+    const QString before = stored();
+    {
+        platform::Database other = platform::Database::open(dbSwitch.path());
+        other.execute("BEGIN IMMEDIATE");
+        doubleClick(3, 7);
+        ASSERT_TRUE(console().cboModify->isVisible());
+        console().cboModify->setEditText("乙-2");   // as an input method puts it
+        platform::script::answer("所属用户未能保存：数据库正被其他程序使用", platform::rOK);
+        QTest::keyClick(console().cboModify, Qt::Key_Return);
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        EXPECT_FALSE(console().cboModify->isVisible());
+        EXPECT_EQ(grid().TextMatrix(3, 7), "财务-2");
+        EXPECT_TRUE(grid().Redraw());
+
+        doubleClick(3, 1);
+        ASSERT_TRUE(console().txtModify->isVisible());
+        QTest::keyClicks(console().txtModify, "12");
+        platform::script::answer("帐号未能保存：数据库正被其他程序使用", platform::rOK);
+        QTest::keyClick(console().txtModify, Qt::Key_Return);
+        EXPECT_EQ(platform::script::pendingAnswers(), 0);
+        EXPECT_EQ(grid().TextMatrix(3, 1), "FFFF");
+        EXPECT_EQ(grid().TextMatrix(3, 6), "OFF");
+        EXPECT_TRUE(grid().Redraw());
+        EXPECT_FALSE(g_Modified);
+        other.execute("ROLLBACK");
+    }
+    EXPECT_EQ(stored(), before);
+    EXPECT_TRUE(platform::script::unexpected().isEmpty());
+    // The lock gone, the same choice is stored and shown.
+    doubleClick(3, 7);
+    ASSERT_TRUE(console().cboModify->isVisible());
+    console().cboModify->setEditText("乙-2");
+    QTest::keyClick(console().cboModify, Qt::Key_Return);
+    EXPECT_EQ(grid().TextMatrix(3, 7), "乙");
+    EXPECT_EQ(dbSwitch.scalar("select userid from Account where address=2050").toInt(), 2);
 
     ASSERT_TRUE(console().ShowView("Extension"));
     const int owner = ModSwitch::GetColIndex("所属用户", grid());
@@ -581,53 +621,6 @@ TEST_F(FrameEditing, TheFramesCloseBoxChecksATypedCellFirst) {
     ASSERT_EQ(MDIMain::instance().centralWidget(), &console());
     ASSERT_TRUE(console().ShowView("Account"));
     closeChecksTheTypedCellFirst(MDIMain::instance());
-}
-
-// Another program holds the station file for its own writing: an owner
-// chosen or an account typed that the database refuses is not shown as
-// stored, the operator hears why, and the grid paints on.
-TEST_F(GridEditing, AnOwnerOrAnAccountTheDatabaseRefusesStaysAsStoredAndIsTold) {
-    dbSwitch.execute("insert into user (userid, username, balancemode) values (7, '甲', 1)");
-    ASSERT_TRUE(console().ShowView("Account"));
-    const QString owner = grid().TextMatrix(3, 7);
-    const qint64 address = grid().TextMatrix(3, 0).toLongLong();
-    const auto stored = [&] { return dbSwitch.scalar("select userid||account from Account where address=?", {address}).toString(); };
-    const QString before = stored();
-    {
-        platform::Database other = platform::Database::open(dbSwitch.path());
-        other.execute("BEGIN IMMEDIATE");
-        doubleClick(3, 7);
-        ASSERT_TRUE(console().cboModify->isVisible());
-        console().cboModify->setEditText("甲-7");   // as an input method puts it
-        platform::script::answer("所属用户未能保存：数据库正被其他程序使用", platform::rOK);
-        QTest::keyClick(console().cboModify, Qt::Key_Return);
-        EXPECT_EQ(platform::script::pendingAnswers(), 0);
-        EXPECT_FALSE(console().cboModify->isVisible());
-        EXPECT_EQ(grid().TextMatrix(3, 7), owner);
-        EXPECT_TRUE(grid().Redraw());
-
-        doubleClick(3, 1);
-        ASSERT_TRUE(console().txtModify->isVisible());
-        QTest::keyClicks(console().txtModify, "12");
-        platform::script::answer("帐号未能保存：数据库正被其他程序使用", platform::rOK);
-        QTest::keyClick(console().txtModify, Qt::Key_Return);
-        EXPECT_EQ(platform::script::pendingAnswers(), 0);
-        EXPECT_EQ(grid().TextMatrix(3, 1), "FFFF");
-        EXPECT_EQ(grid().TextMatrix(3, 6), "OFF");
-        EXPECT_TRUE(grid().Redraw());
-        EXPECT_FALSE(g_Modified);
-        other.execute("ROLLBACK");
-    }
-    EXPECT_EQ(stored(), before);
-    EXPECT_TRUE(platform::script::unexpected().isEmpty());
-
-    // The lock gone, the same choice is stored and shown.
-    doubleClick(3, 7);
-    ASSERT_TRUE(console().cboModify->isVisible());
-    console().cboModify->setEditText("甲-7");
-    QTest::keyClick(console().cboModify, Qt::Key_Return);
-    EXPECT_EQ(grid().TextMatrix(3, 7), "甲");
-    EXPECT_EQ(dbSwitch.scalar("select userid from Account where address=?", {address}).toInt(), 7);
 }
 
 // A typed deposit the save cannot store (another program holds the station
