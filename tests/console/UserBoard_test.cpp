@@ -202,15 +202,20 @@ TEST_F(Loaded, TheDefaultUserIsToldByItsIdAndListedFirst) {
 }
 
 // 初始化 asks only when money is left, a charge waiting (the station file
-// refused it) counted as money owed; the balance it ends at nothing is not
-// taken from afterwards.
+// refused it) counted as money owed, and shown so in 用户管理; the balance it
+// ends at nothing is not taken from afterwards.
 TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeftAndLeavesNothingToTakeAfterwards) {
     dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
                      "(7, '甲', 100000, -50000, 1, '2026-01-01 00:00:00'), (8, '乙', 0, 0, 1, '2026-01-01 00:00:00'), "
                      "(9, '丙', 0, 0, 0, '2026-01-01 00:00:00')");
+    chargeRefused(7, "1.00", "-6.00");
     chargeRefused(9, "1.00", "-1.00");
     platform::testing::setNow([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0)); });
     ASSERT_TRUE(console().ShowView("User"));
+    // The balance shown is the journal's: each charge waiting taken, from its own user alone.
+    EXPECT_EQ(grid().TextMatrix(2, 5), "-6.00");
+    EXPECT_EQ(grid().TextMatrix(3, 5), "0.00");
+    EXPECT_EQ(grid().TextMatrix(4, 5), "-1.00");
     select(2, 0, 2, 0);
     platform::script::answer("甲用户还有押金余额,要强制初始化用户吗", platform::rNo);
     console().mnuInitUser_Click();
@@ -230,27 +235,11 @@ TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeftAndLeavesNothingToTakeAfterwar
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     ModSwitch::ApplyLoggedCharges();
     EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=9").toLongLong(), 0);
-}
-
-// A charge the station file refused waits in the journal: 用户管理 shows each
-// balance as the journal gives it, while the charge waits and once applied.
-TEST_F(Loaded, TheUserViewShowsTheBalanceLessTheChargeWaiting) {
-    dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
-                     "(7, '甲', 0, 50000, 0, '2026-01-01 00:00:00'), (8, '乙', 0, 30000, 0, '2026-01-01 00:00:00')");
-    chargeRefused(7, "1.25", "3.75");
-    ASSERT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 50000);
-    const auto shown = [&](int user) {
-        return grid().TextMatrix(grid().FindRow(0, QString::number(user), 1), 5).toStdString();
-    };
-    ASSERT_TRUE(console().ShowView("User"));
-    EXPECT_EQ(shown(7), "3.75");
-    EXPECT_EQ(shown(8), "3.00");
-    ModSwitch::ApplyLoggedCharges();
-    ASSERT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 37500);
+    // Shown again once applied, the charge is taken no more.
     ASSERT_TRUE(console().ShowView("Account"));
     ASSERT_TRUE(console().ShowView("User"));
-    EXPECT_EQ(shown(7), "3.75");
-    EXPECT_EQ(shown(8), "3.00");
+    EXPECT_EQ(grid().TextMatrix(2, 5), "-6.00");
+    EXPECT_EQ(grid().TextMatrix(4, 5), "0.00");
 }
 
 TEST_F(Loaded, ChooserOffersExtensionsBelowTheBoundAndAnEmptyChoiceReleasesAll) {
