@@ -88,7 +88,7 @@ protected:
     QStringList popups;
 };
 
-TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSide) {
+TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSideAndTheUserCommandsGoBack) {
     ASSERT_TRUE(console().ShowView("History"));
     select(1, 1, 1, 1);
     EXPECT_EQ(rightClick(true), "");
@@ -104,6 +104,20 @@ TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSide) {
     select(0, 0, 0, 0);
     EXPECT_EQ(rightClick(true), "");   // the header row
 
+    // The user commands on one user's row; the table's menu as it was afterwards.
+    dbSwitch.execute("insert into user (userid, username) values (7, '甲'), (8, '乙')");
+    ASSERT_TRUE(console().ShowView("User"));
+    ASSERT_EQ(grid().Rows(), 4);
+    ASSERT_EQ(grid().TextArray(1).trimmed(), "用户名称") << grid().TextArray(1).toStdString() << grid().FixedCols();
+    select(2, 1, 2, 1);
+    EXPECT_EQ(rightClick(false), "PopMenuTable:下载,选择分机帐号,结算,初始化");
+    select(2, 1, 3, 1);
+    EXPECT_EQ(rightClick(false), "PopMenuTable:下载");
+    select(1, 1, 1, 1);
+    EXPECT_EQ(rightClick(true), "");   // the default user's name
+    select(2, 1, 2, 1);
+    EXPECT_EQ(rightClick(true), "popModify:修改");
+
     ASSERT_TRUE(console().ShowView("Relay"));
     select(1, 1, 1, 2);
     EXPECT_EQ(rightClick(true), "");   // two cells of two columns
@@ -117,33 +131,12 @@ TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSide) {
     EXPECT_EQ(rightClick(true, 1), "");
     EXPECT_EQ(status(), "你没有此操作权限");
     EXPECT_EQ(rightClick(true, 4), "popModify:修改");
-}
-
-TEST_F(Loaded, ARefusedRightClickKeepsItsWordInTheStatusBar) {
-    WorkerRights = QStringList{"6"};
-    ASSERT_TRUE(console().ShowView("Extension"));
+    // The operator's own right click refused: its word stays in the status bar.
+    console().sbrInfo->setPanelText(2, QString());
     select(2, 1, 2, 1);
     click(2, 1, Qt::RightButton);
     EXPECT_TRUE(popups.isEmpty());
     EXPECT_EQ(status(), "你没有此操作权限");
-}
-
-TEST_F(Loaded, UserPopupOffersTheUserCommandsAndPutsTheMenuBack) {
-    dbSwitch.execute("insert into user (userid, username) values (7, '甲'), (8, '乙')");
-    ASSERT_TRUE(console().ShowView("User"));
-    ASSERT_EQ(grid().Rows(), 4);
-    ASSERT_EQ(grid().TextArray(1).trimmed(), "用户名称") << grid().TextArray(1).toStdString() << grid().FixedCols();
-    select(2, 1, 2, 1);
-    EXPECT_EQ(rightClick(false), "PopMenuTable:下载,选择分机帐号,结算,初始化");
-    select(2, 1, 3, 1);
-    EXPECT_EQ(rightClick(false), "PopMenuTable:下载");
-    select(1, 1, 1, 1);
-    EXPECT_EQ(rightClick(true), "");   // the default user's name
-    select(2, 1, 2, 1);
-    EXPECT_EQ(rightClick(true), "popModify:修改");
-    ASSERT_TRUE(console().ShowView("Relay"));
-    select(1, 1, 1, grid().Cols() - 1);
-    EXPECT_EQ(rightClick(true), "PopMenuTable:校验,上传,下载");
 }
 
 TEST_F(Loaded, ARowHeaderClickOrDragTakesWholeRowsAndOpensTheirPopup) {
