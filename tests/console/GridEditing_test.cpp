@@ -392,53 +392,6 @@ TEST_F(GridEditing, AnOwnerIsToldByItsIdWhateverItsNameHoldsAndARefusedOneStaysA
     EXPECT_EQ(dbSwitch.scalar("select userid||bset from Extension where Address=3").toString(), "71");
 }
 
-TEST_F(GridEditing, ATypedDepositRefusedOrGoingWithTheEditsARestoreOrAnInitialiseDrops) {
-    dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (7, '甲', 1, 500000, 500000)");
-    ASSERT_TRUE(console().ShowView("User"));
-    ASSERT_EQ(grid().TextMatrix(2, 0), "7");
-    platform::script::answer("要备份数据库吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Backup");
-    ASSERT_EQ(status(), "备份成功");
-    const auto saveRent = [&](const QString& rent) {
-        type(2, 7, rent);
-        save();
-        EXPECT_EQ(status(), "保存完成");
-    };
-    const auto stored = [] { return dbSwitch.scalar("select deposit||'/'||remain from user where userid=7").toString(); };
-
-    // A refused amount starts again at nothing added: the second Enter adds nothing.
-    type(2, 4, "abc");
-    EXPECT_EQ(status(), "请输入最大为1亿的数值");
-    EXPECT_EQ(console().txtModify->text(), "0.00");
-    enter(console().txtModify);
-    EXPECT_EQ(grid().TextMatrix(2, 4), "50.00");
-    EXPECT_EQ(grid().TextMatrix(2, 5), "50.00");
-    EXPECT_FALSE(g_Modified);
-
-    type(2, 4, "100");
-    EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
-    platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
-    console().tbrSwitch_ButtonClick("Restore");
-    EXPECT_EQ(status(), "恢复成功");
-    EXPECT_EQ(grid().TextMatrix(2, 4), "50.00");
-    saveRent("5");
-    EXPECT_EQ(grid().TextMatrix(2, 4), "50.00");
-    EXPECT_EQ(stored(), "500000/500000");
-
-    // Typed again, then the user popup's 初始化 on the row's header.
-    type(2, 4, "100");
-    EXPECT_EQ(grid().TextMatrix(2, 5), "150.00");
-    choose(QStringLiteral("初始化"));
-    platform::script::answer("甲用户还有押金余额,要强制初始化用户吗", platform::rYes);
-    popupOnRow(2);
-    settled();
-    EXPECT_EQ(grid().TextMatrix(2, 4), "0.00");
-    ASSERT_EQ(stored(), "0/0");
-    saveRent("6");
-    EXPECT_EQ(grid().TextMatrix(2, 4), "0.00");
-    EXPECT_EQ(stored(), "0/0");
-}
-
 // A locked owner changes the frames its rows are sent with, not their grade:
 // an owner chosen in the grid, an unlock (初始化) or a lock (闭锁) the switch
 // did not take leaves the rows waiting for their download.
@@ -627,8 +580,9 @@ TEST_F(FrameEditing, TheFramesCloseBoxChecksATypedCellFirst) {
 // file): 退出 and another view in the tree each keep the station, the view
 // and the amount; 系统管理 → 重新登录 is told the login failed, its window
 // stays in its loop until 退 出, and the worker logged in stays. With the lock
-// gone 重新登录 opens and logs in, and the save stores the amount once.
-TEST_F(GridEditing, ASaveOrALoginTheDatabaseRefusesKeepsTheStationTheViewTheWorkerAndTheTypedDeposit) {
+// gone 重新登录 opens and logs in, and the save stores the amount once. A
+// deposit typed afterwards goes with the edits a restore or an initialise drops.
+TEST_F(GridEditing, ATypedDepositKeptUnderALockAndDroppedByARestoreOrAnInitialise) {
     WorkerID = QStringLiteral("0000");
     WorkerName = QStringLiteral("管理员");
     dbSwitch.execute("insert into user (userid, username, balancemode, deposit, remain) values (7, '甲', 1, 500000, 500000)");
@@ -719,7 +673,49 @@ TEST_F(GridEditing, ASaveOrALoginTheDatabaseRefusesKeepsTheStationTheViewTheWork
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     EXPECT_EQ(CurTable, "Account");
     EXPECT_FALSE(g_Modified);
-    EXPECT_EQ(dbSwitch.scalar("select deposit||'/'||remain from user where userid=7").toString(), "1500000/1500000");
+    const auto stored = [] { return dbSwitch.scalar("select deposit||'/'||remain from user where userid=7").toString(); };
+    EXPECT_EQ(stored(), "1500000/1500000");
+
+    // A refused amount starts again at nothing added: the second Enter adds nothing.
+    ASSERT_TRUE(console().ShowView("User"));
+    platform::script::answer("要备份数据库吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Backup");
+    ASSERT_EQ(status(), "备份成功");
+    type(2, 4, "abc");
+    EXPECT_EQ(status(), "请输入最大为1亿的数值");
+    EXPECT_EQ(console().txtModify->text(), "0.00");
+    enter(console().txtModify);
+    EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
+    EXPECT_EQ(grid().TextMatrix(2, 5), "150.00");
+    EXPECT_FALSE(g_Modified);
+
+    const auto saveRent = [&](const QString& rent) {
+        type(2, 7, rent);
+        save();
+        EXPECT_EQ(status(), "保存完成");
+    };
+    type(2, 4, "100");
+    EXPECT_EQ(grid().TextMatrix(2, 4), "250.00");
+    platform::script::answer("要从备份库恢复数据吗?", platform::rYes);
+    console().tbrSwitch_ButtonClick("Restore");
+    EXPECT_EQ(status(), "恢复成功");
+    EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
+    saveRent("5");
+    EXPECT_EQ(grid().TextMatrix(2, 4), "150.00");
+    EXPECT_EQ(stored(), "1500000/1500000");
+
+    // Typed again, then the user popup's 初始化 on the row's header, which drops it too.
+    type(2, 4, "100");
+    EXPECT_EQ(grid().TextMatrix(2, 5), "250.00");
+    choose(QStringLiteral("初始化"));
+    platform::script::answer("甲用户还有押金余额,要强制初始化用户吗", platform::rYes);
+    popupOnRow(2);
+    settled();
+    EXPECT_EQ(grid().TextMatrix(2, 4), "0.00");
+    ASSERT_EQ(stored(), "0/0");
+    saveRent("6");
+    EXPECT_EQ(grid().TextMatrix(2, 4), "0.00");
+    EXPECT_EQ(stored(), "0/0");
 }
 
 // A call charged to one user while the operator has another selected: the
