@@ -235,7 +235,7 @@ TEST_F(GridEditing, TheEditorStaysOverItsCellWhileTheStationIsLeftOrTheGridScrol
     EXPECT_NE(grid().CellBackColorAt(2, 2), platform::vbColor(ModGeneral::kEditedRowColor));
 }
 
-TEST_F(GridEditing, EditsReachTheSwitchThroughTheSaveAndTheDownload) {
+TEST_F(GridEditing, EditsReachTheSwitchThroughTheSaveTheDownloadAndTheRowsPopup) {
     ASSERT_TRUE(console().ShowView("Extension"));
     const int group = ModSwitch::GetColIndex("组号", grid());
     const int disp = ModSwitch::GetColIndex("来电显示", grid());
@@ -266,9 +266,8 @@ TEST_F(GridEditing, EditsReachTheSwitchThroughTheSaveAndTheDownload) {
     EXPECT_EQ(sim::decodeAccount(*acc)->grade1, 8);
     EXPECT_EQ(dbSwitch.scalar("select firstgrade||bset from Account where address=2051").toString(), "80");
     EXPECT_NE(grid().CellBackColorAt(4, 1), platform::vbColor(ModGeneral::kPendingRowColor));
-}
 
-TEST_F(GridEditing, ThePopupDownloadOfARowSavesItsEditFirst) {
+    // The popup's 下载 of one row saves its edit first.
     dbSwitch.execute("insert into ExtraHead(Address,ExtraHead) values (0,'111'),(1,'222'),(2,'333')");
     ASSERT_TRUE(console().ShowView("ExtraHead"));
     ASSERT_GE(grid().Rows(), 3);
