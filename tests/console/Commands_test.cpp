@@ -417,7 +417,6 @@ TEST_F(Backup, UsersPutBackNameEachEntryTheCheckRefusesAndKeepQuotesInTheirNames
 TEST_F(Backup, UsersPutBackExactlyWhenItSaysSoAndKeepTheJournalsMoneyWhateverIsRefused) {
     namespace refusal = testsupport::refusal;
     using platform::Currency;
-    const auto money = [](const char* t) { return *Currency::parse(QString::fromLatin1(t)); };
     ModSwitch::MoveBalances([] { dbSwitch.execute("insert into user (userid, username, remain, deposit) values (7, '甲', 100000, 0)"); });
     backup("User");
     Currency remain = money("10");

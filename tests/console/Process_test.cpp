@@ -25,12 +25,14 @@ QStringList runStation(const testsupport::StationDir& dir, const QStringList& ex
     return lines;
 }
 
+QStringList promptsOf(const QStringList& log) { return log.filter(QRegularExpression("^(PROMPT|UNEXPECTED)\t")); }
+
 TEST(StationProcess, StartsAgainstTheSwitchLogsInAndStopsInOrder) {
     testsupport::StationDir dir;
     const QStringList log = runStation(dir, {"--stay-ms", "500"});
     ASSERT_TRUE(log.contains("LOADED\tDE Duzariv - [板卡通道状态]")) << log.join('\n').toStdString();
     EXPECT_TRUE(log.contains("END\t0"));
-    EXPECT_TRUE(log.filter(QRegularExpression("^(PROMPT|UNEXPECTED)\t")).isEmpty()) << log.join('\n').toStdString();
+    EXPECT_TRUE(promptsOf(log).isEmpty()) << log.join('\n').toStdString();
 
     QStringList frames;
     for (const QString& l : log)
@@ -47,17 +49,6 @@ TEST(StationProcess, StartsAgainstTheSwitchLogsInAndStopsInOrder) {
     EXPECT_EQ(sw.scalar("select f_memo from tab_oplog order by rowid desc limit 1").toString(), "退出系统");
     EXPECT_EQ(sw.scalar("select count(*) from worker where b_active<>0").toInt(), 0);
 }
-
-TEST(StationProcess, WithoutTheSwitchNoEndsBeforeTheLogin) {
-    testsupport::StationDir dir;
-    const QStringList log = runStation(dir, {"--no-switch", "--answer", "与集团电话通讯失败，是否继续?=no"});
-    EXPECT_FALSE(log.contains("LOADED\tDE Duzariv - [板卡通道状态]"));
-    EXPECT_EQ(log.filter(QRegularExpression("^(PROMPT|UNEXPECTED)\t")),
-              QStringList({"PROMPT\t0\tDE Duzariv\t与集团电话通讯失败，是否继续?"}));
-    EXPECT_TRUE(log.contains("END\t0"));
-}
-
-QStringList promptsOf(const QStringList& log) { return log.filter(QRegularExpression("^(PROMPT|UNEXPECTED)\t")); }
 
 QByteArray bytesOf(const QString& path) {
     QFile f(path);
@@ -97,6 +88,9 @@ TEST(StationProcess, StationDatabaseWithoutItsTablesIsRestoredFromItsCopyAndKept
     const QStringList prompts = promptsOf(log);
     ASSERT_EQ(prompts.size(), 2) << log.join('\n').toStdString();
     EXPECT_TRUE(prompts[0].startsWith("PROMPT\t0\t警告\t数据库文件switch.mdb已损坏，已用备份switch.mdb.bak恢复（备份时间"));
+    // Without the switch, No ends the station before the login.
+    EXPECT_EQ(prompts[1], "PROMPT\t0\tDE Duzariv\t与集团电话通讯失败，是否继续?");
+    EXPECT_FALSE(log.contains("LOADED\tDE Duzariv - [板卡通道状态]"));
     EXPECT_TRUE(log.contains("END\t0"));
     EXPECT_EQ(bytesOf(dir.file("switch.mdb.bak")), copy);
     const QStringList aside = QDir(dir.dataPath()).entryList({"switch.mdb.damaged-*"});

@@ -108,29 +108,10 @@ TEST_F(ConsoleTest, UsbSettingShowsTheUsbMenuWhateverTheModel) {
     EXPECT_FALSE(console().mnuReadUSB[2]->isVisible());
 }
 
-// 退出 answered No keeps everything; answered Yes ends the station, asking
-// nothing more: logged, the workers reset, and nothing sent to the switch.
-TEST_F(ConsoleTest, ClosingAsksNoKeepsEverythingAndYesLogsResetsWorkersAndSendsNothing) {
-    connectSwitch();
-    load();
-    dbSwitch.execute("update worker set b_active=1");
-    platform::script::answer("要退出系统吗?", platform::rNo);
-    EXPECT_TRUE(console().NotExit(0));
-    EXPECT_TRUE(dbSwitch.isOpen());
-    clearLine();
-    platform::script::answer("要退出系统吗?", platform::rYes);
-    EXPECT_THROW(console().NotExit(1), platform::ProgramEnded);
-    EXPECT_EQ(platform::script::shown().size(), 2);
-    EXPECT_EQ(tracedOrders(), 0);   // the trace lists each order the moment it goes
-    EXPECT_TRUE(received().isEmpty()) << received().join(' ').toStdString();
-    EXPECT_FALSE(dbSwitch.isOpen());
-    EXPECT_FALSE(dbPhoneCur.isOpen());
-    platform::Database db = platform::Database::open(dir->file("switch.mdb"));
-    EXPECT_EQ(db.scalar("select count(*) from worker where b_active<>0").toInt(), 0);
-    EXPECT_EQ(db.scalar("select f_memo from tab_oplog order by rowid desc limit 1").toString(), "退出系统");
-}
-
-TEST_F(ConsoleTest, IdleMonitorGridsAfterStartUpAndOneDefaultUser) {
+// The monitor grids idle after the start-up. 退出 answered No keeps
+// everything; answered Yes ends the station, asking nothing more: logged, the
+// workers reset, and nothing sent to the switch.
+TEST_F(ConsoleTest, IdleMonitorGridsAfterStartUpThenClosingAsksNoKeepsEverythingAndYesSendsNothing) {
     connectSwitch();
     load();
     // The station's data has its default user: the start makes no second one.
@@ -167,6 +148,22 @@ TEST_F(ConsoleTest, IdleMonitorGridsAfterStartUpAndOneDefaultUser) {
     for (QAction* a : f.tbrLegend->actions()) tips << a->toolTip();
     EXPECT_TRUE(tips.contains("7号为音令板"));
     EXPECT_EQ(tips.size(), 6);
+
+    dbSwitch.execute("update worker set b_active=1");
+    platform::script::answer("要退出系统吗?", platform::rNo);
+    EXPECT_TRUE(console().NotExit(0));
+    EXPECT_TRUE(dbSwitch.isOpen());
+    clearLine();
+    platform::script::answer("要退出系统吗?", platform::rYes);
+    EXPECT_THROW(console().NotExit(1), platform::ProgramEnded);
+    EXPECT_EQ(platform::script::shown().size(), 2);
+    EXPECT_EQ(tracedOrders(), 0);   // the trace lists each order the moment it goes
+    EXPECT_TRUE(received().isEmpty()) << received().join(' ').toStdString();
+    EXPECT_FALSE(dbSwitch.isOpen());
+    EXPECT_FALSE(dbPhoneCur.isOpen());
+    platform::Database db = platform::Database::open(dir->file("switch.mdb"));
+    EXPECT_EQ(db.scalar("select count(*) from worker where b_active<>0").toInt(), 0);
+    EXPECT_EQ(db.scalar("select f_memo from tab_oplog order by rowid desc limit 1").toString(), "退出系统");
 }
 
 TEST_F(ConsoleTest, SlotNumbersStandUnderTheirBoardsWhateverTheFont) {

@@ -216,10 +216,15 @@ TEST_F(UsbMenu, RecordsReadWhileTheCallFileIsLockedWaitInBillDatAndAreStoredOnce
         lock.scalar("select count(*) from Tab_Phone");
         EXPECT_EQ(readUsb(1), "读取USB话单失败:4张话单尚未存入数据库，保留在Bill.dat中，可存储时再存入");
         EXPECT_EQ(stored(), 0);
-        // The operator erases the collector: the records live on in "Bill.dat" alone.
+        // The operator erases the collector, asked first: the records live on in "Bill.dat" alone.
+        platform::script::answer("要清除吗", platform::rNo);
+        console().mnuClearUSB_Click();
+        EXPECT_FALSE(usb->shortEraseSeen());
+        usb->setEraseDelay(2);
         platform::script::answer("要清除吗", platform::rYes);
         platform::script::answer("USB清除", platform::rOK);
         console().mnuClearUSB_Click();
+        EXPECT_EQ(lastShown(), "USB清除成功");
         ASSERT_EQ(usb->oldest(), usb->nextFree());
         // Still held: the next read is refused before it asks the collector anything.
         const size_t orders = usb->collectorOrders().size();
@@ -256,19 +261,6 @@ TEST_F(UsbMenu, NumberIsShownAndSetToItsLowSixteenBits) {
     platform::script::answer("请输入USB编号", platform::rOK, "abc");
     console().mnuSetUsbID_Click();
     EXPECT_EQ(usb->collectorOrders().size(), before);
-}
-
-TEST_F(UsbMenu, EraseAsksFirstAndReportsTheOutcome) {
-    usb->storeRecord(record(1));
-    platform::script::answer("要清除吗", platform::rNo);
-    console().mnuClearUSB_Click();
-    EXPECT_FALSE(usb->shortEraseSeen());
-    usb->setEraseDelay(2);
-    platform::script::answer("要清除吗", platform::rYes);
-    platform::script::answer("USB清除", platform::rOK);
-    console().mnuClearUSB_Click();
-    EXPECT_EQ(lastShown(), "USB清除成功");
-    EXPECT_EQ(usb->oldest(), usb->nextFree());
 }
 
 // 读取USB话单 from its menu while the disk refuses once: the n-th write, then

@@ -88,7 +88,7 @@ protected:
     QStringList popups;
 };
 
-TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSide) {
+TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSideAndTheUserCommandsGoBack) {
     ASSERT_TRUE(console().ShowView("History"));
     select(1, 1, 1, 1);
     EXPECT_EQ(rightClick(true), "");
@@ -104,6 +104,20 @@ TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSide) {
     select(0, 0, 0, 0);
     EXPECT_EQ(rightClick(true), "");   // the header row
 
+    // The user commands on one user's row; the table's menu as it was afterwards.
+    dbSwitch.execute("insert into user (userid, username) values (7, '甲'), (8, '乙')");
+    ASSERT_TRUE(console().ShowView("User"));
+    ASSERT_EQ(grid().Rows(), 4);
+    ASSERT_EQ(grid().TextArray(1).trimmed(), "用户名称") << grid().TextArray(1).toStdString() << grid().FixedCols();
+    select(2, 1, 2, 1);
+    EXPECT_EQ(rightClick(false), "PopMenuTable:下载,选择分机帐号,结算,初始化");
+    select(2, 1, 3, 1);
+    EXPECT_EQ(rightClick(false), "PopMenuTable:下载");
+    select(1, 1, 1, 1);
+    EXPECT_EQ(rightClick(true), "");   // the default user's name
+    select(2, 1, 2, 1);
+    EXPECT_EQ(rightClick(true), "popModify:修改");
+
     ASSERT_TRUE(console().ShowView("Relay"));
     select(1, 1, 1, 2);
     EXPECT_EQ(rightClick(true), "");   // two cells of two columns
@@ -117,35 +131,12 @@ TEST_F(Loaded, PopupDependsOnViewSelectionTitleAndSide) {
     EXPECT_EQ(rightClick(true, 1), "");
     EXPECT_EQ(status(), "你没有此操作权限");
     EXPECT_EQ(rightClick(true, 4), "popModify:修改");
-}
-
-TEST_F(Loaded, ARefusedRightClickKeepsItsWordInTheStatusBar) {
-    WorkerRights = QStringList{"6"};
-    ASSERT_TRUE(console().ShowView("Extension"));
+    // The operator's own right click refused: its word stays in the status bar.
+    console().sbrInfo->setPanelText(2, QString());
     select(2, 1, 2, 1);
-    mouse(QEvent::MouseButtonPress, at(2, 1), Qt::RightButton);
-    mouse(QEvent::MouseButtonRelease, at(2, 1), Qt::RightButton);
-    drain();
+    click(2, 1, Qt::RightButton);
     EXPECT_TRUE(popups.isEmpty());
     EXPECT_EQ(status(), "你没有此操作权限");
-}
-
-TEST_F(Loaded, UserPopupOffersTheUserCommandsAndPutsTheMenuBack) {
-    dbSwitch.execute("insert into user (userid, username) values (7, '甲'), (8, '乙')");
-    ASSERT_TRUE(console().ShowView("User"));
-    ASSERT_EQ(grid().Rows(), 4);
-    ASSERT_EQ(grid().TextArray(1).trimmed(), "用户名称") << grid().TextArray(1).toStdString() << grid().FixedCols();
-    select(2, 1, 2, 1);
-    EXPECT_EQ(rightClick(false), "PopMenuTable:下载,选择分机帐号,结算,初始化");
-    select(2, 1, 3, 1);
-    EXPECT_EQ(rightClick(false), "PopMenuTable:下载");
-    select(1, 1, 1, 1);
-    EXPECT_EQ(rightClick(true), "");   // the default user's name
-    select(2, 1, 2, 1);
-    EXPECT_EQ(rightClick(true), "popModify:修改");
-    ASSERT_TRUE(console().ShowView("Relay"));
-    select(1, 1, 1, grid().Cols() - 1);
-    EXPECT_EQ(rightClick(true), "PopMenuTable:校验,上传,下载");
 }
 
 TEST_F(Loaded, ARowHeaderClickOrDragTakesWholeRowsAndOpensTheirPopup) {
@@ -204,15 +195,20 @@ TEST_F(Loaded, TheDefaultUserIsToldByItsIdAndListedFirst) {
 }
 
 // 初始化 asks only when money is left, a charge waiting (the station file
-// refused it) counted as money owed; the balance it ends at nothing is not
-// taken from afterwards.
+// refused it) counted as money owed, and shown so in 用户管理; the balance it
+// ends at nothing is not taken from afterwards.
 TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeftAndLeavesNothingToTakeAfterwards) {
     dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
                      "(7, '甲', 100000, -50000, 1, '2026-01-01 00:00:00'), (8, '乙', 0, 0, 1, '2026-01-01 00:00:00'), "
                      "(9, '丙', 0, 0, 0, '2026-01-01 00:00:00')");
+    chargeRefused(7, "1.00", "-6.00");
     chargeRefused(9, "1.00", "-1.00");
     platform::testing::setNow([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0)); });
     ASSERT_TRUE(console().ShowView("User"));
+    // The balance shown is the journal's: each charge waiting taken, from its own user alone.
+    EXPECT_EQ(grid().TextMatrix(2, 5), "-6.00");
+    EXPECT_EQ(grid().TextMatrix(3, 5), "0.00");
+    EXPECT_EQ(grid().TextMatrix(4, 5), "-1.00");
     select(2, 0, 2, 0);
     platform::script::answer("甲用户还有押金余额,要强制初始化用户吗", platform::rNo);
     console().mnuInitUser_Click();
@@ -232,27 +228,11 @@ TEST_F(Loaded, InitialisingAsksOnlyWhenMoneyIsLeftAndLeavesNothingToTakeAfterwar
     EXPECT_EQ(platform::script::pendingAnswers(), 0);
     ModSwitch::ApplyLoggedCharges();
     EXPECT_EQ(dbSwitch.scalar("select remain from user where userid=9").toLongLong(), 0);
-}
-
-// A charge the station file refused waits in the journal: 用户管理 shows each
-// balance as the journal gives it, while the charge waits and once applied.
-TEST_F(Loaded, TheUserViewShowsTheBalanceLessTheChargeWaiting) {
-    dbSwitch.execute("insert into user (userid, username, deposit, remain, locked, lastdate) values "
-                     "(7, '甲', 0, 50000, 0, '2026-01-01 00:00:00'), (8, '乙', 0, 30000, 0, '2026-01-01 00:00:00')");
-    chargeRefused(7, "1.25", "3.75");
-    ASSERT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 50000);
-    const auto shown = [&](int user) {
-        return grid().TextMatrix(grid().FindRow(0, QString::number(user), 1), 5).toStdString();
-    };
-    ASSERT_TRUE(console().ShowView("User"));
-    EXPECT_EQ(shown(7), "3.75");
-    EXPECT_EQ(shown(8), "3.00");
-    ModSwitch::ApplyLoggedCharges();
-    ASSERT_EQ(dbSwitch.scalar("select remain from user where userid=7").toLongLong(), 37500);
+    // Shown again once applied, the charge is taken no more.
     ASSERT_TRUE(console().ShowView("Account"));
     ASSERT_TRUE(console().ShowView("User"));
-    EXPECT_EQ(shown(7), "3.75");
-    EXPECT_EQ(shown(8), "3.00");
+    EXPECT_EQ(grid().TextMatrix(2, 5), "-6.00");
+    EXPECT_EQ(grid().TextMatrix(4, 5), "0.00");
 }
 
 TEST_F(Loaded, ChooserOffersExtensionsBelowTheBoundAndAnEmptyChoiceReleasesAll) {
