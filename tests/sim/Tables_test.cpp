@@ -75,31 +75,25 @@ TEST(SwitchTables, HeadsTimesAndFlexibleNumbersStreamInOrder) {
     EXPECT_EQ(sw.table(sim::tables::SpringNum).size(), 1u);
 }
 
-TEST(SwitchTables, AddressedRowsAndASilentThirdRow) {
+TEST(SwitchTables, AddressedRowsASilentThirdRowAndDeposits) {
     sim::Switch sw;
     sw.addRule("940A", sim::Reply::Silent, 1, 2);
     for (const char* row : {"940A 0000 123FFFFFFFFF", "940A 0001 123FFFFFFFFF", "940A 0002 123FFFFFFFFF"}) tell(sw, row);
     EXPECT_EQ(said(sw), (QStringList{framed("820300"), framed("820300")})) << "the third row unanswered";
     EXPECT_EQ(sw.table(sim::tables::ExtraHead).size(), 2u);
+    // Deposit changes are applied and answered as a value: +12.34, -2.10.
+    tell(sw, "A507 05 01 0004D2");
+    tell(sw, "A507 05 02 0000D2");
+    said(sw);
     // Row 1 comes back as stored; row 2 never arrived, so it is blank. 88 04 00 E0
-    // asks trunk 1, 88 04 09 05 the account at 0x905.
+    // asks trunk 1, 88 04 09 05 the account at 0x905; extension 5's deposit is 10.24.
     for (const auto& [ask, row] : {std::pair{"93040001", "940A 0001 123FFFFFFFFF"}, std::pair{"93040002", "940A 0002 FFFFFFFFFFFF"},
                                    std::pair{"880400E0", "8916 E0 00000000 FF 000000 FFFFFFFFFFFFFFFFFFFFFF"},
-                                   std::pair{"88040905", "8C08 0905 FFFF 0000"}}) {
+                                   std::pair{"88040905", "8C08 0905 FFFF 0000"}, std::pair{"A50305", "A507 05 00 000400"},
+                                   std::pair{"A50306", "A507 06 00 000000"}}) {
         tell(sw, ask);
         EXPECT_EQ(said(sw), QStringList{framed(row)}) << ask;
     }
-}
-
-TEST(SwitchTables, DepositChangesAreAppliedAndReportedAsAValue) {
-    sim::Switch sw;
-    tell(sw, "A507 05 01 0004D2");    // +12.34
-    tell(sw, "A507 05 02 0000D2");    // -2.10
-    said(sw);
-    tell(sw, "A50305");
-    EXPECT_EQ(said(sw), QStringList{framed("A507 05 00 000400")});   // 10.24
-    tell(sw, "A50306");
-    EXPECT_EQ(said(sw), QStringList{framed("A507 06 00 000000")});
 }
 
 TEST(SwitchTables, OrdersAreAcknowledgedRefusedOrLeftUnansweredAsTold) {
@@ -136,8 +130,10 @@ TEST(SwitchTables, OrdersAreAcknowledgedRefusedOrLeftUnansweredAsTold) {
     EXPECT_EQ(cut->slot, 3);
 }
 
-TEST(SwitchTables, RecordsDepositsFeesAndTheStationsAnswers) {
-    sim::Switch sw;
+TEST(SwitchTables, RecordsDepositsFeesTheStationsAnswersAndTheRecordUpload) {
+    sim::SwitchOptions opt;
+    opt.uploadStartDelayMs = 0;
+    sim::Switch sw(opt);
     sim::CallRecord r;
     r.extAddr = 0x0105;
     r.called = "013812345678";
@@ -188,25 +184,16 @@ TEST(SwitchTables, RecordsDepositsFeesAndTheStationsAnswers) {
     auto bal = sim::decodeBalance(sw.received().back());
     ASSERT_TRUE(bal);
     EXPECT_EQ(bal->signedFen(), -150);
-}
 
-TEST(SwitchTables, RecordUploadStreamsTheStoredRecords) {
-    sim::SwitchOptions opt;
-    opt.uploadStartDelayMs = 0;
-    sim::Switch sw(opt);
-    sim::CallRecord r;
-    r.extAddr = 4;
-    r.start = QDateTime(QDate(2024, 12, 20), QTime(10, 0, 0));
-    sim::CallRecord r2 = r;
-    r2.extAddr = 5;
-    sw.setUploadRecords({r.body(), r2.body()});
+    // The record upload streams the stored records, one per "820302", then its end.
+    sw.setUploadRecords({r.body(), second.body()});
     tell(sw, "9607 1215 0114 00");
     EXPECT_EQ(said(sw), (QStringList{framed("820300"), sim::toHex(sim::withSum(r.body()))}));
     tell(sw, "820302");
-    EXPECT_EQ(said(sw), QStringList{sim::toHex(sim::withSum(r2.body()))});
+    EXPECT_EQ(said(sw), QStringList{sim::toHex(sim::withSum(second.body()))});
     tell(sw, "820302");
     EXPECT_EQ(said(sw), QStringList{framed("96070000000000")});
-    EXPECT_TRUE(sw.recordAnswers().empty()) << "uploaded records are not live records";
+    EXPECT_EQ(sw.recordAnswers().size(), 4u) << "uploaded records are not live records";
     tell(sw, "96070001010101");       // the closing order
     EXPECT_TRUE(said(sw).isEmpty());
 }
