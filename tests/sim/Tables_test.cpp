@@ -17,7 +17,17 @@ QString framed(const QString& hexBody) { return sim::toHex(sim::withSum(hexBody)
 
 void tell(sim::Switch& sw, const QString& hexBody) { sw.feed(sim::withSum(hexBody)); }
 
-TEST(SwitchFrames, UnsolicitedFrameLayouts) {
+TEST(SwitchFrames, ChecksumsCodesAndUnsolicitedFrameLayouts) {
+    EXPECT_EQ(sim::withSum(QStringLiteral("830300")), QByteArray::fromHex("83030086"));
+    EXPECT_EQ(sim::withSum(QStringLiteral("96 03 01")), QByteArray::fromHex("9603019A"));
+    EXPECT_EQ(sim::toHex(sim::withSum(QStringLiteral("860B14123FFFFF04000102"))), "860B14123FFFFF04000102FB");
+    // 82 03 04 is no frame start; 82 03 03 is; 9F takes lengths 03..27 only.
+    EXPECT_EQ(sim::frameStart(0x82, 0x03, true, 0x04), 0);
+    EXPECT_EQ(sim::frameStart(0x82, 0x03, true, 0x03), 1);
+    EXPECT_EQ(sim::frameStart(0x9F, 0x27, false, 0), 1);
+    EXPECT_EQ(sim::frameStart(0x9F, 0x28, false, 0), 0);
+    EXPECT_TRUE(sim::fromHex("8303G0").isEmpty());
+
     sim::LiveCall c;
     c.kind = 1;                       // incoming
     c.extAddr = 0x15;
