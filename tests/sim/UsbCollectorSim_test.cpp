@@ -66,7 +66,7 @@ TEST(UsbCollector, NumberAndPointers) {
     EXPECT_FALSE(usb.collectorOrders().back().sumOk);
 }
 
-TEST(UsbCollector, StoreIsReadOneRecordPerAnswerThenEnded) {
+TEST(UsbCollector, StoreIsReadOneRecordPerAnswerThenEndedAndErased) {
     sim::UsbCollectorSim usb;
     sim::CallRecord a;
     a.extAddr = 1;
@@ -94,16 +94,14 @@ TEST(UsbCollector, StoreIsReadOneRecordPerAnswerThenEnded) {
     ASSERT_TRUE(usb.WritePort2(order("7F0608000000")));       // end of reading
     ASSERT_TRUE(usb.WritePort2(order("820302")));
     EXPECT_TRUE(usb.switchSim().receivedWith("820302").size() == 1u) << "passed on to the switch";
-}
 
-TEST(UsbCollector, ShortEraseEmptiesTheStoreAfterTheDelay) {
-    sim::UsbCollectorSim usb;
-    usb.storeRecord(sim::CallRecord{}.body());
+    // A short erase empties the store once its delay has passed: 512..513 read, 514 unread, 515 free.
+    usb.storeRecord(a.body());
     usb.setEraseDelay(2);
     ASSERT_TRUE(usb.WritePort2(report("7F0600000085")));      // five bytes and their sum
     EXPECT_TRUE(usb.shortEraseSeen());
-    const QString full = sim::toHex(sim::withSum(QStringLiteral("7F0C04 002000 002000 002001")));
-    const QString empty = sim::toHex(sim::withSum(QStringLiteral("7F0C04 002001 002001 002001")));
+    const QString full = sim::toHex(sim::withSum(QStringLiteral("7F0C04 002000 002002 002003")));
+    const QString empty = sim::toHex(sim::withSum(QStringLiteral("7F0C04 002003 002003 002003")));
     for (int round = 1; round <= 3; ++round) {
         ASSERT_TRUE(usb.WritePort2(order("7F0604000000")));
         EXPECT_EQ(sim::toHex(poll(usb).mid(1, 13)), round < 3 ? full : empty) << round;
