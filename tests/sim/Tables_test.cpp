@@ -57,7 +57,7 @@ TEST(SwitchFrames, ChecksumsCodesAndUnsolicitedFrameLayouts) {
     EXPECT_EQ(quint8(b[28]), 0x1A);
 }
 
-TEST(SwitchTables, HeadsTimesAndFlexibleNumbersStreamInOrder) {
+TEST(SwitchTables, HeadsTimesAndFlexibleNumbersStreamInOrderAddressedRowsAndDepositsAsked) {
     sim::Switch sw;
     tell(sw, "810389");               // nothing stored yet: the table's end at once
     EXPECT_EQ(said(sw), QStringList{framed("810300")});
@@ -83,10 +83,9 @@ TEST(SwitchTables, HeadsTimesAndFlexibleNumbersStreamInOrder) {
     tell(sw, "810310");
     tell(sw, "8705 15 0001");
     EXPECT_EQ(sw.table(sim::tables::SpringNum).size(), 1u);
-}
+    said(sw);
 
-TEST(SwitchTables, AddressedRowsASilentThirdRowAndDeposits) {
-    sim::Switch sw;
+    // Addressed rows, the third unanswered.
     sw.addRule("940A", sim::Reply::Silent, 1, 2);
     for (const char* row : {"940A 0000 123FFFFFFFFF", "940A 0001 123FFFFFFFFF", "940A 0002 123FFFFFFFFF"}) tell(sw, row);
     EXPECT_EQ(said(sw), (QStringList{framed("820300"), framed("820300")})) << "the third row unanswered";

@@ -22,7 +22,7 @@ QByteArray poll(sim::UsbCollectorSim& usb) {
     return r;
 }
 
-TEST(UsbCollector, ReportsCarryASequenceByteAndOneFrame) {
+TEST(UsbCollector, ReportsCarryASequenceByteAndOneFrameTheNumberAndPointers) {
     sim::UsbCollectorSim usb;
     EXPECT_EQ(poll(usb), QByteArray(64, char(0))) << "nothing yet: sequence 0, no frame";
 
@@ -40,10 +40,8 @@ TEST(UsbCollector, ReportsCarryASequenceByteAndOneFrame) {
     EXPECT_FALSE(usb.ReadPort2(failed));
     usb.failWrites(1);
     EXPECT_FALSE(usb.WritePort2(order("830300")));
-}
 
-TEST(UsbCollector, NumberAndPointers) {
-    sim::UsbCollectorSim usb;
+    // The collector's number and its pointers.
     ASSERT_TRUE(usb.WritePort2(order("7F0610123400")));
     EXPECT_EQ(poll(usb).mid(1, 7), sim::withSum(QStringLiteral("7F0610123400")));
     ASSERT_TRUE(usb.WritePort2(order("7F0620000000")));
@@ -52,7 +50,7 @@ TEST(UsbCollector, NumberAndPointers) {
 
     usb.ignoreOrders(1);
     ASSERT_TRUE(usb.WritePort2(order("7F0620000000")));
-    EXPECT_EQ(quint8(poll(usb)[0]), 2) << "an ignored order leaves nothing new";
+    EXPECT_EQ(quint8(poll(usb)[0]), 4) << "an ignored order leaves nothing new";
 
     usb.setPointers(512, 530, 0x1234 * 16 + 5);
     ASSERT_TRUE(usb.WritePort2(order("7F0604000000")));
