@@ -105,8 +105,10 @@ TEST(SwitchTables, HeadsTimesAndFlexibleNumbersStreamInOrderAddressedRowsAndDepo
     }
 }
 
-TEST(SwitchTables, OrdersAreAcknowledgedRefusedOrLeftUnansweredAsTold) {
-    sim::Switch sw;
+TEST(SwitchTables, OrdersRecordsDepositsFeesTheStationsAnswersAndTheRecordUpload) {
+    sim::SwitchOptions opt;
+    opt.uploadStartDelayMs = 0;
+    sim::Switch sw(opt);
     const QString clock = QStringLiteral("8509440506140709 01");   // 2024-05-06 14:07:09, a Monday
     tell(sw, clock);
     EXPECT_EQ(said(sw), QStringList{framed("820300")});
@@ -137,12 +139,8 @@ TEST(SwitchTables, OrdersAreAcknowledgedRefusedOrLeftUnansweredAsTold) {
     EXPECT_EQ(cut->extAddr, 0x15);
     EXPECT_EQ(cut->seconds, 0);
     EXPECT_EQ(cut->slot, 3);
-}
 
-TEST(SwitchTables, RecordsDepositsFeesTheStationsAnswersAndTheRecordUpload) {
-    sim::SwitchOptions opt;
-    opt.uploadStartDelayMs = 0;
-    sim::Switch sw(opt);
+    // Records one at a time, as the station answers them.
     sim::CallRecord r;
     r.extAddr = 0x0105;
     r.called = "013812345678";
