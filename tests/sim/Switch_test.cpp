@@ -137,7 +137,7 @@ TEST_F(SwitchOnPty, ProbeAnsweredWith950BAndSplitWritesAndNoiseKeepFramesWhole) 
     EXPECT_GT(line->reads, 12) << "frames arrive in pieces";
 }
 
-TEST(SwitchLine, OutputWaitsForTheStationOrIsLostAsOnARealLine) {
+TEST(SwitchLine, OutputWaitsForTheStationOrIsLostAsOnARealLineAndThePortReopens) {
     for (bool drop : {false, true}) {
         sim::SwitchOptions opt;
         opt.dropWhileClosed = drop;
@@ -155,25 +155,19 @@ TEST(SwitchLine, OutputWaitsForTheStationOrIsLostAsOnARealLine) {
             EXPECT_EQ(line.read(4), QByteArray::fromHex("83030086"));
         }
         EXPECT_TRUE(sw.waitDisconnected(3000)) << "the station closed the line";
+        for (int round = 0; round < 2; ++round) {   // the station reopens its port
+            QSerialPort port(sw.slavePath());
+            ASSERT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
+            port.write(sim::withSum(QStringLiteral("830300")));
+            port.waitForBytesWritten(500);
+            QByteArray got;
+            while (got.size() < 12 && port.waitForReadyRead(3000)) got += port.readAll();
+            ASSERT_EQ(got.size(), 12) << round;
+            EXPECT_EQ(quint8(got[0]), 0x95);
+            port.close();
+        }
+        EXPECT_EQ(sw.receivedWith("830300").size(), 2u);
     }
-}
-
-TEST(SwitchLine, ReopenedBySerialPort) {
-    sim::Switch sw;
-    ASSERT_TRUE(sw.openPty());
-    sw.start();
-    for (int round = 0; round < 2; ++round) {   // the station reopens its port
-        QSerialPort port(sw.slavePath());
-        ASSERT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
-        port.write(sim::withSum(QStringLiteral("830300")));
-        port.waitForBytesWritten(500);
-        QByteArray got;
-        while (got.size() < 12 && port.waitForReadyRead(3000)) got += port.readAll();
-        ASSERT_EQ(got.size(), 12) << round;
-        EXPECT_EQ(quint8(got[0]), 0x95);
-        port.close();
-    }
-    EXPECT_EQ(sw.receivedWith("830300").size(), 2u);
 }
 
 }  // namespace
