@@ -61,30 +61,6 @@ protected:
     const QByteArray ack = QByteArray::fromHex("82030085");
 };
 
-TEST(Frames, ChecksumAndCodes) {
-    EXPECT_EQ(sim::withSum(QStringLiteral("830300")), QByteArray::fromHex("83030086"));
-    EXPECT_EQ(sim::withSum(QStringLiteral("96 03 01")), QByteArray::fromHex("9603019A"));
-    EXPECT_EQ(sim::toHex(sim::withSum(QStringLiteral("860B14123FFFFF04000102"))), "860B14123FFFFF04000102FB");
-    // 82 03 04 is no frame start; 82 03 03 is; 9F takes lengths 03..27 only.
-    EXPECT_EQ(sim::frameStart(0x82, 0x03, true, 0x04), 0);
-    EXPECT_EQ(sim::frameStart(0x82, 0x03, true, 0x03), 1);
-    EXPECT_EQ(sim::frameStart(0x9F, 0x27, false, 0), 1);
-    EXPECT_EQ(sim::frameStart(0x9F, 0x28, false, 0), 0);
-    EXPECT_TRUE(sim::fromHex("8303G0").isEmpty());
-}
-
-TEST_F(SwitchOnPty, ProbeIsAnsweredWith950B) {
-    line->write(QByteArray::fromHex("008303"));          // a noise byte, then a split probe
-    ASSERT_TRUE(sw.waitReadAll(3000));
-    line->write(QByteArray::fromHex("0086"));
-    EXPECT_EQ(line->read(12), QByteArray::fromHex("950B 000000000000000000 A0"));
-    ASSERT_EQ(sw.receivedWith("830300").size(), 1u);
-
-    sw.setAnswerProbe(false);
-    line->write(QByteArray::fromHex("83030086"));
-    EXPECT_TRUE(line->read(1, 150).isEmpty());
-}
-
 TEST_F(SwitchOnPty, AnswersLateRepeatedOnAPacedLineAndTheWaitsForThem) {
     // Every answer late and again 30 ms later, a refusal too.
     sw.setAckTiming(10, 20, 1.0, 30, 30);
@@ -131,7 +107,17 @@ TEST_F(SwitchOnPty, AnswersLateRepeatedOnAPacedLineAndTheWaitsForThem) {
     EXPECT_EQ(line->read(4, 1), ack);   // already on the line
 }
 
-TEST_F(SwitchOnPty, SplitWritesAndNoiseKeepFramesWhole) {
+TEST_F(SwitchOnPty, ProbeAnsweredWith950BAndSplitWritesAndNoiseKeepFramesWhole) {
+    line->write(QByteArray::fromHex("008303"));          // a noise byte, then a split probe
+    ASSERT_TRUE(sw.waitReadAll(3000));
+    line->write(QByteArray::fromHex("0086"));
+    EXPECT_EQ(line->read(12), QByteArray::fromHex("950B 000000000000000000 A0"));
+    ASSERT_EQ(sw.receivedWith("830300").size(), 1u);
+
+    sw.setAnswerProbe(false);
+    line->write(QByteArray::fromHex("83030086"));
+    EXPECT_TRUE(line->read(1, 150).isEmpty());
+
     sw.setSplit(3, 2);
     sw.setNoise(0.5, 3);
     for (int card = 0; card < 12; ++card) sw.sendCardState(card, {1, 0, 0, 0, 0, 0, 0, quint8(card)});
@@ -151,7 +137,7 @@ TEST_F(SwitchOnPty, SplitWritesAndNoiseKeepFramesWhole) {
     EXPECT_GT(line->reads, 12) << "frames arrive in pieces";
 }
 
-TEST(SwitchLine, OutputWaitsForTheStationOrIsLostAsOnARealLine) {
+TEST(SwitchLine, OutputWaitsForTheStationOrIsLostAsOnARealLineAndThePortReopens) {
     for (bool drop : {false, true}) {
         sim::SwitchOptions opt;
         opt.dropWhileClosed = drop;
@@ -169,25 +155,19 @@ TEST(SwitchLine, OutputWaitsForTheStationOrIsLostAsOnARealLine) {
             EXPECT_EQ(line.read(4), QByteArray::fromHex("83030086"));
         }
         EXPECT_TRUE(sw.waitDisconnected(3000)) << "the station closed the line";
+        for (int round = 0; round < 2; ++round) {   // the station reopens its port
+            QSerialPort port(sw.slavePath());
+            ASSERT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
+            port.write(sim::withSum(QStringLiteral("830300")));
+            port.waitForBytesWritten(500);
+            QByteArray got;
+            while (got.size() < 12 && port.waitForReadyRead(3000)) got += port.readAll();
+            ASSERT_EQ(got.size(), 12) << round;
+            EXPECT_EQ(quint8(got[0]), 0x95);
+            port.close();
+        }
+        EXPECT_EQ(sw.receivedWith("830300").size(), 2u);
     }
-}
-
-TEST(SwitchLine, ReopenedBySerialPort) {
-    sim::Switch sw;
-    ASSERT_TRUE(sw.openPty());
-    sw.start();
-    for (int round = 0; round < 2; ++round) {   // the station reopens its port
-        QSerialPort port(sw.slavePath());
-        ASSERT_TRUE(port.open(QIODevice::ReadWrite)) << port.errorString().toStdString();
-        port.write(sim::withSum(QStringLiteral("830300")));
-        port.waitForBytesWritten(500);
-        QByteArray got;
-        while (got.size() < 12 && port.waitForReadyRead(3000)) got += port.readAll();
-        ASSERT_EQ(got.size(), 12) << round;
-        EXPECT_EQ(quint8(got[0]), 0x95);
-        port.close();
-    }
-    EXPECT_EQ(sw.receivedWith("830300").size(), 2u);
 }
 
 }  // namespace

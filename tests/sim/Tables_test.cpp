@@ -17,7 +17,17 @@ QString framed(const QString& hexBody) { return sim::toHex(sim::withSum(hexBody)
 
 void tell(sim::Switch& sw, const QString& hexBody) { sw.feed(sim::withSum(hexBody)); }
 
-TEST(SwitchFrames, UnsolicitedFrameLayouts) {
+TEST(SwitchFrames, ChecksumsCodesAndUnsolicitedFrameLayouts) {
+    EXPECT_EQ(sim::withSum(QStringLiteral("830300")), QByteArray::fromHex("83030086"));
+    EXPECT_EQ(sim::withSum(QStringLiteral("96 03 01")), QByteArray::fromHex("9603019A"));
+    EXPECT_EQ(sim::toHex(sim::withSum(QStringLiteral("860B14123FFFFF04000102"))), "860B14123FFFFF04000102FB");
+    // 82 03 04 is no frame start; 82 03 03 is; 9F takes lengths 03..27 only.
+    EXPECT_EQ(sim::frameStart(0x82, 0x03, true, 0x04), 0);
+    EXPECT_EQ(sim::frameStart(0x82, 0x03, true, 0x03), 1);
+    EXPECT_EQ(sim::frameStart(0x9F, 0x27, false, 0), 1);
+    EXPECT_EQ(sim::frameStart(0x9F, 0x28, false, 0), 0);
+    EXPECT_TRUE(sim::fromHex("8303G0").isEmpty());
+
     sim::LiveCall c;
     c.kind = 1;                       // incoming
     c.extAddr = 0x15;
@@ -47,7 +57,7 @@ TEST(SwitchFrames, UnsolicitedFrameLayouts) {
     EXPECT_EQ(quint8(b[28]), 0x1A);
 }
 
-TEST(SwitchTables, HeadsTimesAndFlexibleNumbersStreamInOrder) {
+TEST(SwitchTables, HeadsTimesAndFlexibleNumbersStreamInOrderAddressedRowsAndDepositsAsked) {
     sim::Switch sw;
     tell(sw, "810389");               // nothing stored yet: the table's end at once
     EXPECT_EQ(said(sw), QStringList{framed("810300")});
@@ -73,37 +83,32 @@ TEST(SwitchTables, HeadsTimesAndFlexibleNumbersStreamInOrder) {
     tell(sw, "810310");
     tell(sw, "8705 15 0001");
     EXPECT_EQ(sw.table(sim::tables::SpringNum).size(), 1u);
-}
+    said(sw);
 
-TEST(SwitchTables, AddressedRowsAndASilentThirdRow) {
-    sim::Switch sw;
+    // Addressed rows, the third unanswered.
     sw.addRule("940A", sim::Reply::Silent, 1, 2);
     for (const char* row : {"940A 0000 123FFFFFFFFF", "940A 0001 123FFFFFFFFF", "940A 0002 123FFFFFFFFF"}) tell(sw, row);
     EXPECT_EQ(said(sw), (QStringList{framed("820300"), framed("820300")})) << "the third row unanswered";
     EXPECT_EQ(sw.table(sim::tables::ExtraHead).size(), 2u);
+    // Deposit changes are applied and answered as a value: +12.34, -2.10.
+    tell(sw, "A507 05 01 0004D2");
+    tell(sw, "A507 05 02 0000D2");
+    said(sw);
     // Row 1 comes back as stored; row 2 never arrived, so it is blank. 88 04 00 E0
-    // asks trunk 1, 88 04 09 05 the account at 0x905.
+    // asks trunk 1, 88 04 09 05 the account at 0x905; extension 5's deposit is 10.24.
     for (const auto& [ask, row] : {std::pair{"93040001", "940A 0001 123FFFFFFFFF"}, std::pair{"93040002", "940A 0002 FFFFFFFFFFFF"},
                                    std::pair{"880400E0", "8916 E0 00000000 FF 000000 FFFFFFFFFFFFFFFFFFFFFF"},
-                                   std::pair{"88040905", "8C08 0905 FFFF 0000"}}) {
+                                   std::pair{"88040905", "8C08 0905 FFFF 0000"}, std::pair{"A50305", "A507 05 00 000400"},
+                                   std::pair{"A50306", "A507 06 00 000000"}}) {
         tell(sw, ask);
         EXPECT_EQ(said(sw), QStringList{framed(row)}) << ask;
     }
 }
 
-TEST(SwitchTables, DepositChangesAreAppliedAndReportedAsAValue) {
-    sim::Switch sw;
-    tell(sw, "A507 05 01 0004D2");    // +12.34
-    tell(sw, "A507 05 02 0000D2");    // -2.10
-    said(sw);
-    tell(sw, "A50305");
-    EXPECT_EQ(said(sw), QStringList{framed("A507 05 00 000400")});   // 10.24
-    tell(sw, "A50306");
-    EXPECT_EQ(said(sw), QStringList{framed("A507 06 00 000000")});
-}
-
-TEST(SwitchTables, OrdersAreAcknowledgedRefusedOrLeftUnansweredAsTold) {
-    sim::Switch sw;
+TEST(SwitchTables, OrdersRecordsDepositsFeesTheStationsAnswersAndTheRecordUpload) {
+    sim::SwitchOptions opt;
+    opt.uploadStartDelayMs = 0;
+    sim::Switch sw(opt);
     const QString clock = QStringLiteral("8509440506140709 01");   // 2024-05-06 14:07:09, a Monday
     tell(sw, clock);
     EXPECT_EQ(said(sw), QStringList{framed("820300")});
@@ -134,10 +139,8 @@ TEST(SwitchTables, OrdersAreAcknowledgedRefusedOrLeftUnansweredAsTold) {
     EXPECT_EQ(cut->extAddr, 0x15);
     EXPECT_EQ(cut->seconds, 0);
     EXPECT_EQ(cut->slot, 3);
-}
 
-TEST(SwitchTables, RecordsDepositsFeesAndTheStationsAnswers) {
-    sim::Switch sw;
+    // Records one at a time, as the station answers them.
     sim::CallRecord r;
     r.extAddr = 0x0105;
     r.called = "013812345678";
@@ -188,25 +191,16 @@ TEST(SwitchTables, RecordsDepositsFeesAndTheStationsAnswers) {
     auto bal = sim::decodeBalance(sw.received().back());
     ASSERT_TRUE(bal);
     EXPECT_EQ(bal->signedFen(), -150);
-}
 
-TEST(SwitchTables, RecordUploadStreamsTheStoredRecords) {
-    sim::SwitchOptions opt;
-    opt.uploadStartDelayMs = 0;
-    sim::Switch sw(opt);
-    sim::CallRecord r;
-    r.extAddr = 4;
-    r.start = QDateTime(QDate(2024, 12, 20), QTime(10, 0, 0));
-    sim::CallRecord r2 = r;
-    r2.extAddr = 5;
-    sw.setUploadRecords({r.body(), r2.body()});
+    // The record upload streams the stored records, one per "820302", then its end.
+    sw.setUploadRecords({r.body(), second.body()});
     tell(sw, "9607 1215 0114 00");
     EXPECT_EQ(said(sw), (QStringList{framed("820300"), sim::toHex(sim::withSum(r.body()))}));
     tell(sw, "820302");
-    EXPECT_EQ(said(sw), QStringList{sim::toHex(sim::withSum(r2.body()))});
+    EXPECT_EQ(said(sw), QStringList{sim::toHex(sim::withSum(second.body()))});
     tell(sw, "820302");
     EXPECT_EQ(said(sw), QStringList{framed("96070000000000")});
-    EXPECT_TRUE(sw.recordAnswers().empty()) << "uploaded records are not live records";
+    EXPECT_EQ(sw.recordAnswers().size(), 4u) << "uploaded records are not live records";
     tell(sw, "96070001010101");       // the closing order
     EXPECT_TRUE(said(sw).isEmpty());
 }

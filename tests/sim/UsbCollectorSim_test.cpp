@@ -22,17 +22,13 @@ QByteArray poll(sim::UsbCollectorSim& usb) {
     return r;
 }
 
-TEST(UsbCollector, ReportsCarryASequenceByteAndOneFrame) {
+TEST(UsbCollector, ReportsCarryASequenceByteAndOneFrameTheNumberAndPointers) {
     sim::UsbCollectorSim usb;
     EXPECT_EQ(poll(usb), QByteArray(64, char(0))) << "nothing yet: sequence 0, no frame";
 
     ASSERT_TRUE(usb.WritePort2(order("830300")));
     const QByteArray r = poll(usb);
-    EXPECT_EQ(quint8(r[0]), 1);
-    EXPECT_EQ(quint8(r[1]), 0x95);
-    EXPECT_EQ(quint8(r[2]), 0x0B);
-    EXPECT_EQ(quint8(r[12]), sim::checksum(r.mid(1, 11)));
-    EXPECT_EQ(r.mid(13), QByteArray(51, char(0)));
+    EXPECT_EQ(r, report("01 950B 000000000000000000 A0")) << "sequence 1, the probe answer, zeros after";
     EXPECT_EQ(poll(usb), r) << "nothing new: the same report, the same sequence byte";
     ASSERT_TRUE(usb.WritePort2(order("830300")));
     EXPECT_EQ(quint8(poll(usb)[0]), 2) << "a new frame, a new sequence byte";
@@ -44,10 +40,8 @@ TEST(UsbCollector, ReportsCarryASequenceByteAndOneFrame) {
     EXPECT_FALSE(usb.ReadPort2(failed));
     usb.failWrites(1);
     EXPECT_FALSE(usb.WritePort2(order("830300")));
-}
 
-TEST(UsbCollector, NumberAndPointers) {
-    sim::UsbCollectorSim usb;
+    // The collector's number and its pointers.
     ASSERT_TRUE(usb.WritePort2(order("7F0610123400")));
     EXPECT_EQ(poll(usb).mid(1, 7), sim::withSum(QStringLiteral("7F0610123400")));
     ASSERT_TRUE(usb.WritePort2(order("7F0620000000")));
@@ -56,7 +50,7 @@ TEST(UsbCollector, NumberAndPointers) {
 
     usb.ignoreOrders(1);
     ASSERT_TRUE(usb.WritePort2(order("7F0620000000")));
-    EXPECT_EQ(quint8(poll(usb)[0]), 2) << "an ignored order leaves nothing new";
+    EXPECT_EQ(quint8(poll(usb)[0]), 4) << "an ignored order leaves nothing new";
 
     usb.setPointers(512, 530, 0x1234 * 16 + 5);
     ASSERT_TRUE(usb.WritePort2(order("7F0604000000")));
@@ -70,7 +64,7 @@ TEST(UsbCollector, NumberAndPointers) {
     EXPECT_FALSE(usb.collectorOrders().back().sumOk);
 }
 
-TEST(UsbCollector, StoreIsReadOneRecordPerAnswerThenEnded) {
+TEST(UsbCollector, StoreIsReadOneRecordPerAnswerThenEndedAndErased) {
     sim::UsbCollectorSim usb;
     sim::CallRecord a;
     a.extAddr = 1;
@@ -98,16 +92,14 @@ TEST(UsbCollector, StoreIsReadOneRecordPerAnswerThenEnded) {
     ASSERT_TRUE(usb.WritePort2(order("7F0608000000")));       // end of reading
     ASSERT_TRUE(usb.WritePort2(order("820302")));
     EXPECT_TRUE(usb.switchSim().receivedWith("820302").size() == 1u) << "passed on to the switch";
-}
 
-TEST(UsbCollector, ShortEraseEmptiesTheStoreAfterTheDelay) {
-    sim::UsbCollectorSim usb;
-    usb.storeRecord(sim::CallRecord{}.body());
+    // A short erase empties the store once its delay has passed: 512..513 read, 514 unread, 515 free.
+    usb.storeRecord(a.body());
     usb.setEraseDelay(2);
     ASSERT_TRUE(usb.WritePort2(report("7F0600000085")));      // five bytes and their sum
     EXPECT_TRUE(usb.shortEraseSeen());
-    const QString full = sim::toHex(sim::withSum(QStringLiteral("7F0C04 002000 002000 002001")));
-    const QString empty = sim::toHex(sim::withSum(QStringLiteral("7F0C04 002001 002001 002001")));
+    const QString full = sim::toHex(sim::withSum(QStringLiteral("7F0C04 002000 002002 002003")));
+    const QString empty = sim::toHex(sim::withSum(QStringLiteral("7F0C04 002003 002003 002003")));
     for (int round = 1; round <= 3; ++round) {
         ASSERT_TRUE(usb.WritePort2(order("7F0604000000")));
         EXPECT_EQ(sim::toHex(poll(usb).mid(1, 13)), round < 3 ? full : empty) << round;
