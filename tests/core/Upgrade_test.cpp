@@ -13,7 +13,7 @@ using platform::Database;
 
 class UpgradeTest : public testsupport::StationDbTest {};
 
-TEST_F(UpgradeTest, CreateTableDefinesTheFourTablesExactly) {
+TEST_F(UpgradeTest, CreateTableDefinesTheFourTablesExactlyKeepsReplacesAndRefuses) {
     ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
     const auto cols = dbSwitch.columns("ExtDeposit");
     QStringList names;
@@ -30,6 +30,14 @@ TEST_F(UpgradeTest, CreateTableDefinesTheFourTablesExactly) {
     EXPECT_EQ(rs.lng("bOverDraft") + rs.lng("bMonitor") + rs.lng("bSet"), 0);
     EXPECT_TRUE(rs.isNull("ExtNum"));
     EXPECT_FALSE(dbSwitch.tryExecute("insert into extdeposit(address) values(7)"));
+    // Made again it is kept with its rows, or replaced empty.
+    dbSwitch.execute("alter table extdeposit add column extra TEXT");
+    EXPECT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 1);
+    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 1);
+    EXPECT_EQ(dbSwitch.columns("ExtDeposit").size(), 8);
+    EXPECT_EQ(CreateTable(dbSwitch, "ExtDeposit", true), 2);
+    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 0);
+    EXPECT_EQ(dbSwitch.columns("ExtDeposit").size(), 7);
 
     ASSERT_EQ(CreateTable(dbSwitch, "ExtDepositHistory", false), 2);
     dbSwitch.execute("insert into ExtDepositHistory values('2026-01-01 10:00:00', 3, 10000, '0000', 1)");
@@ -48,19 +56,8 @@ TEST_F(UpgradeTest, CreateTableDefinesTheFourTablesExactly) {
     EXPECT_EQ(jk[12].name, "AddtionFee");
     EXPECT_EQ(jk[9].type, platform::ftBoolean);
     EXPECT_EQ(dbSwitch.indexes("JianKong").first().columns, QStringList({"Number"}));
-}
 
-TEST_F(UpgradeTest, CreateTableKeepsReplacesAndRefuses) {
-    ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
-    dbSwitch.execute("insert into extdeposit(address) values(1)");
-    dbSwitch.execute("alter table extdeposit add column extra TEXT");
-    EXPECT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 1);
-    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 1);
-    EXPECT_EQ(dbSwitch.columns("ExtDeposit").size(), 8);
-    EXPECT_EQ(CreateTable(dbSwitch, "ExtDeposit", true), 2);
-    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 0);
-    EXPECT_EQ(dbSwitch.columns("ExtDeposit").size(), 7);
-
+    dbSwitch.execute("drop table JianKong");
     dbSwitch.execute("create table jiankong (x INTEGER)");
     EXPECT_EQ(CreateTable(dbSwitch, "JianKong", false), 0);   // other letter case
     EXPECT_EQ(CreateTable(dbSwitch, "JianKong", true), 0);
