@@ -180,7 +180,7 @@ TEST_F(WorkerWindow, EmptyRightListHoldsNoRightAndManagesNobody) {
     EXPECT_TRUE(workerField("0600", "WorkerID").isNull());
 }
 
-TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkers) {
+TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkersAndEachRefusalChangesNothing) {
     ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
     manage(QStringLiteral("增加"), [this](frmWorker* w) {
         submit(w, QStringLiteral("0123"), QStringLiteral("操作级"), QStringLiteral("O'Brien"));
@@ -224,10 +224,7 @@ TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkers) {
     for (; !rs.eof(); rs.moveNext()) log << rs.value(3).toString();
     EXPECT_EQ(log, (QStringList{"登录系统", "增加员工 0123", "修改<0123>权限为0,名称为 新名", "登录系统", "登录系统",
                                 "删除员工 0123"}));
-}
 
-TEST_F(WorkerWindow, ManagementRefusals) {
-    ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
     addWorker(QStringLiteral("0300"), QStringLiteral("已有"), 0);
     const int logRows = dbSwitch.scalar("select count(*) from tab_oplog").toInt();
     for (const char* m : {"此项数据不能为空", "此项数据不能为空", "请输入0000-9999之间的编号", "请输入0000-9999之间的编号",
@@ -251,7 +248,7 @@ TEST_F(WorkerWindow, ManagementRefusals) {
     const auto& shown = script::shown();
     ASSERT_GE(shown.size(), 3);
     for (const auto& box : shown) EXPECT_EQ(box.title, AppName) << box.text.toStdString();
-    EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker").toInt(), 2);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker").toInt(), 3);
     EXPECT_EQ(workerField("0300", "WorkerName").toString(), QStringLiteral("已有"));
     EXPECT_EQ(dbSwitch.scalar("select count(*) from tab_oplog").toInt(), logRows);
 }
