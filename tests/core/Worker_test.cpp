@@ -29,14 +29,17 @@ protected:
         frmPABX::unload();
         StationTest::TearDown();
     }
-    // Runs a login: `steps` drives the open window, then the test ends it
-    // through "退 出" unless the steps logged in.
-    bool login(const std::function<void(frmWorker*)>& steps) {
-        script::onModal(QStringLiteral("frmWorker"), [steps](QDialog* d) {
+    // `steps` drive the next window; the test then leaves it by `exit` unless they closed it.
+    void drive(const std::function<void(frmWorker*)>& steps, QPushButton* frmWorker::*exit = &frmWorker::cmdExit) {
+        script::onModal(QStringLiteral("frmWorker"), [steps, exit](QDialog* d) {
             auto* w = static_cast<frmWorker*>(d);
             steps(w);
-            if (w->isVisible()) w->cmdExitProgram->click();
+            if (w->isVisible()) (w->*exit)->click();
         });
+    }
+    // Runs a login, ended through "退 出" unless the steps logged in.
+    bool login(const std::function<void(frmWorker*)>& steps) {
+        drive(steps, &frmWorker::cmdExitProgram);
         return frmWorker::instance().GetLogin();
     }
     bool loginAs(const QString& id, const QString& pwd) {
@@ -52,11 +55,7 @@ protected:
     }
     // Drives the management panel in `mode`.
     void manage(const QString& mode, const std::function<void(frmWorker*)>& steps) {
-        script::onModal(QStringLiteral("frmWorker"), [steps](QDialog* d) {
-            auto* w = static_cast<frmWorker*>(d);
-            steps(w);
-            if (w->isVisible()) w->cmdExit->click();
-        });
+        drive(steps);
         frmWorker::instance().ShowWorkerManage(mode);
     }
     void fill(frmWorker* w, const QString& id, const QString& grade, const QString& name) {
@@ -305,8 +304,7 @@ TEST_F(WorkerWindow, CustomRightsFromTheChooserAndPasswordChange) {
     for (const char* m : {"请输入旧密码", "请输入新密码", "旧密码不正确,请注意区分大小写,请重新输入",
                           "两次输入的密码不一样,请注意大小写", "密码修改成功"})
         script::answer(QString::fromUtf8(m), rOK);
-    script::onModal(QStringLiteral("frmWorker"), [](QDialog* d) {
-        auto* w = static_cast<frmWorker*>(d);
+    drive([](frmWorker* w) {
         EXPECT_TRUE(w->windowTitle().endsWith(QStringLiteral("修改员工<管理员>的密码")));
         w->cmdModify->click();
         w->txtOld->setText(QStringLiteral("0000"));
@@ -333,13 +331,11 @@ TEST_F(WorkerWindow, CustomRightsFromTheChooserAndPasswordChange) {
     // The worker deleted by another program meanwhile: his old password is refused.
     dbSwitch.execute(QStringLiteral("delete from Worker"));
     script::answer(QStringLiteral("旧密码不正确"), rOK);
-    script::onModal(QStringLiteral("frmWorker"), [](QDialog* d) {
-        auto* w = static_cast<frmWorker*>(d);
+    drive([](frmWorker* w) {
         w->txtOld->setText(QStringLiteral("Ab9"));
         w->txtNew->setText(QStringLiteral("1"));
         w->txtConfirm->setText(QStringLiteral("1"));
         w->cmdModify->click();
-        w->cmdExit->click();
     });
     frmWorker::instance().ShowChangePassword();
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker").toInt(), 0);
@@ -406,8 +402,7 @@ TEST_F(WorkerWindow, UnderAnotherProgramsLockEachGestureIsToldAndWorksAfter) {
         other->execute(QStringLiteral("BEGIN IMMEDIATE"));
         script::answer(QStringLiteral("修改密码失败：") + locked, rOK);
         script::answer(QStringLiteral("密码修改成功"), rOK);
-        script::onModal(QStringLiteral("frmWorker"), [&](QDialog* d) {
-            auto* w = static_cast<frmWorker*>(d);
+        drive([&](frmWorker* w) {
             QTest::keyClicks(w->txtOld, QStringLiteral("0000"));
             QTest::keyClicks(w->txtNew, QStringLiteral("Neu1"));
             QTest::keyClicks(w->txtConfirm, QStringLiteral("Neu1"));
