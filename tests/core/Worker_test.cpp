@@ -8,7 +8,6 @@
 #include "support/Fixtures.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QTest>
 
 using namespace platform;
@@ -113,8 +112,7 @@ TEST_F(WorkerWindow, FreshStationLogsInTheFirstWorkerAndLogsIt) {
     script::onModal(QStringLiteral("frmWorker"), [](QDialog* d) {
         d->close();
         EXPECT_TRUE(d->isVisible());
-        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(d, &esc);
+        QTest::keyClick(d, Qt::Key_Escape);
     });
     EXPECT_FALSE(frmWorker::instance().GetLogin());
     EXPECT_EQ(WorkerID, QStringLiteral("0000"));
@@ -123,9 +121,9 @@ TEST_F(WorkerWindow, FreshStationLogsInTheFirstWorkerAndLogsIt) {
 // Each refusal has its message and changes nothing; blanks around the
 // password are ignored and none of its own characters is lost.
 TEST_F(WorkerWindow, EachRefusalHasItsMessageAndChangesNothingAndBlanksAroundThePasswordAreIgnored) {
-    for (const char* m : {"请输入用户名", "请输入密码", "用户不存在", "密码不正确,请注意区分大小写!", "用户不存在",
-                          "密码不正确,请注意区分大小写!"})
-        script::answer(QString::fromUtf8(m), rOK);
+    const QStringList refusals{"请输入用户名", "请输入密码", "用户不存在", "密码不正确,请注意区分大小写!", "用户不存在",
+                               "密码不正确,请注意区分大小写!"};
+    for (const QString& m : refusals) script::answer(m, rOK);
     addWorker(QStringLiteral("0042"), QStringLiteral("张三"), 0);
     dbSwitch.execute(QStringLiteral("update Worker set passcode=? where WorkerID='0042'"), {ScramblePassword("Secret")});
     // The character that scrambles to a blank, at both ends of the password.
@@ -134,7 +132,7 @@ TEST_F(WorkerWindow, EachRefusalHasItsMessageAndChangesNothingAndBlanksAroundThe
     const QString pwd = QString(blankMaker) + QStringLiteral("ab") + blankMaker;
     addWorker(QStringLiteral("0007"), QStringLiteral("李四"), 1, QStringLiteral("18,17"));
     dbSwitch.execute(QStringLiteral("update Worker set passcode=? where WorkerID='0007'"), {ScramblePassword(pwd)});
-    const bool ok = login([this, pwd](frmWorker* w) {
+    const bool ok = login([this, pwd, refusals](frmWorker* w) {
         w->cmdLogin->click();
         w->txtUser->setText(QStringLiteral("0042"));
         w->cmdLogin->click();
@@ -149,8 +147,7 @@ TEST_F(WorkerWindow, EachRefusalHasItsMessageAndChangesNothingAndBlanksAroundThe
         w->txtUser->setText(QStringLiteral("0007"));
         w->txtPWD->setText(QStringLiteral("ab"));   // the end characters are part of it
         w->cmdLogin->click();
-        EXPECT_EQ(shownTexts(), (QStringList{"请输入用户名", "请输入密码", "用户不存在", "密码不正确,请注意区分大小写!", "用户不存在",
-                                             "密码不正确,请注意区分大小写!"}));
+        EXPECT_EQ(shownTexts(), refusals);
         EXPECT_TRUE(WorkerID.isEmpty());
         EXPECT_EQ(dbSwitch.scalar("select count(*) from tab_oplog").toInt(), 0);
         EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker where b_active<>0").toInt(), 0);
