@@ -71,7 +71,7 @@ TEST_F(DepositGrades, GradeAtEachThreshold) {
     EXPECT_EQ(grade("account", 2050), 0);
 }
 
-TEST_F(DepositGrades, ChangedRowsArePendingAndASecondRunChangesNothing) {
+TEST_F(DepositGrades, ChangedRowsArePendingASecondRunChangesNothingAndTheGridShowingTheRowsFollows) {
     thresholds({"10", "20", "30", "40"});
     user(5, QStringLiteral("25"));
     user(6, QStringLiteral("100"));
@@ -101,35 +101,32 @@ TEST_F(DepositGrades, ChangedRowsArePendingAndASecondRunChangesNothing) {
     EXPECT_EQ(grade("extension", 3), 10);
     EXPECT_EQ(pending("extension"), 2);
     EXPECT_EQ(pending("account"), 1);
-}
 
-TEST_F(DepositGrades, TheGridShowingTheRowsFollows) {
-    thresholds({"10", "20", "30", "40"});
-    user(5, QStringLiteral("35"));
-    dbSwitch.execute(QStringLiteral("update extension set userid=5 where address=2"));
-    dbSwitch.execute(QStringLiteral("update account set userid=5 where address=2049"));
+    // The grid showing the rows follows.
     platform::FlexGrid* g = frmPABX::instance().fgDisp;
     g->setFormatString(QStringLiteral("<分机|<押金等级"));
     g->setRows(121);
     CurTable = QStringLiteral("Extension");
+    user(5, QStringLiteral("35"));
     CheckDeposit(5, false, false);
-    EXPECT_EQ(g->TextMatrix(3, 1), QStringLiteral("市话"));   // grade 8, row address + 1
-    EXPECT_TRUE(g->TextMatrix(2, 1).isEmpty());
+    EXPECT_EQ(g->TextMatrix(2, 1), QStringLiteral("市话"));   // grade 8, row address + 1
+    EXPECT_EQ(g->TextMatrix(3, 1), QStringLiteral("市话"));
+    EXPECT_TRUE(g->TextMatrix(4, 1).isEmpty());   // another user's row
 
     CurTable = QStringLiteral("Account");
     g->setRows(1);
     g->setRows(10);
     user(5, QStringLiteral("15"));
     CheckDeposit(5, false, false);
-    EXPECT_EQ(g->TextMatrix(2, 1), QStringLiteral("国内长途"));   // grade 3, row address - 2047
+    EXPECT_EQ(g->TextMatrix(1, 1), QStringLiteral("国内长途"));   // grade 3, row address - 2047
     // Forced: rewritten even though nothing changed.
-    g->setTextMatrix(2, 1, QString());
+    g->setTextMatrix(1, 1, QString());
     CheckDeposit(5, false, true);
-    EXPECT_EQ(g->TextMatrix(2, 1), QStringLiteral("国内长途"));
+    EXPECT_EQ(g->TextMatrix(1, 1), QStringLiteral("国内长途"));
     CheckDeposit(5, false, false);   // not forced, nothing changed: the cell is left alone
-    g->setTextMatrix(2, 1, QString());
+    g->setTextMatrix(1, 1, QString());
     CheckDeposit(5, false, false);
-    EXPECT_TRUE(g->TextMatrix(2, 1).isEmpty());
+    EXPECT_TRUE(g->TextMatrix(1, 1).isEmpty());
 }
 
 }  // namespace

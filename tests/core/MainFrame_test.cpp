@@ -8,8 +8,8 @@
 #include "support/SwitchOnPty.h"
 
 #include <QApplication>
-#include <QMouseEvent>
 #include <QDir>
+#include <QTest>
 #include <QToolBar>
 
 class MainFrame : public testsupport::StationTest {
@@ -84,13 +84,7 @@ TEST_F(MainFrame, LoadRunsTheStartUpSetsTheCaptionAndShowsEveryLegendButtonClosi
         ASSERT_TRUE(w && w->isVisible()) << a->text().toStdString();
         const QRect at(w->mapTo(&MDIMain::instance(), QPoint(0, 0)), w->size());
         EXPECT_TRUE(pane.contains(at) && MDIMain::instance().rect().contains(at)) << a->text().toStdString();
-        const QPoint centre = w->rect().center();
-        QMouseEvent press(QEvent::MouseButtonPress, centre, w->mapToGlobal(centre), Qt::LeftButton, Qt::LeftButton,
-                          Qt::NoModifier);
-        QMouseEvent release(QEvent::MouseButtonRelease, centre, w->mapToGlobal(centre), Qt::LeftButton, Qt::NoButton,
-                            Qt::NoModifier);
-        QApplication::sendEvent(w, &press);
-        QApplication::sendEvent(w, &release);
+        QTest::mouseClick(w, Qt::LeftButton);
         EXPECT_TRUE(a->isChecked()) << a->text().toStdString();
     }
 

@@ -13,13 +13,6 @@ namespace {
 
 class OlderReleasePaymentTest : public LedgerTest {
 protected:
-    // Extension `ext`'s call at 9:`minute`; its fee.
-    Currency callOn(int ext, int minute) {
-        const qint32 user = ext == 5 ? 7 : 8;
-        const Currency before = storedFees(user);
-        EXPECT_TRUE(callAt(minute, ext));
-        return storedFees(user) - before;
-    }
     void pay(qint32 userid) {
         ASSERT_TRUE(billing::PayUser(userid, yuan("30.00"), Currency(), QDateTime(QDate(2026, 6, 15), QTime(10, 0)), nullptr));
     }
@@ -75,10 +68,12 @@ TEST_P(PutInByHand, AFileIsPlacedByALaterCall) {
         setExtensionUser(6, 8);
     }
     call(1);
-    if (other) callOn(6, 2);
+    if (other) EXPECT_TRUE(callAt(2, 6));
     pay(7);
     const QString older = olderStationFile();
-    ASSERT_GT(callOn(other ? 6 : 5, 3), Currency());
+    const Currency fees = storedFees(other ? 8 : 7);
+    ASSERT_TRUE(callAt(3, other ? 6 : 5));
+    ASSERT_GT(storedFees(other ? 8 : 7), fees);   // charged
     const Currency ledger7 = remainOf(7), ledger8 = other ? remainOf(8) : Currency();
     EXPECT_EQ(upgrade(older), QString());
     EXPECT_EQ(remainOf(7), ledger7);

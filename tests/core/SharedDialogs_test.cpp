@@ -9,7 +9,7 @@
 #include "support/Fixtures.h"
 
 #include <QApplication>
-#include <QMouseEvent>
+#include <QTest>
 #include <QSignalSpy>
 
 using namespace platform;
@@ -216,8 +216,7 @@ TEST_F(SharedDialogs, AboutShowsTheNameAndVersion) {
         auto* a = static_cast<frmAbout*>(d);
         EXPECT_EQ(a->lblVersion->text(), QStringLiteral("DE Duzariv Ver1.5.7"));
         EXPECT_EQ(a->windowTitle(), QStringLiteral("DE Duzariv"));
-        QMouseEvent click(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(a, &click);
+        QTest::mousePress(a, Qt::LeftButton, {}, QPoint(5, 5));
         EXPECT_FALSE(a->isVisible());
     });
     frmAbout::instance().ShowAbout();

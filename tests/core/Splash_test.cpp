@@ -4,7 +4,6 @@
 #include "platform/Clock.h"
 #include "support/Fixtures.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
 
 namespace {
@@ -53,10 +52,7 @@ TEST_F(SplashTest, StagesAndTheTimerMoveTheBarAndKeepThePromptAndThePictureIsFro
     EXPECT_EQ(frmWelcome::instance().pic->pixmap().size(), QSize(200, 100));
     EXPECT_EQ(frmWelcome::instance().width(), 200);
     frmWelcome::unload();
-    QFile f(AppPath + "welcome.jpg");
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("not a picture");
-    f.close();
+    testsupport::writeBytes(AppPath + "welcome.jpg", "not a picture");
     EXPECT_EQ(frmWelcome::instance().pic->pixmap().size(), builtIn);
 }
 

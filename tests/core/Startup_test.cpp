@@ -87,11 +87,7 @@ TEST(Startup, NoDataDirectoryOrAMissingFileWithoutCopySaysSoAndEnds) {
 TEST(Startup, DamagedFileIsRestoredFromItsCopyAtStart) {
     testsupport::StationDir dir;
     ASSERT_TRUE(QFile::copy(dir.file("PhoneCur.mdb"), dir.file("PhoneCur.mdb.bak")));
-    {
-        QFile f(dir.file("PhoneCur.mdb"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(QByteArray(4096, '\x55'));
-    }
+    testsupport::writeBytes(dir.file("PhoneCur.mdb"), QByteArray(4096, '\x55'));
     // Killed while the box stands: the next start tells it, once; the one after, nothing.
     EXPECT_FALSE(runStation(dir, {"--kill-at-prompt", "已损坏"}, "killed.log").loaded());
     EXPECT_TRUE(QFile::exists(dir.file("PhoneCur.mdb.pending-restore")));
@@ -156,11 +152,7 @@ TEST(Startup, DataDirectoryThatCannotBeWrittenIsNamedWithItsCause) {
 TEST(Startup, ALockFromAnotherComputerIsNamedWithItsHolderAndFileAndOneLeftEmptyIsTakenOver) {
     // A data folder copied from a station that was running on another PC.
     testsupport::StationDir dir;
-    {
-        QFile lock(dir.file("tarvo.lock"));
-        ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
-        lock.write("4242\nDE Duzariv\nfront-desk-pc\n");
-    }
+    testsupport::writeBytes(dir.file("tarvo.lock"), "4242\nDE Duzariv\nfront-desk-pc\n");
     StationRun r = runStation(dir, {"--answer", "锁文件=ok"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(r.loaded());
@@ -170,18 +162,11 @@ TEST(Startup, ALockFromAnotherComputerIsNamedWithItsHolderAndFileAndOneLeftEmpty
     EXPECT_TRUE(r.prompts()[0].contains("4242"));
     EXPECT_TRUE(r.prompts()[0].contains(QDir::toNativeSeparators(QFileInfo(dir.file("tarvo.lock")).absoluteFilePath())));
     // The lock is left as it was for the operator to judge.
-    QFile lock(dir.file("tarvo.lock"));
-    ASSERT_TRUE(lock.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(lock.readAll().startsWith("4242\n"));
-    lock.close();
+    EXPECT_TRUE(testsupport::bytesOf(dir.file("tarvo.lock")).startsWith("4242\n"));
 
     // A lock file left empty or unreadable is named, and taken over when no process holds it.
     for (const QByteArray& content : {QByteArray(), QByteArray("\x01\x02garbage")}) {
-        {
-            QFile lock(dir.file("tarvo.lock"));
-            ASSERT_TRUE(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            lock.write(content);
-        }
+        testsupport::writeBytes(dir.file("tarvo.lock"), content);
         StationRun r = runStation(dir, {"--answer", "是否接管=yes"});
         EXPECT_TRUE(r.loaded()) << r.log.join('\n').toStdString();
         ASSERT_FALSE(r.prompts().isEmpty()) << r.log.join('\n').toStdString();

@@ -15,7 +15,7 @@ using platform::Database;
 
 class StationFiles : public testsupport::StationTest {};
 
-TEST_F(StationFiles, OpenAllOpensBothOnOneConnectionWithTheDefaultUser) {
+TEST_F(StationFiles, OpenAllOpensBothOnOneConnectionWithTheDefaultUserNotSettledAndAnOldDepositDefaultUserIsCorrectedOnce) {
     dbSwitch.close();
     {
         Database sw = Database::open(dir->file("switch.mdb"));
@@ -32,6 +32,7 @@ TEST_F(StationFiles, OpenAllOpensBothOnOneConnectionWithTheDefaultUser) {
     ASSERT_TRUE(rsUser.findFirst("userid", 0));
     EXPECT_EQ(rsUser.str("username"), "默认用户");
     EXPECT_FALSE(rsUser.str("lastdate").isEmpty());
+    EXPECT_EQ(rsUser.lng("balancemode"), 2);
     rsFeeRate.moveFirst();
     EXPECT_EQ(rsFeeRate.str("zonecode"), "0755");
     EXPECT_TRUE(rsIPHead.isOpen());
@@ -44,11 +45,6 @@ TEST_F(StationFiles, OpenAllOpensBothOnOneConnectionWithTheDefaultUser) {
     OpenAllDB(true);
     EXPECT_EQ(dbSwitch.scalar("select count(*) from user where userid=0").toInt(), 1);
     EXPECT_EQ(GetRecordCount(rsUser), 1);
-}
-
-TEST_F(StationFiles, DefaultUserIsNotSettledAndAnOldDepositDefaultUserIsCorrectedOnce) {
-    OpenAllDB(true);
-    EXPECT_EQ(dbSwitch.scalar("select balancemode from user where userid=0").toInt(), 2);
     OpenAllDB(false);
 
     // A station database of an older station: user 0 a deposit user with nothing.

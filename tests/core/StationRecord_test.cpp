@@ -33,8 +33,6 @@ protected:
         refusal::disarm();
         BooksTest::TearDown();
     }
-    // A call of extension 5 at 9:`minute` of the day; true when it was kept.
-    bool call(int minute) { return callAt(minute); }
     bool addUserNow(qint64 id) {
         try {
             ModSwitch::MoveBalances([&] {
@@ -66,10 +64,10 @@ protected:
 // Fails when the call file's log takes a user's entry without the record
 // (the number noted in a commit apart, or not at all).
 TEST_F(StationRecordTest, TheRecordReadInOneReadIsWhatTheActsDid) {
-    ASSERT_TRUE(call(1));
+    ASSERT_TRUE(callAt(1));
     ASSERT_TRUE(addUserNow(30));
     ModSwitch::MoveBalances([] { ModSwitch::DeleteUserRows(dbSwitch, 30); }, 30);
-    ASSERT_TRUE(call(2));
+    ASSERT_TRUE(callAt(2));
     ModSwitch::NoteBackupMark(QStringLiteral("switch"), 2);
     const ModSwitch::StationRecord r = ModSwitch::ReadStationRecord();
     EXPECT_FALSE(r.id.isEmpty());
@@ -129,7 +127,7 @@ TEST_F(StationRecordTest, TheJournalFileKeepsTheCountersWhenTheOtherTwoGoBack) {
     }
     restart();
     ASSERT_TRUE(addUserNow(60));
-    for (int m = 1; m <= 4; ++m) ASSERT_TRUE(call(m));
+    for (int m = 1; m <= 4; ++m) ASSERT_TRUE(callAt(m));
     ASSERT_NO_FATAL_FAILURE(settleIntoJournalFile(false));   // held by both safety copies, then moved
     const qint64 inJournal = journalFileLast();
     ASSERT_GT(inJournal, 0);
@@ -145,7 +143,7 @@ TEST_F(StationRecordTest, TheJournalFileKeepsTheCountersWhenTheOtherTwoGoBack) {
     EXPECT_GE(r.lastEntry(), inJournal);
     EXPECT_GT(r.usersFrom, 60);
     EXPECT_GT(ModSwitch::NextUserCount(), 60);
-    ASSERT_TRUE(call(40));
+    ASSERT_TRUE(callAt(40));
     EXPECT_GT(lastInLog(), inJournal);
     // The copies followed the record.
     EXPECT_EQ(noteOf("switch.mdb", "Variant", ModSwitch::kUserNumbersNote), QString::number(r.usersFrom));
@@ -156,7 +154,7 @@ TEST_F(StationRecordTest, TheJournalFileKeepsTheCountersWhenTheOtherTwoGoBack) {
 // same once the station's own file is back.
 // Fails when the check takes the foreign file's counters into the record.
 TEST_F(StationRecordTest, AnotherStationsFileIsRefusedAndRaisesNothing) {
-    ASSERT_TRUE(call(1));
+    ASSERT_TRUE(callAt(1));
     const ModSwitch::StationRecord before = ModSwitch::ReadStationRecord();
     ModSwitch::OpenAllDB(false);
     const QString own = dir->file("own-switch.mdb");
@@ -181,7 +179,7 @@ TEST_F(StationRecordTest, AnotherStationsFileIsRefusedAndRaisesNothing) {
     restart();
     const ModSwitch::StationRecord after = ModSwitch::ReadStationRecord();
     EXPECT_EQ(std::tuple(after.id, after.usersFrom), std::tuple(before.id, before.usersFrom));
-    ASSERT_TRUE(call(2));
+    ASSERT_TRUE(callAt(2));
     EXPECT_EQ(lastInLog(), before.lastEntry() + 1);
 }
 

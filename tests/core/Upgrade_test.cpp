@@ -13,7 +13,7 @@ using platform::Database;
 
 class UpgradeTest : public testsupport::StationDbTest {};
 
-TEST_F(UpgradeTest, CreateTableDefinesTheFourTablesExactly) {
+TEST_F(UpgradeTest, CreateTableDefinesTheFourTablesExactlyKeepsReplacesAndRefuses) {
     ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
     const auto cols = dbSwitch.columns("ExtDeposit");
     QStringList names;
@@ -30,6 +30,14 @@ TEST_F(UpgradeTest, CreateTableDefinesTheFourTablesExactly) {
     EXPECT_EQ(rs.lng("bOverDraft") + rs.lng("bMonitor") + rs.lng("bSet"), 0);
     EXPECT_TRUE(rs.isNull("ExtNum"));
     EXPECT_FALSE(dbSwitch.tryExecute("insert into extdeposit(address) values(7)"));
+    // Made again it is kept with its rows, or replaced empty.
+    dbSwitch.execute("alter table extdeposit add column extra TEXT");
+    EXPECT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 1);
+    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 1);
+    EXPECT_EQ(dbSwitch.columns("ExtDeposit").size(), 8);
+    EXPECT_EQ(CreateTable(dbSwitch, "ExtDeposit", true), 2);
+    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 0);
+    EXPECT_EQ(dbSwitch.columns("ExtDeposit").size(), 7);
 
     ASSERT_EQ(CreateTable(dbSwitch, "ExtDepositHistory", false), 2);
     dbSwitch.execute("insert into ExtDepositHistory values('2026-01-01 10:00:00', 3, 10000, '0000', 1)");
@@ -48,19 +56,8 @@ TEST_F(UpgradeTest, CreateTableDefinesTheFourTablesExactly) {
     EXPECT_EQ(jk[12].name, "AddtionFee");
     EXPECT_EQ(jk[9].type, platform::ftBoolean);
     EXPECT_EQ(dbSwitch.indexes("JianKong").first().columns, QStringList({"Number"}));
-}
 
-TEST_F(UpgradeTest, CreateTableKeepsReplacesAndRefuses) {
-    ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
-    dbSwitch.execute("insert into extdeposit(address) values(1)");
-    dbSwitch.execute("alter table extdeposit add column extra TEXT");
-    EXPECT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 1);
-    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 1);
-    EXPECT_EQ(dbSwitch.columns("ExtDeposit").size(), 8);
-    EXPECT_EQ(CreateTable(dbSwitch, "ExtDeposit", true), 2);
-    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 0);
-    EXPECT_EQ(dbSwitch.columns("ExtDeposit").size(), 7);
-
+    dbSwitch.execute("drop table JianKong");
     dbSwitch.execute("create table jiankong (x INTEGER)");
     EXPECT_EQ(CreateTable(dbSwitch, "JianKong", false), 0);   // other letter case
     EXPECT_EQ(CreateTable(dbSwitch, "JianKong", true), 0);
@@ -115,7 +112,10 @@ TEST_F(UpgradeTest, FeeRateDefaultZoneRenamedAndKeyKeptOrRebuiltWithIt) {
     EXPECT_EQ(platform::openTransactionCount(), 0);
 }
 
-TEST_F(UpgradeTest, SecondModelTablesAndRightsOnceOnly) {
+TEST_F(UpgradeTest, SecondModelTablesAndRightsOnceOnlyAndAnInterruptedSeedingCompleted) {
+    // An older start left the deposit table seeded in part.
+    ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
+    for (int a = 0; a < 40; ++a) dbSwitch.execute("insert into extdeposit(address,RealValue) values(?,?)", {a, platform::Currency::fromYuan(a)});
     const QString bak = dir->file("switch.mdb.bak");
     ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), bak));
     dbSwitch.execute("insert or replace into rightlist values(29,'旧名')");
@@ -123,6 +123,8 @@ TEST_F(UpgradeTest, SecondModelTablesAndRightsOnceOnly) {
     EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 120);
     EXPECT_EQ(dbSwitch.scalar("select min(address)||'-'||max(address)||'-'||sum(ChangeValue)||'-'||sum(bSet) from extdeposit").toString(),
               "0-119-0-0");
+    EXPECT_EQ(dbSwitch.scalar("select RealValue from extdeposit where address=39").toLongLong(),
+              platform::Currency::fromYuan(39).raw());
     EXPECT_EQ(dbSwitch.rowCount("ExtDepositHistory"), 0);
     EXPECT_TRUE(dbSwitch.hasTable("Terminal", true));   // the root database is this one
     EXPECT_FALSE(QFile::exists(bak));
@@ -135,23 +137,6 @@ TEST_F(UpgradeTest, SecondModelTablesAndRightsOnceOnly) {
     EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 120);
     EXPECT_EQ(dbSwitch.scalar("select count(*) from rightlist where rightid in (30,31,32)").toInt(), 3);
     EXPECT_TRUE(platform::script::shown().isEmpty());
-
-    // A worker's right list may be empty.
-    dbSwitch.execute("update worker set rightlist='' where workerid='0000'");
-    EXPECT_EQ(dbSwitch.scalar("select rightlist from worker where workerid='0000'").toString(), "");
-}
-
-TEST_F(UpgradeTest, InterruptedSeedingIsCompletedAndHistoryCreated) {
-    ASSERT_EQ(CreateTable(dbSwitch, "ExtDeposit", false), 2);
-    for (int a = 0; a < 40; ++a) dbSwitch.execute("insert into extdeposit(address,RealValue) values(?,?)", {a, platform::Currency::fromYuan(a)});
-    const QString bak = dir->file("switch.mdb.bak");
-    ASSERT_TRUE(QFile::copy(dir->file("switch.mdb"), bak));
-    UpgradeV154();
-    EXPECT_EQ(dbSwitch.rowCount("ExtDeposit"), 120);
-    EXPECT_EQ(dbSwitch.scalar("select RealValue from extdeposit where address=39").toLongLong(),
-              platform::Currency::fromYuan(39).raw());
-    EXPECT_TRUE(dbSwitch.hasTable("ExtDepositHistory"));
-    EXPECT_FALSE(QFile::exists(bak));
 }
 
 TEST_F(UpgradeTest, SiteDirectoryUsesTheRootDatabaseFile) {

@@ -8,7 +8,6 @@
 #include "support/Fixtures.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QTest>
 
 using namespace platform;
@@ -29,14 +28,17 @@ protected:
         frmPABX::unload();
         StationTest::TearDown();
     }
-    // Runs a login: `steps` drives the open window, then the test ends it
-    // through "退 出" unless the steps logged in.
-    bool login(const std::function<void(frmWorker*)>& steps) {
-        script::onModal(QStringLiteral("frmWorker"), [steps](QDialog* d) {
+    // `steps` drive the next window; the test then leaves it by `exit` unless they closed it.
+    void drive(const std::function<void(frmWorker*)>& steps, QPushButton* frmWorker::*exit = &frmWorker::cmdExit) {
+        script::onModal(QStringLiteral("frmWorker"), [steps, exit](QDialog* d) {
             auto* w = static_cast<frmWorker*>(d);
             steps(w);
-            if (w->isVisible()) w->cmdExitProgram->click();
+            if (w->isVisible()) (w->*exit)->click();
         });
+    }
+    // Runs a login, ended through "退 出" unless the steps logged in.
+    bool login(const std::function<void(frmWorker*)>& steps) {
+        drive(steps, &frmWorker::cmdExitProgram);
         return frmWorker::instance().GetLogin();
     }
     bool loginAs(const QString& id, const QString& pwd) {
@@ -52,11 +54,7 @@ protected:
     }
     // Drives the management panel in `mode`.
     void manage(const QString& mode, const std::function<void(frmWorker*)>& steps) {
-        script::onModal(QStringLiteral("frmWorker"), [steps](QDialog* d) {
-            auto* w = static_cast<frmWorker*>(d);
-            steps(w);
-            if (w->isVisible()) w->cmdExit->click();
-        });
+        drive(steps);
         frmWorker::instance().ShowWorkerManage(mode);
     }
     void fill(frmWorker* w, const QString& id, const QString& grade, const QString& name) {
@@ -114,8 +112,7 @@ TEST_F(WorkerWindow, FreshStationLogsInTheFirstWorkerAndLogsIt) {
     script::onModal(QStringLiteral("frmWorker"), [](QDialog* d) {
         d->close();
         EXPECT_TRUE(d->isVisible());
-        QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-        QApplication::sendEvent(d, &esc);
+        QTest::keyClick(d, Qt::Key_Escape);
     });
     EXPECT_FALSE(frmWorker::instance().GetLogin());
     EXPECT_EQ(WorkerID, QStringLiteral("0000"));
@@ -124,9 +121,9 @@ TEST_F(WorkerWindow, FreshStationLogsInTheFirstWorkerAndLogsIt) {
 // Each refusal has its message and changes nothing; blanks around the
 // password are ignored and none of its own characters is lost.
 TEST_F(WorkerWindow, EachRefusalHasItsMessageAndChangesNothingAndBlanksAroundThePasswordAreIgnored) {
-    for (const char* m : {"请输入用户名", "请输入密码", "用户不存在", "密码不正确,请注意区分大小写!", "用户不存在",
-                          "密码不正确,请注意区分大小写!"})
-        script::answer(QString::fromUtf8(m), rOK);
+    const QStringList refusals{"请输入用户名", "请输入密码", "用户不存在", "密码不正确,请注意区分大小写!", "用户不存在",
+                               "密码不正确,请注意区分大小写!"};
+    for (const QString& m : refusals) script::answer(m, rOK);
     addWorker(QStringLiteral("0042"), QStringLiteral("张三"), 0);
     dbSwitch.execute(QStringLiteral("update Worker set passcode=? where WorkerID='0042'"), {ScramblePassword("Secret")});
     // The character that scrambles to a blank, at both ends of the password.
@@ -135,7 +132,7 @@ TEST_F(WorkerWindow, EachRefusalHasItsMessageAndChangesNothingAndBlanksAroundThe
     const QString pwd = QString(blankMaker) + QStringLiteral("ab") + blankMaker;
     addWorker(QStringLiteral("0007"), QStringLiteral("李四"), 1, QStringLiteral("18,17"));
     dbSwitch.execute(QStringLiteral("update Worker set passcode=? where WorkerID='0007'"), {ScramblePassword(pwd)});
-    const bool ok = login([this, pwd](frmWorker* w) {
+    const bool ok = login([this, pwd, refusals](frmWorker* w) {
         w->cmdLogin->click();
         w->txtUser->setText(QStringLiteral("0042"));
         w->cmdLogin->click();
@@ -150,8 +147,7 @@ TEST_F(WorkerWindow, EachRefusalHasItsMessageAndChangesNothingAndBlanksAroundThe
         w->txtUser->setText(QStringLiteral("0007"));
         w->txtPWD->setText(QStringLiteral("ab"));   // the end characters are part of it
         w->cmdLogin->click();
-        EXPECT_EQ(shownTexts(), (QStringList{"请输入用户名", "请输入密码", "用户不存在", "密码不正确,请注意区分大小写!", "用户不存在",
-                                             "密码不正确,请注意区分大小写!"}));
+        EXPECT_EQ(shownTexts(), refusals);
         EXPECT_TRUE(WorkerID.isEmpty());
         EXPECT_EQ(dbSwitch.scalar("select count(*) from tab_oplog").toInt(), 0);
         EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker where b_active<>0").toInt(), 0);
@@ -180,7 +176,7 @@ TEST_F(WorkerWindow, EmptyRightListHoldsNoRightAndManagesNobody) {
     EXPECT_TRUE(workerField("0600", "WorkerID").isNull());
 }
 
-TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkers) {
+TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkersAndEachRefusalChangesNothing) {
     ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
     manage(QStringLiteral("增加"), [this](frmWorker* w) {
         submit(w, QStringLiteral("0123"), QStringLiteral("操作级"), QStringLiteral("O'Brien"));
@@ -224,10 +220,7 @@ TEST_F(WorkerWindow, AddsModifiesAndDeletesWorkers) {
     for (; !rs.eof(); rs.moveNext()) log << rs.value(3).toString();
     EXPECT_EQ(log, (QStringList{"登录系统", "增加员工 0123", "修改<0123>权限为0,名称为 新名", "登录系统", "登录系统",
                                 "删除员工 0123"}));
-}
 
-TEST_F(WorkerWindow, ManagementRefusals) {
-    ASSERT_TRUE(loginAs(QStringLiteral("0000"), QStringLiteral("0000")));
     addWorker(QStringLiteral("0300"), QStringLiteral("已有"), 0);
     const int logRows = dbSwitch.scalar("select count(*) from tab_oplog").toInt();
     for (const char* m : {"此项数据不能为空", "此项数据不能为空", "请输入0000-9999之间的编号", "请输入0000-9999之间的编号",
@@ -251,7 +244,7 @@ TEST_F(WorkerWindow, ManagementRefusals) {
     const auto& shown = script::shown();
     ASSERT_GE(shown.size(), 3);
     for (const auto& box : shown) EXPECT_EQ(box.title, AppName) << box.text.toStdString();
-    EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker").toInt(), 2);
+    EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker").toInt(), 3);
     EXPECT_EQ(workerField("0300", "WorkerName").toString(), QStringLiteral("已有"));
     EXPECT_EQ(dbSwitch.scalar("select count(*) from tab_oplog").toInt(), logRows);
 }
@@ -308,8 +301,7 @@ TEST_F(WorkerWindow, CustomRightsFromTheChooserAndPasswordChange) {
     for (const char* m : {"请输入旧密码", "请输入新密码", "旧密码不正确,请注意区分大小写,请重新输入",
                           "两次输入的密码不一样,请注意大小写", "密码修改成功"})
         script::answer(QString::fromUtf8(m), rOK);
-    script::onModal(QStringLiteral("frmWorker"), [](QDialog* d) {
-        auto* w = static_cast<frmWorker*>(d);
+    drive([](frmWorker* w) {
         EXPECT_TRUE(w->windowTitle().endsWith(QStringLiteral("修改员工<管理员>的密码")));
         w->cmdModify->click();
         w->txtOld->setText(QStringLiteral("0000"));
@@ -336,13 +328,11 @@ TEST_F(WorkerWindow, CustomRightsFromTheChooserAndPasswordChange) {
     // The worker deleted by another program meanwhile: his old password is refused.
     dbSwitch.execute(QStringLiteral("delete from Worker"));
     script::answer(QStringLiteral("旧密码不正确"), rOK);
-    script::onModal(QStringLiteral("frmWorker"), [](QDialog* d) {
-        auto* w = static_cast<frmWorker*>(d);
+    drive([](frmWorker* w) {
         w->txtOld->setText(QStringLiteral("Ab9"));
         w->txtNew->setText(QStringLiteral("1"));
         w->txtConfirm->setText(QStringLiteral("1"));
         w->cmdModify->click();
-        w->cmdExit->click();
     });
     frmWorker::instance().ShowChangePassword();
     EXPECT_EQ(dbSwitch.scalar("select count(*) from Worker").toInt(), 0);
@@ -409,8 +399,7 @@ TEST_F(WorkerWindow, UnderAnotherProgramsLockEachGestureIsToldAndWorksAfter) {
         other->execute(QStringLiteral("BEGIN IMMEDIATE"));
         script::answer(QStringLiteral("修改密码失败：") + locked, rOK);
         script::answer(QStringLiteral("密码修改成功"), rOK);
-        script::onModal(QStringLiteral("frmWorker"), [&](QDialog* d) {
-            auto* w = static_cast<frmWorker*>(d);
+        drive([&](frmWorker* w) {
             QTest::keyClicks(w->txtOld, QStringLiteral("0000"));
             QTest::keyClicks(w->txtNew, QStringLiteral("Neu1"));
             QTest::keyClicks(w->txtConfirm, QStringLiteral("Neu1"));
