@@ -4,6 +4,7 @@
 // tests share of the window, its fee-rate grid and its cell editor.
 #include "core/ModDefine.h"
 #include "core/frmFeeFind.h"
+#include "platform/FlexGrid.h"
 #include "support/Fixtures.h"
 
 #include <QApplication>
