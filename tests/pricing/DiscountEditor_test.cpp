@@ -33,11 +33,6 @@ TEST(DiscountInput, DatesTimesAndPercentages) {
 // have no fee-rate grid, but the same cell editor.
 class DiscountWindow : public pricingtest::TariffWindowTest<frmDiscount> {
 protected:
-    void TearDown() override {
-        frmDiscount::unload();
-        EXPECT_TRUE(platform::script::unexpected().isEmpty());
-        TariffWindowTest::TearDown();
-    }
     void scheme(int id, const QString& name) {
         dbSwitch.execute("insert into discount values(?,?,0,0,'')", {id, name});
     }

@@ -28,10 +28,6 @@ protected:
         grid->setRows(2);   // the header and the empty placeholder row
         CurTable = QStringLiteral("Bill");
     }
-    void TearDown() override {
-        frmPABX::unload();
-        PricingTest::TearDown();
-    }
     bool record(int second, int ext = 5, int seconds = CallRecord().seconds) {
         CallRecord r;
         r.ext = ext;
@@ -207,14 +203,10 @@ protected:
         addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
     }
     void TearDown() override {
-        PrnHD = prnHD;
-        SHPrnHD = localTickets;
         core::SetRecordDisplay(nullptr);
         ShowRecordTest::TearDown();
     }
     std::shared_ptr<RecordingDisplay> shown = std::make_shared<RecordingDisplay>();
-    const int prnHD = PrnHD;
-    const bool localTickets = SHPrnHD;
 };
 
 }  // namespace
