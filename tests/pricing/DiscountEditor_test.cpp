@@ -5,9 +5,6 @@
 #include "pricing/TariffWindowFixture.h"
 #include "pricing/frmDiscount.h"
 
-#include <QApplication>
-#include <QKeyEvent>
-
 using pricing::frmDiscount;
 using platform::script::answer;
 
@@ -37,10 +34,6 @@ protected:
         dbSwitch.execute("insert into discount values(?,?,0,0,'')", {id, name});
     }
     void click(const QString& key) { win().tvwDiscount->setCurrentItem(win().node(key)); }
-    void key(QWidget* g, int k) {
-        QKeyEvent e(QEvent::KeyPress, k, Qt::NoModifier);
-        QApplication::sendEvent(g, &e);
-    }
     // Double-clicks a cell and types into the editor, Enter to commit.
     void edit(platform::FlexGrid* g, int r, int c, const QString& text) {
         g->setRow(r);
