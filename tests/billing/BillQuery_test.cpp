@@ -52,8 +52,6 @@ protected:
     }
     void TearDown() override {
         billing::testing::setQueryYieldHook(nullptr);
-        frmRecord::unload();
-        frmQueryBill::unload();
         StationTest::TearDown();
     }
     void add(const Call& c) {

@@ -87,10 +87,6 @@ protected:
         sw.setObserver({});
         if (locked) other.execute("ROLLBACK");
         other.close();
-        frmPayMoneny::unload();
-        frmPayed::unload();
-        frmBalanceBill::unload();
-        billing::testing::setSeams({});
         AfterPaymentAtTheSwitch::TearDown();
     }
     // User `u`, 50.00 paid in and a call of 20.00 due, owns account 2050 and

@@ -81,16 +81,6 @@ protected:
             f->accept();
         });
     }
-    void TearDown() override {
-        frmPayMoneny::unload();
-        frmPayed::unload();
-        frmDetial::unload();
-        frmPayfor::unload();
-        frmBalanceBill::unload();
-        billing::testing::setSeams({});
-        billing::setUserDownload(nullptr);
-        StationDbTest::TearDown();
-    }
     void addUser(qint64 id, const QString& name, int mode, const QVariant& last, qint64 depositFen, qint64 rentFen = 0) {
         dbSwitch.execute("INSERT OR REPLACE INTO user (userid, username, balancemode, lastdate, deposit, remain, rent) "
                          "VALUES (?,?,?,?,?,?,?)",

@@ -23,15 +23,7 @@ using platform::Currency;
 
 namespace {
 
-class SettlementWaysIn : public ConsoleTest {
-protected:
-    void TearDown() override {
-        frmPayed::unload();
-        frmPayfor::unload();
-        frmBalanceBill::unload();
-        ConsoleTest::TearDown();
-    }
-};
+class SettlementWaysIn : public ConsoleTest {};
 
 TEST_F(SettlementWaysIn, TreeNodesOpenTheSettlementAndTheQueryTheConsoleWaitsForAndThePopupSettlesAndPaysOneUser) {
     // A data directory from before the settlement table: the start-up adds it.

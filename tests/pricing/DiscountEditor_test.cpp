@@ -2,11 +2,8 @@
 #include "core/ModDefine.h"
 #include "platform/Prompts.h"
 #include "pricing/ClsMonitor.h"
+#include "pricing/TariffWindowFixture.h"
 #include "pricing/frmDiscount.h"
-#include "support/Fixtures.h"
-
-#include <QApplication>
-#include <QKeyEvent>
 
 using pricing::frmDiscount;
 using platform::script::answer;
@@ -29,34 +26,21 @@ TEST(DiscountInput, DatesTimesAndPercentages) {
     for (const char* bad : {"100.5", "101", "-5", "0.5", "1000"}) EXPECT_EQ(pricing::DiscountPercent(bad), -1) << bad;
 }
 
-class DiscountWindow : public testsupport::StationDbTest {
+// The discount window on the tariff windows' station and worker; its grids
+// have no fee-rate grid, but the same cell editor.
+class DiscountWindow : public pricingtest::TariffWindowTest<frmDiscount> {
 protected:
-    void SetUp() override {
-        StationDbTest::SetUp();
-        WorkerRights = QStringList{"0"};
-    }
-    void TearDown() override {
-        frmDiscount::unload();
-        EXPECT_TRUE(platform::script::unexpected().isEmpty());
-        StationDbTest::TearDown();
-    }
     void scheme(int id, const QString& name) {
         dbSwitch.execute("insert into discount values(?,?,0,0,'')", {id, name});
     }
-    frmDiscount& win() { return frmDiscount::instance(); }
     void click(const QString& key) { win().tvwDiscount->setCurrentItem(win().node(key)); }
-    void key(QWidget* g, int k) {
-        QKeyEvent e(QEvent::KeyPress, k, Qt::NoModifier);
-        QApplication::sendEvent(g, &e);
-    }
     // Double-clicks a cell and types into the editor, Enter to commit.
     void edit(platform::FlexGrid* g, int r, int c, const QString& text) {
         g->setRow(r);
         g->setCol(c);
         g == win().fgDate ? win().fgDate_DblClick() : win().fgTimes_DblClick();
         ASSERT_FALSE(win().txtModify->isHidden());
-        win().txtModify->setText(text);
-        key(win().txtModify, Qt::Key_Return);
+        enter(text);
     }
     QStringList stored(const char* sql, int id) {
         QStringList out;
@@ -121,15 +105,13 @@ TEST_F(DiscountWindow, DatesAndSegmentsAreStoredInTheirForms) {
     answer("请输入正确的日期,格式为月-日(如:5-1)", platform::rOK);
     edit(win().fgDate, 3, 0, "2-30");
     EXPECT_EQ(win().txtModify->text(), "");
-    win().txtModify->setText("10-01");
-    key(win().txtModify, Qt::Key_Return);
+    enter("10-01");
     EXPECT_EQ(win().fgDate->TextMatrix(3, 0), "10-1");
 
     edit(win().fgTimes, 1, 2, "7:00");
     answer("请输入0-100之间的数", platform::rOK);
     edit(win().fgTimes, 1, 3, "100.5");
-    win().txtModify->setText("50%");
-    key(win().txtModify, Qt::Key_Return);
+    enter("50%");
     key(win().fgTimes, Qt::Key_Return);
     edit(win().fgTimes, 2, 1, "22:00:00");
     edit(win().fgTimes, 2, 2, "6:00");

@@ -28,10 +28,6 @@ protected:
         grid->setRows(2);   // the header and the empty placeholder row
         CurTable = QStringLiteral("Bill");
     }
-    void TearDown() override {
-        frmPABX::unload();
-        PricingTest::TearDown();
-    }
     bool record(int second, int ext = 5, int seconds = CallRecord().seconds) {
         CallRecord r;
         r.ext = ext;
@@ -47,14 +43,24 @@ protected:
 
 // A stored call is appended and the placeholder goes; it reads the same live
 // and loaded with the view: an hour's length, no account left blank, a tab in
-// a stored text kept in its cell.
+// a stored text kept in its cell, on the view and on the call's ticket.
 TEST_F(ShowRecordTest, ACallReadsTheSameLiveAndLoadedWithTheView) {
+    printing::testing::setHasPrinter(true);
+    platform::PrintRecorder& paper = platform::testing::usePrintRecorder();
+    SHPrnHD = true;   // city calls get a ticket too
     addUser(7, "50.00", 1);
     dbSwitch.execute(QStringLiteral("UPDATE user SET username=? WHERE userid=7"), {QStringLiteral("用\t户")});
     setExtensionUser(5, 7);
     addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本\t地"));
     ASSERT_TRUE(record(0, 5, 3725));
     ASSERT_EQ(grid->Rows(), 2);
+    QStringList texts;
+    for (const platform::PrintRecord& r : paper.records)
+        if (r.kind == platform::PrintRecord::Text) texts << r.text;
+    printing::testing::setHasPrinter(std::nullopt);
+    platform::testing::resetPrinter();
+    EXPECT_TRUE(texts.contains(QStringLiteral("用 户"))) << texts.join('|').toStdString();
+    for (const QString& t : texts) EXPECT_FALSE(t.contains(QLatin1Char('\t'))) << t.toStdString();
     auto row = [&] {
         QStringList cells;
         for (int c = 0; c < grid->Cols(); ++c) cells << grid->TextMatrix(1, c);
@@ -74,26 +80,6 @@ TEST_F(ShowRecordTest, ACallReadsTheSameLiveAndLoadedWithTheView) {
     ModSwitch::ShowBillGrid(rs);
     ASSERT_EQ(grid->Rows(), 2);
     EXPECT_EQ(row(), live);
-}
-
-TEST_F(ShowRecordTest, ATabInTheUsersNameStaysInItsCellOnTheTicket) {
-    printing::testing::setHasPrinter(true);
-    platform::PrintRecorder& paper = platform::testing::usePrintRecorder();
-    ModSwitch::BillLine call;
-    call.userId = 7;
-    call.extAddr = 5;
-    call.called = QStringLiteral("88001234");
-    call.start = QStringLiteral("2026-06-15 10:00:00");
-    call.seconds = 60;
-    const auto display = core::MakeWindowRecordDisplay();
-    EXPECT_TRUE(display->PrintCallTicket(call, QStringLiteral("用\t户")));
-    QStringList texts;
-    for (const platform::PrintRecord& r : paper.records)
-        if (r.kind == platform::PrintRecord::Text) texts << r.text;
-    printing::testing::setHasPrinter(std::nullopt);
-    platform::testing::resetPrinter();
-    EXPECT_TRUE(texts.contains(QStringLiteral("用 户"))) << texts.join('|').toStdString();
-    for (const QString& t : texts) EXPECT_FALSE(t.contains(QLatin1Char('\t'))) << t.toStdString();
 }
 
 // The balance beyond the overdraft turns red in the bill view; another view
@@ -217,14 +203,10 @@ protected:
         addRate(QStringLiteral("8"), 7, "1.00", "0.50", 60, 60, 0, QStringLiteral("本地"));
     }
     void TearDown() override {
-        PrnHD = prnHD;
-        SHPrnHD = localTickets;
         core::SetRecordDisplay(nullptr);
         ShowRecordTest::TearDown();
     }
     std::shared_ptr<RecordingDisplay> shown = std::make_shared<RecordingDisplay>();
-    const int prnHD = PrnHD;
-    const bool localTickets = SHPrnHD;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 // tests share of the window, its fee-rate grid and its cell editor.
 #include "core/ModDefine.h"
 #include "core/frmFeeFind.h"
+#include "platform/FlexGrid.h"
 #include "support/Fixtures.h"
 
 #include <QApplication>
@@ -38,11 +39,14 @@ protected:
         grid().setRowSel(r2);
         grid().setColSel(col);
     }
+    void key(QWidget* w, int k) {
+        QKeyEvent e(QEvent::KeyPress, k, Qt::NoModifier);
+        QApplication::sendEvent(w, &e);
+    }
     // `text` in the cell editor, then Enter pressed on it.
     void enter(const QString& text) {
         win().txtModify->setText(text);
-        QKeyEvent e(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(win().txtModify, &e);
+        key(win().txtModify, Qt::Key_Return);
     }
 };
 
