@@ -345,30 +345,11 @@ TEST_F(PutBackRoads, UserRowsThatReadWholeAreTakenWhenAsManyAreRefused) {
 // operator left it, without them, and the box does not tell of them as
 // added, nor as deleted. A user of the backup deleted since who had called on
 // their extension: the extension went back to the default user with them, as
-// the replay gives it; no line asks the operator to check it.
+// the replay gives it; no line asks the operator to check it. A user added
+// under a number the backup gives to someone else (a number an older station
+// gave twice), then deleted since: kept apart from that row, and, gone again,
+// as the backup had it: no line names them.
 TEST_F(PutBackRoads, AUserAddedAndDeletedSinceTheBackupIsNotNamedEitherWay) {
-    const QString backup = keepStationFile("backup.mdb");
-    ModSwitch::MoveBalances([] {
-        dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (9, '丙', 1, 200000)");
-    });
-    const Currency fee = call(5, 1);
-    deleteUserNow(9);
-    call(6, 2);
-    deleteUserNow(8);
-    const QString text = restoreByManager(backupFolder(backup));
-    EXPECT_FALSE(hasUser(9)) << text.toStdString();
-    EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
-    EXPECT_TRUE(lacks(text, "用户9"));
-    EXPECT_FALSE(hasUser(8)) << text.toStdString();
-    EXPECT_EQ(dbSwitch.scalar("SELECT userid FROM extension WHERE address=6").toLongLong(), 0) << text.toStdString();
-    EXPECT_TRUE(holds(text, "已再次删除：\n用户8 用户8"));
-    EXPECT_TRUE(lacks(text, "分机6"));
-}
-
-// A user added under a number the backup gives to someone else (a number an
-// older station gave twice), then deleted since: kept apart from that row,
-// and, gone again, as the backup had it: no line names them.
-TEST_F(PutBackRoads, AUserKeptApartFromTheBackupsRowAndDeletedSinceIsNotNamed) {
     const qint64 n = ModSwitch::NextUserCount();
     const auto add = [&](const char* name, const char* amount) {
         ModSwitch::MoveBalances([&] { dbSwitch.execute("INSERT INTO user (userid, username, remain, deposit) VALUES (?, ?, ?, ?)",
@@ -379,7 +360,21 @@ TEST_F(PutBackRoads, AUserKeptApartFromTheBackupsRowAndDeletedSinceIsNotNamed) {
     dbSwitch.execute("DELETE FROM user WHERE userid=?", {n});   // logged nowhere, as an older station did
     add("乙", "51.00");
     deleteUserNow(qint32(n));
+    ModSwitch::MoveBalances([] {
+        dbSwitch.execute("INSERT INTO user (userid, username, balancemode, remain) VALUES (99, '丙', 1, 200000)");
+    });
+    const Currency fee = call(5, 1);
+    deleteUserNow(99);
+    call(6, 2);
+    deleteUserNow(8);
     const QString text = restoreByManager(backupFolder(backup));
+    EXPECT_FALSE(hasUser(99)) << text.toStdString();
+    EXPECT_EQ(remainOf(7), yuan("100.00") - fee) << text.toStdString();
+    EXPECT_TRUE(lacks(text, "用户99"));
+    EXPECT_FALSE(hasUser(8)) << text.toStdString();
+    EXPECT_EQ(dbSwitch.scalar("SELECT userid FROM extension WHERE address=6").toLongLong(), 0) << text.toStdString();
+    EXPECT_TRUE(holds(text, "已再次删除：\n用户8 用户8"));
+    EXPECT_TRUE(lacks(text, "分机6"));
     EXPECT_EQ(dbSwitch.scalar("SELECT username FROM user WHERE userid=?", {n}).toString(), "甲") << text.toStdString();
     EXPECT_EQ(remainOf(qint32(n)), yuan("60.00")) << text.toStdString();
     EXPECT_TRUE(lacks(text, "乙"));
