@@ -104,11 +104,6 @@ protected:
         ASSERT_FALSE(Database::open(cur()).integrityCheck());
         expectCaught();
     }
-    void damagedAndCaught(quint8 kind, const char* day, bool differs) {
-        damageDate(kind, day, differs);
-        if (HasFatalFailure()) return;
-        expectCaught();
-    }
 };
 
 TEST_F(ChangedPagesTest, CallsStoredSinceTheCopyAreCheckedWhereTheyChangedNotInTheWholeFile) {
@@ -124,23 +119,24 @@ TEST_F(ChangedPagesTest, CallsStoredSinceTheCopyAreCheckedWhereTheyChangedNotInT
     EXPECT_TRUE(holds());
 }
 
-TEST_F(ChangedPagesTest, AStoredCallWhoseRowNoLongerMatchesItsIndexIsFound) {
-    damagedAndCaught(0x0d, "2026-06-16", true);
+// A row (0x0d) or an index entry (0x0a) of a call stored since the copy, or
+// of an older one on a page the session never wrote, damaged since the copy:
+// that page differs from the copy, so it is checked with the rest of what changed.
+struct DamagedDate {
+    quint8 kind;
+    const char* day;
+    bool stored;   // a call stored since the copy, on a page that differs
+};
+class ChangedPageFound : public ChangedPagesTest, public ::testing::WithParamInterface<DamagedDate> {};
+
+TEST_P(ChangedPageFound, WhereTheRowAndItsIndexNoLongerMatch) {
+    ASSERT_NO_FATAL_FAILURE(damageDate(GetParam().kind, GetParam().day, GetParam().stored));
+    expectCaught();
 }
 
-TEST_F(ChangedPagesTest, AnIndexEntryOfAStoredCallThatNoLongerMatchesItsRowIsFound) {
-    damagedAndCaught(0x0a, "2026-06-16", true);
-}
-
-// A page the session never wrote, damaged since the copy: it differs from
-// the copy, so it is checked with the rest of what changed.
-TEST_F(ChangedPagesTest, AnOlderRowDamagedSinceTheCopyIsFound) {
-    damagedAndCaught(0x0d, "2026-06-15", false);
-}
-
-TEST_F(ChangedPagesTest, AnOlderIndexEntryDamagedSinceTheCopyIsFound) {
-    damagedAndCaught(0x0a, "2026-06-15", false);
-}
+INSTANTIATE_TEST_SUITE_P(StoredOrOlder, ChangedPageFound,
+                         ::testing::Values(DamagedDate{0x0d, "2026-06-16", true}, DamagedDate{0x0a, "2026-06-16", true},
+                                           DamagedDate{0x0d, "2026-06-15", false}, DamagedDate{0x0a, "2026-06-15", false}));
 
 // Where the question cannot be bounded to the pages that differ, the whole
 // file is checked: another schema, a copy whose check is not known.

@@ -347,14 +347,11 @@ protected:
     int asides = 0;
 };
 
-TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhateverIsRefused) {
+TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhateverIsRefusedAndWhereverItIsKilled) {
     const int runs = walkRefusals({ModSwitch::kJournalFile, QStringLiteral("PhoneCur.mdb")}, [&] { setAside(); },
                                   [&](const QStringList& boxes, bool) { checkTakeBack(boxes, false); });
     EXPECT_GT(runs, 4);
     EXPECT_GT(callFileNamed, 0);
-}
-
-TEST_F(JournalTakeBack, EveryEntryIsPutBackOnceAndToldOnceWhereverItIsKilled) {
     killAtEachStep([&] { setAside(); }, [&](const QStringList& boxes) { checkTakeBack(boxes, true); },
                    [&](const QStringList& boxes) { EXPECT_EQ(JournalRebuild::told(boxes, "已重新存入"), 1); });
 }
