@@ -114,7 +114,7 @@ protected:
     // again as an opening has them before the journal's check.
     void lose() {
         ModSwitch::OpenAllDB(false);
-        if (GetParam() == Loss::Gone) ASSERT_TRUE(QFile::remove(journalPath()));
+        if (GetParam() == Loss::Gone) { ASSERT_TRUE(QFile::remove(journalPath())); }
         else writeClosed(ModSwitch::kJournalFile, 18, QByteArray(1, '\x03'));   // a write version the engine only reads with
         openBeforeTheCheck();
     }

@@ -68,7 +68,7 @@ TEST_P(PutInByHand, AFileIsPlacedByALaterCall) {
         setExtensionUser(6, 8);
     }
     call(1);
-    if (other) EXPECT_TRUE(callAt(2, 6));
+    if (other) { EXPECT_TRUE(callAt(2, 6)); }
     pay(7);
     const QString older = olderStationFile();
     const Currency fees = storedFees(other ? 8 : 7);
@@ -77,7 +77,7 @@ TEST_P(PutInByHand, AFileIsPlacedByALaterCall) {
     const Currency ledger7 = remainOf(7), ledger8 = other ? remainOf(8) : Currency();
     EXPECT_EQ(upgrade(older), QString());
     EXPECT_EQ(remainOf(7), ledger7);
-    if (other) EXPECT_EQ(remainOf(8), ledger8);
+    if (other) { EXPECT_EQ(remainOf(8), ledger8); }
     EXPECT_EQ(asked(7).first + asked(8).first, 0);
 }
 INSTANTIATE_TEST_SUITE_P(LaterCall, PutInByHand, ::testing::Bool(),

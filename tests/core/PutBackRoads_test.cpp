@@ -309,8 +309,9 @@ TEST_F(PutBackRoads, UsersABackupDoesNotGiveAreNotEnteredAsDeleted) {
     admin::ForgetRestoreNotice(dir->dataPath());
     EXPECT_TRUE(holds(lines.join('\n'), "用户表已损坏"));
     const Database sw = Database::openReadOnly(dir->file("switch.mdb"));
-    if (!sw.actualTableName("tab_chargemirror").isEmpty())
+    if (!sw.actualTableName("tab_chargemirror").isEmpty()) {
         EXPECT_EQ(sw.scalar("SELECT count(*) FROM tab_chargemirror WHERE f_kind=1").toLongLong(), 0);
+    }
 }
 
 // As many of the damaged file's user rows refused (a balance that is no

@@ -149,7 +149,7 @@ TEST(SwitchLine, OutputWaitsForTheStationOrIsLostAsOnARealLineAndThePortReopens)
         {
             Line line(sw.slavePath());
             ASSERT_TRUE(sw.waitConnected(3000));
-            if (drop) EXPECT_TRUE(line.read(1, 150).isEmpty());
+            if (drop) { EXPECT_TRUE(line.read(1, 150).isEmpty()); }
             else EXPECT_EQ(line.read(4), QByteArray::fromHex("83030086"));
             sw.announce();                              // the line is open: always delivered
             EXPECT_EQ(line.read(4), QByteArray::fromHex("83030086"));
