@@ -6,7 +6,7 @@
 //
 //     sim::Switch sw;                       // seeded, answers like a healthy switch
 //     ASSERT_TRUE(sw.openPty());            // the station opens sw.slavePath()
-//     setVariant("CommDevice", sw.slavePath());
+//     ModSwitch::SetVariant("CommDevice", sw.slavePath());
 //     sw.start();                           // plays on its own thread ...
 //     sw.waitConnected(5000);               // ... once the station opened the line
 //     sw.sendCallRecord(rec);               // unsolicited frames on demand

@@ -1,6 +1,6 @@
 #pragma once
 // A fresh station opened for the pricing, a fixed clock, and call-record and
-// live-call frames built byte by byte from their fields.
+// live-call frames built from their fields by the simulator's builders.
 #include "core/ModDefine.h"
 #include "support/Fixtures.h"
 
