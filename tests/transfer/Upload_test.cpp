@@ -339,8 +339,7 @@ TEST_F(Upload, DifferenceDialog) {
         other.setWindowModality(Qt::ApplicationModal);
         other.show();
         other.activateWindow();
-        QTest::qWaitFor([&] { return !v->isVisible(); });
-        openAfter = v->isVisible();
+        openAfter = !QTest::qWaitFor([&] { return !v->isVisible(); });
         if (openAfter) v->cmdClose->click();
     });
     verify("ExtraHead");
