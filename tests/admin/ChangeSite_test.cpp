@@ -54,7 +54,7 @@ protected:
         load();
         console().resize(1000, 700);
         console().show();
-        settle();
+        settled();
         WorkerRights = QStringList{"0"};
         MDIMain::instance().SetCaption(AppName + "<默认>");
     }
@@ -85,11 +85,12 @@ protected:
             platform::script::answer("真的要选择<" + name + ">吗", platform::rYes);
             w->cmdSelect->click();
         });
-        sw.clearReceived();
+        clearLine();
         console().findChild<QAction*>("mnuChangeTerminal")->trigger();
         // A change ends with the switch's reports on again; after a cancel
-        // nothing comes, and only a moment can tell that nothing does.
-        if (name.isEmpty()) settle();
+        // whatever the station's trace lists has reached the switch (nothing,
+        // if it sent nothing).
+        if (name.isEmpty()) settled();
         else arrived("960301");
     }
     // 数据库管理 backs up (`mode` 0) the site open into, or restores it (2)
@@ -154,10 +155,10 @@ protected:
 
 TEST_F(ChangeSite, F4NeedsRight32AndTheSiteWindowGivesTheConsoleBack) {
     WorkerRights = QStringList{"5"};
-    sw.clearReceived();
+    clearLine();
     QAction* f4 = console().findChild<QAction*>("mnuTerminal");
     f4->trigger();
-    settle();
+    settled();
     EXPECT_FALSE(frmTerminal::exists());
     EXPECT_TRUE(console().window()->isVisible());
     EXPECT_EQ(console().sbrInfo->panelText(2), "你没有此操作权限");
@@ -188,7 +189,7 @@ TEST_F(ChangeSite, TheChosenSitesSettingsBoardsViewAndBackupsTakeOver) {
         db.execute("insert into user(userid,username) values(7,?)", {QStringLiteral("东区用户")});
     }
     ASSERT_TRUE(console().ShowView("User"));
-    settle();   // the view's monitor order is on the line before the change begins
+    settled();   // the view's monitor order is on the line before the change begins
     // The window's identity, not its address: a new one may be made where the old one was.
     const QPointer<frmDBManager> before = &frmDBManager::instance();
 
@@ -536,7 +537,7 @@ TEST_F(ChangeSite, RecordsStreamingThroughChangesOfSiteAndARestoreAreEachStoredO
 
     EXPECT_TRUE(spin(30000, [this] { return sw.recordsWaiting() == 0; }))
         << sw.recordsWaiting() << " records the switch still waits to hand over";
-    settle();
+    settled();
     sw.setObserver({});
     EXPECT_EQ(answered, keys.size());
     const auto here = testsupport::readStoredCalls(dir->dataPath());
@@ -562,7 +563,7 @@ TEST_F(AdminWaysIn, F2ShowsTheHiddenBackupWindowF9TheSettingsButNotOverAnOpenEdi
     WorkerRights = QStringList{"0"};
     console().resize(1000, 700);
     console().show();
-    settle();
+    settled();
     // The backup window lives hidden from the start, its timer running; F2 shows it.
     ASSERT_TRUE(frmDBManager::exists());
     EXPECT_FALSE(frmDBManager::instance().isVisible());

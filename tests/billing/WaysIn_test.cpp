@@ -34,7 +34,7 @@ TEST_F(SettlementWaysIn, TreeNodesOpenTheSettlementAndTheQueryTheConsoleWaitsFor
     connectSwitch();
     load();
     console().show();
-    settle();
+    settled();
     EXPECT_TRUE(dbSwitch.hasTable("tab_balance"));
     const QString before = CurTable;
 
@@ -125,7 +125,7 @@ TEST_F(SettlementWaysIn, TreeNodesOpenTheSettlementAndTheQueryTheConsoleWaitsFor
     EXPECT_TRUE(q.isVisible());
     EXPECT_EQ(q.windowTitle(), "话单查询");
     EXPECT_FALSE(core::TheConsole()->ConsoleWidget()->isVisible());
-    settle();
+    settled();
     EXPECT_TRUE(received().contains("84040000"));
 
     q.chkNow->setChecked(false);

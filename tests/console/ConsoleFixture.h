@@ -170,8 +170,6 @@ protected:
         drain();
         ASSERT_TRUE(allArrived()) << "the line did not carry the station's orders";
     }
-    // Lets the line carry what the station wrote.
-    void settle(int ms = 150) { spin(ms); }
     // Waits until `n` frames starting with `hex` have reached the switch since
     // the last clearReceived(): an order sent without a wait may still be on
     // its way when the command that sent it returns, and the command's last
